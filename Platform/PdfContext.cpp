@@ -1,0 +1,63 @@
+#include "Platform/PdfInternal.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::mutex g_locks[FZ_LOCK_MAX];
+
+extern "C" void lockCallback(void*, int lock) { g_locks[lock].lock(); }
+extern "C" void unlockCallback(void*, int lock) { g_locks[lock].unlock(); }
+
+// MuPDF reports recoverable damage as warnings; the program keeps no log, so
+// they are dropped unless RAVLEN_MUPDF_WARNINGS is set for debugging.
+extern "C" void messageCallback(void* user, const char* message)
+{
+    if (user) std::fprintf(stderr, "mupdf: %s\n", message);
+}
+
+fz_context* baseContext()
+{
+    // Made once and kept for the life of the process: every thread's context is a clone.
+    static fz_context* base = [] {
+        static fz_locks_context locks{nullptr, lockCallback, unlockCallback};
+        fz_context* ctx = fz_new_context(nullptr, &locks, FZ_STORE_DEFAULT);
+        if (!ctx) {
+            std::fputs("ravlen: cannot create the PDF engine\n", stderr);
+            std::abort();
+        }
+        void* verbose = std::getenv("RAVLEN_MUPDF_WARNINGS") ? reinterpret_cast<void*>(1) : nullptr;
+        fz_set_warning_callback(ctx, messageCallback, verbose);
+        fz_set_error_callback(ctx, messageCallback, verbose);
+        fz_register_document_handlers(ctx);
+        return ctx;
+    }();
+    return base;
+}
+
+struct ThreadContext {
+    fz_context* ctx = nullptr;
+    ~ThreadContext() { if (ctx) fz_drop_context(ctx); }
+};
+
+} // namespace
+
+fz_context* pdfContext()
+{
+    thread_local ThreadContext holder;
+    if (!holder.ctx) {
+        holder.ctx = fz_clone_context(baseContext());
+        if (!holder.ctx) throw PdfError(PdfErrorCode::general, "out of memory");
+    }
+    return holder.ctx;
+}
+
+void throwIfFailed(const FzError& err, PdfErrorCode code)
+{
+    if (err.code == 0) return;
+    throw PdfError(code, err.message[0] ? err.message : "PDF engine error");
+}
+
+} // namespace platform

@@ -1,0 +1,831 @@
+#include "Platform/PdfInternal.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+// ---------------------------------------------------------------- geometry
+
+PdfRect PdfMatrix::mapRect(const PdfRect& r) const
+{
+    const PdfPoint p[4] = {map({r.x, r.y}), map({r.maxX(), r.y}), map({r.x, r.maxY()}), map({r.maxX(), r.maxY()})};
+    double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
+    for (const auto& q : p) {
+        x0 = std::min(x0, q.x); x1 = std::max(x1, q.x);
+        y0 = std::min(y0, q.y); y1 = std::max(y1, q.y);
+    }
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+PdfMatrix PdfMatrix::inverted() const
+{
+    const double det = a * d - b * c;
+    if (std::fabs(det) < 1e-12) return {};
+    const double ia = d / det, ib = -b / det, ic = -c / det, id = a / det;
+    return {ia, ib, ic, id, -(e * ia + f * ic), -(e * ib + f * id)};
+}
+
+PdfMatrix PdfMatrix::then(const PdfMatrix& n) const
+{
+    return {a * n.a + b * n.c, a * n.b + b * n.d, c * n.a + d * n.c, c * n.b + d * n.d,
+            e * n.a + f * n.c + n.e, e * n.b + f * n.d + n.f};
+}
+
+int normalizedRotation(int degrees)
+{
+    int r = degrees % 360;
+    if (r < 0) r += 360;
+    // Values that are not multiples of 90 are invalid; round to the nearest quarter turn.
+    r = ((r + 45) / 90 % 4) * 90;
+    return r;
+}
+
+// ---------------------------------------------------------------- text
+
+namespace {
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) out += char(c);
+    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
+    else if (c < 0x10000) { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
+    else { out += char(0xF0 | (c >> 18)); out += char(0x80 | ((c >> 12) & 0x3F)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
+}
+} // namespace
+
+std::string PdfTextLine::text() const
+{
+    std::string s;
+    for (const auto& c : chars) appendUtf8(s, c.code);
+    return s;
+}
+
+std::string PdfTextPage::text() const
+{
+    std::string s;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        if (b) s += '\n';
+        for (const auto& line : blocks[b].lines) {
+            s += line.text();
+            s += '\n';
+        }
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------- MuPDF helpers (C style)
+
+namespace {
+
+pdf_document* openFromBuffer(fz_context* ctx, fz_buffer* buf, FzError* err)
+{
+    pdf_document* doc = nullptr;
+    fz_stream* stm = nullptr;
+    fz_var(doc);
+    fz_var(stm);
+    fz_try(ctx) {
+        stm = fz_open_buffer(ctx, buf);
+        doc = pdf_open_document_with_stream(ctx, stm);
+    }
+    fz_always(ctx) {
+        fz_drop_stream(ctx, stm);
+    }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        doc = nullptr;
+    }
+    return doc;
+}
+
+fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, FzError* err)
+{
+    fz_buffer* buf = nullptr;
+    fz_try(ctx) buf = fz_new_buffer_from_copied_data(ctx, data, len);
+    fz_catch(ctx) captureError(ctx, err);
+    return buf;
+}
+
+int countPages(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    int n = 0;
+    fz_try(ctx) n = pdf_count_pages(ctx, doc);
+    fz_catch(ctx) { captureError(ctx, err); n = 0; }
+    return n;
+}
+
+// A structurally plausible document: the page tree can be counted and the
+// first page loads. Catches files that MuPDF "repairs" out of plain garbage.
+int probeFirstPage(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    pdf_page* page = nullptr;
+    fz_var(page);
+    fz_try(ctx) page = pdf_load_page(ctx, doc, 0);
+    fz_always(ctx) fz_drop_page(ctx, (fz_page*)page);
+    fz_catch(ctx) { captureError(ctx, err); return 0; }
+    return 1;
+}
+
+pdf_page* loadPageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
+{
+    pdf_page* page = nullptr;
+    fz_try(ctx) page = pdf_load_page(ctx, doc, index);
+    fz_catch(ctx) { captureError(ctx, err); page = nullptr; }
+    return page;
+}
+
+pdf_document* createBlankC(fz_context* ctx, float w, float h, int withPage, FzError* err)
+{
+    pdf_document* doc = nullptr;
+    fz_buffer* contents = nullptr;
+    pdf_obj* resources = nullptr;
+    pdf_obj* page = nullptr;
+    fz_var(doc);
+    fz_var(contents);
+    fz_var(resources);
+    fz_var(page);
+    fz_try(ctx) {
+        doc = pdf_create_document(ctx);
+        if (withPage) {
+            contents = fz_new_buffer(ctx, 64);
+            fz_append_printf(ctx, contents, "1 g 0 0 %g %g re f\n", w, h);
+            resources = pdf_new_dict(ctx, doc, 1);
+            page = pdf_add_page(ctx, doc, fz_make_rect(0, 0, w, h), 0, resources, contents);
+            pdf_insert_page(ctx, doc, -1, page);
+        }
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, page);
+        pdf_drop_obj(ctx, resources);
+        fz_drop_buffer(ctx, contents);
+    }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        pdf_drop_document(ctx, doc);
+        doc = nullptr;
+    }
+    return doc;
+}
+
+void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* crop, int* rotate, fz_matrix* ctm, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_obj* obj = page->obj;
+        *media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
+        if (fz_is_empty_rect(*media)) *media = fz_make_rect(0, 0, 612, 792);
+        pdf_obj* cropObj = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox));
+        *crop = cropObj ? fz_intersect_rect(pdf_to_rect(ctx, cropObj), *media) : *media;
+        *rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
+        pdf_page_transform(ctx, page, nullptr, ctm);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+fz_stext_page* stextC(fz_context* ctx, pdf_page* page, FzError* err)
+{
+    fz_stext_page* text = nullptr;
+    fz_stext_options opts = {};
+    opts.flags = FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP;
+    fz_try(ctx) text = fz_new_stext_page_from_page(ctx, &page->super, &opts);
+    fz_catch(ctx) { captureError(ctx, err); text = nullptr; }
+    return text;
+}
+
+fz_link* linksC(fz_context* ctx, pdf_page* page, FzError* err)
+{
+    fz_link* links = nullptr;
+    fz_try(ctx) links = fz_load_links(ctx, &page->super);
+    fz_catch(ctx) { captureError(ctx, err); links = nullptr; }
+    return links;
+}
+
+int resolveLinkC(fz_context* ctx, pdf_document* doc, const char* uri, float* x, float* y)
+{
+    int page = -1;
+    fz_try(ctx) {
+        fz_location loc = fz_resolve_link(ctx, &doc->super, uri, x, y);
+        page = loc.page >= 0 ? fz_page_number_from_location(ctx, &doc->super, loc) : -1;
+    }
+    fz_catch(ctx) page = -1;
+    return page;
+}
+
+fz_outline* outlineC(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    fz_outline* outline = nullptr;
+    fz_try(ctx) outline = fz_load_outline(ctx, &doc->super);
+    fz_catch(ctx) { captureError(ctx, err); outline = nullptr; }
+    return outline;
+}
+
+int lookupMetadataC(fz_context* ctx, pdf_document* doc, const char* key, char* buf, int size)
+{
+    int n = -1;
+    fz_try(ctx) n = fz_lookup_metadata(ctx, &doc->super, key, buf, size);
+    fz_catch(ctx) n = -1;
+    return n;
+}
+
+// Reads an Info entry: a string, or an array of strings joined by "\n".
+// Returns the UTF-8 length needed (excluding the terminator), -1 when absent.
+fz_buffer* infoValueC(fz_context* ctx, pdf_document* doc, const char* key, int* isArray, FzError* err)
+{
+    fz_buffer* out = nullptr;
+    fz_var(out);
+    fz_try(ctx) {
+        pdf_obj* info = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Info));
+        pdf_obj* value = pdf_dict_gets(ctx, info, key);
+        if (pdf_is_string(ctx, value)) {
+            out = fz_new_buffer(ctx, 64);
+            fz_append_string(ctx, out, pdf_to_text_string(ctx, value));
+            *isArray = 0;
+        } else if (pdf_is_array(ctx, value)) {
+            out = fz_new_buffer(ctx, 64);
+            int n = pdf_array_len(ctx, value);
+            for (int i = 0; i < n; ++i) {
+                pdf_obj* item = pdf_array_get(ctx, value, i);
+                if (!pdf_is_string(ctx, item)) continue;
+                fz_append_string(ctx, out, pdf_to_text_string(ctx, item));
+                fz_append_byte(ctx, out, '\n');
+            }
+            *isArray = 1;
+        }
+    }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_buffer(ctx, out);
+        out = nullptr;
+    }
+    return out;
+}
+
+void setInfoC(fz_context* ctx, pdf_document* doc, const char* key, const char* value, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_obj* trailer = pdf_trailer(ctx, doc);
+        pdf_obj* info = pdf_dict_get(ctx, trailer, PDF_NAME(Info));
+        if (!pdf_is_dict(ctx, info)) {
+            if (value) {
+                info = pdf_add_new_dict(ctx, doc, 8);
+                pdf_dict_put_drop(ctx, trailer, PDF_NAME(Info), info);
+            }
+        }
+        if (pdf_is_dict(ctx, info)) {
+            if (value) pdf_dict_puts_drop(ctx, info, key, pdf_new_text_string(ctx, value));
+            else pdf_dict_dels(ctx, info, key);
+        }
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+fz_pixmap* renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, fz_irect bbox, fz_cookie* cookie, FzError* err)
+{
+    fz_pixmap* pix = nullptr;
+    fz_device* dev = nullptr;
+    fz_var(pix);
+    fz_var(dev);
+    fz_try(ctx) {
+        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), bbox, nullptr, 0);
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+        dev = fz_new_draw_device(ctx, fz_identity, pix);
+        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(bbox), cookie);
+        else fz_run_page(ctx, &page->super, dev, ctm, cookie);
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_pixmap(ctx, pix);
+        pix = nullptr;
+    }
+    return pix;
+}
+
+fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
+{
+    fz_display_list* list = nullptr;
+    fz_try(ctx) list = fz_new_display_list_from_page(ctx, &page->super);
+    fz_catch(ctx) { captureError(ctx, err); list = nullptr; }
+    return list;
+}
+
+fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, FzError* err)
+{
+    fz_buffer* buf = nullptr;
+    fz_output* out = nullptr;
+    fz_var(buf);
+    fz_var(out);
+    fz_try(ctx) {
+        buf = fz_new_buffer(ctx, 1 << 16);
+        out = fz_new_output_with_buffer(ctx, buf);
+        pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
+        fz_close_output(ctx, out);
+    }
+    fz_always(ctx) fz_drop_output(ctx, out);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_buffer(ctx, buf);
+        buf = nullptr;
+    }
+    return buf;
+}
+
+QImage imageFromPixmap(fz_context* ctx, fz_pixmap* pix)
+{
+    const int w = fz_pixmap_width(ctx, pix), h = fz_pixmap_height(ctx, pix);
+    const int stride = fz_pixmap_stride(ctx, pix);
+    const unsigned char* samples = fz_pixmap_samples(ctx, pix);
+    QImage image(w, h, QImage::Format_RGB888);
+    if (image.isNull()) return image;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(image.scanLine(y), samples + size_t(y) * stride, size_t(w) * 3);
+    return image;
+}
+
+pdf_write_options writeOptions(const PdfSaveOptions& o)
+{
+    pdf_write_options opts = pdf_default_write_options;
+    opts.do_compress = o.compress ? 1 : 0;
+    opts.do_compress_fonts = o.compress ? 1 : 0;
+    opts.do_compress_images = o.compress ? 1 : 0;
+    opts.do_garbage = o.garbageCollect ? 1 : 0;
+    switch (o.encryption) {
+    case PdfSaveOptions::Encryption::keep: opts.do_encrypt = PDF_ENCRYPT_KEEP; break;
+    case PdfSaveOptions::Encryption::none: opts.do_encrypt = PDF_ENCRYPT_NONE; break;
+    case PdfSaveOptions::Encryption::aes256:
+        opts.do_encrypt = PDF_ENCRYPT_AES_256;
+        opts.permissions = o.permissions;
+        std::snprintf(opts.upwd_utf8, sizeof opts.upwd_utf8, "%s", o.userPassword.c_str());
+        std::snprintf(opts.opwd_utf8, sizeof opts.opwd_utf8, "%s", o.ownerPassword.c_str());
+        break;
+    }
+    return opts;
+}
+
+QRect fullPixelRect(const PdfSize& size, double scale)
+{
+    const int w = std::max(1, int(std::lround(size.width * scale)));
+    const int h = std::max(1, int(std::lround(size.height * scale)));
+    return {0, 0, w, h};
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- display list
+
+struct PdfDisplayList::Impl {
+    fz_display_list* list = nullptr;
+    fz_matrix base; // display space (points) with the page's own offset removed
+};
+
+PdfDisplayList::~PdfDisplayList()
+{
+    if (d) {
+        fz_drop_display_list(pdfContext(), d->list);
+        delete d;
+    }
+}
+
+QImage PdfDisplayList::render(double scale, const QRect& clip) const
+{
+    fz_context* ctx = pdfContext();
+    const QRect full = fullPixelRect(size_, scale);
+    const QRect area = clip.isNull() ? full : clip.intersected(full);
+    if (area.isEmpty()) return {};
+    const fz_matrix ctm = fz_concat(d->base, fz_scale(float(scale), float(scale)));
+    const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+    FzError err;
+    fz_pixmap* pix = renderC(ctx, nullptr, d->list, ctm, bbox, nullptr, &err);
+    if (!pix) return {};
+    QImage image = imageFromPixmap(ctx, pix);
+    fz_drop_pixmap(ctx, pix);
+    return image;
+}
+
+// ---------------------------------------------------------------- document
+
+PdfDocument::Impl::~Impl()
+{
+    if (doc) pdf_drop_document(pdfContext(), doc);
+}
+
+PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
+PdfDocument::~PdfDocument() = default;
+
+PageRef loadPage(const PdfDocument::Impl& d, int index)
+{
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    const int count = countPages(ctx, d.doc, &err);
+    if (index < 0 || index >= count)
+        throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+    pdf_page* page = loadPageC(ctx, d.doc, index, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return PageRef(page);
+}
+
+PdfMatrix pageTransform(pdf_page* page)
+{
+    fz_rect media, crop;
+    int rotate = 0;
+    fz_matrix ctm = fz_identity;
+    FzError err;
+    pageGeometryC(pdfContext(), page, &media, &crop, &rotate, &ctm, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return fromFz(ctm);
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
+{
+    if (bytes.isEmpty()) throw PdfError(PdfErrorCode::damaged, "the file is empty");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
+    throwIfFailed(err);
+    pdf_document* doc = openFromBuffer(ctx, buf, &err);
+    fz_drop_buffer(ctx, buf);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    auto impl = std::make_unique<Impl>();
+    impl->doc = doc;
+    std::shared_ptr<PdfDocument> result(new PdfDocument(std::move(impl)));
+    // MuPDF repairs almost anything; a file whose pages cannot be found at all
+    // is not a PDF we can show. Locked files are checked after unlocking.
+    result->d->passwordProtected = pdf_needs_password(ctx, doc) != 0;
+    result->d->locked = result->d->passwordProtected;
+    if (!result->d->locked) {
+        const int pages = countPages(ctx, doc, &err);
+        if (err.code || pages <= 0 || !probeFirstPage(ctx, doc, &err))
+            throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "the file has no pages");
+    }
+    return result;
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
+{
+    const QString qpath = QString::fromStdString(path);
+    if (!QFileInfo(qpath).isFile()) throw PdfError(PdfErrorCode::io, "not a regular file");
+    QFile file(qpath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    // The whole file is read in, so a later change on disk cannot pull pages
+    // out from under the open document.
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    return openBytes(bytes);
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::createBlank(double width, double height)
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    pdf_document* doc = createBlankC(ctx, float(width), float(height), 1, &err);
+    if (!doc) return createEmpty();
+    auto impl = std::make_unique<Impl>();
+    impl->doc = doc;
+    return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::createEmpty()
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    pdf_document* doc = createBlankC(ctx, 0, 0, 0, &err);
+    throwIfFailed(err);
+    auto impl = std::make_unique<Impl>();
+    impl->doc = doc;
+    return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
+}
+
+bool PdfDocument::needsPassword() const
+{
+    return d->passwordProtected;
+}
+
+bool PdfDocument::isLocked() const
+{
+    return d->locked.load();
+}
+
+bool PdfDocument::unlock(const std::string& password)
+{
+    std::lock_guard lock(d->mutex);
+    // Authenticating recomputes the document key, so a wrong password tried on
+    // an unlocked document would break it: once unlocked, it stays unlocked.
+    if (!d->locked) return true;
+    const bool ok = pdf_authenticate_password(pdfContext(), d->doc, password.c_str()) != 0;
+    if (ok) {
+        d->locked = false;
+        d->revision++;
+    }
+    return ok;
+}
+
+int PdfDocument::pageCount() const
+{
+    std::lock_guard lock(d->mutex);
+    if (isLocked()) return 0;
+    FzError err;
+    return countPages(pdfContext(), d->doc, &err);
+}
+
+PdfPageGeometry PdfDocument::pageGeometry(int index) const
+{
+    std::lock_guard lock(d->mutex);
+    PageRef page = loadPage(*d, index);
+    fz_rect media, crop;
+    int rotate = 0;
+    fz_matrix ctm = fz_identity;
+    FzError err;
+    pageGeometryC(pdfContext(), page.page, &media, &crop, &rotate, &ctm, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    PdfPageGeometry g;
+    g.mediaBox = fromFz(media);
+    g.cropBox = fromFz(crop);
+    g.rotation = normalizedRotation(rotate);
+    g.userToDisplay = fromFz(ctm);
+    const PdfRect shown = g.userToDisplay.mapRect(g.cropBox.isEmpty() ? g.mediaBox : g.cropBox);
+    g.displaySize = {shown.width, shown.height};
+    return g;
+}
+
+PdfTextPage PdfDocument::textPage(int index) const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    PageRef page = loadPage(*d, index);
+    const PdfMatrix toUser = pageTransform(page.page).inverted();
+    FzError err;
+    fz_stext_page* text = stextC(ctx, page.page, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    PdfTextPage result;
+    auto user = [&](fz_point p) { return toUser.map({p.x, p.y}); };
+    for (fz_stext_block* b = text->first_block; b; b = b->next) {
+        if (b->type != FZ_STEXT_BLOCK_TEXT) continue;
+        PdfTextBlock block;
+        block.bounds = toUser.mapRect(fromFz(b->bbox));
+        for (fz_stext_line* l = b->u.t.first_line; l; l = l->next) {
+            PdfTextLine line;
+            line.bounds = toUser.mapRect(fromFz(l->bbox));
+            for (fz_stext_char* c = l->first_char; c; c = c->next) {
+                PdfChar ch;
+                ch.code = char32_t(c->c);
+                ch.quad = {user(c->quad.ul), user(c->quad.ur), user(c->quad.ll), user(c->quad.lr)};
+                line.chars.push_back(ch);
+            }
+            if (!line.chars.empty()) block.lines.push_back(std::move(line));
+        }
+        if (!block.lines.empty()) result.blocks.push_back(std::move(block));
+    }
+    fz_drop_stext_page(ctx, text);
+    return result;
+}
+
+std::vector<PdfLink> PdfDocument::links(int index) const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    PageRef page = loadPage(*d, index);
+    const PdfMatrix toUser = pageTransform(page.page).inverted();
+    FzError err;
+    fz_link* links = linksC(ctx, page.page, &err);
+    std::vector<PdfLink> result;
+    for (fz_link* l = links; l; l = l->next) {
+        PdfLink link;
+        link.rect = toUser.mapRect(fromFz(l->rect));
+        link.uri = l->uri ? l->uri : "";
+        if (l->uri && !fz_is_external_link(ctx, l->uri)) {
+            float x = 0, y = 0;
+            const int target = resolveLinkC(ctx, d->doc, l->uri, &x, &y);
+            if (target >= 0) {
+                link.targetPage = target;
+                try {
+                    PageRef tp = loadPage(*d, target);
+                    link.targetPoint = pageTransform(tp.page).inverted().map({x, y});
+                } catch (const PdfError&) {
+                }
+            }
+        }
+        result.push_back(std::move(link));
+    }
+    fz_drop_link(ctx, links);
+    return result;
+}
+
+namespace {
+void convertOutline(const PdfDocument::Impl& d, fz_outline* node, std::vector<PdfOutlineItem>& out)
+{
+    for (; node; node = node->next) {
+        PdfOutlineItem item;
+        item.title = node->title ? node->title : "";
+        item.uri = node->uri ? node->uri : "";
+        item.open = node->is_open != 0;
+        if (node->page.page >= 0 && node->uri && !fz_is_external_link(pdfContext(), node->uri)) {
+            float x = 0, y = 0;
+            const int target = resolveLinkC(pdfContext(), d.doc, node->uri, &x, &y);
+            if (target >= 0) {
+                item.page = target;
+                try {
+                    PageRef tp = loadPage(d, target);
+                    item.point = pageTransform(tp.page).inverted().map({x, y});
+                } catch (const PdfError&) {
+                }
+            }
+        }
+        convertOutline(d, node->down, item.children);
+        out.push_back(std::move(item));
+    }
+}
+} // namespace
+
+std::vector<PdfOutlineItem> PdfDocument::outline() const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    FzError err;
+    fz_outline* root = outlineC(ctx, d->doc, &err);
+    std::vector<PdfOutlineItem> result;
+    convertOutline(*d, root, result);
+    fz_drop_outline(ctx, root);
+    return result;
+}
+
+std::string PdfDocument::version() const
+{
+    std::lock_guard lock(d->mutex);
+    const int v = pdf_version(pdfContext(), d->doc);
+    return std::to_string(v / 10) + "." + std::to_string(v % 10);
+}
+
+bool PdfDocument::isEncrypted() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->doc->crypt != nullptr;
+}
+
+std::string PdfDocument::encryptionMethod() const
+{
+    std::lock_guard lock(d->mutex);
+    char buf[128] = {};
+    if (lookupMetadataC(pdfContext(), d->doc, FZ_META_ENCRYPTION, buf, sizeof buf) < 0) return "None";
+    return buf;
+}
+
+PdfPermissions PdfDocument::permissions() const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    PdfPermissions p;
+    p.print = pdf_has_permission(ctx, d->doc, FZ_PERMISSION_PRINT);
+    p.copy = pdf_has_permission(ctx, d->doc, FZ_PERMISSION_COPY);
+    p.edit = pdf_has_permission(ctx, d->doc, FZ_PERMISSION_EDIT);
+    p.annotate = pdf_has_permission(ctx, d->doc, FZ_PERMISSION_ANNOTATE);
+    if (d->doc->crypt) {
+        const int flags = pdf_document_permissions(ctx, d->doc);
+        p.fillForms = (flags & (1 << 8)) != 0 || p.annotate;
+        p.assemble = (flags & (1 << 10)) != 0 || p.edit;
+    }
+    return p;
+}
+
+std::optional<std::string> PdfDocument::infoString(const std::string& key) const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    FzError err;
+    int isArray = 0;
+    fz_buffer* buf = infoValueC(ctx, d->doc, key.c_str(), &isArray, &err);
+    if (!buf) return std::nullopt;
+    unsigned char* data = nullptr;
+    const size_t len = fz_buffer_storage(ctx, buf, &data);
+    std::string value(reinterpret_cast<const char*>(data), len);
+    fz_drop_buffer(ctx, buf);
+    if (isArray) {
+        while (!value.empty() && value.back() == '\n') value.pop_back();
+        std::string joined;
+        size_t start = 0;
+        while (start <= value.size()) {
+            const size_t end = value.find('\n', start);
+            const std::string part = value.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            if (!joined.empty()) joined += ", ";
+            joined += part;
+            if (end == std::string::npos) break;
+            start = end + 1;
+        }
+        return joined;
+    }
+    return value;
+}
+
+std::vector<std::string> PdfDocument::infoStringList(const std::string& key) const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    FzError err;
+    int isArray = 0;
+    fz_buffer* buf = infoValueC(ctx, d->doc, key.c_str(), &isArray, &err);
+    if (!buf) return {};
+    unsigned char* data = nullptr;
+    const size_t len = fz_buffer_storage(ctx, buf, &data);
+    std::string value(reinterpret_cast<const char*>(data), len);
+    fz_drop_buffer(ctx, buf);
+    if (!isArray) return {value};
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < value.size()) {
+        const size_t end = value.find('\n', start);
+        parts.push_back(value.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+void PdfDocument::setInfoString(const std::string& key, const std::optional<std::string>& value)
+{
+    std::lock_guard lock(d->mutex);
+    FzError err;
+    setInfoC(pdfContext(), d->doc, key.c_str(), value ? value->c_str() : nullptr, &err);
+    throwIfFailed(err);
+    d->revision++;
+}
+
+QImage PdfDocument::render(int index, double scale, const QRect& clip) const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    PageRef page = loadPage(*d, index);
+    const PdfPageGeometry g = pageGeometry(index);
+    const QRect full = fullPixelRect(g.displaySize, scale);
+    const QRect area = clip.isNull() ? full : clip.intersected(full);
+    if (area.isEmpty()) return {};
+    // MuPDF's page space already has the crop box at the origin and the rotation applied.
+    const fz_matrix ctm = fz_scale(float(scale), float(scale));
+    const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+    FzError err;
+    fz_pixmap* pix = renderC(ctx, page.page, nullptr, ctm, bbox, nullptr, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    QImage image = imageFromPixmap(ctx, pix);
+    fz_drop_pixmap(ctx, pix);
+    return image;
+}
+
+std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
+{
+    std::lock_guard lock(d->mutex);
+    PageRef page = loadPage(*d, index);
+    const PdfPageGeometry g = pageGeometry(index);
+    FzError err;
+    fz_display_list* list = displayListC(pdfContext(), page.page, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    auto* impl = new PdfDisplayList::Impl{list, fz_identity};
+    return std::make_shared<PdfDisplayList>(impl, g.displaySize);
+}
+
+QByteArray PdfDocument::save(const PdfSaveOptions& options) const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    if (d->locked)
+        throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    const pdf_write_options opts = writeOptions(options);
+    FzError err;
+    fz_buffer* buf = saveC(ctx, d->doc, &opts, &err);
+    throwIfFailed(err, PdfErrorCode::general);
+    unsigned char* data = nullptr;
+    const size_t len = fz_buffer_storage(ctx, buf, &data);
+    QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(len));
+    fz_drop_buffer(ctx, buf);
+    if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
+    return bytes;
+}
+
+void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
+{
+    const QByteArray bytes = save(options);
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly))
+        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    }
+    ::fsync(file.handle());
+    if (!file.commit()) throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::copy() const
+{
+    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}));
+    return clone;
+}
+
+std::uint64_t PdfDocument::revision() const { return d->revision.load(); }
+void PdfDocument::bumpRevision() { d->revision++; }
+
+} // namespace platform

@@ -1,0 +1,195 @@
+#pragma once
+// ravlen's PDF engine: one small C++ API over MuPDF. Every MuPDF call of the
+// program stays behind this layer; MuPDF errors come out as PdfError.
+#include "Platform/PdfGeometry.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class PdfErrorCode {
+    damaged,          // not a PDF, or a PDF that cannot be parsed
+    passwordRequired, // the operation needs the document unlocked first
+    io,               // the file cannot be read or written
+    pageOutOfRange,
+    general,
+};
+
+class PdfError : public std::runtime_error {
+public:
+    PdfError(PdfErrorCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    PdfErrorCode code() const { return code_; }
+
+private:
+    PdfErrorCode code_;
+};
+
+// Affine transform in the PDF convention: x' = a x + c y + e, y' = b x + d y + f.
+struct PdfMatrix {
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    PdfPoint map(PdfPoint p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
+    PdfRect mapRect(const PdfRect& r) const;
+    PdfMatrix inverted() const;
+    PdfMatrix then(const PdfMatrix& next) const; // this, followed by next
+    static PdfMatrix scale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
+    static PdfMatrix translate(double tx, double ty) { return {1, 0, 0, 1, tx, ty}; }
+};
+
+// A page's boxes in user space, its rotation and how it is shown.
+struct PdfPageGeometry {
+    PdfRect mediaBox;
+    PdfRect cropBox;
+    int rotation = 0;      // 0, 90, 180 or 270
+    PdfSize displaySize;   // the display box as drawn: rotated, in points
+    // Maps user space to display space: origin at the top left of the shown
+    // page, y down, in points. Scale it to get pixels.
+    PdfMatrix userToDisplay;
+};
+
+// Normalises any /Rotate value to 0, 90, 180 or 270.
+int normalizedRotation(int degrees);
+
+struct PdfChar {
+    char32_t code = 0;
+    PdfQuad quad; // user space
+};
+
+struct PdfTextLine {
+    std::vector<PdfChar> chars;
+    PdfRect bounds;
+    std::string text() const; // UTF-8
+};
+
+struct PdfTextBlock {
+    std::vector<PdfTextLine> lines;
+    PdfRect bounds;
+};
+
+struct PdfTextPage {
+    std::vector<PdfTextBlock> blocks;
+    // Lines joined by "\n", blocks by a blank line: UTF-8.
+    std::string text() const;
+};
+
+struct PdfLink {
+    PdfRect rect;                   // user space of the page that holds the link
+    std::string uri;                // external URI, or MuPDF's internal "#page=…"
+    std::optional<int> targetPage;  // internal links
+    std::optional<PdfPoint> targetPoint; // user space of the target page
+};
+
+struct PdfOutlineItem {
+    std::string title;
+    std::string uri;
+    std::optional<int> page;
+    std::optional<PdfPoint> point; // user space of that page
+    bool open = false;
+    std::vector<PdfOutlineItem> children;
+};
+
+struct PdfPermissions {
+    bool print = true, copy = true, edit = true, annotate = true, fillForms = true, assemble = true;
+};
+
+struct PdfSaveOptions {
+    enum class Encryption { keep, none, aes256 };
+    Encryption encryption = Encryption::keep;
+    std::string userPassword;  // with aes256
+    std::string ownerPassword; // with aes256
+    int permissions = -1;      // PDF /P flags with aes256; -1: all allowed
+    bool compress = true;
+    bool garbageCollect = false; // keeps object numbers when false
+};
+
+// A page recorded once and drawn on any thread, any number of times.
+class PdfDisplayList {
+public:
+    ~PdfDisplayList();
+    PdfDisplayList(const PdfDisplayList&) = delete;
+    PdfDisplayList& operator=(const PdfDisplayList&) = delete;
+
+    PdfSize displaySize() const { return size_; }
+    // Renders the whole page, or the part of it in `clip` (pixels at this
+    // scale), on opaque white. Returns a null image when cancelled or failing.
+    QImage render(double scale, const QRect& clip = {}) const;
+
+    struct Impl;
+    explicit PdfDisplayList(Impl* impl, PdfSize size) : d(impl), size_(size) {}
+
+private:
+    Impl* d;
+    PdfSize size_;
+};
+
+class PdfDocument {
+public:
+    // Opening throws PdfError(damaged) for anything that is not a readable PDF.
+    static std::shared_ptr<PdfDocument> openFile(const std::string& path);
+    static std::shared_ptr<PdfDocument> openBytes(const QByteArray& bytes);
+    // One white page of the given size in points; no pages when that fails.
+    static std::shared_ptr<PdfDocument> createBlank(double width = 612, double height = 792);
+    // A document with no pages.
+    static std::shared_ptr<PdfDocument> createEmpty();
+
+    ~PdfDocument();
+    PdfDocument(const PdfDocument&) = delete;
+    PdfDocument& operator=(const PdfDocument&) = delete;
+
+    // Locking: a password-protected document opens locked.
+    bool needsPassword() const;
+    bool isLocked() const;
+    bool unlock(const std::string& password); // false for a wrong password
+
+    int pageCount() const; // 0 while locked
+    PdfPageGeometry pageGeometry(int page) const;
+    PdfTextPage textPage(int page) const;
+    std::vector<PdfLink> links(int page) const;
+    std::vector<PdfOutlineItem> outline() const;
+
+    // Document attributes.
+    std::string version() const;           // "1.7"
+    bool isEncrypted() const;
+    std::string encryptionMethod() const;  // "None" or MuPDF's description
+    PdfPermissions permissions() const;
+    // The raw Info entry of `key` ("Title", "Author", "CreationDate", …) as UTF-8.
+    std::optional<std::string> infoString(const std::string& key) const;
+    // Sets or, with nullopt, removes an Info entry; creates /Info when missing.
+    void setInfoString(const std::string& key, const std::optional<std::string>& value);
+    // A /Keywords entry may be a string or, in some files, an array of strings.
+    std::vector<std::string> infoStringList(const std::string& key) const;
+
+    // Rendering on the calling thread.
+    QImage render(int page, double scale, const QRect& clip = {}) const;
+    // Records a page for rendering elsewhere (annotations and widgets included).
+    std::shared_ptr<PdfDisplayList> displayList(int page) const;
+
+    // Writing. `save` keeps the file's encryption unless told otherwise.
+    QByteArray save(const PdfSaveOptions& options = {}) const;
+    // Writes to a temporary file beside `path`, flushes it and renames it into
+    // place: the file at `path` is replaced whole or not at all.
+    void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
+    // An independent copy (for a background thread), made from saved bytes.
+    std::shared_ptr<PdfDocument> copy() const;
+
+    // Raised by every change made through the platform layer.
+    std::uint64_t revision() const;
+    void bumpRevision();
+
+    struct Impl;
+    Impl& impl() const { return *d; }
+
+private:
+    explicit PdfDocument(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace platform

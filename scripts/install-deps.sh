@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package ravlen needs to build, run and test.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+PKGS=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
+  libmupdf-dev mupdf-tools libharfbuzz-dev libfreetype-dev libopenjp2-7-dev libjbig2dec0-dev
+  libjpeg62-turbo-dev zlib1g-dev libgumbo-dev libmujs-dev
+  libtesseract-dev tesseract-ocr-eng libleptonica-dev
+  libsodium-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libpng-dev libtiff-dev libarchive-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core
+  xvfb xauth poppler-utils imagemagick
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

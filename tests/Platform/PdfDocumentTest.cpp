@@ -1,0 +1,231 @@
+#include "Platform/PdfDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <thread>
+
+using platform::PdfDocument;
+using platform::PdfError;
+using platform::PdfErrorCode;
+
+namespace {
+
+// Share of pixels in an image that are not near white.
+double inkShare(const QImage& image)
+{
+    if (image.isNull()) return 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    qint64 ink = 0;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const uchar* line = rgb.constScanLine(y);
+        for (int x = 0; x < rgb.width(); ++x)
+            if (line[3 * x] < 200 || line[3 * x + 1] < 200 || line[3 * x + 2] < 200) ++ink;
+    }
+    return double(ink) / (double(rgb.width()) * rgb.height());
+}
+
+std::shared_ptr<PdfDocument> openCorpus(const std::string& path)
+{
+    auto doc = PdfDocument::openFile(path);
+    if (doc->isLocked()) EXPECT_TRUE(doc->unlock("openpassword")) << path;
+    return doc;
+}
+
+} // namespace
+
+TEST(PdfDocument, NewDocumentIsOneWhiteLetterPage)
+{
+    auto doc = PdfDocument::createBlank();
+    ASSERT_EQ(doc->pageCount(), 1);
+    const auto g = doc->pageGeometry(0);
+    EXPECT_DOUBLE_EQ(g.mediaBox.width, 612);
+    EXPECT_DOUBLE_EQ(g.mediaBox.height, 792);
+    const QImage image = doc->render(0, 0.5);
+    EXPECT_EQ(image.size(), QSize(306, 396));
+    EXPECT_EQ(inkShare(image), 0.0);
+    // It survives a round trip.
+    auto again = PdfDocument::openBytes(doc->save());
+    EXPECT_EQ(again->pageCount(), 1);
+}
+
+TEST(PdfDocument, EveryCorpusFileOpensRendersAndRoundTrips)
+{
+    const auto files = testsupport::corpusPdfs();
+    ASSERT_GE(files.size(), 20u);
+    for (const auto& path : files) {
+        SCOPED_TRACE(path);
+        std::shared_ptr<PdfDocument> doc;
+        try {
+            doc = openCorpus(path);
+        } catch (const PdfError& e) {
+            ADD_FAILURE() << "cannot open: " << e.what();
+            continue;
+        }
+        const int pages = doc->pageCount();
+        ASSERT_GT(pages, 0);
+        const QImage first = doc->render(0, 72.0 / 72.0);
+        EXPECT_FALSE(first.isNull());
+        EXPECT_GT(inkShare(first), 0.0) << "page 1 rendered blank";
+        const std::string text = doc->textPage(0).text();
+
+        auto reopened = PdfDocument::openBytes(doc->save());
+        if (reopened->isLocked()) EXPECT_TRUE(reopened->unlock("openpassword"));
+        EXPECT_EQ(reopened->pageCount(), pages);
+        EXPECT_EQ(reopened->textPage(0).text(), text);
+    }
+}
+
+TEST(PdfDocument, RefusesGarbageEmptyAndTruncatedInput)
+{
+    EXPECT_THROW(PdfDocument::openBytes(QByteArray()), PdfError);
+    EXPECT_THROW(PdfDocument::openBytes(QByteArray("hello, this is not a PDF at all\n")), PdfError);
+    QByteArray noise(4096, '\0');
+    for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) % 251);
+    EXPECT_THROW(PdfDocument::openBytes(noise), PdfError);
+
+    QFile file(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    for (int cut : {8, 100, 400}) {
+        try {
+            auto doc = PdfDocument::openBytes(whole.left(cut));
+            ADD_FAILURE() << "a " << cut << "-byte stub opened with " << doc->pageCount() << " pages";
+        } catch (const PdfError& e) {
+            EXPECT_EQ(e.code(), PdfErrorCode::damaged);
+        }
+    }
+    // A file cut in half is repaired as far as it goes, or refused; never a crash.
+    try {
+        auto doc = PdfDocument::openBytes(whole.left(whole.size() / 2));
+        for (int i = 0; i < doc->pageCount(); ++i) {
+            try { doc->render(i, 0.2); } catch (const PdfError&) {}
+        }
+    } catch (const PdfError&) {
+    }
+    EXPECT_THROW(PdfDocument::openFile("/nonexistent/file.pdf"), PdfError);
+    EXPECT_THROW(PdfDocument::openFile("/tmp"), PdfError);
+}
+
+TEST(PdfDocument, PasswordIsRefusedThenAccepted)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    EXPECT_TRUE(doc->needsPassword());
+    EXPECT_TRUE(doc->isLocked());
+    EXPECT_EQ(doc->pageCount(), 0);
+    EXPECT_THROW(doc->render(0, 1), PdfError);
+    EXPECT_FALSE(doc->unlock("wrong"));
+    EXPECT_TRUE(doc->isLocked());
+    EXPECT_TRUE(doc->unlock("openpassword"));
+    EXPECT_FALSE(doc->isLocked());
+    EXPECT_GT(doc->pageCount(), 0);
+    EXPECT_TRUE(doc->isEncrypted());
+}
+
+TEST(PdfDocument, SavingKeepsTheFilesEncryption)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    ASSERT_TRUE(doc->unlock("openpassword"));
+    const std::string text = doc->textPage(0).text();
+    auto saved = PdfDocument::openBytes(doc->save());
+    EXPECT_TRUE(saved->isLocked()) << "an unlocked document was written out without its password";
+    EXPECT_FALSE(saved->unlock("wrong"));
+    EXPECT_TRUE(saved->unlock("openpassword"));
+    EXPECT_EQ(saved->textPage(0).text(), text);
+}
+
+TEST(PdfDocument, NewPasswordsAndRemovalOfEncryption)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    platform::PdfSaveOptions opts;
+    opts.encryption = platform::PdfSaveOptions::Encryption::aes256;
+    opts.userPassword = "secret";
+    opts.ownerPassword = "owner";
+    auto locked = PdfDocument::openBytes(doc->save(opts));
+    ASSERT_TRUE(locked->isLocked());
+    ASSERT_TRUE(locked->unlock("secret"));
+    EXPECT_EQ(locked->pageCount(), 4);
+    platform::PdfSaveOptions plain;
+    plain.encryption = platform::PdfSaveOptions::Encryption::none;
+    auto open = PdfDocument::openBytes(locked->save(plain));
+    EXPECT_FALSE(open->isLocked());
+    EXPECT_EQ(open->pageCount(), 4);
+}
+
+TEST(PdfDocument, SaveToFileReplacesWholeFile)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("out.pdf").toStdString();
+    auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(3));
+    doc->saveToFile(path);
+    auto back = PdfDocument::openFile(path);
+    EXPECT_EQ(back->pageCount(), 3);
+    EXPECT_NE(back->textPage(2).text().find("Page 3"), std::string::npos);
+    // A folder that cannot be written leaves nothing behind and reports an error.
+    EXPECT_THROW(doc->saveToFile("/proc/ravlen-cannot-write/out.pdf"), PdfError);
+}
+
+TEST(PdfDocument, GeometryFollowsRotationAndCropBox)
+{
+    EXPECT_EQ(platform::normalizedRotation(-90), 270);
+    EXPECT_EQ(platform::normalizedRotation(450), 90);
+    EXPECT_EQ(platform::normalizedRotation(720), 0);
+    EXPECT_EQ(platform::normalizedRotation(-540), 180);
+
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("habibi-rotated.pdf"));
+    const auto g = doc->pageGeometry(0);
+    if (g.rotation == 90 || g.rotation == 270) {
+        EXPECT_DOUBLE_EQ(g.displaySize.width, g.cropBox.height);
+        EXPECT_DOUBLE_EQ(g.displaySize.height, g.cropBox.width);
+    }
+    // The top left of the crop box lands on the display origin for an upright page.
+    auto upright = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    const auto u = upright->pageGeometry(0);
+    const auto origin = u.userToDisplay.map({0, 792});
+    EXPECT_NEAR(origin.x, 0, 1e-6);
+    EXPECT_NEAR(origin.y, 0, 1e-6);
+}
+
+TEST(PdfDocument, TextCarriesQuadsInUserSpace)
+{
+    auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    const auto page = doc->textPage(0);
+    ASSERT_FALSE(page.blocks.empty());
+    const auto& line = page.blocks[0].lines[0];
+    EXPECT_EQ(line.text(), "Page 1");
+    const auto box = line.chars[0].quad.bounds();
+    // The text was set at (72, 700) in 24 points.
+    EXPECT_NEAR(box.x, 72, 1.0);
+    EXPECT_GT(box.maxY(), 700);
+    EXPECT_LT(box.y, 700);
+}
+
+TEST(PdfDocument, InfoEntriesReadAndWrite)
+{
+    auto doc = PdfDocument::createBlank();
+    EXPECT_FALSE(doc->infoString("Title"));
+    doc->setInfoString("Title", "Grüße");
+    doc->setInfoString("Keywords", "a, b, c");
+    auto back = PdfDocument::openBytes(doc->save());
+    EXPECT_EQ(back->infoString("Title").value_or(""), "Grüße");
+    EXPECT_EQ(back->infoString("Keywords").value_or(""), "a, b, c");
+    back->setInfoString("Title", std::nullopt);
+    EXPECT_FALSE(back->infoString("Title"));
+}
+
+TEST(PdfDocument, DisplayListsRenderOnOtherThreads)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    auto list = doc->displayList(0);
+    const QImage direct = doc->render(0, 1.0);
+    QImage threaded;
+    std::thread worker([&] { threaded = list->render(1.0); });
+    worker.join();
+    EXPECT_EQ(direct, threaded);
+    // A tile is the same pixels as that part of the whole page.
+    const QRect tile(50, 60, 100, 80);
+    EXPECT_EQ(list->render(1.0, tile), direct.copy(tile));
+}

@@ -1,0 +1,82 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#if defined(RAVLEN_TEST_WIDGETS)
+#include <QApplication>
+#else
+#include <QGuiApplication>
+#endif
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+namespace testsupport {
+
+std::string corpusDir()
+{
+    if (const char* env = std::getenv("RAVLEN_CORPUS_DIR")) return env;
+    return QDir(QStringLiteral(RAVLEN_CORPUS_DIR)).canonicalPath().toStdString();
+}
+
+std::string corpusPath(const std::string& name) { return corpusDir() + "/" + name; }
+
+std::vector<std::string> corpusPdfs()
+{
+    std::vector<std::string> files;
+    const QDir dir(QString::fromStdString(corpusDir()));
+    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name))
+        files.push_back(info.absoluteFilePath().toStdString());
+    return files;
+}
+
+QByteArray makeTextPdf(int pages, const std::string& extraText)
+{
+    // Objects: 1 catalog, 2 pages, 3 font, then a page and its contents per page.
+    std::vector<std::string> objects;
+    std::ostringstream kids;
+    for (int i = 0; i < pages; ++i) kids << (4 + 2 * i) << " 0 R ";
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids.str() + "] /Count " + std::to_string(pages) + " >>");
+    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    for (int i = 0; i < pages; ++i) {
+        std::string text = "BT /F1 24 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET";
+        if (!extraText.empty()) text += " BT /F1 12 Tf 72 660 Td (" + extraText + ") Tj ET";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+                          std::to_string(5 + 2 * i) + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream");
+    }
+    std::string out = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t off : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return QByteArray(out.data(), qsizetype(out.size()));
+}
+
+} // namespace testsupport
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#if defined(RAVLEN_TEST_WIDGETS)
+    QApplication app(argc, argv);
+#else
+    QGuiApplication app(argc, argv);
+#endif
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <QString>
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The folder of sample PDFs made by other programs, beside the project.
+std::string corpusDir();
+std::string corpusPath(const std::string& name);
+// Every PDF in the corpus, sorted by name.
+std::vector<std::string> corpusPdfs();
+// A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
+// written by hand so that tests do not depend on the code they check.
+QByteArray makeTextPdf(int pages, const std::string& extraText = {});
+
+} // namespace testsupport
