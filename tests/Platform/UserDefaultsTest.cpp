@@ -1,0 +1,222 @@
+#include "Platform/UserDefaults.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdint>
+#include <limits>
+#include <thread>
+#include <vector>
+
+using platform::UserDefaults;
+using nlohmann::json;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+TEST(UserDefaults, EveryTypeSurvivesAReopen)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("config/defaults.json"); // the folder is made on first write
+    const std::int64_t big = (std::int64_t(1) << 53) + 1;     // not representable as a double
+    {
+        UserDefaults defaults(path);
+        defaults.set("flag", true);
+        defaults.set("off", false);
+        defaults.set("big", big);
+        defaults.set("min", std::numeric_limits<std::int64_t>::min());
+        defaults.set("max", std::numeric_limits<std::int64_t>::max());
+        defaults.set("ratio", 0.1);
+        defaults.set("whole", 2.0);
+        defaults.set("name", "Zoë — 日本");
+        defaults.set("blob", json{{"b", json::array({1, 2.5, "x"})}, {"a", nullptr}});
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    UserDefaults again(path);
+    EXPECT_EQ(again.boolValue("flag"), true);
+    EXPECT_EQ(again.boolValue("off"), false);
+    EXPECT_EQ(again.intValue("big"), big);
+    EXPECT_EQ(again.intValue("min"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(again.intValue("max"), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(again.doubleValue("ratio"), 0.1);
+    EXPECT_EQ(again.doubleValue("whole"), 2.0);
+    EXPECT_EQ(again.intValue("whole"), std::nullopt) << "a double stays a double";
+    EXPECT_EQ(again.stringValue("name"), "Zoë — 日本");
+    EXPECT_EQ(again.value("blob"), (json{{"b", json::array({1, 2.5, "x"})}, {"a", nullptr}}));
+}
+
+TEST(UserDefaults, TypedReadsTellMissingFromOtherTypes)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath("d.json"));
+    defaults.set("text", "yes");
+    defaults.set("count", 3);
+    EXPECT_FALSE(defaults.contains("nothing"));
+    EXPECT_EQ(defaults.boolValue("nothing"), std::nullopt);
+    EXPECT_TRUE(defaults.contains("text"));
+    EXPECT_EQ(defaults.boolValue("text"), std::nullopt);
+    EXPECT_EQ(defaults.intValue("text"), std::nullopt);
+    EXPECT_EQ(defaults.stringValue("count"), std::nullopt);
+    EXPECT_EQ(defaults.doubleValue("count"), 3.0) << "integers read as doubles";
+    // An unsigned value beyond the signed range is not an int64.
+    defaults.set("huge", std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(defaults.intValue("huge"), std::nullopt);
+    defaults.remove("text");
+    EXPECT_FALSE(defaults.contains("text"));
+    // Replacing an integer with an equal double changes its type.
+    defaults.set("count", 3.0);
+    EXPECT_EQ(defaults.intValue("count"), std::nullopt);
+}
+
+TEST(UserDefaults, FileHasSortedKeysAndIsLocaleFree)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("d.json");
+    {
+        UserDefaults defaults(path);
+        defaults.set("zeta", 1.5);
+        defaults.set("alpha", 1);
+        defaults.set("mid", "m");
+    }
+    const QByteArray text = readAll(path);
+    const qsizetype a = text.indexOf("\"alpha\""), m = text.indexOf("\"mid\""), z = text.indexOf("\"zeta\"");
+    ASSERT_GE(a, 0);
+    EXPECT_LT(a, m);
+    EXPECT_LT(m, z);
+    EXPECT_TRUE(text.contains("1.5"));
+    EXPECT_FALSE(text.contains("1,5"));
+}
+
+TEST(UserDefaults, InvalidUtf8IsWrittenReplacedNotLost)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("d.json");
+    {
+        UserDefaults defaults(path);
+        defaults.set("bad", std::string("a\xff" "b"));
+        defaults.set("good", 1);
+        EXPECT_TRUE(defaults.synchronize());
+    }
+    UserDefaults again(path);
+    EXPECT_EQ(again.intValue("good"), 1);
+    EXPECT_EQ(again.stringValue("bad"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(UserDefaults, ChangesReachTheFileWithoutSynchronize)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("d.json");
+    UserDefaults defaults(path);
+    defaults.set("later", 42);
+    // Written off this thread shortly after the change; poll generously.
+    for (int i = 0; i < 200 && !readAll(path).contains("later"); ++i) QThread::msleep(25);
+    EXPECT_TRUE(readAll(path).contains("\"later\": 42"));
+}
+
+TEST(UserDefaults, DestructorWritesPendingChanges)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("d.json");
+    {
+        UserDefaults defaults(path);
+        defaults.set("key", "value");
+    }
+    EXPECT_EQ(UserDefaults(path).stringValue("key"), "value");
+}
+
+TEST(UserDefaults, MalformedFileReadsEmptyAndIsKeptAside)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("defaults.json");
+    const QString aside = dir.filePath("defaults.corrupt.json");
+    for (const QByteArray& damaged : {QByteArray("{\"a\": tru"), QByteArray("[1, 2]"), QByteArray("\xff\xfe garbage")}) {
+        SCOPED_TRACE(damaged.toStdString());
+        QFile::remove(aside);
+        writeAll(path, damaged);
+        {
+            UserDefaults defaults(path);
+            EXPECT_FALSE(defaults.contains("a"));
+            EXPECT_EQ(readAll(aside), damaged);
+            defaults.set("fresh", true);
+            EXPECT_TRUE(defaults.synchronize());
+        }
+        EXPECT_EQ(UserDefaults(path).boolValue("fresh"), true);
+        EXPECT_EQ(readAll(aside), damaged) << "the damaged copy is not overwritten";
+    }
+}
+
+TEST(UserDefaults, EmptyFileReadsEmptyWithoutACorruptCopy)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("defaults.json");
+    writeAll(path, {});
+    UserDefaults defaults(path);
+    EXPECT_FALSE(defaults.contains("x"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("defaults.corrupt.json")));
+}
+
+TEST(UserDefaults, UnwritableFolderFailsButKeepsValues)
+{
+    QTemporaryDir dir;
+    // A file where the folder should be: no folder can be made, even as root.
+    writeAll(dir.filePath("blocked"), "x");
+    UserDefaults defaults(dir.filePath("blocked/defaults.json"));
+    defaults.set("kept", 7);
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(defaults.intValue("kept"), 7);
+    defaults.set("more", "y");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(defaults.stringValue("more"), "y");
+    EXPECT_EQ(readAll(dir.filePath("blocked")), "x");
+}
+
+TEST(UserDefaults, ConcurrentWritersLoseNothing)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("d.json");
+    {
+        UserDefaults defaults(path);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&defaults, t] {
+                for (int i = 0; i < 200; ++i) {
+                    const std::string key = "k" + std::to_string(t) + "_" + std::to_string(i);
+                    defaults.set(key, i);
+                    EXPECT_EQ(defaults.intValue(key), i);
+                    if (i % 50 == 0) defaults.synchronize();
+                }
+            });
+        for (auto& thread : threads) thread.join();
+    }
+    UserDefaults again(path);
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(again.intValue("k" + std::to_string(t) + "_" + std::to_string(i)), i);
+}
+
+TEST(UserDefaults, StandardLivesInTheConfiguredFolder)
+{
+    QTemporaryDir dir;
+    qputenv("RAVLEN_CONFIG_DIR", dir.path().toUtf8());
+    EXPECT_EQ(UserDefaults::standard().path(), QDir(dir.path()).filePath("defaults.json"));
+    EXPECT_EQ(&UserDefaults::standard(), &UserDefaults::standard());
+    qunsetenv("RAVLEN_CONFIG_DIR");
+}
