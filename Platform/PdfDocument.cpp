@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,6 +108,7 @@ pdf_document* openFromBuffer(fz_context* ctx, fz_buffer* buf, FzError* err)
 fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, FzError* err)
 {
     fz_buffer* buf = nullptr;
+    fz_var(buf);
     fz_try(ctx) buf = fz_new_buffer_from_copied_data(ctx, data, len);
     fz_catch(ctx) captureError(ctx, err);
     return buf;
@@ -114,6 +117,7 @@ fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, Fz
 int countPages(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     int n = 0;
+    fz_var(n);
     fz_try(ctx) n = pdf_count_pages(ctx, doc);
     fz_catch(ctx) { captureError(ctx, err); n = 0; }
     return n;
@@ -131,9 +135,87 @@ int probeFirstPage(fz_context* ctx, pdf_document* doc, FzError* err)
     return 1;
 }
 
+int xrefLengthC(fz_context* ctx, pdf_document* doc)
+{
+    int len = 0;
+    fz_var(len);
+    fz_try(ctx) len = pdf_xref_len(ctx, doc);
+    fz_catch(ctx) len = 0;
+    return len;
+}
+
+// Whether object `num` is a page dictionary; gives its offset in the file.
+int isPageObjectC(fz_context* ctx, pdf_document* doc, int num, int64_t* offset)
+{
+    pdf_obj* obj = nullptr;
+    int isPage = 0;
+    fz_var(obj);
+    fz_var(isPage);
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && (entry->type == 'n' || entry->type == 'o')) {
+            obj = pdf_load_object(ctx, doc, num);
+            isPage = pdf_is_dict(ctx, obj) && pdf_name_eq(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Type)), PDF_NAME(Page));
+            *offset = entry->type == 'n' ? entry->ofs : (int64_t(1) << 62) + num;
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) isPage = 0;
+    return isPage;
+}
+
+// Puts a new flat page tree with the given page objects under the catalog.
+void installPageTreeC(fz_context* ctx, pdf_document* doc, const int* nums, int count, FzError* err)
+{
+    pdf_obj* kids = nullptr;
+    pdf_obj* pages = nullptr;
+    fz_var(kids);
+    fz_var(pages);
+    fz_try(ctx) {
+        pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+        if (!pdf_is_dict(ctx, root)) fz_throw(ctx, FZ_ERROR_GENERIC, "no document catalog");
+        kids = pdf_new_array(ctx, doc, count);
+        pages = pdf_add_new_dict(ctx, doc, 4);
+        for (int k = 0; k < count; ++k) {
+            pdf_obj* page = pdf_new_indirect(ctx, doc, nums[k], 0);
+            pdf_array_push_drop(ctx, kids, page);
+            pdf_dict_put(ctx, pdf_array_get(ctx, kids, k), PDF_NAME(Parent), pages);
+        }
+        pdf_dict_put(ctx, pages, PDF_NAME(Type), PDF_NAME(Pages));
+        pdf_dict_put(ctx, pages, PDF_NAME(Kids), kids);
+        pdf_dict_put_int(ctx, pages, PDF_NAME(Count), count);
+        pdf_dict_put(ctx, root, PDF_NAME(Pages), pages);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, kids);
+        pdf_drop_obj(ctx, pages);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// Some damaged files lose their page tree (the /Pages object is missing or
+// unreadable) although every page object is intact, and other readers still
+// show them. Rebuild a flat tree from the page objects found, in file order.
+int rebuildPageTree(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    std::vector<std::pair<int64_t, int>> found;
+    const int len = xrefLengthC(ctx, doc);
+    for (int num = 1; num < len; ++num) {
+        int64_t offset = 0;
+        if (isPageObjectC(ctx, doc, num, &offset)) found.emplace_back(offset, num);
+    }
+    if (found.empty()) return 0;
+    std::sort(found.begin(), found.end());
+    std::vector<int> nums;
+    for (const auto& f : found) nums.push_back(f.second);
+    installPageTreeC(ctx, doc, nums.data(), int(nums.size()), err);
+    return err->code ? 0 : int(nums.size());
+}
+
 pdf_page* loadPageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
 {
     pdf_page* page = nullptr;
+    fz_var(page);
     fz_try(ctx) page = pdf_load_page(ctx, doc, index);
     fz_catch(ctx) { captureError(ctx, err); page = nullptr; }
     return page;
@@ -189,6 +271,7 @@ void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* cro
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, FzError* err)
 {
     fz_stext_page* text = nullptr;
+    fz_var(text);
     fz_stext_options opts = {};
     opts.flags = FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP;
     fz_try(ctx) text = fz_new_stext_page_from_page(ctx, &page->super, &opts);
@@ -199,6 +282,7 @@ fz_stext_page* stextC(fz_context* ctx, pdf_page* page, FzError* err)
 fz_link* linksC(fz_context* ctx, pdf_page* page, FzError* err)
 {
     fz_link* links = nullptr;
+    fz_var(links);
     fz_try(ctx) links = fz_load_links(ctx, &page->super);
     fz_catch(ctx) { captureError(ctx, err); links = nullptr; }
     return links;
@@ -207,6 +291,7 @@ fz_link* linksC(fz_context* ctx, pdf_page* page, FzError* err)
 int resolveLinkC(fz_context* ctx, pdf_document* doc, const char* uri, float* x, float* y)
 {
     int page = -1;
+    fz_var(page);
     fz_try(ctx) {
         fz_location loc = fz_resolve_link(ctx, &doc->super, uri, x, y);
         page = loc.page >= 0 ? fz_page_number_from_location(ctx, &doc->super, loc) : -1;
@@ -218,6 +303,7 @@ int resolveLinkC(fz_context* ctx, pdf_document* doc, const char* uri, float* x, 
 fz_outline* outlineC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     fz_outline* outline = nullptr;
+    fz_var(outline);
     fz_try(ctx) outline = fz_load_outline(ctx, &doc->super);
     fz_catch(ctx) { captureError(ctx, err); outline = nullptr; }
     return outline;
@@ -226,6 +312,7 @@ fz_outline* outlineC(fz_context* ctx, pdf_document* doc, FzError* err)
 int lookupMetadataC(fz_context* ctx, pdf_document* doc, const char* key, char* buf, int size)
 {
     int n = -1;
+    fz_var(n);
     fz_try(ctx) n = fz_lookup_metadata(ctx, &doc->super, key, buf, size);
     fz_catch(ctx) n = -1;
     return n;
@@ -309,6 +396,7 @@ fz_pixmap* renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_ma
 fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
 {
     fz_display_list* list = nullptr;
+    fz_var(list);
     fz_try(ctx) list = fz_new_display_list_from_page(ctx, &page->super);
     fz_catch(ctx) { captureError(ctx, err); list = nullptr; }
     return list;
@@ -459,7 +547,11 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
     result->d->passwordProtected = pdf_needs_password(ctx, doc) != 0;
     result->d->locked = result->d->passwordProtected;
     if (!result->d->locked) {
-        const int pages = countPages(ctx, doc, &err);
+        int pages = countPages(ctx, doc, &err);
+        if (err.code || pages <= 0) {
+            err = FzError{};
+            pages = rebuildPageTree(ctx, doc, &err);
+        }
         if (err.code || pages <= 0 || !probeFirstPage(ctx, doc, &err))
             throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "the file has no pages");
     }

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what ravlen needs, builds it and runs every test:
+#  1. the whole program and all tests (widget tests offscreen);
+#  2. the logic libraries again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLEN_BUILD_BENCH=OFF
+cmake --build build -j "$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAVLEN_SANITIZE=ON \
+  -DRAVLEN_BUILD_APP=OFF -DRAVLEN_BUILD_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+
+export QT_QPA_PLATFORM=offscreen
+# Tests write settings and caches into a scratch home, never the user's own.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" \
+  XDG_CACHE_HOME="$scratch/cache" XDG_STATE_HOME="$scratch/state" XDG_RUNTIME_DIR="$scratch/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+status=0
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" || status=1
+ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+exit $status
