@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string>
 
-namespace quarn {
+namespace quarnkit {
 
 namespace {
 
@@ -274,4 +274,4 @@ void from_json(const nlohmann::json& j, ToolStyle& s)
     s = out;
 }
 
-} // namespace quarn
+} // namespace quarnkit

@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-namespace quarn {
+namespace quarnkit {
 
 // Declaration order is the order of the Tools menu and of allTools().
 enum class MarkupTool : int {
@@ -155,4 +155,4 @@ void from_json(const nlohmann::json& j, TextFont& font);
 void to_json(nlohmann::json& j, const ToolStyle& style);
 void from_json(const nlohmann::json& j, ToolStyle& style);
 
-} // namespace quarn
+} // namespace quarnkit

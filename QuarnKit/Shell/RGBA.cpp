@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-namespace quarn {
+namespace quarnkit {
 
 namespace {
 
@@ -101,4 +101,4 @@ void from_json(const nlohmann::json& j, RGBA& c)
     c = RGBA{component(j, "r"), component(j, "g"), component(j, "b"), component(j, "a")};
 }
 
-} // namespace quarn
+} // namespace quarnkit

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace quarn {
+namespace quarnkit {
 
 enum class MarkupTool : int;
 
@@ -82,4 +82,4 @@ inline constexpr std::array<RGBA, 8> RGBA::highlighters{
 void to_json(nlohmann::json& j, const RGBA& c);
 void from_json(const nlohmann::json& j, RGBA& c);
 
-} // namespace quarn
+} // namespace quarnkit
