@@ -1,1 +1,240 @@
-int main() { return 0; }
+// ravlen-stress FOLDER…: runs every PDF under the folders through the PDF
+// layer (open, render each page at 72 dpi, extract text, write to memory,
+// open again), each file in a child process so that a crash or a hang is
+// counted against that file and the run goes on.
+#include "Platform/PdfDocument.h"
+
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every step (opening, one page, writing and reopening) must report progress
+// within this time; a file as a whole gets at most the cap.
+constexpr std::chrono::seconds stepBudget{10};
+constexpr std::chrono::seconds fileCap{600};
+
+// ---------------------------------------------------------------- child
+
+void send(int fd, const std::string& line)
+{
+    const std::string data = line + "\n";
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += size_t(n);
+    }
+}
+
+std::string oneLine(std::string s)
+{
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    return s;
+}
+
+// Runs the checks and reports "step …" lines as it goes, then one "result …" line.
+void checkFile(const std::string& path, int fd)
+{
+    using platform::PdfDocument;
+    std::string stage = "open";
+    try {
+        auto doc = PdfDocument::openFile(path);
+        if (doc->isLocked() && !doc->unlock("")) {
+            send(fd, "result locked");
+            return;
+        }
+        const int pages = doc->pageCount();
+        send(fd, "step opened");
+        for (int i = 0; i < pages; ++i) {
+            stage = "page " + std::to_string(i + 1) + " render";
+            const QImage image = doc->render(i, 1.0);
+            if (image.isNull()) throw std::runtime_error("no image");
+            stage = "page " + std::to_string(i + 1) + " text";
+            (void)doc->textPage(i);
+            send(fd, "step page " + std::to_string(i + 1));
+        }
+        stage = "write";
+        const QByteArray bytes = doc->save();
+        send(fd, "step written");
+        stage = "reopen";
+        auto again = PdfDocument::openBytes(bytes);
+        if (again->isLocked()) throw std::runtime_error("the written copy asks for a password");
+        if (again->pageCount() != pages)
+            throw std::runtime_error("the written copy has " + std::to_string(again->pageCount()) + " pages instead of "
+                                     + std::to_string(pages));
+        send(fd, "result ok");
+    } catch (const std::exception& e) {
+        send(fd, "result error: " + stage + ": " + oneLine(e.what()));
+    }
+}
+
+// ---------------------------------------------------------------- parent
+
+struct Outcome {
+    bool passed = false;
+    std::string text;
+};
+
+std::string describeStatus(int status)
+{
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        const char* name = ::strsignal(sig);
+        return "crashed (signal " + std::to_string(sig) + (name ? std::string(", ") + name : std::string()) + ")";
+    }
+    if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status)) + " before finishing";
+    return "ended abnormally";
+}
+
+Outcome runChild(const std::string& path)
+{
+    int fds[2];
+    if (::pipe(fds) != 0) return {false, std::string("cannot make a pipe: ") + std::strerror(errno)};
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return {false, std::string("cannot start a child process: ") + std::strerror(errno)};
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        checkFile(path, fds[1]);
+        ::close(fds[1]);
+        // Skip static destructors: the child shares nothing worth tearing down.
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+
+    const auto start = Clock::now();
+    auto stepDeadline = start + stepBudget;
+    const auto fileDeadline = start + fileCap;
+    std::string buffer, result, lastStep = "opening";
+    bool timedOut = false, eof = false;
+    while (!eof) {
+        const auto now = Clock::now();
+        const auto deadline = std::min(stepDeadline, fileDeadline);
+        if (now >= deadline) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        const int ready = ::poll(&p, 1, int(std::min<long long>(wait, 60'000)));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        char chunk[4096];
+        const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            eof = true;
+            break;
+        }
+        buffer.append(chunk, size_t(n));
+        size_t newline;
+        while ((newline = buffer.find('\n')) != std::string::npos) {
+            const std::string line = buffer.substr(0, newline);
+            buffer.erase(0, newline + 1);
+            if (line.rfind("step ", 0) == 0) {
+                lastStep = line.substr(5);
+                stepDeadline = Clock::now() + stepBudget;
+            } else if (line.rfind("result ", 0) == 0) {
+                result = line.substr(7);
+            }
+        }
+    }
+    ::close(fds[0]);
+    if (timedOut) ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    if (timedOut) {
+        const bool whole = Clock::now() >= fileDeadline;
+        return {false, whole ? "hung (over " + std::to_string(fileCap.count()) + " s for the file), killed"
+                             : "hung (no progress for " + std::to_string(stepBudget.count()) + " s after " + lastStep
+                                   + "), killed"};
+    }
+    if (WIFSIGNALED(status)) return {false, describeStatus(status)};
+    if (result == "ok") return {true, "ok"};
+    if (result == "locked") return {true, "locked"};
+    if (!result.empty()) return {false, result};
+    return {false, describeStatus(status)};
+}
+
+std::string seconds(Clock::duration d)
+{
+    const double s = std::chrono::duration<double>(d).count();
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, s, std::chars_format::fixed, 2);
+    return std::string(buf, r.ptr) + " s";
+}
+
+bool isPdfName(const QString& name)
+{
+    return name.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s FOLDER...\n", argv[0]);
+        return 2;
+    }
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const QFileInfo info(arg);
+        if (info.isFile()) {
+            files.push_back(info.filePath().toStdString());
+        } else if (info.isDir()) {
+            // Symbolic links to folders are not followed, so a loop cannot trap the walk.
+            QDirIterator it(arg, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString file = it.next();
+                if (isPdfName(file)) files.push_back(file.toStdString());
+            }
+        } else {
+            std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
+            return 2;
+        }
+    }
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
+
+    // A child killed while writing must not take the parent with it.
+    std::signal(SIGPIPE, SIG_IGN);
+    int passed = 0, failed = 0;
+    for (const auto& path : files) {
+        const auto start = Clock::now();
+        const Outcome outcome = runChild(path);
+        const auto elapsed = Clock::now() - start;
+        (outcome.passed ? passed : failed)++;
+        std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed ? 1 : 0;
+}
