@@ -1,0 +1,26 @@
+# Info.json: the build's settings (identifier, version, build number, update
+# feed and crash report URLs, update public key), read by the running program
+# from the top of its install folder; in a build tree from the build folder,
+# which is the folder above each executable's.
+function(ravlen_json_text out value)
+  string(REPLACE "\\" "\\\\" value "${value}")
+  string(REPLACE "\"" "\\\"" value "${value}")
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+function(ravlen_json_list out list)
+  set(items)
+  foreach(item IN LISTS list)
+    ravlen_json_text(item "${item}")
+    list(APPEND items "\"${item}\"")
+  endforeach()
+  list(JOIN items ", " joined)
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
+ravlen_json_text(RAVLEN_INFO_IDENTIFIER "${RAVLEN_IDENTIFIER}")
+ravlen_json_text(RAVLEN_INFO_VERSION "${PROJECT_VERSION}")
+ravlen_json_text(RAVLEN_INFO_BUILD "${RAVLEN_BUILD_NUMBER}")
+ravlen_json_text(RAVLEN_INFO_PUBLIC_KEY "${RAVLEN_UPDATE_PUBLIC_KEY}")
+ravlen_json_list(RAVLEN_INFO_FEED_URLS "${RAVLEN_UPDATE_FEED_URLS}")
+ravlen_json_list(RAVLEN_INFO_CRASH_URLS "${RAVLEN_CRASH_REPORT_URLS}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/Info.json.in ${PROJECT_BINARY_DIR}/Info.json @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/Info.json DESTINATION .)
