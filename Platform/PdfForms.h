@@ -1,0 +1,65 @@
+#pragma once
+// The interactive form (AcroForm) of a PDF: its widget annotations read as
+// plain values, and the few edits a reader makes to them. Every edit rewrites
+// the widget's appearance stream, so other readers show the new value.
+#include "Platform/PdfDocument.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class PdfWidgetKind { text, checkBox, radioButton, choice, pushButton, signature, unknown };
+
+// One widget annotation as it is when read. A widget is identified by the
+// object number of its annotation dictionary, never by a pointer.
+struct PdfWidget {
+    int objectNumber = 0;
+    int page = 0;
+    int annotIndex = 0;          // position among the page's annotations (/Annots order)
+    PdfWidgetKind kind = PdfWidgetKind::unknown;
+    std::string name;            // fully qualified field name ("address.city")
+    // The field's value (/V, inherited from the parent field) as text: for a
+    // check box or radio button the name of the chosen state, for a multiple
+    // choice its first selection. None when the field has no value at all.
+    std::optional<std::string> value;
+    int state = 0;               // buttons: 1 while this widget shows its on state
+    std::string onState;         // buttons: the name of this widget's on state
+    PdfRect rect;                // user space
+    std::vector<std::string> options; // choice fields: the texts offered
+    bool readOnly = false;
+    bool hidden = false;         // the Hidden or NoView annotation flag
+    bool multiline = false;      // text fields
+    bool comboBox = false;       // choice fields: a pop-up rather than a list
+    bool editable = false;       // combo boxes that take text of the user's own
+    int maxLength = 0;           // text fields; 0 for no limit
+
+    friend bool operator==(const PdfWidget&, const PdfWidget&) = default;
+};
+
+class PdfForms {
+public:
+    // True when the catalog's /AcroForm holds a /Fields array with at least one entry.
+    static bool declaresFields(const PdfDocument& doc);
+
+    // The widgets of one page in /Annots order, or of every page, page by page.
+    static std::vector<PdfWidget> widgets(const PdfDocument& doc, int page);
+    static std::vector<PdfWidget> widgets(const PdfDocument& doc);
+    // The widget with this object number on the page, read afresh.
+    static std::optional<PdfWidget> widget(const PdfDocument& doc, int page, int objectNumber);
+
+    // Edits. Each throws PdfError(general) when the widget is not on the page
+    // or is not of the right kind, and returns false when the field refused the
+    // value (read-only, or rejected by the field's own checks). Each one that
+    // succeeds regenerates the page's appearances and raises the revision.
+    static bool setText(PdfDocument& doc, int page, int objectNumber, const std::string& text);
+    // Check boxes and radio buttons. Turning a radio button on turns the
+    // other buttons of its field off.
+    static bool setChecked(PdfDocument& doc, int page, int objectNumber, bool on);
+    static bool toggle(PdfDocument& doc, int page, int objectNumber);
+    // Choice fields: one of the offered texts, or any text in an editable combo box.
+    static bool choose(PdfDocument& doc, int page, int objectNumber, const std::string& option);
+};
+
+} // namespace platform

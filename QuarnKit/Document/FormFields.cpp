@@ -1,0 +1,120 @@
+#include "QuarnKit/Document/FormFields.h"
+
+#include <algorithm>
+
+namespace quarnkit {
+namespace FormFields {
+
+using platform::PdfWidgetKind;
+
+bool isField(const Widget& widget)
+{
+    if (widget.hidden) return false;
+    switch (widget.kind) {
+    case PdfWidgetKind::text:
+    case PdfWidgetKind::choice:
+    case PdfWidgetKind::checkBox:
+    case PdfWidgetKind::radioButton:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isTabStop(const Widget& widget)
+{
+    return isField(widget) && widget.kind == PdfWidgetKind::text && !widget.readOnly;
+}
+
+bool declaresFields(const platform::PdfDocument& doc)
+{
+    return platform::PdfForms::declaresFields(doc);
+}
+
+std::vector<Widget> fields(const platform::PdfDocument& doc)
+{
+    std::vector<Widget> result;
+    const int count = doc.pageCount();
+    for (int page = 0; page < count; ++page) {
+        std::vector<Widget> onPage;
+        try {
+            for (auto& widget : platform::PdfForms::widgets(doc, page))
+                if (isField(widget)) onPage.push_back(std::move(widget));
+        } catch (const platform::PdfError&) {
+            continue; // a page that cannot be read is skipped
+        }
+        for (auto& widget : readingOrder(std::move(onPage))) result.push_back(std::move(widget));
+    }
+    return result;
+}
+
+std::vector<Widget> readingOrder(std::vector<Widget> widgets)
+{
+    std::stable_sort(widgets.begin(), widgets.end(),
+                     [](const Widget& a, const Widget& b) { return a.rect.midY() > b.rect.midY(); });
+    std::vector<Widget> result;
+    result.reserve(widgets.size());
+    size_t rowStart = 0;
+    // A widget joins the row while its middle is not below the bottom of the
+    // row's first (highest) widget, so fields of slightly different heights
+    // on one line stay together.
+    for (size_t i = 0; i <= widgets.size(); ++i) {
+        const bool endOfRow = i == widgets.size() || (i > rowStart && widgets[rowStart].rect.minY() > widgets[i].rect.midY());
+        if (!endOfRow) continue;
+        std::stable_sort(widgets.begin() + std::ptrdiff_t(rowStart), widgets.begin() + std::ptrdiff_t(i),
+                         [](const Widget& a, const Widget& b) { return a.rect.minX() < b.rect.minX(); });
+        for (size_t k = rowStart; k < i; ++k) result.push_back(std::move(widgets[k]));
+        rowStart = i;
+    }
+    return result;
+}
+
+std::optional<Widget> next(std::optional<int> current, const std::vector<Widget>& fields, bool backward)
+{
+    std::vector<size_t> stops;
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (isTabStop(fields[i])) stops.push_back(i);
+    if (stops.empty()) return std::nullopt;
+
+    std::optional<size_t> position;
+    if (current) {
+        const auto it = std::find_if(fields.begin(), fields.end(),
+                                     [&](const Widget& w) { return w.objectNumber == *current; });
+        if (it != fields.end()) position = size_t(it - fields.begin());
+    }
+    if (!position) return fields[backward ? stops.back() : stops.front()];
+
+    if (backward) {
+        for (auto it = stops.rbegin(); it != stops.rend(); ++it)
+            if (*it < *position) return fields[*it];
+        return fields[stops.back()];
+    }
+    for (size_t stop : stops)
+        if (stop > *position) return fields[stop];
+    return fields[stops.front()];
+}
+
+Value value(const Widget& widget)
+{
+    return Value{widget.value, widget.state};
+}
+
+Snapshot values(const std::vector<Widget>& widgets)
+{
+    Snapshot snapshot;
+    for (const auto& widget : widgets) snapshot[widget.objectNumber] = value(widget);
+    return snapshot;
+}
+
+std::vector<Widget> changed(const std::vector<Widget>& current, const Snapshot& snapshot)
+{
+    std::vector<Widget> result;
+    for (const auto& widget : current) {
+        const auto it = snapshot.find(widget.objectNumber);
+        if (it == snapshot.end() || !(it->second == value(widget))) result.push_back(widget);
+    }
+    return result;
+}
+
+} // namespace FormFields
+} // namespace quarnkit

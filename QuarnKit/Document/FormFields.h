@@ -1,0 +1,53 @@
+#pragma once
+// The logic behind filling PDF forms: which widgets are fillable fields, the
+// order a reader expects them in (page by page, top to bottom, left to right),
+// the next text field for Tab and Shift-Tab, and which fields changed since a
+// snapshot of their values. Stateless: every function reads what it is given.
+#include "Platform/PdfForms.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarnkit {
+namespace FormFields {
+
+using Widget = platform::PdfWidget;
+
+// The value of one widget at one moment.
+struct Value {
+    std::optional<std::string> string; // the field's value; none when it has none
+    int state = 0;                     // buttons: 1 while on
+    friend bool operator==(const Value&, const Value&) = default;
+};
+
+// Values by widget identity (the object number of the widget annotation).
+using Snapshot = std::map<int, Value>;
+
+// A displayed text field, choice field, check box or radio button. Push
+// buttons, signature fields and hidden widgets are not fields.
+bool isField(const Widget& widget);
+// A field that takes typed text: a text field that is not read-only.
+bool isTabStop(const Widget& widget);
+
+// True when the catalog's /AcroForm holds a non-empty /Fields array.
+bool declaresFields(const platform::PdfDocument& doc);
+// Every field of the document, read afresh: pages in order, each in reading order.
+std::vector<Widget> fields(const platform::PdfDocument& doc);
+// Rows from the top down, each row left to right; equal keys keep their input order.
+std::vector<Widget> readingOrder(std::vector<Widget> widgets);
+
+// The tab stop to move to from `current` (an object number; none when no field
+// has the focus), wrapping at either end; none when `fields` holds no tab stop.
+std::optional<Widget> next(std::optional<int> current, const std::vector<Widget>& fields, bool backward);
+
+Value value(const Widget& widget);
+// A later widget with the same identity replaces an earlier one.
+Snapshot values(const std::vector<Widget>& widgets);
+// The widgets of `current` (read after the change) whose value differs from
+// the snapshot, or that the snapshot does not hold, in list order.
+std::vector<Widget> changed(const std::vector<Widget>& current, const Snapshot& snapshot);
+
+} // namespace FormFields
+} // namespace quarnkit

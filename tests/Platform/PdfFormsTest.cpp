@@ -1,0 +1,250 @@
+#include "Platform/PdfForms.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+using platform::PdfDocument;
+using platform::PdfError;
+using platform::PdfForms;
+using platform::PdfWidget;
+using platform::PdfWidgetKind;
+
+namespace {
+
+// A one-page PDF written by hand from the page's /Annots entries and the extra
+// objects they name (numbered from 4: 1 catalog, 2 pages, 3 page). `acroForm`
+// is the catalog's /AcroForm value, or empty for none.
+QByteArray makeFormPdf(const std::string& annots, const std::vector<std::string>& extra, const std::string& acroForm)
+{
+    std::vector<std::string> objects;
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R" + (acroForm.empty() ? "" : " /AcroForm " + acroForm) + " >>");
+    objects.push_back("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [" + annots + "] >>");
+    objects.insert(objects.end(), extra.begin(), extra.end());
+    std::string out = "%PDF-1.7\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t off : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return QByteArray(out.data(), qsizetype(out.size()));
+}
+
+const PdfWidget& byName(const std::vector<PdfWidget>& widgets, const std::string& name)
+{
+    const auto it = std::find_if(widgets.begin(), widgets.end(), [&](const PdfWidget& w) { return w.name == name; });
+    if (it == widgets.end()) throw std::runtime_error("no widget " + name);
+    return *it;
+}
+
+std::vector<const PdfWidget*> allNamed(const std::vector<PdfWidget>& widgets, const std::string& name)
+{
+    std::vector<const PdfWidget*> out;
+    for (const auto& w : widgets)
+        if (w.name == name) out.push_back(&w);
+    return out;
+}
+
+// Dark pixels inside a widget's rectangle as drawn on the page: what a reader
+// that draws the stored appearance shows.
+int darkPixelsIn(const PdfDocument& doc, int page, const platform::PdfRect& rect)
+{
+    const QImage image = doc.render(page, 2.0).convertToFormat(QImage::Format_RGB888);
+    const platform::PdfRect shown = doc.pageGeometry(page).userToDisplay.mapRect(rect);
+    int dark = 0;
+    for (int y = int(shown.y * 2) + 3; y < int(shown.maxY() * 2) - 3; ++y)
+        for (int x = int(shown.x * 2) + 3; x < int(shown.maxX() * 2) - 3; ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100) ++dark;
+        }
+    return dark;
+}
+
+// Saves to a file and opens that file again, as a user's next session would.
+std::shared_ptr<PdfDocument> saveAndReopen(const PdfDocument& doc, const QTemporaryDir& dir)
+{
+    const std::string path = dir.filePath(QStringLiteral("filled.pdf")).toStdString();
+    doc.saveToFile(path);
+    return PdfDocument::openFile(path);
+}
+
+} // namespace
+
+TEST(PdfForms, ReadsTheWidgetsOfCorpusForms)
+{
+    auto latex = PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf"));
+    EXPECT_TRUE(PdfForms::declaresFields(*latex));
+    const auto widgets = PdfForms::widgets(*latex);
+    ASSERT_EQ(widgets.size(), 3u);
+    EXPECT_EQ(byName(widgets, "Name").kind, PdfWidgetKind::text);
+    EXPECT_EQ(byName(widgets, "Check").kind, PdfWidgetKind::checkBox);
+    EXPECT_EQ(byName(widgets, "Check").onState, "Yes");
+    EXPECT_EQ(byName(widgets, "Check").state, 0);
+    EXPECT_EQ(byName(widgets, "Submit").kind, PdfWidgetKind::pushButton);
+    for (size_t i = 0; i < widgets.size(); ++i) {
+        EXPECT_EQ(widgets[i].annotIndex, int(i));
+        EXPECT_FALSE(widgets[i].rect.isEmpty());
+        // User space: the fields sit in the upper part of a Letter page.
+        EXPECT_GT(widgets[i].rect.y, 500);
+        EXPECT_LT(widgets[i].rect.maxY(), 792);
+    }
+
+    auto office = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const auto fields = PdfForms::widgets(*office, 0);
+    ASSERT_EQ(fields.size(), 9u);
+    EXPECT_EQ(byName(fields, "First Name").value, "Alice");
+    EXPECT_EQ(allNamed(fields, "female").size(), 2u);
+    EXPECT_EQ(byName(fields, "female").kind, PdfWidgetKind::radioButton);
+    const auto& nationality = byName(fields, "Nationality");
+    EXPECT_EQ(nationality.kind, PdfWidgetKind::choice);
+    EXPECT_EQ(nationality.options.size(), 7u);
+
+    // A document whose catalog names form fields but whose pages carry no widgets.
+    auto overlay = PdfDocument::openFile(testsupport::corpusPath("reportlab-overlay.pdf"));
+    EXPECT_FALSE(PdfForms::declaresFields(*overlay));
+    EXPECT_TRUE(PdfForms::widgets(*overlay).empty());
+    // Nor does a document without a form.
+    auto plain = PdfDocument::openBytes(testsupport::makeTextPdf(2));
+    EXPECT_FALSE(PdfForms::declaresFields(*plain));
+    EXPECT_TRUE(PdfForms::widgets(*plain).empty());
+}
+
+TEST(PdfForms, FilledTextAndTickedBoxSurviveSaveAndReopen)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf"));
+    const auto before = PdfForms::widgets(*doc, 0);
+    const auto revision = doc->revision();
+
+    EXPECT_TRUE(PdfForms::setText(*doc, 0, byName(before, "Name").objectNumber, "Ada Lovelace"));
+    EXPECT_TRUE(PdfForms::setChecked(*doc, 0, byName(before, "Check").objectNumber, true));
+    EXPECT_GT(doc->revision(), revision);
+    // Asking for the state a box already has changes nothing and succeeds.
+    EXPECT_TRUE(PdfForms::setChecked(*doc, 0, byName(before, "Check").objectNumber, true));
+
+    auto reopened = saveAndReopen(*doc, dir);
+    const auto after = PdfForms::widgets(*reopened, 0);
+    EXPECT_EQ(byName(after, "Name").value, "Ada Lovelace");
+    EXPECT_EQ(byName(after, "Check").state, 1);
+    EXPECT_EQ(byName(after, "Check").value, "Yes");
+    // The appearances were rewritten, so any reader draws the text and the tick.
+    auto original = PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf"));
+    for (const char* name : {"Name", "Check"}) {
+        SCOPED_TRACE(name);
+        const auto rect = byName(after, name).rect;
+        EXPECT_EQ(darkPixelsIn(*original, 0, rect), 0);
+        EXPECT_GT(darkPixelsIn(*reopened, 0, rect), 20);
+    }
+
+    // Unticking survives as well.
+    EXPECT_TRUE(PdfForms::toggle(*reopened, 0, byName(after, "Check").objectNumber));
+    auto again = saveAndReopen(*reopened, dir);
+    EXPECT_EQ(byName(PdfForms::widgets(*again, 0), "Check").state, 0);
+}
+
+TEST(PdfForms, FillsTheLibreOfficeForm)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const auto fields = PdfForms::widgets(*doc, 0);
+    const auto radios = allNamed(fields, "female");
+    ASSERT_EQ(radios.size(), 2u);
+    const auto& nationality = byName(fields, "Nationality");
+    ASSERT_FALSE(nationality.options.empty());
+    const std::string option = nationality.options.back();
+
+    EXPECT_TRUE(PdfForms::setText(*doc, 0, byName(fields, "Last Name").objectNumber, "Lovelace"));
+    EXPECT_TRUE(PdfForms::setChecked(*doc, 0, byName(fields, "gdpr").objectNumber, true));
+    EXPECT_TRUE(PdfForms::setChecked(*doc, 0, radios[0]->objectNumber, true));
+    EXPECT_TRUE(PdfForms::choose(*doc, 0, nationality.objectNumber, option));
+    // A text the list does not offer is refused.
+    EXPECT_FALSE(PdfForms::choose(*doc, 0, nationality.objectNumber, "Atlantis")
+                 && !nationality.editable);
+
+    // The second radio button of the group turns the first off.
+    EXPECT_TRUE(PdfForms::setChecked(*doc, 0, radios[1]->objectNumber, true));
+    auto reopened = saveAndReopen(*doc, dir);
+    const auto after = PdfForms::widgets(*reopened, 0);
+    EXPECT_EQ(byName(after, "Last Name").value, "Lovelace");
+    EXPECT_EQ(byName(after, "First Name").value, "Alice"); // untouched fields keep their values
+    EXPECT_EQ(byName(after, "gdpr").state, 1);
+    EXPECT_EQ(byName(after, "other").state, 0);
+    const auto radiosAfter = allNamed(after, "female");
+    ASSERT_EQ(radiosAfter.size(), 2u);
+    EXPECT_EQ(radiosAfter[0]->state, 0);
+    EXPECT_EQ(radiosAfter[1]->state, 1);
+    EXPECT_EQ(radiosAfter[1]->value, radiosAfter[1]->onState);
+    EXPECT_EQ(byName(after, "Nationality").value, option);
+    EXPECT_GT(darkPixelsIn(*reopened, 0, byName(after, "gdpr").rect), 5);
+}
+
+TEST(PdfForms, RefusesEditsItCannotMake)
+{
+    const std::vector<std::string> extra = {
+        // 4: a read-only text field, 5: a text field, 6: a signature field, 7: a hidden text field
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (locked) /Ff 1 /V (fixed) /Rect [72 700 272 720] /P 3 0 R >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (free) /Rect [72 650 272 670] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Sig /T (signature) /Rect [72 600 272 630] /P 3 0 R >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (hidden) /F 2 /Rect [72 550 272 570] /P 3 0 R >>",
+    };
+    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R 6 0 R 7 0 R", extra,
+                                                  "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    const auto widgets = PdfForms::widgets(*doc, 0);
+    ASSERT_EQ(widgets.size(), 4u);
+    EXPECT_TRUE(byName(widgets, "locked").readOnly);
+    EXPECT_EQ(byName(widgets, "signature").kind, PdfWidgetKind::signature);
+    EXPECT_TRUE(byName(widgets, "hidden").hidden);
+    EXPECT_FALSE(byName(widgets, "free").value.has_value());
+
+    const auto revision = doc->revision();
+    EXPECT_FALSE(PdfForms::setText(*doc, 0, 4, "changed"));
+    EXPECT_EQ(PdfForms::widget(*doc, 0, 4)->value, "fixed");
+    EXPECT_EQ(doc->revision(), revision);
+    EXPECT_THROW(PdfForms::setChecked(*doc, 0, 5, true), PdfError);   // not a button
+    EXPECT_THROW(PdfForms::choose(*doc, 0, 5, "x"), PdfError);        // not a choice
+    EXPECT_THROW(PdfForms::setText(*doc, 0, 99, "x"), PdfError);      // no such widget
+    EXPECT_THROW(PdfForms::widgets(*doc, 3), PdfError);              // no such page
+    EXPECT_FALSE(PdfForms::widget(*doc, 0, 99).has_value());
+
+    EXPECT_TRUE(PdfForms::setText(*doc, 0, 5, "typed"));
+    auto reopened = PdfDocument::openBytes(doc->save());
+    EXPECT_EQ(PdfForms::widget(*reopened, 0, 5)->value, "typed");
+}
+
+TEST(PdfForms, SurvivesDamagedFormStructures)
+{
+    // Widgets whose parents point at each other, a field array that is not an
+    // array and a rectangle that is not one: read without hanging or crashing.
+    const std::vector<std::string> extra = {
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (a) /Parent 5 0 R /Rect [72 700 272 720] >>",
+        "<< /T (b) /Parent 4 0 R /Kids [4 0 R] >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Btn /T (box) /Rect (nonsense) /AS /On >>",
+    };
+    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 6 0 R 9 0 R", extra, "<< /Fields 12 >>"));
+    EXPECT_FALSE(PdfForms::declaresFields(*doc));
+    std::vector<PdfWidget> widgets;
+    try {
+        widgets = PdfForms::widgets(*doc, 0);
+    } catch (const PdfError&) {
+        // Refusing a damaged page is sound; hanging or crashing is not.
+    }
+    for (const auto& w : widgets) EXPECT_GE(w.objectNumber, 4);
+
+    // An empty field array declares nothing.
+    auto empty = PdfDocument::openBytes(makeFormPdf("", {}, "<< /Fields [] >>"));
+    EXPECT_FALSE(PdfForms::declaresFields(*empty));
+}
