@@ -1,0 +1,100 @@
+#include "QuarnKit/Export/PageRender.h"
+
+#include "Platform/PdfPageDraw.h"
+
+#include <QPainter>
+#include <QTransform>
+
+#include <cmath>
+#include <limits>
+
+namespace quarnkit::Exporter {
+
+namespace {
+
+// A bitmap larger than this is refused rather than risking the machine's
+// memory on a page with an absurd box (about 1 GB of pixels).
+constexpr qint64 maximumPixels = qint64(1) << 28;
+constexpr int maximumSide = 32767; // QPainter's limit
+
+} // namespace
+
+platform::PdfRect displayBox(const platform::PdfPageGeometry& page)
+{
+    const platform::PdfRect& crop = page.cropBox;
+    return crop.width > 1 && crop.height > 1 ? crop : page.mediaBox;
+}
+
+platform::PdfRect displayBox(const platform::PdfDocument& doc, int pageIndex)
+{
+    return displayBox(doc.pageGeometry(pageIndex));
+}
+
+platform::PdfSize drawnSize(const platform::PdfPageGeometry& page, const platform::PdfRect& box)
+{
+    const int rotation = platform::normalizedRotation(page.rotation);
+    if (rotation == 90 || rotation == 270) return {box.height, box.width};
+    return {box.width, box.height};
+}
+
+QSize pixelSize(platform::PdfSize drawn, double scale)
+{
+    auto side = [scale](double points) {
+        const double pixels = std::round(points * scale); // halves away from zero
+        if (!(pixels >= 1)) return 1; // also catches not-a-number
+        return pixels > double(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max() : int(pixels);
+    };
+    return {side(drawn.width), side(drawn.height)};
+}
+
+platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double scale)
+{
+    // The page's own transform shows its crop box turned by its rotation; move
+    // the display box to the origin instead, and stretch it to the drawn size
+    // should that transform carry a scale of its own.
+    const platform::PdfRect box = displayBox(page);
+    const platform::PdfRect shown = page.userToDisplay.mapRect(box);
+    const platform::PdfSize drawn = drawnSize(page, box);
+    const double sx = shown.width > 0 ? drawn.width / shown.width : 1;
+    const double sy = shown.height > 0 ? drawn.height / shown.height : 1;
+    return page.userToDisplay.then(platform::PdfMatrix::translate(-shown.x, -shown.y))
+        .then(platform::PdfMatrix::scale(sx * scale, sy * scale));
+}
+
+QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, const Overlay& overlay, BitmapAlpha alpha)
+{
+    if (!(scale > 0) || !std::isfinite(scale)) throw RenderFailed();
+    QImage image;
+    try {
+        const platform::PdfPageGeometry page = doc.pageGeometry(pageIndex);
+        const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
+        if (size.width() > maximumSide || size.height() > maximumSide ||
+            qint64(size.width()) * size.height() > maximumPixels)
+            throw RenderFailed();
+        image = QImage(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
+                                                                   : QImage::Format_RGBX8888);
+        if (image.isNull()) throw RenderFailed();
+        image.fill(Qt::white);
+        const platform::PdfMatrix m = userToPixels(page, scale);
+        platform::drawPage(doc, pageIndex, m, image);
+        if (overlay) {
+            QPainter painter(&image);
+            if (!painter.isActive()) throw RenderFailed();
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setTransform(QTransform(m.a, m.b, m.c, m.d, m.e, m.f));
+            overlay(painter);
+        }
+    } catch (const platform::PdfError&) {
+        throw RenderFailed();
+    } catch (const std::bad_alloc&) {
+        throw RenderFailed();
+    }
+    return image;
+}
+
+QImage bitmap(const platform::PdfDocument& doc, int pageIndex, double scale)
+{
+    return render(doc, pageIndex, scale, {}, BitmapAlpha::premultipliedLast);
+}
+
+} // namespace quarnkit::Exporter
