@@ -1,0 +1,112 @@
+#include "QuarnKit/Document/QuarnDocument.h"
+
+#include <QFileInfo>
+
+namespace quarnkit {
+
+namespace {
+
+std::string withReason(const char* sentence, const std::string& reason)
+{
+    return reason.empty() ? std::string(sentence) : std::string(sentence) + " (" + reason + ")";
+}
+
+} // namespace
+
+DocumentError::DocumentError(Code code, std::string reason)
+    : std::runtime_error(withReason(message(code), reason)), code_(code), reason_(std::move(reason))
+{
+}
+
+const char* DocumentError::message(Code code)
+{
+    switch (code) {
+    case Code::fileReadCorruptFile:
+        return "The file couldn't be opened because it isn't in the correct format.";
+    case Code::fileWriteUnknown:
+        return "The file couldn't be saved.";
+    }
+    return "";
+}
+
+QuarnDocument::QuarnDocument(QObject* parent)
+    : QObject(parent), pdf_(platform::PdfDocument::createBlank(612, 792))
+{
+}
+
+QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent)
+    : QObject(parent), pdf_(std::move(pdf))
+{
+    if (!pdf_) pdf_ = platform::PdfDocument::createEmpty();
+}
+
+std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
+{
+    // Only a regular file has contents to read; a folder or a device does not.
+    const QFileInfo info(path);
+    if (!info.isFile()) throw DocumentError(DocumentError::Code::fileReadCorruptFile, "not a regular file");
+    try {
+        return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(path.toStdString()));
+    } catch (const platform::PdfError& error) {
+        throw DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
+    }
+}
+
+std::unique_ptr<QuarnDocument> QuarnDocument::fromData(const QByteArray& bytes)
+{
+    try {
+        return std::make_unique<QuarnDocument>(platform::PdfDocument::openBytes(bytes));
+    } catch (const platform::PdfError& error) {
+        throw DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
+    }
+}
+
+void QuarnDocument::noteEdit(std::optional<int> page)
+{
+    editedPage_ = page;
+    ++generation_;
+    emit generationChanged(generation_);
+}
+
+bool QuarnDocument::unlock(const QString& password)
+{
+    return pdf_->unlock(password.toStdString());
+}
+
+bool QuarnDocument::firstPageReadable() const
+{
+    if (pdf_->isLocked() || pdf_->pageCount() < 1) return false;
+    try {
+        const platform::PdfPageGeometry geometry = pdf_->pageGeometry(0);
+        return geometry.displaySize.width > 0 && geometry.displaySize.height > 0;
+    } catch (const platform::PdfError&) {
+        return false;
+    }
+}
+
+QByteArray QuarnDocument::snapshot() const
+{
+    // The default options keep the file's encryption, so an unlocked
+    // password-protected PDF is never written out without its password.
+    try {
+        QByteArray bytes = pdf_->save();
+        if (bytes.isEmpty()) throw DocumentError(DocumentError::Code::fileWriteUnknown, "no data");
+        return bytes;
+    } catch (const platform::PdfError& error) {
+        throw DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
+    }
+}
+
+void QuarnDocument::writeTo(const QString& path) const
+{
+    // saveToFile makes the bytes first and renames a complete, flushed
+    // temporary file over the target, so a failure or a crash at any point
+    // leaves the user's file as it was.
+    try {
+        pdf_->saveToFile(path.toStdString());
+    } catch (const platform::PdfError& error) {
+        throw DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
+    }
+}
+
+} // namespace quarnkit

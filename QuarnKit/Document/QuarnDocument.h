@@ -1,0 +1,86 @@
+#pragma once
+// The document of one window: the parsed PDF and its change counter. Every
+// feature that edits the PDF calls noteEdit once per change, so that views
+// watching `generation` redraw; whether the file needs saving is the window's
+// undo stack's business, not this object's.
+#include "Platform/PdfDocument.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace quarnkit {
+
+// The failures of reading and writing a document, each with a fixed sentence.
+class DocumentError : public std::runtime_error {
+public:
+    enum class Code {
+        fileReadCorruptFile, // not a regular file, or bytes that are not a readable PDF
+        fileWriteUnknown,    // no bytes to write, or the file could not be written
+    };
+    // `reason` is the underlying cause, kept for the alert's informative text.
+    DocumentError(Code code, std::string reason = {});
+    Code code() const { return code_; }
+    const std::string& reason() const { return reason_; }
+    // The fixed sentence of a code.
+    static const char* message(Code code);
+
+private:
+    Code code_;
+    std::string reason_;
+};
+
+class QuarnDocument : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(qint64 generation READ generation NOTIFY generationChanged)
+
+public:
+    // A new, untitled document: one white page of 612 by 792 points (no pages
+    // when that page cannot be made).
+    explicit QuarnDocument(QObject* parent = nullptr);
+    // A document around a PDF already parsed.
+    explicit QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent = nullptr);
+
+    // Reading: a folder, an unreadable file or bytes that are not a PDF throw
+    // DocumentError(fileReadCorruptFile). A password-protected PDF opens locked.
+    static std::unique_ptr<QuarnDocument> open(const QString& path);
+    static std::unique_ptr<QuarnDocument> fromData(const QByteArray& bytes);
+
+    // Constant for the document's life; edits change it in place.
+    const std::shared_ptr<platform::PdfDocument>& pdf() const { return pdf_; }
+
+    qint64 generation() const { return generation_; }
+    // The page the last edit touched; none for a whole-document change or before any edit.
+    std::optional<int> editedPage() const { return editedPage_; }
+    // Records one edit: editedPage first, then generation + 1 (observers read
+    // the editedPage of the same edit).
+    void noteEdit(std::optional<int> page);
+
+    // True when the password opened the document. Changes nothing else.
+    bool unlock(const QString& password);
+    bool isLocked() const { return pdf_->isLocked(); }
+    int pageCount() const { return pdf_->pageCount(); }
+    // The first page loads and has a usable size; false without pages or while locked.
+    bool firstPageReadable() const;
+
+    // The whole PDF as bytes, keeping the file's encryption. Throws
+    // DocumentError(fileWriteUnknown) when there are no bytes.
+    QByteArray snapshot() const;
+    // Writes the snapshot to `path` atomically: the file there is replaced
+    // whole or not at all. Throws DocumentError(fileWriteUnknown).
+    void writeTo(const QString& path) const;
+
+signals:
+    void generationChanged(qint64 generation);
+
+private:
+    std::shared_ptr<platform::PdfDocument> pdf_;
+    qint64 generation_ = 0;
+    std::optional<int> editedPage_;
+};
+
+} // namespace quarnkit
