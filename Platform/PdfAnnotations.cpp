@@ -1,0 +1,997 @@
+#include "Platform/PdfAnnotations.h"
+
+#include "Platform/PdfInternal.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+namespace platform {
+
+namespace {
+
+// ---------------------------------------------------------------- plain data handed to the C helpers
+
+struct RawAnnot {
+    const char* subtype;
+    fz_rect rect;
+    pdf_obj* color;
+    pdf_obj* interior;
+    pdf_obj* opacity;
+    pdf_obj* borderStyleWidth;
+    pdf_obj* borderArray;
+    const char* contents;
+    const char* author; // null when absent
+    const char* icon;
+    int hasPopup;
+    const char* da; // null when absent
+    int alignment;
+    pdf_obj* quads;
+    pdf_obj* ink;
+    pdf_obj* line;
+    pdf_obj* endings;
+    pdf_obj* interiorAlpha; // our appearance's interior state, when there
+};
+
+struct KeysPod {
+    const char* subtype;
+    fz_rect rect;
+    int hasColor;
+    float color[3];
+    float opacity;
+    int hasInterior;
+    float interior[3];
+    int hasBorder;
+    float borderWidth;
+    const char* contents;
+    const char* author; // null: no /T
+    const char* icon;   // null: no /Name
+    const char* da;     // null: no /DA
+    int alignment;
+    const float* quads; // 8 per quad
+    int quadCount;
+    const float* inkPoints; // x, y pairs, stroke after stroke
+    const int* inkCounts;
+    int inkStrokes;
+    int hasLine;
+    float line[4];
+    const char* startEnding;
+    const char* endEnding;
+};
+
+struct ResourcesPod {
+    float alpha;         // /GSa: stroke and fill opacity of the whole mark
+    int multiply;        // /GSa blends with Multiply (highlights)
+    float interiorAlpha; // /GSi: fill opacity of the interior
+    const char* fontResource; // null: no font
+    const char* baseFont;
+};
+
+// ---------------------------------------------------------------- C helpers (fz_try inside, no C++ objects)
+
+pdf_obj* pageObjC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
+{
+    pdf_obj* page = nullptr;
+    fz_var(page);
+    fz_try(ctx) page = pdf_lookup_page_obj(ctx, doc, index);
+    fz_catch(ctx) captureError(ctx, err);
+    return page;
+}
+
+pdf_obj* annotsC(fz_context* ctx, pdf_document* doc, pdf_obj* page, int create, FzError* err)
+{
+    pdf_obj* annots = nullptr;
+    fz_var(annots);
+    fz_try(ctx) {
+        annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+        if (!pdf_is_array(ctx, annots)) {
+            annots = nullptr;
+            if (create) annots = pdf_dict_put_array(ctx, page, PDF_NAME(Annots), 4);
+        }
+    }
+    fz_catch(ctx) captureError(ctx, err);
+    return annots;
+}
+
+void readC(fz_context* ctx, pdf_obj* obj, RawAnnot* out, FzError* err)
+{
+    fz_try(ctx) {
+        out->subtype = pdf_to_name(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Subtype)));
+        out->rect = pdf_dict_get_rect(ctx, obj, PDF_NAME(Rect));
+        out->color = pdf_dict_get(ctx, obj, PDF_NAME(C));
+        out->interior = pdf_dict_get(ctx, obj, PDF_NAME(IC));
+        out->opacity = pdf_dict_get(ctx, obj, PDF_NAME(CA));
+        out->borderStyleWidth = pdf_dict_getl(ctx, obj, PDF_NAME(BS), PDF_NAME(W), nullptr);
+        out->borderArray = pdf_dict_get(ctx, obj, PDF_NAME(Border));
+        out->contents = pdf_dict_get_text_string(ctx, obj, PDF_NAME(Contents));
+        out->author = pdf_dict_get(ctx, obj, PDF_NAME(T)) ? pdf_dict_get_text_string(ctx, obj, PDF_NAME(T)) : nullptr;
+        out->icon = pdf_to_name(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Name)));
+        out->hasPopup = pdf_dict_get(ctx, obj, PDF_NAME(Popup)) != nullptr;
+        out->da = pdf_dict_get(ctx, obj, PDF_NAME(DA)) ? pdf_dict_get_text_string(ctx, obj, PDF_NAME(DA)) : nullptr;
+        out->alignment = pdf_dict_get_int(ctx, obj, PDF_NAME(Q));
+        out->quads = pdf_dict_get(ctx, obj, PDF_NAME(QuadPoints));
+        out->ink = pdf_dict_get(ctx, obj, PDF_NAME(InkList));
+        out->line = pdf_dict_get(ctx, obj, PDF_NAME(L));
+        out->endings = pdf_dict_get(ctx, obj, PDF_NAME(LE));
+        out->interiorAlpha = pdf_dict_getp(ctx, obj, "AP/N/Resources/ExtGState/GSi/ca");
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+pdf_obj* newAnnotDictC(fz_context* ctx, pdf_document* doc, pdf_obj* page, FzError* err)
+{
+    pdf_obj* ref = nullptr;
+    fz_var(ref);
+    fz_try(ctx) {
+        ref = pdf_add_new_dict(ctx, doc, 16);
+        pdf_dict_put(ctx, ref, PDF_NAME(Type), PDF_NAME(Annot));
+        pdf_dict_put(ctx, ref, PDF_NAME(P), page);
+    }
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, ref);
+        ref = nullptr;
+        captureError(ctx, err);
+    }
+    return ref;
+}
+
+void putColorC(fz_context* ctx, pdf_obj* obj, pdf_obj* key, int has, const float* c)
+{
+    if (!has) {
+        pdf_dict_del(ctx, obj, key);
+        return;
+    }
+    pdf_obj* arr = pdf_dict_put_array(ctx, obj, key, 3);
+    for (int i = 0; i < 3; ++i) pdf_array_push_real(ctx, arr, c[i]);
+}
+
+void writeKeysC(fz_context* ctx, pdf_obj* obj, const KeysPod* k, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_dict_put_name(ctx, obj, PDF_NAME(Subtype), k->subtype);
+        pdf_dict_put_rect(ctx, obj, PDF_NAME(Rect), k->rect);
+        pdf_dict_put_int(ctx, obj, PDF_NAME(F), 4); // Print
+        putColorC(ctx, obj, PDF_NAME(C), k->hasColor, k->color);
+        putColorC(ctx, obj, PDF_NAME(IC), k->hasInterior, k->interior);
+        if (k->opacity < 1) pdf_dict_put_real(ctx, obj, PDF_NAME(CA), k->opacity);
+        else pdf_dict_del(ctx, obj, PDF_NAME(CA));
+        pdf_dict_del(ctx, obj, PDF_NAME(Border));
+        if (k->hasBorder) {
+            pdf_obj* bs = pdf_dict_put_dict(ctx, obj, PDF_NAME(BS), 3);
+            pdf_dict_put(ctx, bs, PDF_NAME(Type), PDF_NAME(Border));
+            pdf_dict_put_real(ctx, bs, PDF_NAME(W), k->borderWidth);
+            pdf_dict_put(ctx, bs, PDF_NAME(S), PDF_NAME(S));
+        } else {
+            pdf_dict_del(ctx, obj, PDF_NAME(BS));
+        }
+        if (k->contents[0]) pdf_dict_put_text_string(ctx, obj, PDF_NAME(Contents), k->contents);
+        else pdf_dict_del(ctx, obj, PDF_NAME(Contents));
+        if (k->author) pdf_dict_put_text_string(ctx, obj, PDF_NAME(T), k->author);
+        else pdf_dict_del(ctx, obj, PDF_NAME(T));
+        if (k->icon) pdf_dict_put_name(ctx, obj, PDF_NAME(Name), k->icon);
+        else pdf_dict_del(ctx, obj, PDF_NAME(Name));
+        if (k->da) {
+            pdf_dict_put_string(ctx, obj, PDF_NAME(DA), k->da, strlen(k->da));
+            pdf_dict_put_int(ctx, obj, PDF_NAME(Q), k->alignment);
+            pdf_dict_del(ctx, obj, PDF_NAME(RC)); // rich text of another writer would disagree with /Contents
+            pdf_dict_del(ctx, obj, PDF_NAME(DS));
+        } else {
+            pdf_dict_del(ctx, obj, PDF_NAME(DA));
+            pdf_dict_del(ctx, obj, PDF_NAME(Q));
+        }
+        if (k->quadCount > 0) {
+            pdf_obj* arr = pdf_dict_put_array(ctx, obj, PDF_NAME(QuadPoints), k->quadCount * 8);
+            for (int i = 0; i < k->quadCount * 8; ++i) pdf_array_push_real(ctx, arr, k->quads[i]);
+        } else {
+            pdf_dict_del(ctx, obj, PDF_NAME(QuadPoints));
+        }
+        if (k->inkStrokes > 0) {
+            pdf_obj* list = pdf_dict_put_array(ctx, obj, PDF_NAME(InkList), k->inkStrokes);
+            const float* p = k->inkPoints;
+            for (int s = 0; s < k->inkStrokes; ++s) {
+                pdf_obj* stroke = pdf_array_push_array(ctx, list, k->inkCounts[s] * 2);
+                for (int i = 0; i < k->inkCounts[s] * 2; ++i) pdf_array_push_real(ctx, stroke, *p++);
+            }
+        } else {
+            pdf_dict_del(ctx, obj, PDF_NAME(InkList));
+        }
+        if (k->hasLine) {
+            pdf_obj* arr = pdf_dict_put_array(ctx, obj, PDF_NAME(L), 4);
+            for (int i = 0; i < 4; ++i) pdf_array_push_real(ctx, arr, k->line[i]);
+            pdf_obj* le = pdf_dict_put_array(ctx, obj, PDF_NAME(LE), 2);
+            pdf_array_push_name(ctx, le, k->startEnding);
+            pdf_array_push_name(ctx, le, k->endEnding);
+        } else {
+            pdf_dict_del(ctx, obj, PDF_NAME(L));
+            pdf_dict_del(ctx, obj, PDF_NAME(LE));
+        }
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// Replaces the normal appearance with a form drawn in user space, and marks the
+// dictionary clean so that MuPDF does not synthesise its own over it.
+void writeAppearanceC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, fz_rect bbox, const char* content,
+                      size_t length, const ResourcesPod* r, FzError* err)
+{
+    fz_buffer* buf = nullptr;
+    pdf_obj* res = nullptr;
+    pdf_obj* form = nullptr;
+    fz_var(buf);
+    fz_var(res);
+    fz_var(form);
+    fz_try(ctx) {
+        buf = fz_new_buffer_from_copied_data(ctx, (const unsigned char*)content, length);
+        res = pdf_new_dict(ctx, doc, 2);
+        pdf_obj* gs = pdf_dict_put_dict(ctx, res, PDF_NAME(ExtGState), 2);
+        pdf_obj* a = pdf_dict_puts_dict(ctx, gs, "GSa", 4);
+        pdf_dict_put(ctx, a, PDF_NAME(Type), PDF_NAME(ExtGState));
+        pdf_dict_put_real(ctx, a, PDF_NAME(CA), r->alpha);
+        pdf_dict_put_real(ctx, a, PDF_NAME(ca), r->alpha);
+        if (r->multiply) pdf_dict_put(ctx, a, PDF_NAME(BM), PDF_NAME(Multiply));
+        pdf_obj* i = pdf_dict_puts_dict(ctx, gs, "GSi", 2);
+        pdf_dict_put(ctx, i, PDF_NAME(Type), PDF_NAME(ExtGState));
+        pdf_dict_put_real(ctx, i, PDF_NAME(ca), r->interiorAlpha);
+        if (r->fontResource) {
+            pdf_obj* fonts = pdf_dict_put_dict(ctx, res, PDF_NAME(Font), 1);
+            pdf_obj* f = pdf_dict_puts_dict(ctx, fonts, r->fontResource, 4);
+            pdf_dict_put(ctx, f, PDF_NAME(Type), PDF_NAME(Font));
+            pdf_dict_put(ctx, f, PDF_NAME(Subtype), PDF_NAME(Type1));
+            pdf_dict_put_name(ctx, f, PDF_NAME(BaseFont), r->baseFont);
+            pdf_dict_put(ctx, f, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+        }
+        form = pdf_new_xobject(ctx, doc, bbox, fz_identity, res, buf);
+        pdf_obj* ap = pdf_dict_put_dict(ctx, obj, PDF_NAME(AP), 1);
+        pdf_dict_put(ctx, ap, PDF_NAME(N), form);
+        pdf_dict_del(ctx, obj, PDF_NAME(AS));
+        pdf_clean_obj(ctx, obj);
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, buf);
+        pdf_drop_obj(ctx, res);
+        pdf_drop_obj(ctx, form);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+void pushRefC(fz_context* ctx, pdf_document* doc, pdf_obj* annots, int num, int index, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_obj* ref = pdf_new_indirect(ctx, doc, num, 0);
+        if (index < 0 || index >= pdf_array_len(ctx, annots)) pdf_array_push_drop(ctx, annots, ref);
+        else pdf_array_insert_drop(ctx, annots, ref, index);
+        pdf_dirty_obj(ctx, annots);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+void deleteAtC(fz_context* ctx, pdf_obj* annots, int index, FzError* err)
+{
+    fz_try(ctx) pdf_array_delete(ctx, annots, index);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+pdf_obj* loadObjectC(fz_context* ctx, pdf_document* doc, int num, FzError* err)
+{
+    pdf_obj* obj = nullptr;
+    fz_var(obj);
+    fz_try(ctx) {
+        if (num > 0 && num < pdf_xref_len(ctx, doc)) obj = pdf_load_object(ctx, doc, num);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+    return obj;
+}
+
+int redactC(fz_context* ctx, pdf_document* doc, pdf_page* page, const fz_rect* areas, int count, FzError* err)
+{
+    int applied = 0;
+    fz_var(applied);
+    fz_try(ctx) {
+        for (int i = 0; i < count; ++i) {
+            pdf_annot* annot = pdf_create_annot_raw(ctx, page, PDF_ANNOT_REDACT);
+            pdf_dict_put_rect(ctx, pdf_annot_obj(ctx, annot), PDF_NAME(Rect), areas[i]);
+            pdf_drop_annot(ctx, annot);
+        }
+        pdf_redact_options opts = {0, PDF_REDACT_IMAGE_PIXELS};
+        applied = pdf_redact_page(ctx, doc, page, &opts);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+    return applied;
+}
+
+int pageCountC(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    int n = 0;
+    fz_var(n);
+    fz_try(ctx) n = pdf_count_pages(ctx, doc);
+    fz_catch(ctx) captureError(ctx, err);
+    return n;
+}
+
+void setMediaBoxC(fz_context* ctx, pdf_obj* page, fz_rect box, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_dict_put_rect(ctx, page, PDF_NAME(MediaBox), box);
+        pdf_dict_del(ctx, page, PDF_NAME(CropBox));
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+float advanceC(fz_context* ctx, const char* baseFont, const int* unicodes, int n, FzError* err)
+{
+    fz_font* font = nullptr;
+    float total = 0;
+    fz_var(font);
+    fz_var(total);
+    fz_try(ctx) {
+        font = fz_new_base14_font(ctx, baseFont);
+        for (int i = 0; i < n; ++i)
+            total += fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, unicodes[i]), 0);
+    }
+    fz_always(ctx) fz_drop_font(ctx, font);
+    fz_catch(ctx) captureError(ctx, err);
+    return total;
+}
+
+// ---------------------------------------------------------------- C++ side
+
+// Numbers for content streams: fixed notation, never the locale's.
+std::string num(double v)
+{
+    if (!std::isfinite(v)) v = 0;
+    char buf[48];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 4);
+    std::string s(buf, end);
+    if (s.find('.') != std::string::npos) {
+        while (!s.empty() && s.back() == '0') s.pop_back();
+        if (!s.empty() && s.back() == '.') s.pop_back();
+    }
+    if (s == "-0") s = "0";
+    return s;
+}
+
+std::string colorOp(const PdfColor& c, bool stroke)
+{
+    return num(c.r) + ' ' + num(c.g) + ' ' + num(c.b) + (stroke ? " RG\n" : " rg\n");
+}
+
+std::string rectOp(double x, double y, double w, double h)
+{
+    return num(x) + ' ' + num(y) + ' ' + num(w) + ' ' + num(h) + " re\n";
+}
+
+std::string ellipseOp(double x, double y, double w, double h)
+{
+    constexpr double k = 0.5523; // control point ratio of a quarter circle
+    const double cx = x + w / 2, cy = y + h / 2, rx = w / 2, ry = h / 2;
+    auto pt = [](double px, double py) { return num(px) + ' ' + num(py); };
+    std::string s = pt(cx + rx, cy) + " m\n";
+    s += pt(cx + rx, cy + k * ry) + ' ' + pt(cx + k * rx, cy + ry) + ' ' + pt(cx, cy + ry) + " c\n";
+    s += pt(cx - k * rx, cy + ry) + ' ' + pt(cx - rx, cy + k * ry) + ' ' + pt(cx - rx, cy) + " c\n";
+    s += pt(cx - rx, cy - k * ry) + ' ' + pt(cx - k * rx, cy - ry) + ' ' + pt(cx, cy - ry) + " c\n";
+    s += pt(cx + k * rx, cy - ry) + ' ' + pt(cx + rx, cy - k * ry) + ' ' + pt(cx + rx, cy) + " c\nh\n";
+    return s;
+}
+
+const char* baseFontName(PdfBaseFont f)
+{
+    switch (f) {
+    case PdfBaseFont::times: return "Times-Roman";
+    case PdfBaseFont::courier: return "Courier";
+    default: return "Helvetica";
+    }
+}
+
+const char* resourceName(PdfBaseFont f)
+{
+    switch (f) {
+    case PdfBaseFont::times: return "TiRo";
+    case PdfBaseFont::courier: return "Cour";
+    default: return "Helv";
+    }
+}
+
+// Text boxes are written in WinAnsiEncoding: each character becomes its byte
+// there, or "?" when it has none.
+std::string winAnsi(const std::string& utf8)
+{
+    std::string out;
+    for (char32_t u : QString::fromStdString(utf8).toUcs4()) {
+        const int b = u < 128 ? int(u) : fz_windows_1252_from_unicode(int(u));
+        out += b > 0 && b < 256 ? char(b) : '?';
+    }
+    return out;
+}
+
+std::string pdfLiteral(const std::string& bytes)
+{
+    std::string s = "(";
+    for (unsigned char c : bytes) {
+        if (c == '(' || c == ')' || c == '\\') { s += '\\'; s += char(c); }
+        else if (c < 32 || c > 126) {
+            char oct[5];
+            oct[0] = '\\';
+            oct[1] = char('0' + ((c >> 6) & 7));
+            oct[2] = char('0' + ((c >> 3) & 7));
+            oct[3] = char('0' + (c & 7));
+            oct[4] = 0;
+            s += oct;
+        } else s += char(c);
+    }
+    return s + ')';
+}
+
+double winAnsiWidth(PdfBaseFont font, double size, const std::string& bytes)
+{
+    std::vector<int> unicodes;
+    unicodes.reserve(bytes.size());
+    for (unsigned char c : bytes) unicodes.push_back(c < 128 ? c : fz_unicode_from_windows_1252[c]);
+    FzError err;
+    const float em = advanceC(pdfContext(), baseFontName(font), unicodes.data(), int(unicodes.size()), &err);
+    throwIfFailed(err);
+    return em * size;
+}
+
+std::vector<std::string> splitLines(const std::string& s)
+{
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+        if (s[i] == '\n' || s[i] == '\r') lines.emplace_back();
+        else lines.back() += s[i];
+    }
+    return lines;
+}
+
+// Greedy word wrap of WinAnsi lines to `width`; a word wider than the box stays whole.
+std::vector<std::string> wrap(PdfBaseFont font, double size, const std::vector<std::string>& lines, double width)
+{
+    std::vector<std::string> out;
+    for (const auto& line : lines) {
+        if (winAnsiWidth(font, size, line) <= width) { out.push_back(line); continue; }
+        std::string current;
+        size_t i = 0;
+        while (i < line.size()) {
+            size_t j = line.find(' ', i);
+            if (j == std::string::npos) j = line.size();
+            const std::string word = line.substr(i, j - i);
+            const std::string candidate = current.empty() ? word : current + ' ' + word;
+            if (!current.empty() && winAnsiWidth(font, size, candidate) > width) {
+                out.push_back(current);
+                current = word;
+            } else current = candidate;
+            i = j + 1;
+        }
+        out.push_back(current);
+    }
+    return out;
+}
+
+struct Appearance {
+    std::string content;
+    ResourcesPod res{1, 0, 1, nullptr, nullptr};
+};
+
+void arrowHead(std::string& s, PdfPoint tip, PdfPoint from, double width, bool closed)
+{
+    const double dx = tip.x - from.x, dy = tip.y - from.y, len = std::hypot(dx, dy);
+    if (len <= 0) return;
+    const double ux = dx / len, uy = dy / len;
+    const double headLength = 3 * width + 6, halfWidth = headLength * 0.55;
+    const PdfPoint base{tip.x - ux * headLength, tip.y - uy * headLength};
+    const PdfPoint left{base.x - uy * halfWidth, base.y + ux * halfWidth};
+    const PdfPoint right{base.x + uy * halfWidth, base.y - ux * halfWidth};
+    s += num(left.x) + ' ' + num(left.y) + " m " + num(tip.x) + ' ' + num(tip.y) + " l " + num(right.x) + ' ' + num(right.y) + " l\n";
+    s += closed ? "h f\n" : "S\n";
+}
+
+bool isArrowEnding(const std::string& e) { return e == "ClosedArrow" || e == "OpenArrow"; }
+
+// How far the shaft stops short of a closed head, so a wide line does not poke through its tip.
+PdfPoint shortened(PdfPoint tip, PdfPoint from, double width)
+{
+    const double dx = tip.x - from.x, dy = tip.y - from.y, len = std::hypot(dx, dy);
+    const double back = std::min((3 * width + 6) * 0.8, len);
+    if (len <= 0) return tip;
+    return {tip.x - dx / len * back, tip.y - dy / len * back};
+}
+
+std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
+{
+    Appearance ap;
+    ap.res.alpha = float(std::clamp(a.opacity, 0.0, 1.0));
+    ap.res.interiorAlpha = float(std::clamp(a.opacity * a.interiorOpacity, 0.0, 1.0));
+    std::string& s = ap.content;
+    const double w = a.borderWidth.value_or(1);
+    const PdfRect& r = a.rect;
+    s = "q /GSa gs\n";
+    const std::string& t = a.subtype;
+    if (t == "Square" || t == "Circle") {
+        const bool circle = t == "Circle";
+        const double in = w / 2;
+        const double iw = std::max(r.width - w, 0.0), ih = std::max(r.height - w, 0.0);
+        auto shape = [&] { return circle ? ellipseOp(r.x + in, r.y + in, iw, ih) : rectOp(r.x + in, r.y + in, iw, ih); };
+        if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + shape() + "f Q\n";
+        if (w > 0 && a.color) s += colorOp(*a.color, true) + num(w) + " w\n" + shape() + "S\n";
+    } else if (t == "Line") {
+        if (!a.lineStart || !a.lineEnd || !a.color) return ap;
+        PdfPoint p0 = *a.lineStart, p1 = *a.lineEnd;
+        const bool headEnd = isArrowEnding(a.endEnding), headStart = isArrowEnding(a.startEnding);
+        s += colorOp(*a.color, true) + colorOp(*a.color, false) + num(w) + " w 1 J 1 j\n";
+        const PdfPoint q0 = a.startEnding == "ClosedArrow" ? shortened(p0, p1, w) : p0;
+        const PdfPoint q1 = a.endEnding == "ClosedArrow" ? shortened(p1, p0, w) : p1;
+        s += num(q0.x) + ' ' + num(q0.y) + " m " + num(q1.x) + ' ' + num(q1.y) + " l S\n";
+        if (headEnd) arrowHead(s, p1, p0, w, a.endEnding == "ClosedArrow");
+        if (headStart) arrowHead(s, p0, p1, w, a.startEnding == "ClosedArrow");
+    } else if (t == "Ink") {
+        if (!a.color) return ap;
+        s += colorOp(*a.color, true) + num(w) + " w 1 J 1 j\n";
+        for (const auto& stroke : a.inkList) {
+            for (size_t i = 0; i < stroke.size(); ++i)
+                s += num(stroke[i].x) + ' ' + num(stroke[i].y) + (i ? " l\n" : " m\n");
+            if (stroke.size() == 1) s += num(stroke[0].x) + ' ' + num(stroke[0].y) + " l\n";
+            if (!stroke.empty()) s += "S\n";
+        }
+    } else if (t == "Highlight" || t == "Underline" || t == "StrikeOut" || t == "Squiggly") {
+        if (!a.color) return ap;
+        ap.res.multiply = t == "Highlight";
+        for (const auto& q : a.quads) {
+            if (t == "Highlight") {
+                s += colorOp(*a.color, false);
+                s += num(q.ul.x) + ' ' + num(q.ul.y) + " m " + num(q.ur.x) + ' ' + num(q.ur.y) + " l " + num(q.lr.x) + ' '
+                    + num(q.lr.y) + " l " + num(q.ll.x) + ' ' + num(q.ll.y) + " l h f\n";
+                continue;
+            }
+            // Along the quad's side edges, a fraction of its height above the bottom.
+            const double h = std::hypot(q.ul.x - q.ll.x, q.ul.y - q.ll.y);
+            const double f = t == "StrikeOut" ? 0.4 : 0.08;
+            const double thickness = std::max(h * 0.07, 0.75);
+            const PdfPoint left{q.ll.x + f * (q.ul.x - q.ll.x), q.ll.y + f * (q.ul.y - q.ll.y)};
+            const PdfPoint right{q.lr.x + f * (q.ur.x - q.lr.x), q.lr.y + f * (q.ur.y - q.lr.y)};
+            s += colorOp(*a.color, true) + num(thickness) + " w 0 J\n";
+            s += num(left.x) + ' ' + num(left.y) + " m " + num(right.x) + ' ' + num(right.y) + " l S\n";
+        }
+    } else if (t == "FreeText") {
+        if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + rectOp(r.x, r.y, r.width, r.height) + "f Q\n";
+        if (w > 0 && a.color) s += colorOp(*a.color, true) + num(w) + " w\n" + rectOp(r.x + w / 2, r.y + w / 2, r.width - w, r.height - w) + "S\n";
+        const PdfBaseFont font = PdfAnnotations::baseFontNamed(a.fontName);
+        const double size = a.fontSize > 0 ? a.fontSize : 12;
+        ap.res.fontResource = resourceName(font);
+        ap.res.baseFont = baseFontName(font);
+        const auto lines = wrap(font, size, splitLines(winAnsi(a.contents)), r.width - 2 * PdfAnnotations::textBoxPaddingX);
+        const double lh = PdfAnnotations::lineHeight(size);
+        s += rectOp(r.x, r.y, r.width, r.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' ' + num(size) + " Tf\n";
+        s += colorOp(a.fontColor.value_or(PdfColor{}), false);
+        double baseline = r.maxY() - PdfAnnotations::textBoxPaddingY - size * 0.9;
+        for (const auto& line : lines) {
+            double x = r.x + PdfAnnotations::textBoxPaddingX;
+            if (a.alignment == 1 || a.alignment == 2) {
+                const double room = r.width - 2 * PdfAnnotations::textBoxPaddingX - winAnsiWidth(font, size, line);
+                x += a.alignment == 1 ? room / 2 : room;
+            }
+            s += "1 0 0 1 " + num(x) + ' ' + num(baseline) + " Tm " + pdfLiteral(line) + " Tj\n";
+            baseline -= lh;
+        }
+        s += "ET\n";
+    } else if (t == "Text") {
+        // A speech bubble filling the note's square, drawn in the note's colour.
+        const PdfColor fill = a.color.value_or(PdfColor{1, 0.85, 0.22});
+        const double u = std::min(r.width, r.height) / 22.0;
+        auto p = [&](double x, double y) { return num(r.x + x * u) + ' ' + num(r.y + y * u); };
+        s += colorOp(fill, false) + "0.25 0.24 0.22 RG " + num(u) + " w 1 j\n";
+        s += p(3, 20) + " m " + p(19, 20) + " l " + p(20, 19) + ' ' + p(20, 19) + ' ' + p(20, 18) + " c " + p(20, 9) + " l "
+            + p(19, 8) + ' ' + p(19, 8) + ' ' + p(18, 8) + " c " + p(10, 8) + " l " + p(5, 3) + " l " + p(6, 8) + " l "
+            + p(3, 8) + " l " + p(2, 8) + ' ' + p(2, 8) + ' ' + p(2, 9) + " c " + p(2, 19) + " l " + p(2, 20) + ' ' + p(2, 20)
+            + ' ' + p(3, 20) + " c h B\n";
+        s += p(5, 16.5) + " m " + p(17, 16.5) + " l " + p(5, 14) + " m " + p(17, 14) + " l " + p(5, 11.5) + " m " + p(13, 11.5) + " l S\n";
+    } else {
+        return std::nullopt; // a kind ravlen does not draw keeps its appearance
+    }
+    s += "Q\n";
+    return ap;
+}
+
+std::optional<PdfColor> readColor(fz_context* ctx, pdf_obj* arr)
+{
+    const int n = pdf_array_len(ctx, arr);
+    auto at = [&](int i) { return double(pdf_to_real(ctx, pdf_array_get(ctx, arr, i))); };
+    if (n == 3) return PdfColor{at(0), at(1), at(2)};
+    if (n == 1) return PdfColor{at(0), at(0), at(0)};
+    if (n == 4) {
+        const double k = at(3);
+        return PdfColor{(1 - at(0)) * (1 - k), (1 - at(1)) * (1 - k), (1 - at(2)) * (1 - k)};
+    }
+    return std::nullopt;
+}
+
+// "/Helv 12 Tf 0 0 1 rg": the font resource, its size and the fill colour.
+void parseDefaultAppearance(const std::string& da, PdfAnnotation& a)
+{
+    std::vector<double> stack;
+    std::string name;
+    size_t i = 0;
+    while (i < da.size()) {
+        if (std::isspace((unsigned char)da[i])) { ++i; continue; }
+        size_t j = i + 1;
+        while (j < da.size() && !std::isspace((unsigned char)da[j]) && da[j] != '/') ++j;
+        const std::string token = da.substr(i, j - i);
+        i = j;
+        if (token[0] == '/') { name = token.substr(1); continue; }
+        double v = 0;
+        const auto [p, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
+        if (ec == std::errc() && p == token.data() + token.size()) { stack.push_back(v); continue; }
+        if (token == "Tf" && !stack.empty()) { a.fontName = name; a.fontSize = stack.back(); }
+        else if (token == "rg" && stack.size() >= 3) a.fontColor = PdfColor{stack[stack.size() - 3], stack[stack.size() - 2], stack.back()};
+        else if (token == "g" && !stack.empty()) a.fontColor = PdfColor{stack.back(), stack.back(), stack.back()};
+        else if (token == "k" && stack.size() >= 4) {
+            const double* c = &stack[stack.size() - 4];
+            a.fontColor = PdfColor{(1 - c[0]) * (1 - c[3]), (1 - c[1]) * (1 - c[3]), (1 - c[2]) * (1 - c[3])};
+        }
+        stack.clear();
+    }
+}
+
+std::string defaultAppearance(const PdfAnnotation& a)
+{
+    const PdfColor c = a.fontColor.value_or(PdfColor{});
+    const std::string font = a.fontName.empty() ? "Helv" : a.fontName;
+    return '/' + font + ' ' + num(a.fontSize > 0 ? a.fontSize : 12) + " Tf " + num(c.r) + ' ' + num(c.g) + ' ' + num(c.b) + " rg";
+}
+
+PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
+{
+    PdfAnnotation a;
+    a.objectNumber = num;
+    a.subtype = raw.subtype ? raw.subtype : "";
+    a.rect = PdfRect::fromCorners({raw.rect.x0, raw.rect.y0}, {raw.rect.x1, raw.rect.y1});
+    a.color = readColor(ctx, raw.color);
+    a.interiorColor = readColor(ctx, raw.interior);
+    if (pdf_is_number(ctx, raw.opacity)) a.opacity = pdf_to_real(ctx, raw.opacity);
+    if (pdf_is_number(ctx, raw.borderStyleWidth)) a.borderWidth = pdf_to_real(ctx, raw.borderStyleWidth);
+    else if (pdf_array_len(ctx, raw.borderArray) >= 3) a.borderWidth = pdf_to_real(ctx, pdf_array_get(ctx, raw.borderArray, 2));
+    if (pdf_is_number(ctx, raw.interiorAlpha) && a.opacity > 0)
+        a.interiorOpacity = std::clamp(double(pdf_to_real(ctx, raw.interiorAlpha)) / a.opacity, 0.0, 1.0);
+    a.contents = raw.contents ? raw.contents : "";
+    if (raw.author) a.author = std::string(raw.author);
+    a.iconName = raw.icon ? raw.icon : "";
+    a.hasPopup = raw.hasPopup != 0;
+    if (raw.da) parseDefaultAppearance(raw.da, a);
+    a.alignment = raw.alignment;
+    const int nq = pdf_array_len(ctx, raw.quads) / 8;
+    auto qv = [&](int i) { return double(pdf_to_real(ctx, pdf_array_get(ctx, raw.quads, i))); };
+    for (int q = 0; q < nq; ++q) {
+        const int o = q * 8;
+        a.quads.push_back({{qv(o), qv(o + 1)}, {qv(o + 2), qv(o + 3)}, {qv(o + 4), qv(o + 5)}, {qv(o + 6), qv(o + 7)}});
+    }
+    for (int s = 0; s < pdf_array_len(ctx, raw.ink); ++s) {
+        pdf_obj* stroke = pdf_array_get(ctx, raw.ink, s);
+        std::vector<PdfPoint> points;
+        for (int i = 0; i + 1 < pdf_array_len(ctx, stroke); i += 2)
+            points.push_back({pdf_to_real(ctx, pdf_array_get(ctx, stroke, i)), pdf_to_real(ctx, pdf_array_get(ctx, stroke, i + 1))});
+        a.inkList.push_back(std::move(points));
+    }
+    if (pdf_array_len(ctx, raw.line) >= 4) {
+        auto lv = [&](int i) { return double(pdf_to_real(ctx, pdf_array_get(ctx, raw.line, i))); };
+        a.lineStart = PdfPoint{lv(0), lv(1)};
+        a.lineEnd = PdfPoint{lv(2), lv(3)};
+    }
+    if (pdf_is_name(ctx, raw.endings)) {
+        a.endEnding = pdf_to_name(ctx, raw.endings); // a single name: the end only
+    } else if (pdf_array_len(ctx, raw.endings) >= 2) {
+        a.startEnding = pdf_to_name(ctx, pdf_array_get(ctx, raw.endings, 0));
+        a.endEnding = pdf_to_name(ctx, pdf_array_get(ctx, raw.endings, 1));
+    }
+    if (a.startEnding.empty()) a.startEnding = "None";
+    if (a.endEnding.empty()) a.endEnding = "None";
+    return a;
+}
+
+// Finds the page's annotation array and the position of `num` in it (-1: none).
+struct AnnotsAt {
+    pdf_obj* page = nullptr;
+    pdf_obj* annots = nullptr;
+};
+
+AnnotsAt annotsOf(const PdfDocument::Impl& d, int page, bool create)
+{
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    const int count = pageCountC(ctx, d.doc, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    if (page < 0 || page >= count)
+        throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(page + 1) + " does not exist");
+    AnnotsAt at;
+    at.page = pageObjC(ctx, d.doc, page, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    at.annots = annotsC(ctx, d.doc, at.page, create, &err);
+    throwIfFailed(err);
+    return at;
+}
+
+int indexOf(fz_context* ctx, pdf_obj* annots, int num)
+{
+    if (num <= 0) return -1;
+    for (int i = 0; i < pdf_array_len(ctx, annots); ++i)
+        if (pdf_to_num(ctx, pdf_array_get(ctx, annots, i)) == num) return i;
+    return -1;
+}
+
+std::vector<float> flatQuads(const std::vector<PdfQuad>& quads)
+{
+    std::vector<float> out;
+    for (const auto& q : quads)
+        for (const PdfPoint& p : {q.ul, q.ur, q.ll, q.lr}) { out.push_back(float(p.x)); out.push_back(float(p.y)); }
+    return out;
+}
+
+void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
+{
+    fz_context* ctx = pdfContext();
+    std::vector<float> quads = flatQuads(a.quads);
+    std::vector<float> ink;
+    std::vector<int> counts;
+    for (const auto& stroke : a.inkList) {
+        counts.push_back(int(stroke.size()));
+        for (const auto& p : stroke) { ink.push_back(float(p.x)); ink.push_back(float(p.y)); }
+    }
+    const std::string da = defaultAppearance(a);
+    const bool isFreeText = a.subtype == "FreeText";
+    KeysPod k{};
+    k.subtype = a.subtype.c_str();
+    k.rect = toFz(a.rect);
+    k.hasColor = a.color.has_value();
+    if (a.color) { k.color[0] = float(a.color->r); k.color[1] = float(a.color->g); k.color[2] = float(a.color->b); }
+    k.opacity = float(std::clamp(a.opacity, 0.0, 1.0));
+    k.hasInterior = a.interiorColor.has_value();
+    if (a.interiorColor) { k.interior[0] = float(a.interiorColor->r); k.interior[1] = float(a.interiorColor->g); k.interior[2] = float(a.interiorColor->b); }
+    k.hasBorder = a.borderWidth.has_value();
+    k.borderWidth = float(a.borderWidth.value_or(0));
+    k.contents = a.contents.c_str();
+    k.author = a.author ? a.author->c_str() : nullptr;
+    k.icon = a.subtype == "Text" && !a.iconName.empty() ? a.iconName.c_str() : nullptr;
+    k.da = isFreeText ? da.c_str() : nullptr;
+    k.alignment = a.alignment;
+    k.quads = quads.data();
+    k.quadCount = int(a.quads.size());
+    k.inkPoints = ink.data();
+    k.inkCounts = counts.data();
+    k.inkStrokes = int(a.inkList.size());
+    k.hasLine = a.subtype == "Line" && a.lineStart && a.lineEnd;
+    if (k.hasLine) {
+        k.line[0] = float(a.lineStart->x); k.line[1] = float(a.lineStart->y);
+        k.line[2] = float(a.lineEnd->x); k.line[3] = float(a.lineEnd->y);
+    }
+    k.startEnding = a.startEnding.empty() ? "None" : a.startEnding.c_str();
+    k.endEnding = a.endEnding.empty() ? "None" : a.endEnding.c_str();
+    FzError err;
+    writeKeysC(ctx, obj, &k, &err);
+    throwIfFailed(err);
+    if (const auto ap = appearanceFor(a)) {
+        writeAppearanceC(ctx, doc, obj, toFz(a.rect), ap->content.data(), ap->content.size(), &ap->res, &err);
+        throwIfFailed(err);
+    }
+}
+
+struct ObjRef {
+    pdf_obj* obj = nullptr;
+    explicit ObjRef(pdf_obj* o) : obj(o) {}
+    ~ObjRef() { if (obj) pdf_drop_obj(pdfContext(), obj); }
+    ObjRef(const ObjRef&) = delete;
+    ObjRef& operator=(const ObjRef&) = delete;
+};
+
+bool isAnnotDict(fz_context* ctx, pdf_obj* obj)
+{
+    return pdf_is_dict(ctx, obj) && pdf_dict_get(ctx, obj, PDF_NAME(Subtype)) != nullptr;
+}
+
+} // namespace
+
+namespace PdfAnnotations {
+
+std::vector<PdfAnnotation> list(const PdfDocument& doc, int page)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, false);
+    std::vector<PdfAnnotation> out;
+    for (int i = 0; i < pdf_array_len(ctx, at.annots); ++i) {
+        pdf_obj* entry = pdf_array_get(ctx, at.annots, i);
+        if (!isAnnotDict(ctx, entry)) continue;
+        RawAnnot raw{};
+        FzError err;
+        readC(ctx, entry, &raw, &err);
+        if (err.code) continue; // a damaged entry is no annotation we can show
+        out.push_back(convert(ctx, pdf_to_num(ctx, entry), raw));
+    }
+    return out;
+}
+
+std::optional<PdfAnnotation> find(const PdfDocument& doc, int page, int objectNumber)
+{
+    for (auto& a : list(doc, page))
+        if (a.objectNumber == objectNumber && objectNumber > 0) return std::move(a);
+    return std::nullopt;
+}
+
+std::vector<int> order(const PdfDocument& doc, int page)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, false);
+    std::vector<int> out;
+    for (int i = 0; i < pdf_array_len(ctx, at.annots); ++i) out.push_back(pdf_to_num(ctx, pdf_array_get(ctx, at.annots, i)));
+    return out;
+}
+
+int add(PdfDocument& doc, int page, const PdfAnnotation& annotation)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, true);
+    FzError err;
+    ObjRef ref(newAnnotDictC(ctx, d.doc, at.page, &err));
+    throwIfFailed(err);
+    writeAnnotation(d.doc, ref.obj, annotation);
+    const int num = pdf_to_num(ctx, ref.obj);
+    pushRefC(ctx, d.doc, at.annots, num, -1, &err);
+    throwIfFailed(err);
+    doc.bumpRevision();
+    return num;
+}
+
+bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, false);
+    const int i = indexOf(ctx, at.annots, annotation.objectNumber);
+    if (i < 0) return false;
+    pdf_obj* obj = pdf_array_get(ctx, at.annots, i);
+    if (!isAnnotDict(ctx, obj)) return false;
+    writeAnnotation(d.doc, obj, annotation);
+    doc.bumpRevision();
+    return true;
+}
+
+std::optional<int> remove(PdfDocument& doc, int page, int objectNumber)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, false);
+    const int i = indexOf(ctx, at.annots, objectNumber);
+    if (i < 0) return std::nullopt;
+    const int popup = pdf_to_num(ctx, pdf_dict_get(ctx, pdf_array_get(ctx, at.annots, i), PDF_NAME(Popup)));
+    FzError err;
+    deleteAtC(ctx, at.annots, i, &err);
+    throwIfFailed(err);
+    const int p = indexOf(ctx, at.annots, popup);
+    if (p >= 0) {
+        deleteAtC(ctx, at.annots, p, &err);
+        throwIfFailed(err);
+    }
+    doc.bumpRevision();
+    return i;
+}
+
+bool insert(PdfDocument& doc, int page, int objectNumber, int index)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, true);
+    if (indexOf(ctx, at.annots, objectNumber) >= 0) return false;
+    FzError err;
+    ObjRef obj(loadObjectC(ctx, d.doc, objectNumber, &err));
+    throwIfFailed(err);
+    if (!isAnnotDict(ctx, obj.obj)) return false;
+    const int n = pdf_array_len(ctx, at.annots);
+    const int where = std::clamp(index, 0, n);
+    pushRefC(ctx, d.doc, at.annots, objectNumber, where, &err);
+    throwIfFailed(err);
+    const int popup = pdf_to_num(ctx, pdf_dict_get(ctx, obj.obj, PDF_NAME(Popup)));
+    if (popup > 0 && indexOf(ctx, at.annots, popup) < 0) {
+        pushRefC(ctx, d.doc, at.annots, popup, where + 1, &err);
+        throwIfFailed(err);
+    }
+    doc.bumpRevision();
+    return true;
+}
+
+void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, true);
+    const std::set<int> moving(tail.begin(), tail.end());
+    FzError err;
+    for (int i = pdf_array_len(ctx, at.annots) - 1; i >= 0; --i) {
+        if (!moving.count(pdf_to_num(ctx, pdf_array_get(ctx, at.annots, i)))) continue;
+        deleteAtC(ctx, at.annots, i, &err);
+        throwIfFailed(err);
+    }
+    for (int num : tail) {
+        if (num <= 0) continue;
+        pushRefC(ctx, d.doc, at.annots, num, -1, &err);
+        throwIfFailed(err);
+    }
+    doc.bumpRevision();
+}
+
+bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
+{
+    if (areas.empty()) return false;
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    PageRef p = loadPage(d, page);
+    std::vector<fz_rect> rects;
+    for (const PdfRect& a : areas) {
+        const double inset = std::min(a.height * 0.25, 6.0);
+        const PdfRect shrunk{a.x, a.y + inset, a.width, a.height - 2 * inset};
+        if (shrunk.isEmpty()) continue;
+        rects.push_back(toFz(shrunk)); // /Rect is user space, like our areas
+    }
+    if (rects.empty()) return false;
+    FzError err;
+    const int applied = redactC(pdfContext(), d.doc, p.page, rects.data(), int(rects.size()), &err);
+    throwIfFailed(err);
+    doc.bumpRevision();
+    return applied != 0;
+}
+
+double textWidth(PdfBaseFont font, double size, const std::string& utf8Line)
+{
+    return winAnsiWidth(font, size, winAnsi(utf8Line));
+}
+
+double lineHeight(double size) { return size * 1.2; }
+
+PdfBaseFont baseFontNamed(const std::string& name)
+{
+    if (name == "Cour" || name == "Courier") return PdfBaseFont::courier;
+    if (name == "TiRo" || name == "Times-Roman" || name == "Times") return PdfBaseFont::times;
+    return PdfBaseFont::helvetica;
+}
+
+QByteArray clipboardPdf(const std::vector<PdfAnnotation>& annotations, const PdfRect& pageBounds)
+{
+    if (annotations.empty()) return {};
+    try {
+        const bool usable = pageBounds.width > 1 && pageBounds.height > 1;
+        auto doc = PdfDocument::createBlank(usable ? pageBounds.maxX() : 612, usable ? pageBounds.maxY() : 792);
+        if (!doc || doc->pageCount() < 1) return {};
+        if (usable && (pageBounds.x != 0 || pageBounds.y != 0)) {
+            // The page keeps the source's box, so the marks' coordinates keep their meaning.
+            auto& d = doc->impl();
+            std::lock_guard lock(d.mutex);
+            fz_context* ctx = pdfContext();
+            FzError err;
+            pdf_obj* pageObj = pageObjC(ctx, d.doc, 0, &err);
+            throwIfFailed(err);
+            setMediaBoxC(ctx, pageObj, toFz(pageBounds), &err);
+            throwIfFailed(err);
+        }
+        for (PdfAnnotation a : annotations) {
+            a.objectNumber = 0;
+            a.hasPopup = false;
+            add(*doc, 0, a);
+        }
+        return doc->save();
+    } catch (const PdfError&) {
+        return {};
+    }
+}
+
+} // namespace PdfAnnotations
+
+} // namespace platform

@@ -1,0 +1,292 @@
+#include "Platform/PdfAnnotations.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+
+using platform::PdfAnnotation;
+using platform::PdfColor;
+using platform::PdfDocument;
+using platform::PdfPoint;
+using platform::PdfRect;
+namespace annots = platform::PdfAnnotations;
+
+namespace {
+
+PdfAnnotation square(PdfRect r, PdfColor c, double width, bool filled)
+{
+    PdfAnnotation a;
+    a.subtype = "Square";
+    a.rect = r;
+    a.color = c;
+    a.borderWidth = width;
+    if (filled) {
+        a.interiorColor = c;
+        a.interiorOpacity = 0.22;
+    }
+    return a;
+}
+
+// The colour at a point of user space, on a page rendered at `scale` (no crop, no rotation).
+QColor pixelAt(const QImage& image, double pageHeight, double scale, PdfPoint p)
+{
+    return image.pixelColor(int(p.x * scale), int((pageHeight - p.y) * scale));
+}
+
+std::shared_ptr<PdfDocument> reopened(const PdfDocument& doc) { return PdfDocument::openBytes(doc.save()); }
+
+} // namespace
+
+TEST(PdfAnnotations, EveryKeyRoundTripsThroughASave)
+{
+    auto doc = PdfDocument::createBlank();
+    std::vector<PdfAnnotation> made;
+
+    made.push_back(square({100, 100, 80, 60}, {0.75, 0.28, 0.27}, 3, true));
+
+    PdfAnnotation ink;
+    ink.subtype = "Ink";
+    ink.rect = {10, 10, 50, 50};
+    ink.color = PdfColor{0.345, 0.478, 0.902};
+    ink.borderWidth = 2.5;
+    ink.inkList = {{{15, 15}, {30, 40}, {55, 20}}, {{20, 50}, {20.8, 50}}};
+    made.push_back(ink);
+
+    PdfAnnotation line;
+    line.subtype = "Line";
+    line.rect = {200, 200, 120, 80};
+    line.color = PdfColor{0, 0, 1};
+    line.borderWidth = 2;
+    line.lineStart = PdfPoint{218, 218};
+    line.lineEnd = PdfPoint{302, 262};
+    line.endEnding = "ClosedArrow";
+    made.push_back(line);
+
+    PdfAnnotation high;
+    high.subtype = "Highlight";
+    high.rect = {50, 600, 200, 14};
+    high.color = PdfColor{1, 0.85, 0.22};
+    high.opacity = 0.45;
+    high.quads = {{{50, 614}, {250, 614}, {50, 600}, {250, 600}}};
+    made.push_back(high);
+
+    PdfAnnotation text;
+    text.subtype = "FreeText";
+    text.rect = {300, 500, 150, 40};
+    text.contents = "Grüße (and) \\ back";
+    text.fontName = "TiRo";
+    text.fontSize = 14;
+    text.fontColor = PdfColor{0.16, 0.15, 0.14};
+    text.color = PdfColor{0.16, 0.15, 0.14};
+    text.borderWidth = 0;
+    made.push_back(text);
+
+    PdfAnnotation note;
+    note.subtype = "Text";
+    note.rect = {500, 700, 22, 22};
+    note.contents = "A note";
+    note.iconName = "Comment";
+    note.color = PdfColor{1, 0.85, 0.22};
+    note.author = "ravlen Redaction";
+    made.push_back(note);
+
+    for (auto& a : made) a.objectNumber = annots::add(*doc, 0, a);
+
+    const auto back = annots::list(*reopened(*doc), 0);
+    ASSERT_EQ(back.size(), made.size());
+    for (size_t i = 0; i < made.size(); ++i) {
+        const PdfAnnotation& want = made[i];
+        const PdfAnnotation& got = back[i];
+        SCOPED_TRACE(want.subtype);
+        EXPECT_EQ(got.objectNumber, want.objectNumber);
+        EXPECT_EQ(got.subtype, want.subtype);
+        EXPECT_NEAR(got.rect.x, want.rect.x, 1e-3);
+        EXPECT_NEAR(got.rect.maxY(), want.rect.maxY(), 1e-3);
+        EXPECT_EQ(got.color.has_value(), want.color.has_value());
+        if (got.color) EXPECT_NEAR(got.color->g, want.color->g, 1e-4);
+        EXPECT_NEAR(got.opacity, want.opacity, 1e-4);
+        EXPECT_EQ(got.interiorColor.has_value(), want.interiorColor.has_value());
+        EXPECT_NEAR(got.interiorOpacity, want.interiorOpacity, 1e-4);
+        EXPECT_EQ(got.contents, want.contents);
+        EXPECT_EQ(got.author, want.author);
+        EXPECT_EQ(got.iconName, want.iconName);
+        EXPECT_EQ(got.fontName, want.fontName);
+        EXPECT_NEAR(got.fontSize, want.fontSize, 1e-4);
+        EXPECT_EQ(got.quads.size(), want.quads.size());
+        EXPECT_EQ(got.inkList.size(), want.inkList.size());
+        EXPECT_EQ(got.endEnding, want.endEnding);
+        EXPECT_EQ(got.lineStart.has_value(), want.lineStart.has_value());
+        EXPECT_FALSE(got.hasPopup);
+    }
+    EXPECT_EQ(back[1].inkList[0].size(), 3u);
+    EXPECT_NEAR(back[1].inkList[1][1].x, 20.8, 1e-4);
+    EXPECT_NEAR(back[2].lineEnd->x, 302, 1e-4);
+}
+
+TEST(PdfAnnotations, OwnAppearanceSurvivesPageLoadsAndOtherReaders)
+{
+    // A filled rectangle: inside at a 22 % tint, border at full colour, in
+    // MuPDF (which would otherwise synthesise its own look) and in poppler.
+    auto doc = PdfDocument::createBlank();
+    annots::add(*doc, 0, square({100, 100, 200, 100}, {0, 0, 1}, 6, true));
+    const auto check = [](const QImage& image, double scale) {
+        const QColor inside = pixelAt(image, 792, scale, {200, 150});
+        const QColor border = pixelAt(image, 792, scale, {102, 150});
+        const QColor outside = pixelAt(image, 792, scale, {90, 150});
+        EXPECT_NEAR(inside.red(), 255 * 0.78, 8);
+        EXPECT_NEAR(inside.blue(), 255, 3);
+        EXPECT_LT(border.red(), 20);
+        EXPECT_GT(border.blue(), 235);
+        EXPECT_GT(outside.red(), 245);
+    };
+    check(doc->render(0, 1.0), 1.0);
+    check(reopened(*doc)->render(0, 1.0), 1.0);
+
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("marks.pdf");
+    doc->saveToFile(pdf.toStdString());
+    const QString prefix = dir.filePath("page");
+    ASSERT_EQ(std::system(("pdftoppm -r 72 -png -singlefile " + pdf + " " + prefix).toUtf8().constData()), 0);
+    const QImage image(prefix + ".png");
+    ASSERT_FALSE(image.isNull());
+    check(image, 1.0);
+}
+
+TEST(PdfAnnotations, RemoveAndInsertKeepTheDictionaryAndItsPlace)
+{
+    auto doc = PdfDocument::createBlank();
+    const int a = annots::add(*doc, 0, square({10, 10, 20, 20}, {1, 0, 0}, 1, false));
+    const int b = annots::add(*doc, 0, square({40, 10, 20, 20}, {0, 1, 0}, 1, false));
+    const int c = annots::add(*doc, 0, square({70, 10, 20, 20}, {0, 0, 1}, 1, false));
+    const auto before = doc->revision();
+
+    EXPECT_EQ(annots::remove(*doc, 0, b), 1);
+    EXPECT_GT(doc->revision(), before);
+    EXPECT_EQ(annots::order(*doc, 0), (std::vector<int>{a, c}));
+    EXPECT_FALSE(annots::remove(*doc, 0, b).has_value());
+    EXPECT_TRUE(annots::insert(*doc, 0, b, 1));
+    EXPECT_FALSE(annots::insert(*doc, 0, b, 0)); // already there
+    EXPECT_EQ(annots::order(*doc, 0), (std::vector<int>{a, b, c}));
+    const auto back = annots::find(*reopened(*doc), 0, b);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->color, (PdfColor{0, 1, 0}));
+
+    EXPECT_FALSE(annots::insert(*doc, 0, 99999, 0)); // no such object
+    EXPECT_FALSE(annots::update(*doc, 0, PdfAnnotation{99999, "Square"}));
+}
+
+TEST(PdfAnnotations, ReorderingLeavesOtherAnnotationsInPlace)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libre-office-link.pdf"));
+    const auto original = annots::order(*doc, 0);
+    ASSERT_FALSE(original.empty());
+    const int a = annots::add(*doc, 0, square({10, 10, 20, 20}, {1, 0, 0}, 1, false));
+    const int b = annots::add(*doc, 0, square({40, 10, 20, 20}, {0, 1, 0}, 1, false));
+    annots::replaceTail(*doc, 0, {b, a});
+    auto expected = original;
+    expected.push_back(b);
+    expected.push_back(a);
+    EXPECT_EQ(annots::order(*doc, 0), expected);
+    EXPECT_EQ(annots::order(*reopened(*doc), 0), expected);
+}
+
+TEST(PdfAnnotations, UpdateRewritesGeometryAndAppearance)
+{
+    auto doc = PdfDocument::createBlank();
+    PdfAnnotation a = square({100, 100, 100, 100}, {0, 0, 0}, 4, false);
+    a.objectNumber = annots::add(*doc, 0, a);
+    a.rect = {300, 300, 100, 100};
+    a.interiorColor = PdfColor{0, 0, 0};
+    a.interiorOpacity = 1;
+    ASSERT_TRUE(annots::update(*doc, 0, a));
+    const QImage image = doc->render(0, 1.0);
+    EXPECT_GT(pixelAt(image, 792, 1, {150, 150}).red(), 245); // the old place is empty
+    EXPECT_LT(pixelAt(image, 792, 1, {350, 350}).red(), 10);  // the new box is filled black
+    const auto back = annots::find(*doc, 0, a.objectNumber);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->rect, a.rect);
+    EXPECT_TRUE(back->interiorColor.has_value());
+}
+
+TEST(PdfAnnotations, DamagedAnnotationArraysReadAsWhatCanBeRead)
+{
+    // /Annots holds a number, a dangling reference and a dictionary without a subtype.
+    const std::string pdf =
+        "%PDF-1.4\n1 0 obj <</Type/Catalog/Pages 2 0 R>> endobj\n"
+        "2 0 obj <</Type/Pages/Kids[3 0 R]/Count 1>> endobj\n"
+        "3 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Annots[42 77 0 R <</Foo 1>> 4 0 R]>> endobj\n"
+        "4 0 obj <</Type/Annot/Subtype/Square/Rect[10 10 50 50]/C[1]/Border[0 0 2]/QuadPoints[1 2 3]/InkList 5>> endobj\n"
+        "trailer <</Root 1 0 R>>\n%%EOF\n";
+    auto doc = PdfDocument::openBytes(QByteArray::fromStdString(pdf));
+    const auto list = annots::list(*doc, 0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].subtype, "Square");
+    EXPECT_EQ(list[0].color, (PdfColor{1, 1, 1}));
+    EXPECT_EQ(list[0].borderWidth, 2.0);
+    EXPECT_TRUE(list[0].quads.empty());
+    EXPECT_TRUE(list[0].inkList.empty());
+    EXPECT_THROW(annots::list(*doc, 3), platform::PdfError);
+}
+
+TEST(PdfAnnotations, TextIsMeasuredWithTheFontThatDrawsIt)
+{
+    using platform::PdfBaseFont;
+    // Courier advances 0.6 em per character; Helvetica's "i" is narrower than its "m".
+    EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "abcde"), 30, 0.01);
+    EXPECT_LT(annots::textWidth(PdfBaseFont::helvetica, 10, "iiii"), annots::textWidth(PdfBaseFont::helvetica, 10, "mmmm"));
+    EXPECT_EQ(annots::textWidth(PdfBaseFont::times, 12, ""), 0);
+    // A character outside the encoding is drawn, and measured, as "?".
+    EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "\xe4\xb8\xad"), 6, 0.01);
+    EXPECT_EQ(annots::baseFontNamed("Cour"), PdfBaseFont::courier);
+    EXPECT_EQ(annots::baseFontNamed("TiRo"), PdfBaseFont::times);
+    EXPECT_EQ(annots::baseFontNamed("Arial"), PdfBaseFont::helvetica);
+}
+
+TEST(PdfAnnotations, RedactionRemovesOnlyTheCoveredLine)
+{
+    // Three lines of 24-point text 24 points apart: their glyph boxes overlap.
+    const std::string content = "BT /F1 24 Tf 72 700 Td (Alpha) Tj 0 -24 Td (Bravo) Tj 0 -24 Td (Charlie) Tj ET";
+    const std::string pdf =
+        "%PDF-1.4\n1 0 obj <</Type/Catalog/Pages 2 0 R>> endobj\n"
+        "2 0 obj <</Type/Pages/Kids[3 0 R]/Count 1>> endobj\n"
+        "3 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Contents 4 0 R"
+        "/Resources<</Font<</F1<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>>>>>>> endobj\n"
+        "4 0 obj <</Length " + std::to_string(content.size()) + ">> stream\n" + content + "\nendstream endobj\n"
+        "trailer <</Root 1 0 R>>\n%%EOF\n";
+    auto doc = PdfDocument::openBytes(QByteArray::fromStdString(pdf));
+    PdfRect bravo;
+    for (const auto& block : doc->textPage(0).blocks)
+        for (const auto& line : block.lines)
+            if (line.text() == "Bravo") bravo = line.bounds;
+    ASSERT_FALSE(bravo.isEmpty());
+    ASSERT_TRUE(annots::redact(*doc, 0, {bravo}));
+    const std::string after = reopened(*doc)->textPage(0).text();
+    EXPECT_EQ(after.find("Bravo"), std::string::npos);
+    EXPECT_NE(after.find("Alpha"), std::string::npos);
+    EXPECT_NE(after.find("Charlie"), std::string::npos);
+    EXPECT_FALSE(annots::redact(*doc, 0, {}));
+}
+
+TEST(PdfAnnotations, ClipboardPdfCarriesOnlyTheKnownKeys)
+{
+    auto source = PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf"));
+    const auto marks = annots::list(*source, 0);
+    ASSERT_FALSE(marks.empty());
+    const QByteArray bytes = annots::clipboardPdf(marks, {0, 0, 300, 400});
+    ASSERT_FALSE(bytes.isEmpty());
+    EXPECT_EQ(bytes.indexOf("/JavaScript"), -1);
+    EXPECT_EQ(bytes.indexOf("/Popup"), -1);
+    auto clip = PdfDocument::openBytes(bytes);
+    EXPECT_EQ(clip->pageGeometry(0).mediaBox, (PdfRect{0, 0, 300, 400}));
+    const auto back = annots::list(*clip, 0);
+    ASSERT_EQ(back.size(), marks.size());
+    for (size_t i = 0; i < marks.size(); ++i) {
+        EXPECT_EQ(back[i].subtype, marks[i].subtype);
+        EXPECT_EQ(back[i].contents, marks[i].contents);
+    }
+    EXPECT_TRUE(annots::clipboardPdf({}, {0, 0, 100, 100}).isEmpty());
+    EXPECT_EQ(PdfDocument::openBytes(annots::clipboardPdf(marks, {0, 0, 0, 0}))->pageGeometry(0).mediaBox,
+              (PdfRect{0, 0, 612, 792}));
+}
