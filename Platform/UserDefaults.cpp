@@ -121,8 +121,10 @@ struct UserDefaults::Impl {
     // Called with `mutex` held after every change.
     void changed()
     {
+        // The delay counts from the first unwritten change, so that a steady
+        // stream of changes (a dragged slider) cannot put the write off forever.
+        if (!dirty()) due = Clock::now() + writeDelay;
         ++changes;
-        due = Clock::now() + writeDelay;
         if (!writer.joinable()) writer = std::thread([this] { run(); });
         wake.notify_one();
     }
