@@ -118,7 +118,10 @@ double referenceSeconds(const QDateTime& time)
 
 QDateTime fromReferenceSeconds(double seconds)
 {
-    return QDateTime::fromMSecsSinceEpoch(std::llround((seconds + referenceEpoch) * 1000.0), Qt::UTC);
+    // A stored date can be any number; beyond what a date can hold it is no date.
+    const double ms = (seconds + referenceEpoch) * 1000.0;
+    if (!std::isfinite(ms) || std::fabs(ms) > 8.64e15) return {};
+    return QDateTime::fromMSecsSinceEpoch(std::llround(ms), Qt::UTC);
 }
 
 FileFingerprint::FileFingerprint(QString path, std::int64_t size, double modified)
@@ -223,7 +226,9 @@ std::optional<QDateTime> ReadingPositionStore::lastRead(const QString& path)
     const Entries& entries = load();
     const auto it = entries.find(standardizedPath(path));
     if (it == entries.end()) return std::nullopt;
-    return fromReferenceSeconds(it->second.date);
+    const QDateTime date = fromReferenceSeconds(it->second.date);
+    if (!date.isValid()) return std::nullopt;
+    return date;
 }
 
 void ReadingPositionStore::forget(const QString& path)

@@ -24,7 +24,7 @@ QString standardizedPath(const QString& path);
 
 // Seconds since 2001-01-01 00:00:00 UTC, the reference date of stored dates.
 double referenceSeconds(const QDateTime& time);
-QDateTime fromReferenceSeconds(double seconds);
+QDateTime fromReferenceSeconds(double seconds); // invalid beyond the range of dates
 
 // One version of one file.
 struct FileFingerprint {
@@ -85,7 +85,8 @@ public:
     // beyond the limit.
     void save(const ReadingPosition& position, const FileFingerprint& file,
               const QDateTime& at = QDateTime::currentDateTimeUtc());
-    // When the position of `path` was last saved, whatever the file's state.
+    // When the position of `path` was last saved, whatever the file's state;
+    // none for a stored date beyond the range of dates.
     std::optional<QDateTime> lastRead(const QString& path);
     void forget(const QString& path);
     void removeAll();

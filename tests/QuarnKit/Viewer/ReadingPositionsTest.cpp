@@ -208,6 +208,20 @@ TEST_F(ReadingPositionStoreTest, UnreadableDataReadsEmptyUntilTheNextWrite)
     }
 }
 
+TEST_F(ReadingPositionStoreTest, AbsurdStoredDatesAreNoDates)
+{
+    const json entry{{"size", 1}, {"modified", 1.0}, {"date", 1e300},
+                     {"position", {{"page", 0}, {"zoom", {{"fitPage", json::object()}}}, {"mode", "continuous"}, {"coverSeparately", false}}}};
+    json near = entry;
+    near["date"] = 50.0;
+    defaults.set("odd", json{{"/far", entry}, {"/near", near}});
+    ReadingPositionStore store(defaults, "odd", 1);
+    EXPECT_EQ(store.count(), 2);
+    EXPECT_FALSE(store.lastRead("/far"));
+    EXPECT_EQ(store.lastRead("/near"), at(50));
+    EXPECT_TRUE(store.position(FileFingerprint("/far", 1, 1)));
+}
+
 TEST_F(ReadingPositionStoreTest, AValueJsonCannotHoldDoesNotSpoilTheStoredBlob)
 {
     ReadingPositionStore store(defaults);
