@@ -1,0 +1,77 @@
+#include "Quarn/Design/Appearance.h"
+
+#include "QuarnKit/Shell/Design.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QStyleFactory>
+
+namespace quarn {
+
+namespace D = quarnkit::Design;
+
+QColor withOpacity(const QColor& color, double opacity)
+{
+    QColor c = color;
+    c.setAlphaF(float(color.alphaF() * opacity));
+    return c;
+}
+
+QFont uiFont(int pixels, QFont::Weight weight)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setPixelSize(pixels);
+    f.setWeight(weight);
+    return f;
+}
+
+QPalette darkPalette()
+{
+    const QColor paper = D::paper();
+    QPalette p;
+    auto both = [&p](QPalette::ColorRole role, const QColor& c) {
+        p.setColor(QPalette::Active, role, c);
+        p.setColor(QPalette::Inactive, role, c);
+    };
+    both(QPalette::Window, D::window());
+    both(QPalette::WindowText, paper);
+    both(QPalette::Base, D::canvas());
+    both(QPalette::AlternateBase, D::chrome());
+    both(QPalette::ToolTipBase, D::chrome());
+    both(QPalette::ToolTipText, paper);
+    both(QPalette::PlaceholderText, withOpacity(paper, 0.4));
+    both(QPalette::Text, paper);
+    both(QPalette::Button, D::chrome());
+    both(QPalette::ButtonText, paper);
+    both(QPalette::BrightText, D::record());
+    both(QPalette::Highlight, D::accent());
+    both(QPalette::HighlightedText, paper);
+    both(QPalette::Link, D::accent());
+    both(QPalette::LinkVisited, D::accent());
+    both(QPalette::Light, withOpacity(paper, 0.16));
+    both(QPalette::Midlight, withOpacity(paper, 0.10));
+    both(QPalette::Mid, D::chrome());
+    both(QPalette::Dark, D::window());
+    both(QPalette::Shadow, Qt::black);
+
+    // Disabled: the same surfaces, text dimmed as the design system does (0.35).
+    const QColor dim = withOpacity(paper, 0.35);
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button,
+                                     QPalette::ToolTipBase, QPalette::Light, QPalette::Midlight, QPalette::Mid,
+                                     QPalette::Dark, QPalette::Shadow})
+        p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText,
+                                     QPalette::HighlightedText, QPalette::ToolTipText, QPalette::PlaceholderText})
+        p.setColor(QPalette::Disabled, role, dim);
+    p.setColor(QPalette::Disabled, QPalette::Highlight, withOpacity(D::accent(), 0.4));
+    return p;
+}
+
+void applyDarkAppearance(QApplication& app)
+{
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
+    app.setPalette(darkPalette());
+    QApplication::setFont(uiFont(13));
+}
+
+} // namespace quarn

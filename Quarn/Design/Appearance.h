@@ -1,0 +1,22 @@
+#pragma once
+// The forced dark appearance: the Fusion style with a palette made from the
+// design tokens, set on the application before any window exists.
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+class QApplication;
+
+namespace quarn {
+
+// The application-wide dark palette.
+QPalette darkPalette();
+// Fusion style, the dark palette and the interface font on the application.
+void applyDarkAppearance(QApplication& app);
+
+// `color` with its alpha multiplied by `opacity` ("paper at 0.78").
+QColor withOpacity(const QColor& color, double opacity);
+// The desktop's interface font at a pixel size and weight.
+QFont uiFont(int pixels, QFont::Weight weight = QFont::Normal);
+
+} // namespace quarn
