@@ -1,0 +1,1426 @@
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+#include "Quarn/Viewer/PageViewLayout.h"
+#include "Quarn/Viewer/TileRenderer.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QStyleHints>
+#include <QUndoStack>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <list>
+
+namespace quarn {
+
+using platform::PdfPoint;
+using platform::PdfRect;
+using quarnkit::PageDestination;
+using quarnkit::PageSelection;
+using quarnkit::PdfDisplayMode;
+
+namespace {
+constexpr int historyLimit = 100;
+constexpr int keptTextPages = 24;
+const QColor defaultCanvas(0x1a, 0x1b, 0x1e);
+const QColor selectionColor(0x3d, 0x8b, 0xff, 96);
+
+QPointF toQt(PdfPoint p) { return {p.x, p.y}; }
+
+PdfPoint clampInto(PdfPoint p, const PdfRect& box)
+{
+    return {std::clamp(p.x, box.minX(), std::max(box.minX(), box.maxX())),
+            std::clamp(p.y, box.minY(), std::max(box.minY(), box.maxY()))};
+}
+
+// Only links a reader expects to open in another program; a PDF must not be
+// able to start local files or programs through a click.
+bool isSafeExternalLink(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+                             scheme == QLatin1String("mailto"));
+}
+} // namespace
+
+// The text of one page, flattened into reading order for hit testing and selection.
+struct QuarnPDFView::TextCache {
+    struct Char {
+        char32_t code = 0;
+        platform::PdfQuad quad;
+        PdfRect box;
+        int line = 0;       // running line number on the page
+        bool lineEnd = false;
+    };
+    std::vector<Char> chars;
+};
+
+struct QuarnPDFView::TextPages {
+    std::list<std::pair<int, std::unique_ptr<TextCache>>> pages; // front: most recent
+};
+
+QuarnPDFView::QuarnPDFView(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      layout_(std::make_unique<PageLayout>()),
+      renderer_(std::make_unique<TileRenderer>()),
+      texts_(std::make_unique<TextPages>()),
+      background_(defaultCanvas)
+{
+    style_ = quarnkit::ToolStyle{};
+    openExternalUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    viewport()->setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    horizontalScrollBar()->setSingleStep(20);
+    verticalScrollBar()->setSingleStep(20);
+
+    overlay_ = new QWidget(viewport());
+    overlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay_->setAttribute(Qt::WA_NoSystemBackground);
+    overlay_->setGeometry(viewport()->rect());
+    overlay_->show();
+
+    connect(renderer_.get(), &TileRenderer::tileReady, this, [this](int page) {
+        const QRectF rect = pageRect(page);
+        if (!rect.isEmpty()) viewport()->update(rect.toAlignedRect());
+    });
+    applyScrollerStyle();
+}
+
+QuarnPDFView::~QuarnPDFView()
+{
+    if (pendingEdit_) pendingEdit_->stop();
+}
+
+// ---------------------------------------------------------------- document
+
+int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
+
+void QuarnPDFView::readGeometry()
+{
+    geometries_.clear();
+    layout_->sizes.clear();
+    if (!document_ || document_->isLocked()) return;
+    int count = 0;
+    try {
+        count = document_->pageCount();
+    } catch (...) {
+        count = 0;
+    }
+    geometries_.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        platform::PdfPageGeometry geometry;
+        try {
+            geometry = document_->pageGeometry(i);
+        } catch (...) {
+            // A damaged page keeps a letter-sized place so that the rest stay reachable.
+            geometry.mediaBox = geometry.cropBox = {0, 0, 612, 792};
+            geometry.displaySize = {612, 792};
+            geometry.userToDisplay = {1, 0, 0, -1, 0, 792};
+        }
+        geometries_.push_back(geometry);
+    }
+    layout_->sizes.reserve(count);
+    for (const auto& geometry : geometries_) layout_->sizes.push_back(geometry.displaySize);
+}
+
+void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
+{
+    if (document == document_) {
+        // The same document, unlocked since it was shown: its pages appear now.
+        if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) documentDidChange();
+        return;
+    }
+    closeEditor();
+    document_ = std::move(document);
+    readGeometry();
+    renderer_->setDocument(document_);
+    links_.assign(pageCount(), std::nullopt);
+    texts_->pages.clear();
+    selection_ = {};
+    highlights_.clear();
+    selectionAnchor_.reset();
+    back_.clear();
+    forward_.clear();
+    currentPage_ = pageCount() > 0 ? 0 : -1;
+    layout_->shownRow = 0;
+    didInitialFit_ = false;
+    select(std::nullopt);
+    relayout();
+    withoutTracking([&] {
+        horizontalScrollBar()->setValue(0);
+        verticalScrollBar()->setValue(0);
+    });
+    emit historyChanged();
+    layoutPass();
+    applyScrollerStyle();
+}
+
+void QuarnPDFView::documentDidChange(std::optional<int> page)
+{
+    if (!document_) return;
+    const auto keep = currentDestination();
+    if (page && *page >= 0 && *page < pageCount()) {
+        try {
+            geometries_[*page] = document_->pageGeometry(*page);
+            layout_->sizes[*page] = geometries_[*page].displaySize;
+        } catch (...) {
+        }
+        links_[*page].reset();
+        texts_->pages.remove_if([&](const auto& entry) { return entry.first == *page; });
+    } else {
+        readGeometry();
+        links_.assign(pageCount(), std::nullopt);
+        texts_->pages.clear();
+        selection_ = {};
+        selectionAnchor_.reset();
+    }
+    renderer_->invalidate(page);
+    if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
+    if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
+    relayout();
+    if (keep && keep->page < pageCount()) showDestination(*keep);
+    viewport()->update();
+    layoutPass();
+}
+
+// ---------------------------------------------------------------- layout
+
+void QuarnPDFView::setDisplayMode(PdfDisplayMode mode) { setLayoutMode(mode, asBook_); }
+
+void QuarnPDFView::setDisplaysAsBook(bool asBook) { setLayoutMode(mode_, asBook); }
+
+void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
+{
+    if (mode == mode_ && asBook == asBook_) return;
+    const auto keep = currentDestination();
+    mode_ = mode;
+    asBook_ = asBook;
+    if (autoScales_) scale_ = clampScale(scaleFactorForSizeToFit());
+    relayout();
+    if (keep) showDestination(*keep);
+    emit displayModeChanged();
+    syncState();
+}
+
+void QuarnPDFView::setDisplaysPageBreaks(bool shown)
+{
+    if (shown == pageBreaks_) return;
+    pageBreaks_ = shown;
+    relayout();
+    syncState();
+}
+
+void QuarnPDFView::setPageBreakMargins(const QMarginsF& margins)
+{
+    pageBreakMargins_ = margins;
+    relayout();
+    syncState();
+}
+
+void QuarnPDFView::setPageShadowsEnabled(bool enabled)
+{
+    pageShadows_ = enabled;
+    viewport()->update();
+}
+
+void QuarnPDFView::setBackgroundColor(const QColor& color)
+{
+    background_ = color;
+    viewport()->update();
+}
+
+void QuarnPDFView::relayout()
+{
+    layout_->mode = mode_;
+    layout_->asBook = asBook_;
+    layout_->margins = pageBreaks_ ? pageBreakMargins_ : QMarginsF();
+    if (!layout_->continuous() && currentPage_ >= 0) {
+        layout_->shownRow = 0;
+        layout_->build(); // rows first, to find the current page's row
+        layout_->shownRow = layout_->rowOfPage[currentPage_];
+    }
+    layout_->build();
+    updateScrollBars();
+    viewport()->update();
+}
+
+void QuarnPDFView::updateScrollBars()
+{
+    const QSize content = contentPixels();
+    const QSize view = viewport()->size();
+    withoutTracking([&] {
+        horizontalScrollBar()->setRange(0, std::max(0, content.width() - view.width()));
+        horizontalScrollBar()->setPageStep(view.width());
+        verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
+        verticalScrollBar()->setPageStep(view.height());
+    });
+}
+
+QSize QuarnPDFView::contentPixels() const
+{
+    return {int(std::ceil(layout_->contentSize.width() * scale_)), int(std::ceil(layout_->contentSize.height() * scale_))};
+}
+
+QPointF QuarnPDFView::contentOrigin() const
+{
+    const QSize content = contentPixels();
+    const QSize view = viewport()->size();
+    // Content smaller than the view is centred; larger content scrolls.
+    const double x = content.width() < view.width() ? std::floor((view.width() - content.width()) / 2.0)
+                                                     : -horizontalScrollBar()->value();
+    const double y = content.height() < view.height() ? std::floor((view.height() - content.height()) / 2.0)
+                                                       : -verticalScrollBar()->value();
+    return {x, y};
+}
+
+void QuarnPDFView::scrollToContentPoint(QPointF contentPoint, bool horizontal)
+{
+    withoutTracking([&] {
+        if (horizontal) horizontalScrollBar()->setValue(int(std::lround(contentPoint.x())));
+        verticalScrollBar()->setValue(int(std::lround(contentPoint.y())));
+    });
+}
+
+template <typename F>
+void QuarnPDFView::withoutTracking(F&& change)
+{
+    // Programmatic scrolling keeps the current page that the caller chose.
+    const bool was = jumping_;
+    jumping_ = true;
+    change();
+    jumping_ = was;
+}
+
+// ---------------------------------------------------------------- scale
+
+double QuarnPDFView::clampScale(double scale) const
+{
+    return std::clamp(quarnkit::ZoomLevel::clamp(scale), minScale_, std::max(minScale_, maxScale_));
+}
+
+void QuarnPDFView::setScaleFactor(double scale)
+{
+    autoScales_ = false;
+    setScaleInternal(clampScale(scale), std::nullopt);
+}
+
+void QuarnPDFView::setAutoScales(bool on)
+{
+    autoScales_ = on;
+    if (on) applyAutoScale();
+}
+
+void QuarnPDFView::setMinScaleFactor(double scale)
+{
+    minScale_ = quarnkit::ZoomLevel::clamp(scale);
+    if (scale_ < minScale_) setScaleInternal(minScale_, std::nullopt);
+}
+
+void QuarnPDFView::setMaxScaleFactor(double scale)
+{
+    maxScale_ = quarnkit::ZoomLevel::clamp(scale);
+    if (scale_ > maxScale_) setScaleInternal(maxScale_, std::nullopt);
+}
+
+std::optional<platform::PdfSize> QuarnPDFView::fitPageSize() const
+{
+    if (pageCount() == 0) return std::nullopt;
+    const int page = currentPage_ >= 0 ? currentPage_ : 0;
+    const platform::PdfSize size = layout_->sizes[page];
+    if (!(size.width > 1) || !(size.height > 1)) return std::nullopt;
+    return size;
+}
+
+double QuarnPDFView::pageBreakAllowance() const
+{
+    if (!pageBreaks_ || !layout_->continuous()) return 0;
+    return std::max(pageBreakMargins_.top(), pageBreakMargins_.bottom());
+}
+
+double QuarnPDFView::scaleFactorForSizeToFit() const
+{
+    const auto size = fitPageSize();
+    if (!size) return scale_;
+    const bool spreads = layout_->spreads();
+    const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
+    if (layout_->continuous()) return quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
+    return quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), 0);
+}
+
+void QuarnPDFView::applyAutoScale()
+{
+    if (!autoScales_ || !document_ || pageCount() == 0) return;
+    const double fitted = clampScale(scaleFactorForSizeToFit());
+    if (std::fabs(fitted - scale_) > 1e-9) setScaleInternal(fitted, std::nullopt);
+}
+
+void QuarnPDFView::zoomIn()
+{
+    setScaleFactor(quarnkit::ZoomLevel::step(scale_, true));
+}
+
+void QuarnPDFView::zoomOut()
+{
+    setScaleFactor(quarnkit::ZoomLevel::step(scale_, false));
+}
+
+void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
+{
+    if (pageCount() == 0) {
+        scale_ = scale;
+        relayout();
+        syncState();
+        return;
+    }
+    // What stays put: the page point under the anchor, or else the current
+    // page's point at the top left of the view.
+    int page;
+    QPointF displayPoint; // page display space, points
+    QPointF at;           // where it is in the viewport
+    if (anchor) {
+        page = pageAt(*anchor, true).value_or(std::max(currentPage_, 0));
+        at = *anchor;
+        displayPoint = (*anchor - pageRect(page).topLeft()) / scale_;
+    } else {
+        page = std::max(currentPage_, 0);
+        at = QPointF(0, 0);
+        const QRectF rect = pageRect(page);
+        displayPoint = QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_->sizes[page].width),
+                               std::clamp(-rect.top() / scale_, 0.0, layout_->sizes[page].height));
+    }
+    scale_ = scale;
+    relayout();
+    const QPointF content = layout_->pageRects[page].topLeft() * scale_ + displayPoint * scale_;
+    scrollToContentPoint(content - at, true);
+    syncState();
+}
+
+// ---------------------------------------------------------------- navigation
+
+int QuarnPDFView::currentPageIndex() const
+{
+    if (pageCount() == 0) return -1;
+    return std::clamp(currentPage_, 0, pageCount() - 1);
+}
+
+std::optional<PageDestination> QuarnPDFView::currentDestination() const
+{
+    const int page = currentPageIndex();
+    if (page < 0 || !document_) return std::nullopt;
+    const PdfPoint point = convertToPage(QPointF(0, 0), page);
+    return PageDestination{page, clampInto(point, geometries_[page].cropBox)};
+}
+
+void QuarnPDFView::goToPage(int index, std::optional<PdfPoint> point)
+{
+    if (!document_ || pageCount() < 1) return;
+    index = std::clamp(index, 0, pageCount() - 1);
+    const PdfRect& box = geometries_[index].cropBox;
+    const PageDestination destination = point ? PageDestination{index, clampInto(*point, box)}
+                                              : quarnkit::PageJump::top(index, geometries_[index]);
+    jumpTo(destination, true);
+}
+
+void QuarnPDFView::goToDestination(const PageDestination& destination)
+{
+    if (pageCount() < 1) return;
+    PageDestination target = destination;
+    target.page = std::clamp(target.page, 0, pageCount() - 1);
+    target.point = clampInto(target.point, geometries_[target.page].cropBox);
+    jumpTo(target, true);
+}
+
+void QuarnPDFView::goToSelection(const PageSelection& selection)
+{
+    const int page = selection.firstPage();
+    if (page < 0 || page >= pageCount()) return;
+    recordHistory();
+    const PdfRect bounds = selection.bounds(page);
+    setCurrentPage(page);
+    relayout();
+    // Bring the selection into the middle of the view when it is not in view.
+    const QRectF rect = convertFromPage(bounds, page);
+    if (!QRectF(viewport()->rect()).contains(rect)) {
+        const QPointF content = rect.center() - contentOrigin();
+        scrollToContentPoint(content - QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0),
+                             overflowsHorizontally());
+    }
+    syncState();
+}
+
+bool QuarnPDFView::canGoToNextPage() const
+{
+    const int page = currentPageIndex();
+    if (page < 0) return false;
+    const auto& row = layout_->rows[layout_->rowOfPage[page]];
+    return row.pages.back() + 1 < pageCount();
+}
+
+bool QuarnPDFView::canGoToPreviousPage() const
+{
+    const int page = currentPageIndex();
+    if (page < 0) return false;
+    return layout_->rows[layout_->rowOfPage[page]].pages.front() > 0;
+}
+
+void QuarnPDFView::goToNextPage()
+{
+    if (!canGoToNextPage()) return;
+    // In the spread modes a step is one spread.
+    const int next = layout_->rows[layout_->rowOfPage[currentPageIndex()]].pages.back() + 1;
+    jumpTo(quarnkit::PageJump::top(next, geometries_[next]), false);
+}
+
+void QuarnPDFView::goToPreviousPage()
+{
+    if (!canGoToPreviousPage()) return;
+    const int row = layout_->rowOfPage[currentPageIndex()] - 1;
+    const int previous = layout_->rows[row].pages.front();
+    jumpTo(quarnkit::PageJump::top(previous, geometries_[previous]), false);
+}
+
+void QuarnPDFView::goToFirstPage()
+{
+    if (pageCount() > 0) jumpTo(quarnkit::PageJump::top(0, geometries_[0]), false);
+}
+
+void QuarnPDFView::goToLastPage()
+{
+    const int last = pageCount() - 1;
+    if (last >= 0) jumpTo(quarnkit::PageJump::top(last, geometries_[last]), false);
+}
+
+void QuarnPDFView::recordHistory()
+{
+    const auto here = currentDestination();
+    if (!here) return;
+    if (back_.empty() || !(back_.back() == *here)) back_.push_back(*here);
+    if (int(back_.size()) > historyLimit) back_.erase(back_.begin());
+    forward_.clear();
+    emit historyChanged();
+}
+
+void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
+{
+    if (record) recordHistory();
+    showDestination(destination);
+    syncState();
+}
+
+void QuarnPDFView::showDestination(const PageDestination& destination)
+{
+    if (destination.page < 0 || destination.page >= pageCount()) return;
+    setCurrentPage(destination.page);
+    relayout();
+    const auto& m = geometries_[destination.page].userToDisplay;
+    const PdfPoint display = m.map(destination.point);
+    const QPointF content = layout_->pageRects[destination.page].topLeft() * scale_ + toQt(display) * scale_;
+    scrollToContentPoint(content, true);
+}
+
+void QuarnPDFView::goBack()
+{
+    if (back_.empty()) return;
+    if (const auto here = currentDestination()) forward_.push_back(*here);
+    const PageDestination target = back_.back();
+    back_.pop_back();
+    showDestination(target);
+    emit historyChanged();
+    syncState();
+}
+
+void QuarnPDFView::goForward()
+{
+    if (forward_.empty()) return;
+    if (const auto here = currentDestination()) back_.push_back(*here);
+    const PageDestination target = forward_.back();
+    forward_.pop_back();
+    showDestination(target);
+    emit historyChanged();
+    syncState();
+}
+
+void QuarnPDFView::setCurrentPage(int page)
+{
+    currentPage_ = page;
+}
+
+void QuarnPDFView::updateCurrentPageFromScroll()
+{
+    if (pageCount() == 0 || !layout_->continuous()) return;
+    // The page being read is the first whose row reaches below the top edge.
+    const double top = -contentOrigin().y() / scale_;
+    const int row = layout_->rowAtOrBelow(top + 0.5);
+    if (row < 0) return;
+    const auto& pages = layout_->rows[row].pages;
+    if (std::find(pages.begin(), pages.end(), currentPage_) == pages.end()) currentPage_ = pages.front();
+}
+
+std::vector<int> QuarnPDFView::visiblePages() const
+{
+    if (pageCount() == 0 || scale_ <= 0) return {};
+    const QPointF origin = contentOrigin();
+    const QRectF area(-origin / scale_, QSizeF(viewport()->size()) / scale_);
+    return layout_->pagesIn(area);
+}
+
+void QuarnPDFView::syncState()
+{
+    if (!jumping_) updateCurrentPageFromScroll();
+    const int page = currentPageIndex();
+    const std::vector<int> visible = visiblePages();
+    const bool scaleMoved = std::fabs(scale_ - shownScale_) > 1e-9;
+    const bool pageMoved = page != shownPage_;
+    const bool visibleMoved = visible != lastVisible_;
+    shownScale_ = scale_;
+    shownPage_ = page;
+    lastVisible_ = visible;
+    overlay_->setGeometry(viewport()->rect());
+    refreshSelection();
+    layoutEditor();
+    emit boundsChanged();
+    if (scaleMoved) emit scaleChanged(scale_);
+    if (pageMoved) emit pageChanged(page);
+    if (visibleMoved) emit visiblePagesChanged();
+    if (scaleMoved || pageMoved || visibleMoved) reportViewChanges();
+}
+
+// ---------------------------------------------------------------- display, zoom and reading position
+
+void QuarnPDFView::applyDisplay(quarnkit::DisplayMode mode, bool coverSeparately)
+{
+    const bool book = quarnkit::showsSpreads(mode) && coverSeparately;
+    setLayoutMode(quarnkit::pdf(mode), book);
+}
+
+std::optional<double> QuarnPDFView::fitWidth(bool spreads)
+{
+    const auto size = fitPageSize();
+    if (!size) return std::nullopt;
+    const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
+    const double scale = quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
+    autoScales_ = false;
+    setScaleInternal(std::max(scale, quarnkit::ZoomLevel::minimum), std::nullopt);
+    return scale;
+}
+
+std::optional<double> QuarnPDFView::fitPage(bool spreads, bool keepPage)
+{
+    const auto size = fitPageSize();
+    if (!size) return std::nullopt;
+    const int page = currentPageIndex();
+    bool reveal = keepPage && page >= 0;
+    if (!reveal && page >= 0) {
+        const QRectF rect = pageRect(page);
+        reveal = !rect.isEmpty() && QRectF(viewport()->rect()).adjusted(-1, -1, 1, 1).contains(rect);
+    }
+    const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
+    const double scale = quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), pageBreakAllowance());
+    autoScales_ = false;
+    setScaleInternal(quarnkit::ZoomLevel::clamp(scale), std::nullopt);
+    if (reveal) revealPage(page);
+    return scale;
+}
+
+void QuarnPDFView::revealPage(int index)
+{
+    if (index < 0 || index >= pageCount()) return;
+    setCurrentPage(index);
+    relayout();
+    const QRectF page(layout_->pageRects[index].topLeft() * scale_, layout_->pageRects[index].size() * scale_);
+    const QSizeF visible = viewport()->size();
+    const double y = page.height() <= visible.height() ? page.center().y() - visible.height() * 0.5 : page.top();
+    const bool wide = page.width() > visible.width();
+    withoutTracking([&] {
+        if (wide) horizontalScrollBar()->setValue(int(std::lround(page.left())));
+        verticalScrollBar()->setValue(int(std::lround(y)));
+    });
+    syncState();
+}
+
+bool QuarnPDFView::overflowsHorizontally() const
+{
+    return contentPixels().width() > viewport()->width() + 1;
+}
+
+void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> operation)
+{
+    if (isVisible() && width() > 40 && document_) {
+        relayout();
+        syncState();
+        operation(*this);
+        return;
+    }
+    // The timer belongs to the view: a view that goes away ends the wait.
+    QTimer::singleShot(attempt < 80 ? 25 : 250, this,
+                       [this, attempt, operation = std::move(operation)]() mutable { whenReady(attempt + 1, std::move(operation)); });
+}
+
+// ---------------------------------------------------------------- geometry
+
+QRectF QuarnPDFView::pageRect(int page) const
+{
+    if (!layout_->isLaidOut(page)) return {};
+    const QRectF& rect = layout_->pageRects[page];
+    const QPointF origin = contentOrigin();
+    // Whole pixels for the page's corner, so tiles land on device pixels.
+    const QPointF topLeft(std::round(origin.x() + rect.left() * scale_), std::round(origin.y() + rect.top() * scale_));
+    return {topLeft, rect.size() * scale_};
+}
+
+std::optional<int> QuarnPDFView::pageAt(QPointF viewportPoint, bool nearest) const
+{
+    if (pageCount() == 0) return std::nullopt;
+    const QPointF content = (viewportPoint - contentOrigin()) / scale_;
+    const int page = layout_->nearestPage(content);
+    if (page < 0) return std::nullopt;
+    if (nearest || pageRect(page).contains(viewportPoint)) return page;
+    return std::nullopt;
+}
+
+PdfPoint QuarnPDFView::convertToPage(QPointF viewportPoint, int page) const
+{
+    if (page < 0 || page >= pageCount()) return {};
+    const QRectF rect = pageRect(page);
+    const QPointF display = (viewportPoint - rect.topLeft()) / scale_;
+    return geometries_[page].userToDisplay.inverted().map({display.x(), display.y()});
+}
+
+QPointF QuarnPDFView::convertFromPage(PdfPoint point, int page) const
+{
+    if (page < 0 || page >= pageCount()) return {};
+    const PdfPoint display = geometries_[page].userToDisplay.map(point);
+    return pageRect(page).topLeft() + toQt(display) * scale_;
+}
+
+QRectF QuarnPDFView::convertFromPage(const PdfRect& rect, int page) const
+{
+    const QPointF a = convertFromPage(PdfPoint{rect.minX(), rect.minY()}, page);
+    const QPointF b = convertFromPage(PdfPoint{rect.maxX(), rect.maxY()}, page);
+    return QRectF(a, b).normalized();
+}
+
+std::optional<PagePoint> QuarnPDFView::pagePoint(QPointF viewportPoint, std::optional<int> page) const
+{
+    const std::optional<int> index = page ? page : pageAt(viewportPoint, false);
+    if (!index || *index < 0 || *index >= pageCount() || !layout_->isLaidOut(*index)) return std::nullopt;
+    if (!page && !pageRect(*index).contains(viewportPoint)) return std::nullopt;
+    const PdfRect& box = geometries_[*index].cropBox;
+    if (!(box.width > 1) || !(box.height > 1)) return std::nullopt;
+    return PagePoint{*index, clampInto(convertToPage(viewportPoint, *index), box)};
+}
+
+// ---------------------------------------------------------------- painting
+
+void QuarnPDFView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect exposed = event->rect();
+    painter.fillRect(exposed, background_);
+    if (pageCount() == 0) return;
+
+    const double dpr = viewport()->devicePixelRatioF();
+    const int level = std::max(1, int(std::lround(scale_ * dpr * 1000)));
+    std::vector<TileRequest> wanted;
+    const QPointF centre = QRectF(viewport()->rect()).center();
+
+    for (int page : visiblePages()) {
+        const QRectF rect = pageRect(page);
+        if (!rect.intersects(exposed)) continue;
+        paintPage(painter, page, rect, exposed, level, dpr, wanted);
+    }
+    for (const Highlight& highlight : highlights_) paintSelection(painter, highlight.selection, highlight.color);
+    paintSelection(painter, selection_, selectionColor);
+
+    // Nearest tiles first: the centre of the view is what the reader looks at.
+    std::stable_sort(wanted.begin(), wanted.end(), [&](const TileRequest& a, const TileRequest& b) {
+        const auto distance = [&](const TileRequest& r) {
+            const QRectF tile = tileRectInView(r);
+            return QLineF(tile.center(), centre).length();
+        };
+        return distance(a) < distance(b);
+    });
+    // The row after the visible ones follows, so that scrolling on finds it ready.
+    renderer_->request(wanted);
+}
+
+QRectF QuarnPDFView::tileRectInView(const TileRequest& request) const
+{
+    const double dpr = viewport()->devicePixelRatioF();
+    const QRectF page = pageRect(request.key.page);
+    return QRectF(page.topLeft() + QPointF(request.clip.topLeft()) / dpr, QSizeF(request.clip.size()) / dpr);
+}
+
+void QuarnPDFView::paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed, int level,
+                             double dpr, std::vector<TileRequest>& wanted)
+{
+    if (pageShadows_) {
+        for (int i = 1; i <= 3; ++i)
+            painter.fillRect(rect.translated(0, i).adjusted(-i / 2.0, 0, i / 2.0, 0), QColor(0, 0, 0, 40 / i));
+    }
+    // The white sheet: all there is until the page's tiles arrive.
+    painter.fillRect(rect, Qt::white);
+
+    const double renderScale = level / 1000.0;
+    const platform::PdfSize size = layout_->sizes[page];
+    const QRect full(0, 0, int(std::ceil(size.width * renderScale)), int(std::ceil(size.height * renderScale)));
+    const QRectF visible = rect.intersected(QRectF(exposed));
+    if (visible.isEmpty()) return;
+    // Device pixels of the page that show.
+    const QRectF deviceArea((visible.topLeft() - rect.topLeft()) * dpr, visible.size() * dpr);
+    const int t = TileRenderer::tileSize;
+    const int c0 = std::max(0, int(deviceArea.left()) / t);
+    const int c1 = std::min((full.width() - 1) / t, int(deviceArea.right()) / t);
+    const int r0 = std::max(0, int(deviceArea.top()) / t);
+    const int r1 = std::min((full.height() - 1) / t, int(deviceArea.bottom()) / t);
+
+    bool missing = false;
+    std::vector<std::pair<QRectF, const QImage*>> ready;
+    for (int r = r0; r <= r1; ++r) {
+        for (int c = c0; c <= c1; ++c) {
+            const TileKey key{page, level, c, r};
+            const QRect clip = QRect(c * t, r * t, t, t).intersected(full);
+            const QRectF target(rect.topLeft() + QPointF(clip.topLeft()) / dpr, QSizeF(clip.size()) / dpr);
+            if (const QImage* image = renderer_->tile(key)) {
+                ready.emplace_back(target, image);
+            } else {
+                missing = true;
+                wanted.push_back({key, clip});
+            }
+        }
+    }
+    painter.save();
+    painter.setClipRect(rect);
+    if (missing) {
+        // Meanwhile, tiles of another scale (say, before a zoom) stand in, stretched.
+        for (int other : renderer_->cachedLevels(page)) {
+            if (other == level) continue;
+            const double ratio = double(level) / other;
+            for (const auto& [key, image] : renderer_->tilesOfPage(page, other)) {
+                if (image->isNull()) continue;
+                const QRectF source(QPointF(key.column * t, key.row * t) * ratio / dpr,
+                                    QSizeF(image->size()) * ratio / dpr);
+                const QRectF target = source.translated(rect.topLeft());
+                if (target.intersects(visible)) painter.drawImage(target, *image);
+            }
+            break;
+        }
+    }
+    for (const auto& [target, image] : ready)
+        if (!image->isNull()) painter.drawImage(target, *image);
+    painter.restore();
+}
+
+void QuarnPDFView::paintSelection(QPainter& painter, const PageSelection& selection, const QColor& color)
+{
+    if (selection.isEmpty()) return;
+    const QRectF view = viewport()->rect();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    for (const PageSelection::Piece& piece : selection.pieces) {
+        if (!layout_->isLaidOut(piece.page) || !pageRect(piece.page).intersects(view)) continue;
+        QPainterPath path;
+        for (const platform::PdfQuad& quad : piece.quads) {
+            QPolygonF polygon;
+            polygon << convertFromPage(quad.ul, piece.page) << convertFromPage(quad.ur, piece.page)
+                    << convertFromPage(quad.lr, piece.page) << convertFromPage(quad.ll, piece.page);
+            path.addPolygon(polygon);
+            path.closeSubpath();
+        }
+        painter.drawPath(path);
+    }
+    painter.restore();
+}
+
+// ---------------------------------------------------------------- events
+
+void QuarnPDFView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (autoScales_ && document_) applyAutoScale();
+    const auto keep = currentDestination();
+    relayout();
+    if (keep && !jumping_) withoutTracking([&] { showDestination(*keep); });
+    layoutPass();
+}
+
+void QuarnPDFView::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    layoutPass();
+}
+
+void QuarnPDFView::layoutPass()
+{
+    overlay_->setGeometry(viewport()->rect());
+    // The first layout wide enough with a document fits the pages once.
+    if (!didInitialFit_ && width() > 40 && document_) {
+        didInitialFit_ = true;
+        setAutoScales(true);
+    }
+    syncState();
+    reportViewChanges();
+}
+
+void QuarnPDFView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+    syncState();
+}
+
+void QuarnPDFView::wheelEvent(QWheelEvent* event)
+{
+    if (event->modifiers() & Qt::ControlModifier) {
+        // Ctrl and the wheel zoom about the pointer, one ladder step per notch.
+        wheelRemainder_ += event->angleDelta().y();
+        while (std::fabs(wheelRemainder_) >= 120) {
+            const bool up = wheelRemainder_ > 0;
+            wheelRemainder_ -= up ? 120 : -120;
+            autoScales_ = false;
+            setScaleInternal(clampScale(quarnkit::ZoomLevel::step(scale_, up)), event->position());
+        }
+        event->accept();
+        return;
+    }
+    if (!layout_->continuous() && event->angleDelta().y() != 0) {
+        // Past the end of a page in the single-page modes, the wheel turns it.
+        const bool down = event->angleDelta().y() < 0;
+        QScrollBar* bar = verticalScrollBar();
+        if ((down && bar->value() >= bar->maximum()) || (!down && bar->value() <= bar->minimum())) {
+            wheelRemainder_ += event->angleDelta().y();
+            if (std::fabs(wheelRemainder_) >= 120) {
+                wheelRemainder_ = 0;
+                if (down && canGoToNextPage()) goToNextPage();
+                else if (!down && canGoToPreviousPage()) {
+                    goToPreviousPage();
+                    withoutTracking([&] { bar->setValue(bar->maximum()); });
+                }
+            }
+            event->accept();
+            return;
+        }
+        wheelRemainder_ = 0;
+    }
+    QAbstractScrollArea::wheelEvent(event);
+}
+
+bool QuarnPDFView::isAtRowEdge(bool bottom) const
+{
+    const QScrollBar* bar = verticalScrollBar();
+    return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+}
+
+void QuarnPDFView::keyPressEvent(QKeyEvent* event)
+{
+    if (handleKey(event)) {
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        event->accept();
+        return;
+    }
+    const bool paged = !layout_->continuous();
+    switch (event->key()) {
+    case Qt::Key_Home:
+        goToFirstPage();
+        return;
+    case Qt::Key_End:
+        goToLastPage();
+        return;
+    case Qt::Key_PageDown:
+    case Qt::Key_Space:
+        if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ShiftModifier)) {
+            if (paged && isAtRowEdge(false) && canGoToPreviousPage()) goToPreviousPage();
+            else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+            return;
+        }
+        if (paged && isAtRowEdge(true) && canGoToNextPage()) goToNextPage();
+        else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        return;
+    case Qt::Key_PageUp:
+        if (paged && isAtRowEdge(false) && canGoToPreviousPage()) goToPreviousPage();
+        else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+        return;
+    case Qt::Key_Escape:
+        if (findIsPresented && findIsPresented() && onDismissFind) {
+            onDismissFind();
+            return;
+        }
+        if (!selection_.isEmpty()) {
+            clearSelection();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void QuarnPDFView::mousePressEvent(QMouseEvent* event)
+{
+    if (editingMousePress(event)) return;
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    pressPoint_ = event->position();
+    pressedLink_ = tool_ == quarnkit::MarkupTool::select ? linkAt(event->position()) : std::nullopt;
+    selectionAnchor_.reset();
+    selecting_ = false;
+    if (!pressedLink_) {
+        if (event->modifiers() & Qt::ShiftModifier && !selection_.isEmpty() && selectionStart_) {
+            if (const auto end = charAt(event->position(), true)) selectBetween(*selectionStart_, *end);
+            selectionAnchor_ = selectionStart_;
+        } else {
+            clearSelection();
+            selectionAnchor_ = charAt(event->position(), true);
+        }
+    }
+    event->accept();
+}
+
+void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (editingMouseMove(event)) return;
+    if (event->buttons() & Qt::LeftButton) {
+        const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
+        if (moved) pressedLink_.reset();
+        if (selectionAnchor_ && (moved || selecting_)) {
+            selecting_ = true;
+            if (const auto end = charAt(event->position(), true)) selectBetween(*selectionAnchor_, *end);
+            // Dragging past the edge scrolls on.
+            const QRect view = viewport()->rect();
+            if (event->position().y() > view.bottom()) verticalScrollBar()->setValue(verticalScrollBar()->value() + 20);
+            else if (event->position().y() < view.top()) verticalScrollBar()->setValue(verticalScrollBar()->value() - 20);
+        }
+        event->accept();
+        return;
+    }
+    updateCursor(event->position());
+    if (tool_ == quarnkit::MarkupTool::select) refreshHover(event->position());
+    else refreshHover(event->position());
+}
+
+void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (editingMouseRelease(event)) return;
+    if (event->button() == Qt::LeftButton) {
+        if (pressedLink_) {
+            const platform::PdfLink link = *pressedLink_;
+            pressedLink_.reset();
+            followLink(link);
+        }
+        selecting_ = false;
+    }
+    event->accept();
+}
+
+void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
+        selectWordAt(event->position());
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void QuarnPDFView::leaveEvent(QEvent* event)
+{
+    QAbstractScrollArea::leaveEvent(event);
+    setHover(std::nullopt);
+}
+
+void QuarnPDFView::contextMenuEvent(QContextMenuEvent* event)
+{
+    finishEditing();
+    if (const auto at = pagePoint(event->pos())) {
+        if (const auto hit = mark(at->point, at->page)) select(hit);
+    }
+    std::unique_ptr<QMenu> menu(contextMenu());
+    if (menu && !menu->isEmpty()) menu->exec(event->globalPos());
+}
+
+void QuarnPDFView::updateCursor(QPointF viewportPoint)
+{
+    using quarnkit::MarkupTool;
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    switch (tool_) {
+    case MarkupTool::select:
+        if (linkAt(viewportPoint)) shape = Qt::PointingHandCursor;
+        else if (charAt(viewportPoint, false)) shape = Qt::IBeamCursor;
+        break;
+    case MarkupTool::highlight:
+    case MarkupTool::underline:
+    case MarkupTool::strikethrough:
+    case MarkupTool::text:
+        shape = Qt::IBeamCursor;
+        break;
+    default:
+        shape = Qt::CrossCursor;
+        break;
+    }
+    if (viewport()->cursor().shape() != shape) viewport()->setCursor(shape);
+}
+
+// ---------------------------------------------------------------- links
+
+const std::vector<platform::PdfLink>& QuarnPDFView::linksOf(int page) const
+{
+    static const std::vector<platform::PdfLink> none;
+    if (page < 0 || page >= int(links_.size()) || !document_) return none;
+    if (!links_[page]) {
+        try {
+            links_[page] = document_->links(page);
+        } catch (...) {
+            links_[page] = std::vector<platform::PdfLink>{};
+        }
+    }
+    return *links_[page];
+}
+
+std::optional<platform::PdfLink> QuarnPDFView::linkAt(QPointF viewportPoint) const
+{
+    const auto page = pageAt(viewportPoint, false);
+    if (!page) return std::nullopt;
+    const PdfPoint point = convertToPage(viewportPoint, *page);
+    for (const platform::PdfLink& link : linksOf(*page))
+        if (link.rect.contains(point)) return link;
+    return std::nullopt;
+}
+
+void QuarnPDFView::followLink(const platform::PdfLink& link)
+{
+    if (link.targetPage) {
+        const int page = *link.targetPage;
+        if (page < 0 || page >= pageCount()) return;
+        const PageDestination destination =
+            link.targetPoint ? PageDestination{page, clampInto(*link.targetPoint, geometries_[page].cropBox)}
+                             : quarnkit::PageJump::top(page, geometries_[page]);
+        jumpTo(destination, true);
+        return;
+    }
+    if (link.uri.empty() || link.uri.front() == '#') return;
+    const QUrl url(QString::fromStdString(link.uri));
+    if (isSafeExternalLink(url) && openExternalUrl) openExternalUrl(url);
+}
+
+// ---------------------------------------------------------------- text selection
+
+const QuarnPDFView::TextCache& QuarnPDFView::textOf(int page) const
+{
+    auto& pages = texts_->pages;
+    for (auto it = pages.begin(); it != pages.end(); ++it) {
+        if (it->first == page) {
+            pages.splice(pages.begin(), pages, it);
+            return *pages.front().second;
+        }
+    }
+    auto cache = std::make_unique<TextCache>();
+    try {
+        const platform::PdfTextPage text = document_->textPage(page);
+        int line = 0;
+        for (const auto& block : text.blocks) {
+            for (const auto& textLine : block.lines) {
+                for (const auto& c : textLine.chars) cache->chars.push_back({c.code, c.quad, c.quad.bounds(), line, false});
+                if (!textLine.chars.empty()) cache->chars.back().lineEnd = true;
+                ++line;
+            }
+        }
+    } catch (...) {
+        // A page without readable text selects nothing.
+    }
+    pages.emplace_front(page, std::move(cache));
+    while (int(pages.size()) > keptTextPages) pages.pop_back();
+    return *pages.front().second;
+}
+
+std::optional<QuarnPDFView::SelectionAnchor> QuarnPDFView::charAt(QPointF viewportPoint, bool nearest) const
+{
+    if (!document_) return std::nullopt;
+    const auto page = pageAt(viewportPoint, nearest);
+    if (!page) return std::nullopt;
+    const auto& chars = textOf(*page).chars;
+    if (chars.empty()) return nearest ? std::optional(SelectionAnchor{*page, 0}) : std::nullopt;
+    const PdfPoint point = convertToPage(viewportPoint, *page);
+    int best = -1;
+    double bestDistance = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < int(chars.size()); ++i) {
+        const PdfRect& box = chars[i].box;
+        const double dx = std::max({box.minX() - point.x, 0.0, point.x - box.maxX()});
+        const double dy = std::max({box.minY() - point.y, 0.0, point.y - box.maxY()});
+        // Lines count more than columns: a point beside a line belongs to it.
+        const double distance = dx + 4 * dy;
+        if (distance < bestDistance) bestDistance = distance, best = i;
+        if (distance == 0) break;
+    }
+    if (!nearest && bestDistance > 0) return std::nullopt;
+    const PdfRect& box = chars[best].box;
+    // The caret goes before or after the character, by which half the point is in
+    // (along the line's direction, taken from the quad).
+    const auto& q = chars[best].quad;
+    const double ax = q.ur.x - q.ul.x, ay = q.ur.y - q.ul.y;
+    const double along = (point.x - (box.midX())) * ax + (point.y - box.midY()) * ay;
+    return SelectionAnchor{*page, best + (along > 0 ? 1 : 0)};
+}
+
+void QuarnPDFView::selectBetween(const SelectionAnchor& from, const SelectionAnchor& to)
+{
+    SelectionAnchor a = from, b = to;
+    if (std::tie(b.page, b.index) < std::tie(a.page, a.index)) std::swap(a, b);
+    selectionStart_ = from;
+    PageSelection selection;
+    QString text;
+    for (int page = a.page; page <= b.page; ++page) {
+        const auto& chars = textOf(page).chars;
+        const int begin = page == a.page ? std::clamp(a.index, 0, int(chars.size())) : 0;
+        const int end = page == b.page ? std::clamp(b.index, 0, int(chars.size())) : int(chars.size());
+        if (begin >= end) continue;
+        PageSelection::Piece piece;
+        piece.page = page;
+        PdfRect lineBox;
+        for (int i = begin; i < end; ++i) {
+            const auto& c = chars[i];
+            lineBox = lineBox.united(c.box);
+            text += QString::fromUcs4(&c.code, 1);
+            const bool lastOfLine = c.lineEnd || i + 1 == end || chars[i + 1].line != c.line;
+            if (lastOfLine) {
+                piece.quads.push_back({{lineBox.minX(), lineBox.maxY()}, {lineBox.maxX(), lineBox.maxY()},
+                                       {lineBox.minX(), lineBox.minY()}, {lineBox.maxX(), lineBox.minY()}});
+                lineBox = {};
+                if (c.lineEnd && i + 1 < end) text += QLatin1Char('\n');
+            }
+        }
+        if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')) && page < b.page) text += QLatin1Char('\n');
+        selection.pieces.push_back(std::move(piece));
+    }
+    selection.text = text.trimmed().toStdString();
+    if (selection == selection_) return;
+    selection_ = std::move(selection);
+    viewport()->update();
+    emit selectionChanged();
+}
+
+void QuarnPDFView::selectWordAt(QPointF viewportPoint)
+{
+    const auto hit = charAt(viewportPoint, false);
+    if (!hit) return;
+    const auto& chars = textOf(hit->page).chars;
+    // The character under the point: the caret sits before or after it.
+    int index = std::clamp(hit->index, 0, int(chars.size()) - 1);
+    if (index > 0 && !chars[index].box.contains(convertToPage(viewportPoint, hit->page))) --index;
+    const auto isWord = [&](int i) {
+        return i >= 0 && i < int(chars.size()) && chars[i].line == chars[index].line &&
+               QChar::isLetterOrNumber(chars[i].code);
+    };
+    if (!isWord(index)) return;
+    int begin = index, end = index + 1;
+    while (isWord(begin - 1)) --begin;
+    while (isWord(end)) ++end;
+    selectBetween({hit->page, begin}, {hit->page, end});
+}
+
+void QuarnPDFView::setCurrentSelection(const PageSelection& selection)
+{
+    if (selection == selection_) return;
+    selection_ = selection;
+    selectionStart_.reset();
+    viewport()->update();
+    emit selectionChanged();
+}
+
+void QuarnPDFView::clearSelection() { setCurrentSelection({}); }
+
+void QuarnPDFView::copy()
+{
+    if (selection_.text.empty()) return;
+    QApplication::clipboard()->setText(QString::fromStdString(selection_.text));
+}
+
+void QuarnPDFView::setHighlightedSelections(std::vector<Highlight> highlights)
+{
+    highlights_ = std::move(highlights);
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+std::optional<QString> QuarnPDFView::droppedPdf(const QMimeData* mime) const
+{
+    if (!mime || !mime->hasUrls()) return std::nullopt;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString path = url.toLocalFile();
+        if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf")) return path;
+    }
+    return std::nullopt;
+}
+
+void QuarnPDFView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (droppedPdf(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void QuarnPDFView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (droppedPdf(event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void QuarnPDFView::dropEvent(QDropEvent* event)
+{
+    const auto path = droppedPdf(event->mimeData());
+    if (!path) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (onOpenFile) onOpenFile(*path);
+    emit fileDropped(*path);
+}
+
+// ---------------------------------------------------------------- printing and alerts
+
+void QuarnPDFView::printDocument()
+{
+    if (!document_ || pageCount() == 0) return;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    auto* dialog = new QPrintDialog(printer.get(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, printer] {
+        if (!print(*printer)) showErrorAlert(tr("The document could not be printed."));
+    });
+    dialog->open();
+}
+
+bool QuarnPDFView::print(QPrinter& printer)
+{
+    if (!document_ || document_->isLocked() || pageCount() == 0) return false;
+    printer.setFullPage(false);
+    printer.setPageMargins(QMarginsF(36, 36, 36, 36), QPageLayout::Point);
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    const double resolution = printer.resolution();
+    // Pages go out as images: print resolution, at most 300 dpi (150 into a
+    // PDF file, which would otherwise grow huge).
+    const double imageDpi = std::min(resolution, printer.outputFormat() == QPrinter::PdfFormat ? 150.0 : 300.0);
+    const QRectF area(QPointF(0, 0), printer.pageLayout().paintRectPixels(int(resolution)).size());
+    for (int page = 0; page < pageCount(); ++page) {
+        if (page > 0 && !printer.newPage()) return false;
+        const platform::PdfSize size = layout_->sizes[page];
+        if (!(size.width > 0) || !(size.height > 0)) continue;
+        // Turn the page when its orientation differs from the paper's.
+        const bool turn = (size.width > size.height) != (area.width() > area.height()) &&
+                          std::fabs(size.width - size.height) > 1;
+        const QSizeF shown = turn ? QSizeF(size.height, size.width) : QSizeF(size.width, size.height);
+        const double pixelsPerPoint = resolution / 72;
+        const double fit = std::min(area.width() / (shown.width() * pixelsPerPoint),
+                                    area.height() / (shown.height() * pixelsPerPoint));
+        QImage image;
+        try {
+            image = document_->render(page, fit * imageDpi / 72);
+        } catch (...) {
+            return false;
+        }
+        if (image.isNull()) return false;
+        if (turn) image = image.transformed(QTransform().rotate(90));
+        const QSizeF target = shown * pixelsPerPoint * fit;
+        const QRectF rect(area.center() - QPointF(target.width(), target.height()) / 2, target);
+        painter.drawImage(rect, image);
+    }
+    return painter.end();
+}
+
+void QuarnPDFView::showErrorAlert(const QString& description)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ravlen"), tr("ravlen couldn't finish that."),
+                                QMessageBox::Ok, this);
+    box->setInformativeText(description);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (isVisible()) {
+        box->setWindowModality(Qt::WindowModal);
+        box->open();
+    } else {
+        box->setWindowModality(Qt::ApplicationModal);
+        box->show();
+    }
+}
+
+// ---------------------------------------------------------------- reports
+
+void QuarnPDFView::reportViewChanges()
+{
+    const int count = pageCount();
+    const int index = std::max(0, currentPageIndex());
+    const double scale = scale_;
+    if (index == lastPage_ && count == lastCount_ && std::fabs(scale - lastZoom_) < 0.001) return;
+    lastPage_ = index;
+    lastCount_ = count;
+    lastZoom_ = scale;
+    // The callbacks as they are now, called on the next turn of the event loop.
+    QTimer::singleShot(0, this, [onPage = onPage, onZoom = onZoom, index, count, scale] {
+        if (onPage) onPage(index, count);
+        if (onZoom) onZoom(scale);
+    });
+}
+
+void QuarnPDFView::applyScrollerStyle()
+{
+    if (applyingScrollers_) return;
+    applyingScrollers_ = true;
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    applyingScrollers_ = false;
+}
+
+// ---------------------------------------------------------------- tools
+
+void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style)
+{
+    const bool changed = tool != tool_;
+    tool_ = tool;
+    style_ = style;
+    if (!changed) return;
+    if (hasEditor()) QTimer::singleShot(0, this, [this] { finishEditing(); });
+    hoverAnnotation_.reset();
+    refreshSelection();
+    updateCursor(viewport()->mapFromGlobal(QCursor::pos()));
+}
+
+} // namespace quarn

@@ -1,0 +1,387 @@
+#pragma once
+// The page view of one document window: shows the pages of a PDF in one of
+// four layouts, scales them, keeps a current page and a back/forward history,
+// selects and copies text, follows links, accepts dropped PDF files, prints,
+// and hosts the editing of marks (whose bodies live with the markup code).
+//
+// Pages are drawn from tiles that worker threads render from display lists; a
+// page whose tiles have not arrived yet shows as a white sheet, so painting
+// never waits for rendering.
+#include "Platform/PdfDocument.h"
+#include "QuarnKit/Markup/MarkupTool.h"
+#include "QuarnKit/Viewer/DisplayModes.h"
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QMarginsF>
+#include <QPointer>
+#include <QTimer>
+#include <QUndoStack>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+class QMenu;
+class QMimeData;
+class QPrinter;
+
+namespace quarn {
+
+class TileRenderer;
+struct PageLayout;
+struct TileRequest;
+
+// A mark (annotation) on a page, known by its PDF object number.
+struct MarkRef {
+    int page = -1;
+    int object = 0;
+    friend bool operator==(const MarkRef&, const MarkRef&) = default;
+};
+
+// A page and a point on it (PDF user space): where a view location falls.
+struct PagePoint {
+    int page = -1;
+    platform::PdfPoint point;
+};
+
+class QuarnPDFView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    explicit QuarnPDFView(QWidget* parent = nullptr);
+    ~QuarnPDFView() override;
+
+    // ------------------------------------------------------------ document
+
+    // Shows a document (none clears the view). Showing the document already
+    // shown changes nothing.
+    void load(std::shared_ptr<platform::PdfDocument> document);
+    const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
+    int pageCount() const;
+    // After an edit: re-reads page sizes and redraws `page`, or with none the
+    // whole document (pages inserted, removed, rotated or moved).
+    void documentDidChange(std::optional<int> page = std::nullopt);
+
+    // ------------------------------------------------------------ layout
+
+    quarnkit::PdfDisplayMode displayMode() const { return mode_; }
+    void setDisplayMode(quarnkit::PdfDisplayMode mode);
+    // In the two-page modes, the first page stands alone as a book's cover.
+    bool displaysAsBook() const { return asBook_; }
+    void setDisplaysAsBook(bool asBook);
+    bool displaysPageBreaks() const { return pageBreaks_; }
+    void setDisplaysPageBreaks(bool shown);
+    // Room around each row of pages, in page points (top and bottom are used).
+    QMarginsF pageBreakMargins() const { return pageBreakMargins_; }
+    void setPageBreakMargins(const QMarginsF& margins);
+    bool pageShadowsEnabled() const { return pageShadows_; }
+    void setPageShadowsEnabled(bool enabled);
+    QColor backgroundColor() const { return background_; }
+    void setBackgroundColor(const QColor& color);
+
+    // ------------------------------------------------------------ scale
+
+    // 1 shows a page at one view pixel per point.
+    double scaleFactor() const { return scale_; }
+    // Sets the scale, within the minimum and maximum, keeping the current
+    // page and point in place; turns automatic scaling off.
+    void setScaleFactor(double scale);
+    // Automatic scaling keeps the pages fitted (width in the continuous
+    // modes, whole page otherwise) as the view resizes.
+    bool autoScales() const { return autoScales_; }
+    void setAutoScales(bool on);
+    double minScaleFactor() const { return minScale_; }
+    void setMinScaleFactor(double scale);
+    double maxScaleFactor() const { return maxScale_; }
+    void setMaxScaleFactor(double scale);
+    // The scale automatic scaling would choose now.
+    double scaleFactorForSizeToFit() const;
+    void zoomIn();
+    void zoomOut();
+
+    // ------------------------------------------------------------ navigation
+
+    // The page being read (-1 without pages).
+    int currentPageIndex() const;
+    // The current page and the point of it at the view's top left.
+    std::optional<quarnkit::PageDestination> currentDestination() const;
+    // Goes to a page, clamped into the document: to `point` (pulled onto the
+    // page) or to the top of the page. Recorded in the back/forward history.
+    void goToPage(int index, std::optional<platform::PdfPoint> point = std::nullopt);
+    void goToDestination(const quarnkit::PageDestination& destination);
+    // Shows a selection's first page with the selection in view.
+    void goToSelection(const quarnkit::PageSelection& selection);
+    bool canGoToNextPage() const;
+    bool canGoToPreviousPage() const;
+    void goToNextPage();
+    void goToPreviousPage();
+    void goToFirstPage();
+    void goToLastPage();
+
+    bool canGoBack() const { return !back_.empty(); }
+    bool canGoForward() const { return !forward_.empty(); }
+    void goBack();
+    void goForward();
+
+    // Pages that show, fully or in part, in the visible area, ascending.
+    std::vector<int> visiblePages() const;
+
+    // ------------------------------------------------------------ display, zoom and reading position
+
+    // Shows `mode`; `coverSeparately` lays the first page out alone in the
+    // two-page modes. Nothing happens when both are already in force.
+    void applyDisplay(quarnkit::DisplayMode mode, bool coverSeparately);
+    // Fits the current page's width (or a spread's); the scale set, or none
+    // when there is no page larger than 1 point.
+    std::optional<double> fitWidth(bool spreads);
+    // Fits a whole page (or spread). With keepPage, or when the current page
+    // was wholly visible, the current page is brought back into view.
+    std::optional<double> fitPage(bool spreads, bool keepPage);
+    // Scrolls so that the page shows: centred when it fits, else from its top.
+    void revealPage(int index);
+    // The content is wider than the visible area.
+    bool overflowsHorizontally() const;
+    // The current page and the point at the view's top left, for a reading position.
+    std::optional<quarnkit::PageDestination> readingPoint() const { return currentDestination(); }
+    // Runs `operation` once the view is in a window, wider than 40 pixels and
+    // showing a document; checks again later (never giving up) until then.
+    void whenReady(int attempt, std::function<void(QuarnPDFView&)> operation);
+
+    // ------------------------------------------------------------ geometry
+
+    // A page's rectangle in viewport coordinates (empty for no such page).
+    QRectF pageRect(int page) const;
+    // The page under a viewport point; with `nearest`, the closest page when
+    // the point lies between pages.
+    std::optional<int> pageAt(QPointF viewportPoint, bool nearest = false) const;
+    platform::PdfPoint convertToPage(QPointF viewportPoint, int page) const;
+    QPointF convertFromPage(platform::PdfPoint point, int page) const;
+    QRectF convertFromPage(const platform::PdfRect& rect, int page) const;
+    // The page under a viewport point and the point on it, clamped into the
+    // page's box. None off the pages or for pages not larger than 1 point.
+    // `page` names the page to use instead of the one under the point.
+    std::optional<PagePoint> pagePoint(QPointF viewportPoint, std::optional<int> page = std::nullopt) const;
+
+    // ------------------------------------------------------------ text selection
+
+    const quarnkit::PageSelection& currentSelection() const { return selection_; }
+    void setCurrentSelection(const quarnkit::PageSelection& selection);
+    void clearSelection();
+    // Puts the selected text on the clipboard; nothing without a selection.
+    void copy();
+
+    // Selections drawn in their own colour (find matches).
+    struct Highlight {
+        quarnkit::PageSelection selection;
+        QColor color;
+    };
+    const std::vector<Highlight>& highlightedSelections() const { return highlights_; }
+    void setHighlightedSelections(std::vector<Highlight> highlights);
+
+    // ------------------------------------------------------------ printing and alerts
+
+    // Asks for a printer and prints every page.
+    void printDocument();
+    // Prints every page on `printer`: each page rendered by the PDF layer,
+    // scaled to fit inside 36-point margins, centred, turned to the paper's
+    // orientation. False when there is nothing to print or printing failed.
+    bool print(QPrinter& printer);
+    // "ravlen couldn't finish that." with the description as informative text.
+    void showErrorAlert(const QString& description);
+
+    // ------------------------------------------------------------ reports to the window's model
+
+    // Sends onPage and onZoom (on the next event-loop turn) when the page,
+    // the page count or the scale changed since the last report.
+    void reportViewChanges();
+    // Scroll bars appear only while there is somewhere to scroll.
+    void applyScrollerStyle();
+
+    std::function<void(std::optional<int> page)> onEdit;
+    std::function<void(int page, int count)> onPage;
+    std::function<void(double scale)> onZoom;
+    std::function<void(bool selected)> onSelection;
+    std::function<void(quarnkit::MarkupTool)> onToolChange;
+    std::function<void(int index)> onSwatchIndex;
+    // A PDF file was dropped on the view (the first PDF of the drop).
+    std::function<void(const QString& path)> onOpenFile;
+    std::function<bool()> findIsPresented = [] { return false; };
+    std::function<void()> onDismissFind;
+    std::function<void(std::optional<quarnkit::MarkStyle>)> onInspect;
+    std::function<void(quarnkit::MarkupTool)> onChooseTool;
+    std::function<void(int index)> onChooseSwatch;
+    // Opens an external link; the desktop's handler unless replaced.
+    std::function<void(const QUrl&)> openExternalUrl;
+
+    // ------------------------------------------------------------ tools and undo
+
+    quarnkit::MarkupTool tool() const { return tool_; }
+    const quarnkit::ToolStyle& style() const { return style_; }
+    // Takes the window's tool and its style; acts only when the tool changed.
+    void setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style);
+    // The window's undo stack; every undo step of the view goes there.
+    void setUndoManagerOverride(QUndoStack* stack) { undoManagerOverride_ = stack; }
+    QUndoStack* undoManager() const { return undoManagerOverride_.data(); }
+
+    // The transparent layer above the pages that the markup code draws on.
+    QWidget* overlay() const { return overlay_; }
+
+    // ------------------------------------------------------------ editing of marks (markup code)
+
+    void select(std::optional<MarkRef> mark);
+    std::optional<MarkRef> selectedAnnotation() const { return selectedAnnotation_; }
+    void add(const MarkRef& mark, int page, const QString& actionName);
+    bool handleKey(QKeyEvent* event);
+    void refreshSelection();
+    void layoutEditor();
+    void refreshHover(QPointF viewportPoint);
+    void setHover(std::optional<MarkRef> mark);
+    std::optional<MarkRef> mark(platform::PdfPoint at, int page) const;
+    // The context menu for the current selection; the caller owns it.
+    QMenu* contextMenu();
+    void finishEditing();
+    void closeEditor();
+    bool hasEditor() const;
+    // The current page (else the first) as an image on the clipboard.
+    void copyPage();
+
+signals:
+    void scaleChanged(double scale);
+    void pageChanged(int page);
+    void visiblePagesChanged();
+    void historyChanged();
+    void selectionChanged();
+    void displayModeChanged();
+    // The visible area moved (scrolling alone).
+    void boundsChanged();
+    // A PDF file was dropped (also reported through onOpenFile).
+    void fileDropped(const QString& path);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+    // Hooks of the markup gestures: true when the editing code took the event.
+    bool editingMousePress(QMouseEvent* event);
+    bool editingMouseMove(QMouseEvent* event);
+    bool editingMouseRelease(QMouseEvent* event);
+
+    // Editing state, kept by the markup code.
+    std::optional<MarkRef> selectedAnnotation_;
+    std::optional<MarkRef> hoverAnnotation_;
+    std::optional<MarkRef> reclickAnnotation_;
+    bool textEditClick_ = false;
+    bool committingText_ = false;
+    std::set<int> erased_;
+    bool erasingGroup_ = false;
+    QPointer<QTimer> pendingEdit_;
+
+private:
+    struct TextCache;
+    struct TextPages;
+    struct SelectionAnchor {
+        int page = -1;
+        int index = 0; // caret position in the page's characters, in reading order
+    };
+
+    void readGeometry();
+    void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
+    void relayout();
+    void updateScrollBars();
+    QSize contentPixels() const;
+    QPointF contentOrigin() const; // viewport position of the content's top left
+    void scrollToContentPoint(QPointF contentPoint, bool horizontal);
+    template <typename F> void withoutTracking(F&& change);
+    double clampScale(double scale) const;
+    void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
+    void applyAutoScale();
+    double pageBreakAllowance() const;
+    std::optional<platform::PdfSize> fitPageSize() const;
+    void jumpTo(const quarnkit::PageDestination& destination, bool record);
+    void showDestination(const quarnkit::PageDestination& destination);
+    void recordHistory();
+    void setCurrentPage(int page);
+    void updateCurrentPageFromScroll();
+    // Brings the current page, signals and reports up to date after any move.
+    void syncState();
+    void layoutPass();
+    void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed, int level, double dpr,
+                   std::vector<TileRequest>& wanted);
+    void paintSelection(QPainter& painter, const quarnkit::PageSelection& selection, const QColor& color);
+    QRectF tileRectInView(const TileRequest& request) const;
+    void updateCursor(QPointF viewportPoint);
+    const std::vector<platform::PdfLink>& linksOf(int page) const;
+    std::optional<platform::PdfLink> linkAt(QPointF viewportPoint) const;
+    void followLink(const platform::PdfLink& link);
+    const TextCache& textOf(int page) const;
+    std::optional<SelectionAnchor> charAt(QPointF viewportPoint, bool nearest) const;
+    void selectBetween(const SelectionAnchor& from, const SelectionAnchor& to);
+    void selectWordAt(QPointF viewportPoint);
+    std::optional<QString> droppedPdf(const QMimeData* mime) const;
+    bool isAtRowEdge(bool bottom) const;
+
+    std::shared_ptr<platform::PdfDocument> document_;
+    std::vector<platform::PdfPageGeometry> geometries_;
+    std::unique_ptr<PageLayout> layout_;
+    std::unique_ptr<TileRenderer> renderer_;
+    std::unique_ptr<TextPages> texts_;
+    mutable std::vector<std::optional<std::vector<platform::PdfLink>>> links_;
+
+    quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
+    bool asBook_ = false;
+    bool pageBreaks_ = true;
+    QMarginsF pageBreakMargins_{0, 8, 0, 8};
+    bool pageShadows_ = true;
+    QColor background_;
+
+    double scale_ = 1.0;
+    bool autoScales_ = true;
+    double minScale_ = quarnkit::ZoomLevel::minimum;
+    double maxScale_ = quarnkit::ZoomLevel::maximum;
+
+    int currentPage_ = -1;
+    bool jumping_ = false; // the current page is set by the caller, not by the scroll position
+    std::vector<quarnkit::PageDestination> back_;
+    std::vector<quarnkit::PageDestination> forward_;
+    std::vector<int> lastVisible_;
+    double shownScale_ = -1.0;
+    int shownPage_ = -2;
+    bool didInitialFit_ = false;
+    int lastPage_ = -1;
+    int lastCount_ = -1;
+    double lastZoom_ = -1.0;
+    bool applyingScrollers_ = false;
+
+    quarnkit::PageSelection selection_;
+    std::vector<Highlight> highlights_;
+    std::optional<SelectionAnchor> selectionAnchor_; // where the drag in progress started
+    std::optional<SelectionAnchor> selectionStart_;  // where the current selection started
+    bool selecting_ = false;
+    std::optional<platform::PdfLink> pressedLink_;
+    QPointF pressPoint_;
+
+    quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
+    quarnkit::ToolStyle style_;
+    QPointer<QUndoStack> undoManagerOverride_;
+    QWidget* overlay_ = nullptr;
+    double wheelRemainder_ = 0;
+};
+
+} // namespace quarn

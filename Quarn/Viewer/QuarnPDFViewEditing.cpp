@@ -1,0 +1,88 @@
+// The editing of marks in the page view: selection, hover, gestures, the
+// in-place editor and the context menu. Until the markup code fills these in,
+// the view selects no marks and the gestures fall through to text selection.
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+
+namespace quarn {
+
+void QuarnPDFView::select(std::optional<MarkRef> mark)
+{
+    const bool changed = !(mark == selectedAnnotation_);
+    selectedAnnotation_ = mark;
+    if (changed && mark) clearSelection();
+    if (onSelection) onSelection(selectedAnnotation_.has_value());
+    if (onInspect) onInspect(std::nullopt);
+    refreshSelection();
+}
+
+void QuarnPDFView::add(const MarkRef&, int page, const QString&)
+{
+    if (onEdit) onEdit(page);
+}
+
+bool QuarnPDFView::handleKey(QKeyEvent*) { return false; }
+
+void QuarnPDFView::refreshSelection() { overlay_->update(); }
+
+void QuarnPDFView::layoutEditor() {}
+
+void QuarnPDFView::refreshHover(QPointF) {}
+
+void QuarnPDFView::setHover(std::optional<MarkRef> mark)
+{
+    if (mark == hoverAnnotation_) return;
+    hoverAnnotation_ = mark;
+    overlay_->update();
+}
+
+std::optional<MarkRef> QuarnPDFView::mark(platform::PdfPoint, int) const { return std::nullopt; }
+
+QMenu* QuarnPDFView::contextMenu()
+{
+    auto* menu = new QMenu(this);
+    if (!currentSelection().text.empty()) menu->addAction(tr("Copy"), this, [this] { copy(); });
+    if (pageCount() > 0) {
+        if (!menu->isEmpty()) menu->addSeparator();
+        menu->addAction(tr("Copy Page"), this, [this] { copyPage(); });
+    }
+    return menu;
+}
+
+void QuarnPDFView::finishEditing() {}
+
+void QuarnPDFView::closeEditor() {}
+
+bool QuarnPDFView::hasEditor() const { return false; }
+
+void QuarnPDFView::copyPage()
+{
+    if (!document() || pageCount() == 0) return;
+    const int page = std::max(0, currentPageIndex());
+    QImage image;
+    try {
+        image = document()->render(page, 2.0);
+    } catch (const std::exception& error) {
+        showErrorAlert(QString::fromUtf8(error.what()));
+        return;
+    }
+    if (image.isNull()) {
+        showErrorAlert(tr("The page could not be drawn."));
+        return;
+    }
+    // Twice the pixels of the page's size in points.
+    image.setDevicePixelRatio(2.0);
+    QApplication::clipboard()->clear();
+    QApplication::clipboard()->setImage(image);
+}
+
+bool QuarnPDFView::editingMousePress(QMouseEvent*) { return false; }
+
+bool QuarnPDFView::editingMouseMove(QMouseEvent*) { return false; }
+
+bool QuarnPDFView::editingMouseRelease(QMouseEvent*) { return false; }
+
+} // namespace quarn

@@ -1,0 +1,102 @@
+#pragma once
+// Renders page tiles on worker threads and keeps them in a cache bounded by
+// memory. The page view asks for the tiles it is about to paint and paints
+// what the cache already holds; finished tiles arrive on the UI thread and
+// are announced with tileReady. Nothing here ever blocks the UI thread on
+// rendering: workers make each page's display list once (lazily, on first
+// need) and render tiles from it.
+#include "Platform/PdfDocument.h"
+
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QRect>
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quarn {
+
+// One tile: a square of `TileRenderer::tileSize` device pixels of a page
+// rendered at `level` / 1000 pixels per point.
+struct TileKey {
+    int page = 0;
+    int level = 0;
+    int column = 0;
+    int row = 0;
+    friend bool operator==(const TileKey&, const TileKey&) = default;
+    friend auto operator<=>(const TileKey&, const TileKey&) = default;
+};
+
+inline size_t qHash(const TileKey& key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.page, key.level, key.column, key.row);
+}
+
+struct TileRequest {
+    TileKey key;
+    QRect clip; // device pixels of the page at the key's level
+};
+
+class TileRenderer : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int tileSize = 512;
+
+    explicit TileRenderer(QObject* parent = nullptr);
+    ~TileRenderer() override;
+
+    // Forgets every tile and display list; later results of the old document are dropped.
+    void setDocument(std::shared_ptr<platform::PdfDocument> document);
+    // After an edit: forgets the tiles and display list of a page, or of all pages.
+    void invalidate(std::optional<int> page);
+
+    // The cached tile, or null. A failed tile is cached as a null image (so it
+    // is not asked for again): check `found`.
+    const QImage* tile(const TileKey& key);
+    bool contains(const TileKey& key) const { return cache_.contains(key); }
+
+    // Replaces what the workers should render next with `wanted`, most urgent
+    // first. Tiles already cached or in flight are skipped.
+    void request(const std::vector<TileRequest>& wanted);
+
+    // Memory budget of the tile cache in bytes.
+    void setBudget(std::size_t bytes);
+    std::size_t budget() const { return budget_; }
+    std::size_t cachedBytes() const { return bytes_; }
+    int cachedTiles() const { return int(cache_.size()); }
+    // Requests not yet finished (queued or rendering).
+    int pendingCount() const;
+
+    // Tiles of a page at one level, cached now (for drawing a stale scale).
+    std::vector<std::pair<TileKey, const QImage*>> tilesOfPage(int page, int level) const;
+    // Levels at which some tile of the page is cached.
+    std::vector<int> cachedLevels(int page) const;
+
+signals:
+    void tileReady(int page);
+
+private:
+    struct Shared;
+    struct Entry {
+        QImage image;
+        std::list<TileKey>::iterator lru;
+    };
+
+    void accept(const TileKey& key, QImage image, quint64 generation);
+    void evictToBudget();
+    void startWorkers();
+
+    std::shared_ptr<Shared> shared_;
+    QHash<TileKey, Entry> cache_;
+    QHash<int, QHash<TileKey, bool>> byPage_; // page → its cached keys
+    std::list<TileKey> lru_;                  // front: most recently used
+    std::size_t bytes_ = 0;
+    std::size_t budget_ = 160u << 20;
+};
+
+} // namespace quarn

@@ -1,0 +1,476 @@
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageViewLayout.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quarn;
+using quarnkit::DisplayMode;
+using quarnkit::PdfDisplayMode;
+
+namespace {
+
+std::shared_ptr<platform::PdfDocument> textDocument(int pages)
+{
+    return platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages));
+}
+
+// A view of `pages` letter pages, shown at a fixed size.
+struct ShownView {
+    QuarnPDFView view;
+    explicit ShownView(int pages, QSize size = {800, 600})
+    {
+        view.resize(size);
+        view.load(textDocument(pages));
+        view.show();
+        QApplication::processEvents();
+    }
+};
+
+// Darkest grey level in a rectangle of an image.
+int darkest(const QImage& image, const QRect& area)
+{
+    int result = 255;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) result = std::min(result, qGray(image.pixel(x, y)));
+    return result;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- layout of the four modes
+
+TEST(PageViewLayoutTest, RowsOfTheFourModesAndTheCover)
+{
+    using Rows = std::vector<std::vector<int>>;
+    EXPECT_EQ(PageLayout::groupRows(3, false, false), (Rows{{0}, {1}, {2}}));
+    EXPECT_EQ(PageLayout::groupRows(3, false, true), (Rows{{0}, {1}, {2}})); // the cover needs spreads
+    EXPECT_EQ(PageLayout::groupRows(5, true, false), (Rows{{0, 1}, {2, 3}, {4}}));
+    EXPECT_EQ(PageLayout::groupRows(5, true, true), (Rows{{0}, {1, 2}, {3, 4}}));
+    EXPECT_EQ(PageLayout::groupRows(0, true, true), Rows{});
+}
+
+TEST(PageViewLayoutTest, ContinuousStacksPagesWithPageBreaks)
+{
+    PageLayout layout;
+    layout.sizes = {{612, 792}, {300, 400}, {612, 792}};
+    layout.mode = PdfDisplayMode::singlePageContinuous;
+    layout.build();
+    ASSERT_EQ(layout.rowCount(), 3);
+    EXPECT_EQ(layout.pageRects[0], QRectF(0, 8, 612, 792));
+    EXPECT_EQ(layout.pageRects[1], QRectF(156, 816, 300, 400)); // centred
+    EXPECT_EQ(layout.pageRects[2], QRectF(0, 1232, 612, 792));
+    EXPECT_EQ(layout.contentSize, QSizeF(612, 2032));
+    EXPECT_EQ(layout.rowAtOrBelow(0), 0);
+    EXPECT_EQ(layout.rowAtOrBelow(805), 1);
+    EXPECT_EQ(layout.pagesIn(QRectF(0, 700, 612, 200)), (std::vector<int>{0, 1}));
+}
+
+TEST(PageViewLayoutTest, SpreadsShareASpineAndTheCoverSitsRight)
+{
+    PageLayout layout;
+    layout.sizes.assign(4, {600, 800});
+    layout.mode = PdfDisplayMode::twoUpContinuous;
+    layout.build();
+    EXPECT_EQ(layout.pageRects[0], QRectF(0, 8, 600, 800));
+    EXPECT_EQ(layout.pageRects[1], QRectF(608, 8, 600, 800));
+    EXPECT_EQ(layout.contentSize.width(), 1208);
+
+    layout.asBook = true;
+    layout.build();
+    ASSERT_EQ(layout.rowCount(), 3);
+    EXPECT_EQ(layout.pageRects[0], QRectF(608, 8, 600, 800)); // the cover, alone, on the right
+    EXPECT_EQ(layout.pageRects[1], QRectF(0, 824, 600, 800));
+    EXPECT_EQ(layout.pageRects[2], QRectF(608, 824, 600, 800));
+    EXPECT_EQ(layout.pageRects[3], QRectF(0, 1640, 600, 800)); // a lone last page on the left
+}
+
+TEST(PageViewLayoutTest, NonContinuousModesLayOutOneRow)
+{
+    PageLayout layout;
+    layout.sizes.assign(5, {600, 800});
+    layout.mode = PdfDisplayMode::twoUp;
+    layout.shownRow = 1;
+    layout.build();
+    EXPECT_TRUE(layout.pageRects[0].isEmpty());
+    EXPECT_EQ(layout.pageRects[2], QRectF(0, 8, 600, 800));
+    EXPECT_EQ(layout.pageRects[3], QRectF(608, 8, 600, 800));
+    EXPECT_TRUE(layout.pageRects[4].isEmpty());
+    EXPECT_EQ(layout.contentSize, QSizeF(1208, 816));
+    layout.mode = PdfDisplayMode::singlePage;
+    layout.shownRow = 99; // clamped
+    layout.build();
+    EXPECT_EQ(layout.shownRow, 4);
+    EXPECT_EQ(layout.pageRects[4], QRectF(0, 8, 600, 800));
+}
+
+TEST(QuarnPDFViewTest, FourModesAndCoverPlacePages)
+{
+    ShownView shown(5);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(0.25);
+
+    view.applyDisplay(DisplayMode::continuous, false);
+    EXPECT_EQ(view.displayMode(), PdfDisplayMode::singlePageContinuous);
+    EXPECT_FALSE(view.displaysAsBook());
+    EXPECT_NEAR(view.pageRect(1).top() - view.pageRect(0).top(), (792 + 16) * 0.25, 1);
+    EXPECT_EQ(view.pageRect(1).left(), view.pageRect(0).left());
+    EXPECT_EQ(view.visiblePages().size(), 3u);
+
+    view.applyDisplay(DisplayMode::twoPagesContinuous, false);
+    EXPECT_EQ(view.pageRect(0).top(), view.pageRect(1).top());
+    EXPECT_NEAR(view.pageRect(1).left() - view.pageRect(0).right(), 8 * 0.25, 1);
+    EXPECT_GT(view.pageRect(2).top(), view.pageRect(0).bottom());
+
+    // The cover: page 1 alone, then 2 and 3 side by side.
+    view.applyDisplay(DisplayMode::twoPagesContinuous, true);
+    EXPECT_TRUE(view.displaysAsBook());
+    EXPECT_LT(view.pageRect(0).bottom(), view.pageRect(1).top());
+    EXPECT_EQ(view.pageRect(1).top(), view.pageRect(2).top());
+    EXPECT_NEAR(view.pageRect(0).left(), view.pageRect(2).left(), 1); // on the right side
+
+    // The cover has no effect in the single-page modes.
+    view.applyDisplay(DisplayMode::singlePage, true);
+    EXPECT_FALSE(view.displaysAsBook());
+    EXPECT_TRUE(view.pageRect(1).isEmpty()); // one page at a time
+    EXPECT_EQ(view.visiblePages(), std::vector<int>{0});
+    view.goToNextPage();
+    EXPECT_EQ(view.currentPageIndex(), 1);
+    EXPECT_TRUE(view.pageRect(0).isEmpty());
+    EXPECT_FALSE(view.pageRect(1).isEmpty());
+
+    view.applyDisplay(DisplayMode::twoPages, false);
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{0, 1}));
+    view.goToNextPage();
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{2, 3}));
+    EXPECT_EQ(view.currentPageIndex(), 2);
+}
+
+TEST(QuarnPDFViewTest, ApplyingTheSameDisplayChangesNothing)
+{
+    ShownView shown(3);
+    QSignalSpy spy(&shown.view, &QuarnPDFView::displayModeChanged);
+    shown.view.applyDisplay(DisplayMode::continuous, false);
+    shown.view.applyDisplay(DisplayMode::continuous, true); // the cover is ignored without spreads
+    EXPECT_EQ(spy.count(), 0);
+    shown.view.applyDisplay(DisplayMode::twoPages, false);
+    EXPECT_EQ(spy.count(), 1);
+}
+
+// ---------------------------------------------------------------- fits and the zoom ladder
+
+TEST(QuarnPDFViewTest, FitPageAndFitWidthAlsoForSpreads)
+{
+    ShownView shown(4, {1000, 700});
+    QuarnPDFView& view = shown.view;
+    view.applyDisplay(DisplayMode::twoPagesContinuous, false);
+    const auto spreadWidth = view.fitWidth(true);
+    ASSERT_TRUE(spreadWidth);
+    EXPECT_NEAR(*spreadWidth, (1000.0 - 36) / 1232, 1e-6);
+    EXPECT_NEAR(view.scaleFactor(), 0.782, 0.001);
+    EXPECT_FALSE(view.autoScales());
+    EXPECT_FALSE(view.overflowsHorizontally());
+
+    const auto width = view.fitWidth(false);
+    EXPECT_NEAR(*width, (1000.0 - 36) / 612, 1e-6);
+    EXPECT_TRUE(view.overflowsHorizontally()); // a single page's width, two pages wide
+
+    // Continuous: the page break counts instead of the height margin.
+    const auto page = view.fitPage(false, true);
+    EXPECT_NEAR(*page, 700.0 / (792 + 16), 1e-6);
+    const auto spread = view.fitPage(true, true);
+    EXPECT_NEAR(*spread, std::min(964.0 / 1232, 700.0 / 808), 1e-6);
+
+    view.applyDisplay(DisplayMode::singlePage, false);
+    EXPECT_NEAR(*view.fitPage(false, false), (700.0 - 24) / 792, 1e-6);
+    // The whole page shows.
+    const QRectF rect = view.pageRect(view.currentPageIndex());
+    EXPECT_TRUE(QRectF(view.viewport()->rect()).adjusted(-1, -1, 1, 1).contains(rect));
+}
+
+TEST(QuarnPDFViewTest, FitsNeedAPageLargerThanOnePoint)
+{
+    QuarnPDFView view;
+    view.resize(800, 600);
+    EXPECT_FALSE(view.fitWidth(false));
+    EXPECT_FALSE(view.fitPage(false, true));
+    view.load(platform::PdfDocument::createBlank(1, 1));
+    view.show();
+    view.setScaleFactor(2);
+    EXPECT_FALSE(view.fitWidth(false));
+    EXPECT_FALSE(view.fitPage(true, false));
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 2);
+}
+
+TEST(QuarnPDFViewTest, ZoomLadderStaysBetweenLimits)
+{
+    ShownView shown(2);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    view.zoomIn();
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 1.25);
+    for (int i = 0; i < 30; ++i) view.zoomIn();
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 10);
+    for (int i = 0; i < 30; ++i) view.zoomOut();
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.05);
+    view.setScaleFactor(0.001);
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.05);
+    view.setScaleFactor(50);
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 10);
+    view.setMaxScaleFactor(4);
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 4);
+}
+
+TEST(QuarnPDFViewTest, ZoomKeepsTheCurrentPage)
+{
+    ShownView shown(20);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    view.goToPage(7);
+    view.setScaleFactor(0.5);
+    EXPECT_EQ(view.currentPageIndex(), 7);
+    view.setScaleFactor(3);
+    EXPECT_EQ(view.currentPageIndex(), 7);
+    EXPECT_NEAR(view.pageRect(7).top(), 0, 1);
+}
+
+// ---------------------------------------------------------------- navigation
+
+TEST(QuarnPDFViewTest, GoToPageClampsIntoTheDocument)
+{
+    ShownView shown(6);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    view.goToPage(3);
+    EXPECT_EQ(view.currentPageIndex(), 3);
+    EXPECT_NEAR(view.pageRect(3).top(), 0, 1);
+    view.goToPage(-3);
+    EXPECT_EQ(view.currentPageIndex(), 0);
+    view.goToPage(99);
+    EXPECT_EQ(view.currentPageIndex(), 5);
+    // A point outside the page is pulled onto its edge.
+    view.goToPage(2, platform::PdfPoint{-50, 5000});
+    const auto where = view.readingPoint();
+    ASSERT_TRUE(where);
+    EXPECT_EQ(where->page, 2);
+    EXPECT_NEAR(where->point.y, 792, 0.5);
+    EXPECT_NEAR(where->point.x, 0, 0.5);
+}
+
+TEST(QuarnPDFViewTest, ReadingPointRoundTrips)
+{
+    ShownView shown(10);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1.5);
+    view.goToPage(4, platform::PdfPoint{0, 500});
+    const auto where = view.readingPoint();
+    ASSERT_TRUE(where);
+    EXPECT_EQ(where->page, 4);
+    EXPECT_NEAR(where->point.y, 500, 1);
+    view.goToPage(0);
+    view.goToPage(where->page, where->point);
+    EXPECT_EQ(view.readingPoint()->page, 4);
+    EXPECT_NEAR(view.readingPoint()->point.y, 500, 1);
+}
+
+TEST(QuarnPDFViewTest, ScrollingMovesTheCurrentPageAndReports)
+{
+    ShownView shown(10);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    QSignalSpy pages(&view, &QuarnPDFView::pageChanged);
+    std::vector<std::pair<int, int>> reports;
+    view.onPage = [&](int page, int count) { reports.emplace_back(page, count); };
+    view.verticalScrollBar()->setValue(int((792 + 16) * 3 + 100));
+    EXPECT_EQ(view.currentPageIndex(), 3);
+    EXPECT_EQ(pages.count(), 1);
+    QTRY_VERIFY(!reports.empty());
+    EXPECT_EQ(reports.back(), std::make_pair(3, 10));
+}
+
+TEST(QuarnPDFViewTest, BackAndForwardHistory)
+{
+    ShownView shown(10);
+    QuarnPDFView& view = shown.view;
+    QSignalSpy history(&view, &QuarnPDFView::historyChanged);
+    EXPECT_FALSE(view.canGoBack());
+    view.goToPage(5);
+    view.goToPage(8);
+    EXPECT_TRUE(view.canGoBack());
+    EXPECT_FALSE(view.canGoForward());
+    view.goBack();
+    EXPECT_EQ(view.currentPageIndex(), 5);
+    EXPECT_TRUE(view.canGoForward());
+    view.goBack();
+    EXPECT_EQ(view.currentPageIndex(), 0);
+    EXPECT_FALSE(view.canGoBack());
+    view.goForward();
+    view.goForward();
+    EXPECT_EQ(view.currentPageIndex(), 8);
+    EXPECT_GE(history.count(), 6);
+    // A new jump drops the forward list.
+    view.goBack();
+    view.goToPage(2);
+    EXPECT_FALSE(view.canGoForward());
+}
+
+TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
+{
+    QuarnPDFView view;
+    view.resize(600, 400);
+    int ran = 0;
+    view.whenReady(1, [&](QuarnPDFView&) { ++ran; });
+    QTest::qWait(60);
+    EXPECT_EQ(ran, 0);
+    view.load(textDocument(2));
+    view.show();
+    QTRY_COMPARE(ran, 1);
+}
+
+// ---------------------------------------------------------------- painting
+
+TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
+{
+    QuarnPDFView view;
+    view.resize(700, 900);
+    view.setBackgroundColor(QColor(20, 20, 20));
+    view.load(textDocument(3));
+    view.show();
+    view.setScaleFactor(1);
+    // The first paint does not wait: pages are white sheets on the canvas.
+    const QImage first = view.viewport()->grab().toImage();
+    const QRect page = view.pageRect(0).toAlignedRect().adjusted(4, 4, -4, -4);
+    ASSERT_FALSE(page.isEmpty());
+    EXPECT_EQ(qGray(first.pixel(page.center())), 255);
+    EXPECT_EQ(first.pixelColor(2, 2), QColor(20, 20, 20));
+    // "Page 1" is drawn 72 points in and about 92 points below the top.
+    const QRect text(page.left() + 68, page.top() + 72, 100, 30);
+    EXPECT_EQ(darkest(first, text), 255);
+    // Once the tiles arrive the text shows.
+    QTRY_VERIFY_WITH_TIMEOUT(darkest(view.viewport()->grab().toImage(), text) < 100, 10000);
+}
+
+// ---------------------------------------------------------------- text, links
+
+TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
+{
+    ShownView shown(2, {700, 900});
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    // "Page 1" at 72,700 in 24-point type: from left of it to right of it.
+    const QPointF from = view.convertFromPage(platform::PdfPoint{70, 708}, 0);
+    const QPointF to = view.convertFromPage(platform::PdfPoint{200, 708}, 0);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from.toPoint());
+    QTest::mouseMove(view.viewport(), ((from + to) / 2).toPoint());
+    QTest::mouseMove(view.viewport(), to.toPoint());
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
+    EXPECT_EQ(view.currentSelection().text, "Page 1");
+    EXPECT_EQ(view.currentSelection().firstPage(), 0);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "Page 1");
+    view.clearSelection();
+    EXPECT_TRUE(view.currentSelection().isEmpty());
+}
+
+TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndExternalLinksAreFiltered)
+{
+    const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("libre-office-link.pdf"));
+    QuarnPDFView view;
+    view.resize(800, 1000);
+    view.load(doc);
+    view.show();
+    view.setScaleFactor(1);
+    std::vector<QUrl> opened;
+    view.openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
+    const auto links = doc->links(0);
+    ASSERT_FALSE(links.empty());
+    for (const auto& link : links) {
+        const QPointF centre = view.convertFromPage(platform::PdfPoint{link.rect.midX(), link.rect.midY()}, 0);
+        view.goToPage(0);
+        view.verticalScrollBar()->setValue(0);
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.convertFromPage(
+            platform::PdfPoint{link.rect.midX(), link.rect.midY()}, 0).toPoint());
+        (void)centre;
+    }
+    EXPECT_FALSE(opened.empty());
+}
+
+// ---------------------------------------------------------------- drops
+
+TEST(QuarnPDFViewTest, DropReportsOnlyThePdf)
+{
+    ShownView shown(1);
+    QuarnPDFView& view = shown.view;
+    std::vector<QString> opened;
+    view.onOpenFile = [&](const QString& path) { opened.push_back(path); };
+
+    QMimeData both;
+    both.setUrls({QUrl::fromLocalFile("/tmp/picture.png"), QUrl::fromLocalFile("/tmp/Report.PDF"),
+                  QUrl::fromLocalFile("/tmp/second.pdf")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &both, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &both, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(opened, std::vector<QString>{"/tmp/Report.PDF"});
+
+    QMimeData png;
+    png.setUrls({QUrl::fromLocalFile("/tmp/picture.png")});
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &png, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    QDropEvent pngDrop(QPointF(10, 10), Qt::CopyAction, &png, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.viewport(), &pngDrop);
+    EXPECT_FALSE(pngDrop.isAccepted());
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+// ---------------------------------------------------------------- printing
+
+TEST(QuarnPDFViewTest, PrintingToAPdfFileGivesEveryPage)
+{
+    ShownView shown(5);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("printed.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    ASSERT_TRUE(shown.view.print(printer));
+    const auto printed = platform::PdfDocument::openFile(path.toStdString());
+    ASSERT_EQ(printed->pageCount(), 5);
+    // Each printed page carries its page's text, inside the margins.
+    const QImage last = printed->render(4, 1.0);
+    EXPECT_LT(darkest(last, QRect(36, 36, last.width() - 72, last.height() / 3)), 100);
+    EXPECT_EQ(darkest(last, QRect(0, 0, last.width(), 30)), 255);
+}
+
+// ---------------------------------------------------------------- reports
+
+TEST(QuarnPDFViewTest, FirstLayoutReportsAndSmallScaleChangesDoNot)
+{
+    QuarnPDFView view;
+    int reports = 0;
+    view.onPage = [&](int, int) { ++reports; };
+    view.resize(500, 400);
+    view.show();
+    QTRY_COMPARE(reports, 1); // page 0 of 0
+    view.load(textDocument(3));
+    QTRY_COMPARE(reports, 2);
+    view.setScaleFactor(view.scaleFactor() + 0.0005);
+    QApplication::processEvents();
+    view.reportViewChanges();
+    QApplication::processEvents();
+    EXPECT_EQ(reports, 2);
+}
