@@ -1,0 +1,270 @@
+#include "QuarnKit/Document/DocumentSearch.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <chrono>
+
+namespace quarnkit {
+
+// ---------------------------------------------------------------- matching rules
+
+namespace TextMatch {
+namespace {
+
+// Letters, marks and digits: what a word is made of.
+bool isAlphanumeric(char32_t c) { return QChar::isLetterOrNumber(c) || QChar::isMark(c); }
+
+} // namespace
+
+std::vector<Range> ranges(const QString& query, const QString& text, const FindOptions& options)
+{
+    const QString needle = query.trimmed();
+    std::vector<Range> found;
+    if (needle.isEmpty()) return found;
+    qsizetype location = 0;
+    while (location < text.size()) {
+        const qsizetype at = text.indexOf(needle, location, options.caseSensitivity());
+        if (at < 0) break;
+        // Simple case folding maps unit to unit, so a match is as long as the query.
+        const Range range{at, needle.size()};
+        location = range.end();
+        if (options.wholeWords && !isWholeWord(range, text, needle)) continue;
+        found.push_back(range);
+    }
+    return found;
+}
+
+bool isWholeWord(Range range, const QString& text, const QString& query)
+{
+    if (range.location < 0 || range.length < 0 || range.end() > text.size()) return false;
+    const QList<uint> scalars = query.trimmed().toUcs4();
+    if (scalars.isEmpty()) return true;
+    if (isAlphanumeric(scalars.first()) && range.location >= 1) {
+        const QChar before = text[range.location - 1];
+        if (!before.isSurrogate() && isAlphanumeric(before.unicode())) return false;
+    }
+    if (!isAlphanumeric(scalars.last()) || range.end() >= text.size()) return true;
+    const QChar after = text[range.end()];
+    return after.isSurrogate() || !isAlphanumeric(after.unicode());
+}
+
+} // namespace TextMatch
+
+// ---------------------------------------------------------------- page text
+
+namespace {
+
+// A glyph's text as searched: ligatures (U+FB00…U+FB06) spelt out, so that
+// "fi" finds the "ﬁ" of a typeset page.
+QString spelled(char32_t code)
+{
+    if (code >= 0xFB00 && code <= 0xFB06) return QChar::decomposition(code);
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return QString(QChar::ReplacementCharacter);
+    return QString::fromUcs4(&code, 1);
+}
+
+} // namespace
+
+PageSearchText::PageSearchText(const platform::PdfTextPage& page)
+{
+    int line = 0;
+    for (const platform::PdfTextBlock& block : page.blocks) {
+        for (const platform::PdfTextLine& textLine : block.lines) {
+            if (!text_.isEmpty() && !text_.back().isSpace()) {
+                text_.append(QLatin1Char(' '));
+                glyphOfUnit_.push_back(-1);
+            }
+            for (const platform::PdfChar& c : textLine.chars) {
+                const int glyph = int(glyphs_.size());
+                glyphs_.push_back({c.quad, line, QChar::isSpace(c.code)});
+                const QString units = spelled(c.code);
+                text_.append(units);
+                glyphOfUnit_.insert(glyphOfUnit_.end(), std::size_t(units.size()), glyph);
+            }
+            ++line;
+        }
+    }
+}
+
+std::vector<platform::PdfQuad> PageSearchText::quads(TextMatch::Range range) const
+{
+    std::vector<platform::PdfQuad> out;
+    if (range.location < 0) return out;
+    int line = -1, first = -1, last = -1;
+    const auto flush = [&] {
+        if (first >= 0) {
+            const platform::PdfQuad& a = glyphs_[std::size_t(first)].quad;
+            const platform::PdfQuad& b = glyphs_[std::size_t(last)].quad;
+            out.push_back({a.ul, b.ur, a.ll, b.lr});
+        }
+        first = last = -1;
+    };
+    const qsizetype end = std::min<qsizetype>(range.end(), qsizetype(glyphOfUnit_.size()));
+    for (qsizetype unit = range.location; unit < end; ++unit) {
+        const int glyph = glyphOfUnit_[std::size_t(unit)];
+        if (glyph < 0) continue;
+        const Glyph& g = glyphs_[std::size_t(glyph)];
+        if (g.line != line) {
+            flush();
+            line = g.line;
+        }
+        if (g.blank) continue;
+        if (first < 0) first = glyph;
+        last = glyph;
+    }
+    flush();
+    return out;
+}
+
+platform::PdfRect SearchMatch::bounds() const
+{
+    platform::PdfRect united;
+    for (const platform::PdfQuad& quad : quads) united = united.united(quad.bounds());
+    return united;
+}
+
+// ---------------------------------------------------------------- document search
+
+struct DocumentSearch::Run {
+    QString query; // trimmed
+    FindOptions options;
+    std::uint64_t session = 0;
+    std::shared_ptr<QObject> relay;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false}; // the worker has returned
+    // Touched on the owner's thread only.
+    DocumentSearch* owner = nullptr; // none once the run is cancelled
+    MatchHandler onMatches;
+    FinishHandler onFinish;
+};
+
+DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document)
+    : document_(std::move(document)),
+      // Workers may drop the last reference on their own thread; the object
+      // must die on the thread it lives on.
+      relay_(new QObject, [](QObject* relay) { relay->deleteLater(); })
+{
+}
+
+DocumentSearch::~DocumentSearch()
+{
+    cancel();
+    for (auto& [thread, run] : workers_) {
+        run->cancelled = true;
+        thread.join();
+    }
+}
+
+void DocumentSearch::cancel()
+{
+    ++session_;
+    running_ = false;
+    if (!current_) return;
+    current_->cancelled = true;
+    current_->owner = nullptr;
+    current_->onMatches = nullptr;
+    current_->onFinish = nullptr;
+    current_.reset();
+}
+
+void DocumentSearch::reapWorkers()
+{
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (it->second->finished) {
+            it->first.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DocumentSearch::start(const QString& query, const FindOptions& options, MatchHandler onMatches,
+                           FinishHandler onFinish)
+{
+    cancel();
+    reapWorkers();
+    const QString trimmed = query.trimmed();
+    if (trimmed.isEmpty() || !document_) {
+        if (onFinish) onFinish();
+        return;
+    }
+    auto run = std::make_shared<Run>();
+    run->query = trimmed;
+    run->options = options;
+    run->session = session_;
+    run->relay = relay_;
+    run->owner = this;
+    run->onMatches = std::move(onMatches);
+    run->onFinish = std::move(onFinish);
+    workers_.emplace_back(std::thread(&DocumentSearch::work, run, document_), run);
+    current_ = run;
+    running_ = true;
+}
+
+void DocumentSearch::deliver(const std::shared_ptr<Run>& run, std::vector<SearchMatch>& batch, bool finished)
+{
+    if (run != current_ || run->session != session_) return;
+    if (!batch.empty() && run->onMatches) {
+        // A copy: the handler may start another search, which drops this one's.
+        const MatchHandler handler = run->onMatches;
+        handler(batch);
+    }
+    if (!finished || run != current_) return;
+    running_ = false;
+    const FinishHandler finish = std::move(run->onFinish);
+    run->owner = nullptr;
+    run->onMatches = nullptr;
+    current_.reset();
+    if (finish) finish();
+}
+
+void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platform::PdfDocument> document)
+{
+    using Clock = std::chrono::steady_clock;
+    // Often enough for the count to grow visibly, rarely enough not to flood
+    // the owner's event loop.
+    constexpr auto batchInterval = std::chrono::milliseconds(100);
+    constexpr std::size_t batchLimit = 2000;
+
+    const auto post = [&run](std::vector<SearchMatch> batch, bool finished) {
+        QMetaObject::invokeMethod(
+            run->relay.get(),
+            [run, batch = std::move(batch), finished]() mutable {
+                if (run->owner) run->owner->deliver(run, batch, finished);
+            },
+            Qt::QueuedConnection);
+    };
+
+    std::vector<SearchMatch> pending;
+    try {
+        bool sentFirst = false;
+        Clock::time_point lastPost = Clock::now();
+        const int pageCount = document->pageCount();
+        for (int page = 0; page < pageCount && !run->cancelled; ++page) {
+            platform::PdfTextPage textPage;
+            try {
+                textPage = document->textPage(page);
+            } catch (const platform::PdfError&) {
+                continue; // a damaged page, or one removed meanwhile, has nothing to find
+            }
+            const PageSearchText searchText(textPage);
+            for (const TextMatch::Range& range : TextMatch::ranges(run->query, searchText.text(), run->options))
+                pending.push_back({page, range, searchText.text().mid(range.location, range.length),
+                                   searchText.quads(range)});
+            const Clock::time_point now = Clock::now();
+            if (!pending.empty() && (!sentFirst || now - lastPost >= batchInterval || pending.size() >= batchLimit)) {
+                post(std::exchange(pending, {}), false);
+                sentFirst = true;
+                lastPost = now;
+            }
+        }
+    } catch (...) {
+        // Out of memory or the like: end the search with what was found.
+    }
+    if (!run->cancelled) post(std::move(pending), true);
+    run->finished = true;
+}
+
+} // namespace quarnkit
