@@ -2,6 +2,7 @@
 
 #include "Quarn/Viewer/PageViewLayout.h"
 #include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -38,8 +39,6 @@ using quarnkit::PdfDisplayMode;
 namespace {
 constexpr int historyLimit = 100;
 constexpr int keptTextPages = 24;
-const QColor defaultCanvas(0x1a, 0x1b, 0x1e);
-const QColor selectionColor(0x3d, 0x8b, 0xff, 96);
 
 QPointF toQt(PdfPoint p) { return {p.x, p.y}; }
 
@@ -80,7 +79,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
       layout_(std::make_unique<PageLayout>()),
       renderer_(std::make_unique<TileRenderer>()),
       texts_(std::make_unique<TextPages>()),
-      background_(defaultCanvas)
+      background_(quarnkit::Design::canvas())
 {
     style_ = quarnkit::ToolStyle{};
     openExternalUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -733,6 +732,51 @@ std::optional<PagePoint> QuarnPDFView::pagePoint(QPointF viewportPoint, std::opt
 
 // ---------------------------------------------------------------- painting
 
+int QuarnPDFView::tileLevel() const
+{
+    return std::max(1, int(std::lround(scale_ * viewport()->devicePixelRatioF() * 1000)));
+}
+
+std::vector<TileRequest> QuarnPDFView::tilesIn(const QRectF& area) const
+{
+    std::vector<TileRequest> tiles;
+    if (pageCount() == 0) return tiles;
+    const double dpr = viewport()->devicePixelRatioF();
+    const int level = tileLevel();
+    const double renderScale = level / 1000.0;
+    const int t = TileRenderer::tileSize;
+    const QPointF origin = contentOrigin();
+    const QRectF pointsArea((area.topLeft() - origin) / scale_, area.size() / scale_);
+    for (int page : layout_->pagesIn(pointsArea)) {
+        const QRectF rect = pageRect(page);
+        const QRectF shown = rect.intersected(area);
+        if (shown.isEmpty()) continue;
+        const platform::PdfSize size = layout_->sizes[page];
+        const QRect full(0, 0, int(std::ceil(size.width * renderScale)), int(std::ceil(size.height * renderScale)));
+        if (full.isEmpty()) continue;
+        const QRectF device((shown.topLeft() - rect.topLeft()) * dpr, shown.size() * dpr);
+        const int c0 = std::max(0, int(device.left()) / t);
+        const int c1 = std::min((full.width() - 1) / t, int(device.right()) / t);
+        const int r0 = std::max(0, int(device.top()) / t);
+        const int r1 = std::min((full.height() - 1) / t, int(device.bottom()) / t);
+        for (int r = r0; r <= r1; ++r)
+            for (int c = c0; c <= c1; ++c)
+                tiles.push_back({TileKey{page, level, c, r}, QRect(c * t, r * t, t, t).intersected(full)});
+    }
+    return tiles;
+}
+
+bool QuarnPDFView::visibleTilesReady() const
+{
+    for (const TileRequest& tile : tilesIn(viewport()->rect()))
+        if (!renderer_->contains(tile.key)) return false;
+    return true;
+}
+
+void QuarnPDFView::setTileCacheBudget(std::size_t bytes) { renderer_->setBudget(bytes); }
+
+std::size_t QuarnPDFView::tileCacheBytes() const { return renderer_->cachedBytes(); }
+
 void QuarnPDFView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
@@ -740,28 +784,32 @@ void QuarnPDFView::paintEvent(QPaintEvent* event)
     painter.fillRect(exposed, background_);
     if (pageCount() == 0) return;
 
-    const double dpr = viewport()->devicePixelRatioF();
-    const int level = std::max(1, int(std::lround(scale_ * dpr * 1000)));
-    std::vector<TileRequest> wanted;
-    const QPointF centre = QRectF(viewport()->rect()).center();
-
     for (int page : visiblePages()) {
         const QRectF rect = pageRect(page);
-        if (!rect.intersects(exposed)) continue;
-        paintPage(painter, page, rect, exposed, level, dpr, wanted);
+        if (rect.intersects(exposed)) paintPage(painter, page, rect, exposed);
     }
     for (const Highlight& highlight : highlights_) paintSelection(painter, highlight.selection, highlight.color);
+    QColor selectionColor = quarnkit::Design::accent();
+    selectionColor.setAlphaF(0.35f);
     paintSelection(painter, selection_, selectionColor);
 
-    // Nearest tiles first: the centre of the view is what the reader looks at.
+    // What the workers should render next, whatever part this paint covered:
+    // the missing tiles of the whole view, nearest the centre first, then
+    // those of one view height above and below, so that scrolling finds them.
+    const QRectF view = viewport()->rect();
+    const QPointF centre = view.center();
+    std::vector<TileRequest> wanted;
+    for (const TileRequest& tile : tilesIn(view))
+        if (!renderer_->contains(tile.key)) wanted.push_back(tile);
     std::stable_sort(wanted.begin(), wanted.end(), [&](const TileRequest& a, const TileRequest& b) {
-        const auto distance = [&](const TileRequest& r) {
-            const QRectF tile = tileRectInView(r);
-            return QLineF(tile.center(), centre).length();
-        };
-        return distance(a) < distance(b);
+        return QLineF(tileRectInView(a).center(), centre).length() < QLineF(tileRectInView(b).center(), centre).length();
     });
-    // The row after the visible ones follows, so that scrolling on finds it ready.
+    const std::size_t visibleCount = wanted.size();
+    for (const QRectF& around : {view.translated(0, view.height()), view.translated(0, -view.height())})
+        for (const TileRequest& tile : tilesIn(around))
+            if (!renderer_->contains(tile.key) && std::none_of(wanted.begin(), wanted.begin() + visibleCount,
+                                                               [&](const TileRequest& w) { return w.key == tile.key; }))
+                wanted.push_back(tile);
     renderer_->request(wanted);
 }
 
@@ -772,8 +820,7 @@ QRectF QuarnPDFView::tileRectInView(const TileRequest& request) const
     return QRectF(page.topLeft() + QPointF(request.clip.topLeft()) / dpr, QSizeF(request.clip.size()) / dpr);
 }
 
-void QuarnPDFView::paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed, int level,
-                             double dpr, std::vector<TileRequest>& wanted)
+void QuarnPDFView::paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed)
 {
     if (pageShadows_) {
         for (int i = 1; i <= 3; ++i)
@@ -782,51 +829,37 @@ void QuarnPDFView::paintPage(QPainter& painter, int page, const QRectF& rect, co
     // The white sheet: all there is until the page's tiles arrive.
     painter.fillRect(rect, Qt::white);
 
-    const double renderScale = level / 1000.0;
-    const platform::PdfSize size = layout_->sizes[page];
-    const QRect full(0, 0, int(std::ceil(size.width * renderScale)), int(std::ceil(size.height * renderScale)));
     const QRectF visible = rect.intersected(QRectF(exposed));
     if (visible.isEmpty()) return;
-    // Device pixels of the page that show.
-    const QRectF deviceArea((visible.topLeft() - rect.topLeft()) * dpr, visible.size() * dpr);
+    const double dpr = viewport()->devicePixelRatioF();
+    const int level = tileLevel();
     const int t = TileRenderer::tileSize;
-    const int c0 = std::max(0, int(deviceArea.left()) / t);
-    const int c1 = std::min((full.width() - 1) / t, int(deviceArea.right()) / t);
-    const int r0 = std::max(0, int(deviceArea.top()) / t);
-    const int r1 = std::min((full.height() - 1) / t, int(deviceArea.bottom()) / t);
 
     bool missing = false;
     std::vector<std::pair<QRectF, const QImage*>> ready;
-    for (int r = r0; r <= r1; ++r) {
-        for (int c = c0; c <= c1; ++c) {
-            const TileKey key{page, level, c, r};
-            const QRect clip = QRect(c * t, r * t, t, t).intersected(full);
-            const QRectF target(rect.topLeft() + QPointF(clip.topLeft()) / dpr, QSizeF(clip.size()) / dpr);
-            if (const QImage* image = renderer_->tile(key)) {
-                ready.emplace_back(target, image);
-            } else {
-                missing = true;
-                wanted.push_back({key, clip});
-            }
-        }
+    for (const TileRequest& tile : tilesIn(visible)) {
+        if (tile.key.page != page) continue;
+        if (const QImage* image = renderer_->tile(tile.key)) ready.emplace_back(tileRectInView(tile), image);
+        else missing = true;
     }
     painter.save();
-    painter.setClipRect(rect);
+    painter.setClipRect(rect.intersected(QRectF(exposed)));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (missing) {
-        // Meanwhile, tiles of another scale (say, before a zoom) stand in, stretched.
+        // Meanwhile, the tiles of one other scale (say, from before a zoom) stand in, stretched.
         for (int other : renderer_->cachedLevels(page)) {
             if (other == level) continue;
             const double ratio = double(level) / other;
             for (const auto& [key, image] : renderer_->tilesOfPage(page, other)) {
                 if (image->isNull()) continue;
-                const QRectF source(QPointF(key.column * t, key.row * t) * ratio / dpr,
+                const QRectF target(rect.topLeft() + QPointF(key.column * t, key.row * t) * ratio / dpr,
                                     QSizeF(image->size()) * ratio / dpr);
-                const QRectF target = source.translated(rect.topLeft());
                 if (target.intersects(visible)) painter.drawImage(target, *image);
             }
             break;
         }
     }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     for (const auto& [target, image] : ready)
         if (!image->isNull()) painter.drawImage(target, *image);
     painter.restore();

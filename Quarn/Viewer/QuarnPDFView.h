@@ -182,6 +182,14 @@ public:
     const std::vector<Highlight>& highlightedSelections() const { return highlights_; }
     void setHighlightedSelections(std::vector<Highlight> highlights);
 
+    // ------------------------------------------------------------ rendering
+
+    // Every tile of the visible area is drawn at the current scale.
+    bool visibleTilesReady() const;
+    // Memory the tile cache may hold, in bytes.
+    void setTileCacheBudget(std::size_t bytes);
+    std::size_t tileCacheBytes() const;
+
     // ------------------------------------------------------------ printing and alerts
 
     // Asks for a printer and prints every page.
@@ -322,8 +330,10 @@ private:
     // Brings the current page, signals and reports up to date after any move.
     void syncState();
     void layoutPass();
-    void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed, int level, double dpr,
-                   std::vector<TileRequest>& wanted);
+    void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
+    int tileLevel() const;
+    // The tiles at the current scale of every page part inside `area` (viewport coordinates).
+    std::vector<TileRequest> tilesIn(const QRectF& area) const;
     void paintSelection(QPainter& painter, const quarnkit::PageSelection& selection, const QColor& color);
     QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 using namespace quarn;
 using quarnkit::DisplayMode;
 using quarnkit::PdfDisplayMode;
@@ -383,27 +385,80 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     EXPECT_TRUE(view.currentSelection().isEmpty());
 }
 
-TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndExternalLinksAreFiltered)
+// A one-page PDF with a link annotation to `uri` over the rectangle 100 100 300 200.
+static QByteArray pdfWithUriLink(const std::string& uri)
 {
-    const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("libre-office-link.pdf"));
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
+        "<< /Type /Annot /Subtype /Link /Rect [100 100 300 200] /Border [0 0 0] /A << /S /URI /URI (" + uri +
+            ") >> >>",
+    };
+    std::string out = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return QByteArray::fromStdString(out);
+}
+
+TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndCanGoBack)
+{
+    const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-outline.pdf"));
     QuarnPDFView view;
     view.resize(800, 1000);
     view.load(doc);
     view.show();
     view.setScaleFactor(1);
-    std::vector<QUrl> opened;
-    view.openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
     const auto links = doc->links(0);
     ASSERT_FALSE(links.empty());
-    for (const auto& link : links) {
-        const QPointF centre = view.convertFromPage(platform::PdfPoint{link.rect.midX(), link.rect.midY()}, 0);
-        view.goToPage(0);
-        view.verticalScrollBar()->setValue(0);
-        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.convertFromPage(
-            platform::PdfPoint{link.rect.midX(), link.rect.midY()}, 0).toPoint());
-        (void)centre;
+    ASSERT_TRUE(links.front().targetPage);
+    const platform::PdfRect r = links.front().rect;
+    const QPoint at = view.convertFromPage(platform::PdfPoint{r.midX(), r.midY()}, 0).toPoint();
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(view.currentPageIndex(), *links.front().targetPage);
+    EXPECT_TRUE(view.canGoBack());
+    view.goBack();
+    EXPECT_EQ(view.currentPageIndex(), 0);
+}
+
+TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
+{
+    for (const auto& [uri, opens] : std::vector<std::pair<std::string, bool>>{
+             {"https://example.org/a", true},
+             {"mailto:someone@example.org", true},
+             {"file:///bin/sh", false},
+             {"javascript:alert(1)", false},
+             {"smb://server/share", false}}) {
+        QuarnPDFView view;
+        view.resize(700, 900);
+        view.load(platform::PdfDocument::openBytes(pdfWithUriLink(uri)));
+        view.show();
+        view.setScaleFactor(1);
+        std::vector<QUrl> opened;
+        view.openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
+        const QPoint at = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
+        EXPECT_EQ(opened.size(), opens ? 1u : 0u) << uri;
+        if (opens && !opened.empty()) EXPECT_EQ(opened.front().toString().toStdString(), uri);
+        // A drag that starts on a link selects instead of following it.
+        opened.clear();
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseMove(view.viewport(), at + QPoint(40, 0));
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, at + QPoint(40, 0));
+        EXPECT_TRUE(opened.empty());
     }
-    EXPECT_FALSE(opened.empty());
 }
 
 // ---------------------------------------------------------------- drops
