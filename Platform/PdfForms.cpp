@@ -24,6 +24,8 @@ struct RawWidget {
     char* onState = nullptr;
     int optionCount = 0;
     char** options = nullptr;
+    int exportCount = 0;
+    char** exports = nullptr;
 };
 
 void freeRaw(fz_context* ctx, RawWidget* raw)
@@ -34,6 +36,9 @@ void freeRaw(fz_context* ctx, RawWidget* raw)
     for (int i = 0; i < raw->optionCount; ++i)
         if (raw->options) fz_free(ctx, raw->options[i]);
     fz_free(ctx, raw->options);
+    for (int i = 0; i < raw->exportCount; ++i)
+        if (raw->exports) fz_free(ctx, raw->exports[i]);
+    fz_free(ctx, raw->exports);
     *raw = RawWidget{};
 }
 
@@ -51,6 +56,23 @@ int declaresFieldsC(fz_context* ctx, pdf_document* doc, FzError* err)
         count = 0;
     }
     return count;
+}
+
+// Copies a choice widget's option texts (or export values) into an
+// fz_malloc'd array; throws like any MuPDF call, leaving what it copied
+// counted in *count for freeRaw.
+void readOptionsC(fz_context* ctx, pdf_annot* widget, int exportValues, char*** list, int* count)
+{
+    const int n = pdf_choice_widget_options(ctx, widget, exportValues, nullptr);
+    if (n <= 0) return;
+    // One block: the copies first, MuPDF's borrowed texts after them.
+    *list = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
+    const char** texts = const_cast<const char**>(*list + n);
+    pdf_choice_widget_options(ctx, widget, exportValues, texts);
+    for (int i = 0; i < n; ++i) {
+        (*list)[i] = fz_strdup(ctx, texts[i] ? texts[i] : "");
+        *count = i + 1;
+    }
 }
 
 void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* out, FzError* err)
@@ -84,18 +106,8 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
         if (out->type == PDF_WIDGET_TYPE_TEXT)
             out->maxLength = pdf_text_widget_max_len(ctx, widget);
         if (out->type == PDF_WIDGET_TYPE_COMBOBOX || out->type == PDF_WIDGET_TYPE_LISTBOX) {
-            const int n = pdf_choice_widget_options(ctx, widget, 0, nullptr);
-            if (n > 0) {
-                // One block: the copies first (freed by freeRaw as they are
-                // counted), MuPDF's borrowed texts after them.
-                out->options = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
-                const char** texts = const_cast<const char**>(out->options + n);
-                pdf_choice_widget_options(ctx, widget, 0, texts);
-                for (int i = 0; i < n; ++i) {
-                    out->options[i] = fz_strdup(ctx, texts[i] ? texts[i] : "");
-                    out->optionCount = i + 1;
-                }
-            }
+            readOptionsC(ctx, widget, 0, &out->options, &out->optionCount);
+            readOptionsC(ctx, widget, 1, &out->exports, &out->exportCount);
         }
     }
     fz_catch(ctx) captureError(ctx, err);
@@ -174,6 +186,8 @@ PdfWidget convert(const RawWidget& raw, int pageIndex)
     w.onState = raw.onState ? raw.onState : "";
     w.rect = fromFz(raw.rect);
     for (int i = 0; i < raw.optionCount; ++i) w.options.emplace_back(raw.options[i] ? raw.options[i] : "");
+    for (int i = 0; i < raw.exportCount; ++i) w.exportValues.emplace_back(raw.exports[i] ? raw.exports[i] : "");
+    if (w.exportValues.size() != w.options.size()) w.exportValues = w.options;
     w.readOnly = raw.fieldFlags & PDF_FIELD_IS_READ_ONLY;
     w.hidden = raw.annotFlags & (PDF_ANNOT_IS_HIDDEN | PDF_ANNOT_IS_NO_VIEW);
     w.multiline = w.kind == PdfWidgetKind::text && (raw.fieldFlags & PDF_TX_FIELD_IS_MULTILINE);
@@ -311,10 +325,14 @@ bool PdfForms::choose(PdfDocument& doc, int page, int objectNumber, const std::s
         throw PdfError(PdfErrorCode::general, "form field " + std::to_string(objectNumber) + " is not a choice field");
     if (w.readOnly) return false;
     // Only an editable combo box takes text of the user's own; lists keep to their options.
-    const bool offered = std::find(w.options.begin(), w.options.end(), option) != w.options.end();
-    if (!offered && !w.editable) return false;
-    if (w.value && *w.value == option) return true;
-    return applyEdit(doc, page, objectNumber, EditOp::choose, option);
+    // The field's value is the export value of the option shown to the user.
+    std::string value = option;
+    const auto shown = std::find(w.options.begin(), w.options.end(), option);
+    if (shown != w.options.end()) value = w.exportValues[size_t(shown - w.options.begin())];
+    else if (std::find(w.exportValues.begin(), w.exportValues.end(), option) == w.exportValues.end() && !w.editable)
+        return false;
+    if (w.value && *w.value == value) return true;
+    return applyEdit(doc, page, objectNumber, EditOp::choose, value);
 }
 
 } // namespace platform

@@ -28,6 +28,7 @@ struct PdfWidget {
     std::string onState;         // buttons: the name of this widget's on state
     PdfRect rect;                // user space
     std::vector<std::string> options; // choice fields: the texts offered
+    std::vector<std::string> exportValues; // the value each option stores; the texts themselves when the field names none
     bool readOnly = false;
     bool hidden = false;         // the Hidden or NoView annotation flag
     bool multiline = false;      // text fields
@@ -58,7 +59,8 @@ public:
     // other buttons of its field off.
     static bool setChecked(PdfDocument& doc, int page, int objectNumber, bool on);
     static bool toggle(PdfDocument& doc, int page, int objectNumber);
-    // Choice fields: one of the offered texts, or any text in an editable combo box.
+    // Choice fields: one of the offered texts (the field stores its export
+    // value) or an export value, or any text in an editable combo box.
     static bool choose(PdfDocument& doc, int page, int objectNumber, const std::string& option);
 };
 

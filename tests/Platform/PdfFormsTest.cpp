@@ -172,8 +172,8 @@ TEST(PdfForms, FillsTheLibreOfficeForm)
     EXPECT_TRUE(PdfForms::setChecked(*doc, 0, radios[0]->objectNumber, true));
     EXPECT_TRUE(PdfForms::choose(*doc, 0, nationality.objectNumber, option));
     // A text the list does not offer is refused.
-    EXPECT_FALSE(PdfForms::choose(*doc, 0, nationality.objectNumber, "Atlantis")
-                 && !nationality.editable);
+    EXPECT_FALSE(nationality.editable);
+    EXPECT_FALSE(PdfForms::choose(*doc, 0, nationality.objectNumber, "Atlantis"));
 
     // The second radio button of the group turns the first off.
     EXPECT_TRUE(PdfForms::setChecked(*doc, 0, radios[1]->objectNumber, true));
@@ -223,6 +223,41 @@ TEST(PdfForms, RefusesEditsItCannotMake)
     EXPECT_TRUE(PdfForms::setText(*doc, 0, 5, "typed"));
     auto reopened = PdfDocument::openBytes(doc->save());
     EXPECT_EQ(PdfForms::widget(*reopened, 0, 5)->value, "typed");
+}
+
+TEST(PdfForms, ChoiceFieldsStoreTheExportValueOfTheShownOption)
+{
+    const std::vector<std::string> extra = {
+        // 4: a pop-up with export values, 5: an editable pop-up, 6: a list
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 131072 /T (language) /Opt [[(de) (German)] [(fr) (French)]]"
+        " /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (city) /Opt [(Paris) (Rome)] /V (Rome)"
+        " /Rect [72 650 272 670] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /T (colour) /Opt [(red) (green)]"
+        " /Rect [72 550 272 630] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
+    };
+    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R 6 0 R", extra,
+                                                  "<< /Fields [4 0 R 5 0 R 6 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    const auto widgets = PdfForms::widgets(*doc, 0);
+    const auto& language = byName(widgets, "language");
+    EXPECT_EQ(language.options, (std::vector<std::string>{"German", "French"}));
+    EXPECT_EQ(language.exportValues, (std::vector<std::string>{"de", "fr"}));
+    EXPECT_TRUE(language.comboBox);
+    EXPECT_FALSE(language.editable);
+    EXPECT_TRUE(byName(widgets, "city").editable);
+    EXPECT_FALSE(byName(widgets, "colour").comboBox);
+    EXPECT_EQ(byName(widgets, "colour").exportValues, byName(widgets, "colour").options);
+
+    EXPECT_TRUE(PdfForms::choose(*doc, 0, 4, "French"));
+    EXPECT_FALSE(PdfForms::choose(*doc, 0, 4, "Klingon"));
+    EXPECT_TRUE(PdfForms::choose(*doc, 0, 5, "Oslo")); // typed into the editable pop-up
+    EXPECT_TRUE(PdfForms::choose(*doc, 0, 6, "green"));
+    EXPECT_FALSE(PdfForms::choose(*doc, 0, 6, "blue"));
+
+    auto reopened = PdfDocument::openBytes(doc->save());
+    EXPECT_EQ(PdfForms::widget(*reopened, 0, 4)->value, "fr");
+    EXPECT_EQ(PdfForms::widget(*reopened, 0, 5)->value, "Oslo");
+    EXPECT_EQ(PdfForms::widget(*reopened, 0, 6)->value, "green");
 }
 
 TEST(PdfForms, SurvivesDamagedFormStructures)
