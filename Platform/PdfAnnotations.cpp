@@ -594,10 +594,15 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
     return ap;
 }
 
+// MuPDF keeps reals as floats: 0.85 comes back as 0.8500000238. Colours and
+// opacities are rounded to five decimals, so that a colour written from a
+// palette reads back equal to it.
+double unfloat(float v) { return std::round(double(v) * 1e5) / 1e5; }
+
 std::optional<PdfColor> readColor(fz_context* ctx, pdf_obj* arr)
 {
     const int n = pdf_array_len(ctx, arr);
-    auto at = [&](int i) { return double(pdf_to_real(ctx, pdf_array_get(ctx, arr, i))); };
+    auto at = [&](int i) { return unfloat(pdf_to_real(ctx, pdf_array_get(ctx, arr, i))); };
     if (n == 3) return PdfColor{at(0), at(1), at(2)};
     if (n == 1) return PdfColor{at(0), at(0), at(0)};
     if (n == 4) {
@@ -649,11 +654,11 @@ PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
     a.rect = PdfRect::fromCorners({raw.rect.x0, raw.rect.y0}, {raw.rect.x1, raw.rect.y1});
     a.color = readColor(ctx, raw.color);
     a.interiorColor = readColor(ctx, raw.interior);
-    if (pdf_is_number(ctx, raw.opacity)) a.opacity = pdf_to_real(ctx, raw.opacity);
-    if (pdf_is_number(ctx, raw.borderStyleWidth)) a.borderWidth = pdf_to_real(ctx, raw.borderStyleWidth);
+    if (pdf_is_number(ctx, raw.opacity)) a.opacity = unfloat(pdf_to_real(ctx, raw.opacity));
+    if (pdf_is_number(ctx, raw.borderStyleWidth)) a.borderWidth = unfloat(pdf_to_real(ctx, raw.borderStyleWidth));
     else if (pdf_array_len(ctx, raw.borderArray) >= 3) a.borderWidth = pdf_to_real(ctx, pdf_array_get(ctx, raw.borderArray, 2));
     if (pdf_is_number(ctx, raw.interiorAlpha) && a.opacity > 0)
-        a.interiorOpacity = std::clamp(double(pdf_to_real(ctx, raw.interiorAlpha)) / a.opacity, 0.0, 1.0);
+        a.interiorOpacity = std::clamp(unfloat(pdf_to_real(ctx, raw.interiorAlpha)) / a.opacity, 0.0, 1.0);
     a.contents = raw.contents ? raw.contents : "";
     if (raw.author) a.author = std::string(raw.author);
     a.iconName = raw.icon ? raw.icon : "";

@@ -112,6 +112,7 @@ TEST(MarksOnPages, EveryKindAndStyleSurvivesSaveAndReopen)
         ASSERT_TRUE(style);
         EXPECT_EQ(style->kind, m.kind);
         expectColor(style->color, m.color);
+        EXPECT_EQ(style->color.name(), m.color.name()); // palette colours read back exactly
         EXPECT_NEAR(style->stroke, m.stroke, 1e-4);
         EXPECT_EQ(style->filled, m.filled);
         EXPECT_NEAR(style->textSize, m.textSize, 1e-4);
