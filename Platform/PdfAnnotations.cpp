@@ -68,6 +68,8 @@ struct ResourcesPod {
     float interiorAlpha; // /GSi: fill opacity of the interior
     const char* fontResource; // null: no font
     const char* baseFont;
+    int encoding; // TextEncoding of the text
+    const float* widths; // glyph widths of codes 32 to 255, in 1/1000 em
 };
 
 // ---------------------------------------------------------------- C helpers (fz_try inside, no C++ objects)
@@ -241,7 +243,29 @@ void writeAppearanceC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, fz_rect 
             pdf_dict_put(ctx, f, PDF_NAME(Type), PDF_NAME(Font));
             pdf_dict_put(ctx, f, PDF_NAME(Subtype), PDF_NAME(Type1));
             pdf_dict_put_name(ctx, f, PDF_NAME(BaseFont), r->baseFont);
-            pdf_dict_put(ctx, f, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+            // Widths from the font that measured the text: readers that know
+            // only the Latin metrics of the base-14 fonts then space Greek and
+            // Cyrillic correctly too.
+            if (r->widths) {
+                pdf_dict_put_int(ctx, f, PDF_NAME(FirstChar), 32);
+                pdf_dict_put_int(ctx, f, PDF_NAME(LastChar), 255);
+                pdf_obj* widths = pdf_dict_put_array(ctx, f, PDF_NAME(Widths), 224);
+                for (int c = 0; c < 224; ++c) pdf_array_push_real(ctx, widths, r->widths[c]);
+            }
+            if (r->encoding == 0) {
+                pdf_dict_put(ctx, f, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+            } else {
+                // Greek (ISO 8859-7) or Cyrillic (KOI8-U) in the upper half.
+                pdf_obj* enc = pdf_dict_put_dict(ctx, f, PDF_NAME(Encoding), 3);
+                pdf_dict_put(ctx, enc, PDF_NAME(Type), PDF_NAME(Encoding));
+                pdf_dict_put(ctx, enc, PDF_NAME(BaseEncoding), PDF_NAME(WinAnsiEncoding));
+                pdf_obj* diff = pdf_dict_put_array(ctx, enc, PDF_NAME(Differences), 129);
+                pdf_array_push_int(ctx, diff, 128);
+                for (int c = 128; c < 256; ++c) {
+                    const char* glyph = r->encoding == 1 ? fz_glyph_name_from_iso8859_7[c] : fz_glyph_name_from_koi8u[c];
+                    pdf_array_push_name(ctx, diff, glyph ? glyph : ".notdef");
+                }
+            }
         }
         form = pdf_new_xobject(ctx, doc, bbox, fz_identity, res, buf);
         pdf_obj* ap = pdf_dict_put_dict(ctx, obj, PDF_NAME(AP), 1);
@@ -320,20 +344,17 @@ void setMediaBoxC(fz_context* ctx, pdf_obj* page, fz_rect box, FzError* err)
     fz_catch(ctx) captureError(ctx, err);
 }
 
-float advanceC(fz_context* ctx, const char* baseFont, const int* unicodes, int n, FzError* err)
+// The advance of each character in em, into `out`.
+void advancesC(fz_context* ctx, const char* baseFont, const int* unicodes, int n, float* out, FzError* err)
 {
     fz_font* font = nullptr;
-    float total = 0;
     fz_var(font);
-    fz_var(total);
     fz_try(ctx) {
         font = fz_new_base14_font(ctx, baseFont);
-        for (int i = 0; i < n; ++i)
-            total += fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, unicodes[i]), 0);
+        for (int i = 0; i < n; ++i) out[i] = fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, unicodes[i]), 0);
     }
     fz_always(ctx) fz_drop_font(ctx, font);
     fz_catch(ctx) captureError(ctx, err);
-    return total;
 }
 
 // ---------------------------------------------------------------- C++ side
@@ -394,15 +415,40 @@ const char* resourceName(PdfBaseFont f)
     }
 }
 
-// Text boxes are written in WinAnsiEncoding: each character becomes its byte
-// there, or "?" when it has none.
-std::string winAnsi(const std::string& utf8)
+// Text boxes are written in one 8-bit encoding of the base-14 fonts: Latin
+// (WinAnsi), Greek (ISO 8859-7) or Cyrillic (KOI8-U), whichever the first
+// character outside Latin needs. A character the encoding lacks becomes "?".
+enum TextEncoding { latinText = 0, greekText = 1, cyrillicText = 2 };
+
+int byteOf(char32_t u, int enc)
+{
+    if (u < 128) return int(u);
+    const int b = enc == greekText ? fz_iso8859_7_from_unicode(int(u))
+        : enc == cyrillicText      ? fz_koi8u_from_unicode(int(u))
+                                   : fz_windows_1252_from_unicode(int(u));
+    return b > 0 && b < 256 ? b : '?';
+}
+
+int unicodeOf(unsigned char b, int enc)
+{
+    if (b < 128) return b;
+    return enc == greekText ? fz_unicode_from_iso8859_7[b] : enc == cyrillicText ? fz_unicode_from_koi8u[b] : fz_unicode_from_windows_1252[b];
+}
+
+int encodingFor(const std::string& utf8)
+{
+    for (char32_t u : QString::fromStdString(utf8).toUcs4()) {
+        if (u < 128 || fz_windows_1252_from_unicode(int(u)) > 0) continue;
+        if (fz_iso8859_7_from_unicode(int(u)) > 0) return greekText;
+        if (fz_koi8u_from_unicode(int(u)) > 0) return cyrillicText;
+    }
+    return latinText;
+}
+
+std::string encoded(const std::string& utf8, int enc)
 {
     std::string out;
-    for (char32_t u : QString::fromStdString(utf8).toUcs4()) {
-        const int b = u < 128 ? int(u) : fz_windows_1252_from_unicode(int(u));
-        out += b > 0 && b < 256 ? char(b) : '?';
-    }
+    for (char32_t u : QString::fromStdString(utf8).toUcs4()) out += char(byteOf(u, enc));
     return out;
 }
 
@@ -410,29 +456,48 @@ std::string pdfLiteral(const std::string& bytes)
 {
     std::string s = "(";
     for (unsigned char c : bytes) {
-        if (c == '(' || c == ')' || c == '\\') { s += '\\'; s += char(c); }
-        else if (c < 32 || c > 126) {
-            char oct[5];
-            oct[0] = '\\';
-            oct[1] = char('0' + ((c >> 6) & 7));
-            oct[2] = char('0' + ((c >> 3) & 7));
-            oct[3] = char('0' + (c & 7));
-            oct[4] = 0;
+        if (c == '(' || c == ')' || c == '\\') {
+            s += '\\';
+            s += char(c);
+        } else if (c < 32 || c > 126) {
+            const char oct[5] = {'\\', char('0' + ((c >> 6) & 7)), char('0' + ((c >> 3) & 7)), char('0' + (c & 7)), 0};
             s += oct;
-        } else s += char(c);
+        } else {
+            s += char(c);
+        }
     }
     return s + ')';
 }
 
-double winAnsiWidth(PdfBaseFont font, double size, const std::string& bytes)
+std::vector<float> advances(PdfBaseFont font, const std::vector<int>& unicodes)
+{
+    std::vector<float> out(unicodes.size(), 0.0f);
+    FzError err;
+    advancesC(pdfContext(), baseFontName(font), unicodes.data(), int(unicodes.size()), out.data(), &err);
+    throwIfFailed(err);
+    return out;
+}
+
+double encodedWidth(PdfBaseFont font, double size, const std::string& bytes, int enc)
 {
     std::vector<int> unicodes;
     unicodes.reserve(bytes.size());
-    for (unsigned char c : bytes) unicodes.push_back(c < 128 ? c : fz_unicode_from_windows_1252[c]);
-    FzError err;
-    const float em = advanceC(pdfContext(), baseFontName(font), unicodes.data(), int(unicodes.size()), &err);
-    throwIfFailed(err);
-    return em * size;
+    for (unsigned char c : bytes) unicodes.push_back(unicodeOf(c, enc));
+    double em = 0;
+    for (float a : advances(font, unicodes)) em += a;
+    // Advances are floats (0.6 em is 0.6000000238): round off the noise so
+    // that a box sized with ceil() does not grow by a point.
+    return std::round(em * 1e4) / 1e4 * size;
+}
+
+// /Widths of codes 32 to 255 in the encoding, in 1/1000 em.
+std::vector<float> encodingWidths(PdfBaseFont font, int enc)
+{
+    std::vector<int> unicodes;
+    for (int c = 32; c < 256; ++c) unicodes.push_back(unicodeOf((unsigned char)c, enc));
+    auto out = advances(font, unicodes);
+    for (float& w : out) w = std::round(w * 1000.0f);
+    return out;
 }
 
 std::vector<std::string> splitLines(const std::string& s)
@@ -446,12 +511,12 @@ std::vector<std::string> splitLines(const std::string& s)
     return lines;
 }
 
-// Greedy word wrap of WinAnsi lines to `width`; a word wider than the box stays whole.
-std::vector<std::string> wrap(PdfBaseFont font, double size, const std::vector<std::string>& lines, double width)
+// Greedy word wrap of encoded lines to `width`; a word wider than the box stays whole.
+std::vector<std::string> wrap(PdfBaseFont font, double size, int enc, const std::vector<std::string>& lines, double width)
 {
     std::vector<std::string> out;
     for (const auto& line : lines) {
-        if (winAnsiWidth(font, size, line) <= width) { out.push_back(line); continue; }
+        if (encodedWidth(font, size, line, enc) <= width) { out.push_back(line); continue; }
         std::string current;
         size_t i = 0;
         while (i < line.size()) {
@@ -459,7 +524,7 @@ std::vector<std::string> wrap(PdfBaseFont font, double size, const std::vector<s
             if (j == std::string::npos) j = line.size();
             const std::string word = line.substr(i, j - i);
             const std::string candidate = current.empty() ? word : current + ' ' + word;
-            if (!current.empty() && winAnsiWidth(font, size, candidate) > width) {
+            if (!current.empty() && encodedWidth(font, size, candidate, enc) > width) {
                 out.push_back(current);
                 current = word;
             } else current = candidate;
@@ -472,7 +537,8 @@ std::vector<std::string> wrap(PdfBaseFont font, double size, const std::vector<s
 
 struct Appearance {
     std::string content;
-    ResourcesPod res{1, 0, 1, nullptr, nullptr};
+    std::vector<float> widths;
+    ResourcesPod res{1, 0, 1, nullptr, nullptr, latinText, nullptr};
 };
 
 void arrowHead(std::string& s, PdfPoint tip, PdfPoint from, double width, bool closed)
@@ -561,7 +627,10 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         const double size = a.fontSize > 0 ? a.fontSize : 12;
         ap.res.fontResource = resourceName(font);
         ap.res.baseFont = baseFontName(font);
-        const auto lines = wrap(font, size, splitLines(winAnsi(a.contents)), r.width - 2 * PdfAnnotations::textBoxPaddingX);
+        const int enc = encodingFor(a.contents);
+        ap.res.encoding = enc;
+        ap.widths = encodingWidths(font, enc);
+        const auto lines = wrap(font, size, enc, splitLines(encoded(a.contents, enc)), r.width - 2 * PdfAnnotations::textBoxPaddingX);
         const double lh = PdfAnnotations::lineHeight(size);
         s += rectOp(r.x, r.y, r.width, r.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' ' + num(size) + " Tf\n";
         s += colorOp(a.fontColor.value_or(PdfColor{}), false);
@@ -569,7 +638,7 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         for (const auto& line : lines) {
             double x = r.x + PdfAnnotations::textBoxPaddingX;
             if (a.alignment == 1 || a.alignment == 2) {
-                const double room = r.width - 2 * PdfAnnotations::textBoxPaddingX - winAnsiWidth(font, size, line);
+                const double room = r.width - 2 * PdfAnnotations::textBoxPaddingX - encodedWidth(font, size, line, enc);
                 x += a.alignment == 1 ? room / 2 : room;
             }
             s += "1 0 0 1 " + num(x) + ' ' + num(baseline) + " Tm " + pdfLiteral(line) + " Tj\n";
@@ -775,7 +844,8 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
     FzError err;
     writeKeysC(ctx, obj, &k, &err);
     throwIfFailed(err);
-    if (const auto ap = appearanceFor(a)) {
+    if (auto ap = appearanceFor(a)) {
+        ap->res.widths = ap->widths.size() == 224 ? ap->widths.data() : nullptr;
         writeAppearanceC(ctx, doc, obj, toFz(a.rect), ap->content.data(), ap->content.size(), &ap->res, &err);
         throwIfFailed(err);
     }
@@ -956,7 +1026,8 @@ bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
 
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line)
 {
-    return winAnsiWidth(font, size, winAnsi(utf8Line));
+    const int enc = encodingFor(utf8Line);
+    return encodedWidth(font, size, encoded(utf8Line, enc), enc);
 }
 
 double lineHeight(double size) { return size * 1.2; }

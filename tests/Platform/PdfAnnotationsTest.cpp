@@ -290,3 +290,56 @@ TEST(PdfAnnotations, ClipboardPdfCarriesOnlyTheKnownKeys)
     EXPECT_EQ(PdfDocument::openBytes(annots::clipboardPdf(marks, {0, 0, 0, 0}))->pageGeometry(0).mediaBox,
               (PdfRect{0, 0, 612, 792}));
 }
+
+TEST(PdfAnnotations, TextBoxesWriteLatinGreekAndCyrillic)
+{
+    // Each word drawn differs from the same number of question marks, the
+    // stand-in for characters an encoding lacks.
+    const auto drawn = [](const std::string& words) {
+        auto doc = PdfDocument::createBlank(300, 60);
+        PdfAnnotation box;
+        box.subtype = "FreeText";
+        box.rect = {0, 0, 300, 60};
+        box.contents = words;
+        box.fontName = "Helv";
+        box.fontSize = 24;
+        box.fontColor = PdfColor{0, 0, 0};
+        box.borderWidth = 0;
+        annots::add(*doc, 0, box);
+        return reopened(*doc)->render(0, 1.0);
+    };
+    for (const std::string w : {"Grüße café", "Καλημέρα", "Привет"}) {
+        const QImage image = drawn(w);
+        const QImage unknown = drawn(std::string(size_t(QString::fromStdString(w).size()), '?'));
+        EXPECT_NE(image, unknown) << w;
+        EXPECT_NE(image, drawn("")) << w;
+    }
+    EXPECT_GT(annots::textWidth(platform::PdfBaseFont::helvetica, 18, "Καλημέρα"), 50);
+
+    // Poppler spaces the Greek words as wide as MuPDF does (it reads the font's /Widths).
+    auto doc = PdfDocument::createBlank(300, 60);
+    PdfAnnotation box;
+    box.subtype = "FreeText";
+    box.rect = {0, 0, 300, 60};
+    box.contents = "Καλημέρα κόσμε";
+    box.fontName = "Helv";
+    box.fontSize = 24;
+    box.fontColor = PdfColor{0, 0, 0};
+    annots::add(*doc, 0, box);
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("greek.pdf");
+    doc->saveToFile(pdf.toStdString());
+    ASSERT_EQ(std::system(("pdftoppm -r 72 -png -singlefile " + pdf + " " + dir.filePath("greek")).toUtf8().constData()), 0);
+    const auto rightmostInk = [](const QImage& image) {
+        int right = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).red() < 128) right = std::max(right, x);
+        return right;
+    };
+    const int ours = rightmostInk(doc->render(0, 1.0));
+    EXPECT_GT(ours, 150);
+    EXPECT_NEAR(rightmostInk(QImage(dir.filePath("greek.png"))), ours, 12);
+    EXPECT_NE(annots::textWidth(platform::PdfBaseFont::helvetica, 18, "Привет"),
+              annots::textWidth(platform::PdfBaseFont::helvetica, 18, "??????"));
+}
