@@ -228,6 +228,27 @@ std::string_view pdfFontName(TextFont font)
     }
 }
 
+QFont screenFont(TextFont font, double pointSize)
+{
+    QFont f;
+    switch (font) {
+    case TextFont::serif:
+        f.setFamilies({QStringLiteral("Times"), QStringLiteral("Nimbus Roman"), QStringLiteral("serif")});
+        f.setStyleHint(QFont::Serif);
+        break;
+    case TextFont::mono:
+        f.setFamilies({QStringLiteral("Courier"), QStringLiteral("Nimbus Mono PS"), QStringLiteral("monospace")});
+        f.setStyleHint(QFont::TypeWriter);
+        break;
+    default:
+        f.setFamilies({QStringLiteral("Helvetica"), QStringLiteral("Nimbus Sans"), QStringLiteral("sans-serif")});
+        f.setStyleHint(QFont::SansSerif);
+        break;
+    }
+    f.setPointSizeF(pointSize > 0 ? pointSize : 12);
+    return f;
+}
+
 TextFont textFontOf(std::string_view fontName)
 {
     std::string name(fontName);

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QFont>
 #include <QString>
 
 #include <array>
@@ -111,6 +112,10 @@ bool usesHead(MarkKind kind);
 QString title(TextFont font);
 // The base-14 resource name that draws the face in a PDF: "Helv", "TiRo", "Cour".
 std::string_view pdfFontName(TextFont font);
+// The screen font that looks like the face as a PDF draws it (fontconfig maps
+// these families to the same URW clones of the base-14 fonts MuPDF uses), for
+// editing text in place.
+QFont screenFont(TextFont font, double pointSize);
 // The face a font name belongs to (a PDF resource name, a base font name or a
 // family name): mono for Courier-like names, serif for Times-like, else sans.
 TextFont textFontOf(std::string_view fontName);
