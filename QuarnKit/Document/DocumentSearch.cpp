@@ -55,19 +55,44 @@ bool isWholeWord(Range range, const QString& text, const QString& query)
 
 namespace {
 
-// A glyph's text as searched: ligatures (U+FB00…U+FB06) spelt out, so that
-// "fi" finds the "ﬁ" of a typeset page.
-QString spelled(char32_t code)
+// Appends a glyph's text as searched: ligatures (U+FB00…U+FB06) spelt out,
+// so that "fi" finds the "ﬁ" of a typeset page. Returns the units appended.
+int appendSpelled(QString& text, char32_t code)
 {
-    if (code >= 0xFB00 && code <= 0xFB06) return QChar::decomposition(code);
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return QString(QChar::ReplacementCharacter);
-    return QString::fromUcs4(&code, 1);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (code < 0xFB00 && !surrogate) { // by far the most common case
+        text.append(QChar(char16_t(code)));
+        return 1;
+    }
+    if (code <= 0xFB06) {
+        const QString spelled = QChar::decomposition(code);
+        text.append(spelled);
+        return int(spelled.size());
+    }
+    if (code > 0x10FFFF || surrogate) {
+        text.append(QChar(QChar::ReplacementCharacter));
+        return 1;
+    }
+    if (code < 0x10000) {
+        text.append(QChar(char16_t(code)));
+        return 1;
+    }
+    text.append(QChar(QChar::highSurrogate(code)));
+    text.append(QChar(QChar::lowSurrogate(code)));
+    return 2;
 }
 
 } // namespace
 
 PageSearchText::PageSearchText(const platform::PdfTextPage& page)
 {
+    std::size_t count = 0;
+    for (const platform::PdfTextBlock& block : page.blocks)
+        for (const platform::PdfTextLine& textLine : block.lines) count += textLine.chars.size() + 1;
+    text_.reserve(qsizetype(count));
+    glyphOfUnit_.reserve(count);
+    glyphs_.reserve(count);
+
     int line = 0;
     for (const platform::PdfTextBlock& block : page.blocks) {
         for (const platform::PdfTextLine& textLine : block.lines) {
@@ -78,9 +103,8 @@ PageSearchText::PageSearchText(const platform::PdfTextPage& page)
             for (const platform::PdfChar& c : textLine.chars) {
                 const int glyph = int(glyphs_.size());
                 glyphs_.push_back({c.quad, line, QChar::isSpace(c.code)});
-                const QString units = spelled(c.code);
-                text_.append(units);
-                glyphOfUnit_.insert(glyphOfUnit_.end(), std::size_t(units.size()), glyph);
+                const int units = appendSpelled(text_, c.code);
+                for (int i = 0; i < units; ++i) glyphOfUnit_.push_back(glyph);
             }
             ++line;
         }
