@@ -1,10 +1,42 @@
+// ravlen: opens the PDF files it is given, each in a window of its own, in
+// the one ravlen process of the user.
+#include "Platform/UserDefaults.h"
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/LaunchTasks.h"
+#include "Quarn/App/SingleInstance.h"
+#include "Quarn/Design/Appearance.h"
+
 #include <QApplication>
-#include <QLabel>
+#include <QFileInfo>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QLabel label(QStringLiteral("ravlen"));
-    label.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("ravlen"));
+    QApplication::setApplicationDisplayName(QStringLiteral("ravlen"));
+    QApplication::setDesktopFileName(QStringLiteral("ravlen"));
+    // Dark before any window exists.
+    quarn::applyDarkAppearance(app);
+
+    QStringList files;
+    for (const QString& argument : app.arguments().mid(1))
+        if (!argument.startsWith(QLatin1Char('-'))) files << QFileInfo(argument).absoluteFilePath();
+
+    quarn::SingleInstance instance;
+    if (!instance.claim() && instance.handOver(files)) return 0;
+
+    quarn::DocumentController& controller = quarn::DocumentController::shared();
+    quarn::LaunchTasks launch(controller, platform::UserDefaults::standard());
+    QObject::connect(&instance, &quarn::SingleInstance::filesReceived, &launch, [&](const QStringList& received) {
+        if (received.isEmpty())
+            launch.reopen();
+        else
+            controller.openDocuments(received);
+    });
+
+    controller.openDocuments(files);
+    launch.schedule();
+    const int result = app.exec();
+    platform::UserDefaults::standard().synchronize();
+    return result;
 }

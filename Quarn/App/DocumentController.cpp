@@ -1,0 +1,189 @@
+#include "Quarn/App/DocumentController.h"
+
+#include "Quarn/App/DocumentWindow.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace quarn {
+
+using quarnkit::DocumentError;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
+{
+    QMessageBox box(QMessageBox::Warning,
+                    DocumentController::tr("Do you want to save the changes made to the document “%1”?")
+                        .arg(window.displayName()),
+                    DocumentController::tr("Your changes will be lost if you don't save them."), QMessageBox::NoButton,
+                    &window);
+    QPushButton* save = box.addButton(DocumentController::tr("Save"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(DocumentController::tr("Don't Save"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(save);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    if (box.clickedButton() == save) return DocumentController::CloseAnswer::save;
+    if (box.clickedButton() == discard) return DocumentController::CloseAnswer::discard;
+    return DocumentController::CloseAnswer::cancel;
+}
+
+void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box->setInformativeText(reason);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (parent) box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+} // namespace
+
+DocumentController::DocumentController(QObject* parent)
+    : QObject(parent), askToSaveChanges(askWithDialog), showFailure(alertWithDialog)
+{
+}
+
+DocumentController::~DocumentController()
+{
+    for (const QPointer<DocumentWindow>& window : windows_) delete window.data();
+    delete openPanel_.data();
+}
+
+DocumentController& DocumentController::shared()
+{
+    static DocumentController* controller = new DocumentController(qApp);
+    return *controller;
+}
+
+QString DocumentController::fileKey(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+std::vector<DocumentWindow*> DocumentController::windows() const
+{
+    std::vector<DocumentWindow*> open;
+    for (const QPointer<DocumentWindow>& window : windows_)
+        if (window) open.push_back(window);
+    return open;
+}
+
+bool DocumentController::hasVisibleWindow() const
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible() && !widget->isMinimized() && widget->windowType() != Qt::ToolTip &&
+            widget->windowType() != Qt::Popup)
+            return true;
+    return false;
+}
+
+DocumentWindow* DocumentController::windowFor(const QString& path) const
+{
+    const QString key = fileKey(path);
+    for (DocumentWindow* window : windows())
+        if (!window->filePath().isEmpty() && fileKey(window->filePath()) == key) return window;
+    return nullptr;
+}
+
+DocumentWindow* DocumentController::openDocument(const QString& path)
+{
+    if (DocumentWindow* open = windowFor(path)) {
+        if (open->isMinimized()) open->showNormal();
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
+    std::unique_ptr<QuarnDocument> document;
+    try {
+        document = QuarnDocument::open(path);
+    } catch (const DocumentError& error) {
+        QWidget* parent = QApplication::activeWindow();
+        if (showFailure)
+            showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()),
+                        QString::fromUtf8(DocumentError::message(error.code())) +
+                            (error.reason().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(error.reason()))),
+                        parent);
+        return nullptr;
+    }
+    auto* window = new DocumentWindow(std::move(document), fileKey(path), *this);
+    windows_.emplace_back(window);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    emit windowsChanged();
+    return window;
+}
+
+void DocumentController::openDocuments(const QStringList& paths)
+{
+    for (const QString& path : paths) openDocument(path);
+}
+
+void DocumentController::windowClosed(DocumentWindow* window)
+{
+    std::erase_if(windows_, [window](const QPointer<DocumentWindow>& w) { return !w || w == window; });
+    emit windowsChanged();
+}
+
+// ---------------------------------------------------------------- Open panel
+
+void DocumentController::runOpenPanel()
+{
+    if (openPanel_) {
+        openPanel_->show();
+        openPanel_->raise();
+        openPanel_->activateWindow();
+        return;
+    }
+    auto* panel = new QFileDialog(nullptr, tr("Open"), QDir::homePath(), tr("PDF documents (*.pdf *.PDF)"));
+    panel->setObjectName(QStringLiteral("ravlenOpenPanel"));
+    // Qt's own dialog: it takes the application's dark palette and can be found and closed.
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setFileMode(QFileDialog::ExistingFiles);
+    panel->setAcceptMode(QFileDialog::AcceptOpen);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QFileDialog::filesSelected, this, [this](const QStringList& files) { openDocuments(files); });
+    openPanel_ = panel;
+    panel->open();
+}
+
+bool DocumentController::openPanelVisible() const
+{
+    return openPanel_ && openPanel_->isVisible();
+}
+
+void DocumentController::closeOpenPanels()
+{
+    if (openPanel_) {
+        openPanel_->reject();
+        openPanel_->close();
+    }
+}
+
+// ---------------------------------------------------------------- quitting
+
+bool DocumentController::closeAll()
+{
+    for (DocumentWindow* window : windows())
+        if (!window->close()) return false;
+    return true;
+}
+
+void DocumentController::quit()
+{
+    if (!closeAll()) return;
+    closeOpenPanels();
+    QApplication::quit();
+}
+
+} // namespace quarn

@@ -1,0 +1,76 @@
+#pragma once
+// The document system of the application: one window per PDF file (opening
+// a file that is already open brings its window forward), the Open panel,
+// the alert for a file that cannot be opened, and closing every window on
+// quit with the unsaved-changes question.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class QFileDialog;
+class QWidget;
+
+namespace quarn {
+
+class DocumentWindow;
+
+class DocumentController : public QObject {
+    Q_OBJECT
+public:
+    // The answer to the unsaved-changes question.
+    enum class CloseAnswer { save, discard, cancel };
+
+    explicit DocumentController(QObject* parent = nullptr);
+    ~DocumentController() override;
+    // The application's controller, made on first use.
+    static DocumentController& shared();
+
+    // Opens the PDF at `path` in a window of its own and shows it, or brings
+    // forward the window that already shows it. A file that cannot be opened
+    // gets the open-failure alert; the result is then none.
+    DocumentWindow* openDocument(const QString& path);
+    void openDocuments(const QStringList& paths);
+
+    // The Open panel (several PDFs at once). Not modal: the rest of the
+    // application stays usable. A second call while one shows brings it forward.
+    void runOpenPanel();
+    bool openPanelVisible() const;
+    void closeOpenPanels();
+
+    // The open windows, oldest first.
+    std::vector<DocumentWindow*> windows() const;
+    bool hasOpenDocuments() const { return !windows().empty(); }
+    bool hasVisibleWindow() const;
+    DocumentWindow* windowFor(const QString& path) const;
+
+    // Closes every window, asking about unsaved changes; false when the user
+    // kept one open (the quit is then called off).
+    bool closeAll();
+    // Quits the application once every window agreed to close.
+    void quit();
+
+    // How the question is asked; a dialog by default (tests answer it themselves).
+    std::function<CloseAnswer(DocumentWindow&)> askToSaveChanges;
+    // How a failure is shown: an alert with a fixed sentence and the reason.
+    std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
+
+    // The key under which a path is known: the canonical path of an existing
+    // file, else the cleaned absolute path.
+    static QString fileKey(const QString& path);
+
+signals:
+    void windowsChanged();
+
+private:
+    friend class DocumentWindow;
+    void windowClosed(DocumentWindow* window);
+
+    std::vector<QPointer<DocumentWindow>> windows_;
+    QPointer<QFileDialog> openPanel_;
+};
+
+} // namespace quarn

@@ -1,0 +1,69 @@
+#include "Quarn/App/LaunchTasks.h"
+
+#include "Platform/UserDefaults.h"
+#include "Quarn/App/DocumentController.h"
+#include "QuarnKit/Shell/DefaultPDFHandler.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace quarn {
+
+namespace Handler = quarnkit::DefaultPDFHandler;
+
+LaunchTasks::LaunchTasks(DocumentController& controller, platform::UserDefaults& defaults, QObject* parent)
+    : QObject(parent), controller_(controller), defaults_(defaults)
+{
+}
+
+void LaunchTasks::schedule()
+{
+    QTimer::singleShot(delayMs, this, &LaunchTasks::perform);
+}
+
+void LaunchTasks::perform()
+{
+    if (quarnkit::ReaderPreferences::showWelcome(defaults_)) {
+        controller_.closeOpenPanels();
+        if (!controller_.hasOpenDocuments()) showWelcome();
+    } else if (!controller_.hasOpenDocuments() && !controller_.openPanelVisible()) {
+        controller_.runOpenPanel();
+    }
+    claimDefaultHandler();
+}
+
+void LaunchTasks::reopen()
+{
+    if (!controller_.hasVisibleWindow()) showWelcome();
+}
+
+void LaunchTasks::showWelcome()
+{
+    controller_.runOpenPanel();
+}
+
+void LaunchTasks::claimDefaultHandler()
+{
+    if (didClaim_) return;
+    didClaim_ = true;
+    // A copy run from a build folder never asks.
+    const QString installFolder = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
+    if (!Handler::isInstalledCopy(installFolder) || Handler::isDefault() || Handler::declined(defaults_)) return;
+    Handler::claim([](std::optional<QString>) {},
+                   [](std::function<void(bool)> answer) {
+                       auto* box = new QMessageBox(
+                           QMessageBox::Question, QApplication::applicationDisplayName(),
+                           QApplication::translate("LaunchTasks", "Make ravlen the default app for PDF files?"),
+                           QMessageBox::Yes | QMessageBox::No);
+                       box->setAttribute(Qt::WA_DeleteOnClose);
+                       QObject::connect(box, &QMessageBox::finished, box,
+                                        [answer](int result) { answer(result == QMessageBox::Yes); });
+                       box->open();
+                   },
+                   defaults_);
+}
+
+} // namespace quarn

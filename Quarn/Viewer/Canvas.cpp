@@ -1,0 +1,73 @@
+#include "Quarn/Viewer/Canvas.h"
+
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QVBoxLayout>
+
+namespace quarn {
+
+PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUndoStack* undoStack, QWidget* parent)
+    : QWidget(parent), document_(document), model_(model), undoStack_(undoStack)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    view_ = new QuarnPDFView(this);
+    layout->addWidget(view_);
+
+    // Making the view: load, bind, undo stack, tool, attach.
+    if (document_) view_->load(document_->pdf());
+    model_->bind(view_);
+    model_->setDocument(document_);
+    model_->setPdfView(view_);
+    view_->setUndoManagerOverride(undoStack_);
+    syncTool();
+    model_->attach(view_);
+
+    connect(model_, &ViewerModel::changed, this, &PdfCanvas::refresh);
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PdfCanvas::refresh);
+}
+
+void PdfCanvas::setDocument(quarnkit::QuarnDocument* document)
+{
+    if (document_) disconnect(document_, nullptr, this, nullptr);
+    document_ = document;
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PdfCanvas::refresh);
+    refresh();
+}
+
+void PdfCanvas::refresh()
+{
+    if (!model_) return;
+    if (document_ && view_->document() != document_->pdf()) {
+        // Another document object: the open editor closes without committing,
+        // and the view starts over with the new PDF.
+        if (view_->hasEditor()) view_->closeEditor();
+        view_->load(document_->pdf());
+        view_->select(std::nullopt);
+        view_->reportViewChanges();
+        view_->applyScrollerStyle();
+    }
+    model_->setDocument(document_);
+    model_->setPdfView(view_);
+    view_->setUndoManagerOverride(undoStack_);
+    syncTool();
+    model_->attach(view_);
+}
+
+void PdfCanvas::syncTool()
+{
+    view_->setTool(model_->tool(), model_->toolStyle());
+}
+
+void PdfCanvas::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (model_) model_->viewResized();
+}
+
+} // namespace quarn

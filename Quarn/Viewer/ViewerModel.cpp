@@ -1,0 +1,153 @@
+#include "Quarn/Viewer/ViewerModel.h"
+
+#include "Platform/UserDefaults.h"
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+namespace quarn {
+
+using namespace quarnkit;
+
+ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore* positions, QObject* parent)
+    : QObject(parent),
+      defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
+      positions_(positions ? *positions : ReadingPositionStore::shared()),
+      displayMode_(ReaderPreferences::defaultMode(defaults_))
+{
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(positionSaveDelayMs);
+    connect(&saveTimer_, &QTimer::timeout, this, &ViewerModel::saveReadingPosition);
+}
+
+ViewerModel::~ViewerModel() = default;
+
+// ---------------------------------------------------------------- published state
+
+void ViewerModel::setTool(MarkupTool tool)
+{
+    assign(tool_, tool, &ViewerModel::toolChanged);
+}
+
+void ViewerModel::setColor(const RGBA& color)
+{
+    if (color == color_) return;
+    color_ = color;
+    const std::vector<RGBA> palette = RGBA::palette(tool_);
+    swatchIndex_ = -1;
+    for (size_t i = 0; i < palette.size(); ++i)
+        if (palette[i].matchesRGB(color)) {
+            swatchIndex_ = int(i);
+            break;
+        }
+    emit styleChanged();
+    emit changed();
+}
+
+ToolStyle ViewerModel::toolStyle() const
+{
+    ToolStyle style;
+    style.color = color_;
+    style.stroke = stroke_;
+    style.filled = filled_;
+    style.textSize = textSize_;
+    return style;
+}
+
+void ViewerModel::setSidebar(bool shown) { assign(sidebar_, shown, &ViewerModel::sidebarChanged); }
+void ViewerModel::setLibraryPanel(LibraryPanel panel)
+{
+    assign(libraryPanel_, panel, &ViewerModel::libraryPanelChanged);
+}
+void ViewerModel::setFindQuery(const QString& query)
+{
+    assign(findQuery_, query, &ViewerModel::findQueryChanged);
+}
+void ViewerModel::setExportPresented(bool presented)
+{
+    assign(exportPresented_, presented, &ViewerModel::exportPresentedChanged);
+}
+void ViewerModel::setCoverSeparately(bool cover)
+{
+    assign(coverSeparately_, cover, &ViewerModel::coverSeparatelyChanged);
+}
+
+void ViewerModel::showFind()
+{
+    assign(findPresented_, true, &ViewerModel::findPresentedChanged);
+    assign(findToken_, findToken_ + 1, &ViewerModel::findTokenChanged);
+}
+
+void ViewerModel::closeFind()
+{
+    assign(findPresented_, false, &ViewerModel::findPresentedChanged);
+    setFindQuery({});
+    if (findIndex_ != 0 || findCount_ != 0) {
+        findIndex_ = findCount_ = 0;
+        emit findStateChanged();
+        emit changed();
+    }
+}
+
+// Matches come with the find engine; until then there is nothing to step through.
+void ViewerModel::previousMatch() {}
+void ViewerModel::nextMatch() {}
+void ViewerModel::startFind(int) {}
+
+void ViewerModel::focusPageField()
+{
+    assign(pageFieldToken_, pageFieldToken_ + 1, &ViewerModel::pageFieldTokenChanged);
+}
+
+QuarnPDFView* ViewerModel::pdfView() const { return pdfView_.data(); }
+void ViewerModel::setPdfView(QuarnPDFView* view) { pdfView_ = view; }
+
+bool ViewerModel::canSign() const
+{
+    return pdfView_ && pdfView_->document() && pageCount_ > 0;
+}
+
+// ---------------------------------------------------------------- binding
+
+void ViewerModel::bind(QuarnPDFView* view)
+{
+    pdfView_ = view;
+    const QPointer<ViewerModel> self(this);
+    view->onEdit = [self](std::optional<int> page) {
+        if (self && self->document_) self->document_->noteEdit(page);
+    };
+    view->onPage = [self](int index, int count) {
+        if (!self) return;
+        self->assign(self->pageIndex_, index, &ViewerModel::pageIndexChanged);
+        self->assign(self->pageCount_, count, &ViewerModel::pageCountChanged);
+    };
+    view->onZoom = [self](double scale) {
+        if (!self || std::abs(self->zoom_ - scale) <= 0.001) return;
+        self->assign(self->zoom_, scale, &ViewerModel::zoomValueChanged);
+    };
+    view->onSelection = [self](bool selected) {
+        if (self) self->assign(self->hasSelection_, selected, &ViewerModel::hasSelectionChanged);
+    };
+    view->onToolChange = [self](MarkupTool tool) {
+        if (self) self->setTool(tool);
+    };
+    view->onSwatchIndex = [self](int index) {
+        if (!self || index < 0 || index >= int(RGBA::swatches.size())) return;
+        self->setColor(RGBA::swatches[size_t(index)]);
+    };
+    view->onOpenFile = [self](const QString& path) {
+        if (self) self->openFile(path);
+    };
+    view->findIsPresented = [self] { return self && self->findPresented_; };
+    view->onDismissFind = [self] {
+        if (self) self->closeFind();
+    };
+}
+
+void ViewerModel::openFile(const QString& path)
+{
+    // The file opens as a window of its own, never into this one.
+    if (openFileHandler) openFileHandler(path);
+}
+
+} // namespace quarn

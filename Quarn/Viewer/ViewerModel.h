@@ -1,0 +1,247 @@
+#pragma once
+// The hub of one document window: the published state that the window's bars,
+// panels and menus read and write, the runtime that keeps the page view in
+// step (reading position, page keys, display mode, fits), and the zoom
+// operations. The viewer screen owns it; the page view is held weakly and
+// reports back through callbacks that hold the model weakly.
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/MarkupTool.h"
+#include "QuarnKit/Shell/RGBA.h"
+#include "QuarnKit/Viewer/DisplayModes.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+#include <set>
+
+class QKeyEvent;
+
+namespace platform { class UserDefaults; }
+
+namespace quarn {
+
+class QuarnPDFView;
+
+// Which column the library rail shows beside the document.
+enum class LibraryPanel { document, history, explore };
+
+class ViewerModel : public QObject {
+    Q_OBJECT
+
+public:
+    // Reads the default display mode from `defaults` (the standard user
+    // defaults when none); reading positions go to `positions` (the shared
+    // store when none).
+    explicit ViewerModel(platform::UserDefaults* defaults = nullptr,
+                         quarnkit::ReadingPositionStore* positions = nullptr, QObject* parent = nullptr);
+    ~ViewerModel() override;
+
+    // ------------------------------------------------------------ published state
+
+    quarnkit::MarkupTool tool() const { return tool_; }
+    void setTool(quarnkit::MarkupTool tool);
+    const quarnkit::RGBA& color() const { return color_; }
+    int swatchIndex() const { return swatchIndex_; }
+    double stroke() const { return stroke_; }
+    double textSize() const { return textSize_; }
+    bool filled() const { return filled_; }
+    // Applies a colour to the current tool (the markup code widens this to
+    // the selected mark).
+    void setColor(const quarnkit::RGBA& color);
+    // The style the page view draws new marks with.
+    quarnkit::ToolStyle toolStyle() const;
+
+    bool sidebar() const { return sidebar_; }
+    void setSidebar(bool shown);
+    LibraryPanel libraryPanel() const { return libraryPanel_; }
+    void setLibraryPanel(LibraryPanel panel);
+
+    bool findPresented() const { return findPresented_; }
+    const QString& findQuery() const { return findQuery_; }
+    void setFindQuery(const QString& query);
+    int findIndex() const { return findIndex_; }
+    int findCount() const { return findCount_; }
+    int findToken() const { return findToken_; }
+    void showFind();
+    void closeFind();
+    void previousMatch();
+    void nextMatch();
+    // Starts a search `delayMs` from now; the search itself comes with find.
+    void startFind(int delayMs);
+
+    int pageIndex() const { return pageIndex_; }
+    int pageCount() const { return pageCount_; }
+    double zoom() const { return zoom_; }
+    bool hasSelection() const { return hasSelection_; }
+    bool exportPresented() const { return exportPresented_; }
+    void setExportPresented(bool presented);
+
+    quarnkit::DisplayMode displayMode() const { return displayMode_; }
+    bool coverSeparately() const { return coverSeparately_; }
+    void setCoverSeparately(bool cover);
+    std::optional<quarnkit::ZoomPreset> zoomFit() const { return zoomFit_; }
+    bool canGoBack() const { return canGoBack_; }
+    bool canGoForward() const { return canGoForward_; }
+    int pageFieldToken() const { return pageFieldToken_; }
+    void focusPageField();
+
+    // ------------------------------------------------------------ links
+
+    QuarnPDFView* pdfView() const;
+    void setPdfView(QuarnPDFView* view);
+    quarnkit::QuarnDocument* document() const { return document_.data(); }
+    void setDocument(quarnkit::QuarnDocument* document) { document_ = document; }
+    const QString& filePath() const { return filePath_; }
+    void setFilePath(const QString& path) { filePath_ = path; }
+    // Opens a file as a document window of its own; set by the window's owner.
+    std::function<void(const QString& path)> openFileHandler;
+    // The page view has a document with at least one page.
+    bool canSign() const;
+
+    // ------------------------------------------------------------ binding
+
+    // Keeps the view weakly and installs its callbacks, each holding the model weakly.
+    void bind(QuarnPDFView* view);
+    void openFile(const QString& path);
+
+    // ------------------------------------------------------------ runtime
+
+    // Installs the page-key filter and the quit observer. Called when the
+    // window's content is shown.
+    void start();
+    // Saves the position at once, then cancels every pending timer and task
+    // of the window and removes the key filter and the observers.
+    void stop();
+    bool isRunning() const { return running_; }
+    // Applies the display mode; the first time for a view, also restores the
+    // reading position once the view is ready.
+    void attach(QuarnPDFView* view);
+    void scheduleReadingPositionSave();
+    void saveReadingPosition();
+    std::optional<quarnkit::ReadingPosition> currentPosition() const;
+    // The reading position has been restored (positions are saved from then on).
+    bool isReading() const { return reading_; }
+    void setDisplayMode(quarnkit::DisplayMode mode);
+    void applyDisplayMode();
+    void zoomChanged();
+    void viewResized();
+    void documentChanged();
+    // True when a key event turned a page (and must not go further).
+    bool handlePageKey(QKeyEvent* event, QObject* receiver);
+
+    // ------------------------------------------------------------ zoom
+
+    void zoomIn();
+    void zoomOut();
+    void stepZoom(bool up);
+    void setZoom(double scale);
+    void fitPage();
+    void fitWidth();
+    std::optional<double> fittedScale() const { return fittedScale_; }
+
+    // The delays of the runtime, in milliseconds.
+    static constexpr int positionSaveDelayMs = 600;
+    static constexpr int refindAfterEditMs = 300;
+
+signals:
+    // One signal per published value, sent only when the value changed.
+    void toolChanged(quarnkit::MarkupTool tool);
+    void styleChanged();
+    void sidebarChanged(bool shown);
+    void libraryPanelChanged(LibraryPanel panel);
+    void findPresentedChanged(bool presented);
+    void findQueryChanged(const QString& query);
+    void findStateChanged();
+    void findTokenChanged(int token);
+    void pageIndexChanged(int index);
+    void pageCountChanged(int count);
+    void zoomValueChanged(double zoom);
+    void hasSelectionChanged(bool selected);
+    void exportPresentedChanged(bool presented);
+    void displayModeChanged(quarnkit::DisplayMode mode);
+    void coverSeparatelyChanged(bool cover);
+    void zoomFitChanged();
+    void historyStateChanged();
+    void pageFieldTokenChanged(int token);
+    // Any of the above.
+    void changed();
+
+private:
+    class KeyFilter;
+    // Assigns a published value and reports it, only when it changed.
+    template <typename T, typename Signal>
+    bool assign(T& field, const T& value, Signal signal)
+    {
+        if (field == value) return false;
+        field = value;
+        emit (this->*signal)(value);
+        emit changed();
+        return true;
+    }
+    void restoreReadingPosition(QuarnPDFView& view);
+    std::optional<quarnkit::ReadingPosition> storedPosition() const;
+    void observeHistory(QuarnPDFView* view);
+    void refit();
+    void setZoomFit(std::optional<quarnkit::ZoomPreset> fit);
+    size_t pageSignature() const;
+    // Runs `work` after `ms` unless the window stops first or the model goes.
+    void later(int ms, std::function<void()> work);
+
+    platform::UserDefaults& defaults_;
+    quarnkit::ReadingPositionStore& positions_;
+
+    quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
+    quarnkit::RGBA color_ = quarnkit::RGBA::ink;
+    int swatchIndex_ = 1;
+    double stroke_ = 3;
+    double textSize_ = 18;
+    bool filled_ = false;
+    bool sidebar_ = true;
+    LibraryPanel libraryPanel_ = LibraryPanel::document;
+    bool findPresented_ = false;
+    QString findQuery_;
+    int findIndex_ = 0;
+    int findCount_ = 0;
+    int findToken_ = 0;
+    int pageIndex_ = 0;
+    int pageCount_ = 0;
+    double zoom_ = 1.0;
+    bool exportPresented_ = false;
+    bool hasSelection_ = false;
+    quarnkit::DisplayMode displayMode_;
+    bool coverSeparately_ = false;
+    std::optional<quarnkit::ZoomPreset> zoomFit_ = quarnkit::ZoomPreset::fitPage;
+    bool canGoBack_ = false;
+    bool canGoForward_ = false;
+    int pageFieldToken_ = 0;
+
+    QPointer<QuarnPDFView> pdfView_;
+    QPointer<quarnkit::QuarnDocument> document_;
+    QString filePath_;
+
+    // Runtime.
+    std::optional<double> fittedScale_;
+    bool findFieldFocused_ = false;
+    std::optional<size_t> pageSignature_;
+    QPointer<QuarnPDFView> readyView_;
+    bool reading_ = false;
+    std::optional<quarnkit::ReadingPosition> pending_;
+    QTimer saveTimer_;
+    KeyFilter* keyFilter_ = nullptr;
+    bool running_ = false;
+    // Raised by stop(): delayed work from before the stop does nothing.
+    quint64 epoch_ = 0;
+    QMetaObject::Connection quitConnection_;
+    QMetaObject::Connection historyConnection_;
+
+public:
+    // Told by the find bar whether its field has the keyboard focus.
+    void setFindFieldFocused(bool focused) { findFieldFocused_ = focused; }
+};
+
+} // namespace quarn

@@ -1,0 +1,320 @@
+#include "Quarn/Viewer/ViewerScreen.h"
+
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/SmallMarks.h"
+#include "Quarn/Design/WindowChrome.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/StateMessages.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace quarn {
+
+namespace D = quarnkit::Design;
+
+ViewerScreen::Content ViewerScreen::contentFor(bool locked, bool unlocked, int pageCount, bool firstPageReadable)
+{
+    if (locked && !unlocked) return Content::locked;
+    if (pageCount == 0) return Content::noPages;
+    if (!firstPageReadable) return Content::unreadable;
+    return Content::document;
+}
+
+ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
+                           QWidget* parent)
+    : QWidget(parent), document_(document), filePath_(filePath), undoStack_(undoStack), model_(new ViewerModel(nullptr, nullptr, this))
+{
+    setAcceptDrops(true);
+    setMinimumSize(880, 580);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, D::window());
+    setPalette(p);
+    new WindowChrome(this);
+
+    auto* root = new QHBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    contentHost_ = new QWidget(this);
+    auto* hostLayout = new QVBoxLayout(contentHost_);
+    hostLayout->setContentsMargins(0, 0, 0, 0);
+    hostLayout->setSpacing(0);
+    root->addWidget(contentHost_, 1);
+
+    // The watched values; none of them fires for its initial value.
+    connect(model_, &ViewerModel::pageIndexChanged, model_, &ViewerModel::scheduleReadingPositionSave);
+    connect(model_, &ViewerModel::zoomValueChanged, model_, &ViewerModel::zoomChanged);
+    connect(model_, &ViewerModel::findQueryChanged, model_, [this] { model_->startFind(160); });
+    connect(model_, &ViewerModel::sidebarChanged, this, [this](bool shown) {
+        if (sidebarButton_) sidebarButton_->setChosen(shown);
+    });
+    connect(model_, &ViewerModel::findPresentedChanged, this, [this](bool shown) {
+        if (findButton_) findButton_->setChosen(shown);
+    });
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
+
+    model_->setDocument(document_);
+    model_->setFilePath(filePath_);
+    rebuildContent();
+}
+
+ViewerScreen::~ViewerScreen()
+{
+    disappear();
+}
+
+bool ViewerScreen::documentReady() const
+{
+    return document_ && contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
+                                   document_->firstPageReadable()) == Content::document;
+}
+
+void ViewerScreen::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    appear();
+}
+
+void ViewerScreen::appear()
+{
+    if (appeared_) return;
+    appeared_ = true;
+    model_->setDocument(document_);
+    model_->setFilePath(filePath_);
+    model_->start();
+}
+
+void ViewerScreen::disappear()
+{
+    if (disappeared_ || !appeared_) return;
+    disappeared_ = true;
+    model_->stop();
+}
+
+void ViewerScreen::setFilePath(const QString& path)
+{
+    if (path == filePath_) return;
+    filePath_ = path;
+    model_->setFilePath(path);
+}
+
+void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
+{
+    if (document_) disconnect(document_, nullptr, this, nullptr);
+    document_ = document;
+    unlocked_ = false;
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
+    model_->setDocument(document_);
+    const Content before = content_;
+    const Content now = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
+                                               document_->firstPageReadable())
+                                  : Content::noPages;
+    if (canvas_ && before == Content::document && now == Content::document)
+        canvas_->setDocument(document_);
+    else
+        rebuildContent();
+}
+
+void ViewerScreen::documentEdited()
+{
+    model_->documentChanged();
+    // Deleting every page, for one, turns the document view into the empty state.
+    const Content now = contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
+                                   document_->firstPageReadable());
+    if (now != content_) rebuildContent();
+}
+
+// ---------------------------------------------------------------- content
+
+void ViewerScreen::rebuildContent()
+{
+    content_ = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
+                                      document_->firstPageReadable())
+                         : Content::noPages;
+    if (current_) {
+        current_->hide();
+        current_->deleteLater();
+    }
+    canvas_ = nullptr;
+    gate_ = nullptr;
+    message_ = nullptr;
+    sidebarButton_ = findButton_ = nullptr;
+
+    switch (content_) {
+    case Content::locked: {
+        const QPointer<quarnkit::QuarnDocument> document(document_);
+        gate_ = new LockedGate(
+            [document](const QString& password) { return document && document->unlock(password); },
+            [this] {
+                unlocked_ = true;
+                // Leave the gate's own call before it is replaced.
+                QMetaObject::invokeMethod(this, &ViewerScreen::rebuildContent, Qt::QueuedConnection);
+            },
+            contentHost_);
+        current_ = gate_;
+        break;
+    }
+    case Content::noPages:
+        message_ = new StateMessage(QStringLiteral("doc"), tr("This PDF has no pages"),
+                                    tr("Add pages from the Pages menu, or open another PDF."), nullptr, contentHost_);
+        current_ = message_;
+        break;
+    case Content::unreadable: {
+        QWidget* action = nullptr;
+        if (!filePath_.isEmpty()) {
+            auto* reveal = new QuietButton(tr("Show in Folder"));
+            reveal->setFixedSize(reveal->sizeHint());
+            connect(reveal, &QAbstractButton::clicked, this, [this] { revealInFolder(filePath_); });
+            action = reveal;
+        }
+        message_ = new StateMessage(QStringLiteral("exclamationmark.triangle"), tr("ravlen can't read this PDF"),
+                                    tr("The file may be damaged or incomplete. Try opening a fresh copy."), action,
+                                    contentHost_);
+        current_ = message_;
+        break;
+    }
+    case Content::document:
+        current_ = makeDocumentView();
+        break;
+    }
+    contentHost_->layout()->addWidget(current_);
+    current_->show();
+}
+
+QWidget* ViewerScreen::makeToolbar()
+{
+    auto* bar = new QWidget;
+    bar->setFixedHeight(48);
+    bar->setAutoFillBackground(true);
+    QPalette p = bar->palette();
+    p.setColor(QPalette::Window, D::chrome());
+    bar->setPalette(p);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 0, 12, 0);
+    row->setSpacing(4);
+
+    sidebarButton_ = new ChromeToolButton(QStringLiteral("sidebar.left"), tr("Sidebar (Alt+Ctrl+S)"), bar);
+    sidebarButton_->setChosen(model_->sidebar());
+    connect(sidebarButton_, &QAbstractButton::clicked, model_, [this] { model_->setSidebar(!model_->sidebar()); });
+    row->addWidget(sidebarButton_);
+
+    auto* divider = new QWidget(bar);
+    divider->setFixedSize(1, 18);
+    divider->setAutoFillBackground(true);
+    QPalette dp = divider->palette();
+    dp.setColor(QPalette::Window, D::hairline());
+    divider->setPalette(dp);
+    row->addSpacing(6);
+    row->addWidget(divider);
+    row->addSpacing(6);
+    row->addStretch(1);
+
+    findButton_ = new ChromeToolButton(QStringLiteral("magnifyingglass"), tr("Find"), bar);
+    findButton_->setChosen(model_->findPresented());
+    connect(findButton_, &QAbstractButton::clicked, model_, [this] {
+        if (model_->findPresented())
+            model_->closeFind();
+        else
+            model_->showFind();
+    });
+    row->addWidget(findButton_);
+    row->addSpacing(6);
+    auto* exportButton = new AccentButton(tr("Export"), std::nullopt, bar);
+    exportButton->setFixedSize(exportButton->sizeHint());
+    connect(exportButton, &QAbstractButton::clicked, model_, [this] { model_->setExportPresented(true); });
+    row->addWidget(exportButton);
+    return bar;
+}
+
+QWidget* ViewerScreen::makeDocumentView()
+{
+    auto* view = new QWidget(contentHost_);
+    auto* column = new QVBoxLayout(view);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeToolbar());
+    column->addWidget(new Hairline(false, view));
+    canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
+    column->addWidget(canvas_, 1);
+    return view;
+}
+
+// ---------------------------------------------------------------- dropping files
+
+QStringList ViewerScreen::droppedPdfs(const QMimeData* mime)
+{
+    QStringList files;
+    if (!mime || !mime->hasUrls()) return files;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString path = url.toLocalFile();
+        if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf")) files << path;
+    }
+    return files;
+}
+
+bool ViewerScreen::openDroppedPdfs(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls()) return false;
+    bool anyFile = false;
+    for (const QUrl& url : mime->urls()) anyFile = anyFile || url.isLocalFile();
+    if (!anyFile) return false;
+    // Other files are ignored without a message; each PDF opens in its own
+    // window, and one that fails is reported by the opener.
+    for (const QString& path : droppedPdfs(mime)) model_->openFile(path);
+    return true;
+}
+
+void ViewerScreen::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void ViewerScreen::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void ViewerScreen::dropEvent(QDropEvent* event)
+{
+    if (openDroppedPdfs(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+// ---------------------------------------------------------------- reveal
+
+void revealInFolder(const QString& path)
+{
+    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString();
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{uri} << QString();
+    // Asked without waiting; a desktop without the service gets the folder opened instead.
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 3000), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [folder](QDBusPendingCallWatcher* w) {
+        if (w->isError()) QDesktopServices::openUrl(folder);
+        w->deleteLater();
+    });
+}
+
+} // namespace quarn

@@ -1,0 +1,92 @@
+#pragma once
+// The content of one document window: the toolbar, the page canvas, and in
+// place of the pages the password gate or a state message when the PDF is
+// locked, empty or unreadable. It owns the window's viewer model, starts it
+// when first shown, stops it when it goes away, feeds it the changes it
+// watches, and opens PDF files dropped anywhere on the window.
+#include "Quarn/Viewer/ViewerModel.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QMimeData;
+class QStackedLayout;
+class QUndoStack;
+
+namespace quarn {
+
+class PdfCanvas;
+class LockedGate;
+class StateMessage;
+class ChromeToolButton;
+
+class ViewerScreen : public QWidget {
+    Q_OBJECT
+public:
+    // What the content area shows, decided in this order.
+    enum class Content { locked, noPages, unreadable, document };
+    static Content contentFor(bool locked, bool unlocked, int pageCount, bool firstPageReadable);
+
+    ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
+                 QWidget* parent = nullptr);
+    ~ViewerScreen() override;
+
+    ViewerModel& model() { return *model_; }
+    quarnkit::QuarnDocument* document() const { return document_; }
+    Content content() const { return content_; }
+    // True when the document can be shown: unlocked (or not locked), with a readable first page.
+    bool documentReady() const;
+    PdfCanvas* canvas() const { return canvas_; }
+    LockedGate* gate() const { return gate_; }
+    StateMessage* message() const { return message_; }
+
+    // The file was saved under a new name or moved.
+    void setFilePath(const QString& path);
+    // The document behind the window was replaced (Revert); content is rebuilt.
+    void setDocument(quarnkit::QuarnDocument* document);
+
+    // Appear: the model gets the document and file and starts. Disappear:
+    // the model stops. Each runs once; showing and destroying call them.
+    void appear();
+    void disappear();
+
+    // The local PDF files among dropped URLs, in drop order (".pdf" in any case).
+    static QStringList droppedPdfs(const QMimeData* mime);
+    // Opens every dropped PDF as a window of its own; false when the drop
+    // holds no file at all (refused).
+    bool openDroppedPdfs(const QMimeData* mime);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void rebuildContent();
+    QWidget* makeToolbar();
+    QWidget* makeDocumentView();
+    void documentEdited();
+
+    QPointer<quarnkit::QuarnDocument> document_;
+    QString filePath_;
+    QPointer<QUndoStack> undoStack_;
+    ViewerModel* model_;
+    bool unlocked_ = false;
+    bool appeared_ = false;
+    bool disappeared_ = false;
+    Content content_ = Content::document;
+
+    QWidget* contentHost_ = nullptr;
+    QWidget* current_ = nullptr;
+    PdfCanvas* canvas_ = nullptr;
+    LockedGate* gate_ = nullptr;
+    StateMessage* message_ = nullptr;
+    ChromeToolButton* sidebarButton_ = nullptr;
+    ChromeToolButton* findButton_ = nullptr;
+};
+
+// Shows a file in the desktop's file manager (selected where it can), else opens its folder.
+void revealInFolder(const QString& path);
+
+} // namespace quarn
