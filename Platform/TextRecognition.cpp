@@ -70,7 +70,13 @@ std::string joinedCodes(const std::vector<std::string>& languages)
 
 std::string TextRecognition::dataPath()
 {
-    if (const char* env = std::getenv("TESSDATA_PREFIX"); env && *env) return env;
+    if (const char* env = std::getenv("TESSDATA_PREFIX"); env && *env) {
+        // Older Tesseract releases wanted the folder above tessdata here; accept both.
+        const QDir dir(QString::fromLocal8Bit(env));
+        const bool hasModels = !dir.entryList({QStringLiteral("*.traineddata")}, QDir::Files).isEmpty();
+        if (!hasModels && dir.exists(QStringLiteral("tessdata"))) return dir.filePath(QStringLiteral("tessdata")).toStdString();
+        return env;
+    }
     for (const char* candidate : {"/usr/share/tesseract-ocr/5/tessdata", "/usr/share/tesseract-ocr/4.00/tessdata",
                                   "/usr/share/tessdata", "/usr/local/share/tessdata"})
         if (QFileInfo(QString::fromUtf8(candidate)).isDir()) return candidate;

@@ -112,6 +112,19 @@ TEST(TextRecognition, FindsInstalledLanguagesAndHonoursTessdataPrefix)
     EXPECT_THROW(TextRecognition::recognize(white, {"eng"}), TextRecognitionError); // not in that folder
 }
 
+TEST(TextRecognition, AcceptsTheFolderAboveTessdata)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("tessdata")));
+    QFile model(dir.filePath(QStringLiteral("tessdata/abc.traineddata")));
+    ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+    model.close();
+    ScopedEnv env("TESSDATA_PREFIX", dir.path().toStdString());
+    EXPECT_EQ(TextRecognition::dataPath(), dir.filePath(QStringLiteral("tessdata")).toStdString());
+    EXPECT_EQ(TextRecognition::availableLanguages(), std::vector<std::string>{"abc"});
+}
+
 TEST(TextRecognition, ReadsARenderedPage)
 {
     auto doc = PdfDocument::openBytes(makeLinePdf("HELLO WORLD"));
