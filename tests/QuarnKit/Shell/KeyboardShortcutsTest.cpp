@@ -1,5 +1,7 @@
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
+#include "QuarnKit/Markup/MarkupTool.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -140,6 +142,11 @@ TEST(ShortcutCatalog, ElevenGroupsBuiltFromTheTable)
     ASSERT_EQ(tools.rows.size(), 13u);
     EXPECT_EQ(tools.rows[0], ShortcutRow(QStringLiteral("Select"), {QStringLiteral("V")}));
     EXPECT_EQ(tools.rows[11], ShortcutRow(QStringLiteral("Redact"), {QStringLiteral("X")}));
+    // The table's tool keys are the tools' own letters, in the tools' order.
+    for (size_t i = 0; i < quarnkit::allTools.size(); ++i) {
+        EXPECT_EQ(tools.rows[i].title, quarnkit::title(quarnkit::allTools[i]));
+        EXPECT_EQ(tools.rows[i].keys, (std::vector<QStringList>{{quarnkit::letter(quarnkit::allTools[i])}}));
+    }
 
     const auto& colors = group(groups, QStringLiteral("Colors"));
     ASSERT_EQ(colors.rows.size(), 8u);
