@@ -383,3 +383,34 @@ TEST(DocumentSearchSessions, HandlerMayStartTheNextSearch)
     EXPECT_EQ(firstBatches, 1);
     EXPECT_EQ(second.matches().size(), 40u);
 }
+
+TEST(DocumentSearchRun, EveryCorpusFileCanBeSearched)
+{
+    for (const std::string& path : testsupport::corpusPdfs()) {
+        SCOPED_TRACE(path);
+        std::shared_ptr<const PdfDocument> doc;
+        try {
+            doc = PdfDocument::openFile(path);
+        } catch (const platform::PdfError&) {
+            continue; // files that do not open are the opener's business
+        }
+        const Outcome outcome = searchAll(doc, "e");
+        EXPECT_EQ(outcome.finishes, 1);
+        for (const SearchMatch& match : outcome.matches()) {
+            ASSERT_FALSE(match.quads.empty());
+            ASSERT_LT(match.page, doc->pageCount());
+        }
+    }
+}
+
+TEST(DocumentSearchRun, RotatedRightToLeftPage)
+{
+    std::shared_ptr<const PdfDocument> doc = PdfDocument::openFile(testsupport::corpusPath("habibi-rotated.pdf"));
+    const auto matches = searchAll(doc, "habibi", wholeWords).matches();
+    ASSERT_FALSE(matches.empty());
+    const platform::PdfPageGeometry geometry = doc->pageGeometry(matches[0].page);
+    const platform::PdfRect bounds = matches[0].bounds();
+    EXPECT_GT(bounds.width * bounds.height, 0);
+    EXPECT_TRUE(geometry.mediaBox.contains({bounds.midX(), bounds.midY()}));
+    EXPECT_FALSE(searchAll(doc, QStringLiteral("\u062D\u064E\u0628\u064A\u0628\u064A")).matches().empty());
+}
