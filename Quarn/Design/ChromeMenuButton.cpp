@@ -1,0 +1,87 @@
+#include "Quarn/Design/ChromeMenuButton.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QPainter>
+
+namespace quarn {
+
+QString ChromeMenuItem::shortcutText() const
+{
+    if (key.isEmpty()) return {};
+    const QKeySequence parsed = QKeySequence::fromString(key, QKeySequence::PortableText);
+    if (parsed.count() == 1 && parsed[0].keyboardModifiers() == Qt::NoModifier)
+        return QKeySequence(QKeyCombination(modifiers, parsed[0].key())).toString(QKeySequence::NativeText);
+    // A key Qt has no name for ("→") is shown as given after the modifiers.
+    QString text;
+    if (modifiers & Qt::ControlModifier) text += QStringLiteral("Ctrl+");
+    if (modifiers & Qt::AltModifier) text += QStringLiteral("Alt+");
+    if (modifiers & Qt::ShiftModifier) text += QStringLiteral("Shift+");
+    if (modifiers & Qt::MetaModifier) text += QStringLiteral("Meta+");
+    return text + key;
+}
+
+ChromeMenuButton::ChromeMenuButton(const QString& help, Items items, Label label, QWidget* parent)
+    : ChromeButton(parent), items_(std::move(items)), label_(std::move(label))
+{
+    setToolTip(help);
+    setAccessibleName(help);
+    connect(this, &QAbstractButton::clicked, this, &ChromeMenuButton::open);
+}
+
+ChromeMenuButton::~ChromeMenuButton() = default; // an open menu is our child and goes with us
+
+QMenu* ChromeMenuButton::openMenu() const { return menu_; }
+
+void ChromeMenuButton::open()
+{
+    // Read the items now: the menu shows the state of this moment and is
+    // never updated while it is open.
+    const std::vector<ChromeMenuItem> items = items_ ? items_() : std::vector<ChromeMenuItem>{};
+    menu_ = showChromeMenu(items, this);
+    if (menu_) emit menuShown(menu_);
+}
+
+QMenu* ChromeMenuButton::showChromeMenu(const std::vector<ChromeMenuItem>& items, QWidget* anchor)
+{
+    if (!anchor || !anchor->isVisible()) return nullptr;
+    auto* menu = new QMenu(anchor);
+    // The click that closes the menu over its button must not open it again.
+    menu->setAttribute(Qt::WA_NoMouseReplay);
+    for (const ChromeMenuItem& item : items) {
+        if (item.isSeparator()) {
+            menu->addSeparator();
+            continue;
+        }
+        QString text = item.title;
+        text.replace(QLatin1Char('&'), QStringLiteral("&&")); // titles have no mnemonics
+        const QString shortcut = item.shortcutText();
+        // After a tab the menu shows the text in its shortcut column without
+        // binding the key: the key itself belongs to the menus and key handlers.
+        if (!shortcut.isEmpty()) text += QLatin1Char('\t') + shortcut;
+        QAction* action = menu->addAction(text);
+        action->setCheckable(item.checked); // no empty check box beside unchecked items
+        action->setChecked(item.checked);
+        action->setEnabled(item.enabled);
+        // Run after the menu has finished with the click: the action may close
+        // the window that holds the button, and the menu with it.
+        QObject::connect(action, &QAction::triggered, QCoreApplication::instance(), [run = item.action] {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), run, Qt::QueuedConnection);
+        });
+    }
+    QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    menu->popup(anchor->mapToGlobal(QPoint(0, anchor->height() + 5)));
+    return menu;
+}
+
+void ChromeMenuButton::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    pressStyle().apply(p, rect());
+    if (label_) label_(p, QRectF(rect()), LabelState{showsHover(), isEnabled() ? hoverAmount() : 0.0, isEnabled()});
+}
+
+} // namespace quarn
