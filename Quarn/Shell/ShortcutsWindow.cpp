@@ -1,0 +1,313 @@
+#include "Quarn/Shell/ShortcutsWindow.h"
+
+#include "Platform/UserDefaults.h"
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/SmallMarks.h"
+#include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/WindowChrome.h"
+#include "Quarn/Shell/ShellText.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace quarn {
+
+namespace D = quarnkit::Design;
+using quarnkit::ShortcutCatalog::filtered;
+using quarnkit::ShortcutGroup;
+using quarnkit::ShortcutRow;
+
+ShortcutColumns dealShortcutColumns(std::vector<ShortcutGroup> groups)
+{
+    ShortcutColumns columns;
+    int leftWeight = 0, rightWeight = 0;
+    for (ShortcutGroup& group : groups) {
+        const int weight = int(group.rows.size()) + 2; // a heading counts as two rows
+        if (rightWeight < leftWeight) {
+            rightWeight += weight;
+            columns.right.push_back(std::move(group));
+        } else {
+            leftWeight += weight;
+            columns.left.push_back(std::move(group));
+        }
+    }
+    return columns;
+}
+
+namespace {
+
+constexpr QSize kWindowSize{780, 620};
+
+QFont groupTitleFont()
+{
+    QFont font = uiFont(13, QFont::DemiBold);
+    font.setFamilies({QStringLiteral("serif")});
+    font.setStyleHint(QFont::Serif);
+    return font;
+}
+
+// "Next page: →, or Page Down, or Alt ↓": what a screen reader says for a row.
+QString accessibleRowText(const ShortcutRow& row)
+{
+    QStringList alternatives;
+    for (const QStringList& caps : row.keys) alternatives.append(caps.join(QLatin1Char(' ')));
+    return row.title + QStringLiteral(": ") + alternatives.join(QStringLiteral(", or "));
+}
+
+QWidget* makeRow(const ShortcutRow& row)
+{
+    auto* widget = new QWidget;
+    widget->setAccessibleName(accessibleRowText(row));
+    widget->setMinimumHeight(26);
+    auto* layout = new QHBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    if (row.swatch) layout->addWidget(new InkDot(*row.swatch, 10));
+    QLabel* title = shelltext::label(row.title, uiFont(13), withOpacity(D::paper(), 0.9));
+    title->setWordWrap(false);
+    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // one line; the keys keep their width
+    title->setMinimumWidth(0);
+    layout->addWidget(title, 1);
+    layout->addSpacing(12);
+
+    auto* keys = new QHBoxLayout;
+    keys->setSpacing(6);
+    for (size_t i = 0; i < row.keys.size(); ++i) {
+        if (i > 0) keys->addWidget(shelltext::label(QStringLiteral("or"), uiFont(11), shelltext::tertiary()));
+        auto* caps = new QHBoxLayout;
+        caps->setSpacing(3);
+        for (const QString& cap : row.keys[i]) caps->addWidget(new KeyCap(cap));
+        keys->addLayout(caps);
+    }
+    layout->addLayout(keys);
+    return widget;
+}
+
+QWidget* makeGroup(const ShortcutGroup& group)
+{
+    auto* widget = new QWidget;
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    QLabel* title = shelltext::label(group.title, groupTitleFont(), withOpacity(D::paper(), 0.7));
+    title->setContentsMargins(0, 0, 0, 4);
+    title->setAccessibleDescription(QStringLiteral("heading"));
+    layout->addWidget(title);
+    for (const ShortcutRow& row : group.rows) layout->addWidget(makeRow(row));
+    return widget;
+}
+
+QVBoxLayout* makeColumn(const std::vector<ShortcutGroup>& groups)
+{
+    auto* column = new QVBoxLayout;
+    column->setSpacing(26);
+    for (const ShortcutGroup& group : groups) column->addWidget(makeGroup(group));
+    column->addStretch(1);
+    return column;
+}
+
+// The soft edge content scrolls out under: Design.window from clear to opaque.
+class BottomFade : public QWidget {
+public:
+    explicit BottomFade(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        QLinearGradient gradient(0, 0, 0, height());
+        gradient.setColorAt(0, withOpacity(D::window(), 0));
+        gradient.setColorAt(1, D::window());
+        p.fillRect(rect(), gradient);
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- view
+
+ShortcutsView::ShortcutsView(QWidget* parent) : QWidget(parent)
+{
+    setFixedSize(kWindowSize);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, D::window());
+    setPalette(pal);
+    new WindowChrome(this);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(24, 18, 24, 14);
+    header->setSpacing(16);
+    header->addWidget(shelltext::label(QStringLiteral("Keyboard shortcuts"), uiFont(18, QFont::DemiBold), D::paper()));
+    header->addStretch(1);
+    field_ = new FlatField;
+    field_->setFieldFont(uiFont(12));
+    field_->setPlaceholderText(QStringLiteral("Search shortcuts"));
+    field_->setAccessibleName(QStringLiteral("Search shortcuts"));
+    field_->setFixedWidth(220);
+    field_->addAction(QIcon(symbolPixmap(QStringLiteral("magnifyingglass"), QSize(11, 11),
+                                         withOpacity(D::paper(), 0.5), devicePixelRatioF())),
+                      QLineEdit::LeadingPosition);
+    header->addWidget(field_);
+    root->addLayout(header);
+    root->addWidget(new Hairline(false));
+
+    scroll_ = new QScrollArea;
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll_->viewport()->setAutoFillBackground(false);
+    root->addWidget(scroll_, 1);
+
+    fade_ = new BottomFade(this);
+    connect(field_, &QLineEdit::textChanged, this, &ShortcutsView::rebuild);
+    rebuild();
+}
+
+QString ShortcutsView::query() const { return field_->text(); }
+
+QString ShortcutsView::emptyText() const { return empty_ ? empty_->text() : QString(); }
+
+void ShortcutsView::rebuild()
+{
+    columns_ = dealShortcutColumns(filtered(query()));
+    empty_ = nullptr;
+
+    auto* content = new QWidget;
+    content->setAutoFillBackground(false);
+    if (columns_.left.empty() && columns_.right.empty()) {
+        auto* layout = new QVBoxLayout(content);
+        layout->setContentsMargins(24, 80, 24, 34);
+        // Only spaces come off the ends here; a line break typed into the query stays.
+        QString shown = query();
+        while (shown.startsWith(QLatin1Char(' ')) || shown.startsWith(QLatin1Char('\t'))) shown.remove(0, 1);
+        while (shown.endsWith(QLatin1Char(' ')) || shown.endsWith(QLatin1Char('\t'))) shown.chop(1);
+        empty_ = shelltext::label(QStringLiteral("No shortcuts match “%1”.").arg(shown), uiFont(13), shelltext::secondary());
+        empty_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        empty_->setWordWrap(true);
+        layout->addWidget(empty_);
+        layout->addStretch(1);
+    } else {
+        auto* layout = new QHBoxLayout(content);
+        layout->setContentsMargins(24, 22, 24, 34);
+        layout->setSpacing(36);
+        // Each column takes half the width, also when one of them is empty.
+        layout->addLayout(makeColumn(columns_.left), 1);
+        layout->addLayout(makeColumn(columns_.right), 1);
+    }
+    scroll_->setWidget(content); // the previous content goes
+    scroll_->verticalScrollBar()->setValue(0);
+    placeFade();
+}
+
+void ShortcutsView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeFade();
+}
+
+void ShortcutsView::placeFade()
+{
+    const QRect viewport(scroll_->viewport()->mapTo(this, QPoint(0, 0)), scroll_->viewport()->size());
+    fade_->setGeometry(viewport.left(), viewport.bottom() + 1 - 28, viewport.width(), 28);
+    fade_->raise();
+}
+
+// ---------------------------------------------------------------- window
+
+ShortcutsWindow& ShortcutsWindow::shared()
+{
+    static ShortcutsWindow* window = new ShortcutsWindow(platform::UserDefaults::standard());
+    return *window;
+}
+
+ShortcutsWindow::ShortcutsWindow(platform::UserDefaults& defaults) : defaults_(defaults) {}
+
+ShortcutsWindow::~ShortcutsWindow() { delete window_.data(); }
+
+void ShortcutsWindow::show()
+{
+    if (!window_) create();
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void ShortcutsWindow::create()
+{
+    window_ = new ShortcutsView;
+    window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                            Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+    window_->setWindowTitle(QStringLiteral("Keyboard Shortcuts"));
+    window_->setAttribute(Qt::WA_DeleteOnClose, false); // closing hides it
+    applyWindowChrome(window_);
+    placeWindow();
+    window_->installEventFilter(this);
+    // A window must not outlive the application object.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, window_, &QObject::deleteLater);
+}
+
+void ShortcutsWindow::placeWindow()
+{
+    if (const auto saved = defaults_.value(frameKey); saved && saved->is_object()) {
+        const auto number = [&](const char* key) -> std::optional<int> {
+            const auto it = saved->find(key);
+            if (it == saved->end() || !it->is_number()) return std::nullopt;
+            return int(it->get<double>());
+        };
+        const auto x = number("x"), y = number("y");
+        if (x && y) {
+            const QRect frame(QPoint(*x, *y), kWindowSize);
+            // A frame left on a screen that is gone is not restored.
+            for (const QScreen* screen : QGuiApplication::screens())
+                if (screen->availableGeometry().intersects(frame)) {
+                    window_->move(frame.topLeft());
+                    return;
+                }
+        }
+    }
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    window_->move(area.center() - QPoint(kWindowSize.width() / 2, kWindowSize.height() / 2));
+}
+
+void ShortcutsWindow::saveFrame()
+{
+    if (!window_) return;
+    const QPoint at = window_->pos();
+    defaults_.set(frameKey, {{"x", at.x()}, {"y", at.y()}, {"width", window_->width()}, {"height", window_->height()}});
+}
+
+bool ShortcutsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Moves before the window is first shown are our own placing.
+    if (watched == window_ && ((event->type() == QEvent::Move && window_->isVisible()) || event->type() == QEvent::Hide))
+        saveFrame();
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace quarn

@@ -1,0 +1,184 @@
+#include "Quarn/Shell/ShortcutsWindow.h"
+
+#include "Platform/UserDefaults.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/SmallMarks.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quarn;
+
+namespace {
+
+QStringList titlesOf(const std::vector<quarnkit::ShortcutGroup>& groups)
+{
+    QStringList titles;
+    for (const auto& g : groups) titles.append(g.title);
+    return titles;
+}
+
+// The texts the user sees in the list, top to bottom, left column first.
+QStringList shownTexts(ShortcutsView& view)
+{
+    auto* scroll = view.findChild<QScrollArea*>();
+    QStringList texts;
+    for (QLabel* label : scroll->widget()->findChildren<QLabel*>())
+        if (label->isVisibleTo(&view)) texts.append(label->text());
+    return texts;
+}
+
+// A shortcuts window over defaults of its own.
+struct WindowFixture {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+    ShortcutsWindow windows{defaults};
+
+    ShortcutsView& shown()
+    {
+        windows.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(windows.window()));
+        return *windows.window();
+    }
+};
+
+} // namespace
+
+TEST(ShortcutColumns, BalanceTheWholeCatalog)
+{
+    const ShortcutColumns columns = dealShortcutColumns(quarnkit::ShortcutCatalog::groups());
+    EXPECT_EQ(titlesOf(columns.left), QStringList({"Tools", "Navigation", "Zoom", "Find", "Fill and sign", "File"}));
+    EXPECT_EQ(titlesOf(columns.right), QStringList({"Colors", "Marks", "View", "Pages", "Slideshow"}));
+
+    // One group stays left; the second of two always goes right.
+    const auto zoom = quarnkit::ShortcutCatalog::filtered(QStringLiteral("zoom"));
+    EXPECT_EQ(titlesOf(dealShortcutColumns(zoom).left), QStringList({"Zoom"}));
+    EXPECT_TRUE(dealShortcutColumns(zoom).right.empty());
+    std::vector<quarnkit::ShortcutGroup> two{{"A", {}}, {"B", {}}};
+    EXPECT_EQ(titlesOf(dealShortcutColumns(two).right), QStringList({"B"}));
+}
+
+TEST(ShortcutsWindow, SearchNarrowsTheList)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    EXPECT_EQ(view.size(), QSize(780, 620));
+    EXPECT_EQ(view.windowTitle(), "Keyboard Shortcuts");
+    EXPECT_EQ(view.searchField()->placeholderText(), "Search shortcuts");
+    const QStringList all = shownTexts(view);
+    EXPECT_TRUE(all.contains("Tools"));
+    EXPECT_TRUE(all.contains("Slideshow"));
+    EXPECT_TRUE(all.contains("Graphite"));
+
+    QTest::keyClicks(view.searchField(), QStringLiteral("zoom"));
+    EXPECT_EQ(shownTexts(view), QStringList({"Zoom", "Zoom in", "Zoom out", "Actual size", "Fit page", "Fit width"}));
+    EXPECT_TRUE(view.columns().right.empty());
+    EXPECT_TRUE(view.emptyText().isEmpty());
+
+    // Row titles are searched in every group; group titles bring the whole group.
+    view.searchField()->clear();
+    QTest::keyClicks(view.searchField(), QStringLiteral("SLIDESHOW"));
+    const QStringList slideshow = shownTexts(view);
+    EXPECT_EQ(titlesOf(view.columns().left), QStringList({"View"}));
+    EXPECT_EQ(titlesOf(view.columns().right), QStringList({"Slideshow"}));
+    EXPECT_TRUE(slideshow.contains("Exit"));
+    EXPECT_FALSE(slideshow.contains("Single page"));
+
+    // Spaces only: the whole catalog.
+    view.searchField()->setText(QStringLiteral("   "));
+    EXPECT_EQ(shownTexts(view), all);
+}
+
+TEST(ShortcutsWindow, SaysWhenNothingMatches)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    // Keys are not searched.
+    QTest::keyClicks(view.searchField(), QStringLiteral("  Ctrl+Q "));
+    EXPECT_EQ(view.emptyText(), "No shortcuts match “Ctrl+Q”.");
+    EXPECT_EQ(shownTexts(view), QStringList({"No shortcuts match “Ctrl+Q”."}));
+    EXPECT_TRUE(view.columns().left.empty());
+}
+
+TEST(ShortcutsWindow, RowsShowTheirKeysAndSwatches)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    QTest::keyClicks(view.searchField(), QStringLiteral("Next page"));
+    // Navigation and Slideshow: alternatives with "or" between them.
+    const QStringList texts = shownTexts(view);
+    EXPECT_EQ(texts.count("Next page"), 2);
+    EXPECT_EQ(texts.count("or"), 4);
+    QWidget* row = nullptr;
+    for (QWidget* w : view.findChildren<QWidget*>())
+        if (w->accessibleName().startsWith(QStringLiteral("Next page: →"))) row = w;
+    ASSERT_NE(row, nullptr);
+    EXPECT_GE(row->height(), 26);
+    EXPECT_GE(row->findChildren<KeyCap*>().size(), 3);
+
+    view.searchField()->setText(QStringLiteral("ink"));
+    const auto dots = view.findChildren<InkDot*>();
+    ASSERT_EQ(dots.size(), 1);
+    EXPECT_EQ(dots.front()->size(), QSize(10, 10));
+    EXPECT_EQ(shownTexts(view), QStringList({"Colors", "Ink"}));
+}
+
+TEST(ShortcutsWindow, OneWindowHiddenOnCloseWithItsQuery)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    QTest::keyClicks(view.searchField(), QStringLiteral("rotate"));
+    view.close();
+    EXPECT_FALSE(view.isVisible());
+    f.windows.show(); // the menu item chosen again
+    EXPECT_EQ(f.windows.window(), &view);
+    EXPECT_TRUE(view.isVisible());
+    EXPECT_EQ(view.query(), "rotate");
+    EXPECT_EQ(shownTexts(view), QStringList({"Pages", "Rotate left", "Rotate right"}));
+    f.windows.show();
+    EXPECT_EQ(f.windows.window(), &view);
+}
+
+TEST(ShortcutsWindow, OpensCentredThenWhereItWasLeft)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("defaults.json"));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint moved = area.topLeft() + QPoint(40, 30);
+    {
+        platform::UserDefaults defaults(path);
+        ShortcutsWindow windows(defaults);
+        windows.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(windows.window()));
+        EXPECT_EQ(windows.window()->pos(), area.center() - QPoint(390, 310));
+        windows.window()->move(moved);
+        windows.window()->close();
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    {
+        // The next run.
+        platform::UserDefaults defaults(path);
+        const auto saved = defaults.value(ShortcutsWindow::frameKey);
+        ASSERT_TRUE(saved);
+        EXPECT_EQ((*saved)["x"], moved.x());
+        ShortcutsWindow windows(defaults);
+        windows.show();
+        EXPECT_EQ(windows.window()->pos(), moved);
+        windows.window()->close();
+    }
+    {
+        // A frame on no screen any more is not restored.
+        platform::UserDefaults defaults(path);
+        defaults.set(ShortcutsWindow::frameKey, {{"x", 90000}, {"y", 90000}, {"width", 780}, {"height", 620}});
+        ShortcutsWindow windows(defaults);
+        windows.show();
+        EXPECT_EQ(windows.window()->pos(), area.center() - QPoint(390, 310));
+        windows.window()->close();
+    }
+}
