@@ -181,6 +181,7 @@ ShortcutsView::ShortcutsView(QWidget* parent) : QWidget(parent)
     root->addWidget(scroll_, 1);
 
     fade_ = new BottomFade(this);
+    scroll_->viewport()->installEventFilter(this); // the fade follows the viewport's geometry
     connect(field_, &QLineEdit::textChanged, this, &ShortcutsView::rebuild);
     rebuild();
 }
@@ -221,10 +222,11 @@ void ShortcutsView::rebuild()
     placeFade();
 }
 
-void ShortcutsView::resizeEvent(QResizeEvent* event)
+bool ShortcutsView::eventFilter(QObject* watched, QEvent* event)
 {
-    QWidget::resizeEvent(event);
-    placeFade();
+    if (watched == scroll_->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placeFade();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ShortcutsView::placeFade()

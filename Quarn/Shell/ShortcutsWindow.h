@@ -40,7 +40,7 @@ public:
     QString emptyText() const;
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuild();
