@@ -775,6 +775,8 @@ bool QuarnPDFView::visibleTilesReady() const
 
 void QuarnPDFView::setTileCacheBudget(std::size_t bytes) { renderer_->setBudget(bytes); }
 
+std::size_t QuarnPDFView::tileCacheBudget() const { return renderer_->budget(); }
+
 std::size_t QuarnPDFView::tileCacheBytes() const { return renderer_->cachedBytes(); }
 
 void QuarnPDFView::paintEvent(QPaintEvent* event)
@@ -804,12 +806,24 @@ void QuarnPDFView::paintEvent(QPaintEvent* event)
     std::stable_sort(wanted.begin(), wanted.end(), [&](const TileRequest& a, const TileRequest& b) {
         return QLineF(tileRectInView(a).center(), centre).length() < QLineF(tileRectInView(b).center(), centre).length();
     });
+    // Prefetch only while it leaves room: tiles fetched ahead must never push
+    // out the tiles on screen.
+    const auto bytesOf = [](const TileRequest& tile) { return std::size_t(tile.clip.width()) * tile.clip.height() * 4; };
+    std::size_t onScreen = 0;
+    for (const TileRequest& tile : tilesIn(view)) onScreen += bytesOf(tile);
+    renderer_->setFloor(2 * onScreen);
+    std::size_t planned = onScreen;
     const std::size_t visibleCount = wanted.size();
-    for (const QRectF& around : {view.translated(0, view.height()), view.translated(0, -view.height())})
-        for (const TileRequest& tile : tilesIn(around))
-            if (!renderer_->contains(tile.key) && std::none_of(wanted.begin(), wanted.begin() + visibleCount,
-                                                               [&](const TileRequest& w) { return w.key == tile.key; }))
-                wanted.push_back(tile);
+    for (const QRectF& around : {view.translated(0, view.height()), view.translated(0, -view.height())}) {
+        for (const TileRequest& tile : tilesIn(around)) {
+            if (planned + bytesOf(tile) > renderer_->budget() / 2) break;
+            if (std::any_of(wanted.begin(), wanted.begin() + visibleCount,
+                            [&](const TileRequest& w) { return w.key == tile.key; }))
+                continue;
+            planned += bytesOf(tile);
+            if (!renderer_->contains(tile.key)) wanted.push_back(tile);
+        }
+    }
     renderer_->request(wanted);
 }
 

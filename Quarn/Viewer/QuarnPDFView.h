@@ -188,6 +188,7 @@ public:
     bool visibleTilesReady() const;
     // Memory the tile cache may hold, in bytes.
     void setTileCacheBudget(std::size_t bytes);
+    std::size_t tileCacheBudget() const;
     std::size_t tileCacheBytes() const;
 
     // ------------------------------------------------------------ printing and alerts

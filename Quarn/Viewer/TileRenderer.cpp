@@ -17,7 +17,7 @@ namespace quarn {
 namespace {
 // Display lists kept for reuse; a list is a page's recorded drawing, a few
 // hundred kilobytes for most pages, more for pages full of images.
-constexpr std::size_t keptDisplayLists = 24;
+constexpr std::size_t keptDisplayLists = 12;
 
 } // namespace
 
@@ -95,8 +95,11 @@ struct TileRenderer::Shared {
             }
             QImage image;
             try {
-                if (auto list = self->displayList(request.key.page, gen, doc))
+                if (auto list = self->displayList(request.key.page, gen, doc)) {
                     image = list->render(request.key.level / 1000.0, request.clip);
+                    // 32-bit pixels draw without conversion on every paint.
+                    if (!image.isNull()) image = std::move(image).convertToFormat(QImage::Format_RGB32);
+                }
             } catch (...) {
             }
             std::lock_guard lock(self->mutex);
@@ -233,7 +236,8 @@ void TileRenderer::accept(const TileKey& key, QImage image, quint64 generation)
 void TileRenderer::evictToBudget()
 {
     // Keep at least the newest tile, whatever its size.
-    while (bytes_ > budget_ && lru_.size() > 1) {
+    const std::size_t limit = std::max(budget_, floor_);
+    while (bytes_ > limit && lru_.size() > 1) {
         const TileKey oldest = lru_.back();
         lru_.pop_back();
         auto entry = cache_.find(oldest);
@@ -252,6 +256,8 @@ void TileRenderer::setBudget(std::size_t bytes)
     budget_ = bytes;
     evictToBudget();
 }
+
+void TileRenderer::setFloor(std::size_t bytes) { floor_ = bytes; }
 
 std::vector<std::pair<TileKey, const QImage*>> TileRenderer::tilesOfPage(int page, int level) const
 {

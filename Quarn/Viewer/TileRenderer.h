@@ -66,6 +66,9 @@ public:
 
     // Memory budget of the tile cache in bytes.
     void setBudget(std::size_t bytes);
+    // The cache may grow to this, above the budget, so that the tiles of one
+    // view always fit (a view larger than the budget would evict its own tiles).
+    void setFloor(std::size_t bytes);
     std::size_t budget() const { return budget_; }
     std::size_t cachedBytes() const { return bytes_; }
     int cachedTiles() const { return int(cache_.size()); }
@@ -96,7 +99,8 @@ private:
     QHash<int, QHash<TileKey, bool>> byPage_; // page → its cached keys
     std::list<TileKey> lru_;                  // front: most recently used
     std::size_t bytes_ = 0;
-    std::size_t budget_ = 160u << 20;
+    std::size_t budget_ = 64u << 20;
+    std::size_t floor_ = 0;
 };
 
 } // namespace quarn

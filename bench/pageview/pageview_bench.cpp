@@ -1,0 +1,172 @@
+// ravlen-pageview-bench [--pages N] [FILE.pdf]
+//
+// 1. First paint: the time from opening a long PDF to its first page painted
+//    with all its tiles in a 1180 × 800 page view, against `mutool draw` of
+//    that page at the same scale in the same run (when mutool is installed).
+// 2. Scroll: from the first page to the last, half a view per step, one paint
+//    per step; reports the slowest paint (a paint never waits for rendering),
+//    the tile cache's peak against its budget, and the peak resident memory.
+//
+// Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
+// is built there by repeating the sample PDFs of the corpus, each repetition
+// copying its pages afresh; the measuring then runs in a fresh process.
+#include "Platform/PdfDocument.h"
+#include "Platform/PdfPageAssembly.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Peak and current resident set of this process, in megabytes (from /proc).
+double statusMegabytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field)) return line.mid(int(std::strlen(field))).trimmed().split(' ').front().toDouble() / 1024;
+    return -1;
+}
+
+bool buildLongDocument(int pages, const std::string& path)
+{
+    const QDir corpus(QStringLiteral(RAVLEN_CORPUS_DIR));
+    std::vector<std::shared_ptr<platform::PdfDocument>> sources;
+    for (const QFileInfo& info : corpus.entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name)) {
+        try {
+            auto doc = platform::PdfDocument::openFile(info.absoluteFilePath().toStdString());
+            if (!doc->needsPassword() && doc->pageCount() > 0) sources.push_back(doc);
+        } catch (const platform::PdfError&) {
+        }
+    }
+    if (sources.empty()) return false;
+    auto big = platform::PdfDocument::createEmpty();
+    int have = 0;
+    for (size_t i = 0; have < pages; i = (i + 1) % sources.size()) {
+        const int count = std::min(sources[i]->pageCount(), pages - have);
+        try {
+            platform::appendPages(*big, *sources[i], 0, count);
+            have += count;
+        } catch (const platform::PdfError&) {
+            sources.erase(sources.begin() + long(i));
+            if (sources.empty()) return false;
+            i = sources.size() - 1;
+        }
+    }
+    big->saveToFile(path);
+    return true;
+}
+
+// Seconds that `mutool draw` takes for page 1 at `scale`, or a negative number.
+double mutoolSeconds(const std::string& path, double scale)
+{
+    const QString mutool = QStandardPaths::findExecutable(QStringLiteral("mutool"));
+    if (mutool.isEmpty()) return -1;
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("png"),
+                           QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-r"),
+                           QString::number(72 * scale, 'f', 2), QString::fromStdString(path), QStringLiteral("1")});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) return -1;
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    int pages = 1000;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc) pages = std::atoi(argv[++i]);
+        else path = argv[i];
+    }
+    QTemporaryDir scratch;
+    if (path.empty()) path = QDir(scratch.path()).filePath(QStringLiteral("long.pdf")).toStdString();
+    if (!QFileInfo::exists(QString::fromStdString(path))) {
+        std::printf("building a %d-page document from the corpus…\n", pages);
+        if (!buildLongDocument(pages, path)) {
+            std::fprintf(stderr, "no usable PDF in %s\n", RAVLEN_CORPUS_DIR);
+            return 1;
+        }
+        // Measure in a fresh process: building the file used memory of its own.
+        std::fflush(stdout);
+        return QProcess::execute(QCoreApplication::applicationFilePath(), {QString::fromStdString(path)});
+    }
+
+    // ------------------------------------------------ first paint
+    QElapsedTimer timer;
+    timer.start();
+    auto document = platform::PdfDocument::openFile(path);
+    const double opened = timer.nsecsElapsed() / 1e6;
+    quarn::QuarnPDFView view;
+    view.resize(1180, 800);
+    view.load(document);
+    view.show();
+    const double shown = timer.nsecsElapsed() / 1e6;
+    while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+    view.viewport()->repaint();
+    const double firstPaint = timer.nsecsElapsed() / 1e6;
+    std::printf("document: %s, %d pages\n", path.c_str(), view.pageCount());
+    std::printf("first paint: %.1f ms (opened %.1f ms, laid out and shown %.1f ms) at scale %.3f\n", firstPaint,
+                opened, shown, view.scaleFactor());
+    const double mutool = mutoolSeconds(path, view.scaleFactor());
+    if (mutool > 0)
+        std::printf("mutool draw of page 1: %.1f ms; ratio ravlen / mutool: %.2f\n", mutool * 1000,
+                    firstPaint / (mutool * 1000));
+    else
+        std::printf("mutool draw: not available\n");
+
+    // ------------------------------------------------ scroll
+    QScrollBar* bar = view.verticalScrollBar();
+    const int step = std::max(1, view.viewport()->height() / 2);
+    double slowestPaint = 0, totalPaint = 0;
+    int paints = 0, blankPaints = 0;
+    std::size_t peakCache = 0;
+    timer.restart();
+    while (bar->value() < bar->maximum()) {
+        bar->setValue(std::min(bar->maximum(), bar->value() + step));
+        QElapsedTimer paint;
+        paint.start();
+        view.viewport()->repaint();
+        const double ms = paint.nsecsElapsed() / 1e6;
+        slowestPaint = std::max(slowestPaint, ms);
+        totalPaint += ms;
+        ++paints;
+        if (!view.visibleTilesReady()) ++blankPaints;
+        app.processEvents(QEventLoop::AllEvents, 2);
+        peakCache = std::max(peakCache, view.tileCacheBytes());
+    }
+    while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+    const double scrolled = timer.nsecsElapsed() / 1e6;
+    std::printf("scroll: %d paints in %.0f ms to page %d; paint mean %.2f ms, slowest %.2f ms; "
+                "%d paints showed placeholders for tiles still rendering\n",
+                paints, scrolled, view.currentPageIndex() + 1, totalPaint / std::max(1, paints), slowestPaint,
+                blankPaints);
+    std::printf("tile cache: peak %.1f MB of a %.0f MB budget\n", peakCache / 1048576.0,
+                view.tileCacheBudget() / 1048576.0);
+    const double peakRss = statusMegabytes("VmHWM:");
+    std::printf("peak resident memory: %.1f MB (target under 400 MB) %s\n", peakRss,
+                peakRss < 400 ? "ok" : "OVER");
+    return 0;
+}
