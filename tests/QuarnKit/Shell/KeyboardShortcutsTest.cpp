@@ -152,9 +152,10 @@ TEST(ShortcutCatalog, ElevenGroupsBuiltFromTheTable)
     ASSERT_EQ(colors.rows.size(), 8u);
     EXPECT_EQ(colors.rows[1], ShortcutRow(QStringLiteral("Ink"), {QStringLiteral("2")}, RGBA::ink));
     for (size_t i = 0; i < colors.rows.size(); ++i) EXPECT_EQ(colors.rows[i].swatch, RGBA::swatches[i]);
-    for (const auto& g : groups)
-        if (g.title != QStringLiteral("Colors"))
-            for (const auto& r : g.rows) EXPECT_FALSE(r.swatch) << r.title.toStdString();
+    for (const auto& g : groups) {
+        if (g.title == QStringLiteral("Colors")) continue;
+        for (const auto& r : g.rows) EXPECT_FALSE(r.swatch) << r.title.toStdString();
+    }
 
     const auto& navigation = group(groups, QStringLiteral("Navigation"));
     EXPECT_EQ(navigation.rows[0].id(), QStringLiteral("Next page→|Page Down|Alt↓"));
