@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <chrono>
+#include <system_error>
 
 namespace quarnkit {
 
@@ -222,7 +223,13 @@ void DocumentSearch::start(const QString& query, const FindOptions& options, Mat
     run->owner = this;
     run->onMatches = std::move(onMatches);
     run->onFinish = std::move(onFinish);
-    workers_.emplace_back(std::thread(&DocumentSearch::work, run, document_), run);
+    try {
+        workers_.emplace_back(std::thread(&DocumentSearch::work, run, document_), run);
+    } catch (const std::system_error&) {
+        // No thread to be had: the search ends at once, having found nothing.
+        if (run->onFinish) run->onFinish();
+        return;
+    }
     current_ = run;
     running_ = true;
 }
