@@ -343,3 +343,31 @@ TEST(PdfAnnotations, TextBoxesWriteLatinGreekAndCyrillic)
     EXPECT_NE(annots::textWidth(platform::PdfBaseFont::helvetica, 18, "Привет"),
               annots::textWidth(platform::PdfBaseFont::helvetica, 18, "??????"));
 }
+
+TEST(PdfAnnotations, ForeignMarksKeepTheirOtherKeysAndPopups)
+{
+    const std::string pdf =
+        "%PDF-1.4\n1 0 obj <</Type/Catalog/Pages 2 0 R>> endobj\n"
+        "2 0 obj <</Type/Pages/Kids[3 0 R]/Count 1>> endobj\n"
+        "3 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Annots[4 0 R 5 0 R]>> endobj\n"
+        "4 0 obj <</Type/Annot/Subtype/Text/Rect[20 20 42 42]/Contents(old)/NM(keep-me)/C[0 0 1]/Popup 5 0 R>> endobj\n"
+        "5 0 obj <</Type/Annot/Subtype/Popup/Rect[50 50 200 120]/Parent 4 0 R>> endobj\n"
+        "trailer <</Root 1 0 R>>\n%%EOF\n";
+    auto doc = PdfDocument::openBytes(QByteArray::fromStdString(pdf));
+    auto note = annots::find(*doc, 0, 4);
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(note->hasPopup);
+    note->contents = "new words";
+    ASSERT_TRUE(annots::update(*doc, 0, *note));
+    platform::PdfSaveOptions plain;
+    plain.compress = false;
+    const QByteArray saved = doc->save(plain);
+    EXPECT_NE(saved.indexOf("keep-me"), -1);
+    EXPECT_EQ(annots::find(*PdfDocument::openBytes(saved), 0, 4)->contents, "new words");
+
+    // Removing the note takes its popup along; putting it back restores both.
+    EXPECT_EQ(annots::remove(*doc, 0, 4), 0);
+    EXPECT_TRUE(annots::order(*doc, 0).empty());
+    EXPECT_TRUE(annots::insert(*doc, 0, 4, 0));
+    EXPECT_EQ(annots::order(*doc, 0), (std::vector<int>{4, 5}));
+}
