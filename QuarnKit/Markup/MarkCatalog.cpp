@@ -44,16 +44,16 @@ QString snippetFor(const PdfAnnotation& a, MarkKind k, const platform::PdfTextPa
 QString collapsed(const QString& text)
 {
     // QChar::isSpace covers the line and paragraph separators and NEL too.
-    QStringList pieces;
+    QStringList parts;
     QString current;
     for (QChar c : text) {
         if (c.isSpace()) {
-            if (!current.isEmpty()) pieces.push_back(current);
+            if (!current.isEmpty()) parts.push_back(current);
             current.clear();
         } else current += c;
     }
-    if (!current.isEmpty()) pieces.push_back(current);
-    return pieces.join(QLatin1Char(' '));
+    if (!current.isEmpty()) parts.push_back(current);
+    return parts.join(QLatin1Char(' '));
 }
 
 std::optional<MarkKind> kind(const PdfAnnotation& a)

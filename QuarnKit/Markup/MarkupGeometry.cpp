@@ -133,11 +133,11 @@ PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRec
         return std::fabs(a.x - b.x) < 0.5 && std::fabs(a.y - b.y) < 0.5 && std::fabs(a.width - b.width) < 0.5
             && std::fabs(a.height - b.height) < 0.5;
     };
-    PdfPoint candidate{0, 0};
+    PdfPoint candidate{0, 0}, used{0, 0};
     for (int round = 0; round < 64; ++round) {
         const PdfRect moved{u.x + candidate.x, u.y + candidate.y, u.width, u.height};
         const PdfRect clamped = clamp(moved, area);
-        const PdfPoint used{clamped.x - u.x, clamped.y - u.y};
+        used = {clamped.x - u.x, clamped.y - u.y};
         const bool collides = std::any_of(rects.begin(), rects.end(), [&](const PdfRect& r) {
             const PdfRect m{r.x + used.x, r.y + used.y, r.width, r.height};
             return std::any_of(avoiding.begin(), avoiding.end(), [&](const PdfRect& o) { return same(m, o); });
@@ -145,7 +145,9 @@ PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRec
         if (!collides) return used;
         candidate = {used.x + step, used.y - step};
     }
-    return candidate;
+    // Every spot is taken (a pile of 64 copies): stay on the page rather than
+    // step off it, where the marks could no longer be seen or picked.
+    return used;
 }
 
 PdfRect pasteBounds(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area)

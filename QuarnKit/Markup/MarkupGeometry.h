@@ -44,7 +44,7 @@ double distanceToSegment(PdfPoint p, PdfPoint a, PdfPoint b);
 // The box dragged by a handle; never flips, never smaller than minSize.
 PdfRect resize(const PdfRect& rect, MarkHandle handle, PdfPoint to, bool keepAspect, double minSize);
 // The offset that moves pasted marks off identical marks already there, in
-// steps of (step, -step), kept inside `area`.
+// steps of (step, -step), kept inside `area` (also when every spot is taken).
 PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);
 PdfRect pasteBounds(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);
 

@@ -68,6 +68,11 @@ TEST(MarkupGeometry, PastePlacementSteppingOffIdenticalMarks)
     const PdfRect edge{562, 400, 50, 50};
     EXPECT_EQ(MarkupGeometry::pasteOffset({edge}, {edge}, 12, page), (PdfPoint{0, -12}));
     expectRect(MarkupGeometry::pasteBounds(r, {r}, 12, page), {112, 88, 50, 50});
+
+    // A corner where every spot is taken: the marks stay on the page.
+    const PdfRect corner{562, 0, 50, 50};
+    const PdfPoint stuck = MarkupGeometry::pasteOffset({corner}, {corner}, 12, page);
+    EXPECT_EQ(stuck, (PdfPoint{0, 0}));
 }
 
 TEST(MarkFrame, HandlesAndLineBounds)
