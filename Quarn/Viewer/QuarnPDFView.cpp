@@ -200,7 +200,7 @@ void QuarnPDFView::documentDidChange(std::optional<int> page)
     relayout();
     if (keep && keep->page < pageCount()) showDestination(*keep);
     viewport()->update();
-    layoutPass();
+    withoutTracking([&] { layoutPass(); });
 }
 
 // ---------------------------------------------------------------- layout
@@ -219,7 +219,7 @@ void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
     relayout();
     if (keep) showDestination(*keep);
     emit displayModeChanged();
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 void QuarnPDFView::setDisplaysPageBreaks(bool shown)
@@ -389,7 +389,7 @@ void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
     if (pageCount() == 0) {
         scale_ = scale;
         relayout();
-        syncState();
+        withoutTracking([&] { syncState(); });
         return;
     }
     // What stays put: the page point under the anchor, or else the current
@@ -412,7 +412,7 @@ void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
     relayout();
     const QPointF content = layout_->pageRects[page].topLeft() * scale_ + displayPoint * scale_;
     scrollToContentPoint(content - at, true);
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 // ---------------------------------------------------------------- navigation
@@ -465,7 +465,7 @@ void QuarnPDFView::goToSelection(const PageSelection& selection)
         scrollToContentPoint(content - QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0),
                              overflowsHorizontally());
     }
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 bool QuarnPDFView::canGoToNextPage() const
@@ -524,7 +524,7 @@ void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
 {
     if (record) recordHistory();
     showDestination(destination);
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 void QuarnPDFView::showDestination(const PageDestination& destination)
@@ -546,7 +546,7 @@ void QuarnPDFView::goBack()
     back_.pop_back();
     showDestination(target);
     emit historyChanged();
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 void QuarnPDFView::goForward()
@@ -557,7 +557,7 @@ void QuarnPDFView::goForward()
     forward_.pop_back();
     showDestination(target);
     emit historyChanged();
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 void QuarnPDFView::setCurrentPage(int page)
@@ -655,7 +655,7 @@ void QuarnPDFView::revealPage(int index)
         if (wide) horizontalScrollBar()->setValue(int(std::lround(page.left())));
         verticalScrollBar()->setValue(int(std::lround(y)));
     });
-    syncState();
+    withoutTracking([&] { syncState(); });
 }
 
 bool QuarnPDFView::overflowsHorizontally() const
@@ -911,7 +911,8 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
     const auto keep = currentDestination();
     relayout();
     if (keep && !jumping_) withoutTracking([&] { showDestination(*keep); });
-    layoutPass();
+    if (keep) withoutTracking([&] { layoutPass(); });
+    else layoutPass();
 }
 
 void QuarnPDFView::showEvent(QShowEvent* event)

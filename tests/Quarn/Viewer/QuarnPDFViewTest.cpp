@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Platform/PdfPageAssembly.h"
 #include "Quarn/Viewer/PageViewLayout.h"
 #include "support/TestSupport.h"
 
@@ -12,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <cstdio>
 
@@ -528,4 +530,118 @@ TEST(QuarnPDFViewTest, FirstLayoutReportsAndSmallScaleChangesDoNot)
     view.reportViewChanges();
     QApplication::processEvents();
     EXPECT_EQ(reports, 2);
+}
+
+// ---------------------------------------------------------------- rotation, edits, locking
+
+TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
+{
+    const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("habibi-rotated.pdf"));
+    ShownView shown(1);
+    QuarnPDFView& view = shown.view;
+    view.load(doc);
+    view.setScaleFactor(0.75);
+    bool sawRotation = false;
+    for (int page = 0; page < view.pageCount(); ++page) {
+        const auto geometry = doc->pageGeometry(page);
+        sawRotation = sawRotation || geometry.rotation != 0;
+        const platform::PdfPoint inside{geometry.cropBox.x + 30, geometry.cropBox.y + 50};
+        const platform::PdfPoint back = view.convertToPage(view.convertFromPage(inside, page), page);
+        EXPECT_NEAR(back.x, inside.x, 1e-6);
+        EXPECT_NEAR(back.y, inside.y, 1e-6);
+        view.goToPage(page);
+        const auto where = view.readingPoint();
+        ASSERT_TRUE(where);
+        EXPECT_EQ(where->page, page);
+        const auto top = quarnkit::PageJump::top(page, geometry);
+        if (view.verticalScrollBar()->value() < view.verticalScrollBar()->maximum()) {
+            EXPECT_NEAR(where->point.x, top.point.x, 1);
+            EXPECT_NEAR(where->point.y, top.point.y, 1);
+        }
+        // The rotated page is drawn upright in its display size.
+        EXPECT_NEAR(view.pageRect(page).width(), geometry.displaySize.width * 0.75, 1);
+    }
+    EXPECT_TRUE(sawRotation);
+}
+
+TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
+{
+    const auto doc = textDocument(2);
+    QuarnPDFView view;
+    view.resize(700, 900);
+    view.load(doc);
+    view.show();
+    view.setScaleFactor(0.5);
+    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    platform::appendPages(*doc, *other, 0, 3);
+    EXPECT_EQ(view.pageCount(), 2);
+    view.documentDidChange();
+    EXPECT_EQ(view.pageCount(), 5);
+    view.goToPage(4);
+    EXPECT_EQ(view.currentPageIndex(), 4);
+    EXPECT_FALSE(view.pageRect(4).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    view.documentDidChange(4);
+    EXPECT_FALSE(view.visibleTilesReady()); // the edited page renders again
+    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+}
+
+TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
+{
+    const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    ASSERT_TRUE(doc->isLocked());
+    QuarnPDFView view;
+    view.resize(600, 600);
+    view.load(doc);
+    view.show();
+    EXPECT_EQ(view.pageCount(), 0);
+    EXPECT_EQ(view.currentPageIndex(), -1);
+    EXPECT_FALSE(view.readingPoint());
+    view.goToPage(0); // nothing to go to
+    view.viewport()->repaint();
+    ASSERT_TRUE(doc->unlock("openpassword"));
+    view.load(doc);
+    EXPECT_EQ(view.pageCount(), 1);
+    EXPECT_EQ(view.currentPageIndex(), 0);
+}
+
+// ---------------------------------------------------------------- keys and wheel
+
+TEST(QuarnPDFViewTest, PageKeysTurnPagesInTheSinglePageModes)
+{
+    ShownView shown(4);
+    QuarnPDFView& view = shown.view;
+    view.applyDisplay(DisplayMode::singlePage, false);
+    view.fitPage(false, true);
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    EXPECT_EQ(view.currentPageIndex(), 1);
+    QTest::keyClick(&view, Qt::Key_End);
+    EXPECT_EQ(view.currentPageIndex(), 3);
+    QTest::keyClick(&view, Qt::Key_PageDown); // no page after the last
+    EXPECT_EQ(view.currentPageIndex(), 3);
+    QTest::keyClick(&view, Qt::Key_PageUp);
+    EXPECT_EQ(view.currentPageIndex(), 2);
+    QTest::keyClick(&view, Qt::Key_Home);
+    EXPECT_EQ(view.currentPageIndex(), 0);
+    EXPECT_FALSE(view.canGoToPreviousPage());
+}
+
+TEST(QuarnPDFViewTest, ControlWheelZoomsAlongTheLadder)
+{
+    ShownView shown(3);
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    QSignalSpy scales(&view, &QuarnPDFView::scaleChanged);
+    const QPointF at(300, 300);
+    QWheelEvent up(at, view.viewport()->mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton, Qt::ControlModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &up);
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 1.25);
+    EXPECT_FALSE(view.autoScales());
+    QWheelEvent down(at, view.viewport()->mapToGlobal(at), {}, QPoint(0, -240), Qt::NoButton, Qt::ControlModifier,
+                     Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &down);
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.75);
+    EXPECT_EQ(scales.count(), 3);
 }
