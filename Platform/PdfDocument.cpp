@@ -359,6 +359,9 @@ void setInfoC(fz_context* ctx, pdf_document* doc, const char* key, const char* v
         if (!pdf_is_dict(ctx, info)) {
             if (value) {
                 info = pdf_add_new_dict(ctx, doc, 8);
+                // Adding the first object of a new document can move the
+                // trailer into a fresh xref section: look it up again.
+                trailer = pdf_trailer(ctx, doc);
                 pdf_dict_put_drop(ctx, trailer, PDF_NAME(Info), info);
             }
         }

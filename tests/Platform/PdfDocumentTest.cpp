@@ -208,6 +208,8 @@ TEST(PdfDocument, InfoEntriesReadAndWrite)
     auto doc = PdfDocument::createBlank();
     EXPECT_FALSE(doc->infoString("Title"));
     doc->setInfoString("Title", "Grüße");
+    // The first write creates /Info and must stick at once.
+    EXPECT_EQ(doc->infoString("Title").value_or(""), "Grüße");
     doc->setInfoString("Keywords", "a, b, c");
     auto back = PdfDocument::openBytes(doc->save());
     EXPECT_EQ(back->infoString("Title").value_or(""), "Grüße");
