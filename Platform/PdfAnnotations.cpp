@@ -1032,6 +1032,12 @@ double textWidth(PdfBaseFont font, double size, const std::string& utf8Line)
 
 double lineHeight(double size) { return size * 1.2; }
 
+int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width)
+{
+    const int enc = encodingFor(utf8);
+    return int(wrap(font, size, enc, splitLines(encoded(utf8, enc)), width).size());
+}
+
 PdfBaseFont baseFontNamed(const std::string& name)
 {
     if (name == "Cour" || name == "Courier") return PdfBaseFont::courier;

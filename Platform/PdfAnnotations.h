@@ -95,6 +95,9 @@ bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas);
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line);
 // The distance between baselines of a text box's lines.
 double lineHeight(double size);
+// How many lines a text box of inner width `width` draws the text in: its own
+// lines, each wrapped at spaces where it is wider (a longer word stays whole).
+int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width);
 PdfBaseFont baseFontNamed(const std::string& resourceName); // "Cour" → courier, …
 // A text box's inner padding: the text starts this far from the left and top.
 constexpr double textBoxPaddingX = 7, textBoxPaddingY = 5;

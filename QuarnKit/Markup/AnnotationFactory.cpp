@@ -59,6 +59,15 @@ std::vector<std::string> lines(const std::string& text)
 
 platform::PdfBaseFont baseFont(TextFont font) { return annots::baseFontNamed(std::string(pdfFontName(font))); }
 
+// A box narrowed below its text's width wraps the text; it grows downwards so
+// that no words are cut off.
+double heightWrapped(const std::string& text, TextFont font, double size, double width)
+{
+    const int lines = annots::wrappedLineCount(baseFont(font), size, text, width - 2 * annots::textBoxPaddingX);
+    const double lineHeight = annots::lineHeight(size);
+    return std::max(std::ceil(lines * lineHeight), lineHeight) + 2 * annots::textBoxPaddingY;
+}
+
 // The line rectangles of a selection that are worth a mark.
 std::vector<PdfRect> lineRects(const std::vector<SelectedLine>& selection, const PdfRect& box, const std::optional<PdfRect>& clip)
 {
@@ -239,7 +248,9 @@ std::optional<PdfAnnotation> freeText(PdfPoint p, const std::string& string, con
     if (text.empty()) return std::nullopt;
     const double size = std::max(fontSize, 6.0);
     auto [width, height] = textBoxSize(text, font, size);
+    const double full = width;
     width = std::min(width, std::max(b.maxX() - p.x - 6, 28.0));
+    if (width < full) height = heightWrapped(text, font, size, width);
     double y = p.y + 0.5 * annots::lineHeight(size) + 5 - height;
     const double x = std::min(std::max(p.x, b.minX() + 4), std::max(b.maxX() - width - 4, b.minX()));
     y = std::min(std::max(y, b.minY() + 4), std::max(b.maxY() - height - 4, b.minY()));
@@ -268,7 +279,9 @@ std::optional<PdfAnnotation> freeText(PdfPoint p, const std::string& string, con
 PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& box, const PdfRect& pageBounds)
 {
     auto [width, height] = textBoxSize(text, font, fontSize);
+    const double full = width;
     width = std::min(width, std::max(pageBounds.width - 8, 28.0));
+    if (width < full) height = heightWrapped(text, font, fontSize, width);
     height = std::min(height, std::max(pageBounds.height - 8, 20.0));
     const PdfRect fitted{box.minX(), box.maxY() - height, width, height};
     return MarkupGeometry::clamp(fitted, pageBounds.insetBy(4, 4));

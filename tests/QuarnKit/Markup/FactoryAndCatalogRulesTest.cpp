@@ -84,6 +84,10 @@ TEST(AnnotationFactory, NotesAndTextBoxesStayOnThePage)
     const auto edge = AnnotationFactory::freeText({600, 400}, "a long line of words", RGBA::graphite, 12, TextFont::sans, letterPage);
     EXPECT_EQ(edge->rect.width, 28);
     EXPECT_EQ(edge->rect.maxX(), 608);
+    // The narrowed box wraps its five words onto five lines and grows to show them all.
+    EXPECT_NEAR(edge->rect.height, 72 + 10, 1e-9);
+    const auto roomy = AnnotationFactory::freeText({100, 400}, "a long line of words", RGBA::graphite, 12, TextFont::sans, letterPage);
+    EXPECT_NEAR(roomy->rect.height, 15 + 10, 1e-9); // one line of 14.4, rounded up
     const auto top = AnnotationFactory::freeText({100, 791}, "top", RGBA::graphite, 12, TextFont::sans, letterPage);
     EXPECT_LE(top->rect.maxY(), 788);
 
