@@ -72,27 +72,7 @@ void ViewerModel::setCoverSeparately(bool cover)
     assign(coverSeparately_, cover, &ViewerModel::coverSeparatelyChanged);
 }
 
-void ViewerModel::showFind()
-{
-    assign(findPresented_, true, &ViewerModel::findPresentedChanged);
-    assign(findToken_, findToken_ + 1, &ViewerModel::findTokenChanged);
-}
-
-void ViewerModel::closeFind()
-{
-    assign(findPresented_, false, &ViewerModel::findPresentedChanged);
-    setFindQuery({});
-    if (findIndex_ != 0 || findCount_ != 0) {
-        findIndex_ = findCount_ = 0;
-        emit findStateChanged();
-        emit changed();
-    }
-}
-
-// Matches come with the find engine; until then there is nothing to step through.
-void ViewerModel::previousMatch() {}
-void ViewerModel::nextMatch() {}
-void ViewerModel::startFind(int) {}
+// The find operations are in ViewerModelFind.cpp.
 
 void ViewerModel::focusPageField()
 {

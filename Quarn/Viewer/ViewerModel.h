@@ -10,6 +10,7 @@
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
+#include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -18,8 +19,11 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <vector>
 
 class QKeyEvent;
+
+namespace quarnkit { struct SearchMatch; }
 
 namespace platform { class UserDefaults; }
 
@@ -71,8 +75,21 @@ public:
     void closeFind();
     void previousMatch();
     void nextMatch();
-    // Starts a search `delayMs` from now; the search itself comes with find.
+    // Starts a search `delayMs` from now, in place of any search still waiting.
     void startFind(int delayMs);
+    bool findMatchCase() const { return findMatchCase_; }
+    bool findWholeWords() const { return findWholeWords_; }
+    bool findSearching() const { return findSearching_; }
+    // Set an option; while the find bar is shown the search runs again at once.
+    void setFindMatchCase(bool on);
+    void setFindWholeWords(bool on);
+    // The matches held, in page order (those found so far while searching).
+    const std::vector<quarnkit::SearchMatch>& findMatches() const;
+    // The highlight of every match and that of the current one.
+    static QColor allMatchesColor();
+    static QColor currentMatchColor();
+    // New matches reach the page view at most this often.
+    static constexpr int publishDelayMs = 120;
 
     int pageIndex() const { return pageIndex_; }
     int pageCount() const { return pageCount_; }
@@ -158,6 +175,9 @@ signals:
     void findQueryChanged(const QString& query);
     void findStateChanged();
     void findTokenChanged(int token);
+    void findMatchCaseChanged(bool on);
+    void findWholeWordsChanged(bool on);
+    void findSearchingChanged(bool searching);
     void pageIndexChanged(int index);
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
@@ -173,6 +193,18 @@ signals:
 
 private:
     class KeyFilter;
+    class FindSession;
+    // Find (ViewerModelFind.cpp).
+    FindSession& findSession();
+    void setFindPosition(int index, int count);
+    void setFindSearching(bool searching);
+    void runSearch(const QString& query);
+    void addMatches(const std::vector<quarnkit::SearchMatch>& batch);
+    void searchEnded();
+    void colorPendingMatches();
+    void publishMatches();
+    void showCurrentMatch();
+    bool searchAgainIfQueryChanged();
     // Assigns a published value and reports it, only when it changed.
     template <typename T, typename Signal>
     bool assign(T& field, const T& value, Signal signal)
@@ -208,6 +240,10 @@ private:
     int findIndex_ = 0;
     int findCount_ = 0;
     int findToken_ = 0;
+    bool findMatchCase_ = false;
+    bool findWholeWords_ = false;
+    bool findSearching_ = false;
+    FindSession* findSession_ = nullptr; // made on first use, a child of the model
     int pageIndex_ = 0;
     int pageCount_ = 0;
     double zoom_ = 1.0;

@@ -1,0 +1,163 @@
+// ravlen-find-bench [--pages N] [--word WORD] [--runs R] [FILE.pdf]
+//
+// Find across a long document: the time, for the whole process, from start
+// to every match of WORD known (the search's end), against `mutool draw -F
+// txt -o /dev/null` of the whole document in the same run. Each side runs R
+// times (3) in a fresh process; the best time of each is compared. Also
+// reports when the first batch of matches arrived and how many batches came.
+//
+// Without FILE, or when FILE does not exist yet, a document of N pages
+// (1,000) is built there by repeating the corpus's four-page LaTeX sample,
+// on every page of which WORD ("information") occurs.
+#include "Platform/PdfDocument.h"
+#include "Platform/PdfPageAssembly.h"
+#include "QuarnKit/Document/DocumentSearch.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+bool buildLongDocument(int pages, const std::string& path)
+{
+    const std::string source = std::string(RAVLEN_CORPUS_DIR) + "/pdflatex-4-pages.pdf";
+    try {
+        const auto sample = platform::PdfDocument::openFile(source);
+        auto big = platform::PdfDocument::createEmpty();
+        for (int have = 0; have < pages;) {
+            const int count = std::min(sample->pageCount(), pages - have);
+            platform::appendPages(*big, *sample, 0, count);
+            have += count;
+        }
+        big->saveToFile(path);
+        return true;
+    } catch (const platform::PdfError& error) {
+        std::fprintf(stderr, "cannot build the document from %s\n", source.c_str());
+        return false;
+    }
+}
+
+// The measured side: open, search, wait for the end. Prints one line:
+// matches, pages with a match, batches, seconds to the first batch.
+int searchOnce(const std::string& path, const QString& word)
+{
+    QElapsedTimer clock;
+    clock.start();
+    std::shared_ptr<platform::PdfDocument> document;
+    try {
+        document = platform::PdfDocument::openFile(path);
+    } catch (const platform::PdfError&) {
+        return 1;
+    }
+    quarnkit::DocumentSearch search(document);
+    std::size_t matches = 0;
+    int batches = 0;
+    double firstBatch = -1;
+    std::set<int> pages;
+    search.start(
+        word, quarnkit::FindOptions{},
+        [&](const std::vector<quarnkit::SearchMatch>& batch) {
+            if (firstBatch < 0) firstBatch = clock.nsecsElapsed() / 1e9;
+            ++batches;
+            matches += batch.size();
+            for (const auto& match : batch) pages.insert(match.page);
+        },
+        [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    std::printf("%zu %zu %d %.4f\n", matches, pages.size(), batches, firstBatch);
+    return 0;
+}
+
+// Wall-clock seconds of a child process, or a negative number on failure.
+double timed(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (output) *output = process.readAllStandardOutput();
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int pages = 1000;
+    int runs = 3;
+    QString word = QStringLiteral("information");
+    std::string path;
+    bool child = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc) pages = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--word") && i + 1 < argc) word = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--search-once")) child = true;
+        else path = argv[i];
+    }
+    if (child) return searchOnce(path, word);
+
+    QTemporaryDir scratch;
+    if (path.empty()) path = QDir(scratch.path()).filePath(QStringLiteral("long.pdf")).toStdString();
+    if (!QFileInfo::exists(QString::fromStdString(path))) {
+        std::printf("building a %d-page document…\n", pages);
+        if (!buildLongDocument(pages, path)) return 1;
+    }
+    const QString file = QString::fromStdString(path);
+    const QString mutool = QStandardPaths::findExecutable(QStringLiteral("mutool"));
+
+    double best = -1, bestMutool = -1;
+    QByteArray report;
+    for (int run = 0; run < runs; ++run) {
+        QByteArray output;
+        const double ours = timed(QCoreApplication::applicationFilePath(),
+                                  {QStringLiteral("--search-once"), QStringLiteral("--word"), word, file}, &output);
+        if (ours < 0) {
+            std::fprintf(stderr, "the search failed\n");
+            return 1;
+        }
+        if (best < 0 || ours < best) {
+            best = ours;
+            report = output;
+        }
+        if (!mutool.isEmpty()) {
+            const double theirs = timed(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"),
+                                                 QStringLiteral("txt"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                                                 file});
+            if (theirs > 0 && (bestMutool < 0 || theirs < bestMutool)) bestMutool = theirs;
+        }
+    }
+    std::size_t matches = 0, matchedPages = 0;
+    int batches = 0;
+    double firstBatch = -1;
+    std::sscanf(report.constData(), "%zu %zu %d %lf", &matches, &matchedPages, &batches, &firstBatch);
+    const int pageCount = platform::PdfDocument::openFile(path)->pageCount();
+    std::printf("document: %s (%d pages)\n", path.c_str(), pageCount);
+    std::printf("find \"%s\": %zu matches on %zu pages, %d batches, first batch after %.3f s\n",
+                word.toLocal8Bit().constData(), matches, matchedPages, batches, firstBatch);
+    std::printf("every match known:            %.3f s (best of %d)\n", best, runs);
+    if (bestMutool > 0) {
+        std::printf("mutool draw -F txt (whole):   %.3f s (best of %d)\n", bestMutool, runs);
+        std::printf("ratio: %.2f (target at most 1.2)\n", best / bestMutool);
+    } else {
+        std::printf("mutool not found: no ratio\n");
+    }
+    return 0;
+}

@@ -1,0 +1,283 @@
+// The menu bar: its items, their keys from the shortcut table, their states
+// with and without a document window, and the keys reaching the window's model.
+#include "../Viewer/ViewerFindHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QUndoStack>
+
+using namespace quarn;
+using quarn::testing::BarsWindow;
+using quarnkit::DisplayMode;
+using quarnkit::ShortcutCommand;
+using quarnkit::ZoomPreset;
+namespace Keys = quarnkit::KeyboardShortcuts;
+
+namespace {
+
+QStringList menuTitles(const QMenuBar& bar)
+{
+    QStringList titles;
+    for (QAction* action : bar.actions()) titles << action->text().remove(QLatin1Char('&'));
+    return titles;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- without a document window
+
+TEST(QuarnCommandsTest, WithoutADocumentWindowItemsThatNeedOneAreDisabled)
+{
+    QMenuBar bar;
+    QuarnCommands commands(&bar, nullptr);
+    EXPECT_EQ(menuTitles(bar),
+              (QStringList{"File", "Edit", "View", "Go", "Tools", "Window", "Help"}));
+    for (const ShortcutCommand command :
+         {ShortcutCommand::exportDocument, ShortcutCommand::copyPage, ShortcutCommand::print, ShortcutCommand::find,
+          ShortcutCommand::findNext, ShortcutCommand::singlePage, ShortcutCommand::zoomIn, ShortcutCommand::fitPage,
+          ShortcutCommand::slideshow, ShortcutCommand::nextPage, ShortcutCommand::goToPage, ShortcutCommand::back,
+          ShortcutCommand::toggleSidebar, ShortcutCommand::undo}) {
+        ASSERT_NE(commands.action(command), nullptr);
+        EXPECT_FALSE(commands.action(command)->isEnabled()) << commands.action(command)->text().toStdString();
+        EXPECT_FALSE(commands.action(command)->isChecked());
+    }
+    EXPECT_FALSE(commands.menu(QStringLiteral("Find"))->menuAction()->isEnabled());
+    EXPECT_FALSE(commands.action(QStringLiteral("Pen"))->isEnabled());
+    EXPECT_FALSE(commands.action(QStringLiteral("Match Case"))->isChecked());
+    EXPECT_EQ(commands.action(ShortcutCommand::toggleSidebar)->text(), QStringLiteral("Show Sidebar"));
+    // The application's own items stay available.
+    EXPECT_TRUE(commands.action(ShortcutCommand::welcome)->isEnabled());
+    EXPECT_TRUE(commands.action(ShortcutCommand::keyboardShortcuts)->isEnabled());
+    EXPECT_TRUE(commands.action(QStringLiteral("About ravlen"))->isEnabled());
+    EXPECT_TRUE(commands.action(ShortcutCommand::settings)->isEnabled());
+}
+
+TEST(QuarnCommandsTest, ItemsGoDisabledWhenTheWindowsModelGoes)
+{
+    QMenuBar bar;
+    auto model = std::make_unique<ViewerModel>();
+    QuarnCommands commands(&bar, model.get());
+    EXPECT_TRUE(commands.action(ShortcutCommand::find)->isEnabled());
+    model.reset();
+    QApplication::processEvents();
+    EXPECT_FALSE(commands.action(ShortcutCommand::find)->isEnabled());
+    commands.action(ShortcutCommand::find)->trigger(); // nothing to reach, nothing happens
+}
+
+// ---------------------------------------------------------------- keys from the table
+
+TEST(QuarnCommandsTest, EveryItemTakesItsKeysFromTheShortcutTable)
+{
+    QMenuBar bar;
+    QuarnCommands commands(&bar, nullptr);
+    for (const ShortcutCommand command :
+         {ShortcutCommand::exportDocument, ShortcutCommand::copyPage, ShortcutCommand::print, ShortcutCommand::undo,
+          ShortcutCommand::redo, ShortcutCommand::find, ShortcutCommand::findNext, ShortcutCommand::findPrevious,
+          ShortcutCommand::toggleSidebar, ShortcutCommand::singlePage, ShortcutCommand::continuous,
+          ShortcutCommand::twoPages, ShortcutCommand::twoPagesContinuous, ShortcutCommand::zoomIn,
+          ShortcutCommand::zoomOut, ShortcutCommand::actualSize, ShortcutCommand::fitPage, ShortcutCommand::fitWidth,
+          ShortcutCommand::slideshow, ShortcutCommand::nextPage, ShortcutCommand::previousPage,
+          ShortcutCommand::firstPage, ShortcutCommand::lastPage, ShortcutCommand::goToPage, ShortcutCommand::back,
+          ShortcutCommand::forward, ShortcutCommand::welcome, ShortcutCommand::keyboardShortcuts,
+          ShortcutCommand::settings}) {
+        ASSERT_NE(commands.action(command), nullptr);
+        EXPECT_EQ(commands.action(command)->shortcuts(), Keys::keys(command))
+            << commands.action(command)->text().toStdString();
+    }
+    // Zoom In answers to both of its keys; the menu shows the first.
+    EXPECT_EQ(commands.action(ShortcutCommand::zoomIn)->shortcut(), QKeySequence(QStringLiteral("Ctrl+=")));
+    // No item makes a new document.
+    for (QAction* item : commands.menu(QStringLiteral("File"))->actions())
+        EXPECT_NE(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+N")));
+}
+
+TEST(QuarnCommandsTest, FileItemsGoBeforeTheQuitGroupOfAnExistingFileMenu)
+{
+    QMenuBar bar;
+    QMenu* file = bar.addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("Open…"));
+    file->addAction(QStringLiteral("Save"));
+    file->addSeparator();
+    file->addAction(QStringLiteral("Quit ravlen"));
+    QuarnCommands commands(&bar, nullptr);
+    QStringList titles;
+    for (QAction* item : file->actions()) titles << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Copy Page", "-", "Print…", "-", "Quit ravlen"}));
+    EXPECT_EQ(menuTitles(bar).count(QStringLiteral("File")), 1);
+}
+
+TEST(QuarnCommandsTest, OtherMenusStandBeforeTheWindowMenu)
+{
+    QMenuBar bar;
+    QuarnCommands commands(&bar, nullptr);
+    commands.insertMenu(new QMenu(QStringLiteral("Pages"), &bar));
+    commands.insertMenu(new QMenu(QStringLiteral("Sign"), &bar));
+    EXPECT_EQ(menuTitles(bar),
+              (QStringList{"File", "Edit", "View", "Go", "Tools", "Pages", "Sign", "Window", "Help"}));
+}
+
+// ---------------------------------------------------------------- with a document window
+
+TEST(QuarnCommandsTest, TheDisplayModeKeysReachTheWindowsModel)
+{
+    BarsWindow w(6);
+    const std::pair<Qt::Key, DisplayMode> keys[] = {{Qt::Key_3, DisplayMode::twoPages},
+                                                    {Qt::Key_1, DisplayMode::singlePage},
+                                                    {Qt::Key_4, DisplayMode::twoPagesContinuous},
+                                                    {Qt::Key_2, DisplayMode::continuous}};
+    for (const auto& [key, mode] : keys) {
+        QTest::keyClick(w.view, key, Qt::ControlModifier);
+        EXPECT_EQ(w.model.displayMode(), mode);
+        EXPECT_EQ(w.view->displayMode(), quarnkit::pdf(mode));
+        for (const DisplayMode other : quarnkit::allDisplayModes)
+            EXPECT_EQ(w.commands->action(quarnkit::title(other))->isChecked(), other == mode);
+    }
+}
+
+TEST(QuarnCommandsTest, ChoosingTheMarkedModeAgainKeepsItMarked)
+{
+    BarsWindow w(6);
+    QAction* continuous = w.commands->action(ShortcutCommand::continuous);
+    w.model.setDisplayMode(DisplayMode::continuous);
+    continuous->trigger();
+    EXPECT_TRUE(continuous->isChecked());
+    EXPECT_EQ(w.model.displayMode(), DisplayMode::continuous);
+}
+
+TEST(QuarnCommandsTest, ShowCoverSeparatelyOnlyInSpreadModes)
+{
+    BarsWindow w(6);
+    QAction* cover = w.commands->action(QStringLiteral("Show Cover Separately"));
+    w.model.setDisplayMode(DisplayMode::continuous);
+    EXPECT_FALSE(cover->isEnabled());
+    w.model.setDisplayMode(DisplayMode::twoPages);
+    EXPECT_TRUE(cover->isEnabled());
+    cover->trigger();
+    EXPECT_TRUE(w.model.coverSeparately());
+    EXPECT_TRUE(cover->isChecked());
+    EXPECT_TRUE(w.view->displaysAsBook());
+    w.model.setDisplayMode(DisplayMode::singlePage);
+    EXPECT_FALSE(cover->isEnabled());
+    EXPECT_TRUE(cover->isChecked()); // keeps its mark
+}
+
+TEST(QuarnCommandsTest, FindItemsFollowTheFindBar)
+{
+    BarsWindow w(4);
+    QAction* next = w.commands->action(ShortcutCommand::findNext);
+    QAction* previous = w.commands->action(ShortcutCommand::findPrevious);
+    EXPECT_FALSE(next->isEnabled());
+    EXPECT_FALSE(previous->isEnabled());
+    QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(w.model.findPresented());
+    EXPECT_TRUE(next->isEnabled());
+    EXPECT_TRUE(previous->isEnabled());
+
+    QTest::keyClicks(w.findBar->field(), QStringLiteral("page"));
+    ASSERT_TRUE(w.waitForMatches());
+    QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(w.model.findIndex(), 1);
+    QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.model.findIndex(), 3); // wrapped
+
+    QAction* matchCase = w.commands->action(QStringLiteral("Match Case"));
+    matchCase->trigger();
+    EXPECT_TRUE(w.model.findMatchCase());
+    EXPECT_TRUE(matchCase->isChecked());
+    ASSERT_TRUE(w.waitForSearch());
+    EXPECT_EQ(w.model.findCount(), 0); // "page" against "Page"
+}
+
+TEST(QuarnCommandsTest, ZoomItemsAndTheirMarks)
+{
+    BarsWindow w(3);
+    QAction* fitPage = w.commands->action(ShortcutCommand::fitPage);
+    QAction* fitWidth = w.commands->action(ShortcutCommand::fitWidth);
+    fitPage->trigger();
+    EXPECT_TRUE(fitPage->isChecked());
+    fitPage->trigger(); // the marked fit again: fits again and stays marked
+    EXPECT_TRUE(fitPage->isChecked());
+    QTest::keyClick(w.view, Qt::Key_8, Qt::ControlModifier);
+    EXPECT_EQ(w.model.zoomFit(), ZoomPreset::fitWidth);
+    EXPECT_TRUE(fitWidth->isChecked());
+    EXPECT_FALSE(fitPage->isChecked());
+    QTest::keyClick(w.view, Qt::Key_0, Qt::ControlModifier);
+    QTest::qWait(5);
+    EXPECT_NEAR(w.view->scaleFactor(), 1.0, 0.001);
+    EXPECT_FALSE(fitWidth->isChecked());
+    EXPECT_FALSE(fitPage->isChecked());
+}
+
+TEST(QuarnCommandsTest, GoItemsFollowThePage)
+{
+    BarsWindow w(3);
+    w.view->goToFirstPage();
+    QApplication::processEvents();
+    w.commands->refresh();
+    EXPECT_FALSE(w.commands->action(ShortcutCommand::previousPage)->isEnabled());
+    EXPECT_FALSE(w.commands->action(ShortcutCommand::firstPage)->isEnabled());
+    EXPECT_TRUE(w.commands->action(ShortcutCommand::nextPage)->isEnabled());
+    QTest::keyClick(w.view, Qt::Key_Down, Qt::ControlModifier); // Last Page
+    QTest::qWait(5);
+    EXPECT_EQ(w.view->currentPageIndex(), 2);
+    EXPECT_FALSE(w.commands->action(ShortcutCommand::nextPage)->isEnabled());
+    EXPECT_FALSE(w.commands->action(ShortcutCommand::lastPage)->isEnabled());
+    w.view->goToPage(0); // a jump the history records
+    QTest::qWait(5);
+    EXPECT_TRUE(w.commands->action(ShortcutCommand::back)->isEnabled());
+    EXPECT_FALSE(w.commands->action(ShortcutCommand::forward)->isEnabled());
+    w.commands->action(ShortcutCommand::back)->trigger();
+    QTest::qWait(5);
+    EXPECT_EQ(w.view->currentPageIndex(), 2);
+    EXPECT_TRUE(w.commands->action(ShortcutCommand::forward)->isEnabled());
+}
+
+TEST(QuarnCommandsTest, SidebarTitleExportToolsAndSlideshow)
+{
+    BarsWindow w(3);
+    QAction* sidebar = w.commands->action(ShortcutCommand::toggleSidebar);
+    EXPECT_EQ(sidebar->text(), QStringLiteral("Hide Sidebar"));
+    w.model.setSidebar(false); // whoever changes it
+    EXPECT_EQ(sidebar->text(), QStringLiteral("Show Sidebar"));
+    sidebar->trigger();
+    EXPECT_TRUE(w.model.sidebar());
+
+    w.commands->action(ShortcutCommand::exportDocument)->trigger();
+    EXPECT_TRUE(w.model.exportPresented());
+
+    w.commands->action(QStringLiteral("Highlight"))->trigger();
+    EXPECT_EQ(w.model.tool(), quarnkit::MarkupTool::highlight);
+
+    QSignalSpy slideshow(w.commands, &QuarnCommands::slideshowRequested);
+    QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(slideshow.count(), 1);
+}
+
+TEST(QuarnCommandsTest, UndoAndRedoFollowTheWindowsStack)
+{
+    QMenuBar bar;
+    QuarnCommands commands(&bar, nullptr);
+    QUndoStack stack;
+    commands.setUndoStack(&stack);
+    QAction* undo = commands.action(ShortcutCommand::undo);
+    EXPECT_FALSE(undo->isEnabled());
+    int value = 0;
+    struct Step : QUndoCommand {
+        int& value;
+        explicit Step(int& v) : QUndoCommand(QStringLiteral("Move")), value(v) {}
+        void redo() override { ++value; }
+        void undo() override { --value; }
+    };
+    stack.push(new Step(value));
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_EQ(undo->text(), QStringLiteral("Undo Move"));
+    undo->trigger();
+    EXPECT_EQ(value, 0);
+    EXPECT_TRUE(commands.action(ShortcutCommand::redo)->isEnabled());
+    EXPECT_EQ(commands.action(ShortcutCommand::redo)->text(), QStringLiteral("Redo Move"));
+}

@@ -1,0 +1,279 @@
+// Find in the viewer: the model's find state over a real page view.
+#include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentSearch.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quarn;
+
+namespace {
+
+// Every page reads "Page N" and then "Cat cat concat cats".
+constexpr const char* pageWords = "Cat cat concat cats";
+
+// A model bound to a shown page view of `pages` pages, with its own settings file.
+struct FindFixture {
+    QTemporaryDir folder;
+    platform::UserDefaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    quarnkit::ReadingPositionStore positions{defaults};
+    ViewerModel model{&defaults, &positions};
+    QuarnPDFView view;
+
+    explicit FindFixture(int pages = 5)
+    {
+        view.resize(800, 600);
+        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, pageWords)));
+        model.bind(&view);
+        view.show();
+        QApplication::processEvents();
+    }
+
+    // Runs the event loop until the search has ended.
+    bool waitForSearch()
+    {
+        QTest::qWait(1); // the search starts on the next turn
+        return QTest::qWaitFor([this] { return !model.findSearching(); }, 10000);
+    }
+
+    void search(const QString& query)
+    {
+        model.showFind();
+        model.setFindQuery(query);
+        model.startFind(0);
+        ASSERT_TRUE(waitForSearch());
+    }
+
+    int currentPage() const { return view.highlightedSelections().empty() ? -1 : currentHighlight().firstPage(); }
+
+    // The one highlight drawn in the current-match colour.
+    quarnkit::PageSelection currentHighlight() const
+    {
+        for (const auto& h : view.highlightedSelections())
+            if (h.color == ViewerModel::currentMatchColor()) return h.selection;
+        return {};
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- searching
+
+TEST(ViewerFindTest, MatchesAreCountedAndTheFirstIsCurrent)
+{
+    FindFixture f;
+    f.search(QStringLiteral("page"));
+    EXPECT_EQ(f.model.findCount(), 5);
+    EXPECT_EQ(f.model.findIndex(), 0);
+    EXPECT_FALSE(f.model.findSearching());
+    ASSERT_EQ(f.view.highlightedSelections().size(), 5u);
+    EXPECT_EQ(f.currentHighlight().firstPage(), 0);
+    int current = 0;
+    for (const auto& h : f.view.highlightedSelections()) {
+        if (h.color == ViewerModel::currentMatchColor())
+            ++current;
+        else
+            EXPECT_EQ(h.color, ViewerModel::allMatchesColor());
+    }
+    EXPECT_EQ(current, 1);
+}
+
+TEST(ViewerFindTest, HighlightColoursAreThoseOfTheDesign)
+{
+    EXPECT_EQ(ViewerModel::allMatchesColor(), QColor::fromRgbF(0.98f, 0.84f, 0.32f, 0.42f));
+    EXPECT_EQ(ViewerModel::currentMatchColor(), QColor::fromRgbF(1.0f, 0.56f, 0.12f, 0.72f));
+}
+
+TEST(ViewerFindTest, MatchCaseAndWholeWordsNarrowTheMatches)
+{
+    FindFixture f;
+    f.search(QStringLiteral("cat"));
+    EXPECT_EQ(f.model.findCount(), 20); // Cat, cat, concat, cats on five pages
+
+    f.model.setFindMatchCase(true); // the bar is shown: searches again at once
+    ASSERT_TRUE(f.waitForSearch());
+    EXPECT_EQ(f.model.findCount(), 15);
+
+    f.model.setFindWholeWords(true);
+    ASSERT_TRUE(f.waitForSearch());
+    EXPECT_EQ(f.model.findCount(), 5);
+
+    f.model.setFindMatchCase(false);
+    ASSERT_TRUE(f.waitForSearch());
+    EXPECT_EQ(f.model.findCount(), 10); // Cat and cat
+}
+
+TEST(ViewerFindTest, AnOptionChangedWhileTheBarIsHiddenStartsNoSearch)
+{
+    FindFixture f;
+    QSignalSpy searching(&f.model, &ViewerModel::findSearchingChanged);
+    f.model.setFindMatchCase(true);
+    QTest::qWait(20);
+    EXPECT_TRUE(f.model.findMatchCase());
+    EXPECT_EQ(searching.count(), 0);
+    // The next search uses it.
+    f.search(QStringLiteral("cat"));
+    EXPECT_EQ(f.model.findCount(), 15);
+}
+
+TEST(ViewerFindTest, AQueryOfSpacesSearchesNothing)
+{
+    FindFixture f;
+    f.search(QStringLiteral("page"));
+    ASSERT_EQ(f.model.findCount(), 5);
+    f.model.setFindQuery(QStringLiteral("   "));
+    f.model.startFind(0);
+    QTest::qWait(10);
+    EXPECT_FALSE(f.model.findSearching());
+    EXPECT_EQ(f.model.findCount(), 0);
+    EXPECT_TRUE(f.view.highlightedSelections().empty());
+}
+
+TEST(ViewerFindTest, TypingSearchesOnlyTheLastQuery)
+{
+    FindFixture f;
+    f.model.showFind();
+    f.model.setFindQuery(QStringLiteral("c"));
+    f.model.startFind(160);
+    f.model.setFindQuery(QStringLiteral("ca"));
+    f.model.startFind(160);
+    f.model.setFindQuery(QStringLiteral("cats"));
+    f.model.startFind(160);
+    EXPECT_FALSE(f.model.findSearching()); // still waiting
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0 && !f.model.findSearching(); }, 10000));
+    EXPECT_EQ(f.model.findCount(), 5);
+}
+
+TEST(ViewerFindTest, MatchesOfALongDocumentArriveBeforeTheSearchEnds)
+{
+    FindFixture f(400);
+    f.model.showFind();
+    f.model.setFindQuery(QStringLiteral("cat"));
+    f.model.startFind(0);
+    // The first match is current the moment it is found.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
+    EXPECT_EQ(f.model.findIndex(), 0);
+    EXPECT_EQ(f.currentHighlight().firstPage(), 0);
+    ASSERT_TRUE(f.waitForSearch());
+    EXPECT_EQ(f.model.findCount(), 1600);
+    EXPECT_EQ(f.view.highlightedSelections().size(), 1600u);
+}
+
+// ---------------------------------------------------------------- stepping
+
+TEST(ViewerFindTest, NextAndPreviousWrapAround)
+{
+    FindFixture f;
+    f.search(QStringLiteral("page"));
+    f.model.previousMatch();
+    EXPECT_EQ(f.model.findIndex(), 4); // from the first to the last
+    EXPECT_EQ(f.currentHighlight().firstPage(), 4);
+    EXPECT_TRUE(f.view.pageRect(4).intersects(f.view.viewport()->rect())); // scrolled to it
+    f.model.nextMatch();
+    EXPECT_EQ(f.model.findIndex(), 0); // from the last to the first
+    f.model.nextMatch();
+    f.model.nextMatch();
+    EXPECT_EQ(f.model.findIndex(), 2);
+    EXPECT_EQ(f.currentHighlight().firstPage(), 2);
+    EXPECT_EQ(f.model.findCount(), 5);
+}
+
+TEST(ViewerFindTest, StepsWithoutMatchesNeverDivideByZero)
+{
+    FindFixture f;
+    f.search(QStringLiteral("zebra"));
+    EXPECT_EQ(f.model.findCount(), 0);
+    QSignalSpy searching(&f.model, &ViewerModel::findSearchingChanged);
+    f.model.nextMatch(); // unchanged query: nothing
+    f.model.previousMatch();
+    EXPECT_EQ(f.model.findIndex(), 0);
+    EXPECT_EQ(searching.count(), 0);
+
+    // An edited query is searched at once, without the typing delay.
+    f.model.setFindQuery(QStringLiteral("concat"));
+    f.model.nextMatch();
+    EXPECT_TRUE(f.model.findSearching());
+    ASSERT_TRUE(f.waitForSearch());
+    EXPECT_EQ(f.model.findCount(), 5);
+}
+
+TEST(ViewerFindTest, OneMatchStepsOntoItself)
+{
+    FindFixture f(1);
+    f.search(QStringLiteral("concat"));
+    ASSERT_EQ(f.model.findCount(), 1);
+    f.model.nextMatch();
+    f.model.previousMatch();
+    EXPECT_EQ(f.model.findIndex(), 0);
+}
+
+// ---------------------------------------------------------------- opening and closing
+
+TEST(ViewerFindTest, ShowFindSeedsTheQueryFromAShortSelection)
+{
+    FindFixture f;
+    quarnkit::PageSelection selection;
+    selection.pieces.push_back({0, {}});
+    selection.text = "  concat \n";
+    f.view.setCurrentSelection(selection);
+    QSignalSpy token(&f.model, &ViewerModel::findTokenChanged);
+    f.model.showFind();
+    EXPECT_TRUE(f.model.findPresented());
+    EXPECT_EQ(f.model.findQuery(), QStringLiteral("concat"));
+    EXPECT_EQ(token.count(), 1);
+
+    // A second time keeps the query, whatever is selected now.
+    selection.text = "cats";
+    f.view.setCurrentSelection(selection);
+    f.model.showFind();
+    EXPECT_EQ(f.model.findQuery(), QStringLiteral("concat"));
+    EXPECT_EQ(f.model.findToken(), 2);
+}
+
+TEST(ViewerFindTest, LongOrMultiLineSelectionsDoNotSeedTheQuery)
+{
+    FindFixture f;
+    quarnkit::PageSelection selection;
+    selection.pieces.push_back({0, {}});
+    selection.text = std::string(81, 'a');
+    f.view.setCurrentSelection(selection);
+    f.model.showFind();
+    EXPECT_TRUE(f.model.findQuery().isEmpty());
+    f.model.closeFind();
+
+    selection.text = "two\nlines";
+    f.view.setCurrentSelection(selection);
+    f.model.showFind();
+    EXPECT_TRUE(f.model.findQuery().isEmpty());
+    f.model.closeFind();
+
+    selection.text = std::string(80, 'a');
+    f.view.setCurrentSelection(selection);
+    f.model.showFind();
+    EXPECT_EQ(f.model.findQuery().size(), 80);
+}
+
+TEST(ViewerFindTest, ClosingStopsTheSearchAndRemovesEveryHighlight)
+{
+    FindFixture f(300);
+    f.model.showFind();
+    f.model.setFindQuery(QStringLiteral("cat"));
+    f.model.startFind(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
+    f.model.closeFind();
+    EXPECT_FALSE(f.model.findPresented());
+    EXPECT_FALSE(f.model.findSearching());
+    EXPECT_TRUE(f.model.findQuery().isEmpty());
+    EXPECT_EQ(f.model.findCount(), 0);
+    QTest::qWait(300); // late batches and the typing delay find nothing to do
+    EXPECT_TRUE(f.view.highlightedSelections().empty());
+    EXPECT_EQ(f.model.findCount(), 0);
+    EXPECT_TRUE(f.model.findMatches().empty());
+}
