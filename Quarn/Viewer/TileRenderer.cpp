@@ -31,7 +31,7 @@ struct TileRenderer::Shared {
     std::shared_ptr<platform::PdfDocument> document;
     quint64 generation = 0;
     std::deque<TileRequest> queue;
-    std::set<TileKey> inFlight; // queued or rendering
+    std::set<TileKey> inFlight; // queued, rendering, or done and on its way to the UI thread
     int workers = 0;
     int maxWorkers = 2;
 
@@ -102,8 +102,9 @@ struct TileRenderer::Shared {
                 }
             } catch (...) {
             }
+            // The key stays in flight until the UI thread has taken the tile,
+            // so that a paint in between does not ask for it again.
             std::lock_guard lock(self->mutex);
-            self->inFlight.erase(request.key);
             if (self->receiver && gen == self->generation) {
                 TileRenderer* receiver = self->receiver;
                 const TileKey key = request.key;
@@ -223,6 +224,7 @@ void TileRenderer::accept(const TileKey& key, QImage image, quint64 generation)
     {
         std::lock_guard lock(shared_->mutex);
         if (generation != shared_->generation) return;
+        shared_->inFlight.erase(key);
     }
     if (cache_.contains(key)) return;
     lru_.push_front(key);
