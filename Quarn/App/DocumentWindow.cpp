@@ -1,6 +1,8 @@
 #include "Quarn/App/DocumentWindow.h"
 
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -30,8 +32,12 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     resize(1180, 800);
     screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
-    setCentralWidget(screen_);
+    // The find bar and the status bar stand under the viewer screen.
+    setCentralWidget(new ViewerBars(screen_, this));
     buildMenus();
+    // The application's menus follow the window's File menu and reach this window's model.
+    auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);
+    commands->setUndoStack(undoStack_);
     // Every edit registers an undo step; the stack's clean state is whether
     // the file is up to date.
     connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });

@@ -2,6 +2,7 @@
 
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
+#include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Markup/MarkupTool.h"
@@ -341,7 +342,7 @@ void QuarnCommands::buildWindowAndHelp(QMenuBar* bar)
     menus_[tr("Help")] = help;
     QAction* shortcuts = help->addAction(tr("Keyboard Shortcuts"));
     shortcuts->setShortcuts(Keys::keys(ShortcutCommand::keyboardShortcuts));
-    connect(shortcuts, &QAction::triggered, this, &QuarnCommands::shortcutsRequested);
+    connect(shortcuts, &QAction::triggered, this, [] { ShortcutsWindow::shared().show(); });
     byCommand_[ShortcutCommand::keyboardShortcuts] = shortcuts;
     byTitle_[shortcuts->text()] = shortcuts;
     help->addSeparator();

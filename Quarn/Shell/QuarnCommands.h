@@ -59,7 +59,6 @@ signals:
     // Requests for the application-wide windows and the slideshow, which
     // their owners carry out.
     void welcomeRequested();
-    void shortcutsRequested();
     void settingsRequested();
     void slideshowRequested();
 

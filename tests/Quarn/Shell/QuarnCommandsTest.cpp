@@ -1,10 +1,14 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
 #include "../Viewer/ViewerFindHarness.h"
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -280,4 +284,43 @@ TEST(QuarnCommandsTest, UndoAndRedoFollowTheWindowsStack)
     EXPECT_EQ(value, 0);
     EXPECT_TRUE(commands.action(ShortcutCommand::redo)->isEnabled());
     EXPECT_EQ(commands.action(ShortcutCommand::redo)->text(), QStringLiteral("Redo Move"));
+}
+
+// ---------------------------------------------------------------- in a document window
+
+TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("words.pdf"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(testsupport::makeTextPdf(3, "Cat cat concat cats"));
+    }
+    DocumentController controller;
+    DocumentWindow* window = controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    (void)QTest::qWaitForWindowActive(window);
+    QTest::qWait(50);
+    const QStringList titles = menuTitles(*window->menuBar());
+    EXPECT_EQ(titles.mid(0, 5), (QStringList{"File", "Edit", "View", "Go", "Tools"}));
+    EXPECT_TRUE(titles.contains(QStringLiteral("Help")));
+
+    auto* bars = window->findChild<ViewerBars*>();
+    ASSERT_NE(bars, nullptr);
+    EXPECT_TRUE(bars->statusBar()->isVisible());
+    EXPECT_EQ(bars->statusBar()->pageTotal(), 3);
+    EXPECT_FALSE(bars->findBar()->isVisible());
+
+    QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_TRUE(bars->findBar()->isVisible());
+    QTest::keyClicks(bars->findBar()->field(), QStringLiteral("cat"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return bars->findBar()->countLabel()->text() == QStringLiteral("1 of 12"); }, 10000));
+    QTest::keyClick(bars->findBar()->field(), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(bars->findBar()->countLabel()->text(), QStringLiteral("12 of 12"));
+    window->close();
+    QApplication::processEvents();
 }

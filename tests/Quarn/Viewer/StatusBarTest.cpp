@@ -1,6 +1,7 @@
 // The status bar: the page field, the zoom field and presets, the display-mode
 // menu and the slideshow button, driven as the user does.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/Symbols.h"
 #include "ViewerFindHarness.h"
 
 #include <gtest/gtest.h>
@@ -238,4 +239,20 @@ TEST(StatusBarTest, TheSlideshowButtonAsksForTheSlideshow)
     EXPECT_EQ(asked.count(), 1);
     EXPECT_EQ(w.statusBar->slideshowButton()->toolTip(), QStringLiteral("Slideshow (Ctrl+Shift+F)"));
     EXPECT_EQ(w.statusBar->zoomOutButton()->toolTip(), QStringLiteral("Zoom out (Ctrl+-)"));
+}
+
+TEST(StatusBarTest, EverySymbolOfTheBarsIsDrawn)
+{
+    registerViewerBarSymbols();
+    for (const char* name : {"minus", "plus", "chevron.down", "chevron.up", "chevron.left", "chevron.right", "play.fill",
+                             "xmark", "rectangle.portrait", "rectangle.split.1x2", "rectangle.split.2x1",
+                             "rectangle.split.2x2", "square.and.arrow.up", "info.circle"}) {
+        EXPECT_TRUE(hasSymbol(QString::fromLatin1(name))) << name;
+        // A drawing that parses covers some pixels.
+        const QImage image = symbolPixmap(QString::fromLatin1(name), {24, 24}, Qt::white).toImage();
+        int covered = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) covered += qAlpha(image.pixel(x, y)) > 0;
+        EXPECT_GT(covered, 10) << name;
+    }
 }
