@@ -1,0 +1,144 @@
+#pragma once
+// The Settings window: two tabs, General and Reading. Every control is bound
+// to its user-defaults key and writes a change at once (there is no Apply, OK
+// or Cancel); a key that is unset shows the default its readers apply.
+#include "QuarnKit/Shell/DefaultPDFHandler.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QAbstractButton;
+class QLabel;
+class QStackedWidget;
+class QTabWidget;
+
+namespace platform { class UserDefaults; }
+namespace quarnkit { class ReadingPositionStore; }
+
+namespace quarn {
+
+class AccentButton;
+class ChromeSegmented;
+class QuietButton;
+
+// What the window needs of the subsystems that own the settings it shows. A
+// service left empty hides what depends on it; the window still binds the
+// setting's key.
+struct SettingsServices {
+    // The default-PDF-app role.
+    std::function<bool()> isDefaultPDFApp;
+    std::function<QString()> pdfHandlerName;
+    std::function<void(quarnkit::DefaultPDFHandler::Completion, quarnkit::DefaultPDFHandler::Ask)> claimDefaultPDFApp;
+
+    // The history library: how many PDFs it holds, and emptying it. The owner
+    // calls SettingsView::refreshHistory() when its entries change.
+    std::function<int()> historyCount;
+    std::function<void()> clearHistory;
+
+    // The updater, for the version row. The owner calls
+    // SettingsView::refreshUpdates() when its state changes.
+    struct UpdateStatus {
+        QString text;             // the state told in a sentence
+        bool updateReady = false; // an update is available or ready to install
+        bool busy = false;        // checking, downloading, verifying or installing
+    };
+    std::function<UpdateStatus()> updateStatus;
+    std::function<void()> checkForUpdates; // a check asked for from Settings
+    std::function<void()> showUpdate;      // the update window, brought to the front
+
+    // The default-PDF-app role over DefaultPDFHandler; the history library and
+    // the updater are left for their owners to connect (SettingsWindow::setServices).
+    static SettingsServices standard();
+};
+
+// The keys this window binds that are read by other parts of the program.
+namespace SettingsKeys {
+inline constexpr const char* keepHistory = "ravlenKeepHistory";                       // Boolean, default on
+inline constexpr const char* updateAutomatically = "ravlenUpdateCheckAutomatically"; // Boolean, default on
+inline constexpr const char* crashReports = "ravlenCrashReports";                     // "ask", "always", "never"; default ask
+} // namespace SettingsKeys
+
+// The version row's title: "Version 1.4 (57), x86-64".
+QString settingsVersionLine(const QString& shortVersion, const QString& build, const QString& cpuArchitecture);
+
+class SettingsView : public QWidget {
+    Q_OBJECT
+public:
+    SettingsView(platform::UserDefaults& defaults, quarnkit::ReadingPositionStore& positions,
+                 SettingsServices services, QWidget* parent = nullptr);
+    ~SettingsView() override;
+
+    void setServices(SettingsServices services);
+    QTabWidget* tabs() const { return tabs_; }
+
+    // Reads again whether ravlen opens PDFs, and who does.
+    void refreshDefaultApp();
+    // The history's entries or the updater's state changed.
+    void refreshHistory();
+    void refreshUpdates();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Bindings;
+    QWidget* makeGeneral();
+    QWidget* makeReading();
+    // Shows every bound control as its key reads now.
+    void readDefaults();
+    void claimDefault();
+    void claimFinished(const std::optional<QString>& failure);
+    void askToClaim(std::function<void(bool)> answer);
+    void forgetPositions();
+    void fitToTab();
+
+    platform::UserDefaults& defaults_;
+    quarnkit::ReadingPositionStore& positions_;
+    SettingsServices services_;
+    std::unique_ptr<Bindings> bound_;
+    QTabWidget* tabs_ = nullptr;
+    QWidget* general_ = nullptr;
+    QWidget* reading_ = nullptr;
+
+    // General
+    QLabel* handlerStatus_ = nullptr;
+    QStackedWidget* handlerControl_ = nullptr;
+    QLabel* claimFailure_ = nullptr;
+    QWidget* historyRow_ = nullptr;
+    QWidget* historyLine_ = nullptr;
+    QLabel* historyLineText_ = nullptr;
+    QLabel* updateDetail_ = nullptr;
+    AccentButton* updateButton_ = nullptr;
+    QuietButton* checkButton_ = nullptr;
+    // Reading
+    QuietButton* forgetButton_ = nullptr;
+    int remembered_ = 0;
+};
+
+// The application's Settings window: made on first use, hidden when closed.
+class SettingsWindow : public QObject {
+    Q_OBJECT
+public:
+    // Over the standard user defaults and reading positions; never released.
+    static SettingsWindow& shared();
+
+    SettingsWindow(platform::UserDefaults& defaults, quarnkit::ReadingPositionStore& positions,
+                   SettingsServices services = SettingsServices::standard());
+    ~SettingsWindow() override;
+
+    void setServices(SettingsServices services);
+    // Makes the window on the first call (centred), then brings it to the front.
+    void show();
+    // None until the first show().
+    SettingsView* window() const { return window_; }
+
+private:
+    platform::UserDefaults& defaults_;
+    quarnkit::ReadingPositionStore& positions_;
+    SettingsServices services_;
+    QPointer<SettingsView> window_;
+};
+
+} // namespace quarn

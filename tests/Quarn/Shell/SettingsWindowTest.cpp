@@ -1,0 +1,328 @@
+#include "Quarn/Shell/SettingsWindow.h"
+
+#include "Platform/UserDefaults.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/ChromeSegmented.h"
+#include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quarn;
+
+namespace {
+
+// Settings over defaults and a position store of their own, with the
+// subsystems it talks to played by the test.
+struct SettingsFixture {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+    quarnkit::ReadingPositionStore positions{defaults};
+
+    bool isDefault = false;
+    QString handler = QStringLiteral("Document Viewer");
+    int claims = 0;
+    quarnkit::DefaultPDFHandler::Completion pendingClaim;
+    int historyCount = 0;
+    int clears = 0;
+    SettingsServices::UpdateStatus update;
+    int checks = 0;
+    int updateShown = 0;
+
+    SettingsServices services()
+    {
+        SettingsServices s;
+        s.isDefaultPDFApp = [this] { return isDefault; };
+        s.pdfHandlerName = [this] { return handler; };
+        s.claimDefaultPDFApp = [this](quarnkit::DefaultPDFHandler::Completion done, quarnkit::DefaultPDFHandler::Ask ask) {
+            ++claims;
+            ask([this, done](bool accepted) {
+                if (accepted) pendingClaim = done;
+                else done(std::nullopt);
+            });
+        };
+        s.historyCount = [this] { return historyCount; };
+        s.clearHistory = [this] {
+            ++clears;
+            historyCount = 0;
+        };
+        s.updateStatus = [this] { return update; };
+        s.checkForUpdates = [this] { ++checks; };
+        s.showUpdate = [this] { ++updateShown; };
+        return s;
+    }
+
+    std::unique_ptr<SettingsWindow> windows;
+    SettingsView& shown()
+    {
+        windows = std::make_unique<SettingsWindow>(defaults, positions, services());
+        windows->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(windows->window()));
+        return *windows->window();
+    }
+};
+
+// The widgets the user sees, found by what they show.
+template <typename W = QWidget>
+W* shownWith(QWidget& root, const QString& text)
+{
+    for (W* w : root.findChildren<W*>()) {
+        if (!w->isVisibleTo(&root)) continue;
+        if (auto* label = qobject_cast<QLabel*>(w); label && label->text() == text) return w;
+        if (auto* button = qobject_cast<QAbstractButton*>(w); button && button->text() == text) return w;
+        if (w->accessibleName() == text) return w;
+    }
+    return nullptr;
+}
+
+QAbstractButton* switchFor(QWidget& root, const QString& label)
+{
+    for (QAbstractButton* b : root.findChildren<QAbstractButton*>())
+        if (b->isCheckable() && b->accessibleName() == label) return b;
+    return nullptr;
+}
+
+// The question the window asks now.
+QMessageBox* openQuestion(QWidget& root)
+{
+    for (QMessageBox* box : root.findChildren<QMessageBox*>())
+        if (box->isVisible()) return box;
+    return nullptr;
+}
+
+QStringList visibleLabels(QWidget& root)
+{
+    QStringList texts;
+    for (QLabel* l : root.findChildren<QLabel*>())
+        if (l->isVisibleTo(&root) && !l->text().isEmpty()) texts.append(l->text());
+    return texts;
+}
+
+void clickSegment(ChromeSegmented* control, const QString& title)
+{
+    for (QAbstractButton* b : control->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == title) QTest::mouseClick(b, Qt::LeftButton);
+}
+
+ChromeSegmented* segmentedWith(QWidget& root, const QString& title)
+{
+    for (ChromeSegmented* s : root.findChildren<ChromeSegmented*>())
+        for (QAbstractButton* b : s->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == title) return s;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(SettingsWindow, UnsetKeysShowTheirReadersDefaults)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    EXPECT_EQ(view.width(), 540);
+    EXPECT_EQ(view.tabs()->count(), 2);
+    EXPECT_EQ(view.tabs()->tabText(0), "General");
+    EXPECT_EQ(view.tabs()->tabText(1), "Reading");
+    EXPECT_EQ(view.tabs()->currentIndex(), 0);
+
+    for (const char* label : {"Show the welcome window at launch", "Keep a history of opened PDFs",
+                              "Check for updates automatically", "Open at last position"}) {
+        QAbstractButton* s = switchFor(view, QString::fromUtf8(label));
+        ASSERT_NE(s, nullptr) << label;
+        EXPECT_TRUE(s->isChecked()) << label;
+    }
+    EXPECT_EQ(segmentedWith(view, "Ask")->selection(), 0);
+    EXPECT_EQ(segmentedWith(view, "Fit page")->selection(), 0);
+    EXPECT_EQ(segmentedWith(view, "Continuous")->selection(), 1);
+    // Showing the defaults writes nothing.
+    EXPECT_FALSE(f.defaults.contains("ravlenShowWelcome"));
+    EXPECT_FALSE(f.defaults.contains("ravlenDefaultZoom"));
+}
+
+TEST(SettingsWindow, StoredValuesAreShownAsTheirReadersReadThem)
+{
+    SettingsFixture f;
+    f.defaults.set("ravlenShowWelcome", false);
+    f.defaults.set("ravlenRestorePosition", "no"); // not a Boolean: on
+    f.defaults.set("ravlenCrashReports", "never");
+    f.defaults.set("ravlenDefaultZoom", "fitWidth");
+    f.defaults.set("ravlenDefaultDisplayMode", "TwoPages"); // not an exact name: continuous
+    SettingsView& view = f.shown();
+    EXPECT_FALSE(switchFor(view, "Show the welcome window at launch")->isChecked());
+    EXPECT_TRUE(switchFor(view, "Open at last position")->isChecked());
+    EXPECT_EQ(segmentedWith(view, "Ask")->selection(), 2);
+    EXPECT_EQ(segmentedWith(view, "Fit page")->selection(), 1);
+    EXPECT_EQ(segmentedWith(view, "Continuous")->selection(), 1);
+}
+
+TEST(SettingsWindow, EveryControlWritesItsKeyAtOnce)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    QTest::mouseClick(switchFor(view, "Show the welcome window at launch"), Qt::LeftButton);
+    EXPECT_EQ(f.defaults.boolValue("ravlenShowWelcome"), false);
+    QTest::mouseClick(switchFor(view, "Check for updates automatically"), Qt::LeftButton);
+    EXPECT_EQ(f.defaults.boolValue("ravlenUpdateCheckAutomatically"), false);
+    QTest::mouseClick(switchFor(view, "Keep a history of opened PDFs"), Qt::LeftButton);
+    EXPECT_EQ(f.defaults.boolValue("ravlenKeepHistory"), false);
+    QTest::mouseClick(switchFor(view, "Keep a history of opened PDFs"), Qt::LeftButton);
+    EXPECT_EQ(f.defaults.boolValue("ravlenKeepHistory"), true);
+    clickSegment(segmentedWith(view, "Ask"), "Always send");
+    EXPECT_EQ(f.defaults.stringValue("ravlenCrashReports"), "always");
+
+    view.tabs()->setCurrentIndex(1);
+    QTest::mouseClick(switchFor(view, "Open at last position"), Qt::LeftButton);
+    EXPECT_EQ(f.defaults.boolValue("ravlenRestorePosition"), false);
+    clickSegment(segmentedWith(view, "Fit page"), "Actual size");
+    EXPECT_EQ(f.defaults.stringValue("ravlenDefaultZoom"), "actualSize");
+    clickSegment(segmentedWith(view, "Continuous"), "Two continuous");
+    EXPECT_EQ(f.defaults.stringValue("ravlenDefaultDisplayMode"), "twoPagesContinuous");
+    EXPECT_EQ(quarnkit::ReaderPreferences::defaultMode(f.defaults), quarnkit::DisplayMode::twoPagesContinuous);
+    // No Apply, OK or Cancel anywhere.
+    for (const char* text : {"Apply", "OK", "Cancel"}) EXPECT_EQ(shownWith(view, QString::fromUtf8(text)), nullptr);
+}
+
+TEST(SettingsWindow, ForgettingPositionsEmptiesTheStore)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    view.tabs()->setCurrentIndex(1);
+    auto* forget = shownWith<QAbstractButton>(view, "Forget saved positions");
+    ASSERT_NE(forget, nullptr);
+    EXPECT_FALSE(forget->isEnabled()); // nothing stored
+
+    // Positions stored meanwhile count when the tab is shown anew.
+    QTemporaryDir files;
+    const QString path = files.filePath(QStringLiteral("a.pdf"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");
+    file.close();
+    const auto fingerprint = quarnkit::FileFingerprint::of(path);
+    ASSERT_TRUE(fingerprint);
+    f.positions.save(quarnkit::ReadingPosition{}, *fingerprint);
+    view.tabs()->setCurrentIndex(0);
+    view.tabs()->setCurrentIndex(1);
+    ASSERT_TRUE(forget->isEnabled());
+    QTest::mouseClick(forget, Qt::LeftButton);
+    EXPECT_EQ(f.positions.count(), 0);
+    EXPECT_FALSE(forget->isEnabled());
+}
+
+TEST(SettingsWindow, TheDefaultAppRowAsksAndReports)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    EXPECT_TRUE(visibleLabels(view).contains("Document Viewer opens PDFs right now. Linux asks before it changes."));
+    auto* use = shownWith<QAbstractButton>(view, "Use ravlen");
+    ASSERT_NE(use, nullptr);
+
+    // Cancelled: no message.
+    QTest::mouseClick(use, Qt::LeftButton);
+    auto* question = openQuestion(view);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->text(), "Use ravlen to open PDF files?");
+    question->button(QMessageBox::Cancel)->click();
+    EXPECT_EQ(f.claims, 1);
+    EXPECT_FALSE(f.pendingClaim);
+    EXPECT_EQ(shownWith(view, "xdg-mime failed"), nullptr);
+
+    // Accepted, then failed: the failure in red under the row, until the next try.
+    QTest::mouseClick(use, Qt::LeftButton);
+    question = openQuestion(view);
+    ASSERT_NE(question, nullptr);
+    QTest::mouseClick(question->defaultButton(), Qt::LeftButton);
+    ASSERT_TRUE(f.pendingClaim);
+    std::exchange(f.pendingClaim, nullptr)(QStringLiteral("xdg-mime failed"));
+    auto* failure = shownWith<QLabel>(view, "xdg-mime failed");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->palette().color(QPalette::WindowText), quarnkit::Design::record());
+    view.refreshDefaultApp(); // still not the default: the message stays
+    EXPECT_NE(shownWith(view, "xdg-mime failed"), nullptr);
+
+    // Made the default elsewhere; found on the next refresh (when the
+    // application becomes active again).
+    f.isDefault = true;
+    view.refreshDefaultApp();
+    EXPECT_EQ(shownWith(view, "xdg-mime failed"), nullptr);
+    EXPECT_EQ(shownWith(view, "Use ravlen"), nullptr);
+    EXPECT_TRUE(visibleLabels(view).contains("ravlen opens PDFs on this computer."));
+    EXPECT_TRUE(visibleLabels(view).contains("Default"));
+}
+
+TEST(SettingsWindow, HistoryStillSavedLine)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    SettingsFixture f;
+    f.historyCount = 1;
+    SettingsView& view = f.shown();
+    // History on: no line whatever the count.
+    EXPECT_EQ(shownWith(view, "Clear History"), nullptr);
+    QTest::mouseClick(switchFor(view, "Keep a history of opened PDFs"), Qt::LeftButton);
+    EXPECT_TRUE(visibleLabels(view).contains("1 PDF is still saved."));
+    f.historyCount = 1234;
+    view.refreshHistory();
+    EXPECT_TRUE(visibleLabels(view).contains("1,234 PDFs are still saved."));
+
+    QTest::mouseClick(shownWith<QAbstractButton>(view, "Clear History"), Qt::LeftButton);
+    EXPECT_EQ(f.clears, 1);
+    EXPECT_EQ(shownWith(view, "Clear History"), nullptr);
+    EXPECT_EQ(shownWith(view, "1,234 PDFs are still saved."), nullptr);
+
+    // An empty history: no line either.
+    view.refreshHistory();
+    EXPECT_EQ(shownWith(view, "Clear History"), nullptr);
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST(SettingsWindow, VersionRowFollowsTheUpdater)
+{
+    EXPECT_EQ(settingsVersionLine("1.4", "57", "arm64"), "Version 1.4 (57), ARM64");
+    EXPECT_EQ(settingsVersionLine("1.0", "1", "x86_64"), "Version 1.0 (1), x86-64");
+
+    SettingsFixture f;
+    f.update = {QStringLiteral("ravlen is up to date."), false, false};
+    SettingsView& view = f.shown();
+    EXPECT_TRUE(visibleLabels(view).contains("ravlen is up to date."));
+    auto* check = shownWith<QAbstractButton>(view, "Check for Updates");
+    ASSERT_NE(check, nullptr);
+    EXPECT_TRUE(check->isEnabled());
+    QTest::mouseClick(check, Qt::LeftButton);
+    EXPECT_EQ(f.checks, 1);
+
+    f.update = {QStringLiteral("Checking for updates…"), false, true};
+    view.refreshUpdates();
+    EXPECT_FALSE(check->isEnabled());
+
+    f.update = {QStringLiteral("ravlen 2.0 is available."), true, false};
+    view.refreshUpdates();
+    EXPECT_EQ(shownWith(view, "Check for Updates"), nullptr);
+    auto* update = shownWith<QAbstractButton>(view, "Update");
+    ASSERT_NE(update, nullptr);
+    QTest::mouseClick(update, Qt::LeftButton);
+    EXPECT_EQ(f.updateShown, 1);
+
+    // No updater connected: the version alone, and nothing to press.
+    view.setServices({});
+    EXPECT_EQ(shownWith(view, "Update"), nullptr);
+    EXPECT_EQ(shownWith(view, "Check for Updates"), nullptr);
+}
+
+TEST(SettingsWindow, IsOneWindowHiddenOnClose)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    view.close();
+    EXPECT_FALSE(view.isVisible());
+    f.windows->show();
+    EXPECT_EQ(f.windows->window(), &view);
+    EXPECT_TRUE(view.isVisible());
+}
