@@ -7,6 +7,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "QuarnKit/Shell/Design.h"
@@ -37,8 +38,9 @@ ViewerScreen::Content ViewerScreen::contentFor(bool locked, bool unlocked, int p
 }
 
 ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
-                           QWidget* parent)
-    : QWidget(parent), document_(document), filePath_(filePath), undoStack_(undoStack), model_(new ViewerModel(nullptr, nullptr, this))
+                           QWidget* parent, platform::UserDefaults* defaults, quarnkit::ReadingPositionStore* positions)
+    : QWidget(parent), document_(document), filePath_(filePath), undoStack_(undoStack),
+      model_(new ViewerModel(defaults, positions, this))
 {
     setAcceptDrops(true);
     setMinimumSize(880, 580);
@@ -125,9 +127,10 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     const Content now = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
                                                document_->firstPageReadable())
                                   : Content::noPages;
-    if (canvas_ && before == Content::document && now == Content::document)
+    if (canvas_ && before == Content::document && now == Content::document) {
         canvas_->setDocument(document_);
-    else
+        if (formsBanner_) formsBanner_->setDocument(document_);
+    } else
         rebuildContent();
 }
 
@@ -155,6 +158,7 @@ void ViewerScreen::rebuildContent()
     gate_ = nullptr;
     message_ = nullptr;
     sidebarButton_ = findButton_ = nullptr;
+    formsBanner_ = nullptr;
 
     switch (content_) {
     case Content::locked: {
@@ -251,6 +255,8 @@ QWidget* ViewerScreen::makeDocumentView()
     column->addWidget(makeToolbar());
     column->addWidget(new Hairline(false, view));
     canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
+    formsBanner_ = new FormBanner(model_, document_, view);
+    column->addWidget(formsBanner_);
     column->addWidget(canvas_, 1);
     return view;
 }

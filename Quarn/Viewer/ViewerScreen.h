@@ -19,6 +19,7 @@ class PdfCanvas;
 class LockedGate;
 class StateMessage;
 class ChromeToolButton;
+class FormBanner;
 
 class ViewerScreen : public QWidget {
     Q_OBJECT
@@ -27,8 +28,11 @@ public:
     enum class Content { locked, noPages, unreadable, document };
     static Content contentFor(bool locked, bool unlocked, int pageCount, bool firstPageReadable);
 
+    // The model reads `defaults` and keeps positions in `positions`: the
+    // standard ones when none are given.
     ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
-                 QWidget* parent = nullptr);
+                 QWidget* parent = nullptr, platform::UserDefaults* defaults = nullptr,
+                 quarnkit::ReadingPositionStore* positions = nullptr);
     ~ViewerScreen() override;
 
     ViewerModel& model() { return *model_; }
@@ -39,6 +43,8 @@ public:
     PdfCanvas* canvas() const { return canvas_; }
     LockedGate* gate() const { return gate_; }
     StateMessage* message() const { return message_; }
+    // The notice above the pages of a PDF with fillable fields.
+    FormBanner* formsBanner() const { return formsBanner_; }
 
     // The file was saved under a new name or moved.
     void setFilePath(const QString& path);
@@ -84,6 +90,7 @@ private:
     StateMessage* message_ = nullptr;
     ChromeToolButton* sidebarButton_ = nullptr;
     ChromeToolButton* findButton_ = nullptr;
+    FormBanner* formsBanner_ = nullptr;
 };
 
 // Shows a file in the desktop's file manager (selected where it can), else opens its folder.

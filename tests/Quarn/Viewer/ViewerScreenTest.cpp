@@ -1,0 +1,295 @@
+#include "Platform/UserDefaults.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/Shake.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/StateMessages.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <QUndoStack> // before the view header
+
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLabel>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+using namespace quarn;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+// A private settings file and position store per test.
+struct Settings {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath("defaults.json")};
+    quarnkit::ReadingPositionStore positions{defaults};
+};
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
+
+std::unique_ptr<ViewerScreen> showScreen(QuarnDocument* document, const QString& path, QUndoStack& stack,
+                                         Settings& settings)
+{
+    auto screen = std::make_unique<ViewerScreen>(document, path, &stack, nullptr, &settings.defaults,
+                                                 &settings.positions);
+    screen->resize(1000, 760);
+    screen->show();
+    return screen;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- content states
+
+TEST(ViewerScreenContent, RulesAreTriedInOrder)
+{
+    using C = ViewerScreen::Content;
+    EXPECT_EQ(ViewerScreen::contentFor(true, false, 0, false), C::locked);
+    EXPECT_EQ(ViewerScreen::contentFor(true, true, 3, true), C::document);
+    EXPECT_EQ(ViewerScreen::contentFor(false, false, 0, false), C::noPages);
+    EXPECT_EQ(ViewerScreen::contentFor(false, false, 3, false), C::unreadable);
+    EXPECT_EQ(ViewerScreen::contentFor(false, false, 3, true), C::document);
+}
+
+TEST(ViewerScreenContent, DocumentWithoutPagesShowsTheEmptyMessage)
+{
+    Settings settings;
+    QuarnDocument document(platform::PdfDocument::createEmpty());
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    EXPECT_EQ(screen->content(), ViewerScreen::Content::noPages);
+    ASSERT_NE(screen->message(), nullptr);
+    EXPECT_EQ(screen->message()->title(), "This PDF has no pages");
+    EXPECT_EQ(screen->message()->detail(), "Add pages from the Pages menu, or open another PDF.");
+    EXPECT_EQ(screen->message()->actions(), nullptr);
+    EXPECT_EQ(screen->canvas(), nullptr);
+    EXPECT_FALSE(screen->documentReady());
+}
+
+TEST(ViewerScreenContent, UnreadableMessageOffersTheFolderOnlyWithAFile)
+{
+    auto* button = new QuietButton("Show in Folder");
+    StateMessage withFile("exclamationmark.triangle", "ravlen can't read this PDF",
+                          "The file may be damaged or incomplete. Try opening a fresh copy.", button);
+    EXPECT_EQ(withFile.title(), "ravlen can't read this PDF");
+    EXPECT_EQ(withFile.actions(), button);
+    EXPECT_EQ(button->parentWidget(), &withFile);
+
+    StateMessage longDetail("doc", "Title", QString("word ").repeated(200));
+    longDetail.resize(800, 600);
+    longDetail.show();
+    auto* detail = longDetail.findChildren<QLabel*>().last();
+    EXPECT_LE(detail->width(), 340);
+    EXPECT_TRUE(detail->wordWrap());
+    EXPECT_GT(detail->height(), 100); // grown, not cut
+}
+
+TEST(ViewerScreenContent, DeletingEveryPageTurnsIntoTheEmptyMessage)
+{
+    Settings settings;
+    QuarnDocument document; // one blank page
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    EXPECT_EQ(screen->content(), ViewerScreen::Content::document);
+    ASSERT_NE(screen->canvas(), nullptr);
+    EXPECT_TRUE(screen->documentReady());
+}
+
+// ---------------------------------------------------------------- password gate
+
+TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
+{
+    Settings settings;
+    auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), corpus("libreoffice-writer-password.pdf"), stack, settings);
+    ASSERT_EQ(screen->content(), ViewerScreen::Content::locked);
+    LockedGate* gate = screen->gate();
+    ASSERT_NE(gate, nullptr);
+
+    // Empty: the button is disabled and Return does nothing.
+    EXPECT_FALSE(gate->unlockButton()->isEnabled());
+    QTest::keyClick(gate->field(), Qt::Key_Return);
+    EXPECT_FALSE(gate->failed());
+    EXPECT_EQ(gate->attempts(), 0);
+
+    QTest::keyClicks(gate->field(), "nope");
+    EXPECT_TRUE(gate->unlockButton()->isEnabled());
+    EXPECT_TRUE(gate->errorLine()->isHidden());
+    QTest::keyClick(gate->field(), Qt::Key_Return);
+    EXPECT_TRUE(gate->failed());
+    EXPECT_FALSE(gate->errorLine()->isHidden());
+    EXPECT_EQ(gate->errorLine()->text(), "That password didn't work. Try again.");
+    EXPECT_EQ(gate->attempts(), 1);
+    EXPECT_TRUE(gate->shake()->isShaking());
+    EXPECT_TRUE(document->isLocked());
+    // The typed password stays, selected, so that typing replaces it.
+    EXPECT_EQ(gate->field()->text(), "nope");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gate->field()->selectedText() == "nope"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !gate->shake()->isShaking(); }));
+    EXPECT_NEAR(gate->shake()->offset(), 0, 1e-9);
+
+    // A second wrong one shakes again; the line stays.
+    QTest::mouseClick(gate->unlockButton(), Qt::LeftButton);
+    EXPECT_EQ(gate->attempts(), 2);
+    EXPECT_TRUE(gate->failed());
+
+    // Typing hides the line at once, before any attempt.
+    QTest::keyClicks(gate->field(), "o");
+    EXPECT_FALSE(gate->failed());
+    EXPECT_TRUE(gate->errorLine()->isHidden());
+
+    gate->field()->setText("openpassword");
+    QTest::mouseClick(gate->unlockButton(), Qt::LeftButton);
+    EXPECT_FALSE(document->isLocked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screen->content() == ViewerScreen::Content::document; }));
+    ASSERT_NE(screen->canvas(), nullptr);
+    EXPECT_GT(screen->canvas()->view()->pageCount(), 0);
+    EXPECT_TRUE(screen->documentReady());
+}
+
+TEST(LockedGate, ReducedMotionShowsTheErrorWithoutMoving)
+{
+    int unlocks = 0;
+    LockedGate gate([](const QString& password) { return password == "right"; }, [&] { ++unlocks; });
+    gate.setReduceMotion(true);
+    gate.show();
+    gate.field()->setText("wrong");
+    gate.attempt();
+    EXPECT_TRUE(gate.failed());
+    EXPECT_EQ(gate.attempts(), 0);
+    EXPECT_FALSE(gate.shake()->isShaking());
+    gate.field()->setText("right");
+    gate.attempt();
+    EXPECT_EQ(unlocks, 1);
+    EXPECT_FALSE(gate.failed());
+}
+
+TEST(LockedGate, ErrorLineKeepsItsPlace)
+{
+    LockedGate gate([](const QString&) { return false; }, [] {});
+    gate.resize(600, 500);
+    gate.show();
+    QApplication::processEvents();
+    const QPoint before = gate.field()->pos();
+    gate.field()->setText("x");
+    gate.attempt();
+    QApplication::processEvents();
+    EXPECT_EQ(gate.field()->pos(), before);
+}
+
+// ---------------------------------------------------------------- drops
+
+TEST(ViewerScreenDrop, OnlyPdfFilesAreOpenedEachInTurn)
+{
+    Settings settings;
+    QTemporaryDir dir;
+    QuarnDocument document;
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    QStringList opened;
+    screen->model().openFileHandler = [&](const QString& path) { opened << path; };
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(dir.filePath("picture.png")), QUrl::fromLocalFile(dir.filePath("Report.PDF")),
+                  QUrl::fromLocalFile(dir.filePath("notes.txt")), QUrl::fromLocalFile(dir.filePath("b.pdf"))});
+    // A drop reaches the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(500, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(screen.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(500, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(screen.get(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(opened, QStringList({dir.filePath("Report.PDF"), dir.filePath("b.pdf")}));
+
+    // A drop with no file at all is refused.
+    QMimeData web;
+    web.setUrls({QUrl("https://example.org/a.pdf")});
+    EXPECT_FALSE(screen->openDroppedPdfs(&web));
+    QMimeData text;
+    text.setText("a.pdf");
+    EXPECT_FALSE(screen->openDroppedPdfs(&text));
+    EXPECT_EQ(opened.size(), 2);
+}
+
+// ---------------------------------------------------------------- reading position
+
+TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
+{
+    Settings settings;
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "ten.pdf", testsupport::makeTextPdf(10));
+    {
+        auto document = QuarnDocument::open(path);
+        QUndoStack stack;
+        auto screen = showScreen(document.get(), path, stack, settings);
+        ViewerModel& model = screen->model();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
+        // Opening never overwrites a stored position with the first page.
+        EXPECT_EQ(settings.positions.count(), 0);
+        model.setDisplayMode(quarnkit::DisplayMode::singlePage);
+        model.setZoom(1.5);
+        screen->canvas()->view()->goToPage(6);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model.pageIndex() == 6; }));
+        screen->disappear(); // closing the window saves at once
+    }
+    const auto fingerprint = quarnkit::FileFingerprint::of(path);
+    ASSERT_TRUE(fingerprint.has_value());
+    const auto stored = settings.positions.position(*fingerprint);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->page, 6);
+    EXPECT_EQ(stored->mode, quarnkit::DisplayMode::singlePage);
+    EXPECT_EQ(stored->zoom, quarnkit::ReadingZoom::fixed(1.5));
+
+    auto document = QuarnDocument::open(path);
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), path, stack, settings);
+    ViewerModel& model = screen->model();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
+    QuarnPDFView* view = screen->canvas()->view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->currentPageIndex() == 6; }));
+    EXPECT_EQ(model.displayMode(), quarnkit::DisplayMode::singlePage);
+    EXPECT_DOUBLE_EQ(view->scaleFactor(), 1.5);
+    EXPECT_FALSE(model.zoomFit().has_value());
+}
+
+TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
+{
+    Settings settings;
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "doc.pdf", testsupport::makeTextPdf(5));
+    {
+        auto document = QuarnDocument::open(path);
+        QUndoStack stack;
+        auto screen = showScreen(document.get(), path, stack, settings);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
+        screen->canvas()->view()->goToPage(3);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().pageIndex() == 3; }));
+        screen->disappear();
+    }
+    writeFile(dir, "doc.pdf", testsupport::makeTextPdf(6)); // another size: another file
+    auto document = QuarnDocument::open(path);
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), path, stack, settings);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(screen->canvas()->view()->currentPageIndex(), 0);
+    EXPECT_EQ(screen->model().zoomFit(), quarnkit::ZoomPreset::fitPage);
+}
