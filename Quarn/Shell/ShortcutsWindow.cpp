@@ -103,7 +103,6 @@ QWidget* makeGroup(const ShortcutGroup& group)
     layout->setSpacing(4);
     QLabel* title = shelltext::label(group.title, groupTitleFont(), withOpacity(D::paper(), 0.7));
     title->setContentsMargins(0, 0, 0, 4);
-    title->setAccessibleDescription(QStringLiteral("heading"));
     layout->addWidget(title);
     for (const ShortcutRow& row : group.rows) layout->addWidget(makeRow(row));
     return widget;
