@@ -41,7 +41,7 @@ namespace ReaderPreferences = quarnkit::ReaderPreferences;
 namespace {
 
 // The name the updater and the crash reporter give the application.
-const QString appName = QStringLiteral("ravlen");
+QString appDisplayName() { return QStringLiteral("ravlen"); }
 
 constexpr std::array<const char*, 3> crashModes{"ask", "always", "never"};
 
@@ -93,7 +93,7 @@ protected:
         QPainterPath path;
         path.addRoundedRect(track, r, r);
         // Off: a faint paper track; on: the accent, blended as the knob slides.
-        QColor off = withOpacity(D::paper(), 0.16), on = D::accent();
+        const QColor off = withOpacity(D::paper(), 0.16), on = D::accent();
         const double t = knob_;
         const QColor fill = QColor::fromRgbF(float(off.redF() + (on.redF() - off.redF()) * t),
                                              float(off.greenF() + (on.greenF() - off.greenF()) * t),
@@ -404,7 +404,7 @@ QWidget* SettingsView::makeGeneral()
     connect(bound_->updateAutomatically, &QAbstractButton::toggled, this,
             [this](bool on) { defaults_.set(SettingsKeys::updateAutomatically, on); });
     column->addWidget(settingsRow(QStringLiteral("Check for updates automatically"),
-                                  appName + QStringLiteral(" checks once a day and asks before it installs anything."),
+                                  appDisplayName() + QStringLiteral(" checks once a day and asks before it installs anything."),
                                   bound_->updateAutomatically)
                           .widget);
     column->addWidget(new Hairline(false));
@@ -422,7 +422,7 @@ QWidget* SettingsView::makeGeneral()
     column->addWidget(settingsRow(QStringLiteral("Crash reports"),
                                   QStringLiteral("A report holds the %1 and Linux versions and where it crashed, never "
                                                  "your documents or file names.")
-                                      .arg(appName),
+                                      .arg(appDisplayName()),
                                   bound_->crashReports)
                           .widget);
     return page;
