@@ -320,8 +320,16 @@ double QuarnPDFView::clampScale(double scale) const
 
 void QuarnPDFView::setScaleFactor(double scale)
 {
-    autoScales_ = false;
+    takeScaleOver();
     setScaleInternal(clampScale(scale), std::nullopt);
+}
+
+void QuarnPDFView::takeScaleOver()
+{
+    autoScales_ = false;
+    // A scale chosen for this document is not undone by the first automatic
+    // fit of a layout that comes later.
+    if (document_) didInitialFit_ = true;
 }
 
 void QuarnPDFView::setAutoScales(bool on)
@@ -619,7 +627,7 @@ std::optional<double> QuarnPDFView::fitWidth(bool spreads)
     if (!size) return std::nullopt;
     const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
     const double scale = quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
-    autoScales_ = false;
+    takeScaleOver();
     setScaleInternal(std::max(scale, quarnkit::ZoomLevel::minimum), std::nullopt);
     return scale;
 }
@@ -636,7 +644,7 @@ std::optional<double> QuarnPDFView::fitPage(bool spreads, bool keepPage)
     }
     const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
     const double scale = quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), pageBreakAllowance());
-    autoScales_ = false;
+    takeScaleOver();
     setScaleInternal(quarnkit::ZoomLevel::clamp(scale), std::nullopt);
     if (reveal) revealPage(page);
     return scale;
@@ -667,7 +675,7 @@ void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> ope
 {
     if (isVisible() && width() > 40 && document_) {
         relayout();
-        syncState();
+        layoutPass(); // the first fit, if still due, comes before the operation
         operation(*this);
         return;
     }
@@ -947,7 +955,7 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
         while (std::fabs(wheelRemainder_) >= 120) {
             const bool up = wheelRemainder_ > 0;
             wheelRemainder_ -= up ? 120 : -120;
-            autoScales_ = false;
+            takeScaleOver();
             setScaleInternal(clampScale(quarnkit::ZoomLevel::step(scale_, up)), event->position());
         }
         event->accept();

@@ -320,6 +320,7 @@ private:
     template <typename F> void withoutTracking(F&& change);
     double clampScale(double scale) const;
     void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
+    void takeScaleOver();
     void applyAutoScale();
     double pageBreakAllowance() const;
     std::optional<platform::PdfSize> fitPageSize() const;

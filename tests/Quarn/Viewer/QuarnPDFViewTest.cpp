@@ -645,3 +645,24 @@ TEST(QuarnPDFViewTest, ControlWheelZoomsAlongTheLadder)
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.75);
     EXPECT_EQ(scales.count(), 3);
 }
+
+TEST(QuarnPDFViewTest, AScaleSetBeforeTheFirstLayoutSurvivesIt)
+{
+    QuarnPDFView view;
+    view.load(textDocument(3));
+    view.setScaleFactor(1.5); // before the view was ever laid out
+    view.resize(700, 500);
+    view.show();
+    QApplication::processEvents();
+    EXPECT_DOUBLE_EQ(view.scaleFactor(), 1.5);
+    EXPECT_FALSE(view.autoScales());
+
+    // Without a chosen scale, the first layout fits the pages.
+    QuarnPDFView fitted;
+    fitted.load(textDocument(3));
+    fitted.resize(700, 500);
+    fitted.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(fitted.autoScales());
+    EXPECT_NEAR(fitted.scaleFactor(), (700.0 - 36) / 612, 1e-6);
+}
