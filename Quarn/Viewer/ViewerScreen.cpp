@@ -7,7 +7,6 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Viewer/Canvas.h"
-#include "Quarn/Viewer/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "QuarnKit/Shell/Design.h"
@@ -127,10 +126,9 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     const Content now = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
                                                document_->firstPageReadable())
                                   : Content::noPages;
-    if (canvas_ && before == Content::document && now == Content::document) {
+    if (canvas_ && before == Content::document && now == Content::document)
         canvas_->setDocument(document_);
-        if (formsBanner_) formsBanner_->setDocument(document_);
-    } else
+    else
         rebuildContent();
 }
 
@@ -255,8 +253,6 @@ QWidget* ViewerScreen::makeDocumentView()
     column->addWidget(makeToolbar());
     column->addWidget(new Hairline(false, view));
     canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
-    formsBanner_ = new FormBanner(model_, document_, view);
-    column->addWidget(formsBanner_);
     column->addWidget(canvas_, 1);
     return view;
 }
