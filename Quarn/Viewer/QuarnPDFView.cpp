@@ -99,6 +99,9 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     overlay_->setGeometry(viewport()->rect());
     overlay_->show();
 
+    connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<platform::PdfLink>& links) {
+        if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
+    });
     connect(renderer_.get(), &TileRenderer::tileReady, this, [this](int page) {
         const QRectF rect = pageRect(page);
         if (!rect.isEmpty()) viewport()->update(rect.toAlignedRect());
@@ -1046,7 +1049,7 @@ void QuarnPDFView::mousePressEvent(QMouseEvent* event)
         return;
     }
     pressPoint_ = event->position();
-    pressedLink_ = tool_ == quarnkit::MarkupTool::select ? linkAt(event->position()) : std::nullopt;
+    pressedLink_ = tool_ == quarnkit::MarkupTool::select ? linkAt(event->position(), true) : std::nullopt;
     selectionAnchor_.reset();
     selecting_ = false;
     if (!pressedLink_) {
@@ -1129,8 +1132,10 @@ void QuarnPDFView::updateCursor(QPointF viewportPoint)
     Qt::CursorShape shape = Qt::ArrowCursor;
     switch (tool_) {
     case MarkupTool::select:
-        if (linkAt(viewportPoint)) shape = Qt::PointingHandCursor;
-        else if (charAt(viewportPoint, false)) shape = Qt::IBeamCursor;
+        // Hovering reads only what is at hand: the document may be busy on a
+        // worker, and a mouse move must not wait for it.
+        if (linkAt(viewportPoint, false)) shape = Qt::PointingHandCursor;
+        else if (hasCachedTextAt(viewportPoint)) shape = Qt::IBeamCursor;
         break;
     case MarkupTool::highlight:
     case MarkupTool::underline:
@@ -1147,11 +1152,12 @@ void QuarnPDFView::updateCursor(QPointF viewportPoint)
 
 // ---------------------------------------------------------------- links
 
-const std::vector<platform::PdfLink>& QuarnPDFView::linksOf(int page) const
+const std::vector<platform::PdfLink>& QuarnPDFView::linksOf(int page, bool load) const
 {
     static const std::vector<platform::PdfLink> none;
     if (page < 0 || page >= int(links_.size()) || !document_) return none;
     if (!links_[page]) {
+        if (!load) return none;
         try {
             links_[page] = document_->links(page);
         } catch (...) {
@@ -1161,12 +1167,12 @@ const std::vector<platform::PdfLink>& QuarnPDFView::linksOf(int page) const
     return *links_[page];
 }
 
-std::optional<platform::PdfLink> QuarnPDFView::linkAt(QPointF viewportPoint) const
+std::optional<platform::PdfLink> QuarnPDFView::linkAt(QPointF viewportPoint, bool load) const
 {
     const auto page = pageAt(viewportPoint, false);
     if (!page) return std::nullopt;
     const PdfPoint point = convertToPage(viewportPoint, *page);
-    for (const platform::PdfLink& link : linksOf(*page))
+    for (const platform::PdfLink& link : linksOf(*page, load))
         if (link.rect.contains(point)) return link;
     return std::nullopt;
 }
@@ -1215,6 +1221,18 @@ const QuarnPDFView::TextCache& QuarnPDFView::textOf(int page) const
     pages.emplace_front(page, std::move(cache));
     while (int(pages.size()) > keptTextPages) pages.pop_back();
     return *pages.front().second;
+}
+
+bool QuarnPDFView::hasCachedTextAt(QPointF viewportPoint) const
+{
+    const auto page = pageAt(viewportPoint, false);
+    if (!page) return false;
+    const auto cached = std::find_if(texts_->pages.begin(), texts_->pages.end(),
+                                     [&](const auto& entry) { return entry.first == *page; });
+    if (cached == texts_->pages.end()) return false;
+    const PdfPoint point = convertToPage(viewportPoint, *page);
+    return std::any_of(cached->second->chars.begin(), cached->second->chars.end(),
+                       [&](const TextCache::Char& c) { return c.box.contains(point); });
 }
 
 std::optional<QuarnPDFView::SelectionAnchor> QuarnPDFView::charAt(QPointF viewportPoint, bool nearest) const

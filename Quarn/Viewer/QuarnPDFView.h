@@ -339,8 +339,10 @@ private:
     void paintSelection(QPainter& painter, const quarnkit::PageSelection& selection, const QColor& color);
     QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);
-    const std::vector<platform::PdfLink>& linksOf(int page) const;
-    std::optional<platform::PdfLink> linkAt(QPointF viewportPoint) const;
+    // Links of a page; without `load`, only those already read (else none).
+    const std::vector<platform::PdfLink>& linksOf(int page, bool load) const;
+    std::optional<platform::PdfLink> linkAt(QPointF viewportPoint, bool load) const;
+    bool hasCachedTextAt(QPointF viewportPoint) const;
     void followLink(const platform::PdfLink& link);
     const TextCache& textOf(int page) const;
     std::optional<SelectionAnchor> charAt(QPointF viewportPoint, bool nearest) const;

@@ -67,12 +67,24 @@ struct TileRenderer::Shared {
         lock.unlock();
 
         std::shared_ptr<platform::PdfDisplayList> list;
+        std::vector<platform::PdfLink> links;
         try {
             if (doc) list = doc->displayList(page);
         } catch (...) {
             // A page that cannot be recorded renders as nothing: its tiles stay white.
         }
         promise.set_value(list);
+        try {
+            if (doc) links = doc->links(page);
+        } catch (...) {
+        }
+        std::lock_guard relock(mutex);
+        if (receiver && gen == generation) {
+            TileRenderer* to = receiver;
+            QMetaObject::invokeMethod(
+                to, [to, page, links = std::move(links), gen]() mutable { to->acceptLinks(page, std::move(links), gen); },
+                Qt::QueuedConnection);
+        }
         return list;
     }
 
@@ -233,6 +245,15 @@ void TileRenderer::accept(const TileKey& key, QImage image, quint64 generation)
     byPage_[key.page].insert(key, true);
     evictToBudget();
     emit tileReady(key.page);
+}
+
+void TileRenderer::acceptLinks(int page, std::vector<platform::PdfLink> links, quint64 generation)
+{
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (generation != shared_->generation) return;
+    }
+    emit linksReady(page, links);
 }
 
 void TileRenderer::evictToBudget()

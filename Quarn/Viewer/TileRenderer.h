@@ -82,6 +82,9 @@ public:
 
 signals:
     void tileReady(int page);
+    // The links of a page, read by the worker that recorded the page, so that
+    // the UI thread finds them without asking the document.
+    void linksReady(int page, const std::vector<platform::PdfLink>& links);
 
 private:
     struct Shared;
@@ -91,6 +94,7 @@ private:
     };
 
     void accept(const TileKey& key, QImage image, quint64 generation);
+    void acceptLinks(int page, std::vector<platform::PdfLink> links, quint64 generation);
     void evictToBudget();
     void startWorkers();
 

@@ -463,6 +463,29 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
     }
 }
 
+TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
+{
+    QuarnPDFView view;
+    view.resize(700, 900);
+    view.load(platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
+    view.show();
+    view.setScaleFactor(1);
+    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    QApplication::processEvents();
+    const QPoint onLink = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
+    QTest::mouseMove(view.viewport(), onLink);
+    EXPECT_EQ(view.viewport()->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(view.viewport(), view.convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
+    EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
+    // Drawing tools show their own cursors everywhere.
+    view.setTool(quarnkit::MarkupTool::pen, {});
+    QTest::mouseMove(view.viewport(), onLink);
+    EXPECT_EQ(view.viewport()->cursor().shape(), Qt::CrossCursor);
+    view.setTool(quarnkit::MarkupTool::text, {});
+    QTest::mouseMove(view.viewport(), onLink + QPoint(1, 1));
+    EXPECT_EQ(view.viewport()->cursor().shape(), Qt::IBeamCursor);
+}
+
 // ---------------------------------------------------------------- drops
 
 TEST(QuarnPDFViewTest, DropReportsOnlyThePdf)
