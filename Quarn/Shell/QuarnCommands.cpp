@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMetaMethod>
 
 namespace quarn {
 
@@ -122,6 +123,17 @@ void QuarnCommands::insertMenu(QMenu* menu)
     menus_[plainTitle(menu->title())] = menu;
 }
 
+void QuarnCommands::connectNotify(const QMetaMethod&)
+{
+    // Queued: a connection is being made at this moment.
+    QMetaObject::invokeMethod(this, &QuarnCommands::refresh, Qt::QueuedConnection);
+}
+
+void QuarnCommands::disconnectNotify(const QMetaMethod&)
+{
+    QMetaObject::invokeMethod(this, &QuarnCommands::refresh, Qt::QueuedConnection);
+}
+
 void QuarnCommands::refresh()
 {
     ViewerModel* viewer = viewer_;
@@ -132,6 +144,8 @@ void QuarnCommands::refresh()
     }
     // The whole submenu goes grey without a document window.
     if (findMenu_) findMenu_->menuAction()->setEnabled(viewer != nullptr);
+    if (welcome_) welcome_->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&QuarnCommands::welcomeRequested)));
+    if (settings_) settings_->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&QuarnCommands::settingsRequested)));
     if (undo_) undo_->setEnabled(undoStack_ && undoStack_->canUndo());
     if (redo_) redo_->setEnabled(undoStack_ && undoStack_->canRedo());
 }
@@ -234,7 +248,7 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
     wholeWords->setCheckable(true);
 
     edit->addSeparator();
-    QAction* settings = edit->addAction(tr("Settings…"));
+    QAction* settings = settings_ = edit->addAction(tr("Settings…"));
     settings->setShortcuts(Keys::keys(ShortcutCommand::settings));
     settings->setMenuRole(QAction::PreferencesRole);
     connect(settings, &QAction::triggered, this, &QuarnCommands::settingsRequested);
@@ -332,7 +346,7 @@ void QuarnCommands::buildWindowAndHelp(QMenuBar* bar)
 {
     windowMenu_ = bar->addMenu(tr("&Window"));
     menus_[tr("Window")] = windowMenu_;
-    QAction* welcome = windowMenu_->addAction(tr("Welcome to ravlen"));
+    QAction* welcome = welcome_ = windowMenu_->addAction(tr("Welcome to ravlen"));
     welcome->setShortcuts(Keys::keys(ShortcutCommand::welcome));
     connect(welcome, &QAction::triggered, this, &QuarnCommands::welcomeRequested);
     byCommand_[ShortcutCommand::welcome] = welcome;

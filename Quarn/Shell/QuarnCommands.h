@@ -62,6 +62,11 @@ signals:
     void settingsRequested();
     void slideshowRequested();
 
+protected:
+    // Welcome and Settings are available once someone carries them out.
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
+
 private:
     // How an item follows the viewer (none when there is no viewer).
     using Rule = std::function<void(QAction& action, ViewerModel* viewer)>;
@@ -85,6 +90,8 @@ private:
     std::vector<std::pair<QAction*, Rule>> rules_;
     QMenu* findMenu_ = nullptr;
     QMenu* windowMenu_ = nullptr;
+    QAction* welcome_ = nullptr;
+    QAction* settings_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QList<QMetaObject::Connection> undoConnections_;

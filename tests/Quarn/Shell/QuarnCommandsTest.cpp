@@ -54,10 +54,26 @@ TEST(QuarnCommandsTest, WithoutADocumentWindowItemsThatNeedOneAreDisabled)
     EXPECT_FALSE(commands.action(QStringLiteral("Match Case"))->isChecked());
     EXPECT_EQ(commands.action(ShortcutCommand::toggleSidebar)->text(), QStringLiteral("Show Sidebar"));
     // The application's own items stay available.
-    EXPECT_TRUE(commands.action(ShortcutCommand::welcome)->isEnabled());
     EXPECT_TRUE(commands.action(ShortcutCommand::keyboardShortcuts)->isEnabled());
     EXPECT_TRUE(commands.action(QStringLiteral("About ravlen"))->isEnabled());
-    EXPECT_TRUE(commands.action(ShortcutCommand::settings)->isEnabled());
+}
+
+TEST(QuarnCommandsTest, WelcomeAndSettingsAreAvailableOnceSomeoneShowsThem)
+{
+    QMenuBar bar;
+    QuarnCommands commands(&bar, nullptr);
+    EXPECT_FALSE(commands.action(ShortcutCommand::welcome)->isEnabled());
+    EXPECT_FALSE(commands.action(ShortcutCommand::settings)->isEnabled());
+    int welcomes = 0, settings = 0;
+    QObject::connect(&commands, &QuarnCommands::welcomeRequested, [&] { ++welcomes; });
+    QObject::connect(&commands, &QuarnCommands::settingsRequested, [&] { ++settings; });
+    QApplication::processEvents();
+    ASSERT_TRUE(commands.action(ShortcutCommand::welcome)->isEnabled());
+    ASSERT_TRUE(commands.action(ShortcutCommand::settings)->isEnabled());
+    commands.action(ShortcutCommand::welcome)->trigger();
+    commands.action(ShortcutCommand::settings)->trigger();
+    EXPECT_EQ(welcomes, 1);
+    EXPECT_EQ(settings, 1);
 }
 
 TEST(QuarnCommandsTest, ItemsGoDisabledWhenTheWindowsModelGoes)
