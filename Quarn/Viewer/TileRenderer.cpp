@@ -170,8 +170,13 @@ void TileRenderer::invalidate(std::optional<int> page)
         ++shared_->generation;
         shared_->queue.clear();
         shared_->inFlight.clear();
-        if (page) shared_->lists.erase(*page);
-        else shared_->lists.clear();
+        if (page) {
+            // The other pages' recordings still hold: carry them into the new generation.
+            shared_->lists.erase(*page);
+            for (auto& [index, entry] : shared_->lists) entry.generation = shared_->generation;
+        } else {
+            shared_->lists.clear();
+        }
     }
     if (!page) {
         cache_.clear();
