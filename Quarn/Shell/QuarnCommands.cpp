@@ -2,6 +2,7 @@
 
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
+#include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -145,7 +146,6 @@ void QuarnCommands::refresh()
     // The whole submenu goes grey without a document window.
     if (findMenu_) findMenu_->menuAction()->setEnabled(viewer != nullptr);
     if (welcome_) welcome_->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&QuarnCommands::welcomeRequested)));
-    if (settings_) settings_->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&QuarnCommands::settingsRequested)));
     if (undo_) undo_->setEnabled(undoStack_ && undoStack_->canUndo());
     if (redo_) redo_->setEnabled(undoStack_ && undoStack_->canRedo());
 }
@@ -248,10 +248,10 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
     wholeWords->setCheckable(true);
 
     edit->addSeparator();
-    QAction* settings = settings_ = edit->addAction(tr("Settings…"));
+    QAction* settings = edit->addAction(tr("Settings…"));
     settings->setShortcuts(Keys::keys(ShortcutCommand::settings));
     settings->setMenuRole(QAction::PreferencesRole);
-    connect(settings, &QAction::triggered, this, &QuarnCommands::settingsRequested);
+    connect(settings, &QAction::triggered, this, [] { SettingsWindow::shared().show(); });
     byCommand_[ShortcutCommand::settings] = settings;
     byTitle_[tr("Settings…")] = settings;
 }

@@ -56,14 +56,12 @@ public:
     static void showAboutPanel(QWidget* parent);
 
 signals:
-    // Requests for the application-wide windows and the slideshow, which
-    // their owners carry out.
+    // Requests for the welcome window and the slideshow, which their owners carry out.
     void welcomeRequested();
-    void settingsRequested();
     void slideshowRequested();
 
 protected:
-    // Welcome and Settings are available once someone carries them out.
+    // Welcome is available once someone carries it out.
     void connectNotify(const QMetaMethod& signal) override;
     void disconnectNotify(const QMetaMethod& signal) override;
 
@@ -91,7 +89,6 @@ private:
     QMenu* findMenu_ = nullptr;
     QMenu* windowMenu_ = nullptr;
     QAction* welcome_ = nullptr;
-    QAction* settings_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QList<QMetaObject::Connection> undoConnections_;
