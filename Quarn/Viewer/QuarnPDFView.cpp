@@ -405,25 +405,35 @@ void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
     }
     // What stays put: the page point under the anchor, or else the current
     // page's point at the top left of the view.
-    int page;
-    QPointF displayPoint; // page display space, points
-    QPointF at;           // where it is in the viewport
+    ViewAnchor kept = topLeftAnchor();
     if (anchor) {
-        page = pageAt(*anchor, true).value_or(std::max(currentPage_, 0));
-        at = *anchor;
-        displayPoint = (*anchor - pageRect(page).topLeft()) / scale_;
-    } else {
-        page = std::max(currentPage_, 0);
-        at = QPointF(0, 0);
-        const QRectF rect = pageRect(page);
-        displayPoint = QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_->sizes[page].width),
-                               std::clamp(-rect.top() / scale_, 0.0, layout_->sizes[page].height));
+        kept.page = pageAt(*anchor, true).value_or(std::max(currentPage_, 0));
+        kept.at = *anchor;
+        kept.display = (*anchor - pageRect(kept.page).topLeft()) / scale_;
     }
     scale_ = scale;
     relayout();
-    const QPointF content = layout_->pageRects[page].topLeft() * scale_ + displayPoint * scale_;
-    scrollToContentPoint(content - at, true);
+    restoreAnchor(kept);
     withoutTracking([&] { syncState(); });
+}
+
+QuarnPDFView::ViewAnchor QuarnPDFView::topLeftAnchor() const
+{
+    ViewAnchor anchor;
+    anchor.page = std::max(currentPage_, 0);
+    const QRectF rect = pageRect(anchor.page);
+    // Across, the page's own extent (centred content has room beside it);
+    // down, the exact offset, so that the gap above a page keeps its place too.
+    anchor.display = QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_->sizes[anchor.page].width),
+                             -rect.top() / scale_);
+    return anchor;
+}
+
+void QuarnPDFView::restoreAnchor(const ViewAnchor& anchor)
+{
+    if (!layout_->isLaidOut(anchor.page)) return;
+    const QPointF content = layout_->pageRects[anchor.page].topLeft() * scale_ + anchor.display * scale_;
+    scrollToContentPoint(content - anchor.at, true);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -919,11 +929,18 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     if (autoScales_ && document_) applyAutoScale();
-    const auto keep = currentDestination();
+    if (pageCount() == 0) {
+        relayout();
+        layoutPass();
+        return;
+    }
+    // The page being read stays where it was in the view.
+    const ViewAnchor kept = topLeftAnchor();
     relayout();
-    if (keep && !jumping_) withoutTracking([&] { showDestination(*keep); });
-    if (keep) withoutTracking([&] { layoutPass(); });
-    else layoutPass();
+    withoutTracking([&] {
+        restoreAnchor(kept);
+        layoutPass();
+    });
 }
 
 void QuarnPDFView::showEvent(QShowEvent* event)

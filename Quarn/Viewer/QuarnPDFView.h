@@ -310,6 +310,16 @@ private:
         int index = 0; // caret position in the page's characters, in reading order
     };
 
+    // A page point and where it shows in the viewport: kept in place across
+    // changes of scale and size.
+    struct ViewAnchor {
+        int page = 0;
+        QPointF display; // page display space, points from the page's top left
+        QPointF at;      // viewport
+    };
+    ViewAnchor topLeftAnchor() const;
+    void restoreAnchor(const ViewAnchor& anchor);
+
     void readGeometry();
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();

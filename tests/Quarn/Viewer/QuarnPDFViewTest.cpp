@@ -689,3 +689,26 @@ TEST(QuarnPDFViewTest, AScaleSetBeforeTheFirstLayoutSurvivesIt)
     EXPECT_TRUE(fitted.autoScales());
     EXPECT_NEAR(fitted.scaleFactor(), (700.0 - 36) / 612, 1e-6);
 }
+
+TEST(QuarnPDFViewTest, ResizingKeepsThePageBeingRead)
+{
+    ShownView shown(12, {700, 600});
+    QuarnPDFView& view = shown.view;
+    ASSERT_TRUE(view.autoScales());
+    view.goToPage(5);
+    const double before = view.scaleFactor();
+    view.resize(900, 500);
+    QApplication::processEvents();
+    EXPECT_GT(view.scaleFactor(), before); // still fitted, now wider
+    EXPECT_EQ(view.currentPageIndex(), 5);
+    EXPECT_NEAR(view.pageRect(5).top(), 0, 1);
+
+    // At the top of the document the margin above the first page stays in view.
+    view.goToPage(0);
+    view.verticalScrollBar()->setValue(0);
+    view.setScaleFactor(1.5);
+    view.resize(800, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(view.verticalScrollBar()->value(), 0);
+    EXPECT_NEAR(view.pageRect(0).top(), 8 * 1.5, 1);
+}
