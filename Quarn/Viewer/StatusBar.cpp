@@ -426,8 +426,11 @@ ViewerBars::ViewerBars(ViewerScreen* screen, QWidget* parent) : QWidget(parent),
     column->addWidget(statusBar_);
 
     ViewerModel& model = screen_->model();
+    // Not on every change of the model: reading the PDF's count may wait for a
+    // search that is reading a page.
     connect(&model, &ViewerModel::pageCountChanged, this, &ViewerBars::updatePageTotal);
-    connect(&model, &ViewerModel::changed, this, &ViewerBars::updatePageTotal);
+    if (quarnkit::QuarnDocument* document = screen_->document())
+        connect(document, &quarnkit::QuarnDocument::generationChanged, this, &ViewerBars::updatePageTotal);
     updatePageTotal();
 }
 
