@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
+#include "Platform/PdfPageGeometries.h"
 #include "Quarn/Viewer/PageViewLayout.h"
 #include "Quarn/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
@@ -123,26 +124,22 @@ void QuarnPDFView::readGeometry()
     geometries_.clear();
     layout_->sizes.clear();
     if (!document_ || document_->isLocked()) return;
-    int count = 0;
-    try {
-        count = document_->pageCount();
-    } catch (...) {
-        count = 0;
-    }
-    geometries_.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        platform::PdfPageGeometry geometry;
-        try {
-            geometry = document_->pageGeometry(i);
-        } catch (...) {
-            // A damaged page keeps a letter-sized place so that the rest stay reachable.
-            geometry.mediaBox = geometry.cropBox = {0, 0, 612, 792};
-            geometry.displaySize = {612, 792};
-            geometry.userToDisplay = {1, 0, 0, -1, 0, 792};
+    // One pass over the page objects: a thousand pages lay out without loading one.
+    const auto all = platform::pageGeometries(*document_);
+    geometries_.reserve(all.size());
+    for (const auto& geometry : all) {
+        if (geometry) {
+            geometries_.push_back(*geometry);
+            continue;
         }
-        geometries_.push_back(geometry);
+        // A damaged page keeps a letter-sized place so that the rest stay reachable.
+        platform::PdfPageGeometry letter;
+        letter.mediaBox = letter.cropBox = {0, 0, 612, 792};
+        letter.displaySize = {612, 792};
+        letter.userToDisplay = {1, 0, 0, -1, 0, 792};
+        geometries_.push_back(letter);
     }
-    layout_->sizes.reserve(count);
+    layout_->sizes.reserve(geometries_.size());
     for (const auto& geometry : geometries_) layout_->sizes.push_back(geometry.displaySize);
 }
 
