@@ -712,3 +712,40 @@ TEST(QuarnPDFViewTest, ResizingKeepsThePageBeingRead)
     EXPECT_EQ(view.verticalScrollBar()->value(), 0);
     EXPECT_NEAR(view.pageRect(0).top(), 8 * 1.5, 1);
 }
+
+TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
+{
+    ShownView shown(1, {700, 900});
+    QuarnPDFView& view = shown.view;
+    view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1, "alpha beta gamma")));
+    view.setScaleFactor(1);
+    // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
+    const QPoint onBeta = view.convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onBeta);
+    EXPECT_EQ(view.currentSelection().text, "beta");
+    const QPoint pastGamma = view.convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
+    EXPECT_EQ(view.currentSelection().text.rfind("beta gamma", 0), 0u) << view.currentSelection().text;
+    // A plain click clears it.
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, pastGamma);
+    EXPECT_TRUE(view.currentSelection().isEmpty());
+}
+
+TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
+{
+    ShownView shown(3);
+    QuarnPDFView& view = shown.view;
+    view.setBackgroundColor(QColor(30, 30, 30));
+    view.load(nullptr);
+    EXPECT_EQ(view.pageCount(), 0);
+    EXPECT_EQ(view.currentPageIndex(), -1);
+    EXPECT_TRUE(view.visiblePages().empty());
+    QImage image = view.viewport()->grab().toImage();
+    EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
+    view.load(platform::PdfDocument::createEmpty());
+    view.goToNextPage();
+    view.goToLastPage();
+    EXPECT_FALSE(view.fitPage(false, true));
+    image = view.viewport()->grab().toImage();
+    EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
+}
