@@ -44,7 +44,12 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     updateTitle();
 }
 
-DocumentWindow::~DocumentWindow() = default;
+DocumentWindow::~DocumentWindow()
+{
+    // The stack goes with the window's children, after the document and the
+    // menus: its last clean-state signal must find nobody listening here.
+    disconnect(undoStack_, nullptr, this, nullptr);
+}
 
 QString DocumentWindow::displayName() const
 {

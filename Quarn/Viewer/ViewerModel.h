@@ -4,6 +4,7 @@
 // step (reading position, page keys, display mode, fits), and the zoom
 // operations. The viewer screen owns it; the page view is held weakly and
 // reports back through callbacks that hold the model weakly.
+#include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/RGBA.h"
@@ -15,6 +16,8 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QUndoStack>
+#include <QWidget>
 
 #include <functional>
 #include <optional>
@@ -120,6 +123,45 @@ public:
     // The page view has a document with at least one page.
     bool canSign() const;
 
+    // ------------------------------------------------------------ tools (ViewerModelTools.cpp)
+
+    // Makes `tool` current; any tool but select drops the selected mark.
+    void chooseTool(quarnkit::MarkupTool tool);
+
+    // ------------------------------------------------------------ document actions (ViewerModelDocument.cpp)
+
+    // The window has a document that is not locked and has a page: the
+    // document actions act only then, and beep otherwise.
+    bool documentActionsAvailable() const;
+    void presentExport();
+    bool infoPresented() const { return infoPresented_; }
+    void setInfoPresented(bool presented);
+    void toggleInfo();
+    // Writes new metadata as one undo step "Document Info", only when it
+    // differs from the PDF's once normalised.
+    void updateMetadata(const quarnkit::DocumentMetadata& metadata);
+    // Replaces the PDF's attributes; undoable through the window's stack.
+    void setDocumentAttributes(const quarnkit::DocumentAttributes& attributes);
+    // Where undo steps go: the page view's stack, else the window's.
+    QUndoStack* undoManager() const;
+    void setUndoStack(QUndoStack* stack);
+    // The file on disk holds everything the window shows.
+    bool isSavedAndUnchanged() const;
+    // Opens the Share menu for the file, or for a copy when the file is out of date.
+    void shareCopy();
+    // The file to share: the file itself when it is up to date, else a fresh
+    // copy in the private share folder under `temporaryRoot`. Throws ShareError.
+    QString makeShareFile(const QString& temporaryRoot = {}) const;
+    QWidget* shareAnchor() const { return shareAnchor_.data(); }
+    void setShareAnchor(QWidget* anchor) { shareAnchor_ = anchor; }
+
+    // ------------------------------------------------------------ slideshow (Slideshow.cpp)
+
+    // Full screen from the current page; nothing while a slideshow runs.
+    void startSlideshow();
+    // Shows the top of a page (where a slideshow ended) and gives the page view the keys.
+    void showPage(int index);
+
     // ------------------------------------------------------------ binding
 
     // Keeps the view weakly and installs its callbacks, each holding the model weakly.
@@ -188,6 +230,7 @@ signals:
     void zoomFitChanged();
     void historyStateChanged();
     void pageFieldTokenChanged(int token);
+    void infoPresentedChanged(bool presented);
     // Any of the above.
     void changed();
 
@@ -255,6 +298,9 @@ private:
     bool canGoBack_ = false;
     bool canGoForward_ = false;
     int pageFieldToken_ = 0;
+    bool infoPresented_ = false;
+    QPointer<QWidget> shareAnchor_;
+    QPointer<QUndoStack> undoStack_;
 
     QPointer<QuarnPDFView> pdfView_;
     QPointer<quarnkit::QuarnDocument> document_;

@@ -7,8 +7,10 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
+#include "Quarn/Viewer/ToolbarItems.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QDBusConnection>
@@ -72,6 +74,8 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
 
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
+    // Edits made while no page view exists still reach the window's stack.
+    model_->setUndoStack(undoStack_);
     rebuildContent();
 }
 
@@ -226,6 +230,20 @@ QWidget* ViewerScreen::makeToolbar()
     row->addWidget(divider);
     row->addSpacing(6);
     row->addStretch(1);
+
+    // Share and Document Info: the Share menu and the info panel open under their buttons.
+    auto* documentItems = new DocumentToolbarItems(model_, bar);
+    documentItems->setInfoPresented(model_->infoPresented());
+    connect(documentItems, &DocumentToolbarItems::infoPresentedChanged, model_, &ViewerModel::setInfoPresented);
+    connect(model_, &ViewerModel::infoPresentedChanged, documentItems, &DocumentToolbarItems::setInfoPresented);
+    connect(documentItems, &DocumentToolbarItems::shareRequested, model_, [this](QWidget* anchor) {
+        model_->setShareAnchor(anchor);
+        model_->shareCopy();
+    });
+    model_->setShareAnchor(documentItems->shareButton());
+    DocumentInfoPopover::follow(model_, documentItems->infoButton());
+    row->addWidget(documentItems);
+    row->addSpacing(6);
 
     findButton_ = new ChromeToolButton(QStringLiteral("magnifyingglass"), tr("Find"), bar);
     findButton_->setChosen(model_->findPresented());

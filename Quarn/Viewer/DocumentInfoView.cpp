@@ -1,0 +1,375 @@
+#include "Quarn/Viewer/DocumentInfoView.h"
+
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/SmallMarks.h"
+#include "Quarn/Viewer/ShareMenu.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace quarn {
+
+namespace D = quarnkit::Design;
+using quarnkit::DocumentInfo;
+using quarnkit::DocumentMetadata;
+
+namespace {
+
+constexpr int panelWidth = 340;
+constexpr int padding = 16;
+
+QColor secondary() { return withOpacity(D::paper(), 0.55); }
+
+QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+    return label;
+}
+
+QLabel* gridLabel(const QString& text, QWidget* parent)
+{
+    QLabel* label = makeLabel(text, uiFont(11, QFont::Medium), secondary(), parent);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+} // namespace
+
+DocumentInfoView::DocumentInfoView(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
+    : QWidget(parent), model_(model), document_(document)
+{
+    if (document_ && !document_->isLocked()) info_ = DocumentInfo(*document_->pdf());
+    const QString path = model_ ? model_->filePath() : QString();
+    fileSize_ = DocumentInfo::fileSize(path.isEmpty() ? std::nullopt : std::optional<QString>(path));
+    if (info_) draft_ = info_->metadata;
+    build();
+
+    if (document_)
+        connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &DocumentInfoView::refresh);
+    connect(qApp, &QApplication::focusChanged, this, &DocumentInfoView::focusMoved);
+}
+
+DocumentInfoView::~DocumentInfoView()
+{
+    // The widget's own teardown moves the focus and hides the fields; nothing
+    // of this view may answer that any more.
+    disconnect(qApp, nullptr, this, nullptr);
+    if (document_) disconnect(document_, nullptr, this, nullptr);
+    commit();
+}
+
+void DocumentInfoView::build()
+{
+    setFixedWidth(panelWidth);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, D::chrome());
+    setPalette(p);
+
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(padding, padding, padding, padding);
+    stack->setSpacing(14);
+    stack->addWidget(makeHeader());
+    stack->addWidget(new Hairline(false, this));
+    if (info_) stack->addWidget(makeFacts());
+    stack->addWidget(new Hairline(false, this));
+    stack->addWidget(makeFields());
+    stack->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QWidget* DocumentInfoView::makeHeader()
+{
+    auto* header = new QWidget(this);
+    auto* column = new QVBoxLayout(header);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(3);
+
+    name_ = makeLabel(QString(), uiFont(14, QFont::DemiBold), D::paper(), header);
+    name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const QString full = fileName();
+    name_->setText(name_->fontMetrics().elidedText(full, Qt::ElideMiddle, panelWidth - 2 * padding));
+    name_->setToolTip(full);
+    name_->setAccessibleName(full);
+    column->addWidget(name_);
+
+    summary_ = makeLabel(summary(), uiFont(12), secondary(), header);
+    column->addWidget(summary_);
+    return header;
+}
+
+QWidget* DocumentInfoView::makeFacts()
+{
+    factsGrid_ = new QWidget(this);
+    auto* grid = new QGridLayout(factsGrid_);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(6);
+    grid->setColumnStretch(1, 1);
+    const QStringList labels{tr("Page size"), tr("Version"),  tr("Created"),  tr("Modified"), tr("Creator"),
+                             tr("Producer"),  tr("Security"), tr("Printing"), tr("Copying")};
+    int row = 0;
+    for (const QString& text : labels) {
+        grid->addWidget(gridLabel(text, factsGrid_), row, 0, Qt::AlignRight | Qt::AlignTop);
+        QLabel* value = makeLabel(QString(), uiFont(12), withOpacity(D::paper(), 0.92), factsGrid_);
+        value->setWordWrap(true);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(value, row, 1, Qt::AlignLeft | Qt::AlignTop);
+        facts_.emplace_back(text, value);
+        ++row;
+    }
+    fillFacts();
+    return factsGrid_;
+}
+
+QWidget* DocumentInfoView::makeFields()
+{
+    auto* box = new QWidget(this);
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(8);
+    grid->setColumnStretch(1, 1);
+    struct Row {
+        QString label;
+        QString placeholder;
+    };
+    const std::array<Row, 4> rows{Row{tr("Title"), tr("None")}, Row{tr("Author"), tr("None")},
+                                  Row{tr("Subject"), tr("None")},
+                                  Row{tr("Keywords"), tr("Add keywords, separated by commas")}};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        grid->addWidget(gridLabel(rows[i].label, box), int(i), 0, Qt::AlignRight | Qt::AlignVCenter);
+        auto* field = new FlatField(box);
+        field->setFieldFont(uiFont(12));
+        field->setPlaceholderText(rows[i].placeholder);
+        QPalette p = field->palette();
+        p.setColor(QPalette::PlaceholderText, withOpacity(D::paper(), 0.32));
+        field->setPalette(p);
+        field->setAccessibleName(rows[i].label);
+        fields_[i] = field;
+        grid->addWidget(field, int(i), 1);
+
+        const Field which = Field(i);
+        connect(field, &QLineEdit::textEdited, this, [this, which](const QString& text) {
+            switch (which) {
+            case Field::title: draft_.title = text; break;
+            case Field::author: draft_.author = text; break;
+            case Field::subject: draft_.subject = text; break;
+            case Field::keywords: draft_.keywords = text; break;
+            }
+        });
+        connect(field, &QLineEdit::returnPressed, this, &DocumentInfoView::commit);
+    }
+    // Tab goes through the four fields in order.
+    for (size_t i = 0; i + 1 < fields_.size(); ++i) setTabOrder(fields_[i], fields_[i + 1]);
+    showDraft();
+    return box;
+}
+
+QString DocumentInfoView::fileName() const
+{
+    const QString path = model_ ? model_->filePath() : QString();
+    if (!path.isEmpty()) return QFileInfo(path).fileName();
+    return ShareFolder::baseName(QString()) + QStringLiteral(".pdf");
+}
+
+QString DocumentInfoView::summary() const
+{
+    return summaryLine(fileSize_, info_ ? std::optional<int>(info_->pageCount) : std::nullopt);
+}
+
+QString DocumentInfoView::summaryLine(std::optional<qint64> fileSize, std::optional<int> pageCount)
+{
+    QString text = fileSize ? QLocale().formattedDataSize(*fileSize, 1, QLocale::DataSizeSIFormat) +
+                                  QStringLiteral(", ")
+                            : tr("Not saved yet, ");
+    if (pageCount) text += *pageCount == 1 ? tr("1 page") : tr("%1 pages").arg(*pageCount);
+    return text;
+}
+
+QString DocumentInfoView::dateText(const std::optional<QDateTime>& date)
+{
+    if (!date || !date->isValid()) return tr("Unknown");
+    const QLocale locale;
+    const QDateTime local = date->toLocalTime();
+    return locale.toString(local.date(), QLocale::ShortFormat) + QStringLiteral(", ") +
+           locale.toString(local.time(), QLocale::ShortFormat);
+}
+
+QString DocumentInfoView::fact(const QString& label) const
+{
+    for (const auto& [text, value] : facts_)
+        if (text == label) return value->text();
+    return {};
+}
+
+void DocumentInfoView::fillFacts()
+{
+    if (!info_ || facts_.size() != 9) return;
+    const DocumentInfo& info = *info_;
+    const auto orUnknown = [](const std::optional<QString>& text) { return text ? *text : tr("Unknown"); };
+    const QStringList values{info.pageSize,
+                             QStringLiteral("PDF ") + info.version,
+                             dateText(info.created),
+                             dateText(info.modified),
+                             orUnknown(info.creator),
+                             orUnknown(info.producer),
+                             info.isEncrypted ? tr("Encrypted") : tr("Not encrypted"),
+                             info.allowsPrinting ? tr("Allowed") : tr("Not allowed"),
+                             info.allowsCopying ? tr("Allowed") : tr("Not allowed")};
+    for (size_t i = 0; i < facts_.size(); ++i) {
+        QLabel* label = facts_[i].second;
+        label->setText(values[int(i)]);
+        // At most two lines; the rest is cut off and shown whole as a tooltip.
+        label->setMaximumHeight(label->fontMetrics().lineSpacing() * 2 + 2);
+        label->setToolTip(values[int(i)]);
+    }
+}
+
+void DocumentInfoView::showDraft()
+{
+    const std::array<const QString*, 4> texts{&draft_.title, &draft_.author, &draft_.subject, &draft_.keywords};
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i] && fields_[i]->text() != *texts[i]) fields_[i]->setText(*texts[i]);
+}
+
+std::optional<DocumentInfoView::Field> DocumentInfoView::focusedField() const
+{
+    const QWidget* focus = QApplication::focusWidget();
+    for (size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i] && fields_[i] == focus) return Field(i);
+    return std::nullopt;
+}
+
+void DocumentInfoView::commit()
+{
+    if (model_) model_->updateMetadata(draft_);
+}
+
+void DocumentInfoView::focusMoved(QWidget* from, QWidget* to)
+{
+    // Leaving a field commits it before the next field is edited; arriving
+    // from elsewhere commits nothing.
+    if (from == to) return;
+    for (QLineEdit* field : fields_)
+        if (field && field == from) {
+            commit();
+            // Out of the fields: the draft shows what was stored.
+            if (!focusedField()) refresh();
+            return;
+        }
+}
+
+void DocumentInfoView::refresh()
+{
+    if (!document_ || document_->isLocked()) return;
+    info_ = DocumentInfo(*document_->pdf());
+    fillFacts();
+    if (summary_) summary_->setText(summary());
+    if (focusedField()) return;
+    draft_ = info_->metadata;
+    showDraft();
+}
+
+void DocumentInfoView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    commit();
+}
+
+// ---------------------------------------------------------------- popover
+
+DocumentInfoPopover::DocumentInfoPopover(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* anchor)
+    : QFrame(anchor, Qt::Popup), model_(model), anchor_(anchor)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFrameShape(QFrame::NoFrame);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    view_ = new DocumentInfoView(model, document, this);
+    layout->addWidget(view_);
+    // The one-point margin shows as the popover's outline: a hairline over chrome.
+    const QColor& chrome = D::chrome();
+    const QColor& paper = D::paper();
+    const double a = D::hairline().alphaF();
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor::fromRgbF(float(chrome.redF() * (1 - a) + paper.redF() * a),
+                                                  float(chrome.greenF() * (1 - a) + paper.greenF() * a),
+                                                  float(chrome.blueF() * (1 - a) + paper.blueF() * a)));
+    setPalette(p);
+}
+
+void DocumentInfoPopover::present()
+{
+    adjustSize();
+    QPoint at(0, 0);
+    if (anchor_) {
+        const QPoint below = anchor_->mapToGlobal(QPoint(anchor_->width() / 2, anchor_->height() + 4));
+        at = QPoint(below.x() - width() / 2, below.y());
+        // Kept on the anchor's screen.
+        if (const QScreen* screen = anchor_->screen()) {
+            const QRect area = screen->availableGeometry();
+            at.setX(std::clamp(at.x(), area.left() + 4, std::max(area.left() + 4, area.right() - width() - 4)));
+        }
+    }
+    move(at);
+    show();
+}
+
+void DocumentInfoPopover::mousePressEvent(QMouseEvent* event)
+{
+    // A click on the Document Info button that closes the popover must not
+    // reach the button as well, or it would open the popover again.
+    if (anchor_ && !rect().contains(event->position().toPoint())) {
+        const QPoint inAnchor = anchor_->mapFromGlobal(event->globalPosition().toPoint());
+        if (anchor_->rect().contains(inAnchor)) setAttribute(Qt::WA_NoMouseReplay);
+    }
+    QFrame::mousePressEvent(event);
+}
+
+void DocumentInfoPopover::hideEvent(QHideEvent* event)
+{
+    QFrame::hideEvent(event); // the view commits its draft on this hide
+    if (model_) model_->setInfoPresented(false);
+    deleteLater();
+}
+
+void DocumentInfoPopover::follow(ViewerModel* model, QWidget* anchor)
+{
+    if (!model || !anchor) return;
+    QObject::connect(model, &ViewerModel::infoPresentedChanged, anchor, [model, anchor](bool presented) {
+        DocumentInfoPopover* shown = shownFor(anchor);
+        if (presented && !shown && model->document()) {
+            auto* popover = new DocumentInfoPopover(model, model->document(), anchor);
+            popover->present();
+        } else if (!presented && shown) {
+            shown->close();
+        }
+    });
+}
+
+DocumentInfoPopover* DocumentInfoPopover::shownFor(QWidget* anchor)
+{
+    if (!anchor) return nullptr;
+    for (auto* popover : anchor->findChildren<DocumentInfoPopover*>(QString(), Qt::FindDirectChildrenOnly))
+        if (popover->isVisible()) return popover;
+    return nullptr;
+}
+
+} // namespace quarn

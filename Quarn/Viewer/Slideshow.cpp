@@ -1,0 +1,432 @@
+#include "Quarn/Viewer/Slideshow.h"
+
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Export/PageRender.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace quarn {
+
+namespace {
+
+// The application's one running slideshow.
+QPointer<Slideshow>& runningSlideshow()
+{
+    static QPointer<Slideshow> running;
+    return running;
+}
+
+void paintBlack(QWidget& widget)
+{
+    widget.setAutoFillBackground(true);
+    QPalette p = widget.palette();
+    p.setColor(QPalette::Window, Qt::black);
+    widget.setPalette(p);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- window
+
+SlideshowWindow::SlideshowWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+{
+    setWindowTitle(tr("Slideshow"));
+    paintBlack(*this);
+    setMouseTracking(true);
+}
+
+void SlideshowWindow::closeEvent(QCloseEvent* event)
+{
+    // The slideshow decides: it hides the window itself when it ends.
+    event->ignore();
+    if (onClose) onClose();
+}
+
+// ---------------------------------------------------------------- page view
+
+SlideshowView::SlideshowView(QWidget* parent) : QWidget(parent)
+{
+    paintBlack(*this);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setContextMenuPolicy(Qt::PreventContextMenu);
+    setAccessibleName(tr("Slideshow"));
+}
+
+void SlideshowView::setDocument(std::shared_ptr<platform::PdfDocument> document)
+{
+    document_ = std::move(document);
+    page_ = 0;
+    image_ = QImage();
+    imagePage_ = -1;
+    update();
+}
+
+int SlideshowView::pageCount() const { return document_ ? document_->pageCount() : 0; }
+
+void SlideshowView::goToPage(int index)
+{
+    if (!document_ || pageCount() == 0) return;
+    const int page = std::clamp(index, 0, pageCount() - 1);
+    if (page == page_) return;
+    page_ = page;
+    update();
+    emit pageChanged(page_);
+}
+
+bool SlideshowView::canGoToNextPage() const { return document_ && page_ + 1 < pageCount(); }
+bool SlideshowView::canGoToPreviousPage() const { return document_ && page_ > 0; }
+void SlideshowView::goToNextPage() { goToPage(page_ + 1); }
+void SlideshowView::goToPreviousPage() { goToPage(page_ - 1); }
+void SlideshowView::goToFirstPage() { goToPage(0); }
+void SlideshowView::goToLastPage() { goToPage(pageCount() - 1); }
+
+void SlideshowView::hidePointerUntilMoved()
+{
+    pointerHidden_ = true;
+    setCursor(Qt::BlankCursor);
+}
+
+void SlideshowView::showPointer()
+{
+    pointerHidden_ = false;
+    unsetCursor();
+}
+
+const QImage& SlideshowView::pageImage()
+{
+    const double ratio = devicePixelRatioF();
+    const QSize wanted = size() * ratio;
+    if (imagePage_ == page_ && imageSize_ == wanted) return image_;
+    imagePage_ = page_;
+    imageSize_ = wanted;
+    image_ = QImage();
+    try {
+        const platform::PdfPageGeometry geometry = document_->pageGeometry(page_);
+        const platform::PdfSize drawn = quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
+        if (drawn.width > 1 && drawn.height > 1) {
+            const double scale = std::min(wanted.width() / drawn.width, wanted.height() / drawn.height);
+            image_ = quarnkit::Exporter::render(*document_, page_, scale);
+            image_.setDevicePixelRatio(ratio);
+        }
+    } catch (const std::exception&) {
+        // A page that cannot be drawn shows as black; the others still show.
+        image_ = QImage();
+    }
+    return image_;
+}
+
+void SlideshowView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (!document_ || page_ >= pageCount()) return;
+    const QImage& image = pageImage();
+    if (image.isNull()) return;
+    const QSizeF shown = image.deviceIndependentSize();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), image);
+}
+
+void SlideshowView::keyPressEvent(QKeyEvent* event)
+{
+    if (onKey && onKey(event)) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void SlideshowView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) {
+        if (onClick) onClick(event->button() == Qt::LeftButton);
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+void SlideshowView::mouseMoveEvent(QMouseEvent* event)
+{
+    // Drags move nothing; any movement brings the pointer and the counter back.
+    if (pointerHidden_) showPointer();
+    if (onMove) onMove();
+    event->accept();
+}
+
+void SlideshowView::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }
+
+// ---------------------------------------------------------------- counter
+
+SlideshowCounter::SlideshowCounter(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 6, 12, 6);
+    label_ = new QLabel(this);
+    label_->setFont(uiFont(13, QFont::Medium));
+    label_->setAlignment(Qt::AlignCenter);
+    QPalette p = label_->palette();
+    p.setColor(QPalette::WindowText, QColor::fromRgbF(1, 1, 1, 0.82f));
+    label_->setPalette(p);
+    layout->addWidget(label_);
+
+    effect_ = new QGraphicsOpacityEffect(this);
+    effect_->setOpacity(0);
+    setGraphicsEffect(effect_);
+    animation_ = new QPropertyAnimation(effect_, "opacity", this);
+}
+
+QString SlideshowCounter::text() const { return label_->text(); }
+
+void SlideshowCounter::setText(const QString& text)
+{
+    label_->setText(text);
+    adjustSize();
+}
+
+void SlideshowCounter::fade(double opacity, int ms)
+{
+    animation_->stop();
+    animation_->setDuration(ms);
+    animation_->setStartValue(effect_->opacity());
+    animation_->setEndValue(opacity);
+    animation_->start();
+}
+
+double SlideshowCounter::opacity() const { return effect_->opacity(); }
+
+void SlideshowCounter::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 4, 4);
+    painter.fillPath(path, QColor::fromRgbF(1, 1, 1, 0.1f));
+}
+
+// ---------------------------------------------------------------- slideshow
+
+Slideshow::Slideshow(std::shared_ptr<platform::PdfDocument> document, QScreen* screen, QWidget* host,
+                     std::function<void(int)> onExit)
+    : window_(std::make_unique<SlideshowWindow>()), onExit_(std::move(onExit)), host_(host)
+{
+    if (screen) {
+        window_->setScreen(screen);
+        window_->setGeometry(screen->geometry());
+    }
+    pages_ = new SlideshowView(window_.get());
+    pages_->setDocument(std::move(document));
+    counter_ = new SlideshowCounter(window_.get());
+    auto* layout = new QHBoxLayout(window_.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(pages_);
+
+    hideWork_.setSingleShot(true);
+    hideWork_.setInterval(counterShownMs);
+    connect(&hideWork_, &QTimer::timeout, this, &Slideshow::hideCounter);
+
+    const QPointer<Slideshow> self(this);
+    window_->onClose = [self] {
+        if (self) self->end();
+    };
+    pages_->onKey = [self](QKeyEvent* event) { return self && self->handleSlideshowKey(event); };
+    pages_->onClick = [self](bool forward) {
+        if (self) self->advance(forward);
+    };
+    pages_->onMove = [self] {
+        if (self) self->showCounter();
+    };
+}
+
+Slideshow::~Slideshow()
+{
+    if (runningSlideshow() == this) runningSlideshow() = nullptr;
+}
+
+Slideshow* Slideshow::current() { return runningSlideshow().data(); }
+void Slideshow::setCurrent(Slideshow* slideshow) { runningSlideshow() = slideshow; }
+
+void Slideshow::start(int page)
+{
+    // The window covers the whole screen, panels included, while it is shown.
+    window_->showFullScreen();
+    window_->raise();
+    window_->activateWindow();
+    pages_->setFocus(Qt::OtherFocusReason);
+    if (page >= 0 && page < pages_->pageCount()) pages_->goToPage(page);
+
+    const QPointer<Slideshow> self(this);
+    pageObserver_ = connect(pages_, &SlideshowView::pageChanged, this, &Slideshow::showCounter);
+    // Leaving the application keeps the counter shown until the next fade.
+    activeObserver_ = connect(qApp, &QGuiApplication::applicationStateChanged, this, [self](Qt::ApplicationState state) {
+        if (self && state != Qt::ApplicationActive) self->hideWork_.stop();
+    });
+    showCounter();
+}
+
+void Slideshow::placeCounter()
+{
+    counter_->adjustSize();
+    const QSize area = window_->size();
+    counter_->move((area.width() - counter_->width()) / 2, area.height() - 28 - counter_->height());
+    counter_->raise();
+}
+
+void Slideshow::showCounter()
+{
+    if (!pages_->document()) return;
+    const int index = std::max(pages_->currentPageIndex(), 0);
+    counter_->setText(tr("%1 of %2").arg(index + 1).arg(pages_->pageCount()));
+    placeCounter();
+    counter_->show();
+    counter_->fade(1, fadeInMs);
+    hideWork_.start();
+}
+
+void Slideshow::hideCounter()
+{
+    counter_->fade(0, fadeOutMs);
+    pages_->hidePointerUntilMoved();
+}
+
+bool Slideshow::handleSlideshowKey(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers flags = event->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier);
+    if (flags != Qt::NoModifier && flags != Qt::ShiftModifier) {
+        // Ctrl+. ends, as Escape does; other combinations are not ours.
+        if (flags == Qt::ControlModifier && event->key() == Qt::Key_Period) {
+            end();
+            return true;
+        }
+        return false;
+    }
+    const auto step = [this](bool forward) {
+        const bool can = forward ? pages_->canGoToNextPage() : pages_->canGoToPreviousPage();
+        if (!can) {
+            showCounter(); // at either end: nothing moves, the counter says where we are
+            return;
+        }
+        if (forward)
+            pages_->goToNextPage();
+        else
+            pages_->goToPreviousPage();
+        pages_->hidePointerUntilMoved();
+    };
+    switch (event->key()) {
+    case Qt::Key_P:
+    case Qt::Key_Backspace:
+    case Qt::Key_PageUp:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        step(false);
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_N:
+    case Qt::Key_Enter:
+    case Qt::Key_PageDown:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        step(true);
+        return true;
+    case Qt::Key_Space:
+        step(flags != Qt::ShiftModifier);
+        return true;
+    case Qt::Key_Escape:
+        end();
+        return true;
+    case Qt::Key_Home:
+        pages_->goToFirstPage();
+        return true;
+    case Qt::Key_End:
+        pages_->goToLastPage();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Slideshow::advance(bool forward)
+{
+    const bool can = forward ? pages_->canGoToNextPage() : pages_->canGoToPreviousPage();
+    if (!can) {
+        showCounter();
+        return;
+    }
+    if (forward)
+        pages_->goToNextPage();
+    else
+        pages_->goToPreviousPage();
+    pages_->hidePointerUntilMoved();
+}
+
+void Slideshow::end()
+{
+    if (current() != this) return;
+    setCurrent(nullptr);
+    const int index = std::max(pages_->currentPageIndex(), 0);
+
+    hideWork_.stop();
+    disconnect(pageObserver_);
+    disconnect(activeObserver_);
+    pages_->showPointer();
+
+    window_->onClose = nullptr;
+    window_->hide();
+    pages_->setDocument(nullptr);
+
+    if (host_) {
+        host_->raise();
+        host_->activateWindow();
+    }
+    if (onExit_) onExit_(index);
+    // Not at once: end() may run inside the slideshow's own key handling.
+    deleteLater();
+}
+
+// ---------------------------------------------------------------- the viewer's slideshow
+
+void ViewerModel::startSlideshow()
+{
+    std::shared_ptr<platform::PdfDocument> pdf;
+    if (pdfView_ && pdfView_->document())
+        pdf = pdfView_->document();
+    else if (document_)
+        pdf = document_->pdf();
+    if (!pdf || pdf->isLocked() || pdf->pageCount() == 0) return;
+    if (Slideshow::current()) return;
+
+    QWidget* host = pdfView_ ? pdfView_->window() : nullptr;
+    QScreen* screen = host && host->screen() ? host->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+
+    const QPointer<ViewerModel> self(this);
+    auto* slideshow = new Slideshow(pdf, screen, host, [self](int index) {
+        if (self) self->showPage(index);
+    });
+    Slideshow::setCurrent(slideshow);
+    slideshow->start(std::clamp(pageIndex_, 0, pdf->pageCount() - 1));
+}
+
+void ViewerModel::showPage(int index)
+{
+    if (!pdfView_) return;
+    if (document_ && index >= 0 && index < document_->pageCount()) pdfView_->goToPage(index);
+    if (!pdfView_->hasFocus()) pdfView_->setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace quarn

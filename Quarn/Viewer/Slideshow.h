@@ -1,0 +1,155 @@
+#pragma once
+// A document full screen, one page at a time on black, with a small page
+// counter that fades in and out, stepping by keys and clicks, and a pointer
+// that hides until the mouse moves. Only one slideshow runs in the
+// application (`current`). It shows the window's document without owning the
+// window: the window it returns to is held weakly, and the exit callback is
+// told the page shown last.
+#include "Platform/PdfDocument.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QGraphicsOpacityEffect;
+class QLabel;
+class QPropertyAnimation;
+class QScreen;
+
+namespace quarn {
+
+// The borderless full-screen window. Closing it only asks the slideshow to end.
+class SlideshowWindow : public QWidget {
+    Q_OBJECT
+public:
+    SlideshowWindow();
+    std::function<void()> onClose;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+};
+
+// The page area: the current page fitted into the view on black.
+class SlideshowView : public QWidget {
+    Q_OBJECT
+public:
+    explicit SlideshowView(QWidget* parent = nullptr);
+
+    // None lets go of the document.
+    void setDocument(std::shared_ptr<platform::PdfDocument> document);
+    const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
+    int pageCount() const;
+    // -1 without a document.
+    int currentPageIndex() const { return document_ ? page_ : -1; }
+    void goToPage(int index);
+    bool canGoToNextPage() const;
+    bool canGoToPreviousPage() const;
+    void goToNextPage();
+    void goToPreviousPage();
+    void goToFirstPage();
+    void goToLastPage();
+
+    // Keys go here first; false lets the view's own handling run.
+    std::function<bool(QKeyEvent*)> onKey;
+    // True for a left click, false for a right one.
+    std::function<void(bool forward)> onClick;
+    std::function<void()> onMove;
+
+    // Hides the pointer until the mouse next moves over the view.
+    void hidePointerUntilMoved();
+    void showPointer();
+    bool pointerHidden() const { return pointerHidden_; }
+
+signals:
+    void pageChanged(int page);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    const QImage& pageImage();
+
+    std::shared_ptr<platform::PdfDocument> document_;
+    int page_ = 0;
+    bool pointerHidden_ = false;
+    QImage image_;
+    int imagePage_ = -1;
+    QSize imageSize_;
+};
+
+// The page counter at the bottom centre: "3 of 20".
+class SlideshowCounter : public QWidget {
+    Q_OBJECT
+public:
+    explicit SlideshowCounter(QWidget* parent = nullptr);
+    QString text() const;
+    void setText(const QString& text);
+    // Fades to `opacity` over `ms`.
+    void fade(double opacity, int ms);
+    double opacity() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QLabel* label_;
+    QGraphicsOpacityEffect* effect_;
+    QPropertyAnimation* animation_;
+};
+
+class Slideshow : public QObject {
+    Q_OBJECT
+public:
+    // How long the counter stays after the last change, and its fades.
+    static constexpr int counterShownMs = 1600;
+    static constexpr int fadeInMs = 150;
+    static constexpr int fadeOutMs = 450;
+
+    Slideshow(std::shared_ptr<platform::PdfDocument> document, QScreen* screen, QWidget* host,
+              std::function<void(int page)> onExit);
+    ~Slideshow() override;
+
+    // The running slideshow, if any.
+    static Slideshow* current();
+    static void setCurrent(Slideshow* slideshow);
+
+    // Shows the window full screen at `page`.
+    void start(int page);
+    // Ends once: back to the host window, which is told the page shown last.
+    // The slideshow deletes itself afterwards.
+    void end();
+
+    SlideshowWindow* window() const { return window_.get(); }
+    SlideshowView* pages() const { return pages_; }
+    SlideshowCounter* counter() const { return counter_; }
+    bool counterFadePending() const { return hideWork_.isActive(); }
+
+    // True when the key was used.
+    bool handleSlideshowKey(QKeyEvent* event);
+    void advance(bool forward);
+    void showCounter();
+    void hideCounter();
+
+private:
+    void placeCounter();
+
+    std::unique_ptr<SlideshowWindow> window_;
+    SlideshowView* pages_;
+    SlideshowCounter* counter_;
+    std::function<void(int)> onExit_;
+    QPointer<QWidget> host_;
+    QTimer hideWork_;
+    QMetaObject::Connection pageObserver_;
+    QMetaObject::Connection activeObserver_;
+};
+
+} // namespace quarn

@@ -1,0 +1,299 @@
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUndoStack>
+#include <QUrl>
+
+#include <sys/stat.h>
+
+using namespace quarn;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+// Windows read the standard settings: keep them away from the user's.
+QTemporaryDir& configDir()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+const bool privateConfig = [] {
+    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", configDir().path().toUtf8());
+    return true;
+}();
+
+struct Failure {
+    QString text, reason;
+};
+
+// A controller whose alerts and questions are recorded and answered by the test.
+struct Controller {
+    DocumentController controller;
+    std::vector<Failure> failures;
+    DocumentController::CloseAnswer answer = DocumentController::CloseAnswer::cancel;
+    int questions = 0;
+
+    Controller()
+    {
+        controller.showFailure = [this](const QString& text, const QString& reason, QWidget*) {
+            failures.push_back({text, reason});
+        };
+        controller.askToSaveChanges = [this](DocumentWindow&) {
+            ++questions;
+            return answer;
+        };
+    }
+    ~Controller()
+    {
+        answer = DocumentController::CloseAnswer::discard;
+        controller.closeAll();
+    }
+};
+
+QString copyOf(const QTemporaryDir& dir, const char* corpusName, const QString& as)
+{
+    const QString path = dir.filePath(as);
+    QFile::copy(QString::fromStdString(testsupport::corpusPath(corpusName)), path);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return path;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+// One undoable edit of the document's title, as the editing features make them.
+class TitleEdit : public QUndoCommand {
+public:
+    TitleEdit(QuarnDocument& document, std::string title)
+        : QUndoCommand("Document Info"), document_(document), title_(std::move(title)),
+          before_(document.pdf()->infoString("Title"))
+    {
+    }
+    void redo() override
+    {
+        document_.pdf()->setInfoString("Title", title_);
+        document_.noteEdit(std::nullopt);
+    }
+    void undo() override
+    {
+        document_.pdf()->setInfoString("Title", before_);
+        document_.noteEdit(std::nullopt);
+    }
+
+private:
+    QuarnDocument& document_;
+    std::string title_;
+    std::optional<std::string> before_;
+};
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_ino;
+}
+
+} // namespace
+
+TEST(DocumentController, AFileOpensInOneWindowOnly)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    DocumentWindow* first = c.controller.openDocument(path);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->size(), QSize(1180, 800));
+    // Another spelling of the same file brings the same window forward.
+    EXPECT_EQ(c.controller.openDocument(dir.path() + "/./paper.pdf"), first);
+    EXPECT_EQ(c.controller.windows().size(), 1u);
+    EXPECT_EQ(c.controller.windowFor(path), first);
+    EXPECT_TRUE(c.failures.empty());
+}
+
+TEST(DocumentController, FilesThatCannotBeOpenedAreReported)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString garbage = writeFile(dir, "garbage.pdf", "this is not a PDF");
+    const QString empty = writeFile(dir, "empty.pdf", {});
+    EXPECT_EQ(c.controller.openDocument(garbage), nullptr);
+    EXPECT_EQ(c.controller.openDocument(empty), nullptr);
+    EXPECT_EQ(c.controller.openDocument(dir.path()), nullptr);
+    EXPECT_EQ(c.controller.openDocument(dir.filePath("missing.pdf")), nullptr);
+    ASSERT_EQ(c.failures.size(), 4u);
+    EXPECT_EQ(c.failures[0].text, "The document “garbage.pdf” could not be opened.");
+    EXPECT_FALSE(c.failures[0].reason.isEmpty());
+    EXPECT_TRUE(c.controller.windows().empty());
+}
+
+TEST(DocumentController, DroppedPdfOpensInItsOwnWindowAndOtherFilesAreIgnored)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString host = copyOf(dir, "pdflatex-4-pages.pdf", "host.pdf");
+    const QString dropped = copyOf(dir, "pdflatex-outline.pdf", "dropped.pdf");
+    const QString picture = writeFile(dir, "picture.png", "\x89PNG\r\n\x1a\n");
+    DocumentWindow* window = c.controller.openDocument(host);
+    ASSERT_NE(window, nullptr);
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(picture), QUrl::fromLocalFile(dropped)});
+    EXPECT_TRUE(window->screen()->openDroppedPdfs(&mime));
+    ASSERT_EQ(c.controller.windows().size(), 2u);
+    EXPECT_EQ(c.controller.windows()[1]->filePath(), DocumentController::fileKey(dropped));
+    EXPECT_EQ(c.controller.windows()[0], window); // never into the window it was dropped on
+    EXPECT_EQ(window->filePath(), DocumentController::fileKey(host));
+
+    // A dropped PDF that fails to open is reported, not silently accepted.
+    const QString broken = writeFile(dir, "broken.pdf", "%PDF-1.7\nbroken");
+    QMimeData bad;
+    bad.setUrls({QUrl::fromLocalFile(broken)});
+    EXPECT_TRUE(window->screen()->openDroppedPdfs(&bad));
+    ASSERT_EQ(c.failures.size(), 1u);
+    EXPECT_EQ(c.failures[0].text, "The document “broken.pdf” could not be opened.");
+    EXPECT_EQ(c.controller.windows().size(), 2u);
+}
+
+TEST(DocumentWindow, SavingAfterAnEditReplacesTheFileAtomically)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_EQ(window->windowTitle(), "paper.pdf[*]");
+
+    window->undoStack()->push(new TitleEdit(*window->document(), "Edited"));
+    EXPECT_TRUE(window->isWindowModified());
+    EXPECT_TRUE(window->isDocumentEdited());
+
+    const ino_t before = inodeOf(path);
+    ASSERT_TRUE(window->save());
+    EXPECT_FALSE(window->isWindowModified());
+    // A new file was renamed into place; the old one was never written into.
+    EXPECT_NE(inodeOf(path), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"paper.pdf"});
+    auto reopened = QuarnDocument::open(path);
+    EXPECT_EQ(reopened->pageCount(), 4);
+    EXPECT_EQ(reopened->pdf()->infoString("Title"), std::optional<std::string>("Edited"));
+
+    // Undoing back past the save marks the window modified again.
+    window->undoStack()->undo();
+    EXPECT_TRUE(window->isWindowModified());
+}
+
+TEST(DocumentWindow, SaveAsMovesTheWindowToTheNewFile)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    const QByteArray original = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    DocumentWindow* window = c.controller.openDocument(path);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Copy"));
+    const QString copy = dir.filePath("copy.pdf");
+    ASSERT_TRUE(window->saveAs(copy));
+    EXPECT_EQ(window->filePath(), copy);
+    EXPECT_EQ(window->windowTitle(), "copy.pdf[*]");
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_EQ(window->screen()->model().filePath(), copy);
+    EXPECT_EQ(c.controller.openDocument(copy), window);
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    EXPECT_EQ(f.readAll(), original); // the first file is untouched
+
+    EXPECT_FALSE(window->saveAs(dir.filePath("no/such/folder/x.pdf")));
+    ASSERT_EQ(c.failures.size(), 1u);
+    EXPECT_EQ(window->filePath(), copy);
+}
+
+TEST(DocumentWindow, ClosingAModifiedWindowAsksFirst)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    DocumentWindow* window = c.controller.openDocument(path);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Unsaved"));
+
+    c.answer = DocumentController::CloseAnswer::cancel;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(c.questions, 1);
+    EXPECT_EQ(c.controller.windows().size(), 1u);
+
+    c.answer = DocumentController::CloseAnswer::save;
+    EXPECT_TRUE(window->close());
+    EXPECT_TRUE(c.controller.windows().empty());
+    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unsaved"));
+
+    // Discarding closes without writing; a window without changes is not asked about.
+    DocumentWindow* again = c.controller.openDocument(path);
+    again->undoStack()->push(new TitleEdit(*again->document(), "Dropped"));
+    c.answer = DocumentController::CloseAnswer::discard;
+    EXPECT_TRUE(again->close());
+    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unsaved"));
+    DocumentWindow* clean = c.controller.openDocument(path);
+    const int asked = c.questions;
+    EXPECT_TRUE(clean->close());
+    EXPECT_EQ(c.questions, asked);
+}
+
+TEST(DocumentWindow, RevertReloadsTheFileAndForgetsTheChanges)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    DocumentWindow* window = c.controller.openDocument(path);
+    const auto saved = window->document()->pdf()->infoString("Title");
+    window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
+    ASSERT_TRUE(window->revert());
+    EXPECT_EQ(window->document()->pdf()->infoString("Title"), saved);
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_EQ(window->undoStack()->count(), 0);
+    EXPECT_EQ(window->screen()->document(), window->document());
+    EXPECT_EQ(window->screen()->model().document(), window->document());
+}
+
+TEST(DocumentController, QuitIsCalledOffWhenAWindowStaysOpen)
+{
+    QTemporaryDir dir;
+    Controller c;
+    c.controller.openDocument(copyOf(dir, "pdflatex-outline.pdf", "b.pdf"));
+    DocumentWindow* a = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "a.pdf"));
+    a->undoStack()->push(new TitleEdit(*a->document(), "Keep"));
+    c.answer = DocumentController::CloseAnswer::cancel;
+    EXPECT_FALSE(c.controller.closeAll());
+    EXPECT_EQ(c.controller.windows().size(), 1u);
+    EXPECT_EQ(c.controller.windows()[0], a);
+}
+
+TEST(DocumentController, OpenPanelIsShownOnce)
+{
+    Controller c;
+    c.controller.runOpenPanel();
+    c.controller.runOpenPanel();
+    EXPECT_TRUE(c.controller.openPanelVisible());
+    int panels = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        panels += qobject_cast<QFileDialog*>(widget) && widget->isVisible();
+    EXPECT_EQ(panels, 1);
+    c.controller.closeOpenPanels();
+    EXPECT_FALSE(c.controller.openPanelVisible());
+}

@@ -1,0 +1,69 @@
+#include "Platform/UserDefaults.h"
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/LaunchTasks.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quarn;
+
+namespace {
+
+int visiblePanels()
+{
+    int panels = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        panels += qobject_cast<QFileDialog*>(widget) && widget->isVisible();
+    return panels;
+}
+
+} // namespace
+
+TEST(LaunchTasks, WithoutTheWelcomeSettingAnOpenPanelShowsButNotASecondOne)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("d.json"));
+    defaults.set("ravlenShowWelcome", false);
+    DocumentController controller;
+    LaunchTasks tasks(controller, defaults);
+    tasks.perform();
+    EXPECT_TRUE(controller.openPanelVisible());
+    tasks.perform();
+    EXPECT_EQ(visiblePanels(), 1);
+    EXPECT_TRUE(tasks.didClaim());
+    controller.closeOpenPanels();
+}
+
+TEST(LaunchTasks, WelcomeSettingClosesOpenPanelsFirst)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("d.json"));
+    DocumentController controller;
+    controller.runOpenPanel();
+    ASSERT_TRUE(controller.openPanelVisible());
+    LaunchTasks tasks(controller, defaults);
+    // Nothing open: the panel is cancelled, then the greeting shows (the Open
+    // panel stands in for the welcome window).
+    tasks.perform();
+    EXPECT_EQ(visiblePanels(), 1);
+    controller.closeOpenPanels();
+    EXPECT_EQ(visiblePanels(), 0);
+}
+
+TEST(LaunchTasks, RunOnceAfterTheDelay)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("d.json"));
+    defaults.set("ravlenShowWelcome", false);
+    DocumentController controller;
+    LaunchTasks tasks(controller, defaults);
+    tasks.schedule();
+    EXPECT_FALSE(tasks.didClaim());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tasks.didClaim(); }));
+    EXPECT_TRUE(controller.openPanelVisible());
+    controller.closeOpenPanels();
+}

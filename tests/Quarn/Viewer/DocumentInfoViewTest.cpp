@@ -1,0 +1,270 @@
+#include "Platform/UserDefaults.h"
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUndoStack>
+
+using namespace quarn;
+using quarnkit::DocumentMetadata;
+using quarnkit::QuarnDocument;
+using Field = DocumentInfoView::Field;
+
+namespace {
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
+
+// A window-less model over a document, recording on its own stack.
+struct Bench {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath("defaults.json")};
+    quarnkit::ReadingPositionStore positions{defaults};
+    QUndoStack stack;
+    ViewerModel model{&defaults, &positions};
+    std::unique_ptr<QuarnDocument> document;
+
+    explicit Bench(std::unique_ptr<QuarnDocument> doc, const QString& path = {}) : document(std::move(doc))
+    {
+        model.setDocument(document.get());
+        model.setFilePath(path);
+        model.setUndoStack(&stack);
+    }
+};
+
+void type(QLineEdit* field, const QString& text)
+{
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+    QTest::keyClicks(field, text);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- what the panel shows
+
+TEST(DocumentInfoView, ShowsTheFactsOfAFile)
+{
+    const QString path = corpus("pdflatex-4-pages.pdf");
+    Bench bench(QuarnDocument::open(path), path);
+    DocumentInfoView view(&bench.model, bench.document.get());
+    EXPECT_EQ(view.fileName(), "pdflatex-4-pages.pdf");
+    ASSERT_TRUE(view.fileSize());
+    EXPECT_EQ(*view.fileSize(), QFileInfo(path).size());
+    EXPECT_TRUE(view.summary().endsWith(", 4 pages")) << view.summary().toStdString();
+    ASSERT_TRUE(view.showsFacts());
+    EXPECT_TRUE(view.fact("Version").startsWith("PDF 1.")) << view.fact("Version").toStdString();
+    EXPECT_FALSE(view.fact("Page size").isEmpty());
+    EXPECT_EQ(view.fact("Security"), "Not encrypted");
+    EXPECT_EQ(view.fact("Printing"), "Allowed");
+    EXPECT_EQ(view.fact("Copying"), "Allowed");
+    EXPECT_EQ(view.width(), 340);
+    EXPECT_EQ(view.field(Field::keywords)->placeholderText(), "Add keywords, separated by commas");
+    EXPECT_EQ(view.field(Field::title)->placeholderText(), "None");
+}
+
+TEST(DocumentInfoView, NewDocumentIsUntitledAndNotSaved)
+{
+    Bench bench(std::make_unique<QuarnDocument>());
+    DocumentInfoView view(&bench.model, bench.document.get());
+    EXPECT_EQ(view.fileName(), "Untitled.pdf");
+    EXPECT_EQ(view.summary(), "Not saved yet, 1 page");
+    // A new document records no creator or dates of its own.
+    EXPECT_EQ(view.fact("Creator"), "Unknown");
+    EXPECT_EQ(view.fact("Created"), "Unknown");
+    EXPECT_EQ(DocumentInfoView::summaryLine(std::nullopt, 0), "Not saved yet, 0 pages");
+    EXPECT_EQ(DocumentInfoView::summaryLine(std::nullopt, std::nullopt), "Not saved yet, ");
+}
+
+TEST(DocumentInfoView, LockedDocumentShowsNoFactsAndEmptyFields)
+{
+    const QString path = corpus("libreoffice-writer-password.pdf");
+    Bench bench(QuarnDocument::open(path), path);
+    ASSERT_TRUE(bench.document->isLocked());
+    DocumentInfoView view(&bench.model, bench.document.get());
+    EXPECT_FALSE(view.showsFacts());
+    EXPECT_EQ(view.fact("Version"), "");
+    for (Field field : {Field::title, Field::author, Field::subject, Field::keywords})
+        EXPECT_EQ(view.field(field)->text(), "");
+    // Its commits change nothing.
+    view.show();
+    type(view.field(Field::title), "Locked");
+    QTest::keyClick(view.field(Field::title), Qt::Key_Return);
+    EXPECT_EQ(bench.stack.count(), 0);
+}
+
+// ---------------------------------------------------------------- editing
+
+TEST(DocumentInfoView, ReturnCommitsOnceAndTabAddsNothing)
+{
+    Bench bench(QuarnDocument::fromData(testsupport::makeTextPdf(2)));
+    DocumentInfoView view(&bench.model, bench.document.get());
+    view.show();
+    QApplication::setActiveWindow(&view);
+
+    type(view.field(Field::title), "  Report  ");
+    QTest::keyClick(view.field(Field::title), Qt::Key_Return);
+    ASSERT_EQ(bench.stack.count(), 1);
+    EXPECT_EQ(bench.stack.undoText(), "Document Info");
+    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).title, "Report");
+    // The field keeps what was typed while it has the focus.
+    EXPECT_EQ(view.field(Field::title)->text(), "  Report  ");
+
+    // Tab moves on: the draft already matches, so no second step.
+    QTest::keyClick(view.field(Field::title), Qt::Key_Tab);
+    EXPECT_EQ(bench.stack.count(), 1);
+}
+
+TEST(DocumentInfoView, FocusMoveCommitsBeforeTheNextFieldIsEdited)
+{
+    Bench bench(QuarnDocument::fromData(testsupport::makeTextPdf(1)));
+    DocumentInfoView view(&bench.model, bench.document.get());
+    view.show();
+    QApplication::setActiveWindow(&view);
+
+    type(view.field(Field::author), "Ada");
+    view.field(Field::subject)->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(bench.stack.count(), 1);
+    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).author, "Ada");
+
+    // An edit made elsewhere while a field is focused refreshes the facts but
+    // leaves the text being typed alone.
+    QTest::keyClicks(view.field(Field::subject), "Half");
+    bench.stack.undo();
+    EXPECT_EQ(view.field(Field::subject)->text(), "Half");
+    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).author, "");
+}
+
+TEST(DocumentInfoView, HidingCommitsAndTheDraftFollowsUndo)
+{
+    Bench bench(QuarnDocument::fromData(testsupport::makeTextPdf(1)));
+    {
+        DocumentInfoView view(&bench.model, bench.document.get());
+        view.show();
+        QApplication::setActiveWindow(&view);
+        type(view.field(Field::keywords), "alpha; beta;gamma");
+        view.hide(); // the popover closing
+        ASSERT_EQ(bench.stack.count(), 1);
+        EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).keywords, "alpha, beta, gamma");
+        // Destroying it afterwards adds nothing.
+    }
+    EXPECT_EQ(bench.stack.count(), 1);
+
+    // Opened again, the panel shows the stored list.
+    DocumentInfoView again(&bench.model, bench.document.get());
+    EXPECT_EQ(again.field(Field::keywords)->text(), "alpha, beta, gamma");
+    // With no field focused, the draft follows an undo.
+    bench.stack.undo();
+    EXPECT_EQ(again.field(Field::keywords)->text(), "");
+    EXPECT_EQ(again.draft().keywords, "");
+}
+
+// Through a real window: edit in the panel, Ctrl+Z, save, reopen.
+TEST(DocumentInfoView, EditSavedAndReopenedAndUndoneWithCtrlZ)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "notes.pdf", testsupport::makeTextPdf(3));
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window = controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ViewerModel& model = window->screen()->model();
+
+    // The Edit menu's Undo, unless the window's menus already give it.
+    bool hasUndo = false;
+    for (const QAction* action : window->findChildren<QAction*>())
+        hasUndo = hasUndo || action->shortcut() == QKeySequence(QKeySequence::Undo);
+    if (!hasUndo) {
+        QAction* undo = window->undoStack()->createUndoAction(window);
+        undo->setShortcut(QKeySequence::Undo);
+        window->addAction(undo);
+    }
+
+    {
+        DocumentInfoView view(&model, window->document(), window);
+        view.setWindowFlag(Qt::Popup);
+        view.show();
+        type(view.field(Field::title), "  Quarterly figures  ");
+        type(view.field(Field::keywords), "a;b,c");
+        QTest::keyClick(view.field(Field::keywords), Qt::Key_Return);
+        view.hide();
+    }
+    EXPECT_EQ(window->undoStack()->count(), 2);
+    EXPECT_TRUE(window->isWindowModified());
+    ASSERT_TRUE(window->save());
+    EXPECT_FALSE(window->isWindowModified());
+
+    {
+        auto reopened = QuarnDocument::open(path);
+        const DocumentMetadata stored = DocumentMetadata::read(*reopened->pdf());
+        EXPECT_EQ(stored.title, "Quarterly figures");
+        EXPECT_EQ(stored.keywords, "a, b, c");
+        EXPECT_EQ(reopened->pdf()->infoString("Keywords").value_or(""), "a, b, c");
+    }
+
+    // Ctrl+Z in the window takes back the keywords, then the title.
+    QApplication::setActiveWindow(window);
+    window->screen()->setFocus();
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(DocumentMetadata::read(*window->document()->pdf()).keywords, "");
+    EXPECT_EQ(DocumentMetadata::read(*window->document()->pdf()).title, "Quarterly figures");
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(DocumentMetadata::read(*window->document()->pdf()).title, "");
+    EXPECT_TRUE(window->isWindowModified());
+    window->close();
+}
+
+// ---------------------------------------------------------------- popover
+
+TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
+{
+    Bench bench(QuarnDocument::fromData(testsupport::makeTextPdf(1)));
+    QWidget host;
+    host.resize(400, 300);
+    auto* button = new QWidget(&host);
+    button->setGeometry(300, 10, 28, 28);
+    host.show();
+    DocumentInfoPopover::follow(&bench.model, button);
+
+    bench.model.toggleInfo();
+    ASSERT_TRUE(bench.model.infoPresented());
+    DocumentInfoPopover* popover = DocumentInfoPopover::shownFor(button);
+    ASSERT_NE(popover, nullptr);
+    EXPECT_TRUE(popover->isVisible());
+
+    // Typed, then closed with Escape: committed, and the flag goes back.
+    type(popover->view()->field(Field::subject), "Budget");
+    QTest::keyClick(popover->view()->field(Field::subject), Qt::Key_Escape);
+    EXPECT_FALSE(bench.model.infoPresented());
+    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).subject, "Budget");
+    EXPECT_EQ(bench.stack.count(), 1);
+
+    // Toggling twice opens and closes it.
+    bench.model.toggleInfo();
+    ASSERT_NE(DocumentInfoPopover::shownFor(button), nullptr);
+    bench.model.toggleInfo();
+    EXPECT_EQ(DocumentInfoPopover::shownFor(button), nullptr);
+    EXPECT_EQ(bench.stack.count(), 1);
+}

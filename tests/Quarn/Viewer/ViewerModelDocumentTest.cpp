@@ -1,0 +1,242 @@
+#include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/ShareMenu.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <QUndoStack> // before the view header
+
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quarn;
+using quarnkit::DocumentMetadata;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+struct Settings {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath("defaults.json")};
+    quarnkit::ReadingPositionStore positions{defaults};
+};
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
+
+std::unique_ptr<ViewerScreen> showScreen(QuarnDocument* document, const QString& path, QUndoStack& stack,
+                                         Settings& settings)
+{
+    auto screen = std::make_unique<ViewerScreen>(document, path, &stack, nullptr, &settings.defaults,
+                                                 &settings.positions);
+    screen->resize(1000, 760);
+    screen->show();
+    return screen;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- metadata with undo
+
+TEST(ViewerModelMetadata, OneNamedStepThatUndoesAndRedoes)
+{
+    Settings settings;
+    auto document = QuarnDocument::open(corpus("pdflatex-4-pages.pdf"));
+    const DocumentMetadata before = DocumentMetadata::read(*document->pdf());
+    const auto producer = document->pdf()->infoString("Producer");
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    ViewerModel& model = screen->model();
+    ASSERT_EQ(model.undoManager(), &stack);
+
+    QSignalSpy edits(document.get(), &QuarnDocument::generationChanged);
+    DocumentMetadata changed = before;
+    changed.title = "New title";
+    model.updateMetadata(changed);
+    ASSERT_EQ(stack.count(), 1);
+    EXPECT_EQ(stack.undoText(), "Document Info");
+    EXPECT_EQ(edits.count(), 1);
+    EXPECT_EQ(document->editedPage(), std::nullopt);
+    EXPECT_EQ(DocumentMetadata::read(*document->pdf()).title, "New title");
+    // Attributes nobody edited stay as they were.
+    EXPECT_EQ(document->pdf()->infoString("Producer"), producer);
+
+    stack.undo();
+    EXPECT_EQ(DocumentMetadata::read(*document->pdf()), before);
+    EXPECT_EQ(stack.redoText(), "Document Info");
+    stack.redo();
+    EXPECT_EQ(DocumentMetadata::read(*document->pdf()).title, "New title");
+    EXPECT_EQ(edits.count(), 3);
+}
+
+TEST(ViewerModelMetadata, ChangesRemovedByNormalisingAddNoStep)
+{
+    Settings settings;
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    ViewerModel& model = screen->model();
+    model.updateMetadata(DocumentMetadata("Title", "", "", "a, b"));
+    ASSERT_EQ(stack.count(), 1);
+
+    model.updateMetadata(DocumentMetadata("  Title\n", " ", "", "a;b ;"));
+    model.updateMetadata(DocumentMetadata("Title", "", "", "a,b"));
+    EXPECT_EQ(stack.count(), 1);
+}
+
+TEST(ViewerModelMetadata, AnEditWithoutAPageViewStillMarksTheWindowModified)
+{
+    Settings settings;
+    // No pages: the window shows a message and has no page view at all.
+    QuarnDocument document(platform::PdfDocument::createEmpty());
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    ASSERT_EQ(screen->canvas(), nullptr);
+    ViewerModel& model = screen->model();
+    ASSERT_EQ(model.pdfView(), nullptr);
+    ASSERT_TRUE(stack.isClean());
+
+    model.updateMetadata(DocumentMetadata("Empty but named", "", "", ""));
+    EXPECT_FALSE(stack.isClean());
+    EXPECT_EQ(stack.undoText(), "Document Info");
+    EXPECT_EQ(DocumentMetadata::read(*document.pdf()).title, "Empty but named");
+}
+
+TEST(ViewerModelMetadata, LockedDocumentsAreLeftAlone)
+{
+    Settings settings;
+    auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
+    QUndoStack stack;
+    ViewerModel model(&settings.defaults, &settings.positions);
+    model.setDocument(document.get());
+    model.setUndoStack(&stack);
+    model.updateMetadata(DocumentMetadata("x", "", "", ""));
+    EXPECT_EQ(stack.count(), 0);
+}
+
+// ---------------------------------------------------------------- availability
+
+TEST(ViewerModelDocumentActions, InfoAndExportOnlyForAnOpenDocumentWithPages)
+{
+    Settings settings;
+    auto locked = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
+    QuarnDocument empty(platform::PdfDocument::createEmpty());
+    QuarnDocument blank;
+    ViewerModel model(&settings.defaults, &settings.positions);
+    QSignalSpy info(&model, &ViewerModel::infoPresentedChanged);
+
+    for (QuarnDocument* refused : {locked.get(), &empty}) {
+        model.setDocument(refused);
+        EXPECT_FALSE(model.documentActionsAvailable());
+        model.toggleInfo();
+        model.presentExport();
+        model.shareCopy();
+        EXPECT_FALSE(model.infoPresented());
+        EXPECT_FALSE(model.exportPresented());
+    }
+    EXPECT_EQ(info.count(), 0);
+
+    model.setDocument(&blank);
+    model.toggleInfo();
+    EXPECT_TRUE(model.infoPresented());
+    model.toggleInfo();
+    EXPECT_FALSE(model.infoPresented());
+    model.presentExport();
+    EXPECT_TRUE(model.exportPresented());
+    EXPECT_EQ(info.count(), 2);
+}
+
+TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
+{
+    Settings settings;
+    QuarnDocument document;
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    ViewerModel& model = screen->model();
+    QSignalSpy tools(&model, &ViewerModel::toolChanged);
+    model.chooseTool(quarnkit::MarkupTool::select);
+    EXPECT_EQ(tools.count(), 0);
+    model.chooseTool(quarnkit::MarkupTool::pen);
+    EXPECT_EQ(model.tool(), quarnkit::MarkupTool::pen);
+    EXPECT_FALSE(model.hasSelection());
+    EXPECT_EQ(screen->canvas()->view()->selectedAnnotation(), std::nullopt);
+}
+
+// ---------------------------------------------------------------- sharing
+
+TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
+{
+    Settings settings;
+    QTemporaryDir files;
+    QTemporaryDir tmp;
+    const QString path = writeFile(files, "Minutes.pdf", testsupport::makeTextPdf(2));
+    auto document = QuarnDocument::open(path);
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), path, stack, settings);
+    ViewerModel& model = screen->model();
+    ASSERT_NE(model.pdfView(), nullptr);
+
+    EXPECT_TRUE(model.isSavedAndUnchanged());
+    EXPECT_EQ(model.makeShareFile(tmp.path()), path);
+
+    model.updateMetadata(DocumentMetadata("Edited", "", "", ""));
+    EXPECT_FALSE(model.isSavedAndUnchanged());
+    const QString copy = model.makeShareFile(tmp.path());
+    const ShareFolder folder(tmp.path());
+    EXPECT_TRUE(copy.startsWith(folder.path() + "/")) << copy.toStdString();
+    EXPECT_EQ(QFileInfo(copy).fileName(), "Minutes.pdf");
+    // The copy holds the edit; the file does not.
+    EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(copy)->pdf()).title, "Edited");
+    EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(path)->pdf()).title, "");
+    // Each share gets a folder of its own.
+    EXPECT_NE(QFileInfo(model.makeShareFile(tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
+}
+
+TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
+{
+    Settings settings;
+    QTemporaryDir tmp;
+    QuarnDocument document;
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    const QString copy = screen->model().makeShareFile(tmp.path());
+    EXPECT_EQ(QFileInfo(copy).fileName(), "Untitled.pdf");
+}
+
+TEST(ViewerModelShare, ShareOpensTheMenuUnderTheAnchor)
+{
+    Settings settings;
+    QTemporaryDir files;
+    const QString path = writeFile(files, "Plan.pdf", testsupport::makeTextPdf(1));
+    auto document = QuarnDocument::open(path);
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), path, stack, settings);
+    auto* anchor = new QWidget(screen.get());
+    anchor->setGeometry(900, 10, 28, 28);
+    anchor->show();
+    screen->model().setShareAnchor(anchor);
+
+    screen->model().shareCopy();
+    auto* menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->filePath(), path);
+    EXPECT_EQ(menu->pos().y(), anchor->mapToGlobal(QPoint(0, anchor->height())).y());
+    menu->close();
+}
