@@ -373,27 +373,30 @@ void setInfoC(fz_context* ctx, pdf_document* doc, const char* key, const char* v
     fz_catch(ctx) captureError(ctx, err);
 }
 
-fz_pixmap* renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, fz_irect bbox, fz_cookie* cookie, FzError* err)
+// Draws into `samples` (RGB, `stride` bytes a row), the memory of the QImage
+// that is returned: no second buffer and no copy.
+void renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, fz_irect bbox,
+             unsigned char* samples, int stride, fz_cookie* cookie, FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), bbox, nullptr, 0);
+        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), bbox.x1 - bbox.x0, bbox.y1 - bbox.y0, nullptr, 0, stride, samples);
+        pix->x = bbox.x0;
+        pix->y = bbox.y0;
         fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         if (list) fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(bbox), cookie);
         else fz_run_page(ctx, &page->super, dev, ctm, cookie);
         fz_close_device(ctx, dev);
     }
-    fz_always(ctx) fz_drop_device(ctx, dev);
-    fz_catch(ctx) {
-        captureError(ctx, err);
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
         fz_drop_pixmap(ctx, pix);
-        pix = nullptr;
     }
-    return pix;
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
@@ -424,18 +427,6 @@ fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* op
         buf = nullptr;
     }
     return buf;
-}
-
-QImage imageFromPixmap(fz_context* ctx, fz_pixmap* pix)
-{
-    const int w = fz_pixmap_width(ctx, pix), h = fz_pixmap_height(ctx, pix);
-    const int stride = fz_pixmap_stride(ctx, pix);
-    const unsigned char* samples = fz_pixmap_samples(ctx, pix);
-    QImage image(w, h, QImage::Format_RGB888);
-    if (image.isNull()) return image;
-    for (int y = 0; y < h; ++y)
-        std::memcpy(image.scanLine(y), samples + size_t(y) * stride, size_t(w) * 3);
-    return image;
 }
 
 pdf_write_options writeOptions(const PdfSaveOptions& o)
@@ -491,10 +482,10 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
     const fz_matrix ctm = fz_concat(d->base, fz_scale(float(scale), float(scale)));
     const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
     FzError err;
-    fz_pixmap* pix = renderC(ctx, nullptr, d->list, ctm, bbox, nullptr, &err);
-    if (!pix) return {};
-    QImage image = imageFromPixmap(ctx, pix);
-    fz_drop_pixmap(ctx, pix);
+    QImage image(area.size(), QImage::Format_RGB888);
+    if (image.isNull()) return {};
+    renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
+    if (err.code) return {};
     return image;
 }
 
@@ -863,10 +854,10 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
     const fz_matrix ctm = fz_scale(float(scale), float(scale));
     const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
     FzError err;
-    fz_pixmap* pix = renderC(ctx, page.page, nullptr, ctm, bbox, nullptr, &err);
+    QImage image(area.size(), QImage::Format_RGB888);
+    if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
+    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
-    QImage image = imageFromPixmap(ctx, pix);
-    fz_drop_pixmap(ctx, pix);
     return image;
 }
 
