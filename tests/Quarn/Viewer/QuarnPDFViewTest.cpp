@@ -749,3 +749,26 @@ TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
     image = view.viewport()->grab().toImage();
     EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
 }
+
+TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
+{
+    ShownView shown(30, {700, 600});
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    quarnkit::PageSelection match;
+    match.pieces = {{20, {platform::PdfQuad{{72, 725}, {150, 725}, {72, 695}, {150, 695}}}}};
+    match.text = "Page 21";
+    view.goToSelection(match);
+    EXPECT_EQ(view.currentPageIndex(), 20);
+    EXPECT_TRUE(view.canGoBack());
+    const QRectF box = view.convertFromPage(match.bounds(20), 20);
+    EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
+
+    view.setHighlightedSelections({{match, QColor(255, 200, 0, 255)}});
+    const QImage image = view.viewport()->grab().toImage();
+    // A corner of the box, off the glyphs, in the highlight's colour.
+    const QColor inside = image.pixelColor((box.topLeft() + QPointF(2, 2)).toPoint());
+    EXPECT_EQ(inside, QColor(255, 200, 0));
+    view.setHighlightedSelections({});
+    EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
+}
