@@ -33,11 +33,14 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
     // The find bar and the status bar stand under the viewer screen.
-    setCentralWidget(new ViewerBars(screen_, this));
+    auto* bars = new ViewerBars(screen_, this);
+    setCentralWidget(bars);
+    connect(bars->statusBar(), &StatusBar::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     buildMenus();
     // The application's menus follow the window's File menu and reach this window's model.
     auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);
     commands->setUndoStack(undoStack_);
+    connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     // Every edit registers an undo step; the stack's clean state is whether
     // the file is up to date.
     connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
