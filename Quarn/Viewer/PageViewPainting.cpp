@@ -69,6 +69,7 @@ std::size_t QuarnPDFView::tileCacheBytes() const { return renderer_->cachedBytes
 
 void QuarnPDFView::paintEvent(QPaintEvent* event)
 {
+    watchRevision();
     QPainter painter(viewport());
     const QRect exposed = event->rect();
     painter.fillRect(exposed, background_);

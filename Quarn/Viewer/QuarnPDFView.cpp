@@ -106,6 +106,7 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
     }
     closeEditor();
     document_ = std::move(document);
+    seenRevision_ = document_ ? document_->revision() : 0;
     readGeometry();
     renderer_->setDocument(document_);
     links_.assign(pageCount(), std::nullopt);
@@ -129,9 +130,23 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
     applyScrollerStyle();
 }
 
+void QuarnPDFView::watchRevision()
+{
+    // A change made without documentDidChange (an unlock, pages added by some
+    // other road) must not leave the layout describing pages that are gone:
+    // the next turn of the event loop reads the whole document again.
+    if (!document_ || revisionCheckQueued_ || document_->revision() == seenRevision_) return;
+    revisionCheckQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        revisionCheckQueued_ = false;
+        if (document_ && document_->revision() != seenRevision_) documentDidChange();
+    });
+}
+
 void QuarnPDFView::documentDidChange(std::optional<int> page)
 {
     if (!document_) return;
+    seenRevision_ = document_->revision();
     const auto keep = currentDestination();
     if (page && *page >= 0 && *page < pageCount()) {
         try {

@@ -63,7 +63,9 @@ public:
     const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
     int pageCount() const;
     // After an edit: re-reads page sizes and redraws `page`, or with none the
-    // whole document (pages inserted, removed, rotated or moved).
+    // whole document (pages inserted, removed, rotated or moved). A change of
+    // the document's revision that is not announced so is found at the next
+    // paint and treated as a change of the whole document.
     void documentDidChange(std::optional<int> page = std::nullopt);
 
     // ------------------------------------------------------------ layout
@@ -321,6 +323,7 @@ private:
     void restoreAnchor(const ViewAnchor& anchor);
 
     void readGeometry();
+    void watchRevision();
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();
     void updateScrollBars();
@@ -392,6 +395,8 @@ private:
     int lastCount_ = -1;
     double lastZoom_ = -1.0;
     bool applyingScrollers_ = false;
+    std::uint64_t seenRevision_ = 0; // the document's revision the layout describes
+    bool revisionCheckQueued_ = false;
 
     quarnkit::PageSelection selection_;
     std::vector<Highlight> highlights_;

@@ -772,3 +772,24 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     view.setHighlightedSelections({});
     EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
 }
+
+TEST(QuarnPDFViewTest, UnannouncedChangesAreFoundAtTheNextPaint)
+{
+    const auto doc = textDocument(2);
+    QuarnPDFView view;
+    view.resize(600, 600);
+    view.load(doc);
+    view.show();
+    const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    platform::appendPages(*doc, *other, 0, 2);
+    view.viewport()->repaint();
+    QTRY_COMPARE(view.pageCount(), 4);
+
+    // Unlocking a shown document brings its pages in the same way.
+    const auto locked = platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    view.load(locked);
+    EXPECT_EQ(view.pageCount(), 0);
+    ASSERT_TRUE(locked->unlock("openpassword"));
+    view.viewport()->repaint();
+    QTRY_COMPARE(view.pageCount(), 1);
+}
