@@ -337,7 +337,7 @@ void QuarnCommands::buildTools(QMenuBar* bar)
     QMenu* tools = bar->addMenu(tr("&Tools"));
     menus_[tr("Tools")] = tools;
     for (const quarnkit::MarkupTool tool : quarnkit::allTools)
-        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { v.setTool(tool); });
+        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { v.chooseTool(tool); });
 }
 
 // ---------------------------------------------------------------- Window and Help
