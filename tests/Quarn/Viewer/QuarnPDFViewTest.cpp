@@ -793,3 +793,30 @@ TEST(QuarnPDFViewTest, UnannouncedChangesAreFoundAtTheNextPaint)
     view.viewport()->repaint();
     QTRY_COMPARE(view.pageCount(), 1);
 }
+
+TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)
+{
+    ShownView shown(6, {900, 700});
+    QuarnPDFView& view = shown.view;
+    view.applyDisplay(DisplayMode::twoPages, true);
+    view.fitPage(true, true);
+    EXPECT_EQ(view.visiblePages(), std::vector<int>{0}); // the cover alone
+    view.goToNextPage();
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
+    view.goToPage(4);
+    EXPECT_EQ(view.currentPageIndex(), 4);
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{3, 4}));
+    view.goToPreviousPage();
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
+
+    // The whole spread fits, so the wheel turns to the next spread.
+    const QPointF at(400, 300);
+    QWheelEvent down(at, view.viewport()->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                     Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &down);
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{3, 4}));
+    QWheelEvent up(at, view.viewport()->mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &up);
+    EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
+}
