@@ -74,6 +74,8 @@ void ViewerModel::stop()
     running_ = false;
     ++epoch_; // every delayed task queued so far does nothing when it comes
     saveTimer_.stop();
+    // A search waiting to start, running, or publishing its matches ends here.
+    if (findPresented_ || !findQuery_.isEmpty()) closeFind();
     if (keyFilter_) {
         qApp->removeEventFilter(keyFilter_);
         delete keyFilter_;

@@ -262,6 +262,21 @@ TEST(ViewerModel, StopCancelsWorkThatWasStillPending)
     EXPECT_EQ(h.positions.count(), 0);
 }
 
+TEST(ViewerModel, StopEndsASearchThatWasAboutToStart)
+{
+    Harness h;
+    h.open();
+    ViewerModel& model = *h.model;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
+    model.showFind();
+    model.setFindQuery("Page");
+    model.startFind(50);
+    model.stop();
+    QTest::qWait(200);
+    EXPECT_EQ(model.findCount(), 0);
+    EXPECT_FALSE(model.findPresented());
+}
+
 TEST(ViewerModel, PositionIsSavedOnceAfterABurstOfPageChanges)
 {
     Harness h;
