@@ -33,6 +33,7 @@ namespace platform { class UserDefaults; }
 namespace quarn {
 
 class QuarnPDFView;
+class FormWatcher;
 
 // Which column the library rail shows beside the document.
 enum class LibraryPanel { document, history, explore };
@@ -162,6 +163,14 @@ public:
     // Shows the top of a page (where a slideshow ended) and gives the page view the keys.
     void showPage(int index);
 
+    // ------------------------------------------------------------ forms (FormWatcher.cpp)
+
+    // The window's form watcher, made on first use; a child of the model.
+    FormWatcher& forms();
+    // The number of fillable fields the form watcher found.
+    int formFieldCount() const { return formFieldCount_; }
+    void setFormFieldCount(int count) { assign(formFieldCount_, count, &ViewerModel::formFieldCountChanged); }
+
     // ------------------------------------------------------------ binding
 
     // Keeps the view weakly and installs its callbacks, each holding the model weakly.
@@ -230,6 +239,7 @@ signals:
     void zoomFitChanged();
     void historyStateChanged();
     void pageFieldTokenChanged(int token);
+    void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
     // Any of the above.
     void changed();
@@ -298,6 +308,8 @@ private:
     bool canGoBack_ = false;
     bool canGoForward_ = false;
     int pageFieldToken_ = 0;
+    int formFieldCount_ = 0;
+    FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
     QPointer<QWidget> shareAnchor_;
     QPointer<QUndoStack> undoStack_;

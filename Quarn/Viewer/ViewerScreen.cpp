@@ -8,6 +8,7 @@
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ToolbarItems.h"
@@ -130,9 +131,10 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     const Content now = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
                                                document_->firstPageReadable())
                                   : Content::noPages;
-    if (canvas_ && before == Content::document && now == Content::document)
+    if (canvas_ && before == Content::document && now == Content::document) {
         canvas_->setDocument(document_);
-    else
+        if (formsBanner_) formsBanner_->setDocument(document_);
+    } else
         rebuildContent();
 }
 
@@ -271,6 +273,8 @@ QWidget* ViewerScreen::makeDocumentView()
     column->addWidget(makeToolbar());
     column->addWidget(new Hairline(false, view));
     canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
+    formsBanner_ = new FormBanner(model_, document_, view);
+    column->addWidget(formsBanner_);
     column->addWidget(canvas_, 1);
     return view;
 }

@@ -1,0 +1,512 @@
+#include "Quarn/Viewer/FormEditor.h"
+
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Markup/MarkupTool.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QCompleter>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace quarn {
+
+using platform::PdfDocument;
+using platform::PdfForms;
+using platform::PdfWidgetKind;
+using Widget = FormEditor::Widget;
+
+namespace {
+
+bool isButton(const Widget& w)
+{
+    return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton;
+}
+
+bool takesTyping(const Widget& w)
+{
+    return w.kind == PdfWidgetKind::text || (w.kind == PdfWidgetKind::choice && w.editable);
+}
+
+// Puts the widgets back as they were read: buttons off before on, so that a
+// radio button turned on last settles its group; a text or choice value once
+// per widget (copies of one field share it).
+void restore(PdfDocument& pdf, const std::vector<Widget>& states)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Widget& w : states) {
+            if (!isButton(w) || (w.state != 0) != (pass == 1)) continue;
+            try {
+                PdfForms::setChecked(pdf, w.page, w.objectNumber, w.state != 0);
+            } catch (const platform::PdfError&) {
+            }
+        }
+    }
+    for (const Widget& w : states) {
+        try {
+            if (w.kind == PdfWidgetKind::text)
+                PdfForms::setText(pdf, w.page, w.objectNumber, w.value.value_or(std::string()));
+            else if (w.kind == PdfWidgetKind::choice && w.value)
+                PdfForms::choose(pdf, w.page, w.objectNumber, *w.value);
+        } catch (const platform::PdfError&) {
+            // The widget went with its page; the step restores what is left.
+        }
+    }
+}
+
+std::vector<Widget> reread(const PdfDocument& pdf, const std::vector<Widget>& widgets)
+{
+    std::vector<Widget> result;
+    for (const Widget& w : widgets) {
+        try {
+            if (auto fresh = PdfForms::widget(pdf, w.page, w.objectNumber)) result.push_back(std::move(*fresh));
+        } catch (const platform::PdfError&) {
+        }
+    }
+    return result;
+}
+
+void redraw(QuarnPDFView* view, const std::vector<Widget>& widgets)
+{
+    if (!view) return;
+    std::set<int> pages;
+    for (const Widget& w : widgets) pages.insert(w.page);
+    for (int page : pages) view->documentDidChange(page);
+}
+
+// One change of a field, already made when pushed: the first redo does nothing.
+class FormEditCommand : public QUndoCommand {
+public:
+    FormEditCommand(const QString& name, std::weak_ptr<PdfDocument> pdf, QuarnPDFView* view,
+                    std::vector<Widget> before, std::vector<Widget> after)
+        : QUndoCommand(name), pdf_(std::move(pdf)), view_(view), before_(std::move(before)), after_(std::move(after))
+    {
+    }
+
+    void undo() override { put(before_); }
+    void redo() override
+    {
+        if (made_) {
+            made_ = false;
+            return;
+        }
+        put(after_);
+    }
+
+private:
+    void put(const std::vector<Widget>& states)
+    {
+        const auto pdf = pdf_.lock();
+        if (!pdf) return;
+        restore(*pdf, states);
+        // A view showing another document by now has nothing of this one to redraw.
+        if (view_ && view_->document() == pdf) redraw(view_, states);
+    }
+
+    std::weak_ptr<PdfDocument> pdf_;
+    QPointer<QuarnPDFView> view_;
+    std::vector<Widget> before_;
+    std::vector<Widget> after_;
+    bool made_ = true;
+};
+
+// Field editors read as paper: black on white whatever the window's appearance.
+QString editorStyle(const char* type)
+{
+    const QString accent = quarnkit::Design::accent().name();
+    return QStringLiteral("%1 { background: white; color: black; border: 1px solid %2; padding: 0px 1px; "
+                          "selection-background-color: %2; selection-color: white; }")
+        .arg(QLatin1String(type), accent);
+}
+
+} // namespace
+
+QString FormEditor::typingName() { return tr("Typing"); }
+QString FormEditor::checkName() { return tr("Check"); }
+QString FormEditor::uncheckName() { return tr("Uncheck"); }
+QString FormEditor::chooseName() { return tr("Choice"); }
+
+FormEditor::FormEditor(FormWatcher& watcher) : QObject(&watcher), watcher_(watcher) {}
+
+FormEditor::~FormEditor()
+{
+    if (editor_) delete editor_.data();
+    if (menu_) menu_->deleteLater();
+}
+
+void FormEditor::setView(QuarnPDFView* view)
+{
+    if (view_ == view) return;
+    cancel();
+    if (view_) {
+        view_->viewport()->removeEventFilter(this);
+        disconnect(view_, nullptr, this, nullptr);
+    }
+    view_ = view;
+    pressTaken_ = false;
+    if (!view) return;
+    view->viewport()->installEventFilter(this);
+    // The editor stays on its field while the pages scroll, zoom or change layout.
+    connect(view, &QuarnPDFView::scaleChanged, this, &FormEditor::layoutEditor);
+    connect(view, &QuarnPDFView::boundsChanged, this, &FormEditor::layoutEditor);
+    connect(view, &QuarnPDFView::displayModeChanged, this, &FormEditor::layoutEditor);
+    connect(view, &QuarnPDFView::visiblePagesChanged, this, &FormEditor::layoutEditor);
+}
+
+std::optional<int> FormEditor::editingField() const
+{
+    return editing_ && editor_ ? std::optional<int>(editing_->objectNumber) : std::nullopt;
+}
+
+bool FormEditor::ownsWidget(const QWidget* widget) const
+{
+    return editor_ && widget && (widget == editor_ || editor_->isAncestorOf(widget));
+}
+
+// ---------------------------------------------------------------- clicks
+
+bool FormEditor::activate(const Widget& field)
+{
+    if (field.readOnly || !view_) return false;
+    switch (field.kind) {
+    case PdfWidgetKind::text:
+        beginTyping(field);
+        return true;
+    case PdfWidgetKind::checkBox:
+    case PdfWidgetKind::radioButton:
+        commit();
+        toggle(field);
+        return true;
+    case PdfWidgetKind::choice:
+        if (field.editable)
+            beginTyping(field);
+        else {
+            commit();
+            showChoices(field);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool FormEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (view_ && watched == view_->viewport()) return viewportEvent(event);
+    if (editor_ && watched == editor_) return editorEvent(event);
+    return false;
+}
+
+bool FormEditor::viewportEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        // A quick second click on a check box is a second toggle, not a word selection.
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton || view_->tool() != quarnkit::MarkupTool::select) return false;
+        const auto field = watcher_.fieldAt(mouse->position());
+        if (!field || !activate(*field)) return false;
+        pressTaken_ = true;
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!pressTaken_) return false;
+        pressTaken_ = false;
+        return true;
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->buttons() != Qt::NoButton || view_->tool() != quarnkit::MarkupTool::select) return false;
+        const auto field = watcher_.fieldAt(mouse->position());
+        if (!field || field->readOnly) return false;
+        view_->viewport()->setCursor(takesTyping(*field) ? Qt::IBeamCursor : Qt::PointingHandCursor);
+        return true;
+    }
+    case QEvent::Resize:
+        // The pages are laid out again first.
+        QTimer::singleShot(0, this, &FormEditor::layoutEditor);
+        return false;
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------- the text editor
+
+void FormEditor::beginTyping(const Widget& field, bool selectAll)
+{
+    if (!view_ || field.readOnly || !takesTyping(field)) return;
+    const std::shared_ptr<PdfDocument>& pdf = view_->document();
+    if (!pdf) return;
+    if (editor_ && editing_ && editing_->objectNumber == field.objectNumber) {
+        editor_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    commit();
+    std::optional<Widget> fresh;
+    try {
+        fresh = PdfForms::widget(*pdf, field.page, field.objectNumber);
+    } catch (const platform::PdfError&) {
+    }
+    if (!fresh) return;
+    const QString text = QString::fromStdString(fresh->value.value_or(std::string()));
+
+    QWidget* box = nullptr;
+    if (fresh->kind == PdfWidgetKind::text && fresh->multiline) {
+        auto* lines = new QPlainTextEdit(view_->viewport());
+        lines->setPlainText(text);
+        lines->setTabChangesFocus(true);
+        lines->setStyleSheet(editorStyle("QPlainTextEdit"));
+        if (selectAll)
+            lines->selectAll();
+        else
+            lines->moveCursor(QTextCursor::End);
+        box = lines;
+    } else {
+        auto* line = new QLineEdit(view_->viewport());
+        line->setText(text);
+        line->setFrame(false);
+        if (fresh->maxLength > 0) line->setMaxLength(fresh->maxLength);
+        line->setStyleSheet(editorStyle("QLineEdit"));
+        if (selectAll)
+            line->selectAll();
+        else
+            line->end(false);
+        connect(line, &QLineEdit::returnPressed, this, [this] {
+            commit();
+            if (view_) view_->setFocus(Qt::OtherFocusReason);
+        });
+        if (fresh->kind == PdfWidgetKind::choice) {
+            // A combo box that takes typed text still offers its options.
+            QStringList options;
+            for (const auto& option : fresh->options) options << QString::fromStdString(option);
+            auto* completer = new QCompleter(options, line);
+            completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+            completer->setCaseSensitivity(Qt::CaseInsensitive);
+            line->setCompleter(completer);
+            QTimer::singleShot(0, completer, [completer] { completer->complete(); });
+        }
+        box = line;
+    }
+    box->setAccessibleName(QString::fromStdString(fresh->name));
+    box->installEventFilter(this);
+    editor_ = box;
+    editing_ = fresh;
+    editingPdf_ = pdf;
+    layoutEditor();
+    box->show();
+    box->setFocus(Qt::OtherFocusReason);
+}
+
+void FormEditor::layoutEditor()
+{
+    if (!editor_ || !editing_ || !view_) return;
+    if (editing_->page >= view_->pageCount()) {
+        cancel();
+        return;
+    }
+    const QRectF area = view_->convertFromPage(editing_->rect, editing_->page);
+    editor_->setGeometry(area.toAlignedRect());
+    // The typed text about as large as the field will draw it.
+    const double scale = view_->scaleFactor();
+    const bool multiline = qobject_cast<QPlainTextEdit*>(editor_.data()) != nullptr;
+    const double pixels = multiline ? 12 * scale : std::min(area.height() * 0.62, 12 * scale * 1.5);
+    QFont font = quarnkit::screenFont(quarnkit::TextFont::sans, 12);
+    font.setPixelSize(std::max(6, int(std::lround(pixels))));
+    if (editor_->font() != font) editor_->setFont(font);
+}
+
+bool FormEditor::editorEvent(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            cancel();
+            if (view_) view_->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+        // Return makes new lines in a multi-line field; Ctrl+Return ends the typing there.
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & Qt::ControlModifier)) {
+            commit();
+            if (view_) view_->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::PopupFocusReason:
+            break; // the options of a combo box, a context menu: typing goes on
+        case Qt::ActiveWindowFocusReason:
+            writeEditor(false); // another window: keep the text, and the editor for the return
+            break;
+        default:
+            commit(); // a click elsewhere ends the typing
+            break;
+        }
+    }
+    return false;
+}
+
+void FormEditor::commit() { writeEditor(true); }
+
+void FormEditor::cancel()
+{
+    closeEditor();
+}
+
+void FormEditor::closeEditor()
+{
+    QPointer<QWidget> box = editor_;
+    editor_ = nullptr;
+    editing_.reset();
+    editingPdf_.reset();
+    if (!box) return;
+    box->removeEventFilter(this);
+    box->hide();
+    box->deleteLater();
+}
+
+void FormEditor::writeEditor(bool close)
+{
+    if (!editor_ || !editing_ || writing_) return;
+    writing_ = true;
+    QString text;
+    if (const auto* line = qobject_cast<QLineEdit*>(editor_.data()))
+        text = line->text();
+    else if (const auto* lines = qobject_cast<QPlainTextEdit*>(editor_.data()))
+        text = lines->toPlainText();
+    const Widget field = *editing_;
+    const auto pdf = editingPdf_.lock();
+    if (field.kind == PdfWidgetKind::text && field.maxLength > 0 && text.size() > field.maxLength)
+        text.truncate(field.maxLength);
+    if (close) closeEditor();
+    // A document replaced while typing (Revert) takes nothing of the old one.
+    if (pdf && view_ && view_->document() == pdf) {
+        std::optional<Widget> fresh;
+        try {
+            fresh = PdfForms::widget(*pdf, field.page, field.objectNumber);
+        } catch (const platform::PdfError&) {
+        }
+        if (fresh && QString::fromStdString(fresh->value.value_or(std::string())) != text) {
+            if (field.kind == PdfWidgetKind::text)
+                setText(field, text);
+            else
+                choose(field, text);
+        }
+    }
+    writing_ = false;
+}
+
+// ---------------------------------------------------------------- choices
+
+void FormEditor::showChoices(const Widget& field)
+{
+    if (!view_ || !view_->document()) return;
+    std::optional<Widget> fresh;
+    try {
+        fresh = PdfForms::widget(*view_->document(), field.page, field.objectNumber);
+    } catch (const platform::PdfError&) {
+    }
+    if (!fresh || fresh->options.empty()) return;
+    if (menu_) menu_->close();
+
+    auto* menu = new QMenu(view_);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setAccessibleName(QString::fromStdString(fresh->name));
+    for (size_t i = 0; i < fresh->options.size(); ++i) {
+        const QString option = QString::fromStdString(fresh->options[i]);
+        QAction* action = menu->addAction(option.isEmpty() ? QStringLiteral(" ") : option);
+        action->setCheckable(true);
+        action->setChecked(fresh->value && i < fresh->exportValues.size() && *fresh->value == fresh->exportValues[i]);
+        connect(action, &QAction::triggered, this, [this, field, option] { choose(field, option); });
+    }
+    // Closing the list, with or without a choice, is worth a look at the values.
+    connect(menu, &QMenu::aboutToHide, this, [this] { watcher_.scheduleCheck(); });
+    menu_ = menu;
+    const QRectF area = view_->convertFromPage(fresh->rect, fresh->page);
+    menu->setMinimumWidth(int(area.width()));
+    menu->popup(view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()));
+}
+
+// ---------------------------------------------------------------- edits
+
+bool FormEditor::setText(const Widget& field, const QString& text)
+{
+    const std::string value = text.toStdString();
+    return apply(field, typingName(), [&](PdfDocument& pdf) {
+        return PdfForms::setText(pdf, field.page, field.objectNumber, value);
+    });
+}
+
+bool FormEditor::toggle(const Widget& field)
+{
+    std::optional<Widget> fresh;
+    if (view_ && view_->document()) {
+        try {
+            fresh = PdfForms::widget(*view_->document(), field.page, field.objectNumber);
+        } catch (const platform::PdfError&) {
+        }
+    }
+    const bool on = fresh ? fresh->state != 0 : field.state != 0;
+    return apply(field, on ? uncheckName() : checkName(),
+                 [&](PdfDocument& pdf) { return PdfForms::toggle(pdf, field.page, field.objectNumber); });
+}
+
+bool FormEditor::choose(const Widget& field, const QString& option)
+{
+    const std::string value = option.toStdString();
+    return apply(field, chooseName(), [&](PdfDocument& pdf) {
+        return PdfForms::choose(pdf, field.page, field.objectNumber, value);
+    });
+}
+
+std::vector<Widget> FormEditor::group(const PdfDocument& pdf, const Widget& field) const
+{
+    std::vector<Widget> members;
+    if (!field.name.empty())
+        for (const Widget& w : watcher_.fields())
+            if (w.name == field.name) members.push_back(w);
+    if (std::none_of(members.begin(), members.end(),
+                     [&](const Widget& w) { return w.objectNumber == field.objectNumber; }))
+        members.push_back(field);
+    return reread(pdf, members);
+}
+
+bool FormEditor::apply(const Widget& field, const QString& actionName,
+                       const std::function<bool(PdfDocument&)>& change)
+{
+    if (!view_ || !view_->document()) return false;
+    const std::shared_ptr<PdfDocument> pdf = view_->document();
+    const std::vector<Widget> before = group(*pdf, field);
+    bool took = false;
+    try {
+        took = change(*pdf);
+    } catch (const platform::PdfError& error) {
+        view_->showErrorAlert(QString::fromUtf8(error.what()));
+    }
+    const std::vector<Widget> after = reread(*pdf, before);
+    redraw(view_, after);
+    const bool changed = !std::equal(before.begin(), before.end(), after.begin(), after.end(),
+                                     [](const Widget& a, const Widget& b) {
+                                         return quarnkit::FormFields::value(a) == quarnkit::FormFields::value(b);
+                                     });
+    if (!changed) return took;
+    if (QUndoStack* stack = view_->undoManager())
+        stack->push(new FormEditCommand(actionName, pdf, view_, before, after));
+    else
+        watcher_.noteNow(); // nothing else would tell the document before the window closes
+    return took;
+}
+
+} // namespace quarn

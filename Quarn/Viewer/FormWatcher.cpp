@@ -1,0 +1,315 @@
+#include "Quarn/Viewer/FormWatcher.h"
+
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Viewer/FormEditor.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <algorithm>
+#include <map>
+
+namespace quarn {
+
+namespace FormFields = quarnkit::FormFields;
+using quarnkit::MarkupTool;
+
+FormWatcher& ViewerModel::forms()
+{
+    if (!forms_) forms_ = new FormWatcher(this);
+    return *forms_;
+}
+
+FormWatcher::FormWatcher(QObject* parent) : QObject(parent)
+{
+    pendingNote_.setSingleShot(true);
+    pendingNote_.setInterval(noteDelayMs);
+    connect(&pendingNote_, &QTimer::timeout, this, &FormWatcher::postNote);
+}
+
+FormWatcher::~FormWatcher()
+{
+    if (monitoring_ && qApp) qApp->removeEventFilter(this);
+}
+
+QuarnPDFView* FormWatcher::view() const
+{
+    return model_ ? model_->pdfView() : nullptr;
+}
+
+// ---------------------------------------------------------------- start and scan
+
+void FormWatcher::start(ViewerModel* model, quarnkit::QuarnDocument* document)
+{
+    model_ = model;
+    quarn_ = document;
+    if (!editor_) editor_ = new FormEditor(*this);
+    scan();
+    followView();
+    if (monitoring_) return; // a second start only re-binds and rescans
+    monitoring_ = true;
+    qApp->installEventFilter(this);
+}
+
+void FormWatcher::scan()
+{
+    if (!model_ || !quarn_) return;
+    const std::shared_ptr<platform::PdfDocument>& pdf = quarn_->pdf();
+    if (!pdf) return;
+    const int count = pdf->pageCount();
+    const bool locked = pdf->isLocked();
+    const bool same = scanned_.lock() == pdf;
+    // A document unlocked after its first scan shows its pages, and so its fields, only now.
+    if (same && scannedPages_ == count && scannedLocked_ == locked) return;
+
+    // A PDF whose catalog declares no fields gets none, whatever widgets its
+    // pages carry; one accepted before is read again without that test, since
+    // deleting pages may leave its field list behind.
+    accepted_ = (same && accepted_) || FormFields::declaresFields(*pdf);
+    fields_ = accepted_ ? FormFields::fields(*pdf) : std::vector<Widget>{};
+    scanned_ = pdf;
+    scannedPages_ = count;
+    scannedLocked_ = locked;
+    snapshot_ = FormFields::values(fields_);
+    if (active_ && std::none_of(fields_.begin(), fields_.end(),
+                                [this](const Widget& w) { return w.objectNumber == *active_; }))
+        active_.reset();
+    if (editor_ && editor_->editingField() && std::none_of(fields_.begin(), fields_.end(), [this](const Widget& w) {
+            return w.objectNumber == *editor_->editingField();
+        }))
+        editor_->cancel();
+    model_->setFormFieldCount(int(fields_.size()));
+}
+
+void FormWatcher::followView()
+{
+    if (editor_ && editor_->view() != view()) editor_->setView(view());
+    followUndoStack();
+}
+
+void FormWatcher::followUndoStack()
+{
+    QuarnPDFView* pageView = view();
+    QUndoStack* stack = pageView ? pageView->undoManager() : nullptr;
+    if (stack == undoStack_) return;
+    disconnect(undoConnection_);
+    undoConnection_ = {};
+    undoStack_ = stack;
+    // Pushing, undoing and redoing all move the index: each may have changed a field.
+    if (stack) undoConnection_ = connect(stack, &QUndoStack::indexChanged, this, &FormWatcher::scheduleCheck);
+}
+
+// ---------------------------------------------------------------- events
+
+bool FormWatcher::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+        return handle(watched, event);
+    default:
+        return false;
+    }
+}
+
+bool FormWatcher::handle(QObject* receiver, QEvent* event)
+{
+    if (fields_.empty() || !model_) return false;
+    auto* target = qobject_cast<QWidget*>(receiver);
+    QuarnPDFView* pageView = view();
+    if (!target || !pageView || target->window() != pageView->window()) return false;
+    followView();
+
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        const bool chorded = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        const bool backward = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+        // A consumed Tab changed no value: no check.
+        if (tab && !chorded && handleTab(backward)) return true;
+    } else if (event->type() != QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            const auto field = fieldAt(pageView->viewport()->mapFromGlobal(mouse->globalPosition()));
+            active_ = field ? std::optional<int>(field->objectNumber) : std::nullopt;
+        }
+    }
+    scheduleCheck();
+    return false;
+}
+
+std::optional<FormWatcher::Widget> FormWatcher::fieldAt(QPointF viewportPoint) const
+{
+    QuarnPDFView* pageView = view();
+    if (!pageView || !QRectF(pageView->viewport()->rect()).contains(viewportPoint)) return std::nullopt;
+    const auto page = pageView->pageAt(viewportPoint, false);
+    if (!page) return std::nullopt;
+    const platform::PdfPoint point = pageView->convertToPage(viewportPoint, *page);
+    for (const Widget& field : fields_)
+        if (field.page == *page && field.rect.contains(point)) return field;
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- Tab
+
+bool FormWatcher::handleTab(bool backward)
+{
+    if (!model_ || model_->tool() != MarkupTool::select) return false;
+    QuarnPDFView* pageView = view();
+    if (!pageView || pageView->tool() != MarkupTool::select) return false;
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) return false;
+    bool editing = false;
+    if (editor_ && editor_->ownsWidget(focus))
+        editing = true;
+    else if (focus != pageView && focus != pageView->viewport())
+        return false; // the find field or another control keeps its Tab
+    const auto next = FormFields::next(active_, fields_, backward);
+    if (!next) return false;
+    if (editing && next->objectNumber == active_) return true;
+    beginEditing(*next);
+    return true;
+}
+
+void FormWatcher::beginEditing(const Widget field)
+{
+    // `field` is a copy: comparing the values below reads the field list afresh.
+    QuarnPDFView* pageView = view();
+    if (!model_ || !pageView || !pageView->window() || field.page < 0 || field.page >= pageView->pageCount()) return;
+    // The field being left is written and compared before the focus moves.
+    if (editor_) editor_->commit();
+    collectChanges();
+    pageView->setFocus(Qt::TabFocusReason);
+    active_ = field.objectNumber;
+
+    const QRectF shown = pageView->convertFromPage(field.rect, field.page);
+    const QRectF room = QRectF(pageView->viewport()->rect()).adjusted(8, 24, -8, -24);
+    if (!room.contains(shown)) revealField(field);
+    QTimer::singleShot(0, this, [this, field] { click(field, clickAttempts); });
+}
+
+void FormWatcher::revealField(const Widget& field)
+{
+    QuarnPDFView* pageView = view();
+    if (!pageView) return;
+    // The field with some room around it: 24 points at the sides, 48 above.
+    pageView->goToPage(field.page, platform::PdfPoint{field.rect.minX() - 24, field.rect.maxY() + 48});
+}
+
+void FormWatcher::click(const Widget& field, int attempts)
+{
+    if (active_ != field.objectNumber) return;
+    QuarnPDFView* pageView = view();
+    if (!model_ || !pageView || !editor_ || field.page >= pageView->pageCount()) return;
+    if (pageView->tool() == MarkupTool::select) {
+        // A field scrolled away meanwhile, or covered by another page, is left alone.
+        const QPointF centre = pageView->convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
+        if (!QRectF(pageView->viewport()->rect()).contains(centre) || pageView->pageAt(centre, false) != field.page)
+            return;
+        editor_->beginTyping(field, true);
+        return;
+    }
+    // The caller may just have chosen Select; the view takes the tool a moment later.
+    if (attempts >= 1)
+        QTimer::singleShot(clickDelayMs, this, [this, field, attempts] { click(field, attempts - 1); });
+}
+
+void FormWatcher::focusFirstEmptyField()
+{
+    scan();
+    fields_ = readCurrent();
+    for (const Widget& field : fields_) {
+        if (FormFields::isTabStop(field) && (!field.value || field.value->empty())) {
+            beginEditing(field);
+            return;
+        }
+    }
+    if (const auto first = FormFields::next(std::nullopt, fields_, false)) {
+        beginEditing(*first);
+        return;
+    }
+    if (!fields_.empty() && fields_.front().page >= 0) revealField(fields_.front());
+}
+
+// ---------------------------------------------------------------- changes
+
+void FormWatcher::scheduleCheck()
+{
+    if (checkQueued_) return;
+    checkQueued_ = true;
+    // After the event that asked for it has been handled.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            checkQueued_ = false;
+            collectChanges();
+        },
+        Qt::QueuedConnection);
+}
+
+std::vector<FormWatcher::Widget> FormWatcher::readCurrent() const
+{
+    const auto pdf = scanned_.lock();
+    if (!pdf || fields_.empty()) return fields_;
+    std::map<int, std::vector<Widget>> pages;
+    for (const Widget& field : fields_) {
+        if (pages.count(field.page)) continue;
+        try {
+            pages[field.page] = platform::PdfForms::widgets(*pdf, field.page);
+        } catch (const platform::PdfError&) {
+            pages[field.page] = {}; // an unreadable page keeps the values last read
+        }
+    }
+    std::vector<Widget> current;
+    current.reserve(fields_.size());
+    for (const Widget& field : fields_) {
+        const auto& onPage = pages[field.page];
+        const auto it = std::find_if(onPage.begin(), onPage.end(),
+                                     [&](const Widget& w) { return w.objectNumber == field.objectNumber; });
+        current.push_back(it != onPage.end() ? *it : field);
+    }
+    return current;
+}
+
+void FormWatcher::collectChanges()
+{
+    if (fields_.empty()) return;
+    fields_ = readCurrent();
+    const auto changed = FormFields::changed(fields_, snapshot_);
+    if (changed.empty()) return;
+    snapshot_ = FormFields::values(fields_);
+    const auto pdf = scanned_.lock();
+    for (const Widget& field : changed) {
+        if (pdf && field.page >= 0 && field.page < pdf->pageCount())
+            pendingPages_.insert(field.page);
+        else
+            pendingWide_ = true;
+    }
+    pendingNote_.start(); // restarted by each change: one note per burst
+}
+
+void FormWatcher::noteNow()
+{
+    collectChanges();
+    if (!pendingNote_.isActive()) return;
+    pendingNote_.stop();
+    postNote();
+}
+
+void FormWatcher::postNote()
+{
+    std::optional<int> page;
+    if (!pendingWide_ && pendingPages_.size() == 1) page = *pendingPages_.begin();
+    pendingPages_.clear();
+    pendingWide_ = false;
+    if (quarn_) quarn_->noteEdit(page);
+}
+
+} // namespace quarn

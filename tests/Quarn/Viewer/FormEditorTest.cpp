@@ -1,0 +1,252 @@
+// Filling fields in the page view: typing, ticking, choosing; each change one
+// undo step that Ctrl+Z takes back; the values survive saving and reopening.
+#include "FormWatcherHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QPlainTextEdit>
+
+using namespace quarn;
+using quarn::testing::FormWindow;
+using platform::PdfDocument;
+
+namespace {
+
+// The open editor as a line.
+QLineEdit* line(const FormWindow& w)
+{
+    return qobject_cast<QLineEdit*>(w.editor().editorWidget());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- saving and undo
+
+TEST(FormEditorTest, FilledTextAndTickedBoxSurviveSaveAndReopenAndUndo)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    ASSERT_TRUE(w.stack);
+
+    // Typing into the text field, ended by Return.
+    w.click("Name");
+    ASSERT_TRUE(line(w));
+    EXPECT_EQ(w.editing(), "Name");
+    w.type(QStringLiteral("Ada Lovelace"));
+    w.key(Qt::Key_Return);
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_TRUE(w.view()->hasFocus());
+    ASSERT_EQ(w.stack->count(), 1);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::typingName());
+
+    // Ticking the box with a click.
+    w.click("Check");
+    ASSERT_EQ(w.stack->count(), 2);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::checkName());
+    EXPECT_FALSE(w.stack->isClean()); // the window shows itself modified
+
+    // Saved and read back with the PDF layer.
+    {
+        const auto saved = w.saveAndReopen();
+        EXPECT_EQ(FormWindow::read(*saved, "Name").value, "Ada Lovelace");
+        EXPECT_EQ(FormWindow::read(*saved, "Check").state, 1);
+        EXPECT_EQ(FormWindow::read(*saved, "Check").value, "Yes");
+    }
+
+    // Ctrl+Z takes back the tick, then the typing, one step each.
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.read("Check").state, 0);
+    EXPECT_EQ(w.read("Name").value, "Ada Lovelace");
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.read("Name").value.value_or(""), "");
+    EXPECT_TRUE(w.stack->isClean());
+    {
+        const auto saved = w.saveAndReopen();
+        EXPECT_EQ(FormWindow::read(*saved, "Name").value.value_or(""), "");
+        EXPECT_EQ(FormWindow::read(*saved, "Check").state, 0);
+    }
+
+    // And redo puts both back.
+    w.key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    w.key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.read("Name").value, "Ada Lovelace");
+    EXPECT_EQ(w.read("Check").state, 1);
+}
+
+TEST(FormEditorTest, ASecondClickUnticksTheBox)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    w.click("Check");
+    EXPECT_EQ(w.read("Check").state, 1);
+    // Quickly again: a double click is two clicks on a box.
+    QTest::mouseDClick(w.view()->viewport(), Qt::LeftButton, Qt::NoModifier, w.centreOf(w.field("Check")));
+    QApplication::processEvents();
+    EXPECT_EQ(w.read("Check").state, 0);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::uncheckName());
+}
+
+// ---------------------------------------------------------------- typing
+
+TEST(FormEditorTest, TheEditorSitsOnItsFieldAndFollowsTheZoom)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    w.click("Name");
+    QWidget* box = w.editor().editorWidget();
+    ASSERT_TRUE(box);
+    const auto field = w.field("Name");
+    EXPECT_EQ(box->geometry(), w.view()->convertFromPage(field.rect, field.page).toAlignedRect());
+    const int width = box->width();
+    w.view()->setScaleFactor(w.view()->scaleFactor() * 1.5);
+    QApplication::processEvents();
+    EXPECT_EQ(box->geometry(), w.view()->convertFromPage(field.rect, field.page).toAlignedRect());
+    EXPECT_GT(box->width(), width);
+}
+
+TEST(FormEditorTest, EscapeDropsTheTyping)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.click("First Name");
+    ASSERT_TRUE(line(w));
+    EXPECT_EQ(line(w)->text(), QStringLiteral("Alice")); // the field's value to edit
+    w.type(QStringLiteral(" Smith"));
+    w.key(Qt::Key_Escape);
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("First Name").value, "Alice");
+    EXPECT_EQ(w.stack->count(), 0);
+}
+
+TEST(FormEditorTest, AClickElsewhereEndsTheTyping)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.click("Last Name");
+    w.type(QStringLiteral("Hopper"));
+    // On the page, away from every field.
+    QTest::mouseClick(w.view()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      w.view()->convertFromPage(platform::PdfPoint{20, 20}, 0).toPoint());
+    QApplication::processEvents();
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("Last Name").value, "Hopper");
+    ASSERT_EQ(w.stack->count(), 1);
+
+    // Opening the editor and leaving the text as it was makes no step.
+    w.click("Last Name");
+    w.key(Qt::Key_Return);
+    EXPECT_EQ(w.stack->count(), 1);
+}
+
+// ---------------------------------------------------------------- buttons and choices
+
+TEST(FormEditorTest, RadioButtonsTurnEachOtherOffAndUndoTurnsThemBack)
+{
+    FormWindow w("libreoffice-form.pdf");
+    std::vector<platform::PdfWidget> radios;
+    for (const auto& field : w.forms().fields())
+        if (field.name == "female") radios.push_back(field);
+    ASSERT_EQ(radios.size(), 2u);
+    const auto stateOf = [&](int i) {
+        return platform::PdfForms::widget(*w.document->pdf(), radios[size_t(i)].page, radios[size_t(i)].objectNumber)->state;
+    };
+
+    w.click(radios[0]);
+    EXPECT_EQ(stateOf(0), 1);
+    w.click(radios[1]);
+    EXPECT_EQ(stateOf(0), 0);
+    EXPECT_EQ(stateOf(1), 1);
+    ASSERT_EQ(w.stack->count(), 2);
+
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(stateOf(0), 1);
+    EXPECT_EQ(stateOf(1), 0);
+}
+
+TEST(FormEditorTest, AChoiceFieldOffersItsOptionsInAList)
+{
+    FormWindow w("libreoffice-form.pdf");
+    const auto nationality = w.field("Nationality");
+    ASSERT_GE(nationality.options.size(), 2u);
+    const size_t last = nationality.options.size() - 1;
+    const auto choose = [&](size_t index) {
+        w.click("Nationality");
+        QMenu* menu = w.editor().choiceMenu();
+        ASSERT_TRUE(menu);
+        EXPECT_TRUE(menu->isVisible());
+        ASSERT_EQ(menu->actions().size(), qsizetype(nationality.options.size()));
+        QAction* action = menu->actions()[qsizetype(index)];
+        EXPECT_EQ(action->text().toStdString(), nationality.options[index]);
+        action->trigger();
+        menu->close();
+        QApplication::processEvents();
+    };
+
+    choose(last - 1);
+    choose(last);
+    EXPECT_EQ(w.read("Nationality").value, nationality.exportValues[last]);
+    ASSERT_EQ(w.stack->count(), 2);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::chooseName());
+    {
+        const auto saved = w.saveAndReopen();
+        EXPECT_EQ(FormWindow::read(*saved, "Nationality").value, nationality.exportValues[last]);
+    }
+
+    // Ctrl+Z goes back to the option chosen before.
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.read("Nationality").value, nationality.exportValues[last - 1]);
+
+    // The list marks the current value, and closing it without a choice changes nothing.
+    w.click("Nationality");
+    QMenu* menu = w.editor().choiceMenu();
+    ASSERT_TRUE(menu);
+    std::vector<int> checked;
+    for (int i = 0; i < menu->actions().size(); ++i)
+        if (menu->actions()[i]->isChecked()) checked.push_back(i);
+    EXPECT_EQ(checked, std::vector<int>{int(last - 1)});
+    menu->close();
+    QApplication::processEvents();
+    EXPECT_EQ(w.stack->index(), 1);
+}
+
+TEST(FormEditorTest, FieldsAreLeftAloneByOtherTools)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    w.model->setTool(quarnkit::MarkupTool::pen);
+    QApplication::processEvents();
+    ASSERT_EQ(w.view()->tool(), quarnkit::MarkupTool::pen);
+    w.click("Check");
+    w.click("Name");
+    EXPECT_EQ(w.read("Check").state, 0);
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.stack->count(), 0);
+}
+
+namespace {
+
+// Dark pixels inside a field as the document draws its page now.
+int darkPixelsIn(const PdfDocument& pdf, const platform::PdfWidget& field)
+{
+    const QImage image = pdf.render(field.page, 2.0).convertToFormat(QImage::Format_RGB888);
+    const platform::PdfRect shown = pdf.pageGeometry(field.page).userToDisplay.mapRect(field.rect);
+    int dark = 0;
+    for (int y = int(shown.y * 2) + 3; y < int(shown.maxY() * 2) - 3; ++y)
+        for (int x = int(shown.x * 2) + 3; x < int(shown.maxX() * 2) - 3; ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100) ++dark;
+        }
+    return dark;
+}
+
+} // namespace
+
+TEST(FormEditorTest, ThePageShowsTheTypedTextAtOnce)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    const auto name = w.field("Name");
+    EXPECT_EQ(darkPixelsIn(*w.document->pdf(), name), 0);
+    w.click("Name");
+    w.type(QStringLiteral("Ada Lovelace"));
+    w.key(Qt::Key_Return);
+    // The field's own appearance carries the text, for this view and for other readers.
+    EXPECT_GT(darkPixelsIn(*w.document->pdf(), name), 20);
+    EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), name), 20);
+}
