@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -89,7 +90,8 @@ void DocumentInfoView::build()
     if (info_) stack->addWidget(makeFacts());
     stack->addWidget(new Hairline(false, this));
     stack->addWidget(makeFields());
-    stack->setSizeConstraint(QLayout::SetFixedSize);
+    // 340 wide; as tall as the rows need.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 QWidget* DocumentInfoView::makeHeader()
@@ -128,7 +130,10 @@ QWidget* DocumentInfoView::makeFacts()
         QLabel* value = makeLabel(QString(), uiFont(12), withOpacity(D::paper(), 0.92), factsGrid_);
         value->setWordWrap(true);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        grid->addWidget(value, row, 1, Qt::AlignLeft | Qt::AlignTop);
+        value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        // No alignment in the cell: the value takes the column's whole width
+        // and wraps only where that is too narrow.
+        grid->addWidget(value, row, 1);
         facts_.emplace_back(text, value);
         ++row;
     }
@@ -206,8 +211,11 @@ QString DocumentInfoView::dateText(const std::optional<QDateTime>& date)
     if (!date || !date->isValid()) return tr("Unknown");
     const QLocale locale;
     const QDateTime local = date->toLocalTime();
+    // Hours and minutes only, in the locale's order and separators.
+    QString time = locale.timeFormat(QLocale::ShortFormat);
+    time.remove(QRegularExpression(QStringLiteral("[:.]ss")));
     return locale.toString(local.date(), QLocale::ShortFormat) + QStringLiteral(", ") +
-           locale.toString(local.time(), QLocale::ShortFormat);
+           locale.toString(local.time(), time);
 }
 
 QString DocumentInfoView::fact(const QString& label) const

@@ -216,6 +216,9 @@ void SlideshowCounter::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()), 4, 4);
+    // A dark backing under the faint white tint keeps the white digits
+    // readable over a white page as well as over black.
+    painter.fillPath(path, QColor::fromRgbF(0, 0, 0, 0.55f));
     painter.fillPath(path, QColor::fromRgbF(1, 1, 1, 0.1f));
 }
 

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -79,6 +80,14 @@ TEST(DocumentInfoView, ShowsTheFactsOfAFile)
     EXPECT_EQ(view.fact("Printing"), "Allowed");
     EXPECT_EQ(view.fact("Copying"), "Allowed");
     EXPECT_EQ(view.width(), 340);
+
+    // Short values stand on one line across the column, not wrapped early.
+    view.show();
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (label->text() == view.fact("Page size")) {
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+            EXPECT_LT(label->height(), label->fontMetrics().lineSpacing() * 2);
+        }
     EXPECT_EQ(view.field(Field::keywords)->placeholderText(), "Add keywords, separated by commas");
     EXPECT_EQ(view.field(Field::title)->placeholderText(), "None");
 }
@@ -94,6 +103,28 @@ TEST(DocumentInfoView, NewDocumentIsUntitledAndNotSaved)
     EXPECT_EQ(view.fact("Created"), "Unknown");
     EXPECT_EQ(DocumentInfoView::summaryLine(std::nullopt, 0), "Not saved yet, 0 pages");
     EXPECT_EQ(DocumentInfoView::summaryLine(std::nullopt, std::nullopt), "Not saved yet, ");
+}
+
+TEST(DocumentInfoView, DatesWithoutSecondsAndLongNamesCutInTheMiddle)
+{
+    const QString date = DocumentInfoView::dateText(QDateTime(QDate(2022, 4, 3), QTime(17, 59, 45)));
+    EXPECT_TRUE(date.contains("2022")) << date.toStdString();
+    EXPECT_FALSE(date.contains("45")) << date.toStdString();
+    EXPECT_EQ(DocumentInfoView::dateText(std::nullopt), "Unknown");
+
+    QTemporaryDir dir;
+    const QString name = QString("A very long file name ").repeated(6) + "end.pdf";
+    const QString path = writeFile(dir, name, testsupport::makeTextPdf(1));
+    Bench bench(QuarnDocument::open(path), path);
+    DocumentInfoView view(&bench.model, bench.document.get());
+    EXPECT_EQ(view.fileName(), name);
+    QLabel* shown = nullptr;
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (label->toolTip() == name) shown = label;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->text().startsWith("A very long"));
+    EXPECT_TRUE(shown->text().endsWith("end.pdf"));
+    EXPECT_TRUE(shown->text().contains(QChar(0x2026)));
 }
 
 TEST(DocumentInfoView, LockedDocumentShowsNoFactsAndEmptyFields)
