@@ -92,6 +92,7 @@ public:
     std::optional<std::size_t> emphasized; // the match drawn in the current-match colour
     QString searchedQuery;                 // trimmed, of the last search started
     QString pendingQuery;                  // captured when a search was asked for
+    quint64 epoch = 0;                     // the model's epoch when it was asked for
     QTimer delay;                          // the wait before a search; stopping it cancels the search
     QTimer publish;                        // the next publication of new matches
 };
@@ -100,7 +101,10 @@ ViewerModel::FindSession& ViewerModel::findSession()
 {
     if (!findSession_) {
         findSession_ = new FindSession(this);
-        connect(&findSession_->delay, &QTimer::timeout, this, [this] { runSearch(findSession_->pendingQuery); });
+        connect(&findSession_->delay, &QTimer::timeout, this, [this] {
+            // A window that stopped meanwhile searches nothing.
+            if (findSession_->epoch == epoch_) runSearch(findSession_->pendingQuery);
+        });
         connect(&findSession_->publish, &QTimer::timeout, this, &ViewerModel::publishMatches);
     }
     return *findSession_;
@@ -182,6 +186,7 @@ void ViewerModel::startFind(int delayMs)
     FindSession& session = findSession();
     session.delay.stop();
     session.pendingQuery = findQuery_;
+    session.epoch = epoch_;
     // Even without a delay the search runs on the next turn of the event loop,
     // so a burst of changes searches once.
     session.delay.start(std::max(0, delayMs));
@@ -210,13 +215,22 @@ void ViewerModel::runSearch(const QString& query)
     setFindSearching(true);
     const FindOptions options{findMatchCase_, findWholeWords_};
     const QPointer<ViewerModel> self(this);
+    // Stopping the window (which raises the epoch) ends the search as well.
+    const quint64 epoch = epoch_;
+    const auto current = [self, epoch] {
+        if (!self) return false;
+        if (self->epoch_ == epoch) return true;
+        self->findSession().cancelFinder();
+        self->setFindSearching(false);
+        return false;
+    };
     session.finderFor(document).start(
         trimmed, options,
-        [self](const std::vector<SearchMatch>& batch) {
-            if (self) self->addMatches(batch);
+        [self, current](const std::vector<SearchMatch>& batch) {
+            if (current()) self->addMatches(batch);
         },
-        [self] {
-            if (self) self->searchEnded();
+        [self, current] {
+            if (current()) self->searchEnded();
         });
 }
 

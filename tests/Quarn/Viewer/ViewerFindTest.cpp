@@ -277,3 +277,25 @@ TEST(ViewerFindTest, ClosingStopsTheSearchAndRemovesEveryHighlight)
     EXPECT_EQ(f.model.findCount(), 0);
     EXPECT_TRUE(f.model.findMatches().empty());
 }
+
+TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
+{
+    FindFixture f(300);
+    f.model.start();
+    f.model.showFind();
+    f.model.setFindQuery(QStringLiteral("cat"));
+    f.model.startFind(50);
+    f.model.stop(); // before the typing pause is over: nothing is searched
+    QTest::qWait(120);
+    EXPECT_FALSE(f.model.findSearching());
+    EXPECT_EQ(f.model.findCount(), 0);
+
+    f.model.start();
+    f.model.startFind(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
+    f.model.stop(); // while the search runs
+    const std::size_t held = f.model.findMatches().size();
+    QTest::qWait(300);
+    EXPECT_FALSE(f.model.findSearching());
+    EXPECT_EQ(f.model.findMatches().size(), held); // no batch arrives any more
+}
