@@ -7,6 +7,7 @@
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QAbstractItemView>
 #include <QCompleter>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -345,8 +346,14 @@ bool FormEditor::editorEvent(QEvent* event)
         }
     } else if (event->type() == QEvent::FocusOut) {
         switch (static_cast<QFocusEvent*>(event)->reason()) {
-        case Qt::PopupFocusReason:
-            break; // the options of a combo box, a context menu: typing goes on
+        case Qt::PopupFocusReason: {
+            // A menu opens (File, a context menu): what it does may read the
+            // field. The options of a combo box are part of the typing.
+            const auto* line = qobject_cast<QLineEdit*>(editor_.data());
+            const bool options = line && line->completer() && line->completer()->popup()->isVisible();
+            if (!options) writeEditor(false);
+            break;
+        }
         case Qt::ActiveWindowFocusReason:
             writeEditor(false); // another window: keep the text, and the editor for the return
             break;
@@ -359,6 +366,8 @@ bool FormEditor::editorEvent(QEvent* event)
 }
 
 void FormEditor::commit() { writeEditor(true); }
+
+void FormEditor::write() { writeEditor(false); }
 
 void FormEditor::cancel()
 {

@@ -53,6 +53,8 @@ public:
     bool ownsWidget(const QWidget* widget) const;
     // Writes the editor's text into its field when it changed, then closes it.
     void commit();
+    // Writes the editor's text into its field when it changed; typing goes on.
+    void write();
     // Closes the editor without writing.
     void cancel();
     // The options of a choice field while they show.

@@ -67,6 +67,8 @@ void FormWatcher::scan()
     // A document unlocked after its first scan shows its pages, and so its fields, only now.
     if (same && scannedPages_ == count && scannedLocked_ == locked) return;
 
+    // Another PDF (Revert): the text being typed belonged to the old one.
+    if (!same && editor_) editor_->cancel();
     // A PDF whose catalog declares no fields gets none, whatever widgets its
     // pages carry; one accepted before is read again without that test, since
     // deleting pages may leave its field list behind.
@@ -109,6 +111,14 @@ void FormWatcher::followUndoStack()
 bool FormWatcher::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Shortcut:
+        // A menu command by its keys (Save, Export, Print) sees the text being typed.
+        if (editor_ && editor_->editingField() && editor_->editorWidget()->isActiveWindow()) editor_->write();
+        return false;
+    case QEvent::Close:
+        // Closing the window asks about unsaved changes: the typing is one of them.
+        if (editor_ && editor_->editingField() && watched == editor_->editorWidget()->window()) editor_->commit();
+        return false;
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:

@@ -250,3 +250,48 @@ TEST(FormEditorTest, ThePageShowsTheTypedTextAtOnce)
     EXPECT_GT(darkPixelsIn(*w.document->pdf(), name), 20);
     EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), name), 20);
 }
+
+// ---------------------------------------------------------------- typing that must not be lost
+
+TEST(FormEditorTest, CommandsAndClosingSeeTheTextBeingTyped)
+{
+    FormWindow w("libreoffice-form.pdf");
+    std::optional<std::string> seenBySave;
+    QAction save(QStringLiteral("Save"), &w.window);
+    save.setShortcut(QKeySequence::Save);
+    w.window.addAction(&save);
+    QObject::connect(&save, &QAction::triggered, [&] { seenBySave = w.read("Last Name").value; });
+
+    w.click("Last Name");
+    w.type(QStringLiteral("Hopper"));
+    w.key(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(seenBySave, "Hopper");
+    EXPECT_EQ(w.editing(), "Last Name"); // typing goes on
+    EXPECT_EQ(w.stack->count(), 1);
+
+    // Closing the window ends the typing first, so the question about unsaved changes knows of it.
+    w.type(QStringLiteral("!"));
+    w.window.close();
+    QApplication::processEvents();
+    EXPECT_EQ(w.read("Last Name").value, "Hopper!");
+    EXPECT_EQ(w.stack->count(), 2);
+    EXPECT_FALSE(w.stack->isClean());
+}
+
+TEST(FormEditorTest, ARevertedDocumentDropsTheTyping)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.click("Last Name");
+    w.type(QStringLiteral("Hopper"));
+    // Revert: the window shows a fresh copy of the file.
+    auto fresh = quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-form.pdf")));
+    w.canvas->setDocument(fresh.get());
+    w.banner->setDocument(fresh.get());
+    QApplication::processEvents();
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("Last Name").value.value_or(""), "");
+    EXPECT_EQ(FormWindow::read(*fresh->pdf(), "Last Name").value.value_or(""), "");
+    EXPECT_EQ(w.stack->count(), 0);
+    w.canvas->setDocument(w.document.get()); // before `fresh` goes
+    w.banner->setDocument(w.document.get());
+}
