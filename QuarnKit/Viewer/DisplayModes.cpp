@@ -1,6 +1,7 @@
 #include "QuarnKit/Viewer/DisplayModes.h"
 
 #include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -149,7 +150,8 @@ constexpr double smallestRoom = 40; // a view never counts as narrower than this
 // not depend on whether libc was switched to a decimal comma.
 std::optional<double> readNumber(const std::string& text)
 {
-    if (text.empty()) return std::nullopt;
+    // strtod would skip leading white space; a typed zoom may not have any.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
     char* end = nullptr;
     const double value = cLocale ? strtod_l(text.c_str(), &end, cLocale) : std::strtod(text.c_str(), &end);

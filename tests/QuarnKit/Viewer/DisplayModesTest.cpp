@@ -105,7 +105,7 @@ TEST(ZoomLevelTest, ReadsTypedZoom)
     EXPECT_EQ(read("1"), 0.05);
     EXPECT_EQ(read("1e3"), 10.0);
     EXPECT_EQ(read("1e2"), 1.0);
-    for (const char* bad : {"0", "-50", "abc", "", "%", "x", "   ", "inf", "nan", "5 0", "150%%", "1.5.2"})
+    for (const char* bad : {"0", "-50", "abc", "", "%", "x", "   ", "inf", "nan", "5 0", "150%%", "1.5.2", "5\n%"})
         EXPECT_FALSE(read(bad)) << bad;
 }
 
