@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <list>
 
 namespace quarn {
@@ -247,7 +248,10 @@ void QuarnPDFView::updateScrollBars()
 
 QSize QuarnPDFView::contentPixels() const
 {
-    return {int(std::ceil(layout_->contentSize.width() * scale_)), int(std::ceil(layout_->contentSize.height() * scale_))};
+    // Scroll bars count in int: a very long document at a high scale stops there.
+    constexpr double most = std::numeric_limits<int>::max() / 2;
+    return {int(std::min(most, std::ceil(layout_->contentSize.width() * scale_))),
+            int(std::min(most, std::ceil(layout_->contentSize.height() * scale_)))};
 }
 
 QPointF QuarnPDFView::contentOrigin() const
