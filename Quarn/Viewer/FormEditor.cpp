@@ -511,7 +511,7 @@ bool FormEditor::apply(const Widget& field, const QString& actionName,
                                          return quarnkit::FormFields::value(a) == quarnkit::FormFields::value(b);
                                      });
     if (!changed) return took;
-    if (QUndoStack* stack = view_->undoManager())
+    if (QUndoStack* stack = watcher_.undoStack())
         stack->push(new FormEditCommand(actionName, pdf, view_, before, after));
     else
         watcher_.noteNow(); // nothing else would tell the document before the window closes

@@ -94,10 +94,14 @@ void FormWatcher::followView()
     followUndoStack();
 }
 
+QUndoStack* FormWatcher::undoStack() const
+{
+    return model_ ? model_->undoManager() : nullptr;
+}
+
 void FormWatcher::followUndoStack()
 {
-    QuarnPDFView* pageView = view();
-    QUndoStack* stack = pageView ? pageView->undoManager() : nullptr;
+    QUndoStack* stack = undoStack();
     if (stack == undoStack_) return;
     disconnect(undoConnection_);
     undoConnection_ = {};

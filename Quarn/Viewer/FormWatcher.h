@@ -54,6 +54,8 @@ public:
     quarnkit::QuarnDocument* document() const { return quarn_.data(); }
     // The in-place editing of the page view's fields; none before start.
     FormEditor* editor() const { return editor_; }
+    // Where the window's undo steps go: the page view's stack, else the model's.
+    QUndoStack* undoStack() const;
 
     // Compares the field values after the current event has been handled.
     void scheduleCheck();

@@ -188,7 +188,7 @@ void FormBanner::refresh()
 void FormBanner::fillFields()
 {
     if (!model_) return;
-    model_->setTool(quarnkit::MarkupTool::select);
+    model_->chooseTool(quarnkit::MarkupTool::select);
     model_->forms().focusFirstEmptyField();
 }
 

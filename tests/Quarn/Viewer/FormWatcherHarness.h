@@ -45,6 +45,7 @@ public:
         auto* column = new QVBoxLayout(content);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(0);
+        model->setUndoStack(stack);
         canvas = new PdfCanvas(document.get(), model, stack, content);
         banner = new FormBanner(model, document.get(), content);
         column->addWidget(banner);

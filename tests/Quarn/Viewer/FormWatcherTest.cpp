@@ -216,7 +216,7 @@ TEST(FormWatcherTest, ABurstOfChangesOnOnePageIsNotedOnce)
 TEST(FormWatcherTest, AnEditWithoutAnUndoStackReachesTheDocumentAtOnce)
 {
     FormWindow w("pdflatex-forms.pdf", false);
-    ASSERT_EQ(w.view()->undoManager(), nullptr);
+    ASSERT_EQ(w.forms().undoStack(), nullptr);
     const qint64 before = w.document->generation();
     w.click("Check");
     // No waiting: the window can close right after the click and still know.
@@ -232,6 +232,16 @@ TEST(FormWatcherTest, AnEditWithoutAnUndoStackReachesTheDocumentAtOnce)
     // The watcher's own comparison finds nothing more to note.
     QTest::qWait(2 * FormWatcher::noteDelayMs);
     EXPECT_EQ(w.document->generation(), before + 2);
+}
+
+TEST(FormWatcherTest, EditsGoToTheWindowsStackWhenTheViewHasNone)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    w.view()->setUndoManagerOverride(nullptr);
+    EXPECT_EQ(w.forms().undoStack(), w.stack);
+    w.click("Check");
+    EXPECT_EQ(w.stack->count(), 1);
+    EXPECT_EQ(w.read("Check").state, 1);
 }
 
 TEST(FormWatcherTest, FocusFirstEmptyFieldSkipsFilledFields)
