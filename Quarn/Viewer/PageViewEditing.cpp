@@ -7,6 +7,8 @@
 #include <QClipboard>
 #include <QMenu>
 
+#include <algorithm>
+
 namespace quarn {
 
 void QuarnPDFView::select(std::optional<MarkRef> mark)
@@ -62,9 +64,14 @@ void QuarnPDFView::copyPage()
 {
     if (!document() || pageCount() == 0) return;
     const int page = std::max(0, currentPageIndex());
+    // Twice the page's size in points, but never a picture beyond 8192 pixels
+    // a side: a page of a few metres would otherwise ask for gigabytes.
+    const platform::PdfSize size = geometries_[page].displaySize;
+    const double longest = std::max(size.width, size.height);
+    const double scale = longest > 0 ? std::min(2.0, 8192.0 / longest) : 2.0;
     QImage image;
     try {
-        image = document()->render(page, 2.0);
+        image = document()->render(page, scale);
     } catch (const std::exception& error) {
         showErrorAlert(QString::fromUtf8(error.what()));
         return;
@@ -73,8 +80,7 @@ void QuarnPDFView::copyPage()
         showErrorAlert(tr("The page could not be drawn."));
         return;
     }
-    // Twice the pixels of the page's size in points.
-    image.setDevicePixelRatio(2.0);
+    image.setDevicePixelRatio(scale); // its size stays the page's size in points
     QApplication::clipboard()->clear();
     QApplication::clipboard()->setImage(image);
 }

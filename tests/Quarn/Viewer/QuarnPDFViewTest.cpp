@@ -820,3 +820,30 @@ TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)
     QApplication::sendEvent(view.viewport(), &up);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
 }
+
+TEST(QuarnPDFViewTest, CopyPagePutsThePageOnTheClipboardAtItsSizeInPoints)
+{
+    ShownView shown(3);
+    QuarnPDFView& view = shown.view;
+    view.goToPage(1);
+    QApplication::clipboard()->clear();
+    view.copyPage();
+    const QImage image = QApplication::clipboard()->image();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 1224); // 612 points at twice the pixels
+    EXPECT_EQ(image.height(), 1584);
+}
+
+TEST(QuarnPDFViewTest, CopyPageOfAHugePageStaysWithinBounds)
+{
+    QuarnPDFView view;
+    view.resize(500, 500);
+    view.load(platform::PdfDocument::createBlank(14400, 7200));
+    view.show();
+    QApplication::clipboard()->clear();
+    view.copyPage();
+    const QImage image = QApplication::clipboard()->image();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_LE(std::max(image.width(), image.height()), 8192);
+    EXPECT_GE(image.width(), 8000);
+}
