@@ -291,6 +291,8 @@ TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
     EXPECT_EQ(f.model.findCount(), 0);
 
     f.model.start();
+    f.model.showFind();
+    f.model.setFindQuery(QStringLiteral("cat"));
     f.model.startFind(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
     f.model.stop(); // while the search runs
