@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QMenu>
 #include <QPlainTextEdit>
 
@@ -294,4 +296,76 @@ TEST(FormEditorTest, ARevertedDocumentDropsTheTyping)
     EXPECT_EQ(w.stack->count(), 0);
     w.canvas->setDocument(w.document.get()); // before `fresh` goes
     w.banner->setDocument(w.document.get());
+}
+
+// ---------------------------------------------------------------- other kinds of text fields
+
+namespace {
+
+// A multi-line text field (4), a combo box that takes typed text (5), a
+// read-only text field (6) and a text field of at most 4 characters (7).
+QByteArray kindsOfTextFields()
+{
+    const std::string da = " /DA (/Helv 12 Tf 0 g)";
+    return quarn::testing::formPdf(
+        "4 0 R 5 0 R 6 0 R 7 0 R",
+        {
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 4096 /T (notes) /Rect [72 560 372 660] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (city) /Opt [(Oslo) (Lima)] /Rect [72 500 272 520] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 1 /T (fixed) /V (kept) /Rect [72 450 272 470] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /MaxLen 4 /T (code) /Rect [72 400 272 420] /P 3 0 R" + da + " >>",
+        },
+        "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R] /DA (/Helv 12 Tf 0 g) >>");
+}
+
+} // namespace
+
+TEST(FormEditorTest, MultiLineFieldsComboBoxesAndLimits)
+{
+    FormWindow w(quarnkit::QuarnDocument::fromData(kindsOfTextFields()));
+    ASSERT_EQ(w.model->formFieldCount(), 4);
+
+    // A multi-line field takes Return as a new line; Ctrl+Return ends the typing.
+    w.click("notes");
+    auto* lines = qobject_cast<QPlainTextEdit*>(w.editor().editorWidget());
+    ASSERT_TRUE(lines);
+    w.type(QStringLiteral("first"));
+    w.key(Qt::Key_Return);
+    w.type(QStringLiteral("second"));
+    EXPECT_EQ(w.editing(), "notes");
+    w.key(Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(w.editor().editingField());
+    const std::string notes = w.read("notes").value.value_or("");
+    EXPECT_NE(notes.find("first"), std::string::npos);
+    EXPECT_NE(notes.find("second"), std::string::npos);
+    EXPECT_GT(notes.find("second"), notes.find("first") + 5); // on a line of its own
+
+    // A combo box that takes typed text opens the editor, its options offered beside it.
+    w.click("city");
+    ASSERT_TRUE(line(w));
+    ASSERT_TRUE(line(w)->completer());
+    EXPECT_EQ(line(w)->completer()->model()->rowCount(), 2);
+    line(w)->completer()->popup()->hide();
+    w.type(QStringLiteral("Quito"));
+    w.key(Qt::Key_Return);
+    EXPECT_EQ(w.read("city").value, "Quito");
+    EXPECT_EQ(w.stack->undoText(), FormEditor::chooseName());
+
+    // A read-only field opens nothing.
+    w.click("fixed");
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("fixed").value, "kept");
+
+    // A field's length limit holds in the editor.
+    w.click("code");
+    w.type(QStringLiteral("123456"));
+    EXPECT_EQ(line(w)->text(), QStringLiteral("1234"));
+    w.key(Qt::Key_Return);
+    EXPECT_EQ(w.read("code").value, "1234");
+    EXPECT_EQ(w.stack->count(), 3);
+
+    // Saved and read back.
+    const auto saved = w.saveAndReopen();
+    EXPECT_EQ(FormWindow::read(*saved, "city").value, "Quito");
+    EXPECT_EQ(FormWindow::read(*saved, "code").value, "1234");
 }

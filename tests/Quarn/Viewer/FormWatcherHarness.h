@@ -25,9 +25,41 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace quarn::testing {
+
+// A one-page PDF written by hand: the page carries `annots` (references to
+// the objects of `extra`, numbered from 4), and the catalog's /AcroForm is
+// `acroForm` (none when empty).
+inline QByteArray formPdf(const std::string& annots, const std::vector<std::string>& extra, const std::string& acroForm)
+{
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R" + (acroForm.empty() ? std::string() : " /AcroForm " + acroForm) + " >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [" + annots + "] >>",
+    };
+    objects.insert(objects.end(), extra.begin(), extra.end());
+    std::string out = "%PDF-1.7\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return QByteArray(out.data(), qsizetype(out.size()));
+}
 
 class FormWindow {
 public:

@@ -6,8 +6,6 @@
 
 #include <QSignalSpy>
 
-#include <cstdio>
-
 using namespace quarn;
 using quarn::testing::FormWindow;
 using quarnkit::MarkupTool;
@@ -18,29 +16,10 @@ namespace {
 // /AcroForm /Fields only when `declared`.
 QByteArray onePageWithWidget(bool declared)
 {
-    const std::string form = declared ? " /AcroForm << /Fields [4 0 R] /DA (/Helv 12 Tf 0 g) >>" : "";
-    const std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R" + form + " >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
-        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (loose) /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
-    };
-    std::string out = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return QByteArray(out.data(), qsizetype(out.size()));
+    return quarn::testing::formPdf(
+        "4 0 R",
+        {"<< /Type /Annot /Subtype /Widget /FT /Tx /T (loose) /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>"},
+        declared ? "<< /Fields [4 0 R] /DA (/Helv 12 Tf 0 g) >>" : "");
 }
 
 std::unique_ptr<quarnkit::QuarnDocument> fromBytes(const QByteArray& bytes)
