@@ -148,6 +148,9 @@ bool FormWatcher::handle(QObject* receiver, QEvent* event)
         const bool backward = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
         // A consumed Tab changed no value: no check.
         if (tab && !chorded && handleTab(backward)) return true;
+        // Typing in the field editor changes the field only when it ends,
+        // which the undo stack (or the editor itself) reports.
+        if (editor_ && editor_->ownsWidget(target)) return false;
     } else if (event->type() != QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton) {
