@@ -1,6 +1,7 @@
 // The forms banner: shown for a PDF with fields, taking no room without;
 // hidden for good by its close button; "Fill fields" starts the filling.
 #include "FormWatcherHarness.h"
+#include "Quarn/Viewer/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -81,4 +82,45 @@ TEST(FormsBannerTest, FillFieldsChoosesSelectAndStartsInTheFirstEmptyField)
     EXPECT_EQ(w.editing(), "Last Name"); // "First Name" is filled in the sample
     // "Fill fields" leaves the banner up.
     EXPECT_TRUE(w.banner->isShown());
+}
+
+// ---------------------------------------------------------------- in the document window's content
+
+namespace {
+
+struct ScreenWindow {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
+    quarnkit::ReadingPositionStore positions{defaults};
+    std::unique_ptr<quarnkit::QuarnDocument> document;
+    QUndoStack stack;
+    std::unique_ptr<ViewerScreen> screen;
+
+    explicit ScreenWindow(std::unique_ptr<quarnkit::QuarnDocument> opened) : document(std::move(opened))
+    {
+        screen = std::make_unique<ViewerScreen>(document.get(), QString(), &stack, nullptr, &defaults, &positions);
+        screen->resize(1000, 760);
+        screen->show();
+        QApplication::processEvents();
+    }
+};
+
+} // namespace
+
+TEST(FormsBannerTest, TheViewerScreenShowsItAboveThePagesOnlyForForms)
+{
+    ScreenWindow form(quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("pdflatex-forms.pdf"))));
+    FormBanner* banner = form.screen->formsBanner();
+    ASSERT_TRUE(banner);
+    EXPECT_TRUE(banner->isShown());
+    EXPECT_EQ(form.screen->model().formFieldCount(), 2);
+    ASSERT_TRUE(form.screen->canvas());
+    const QPoint bannerAt = banner->mapTo(form.screen.get(), QPoint(0, 0));
+    const QPoint canvasAt = form.screen->canvas()->mapTo(form.screen.get(), QPoint(0, 0));
+    EXPECT_EQ(bannerAt.y() + banner->height(), canvasAt.y());
+
+    ScreenWindow plain(quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(1)));
+    ASSERT_TRUE(plain.screen->formsBanner());
+    EXPECT_FALSE(plain.screen->formsBanner()->isShown());
+    EXPECT_EQ(plain.screen->formsBanner()->height(), 0);
 }
