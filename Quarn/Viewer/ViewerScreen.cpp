@@ -13,6 +13,7 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ToolbarItems.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -217,7 +218,12 @@ QWidget* ViewerScreen::makeToolbar()
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(4);
 
-    sidebarButton_ = new ChromeToolButton(QStringLiteral("sidebar.left"), tr("Sidebar (Alt+Ctrl+S)"), bar);
+    const QKeySequence sidebarKey = quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::toggleSidebar);
+    sidebarButton_ = new ChromeToolButton(
+        QStringLiteral("sidebar.left"),
+        sidebarKey.isEmpty() ? tr("Sidebar")
+                             : tr("Sidebar (%1)").arg(quarnkit::KeyboardShortcuts::keyText(sidebarKey[0])),
+        bar);
     sidebarButton_->setChosen(model_->sidebar());
     connect(sidebarButton_, &QAbstractButton::clicked, model_, [this] { model_->setSidebar(!model_->sidebar()); });
     row->addWidget(sidebarButton_);

@@ -112,6 +112,31 @@ TEST(ViewerScreenContent, DeletingEveryPageTurnsIntoTheEmptyMessage)
     EXPECT_TRUE(screen->documentReady());
 }
 
+TEST(ViewerScreenContent, ToolbarTogglesTheSidebarAndFind)
+{
+    Settings settings;
+    QuarnDocument document;
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    ChromeToolButton* sidebar = nullptr;
+    ChromeToolButton* find = nullptr;
+    for (auto* button : screen->findChildren<ChromeToolButton*>()) {
+        if (button->symbol() == "sidebar.left") sidebar = button;
+        if (button->symbol() == "magnifyingglass") find = button;
+    }
+    ASSERT_TRUE(sidebar && find);
+    EXPECT_EQ(sidebar->toolTip(), "Sidebar (Ctrl+Alt+S)"); // the key from the shortcut table
+    EXPECT_TRUE(sidebar->isChosen());
+    QTest::mouseClick(sidebar, Qt::LeftButton);
+    EXPECT_FALSE(screen->model().sidebar());
+    EXPECT_FALSE(sidebar->isChosen());
+    QTest::mouseClick(find, Qt::LeftButton);
+    EXPECT_TRUE(screen->model().findPresented());
+    EXPECT_TRUE(find->isChosen());
+    QTest::mouseClick(find, Qt::LeftButton);
+    EXPECT_FALSE(screen->model().findPresented());
+}
+
 // ---------------------------------------------------------------- password gate
 
 TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
