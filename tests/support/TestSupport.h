@@ -2,6 +2,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,5 +16,8 @@ std::vector<std::string> corpusPdfs();
 // A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
 // written by hand so that tests do not depend on the code they check.
 QByteArray makeTextPdf(int pages, const std::string& extraText = {});
+// Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.
+// Generous time-outs cost nothing when the condition comes true early.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 } // namespace testsupport

@@ -298,7 +298,7 @@ TEST(QuarnPDFViewTest, ScrollingMovesTheCurrentPageAndReports)
     view.verticalScrollBar()->setValue(int((792 + 16) * 3 + 100));
     EXPECT_EQ(view.currentPageIndex(), 3);
     EXPECT_EQ(pages.count(), 1);
-    QTRY_VERIFY(!reports.empty());
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(!reports.empty()); }, 30000));
     EXPECT_EQ(reports.back(), std::make_pair(3, 10));
 }
 
@@ -338,7 +338,7 @@ TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
     EXPECT_EQ(ran, 0);
     view.load(textDocument(2));
     view.show();
-    QTRY_COMPARE(ran, 1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool((ran) == (1)); }, 30000));
 }
 
 // ---------------------------------------------------------------- painting
@@ -361,7 +361,7 @@ TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
     const QRect text(page.left() + 68, page.top() + 72, 100, 30);
     EXPECT_EQ(darkest(first, text), 255);
     // Once the tiles arrive the text shows.
-    QTRY_VERIFY_WITH_TIMEOUT(darkest(view.viewport()->grab().toImage(), text) < 100, 10000);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(darkest(view.viewport()->grab().toImage(), text) < 100); }, 30000));
 }
 
 // ---------------------------------------------------------------- text, links
@@ -470,7 +470,7 @@ TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
     view.load(platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
     view.show();
     view.setScaleFactor(1);
-    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
     QApplication::processEvents();
     const QPoint onLink = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
     QTest::mouseMove(view.viewport(), onLink);
@@ -545,9 +545,9 @@ TEST(QuarnPDFViewTest, FirstLayoutReportsAndSmallScaleChangesDoNot)
     view.onPage = [&](int, int) { ++reports; };
     view.resize(500, 400);
     view.show();
-    QTRY_COMPARE(reports, 1); // page 0 of 0
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool((reports) == (1)); }, 30000)); // page 0 of 0
     view.load(textDocument(3));
-    QTRY_COMPARE(reports, 2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool((reports) == (2)); }, 30000));
     view.setScaleFactor(view.scaleFactor() + 0.0005);
     QApplication::processEvents();
     view.reportViewChanges();
@@ -595,7 +595,7 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     view.load(doc);
     view.show();
     view.setScaleFactor(0.5);
-    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     platform::appendPages(*doc, *other, 0, 3);
     EXPECT_EQ(view.pageCount(), 2);
@@ -604,10 +604,10 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_FALSE(view.pageRect(4).isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
     view.documentDidChange(4);
     EXPECT_FALSE(view.visibleTilesReady()); // the edited page renders again
-    QTRY_VERIFY_WITH_TIMEOUT(view.visibleTilesReady(), 10000);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
 }
 
 TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
@@ -783,7 +783,7 @@ TEST(QuarnPDFViewTest, UnannouncedChangesAreFoundAtTheNextPaint)
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     platform::appendPages(*doc, *other, 0, 2);
     view.viewport()->repaint();
-    QTRY_COMPARE(view.pageCount(), 4);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool((view.pageCount()) == (4)); }, 30000));
 
     // Unlocking a shown document brings its pages in the same way.
     const auto locked = platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
@@ -791,7 +791,7 @@ TEST(QuarnPDFViewTest, UnannouncedChangesAreFoundAtTheNextPaint)
     EXPECT_EQ(view.pageCount(), 0);
     ASSERT_TRUE(locked->unlock("openpassword"));
     view.viewport()->repaint();
-    QTRY_COMPARE(view.pageCount(), 1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool((view.pageCount()) == (1)); }, 30000));
 }
 
 TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)
