@@ -164,9 +164,12 @@ bool DocumentController::openPanelVisible() const
 
 void DocumentController::closeOpenPanels()
 {
-    if (openPanel_) {
-        openPanel_->reject();
-        openPanel_->close();
+    if (QFileDialog* panel = openPanel_) {
+        // The cancelled panel deletes itself later; a panel asked for after
+        // this must be a new one, not the one on its way out.
+        openPanel_ = nullptr;
+        panel->reject();
+        panel->close();
     }
 }
 

@@ -50,7 +50,12 @@ TEST(LaunchTasks, WelcomeSettingClosesOpenPanelsFirst)
     // panel stands in for the welcome window).
     tasks.perform();
     EXPECT_EQ(visiblePanels(), 1);
+    // The new panel outlives the cancelled one's clean-up.
+    QTest::qWait(50);
+    EXPECT_EQ(visiblePanels(), 1);
+    EXPECT_TRUE(controller.openPanelVisible());
     controller.closeOpenPanels();
+    QTest::qWait(10);
     EXPECT_EQ(visiblePanels(), 0);
 }
 
