@@ -43,7 +43,8 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     // Every edit registers an undo step; the stack's clean state is whether
     // the file is up to date.
-    connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
+    connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
+    watchUnrecordedEdits();
     updateTitle();
 }
 
@@ -59,7 +60,17 @@ QString DocumentWindow::displayName() const
     return filePath_.isEmpty() ? tr("Untitled") : QFileInfo(filePath_).fileName();
 }
 
-bool DocumentWindow::isDocumentEdited() const { return !undoStack_->isClean(); }
+void DocumentWindow::watchUnrecordedEdits()
+{
+    // An edit that reached no undo stack still makes the file out of date.
+    unrecordedEdits_ = false;
+    connect(document_.get(), &quarnkit::QuarnDocument::unrecordedEdit, this, [this] {
+        unrecordedEdits_ = true;
+        setWindowModified(true);
+    });
+}
+
+bool DocumentWindow::isDocumentEdited() const { return !undoStack_->isClean() || unrecordedEdits_; }
 
 void DocumentWindow::updateTitle()
 {
@@ -115,7 +126,9 @@ bool DocumentWindow::save()
                                     QString::fromStdString(error.reason()), this);
         return false;
     }
+    unrecordedEdits_ = false;
     undoStack_->setClean();
+    setWindowModified(false);
     return true;
 }
 
@@ -130,7 +143,9 @@ bool DocumentWindow::saveAs(const QString& path)
         return false;
     }
     setFilePath(path);
+    unrecordedEdits_ = false;
     undoStack_->setClean();
+    setWindowModified(false);
     emit controller_.windowsChanged();
     return true;
 }
@@ -170,6 +185,8 @@ bool DocumentWindow::revert()
     screen_->setDocument(document_.get());
     undoStack_->clear();
     old.reset();
+    watchUnrecordedEdits();
+    setWindowModified(isDocumentEdited());
     return true;
 }
 

@@ -50,7 +50,9 @@ private:
     void setFilePath(const QString& path);
 
     DocumentController& controller_;
+    void watchUnrecordedEdits();
     std::unique_ptr<quarnkit::QuarnDocument> document_;
+    bool unrecordedEdits_ = false; // edits no undo step records, since the last save
     QString filePath_;
     QUndoStack* undoStack_;
     ViewerScreen* screen_;

@@ -326,7 +326,9 @@ void FormWatcher::postNote()
     if (!pendingWide_ && pendingPages_.size() == 1) page = *pendingPages_.begin();
     pendingPages_.clear();
     pendingWide_ = false;
-    if (quarn_) quarn_->noteEdit(page);
+    if (!quarn_) return;
+    if (undoStack()) quarn_->noteEdit(page);
+    else quarn_->noteUnrecordedEdit(page);
 }
 
 } // namespace quarn

@@ -109,8 +109,9 @@ void ViewerModel::setDocumentAttributes(const DocumentAttributes& attributes)
         return;
     }
     // No stack to record on (the model outlived its window): the edit still
-    // reaches the document and its watchers.
+    // reaches the document, which tells its window that it changed.
     command->redo();
+    document_->noteUnrecordedEdit(std::nullopt);
 }
 
 QUndoStack* ViewerModel::undoManager() const

@@ -68,6 +68,12 @@ void QuarnDocument::noteEdit(std::optional<int> page)
     emit generationChanged(generation_);
 }
 
+void QuarnDocument::noteUnrecordedEdit(std::optional<int> page)
+{
+    noteEdit(page);
+    emit unrecordedEdit();
+}
+
 bool QuarnDocument::unlock(const QString& password)
 {
     return pdf_->unlock(password.toStdString());

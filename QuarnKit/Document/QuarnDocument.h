@@ -59,6 +59,10 @@ public:
     // Records one edit: editedPage first, then generation + 1 (observers read
     // the editedPage of the same edit).
     void noteEdit(std::optional<int> page);
+    // An edit that no undo step records (no undo stack could be reached): the
+    // window must still count the document as changed, or the edit could be
+    // lost at close without the question.
+    void noteUnrecordedEdit(std::optional<int> page);
 
     // True when the password opened the document. Changes nothing else.
     bool unlock(const QString& password);
@@ -76,6 +80,7 @@ public:
 
 signals:
     void generationChanged(qint64 generation);
+    void unrecordedEdit();
 
 private:
     std::shared_ptr<platform::PdfDocument> pdf_;

@@ -297,3 +297,27 @@ TEST(DocumentController, OpenPanelIsShownOnce)
     c.controller.closeOpenPanels();
     EXPECT_FALSE(c.controller.openPanelVisible());
 }
+
+TEST(DocumentWindow, AnEditNoUndoStepRecordsStillAsksBeforeClosing)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    DocumentWindow* window = c.controller.openDocument(path);
+    window->document()->pdf()->setInfoString("Title", "Unrecorded");
+    window->document()->noteUnrecordedEdit(std::nullopt);
+    EXPECT_TRUE(window->isDocumentEdited());
+    EXPECT_TRUE(window->isWindowModified());
+
+    c.answer = DocumentController::CloseAnswer::cancel;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(c.questions, 1);
+
+    // Saving brings the file up to date; the question is not asked again.
+    ASSERT_TRUE(window->save());
+    EXPECT_FALSE(window->isDocumentEdited());
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(c.questions, 1);
+    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unrecorded"));
+}
