@@ -3,6 +3,7 @@
 #include "Platform/PdfInternal.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -113,7 +114,143 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
     fz_catch(ctx) captureError(ctx, err);
 }
 
-enum class EditOp { setText, toggle, choose };
+// Whether a content stream shows anything that could be a field's value:
+// text, or a form XObject that may hold it. Strings and comments are skipped,
+// so a value that merely contains "Tj" does not count.
+bool showsTextC(const unsigned char* data, size_t len)
+{
+    auto delimiter = [](unsigned char c) {
+        return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' || c == '%';
+    };
+    auto space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; };
+    size_t i = 0;
+    while (i < len) {
+        const unsigned char c = data[i];
+        if (space(c)) {
+            ++i;
+        } else if (c == '%') {
+            while (i < len && data[i] != '\n' && data[i] != '\r') ++i;
+        } else if (c == '(') {
+            int depth = 0;
+            for (; i < len; ++i) {
+                if (data[i] == '\\') { ++i; continue; }
+                if (data[i] == '(') ++depth;
+                else if (data[i] == ')' && --depth == 0) { ++i; break; }
+            }
+        } else if (c == '<' && i + 1 < len && data[i + 1] != '<') {
+            while (i < len && data[i] != '>') ++i;
+            ++i;
+        } else if (c == '/') {
+            ++i;
+            while (i < len && !space(data[i]) && !delimiter(data[i])) ++i;
+        } else if (delimiter(c)) {
+            ++i;
+        } else {
+            const size_t start = i;
+            while (i < len && !space(data[i]) && !delimiter(data[i])) ++i;
+            const size_t n = i - start;
+            const char* t = reinterpret_cast<const char*>(data + start);
+            if ((n == 2 && (std::memcmp(t, "Tj", 2) == 0 || std::memcmp(t, "TJ", 2) == 0 || std::memcmp(t, "Do", 2) == 0))
+                || (n == 1 && (*t == '\'' || *t == '"')))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether the widget stores a value its normal appearance does not show: a
+// ticked button whose on state is no stream (pdflatex writes empty
+// dictionaries), or a text or choice value over a missing or blank stream
+// (LibreOffice writes "/Tx BMC EMC"). Throws like any MuPDF call.
+int lacksAppearanceC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
+    pdf_obj* as = pdf_dict_get(ctx, obj, PDF_NAME(AS));
+    pdf_obj* shown = pdf_is_stream(ctx, normal) ? normal : pdf_dict_get(ctx, normal, as);
+    switch (pdf_widget_type(ctx, widget)) {
+    case PDF_WIDGET_TYPE_CHECKBOX:
+    case PDF_WIDGET_TYPE_RADIOBUTTON:
+        return pdf_is_name(ctx, as) && !pdf_name_eq(ctx, as, PDF_NAME(Off)) && !pdf_is_stream(ctx, shown);
+    case PDF_WIDGET_TYPE_TEXT:
+    case PDF_WIDGET_TYPE_COMBOBOX:
+    case PDF_WIDGET_TYPE_LISTBOX: {
+        const char* value = pdf_field_value(ctx, obj);
+        if (!value || !*value) return 0;
+        if (!pdf_is_stream(ctx, shown)) return 1;
+        fz_buffer* content = pdf_load_stream(ctx, shown);
+        unsigned char* data = nullptr;
+        const size_t len = fz_buffer_storage(ctx, content, &data);
+        const int blank = !showsTextC(data, len);
+        fz_drop_buffer(ctx, content);
+        return blank;
+    }
+    default:
+        return 0;
+    }
+}
+
+// For a form that asks readers to draw its fields, gives every widget of the
+// page whose value shows nowhere an appearance of its own. Returns how many
+// widgets are drawn now that were not.
+int synthesiseMissingC(fz_context* ctx, pdf_document* doc, pdf_page* page, FzError* err)
+{
+    int drawn = 0;
+    fz_var(drawn);
+    fz_try(ctx) {
+        pdf_obj* need = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/NeedAppearances");
+        if (pdf_to_bool(ctx, need)) {
+            int requested = 0;
+            for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
+                if (lacksAppearanceC(ctx, w)) {
+                    // MuPDF 1.21 ignores the request while the document has
+                    // no unsaved change: rewriting an entry with the value it
+                    // has makes one without changing the widget.
+                    pdf_dict_put(ctx, pdf_annot_obj(ctx, w), PDF_NAME(Subtype), PDF_NAME(Widget));
+                    pdf_annot_request_resynthesis(ctx, w);
+                    ++requested;
+                }
+            if (requested) {
+                pdf_update_page(ctx, page);
+                // Only what shows now counts: a widget MuPDF cannot draw does not
+                // make views draw the page again at every reading.
+                drawn = requested;
+                for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
+                    if (lacksAppearanceC(ctx, w)) --drawn;
+            }
+        }
+    }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        drawn = 0;
+    }
+    return drawn;
+}
+
+// The choice field of a widget left with no value: /V (and the selected
+// indices /I) go from the widget and from its field, and the field's widgets
+// on the page are drawn again.
+void clearChoiceC(fz_context* ctx, pdf_page* page, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    // Up to the level that names the field; bounded, as a damaged file may
+    // make its parents a cycle.
+    pdf_obj* level = obj;
+    for (int depth = 0; level && depth < 32; ++depth) {
+        pdf_dict_del(ctx, level, PDF_NAME(V));
+        pdf_dict_del(ctx, level, PDF_NAME(I));
+        if (pdf_dict_get(ctx, level, PDF_NAME(T))) break;
+        level = pdf_dict_get(ctx, level, PDF_NAME(Parent));
+    }
+    pdf_obj* field = pdf_dict_get(ctx, obj, PDF_NAME(T)) ? obj : pdf_dict_get(ctx, obj, PDF_NAME(Parent));
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+        pdf_obj* other = pdf_annot_obj(ctx, w);
+        if (w == widget || other == field || (field && pdf_dict_get(ctx, other, PDF_NAME(Parent)) == field))
+            pdf_annot_request_resynthesis(ctx, w);
+    }
+}
+
+enum class EditOp { setText, toggle, choose, clearChoice };
 
 // Applies one edit to the widget `num` of the page and regenerates the page's
 // appearances. Returns -1 when no widget has that number, else whether the
@@ -131,6 +268,10 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
                 result = pdf_set_text_field_value(ctx, found, text) ? 1 : 0;
             else if (op == int(EditOp::choose))
                 result = pdf_set_choice_field_value(ctx, found, text) ? 1 : 0;
+            else if (op == int(EditOp::clearChoice)) {
+                clearChoiceC(ctx, page, found);
+                result = 1;
+            }
             else {
                 // Some producers (pdflatex among them) store a button's states as
                 // empty dictionaries instead of appearance streams: the box would
@@ -139,8 +280,10 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
                 int drawable = pdf_is_dict(ctx, normal) && pdf_dict_len(ctx, normal) > 0;
                 for (int i = 0; drawable && i < pdf_dict_len(ctx, normal); ++i)
                     drawable = pdf_is_stream(ctx, pdf_dict_get_val(ctx, normal, i));
-                if (!drawable) pdf_annot_request_resynthesis(ctx, found);
+                // Asked for after the toggle: MuPDF 1.21 ignores the request
+                // while the document has no unsaved change, as a fresh one has not.
                 result = pdf_toggle_widget(ctx, found) ? 1 : 0;
+                if (!drawable) pdf_annot_request_resynthesis(ctx, found);
             }
             pdf_update_page(ctx, page);
         }
@@ -197,10 +340,16 @@ PdfWidget convert(const RawWidget& raw, int pageIndex)
     return w;
 }
 
-std::vector<PdfWidget> widgetsOfPage(const PdfDocument::Impl& d, int pageIndex)
+std::vector<PdfWidget> widgetsOfPage(PdfDocument::Impl& d, int pageIndex)
 {
     PageRef page = loadPage(d, pageIndex);
     fz_context* ctx = pdfContext();
+    {
+        FzError err;
+        // The page now draws differently: views must draw it again. A form
+        // whose appearances cannot be made is still read.
+        if (synthesiseMissingC(ctx, d.doc, page.page, &err) > 0) d.revision++;
+    }
     std::vector<PdfWidget> result;
     for (pdf_annot* w = pdf_first_widget(ctx, page.page); w; w = pdf_next_widget(ctx, w)) {
         RawGuard guard;
@@ -324,6 +473,9 @@ bool PdfForms::choose(PdfDocument& doc, int page, int objectNumber, const std::s
     if (w.kind != PdfWidgetKind::choice)
         throw PdfError(PdfErrorCode::general, "form field " + std::to_string(objectNumber) + " is not a choice field");
     if (w.readOnly) return false;
+    if (option.empty() && std::find(w.options.begin(), w.options.end(), option) == w.options.end()
+        && std::find(w.exportValues.begin(), w.exportValues.end(), option) == w.exportValues.end())
+        return clearChoice(doc, page, objectNumber);
     // Only an editable combo box takes text of the user's own; lists keep to their options.
     // The field's value is the export value of the option shown to the user.
     std::string value = option;
@@ -333,6 +485,16 @@ bool PdfForms::choose(PdfDocument& doc, int page, int objectNumber, const std::s
         return false;
     if (w.value && *w.value == value) return true;
     return applyEdit(doc, page, objectNumber, EditOp::choose, value);
+}
+
+bool PdfForms::clearChoice(PdfDocument& doc, int page, int objectNumber)
+{
+    const PdfWidget w = requireWidget(doc, page, objectNumber);
+    if (w.kind != PdfWidgetKind::choice)
+        throw PdfError(PdfErrorCode::general, "form field " + std::to_string(objectNumber) + " is not a choice field");
+    if (w.readOnly) return false;
+    if (!w.value) return true;
+    return applyEdit(doc, page, objectNumber, EditOp::clearChoice, {});
 }
 
 } // namespace platform

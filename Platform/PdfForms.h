@@ -45,6 +45,9 @@ public:
     static bool declaresFields(const PdfDocument& doc);
 
     // The widgets of one page in /Annots order, or of every page, page by page.
+    // A form that asks readers to draw its fields (/NeedAppearances) gets an
+    // appearance for each value it stores without one; that changes the page
+    // as drawn (the revision rises) but no value.
     static std::vector<PdfWidget> widgets(const PdfDocument& doc, int page);
     static std::vector<PdfWidget> widgets(const PdfDocument& doc);
     // The widget with this object number on the page, read afresh.
@@ -61,7 +64,11 @@ public:
     static bool toggle(PdfDocument& doc, int page, int objectNumber);
     // Choice fields: one of the offered texts (the field stores its export
     // value) or an export value, or any text in an editable combo box.
+    // An empty text that no option offers chooses none, as clearChoice does.
     static bool choose(PdfDocument& doc, int page, int objectNumber, const std::string& option);
+    // Leaves a choice field with no value at all (no /V), drawn empty: what
+    // undoing the first choice in a field that had none puts back.
+    static bool clearChoice(PdfDocument& doc, int page, int objectNumber);
 };
 
 } // namespace platform

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdlib>
 
 using platform::PdfDocument;
 using platform::PdfError;
@@ -57,19 +59,38 @@ std::vector<const PdfWidget*> allNamed(const std::vector<PdfWidget>& widgets, co
     return out;
 }
 
-// Dark pixels inside a widget's rectangle as drawn on the page: what a reader
-// that draws the stored appearance shows.
-int darkPixelsIn(const PdfDocument& doc, int page, const platform::PdfRect& rect)
+// Dark pixels inside a widget's rectangle on a page image drawn at two pixels
+// a point, a small margin left out so that borders do not count.
+int darkPixelsIn(const QImage& drawn, const PdfDocument& doc, int page, const platform::PdfRect& rect)
 {
-    const QImage image = doc.render(page, 2.0).convertToFormat(QImage::Format_RGB888);
+    const QImage image = drawn.convertToFormat(QImage::Format_RGB888);
     const platform::PdfRect shown = doc.pageGeometry(page).userToDisplay.mapRect(rect);
     int dark = 0;
-    for (int y = int(shown.y * 2) + 3; y < int(shown.maxY() * 2) - 3; ++y)
-        for (int x = int(shown.x * 2) + 3; x < int(shown.maxX() * 2) - 3; ++x) {
+    for (int y = std::max(0, int(shown.y * 2) + 3); y < std::min(image.height(), int(shown.maxY() * 2) - 3); ++y)
+        for (int x = std::max(0, int(shown.x * 2) + 3); x < std::min(image.width(), int(shown.maxX() * 2) - 3); ++x) {
             const QRgb c = image.pixel(x, y);
             if (qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100) ++dark;
         }
     return dark;
+}
+
+// What a reader that draws the stored appearance shows.
+int darkPixelsIn(const PdfDocument& doc, int page, const platform::PdfRect& rect)
+{
+    return darkPixelsIn(doc.render(page, 2.0), doc, page, rect);
+}
+
+// The same count on the page as another program (poppler) draws the saved file.
+int darkPixelsByPoppler(const PdfDocument& doc, int page, const platform::PdfRect& rect, const QTemporaryDir& dir)
+{
+    const QString pdf = dir.filePath(QStringLiteral("poppler.pdf"));
+    const QString prefix = dir.filePath(QStringLiteral("poppler"));
+    doc.saveToFile(pdf.toStdString());
+    const QString command = QStringLiteral("pdftoppm -r 144 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
+    if (std::system(command.toUtf8().constData()) != 0) return -1;
+    const QImage image(prefix + QStringLiteral(".png"));
+    if (image.isNull()) return -1;
+    return darkPixelsIn(image, doc, page, rect);
 }
 
 // Saves to a file and opens that file again, as a user's next session would.
@@ -153,6 +174,35 @@ TEST(PdfForms, FilledTextAndTickedBoxSurviveSaveAndReopen)
     EXPECT_TRUE(PdfForms::toggle(*reopened, 0, byName(after, "Check").objectNumber));
     auto again = saveAndReopen(*reopened, dir);
     EXPECT_EQ(byName(PdfForms::widgets(*again, 0), "Check").state, 0);
+}
+
+TEST(PdfForms, ATickedBoxIsDrawnWithNothingElseChanged)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const bool byToggle : {false, true}) {
+        SCOPED_TRACE(byToggle ? "toggle" : "setChecked");
+        auto doc = PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf"));
+        const PdfWidget box = byName(PdfForms::widgets(*doc, 0), "Check");
+        EXPECT_EQ(darkPixelsIn(*doc, 0, box.rect), 0);
+
+        if (byToggle) EXPECT_TRUE(PdfForms::toggle(*doc, 0, box.objectNumber));
+        else EXPECT_TRUE(PdfForms::setChecked(*doc, 0, box.objectNumber, true));
+        EXPECT_EQ(PdfForms::widget(*doc, 0, box.objectNumber)->state, 1);
+        EXPECT_GT(darkPixelsIn(*doc, 0, box.rect), 20);
+
+        auto reopened = saveAndReopen(*doc, dir);
+        EXPECT_EQ(PdfForms::widget(*reopened, 0, box.objectNumber)->state, 1);
+        EXPECT_GT(darkPixelsIn(*reopened, 0, box.rect), 20);
+        EXPECT_GT(darkPixelsByPoppler(*doc, 0, box.rect, dir), 20);
+
+        // Unticked again, the box is empty on the page and in the saved file.
+        EXPECT_TRUE(PdfForms::setChecked(*doc, 0, box.objectNumber, false));
+        EXPECT_EQ(darkPixelsIn(*doc, 0, box.rect), 0);
+        auto unticked = saveAndReopen(*doc, dir);
+        EXPECT_EQ(darkPixelsIn(*unticked, 0, box.rect), 0);
+        EXPECT_EQ(darkPixelsByPoppler(*doc, 0, box.rect, dir), 0);
+    }
 }
 
 TEST(PdfForms, FillsTheLibreOfficeForm)
@@ -258,6 +308,109 @@ TEST(PdfForms, ChoiceFieldsStoreTheExportValueOfTheShownOption)
     EXPECT_EQ(PdfForms::widget(*reopened, 0, 4)->value, "fr");
     EXPECT_EQ(PdfForms::widget(*reopened, 0, 5)->value, "Oslo");
     EXPECT_EQ(PdfForms::widget(*reopened, 0, 6)->value, "green");
+}
+
+TEST(PdfForms, ChoosingNoneClearsAChoiceThatHadNone)
+{
+    const std::vector<std::string> extra = {
+        // 4: a pop-up, 5: a list; neither has a value
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 131072 /T (language) /Opt [[(de) (German)] [(fr) (French)]]"
+        " /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /T (colour) /Opt [(red) (green)]"
+        " /Rect [72 550 272 630] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
+    };
+    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R", extra, "<< /Fields [4 0 R 5 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    // A field as drawn, compared whole.
+    auto drawn = [](const PdfDocument& pdf, const PdfWidget& field) {
+        const platform::PdfRect shown = pdf.pageGeometry(0).userToDisplay.mapRect(field.rect);
+        return pdf.render(0, 2.0).copy(QRectF(shown.x * 2, shown.y * 2, shown.width * 2, shown.height * 2).toAlignedRect());
+    };
+    for (const int number : {4, 5}) {
+        SCOPED_TRACE(number);
+        const PdfWidget field = *PdfForms::widget(*doc, 0, number);
+        EXPECT_FALSE(field.value.has_value());
+        const QImage blank = drawn(*doc, field);
+        // Clearing a field with no value changes nothing.
+        const auto revision = doc->revision();
+        EXPECT_TRUE(PdfForms::clearChoice(*doc, 0, number));
+        EXPECT_EQ(doc->revision(), revision);
+
+        ASSERT_TRUE(PdfForms::choose(*doc, 0, number, field.options.back()));
+        EXPECT_TRUE(PdfForms::widget(*doc, 0, number)->value.has_value());
+        // The pop-up shows its choice; a list is drawn with all its options
+        // alike whichever is chosen.
+        if (number == 4) EXPECT_NE(drawn(*doc, field), blank);
+
+        // Undoing that first choice: the field has no value again and shows none.
+        EXPECT_TRUE(PdfForms::clearChoice(*doc, 0, number));
+        EXPECT_GT(doc->revision(), revision);
+        EXPECT_FALSE(PdfForms::widget(*doc, 0, number)->value.has_value());
+        EXPECT_EQ(drawn(*doc, field), blank);
+        auto reopened = PdfDocument::openBytes(doc->save());
+        EXPECT_FALSE(PdfForms::widget(*reopened, 0, number)->value.has_value());
+        EXPECT_EQ(drawn(*reopened, field), blank);
+    }
+
+    // An empty text no option offers chooses none as well.
+    ASSERT_TRUE(PdfForms::choose(*doc, 0, 5, "red"));
+    EXPECT_TRUE(PdfForms::choose(*doc, 0, 5, ""));
+    EXPECT_FALSE(PdfForms::widget(*doc, 0, 5)->value.has_value());
+    EXPECT_THROW(PdfForms::clearChoice(*doc, 0, 99), PdfError);
+
+    // A read-only list keeps its value.
+    auto fixed = PdfDocument::openBytes(makeFormPdf("4 0 R", {
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 1 /T (fixed) /Opt [(a) (b)] /V (a) /Rect [72 550 272 630] /P 3 0 R >>"},
+        "<< /Fields [4 0 R] >>"));
+    EXPECT_FALSE(PdfForms::clearChoice(*fixed, 0, 4));
+    EXPECT_EQ(PdfForms::widget(*fixed, 0, 4)->value, "a");
+}
+
+TEST(PdfForms, ClearsTheLibreOfficePopUp)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const PdfWidget nationality = byName(PdfForms::widgets(*doc, 0), "Nationality");
+    const int blank = darkPixelsIn(*doc, 0, nationality.rect);
+    ASSERT_TRUE(PdfForms::choose(*doc, 0, nationality.objectNumber, "German"));
+    EXPECT_GT(darkPixelsIn(*doc, 0, nationality.rect), blank);
+    EXPECT_TRUE(PdfForms::clearChoice(*doc, 0, nationality.objectNumber));
+    EXPECT_EQ(darkPixelsIn(*doc, 0, nationality.rect), blank);
+    auto reopened = saveAndReopen(*doc, dir);
+    const PdfWidget after = byName(PdfForms::widgets(*reopened, 0), "Nationality");
+    EXPECT_TRUE(!after.value || after.value->empty());
+    EXPECT_EQ(darkPixelsIn(*reopened, 0, nationality.rect), blank);
+}
+
+TEST(PdfForms, ValuesWithoutAnAppearanceAreDrawn)
+{
+    // The file asks readers to draw its fields (/NeedAppearances) and stores
+    // empty appearances for fields that have values.
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const auto revision = doc->revision();
+    const auto fields = PdfForms::widgets(*doc, 0);
+    EXPECT_GT(darkPixelsIn(*doc, 0, byName(fields, "First Name").rect), 10);
+    EXPECT_GT(darkPixelsIn(*doc, 0, byName(fields, "First Name_2").rect), 10);
+    EXPECT_EQ(darkPixelsIn(*doc, 0, byName(fields, "Last Name").rect), 0); // no value, nothing drawn
+    // The page changed as drawn, so views draw it again; the values did not.
+    EXPECT_GT(doc->revision(), revision);
+    EXPECT_EQ(PdfForms::widgets(*doc, 0), fields);
+    // Drawn once: a second reading leaves the document alone.
+    const auto after = doc->revision();
+    PdfForms::widgets(*doc);
+    EXPECT_EQ(doc->revision(), after);
+
+    // Filled and saved, every value is drawn by any reader.
+    EXPECT_TRUE(PdfForms::setText(*doc, 0, byName(fields, "Last Name").objectNumber, "Lovelace"));
+    auto reopened = PdfDocument::openBytes(doc->save());
+    EXPECT_GT(darkPixelsIn(*reopened, 0, byName(fields, "First Name").rect), 10);
+    EXPECT_GT(darkPixelsIn(*reopened, 0, byName(fields, "Last Name").rect), 10);
+
+    // A file whose fields all carry their appearances is left as it is.
+    auto latex = PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf"));
+    const auto latexRevision = latex->revision();
+    PdfForms::widgets(*latex);
+    EXPECT_EQ(latex->revision(), latexRevision);
 }
 
 TEST(PdfForms, SurvivesDamagedFormStructures)

@@ -240,9 +240,17 @@ int darkPixelsIn(const PdfDocument& pdf, const platform::PdfWidget& field)
 
 } // namespace
 
-TEST(FormEditorTest, ThePageShowsTheTypedTextAtOnce)
+TEST(FormEditorTest, ThePageShowsTheTickAndTheTypedTextAtOnce)
 {
     FormWindow w("pdflatex-forms.pdf");
+    // The box first, on the document as opened: its states are stored undrawn.
+    const auto check = w.field("Check");
+    EXPECT_EQ(darkPixelsIn(*w.document->pdf(), check), 0);
+    w.click("Check");
+    ASSERT_EQ(w.read("Check").state, 1);
+    EXPECT_GT(darkPixelsIn(*w.document->pdf(), check), 20);
+    EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), check), 20);
+
     const auto name = w.field("Name");
     EXPECT_EQ(darkPixelsIn(*w.document->pdf(), name), 0);
     w.click("Name");
@@ -251,6 +259,7 @@ TEST(FormEditorTest, ThePageShowsTheTypedTextAtOnce)
     // The field's own appearance carries the text, for this view and for other readers.
     EXPECT_GT(darkPixelsIn(*w.document->pdf(), name), 20);
     EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), name), 20);
+    EXPECT_GT(darkPixelsIn(*w.document->pdf(), check), 20);
 }
 
 // ---------------------------------------------------------------- typing that must not be lost
