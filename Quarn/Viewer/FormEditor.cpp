@@ -60,6 +60,8 @@ void restore(PdfDocument& pdf, const std::vector<Widget>& states)
                 PdfForms::setText(pdf, w.page, w.objectNumber, w.value.value_or(std::string()));
             else if (w.kind == PdfWidgetKind::choice && w.value)
                 PdfForms::choose(pdf, w.page, w.objectNumber, *w.value);
+            else if (w.kind == PdfWidgetKind::choice)
+                PdfForms::clearChoice(pdf, w.page, w.objectNumber); // undoing the first choice of an empty list
         } catch (const platform::PdfError&) {
             // The widget went with its page; the step restores what is left.
         }

@@ -207,6 +207,13 @@ TEST(FormEditorTest, AChoiceFieldOffersItsOptionsInAList)
     menu->close();
     QApplication::processEvents();
     EXPECT_EQ(w.stack->index(), 1);
+
+    // Undoing the first choice leaves the field as it came: with no value at all.
+    const auto original = nationality.value;
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.stack->index(), 0);
+    EXPECT_EQ(w.read("Nationality").value.value_or(""), original.value_or(""));
 }
 
 TEST(FormEditorTest, FieldsAreLeftAloneByOtherTools)
