@@ -10,6 +10,8 @@
 #include <QPainterPath>
 #include <QVariantAnimation>
 
+#include <cmath>
+
 namespace quarn {
 
 namespace D = quarnkit::Design;
@@ -51,7 +53,13 @@ public:
 
     QSize sizeHint() const override
     {
-        int width = QFontMetrics(titleFont()).horizontalAdvance(option_.title);
+        // Measured in both weights and rounded up, so that choosing a segment
+        // (which sets its title bolder) never makes its own title too wide.
+        const auto measure = [this](QFont::Weight weight) {
+            const QFont font = option_.font ? *option_.font : uiFont(12, weight);
+            return int(std::ceil(QFontMetricsF(font).horizontalAdvance(option_.title))) + 1;
+        };
+        int width = std::max(measure(QFont::Medium), measure(QFont::DemiBold));
         if (!option_.symbol.isEmpty()) width += 11 + 6;
         return {width + 20, 26};
     }

@@ -263,3 +263,24 @@ TEST(Appearance, DarkPaletteUsesTheDesignColours)
     EXPECT_EQ(p.color(QPalette::Highlight), D::accent());
     EXPECT_NEAR(withOpacity(D::paper(), 0.5).alphaF(), 0.5, 1e-3);
 }
+
+TEST(ChromeSegmented, AtItsOwnSizeNoTitleIsCutOffChosenOrNot)
+{
+    // A title whose width fell between whole pixels was cut to "A…" once chosen
+    // and drawn bolder: each segment must leave room for its title in either weight.
+    const QStringList titles{"Ask each time", "Always send", "Never", "Two pages continuous"};
+    for (int chosen = 0; chosen < titles.size(); ++chosen) {
+        ChromeSegmented control(titles, chosen);
+        control.resize(control.sizeHint());
+        control.show();
+        QApplication::processEvents();
+        const auto segments = control.findChildren<QAbstractButton*>();
+        ASSERT_EQ(segments.size(), titles.size());
+        for (int i = 0; i < segments.size(); ++i) {
+            for (QFont::Weight weight : {QFont::Medium, QFont::DemiBold}) {
+                const double text = QFontMetricsF(uiFont(12, weight)).horizontalAdvance(titles[i]);
+                EXPECT_GE(segments[i]->width() - 20, text) << titles[i].toStdString() << " chosen " << chosen;
+            }
+        }
+    }
+}
