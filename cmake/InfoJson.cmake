@@ -23,4 +23,15 @@ ravlen_json_text(RAVLEN_INFO_PUBLIC_KEY "${RAVLEN_UPDATE_PUBLIC_KEY}")
 ravlen_json_list(RAVLEN_INFO_FEED_URLS "${RAVLEN_UPDATE_FEED_URLS}")
 ravlen_json_list(RAVLEN_INFO_CRASH_URLS "${RAVLEN_CRASH_REPORT_URLS}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/Info.json.in ${PROJECT_BINARY_DIR}/Info.json @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/Info.json DESTINATION .)
+# A system prefix (/usr, /usr/local) is shared with other packages: there the
+# file goes to the program's own data folder instead of the prefix's top.
+if(CMAKE_INSTALL_PREFIX MATCHES "^/usr(/local)?/?$")
+  install(FILES ${PROJECT_BINARY_DIR}/Info.json DESTINATION ${CMAKE_INSTALL_DATADIR}/ravlen)
+else()
+  install(FILES ${PROJECT_BINARY_DIR}/Info.json DESTINATION .)
+endif()
+
+# The desktop entry that names ravlen as a PDF application (the default-app claim uses it).
+set(RAVLEN_INSTALLED_EXECUTABLE "${CMAKE_INSTALL_FULL_BINDIR}/ravlen")
+configure_file(${PROJECT_SOURCE_DIR}/data/ravlen.desktop.in ${PROJECT_BINARY_DIR}/ravlen.desktop @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/ravlen.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -49,7 +49,8 @@ QString installInfoPath()
 {
     if (!QCoreApplication::instance()) return {};
     const QDir bin(QCoreApplication::applicationDirPath());
-    for (const QString& candidate : {bin.filePath(QStringLiteral("../Info.json")), bin.filePath(QStringLiteral("Info.json"))})
+    for (const QString& candidate : {bin.filePath(QStringLiteral("../Info.json")), bin.filePath(QStringLiteral("Info.json")),
+                                     bin.filePath(QStringLiteral("../share/ravlen/Info.json"))})
         if (QFileInfo(candidate).isFile()) return QDir::cleanPath(candidate);
     return {};
 }
