@@ -1,3 +1,4 @@
+#include "support/TestSupport.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/TextRecognition.h"
 
@@ -28,21 +29,7 @@ QByteArray makeLinePdf(const std::string& line)
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
-    std::string out = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", off);
-        out += entry;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return QByteArray(out.data(), qsizetype(out.size()));
+    return testsupport::writePdf(objects, "1.4");
 }
 
 // Sets an environment variable for one scope and puts the old value back.

@@ -52,7 +52,12 @@ QByteArray makeTextPdf(int pages, const std::string& extraText)
                           std::to_string(5 + 2 * i) + " 0 R >>");
         objects.push_back("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream");
     }
-    std::string out = "%PDF-1.4\n";
+    return writePdf(objects);
+}
+
+QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version, const std::string& trailerExtra)
+{
+    std::string out = "%PDF-" + version + "\n";
     std::vector<size_t> offsets;
     for (size_t i = 0; i < objects.size(); ++i) {
         offsets.push_back(out.size());
@@ -65,7 +70,7 @@ QByteArray makeTextPdf(int pages, const std::string& extraText)
         std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
         out += line;
     }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra + " >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
     return QByteArray(out.data(), qsizetype(out.size()));
 }

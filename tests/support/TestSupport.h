@@ -16,6 +16,10 @@ std::vector<std::string> corpusPdfs();
 // A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
 // written by hand so that tests do not depend on the code they check.
 QByteArray makeTextPdf(int pages, const std::string& extraText = {});
+// A PDF file of the given objects, numbered from 1 in order (object 1 is the
+// catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
+QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
+                    const std::string& trailerExtra = {});
 // Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.
 // Generous time-outs cost nothing when the condition comes true early.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);

@@ -397,22 +397,7 @@ static QByteArray pdfWithUriLink(const std::string& uri)
         "<< /Type /Annot /Subtype /Link /Rect [100 100 300 200] /Border [0 0 0] /A << /S /URI /URI (" + uri +
             ") >> >>",
     };
-    std::string out = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[24];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return QByteArray::fromStdString(out);
+    return testsupport::writePdf(objects, "1.4");
 }
 
 TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndCanGoBack)

@@ -3,6 +3,7 @@
 // checked does not depend on the code under test. Object numbers: 1 catalog,
 // 2 page tree, 3 font (Helvetica as F1), 4 Info (when given), then a page and
 // its contents for each page (page i is object 5 + 2 i), then the extra objects.
+#include "support/TestSupport.h"
 #include <QByteArray>
 
 #include <cstdio>
@@ -61,22 +62,7 @@ inline QByteArray makePdf(const std::vector<Page>& pages, const std::string& inf
     }
     for (const std::string& object : extraObjects) objects.push_back(object);
 
-    std::string out = "%PDF-" + version + "\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" +
-           (info.empty() ? "" : " /Info 4 0 R") + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return QByteArray(out.data(), qsizetype(out.size()));
+    return testsupport::writePdf(objects, version, info.empty() ? "" : " /Info 4 0 R");
 }
 
 inline std::vector<Page> blankPages(int count)

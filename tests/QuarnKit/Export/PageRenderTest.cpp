@@ -36,21 +36,7 @@ std::shared_ptr<PdfDocument> makePdf(const std::vector<PageSpec>& pages)
                           pages[i].content + "\nendstream");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
-    std::string out = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        std::string n = std::to_string(off);
-        out += std::string(10 - n.size(), '0') + n + " 00000 n \n";
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return PdfDocument::openBytes(QByteArray(out.data(), qsizetype(out.size())));
+    return PdfDocument::openBytes(testsupport::writePdf(objects));
 }
 
 bool isBlack(const QImage& image, int x, int y) { return qGray(image.pixel(x, y)) < 40; }
