@@ -1,7 +1,10 @@
-// The editing of marks in the page view: selection, hover, gestures, the
-// in-place editor and the context menu. Until the markup code fills these in,
-// the view selects no marks and the gestures fall through to text selection.
+// The editing of marks in the page view: selection, hover, gestures and the
+// context menu. The gestures themselves live in MarkGestures; with the Select
+// tool a press that hits no mark falls through to text selection.
 #include "Quarn/Viewer/QuarnPDFView.h"
+
+#include "Quarn/Markup/MarkGestures.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -11,28 +14,38 @@
 
 namespace quarn {
 
+QuarnPDFView::MarkGestures& QuarnPDFView::gestures()
+{
+    if (!gestures_) gestures_ = std::make_shared<MarkGestures>(*this);
+    return *gestures_;
+}
+
 void QuarnPDFView::select(std::optional<MarkRef> mark)
 {
     const bool changed = !(mark == selectedAnnotation_);
     selectedAnnotation_ = mark;
+    if (changed) gestures().burst.reset();
     if (changed && mark) clearSelection();
     if (onSelection) onSelection(selectedAnnotation_.has_value());
-    if (onInspect) onInspect(std::nullopt);
+    if (onInspect) {
+        const auto annotation = mark ? gestures().annotation(*mark) : std::nullopt;
+        onInspect(annotation ? quarnkit::MarkCatalog::style(*annotation) : std::nullopt);
+    }
     refreshSelection();
 }
 
-void QuarnPDFView::add(const MarkRef&, int page, const QString&)
+void QuarnPDFView::add(const MarkRef& mark, int page, const QString& actionName)
 {
-    if (onEdit) onEdit(page);
+    gestures().registerAdded(MarkRef{page, mark.object}, actionName);
 }
 
-bool QuarnPDFView::handleKey(QKeyEvent*) { return false; }
+bool QuarnPDFView::handleKey(QKeyEvent* event) { return gestures().key(event); }
 
-void QuarnPDFView::refreshSelection() { overlay_->update(); }
+void QuarnPDFView::refreshSelection() { gestures().overlay->update(); }
 
 void QuarnPDFView::layoutEditor() {}
 
-void QuarnPDFView::refreshHover(QPointF) {}
+void QuarnPDFView::refreshHover(QPointF viewportPoint) { gestures().refreshHover(viewportPoint); }
 
 void QuarnPDFView::setHover(std::optional<MarkRef> mark)
 {
@@ -41,7 +54,10 @@ void QuarnPDFView::setHover(std::optional<MarkRef> mark)
     overlay_->update();
 }
 
-std::optional<MarkRef> QuarnPDFView::mark(platform::PdfPoint, int) const { return std::nullopt; }
+std::optional<MarkRef> QuarnPDFView::mark(platform::PdfPoint at, int page) const
+{
+    return gestures_ ? gestures_->markAt(at, page) : std::nullopt;
+}
 
 QMenu* QuarnPDFView::contextMenu()
 {
@@ -85,10 +101,10 @@ void QuarnPDFView::copyPage()
     QApplication::clipboard()->setImage(image);
 }
 
-bool QuarnPDFView::editingMousePress(QMouseEvent*) { return false; }
+bool QuarnPDFView::editingMousePress(QMouseEvent* event) { return gestures().press(event); }
 
-bool QuarnPDFView::editingMouseMove(QMouseEvent*) { return false; }
+bool QuarnPDFView::editingMouseMove(QMouseEvent* event) { return gestures().move(event); }
 
-bool QuarnPDFView::editingMouseRelease(QMouseEvent*) { return false; }
+bool QuarnPDFView::editingMouseRelease(QMouseEvent* event) { return gestures().release(event); }
 
 } // namespace quarn

@@ -917,6 +917,8 @@ void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    // A quick second click draws, grabs or erases a mark like the first one.
+    if (editingMousePress(event)) return;
     if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
         selectWordAt(event->position());
         event->accept();

@@ -303,6 +303,11 @@ protected:
     std::set<int> erased_;
     bool erasingGroup_ = false;
     QPointer<QTimer> pendingEdit_;
+    // The markup gesture in progress, the hit-testing and the edits of marks
+    // (made on first use; a shared pointer, as its type is the markup code's).
+    struct MarkGestures;
+    std::shared_ptr<MarkGestures> gestures_;
+    MarkGestures& gestures();
 
 private:
     struct TextCache;

@@ -1,0 +1,412 @@
+// Marks drawn, selected, moved, resized, nudged, deleted and erased with the
+// mouse and the keys on a shown page view, read back from the saved file.
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Markup/Redaction.h"
+#include "QuarnKit/Shell/Design.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QUndoStack>
+
+using namespace quarn;
+using platform::PdfAnnotation;
+using platform::PdfPoint;
+using platform::PdfRect;
+using quarnkit::MarkKind;
+using quarnkit::MarkupTool;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+struct MarkView {
+    QuarnPDFView view;
+    QUndoStack stack;
+    std::vector<std::optional<int>> edits;
+
+    MarkView()
+    {
+        view.resize(800, 900);
+        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+        view.setUndoManagerOverride(&stack);
+        view.onEdit = [this](std::optional<int> page) { edits.push_back(page); };
+        view.show();
+        QApplication::processEvents();
+    }
+
+    void use(MarkupTool tool, quarnkit::ToolStyle style = {})
+    {
+        if (style.color == quarnkit::RGBA{}) style.color = quarnkit::RGBA{1, 0, 0, 1};
+        view.setTool(tool, style);
+    }
+    QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
+    QWidget* port() { return view.viewport(); }
+
+    void drag(PdfPoint from, PdfPoint to, Qt::KeyboardModifiers mods = {}, int steps = 4)
+    {
+        QTest::mousePress(port(), Qt::LeftButton, mods, at(from));
+        for (int i = 1; i <= steps; ++i) {
+            const double t = double(i) / steps;
+            QTest::mouseMove(port(), at({from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t}));
+        }
+        QTest::mouseRelease(port(), Qt::LeftButton, mods, at(to));
+    }
+    void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
+    void key(int k, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(&view, Qt::Key(k), mods); }
+
+    std::vector<PdfAnnotation> marks() const
+    {
+        std::vector<PdfAnnotation> result;
+        for (const auto& a : PdfAnnotations::list(*view.document(), 0))
+            if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
+        return result;
+    }
+    // The marks of the document as saved and opened again.
+    std::vector<quarnkit::MarkEntry> saved() const
+    {
+        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        return quarnkit::MarkCatalog::entries(*reopened, 0);
+    }
+};
+
+PdfRect firstTextLine(const platform::PdfDocument& doc)
+{
+    const platform::PdfTextPage text = doc.textPage(0);
+    return text.blocks.at(0).lines.at(0).bounds;
+}
+
+} // namespace
+
+TEST(MarkGestures, RectangleDragAddsOneMarkAsOneUndoStep)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    ASSERT_EQ(v.marks().size(), 1u);
+    EXPECT_EQ(v.stack.count(), 1);
+    EXPECT_EQ(v.stack.undoText(), "Rectangle");
+    ASSERT_FALSE(v.edits.empty());
+    EXPECT_EQ(v.edits.back(), 0);
+    EXPECT_FALSE(v.view.selectedAnnotation()); // new marks are not selected
+
+    const auto saved = v.saved();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].kind, MarkKind::rectangle);
+    EXPECT_NEAR(saved[0].annotation.rect.midX(), 150, 4);
+    EXPECT_NEAR(saved[0].annotation.rect.midY(), 130, 4);
+
+    v.stack.undo();
+    EXPECT_TRUE(v.marks().empty());
+    EXPECT_TRUE(v.saved().empty());
+    v.stack.redo();
+    EXPECT_EQ(v.marks().size(), 1u);
+}
+
+TEST(MarkGestures, ShiftMakesASquare)
+{
+    MarkView v;
+    v.use(MarkupTool::ellipse);
+    v.drag({50, 500}, {80, 510}, Qt::ShiftModifier);
+    ASSERT_EQ(v.marks().size(), 1u);
+    const PdfRect r = v.marks()[0].rect;
+    EXPECT_NEAR(r.width, r.height, 1.5);
+    EXPECT_EQ(v.stack.undoText(), "Ellipse");
+}
+
+TEST(MarkGestures, LinesAndArrowsKeepTheirKind)
+{
+    MarkView v;
+    v.use(MarkupTool::line);
+    v.drag({100, 300}, {250, 320});
+    v.use(MarkupTool::arrow);
+    v.drag({100, 400}, {250, 450});
+    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack.undoText(), "Arrow");
+    const auto saved = v.saved();
+    ASSERT_EQ(saved.size(), 2u);
+    std::vector<MarkKind> kinds{saved[0].kind, saved[1].kind};
+    std::sort(kinds.begin(), kinds.end());
+    EXPECT_EQ(kinds, (std::vector<MarkKind>{MarkKind::line, MarkKind::arrow}));
+}
+
+TEST(MarkGestures, PenStrokeAndPenClickAddInk)
+{
+    MarkView v;
+    v.use(MarkupTool::pen);
+    v.drag({100, 200}, {200, 260}, {}, 12);
+    v.click({300, 300}); // a dot
+    ASSERT_EQ(v.marks().size(), 2u);
+    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack.undoText(), "Pen");
+    const auto saved = v.saved();
+    ASSERT_EQ(saved.size(), 2u);
+    for (const auto& entry : saved) EXPECT_EQ(entry.kind, MarkKind::drawing);
+    EXPECT_GE(saved[0].annotation.inkList.at(0).size(), 2u);
+    EXPECT_FALSE(saved[1].annotation.inkList.at(0).empty());
+}
+
+TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
+{
+    MarkView v;
+    const PdfRect line = firstTextLine(*v.view.document());
+    v.use(MarkupTool::highlight);
+    v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
+    ASSERT_EQ(v.marks().size(), 1u);
+    EXPECT_EQ(v.stack.undoText(), "Highlight");
+    const PdfRect marked = v.marks()[0].rect;
+    EXPECT_TRUE(marked.intersects(line));
+
+    // Over no text a highlight is a plain box; an underline is nothing.
+    v.drag({100, 100}, {200, 150});
+    EXPECT_EQ(v.marks().size(), 2u);
+    v.use(MarkupTool::underline);
+    v.drag({100, 100}, {200, 150});
+    EXPECT_EQ(v.marks().size(), 2u);
+    EXPECT_EQ(v.stack.count(), 2);
+
+    v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
+    EXPECT_EQ(v.stack.undoText(), "Underline");
+    const auto saved = v.saved();
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(std::count_if(saved.begin(), saved.end(), [](const auto& e) { return e.kind == MarkKind::underline; }), 1);
+    v.stack.undo();
+    EXPECT_EQ(v.marks().size(), 2u);
+}
+
+TEST(MarkGestures, RedactionBox)
+{
+    MarkView v;
+    v.use(MarkupTool::redact);
+    v.drag({100, 100}, {220, 140});
+    EXPECT_EQ(v.stack.undoText(), "Redact");
+    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    EXPECT_EQ(quarnkit::Redaction::count(*reopened, {0}), 1);
+}
+
+TEST(MarkGestures, ATinyDragAddsNothing)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.click({100, 100});
+    EXPECT_TRUE(v.marks().empty());
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(MarkGestures, EscapeDropsADrawing)
+{
+    MarkView v;
+    v.use(MarkupTool::pen);
+    QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 100}));
+    QTest::mouseMove(v.port(), v.at({150, 150}));
+    v.key(Qt::Key_Escape);
+    QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
+    EXPECT_TRUE(v.marks().empty());
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(MarkGestures, SelectClickSelectsAndDragMoves)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    const PdfRect before = v.marks().at(0).rect;
+    v.use(MarkupTool::select);
+
+    bool reported = false;
+    v.view.onSelection = [&](bool selected) { reported = selected; };
+    v.click({100, 112}); // on its left edge, away from the handles
+    ASSERT_TRUE(v.view.selectedAnnotation());
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(v.view.selectedAnnotation()->object, v.marks()[0].objectNumber);
+
+    v.drag({100, 112}, {140, 92});
+    const PdfRect after = v.marks().at(0).rect;
+    EXPECT_NEAR(after.x - before.x, 40, 1.5);
+    EXPECT_NEAR(after.y - before.y, -20, 1.5);
+    EXPECT_EQ(v.stack.undoText(), "Move");
+    EXPECT_EQ(v.stack.count(), 2);
+    const auto saved = v.saved();
+    EXPECT_NEAR(saved.at(0).annotation.rect.x, after.x, 0.01);
+
+    v.stack.undo();
+    EXPECT_NEAR(v.marks().at(0).rect.x, before.x, 0.01);
+    v.stack.redo();
+    EXPECT_NEAR(v.marks().at(0).rect.x, after.x, 0.01);
+
+    // A drag that ends where it began registers nothing.
+    v.drag({140, 92}, {140, 92});
+    EXPECT_EQ(v.stack.count(), 2);
+
+    // A click beside every mark selects none.
+    v.click({400, 600});
+    EXPECT_FALSE(v.view.selectedAnnotation());
+}
+
+TEST(MarkGestures, SelectDragOverTextStillSelectsText)
+{
+    MarkView v;
+    const PdfRect line = firstTextLine(*v.view.document());
+    v.use(MarkupTool::select);
+    v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
+    EXPECT_FALSE(v.view.currentSelection().text.empty());
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(MarkGestures, HandleDragResizes)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    const PdfRect before = v.marks().at(0).rect;
+    v.use(MarkupTool::select);
+    v.click({100, 130});
+    ASSERT_TRUE(v.view.selectedAnnotation());
+
+    // The top-right corner handle (y up: the top is maxY).
+    v.drag({before.maxX(), before.maxY()}, {before.maxX() + 50, before.maxY() + 30});
+    const PdfRect after = v.marks().at(0).rect;
+    EXPECT_NEAR(after.maxX(), before.maxX() + 50, 1.5);
+    EXPECT_NEAR(after.maxY(), before.maxY() + 30, 1.5);
+    EXPECT_NEAR(after.minX(), before.minX(), 0.01);
+    EXPECT_EQ(v.stack.undoText(), "Resize");
+    v.stack.undo();
+    EXPECT_EQ(v.marks().at(0).rect, before);
+}
+
+TEST(MarkGestures, EscapeDuringAMovePutsTheMarkBack)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    const PdfRect before = v.marks().at(0).rect;
+    v.use(MarkupTool::select);
+    QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 130}));
+    QTest::mouseMove(v.port(), v.at({160, 180}));
+    EXPECT_NE(v.marks().at(0).rect, before);
+    v.key(Qt::Key_Escape);
+    QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({160, 180}));
+    EXPECT_EQ(v.marks().at(0).rect, before);
+    EXPECT_EQ(v.stack.count(), 1);
+}
+
+TEST(MarkGestures, DeleteKeyRemovesTheSelectedMark)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    v.use(MarkupTool::select);
+    v.click({100, 130});
+    ASSERT_TRUE(v.view.selectedAnnotation());
+    v.key(Qt::Key_Delete);
+    EXPECT_TRUE(v.marks().empty());
+    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_EQ(v.stack.undoText(), "Delete");
+    EXPECT_TRUE(v.saved().empty());
+    v.stack.undo();
+    EXPECT_EQ(v.marks().size(), 1u);
+    EXPECT_FALSE(v.view.selectedAnnotation()); // back, but not selected
+
+    v.click({100, 130});
+    v.key(Qt::Key_Backspace);
+    EXPECT_TRUE(v.marks().empty());
+}
+
+TEST(MarkGestures, ArrowKeysNudgeAsOneStep)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    const PdfRect before = v.marks().at(0).rect;
+    v.use(MarkupTool::select);
+    v.click({100, 130});
+    v.key(Qt::Key_Right);
+    v.key(Qt::Key_Right);
+    v.key(Qt::Key_Up, Qt::ShiftModifier);
+    const PdfRect after = v.marks().at(0).rect;
+    EXPECT_NEAR(after.x - before.x, 2, 0.01);
+    EXPECT_NEAR(after.y - before.y, 10, 0.01); // up the page
+    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack.undoText(), "Move");
+    v.stack.undo();
+    EXPECT_EQ(v.marks().at(0).rect, before);
+
+    // Without a selection the keys are left to the view.
+    v.key(Qt::Key_Escape);
+    EXPECT_FALSE(v.view.selectedAnnotation());
+    v.key(Qt::Key_Right);
+    EXPECT_EQ(v.marks().at(0).rect, before);
+}
+
+TEST(MarkGestures, EscapeDeselectsThenChoosesSelect)
+{
+    MarkView v;
+    std::optional<MarkupTool> chosen;
+    v.view.onChooseTool = [&](MarkupTool tool) { chosen = tool; };
+    v.use(MarkupTool::pen);
+    v.key(Qt::Key_Escape);
+    EXPECT_EQ(chosen, MarkupTool::select);
+}
+
+TEST(MarkGestures, EraseDragIsOneStep)
+{
+    MarkView v;
+    v.use(MarkupTool::line);
+    v.drag({100, 300}, {100, 400});
+    v.drag({200, 300}, {200, 400});
+    v.drag({300, 300}, {300, 400});
+    ASSERT_EQ(v.marks().size(), 3u);
+    v.use(MarkupTool::eraser);
+    v.drag({80, 350}, {220, 350}, {}, 20);
+    EXPECT_EQ(v.marks().size(), 1u);
+    EXPECT_EQ(v.stack.undoText(), "Erase");
+    EXPECT_EQ(v.stack.count(), 4);
+    EXPECT_EQ(v.saved().size(), 1u);
+    v.stack.undo();
+    EXPECT_EQ(v.marks().size(), 3u);
+    v.stack.redo();
+    EXPECT_EQ(v.marks().size(), 1u);
+}
+
+TEST(MarkGestures, OverlayShowsThePreviewAndTheSelection)
+{
+    MarkView v;
+    quarnkit::ToolStyle style;
+    style.color = quarnkit::RGBA{1, 0, 0, 1};
+    style.stroke = 4;
+    v.use(MarkupTool::rectangle, style);
+    const auto redAround = [&](PdfPoint p) {
+        const QImage image = v.port()->grab().toImage();
+        const QPoint c = v.at(p);
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx) {
+                const QColor px = image.pixelColor(c + QPoint(dx, dy));
+                if (px.red() > 200 && px.green() < 80 && px.blue() < 80) return true;
+            }
+        return false;
+    };
+    QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 100}));
+    QTest::mouseMove(v.port(), v.at({300, 250}));
+    EXPECT_TRUE(redAround({200, 100})); // the bottom edge being drawn
+    QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({300, 250}));
+
+    // The selection's handles are drawn in the accent colour.
+    v.use(MarkupTool::select);
+    v.click({100, 175});
+    ASSERT_TRUE(v.view.selectedAnnotation());
+    const PdfRect r = v.marks().at(0).rect;
+    const QImage image = v.port()->grab().toImage();
+    const QColor accent = quarnkit::Design::accent();
+    bool found = false;
+    const QPoint corner = v.at({r.maxX(), r.maxY()});
+    for (int dy = -5; dy <= 5 && !found; ++dy)
+        for (int dx = -5; dx <= 5 && !found; ++dx) {
+            const QColor px = image.pixelColor(corner + QPoint(dx, dy));
+            found = std::abs(px.red() - accent.red()) < 30 && std::abs(px.green() - accent.green()) < 30 &&
+                    std::abs(px.blue() - accent.blue()) < 30;
+        }
+    EXPECT_TRUE(found);
+}
