@@ -14,10 +14,14 @@ void MarkPresenceCommand::setPresent(bool present)
 {
     const auto document = document_.lock();
     if (!document || page_ >= document->pageCount()) return;
-    if (present) {
-        platform::PdfAnnotations::insert(*document, page_, object_, index_);
-    } else if (const auto index = platform::PdfAnnotations::remove(*document, page_, object_)) {
-        index_ = *index;
+    try {
+        if (present) {
+            platform::PdfAnnotations::insert(*document, page_, object_, index_);
+        } else if (const auto index = platform::PdfAnnotations::remove(*document, page_, object_)) {
+            index_ = *index;
+        }
+    } catch (const std::exception&) {
+        return; // a document that no longer takes the change keeps what it has
     }
     if (changed_) changed_(page_, object_, !present);
 }
@@ -45,7 +49,11 @@ void MarkChangeCommand::write(const platform::PdfAnnotation& value)
 {
     const auto document = document_.lock();
     if (!document || page_ >= document->pageCount()) return;
-    platform::PdfAnnotations::update(*document, page_, value);
+    try {
+        platform::PdfAnnotations::update(*document, page_, value);
+    } catch (const std::exception&) {
+        return;
+    }
     if (changed_) changed_(page_, value.objectNumber, false);
 }
 

@@ -505,8 +505,7 @@ bool QuarnPDFView::MarkGestures::key(QKeyEvent* event)
     const bool commandLike = mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     switch (event->key()) {
     case Qt::Key_Escape:
-        if (view.findIsPresented && view.findIsPresented() && std::holds_alternative<std::monostate>(drag) &&
-            !view.selectedAnnotation_) {
+        if (view.findIsPresented && view.findIsPresented()) {
             if (view.onDismissFind) view.onDismissFind();
             return true;
         }
@@ -573,6 +572,13 @@ bool QuarnPDFView::MarkGestures::escape()
     if (view.onChooseTool) view.onChooseTool(MarkupTool::select);
     else if (view.onToolChange) view.onToolChange(MarkupTool::select);
     return true;
+}
+
+void QuarnPDFView::MarkGestures::abandon()
+{
+    drag = std::monostate{};
+    endEraseGroup();
+    clearPreview();
 }
 
 // ---------------------------------------------------------------- hover and overlay

@@ -60,6 +60,8 @@ struct QuarnPDFView::MarkGestures {
     bool release(QMouseEvent* event);
     bool key(QKeyEvent* event);
     bool escape();
+    // Drops the gesture in progress after a failure, closing an open erase group.
+    void abandon();
 
     // Hit-testing.
     std::optional<MarkRef> markAt(PdfPoint at, int page) const;

@@ -39,13 +39,22 @@ void QuarnPDFView::add(const MarkRef& mark, int page, const QString& actionName)
     gestures().registerAdded(MarkRef{page, mark.object}, actionName);
 }
 
-bool QuarnPDFView::handleKey(QKeyEvent* event) { return gestures().key(event); }
+bool QuarnPDFView::handleKey(QKeyEvent* event)
+{
+    return guardedGesture([&] { return gestures().key(event); });
+}
 
 void QuarnPDFView::refreshSelection() { gestures().overlay->update(); }
 
 void QuarnPDFView::layoutEditor() {}
 
-void QuarnPDFView::refreshHover(QPointF viewportPoint) { gestures().refreshHover(viewportPoint); }
+void QuarnPDFView::refreshHover(QPointF viewportPoint)
+{
+    guardedGesture([&] {
+        gestures().refreshHover(viewportPoint);
+        return true;
+    });
+}
 
 void QuarnPDFView::setHover(std::optional<MarkRef> mark)
 {
@@ -101,10 +110,31 @@ void QuarnPDFView::copyPage()
     QApplication::clipboard()->setImage(image);
 }
 
-bool QuarnPDFView::editingMousePress(QMouseEvent* event) { return gestures().press(event); }
+// A page whose marks cannot be read (a damaged file) must not take the
+// window down from inside an event handler: the gesture is dropped.
+template <typename F> bool QuarnPDFView::guardedGesture(F&& step)
+{
+    try {
+        return step();
+    } catch (const std::exception&) {
+        gestures().abandon();
+        return true;
+    }
+}
 
-bool QuarnPDFView::editingMouseMove(QMouseEvent* event) { return gestures().move(event); }
+bool QuarnPDFView::editingMousePress(QMouseEvent* event)
+{
+    return guardedGesture([&] { return gestures().press(event); });
+}
 
-bool QuarnPDFView::editingMouseRelease(QMouseEvent* event) { return gestures().release(event); }
+bool QuarnPDFView::editingMouseMove(QMouseEvent* event)
+{
+    return guardedGesture([&] { return gestures().move(event); });
+}
+
+bool QuarnPDFView::editingMouseRelease(QMouseEvent* event)
+{
+    return guardedGesture([&] { return gestures().release(event); });
+}
 
 } // namespace quarn

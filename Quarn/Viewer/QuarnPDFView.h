@@ -308,6 +308,7 @@ protected:
     struct MarkGestures;
     std::shared_ptr<MarkGestures> gestures_;
     MarkGestures& gestures();
+    template <typename F> bool guardedGesture(F&& step);
 
 private:
     struct TextCache;

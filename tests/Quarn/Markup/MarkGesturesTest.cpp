@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QUndoStack>
 
+#include <cmath>
+
 using namespace quarn;
 using platform::PdfAnnotation;
 using platform::PdfPoint;
@@ -409,4 +411,59 @@ TEST(MarkGestures, OverlayShowsThePreviewAndTheSelection)
                     std::abs(px.blue() - accent.blue()) < 30;
         }
     EXPECT_TRUE(found);
+}
+
+TEST(MarkGestures, DraggingALineEndResizesIt)
+{
+    MarkView v;
+    v.use(MarkupTool::arrow);
+    v.drag({100, 300}, {250, 300});
+    const PdfAnnotation before = v.marks().at(0);
+    ASSERT_TRUE(before.lineEnd);
+    v.use(MarkupTool::select);
+    v.click({170, 300});
+    ASSERT_TRUE(v.view.selectedAnnotation());
+
+    v.drag(*before.lineEnd, {250, 400});
+    const PdfAnnotation after = v.marks().at(0);
+    ASSERT_TRUE(after.lineEnd && after.lineStart);
+    EXPECT_NEAR(after.lineEnd->y, 400, 1.5);
+    EXPECT_NEAR(after.lineStart->x, before.lineStart->x, 0.01);
+    EXPECT_EQ(v.stack.undoText(), "Resize");
+    EXPECT_EQ(quarnkit::MarkCatalog::kind(after), MarkKind::arrow);
+
+    // An end dragged onto the other one stops short of it.
+    v.drag(*after.lineEnd, *after.lineStart);
+    EXPECT_GE(std::hypot(v.marks().at(0).lineEnd->x - after.lineStart->x, v.marks().at(0).lineEnd->y - after.lineStart->y), 4.0);
+
+    while (v.stack.canUndo() && v.stack.undoText() == "Resize") v.stack.undo();
+    EXPECT_EQ(v.marks().at(0).lineStart, before.lineStart);
+    EXPECT_EQ(v.marks().at(0).lineEnd, before.lineEnd);
+}
+
+TEST(MarkGestures, EscapeClosesFindFirst)
+{
+    MarkView v;
+    int dismissed = 0;
+    v.view.findIsPresented = [] { return true; };
+    v.view.onDismissFind = [&] { ++dismissed; };
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    v.use(MarkupTool::select);
+    v.click({100, 112});
+    v.key(Qt::Key_Escape);
+    EXPECT_EQ(dismissed, 1);
+    EXPECT_TRUE(v.view.selectedAnnotation()); // the selection waits for the next Escape
+}
+
+TEST(MarkGestures, HoverOverAMarkWithSelect)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    v.use(MarkupTool::select);
+    QTest::mouseMove(v.port(), v.at({100, 112}));
+    EXPECT_EQ(v.port()->cursor().shape(), Qt::OpenHandCursor);
+    QTest::mouseMove(v.port(), v.at({400, 600}));
+    EXPECT_NE(v.port()->cursor().shape(), Qt::OpenHandCursor);
 }
