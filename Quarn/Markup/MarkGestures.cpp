@@ -6,7 +6,10 @@
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/Redaction.h"
 
+#include "QuarnKit/Shell/Design.h"
+
 #include <QKeyEvent>
+#include <QTimer>
 #include <QMouseEvent>
 
 #include <cmath>
@@ -152,11 +155,34 @@ void QuarnPDFView::MarkGestures::changed(int page, int object, bool gone)
         if (view.hoverAnnotation_ && view.hoverAnnotation_->object == object) view.hoverAnnotation_.reset();
     }
     view.documentDidChange(page);
+    cancelPendingReport(); // this report covers it
     if (view.onEdit) view.onEdit(page);
     if (!gone && view.selectedAnnotation_ && view.selectedAnnotation_->object == object && view.onInspect) {
         if (const auto a = annotation(*view.selectedAnnotation_)) view.onInspect(quarnkit::MarkCatalog::style(*a));
     }
     view.refreshSelection();
+}
+
+void QuarnPDFView::MarkGestures::cancelPendingReport()
+{
+    if (!view.pendingEdit_) return;
+    view.pendingEdit_->stop(); // deletion waits for the event loop; the timer must not fire meanwhile
+    view.pendingEdit_->deleteLater();
+    view.pendingEdit_.clear();
+}
+
+void QuarnPDFView::MarkGestures::reportLater(int page)
+{
+    cancelPendingReport();
+    auto* timer = new QTimer(&view);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, &view, [owner = &view, timer, page] {
+        timer->deleteLater();
+        if (owner->pendingEdit_ == timer) owner->pendingEdit_.clear();
+        if (owner->onEdit) owner->onEdit(page);
+    });
+    view.pendingEdit_ = timer;
+    timer->start(350);
 }
 
 MarkChanged QuarnPDFView::MarkGestures::reporter()
@@ -240,7 +266,14 @@ void QuarnPDFView::MarkGestures::nudge(double dx, double dy, double step)
     const PdfAnnotation before = *a;
     MarkFrame::of(*a).offset(delta).apply(*a);
     PdfAnnotations::update(*view.document(), mark->page, *a);
-    changed(mark->page, mark->object, false);
+    if (continues) {
+        // A held key reports the run once, shortly after its last step.
+        view.documentDidChange(mark->page);
+        reportLater(mark->page);
+        view.refreshSelection();
+    } else {
+        changed(mark->page, mark->object, false);
+    }
     // A continuing nudge folds into the step its run began with.
     if (QUndoStack* undo = stack())
         undo->push(new MarkChangeCommand(view.document(), mark->page, before, *a, QStringLiteral("Move"), reporter(), continues));
@@ -622,6 +655,7 @@ void QuarnPDFView::MarkGestures::refreshHover(QPointF p)
     }
     view.setHover(hovered);
     if (hovered && tool == MarkupTool::select) view.viewport()->setCursor(Qt::OpenHandCursor);
+    if (tool == MarkupTool::note) view.viewport()->setCursor(hovered ? Qt::PointingHandCursor : Qt::CrossCursor);
 }
 
 void QuarnPDFView::MarkGestures::clearPreview()
@@ -691,10 +725,26 @@ void QuarnPDFView::MarkGestures::fillOverlay()
         overlay->selection = std::move(selection);
     }
 
-    // The hovered mark: an outline with Select, the eraser's trail with the eraser.
-    overlay->hover.reset();
     const auto hovered = view.hoverAnnotation_;
     const auto hoveredMark = hovered ? annotation(*hovered) : std::nullopt;
+
+    // A note's text beside it: the hovered note, else the selected one.
+    overlay->bubble.reset();
+    const auto isNote = [](const std::optional<PdfAnnotation>& a) {
+        return a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note;
+    };
+    const auto& [noteRef, note] = isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);
+    if (isNote(note)) {
+        const bool shown = view.tool() == MarkupTool::select || view.tool() == MarkupTool::note || noteRef == selected;
+        const QString text = QString::fromStdString(note->contents).trimmed();
+        if (shown && !text.isEmpty())
+            overlay->bubble = MarkupOverlay::Bubble{view.convertFromPage(note->rect, noteRef->page), text,
+                                                    note->color ? QColor::fromRgbF(float(note->color->r), float(note->color->g), float(note->color->b))
+                                                                : quarnkit::Design::accent()};
+    }
+
+    // The hovered mark: an outline with Select, the eraser's trail with the eraser.
+    overlay->hover.reset();
     if (!hoveredMark) return;
     const QRectF box = view.convertFromPage(hoveredMark->rect, hovered->page);
     if (view.tool() == MarkupTool::select) {

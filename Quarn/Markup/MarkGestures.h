@@ -81,6 +81,9 @@ struct QuarnPDFView::MarkGestures {
     // After any change of a mark: redraw, tell the document, refresh the frame.
     void changed(int page, int object, bool gone);
     MarkChanged reporter();
+    // The edit report of a run of quick edits, sent 0.35 s after its latest edit.
+    void reportLater(int page);
+    void cancelPendingReport();
 
     // Drawing steps.
     std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points) const;

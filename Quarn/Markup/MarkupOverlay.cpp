@@ -2,7 +2,10 @@
 
 #include "QuarnKit/Shell/Design.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QFontMetricsF>
+#include <QTextLayout>
 #include <QLineF>
 #include <QPainter>
 #include <QPolygonF>
@@ -92,7 +95,57 @@ void paintStroke(QPainter& painter, const MarkupOverlay::Stroke& stroke)
     }
 }
 
+// The bubble's text laid out within 240 × 220 points, the last visible line
+// cut short when the text runs longer.
+struct BubbleText {
+    QString text;
+    QSizeF size;
+};
+
+BubbleText layBubbleText(const QString& text, const QFont& font)
+{
+    constexpr double maxWidth = 240, maxHeight = 220;
+    const QFontMetricsF metrics(font);
+    QStringList shown;
+    double width = 0, height = 0;
+    const QStringList paragraphs = text.split(QLatin1Char('\n'));
+    for (int p = 0; p < paragraphs.size(); ++p) {
+        QTextLayout layout(paragraphs[p], font);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(maxWidth);
+            const double lineHeight = metrics.lineSpacing();
+            QString piece = paragraphs[p].mid(line.textStart(), line.textLength()).trimmed();
+            const bool last = height + 2 * lineHeight > maxHeight;
+            const bool more = line.textStart() + line.textLength() < paragraphs[p].size() || p + 1 < paragraphs.size();
+            if (last && more) piece = metrics.elidedText(piece + QStringLiteral(" …"), Qt::ElideRight, maxWidth);
+            shown << piece;
+            width = std::max(width, std::min(maxWidth, metrics.horizontalAdvance(piece)));
+            height += lineHeight;
+            if (last) {
+                layout.endLayout();
+                return {shown.join(QLatin1Char('\n')), {width, height}};
+            }
+        }
+        layout.endLayout();
+    }
+    return {shown.join(QLatin1Char('\n')), {width, height}};
+}
+
 } // namespace
+
+QRectF MarkupOverlay::bubbleRect(const QRectF& anchor, QSizeF size, const QRectF& area)
+{
+    const double w = size.width(), h = size.height();
+    double x = anchor.right() + 8;
+    if (x + w > area.right() - 8) x = anchor.left() - w - 8;
+    x = std::max(x, area.left() + 8);
+    // Top-aligned with the note, then kept inside: the top edge wins.
+    double y = anchor.top();
+    y = std::min(y, area.bottom() - h - 8);
+    y = std::max(y, area.top() + 8);
+    return {x, y, w, h};
+}
 
 MarkupOverlay::MarkupOverlay(QWidget* target) : QObject(target), target_(target)
 {
@@ -169,6 +222,30 @@ void MarkupOverlay::paint(QPainter& painter) const
         painter.setBrush(quarnkit::Design::paper());
         for (const QPointF& h : selection->handles)
             painter.drawRoundedRect(QRectF(h.x() - handleSize / 2, h.y() - handleSize / 2, handleSize, handleSize), 2, 2);
+    }
+
+    if (bubble && target_) {
+        QFont font = QApplication::font();
+        font.setPointSizeF(12);
+        const BubbleText laid = layBubbleText(bubble->text, font);
+        const QSizeF size(std::ceil(laid.size.width()) + 20, std::min(std::ceil(laid.size.height()), 220.0) + 14);
+        const QRectF body = bubbleRect(bubble->anchor, size, QRectF(target_->rect()));
+        // A soft shadow under the body only.
+        for (int i = 1; i <= 4; ++i) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0, 0, 0, int(0.35 * 255 / (i + 1))));
+            painter.drawRoundedRect(body.translated(0, 3).adjusted(-i, -i, i, i), 4 + i, 4 + i);
+        }
+        painter.setBrush(quarnkit::Design::chrome());
+        painter.setPen(QPen(quarnkit::Design::hairline(), 1));
+        painter.drawRoundedRect(body, 4, 4);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(bubble->tint);
+        painter.drawRoundedRect(QRectF(body.left(), body.top(), 3, body.height()), 1.5, 1.5);
+        painter.setPen(quarnkit::Design::paper());
+        painter.setFont(font);
+        painter.drawText(QRectF(body.left() + 11, body.top() + 7, body.width() - 20, body.height() - 14),
+                         Qt::AlignLeft | Qt::AlignTop, laid.text);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -54,6 +55,13 @@ public:
         double eraseWidth = 1.5;
     };
 
+    // A note's text shown beside the note.
+    struct Bubble {
+        QRectF anchor; // the note's box
+        QString text;
+        QColor tint;   // the note's colour
+    };
+
     // Paints on `target` (made transparent to the mouse) above its own content.
     explicit MarkupOverlay(QWidget* target);
 
@@ -61,6 +69,7 @@ public:
     std::optional<TextLines> textLines;
     std::optional<Selection> selection;
     std::optional<Hover> hover;
+    std::optional<Bubble> bubble;
 
     // Called before each paint so the owner can bring the fields up to date:
     // what the view shows moves with scrolling and zooming.
@@ -70,6 +79,9 @@ public:
     void paint(QPainter& painter) const;
 
     static constexpr double handleSize = 8;
+    // Where a bubble of `size` opens beside `anchor` inside `area`: right of
+    // the note, else left of it, top-aligned, kept 8 points inside the area.
+    static QRectF bubbleRect(const QRectF& anchor, QSizeF size, const QRectF& area);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

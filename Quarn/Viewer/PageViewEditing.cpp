@@ -58,6 +58,10 @@ void QuarnPDFView::refreshHover(QPointF viewportPoint)
 
 void QuarnPDFView::setHover(std::optional<MarkRef> mark)
 {
+    if (!mark && gestures_ && gestures_->hoverHandle) {
+        gestures_->hoverHandle.reset(); // leaving the view lets go of a hovered handle too
+        overlay_->update();
+    }
     if (mark == hoverAnnotation_) return;
     hoverAnnotation_ = mark;
     overlay_->update();

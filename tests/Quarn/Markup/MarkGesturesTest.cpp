@@ -2,6 +2,8 @@
 // mouse and the keys on a shown page view, read back from the saved file.
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkupOverlay.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/Redaction.h"
 #include "QuarnKit/Shell/Design.h"
@@ -466,4 +468,53 @@ TEST(MarkGestures, HoverOverAMarkWithSelect)
     EXPECT_EQ(v.port()->cursor().shape(), Qt::OpenHandCursor);
     QTest::mouseMove(v.port(), v.at({400, 600}));
     EXPECT_NE(v.port()->cursor().shape(), Qt::OpenHandCursor);
+}
+
+TEST(MarkGestures, ABubbleOpensBesideItsNoteAndStaysInside)
+{
+    const QRectF area(0, 0, 800, 600);
+    const QSizeF size(120, 60);
+    const QRectF right = MarkupOverlay::bubbleRect({100, 100, 22, 22}, size, area);
+    EXPECT_EQ(right.topLeft(), QPointF(130, 100));
+    // Near the right edge it opens to the left of the note.
+    const QRectF left = MarkupOverlay::bubbleRect({700, 100, 22, 22}, size, area);
+    EXPECT_EQ(left.topLeft(), QPointF(700 - 120 - 8, 100));
+    // Near the bottom it is pushed up to stay 8 points inside.
+    const QRectF low = MarkupOverlay::bubbleRect({100, 580, 22, 22}, size, area);
+    EXPECT_EQ(low.bottom(), 600 - 8);
+}
+
+TEST(MarkGestures, ASelectedNoteShowsItsText)
+{
+    MarkView v;
+    const auto note = quarnkit::AnnotationFactory::note({200, 400}, "Read this first", quarnkit::RGBA{1, 0.8, 0, 1},
+                                                        PdfRect{0, 0, 612, 792});
+    ASSERT_TRUE(note);
+    const int object = PdfAnnotations::add(*v.view.document(), 0, *note);
+    v.view.documentDidChange(0);
+    v.use(MarkupTool::select);
+    const QImage plain = v.port()->grab().toImage();
+    v.click({200, 400});
+    ASSERT_TRUE(v.view.selectedAnnotation());
+    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    const QImage shown = v.port()->grab().toImage();
+    // The bubble opens to the right of the note.
+    const QPoint beside = v.at({200 + quarnkit::AnnotationFactory::noteSize / 2 + 40, 400 - 5});
+    EXPECT_NE(plain.pixelColor(beside), shown.pixelColor(beside));
+}
+
+TEST(MarkGestures, HeldArrowKeysReportTheEditOnceAfterTheRun)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    v.use(MarkupTool::select);
+    v.click({100, 112});
+    v.edits.clear();
+    v.key(Qt::Key_Left);
+    v.key(Qt::Key_Left);
+    v.key(Qt::Key_Left);
+    EXPECT_EQ(v.edits.size(), 1u); // the first nudge reports at once
+    EXPECT_TRUE(testsupport::waitFor([&] { return v.edits.size() == 2; })) << v.edits.size();
+    EXPECT_EQ(v.edits.back(), 0);
 }
