@@ -254,6 +254,7 @@ void QuarnPDFView::MarkGestures::nudge(double dx, double dy, double step)
     const double length = std::hypot(ddx, ddy);
     PdfPoint offset;
     if (length > 0) offset = {wholePoints(step * ddx / length), wholePoints(step * ddy / length)};
+    if (mark->page >= int(view.geometries_.size())) return;
     const PdfRect bounds = a->rect;
     PdfRect moved{bounds.x + offset.x, bounds.y + offset.y, bounds.width, bounds.height};
     const PdfRect area = view.geometries_[mark->page].cropBox;
@@ -403,6 +404,7 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
     hoverHandle.reset();
     view.setHover(std::nullopt);
     shift = event->modifiers() & Qt::ShiftModifier;
+    dragDocument = view.document();
     const QPointF p = event->position();
     const MarkupTool tool = view.tool();
 
@@ -447,10 +449,19 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
     return true;
 }
 
+bool QuarnPDFView::MarkGestures::sameDocument()
+{
+    if (std::holds_alternative<std::monostate>(drag)) return true;
+    if (dragDocument.lock() == view.document()) return true;
+    abandon(); // another document came in mid-gesture: its pages are not the ones dragged on
+    return false;
+}
+
 bool QuarnPDFView::MarkGestures::move(QMouseEvent* event)
 {
     if (view.textEditClick_) return true;
     if (std::holds_alternative<std::monostate>(drag)) return false;
+    if (!sameDocument()) return true;
     shift = event->modifiers() & Qt::ShiftModifier;
     const QPointF p = event->position();
     const auto& doc = view.document();
@@ -513,6 +524,7 @@ bool QuarnPDFView::MarkGestures::release(QMouseEvent* event)
         return true;
     }
     if (std::holds_alternative<std::monostate>(drag)) return false;
+    if (!sameDocument()) return true;
     shift = event->modifiers() & Qt::ShiftModifier;
     const Drag finished = std::exchange(drag, std::monostate{});
     clearPreview();
@@ -681,7 +693,7 @@ void QuarnPDFView::MarkGestures::fillOverlay()
         overlay->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
-        if (!boxPreview && view.document()) {
+        if (!boxPreview && view.document() && shape->page < int(view.geometries_.size())) {
             if (!shape->text) {
                 try {
                     shape->text = std::make_shared<const platform::PdfTextPage>(view.document()->textPage(shape->page));

@@ -62,6 +62,8 @@ struct QuarnPDFView::MarkGestures {
     bool escape();
     // Drops the gesture in progress after a failure, closing an open erase group.
     void abandon();
+    // False (and the gesture dropped) when the view shows another document than at mouse-down.
+    bool sameDocument();
 
     // Hit-testing.
     std::optional<MarkRef> markAt(PdfPoint at, int page) const;
@@ -104,6 +106,7 @@ struct QuarnPDFView::MarkGestures {
     std::optional<quarnkit::EditBurst> burst;
     std::optional<quarnkit::MarkHandle> hoverHandle;
     QPointer<QUndoStack> eraseStack; // where the open erase group was begun
+    std::weak_ptr<platform::PdfDocument> dragDocument; // the document the gesture began on
     MarkupOverlay* overlay;          // owned by the view's overlay widget
 };
 

@@ -518,3 +518,30 @@ TEST(MarkGestures, HeldArrowKeysReportTheEditOnceAfterTheRun)
     EXPECT_TRUE(testsupport::waitFor([&] { return v.edits.size() == 2; })) << v.edits.size();
     EXPECT_EQ(v.edits.back(), 0);
 }
+
+TEST(MarkGestures, ADocumentShownMidDragTakesNoMark)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 100}));
+    QTest::mouseMove(v.port(), v.at({200, 200}));
+    const auto first = v.view.document();
+    v.view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+    QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
+    EXPECT_TRUE(v.marks().empty());
+    EXPECT_TRUE(PdfAnnotations::list(*first, 0).empty());
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(MarkGestures, TheEraserShowsWhatItWouldTake)
+{
+    MarkView v;
+    v.use(MarkupTool::line);
+    v.drag({100, 300}, {300, 300});
+    v.use(MarkupTool::eraser);
+    const QImage plain = v.port()->grab().toImage();
+    QTest::mouseMove(v.port(), v.at({200, 301}));
+    const QImage shown = v.port()->grab().toImage();
+    const QPoint trail = v.at({150, 300}) + QPoint(0, 4); // inside the trail, beside the line itself
+    EXPECT_NE(plain.pixelColor(trail), shown.pixelColor(trail));
+}
