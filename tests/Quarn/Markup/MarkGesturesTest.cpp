@@ -545,3 +545,38 @@ TEST(MarkGestures, TheEraserShowsWhatItWouldTake)
     const QPoint trail = v.at({150, 300}) + QPoint(0, 4); // inside the trail, beside the line itself
     EXPECT_NE(plain.pixelColor(trail), shown.pixelColor(trail));
 }
+
+TEST(MarkGestures, ANudgeKeepsAMarkOnThePage)
+{
+    MarkView v;
+    v.use(MarkupTool::rectangle);
+    v.drag({100, 100}, {200, 160});
+    v.use(MarkupTool::select);
+    v.click({100, 112});
+    ASSERT_TRUE(v.view.selectedAnnotation());
+    // Shifted steps of 10 points until the right edge stops it.
+    for (int i = 0; i < 60; ++i) v.key(Qt::Key_Right, Qt::ShiftModifier);
+    const PdfRect atEdge = v.marks().at(0).rect;
+    const PdfRect page = v.view.document()->pageGeometry(0).cropBox;
+    EXPECT_NEAR(atEdge.maxX(), page.maxX(), 0.01);
+    const int steps = v.stack.count();
+    v.key(Qt::Key_Right);
+    EXPECT_EQ(v.marks().at(0).rect, atEdge);
+    EXPECT_EQ(v.stack.count(), steps);
+}
+
+TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
+{
+    MarkView v;
+    v.use(MarkupTool::pen);
+    QTest::mousePress(v.port(), Qt::LeftButton, Qt::ShiftModifier, v.at({100, 100}));
+    QTest::mouseMove(v.port(), v.at({130, 140}));
+    QTest::mouseMove(v.port(), v.at({160, 90}));
+    QTest::mouseMove(v.port(), v.at({200, 103}));
+    QTest::mouseRelease(v.port(), Qt::LeftButton, Qt::ShiftModifier, v.at({200, 103}));
+    ASSERT_EQ(v.marks().size(), 1u);
+    const auto& stroke = v.marks()[0].inkList.at(0);
+    ASSERT_GE(stroke.size(), 2u);
+    // Snapped to the horizontal: every point on one height.
+    for (const PdfPoint& p : stroke) EXPECT_NEAR(p.y, stroke.front().y, 0.01);
+}
