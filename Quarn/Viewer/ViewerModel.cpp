@@ -13,6 +13,7 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
     : QObject(parent),
       defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
+      toolMemory_(quarnkit::ToolMemory::load(defaults_)),
       displayMode_(ReaderPreferences::defaultMode(defaults_))
 {
     saveTimer_.setSingleShot(true);

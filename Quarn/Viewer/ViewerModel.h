@@ -7,6 +7,7 @@
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
+#include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Shell/RGBA.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -63,6 +64,12 @@ public:
     void setColor(const quarnkit::RGBA& color);
     // The style the page view draws new marks with.
     quarnkit::ToolStyle toolStyle() const;
+    // The remembered styles by tool and the remembered tool of each group.
+    const quarnkit::ToolMemory& toolMemory() const { return toolMemory_; }
+    // Remembers the tool as its group's choice and saves the memory.
+    void rememberGroupChoice(quarnkit::MarkupTool tool);
+    // Loads the current tool's remembered style into colour, stroke, text size, fill and swatch.
+    void loadToolStyle();
 
     bool sidebar() const { return sidebar_; }
     void setSidebar(bool shown);
@@ -279,6 +286,7 @@ private:
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
+    quarnkit::ToolMemory toolMemory_;
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::RGBA color_ = quarnkit::RGBA::ink;

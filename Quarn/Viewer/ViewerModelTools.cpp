@@ -14,6 +14,34 @@ void ViewerModel::chooseTool(quarnkit::MarkupTool tool)
         if (pdfView_) pdfView_->select(std::nullopt);
         assign(hasSelection_, false, &ViewerModel::hasSelectionChanged);
     }
+    rememberGroupChoice(tool);
+    loadToolStyle();
+}
+
+void ViewerModel::rememberGroupChoice(quarnkit::MarkupTool tool)
+{
+    const quarnkit::ToolMemory before = toolMemory_;
+    toolMemory_.choose(tool);
+    // Written whole, and only on an effective change.
+    if (!(toolMemory_ == before)) toolMemory_.save(defaults_);
+}
+
+void ViewerModel::loadToolStyle()
+{
+    const quarnkit::ToolStyle style = toolMemory_.style(tool_);
+    color_ = style.color;
+    stroke_ = style.stroke;
+    textSize_ = style.textSize;
+    filled_ = style.filled;
+    swatchIndex_ = -1;
+    const std::vector<quarnkit::RGBA> palette = quarnkit::RGBA::palette(tool_);
+    for (size_t i = 0; i < palette.size(); ++i)
+        if (palette[i].matchesRGB(style.color)) {
+            swatchIndex_ = int(i);
+            break;
+        }
+    emit styleChanged();
+    emit changed();
 }
 
 } // namespace quarn

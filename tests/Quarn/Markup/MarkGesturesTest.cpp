@@ -575,7 +575,8 @@ TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
     QTest::mouseMove(v.port(), v.at({200, 103}));
     QTest::mouseRelease(v.port(), Qt::LeftButton, Qt::ShiftModifier, v.at({200, 103}));
     ASSERT_EQ(v.marks().size(), 1u);
-    const auto& stroke = v.marks()[0].inkList.at(0);
+    const auto marks = v.marks();
+    const auto& stroke = marks[0].inkList.at(0); // marks outlives the reference
     ASSERT_GE(stroke.size(), 2u);
     // Snapped to the horizontal: every point on one height.
     for (const PdfPoint& p : stroke) EXPECT_NEAR(p.y, stroke.front().y, 0.01);

@@ -36,7 +36,7 @@ struct Window {
         screen = std::make_unique<ViewerScreen>(document.get(), QString(), &stack, nullptr, &defaults, &positions);
         screen->resize(1000, 760);
         screen->show();
-        QTest::qWaitFor([this] { return screen->model().isReading(); });
+        EXPECT_TRUE(testsupport::waitFor([this] { return screen->model().isReading(); }));
     }
     ViewerModel& model() { return screen->model(); }
     QuarnPDFView* view() { return screen->canvas()->view(); }
@@ -80,7 +80,7 @@ TEST(Slideshow, RightArrowShowsTheNextPageAndEscapeReturnsToItInTheWindow)
     EXPECT_EQ(window.view()->currentPageIndex(), 1);
     QApplication::processEvents();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.model().pageIndex() == 1; }));
-    QTest::qWaitFor([&] { return watched.isNull(); });
+    EXPECT_TRUE(testsupport::waitFor([&] { return watched.isNull(); }));
     EXPECT_TRUE(watched.isNull());
 }
 

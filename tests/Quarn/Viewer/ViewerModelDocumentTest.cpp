@@ -1,3 +1,4 @@
+#include "QuarnKit/Markup/ToolMemory.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -177,6 +178,42 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
     EXPECT_EQ(model.tool(), quarnkit::MarkupTool::pen);
     EXPECT_FALSE(model.hasSelection());
     EXPECT_EQ(screen->canvas()->view()->selectedAnnotation(), std::nullopt);
+}
+
+TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupChoice)
+{
+    Settings settings;
+    // A remembered pen style and the default of the highlighter, as a later run finds them.
+    quarnkit::ToolMemory memory;
+    quarnkit::ToolStyle pen = quarnkit::ToolMemory::defaultStyle(quarnkit::MarkupTool::pen);
+    pen.color = quarnkit::RGBA::crimson;
+    pen.stroke = 7;
+    memory.setStyle(pen, quarnkit::MarkupTool::pen);
+    memory.save(settings.defaults);
+
+    QuarnDocument document;
+    QUndoStack stack;
+    auto screen = showScreen(&document, {}, stack, settings);
+    ViewerModel& model = screen->model();
+    model.chooseTool(quarnkit::MarkupTool::pen);
+    EXPECT_EQ(model.color(), quarnkit::RGBA::crimson);
+    EXPECT_DOUBLE_EQ(model.stroke(), 7);
+    const auto swatches = quarnkit::RGBA::palette(quarnkit::MarkupTool::pen);
+    ASSERT_GE(model.swatchIndex(), 0);
+    EXPECT_EQ(swatches[size_t(model.swatchIndex())], quarnkit::RGBA::crimson);
+    // The page view draws with the loaded style.
+    EXPECT_EQ(model.toolStyle().color, quarnkit::RGBA::crimson);
+
+    model.chooseTool(quarnkit::MarkupTool::underline);
+    EXPECT_EQ(model.toolStyle(), [] {
+        quarnkit::ToolStyle s = quarnkit::ToolMemory::defaultStyle(quarnkit::MarkupTool::underline);
+        s.font = quarnkit::TextFont::sans;
+        return s;
+    }());
+    // The group's choice is written to the settings at once.
+    settings.defaults.synchronize();
+    const auto reread = quarnkit::ToolMemory::load(settings.defaults);
+    EXPECT_EQ(reread, model.toolMemory());
 }
 
 // ---------------------------------------------------------------- sharing
