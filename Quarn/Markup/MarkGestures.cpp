@@ -1,5 +1,7 @@
 #include "Quarn/Markup/MarkGestures.h"
 
+#include "Quarn/Markup/InlineEditor.h"
+
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/InkStroke.h"
@@ -401,6 +403,7 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
     view.textEditClick_ = false;
     if (event->button() != Qt::LeftButton) return false;
     view.setFocus(Qt::MouseFocusReason);
+    view.commitEditing(); // the typed words land before the click is handled
     hoverHandle.reset();
     view.setHover(std::nullopt);
     shift = event->modifiers() & Qt::ShiftModifier;
@@ -424,7 +427,17 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
             view.select(std::nullopt);
             return false; // page text selection and links go on as before
         }
+        const auto kind = quarnkit::MarkCatalog::kind(*a);
+        const bool typed = kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note;
+        if (typed && event->type() == QEvent::MouseButtonDblClick) {
+            view.select(hit);
+            view.textEditClick_ = true;
+            view.beginEditing(kind == quarnkit::MarkKind::note ? EditorTarget::note(*hit) : EditorTarget::text(*hit));
+            return true;
+        }
+        const bool reclick = typed && view.selectedAnnotation_ == hit;
         view.select(hit);
+        if (reclick) view.reclickAnnotation_ = hit;
         drag = Move{*hit, *a, MarkFrame::of(*a), at->point};
         view.viewport()->setCursor(Qt::ClosedHandCursor);
         return true;
@@ -445,7 +458,28 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
         overlay->update();
         return true;
     }
-    // Text boxes and notes are placed by their editor, which this view does not host.
+    if (tool == MarkupTool::text) {
+        // A click on an existing box starts a new one too; boxes are edited with Select or Return.
+        if (const auto at = view.pagePoint(p)) {
+            view.select(std::nullopt);
+            view.beginEditing(EditorTarget::newText(at->page, at->point));
+        }
+        return true;
+    }
+    if (tool == MarkupTool::note) {
+        const auto at = view.pagePoint(p);
+        if (!at) return true;
+        const auto hit = markAt(at->point, at->page);
+        const auto a = hit ? annotation(*hit) : std::nullopt;
+        if (a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note) {
+            view.select(hit);
+            view.beginEditing(EditorTarget::note(*hit));
+        } else {
+            view.select(std::nullopt);
+            view.beginEditing(EditorTarget::newNote(at->page, at->point));
+        }
+        return true;
+    }
     return true;
 }
 
@@ -529,7 +563,22 @@ bool QuarnPDFView::MarkGestures::release(QMouseEvent* event)
     const Drag finished = std::exchange(drag, std::monostate{});
     clearPreview();
     if (const auto* moving = std::get_if<Move>(&finished)) {
+        const bool reclick = view.reclickAnnotation_ == moving->mark;
         view.reclickAnnotation_.reset();
+        if (reclick && view.document()) {
+            // A click on a box or note that was already selected types into it;
+            // a drag shorter than 2 points is no move.
+            if (const auto now = annotation(moving->mark)) {
+                const auto& was = moving->frame.bounds;
+                if (std::hypot(now->rect.x - was.x, now->rect.y - was.y) < 2.0) {
+                    PdfAnnotations::update(*view.document(), moving->mark.page, moving->before);
+                    view.documentDidChange(moving->mark.page);
+                    const bool note = quarnkit::MarkCatalog::kind(*now) == quarnkit::MarkKind::note;
+                    view.beginEditing(note ? EditorTarget::note(moving->mark) : EditorTarget::text(moving->mark));
+                    return true;
+                }
+            }
+        }
         finishChange(moving->mark, moving->before, QStringLiteral("Move"));
     } else if (const auto* resizing = std::get_if<Resize>(&finished)) {
         finishChange(resizing->mark, resizing->before, QStringLiteral("Resize"));
@@ -563,6 +612,17 @@ bool QuarnPDFView::MarkGestures::key(QKeyEvent* event)
         const double step = (mods & Qt::ShiftModifier) ? 10 : 1;
         const int k = event->key();
         nudge(k == Qt::Key_Left ? -1 : k == Qt::Key_Right ? 1 : 0, k == Qt::Key_Up ? 1 : k == Qt::Key_Down ? -1 : 0, step);
+        return true;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        // Return types into the selected text box or note.
+        if (commandLike || !view.selectedAnnotation_) return false;
+        const auto a = annotation(*view.selectedAnnotation_);
+        const auto kind = a ? quarnkit::MarkCatalog::kind(*a) : std::nullopt;
+        if (kind == quarnkit::MarkKind::text) view.beginEditing(EditorTarget::text(*view.selectedAnnotation_));
+        else if (kind == quarnkit::MarkKind::note) view.beginEditing(EditorTarget::note(*view.selectedAnnotation_));
+        else return false;
         return true;
     }
     case Qt::Key_Delete:

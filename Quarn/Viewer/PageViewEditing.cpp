@@ -5,9 +5,11 @@
 
 #include "Quarn/Markup/MarkGestures.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QMenu>
 
 #include <algorithm>
@@ -39,14 +41,50 @@ void QuarnPDFView::add(const MarkRef& mark, int page, const QString& actionName)
     gestures().registerAdded(MarkRef{page, mark.object}, actionName);
 }
 
+namespace {
+
+// Single keys that choose a tool or an ink swatch, as the shortcut table has
+// them; a letter counts with or without Shift. Keys with Ctrl, Alt or Meta,
+// and every key while the in-place editor is open, are left alone.
+bool chooseByKey(QuarnPDFView& view, const QKeyEvent* event)
+{
+    using quarnkit::ShortcutCommand;
+    if (view.hasEditor()) return false;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    const auto command = quarnkit::KeyboardShortcuts::command(QKeyCombination(Qt::NoModifier, Qt::Key(event->key())),
+                                                              quarnkit::ShortcutContext::pageView);
+    if (!command) return false;
+    const int c = int(*command);
+    if (c >= int(ShortcutCommand::toolSelect) && c <= int(ShortcutCommand::toolEraser)) {
+        const auto tool = quarnkit::allTools[size_t(c - int(ShortcutCommand::toolSelect))];
+        if (view.onChooseTool)
+            view.onChooseTool(tool);
+        else if (view.onToolChange)
+            view.onToolChange(tool);
+        return true;
+    }
+    if (c >= int(ShortcutCommand::swatch1) && c <= int(ShortcutCommand::swatch8)) {
+        const int index = c - int(ShortcutCommand::swatch1);
+        if (index >= int(quarnkit::RGBA::swatches.size())) return false;
+        if (view.onChooseSwatch)
+            view.onChooseSwatch(index);
+        else if (view.onSwatchIndex)
+            view.onSwatchIndex(index);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool QuarnPDFView::handleKey(QKeyEvent* event)
 {
-    return guardedGesture([&] { return gestures().key(event); });
+    if (guardedGesture([&] { return gestures().key(event); })) return true;
+    return chooseByKey(*this, event);
 }
 
 void QuarnPDFView::refreshSelection() { gestures().overlay->update(); }
-
-void QuarnPDFView::layoutEditor() {}
 
 void QuarnPDFView::refreshHover(QPointF viewportPoint)
 {
@@ -82,12 +120,6 @@ QMenu* QuarnPDFView::contextMenu()
     }
     return menu;
 }
-
-void QuarnPDFView::finishEditing() {}
-
-void QuarnPDFView::closeEditor() {}
-
-bool QuarnPDFView::hasEditor() const { return false; }
 
 void QuarnPDFView::copyPage()
 {

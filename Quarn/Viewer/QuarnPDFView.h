@@ -29,6 +29,8 @@ class QMenu;
 class QMimeData;
 class QPrinter;
 
+namespace platform { struct PdfAnnotation; }
+
 namespace quarn {
 
 class TileRenderer;
@@ -257,8 +259,29 @@ public:
     void finishEditing();
     void closeEditor();
     bool hasEditor() const;
+    // In-place typing of text boxes and notes: opens the editor (committing
+    // one already open), or applies its text as one undo step.
+    struct EditorTarget;
+    void beginEditing(const EditorTarget& target);
+    void commitEditing();
+    QWidget* editor() const { return editor_; }
     // The current page (else the first) as an image on the clipboard.
     void copyPage();
+
+    // ------------------------------------------------------------ restyling the selected mark (InspectorEdits.cpp)
+
+    // Each is one undo step ("Color", "Stroke", "Fill", "Text Size", "Font",
+    // "Add Head" / "Remove Head", "Bring to Front" / "Send to Back"); nothing
+    // happens without a selected mark of a kind that takes the change.
+    void applyColor(const quarnkit::RGBA& color);
+    void applyStroke(double width);
+    void applyFill(bool filled);
+    void applyTextSize(double size);
+    void applyFont(quarnkit::TextFont font);
+    void setArrowhead(bool on);
+    void reorderSelection(bool toFront);
+    // Removes the selected mark as one undo step named `actionName`.
+    void removeSelection(const QString& actionName);
 
 signals:
     void scaleChanged(double scale);
@@ -300,6 +323,8 @@ protected:
     std::optional<MarkRef> reclickAnnotation_;
     bool textEditClick_ = false;
     bool committingText_ = false;
+    QPointer<QWidget> editor_; // an InlineEditor while one is open
+    std::shared_ptr<EditorTarget> editorTarget_;
     std::set<int> erased_;
     bool erasingGroup_ = false;
     QPointer<QTimer> pendingEdit_;
@@ -309,6 +334,10 @@ protected:
     std::shared_ptr<MarkGestures> gestures_;
     MarkGestures& gestures();
     template <typename F> bool guardedGesture(F&& step);
+    // Changes the selected mark through `change` (false: nothing to change)
+    // and registers the step; `burstKey` folds quick repeats into one.
+    bool restyleSelection(const std::function<bool(platform::PdfAnnotation&, quarnkit::MarkKind)>& change,
+                          const char* burstKey, const QString& name);
 
 private:
     struct TextCache;

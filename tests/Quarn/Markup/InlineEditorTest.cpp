@@ -1,0 +1,335 @@
+// Text boxes and notes typed on the page: the editor's keys and size, new
+// marks built from its words, existing ones retyped with one undo step, and
+// the results read back from the saved file.
+#include "Quarn/Markup/InlineEditor.h"
+#include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTest>
+#include <QUndoStack>
+
+using namespace quarn;
+using platform::PdfAnnotation;
+using platform::PdfPoint;
+using quarnkit::MarkKind;
+using quarnkit::MarkupTool;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+struct EditView {
+    QuarnPDFView view;
+    QUndoStack stack;
+
+    EditView()
+    {
+        view.resize(800, 900);
+        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+        view.setUndoManagerOverride(&stack);
+        view.show();
+        QApplication::processEvents();
+    }
+
+    void use(MarkupTool tool, double textSize = 16)
+    {
+        quarnkit::ToolStyle style;
+        style.color = quarnkit::RGBA{0, 0, 1, 1};
+        style.textSize = textSize;
+        view.setTool(tool, style);
+    }
+    QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
+    QWidget* port() { return view.viewport(); }
+    void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.editor()); }
+    void type(const QString& words)
+    {
+        ASSERT_NE(editor(), nullptr);
+        QTest::keyClicks(editor(), words);
+    }
+    void typeKey(int key, Qt::KeyboardModifiers mods = {})
+    {
+        ASSERT_NE(editor(), nullptr);
+        QTest::keyClick(editor(), Qt::Key(key), mods);
+    }
+
+    std::vector<PdfAnnotation> marks() const
+    {
+        std::vector<PdfAnnotation> result;
+        for (const auto& a : PdfAnnotations::list(*view.document(), 0))
+            if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
+        return result;
+    }
+    std::vector<quarnkit::MarkEntry> saved() const
+    {
+        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        return quarnkit::MarkCatalog::entries(*reopened, 0);
+    }
+    // A text box put on the page directly, as if made earlier.
+    MarkRef placeBox(const std::string& words, PdfPoint at = {100, 400})
+    {
+        const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
+                                                               quarnkit::TextFont::serif, view.document()->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*view.document(), 0, *box);
+        view.documentDidChange(0);
+        return MarkRef{0, object};
+    }
+};
+
+} // namespace
+
+TEST(InlineEditor, ReturnCommitsShiftReturnBreaksTheLineEscapeCancels)
+{
+    InlineEditor editor(InlineEditor::Style::text, QFont(), Qt::black, Qt::white, {7, 5});
+    int commits = 0, cancels = 0, grows = 0;
+    editor.onCommit = [&] { ++commits; };
+    editor.onCancel = [&] { ++cancels; };
+    editor.onGrow = [&] { ++grows; };
+    QTest::keyClicks(&editor, QStringLiteral("one"));
+    QTest::keyClick(&editor, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClick(&editor, Qt::Key_Return, Qt::AltModifier);
+    QTest::keyClicks(&editor, QStringLiteral("two -- \"x\""));
+    EXPECT_EQ(editor.toPlainText(), QStringLiteral("one\n\ntwo -- \"x\""));
+    EXPECT_EQ(commits, 0);
+    EXPECT_GT(grows, 0);
+    QTest::keyClick(&editor, Qt::Key_Return);
+    EXPECT_EQ(commits, 1);
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    EXPECT_EQ(cancels, 1);
+}
+
+TEST(InlineEditor, TypingUndoesInsideTheEditorOnly)
+{
+    EditView v;
+    v.use(MarkupTool::text);
+    v.click({200, 500});
+    v.type(QStringLiteral("abc"));
+    v.editor()->undo();
+    EXPECT_NE(v.editor()->toPlainText(), QStringLiteral("abc"));
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(InlineEditor, FittingSizeKeepsOneLineAndTheMinimumWidth)
+{
+    InlineEditor text(InlineEditor::Style::text, QFont(), Qt::black, Qt::white, {7, 5});
+    const QSizeF empty = text.fittingSize(60);
+    EXPECT_GE(empty.width(), 60);
+    EXPECT_GE(empty.height(), QFontMetricsF(text.font()).lineSpacing() + 10);
+    text.setPlainText(QStringLiteral("a rather longer line of words than sixty points"));
+    EXPECT_GT(text.fittingSize(60).width(), 60);
+
+    InlineEditor note(InlineEditor::Style::note, QFont(), Qt::black, Qt::white, {10, 8});
+    note.resize(240, 28);
+    note.setPlainText(QStringLiteral("short"));
+    EXPECT_EQ(note.fittingSize(240), QSizeF(240, 64));
+    note.setPlainText(QString(60, QLatin1Char(' ')).replace(QLatin1Char(' '), QStringLiteral("word ")));
+    const QSizeF grown = note.fittingSize(240);
+    EXPECT_EQ(grown.width(), 240);
+    EXPECT_GT(grown.height(), 64);
+}
+
+TEST(InlineEditor, TextToolTypesANewBoxAsOneUndoStep)
+{
+    EditView v;
+    v.use(MarkupTool::text);
+    v.click({200, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    v.type(QStringLiteral("Hello page"));
+    v.typeKey(Qt::Key_Return);
+    EXPECT_FALSE(v.view.hasEditor());
+    const auto entries = v.saved();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].kind, MarkKind::text);
+    EXPECT_EQ(entries[0].annotation.contents, "Hello page");
+    EXPECT_EQ(v.stack.count(), 1);
+    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Text"));
+    EXPECT_FALSE(v.view.selectedAnnotation()); // a new box is left unselected
+    v.stack.undo();
+    EXPECT_TRUE(v.marks().empty());
+}
+
+TEST(InlineEditor, AnEmptyNewBoxIsDropped)
+{
+    EditView v;
+    v.use(MarkupTool::text);
+    v.click({200, 500});
+    v.type(QStringLiteral("  "));
+    v.typeKey(Qt::Key_Return);
+    v.click({300, 300});
+    v.typeKey(Qt::Key_Escape);
+    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_TRUE(v.marks().empty());
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(InlineEditor, ClickingElsewhereCommitsBeforeTheClick)
+{
+    EditView v;
+    v.use(MarkupTool::text);
+    v.click({100, 600});
+    v.type(QStringLiteral("first"));
+    v.click({100, 300}); // commits the first box and opens a second editor
+    ASSERT_EQ(v.marks().size(), 1u);
+    EXPECT_EQ(v.marks()[0].contents, "first");
+    EXPECT_TRUE(v.view.hasEditor());
+    EXPECT_TRUE(v.editor()->toPlainText().isEmpty());
+}
+
+TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
+{
+    EditView v;
+    v.use(MarkupTool::note);
+    v.click({300, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_EQ(v.editor()->style(), InlineEditor::Style::note);
+    EXPECT_EQ(v.editor()->width(), 240);
+    v.type(QStringLiteral("Check this"));
+    v.typeKey(Qt::Key_Return);
+    const auto entries = v.saved();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].kind, MarkKind::note);
+    EXPECT_EQ(entries[0].annotation.contents, "Check this");
+    ASSERT_TRUE(v.view.selectedAnnotation());
+    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Note"));
+
+    // A click on the note edits it.
+    v.click({300, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("Check this"));
+    v.type(QStringLiteral("Checked"));
+    v.typeKey(Qt::Key_Return);
+    EXPECT_EQ(v.saved()[0].annotation.contents, "Checked");
+    EXPECT_EQ(v.stack.count(), 2);
+}
+
+TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
+{
+    EditView v;
+    v.use(MarkupTool::note);
+    v.click({300, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    QPointer<QWidget> pending = v.editor()->companion();
+    ASSERT_TRUE(pending);
+    v.typeKey(Qt::Key_Escape);
+    EXPECT_FALSE(v.view.hasEditor());
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(pending);
+    EXPECT_TRUE(v.marks().empty());
+}
+
+TEST(InlineEditor, NewNoteNearTheRightEdgeOpensToTheLeft)
+{
+    EditView v;
+    v.use(MarkupTool::note);
+    const double right = v.view.document()->pageGeometry(0).cropBox.maxX() - 15;
+    v.click({right, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    const QPoint note = v.at({right, 500});
+    EXPECT_LT(v.editor()->geometry().right(), note.x());
+}
+
+TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
+{
+    EditView v;
+    const MarkRef box = v.placeBox("old");
+    const PdfAnnotation before = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    v.use(MarkupTool::select);
+    const PdfPoint inside{before.rect.midX(), before.rect.midY()};
+    QTest::mouseDClick(v.port(), Qt::LeftButton, {}, v.at(inside));
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("old"));
+    v.type(QStringLiteral("a much longer text than before"));
+    v.typeKey(Qt::Key_Return);
+    const auto after = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    EXPECT_EQ(after.contents, "a much longer text than before");
+    EXPECT_GT(after.rect.width, before.rect.width);
+    EXPECT_DOUBLE_EQ(after.rect.minX(), before.rect.minX());
+    EXPECT_NEAR(after.rect.maxY(), before.rect.maxY(), 0.01); // the top-left corner stays
+    ASSERT_EQ(v.stack.count(), 1);
+    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Text"));
+    v.stack.undo();
+    const auto undone = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    EXPECT_EQ(undone.contents, "old");
+    EXPECT_NEAR(undone.rect.width, before.rect.width, 0.01);
+    EXPECT_EQ(v.saved()[0].annotation.contents, "old");
+}
+
+TEST(InlineEditor, ReturnOnASelectedBoxEditsItAndTheSameTextChangesNothing)
+{
+    EditView v;
+    const MarkRef box = v.placeBox("same");
+    v.use(MarkupTool::select);
+    v.view.select(box);
+    QTest::keyClick(&v.view, Qt::Key_Return);
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_EQ(v.editor()->textCursor().selectedText(), QStringLiteral("same")); // all selected
+    v.typeKey(Qt::Key_Return);
+    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_EQ(v.stack.count(), 0);
+
+    // Empty words keep the old ones.
+    QTest::keyClick(&v.view, Qt::Key_Return);
+    v.typeKey(Qt::Key_Backspace);
+    v.typeKey(Qt::Key_Return);
+    EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->contents, "same");
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
+{
+    EditView v;
+    v.view.setScaleFactor(0.5);
+    QApplication::processEvents();
+    v.use(MarkupTool::text, 16);
+    v.click({200, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_DOUBLE_EQ(v.editor()->font().pointSizeF(), 9.0); // 8 is raised to 9
+    v.typeKey(Qt::Key_Escape);
+
+    v.view.setScaleFactor(2.0);
+    QApplication::processEvents();
+    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {100, 400}));
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_DOUBLE_EQ(v.editor()->font().pointSizeF(), 32.0);
+}
+
+TEST(InlineEditor, WhiteWordsAreTypedOnADarkBacking)
+{
+    EditView v;
+    quarnkit::ToolStyle style;
+    style.color = quarnkit::RGBA{1, 1, 1, 1};
+    v.view.setTool(MarkupTool::text, style);
+    v.click({200, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_TRUE(v.editor()->styleSheet().contains(QStringLiteral("rgba(31,31,31")));
+    EXPECT_TRUE(v.editor()->styleSheet().contains(QStringLiteral("color: rgba(255,255,255")));
+}
+
+TEST(InlineEditor, TheEditorStaysInsideTheView)
+{
+    EditView v;
+    v.view.verticalScrollBar()->setValue(0);
+    QApplication::processEvents();
+    const double top = v.view.document()->pageGeometry(0).cropBox.maxY();
+    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {100, top - 1}));
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_GE(v.editor()->geometry().top(), 8);
+}
+
+TEST(InlineEditor, ChangingTheToolCommitsTheWords)
+{
+    EditView v;
+    v.use(MarkupTool::text);
+    v.click({200, 500});
+    v.type(QStringLiteral("kept"));
+    v.use(MarkupTool::select);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !v.view.hasEditor(); }, 5000));
+    ASSERT_EQ(v.marks().size(), 1u);
+    EXPECT_EQ(v.marks()[0].contents, "kept");
+}
