@@ -30,7 +30,7 @@ void ViewerModel::setTool(MarkupTool tool)
     assign(tool_, tool, &ViewerModel::toolChanged);
 }
 
-void ViewerModel::setColor(const RGBA& color)
+void ViewerModel::showColor(const RGBA& color)
 {
     if (color == color_) return;
     color_ = color;
@@ -52,6 +52,7 @@ ToolStyle ViewerModel::toolStyle() const
     style.stroke = stroke_;
     style.filled = filled_;
     style.textSize = textSize_;
+    style.font = toolMemory_.style(tool_).font; // the face has no field of its own
     return style;
 }
 
@@ -114,7 +115,7 @@ void ViewerModel::bind(QuarnPDFView* view)
     };
     view->onSwatchIndex = [self](int index) {
         if (!self || index < 0 || index >= int(RGBA::swatches.size())) return;
-        self->setColor(RGBA::swatches[size_t(index)]);
+        self->showColor(RGBA::swatches[size_t(index)]);
     };
     view->onOpenFile = [self](const QString& path) {
         if (self) self->openFile(path);
@@ -123,6 +124,7 @@ void ViewerModel::bind(QuarnPDFView* view)
     view->onDismissFind = [self] {
         if (self) self->closeFind();
     };
+    attachMarkupCallbacks(view);
 }
 
 void ViewerModel::openFile(const QString& path)

@@ -35,6 +35,7 @@ namespace quarn {
 
 class QuarnPDFView;
 class FormWatcher;
+struct MarkupPanel;
 
 // Which column the library rail shows beside the document.
 enum class LibraryPanel { document, history, explore };
@@ -59,9 +60,23 @@ public:
     double stroke() const { return stroke_; }
     double textSize() const { return textSize_; }
     bool filled() const { return filled_; }
-    // Applies a colour to the current tool (the markup code widens this to
-    // the selected mark).
+    // The style setters (ViewerModelMarkup.cpp): with a mark selected they
+    // restyle it through the page view (one undo step) and remember the value
+    // for the mark's tool; otherwise they remember it for the current tool.
+    // Either way only a tool or kind that takes the property is changed.
     void setColor(const quarnkit::RGBA& color);
+    void setStroke(double width);
+    void setFilled(bool filled);
+    // Rounded to whole points, halves away from zero.
+    void setTextSize(double size);
+    void setFont(quarnkit::TextFont font);
+    // The style of the selected mark as the page view reports it; none without one.
+    const std::optional<quarnkit::MarkStyle>& inspected() const { return inspected_; }
+    // What the inspector shows now.
+    MarkupPanel markupPanel() const;
+    // Installs the page view's markup callbacks (inspection, tool and swatch
+    // choice), each holding the model weakly.
+    void attachMarkupCallbacks(QuarnPDFView* view);
     // The style the page view draws new marks with.
     quarnkit::ToolStyle toolStyle() const;
     // The remembered styles by tool and the remembered tool of each group.
@@ -227,6 +242,7 @@ signals:
     // One signal per published value, sent only when the value changed.
     void toolChanged(quarnkit::MarkupTool tool);
     void styleChanged();
+    void inspectedChanged();
     void sidebarChanged(bool shown);
     void libraryPanelChanged(LibraryPanel panel);
     void findPresentedChanged(bool presented);
@@ -283,6 +299,11 @@ private:
     size_t pageSignature() const;
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);
+    // Shows a colour as the current one, with its swatch, remembering nothing.
+    void showColor(const quarnkit::RGBA& color);
+    // Takes one changed field into the remembered style of `tool`; saved and
+    // loaded only when it changed.
+    void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
@@ -310,6 +331,7 @@ private:
     double zoom_ = 1.0;
     bool exportPresented_ = false;
     bool hasSelection_ = false;
+    std::optional<quarnkit::MarkStyle> inspected_;
     quarnkit::DisplayMode displayMode_;
     bool coverSeparately_ = false;
     std::optional<quarnkit::ZoomPreset> zoomFit_ = quarnkit::ZoomPreset::fitPage;

@@ -1,0 +1,277 @@
+// The page view's restyling of the selected mark, as the inspector and the
+// window's style setters ask for it: colour, width, fill, text size and face,
+// the arrow head and the stacking order. Each change is one undo step; quick
+// repeats of a colour, width or size change on one mark fold into the first.
+#include "Quarn/Markup/MarkGestures.h"
+
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Markup/MarkGeometry.h"
+
+#include <QUndoCommand>
+
+#include <cmath>
+
+namespace quarn {
+
+using platform::PdfAnnotation;
+using platform::PdfColor;
+using quarnkit::MarkKind;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+bool near(double a, double b, double tolerance = 0.002) { return std::fabs(a - b) < tolerance; }
+
+bool sameColor(const std::optional<PdfColor>& a, const std::optional<PdfColor>& b)
+{
+    if (!a || !b) return !a && !b;
+    return near(a->r, b->r) && near(a->g, b->g) && near(a->b, b->b);
+}
+
+// The colours a mark shows, compared as the inspector sees them.
+bool sameColors(const PdfAnnotation& a, const PdfAnnotation& b)
+{
+    return sameColor(a.color, b.color) && sameColor(a.fontColor, b.fontColor) &&
+           sameColor(a.interiorColor, b.interiorColor) && near(a.opacity, b.opacity) &&
+           near(a.interiorOpacity, b.interiorOpacity);
+}
+
+// The page's stacking order undone and redone as a whole.
+class MarkOrderCommand : public QUndoCommand {
+public:
+    MarkOrderCommand(std::weak_ptr<platform::PdfDocument> document, int page, std::vector<int> before,
+                     std::vector<int> after, int object, const QString& name, MarkChanged changed)
+        : QUndoCommand(name), document_(std::move(document)), page_(page), before_(std::move(before)),
+          after_(std::move(after)), object_(object), changed_(std::move(changed))
+    {
+    }
+    void undo() override { write(before_); }
+    void redo() override
+    {
+        if (!pushed_) {
+            pushed_ = true; // the edit is already made
+            return;
+        }
+        write(after_);
+    }
+
+private:
+    void write(const std::vector<int>& order)
+    {
+        const auto document = document_.lock();
+        if (!document || page_ >= document->pageCount()) return;
+        try {
+            quarnkit::MarkOrder::restore(*document, page_, order);
+        } catch (const std::exception&) {
+            return;
+        }
+        if (changed_) changed_(page_, object_, false);
+    }
+
+    std::weak_ptr<platform::PdfDocument> document_;
+    int page_;
+    std::vector<int> before_, after_;
+    int object_;
+    MarkChanged changed_;
+    bool pushed_ = false;
+};
+
+std::vector<int> stackOrder(const platform::PdfDocument& doc, int page)
+{
+    std::vector<int> order;
+    for (const PdfAnnotation& a : quarnkit::MarkOrder::stack(doc, page)) order.push_back(a.objectNumber);
+    return order;
+}
+
+} // namespace
+
+bool QuarnPDFView::restyleSelection(const std::function<bool(PdfAnnotation&, MarkKind)>& change,
+                                    const char* burstKey, const QString& name)
+{
+    const auto mark = selectedAnnotation_;
+    if (!mark || !document() || mark->page < 0 || mark->page >= pageCount()) return false;
+    MarkGestures& g = gestures();
+    const auto before = g.annotation(*mark);
+    if (!before) return false;
+    const auto kind = quarnkit::MarkCatalog::kind(*before);
+    if (!kind) return false;
+    PdfAnnotation after = *before;
+    if (!change(after, *kind) || after == *before) return false;
+
+    const long long target = (static_cast<long long>(mark->page) << 32) | unsigned(mark->object);
+    bool continues = false;
+    if (burstKey)
+        continues = quarnkit::EditBurst::continues(g.burst, burstKey, target);
+    else
+        g.burst.reset();
+    PdfAnnotations::update(*document(), mark->page, after);
+    if (continues) {
+        // A run of quick changes reports once, shortly after its last change.
+        documentDidChange(mark->page);
+        g.reportLater(mark->page);
+        if (onInspect) onInspect(quarnkit::MarkCatalog::style(after));
+        refreshSelection();
+    } else {
+        g.changed(mark->page, mark->object, false);
+    }
+    // A continuing change folds into the step its run began with.
+    if (QUndoStack* undo = undoManager())
+        undo->push(new MarkChangeCommand(document(), mark->page, *before, after, name, g.reporter(), continues));
+    return true;
+}
+
+void QuarnPDFView::applyColor(const quarnkit::RGBA& color)
+{
+    const PdfColor c{color.r, color.g, color.b};
+    restyleSelection(
+        [&](PdfAnnotation& a, MarkKind kind) {
+            switch (kind) {
+            case MarkKind::redaction:
+                return false;
+            case MarkKind::highlight:
+                a.color = c;
+                a.opacity = 0.45;
+                return true;
+            case MarkKind::text:
+                a.opacity = 1;
+                if (color.isNearWhite()) {
+                    // Near-white words would vanish on paper: white on a dark plate.
+                    a.fontColor = PdfColor{1, 1, 1};
+                    a.color = a.interiorColor = PdfColor{0.12, 0.12, 0.12};
+                    a.interiorOpacity = 0.92;
+                } else {
+                    a.fontColor = a.color = c;
+                    a.interiorColor.reset();
+                }
+                return true;
+            default:
+                a.color = c;
+                a.opacity = 1;
+                if (a.interiorColor) a.interiorColor = c; // a filled shape stays filled
+                return true;
+            }
+        },
+        "Color", QStringLiteral("Color"));
+}
+
+void QuarnPDFView::applyStroke(double width)
+{
+    restyleSelection(
+        [&](PdfAnnotation& a, MarkKind kind) {
+            if (!quarnkit::usesStroke(kind)) return false;
+            const double old = a.borderWidth.value_or(width);
+            if (std::fabs(old - width) <= 0.05) return false;
+            a.borderWidth = width;
+            if (const auto ends = quarnkit::MarkEditing::lineEnds(a)) {
+                quarnkit::MarkFrame::of(a).withEnds(ends->first, ends->second, width, kind == MarkKind::arrow).apply(a);
+            } else if (a.subtype == "Ink") {
+                // A thicker stroke must not be clipped by the mark's bounds.
+                const quarnkit::MarkFrame frame = quarnkit::MarkFrame::of(a);
+                if (const auto strokes = frame.strokeBounds()) {
+                    const double margin = std::min(strokes->minX() - a.rect.minX(), strokes->minY() - a.rect.minY());
+                    const double need = width * 0.5 + 2;
+                    if (margin < need) frame.padded(need - margin).apply(a);
+                }
+            }
+            return true;
+        },
+        "stroke", QStringLiteral("Stroke"));
+}
+
+void QuarnPDFView::applyFill(bool filled)
+{
+    restyleSelection(
+        [&](PdfAnnotation& a, MarkKind kind) {
+            if (kind != MarkKind::rectangle && kind != MarkKind::ellipse) return false;
+            if (filled) {
+                a.interiorColor = a.color;
+                a.interiorOpacity = 0.22;
+            } else {
+                a.interiorColor.reset();
+            }
+            return true;
+        },
+        nullptr, QStringLiteral("Fill"));
+}
+
+namespace {
+
+// A text box in a new face or size, refitted around its words.
+bool refitText(PdfAnnotation& a, quarnkit::TextFont font, double size, const platform::PdfRect& page)
+{
+    const std::string face(quarnkit::pdfFontName(font));
+    if (a.fontName == face && std::fabs(a.fontSize - size) <= 0.05) return false;
+    a.fontName = face;
+    a.fontSize = size;
+    a.rect = quarnkit::AnnotationFactory::textBoxBounds(a.contents, font, size, a.rect, page);
+    return true;
+}
+
+} // namespace
+
+void QuarnPDFView::applyTextSize(double size)
+{
+    const auto mark = selectedAnnotation_;
+    if (!mark || mark->page < 0 || mark->page >= int(geometries_.size())) return;
+    const platform::PdfRect page = geometries_[mark->page].cropBox;
+    restyleSelection(
+        [&](PdfAnnotation& a, MarkKind kind) {
+            if (kind != MarkKind::text) return false;
+            const quarnkit::TextFont font =
+                a.fontName.empty() ? quarnkit::TextFont::sans : quarnkit::textFontOf(a.fontName);
+            return refitText(a, font, size, page);
+        },
+        "textSize", QStringLiteral("Text Size"));
+}
+
+void QuarnPDFView::applyFont(quarnkit::TextFont font)
+{
+    const auto mark = selectedAnnotation_;
+    if (!mark || mark->page < 0 || mark->page >= int(geometries_.size())) return;
+    const platform::PdfRect page = geometries_[mark->page].cropBox;
+    restyleSelection(
+        [&](PdfAnnotation& a, MarkKind kind) {
+            if (kind != MarkKind::text) return false;
+            return refitText(a, font, a.fontSize > 0 ? a.fontSize : style_.textSize, page);
+        },
+        nullptr, QStringLiteral("Font"));
+}
+
+void QuarnPDFView::setArrowhead(bool on)
+{
+    restyleSelection(
+        [&](PdfAnnotation& a, MarkKind kind) {
+            if (!quarnkit::usesHead(kind) || on == (kind == MarkKind::arrow)) return false;
+            quarnkit::MarkEditing::setHead(on, a);
+            return true;
+        },
+        nullptr, on ? QStringLiteral("Add Head") : QStringLiteral("Remove Head"));
+}
+
+void QuarnPDFView::reorderSelection(bool toFront)
+{
+    const auto mark = selectedAnnotation_;
+    if (!mark || !document() || mark->page < 0 || mark->page >= pageCount()) return;
+    platform::PdfDocument& doc = *document();
+    const std::vector<int> before = stackOrder(doc, mark->page);
+    const bool moved = toFront ? quarnkit::MarkOrder::bringToFront(doc, mark->page, mark->object)
+                               : quarnkit::MarkOrder::sendToBack(doc, mark->page, mark->object);
+    if (!moved) return;
+    MarkGestures& g = gestures();
+    g.burst.reset();
+    g.changed(mark->page, mark->object, false);
+    if (QUndoStack* undo = undoManager())
+        undo->push(new MarkOrderCommand(document(), mark->page, before, stackOrder(doc, mark->page), mark->object,
+                                        toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back"),
+                                        g.reporter()));
+}
+
+void QuarnPDFView::removeSelection(const QString& actionName)
+{
+    const auto mark = selectedAnnotation_;
+    if (!mark || mark->page < 0 || mark->page >= pageCount()) return;
+    gestures().remove(*mark, actionName);
+}
+
+} // namespace quarn
