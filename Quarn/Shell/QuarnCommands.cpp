@@ -1,5 +1,7 @@
 #include "Quarn/Shell/QuarnCommands.h"
 
+#include "Quarn/Markup/MarkupMenu.h"
+
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Shell/SettingsWindow.h"
@@ -61,6 +63,8 @@ QuarnCommands::QuarnCommands(QMenuBar* bar, ViewerModel* viewer, QObject* parent
     buildGo(bar);
     buildTools(bar);
     buildWindowAndHelp(bar);
+    // The mark items stand in the Edit menu after its pasteboard group.
+    new MarkupCommands(menu(tr("Edit")), viewer, this);
     watch(viewer);
     refresh();
 }
@@ -228,6 +232,21 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
         if (undoStack_) undoStack_->redo();
     });
     byCommand_[ShortcutCommand::redo] = redo_;
+    edit->addSeparator();
+
+    // The pasteboard group: the selected mark when there is one, else the
+    // selected text. Enabled with any page view, so the keys always reach it.
+    const Rule withView = [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->pdfView()); };
+    add(edit, tr("Cut"), ShortcutCommand::cut, [](ViewerModel& v) {
+        if (QuarnPDFView* view = v.pdfView()) view->cutSelectedMark();
+    }, withView);
+    add(edit, tr("Copy"), ShortcutCommand::copy, [](ViewerModel& v) {
+        QuarnPDFView* view = v.pdfView();
+        if (view && !view->copySelectedMark()) view->copy();
+    }, withView);
+    add(edit, tr("Paste"), ShortcutCommand::paste, [](ViewerModel& v) {
+        if (QuarnPDFView* view = v.pdfView()) view->pasteMarks();
+    }, withView);
     edit->addSeparator();
 
     findMenu_ = edit->addMenu(tr("Find"));

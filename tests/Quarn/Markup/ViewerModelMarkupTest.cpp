@@ -1,24 +1,13 @@
 // The window model's markup state: style setters that restyle the selected
 // mark as one undo step and remember the value per tool, the inspector's
 // descriptor, and the tool and swatch keys of the page view.
-#include "Platform/PdfAnnotations.h"
-#include "Platform/UserDefaults.h"
+#include "Quarn/Markup/ViewerModelMarkupHarness.h"
+
 #include "Quarn/Markup/InspectorPanel.h"
-#include "Quarn/Viewer/Canvas.h"
-#include "Quarn/Viewer/ViewerModel.h"
-#include "QuarnKit/Document/QuarnDocument.h"
-#include "QuarnKit/Markup/AnnotationFactory.h"
-#include "QuarnKit/Markup/MarkCatalog.h"
-#include "support/TestSupport.h"
-
-#include <QUndoStack> // before the view header
-
-#include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,73 +21,8 @@ using quarnkit::ToolMemory;
 namespace PdfAnnotations = platform::PdfAnnotations;
 namespace AnnotationFactory = quarnkit::AnnotationFactory;
 
-namespace {
-
-// A model bound to a shown page view of a one-page file, with private settings.
-struct MarkupHarness {
-    QTemporaryDir dir;
-    platform::UserDefaults defaults{dir.filePath("defaults.json")};
-    quarnkit::ReadingPositionStore positions{defaults};
-    std::unique_ptr<quarnkit::QuarnDocument> document;
-    QUndoStack stack;
-    std::unique_ptr<ViewerModel> model;
-    std::unique_ptr<PdfCanvas> canvas;
-
-    MarkupHarness()
-    {
-        const QString path = dir.filePath("doc.pdf");
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(testsupport::makeTextPdf(1));
-        file.close();
-        document = quarnkit::QuarnDocument::open(path);
-        model = std::make_unique<ViewerModel>(&defaults, &positions);
-        model->setFilePath(path);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get(), &stack);
-        canvas->resize(900, 900);
-        canvas->show();
-        model->start();
-        QTest::qWaitForWindowExposed(canvas.get());
-    }
-    ~MarkupHarness()
-    {
-        model->stop();
-        canvas.reset();
-        model.reset();
-    }
-    QuarnPDFView& view() { return *canvas->view(); }
-    platform::PdfDocument& pdf() { return *view().document(); }
-
-    // Puts a mark on the page and selects it, as a click with Select would.
-    MarkRef place(const PdfAnnotation& annotation)
-    {
-        const int object = PdfAnnotations::add(pdf(), 0, annotation);
-        const MarkRef mark{0, object};
-        model->chooseTool(MarkupTool::select);
-        view().select(mark);
-        return mark;
-    }
-    PdfAnnotation read(const MarkRef& mark) { return *PdfAnnotations::find(pdf(), 0, mark.object); }
-    // The page's marks as saved and opened again.
-    std::vector<quarnkit::MarkEntry> saved()
-    {
-        const auto reopened = platform::PdfDocument::openBytes(pdf().save());
-        return quarnkit::MarkCatalog::entries(*reopened, 0);
-    }
-    ToolMemory storedMemory()
-    {
-        defaults.synchronize();
-        platform::UserDefaults reread(dir.filePath("defaults.json"));
-        return ToolMemory::load(reread);
-    }
-};
-
-PdfAnnotation rectangle(bool filled = false)
-{
-    return *AnnotationFactory::rectangle({100, 100}, {200, 180}, RGBA::ink, 2, filled);
-}
-
-} // namespace
+using markuptest::MarkupHarness;
+using markuptest::rectangle;
 
 TEST(ViewerModelMarkup, ColorOfASelectedMarkIsOneUndoStepAndRememberedForItsTool)
 {

@@ -1,0 +1,64 @@
+#include "Quarn/Markup/MarkupMenu.h"
+
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace quarn {
+
+namespace Keys = quarnkit::KeyboardShortcuts;
+using quarnkit::ShortcutCommand;
+
+MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent)
+    : QObject(parent), viewer_(viewer)
+{
+    const auto item = [this](const QString& title, std::optional<ShortcutCommand> command,
+                             std::function<void(QuarnPDFView&)> run) {
+        auto* action = new QAction(title, this);
+        if (command) action->setShortcuts(Keys::keys(*command));
+        connect(action, &QAction::triggered, this, [this, run = std::move(run)] {
+            // Nothing once the window's model or its page view is gone.
+            if (const QPointer<ViewerModel> viewer = viewer_)
+                if (QuarnPDFView* view = viewer->pdfView()) run(*view);
+            refresh();
+        });
+        return action;
+    };
+    // Duplication of a mark is not built yet: its item stays disabled.
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, {});
+    delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { v.removeSelection(QStringLiteral("Delete")); });
+    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { v.reorderSelection(true); });
+    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { v.reorderSelection(false); });
+
+    if (edit) {
+        // After the pasteboard group: right before the group that holds Find.
+        QAction* before = nullptr;
+        QAction* previous = nullptr;
+        for (QAction* a : edit->actions()) {
+            if (a->menu() && a->menu()->title() == tr("Find")) {
+                before = previous && previous->isSeparator() ? previous : a;
+                break;
+            }
+            previous = a;
+        }
+        edit->insertSeparator(before);
+        edit->insertActions(before, {duplicate_, delete_, front_, back_});
+        if (!before) edit->addSeparator();
+    }
+    if (viewer) connect(viewer, &ViewerModel::hasSelectionChanged, this, &MarkupCommands::refresh);
+    refresh();
+}
+
+void MarkupCommands::refresh()
+{
+    const bool selected = viewer_ && viewer_->hasSelection();
+    duplicate_->setEnabled(false);
+    for (QAction* a : {delete_, front_, back_}) a->setEnabled(selected);
+}
+
+} // namespace quarn
