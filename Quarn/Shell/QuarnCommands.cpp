@@ -234,6 +234,21 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
     byCommand_[ShortcutCommand::redo] = redo_;
     edit->addSeparator();
 
+    // The pasteboard group: the selected mark when there is one, else the
+    // selected text. Enabled with any page view, so the keys always reach it.
+    const Rule withView = [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->pdfView()); };
+    add(edit, tr("Cut"), ShortcutCommand::cut, [](ViewerModel& v) {
+        if (QuarnPDFView* view = v.pdfView()) view->cutSelectedMark();
+    }, withView);
+    add(edit, tr("Copy"), ShortcutCommand::copy, [](ViewerModel& v) {
+        QuarnPDFView* view = v.pdfView();
+        if (view && !view->copySelectedMark()) view->copy();
+    }, withView);
+    add(edit, tr("Paste"), ShortcutCommand::paste, [](ViewerModel& v) {
+        if (QuarnPDFView* view = v.pdfView()) view->pasteMarks();
+    }, withView);
+    edit->addSeparator();
+
     findMenu_ = edit->addMenu(tr("Find"));
     menus_[tr("Find")] = findMenu_;
     const Rule whileShown = [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->findPresented()); };

@@ -113,7 +113,26 @@ std::optional<MarkRef> QuarnPDFView::mark(platform::PdfPoint at, int page) const
 QMenu* QuarnPDFView::contextMenu()
 {
     auto* menu = new QMenu(this);
-    if (!currentSelection().text.empty()) menu->addAction(tr("Copy"), this, [this] { copy(); });
+    const auto selected = selectedAnnotation_ ? gestures().annotation(*selectedAnnotation_) : std::nullopt;
+    if (selected) {
+        const auto kind = quarnkit::MarkCatalog::kind(*selected);
+        if (kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note) {
+            menu->addAction(kind == quarnkit::MarkKind::text ? tr("Edit Text") : tr("Edit Note"), this,
+                            [this] { editSelectedText(); });
+            menu->addSeparator();
+        }
+        menu->addAction(tr("Cut"), QKeySequence::Cut, this, [this] { cutSelectedMark(); })->setEnabled(!hasEditor());
+        menu->addAction(tr("Copy"), QKeySequence::Copy, this, [this] { copySelectedMark(); });
+        menu->addAction(tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { duplicateSelection(); });
+        menu->addAction(tr("Delete Mark"), this, [this] { removeSelection(QStringLiteral("Delete")); })
+            ->setEnabled(!hasEditor());
+        menu->addSeparator();
+        menu->addAction(tr("Bring to Front"), this, [this] { reorderSelection(true); });
+        menu->addAction(tr("Send to Back"), this, [this] { reorderSelection(false); });
+    } else {
+        if (!currentSelection().text.empty()) menu->addAction(tr("Copy"), QKeySequence::Copy, this, [this] { copy(); });
+        if (canPasteMarks()) menu->addAction(tr("Paste"), QKeySequence::Paste, this, [this] { pasteMarks(); });
+    }
     if (pageCount() > 0) {
         if (!menu->isEmpty()) menu->addSeparator();
         menu->addAction(tr("Copy Page"), this, [this] { copyPage(); });

@@ -268,6 +268,20 @@ public:
     // The current page (else the first) as an image on the clipboard.
     void copyPage();
 
+    // ------------------------------------------------------------ marks on the clipboard (MarkClipboardCommands.cpp)
+
+    // Copy and Cut of the selected mark; false (nothing done) without one.
+    bool copySelectedMark();
+    bool cutSelectedMark();
+    // Puts the clipboard's marks on the page in the middle of the view as
+    // one undo step ("Paste") and selects the last of them.
+    void pasteMarks();
+    bool canPasteMarks() const;
+    // A copy of the selected mark beside it ("Duplicate"), then selected.
+    void duplicateSelection();
+    // Opens the in-place editor on the selected text box or note.
+    void editSelectedText();
+
     // ------------------------------------------------------------ restyling the selected mark (InspectorEdits.cpp)
 
     // Each is one undo step ("Color", "Stroke", "Fill", "Text Size", "Font",
