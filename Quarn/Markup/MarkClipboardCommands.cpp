@@ -110,4 +110,20 @@ void QuarnPDFView::editSelectedText()
     else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selectedAnnotation_));
 }
 
+void QuarnPDFView::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
+{
+    if (!document() || marks.empty()) return;
+    QUndoStack* undo = undoManager();
+    if (undo) undo->beginMacro(actionName);
+    for (const MarkRef& mark : marks) {
+        if (mark.page < 0 || mark.page >= pageCount()) continue; // its page is gone
+        try {
+            gestures().remove(mark, actionName);
+        } catch (const std::exception&) {
+            continue; // a page that cannot be read keeps its marks
+        }
+    }
+    if (undo) undo->endMacro();
+}
+
 } // namespace quarn

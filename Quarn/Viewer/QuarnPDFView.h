@@ -281,6 +281,8 @@ public:
     void duplicateSelection();
     // Opens the in-place editor on the selected text box or note.
     void editSelectedText();
+    // Takes the marks off their pages as one undo step named `actionName`.
+    void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
 
     // ------------------------------------------------------------ restyling the selected mark (InspectorEdits.cpp)
 

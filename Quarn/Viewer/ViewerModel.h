@@ -34,6 +34,7 @@ namespace platform { class UserDefaults; }
 namespace quarn {
 
 class QuarnPDFView;
+struct MarkRef;
 class FormWatcher;
 struct MarkupPanel;
 
@@ -137,6 +138,11 @@ public:
 
     QuarnPDFView* pdfView() const;
     void setPdfView(QuarnPDFView* view);
+    // Chooses Select, shows the mark with some room around it and selects it;
+    // nothing for a mark that is gone. (MarksList.cpp)
+    void reveal(const MarkRef& mark);
+    // Removes the marks as one undo step, "Delete Mark" or "Delete N Marks".
+    void deleteMarks(const std::vector<MarkRef>& marks);
     quarnkit::QuarnDocument* document() const { return document_.data(); }
     void setDocument(quarnkit::QuarnDocument* document) { document_ = document; }
     const QString& filePath() const { return filePath_; }

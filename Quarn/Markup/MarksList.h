@@ -1,0 +1,74 @@
+#pragma once
+// The marks of the document in a side panel, grouped by page in reading
+// order, under a one-line count. Clicking a row shows and selects its mark;
+// Delete or the row's context menu removes the chosen marks as one undo
+// step. After an edit of one page only that page's group is rebuilt.
+#include "QuarnKit/Markup/MarkCatalog.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace quarnkit {
+class QuarnDocument;
+}
+
+namespace quarn {
+
+class ViewerModel;
+struct MarkRef;
+
+class MarksList : public QWidget {
+    Q_OBJECT
+
+public:
+    MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent = nullptr);
+
+    // The document behind the window was replaced.
+    void setDocument(quarnkit::QuarnDocument* document);
+
+    const std::vector<quarnkit::MarkGroup>& groups() const { return groups_; }
+    bool loaded() const { return loaded_; }
+    QTreeWidget* tree() const { return tree_; }
+    QString summary() const;
+    // Whole list; then, per edit, only the edited page when it can.
+    void reload();
+    void refresh();
+    // Removes the marks of the chosen rows ("Delete Mark" / "Delete N Marks").
+    void deleteChosen();
+
+    // "1 mark on 1 page", "7 marks on 3 pages".
+    static QString summaryText(const std::vector<quarnkit::MarkGroup>& groups);
+    // A row's spoken label: kind, the words when they say more, page.
+    static QString accessibilityText(const quarnkit::MarkEntry& entry);
+    // The mark a row stands for; none for a page header.
+    static std::optional<MarkRef> markOf(const QTreeWidgetItem* item);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void rebuildRows();
+    void documentEdited();
+    void showMenu(const QPoint& at);
+    std::vector<MarkRef> chosen() const;
+
+    QPointer<ViewerModel> model_;
+    QPointer<quarnkit::QuarnDocument> document_;
+    std::vector<quarnkit::MarkGroup> groups_;
+    bool loaded_ = false;
+    int builtPageCount_ = -1;
+    QLabel* summary_ = nullptr;
+    QLabel* empty_ = nullptr;
+    QTreeWidget* tree_ = nullptr;
+    QMetaObject::Connection watch_;
+};
+
+} // namespace quarn

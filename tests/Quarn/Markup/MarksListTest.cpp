@@ -1,0 +1,194 @@
+// The marks list: groups by page, the count line, per-page rebuilds after an
+// edit, revealing a mark from its row and deleting rows as one undo step.
+#include "Quarn/Markup/MarksList.h"
+#include "Platform/PdfAnnotations.h"
+#include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUndoStack>
+
+using namespace quarn;
+using platform::PdfRect;
+using quarnkit::MarkEntry;
+using quarnkit::MarkGroup;
+using quarnkit::MarkKind;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+struct ListFixture {
+    QTemporaryDir folder;
+    platform::UserDefaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    quarnkit::ReadingPositionStore positions{defaults};
+    quarnkit::QuarnDocument document;
+    QUndoStack stack;
+    ViewerModel model{&defaults, &positions};
+    QuarnPDFView view;
+    MarksList list{&model, &document};
+
+    explicit ListFixture(int pages = 10)
+        : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
+    {
+        view.resize(700, 800);
+        view.load(document.pdf());
+        view.setUndoManagerOverride(&stack);
+        view.onEdit = [this](std::optional<int> page) { document.noteEdit(page); };
+        model.setPdfView(&view);
+        model.setDocument(&document);
+        view.show();
+        list.resize(260, 600);
+        QApplication::processEvents();
+    }
+
+    // A rectangle put on a page and reported as an edit of that page.
+    MarkRef box(int page, double y = 500)
+    {
+        const auto mark = quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 40}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+        const int object = PdfAnnotations::add(*document.pdf(), page, *mark);
+        view.documentDidChange(page);
+        document.noteEdit(page);
+        return MarkRef{page, object};
+    }
+    std::vector<int> pages() const
+    {
+        std::vector<int> result;
+        for (const auto& g : list.groups()) result.push_back(g.pageIndex);
+        return result;
+    }
+    QTreeWidgetItem* row(int group, int index) const { return list.tree()->topLevelItem(group)->child(index); }
+};
+
+MarkGroup groupOf(int page, int count)
+{
+    MarkGroup g{page, {}};
+    for (int i = 0; i < count; ++i) g.entries.push_back(MarkEntry{{}, page});
+    return g;
+}
+
+} // namespace
+
+TEST(MarksList, SummaryCountsMarksAndPages)
+{
+    EXPECT_EQ(MarksList::summaryText({groupOf(0, 1)}), QStringLiteral("1 mark on 1 page"));
+    EXPECT_EQ(MarksList::summaryText({groupOf(0, 3)}), QStringLiteral("3 marks on 1 page"));
+    EXPECT_EQ(MarksList::summaryText({groupOf(0, 2), groupOf(4, 3)}), QStringLiteral("5 marks on 2 pages"));
+}
+
+TEST(MarksList, RowsAreAnnouncedByKindWordsAndPage)
+{
+    MarkEntry plain{{}, 1, MarkKind::highlight, quarnkit::title(MarkKind::highlight)};
+    EXPECT_EQ(MarksList::accessibilityText(plain), QStringLiteral("Highlight, page 2"));
+    MarkEntry words{{}, 1, MarkKind::highlight, QStringLiteral("the words")};
+    EXPECT_EQ(MarksList::accessibilityText(words), QStringLiteral("Highlight, the words, page 2"));
+}
+
+TEST(MarksList, NothingShowsBeforeTheListIsOnScreenThenTheEmptyMessage)
+{
+    ListFixture f;
+    EXPECT_FALSE(f.list.loaded());
+    EXPECT_TRUE(f.list.findChild<QLabel*>()->isHidden() || !f.list.isVisible());
+    f.list.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(f.list.loaded());
+    EXPECT_TRUE(f.list.groups().empty());
+    bool message = false;
+    for (QLabel* label : f.list.findChildren<QLabel*>())
+        if (label->text() == QStringLiteral("No marks yet. Pick a tool and draw on the page.")) message = label->isVisible();
+    EXPECT_TRUE(message);
+}
+
+TEST(MarksList, AnEditRebuildsOnlyItsPage)
+{
+    ListFixture f;
+    f.box(1);
+    f.box(8);
+    f.list.show();
+    QApplication::processEvents();
+    ASSERT_EQ(f.pages(), (std::vector<int>{1, 8}));
+    EXPECT_EQ(f.list.summary(), QStringLiteral("2 marks on 2 pages"));
+    EXPECT_EQ(f.list.tree()->topLevelItem(0)->text(0), QStringLiteral("Page 2"));
+
+    // A mark put on page 8 behind the list's back stays unlisted until page 8 is edited.
+    PdfAnnotations::add(*f.document.pdf(), 8,
+                        *quarnkit::AnnotationFactory::ellipse({50, 50}, {90, 90}, quarnkit::RGBA{0, 0, 1, 1}, 2, false));
+    f.box(4);
+    ASSERT_EQ(f.pages(), (std::vector<int>{1, 4, 8}));
+    EXPECT_EQ(f.list.groups()[2].entries.size(), 1u);
+    EXPECT_EQ(f.list.summary(), QStringLiteral("3 marks on 3 pages"));
+
+    // An edit of the whole document rebuilds everything.
+    f.document.noteEdit(std::nullopt);
+    EXPECT_EQ(f.list.groups()[2].entries.size(), 2u);
+}
+
+TEST(MarksList, ClickingARowRevealsAndSelectsItsMark)
+{
+    ListFixture f;
+    f.box(0);
+    const MarkRef far = f.box(6, 300);
+    f.list.show();
+    QApplication::processEvents();
+    f.model.chooseTool(quarnkit::MarkupTool::pen);
+    QTreeWidgetItem* row = f.row(1, 0);
+    ASSERT_TRUE(MarksList::markOf(row));
+    const QRect rect = f.list.tree()->visualItemRect(row);
+    QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, rect.center());
+    ASSERT_TRUE(f.view.selectedAnnotation());
+    EXPECT_EQ(*f.view.selectedAnnotation(), far);
+    EXPECT_EQ(f.model.tool(), quarnkit::MarkupTool::select);
+    EXPECT_TRUE(std::ranges::count(f.view.visiblePages(), 6) == 1);
+}
+
+TEST(MarksList, DeletingRowsRemovesTheirMarksAsOneStep)
+{
+    ListFixture f;
+    f.box(0, 600);
+    f.box(0, 300);
+    f.box(3);
+    f.list.show();
+    QApplication::processEvents();
+    f.row(0, 0)->setSelected(true);
+    f.row(1, 0)->setSelected(true);
+    f.list.tree()->setFocus();
+    QTest::keyClick(f.list.tree(), Qt::Key_Delete);
+    EXPECT_EQ(f.stack.count(), 1);
+    EXPECT_EQ(f.stack.undoText(), QStringLiteral("Delete 2 Marks"));
+    // The list heard of the edits through the document.
+    ASSERT_EQ(f.pages(), (std::vector<int>{0}));
+    EXPECT_EQ(f.list.groups()[0].entries.size(), 1u);
+    const auto reopened = platform::PdfDocument::openBytes(f.document.pdf()->save());
+    EXPECT_EQ(quarnkit::MarkCatalog::entries(*reopened).size(), 1u);
+
+    f.stack.undo();
+    EXPECT_EQ(f.pages(), (std::vector<int>{0, 3}));
+    EXPECT_EQ(f.list.summary(), QStringLiteral("3 marks on 2 pages"));
+
+    f.list.tree()->clearSelection();
+    f.row(1, 0)->setSelected(true);
+    f.list.deleteChosen();
+    EXPECT_EQ(f.stack.undoText(), QStringLiteral("Delete Mark"));
+    EXPECT_EQ(f.pages(), (std::vector<int>{0}));
+}
+
+TEST(MarksList, DeletingTheLastMarkShowsTheEmptyMessage)
+{
+    ListFixture f;
+    f.box(2);
+    f.list.show();
+    QApplication::processEvents();
+    f.row(0, 0)->setSelected(true);
+    f.list.deleteChosen();
+    EXPECT_TRUE(f.list.groups().empty());
+    EXPECT_FALSE(f.list.tree()->isVisible());
+}
