@@ -29,8 +29,7 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         });
         return action;
     };
-    // Duplication of a mark is not built yet: its item stays disabled.
-    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, {});
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { v.duplicateSelection(); });
     delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { v.removeSelection(QStringLiteral("Delete")); });
     front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { v.reorderSelection(true); });
     back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { v.reorderSelection(false); });
@@ -57,8 +56,7 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
 void MarkupCommands::refresh()
 {
     const bool selected = viewer_ && viewer_->hasSelection();
-    duplicate_->setEnabled(false);
-    for (QAction* a : {delete_, front_, back_}) a->setEnabled(selected);
+    for (QAction* a : {duplicate_, delete_, front_, back_}) a->setEnabled(selected);
 }
 
 } // namespace quarn

@@ -63,6 +63,7 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
 
     const MarkRef first = h.place(rectangle());
     const MarkRef second = h.place(*quarnkit::AnnotationFactory::rectangle({300, 300}, {400, 380}, quarnkit::RGBA::moss, 2, false));
+    EXPECT_TRUE(marks->duplicate()->isEnabled());
     EXPECT_TRUE(marks->deleteMark()->isEnabled());
     EXPECT_TRUE(marks->bringToFront()->isEnabled());
     EXPECT_TRUE(marks->sendToBack()->isEnabled());
@@ -83,6 +84,13 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
     EXPECT_FALSE(marks->deleteMark()->isEnabled());
     h.stack.undo();
     EXPECT_EQ(h.saved().size(), 2u);
+
+    // Duplicate puts a copy beside the mark and selects it.
+    h.view().select(second);
+    marks->duplicate()->trigger();
+    EXPECT_EQ(h.stack.undoText(), "Duplicate");
+    EXPECT_EQ(h.saved().size(), 3u);
+    EXPECT_NE(h.view().selectedAnnotation(), second);
 
     // Choosing a drawing tool clears the selection and disables the items.
     h.view().select(first);
