@@ -6,6 +6,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
+#include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Markup/MarksList.h"
@@ -295,7 +296,12 @@ QWidget* ViewerScreen::makeDocumentView()
     canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
     formsBanner_ = new FormBanner(model_, document_, view);
     column->addWidget(formsBanner_);
-    column->addWidget(canvas_, 1);
+    // The pages, and beside them the inspector while it has something to show.
+    auto* body = new QHBoxLayout;
+    body->setSpacing(0);
+    body->addWidget(canvas_, 1);
+    body->addWidget(new InspectorPane(model_, view));
+    column->addLayout(body, 1);
     return view;
 }
 

@@ -1,0 +1,194 @@
+// The inspector: which sections show for each tool and selected mark, and
+// what its swatches, sliders, toggles and buttons do to the model, the
+// selected mark and the saved file.
+#include "Quarn/Markup/ViewerModelMarkupHarness.h"
+
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/ChromeSegmented.h"
+#include "Quarn/Design/SmallMarks.h"
+#include "Quarn/Markup/Inspector.h"
+#include "Quarn/Shell/ColorPanelBridge.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QLabel>
+#include <QSlider>
+
+using namespace quarn;
+using markuptest::MarkupHarness;
+using markuptest::rectangle;
+using quarnkit::MarkKind;
+using quarnkit::MarkupTool;
+using quarnkit::RGBA;
+namespace AnnotationFactory = quarnkit::AnnotationFactory;
+
+namespace {
+
+struct PaneHarness : MarkupHarness {
+    InspectorPane pane{model.get()};
+    PaneHarness() { pane.resize(InspectorPane::paneWidth + 1, 700); }
+    void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center()); }
+    // The sections shown besides the header and the hint, by name.
+    QStringList sections()
+    {
+        QStringList shown;
+        if (!pane.swatchSection()->isHidden()) shown << "swatches";
+        if (!pane.strokeRow()->isHidden()) shown << "stroke";
+        if (!pane.fill()->isHidden()) shown << "fill";
+        if (!pane.textSection()->isHidden()) shown << "text";
+        if (!pane.head()->isHidden()) shown << "head";
+        if (!pane.redactionNote()->isHidden()) shown << "redaction";
+        if (!pane.actions()->isHidden()) shown << "actions";
+        return shown;
+    }
+};
+
+} // namespace
+
+TEST(Inspector, ShownForADrawingToolOrASelectionOnly)
+{
+    PaneHarness h;
+    EXPECT_FALSE(h.pane.wanted());
+    EXPECT_TRUE(h.pane.isHidden());
+    h.model->chooseTool(MarkupTool::pen);
+    EXPECT_TRUE(h.pane.wanted());
+    EXPECT_FALSE(h.pane.isHidden());
+    h.model->chooseTool(MarkupTool::select);
+    EXPECT_TRUE(h.pane.isHidden());
+    h.place(rectangle());
+    EXPECT_FALSE(h.pane.isHidden());
+}
+
+TEST(Inspector, SectionsFollowTheToolAndTheSelectedKind)
+{
+    PaneHarness h;
+    const auto forTool = [&](MarkupTool t) {
+        h.model->chooseTool(t);
+        return h.sections();
+    };
+    EXPECT_EQ(forTool(MarkupTool::eraser), QStringList{});
+    EXPECT_EQ(forTool(MarkupTool::pen), (QStringList{"swatches", "stroke"}));
+    EXPECT_EQ(forTool(MarkupTool::highlight), QStringList{"swatches"});
+    EXPECT_EQ(forTool(MarkupTool::rectangle), (QStringList{"swatches", "stroke", "fill"}));
+    EXPECT_EQ(forTool(MarkupTool::arrow), (QStringList{"swatches", "stroke"}));
+    EXPECT_EQ(forTool(MarkupTool::text), (QStringList{"swatches", "text"}));
+    EXPECT_EQ(forTool(MarkupTool::redact), QStringList{"redaction"});
+    EXPECT_EQ(h.pane.title()->text(), "Redact");
+    ASSERT_TRUE(h.pane.keyCap());
+    EXPECT_EQ(h.pane.keyCap()->text(), "X");
+    EXPECT_EQ(h.pane.keyCap()->toolTip(), "Press X to pick this tool");
+    EXPECT_TRUE(h.pane.selectedLabel()->isHidden());
+    EXPECT_EQ(h.pane.hint()->text(), quarnkit::hint(MarkupTool::redact));
+
+    h.place(*AnnotationFactory::arrow({100, 300}, {200, 350}, RGBA::moss, 3));
+    EXPECT_EQ(h.sections(), (QStringList{"swatches", "stroke", "head", "actions"}));
+    EXPECT_TRUE(h.pane.head()->isChecked());
+    EXPECT_FALSE(h.pane.keyCap());
+    EXPECT_FALSE(h.pane.selectedLabel()->isHidden());
+    EXPECT_EQ(h.pane.title()->text(), "Arrow");
+    h.place(*AnnotationFactory::line({100, 400}, {200, 450}, RGBA::moss, 3, false));
+    EXPECT_FALSE(h.pane.head()->isChecked());
+}
+
+TEST(Inspector, SwatchesMarkTheMatchingColourAndRecolourTheSelection)
+{
+    PaneHarness h;
+    h.model->chooseTool(MarkupTool::pen);
+    ASSERT_EQ(h.pane.swatches().size(), 8u);
+    EXPECT_EQ(h.pane.swatches()[2]->toolTip(), "Crimson (3)");
+    h.click(h.pane.swatches()[2]);
+    EXPECT_EQ(h.model->color(), RGBA::crimson);
+    EXPECT_TRUE(h.pane.swatches()[2]->isChosen());
+    EXPECT_FALSE(h.pane.customSwatch()->isChosen());
+
+    const MarkRef mark = h.place(rectangle());
+    EXPECT_TRUE(h.pane.swatches()[1]->isChosen()); // the mark's ink
+    h.click(h.pane.swatches()[3]);
+    EXPECT_EQ(h.stack.undoText(), "Color");
+    const auto saved = h.saved();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].color, RGBA::moss);
+
+    // A colour of no swatch shows in the custom cell, which the colour panel sets.
+    h.click(h.pane.customSwatch());
+    ColorPanelBridge::shared().colorChanged(QColor::fromRgbF(0.1f, 0.9f, 0.9f));
+    EXPECT_NEAR(h.read(mark).color->g, 0.9, 0.01);
+    EXPECT_TRUE(h.pane.customSwatch()->isChosen());
+    for (SwatchButton* s : h.pane.swatches()) EXPECT_FALSE(s->isChosen());
+    ASSERT_TRUE(ColorPanelBridge::shared().panel());
+    ColorPanelBridge::shared().panel()->hide(); // other tests find no stray window
+}
+
+TEST(Inspector, SlidersRoundAsTheModelKeepsThem)
+{
+    PaneHarness h;
+    EXPECT_EQ(InspectorPane::strokeText(2.5), "2.5 pt");
+    EXPECT_EQ(InspectorPane::strokeText(3), "3 pt");
+    EXPECT_EQ(InspectorPane::textSizeText(17.6), "18 pt");
+
+    const MarkRef mark = h.place(rectangle());
+    h.pane.strokeSlider()->setValue(330); // 3.3 points
+    EXPECT_DOUBLE_EQ(*h.read(mark).borderWidth, 3.5);
+    EXPECT_EQ(h.pane.strokeText()->text(), "3.5 pt");
+    EXPECT_EQ(h.stack.undoText(), "Stroke");
+    h.pane.fill()->click();
+    EXPECT_TRUE(h.read(mark).interiorColor.has_value());
+    EXPECT_EQ(h.stack.undoText(), "Fill");
+
+    h.model->chooseTool(MarkupTool::text);
+    h.pane.textSizeSlider()->setValue(2140); // 21.4 points
+    EXPECT_DOUBLE_EQ(h.model->textSize(), 21);
+    EXPECT_EQ(h.pane.textSizeText()->text(), "21 pt");
+    emit h.pane.faces()->selected(2);
+    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
+    EXPECT_EQ(h.pane.faces()->selection(), 2);
+}
+
+TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
+{
+    PaneHarness h;
+    const MarkRef first = h.place(rectangle());
+    const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
+    h.pane.head()->click();
+    EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
+    EXPECT_EQ(h.stack.undoText(), "Add Head");
+    // The head never reaches the tool memory.
+    EXPECT_EQ(h.model->toolMemory(), h.storedMemory());
+
+    h.click(h.pane.backButton());
+    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    h.click(h.pane.frontButton());
+    EXPECT_EQ(h.stack.undoText(), "Bring to Front");
+    h.click(h.pane.duplicateButton());
+    EXPECT_EQ(h.stack.undoText(), "Duplicate");
+    EXPECT_EQ(h.saved().size(), 3u);
+
+    EXPECT_EQ(h.pane.deleteButton()->toolTip(), "Delete the mark (Delete)");
+    h.click(h.pane.deleteButton());
+    EXPECT_EQ(h.stack.undoText(), "Delete");
+    // The copy went; the two marks before it stay.
+    std::vector<int> kept;
+    for (const auto& entry : h.saved()) kept.push_back(entry.annotation.objectNumber);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<int>{std::min(first.object, line.object), std::max(first.object, line.object)}));
+    EXPECT_TRUE(h.pane.isHidden()); // nothing selected, Select chosen
+}
+
+TEST(Inspector, StandsBesideThePagesInTheDocumentWindow)
+{
+    MarkupHarness h;
+    QUndoStack stack;
+    ViewerScreen screen(h.document.get(), QString(), &stack, nullptr, &h.defaults, &h.positions);
+    screen.resize(1180, 800);
+    screen.show();
+    auto* pane = screen.findChild<InspectorPane*>();
+    ASSERT_TRUE(pane);
+    EXPECT_TRUE(pane->isHidden());
+    screen.model().chooseTool(MarkupTool::rectangle);
+    EXPECT_FALSE(pane->isHidden());
+    QApplication::processEvents();
+    EXPECT_EQ(pane->width(), InspectorPane::paneWidth + 1); // the hairline and the pane
+}
