@@ -333,3 +333,34 @@ TEST(InlineEditor, ChangingTheToolCommitsTheWords)
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].contents, "kept");
 }
+
+TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
+{
+    EditView v;
+    const MarkRef box = v.placeBox("again");
+    const PdfAnnotation before = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    v.use(MarkupTool::select);
+    const PdfPoint inside{before.rect.midX(), before.rect.midY()};
+    v.click(inside); // selects
+    ASSERT_EQ(v.view.selectedAnnotation(), box);
+    EXPECT_FALSE(v.view.hasEditor());
+    v.click(inside); // the same box again
+    ASSERT_TRUE(v.view.hasEditor());
+    EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("again"));
+    EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->rect, before.rect); // not moved
+    EXPECT_EQ(v.stack.count(), 0);
+}
+
+TEST(InlineEditor, TheEditorFollowsTheBoxWhenTheViewScrolls)
+{
+    EditView v;
+    const MarkRef box = v.placeBox("scrolled", {100, 300});
+    v.use(MarkupTool::select);
+    v.view.select(box);
+    v.view.editSelectedText();
+    ASSERT_TRUE(v.view.hasEditor());
+    const int top = v.editor()->y();
+    v.view.verticalScrollBar()->setValue(v.view.verticalScrollBar()->value() + 40);
+    QApplication::processEvents();
+    EXPECT_EQ(v.editor()->y(), top - 40);
+}
