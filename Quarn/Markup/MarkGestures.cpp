@@ -599,6 +599,10 @@ bool QuarnPDFView::MarkGestures::key(QKeyEvent* event)
     const bool commandLike = mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     switch (event->key()) {
     case Qt::Key_Escape:
+        if (view.hasEditor()) {
+            view.closeEditor(); // the typing is abandoned
+            return true;
+        }
         if (view.findIsPresented && view.findIsPresented()) {
             if (view.onDismissFind) view.onDismissFind();
             return true;

@@ -93,6 +93,11 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
         if (mark && model_) model_->reveal(*mark);
     });
     connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
+    // A row stays lit only while the page view has a mark selected.
+    if (model_)
+        connect(model_, &ViewerModel::hasSelectionChanged, this, [this](bool selected) {
+            if (!selected) tree_->clearSelection();
+        });
 
     setDocument(document);
     rebuildRows(); // nothing shows until the list has been on screen

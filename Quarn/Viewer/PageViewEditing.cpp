@@ -88,6 +88,7 @@ void QuarnPDFView::refreshSelection() { gestures().overlay->update(); }
 
 void QuarnPDFView::refreshHover(QPointF viewportPoint)
 {
+    if (hasEditor()) return; // marks under the pointer wait while words are typed
     guardedGesture([&] {
         gestures().refreshHover(viewportPoint);
         return true;

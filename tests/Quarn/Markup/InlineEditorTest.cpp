@@ -364,3 +364,14 @@ TEST(InlineEditor, TheEditorFollowsTheBoxWhenTheViewScrolls)
     QApplication::processEvents();
     EXPECT_EQ(v.editor()->y(), top - 40);
 }
+
+TEST(InlineEditor, EscapeAtThePageViewAbandonsTheTyping)
+{
+    EditView v;
+    v.use(MarkupTool::text);
+    v.click({200, 500});
+    v.type(QStringLiteral("dropped"));
+    QTest::keyClick(&v.view, Qt::Key_Escape); // the view's own keys, as when it has the focus
+    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_TRUE(v.marks().empty());
+}

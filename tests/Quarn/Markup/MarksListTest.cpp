@@ -43,9 +43,8 @@ struct ListFixture {
         view.resize(700, 800);
         view.load(document.pdf());
         view.setUndoManagerOverride(&stack);
-        view.onEdit = [this](std::optional<int> page) { document.noteEdit(page); };
-        model.setPdfView(&view);
         model.setDocument(&document);
+        model.bind(&view); // edits reach the document, selections the model
         view.show();
         list.resize(260, 600);
         QApplication::processEvents();
@@ -191,4 +190,18 @@ TEST(MarksList, DeletingTheLastMarkShowsTheEmptyMessage)
     f.list.deleteChosen();
     EXPECT_TRUE(f.list.groups().empty());
     EXPECT_FALSE(f.list.tree()->isVisible());
+}
+
+TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
+{
+    ListFixture f;
+    f.box(0);
+    f.list.show();
+    QApplication::processEvents();
+    QTreeWidgetItem* row = f.row(0, 0);
+    QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, f.list.tree()->visualItemRect(row).center());
+    ASSERT_TRUE(f.view.selectedAnnotation());
+    EXPECT_TRUE(f.row(0, 0)->isSelected());
+    f.view.select(std::nullopt);
+    EXPECT_FALSE(f.row(0, 0)->isSelected());
 }
