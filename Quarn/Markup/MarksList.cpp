@@ -1,5 +1,6 @@
 #include "Quarn/Markup/MarksList.h"
 
+#include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -27,22 +28,24 @@ namespace {
 constexpr int pageRole = Qt::UserRole;
 constexpr int objectRole = Qt::UserRole + 1;
 
-QIcon inkDot(const QColor& color)
-{
-    QPixmap dot(16, 16);
-    dot.fill(Qt::transparent);
-    QPainter painter(&dot);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(4, 4, 8, 8));
-    return QIcon(dot);
-}
-
 QColor withOpacity(QColor color, double opacity)
 {
     color.setAlphaF(float(opacity));
     return color;
+}
+
+// The kind's symbol and, 8 points further, a dot of the mark's colour.
+QIcon rowIcon(quarnkit::MarkKind kind, const QColor& color)
+{
+    QPixmap icon(32, 16);
+    icon.fill(Qt::transparent);
+    QPainter painter(&icon);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawSymbol(painter, quarnkit::symbol(kind), QRectF(2, 2.5, 11, 11), withOpacity(D::paper(), 0.6));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(20, 4, 8, 8));
+    return QIcon(icon);
 }
 
 } // namespace
@@ -76,6 +79,7 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->setFrameShape(QFrame::NoFrame);
     tree_->setMouseTracking(true);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    tree_->setIconSize(QSize(32, 16));
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
@@ -215,7 +219,7 @@ void MarksList::rebuildRows()
         for (const MarkEntry& entry : group.entries) {
             auto* row = new QTreeWidgetItem(header);
             row->setText(0, entry.snippet);
-            row->setIcon(0, inkDot(entry.color.toQColor()));
+            row->setIcon(0, rowIcon(entry.kind, entry.color.toQColor()));
             row->setFont(0, rowFont);
             row->setToolTip(0, entry.snippet);
             row->setData(0, Qt::AccessibleTextRole, accessibilityText(entry));
