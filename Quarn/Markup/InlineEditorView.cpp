@@ -166,6 +166,7 @@ void QuarnPDFView::closeEditor()
         inline_->onCommit = nullptr;
         inline_->onCancel = nullptr;
         inline_->onGrow = nullptr;
+        if (QWidget* pending = inline_->companion()) pending->hide(); // the note to be goes with it
     }
     editor->hide();
     editor->deleteLater();

@@ -217,6 +217,7 @@ TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
     ASSERT_TRUE(pending);
     v.typeKey(Qt::Key_Escape);
     EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(pending->isVisible());
     QApplication::processEvents();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(pending);
