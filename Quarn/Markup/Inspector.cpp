@@ -9,6 +9,7 @@
 #include "Quarn/Shell/ColorPanelBridge.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
@@ -333,7 +334,8 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
             if (QuarnPDFView* view = model_->pdfView()) run(*view);
         };
     };
-    duplicate_ = new ChromeToolButton(QStringLiteral("plus.square.on.square"), tr("Duplicate (Ctrl+D)"), actions_);
+    duplicate_ = new ChromeToolButton(QStringLiteral("plus.square.on.square"), tr("Duplicate (%1)").arg(quarnkit::KeyboardShortcuts::keyText(
+                                          quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::duplicateMark)[0])), actions_);
     connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.duplicateSelection(); }));
     front_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.top.filled"), tr("Bring to front"), actions_);
     connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.reorderSelection(true); }));

@@ -33,4 +33,7 @@ struct MarkupPanel {
     int chosenSwatch() const;
 };
 
+// The key that chooses a tool, as the shortcut table has it ("P" for the pen).
+QString toolKey(quarnkit::MarkupTool tool);
+
 } // namespace quarn

@@ -3,6 +3,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Markup/InspectorPanel.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -30,7 +31,7 @@ void fillRounded(QPainter& p, const QRectF& rect, double radius, const QColor& c
     p.fillPath(path, color);
 }
 
-QString helpText(MarkupTool tool) { return QStringLiteral("%1 (%2)").arg(quarnkit::title(tool), quarnkit::letter(tool)); }
+QString helpText(MarkupTool tool) { return QStringLiteral("%1 (%2)").arg(quarnkit::title(tool), toolKey(tool)); }
 
 // One member row of a group's menu.
 class ToolMenuRow : public QAbstractButton {
@@ -76,7 +77,7 @@ protected:
         key.setFamily(QStringLiteral("monospace"));
         p.setFont(key);
         p.setPen(withOpacity(D::paper(), 0.5));
-        p.drawText(inner, Qt::AlignVCenter | Qt::AlignRight, quarnkit::letter(tool_));
+        p.drawText(inner, Qt::AlignVCenter | Qt::AlignRight, toolKey(tool_));
     }
 
 private:

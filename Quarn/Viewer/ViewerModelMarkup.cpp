@@ -5,6 +5,7 @@
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/Markup/InspectorPanel.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -24,6 +25,14 @@ int MarkupPanel::chosenSwatch() const
     for (size_t i = 0; i < palette.size(); ++i)
         if (palette[i].matchesRGB(color)) return int(i);
     return -1;
+}
+
+QString toolKey(MarkupTool tool)
+{
+    namespace Keys = quarnkit::KeyboardShortcuts;
+    const auto command = quarnkit::ShortcutCommand(int(quarnkit::ShortcutCommand::toolSelect) + int(tool));
+    const QKeySequence key = Keys::menuKey(command);
+    return key.isEmpty() ? quarnkit::letter(tool) : Keys::keyText(key[0]);
 }
 
 namespace {
@@ -122,7 +131,7 @@ MarkupPanel ViewerModel::markupPanel() const
         const MarkupTool t = tool_;
         const ToolStyle s = toolMemory_.style(t);
         panel.title = quarnkit::title(t);
-        panel.shortcut = quarnkit::letter(t);
+        panel.shortcut = toolKey(t);
         panel.hint = quarnkit::hint(t);
         panel.palette = RGBA::palette(t);
         panel.color = s.color;

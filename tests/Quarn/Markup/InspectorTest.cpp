@@ -158,6 +158,8 @@ TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
     // The head never reaches the tool memory.
     EXPECT_EQ(h.model->toolMemory(), h.storedMemory());
 
+    EXPECT_EQ(h.pane.duplicateButton()->toolTip(), "Duplicate (Ctrl+D)");
+    EXPECT_EQ(h.pane.frontButton()->toolTip(), "Bring to front");
     h.click(h.pane.backButton());
     EXPECT_EQ(h.stack.undoText(), "Send to Back");
     h.click(h.pane.frontButton());
