@@ -2,6 +2,8 @@
 
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -115,8 +117,16 @@ void DocumentWindow::buildMenus()
     refresh();
 }
 
+void DocumentWindow::commitPendingTyping()
+{
+    // Words still in a text box's editor belong in the file and in the
+    // unsaved-changes question: they become their undo step first.
+    if (QuarnPDFView* view = screen_->canvas() ? screen_->canvas()->view() : nullptr) view->commitEditing();
+}
+
 bool DocumentWindow::save()
 {
+    commitPendingTyping();
     if (filePath_.isEmpty()) return saveAsWithPanel();
     try {
         document_->writeTo(filePath_);
@@ -134,6 +144,7 @@ bool DocumentWindow::save()
 
 bool DocumentWindow::saveAs(const QString& path)
 {
+    commitPendingTyping();
     try {
         document_->writeTo(path);
     } catch (const DocumentError& error) {
@@ -207,6 +218,7 @@ void DocumentWindow::revertWithQuestion()
 
 void DocumentWindow::closeEvent(QCloseEvent* event)
 {
+    if (!closing_) commitPendingTyping();
     if (isDocumentEdited() && !closing_) {
         const DocumentController::CloseAnswer answer =
             controller_.askToSaveChanges ? controller_.askToSaveChanges(*this) : DocumentController::CloseAnswer::discard;

@@ -51,6 +51,7 @@ private:
 
     DocumentController& controller_;
     void watchUnrecordedEdits();
+    void commitPendingTyping();
     std::unique_ptr<quarnkit::QuarnDocument> document_;
     bool unrecordedEdits_ = false; // edits no undo step records, since the last save
     QString filePath_;

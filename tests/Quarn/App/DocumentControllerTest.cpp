@@ -1,6 +1,10 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerScreen.h"
+#include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -12,6 +16,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QUndoStack>
 #include <QUrl>
 
@@ -320,4 +325,33 @@ TEST(DocumentWindow, AnEditNoUndoStepRecordsStillAsksBeforeClosing)
     EXPECT_TRUE(window->close());
     EXPECT_EQ(c.questions, 1);
     EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unrecorded"));
+}
+
+TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
+    DocumentWindow* window = c.controller.openDocument(path);
+    QuarnPDFView* view = window->screen()->canvas()->view();
+    const auto marksOnPageOne = [](const QString& file) {
+        auto doc = platform::PdfDocument::openFile(file.toStdString());
+        return platform::PdfAnnotations::list(*doc, 0).size();
+    };
+    const size_t before = marksOnPageOne(path);
+
+    QuarnPDFView::EditorTarget box;
+    box.kind = QuarnPDFView::EditorTarget::Kind::newText;
+    box.page = 0;
+    box.point = {100, 600};
+    view->beginEditing(box);
+    auto* editor = qobject_cast<QTextEdit*>(view->editor());
+    ASSERT_NE(editor, nullptr);
+    editor->setPlainText("Typed, not yet committed");
+
+    // Closing asks about the words in the editor, and saving keeps them.
+    c.answer = DocumentController::CloseAnswer::save;
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(c.questions, 1);
+    EXPECT_EQ(marksOnPageOne(path), before + 1);
 }
