@@ -21,21 +21,6 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 
 namespace {
 
-bool near(double a, double b, double tolerance = 0.002) { return std::fabs(a - b) < tolerance; }
-
-bool sameColor(const std::optional<PdfColor>& a, const std::optional<PdfColor>& b)
-{
-    if (!a || !b) return !a && !b;
-    return near(a->r, b->r) && near(a->g, b->g) && near(a->b, b->b);
-}
-
-// The colours a mark shows, compared as the inspector sees them.
-bool sameColors(const PdfAnnotation& a, const PdfAnnotation& b)
-{
-    return sameColor(a.color, b.color) && sameColor(a.fontColor, b.fontColor) &&
-           sameColor(a.interiorColor, b.interiorColor) && near(a.opacity, b.opacity) &&
-           near(a.interiorOpacity, b.interiorOpacity);
-}
 
 // The page's stacking order undone and redone as a whole.
 class MarkOrderCommand : public QUndoCommand {

@@ -25,7 +25,7 @@ struct PaletteHarness : MarkupHarness {
     PaletteHarness()
     {
         palette.show();
-        QTest::qWaitForWindowExposed(&palette);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&palette));
     }
     ToolGroupButton& shapes() { return *palette.groupButton(ToolGroup::shapes); }
     ToolGroupButton& markups() { return *palette.groupButton(ToolGroup::textMarkup); }

@@ -16,6 +16,8 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
+
 #include <QTest>
 
 #include <memory>
@@ -50,7 +52,7 @@ struct MarkupHarness {
         canvas->resize(900, 900);
         canvas->show();
         model->start();
-        QTest::qWaitForWindowExposed(canvas.get());
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(canvas.get()));
     }
     ~MarkupHarness()
     {

@@ -84,7 +84,7 @@ TEST(ViewerModelMarkup, SettersRefuseWhatTheToolOrKindDoesNotTake)
     PdfAnnotation box = rectangle();
     const MarkRef mark = h.place(box);
     h.view().select(std::nullopt);
-    const std::optional<quarnkit::MarkStyle> redaction = quarnkit::MarkStyle{MarkKind::redaction};
+    const std::optional<quarnkit::MarkStyle> redaction = [] { quarnkit::MarkStyle s; s.kind = MarkKind::redaction; return s; }();
     h.view().onInspect(redaction);
     h.model->setColor(RGBA::crimson);
     EXPECT_EQ(h.stack.count(), 0);
