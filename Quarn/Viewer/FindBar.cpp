@@ -84,16 +84,7 @@ QString FindBar::optionsText(bool matchCase, bool wholeWords)
 
 FindBar::FindBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(model)
 {
-    registerViewerBarSymbols();
-    setFixedHeight(40);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, D::chrome());
-    setPalette(p);
-
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(12, 0, 12, 0);
-    row->setSpacing(8);
+    QHBoxLayout* row = setUpViewerBar(this, 40);
 
     options_ = new ChromeMenuButton(
         optionsText(false, false), [this] { return optionItems(); },

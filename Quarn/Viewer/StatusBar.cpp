@@ -104,18 +104,23 @@ std::optional<qint64> readPageNumber(const QString& text)
 
 } // namespace
 
-StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(model)
+QHBoxLayout* setUpViewerBar(QWidget* bar, int height)
 {
     registerViewerBarSymbols();
-    setFixedHeight(36);
-    setAutoFillBackground(true);
-    QPalette p = palette();
+    bar->setFixedHeight(height);
+    bar->setAutoFillBackground(true);
+    QPalette p = bar->palette();
     p.setColor(QPalette::Window, D::chrome());
-    setPalette(p);
-
-    auto* row = new QHBoxLayout(this);
+    bar->setPalette(p);
+    auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(8);
+    return row;
+}
+
+StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(model)
+{
+    QHBoxLayout* row = setUpViewerBar(this, 36);
 
     // Zoom group.
     auto* zoomGroup = new QHBoxLayout;

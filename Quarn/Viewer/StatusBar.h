@@ -8,6 +8,7 @@
 #include "Quarn/Design/ChromeMenuButton.h"
 
 #include <QPointer>
+#include <QHBoxLayout>
 #include <QWidget>
 
 #include <vector>
@@ -24,6 +25,9 @@ class ViewerScreen;
 
 // Registers the symbols the window's bars draw (once; safe to call again).
 void registerViewerBarSymbols();
+// Gives a bar of the window (status bar, find bar) its height and chrome
+// background, and returns its row layout.
+QHBoxLayout* setUpViewerBar(QWidget* bar, int height);
 
 class StatusBar : public QWidget {
     Q_OBJECT
