@@ -2,6 +2,7 @@
 
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
+#include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
@@ -172,12 +173,8 @@ StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), mod
     row->addLayout(zoomGroup);
 
     // Divider.
-    auto* divider = new QWidget(this);
-    divider->setFixedSize(1, 16);
-    divider->setAutoFillBackground(true);
-    QPalette dp = divider->palette();
-    dp.setColor(QPalette::Window, D::hairline());
-    divider->setPalette(dp);
+    auto* divider = new Hairline(true, this);
+    divider->setFixedHeight(16);
     row->addSpacing(2);
     row->addWidget(divider);
     row->addSpacing(2);

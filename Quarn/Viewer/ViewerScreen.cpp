@@ -242,12 +242,8 @@ QWidget* ViewerScreen::makeToolbar()
     connect(sidebarButton_, &QAbstractButton::clicked, model_, [this] { model_->setSidebar(!model_->sidebar()); });
     row->addWidget(sidebarButton_);
 
-    auto* divider = new QWidget(bar);
-    divider->setFixedSize(1, 18);
-    divider->setAutoFillBackground(true);
-    QPalette dp = divider->palette();
-    dp.setColor(QPalette::Window, D::hairline());
-    divider->setPalette(dp);
+    auto* divider = new Hairline(true, bar);
+    divider->setFixedHeight(18);
     row->addSpacing(6);
     row->addWidget(divider);
     row->addSpacing(6);
