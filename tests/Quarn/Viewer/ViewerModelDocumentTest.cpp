@@ -5,6 +5,7 @@
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
+#include "Quarn/Viewer/ViewerScreenHarness.h"
 
 #include <QUndoStack> // before the view header
 
@@ -23,36 +24,7 @@ using namespace quarn;
 using quarnkit::DocumentMetadata;
 using quarnkit::QuarnDocument;
 
-namespace {
-
-struct Settings {
-    QTemporaryDir dir;
-    platform::UserDefaults defaults{dir.filePath("defaults.json")};
-    quarnkit::ReadingPositionStore positions{defaults};
-};
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
-}
-
-QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
-
-std::unique_ptr<ViewerScreen> showScreen(QuarnDocument* document, const QString& path, QUndoStack& stack,
-                                         Settings& settings)
-{
-    auto screen = std::make_unique<ViewerScreen>(document, path, &stack, nullptr, &settings.defaults,
-                                                 &settings.positions);
-    screen->resize(1000, 760);
-    screen->show();
-    return screen;
-}
-
-} // namespace
+using namespace viewertest;
 
 // ---------------------------------------------------------------- metadata with undo
 
