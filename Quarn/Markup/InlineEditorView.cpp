@@ -214,10 +214,11 @@ void QuarnPDFView::commitEditing()
                 }
                 platform::PdfAnnotations::update(*doc, target.page, after);
                 gestures().burst.reset();
-                gestures().changed(target.page, target.object, false);
-                if (QUndoStack* undo = undoManager()) {
+                gestures().edited(target.page);
+                if (QUndoStack* undo = undoManager(); undo && gestures().pageId(target.page)) {
                     const QString name = target.kind == EditorTarget::Kind::text ? QStringLiteral("Text") : QStringLiteral("Note");
-                    undo->push(new MarkChangeCommand(document(), target.page, *before, after, name, gestures().reporter()));
+                    undo->push(new quarnkit::MarkChangeCommand(*quarnDocument(), *gestures().pageId(target.page), *before,
+                                                               after, name));
                 }
                 break;
             }

@@ -8,7 +8,6 @@
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkGeometry.h"
 
-#include <QUndoCommand>
 
 #include <cmath>
 
@@ -20,47 +19,6 @@ using quarnkit::MarkKind;
 namespace PdfAnnotations = platform::PdfAnnotations;
 
 namespace {
-
-
-// The page's stacking order undone and redone as a whole.
-class MarkOrderCommand : public QUndoCommand {
-public:
-    MarkOrderCommand(std::weak_ptr<platform::PdfDocument> document, int page, std::vector<int> before,
-                     std::vector<int> after, int object, const QString& name, MarkChanged changed)
-        : QUndoCommand(name), document_(std::move(document)), page_(page), before_(std::move(before)),
-          after_(std::move(after)), object_(object), changed_(std::move(changed))
-    {
-    }
-    void undo() override { write(before_); }
-    void redo() override
-    {
-        if (!pushed_) {
-            pushed_ = true; // the edit is already made
-            return;
-        }
-        write(after_);
-    }
-
-private:
-    void write(const std::vector<int>& order)
-    {
-        const auto document = document_.lock();
-        if (!document || page_ >= document->pageCount()) return;
-        try {
-            quarnkit::MarkOrder::restore(*document, page_, order);
-        } catch (const std::exception&) {
-            return;
-        }
-        if (changed_) changed_(page_, object_, false);
-    }
-
-    std::weak_ptr<platform::PdfDocument> document_;
-    int page_;
-    std::vector<int> before_, after_;
-    int object_;
-    MarkChanged changed_;
-    bool pushed_ = false;
-};
 
 std::vector<int> stackOrder(const platform::PdfDocument& doc, int page)
 {
@@ -91,18 +49,10 @@ bool QuarnPDFView::restyleSelection(const std::function<bool(PdfAnnotation&, Mar
     else
         g.burst.reset();
     PdfAnnotations::update(*document(), mark->page, after);
-    if (continues) {
-        // A run of quick changes reports once, shortly after its last change.
-        documentDidChange(mark->page);
-        g.reportLater(mark->page);
-        if (onInspect) onInspect(quarnkit::MarkCatalog::style(after));
-        refreshSelection();
-    } else {
-        g.changed(mark->page, mark->object, false);
-    }
+    g.edited(mark->page);
     // A continuing change folds into the step its run began with.
-    if (QUndoStack* undo = undoManager())
-        undo->push(new MarkChangeCommand(document(), mark->page, *before, after, name, g.reporter(), continues));
+    if (QUndoStack* undo = undoManager(); undo && g.pageId(mark->page))
+        undo->push(new quarnkit::MarkChangeCommand(*quarnDocument(), *g.pageId(mark->page), *before, after, name, continues));
     return true;
 }
 
@@ -245,11 +195,12 @@ void QuarnPDFView::reorderSelection(bool toFront)
     if (!moved) return;
     MarkGestures& g = gestures();
     g.burst.reset();
-    g.changed(mark->page, mark->object, false);
-    if (QUndoStack* undo = undoManager())
-        undo->push(new MarkOrderCommand(document(), mark->page, before, stackOrder(doc, mark->page), mark->object,
-                                        toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back"),
-                                        g.reporter()));
+    const auto page = g.pageId(mark->page);
+    const std::vector<int> after = stackOrder(doc, mark->page);
+    g.edited(mark->page);
+    if (QUndoStack* undo = undoManager(); undo && page)
+        undo->push(new quarnkit::MarkOrderCommand(*quarnDocument(), *page, before, after,
+                                                  toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back")));
 }
 
 void QuarnPDFView::removeSelection(const QString& actionName)

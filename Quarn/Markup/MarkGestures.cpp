@@ -150,63 +150,44 @@ std::optional<MarkHandle> QuarnPDFView::MarkGestures::handleAt(QPointF p, const 
 
 // ---------------------------------------------------------------- reports and undo
 
-void QuarnPDFView::MarkGestures::changed(int page, int object, bool gone)
+void QuarnPDFView::MarkGestures::edited(int page)
 {
-    if (gone) {
-        if (view.selectedAnnotation_ && view.selectedAnnotation_->object == object) view.select(std::nullopt);
-        if (view.hoverAnnotation_ && view.hoverAnnotation_->object == object) view.hoverAnnotation_.reset();
+    editing = true;
+    view.noteEdit(page);
+    editing = false;
+}
+
+void QuarnPDFView::MarkGestures::documentChanged()
+{
+    if (!editing) burst.reset(); // an undo, a redo or another edit ends any run of quick edits
+    const auto exists = [this](const std::optional<MarkRef>& mark) { return mark && annotation(*mark); };
+    if (view.hoverAnnotation_ && !exists(view.hoverAnnotation_)) view.hoverAnnotation_.reset();
+    if (view.selectedAnnotation_ && !exists(view.selectedAnnotation_)) {
+        view.select(std::nullopt);
+        return;
     }
-    view.documentDidChange(page);
-    cancelPendingReport(); // this report covers it
-    if (view.onEdit) view.onEdit(page);
-    if (!gone && view.selectedAnnotation_ && view.selectedAnnotation_->object == object && view.onInspect) {
+    if (view.selectedAnnotation_ && view.onInspect) {
         if (const auto a = annotation(*view.selectedAnnotation_)) view.onInspect(quarnkit::MarkCatalog::style(*a));
     }
     view.refreshSelection();
 }
 
-void QuarnPDFView::MarkGestures::cancelPendingReport()
+std::optional<platform::PdfPageId> QuarnPDFView::MarkGestures::pageId(int page) const
 {
-    if (!view.pendingEdit_) return;
-    view.pendingEdit_->stop(); // deletion waits for the event loop; the timer must not fire meanwhile
-    view.pendingEdit_->deleteLater();
-    view.pendingEdit_.clear();
-}
-
-void QuarnPDFView::MarkGestures::reportLater(int page)
-{
-    cancelPendingReport();
-    auto* timer = new QTimer(&view);
-    timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, &view, [owner = &view, timer, page] {
-        timer->deleteLater();
-        if (owner->pendingEdit_ == timer) owner->pendingEdit_.clear();
-        if (owner->onEdit) owner->onEdit(page);
-    });
-    view.pendingEdit_ = timer;
-    timer->start(350);
-}
-
-MarkChanged QuarnPDFView::MarkGestures::reporter()
-{
-    // Undo steps may outlive the view; they then change the document alone.
-    return [owner = QPointer<QuarnPDFView>(&view)](int page, int object, bool gone) {
-        if (!owner) return;
-        owner->gestures().burst.reset(); // an undo or redo ends any run of quick edits
-        owner->gestures().changed(page, object, gone);
-    };
+    return view.quarnDocument() ? view.quarnDocument()->pageId(page) : std::nullopt;
 }
 
 void QuarnPDFView::MarkGestures::registerAdded(const MarkRef& mark, const QString& name)
 {
     burst.reset();
-    changed(mark.page, mark.object, false);
+    edited(mark.page);
     QUndoStack* undo = stack();
-    if (!undo || !view.document()) return;
+    const auto page = pageId(mark.page);
+    if (!undo || !view.document() || !page) return;
     const std::vector<int> order = PdfAnnotations::order(*view.document(), mark.page);
     const auto at = std::find(order.begin(), order.end(), mark.object);
     const int index = at == order.end() ? int(order.size()) : int(at - order.begin());
-    undo->push(new MarkPresenceCommand(view.document(), mark.page, mark.object, true, index, name, reporter()));
+    undo->push(new quarnkit::MarkPresenceCommand(*view.quarnDocument(), *page, mark.object, true, index, name));
 }
 
 std::optional<MarkRef> QuarnPDFView::MarkGestures::addMark(int page, const PdfAnnotation& a, const QString& name)
@@ -225,9 +206,10 @@ void QuarnPDFView::MarkGestures::remove(MarkRef mark, const QString& name)
     const auto index = PdfAnnotations::remove(*view.document(), mark.page, mark.object);
     if (!index) return;
     burst.reset();
-    changed(mark.page, mark.object, true);
-    if (QUndoStack* undo = stack())
-        undo->push(new MarkPresenceCommand(view.document(), mark.page, mark.object, false, *index, name, reporter()));
+    const auto page = pageId(mark.page);
+    edited(mark.page);
+    if (QUndoStack* undo = stack(); undo && page)
+        undo->push(new quarnkit::MarkPresenceCommand(*view.quarnDocument(), *page, mark.object, false, *index, name));
 }
 
 void QuarnPDFView::MarkGestures::finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name)
@@ -237,9 +219,9 @@ void QuarnPDFView::MarkGestures::finishChange(const MarkRef& mark, const PdfAnno
     const MarkFrame from = MarkFrame::of(before), to = MarkFrame::of(*now);
     if (from.bounds == to.bounds && from.start == to.start && from.end == to.end) return; // put back where it was
     burst.reset();
-    changed(mark.page, mark.object, false);
-    if (QUndoStack* undo = stack())
-        undo->push(new MarkChangeCommand(view.document(), mark.page, before, *now, name, reporter()));
+    edited(mark.page);
+    if (QUndoStack* undo = stack(); undo && pageId(mark.page))
+        undo->push(new quarnkit::MarkChangeCommand(*view.quarnDocument(), *pageId(mark.page), before, *now, name));
 }
 
 void QuarnPDFView::MarkGestures::nudge(double dx, double dy, double step)
@@ -269,17 +251,11 @@ void QuarnPDFView::MarkGestures::nudge(double dx, double dy, double step)
     const PdfAnnotation before = *a;
     MarkFrame::of(*a).offset(delta).apply(*a);
     PdfAnnotations::update(*view.document(), mark->page, *a);
-    if (continues) {
-        // A held key reports the run once, shortly after its last step.
-        view.documentDidChange(mark->page);
-        reportLater(mark->page);
-        view.refreshSelection();
-    } else {
-        changed(mark->page, mark->object, false);
-    }
+    edited(mark->page);
     // A continuing nudge folds into the step its run began with.
-    if (QUndoStack* undo = stack())
-        undo->push(new MarkChangeCommand(view.document(), mark->page, before, *a, QStringLiteral("Move"), reporter(), continues));
+    if (QUndoStack* undo = stack(); undo && pageId(mark->page))
+        undo->push(new quarnkit::MarkChangeCommand(*view.quarnDocument(), *pageId(mark->page), before, *a,
+                                                   QStringLiteral("Move"), continues));
 }
 
 void QuarnPDFView::MarkGestures::erase(QPointF p)
@@ -516,7 +492,7 @@ bool QuarnPDFView::MarkGestures::move(QMouseEvent* event)
         // Always from the frame at mouse-down, so nothing accumulates.
         moving->frame.offset({at->point.x - moving->origin.x, at->point.y - moving->origin.y}).apply(*a);
         PdfAnnotations::update(*doc, moving->mark.page, *a);
-        view.documentDidChange(moving->mark.page);
+        edited(moving->mark.page);
         view.viewport()->setCursor(Qt::ClosedHandCursor);
         view.refreshSelection();
     } else if (auto* resizing = std::get_if<Resize>(&drag)) {
@@ -541,7 +517,7 @@ bool QuarnPDFView::MarkGestures::move(QMouseEvent* event)
             resizing->frame.resized(bounds).apply(*a);
         }
         PdfAnnotations::update(*doc, resizing->mark.page, *a);
-        view.documentDidChange(resizing->mark.page);
+        edited(resizing->mark.page);
         view.refreshSelection();
     } else if (std::holds_alternative<Erase>(drag)) {
         erase(p);
@@ -572,7 +548,7 @@ bool QuarnPDFView::MarkGestures::release(QMouseEvent* event)
                 const auto& was = moving->frame.bounds;
                 if (std::hypot(now->rect.x - was.x, now->rect.y - was.y) < 2.0) {
                     PdfAnnotations::update(*view.document(), moving->mark.page, moving->before);
-                    view.documentDidChange(moving->mark.page);
+                    edited(moving->mark.page);
                     const bool note = quarnkit::MarkCatalog::kind(*now) == quarnkit::MarkKind::note;
                     view.beginEditing(note ? EditorTarget::note(moving->mark) : EditorTarget::text(moving->mark));
                     return true;
@@ -646,7 +622,7 @@ bool QuarnPDFView::MarkGestures::escape()
         if (view.document()) PdfAnnotations::update(*view.document(), moving->mark.page, moving->before);
         const int page = moving->mark.page;
         drag = std::monostate{};
-        view.documentDidChange(page);
+        edited(page);
         view.refreshSelection();
         return true;
     }
@@ -654,7 +630,7 @@ bool QuarnPDFView::MarkGestures::escape()
         if (view.document()) PdfAnnotations::update(*view.document(), resizing->mark.page, resizing->before);
         const int page = resizing->mark.page;
         drag = std::monostate{};
-        view.documentDidChange(page);
+        edited(page);
         view.refreshSelection();
         return true;
     }

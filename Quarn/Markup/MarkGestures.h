@@ -3,7 +3,7 @@
 // to mouse-up (drawing, moving, resizing, erasing), hit-testing of marks and
 // their handles, the hover, the mark keys and the edits with their undo
 // steps. A part of the view itself, so it reaches the view's editing state.
-#include "Quarn/Markup/MarkEditCommands.h"
+#include "QuarnKit/Markup/MarkCommands.h"
 #include "Quarn/Markup/MarkupOverlay.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/EditBurst.h"
@@ -80,12 +80,16 @@ struct QuarnPDFView::MarkGestures {
     void erase(QPointF viewportPoint);
     void endEraseGroup();
     void addTextMarkups(quarnkit::MarkupTool tool, int page, PdfPoint from, PdfPoint to);
-    // After any change of a mark: redraw, tell the document, refresh the frame.
-    void changed(int page, int object, bool gone);
-    MarkChanged reporter();
-    // The edit report of a run of quick edits, sent 0.35 s after its latest edit.
-    void reportLater(int page);
-    void cancelPendingReport();
+    // Tells the document of an edit of `page` made here; the view and every
+    // other view hear of it from the document.
+    void edited(int page);
+    // After any change of the document, from here, an undo or anywhere else:
+    // a mark gone is no longer selected or hovered, the inspector shows the
+    // selected mark as it is now, and an edit made elsewhere ends any run of
+    // quick edits.
+    void documentChanged();
+    // The page object of a page, for an undo step.
+    std::optional<platform::PdfPageId> pageId(int page) const;
 
     // Drawing steps.
     std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points) const;
@@ -107,6 +111,7 @@ struct QuarnPDFView::MarkGestures {
     std::optional<quarnkit::MarkHandle> hoverHandle;
     QPointer<QUndoStack> eraseStack; // where the open erase group was begun
     std::weak_ptr<platform::PdfDocument> dragDocument; // the document the gesture began on
+    bool editing = false;            // an edit of this editor is being announced
     MarkupOverlay* overlay;          // owned by the view's overlay widget
 };
 

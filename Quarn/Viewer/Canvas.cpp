@@ -20,7 +20,7 @@ PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUnd
     layout->addWidget(view_);
 
     // Making the view: load, bind, undo stack, tool, attach.
-    if (document_) view_->load(document_->pdf());
+    if (document_) view_->load(document_.data());
     model_->bind(view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
@@ -43,11 +43,11 @@ void PdfCanvas::setDocument(quarnkit::QuarnDocument* document)
 void PdfCanvas::refresh()
 {
     if (!model_) return;
-    if (document_ && view_->document() != document_->pdf()) {
+    if (document_ && view_->quarnDocument() != document_.data()) {
         // Another document object: the open editor closes without committing,
         // and the view starts over with the new PDF.
         if (view_->hasEditor()) view_->closeEditor();
-        view_->load(document_->pdf());
+        view_->load(document_.data());
         view_->select(std::nullopt);
         view_->reportViewChanges();
         view_->applyScrollerStyle();

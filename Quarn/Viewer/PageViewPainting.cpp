@@ -69,7 +69,6 @@ std::size_t QuarnPDFView::tileCacheBytes() const { return renderer_->cachedBytes
 
 void QuarnPDFView::paintEvent(QPaintEvent* event)
 {
-    watchRevision();
     QPainter painter(viewport());
     const QRect exposed = event->rect();
     painter.fillRect(exposed, background_);

@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Platform/PdfPageGeometries.h"
+#include "Quarn/Markup/MarkGestures.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "Quarn/Viewer/PageViewLayout.h"
 #include "Quarn/Viewer/TileRenderer.h"
@@ -66,10 +67,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     applyScrollerStyle();
 }
 
-QuarnPDFView::~QuarnPDFView()
-{
-    if (pendingEdit_) pendingEdit_->stop();
-}
+QuarnPDFView::~QuarnPDFView() = default;
 // ---------------------------------------------------------------- document
 
 int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
@@ -98,16 +96,46 @@ void QuarnPDFView::readGeometry()
     for (const auto& geometry : geometries_) layout_->sizes.push_back(geometry.displaySize);
 }
 
-void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
+void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 {
-    if (document == document_) {
+    if (document == quarnDocument_.data()) {
         // The same document, unlocked since it was shown: its pages appear now.
-        if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) documentDidChange();
+        if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) {
+            shownPages_ = quarnDocument_->pageSignature();
+            refresh(std::nullopt);
+        }
         return;
     }
+    if (quarnDocument_) disconnect(quarnDocument_, nullptr, this, nullptr);
+    quarnDocument_ = document;
+    if (document) connect(document, &quarnkit::QuarnDocument::generationChanged, this, &QuarnPDFView::documentEdited);
+    // A document of the view's own goes once another is shown; undo steps
+    // that still name it do nothing after.
+    if (ownDocument_ && ownDocument_ != document) delete ownDocument_.data();
+    display(document ? document->pdf() : nullptr);
+}
+
+void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> pdf)
+{
+    if (!pdf) {
+        load(static_cast<quarnkit::QuarnDocument*>(nullptr));
+        return;
+    }
+    if (quarnDocument_ && quarnDocument_->pdf() == pdf) {
+        load(quarnDocument_.data());
+        return;
+    }
+    auto* own = new quarnkit::QuarnDocument(std::move(pdf));
+    load(own);
+    own->setParent(this);
+    ownDocument_ = own;
+}
+
+void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
+{
     closeEditor();
     document_ = std::move(document);
-    seenRevision_ = document_ ? document_->revision() : 0;
+    shownPages_ = quarnDocument_ ? quarnDocument_->pageSignature() : 0;
     readGeometry();
     renderer_->setDocument(document_);
     links_.assign(pageCount(), std::nullopt);
@@ -131,23 +159,29 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
     applyScrollerStyle();
 }
 
-void QuarnPDFView::watchRevision()
+void QuarnPDFView::noteEdit(int index)
 {
-    // A change made without documentDidChange (an unlock, pages added by some
-    // other road) must not leave the layout describing pages that are gone:
-    // the next turn of the event loop reads the whole document again.
-    if (!document_ || revisionCheckQueued_ || document_->revision() == seenRevision_) return;
-    revisionCheckQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        revisionCheckQueued_ = false;
-        if (document_ && document_->revision() != seenRevision_) documentDidChange();
-    });
+    if (quarnDocument_) quarnDocument_->noteEditOfPage(index);
 }
 
-void QuarnPDFView::documentDidChange(std::optional<int> page)
+void QuarnPDFView::documentEdited()
+{
+    if (!quarnDocument_ || !document_) return;
+    const auto page = quarnDocument_->editedPage();
+    const size_t pages = quarnDocument_->pageSignature();
+    // An edit of one page that is still in the document, with the pages as
+    // they were, redraws that page; anything else may have moved pages, so
+    // the whole document is read again.
+    const bool samePages = pages == shownPages_;
+    shownPages_ = pages;
+    refresh(page && samePages ? quarnDocument_->pageIndex(*page) : std::nullopt);
+    if (gestures_) gestures_->documentChanged();
+}
+
+void QuarnPDFView::refresh(std::optional<int> page)
+
 {
     if (!document_) return;
-    seenRevision_ = document_->revision();
     const auto keep = currentDestination();
     if (page && *page >= 0 && *page < pageCount()) {
         try {
@@ -501,11 +535,29 @@ void QuarnPDFView::goToLastPage()
     if (last >= 0) jumpTo(quarnkit::PageJump::top(last, geometries_[last]), false);
 }
 
+std::optional<QuarnPDFView::Visit> QuarnPDFView::visit(const PageDestination& destination) const
+{
+    const auto page = quarnDocument_ ? quarnDocument_->pageId(destination.page) : std::nullopt;
+    if (!page) return std::nullopt;
+    return Visit{*page, destination};
+}
+
+std::optional<PageDestination> QuarnPDFView::destination(const Visit& visit) const
+{
+    const auto index = quarnDocument_ ? quarnDocument_->pageIndex(visit.page) : std::nullopt;
+    if (!index) return std::nullopt; // the page was taken out of the document
+    PageDestination destination = visit.destination;
+    destination.page = *index;
+    return destination;
+}
+
 void QuarnPDFView::recordHistory()
 {
     const auto here = currentDestination();
-    if (!here) return;
-    if (back_.empty() || !(back_.back() == *here)) back_.push_back(*here);
+    const auto entry = here ? visit(*here) : std::nullopt;
+    if (!entry) return;
+    if (back_.empty() || !(back_.back().page == entry->page && back_.back().destination.point == here->point))
+        back_.push_back(*entry);
     if (int(back_.size()) > historyLimit) back_.erase(back_.begin());
     forward_.clear();
     emit historyChanged();
@@ -529,24 +581,27 @@ void QuarnPDFView::showDestination(const PageDestination& destination)
     scrollToContentPoint(content, true);
 }
 
-void QuarnPDFView::goBack()
-{
-    if (back_.empty()) return;
-    if (const auto here = currentDestination()) forward_.push_back(*here);
-    const PageDestination target = back_.back();
-    back_.pop_back();
-    showDestination(target);
-    emit historyChanged();
-    withoutTracking([&] { syncState(); });
-}
+void QuarnPDFView::goBack() { stepHistory(back_, forward_); }
 
-void QuarnPDFView::goForward()
+void QuarnPDFView::goForward() { stepHistory(forward_, back_); }
+
+void QuarnPDFView::stepHistory(std::vector<Visit>& from, std::vector<Visit>& to)
 {
-    if (forward_.empty()) return;
-    if (const auto here = currentDestination()) back_.push_back(*here);
-    const PageDestination target = forward_.back();
-    forward_.pop_back();
-    showDestination(target);
+    // Positions on pages taken out of the document are passed over.
+    std::optional<PageDestination> target;
+    while (!from.empty() && !target) {
+        target = destination(from.back());
+        if (target) break;
+        from.pop_back();
+    }
+    if (!target) {
+        emit historyChanged();
+        return;
+    }
+    if (const auto here = currentDestination())
+        if (const auto entry = visit(*here)) to.push_back(*entry);
+    from.pop_back();
+    showDestination(*target);
     emit historyChanged();
     withoutTracking([&] { syncState(); });
 }

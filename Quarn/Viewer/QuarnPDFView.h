@@ -8,6 +8,7 @@
 // page whose tiles have not arrived yet shows as a white sheet, so painting
 // never waits for rendering.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 
@@ -60,15 +61,19 @@ public:
     // ------------------------------------------------------------ document
 
     // Shows a document (none clears the view). Showing the document already
-    // shown changes nothing.
-    void load(std::shared_ptr<platform::PdfDocument> document);
+    // shown changes nothing, except that the pages of a document unlocked
+    // since appear. The view follows the document's generationChanged: the
+    // edited page is read and drawn again, or the whole document after an
+    // edit of no one page (pages inserted, removed, rotated or moved).
+    void load(quarnkit::QuarnDocument* document);
+    // Shows a PDF that no window's document holds: the view keeps a document
+    // of its own around it, and edits are announced there.
+    void load(std::shared_ptr<platform::PdfDocument> pdf);
+    quarnkit::QuarnDocument* quarnDocument() const { return quarnDocument_.data(); }
     const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
     int pageCount() const;
-    // After an edit: re-reads page sizes and redraws `page`, or with none the
-    // whole document (pages inserted, removed, rotated or moved). A change of
-    // the document's revision that is not announced so is found at the next
-    // paint and treated as a change of the whole document.
-    void documentDidChange(std::optional<int> page = std::nullopt);
+    // Announces an edit of the page at `index` through the document.
+    void noteEdit(int index);
 
     // ------------------------------------------------------------ layout
 
@@ -214,7 +219,6 @@ public:
     // Scroll bars appear only while there is somewhere to scroll.
     void applyScrollerStyle();
 
-    std::function<void(std::optional<int> page)> onEdit;
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
     std::function<void(bool selected)> onSelection;
@@ -343,7 +347,6 @@ protected:
     std::shared_ptr<EditorTarget> editorTarget_;
     std::set<int> erased_;
     bool erasingGroup_ = false;
-    QPointer<QTimer> pendingEdit_;
     // The markup gesture in progress, the hit-testing and the edits of marks
     // (made on first use; a shared pointer, as its type is the markup code's).
     struct MarkGestures;
@@ -374,7 +377,10 @@ private:
     void restoreAnchor(const ViewAnchor& anchor);
 
     void readGeometry();
-    void watchRevision();
+    void display(std::shared_ptr<platform::PdfDocument> pdf);
+    // Re-reads page sizes and redraws `page`, or with none the whole document.
+    void refresh(std::optional<int> page);
+    void documentEdited();
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();
     void updateScrollBars();
@@ -415,6 +421,9 @@ private:
     std::optional<QString> droppedPdf(const QMimeData* mime) const;
     bool isAtRowEdge(bool bottom) const;
 
+    QPointer<quarnkit::QuarnDocument> quarnDocument_;
+    QPointer<quarnkit::QuarnDocument> ownDocument_; // made by load(pdf), a child of the view
+    size_t shownPages_ = 0; // the page signature the layout describes
     std::shared_ptr<platform::PdfDocument> document_;
     std::vector<platform::PdfPageGeometry> geometries_;
     std::unique_ptr<PageLayout> layout_;
@@ -436,8 +445,17 @@ private:
 
     int currentPage_ = -1;
     bool jumping_ = false; // the current page is set by the caller, not by the scroll position
-    std::vector<quarnkit::PageDestination> back_;
-    std::vector<quarnkit::PageDestination> forward_;
+    // A reading position of the history: its page by page object, so that
+    // it still names the same page after pages moved.
+    struct Visit {
+        platform::PdfPageId page;
+        quarnkit::PageDestination destination;
+    };
+    std::optional<Visit> visit(const quarnkit::PageDestination& destination) const;
+    std::optional<quarnkit::PageDestination> destination(const Visit& visit) const;
+    void stepHistory(std::vector<Visit>& from, std::vector<Visit>& to);
+    std::vector<Visit> back_;
+    std::vector<Visit> forward_;
     std::vector<int> lastVisible_;
     double shownScale_ = -1.0;
     int shownPage_ = -2;
@@ -446,8 +464,6 @@ private:
     int lastCount_ = -1;
     double lastZoom_ = -1.0;
     bool applyingScrollers_ = false;
-    std::uint64_t seenRevision_ = 0; // the document's revision the layout describes
-    bool revisionCheckQueued_ = false;
 
     quarnkit::PageSelection selection_;
     std::vector<Highlight> highlights_;

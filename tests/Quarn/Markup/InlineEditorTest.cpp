@@ -76,7 +76,7 @@ struct EditView {
         const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
                                                                quarnkit::TextFont::serif, view.document()->pageGeometry(0).cropBox);
         const int object = PdfAnnotations::add(*view.document(), 0, *box);
-        view.documentDidChange(0);
+        view.noteEdit(0);
         return MarkRef{0, object};
     }
 };

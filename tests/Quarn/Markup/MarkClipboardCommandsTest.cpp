@@ -42,7 +42,7 @@ struct ClipView {
     MarkRef place(const PdfAnnotation& a, int page = 0)
     {
         const int object = PdfAnnotations::add(*view.document(), page, a);
-        view.documentDidChange(page);
+        view.noteEdit(page);
         return MarkRef{page, object};
     }
     MarkRef box(PdfRect rect, int page = 0)

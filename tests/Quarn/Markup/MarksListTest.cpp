@@ -41,7 +41,7 @@ struct ListFixture {
         : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
     {
         view.resize(700, 800);
-        view.load(document.pdf());
+        view.load(&document);
         view.setUndoManagerOverride(&stack);
         model.setDocument(&document);
         model.bind(&view); // edits reach the document, selections the model
@@ -55,8 +55,7 @@ struct ListFixture {
     {
         const auto mark = quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 40}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
         const int object = PdfAnnotations::add(*document.pdf(), page, *mark);
-        view.documentDidChange(page);
-        document.noteEdit(page);
+        document.noteEditOfPage(page);
         return MarkRef{page, object};
     }
     std::vector<int> pages() const

@@ -584,13 +584,13 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     platform::appendPages(*doc, *other, 0, 3);
     EXPECT_EQ(view.pageCount(), 2);
-    view.documentDidChange();
+    view.quarnDocument()->noteEdit(std::nullopt);
     EXPECT_EQ(view.pageCount(), 5);
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_FALSE(view.pageRect(4).isEmpty());
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
-    view.documentDidChange(4);
+    view.noteEdit(4);
     EXPECT_FALSE(view.visibleTilesReady()); // the edited page renders again
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
 }
@@ -758,25 +758,31 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
 }
 
-TEST(QuarnPDFViewTest, UnannouncedChangesAreFoundAtTheNextPaint)
+TEST(QuarnPDFViewTest, ChangesReachTheViewThroughTheDocument)
 {
-    const auto doc = textDocument(2);
+    quarnkit::QuarnDocument document(textDocument(2));
     QuarnPDFView view;
     view.resize(600, 600);
-    view.load(doc);
+    view.load(&document);
     view.show();
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
-    platform::appendPages(*doc, *other, 0, 2);
-    view.viewport()->repaint();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool((view.pageCount()) == (4)); }, 30000));
+    platform::appendPages(*document.pdf(), *other, 0, 2);
+    document.noteEdit(std::nullopt);
+    EXPECT_EQ(view.pageCount(), 4);
 
-    // Unlocking a shown document brings its pages in the same way.
-    const auto locked = platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
-    view.load(locked);
+    // A page moved: the view reads the whole document again and keeps its page.
+    view.goToPage(3);
+    platform::movePage(*document.pdf(), 3, 0);
+    document.noteEditOfPage(0); // the moved page, found again by its object
+    EXPECT_EQ(view.pageCount(), 4);
+
+    // Unlocking a shown document: showing it again brings its pages in.
+    quarnkit::QuarnDocument locked(platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    view.load(&locked);
     EXPECT_EQ(view.pageCount(), 0);
-    ASSERT_TRUE(locked->unlock("openpassword"));
-    view.viewport()->repaint();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool((view.pageCount()) == (1)); }, 30000));
+    ASSERT_TRUE(locked.unlock("openpassword"));
+    view.load(&locked);
+    EXPECT_EQ(view.pageCount(), 1);
 }
 
 TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)
