@@ -179,10 +179,10 @@ void QuarnPDFView::documentEdited()
 }
 
 void QuarnPDFView::refresh(std::optional<int> page)
-
 {
     if (!document_) return;
     const auto keep = currentDestination();
+    const std::vector<platform::PdfSize> sizes = layout_->sizes;
     if (page && *page >= 0 && *page < pageCount()) {
         try {
             geometries_[*page] = document_->pageGeometry(*page);
@@ -201,8 +201,16 @@ void QuarnPDFView::refresh(std::optional<int> page)
     renderer_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
-    relayout();
-    if (keep && keep->page < pageCount()) showDestination(*keep);
+    // Pages of the same sizes keep the view where it is: a mark or the
+    // document's info edited must not move what the reader looks at.
+    const bool resized = sizes.size() != layout_->sizes.size()
+                         || !std::equal(sizes.begin(), sizes.end(), layout_->sizes.begin(), [](const auto& a, const auto& b) {
+                                return a.width == b.width && a.height == b.height;
+                            });
+    if (resized) {
+        relayout();
+        if (keep && keep->page < pageCount()) showDestination(*keep);
+    }
     viewport()->update();
     withoutTracking([&] { layoutPass(); });
 }
