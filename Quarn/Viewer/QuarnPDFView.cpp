@@ -3,8 +3,8 @@
 #include "Platform/PdfPageGeometries.h"
 #include "Quarn/Markup/MarkGestures.h"
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
-#include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Viewer/PageLayout.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>

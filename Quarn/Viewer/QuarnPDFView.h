@@ -32,11 +32,19 @@ class QPrinter;
 
 namespace platform { struct PdfAnnotation; }
 
-namespace quarn {
-
+namespace quarnkit {
 class TileRenderer;
 struct PageLayout;
+struct TileKey;
 struct TileRequest;
+} // namespace quarnkit
+
+namespace quarn {
+
+using quarnkit::PageLayout;
+using quarnkit::TileKey;
+using quarnkit::TileRenderer;
+using quarnkit::TileRequest;
 
 // A mark (annotation) on a page, known by its PDF object number.
 struct MarkRef {
