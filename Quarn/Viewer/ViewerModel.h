@@ -8,6 +8,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -211,6 +212,17 @@ public:
     void extractPages();
     void finishExtract(const QString& path, const std::set<int>& pages,
                        const std::shared_ptr<const platform::PdfDocument>& pdf);
+    // The sidebar's tab; setting it saves it for the next window.
+    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
+    void setSidebarTab(quarnkit::SidebarTab tab);
+    // Shows the sidebar with the document (not a library panel) on that tab.
+    void showSidebarTab(quarnkit::SidebarTab tab);
+    // Shows a page the sidebar asked for; the page selection stays.
+    void goToPageFromSidebar(int index);
+    // Keeps the page selection in step with the current page: moving to a
+    // page outside a selection of several pages clears it, unless the
+    // sidebar itself asked for that page. Called whenever the page changes.
+    void syncSelectionToPage();
     // Records an edit already made as one undo step and refreshes the window.
     void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
     // A warning alert on the window (modal without one).
@@ -305,6 +317,7 @@ signals:
     void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
     void selectedPagesChanged(const std::set<int>& pages);
+    void sidebarTabChanged(quarnkit::SidebarTab tab);
     // Any of the above.
     void changed();
 
@@ -385,6 +398,9 @@ private:
     FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
     std::set<int> selectedPages_;
+    quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
+    std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
+    std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
     QPointer<QWidget> shareAnchor_;
     QPointer<QUndoStack> undoStack_;
 
