@@ -86,7 +86,7 @@ void unzip(const QString& archivePath, const QString& destination)
     // The names are checked here before they are joined to the destination;
     // libarchive still refuses to write through any link on the way.
     archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_UNLINK);
+                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT);
 
     for (;;) {
         archive_entry* entry = nullptr;
