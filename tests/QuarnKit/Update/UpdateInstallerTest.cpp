@@ -114,6 +114,9 @@ TEST(UpdateInstaller, TheScriptSwapsTheFolderLogsAndReopens)
     app.start("/bin/sleep", {"0.5"});
     ASSERT_TRUE(app.waitForStarted());
     const UpdateInstallPlan plan = install.plan(pid_t(app.processId()));
+    // Leftovers of an earlier attempt are cleared first.
+    ASSERT_TRUE(writeFile(plan.next() + "/ravlen/stale", "old attempt"));
+    ASSERT_TRUE(QDir().mkpath(plan.backup()));
     const pid_t script = UpdateInstaller::start(plan, install.scriptPath);
     app.waitForFinished();
     int status = -1;
@@ -162,6 +165,16 @@ TEST(UpdateInstaller, FailuresBeforeTheSwapLeaveTheOldCopyAndReopenIt)
         EXPECT_EQ(log[2], "Opening " + install.target);
         EXPECT_EQ(install.launchedWith().value(0), "1.0");
     }
+}
+
+TEST(UpdateInstaller, AProgramThatCannotBeStartedIsLogged)
+{
+    Installation install;
+    QDir(install.newApp).removeRecursively();
+    QFile::remove(install.target + "/bin/ravlen");
+    const UpdateInstallPlan plan = install.plan(endedProcess());
+    EXPECT_EQ(install.run(plan), 1);
+    EXPECT_EQ(install.logMessages().value(3), "Couldn't open the app.");
 }
 
 TEST(UpdateInstaller, AnAppStillRunningAtTheTimeOutKeepsEverything)
