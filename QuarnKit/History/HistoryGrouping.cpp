@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace quarnkit {
 
 QString title(HistoryPeriod period)
