@@ -107,7 +107,7 @@ std::optional<HistoryEntry> HistoryStore::entry(const QUuid& id) const
     return std::nullopt;
 }
 
-std::optional<HistoryEntry> HistoryStore::entry(const QString& path) const
+std::optional<HistoryEntry> HistoryStore::entryForPath(const QString& path) const
 {
     const QString p = historyPath(path);
     if (p.isEmpty()) return std::nullopt;

@@ -67,7 +67,7 @@ public:
     bool hasPendingSave() const;
 
     std::optional<HistoryEntry> entry(const QUuid& id) const;
-    std::optional<HistoryEntry> entry(const QString& path) const;
+    std::optional<HistoryEntry> entryForPath(const QString& path) const; // the path standardized first
 
     // Records one opening: the entry moves to the front with the clock's
     // date; a title, page count or bookmark not given keeps the stored one.

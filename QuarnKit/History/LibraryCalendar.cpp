@@ -4,7 +4,11 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
 
 namespace quarnkit {
 
@@ -32,10 +36,14 @@ QDateTime LibraryCalendar::startOfMonth(const QDateTime& time) const
     return startOfDay(QDate(date.year(), date.month(), 1));
 }
 
-QString formatDate(const QDateTime& time, const char* formatTemplate, const LibraryCalendar& calendar,
-                   const QLocale& locale)
+namespace {
+
+// Making a formatter loads the locale's data: a list of thousands of rows
+// would spend most of its time there. Each locale, template and zone gets one.
+std::unique_ptr<icu::SimpleDateFormat> makeFormat(const std::string& localeName, const char* formatTemplate,
+                                                  const QByteArray& zoneId)
 {
-    const icu::Locale where(locale.name().toUtf8().constData());
+    const icu::Locale where(localeName.c_str());
     UErrorCode status = U_ZERO_ERROR;
     const std::unique_ptr<icu::DateTimePatternGenerator> generator(
         icu::DateTimePatternGenerator::createInstance(where, status));
@@ -43,12 +51,30 @@ QString formatDate(const QDateTime& time, const char* formatTemplate, const Libr
     if (U_SUCCESS(status)) pattern = generator->getBestPattern(icu::UnicodeString::fromUTF8(formatTemplate), status);
     if (U_FAILURE(status)) pattern = icu::UnicodeString::fromUTF8(formatTemplate);
     status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(pattern, where, status);
-    if (U_FAILURE(status)) return locale.toString(time.toTimeZone(calendar.timeZone), QLocale::ShortFormat);
+    auto format = std::make_unique<icu::SimpleDateFormat>(pattern, where, status);
+    if (U_FAILURE(status)) return nullptr;
+    format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId.constData())));
+    return format;
+}
+
+} // namespace
+
+QString formatDate(const QDateTime& time, const char* formatTemplate, const LibraryCalendar& calendar,
+                   const QLocale& locale)
+{
+    static std::mutex mutex;
+    static std::map<std::tuple<std::string, std::string, QByteArray>, std::unique_ptr<icu::SimpleDateFormat>> formats;
     const QByteArray zoneId = calendar.timeZone.id();
-    format.adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId.constData())));
+    const std::string localeName = locale.name().toStdString();
     icu::UnicodeString text;
-    format.format(UDate(time.toMSecsSinceEpoch()), text);
+    {
+        // ICU formatters are not safe to share between threads while formatting.
+        std::lock_guard guard(mutex);
+        auto& format = formats[{localeName, formatTemplate, zoneId}];
+        if (!format) format = makeFormat(localeName, formatTemplate, zoneId);
+        if (!format) return locale.toString(time.toTimeZone(calendar.timeZone), QLocale::ShortFormat);
+        format->format(UDate(time.toMSecsSinceEpoch()), text);
+    }
     return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
 }
 

@@ -134,7 +134,7 @@ TEST(HistoryFile, CleaningKeepsTheNewestOfEachPathInFileOrder)
     const auto store = folder.open();
     EXPECT_EQ(paths(*store), (std::vector<QString>{"/a/c.pdf", "/x/one.pdf", "/x/two.pdf", "/x/three.pdf"}));
     EXPECT_EQ(store->entries()[0].title, "new");
-    EXPECT_TRUE(store->entry("/a/./b/../c.pdf"));
+    EXPECT_TRUE(store->entryForPath("/a/./b/../c.pdf"));
 }
 
 TEST(HistoryFile, LoadingKeepsTheNewestUpToTheLimit)

@@ -82,13 +82,13 @@ TEST_F(HistoryStoreTest, RecordingAgainCountsAndMovesToTheFront)
 TEST_F(HistoryStoreTest, LimitDropsTheLeastRecentlyOpened)
 {
     for (const int limit : {0, -3, 2}) {
-        HistoryStore store(dir.path(), options(60, limit));
+        QTemporaryDir fresh;
+        HistoryStore store(fresh.path(), options(60, limit));
         store.record("/d/1.pdf");
         store.record("/d/2.pdf");
         store.record("/d/3.pdf");
         EXPECT_EQ(store.entries().size(), size_t(std::max(limit, 1)));
         EXPECT_EQ(store.entries().front().path, "/d/3.pdf");
-        store.removeAll();
     }
 }
 
@@ -117,7 +117,7 @@ TEST_F(HistoryStoreTest, RelocatingOntoAnotherEntryMergesThem)
         store.relocate(moved, "/new/sub/../place.pdf");
 
         ASSERT_EQ(store.entries().size(), 2u);
-        const HistoryEntry merged = *store.entry(QStringLiteral("/new/place.pdf"));
+        const HistoryEntry merged = *store.entryForPath(QStringLiteral("/new/place.pdf"));
         EXPECT_EQ(merged.id, c.movedWins ? moved : other);
         EXPECT_EQ(merged.openCount, 2 + 3);
         EXPECT_EQ(merged.firstOpened, at(1));
@@ -181,11 +181,11 @@ TEST_F(HistoryStoreTest, ImportAddsUnknownFilesNewestFirst)
                          {"/r/old.pdf", at(10)}});
     EXPECT_EQ(paths(store), (std::vector<QString>{"/r/later.pdf", "/d/known.pdf", "/r/tie-one.pdf", "/r/tie-two.pdf",
                                                   "/r/old.pdf"}));
-    const HistoryEntry later = *store.entry(QStringLiteral("/r/later.pdf"));
+    const HistoryEntry later = *store.entryForPath(QStringLiteral("/r/later.pdf"));
     EXPECT_EQ(later.firstOpened, at(200)) << "dated by its first occurrence";
     EXPECT_EQ(later.lastOpened, at(200));
     EXPECT_EQ(later.openCount, 1);
-    EXPECT_EQ(store.entry(QStringLiteral("/d/known.pdf"))->lastOpened, at(100)) << "a known file is left alone";
+    EXPECT_EQ(store.entryForPath(QStringLiteral("/d/known.pdf"))->lastOpened, at(100)) << "a known file is left alone";
 }
 
 TEST_F(HistoryStoreTest, RecordsWithinTheDelayGiveOneWrite)
