@@ -191,7 +191,7 @@ TEST_F(HistoryStoreTest, ImportAddsUnknownFilesNewestFirst)
 TEST_F(HistoryStoreTest, RecordsWithinTheDelayGiveOneWrite)
 {
     {
-        HistoryStore store(dir.path(), options(0.2));
+        HistoryStore store(dir.path(), options(HistoryStore::defaultSaveDelay));
         store.record("/d/a.pdf");
         store.record("/d/b.pdf");
         store.record("/d/c.pdf");
