@@ -56,9 +56,9 @@ public:
 
     // The glyph outlines of `utf8` set as one line at `size` points: the pen
     // starts at (0, 0), the baseline is y = 0 and y grows upwards. Each glyph
-    // advances by its own width. Characters found in no font and glyphs
-    // without an outline (spaces) draw nothing but still advance. An engine
-    // failure gives an empty path.
+    // advances by its own width. Glyphs without an outline (spaces) draw
+    // nothing but advance; characters found in no font are left out. An
+    // engine failure gives an empty path.
     OutlinePath line(const std::string& utf8, double size) const;
 
 private:
