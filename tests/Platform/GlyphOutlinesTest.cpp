@@ -47,7 +47,9 @@ TEST(GlyphOutlines, FontsLoadFromFilesAndBase14NamesOnly)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(c.font.has_value(), c.loads);
-        if (c.font) EXPECT_NE(c.font->name().find(c.name), std::string::npos) << c.font->name();
+        if (c.font) {
+            EXPECT_NE(c.font->name().find(c.name), std::string::npos) << c.font->name();
+        }
     }
 }
 
