@@ -95,6 +95,10 @@ void ViewerModel::pagesDidChange(const PageEdit& edit, bool reveal)
         if (reveal && document_ && first < document_->pageCount()) goToPageFromSidebar(first);
     } else if (edit.rotations.empty()) {
         setSelectedPages({});
+    } else if (reveal && document_) {
+        // Undo and redo of a rotation show the first page they turned.
+        const auto index = document_->pageIndex(edit.rotations.front().page);
+        if (index && pdfView_) pdfView_->goToPage(*index);
     }
 }
 
@@ -136,9 +140,14 @@ void ViewerModel::rotatePages(int degrees)
 {
     if (!canEditPages()) return;
     pdfView_->finishEditing();
+    const std::set<int> targets = pageTargets();
+    const int shown = pdfView_->currentPageIndex();
     try {
-        if (const auto edit = PageEditor::rotate(pageTargets(), degrees, *document_->pdf()))
+        if (const auto edit = PageEditor::rotate(targets, degrees, *document_->pdf())) {
             applyPageEdit(*edit, PageEditor::title(tr("Rotate"), edit->pageCount(), false), false);
+            // A page turned in view changes shape: its top stays in sight.
+            if (targets.count(shown) && pdfView_) pdfView_->goToPage(shown);
+        }
     } catch (const platform::PdfError& error) {
         showAlert(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }

@@ -353,3 +353,21 @@ TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
     ViewerModel next;
     EXPECT_EQ(next.sidebarTab(), quarnkit::SidebarTab::outline);
 }
+
+TEST(PagesMenu, APageTurnedInViewStaysInView)
+{
+    Window w;
+    QuarnPDFView* view = w.window->screen()->canvas()->view();
+    view->goToPage(2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    for (const char* keys : {"Ctrl+L", "Ctrl+L", "Ctrl+R"}) {
+        w.key(keys);
+        QApplication::processEvents();
+        EXPECT_EQ(view->currentPageIndex(), 2) << keys;
+        EXPECT_TRUE(view->pageRect(2).intersects(QRectF(view->viewport()->rect()))) << keys;
+    }
+    EXPECT_EQ(rotations(w.pdf())[2], 270);
+    w.key("Ctrl+Z");
+    QApplication::processEvents();
+    EXPECT_EQ(view->currentPageIndex(), 2);
+}
