@@ -226,3 +226,22 @@ TEST(MarksList, ARowShowsNoUnreadableCharacters)
     EXPECT_TRUE(shown.contains(QLatin1String("habibi"))) << shown.toStdString();
     EXPECT_FALSE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
 }
+
+TEST(MarksList, TheDotOfABlackTextBoxIsVisibleOnTheSidebar)
+{
+    ListFixture f;
+    const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, "Black words", quarnkit::RGBA{0, 0, 0, 1}, 16,
+                                                           quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792});
+    PdfAnnotations::add(*f.document.pdf(), 0, *box);
+    f.document.noteEditOfPage(0);
+    f.list.show();
+    QApplication::processEvents();
+    QTreeWidgetItem* row = f.row(0, 0);
+    ASSERT_TRUE(row);
+    const QImage icon = row->icon(0).pixmap(QSize(32, 16), 1.0).toImage();
+    // The dot's middle is the ink; its rim is lighter than any black on the dark sidebar.
+    EXPECT_LT(qGray(icon.pixel(24, 8)), 40);
+    int rim = 0;
+    for (int x = 20; x <= 21; ++x) rim = std::max(rim, qGray(icon.pixel(x, 8)) * qAlpha(icon.pixel(x, 8)) / 255);
+    EXPECT_GT(rim, 60);
+}
