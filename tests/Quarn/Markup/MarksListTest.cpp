@@ -104,6 +104,14 @@ TEST(MarksList, NothingShowsBeforeTheListIsOnScreenThenTheEmptyMessage)
     for (QLabel* label : f.list.findChildren<QLabel*>())
         if (label->text() == QStringLiteral("No marks yet. Pick a tool and draw on the page.")) message = label->isVisible();
     EXPECT_TRUE(message);
+    // Over the message, a symbol: drawn, not blank.
+    auto* symbol = f.list.findChild<QLabel*>(QStringLiteral("emptySymbol"));
+    ASSERT_TRUE(symbol && symbol->isVisible());
+    const QImage image = symbol->pixmap().toImage();
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) inked += qAlpha(image.pixel(x, y)) > 40;
+    EXPECT_GT(inked, 20);
 }
 
 TEST(MarksList, AnEditRebuildsOnlyItsPage)
