@@ -82,6 +82,11 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->setMouseTracking(true);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     tree_->setIconSize(QSize(32, 16));
+    // The rows sit on the sidebar's own background, as the headers do.
+    QPalette sidebar = tree_->palette();
+    sidebar.setColor(QPalette::Base, D::chrome());
+    sidebar.setColor(QPalette::AlternateBase, D::chrome());
+    tree_->setPalette(sidebar);
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
