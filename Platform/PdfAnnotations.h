@@ -19,7 +19,8 @@ struct PdfColor {
 };
 
 // The base-14 faces text boxes are drawn with, by their resource names
-// "Helv", "TiRo" and "Cour".
+// "Helv", "TiRo" and "Cour". Characters outside a face's Latin set are drawn
+// in embedded fallback faces (Platform/FallbackFonts.h).
 enum class PdfBaseFont { helvetica, times, courier };
 
 // Everything ravlen reads from and writes into one annotation. Geometry is in
@@ -91,7 +92,7 @@ void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
 // glyph boxes of neighbouring lines overlap. Returns whether anything was applied.
 bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas);
 
-// Text measurement with the same base-14 fonts that draw text boxes.
+// Text measurement with the same fonts that draw text boxes.
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line);
 // The distance between baselines of a text box's lines.
 double lineHeight(double size);
