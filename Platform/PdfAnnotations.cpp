@@ -38,6 +38,7 @@ struct RawAnnot {
 };
 
 struct KeysPod {
+    int isNew; // a dictionary ravlen just made: it gets the Print flag
     const char* subtype;
     fz_rect rect;
     int hasColor;
@@ -165,7 +166,10 @@ void writeKeysC(fz_context* ctx, pdf_obj* obj, const KeysPod* k, FzError* err)
     fz_try(ctx) {
         pdf_dict_put_name(ctx, obj, PDF_NAME(Subtype), k->subtype);
         pdf_dict_put_rect(ctx, obj, PDF_NAME(Rect), k->rect);
-        pdf_dict_put_int(ctx, obj, PDF_NAME(F), 4); // Print
+        if (k->isNew) pdf_dict_put_int(ctx, obj, PDF_NAME(F), 4); // Print; another writer's flags stay
+        // Rich text of another writer stays while it says what /Contents says.
+        const char* before = pdf_dict_get_text_string(ctx, obj, PDF_NAME(Contents));
+        if (strcmp(before, k->contents) != 0) pdf_dict_del(ctx, obj, PDF_NAME(RC));
         putColorC(ctx, obj, PDF_NAME(C), k->hasColor, k->color);
         putColorC(ctx, obj, PDF_NAME(IC), k->hasInterior, k->interior);
         if (k->opacity < 1) pdf_dict_put_real(ctx, obj, PDF_NAME(CA), k->opacity);
@@ -188,8 +192,6 @@ void writeKeysC(fz_context* ctx, pdf_obj* obj, const KeysPod* k, FzError* err)
         if (k->da) {
             pdf_dict_put_string(ctx, obj, PDF_NAME(DA), k->da, strlen(k->da));
             pdf_dict_put_int(ctx, obj, PDF_NAME(Q), k->alignment);
-            pdf_dict_del(ctx, obj, PDF_NAME(RC)); // rich text of another writer would disagree with /Contents
-            pdf_dict_del(ctx, obj, PDF_NAME(DS));
         } else {
             pdf_dict_del(ctx, obj, PDF_NAME(DA));
             pdf_dict_del(ctx, obj, PDF_NAME(Q));
@@ -920,7 +922,7 @@ std::vector<float> flatQuads(const std::vector<PdfQuad>& quads)
     return out;
 }
 
-void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
+void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bool isNew)
 {
     fz_context* ctx = pdfContext();
     std::vector<float> quads = flatQuads(a.quads);
@@ -933,6 +935,7 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
     const std::string da = defaultAppearance(a);
     const bool isFreeText = a.subtype == "FreeText";
     KeysPod k{};
+    k.isNew = isNew;
     k.subtype = a.subtype.c_str();
     k.rect = toFz(a.rect);
     k.hasColor = a.color.has_value();
@@ -1038,7 +1041,7 @@ int add(PdfDocument& doc, int page, const PdfAnnotation& annotation)
     FzError err;
     ObjRef ref(newAnnotDictC(ctx, d.doc, at.page, &err));
     throwIfFailed(err);
-    writeAnnotation(d.doc, ref.obj, annotation);
+    writeAnnotation(d.doc, ref.obj, annotation, true);
     const int num = pdf_to_num(ctx, ref.obj);
     pushRefC(ctx, d.doc, at.annots, num, -1, &err);
     throwIfFailed(err);
@@ -1056,7 +1059,7 @@ bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation)
     if (i < 0) return false;
     pdf_obj* obj = pdf_array_get(ctx, at.annots, i);
     if (!isAnnotDict(ctx, obj)) return false;
-    writeAnnotation(d.doc, obj, annotation);
+    writeAnnotation(d.doc, obj, annotation, false);
     doc.bumpRevision();
     return true;
 }

@@ -67,12 +67,14 @@ std::optional<PdfAnnotation> find(const PdfDocument& doc, int page, int objectNu
 // The object numbers of /Annots in order (direct entries count as 0).
 std::vector<int> order(const PdfDocument& doc, int page);
 
-// Makes a new annotation dictionary with exactly the keys of `annotation`,
-// writes its appearance and appends it to /Annots (on top). Returns its number.
+// Makes a new annotation dictionary with exactly the keys of `annotation`
+// (and the Print flag), writes its appearance and appends it to /Annots (on
+// top). Returns its number.
 int add(PdfDocument& doc, int page, const PdfAnnotation& annotation);
 // Rewrites the keys ravlen knows and the appearance of the annotation
-// `annotation.objectNumber`; other keys of the dictionary stay. False when the
-// page holds no such annotation.
+// `annotation.objectNumber`; other keys of the dictionary stay (its flags, and
+// its rich text while /Contents keeps its words). False when the page holds no
+// such annotation.
 bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation);
 // Takes the annotation (and its popup) out of /Annots. The dictionary stays in
 // the file, so insert() can put the same object back. Returns the index it
