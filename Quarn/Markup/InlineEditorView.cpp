@@ -55,7 +55,7 @@ void QuarnPDFView::beginEditing(const EditorTarget& target)
     InlineEditor* editor = nullptr;
     if (target.isNote()) {
         QFont font = QApplication::font();
-        font.setPointSizeF(13);
+        font.setPixelSize(13);
         editor = new InlineEditor(InlineEditor::Style::note, font, quarnkit::Design::paper(), quarnkit::Design::chrome(),
                                   QSizeF(10, 8), viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
@@ -69,7 +69,7 @@ void QuarnPDFView::beginEditing(const EditorTarget& target)
         const double size = mark ? (mark->fontSize > 0 ? mark->fontSize : style_.textSize) : style_.textSize;
         const quarnkit::TextFont face = mark ? quarnkit::textFontOf(mark->fontName) : style_.font;
         const double scale = std::max(scaleFactor(), 0.05);
-        // The words at their size on screen, never under 9 points.
+        // The words at their size on screen, never under 9 pixels.
         const QFont font = quarnkit::screenFont(face, std::max(size * scale, 9.0));
         const QSizeF inset(std::max(7 * scale, 3.0), std::max(5 * scale, 2.0));
         editor = backing ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, viewport())

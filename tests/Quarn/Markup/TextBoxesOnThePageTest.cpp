@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QTest>
 #include <QUndoStack>
 
@@ -49,6 +51,14 @@ struct TextView {
     }
 };
 
+// Types into the window, which hands the keys to its focused widget; each
+// character comes as the text of a key, as an input method sends what no key
+// of the keyboard carries.
+void typeInto(QWindow* window, const QString& words)
+{
+    for (const QChar c : words) QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
 } // namespace
 
 TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
@@ -86,4 +96,33 @@ TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
     EXPECT_TRUE(retyped.contains("/F 28"));
     EXPECT_FALSE(retyped.contains("<b>there</b>"));
     EXPECT_EQ(PdfAnnotations::find(*platform::PdfDocument::openBytes(retyped), 0, 4)->contents, "Goodbye");
+}
+
+TEST(TextBoxesOnThePage, TypedWordsKeepTheirSizeWhenReturnIsPressed)
+{
+    // The editor shows the words as wide as the page draws them after Return,
+    // at any zoom.
+    for (const double zoom : {0.75, 1.0, 1.5}) {
+        SCOPED_TRACE(zoom);
+        TextView v;
+        v.view.setScaleFactor(zoom);
+        QApplication::processEvents();
+        v.use(MarkupTool::text, {0, 0, 0.6, 1}, 18);
+        QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({100, 500}));
+        ASSERT_TRUE(v.editor());
+        const QString words = QStringLiteral("Words typed in place");
+        typeInto(v.view.windowHandle(), words);
+        const double typed = QFontMetricsF(v.editor()->font()).horizontalAdvance(words);
+        QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
+        ASSERT_EQ(v.marks().size(), 1u);
+        const double drawn = PdfAnnotations::textWidth(platform::PdfBaseFont::helvetica, 18, words.toStdString()) * zoom;
+        EXPECT_NEAR(typed / drawn, 1.0, 0.08);
+    }
+
+    // A note's words are typed at the interface's 13 pixels.
+    TextView v;
+    v.use(MarkupTool::note, quarnkit::RGBA::highlighter);
+    QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({300, 500}));
+    ASSERT_TRUE(v.editor());
+    EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 13);
 }
