@@ -126,7 +126,8 @@ void QuarnPDFView::applyColor(const quarnkit::RGBA& color)
                     a.color = a.interiorColor = PdfColor{0.12, 0.12, 0.12};
                     a.interiorOpacity = 0.92;
                 } else {
-                    a.fontColor = a.color = c;
+                    a.fontColor = c;
+                    a.color.reset(); // a transparent box, as new ones are
                     a.interiorColor.reset();
                 }
                 return true;

@@ -270,8 +270,8 @@ std::optional<PdfAnnotation> freeText(PdfPoint p, const std::string& string, con
         a.interiorOpacity = 0.92;
         a.color = PdfColor{0.12, 0.12, 0.12};
     } else {
+        // No box colour: readers that rebuild the look fill the box with it.
         a.fontColor = rgb(color);
-        a.color = rgb(color); // no border is drawn (width 0)
     }
     return a;
 }

@@ -126,3 +126,28 @@ TEST(TextBoxesOnThePage, TypedWordsKeepTheirSizeWhenReturnIsPressed)
     ASSERT_TRUE(v.editor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 13);
 }
+
+TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
+{
+    TextView v;
+    v.use(MarkupTool::text, quarnkit::RGBA::crimson);
+    QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({100, 500}));
+    typeInto(v.view.windowHandle(), QStringLiteral("dark words"));
+    QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
+    ASSERT_EQ(v.marks().size(), 1u);
+    const auto saved = [&] { return PdfAnnotations::list(*platform::PdfDocument::openBytes(v.view.document()->save()), 0); };
+    // No box colour: a reader that rebuilds the look would fill the box with it.
+    const auto typed = saved().at(0);
+    EXPECT_FALSE(typed.color);
+    EXPECT_FALSE(typed.interiorColor);
+    EXPECT_TRUE(typed.fontColor);
+
+    // Recoloured white it gets its dark plate, and dark again it loses it.
+    v.view.select(MarkRef{0, typed.objectNumber});
+    v.view.applyColor(quarnkit::RGBA::white);
+    EXPECT_TRUE(saved().at(0).interiorColor);
+    v.view.applyColor(quarnkit::RGBA::moss);
+    const auto recoloured = saved().at(0);
+    EXPECT_FALSE(recoloured.color);
+    EXPECT_FALSE(recoloured.interiorColor);
+}

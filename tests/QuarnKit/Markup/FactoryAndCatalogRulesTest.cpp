@@ -77,6 +77,7 @@ TEST(AnnotationFactory, NotesAndTextBoxesStayOnThePage)
     EXPECT_EQ(white->interiorOpacity, 0.92);
     const auto dark = AnnotationFactory::freeText({100, 400}, "dark", RGBA::crimson, 12, TextFont::serif, letterPage);
     EXPECT_FALSE(dark->interiorColor);
+    EXPECT_FALSE(dark->color); // a transparent box
     EXPECT_EQ(dark->fontName, "TiRo");
     EXPECT_EQ(dark->borderWidth, 0);
 
