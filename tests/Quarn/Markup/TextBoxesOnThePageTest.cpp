@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
 
@@ -57,6 +59,14 @@ struct TextView {
 void typeInto(QWindow* window, const QString& words)
 {
     for (const QChar c : words) QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+QString run(const QString& command)
+{
+    QProcess p;
+    p.startCommand(command);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
 }
 
 } // namespace
@@ -125,6 +135,27 @@ TEST(TextBoxesOnThePage, TypedWordsKeepTheirSizeWhenReturnIsPressed)
     QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({300, 500}));
     ASSERT_TRUE(v.editor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 13);
+}
+
+TEST(TextBoxesOnThePage, MixedScriptsAreSavedExactlyAsTyped)
+{
+    const QString words = QStringLiteral("café α Ωμέγα Кириллица 日本語");
+    TextView v;
+    v.use(MarkupTool::text);
+    QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({100, 500}));
+    ASSERT_TRUE(v.editor());
+    typeInto(v.view.windowHandle(), words);
+    QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
+    ASSERT_EQ(v.marks().size(), 1u);
+
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("typed.pdf");
+    v.view.document()->saveToFile(pdf.toStdString());
+    const auto reopened = platform::PdfDocument::openFile(pdf.toStdString());
+    EXPECT_EQ(QString::fromStdString(quarnkit::MarkCatalog::entries(*reopened, 0).at(0).annotation.contents), words);
+    // The page's own text is "Page 1"; the box's words follow it.
+    EXPECT_TRUE(run("mutool draw -q -F txt " + pdf).contains(words));
+    EXPECT_TRUE(run("pdftotext -q " + pdf + " -").contains(words));
 }
 
 TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
