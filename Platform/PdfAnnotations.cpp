@@ -30,6 +30,7 @@ struct RawAnnot {
     int hasPopup;
     const char* da; // null when absent
     int alignment;
+    int rotation;
     pdf_obj* quads;
     pdf_obj* ink;
     pdf_obj* line;
@@ -62,6 +63,7 @@ struct KeysPod {
     float line[4];
     const char* startEnding;
     const char* endEnding;
+    int rotation;
 };
 
 // A font file to embed as a CID-keyed font drawn by glyph number.
@@ -125,6 +127,7 @@ void readC(fz_context* ctx, pdf_obj* obj, RawAnnot* out, FzError* err)
         out->hasPopup = pdf_dict_get(ctx, obj, PDF_NAME(Popup)) != nullptr;
         out->da = pdf_dict_get(ctx, obj, PDF_NAME(DA)) ? pdf_dict_get_text_string(ctx, obj, PDF_NAME(DA)) : nullptr;
         out->alignment = pdf_dict_get_int(ctx, obj, PDF_NAME(Q));
+        out->rotation = pdf_dict_get_int(ctx, obj, PDF_NAME(Rotate));
         out->quads = pdf_dict_get(ctx, obj, PDF_NAME(QuadPoints));
         out->ink = pdf_dict_get(ctx, obj, PDF_NAME(InkList));
         out->line = pdf_dict_get(ctx, obj, PDF_NAME(L));
@@ -167,6 +170,8 @@ void writeKeysC(fz_context* ctx, pdf_obj* obj, const KeysPod* k, FzError* err)
         pdf_dict_put_name(ctx, obj, PDF_NAME(Subtype), k->subtype);
         pdf_dict_put_rect(ctx, obj, PDF_NAME(Rect), k->rect);
         if (k->isNew) pdf_dict_put_int(ctx, obj, PDF_NAME(F), 4); // Print; another writer's flags stay
+        if (k->rotation) pdf_dict_put_int(ctx, obj, PDF_NAME(Rotate), k->rotation);
+        else pdf_dict_del(ctx, obj, PDF_NAME(Rotate));
         // Rich text of another writer stays while it says what /Contents says.
         const char* before = pdf_dict_get_text_string(ctx, obj, PDF_NAME(Contents));
         if (strcmp(before, k->contents) != 0) pdf_dict_del(ctx, obj, PDF_NAME(RC));
@@ -613,6 +618,20 @@ struct Appearance {
     ResourcesPod res{1, 0, 1, nullptr, nullptr, nullptr, nullptr, 0};
 };
 
+// The matrix that turns `box` (at the origin) counter-clockwise by `turn`
+// degrees onto `rect`.
+std::string turnedFrame(const PdfRect& box, const PdfRect& rect, int turn)
+{
+    const double c = turn == 180 ? -1 : turn == 0 ? 1 : 0, sn = turn == 90 ? 1 : turn == 270 ? -1 : 0;
+    double minX = INFINITY, minY = INFINITY;
+    for (const PdfPoint p : {PdfPoint{box.x, box.y}, PdfPoint{box.maxX(), box.y}, PdfPoint{box.x, box.maxY()},
+                             PdfPoint{box.maxX(), box.maxY()}}) {
+        minX = std::min(minX, c * p.x - sn * p.y);
+        minY = std::min(minY, sn * p.x + c * p.y);
+    }
+    return num(c) + ' ' + num(sn) + ' ' + num(-sn) + ' ' + num(c) + ' ' + num(rect.x - minX) + ' ' + num(rect.y - minY);
+}
+
 // The lines as text-showing operators from the current point set by `Tm`s:
 // the base face as WinAnsi codes, fallback faces as two-byte glyph numbers of
 // the subsets embedded for them.
@@ -750,7 +769,12 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
             s += num(left.x) + ' ' + num(left.y) + " m " + num(right.x) + ' ' + num(right.y) + " l S\n";
         }
     } else if (t == "FreeText") {
-        const PdfRect& box = r;
+        // The box is laid out upright in its own frame and turned onto the
+        // page, so that its words read upright on a page shown turned.
+        const int turn = normalizedRotation(a.rotation);
+        const bool sideways = turn == 90 || turn == 270;
+        const PdfRect box = turn ? PdfRect{0, 0, sideways ? r.height : r.width, sideways ? r.width : r.height} : r;
+        if (turn) s += turnedFrame(box, r, turn) + " cm\n";
         if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + rectOp(box.x, box.y, box.width, box.height) + "f Q\n";
         if (w > 0 && a.color)
             s += colorOp(*a.color, true) + num(w) + " w\n" + rectOp(box.x + w / 2, box.y + w / 2, box.width - w, box.height - w) + "S\n";
@@ -854,6 +878,7 @@ PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
     a.hasPopup = raw.hasPopup != 0;
     if (raw.da) parseDefaultAppearance(raw.da, a);
     a.alignment = raw.alignment;
+    a.rotation = normalizedRotation(raw.rotation);
     const int nq = pdf_array_len(ctx, raw.quads) / 8;
     auto qv = [&](int i) { return double(pdf_to_real(ctx, pdf_array_get(ctx, raw.quads, i))); };
     for (int q = 0; q < nq; ++q) {
@@ -962,6 +987,7 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
     }
     k.startEnding = a.startEnding.empty() ? "None" : a.startEnding.c_str();
     k.endEnding = a.endEnding.empty() ? "None" : a.endEnding.c_str();
+    k.rotation = normalizedRotation(a.rotation);
     FzError err;
     writeKeysC(ctx, obj, &k, &err);
     throwIfFailed(err);

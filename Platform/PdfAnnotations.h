@@ -48,6 +48,9 @@ struct PdfAnnotation {
     double fontSize = 0;
     std::optional<PdfColor> fontColor;
     int alignment = 0;
+    // /Rotate: the words read upright on a page shown turned clockwise by
+    // this many degrees (the appearance is drawn turned to match).
+    int rotation = 0;
 
     std::vector<PdfQuad> quads;                  // /QuadPoints
     std::vector<std::vector<PdfPoint>> inkList;  // /InkList

@@ -190,7 +190,7 @@ void QuarnPDFView::commitEditing()
             switch (target.kind) {
             case EditorTarget::Kind::newText:
                 if (const auto mark = AnnotationFactory::freeText(target.point, words, style_.color, style_.textSize,
-                                                                  style_.font, pageBounds))
+                                                                  style_.font, pageBounds, geometries_[target.page].rotation))
                     gestures().addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:
@@ -210,7 +210,7 @@ void QuarnPDFView::commitEditing()
                     const quarnkit::TextFont face =
                         before->fontName.empty() ? style_.font : quarnkit::textFontOf(before->fontName);
                     const double size = before->fontSize > 0 ? before->fontSize : style_.textSize;
-                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds);
+                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds, before->rotation);
                 }
                 platform::PdfAnnotations::update(*doc, target.page, after);
                 gestures().burst.reset();

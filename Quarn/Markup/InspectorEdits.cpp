@@ -190,7 +190,7 @@ bool refitText(PdfAnnotation& a, quarnkit::TextFont font, double size, const pla
     if (a.fontName == face && std::fabs(a.fontSize - size) <= 0.05) return false;
     a.fontName = face;
     a.fontSize = size;
-    a.rect = quarnkit::AnnotationFactory::textBoxBounds(a.contents, font, size, a.rect, page);
+    a.rect = quarnkit::AnnotationFactory::textBoxBounds(a.contents, font, size, a.rect, page, a.rotation);
     return true;
 }
 

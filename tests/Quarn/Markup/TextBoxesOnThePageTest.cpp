@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QProcess>
@@ -181,4 +182,92 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
     const auto recoloured = saved().at(0);
     EXPECT_FALSE(recoloured.color);
     EXPECT_FALSE(recoloured.interiorColor);
+}
+
+namespace {
+
+// The box around the red pixels of an image (the typed words; the corpus
+// page's own text is black), empty when there are none.
+QRect redInk(const QImage& image)
+{
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 140 && c.green() < 110 && c.blue() < 110) box |= QRect(x, y, 1, 1);
+        }
+    return box;
+}
+
+// How far two equally sized crops of words differ, 0 to 1.
+double difference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.isNull()) return 1;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) sum += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) / 255.0;
+    return sum / (a.width() * a.height());
+}
+
+} // namespace
+
+TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
+{
+    const QString words = QStringLiteral("Upright words");
+    // What the words look like typed on a page that is not turned.
+    QImage reference;
+    {
+        TextView plain;
+        plain.use(MarkupTool::text, quarnkit::RGBA::crimson);
+        QTest::mouseClick(plain.view.viewport(), Qt::LeftButton, {}, plain.at({100, 500}));
+        typeInto(plain.view.windowHandle(), words);
+        QTest::keyClick(plain.view.windowHandle(), Qt::Key_Return);
+        const QImage page = plain.view.document()->render(0, 3.0);
+        reference = page.copy(redInk(page));
+    }
+    ASSERT_FALSE(reference.isNull());
+
+    QFile corpus(QString::fromStdString(testsupport::corpusPath("habibi-rotated.pdf")));
+    ASSERT_TRUE(corpus.open(QIODevice::ReadOnly));
+    TextView v(corpus.readAll());
+    v.use(MarkupTool::text, quarnkit::RGBA::crimson);
+    std::vector<platform::PdfPoint> typedAt; // display space, points
+    for (int page = 0; page < 4; ++page) {
+        SCOPED_TRACE(page);
+        v.view.goToPage(page);
+        QApplication::processEvents();
+        const QPointF click = v.view.pageRect(page).center() - QPointF(60, 0);
+        QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, click.toPoint());
+        ASSERT_TRUE(v.editor());
+        typeInto(v.view.windowHandle(), words);
+        QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
+        ASSERT_EQ(v.marks(page).size(), 1u);
+        const platform::PdfPageGeometry g = v.view.document()->pageGeometry(page);
+        typedAt.push_back(g.userToDisplay.map(v.view.convertToPage(click, page)));
+
+        // On screen: the words start at the click, their first line through it, upright.
+        const QImage shown = v.view.document()->render(page, 3.0); // 3 pixels a point
+        const QRect ink = redInk(shown);
+        EXPECT_NEAR(ink.left() / 3.0, typedAt.back().x + 7, 4);
+        EXPECT_NEAR(ink.center().y() / 3.0, typedAt.back().y, 8);
+        EXPECT_LE(std::abs(ink.width() - reference.width()) + std::abs(ink.height() - reference.height()), 3);
+        const QImage seen = shown.copy(ink).scaled(reference.size());
+        EXPECT_LT(difference(seen, reference), 0.06); // upside down: 0.19
+    }
+
+    // Saved and drawn by poppler: the same place, the same upright words.
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("turned.pdf");
+    v.view.document()->saveToFile(pdf.toStdString());
+    ASSERT_EQ(std::system(("pdftoppm -r 216 -png " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
+    for (int page = 0; page < 4; ++page) {
+        SCOPED_TRACE(page);
+        const QImage shown(dir.filePath(QStringLiteral("page-%1.png").arg(page + 1)));
+        ASSERT_FALSE(shown.isNull());
+        const QRect ink = redInk(shown);
+        EXPECT_NEAR(ink.left() / 3.0, typedAt[size_t(page)].x + 7, 4);
+        EXPECT_NEAR(ink.center().y() / 3.0, typedAt[size_t(page)].y, 8);
+        const QImage seen = shown.copy(ink).scaled(reference.size());
+        EXPECT_LT(difference(seen, reference), 0.06);
+    }
 }
