@@ -370,6 +370,39 @@ void setMediaBoxC(fz_context* ctx, pdf_obj* page, fz_rect box, FzError* err)
     fz_catch(ctx) captureError(ctx, err);
 }
 
+// The text the appearance of annotation `num` draws, as MuPDF extracts it;
+// null when the page has no such annotation. Freed with fz_free.
+char* drawnTextC(fz_context* ctx, pdf_page* page, int num, FzError* err)
+{
+    fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
+    fz_buffer* buf = nullptr;
+    char* out = nullptr;
+    fz_var(text);
+    fz_var(dev);
+    fz_var(buf);
+    fz_var(out);
+    fz_try(ctx) {
+        pdf_annot* annot = pdf_first_annot(ctx, page);
+        while (annot && pdf_to_num(ctx, pdf_annot_obj(ctx, annot)) != num) annot = pdf_next_annot(ctx, annot);
+        if (annot) {
+            text = fz_new_stext_page(ctx, pdf_bound_annot(ctx, annot));
+            dev = fz_new_stext_device(ctx, text, nullptr);
+            pdf_run_annot(ctx, annot, dev, fz_identity, nullptr);
+            fz_close_device(ctx, dev);
+            buf = fz_new_buffer_from_stext_page(ctx, text);
+            out = fz_strdup(ctx, fz_string_from_buffer(ctx, buf));
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_stext_page(ctx, text);
+        fz_drop_buffer(ctx, buf);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+    return out;
+}
+
 // The advance of each character in em, into `out`.
 void advancesC(fz_context* ctx, const char* baseFont, const int* unicodes, int n, float* out, FzError* err)
 {
@@ -1175,6 +1208,21 @@ bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
     throwIfFailed(err);
     doc.bumpRevision();
     return applied != 0;
+}
+
+std::string drawnText(const PdfDocument& doc, int page, int objectNumber)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    PageRef p = loadPage(d, page);
+    fz_context* ctx = pdfContext();
+    FzError err;
+    char* text = drawnTextC(ctx, p.page, objectNumber, &err);
+    throwIfFailed(err);
+    std::string out = text ? text : "";
+    fz_free(ctx, text);
+    return out;
 }
 
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line)

@@ -97,6 +97,10 @@ void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
 // glyph boxes of neighbouring lines overlap. Returns whether anything was applied.
 bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas);
 
+// The words the annotation's appearance draws, as MuPDF extracts them (UTF-8,
+// lines ended by "\n"); empty when the page has no such annotation.
+std::string drawnText(const PdfDocument& doc, int page, int objectNumber);
+
 // Text measurement with the same fonts that draw text boxes.
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line);
 // The distance between baselines of a text box's lines.
