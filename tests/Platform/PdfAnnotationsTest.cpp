@@ -84,8 +84,8 @@ TEST(PdfAnnotations, EveryKeyRoundTripsThroughASave)
     text.fontName = "TiRo";
     text.fontSize = 14;
     text.fontColor = PdfColor{0.16, 0.15, 0.14};
-    text.color = PdfColor{0.16, 0.15, 0.14};
     text.borderWidth = 0;
+    text.rotation = 90;
     made.push_back(text);
 
     PdfAnnotation note;
@@ -119,6 +119,7 @@ TEST(PdfAnnotations, EveryKeyRoundTripsThroughASave)
         EXPECT_EQ(got.iconName, want.iconName);
         EXPECT_EQ(got.fontName, want.fontName);
         EXPECT_NEAR(got.fontSize, want.fontSize, 1e-4);
+        EXPECT_EQ(got.rotation, want.rotation);
         EXPECT_EQ(got.quads.size(), want.quads.size());
         EXPECT_EQ(got.inkList.size(), want.inkList.size());
         EXPECT_EQ(got.endEnding, want.endEnding);
