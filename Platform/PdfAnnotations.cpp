@@ -4,6 +4,7 @@
 #include "Platform/PdfInternal.h"
 
 #include <QString>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <charconv>
@@ -597,26 +598,59 @@ std::vector<PlacedLine> splitLines(const PlacedLine& text)
     return lines;
 }
 
+// Han, Kana and Hangul are written without spaces between words.
+bool writtenWithoutSpaces(char32_t u)
+{
+    return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xA960 && u <= 0xA97F)
+        || (u >= 0xAC00 && u <= 0xD7FF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF)
+        || (u >= 0x20000 && u <= 0x3FFFF);
+}
+
+// Where a line may break before a character without a space: next to those
+// scripts, where Unicode's line breaking allows it (no line then starts with
+// a closing mark). Elsewhere lines break at spaces only, as before.
+std::vector<bool> breaksWithoutSpaces(const PlacedLine& line)
+{
+    std::vector<bool> out(line.size(), false);
+    QString text;
+    std::vector<size_t> charAt; // UTF-16 position → character index
+    for (size_t i = 0; i < line.size(); ++i) {
+        const QString c = QString::fromUcs4(&line[i].code, 1);
+        charAt.insert(charAt.end(), size_t(c.size()), i);
+        text += c;
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    for (qsizetype p = finder.toNextBoundary(); p > 0 && p < text.size(); p = finder.toNextBoundary()) {
+        const size_t i = charAt[size_t(p)];
+        if (i == 0 || line[i].code == ' ' || line[i - 1].code == ' ') continue;
+        if (writtenWithoutSpaces(line[i - 1].code) || writtenWithoutSpaces(line[i].code)) out[i] = true;
+    }
+    return out;
+}
+
 // Greedy word wrap to `width`; a word wider than the box stays whole.
 std::vector<PlacedLine> wrap(const std::vector<PlacedLine>& lines, double size, double width)
 {
     std::vector<PlacedLine> out;
     for (const PlacedLine& line : lines) {
         if (lineWidth(line, size) <= width) { out.push_back(line); continue; }
+        const std::vector<bool> breaks = breaksWithoutSpaces(line);
         PlacedLine current;
+        bool spaced = false; // the piece at i follows a space
         size_t i = 0;
         while (i < line.size()) {
             size_t j = i;
-            while (j < line.size() && line[j].code != ' ') ++j;
-            const PlacedLine word(line.begin() + long(i), line.begin() + long(j));
+            while (j < line.size() && line[j].code != ' ' && !(j > i && breaks[j])) ++j;
+            const PlacedLine piece(line.begin() + long(i), line.begin() + long(j));
             PlacedLine candidate = current;
-            if (!current.empty()) candidate.push_back(line[i - 1]); // the space between
-            candidate.insert(candidate.end(), word.begin(), word.end());
+            if (!current.empty() && spaced) candidate.push_back(line[i - 1]); // the space between
+            candidate.insert(candidate.end(), piece.begin(), piece.end());
             if (!current.empty() && lineWidth(candidate, size) > width) {
                 out.push_back(current);
-                current = word;
+                current = piece;
             } else current = std::move(candidate);
-            i = j + 1;
+            spaced = j < line.size() && line[j].code == ' ';
+            i = spaced ? j + 1 : j;
         }
         out.push_back(current);
     }

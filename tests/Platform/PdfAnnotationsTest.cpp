@@ -387,6 +387,40 @@ TEST(PdfAnnotations, TextBoxesShowEveryScriptInEveryReader)
     }
 }
 
+TEST(PdfAnnotations, LinesBreakAtSpacesAndBetweenCjkCharacters)
+{
+    using platform::PdfBaseFont;
+    const struct {
+        std::string text;
+        int lines; // in a box 100 points wide at 20 points
+    } cases[] = {
+        {"中文句子没有空格也能换行", 3},
+        {"한국어문장도길게이어집니다", 3},
+        {"well-known and widely-used words", 4}, // at spaces only, never after a hyphen
+        {"Kurz", 1},
+        {"Überlangeswortohnejedenumbruch", 1}, // a longer word stays whole
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(annots::wrappedLineCount(PdfBaseFont::helvetica, 20, c.text, 100), c.lines);
+    }
+
+    // A long line of Han is drawn inside its narrow box, every character of it.
+    const std::string words = "日本語の文章は空白なしで書かれます";
+    auto doc = PdfDocument::createBlank(300, 300);
+    const int box = annots::add(*doc, 0, textBox(words, "Helv", {50, 50, 114, 200}));
+    const auto back = reopened(*doc);
+    std::string drawn = annots::drawnText(*back, 0, box);
+    std::erase(drawn, '\n');
+    EXPECT_EQ(drawn, words);
+    QImage image = back->render(0, 1.0);
+    int right = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).red() < 128) right = std::max(right, x);
+    EXPECT_LT(right, 50 + 114);
+}
+
 TEST(PdfAnnotations, TextBoxFontsAreSharedObjectsNotInlineDictionaries)
 {
     auto doc = PdfDocument::createBlank(500, 60);
