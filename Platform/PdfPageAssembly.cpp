@@ -22,12 +22,13 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from
     fz_catch(ctx) captureError(ctx, err);
 }
 
-int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
+// The count goes out through a pointer: a local set inside fz_try may be
+// lost to the longjmp.
+void countPagesC(fz_context* ctx, pdf_document* doc, int* count, FzError* err)
 {
-    int n = 0;
-    fz_try(ctx) n = pdf_count_pages(ctx, doc);
-    fz_catch(ctx) { captureError(ctx, err); n = 0; }
-    return n;
+    *count = 0;
+    fz_try(ctx) *count = pdf_count_pages(ctx, doc);
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 // The page object is kept while it is out of the tree, so the same object goes back in.
@@ -61,7 +62,8 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
     if (dst.locked || src.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
-    const int sourcePages = countPagesC(ctx, src.doc, &err);
+    int sourcePages = 0;
+    countPagesC(ctx, src.doc, &sourcePages, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     if (count < 0 || from < 0 || from > sourcePages - count)
         throw PdfError(PdfErrorCode::pageOutOfRange, "pages " + std::to_string(from + 1) + "–"
@@ -78,7 +80,8 @@ void movePage(PdfDocument& document, int from, int to)
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
-    const int count = countPagesC(ctx, d.doc, &err);
+    int count = 0;
+    countPagesC(ctx, d.doc, &count, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     for (int index : {from, to})
         if (index < 0 || index >= count)
