@@ -5,6 +5,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -32,19 +33,9 @@ constexpr int padding = 16;
 
 QColor secondary() { return withOpacity(D::paper(), 0.55); }
 
-QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
-    return label;
-}
-
 QLabel* gridLabel(const QString& text, QWidget* parent)
 {
-    QLabel* label = makeLabel(text, uiFont(11, QFont::Medium), secondary(), parent);
+    QLabel* label = shelltext::label(text, uiFont(11, QFont::Medium), secondary(), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
 }
@@ -101,7 +92,7 @@ QWidget* DocumentInfoView::makeHeader()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(3);
 
-    name_ = makeLabel(QString(), uiFont(14, QFont::DemiBold), D::paper(), header);
+    name_ = shelltext::label(QString(), uiFont(14, QFont::DemiBold), D::paper(), header);
     name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const QString full = fileName();
     name_->setText(name_->fontMetrics().elidedText(full, Qt::ElideMiddle, panelWidth - 2 * padding));
@@ -109,7 +100,7 @@ QWidget* DocumentInfoView::makeHeader()
     name_->setAccessibleName(full);
     column->addWidget(name_);
 
-    summary_ = makeLabel(summary(), uiFont(12), secondary(), header);
+    summary_ = shelltext::label(summary(), uiFont(12), secondary(), header);
     column->addWidget(summary_);
     return header;
 }
@@ -127,7 +118,7 @@ QWidget* DocumentInfoView::makeFacts()
     int row = 0;
     for (const QString& text : labels) {
         grid->addWidget(gridLabel(text, factsGrid_), row, 0, Qt::AlignRight | Qt::AlignTop);
-        QLabel* value = makeLabel(QString(), uiFont(12), withOpacity(D::paper(), 0.92), factsGrid_);
+        QLabel* value = shelltext::label(QString(), uiFont(12), withOpacity(D::paper(), 0.92), factsGrid_);
         value->setWordWrap(true);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -5,6 +5,7 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAccessible>
@@ -23,11 +24,7 @@ namespace {
 
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
+    QLabel* label = shelltext::label(text, font, color, parent);
     label->setAlignment(Qt::AlignHCenter);
     return label;
 }

@@ -11,6 +11,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
@@ -63,12 +64,7 @@ QFont monoFont(int pixels)
 
 QLabel* secondaryLabel(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setFont(monoFont(11));
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.55));
-    label->setPalette(p);
-    return label;
+    return shelltext::label(text, monoFont(11), withOpacity(D::paper(), 0.55), parent);
 }
 
 // The rounded box around the zoom field and its presets button; its outline

@@ -144,6 +144,28 @@ TEST(DocumentInfoView, LockedDocumentShowsNoFactsAndEmptyFields)
     EXPECT_EQ(bench.stack.count(), 0);
 }
 
+TEST(DocumentInfoView, TextFromThePdfIsShownAsItsCharacters)
+{
+    // A Producer written as markup is shown as the characters it holds.
+    QTemporaryDir dir;
+    const QString producer = "<h1>Big</h1><b>bold</b>";
+    const QString path = writeFile(
+        dir, "markup.pdf",
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+                               "<< /Producer (" + producer.toStdString() + ") >>"},
+                              "1.4", "/Info 4 0 R"));
+    Bench bench(QuarnDocument::open(path), path);
+    DocumentInfoView view(&bench.model, bench.document.get());
+    view.show();
+    ASSERT_EQ(view.fact("Producer"), producer);
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (label->text() == producer) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_LE(label->sizeHint().height(), label->fontMetrics().lineSpacing() * 2);
+        }
+}
+
 // ---------------------------------------------------------------- editing
 
 TEST(DocumentInfoView, ReturnCommitsOnceAndTabAddsNothing)
