@@ -202,11 +202,15 @@ QString DocumentInfoView::dateText(const std::optional<QDateTime>& date)
     if (!date || !date->isValid()) return tr("Unknown");
     const QLocale locale;
     const QDateTime local = date->toLocalTime();
+    // The medium date ("Dec 31, 2016"): QLocale names only a short and a long
+    // style, so the long one loses its weekday and shortens its month name.
+    QString day = locale.dateFormat(QLocale::LongFormat);
+    day.remove(QRegularExpression(QStringLiteral("d{4}[,.]?\\s*")));
+    day.replace(QRegularExpression(QStringLiteral("M{4}")), QStringLiteral("MMM"));
     // Hours and minutes only, in the locale's order and separators.
     QString time = locale.timeFormat(QLocale::ShortFormat);
     time.remove(QRegularExpression(QStringLiteral("[:.]ss")));
-    return locale.toString(local.date(), QLocale::ShortFormat) + QStringLiteral(", ") +
-           locale.toString(local.time(), time);
+    return locale.toString(local.date(), day.trimmed()) + QStringLiteral(", ") + locale.toString(local.time(), time);
 }
 
 QString DocumentInfoView::fact(const QString& label) const
