@@ -184,6 +184,8 @@ bool DocumentWindow::revert()
     std::unique_ptr<QuarnDocument> fresh;
     try {
         fresh = QuarnDocument::open(filePath_);
+        // The password given for this file still opens it (a changed file asks again).
+        if (fresh->isLocked() && document_->unlockPassword()) fresh->unlock(*document_->unlockPassword());
     } catch (const DocumentError& error) {
         if (controller_.showFailure)
             controller_.showFailure(tr("The document “%1” could not be reverted.").arg(displayName()),
@@ -203,10 +205,11 @@ bool DocumentWindow::revert()
 
 void DocumentWindow::revertWithQuestion()
 {
-    auto* box = new QMessageBox(QMessageBox::Warning,
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(),
                                 tr("Do you want to revert to the most recently saved version of the document “%1”?")
                                     .arg(displayName()),
-                                tr("Your current changes will be lost."), QMessageBox::NoButton, this);
+                                QMessageBox::NoButton, this);
+    box->setInformativeText(tr("Your current changes will be lost."));
     box->addButton(tr("Revert"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -216,12 +219,23 @@ void DocumentWindow::revertWithQuestion()
     box->open();
 }
 
+DocumentController::CloseAnswer DocumentWindow::askBeforeClosing()
+{
+    commitPendingTyping();
+    if (!isDocumentEdited() || !controller_.askToSaveChanges) return DocumentController::CloseAnswer::discard;
+    return controller_.askToSaveChanges(*this);
+}
+
+void DocumentWindow::closeAnswered()
+{
+    closing_ = true;
+    close();
+}
+
 void DocumentWindow::closeEvent(QCloseEvent* event)
 {
-    if (!closing_) commitPendingTyping();
-    if (isDocumentEdited() && !closing_) {
-        const DocumentController::CloseAnswer answer =
-            controller_.askToSaveChanges ? controller_.askToSaveChanges(*this) : DocumentController::CloseAnswer::discard;
+    if (!closing_) {
+        const DocumentController::CloseAnswer answer = askBeforeClosing();
         if (answer == DocumentController::CloseAnswer::cancel ||
             (answer == DocumentController::CloseAnswer::save && !save())) {
             event->ignore();

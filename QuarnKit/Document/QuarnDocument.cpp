@@ -76,7 +76,9 @@ void QuarnDocument::noteUnrecordedEdit(std::optional<int> page)
 
 bool QuarnDocument::unlock(const QString& password)
 {
-    return pdf_->unlock(password.toStdString());
+    if (!pdf_->unlock(password.toStdString())) return false;
+    unlockPassword_ = password;
+    return true;
 }
 
 bool QuarnDocument::firstPageReadable() const

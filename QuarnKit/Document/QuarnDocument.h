@@ -66,6 +66,9 @@ public:
 
     // True when the password opened the document. Changes nothing else.
     bool unlock(const QString& password);
+    // The password that unlocked the document, so that a fresh read of the
+    // same file (Revert) opens without asking again; none before an unlock.
+    const std::optional<QString>& unlockPassword() const { return unlockPassword_; }
     bool isLocked() const { return pdf_->isLocked(); }
     int pageCount() const { return pdf_->pageCount(); }
     // The first page loads and has a usable size; false without pages or while locked.
@@ -85,6 +88,7 @@ signals:
 private:
     std::shared_ptr<platform::PdfDocument> pdf_;
     qint64 generation_ = 0;
+    std::optional<QString> unlockPassword_;
     std::optional<int> editedPage_;
 };
 

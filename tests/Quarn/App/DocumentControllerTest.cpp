@@ -3,6 +3,8 @@
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -13,7 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -285,8 +289,118 @@ TEST(DocumentController, QuitIsCalledOffWhenAWindowStaysOpen)
     a->undoStack()->push(new TitleEdit(*a->document(), "Keep"));
     c.answer = DocumentController::CloseAnswer::cancel;
     EXPECT_FALSE(c.controller.closeAll());
-    EXPECT_EQ(c.controller.windows().size(), 1u);
-    EXPECT_EQ(c.controller.windows()[0], a);
+    // The unchanged window opened first stays open too: nothing closes on a Cancel.
+    EXPECT_EQ(c.controller.windows().size(), 2u);
+    EXPECT_EQ(c.questions, 1);
+}
+
+TEST(DocumentController, QuitAsksAboutEveryChangedWindowBeforeClosingAny)
+{
+    QTemporaryDir dir;
+    Controller c;
+    DocumentWindow* first = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "a.pdf"));
+    c.controller.openDocument(copyOf(dir, "pdflatex-outline.pdf", "b.pdf"));
+    DocumentWindow* last = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "c.pdf"));
+    first->undoStack()->push(new TitleEdit(*first->document(), "First"));
+    last->undoStack()->push(new TitleEdit(*last->document(), "Last"));
+    // Save for the first, Cancel for the last: no window closes and no file is written.
+    std::vector<QString> asked;
+    c.controller.askToSaveChanges = [&](DocumentWindow& window) {
+        asked.push_back(window.displayName());
+        for (DocumentWindow* open : c.controller.windows()) EXPECT_TRUE(open->isVisible());
+        return asked.size() == 1 ? DocumentController::CloseAnswer::save : DocumentController::CloseAnswer::cancel;
+    };
+    EXPECT_FALSE(c.controller.closeAll());
+    EXPECT_EQ(asked, (std::vector<QString>{"a.pdf", "c.pdf"}));
+    EXPECT_EQ(c.controller.windows().size(), 3u);
+    EXPECT_NE(QuarnDocument::open(dir.filePath("a.pdf"))->pdf()->infoString("Title"),
+              std::optional<std::string>("First"));
+
+    // Save and Don't Save: everything closes, the saved one with its change.
+    asked.clear();
+    c.controller.askToSaveChanges = [&](DocumentWindow& window) {
+        asked.push_back(window.displayName());
+        return asked.size() == 1 ? DocumentController::CloseAnswer::save : DocumentController::CloseAnswer::discard;
+    };
+    EXPECT_TRUE(c.controller.closeAll());
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(c.controller.windows().empty());
+    EXPECT_EQ(QuarnDocument::open(dir.filePath("a.pdf"))->pdf()->infoString("Title"),
+              std::optional<std::string>("First"));
+    EXPECT_NE(QuarnDocument::open(dir.filePath("c.pdf"))->pdf()->infoString("Title"),
+              std::optional<std::string>("Last"));
+}
+
+namespace {
+
+// The message box shown over `window`, once it is up.
+QMessageBox* shownBox()
+{
+    QMessageBox* found = nullptr;
+    testsupport::waitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) found = box;
+        return found != nullptr;
+    }, 10000);
+    return found;
+}
+
+} // namespace
+
+TEST(DocumentWindow, QuestionsStandInTheDialogsTextNotItsTitle)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const DocumentController plain;
+    c.controller.askToSaveChanges = plain.askToSaveChanges; // the real dialog
+    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf"));
+    window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
+
+    struct Seen {
+        QString title, text, detail;
+    };
+    const auto read = [](QMessageBox* box) {
+        return box ? Seen{box->windowTitle(), box->text(), box->informativeText()} : Seen{};
+    };
+    Seen closing;
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = shownBox();
+        closing = read(box);
+        if (box) QTest::keyClick(box, Qt::Key_Escape); // Cancel
+    });
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(closing.text, "Do you want to save the changes made to the document “paper.pdf”?");
+    EXPECT_EQ(closing.detail, "Your changes will be lost if you don't save them.");
+    EXPECT_FALSE(closing.title.contains("changes"));
+
+    window->revertWithQuestion();
+    QMessageBox* revert = shownBox();
+    const Seen reverting = read(revert);
+    EXPECT_EQ(reverting.text,
+              "Do you want to revert to the most recently saved version of the document “paper.pdf”?");
+    EXPECT_EQ(reverting.detail, "Your current changes will be lost.");
+    EXPECT_FALSE(reverting.title.contains("revert"));
+    if (revert) revert->reject();
+    c.controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+}
+
+TEST(DocumentWindow, RevertOfAnUnlockedFileReusesItsPassword)
+{
+    QTemporaryDir dir;
+    Controller c;
+    DocumentWindow* window =
+        c.controller.openDocument(copyOf(dir, "libreoffice-writer-password.pdf", "locked.pdf"));
+    ASSERT_EQ(window->screen()->content(), ViewerScreen::Content::locked);
+    LockedGate* gate = window->screen()->gate();
+    ASSERT_NE(gate, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->field()->hasFocus(); }));
+    for (const char key : std::string("openpassword")) QTest::keyClick(window->windowHandle(), key);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->screen()->content() == ViewerScreen::Content::document; }));
+    window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
+    ASSERT_TRUE(window->revert());
+    EXPECT_FALSE(window->document()->isLocked());
+    EXPECT_EQ(window->screen()->content(), ViewerScreen::Content::document);
 }
 
 TEST(DocumentController, OpenPanelIsShownOnce)
