@@ -19,11 +19,13 @@ namespace {
 
 DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
 {
-    QMessageBox box(QMessageBox::Warning,
+    // The question is the dialog's text: window managers cut titles short,
+    // and some drop them from attached dialogs.
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
                     DocumentController::tr("Do you want to save the changes made to the document “%1”?")
                         .arg(window.displayName()),
-                    DocumentController::tr("Your changes will be lost if you don't save them."), QMessageBox::NoButton,
-                    &window);
+                    QMessageBox::NoButton, &window);
+    box.setInformativeText(DocumentController::tr("Your changes will be lost if you don't save them."));
     QPushButton* save = box.addButton(DocumentController::tr("Save"), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(DocumentController::tr("Don't Save"), QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
@@ -177,9 +179,20 @@ void DocumentController::closeOpenPanels()
 
 bool DocumentController::closeAll()
 {
-    for (DocumentWindow* window : windows())
-        if (!window->close()) return false;
-    return true;
+    // Every changed window is asked about before any window closes, so that
+    // a Cancel anywhere leaves the whole session as it was.
+    const std::vector<DocumentWindow*> open = windows();
+    std::vector<CloseAnswer> answers;
+    for (DocumentWindow* window : open) {
+        const CloseAnswer answer = window->askBeforeClosing();
+        if (answer == CloseAnswer::cancel) return false;
+        answers.push_back(answer);
+    }
+    for (size_t i = 0; i < open.size(); ++i) {
+        if (answers[i] == CloseAnswer::save && !open[i]->save()) return false;
+        open[i]->closeAnswered();
+    }
+    return windows().empty();
 }
 
 void DocumentController::quit()
