@@ -197,11 +197,10 @@ public:
 
     // ------------------------------------------------------------ printing and alerts
 
-    // Asks for a printer and prints every page.
+    // Asks for a printer, the pages and the copies, then prints.
     void printDocument();
-    // Prints every page on `printer`: each page rendered by the PDF layer,
-    // scaled to fit inside 36-point margins, centred, turned to the paper's
-    // orientation. False when there is nothing to print or printing failed.
+    // Starts printing the pages `printer` names (PrintJob.h); a failure,
+    // then or later, gets the error alert. False when nothing could start.
     bool print(QPrinter& printer);
     // "ravlen couldn't finish that." with the description as informative text.
     void showErrorAlert(const QString& description);
