@@ -212,6 +212,11 @@ public:
     void reportViewChanges();
     // Scroll bars appear only while there is somewhere to scroll.
     void applyScrollerStyle();
+    // The next resize comes from a column beside the view opening or closing:
+    // the pages keep their place in the window and their scale, so that what
+    // is under the pointer stays there. A zoom or a new layout ends the hold.
+    void holdPlaceOnNextResize();
+    bool holdsPlace() const { return holdPlace_ || heldShift_ != 0; }
 
     std::function<void(std::optional<int> page)> onEdit;
     std::function<void(int page, int count)> onPage;
@@ -430,6 +435,8 @@ private:
 
     double scale_ = 1.0;
     bool autoScales_ = true;
+    bool holdPlace_ = false;
+    int heldShift_ = 0; // pixels the pages stand right of centre, to keep their place
     double minScale_ = quarnkit::ZoomLevel::minimum;
     double maxScale_ = quarnkit::ZoomLevel::maximum;
 

@@ -178,6 +178,7 @@ void ViewerScreen::rebuildContent()
     message_ = nullptr;
     sidebarButton_ = findButton_ = nullptr;
     formsBanner_ = nullptr;
+    inspector_ = nullptr;
 
     switch (content_) {
     case Content::locked: {
@@ -296,7 +297,15 @@ QWidget* ViewerScreen::makeDocumentView()
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
     body->addWidget(canvas_, 1);
-    body->addWidget(new InspectorPane(model_, view));
+    // The inspector coming or going narrows or widens the canvas; the pages
+    // must not move under the pointer for it. Told before the pane hears the
+    // same change, as its layout acts at once.
+    connect(model_, &ViewerModel::changed, view, [this] {
+        if (inspector_ && canvas_ && inspector_->wanted() != inspector_->isVisible())
+            canvas_->view()->holdPlaceOnNextResize();
+    });
+    inspector_ = new InspectorPane(model_, view);
+    body->addWidget(inspector_);
     column->addLayout(body, 1);
     return view;
 }

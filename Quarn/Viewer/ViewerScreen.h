@@ -20,6 +20,7 @@ class LockedGate;
 class StateMessage;
 class ChromeToolButton;
 class FormBanner;
+class InspectorPane;
 
 class ViewerScreen : public QWidget {
     Q_OBJECT
@@ -91,6 +92,7 @@ private:
     ChromeToolButton* sidebarButton_ = nullptr;
     ChromeToolButton* findButton_ = nullptr;
     FormBanner* formsBanner_ = nullptr;
+    InspectorPane* inspector_ = nullptr;
 };
 
 // Shows a file in the desktop's file manager (selected where it can), else opens its folder.
