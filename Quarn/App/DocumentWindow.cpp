@@ -34,10 +34,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     resize(1180, 800);
     screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
-    // The find bar and the status bar stand under the viewer screen.
-    auto* bars = new ViewerBars(screen_, this);
-    setCentralWidget(bars);
-    connect(bars->statusBar(), &StatusBar::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
+    setCentralWidget(screen_);
     buildMenus();
     // The application's menus follow the window's File menu and reach this window's model.
     auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);

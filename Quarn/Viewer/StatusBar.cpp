@@ -7,10 +7,8 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Symbols.h"
-#include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -407,36 +405,6 @@ void StatusBar::paintEvent(QPaintEvent* event)
     // A hairline along the top edge parts the bar from the pages.
     QPainter p(this);
     p.fillRect(QRect(0, 0, width(), 1), D::hairline());
-}
-
-// ---------------------------------------------------------------- the window's bars
-
-ViewerBars::ViewerBars(ViewerScreen* screen, QWidget* parent) : QWidget(parent), screen_(screen)
-{
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    screen_->setParent(this);
-    column->addWidget(screen_, 1);
-    findBar_ = new FindBar(&screen_->model(), this);
-    column->addWidget(findBar_);
-    statusBar_ = new StatusBar(&screen_->model(), this);
-    column->addWidget(statusBar_);
-
-    ViewerModel& model = screen_->model();
-    // Not on every change of the model: reading the PDF's count may wait for a
-    // search that is reading a page.
-    connect(&model, &ViewerModel::pageCountChanged, this, &ViewerBars::updatePageTotal);
-    if (quarnkit::QuarnDocument* document = screen_->document())
-        connect(document, &quarnkit::QuarnDocument::generationChanged, this, &ViewerBars::updatePageTotal);
-    updatePageTotal();
-}
-
-void ViewerBars::updatePageTotal()
-{
-    const quarnkit::QuarnDocument* document = screen_->document();
-    const int pdfPages = document ? document->pageCount() : 0;
-    statusBar_->setPageTotal(std::max(pdfPages, screen_->model().pageCount()));
 }
 
 } // namespace quarn

@@ -3,6 +3,7 @@
 #include "../Viewer/ViewerFindHarness.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Viewer/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -323,7 +324,7 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
     EXPECT_EQ(titles.mid(0, 5), (QStringList{"File", "Edit", "View", "Go", "Tools"}));
     EXPECT_TRUE(titles.contains(QStringLiteral("Help")));
 
-    auto* bars = window->findChild<ViewerBars*>();
+    ViewerScreen* bars = window->screen();
     ASSERT_NE(bars, nullptr);
     EXPECT_TRUE(bars->statusBar()->isVisible());
     EXPECT_EQ(bars->statusBar()->pageTotal(), 3);

@@ -1,6 +1,10 @@
 // How a document window arranges itself around the pages, as a user sees it.
 #include "Quarn/Markup/Inspector.h"
+#include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Viewer/StatusBar.h"
+#include "QuarnKit/Shell/Design.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "Quarn/Viewer/ViewerScreenHarness.h"
 
@@ -10,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLabel>
 #include <QTest>
+
+#include <functional>
 
 using namespace quarn;
 using namespace viewertest;
@@ -62,5 +70,59 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         ASSERT_TRUE(testsupport::waitFor([&] { return !inspector->isVisible(); }));
         QTest::qWait(50);
         EXPECT_EQ(inWindow(*screen, word), before);
+    }
+}
+
+TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
+{
+    Settings settings;
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    ASSERT_NE(screen->findBar(), nullptr);
+    EXPECT_FALSE(screen->findBar()->isVisible());
+    QTest::keyClick(screen->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    if (!screen->findBar()->isVisible()) screen->model().showFind(); // no menu bar without a window
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->findBar()->isVisible(); }));
+    QApplication::processEvents();
+    const auto top = [&](QWidget* w) { return w->mapTo(screen.get(), QPoint(0, 0)).y(); };
+    // Toolbar (48) and its hairline above; the pages and the status bar below.
+    EXPECT_EQ(top(screen->findBar()), 49);
+    EXPECT_GE(top(screen->canvas()), top(screen->findBar()) + screen->findBar()->height());
+    EXPECT_GT(top(screen->statusBar()), top(screen->canvas()));
+    // Its hairline is its bottom row.
+    const QImage bar = screen->findBar()->grab().toImage();
+    EXPECT_NE(bar.pixel(bar.width() / 2, bar.height() - 1), bar.pixel(bar.width() / 2, bar.height() - 3));
+}
+
+TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
+{
+    Settings settings;
+    const struct {
+        const char* name;
+        std::function<std::unique_ptr<QuarnDocument>()> open;
+        ViewerScreen::Content content;
+    } cases[] = {
+        {"locked", [] { return QuarnDocument::open(corpus("libreoffice-writer-password.pdf")); },
+         ViewerScreen::Content::locked},
+        {"no pages", [] { return std::make_unique<QuarnDocument>(platform::PdfDocument::createEmpty()); },
+         ViewerScreen::Content::noPages},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto document = c.open();
+        QUndoStack stack;
+        auto screen = showScreen(document.get(), {}, stack, settings);
+        ASSERT_EQ(screen->content(), c.content);
+        QApplication::processEvents();
+        // No status bar with controls that do nothing, no marks column, no toolbar.
+        EXPECT_EQ(screen->statusBar(), nullptr);
+        EXPECT_EQ(screen->findBar(), nullptr);
+        for (QWidget* child : screen->findChildren<QWidget*>())
+            if (child->isVisible())
+                EXPECT_FALSE(qobject_cast<QLabel*>(child) &&
+                             qobject_cast<QLabel*>(child)->text().startsWith("No marks yet"));
+        EXPECT_TRUE(screen->findChildren<StatusBar*>().empty());
+        EXPECT_TRUE(screen->findChildren<MarksList*>().empty());
     }
 }
