@@ -8,6 +8,7 @@
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
@@ -141,7 +142,8 @@ void QuarnCommands::disconnectNotify(const QMetaMethod&)
 
 void QuarnCommands::refresh()
 {
-    ViewerModel* viewer = viewer_;
+    // A locked PDF offers nothing to find, show or go to until it is unlocked.
+    ViewerModel* viewer = viewer_ && !(viewer_->document() && viewer_->document()->isLocked()) ? viewer_.data() : nullptr;
     for (auto& [action, rule] : rules_) {
         action->setEnabled(viewer != nullptr);
         if (action->isCheckable()) action->setChecked(false);

@@ -3,6 +3,9 @@
 #include "../Viewer/ViewerFindHarness.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 
 #include <gtest/gtest.h>
@@ -338,6 +341,39 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
         [&] { return bars->findBar()->countLabel()->text() == QStringLiteral("1 of 12"); }, 10000));
     QTest::keyClick(bars->findBar()->field(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(bars->findBar()->countLabel()->text(), QStringLiteral("12 of 12"));
+    window->close();
+    QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
+{
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    (void)QTest::qWaitForWindowActive(window);
+    auto* commands = window->findChild<QuarnCommands*>();
+    ASSERT_NE(commands, nullptr);
+    for (const ShortcutCommand command :
+         {ShortcutCommand::find, ShortcutCommand::print, ShortcutCommand::zoomIn, ShortcutCommand::exportDocument})
+        EXPECT_FALSE(commands->action(command)->isEnabled()) << int(command);
+
+    // Ctrl+F on the password screen opens no find bar.
+    QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_FALSE(window->screen()->model().findPresented());
+
+    LockedGate* gate = window->screen()->gate();
+    ASSERT_NE(gate, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->field()->hasFocus(); }));
+    for (const char key : std::string("openpassword")) QTest::keyClick(window->windowHandle(), key);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->screen()->content() == ViewerScreen::Content::document; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return commands->action(ShortcutCommand::find)->isEnabled(); }));
+    QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->findBar() && window->screen()->findBar()->isVisible(); }));
     window->close();
     QApplication::processEvents();
 }
