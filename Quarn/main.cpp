@@ -5,6 +5,7 @@
 #include "Quarn/App/LaunchTasks.h"
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/Motion.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -17,6 +18,8 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("ravlen"));
     // Dark before any window exists.
     quarn::applyDarkAppearance(app);
+    // Read once, off the UI thread, before any window could animate.
+    quarn::motion::readAtStart();
 
     QStringList files;
     for (const QString& argument : app.arguments().mid(1))

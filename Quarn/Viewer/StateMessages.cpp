@@ -3,6 +3,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Shell/ShellText.h"
@@ -174,7 +175,7 @@ void LockedGate::attempt()
     QAccessibleEvent announcement(this, QAccessible::Alert);
     setAccessibleDescription(tr("That password didn't work."));
     QAccessible::updateAccessibility(&announcement);
-    if (!reduceMotion_) {
+    if (!motion::reduced()) {
         ++attempts_;
         shake_->shake(400);
     }
