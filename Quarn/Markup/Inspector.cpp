@@ -111,6 +111,8 @@ CustomSwatchButton::CustomSwatchButton(QWidget* parent) : QAbstractButton(parent
 
 void CustomSwatchButton::setInk(const RGBA& ink, bool chosen)
 {
+    setCheckable(true); // told to screen readers as checked while chosen
+    setChecked(chosen);
     if (ink == ink_ && chosen == chosen_) return;
     ink_ = ink;
     chosen_ = chosen;

@@ -1,6 +1,9 @@
 // How a document window arranges itself around the pages, as a user sees it.
+#include "Quarn/Design/ChromeSegmented.h"
+#include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/StatusBar.h"
@@ -14,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
@@ -125,4 +130,55 @@ TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
         EXPECT_TRUE(screen->findChildren<StatusBar*>().empty());
         EXPECT_TRUE(screen->findChildren<MarksList*>().empty());
     }
+}
+
+TEST(WindowLayout, ScreenReadersHearWhichToolSwatchAndSegmentIsChosen)
+{
+    Settings settings;
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    const auto checked = [](QWidget* widget) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+        return face && face->state().checkable && face->state().checked;
+    };
+    QApplication::setActiveWindow(screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
+    const auto buttonNamed = [&](const QString& name) -> QAbstractButton* {
+        for (auto* button : screen->findChildren<QAbstractButton*>())
+            if (button->accessibleName().startsWith(name) && button->isVisible()) return button;
+        return nullptr;
+    };
+    QTest::keyClick(screen->windowHandle(), 'p');
+    QAbstractButton* pen = buttonNamed("Pen");
+    QAbstractButton* select = buttonNamed("Select");
+    ASSERT_TRUE(pen && select);
+    EXPECT_TRUE(testsupport::waitFor([&] { return checked(pen); }));
+    EXPECT_FALSE(checked(select));
+    // A click on the chosen tool leaves it chosen, for the reader too.
+    QTest::mouseClick(pen, Qt::LeftButton);
+    EXPECT_TRUE(checked(pen));
+    // A tool of a group: its part of the group button.
+    QTest::keyClick(screen->windowHandle(), 'h');
+    EXPECT_TRUE(testsupport::waitFor([&] { return !checked(pen); }));
+    int toolsChosen = 0;
+    for (auto* part : screen->findChild<ToolPalette*>()->findChildren<QAbstractButton*>()) toolsChosen += checked(part);
+    EXPECT_EQ(toolsChosen, 1); // the highlighter's part of its group
+    QTest::keyClick(screen->windowHandle(), 'p');
+    ASSERT_TRUE(testsupport::waitFor([&] { return checked(pen); }));
+
+    // The inspector's swatches: the chosen colour, and after the second key the second one.
+    auto* inspector = screen->findChild<InspectorPane*>();
+    ASSERT_TRUE(testsupport::waitFor([&] { return inspector->isVisible(); }));
+    QTest::keyClick(screen->windowHandle(), '2');
+    ASSERT_TRUE(testsupport::waitFor([&] { return checked(inspector->swatches().at(1)); }));
+    int chosen = 0;
+    for (QWidget* swatch : inspector->swatches()) chosen += checked(swatch);
+    EXPECT_EQ(chosen, 1);
+
+    ChromeSegmented segmented({"Sans", "Serif", "Mono"}, 1);
+    segmented.show();
+    std::vector<bool> states;
+    for (auto* segment : segmented.findChildren<QAbstractButton*>()) states.push_back(checked(segment));
+    EXPECT_EQ(states, (std::vector<bool>{false, true, false}));
 }
