@@ -17,6 +17,12 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <QCursor>
+#include <QGuiApplication>
+
+#include <algorithm>
 #include <QUndoStack>
 
 namespace quarn {
@@ -31,7 +37,6 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     : controller_(controller), document_(std::move(document)), filePath_(filePath), undoStack_(new QUndoStack(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(1180, 800);
     screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
     setCentralWidget(screen_);
@@ -45,6 +50,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
     watchUnrecordedEdits();
     updateTitle();
+    fitToScreen();
 }
 
 DocumentWindow::~DocumentWindow()
@@ -227,6 +233,32 @@ void DocumentWindow::closeAnswered()
 {
     closing_ = true;
     close();
+}
+
+void DocumentWindow::fitToScreen()
+{
+    // 1180 × 800 where that fits; on a small or highly scaled screen, its
+    // available area (without panels), frame included.
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return resize(1180, 800);
+    const QRect available = screen->availableGeometry();
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+    const QSize room = available.size() - frame;
+    // The content's least size gives way to a screen smaller still.
+    screen_->setMinimumSize(QSize(880, 580).boundedTo(room - QSize(0, menuBar()->sizeHint().height())));
+    resize(QSize(1180, 800).boundedTo(room));
+    if (isVisible() && !available.contains(frameGeometry()))
+        move(std::clamp(x(), available.left(), std::max(available.left(), available.right() - frameGeometry().width())),
+             std::clamp(y(), available.top(), std::max(available.top(), available.bottom() - frameGeometry().height())));
+}
+
+void DocumentWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The frame's size is known once the window is shown.
+    if (!fitted_) QTimer::singleShot(0, this, [this] { fitToScreen(); });
+    fitted_ = true;
 }
 
 void DocumentWindow::closeEvent(QCloseEvent* event)

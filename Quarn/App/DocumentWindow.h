@@ -51,10 +51,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildMenus();
     void updateTitle();
+    void fitToScreen();
     void setFilePath(const QString& path);
 
     DocumentController& controller_;
@@ -66,6 +68,7 @@ private:
     QUndoStack* undoStack_;
     ViewerScreen* screen_;
     bool closing_ = false;
+    bool fitted_ = false;
 };
 
 } // namespace quarn

@@ -129,7 +129,6 @@ TEST(DocumentController, AFileOpensInOneWindowOnly)
     DocumentWindow* first = c.controller.openDocument(path);
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->isVisible());
-    EXPECT_EQ(first->size(), QSize(1180, 800));
     // Another spelling of the same file brings the same window forward.
     EXPECT_EQ(c.controller.openDocument(dir.path() + "/./paper.pdf"), first);
     EXPECT_EQ(c.controller.windows().size(), 1u);
@@ -468,4 +467,23 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     EXPECT_TRUE(window->close());
     EXPECT_EQ(c.questions, 1);
     EXPECT_EQ(marksOnPageOne(path), before + 1);
+}
+
+TEST(DocumentWindow, ANewWindowFitsTheScreensAvailableArea)
+{
+    QTemporaryDir dir;
+    Controller c;
+    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QApplication::processEvents();
+    const QRect available = window->screen()->screen()->availableGeometry();
+    // The test screen is smaller than the usual 1180 × 800: the window, frame
+    // and all, stands within its height (the status bar stays on screen) and
+    // no wider than the screen, less the little the frame adds.
+    ASSERT_TRUE(available.width() < 1180 || available.height() < 800) << available.width() << "×" << available.height();
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const QRect shown = window->frameGeometry();
+        return shown.top() >= available.top() && shown.bottom() <= available.bottom() &&
+               window->width() <= available.width();
+    })) << window->frameGeometry().width() << "×" << window->frameGeometry().height();
 }
