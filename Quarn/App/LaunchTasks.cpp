@@ -2,6 +2,7 @@
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -37,7 +38,17 @@ void LaunchTasks::perform()
 
 void LaunchTasks::reopen()
 {
-    if (!controller_.hasVisibleWindow()) showWelcome();
+    // Launched again: the newest document window comes forward, out of the
+    // Dock or the taskbar if it was minimised; with none, the welcome.
+    const std::vector<DocumentWindow*> windows = controller_.windows();
+    if (windows.empty()) {
+        if (!controller_.hasVisibleWindow()) showWelcome();
+        return;
+    }
+    DocumentWindow* window = windows.back();
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
 }
 
 void LaunchTasks::showWelcome()
