@@ -650,6 +650,7 @@ void SettingsWindow::show()
         window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                 Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
         applyWindowChrome(window_);
+        closeWithKeys(window_);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
             window_->move(area.center() - QPoint(window_->width() / 2, window_->height() / 2));

@@ -263,6 +263,7 @@ void ShortcutsWindow::create()
     window_->setWindowTitle(QStringLiteral("Keyboard Shortcuts"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false); // closing hides it
     applyWindowChrome(window_);
+    closeWithKeys(window_);
     placeWindow();
     window_->installEventFilter(this);
     // A window must not outlive the application object.

@@ -6,6 +6,8 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -314,6 +316,18 @@ TEST(SettingsWindow, VersionRowFollowsTheUpdater)
     view.setServices({});
     EXPECT_EQ(shownWith(view, "Update"), nullptr);
     EXPECT_EQ(shownWith(view, "Check for Updates"), nullptr);
+}
+
+TEST(SettingsWindow, EscAndCtrlWCloseIt)
+{
+    SettingsFixture f;
+    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+        SettingsView& view = f.shown();
+        QApplication::setActiveWindow(&view);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        QTest::keyClick(view.windowHandle(), key.key(), key.keyboardModifiers());
+        EXPECT_TRUE(testsupport::waitFor([&] { return !view.isVisible(); })) << key.toCombined();
+    }
 }
 
 TEST(SettingsWindow, IsOneWindowHiddenOnClose)

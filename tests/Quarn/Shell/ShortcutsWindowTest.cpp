@@ -4,6 +4,8 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/SmallMarks.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -143,6 +145,20 @@ TEST(ShortcutsWindow, OneWindowHiddenOnCloseWithItsQuery)
     EXPECT_EQ(shownTexts(view), QStringList({"Pages", "Rotate left", "Rotate right"}));
     f.windows.show();
     EXPECT_EQ(f.windows.window(), &view);
+}
+
+TEST(ShortcutsWindow, EscAndCtrlWCloseItWhileTheSearchFieldHasTheKeys)
+{
+    WindowFixture f;
+    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+        ShortcutsView& view = f.shown();
+        QApplication::setActiveWindow(&view);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.searchField()->setFocus();
+        for (const char key : std::string("zoom")) QTest::keyClick(view.windowHandle(), key);
+        QTest::keyClick(view.windowHandle(), key.key(), key.keyboardModifiers());
+        EXPECT_TRUE(testsupport::waitFor([&] { return !view.isVisible(); })) << key.toCombined();
+    }
 }
 
 TEST(ShortcutsWindow, OpensCentredThenWhereItWasLeft)
