@@ -8,8 +8,10 @@
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QApplication>
+#include <QShortcut>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHideEvent>
@@ -306,6 +308,9 @@ DocumentInfoPopover::DocumentInfoPopover(ViewerModel* model, quarnkit::QuarnDocu
     layout->setSizeConstraint(QLayout::SetFixedSize);
     view_ = new DocumentInfoView(model, document, this);
     layout->addWidget(view_);
+    // The open popover takes the keys: the Document Info key closes it again.
+    for (const QKeySequence& key : quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::documentInfo))
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
     // The one-point margin shows as the popover's outline: a hairline over chrome.
     const QColor& chrome = D::chrome();
     const QColor& paper = D::paper();
@@ -325,11 +330,11 @@ void DocumentInfoPopover::present()
     if (anchor_) {
         const QPoint below = anchor_->mapToGlobal(QPoint(anchor_->width() / 2, anchor_->height() + 4));
         at = QPoint(below.x() - width() / 2, below.y());
-        // Kept on the anchor's screen.
-        if (const QScreen* screen = anchor_->screen()) {
-            const QRect area = screen->availableGeometry();
+        // Kept within the anchor's window, and that on its screen.
+        QRect area = anchor_->window()->frameGeometry();
+        if (const QScreen* screen = anchor_->screen()) area = area.intersected(screen->availableGeometry());
+        if (!area.isEmpty())
             at.setX(std::clamp(at.x(), area.left() + 4, std::max(area.left() + 4, area.right() - width() - 4)));
-        }
     }
     move(at);
     show();
