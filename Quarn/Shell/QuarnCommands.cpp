@@ -176,6 +176,8 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     menus_[tr("File")] = file;
     QAction* exportItem = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
                               [](ViewerModel& v) { v.setExportPresented(true); });
+    QAction* info = add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo,
+                        [](ViewerModel& v) { v.toggleInfo(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
         if (QuarnPDFView* view = v.pdfView()) view->copyPage();
     });
@@ -183,7 +185,7 @@ void QuarnCommands::buildFile(QMenuBar* bar)
         if (QuarnPDFView* view = v.pdfView()) view->printDocument();
     });
     if (before || !file->isEmpty()) file->insertSeparator(before);
-    file->insertActions(before, {exportItem, copyPage});
+    file->insertActions(before, {exportItem, info, copyPage});
     file->insertSeparator(before);
     file->insertAction(before, print);
 }

@@ -4,6 +4,7 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Design/FlatField.h"
+#include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerScreen.h"
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
+
+#include <set>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -130,7 +134,7 @@ TEST(QuarnCommandsTest, FileItemsGoBeforeTheQuitGroupOfAnExistingFileMenu)
     QuarnCommands commands(&bar, nullptr);
     QStringList titles;
     for (QAction* item : file->actions()) titles << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Copy Page", "-", "Print…", "-", "Quit ravlen"}));
+    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Document Info", "Copy Page", "-", "Print…", "-", "Quit ravlen"}));
     EXPECT_EQ(menuTitles(bar).count(QStringLiteral("File")), 1);
 }
 
@@ -374,6 +378,65 @@ TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
     ASSERT_TRUE(testsupport::waitFor([&] { return commands->action(ShortcutCommand::find)->isEnabled(); }));
     QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->findBar() && window->screen()->findBar()->isVisible(); }));
+    window->close();
+    QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, EveryMenuKeyOfTheTableRunsACommandOrStaysOutOfTheShortcutsWindow)
+{
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_NE(window, nullptr);
+    // The keys a document window's items answer to.
+    std::set<std::pair<int, QString>> bound; // (key, item)
+    QList<QKeySequence> boundKeys;
+    for (QAction* action : window->findChildren<QAction*>())
+        for (const QKeySequence& key : action->shortcuts()) boundKeys.append(key);
+    QStringList shownTitles;
+    for (const quarnkit::ShortcutGroup& group : quarnkit::ShortcutCatalog::groups())
+        for (const quarnkit::ShortcutRow& row : group.rows) shownTitles.append(row.id());
+
+    for (const quarnkit::Shortcut& entry : Keys::table()) {
+        if (entry.context != quarnkit::ShortcutContext::window && entry.context != quarnkit::ShortcutContext::application)
+            continue;
+        const bool runs = std::all_of(entry.keys.begin(), entry.keys.end(),
+                                      [&](const QKeySequence& key) { return boundKeys.contains(key); });
+        if (runs) continue;
+        // Not bound: no row of the shortcuts window may offer its keys.
+        EXPECT_FALSE(Keys::isAvailable(entry.command)) << "unbound but listed: " << int(entry.command) << " "
+                                                       << entry.keys.first().toString().toStdString();
+    }
+    window->close();
+    QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, CtrlITogglesDocumentInfo)
+{
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    // Partly off the screen's left edge: the screen would leave the panel room past the window's right edge.
+    window->move(-200, 0);
+    QApplication::processEvents();
+    QTest::keyClick(window->windowHandle(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->model().infoPresented(); }));
+    // The panel opens under its button, within the window.
+    DocumentInfoPopover* popover = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* p = qobject_cast<DocumentInfoPopover*>(w); p && p->isVisible()) popover = p;
+        return popover != nullptr;
+    }));
+    EXPECT_GE(popover->frameGeometry().left(), window->frameGeometry().left());
+    EXPECT_LE(popover->frameGeometry().right(), window->frameGeometry().right());
+    QTest::keyClick(popover->windowHandle(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !window->screen()->model().infoPresented(); }));
     window->close();
     QApplication::processEvents();
 }
