@@ -1,4 +1,5 @@
 // How a document window arranges itself around the pages, as a user sees it.
+#include "Quarn/Design/ChromeMenuButton.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Markup/Inspector.h"
@@ -21,6 +22,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QTest>
 
 #include <functional>
@@ -181,4 +183,24 @@ TEST(WindowLayout, ScreenReadersHearWhichToolSwatchAndSegmentIsChosen)
     std::vector<bool> states;
     for (auto* segment : segmented.findChildren<QAbstractButton*>()) states.push_back(checked(segment));
     EXPECT_EQ(states, (std::vector<bool>{false, true, false}));
+}
+
+TEST(WindowLayout, TheStatusBarsMenusOpenWithinTheWindow)
+{
+    Settings settings;
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
+    for (ChromeMenuButton* button : {screen->statusBar()->presetsButton(), screen->statusBar()->displayModeButton()}) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        QMenu* menu = button->openMenu();
+        ASSERT_NE(menu, nullptr);
+        ASSERT_TRUE(testsupport::waitFor([&] { return menu->isVisible(); }));
+        // Above the button, inside the window's frame.
+        EXPECT_LE(menu->frameGeometry().bottom(), button->mapToGlobal(QPoint(0, 0)).y());
+        EXPECT_GE(menu->frameGeometry().top(), screen->frameGeometry().top());
+        menu->close();
+        QApplication::processEvents();
+    }
 }
