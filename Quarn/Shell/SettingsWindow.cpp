@@ -13,6 +13,8 @@
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QEvent>
 #include <QGuiApplication>
@@ -610,14 +612,13 @@ void SettingsView::forgetPositions()
 
 void SettingsView::fitToTab()
 {
-    // The window's height follows the tab on screen, not the taller of the two.
-    for (int i = 0; i < tabs_->count(); ++i) {
-        QWidget* page = tabs_->widget(i);
-        page->setSizePolicy(QSizePolicy::Preferred, i == tabs_->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored);
-        page->updateGeometry();
-    }
+    // The window's height follows the tab on screen, not the taller of the
+    // two: QTabWidget measures every tab, so the others' share comes off.
     if (QLayout* l = layout()) l->activate();
-    setFixedHeight(sizeHint().height());
+    int tallest = 0;
+    for (int i = 0; i < tabs_->count(); ++i) tallest = std::max(tallest, tabs_->widget(i)->sizeHint().height());
+    const QWidget* page = tabs_->currentWidget();
+    setFixedHeight(sizeHint().height() - tallest + (page ? page->sizeHint().height() : 0));
 }
 
 // ---------------------------------------------------------------- window

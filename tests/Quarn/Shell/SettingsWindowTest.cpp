@@ -3,6 +3,8 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
+#include "Quarn/Design/Symbols.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -15,6 +17,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -339,4 +342,33 @@ TEST(SettingsWindow, IsOneWindowHiddenOnClose)
     f.windows->show();
     EXPECT_EQ(f.windows->window(), &view);
     EXPECT_TRUE(view.isVisible());
+}
+
+TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)
+{
+    SettingsFixture f;
+    f.isDefault = true;
+    SettingsView& view = f.shown();
+    QTabBar* bar = view.tabs()->tabBar();
+    for (int i = 0; i < bar->count(); ++i) EXPECT_FALSE(bar->tabIcon(i).isNull()) << i;
+
+    // "Default" stands beside a checkmark, not the placeholder circle.
+    QLabel* mark = nullptr;
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (!label->pixmap().isNull() && label->isVisibleTo(&view) && label->parentWidget()->findChild<QLabel*>() &&
+            shownWith<QLabel>(*label->parentWidget(), QStringLiteral("Default")))
+            mark = label;
+    ASSERT_NE(mark, nullptr);
+    const QImage shown = mark->pixmap().toImage();
+    const QImage circle = symbolPixmap(QStringLiteral("circle"), {12, 12}, shelltext::secondary(), mark->devicePixelRatioF()).toImage();
+    EXPECT_NE(shown, circle);
+
+    const int general = view.window()->height();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    ASSERT_EQ(view.tabs()->currentIndex(), 1);
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.window()->height() < general - 100; }))
+        << general << " then " << view.window()->height();
+    // Back on General, all of it shows again.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.window()->height() == general; })) << view.window()->height();
 }
