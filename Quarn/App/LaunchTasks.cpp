@@ -62,7 +62,15 @@ void LaunchTasks::claimDefaultHandler()
     didClaim_ = true;
     // A copy run from a build folder never asks.
     const QString installFolder = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
-    if (!Handler::isInstalledCopy(installFolder) || Handler::isDefault() || Handler::declined(defaults_)) return;
+    if (!Handler::isInstalledCopy(installFolder) || Handler::declined(defaults_)) return;
+    // The desktop is asked off the UI thread; the question follows its answer.
+    Handler::query(this, [this](const Handler::HandlerState& state) {
+        if (!state.isDefault) askToClaim();
+    });
+}
+
+void LaunchTasks::askToClaim()
+{
     Handler::claim([](std::optional<QString>) {},
                    [](std::function<void(bool)> answer) {
                        auto* box = new QMessageBox(

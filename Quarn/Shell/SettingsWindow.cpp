@@ -232,8 +232,7 @@ SettingsServices SettingsServices::standard()
 {
     namespace H = quarnkit::DefaultPDFHandler;
     SettingsServices services;
-    services.isDefaultPDFApp = [] { return H::isDefault(); };
-    services.pdfHandlerName = [] { return H::handlerName(); };
+    services.queryDefaultPDFApp = H::query;
     services.claimDefaultPDFApp = [](H::Completion completion, H::Ask ask) { H::claim(std::move(completion), std::move(ask)); };
     // HOOK: the history library and the updater connect themselves here when
     // they exist (historyCount, clearHistory, updateStatus, checkForUpdates,
@@ -517,14 +516,23 @@ bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 
 void SettingsView::refreshDefaultApp()
 {
-    const bool isDefault = services_.isDefaultPDFApp && services_.isDefaultPDFApp();
+    if (!services_.queryDefaultPDFApp) return showDefaultApp({false, QStringLiteral("another app")});
+    // Shown as last known until the answer comes.
+    services_.queryDefaultPDFApp(this, [this](const quarnkit::DefaultPDFHandler::HandlerState& state) {
+        showDefaultApp(state);
+    });
+}
+
+void SettingsView::showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerState& state)
+{
+    const bool isDefault = state.isDefault;
     handlerControl_->setCurrentIndex(isDefault ? 1 : 0);
     if (isDefault) {
         handlerStatus_->setText(QStringLiteral("ravlen opens PDFs on this computer."));
         claimFailure_->clear();
         claimFailure_->hide();
     } else {
-        const QString name = services_.pdfHandlerName ? services_.pdfHandlerName() : QStringLiteral("another app");
+        const QString name = state.name.isEmpty() ? QStringLiteral("another app") : state.name;
         // ravlen asks before it changes the default (askToClaim), as Linux itself does not.
         handlerStatus_->setText(name + QStringLiteral(" opens PDFs right now. Linux asks before it changes."));
     }
