@@ -28,6 +28,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QAbstractSpinBox>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QUrl>
@@ -79,6 +84,9 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
         if (findButton_) findButton_->setChosen(shown);
     });
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
+
+    // The chrome never keeps the keys: see eventFilter.
+    qApp->installEventFilter(this);
 
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
@@ -342,6 +350,31 @@ void ViewerScreen::updatePageTotal()
     if (!statusBar_) return;
     const int pdfPages = document_ ? document_->pageCount() : 0;
     statusBar_->setPageTotal(std::max(pdfPages, model_->pageCount()));
+}
+
+// ---------------------------------------------------------------- focus
+
+bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::FocusIn || !canvas_ || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
+    auto* widget = static_cast<QWidget*>(watched);
+    QuarnPDFView* page = canvas_->view();
+    if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
+        return QWidget::eventFilter(watched, event);
+    // A field the user clicked or was sent to (Find, Go to Page) keeps the
+    // keys; a button, a slider, a swatch or a scroll area never does, nor a
+    // field the focus fell to when the control holding it went away.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
+                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget);
+    const bool chosen = reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason;
+    if (!(typing && chosen)) {
+        const QPointer<QuarnPDFView> target(page);
+        QMetaObject::invokeMethod(this, [target] {
+            if (target && target->isVisible()) target->setFocus(Qt::OtherFocusReason);
+        }, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------- dropping files

@@ -71,6 +71,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Focus that lands on the chrome goes back to the pages.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;

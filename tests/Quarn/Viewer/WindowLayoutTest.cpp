@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QSlider>
 #include <QTest>
 
 #include <functional>
@@ -203,4 +204,47 @@ TEST(WindowLayout, TheStatusBarsMenusOpenWithinTheWindow)
         menu->close();
         QApplication::processEvents();
     }
+}
+
+TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
+{
+    Settings settings;
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    QUndoStack stack;
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    QApplication::setActiveWindow(screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
+    QuarnPDFView* view = screen->canvas()->view();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::keyClick(screen->windowHandle(), 'p');
+    auto* inspector = screen->findChild<InspectorPane*>();
+    ASSERT_TRUE(testsupport::waitFor([&] { return inspector->isVisible(); }));
+    const auto pageHasTheKeys = [&] {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && (focus == view || view->isAncestorOf(focus));
+    };
+    const auto sliderClick = [&] {
+        QSlider* slider = inspector->strokeSlider();
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() * 3 / 4, slider->height() / 2));
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> clicks = {
+        {"a swatch", [&] { QTest::mouseClick(inspector->swatches().at(2), Qt::LeftButton); }},
+        {"the stroke slider", sliderClick},
+        {"a tool button", [&] {
+             for (auto* button : screen->findChildren<QAbstractButton*>())
+                 if (button->accessibleName().startsWith("Text")) QTest::mouseClick(button, Qt::LeftButton);
+         }},
+        {"the sidebar button", [&] {
+             for (auto* button : screen->findChildren<QAbstractButton*>())
+                 if (button->accessibleName().startsWith("Sidebar")) QTest::mouseClick(button, Qt::LeftButton);
+         }},
+    };
+    for (const auto& [what, click] : clicks) {
+        click();
+        QApplication::processEvents();
+        EXPECT_TRUE(pageHasTheKeys()) << what << ": " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+    }
+    // The tool keys still reach the page: V for Select.
+    QTest::keyClick(screen->windowHandle(), 'v');
+    EXPECT_TRUE(testsupport::waitFor([&] { return !inspector->isVisible(); }));
 }
