@@ -12,6 +12,9 @@
 
 int main(int argc, char** argv)
 {
+    // Open and Save As through the desktop's own dialogs (GNOME's, KDE's), by
+    // way of the XDG desktop portal, unless a platform theme was chosen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ravlen"));
     QApplication::setApplicationDisplayName(QStringLiteral("ravlen"));

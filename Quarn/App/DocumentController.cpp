@@ -149,8 +149,8 @@ void DocumentController::runOpenPanel()
     }
     auto* panel = new QFileDialog(nullptr, tr("Open"), QDir::homePath(), tr("PDF documents (*.pdf *.PDF)"));
     panel->setObjectName(QStringLiteral("ravlenOpenPanel"));
-    // Qt's own dialog: it takes the application's dark palette and can be found and closed.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    // The desktop's own dialog where the platform theme offers one (the XDG
+    // desktop portal); Qt's otherwise.
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setAcceptMode(QFileDialog::AcceptOpen);
     panel->setAttribute(Qt::WA_DeleteOnClose);

@@ -167,8 +167,8 @@ bool DocumentWindow::saveAs(const QString& path)
 bool DocumentWindow::saveAsWithPanel()
 {
     const QString start = filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf" : filePath_;
-    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"), nullptr,
-                                                QFileDialog::DontUseNativeDialog);
+    // The desktop's own dialog where the platform theme offers one.
+    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"));
     if (path.isEmpty()) return false; // a cancel is never reported
     if (QFileInfo(path).suffix().toLower() != QLatin1String("pdf")) path += QStringLiteral(".pdf");
     // Another window showing that file would be left behind with stale pages.

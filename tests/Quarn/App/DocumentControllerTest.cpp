@@ -487,3 +487,16 @@ TEST(DocumentWindow, ANewWindowFitsTheScreensAvailableArea)
                window->width() <= available.width();
     })) << window->frameGeometry().width() << "×" << window->frameGeometry().height();
 }
+
+TEST(DocumentController, TheOpenPanelIsTheDesktopsOwnWhereThereIsOne)
+{
+    Controller c;
+    c.controller.runOpenPanel();
+    QFileDialog* panel = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget)) panel = dialog;
+    ASSERT_NE(panel, nullptr);
+    // Not forced to Qt's own: the platform theme (the XDG portal) may give the desktop's.
+    EXPECT_FALSE(panel->testOption(QFileDialog::DontUseNativeDialog));
+    c.controller.closeOpenPanels();
+}
