@@ -198,3 +198,18 @@ TEST(ShortcutsWindow, OpensCentredThenWhereItWasLeft)
         windows.window()->close();
     }
 }
+
+TEST(ShortcutsWindow, NoTitleIsCutEvenAtItsNarrowest)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    view.resize(300, view.height()); // as narrow as it lets itself be
+    QApplication::processEvents();
+    int titles = 0;
+    for (QLabel* label : view.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&view) || label->text().isEmpty()) continue;
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+        ++titles;
+    }
+    EXPECT_GT(titles, 40);
+}
