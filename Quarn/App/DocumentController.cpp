@@ -25,6 +25,7 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
                     DocumentController::tr("Do you want to save the changes made to the document “%1”?")
                         .arg(window.displayName()),
                     QMessageBox::NoButton, &window);
+    box.setTextFormat(Qt::PlainText); // it names the file as it is called
     box.setInformativeText(DocumentController::tr("Your changes will be lost if you don't save them."));
     QPushButton* save = box.addButton(DocumentController::tr("Save"), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(DocumentController::tr("Don't Save"), QMessageBox::DestructiveRole);
@@ -40,6 +41,7 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(reason);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (parent) box->setWindowModality(Qt::WindowModal);

@@ -212,6 +212,7 @@ void DocumentWindow::revertWithQuestion()
                                 tr("Do you want to revert to the most recently saved version of the document “%1”?")
                                     .arg(displayName()),
                                 QMessageBox::NoButton, this);
+    box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(tr("Your current changes will be lost."));
     box->addButton(tr("Revert"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);

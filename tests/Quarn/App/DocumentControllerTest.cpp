@@ -352,13 +352,15 @@ TEST(DocumentWindow, QuestionsStandInTheDialogsTextNotItsTitle)
     Controller c;
     const DocumentController plain;
     c.controller.askToSaveChanges = plain.askToSaveChanges; // the real dialog
-    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf"));
+    // A file name that looks like markup is shown as it is.
+    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "<i>paper.pdf"));
     window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
 
     struct Seen {
         QString title, text, detail;
     };
     const auto read = [](QMessageBox* box) {
+        if (box) EXPECT_EQ(box->textFormat(), Qt::PlainText);
         return box ? Seen{box->windowTitle(), box->text(), box->informativeText()} : Seen{};
     };
     Seen closing;
@@ -368,7 +370,7 @@ TEST(DocumentWindow, QuestionsStandInTheDialogsTextNotItsTitle)
         if (box) QTest::keyClick(box, Qt::Key_Escape); // Cancel
     });
     EXPECT_FALSE(window->close());
-    EXPECT_EQ(closing.text, "Do you want to save the changes made to the document “paper.pdf”?");
+    EXPECT_EQ(closing.text, "Do you want to save the changes made to the document “<i>paper.pdf”?");
     EXPECT_EQ(closing.detail, "Your changes will be lost if you don't save them.");
     EXPECT_FALSE(closing.title.contains("changes"));
 
@@ -376,7 +378,7 @@ TEST(DocumentWindow, QuestionsStandInTheDialogsTextNotItsTitle)
     QMessageBox* revert = shownBox();
     const Seen reverting = read(revert);
     EXPECT_EQ(reverting.text,
-              "Do you want to revert to the most recently saved version of the document “paper.pdf”?");
+              "Do you want to revert to the most recently saved version of the document “<i>paper.pdf”?");
     EXPECT_EQ(reverting.detail, "Your current changes will be lost.");
     EXPECT_FALSE(reverting.title.contains("revert"));
     if (revert) revert->reject();
