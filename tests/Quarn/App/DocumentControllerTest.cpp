@@ -360,8 +360,9 @@ TEST(DocumentWindow, QuestionsStandInTheDialogsTextNotItsTitle)
         QString title, text, detail;
     };
     const auto read = [](QMessageBox* box) {
-        if (box) EXPECT_EQ(box->textFormat(), Qt::PlainText);
-        return box ? Seen{box->windowTitle(), box->text(), box->informativeText()} : Seen{};
+        if (!box) return Seen{};
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        return Seen{box->windowTitle(), box->text(), box->informativeText()};
     };
     Seen closing;
     QTimer::singleShot(0, [&] {
