@@ -19,4 +19,9 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
 // ignored. The document must be unlocked. Throws PdfError.
 void keepPages(PdfDocument& doc, const std::vector<int>& pages);
 
+// Moves page `from` so that it stands at index `to` afterwards. The page keeps
+// its page object, and with it its marks. Throws PdfError (pageOutOfRange for
+// an index outside the document, passwordRequired while locked).
+void movePage(PdfDocument& document, int from, int to);
+
 } // namespace platform

@@ -1,8 +1,8 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
 #include "Quarn/Viewer/PrintJob.h"
+#include "QuarnKit/Viewer/PageLayout.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
