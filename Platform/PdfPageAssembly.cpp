@@ -2,6 +2,7 @@
 
 #include "Platform/PdfInternal.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace platform {
@@ -31,6 +32,17 @@ void countPagesC(fz_context* ctx, pdf_document* doc, int* count, FzError* err)
     fz_catch(ctx) captureError(ctx, err);
 }
 
+// Deletes the pages flagged in `drop` (one flag per page), last first so that
+// the indices of the pages still to go do not shift.
+void dropPagesC(fz_context* ctx, pdf_document* doc, const unsigned char* drop, int count, FzError* err)
+{
+    fz_try(ctx) {
+        for (int page = count - 1; page >= 0; --page)
+            if (drop[page]) pdf_delete_page(ctx, doc, page);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 // The page object is kept while it is out of the tree, so the same object goes back in.
 void movePageC(fz_context* ctx, pdf_document* doc, int from, int to, FzError* err)
 {
@@ -46,6 +58,23 @@ void movePageC(fz_context* ctx, pdf_document* doc, int from, int to, FzError* er
 }
 
 } // namespace
+
+void keepPages(PdfDocument& doc, const std::vector<int>& pages)
+{
+    std::scoped_lock lock(doc.impl().mutex);
+    PdfDocument::Impl& d = doc.impl();
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    int count = 0;
+    countPagesC(ctx, d.doc, &count, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    std::vector<unsigned char> drop(size_t(std::max(count, 0)), 1);
+    for (const int page : pages)
+        if (page >= 0 && page < count) drop[size_t(page)] = 0;
+    dropPagesC(ctx, d.doc, drop.data(), count, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
 
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count)
 {
