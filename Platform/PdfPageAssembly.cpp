@@ -23,13 +23,13 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// The count goes out through a pointer: a local set inside fz_try may be
-// lost to the longjmp.
-void countPagesC(fz_context* ctx, pdf_document* doc, int* count, FzError* err)
+int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
-    *count = 0;
-    fz_try(ctx) *count = pdf_count_pages(ctx, doc);
-    fz_catch(ctx) captureError(ctx, err);
+    int n = 0;
+    fz_var(n);
+    fz_try(ctx) n = pdf_count_pages(ctx, doc);
+    fz_catch(ctx) { captureError(ctx, err); n = 0; }
+    return n;
 }
 
 // Deletes the pages flagged in `drop` (one flag per page), last first so that
@@ -66,8 +66,7 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
-    int count = 0;
-    countPagesC(ctx, d.doc, &count, &err);
+    const int count = countPagesC(ctx, d.doc, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     std::vector<unsigned char> drop(size_t(std::max(count, 0)), 1);
     for (const int page : pages)
@@ -91,8 +90,7 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
     if (dst.locked || src.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
-    int sourcePages = 0;
-    countPagesC(ctx, src.doc, &sourcePages, &err);
+    const int sourcePages = countPagesC(ctx, src.doc, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     if (count < 0 || from < 0 || from > sourcePages - count)
         throw PdfError(PdfErrorCode::pageOutOfRange, "pages " + std::to_string(from + 1) + "–"
@@ -109,8 +107,7 @@ void movePage(PdfDocument& document, int from, int to)
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
-    int count = 0;
-    countPagesC(ctx, d.doc, &count, &err);
+    const int count = countPagesC(ctx, d.doc, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     for (int index : {from, to})
         if (index < 0 || index >= count)
