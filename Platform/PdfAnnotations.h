@@ -85,12 +85,6 @@ bool insert(PdfDocument& doc, int page, int objectNumber, int index);
 // in its order.
 void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
 
-// Removes the page content under `areas` (text, vector art and image pixels),
-// as redaction. Areas are shrunk vertically by min(25 % of their height, 6 pt)
-// on each side first: MuPDF removes every glyph whose box touches an area, and
-// glyph boxes of neighbouring lines overlap. Returns whether anything was applied.
-bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas);
-
 // Text measurement with the same base-14 fonts that draw text boxes.
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line);
 // The distance between baselines of a text box's lines.
