@@ -186,9 +186,9 @@ QImage opaqueBitmap(const PdfDocument& doc, int index, double scale, const Overl
     }
 }
 
-QByteArray renderPDF(const PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
-                     const std::function<void(int)>& progress, const PageDrawer& drawPage, std::stop_token stop,
-                     const ExportWriteOptions& options)
+std::shared_ptr<PdfDocument> drawPDF(const PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
+                                     const std::function<void(int)>& progress, const PageDrawer& drawPage,
+                                     std::stop_token stop)
 {
     try {
         const auto out = PdfDocument::createEmpty();
@@ -203,14 +203,31 @@ QByteArray renderPDF(const PdfDocument& doc, const std::vector<int>& pages, cons
         }
         if (drawn == 0) throw failure(ExportError::Kind::renderFailed);
         for (const auto& [key, value] : info) out->setInfoString(key, value);
-        QByteArray bytes = out->save(options.saveOptions());
-        if (bytes.isEmpty()) throw failure(ExportError::Kind::renderFailed);
-        return bytes;
+        return out;
     } catch (const PdfError&) {
         throw failure(ExportError::Kind::renderFailed);
     } catch (const std::bad_alloc&) {
         throw failure(ExportError::Kind::renderFailed);
     }
+}
+
+QByteArray pdfBytes(const PdfDocument& doc, const ExportWriteOptions& options)
+{
+    QByteArray bytes;
+    try {
+        bytes = doc.save(options.saveOptions());
+    } catch (const PdfError&) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (bytes.isEmpty()) throw failure(ExportError::Kind::renderFailed);
+    return bytes;
+}
+
+QByteArray renderPDF(const PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
+                     const std::function<void(int)>& progress, const PageDrawer& drawPage, std::stop_token stop,
+                     const ExportWriteOptions& options)
+{
+    return pdfBytes(*drawPDF(doc, pages, info, progress, drawPage, stop), options);
 }
 
 DocumentInfo documentInfo(const PdfDocument& doc)
@@ -282,14 +299,13 @@ QByteArray pdfData(const std::shared_ptr<PdfDocument>& doc, const std::vector<in
 {
     if (pages.empty()) throw failure(ExportError::Kind::empty);
     if (flatten) return renderPDF(*doc, pages, documentInfo(*doc), {}, drawFlattened, {}, options);
-    QByteArray bytes;
+    std::shared_ptr<PdfDocument> chosen;
     try {
-        bytes = subset(doc, pages)->save(options.saveOptions());
+        chosen = subset(doc, pages);
     } catch (const PdfError&) {
-    } catch (const std::bad_alloc&) {
+        throw failure(ExportError::Kind::renderFailed);
     }
-    if (bytes.isEmpty()) throw failure(ExportError::Kind::renderFailed);
-    return bytes;
+    return pdfBytes(*chosen, options);
 }
 
 QString text(const PdfDocument& doc, const std::vector<int>& pages)

@@ -60,6 +60,12 @@ using DocumentInfo = std::map<std::string, std::string>; // Info key to text
 QByteArray renderPDF(const platform::PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
                      const std::function<void(int)>& progress, const PageDrawer& drawPage,
                      std::stop_token stop = {}, const ExportWriteOptions& options = {});
+// The same new document before it is written.
+std::shared_ptr<platform::PdfDocument> drawPDF(const platform::PdfDocument& doc, const std::vector<int>& pages,
+                                               const DocumentInfo& info, const std::function<void(int)>& progress,
+                                               const PageDrawer& drawPage, std::stop_token stop = {});
+// The document's bytes written with `options`. Throws ExportError (renderFailed).
+QByteArray pdfBytes(const platform::PdfDocument& doc, const ExportWriteOptions& options);
 // Title, Author, Subject, Keywords and Creator of the document; empty ones left out.
 DocumentInfo documentInfo(const platform::PdfDocument& doc);
 // The page with its marks and form fields as page content; text stays text.
