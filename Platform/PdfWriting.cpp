@@ -211,6 +211,58 @@ void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int
     fz_catch(ctx) captureError(ctx, err);
 }
 
+// Wraps the page's content in q … Q, then adds `text` with the font
+// "RavlenOcr" (Helvetica) in the page's resources.
+void invisibleTextC(fz_context* ctx, pdf_document* doc, pdf_page* page, const char* text, size_t length, FzError* err)
+{
+    fz_buffer* open = nullptr;
+    fz_buffer* close = nullptr;
+    fz_buffer* body = nullptr;
+    pdf_obj* font = nullptr;
+    pdf_obj* contents = nullptr;
+    fz_var(open);
+    fz_var(close);
+    fz_var(body);
+    fz_var(font);
+    fz_var(contents);
+    fz_try(ctx) {
+        pdf_obj* obj = page->obj;
+        pdf_obj* resources = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources));
+        if (!pdf_is_dict(ctx, resources)) resources = pdf_dict_put_dict(ctx, obj, PDF_NAME(Resources), 1);
+        pdf_obj* fonts = pdf_dict_get(ctx, resources, PDF_NAME(Font));
+        if (!pdf_is_dict(ctx, fonts)) fonts = pdf_dict_put_dict(ctx, resources, PDF_NAME(Font), 1);
+        font = pdf_new_dict(ctx, doc, 4);
+        pdf_dict_put(ctx, font, PDF_NAME(Type), PDF_NAME(Font));
+        pdf_dict_put(ctx, font, PDF_NAME(Subtype), PDF_NAME(Type1));
+        pdf_dict_put_name(ctx, font, PDF_NAME(BaseFont), "Helvetica");
+        pdf_dict_put(ctx, font, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+        pdf_dict_puts(ctx, fonts, "RavlenOcr", font);
+
+        open = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>("q\n"), 2);
+        close = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>("\nQ\n"), 3);
+        body = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>(text), length);
+        pdf_obj* old = pdf_dict_get(ctx, obj, PDF_NAME(Contents));
+        contents = pdf_new_array(ctx, doc, 4);
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, open, nullptr, 0));
+        if (pdf_is_array(ctx, old)) {
+            for (int i = 0, n = pdf_array_len(ctx, old); i < n; ++i) pdf_array_push(ctx, contents, pdf_array_get(ctx, old, i));
+        } else if (old) {
+            pdf_array_push(ctx, contents, old);
+        }
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, close, nullptr, 0));
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, body, nullptr, 0));
+        pdf_dict_put(ctx, obj, PDF_NAME(Contents), contents);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, contents);
+        pdf_drop_obj(ctx, font);
+        fz_drop_buffer(ctx, body);
+        fz_drop_buffer(ctx, close);
+        fz_drop_buffer(ctx, open);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 } // namespace
 
 void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,
@@ -264,6 +316,37 @@ void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const 
     copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &err);
     target.bumpRevision();
     throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+} // namespace platform::PdfWriting
+
+namespace platform::PdfWriting {
+
+void appendInvisibleText(PdfDocument& doc, int page, const std::vector<PdfTextRun>& runs)
+{
+    if (runs.empty()) return;
+    // Content with the locale-proof number format of MuPDF's own printf.
+    QByteArray text = "BT 3 Tr /RavlenOcr 1 Tf\n";
+    char number[32];
+    for (const PdfTextRun& run : runs) {
+        const PdfMatrix& m = run.textToUser;
+        for (double v : {m.a, m.b, m.c, m.d, m.e, m.f}) {
+            fz_snprintf(number, sizeof number, "%g ", float(v));
+            text += number;
+        }
+        text += "Tm <";
+        const QByteArray latin1 = QString::fromStdString(run.utf8).toLatin1();
+        text += latin1.toHex();
+        text += "> Tj\n";
+    }
+    text += "ET\n";
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    PageRef p = loadPage(d, page);
+    FzError err;
+    invisibleTextC(pdfContext(), d.doc, p.page, text.constData(), size_t(text.size()), &err);
+    doc.bumpRevision();
+    throwIfFailed(err);
 }
 
 } // namespace platform::PdfWriting

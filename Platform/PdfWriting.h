@@ -6,6 +6,7 @@
 
 #include <QImage>
 
+#include <string>
 #include <vector>
 
 namespace platform::PdfWriting {
@@ -30,5 +31,18 @@ void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size);
 // popups are left behind: they point at pages and forms of the source.
 // Throws PdfError (pageOutOfRange for an index outside `source`).
 void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages);
+
+// A line of text and where it goes: `textToUser` maps text space (font size
+// 1, x along the line, y up) to the page's user space.
+struct PdfTextRun {
+    std::string utf8;
+    PdfMatrix textToUser;
+};
+
+// Adds the runs to the page as invisible Helvetica text (render mode 3)
+// after its content, which is kept in a saved graphics state: readers find
+// and select the words, nothing is drawn. Characters outside Latin-1 become
+// "?". Throws PdfError.
+void appendInvisibleText(PdfDocument& doc, int page, const std::vector<PdfTextRun>& runs);
 
 } // namespace platform::PdfWriting

@@ -10,6 +10,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
@@ -275,6 +276,11 @@ QWidget* ExportSheet::buildForm()
     passwords->addLayout(fields);
     passwordCaption_ = wrapping(shelltext::label({}, uiFont(11), shelltext::secondary(), area));
     passwords->addWidget(passwordCaption_);
+    passwords->addSpacing(2);
+    searchable_ = new QCheckBox(tr("Make scanned text searchable"), area);
+    searchable_->setFont(uiFont(12));
+    connect(searchable_, &QCheckBox::toggled, this, [this](bool on) { form_.searchable = on; });
+    passwords->addWidget(searchable_);
     options->addWidget(passwordSection_);
 
     note_ = wrapping(shelltext::label({}, uiFont(12), shelltext::secondary(), area));
@@ -432,6 +438,7 @@ void ExportSheet::refresh()
     }
     qualityText_->setText(form_.qualityText());
     passwordSection_->setVisible(ExportFormats::isPDF(form_.format));
+    searchable_->setChecked(form_.searchable);
     const auto caption = form_.passwordCaption();
     passwordCaption_->setText(caption.value_or(QString()));
     passwordCaption_->setVisible(caption.has_value());

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QCheckBox;
 class QLabel;
 class QSlider;
 class QStackedWidget;
@@ -60,6 +61,7 @@ public:
     FlatField* openPasswordField() const { return openPassword_; }
     FlatField* editPasswordField() const { return editPassword_; }
     QSlider* qualitySlider() const { return quality_; }
+    QCheckBox* searchableBox() const { return searchable_; }
     std::vector<QAbstractButton*> cards() const;
 
 protected:
@@ -96,6 +98,7 @@ private:
     FlatField* openPassword_ = nullptr;
     FlatField* editPassword_ = nullptr;
     QLabel* passwordCaption_ = nullptr;
+    QCheckBox* searchable_ = nullptr;
     QLabel* note_ = nullptr;
     QLabel* failure_ = nullptr;
     QStackedWidget* footer_ = nullptr;

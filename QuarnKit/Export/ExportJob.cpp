@@ -6,6 +6,7 @@
 #include "QuarnKit/Export/MarksSummary.h"
 #include "QuarnKit/Export/MultiPageTIFF.h"
 #include "QuarnKit/Export/SmallerPdf.h"
+#include "QuarnKit/Export/TextLayer.h"
 #include "QuarnKit/Markup/Redaction.h"
 
 #include <QFileInfo>
@@ -91,7 +92,13 @@ private:
     }
     int total() const { return int(s.pages.size()); }
 
-    QByteArray written(PdfDocument& doc) const { return Exporter::pdfBytes(doc, options); }
+    // The document's bytes with the export's passwords and, when asked
+    // for, a text layer over the pages that have no text of their own.
+    QByteArray written(PdfDocument& doc) const
+    {
+        if (options.textFromRecognition) TextLayer::addToScannedPages(doc, [this] { check(); });
+        return Exporter::pdfBytes(doc, options);
+    }
 
     ExportReport pdf()
     {
@@ -102,6 +109,8 @@ private:
             throw ExportError(ExportError::Kind::renderFailed);
         }
         report(Kind::saving);
+        // The layer goes into a copy of the job's own.
+        if (options.textFromRecognition && doc == source) doc = PdfDocument::openBytes(Exporter::pdfBytes(*doc, {}));
         const QByteArray bytes = written(*doc);
         check();
         Exporter::writeFile(bytes, destination);
@@ -139,6 +148,7 @@ private:
             throw ExportError(ExportError::Kind::renderFailed);
         }
         report(Kind::compressing);
+        if (options.textFromRecognition) TextLayer::addToScannedPages(*doc, [this] { check(); });
         // Both sides are written with the same options, so that neither a
         // text layer nor encryption hides a gain or makes one up.
         const QByteArray plain = Exporter::pdfBytes(*doc, options);

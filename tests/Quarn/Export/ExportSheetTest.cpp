@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QSlider>
@@ -99,6 +100,9 @@ TEST(ExportSheet, ShowsPagesPixelsNotesAndPasswordCaptions)
     shown.chooseCard(ExportFormat::pdf);
     ASSERT_TRUE(sheet.openPasswordField()->isVisible());
     EXPECT_FALSE(sheet.passwordCaption()->isVisible());
+    ASSERT_TRUE(sheet.searchableBox()->isVisible());
+    QTest::mouseClick(sheet.searchableBox(), Qt::LeftButton, {}, QPoint(8, sheet.searchableBox()->height() / 2));
+    EXPECT_TRUE(sheet.form().searchable);
     shown.click(sheet.editPasswordField());
     shown.type("owner");
     EXPECT_EQ(sheet.passwordCaption()->text(), "The copy opens freely, but changing it takes this password.");
