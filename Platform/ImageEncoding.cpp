@@ -86,6 +86,9 @@ int pngC(Sink* sink, const unsigned char* rgb, int w, int h, int stride, int dpi
         const png_uint_32 perMetre = png_uint_32(std::lround(dpi / 0.0254));
         png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
     }
+    // One cheap filter instead of trying all five per row: page images are
+    // mostly flat, and encoding, not drawing, dominates a page export.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
     png_write_info(png, info);
     for (int y = 0; y < h; ++y) png_write_row(png, rgb + size_t(y) * size_t(stride));
     png_write_end(png, info);

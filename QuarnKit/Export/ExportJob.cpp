@@ -5,6 +5,7 @@
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Export/MarksSummary.h"
 #include "QuarnKit/Export/MultiPageTIFF.h"
+#include "QuarnKit/Export/PagePipeline.h"
 #include "QuarnKit/Export/SmallerPdf.h"
 #include "QuarnKit/Export/TextLayer.h"
 #include "QuarnKit/Markup/Redaction.h"
@@ -91,6 +92,14 @@ private:
         if (stop.stop_requested()) throw ExportCancelled();
     }
     int total() const { return int(s.pages.size()); }
+    // Before each page of an image export: stop when asked, say which page.
+    std::function<void(int)> stepBefore() const
+    {
+        return [this](int k) {
+            check();
+            report(Kind::rendering, k, total());
+        };
+    }
 
     // The document's bytes with the export's passwords and, when asked
     // for, a text layer over the pages that have no text of their own.
@@ -199,11 +208,12 @@ private:
         return ExportReport(destination);
     }
 
-    QByteArray encodedPage(int index) const
+    QByteArray encodedPage(int index) const { return encodedPage(*source, index); }
+    QByteArray encodedPage(const PdfDocument& doc, int index) const
     {
         QImage image;
         try {
-            image = Exporter::bitmap(*source, index, s.scale());
+            image = Exporter::bitmap(doc, index, s.scale());
         } catch (const Exporter::RenderFailed&) {
             throw ExportError(ExportError::Kind::renderFailed);
         }
@@ -228,12 +238,12 @@ private:
             throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(FileSystemError(error.value(), "create")));
         const QString ext = ExportFormats::fileExtension(s.format);
         const int count = source->pageCount();
-        for (int k = 0; k < total(); ++k) {
-            check();
-            report(Kind::rendering, k, total());
-            const int i = s.pages[size_t(k)];
-            Exporter::writeFile(encodedPage(i), staging + QLatin1Char('/') + Exporter::pageFileName(s.baseName, i, count, ext));
-        }
+        PagePipeline::run(
+            source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
+            [&](int k, const QByteArray& bytes) {
+                const int i = s.pages[size_t(k)];
+                Exporter::writeFile(bytes, staging + QLatin1Char('/') + Exporter::pageFileName(s.baseName, i, count, ext));
+            });
         check();
         // Never replace a folder, not even one made while the pages were drawn.
         for (int attempt = 0;; ++attempt) {
@@ -253,11 +263,9 @@ private:
         const QString name = QFileInfo(destination).fileName();
         const QString temporary = work.path + QLatin1Char('/') + name;
         MultiPageTIFF writer(temporary, MultiPageTIFF::maximumSize);
-        for (int k = 0; k < total(); ++k) {
-            check();
-            report(Kind::rendering, k, total());
-            writer.append(encodedPage(s.pages[size_t(k)]));
-        }
+        PagePipeline::run(
+            source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
+            [&](int, const QByteArray& bytes) { writer.append(bytes); });
         report(Kind::saving);
         writer.finish();
         check();
