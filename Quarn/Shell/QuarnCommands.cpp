@@ -174,6 +174,21 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     menus_[tr("File")] = file;
     QAction* exportItem = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
                               [](ViewerModel& v) { v.setExportPresented(true); });
+    // The export sheet opened with a format chosen, then sharing and the
+    // document's information; the viewer beeps when it has nothing to act on.
+    using quarnkit::ExportFormat;
+    const QList<QAction*> exportGroup = {
+        add(nullptr, tr("Export as Smaller PDF…"), std::nullopt,
+            [](ViewerModel& v) { v.presentExport(ExportFormat::smallerPDF); }),
+        add(nullptr, tr("Export Redacted PDF…"), std::nullopt,
+            [](ViewerModel& v) { v.presentExport(ExportFormat::redactedPDF); }),
+        add(nullptr, tr("Export Marks Summary…"), std::nullopt,
+            [](ViewerModel& v) { v.presentExport(ExportFormat::marksSummary); }),
+    };
+    const QList<QAction*> documentGroup = {
+        add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { v.shareCopy(); }),
+        add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo, [](ViewerModel& v) { v.toggleInfo(); }),
+    };
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
         if (QuarnPDFView* view = v.pdfView()) view->copyPage();
     });
@@ -182,6 +197,10 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     });
     if (before || !file->isEmpty()) file->insertSeparator(before);
     file->insertActions(before, {exportItem, copyPage});
+    file->insertSeparator(before);
+    file->insertActions(before, exportGroup);
+    file->insertSeparator(before);
+    file->insertActions(before, documentGroup);
     file->insertSeparator(before);
     file->insertAction(before, print);
 }
