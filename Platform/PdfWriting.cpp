@@ -76,8 +76,30 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, pdf_obj* x
     }
 }
 
-void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, int index, fz_matrix m, float w, float h,
-                    FzError* err)
+// Draws the shown annotations and widgets of `page` that have no appearance
+// in the document as MuPDF makes one for them, into `contents`.
+void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, fz_matrix ctm, pdf_obj* resources,
+                       fz_buffer* contents)
+{
+    fz_device* dev = nullptr;
+    fz_var(dev);
+    fz_try(ctx) {
+        for (int widgets = 0; widgets < 2; ++widgets)
+            for (pdf_annot* a = widgets ? pdf_first_widget(ctx, page) : pdf_first_annot(ctx, page); a;
+                 a = widgets ? pdf_next_widget(ctx, a) : pdf_next_annot(ctx, a)) {
+                pdf_obj* obj = pdf_annot_obj(ctx, a);
+                if (!isShown(ctx, obj) || normalAppearance(ctx, obj)) continue;
+                if (!dev) dev = pdf_new_pdf_device(ctx, dst, fz_identity, resources, contents);
+                pdf_run_annot(ctx, a, dev, ctm, nullptr);
+            }
+        if (dev) fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, fz_matrix m,
+                    fz_matrix deviceCtm, float w, float h, FzError* err)
 {
     pdf_graft_map* map = nullptr;
     fz_buffer* pageContents = nullptr;
@@ -113,6 +135,7 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, int i
         fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
         appendMarksC(ctx, map, page, xobjects, contents);
         fz_append_string(ctx, contents, "Q\n");
+        appendDrawnMarksC(ctx, dst, srcPage, deviceCtm, resources, contents);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
     }
     fz_always(ctx) {
@@ -276,9 +299,14 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
         throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
     // The new page's space has y up from its bottom edge.
     const PdfMatrix toPage = userToPage.then({1, 0, 0, -1, 0, size.height});
+    PageRef page = loadPage(source.impl(), index);
+    // MuPDF draws from its page space: undo the page's own transform first.
+    // The device then writes in the new page's own space, which keeps the
+    // boxes of the groups it makes in the space of their contents.
+    const PdfMatrix deviceCtm = pageTransform(page.page).inverted().then(toPage);
     FzError err;
-    flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, index, toFz(toPage), float(size.width),
-                   float(size.height), &err);
+    flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, toFz(toPage), toFz(deviceCtm),
+                   float(size.width), float(size.height), &err);
     target.bumpRevision();
     throwIfFailed(err, PdfErrorCode::damaged);
 }

@@ -15,8 +15,9 @@ namespace platform::PdfWriting {
 // `source` with its annotations and form fields painted in as ordinary page
 // content: the page's content and each annotation's appearance become form
 // objects drawn on the new page, so text stays text in its own fonts and no
-// annotation or field survives as one. Hidden annotations, links and popups
-// are left out, as are annotations without an appearance. `userToPage` maps
+// annotation or field survives as one. Annotations that come without an
+// appearance are drawn as MuPDF draws them, through its PDF output device.
+// Hidden annotations, links and popups are left out. `userToPage` maps
 // the source's user space to the new page shown upright (origin at the top
 // left, y down, points). Throws PdfError.
 void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,

@@ -278,3 +278,24 @@ TEST(ExporterPdf, FlattenedCorpusPagesLookLikeTheirSources)
     }
     EXPECT_GT(compared, 10);
 }
+
+TEST(ExporterPdf, MarksWithoutAnAppearanceAreFlattenedAsReadersDrawThem)
+{
+    // The corpus file's highlight, ink and note carry no appearance streams.
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf"));
+    const Written out(Exporter::pdfData(doc, {0}, true));
+    EXPECT_FALSE(out.decompressed().contains("/Annots"));
+    exporttest::output("pdftoppm", {"-r", "72", "-png", "-singlefile", out.path, out.dir.path() + "/page"});
+    const QImage page(out.dir.path() + "/page.png");
+    ASSERT_FALSE(page.isNull());
+    // Poppler shows the highlight over "Line 1" yellow, and the ink stroke.
+    const QColor highlight = page.pixelColor(200, int(841.89 - 700));
+    EXPECT_GT(highlight.red(), 200);
+    EXPECT_GT(highlight.green(), 200);
+    EXPECT_LT(highlight.blue(), 120);
+    int ink = 0; // yellow pixels of the ink diamond
+    for (int y = int(841.89 - 531); y < int(841.89 - 472); ++y)
+        for (int x = 27; x < 87; ++x)
+            if (page.pixelColor(x, y).blue() < 120 && page.pixelColor(x, y).red() > 180) ++ink;
+    EXPECT_GT(ink, 20);
+}
