@@ -160,8 +160,10 @@ QString suggestedFileName(const QString& base, ExportFormat format, const std::v
 {
     const std::set<int> distinct(pages.begin(), pages.end());
     QString suffix;
-    if (distinct.size() == 1) suffix = QStringLiteral(" page %1").arg(*distinct.begin() + 1);
-    else if (!distinct.empty() && int(distinct.size()) != count) {
+    // Every page of the document needs no suffix, even a document of one page.
+    if (distinct.empty() || int(distinct.size()) == count) suffix.clear();
+    else if (distinct.size() == 1) suffix = QStringLiteral(" page %1").arg(*distinct.begin() + 1);
+    else {
         const QString runs = PageRange::describe(pages);
         suffix = runs.size() > 24 ? QStringLiteral(" pages") : QStringLiteral(" pages ") + runs;
     }

@@ -90,6 +90,7 @@ TEST(ExporterNames, BaseNamesAndSuggestedFileNames)
         {{0, 1, 2, 4}, 10, "Doc pages 1-3, 5.png"},
         {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 10, "Doc.png"},
         {{}, 10, "Doc.png"},
+        {{0}, 1, "Doc.png"},
         // "1, 3, 5, 7, 9, 11, 13, 15" is 25 characters: too long to name.
         {{0, 2, 4, 6, 8, 10, 12, 14}, 20, "Doc pages.png"},
         {{0, 2, 4, 6, 8, 10, 12}, 20, "Doc pages 1, 3, 5, 7, 9, 11, 13.png"},
