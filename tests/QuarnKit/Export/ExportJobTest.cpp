@@ -214,3 +214,15 @@ TEST(ExportJob, RedactedAndSummaryExportsReportWhatTheyApplied)
     EXPECT_EQ(exporttest::readBytes(dir.path() + "/m.md"),
               "# Marks in Plan\n\n1 mark on 1 page.\n\n## Page 2\n\n- **Redaction**, Black\n");
 }
+
+TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
+{
+    const auto locked = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    ASSERT_TRUE(locked->unlock("openpassword"));
+    const auto snapshot = PdfDocument::openBytes(ExportSnapshot::data(*locked));
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Open.pdf";
+    ExportJob::run(settingsFor(ExportFormat::pdf, {0}), snapshot, to, {});
+    EXPECT_TRUE(exporttest::output("qpdf", {"--show-encryption", to}).contains("File is not encrypted"));
+    EXPECT_FALSE(PdfDocument::openFile(to.toStdString())->needsPassword());
+}
