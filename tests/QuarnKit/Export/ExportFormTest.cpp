@@ -168,6 +168,8 @@ TEST(ExportForm, MarksAndRedactionsDecideWhatCanBeExported)
     EXPECT_EQ(f.form.validationMessage(f.source), "These pages have no marks.");
 
     const auto locked = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
-    EXPECT_EQ(ExportForm().validationMessage({locked.get()}), "Unlock the PDF to export it.");
+    ExportSource lockedSource;
+    lockedSource.pdf = locked.get();
+    EXPECT_EQ(ExportForm().validationMessage(lockedSource), "Unlock the PDF to export it.");
     EXPECT_EQ(ExportForm().validationMessage({}), "There is no document to export.");
 }
