@@ -50,7 +50,10 @@ int candidateC(fz_context* ctx, pdf_document* doc, int num, int* out, FzError* e
     fz_try(ctx) {
         ref = pdf_new_indirect(ctx, doc, num, 0);
         if (pdf_is_stream(ctx, ref) && pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image)) &&
-            !pdf_dict_get_bool(ctx, ref, PDF_NAME(ImageMask)) && !pdf_dict_get(ctx, ref, PDF_NAME(Mask)) &&
+            !pdf_dict_get_bool(ctx, ref, PDF_NAME(ImageMask)) &&
+            // A colour-key mask needs exact colours, which a JPEG loses; a
+            // soft mask, when there is one, replaces it anyway.
+            (!pdf_dict_get(ctx, ref, PDF_NAME(Mask)) || pdf_dict_get(ctx, ref, PDF_NAME(SMask))) &&
             !pdf_dict_get(ctx, ref, PDF_NAME(Decode)) && pdf_dict_get_int(ctx, ref, PDF_NAME(BitsPerComponent)) >= 8) {
             out[0] = pdf_dict_get_int(ctx, ref, PDF_NAME(Width));
             out[1] = pdf_dict_get_int(ctx, ref, PDF_NAME(Height));
@@ -104,6 +107,7 @@ void replaceC(fz_context* ctx, pdf_document* doc, int num, const unsigned char* 
         pdf_update_stream(ctx, doc, ref, buf, 1);
         pdf_dict_put(ctx, ref, PDF_NAME(Filter), PDF_NAME(DCTDecode));
         pdf_dict_del(ctx, ref, PDF_NAME(DecodeParms));
+        if (pdf_dict_get(ctx, ref, PDF_NAME(SMask))) pdf_dict_del(ctx, ref, PDF_NAME(Mask));
         pdf_dict_put_int(ctx, ref, PDF_NAME(Width), w);
         pdf_dict_put_int(ctx, ref, PDF_NAME(Height), h);
         pdf_dict_put(ctx, ref, PDF_NAME(ColorSpace), PDF_NAME(DeviceRGB));

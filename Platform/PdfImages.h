@@ -17,9 +17,10 @@ struct StoredImage {
     qint64 storedBytes = 0; // the stream as stored (compressed)
 };
 
-// Colour and grey images of 8 or more bits per component, without colour-key
-// masks or decode arrays, that are not themselves soft masks: those whose
-// pixels a JPEG can hold. Their soft masks stay as they are. Throws PdfError.
+// Colour and grey images of 8 or more bits per component, without decode
+// arrays or colour-key masks (unless a soft mask overrides the key), that are
+// not themselves soft masks: those whose pixels a JPEG can hold. Their soft
+// masks stay as they are. Throws PdfError.
 std::vector<StoredImage> replaceable(const PdfDocument& doc);
 
 // The image's pixels in RGB (without its soft mask). Throws PdfError.
