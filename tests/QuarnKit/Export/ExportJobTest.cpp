@@ -226,3 +226,21 @@ TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
     EXPECT_TRUE(exporttest::output("qpdf", {"--show-encryption", to}).contains("File is not encrypted"));
     EXPECT_FALSE(PdfDocument::openFile(to.toStdString())->needsPassword());
 }
+
+TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
+{
+    // Its picture has a soft mask and a colour key.
+    const auto doc = PdfDocument::openFile(testsupport::corpusPath("base64image.pdf"));
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Small.pdf";
+    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0}), doc, to, {});
+    EXPECT_LT(*report.bytesAfter, *report.bytesBefore * 7 / 10);
+    const QImage before = Exporter::bitmap(*doc, 0, 0.5).convertToFormat(QImage::Format_RGB888);
+    const QImage after = Exporter::bitmap(*PdfDocument::openFile(to.toStdString()), 0, 0.5).convertToFormat(QImage::Format_RGB888);
+    ASSERT_EQ(before.size(), after.size());
+    qint64 difference = 0;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width() * 3; ++x)
+            difference += std::abs(int(before.constScanLine(y)[x]) - int(after.constScanLine(y)[x]));
+    EXPECT_LT(double(difference) / (before.width() * before.height() * 3), 3.0);
+}
