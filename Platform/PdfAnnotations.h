@@ -92,8 +92,7 @@ bool insert(PdfDocument& doc, int page, int objectNumber, int index);
 void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
 
 // The words the annotation's appearance draws, as MuPDF extracts them (UTF-8,
-// lines ended by "
-"); empty when the page has no such annotation.
+// lines ended by "\n"); empty when the page has no such annotation.
 std::string drawnText(const PdfDocument& doc, int page, int objectNumber);
 
 // Text measurement with the same fonts that draw text boxes.
