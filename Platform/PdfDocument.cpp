@@ -622,10 +622,7 @@ bool PdfDocument::unlock(const std::string& password)
     // an unlocked document would break it: once unlocked, it stays unlocked.
     if (!d->locked) return true;
     const bool ok = pdf_authenticate_password(pdfContext(), d->doc, password.c_str()) != 0;
-    if (ok) {
-        d->locked = false;
-        d->revision++;
-    }
+    if (ok) d->locked = false;
     return ok;
 }
 
@@ -854,7 +851,6 @@ void PdfDocument::setInfoString(const std::string& key, const std::optional<std:
     FzError err;
     setInfoC(pdfContext(), d->doc, key.c_str(), value ? value->c_str() : nullptr, &err);
     throwIfFailed(err);
-    d->revision++;
 }
 
 QImage PdfDocument::render(int index, double scale, const QRect& clip) const
@@ -926,8 +922,5 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}));
     return clone;
 }
-
-std::uint64_t PdfDocument::revision() const { return d->revision.load(); }
-void PdfDocument::bumpRevision() { d->revision++; }
 
 } // namespace platform

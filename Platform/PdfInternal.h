@@ -47,7 +47,6 @@ inline PdfMatrix fromFz(const fz_matrix& m) { return {m.a, m.b, m.c, m.d, m.e, m
 struct PdfDocument::Impl {
     pdf_document* doc = nullptr;
     mutable std::recursive_mutex mutex; // one thread at a time inside MuPDF for this document
-    std::atomic<std::uint64_t> revision{0};
     bool passwordProtected = false; // fixed when opened
     std::atomic<bool> locked{false};
     ~Impl();
