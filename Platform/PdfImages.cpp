@@ -177,7 +177,6 @@ void replaceWithJpeg(PdfDocument& doc, int objectNumber, const QByteArray& jpeg,
     FzError err;
     replaceC(pdfContext(), d.doc, objectNumber, reinterpret_cast<const unsigned char*>(jpeg.constData()),
              size_t(jpeg.size()), width, height, &err);
-    doc.bumpRevision();
     throwIfFailed(err);
 }
 

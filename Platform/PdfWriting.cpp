@@ -307,7 +307,6 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     FzError err;
     flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, toFz(toPage), toFz(deviceCtm),
                    float(size.width), float(size.height), &err);
-    target.bumpRevision();
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
@@ -321,7 +320,6 @@ void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size)
     FzError err;
     imagePageC(pdfContext(), target.impl().doc, rgb.bits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
                float(size.width), float(size.height), &err);
-    target.bumpRevision();
     throwIfFailed(err);
 }
 
@@ -342,7 +340,6 @@ void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const 
     if (pages.empty()) return;
     FzError err;
     copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &err);
-    target.bumpRevision();
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
@@ -373,7 +370,6 @@ void appendInvisibleText(PdfDocument& doc, int page, const std::vector<PdfTextRu
     PageRef p = loadPage(d, page);
     FzError err;
     invisibleTextC(pdfContext(), d.doc, p.page, text.constData(), size_t(text.size()), &err);
-    doc.bumpRevision();
     throwIfFailed(err);
 }
 
