@@ -1249,7 +1249,7 @@ int numberDirect(PdfDocument& doc, int page)
         readC(ctx, obj, &raw, &err);
         if (err.code) continue;
         const PdfAnnotation annotation = convert(ctx, pdf_to_num(ctx, obj), raw);
-        if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation, false); // another program's mark keeps its flags
+        if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation, false);
     }
     return numbered;
 }
