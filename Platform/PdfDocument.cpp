@@ -606,7 +606,10 @@ bool PdfDocument::unlock(const std::string& password)
     // an unlocked document would break it: once unlocked, it stays unlocked.
     if (!d->locked) return true;
     const bool ok = pdf_authenticate_password(pdfContext(), d->doc, password.c_str()) != 0;
-    if (ok) d->locked = false;
+    if (ok) {
+        pageTreeChanged(*d); // the pages show only now
+        d->locked = false;
+    }
     return ok;
 }
 
@@ -618,15 +621,15 @@ int PdfDocument::pageCount() const
     return countPages(pdfContext(), d->doc, &err);
 }
 
-PdfPageGeometry PdfDocument::pageGeometry(int index) const
+namespace {
+
+PdfPageGeometry geometryOf(pdf_page* page)
 {
-    std::lock_guard lock(d->mutex);
-    PageRef page = loadPage(*d, index);
     fz_rect media, crop;
     int rotate = 0;
     fz_matrix ctm = fz_identity;
     FzError err;
-    pageGeometryC(pdfContext(), page.page, &media, &crop, &rotate, &ctm, &err);
+    pageGeometryC(pdfContext(), page, &media, &crop, &rotate, &ctm, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     PdfPageGeometry g;
     g.mediaBox = fromFz(media);
@@ -636,6 +639,14 @@ PdfPageGeometry PdfDocument::pageGeometry(int index) const
     const PdfRect shown = g.userToDisplay.mapRect(g.cropBox.isEmpty() ? g.mediaBox : g.cropBox);
     g.displaySize = {shown.width, shown.height};
     return g;
+}
+
+} // namespace
+
+PdfPageGeometry PdfDocument::pageGeometry(int index) const
+{
+    std::lock_guard lock(d->mutex);
+    return geometryOf(loadPage(*d, index).page);
 }
 
 PdfTextPage PdfDocument::textPage(int index) const
@@ -842,7 +853,7 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
     std::lock_guard lock(d->mutex);
     fz_context* ctx = pdfContext();
     PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = pageGeometry(index);
+    const PdfPageGeometry g = geometryOf(page.page);
     const QRect full = fullPixelRect(g.displaySize, scale);
     const QRect area = clip.isNull() ? full : clip.intersected(full);
     if (area.isEmpty()) return {};
@@ -861,7 +872,7 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
 {
     std::lock_guard lock(d->mutex);
     PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = pageGeometry(index);
+    const PdfPageGeometry g = geometryOf(page.page);
     FzError err;
     fz_display_list* list = displayListC(pdfContext(), page.page, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
@@ -876,6 +887,8 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
     if (d->locked)
         throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     const pdf_write_options opts = writeOptions(options);
+    // Collecting garbage may renumber objects, the pages' among them.
+    if (options.garbageCollect) pageTreeChanged(*d);
     FzError err;
     fz_buffer* buf = saveC(ctx, d->doc, &opts, &err);
     throwIfFailed(err, PdfErrorCode::general);

@@ -67,6 +67,7 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
         throw PdfError(PdfErrorCode::pageOutOfRange, "pages " + std::to_string(from + 1) + "–"
                            + std::to_string(from + count) + " are not all in the document");
     if (count == 0) return;
+    pageTreeChanged(dst);
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
@@ -84,6 +85,7 @@ void movePage(PdfDocument& document, int from, int to)
         if (index < 0 || index >= count)
             throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
     if (from == to) return;
+    pageTreeChanged(d);
     movePageC(ctx, d.doc, from, to, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
