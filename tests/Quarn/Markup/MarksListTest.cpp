@@ -64,6 +64,12 @@ struct ListFixture {
         for (const auto& g : list.groups()) result.push_back(g.pageIndex);
         return result;
     }
+    // Puts the list on screen and waits for its reading.
+    void showList()
+    {
+        list.show();
+        ASSERT_TRUE(testsupport::waitFor([this] { return list.loaded() && !list.reading(); }));
+    }
     QTreeWidgetItem* row(int group, int index) const { return list.tree()->topLevelItem(group)->child(index); }
 };
 
@@ -96,8 +102,7 @@ TEST(MarksList, NothingShowsBeforeTheListIsOnScreenThenTheEmptyMessage)
     ListFixture f;
     EXPECT_FALSE(f.list.loaded());
     EXPECT_TRUE(f.list.findChild<QLabel*>()->isHidden() || !f.list.isVisible());
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     EXPECT_TRUE(f.list.loaded());
     EXPECT_TRUE(f.list.groups().empty());
     bool message = false;
@@ -111,8 +116,7 @@ TEST(MarksList, AnEditRebuildsOnlyItsPage)
     ListFixture f;
     f.box(1);
     f.box(8);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     ASSERT_EQ(f.pages(), (std::vector<int>{1, 8}));
     EXPECT_EQ(f.list.summary(), QStringLiteral("2 marks on 2 pages"));
     EXPECT_EQ(f.list.tree()->topLevelItem(0)->text(0), QStringLiteral("Page 2"));
@@ -127,6 +131,8 @@ TEST(MarksList, AnEditRebuildsOnlyItsPage)
 
     // An edit of the whole document rebuilds everything.
     f.document.noteEdit(std::nullopt);
+    ASSERT_TRUE(f.list.reading()); // the whole list is read again, off the UI thread
+    ASSERT_TRUE(testsupport::waitFor([&] { return !f.list.reading(); }));
     EXPECT_EQ(f.list.groups()[2].entries.size(), 2u);
 }
 
@@ -135,8 +141,7 @@ TEST(MarksList, ClickingARowRevealsAndSelectsItsMark)
     ListFixture f;
     f.box(0);
     const MarkRef far = f.box(6, 300);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     f.model.chooseTool(quarnkit::MarkupTool::pen);
     QTreeWidgetItem* row = f.row(1, 0);
     ASSERT_TRUE(MarksList::markOf(row));
@@ -154,8 +159,7 @@ TEST(MarksList, DeletingRowsRemovesTheirMarksAsOneStep)
     f.box(0, 600);
     f.box(0, 300);
     f.box(3);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     f.row(0, 0)->setSelected(true);
     f.row(1, 0)->setSelected(true);
     f.list.tree()->setFocus();
@@ -183,8 +187,7 @@ TEST(MarksList, DeletingTheLastMarkShowsTheEmptyMessage)
 {
     ListFixture f;
     f.box(2);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     f.row(0, 0)->setSelected(true);
     f.list.deleteChosen();
     EXPECT_TRUE(f.list.groups().empty());
@@ -195,8 +198,7 @@ TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
 {
     ListFixture f;
     f.box(0);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     QTreeWidgetItem* row = f.row(0, 0);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, f.list.tree()->visualItemRect(row).center());
     ASSERT_TRUE(f.view.selectedAnnotation());
