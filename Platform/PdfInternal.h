@@ -64,6 +64,7 @@ struct PdfDocument::Impl {
     std::atomic<bool> locked{false};
     ~Impl();
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
+    fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see readingCopy)
 };
 
 // The page map of an unlocked document, built on first need. The caller holds d.mutex.
