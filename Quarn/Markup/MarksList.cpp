@@ -1,5 +1,6 @@
 #include "Quarn/Markup/MarksList.h"
 
+#include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -36,17 +37,18 @@ QColor withOpacity(QColor color, double opacity)
     return color;
 }
 
-// The kind's symbol and, 8 points further, a dot of the mark's colour.
-QIcon rowIcon(quarnkit::MarkKind kind, const QColor& color)
+// The kind's symbol and, 8 points further, the ink dot of the mark's colour,
+// whose light outline keeps a dark ink (black words) visible on the sidebar.
+QIcon rowIcon(quarnkit::MarkKind kind, const quarnkit::RGBA& color)
 {
     QPixmap icon(32, 16);
     icon.fill(Qt::transparent);
     QPainter painter(&icon);
     painter.setRenderHint(QPainter::Antialiasing);
     drawSymbol(painter, quarnkit::symbol(kind), QRectF(2, 2.5, 11, 11), withOpacity(D::paper(), 0.6));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(20, 4, 8, 8));
+    InkDot dot(color, 8);
+    dot.setAttribute(Qt::WA_TranslucentBackground);
+    dot.render(&painter, QPoint(20, 4), QRegion(), QWidget::DrawChildren);
     return QIcon(icon);
 }
 
@@ -82,16 +84,34 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->setMouseTracking(true);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     tree_->setIconSize(QSize(32, 16));
+    // The rows sit on the sidebar's own background, as the headers do.
+    QPalette sidebar = tree_->palette();
+    sidebar.setColor(QPalette::Base, D::chrome());
+    sidebar.setColor(QPalette::AlternateBase, D::chrome());
+    tree_->setPalette(sidebar);
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
-    empty_ = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), this);
-    empty_->setWordWrap(true);
-    empty_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    empty_->setContentsMargins(14, 24, 14, 0);
-    QPalette faint = empty_->palette();
+    // The empty state: a scribble over the message.
+    empty_ = new QWidget(this);
+    auto* emptyColumn = new QVBoxLayout(empty_);
+    emptyColumn->setContentsMargins(14, 24, 14, 0);
+    emptyColumn->setSpacing(8);
+    auto* emptyIcon = new QLabel(empty_);
+    emptyIcon->setObjectName(QStringLiteral("emptySymbol"));
+    emptyIcon->setPixmap(symbolPixmap(QStringLiteral("scribble.variable"), QSize(28, 28), withOpacity(D::paper(), 0.35),
+                                      devicePixelRatioF()));
+    emptyIcon->setAlignment(Qt::AlignHCenter);
+    emptyColumn->addWidget(emptyIcon);
+    auto* emptyText = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), empty_);
+    emptyText->setTextFormat(Qt::PlainText);
+    emptyText->setWordWrap(true);
+    emptyText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QPalette faint = emptyText->palette();
     faint.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.6));
-    empty_->setPalette(faint);
+    emptyText->setPalette(faint);
+    emptyColumn->addWidget(emptyText);
+    emptyColumn->addStretch(1);
     column->addWidget(empty_, 1);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
@@ -248,10 +268,9 @@ void MarksList::rebuildRows()
             auto* row = new QTreeWidgetItem(header);
             row->setText(0, entry.snippet);
             // One icon per kind and colour: a long list has many rows alike.
-            const QColor color = entry.color.toQColor();
-            const QString iconKey = QString::number(int(entry.kind)) + color.name(QColor::HexArgb);
+            const QString iconKey = QString::number(int(entry.kind)) + entry.color.toQColor().name(QColor::HexArgb);
             auto icon = icons.find(iconKey);
-            if (icon == icons.end()) icon = icons.insert(iconKey, rowIcon(entry.kind, color));
+            if (icon == icons.end()) icon = icons.insert(iconKey, rowIcon(entry.kind, entry.color));
             row->setIcon(0, *icon);
             row->setFont(0, rowFont);
             row->setToolTip(0, entry.snippet);

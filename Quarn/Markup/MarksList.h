@@ -72,7 +72,7 @@ private:
     quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
     int builtPageCount_ = -1;
     QLabel* summary_ = nullptr;
-    QLabel* empty_ = nullptr;
+    QWidget* empty_ = nullptr; // the symbol and the message shown without marks
     QTreeWidget* tree_ = nullptr;
     QMetaObject::Connection watch_;
 };
