@@ -71,6 +71,7 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     std::vector<unsigned char> drop(size_t(std::max(count, 0)), 1);
     for (const int page : pages)
         if (page >= 0 && page < count) drop[size_t(page)] = 0;
+    pageTreeChanged(d);
     dropPagesC(ctx, d.doc, drop.data(), count, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 using platform::PdfDocument;
@@ -56,6 +57,7 @@ TEST(PdfPageMap, FollowsEveryChangeOfThePageTree)
         {"own pages appended", [](PdfDocument& doc) { platform::appendPages(doc, doc, 2, 3); }},
         {"first page moved last", [](PdfDocument& doc) { platform::movePage(doc, 0, doc.pageCount() - 1); }},
         {"last page moved first", [](PdfDocument& doc) { platform::movePage(doc, doc.pageCount() - 1, 0); }},
+        {"every other page kept", [](PdfDocument& doc) { platform::keepPages(doc, {0, 2, 4, 6}); }},
         {"saved with garbage collected", [](PdfDocument& doc) {
              platform::PdfSaveOptions options;
              options.garbageCollect = true;
@@ -70,7 +72,9 @@ TEST(PdfPageMap, FollowsEveryChangeOfThePageTree)
         c.change(*doc);
         expectMapMatchesPages(*doc);
         // A page that is still there is still found, wherever it went.
-        for (const platform::PdfPageId& page : before) EXPECT_TRUE(platform::pageIndex(*doc, page).has_value());
+        int found = 0;
+        for (const platform::PdfPageId& page : before) found += platform::pageIndex(*doc, page).has_value();
+        EXPECT_EQ(found, std::min(int(before.size()), doc->pageCount()));
     }
 }
 
