@@ -1,7 +1,9 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -171,8 +173,14 @@ struct DocumentSearch::Run {
 DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document)
     : document_(std::move(document)),
       // Workers may drop the last reference on their own thread; the object
-      // must die on the thread it lives on.
-      relay_(new QObject, [](QObject* relay) { relay->deleteLater(); })
+      // must die on the thread it lives on. While the application tears down
+      // its pending events, posting one more would wait on itself forever.
+      relay_(new QObject, [](QObject* relay) {
+          if (QCoreApplication::closingDown() && relay->thread() == QThread::currentThread())
+              delete relay;
+          else
+              relay->deleteLater();
+      })
 {
 }
 
