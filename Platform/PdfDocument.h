@@ -123,6 +123,9 @@ public:
     // Renders the whole page, or the part of it in `clip` (pixels at this
     // scale), on opaque white. Returns a null image when cancelled or failing.
     QImage render(double scale, const QRect& clip = {}) const;
+    // The page's text as PdfDocument::textPage reads it, without holding the
+    // document: several threads may read pages of one document at once.
+    PdfTextPage textPage() const;
 
     struct Impl;
     explicit PdfDisplayList(Impl* impl, PdfSize size) : d(impl), size_(size) {}
@@ -181,6 +184,11 @@ public:
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
     // An independent copy (for a background thread), made from saved bytes.
     std::shared_ptr<PdfDocument> copy() const;
+    // Another document over the very bytes this one was opened from, for
+    // reading pages on another thread without waiting for this one. None when
+    // this one has changed since (the copy would not show the change), needs
+    // a password, or was not opened from bytes.
+    std::shared_ptr<PdfDocument> readingCopy() const;
 
     struct Impl;
     Impl& impl() const { return *d; }
