@@ -19,6 +19,24 @@ constexpr int maximumSide = 32767; // QPainter's limit
 
 } // namespace
 
+namespace {
+
+// The opaque white bitmap of a page drawn at `scale`, refused when too large.
+QImage whitePage(const platform::PdfPageGeometry& page, double scale, BitmapAlpha alpha)
+{
+    const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
+    if (size.width() > maximumSide || size.height() > maximumSide ||
+        qint64(size.width()) * size.height() > maximumPixels)
+        throw RenderFailed();
+    QImage image(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
+                                                               : QImage::Format_RGBX8888);
+    if (image.isNull()) throw RenderFailed();
+    image.fill(Qt::white);
+    return image;
+}
+
+} // namespace
+
 platform::PdfRect displayBox(const platform::PdfPageGeometry& page)
 {
     const platform::PdfRect& crop = page.cropBox;
@@ -67,14 +85,7 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
     QImage image;
     try {
         const platform::PdfPageGeometry page = doc.pageGeometry(pageIndex);
-        const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
-        if (size.width() > maximumSide || size.height() > maximumSide ||
-            qint64(size.width()) * size.height() > maximumPixels)
-            throw RenderFailed();
-        image = QImage(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
-                                                                   : QImage::Format_RGBX8888);
-        if (image.isNull()) throw RenderFailed();
-        image.fill(Qt::white);
+        image = whitePage(page, scale, alpha);
         const platform::PdfMatrix m = userToPixels(page, scale);
         platform::drawPage(doc, pageIndex, m, image);
         if (overlay) {
@@ -95,6 +106,20 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
 QImage bitmap(const platform::PdfDocument& doc, int pageIndex, double scale)
 {
     return render(doc, pageIndex, scale, {}, BitmapAlpha::premultipliedLast);
+}
+
+QImage bitmap(const platform::PdfPageRecording& page, double scale)
+{
+    if (!(scale > 0) || !std::isfinite(scale)) throw RenderFailed();
+    try {
+        QImage image = whitePage(page.geometry(), scale, BitmapAlpha::premultipliedLast);
+        platform::drawRecording(page, userToPixels(page.geometry(), scale), image);
+        return image;
+    } catch (const platform::PdfError&) {
+        throw RenderFailed();
+    } catch (const std::bad_alloc&) {
+        throw RenderFailed();
+    }
 }
 
 } // namespace quarnkit::Exporter
