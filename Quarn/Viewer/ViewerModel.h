@@ -27,6 +27,8 @@
 
 class QKeyEvent;
 
+namespace quarnkit { struct PageEdit; }
+
 namespace quarnkit { struct SearchMatch; }
 
 namespace platform { class UserDefaults; }
@@ -184,6 +186,38 @@ public:
     QWidget* shareAnchor() const { return shareAnchor_.data(); }
     void setShareAnchor(QWidget* anchor) { shareAnchor_ = anchor; }
 
+    // ------------------------------------------------------------ pages (ViewerModelPages.cpp)
+
+    // The pages selected in the sidebar's page list.
+    const std::set<int>& selectedPages() const { return selectedPages_; }
+    void setSelectedPages(const std::set<int>& pages) { assign(selectedPages_, pages, &ViewerModel::selectedPagesChanged); }
+    // The pages a page operation acts on: the usable selection, else the current page.
+    std::set<int> pageTargets() const;
+    // A page view and a document with a page: the page operations act only then.
+    bool canEditPages() const;
+    // As canEditPages, and the targets are fewer than all pages.
+    bool canDeletePages() const;
+    void rotatePages(int degrees);
+    void insertBlankPage();
+    void duplicatePages();
+    void deletePages();
+    // Moves the pages as one block to the gap (0: before the first page), one step "Move N Pages".
+    void movePages(const std::set<int>& pages, int gap);
+    // The open panel, then insertPages after the last target (or at `gap`).
+    void insertFiles(std::optional<int> gap = std::nullopt);
+    // The pages of the files at the gap as one step; files that give none are named in an alert.
+    void insertPages(const QStringList& paths, int gap);
+    // The save panel, then finishExtract with the targets as they were when it opened.
+    void extractPages();
+    void finishExtract(const QString& path, const std::set<int>& pages,
+                       const std::shared_ptr<const platform::PdfDocument>& pdf);
+    // Records an edit already made as one undo step and refreshes the window.
+    void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
+    // A warning alert on the window (modal without one).
+    void showAlert(const QString& message, const QString& detail);
+    // Where an extracted file is shown; set by tests.
+    std::function<void(const QString& path)> revealFile;
+
     // ------------------------------------------------------------ slideshow (Slideshow.cpp)
 
     // Full screen from the current page; nothing while a slideshow runs.
@@ -270,6 +304,7 @@ signals:
     void pageFieldTokenChanged(int token);
     void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
+    void selectedPagesChanged(const std::set<int>& pages);
     // Any of the above.
     void changed();
 
@@ -297,6 +332,8 @@ private:
         emit changed();
         return true;
     }
+    // Refreshes the view and the page selection after a page edit.
+    void pagesDidChange(const quarnkit::PageEdit& edit, bool reveal);
     void restoreReadingPosition(QuarnPDFView& view);
     std::optional<quarnkit::ReadingPosition> storedPosition() const;
     void observeHistory(QuarnPDFView* view);
@@ -347,6 +384,7 @@ private:
     int formFieldCount_ = 0;
     FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
+    std::set<int> selectedPages_;
     QPointer<QWidget> shareAnchor_;
     QPointer<QUndoStack> undoStack_;
 

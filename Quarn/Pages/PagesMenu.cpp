@@ -1,0 +1,85 @@
+#include "Quarn/Pages/PagesMenu.h"
+
+#include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Pages/PageEditor.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <functional>
+
+namespace quarn {
+
+namespace Keys = quarnkit::KeyboardShortcuts;
+using quarnkit::ShortcutCommand;
+namespace PageEditor = quarnkit::PageEditor;
+
+PageCommands::PageCommands(QuarnCommands& commands, ViewerModel* viewer, QObject* parent)
+    : QObject(parent), viewer_(viewer)
+{
+    menu_ = new QMenu(tr("Pages"));
+    const auto item = [this](const QString& title, std::optional<ShortcutCommand> command,
+                             std::function<void(ViewerModel&)> run) {
+        QAction* action = menu_->addAction(title);
+        if (command) action->setShortcuts(Keys::keys(*command));
+        connect(action, &QAction::triggered, this, [this, run = std::move(run)] {
+            // The model as it is now, not as it was when the menu was built.
+            if (const QPointer<ViewerModel> viewer = viewer_) run(*viewer);
+            refresh();
+        });
+        return action;
+    };
+    rotateLeft_ = item(tr("Rotate Left"), ShortcutCommand::rotateLeft, [](ViewerModel& m) { m.rotatePages(-90); });
+    rotateRight_ = item(tr("Rotate Right"), ShortcutCommand::rotateRight, [](ViewerModel& m) { m.rotatePages(90); });
+    menu_->addSeparator();
+    insertBlank_ = item(tr("Insert Blank Page"), ShortcutCommand::insertBlankPage,
+                        [](ViewerModel& m) { m.insertBlankPage(); });
+    insertFile_ = item(tr("Insert Pages from File…"), ShortcutCommand::insertPagesFromFile,
+                       [](ViewerModel& m) { m.insertFiles(); });
+    duplicate_ = item(PageEditor::title(tr("Duplicate"), 1, false), std::nullopt, [](ViewerModel& m) { m.duplicatePages(); });
+    menu_->addSeparator();
+    extract_ = item(PageEditor::title(tr("Extract"), 1, true), std::nullopt, [](ViewerModel& m) { m.extractPages(); });
+    menu_->addSeparator();
+    delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt, [](ViewerModel& m) { m.deletePages(); });
+
+    commands.insertMenu(menu_);
+    connect(menu_, &QMenu::aboutToShow, this, &PageCommands::refresh);
+    if (viewer) {
+        connect(viewer, &ViewerModel::changed, this, &PageCommands::refresh);
+        watchDocument();
+    }
+    refresh();
+}
+
+PageCommands::~PageCommands() { delete menu_.data(); }
+
+void PageCommands::watchDocument()
+{
+    // Pages that come and go change the titles and the enabled states.
+    disconnect(documentConnection_);
+    if (viewer_ && viewer_->document())
+        documentConnection_ = connect(viewer_->document(), &quarnkit::QuarnDocument::generationChanged, this,
+                                      &PageCommands::refresh);
+}
+
+void PageCommands::refresh()
+{
+    ViewerModel* viewer = viewer_.data();
+    const quarnkit::QuarnDocument* document = viewer ? viewer->document() : nullptr;
+    const int n = viewer ? std::max<int>(1, int(viewer->pageTargets().size())) : 1;
+    const bool ready = viewer && viewer->canEditPages();
+    // Inserting stays possible without pages: it is the only way out of that state.
+    const bool insertable = viewer && viewer->pdfView() && document && !document->isLocked();
+    for (QAction* action : {rotateLeft_, rotateRight_, duplicate_, extract_}) action->setEnabled(ready);
+    insertBlank_->setEnabled(insertable);
+    insertFile_->setEnabled(insertable);
+    delete_->setEnabled(viewer && viewer->canDeletePages());
+    duplicate_->setText(PageEditor::title(tr("Duplicate"), n, false));
+    extract_->setText(PageEditor::title(tr("Extract"), n, true));
+    delete_->setText(PageEditor::title(tr("Delete"), n, false));
+}
+
+} // namespace quarn
