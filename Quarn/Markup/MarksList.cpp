@@ -1,6 +1,7 @@
 #include "Quarn/Markup/MarksList.h"
 
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -83,13 +84,8 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
-    empty_ = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), this);
-    empty_->setWordWrap(true);
-    empty_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    empty_->setContentsMargins(14, 24, 14, 0);
-    QPalette faint = empty_->palette();
-    faint.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.6));
-    empty_->setPalette(faint);
+    empty_ = new SidebarEmptyState(QStringLiteral("scribble.variable"),
+                                   tr("No marks yet. Pick a tool and draw on the page."), this);
     column->addWidget(empty_, 1);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {

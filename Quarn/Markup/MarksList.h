@@ -22,6 +22,7 @@ class QuarnDocument;
 namespace quarn {
 
 class ViewerModel;
+class SidebarEmptyState;
 struct MarkRef;
 
 class MarksList : public QWidget {
@@ -66,7 +67,7 @@ private:
     bool loaded_ = false;
     int builtPageCount_ = -1;
     QLabel* summary_ = nullptr;
-    QLabel* empty_ = nullptr;
+    SidebarEmptyState* empty_ = nullptr;
     QTreeWidget* tree_ = nullptr;
     QMetaObject::Connection watch_;
 };

@@ -19,6 +19,7 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(positionSaveDelayMs);
     connect(&saveTimer_, &QTimer::timeout, this, &ViewerModel::saveReadingPosition);
+    sidebarTab_ = SidebarTabs::load(defaults_);
 }
 
 ViewerModel::~ViewerModel() = default;

@@ -8,6 +8,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -30,6 +31,7 @@ class QKeyEvent;
 namespace quarnkit { struct PageEdit; }
 
 namespace quarnkit { struct SearchMatch; }
+namespace quarnkit { struct OutlineDestination; }
 
 namespace platform { class UserDefaults; }
 
@@ -38,6 +40,7 @@ namespace quarn {
 class QuarnPDFView;
 struct MarkRef;
 class FormWatcher;
+class ThumbnailStore;
 struct MarkupPanel;
 
 // Which column the library rail shows beside the document.
@@ -233,6 +236,24 @@ public:
     int formFieldCount() const { return formFieldCount_; }
     void setFormFieldCount(int count) { assign(formFieldCount_, count, &ViewerModel::formFieldCountChanged); }
 
+    // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
+
+    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
+    // Saves the tab for the next window too.
+    void setSidebarTab(quarnkit::SidebarTab tab);
+    // Shows the sidebar on the tab, in place of History or Explore.
+    void showSidebarTab(quarnkit::SidebarTab tab);
+    // The window's page thumbnails, for the document the model holds now.
+    ThumbnailStore& thumbnails();
+    // Shows a page the sidebar asked for; the selection stays as it is.
+    void goToPageFromSidebar(int index);
+    // After a page change made elsewhere (keys, scrolling, the outline): a
+    // page selection that does not hold the new page is cleared.
+    void syncSelectionToPage();
+    // Shows an outline entry: its destination, else the top of its page;
+    // nothing for an entry without a page.
+    void showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination);
+
     // ------------------------------------------------------------ binding
 
     // Keeps the view weakly and installs its callbacks, each holding the model weakly.
@@ -305,6 +326,7 @@ signals:
     void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
     void selectedPagesChanged(const std::set<int>& pages);
+    void sidebarTabChanged(quarnkit::SidebarTab tab);
     // Any of the above.
     void changed();
 
@@ -386,6 +408,10 @@ private:
     bool infoPresented_ = false;
     std::set<int> selectedPages_;
     QPointer<QWidget> shareAnchor_;
+    quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
+    ThumbnailStore* thumbnails_ = nullptr;
+    // The page the sidebar last saw as current, and the page it asked for itself.
+    std::optional<platform::PdfPageId> shownPage_, sidebarJump_;
     QPointer<QUndoStack> undoStack_;
 
     QPointer<QuarnPDFView> pdfView_;

@@ -10,6 +10,7 @@
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -64,23 +65,13 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     hostLayout->setContentsMargins(0, 0, 0, 0);
     hostLayout->setSpacing(0);
     root->addWidget(contentHost_, 1);
-    // The side panel: the document's marks, shown while the sidebar is on.
-    auto* marks = new MarksList(model_, document_, this);
-    marks->setFixedWidth(240);
-    marks->setAutoFillBackground(true);
-    QPalette side = marks->palette();
-    side.setColor(QPalette::Window, D::chrome());
-    marks->setPalette(side);
-    marks->setVisible(model_->sidebar());
-    root->insertWidget(0, marks);
 
     // The watched values; none of them fires for its initial value.
     connect(model_, &ViewerModel::pageIndexChanged, model_, &ViewerModel::scheduleReadingPositionSave);
     connect(model_, &ViewerModel::zoomValueChanged, model_, &ViewerModel::zoomChanged);
     connect(model_, &ViewerModel::findQueryChanged, model_, [this] { model_->startFind(160); });
-    connect(model_, &ViewerModel::sidebarChanged, this, [this, marks](bool shown) {
+    connect(model_, &ViewerModel::sidebarChanged, this, [this](bool shown) {
         if (sidebarButton_) sidebarButton_->setChosen(shown);
-        marks->setVisible(shown);
     });
     connect(model_, &ViewerModel::findPresentedChanged, this, [this](bool shown) {
         if (findButton_) findButton_->setChosen(shown);
@@ -139,7 +130,7 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     if (document_) disconnect(document_, nullptr, this, nullptr);
     document_ = document;
     unlocked_ = false;
-    if (auto* marks = findChild<MarksList*>()) marks->setDocument(document_);
+    if (auto* sidebar = findChild<SidebarPane*>()) sidebar->setDocument(document_);
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
     model_->setDocument(document_);
     const Content before = content_;
@@ -295,6 +286,19 @@ QWidget* ViewerScreen::makeDocumentView()
     // The pages, and beside them the inspector while it has something to show.
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
+    // The document sidebar, while the side column shows the document panel.
+    auto* sidebar = new SidebarPane(model_, document_, view);
+    auto* sidebarLine = new Hairline(true, view);
+    const auto showSidebar = [this, sidebar, sidebarLine] {
+        const bool shown = model_->sidebar() && model_->libraryPanel() == LibraryPanel::document;
+        sidebar->setVisible(shown);
+        sidebarLine->setVisible(shown);
+    };
+    showSidebar();
+    connect(model_, &ViewerModel::sidebarChanged, sidebar, showSidebar);
+    connect(model_, &ViewerModel::libraryPanelChanged, sidebar, showSidebar);
+    body->addWidget(sidebar);
+    body->addWidget(sidebarLine);
     body->addWidget(canvas_, 1);
     body->addWidget(new InspectorPane(model_, view));
     column->addLayout(body, 1);

@@ -1,9 +1,26 @@
 #include "QuarnKit/Pages/ThumbnailScheduler.h"
 
+#include "QuarnKit/Export/PageRender.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace quarnkit {
+
+platform::PdfSize thumbnailSize(const platform::PdfPageGeometry& page)
+{
+    const platform::PdfSize drawn = Exporter::drawnSize(page, Exporter::displayBox(page));
+    if (!(drawn.width > 0) || !(drawn.height > 0)) return thumbnailBox;
+    const double s = std::min(thumbnailBox.width / drawn.width, thumbnailBox.height / drawn.height);
+    return {std::round(drawn.width * s), std::round(drawn.height * s)};
+}
+
+double thumbnailScale(const platform::PdfPageGeometry& page, QSize pixels)
+{
+    const platform::PdfSize drawn = Exporter::drawnSize(page, Exporter::displayBox(page));
+    if (!(drawn.width > 0) || !(drawn.height > 0)) return 0;
+    return std::min(pixels.width() / drawn.width, pixels.height() / drawn.height);
+}
 
 ThumbnailScheduler::ThumbnailScheduler(Wanted wanted, Render render)
     : wanted_(std::move(wanted)), render_(std::move(render)), cache_(costLimit)

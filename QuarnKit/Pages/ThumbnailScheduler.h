@@ -40,6 +40,15 @@ struct ThumbnailRequest {
     friend bool operator==(const ThumbnailRequest&, const ThumbnailRequest&) = default;
 };
 
+// The box every thumbnail fits, in points.
+inline constexpr platform::PdfSize thumbnailBox{128, 150};
+// The size a page's thumbnail is shown at: the page as drawn (its display
+// box, turned by its rotation) fitted into thumbnailBox, each side rounded;
+// the whole box for a page without a size.
+platform::PdfSize thumbnailSize(const platform::PdfPageGeometry& page);
+// The scale that draws the page into `pixels`; 0 for a page without a size.
+double thumbnailScale(const platform::PdfPageGeometry& page, QSize pixels);
+
 class ThumbnailScheduler {
 public:
     // Twice the bitmaps' bytes count against this: about 48 MiB of pixels.

@@ -224,3 +224,32 @@ TEST(PageRows, ChangesOfThePageSequence)
     };
     for (const Case& c : cases) EXPECT_EQ(pageRowsChange(c.before, c.after, c.edited), c.expected);
 }
+
+TEST(ThumbnailSize, PagesFitTheBoxWithTheirShape)
+{
+    auto page = [](double w, double h, int rotation) {
+        platform::PdfPageGeometry g;
+        g.mediaBox = g.cropBox = {0, 0, w, h};
+        g.rotation = rotation;
+        return g;
+    };
+    platform::PdfPageGeometry degenerateCrop = page(300, 300, 0);
+    degenerateCrop.cropBox = {0, 0, 0.5, 400}; // not above 1 point: the media box counts
+    struct Case {
+        const char* name;
+        platform::PdfPageGeometry geometry;
+        platform::PdfSize size;
+    } cases[] = {
+        {"US Letter", page(612, 792, 0), {116, 150}},
+        {"A4 landscape by rotation", page(595, 842, 90), {128, 90}},
+        {"square", page(500, 500, 0), {128, 128}},
+        {"small pages grow", page(50, 50, 270), {128, 128}},
+        {"no size", page(0, 0, 0), {128, 150}},
+        {"degenerate crop box", degenerateCrop, {128, 128}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(thumbnailSize(c.geometry), c.size) << c.name;
+    }
+    EXPECT_DOUBLE_EQ(thumbnailScale(page(612, 792, 0), {232, 300}), 300.0 / 792);
+    EXPECT_EQ(thumbnailScale(page(0, 0, 0), {232, 300}), 0);
+}
