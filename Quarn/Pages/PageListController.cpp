@@ -385,8 +385,8 @@ Qt::DropAction PageListController::validateDrop(const QMimeData* mime, QPoint po
     const int y = gap >= rowCount() ? table_->visualRect(index(rowCount() - 1)).bottom() + 1
                                     : table_->visualRect(index(gap)).top();
     DropIndicator* bar = table_->indicator();
-    bar->setGeometry(int(std::lround((table_->viewport()->width() - DropIndicator::width) * 0.5)), y - 1,
-                     DropIndicator::width, 3);
+    bar->setGeometry(int(std::lround((table_->viewport()->width() - DropIndicator::barWidth) * 0.5)), y - 1,
+                     DropIndicator::barWidth, 3);
     bar->show();
     bar->raise();
     return action;

@@ -138,7 +138,7 @@ DropIndicator::DropIndicator(QWidget* parent) : QWidget(parent)
 {
     // Clicks and drags over the bar reach the list under it.
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    resize(width, 3);
+    resize(barWidth, 3);
     hide();
 }
 

@@ -44,7 +44,7 @@ class DropIndicator : public QWidget {
     Q_OBJECT
 public:
     explicit DropIndicator(QWidget* parent);
-    static constexpr int width = 144;
+    static constexpr int barWidth = 144;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

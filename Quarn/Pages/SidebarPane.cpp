@@ -184,7 +184,7 @@ void SidebarTabBar::paintEvent(QPaintEvent*)
 SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
     : QWidget(parent), model_(model), document_(document)
 {
-    setFixedWidth(width);
+    setFixedWidth(columnWidth);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, D::chrome());

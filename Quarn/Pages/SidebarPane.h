@@ -67,7 +67,7 @@ private:
 class SidebarPane : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 188;
+    static constexpr int columnWidth = 188;
 
     SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent = nullptr);
     // The document behind the window was replaced: the list is made again.
