@@ -284,6 +284,19 @@ void QuarnCommands::buildView(QMenuBar* bar)
     add(view, tr("Show Sidebar"), ShortcutCommand::toggleSidebar, [](ViewerModel& v) { v.setSidebar(!v.sidebar()); },
         [](QAction& a, ViewerModel* v) { a.setText(v && v->sidebar() ? tr("Hide Sidebar") : tr("Show Sidebar")); });
     view->addSeparator();
+    // The sidebar's tabs: choosing the one on show leaves the sidebar shown.
+    const ShortcutCommand tabKeys[] = {ShortcutCommand::sidebarPages, ShortcutCommand::sidebarOutline,
+                                       ShortcutCommand::sidebarMarks};
+    for (const quarnkit::SidebarTab tab : quarnkit::SidebarTabs::all) {
+        QAction* item = add(view, quarnkit::SidebarTabs::title(tab), tabKeys[int(tab)],
+                            [tab](ViewerModel& v) { v.showSidebarTab(tab); },
+                            [tab](QAction& a, ViewerModel* v) {
+                                a.setChecked(v && v->sidebar() && v->libraryPanel() == LibraryPanel::document &&
+                                             v->sidebarTab() == tab);
+                            });
+        item->setCheckable(true);
+    }
+    view->addSeparator();
     for (const DisplayMode mode : quarnkit::allDisplayModes) {
         QAction* item = add(view, quarnkit::title(mode), displayModeCommand(mode),
                             [mode](ViewerModel& v) { v.setDisplayMode(mode); },

@@ -11,12 +11,14 @@
 #include "../Viewer/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Shell/QuarnCommands.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDrag>
 #include <QListView>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -372,4 +374,27 @@ TEST(Sidebar, TheOutlineOfATypesetFile)
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageIndex() == 2; }));
     // Sections 5, 6 and 7 start on page 3: the last of them.
     EXPECT_EQ(list->highlight(), (OutlinePath{6}));
+}
+
+TEST(Sidebar, TheViewMenuChoosesTabsAndBringsTheSidebarBack)
+{
+    Window w(testsupport::makeTextPdf(2));
+    QMenuBar bar;
+    QuarnCommands commands(&bar, &w.model());
+    QAction* outline = commands.action(quarnkit::ShortcutCommand::sidebarOutline);
+    ASSERT_NE(outline, nullptr);
+    EXPECT_EQ(outline->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+2")));
+    w.model().setSidebar(false);
+    w.model().setLibraryPanel(LibraryPanel::history);
+    outline->trigger();
+    EXPECT_EQ(w.model().sidebarTab(), SidebarTab::outline);
+    EXPECT_TRUE(w.model().sidebar());
+    EXPECT_EQ(w.model().libraryPanel(), LibraryPanel::document);
+    EXPECT_NE(w.outline(), nullptr);
+    // The chip moved at once, with no slide.
+    EXPECT_EQ(w.pane()->tabBar()->chipRect(), w.pane()->tabBar()->button(SidebarTab::outline)->geometry());
+    commands.refresh();
+    EXPECT_TRUE(outline->isChecked());
+    outline->trigger(); // the tab on show: the sidebar stays
+    EXPECT_TRUE(w.model().sidebar());
 }
