@@ -30,12 +30,13 @@ MarkKeys::~MarkKeys() { qApp->removeEventFilter(this); }
 
 bool MarkKeys::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress) return false;
-    // A key press travels up the parent chain; only its first receiver counts.
-    auto* key = static_cast<QKeyEvent*>(event);
-    if (key == lastEvent_) return false;
-    lastEvent_ = key;
-    return take(key, watched);
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    // A key press goes to the focus widget first, then up its parents: only
+    // that first delivery counts.
+    QWidget* first = QApplication::focusWidget();
+    if (!first) first = static_cast<QWidget*>(watched)->window();
+    if (watched != first) return false;
+    return take(static_cast<QKeyEvent*>(event), watched);
 }
 
 bool MarkKeys::take(QKeyEvent* event, QObject* receiver)

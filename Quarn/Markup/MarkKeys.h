@@ -27,7 +27,6 @@ protected:
 private:
     bool take(QKeyEvent* event, QObject* receiver);
     QPointer<QuarnPDFView> view_;
-    const QKeyEvent* lastEvent_ = nullptr;
 };
 
 } // namespace quarn
