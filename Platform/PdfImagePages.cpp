@@ -11,7 +11,7 @@
 namespace platform {
 namespace {
 
-// The header of an image MuPDF reads: its size and orientation, nothing decoded.
+// The header of an image MuPDF reads: its size and EXIF orientation (1–8), nothing decoded.
 fz_image* readImageC(fz_context* ctx, fz_buffer* buffer, int* width, int* height, int* orientation, FzError* err)
 {
     fz_image* image = nullptr;
@@ -20,7 +20,10 @@ fz_image* readImageC(fz_context* ctx, fz_buffer* buffer, int* width, int* height
         image = fz_new_image_from_buffer(ctx, buffer);
         *width = image->w;
         *height = image->h;
-        *orientation = fz_image_orientation(ctx, image);
+        // MuPDF numbers the turns its own way: back to the EXIF values.
+        static const int exif[9] = {1, 1, 8, 3, 6, 2, 5, 4, 7};
+        const int own = fz_image_orientation(ctx, image);
+        *orientation = own >= 0 && own <= 8 ? exif[own] : 1;
     }
     fz_catch(ctx) {
         captureError(ctx, err);
