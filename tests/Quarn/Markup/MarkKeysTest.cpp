@@ -79,10 +79,11 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
 TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
 {
     MarkedWindow w;
+    // The marks list is the sidebar's Marks tab.
+    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
-    w.screen->model().setSidebar(true);
-    QApplication::processEvents();
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible() && list->tree()->topLevelItemCount() > 0; }, 5000));
     QTreeWidgetItem* row = nullptr;
     for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)
