@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -36,6 +37,37 @@ QRectF keepInside(QRectF r, const QRectF& area)
     return r;
 }
 
+// The note about to be placed, drawn where it will land while its words are
+// typed: the tool's colour with a thin outline and three bars of "text".
+class PendingNote : public QWidget {
+public:
+    PendingNote(const QColor& tint, QWidget* parent) : QWidget(parent), tint_(tint)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.35f), 1));
+        painter.setBrush(tint_);
+        painter.drawRoundedRect(r, 4, 4);
+        const QRectF inner = r.adjusted(r.width() * 0.24, r.height() * 0.3, -r.width() * 0.24, -r.height() * 0.3);
+        const QColor bar = QColor::fromRgbF(0, 0, 0, 0.45f);
+        const double h = 1.5;
+        painter.fillRect(QRectF(inner.left(), inner.top() - h / 2, inner.width(), h), bar);
+        painter.fillRect(QRectF(inner.left(), inner.center().y() - h / 2, inner.width(), h), bar);
+        painter.fillRect(QRectF(inner.left(), inner.bottom() - h / 2, inner.width() * 0.6, h), bar);
+    }
+
+private:
+    QColor tint_;
+};
+
 } // namespace
 
 void MarkEditor::beginEditing(const EditorTarget& target)
@@ -51,7 +83,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     InlineEditor* editor = nullptr;
     if (target.isNote()) {
         QFont font = QApplication::font();
-        font.setPointSizeF(13);
+        font.setPixelSize(13);
         editor = new InlineEditor(InlineEditor::Style::note, font, quarnkit::Design::paper(), quarnkit::Design::chrome(),
                                   QSizeF(10, 8), view_.viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
@@ -65,7 +97,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
         const double size = mark ? (mark->fontSize > 0 ? mark->fontSize : view_.style().textSize) : view_.style().textSize;
         const quarnkit::TextFont face = mark ? quarnkit::textFontOf(mark->fontName) : view_.style().font;
         const double scale = std::max(view_.scaleFactor(), 0.05);
-        // The words at their size on screen, never under 9 points.
+        // The words at their size on screen, never under 9 pixels.
         const QFont font = quarnkit::screenFont(face, std::max(size * scale, 9.0));
         const QSizeF inset(std::max(7 * scale, 3.0), std::max(5 * scale, 2.0));
         editor = backing ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, view_.viewport())
@@ -75,11 +107,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     }
     if (target.kind == EditorTarget::Kind::newNote) {
         // The note to be, drawn where it will land while its words are typed.
-        auto* box = new QWidget(view_.viewport());
-        box->setAttribute(Qt::WA_TransparentForMouseEvents);
-        const QColor tint = view_.style().color.toQColor();
-        box->setStyleSheet(QStringLiteral("background-color: rgba(%1,%2,%3,0.85); border-radius: 3px;")
-                               .arg(tint.red()).arg(tint.green()).arg(tint.blue()));
+        auto* box = new PendingNote(view_.style().color.toQColor(), view_.viewport());
         box->show();
         editor->setCompanion(box);
     }
@@ -186,7 +214,8 @@ void MarkEditor::commitEditing()
             switch (target.kind) {
             case EditorTarget::Kind::newText:
                 if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color, view_.style().textSize,
-                                                                  view_.style().font, pageBounds))
+                                                                  view_.style().font, pageBounds,
+                                                                  view_.geometry(target.page)->rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:
@@ -206,7 +235,7 @@ void MarkEditor::commitEditing()
                     const quarnkit::TextFont face =
                         before->fontName.empty() ? view_.style().font : quarnkit::textFontOf(before->fontName);
                     const double size = before->fontSize > 0 ? before->fontSize : view_.style().textSize;
-                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds);
+                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds, before->rotation);
                 }
                 platform::PdfAnnotations::update(*doc, target.page, after);
                 burst_.reset();

@@ -1,5 +1,6 @@
 #include "Quarn/Markup/MarksList.h"
 
+#include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -35,17 +36,18 @@ QColor withOpacity(QColor color, double opacity)
     return color;
 }
 
-// The kind's symbol and, 8 points further, a dot of the mark's colour.
-QIcon rowIcon(quarnkit::MarkKind kind, const QColor& color)
+// The kind's symbol and, 8 points further, the ink dot of the mark's colour,
+// whose light outline keeps a dark ink (black words) visible on the sidebar.
+QIcon rowIcon(quarnkit::MarkKind kind, const quarnkit::RGBA& color)
 {
     QPixmap icon(32, 16);
     icon.fill(Qt::transparent);
     QPainter painter(&icon);
     painter.setRenderHint(QPainter::Antialiasing);
     drawSymbol(painter, quarnkit::symbol(kind), QRectF(2, 2.5, 11, 11), withOpacity(D::paper(), 0.6));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(20, 4, 8, 8));
+    InkDot dot(color, 8);
+    dot.setAttribute(Qt::WA_TranslucentBackground);
+    dot.render(&painter, QPoint(20, 4), QRegion(), QWidget::DrawChildren);
     return QIcon(icon);
 }
 
@@ -81,6 +83,11 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->setMouseTracking(true);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     tree_->setIconSize(QSize(32, 16));
+    // The rows sit on the sidebar's own background, as the headers do.
+    QPalette sidebar = tree_->palette();
+    sidebar.setColor(QPalette::Base, D::chrome());
+    sidebar.setColor(QPalette::AlternateBase, D::chrome());
+    tree_->setPalette(sidebar);
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
@@ -215,7 +222,7 @@ void MarksList::rebuildRows()
         for (const MarkEntry& entry : group.entries) {
             auto* row = new QTreeWidgetItem(header);
             row->setText(0, entry.snippet);
-            row->setIcon(0, rowIcon(entry.kind, entry.color.toQColor()));
+            row->setIcon(0, rowIcon(entry.kind, entry.color));
             row->setFont(0, rowFont);
             row->setToolTip(0, entry.snippet);
             row->setData(0, Qt::AccessibleTextRole, accessibilityText(entry));

@@ -16,11 +16,13 @@
 #include <QVariantAnimation>
 
 // The resources live in a static library; naming their initialisers keeps
-// the linker from dropping them. The outline's chevron is the status bar's.
+// the linker from dropping them. The outline's chevron is the status bar's,
+// the marks' scribble the tool palette's.
 static void initSidebarSymbolResources()
 {
     Q_INIT_RESOURCE(SidebarSymbols);
     Q_INIT_RESOURCE(StatusBarSymbols);
+    Q_INIT_RESOURCE(ToolPaletteSymbols);
 }
 
 namespace quarn {
@@ -86,6 +88,7 @@ SidebarEmptyState::SidebarEmptyState(const QString& symbol, const QString& messa
     column->setSpacing(10);
     column->addStretch(1);
     auto* image = new QLabel(this);
+    image->setObjectName(QStringLiteral("emptySymbol"));
     image->setPixmap(symbolPixmap(symbol, QSize(22, 22), withOpacity(D::paper(), 0.4), devicePixelRatioF()));
     image->setAlignment(Qt::AlignCenter);
     column->addWidget(image);

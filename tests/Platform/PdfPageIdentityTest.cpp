@@ -62,6 +62,21 @@ TEST(PdfPageIdentity, PagesKeepTheirObjectWhenTheyMove)
     EXPECT_FALSE(platform::pageIndex(*doc, platform::PdfPageId{9999, 0}).has_value());
 }
 
+TEST(PdfPageIdentity, EveryPageOfEveryCorpusFileIsKnownByItsObject)
+{
+    for (const char* name : {"pdflatex-4-pages.pdf", "pdflatex-forms.pdf", "GeoTopo-komprimiert.pdf", "annotated_pdf.pdf",
+                             "libreoffice-form.pdf", "mistitled_outlines_example.pdf", "crazyones-pdfa.pdf"}) {
+        SCOPED_TRACE(name);
+        auto doc = PdfDocument::openFile(testsupport::corpusPath(name));
+        const auto ids = platform::pageIds(*doc);
+        ASSERT_EQ(int(ids.size()), doc->pageCount());
+        for (int i = 0; i < doc->pageCount(); ++i) {
+            EXPECT_EQ(platform::pageId(*doc, i), ids[size_t(i)]) << i;
+            EXPECT_EQ(platform::pageIndex(*doc, ids[size_t(i)]), i);
+        }
+    }
+}
+
 TEST(PdfPageIdentity, OutOfRangeAndLockedAreRefused)
 {
     auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(2));
