@@ -46,12 +46,40 @@ PageCommands::PageCommands(QuarnCommands& commands, ViewerModel* viewer, QObject
     delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt, [](ViewerModel& m) { m.deletePages(); });
 
     commands.insertMenu(menu_);
+    addSidebarToggles(commands);
     connect(menu_, &QMenu::aboutToShow, this, &PageCommands::refresh);
     if (viewer) {
         connect(viewer, &ViewerModel::changed, this, &PageCommands::refresh);
         watchDocument();
     }
     refresh();
+}
+
+void PageCommands::addSidebarToggles(QuarnCommands& commands)
+{
+    QMenu* view = commands.menu(tr("View"));
+    QAction* sidebar = commands.action(ShortcutCommand::toggleSidebar);
+    if (!view) return;
+    // Right after Show Sidebar, as a group of its own.
+    const QList<QAction*> items = view->actions();
+    const int at = int(items.indexOf(sidebar));
+    QAction* before = at >= 0 && at + 1 < items.size() ? items[at + 1] : nullptr;
+    view->insertSeparator(before);
+    const ShortcutCommand keys[] = {ShortcutCommand::sidebarPages, ShortcutCommand::sidebarOutline,
+                                    ShortcutCommand::sidebarMarks};
+    for (size_t i = 0; i < quarnkit::allSidebarTabs.size(); ++i) {
+        const quarnkit::SidebarTab tab = quarnkit::allSidebarTabs[i];
+        auto* toggle = new QAction(quarnkit::title(tab), this);
+        toggle->setCheckable(true);
+        toggle->setShortcuts(Keys::keys(keys[i]));
+        // Choosing the tab already on leaves the sidebar shown.
+        connect(toggle, &QAction::triggered, this, [this, tab] {
+            if (viewer_) viewer_->showSidebarTab(tab);
+            refresh();
+        });
+        view->insertAction(before, toggle);
+        tabs_[tab] = toggle;
+    }
 }
 
 PageCommands::~PageCommands() { delete menu_.data(); }
@@ -77,6 +105,11 @@ void PageCommands::refresh()
     insertBlank_->setEnabled(insertable);
     insertFile_->setEnabled(insertable);
     delete_->setEnabled(viewer && viewer->canDeletePages());
+    for (const auto& [tab, toggle] : tabs_) {
+        toggle->setEnabled(viewer != nullptr);
+        toggle->setChecked(viewer && viewer->sidebar() && viewer->libraryPanel() == LibraryPanel::document &&
+                           viewer->sidebarTab() == tab);
+    }
     duplicate_->setText(PageEditor::title(tr("Duplicate"), n, false));
     extract_->setText(PageEditor::title(tr("Extract"), n, true));
     delete_->setText(PageEditor::title(tr("Delete"), n, false));

@@ -1,11 +1,15 @@
 #pragma once
-// The Pages menu: rotate, insert, duplicate, extract and delete pages of the
+// The Pages menu and the sidebar tabs of the View menu. The Pages menu: rotate, insert, duplicate, extract and delete pages of the
 // window's document. Titles name how many pages an item acts on ("Delete 3
 // Pages"); items follow the model's current page, page selection and
 // document as they change, so a key never runs an item the menu shows as
 // unavailable. Without a viewer every item is disabled.
+#include "QuarnKit/Pages/SidebarTab.h"
+
 #include <QObject>
 #include <QPointer>
+
+#include <map>
 
 class QAction;
 class QMenu;
@@ -30,11 +34,14 @@ public:
     QAction* duplicate() const { return duplicate_; }
     QAction* extract() const { return extract_; }
     QAction* deletePages() const { return delete_; }
+    // The View menu's toggle of a sidebar tab, after Show Sidebar.
+    QAction* sidebarToggle(quarnkit::SidebarTab tab) const { return tabs_.at(tab); }
 
     void refresh();
 
 private:
     void watchDocument();
+    void addSidebarToggles(QuarnCommands& commands);
     QPointer<ViewerModel> viewer_;
     QPointer<QMenu> menu_; // in the bar, owned here
     QAction* rotateLeft_ = nullptr;
@@ -44,6 +51,7 @@ private:
     QAction* duplicate_ = nullptr;
     QAction* extract_ = nullptr;
     QAction* delete_ = nullptr;
+    std::map<quarnkit::SidebarTab, QAction*> tabs_;
     QMetaObject::Connection documentConnection_;
 };
 

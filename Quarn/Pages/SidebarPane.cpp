@@ -35,7 +35,6 @@ void loadSidebarSymbols()
 
 namespace D = quarnkit::Design;
 using quarnkit::SidebarTab;
-namespace SidebarTabs = quarnkit::SidebarTabs;
 
 namespace {
 
@@ -50,9 +49,9 @@ class TabButton : public QAbstractButton {
 public:
     TabButton(SidebarTab tab, QWidget* parent) : QAbstractButton(parent), tab_(tab)
     {
-        setText(SidebarTabs::title(tab));
-        setToolTip(SidebarTabs::help(tab));
-        setAccessibleName(SidebarTabs::title(tab));
+        setText(quarnkit::title(tab));
+        setToolTip(quarnkit::help(tab));
+        setAccessibleName(quarnkit::title(tab));
         setCheckable(true);
         setFocusPolicy(Qt::NoFocus);
         setFixedHeight(22);
@@ -114,7 +113,7 @@ SidebarTabBar::SidebarTabBar(QWidget* parent) : QWidget(parent)
 {
     setFixedHeight(22 + 4);
     setAccessibleName(tr("Sidebar"));
-    for (SidebarTab tab : SidebarTabs::all) {
+    for (SidebarTab tab : quarnkit::allSidebarTabs) {
         auto* button = new TabButton(tab, this);
         connect(button, &QAbstractButton::clicked, this, [this, tab] { click(tab); });
         buttons_.push_back(button);
@@ -166,7 +165,7 @@ void SidebarTabBar::click(SidebarTab tab)
 void SidebarTabBar::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    for (SidebarTab tab : SidebarTabs::all) button(tab)->setGeometry(tabRect(tab).toRect());
+    for (SidebarTab tab : quarnkit::allSidebarTabs) button(tab)->setGeometry(tabRect(tab).toRect());
     slide_->stop();
     chip_ = tabRect(selection_);
 }
@@ -207,8 +206,6 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
             tabBar_->setSelection(tab);
             showTab();
         });
-        // A page change made elsewhere may drop a page selection that no longer holds it.
-        connect(model_, &ViewerModel::pageIndexChanged, model_, &ViewerModel::syncSelectionToPage);
     }
     showTab();
 }

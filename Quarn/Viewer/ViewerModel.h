@@ -214,6 +214,17 @@ public:
     void extractPages();
     void finishExtract(const QString& path, const std::set<int>& pages,
                        const std::shared_ptr<const platform::PdfDocument>& pdf);
+    // The sidebar's tab; setting it saves it for the next window.
+    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
+    void setSidebarTab(quarnkit::SidebarTab tab);
+    // Shows the sidebar with the document (not a library panel) on that tab.
+    void showSidebarTab(quarnkit::SidebarTab tab);
+    // Shows a page the sidebar asked for; the page selection stays.
+    void goToPageFromSidebar(int index);
+    // Keeps the page selection in step with the current page: moving to a
+    // page outside a selection of several pages clears it, unless the
+    // sidebar itself asked for that page. Called whenever the page changes.
+    void syncSelectionToPage();
     // Records an edit already made as one undo step and refreshes the window.
     void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
     // A warning alert on the window (modal without one).
@@ -238,18 +249,8 @@ public:
 
     // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
 
-    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
-    // Saves the tab for the next window too.
-    void setSidebarTab(quarnkit::SidebarTab tab);
-    // Shows the sidebar on the tab, in place of History or Explore.
-    void showSidebarTab(quarnkit::SidebarTab tab);
     // The window's page thumbnails, for the document the model holds now.
     ThumbnailStore& thumbnails();
-    // Shows a page the sidebar asked for; the selection stays as it is.
-    void goToPageFromSidebar(int index);
-    // After a page change made elsewhere (keys, scrolling, the outline): a
-    // page selection that does not hold the new page is cleared.
-    void syncSelectionToPage();
     // Shows an outline entry: its destination, else the top of its page;
     // nothing for an entry without a page.
     void showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination);
@@ -407,11 +408,11 @@ private:
     FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
     std::set<int> selectedPages_;
-    QPointer<QWidget> shareAnchor_;
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
+    std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
+    std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
+    QPointer<QWidget> shareAnchor_;
     ThumbnailStore* thumbnails_ = nullptr;
-    // The page the sidebar last saw as current, and the page it asked for itself.
-    std::optional<platform::PdfPageId> shownPage_, sidebarJump_;
     QPointer<QUndoStack> undoStack_;
 
     QPointer<QuarnPDFView> pdfView_;

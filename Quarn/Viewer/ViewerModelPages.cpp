@@ -4,6 +4,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 
 #include "QuarnKit/Pages/PageEditCommand.h"
+#include "Platform/UserDefaults.h"
 #include "QuarnKit/Pages/PageEditor.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
@@ -90,19 +91,63 @@ void ViewerModel::pagesDidChange(const PageEdit& edit, bool reveal)
     if (!inserted.empty()) {
         setSelectedPages(inserted);
         const int first = *inserted.begin();
-        if (reveal && pdfView_ && document_ && first < document_->pageCount()) pdfView_->goToPage(first);
+        // Shown as if the sidebar asked: the new selection survives the page change.
+        if (reveal && document_ && first < document_->pageCount()) goToPageFromSidebar(first);
     } else if (edit.rotations.empty()) {
         setSelectedPages({});
+    } else if (reveal && document_) {
+        // Undo and redo of a rotation show the first page they turned.
+        const auto index = document_->pageIndex(edit.rotations.front().page);
+        if (index && pdfView_) pdfView_->goToPage(*index);
     }
+}
+
+void ViewerModel::setSidebarTab(quarnkit::SidebarTab tab)
+{
+    quarnkit::saveSidebarTab(tab, defaults_); // every time, as the user chose it
+    assign(sidebarTab_, tab, &ViewerModel::sidebarTabChanged);
+}
+
+void ViewerModel::showSidebarTab(quarnkit::SidebarTab tab)
+{
+    setSidebarTab(tab);
+    setLibraryPanel(LibraryPanel::document);
+    setSidebar(true);
+}
+
+void ViewerModel::goToPageFromSidebar(int index)
+{
+    // Already there: no page change will come to consume the jump.
+    sidebarJump_ = document_ && index != pageIndex_ ? document_->pageId(index) : std::nullopt;
+    if (pdfView_ && document_ && index >= 0 && index < document_->pageCount()) pdfView_->goToPage(index);
+}
+
+void ViewerModel::syncSelectionToPage()
+{
+    const std::optional<platform::PdfPageId> page = document_ ? document_->pageId(pageIndex_) : std::nullopt;
+    if (!page) return;
+    if (sidebarJump_) {
+        sidebarJump_.reset();
+        shownPage_ = page;
+        return;
+    }
+    if (shownPage_ == page) return;
+    if (!selectedPages_.empty() && !selectedPages_.count(pageIndex_)) setSelectedPages({});
+    shownPage_ = page;
 }
 
 void ViewerModel::rotatePages(int degrees)
 {
     if (!canEditPages()) return;
     pdfView_->finishEditing();
+    const std::set<int> targets = pageTargets();
+    const int shown = pdfView_->currentPageIndex();
     try {
-        if (const auto edit = PageEditor::rotate(pageTargets(), degrees, *document_->pdf()))
+        if (const auto edit = PageEditor::rotate(targets, degrees, *document_->pdf())) {
             applyPageEdit(*edit, PageEditor::title(tr("Rotate"), edit->pageCount(), false), false);
+            // A page turned in view changes shape: its top stays in sight.
+            if (targets.count(shown) && pdfView_) pdfView_->goToPage(shown);
+        }
     } catch (const platform::PdfError& error) {
         showAlert(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }

@@ -1,8 +1,7 @@
-// The sidebar's side of the viewer model: the chosen tab, the thumbnails,
-// and the page jumps of the page list and the outline.
+// The sidebar's side of the viewer model: the window's thumbnails and the
+// outline's jumps.
 #include "Quarn/Viewer/ViewerModel.h"
 
-#include "Platform/UserDefaults.h"
 #include "Quarn/Pages/ThumbnailStore.h"
 #include "QuarnKit/Document/OutlineMap.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
@@ -13,45 +12,11 @@ namespace quarn {
 
 using namespace quarnkit;
 
-void ViewerModel::setSidebarTab(SidebarTab tab)
-{
-    SidebarTabs::save(tab, defaults_); // every time, as the user chose it
-    assign(sidebarTab_, tab, &ViewerModel::sidebarTabChanged);
-}
-
-void ViewerModel::showSidebarTab(SidebarTab tab)
-{
-    setSidebarTab(tab);
-    setLibraryPanel(LibraryPanel::document);
-    setSidebar(true);
-}
-
 ThumbnailStore& ViewerModel::thumbnails()
 {
     if (!thumbnails_) thumbnails_ = new ThumbnailStore(this);
     thumbnails_->setDocument(document_);
     return *thumbnails_;
-}
-
-void ViewerModel::goToPageFromSidebar(int index)
-{
-    sidebarJump_ = document_ ? document_->pageId(index) : std::nullopt;
-    if (sidebarJump_ && pdfView_) pdfView_->goToPage(index);
-}
-
-void ViewerModel::syncSelectionToPage()
-{
-    const std::optional<platform::PdfPageId> page = document_ ? document_->pageId(pageIndex_) : std::nullopt;
-    if (!page) return;
-    if (sidebarJump_) {
-        // The sidebar asked for this page: its selection stays.
-        sidebarJump_.reset();
-        shownPage_ = page;
-        return;
-    }
-    if (shownPage_ == page) return;
-    if (!selectedPages().empty() && !selectedPages().count(pageIndex_)) setSelectedPages({});
-    shownPage_ = page;
 }
 
 void ViewerModel::showOutlineTarget(std::optional<int> page, const std::optional<OutlineDestination>& destination)

@@ -1,5 +1,6 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 
@@ -168,7 +169,12 @@ DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> docu
     : document_(std::move(document)),
       // Workers may drop the last reference on their own thread; the object
       // must die on the thread it lives on.
-      relay_(new QObject, [](QObject* relay) { relay->deleteLater(); })
+      relay_(new QObject, [](QObject* relay) {
+          // At exit Qt destroys the events still waiting while it holds its
+          // event lock; a deleteLater from there would wait on it for ever.
+          if (QCoreApplication::closingDown()) delete relay;
+          else relay->deleteLater();
+      })
 {
 }
 

@@ -5,7 +5,38 @@
 
 #include <QObject>
 
-namespace quarnkit::SidebarTabs {
+namespace quarnkit {
+
+namespace {
+const char* const key = "ravlenSidebarTab";
+
+ShortcutCommand command(SidebarTab tab)
+{
+    switch (tab) {
+    case SidebarTab::pages: return ShortcutCommand::sidebarPages;
+    case SidebarTab::outline: return ShortcutCommand::sidebarOutline;
+    case SidebarTab::marks: return ShortcutCommand::sidebarMarks;
+    }
+    return ShortcutCommand::sidebarPages;
+}
+} // namespace
+
+QString name(SidebarTab tab)
+{
+    switch (tab) {
+    case SidebarTab::pages: return QStringLiteral("pages");
+    case SidebarTab::outline: return QStringLiteral("outline");
+    case SidebarTab::marks: return QStringLiteral("marks");
+    }
+    return {};
+}
+
+std::optional<SidebarTab> sidebarTabNamed(const QString& text)
+{
+    for (SidebarTab tab : allSidebarTabs)
+        if (name(tab) == text) return tab;
+    return std::nullopt;
+}
 
 QString title(SidebarTab tab)
 {
@@ -19,40 +50,19 @@ QString title(SidebarTab tab)
 
 QString help(SidebarTab tab)
 {
-    ShortcutCommand command = ShortcutCommand::sidebarPages;
-    if (tab == SidebarTab::outline) command = ShortcutCommand::sidebarOutline;
-    if (tab == SidebarTab::marks) command = ShortcutCommand::sidebarMarks;
-    const QKeySequence key = KeyboardShortcuts::menuKey(command);
-    if (key.isEmpty()) return title(tab);
-    return QStringLiteral("%1 (%2)").arg(title(tab), KeyboardShortcuts::keyText(key[0]));
+    const QKeySequence keys = KeyboardShortcuts::menuKey(command(tab));
+    return keys.isEmpty() ? title(tab) : title(tab) + QStringLiteral(" (") + KeyboardShortcuts::keyText(keys[0]) + ')';
 }
 
-const char* name(SidebarTab tab)
+void saveSidebarTab(SidebarTab tab, platform::UserDefaults& defaults)
 {
-    switch (tab) {
-    case SidebarTab::pages: return "pages";
-    case SidebarTab::outline: return "outline";
-    case SidebarTab::marks: return "marks";
-    }
-    return "pages";
+    defaults.set(key, name(tab).toStdString());
 }
 
-std::optional<SidebarTab> fromName(const QString& text)
+SidebarTab loadSidebarTab(const platform::UserDefaults& defaults)
 {
-    for (SidebarTab tab : all)
-        if (text == QLatin1String(name(tab))) return tab;
-    return std::nullopt;
+    const std::optional<std::string> stored = defaults.stringValue(key);
+    return stored ? sidebarTabNamed(QString::fromStdString(*stored)).value_or(SidebarTab::pages) : SidebarTab::pages;
 }
 
-void save(SidebarTab tab, platform::UserDefaults& defaults)
-{
-    defaults.set(defaultsKey, name(tab));
-}
-
-SidebarTab load(const platform::UserDefaults& defaults)
-{
-    const std::optional<std::string> saved = defaults.stringValue(defaultsKey);
-    return saved ? fromName(QString::fromStdString(*saved)).value_or(SidebarTab::pages) : SidebarTab::pages;
-}
-
-} // namespace quarnkit::SidebarTabs
+} // namespace quarnkit

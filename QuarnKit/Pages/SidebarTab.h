@@ -1,6 +1,6 @@
 #pragma once
-// The tabs of a window's sidebar and the one the user chose last, which every
-// new window opens on.
+// The tab the sidebar shows, kept in the user defaults so each new window
+// starts on the tab the user chose last.
 #include <QString>
 
 #include <array>
@@ -12,20 +12,19 @@ namespace quarnkit {
 
 enum class SidebarTab { pages, outline, marks };
 
-namespace SidebarTabs {
+inline constexpr std::array<SidebarTab, 3> allSidebarTabs{SidebarTab::pages, SidebarTab::outline, SidebarTab::marks};
 
-inline constexpr std::array<SidebarTab, 3> all{SidebarTab::pages, SidebarTab::outline, SidebarTab::marks};
-inline constexpr const char* defaultsKey = "ravlenSidebarTab";
-
-QString title(SidebarTab tab); // "Pages", "Outline", "Marks"
-// The title and its key: "Pages (Alt+Ctrl+1)".
+// "pages", "outline", "marks": how a tab is stored.
+QString name(SidebarTab tab);
+// The tab stored under a name; none for any other text.
+std::optional<SidebarTab> sidebarTabNamed(const QString& name);
+// "Pages", "Outline", "Marks".
+QString title(SidebarTab tab);
+// The tooltip: the title and the tab's key, "Pages (Ctrl+Alt+1)".
 QString help(SidebarTab tab);
-const char* name(SidebarTab tab); // "pages", "outline", "marks"
-std::optional<SidebarTab> fromName(const QString& name);
 
-void save(SidebarTab tab, platform::UserDefaults& defaults);
-// The saved tab; Pages when none or an unknown name is saved.
-SidebarTab load(const platform::UserDefaults& defaults);
+// Under "ravlenSidebarTab"; a missing or unknown value loads as pages.
+void saveSidebarTab(SidebarTab tab, platform::UserDefaults& defaults);
+SidebarTab loadSidebarTab(const platform::UserDefaults& defaults);
 
-} // namespace SidebarTabs
 } // namespace quarnkit

@@ -13,7 +13,12 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <libheif/heif.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 using namespace platform;
 
@@ -191,30 +196,67 @@ TEST(PdfPageEditing, GraftedPagesKeepTheirMarksAndBringNoOtherPagesAlong)
     EXPECT_EQ(PdfAnnotations::list(*source, 0).size(), marks);
 }
 
+// Three pages of 300 by 300 points (the size inherited from the page tree);
+// page 1 links to page 3 by /Dest and to page 2 by a GoTo action.
+QByteArray linkedPdf()
+{
+    const auto content = [](int n) {
+        const std::string text = "BT /F1 24 Tf 20 200 Td (Page " + std::to_string(n) + ") Tj ET";
+        return "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream";
+    };
+    const std::string page = "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 9 0 R >> >> /Contents ";
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 300] >>",
+        page + "6 0 R /Annots [10 0 R 11 0 R] >>",
+        page + "7 0 R >>",
+        page + "8 0 R >>",
+        content(1),
+        content(2),
+        content(3),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Annot /Subtype /Link /Rect [0 0 100 100] /Border [0 0 0] /Dest [5 0 R /Fit] /P 3 0 R >>",
+        "<< /Type /Annot /Subtype /Link /Rect [100 0 200 100] /Border [0 0 0] /A << /S /GoTo /D [4 0 R /XYZ 0 300 0] >> >>",
+    });
+}
+
+std::vector<int> linkTargets(const PdfDocument& doc, int page)
+{
+    std::vector<int> targets;
+    for (const PdfLink& link : doc.links(page))
+        if (link.targetPage) targets.push_back(*link.targetPage);
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
 TEST(PdfPageEditing, LinksFollowPagesThatCameAlongAndOthersAreLeftOut)
 {
-    auto source = PdfDocument::openFile(testsupport::corpusPath("pdflatex-outline.pdf"));
-    std::vector<int> all(size_t(source->pageCount()));
-    for (int i = 0; i < source->pageCount(); ++i) all[size_t(i)] = i;
-    // The whole file: every internal link still lands on a page of the target.
-    auto whole = PdfDocument::createEmpty();
-    const auto pages = graftPages(*whole, *source, all);
-    for (size_t k = 0; k < pages.size(); ++k) insertPage(*whole, pages[k], int(k));
-    int internal = 0;
-    for (int i = 0; i < whole->pageCount(); ++i)
-        for (const PdfLink& link : whole->links(i))
-            if (link.targetPage) {
-                ++internal;
-                EXPECT_LT(*link.targetPage, whole->pageCount());
-            }
-    // One page alone: the saved file holds that one page, not the rest of its file.
+    auto source = PdfDocument::openBytes(linkedPdf());
+    ASSERT_EQ(linkTargets(*source, 0), (std::vector<int>{1, 2}));
+    // The whole file after a page of the target: the links land on the copies.
+    auto whole = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    const auto pages = graftPages(*whole, *source, {0, 1, 2});
+    for (size_t k = 0; k < pages.size(); ++k) insertPage(*whole, pages[k], 1 + int(k));
+    EXPECT_EQ(linkTargets(*reopened(*whole, true), 1), (std::vector<int>{2, 3}));
+    EXPECT_EQ(whole->pageGeometry(2).displaySize, (PdfSize{300, 300})); // the inherited size came along
+
+    // One page alone: its links lead nowhere now and are left out, and the
+    // saved file holds nothing of the other pages.
     auto single = PdfDocument::createEmpty();
     insertPage(*single, graftPages(*single, *source, {0}).front(), 0);
-    const auto saved = reopened(*single, true);
-    EXPECT_EQ(saved->pageCount(), 1);
-    for (const PdfLink& link : saved->links(0))
-        if (link.targetPage) EXPECT_EQ(*link.targetPage, 0);
-    (void)internal;
+    EXPECT_TRUE(linkTargets(*single, 0).empty());
+    PdfSaveOptions options;
+    options.garbageCollect = true;
+    options.compress = false;
+    const QByteArray bytes = single->save(options);
+    EXPECT_TRUE(bytes.contains("(Page 1)"));
+    EXPECT_FALSE(bytes.contains("(Page 2)"));
+    EXPECT_FALSE(bytes.contains("(Page 3)"));
+
+    // A copy within the file keeps its links to the file's own pages.
+    auto doc = PdfDocument::openBytes(linkedPdf());
+    insertPage(*doc, copyPages(*doc, {0}).front(), 3);
+    EXPECT_EQ(linkTargets(*reopened(*doc, true), 3), (std::vector<int>{1, 2}));
 }
 
 TEST(PdfPageEditing, ACopiedPagesFieldsAreRenamedAndEditedApart)
@@ -295,13 +337,22 @@ TEST(PdfPageEditing, PngAndTiffPagesAndBadImagesRefused)
     EXPECT_FALSE(imagePageDocument(dir.filePath("missing.png").toStdString(), pixelsAsPoints()));
 }
 
-TEST(PdfPageEditing, HeicPagesGoThroughLibheif)
+// Writes a 64 by 32 HEIC, left half red, right half blue; false without an HEVC encoder.
+bool writeHeic(const std::string& path)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The HEVC encoder (x265) keeps an allocation of its own for the life of
+    // the process: not a leak of ours, and only the encoding is exempt.
+    struct LeaksIgnored {
+        LeaksIgnored() { __lsan_disable(); }
+        ~LeaksIgnored() { __lsan_enable(); }
+    } ignored;
+#endif
     heif_encoder* encoder = nullptr;
     heif_context* context = heif_context_alloc();
     if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code != heif_error_Ok) {
         heif_context_free(context);
-        GTEST_SKIP() << "no HEVC encoder here";
+        return false;
     }
     heif_image* image = nullptr;
     heif_image_create(64, 32, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
@@ -317,13 +368,18 @@ TEST(PdfPageEditing, HeicPagesGoThroughLibheif)
         }
     heif_encoder_set_lossy_quality(encoder, 90);
     heif_context_encode_image(context, image, encoder, nullptr, nullptr);
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("photo.heic").toStdString();
     const bool written = heif_context_write_to_file(context, path.c_str()).code == heif_error_Ok;
     heif_encoder_release(encoder);
     heif_image_release(image);
     heif_context_free(context);
-    ASSERT_TRUE(written);
+    return written;
+}
+
+TEST(PdfPageEditing, HeicPagesGoThroughLibheif)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("photo.heic").toStdString();
+    if (!writeHeic(path)) GTEST_SKIP() << "no HEVC encoder here";
     const auto page = imagePageDocument(path, pixelsAsPoints());
     ASSERT_TRUE(page);
     EXPECT_EQ(page->pageGeometry(0).displaySize, (PdfSize{64, 32}));

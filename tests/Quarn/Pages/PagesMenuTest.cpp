@@ -115,8 +115,11 @@ TEST(PagesMenu, StandsBeforeWindowDisabledWithoutAViewer)
     EXPECT_EQ(titles(*pages.menu()),
               (QStringList{"Rotate Left", "Rotate Right", "-", "Insert Blank Page", "Insert Pages from File…",
                            "Duplicate Page", "-", "Extract Page…", "-", "Delete Page"}));
-    for (const QAction* a : pages.menu()->actions())
-        if (!a->isSeparator()) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+    for (const QAction* a : pages.menu()->actions()) {
+        if (!a->isSeparator()) {
+            EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        }
+    }
     const QList<QAction*> menus = bar.actions();
     const auto at = [&](const QString& title) {
         for (int i = 0; i < menus.size(); ++i)
@@ -295,4 +298,76 @@ TEST(PagesMenu, AnEditNoUndoStackRecordsStillMarksTheDocumentChanged)
     model.deletePages();
     EXPECT_EQ(document->pageCount(), 2);
     EXPECT_TRUE(unrecorded);
+}
+
+TEST(PagesMenu, MovingAwayFromASelectionOfSeveralPagesClearsIt)
+{
+    Window w;
+    w.model().setSelectedPages({1, 2});
+    w.model().goToPageFromSidebar(2); // asked for by the page list: the selection stays
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2}));
+    w.window->screen()->canvas()->view()->goToPage(4); // scrolled there by the user
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
+    EXPECT_TRUE(w.model().selectedPages().empty());
+    // So the keys act on the page in sight.
+    w.key("Ctrl+R");
+    EXPECT_EQ(rotations(w.pdf()), (std::vector<int>{0, 0, 0, 0, 90}));
+}
+
+TEST(PagesMenu, MovedPagesAreOneStepThatUndoPutsBack)
+{
+    Window w;
+    w.model().movePages({0, 2}, 5);
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{2, 4, 5, 1, 3}));
+    EXPECT_EQ(w.undo().undoText(), "Move 2 Pages");
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{3, 4}));
+    w.key("Ctrl+Z");
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{0, 2}));
+}
+
+TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
+{
+    Window w;
+    PageCommands& pages = w.pages();
+    QMenu* view = w.window->findChild<QuarnCommands*>()->menu("View");
+    ASSERT_TRUE(view);
+    const QStringList items = titles(*view);
+    const int at = int(items.indexOf("Pages"));
+    ASSERT_GE(at, 2);
+    EXPECT_EQ(items.mid(at - 1, 5), (QStringList{"-", "Pages", "Outline", "Marks", "-"}));
+    EXPECT_EQ(pages.sidebarToggle(quarnkit::SidebarTab::marks)->shortcut(), QKeySequence("Ctrl+Alt+3"));
+
+    w.model().setSidebar(false);
+    w.model().setLibraryPanel(LibraryPanel::history);
+    w.key("Ctrl+Alt+2");
+    EXPECT_TRUE(w.model().sidebar());
+    EXPECT_EQ(w.model().libraryPanel(), LibraryPanel::document);
+    EXPECT_EQ(w.model().sidebarTab(), quarnkit::SidebarTab::outline);
+    EXPECT_TRUE(pages.sidebarToggle(quarnkit::SidebarTab::outline)->isChecked());
+    EXPECT_FALSE(pages.sidebarToggle(quarnkit::SidebarTab::pages)->isChecked());
+    w.key("Ctrl+Alt+2"); // the tab already on: the sidebar stays
+    EXPECT_TRUE(w.model().sidebar());
+    // The next window starts on it.
+    ViewerModel next;
+    EXPECT_EQ(next.sidebarTab(), quarnkit::SidebarTab::outline);
+}
+
+TEST(PagesMenu, APageTurnedInViewStaysInView)
+{
+    Window w;
+    QuarnPDFView* view = w.window->screen()->canvas()->view();
+    view->goToPage(2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    for (const char* keys : {"Ctrl+L", "Ctrl+L", "Ctrl+R"}) {
+        w.key(keys);
+        QApplication::processEvents();
+        EXPECT_EQ(view->currentPageIndex(), 2) << keys;
+        EXPECT_TRUE(view->pageRect(2).intersects(QRectF(view->viewport()->rect()))) << keys;
+    }
+    EXPECT_EQ(rotations(w.pdf())[2], 270);
+    w.key("Ctrl+Z");
+    QApplication::processEvents();
+    EXPECT_EQ(view->currentPageIndex(), 2);
 }

@@ -11,14 +11,12 @@
 #include "../Viewer/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
-#include "Quarn/Shell/QuarnCommands.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDrag>
 #include <QListView>
-#include <QMenuBar>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -57,7 +55,7 @@ struct Window {
 
     explicit Window(const QByteArray& pdf, SidebarTab tab = SidebarTab::pages)
     {
-        quarnkit::SidebarTabs::save(tab, settings.defaults);
+        quarnkit::saveSidebarTab(tab, settings.defaults);
         const QString path = writeFile(files, QStringLiteral("doc.pdf"), pdf);
         document = quarnkit::QuarnDocument::open(path);
         screen = showScreen(document.get(), path, stack, settings);
@@ -363,7 +361,7 @@ TEST(Sidebar, TheOutlineOfATypesetFile)
 {
     Settings settings;
     QUndoStack stack;
-    quarnkit::SidebarTabs::save(SidebarTab::outline, settings.defaults);
+    quarnkit::saveSidebarTab(SidebarTab::outline, settings.defaults);
     auto document = quarnkit::QuarnDocument::open(corpus("pdflatex-outline.pdf"));
     auto screen = showScreen(document.get(), {}, stack, settings);
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageCount() == 4; }));
@@ -374,27 +372,4 @@ TEST(Sidebar, TheOutlineOfATypesetFile)
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageIndex() == 2; }));
     // Sections 5, 6 and 7 start on page 3: the last of them.
     EXPECT_EQ(list->highlight(), (OutlinePath{6}));
-}
-
-TEST(Sidebar, TheViewMenuChoosesTabsAndBringsTheSidebarBack)
-{
-    Window w(testsupport::makeTextPdf(2));
-    QMenuBar bar;
-    QuarnCommands commands(&bar, &w.model());
-    QAction* outline = commands.action(quarnkit::ShortcutCommand::sidebarOutline);
-    ASSERT_NE(outline, nullptr);
-    EXPECT_EQ(outline->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+2")));
-    w.model().setSidebar(false);
-    w.model().setLibraryPanel(LibraryPanel::history);
-    outline->trigger();
-    EXPECT_EQ(w.model().sidebarTab(), SidebarTab::outline);
-    EXPECT_TRUE(w.model().sidebar());
-    EXPECT_EQ(w.model().libraryPanel(), LibraryPanel::document);
-    EXPECT_NE(w.outline(), nullptr);
-    // The chip moved at once, with no slide.
-    EXPECT_EQ(w.pane()->tabBar()->chipRect(), w.pane()->tabBar()->button(SidebarTab::outline)->geometry());
-    commands.refresh();
-    EXPECT_TRUE(outline->isChecked());
-    outline->trigger(); // the tab on show: the sidebar stays
-    EXPECT_TRUE(w.model().sidebar());
 }
