@@ -186,6 +186,30 @@ std::pair<int, int> PageTableView::visibleRows() const
     return {first, std::max(first, last) + 1};
 }
 
+namespace {
+
+// Delete or Backspace (Shift allowed) with rows selected, or a plain Escape:
+// the list's own keys.
+bool ownKey(const QKeyEvent* event, bool rowsSelected)
+{
+    const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain && (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace)) return rowsSelected;
+    return event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier;
+}
+
+} // namespace
+
+bool PageTableView::event(QEvent* event)
+{
+    // Claimed before any shortcut or window-wide key handler takes them.
+    if (event->type() == QEvent::ShortcutOverride &&
+        ownKey(static_cast<QKeyEvent*>(event), selectionModel() && selectionModel()->hasSelection())) {
+        event->accept();
+        return true;
+    }
+    return QListView::event(event);
+}
+
 void PageTableView::keyPressEvent(QKeyEvent* event)
 {
     const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));

@@ -28,6 +28,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -360,12 +361,14 @@ bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
     QuarnPDFView* page = canvas_->view();
     if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
         return QWidget::eventFilter(watched, event);
-    // A field the user clicked or was sent to (Find, Go to Page) keeps the
-    // keys; a button, a slider, a swatch or a scroll area never does, nor a
-    // field the focus fell to when the control holding it went away.
+    // A field or a sidebar list the user clicked or was sent to (Find, Go to
+    // Page, the page list's Delete) keeps the keys; a button, a slider, a
+    // swatch or a scroll area never does, nor a field the focus fell to when
+    // the control holding it went away.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
-                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget);
+                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
+                        qobject_cast<QAbstractItemView*>(widget);
     const bool chosen = reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason;
     if (!(typing && chosen)) {
         const QPointer<QuarnPDFView> target(page);

@@ -62,6 +62,8 @@ struct Window {
         screen->model().openFileHandler = [this](const QString&) { ++opened; };
         EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
         EXPECT_TRUE(testsupport::waitFor([&] { return model().pageCount() == document->pageCount(); }));
+        // Restoring the reading position gives the pages the keys: wait for it.
+        EXPECT_TRUE(testsupport::waitFor([&] { return model().isReading(); }));
     }
     ViewerModel& model() { return screen->model(); }
     SidebarPane* pane() { return screen->findChild<SidebarPane*>(); }
@@ -243,6 +245,7 @@ TEST(Sidebar, KeysOfThePageList)
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, w.rowCentre(1));
     ASSERT_EQ(w.model().selectedPages(), std::set<int>{1});
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
+    EXPECT_TRUE(table->hasFocus()); // the page shown, the list keeps the keys
 
     // Escape clears the selection and does nothing else.
     QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Escape);
