@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 
 #include <chrono>
 #include <system_error>
@@ -168,12 +169,13 @@ struct DocumentSearch::Run {
 DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document)
     : document_(std::move(document)),
       // Workers may drop the last reference on their own thread; the object
-      // must die on the thread it lives on.
+      // must die on the thread it lives on. While the application tears down
+      // its pending events, posting one more would wait on itself forever.
       relay_(new QObject, [](QObject* relay) {
-          // At exit Qt destroys the events still waiting while it holds its
-          // event lock; a deleteLater from there would wait on it for ever.
-          if (QCoreApplication::closingDown()) delete relay;
-          else relay->deleteLater();
+          if (QCoreApplication::closingDown() && relay->thread() == QThread::currentThread())
+              delete relay;
+          else
+              relay->deleteLater();
       })
 {
 }
