@@ -246,6 +246,13 @@ void finishMarksC(fz_context* ctx, pdf_document* dst, int num, const int* indexe
         for (int k = pdf_array_len(ctx, annots) - 1; k >= 0; --k) {
             pdf_obj* annot = pdf_array_get(ctx, annots, k);
             if (!pdf_is_dict(ctx, annot)) continue;
+            // Each mark an object of its own: an appearance MuPDF makes for a
+            // mark written straight into the page would otherwise point from
+            // the page into objects that are never saved.
+            if (!pdf_is_indirect(ctx, annot)) {
+                pdf_array_put_drop(ctx, annots, k, pdf_add_object(ctx, dst, annot));
+                annot = pdf_array_get(ctx, annots, k);
+            }
             pdf_dict_put(ctx, annot, PDF_NAME(P), page);
             pdf_obj* dest = destinationArray(ctx, annot);
             pdf_obj* first = dest ? pdf_array_get(ctx, dest, 0) : nullptr;
