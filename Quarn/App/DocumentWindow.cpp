@@ -1,6 +1,7 @@
 #include "Quarn/App/DocumentWindow.h"
 
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -45,6 +46,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);
     commands->setUndoStack(undoStack_);
     connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
+    new PageCommands(*commands, &screen_->model(), commands);
     // Every edit registers an undo step; the stack's clean state is whether
     // the file is up to date.
     connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });

@@ -2,6 +2,7 @@
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -92,26 +93,8 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
-    // The empty state: a scribble over the message.
-    empty_ = new QWidget(this);
-    auto* emptyColumn = new QVBoxLayout(empty_);
-    emptyColumn->setContentsMargins(14, 24, 14, 0);
-    emptyColumn->setSpacing(8);
-    auto* emptyIcon = new QLabel(empty_);
-    emptyIcon->setObjectName(QStringLiteral("emptySymbol"));
-    emptyIcon->setPixmap(symbolPixmap(QStringLiteral("scribble.variable"), QSize(28, 28), withOpacity(D::paper(), 0.35),
-                                      devicePixelRatioF()));
-    emptyIcon->setAlignment(Qt::AlignHCenter);
-    emptyColumn->addWidget(emptyIcon);
-    auto* emptyText = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), empty_);
-    emptyText->setTextFormat(Qt::PlainText);
-    emptyText->setWordWrap(true);
-    emptyText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    QPalette faint = emptyText->palette();
-    faint.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.6));
-    emptyText->setPalette(faint);
-    emptyColumn->addWidget(emptyText);
-    emptyColumn->addStretch(1);
+    empty_ = new SidebarEmptyState(QStringLiteral("scribble.variable"),
+                                   tr("No marks yet. Pick a tool and draw on the page."), this);
     column->addWidget(empty_, 1);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {

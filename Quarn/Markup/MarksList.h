@@ -24,6 +24,7 @@ class QuarnDocument;
 namespace quarn {
 
 class ViewerModel;
+class SidebarEmptyState;
 struct MarkRef;
 
 class MarksList : public QWidget {
@@ -72,7 +73,7 @@ private:
     quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
     int builtPageCount_ = -1;
     QLabel* summary_ = nullptr;
-    QWidget* empty_ = nullptr; // the symbol and the message shown without marks
+    SidebarEmptyState* empty_ = nullptr; // the symbol and the message shown without marks
     QTreeWidget* tree_ = nullptr;
     QMetaObject::Connection watch_;
 };

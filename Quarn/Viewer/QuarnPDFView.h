@@ -227,6 +227,8 @@ public:
     // Sends onPage and onZoom (on the next event-loop turn) when the page,
     // the page count or the scale changed since the last report.
     void reportViewChanges();
+    // The next report counts as a page change even on the same page (after pages moved).
+    void forgetReportedPage() { lastPage_ = -1; }
     // Scroll bars appear only while there is somewhere to scroll.
     void applyScrollerStyle();
     // The next resize comes from a column beside the view opening or closing:

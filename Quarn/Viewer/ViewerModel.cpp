@@ -14,11 +14,14 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
       defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
       toolMemory_(quarnkit::ToolMemory::load(defaults_)),
-      displayMode_(ReaderPreferences::defaultMode(defaults_))
+      displayMode_(ReaderPreferences::defaultMode(defaults_)),
+      sidebarTab_(quarnkit::loadSidebarTab(defaults_))
 {
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(positionSaveDelayMs);
     connect(&saveTimer_, &QTimer::timeout, this, &ViewerModel::saveReadingPosition);
+    // Until a page list shows the selection, the model keeps it in step itself.
+    connect(this, &ViewerModel::pageIndexChanged, this, &ViewerModel::syncSelectionToPage);
 }
 
 ViewerModel::~ViewerModel() = default;

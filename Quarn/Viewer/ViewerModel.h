@@ -9,6 +9,7 @@
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -28,7 +29,10 @@
 
 class QKeyEvent;
 
+namespace quarnkit { struct PageEdit; }
+
 namespace quarnkit { struct SearchMatch; }
+namespace quarnkit { struct OutlineDestination; }
 
 namespace platform { class UserDefaults; }
 
@@ -37,6 +41,7 @@ namespace quarn {
 class QuarnPDFView;
 struct MarkRef;
 class FormWatcher;
+class ThumbnailStore;
 struct MarkupPanel;
 
 // Which column the library rail shows beside the document.
@@ -190,6 +195,49 @@ public:
     QWidget* shareAnchor() const { return shareAnchor_.data(); }
     void setShareAnchor(QWidget* anchor) { shareAnchor_ = anchor; }
 
+    // ------------------------------------------------------------ pages (ViewerModelPages.cpp)
+
+    // The pages selected in the sidebar's page list.
+    const std::set<int>& selectedPages() const { return selectedPages_; }
+    void setSelectedPages(const std::set<int>& pages) { assign(selectedPages_, pages, &ViewerModel::selectedPagesChanged); }
+    // The pages a page operation acts on: the usable selection, else the current page.
+    std::set<int> pageTargets() const;
+    // A page view and a document with a page: the page operations act only then.
+    bool canEditPages() const;
+    // As canEditPages, and the targets are fewer than all pages.
+    bool canDeletePages() const;
+    void rotatePages(int degrees);
+    void insertBlankPage();
+    void duplicatePages();
+    void deletePages();
+    // Moves the pages as one block to the gap (0: before the first page), one step "Move N Pages".
+    void movePages(const std::set<int>& pages, int gap);
+    // The open panel, then insertPages after the last target (or at `gap`).
+    void insertFiles(std::optional<int> gap = std::nullopt);
+    // The pages of the files at the gap as one step; files that give none are named in an alert.
+    void insertPages(const QStringList& paths, int gap);
+    // The save panel, then finishExtract with the targets as they were when it opened.
+    void extractPages();
+    void finishExtract(const QString& path, const std::set<int>& pages,
+                       const std::shared_ptr<const platform::PdfDocument>& pdf);
+    // The sidebar's tab; setting it saves it for the next window.
+    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
+    void setSidebarTab(quarnkit::SidebarTab tab);
+    // Shows the sidebar with the document (not a library panel) on that tab.
+    void showSidebarTab(quarnkit::SidebarTab tab);
+    // Shows a page the sidebar asked for; the page selection stays.
+    void goToPageFromSidebar(int index);
+    // Keeps the page selection in step with the current page: moving to a
+    // page outside a selection of several pages clears it, unless the
+    // sidebar itself asked for that page. Called whenever the page changes.
+    void syncSelectionToPage();
+    // Records an edit already made as one undo step and refreshes the window.
+    void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
+    // A warning alert on the window (modal without one).
+    void showAlert(const QString& message, const QString& detail);
+    // Where an extracted file is shown; set by tests.
+    std::function<void(const QString& path)> revealFile;
+
     // ------------------------------------------------------------ slideshow (Slideshow.cpp)
 
     // Full screen from the current page; nothing while a slideshow runs.
@@ -204,6 +252,14 @@ public:
     // The number of fillable fields the form watcher found.
     int formFieldCount() const { return formFieldCount_; }
     void setFormFieldCount(int count) { assign(formFieldCount_, count, &ViewerModel::formFieldCountChanged); }
+
+    // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
+
+    // The window's page thumbnails, for the document the model holds now.
+    ThumbnailStore& thumbnails();
+    // Shows an outline entry: its destination, else the top of its page;
+    // nothing for an entry without a page.
+    void showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination);
 
     // ------------------------------------------------------------ binding
 
@@ -276,6 +332,8 @@ signals:
     void pageFieldTokenChanged(int token);
     void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
+    void selectedPagesChanged(const std::set<int>& pages);
+    void sidebarTabChanged(quarnkit::SidebarTab tab);
     // Any of the above.
     void changed();
 
@@ -303,6 +361,8 @@ private:
         emit changed();
         return true;
     }
+    // Refreshes the view and the page selection after a page edit.
+    void pagesDidChange(const quarnkit::PageEdit& edit, bool reveal);
     void restoreReadingPosition(QuarnPDFView& view);
     std::optional<quarnkit::ReadingPosition> storedPosition() const;
     void observeHistory(QuarnPDFView* view);
@@ -354,7 +414,12 @@ private:
     int formFieldCount_ = 0;
     FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
+    std::set<int> selectedPages_;
+    quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
+    std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
+    std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
     QPointer<QWidget> shareAnchor_;
+    ThumbnailStore* thumbnails_ = nullptr;
     QPointer<QUndoStack> undoStack_;
 
     QPointer<QuarnPDFView> pdfView_;

@@ -18,6 +18,24 @@ namespace {
 constexpr qint64 maximumPixels = qint64(1) << 28;
 constexpr int maximumSide = 32767; // QPainter's limit
 
+bool fits(QSize size)
+{
+    return size.width() <= maximumSide && size.height() <= maximumSide &&
+           qint64(size.width()) * size.height() <= maximumPixels;
+}
+
+// The opaque white bitmap of a page drawn at `scale`, refused when too large.
+QImage whitePage(const platform::PdfPageGeometry& page, double scale, BitmapAlpha alpha)
+{
+    const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
+    if (!fits(size)) throw RenderFailed();
+    QImage image(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
+                                                               : QImage::Format_RGBX8888);
+    if (image.isNull()) throw RenderFailed();
+    image.fill(Qt::white);
+    return image;
+}
+
 } // namespace
 
 platform::PdfRect displayBox(const platform::PdfPageGeometry& page)
@@ -47,14 +65,6 @@ QSize pixelSize(platform::PdfSize drawn, double scale)
     };
     return {side(drawn.width), side(drawn.height)};
 }
-
-namespace {
-bool fits(QSize size)
-{
-    return size.width() <= maximumSide && size.height() <= maximumSide &&
-           qint64(size.width()) * size.height() <= maximumPixels;
-}
-} // namespace
 
 double cappedScale(platform::PdfSize drawn, double scale)
 {
@@ -89,12 +99,7 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
     QImage image;
     try {
         const platform::PdfPageGeometry page = doc.pageGeometry(pageIndex);
-        const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
-        if (!fits(size)) throw RenderFailed();
-        image = QImage(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
-                                                                   : QImage::Format_RGBX8888);
-        if (image.isNull()) throw RenderFailed();
-        image.fill(Qt::white);
+        image = whitePage(page, scale, alpha);
         const platform::PdfMatrix m = userToPixels(page, scale);
         platform::drawPage(doc, pageIndex, m, image);
         if (overlay) {
@@ -115,6 +120,20 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
 QImage bitmap(const platform::PdfDocument& doc, int pageIndex, double scale)
 {
     return render(doc, pageIndex, scale, {}, BitmapAlpha::premultipliedLast);
+}
+
+QImage bitmap(const platform::PdfPageRecording& page, double scale)
+{
+    if (!(scale > 0) || !std::isfinite(scale)) throw RenderFailed();
+    try {
+        QImage image = whitePage(page.geometry(), scale, BitmapAlpha::premultipliedLast);
+        platform::drawRecording(page, userToPixels(page.geometry(), scale), image);
+        return image;
+    } catch (const platform::PdfError&) {
+        throw RenderFailed();
+    } catch (const std::bad_alloc&) {
+        throw RenderFailed();
+    }
 }
 
 } // namespace quarnkit::Exporter

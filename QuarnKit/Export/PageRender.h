@@ -4,6 +4,7 @@
 // Copy Page, text recognition and the image exports all draw through here, so
 // every page image of the program looks the same.
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageDraw.h"
 
 #include <QImage>
 #include <QSize>
@@ -59,5 +60,7 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
 
 // The page as render() draws it, without overlay, with premultiplied alpha.
 QImage bitmap(const platform::PdfDocument& doc, int pageIndex, double scale);
+// The same from a recording of the page, on any thread. Throws RenderFailed.
+QImage bitmap(const platform::PdfPageRecording& page, double scale);
 
 } // namespace quarnkit::Exporter

@@ -1,0 +1,196 @@
+#include "Platform/PdfImagePages.h"
+
+#include "Platform/PdfInternal.h"
+
+#include <libheif/heif.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+namespace {
+
+// The header of an image MuPDF reads: its size and EXIF orientation (1–8), nothing decoded.
+fz_image* readImageC(fz_context* ctx, fz_buffer* buffer, int* width, int* height, int* orientation, FzError* err)
+{
+    fz_image* image = nullptr;
+    fz_var(image);
+    fz_try(ctx) {
+        image = fz_new_image_from_buffer(ctx, buffer);
+        *width = image->w;
+        *height = image->h;
+        // MuPDF numbers the turns its own way: back to the EXIF values.
+        static const int exif[9] = {1, 1, 8, 3, 6, 2, 5, 4, 7};
+        const int own = fz_image_orientation(ctx, image);
+        *orientation = own >= 0 && own <= 8 ? exif[own] : 1;
+    }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_image(ctx, image);
+        image = nullptr;
+    }
+    return image;
+}
+
+fz_buffer* readFileC(fz_context* ctx, const char* path, FzError* err)
+{
+    fz_buffer* buffer = nullptr;
+    fz_var(buffer);
+    fz_try(ctx) buffer = fz_read_file(ctx, path);
+    fz_catch(ctx) { captureError(ctx, err); buffer = nullptr; }
+    return buffer;
+}
+
+fz_image* imageFromRgbC(fz_context* ctx, const unsigned char* rgb, int stride, int width, int height, FzError* err)
+{
+    fz_pixmap* pixmap = nullptr;
+    fz_image* image = nullptr;
+    fz_var(pixmap);
+    fz_var(image);
+    fz_try(ctx) {
+        pixmap = fz_new_pixmap(ctx, fz_device_rgb(ctx), width, height, nullptr, 0);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(pixmap->samples + size_t(y) * pixmap->stride, rgb + size_t(y) * stride, size_t(width) * 3);
+        image = fz_new_image_from_pixmap(ctx, pixmap, nullptr);
+    }
+    fz_always(ctx) fz_drop_pixmap(ctx, pixmap);
+    fz_catch(ctx) { captureError(ctx, err); image = nullptr; }
+    return image;
+}
+
+// Decodes a small version of the image: a file whose header reads but whose
+// body does not is found out here, not when the page is drawn.
+int decodesC(fz_context* ctx, fz_image* image)
+{
+    fz_pixmap* pixmap = nullptr;
+    int ok = 0;
+    fz_var(pixmap);
+    fz_var(ok);
+    fz_try(ctx) {
+        int w = 64, h = 64;
+        pixmap = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, &w, &h);
+        ok = pixmap != nullptr;
+    }
+    fz_always(ctx) fz_drop_pixmap(ctx, pixmap);
+    fz_catch(ctx) ok = 0;
+    return ok;
+}
+
+// Draws the image over the whole page of w by h points with the orientation's
+// turn or mirror (EXIF values 1–8), and adds that page to `doc`.
+void addImagePageC(fz_context* ctx, pdf_document* doc, fz_image* image, int orientation, float w, float h, FzError* err)
+{
+    // The image's unit square onto the page, for each orientation.
+    const float m[9][6] = {
+        {w, 0, 0, h, 0, 0},  {w, 0, 0, h, 0, 0}, {-w, 0, 0, h, w, 0}, {-w, 0, 0, -h, w, h}, {w, 0, 0, -h, 0, h},
+        {0, -h, -w, 0, w, h}, {0, -h, w, 0, 0, h}, {0, h, w, 0, 0, 0},  {0, h, -w, 0, w, 0},
+    };
+    const float* t = m[orientation >= 0 && orientation <= 8 ? orientation : 0];
+    fz_buffer* contents = nullptr;
+    pdf_obj* ref = nullptr;
+    pdf_obj* resources = nullptr;
+    pdf_obj* page = nullptr;
+    fz_var(contents);
+    fz_var(ref);
+    fz_var(resources);
+    fz_var(page);
+    fz_try(ctx) {
+        ref = pdf_add_image(ctx, doc, image);
+        resources = pdf_new_dict(ctx, doc, 1);
+        pdf_dict_puts(ctx, pdf_dict_put_dict(ctx, resources, PDF_NAME(XObject), 1), "Im0", ref);
+        contents = fz_new_buffer(ctx, 64);
+        fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Im0 Do Q\n", t[0], t[1], t[2], t[3], t[4], t[5]);
+        page = pdf_add_page(ctx, doc, fz_make_rect(0, 0, w, h), 0, resources, contents);
+        pdf_insert_page(ctx, doc, -1, page);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, page);
+        pdf_drop_obj(ctx, resources);
+        pdf_drop_obj(ctx, ref);
+        fz_drop_buffer(ctx, contents);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+struct FzImageOwner {
+    fz_image* image = nullptr;
+    ~FzImageOwner() { fz_drop_image(pdfContext(), image); }
+};
+struct FzBufferOwner {
+    fz_buffer* buffer = nullptr;
+    ~FzBufferOwner() { fz_drop_buffer(pdfContext(), buffer); }
+};
+struct HeifDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+
+bool tooManyPixels(long long width, long long height)
+{
+    return width < 1 || height < 1 || width * height > maxImagePagePixels;
+}
+
+// A HEIF image decoded upright (libheif applies its rotation and mirror), as
+// an image MuPDF can place; none when it is unreadable or too large.
+fz_image* heifImage(const fz_buffer* buffer, int* width, int* height)
+{
+    std::unique_ptr<heif_context, HeifDeleter> context(heif_context_alloc());
+    if (!context) return nullptr;
+    if (heif_context_read_from_memory_without_copy(context.get(), buffer->data, buffer->len, nullptr).code != heif_error_Ok)
+        return nullptr;
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) return nullptr;
+    std::unique_ptr<heif_image_handle, HeifDeleter> handle(rawHandle);
+    // The size from the header, before anything is decoded.
+    if (tooManyPixels(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())))
+        return nullptr;
+    heif_image* rawImage = nullptr;
+    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code
+        != heif_error_Ok)
+        return nullptr;
+    std::unique_ptr<heif_image, HeifDeleter> image(rawImage);
+    *width = heif_image_get_width(image.get(), heif_channel_interleaved);
+    *height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    int stride = 0;
+    const uint8_t* rgb = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (!rgb || tooManyPixels(*width, *height)) return nullptr;
+    FzError err;
+    return imageFromRgbC(pdfContext(), rgb, stride, *width, *height, &err);
+}
+
+} // namespace
+
+std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
+                                               const std::function<PdfSize(int width, int height)>& pageSize)
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    FzBufferOwner file{readFileC(ctx, path.c_str(), &err)};
+    if (!file.buffer || file.buffer->len < 12) return nullptr;
+    int width = 0, height = 0, orientation = 0;
+    FzImageOwner image;
+    if (heif_check_filetype(file.buffer->data, int(std::min<size_t>(file.buffer->len, 64))) == heif_filetype_yes_supported) {
+        image.image = heifImage(file.buffer, &width, &height);
+    } else {
+        image.image = readImageC(ctx, file.buffer, &width, &height, &orientation, &err);
+        if (image.image && (tooManyPixels(width, height) || !decodesC(ctx, image.image))) return nullptr;
+    }
+    if (!image.image) return nullptr;
+    // Orientations 5 to 8 turn the picture a quarter: width and height trade places.
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const PdfSize size = pageSize(turned ? height : width, turned ? width : height);
+    if (!(size.width > 0 && size.height > 0)) return nullptr;
+    std::shared_ptr<PdfDocument> document = PdfDocument::createEmpty();
+    if (!document) return nullptr;
+    {
+        std::lock_guard lock(document->impl().mutex);
+        addImagePageC(ctx, document->impl().doc, image.image, orientation, float(size.width), float(size.height), &err);
+    }
+    // Decoding happens while the page is made (PNG, TIFF): a broken body fails here.
+    if (err.code || document->pageCount() != 1) return nullptr;
+    return document;
+}
+
+} // namespace platform

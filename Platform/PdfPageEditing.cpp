@@ -1,0 +1,487 @@
+#include "Platform/PdfPageEditing.h"
+
+#include "Platform/PdfInternal.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace platform {
+namespace {
+
+// ---------------------------------------------------------------- C-style helpers
+
+// Keys a page may take from its ancestors in the page tree.
+void flattenInheritedC(fz_context* ctx, pdf_obj* page)
+{
+    pdf_obj* keys[] = {PDF_NAME(MediaBox), PDF_NAME(CropBox), PDF_NAME(Rotate), PDF_NAME(Resources)};
+    for (pdf_obj* key : keys) {
+        if (pdf_dict_get(ctx, page, key)) continue;
+        pdf_obj* value = pdf_dict_get_inheritable(ctx, page, key);
+        if (value) pdf_dict_put(ctx, page, key, value);
+    }
+}
+
+void removePageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
+{
+    fz_try(ctx) {
+        flattenInheritedC(ctx, pdf_lookup_page_obj(ctx, doc, index));
+        pdf_delete_page(ctx, doc, index);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+void insertPageC(fz_context* ctx, pdf_document* doc, int num, int gen, int index, FzError* err)
+{
+    pdf_obj* ref = nullptr;
+    fz_var(ref);
+    fz_try(ctx) {
+        ref = pdf_new_indirect(ctx, doc, num, gen);
+        if (!pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Type)), PDF_NAME(Page)))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "object %d is not a page", num);
+        pdf_insert_page(ctx, doc, index, ref);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// The page's index in the tree, -1 when it is not there.
+int lookupPageC(fz_context* ctx, pdf_document* doc, int num, int gen, FzError* err)
+{
+    pdf_obj* ref = nullptr;
+    int index = -1;
+    fz_var(ref);
+    fz_var(index);
+    fz_try(ctx) {
+        ref = pdf_new_indirect(ctx, doc, num, gen);
+        index = pdf_lookup_page_number(ctx, doc, ref);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) { captureError(ctx, err); index = -1; }
+    return index;
+}
+
+void rotationC(fz_context* ctx, pdf_document* doc, int index, int* degrees, int write, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_obj* page = pdf_lookup_page_obj(ctx, doc, index);
+        if (write) pdf_dict_put_int(ctx, page, PDF_NAME(Rotate), *degrees);
+        else *degrees = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(Rotate)));
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+void blankPageC(fz_context* ctx, pdf_document* doc, float w, float h, int* num, FzError* err)
+{
+    fz_buffer* contents = nullptr;
+    pdf_obj* resources = nullptr;
+    pdf_obj* page = nullptr;
+    fz_var(contents);
+    fz_var(resources);
+    fz_var(page);
+    fz_try(ctx) {
+        contents = fz_new_buffer(ctx, 1);
+        resources = pdf_new_dict(ctx, doc, 1);
+        page = pdf_add_page(ctx, doc, fz_make_rect(0, 0, w, h), 0, resources, contents);
+        *num = pdf_to_num(ctx, page);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, page);
+        pdf_drop_obj(ctx, resources);
+        fz_drop_buffer(ctx, contents);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// -------- leaving a file: marks that point outside their page
+
+// The explicit destination array of a mark's /Dest or GoTo action, or none.
+pdf_obj* destinationArray(fz_context* ctx, pdf_obj* annot)
+{
+    pdf_obj* dest = pdf_dict_get(ctx, annot, PDF_NAME(Dest));
+    if (!dest) {
+        pdf_obj* action = pdf_dict_get(ctx, annot, PDF_NAME(A));
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, action, PDF_NAME(S)), PDF_NAME(GoTo)))
+            dest = pdf_dict_get(ctx, action, PDF_NAME(D));
+    }
+    return pdf_is_array(ctx, dest) ? dest : nullptr;
+}
+
+int holdsObject(fz_context* ctx, pdf_obj* array, pdf_obj* ref)
+{
+    const int num = pdf_to_num(ctx, ref);
+    if (num <= 0) return 0;
+    const int n = pdf_array_len(ctx, array);
+    for (int i = 0; i < n; ++i)
+        if (pdf_to_num(ctx, pdf_array_get(ctx, array, i)) == num) return 1;
+    return 0;
+}
+
+// A field name that `target` does not use yet: the name itself, else
+// "name copy", "name copy 2", …; `always` skips the name itself.
+void freeFieldNameC(fz_context* ctx, pdf_document* target, const char* name, int always, char* out, size_t size)
+{
+    pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, target), "Root/AcroForm/Fields");
+    if (!always && !(fields && pdf_lookup_field(ctx, fields, name))) {
+        fz_strlcpy(out, name, size);
+        return;
+    }
+    for (int n = 1; n < 10000; ++n) {
+        if (n == 1) fz_snprintf(out, size, "%s copy", name);
+        else fz_snprintf(out, size, "%s copy %d", name, n);
+        if (!(fields && pdf_lookup_field(ctx, fields, out))) return;
+    }
+}
+
+// The keys a field gives its kids.
+void inheritFieldKeysC(fz_context* ctx, pdf_obj* to, pdf_obj* from)
+{
+    pdf_obj* keys[] = {PDF_NAME(FT), PDF_NAME(Ff), PDF_NAME(V), PDF_NAME(DV), PDF_NAME(DA), PDF_NAME(Q),
+                       PDF_NAME(Opt), PDF_NAME(MaxLen), PDF_NAME(TU)};
+    for (pdf_obj* key : keys) {
+        if (to != from && pdf_dict_get(ctx, to, key)) continue;
+        pdf_obj* value = pdf_dict_get_inheritable(ctx, from, key);
+        if (value && !pdf_dict_get(ctx, to, key)) pdf_dict_put(ctx, to, key, value);
+    }
+}
+
+// Makes the widget's field stand alone under a free name: a widget that is
+// its own field loses its parent; a kid widget moves under a new top-level
+// field, one per original field (`olds`/`news` pair them across the call).
+// New top-level fields are pushed to `made`.
+void detachWidgetC(fz_context* ctx, pdf_document* src, pdf_document* target, pdf_obj* widget, int rename,
+                   pdf_obj* olds, pdf_obj* news, pdf_obj* made)
+{
+    char name[512];
+    char* full = nullptr;
+    fz_var(full);
+    if (pdf_dict_get(ctx, widget, PDF_NAME(T))) {
+        fz_try(ctx) {
+            full = pdf_field_name(ctx, widget);
+            freeFieldNameC(ctx, target, full ? full : "Field", rename, name, sizeof name);
+            inheritFieldKeysC(ctx, widget, widget);
+            pdf_dict_del(ctx, widget, PDF_NAME(Parent));
+            pdf_dict_put_text_string(ctx, widget, PDF_NAME(T), name);
+            pdf_array_push(ctx, made, widget);
+        }
+        fz_always(ctx) fz_free(ctx, full);
+        fz_catch(ctx) fz_rethrow(ctx);
+        return;
+    }
+    pdf_obj* parent = pdf_dict_get(ctx, widget, PDF_NAME(Parent));
+    if (!parent) return; // a widget of no field
+    const int n = pdf_array_len(ctx, olds);
+    for (int i = 0; i < n; ++i) {
+        if (pdf_to_num(ctx, pdf_array_get(ctx, olds, i)) == pdf_to_num(ctx, parent)) {
+            pdf_obj* field = pdf_array_get(ctx, news, i);
+            pdf_array_push(ctx, pdf_dict_get(ctx, field, PDF_NAME(Kids)), widget);
+            pdf_dict_put(ctx, widget, PDF_NAME(Parent), field);
+            return;
+        }
+    }
+    pdf_obj* field = nullptr;
+    fz_var(field);
+    fz_try(ctx) {
+        full = pdf_field_name(ctx, parent);
+        freeFieldNameC(ctx, target, full ? full : "Field", rename, name, sizeof name);
+        field = pdf_add_new_dict(ctx, src, 8);
+        inheritFieldKeysC(ctx, field, parent);
+        pdf_dict_put_text_string(ctx, field, PDF_NAME(T), name);
+        pdf_array_push(ctx, pdf_dict_put_array(ctx, field, PDF_NAME(Kids), 1), widget);
+        pdf_dict_put(ctx, widget, PDF_NAME(Parent), field);
+        pdf_array_push(ctx, olds, parent);
+        pdf_array_push(ctx, news, field);
+        pdf_array_push(ctx, made, field);
+    }
+    fz_always(ctx) {
+        fz_free(ctx, full);
+        pdf_drop_obj(ctx, field);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Cuts what ties the marks of a page (of a private copy) to the rest of
+// their file, so that grafting them copies nothing else: the page reference
+// /P goes (set again on the copy), a reply to a mark of another page forgets
+// it, a destination page becomes its index (resolved after the graft).
+void prepareMarksC(fz_context* ctx, pdf_document* src, pdf_document* target, int index, int rename,
+                   pdf_obj* olds, pdf_obj* news, pdf_obj* made)
+{
+    pdf_obj* page = pdf_lookup_page_obj(ctx, src, index);
+    pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+    const int n = pdf_array_len(ctx, annots);
+    for (int k = 0; k < n; ++k) {
+        pdf_obj* annot = pdf_array_get(ctx, annots, k);
+        if (!pdf_is_dict(ctx, annot)) continue;
+        pdf_dict_del(ctx, annot, PDF_NAME(P));
+        pdf_obj* irt = pdf_dict_get(ctx, annot, PDF_NAME(IRT));
+        if (irt && !holdsObject(ctx, annots, irt)) pdf_dict_del(ctx, annot, PDF_NAME(IRT));
+        pdf_obj* dest = destinationArray(ctx, annot);
+        pdf_obj* target0 = dest ? pdf_array_get(ctx, dest, 0) : nullptr;
+        if (target0 && pdf_is_indirect(ctx, target0))
+            pdf_array_put_drop(ctx, dest, 0, pdf_new_int(ctx, pdf_lookup_page_number(ctx, src, target0)));
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
+            detachWidgetC(ctx, src, target, annot, rename, olds, news, made);
+    }
+}
+
+// A destination index after the graft: the copy of that page when it came
+// along, else (keepOthers) that page of `dst`, else none.
+pdf_obj* resolvedDestinationPage(fz_context* ctx, pdf_document* dst, int page, const int* indexes, const int* nums,
+                                 int count, int keepOthers)
+{
+    for (int i = 0; i < count; ++i)
+        if (indexes[i] == page) return pdf_new_indirect(ctx, dst, nums[i], 0);
+    if (keepOthers && page >= 0 && page < pdf_count_pages(ctx, dst))
+        return pdf_keep_obj(ctx, pdf_lookup_page_obj(ctx, dst, page));
+    return nullptr;
+}
+
+void finishMarksC(fz_context* ctx, pdf_document* dst, int num, const int* indexes, const int* nums, int count,
+                  int keepOthers)
+{
+    pdf_obj* page = pdf_new_indirect(ctx, dst, num, 0);
+    fz_try(ctx) {
+        pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+        for (int k = pdf_array_len(ctx, annots) - 1; k >= 0; --k) {
+            pdf_obj* annot = pdf_array_get(ctx, annots, k);
+            if (!pdf_is_dict(ctx, annot)) continue;
+            // Each mark an object of its own: an appearance MuPDF makes for a
+            // mark written straight into the page would otherwise point from
+            // the page into objects that are never saved.
+            if (!pdf_is_indirect(ctx, annot)) {
+                pdf_array_put_drop(ctx, annots, k, pdf_add_object(ctx, dst, annot));
+                annot = pdf_array_get(ctx, annots, k);
+            }
+            pdf_dict_put(ctx, annot, PDF_NAME(P), page);
+            pdf_obj* dest = destinationArray(ctx, annot);
+            pdf_obj* first = dest ? pdf_array_get(ctx, dest, 0) : nullptr;
+            if (!pdf_is_int(ctx, first)) continue;
+            pdf_obj* to = resolvedDestinationPage(ctx, dst, pdf_to_int(ctx, first), indexes, nums, count, keepOthers);
+            if (to) pdf_array_put_drop(ctx, dest, 0, to);
+            else if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Link)))
+                pdf_array_delete(ctx, annots, k); // a link into pages that did not come along
+            else {
+                pdf_dict_del(ctx, annot, PDF_NAME(Dest));
+                pdf_dict_del(ctx, annot, PDF_NAME(A));
+            }
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, page);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Puts the new fields into the target's form, making the form (with the
+// source's default resources and appearance) when there is none.
+void addFieldsC(fz_context* ctx, pdf_graft_map* map, pdf_document* src, pdf_document* dst, pdf_obj* made)
+{
+    const int n = pdf_array_len(ctx, made);
+    if (n == 0) return;
+    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, dst), PDF_NAME(Root));
+    pdf_obj* form = pdf_dict_get(ctx, root, PDF_NAME(AcroForm));
+    if (!pdf_is_dict(ctx, form)) {
+        form = pdf_add_new_dict(ctx, dst, 4);
+        pdf_dict_put_drop(ctx, root, PDF_NAME(AcroForm), form);
+    }
+    pdf_obj* srcForm = pdf_dict_getp(ctx, pdf_trailer(ctx, src), "Root/AcroForm");
+    pdf_obj* keys[] = {PDF_NAME(DR), PDF_NAME(DA)};
+    for (pdf_obj* key : keys) {
+        pdf_obj* value = pdf_dict_get(ctx, srcForm, key);
+        if (value && !pdf_dict_get(ctx, form, key))
+            pdf_dict_put_drop(ctx, form, key, pdf_graft_mapped_object(ctx, map, value));
+    }
+    pdf_obj* fields = pdf_dict_get(ctx, form, PDF_NAME(Fields));
+    if (!pdf_is_array(ctx, fields)) fields = pdf_dict_put_array(ctx, form, PDF_NAME(Fields), n);
+    for (int i = 0; i < n; ++i)
+        pdf_array_push_drop(ctx, fields, pdf_graft_mapped_object(ctx, map, pdf_array_get(ctx, made, i)));
+}
+
+// Prepares the pages' marks in `src` (a private copy), grafts the pages into
+// `dst` through one map and puts them in `nums` (objects of generation 0).
+void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* indexes, int count, int copying,
+                 int* nums, FzError* err)
+{
+    static pdf_obj* const keys[] = {PDF_NAME(Contents), PDF_NAME(Resources), PDF_NAME(MediaBox), PDF_NAME(CropBox),
+                                    PDF_NAME(BleedBox), PDF_NAME(TrimBox), PDF_NAME(ArtBox), PDF_NAME(Rotate),
+                                    PDF_NAME(UserUnit), PDF_NAME(Group), PDF_NAME(Annots)};
+    pdf_graft_map* map = nullptr;
+    pdf_obj* olds = nullptr;
+    pdf_obj* news = nullptr;
+    pdf_obj* made = nullptr;
+    pdf_obj* dict = nullptr;
+    pdf_obj* ref = nullptr;
+    fz_var(map);
+    fz_var(olds);
+    fz_var(news);
+    fz_var(made);
+    fz_var(dict);
+    fz_var(ref);
+    fz_try(ctx) {
+        olds = pdf_new_array(ctx, src, 4);
+        news = pdf_new_array(ctx, src, 4);
+        made = pdf_new_array(ctx, src, 4);
+        for (int i = 0; i < count; ++i) prepareMarksC(ctx, src, dst, indexes[i], copying, olds, news, made);
+        map = pdf_new_graft_map(ctx, dst);
+        for (int i = 0; i < count; ++i) {
+            pdf_obj* page = pdf_lookup_page_obj(ctx, src, indexes[i]);
+            dict = pdf_new_dict(ctx, dst, 8);
+            pdf_dict_put(ctx, dict, PDF_NAME(Type), PDF_NAME(Page));
+            for (pdf_obj* key : keys) {
+                pdf_obj* value = pdf_dict_get_inheritable(ctx, page, key);
+                if (value) pdf_dict_put_drop(ctx, dict, key, pdf_graft_mapped_object(ctx, map, value));
+            }
+            ref = pdf_add_object(ctx, dst, dict);
+            nums[i] = pdf_to_num(ctx, ref);
+            pdf_drop_obj(ctx, ref);
+            ref = nullptr;
+            pdf_drop_obj(ctx, dict);
+            dict = nullptr;
+        }
+        addFieldsC(ctx, map, src, dst, made);
+        for (int i = 0; i < count; ++i) finishMarksC(ctx, dst, nums[i], indexes, nums, count, copying);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, ref);
+        pdf_drop_obj(ctx, dict);
+        pdf_drop_obj(ctx, made);
+        pdf_drop_obj(ctx, news);
+        pdf_drop_obj(ctx, olds);
+        pdf_drop_graft_map(ctx, map);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    int n = 0;
+    fz_var(n);
+    fz_try(ctx) n = pdf_count_pages(ctx, doc);
+    fz_catch(ctx) { captureError(ctx, err); n = 0; }
+    return n;
+}
+
+// ---------------------------------------------------------------- C++ side
+
+PdfDocument::Impl& unlocked(const PdfDocument& document)
+{
+    PdfDocument::Impl& d = document.impl();
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    return d;
+}
+
+int pageCountOf(const PdfDocument::Impl& d)
+{
+    FzError err;
+    const int n = countPagesC(pdfContext(), d.doc, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return n;
+}
+
+void checkIndex(const PdfDocument::Impl& d, int index)
+{
+    if (index < 0 || index >= pageCountOf(d))
+        throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+}
+
+int indexOf(const PdfDocument::Impl& d, PdfPageId page)
+{
+    FzError err;
+    const int index = page ? lookupPageC(pdfContext(), d.doc, page.object, page.generation, &err) : -1;
+    throwIfFailed(err, PdfErrorCode::damaged);
+    if (index < 0) throw PdfError(PdfErrorCode::pageOutOfRange, "the page is not in the document");
+    return index;
+}
+
+std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src, const std::vector<int>& indexes,
+                                 bool copying)
+{
+    const int count = pageCountOf(src);
+    for (int index : indexes)
+        if (index < 0 || index >= count)
+            throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+    std::vector<int> nums(indexes.size());
+    FzError err;
+    graftPagesC(pdfContext(), dst.doc, src.doc, indexes.data(), int(indexes.size()), copying, nums.data(), &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    std::vector<PdfPageId> pages;
+    for (int num : nums) pages.push_back({num, 0});
+    return pages;
+}
+
+} // namespace
+
+int pageRotation(const PdfDocument& document, PdfPageId page)
+{
+    std::lock_guard lock(document.impl().mutex);
+    PdfDocument::Impl& d = unlocked(document);
+    int degrees = 0;
+    FzError err;
+    rotationC(pdfContext(), d.doc, indexOf(d, page), &degrees, 0, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return normalizedRotation(degrees);
+}
+
+void setPageRotation(PdfDocument& document, PdfPageId page, int degrees)
+{
+    std::lock_guard lock(document.impl().mutex);
+    PdfDocument::Impl& d = unlocked(document);
+    int value = normalizedRotation(degrees);
+    FzError err;
+    rotationC(pdfContext(), d.doc, indexOf(d, page), &value, 1, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+void removePage(PdfDocument& document, int index)
+{
+    std::lock_guard lock(document.impl().mutex);
+    PdfDocument::Impl& d = unlocked(document);
+    checkIndex(d, index);
+    FzError err;
+    removePageC(pdfContext(), d.doc, index, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+void insertPage(PdfDocument& document, PdfPageId page, int index)
+{
+    std::lock_guard lock(document.impl().mutex);
+    PdfDocument::Impl& d = unlocked(document);
+    if (!page) throw PdfError(PdfErrorCode::pageOutOfRange, "no page");
+    const int at = std::clamp(index, 0, pageCountOf(d));
+    FzError err;
+    insertPageC(pdfContext(), d.doc, page.object, page.generation, at, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+PdfPageId createBlankPage(PdfDocument& document, double width, double height)
+{
+    std::lock_guard lock(document.impl().mutex);
+    PdfDocument::Impl& d = unlocked(document);
+    int num = 0;
+    FzError err;
+    blankPageC(pdfContext(), d.doc, float(width), float(height), &num, &err);
+    throwIfFailed(err, PdfErrorCode::general);
+    return {num, 0};
+}
+
+std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source, const std::vector<int>& indexes)
+{
+    if (indexes.empty()) return {};
+    // The marks are cut loose in a private copy, so `source` stays as it was.
+    const std::shared_ptr<PdfDocument> copy = source.copy();
+    std::scoped_lock lock(target.impl().mutex, copy->impl().mutex);
+    PdfDocument::Impl& dst = unlocked(target);
+    return graftInto(dst, unlocked(*copy), indexes, false);
+}
+
+std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& indexes)
+{
+    if (indexes.empty()) return {};
+    // A graft copies between two documents: the pages come from a snapshot,
+    // whose page indexes are the document's own.
+    const std::shared_ptr<PdfDocument> copy = document.copy();
+    std::scoped_lock lock(document.impl().mutex, copy->impl().mutex);
+    PdfDocument::Impl& dst = unlocked(document);
+    return graftInto(dst, unlocked(*copy), indexes, true);
+}
+
+} // namespace platform

@@ -1,0 +1,45 @@
+#pragma once
+// Changing the page sequence of a document by page object. A page taken out
+// of the page tree keeps its object in the document, so an undo puts the very
+// same page back with its marks; pages come in as objects made first (blank,
+// grafted from another file, copied) and are then put into the tree.
+#include "Platform/PdfDocument.h"
+#include "Platform/PdfPageIdentity.h"
+
+#include <vector>
+
+namespace platform {
+
+// Every function throws PdfError: passwordRequired while the document is
+// locked, pageOutOfRange for an index outside it, damaged when MuPDF fails.
+
+// The page's rotation (its own /Rotate or the one it inherits), normalised.
+int pageRotation(const PdfDocument& document, PdfPageId page);
+// Writes /Rotate on the page itself (normalised). A page no longer in the
+// document throws pageOutOfRange.
+void setPageRotation(PdfDocument& document, PdfPageId page, int degrees);
+
+// Takes the page at `index` out of the page tree. Its inherited MediaBox,
+// CropBox, Rotate and Resources are written onto the page first, so it looks
+// the same wherever it goes back in.
+void removePage(PdfDocument& document, int index);
+// Puts a page object that is not in the tree at `index`, clamped to 0 … count.
+void insertPage(PdfDocument& document, PdfPageId page, int index);
+
+// A new empty page object of width by height points, not yet in the tree.
+PdfPageId createBlankPage(PdfDocument& document, double width, double height);
+
+// Copies of pages of `source` into `target`, not yet in the tree, in the
+// order given. One graft map serves the call, so resources the pages share
+// are copied once. Marks come along: links to pages that are copied in the
+// same call point at the copies, other links into `source` are left out;
+// form widgets become fields of their own in `target`'s /AcroForm, renamed
+// when `target` already has a field of that name. `source` is left as it was.
+std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source, const std::vector<int>& indexes);
+
+// Copies of pages of the document itself, not yet in the tree: marks and form
+// widgets are copied deeply (a copied widget's field gets a new name), so an
+// edit of a copy never touches the original; links keep their targets.
+std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& indexes);
+
+} // namespace platform

@@ -1,0 +1,391 @@
+// Page objects in and out of the page tree, pages grafted from other files,
+// copies of pages with their marks and form fields, and pages made from images.
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfForms.h"
+#include "Platform/PdfImagePages.h"
+#include "Platform/PdfPageEditing.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+#include <libheif/heif.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
+
+using namespace platform;
+
+namespace {
+
+std::shared_ptr<PdfDocument> reopened(const PdfDocument& doc, bool collect = false)
+{
+    PdfSaveOptions options;
+    options.garbageCollect = collect;
+    return PdfDocument::openBytes(doc.save(options));
+}
+
+QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return file.fileName();
+}
+
+// A picture whose left half is red and right half blue.
+QImage halves(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width / 2; ++x) image.setPixel(x, y, qRgb(255, 0, 0));
+    return image;
+}
+
+// A JPEG of the picture carrying an EXIF orientation (1–8).
+QByteArray jpegWithOrientation(const QImage& image, int orientation)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 95);
+    const char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8,                         // big-endian header, IFD at 8
+                         0, 1,                                                // one entry
+                         0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, char(orientation), 0, 0, // Orientation, SHORT, 1
+                         0, 0, 0, 0};                                         // no next IFD
+    QByteArray app1 = QByteArray("Exif\0\0", 6) + QByteArray(tiff, sizeof tiff);
+    const int length = app1.size() + 2;
+    app1.prepend(char(length & 0xff)).prepend(char(length >> 8)).prepend('\xe1').prepend('\xff');
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray bigEndian(quint32 v)
+{
+    const char bytes[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(bytes, 4);
+}
+
+// A PNG whose header claims `width` by `height` pixels, with no real pixels behind it.
+QByteArray pngHeaderOnly(quint32 width, quint32 height)
+{
+    const QByteArray ihdr = QByteArray("IHDR") + bigEndian(width) + bigEndian(height) + QByteArray("\x08\x02\0\0\0", 5);
+    const QByteArray idat = QByteArray("IDAT") + QByteArray(64, 'x');
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    for (const QByteArray& chunk : {ihdr, idat, QByteArray("IEND")})
+        png += bigEndian(quint32(chunk.size() - 4)) + chunk + bigEndian(crc32(chunk));
+    return png;
+}
+
+// An uncompressed RGB TIFF of the picture, written by hand.
+QByteArray tiffOf(const QImage& image)
+{
+    const quint32 w = quint32(image.width()), h = quint32(image.height());
+    QByteArray out("II*\0", 4);
+    const auto u16 = [&out](quint32 v) { out += char(v & 0xff); out += char((v >> 8) & 0xff); };
+    const auto u32 = [&](quint32 v) { u16(v & 0xffff); u16(v >> 16); };
+    const quint32 entries = 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 6;
+    u32(ifd);
+    u16(entries);
+    const auto entry = [&](quint32 tag, quint32 type, quint32 count, quint32 value) {
+        u16(tag); u16(type); u32(count);
+        if (type == 3 && count == 1) { u16(value); u16(0); } else u32(value);
+    };
+    entry(256, 4, 1, w);
+    entry(257, 4, 1, h);
+    entry(258, 3, 3, bits);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 2);
+    entry(273, 4, 1, pixels);
+    entry(277, 3, 1, 3);
+    entry(278, 4, 1, h);
+    entry(279, 4, 1, w * h * 3);
+    u32(0);
+    u16(8); u16(8); u16(8);
+    for (quint32 y = 0; y < h; ++y)
+        for (quint32 x = 0; x < w; ++x) {
+            const QRgb c = image.pixel(int(x), int(y));
+            out += char(qRed(c)); out += char(qGreen(c)); out += char(qBlue(c));
+        }
+    return out;
+}
+
+std::function<PdfSize(int, int)> pixelsAsPoints() { return [](int w, int h) { return PdfSize{double(w), double(h)}; }; }
+
+QRgb centreOf(const QImage& image, double fx, double fy)
+{
+    return image.pixel(int(image.width() * fx), int(image.height() * fy));
+}
+
+bool reddish(QRgb c) { return qRed(c) > 180 && qBlue(c) < 90; }
+bool bluish(QRgb c) { return qBlue(c) > 180 && qRed(c) < 90; }
+
+} // namespace
+
+TEST(PdfPageEditing, ARemovedPageGoesBackAsTheSameObjectAndLooksTheSame)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    const PdfPageId second = pageId(*doc, 1);
+    const PdfPageGeometry before = doc->pageGeometry(1);
+    removePage(*doc, 1);
+    EXPECT_EQ(doc->pageCount(), 3);
+    EXPECT_FALSE(pageIndex(*doc, second));
+    insertPage(*doc, second, 99); // clamped: after the last page
+    EXPECT_EQ(pageIndex(*doc, second), 3);
+    EXPECT_EQ(doc->pageGeometry(3).displaySize, before.displaySize);
+    EXPECT_THROW(insertPage(*doc, PdfPageId{}, 0), PdfError);
+}
+
+TEST(PdfPageEditing, RotationIsWrittenOnThePage)
+{
+    auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(2));
+    const PdfPageId page = pageId(*doc, 1);
+    setPageRotation(*doc, page, -90);
+    EXPECT_EQ(pageRotation(*doc, page), 270);
+    EXPECT_EQ(reopened(*doc)->pageGeometry(1).rotation, 270);
+    removePage(*doc, 1);
+    EXPECT_THROW(setPageRotation(*doc, page, 90), PdfError);
+}
+
+TEST(PdfPageEditing, APageDeletedIsGoneFromCollectedBytesAndCanStillComeBack)
+{
+    auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(3, "unique words"));
+    const PdfPageId second = pageId(*doc, 1);
+    removePage(*doc, 1);
+    PdfSaveOptions options;
+    options.garbageCollect = true;
+    options.compress = false;
+    const QByteArray saved = doc->save(options);
+    EXPECT_FALSE(saved.contains("(Page 2)")) << "the deleted page's text is still in the file";
+    EXPECT_TRUE(saved.contains("(Page 3)"));
+    insertPage(*doc, second, 1);
+    const auto back = reopened(*doc, true);
+    ASSERT_EQ(back->pageCount(), 3);
+    EXPECT_NE(back->textPage(1).text().find("Page 2"), std::string::npos);
+}
+
+TEST(PdfPageEditing, GraftedPagesKeepTheirMarksAndBringNoOtherPagesAlong)
+{
+    auto source = PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf"));
+    const size_t marks = PdfAnnotations::list(*source, 0).size();
+    ASSERT_GT(marks, 0u);
+    auto target = PdfDocument::openBytes(testsupport::makeTextPdf(2));
+    const auto made = graftPages(*target, *source, {0});
+    ASSERT_EQ(made.size(), 1u);
+    insertPage(*target, made.front(), 1);
+    const auto saved = reopened(*target, true);
+    EXPECT_EQ(saved->pageCount(), 3);
+    EXPECT_EQ(PdfAnnotations::list(*saved, 1).size(), marks);
+    // The file writes its marks straight into the page; the copies are objects of their own.
+    for (const PdfAnnotation& mark : PdfAnnotations::list(*target, 1)) EXPECT_GT(mark.objectNumber, 0);
+    // The source is left as it was.
+    EXPECT_EQ(PdfAnnotations::list(*source, 0).size(), marks);
+}
+
+// Three pages of 300 by 300 points (the size inherited from the page tree);
+// page 1 links to page 3 by /Dest and to page 2 by a GoTo action.
+QByteArray linkedPdf()
+{
+    const auto content = [](int n) {
+        const std::string text = "BT /F1 24 Tf 20 200 Td (Page " + std::to_string(n) + ") Tj ET";
+        return "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream";
+    };
+    const std::string page = "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 9 0 R >> >> /Contents ";
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 /MediaBox [0 0 300 300] >>",
+        page + "6 0 R /Annots [10 0 R 11 0 R] >>",
+        page + "7 0 R >>",
+        page + "8 0 R >>",
+        content(1),
+        content(2),
+        content(3),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Annot /Subtype /Link /Rect [0 0 100 100] /Border [0 0 0] /Dest [5 0 R /Fit] /P 3 0 R >>",
+        "<< /Type /Annot /Subtype /Link /Rect [100 0 200 100] /Border [0 0 0] /A << /S /GoTo /D [4 0 R /XYZ 0 300 0] >> >>",
+    });
+}
+
+std::vector<int> linkTargets(const PdfDocument& doc, int page)
+{
+    std::vector<int> targets;
+    for (const PdfLink& link : doc.links(page))
+        if (link.targetPage) targets.push_back(*link.targetPage);
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
+TEST(PdfPageEditing, LinksFollowPagesThatCameAlongAndOthersAreLeftOut)
+{
+    auto source = PdfDocument::openBytes(linkedPdf());
+    ASSERT_EQ(linkTargets(*source, 0), (std::vector<int>{1, 2}));
+    // The whole file after a page of the target: the links land on the copies.
+    auto whole = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    const auto pages = graftPages(*whole, *source, {0, 1, 2});
+    for (size_t k = 0; k < pages.size(); ++k) insertPage(*whole, pages[k], 1 + int(k));
+    EXPECT_EQ(linkTargets(*reopened(*whole, true), 1), (std::vector<int>{2, 3}));
+    EXPECT_EQ(whole->pageGeometry(2).displaySize, (PdfSize{300, 300})); // the inherited size came along
+
+    // One page alone: its links lead nowhere now and are left out, and the
+    // saved file holds nothing of the other pages.
+    auto single = PdfDocument::createEmpty();
+    insertPage(*single, graftPages(*single, *source, {0}).front(), 0);
+    EXPECT_TRUE(linkTargets(*single, 0).empty());
+    PdfSaveOptions options;
+    options.garbageCollect = true;
+    options.compress = false;
+    const QByteArray bytes = single->save(options);
+    EXPECT_TRUE(bytes.contains("(Page 1)"));
+    EXPECT_FALSE(bytes.contains("(Page 2)"));
+    EXPECT_FALSE(bytes.contains("(Page 3)"));
+
+    // A copy within the file keeps its links to the file's own pages.
+    auto doc = PdfDocument::openBytes(linkedPdf());
+    insertPage(*doc, copyPages(*doc, {0}).front(), 3);
+    EXPECT_EQ(linkTargets(*reopened(*doc, true), 3), (std::vector<int>{1, 2}));
+}
+
+TEST(PdfPageEditing, ACopiedPagesFieldsAreRenamedAndEditedApart)
+{
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const std::vector<PdfWidget> original = PdfForms::widgets(*doc, 0);
+    ASSERT_FALSE(original.empty());
+    const auto copies = copyPages(*doc, {0});
+    ASSERT_EQ(copies.size(), 1u);
+    insertPage(*doc, copies.front(), 1);
+    const std::vector<PdfWidget> copied = PdfForms::widgets(*doc, 1);
+    ASSERT_EQ(copied.size(), original.size());
+    const PdfWidget* text = nullptr;
+    for (size_t i = 0; i < copied.size(); ++i) {
+        EXPECT_NE(copied[i].name, original[i].name);
+        EXPECT_NE(copied[i].objectNumber, original[i].objectNumber);
+        if (copied[i].kind == PdfWidgetKind::text && !copied[i].readOnly && !text) text = &copied[i];
+    }
+    ASSERT_TRUE(text);
+    ASSERT_TRUE(PdfForms::setText(*doc, 1, text->objectNumber, "only on the copy"));
+    const auto saved = reopened(*doc, true);
+    for (const PdfWidget& widget : PdfForms::widgets(*saved, 0)) EXPECT_NE(widget.value, "only on the copy");
+    bool found = false;
+    for (const PdfWidget& widget : PdfForms::widgets(*saved, 1)) found |= widget.value == "only on the copy";
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(PdfForms::declaresFields(*saved));
+}
+
+TEST(PdfPageEditing, ImagePagesAreUprightForEveryOrientation)
+{
+    QTemporaryDir dir;
+    // Left half red, right half blue, 400 by 200: where red ends up when shown.
+    struct Case {
+        int orientation;
+        PdfSize size;
+        double redX, redY, blueX, blueY;
+    } cases[] = {
+        {1, {400, 200}, 0.25, 0.5, 0.75, 0.5},
+        {3, {400, 200}, 0.75, 0.5, 0.25, 0.5},
+        {6, {200, 400}, 0.5, 0.25, 0.5, 0.75},
+        {8, {200, 400}, 0.5, 0.75, 0.5, 0.25},
+    };
+    for (const Case& c : cases) {
+        const QString path = write(dir, QString("o%1.jpg").arg(c.orientation), jpegWithOrientation(halves(400, 200), c.orientation));
+        const auto page = imagePageDocument(path.toStdString(), pixelsAsPoints());
+        ASSERT_TRUE(page) << c.orientation;
+        EXPECT_EQ(page->pageGeometry(0).displaySize, c.size) << c.orientation;
+        const QImage shown = page->render(0, 0.5);
+        EXPECT_TRUE(reddish(centreOf(shown, c.redX, c.redY))) << c.orientation;
+        EXPECT_TRUE(bluish(centreOf(shown, c.blueX, c.blueY))) << c.orientation;
+    }
+}
+
+TEST(PdfPageEditing, PngAndTiffPagesAndBadImagesRefused)
+{
+    QTemporaryDir dir;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    halves(300, 100).save(&buffer, "PNG");
+    const std::pair<const char*, QByteArray> files[] = {{"PNG", png}, {"TIFF", tiffOf(halves(300, 100))}};
+    for (const auto& [format, bytes] : files) {
+        const QString path = write(dir, QString("picture.") + format, bytes);
+        const auto page = imagePageDocument(path.toStdString(), pixelsAsPoints());
+        ASSERT_TRUE(page) << format;
+        EXPECT_EQ(page->pageGeometry(0).displaySize, (PdfSize{300, 100}));
+        const QRgb left = centreOf(page->render(0, 1), 0.25, 0.5);
+        EXPECT_TRUE(reddish(left)) << format << " " << std::hex << left;
+    }
+    // Refused from the header alone: far more pixels than any page may hold.
+    const QString huge = write(dir, "huge.png", pngHeaderOnly(40000, 40000));
+    EXPECT_FALSE(imagePageDocument(huge.toStdString(), pixelsAsPoints()));
+    const QString wrong = write(dir, "words.png", "these are words, not pixels");
+    EXPECT_FALSE(imagePageDocument(wrong.toStdString(), pixelsAsPoints()));
+    QByteArray cut = jpegWithOrientation(halves(400, 200), 1);
+    cut.truncate(100); // before the frame header
+    EXPECT_FALSE(imagePageDocument(write(dir, "cut.jpg", cut).toStdString(), pixelsAsPoints()));
+    EXPECT_FALSE(imagePageDocument(dir.filePath("missing.png").toStdString(), pixelsAsPoints()));
+}
+
+// Writes a 64 by 32 HEIC, left half red, right half blue; false without an HEVC encoder.
+bool writeHeic(const std::string& path)
+{
+#ifdef __SANITIZE_ADDRESS__
+    // The HEVC encoder (x265) keeps an allocation of its own for the life of
+    // the process: not a leak of ours, and only the encoding is exempt.
+    struct LeaksIgnored {
+        LeaksIgnored() { __lsan_disable(); }
+        ~LeaksIgnored() { __lsan_enable(); }
+    } ignored;
+#endif
+    heif_encoder* encoder = nullptr;
+    heif_context* context = heif_context_alloc();
+    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code != heif_error_Ok) {
+        heif_context_free(context);
+        return false;
+    }
+    heif_image* image = nullptr;
+    heif_image_create(64, 32, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, 64, 32, 8);
+    int stride = 0;
+    uint8_t* rgb = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 64; ++x) {
+            uint8_t* p = rgb + y * stride + x * 3;
+            p[0] = x < 32 ? 255 : 0;
+            p[1] = 0;
+            p[2] = x < 32 ? 0 : 255;
+        }
+    heif_encoder_set_lossy_quality(encoder, 90);
+    heif_context_encode_image(context, image, encoder, nullptr, nullptr);
+    const bool written = heif_context_write_to_file(context, path.c_str()).code == heif_error_Ok;
+    heif_encoder_release(encoder);
+    heif_image_release(image);
+    heif_context_free(context);
+    return written;
+}
+
+TEST(PdfPageEditing, HeicPagesGoThroughLibheif)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("photo.heic").toStdString();
+    if (!writeHeic(path)) GTEST_SKIP() << "no HEVC encoder here";
+    const auto page = imagePageDocument(path, pixelsAsPoints());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->pageGeometry(0).displaySize, (PdfSize{64, 32}));
+    const QImage shown = page->render(0, 2);
+    EXPECT_TRUE(reddish(centreOf(shown, 0.2, 0.5)));
+    EXPECT_TRUE(bluish(centreOf(shown, 0.8, 0.5)));
+}

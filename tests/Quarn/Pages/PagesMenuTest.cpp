@@ -1,0 +1,373 @@
+// The Pages menu and the page operations of a document window, driven the
+// way a user drives them: keys sent to the window, menu items, the panels,
+// undo and redo, then the saved file read back.
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Pages/PagesMenu.h"
+#include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "Platform/PdfPageEditing.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUndoStack>
+
+using namespace quarn;
+using platform::PdfDocument;
+
+namespace {
+
+QTemporaryDir& configDir()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+const bool privateConfig = [] {
+    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", configDir().path().toUtf8());
+    return true;
+}();
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return file.fileName();
+}
+
+// The "Page N" number on each page of a PDF, in page order.
+std::vector<int> order(const PdfDocument& doc)
+{
+    std::vector<int> numbers;
+    for (int i = 0; i < doc.pageCount(); ++i) {
+        const std::string text = doc.textPage(i).text();
+        const size_t at = text.find("Page ");
+        numbers.push_back(at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 5));
+    }
+    return numbers;
+}
+
+std::vector<int> order(const QString& path) { return order(*PdfDocument::openFile(path.toStdString())); }
+
+// One document window of a five-page file, shown and active.
+struct Window {
+    QTemporaryDir dir;
+    DocumentController controller;
+    QString path;
+    DocumentWindow* window = nullptr;
+
+    explicit Window(int pages = 5)
+    {
+        controller.showFailure = [](const QString&, const QString&, QWidget*) {};
+        controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+        path = writeFile(dir, "doc.pdf", testsupport::makeTextPdf(pages));
+        window = controller.openDocument(path);
+        window->show();
+        QApplication::setActiveWindow(window);
+        testsupport::waitFor([this, pages] { return model().pageCount() == pages; });
+    }
+    ~Window() { controller.closeAll(); }
+
+    ViewerModel& model() const { return window->screen()->model(); }
+    PdfDocument& pdf() const { return *window->document()->pdf(); }
+    PageCommands& pages() const { return *window->findChild<PageCommands*>(); }
+    QUndoStack& undo() const { return *window->undoStack(); }
+    void key(const char* keys) const { QTest::keySequence(window, QKeySequence(keys)); }
+    QMessageBox* alert() const { return window->findChild<QMessageBox*>("pageAlert"); }
+};
+
+std::vector<int> rotations(const PdfDocument& doc)
+{
+    std::vector<int> result;
+    for (int i = 0; i < doc.pageCount(); ++i) result.push_back(doc.pageGeometry(i).rotation);
+    return result;
+}
+
+QStringList titles(const QMenu& menu)
+{
+    QStringList out;
+    for (const QAction* a : menu.actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+} // namespace
+
+TEST(PagesMenu, StandsBeforeWindowDisabledWithoutAViewer)
+{
+    QMenuBar bar;
+    QuarnCommands commands(&bar, nullptr);
+    PageCommands pages(commands, nullptr);
+    EXPECT_EQ(titles(*pages.menu()),
+              (QStringList{"Rotate Left", "Rotate Right", "-", "Insert Blank Page", "Insert Pages from File…",
+                           "Duplicate Page", "-", "Extract Page…", "-", "Delete Page"}));
+    for (const QAction* a : pages.menu()->actions()) {
+        if (!a->isSeparator()) {
+            EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        }
+    }
+    const QList<QAction*> menus = bar.actions();
+    const auto at = [&](const QString& title) {
+        for (int i = 0; i < menus.size(); ++i)
+            if (menus[i]->text().remove('&') == title) return i;
+        return -1;
+    };
+    EXPECT_GT(at("Pages"), at("Tools"));
+    EXPECT_LT(at("Pages"), at("Window"));
+    EXPECT_EQ(pages.rotateLeft()->shortcut(), QKeySequence("Ctrl+L"));
+    EXPECT_EQ(pages.insertFromFile()->shortcut(), QKeySequence("Ctrl+Shift+I"));
+}
+
+TEST(PagesMenu, RotateKeysActOnTheSelectionAsOneNamedStep)
+{
+    Window w;
+    w.model().setSelectedPages({0, 2, 3});
+    EXPECT_EQ(w.pages().deletePages()->text(), "Delete 3 Pages");
+    w.key("Ctrl+R");
+    EXPECT_EQ(rotations(w.pdf()), (std::vector<int>{90, 0, 90, 90, 0}));
+    EXPECT_EQ(w.undo().undoText(), "Rotate 3 Pages");
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{0, 2, 3})); // rotating keeps the selection
+    w.model().setSelectedPages({});
+    w.key("Ctrl+L");
+    EXPECT_EQ(w.undo().undoText(), "Rotate Page");
+    EXPECT_EQ(rotations(w.pdf())[0], 0);
+    w.key("Ctrl+Z");
+    w.key("Ctrl+Z");
+    EXPECT_EQ(rotations(w.pdf()), (std::vector<int>{0, 0, 0, 0, 0}));
+    EXPECT_FALSE(w.window->isDocumentEdited());
+}
+
+TEST(PagesMenu, DeleteSaveUndoSaveBringsEveryPageBackInOrder)
+{
+    Window w;
+    w.model().setSelectedPages({1, 3});
+    w.pages().deletePages()->trigger();
+    EXPECT_EQ(w.undo().undoText(), "Delete 2 Pages");
+    EXPECT_TRUE(w.model().selectedPages().empty());
+    ASSERT_TRUE(w.window->save());
+    EXPECT_EQ(order(w.path), (std::vector<int>{1, 3, 5}));
+    w.key("Ctrl+Z");
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 3})); // put back, selected and shown
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
+    ASSERT_TRUE(w.window->save());
+    EXPECT_EQ(order(w.path), (std::vector<int>{1, 2, 3, 4, 5}));
+    w.key("Ctrl+Shift+Z");
+    EXPECT_EQ(w.undo().undoText(), "Delete 2 Pages");
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 3, 5}));
+}
+
+TEST(PagesMenu, DeletingEveryPageIsDisabledAndRefused)
+{
+    Window w(2);
+    w.model().setSelectedPages({0, 1});
+    w.pages().refresh();
+    EXPECT_FALSE(w.pages().deletePages()->isEnabled());
+    EXPECT_TRUE(w.pages().duplicate()->isEnabled());
+    w.model().deletePages();
+    QMessageBox* alert = w.alert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "ravlen didn't delete those pages.");
+    EXPECT_EQ(alert->informativeText(), "A PDF needs at least one page.");
+    EXPECT_EQ(w.pdf().pageCount(), 2);
+    EXPECT_EQ(w.undo().count(), 0);
+}
+
+TEST(PagesMenu, DuplicateAndInsertBlankSelectWhatTheyPutIn)
+{
+    Window w;
+    w.model().setSelectedPages({1, 3});
+    EXPECT_EQ(w.pages().duplicate()->text(), "Duplicate 2 Pages");
+    w.pages().duplicate()->trigger();
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 2, 4, 5}));
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{4, 5}));
+    EXPECT_EQ(w.undo().undoText(), "Duplicate 2 Pages");
+    w.key("Ctrl+Shift+N");
+    EXPECT_EQ(w.undo().undoText(), "Insert Blank Page");
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{6}));
+    EXPECT_EQ(order(w.pdf())[6], 0);
+    EXPECT_TRUE(w.window->isDocumentEdited());
+}
+
+TEST(PagesMenu, InsertingThreeFilesOfWhichOneIsTextIsOneStepAndOneComplaint)
+{
+    Window w;
+    const QString pdf = writeFile(w.dir, "two.pdf", testsupport::makeTextPdf(2, "other"));
+    const QString notes = writeFile(w.dir, "notes.txt", "words");
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    const QString png = w.dir.filePath("green.png");
+    ASSERT_TRUE(picture.save(png));
+    w.model().insertPages({pdf, notes, png}, 1);
+    EXPECT_EQ(w.undo().undoText(), "Insert 3 Pages");
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3}));
+    EXPECT_EQ(w.pdf().pageGeometry(3).displaySize, (platform::PdfSize{40, 30}));
+    QMessageBox* alert = w.alert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "Some files weren't added.");
+    EXPECT_EQ(alert->informativeText(),
+              "“notes.txt” isn't a PDF or an image. ravlen adds PDF, PNG, JPEG, HEIC, and TIFF files.");
+    delete alert;
+    w.key("Ctrl+Z");
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5}));
+    w.model().insertPages({notes}, 0);
+    ASSERT_TRUE(w.alert());
+    EXPECT_EQ(w.alert()->text(), "That file wasn't added.");
+}
+
+TEST(PagesMenu, TheInsertPanelAsksForFilesAfterTheLastTarget)
+{
+    Window w;
+    const QString pdf = writeFile(w.dir, "one.pdf", testsupport::makeTextPdf(1, "other"));
+    w.model().setSelectedPages({1, 4});
+    w.key("Ctrl+Shift+I");
+    QFileDialog* panel = w.window->findChild<QFileDialog*>();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->windowTitle(), "Insert Pages");
+    EXPECT_EQ(panel->labelText(QFileDialog::Accept), "Insert");
+    EXPECT_EQ(panel->findChild<QLabel*>("panelMessage")->text(), "Choose PDFs or images to add after page 5.");
+    panel->selectFile(pdf);
+    QMetaObject::invokeMethod(panel, "accept");
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5, 1}));
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{5}));
+}
+
+TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
+{
+    Window w;
+    QString revealed;
+    w.model().revealFile = [&](const QString& path) { revealed = path; };
+    w.model().setSelectedPages({0, 2});
+    EXPECT_EQ(w.pages().extract()->text(), "Extract 2 Pages…");
+    w.pages().extract()->trigger();
+    QFileDialog* panel = w.window->findChild<QFileDialog*>();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->windowTitle(), "Extract 2 Pages");
+    EXPECT_EQ(panel->selectedFiles().value(0).section('/', -1), "doc pages 1, 3.pdf");
+    panel->reject();
+
+    const QString out = w.dir.filePath("out.pdf");
+    w.model().finishExtract(out, {0, 2}, w.window->document()->pdf());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !revealed.isEmpty(); }));
+    EXPECT_EQ(revealed, out);
+    EXPECT_EQ(order(out), (std::vector<int>{1, 3}));
+    EXPECT_EQ(w.undo().count(), 0); // the document itself is unchanged
+
+    w.model().finishExtract(w.dir.filePath("no/such/folder/out.pdf"), {0}, w.window->document()->pdf());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
+    EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+}
+
+TEST(PagesMenu, ADocumentWithoutPagesCanOnlyBeInsertedInto)
+{
+    Window w(1);
+    // Take the only page away behind the menu's back, as a damaged file may come.
+    platform::removePage(w.pdf(), 0);
+    w.window->document()->noteEdit(std::nullopt);
+    w.pages().refresh();
+    EXPECT_TRUE(w.pages().insertBlank()->isEnabled());
+    EXPECT_TRUE(w.pages().insertFromFile()->isEnabled());
+    for (QAction* a : {w.pages().rotateLeft(), w.pages().duplicate(), w.pages().extract(), w.pages().deletePages()})
+        EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+    w.pages().insertBlank()->trigger();
+    EXPECT_EQ(w.pdf().pageCount(), 1);
+    EXPECT_EQ(w.pdf().pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
+}
+
+TEST(PagesMenu, AnEditNoUndoStackRecordsStillMarksTheDocumentChanged)
+{
+    auto document = std::make_unique<quarnkit::QuarnDocument>(PdfDocument::openBytes(testsupport::makeTextPdf(3)));
+    bool unrecorded = false;
+    QObject::connect(document.get(), &quarnkit::QuarnDocument::unrecordedEdit, [&] { unrecorded = true; });
+    ViewerModel model;
+    model.setDocument(document.get());
+    model.setSelectedPages({1});
+    model.deletePages();
+    EXPECT_EQ(document->pageCount(), 2);
+    EXPECT_TRUE(unrecorded);
+}
+
+TEST(PagesMenu, MovingAwayFromASelectionOfSeveralPagesClearsIt)
+{
+    Window w;
+    w.model().setSelectedPages({1, 2});
+    w.model().goToPageFromSidebar(2); // asked for by the page list: the selection stays
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2}));
+    w.window->screen()->canvas()->view()->goToPage(4); // scrolled there by the user
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
+    EXPECT_TRUE(w.model().selectedPages().empty());
+    // So the keys act on the page in sight.
+    w.key("Ctrl+R");
+    EXPECT_EQ(rotations(w.pdf()), (std::vector<int>{0, 0, 0, 0, 90}));
+}
+
+TEST(PagesMenu, MovedPagesAreOneStepThatUndoPutsBack)
+{
+    Window w;
+    w.model().movePages({0, 2}, 5);
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{2, 4, 5, 1, 3}));
+    EXPECT_EQ(w.undo().undoText(), "Move 2 Pages");
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{3, 4}));
+    w.key("Ctrl+Z");
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{0, 2}));
+}
+
+TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
+{
+    Window w;
+    PageCommands& pages = w.pages();
+    QMenu* view = w.window->findChild<QuarnCommands*>()->menu("View");
+    ASSERT_TRUE(view);
+    const QStringList items = titles(*view);
+    const int at = int(items.indexOf("Pages"));
+    ASSERT_GE(at, 2);
+    EXPECT_EQ(items.mid(at - 1, 5), (QStringList{"-", "Pages", "Outline", "Marks", "-"}));
+    EXPECT_EQ(pages.sidebarToggle(quarnkit::SidebarTab::marks)->shortcut(), QKeySequence("Ctrl+Alt+3"));
+
+    w.model().setSidebar(false);
+    w.model().setLibraryPanel(LibraryPanel::history);
+    w.key("Ctrl+Alt+2");
+    EXPECT_TRUE(w.model().sidebar());
+    EXPECT_EQ(w.model().libraryPanel(), LibraryPanel::document);
+    EXPECT_EQ(w.model().sidebarTab(), quarnkit::SidebarTab::outline);
+    EXPECT_TRUE(pages.sidebarToggle(quarnkit::SidebarTab::outline)->isChecked());
+    EXPECT_FALSE(pages.sidebarToggle(quarnkit::SidebarTab::pages)->isChecked());
+    w.key("Ctrl+Alt+2"); // the tab already on: the sidebar stays
+    EXPECT_TRUE(w.model().sidebar());
+    // The next window starts on it.
+    ViewerModel next;
+    EXPECT_EQ(next.sidebarTab(), quarnkit::SidebarTab::outline);
+}
+
+TEST(PagesMenu, APageTurnedInViewStaysInView)
+{
+    Window w;
+    QuarnPDFView* view = w.window->screen()->canvas()->view();
+    view->goToPage(2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    for (const char* keys : {"Ctrl+L", "Ctrl+L", "Ctrl+R"}) {
+        w.key(keys);
+        QApplication::processEvents();
+        EXPECT_EQ(view->currentPageIndex(), 2) << keys;
+        EXPECT_TRUE(view->pageRect(2).intersects(QRectF(view->viewport()->rect()))) << keys;
+    }
+    EXPECT_EQ(rotations(w.pdf())[2], 270);
+    w.key("Ctrl+Z");
+    QApplication::processEvents();
+    EXPECT_EQ(view->currentPageIndex(), 2);
+}
