@@ -69,6 +69,7 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
     QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible() && list->tree()->topLevelItemCount() > 0; }, 5000));
     list->tree()->setFocus(Qt::MouseFocusReason);
     ASSERT_FALSE(w.view->hasFocus());
 
