@@ -58,8 +58,8 @@ public:
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
 
-    // The key under which a path is known: the canonical path of an existing
-    // file, else the cleaned absolute path.
+    // The path a window keeps for a file: absolute, "." and ".." resolved,
+    // symbolic links kept (as the history keeps it).
     static QString fileKey(const QString& path);
 
 signals:
