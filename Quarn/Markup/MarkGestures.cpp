@@ -101,16 +101,23 @@ std::optional<PdfAnnotation> QuarnPDFView::MarkGestures::annotation(const MarkRe
     return PdfAnnotations::find(*doc, mark.page, mark.object);
 }
 
-std::optional<MarkRef> QuarnPDFView::MarkGestures::markAt(PdfPoint at, int page) const
+std::optional<MarkRef> QuarnPDFView::MarkGestures::markAt(PdfPoint at, int page, bool claim) const
 {
     const auto& doc = view.document();
     if (!doc || page < 0 || page >= view.pageCount()) return std::nullopt;
     const std::vector<PdfAnnotation> annotations = PdfAnnotations::list(*doc, page);
     const double tolerance = hitTolerance();
     // The mark drawn on top is the one hit.
-    for (auto it = annotations.rbegin(); it != annotations.rend(); ++it) {
-        if (!AnnotationFactory::isMarkup(*it)) continue;
-        if (MarkEditing::hits(*it, at, tolerance)) return MarkRef{page, it->objectNumber};
+    for (size_t i = annotations.size(); i-- > 0;) {
+        const PdfAnnotation& a = annotations[i];
+        if (!AnnotationFactory::isMarkup(a) || !MarkEditing::hits(a, at, tolerance)) continue;
+        if (a.objectNumber > 0 || !claim) return MarkRef{page, a.objectNumber};
+        // Numbering changes neither the drawing nor the order of the list.
+        if (PdfAnnotations::numberDirect(*doc, page) == 0) return std::nullopt;
+        const std::vector<PdfAnnotation> numbered = PdfAnnotations::list(*doc, page);
+        if (i >= numbered.size() || numbered[i].objectNumber <= 0) return std::nullopt;
+        view.noteEdit(page); // lists of marks learn the new number
+        return MarkRef{page, numbered[i].objectNumber};
     }
     return std::nullopt;
 }
@@ -262,7 +269,7 @@ void QuarnPDFView::MarkGestures::erase(QPointF p)
 {
     const auto at = view.pagePoint(p);
     if (!at) return;
-    const auto hit = markAt(at->point, at->page);
+    const auto hit = markAt(at->point, at->page, true);
     if (!hit || view.erased_.count(hit->object)) return;
     view.erased_.insert(hit->object);
     if (!view.erasingGroup_) {
@@ -397,7 +404,7 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
             }
         }
         const auto at = view.pagePoint(p);
-        const auto hit = at ? markAt(at->point, at->page) : std::nullopt;
+        const auto hit = at ? markAt(at->point, at->page, true) : std::nullopt;
         const auto a = hit ? annotation(*hit) : std::nullopt;
         if (!a) {
             view.select(std::nullopt);
@@ -445,7 +452,7 @@ bool QuarnPDFView::MarkGestures::press(QMouseEvent* event)
     if (tool == MarkupTool::note) {
         const auto at = view.pagePoint(p);
         if (!at) return true;
-        const auto hit = markAt(at->point, at->page);
+        const auto hit = markAt(at->point, at->page, true);
         const auto a = hit ? annotation(*hit) : std::nullopt;
         if (a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note) {
             view.select(hit);

@@ -66,7 +66,11 @@ struct QuarnPDFView::MarkGestures {
     bool sameDocument();
 
     // Hit-testing.
-    std::optional<MarkRef> markAt(PdfPoint at, int page) const;
+    // The mark drawn on top at a point. A mark written straight into /Annots
+    // has no number to be known by: with `claim` (a press that may edit it)
+    // it is given an object of its own first; without, it is reported with
+    // object 0, which no edit takes.
+    std::optional<MarkRef> markAt(PdfPoint at, int page, bool claim = false) const;
     std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
     std::vector<std::pair<quarnkit::MarkHandle, QPointF>> handlePoints(const PdfAnnotation& annotation, int page) const;
     double hitTolerance() const;

@@ -584,3 +584,42 @@ TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
     // Snapped to the horizontal: every point on one height.
     for (const PdfPoint& p : stroke) EXPECT_NEAR(p.y, stroke.front().y, 0.01);
 }
+
+TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
+{
+    MarkView v;
+    v.view.load(platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
+    QApplication::processEvents();
+    v.use(MarkupTool::select);
+    const PdfPoint onStroke{42.52, 515.9}; // on an edge of the ink mark's diamond, off its handles
+    v.click(onStroke);
+    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
+    const int object = v.view.selectedAnnotation()->object;
+    EXPECT_GT(object, 0);
+    const auto before = *PdfAnnotations::find(*v.view.document(), 0, object);
+    EXPECT_EQ(before.subtype, "Ink");
+
+    v.drag(onStroke, {onStroke.x + 40, onStroke.y - 30});
+    const auto moved = *PdfAnnotations::find(*v.view.document(), 0, object);
+    EXPECT_NEAR(moved.rect.x - before.rect.x, 40, 2);
+    EXPECT_NEAR(moved.rect.y - before.rect.y, -30, 2);
+    EXPECT_EQ(v.stack.undoText(), "Move");
+
+    // Saved and opened again, it is the same object, moved; the other two stay.
+    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    const auto again = PdfAnnotations::find(*reopened, 0, object);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_NEAR(again->rect.x, moved.rect.x, 0.01);
+    EXPECT_EQ(PdfAnnotations::list(*reopened, 0).size(), 3u);
+
+    v.view.load(reopened);
+    QApplication::processEvents();
+    v.click({onStroke.x + 40, onStroke.y - 30});
+    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
+    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    v.key(Qt::Key_Delete);
+    EXPECT_FALSE(PdfAnnotations::find(*reopened, 0, object).has_value());
+    EXPECT_EQ(PdfAnnotations::list(*platform::PdfDocument::openBytes(reopened->save()), 0).size(), 2u);
+    v.stack.undo();
+    EXPECT_TRUE(PdfAnnotations::find(*reopened, 0, object).has_value());
+}
