@@ -4,11 +4,13 @@
 // step (reading position, page keys, display mode, fits), and the zoom
 // operations. The viewer screen owns it; the page view is held weakly and
 // reports back through callbacks that hold the model weakly.
+#include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Shell/RGBA.h"
+#include "QuarnKit/Signatures/Signature.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -152,6 +154,22 @@ public:
     // The page view has a document with at least one page.
     bool canSign() const;
 
+    // ------------------------------------------------------------ signing (ViewerModelSigning.cpp)
+
+    // The kind the window's signature sheet is open for; none while it is closed.
+    const std::optional<quarnkit::Signature::Kind>& signatureSheet() const { return signatureSheet_; }
+    void setSignatureSheet(std::optional<quarnkit::Signature::Kind> kind);
+    // Opens the signature sheet for `kind`, only while the window can sign.
+    void presentSignatureSheet(quarnkit::Signature::Kind kind);
+    // Each puts its mark on the page under the centre of the view (or the
+    // nearest page), in the signature ink, as one undo step named after it
+    // ("Signature", "Initials", "Date", "Checkmark", "Cross"), then selects
+    // it with the select tool. Without a page there: the beep, nothing placed.
+    void placeSignature(const quarnkit::Signature& signature);
+    void insertDate();
+    void insertCheckmark();
+    void insertCross();
+
     // ------------------------------------------------------------ tools (ViewerModelTools.cpp)
 
     // Makes `tool` current; any tool but select drops the selected mark.
@@ -270,6 +288,7 @@ signals:
     void pageFieldTokenChanged(int token);
     void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
+    void signatureSheetChanged(std::optional<quarnkit::Signature::Kind> kind);
     // Any of the above.
     void changed();
 
@@ -310,6 +329,11 @@ private:
     // Takes one changed field into the remembered style of `tool`; saved and
     // loaded only when it changed.
     void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
+    // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
+    using MarkBuilder = std::function<std::optional<platform::PdfAnnotation>(platform::PdfPoint center,
+                                                                            const platform::PdfRect& pageBox,
+                                                                            int rotation)>;
+    void placeAtCenter(const MarkBuilder& build, const QString& actionName);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
@@ -347,6 +371,7 @@ private:
     int formFieldCount_ = 0;
     FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
+    std::optional<quarnkit::Signature::Kind> signatureSheet_;
     QPointer<QWidget> shareAnchor_;
     QPointer<QUndoStack> undoStack_;
 

@@ -8,6 +8,7 @@
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
+#include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
@@ -248,6 +249,8 @@ QWidget* ViewerScreen::makeToolbar()
     row->addWidget(divider);
     row->addSpacing(6);
     row->addWidget(new ToolPalette(model_, bar));
+    row->addSpacing(6);
+    row->addWidget(new SignToolbarItem(model_, bar));
     row->addStretch(1);
 
     // Share and Document Info: the Share menu and the info panel open under their buttons.
