@@ -335,6 +335,7 @@ void SignPopover::rebuildCards()
     const std::vector<Signature> initials = library_.initials();
     if (signatures.empty() && initials.empty()) {
         auto* empty = new QWidget(this);
+        empty->setFixedWidth(popoverWidth - 2 * padding);
         auto* column = new QVBoxLayout(empty);
         column->setContentsMargins(0, 14, 0, 14);
         column->setSpacing(10);
@@ -365,6 +366,7 @@ void SignPopover::rebuildCards()
         scroll->viewport()->setAutoFillBackground(false);
         scroll->setWidget(content);
         content->setFixedWidth(popoverWidth - 2 * padding);
+        scroll->setFixedWidth(popoverWidth - 2 * padding);
         // As tall as the cards, up to 300; beyond that it scrolls.
         scroll->setFixedHeight(std::min(maxCardArea, content->sizeHint().height()));
         entries_ = scroll;

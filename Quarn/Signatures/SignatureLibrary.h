@@ -21,6 +21,7 @@ public:
     explicit SignatureLibrary(const QString& directory, QObject* parent = nullptr);
 
     quarnkit::SignatureStore& store() { return store_; }
+    const quarnkit::SignatureStore& store() const { return store_; }
     // Every entry, newest first, as the store returned it last.
     const std::vector<quarnkit::Signature>& entries() const { return entries_; }
     std::vector<quarnkit::Signature> signatures() const { return ofKind(quarnkit::Signature::Kind::signature); }
