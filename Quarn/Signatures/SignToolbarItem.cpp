@@ -25,6 +25,12 @@ SignToolbarItem::SignToolbarItem(ViewerModel* model, QWidget* parent, SignatureL
     if (model) connect(model, &ViewerModel::signatureSheetChanged, this, &SignToolbarItem::followSheet);
 }
 
+SignToolbarItem::~SignToolbarItem()
+{
+    // The popover goes with the button, after this item has stopped listening.
+    if (popover_) disconnect(popover_, nullptr, this, nullptr);
+}
+
 SignPopover* SignToolbarItem::popover() const { return popover_; }
 SignatureSheet* SignToolbarItem::sheet() const { return sheet_; }
 

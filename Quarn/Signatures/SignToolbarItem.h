@@ -24,6 +24,7 @@ class SignToolbarItem : public QWidget {
 public:
     // `library` none: the application's shared library.
     explicit SignToolbarItem(ViewerModel* model, QWidget* parent = nullptr, SignatureLibrary* library = nullptr);
+    ~SignToolbarItem() override;
 
     ChromeToolButton* button() const { return button_; }
     bool isShowing() const { return showing_; }

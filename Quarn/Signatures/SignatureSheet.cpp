@@ -131,7 +131,6 @@ SignatureSheet::SignatureSheet(Signature::Kind kind, SaveHandler onSave, QWidget
 {
     signview::useSymbols();
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(kind == Signature::Kind::signature ? tr("New signature") : tr("New initials"));
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, D::window());
@@ -372,6 +371,7 @@ void SignatureSheet::setError(std::optional<QString> message)
 void SignatureSheet::refresh()
 {
     title_->setText(kind_ == Signature::Kind::signature ? tr("New signature") : tr("New initials"));
+    setWindowTitle(title_->text());
     kindSwitch_->setSelection(kind_ == Signature::Kind::signature ? 0 : 1);
     modeSwitch_->setSelection(mode_ == Mode::draw ? 0 : 1);
     work_->setCurrentIndex(mode_ == Mode::draw ? 0 : 1);
