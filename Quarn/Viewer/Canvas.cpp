@@ -1,5 +1,7 @@
 #include "Quarn/Viewer/Canvas.h"
 
+#include "Quarn/Markup/MarkKeys.h"
+
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -18,6 +20,7 @@ PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUnd
     layout->setContentsMargins(8, 8, 8, 8);
     view_ = new QuarnPDFView(this);
     layout->addWidget(view_);
+    new MarkKeys(view_, this); // mark keys wherever the focus is in the window
 
     // Making the view: load, bind, undo stack, tool, attach.
     if (document_) view_->load(document_.data());

@@ -1,8 +1,8 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
-#include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Viewer/PageLayout.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QPaintEvent>

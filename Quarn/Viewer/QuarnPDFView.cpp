@@ -1,10 +1,10 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Platform/PdfPageGeometries.h"
-#include "Quarn/Markup/MarkGestures.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
-#include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Viewer/PageLayout.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
@@ -56,6 +56,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     overlay_->setAttribute(Qt::WA_NoSystemBackground);
     overlay_->setGeometry(viewport()->rect());
     overlay_->show();
+    markEditor_ = std::make_unique<MarkEditor>(*this);
 
     connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<platform::PdfLink>& links) {
         if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
@@ -133,7 +134,7 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> pdf)
 
 void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
 {
-    closeEditor();
+    markEditor_->documentReplaced();
     document_ = std::move(document);
     shownPages_ = quarnDocument_ ? quarnDocument_->pageSignature() : 0;
     readGeometry();
@@ -148,7 +149,6 @@ void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
     currentPage_ = pageCount() > 0 ? 0 : -1;
     layout_->shownRow = 0;
     didInitialFit_ = false;
-    select(std::nullopt);
     relayout();
     withoutTracking([&] {
         horizontalScrollBar()->setValue(0);
@@ -175,14 +175,14 @@ void QuarnPDFView::documentEdited()
     const bool samePages = pages == shownPages_;
     shownPages_ = pages;
     refresh(page && samePages ? quarnDocument_->pageIndex(*page) : std::nullopt);
-    if (gestures_) gestures_->documentChanged();
+    markEditor_->documentChanged();
 }
 
 void QuarnPDFView::refresh(std::optional<int> page)
-
 {
     if (!document_) return;
     const auto keep = currentDestination();
+    const std::vector<platform::PdfSize> sizes = layout_->sizes;
     if (page && *page >= 0 && *page < pageCount()) {
         try {
             geometries_[*page] = document_->pageGeometry(*page);
@@ -201,8 +201,16 @@ void QuarnPDFView::refresh(std::optional<int> page)
     renderer_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
-    relayout();
-    if (keep && keep->page < pageCount()) showDestination(*keep);
+    // Pages of the same sizes keep the view where it is: a mark or the
+    // document's info edited must not move what the reader looks at.
+    const bool resized = sizes.size() != layout_->sizes.size()
+                         || !std::equal(sizes.begin(), sizes.end(), layout_->sizes.begin(), [](const auto& a, const auto& b) {
+                                return a.width == b.width && a.height == b.height;
+                            });
+    if (resized) {
+        relayout();
+        if (keep && keep->page < pageCount()) showDestination(*keep);
+    }
     viewport()->update();
     withoutTracking([&] { layoutPass(); });
 }
@@ -642,8 +650,7 @@ void QuarnPDFView::syncState()
     shownPage_ = page;
     lastVisible_ = visible;
     overlay_->setGeometry(viewport()->rect());
-    refreshSelection();
-    layoutEditor();
+    markEditor_->viewMoved();
     emit boundsChanged();
     if (scaleMoved) emit scaleChanged(scale_);
     if (pageMoved) emit pageChanged(page);
@@ -864,7 +871,7 @@ bool QuarnPDFView::isAtRowEdge(bool bottom) const
 
 void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 {
-    if (handleKey(event)) {
+    if (markEditor_->key(event)) {
         event->accept();
         return;
     }
@@ -913,7 +920,7 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 
 void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 {
-    if (editingMousePress(event)) return;
+    if (markEditor_->mousePress(event)) return;
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -936,7 +943,7 @@ void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 
 void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (editingMouseMove(event)) return;
+    if (markEditor_->mouseMove(event)) return;
     if (event->buttons() & Qt::LeftButton) {
         const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
         if (moved) pressedLink_.reset();
@@ -952,13 +959,12 @@ void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     updateCursor(event->position());
-    if (tool_ == quarnkit::MarkupTool::select) refreshHover(event->position());
-    else refreshHover(event->position());
+    markEditor_->hover(event->position());
 }
 
 void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (editingMouseRelease(event)) return;
+    if (markEditor_->mouseRelease(event)) return;
     if (event->button() == Qt::LeftButton) {
         if (pressedLink_) {
             const platform::PdfLink link = *pressedLink_;
@@ -973,7 +979,7 @@ void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // A quick second click draws, grabs or erases a mark like the first one.
-    if (editingMousePress(event)) return;
+    if (markEditor_->mousePress(event)) return;
     if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
         selectWordAt(event->position());
         event->accept();
@@ -985,7 +991,7 @@ void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 void QuarnPDFView::leaveEvent(QEvent* event)
 {
     QAbstractScrollArea::leaveEvent(event);
-    setHover(std::nullopt);
+    markEditor_->hover(std::nullopt);
 }
 
 void QuarnPDFView::contextMenuEvent(QContextMenuEvent* event)
@@ -1058,8 +1064,7 @@ void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle&
     style_ = style;
     if (!changed) return;
     if (hasEditor()) QTimer::singleShot(0, this, [this] { finishEditing(); });
-    hoverAnnotation_.reset();
-    refreshSelection();
+    markEditor_->setHover(std::nullopt);
     updateCursor(viewport()->mapFromGlobal(QCursor::pos()));
 }
 

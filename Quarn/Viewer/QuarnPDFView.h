@@ -32,11 +32,19 @@ class QPrinter;
 
 namespace platform { struct PdfAnnotation; }
 
-namespace quarn {
-
+namespace quarnkit {
 class TileRenderer;
 struct PageLayout;
+struct TileKey;
 struct TileRequest;
+} // namespace quarnkit
+
+namespace quarn {
+
+using quarnkit::PageLayout;
+using quarnkit::TileKey;
+using quarnkit::TileRenderer;
+using quarnkit::TileRequest;
 
 // A mark (annotation) on a page, known by its PDF object number.
 struct MarkRef {
@@ -44,6 +52,10 @@ struct MarkRef {
     int object = 0;
     friend bool operator==(const MarkRef&, const MarkRef&) = default;
 };
+
+// What the in-place editor types into (the markup code's).
+struct EditorTarget;
+class MarkEditor;
 
 // A page and a point on it (PDF user space): where a view location falls.
 struct PagePoint {
@@ -246,16 +258,22 @@ public:
 
     // The transparent layer above the pages that the markup code draws on.
     QWidget* overlay() const { return overlay_; }
+    // A page's geometry as laid out; none for no such page.
+    const platform::PdfPageGeometry* geometry(int page) const;
 
-    // ------------------------------------------------------------ editing of marks (markup code)
+    // ------------------------------------------------------------ editing of marks
+
+    // The mark editor of the view, which gets its mouse, keys and overlay
+    // painting; the calls below hand on to it.
+    MarkEditor& markEditor() const { return *markEditor_; }
 
     void select(std::optional<MarkRef> mark);
-    std::optional<MarkRef> selectedAnnotation() const { return selectedAnnotation_; }
+    std::optional<MarkRef> selectedAnnotation() const;
     void add(const MarkRef& mark, int page, const QString& actionName);
+    // Mark keys: true when the key was a mark key and was used.
     bool handleKey(QKeyEvent* event);
     void refreshSelection();
     void layoutEditor();
-    void refreshHover(QPointF viewportPoint);
     void setHover(std::optional<MarkRef> mark);
     std::optional<MarkRef> mark(platform::PdfPoint at, int page) const;
     // The context menu for the current selection; the caller owns it.
@@ -265,10 +283,9 @@ public:
     bool hasEditor() const;
     // In-place typing of text boxes and notes: opens the editor (committing
     // one already open), or applies its text as one undo step.
-    struct EditorTarget;
     void beginEditing(const EditorTarget& target);
     void commitEditing();
-    QWidget* editor() const { return editor_; }
+    QWidget* editor() const;
     // The current page (else the first) as an image on the clipboard.
     void copyPage();
 
@@ -331,32 +348,6 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-
-    // Hooks of the markup gestures: true when the editing code took the event.
-    bool editingMousePress(QMouseEvent* event);
-    bool editingMouseMove(QMouseEvent* event);
-    bool editingMouseRelease(QMouseEvent* event);
-
-    // Editing state, kept by the markup code.
-    std::optional<MarkRef> selectedAnnotation_;
-    std::optional<MarkRef> hoverAnnotation_;
-    std::optional<MarkRef> reclickAnnotation_;
-    bool textEditClick_ = false;
-    bool committingText_ = false;
-    QPointer<QWidget> editor_; // an InlineEditor while one is open
-    std::shared_ptr<EditorTarget> editorTarget_;
-    std::set<int> erased_;
-    bool erasingGroup_ = false;
-    // The markup gesture in progress, the hit-testing and the edits of marks
-    // (made on first use; a shared pointer, as its type is the markup code's).
-    struct MarkGestures;
-    std::shared_ptr<MarkGestures> gestures_;
-    MarkGestures& gestures();
-    template <typename F> bool guardedGesture(F&& step);
-    // Changes the selected mark through `change` (false: nothing to change)
-    // and registers the step; `burstKey` folds quick repeats into one.
-    bool restyleSelection(const std::function<bool(platform::PdfAnnotation&, quarnkit::MarkKind)>& change,
-                          const char* burstKey, const QString& name);
 
 private:
     struct TextCache;
@@ -477,6 +468,7 @@ private:
     quarnkit::ToolStyle style_;
     QPointer<QUndoStack> undoManagerOverride_;
     QWidget* overlay_ = nullptr;
+    std::unique_ptr<MarkEditor> markEditor_;
     double wheelRemainder_ = 0;
 };
 

@@ -1,8 +1,10 @@
 // ravlen-stress FOLDER…: runs every PDF under the folders through the PDF
 // layer (open, render each page at 72 dpi, extract text, write to memory,
-// open again), each file in a child process so that a crash or a hang is
-// counted against that file and the run goes on.
+// open again, and round-trip one mark of each kind on the first page), each
+// file in a child process so that a crash or a hang is counted against that
+// file and the run goes on.
 #include "Platform/PdfDocument.h"
+#include "tools/stress/MarksRoundTrip.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -51,6 +54,17 @@ std::string oneLine(std::string s)
     return s;
 }
 
+// The marks round trip; reports "marks N" with the number of marks it took through.
+void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
+{
+    stage = "marks";
+    const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
+        stage = done;
+        send(fd, "step " + done);
+    });
+    send(fd, "marks " + std::to_string(marks));
+}
+
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
 void checkFile(const std::string& path, int fd)
 {
@@ -81,6 +95,7 @@ void checkFile(const std::string& path, int fd)
         if (again->pageCount() != pages)
             throw std::runtime_error("the written copy has " + std::to_string(again->pageCount()) + " pages instead of "
                                      + std::to_string(pages));
+        checkMarks(*doc, fd, stage);
         send(fd, "result ok");
     } catch (const std::exception& e) {
         send(fd, "result error: " + stage + ": " + oneLine(e.what()));
@@ -92,6 +107,7 @@ void checkFile(const std::string& path, int fd)
 struct Outcome {
     bool passed = false;
     std::string text;
+    int marks = 0; // marks round-tripped
 };
 
 std::string describeStatus(int status)
@@ -130,6 +146,7 @@ Outcome runChild(const std::string& path)
     auto stepDeadline = start + stepBudget;
     const auto fileDeadline = start + fileCap;
     std::string buffer, result, lastStep = "opening";
+    int marks = 0;
     bool timedOut = false, eof = false;
     while (!eof) {
         const auto now = Clock::now();
@@ -158,6 +175,8 @@ Outcome runChild(const std::string& path)
             if (line.rfind("step ", 0) == 0) {
                 lastStep = line.substr(5);
                 stepDeadline = Clock::now() + stepBudget;
+            } else if (line.rfind("marks ", 0) == 0) {
+                marks = std::atoi(line.c_str() + 6);
             } else if (line.rfind("result ", 0) == 0) {
                 result = line.substr(7);
             }
@@ -176,7 +195,7 @@ Outcome runChild(const std::string& path)
                                    + "), killed"};
     }
     if (WIFSIGNALED(status)) return {false, describeStatus(status)};
-    if (result == "ok") return {true, "ok"};
+    if (result == "ok") return {true, "ok, " + std::to_string(marks) + " marks round-tripped", marks};
     if (result == "locked") return {true, "locked"};
     if (!result.empty()) return {false, result};
     return {false, describeStatus(status)};
@@ -226,15 +245,19 @@ int main(int argc, char** argv)
 
     // A child killed while writing must not take the parent with it.
     std::signal(SIGPIPE, SIG_IGN);
-    int passed = 0, failed = 0;
+    int passed = 0, failed = 0, marked = 0, marks = 0;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
         (outcome.passed ? passed : failed)++;
+        if (outcome.marks > 0) {
+            ++marked;
+            marks += outcome.marks;
+        }
         std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d failed\n", passed, failed);
+    std::printf("%d passed, %d failed; %d files and %d marks round-tripped\n", passed, failed, marked, marks);
     return failed ? 1 : 0;
 }

@@ -295,7 +295,7 @@ TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
 
     v.view.setScaleFactor(2.0);
     QApplication::processEvents();
-    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {100, 400}));
+    v.view.beginEditing(EditorTarget::newText(0, {100, 400}));
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_DOUBLE_EQ(v.editor()->font().pointSizeF(), 32.0);
 }
@@ -318,7 +318,7 @@ TEST(InlineEditor, TheEditorStaysInsideTheView)
     v.view.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
     const double top = v.view.document()->pageGeometry(0).cropBox.maxY();
-    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {100, top - 1}));
+    v.view.beginEditing(EditorTarget::newText(0, {100, top - 1}));
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_GE(v.editor()->geometry().top(), 8);
 }
