@@ -4,6 +4,7 @@
 
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
@@ -50,11 +51,9 @@ void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionN
         const std::optional<PdfAnnotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
         if (!mark) return; // nothing the factory could draw: no message
         chooseTool(quarnkit::MarkupTool::select);
-        const int object = platform::PdfAnnotations::add(*view->document(), at->page, *mark);
-        if (object <= 0) return;
-        const MarkRef added{at->page, object};
-        view->add(added, at->page, actionName);
-        view->select(added);
+        // Through the page view's mark editor: one undo step, announced by the document.
+        if (const std::optional<MarkRef> added = view->markEditor().addMark(at->page, *mark, actionName))
+            view->select(added);
     } catch (const std::exception& error) {
         view->showErrorAlert(QString::fromUtf8(error.what()));
     }
