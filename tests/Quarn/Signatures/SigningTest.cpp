@@ -1,12 +1,14 @@
 // Signing as the user meets it: the toolbar item's popover and sheet, marks
 // placed at the centre of the view as one undo step, and the saved library.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignControls.h"
 #include "Quarn/Signatures/SignPopover.h"
 #include "Quarn/Signatures/SignaturePad.h"
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Signatures/SigningHarness.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "Quarn/Viewer/ViewerScreenHarness.h"
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 
@@ -253,4 +255,21 @@ TEST(SigningTest, CancellingTheSheetChangesNothing)
     EXPECT_TRUE(w.library.entries().empty());
     EXPECT_TRUE(w.marks().empty());
     EXPECT_FALSE(QFile::exists(w.libraryFile()));
+}
+
+TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
+{
+    viewertest::Settings settings;
+    quarnkit::QuarnDocument document;
+    QUndoStack stack;
+    auto screen = viewertest::showScreen(&document, {}, stack, settings);
+    const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
+    ASSERT_EQ(items.size(), 1);
+    ToolPalette* palette = screen->findChild<ToolPalette*>();
+    ASSERT_TRUE(palette);
+    const QPoint itemAt = items[0]->mapTo(screen.get(), QPoint(0, 0));
+    const QPoint paletteEnd = palette->mapTo(screen.get(), QPoint(palette->width(), 0));
+    EXPECT_GE(itemAt.x(), paletteEnd.x());
+    EXPECT_LT(itemAt.x() - paletteEnd.x(), 16); // beside it, not at the far end
+    EXPECT_EQ(items[0]->button()->toolTip(), QStringLiteral("Fill and sign"));
 }
