@@ -91,6 +91,30 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
     EXPECT_EQ(w.library.entries().size(), 1u); // the saved signature stays
 }
 
+TEST(SigningTest, WhenTheLibraryCannotBeWrittenTheSheetSaysSoAndNothingIsPlaced)
+{
+    SigningWindow w;
+    w.model->presentSignatureSheet(Signature::Kind::signature);
+    SignatureSheet* sheet = w.item->sheet();
+    ASSERT_TRUE(sheet);
+    QTest::mousePress(sheet->pad(), Qt::LeftButton, Qt::NoModifier, {40, 120});
+    for (int i = 1; i <= 10; ++i) QTest::mouseMove(sheet->pad(), {40 + i * 20, 120 - (i % 3) * 15});
+    QTest::mouseRelease(sheet->pad(), Qt::LeftButton, Qt::NoModifier, {240, 120});
+    {
+        testsupport::FileSizeLimit full(16);
+        QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->error(), QStringLiteral("ravlen couldn't update your saved signatures."));
+    EXPECT_TRUE(w.library.entries().empty());
+    EXPECT_TRUE(w.marks().empty());
+    // The same strokes save once there is room.
+    QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+    EXPECT_EQ(w.library.entries().size(), 1u);
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.marks().size() == 1; }));
+}
+
 TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
 {
     struct Case {
