@@ -445,6 +445,15 @@ void SignPopover::mousePressEvent(QMouseEvent* event)
     QFrame::mousePressEvent(event);
 }
 
+void SignPopover::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    // A hairline edge keeps the panel apart from a dark page or bar behind it.
+    QPainter p(this);
+    p.setPen(D::hairline());
+    p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
 void SignPopover::hideEvent(QHideEvent* event)
 {
     QFrame::hideEvent(event);
