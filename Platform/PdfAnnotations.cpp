@@ -308,6 +308,8 @@ void adoptC(fz_context* ctx, pdf_document* doc, pdf_obj* annots, pdf_obj* page, 
         pdf_obj* entry = pdf_array_get(ctx, annots, index);
         ref = pdf_add_object(ctx, doc, entry);
         if (!pdf_dict_get(ctx, ref, PDF_NAME(P))) pdf_dict_put(ctx, ref, PDF_NAME(P), page);
+        // Nothing drawn changed: MuPDF must not make the mark a new appearance.
+        pdf_clean_obj(ctx, ref);
         pdf_array_put(ctx, annots, index, ref);
         pdf_dirty_obj(ctx, annots);
     }
@@ -1036,6 +1038,15 @@ int numberDirect(PdfDocument& doc, int page)
         adoptC(ctx, d.doc, at.annots, at.page, i, &err);
         throwIfFailed(err);
         ++numbered;
+        // The appearance MuPDF made for the direct dictionary lives apart from
+        // the file's objects and does not survive an edit of the page: a mark
+        // ravlen draws gets its own appearance now, as one made here would.
+        pdf_obj* obj = pdf_array_get(ctx, at.annots, i);
+        RawAnnot raw{};
+        readC(ctx, obj, &raw, &err);
+        if (err.code) continue;
+        const PdfAnnotation annotation = convert(ctx, pdf_to_num(ctx, obj), raw);
+        if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation);
     }
     return numbered;
 }

@@ -28,21 +28,64 @@ void identifyC(fz_context* ctx, pdf_document* doc, pdf_obj* page, int* number, i
     *generation = entry && entry->type == 'n' ? entry->gen : 0;
 }
 
-// Reads the objects of every page into `out` (count entries). With the page
-// tree loaded once, each look-up is direct instead of a walk of the tree.
-void pageObjectsC(fz_context* ctx, pdf_document* doc, int count, int* numbers, int* generations, FzError* err)
+// Reads the objects of every page by walking the page tree once, depth
+// first, as MuPDF counts pages. Returns false when the tree is not a plain
+// one (too deep, a loop, a page that is no object of its own, another count):
+// the caller then looks each page up.
+int walkPagesC(fz_context* ctx, pdf_document* doc, int count, int* numbers, int* generations, FzError* err)
 {
-    int loaded = 0;
-    fz_var(loaded);
+    enum { maxDepth = 64 };
+    int plain = 1, found = 0;
+    fz_var(plain);
+    fz_var(found);
     fz_try(ctx) {
-        pdf_load_page_tree(ctx, doc);
-        loaded = 1;
-        for (int i = 0; i < count; ++i) {
-            identifyC(ctx, doc, pdf_lookup_page_obj(ctx, doc, i), &numbers[i], &generations[i]);
+        pdf_obj* nodes[maxDepth];
+        int next[maxDepth];
+        int depth = 0, visits = 0;
+        nodes[0] = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+        next[0] = 0;
+        depth = 1;
+        while (depth > 0 && plain) {
+            pdf_obj* kids = pdf_dict_get(ctx, nodes[depth - 1], PDF_NAME(Kids));
+            const int i = next[depth - 1]++;
+            if (i >= pdf_array_len(ctx, kids)) {
+                --depth;
+                continue;
+            }
+            if (++visits > 4 * count + 64) {
+                plain = 0;
+                break;
+            }
+            pdf_obj* kid = pdf_array_get(ctx, kids, i);
+            if (pdf_is_array(ctx, pdf_dict_get(ctx, kid, PDF_NAME(Kids)))) {
+                if (depth == maxDepth) {
+                    plain = 0;
+                    break;
+                }
+                nodes[depth] = kid;
+                next[depth] = 0;
+                ++depth;
+            } else if (!pdf_is_indirect(ctx, kid) || found >= count) {
+                plain = 0;
+            } else {
+                numbers[found] = pdf_to_num(ctx, kid);
+                generations[found] = pdf_to_gen(ctx, kid);
+                ++found;
+            }
         }
     }
-    fz_always(ctx) {
-        if (loaded) pdf_drop_page_tree(ctx, doc);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        plain = 0;
+    }
+    return plain && found == count;
+}
+
+void pageObjectsC(fz_context* ctx, pdf_document* doc, int count, int* numbers, int* generations, FzError* err)
+{
+    fz_try(ctx) {
+        for (int i = 0; i < count; ++i)
+            identifyC(ctx, doc, pdf_lookup_page_obj(ctx, doc, i), &numbers[i], &generations[i]);
     }
     fz_catch(ctx) captureError(ctx, err);
 }
@@ -86,8 +129,11 @@ std::vector<PdfPageId> pageIds(const PdfDocument& document)
     countPagesC(ctx, d.doc, &count, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     std::vector<int> numbers(count), generations(count);
-    pageObjectsC(ctx, d.doc, count, numbers.data(), generations.data(), &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
+    FzError walked;
+    if (!walkPagesC(ctx, d.doc, count, numbers.data(), generations.data(), &walked)) {
+        pageObjectsC(ctx, d.doc, count, numbers.data(), generations.data(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+    }
     std::vector<PdfPageId> ids(count);
     for (int i = 0; i < count; ++i) ids[i] = {numbers[i], generations[i]};
     return ids;

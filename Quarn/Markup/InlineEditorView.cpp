@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -35,6 +36,37 @@ QRectF keepInside(QRectF r, const QRectF& area)
     if (r.top() < margin) r.moveTop(margin);
     return r;
 }
+
+// The note about to be placed, drawn where it will land while its words are
+// typed: the tool's colour with a thin outline and three bars of "text".
+class PendingNote : public QWidget {
+public:
+    PendingNote(const QColor& tint, QWidget* parent) : QWidget(parent), tint_(tint)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.35f), 1));
+        painter.setBrush(tint_);
+        painter.drawRoundedRect(r, 4, 4);
+        const QRectF inner = r.adjusted(r.width() * 0.24, r.height() * 0.3, -r.width() * 0.24, -r.height() * 0.3);
+        const QColor bar = QColor::fromRgbF(0, 0, 0, 0.45f);
+        const double h = 1.5;
+        painter.fillRect(QRectF(inner.left(), inner.top() - h / 2, inner.width(), h), bar);
+        painter.fillRect(QRectF(inner.left(), inner.center().y() - h / 2, inner.width(), h), bar);
+        painter.fillRect(QRectF(inner.left(), inner.bottom() - h / 2, inner.width() * 0.6, h), bar);
+    }
+
+private:
+    QColor tint_;
+};
 
 } // namespace
 
@@ -75,11 +107,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     }
     if (target.kind == EditorTarget::Kind::newNote) {
         // The note to be, drawn where it will land while its words are typed.
-        auto* box = new QWidget(view_.viewport());
-        box->setAttribute(Qt::WA_TransparentForMouseEvents);
-        const QColor tint = view_.style().color.toQColor();
-        box->setStyleSheet(QStringLiteral("background-color: rgba(%1,%2,%3,0.85); border-radius: 3px;")
-                               .arg(tint.red()).arg(tint.green()).arg(tint.blue()));
+        auto* box = new PendingNote(view_.style().color.toQColor(), view_.viewport());
         box->show();
         editor->setCompanion(box);
     }

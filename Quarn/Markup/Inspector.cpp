@@ -210,6 +210,10 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A click on a control of the pane must not take the focus from the page:
+    // the scroll area would take it for its buttons, and hand it on to another
+    // control of the window once the pane closes.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     outer->addWidget(scroll_);
 
     auto* content = new QWidget;

@@ -950,7 +950,10 @@ void MarkEditor::fillOverlay()
         return a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note;
     };
     const auto& [noteRef, note] = isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);
-    if (isNote(note)) {
+    // A note whose words are being typed shows them in its editor, not twice.
+    const bool typedInto = hasEditor() && editorTarget_ && editorTarget_->kind == EditorTarget::Kind::note && noteRef
+                           && editorTarget_->object == noteRef->object;
+    if (isNote(note) && !typedInto) {
         const bool shown = view_.tool() == MarkupTool::select || view_.tool() == MarkupTool::note || noteRef == selected;
         const QString text = QString::fromStdString(note->contents).trimmed();
         if (shown && !text.isEmpty())

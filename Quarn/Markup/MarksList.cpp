@@ -1,5 +1,6 @@
 #include "Quarn/Markup/MarksList.h"
 
+#include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -34,17 +35,18 @@ QColor withOpacity(QColor color, double opacity)
     return color;
 }
 
-// The kind's symbol and, 8 points further, a dot of the mark's colour.
-QIcon rowIcon(quarnkit::MarkKind kind, const QColor& color)
+// The kind's symbol and, 8 points further, the ink dot of the mark's colour,
+// whose light outline keeps a dark ink (black words) visible on the sidebar.
+QIcon rowIcon(quarnkit::MarkKind kind, const quarnkit::RGBA& color)
 {
     QPixmap icon(32, 16);
     icon.fill(Qt::transparent);
     QPainter painter(&icon);
     painter.setRenderHint(QPainter::Antialiasing);
     drawSymbol(painter, quarnkit::symbol(kind), QRectF(2, 2.5, 11, 11), withOpacity(D::paper(), 0.6));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(20, 4, 8, 8));
+    InkDot dot(color, 8);
+    dot.setAttribute(Qt::WA_TranslucentBackground);
+    dot.render(&painter, QPoint(20, 4), QRegion(), QWidget::DrawChildren);
     return QIcon(icon);
 }
 
@@ -219,7 +221,7 @@ void MarksList::rebuildRows()
         for (const MarkEntry& entry : group.entries) {
             auto* row = new QTreeWidgetItem(header);
             row->setText(0, entry.snippet);
-            row->setIcon(0, rowIcon(entry.kind, entry.color.toQColor()));
+            row->setIcon(0, rowIcon(entry.kind, entry.color));
             row->setFont(0, rowFont);
             row->setToolTip(0, entry.snippet);
             row->setData(0, Qt::AccessibleTextRole, accessibilityText(entry));

@@ -121,7 +121,9 @@ size_t QuarnDocument::pageSignature() const
 
 bool QuarnDocument::unlock(const QString& password)
 {
-    return pdf_->unlock(password.toStdString());
+    if (!pdf_->unlock(password.toStdString())) return false;
+    noteEdit(std::nullopt);
+    return true;
 }
 
 bool QuarnDocument::firstPageReadable() const

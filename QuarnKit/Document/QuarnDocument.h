@@ -78,7 +78,9 @@ public:
     // pages stand in the same order. Marks on the pages leave it alone.
     size_t pageSignature() const;
 
-    // True when the password opened the document. Changes nothing else.
+    // True when the password opened the document. Its pages (and their
+    // marks) appear then: every view hears of it as an edit of the whole
+    // document, though nothing in the file changed.
     bool unlock(const QString& password);
     bool isLocked() const { return pdf_->isLocked(); }
     int pageCount() const { return pdf_->pageCount(); }

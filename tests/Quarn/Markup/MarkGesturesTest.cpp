@@ -502,6 +502,18 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
     // The bubble opens to the right of the note.
     const QPoint beside = v.at({200 + quarnkit::AnnotationFactory::noteSize / 2 + 40, 400 - 5});
     EXPECT_NE(plain.pixelColor(beside), shown.pixelColor(beside));
+    auto* overlay = v.view.overlay()->findChild<MarkupOverlay*>();
+    ASSERT_TRUE(overlay);
+    EXPECT_TRUE(overlay->bubble.has_value());
+
+    // While the note's words are typed, its editor shows them and the bubble goes.
+    v.key(Qt::Key_Return);
+    ASSERT_TRUE(v.view.hasEditor());
+    (void)v.port()->grab();
+    EXPECT_FALSE(overlay->bubble.has_value());
+    v.key(Qt::Key_Escape);
+    (void)v.port()->grab();
+    EXPECT_TRUE(overlay->bubble.has_value());
 }
 
 TEST(MarkGestures, HeldArrowKeysReportEachStepOfThePageAndUndoAsOne)

@@ -13,7 +13,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -65,9 +64,10 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
         if (button->inherits("quarn::SwatchButton") && button->isVisible()) swatch = button;
     ASSERT_TRUE(swatch);
     QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
-    auto* scroller = pane->findChild<QScrollArea*>();
-    ASSERT_TRUE(scroller);
-    scroller->setFocus(Qt::MouseFocusReason);
+    // Wherever the focus is then (here: the marks list), Delete reaches the mark.
+    auto* list = w.screen->findChild<MarksList*>();
+    ASSERT_TRUE(list);
+    list->tree()->setFocus(Qt::MouseFocusReason);
     ASSERT_FALSE(w.view->hasFocus());
 
     w.key(Qt::Key_Delete);
@@ -115,4 +115,27 @@ TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
     w.key(Qt::Key_Delete);
     EXPECT_TRUE(w.has(w.first));
     EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::select);
+}
+
+TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
+{
+    MarkedWindow w;
+    w.view->setFocus();
+    w.view->select(MarkRef{0, w.first});
+    QApplication::processEvents();
+    auto* pane = w.screen->findChild<InspectorPane*>();
+    ASSERT_TRUE(pane && pane->isVisible());
+    QAbstractButton* remove = nullptr;
+    for (auto* button : pane->findChildren<QAbstractButton*>())
+        if (button->isVisible() && button->text().contains(QLatin1String("Delete"))) remove = button;
+    ASSERT_TRUE(remove);
+    QTest::mouseClick(remove, Qt::LeftButton, {}, remove->rect().center());
+    QApplication::processEvents();
+    ASSERT_FALSE(w.has(w.first));
+    // The focus is in no control of the window's chrome.
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_TRUE(!focus || focus == w.view || w.view->isAncestorOf(focus))
+        << (focus ? focus->metaObject()->className() : "none");
+    w.key(Qt::Key_R);
+    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::rectangle);
 }

@@ -204,3 +204,44 @@ TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
     f.view.select(std::nullopt);
     EXPECT_FALSE(f.row(0, 0)->isSelected());
 }
+
+TEST(MarksList, ARowShowsNoUnreadableCharacters)
+{
+    // The Arabic file's text line holds glyphs mapped to no character.
+    quarnkit::QuarnDocument document(platform::PdfDocument::openFile(testsupport::corpusPath("habibi.pdf")));
+    const auto line = document.pdf()->textPage(0).blocks.at(0).lines.at(0);
+    ASSERT_NE(line.text().find("\xEF\xBF\xBD"), std::string::npos);
+    PdfAnnotations::add(*document.pdf(), 0, *quarnkit::AnnotationFactory::highlight(line.bounds, quarnkit::RGBA{1, 1, 0, 1}));
+    QTemporaryDir folder;
+    platform::UserDefaults defaults(folder.filePath(QStringLiteral("defaults.json")));
+    quarnkit::ReadingPositionStore positions(defaults);
+    ViewerModel model(&defaults, &positions);
+    MarksList list(&model, &document);
+    list.resize(260, 400);
+    list.show();
+    QApplication::processEvents();
+    QTreeWidgetItem* row = list.tree()->topLevelItem(0)->child(0);
+    ASSERT_TRUE(row);
+    const QString shown = row->text(0);
+    EXPECT_TRUE(shown.contains(QLatin1String("habibi"))) << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
+}
+
+TEST(MarksList, TheDotOfABlackTextBoxIsVisibleOnTheSidebar)
+{
+    ListFixture f;
+    const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, "Black words", quarnkit::RGBA{0, 0, 0, 1}, 16,
+                                                           quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792});
+    PdfAnnotations::add(*f.document.pdf(), 0, *box);
+    f.document.noteEditOfPage(0);
+    f.list.show();
+    QApplication::processEvents();
+    QTreeWidgetItem* row = f.row(0, 0);
+    ASSERT_TRUE(row);
+    const QImage icon = row->icon(0).pixmap(QSize(32, 16), 1.0).toImage();
+    // The dot's middle is the ink; its rim is lighter than any black on the dark sidebar.
+    EXPECT_LT(qGray(icon.pixel(24, 8)), 40);
+    int rim = 0;
+    for (int x = 20; x <= 21; ++x) rim = std::max(rim, qGray(icon.pixel(x, 8)) * qAlpha(icon.pixel(x, 8)) / 255);
+    EXPECT_GT(rim, 60);
+}

@@ -107,10 +107,13 @@ TEST(QuarnDocument, PasswordProtectedFileOpensLockedAndUnlocks)
     EXPECT_FALSE(document->firstPageReadable());
     EXPECT_FALSE(document->unlock("wrong"));
     EXPECT_TRUE(document->isLocked());
+    EXPECT_EQ(document->generation(), 0);
     EXPECT_TRUE(document->unlock("openpassword"));
     EXPECT_FALSE(document->isLocked());
     EXPECT_TRUE(document->firstPageReadable());
-    EXPECT_EQ(document->generation(), 0);
+    // Views learn that the pages are there, as after an edit of the whole document.
+    EXPECT_EQ(document->generation(), 1);
+    EXPECT_FALSE(document->editedPage().has_value());
 }
 
 TEST(QuarnDocument, SnapshotKeepsEncryption)
