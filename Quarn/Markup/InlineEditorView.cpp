@@ -83,7 +83,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     InlineEditor* editor = nullptr;
     if (target.isNote()) {
         QFont font = QApplication::font();
-        font.setPointSizeF(13);
+        font.setPixelSize(13);
         editor = new InlineEditor(InlineEditor::Style::note, font, quarnkit::Design::paper(), quarnkit::Design::chrome(),
                                   QSizeF(10, 8), view_.viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
@@ -97,7 +97,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
         const double size = mark ? (mark->fontSize > 0 ? mark->fontSize : view_.style().textSize) : view_.style().textSize;
         const quarnkit::TextFont face = mark ? quarnkit::textFontOf(mark->fontName) : view_.style().font;
         const double scale = std::max(view_.scaleFactor(), 0.05);
-        // The words at their size on screen, never under 9 points.
+        // The words at their size on screen, never under 9 pixels.
         const QFont font = quarnkit::screenFont(face, std::max(size * scale, 9.0));
         const QSizeF inset(std::max(7 * scale, 3.0), std::max(5 * scale, 2.0));
         editor = backing ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, view_.viewport())
@@ -213,8 +213,9 @@ void MarkEditor::commitEditing()
         try {
             switch (target.kind) {
             case EditorTarget::Kind::newText:
-                if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color, view_.style().textSize,
-                                                                  view_.style().font, pageBounds))
+                if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color,
+                                                                  view_.style().textSize, view_.style().font, pageBounds,
+                                                                  view_.geometry(target.page)->rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:
@@ -234,7 +235,8 @@ void MarkEditor::commitEditing()
                     const quarnkit::TextFont face =
                         before->fontName.empty() ? view_.style().font : quarnkit::textFontOf(before->fontName);
                     const double size = before->fontSize > 0 ? before->fontSize : view_.style().textSize;
-                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds);
+                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds,
+                                                                  before->rotation);
                 }
                 platform::PdfAnnotations::update(*doc, target.page, after);
                 burst_.reset();

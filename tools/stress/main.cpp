@@ -1,8 +1,9 @@
 // ravlen-stress FOLDER…: runs every PDF under the folders through the PDF
-// layer (open, render each page at 72 dpi, extract text, write to memory,
-// open again, and round-trip one mark of each kind on the first page), each
-// file in a child process so that a crash or a hang is counted against that
-// file and the run goes on.
+// layer (open, render each page at 72 dpi, extract text, add a text box,
+// write to memory, open again, and round-trip one mark of each kind on the
+// first page), each file in a child process so that a crash or a hang is
+// counted against that file and the run goes on.
+#include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "tools/stress/MarksRoundTrip.h"
 
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -65,6 +67,34 @@ void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
     send(fd, "marks " + std::to_string(marks));
 }
 
+// A text box in several scripts on the first page; it must come back with its words.
+constexpr const char* textBoxWords = "café α Ωμέγα Кириллица 日本語";
+
+void addTextBox(platform::PdfDocument& doc)
+{
+    platform::PdfAnnotation box;
+    box.subtype = "FreeText";
+    box.rect = {36, 36, 300, 40};
+    box.contents = textBoxWords;
+    box.fontName = "Helv";
+    box.fontSize = 12;
+    box.fontColor = platform::PdfColor{};
+    platform::PdfAnnotations::add(doc, 0, box);
+}
+
+// The box's words, and the words its appearance draws, must be the ones written.
+void checkTextBox(const platform::PdfDocument& doc)
+{
+    for (const auto& a : platform::PdfAnnotations::list(doc, 0)) {
+        if (a.subtype != "FreeText" || a.contents != textBoxWords) continue;
+        std::string drawn = platform::PdfAnnotations::drawnText(doc, 0, a.objectNumber);
+        while (!drawn.empty() && std::isspace((unsigned char)drawn.back())) drawn.pop_back();
+        if (drawn == textBoxWords) return;
+        throw std::runtime_error("the text box draws \"" + oneLine(drawn) + "\"");
+    }
+    throw std::runtime_error("the text box's words did not come back");
+}
+
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
 void checkFile(const std::string& path, int fd)
 {
@@ -86,6 +116,10 @@ void checkFile(const std::string& path, int fd)
             (void)doc->textPage(i);
             send(fd, "step page " + std::to_string(i + 1));
         }
+        if (pages > 0) {
+            stage = "text box";
+            addTextBox(*doc);
+        }
         stage = "write";
         const QByteArray bytes = doc->save();
         send(fd, "step written");
@@ -95,6 +129,7 @@ void checkFile(const std::string& path, int fd)
         if (again->pageCount() != pages)
             throw std::runtime_error("the written copy has " + std::to_string(again->pageCount()) + " pages instead of "
                                      + std::to_string(pages));
+        if (pages > 0) checkTextBox(*again);
         checkMarks(*doc, fd, stage);
         send(fd, "result ok");
     } catch (const std::exception& e) {
