@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
+#include <QCoreApplication>
+
 #include <QMetaObject>
 #include <QObject>
 
@@ -168,7 +170,13 @@ DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> docu
     : document_(std::move(document)),
       // Workers may drop the last reference on their own thread; the object
       // must die on the thread it lives on.
-      relay_(new QObject, [](QObject* relay) { relay->deleteLater(); })
+      // While the application itself is being torn down, a pending result
+      // dropped with the event queue lets go of the relay inside the queue's
+      // own lock, where posting would wait forever: it is deleted at once.
+      relay_(new QObject, [](QObject* relay) {
+          if (QCoreApplication::closingDown()) delete relay;
+          else relay->deleteLater();
+      })
 {
 }
 
