@@ -1266,7 +1266,7 @@ int numberDirect(PdfDocument& doc, int page)
         readC(ctx, obj, &raw, &err);
         if (err.code) continue;
         const PdfAnnotation annotation = convert(ctx, pdf_to_num(ctx, obj), raw);
-        if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation, false); // its flags stay
+        if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation, false);
     }
     return numbered;
 }

@@ -213,8 +213,8 @@ void MarkEditor::commitEditing()
         try {
             switch (target.kind) {
             case EditorTarget::Kind::newText:
-                if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color,
-                                                                  view_.style().textSize, view_.style().font, pageBounds,
+                if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color, view_.style().textSize,
+                                                                  view_.style().font, pageBounds,
                                                                   view_.geometry(target.page)->rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
@@ -235,8 +235,7 @@ void MarkEditor::commitEditing()
                     const quarnkit::TextFont face =
                         before->fontName.empty() ? view_.style().font : quarnkit::textFontOf(before->fontName);
                     const double size = before->fontSize > 0 ? before->fontSize : view_.style().textSize;
-                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds,
-                                                                  before->rotation);
+                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds, before->rotation);
                 }
                 platform::PdfAnnotations::update(*doc, target.page, after);
                 burst_.reset();

@@ -82,16 +82,34 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->setMouseTracking(true);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     tree_->setIconSize(QSize(32, 16));
+    // The rows sit on the sidebar's own background, as the headers do.
+    QPalette sidebar = tree_->palette();
+    sidebar.setColor(QPalette::Base, D::chrome());
+    sidebar.setColor(QPalette::AlternateBase, D::chrome());
+    tree_->setPalette(sidebar);
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
-    empty_ = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), this);
-    empty_->setWordWrap(true);
-    empty_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    empty_->setContentsMargins(14, 24, 14, 0);
-    QPalette faint = empty_->palette();
+    // The empty state: a scribble over the message.
+    empty_ = new QWidget(this);
+    auto* emptyColumn = new QVBoxLayout(empty_);
+    emptyColumn->setContentsMargins(14, 24, 14, 0);
+    emptyColumn->setSpacing(8);
+    auto* emptyIcon = new QLabel(empty_);
+    emptyIcon->setObjectName(QStringLiteral("emptySymbol"));
+    emptyIcon->setPixmap(symbolPixmap(QStringLiteral("scribble.variable"), QSize(28, 28), withOpacity(D::paper(), 0.35),
+                                      devicePixelRatioF()));
+    emptyIcon->setAlignment(Qt::AlignHCenter);
+    emptyColumn->addWidget(emptyIcon);
+    auto* emptyText = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), empty_);
+    emptyText->setTextFormat(Qt::PlainText);
+    emptyText->setWordWrap(true);
+    emptyText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QPalette faint = emptyText->palette();
     faint.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.6));
-    empty_->setPalette(faint);
+    emptyText->setPalette(faint);
+    emptyColumn->addWidget(emptyText);
+    emptyColumn->addStretch(1);
     column->addWidget(empty_, 1);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {

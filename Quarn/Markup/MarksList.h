@@ -66,7 +66,7 @@ private:
     bool loaded_ = false;
     int builtPageCount_ = -1;
     QLabel* summary_ = nullptr;
-    QLabel* empty_ = nullptr;
+    QWidget* empty_ = nullptr; // the symbol and the message shown without marks
     QTreeWidget* tree_ = nullptr;
     QMetaObject::Connection watch_;
 };

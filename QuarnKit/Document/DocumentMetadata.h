@@ -41,7 +41,7 @@ DocumentAttributes readDocumentAttributes(const platform::PdfDocument& document)
 // what the document holds are written, so a value nobody changed keeps its
 // stored form. A list is stored as one text joined by ", " (the form readers
 // expect), a date as a PDF date. Other keys of the Info dictionary stay.
-// Raises the document's revision when something was written.
+// Writes nothing when the attributes are already there.
 void writeDocumentAttributes(platform::PdfDocument& document, const DocumentAttributes& attributes);
 
 // PDF dates: "D:YYYYMMDDHHmmSSOHH'mm'", every part after the year optional.

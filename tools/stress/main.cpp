@@ -56,17 +56,6 @@ std::string oneLine(std::string s)
     return s;
 }
 
-// The marks round trip; reports "marks N" with the number of marks it took through.
-void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
-{
-    stage = "marks";
-    const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
-        stage = done;
-        send(fd, "step " + done);
-    });
-    send(fd, "marks " + std::to_string(marks));
-}
-
 // A text box in several scripts on the first page; it must come back with its words.
 constexpr const char* textBoxWords = "café α Ωμέγα Кириллица 日本語";
 
@@ -93,6 +82,17 @@ void checkTextBox(const platform::PdfDocument& doc)
         throw std::runtime_error("the text box draws \"" + oneLine(drawn) + "\"");
     }
     throw std::runtime_error("the text box's words did not come back");
+}
+
+// The marks round trip; reports "marks N" with the number of marks it took through.
+void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
+{
+    stage = "marks";
+    const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
+        stage = done;
+        send(fd, "step " + done);
+    });
+    send(fd, "marks " + std::to_string(marks));
 }
 
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.

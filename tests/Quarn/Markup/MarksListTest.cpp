@@ -7,6 +7,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Shell/Design.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,14 @@ TEST(MarksList, NothingShowsBeforeTheListIsOnScreenThenTheEmptyMessage)
     for (QLabel* label : f.list.findChildren<QLabel*>())
         if (label->text() == QStringLiteral("No marks yet. Pick a tool and draw on the page.")) message = label->isVisible();
     EXPECT_TRUE(message);
+    // Over the message, a symbol: drawn, not blank.
+    auto* symbol = f.list.findChild<QLabel*>(QStringLiteral("emptySymbol"));
+    ASSERT_TRUE(symbol && symbol->isVisible());
+    const QImage image = symbol->pixmap().toImage();
+    int inked = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) inked += qAlpha(image.pixel(x, y)) > 40;
+    EXPECT_GT(inked, 20);
 }
 
 TEST(MarksList, AnEditRebuildsOnlyItsPage)
@@ -244,4 +253,18 @@ TEST(MarksList, TheDotOfABlackTextBoxIsVisibleOnTheSidebar)
     int rim = 0;
     for (int x = 20; x <= 21; ++x) rim = std::max(rim, qGray(icon.pixel(x, 8)) * qAlpha(icon.pixel(x, 8)) / 255);
     EXPECT_GT(rim, 60);
+}
+
+TEST(MarksList, RowsSitOnTheSidebarsBackground)
+{
+    ListFixture f;
+    f.box(0);
+    f.list.show();
+    QApplication::processEvents();
+    QWidget* port = f.list.tree()->viewport();
+    const QImage image = port->grab().toImage();
+    // Beside and below the rows: the sidebar's colour, the headers' too.
+    const QRect row = f.list.tree()->visualItemRect(f.row(0, 0));
+    EXPECT_EQ(image.pixelColor(port->width() / 2, port->height() - 4).rgb(), quarnkit::Design::chrome().rgb());
+    EXPECT_EQ(image.pixelColor(row.right() - 2, row.center().y()).rgb(), quarnkit::Design::chrome().rgb());
 }
