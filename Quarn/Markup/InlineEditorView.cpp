@@ -214,8 +214,7 @@ void MarkEditor::commitEditing()
             switch (target.kind) {
             case EditorTarget::Kind::newText:
                 if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color, view_.style().textSize,
-                                                                  view_.style().font, pageBounds,
-                                                                  view_.geometry(target.page)->rotation))
+                                                                  view_.style().font, pageBounds, (*view_.geometry(target.page)).rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:
