@@ -43,7 +43,8 @@ TEST(SignCommandsTest, WithoutADocumentWindowEveryItemIsDisabled)
     library.add(entry(Signature::Kind::signature, 1));
     SignCommands commands(nullptr, nullptr, &library);
     for (const QAction* a : commands.menu()->actions()) {
-        if (!a->isSeparator()) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        if (a->isSeparator()) continue;
+        EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     }
     EXPECT_FALSE(commands.placeMenu()->menuAction()->isEnabled());
     commands.place(library.entries()[0]); // does nothing, silently
