@@ -149,8 +149,14 @@ void query(QObject* context, std::function<void(HandlerState)> done)
 {
     auto promise = std::make_shared<QPromise<HandlerState>>();
     QFuture<HandlerState> future = promise->future();
-    // The continuation is dropped with `context`, so nothing reaches a window that is gone.
-    future.then(context, [done = std::move(done)](const HandlerState& found) { done(found); });
+    // The answer comes back on the caller's thread through a relay of its
+    // own, which outlives the caller: Qt 6.4 asserts when the context of a
+    // continuation is gone before it runs. A caller that is gone hears nothing.
+    auto* relay = new QObject;
+    future.then(relay, [relay, caller = QPointer<QObject>(context), done = std::move(done)](const HandlerState& found) {
+        relay->deleteLater();
+        if (caller) done(found);
+    });
     QThreadPool::globalInstance()->start([promise] {
         promise->start();
         promise->addResult(state());
