@@ -1,9 +1,9 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
 #include <QCoreApplication>
-
 #include <QMetaObject>
 #include <QObject>
+#include <QThread>
 
 #include <chrono>
 #include <system_error>
@@ -169,13 +169,13 @@ struct DocumentSearch::Run {
 DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document)
     : document_(std::move(document)),
       // Workers may drop the last reference on their own thread; the object
-      // must die on the thread it lives on.
-      // While the application itself is being torn down, a pending result
-      // dropped with the event queue lets go of the relay inside the queue's
-      // own lock, where posting would wait forever: it is deleted at once.
+      // must die on the thread it lives on. While the application tears down
+      // its pending events, posting one more would wait on itself forever.
       relay_(new QObject, [](QObject* relay) {
-          if (QCoreApplication::closingDown()) delete relay;
-          else relay->deleteLater();
+          if (QCoreApplication::closingDown() && relay->thread() == QThread::currentThread())
+              delete relay;
+          else
+              relay->deleteLater();
       })
 {
 }

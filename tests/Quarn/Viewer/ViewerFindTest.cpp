@@ -345,4 +345,5 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     platform::movePage(*document.pdf(), 0, 59);
     document.noteEdit(std::nullopt);
     EXPECT_TRUE(QTest::qWaitFor([&] { return f.model.findIndex() != 150; }, 5000));
+    EXPECT_TRUE(f.waitForSearch());
 }
