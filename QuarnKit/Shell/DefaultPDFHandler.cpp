@@ -7,9 +7,7 @@
 #include <QLocale>
 #include <QPointer>
 #include <QProcess>
-#include <QPromise>
 #include <QThreadPool>
-#include <QFuture>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
@@ -147,20 +145,17 @@ HandlerState state()
 
 void query(QObject* context, std::function<void(HandlerState)> done)
 {
-    auto promise = std::make_shared<QPromise<HandlerState>>();
-    QFuture<HandlerState> future = promise->future();
-    // The answer comes back on the caller's thread through a relay of its
-    // own, which outlives the caller: Qt 6.4 asserts when the context of a
-    // continuation is gone before it runs. A caller that is gone hears nothing.
-    auto* relay = new QObject;
-    future.then(relay, [relay, caller = QPointer<QObject>(context), done = std::move(done)](const HandlerState& found) {
-        relay->deleteLater();
-        if (caller) done(found);
-    });
-    QThreadPool::globalInstance()->start([promise] {
-        promise->start();
-        promise->addResult(state());
-        promise->finish();
+    // The answer is handed over on the application's thread and dropped there if
+    // `context` has gone, so nothing reaches a window that is gone. (QFuture's
+    // context continuation asserts that the context still lives.)
+    QThreadPool::globalInstance()->start([guard = QPointer<QObject>(context), done = std::move(done)]() mutable {
+        HandlerState found = state();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard = std::move(guard), done = std::move(done), found = std::move(found)] {
+                if (guard) done(found);
+            },
+            Qt::QueuedConnection);
     });
 }
 
