@@ -429,6 +429,22 @@ fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* op
     return buf;
 }
 
+// The /P value of named grants: the reserved bits that must be set (7, 8 and
+// 13 to 32) and the granted ones.
+int permissionFlags(const PdfPermissions& p)
+{
+    unsigned flags = 0xFFFFF0C0u;
+    if (p.print) flags |= PDF_PERM_PRINT;
+    if (p.edit) flags |= PDF_PERM_MODIFY;
+    if (p.copy) flags |= PDF_PERM_COPY;
+    if (p.annotate) flags |= PDF_PERM_ANNOTATE;
+    if (p.fillForms) flags |= PDF_PERM_FORM;
+    if (p.accessibility) flags |= PDF_PERM_ACCESSIBILITY;
+    if (p.assemble) flags |= PDF_PERM_ASSEMBLE;
+    if (p.printHighQuality) flags |= PDF_PERM_PRINT_HQ;
+    return int(flags);
+}
+
 pdf_write_options writeOptions(const PdfSaveOptions& o)
 {
     pdf_write_options opts = pdf_default_write_options;
@@ -441,7 +457,7 @@ pdf_write_options writeOptions(const PdfSaveOptions& o)
     case PdfSaveOptions::Encryption::none: opts.do_encrypt = PDF_ENCRYPT_NONE; break;
     case PdfSaveOptions::Encryption::aes256:
         opts.do_encrypt = PDF_ENCRYPT_AES_256;
-        opts.permissions = o.permissions;
+        opts.permissions = o.allowed ? permissionFlags(*o.allowed) : o.permissions;
         std::snprintf(opts.upwd_utf8, sizeof opts.upwd_utf8, "%s", o.userPassword.c_str());
         std::snprintf(opts.opwd_utf8, sizeof opts.opwd_utf8, "%s", o.ownerPassword.c_str());
         break;
@@ -903,7 +919,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
 
 std::shared_ptr<PdfDocument> PdfDocument::copy() const
 {
-    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}));
+    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}));
     return clone;
 }
 

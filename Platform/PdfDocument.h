@@ -98,6 +98,7 @@ struct PdfOutlineItem {
 
 struct PdfPermissions {
     bool print = true, copy = true, edit = true, annotate = true, fillForms = true, assemble = true;
+    bool printHighQuality = true, accessibility = true; // granted when writing; not read back
 };
 
 struct PdfSaveOptions {
@@ -108,6 +109,7 @@ struct PdfSaveOptions {
     int permissions = -1;      // PDF /P flags with aes256; -1: all allowed
     bool compress = true;
     bool garbageCollect = false; // keeps object numbers when false
+    std::optional<PdfPermissions> allowed; // with aes256: named grants, in place of `permissions`
 };
 
 // A page recorded once and drawn on any thread, any number of times.

@@ -7,6 +7,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Shell/RGBA.h"
@@ -180,7 +181,12 @@ public:
     // The window has a document that is not locked and has a page: the
     // document actions act only then, and beep otherwise.
     bool documentActionsAvailable() const;
-    void presentExport();
+    // Shows the export sheet, with `preset` chosen when given.
+    void presentExport(std::optional<quarnkit::ExportFormat> preset = std::nullopt);
+    // The format the next export sheet opens with; the sheet clears it.
+    std::optional<quarnkit::ExportFormat> exportPreset() const { return exportPreset_; }
+    void setExportPreset(std::optional<quarnkit::ExportFormat> preset) { exportPreset_ = preset; }
+    platform::UserDefaults& defaults() const { return defaults_; }
     bool infoPresented() const { return infoPresented_; }
     void setInfoPresented(bool presented);
     void toggleInfo();
@@ -360,6 +366,7 @@ private:
     int pageCount_ = 0;
     double zoom_ = 1.0;
     bool exportPresented_ = false;
+    std::optional<quarnkit::ExportFormat> exportPreset_;
     bool hasSelection_ = false;
     std::optional<quarnkit::MarkStyle> inspected_;
     quarnkit::DisplayMode displayMode_;

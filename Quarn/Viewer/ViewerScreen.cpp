@@ -6,6 +6,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
+#include "Quarn/Export/ExportSheet.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
@@ -286,6 +287,7 @@ QWidget* ViewerScreen::makeToolbar()
     exportButton->setFixedSize(exportButton->sizeHint());
     connect(exportButton, &QAbstractButton::clicked, model_, [this] { model_->setExportPresented(true); });
     row->addWidget(exportButton);
+    ExportSheet::follow(model_, this);
     return bar;
 }
 

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -47,6 +48,27 @@ QSize pixelSize(platform::PdfSize drawn, double scale)
     return {side(drawn.width), side(drawn.height)};
 }
 
+namespace {
+bool fits(QSize size)
+{
+    return size.width() <= maximumSide && size.height() <= maximumSide &&
+           qint64(size.width()) * size.height() <= maximumPixels;
+}
+} // namespace
+
+double cappedScale(platform::PdfSize drawn, double scale)
+{
+    if (fits(pixelSize(drawn, scale))) return scale;
+    const double side = std::max(drawn.width, drawn.height);
+    const double area = drawn.width * drawn.height;
+    double capped = scale;
+    if (side > 0) capped = std::min(capped, (maximumSide - 1) / side);
+    if (area > 0) capped = std::min(capped, std::sqrt(double(maximumPixels) / area) * 0.999);
+    // Rounding up may still overshoot by a pixel; step down until it fits.
+    while (capped > 0 && !fits(pixelSize(drawn, capped))) capped *= 0.99;
+    return capped;
+}
+
 platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double scale)
 {
     // The page's own transform shows its crop box turned by its rotation; move
@@ -68,9 +90,7 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
     try {
         const platform::PdfPageGeometry page = doc.pageGeometry(pageIndex);
         const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
-        if (size.width() > maximumSide || size.height() > maximumSide ||
-            qint64(size.width()) * size.height() > maximumPixels)
-            throw RenderFailed();
+        if (!fits(size)) throw RenderFailed();
         image = QImage(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
                                                                    : QImage::Format_RGBX8888);
         if (image.isNull()) throw RenderFailed();

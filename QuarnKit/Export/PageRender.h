@@ -42,6 +42,10 @@ platform::PdfSize drawnSize(const platform::PdfPageGeometry& page, const platfor
 // from zero, and at least 1.
 QSize pixelSize(platform::PdfSize drawn, double scale);
 
+// `scale`, or the largest smaller scale whose bitmap render() can still make:
+// a poster-sized page drawn at a high resolution falls back to a lower one.
+double cappedScale(platform::PdfSize drawn, double scale);
+
 // The transform from user space to the bitmap's pixels for a page drawn in
 // its display box at `scale`.
 platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double scale);
