@@ -4,6 +4,7 @@
 // step (reading position, page keys, display mode, fits), and the zoom
 // operations. The viewer screen owns it; the page view is held weakly and
 // reports back through callbacks that hold the model weakly.
+#include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportSettings.h"
@@ -11,6 +12,7 @@
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
+#include "QuarnKit/Signatures/Signature.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -157,6 +159,22 @@ public:
     std::function<void(const QString& path)> openFileHandler;
     // The page view has a document with at least one page.
     bool canSign() const;
+
+    // ------------------------------------------------------------ signing (ViewerModelSigning.cpp)
+
+    // The kind the window's signature sheet is open for; none while it is closed.
+    const std::optional<quarnkit::Signature::Kind>& signatureSheet() const { return signatureSheet_; }
+    void setSignatureSheet(std::optional<quarnkit::Signature::Kind> kind);
+    // Opens the signature sheet for `kind`, only while the window can sign.
+    void presentSignatureSheet(quarnkit::Signature::Kind kind);
+    // Each puts its mark on the page under the centre of the view (or the
+    // nearest page), in the signature ink, as one undo step named after it
+    // ("Signature", "Initials", "Date", "Checkmark", "Cross"), then selects
+    // it with the select tool. Without a page there: the beep, nothing placed.
+    void placeSignature(const quarnkit::Signature& signature);
+    void insertDate();
+    void insertCheckmark();
+    void insertCross();
 
     // ------------------------------------------------------------ tools (ViewerModelTools.cpp)
 
@@ -334,6 +352,7 @@ signals:
     void infoPresentedChanged(bool presented);
     void selectedPagesChanged(const std::set<int>& pages);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
+    void signatureSheetChanged(std::optional<quarnkit::Signature::Kind> kind);
     // Any of the above.
     void changed();
 
@@ -376,6 +395,11 @@ private:
     // Takes one changed field into the remembered style of `tool`; saved and
     // loaded only when it changed.
     void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
+    // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
+    using MarkBuilder = std::function<std::optional<platform::PdfAnnotation>(platform::PdfPoint center,
+                                                                            const platform::PdfRect& pageBox,
+                                                                            int rotation)>;
+    void placeAtCenter(const MarkBuilder& build, const QString& actionName);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
@@ -418,6 +442,7 @@ private:
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
     std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
     std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
+    std::optional<quarnkit::Signature::Kind> signatureSheet_;
     QPointer<QWidget> shareAnchor_;
     ThumbnailStore* thumbnails_ = nullptr;
     QPointer<QUndoStack> undoStack_;

@@ -9,6 +9,7 @@
 #include "Quarn/Export/ExportSheet.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
+#include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
@@ -255,6 +256,8 @@ QWidget* ViewerScreen::makeToolbar()
     row->addWidget(divider);
     row->addSpacing(6);
     row->addWidget(new ToolPalette(model_, bar));
+    row->addSpacing(6);
+    row->addWidget(new SignToolbarItem(model_, bar));
     row->addStretch(1);
 
     // Share and Document Info: the Share menu and the info panel open under their buttons.
