@@ -355,23 +355,6 @@ pdf_obj* loadObjectC(fz_context* ctx, pdf_document* doc, int num, FzError* err)
     return obj;
 }
 
-int redactC(fz_context* ctx, pdf_document* doc, pdf_page* page, const fz_rect* areas, int count, FzError* err)
-{
-    int applied = 0;
-    fz_var(applied);
-    fz_try(ctx) {
-        for (int i = 0; i < count; ++i) {
-            pdf_annot* annot = pdf_create_annot_raw(ctx, page, PDF_ANNOT_REDACT);
-            pdf_dict_put_rect(ctx, pdf_annot_obj(ctx, annot), PDF_NAME(Rect), areas[i]);
-            pdf_drop_annot(ctx, annot);
-        }
-        pdf_redact_options opts = {0, PDF_REDACT_IMAGE_PIXELS};
-        applied = pdf_redact_page(ctx, doc, page, &opts);
-    }
-    fz_catch(ctx) captureError(ctx, err);
-    return applied;
-}
-
 int pageCountC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     int n = 0;
@@ -1269,26 +1252,6 @@ int numberDirect(PdfDocument& doc, int page)
         if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation, false);
     }
     return numbered;
-}
-
-bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
-{
-    if (areas.empty()) return false;
-    auto& d = doc.impl();
-    std::lock_guard lock(d.mutex);
-    PageRef p = loadPage(d, page);
-    std::vector<fz_rect> rects;
-    for (const PdfRect& a : areas) {
-        const double inset = std::min(a.height * 0.25, 6.0);
-        const PdfRect shrunk{a.x, a.y + inset, a.width, a.height - 2 * inset};
-        if (shrunk.isEmpty()) continue;
-        rects.push_back(toFz(shrunk)); // /Rect is user space, like our areas
-    }
-    if (rects.empty()) return false;
-    FzError err;
-    const int applied = redactC(pdfContext(), d.doc, p.page, rects.data(), int(rects.size()), &err);
-    throwIfFailed(err);
-    return applied != 0;
 }
 
 std::string drawnText(const PdfDocument& doc, int page, int objectNumber)

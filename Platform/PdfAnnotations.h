@@ -97,12 +97,6 @@ bool replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
 // object of its own (drawn the same, saved the same); returns how many.
 int numberDirect(PdfDocument& doc, int page);
 
-// Removes the page content under `areas` (text, vector art and image pixels),
-// as redaction. Areas are shrunk vertically by min(25 % of their height, 6 pt)
-// on each side first: MuPDF removes every glyph whose box touches an area, and
-// glyph boxes of neighbouring lines overlap. Returns whether anything was applied.
-bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas);
-
 // The words the annotation's appearance draws, as MuPDF extracts them (UTF-8,
 // lines ended by "\n"); empty when the page has no such annotation.
 std::string drawnText(const PdfDocument& doc, int page, int objectNumber);

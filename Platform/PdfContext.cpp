@@ -1,12 +1,42 @@
 #include "Platform/PdfInternal.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 namespace {
 
-std::mutex g_locks[FZ_LOCK_MAX];
+// MuPDF takes its locks for a few instructions at a time, many times per
+// character when it reads text (a font's reference count, a glyph's
+// advance): a sleeping mutex would put every thread to sleep in turn. These
+// spin briefly and only then give way.
+inline void relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+class EngineLock {
+public:
+    void lock()
+    {
+        for (int spins = 0; held_.exchange(true, std::memory_order_acquire); ++spins) {
+            while (held_.load(std::memory_order_relaxed)) {
+                if (++spins > 100) std::this_thread::yield(); // the holder may be off its core
+                else relax();
+            }
+        }
+    }
+    void unlock() { held_.store(false, std::memory_order_release); }
+
+private:
+    alignas(64) std::atomic<bool> held_{false}; // one cache line each: the locks do not slow one another
+};
+
+EngineLock g_locks[FZ_LOCK_MAX];
 
 extern "C" void lockCallback(void*, int lock) { g_locks[lock].lock(); }
 extern "C" void unlockCallback(void*, int lock) { g_locks[lock].unlock(); }

@@ -105,6 +105,15 @@ pdf_document* openFromBuffer(fz_context* ctx, fz_buffer* buf, FzError* err)
     return doc;
 }
 
+int unsavedChangesC(fz_context* ctx, pdf_document* doc)
+{
+    int changed = 1;
+    fz_var(changed);
+    fz_try(ctx) changed = pdf_has_unsaved_changes(ctx, doc);
+    fz_catch(ctx) changed = 1;
+    return changed;
+}
+
 fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -268,15 +277,43 @@ void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* cro
     fz_catch(ctx) captureError(ctx, err);
 }
 
-fz_stext_page* stextC(fz_context* ctx, pdf_page* page, FzError* err)
+// The text of a page, or of its recording when `list` is given.
+fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, FzError* err)
 {
     fz_stext_page* text = nullptr;
     fz_var(text);
     fz_stext_options opts = {};
     opts.flags = FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP;
-    fz_try(ctx) text = fz_new_stext_page_from_page(ctx, &page->super, &opts);
+    fz_try(ctx) {
+        if (list) text = fz_new_stext_page_from_display_list(ctx, list, &opts);
+        else text = fz_new_stext_page_from_page(ctx, &page->super, &opts);
+    }
     fz_catch(ctx) { captureError(ctx, err); text = nullptr; }
     return text;
+}
+
+PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser)
+{
+    PdfTextPage result;
+    auto user = [&](fz_point p) { return toUser.map({p.x, p.y}); };
+    for (fz_stext_block* b = text->first_block; b; b = b->next) {
+        if (b->type != FZ_STEXT_BLOCK_TEXT) continue;
+        PdfTextBlock block;
+        block.bounds = toUser.mapRect(fromFz(b->bbox));
+        for (fz_stext_line* l = b->u.t.first_line; l; l = l->next) {
+            PdfTextLine line;
+            line.bounds = toUser.mapRect(fromFz(l->bbox));
+            for (fz_stext_char* c = l->first_char; c; c = c->next) {
+                PdfChar ch;
+                ch.code = char32_t(c->c);
+                ch.quad = {user(c->quad.ul), user(c->quad.ur), user(c->quad.ll), user(c->quad.lr)};
+                line.chars.push_back(ch);
+            }
+            if (!line.chars.empty()) block.lines.push_back(std::move(line));
+        }
+        if (!block.lines.empty()) result.blocks.push_back(std::move(block));
+    }
+    return result;
 }
 
 fz_link* linksC(fz_context* ctx, pdf_page* page, FzError* err)
@@ -429,6 +466,22 @@ fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* op
     return buf;
 }
 
+// The /P value of named grants: the reserved bits that must be set (7, 8 and
+// 13 to 32) and the granted ones.
+int permissionFlags(const PdfPermissions& p)
+{
+    unsigned flags = 0xFFFFF0C0u;
+    if (p.print) flags |= PDF_PERM_PRINT;
+    if (p.edit) flags |= PDF_PERM_MODIFY;
+    if (p.copy) flags |= PDF_PERM_COPY;
+    if (p.annotate) flags |= PDF_PERM_ANNOTATE;
+    if (p.fillForms) flags |= PDF_PERM_FORM;
+    if (p.accessibility) flags |= PDF_PERM_ACCESSIBILITY;
+    if (p.assemble) flags |= PDF_PERM_ASSEMBLE;
+    if (p.printHighQuality) flags |= PDF_PERM_PRINT_HQ;
+    return int(flags);
+}
+
 pdf_write_options writeOptions(const PdfSaveOptions& o)
 {
     pdf_write_options opts = pdf_default_write_options;
@@ -441,7 +494,7 @@ pdf_write_options writeOptions(const PdfSaveOptions& o)
     case PdfSaveOptions::Encryption::none: opts.do_encrypt = PDF_ENCRYPT_NONE; break;
     case PdfSaveOptions::Encryption::aes256:
         opts.do_encrypt = PDF_ENCRYPT_AES_256;
-        opts.permissions = o.permissions;
+        opts.permissions = o.allowed ? permissionFlags(*o.allowed) : o.permissions;
         std::snprintf(opts.upwd_utf8, sizeof opts.upwd_utf8, "%s", o.userPassword.c_str());
         std::snprintf(opts.opwd_utf8, sizeof opts.opwd_utf8, "%s", o.ownerPassword.c_str());
         break;
@@ -463,6 +516,7 @@ QRect fullPixelRect(const PdfSize& size, double scale)
 struct PdfDisplayList::Impl {
     fz_display_list* list = nullptr;
     fz_matrix base; // display space (points) with the page's own offset removed
+    PdfMatrix toUser; // from the recording's space to the page's user space
 };
 
 PdfDisplayList::~PdfDisplayList()
@@ -489,11 +543,23 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
     return image;
 }
 
+PdfTextPage PdfDisplayList::textPage() const
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    fz_stext_page* text = stextC(ctx, nullptr, d->list, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    PdfTextPage result = textPageOf(text, d->toUser);
+    fz_drop_stext_page(ctx, text);
+    return result;
+}
+
 // ---------------------------------------------------------------- document
 
 PdfDocument::Impl::~Impl()
 {
     if (doc) pdf_drop_document(pdfContext(), doc);
+    fz_drop_buffer(pdfContext(), source);
 }
 
 PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
@@ -531,10 +597,11 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
     fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
     throwIfFailed(err);
     pdf_document* doc = openFromBuffer(ctx, buf, &err);
-    fz_drop_buffer(ctx, buf);
+    if (!doc) fz_drop_buffer(ctx, buf);
     throwIfFailed(err, PdfErrorCode::damaged);
     auto impl = std::make_unique<Impl>();
     impl->doc = doc;
+    impl->source = buf;
     std::shared_ptr<PdfDocument> result(new PdfDocument(std::move(impl)));
     // MuPDF repairs almost anything; a file whose pages cannot be found at all
     // is not a PDF we can show. Locked files are checked after unlocking.
@@ -589,6 +656,20 @@ std::shared_ptr<PdfDocument> PdfDocument::createEmpty()
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
 }
 
+std::shared_ptr<PdfDocument> PdfDocument::readingCopy() const
+{
+    std::lock_guard lock(d->mutex);
+    fz_context* ctx = pdfContext();
+    if (!d->source || d->passwordProtected || unsavedChangesC(ctx, d->doc)) return nullptr;
+    FzError err;
+    pdf_document* doc = openFromBuffer(ctx, d->source, &err);
+    if (!doc) return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->doc = doc;
+    impl->source = fz_keep_buffer(ctx, d->source);
+    return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
+}
+
 bool PdfDocument::needsPassword() const
 {
     return d->passwordProtected;
@@ -606,7 +687,10 @@ bool PdfDocument::unlock(const std::string& password)
     // an unlocked document would break it: once unlocked, it stays unlocked.
     if (!d->locked) return true;
     const bool ok = pdf_authenticate_password(pdfContext(), d->doc, password.c_str()) != 0;
-    if (ok) d->locked = false;
+    if (ok) {
+        pageTreeChanged(*d); // the pages show only now
+        d->locked = false;
+    }
     return ok;
 }
 
@@ -618,15 +702,15 @@ int PdfDocument::pageCount() const
     return countPages(pdfContext(), d->doc, &err);
 }
 
-PdfPageGeometry PdfDocument::pageGeometry(int index) const
+namespace {
+
+PdfPageGeometry geometryOf(pdf_page* page)
 {
-    std::lock_guard lock(d->mutex);
-    PageRef page = loadPage(*d, index);
     fz_rect media, crop;
     int rotate = 0;
     fz_matrix ctm = fz_identity;
     FzError err;
-    pageGeometryC(pdfContext(), page.page, &media, &crop, &rotate, &ctm, &err);
+    pageGeometryC(pdfContext(), page, &media, &crop, &rotate, &ctm, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     PdfPageGeometry g;
     g.mediaBox = fromFz(media);
@@ -638,6 +722,14 @@ PdfPageGeometry PdfDocument::pageGeometry(int index) const
     return g;
 }
 
+} // namespace
+
+PdfPageGeometry PdfDocument::pageGeometry(int index) const
+{
+    std::lock_guard lock(d->mutex);
+    return geometryOf(loadPage(*d, index).page);
+}
+
 PdfTextPage PdfDocument::textPage(int index) const
 {
     std::lock_guard lock(d->mutex);
@@ -645,27 +737,9 @@ PdfTextPage PdfDocument::textPage(int index) const
     PageRef page = loadPage(*d, index);
     const PdfMatrix toUser = pageTransform(page.page).inverted();
     FzError err;
-    fz_stext_page* text = stextC(ctx, page.page, &err);
+    fz_stext_page* text = stextC(ctx, page.page, nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
-    PdfTextPage result;
-    auto user = [&](fz_point p) { return toUser.map({p.x, p.y}); };
-    for (fz_stext_block* b = text->first_block; b; b = b->next) {
-        if (b->type != FZ_STEXT_BLOCK_TEXT) continue;
-        PdfTextBlock block;
-        block.bounds = toUser.mapRect(fromFz(b->bbox));
-        for (fz_stext_line* l = b->u.t.first_line; l; l = l->next) {
-            PdfTextLine line;
-            line.bounds = toUser.mapRect(fromFz(l->bbox));
-            for (fz_stext_char* c = l->first_char; c; c = c->next) {
-                PdfChar ch;
-                ch.code = char32_t(c->c);
-                ch.quad = {user(c->quad.ul), user(c->quad.ur), user(c->quad.ll), user(c->quad.lr)};
-                line.chars.push_back(ch);
-            }
-            if (!line.chars.empty()) block.lines.push_back(std::move(line));
-        }
-        if (!block.lines.empty()) result.blocks.push_back(std::move(block));
-    }
+    PdfTextPage result = textPageOf(text, toUser);
     fz_drop_stext_page(ctx, text);
     return result;
 }
@@ -842,7 +916,7 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
     std::lock_guard lock(d->mutex);
     fz_context* ctx = pdfContext();
     PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = pageGeometry(index);
+    const PdfPageGeometry g = geometryOf(page.page);
     const QRect full = fullPixelRect(g.displaySize, scale);
     const QRect area = clip.isNull() ? full : clip.intersected(full);
     if (area.isEmpty()) return {};
@@ -861,11 +935,11 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
 {
     std::lock_guard lock(d->mutex);
     PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = pageGeometry(index);
+    const PdfPageGeometry g = geometryOf(page.page);
     FzError err;
     fz_display_list* list = displayListC(pdfContext(), page.page, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
-    auto* impl = new PdfDisplayList::Impl{list, fz_identity};
+    auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
     return std::make_shared<PdfDisplayList>(impl, g.displaySize);
 }
 
@@ -876,6 +950,8 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
     if (d->locked)
         throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     const pdf_write_options opts = writeOptions(options);
+    // Collecting garbage may renumber objects, the pages' among them.
+    if (options.garbageCollect) pageTreeChanged(*d);
     FzError err;
     fz_buffer* buf = saveC(ctx, d->doc, &opts, &err);
     throwIfFailed(err, PdfErrorCode::general);
@@ -903,7 +979,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
 
 std::shared_ptr<PdfDocument> PdfDocument::copy() const
 {
-    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}));
+    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}));
     return clone;
 }
 

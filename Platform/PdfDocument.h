@@ -98,6 +98,7 @@ struct PdfOutlineItem {
 
 struct PdfPermissions {
     bool print = true, copy = true, edit = true, annotate = true, fillForms = true, assemble = true;
+    bool printHighQuality = true, accessibility = true; // granted when writing; not read back
 };
 
 struct PdfSaveOptions {
@@ -108,6 +109,7 @@ struct PdfSaveOptions {
     int permissions = -1;      // PDF /P flags with aes256; -1: all allowed
     bool compress = true;
     bool garbageCollect = false; // keeps object numbers when false
+    std::optional<PdfPermissions> allowed; // with aes256: named grants, in place of `permissions`
 };
 
 // A page recorded once and drawn on any thread, any number of times.
@@ -121,6 +123,9 @@ public:
     // Renders the whole page, or the part of it in `clip` (pixels at this
     // scale), on opaque white. Returns a null image when cancelled or failing.
     QImage render(double scale, const QRect& clip = {}) const;
+    // The page's text as PdfDocument::textPage reads it, without holding the
+    // document: several threads may read pages of one document at once.
+    PdfTextPage textPage() const;
 
     struct Impl;
     explicit PdfDisplayList(Impl* impl, PdfSize size) : d(impl), size_(size) {}
@@ -179,6 +184,11 @@ public:
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
     // An independent copy (for a background thread), made from saved bytes.
     std::shared_ptr<PdfDocument> copy() const;
+    // Another document over the very bytes this one was opened from, for
+    // reading pages on another thread without waiting for this one. None when
+    // this one has changed since (the copy would not show the change), needs
+    // a password, or was not opened from bytes.
+    std::shared_ptr<PdfDocument> readingCopy() const;
 
     struct Impl;
     Impl& impl() const { return *d; }

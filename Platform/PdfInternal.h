@@ -13,10 +13,14 @@ extern "C" {
 }
 
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageIdentity.h"
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -44,13 +48,30 @@ inline PdfRect fromFz(const fz_rect& r) { return {r.x0, r.y0, double(r.x1) - r.x
 inline fz_matrix toFz(const PdfMatrix& m) { return fz_make_matrix(float(m.a), float(m.b), float(m.c), float(m.d), float(m.e), float(m.f)); }
 inline PdfMatrix fromFz(const fz_matrix& m) { return {m.a, m.b, m.c, m.d, m.e, m.f}; }
 
+// Every page's object and geometry, read in one pass over the page tree.
+// Without it each look-up walks the tree from its root, which makes laying
+// out or identifying all pages cost the square of their number.
+struct PageMap {
+    std::vector<PdfPageId> ids; // by index; none for a page whose object cannot be read
+    std::vector<std::optional<PdfPageGeometry>> geometries;
+    std::unordered_map<int, int> indexByObject;
+};
+
 struct PdfDocument::Impl {
     pdf_document* doc = nullptr;
     mutable std::recursive_mutex mutex; // one thread at a time inside MuPDF for this document
     bool passwordProtected = false; // fixed when opened
     std::atomic<bool> locked{false};
     ~Impl();
+    mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
+    fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see readingCopy)
 };
+
+// The page map of an unlocked document, built on first need. The caller holds d.mutex.
+const PageMap& pageMap(const PdfDocument::Impl& d);
+// Forgets the page map, with d.mutex held: call it whenever pages are added,
+// removed, moved or renumbered; the next look-up reads the tree afresh.
+void pageTreeChanged(PdfDocument::Impl& d);
 
 // Owner of a loaded page; drops it with the calling thread's context.
 struct PageRef {

@@ -71,6 +71,7 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     std::vector<unsigned char> drop(size_t(std::max(count, 0)), 1);
     for (const int page : pages)
         if (page >= 0 && page < count) drop[size_t(page)] = 0;
+    pageTreeChanged(d);
     dropPagesC(ctx, d.doc, drop.data(), count, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
@@ -96,6 +97,7 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
         throw PdfError(PdfErrorCode::pageOutOfRange, "pages " + std::to_string(from + 1) + "–"
                            + std::to_string(from + count) + " are not all in the document");
     if (count == 0) return;
+    pageTreeChanged(dst);
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
@@ -113,6 +115,7 @@ void movePage(PdfDocument& document, int from, int to)
         if (index < 0 || index >= count)
             throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
     if (from == to) return;
+    pageTreeChanged(d);
     movePageC(ctx, d.doc, from, to, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }

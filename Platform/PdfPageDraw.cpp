@@ -4,11 +4,17 @@
 
 namespace platform {
 
+struct PdfPageRecording::Impl {
+    fz_display_list* list = nullptr;
+    PdfMatrix userToPage; // the page's own transform when it was recorded
+};
+
 namespace {
 
 // Wraps the image's own pixels (RGBA bytes, rows without padding) and draws the
-// page into them: no copy of a possibly large bitmap.
-void drawC(fz_context* ctx, pdf_page* page, fz_matrix ctm, unsigned char* samples, int w, int h, FzError* err)
+// page, or its recording, into them: no copy of a possibly large bitmap.
+void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, unsigned char* samples, int w,
+           int h, FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
@@ -17,7 +23,8 @@ void drawC(fz_context* ctx, pdf_page* page, fz_matrix ctm, unsigned char* sample
     fz_try(ctx) {
         pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), w, h, nullptr, 1, w * 4, samples);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        fz_run_page(ctx, &page->super, dev, ctm, nullptr);
+        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, nullptr);
+        else fz_run_page(ctx, &page->super, dev, ctm, nullptr);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
@@ -27,15 +34,32 @@ void drawC(fz_context* ctx, pdf_page* page, fz_matrix ctm, unsigned char* sample
     fz_catch(ctx) captureError(ctx, err);
 }
 
-} // namespace
+fz_display_list* recordC(fz_context* ctx, pdf_page* page, FzError* err)
+{
+    fz_display_list* list = nullptr;
+    fz_var(list);
+    fz_try(ctx) list = fz_new_display_list_from_page(ctx, &page->super);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        list = nullptr;
+    }
+    return list;
+}
 
-void drawPage(const PdfDocument& doc, int index, const PdfMatrix& userToPixels, QImage& image)
+void checkImage(const QImage& image)
 {
     if (image.isNull()) throw PdfError(PdfErrorCode::general, "no image to draw into");
     if (image.format() != QImage::Format_RGBA8888_Premultiplied && image.format() != QImage::Format_RGBX8888)
         throw PdfError(PdfErrorCode::general, "unsupported image format");
     if (image.bytesPerLine() != qsizetype(image.width()) * 4)
         throw PdfError(PdfErrorCode::general, "unsupported image layout");
+}
+
+} // namespace
+
+void drawPage(const PdfDocument& doc, int index, const PdfMatrix& userToPixels, QImage& image)
+{
+    checkImage(image);
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
     PageRef page = loadPage(d, index);
@@ -43,7 +67,35 @@ void drawPage(const PdfDocument& doc, int index, const PdfMatrix& userToPixels, 
     // space) first; undo it so that the caller's transform starts from user space.
     const PdfMatrix ctm = pageTransform(page.page).inverted().then(userToPixels);
     FzError err;
-    drawC(pdfContext(), page.page, toFz(ctm), image.bits(), image.width(), image.height(), &err);
+    drawC(pdfContext(), page.page, nullptr, toFz(ctm), image.bits(), image.width(), image.height(), &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+PdfPageRecording::~PdfPageRecording()
+{
+    fz_drop_display_list(pdfContext(), d->list);
+    delete d;
+}
+
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int index)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    const PdfPageGeometry geometry = doc.pageGeometry(index);
+    PageRef page = loadPage(d, index);
+    FzError err;
+    fz_display_list* list = recordC(pdfContext(), page.page, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return std::make_shared<PdfPageRecording>(new PdfPageRecording::Impl{list, pageTransform(page.page)}, geometry);
+}
+
+void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPixels, QImage& image)
+{
+    checkImage(image);
+    // The list holds the page in MuPDF's page space, as fz_run_page draws it.
+    const PdfMatrix ctm = recording.impl().userToPage.inverted().then(userToPixels);
+    FzError err;
+    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), image.bits(), image.width(), image.height(), &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

@@ -5,6 +5,8 @@
 
 #include <QImage>
 
+#include <memory>
+
 namespace platform {
 
 // Draws page `page` with its annotations and form fields over what `image`
@@ -13,5 +15,31 @@ namespace platform {
 // Format_RGBA8888_Premultiplied or Format_RGBX8888 with an opaque alpha byte.
 // Throws PdfError.
 void drawPage(const PdfDocument& doc, int page, const PdfMatrix& userToPixels, QImage& image);
+
+// A page recorded, with its annotations and form fields, on the thread that
+// edits the document, so that another thread can draw it later without ever
+// touching the live page: the page may be edited or deleted meanwhile.
+class PdfPageRecording {
+public:
+    ~PdfPageRecording();
+    PdfPageRecording(const PdfPageRecording&) = delete;
+    PdfPageRecording& operator=(const PdfPageRecording&) = delete;
+
+    // The page's boxes and rotation when it was recorded.
+    const PdfPageGeometry& geometry() const { return geometry_; }
+
+    struct Impl;
+    PdfPageRecording(Impl* impl, PdfPageGeometry geometry) : d(impl), geometry_(geometry) {}
+    const Impl& impl() const { return *d; }
+
+private:
+    Impl* d;
+    PdfPageGeometry geometry_;
+};
+
+// Records page `page`. Throws PdfError.
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int page);
+// Draws a recording as drawPage draws the page, on any thread. Throws PdfError.
+void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPixels, QImage& image);
 
 } // namespace platform

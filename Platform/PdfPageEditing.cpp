@@ -429,6 +429,7 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees)
     FzError err;
     rotationC(pdfContext(), d.doc, indexOf(d, page), &value, 1, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
+    pageTreeChanged(d);
 }
 
 void removePage(PdfDocument& document, int index)
@@ -439,6 +440,7 @@ void removePage(PdfDocument& document, int index)
     FzError err;
     removePageC(pdfContext(), d.doc, index, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
+    pageTreeChanged(d);
 }
 
 void insertPage(PdfDocument& document, PdfPageId page, int index)
@@ -450,6 +452,7 @@ void insertPage(PdfDocument& document, PdfPageId page, int index)
     FzError err;
     insertPageC(pdfContext(), d.doc, page.object, page.generation, at, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
+    pageTreeChanged(d);
 }
 
 PdfPageId createBlankPage(PdfDocument& document, double width, double height)

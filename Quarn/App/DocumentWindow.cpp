@@ -3,6 +3,7 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Signatures/SignCommands.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
@@ -45,6 +46,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     // The application's menus follow the window's File menu and reach this window's model.
     auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);
     commands->setUndoStack(undoStack_);
+    commands->insertMenu((new SignCommands(&screen_->model(), commands))->menu());
     connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     new PageCommands(*commands, &screen_->model(), commands);
     // Every edit registers an undo step; the stack's clean state is whether

@@ -48,6 +48,14 @@ bool MarkKeys::take(QKeyEvent* event, QObject* receiver)
     if (!target || target->window() != window || !window->isActiveWindow()) return false;
     QWidget* focus = QApplication::focusWidget();
     if (focus && (isTextInput(focus) || focus == view || view->isAncestorOf(focus))) return false;
+    // A widget that answers the key itself says so, as to a shortcut (the
+    // page list's Delete and Escape).
+    if (focus) {
+        QKeyEvent claim(QEvent::ShortcutOverride, event->key(), event->modifiers(), event->text());
+        claim.ignore();
+        QApplication::sendEvent(focus, &claim);
+        if (claim.isAccepted()) return false;
+    }
     if (view->hasEditor()) return false; // words are being typed into a mark
     return view->handleKey(event);
 }

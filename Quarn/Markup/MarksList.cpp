@@ -2,12 +2,14 @@
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QFontDatabase>
+#include <QFutureWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <QPainter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -90,26 +93,8 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->installEventFilter(this);
     column->addWidget(tree_, 1);
 
-    // The empty state: a scribble over the message.
-    empty_ = new QWidget(this);
-    auto* emptyColumn = new QVBoxLayout(empty_);
-    emptyColumn->setContentsMargins(14, 24, 14, 0);
-    emptyColumn->setSpacing(8);
-    auto* emptyIcon = new QLabel(empty_);
-    emptyIcon->setObjectName(QStringLiteral("emptySymbol"));
-    emptyIcon->setPixmap(symbolPixmap(QStringLiteral("scribble.variable"), QSize(28, 28), withOpacity(D::paper(), 0.35),
-                                      devicePixelRatioF()));
-    emptyIcon->setAlignment(Qt::AlignHCenter);
-    emptyColumn->addWidget(emptyIcon);
-    auto* emptyText = new QLabel(tr("No marks yet. Pick a tool and draw on the page."), empty_);
-    emptyText->setTextFormat(Qt::PlainText);
-    emptyText->setWordWrap(true);
-    emptyText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    QPalette faint = emptyText->palette();
-    faint.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.6));
-    emptyText->setPalette(faint);
-    emptyColumn->addWidget(emptyText);
-    emptyColumn->addStretch(1);
+    empty_ = new SidebarEmptyState(QStringLiteral("scribble.variable"),
+                                   tr("No marks yet. Pick a tool and draw on the page."), this);
     column->addWidget(empty_, 1);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
@@ -150,22 +135,47 @@ void MarksList::documentEdited()
 
 void MarksList::reload()
 {
-    groups_.clear();
-    builtPageCount_ = -1;
-    if (document_ && document_->pdf()) {
-        groups_ = quarnkit::MarkCatalog::groups(*document_->pdf());
-        builtPageCount_ = document_->pdf()->pageCount();
+    const std::shared_ptr<platform::PdfDocument> pdf = document_ ? document_->pdf() : nullptr;
+    const quint64 reading = ++readings_;
+    if (!pdf) {
+        groups_.clear();
+        builtPageCount_ = -1;
+        loaded_ = true;
+        reading_ = false;
+        rebuildRows();
+        return;
     }
-    loaded_ = true;
-    rebuildRows();
+    struct Catalog {
+        std::vector<MarkGroup> groups;
+        int pages = -1;
+    };
+    reading_ = true;
+    auto* watcher = new QFutureWatcher<Catalog>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, reading] {
+        watcher->deleteLater();
+        if (reading != readings_) return; // an edit came meanwhile and started another reading
+        Catalog catalog = watcher->result();
+        groups_ = std::move(catalog.groups);
+        builtPageCount_ = catalog.pages;
+        loaded_ = true;
+        reading_ = false;
+        rebuildRows();
+    });
+    watcher->setFuture(QtConcurrent::run([pdf] {
+        Catalog catalog;
+        catalog.pages = pdf->pageCount();
+        catalog.groups = quarnkit::MarkCatalog::groups(*pdf);
+        return catalog;
+    }));
 }
 
 void MarksList::refresh()
 {
     const auto pdf = document_ ? document_->pdf() : nullptr;
     const std::optional<int> edited = document_ ? document_->editedPageIndex() : std::nullopt;
-    // An edit of the whole document, or one that added or took away pages.
-    if (!pdf || !edited || builtPageCount_ != pdf->pageCount() || *edited < 0 || *edited >= pdf->pageCount()) {
+    // An edit of the whole document, or one that added or took away pages; or
+    // an edit the reading under way may have missed.
+    if (reading_ || !pdf || !edited || builtPageCount_ != pdf->pageCount() || *edited < 0 || *edited >= pdf->pageCount()) {
         reload();
         return;
     }
@@ -224,6 +234,7 @@ void MarksList::rebuildRows()
     countFont.setPointSizeF(10);
     QFont rowFont = font();
     rowFont.setPointSizeF(12);
+    QHash<QString, QIcon> icons;
     for (const MarkGroup& group : groups_) {
         auto* header = new QTreeWidgetItem(tree_);
         header->setText(0, tr("Page %1").arg(group.pageIndex + 1));
@@ -239,7 +250,11 @@ void MarksList::rebuildRows()
         for (const MarkEntry& entry : group.entries) {
             auto* row = new QTreeWidgetItem(header);
             row->setText(0, entry.snippet);
-            row->setIcon(0, rowIcon(entry.kind, entry.color));
+            // One icon per kind and colour: a long list has many rows alike.
+            const QString iconKey = QString::number(int(entry.kind)) + entry.color.toQColor().name(QColor::HexArgb);
+            auto icon = icons.find(iconKey);
+            if (icon == icons.end()) icon = icons.insert(iconKey, rowIcon(entry.kind, entry.color));
+            row->setIcon(0, *icon);
             row->setFont(0, rowFont);
             row->setToolTip(0, entry.snippet);
             row->setData(0, Qt::AccessibleTextRole, accessibilityText(entry));

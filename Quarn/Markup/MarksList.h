@@ -2,7 +2,9 @@
 // The marks of the document in a side panel, grouped by page in reading
 // order, under a one-line count. Clicking a row shows and selects its mark;
 // Delete or the row's context menu removes the chosen marks as one undo
-// step. After an edit of one page only that page's group is rebuilt.
+// step. After an edit of one page only that page's group is rebuilt; the
+// whole list is read by a worker, so a long document opens without waiting
+// for every page's marks.
 #include "QuarnKit/Markup/MarkCatalog.h"
 
 #include <QPointer>
@@ -22,6 +24,7 @@ class QuarnDocument;
 namespace quarn {
 
 class ViewerModel;
+class SidebarEmptyState;
 struct MarkRef;
 
 class MarksList : public QWidget {
@@ -35,9 +38,11 @@ public:
 
     const std::vector<quarnkit::MarkGroup>& groups() const { return groups_; }
     bool loaded() const { return loaded_; }
+    // A worker is reading the whole list; the rows show the last reading until it is done.
+    bool reading() const { return reading_; }
     QTreeWidget* tree() const { return tree_; }
     QString summary() const;
-    // Whole list; then, per edit, only the edited page when it can.
+    // Whole list (on a worker); then, per edit, only the edited page when it can.
     void reload();
     void refresh();
     // Removes the marks of the chosen rows ("Delete Mark" / "Delete N Marks").
@@ -64,9 +69,11 @@ private:
     QPointer<quarnkit::QuarnDocument> document_;
     std::vector<quarnkit::MarkGroup> groups_;
     bool loaded_ = false;
+    bool reading_ = false;
+    quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
     int builtPageCount_ = -1;
     QLabel* summary_ = nullptr;
-    QWidget* empty_ = nullptr; // the symbol and the message shown without marks
+    SidebarEmptyState* empty_ = nullptr; // the symbol and the message shown without marks
     QTreeWidget* tree_ = nullptr;
     QMetaObject::Connection watch_;
 };

@@ -180,6 +180,18 @@ void QuarnCommands::buildFile(QMenuBar* bar)
                               [](ViewerModel& v) { v.setExportPresented(true); });
     QAction* info = add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo,
                         [](ViewerModel& v) { v.toggleInfo(); });
+    // The export sheet opened with a format chosen, then sharing; the viewer
+    // beeps when it has nothing to act on.
+    using quarnkit::ExportFormat;
+    const QList<QAction*> exportGroup = {
+        add(nullptr, tr("Export as Smaller PDF…"), std::nullopt,
+            [](ViewerModel& v) { v.presentExport(ExportFormat::smallerPDF); }),
+        add(nullptr, tr("Export Redacted PDF…"), std::nullopt,
+            [](ViewerModel& v) { v.presentExport(ExportFormat::redactedPDF); }),
+        add(nullptr, tr("Export Marks Summary…"), std::nullopt,
+            [](ViewerModel& v) { v.presentExport(ExportFormat::marksSummary); }),
+    };
+    QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { v.shareCopy(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
         if (QuarnPDFView* view = v.pdfView()) view->copyPage();
     });
@@ -188,6 +200,10 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     });
     if (before || !file->isEmpty()) file->insertSeparator(before);
     file->insertActions(before, {exportItem, info, copyPage});
+    file->insertSeparator(before);
+    file->insertActions(before, exportGroup);
+    file->insertSeparator(before);
+    file->insertAction(before, share);
     file->insertSeparator(before);
     file->insertAction(before, print);
 }

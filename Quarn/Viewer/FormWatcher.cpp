@@ -8,8 +8,10 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QApplication>
+#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <map>
@@ -66,15 +68,52 @@ void FormWatcher::scan()
     const bool same = scanned_.lock() == pdf;
     // A document unlocked after its first scan shows its pages, and so its
     // fields, only now; pages added, removed or moved carry their fields along.
-    if (same && scannedPages_ == pages && scannedLocked_ == locked) return;
+    if (same && scannedPages_ == pages && scannedLocked_ == locked) {
+        ++readings_; // a reading under way is of an older state
+        reading_ = false;
+        return;
+    }
+    if (reading_ && readingPdf_.lock() == pdf && readingPages_ == pages) return; // already being read
 
     // Another PDF (Revert): the text being typed belonged to the old one.
     if (!same && editor_) editor_->cancel();
+    const bool wasAccepted = same && accepted_;
+    const quint64 reading = ++readings_;
+    reading_ = false;
+    if (pdf->pageCount() <= readAtOnceMaxPages) {
+        apply(pdf, pages, locked, readFields(*pdf, wasAccepted));
+        return;
+    }
+    // Every page of a long document is read by a worker: the window shows
+    // its first pages meanwhile, and the fields come when all are known.
+    reading_ = true;
+    readingPdf_ = pdf;
+    readingPages_ = pages;
+    auto* watcher = new QFutureWatcher<Reading>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, reading, pdf, pages, locked] {
+        watcher->deleteLater();
+        if (reading != readings_) return;
+        reading_ = false;
+        apply(pdf, pages, locked, watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run([pdf, wasAccepted] { return readFields(*pdf, wasAccepted); }));
+}
+
+FormWatcher::Reading FormWatcher::readFields(const platform::PdfDocument& pdf, bool wasAccepted)
+{
     // A PDF whose catalog declares no fields gets none, whatever widgets its
     // pages carry; one accepted before is read again without that test, since
     // deleting pages may leave its field list behind.
-    accepted_ = (same && accepted_) || FormFields::declaresFields(*pdf);
-    fields_ = accepted_ ? FormFields::fields(*pdf) : std::vector<Widget>{};
+    Reading reading;
+    reading.accepted = wasAccepted || FormFields::declaresFields(pdf);
+    if (reading.accepted) reading.fields = FormFields::fields(pdf);
+    return reading;
+}
+
+void FormWatcher::apply(const std::shared_ptr<platform::PdfDocument>& pdf, size_t pages, bool locked, Reading reading)
+{
+    accepted_ = reading.accepted;
+    fields_ = std::move(reading.fields);
     scanned_ = pdf;
     scannedPages_ = pages;
     scannedLocked_ = locked;
@@ -86,7 +125,11 @@ void FormWatcher::scan()
             return w.objectNumber == *editor_->editingField();
         }))
         editor_->cancel();
-    model_->setFormFieldCount(int(fields_.size()));
+    if (model_) model_->setFormFieldCount(int(fields_.size()));
+    if (focusWhenRead_) {
+        focusWhenRead_ = false;
+        focusFirstEmptyField();
+    }
 }
 
 void FormWatcher::followView()
@@ -242,6 +285,10 @@ void FormWatcher::click(const Widget& field, int attempts)
 void FormWatcher::focusFirstEmptyField()
 {
     scan();
+    if (reading_) {
+        focusWhenRead_ = true; // the fields are not all known yet
+        return;
+    }
     fields_ = readCurrent();
     for (const Widget& field : fields_) {
         if (FormFields::isTabStop(field) && (!field.value || field.value->empty())) {

@@ -37,8 +37,11 @@ public:
     // Binds to the window's model and document (both held weakly) and scans;
     // the first start also begins watching the window's events and undo stack.
     void start(ViewerModel* model, quarnkit::QuarnDocument* document);
-    // Re-reads the fields when the PDF, its page count or its lock changed.
+    // Re-reads the fields when the PDF, its page count or its lock changed: a
+    // short document at once, a long one on a worker (see reading).
     void scan();
+    // A worker is reading the fields of a long document; fields() are the last read till then.
+    bool reading() const { return reading_; }
     // Starts editing the first empty text field, else the first text field;
     // with no text field at all, only shows the first field.
     void focusFirstEmptyField();
@@ -71,6 +74,7 @@ public:
     // scrolling it into view first.
     void beginEditing(Widget field);
 
+    static constexpr int readAtOnceMaxPages = 24;
     static constexpr int noteDelayMs = 400;
     static constexpr int clickDelayMs = 30;
     static constexpr int clickAttempts = 10;
@@ -79,6 +83,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct Reading {
+        bool accepted = false; // the PDF declares fields
+        std::vector<Widget> fields;
+    };
+    static Reading readFields(const platform::PdfDocument& pdf, bool wasAccepted);
+    void apply(const std::shared_ptr<platform::PdfDocument>& pdf, size_t pages, bool locked, Reading reading);
     bool handle(QObject* receiver, QEvent* event);
     void click(const Widget& field, int attempts);
     void postNote();
@@ -94,6 +104,11 @@ private:
     std::optional<size_t> scannedPages_; // the page signature scanned
     bool scannedLocked_ = false;
     bool accepted_ = false; // the scanned PDF declared its fields
+    bool reading_ = false;
+    quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
+    std::weak_ptr<platform::PdfDocument> readingPdf_;
+    size_t readingPages_ = 0;
+    bool focusWhenRead_ = false; // Fill Fields was asked for while reading
     std::vector<Widget> fields_;
     quarnkit::FormFields::Snapshot snapshot_;
     std::optional<int> active_;

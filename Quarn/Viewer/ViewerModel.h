@@ -4,12 +4,15 @@
 // step (reading position, page keys, display mode, fits), and the zoom
 // operations. The viewer screen owns it; the page view is held weakly and
 // reports back through callbacks that hold the model weakly.
+#include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
+#include "QuarnKit/Signatures/Signature.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -31,6 +34,7 @@ class QKeyEvent;
 namespace quarnkit { struct PageEdit; }
 
 namespace quarnkit { struct SearchMatch; }
+namespace quarnkit { struct OutlineDestination; }
 
 namespace platform { class UserDefaults; }
 
@@ -39,6 +43,7 @@ namespace quarn {
 class QuarnPDFView;
 struct MarkRef;
 class FormWatcher;
+class ThumbnailStore;
 struct MarkupPanel;
 
 // Which column the library rail shows beside the document.
@@ -155,6 +160,22 @@ public:
     // The page view has a document with at least one page.
     bool canSign() const;
 
+    // ------------------------------------------------------------ signing (ViewerModelSigning.cpp)
+
+    // The kind the window's signature sheet is open for; none while it is closed.
+    const std::optional<quarnkit::Signature::Kind>& signatureSheet() const { return signatureSheet_; }
+    void setSignatureSheet(std::optional<quarnkit::Signature::Kind> kind);
+    // Opens the signature sheet for `kind`, only while the window can sign.
+    void presentSignatureSheet(quarnkit::Signature::Kind kind);
+    // Each puts its mark on the page under the centre of the view (or the
+    // nearest page), in the signature ink, as one undo step named after it
+    // ("Signature", "Initials", "Date", "Checkmark", "Cross"), then selects
+    // it with the select tool. Without a page there: the beep, nothing placed.
+    void placeSignature(const quarnkit::Signature& signature);
+    void insertDate();
+    void insertCheckmark();
+    void insertCross();
+
     // ------------------------------------------------------------ tools (ViewerModelTools.cpp)
 
     // Makes `tool` current; any tool but select drops the selected mark.
@@ -165,7 +186,12 @@ public:
     // The window has a document that is not locked and has a page: the
     // document actions act only then, and beep otherwise.
     bool documentActionsAvailable() const;
-    void presentExport();
+    // Shows the export sheet, with `preset` chosen when given.
+    void presentExport(std::optional<quarnkit::ExportFormat> preset = std::nullopt);
+    // The format the next export sheet opens with; the sheet clears it.
+    std::optional<quarnkit::ExportFormat> exportPreset() const { return exportPreset_; }
+    void setExportPreset(std::optional<quarnkit::ExportFormat> preset) { exportPreset_ = preset; }
+    platform::UserDefaults& defaults() const { return defaults_; }
     bool infoPresented() const { return infoPresented_; }
     void setInfoPresented(bool presented);
     void toggleInfo();
@@ -245,6 +271,14 @@ public:
     int formFieldCount() const { return formFieldCount_; }
     void setFormFieldCount(int count) { assign(formFieldCount_, count, &ViewerModel::formFieldCountChanged); }
 
+    // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
+
+    // The window's page thumbnails, for the document the model holds now.
+    ThumbnailStore& thumbnails();
+    // Shows an outline entry: its destination, else the top of its page;
+    // nothing for an entry without a page.
+    void showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination);
+
     // ------------------------------------------------------------ binding
 
     // Keeps the view weakly and installs its callbacks, each holding the model weakly.
@@ -318,6 +352,7 @@ signals:
     void infoPresentedChanged(bool presented);
     void selectedPagesChanged(const std::set<int>& pages);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
+    void signatureSheetChanged(std::optional<quarnkit::Signature::Kind> kind);
     // Any of the above.
     void changed();
 
@@ -360,6 +395,11 @@ private:
     // Takes one changed field into the remembered style of `tool`; saved and
     // loaded only when it changed.
     void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
+    // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
+    using MarkBuilder = std::function<std::optional<platform::PdfAnnotation>(platform::PdfPoint center,
+                                                                            const platform::PdfRect& pageBox,
+                                                                            int rotation)>;
+    void placeAtCenter(const MarkBuilder& build, const QString& actionName);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
@@ -386,6 +426,7 @@ private:
     int pageCount_ = 0;
     double zoom_ = 1.0;
     bool exportPresented_ = false;
+    std::optional<quarnkit::ExportFormat> exportPreset_;
     bool hasSelection_ = false;
     std::optional<quarnkit::MarkStyle> inspected_;
     quarnkit::DisplayMode displayMode_;
@@ -401,7 +442,9 @@ private:
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
     std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
     std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
+    std::optional<quarnkit::Signature::Kind> signatureSheet_;
     QPointer<QWidget> shareAnchor_;
+    ThumbnailStore* thumbnails_ = nullptr;
     QPointer<QUndoStack> undoStack_;
 
     QPointer<QuarnPDFView> pdfView_;

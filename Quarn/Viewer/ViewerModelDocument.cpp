@@ -38,12 +38,13 @@ bool ViewerModel::documentActionsAvailable() const
     return document_ && !document_->isLocked() && document_->pageCount() >= 1;
 }
 
-void ViewerModel::presentExport()
+void ViewerModel::presentExport(std::optional<quarnkit::ExportFormat> preset)
 {
     if (!documentActionsAvailable()) {
         QApplication::beep();
         return;
     }
+    exportPreset_ = preset;
     setExportPresented(true);
 }
 

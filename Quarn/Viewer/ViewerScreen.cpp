@@ -6,10 +6,12 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
+#include "Quarn/Export/ExportSheet.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
+#include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Viewer/Canvas.h"
-#include "Quarn/Markup/MarksList.h"
+#include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/FormsBanner.h"
@@ -28,6 +30,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -140,7 +143,7 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     if (document_) disconnect(document_, nullptr, this, nullptr);
     document_ = document;
     unlocked_ = false;
-    if (auto* marks = findChild<MarksList*>()) marks->setDocument(document_);
+    if (auto* sidebar = findChild<SidebarPane*>()) sidebar->setDocument(document_);
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
     model_->setDocument(document_);
     const Content before = content_;
@@ -253,6 +256,8 @@ QWidget* ViewerScreen::makeToolbar()
     row->addWidget(divider);
     row->addSpacing(6);
     row->addWidget(new ToolPalette(model_, bar));
+    row->addSpacing(6);
+    row->addWidget(new SignToolbarItem(model_, bar));
     row->addStretch(1);
 
     // Share and Document Info: the Share menu and the info panel open under their buttons.
@@ -283,26 +288,26 @@ QWidget* ViewerScreen::makeToolbar()
     exportButton->setFixedSize(exportButton->sizeHint());
     connect(exportButton, &QAbstractButton::clicked, model_, [this] { model_->setExportPresented(true); });
     row->addWidget(exportButton);
+    ExportSheet::follow(model_, this);
     return bar;
 }
 
 QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
 {
-    // The document's marks, shown while the sidebar is on, then a hairline.
+    // The document sidebar, shown while the side column holds the document
+    // panel, then a hairline.
     auto* side = new QWidget(parent);
     auto* row = new QHBoxLayout(side);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    auto* marks = new MarksList(model_, document_, side);
-    marks->setFixedWidth(240);
-    marks->setAutoFillBackground(true);
-    QPalette p = marks->palette();
-    p.setColor(QPalette::Window, D::chrome());
-    marks->setPalette(p);
-    row->addWidget(marks);
+    row->addWidget(new SidebarPane(model_, document_, side));
     row->addWidget(new Hairline(true, side));
-    side->setVisible(model_->sidebar());
-    connect(model_, &ViewerModel::sidebarChanged, side, &QWidget::setVisible);
+    const auto show = [this, side] {
+        side->setVisible(model_->sidebar() && model_->libraryPanel() == LibraryPanel::document);
+    };
+    show();
+    connect(model_, &ViewerModel::sidebarChanged, side, show);
+    connect(model_, &ViewerModel::libraryPanelChanged, side, show);
     return side;
 }
 
@@ -361,12 +366,14 @@ bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
     QuarnPDFView* page = canvas_->view();
     if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
         return QWidget::eventFilter(watched, event);
-    // A field the user clicked or was sent to (Find, Go to Page) keeps the
-    // keys; a button, a slider, a swatch or a scroll area never does, nor a
-    // field the focus fell to when the control holding it went away.
+    // A field or a sidebar list the user clicked or was sent to (Find, Go to
+    // Page, the page list's Delete) keeps the keys; a button, a slider, a
+    // swatch or a scroll area never does, nor a field the focus fell to when
+    // the control holding it went away.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
-                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget);
+                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
+                        qobject_cast<QAbstractItemView*>(widget);
     const bool chosen = reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason;
     if (!(typing && chosen)) {
         const QPointer<QuarnPDFView> target(page);

@@ -5,7 +5,11 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <system_error>
 
 namespace quarnkit {
@@ -259,6 +263,42 @@ void DocumentSearch::deliver(const std::shared_ptr<Run>& run, std::vector<Search
     if (finish) finish();
 }
 
+namespace {
+
+// Reads pages for a search on a thread of its own: from its own copy of the
+// document when one can be had, else from a recording of the page made while
+// holding the shared document, so that only the recording waits for others.
+class PageReader {
+public:
+    explicit PageReader(std::shared_ptr<const platform::PdfDocument> document) : shared_(std::move(document))
+    {
+        try {
+            own_ = shared_->readingCopy();
+        } catch (...) {
+        }
+    }
+
+    platform::PdfTextPage text(int page) const
+    {
+        if (own_) return own_->textPage(page);
+        const auto list = shared_->displayList(page);
+        return list ? list->textPage() : platform::PdfTextPage{};
+    }
+
+private:
+    std::shared_ptr<const platform::PdfDocument> shared_;
+    std::shared_ptr<const platform::PdfDocument> own_;
+};
+
+// Readers beside the thread that delivers: most of the cores, leaving one for
+// the UI thread; more than four gain little on one document.
+int readerCount()
+{
+    return std::clamp(int(std::thread::hardware_concurrency()) - 1, 1, 4);
+}
+
+} // namespace
+
 void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platform::PdfDocument> document)
 {
     using Clock = std::chrono::steady_clock;
@@ -276,22 +316,69 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
             Qt::QueuedConnection);
     };
 
+    // Readers take pages in turn and file each page's matches under its
+    // number; this thread hands them on in page order.
+    struct Page {
+        bool read = false;
+        std::vector<SearchMatch> matches;
+    };
+    int pageCount = 0;
+    try {
+        pageCount = document->pageCount();
+    } catch (...) {
+    }
+    std::vector<Page> pages(std::size_t(std::max(pageCount, 0)));
+    std::mutex mutex;
+    std::condition_variable pageRead;
+    std::atomic<int> nextPage{0};
+    std::atomic<bool> stop{false}; // this thread gave up: no more pages are wanted
+    const auto read = [&] {
+        std::optional<PageReader> reader;
+        try {
+            reader.emplace(document);
+        } catch (...) {
+        }
+        for (int page = nextPage++; page < pageCount && !run->cancelled && !stop; page = nextPage++) {
+            std::vector<SearchMatch> found;
+            try {
+                if (reader) {
+                    const PageSearchText searchText(reader->text(page));
+                    for (const TextMatch::Range& range : TextMatch::ranges(run->query, searchText.text(), run->options))
+                        found.push_back({page, range, searchText.text().mid(range.location, range.length),
+                                         searchText.quads(range)});
+                }
+            } catch (...) {
+                // A damaged page, or one removed meanwhile, has nothing to find.
+            }
+            std::lock_guard lock(mutex);
+            pages[std::size_t(page)] = {true, std::move(found)};
+            pageRead.notify_all();
+        }
+        // A reader that stops early leaves its pages to the others, or to the cancel.
+        std::lock_guard lock(mutex);
+        pageRead.notify_all();
+    };
+    std::vector<std::thread> readers;
+    try {
+        for (int i = 0; i < std::min(readerCount(), pageCount); ++i) readers.emplace_back(read);
+    } catch (const std::system_error&) {
+        // Fewer threads than hoped for: those there are read every page.
+    }
+
     std::vector<SearchMatch> pending;
     try {
+        if (readers.empty()) read();
         bool sentFirst = false;
         Clock::time_point lastPost = Clock::now();
-        const int pageCount = document->pageCount();
         for (int page = 0; page < pageCount && !run->cancelled; ++page) {
-            platform::PdfTextPage textPage;
-            try {
-                textPage = document->textPage(page);
-            } catch (const platform::PdfError&) {
-                continue; // a damaged page, or one removed meanwhile, has nothing to find
+            {
+                std::unique_lock lock(mutex);
+                pageRead.wait(lock, [&] { return pages[std::size_t(page)].read || run->cancelled; });
+                if (run->cancelled) break;
+                std::vector<SearchMatch>& found = pages[std::size_t(page)].matches;
+                std::move(found.begin(), found.end(), std::back_inserter(pending));
+                std::vector<SearchMatch>().swap(found);
             }
-            const PageSearchText searchText(textPage);
-            for (const TextMatch::Range& range : TextMatch::ranges(run->query, searchText.text(), run->options))
-                pending.push_back({page, range, searchText.text().mid(range.location, range.length),
-                                   searchText.quads(range)});
             const Clock::time_point now = Clock::now();
             if (!pending.empty() && (!sentFirst || now - lastPost >= batchInterval || pending.size() >= batchLimit)) {
                 post(std::exchange(pending, {}), false);
@@ -302,6 +389,8 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
     } catch (...) {
         // Out of memory or the like: end the search with what was found.
     }
+    stop = true;
+    for (std::thread& reader : readers) reader.join();
     if (!run->cancelled) post(std::move(pending), true);
     run->finished = true;
 }

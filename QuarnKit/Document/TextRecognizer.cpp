@@ -73,7 +73,7 @@ QString recognize(const platform::PdfDocument& doc, int page)
     return recognize(image, int(std::lround(72 * scale)));
 }
 
-QString recognize(const QImage& image, int dpi)
+std::vector<std::string> tesseractLanguages()
 {
     std::vector<std::string> codes;
     for (const QString& tag : recognitionLanguages(supportedLanguages(), preferredLanguages()))
@@ -84,9 +84,14 @@ QString recognize(const QImage& image, int dpi)
         if (std::find(installed.begin(), installed.end(), "eng") != installed.end()) codes.push_back("eng");
         else if (!installed.empty()) codes.push_back(installed.front());
     }
+    return codes;
+}
+
+QString recognize(const QImage& image, int dpi)
+{
     try {
         QStringList lines;
-        for (const auto& line : platform::TextRecognition::recognize(image, codes, dpi))
+        for (const auto& line : platform::TextRecognition::recognize(image, tesseractLanguages(), dpi))
             lines.append(QString::fromStdString(line.text));
         return joinLines(lines);
     } catch (const platform::TextRecognitionError& error) {

@@ -60,6 +60,10 @@ QString recognize(const platform::PdfDocument& doc, int page);
 // without text. `dpi` is the image's resolution, 0 when unknown.
 QString recognize(const QImage& image, int dpi = 0);
 
+// The Tesseract languages recognition uses: the user's preferred ones that
+// are installed, else English (or the first installed language).
+std::vector<std::string> tesseractLanguages();
+
 // Lines joined with one line feed, the result trimmed at both ends.
 QString joinLines(const QStringList& lines);
 

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -16,6 +17,24 @@ namespace {
 // memory on a page with an absurd box (about 1 GB of pixels).
 constexpr qint64 maximumPixels = qint64(1) << 28;
 constexpr int maximumSide = 32767; // QPainter's limit
+
+bool fits(QSize size)
+{
+    return size.width() <= maximumSide && size.height() <= maximumSide &&
+           qint64(size.width()) * size.height() <= maximumPixels;
+}
+
+// The opaque white bitmap of a page drawn at `scale`, refused when too large.
+QImage whitePage(const platform::PdfPageGeometry& page, double scale, BitmapAlpha alpha)
+{
+    const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
+    if (!fits(size)) throw RenderFailed();
+    QImage image(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
+                                                               : QImage::Format_RGBX8888);
+    if (image.isNull()) throw RenderFailed();
+    image.fill(Qt::white);
+    return image;
+}
 
 } // namespace
 
@@ -47,6 +66,19 @@ QSize pixelSize(platform::PdfSize drawn, double scale)
     return {side(drawn.width), side(drawn.height)};
 }
 
+double cappedScale(platform::PdfSize drawn, double scale)
+{
+    if (fits(pixelSize(drawn, scale))) return scale;
+    const double side = std::max(drawn.width, drawn.height);
+    const double area = drawn.width * drawn.height;
+    double capped = scale;
+    if (side > 0) capped = std::min(capped, (maximumSide - 1) / side);
+    if (area > 0) capped = std::min(capped, std::sqrt(double(maximumPixels) / area) * 0.999);
+    // Rounding up may still overshoot by a pixel; step down until it fits.
+    while (capped > 0 && !fits(pixelSize(drawn, capped))) capped *= 0.99;
+    return capped;
+}
+
 platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double scale)
 {
     // The page's own transform shows its crop box turned by its rotation; move
@@ -67,14 +99,7 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
     QImage image;
     try {
         const platform::PdfPageGeometry page = doc.pageGeometry(pageIndex);
-        const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
-        if (size.width() > maximumSide || size.height() > maximumSide ||
-            qint64(size.width()) * size.height() > maximumPixels)
-            throw RenderFailed();
-        image = QImage(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
-                                                                   : QImage::Format_RGBX8888);
-        if (image.isNull()) throw RenderFailed();
-        image.fill(Qt::white);
+        image = whitePage(page, scale, alpha);
         const platform::PdfMatrix m = userToPixels(page, scale);
         platform::drawPage(doc, pageIndex, m, image);
         if (overlay) {
@@ -95,6 +120,20 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
 QImage bitmap(const platform::PdfDocument& doc, int pageIndex, double scale)
 {
     return render(doc, pageIndex, scale, {}, BitmapAlpha::premultipliedLast);
+}
+
+QImage bitmap(const platform::PdfPageRecording& page, double scale)
+{
+    if (!(scale > 0) || !std::isfinite(scale)) throw RenderFailed();
+    try {
+        QImage image = whitePage(page.geometry(), scale, BitmapAlpha::premultipliedLast);
+        platform::drawRecording(page, userToPixels(page.geometry(), scale), image);
+        return image;
+    } catch (const platform::PdfError&) {
+        throw RenderFailed();
+    } catch (const std::bad_alloc&) {
+        throw RenderFailed();
+    }
 }
 
 } // namespace quarnkit::Exporter

@@ -4,6 +4,7 @@
 // Copy Page, text recognition and the image exports all draw through here, so
 // every page image of the program looks the same.
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageDraw.h"
 
 #include <QImage>
 #include <QSize>
@@ -42,6 +43,10 @@ platform::PdfSize drawnSize(const platform::PdfPageGeometry& page, const platfor
 // from zero, and at least 1.
 QSize pixelSize(platform::PdfSize drawn, double scale);
 
+// `scale`, or the largest smaller scale whose bitmap render() can still make:
+// a poster-sized page drawn at a high resolution falls back to a lower one.
+double cappedScale(platform::PdfSize drawn, double scale);
+
 // The transform from user space to the bitmap's pixels for a page drawn in
 // its display box at `scale`.
 platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double scale);
@@ -55,5 +60,7 @@ QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, con
 
 // The page as render() draws it, without overlay, with premultiplied alpha.
 QImage bitmap(const platform::PdfDocument& doc, int pageIndex, double scale);
+// The same from a recording of the page, on any thread. Throws RenderFailed.
+QImage bitmap(const platform::PdfPageRecording& page, double scale);
 
 } // namespace quarnkit::Exporter

@@ -177,11 +177,9 @@ const Shortcut& shortcut(ShortcutCommand command)
 bool isAvailable(ShortcutCommand command)
 {
     switch (command) {
-    // The library column, the page list and the signatures are not part of
-    // this build yet.
+    // The library column and the signatures are not part of this build yet.
     case C::history:
     case C::explore:
-    case C::deletePages:
     case C::addSignature:
     case C::insertDate:
     case C::insertCheckmark:

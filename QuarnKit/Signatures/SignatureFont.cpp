@@ -33,14 +33,20 @@ std::optional<SignatureFont> SignatureFont::withId(const std::string& id)
     return std::nullopt;
 }
 
-std::optional<platform::OutlineFont> SignatureFont::font() const
+std::string SignatureFont::path() const
 {
     QString path = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString::fromStdString(file));
     // A scratch XDG_DATA_DIRS may leave out the system folder the packages install into.
     if (path.isEmpty() && QFile::exists(QStringLiteral("/usr/share/") + QString::fromStdString(file)))
         path = QStringLiteral("/usr/share/") + QString::fromStdString(file);
-    if (path.isEmpty()) return std::nullopt;
-    return platform::OutlineFont::fromFile(path.toStdString());
+    return path.toStdString();
+}
+
+std::optional<platform::OutlineFont> SignatureFont::font() const
+{
+    const std::string at = path();
+    if (at.empty()) return std::nullopt;
+    return platform::OutlineFont::fromFile(at);
 }
 
 } // namespace quarnkit

@@ -25,6 +25,8 @@ struct SignatureFont {
     // The first candidate with this id, installed or not.
     static std::optional<SignatureFont> withId(const std::string& id);
 
+    // Where the font file is; empty when it is not installed.
+    std::string path() const;
     // The loaded font; none when the file is missing or is no font.
     std::optional<platform::OutlineFont> font() const;
 };

@@ -155,7 +155,9 @@ void SignatureStore::save(const std::vector<Signature>& signatures) const
     if (!QDir().mkpath(QFileInfo(m_filePath).absolutePath())) throw failed();
     QSaveFile out(m_filePath);
     if (!out.open(QIODevice::WriteOnly)) throw failed();
-    if (out.write(text.data(), qint64(text.size())) != qint64(text.size())) {
+    // write() only fills a buffer: a disk that runs out of room shows at
+    // flush(), and commit() would put the cut-off file in place regardless.
+    if (out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.flush()) {
         out.cancelWriting();
         throw failed();
     }

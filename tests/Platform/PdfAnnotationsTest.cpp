@@ -249,31 +249,6 @@ TEST(PdfAnnotations, TextIsMeasuredWithTheFontThatDrawsIt)
     EXPECT_EQ(annots::baseFontNamed("Arial"), PdfBaseFont::helvetica);
 }
 
-TEST(PdfAnnotations, RedactionRemovesOnlyTheCoveredLine)
-{
-    // Three lines of 24-point text 24 points apart: their glyph boxes overlap.
-    const std::string content = "BT /F1 24 Tf 72 700 Td (Alpha) Tj 0 -24 Td (Bravo) Tj 0 -24 Td (Charlie) Tj ET";
-    const std::string pdf =
-        "%PDF-1.4\n1 0 obj <</Type/Catalog/Pages 2 0 R>> endobj\n"
-        "2 0 obj <</Type/Pages/Kids[3 0 R]/Count 1>> endobj\n"
-        "3 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 612 792]/Contents 4 0 R"
-        "/Resources<</Font<</F1<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>>>>>>> endobj\n"
-        "4 0 obj <</Length " + std::to_string(content.size()) + ">> stream\n" + content + "\nendstream endobj\n"
-        "trailer <</Root 1 0 R>>\n%%EOF\n";
-    auto doc = PdfDocument::openBytes(QByteArray::fromStdString(pdf));
-    PdfRect bravo;
-    for (const auto& block : doc->textPage(0).blocks)
-        for (const auto& line : block.lines)
-            if (line.text() == "Bravo") bravo = line.bounds;
-    ASSERT_FALSE(bravo.isEmpty());
-    ASSERT_TRUE(annots::redact(*doc, 0, {bravo}));
-    const std::string after = reopened(*doc)->textPage(0).text();
-    EXPECT_EQ(after.find("Bravo"), std::string::npos);
-    EXPECT_NE(after.find("Alpha"), std::string::npos);
-    EXPECT_NE(after.find("Charlie"), std::string::npos);
-    EXPECT_FALSE(annots::redact(*doc, 0, {}));
-}
-
 TEST(PdfAnnotations, ClipboardPdfCarriesOnlyTheKnownKeys)
 {
     auto source = PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf"));

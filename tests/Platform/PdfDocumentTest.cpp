@@ -231,3 +231,36 @@ TEST(PdfDocument, DisplayListsRenderOnOtherThreads)
     const QRect tile(50, 60, 100, 80);
     EXPECT_EQ(list->render(1.0, tile), direct.copy(tile));
 }
+
+// A page's recording gives the same text, in the same places, as the page.
+TEST(PdfDocument, TextReadFromARecordingIsThePagesText)
+{
+    for (const char* file : {"pdflatex-4-pages.pdf", "habibi-rotated.pdf", "multicolumn.pdf"}) {
+        SCOPED_TRACE(file);
+        const auto doc = PdfDocument::openFile(testsupport::corpusPath(file));
+        for (int page = 0; page < doc->pageCount(); ++page) {
+            const platform::PdfTextPage direct = doc->textPage(page);
+            const platform::PdfTextPage recorded = doc->displayList(page)->textPage();
+            ASSERT_EQ(recorded.text(), direct.text()) << page;
+            ASSERT_EQ(recorded.blocks.size(), direct.blocks.size());
+            const auto& a = direct.blocks.front().lines.front().chars.front().quad;
+            const auto& b = recorded.blocks.front().lines.front().chars.front().quad;
+            EXPECT_NEAR(a.ll.x, b.ll.x, 0.01);
+            EXPECT_NEAR(a.ll.y, b.ll.y, 0.01);
+            EXPECT_NEAR(a.ur.x, b.ur.x, 0.01);
+        }
+    }
+}
+
+TEST(PdfDocument, AReadingCopyOnlyOfTheBytesAsOpened)
+{
+    const auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(3));
+    const auto copy = doc->readingCopy();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->pageCount(), 3);
+    EXPECT_EQ(copy->textPage(2).text(), doc->textPage(2).text());
+    doc->setInfoString("Title", "Changed");
+    EXPECT_FALSE(doc->readingCopy());
+    EXPECT_FALSE(PdfDocument::createBlank()->readingCopy()); // made, not opened
+    EXPECT_FALSE(PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"))->readingCopy());
+}

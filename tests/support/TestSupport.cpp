@@ -14,7 +14,9 @@
 #endif
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <sys/resource.h>
 #include <sstream>
 
 namespace testsupport {
@@ -86,6 +88,25 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    saved_ = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    handler_ = std::signal(SIGXFSZ, SIG_IGN);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = saved_;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, handler_);
 }
 
 } // namespace testsupport

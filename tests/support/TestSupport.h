@@ -20,6 +20,20 @@ QByteArray makeTextPdf(int pages, const std::string& extraText = {});
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
                     const std::string& trailerExtra = {});
+// While it lives, files of this process cannot grow beyond `bytes`: a write
+// past that fails as on a full disk (the signal the kernel would send is ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long long saved_ = 0;
+    void (*handler_)(int) = nullptr;
+};
+
 // Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.
 // Generous time-outs cost nothing when the condition comes true early.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);

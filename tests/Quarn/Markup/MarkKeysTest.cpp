@@ -64,9 +64,12 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
         if (button->inherits("quarn::SwatchButton") && button->isVisible()) swatch = button;
     ASSERT_TRUE(swatch);
     QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
-    // Wherever the focus is then (here: the marks list), Delete reaches the mark.
+    // Wherever the focus is then (here: the marks list, the sidebar's Marks tab), Delete reaches the mark.
+    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible() && list->tree()->topLevelItemCount() > 0; }, 5000));
     list->tree()->setFocus(Qt::MouseFocusReason);
     ASSERT_FALSE(w.view->hasFocus());
 
@@ -79,10 +82,11 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
 TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
 {
     MarkedWindow w;
+    // The marks list is the sidebar's Marks tab.
+    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
-    w.screen->model().setSidebar(true);
-    QApplication::processEvents();
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible() && list->tree()->topLevelItemCount() > 0; }, 5000));
     QTreeWidgetItem* row = nullptr;
     for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)

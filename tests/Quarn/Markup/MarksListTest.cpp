@@ -65,6 +65,12 @@ struct ListFixture {
         for (const auto& g : list.groups()) result.push_back(g.pageIndex);
         return result;
     }
+    // Puts the list on screen and waits for its reading.
+    void showList()
+    {
+        list.show();
+        ASSERT_TRUE(testsupport::waitFor([this] { return list.loaded() && !list.reading(); }));
+    }
     QTreeWidgetItem* row(int group, int index) const { return list.tree()->topLevelItem(group)->child(index); }
 };
 
@@ -97,8 +103,7 @@ TEST(MarksList, NothingShowsBeforeTheListIsOnScreenThenTheEmptyMessage)
     ListFixture f;
     EXPECT_FALSE(f.list.loaded());
     EXPECT_TRUE(f.list.findChild<QLabel*>()->isHidden() || !f.list.isVisible());
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     EXPECT_TRUE(f.list.loaded());
     EXPECT_TRUE(f.list.groups().empty());
     bool message = false;
@@ -120,8 +125,7 @@ TEST(MarksList, AnEditRebuildsOnlyItsPage)
     ListFixture f;
     f.box(1);
     f.box(8);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     ASSERT_EQ(f.pages(), (std::vector<int>{1, 8}));
     EXPECT_EQ(f.list.summary(), QStringLiteral("2 marks on 2 pages"));
     EXPECT_EQ(f.list.tree()->topLevelItem(0)->text(0), QStringLiteral("Page 2"));
@@ -136,6 +140,8 @@ TEST(MarksList, AnEditRebuildsOnlyItsPage)
 
     // An edit of the whole document rebuilds everything.
     f.document.noteEdit(std::nullopt);
+    ASSERT_TRUE(f.list.reading()); // the whole list is read again, off the UI thread
+    ASSERT_TRUE(testsupport::waitFor([&] { return !f.list.reading(); }));
     EXPECT_EQ(f.list.groups()[2].entries.size(), 2u);
 }
 
@@ -144,8 +150,7 @@ TEST(MarksList, ClickingARowRevealsAndSelectsItsMark)
     ListFixture f;
     f.box(0);
     const MarkRef far = f.box(6, 300);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     f.model.chooseTool(quarnkit::MarkupTool::pen);
     QTreeWidgetItem* row = f.row(1, 0);
     ASSERT_TRUE(MarksList::markOf(row));
@@ -163,8 +168,7 @@ TEST(MarksList, DeletingRowsRemovesTheirMarksAsOneStep)
     f.box(0, 600);
     f.box(0, 300);
     f.box(3);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     f.row(0, 0)->setSelected(true);
     f.row(1, 0)->setSelected(true);
     f.list.tree()->setFocus();
@@ -192,8 +196,7 @@ TEST(MarksList, DeletingTheLastMarkShowsTheEmptyMessage)
 {
     ListFixture f;
     f.box(2);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     f.row(0, 0)->setSelected(true);
     f.list.deleteChosen();
     EXPECT_TRUE(f.list.groups().empty());
@@ -204,8 +207,7 @@ TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
 {
     ListFixture f;
     f.box(0);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     QTreeWidgetItem* row = f.row(0, 0);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, f.list.tree()->visualItemRect(row).center());
     ASSERT_TRUE(f.view.selectedAnnotation());
@@ -228,7 +230,7 @@ TEST(MarksList, ARowShowsNoUnreadableCharacters)
     MarksList list(&model, &document);
     list.resize(260, 400);
     list.show();
-    QApplication::processEvents();
+    ASSERT_TRUE(testsupport::waitFor([&] { return list.loaded() && !list.reading(); }));
     QTreeWidgetItem* row = list.tree()->topLevelItem(0)->child(0);
     ASSERT_TRUE(row);
     const QString shown = row->text(0);
@@ -243,8 +245,7 @@ TEST(MarksList, TheDotOfABlackTextBoxIsVisibleOnTheSidebar)
                                                            quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792});
     PdfAnnotations::add(*f.document.pdf(), 0, *box);
     f.document.noteEditOfPage(0);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     QTreeWidgetItem* row = f.row(0, 0);
     ASSERT_TRUE(row);
     const QImage icon = row->icon(0).pixmap(QSize(32, 16), 1.0).toImage();
@@ -259,8 +260,7 @@ TEST(MarksList, RowsSitOnTheSidebarsBackground)
 {
     ListFixture f;
     f.box(0);
-    f.list.show();
-    QApplication::processEvents();
+    f.showList();
     QWidget* port = f.list.tree()->viewport();
     const QImage image = port->grab().toImage();
     // Beside and below the rows: the sidebar's colour, the headers' too.

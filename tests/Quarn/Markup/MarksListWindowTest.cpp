@@ -33,7 +33,7 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     auto screen = viewertest::showScreen(document.get(), QString(), stack, settings);
     QApplication::setActiveWindow(screen.get());
     (void)QTest::qWaitForWindowActive(screen.get());
-    screen->model().setSidebar(true);
+    screen->model().showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
     QApplication::processEvents();
     auto* gate = screen->findChild<LockedGate*>();
     ASSERT_TRUE(gate);

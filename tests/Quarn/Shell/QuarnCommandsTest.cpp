@@ -133,7 +133,9 @@ TEST(QuarnCommandsTest, FileItemsGoBeforeTheQuitGroupOfAnExistingFileMenu)
     QuarnCommands commands(&bar, nullptr);
     QStringList titles;
     for (QAction* item : file->actions()) titles << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Document Info", "Copy Page", "-", "Print…", "-", "Quit ravlen"}));
+    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Document Info", "Copy Page", "-",
+                                   "Export as Smaller PDF…", "Export Redacted PDF…", "Export Marks Summary…", "-",
+                                   "Share…", "-", "Print…", "-", "Quit ravlen"}));
     EXPECT_EQ(menuTitles(bar).count(QStringLiteral("File")), 1);
 }
 
@@ -346,6 +348,30 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
     EXPECT_EQ(bars->findBar()->countLabel()->text(), QStringLiteral("12 of 12"));
     window->close();
     QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, ExportItemsAskForTheSheetWithTheirFormat)
+{
+    BarsWindow w(3);
+    // Without a document the item only beeps.
+    w.commands->action(QStringLiteral("Export Redacted PDF…"))->trigger();
+    EXPECT_FALSE(w.model.exportPresented());
+    quarnkit::QuarnDocument document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(3)));
+    w.model.setDocument(&document);
+    const std::pair<const char*, quarnkit::ExportFormat> items[] = {
+        {"Export as Smaller PDF…", quarnkit::ExportFormat::smallerPDF},
+        {"Export Redacted PDF…", quarnkit::ExportFormat::redactedPDF},
+        {"Export Marks Summary…", quarnkit::ExportFormat::marksSummary}};
+    for (const auto& [title, format] : items) {
+        w.model.setExportPresented(false);
+        w.commands->action(QString::fromUtf8(title))->trigger();
+        EXPECT_TRUE(w.model.exportPresented()) << title;
+        EXPECT_EQ(w.model.exportPreset(), format) << title;
+    }
+    QAction* info = w.commands->action(ShortcutCommand::documentInfo);
+    info->trigger();
+    EXPECT_TRUE(w.model.infoPresented());
+    w.model.setDocument(nullptr);
 }
 
 TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)

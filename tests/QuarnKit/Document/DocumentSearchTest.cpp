@@ -414,3 +414,47 @@ TEST(DocumentSearchRun, RotatedRightToLeftPage)
     EXPECT_TRUE(geometry.mediaBox.contains({bounds.midX(), bounds.midY()}));
     EXPECT_FALSE(searchAll(doc, QStringLiteral("\u062D\u064E\u0628\u064A\u0628\u064A")).matches().empty());
 }
+
+// Pages are read on several threads, from copies of an unchanged document or
+// from recordings of a changed one: either way the matches are those of
+// reading each page in turn, in page order.
+TEST(DocumentSearchRun, ReadersOnSeveralThreadsFindWhatOnePageAtATimeFinds)
+{
+    const struct Case {
+        const char* name;
+        bool changed; // an edit since opening: the document has no copy to offer
+    } cases[] = {{"unchanged", false}, {"changed", true}};
+    for (const char* file : {"pdflatex-4-pages.pdf", "google-doc-document.pdf", "multicolumn.pdf", "GeoTopo-komprimiert.pdf"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(file) + ", " + c.name);
+            std::shared_ptr<PdfDocument> doc = PdfDocument::openFile(testsupport::corpusPath(file));
+            if (c.changed) doc->setInfoString("Title", "Edited");
+            EXPECT_EQ(doc->readingCopy() != nullptr, !c.changed);
+            std::vector<std::pair<int, Range>> expected;
+            for (int page = 0; page < doc->pageCount(); ++page) {
+                const PageSearchText text(doc->textPage(page));
+                for (const Range& range : TextMatch::ranges("e", text.text(), anyCase)) expected.emplace_back(page, range);
+            }
+            ASSERT_FALSE(expected.empty());
+            std::vector<std::pair<int, Range>> found;
+            for (const SearchMatch& match : searchAll(doc, "e").matches()) found.emplace_back(match.page, match.range);
+            EXPECT_EQ(found, expected);
+        }
+    }
+}
+
+TEST(DocumentSearchSessions, CancellingALongSearchWithManyReadersEndsIt)
+{
+    std::shared_ptr<const PdfDocument> doc = PdfDocument::openBytes(testsupport::makeTextPdf(400, "needle"));
+    for (int round = 0; round < 5; ++round) {
+        DocumentSearch search(doc);
+        Outcome outcome;
+        startInto(search, outcome, "needle", anyCase);
+        pumpUntil([&] { return !outcome.batches.empty(); });
+        search.cancel();
+        const std::size_t seen = outcome.matches().size();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(outcome.matches().size(), seen);
+        EXPECT_EQ(outcome.finishes, 0);
+    } // each search is destroyed with its readers possibly mid-page
+}

@@ -2,6 +2,7 @@
 // written back byte for byte, and what happens to missing, damaged and
 // unreadable files.
 #include "QuarnKit/Signatures/SignatureStore.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -290,6 +291,20 @@ TEST(SignatureStore, FailedWriteLeavesTheFileAsItWas)
         EXPECT_EQ(e.description(), "ravlen couldn't update your saved signatures.");
     }
     EXPECT_EQ(readAll(blocked), "x");
+}
+
+TEST(SignatureStore, ADiskThatFillsUpMidWriteLeavesTheFileWhole)
+{
+    QTemporaryDir dir;
+    SignatureStore store(dir.path());
+    store.add(make(idA, 1));
+    const QByteArray before = readAll(store.filePath());
+    {
+        testsupport::FileSizeLimit full(quint64(before.size())); // room for the old file, not the longer new one
+        EXPECT_THROW(store.add(make(idB, 2)), SignatureStoreError);
+    }
+    EXPECT_EQ(readAll(store.filePath()), before);
+    EXPECT_EQ(store.all().size(), 1u);
 }
 
 TEST(SignatureStore, LivesInTheApplicationDataFolder)

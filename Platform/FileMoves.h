@@ -1,0 +1,18 @@
+#pragma once
+// Moving finished files and folders into place without ever replacing
+// something that appeared at the destination meanwhile.
+#include <QString>
+
+namespace platform::FileMoves {
+
+// Renames `from` to `to` unless something exists at `to` (renameat2 with
+// RENAME_NOREPLACE). Across file systems the entry is copied beside `to`,
+// renamed the same way and the original removed. Returns 0 or an errno value:
+// EEXIST when `to` is taken.
+int moveNoReplace(const QString& from, const QString& to);
+
+// Renames `from` to `to`, replacing a file there in one step. Returns 0 or an
+// errno value.
+int moveReplacing(const QString& from, const QString& to);
+
+} // namespace platform::FileMoves

@@ -1,0 +1,277 @@
+#include "Platform/ImageEncoding.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+
+namespace platform::ImageEncoding {
+
+namespace {
+
+// Growable bytes written by the C libraries' callbacks. Plain C, so that a
+// longjmp out of a library never skips a destructor.
+struct Sink {
+    unsigned char* data = nullptr;
+    size_t size = 0;     // bytes valid
+    size_t capacity = 0;
+    size_t position = 0; // TIFF writes and seeks
+    int failed = 0;
+};
+
+int sinkReserve(Sink* s, size_t needed)
+{
+    if (needed <= s->capacity) return 1;
+    size_t capacity = s->capacity ? s->capacity : 65536;
+    while (capacity < needed) capacity *= 2;
+    auto* grown = static_cast<unsigned char*>(std::realloc(s->data, capacity));
+    if (!grown) return 0;
+    s->data = grown;
+    s->capacity = capacity;
+    return 1;
+}
+
+int sinkWriteAt(Sink* s, size_t at, const void* bytes, size_t n)
+{
+    if (at + n < at || !sinkReserve(s, at + n)) return 0;
+    if (at > s->size) std::memset(s->data + s->size, 0, at - s->size);
+    std::memcpy(s->data + at, bytes, n);
+    if (at + n > s->size) s->size = at + n;
+    return 1;
+}
+
+QByteArray takeSink(Sink& s)
+{
+    QByteArray out;
+    if (!s.failed) out = QByteArray(reinterpret_cast<const char*>(s.data), qsizetype(s.size));
+    std::free(s.data);
+    s = Sink{};
+    return out;
+}
+
+// ------------------------------------------------------------------ PNG
+
+void pngWrite(png_structp png, png_bytep bytes, png_size_t n)
+{
+    auto* s = static_cast<Sink*>(png_get_io_ptr(png));
+    if (!sinkWriteAt(s, s->size, bytes, n)) {
+        s->failed = 1;
+        png_error(png, "out of memory");
+    }
+}
+
+void pngFlush(png_structp) {}
+
+void pngQuiet(png_structp, png_const_charp) {}
+
+int pngC(Sink* sink, const unsigned char* rgb, int w, int h, int stride, int dpi)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngQuiet, pngQuiet);
+    if (!png) return 0;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return 0;
+    }
+    png_set_write_fn(png, sink, pngWrite, pngFlush);
+    png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (dpi > 0) {
+        const png_uint_32 perMetre = png_uint_32(std::lround(dpi / 0.0254));
+        png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+    }
+    // One cheap filter instead of trying all five per row: page images are
+    // mostly flat, and encoding, not drawing, dominates a page export.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_write_info(png, info);
+    for (int y = 0; y < h; ++y) png_write_row(png, rgb + size_t(y) * size_t(stride));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return 1;
+}
+
+// ------------------------------------------------------------------ JPEG
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+void jpegFail(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+}
+
+void jpegQuiet(j_common_ptr, int) {}
+
+int jpegC(unsigned char** out, unsigned long* size, unsigned char* rgb, int w, int h, int stride, int quality,
+          int dpi)
+{
+    jpeg_compress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = jpegFail;
+    err.mgr.emit_message = jpegQuiet;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return 0;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, out, size);
+    cinfo.image_width = JDIMENSION(w);
+    cinfo.image_height = JDIMENSION(h);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (dpi > 0) {
+        cinfo.write_JFIF_header = TRUE;
+        cinfo.density_unit = 1; // dots per inch
+        cinfo.X_density = UINT16(dpi > 65535 ? 65535 : dpi);
+        cinfo.Y_density = cinfo.X_density;
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = rgb + size_t(cinfo.next_scanline) * size_t(stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return 1;
+}
+
+// ------------------------------------------------------------------ TIFF
+
+tmsize_t tiffRead(thandle_t h, void* buf, tmsize_t n)
+{
+    auto* s = static_cast<Sink*>(h);
+    if (n < 0 || s->position >= s->size) return 0;
+    const size_t count = std::min(size_t(n), s->size - s->position);
+    std::memcpy(buf, s->data + s->position, count);
+    s->position += count;
+    return tmsize_t(count);
+}
+
+tmsize_t tiffWrite(thandle_t h, void* buf, tmsize_t n)
+{
+    auto* s = static_cast<Sink*>(h);
+    if (n < 0 || !sinkWriteAt(s, s->position, buf, size_t(n))) {
+        s->failed = 1;
+        return -1;
+    }
+    s->position += size_t(n);
+    return n;
+}
+
+toff_t tiffSeek(thandle_t h, toff_t offset, int whence)
+{
+    auto* s = static_cast<Sink*>(h);
+    toff_t base = 0;
+    if (whence == SEEK_CUR) base = s->position;
+    else if (whence == SEEK_END) base = s->size;
+    s->position = size_t(base + offset);
+    return s->position;
+}
+
+int tiffClose(thandle_t) { return 0; }
+toff_t tiffSize(thandle_t h) { return static_cast<Sink*>(h)->size; }
+int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+void tiffUnmap(thandle_t, void*, toff_t) {}
+
+struct TiffPage {
+    const unsigned char* rgb;
+    int w, h, stride;
+};
+
+int tiffC(Sink* sink, const TiffPage* pages, int count, int dpi)
+{
+    TIFF* tif = TIFFClientOpen("memory", "w", sink, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
+                               tiffUnmap);
+    if (!tif) return 0;
+    int ok = 1;
+    for (int i = 0; i < count && ok; ++i) {
+        const TiffPage& p = pages[i];
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(p.w));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(p.h));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+        if (dpi > 0) {
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(dpi));
+            TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(dpi));
+            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        }
+        if (count > 1) {
+            TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+            TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(i), uint16_t(count));
+        }
+        for (int y = 0; y < p.h && ok; ++y)
+            ok = TIFFWriteScanline(tif, const_cast<unsigned char*>(p.rgb + size_t(y) * size_t(p.stride)),
+                                   uint32_t(y), 0) == 1;
+        if (ok) ok = TIFFWriteDirectory(tif) == 1;
+    }
+    TIFFClose(tif);
+    return ok && !sink->failed;
+}
+
+QImage rgbOf(const QImage& image)
+{
+    if (image.isNull()) throw EncodingError("no image to encode");
+    QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    if (rgb.isNull()) throw EncodingError("the image could not be converted");
+    return rgb;
+}
+
+} // namespace
+
+QByteArray png(const QImage& image, int dpi)
+{
+    const QImage rgb = rgbOf(image);
+    Sink sink;
+    const int ok = pngC(&sink, rgb.constBits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()), dpi);
+    if (!ok) sink.failed = 1;
+    QByteArray out = takeSink(sink);
+    if (out.isEmpty()) throw EncodingError("the PNG image could not be encoded");
+    return out;
+}
+
+QByteArray jpeg(const QImage& image, double quality, int dpi)
+{
+    QImage rgb = rgbOf(image);
+    const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 1.0;
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    const int ok = jpegC(&data, &size, rgb.bits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
+                         int(std::lround(q * 100)), dpi);
+    QByteArray out;
+    if (ok && data) out = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+    std::free(data);
+    if (out.isEmpty()) throw EncodingError("the JPEG image could not be encoded");
+    return out;
+}
+
+QByteArray tiff(const std::vector<QImage>& images, int dpi)
+{
+    if (images.empty()) throw EncodingError("no image to encode");
+    std::vector<QImage> rgb;
+    std::vector<TiffPage> pages;
+    for (const QImage& image : images) rgb.push_back(rgbOf(image));
+    for (const QImage& image : rgb)
+        pages.push_back({image.constBits(), image.width(), image.height(), int(image.bytesPerLine())});
+    Sink sink;
+    if (!tiffC(&sink, pages.data(), int(pages.size()), dpi)) sink.failed = 1;
+    QByteArray out = takeSink(sink);
+    if (out.isEmpty()) throw EncodingError("the TIFF image could not be encoded");
+    return out;
+}
+
+} // namespace platform::ImageEncoding

@@ -1,0 +1,376 @@
+#include "Platform/PdfWriting.h"
+
+#include "Platform/PdfInternal.h"
+
+#include <mutex>
+#include <string>
+
+namespace platform::PdfWriting {
+
+namespace {
+
+// Adds the page that `run` drew into `resources` and `contents` after the last page.
+void addPageC(fz_context* ctx, pdf_document* doc, fz_rect box, pdf_obj* resources, fz_buffer* contents)
+{
+    pdf_obj* page = pdf_add_page(ctx, doc, box, 0, resources, contents);
+    fz_try(ctx) pdf_insert_page(ctx, doc, -1, page);
+    fz_always(ctx) pdf_drop_obj(ctx, page);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Appends the page's content streams, one after the other, to `buf`.
+void appendContentsC(fz_context* ctx, pdf_obj* contents, fz_buffer* buf)
+{
+    const int n = pdf_is_array(ctx, contents) ? pdf_array_len(ctx, contents) : 1;
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* stream = pdf_is_array(ctx, contents) ? pdf_array_get(ctx, contents, i) : contents;
+        if (!pdf_is_stream(ctx, stream)) continue;
+        fz_buffer* part = pdf_load_stream(ctx, stream);
+        fz_try(ctx) {
+            fz_append_buffer(ctx, buf, part);
+            fz_append_byte(ctx, buf, '\n');
+        }
+        fz_always(ctx) fz_drop_buffer(ctx, part);
+        fz_catch(ctx) fz_rethrow(ctx);
+    }
+}
+
+// The appearance an annotation shows, or none.
+pdf_obj* normalAppearance(fz_context* ctx, pdf_obj* annot)
+{
+    pdf_obj* normal = pdf_dict_getp(ctx, annot, "AP/N");
+    if (pdf_is_stream(ctx, normal)) return normal;
+    if (!pdf_is_dict(ctx, normal)) return nullptr;
+    pdf_obj* state = pdf_dict_get(ctx, normal, pdf_dict_get(ctx, annot, PDF_NAME(AS)));
+    return pdf_is_stream(ctx, state) ? state : nullptr;
+}
+
+bool isShown(fz_context* ctx, pdf_obj* annot)
+{
+    pdf_obj* subtype = pdf_dict_get(ctx, annot, PDF_NAME(Subtype));
+    if (pdf_name_eq(ctx, subtype, PDF_NAME(Link)) || pdf_name_eq(ctx, subtype, PDF_NAME(Popup))) return false;
+    return (pdf_dict_get_int(ctx, annot, PDF_NAME(F)) & (PDF_ANNOT_IS_HIDDEN | PDF_ANNOT_IS_NO_VIEW)) == 0;
+}
+
+// Draws the appearance of each shown annotation of `page` as a form object
+// named "Mark<i>", mapped onto the annotation's rectangle as readers do.
+void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, pdf_obj* xobjects, fz_buffer* contents)
+{
+    pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+    const int n = pdf_array_len(ctx, annots);
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* annot = pdf_array_get(ctx, annots, i);
+        if (!pdf_is_dict(ctx, annot) || !isShown(ctx, annot)) continue;
+        pdf_obj* ap = normalAppearance(ctx, annot);
+        if (!ap) continue;
+        const fz_rect rect = pdf_dict_get_rect(ctx, annot, PDF_NAME(Rect));
+        const fz_rect box = fz_transform_rect(pdf_xobject_bbox(ctx, ap), pdf_xobject_matrix(ctx, ap));
+        const float bw = box.x1 - box.x0, bh = box.y1 - box.y0;
+        if (!(bw > 0) || !(bh > 0) || fz_is_empty_rect(rect)) continue;
+        const float sx = (rect.x1 - rect.x0) / bw, sy = (rect.y1 - rect.y0) / bh;
+        char name[32];
+        fz_snprintf(name, sizeof name, "Mark%d", i);
+        pdf_dict_puts_drop(ctx, xobjects, name, pdf_graft_mapped_object(ctx, map, ap));
+        fz_append_printf(ctx, contents, "q %g 0 0 %g %g %g cm /%s Do Q\n", sx, sy, rect.x0 - box.x0 * sx,
+                         rect.y0 - box.y0 * sy, name);
+    }
+}
+
+// Draws the shown annotations and widgets of `page` that have no appearance
+// in the document as MuPDF makes one for them, into `contents`.
+void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, fz_matrix ctm, pdf_obj* resources,
+                       fz_buffer* contents)
+{
+    fz_device* dev = nullptr;
+    fz_var(dev);
+    fz_try(ctx) {
+        for (int widgets = 0; widgets < 2; ++widgets)
+            for (pdf_annot* a = widgets ? pdf_first_widget(ctx, page) : pdf_first_annot(ctx, page); a;
+                 a = widgets ? pdf_next_widget(ctx, a) : pdf_next_annot(ctx, a)) {
+                pdf_obj* obj = pdf_annot_obj(ctx, a);
+                if (!isShown(ctx, obj) || normalAppearance(ctx, obj)) continue;
+                if (!dev) dev = pdf_new_pdf_device(ctx, dst, fz_identity, resources, contents);
+                pdf_run_annot(ctx, a, dev, ctm, nullptr);
+            }
+        if (dev) fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, fz_matrix m,
+                    fz_matrix deviceCtm, float w, float h, FzError* err)
+{
+    pdf_graft_map* map = nullptr;
+    fz_buffer* pageContents = nullptr;
+    fz_buffer* contents = nullptr;
+    pdf_obj* pageResources = nullptr;
+    pdf_obj* form = nullptr;
+    pdf_obj* resources = nullptr;
+    fz_var(map);
+    fz_var(pageContents);
+    fz_var(contents);
+    fz_var(pageResources);
+    fz_var(form);
+    fz_var(resources);
+    fz_try(ctx) {
+        map = pdf_new_graft_map(ctx, dst);
+        pdf_obj* page = pdf_lookup_page_obj(ctx, src, index);
+        fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox)));
+        if (fz_is_empty_rect(media)) media = fz_make_rect(0, 0, 612, 792);
+
+        // The page's own content, with its resources, as one form object.
+        pageContents = fz_new_buffer(ctx, 4096);
+        appendContentsC(ctx, pdf_dict_get(ctx, page, PDF_NAME(Contents)), pageContents);
+        pdf_obj* sourceResources = pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources));
+        pageResources = sourceResources ? pdf_graft_mapped_object(ctx, map, sourceResources) : pdf_new_dict(ctx, dst, 1);
+        form = pdf_new_xobject(ctx, dst, media, fz_identity, pageResources, pageContents);
+        if (pdf_obj* group = pdf_dict_get(ctx, page, PDF_NAME(Group)))
+            pdf_dict_put_drop(ctx, form, PDF_NAME(Group), pdf_graft_mapped_object(ctx, map, group));
+
+        resources = pdf_new_dict(ctx, dst, 1);
+        pdf_obj* xobjects = pdf_dict_put_dict(ctx, resources, PDF_NAME(XObject), 4);
+        pdf_dict_puts(ctx, xobjects, "Page", form);
+        contents = fz_new_buffer(ctx, 256);
+        fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
+        appendMarksC(ctx, map, page, xobjects, contents);
+        fz_append_string(ctx, contents, "Q\n");
+        appendDrawnMarksC(ctx, dst, srcPage, deviceCtm, resources, contents);
+        addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, resources);
+        pdf_drop_obj(ctx, form);
+        pdf_drop_obj(ctx, pageResources);
+        fz_drop_buffer(ctx, contents);
+        fz_drop_buffer(ctx, pageContents);
+        pdf_drop_graft_map(ctx, map);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+void imagePageC(fz_context* ctx, pdf_document* dst, unsigned char* rgb, int w, int h, int stride, float pw, float ph,
+                FzError* err)
+{
+    fz_pixmap* pix = nullptr;
+    fz_image* image = nullptr;
+    fz_device* dev = nullptr;
+    pdf_obj* resources = nullptr;
+    fz_buffer* contents = nullptr;
+    fz_var(pix);
+    fz_var(image);
+    fz_var(dev);
+    fz_var(resources);
+    fz_var(contents);
+    fz_try(ctx) {
+        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), w, h, nullptr, 0, stride, rgb);
+        image = fz_new_image_from_pixmap(ctx, pix, nullptr);
+        const fz_rect box = fz_make_rect(0, 0, pw, ph);
+        dev = pdf_page_write(ctx, dst, box, &resources, &contents);
+        fz_fill_image(ctx, dev, image, fz_make_matrix(pw, 0, 0, ph, 0, 0), 1, fz_default_color_params);
+        fz_close_device(ctx, dev);
+        addPageC(ctx, dst, box, resources, contents);
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        pdf_drop_obj(ctx, resources);
+        fz_drop_buffer(ctx, contents);
+        fz_drop_image(ctx, image);
+        fz_drop_pixmap(ctx, pix);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+bool isMark(fz_context* ctx, pdf_obj* annot)
+{
+    if (!pdf_is_dict(ctx, annot)) return false;
+    pdf_obj* subtype = pdf_dict_get(ctx, annot, PDF_NAME(Subtype));
+    return !pdf_name_eq(ctx, subtype, PDF_NAME(Link)) && !pdf_name_eq(ctx, subtype, PDF_NAME(Widget)) &&
+           !pdf_name_eq(ctx, subtype, PDF_NAME(Popup));
+}
+
+// Copies one annotation onto `page` of `dst`, leaving out the keys that point
+// at the source's page and at other annotations (grafting those would drag
+// the source page and, through its parent, the whole source document along).
+void copyMarkC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* page, pdf_obj* annot)
+{
+    pdf_obj* copy = pdf_add_new_dict(ctx, dst, pdf_dict_len(ctx, annot));
+    fz_try(ctx) {
+        const int n = pdf_dict_len(ctx, annot);
+        for (int k = 0; k < n; ++k) {
+            pdf_obj* key = pdf_dict_get_key(ctx, annot, k);
+            if (pdf_name_eq(ctx, key, PDF_NAME(P)) || pdf_name_eq(ctx, key, PDF_NAME(Popup)) ||
+                pdf_name_eq(ctx, key, PDF_NAME(Parent)) || pdf_name_eq(ctx, key, PDF_NAME(IRT)))
+                continue;
+            pdf_dict_put_drop(ctx, copy, key, pdf_graft_mapped_object(ctx, map, pdf_dict_get_val(ctx, annot, k)));
+        }
+        pdf_dict_put(ctx, copy, PDF_NAME(P), page);
+        pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+        if (!pdf_is_array(ctx, annots)) annots = pdf_dict_put_array(ctx, page, PDF_NAME(Annots), 4);
+        pdf_array_push(ctx, annots, copy);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, copy);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* pages, int count, FzError* err)
+{
+    pdf_graft_map* map = nullptr;
+    fz_var(map);
+    fz_try(ctx) {
+        map = pdf_new_graft_map(ctx, dst);
+        for (int i = 0; i < count; ++i) {
+            pdf_graft_mapped_page(ctx, map, -1, src, pages[i]);
+            pdf_obj* page = pdf_lookup_page_obj(ctx, dst, pdf_count_pages(ctx, dst) - 1);
+            pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, src, pages[i]), PDF_NAME(Annots));
+            const int n = pdf_array_len(ctx, annots);
+            for (int j = 0; j < n; ++j) {
+                pdf_obj* annot = pdf_array_get(ctx, annots, j);
+                if (isMark(ctx, annot)) copyMarkC(ctx, map, dst, page, annot);
+            }
+        }
+    }
+    fz_always(ctx) pdf_drop_graft_map(ctx, map);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// Wraps the page's content in q … Q, then adds `text` with the font
+// "RavlenOcr" (Helvetica) in the page's resources.
+void invisibleTextC(fz_context* ctx, pdf_document* doc, pdf_page* page, const char* text, size_t length, FzError* err)
+{
+    fz_buffer* open = nullptr;
+    fz_buffer* close = nullptr;
+    fz_buffer* body = nullptr;
+    pdf_obj* font = nullptr;
+    pdf_obj* contents = nullptr;
+    fz_var(open);
+    fz_var(close);
+    fz_var(body);
+    fz_var(font);
+    fz_var(contents);
+    fz_try(ctx) {
+        pdf_obj* obj = page->obj;
+        pdf_obj* resources = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Resources));
+        if (!pdf_is_dict(ctx, resources)) resources = pdf_dict_put_dict(ctx, obj, PDF_NAME(Resources), 1);
+        pdf_obj* fonts = pdf_dict_get(ctx, resources, PDF_NAME(Font));
+        if (!pdf_is_dict(ctx, fonts)) fonts = pdf_dict_put_dict(ctx, resources, PDF_NAME(Font), 1);
+        font = pdf_new_dict(ctx, doc, 4);
+        pdf_dict_put(ctx, font, PDF_NAME(Type), PDF_NAME(Font));
+        pdf_dict_put(ctx, font, PDF_NAME(Subtype), PDF_NAME(Type1));
+        pdf_dict_put_name(ctx, font, PDF_NAME(BaseFont), "Helvetica");
+        pdf_dict_put(ctx, font, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+        pdf_dict_puts(ctx, fonts, "RavlenOcr", font);
+
+        open = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>("q\n"), 2);
+        close = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>("\nQ\n"), 3);
+        body = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>(text), length);
+        pdf_obj* old = pdf_dict_get(ctx, obj, PDF_NAME(Contents));
+        contents = pdf_new_array(ctx, doc, 4);
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, open, nullptr, 0));
+        if (pdf_is_array(ctx, old)) {
+            for (int i = 0, n = pdf_array_len(ctx, old); i < n; ++i) pdf_array_push(ctx, contents, pdf_array_get(ctx, old, i));
+        } else if (old) {
+            pdf_array_push(ctx, contents, old);
+        }
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, close, nullptr, 0));
+        pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, body, nullptr, 0));
+        pdf_dict_put(ctx, obj, PDF_NAME(Contents), contents);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, contents);
+        pdf_drop_obj(ctx, font);
+        fz_drop_buffer(ctx, body);
+        fz_drop_buffer(ctx, close);
+        fz_drop_buffer(ctx, open);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+} // namespace
+
+void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,
+                         PdfSize size)
+{
+    if (&target == &source) throw PdfError(PdfErrorCode::general, "a page cannot be flattened into its own document");
+    std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
+    if (target.impl().locked || source.impl().locked)
+        throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    if (index < 0 || index >= source.pageCount())
+        throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+    // The new page's space has y up from its bottom edge.
+    const PdfMatrix toPage = userToPage.then({1, 0, 0, -1, 0, size.height});
+    PageRef page = loadPage(source.impl(), index);
+    // MuPDF draws from its page space: undo the page's own transform first.
+    // The device then writes in the new page's own space, which keeps the
+    // boxes of the groups it makes in the space of their contents.
+    const PdfMatrix deviceCtm = pageTransform(page.page).inverted().then(toPage);
+    FzError err;
+    flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, toFz(toPage), toFz(deviceCtm),
+                   float(size.width), float(size.height), &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size)
+{
+    if (image.isNull()) throw PdfError(PdfErrorCode::general, "no image for the page");
+    QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    if (rgb.isNull()) throw PdfError(PdfErrorCode::general, "the page image could not be converted");
+    std::lock_guard lock(target.impl().mutex);
+    if (target.impl().locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    FzError err;
+    imagePageC(pdfContext(), target.impl().doc, rgb.bits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
+               float(size.width), float(size.height), &err);
+    throwIfFailed(err);
+}
+
+void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages)
+{
+    if (&target == &source) {
+        const auto snapshot = source.copy();
+        appendPagesWithMarks(target, *snapshot, pages);
+        return;
+    }
+    std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
+    if (target.impl().locked || source.impl().locked)
+        throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    const int count = source.pageCount();
+    for (int p : pages)
+        if (p < 0 || p >= count)
+            throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(p + 1) + " does not exist");
+    if (pages.empty()) return;
+    FzError err;
+    copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+} // namespace platform::PdfWriting
+
+namespace platform::PdfWriting {
+
+void appendInvisibleText(PdfDocument& doc, int page, const std::vector<PdfTextRun>& runs)
+{
+    if (runs.empty()) return;
+    // Content with the locale-proof number format of MuPDF's own printf.
+    QByteArray text = "BT 3 Tr /RavlenOcr 1 Tf\n";
+    char number[32];
+    for (const PdfTextRun& run : runs) {
+        const PdfMatrix& m = run.textToUser;
+        for (double v : {m.a, m.b, m.c, m.d, m.e, m.f}) {
+            fz_snprintf(number, sizeof number, "%g ", float(v));
+            text += number;
+        }
+        text += "Tm <";
+        const QByteArray latin1 = QString::fromStdString(run.utf8).toLatin1();
+        text += latin1.toHex();
+        text += "> Tj\n";
+    }
+    text += "ET\n";
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    PageRef p = loadPage(d, page);
+    FzError err;
+    invisibleTextC(pdfContext(), d.doc, p.page, text.constData(), size_t(text.size()), &err);
+    throwIfFailed(err);
+}
+
+} // namespace platform::PdfWriting

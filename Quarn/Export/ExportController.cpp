@@ -1,0 +1,132 @@
+#include "Quarn/Export/ExportController.h"
+
+#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportJob.h"
+#include "QuarnKit/Document/PageRange.h"
+#include "QuarnKit/Export/Exporter.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPointer>
+#include <QtConcurrent>
+
+namespace quarn {
+
+using namespace quarnkit;
+
+ExportController::ExportController(QObject* parent) : QObject(parent)
+{
+    chooseDestination = [this](const ExportSettings& settings, const ViewerModel& model) {
+        return askForDestination(settings, model);
+    };
+    reveal = [](const QString& path) { revealInFolder(path); };
+}
+
+ExportController::~ExportController() { stop_.request_stop(); }
+
+void ExportController::setPhase(const Phase& phase)
+{
+    if (phase_ == phase) return;
+    phase_ = phase;
+    emit phaseChanged();
+}
+
+std::optional<QString> ExportController::askForDestination(const ExportSettings& settings, const ViewerModel& model) const
+{
+    const QString folder = model.filePath().isEmpty() ? QString() : QFileInfo(model.filePath()).absolutePath();
+    QString chosen;
+    if (settings.writesFolder()) {
+        QFileDialog dialog(dialogParent, tr("Export"), folder);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setLabelText(QFileDialog::Accept, tr("Choose Folder"));
+        dialog.setToolTip(tr("ravlen saves one image per page into a new folder named %1.").arg(settings.baseName));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();
+    } else {
+        const int count = model.document() ? model.document()->pageCount() : 0;
+        const QString name = Exporter::suggestedFileName(settings.baseName, settings.format, settings.pages, count);
+        QFileDialog dialog(dialogParent, tr("Export"), folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setMimeTypeFilters({ExportFormats::mimeType(settings.format)});
+        dialog.setDefaultSuffix(ExportFormats::fileExtension(settings.format));
+        dialog.setLabelText(QFileDialog::Accept, tr("Export"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();
+    }
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen;
+}
+
+void ExportController::start(const ExportSettings& settings, const ViewerModel& model, std::function<void()> onDone)
+{
+    if (phase_.kind == Phase::Kind::working) return;
+    const QuarnDocument* document = model.document();
+    if (!document) return setPhase(Phase::failed(ExportError(ExportError::Kind::empty).message()));
+    if (document->isLocked()) return setPhase(Phase::failed(ExportError(ExportError::Kind::locked).message()));
+    const std::optional<QString> destination = chooseDestination ? chooseDestination(settings, model) : std::nullopt;
+    if (!destination) return;
+    const QByteArray snapshot = ExportSnapshot::data(*document->pdf());
+    if (snapshot.isEmpty()) return setPhase(Phase::failed(ExportError(ExportError::Kind::unreadable).message()));
+
+    const int token = ++token_;
+    stop_.request_stop(); // an older run, should one still be going
+    stop_ = std::stop_source();
+    setPhase(Phase::working(ExportStep::first(settings)));
+
+    const QPointer<ExportController> self(this);
+    auto progress = [self, token](const ExportStep& step) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, token, step] {
+                if (self && self->token_ == token && self->phase_.kind == Phase::Kind::working)
+                    self->setPhase(Phase::working(step));
+            },
+            Qt::QueuedConnection);
+    };
+    auto finish = [self, token, onDone](std::optional<ExportReport> report, std::optional<QString> failure) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, token, onDone, report, failure] {
+                if (!self || self->token_ != token) return;
+                if (failure) return self->setPhase(Phase::failed(*failure));
+                if (!report) return self->setPhase({}); // cancelled
+                if (self->reveal) self->reveal(report->path);
+                if (const auto summary = report->summary()) return self->setPhase(Phase::finished(*summary));
+                self->setPhase({});
+                if (onDone) onDone();
+            },
+            Qt::QueuedConnection);
+    };
+    std::ignore = QtConcurrent::run([snapshot, settings, destination = *destination, progress, finish,
+                                     stop = stop_.get_token()] {
+        try {
+            const auto source = platform::PdfDocument::openBytes(snapshot);
+            finish(ExportJob::run(settings, source, destination, progress, stop), std::nullopt);
+        } catch (const ExportCancelled&) {
+            finish(std::nullopt, std::nullopt);
+        } catch (const platform::PdfError&) {
+            finish(std::nullopt, ExportError(ExportError::Kind::unreadable).message());
+        } catch (const ExportError& error) {
+            finish(std::nullopt, error.message());
+        } catch (const PageRangeError& error) {
+            finish(std::nullopt, error.message());
+        } catch (const std::exception& error) {
+            finish(std::nullopt, Exporter::saveFailureReason(error));
+        }
+    });
+}
+
+void ExportController::cancel()
+{
+    stop_.request_stop();
+    ++token_;
+    setPhase({});
+}
+
+void ExportController::clearResult()
+{
+    if (phase_.kind == Phase::Kind::finished || phase_.kind == Phase::Kind::failed) setPhase({});
+}
+
+} // namespace quarn

@@ -1,0 +1,73 @@
+#pragma once
+// The Outline tab: the PDF's bookmarks as an indented tree. A chevron expands
+// or collapses an entry, a click elsewhere on a row goes to the entry, and
+// the row of the section that holds the current page is highlighted and kept
+// in view. Expanded entries are state of the shown list alone: switching tabs
+// and back starts again from the entries the PDF marks as open.
+#include "QuarnKit/Document/OutlineMap.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <optional>
+#include <set>
+
+class QListView;
+class QStackedLayout;
+
+namespace quarnkit { class QuarnDocument; }
+
+namespace quarn {
+
+class ViewerModel;
+class SidebarEmptyState;
+class OutlineRowsModel;
+
+class OutlineList : public QWidget {
+    Q_OBJECT
+
+public:
+    OutlineList(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent = nullptr);
+
+    // None until the list is first shown.
+    const std::optional<quarnkit::OutlineMap>& map() const { return map_; }
+    const std::set<quarnkit::OutlinePath>& expanded() const { return expanded_; }
+    // The row marked as holding the current page, derived afresh each time.
+    std::optional<quarnkit::OutlinePath> highlight() const;
+    const std::optional<quarnkit::OutlinePath>& hovered() const { return hovered_; }
+    std::vector<quarnkit::OutlineRow> rows() const;
+
+    // Expands a collapsed entry, collapses an expanded one.
+    void toggle(const quarnkit::OutlinePath& path);
+    // Goes to the entry; nothing for an entry without a page.
+    void open(const quarnkit::OutlineEntry& entry);
+    void setHovered(const std::optional<quarnkit::OutlinePath>& path);
+
+    QListView* view() const { return view_; }
+    SidebarEmptyState* emptyState() const { return empty_; }
+    // Where a row stands in the view, and its chevron (empty without children).
+    QRect rowRect(const quarnkit::OutlinePath& path) const;
+    QRect chevronRect(const quarnkit::OutlinePath& path) const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void build();
+    void documentEdited();
+    void refresh(bool scroll);
+
+    QPointer<ViewerModel> model_;
+    QPointer<quarnkit::QuarnDocument> document_;
+    std::optional<quarnkit::OutlineMap> map_;
+    std::set<quarnkit::OutlinePath> expanded_;
+    std::optional<quarnkit::OutlinePath> hovered_;
+    std::optional<quarnkit::OutlinePath> shownHighlight_;
+    bool scrolledOnce_ = false;
+    QStackedLayout* stack_ = nullptr;
+    QListView* view_ = nullptr;
+    SidebarEmptyState* empty_ = nullptr;
+    OutlineRowsModel* rowsModel_ = nullptr;
+};
+
+} // namespace quarn

@@ -1,0 +1,468 @@
+#include "Quarn/Pages/PageListController.h"
+
+#include "Platform/PdfPageGeometries.h"
+#include "Platform/PdfPageLabels.h"
+#include "Quarn/Pages/PageTableView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Pages/PageEditor.h"
+#include "QuarnKit/Pages/PageRows.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+#include <QMenu>
+#include <QMimeData>
+#include <QPropertyAnimation>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace quarn {
+
+using quarnkit::PageRowsChange;
+namespace PageEditor = quarnkit::PageEditor;
+
+PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
+    : QAbstractListModel(parent), model_(model), document_(document)
+{
+    table_ = new PageTableView(parent);
+    table_->setController(this);
+    table_->setModel(this);
+    const QPointer<PageListController> self(this);
+    table_->onDelete = [self] {
+        if (self && self->model_) self->model_->deletePages();
+    };
+    table_->onFocus = [self] {
+        if (self && self->model_ && self->model_->pdfView()) self->model_->pdfView()->select(std::nullopt);
+    };
+    table_->onDragLeave = [self] {
+        if (self) self->hideIndicator();
+    };
+    connect(table_, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) { clickedRow(index.row()); });
+    // The controller goes with its list.
+    connect(table_, &QObject::destroyed, this, [this] { table_ = nullptr; deleteLater(); });
+
+    if (model_) {
+        store().setListener(this, this);
+        connect(model_, &ViewerModel::selectedPagesChanged, this, &PageListController::sync);
+        connect(model_, &ViewerModel::pageIndexChanged, this, &PageListController::sync);
+    }
+    if (document_) {
+        generation_ = document_->generation();
+        connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PageListController::sync);
+    }
+    current_ = model_ ? model_->pageIndex() : -1;
+    mirror();
+    {
+        const QSignalBlocker quiet(this);
+        syncing_ = true;
+        if (model_) selectRows(model_->selectedPages());
+        syncing_ = false;
+    }
+    refreshVisibleRows();
+    QTimer::singleShot(0, this, [this] { scrollToCurrent(false); });
+}
+
+PageListController::~PageListController()
+{
+    if (!model_) return;
+    if (store().listener() == this) store().setListener(nullptr, nullptr);
+    // The sidebar's page selection does not outlive its list.
+    const QPointer<ViewerModel> model(model_);
+    QTimer::singleShot(0, model, [model] {
+        if (model && !model->thumbnails().listener() && !model->selectedPages().empty()) model->setSelectedPages({});
+    });
+}
+
+ThumbnailStore& PageListController::store() const { return model_->thumbnails(); }
+
+// ---------------------------------------------------------------- rows
+
+void PageListController::mirror()
+{
+    pages_.clear();
+    sizes_.clear();
+    labels_.clear();
+    if (!document_ || document_->isLocked()) return;
+    const platform::PdfDocument& pdf = *document_->pdf();
+    pages_ = platform::pageIds(pdf);
+    const auto geometries = platform::pageGeometries(pdf);
+    const auto ranges = platform::pageLabelRanges(pdf);
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        sizes_.push_back(i < geometries.size() && geometries[i] ? quarnkit::thumbnailSize(*geometries[i])
+                                                                : quarnkit::thumbnailBox);
+        // A label that only repeats the page's number says nothing more.
+        const QString label = QString::fromStdString(platform::pageLabel(ranges, int(i))).trimmed();
+        labels_.push_back(label == QString::number(i + 1) ? QString() : label);
+    }
+}
+
+int PageListController::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(pages_.size());
+}
+
+Qt::ItemFlags PageListController::flags(const QModelIndex& index) const
+{
+    if (!index.isValid()) return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+}
+
+QVariant PageListController::data(const QModelIndex& index, int role) const
+{
+    const int row = index.row();
+    if (!index.isValid() || row >= int(pages_.size())) return {};
+    const QString number = QString::number(row + 1);
+    const QString& label = labels_[size_t(row)];
+    switch (role) {
+    case pageImageRole: return model_ ? store().image(pages_[size_t(row)]) : QImage();
+    case pageSizeRole: return QSizeF(sizes_[size_t(row)].width, sizes_[size_t(row)].height);
+    case pageCurrentRole: return row == current_;
+    case pageLabelRole: return label;
+    case Qt::SizeHintRole:
+        return QSize(int(sizes_[size_t(row)].width), int(sizes_[size_t(row)].height) + PageCell::rowExtra);
+    case Qt::ToolTipRole: return label.isEmpty() ? tr("Page %1").arg(number) : tr("Page %1 (%2)").arg(number, label);
+    case Qt::AccessibleTextRole:
+    case Qt::DisplayRole:
+        return label.isEmpty() ? tr("Page %1").arg(number) : tr("Page %1, labeled %2").arg(number, label);
+    default: return {};
+    }
+}
+
+// ---------------------------------------------------------------- following the document and the model
+
+void PageListController::sync()
+{
+    if (!table_ || !model_) return;
+    if (document_ && document_->generation() != generation_) {
+        generation_ = document_->generation();
+        documentChanged();
+    }
+    if (selectedRows() != model_->selectedPages()) {
+        syncing_ = true;
+        selectRows(model_->selectedPages());
+        syncing_ = false;
+        table_->viewport()->update();
+    }
+    if (model_->pageIndex() != current_) {
+        current_ = model_->pageIndex();
+        table_->viewport()->update();
+        scrollToCurrent(true);
+    }
+}
+
+void PageListController::documentChanged()
+{
+    const std::vector<platform::PdfPageId> before = pages_;
+    const std::vector<platform::PdfPageId> after =
+        document_ && !document_->isLocked() ? platform::pageIds(*document_->pdf()) : std::vector<platform::PdfPageId>{};
+    const PageRowsChange change = quarnkit::pageRowsChange(before, after, document_ ? document_->editedPage() : std::nullopt);
+    if (change.kind == PageRowsChange::Kind::onePage) {
+        store().invalidate(pages_[size_t(change.row)]);
+        requestThumbnail(change.row);
+        return;
+    }
+    store().invalidateAll();
+    syncing_ = true;
+    switch (change.kind) {
+    case PageRowsChange::Kind::removed:
+        // Back to front, so that the rows still to remove keep their numbers.
+        for (auto row = change.rows.rbegin(); row != change.rows.rend(); ++row) {
+            beginRemoveRows({}, *row, *row);
+            pages_.erase(pages_.begin() + *row);
+            sizes_.erase(sizes_.begin() + *row);
+            labels_.erase(labels_.begin() + *row);
+            endRemoveRows();
+        }
+        mirror(); // labels and sizes of the rows that stay may read differently
+        emit dataChanged(index(0), index(std::max(0, rowCount() - 1)));
+        break;
+    case PageRowsChange::Kind::inserted: {
+        const auto keptPages = pages_;
+        const auto keptSizes = sizes_;
+        const auto keptLabels = labels_;
+        mirror();
+        const auto freshPages = std::exchange(pages_, keptPages);
+        const auto freshSizes = std::exchange(sizes_, keptSizes);
+        const auto freshLabels = std::exchange(labels_, keptLabels);
+        // Ascending: each new row goes where it stands in the new order.
+        for (int row : change.rows) {
+            beginInsertRows({}, row, row);
+            pages_.insert(pages_.begin() + row, freshPages[size_t(row)]);
+            sizes_.insert(sizes_.begin() + row, freshSizes[size_t(row)]);
+            labels_.insert(labels_.begin() + row, freshLabels[size_t(row)]);
+            endInsertRows();
+        }
+        labels_ = freshLabels; // the labels of the pages after them may read differently
+        emit dataChanged(index(0), index(std::max(0, rowCount() - 1)));
+        break;
+    }
+    case PageRowsChange::Kind::allPages:
+        // A rotation changes the rows' heights.
+        emit layoutAboutToBeChanged();
+        mirror();
+        emit layoutChanged();
+        break;
+    default:
+        beginResetModel();
+        mirror();
+        endResetModel();
+        break;
+    }
+    if (model_) selectRows(model_->selectedPages());
+    syncing_ = false;
+    refreshVisibleRows();
+}
+
+// ---------------------------------------------------------------- thumbnails
+
+void PageListController::requestThumbnail(int row)
+{
+    if (!table_ || !model_ || row < 0 || row >= int(pages_.size())) return;
+    const QWindow* window = table_->window()->windowHandle();
+    const double scale = window ? window->devicePixelRatio() : 2;
+    store().request(pages_[size_t(row)], sizes_[size_t(row)], scale);
+    table_->update(index(row));
+}
+
+void PageListController::refreshVisibleRows()
+{
+    if (!table_ || !model_) return;
+    const auto [first, end] = table_->visibleRows();
+    std::set<platform::PdfPageId> shown;
+    for (int row = first; row < end && row < int(pages_.size()); ++row) shown.insert(pages_[size_t(row)]);
+    // Rows that left the screen: their waiting renders are of no use now.
+    for (const platform::PdfPageId& page : onShow_)
+        if (!shown.count(page)) store().cancel(page);
+    onShow_ = shown;
+    // Newest first: ask for the rows from the bottom up, so the top row renders first.
+    for (int row = std::min(end, int(pages_.size())) - 1; row >= first; --row) requestThumbnail(row);
+}
+
+bool PageListController::wantsThumbnail(platform::PdfPageId page) const
+{
+    if (!table_) return false;
+    const auto [first, end] = table_->visibleRows();
+    const int from = first < 3 ? 0 : first - 2;
+    const int to = std::min(int(pages_.size()), end + 2);
+    for (int row = from; row < to; ++row)
+        if (pages_[size_t(row)] == page) return true;
+    return false;
+}
+
+void PageListController::thumbnailReady(platform::PdfPageId page)
+{
+    if (!table_) return;
+    const auto [first, end] = table_->visibleRows();
+    for (int row = first; row < end && row < int(pages_.size()); ++row)
+        if (pages_[size_t(row)] == page) table_->update(index(row));
+}
+
+// ---------------------------------------------------------------- selection
+
+std::set<int> PageListController::selectedRows() const
+{
+    std::set<int> rows;
+    if (table_ && table_->selectionModel())
+        for (const QModelIndex& i : table_->selectionModel()->selectedRows()) rows.insert(i.row());
+    return rows;
+}
+
+void PageListController::selectRows(const std::set<int>& rows)
+{
+    if (!table_ || !table_->selectionModel()) return;
+    QItemSelection selection;
+    for (int row : rows)
+        if (row >= 0 && row < rowCount()) selection.select(index(row), index(row));
+    table_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void PageListController::selectionChangedInTable()
+{
+    if (!table_) return;
+    table_->viewport()->update();
+    if (syncing_ || !model_) return;
+    const std::set<int> rows = selectedRows();
+    model_->setSelectedPages(rows);
+    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_) model_->goToPageFromSidebar(*rows.begin());
+}
+
+void PageListController::clickedRow(int row)
+{
+    // A click inside a selection of several rows shows that page and keeps the selection.
+    const std::set<int> rows = selectedRows();
+    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row)) model_->goToPageFromSidebar(row);
+}
+
+void PageListController::scrollToCurrent(bool animated)
+{
+    if (!table_ || current_ < 0 || current_ >= rowCount()) return;
+    const QRect row = table_->visualRect(index(current_));
+    const QRect view = table_->viewport()->rect();
+    if (view.contains(row)) return;
+    QScrollBar* bar = table_->verticalScrollBar();
+    const int top = row.top() + bar->value(); // in the list's content
+    const int target = std::clamp(top + row.height() / 2 - view.height() / 2, 0, bar->maximum());
+    if (!animated) {
+        bar->setValue(target);
+        return;
+    }
+    auto* slide = new QPropertyAnimation(bar, "value", bar);
+    slide->setDuration(200);
+    slide->setEasingCurve(QEasingCurve::InOutQuad);
+    slide->setEndValue(target);
+    slide->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+QMimeData* PageListController::dragData(const std::set<int>& rows)
+{
+    auto* mime = new QMimeData;
+    QStringList numbers;
+    for (int row : rows) numbers << QString::number(row);
+    mime->setData(QString::fromLatin1(rowMimeType), numbers.join(QLatin1Char('\n')).toLatin1());
+    return mime;
+}
+
+void PageListController::dragEnded()
+{
+    dragged_.clear();
+    hideIndicator();
+}
+
+void PageListController::hideIndicator()
+{
+    if (table_) table_->indicator()->hide();
+}
+
+int PageListController::dropGap(QPoint pos) const
+{
+    if (!table_) return 0;
+    const QModelIndex at = table_->indexAt(pos);
+    if (at.isValid()) {
+        const QRect rect = table_->visualRect(at);
+        return pos.y() < rect.center().y() ? at.row() : at.row() + 1;
+    }
+    if (rowCount() == 0) return 0;
+    const QRect first = table_->visualRect(index(0));
+    return pos.y() < first.top() ? 0 : rowCount();
+}
+
+QStringList PageListController::insertableFiles(const QMimeData* mime)
+{
+    QStringList files;
+    if (!mime || !mime->hasUrls()) return files;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) return {};
+        if (PageEditor::canInsert(url.toLocalFile())) files << url.toLocalFile();
+    }
+    return files;
+}
+
+Qt::DropAction PageListController::validateDrop(const QMimeData* mime, QPoint pos)
+{
+    if (!table_ || !mime) return Qt::IgnoreAction;
+    const int gap = dropGap(pos);
+    Qt::DropAction action = Qt::IgnoreAction;
+    if (mime->hasFormat(QString::fromLatin1(rowMimeType))) {
+        // Only a drag from this very list, and only one that changes the order.
+        if (!dragged_.empty() && PageEditor::movedIndexes(dragged_, gap) != dragged_) action = Qt::MoveAction;
+    } else if (!insertableFiles(mime).isEmpty()) {
+        action = Qt::CopyAction;
+    }
+    if (action == Qt::IgnoreAction || rowCount() == 0) {
+        hideIndicator();
+        return action;
+    }
+    const int y = gap >= rowCount() ? table_->visualRect(index(rowCount() - 1)).bottom() + 1
+                                    : table_->visualRect(index(gap)).top();
+    DropIndicator* bar = table_->indicator();
+    bar->setGeometry(int(std::lround((table_->viewport()->width() - DropIndicator::barWidth) * 0.5)), y - 1,
+                     DropIndicator::barWidth, 3);
+    bar->show();
+    bar->raise();
+    return action;
+}
+
+bool PageListController::acceptDrop(const QMimeData* mime, QPoint pos)
+{
+    hideIndicator();
+    if (!model_ || !document_ || !mime) return false;
+    const int gap = dropGap(pos);
+    if (mime->hasFormat(QString::fromLatin1(rowMimeType))) {
+        if (dragged_.empty()) return false;
+        const std::set<int> rows = dragged_;
+        const qint64 before = document_->generation();
+        model_->movePages(rows, gap);
+        return document_ && document_->generation() != before;
+    }
+    const QStringList files = insertableFiles(mime);
+    if (files.isEmpty()) return false;
+    // After the drop has returned to the system: insertion may show an alert.
+    const QPointer<ViewerModel> model(model_);
+    QTimer::singleShot(0, model, [model, files, gap] {
+        if (model) model->insertPages(files, gap);
+    });
+    return true;
+}
+
+// ---------------------------------------------------------------- context menu
+
+QMenu* PageListController::makeMenu(int row)
+{
+    using quarnkit::ShortcutCommand;
+    auto* menu = new QMenu(table_);
+    const QPointer<ViewerModel> model(model_);
+    auto add = [&](const QString& title, std::function<void(ViewerModel&)> act, QKeySequence key = {}) {
+        QAction* action = menu->addAction(title);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, [model, act] {
+            if (model && model->document()) act(*model);
+        });
+        return action;
+    };
+    if (row < 0) {
+        // Below the rows: both items act at the end of the document.
+        const int end = rowCount();
+        add(tr("Insert Blank Page"), [end](ViewerModel& m) {
+            if (end == 0 || !m.document()) return;
+            try {
+                m.applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
+            } catch (const platform::PdfError&) {
+            }
+        });
+        add(tr("Insert Pages from File…"), [end](ViewerModel& m) { m.insertFiles(end); });
+        return menu;
+    }
+    if (!selectedRows().count(row)) {
+        // The clicked row alone, without moving the page view.
+        quietSelection_ = true;
+        selectRows({row});
+        quietSelection_ = false;
+    }
+    const int n = int(selectedRows().size());
+    auto key = [](ShortcutCommand command) { return quarnkit::KeyboardShortcuts::menuKey(command); };
+    add(tr("Rotate Left"), [](ViewerModel& m) { m.rotatePages(-90); }, key(ShortcutCommand::rotateLeft));
+    add(tr("Rotate Right"), [](ViewerModel& m) { m.rotatePages(90); }, key(ShortcutCommand::rotateRight));
+    menu->addSeparator();
+    add(PageEditor::title(tr("Duplicate"), n, false), [](ViewerModel& m) { m.duplicatePages(); });
+    add(tr("Insert Blank Page After"), [](ViewerModel& m) { m.insertBlankPage(); });
+    add(tr("Insert Pages from File…"), [](ViewerModel& m) { m.insertFiles(); });
+    menu->addSeparator();
+    add(PageEditor::title(tr("Extract"), n, true), [](ViewerModel& m) { m.extractPages(); });
+    menu->addSeparator();
+    QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { m.deletePages(); },
+                          QKeySequence(Qt::Key_Backspace));
+    remove->setEnabled(n < rowCount());
+    return menu;
+}
+
+} // namespace quarn

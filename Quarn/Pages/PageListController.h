@@ -1,0 +1,101 @@
+#pragma once
+// The Pages tab's list: one row per page of the document, mirrored by page
+// object after every edit; the list's selection and the viewer model's page
+// selection kept equal both ways; the current page followed and scrolled
+// into view; thumbnails asked of the window's store for the rows on show;
+// rows dragged to move pages and files dropped to insert theirs; and the page
+// operations in a context menu. Every edit goes through the viewer model,
+// which records it as one undo step.
+#include "Quarn/Pages/ThumbnailStore.h"
+
+#include <QAbstractListModel>
+#include <QPointer>
+#include <QStringList>
+
+#include <optional>
+#include <set>
+#include <vector>
+
+class QMimeData;
+class QMenu;
+
+namespace quarnkit { class QuarnDocument; }
+
+namespace quarn {
+
+class ViewerModel;
+class PageTableView;
+
+class PageListController : public QAbstractListModel, public ThumbnailListener {
+    Q_OBJECT
+
+public:
+    // The pasteboard type of a row dragged within the list: its row as decimal text.
+    static constexpr const char* rowMimeType = "com.ombri.ravlen.page";
+
+    // Makes the list (a child of `parent`) and becomes the store's listener.
+    PageListController(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent);
+    ~PageListController() override;
+
+    PageTableView* table() const { return table_; }
+    int current() const { return current_; }
+
+    // Brings the rows, the selection and the current page up to date.
+    void sync();
+
+    // Table model.
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // ThumbnailListener.
+    bool wantsThumbnail(platform::PdfPageId page) const override;
+    void thumbnailReady(platform::PdfPageId page) override;
+
+    // Drag and drop, called by the table.
+    QMimeData* dragData(const std::set<int>& rows);
+    void dragStarted(const std::set<int>& rows) { dragged_ = rows; }
+    void dragEnded();
+    // The gap a drop at `pos` (viewport) lands in: 0 before the first page,
+    // the row count after the last.
+    int dropGap(QPoint pos) const;
+    // A drop at `pos` is taken: the action to answer, none (IgnoreAction) when refused.
+    Qt::DropAction validateDrop(const QMimeData* mime, QPoint pos);
+    bool acceptDrop(const QMimeData* mime, QPoint pos);
+    void hideIndicator();
+    // The files of a drop from elsewhere that can become pages; empty when
+    // any dropped item is not a local file.
+    static QStringList insertableFiles(const QMimeData* mime);
+
+    // The context menu of the row at `row` (-1: below the rows).
+    QMenu* makeMenu(int row);
+    // The rows on screen changed (scrolling, resizing): ask for their thumbnails.
+    void refreshVisibleRows();
+    void selectionChangedInTable();
+    void clickedRow(int row);
+    // Scrolls so that the current page's row is in view, centred when it can.
+    void scrollToCurrent(bool animated);
+
+private:
+    void mirror();
+    void documentChanged();
+    void requestThumbnail(int row);
+    std::set<int> selectedRows() const;
+    void selectRows(const std::set<int>& rows);
+    ThumbnailStore& store() const;
+
+    QPointer<ViewerModel> model_;
+    QPointer<quarnkit::QuarnDocument> document_;
+    PageTableView* table_ = nullptr;
+    std::vector<platform::PdfPageId> pages_;
+    std::vector<platform::PdfSize> sizes_;
+    std::vector<QString> labels_;
+    qint64 generation_ = -1;
+    int current_ = -1;
+    bool syncing_ = false;
+    bool quietSelection_ = false;
+    std::set<int> dragged_;
+    std::set<platform::PdfPageId> onShow_; // pages of the rows last asked for
+};
+
+} // namespace quarn

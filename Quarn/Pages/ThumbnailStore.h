@@ -1,0 +1,70 @@
+#pragma once
+// The page thumbnails of one window. The scheduler decides what to render;
+// this store records each page on the UI thread (the only thread that edits
+// the document) and rasterises the recording on its own worker, one render at
+// a time, so the worker never reads a page that is being edited or deleted.
+// Finished images come back to the UI thread and the listener is told.
+#include "QuarnKit/Pages/ThumbnailScheduler.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+
+namespace quarnkit { class QuarnDocument; }
+
+namespace quarn {
+
+// The page list that shows the thumbnails. Both calls come on the UI thread.
+class ThumbnailListener {
+public:
+    // The page is on or near the shown rows: still worth rendering.
+    virtual bool wantsThumbnail(platform::PdfPageId page) const = 0;
+    // A new image of the page is in the store.
+    virtual void thumbnailReady(platform::PdfPageId page) = 0;
+
+protected:
+    ~ThumbnailListener() = default;
+};
+
+class ThumbnailStore : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ThumbnailStore(QObject* parent = nullptr);
+    ~ThumbnailStore() override;
+
+    // The document whose pages are asked for; another one forgets every image.
+    void setDocument(quarnkit::QuarnDocument* document);
+    // The list that shows the thumbnails: the last one made; `object` is the
+    // listener itself, so that a list that goes away is never called.
+    void setListener(ThumbnailListener* listener, QObject* object);
+    ThumbnailListener* listener() const { return listenerObject_ ? listener_ : nullptr; }
+
+    // A thumbnail of the page at `points` (its fitted size) and the screen's scale.
+    void request(platform::PdfPageId page, platform::PdfSize points, double scale);
+    QImage image(platform::PdfPageId page) { return scheduler_.image(page); }
+    void invalidate(platform::PdfPageId page) { scheduler_.invalidate(page); }
+    void invalidateAll() { scheduler_.invalidateAll(); }
+    void cancel(platform::PdfPageId page) { scheduler_.cancel(page); }
+
+    const quarnkit::ThumbnailScheduler& scheduler() const { return scheduler_; }
+    // Nothing is rendering or waiting.
+    bool idle() const { return !scheduler_.running() && scheduler_.waiting().empty(); }
+
+signals:
+    // After every finished render, stored or not (for waiting in tests and benchmarks).
+    void renderFinished();
+
+private:
+    bool wanted(platform::PdfPageId page) const;
+    void render(const quarnkit::ThumbnailRequest& request);
+    void finished(const quarnkit::ThumbnailRequest& request, const QImage& image);
+
+    QPointer<quarnkit::QuarnDocument> document_;
+    ThumbnailListener* listener_ = nullptr;
+    QPointer<QObject> listenerObject_;
+    quarnkit::ThumbnailScheduler scheduler_;
+    QThreadPool worker_; // one thread: renders run one after another
+};
+
+} // namespace quarn

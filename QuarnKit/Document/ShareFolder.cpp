@@ -1,0 +1,132 @@
+#include "QuarnKit/Document/ShareFolder.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QObject>
+#include <QSaveFile>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quarnkit {
+
+namespace {
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Makes `path` a folder of this user's with mode 0700, or throws. The check
+// reads the entry itself (lstat), so a link planted in its place is refused
+// rather than followed; the mode is fixed through a descriptor opened without
+// following links.
+void ensurePrivateFolder(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
+        if (errno != ENOENT) throw ShareError(QObject::tr("The folder “%1” cannot be read: %2.").arg(path, systemError(errno)));
+        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+            throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(path, systemError(errno)));
+        if (::lstat(native.constData(), &st) != 0)
+            throw ShareError(QObject::tr("The folder “%1” cannot be read: %2.").arg(path, systemError(errno)));
+    }
+    if (S_ISLNK(st.st_mode)) throw ShareError(QObject::tr("“%1” is a link, not a private folder.").arg(path));
+    if (!S_ISDIR(st.st_mode)) throw ShareError(QObject::tr("“%1” is not a folder.").arg(path));
+    if (st.st_uid != ::getuid()) throw ShareError(QObject::tr("The folder “%1” belongs to another user.").arg(path));
+    if ((st.st_mode & 07777) == 0700) return;
+
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throw ShareError(QObject::tr("The folder “%1” cannot be opened: %2.").arg(path, systemError(errno)));
+    struct stat opened {};
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    const bool fixed = same && ::fchmod(fd, 0700) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!same) throw ShareError(QObject::tr("The folder “%1” changed while it was checked.").arg(path));
+    if (!fixed) throw ShareError(QObject::tr("The folder “%1” cannot be made private: %2.").arg(path, systemError(error)));
+}
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
+{
+    if (type == FTW_DP)
+        ::rmdir(path);
+    else
+        ::unlink(path);
+    return 0; // go on: what cannot be removed stays until a later share
+}
+
+// Depth first, never following links (a link is unlinked, not entered).
+void removeTree(const QByteArray& path)
+{
+    ::nftw(path.constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- ShareFolder
+
+ShareFolder::ShareFolder(QString temporaryRoot) : root_(std::move(temporaryRoot)) {}
+
+QString ShareFolder::privateRoot() const { return root_ + QStringLiteral("/ravlen-%1").arg(::getuid()); }
+
+QString ShareFolder::path() const { return privateRoot() + QStringLiteral("/ravlen Share"); }
+
+void ShareFolder::prepare() const
+{
+    ensurePrivateFolder(privateRoot());
+    ensurePrivateFolder(path());
+}
+
+void ShareFolder::preparePrivateRoot() const { ensurePrivateFolder(privateRoot()); }
+
+void ShareFolder::clean(const QDateTime& now) const
+{
+    const QByteArray folder = QFile::encodeName(path());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    const qint64 cutoff = now.toSecsSinceEpoch() - maxAgeSeconds;
+    std::vector<QByteArray> old;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        struct stat st {};
+        // An entry whose time cannot be read counts as made long ago.
+        const bool known = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!known || qint64(st.st_mtim.tv_sec) < cutoff) old.push_back(folder + '/' + name);
+    }
+    ::closedir(dir);
+    for (const QByteArray& entry : old) removeTree(entry);
+}
+
+QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName) const
+{
+    prepare();
+    clean();
+    const QString own = path() + '/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0)
+        throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(own, systemError(errno)));
+    const QString file = own + '/' + baseName + QStringLiteral(".pdf");
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        throw ShareError(out.errorString().isEmpty() ? QObject::tr("The copy could not be written.") : out.errorString());
+    return file;
+}
+
+QString ShareFolder::baseName(const QString& path)
+{
+    const QString name = path.isEmpty() ? QString() : QFileInfo(path).completeBaseName().trimmed();
+    return name.isEmpty() ? QStringLiteral("Untitled") : name;
+}
+
+} // namespace quarnkit

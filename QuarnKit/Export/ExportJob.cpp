@@ -1,0 +1,300 @@
+#include "QuarnKit/Export/ExportJob.h"
+
+#include "Platform/FileMoves.h"
+#include "QuarnKit/Document/TextRecognizer.h"
+#include "QuarnKit/Export/Exporter.h"
+#include "QuarnKit/Export/MarksSummary.h"
+#include "QuarnKit/Export/MultiPageTIFF.h"
+#include "QuarnKit/Export/PagePipeline.h"
+#include "QuarnKit/Export/SmallerPdf.h"
+#include "QuarnKit/Export/TextLayer.h"
+#include "QuarnKit/Markup/Redaction.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <filesystem>
+
+namespace quarnkit {
+
+namespace ExportSnapshot {
+
+QByteArray data(const platform::PdfDocument& doc)
+{
+    if (doc.isLocked()) return {};
+    try {
+        platform::PdfSaveOptions options;
+        options.encryption = platform::PdfSaveOptions::Encryption::none;
+        return doc.save(options);
+    } catch (const platform::PdfError&) {
+        return {};
+    }
+}
+
+} // namespace ExportSnapshot
+
+namespace ExportJob {
+
+namespace {
+
+using Kind = ExportStep::Kind;
+using platform::PdfDocument;
+
+// Removes the job's work folder however the job ends.
+struct WorkFolder {
+    QString path;
+    ~WorkFolder() { Exporter::removeQuietly(path); }
+};
+
+class Run {
+public:
+    Run(const ExportSettings& settings, const std::shared_ptr<PdfDocument>& source, const QString& destination,
+        const Progress& progress, std::stop_token stop, const Recognizer& recognize)
+        : s(settings), source(source), destination(destination), progress(progress), stop(std::move(stop)),
+          recognize(recognize ? recognize : Recognizer([](const PdfDocument& doc, int page) { return TextRecognizer::recognize(doc, page); }))
+    {
+    }
+
+    ExportReport go()
+    {
+        if (source->isLocked()) throw ExportError(ExportError::Kind::locked);
+        const int count = source->pageCount();
+        std::vector<int> pages;
+        for (int p : s.pages)
+            if (p >= 0 && p < count) pages.push_back(p);
+        if (pages.empty()) throw ExportError(ExportError::Kind::empty);
+        s.pages = pages;
+        options = s.writeOptions();
+
+        switch (s.format) {
+        case ExportFormat::pdf: return pdf();
+        case ExportFormat::flattenedPDF: return drawn(Exporter::documentInfo(*source), Exporter::drawFlattened);
+        case ExportFormat::redactedPDF: return redacted();
+        case ExportFormat::smallerPDF: return smaller();
+        case ExportFormat::text: return text();
+        case ExportFormat::marksSummary: return marks();
+        case ExportFormat::png:
+        case ExportFormat::jpeg:
+            return s.pages.size() == 1 ? singleImage() : imageFolder();
+        case ExportFormat::tiff: return s.pages.size() == 1 ? singleImage() : multiPageTiff();
+        }
+        throw ExportError(ExportError::Kind::renderFailed);
+    }
+
+private:
+    void report(Kind kind, int done = 0, int total = 0) const
+    {
+        if (progress) progress({kind, done, total});
+    }
+    void check() const
+    {
+        if (stop.stop_requested()) throw ExportCancelled();
+    }
+    int total() const { return int(s.pages.size()); }
+    // Before each page of an image export: stop when asked, say which page.
+    std::function<void(int)> stepBefore() const
+    {
+        return [this](int k) {
+            check();
+            report(Kind::rendering, k, total());
+        };
+    }
+
+    // The document's bytes with the export's passwords and, when asked
+    // for, a text layer over the pages that have no text of their own.
+    QByteArray written(PdfDocument& doc) const
+    {
+        if (options.textFromRecognition) TextLayer::addToScannedPages(doc, [this] { check(); });
+        return Exporter::pdfBytes(doc, options);
+    }
+
+    ExportReport pdf()
+    {
+        std::shared_ptr<PdfDocument> doc;
+        try {
+            doc = Exporter::subset(source, s.pages);
+        } catch (const platform::PdfError&) {
+            throw ExportError(ExportError::Kind::renderFailed);
+        }
+        report(Kind::saving);
+        // The layer goes into a copy of the job's own.
+        if (options.textFromRecognition && doc == source) doc = PdfDocument::openBytes(Exporter::pdfBytes(*doc, {}));
+        const QByteArray bytes = written(*doc);
+        check();
+        Exporter::writeFile(bytes, destination);
+        return ExportReport(destination);
+    }
+
+    ExportReport drawn(const Exporter::DocumentInfo& info, const Exporter::PageDrawer& drawer)
+    {
+        const auto doc = Exporter::drawPDF(*source, s.pages, info, [this](int k) { report(Kind::rendering, k, total()); },
+                                           drawer, stop);
+        check();
+        if (!options.isEmpty()) report(Kind::saving);
+        const QByteArray bytes = written(*doc);
+        check();
+        Exporter::writeFile(bytes, destination);
+        return ExportReport(destination);
+    }
+
+    ExportReport redacted()
+    {
+        const int n = Redaction::count(*source, s.pages);
+        if (n < 1) throw ExportError(ExportError::Kind::noRedactions);
+        ExportReport result = drawn({}, Exporter::drawRedacted);
+        result.redactions = n;
+        return result;
+    }
+
+    ExportReport smaller()
+    {
+        std::shared_ptr<PdfDocument> doc;
+        try {
+            // A copy of its own: its images are replaced below.
+            doc = PdfDocument::openBytes(Exporter::pdfBytes(*Exporter::subset(source, s.pages), {}));
+        } catch (const platform::PdfError&) {
+            throw ExportError(ExportError::Kind::renderFailed);
+        }
+        report(Kind::compressing);
+        if (options.textFromRecognition) TextLayer::addToScannedPages(*doc, [this] { check(); });
+        // Both sides are written with the same options, so that neither a
+        // text layer nor encryption hides a gain or makes one up.
+        const QByteArray plain = Exporter::pdfBytes(*doc, options);
+        check();
+        SmallerPdf::compressImages(*doc, [this] { check(); });
+        const QByteArray compressed = Exporter::pdfBytes(*doc, options);
+        check();
+        ExportReport result(destination);
+        result.keptOriginal = compressed.size() >= plain.size();
+        if (result.keptOriginal) report(Kind::saving);
+        const QByteArray& output = result.keptOriginal ? plain : compressed;
+        Exporter::writeFile(output, destination);
+        result.bytesBefore = plain.size();
+        result.bytesAfter = output.size();
+        return result;
+    }
+
+    ExportReport text()
+    {
+        QStringList entries;
+        ExportReport result(destination);
+        for (int k = 0; k < total(); ++k) {
+            check();
+            const int i = s.pages[size_t(k)];
+            QString words = TextRecognizer::existingText(*source, i);
+            if (!words.isEmpty()) {
+                report(Kind::rendering, k, total());
+            } else {
+                report(Kind::recognizing, k, total());
+                try {
+                    words = recognize(*source, i);
+                    if (!words.isEmpty()) ++result.recognizedPages;
+                } catch (const std::exception&) {
+                    ++result.unreadablePages;
+                }
+            }
+            entries << (total() == 1 ? words : QStringLiteral("Page %1\n").arg(i + 1) + words);
+        }
+        check();
+        Exporter::writeFile(entries.join(QStringLiteral("\n\n")).toUtf8(), destination);
+        return result;
+    }
+
+    ExportReport marks()
+    {
+        if (MarksSummary::count(*source, s.pages) < 1) throw ExportError(ExportError::Kind::noMarks);
+        Exporter::writeFile(MarksSummary::markdown(*source, s.pages, s.baseName).toUtf8(), destination);
+        return ExportReport(destination);
+    }
+
+    QByteArray encodedPage(int index) const { return encodedPage(*source, index); }
+    QByteArray encodedPage(const PdfDocument& doc, int index) const
+    {
+        QImage image;
+        try {
+            image = Exporter::bitmap(doc, index, s.scale());
+        } catch (const Exporter::RenderFailed&) {
+            throw ExportError(ExportError::Kind::renderFailed);
+        }
+        return Exporter::encode({image}, s.format, std::max(s.dpi, 36), s.jpegQuality);
+    }
+
+    ExportReport singleImage()
+    {
+        check();
+        report(Kind::rendering, 0, 1);
+        Exporter::writeFile(encodedPage(s.pages.front()), destination);
+        return ExportReport(destination);
+    }
+
+    ExportReport imageFolder()
+    {
+        WorkFolder work{Exporter::workFolder(destination + QLatin1Char('/') + s.baseName)};
+        const QString staging = work.path + QLatin1Char('/') + s.baseName;
+        std::error_code error;
+        std::filesystem::create_directories(QFile::encodeName(staging).toStdString(), error);
+        if (error)
+            throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(FileSystemError(error.value(), "create")));
+        const QString ext = ExportFormats::fileExtension(s.format);
+        const int count = source->pageCount();
+        PagePipeline::run(
+            source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
+            [&](int k, const QByteArray& bytes) {
+                const int i = s.pages[size_t(k)];
+                Exporter::writeFile(bytes, staging + QLatin1Char('/') + Exporter::pageFileName(s.baseName, i, count, ext));
+            });
+        check();
+        // Never replace a folder, not even one made while the pages were drawn.
+        for (int attempt = 0;; ++attempt) {
+            const QString target = Exporter::freeFolderURL(destination, s.baseName);
+            const int moved = platform::FileMoves::moveNoReplace(staging, target);
+            if (moved == 0) return ExportReport(target);
+            if (moved != EEXIST || attempt >= 100)
+                throw ExportError::cannotWrite(QFileInfo(target).fileName(),
+                                               Exporter::saveFailureReason(FileSystemError(moved, "move")));
+        }
+    }
+
+    ExportReport multiPageTiff()
+    {
+        const bool replacing = QFileInfo::exists(destination);
+        WorkFolder work{Exporter::workFolder(destination)};
+        const QString name = QFileInfo(destination).fileName();
+        const QString temporary = work.path + QLatin1Char('/') + name;
+        MultiPageTIFF writer(temporary, MultiPageTIFF::maximumSize);
+        PagePipeline::run(
+            source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
+            [&](int, const QByteArray& bytes) { writer.append(bytes); });
+        report(Kind::saving);
+        writer.finish();
+        check();
+        // The file chosen in the save dialog is replaced; one that appeared
+        // meanwhile is not.
+        const int moved = replacing ? platform::FileMoves::moveReplacing(temporary, destination)
+                                    : platform::FileMoves::moveNoReplace(temporary, destination);
+        if (moved != 0)
+            throw ExportError::cannotWrite(name, Exporter::saveFailureReason(FileSystemError(moved, "move")));
+        return ExportReport(destination);
+    }
+
+    ExportSettings s;
+    const std::shared_ptr<PdfDocument>& source;
+    const QString& destination;
+    const Progress& progress;
+    std::stop_token stop;
+    Recognizer recognize;
+    ExportWriteOptions options;
+};
+
+} // namespace
+
+ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
+                 const QString& destination, const Progress& progress, std::stop_token stop, const Recognizer& recognize)
+{
+    return Run(settings, source, destination, progress, std::move(stop), recognize).go();
+}
+
+} // namespace ExportJob
+
+} // namespace quarnkit

@@ -1,0 +1,40 @@
+#pragma once
+// One export from start to finish: checks the document, settles the pages,
+// runs the format's pipeline and writes a new file or folder. It runs on the
+// calling thread, on a private copy of the document; the open document is
+// never touched.
+#include "QuarnKit/Export/ExportSettings.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stop_token>
+
+namespace quarnkit {
+
+namespace ExportSnapshot {
+// The bytes of the job's private copy of `doc`, without encryption; empty
+// for a locked document or one that cannot be written.
+QByteArray data(const platform::PdfDocument& doc);
+} // namespace ExportSnapshot
+
+namespace ExportJob {
+
+using Progress = std::function<void(const ExportStep&)>;
+// Reads the text of a page that has none of its own; throws when it cannot.
+using Recognizer = std::function<QString(const platform::PdfDocument&, int page)>;
+
+// Writes the export to `destination` (for several PNG or JPEG pages: the
+// folder in which the export's own folder is made) and reports what it did.
+// Throws ExportError, ExportCancelled when `stop` was requested (at the next
+// page or step), or FileSystemError when no work folder can be made.
+// `recognize` defaults to the text recognizer.
+ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
+                 const QString& destination,
+                 const Progress& progress, std::stop_token stop = {}, const Recognizer& recognize = {});
+
+} // namespace ExportJob
+
+} // namespace quarnkit

@@ -1,0 +1,437 @@
+#include "QuarnKit/Export/Exporter.h"
+
+#include "Platform/ImageEncoding.h"
+#include "Platform/PdfWriting.h"
+#include "QuarnKit/Document/DocumentMetadata.h"
+#include "QuarnKit/Document/PageRange.h"
+#include "QuarnKit/Document/ShareFolder.h"
+#include "QuarnKit/Markup/Redaction.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <numeric>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarnkit::Exporter {
+
+using platform::PdfDocument;
+using platform::PdfError;
+using platform::PdfSize;
+
+namespace {
+
+ExportError failure(ExportError::Kind kind) { return ExportError(kind); }
+
+bool exists(const PdfDocument& doc, int index) { return index >= 0 && index < doc.pageCount(); }
+
+bool isWholeDocument(const std::vector<int>& pages, int count)
+{
+    if (int(pages.size()) != count) return false;
+    for (int i = 0; i < count; ++i)
+        if (pages[size_t(i)] != i) return false;
+    return true;
+}
+
+PdfSize drawnSizeOf(const PdfDocument& doc, int index)
+{
+    const platform::PdfPageGeometry geometry = doc.pageGeometry(index);
+    return drawnSize(geometry, displayBox(geometry));
+}
+
+QString composedName(ExportFormat format, const QString& base, const QString& suffix)
+{
+    switch (format) {
+    case ExportFormat::pdf: return base + (suffix.isEmpty() ? QStringLiteral(" copy") : suffix) + QStringLiteral(".pdf");
+    case ExportFormat::flattenedPDF: return base + suffix + QStringLiteral(" flattened.pdf");
+    case ExportFormat::redactedPDF: return base + suffix + QStringLiteral(" redacted.pdf");
+    case ExportFormat::smallerPDF: return base + suffix + QStringLiteral(" smaller.pdf");
+    case ExportFormat::marksSummary: return base + suffix + QStringLiteral(" marks.md");
+    default: return base + suffix + QLatin1Char('.') + ExportFormats::fileExtension(format);
+    }
+}
+
+// Whether something, even a dangling link, is at `path`.
+bool entryExists(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+[[noreturn]] void throwErrno(const QString& path, const char* what)
+{
+    throw FileSystemError(errno, std::string(what) + " " + QFile::encodeName(path).toStdString());
+}
+
+// Writes all of `data` to `fd`; false with errno set on failure.
+bool writeAll(int fd, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+void writeAtomically(const QByteArray& data, const QString& path)
+{
+    const QFileInfo info(path);
+    const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') +
+                              QUuid::createUuid().toString(QUuid::Id128);
+    const QByteArray native = QFile::encodeName(temporary);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) throwErrno(path, "create");
+    bool ok = writeAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(native.constData(), QFile::encodeName(path).constData()) == 0) return;
+    if (ok) error = errno;
+    ::unlink(native.constData());
+    errno = error;
+    throwErrno(path, "write");
+}
+
+} // namespace
+
+// ------------------------------------------------------------ page selection
+
+std::vector<int> pageIndexes(int count, ExportScope scope, int current)
+{
+    if (count < 1) return {};
+    switch (scope) {
+    case ExportScope::thisPage: return {std::clamp(current, 0, count - 1)};
+    case ExportScope::allPages: {
+        std::vector<int> all(static_cast<size_t>(count));
+        std::iota(all.begin(), all.end(), 0);
+        return all;
+    }
+    default: return {};
+    }
+}
+
+std::vector<int> pages(ExportScope scope, int count, int current, const std::set<int>& selected, const QString& range)
+{
+    if (count < 1) throw failure(ExportError::Kind::empty);
+    switch (scope) {
+    case ExportScope::thisPage:
+    case ExportScope::allPages: return pageIndexes(count, scope, current);
+    case ExportScope::selectedPages: {
+        std::vector<int> chosen;
+        for (int i : selected)
+            if (i >= 0 && i < count) chosen.push_back(i);
+        if (chosen.empty()) throw failure(ExportError::Kind::noSelection);
+        return chosen;
+    }
+    case ExportScope::range: return PageRange::parse(range, count);
+    }
+    return {};
+}
+
+// ------------------------------------------------------------ naming
+
+QString baseName(const std::optional<QString>& filePath) { return ShareFolder::baseName(filePath.value_or(QString())); }
+
+QString suggestedFileName(const QString& base, ExportFormat format, ExportScope scope)
+{
+    QString suffix;
+    if (scope == ExportScope::thisPage) suffix = QStringLiteral(" page");
+    else if (scope == ExportScope::selectedPages || scope == ExportScope::range) suffix = QStringLiteral(" pages");
+    return composedName(format, base, suffix);
+}
+
+QString suggestedFileName(const QString& base, ExportFormat format, const std::vector<int>& pages, int count)
+{
+    const std::set<int> distinct(pages.begin(), pages.end());
+    QString suffix;
+    // Every page of the document needs no suffix, even a document of one page.
+    if (distinct.empty() || int(distinct.size()) == count) suffix.clear();
+    else if (distinct.size() == 1) suffix = QStringLiteral(" page %1").arg(*distinct.begin() + 1);
+    else {
+        const QString runs = PageRange::describe(pages);
+        suffix = runs.size() > 24 ? QStringLiteral(" pages") : QStringLiteral(" pages ") + runs;
+    }
+    return composedName(format, base, suffix);
+}
+
+QString pageFileName(const QString& base, int index, int count, const QString& ext)
+{
+    const int width = std::max(2, int(QString::number(std::max(count, 1)).size()));
+    return base + QLatin1Char('-') + QStringLiteral("%1").arg(index + 1, width, 10, QLatin1Char('0')) +
+           QLatin1Char('.') + ext;
+}
+
+// ------------------------------------------------------------ new PDFs
+
+QImage opaqueBitmap(const PdfDocument& doc, int index, double scale, const Overlay& overlay)
+{
+    try {
+        return render(doc, index, scale, overlay, BitmapAlpha::noneSkipLast);
+    } catch (const RenderFailed&) {
+        throw failure(ExportError::Kind::renderFailed);
+    }
+}
+
+std::shared_ptr<PdfDocument> drawPDF(const PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
+                                     const std::function<void(int)>& progress, const PageDrawer& drawPage,
+                                     std::stop_token stop)
+{
+    try {
+        const auto out = PdfDocument::createEmpty();
+        int drawn = 0;
+        for (size_t k = 0; k < pages.size(); ++k) {
+            if (stop.stop_requested()) throw ExportCancelled();
+            if (progress) progress(int(k));
+            const int index = pages[k];
+            if (!exists(doc, index)) continue;
+            drawPage(*out, doc, index, drawnSizeOf(doc, index));
+            ++drawn;
+        }
+        if (drawn == 0) throw failure(ExportError::Kind::renderFailed);
+        for (const auto& [key, value] : info) out->setInfoString(key, value);
+        return out;
+    } catch (const PdfError&) {
+        throw failure(ExportError::Kind::renderFailed);
+    } catch (const std::bad_alloc&) {
+        throw failure(ExportError::Kind::renderFailed);
+    }
+}
+
+QByteArray pdfBytes(const PdfDocument& doc, const ExportWriteOptions& options)
+{
+    QByteArray bytes;
+    try {
+        bytes = doc.save(options.saveOptions());
+    } catch (const PdfError&) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (bytes.isEmpty()) throw failure(ExportError::Kind::renderFailed);
+    return bytes;
+}
+
+QByteArray renderPDF(const PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
+                     const std::function<void(int)>& progress, const PageDrawer& drawPage, std::stop_token stop,
+                     const ExportWriteOptions& options)
+{
+    return pdfBytes(*drawPDF(doc, pages, info, progress, drawPage, stop), options);
+}
+
+DocumentInfo documentInfo(const PdfDocument& doc)
+{
+    const DocumentAttributes attributes = readDocumentAttributes(doc);
+    const DocumentMetadata metadata(attributes);
+    const std::pair<const char*, QString> entries[] = {
+        {DocumentAttributeKey::title, metadata.title},
+        {DocumentAttributeKey::author, metadata.author},
+        {DocumentAttributeKey::subject, metadata.subject},
+        {DocumentAttributeKey::keywords, metadata.keywords},
+        {DocumentAttributeKey::creator, DocumentMetadata::string(DocumentAttributeKey::creator, attributes)},
+    };
+    DocumentInfo info;
+    for (const auto& [key, value] : entries)
+        if (!value.isEmpty()) info[key] = value.toStdString();
+    return info;
+}
+
+void drawFlattened(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+{
+    try {
+        platform::PdfWriting::appendFlattenedPage(out, source, index, userToPixels(source.pageGeometry(index), 1.0), size);
+    } catch (const PdfError&) {
+        throw failure(ExportError::Kind::renderFailed);
+    }
+}
+
+void drawRedacted(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+{
+    std::vector<platform::PdfRect> areas;
+    for (const platform::PdfAnnotation& mark : Redaction::redactions(source, index)) areas.push_back(mark.rect);
+    if (areas.empty()) return drawFlattened(out, source, index, size);
+
+    const double scale = cappedScale(size, ExportSettings::redactionDPI / 72.0);
+    const QImage image = opaqueBitmap(source, index, scale, [&areas](QPainter& painter) {
+        // Whole pixels, without antialiasing: a half-covered pixel at a box's
+        // edge would keep a trace of what lies under it.
+        const QTransform toPixels = painter.transform();
+        painter.resetTransform();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        for (const platform::PdfRect& r : areas)
+            painter.fillRect(toPixels.mapRect(QRectF(r.x, r.y, r.width, r.height)).toAlignedRect(), Qt::black);
+    });
+    try {
+        platform::PdfWriting::appendImagePage(out, image, size);
+    } catch (const PdfError&) {
+        throw failure(ExportError::Kind::renderFailed);
+    }
+}
+
+// ------------------------------------------------------------ documents, text, images
+
+std::shared_ptr<PdfDocument> subset(const std::shared_ptr<PdfDocument>& doc, const std::vector<int>& pages)
+{
+    const int count = doc->pageCount();
+    if (isWholeDocument(pages, count)) return doc;
+    std::vector<int> existing;
+    for (int p : pages)
+        if (p >= 0 && p < count) existing.push_back(p);
+    auto out = PdfDocument::createEmpty();
+    platform::PdfWriting::appendPagesWithMarks(*out, *doc, existing);
+    writeDocumentAttributes(*out, readDocumentAttributes(*doc));
+    return out;
+}
+
+QByteArray pdfData(const std::shared_ptr<PdfDocument>& doc, const std::vector<int>& pages, bool flatten,
+                   const ExportWriteOptions& options)
+{
+    if (pages.empty()) throw failure(ExportError::Kind::empty);
+    if (flatten) return renderPDF(*doc, pages, documentInfo(*doc), {}, drawFlattened, {}, options);
+    std::shared_ptr<PdfDocument> chosen;
+    try {
+        chosen = subset(doc, pages);
+    } catch (const PdfError&) {
+        throw failure(ExportError::Kind::renderFailed);
+    }
+    return pdfBytes(*chosen, options);
+}
+
+QString text(const PdfDocument& doc, const std::vector<int>& pages)
+{
+    QStringList entries;
+    for (int index : pages) {
+        if (!exists(doc, index)) continue;
+        QString words;
+        try {
+            words = QString::fromStdString(doc.textPage(index).text()).trimmed();
+        } catch (const PdfError&) {
+        }
+        entries << (pages.size() == 1 ? words : QStringLiteral("Page %1\n").arg(index + 1) + words);
+    }
+    return entries.join(QStringLiteral("\n\n"));
+}
+
+QByteArray encode(const std::vector<QImage>& images, ExportFormat format, std::optional<int> dpi, double quality)
+{
+    if (format != ExportFormat::png && format != ExportFormat::jpeg && format != ExportFormat::tiff)
+        throw failure(ExportError::Kind::renderFailed);
+    if (images.empty()) throw failure(ExportError::Kind::empty);
+    // A PNG or JPEG file holds one image.
+    if (format != ExportFormat::tiff && images.size() > 1) throw failure(ExportError::Kind::renderFailed);
+    const int resolution = dpi.value_or(0) > 0 ? *dpi : 0;
+    try {
+        switch (format) {
+        case ExportFormat::png: return platform::ImageEncoding::png(images.front(), resolution);
+        case ExportFormat::jpeg:
+            return platform::ImageEncoding::jpeg(images.front(), std::clamp(quality, 0.1, 1.0), resolution);
+        default: return platform::ImageEncoding::tiff(images, resolution);
+        }
+    } catch (const platform::ImageEncoding::EncodingError&) {
+        throw failure(ExportError::Kind::writeFailed);
+    }
+}
+
+QByteArray imageData(const PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
+                     double quality)
+{
+    std::vector<QImage> images;
+    for (int index : pages) {
+        if (!exists(doc, index)) continue;
+        try {
+            images.push_back(bitmap(doc, index, scale));
+        } catch (const RenderFailed&) {
+            throw failure(ExportError::Kind::renderFailed);
+        }
+    }
+    if (images.empty()) throw failure(ExportError::Kind::empty);
+    return encode(images, format, std::nullopt, quality);
+}
+
+QString writeImages(const PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
+                    const QString& directory, const QString& base, double quality)
+{
+    if (pages.empty()) throw failure(ExportError::Kind::empty);
+    const QString folder = directory + QLatin1Char('/') + base;
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+    if (error) throw FileSystemError(error.value(), "create " + QFile::encodeName(folder).toStdString());
+    const int count = doc.pageCount();
+    for (int index : pages) {
+        if (!exists(doc, index)) continue;
+        QImage image;
+        try {
+            image = bitmap(doc, index, scale);
+        } catch (const RenderFailed&) {
+            throw failure(ExportError::Kind::renderFailed);
+        }
+        const QByteArray bytes = encode({image}, format, std::nullopt, quality);
+        writeFile(bytes, folder + QLatin1Char('/') + pageFileName(base, index, count, ExportFormats::fileExtension(format)));
+    }
+    return folder;
+}
+
+// ------------------------------------------------------------ files
+
+void writeFile(const QByteArray& data, const QString& path)
+{
+    try {
+        writeAtomically(data, path);
+    } catch (const FileSystemError& error) {
+        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
+    }
+}
+
+QString workFolder(const QString& destination)
+{
+    const QString parent = QFileInfo(destination).absolutePath();
+    const QString name = QStringLiteral("ravlen Export ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const ShareFolder share;
+    bool privateReady = true;
+    try {
+        share.preparePrivateRoot();
+    } catch (const ShareError&) {
+        privateReady = false;
+    }
+    struct stat parentStat {}, privateStat {};
+    const bool sameVolume = privateReady && ::stat(QFile::encodeName(parent).constData(), &parentStat) == 0 &&
+                            ::stat(QFile::encodeName(share.privateRoot()).constData(), &privateStat) == 0 &&
+                            parentStat.st_dev == privateStat.st_dev;
+    if (!sameVolume) {
+        // A hidden folder beside the destination is on its volume for sure.
+        const QString beside = parent + QStringLiteral("/.") + name;
+        if (::mkdir(QFile::encodeName(beside).constData(), 0700) == 0) return beside;
+    }
+    if (!privateReady) throw FileSystemError(EACCES, "prepare " + QFile::encodeName(share.privateRoot()).toStdString());
+    const QString fallback = share.privateRoot() + QLatin1Char('/') + name;
+    if (::mkdir(QFile::encodeName(fallback).constData(), 0700) != 0) throwErrno(fallback, "create");
+    return fallback;
+}
+
+void removeQuietly(const QString& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(QFile::encodeName(path).toStdString(), ignored);
+}
+
+QString freeFolderURL(const QString& directory, const QString& name)
+{
+    QString candidate = directory + QLatin1Char('/') + name;
+    for (int n = 2; entryExists(candidate); ++n) candidate = directory + QLatin1Char('/') + name + QStringLiteral(" %1").arg(n);
+    return candidate;
+}
+
+} // namespace quarnkit::Exporter

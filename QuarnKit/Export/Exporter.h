@@ -1,0 +1,116 @@
+#pragma once
+// The exporter's operations: which pages a scope names, what the files are
+// called, new PDFs drawn page by page (flattened or redacted), page subsets,
+// text, image files and atomic writes. No state; every operation may run on
+// any thread, and none changes the document it reads.
+#include "QuarnKit/Export/ExportSettings.h"
+#include "QuarnKit/Export/PageRender.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace quarnkit::Exporter {
+
+// ------------------------------------------------------------ page selection
+
+// The pages of a scope that needs nothing else: the current page (clamped)
+// or all pages; empty for the other scopes and for no pages.
+std::vector<int> pageIndexes(int count, ExportScope scope, int current);
+// The pages the sheet exports. Throws ExportError (empty, noSelection) and,
+// for a range, the PageRangeError of the text.
+std::vector<int> pages(ExportScope scope, int count, int current, const std::set<int>& selected,
+                       const QString& range);
+
+// ------------------------------------------------------------ naming
+
+// The file's name without extension, trimmed; "Untitled" without one.
+QString baseName(const std::optional<QString>& filePath);
+QString suggestedFileName(const QString& base, ExportFormat format, ExportScope scope);
+QString suggestedFileName(const QString& base, ExportFormat format, const std::vector<int>& pages, int count);
+// "<base>-<page number>.<ext>", the number zero-padded to the digits of
+// `count` (at least two).
+QString pageFileName(const QString& base, int index, int count, const QString& ext);
+
+// ------------------------------------------------------------ new PDFs
+
+// The page without alpha, then `overlay` in user space. Throws ExportError.
+QImage opaqueBitmap(const platform::PdfDocument& doc, int index, double scale, const Overlay& overlay = {});
+
+// Draws page `index` of `source` as a new last page of `out`, `size` points large.
+using PageDrawer =
+    std::function<void(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size)>;
+using DocumentInfo = std::map<std::string, std::string>; // Info key to text
+
+// A new PDF with one page per listed page that exists, each of the page's
+// drawn size, drawn by `drawPage`, with `info` as its Info entries; written
+// with garbage collection so that nothing unused of the sources remains.
+// Before each page: throws ExportCancelled when a stop was requested, then
+// calls `progress` with the position in the list. Throws ExportError
+// (renderFailed when no page was drawn) and what `drawPage` throws.
+QByteArray renderPDF(const platform::PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
+                     const std::function<void(int)>& progress, const PageDrawer& drawPage,
+                     std::stop_token stop = {}, const ExportWriteOptions& options = {});
+// The same new document before it is written.
+std::shared_ptr<platform::PdfDocument> drawPDF(const platform::PdfDocument& doc, const std::vector<int>& pages,
+                                               const DocumentInfo& info, const std::function<void(int)>& progress,
+                                               const PageDrawer& drawPage, std::stop_token stop = {});
+// The document's bytes written with `options`. Throws ExportError (renderFailed).
+QByteArray pdfBytes(const platform::PdfDocument& doc, const ExportWriteOptions& options);
+// Title, Author, Subject, Keywords and Creator of the document; empty ones left out.
+DocumentInfo documentInfo(const platform::PdfDocument& doc);
+// The page with its marks and form fields as page content; text stays text.
+void drawFlattened(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size);
+// A page without redactions as drawFlattened; one with redactions as an image
+// of itself at 300 dpi (lower for a page too large for that) with the
+// redacted areas black, so nothing under them survives. Throws ExportError.
+void drawRedacted(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size);
+
+// ------------------------------------------------------------ documents, text, images
+
+// The document itself when `pages` is all of its pages in order; otherwise a
+// new document of copies of the listed pages that exist, with their marks and
+// the source's document attributes.
+std::shared_ptr<platform::PdfDocument> subset(const std::shared_ptr<platform::PdfDocument>& doc,
+                                              const std::vector<int>& pages);
+// The bytes of the listed pages, flattened or as they are. Throws ExportError.
+QByteArray pdfData(const std::shared_ptr<platform::PdfDocument>& doc, const std::vector<int>& pages, bool flatten,
+                   const ExportWriteOptions& options = {});
+// The pages' text; with more than one page each under a "Page N" heading.
+QString text(const platform::PdfDocument& doc, const std::vector<int>& pages);
+// The images as one file of the format: PNG and JPEG hold one image, TIFF
+// any number. A resolution of none or 0 writes none; JPEG quality is clamped
+// to 0.1…1. Throws ExportError (empty, renderFailed).
+QByteArray encode(const std::vector<QImage>& images, ExportFormat format, std::optional<int> dpi, double quality);
+// The listed pages that exist, rendered at `scale` and encoded as one file.
+QByteArray imageData(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format,
+                     double scale, double quality);
+// One file per listed page in the new folder `directory`/`base`, named by
+// pageFileName with the document's page count; returns the folder's path.
+QString writeImages(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format,
+                    double scale, const QString& directory, const QString& base, double quality);
+
+// ------------------------------------------------------------ files
+
+// Writes the bytes to a new file beside `path`, flushed, then renames it into
+// place. Throws ExportError::cannotWrite naming the file.
+void writeFile(const QByteArray& data, const QString& path);
+// A new folder for the export's temporary output on the destination's
+// volume, so the final move is a rename; failing that, one in the user's
+// private temporary folder. Throws FileSystemError.
+QString workFolder(const QString& destination);
+// Deletes a file or folder (its contents too); errors are ignored.
+void removeQuietly(const QString& path);
+// `directory`/`name`, or "name 2", "name 3", … when taken. Creates nothing.
+QString freeFolderURL(const QString& directory, const QString& name);
+
+} // namespace quarnkit::Exporter

@@ -1,0 +1,21 @@
+#pragma once
+// Lighter pictures for the "Smaller PDF" export: every picture a JPEG can
+// hold is scaled down for the screen and stored again as a JPEG, where that
+// is smaller than what the file holds now.
+#include "Platform/PdfDocument.h"
+
+#include <functional>
+
+namespace quarnkit::SmallerPdf {
+
+// Longest side of a picture after compression, in pixels: enough for a
+// letter page shown full screen.
+inline constexpr int maximumSide = 1600;
+inline constexpr double jpegQuality = 0.7;
+
+// Compresses the document's pictures in place; `check` runs before each one
+// and may throw to stop. Pictures that cannot be read are left as they are.
+// Returns how many were replaced.
+int compressImages(platform::PdfDocument& doc, const std::function<void()>& check = {});
+
+} // namespace quarnkit::SmallerPdf

@@ -1,0 +1,25 @@
+#pragma once
+// Searchable copies of scanned pages: a page without text of its own is read
+// with text recognition and gets the lines it shows as invisible text laid
+// exactly over them, on pages shown turned too.
+#include "Platform/PdfDocument.h"
+#include "Platform/TextRecognition.h"
+
+#include <QImage>
+
+#include <functional>
+#include <vector>
+
+namespace quarnkit::TextLayer {
+
+// Reads an image's lines with their boxes (pixels); throws when it cannot.
+using LineReader = std::function<std::vector<platform::RecognizedLine>(const QImage& image, int dpi)>;
+
+// Adds the text layer to every page of `doc` that has no text; `check` runs
+// before each page and may throw to stop. A page that cannot be rendered or
+// read stays as it is. Returns how many pages got a layer. `read` defaults
+// to Tesseract in the user's languages.
+int addToScannedPages(platform::PdfDocument& doc, const std::function<void()>& check = {},
+                      const LineReader& read = {});
+
+} // namespace quarnkit::TextLayer

@@ -1,0 +1,122 @@
+// ravlen-sidebar-bench [--pages N] [FILE.pdf]
+//
+// A long document opened in a window with the page list showing:
+// 1. Fill: the time from the window shown to the first thumbnail, and to every
+//    visible row holding the current thumbnail of its page.
+// 2. Scroll: the list from the first row to the last, a third of its height per
+//    step; the slowest step on the UI thread (which records pages but never
+//    waits for a render), and the thumbnails rendered on the way.
+// 3. The thumbnail cache's peak cost against its limit.
+//
+// Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
+// is built there from the corpus by ravlen-makebig.
+#include "Platform/UserDefaults.h"
+#include "Quarn/Pages/PageListController.h"
+#include "Quarn/Pages/PageTableView.h"
+#include "Quarn/Pages/ThumbnailStore.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QUndoStack>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Every visible row shows a current thumbnail of its page.
+bool visibleRowsFilled(quarn::PageTableView& table, quarn::ThumbnailStore& store)
+{
+    const auto [first, end] = table.visibleRows();
+    if (end <= first) return false;
+    for (int row = first; row < end; ++row)
+        if (table.model()->index(row, 0).data(quarn::pageImageRole).value<QImage>().isNull()) return false;
+    return store.idle();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    int pages = 1000;
+    QString path;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc) pages = std::atoi(argv[++i]);
+        else path = QString::fromLocal8Bit(argv[i]);
+    }
+    QTemporaryDir scratch;
+    if (path.isEmpty()) path = QDir(scratch.path()).filePath(QStringLiteral("long.pdf"));
+    if (!QFileInfo::exists(path)) {
+        std::printf("building a %d-page document from the corpus…\n", pages);
+        if (QProcess::execute(QStringLiteral(RAVLEN_MAKEBIG),
+                              {QString::number(pages), path, QStringLiteral(RAVLEN_CORPUS_DIR)}) != 0)
+            return 1;
+    }
+
+    platform::UserDefaults defaults(QDir(scratch.path()).filePath(QStringLiteral("defaults.json")));
+    quarnkit::ReadingPositionStore positions(defaults);
+    QUndoStack stack;
+
+    QElapsedTimer timer;
+    timer.start();
+    auto document = quarnkit::QuarnDocument::open(path);
+    quarn::ViewerScreen screen(document.get(), path, &stack, nullptr, &defaults, &positions);
+    screen.resize(1180, 800);
+    screen.show();
+    const double shown = timer.nsecsElapsed() / 1e6;
+    auto* table = screen.findChild<quarn::PageTableView*>();
+    quarn::ThumbnailStore& store = screen.model().thumbnails();
+    if (!table) {
+        std::fprintf(stderr, "no page list in the window\n");
+        return 1;
+    }
+    double firstThumbnail = -1;
+    while (!visibleRowsFilled(*table, store)) {
+        app.processEvents(QEventLoop::AllEvents, 5);
+        if (firstThumbnail < 0 && store.scheduler().cost() > 0) firstThumbnail = timer.nsecsElapsed() / 1e6;
+    }
+    const double filled = timer.nsecsElapsed() / 1e6;
+    const auto [first, end] = table->visibleRows();
+    std::printf("document: %s, %d pages\n", qPrintable(path), document->pageCount());
+    std::printf("window shown: %.1f ms; first thumbnail: %.1f ms; %d visible rows filled: %.1f ms\n", shown,
+                firstThumbnail, end - first, filled);
+
+    // ------------------------------------------------ scroll
+    QScrollBar* bar = table->verticalScrollBar();
+    const int step = std::max(1, table->viewport()->height() / 3);
+    double slowest = 0, total = 0;
+    int steps = 0, renders = 0;
+    QObject::connect(&store, &quarn::ThumbnailStore::renderFinished, [&] { ++renders; });
+    timer.restart();
+    while (bar->value() < bar->maximum()) {
+        QElapsedTimer one;
+        one.start();
+        bar->setValue(std::min(bar->maximum(), bar->value() + step));
+        table->viewport()->repaint();
+        app.processEvents(QEventLoop::AllEvents, 2);
+        const double ms = one.nsecsElapsed() / 1e6;
+        slowest = std::max(slowest, ms);
+        total += ms;
+        ++steps;
+    }
+    while (!visibleRowsFilled(*table, store)) app.processEvents(QEventLoop::AllEvents, 5);
+    std::printf("scroll to the end: %d steps in %.0f ms; UI step mean %.2f ms, slowest %.2f ms; "
+                "%d thumbnails rendered on the way (the rest were dropped as they scrolled away)\n",
+                steps, timer.nsecsElapsed() / 1e6, total / std::max(1, steps), slowest, renders);
+    std::printf("thumbnail cache: peak %.2f MB of its %.0f MB cost limit %s\n",
+                store.scheduler().peakCost() / 1048576.0, quarnkit::ThumbnailScheduler::costLimit / 1048576.0,
+                store.scheduler().peakCost() <= quarnkit::ThumbnailScheduler::costLimit ? "ok" : "OVER");
+    return 0;
+}

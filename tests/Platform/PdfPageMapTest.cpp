@@ -1,0 +1,108 @@
+// The page map read once per document: every page's object and geometry, and
+// each page object's place, stay those of the page tree as pages are added,
+// moved and renumbered.
+#include "Platform/PdfPageAssembly.h"
+#include "Platform/PdfPageGeometries.h"
+#include "Platform/PdfPageIdentity.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+using platform::PdfDocument;
+
+namespace {
+
+// Pages of three sizes in turn, so that a geometry read for the wrong page shows.
+std::shared_ptr<PdfDocument> mixedSizes(int pages)
+{
+    auto doc = PdfDocument::createEmpty();
+    const double widths[] = {612, 420, 842};
+    for (int i = 0; i < pages; ++i) {
+        const auto page = PdfDocument::createBlank(widths[i % 3], 500 + i);
+        platform::appendPages(*doc, *page, 0, 1);
+    }
+    return doc;
+}
+
+// Everything the map answers agrees with reading each page on its own.
+void expectMapMatchesPages(const PdfDocument& doc)
+{
+    const auto ids = platform::pageIds(doc);
+    const auto geometries = platform::pageGeometries(doc);
+    ASSERT_EQ(int(ids.size()), doc.pageCount());
+    ASSERT_EQ(geometries.size(), ids.size());
+    for (int i = 0; i < int(ids.size()); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(platform::pageId(doc, i), ids[i]);
+        EXPECT_EQ(platform::pageIndex(doc, ids[i]), i);
+        const platform::PdfPageGeometry loaded = doc.pageGeometry(i);
+        ASSERT_TRUE(geometries[i].has_value());
+        EXPECT_EQ(geometries[i]->displaySize.width, loaded.displaySize.width);
+        EXPECT_EQ(geometries[i]->displaySize.height, loaded.displaySize.height);
+    }
+}
+
+} // namespace
+
+TEST(PdfPageMap, FollowsEveryChangeOfThePageTree)
+{
+    const struct Case {
+        const char* name;
+        std::function<void(PdfDocument&)> change;
+    } cases[] = {
+        {"pages appended", [](PdfDocument& doc) { platform::appendPages(doc, *mixedSizes(4), 0, 4); }},
+        {"own pages appended", [](PdfDocument& doc) { platform::appendPages(doc, doc, 2, 3); }},
+        {"first page moved last", [](PdfDocument& doc) { platform::movePage(doc, 0, doc.pageCount() - 1); }},
+        {"last page moved first", [](PdfDocument& doc) { platform::movePage(doc, doc.pageCount() - 1, 0); }},
+        {"every other page kept", [](PdfDocument& doc) { platform::keepPages(doc, {0, 2, 4, 6}); }},
+        {"saved with garbage collected", [](PdfDocument& doc) {
+             platform::PdfSaveOptions options;
+             options.garbageCollect = true;
+             doc.save(options);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = mixedSizes(7);
+        expectMapMatchesPages(*doc); // builds the map before the change
+        const auto before = platform::pageIds(*doc);
+        c.change(*doc);
+        expectMapMatchesPages(*doc);
+        // A page that is still there is still found, wherever it went.
+        int found = 0;
+        for (const platform::PdfPageId& page : before) found += platform::pageIndex(*doc, page).has_value();
+        EXPECT_EQ(found, std::min(int(before.size()), doc->pageCount()));
+    }
+}
+
+TEST(PdfPageMap, ALongDocumentIsMappedWholeAndAPageObjectNotInItIsNotFound)
+{
+    auto doc = mixedSizes(3);
+    for (int i = 0; i < 8; ++i) platform::appendPages(*doc, *doc, 0, doc->pageCount()); // 768 pages
+    ASSERT_EQ(doc->pageCount(), 768);
+    platform::movePage(*doc, 700, 5);
+    expectMapMatchesPages(*doc);
+    EXPECT_EQ(platform::pageGeometries(*doc)[5]->displaySize.height, doc->pageGeometry(5).displaySize.height);
+    EXPECT_FALSE(platform::pageIndex(*doc, platform::PdfPageId{}).has_value());
+    EXPECT_FALSE(platform::pageIndex(*doc, platform::PdfPageId{1, 0}).has_value()); // the catalog
+}
+
+TEST(PdfPageMap, ALyingPageCountMapsThePagesThereAre)
+{
+    // The root claims a billion pages; the file holds one.
+    const QByteArray bytes = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1000000000 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] >>",
+    });
+    auto doc = PdfDocument::openBytes(bytes);
+    const auto geometries = platform::pageGeometries(*doc);
+    ASSERT_FALSE(geometries.empty());
+    EXPECT_LE(geometries.size(), 4u);
+    ASSERT_TRUE(geometries[0].has_value());
+    EXPECT_EQ(geometries[0]->displaySize.width, 300);
+    EXPECT_EQ(platform::pageIndex(*doc, platform::pageId(*doc, 0)), 0);
+}

@@ -1,0 +1,68 @@
+#include "Platform/PdfPageDraw.h"
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfPageEditing.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+QImage drawn(const PdfDocument& doc, int page, const PdfMatrix& m, QSize size)
+{
+    QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+    image.fill(Qt::white);
+    drawPage(doc, page, m, image);
+    return image;
+}
+
+QImage drawnRecording(const PdfPageRecording& recording, const PdfMatrix& m, QSize size)
+{
+    QImage image(size, QImage::Format_RGBA8888_Premultiplied);
+    image.fill(Qt::white);
+    drawRecording(recording, m, image);
+    return image;
+}
+
+} // namespace
+
+// A recording drawn through a transform gives the pixels of the live page,
+// rotated pages and marks included.
+TEST(PdfPageRecordingTest, DrawsAsTheLivePageDoes)
+{
+    for (const char* name : {"pdflatex-4-pages.pdf", "habibi-rotated.pdf", "annotated_pdf.pdf"}) {
+        const auto doc = PdfDocument::openFile(testsupport::corpusPath(name));
+        const PdfPageGeometry g = doc->pageGeometry(0);
+        // User space to pixels at a quarter scale, through the page's own display transform.
+        const PdfMatrix m = g.userToDisplay.then(PdfMatrix::scale(0.25, 0.25));
+        const QSize size(int(g.displaySize.width * 0.25), int(g.displaySize.height * 0.25));
+        const auto recording = recordPage(*doc, 0);
+        EXPECT_EQ(recording->geometry().rotation, g.rotation);
+        EXPECT_EQ(drawnRecording(*recording, m, size), drawn(*doc, 0, m, size)) << name;
+    }
+}
+
+// The recording keeps the page as it was: the live page may be edited or
+// removed before the recording is drawn.
+TEST(PdfPageRecordingTest, OutlivesEditsOfItsPage)
+{
+    const auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(2));
+    const PdfPageGeometry g = doc->pageGeometry(0);
+    const PdfMatrix m = g.userToDisplay.then(PdfMatrix::scale(0.5, 0.5));
+    const QSize size(306, 396);
+    const QImage before = drawn(*doc, 0, m, size);
+    const auto recording = recordPage(*doc, 0);
+
+    PdfAnnotation square;
+    square.subtype = "Square";
+    square.rect = {0, 0, 612, 792};
+    square.interiorColor = PdfColor{0, 0, 0};
+    PdfAnnotations::add(*doc, 0, square);
+    EXPECT_NE(drawn(*doc, 0, m, size), before);
+    removePage(*doc, 0);
+    ASSERT_EQ(doc->pageCount(), 1);
+
+    EXPECT_EQ(drawnRecording(*recording, m, size), before);
+    EXPECT_THROW(recordPage(*doc, 5), PdfError);
+}

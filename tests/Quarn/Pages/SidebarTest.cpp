@@ -1,0 +1,378 @@
+// The sidebar of a shown window: thumbnails arriving for the rows on show,
+// rows dragged to move pages and files dropped to insert theirs (each one
+// undo step), the page list's keys and selection, the tabs and their empty
+// states, and the outline's highlight, chevrons and jumps.
+#include "Quarn/Pages/OutlineList.h"
+#include "Quarn/Pages/PageListController.h"
+#include "Quarn/Pages/PageTableView.h"
+#include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "../Viewer/ViewerScreenHarness.h"
+
+#include "Platform/PdfAnnotations.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDrag>
+#include <QListView>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+using namespace quarn;
+using namespace viewertest;
+using quarnkit::OutlinePath;
+using quarnkit::SidebarTab;
+
+namespace {
+
+// Eight empty pages with an outline: A on page 1 (closed, with A1 on page 2),
+// B and C both on page 5.
+QByteArray outlinedPdf()
+{
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+        "<< /Type /Pages /Kids [7 0 R 8 0 R 9 0 R 10 0 R 11 0 R 12 0 R 13 0 R 14 0 R] /Count 8 >>",
+        "<< /Type /Outlines /First 4 0 R /Last 6 0 R /Count 3 >>",
+        "<< /Title (A) /Parent 3 0 R /Next 5 0 R /Dest [7 0 R /Fit] /First 15 0 R /Last 15 0 R /Count -1 >>",
+        "<< /Title (B) /Parent 3 0 R /Prev 4 0 R /Next 6 0 R /Dest [11 0 R /Fit] >>",
+        "<< /Title (C) /Parent 3 0 R /Prev 5 0 R /Dest [11 0 R /Fit] >>",
+    };
+    for (int i = 0; i < 8; ++i) objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] >>");
+    objects.push_back("<< /Title (A1) /Parent 4 0 R /Dest [8 0 R /Fit] >>");
+    return testsupport::writePdf(objects);
+}
+
+struct Window {
+    Settings settings;
+    QTemporaryDir files;
+    QUndoStack stack;
+    std::unique_ptr<quarnkit::QuarnDocument> document;
+    std::unique_ptr<ViewerScreen> screen;
+    int opened = 0; // files the window would have opened as windows of their own
+
+    explicit Window(const QByteArray& pdf, SidebarTab tab = SidebarTab::pages)
+    {
+        quarnkit::saveSidebarTab(tab, settings.defaults);
+        const QString path = writeFile(files, QStringLiteral("doc.pdf"), pdf);
+        document = quarnkit::QuarnDocument::open(path);
+        screen = showScreen(document.get(), path, stack, settings);
+        screen->model().openFileHandler = [this](const QString&) { ++opened; };
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
+        EXPECT_TRUE(testsupport::waitFor([&] { return model().pageCount() == document->pageCount(); }));
+        // Restoring the reading position gives the pages the keys: wait for it.
+        EXPECT_TRUE(testsupport::waitFor([&] { return model().isReading(); }));
+    }
+    ViewerModel& model() { return screen->model(); }
+    SidebarPane* pane() { return screen->findChild<SidebarPane*>(); }
+    PageTableView* table() { return screen->findChild<PageTableView*>(); }
+    OutlineList* outline() { return screen->findChild<OutlineList*>(); }
+    QuarnPDFView* view() { return screen->canvas()->view(); }
+    // The first words of a page of the document.
+    std::string pageText(int index) { return document->pdf()->textPage(index).text(); }
+    QPoint rowCentre(int row) { return table()->visualRect(table()->model()->index(row, 0)).center(); }
+    QPoint rowTop(int row) { return table()->visualRect(table()->model()->index(row, 0)).topLeft() + QPoint(40, 3); }
+};
+
+// Delivers a drop to the list as the system's drag loop would: enter, move, drop.
+bool dropOnList(QWidget* viewport, const QMimeData* mime, QPoint at, Qt::DropActions actions)
+{
+    QDragEnterEvent enter(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDragMoveEvent move(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    if (!move.isAccepted()) {
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(viewport, &leave);
+        return false;
+    }
+    QDropEvent drop(QPointF(at), actions, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    return drop.isAccepted();
+}
+
+QMimeData* filesMime(const QStringList& paths)
+{
+    auto* mime = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    mime->setUrls(urls);
+    return mime;
+}
+
+} // namespace
+
+TEST(Sidebar, SitsUnderTheToolbarAtItsWidthAndFollowsTheSidebarFlag)
+{
+    Window w(testsupport::makeTextPdf(3));
+    SidebarPane* pane = w.pane();
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(pane->width(), SidebarPane::columnWidth);
+    EXPECT_GE(pane->mapTo(w.screen.get(), QPoint()).y(), 48); // below the toolbar
+    w.screen->resize(1400, 800);
+    QApplication::processEvents();
+    EXPECT_EQ(pane->width(), SidebarPane::columnWidth);
+    w.model().setSidebar(false);
+    EXPECT_FALSE(pane->isVisible());
+    w.model().showSidebarTab(SidebarTab::outline);
+    EXPECT_TRUE(pane->isVisible());
+    EXPECT_NE(w.outline(), nullptr);
+}
+
+TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
+{
+    Window w(testsupport::makeTextPdf(6));
+    ThumbnailStore& store = w.model().thumbnails();
+    const auto pages = platform::pageIds(*w.document->pdf());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !store.image(pages[0]).isNull() && store.idle(); }));
+    // The thumbnail is the page: dark text on white, as exported.
+    const QImage first = store.image(pages[0]);
+    EXPECT_EQ(first.size(), QSize(116, 150)); // a US Letter page at the offscreen scale of 1
+    EXPECT_EQ(first.pixelColor(2, 2), QColor(Qt::white));
+    bool ink = false;
+    for (int y = 0; y < first.height() && !ink; ++y)
+        for (int x = 0; x < first.width() && !ink; ++x) ink = first.pixelColor(x, y).lightness() < 128;
+    EXPECT_TRUE(ink);
+
+    int renders = 0;
+    QObject::connect(&store, &ThumbnailStore::renderFinished, [&] { ++renders; });
+    platform::PdfAnnotation square;
+    square.subtype = "Square";
+    square.rect = {0, 0, 612, 792};
+    square.interiorColor = platform::PdfColor{0, 0, 0};
+    platform::PdfAnnotations::add(*w.document->pdf(), 1, square);
+    w.document->noteEditOfPage(1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return renders >= 1 && store.idle(); }));
+    QTest::qWait(50);
+    EXPECT_EQ(renders, 1);
+    EXPECT_LT(store.image(pages[1]).pixelColor(58, 75).lightness(), 30); // the black mark shows
+}
+
+TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
+{
+    Window w(testsupport::makeTextPdf(5));
+    PageTableView* table = w.table();
+    ASSERT_NE(table, nullptr);
+    const int before = w.stack.count();
+    bool dropped = false;
+    // The system's drag loop, standing in: the same events at the top of row 1.
+    table->runDrag = [&](QDrag* drag) {
+        dropped = dropOnList(table->viewport(), drag->mimeData(), w.rowTop(0), Qt::MoveAction);
+        return dropped ? Qt::MoveAction : Qt::IgnoreAction;
+    };
+    const QPoint start = w.rowCentre(2);
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, start);
+    QTest::mouseMove(table->viewport(), start + QPoint(0, 10));
+    QTest::mouseMove(table->viewport(), start + QPoint(0, 30));
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, start + QPoint(0, 30));
+    ASSERT_TRUE(dropped);
+
+    EXPECT_EQ(w.stack.count(), before + 1);
+    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Move Page"));
+    EXPECT_NE(w.pageText(0).find("Page 3"), std::string::npos);
+    EXPECT_NE(w.pageText(1).find("Page 1"), std::string::npos);
+    EXPECT_EQ(w.model().selectedPages(), std::set<int>{0});
+    EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(table->indicator()->isVisible(), false);
+
+    w.stack.undo();
+    EXPECT_NE(w.pageText(0).find("Page 1"), std::string::npos);
+    EXPECT_NE(w.pageText(2).find("Page 3"), std::string::npos);
+}
+
+TEST(Sidebar, ADropThatLeavesTheOrderAsItIsIsRefused)
+{
+    Window w(testsupport::makeTextPdf(5));
+    PageListController* controller = w.screen->findChild<PageListController*>();
+    ASSERT_NE(controller, nullptr);
+    std::unique_ptr<QMimeData> mime(controller->dragData({1, 2}));
+    controller->dragStarted({1, 2});
+    struct Case {
+        QPoint at;
+        bool accepted;
+    } cases[] = {
+        {w.rowTop(1), false},             // gap 1: directly above row 2
+        {w.rowCentre(2) + QPoint(0, 10), false}, // gap 3: between them
+        {w.rowTop(0), true},              // gap 0: to the top
+    };
+    for (const Case& c : cases) {
+        QDragEnterEvent enter(c.at, Qt::MoveAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w.table()->viewport(), &enter);
+        EXPECT_EQ(enter.isAccepted(), c.accepted) << c.at.y();
+        EXPECT_EQ(w.table()->indicator()->isVisibleTo(w.table()), c.accepted);
+    }
+    controller->dragEnded();
+    EXPECT_EQ(controller->dropGap(w.rowCentre(4) + QPoint(0, 5)), 5);
+    EXPECT_EQ(controller->dropGap(w.rowCentre(4) - QPoint(0, 5)), 4);
+}
+
+TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
+{
+    Window w(testsupport::makeTextPdf(3));
+    const QString other = corpus("pdflatex-4-pages.pdf");
+    const auto source = platform::PdfDocument::openFile(other.toStdString());
+    const int before = w.stack.count();
+
+    // The list refuses text files alone (the window under it then opens no PDF either).
+    const QString text = writeFile(w.files, QStringLiteral("notes.txt"), "hello");
+    std::unique_ptr<QMimeData> refused(filesMime({text}));
+    PageListController* controller = w.screen->findChild<PageListController*>();
+    EXPECT_EQ(controller->validateDrop(refused.get(), w.rowCentre(0)), Qt::IgnoreAction);
+    dropOnList(w.table()->viewport(), refused.get(), w.rowCentre(0), Qt::CopyAction);
+    QTest::qWait(20);
+    EXPECT_EQ(w.document->pageCount(), 3);
+    EXPECT_EQ(w.stack.count(), before);
+
+    std::unique_ptr<QMimeData> mime(filesMime({other}));
+    // The lower half of row 1: the pages go in after page 1.
+    EXPECT_TRUE(dropOnList(w.table()->viewport(), mime.get(), w.rowCentre(0) + QPoint(0, 10), Qt::CopyAction));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.document->pageCount() == 7; }));
+    EXPECT_EQ(w.stack.count(), before + 1);
+    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Insert 4 Pages"));
+    EXPECT_EQ(w.pageText(1), source->textPage(0).text());
+    EXPECT_NE(w.pageText(5).find("Page 2"), std::string::npos);
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3, 4}));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.table()->model()->rowCount() == 7; }));
+    EXPECT_EQ(w.opened, 0); // taken by the list, not opened as a window
+}
+
+TEST(Sidebar, KeysOfThePageList)
+{
+    Window w(testsupport::makeTextPdf(4));
+    PageTableView* table = w.table();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, w.rowCentre(1));
+    ASSERT_EQ(w.model().selectedPages(), std::set<int>{1});
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
+    EXPECT_TRUE(table->hasFocus()); // the page shown, the list keeps the keys
+
+    // Escape clears the selection and does nothing else.
+    QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(w.model().selectedPages().empty());
+    EXPECT_EQ(w.document->pageCount(), 4);
+
+    // Delete with Ctrl is not the page list's; plain Delete removes the selected page.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, w.rowCentre(2));
+    QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(w.document->pageCount(), 4);
+    QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Delete);
+    EXPECT_EQ(w.document->pageCount(), 3);
+    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Delete Page"));
+    EXPECT_NE(w.pageText(2).find("Page 4"), std::string::npos);
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 3; }));
+}
+
+TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
+{
+    Window w(testsupport::makeTextPdf(8));
+    w.model().setSelectedPages({3, 4});
+    EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 2);
+
+    // One row clicked shows its page; a second one added with Ctrl shows its
+    // page too, and the selection of both stays.
+    QTest::mouseClick(w.table()->viewport(), Qt::LeftButton, {}, w.rowCentre(1));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
+    QTest::mouseClick(w.table()->viewport(), Qt::LeftButton, Qt::ControlModifier, w.rowCentre(2));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    QTest::qWait(50);
+    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2}));
+
+    // A page reached by other means, outside the selection, clears it.
+    w.view()->goToPage(6);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 6; }));
+    EXPECT_TRUE(w.model().selectedPages().empty());
+    EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 0);
+}
+
+TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
+{
+    Settings settings;
+    QUndoStack stack;
+    auto document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    {
+        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto* pane = screen->findChild<SidebarPane*>();
+        QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
+        EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
+        // Clicking the tab already chosen changes nothing.
+        QWidget* list = pane->content();
+        QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
+        EXPECT_EQ(pane->content(), list);
+    }
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto* pane = screen->findChild<SidebarPane*>();
+    EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
+    auto* marksEmpty = pane->content()->findChild<SidebarEmptyState*>();
+    ASSERT_NE(marksEmpty, nullptr);
+    EXPECT_TRUE(testsupport::waitFor([&] { return marksEmpty->isVisible(); }));
+    EXPECT_EQ(marksEmpty->message(), QStringLiteral("No marks yet. Pick a tool and draw on the page."));
+    EXPECT_EQ(marksEmpty->symbol(), QStringLiteral("scribble.variable"));
+
+    screen->model().showSidebarTab(SidebarTab::outline);
+    auto* outline = screen->findChild<OutlineList*>();
+    ASSERT_NE(outline, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return outline->emptyState()->isVisible(); }));
+    EXPECT_EQ(outline->emptyState()->message(), QStringLiteral("This PDF has no outline."));
+    EXPECT_EQ(outline->emptyState()->symbol(), QStringLiteral("list.bullet.indent"));
+}
+
+TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
+{
+    Window w(outlinedPdf(), SidebarTab::outline);
+    OutlineList* list = w.outline();
+    ASSERT_NE(list, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return list->map().has_value(); }));
+    EXPECT_EQ(list->rows().size(), 3u); // A is closed in the file
+
+    struct Case {
+        int page;
+        std::optional<OutlinePath> highlight;
+    } cases[] = {
+        {6, OutlinePath{2}}, // B and C start on page 5: the later one, C
+        {4, OutlinePath{2}},
+        {1, OutlinePath{0}}, // A1's page, with A collapsed: A stands for it
+        {0, OutlinePath{0}},
+    };
+    for (const Case& c : cases) {
+        w.view()->goToPage(c.page);
+        ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == c.page; }));
+        EXPECT_EQ(list->highlight(), c.highlight) << c.page;
+    }
+
+    // The chevron expands without moving; the highlight moves into A1 on page 2.
+    w.view()->goToPage(1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
+    QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, list->chevronRect({0}).center());
+    EXPECT_EQ(list->rows().size(), 4u);
+    EXPECT_EQ(list->highlight(), (OutlinePath{0, 0}));
+    EXPECT_EQ(w.model().pageIndex(), 1);
+
+    // The highlighted row is drawn in the accent tint; the others are not.
+    const QImage shot = list->view()->viewport()->grab().toImage();
+    const QPoint lit = list->rowRect({0, 0}).center() + QPoint(-40, 0);
+    const QPoint plain = list->rowRect({1}).center() + QPoint(-40, 0);
+    EXPECT_GT(shot.pixelColor(lit * shot.devicePixelRatio()).blue(), shot.pixelColor(plain * shot.devicePixelRatio()).blue());
+
+    // A click on a title goes to its entry.
+    QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, list->rowRect({2}).center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
+    EXPECT_EQ(list->highlight(), (OutlinePath{2}));
+}
+
+TEST(Sidebar, TheOutlineOfATypesetFile)
+{
+    Settings settings;
+    QUndoStack stack;
+    quarnkit::saveSidebarTab(SidebarTab::outline, settings.defaults);
+    auto document = quarnkit::QuarnDocument::open(corpus("pdflatex-outline.pdf"));
+    auto screen = showScreen(document.get(), {}, stack, settings);
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageCount() == 4; }));
+    auto* list = screen->findChild<OutlineList*>();
+    ASSERT_TRUE(testsupport::waitFor([&] { return list->map().has_value(); }));
+    EXPECT_EQ(list->highlight(), std::nullopt); // the contents page comes before every section
+    screen->canvas()->view()->goToPage(2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageIndex() == 2; }));
+    // Sections 5, 6 and 7 start on page 3: the last of them.
+    EXPECT_EQ(list->highlight(), (OutlinePath{6}));
+}

@@ -1,0 +1,299 @@
+// Signing as the user meets it: the toolbar item's popover and sheet, marks
+// placed at the centre of the view as one undo step, and the saved library.
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Markup/ToolPalette.h"
+#include "Quarn/Signatures/SignControls.h"
+#include "Quarn/Signatures/SignPopover.h"
+#include "Quarn/Signatures/SignaturePad.h"
+#include "Quarn/Signatures/SignatureSheet.h"
+#include "Quarn/Signatures/SigningHarness.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
+#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "QuarnKit/Signatures/QuickFill.h"
+#include "QuarnKit/Signatures/SignatureInk.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QLabel>
+
+using namespace quarn;
+using namespace quarn::signtest;
+using quarnkit::Signature;
+
+namespace {
+
+nlohmann::json readJson(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    return nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
+}
+
+Signature drawnSignature(Signature::Kind kind, double created)
+{
+    auto s = quarnkit::SignatureInk::drawn({{{10, 10}, {60, 40}, {120, 15}}}, kind);
+    s->created = created;
+    return *s;
+}
+
+// Opens the popover from the toolbar button, as a click does.
+SignPopover* openPopover(SigningWindow& w)
+{
+    QTest::mouseClick(w.item->button(), Qt::LeftButton);
+    SignPopover* popover = w.item->popover();
+    EXPECT_TRUE(popover && popover->isVisible());
+    return popover;
+}
+
+} // namespace
+
+TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
+{
+    SigningWindow w;
+    SignPopover* popover = openPopover(w);
+    ASSERT_TRUE(popover);
+    QTest::mouseClick(popover->chip(QStringLiteral("Add Signature…")), Qt::LeftButton);
+    EXPECT_FALSE(w.item->isShowing()); // the popover goes first
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.item->sheet() && w.item->sheet()->isVisible(); }));
+    SignatureSheet* sheet = w.item->sheet();
+    EXPECT_EQ(sheet->kind(), Signature::Kind::signature);
+    EXPECT_EQ(w.model->signatureSheet(), Signature::Kind::signature);
+
+    SignaturePad* pad = sheet->pad();
+    QTest::mousePress(pad, Qt::LeftButton, Qt::NoModifier, {40, 120});
+    for (int i = 1; i <= 20; ++i) QTest::mouseMove(pad, {40 + i * 15, 120 - (i % 5) * 12});
+    QTest::mouseRelease(pad, Qt::LeftButton, Qt::NoModifier, {340, 120});
+    QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+
+    // Kept in signatures.json, then placed once the sheet has gone.
+    const nlohmann::json file = readJson(w.libraryFile());
+    ASSERT_TRUE(file.is_object());
+    ASSERT_EQ(file["signatures"].size(), 1u);
+    EXPECT_EQ(file["signatures"][0]["source"], "drawn");
+    ASSERT_EQ(w.library.entries().size(), 1u);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !w.marks().empty(); }));
+    EXPECT_FALSE(w.model->signatureSheet().has_value());
+    const auto marks = w.marks();
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].subtype, "Ink");
+    EXPECT_EQ(w.stack->undoText(), QStringLiteral("Signature"));
+    ASSERT_TRUE(w.view().selectedAnnotation());
+    EXPECT_EQ(w.view().selectedAnnotation()->object, marks[0].objectNumber);
+
+    // Near the middle of the view.
+    const QPointF centre = QRectF(w.view().viewport()->rect()).center();
+    const QRectF shown = w.view().convertFromPage(marks[0].rect, w.view().selectedAnnotation()->page);
+    EXPECT_TRUE(shown.contains(centre));
+
+    w.stack->undo();
+    EXPECT_TRUE(w.marks().empty());
+    EXPECT_EQ(w.library.entries().size(), 1u); // the saved signature stays
+}
+
+TEST(SigningTest, WhenTheLibraryCannotBeWrittenTheSheetSaysSoAndNothingIsPlaced)
+{
+    SigningWindow w;
+    w.model->presentSignatureSheet(Signature::Kind::signature);
+    SignatureSheet* sheet = w.item->sheet();
+    ASSERT_TRUE(sheet);
+    QTest::mousePress(sheet->pad(), Qt::LeftButton, Qt::NoModifier, {40, 120});
+    for (int i = 1; i <= 10; ++i) QTest::mouseMove(sheet->pad(), {40 + i * 20, 120 - (i % 3) * 15});
+    QTest::mouseRelease(sheet->pad(), Qt::LeftButton, Qt::NoModifier, {240, 120});
+    {
+        testsupport::FileSizeLimit full(16);
+        QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->error(), QStringLiteral("ravlen couldn't update your saved signatures."));
+    EXPECT_TRUE(w.library.entries().empty());
+    EXPECT_TRUE(w.marks().empty());
+    // The same strokes save once there is room.
+    QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+    EXPECT_EQ(w.library.entries().size(), 1u);
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.marks().size() == 1; }));
+}
+
+TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
+{
+    struct Case {
+        void (ViewerModel::*place)();
+        QString name;
+        std::string subtype;
+    };
+    const std::vector<Case> cases{
+        {&ViewerModel::insertDate, QStringLiteral("Date"), "FreeText"},
+        {&ViewerModel::insertCheckmark, QStringLiteral("Checkmark"), "Ink"},
+        {&ViewerModel::insertCross, QStringLiteral("Cross"), "Ink"},
+    };
+    SigningWindow w;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        w.model->chooseTool(quarnkit::MarkupTool::pen);
+        (w.model->*c.place)();
+        EXPECT_EQ(w.model->tool(), quarnkit::MarkupTool::select);
+        const auto marks = w.marks();
+        ASSERT_EQ(marks.size(), 1u);
+        EXPECT_EQ(marks[0].subtype, c.subtype);
+        ASSERT_TRUE(w.view().selectedAnnotation());
+        EXPECT_EQ(w.view().selectedAnnotation()->object, marks[0].objectNumber);
+        EXPECT_EQ(w.stack->undoText(), c.name);
+        w.stack->undo();
+        EXPECT_TRUE(w.marks().empty());
+    }
+}
+
+TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
+{
+    SigningWindow w;
+    w.model->insertDate();
+    const auto reopened = platform::PdfDocument::openBytes(w.view().document()->save());
+    const auto entries = quarnkit::MarkCatalog::entries(*reopened, 0);
+    ASSERT_EQ(entries.size(), 1u);
+    const QString today = quarnkit::QuickFill::dateString(QDate::currentDate(), QLocale());
+    EXPECT_EQ(QString::fromStdString(platform::PdfAnnotations::list(*reopened, 0).front().contents), today);
+}
+
+TEST(SigningTest, InitialsAreUndoneAsInitials)
+{
+    SigningWindow w;
+    w.model->placeSignature(drawnSignature(Signature::Kind::initials, 10));
+    EXPECT_EQ(w.stack->undoText(), QStringLiteral("Initials"));
+    EXPECT_EQ(w.marks().size(), 1u);
+}
+
+TEST(SigningTest, ThePopoverAsksBeforeDeleting)
+{
+    SigningWindow w;
+    w.library.add(drawnSignature(Signature::Kind::signature, 20));
+    w.library.add(drawnSignature(Signature::Kind::signature, 10));
+    SignPopover* popover = openPopover(w);
+    ASSERT_TRUE(popover);
+    ASSERT_EQ(popover->cards().size(), 2u);
+    SignatureCard* first = popover->cards()[0];
+    const QUuid id = first->signature().id;
+
+    QTest::mouseClick(first->deleteBadge(), Qt::LeftButton);
+    EXPECT_TRUE(first->isConfirming());
+    EXPECT_EQ(w.library.entries().size(), 2u); // asked, nothing deleted
+    QTest::mouseClick(first, Qt::LeftButton, Qt::NoModifier, {5, 5}); // the body of a confirming card places nothing
+    EXPECT_TRUE(w.marks().empty());
+    QTest::mouseClick(first->keepButton(), Qt::LeftButton);
+    EXPECT_FALSE(first->isConfirming());
+    EXPECT_EQ(w.library.entries().size(), 2u);
+
+    // Asking for another card closes the first one's question.
+    QTest::mouseClick(first->deleteBadge(), Qt::LeftButton);
+    QTest::mouseClick(popover->cards()[1]->deleteBadge(), Qt::LeftButton);
+    EXPECT_FALSE(first->isConfirming());
+    EXPECT_TRUE(popover->cards()[1]->isConfirming());
+    QTest::mouseClick(popover->cards()[1]->keepButton(), Qt::LeftButton);
+
+    QTest::mouseClick(first->deleteBadge(), Qt::LeftButton);
+    QTest::mouseClick(first->deleteButton(), Qt::LeftButton);
+    ASSERT_EQ(w.library.entries().size(), 1u);
+    EXPECT_NE(w.library.entries()[0].id, id);
+    EXPECT_EQ(readJson(w.libraryFile())["signatures"].size(), 1u);
+    EXPECT_EQ(popover->cards().size(), 1u); // the cards follow the library
+}
+
+TEST(SigningTest, AFailedDeleteIsToldInThePopoverAndChangesNothing)
+{
+    SigningWindow w;
+    w.library.add(drawnSignature(Signature::Kind::initials, 20));
+    SignPopover* popover = openPopover(w);
+    ASSERT_TRUE(popover);
+    const QUuid id = popover->cards()[0]->signature().id;
+    popover->askDelete(id);
+    {
+        // No file may grow beyond a few bytes now: the rewrite fails, for any user.
+        testsupport::FileSizeLimit limit(16);
+        popover->deleteEntry(id);
+    }
+    EXPECT_EQ(popover->error(), QStringLiteral("ravlen couldn't update your saved signatures."));
+    EXPECT_EQ(w.library.entries().size(), 1u);
+    EXPECT_FALSE(popover->confirming().has_value());
+}
+
+TEST(SigningTest, APlacedCardClosesThePopoverAndPutsItsInkOnThePage)
+{
+    SigningWindow w;
+    w.library.add(drawnSignature(Signature::Kind::signature, 20));
+    SignPopover* popover = openPopover(w);
+    ASSERT_TRUE(popover);
+    QTest::mouseClick(popover->cards()[0], Qt::LeftButton);
+    EXPECT_FALSE(w.item->isShowing());
+    EXPECT_FALSE(w.item->button()->isChosen());
+    ASSERT_EQ(w.marks().size(), 1u);
+    EXPECT_EQ(w.stack->undoText(), QStringLiteral("Signature"));
+}
+
+TEST(SigningTest, TheButtonOpensAndClosesThePopover)
+{
+    SigningWindow w;
+    QTest::mouseClick(w.item->button(), Qt::LeftButton);
+    EXPECT_TRUE(w.item->isShowing());
+    EXPECT_TRUE(w.item->button()->isChosen());
+    // An empty library shows the empty state and no section.
+    bool emptyState = false, header = false;
+    for (QLabel* l : w.item->popover()->findChildren<QLabel*>()) {
+        emptyState = emptyState || l->text() == QStringLiteral("Add a signature once and place it on any PDF.");
+        header = header || l->text() == QStringLiteral("Signatures");
+    }
+    EXPECT_TRUE(emptyState);
+    EXPECT_FALSE(header);
+    w.item->setShowing(false);
+    EXPECT_FALSE(w.item->button()->isChosen());
+    EXPECT_TRUE(!w.item->popover() || !w.item->popover()->isVisible());
+}
+
+TEST(SigningTest, NothingOpensOrIsPlacedWithoutAPage)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath(QStringLiteral("defaults.json")));
+    quarnkit::ReadingPositionStore positions(defaults);
+    SignatureLibrary library(dir.path());
+    ViewerModel model(&defaults, &positions);
+    SignToolbarItem item(&model, nullptr, &library);
+    EXPECT_FALSE(model.canSign());
+    item.setShowing(true);
+    QTest::mouseClick(item.popover()->chip(QStringLiteral("Add Initials…")), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(item.isShowing());
+    EXPECT_FALSE(model.signatureSheet().has_value());
+    EXPECT_FALSE(item.sheet());
+    model.insertCheckmark(); // the beep, and nothing else
+    model.placeSignature(drawnSignature(Signature::Kind::signature, 1));
+}
+
+TEST(SigningTest, CancellingTheSheetChangesNothing)
+{
+    SigningWindow w;
+    w.model->presentSignatureSheet(Signature::Kind::initials);
+    ASSERT_TRUE(w.item->sheet());
+    EXPECT_EQ(w.item->sheet()->kind(), Signature::Kind::initials);
+    w.item->sheet()->reject();
+    QApplication::processEvents();
+    EXPECT_FALSE(w.model->signatureSheet().has_value());
+    EXPECT_TRUE(w.library.entries().empty());
+    EXPECT_TRUE(w.marks().empty());
+    EXPECT_FALSE(QFile::exists(w.libraryFile()));
+}
+
+TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
+{
+    viewertest::Settings settings;
+    quarnkit::QuarnDocument document;
+    QUndoStack stack;
+    auto screen = viewertest::showScreen(&document, {}, stack, settings);
+    const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
+    ASSERT_EQ(items.size(), 1);
+    ToolPalette* palette = screen->findChild<ToolPalette*>();
+    ASSERT_TRUE(palette);
+    const QPoint itemAt = items[0]->mapTo(screen.get(), QPoint(0, 0));
+    const QPoint paletteEnd = palette->mapTo(screen.get(), QPoint(palette->width(), 0));
+    EXPECT_GE(itemAt.x(), paletteEnd.x());
+    EXPECT_LT(itemAt.x() - paletteEnd.x(), 16); // beside it, not at the far end
+    EXPECT_EQ(items[0]->button()->toolTip(), QStringLiteral("Fill and sign"));
+}

@@ -1,0 +1,160 @@
+// A long document's marks list and form fields come from workers: every mark
+// and field is listed, and the UI thread keeps handling its events meanwhile.
+#include "Platform/UserDefaults.h"
+#include <QUndoStack> // before the view header, which keeps a QPointer to one
+#include "Quarn/Markup/MarksList.h"
+#include "Quarn/Viewer/FormEditor.h"
+#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <vector>
+
+using namespace quarn;
+
+namespace {
+
+constexpr int pageCount = 300;
+constexpr int fieldsPerPage = 8;
+
+// Each page carries a column of text, a highlight over its first line (the
+// list quotes the words under it) and a row of text fields; the catalog lists the fields.
+QByteArray markedForm()
+{
+    std::string text = "BT /F1 10 Tf 72 740 Td 14 TL";
+    for (int line = 0; line < 48; ++line)
+        text += " (Line " + std::to_string(line + 1) + " of a long report on the quarterly figures) '";
+    text += " ET";
+    std::vector<std::string> objects(4);
+    objects[2] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+    objects[3] = "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream";
+    std::string kids, fields;
+    for (int i = 0; i < pageCount; ++i) {
+        const int page = 5 + (2 + fieldsPerPage) * i, mark = page + 1;
+        kids += std::to_string(page) + " 0 R ";
+        std::string annots = std::to_string(mark) + " 0 R ";
+        for (int f = 0; f < fieldsPerPage; ++f) {
+            annots += std::to_string(mark + 1 + f) + " 0 R ";
+            fields += std::to_string(mark + 1 + f) + " 0 R ";
+        }
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font "
+                          "<< /F1 3 0 R >> >> /Annots [" + annots + "] >>");
+        objects.push_back("<< /Type /Annot /Subtype /Highlight /Rect [70 720 300 740] /QuadPoints [70 740 300 740 70 "
+                          "720 300 720] /C [1 1 0] >>");
+        for (int f = 0; f < fieldsPerPage; ++f) {
+            const std::string rect = std::to_string(40 + 70 * f) + " 40 " + std::to_string(100 + 70 * f) + " 60";
+            objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Tx /T (field " + std::to_string(i + 1) + "." +
+                              std::to_string(f + 1) + ") /Rect [" + rect + "] /F 4 /DA (/Helv 12 Tf 0 g) >>");
+        }
+    }
+    objects[0] = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [" + fields + "] /DA (/Helv 12 Tf 0 g) >> >>";
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pageCount) + " >>";
+    return testsupport::writePdf(objects, "1.7");
+}
+
+// The most work the UI thread did without turning its event loop, from the
+// watch's start until now. It counts the thread's own processor time between
+// turns, not the wall time, so that a machine busy with other tests (which
+// only delays the thread) is not taken for work done on it.
+class StallWatch {
+public:
+    StallWatch()
+    {
+        last_ = threadMs();
+        timer_.setInterval(2);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const double now = threadMs();
+            longest_ = std::max(longest_, now - last_);
+            last_ = now;
+        });
+        timer_.start();
+    }
+    double longestMs() const { return std::max(longest_, threadMs() - last_); }
+
+private:
+    static double threadMs()
+    {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+    }
+    QTimer timer_;
+    double last_ = 0;
+    double longest_ = 0;
+};
+
+struct LongWindow {
+    QTemporaryDir folder;
+    platform::UserDefaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    quarnkit::ReadingPositionStore positions{defaults};
+    quarnkit::QuarnDocument document{platform::PdfDocument::openBytes(markedForm())};
+    ViewerModel model{&defaults, &positions};
+    QuarnPDFView view;
+
+    LongWindow()
+    {
+        view.resize(700, 800);
+        view.load(&document);
+        model.setDocument(&document);
+        model.bind(&view);
+        view.show();
+        QApplication::processEvents();
+    }
+};
+
+} // namespace
+
+TEST(LongDocument, TheMarksListShowsEveryMarkWithoutStallingTheWindow)
+{
+    LongWindow w;
+    MarksList list(&w.model, &w.document);
+    list.resize(260, 600);
+    StallWatch watch;
+    list.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return list.loaded() && !list.reading(); }));
+    EXPECT_LE(watch.longestMs(), 50);
+    ASSERT_EQ(int(list.groups().size()), pageCount);
+    EXPECT_EQ(list.summary(), QStringLiteral("300 marks on 300 pages"));
+    EXPECT_EQ(list.tree()->topLevelItemCount(), pageCount);
+    EXPECT_EQ(list.groups().back().pageIndex, pageCount - 1);
+    EXPECT_TRUE(list.groups().back().entries.front().snippet.contains(QStringLiteral("Line 1 of a long report")))
+        << list.groups().back().entries.front().snippet.toStdString();
+}
+
+TEST(LongDocument, TheFormWatcherFindsEveryFieldWithoutStallingTheWindow)
+{
+    LongWindow w;
+    StallWatch watch;
+    w.model.forms().start(&w.model, &w.document);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.formFieldCount() == pageCount * fieldsPerPage; }));
+    EXPECT_LE(watch.longestMs(), 50);
+    // Page by page, each page's row from the left.
+    const auto& fields = w.model.forms().fields();
+    ASSERT_EQ(int(fields.size()), pageCount * fieldsPerPage);
+    for (int i = 0; i < int(fields.size()); ++i) {
+        EXPECT_EQ(fields[i].page, i / fieldsPerPage);
+        EXPECT_EQ(fields[i].name, "field " + std::to_string(i / fieldsPerPage + 1) + "." + std::to_string(i % fieldsPerPage + 1));
+    }
+}
+
+TEST(LongDocument, FillFieldsAskedForWhileTheFieldsAreReadStartsOnTheFirstField)
+{
+    LongWindow w;
+    w.model.forms().start(&w.model, &w.document);
+    ASSERT_TRUE(w.model.forms().reading());
+    w.model.forms().focusFirstEmptyField();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.forms().editor()->editingField().has_value(); }));
+    EXPECT_EQ(*w.model.forms().editor()->editingField(), w.model.forms().fields().front().objectNumber);
+}

@@ -1,0 +1,140 @@
+#include "QuarnKit/Document/ShareFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace quarnkit;
+
+namespace {
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+// Sets the modification time of the entry itself (a link is not followed).
+void setModified(const QString& path, const QDateTime& when)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {when.toSecsSinceEpoch(), 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+void touch(const QString& path, const QDateTime& when)
+{
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write("x");
+    }
+    setModified(path, when);
+}
+
+} // namespace
+
+TEST(ShareFolder, IsPrivateToTheUser)
+{
+    QTemporaryDir tmp;
+    const ShareFolder folder(tmp.path());
+    EXPECT_EQ(folder.path(), tmp.path() + QStringLiteral("/ravlen-%1/ravlen Share").arg(::getuid()));
+    folder.prepare();
+    EXPECT_EQ(modeOf(folder.privateRoot()), 0700u);
+    EXPECT_EQ(modeOf(folder.path()), 0700u);
+
+    // A folder left open to others is closed again.
+    ::chmod(QFile::encodeName(folder.path()).constData(), 0777);
+    ::chmod(QFile::encodeName(folder.privateRoot()).constData(), 0755);
+    folder.prepare();
+    EXPECT_EQ(modeOf(folder.privateRoot()), 0700u);
+    EXPECT_EQ(modeOf(folder.path()), 0700u);
+
+    const QString copy = folder.writeCopy("%PDF-1.4 test", "Report");
+    EXPECT_TRUE(copy.startsWith(folder.path() + "/"));
+    EXPECT_TRUE(copy.endsWith("/Report.pdf"));
+    EXPECT_EQ(modeOf(QFileInfo(copy).absolutePath()), 0700u);
+    QFile written(copy);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll(), "%PDF-1.4 test");
+}
+
+TEST(ShareFolder, RefusesLinksInsteadOfFollowingThem)
+{
+    QTemporaryDir tmp;
+    QTemporaryDir elsewhere;
+    const ShareFolder folder(tmp.path());
+
+    // The per-user folder planted as a link to somewhere else.
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere.path()).constData(),
+                        QFile::encodeName(folder.privateRoot()).constData()),
+              0);
+    EXPECT_THROW(folder.prepare(), ShareError);
+    EXPECT_THROW(folder.writeCopy("data", "Report"), ShareError);
+    EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+    const mode_t before = modeOf(elsewhere.path());
+    EXPECT_EQ(modeOf(elsewhere.path()), before); // not chmodded through the link
+
+    // The share folder itself as a link.
+    QFile::remove(folder.privateRoot());
+    ASSERT_TRUE(QDir().mkdir(folder.privateRoot()));
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere.path()).constData(), QFile::encodeName(folder.path()).constData()),
+              0);
+    try {
+        folder.prepare();
+        ADD_FAILURE() << "a link was accepted";
+    } catch (const ShareError& error) {
+        EXPECT_TRUE(error.message().contains("link")) << error.message().toStdString();
+    }
+    EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+
+    // A plain file in its place.
+    QFile::remove(folder.path());
+    touch(folder.path(), QDateTime::currentDateTime());
+    EXPECT_THROW(folder.prepare(), ShareError);
+}
+
+TEST(ShareFolder, CleaningRemovesOnlyCopiesOlderThanADayByModificationTime)
+{
+    QTemporaryDir tmp;
+    QTemporaryDir outside;
+    const ShareFolder folder(tmp.path());
+    folder.prepare();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+
+    const QString old = folder.path() + "/OLD";
+    QDir().mkpath(old);
+    touch(old + "/a.pdf", now.addDays(-3));
+    setModified(old, now.addSecs(-ShareFolder::maxAgeSeconds - 60));
+    const QString fresh = folder.path() + "/FRESH";
+    QDir().mkpath(fresh);
+    touch(fresh + "/b.pdf", now.addSecs(-3600));
+    setModified(fresh, now.addSecs(-3600));
+    touch(folder.path() + "/stray.pdf", now.addDays(-2));
+    // An old link into another folder goes as a link; what it points at stays.
+    touch(outside.filePath("keep.pdf"), now.addDays(-5));
+    const QString link = folder.path() + "/link";
+    ASSERT_EQ(::symlink(QFile::encodeName(outside.path()).constData(), QFile::encodeName(link).constData()), 0);
+    setModified(link, now.addDays(-4));
+
+    folder.clean(now);
+    EXPECT_FALSE(QFileInfo::exists(old));
+    EXPECT_FALSE(QFileInfo::exists(folder.path() + "/stray.pdf"));
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(fresh + "/b.pdf"));
+    EXPECT_TRUE(QFileInfo::exists(outside.filePath("keep.pdf")));
+}
+
+TEST(ShareFolder, CopiesAreNamedAfterTheFile)
+{
+    EXPECT_EQ(ShareFolder::baseName("/home/u/Docs/Annual report.pdf"), "Annual report");
+    EXPECT_EQ(ShareFolder::baseName("/home/u/Docs/archive.tar.pdf"), "archive.tar");
+    EXPECT_EQ(ShareFolder::baseName(""), "Untitled");
+    EXPECT_EQ(ShareFolder::baseName("/home/u/.pdf"), "Untitled");
+}

@@ -1,0 +1,246 @@
+// The export job driven as the export sheet drives it, its output read back
+// by other programs.
+#include "QuarnKit/Export/ExportJob.h"
+
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfWriting.h"
+#include "QuarnKit/Export/Exporter.h"
+#include "QuarnKit/Markup/Redaction.h"
+
+#include "QuarnKit/Export/ExportTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+using namespace quarnkit;
+using platform::PdfDocument;
+
+namespace {
+
+std::shared_ptr<PdfDocument> textDocument(int pages)
+{
+    return PdfDocument::openBytes(ExportSnapshot::data(*PdfDocument::openBytes(testsupport::makeTextPdf(pages))));
+}
+
+ExportSettings settingsFor(ExportFormat format, std::vector<int> pages, QString base = "Doc")
+{
+    ExportSettings s;
+    s.format = format;
+    s.pages = std::move(pages);
+    s.baseName = std::move(base);
+    return s;
+}
+
+ExportError::Kind failureOf(const ExportSettings& s, const std::shared_ptr<PdfDocument>& doc, const QString& to)
+{
+    try {
+        ExportJob::run(s, doc, to, {});
+    } catch (const ExportError& error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "the export succeeded";
+    return ExportError::Kind::empty;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
+{
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc.tiff";
+    exporttest::writeBytes(to, "an older file");
+    ExportSettings s = settingsFor(ExportFormat::tiff, {0, 1, 2});
+    s.dpi = 150;
+    std::vector<ExportStep> steps;
+    const ExportReport report = ExportJob::run(s, textDocument(3), to, [&](const ExportStep& step) { steps.push_back(step); });
+    EXPECT_EQ(report, ExportReport(to));
+    const QString info = exporttest::output("tiffinfo", {to});
+    EXPECT_EQ(info.count("Image Width: 1275 Image Length: 1650"), 3) << info.toStdString();
+    EXPECT_EQ(info.count("Resolution: 150, 150 pixels/inch"), 3);
+    EXPECT_EQ(entries(dir.path()), QStringList{"Doc.tiff"}); // no work folder left
+    using Kind = ExportStep::Kind;
+    EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::rendering, 0, 3}, {Kind::rendering, 1, 3},
+                                             {Kind::rendering, 2, 3}, {Kind::saving, 0, 0}}));
+
+    // One page is a plain single-page file.
+    ExportJob::run(settingsFor(ExportFormat::tiff, {1}), textDocument(3), to, {});
+    EXPECT_EQ(exporttest::output("tiffinfo", {to}).count("TIFF Directory"), 1);
+}
+
+TEST(ExportJob, PagesGoIntoTheNextFreeFolderAndACancelLeavesNone)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("Doc");
+    const auto doc = textDocument(150);
+    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::png, {0, 1, 149}), doc, dir.path(), {});
+    EXPECT_EQ(report.path, dir.path() + "/Doc 2");
+    EXPECT_EQ(entries(report.path), (QStringList{"Doc-001.png", "Doc-002.png", "Doc-150.png"}));
+    EXPECT_EQ(QImage(report.path + "/Doc-150.png").size(), QSize(1275, 1650));
+    EXPECT_EQ(entries(dir.path()), (QStringList{"Doc", "Doc 2"}));
+
+    std::stop_source stop;
+    auto cancelOnSecondPage = [&](const ExportStep& step) {
+        if (step.done == 1) stop.request_stop();
+    };
+    EXPECT_THROW(ExportJob::run(settingsFor(ExportFormat::jpeg, {0, 1, 2}), doc, dir.path(), cancelOnSecondPage,
+                                stop.get_token()),
+                 ExportCancelled);
+    EXPECT_EQ(entries(dir.path()), (QStringList{"Doc", "Doc 2"}));
+}
+
+TEST(ExportJob, SmallerPdfShrinksPicturesAndKeepsTheText)
+{
+    // A page of text and a page holding a large, smooth picture.
+    auto doc = textDocument(1);
+    QImage picture(2400, 2400, QImage::Format_RGB888);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 251));
+    platform::PdfWriting::appendImagePage(*doc, picture, {612, 612});
+    doc = PdfDocument::openBytes(Exporter::pdfBytes(*doc, {}));
+
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc smaller.pdf";
+    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0, 1}), doc, to, {});
+    ASSERT_TRUE(report.bytesBefore && report.bytesAfter);
+    EXPECT_FALSE(report.keptOriginal);
+    EXPECT_LT(*report.bytesAfter * 2, *report.bytesBefore);
+    EXPECT_EQ(QFileInfo(to).size(), *report.bytesAfter);
+    EXPECT_TRUE(exporttest::output("pdftotext", {to, "-"}).contains("Page 1"));
+    const auto back = PdfDocument::openFile(to.toStdString());
+    ASSERT_EQ(back->pageCount(), 2);
+    const QImage shown = back->render(1, 0.25);
+    EXPECT_NEAR(qRed(shown.pixel(20, 20)), qRed(Exporter::bitmap(*doc, 1, 0.25).pixel(20, 20)), 24);
+
+    // Text alone has nothing to gain: the plain copy is written.
+    const ExportReport plain = ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0}), textDocument(2), to, {});
+    EXPECT_TRUE(plain.keptOriginal);
+    EXPECT_EQ(plain.bytesAfter, plain.bytesBefore);
+    EXPECT_TRUE(plain.summary()->startsWith("This PDF is already compact"));
+}
+
+TEST(ExportJob, EditPasswordWritesAes256WithPrintingAndCopyingOnly)
+{
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc.pdf";
+    ExportSettings s = settingsFor(ExportFormat::flattenedPDF, {0});
+    s.editPassword = "secret";
+    ExportJob::run(s, textDocument(2), to, {});
+    const QString info = exporttest::output("qpdf", {"--show-encryption", to});
+    // qpdf names AES-256 by its handler revision and method.
+    EXPECT_TRUE(info.contains("R = 6")) << info.toStdString();
+    EXPECT_TRUE(info.contains("file encryption method: AESv3"));
+    for (const char* line : {"print low resolution: allowed", "print high resolution: allowed",
+                             "extract for accessibility: allowed", "extract for any purpose: allowed",
+                             "modify document assembly: not allowed", "modify forms: not allowed",
+                             "modify annotations: not allowed", "modify other: not allowed"})
+        EXPECT_TRUE(info.contains(line)) << line << "\n" << info.toStdString();
+}
+
+TEST(ExportJob, RefusesWhatItCannotExport)
+{
+    QTemporaryDir dir;
+    const auto doc = textDocument(5);
+    EXPECT_EQ(failureOf(settingsFor(ExportFormat::pdf, {7}), doc, dir.path() + "/a.pdf"), ExportError::Kind::empty);
+    EXPECT_EQ(failureOf(settingsFor(ExportFormat::redactedPDF, {0, 1}), doc, dir.path() + "/a.pdf"),
+              ExportError::Kind::noRedactions);
+    EXPECT_EQ(failureOf(settingsFor(ExportFormat::marksSummary, {0}), doc, dir.path() + "/a.md"),
+              ExportError::Kind::noMarks);
+    EXPECT_TRUE(entries(dir.path()).isEmpty()); // nothing was written
+
+    const auto locked = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    ASSERT_TRUE(locked->isLocked());
+    EXPECT_EQ(failureOf(settingsFor(ExportFormat::png, {0}), locked, dir.path() + "/a.png"), ExportError::Kind::locked);
+    EXPECT_TRUE(ExportSnapshot::data(*locked).isEmpty());
+}
+
+TEST(ExportJob, PagesOutsideTheDocumentAreLeftOut)
+{
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc.pdf";
+    ExportJob::run(settingsFor(ExportFormat::pdf, {1, 9}), textDocument(5), to, {});
+    const auto back = PdfDocument::openFile(to.toStdString());
+    ASSERT_EQ(back->pageCount(), 1);
+    EXPECT_EQ(back->textPage(0).text().substr(0, 6), "Page 2");
+}
+
+TEST(ExportJob, TextReadsScannedPagesAndCountsWhatItCouldNotRead)
+{
+    // Page 1 has text; pages 2 and 3 are blank, as scans look to a reader.
+    auto doc = textDocument(1);
+    QImage blank(10, 10, QImage::Format_RGB888);
+    blank.fill(Qt::white);
+    platform::PdfWriting::appendImagePage(*doc, blank, {612, 792});
+    platform::PdfWriting::appendImagePage(*doc, blank, {612, 792});
+    auto recognize = [](const PdfDocument&, int page) -> QString {
+        if (page == 2) throw std::runtime_error("no recogniser");
+        return "HELLO WORLD";
+    };
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc.txt";
+    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, to, {}, {}, recognize);
+    EXPECT_EQ(exporttest::readBytes(to), "Page 1\nPage 1\n\nPage 2\nHELLO WORLD\n\nPage 3\n");
+    EXPECT_EQ(report.recognizedPages, 1);
+    EXPECT_EQ(report.unreadablePages, 1);
+    EXPECT_EQ(report.summary(), "Read 1 scanned page with text recognition. Text recognition couldn't read 1 page.");
+
+    const auto nothing = [](const PdfDocument&, int) { return QString(); };
+    const ExportReport empty = ExportJob::run(settingsFor(ExportFormat::text, {1}), doc, to, {}, {}, nothing);
+    EXPECT_EQ(exporttest::readBytes(to), "");
+    EXPECT_FALSE(empty.summary());
+}
+
+TEST(ExportJob, RedactedAndSummaryExportsReportWhatTheyApplied)
+{
+    auto doc = textDocument(3);
+    platform::PdfAnnotations::add(*doc, 1, *Redaction::mark({60, 690}, {300, 730}));
+    platform::PdfAnnotations::add(*doc, 2, *Redaction::mark({60, 690}, {300, 730}));
+    QTemporaryDir dir;
+    const ExportReport redacted = ExportJob::run(settingsFor(ExportFormat::redactedPDF, {0, 1, 2}), doc,
+                                                 dir.path() + "/r.pdf", {});
+    EXPECT_EQ(redacted.redactions, 2);
+    const QString text = exporttest::output("pdftotext", {dir.path() + "/r.pdf", "-"});
+    EXPECT_TRUE(text.contains("Page 1"));
+    EXPECT_FALSE(text.contains("Page 2"));
+
+    ExportJob::run(settingsFor(ExportFormat::marksSummary, {1}, "Plan"), doc, dir.path() + "/m.md", {});
+    EXPECT_EQ(exporttest::readBytes(dir.path() + "/m.md"),
+              "# Marks in Plan\n\n1 mark on 1 page.\n\n## Page 2\n\n- **Redaction**, Black\n");
+}
+
+TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
+{
+    const auto locked = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    ASSERT_TRUE(locked->unlock("openpassword"));
+    const auto snapshot = PdfDocument::openBytes(ExportSnapshot::data(*locked));
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Open.pdf";
+    ExportJob::run(settingsFor(ExportFormat::pdf, {0}), snapshot, to, {});
+    EXPECT_TRUE(exporttest::output("qpdf", {"--show-encryption", to}).contains("File is not encrypted"));
+    EXPECT_FALSE(PdfDocument::openFile(to.toStdString())->needsPassword());
+}
+
+TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
+{
+    // Its picture has a soft mask and a colour key.
+    const auto doc = PdfDocument::openFile(testsupport::corpusPath("base64image.pdf"));
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Small.pdf";
+    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0}), doc, to, {});
+    EXPECT_LT(*report.bytesAfter, *report.bytesBefore * 7 / 10);
+    const QImage before = Exporter::bitmap(*doc, 0, 0.5).convertToFormat(QImage::Format_RGB888);
+    const QImage after = Exporter::bitmap(*PdfDocument::openFile(to.toStdString()), 0, 0.5).convertToFormat(QImage::Format_RGB888);
+    ASSERT_EQ(before.size(), after.size());
+    qint64 difference = 0;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width() * 3; ++x)
+            difference += std::abs(int(before.constScanLine(y)[x]) - int(after.constScanLine(y)[x]));
+    EXPECT_LT(double(difference) / (before.width() * before.height() * 3), 3.0);
+}

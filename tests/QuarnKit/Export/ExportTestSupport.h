@@ -1,0 +1,35 @@
+#pragma once
+// Shared by the export tests: files in a scratch folder and other programs'
+// view of what the exporter wrote.
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace exporttest {
+
+inline void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+}
+
+inline QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// Standard output of a program; empty when it cannot be run.
+inline QString output(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000)) return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+} // namespace exporttest

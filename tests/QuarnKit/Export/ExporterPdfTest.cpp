@@ -1,0 +1,301 @@
+// New PDFs from the exporter, read back by ravlen and by other programs.
+#include "QuarnKit/Export/Exporter.h"
+
+#include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentMetadata.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Markup/Redaction.h"
+
+#include "QuarnKit/Export/ExportTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+using namespace quarnkit;
+using platform::PdfDocument;
+
+namespace {
+
+// Page 1: a line to redact above a line to keep; page 2: one more line.
+// `pageExtra` goes into each page dictionary (boxes, rotation).
+std::shared_ptr<PdfDocument> makeDocument(const std::string& pageExtra = "/MediaBox [0 0 612 792]")
+{
+    const std::string first = "BT /F1 24 Tf 72 700 Td (Alpha secret words) Tj ET BT /F1 24 Tf 72 600 Td (Bravo public words) Tj ET";
+    const std::string second = "BT /F1 24 Tf 72 700 Td (Charlie second page) Tj ET";
+    auto page = [&](int contents) {
+        return "<< /Type /Page /Parent 2 0 R " + pageExtra + " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+               std::to_string(contents) + " 0 R >>";
+    };
+    auto stream = [](const std::string& s) {
+        return "<< /Length " + std::to_string(s.size()) + " >>\nstream\n" + s + "\nendstream";
+    };
+    return PdfDocument::openBytes(testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        page(5), stream(first), page(7), stream(second),
+    }));
+}
+
+int addRedactionOverAlpha(PdfDocument& doc)
+{
+    return platform::PdfAnnotations::add(doc, 0, *Redaction::mark({60, 690}, {420, 730}));
+}
+
+int addTextBox(PdfDocument& doc, const std::string& words)
+{
+    const auto box = AnnotationFactory::freeText({72, 400}, words, RGBA::crimson, 18, TextFont::sans, {0, 0, 612, 792});
+    return platform::PdfAnnotations::add(doc, 0, *box);
+}
+
+QRect darkBounds(const QImage& image)
+{
+    QRect r;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128) r |= QRect(x, y, 1, 1);
+    return r;
+}
+
+struct Written {
+    QTemporaryDir dir;
+    QString path;
+    explicit Written(const QByteArray& bytes) : path(dir.path() + "/out.pdf") { exporttest::writeBytes(path, bytes); }
+    QString pdftotext() const { return exporttest::output("pdftotext", {path, "-"}); }
+    QString mutoolText() const { return exporttest::output("mutool", {"draw", "-F", "txt", path}); }
+    // Every object and stream decompressed, as mutool writes them.
+    QByteArray decompressed() const
+    {
+        const QString clean = dir.path() + "/clean.pdf";
+        exporttest::output("mutool", {"clean", "-d", path, clean});
+        return exporttest::readBytes(clean);
+    }
+};
+
+} // namespace
+
+TEST(ExporterPdf, FlattenedFileHasNoAnnotationsAndKeepsTheTextBoxWordsAsText)
+{
+    auto doc = makeDocument();
+    addTextBox(*doc, "Boxed note words");
+    platform::PdfAnnotations::add(*doc, 1, *AnnotationFactory::rectangle({100, 100}, {200, 200}, RGBA::ink, 2, false));
+    const Written out(Exporter::pdfData(doc, {0, 1}, true));
+
+    const auto back = PdfDocument::openFile(out.path.toStdString());
+    ASSERT_EQ(back->pageCount(), 2);
+    EXPECT_FALSE(out.decompressed().contains("/Annots"));
+    const QString text = out.pdftotext();
+    EXPECT_TRUE(text.contains("Boxed note words"));
+    EXPECT_TRUE(text.contains("Alpha secret words"));
+    EXPECT_TRUE(text.contains("Charlie second page"));
+    // The rectangle mark is ink on page 2 now.
+    const QImage page2 = back->render(1, 1.0);
+    EXPECT_LT(qGray(page2.pixel(100, 792 - 150)), 160);
+}
+
+TEST(ExporterPdf, RedactedPageLosesTheCoveredWordsEverywhereWhileOtherPagesKeepTheirText)
+{
+    auto doc = makeDocument();
+    addRedactionOverAlpha(*doc);
+    const Written out(Exporter::renderPDF(*doc, {0, 1}, {}, {}, Exporter::drawRedacted));
+
+    // The source's content stream, had it been carried along, would show the
+    // words as a literal string in the decompressed bytes.
+    EXPECT_FALSE(out.decompressed().contains("secret"));
+    for (const QString& text : {out.pdftotext(), out.mutoolText()}) {
+        EXPECT_FALSE(text.contains("secret"));
+        EXPECT_FALSE(text.contains("Alpha"));
+    }
+    EXPECT_TRUE(out.pdftotext().contains("Charlie second page"));
+    EXPECT_TRUE(out.mutoolText().contains("Charlie second page"));
+
+    // Page 1 is a picture of itself: the kept line still shows, the box is black.
+    const auto back = PdfDocument::openFile(out.path.toStdString());
+    const QImage page1 = back->render(0, 1.0);
+    ASSERT_EQ(page1.size(), QSize(612, 792));
+    EXPECT_LT(qGray(page1.pixel(240, 792 - 710)), 30);  // inside the box
+    EXPECT_FALSE(darkBounds(page1.copy(60, 792 - 625, 400, 40)).isEmpty()); // "Bravo public words"
+    EXPECT_TRUE(back->textPage(0).text().empty());
+}
+
+TEST(ExporterPdf, PagesWithoutRedactionsStayVector)
+{
+    auto doc = makeDocument();
+    const Written out(Exporter::renderPDF(*doc, {0}, {}, {}, Exporter::drawRedacted));
+    EXPECT_TRUE(out.pdftotext().contains("Alpha secret words"));
+}
+
+TEST(ExporterPdf, DrawnPagesKeepTheDisplayedSizeAndPicture)
+{
+    struct Case { std::string boxes; QSize size; };
+    const std::vector<Case> cases = {
+        {"/MediaBox [0 0 612 792]", {612, 792}},
+        {"/MediaBox [0 0 612 792] /Rotate 90", {792, 612}},
+        {"/MediaBox [0 0 612 792] /Rotate 270 /CropBox [50 500 450 780]", {280, 400}},
+        {"/MediaBox [0 0 612 792] /CropBox [0 0 1 500]", {612, 792}}, // a 1-point crop box gives way
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.boxes);
+        auto doc = makeDocument(c.boxes);
+        addTextBox(*doc, "Boxed");
+        const auto back = PdfDocument::openBytes(Exporter::pdfData(doc, {0}, true));
+        const auto geometry = back->pageGeometry(0);
+        EXPECT_EQ(geometry.rotation, 0);
+        EXPECT_EQ(QSize(int(geometry.displaySize.width), int(geometry.displaySize.height)), c.size);
+        const QImage before = Exporter::bitmap(*doc, 0, 1.0);
+        const QImage after = Exporter::bitmap(*back, 0, 1.0);
+        ASSERT_EQ(before.size(), c.size);
+        ASSERT_EQ(after.size(), c.size);
+        const QRect a = darkBounds(before), b = darkBounds(after);
+        EXPECT_FALSE(a.isEmpty());
+        EXPECT_LE(std::abs(a.left() - b.left()) + std::abs(a.top() - b.top()) + std::abs(a.right() - b.right()) +
+                      std::abs(a.bottom() - b.bottom()), 4);
+    }
+}
+
+TEST(ExporterPdf, RenderingReportsEachPageStopsWhenCancelledAndNeedsAPage)
+{
+    auto doc = makeDocument();
+    std::vector<int> reported;
+    const auto bytes = Exporter::renderPDF(*doc, {1, 7, 0}, {{"Title", "Fresh"}},
+                                           [&](int k) { reported.push_back(k); }, Exporter::drawFlattened);
+    EXPECT_EQ(reported, (std::vector<int>{0, 1, 2}));
+    const auto back = PdfDocument::openBytes(bytes);
+    EXPECT_EQ(back->pageCount(), 2); // the missing page 8 is skipped
+    EXPECT_EQ(back->infoString("Title"), "Fresh");
+
+    try {
+        Exporter::renderPDF(*doc, {5, 9}, {}, {}, Exporter::drawFlattened);
+        FAIL() << "no page was drawn";
+    } catch (const ExportError& error) {
+        EXPECT_EQ(error.kind(), ExportError::Kind::renderFailed);
+    }
+
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(Exporter::renderPDF(*doc, {0}, {}, {}, Exporter::drawFlattened, stop.get_token()), ExportCancelled);
+}
+
+TEST(ExporterPdf, SubsetsCopyPagesWithTheirMarksInListOrder)
+{
+    auto doc = makeDocument();
+    doc->setInfoString("Title", "Quarterly");
+    addRedactionOverAlpha(*doc);
+    EXPECT_EQ(Exporter::subset(doc, {0, 1}), doc);
+
+    const auto reversed = Exporter::subset(doc, {1, 0, 0, 4});
+    ASSERT_NE(reversed, doc);
+    ASSERT_EQ(reversed->pageCount(), 3);
+    EXPECT_NE(reversed->textPage(0).text().find("Charlie"), std::string::npos);
+    EXPECT_NE(reversed->textPage(1).text().find("Alpha"), std::string::npos);
+    EXPECT_EQ(Redaction::count(*reversed, {0, 1, 2}), 2);
+    EXPECT_EQ(reversed->infoString("Title"), "Quarterly");
+
+    // Saved and read by another program: a sound file without the source's other pages.
+    const Written out(reversed->save());
+    EXPECT_TRUE(exporttest::output("qpdf", {"--check", out.path}).contains("No syntax or stream encoding errors"));
+    EXPECT_EQ(Redaction::count(*PdfDocument::openFile(out.path.toStdString()), {0, 1, 2}), 2);
+}
+
+TEST(ExporterPdf, PasswordsProtectTheWrittenFile)
+{
+    auto doc = makeDocument();
+    ExportSettings settings;
+    settings.format = ExportFormat::pdf;
+
+    settings.editPassword = "owner";
+    auto back = PdfDocument::openBytes(Exporter::pdfData(doc, {1}, false, settings.writeOptions()));
+    EXPECT_FALSE(back->needsPassword());
+    EXPECT_EQ(back->pageCount(), 1);
+    const auto limited = back->permissions();
+    EXPECT_TRUE(limited.print);
+    EXPECT_TRUE(limited.copy);
+    EXPECT_FALSE(limited.edit);
+    EXPECT_FALSE(limited.annotate);
+    EXPECT_FALSE(limited.fillForms);
+    EXPECT_FALSE(limited.assemble);
+
+    settings.editPassword.clear();
+    settings.openPassword = "reader";
+    back = PdfDocument::openBytes(Exporter::pdfData(doc, {0, 1}, true, settings.writeOptions()));
+    ASSERT_TRUE(back->needsPassword());
+    EXPECT_FALSE(back->unlock("wrong"));
+    ASSERT_TRUE(back->unlock("reader"));
+    const auto full = back->permissions();
+    EXPECT_TRUE(full.edit && full.annotate && full.print && full.copy);
+    EXPECT_NE(back->textPage(0).text().find("Alpha"), std::string::npos);
+}
+
+TEST(ExporterPdf, PdfDataOfNothingIsEmpty)
+{
+    auto doc = makeDocument();
+    for (bool flatten : {false, true}) {
+        try {
+            Exporter::pdfData(doc, {}, flatten);
+            FAIL();
+        } catch (const ExportError& error) {
+            EXPECT_EQ(error.kind(), ExportError::Kind::empty);
+        }
+    }
+}
+
+TEST(ExporterPdf, DocumentInfoCarriesTheFilledAttributesOnly)
+{
+    auto doc = makeDocument();
+    doc->setInfoString("Title", "  Plan  ");
+    doc->setInfoString("Creator", "Writer");
+    doc->setInfoString("Author", "");
+    const Exporter::DocumentInfo info = Exporter::documentInfo(*doc);
+    EXPECT_EQ(info, (Exporter::DocumentInfo{{"Title", "Plan"}, {"Creator", "Writer"}}));
+}
+
+TEST(ExporterPdf, FlattenedCorpusPagesLookLikeTheirSources)
+{
+    // Fonts, images, forms and rotations of files made by other programs
+    // survive flattening: the first page looks the same before and after.
+    int compared = 0;
+    for (const std::string& path : testsupport::corpusPdfs()) {
+        SCOPED_TRACE(path);
+        std::shared_ptr<PdfDocument> doc;
+        try {
+            doc = PdfDocument::openFile(path);
+        } catch (const platform::PdfError&) {
+            continue;
+        }
+        if (doc->needsPassword() || doc->pageCount() < 1) continue;
+        const auto back = PdfDocument::openBytes(Exporter::pdfData(doc, {0}, true));
+        const QImage before = Exporter::bitmap(*doc, 0, 0.5).convertToFormat(QImage::Format_RGB888);
+        const QImage after = Exporter::bitmap(*back, 0, 0.5).convertToFormat(QImage::Format_RGB888);
+        ASSERT_EQ(before.size(), after.size());
+        qint64 difference = 0;
+        for (int y = 0; y < before.height(); ++y)
+            for (int x = 0; x < before.width() * 3; ++x)
+                difference += std::abs(int(before.constScanLine(y)[x]) - int(after.constScanLine(y)[x]));
+        EXPECT_LT(double(difference) / (before.width() * before.height() * 3), 2.0);
+        ++compared;
+    }
+    EXPECT_GT(compared, 10);
+}
+
+TEST(ExporterPdf, MarksWithoutAnAppearanceAreFlattenedAsReadersDrawThem)
+{
+    // The corpus file's highlight, ink and note carry no appearance streams.
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf"));
+    const Written out(Exporter::pdfData(doc, {0}, true));
+    EXPECT_FALSE(out.decompressed().contains("/Annots"));
+    exporttest::output("pdftoppm", {"-r", "72", "-png", "-singlefile", out.path, out.dir.path() + "/page"});
+    const QImage page(out.dir.path() + "/page.png");
+    ASSERT_FALSE(page.isNull());
+    // Poppler shows the highlight over "Line 1" yellow, and the ink stroke.
+    const QColor highlight = page.pixelColor(200, int(841.89 - 700));
+    EXPECT_GT(highlight.red(), 200);
+    EXPECT_GT(highlight.green(), 200);
+    EXPECT_LT(highlight.blue(), 120);
+    int ink = 0; // yellow pixels of the ink diamond
+    for (int y = int(841.89 - 531); y < int(841.89 - 472); ++y)
+        for (int x = 27; x < 87; ++x)
+            if (page.pixelColor(x, y).blue() < 120 && page.pixelColor(x, y).red() > 180) ++ink;
+    EXPECT_GT(ink, 20);
+}
