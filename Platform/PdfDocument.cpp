@@ -1,14 +1,16 @@
 #include "Platform/PdfInternal.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "Platform/FileReplacement.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <vector>
 #include <cstdio>
+#include <functional>
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -105,6 +107,122 @@ pdf_document* openFromBuffer(fz_context* ctx, fz_buffer* buf, FzError* err)
     return doc;
 }
 
+int xrefLengthC(fz_context* ctx, pdf_document* doc)
+{
+    int len = 0;
+    fz_var(len);
+    fz_try(ctx) len = pdf_xref_len(ctx, doc);
+    fz_catch(ctx) len = 0;
+    return len;
+}
+
+pdf_document* openFileC(fz_context* ctx, const char* path, FzError* err)
+{
+    pdf_document* doc = nullptr;
+    fz_stream* stm = nullptr;
+    fz_var(doc);
+    fz_var(stm);
+    fz_try(ctx) {
+        stm = fz_open_file(ctx, path);
+        doc = pdf_open_document_with_stream(ctx, stm);
+    }
+    fz_always(ctx) fz_drop_stream(ctx, stm);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        doc = nullptr;
+    }
+    return doc;
+}
+
+// Reads every object of the cross-reference table once. MuPDF rebuilds a
+// damaged table the first time it meets a bad entry, and a rebuild drops the
+// objects made since opening: reading them all now makes any rebuild happen
+// before the user can edit. Unreadable objects are left to the pages that use them.
+void touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_try(ctx) pdf_cache_object(ctx, doc, num);
+    fz_catch(ctx) {}
+}
+
+void touchEveryObjectC(fz_context* ctx, pdf_document* doc)
+{
+    for (int num = 1; num < xrefLengthC(ctx, doc); ++num) touchObjectC(ctx, doc, num);
+}
+
+int wasRepairedC(fz_context* ctx, pdf_document* doc)
+{
+    int repaired = 0;
+    fz_var(repaired);
+    fz_try(ctx) repaired = pdf_was_repaired(ctx, doc);
+    fz_catch(ctx) repaired = 1;
+    return repaired;
+}
+
+// Whether the trailer leads to a document catalog: what is left of a PDF
+// that has lost its pages, as opposed to bytes MuPDF "repaired" out of noise.
+int hasCatalogC(fz_context* ctx, pdf_document* doc)
+{
+    int found = 0;
+    fz_var(found);
+    fz_try(ctx) {
+        pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+        found = pdf_is_dict(ctx, root) && (pdf_name_eq(ctx, pdf_dict_get(ctx, root, PDF_NAME(Type)), PDF_NAME(Catalog)) ||
+                                           pdf_is_dict(ctx, pdf_dict_get(ctx, root, PDF_NAME(Pages))));
+    }
+    fz_catch(ctx) found = 0;
+    return found;
+}
+
+// Whether a field of the form is a signature with a value. The field tree is
+// walked with a bounded stack: a damaged file may make it a cycle.
+int isSignedC(fz_context* ctx, pdf_document* doc)
+{
+    int isSigned = 0;
+    fz_var(isSigned);
+    fz_try(ctx) {
+        pdf_obj* stack[64];
+        int depth = 0, visited = 0;
+        pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/Fields");
+        if (pdf_is_array(ctx, fields)) stack[depth++] = fields;
+        while (depth > 0 && !isSigned && visited < 100000) {
+            pdf_obj* list = stack[--depth];
+            const int n = pdf_array_len(ctx, list);
+            for (int i = 0; i < n && !isSigned; ++i, ++visited) {
+                pdf_obj* field = pdf_array_get(ctx, list, i);
+                if (pdf_name_eq(ctx, pdf_dict_get(ctx, field, PDF_NAME(FT)), PDF_NAME(Sig)) &&
+                    pdf_is_dict(ctx, pdf_dict_get(ctx, field, PDF_NAME(V))))
+                    isSigned = 1;
+                pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
+                if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
+            }
+        }
+    }
+    fz_catch(ctx) isSigned = 0;
+    return isSigned;
+}
+
+int canSaveIncrementallyC(fz_context* ctx, pdf_document* doc)
+{
+    int can = 0;
+    fz_var(can);
+    fz_try(ctx) can = pdf_can_be_saved_incrementally(ctx, doc);
+    fz_catch(ctx) can = 0;
+    return can;
+}
+
+// Points the document at another copy of the same bytes.
+void replaceSourceC(fz_context* ctx, pdf_document* doc, const char* path, FzError* err)
+{
+    fz_stream* stm = nullptr;
+    fz_var(stm);
+    fz_try(ctx) {
+        stm = fz_open_file(ctx, path);
+        fz_drop_stream(ctx, doc->file);
+        doc->file = stm;
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -121,27 +239,6 @@ int countPages(fz_context* ctx, pdf_document* doc, FzError* err)
     fz_try(ctx) n = pdf_count_pages(ctx, doc);
     fz_catch(ctx) { captureError(ctx, err); n = 0; }
     return n;
-}
-
-// A structurally plausible document: the page tree can be counted and the
-// first page loads. Catches files that MuPDF "repairs" out of plain garbage.
-int probeFirstPage(fz_context* ctx, pdf_document* doc, FzError* err)
-{
-    pdf_page* page = nullptr;
-    fz_var(page);
-    fz_try(ctx) page = pdf_load_page(ctx, doc, 0);
-    fz_always(ctx) fz_drop_page(ctx, (fz_page*)page);
-    fz_catch(ctx) { captureError(ctx, err); return 0; }
-    return 1;
-}
-
-int xrefLengthC(fz_context* ctx, pdf_document* doc)
-{
-    int len = 0;
-    fz_var(len);
-    fz_try(ctx) len = pdf_xref_len(ctx, doc);
-    fz_catch(ctx) len = 0;
-    return len;
 }
 
 // Whether object `num` is a page dictionary; gives its offset in the file.
@@ -408,6 +505,18 @@ fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
     return list;
 }
 
+// An incremental update is the original bytes followed by the changed objects.
+void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
+{
+    unsigned char chunk[1 << 16];
+    fz_seek(ctx, doc->file, 0, SEEK_SET);
+    for (;;) {
+        const size_t n = fz_read(ctx, doc->file, chunk, sizeof chunk);
+        if (n == 0) break;
+        fz_write_data(ctx, out, chunk, n);
+    }
+}
+
 fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -417,6 +526,7 @@ fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* op
     fz_try(ctx) {
         buf = fz_new_buffer(ctx, 1 << 16);
         out = fz_new_output_with_buffer(ctx, buf);
+        if (opts->do_incremental) appendOriginalC(ctx, doc, out);
         pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
         fz_close_output(ctx, out);
     }
@@ -468,6 +578,7 @@ struct PdfDisplayList::Impl {
 PdfDisplayList::~PdfDisplayList()
 {
     if (d) {
+        EngineWork work;
         fz_drop_display_list(pdfContext(), d->list);
         delete d;
     }
@@ -484,6 +595,7 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
     FzError err;
     QImage image(area.size(), QImage::Format_RGB888);
     if (image.isNull()) return {};
+    EngineWork work;
     renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
     if (err.code) return {};
     return image;
@@ -493,7 +605,7 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
 
 PdfDocument::Impl::~Impl()
 {
-    if (doc) pdf_drop_document(pdfContext(), doc);
+    retireDocument(doc);
 }
 
 PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
@@ -523,9 +635,50 @@ PdfMatrix pageTransform(pdf_page* page)
     return fromFz(ctm);
 }
 
+namespace {
+
+// Reads what an unlocked document holds once, so that repairs happen now and
+// the page count can be trusted; refuses what is no PDF at all.
+void settleOpened(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    touchEveryObjectC(ctx, d.doc);
+    int pages = countPages(ctx, d.doc, &err);
+    // Every page is an object of its own: a count above the number of objects
+    // is a lie (a 600-byte file can claim two billion pages), and the page
+    // tree is rebuilt from the page objects that really exist.
+    if (err.code || pages <= 0 || pages >= xrefLengthC(ctx, d.doc)) {
+        err = FzError{};
+        pages = rebuildPageTree(ctx, d.doc, &err);
+        if (err.code) pages = 0;
+    }
+    if (pages <= 0 && !hasCatalogC(ctx, d.doc))
+        throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "no document catalog");
+    d.expectedPageCount = std::max(0, pages);
+    d.repairedAtOpen = wasRepairedC(ctx, d.doc) != 0;
+}
+
+std::shared_ptr<PdfDocument> adopt(pdf_document* doc, std::unique_ptr<PdfDocument::Impl> impl,
+                                   const std::function<std::shared_ptr<PdfDocument>(std::unique_ptr<PdfDocument::Impl>)>& make)
+{
+    impl->doc = doc;
+    fz_context* ctx = pdfContext();
+    impl->passwordProtected = pdf_needs_password(ctx, doc) != 0;
+    impl->locked = impl->passwordProtected;
+    // Locked files are read after unlocking: their strings cannot be decrypted before.
+    if (!impl->locked) settleOpened(*impl);
+    return make(std::move(impl));
+}
+
+} // namespace
+
 std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
 {
     if (bytes.isEmpty()) throw PdfError(PdfErrorCode::damaged, "the file is empty");
+    // Nobody else sees the document yet: holding the engine is enough.
+    EngineWork work;
+    auto impl = std::make_unique<Impl>();
     fz_context* ctx = pdfContext();
     FzError err;
     fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
@@ -533,38 +686,41 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
     pdf_document* doc = openFromBuffer(ctx, buf, &err);
     fz_drop_buffer(ctx, buf);
     throwIfFailed(err, PdfErrorCode::damaged);
-    auto impl = std::make_unique<Impl>();
-    impl->doc = doc;
-    std::shared_ptr<PdfDocument> result(new PdfDocument(std::move(impl)));
-    // MuPDF repairs almost anything; a file whose pages cannot be found at all
-    // is not a PDF we can show. Locked files are checked after unlocking.
-    result->d->passwordProtected = pdf_needs_password(ctx, doc) != 0;
-    result->d->locked = result->d->passwordProtected;
-    if (!result->d->locked) {
-        int pages = countPages(ctx, doc, &err);
-        if (err.code || pages <= 0) {
-            err = FzError{};
-            pages = rebuildPageTree(ctx, doc, &err);
-        }
-        if (err.code || pages <= 0 || !probeFirstPage(ctx, doc, &err))
-            throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "the file has no pages");
-    }
-    return result;
+    return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
 {
-    const QString qpath = QString::fromStdString(path);
-    if (!QFileInfo(qpath).isFile()) throw PdfError(PdfErrorCode::io, "not a regular file");
-    QFile file(qpath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
-    // The whole file is read in, so a later change on disk cannot pull pages
-    // out from under the open document.
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
-    return openBytes(bytes);
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) throw PdfError(PdfErrorCode::missingFile, "no such file", error);
+        if (error == EACCES) throw PdfError(PdfErrorCode::unreadable, "no permission to reach the file", error);
+        throw PdfError(PdfErrorCode::io, std::strerror(error), error);
+    }
+    if (S_ISDIR(info.st_mode)) throw PdfError(PdfErrorCode::folder, "the path is a folder", EISDIR);
+    if (!S_ISREG(info.st_mode)) throw PdfError(PdfErrorCode::damaged, "not a regular file");
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            throw PdfError(error == EACCES || error == EPERM ? PdfErrorCode::unreadable : PdfErrorCode::io,
+                           std::strerror(error), error);
+        }
+        ::close(fd);
+    }
+    if (info.st_size == 0) throw PdfError(PdfErrorCode::damaged, "the file is empty");
+    auto impl = std::make_unique<Impl>();
+    impl->fileDevice = info.st_dev;
+    impl->fileInode = info.st_ino;
+    EngineWork work;
+    fz_context* ctx = pdfContext();
+    FzError err;
+    // MuPDF reads the file as it needs it: the bytes are held once, by the file.
+    // A save renames a new file over the path, so the open one never changes under it.
+    pdf_document* doc = openFileC(ctx, path.c_str(), &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::createBlank(double width, double height)
@@ -575,6 +731,7 @@ std::shared_ptr<PdfDocument> PdfDocument::createBlank(double width, double heigh
     if (!doc) return createEmpty();
     auto impl = std::make_unique<Impl>();
     impl->doc = doc;
+    impl->expectedPageCount = 1;
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
 }
 
@@ -608,6 +765,12 @@ bool PdfDocument::unlock(const std::string& password)
     const bool ok = pdf_authenticate_password(pdfContext(), d->doc, password.c_str()) != 0;
     if (ok) {
         d->locked = false;
+        // Unlocked, the document is read as an unlocked one is at opening;
+        // a password-protected file without a catalog still shows its state.
+        try {
+            settleOpened(*d);
+        } catch (const PdfError&) {
+        }
         d->revision++;
     }
     return ok;
@@ -873,42 +1036,135 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
     return std::make_shared<PdfDisplayList>(impl, g.displaySize);
 }
 
-QByteArray PdfDocument::save(const PdfSaveOptions& options) const
+namespace {
+
+QByteArray takeBuffer(fz_context* ctx, fz_buffer* buf)
 {
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    if (d->locked)
-        throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
-    const pdf_write_options opts = writeOptions(options);
-    FzError err;
-    fz_buffer* buf = saveC(ctx, d->doc, &opts, &err);
-    throwIfFailed(err, PdfErrorCode::general);
     unsigned char* data = nullptr;
     const size_t len = fz_buffer_storage(ctx, buf, &data);
     QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(len));
     fz_drop_buffer(ctx, buf);
+    return bytes;
+}
+
+// The document's bytes, made under its lock. `forFile` adds the checks that
+// keep a save from losing the user's work, and the incremental update for a
+// signed file; `incremental` tells whether that was written.
+QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
+{
+    fz_context* ctx = pdfContext();
+    *incremental = false;
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    if (forFile) {
+        if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc))
+            throw PdfError(PdfErrorCode::changedSinceOpen,
+                           "the file turned out to be damaged after it was opened, and changes made since may be lost");
+        FzError err;
+        const int pages = countPages(ctx, d.doc, &err);
+        if (pages != d.expectedPageCount)
+            throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
+                                                               + std::to_string(d.expectedPageCount));
+    }
+    pdf_write_options opts = writeOptions(options);
+    if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && isSignedC(ctx, d.doc)
+        && canSaveIncrementallyC(ctx, d.doc)) {
+        opts.do_incremental = 1;
+        opts.do_garbage = 0; // the signed bytes stay exactly as they are
+        *incremental = true;
+    }
+    FzError err;
+    fz_buffer* buf = saveC(ctx, d.doc, &opts, &err);
+    if (!buf && !*incremental) {
+        // Some damaged streams cannot be compressed again but can be copied.
+        FzError retryErr;
+        opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
+        buf = saveC(ctx, d.doc, &opts, &retryErr);
+    }
+    throwIfFailed(err.code && !buf ? err : FzError{}, PdfErrorCode::general);
+    const QByteArray bytes = takeBuffer(ctx, buf);
     if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
+    return bytes;
+}
+
+// After an incremental update the document is read again from what was
+// written: MuPDF cannot chain a second update onto the same handle.
+void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
+{
+    retireDocument(std::exchange(d.doc, fresh));
+    d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
+}
+
+} // namespace
+
+QByteArray PdfDocument::save(const PdfSaveOptions& options) const
+{
+    std::lock_guard lock(d->mutex);
+    bool incremental = false;
+    QByteArray bytes = serialize(*d, options, true, &incremental);
+    if (incremental) {
+        fz_context* ctx = pdfContext();
+        FzError err;
+        fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
+        pdf_document* fresh = buf ? openFromBuffer(ctx, buf, &err) : nullptr;
+        fz_drop_buffer(ctx, buf);
+        throwIfFailed(err, PdfErrorCode::general);
+        adoptWritten(*d, fresh);
+        d->fileDevice = d->fileInode = 0;
+    }
     return bytes;
 }
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
-    const QByteArray bytes = save(options);
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    bool incremental = false;
+    QByteArray bytes;
+    {
+        std::lock_guard lock(d->mutex);
+        bytes = serialize(*d, options, true, &incremental);
     }
-    ::fsync(file.handle());
-    if (!file.commit()) throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    // The disk write runs without the document's lock: pages keep rendering.
+    struct stat target = {};
+    const bool targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 &&
+                                target.st_dev == d->fileDevice && target.st_ino == d->fileInode;
+    replaceFileContents(path, bytes.constData(), size_t(bytes.size()), [&](const std::string& copy) {
+        // Written in place, the file the document reads would change under it:
+        // it reads the copy of the old bytes from now on.
+        if (!targetIsSource) return;
+        std::lock_guard lock(d->mutex);
+        FzError err;
+        replaceSourceC(pdfContext(), d->doc, copy.c_str(), &err);
+        throwIfFailed(err, PdfErrorCode::io);
+        d->fileDevice = d->fileInode = 0;
+    });
+    if (incremental) {
+        std::lock_guard lock(d->mutex);
+        FzError err;
+        pdf_document* fresh = openFileC(pdfContext(), path.c_str(), &err);
+        throwIfFailed(err, PdfErrorCode::general);
+        adoptWritten(*d, fresh);
+        struct stat written = {};
+        if (::stat(path.c_str(), &written) == 0) {
+            d->fileDevice = written.st_dev;
+            d->fileInode = written.st_ino;
+        }
+    }
+}
+
+bool PdfDocument::isSigned() const
+{
+    std::lock_guard lock(d->mutex);
+    return !d->locked && isSignedC(pdfContext(), d->doc);
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::copy() const
 {
-    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}));
-    return clone;
+    QByteArray bytes;
+    {
+        std::lock_guard lock(d->mutex);
+        bool incremental = false;
+        bytes = serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}, false, &incremental);
+    }
+    return openBytes(bytes);
 }
 
 std::uint64_t PdfDocument::revision() const { return d->revision.load(); }

@@ -54,8 +54,11 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
                            + std::to_string(from + count) + " are not all in the document");
     if (count == 0) return;
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);
-    // Even a failed graft may have added pages: the target has changed either way.
+    // Even a failed graft may have added pages: the target has changed either way,
+    // and its page count is the one a save expects from now on.
     dst.revision++;
+    FzError countErr;
+    dst.expectedPageCount = countPagesC(ctx, dst.doc, &countErr);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

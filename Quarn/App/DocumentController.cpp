@@ -35,6 +35,25 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
     return DocumentController::CloseAnswer::cancel;
 }
 
+DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& window)
+{
+    using Answer = DocumentController::ChangedFileAnswer;
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                    DocumentController::tr("The file “%1” has been changed by another program since you opened it.")
+                        .arg(window.displayName()),
+                    QMessageBox::NoButton, &window);
+    box.setInformativeText(DocumentController::tr("Do you want to write your version over it, or save your version as a new file?"));
+    QPushButton* overwrite = box.addButton(DocumentController::tr("Overwrite"), QMessageBox::DestructiveRole);
+    QPushButton* elsewhere = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(elsewhere);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    if (box.clickedButton() == overwrite) return Answer::overwrite;
+    if (box.clickedButton() == elsewhere) return Answer::saveElsewhere;
+    return Answer::cancel;
+}
+
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
@@ -47,7 +66,8 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 } // namespace
 
 DocumentController::DocumentController(QObject* parent)
-    : QObject(parent), askToSaveChanges(askWithDialog), showFailure(alertWithDialog)
+    : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
+      showFailure(alertWithDialog)
 {
 }
 
@@ -107,12 +127,12 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
     try {
         document = QuarnDocument::open(path);
     } catch (const DocumentError& error) {
+        // The library's own words are for the log; the user reads a plain sentence.
+        qWarning("ravlen: cannot open %s: %s", qPrintable(path), error.reason().c_str());
         QWidget* parent = QApplication::activeWindow();
         if (showFailure)
             showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()),
-                        QString::fromUtf8(DocumentError::message(error.code())) +
-                            (error.reason().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(error.reason()))),
-                        parent);
+                        QString::fromUtf8(DocumentError::message(error.code())), parent);
         return nullptr;
     }
     auto* window = new DocumentWindow(std::move(document), fileKey(path), *this);

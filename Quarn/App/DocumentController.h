@@ -55,6 +55,10 @@ public:
 
     // How the question is asked; a dialog by default (tests answer it themselves).
     std::function<CloseAnswer(DocumentWindow&)> askToSaveChanges;
+    // The answer when the file was changed on disk by another program since
+    // the window opened or saved it, and a save would write over that.
+    enum class ChangedFileAnswer { overwrite, saveElsewhere, cancel };
+    std::function<ChangedFileAnswer(DocumentWindow&)> askAboutChangedFile;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
 
