@@ -99,8 +99,9 @@ int createSibling(const std::string& path, mode_t mode, std::string* made)
     return -1;
 }
 
-// A file only this process can reach: unnamed where the file system allows it.
-int privateScratchFile()
+} // namespace
+
+int openPrivateScratchFile()
 {
     const char* tmp = std::getenv("TMPDIR");
     const std::string folder = tmp && *tmp ? tmp : "/tmp";
@@ -112,10 +113,12 @@ int privateScratchFile()
     return fd;
 }
 
+namespace {
+
 void writeInPlace(const std::string& path, const char* data, std::size_t size,
                   const std::function<void(const std::string&)>& beforeInPlace)
 {
-    Fd copy(privateScratchFile());
+    Fd copy(openPrivateScratchFile());
     if (copy.fd < 0) fail("cannot make a copy of the file", errno);
     Fd target(::open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (target.fd < 0) fail("cannot write the file", errno);

@@ -18,4 +18,8 @@ namespace platform {
 void replaceFileContents(const std::string& path, const char* data, std::size_t size,
                          const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
 
+// A file only this process can reach (unnamed where the file system allows
+// it), open for reading and writing; -1 with errno set when none can be made.
+int openPrivateScratchFile();
+
 } // namespace platform

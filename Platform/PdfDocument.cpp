@@ -149,6 +149,15 @@ void touchEveryObjectC(fz_context* ctx, pdf_document* doc)
     for (int num = 1; num < xrefLengthC(ctx, doc); ++num) touchObjectC(ctx, doc, num);
 }
 
+int findsPageC(fz_context* ctx, pdf_document* doc, int index)
+{
+    int found = 0;
+    fz_var(found);
+    fz_try(ctx) found = pdf_lookup_page_obj(ctx, doc, index) != nullptr;
+    fz_catch(ctx) found = 0;
+    return found;
+}
+
 int wasRepairedC(fz_context* ctx, pdf_document* doc)
 {
     int repaired = 0;
@@ -517,6 +526,22 @@ void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
     }
 }
 
+// An incremental update is written to a file: MuPDF reads its output back
+// while it writes one.
+void saveIncrementalC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, const char* path, FzError* err)
+{
+    fz_output* out = nullptr;
+    fz_var(out);
+    fz_try(ctx) {
+        out = fz_new_output_with_path(ctx, path, 1); // appending: the scratch file is empty and is not removed
+        appendOriginalC(ctx, doc, out);
+        pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
+        fz_close_output(ctx, out);
+    }
+    fz_always(ctx) fz_drop_output(ctx, out);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -526,7 +551,6 @@ fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* op
     fz_try(ctx) {
         buf = fz_new_buffer(ctx, 1 << 16);
         out = fz_new_output_with_buffer(ctx, buf);
-        if (opts->do_incremental) appendOriginalC(ctx, doc, out);
         pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
         fz_close_output(ctx, out);
     }
@@ -646,9 +670,10 @@ void settleOpened(PdfDocument::Impl& d)
     touchEveryObjectC(ctx, d.doc);
     int pages = countPages(ctx, d.doc, &err);
     // Every page is an object of its own: a count above the number of objects
-    // is a lie (a 600-byte file can claim two billion pages), and the page
-    // tree is rebuilt from the page objects that really exist.
-    if (err.code || pages <= 0 || pages >= xrefLengthC(ctx, d.doc)) {
+    // is a lie (a 600-byte file can claim two billion pages), and so is one
+    // whose last page the tree does not hold. Then the page tree is rebuilt
+    // from the page objects that really exist.
+    if (err.code || pages <= 0 || pages >= xrefLengthC(ctx, d.doc) || !findsPageC(ctx, d.doc, pages - 1)) {
         err = FzError{};
         pages = rebuildPageTree(ctx, d.doc, &err);
         if (err.code) pages = 0;
@@ -1073,8 +1098,25 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         *incremental = true;
     }
     FzError err;
+    if (*incremental) {
+        const int fd = openPrivateScratchFile();
+        if (fd < 0) throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno), errno);
+        const std::string scratch = "/proc/self/fd/" + std::to_string(fd);
+        saveIncrementalC(ctx, d.doc, &opts, scratch.c_str(), &err);
+        QByteArray bytes;
+        if (!err.code) {
+            struct stat info = {};
+            ::fstat(fd, &info);
+            bytes.resize(qsizetype(info.st_size));
+            if (::pread(fd, bytes.data(), size_t(bytes.size()), 0) != ssize_t(bytes.size())) bytes.clear();
+        }
+        ::close(fd);
+        throwIfFailed(err, PdfErrorCode::general);
+        if (bytes.isEmpty()) throw PdfError(PdfErrorCode::io, "cannot read the update back");
+        return bytes;
+    }
     fz_buffer* buf = saveC(ctx, d.doc, &opts, &err);
-    if (!buf && !*incremental) {
+    if (!buf) {
         // Some damaged streams cannot be compressed again but can be copied.
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
