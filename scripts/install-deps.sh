@@ -13,7 +13,7 @@ PKGS=(
   libsodium-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libpng-dev libtiff-dev libarchive-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core
-  xvfb xauth poppler-utils imagemagick
+  xvfb xauth poppler-utils imagemagick qpdf openssl
 )
 missing=()
 for p in "${PKGS[@]}"; do
