@@ -406,13 +406,40 @@ int resolveLinkC(fz_context* ctx, pdf_document* doc, const char* uri, float* x, 
     return page;
 }
 
-fz_outline* outlineC(fz_context* ctx, pdf_document* doc, FzError* err)
+// One outline item as read inside fz_try: strings are fz_malloc'd.
+struct RawOutlineItem {
+    char* title = nullptr;
+    char* uri = nullptr;
+    int open = 0;
+    int num = 0;             // object number, 0 for a direct dictionary
+    pdf_obj* first = nullptr; // borrowed: the first child and the next sibling
+    pdf_obj* next = nullptr;
+};
+
+// The first item of the document's outline, or null.
+pdf_obj* outlineFirstC(fz_context* ctx, pdf_document* doc)
 {
-    fz_outline* outline = nullptr;
-    fz_var(outline);
-    fz_try(ctx) outline = fz_load_outline(ctx, &doc->super);
-    fz_catch(ctx) { captureError(ctx, err); outline = nullptr; }
-    return outline;
+    pdf_obj* first = nullptr;
+    fz_var(first);
+    fz_try(ctx) first = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Outlines/First");
+    fz_catch(ctx) first = nullptr;
+    return first;
+}
+
+void readOutlineItemC(fz_context* ctx, pdf_document* doc, pdf_obj* node, RawOutlineItem* out, FzError* err)
+{
+    fz_try(ctx) {
+        out->num = pdf_to_num(ctx, node);
+        out->title = fz_strdup(ctx, pdf_dict_get_text_string(ctx, node, PDF_NAME(Title)));
+        if (pdf_obj* dest = pdf_dict_get(ctx, node, PDF_NAME(Dest)))
+            out->uri = pdf_parse_link_dest(ctx, doc, dest);
+        else if (pdf_obj* action = pdf_dict_get(ctx, node, PDF_NAME(A)))
+            out->uri = pdf_parse_link_action(ctx, doc, action, -1);
+        out->open = pdf_dict_get_int(ctx, node, PDF_NAME(Count)) > 0;
+        out->first = pdf_dict_get(ctx, node, PDF_NAME(First));
+        out->next = pdf_dict_get(ctx, node, PDF_NAME(Next));
+    }
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 int lookupMetadataC(fz_context* ctx, pdf_document* doc, const char* key, char* buf, int size)
@@ -893,40 +920,76 @@ std::vector<PdfLink> PdfDocument::links(int index) const
 }
 
 namespace {
-void convertOutline(const PdfDocument::Impl& d, fz_outline* node, std::vector<PdfOutlineItem>& out)
-{
-    for (; node; node = node->next) {
-        PdfOutlineItem item;
-        item.title = node->title ? node->title : "";
-        item.uri = node->uri ? node->uri : "";
-        item.open = node->is_open != 0;
-        if (node->page.page >= 0 && node->uri && !fz_is_external_link(pdfContext(), node->uri)) {
-            float x = 0, y = 0;
-            const int target = resolveLinkC(pdfContext(), d.doc, node->uri, &x, &y);
-            if (target >= 0) {
-                item.page = target;
-                try {
-                    PageRef tp = loadPage(d, target);
-                    item.point = pageTransform(tp.page).inverted().map({x, y});
-                } catch (const PdfError&) {
-                }
-            }
-        }
-        convertOutline(d, node->down, item.children);
-        out.push_back(std::move(item));
+
+// Outlines deeper than this are cut: MuPDF's own reader recurses and a
+// crafted file nested 75,000 deep overflowed the stack.
+constexpr int outlineDepthLimit = 64;
+constexpr int outlineItemLimit = 100000;
+
+struct RawOutlineGuard {
+    RawOutlineItem raw;
+    ~RawOutlineGuard()
+    {
+        fz_free(pdfContext(), raw.title);
+        fz_free(pdfContext(), raw.uri);
     }
-}
+};
+
 } // namespace
 
 std::vector<PdfOutlineItem> PdfDocument::outline() const
 {
     std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    FzError err;
-    fz_outline* root = outlineC(ctx, d->doc, &err);
     std::vector<PdfOutlineItem> result;
-    convertOutline(*d, root, result);
-    fz_drop_outline(ctx, root);
+    if (d->locked) return result;
+    fz_context* ctx = pdfContext();
+    // Read without recursion: each level's items go into the list of their parent.
+    struct Pending {
+        pdf_obj* node;
+        std::vector<PdfOutlineItem>* into;
+        int depth;
+    };
+    std::vector<Pending> pending;
+    if (pdf_obj* first = outlineFirstC(ctx, d->doc)) pending.push_back({first, &result, 0});
+    std::vector<int> seen; // object numbers met, against cycles
+    int items = 0;
+    while (!pending.empty() && items < outlineItemLimit) {
+        Pending at = pending.back();
+        pending.pop_back();
+        // The siblings of one level are read in a loop, so the list keeps their
+        // order; their children are read once the list is complete (and stays put).
+        std::vector<std::pair<pdf_obj*, size_t>> childLists;
+        for (pdf_obj* node = at.node; node && items < outlineItemLimit; ++items) {
+            RawOutlineGuard guard;
+            FzError err;
+            readOutlineItemC(ctx, d->doc, node, &guard.raw, &err);
+            if (err.code) break;
+            if (guard.raw.num) {
+                if (std::find(seen.begin(), seen.end(), guard.raw.num) != seen.end()) break;
+                seen.push_back(guard.raw.num);
+            }
+            PdfOutlineItem item;
+            item.title = guard.raw.title ? guard.raw.title : "";
+            item.uri = guard.raw.uri ? guard.raw.uri : "";
+            item.open = guard.raw.open != 0;
+            if (!item.uri.empty() && !fz_is_external_link(ctx, item.uri.c_str())) {
+                float x = 0, y = 0;
+                const int target = resolveLinkC(ctx, d->doc, item.uri.c_str(), &x, &y);
+                if (target >= 0) {
+                    item.page = target;
+                    try {
+                        PageRef tp = loadPage(*d, target);
+                        item.point = pageTransform(tp.page).inverted().map({x, y});
+                    } catch (const PdfError&) {
+                    }
+                }
+            }
+            at.into->push_back(std::move(item));
+            if (guard.raw.first && at.depth + 1 < outlineDepthLimit) childLists.emplace_back(guard.raw.first, at.into->size() - 1);
+            node = guard.raw.next;
+        }
+        for (const auto& [first, index] : childLists) pending.push_back({first, &(*at.into)[index].children, at.depth + 1});
+    }
     return result;
 }
 

@@ -231,3 +231,43 @@ TEST(PdfDocument, DisplayListsRenderOnOtherThreads)
     const QRect tile(50, 60, 100, 80);
     EXPECT_EQ(list->render(1.0, tile), direct.copy(tile));
 }
+
+TEST(PdfDocument, AnOutlineNestedTooDeepIsReadToALimitAndACycleEnds)
+{
+    // Objects: 1 catalog, 2 pages, 3 page, 4 outline root, 5… a chain of items
+    // each the only child of the one before, 75,000 deep.
+    constexpr int depth = 75000;
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R /Outlines 4 0 R >>",
+                                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+                                        "<< /Type /Outlines /First 5 0 R /Last 5 0 R /Count 1 >>"};
+    for (int i = 0; i < depth; ++i) {
+        const int num = 5 + i;
+        std::string item = "<< /Title (Level " + std::to_string(i + 1) + ") /Parent " + std::to_string(i ? num - 1 : 4) +
+                           " 0 R /Dest [3 0 R /XYZ 0 200 0]";
+        if (i + 1 < depth) item += " /First " + std::to_string(num + 1) + " 0 R /Last " + std::to_string(num + 1) + " 0 R /Count 1";
+        objects.push_back(item + " >>");
+    }
+    auto deep = PdfDocument::openBytes(testsupport::writePdf(objects));
+    const auto outline = deep->outline();
+    ASSERT_EQ(outline.size(), 1u);
+    int levels = 0;
+    for (const auto* level = &outline; !level->empty(); level = &level->front().children) {
+        EXPECT_EQ(level->front().title, "Level " + std::to_string(levels + 1));
+        EXPECT_EQ(level->front().page, std::optional<int>(0));
+        ++levels;
+    }
+    EXPECT_GE(levels, 16);
+    EXPECT_LT(levels, depth);
+
+    // Two items that name each other as the next one: each is listed once.
+    auto looped = PdfDocument::openBytes(testsupport::writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R /Outlines 4 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>", "<< /Type /Outlines /First 5 0 R /Count 2 >>",
+         "<< /Title (One) /Parent 4 0 R /Next 6 0 R /Dest [3 0 R /Fit] >>",
+         "<< /Title (Two) /Parent 4 0 R /Next 5 0 R /Dest [3 0 R /Fit] >>"}));
+    const auto pair = looped->outline();
+    ASSERT_EQ(pair.size(), 2u);
+    EXPECT_EQ(pair[0].title, "One");
+    EXPECT_EQ(pair[1].title, "Two");
+}
