@@ -43,6 +43,7 @@ public:
     // Writes the document to a new file and makes that the window's file.
     bool saveAs(const QString& path);
     bool isSaving() const;
+    quarnkit::DocumentSaver& saver() const { return *saver_; }
     // Asks for a new file name and saves there.
     bool saveAsWithPanel();
     // Reloads the file, dropping every change since the last save.

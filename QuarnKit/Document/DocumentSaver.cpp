@@ -18,8 +18,9 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QStr
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ = std::thread([this, pdf = std::move(pdf), path] {
+    worker_ = std::thread([this, pdf = std::move(pdf), path, hook = workerHook] {
         Outcome outcome{path, std::nullopt};
+        if (hook) hook();
         try {
             writeDocumentFile(*pdf, path);
         } catch (const DocumentError& error) {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -30,6 +31,10 @@ public:
     // Runs the event loop until the running save has finished (at once when
     // none runs) and gives its outcome.
     Outcome waitForFinished();
+
+    // Runs on the worker before it writes: tests hold a save there to look at
+    // the window while it runs.
+    std::function<void()> workerHook;
 
 signals:
     void finished(const quarnkit::DocumentSaver::Outcome& outcome);
