@@ -101,10 +101,10 @@ std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
         return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(QFile::encodeName(path).toStdString()));
     } catch (const platform::PdfError& error) {
         throw readError(error);
-    } catch (const std::bad_alloc&) {
-        // A file that asks for more memory than there is must not end the
-        // process and every window in it.
-        throw DocumentError(DocumentError::Code::fileReadCorruptFile, "out of memory");
+    } catch (const std::exception& error) {
+        // A file that asks for more memory than there is (std::bad_alloc) must
+        // not end the process and every window in it.
+        throw DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
     }
 }
 
@@ -114,8 +114,8 @@ std::unique_ptr<QuarnDocument> QuarnDocument::fromData(const QByteArray& bytes)
         return std::make_unique<QuarnDocument>(platform::PdfDocument::openBytes(bytes));
     } catch (const platform::PdfError& error) {
         throw readError(error);
-    } catch (const std::bad_alloc&) {
-        throw DocumentError(DocumentError::Code::fileReadCorruptFile, "out of memory");
+    } catch (const std::exception& error) {
+        throw DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
     }
 }
 
