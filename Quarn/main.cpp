@@ -7,7 +7,6 @@
 #include "Quarn/Design/Appearance.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 int main(int argc, char** argv)
 {
@@ -18,9 +17,7 @@ int main(int argc, char** argv)
     // Dark before any window exists.
     quarn::applyDarkAppearance(app);
 
-    QStringList files;
-    for (const QString& argument : app.arguments().mid(1))
-        if (!argument.startsWith(QLatin1Char('-'))) files << QFileInfo(argument).absoluteFilePath();
+    const QStringList files = quarn::DocumentController::filesFromArguments(app.arguments().mid(1));
 
     quarn::SingleInstance instance;
     if (!instance.claim() && instance.handOver(files)) return 0;

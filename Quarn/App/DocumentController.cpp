@@ -90,6 +90,21 @@ QString DocumentController::fileKey(const QString& path)
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
+QStringList DocumentController::filesFromArguments(const QStringList& arguments)
+{
+    QStringList files;
+    bool optionsEnded = false;
+    for (const QString& argument : arguments) {
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && !QFileInfo::exists(argument)) continue;
+        files << QFileInfo(argument).absoluteFilePath();
+    }
+    return files;
+}
+
 std::vector<DocumentWindow*> DocumentController::windows() const
 {
     std::vector<DocumentWindow*> open;

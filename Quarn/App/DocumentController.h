@@ -62,6 +62,11 @@ public:
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
 
+    // The files named on a command line (without the program): every argument
+    // after "--", and before it each one that is no option. An argument that
+    // starts with "-" is a file when one exists under that name. Absolute paths.
+    static QStringList filesFromArguments(const QStringList& arguments);
+
     // The key under which a path is known: the canonical path of an existing
     // file, else the cleaned absolute path.
     static QString fileKey(const QString& path);

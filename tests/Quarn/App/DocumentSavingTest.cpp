@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -256,4 +257,27 @@ TEST(DocumentWindowSaving, RevertingADocumentWithTextBoxesWhileItsPagesRenderHol
     }
     EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->visibleTilesReady(); }));
     EXPECT_EQ(window->document()->pageCount(), 4);
+}
+
+TEST(DocumentOpening, TheCommandLineNamesFilesThatStartWithADash)
+{
+    QTemporaryDir dir;
+    const QString dashed = writeFile(dir, "-notes.pdf", testsupport::makeTextPdf(1));
+    const QString plain = writeFile(dir, "plain.pdf", testsupport::makeTextPdf(1));
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    struct Case {
+        QStringList arguments;
+        QStringList files;
+    };
+    const std::vector<Case> cases = {
+        {{"-notes.pdf", "plain.pdf"}, {dashed, plain}},            // an existing file, though it looks like an option
+        {{"--verbose", "plain.pdf"}, {plain}},                     // an option is no file
+        {{"--", "-notes.pdf", "--", "-x.pdf"}, {dashed, dir.filePath("--"), dir.filePath("-x.pdf")}}, // after "--", all are files
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.arguments.join(' ').toStdString());
+        EXPECT_EQ(DocumentController::filesFromArguments(each.arguments), each.files);
+    }
+    QDir::setCurrent(before);
 }
