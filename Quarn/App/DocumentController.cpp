@@ -2,6 +2,8 @@
 
 #include "Quarn/App/DocumentWindow.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/History/HistoryLocator.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include <QApplication>
 #include <QDir>
@@ -85,9 +87,7 @@ DocumentController& DocumentController::shared()
 
 QString DocumentController::fileKey(const QString& path)
 {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    return quarnkit::standardizedPath(path);
 }
 
 QStringList DocumentController::filesFromArguments(const QStringList& arguments)
@@ -124,9 +124,10 @@ bool DocumentController::hasVisibleWindow() const
 
 DocumentWindow* DocumentController::windowFor(const QString& path) const
 {
-    const QString key = fileKey(path);
+    // By device and inode, so that a file opened through a link and through
+    // its target is one document, while each window keeps the path it was given.
     for (DocumentWindow* window : windows())
-        if (!window->filePath().isEmpty() && fileKey(window->filePath()) == key) return window;
+        if (!window->filePath().isEmpty() && quarnkit::sameFile(window->filePath(), path)) return window;
     return nullptr;
 }
 

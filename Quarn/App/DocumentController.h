@@ -67,8 +67,8 @@ public:
     // starts with "-" is a file when one exists under that name. Absolute paths.
     static QStringList filesFromArguments(const QStringList& arguments);
 
-    // The key under which a path is known: the canonical path of an existing
-    // file, else the cleaned absolute path.
+    // The path a window keeps for a file: absolute, "." and ".." resolved,
+    // symbolic links kept (as the history keeps it).
     static QString fileKey(const QString& path);
 
 signals:

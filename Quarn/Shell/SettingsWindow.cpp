@@ -10,6 +10,7 @@
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/VersionTexts.h"
+#include "QuarnKit/Update/Chip.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -40,8 +41,7 @@ namespace ReaderPreferences = quarnkit::ReaderPreferences;
 
 namespace {
 
-// The name the updater and the crash reporter give the application.
-QString appDisplayName() { return QStringLiteral("ravlen"); }
+using quarnkit::appDisplayName;
 
 constexpr std::array<const char*, 3> crashModes{"ask", "always", "never"};
 
@@ -214,9 +214,8 @@ void showChoice(ChromeSegmented* control, int index)
 
 QString processorFamily(const QString& architecture)
 {
-    if (architecture == QLatin1String("x86_64")) return QStringLiteral("x86-64");
-    if (architecture == QLatin1String("arm64")) return QStringLiteral("ARM64");
-    return architecture;
+    const auto chip = quarnkit::chipFromRaw(architecture);
+    return chip ? quarnkit::buildLabel(*chip) : architecture;
 }
 
 } // namespace
@@ -395,7 +394,7 @@ QWidget* SettingsView::makeGeneral()
     updateButtons->addWidget(updateButton_);
     updateButtons->addWidget(checkButton_);
     Row version = settingsRow(settingsVersionLine(quarnkit::appShortVersion(), quarnkit::appBuildVersion(),
-                                                  QSysInfo::buildCpuArchitecture()),
+                                                  quarnkit::rawValue(quarnkit::builtChip())),
                               QString(), updateControl);
     updateDetail_ = version.detail;
     column->addWidget(version.widget);

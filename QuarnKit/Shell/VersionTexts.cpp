@@ -65,7 +65,15 @@ QString appBuildVersion(const QString& infoFile)
     return textOf(readInstallInfo(infoFile), "CFBundleVersion", builtIn(RAVLEN_TEXT(RAVLEN_BUILD_NUMBER), "1"));
 }
 
+QString appDisplayName(const QString& infoFile)
+{
+    QString process = QCoreApplication::instance() ? QCoreApplication::applicationName() : QString();
+    if (process.isEmpty()) process = QStringLiteral("ravlen");
+    return textOf(readInstallInfo(infoFile), "CFBundleName", process);
+}
+
 QString appShortVersion() { return appShortVersion(installInfoPath()); }
+QString appDisplayName() { return appDisplayName(installInfoPath()); }
 QString appBuildVersion() { return appBuildVersion(installInfoPath()); }
 
 } // namespace quarnkit

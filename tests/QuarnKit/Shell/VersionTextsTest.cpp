@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -43,6 +44,15 @@ TEST(VersionTexts, MissingNonTextOrDamagedFallsBackToTheBuiltInVersion)
         EXPECT_EQ(appShortVersion(path), builtVersion);
         EXPECT_EQ(appBuildVersion(path), builtBuild);
     }
+}
+
+TEST(VersionTexts, TheDisplayNameIsTheBundleNameElseTheProcessName)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(appDisplayName(writeInfo(dir, R"({"CFBundleName": "Sample App"})")), "Sample App");
+    for (const QByteArray& text : {QByteArray(R"({"CFBundleName": 7})"), QByteArray("{}"), QByteArray("damaged")})
+        EXPECT_EQ(appDisplayName(writeInfo(dir, text)), QCoreApplication::applicationName()) << text.toStdString();
+    EXPECT_EQ(appDisplayName(), "ravlen") << "the build's Info.json names the app";
 }
 
 TEST(VersionTexts, TheBuildWritesACompleteInfoJson)

@@ -1,0 +1,120 @@
+#include "QuarnKit/History/HistoryGrouping.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace quarnkit {
+
+QString title(HistoryPeriod period)
+{
+    switch (period) {
+    case HistoryPeriod::today: return QStringLiteral("Today");
+    case HistoryPeriod::yesterday: return QStringLiteral("Yesterday");
+    case HistoryPeriod::thisWeek: return QStringLiteral("This Week");
+    case HistoryPeriod::thisMonth: return QStringLiteral("This Month");
+    case HistoryPeriod::earlier: return QStringLiteral("Earlier");
+    }
+    return {};
+}
+
+HistoryPeriod historyPeriod(const QDateTime& date, const QDateTime& now, const LibraryCalendar& calendar)
+{
+    const QDate today = calendar.day(now);
+    if (date >= calendar.startOfDay(today)) return HistoryPeriod::today;
+    if (const QDateTime yesterday = calendar.startOfDay(today.addDays(-1)); yesterday.isValid() && date >= yesterday)
+        return HistoryPeriod::yesterday;
+    if (const QDateTime week = calendar.startOfWeek(now); week.isValid() && date >= week) return HistoryPeriod::thisWeek;
+    if (const QDateTime month = calendar.startOfMonth(now); month.isValid() && date >= month)
+        return HistoryPeriod::thisMonth;
+    return HistoryPeriod::earlier;
+}
+
+namespace HistoryGrouping {
+
+std::vector<HistorySection> sections(const std::vector<HistoryEntry>& entries, const QDateTime& now,
+                                     const LibraryCalendar& calendar)
+{
+    std::array<std::vector<HistoryEntry>, allHistoryPeriods.size()> groups;
+    for (const HistoryEntry& e : entries) groups[size_t(historyPeriod(e.lastOpened, now, calendar))].push_back(e);
+    std::vector<HistorySection> out;
+    for (const HistoryPeriod period : allHistoryPeriods)
+        if (!groups[size_t(period)].empty()) out.push_back({period, std::move(groups[size_t(period)])});
+    return out;
+}
+
+std::vector<HistoryEntry> filter(const std::vector<HistoryEntry>& entries, const QString& query)
+{
+    const QStringList words = LibrarySearchText::words(query);
+    if (words.isEmpty()) return entries;
+    std::vector<HistoryEntry> kept;
+    for (const HistoryEntry& e : entries) {
+        const QString haystack = e.title.value_or(QString()) + QLatin1Char('\n') + e.fileName() + QLatin1Char('\n') +
+                                 e.folderPath();
+        if (std::all_of(words.begin(), words.end(),
+                        [&](const QString& word) { return LibrarySearchText::contains(haystack, word); }))
+            kept.push_back(e);
+    }
+    return kept;
+}
+
+} // namespace HistoryGrouping
+
+namespace HistoryLabels {
+
+QString opened(const QDateTime& date, const QDateTime& now, const LibraryCalendar& calendar, const QLocale& locale)
+{
+    switch (historyPeriod(date, now, calendar)) {
+    case HistoryPeriod::today:
+    case HistoryPeriod::yesterday: return formatDate(date, "jmm", calendar, locale);
+    case HistoryPeriod::thisWeek: return formatDate(date, "EEEE", calendar, locale);
+    case HistoryPeriod::thisMonth:
+    case HistoryPeriod::earlier: break;
+    }
+    const bool sameYear = calendar.day(date).year() == calendar.day(now).year();
+    return formatDate(date, sameYear ? "MMMd" : "MMMdyyyy", calendar, locale);
+}
+
+std::optional<QString> progress(std::optional<std::int64_t> page, std::optional<std::int64_t> pageCount)
+{
+    const bool countUsable = pageCount && *pageCount >= 1;
+    const bool pageUsable = page && *page >= 0;
+    if (pageUsable && countUsable)
+        return QStringLiteral("Page %1 of %2").arg(std::min(*page + 1, *pageCount)).arg(*pageCount);
+    if (pageUsable) return QStringLiteral("Page %1").arg(*page + 1);
+    if (countUsable) return *pageCount == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(*pageCount);
+    return std::nullopt;
+}
+
+} // namespace HistoryLabels
+
+namespace LibrarySearchText {
+
+namespace {
+
+// Case and accents folded away: decomposed, marks dropped, case folded.
+QString folded(const QString& text)
+{
+    const QString decomposed = text.normalized(QString::NormalizationForm_D);
+    QString out;
+    out.reserve(decomposed.size());
+    for (const QChar c : decomposed)
+        if (c.category() != QChar::Mark_NonSpacing && c.category() != QChar::Mark_Enclosing) out.append(c);
+    return out.toCaseFolded();
+}
+
+} // namespace
+
+QStringList words(const QString& text)
+{
+    static const QRegularExpression space(QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
+    QStringList pieces = text.split(space, Qt::SkipEmptyParts);
+    if (pieces.size() > maximumWords) pieces.resize(maximumWords);
+    return pieces;
+}
+
+bool contains(const QString& text, const QString& word) { return folded(text).contains(folded(word)); }
+
+} // namespace LibrarySearchText
+
+} // namespace quarnkit

@@ -1,0 +1,173 @@
+#include "QuarnKit/History/PageThumbnail.h"
+
+#include "QuarnKit/Export/PageRender.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <string_view>
+
+#include <sys/stat.h>
+
+namespace quarnkit {
+
+namespace PageThumbnail {
+
+Result firstPage(const QString& path, QSizeF fitting)
+{
+    if (!(fitting.width() >= 1) || !(fitting.height() >= 1)) return Result::unreadable();
+    try {
+        const auto doc = platform::PdfDocument::openFile(QFile::encodeName(path).toStdString());
+        if (doc->isLocked()) return {Result::Kind::locked, {}};
+        if (doc->pageCount() < 1) return Result::unreadable();
+        const platform::PdfPageGeometry page = doc->pageGeometry(0);
+        const platform::PdfSize drawn = Exporter::drawnSize(page, Exporter::displayBox(page));
+        if (!(drawn.width > 1) || !(drawn.height > 1)) return Result::unreadable();
+        const double scale = std::min(fitting.width() / drawn.width, fitting.height() / drawn.height);
+        return {Result::Kind::image, Exporter::render(*doc, 0, scale)};
+    } catch (const std::exception&) {
+        return Result::unreadable();
+    }
+}
+
+Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot)
+{
+    if (pixels < 1) return Result::unreadable();
+    const ThumbnailCache::Size size = ThumbnailCache::sizeFor(pixels);
+    const auto fit = [pixels](QImage image) {
+        if (image.width() <= pixels && image.height() <= pixels) return image;
+        return image.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    };
+    if (auto image = ThumbnailCache::cached(cacheRoot, path, size)) return {Result::Kind::image, fit(*image)};
+    const int side = int(size);
+    Result drawn = firstPage(path, QSizeF(side, side));
+    if (drawn.kind != Result::Kind::image) return drawn;
+    ThumbnailCache::store(cacheRoot, path, drawn.image, size);
+    drawn.image = fit(drawn.image);
+    return drawn;
+}
+
+} // namespace PageThumbnail
+
+namespace ThumbnailCache {
+
+namespace {
+
+const char* folderName(Size size)
+{
+    switch (size) {
+    case Size::normal: return "normal";
+    case Size::large: return "large";
+    case Size::xLarge: return "x-large";
+    case Size::xxLarge: return "xx-large";
+    }
+    return "normal";
+}
+
+// The modification time and size of the file, as the cache records them.
+struct Stamp {
+    qint64 mtime = 0;
+    qint64 bytes = 0;
+};
+
+std::optional<Stamp> stampOf(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return Stamp{qint64(info.st_mtime), qint64(info.st_size)};
+}
+
+} // namespace
+
+QString defaultRoot()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/thumbnails");
+}
+
+Size sizeFor(int pixels)
+{
+    for (const Size size : {Size::normal, Size::large, Size::xLarge})
+        if (pixels <= int(size)) return size;
+    return Size::xxLarge;
+}
+
+QByteArray fileUri(const QString& path)
+{
+    const QByteArray bytes = QFile::encodeName(standardizedPath(path));
+    QByteArray uri = "file://";
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) && u < 0x80) {
+            uri += c;
+        } else if (std::string_view("-_.!~*'()/:@&=+$,").find(c) != std::string_view::npos) {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += hex[u >> 4];
+            uri += hex[u & 15];
+        }
+    }
+    return uri;
+}
+
+QString thumbnailPath(const QString& root, const QString& path, Size size)
+{
+    const QByteArray name = QCryptographicHash::hash(fileUri(path), QCryptographicHash::Md5).toHex();
+    return QDir(root).filePath(QString::fromLatin1(folderName(size)) + QLatin1Char('/') + QString::fromLatin1(name) +
+                               QStringLiteral(".png"));
+}
+
+std::optional<QImage> cached(const QString& root, const QString& path, Size size)
+{
+    const auto stamp = stampOf(path);
+    if (!stamp) return std::nullopt;
+    QImage image(thumbnailPath(root, path, size));
+    if (image.isNull()) return std::nullopt;
+    if (image.text(QStringLiteral("Thumb::URI")) != QString::fromLatin1(fileUri(path))) return std::nullopt;
+    if (image.text(QStringLiteral("Thumb::MTime")) != QString::number(stamp->mtime)) return std::nullopt;
+    const QString recordedSize = image.text(QStringLiteral("Thumb::Size"));
+    if (!recordedSize.isEmpty() && recordedSize != QString::number(stamp->bytes)) return std::nullopt;
+    return image;
+}
+
+bool store(const QString& root, const QString& path, const QImage& image, Size size)
+{
+    const auto stamp = stampOf(path);
+    if (!stamp || image.isNull()) return false;
+    const QString target = thumbnailPath(root, path, size);
+    const QString folder = QFileInfo(target).absolutePath();
+    // Thumbnails show what is in the user's files: the folders are private.
+    for (const QString& dir : {root, folder}) {
+        if (!QDir().mkpath(dir)) return false;
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QImage tagged = image;
+    tagged.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(fileUri(path)));
+    tagged.setText(QStringLiteral("Thumb::MTime"), QString::number(stamp->mtime));
+    tagged.setText(QStringLiteral("Thumb::Size"), QString::number(stamp->bytes));
+    tagged.setText(QStringLiteral("Thumb::Mimetype"), QStringLiteral("application/pdf"));
+    tagged.setText(QStringLiteral("Software"), QStringLiteral("ravlen"));
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    QImageWriter writer(&file, "png");
+    if (!writer.write(tagged)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace ThumbnailCache
+
+} // namespace quarnkit

@@ -1,0 +1,58 @@
+#pragma once
+// First pages of PDF files as small images, and the desktop's shared cache
+// of file thumbnails (~/.cache/thumbnails), so that ravlen and the file
+// manager draw each file once.
+#include <QByteArray>
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+
+#include <optional>
+
+namespace quarnkit {
+
+namespace PageThumbnail {
+
+struct Result {
+    enum class Kind { image, locked, unreadable };
+    Kind kind = Kind::unreadable;
+    QImage image; // with Kind::image
+
+    static Result unreadable() { return {}; }
+};
+
+// The first page drawn as the exporter draws it, scaled to fit `fitting`
+// (pixels) with its aspect kept, on white. Locked: the PDF needs a
+// password. Unreadable: a size below 1, not a readable PDF, no first page,
+// a page without area, or a failed rendering. Opens the file on every call.
+Result firstPage(const QString& path, QSizeF fitting);
+
+// As firstPage(), fitting a square of `pixels`, taken from the thumbnail
+// cache under `cacheRoot` while the file is unchanged, else drawn and stored
+// there. Locked and unreadable files are not stored.
+Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot);
+
+} // namespace PageThumbnail
+
+// The freedesktop thumbnail cache: PNGs named by the MD5 of the file's URI,
+// in folders per size, each carrying the URI and modification time of the
+// file it shows, written privately and atomically.
+namespace ThumbnailCache {
+
+enum class Size { normal = 128, large = 256, xLarge = 512, xxLarge = 1024 };
+
+// $XDG_CACHE_HOME/thumbnails.
+QString defaultRoot();
+// The smallest size holding `pixels`, else the largest.
+Size sizeFor(int pixels);
+// file:///… with the bytes of the path escaped as GLib escapes them.
+QByteArray fileUri(const QString& path);
+QString thumbnailPath(const QString& root, const QString& path, Size size);
+
+// The stored thumbnail of the file, when it was made from the file as it is now.
+std::optional<QImage> cached(const QString& root, const QString& path, Size size);
+bool store(const QString& root, const QString& path, const QImage& image, Size size);
+
+} // namespace ThumbnailCache
+
+} // namespace quarnkit

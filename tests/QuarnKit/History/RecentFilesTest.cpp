@@ -1,0 +1,160 @@
+#include "QuarnKit/History/PageThumbnail.h"
+#include "QuarnKit/History/RecentFiles.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+using namespace quarnkit;
+
+namespace {
+
+QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+// A one-page PDF with a page of the given size and rotation, written by hand.
+QByteArray rotatedPage(int width, int height, int rotate)
+{
+    return testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                  "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                  "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
+                                      std::to_string(height) + "] /Rotate " + std::to_string(rotate) + " >>"});
+}
+
+} // namespace
+
+TEST(RecentFiles, SystemListIsReadMostRecentlyUsedFirst)
+{
+    QTemporaryDir dir;
+    const QString xbel = write(dir, "recently-used.xbel", R"(<?xml version="1.0" encoding="UTF-8"?>
+<xbel version="1.0" xmlns:bookmark="http://www.freedesktop.org/standards/desktop-bookmarks"
+      xmlns:mime="http://www.freedesktop.org/standards/shared-mime-info">
+  <bookmark href="file:///home/ann/old.pdf" added="2024-01-01T10:00:00Z" modified="2024-01-01T10:00:00Z" visited="2024-01-01T10:00:00Z">
+    <info><metadata owner="http://freedesktop.org"><mime:mime-type type="application/pdf"/></metadata></info>
+  </bookmark>
+  <bookmark href="https://example.org/web.pdf" added="2025-01-01T10:00:00Z" modified="2025-01-01T10:00:00Z"/>
+  <bookmark href="file:///home/ann/My%20Report.pdf" added="2024-01-01T10:00:00.123456Z" modified="2024-06-01T08:00:00.654321Z"/>
+  <bookmark href="file:///home/ann/notes.txt" added="2024-03-01T10:00:00Z"/>
+  <bookmark href="file:///home/ann/undated.pdf"/>
+</xbel>
+)");
+    const std::vector<QUrl> urls = RecentFiles::systemRecents(xbel);
+    ASSERT_EQ(urls.size(), 4u);
+    EXPECT_EQ(urls[0].toLocalFile(), "/home/ann/My Report.pdf");
+    EXPECT_EQ(urls[1].toLocalFile(), "/home/ann/notes.txt");
+    EXPECT_EQ(urls[2].toLocalFile(), "/home/ann/old.pdf");
+    EXPECT_EQ(urls[3].toLocalFile(), "/home/ann/undated.pdf");
+
+    EXPECT_TRUE(RecentFiles::systemRecents(dir.filePath("missing.xbel")).empty());
+    const QString cut = write(dir, "cut.xbel", "<xbel><bookmark href=\"file:///a.pdf\" added=\"2024-01-01T10:00:00Z\"/><bookm");
+    EXPECT_EQ(RecentFiles::systemRecents(cut), (std::vector<QUrl>{QUrl("file:///a.pdf")})) << "what came before the damage";
+}
+
+TEST(RecentFiles, VisibleKeepsExistingPdfsOnceInOrder)
+{
+    std::vector<QUrl> asked;
+    const auto exists = [&](const QUrl& url) {
+        asked.push_back(url);
+        return !url.path().contains("missing");
+    };
+    const std::vector<QUrl> urls{QUrl("https://example.org/a.pdf"), QUrl("file:///d/notes.txt"),
+                                 QUrl("file:///d/Report.PDF"), QUrl("file:///d/./Report.PDF"),
+                                 QUrl("file:///d/missing.pdf")};
+    EXPECT_EQ(RecentFiles::visible(urls, 50, exists), (std::vector<QUrl>{QUrl("file:///d/Report.PDF")}));
+    EXPECT_EQ(asked, (std::vector<QUrl>{QUrl("file:///d/Report.PDF"), QUrl("file:///d/missing.pdf")}));
+
+    asked.clear();
+    EXPECT_TRUE(RecentFiles::visible(urls, 0, exists).empty());
+    EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(RecentFiles::visible({QUrl("file:///a.pdf"), QUrl("file:///b.pdf"), QUrl("file:///c.pdf")}, 2, exists).size(), 2u);
+}
+
+TEST(RecentFiles, RebuildOrderDropsEveryCopyAndReverses)
+{
+    const QUrl a("file:///d/a.pdf"), b("file:///d/b.pdf"), c("file:///d/c.pdf");
+    EXPECT_EQ(RecentFiles::rebuildOrder(QUrl("file:///d/x/../b.pdf"), {a, b, c, b}), (std::vector<QUrl>{c, a}));
+}
+
+TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
+{
+    QTemporaryDir dir;
+    const QString rotated = write(dir, "rotated.pdf", rotatedPage(800, 600, 90));
+    const auto image = PageThumbnail::firstPage(rotated, QSizeF(400, 400));
+    ASSERT_EQ(image.kind, PageThumbnail::Result::Kind::image);
+    EXPECT_EQ(image.image.size(), QSize(300, 400));
+    EXPECT_EQ(image.image.pixel(150, 200), qRgb(255, 255, 255)) << "drawn on white";
+
+    EXPECT_EQ(PageThumbnail::firstPage(dir.filePath("never-opened.pdf"), QSizeF(0.5, 100)).kind,
+              PageThumbnail::Result::Kind::unreadable);
+    EXPECT_EQ(PageThumbnail::firstPage(write(dir, "junk.pdf", "not a pdf"), QSizeF(100, 100)).kind,
+              PageThumbnail::Result::Kind::unreadable);
+    EXPECT_EQ(PageThumbnail::firstPage(write(dir, "flat.pdf", rotatedPage(600, 1, 0)), QSizeF(100, 100)).kind,
+              PageThumbnail::Result::Kind::unreadable);
+    EXPECT_EQ(PageThumbnail::firstPage(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")),
+                                       QSizeF(100, 100))
+                  .kind,
+              PageThumbnail::Result::Kind::locked);
+}
+
+TEST(ThumbnailCache, StoredThumbnailsFollowTheDesktopLayout)
+{
+    QTemporaryDir dir;
+    const QString pdf = QFile::copy(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")),
+                                    dir.filePath("My Paper #1.pdf"))
+                            ? dir.filePath("My Paper #1.pdf")
+                            : QString();
+    ASSERT_FALSE(pdf.isEmpty());
+    const QString root = dir.filePath("thumbnails");
+    const auto first = PageThumbnail::cachedFirstPage(pdf, 200, root);
+    ASSERT_EQ(first.kind, PageThumbnail::Result::Kind::image);
+    EXPECT_EQ(std::max(first.image.width(), first.image.height()), 200);
+
+    // Named by the MD5 of the file's URI, in the "large" folder, private.
+    const QByteArray uri = ThumbnailCache::fileUri(pdf);
+    EXPECT_TRUE(uri.startsWith("file:///") && uri.endsWith("/My%20Paper%20%231.pdf")) << uri.constData();
+    const QString stored =
+        root + "/large/" + QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
+    ASSERT_TRUE(QFile::exists(stored));
+    EXPECT_EQ(QFileInfo(stored).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    EXPECT_EQ(QFileInfo(root + "/large").permissions() & (QFile::ReadOther | QFile::ExeOther), QFile::Permissions());
+
+    // Another program reads the keys the desktop's thumbnailers look for.
+    QProcess identify;
+    identify.start("identify", {"-format", "%[Thumb::URI] %[Thumb::MTime] %w %h", stored});
+    ASSERT_TRUE(identify.waitForFinished(30000));
+    const QStringList fields = QString::fromUtf8(identify.readAllStandardOutput()).split(' ');
+    ASSERT_EQ(fields.size(), 4);
+    EXPECT_EQ(fields[0].toUtf8(), uri);
+    EXPECT_EQ(fields[1].toLongLong(), QFileInfo(pdf).lastModified().toSecsSinceEpoch());
+    EXPECT_EQ(std::max(fields[2].toInt(), fields[3].toInt()), 256);
+
+    EXPECT_TRUE(ThumbnailCache::cached(root, pdf, ThumbnailCache::Size::large));
+    // A changed file is drawn again.
+    struct utimbuf times {};
+    times.actime = times.modtime = 1600000000;
+    ASSERT_EQ(::utime(QFile::encodeName(pdf).constData(), &times), 0);
+    EXPECT_FALSE(ThumbnailCache::cached(root, pdf, ThumbnailCache::Size::large));
+    EXPECT_EQ(PageThumbnail::cachedFirstPage(pdf, 200, root).kind, PageThumbnail::Result::Kind::image);
+    EXPECT_TRUE(ThumbnailCache::cached(root, pdf, ThumbnailCache::Size::large));
+
+    // Locked files are not stored.
+    const QString locked = QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    EXPECT_EQ(PageThumbnail::cachedFirstPage(locked, 100, root).kind, PageThumbnail::Result::Kind::locked);
+    EXPECT_FALSE(QFile::exists(ThumbnailCache::thumbnailPath(root, locked, ThumbnailCache::Size::normal)));
+}

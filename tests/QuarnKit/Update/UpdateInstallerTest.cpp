@@ -1,0 +1,249 @@
+#include "QuarnKit/Update/UpdateInstaller.h"
+
+#include "Platform/Crypto.h"
+#include "QuarnKit/Update/CodeSignature.h"
+#include "QuarnKit/Update/Seal.h"
+#include "QuarnKit/Update/UpdateFixtures.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace quarnkit;
+namespace Crypto = platform::Crypto;
+using updatefixtures::makeInstallFolder;
+using updatefixtures::readFile;
+using updatefixtures::writeFile;
+
+namespace {
+
+// An installed copy and a verified new one in a folder whose path has a
+// space and an apostrophe, as a user's folder may. Each copy's bin/ravlen
+// writes its version and arguments to `launched` when it is started.
+struct Installation {
+    QTemporaryDir root;
+    QString base = root.filePath("it's my folder");
+    QString target = base + "/ravlen";
+    QString staging = base + "/staging area";
+    QString newApp = staging + "/Unzipped/ravlen";
+    QString launched = base + "/launched.txt";
+    QString scriptPath = base + "/updates/install.sh";
+    Crypto::KeyPair keys = Crypto::generateKeyPair();
+
+    Installation()
+    {
+        EXPECT_TRUE(makeInstallFolder(target, "1.0", "10", program("1.0")));
+        EXPECT_TRUE(makeInstallFolder(newApp, "2.0", "20", program("2.0")));
+        EXPECT_EQ(Seal::seal(newApp, keys.secretKey), std::nullopt);
+    }
+
+    QByteArray program(const char* version) const
+    {
+        return QByteArray("#!/bin/sh\nprintf '%s\\n' ") + version + " \"$@\" > " + UpdateInstaller::quote(launched).toUtf8() + "\n";
+    }
+
+    UpdateInstallPlan plan(pid_t waitFor, int timeout = 5) const
+    {
+        UpdateInstallPlan plan;
+        plan.pid = waitFor;
+        plan.newApp = newApp;
+        plan.target = target + "/"; // a trailing slash changes nothing
+        plan.staging = staging;
+        plan.log = base + "/updates/update.log";
+        plan.relaunch = UpdateInstallPlan::reopen({QUrl::fromLocalFile(base + "/a file's name.pdf"), QUrl("https://example.com/x.pdf")});
+        plan.requirement = CodeSignature::requirement("com.ombri.ravlen", Seal::teamOf(keys.publicKey));
+        plan.timeout = timeout;
+        plan.verifier = QStringLiteral(RAVLEN_SEAL_TOOL);
+        plan.publicKey = Crypto::toBase64(keys.publicKey);
+        return plan;
+    }
+
+    // Starts the script and waits for it; its exit status.
+    int run(const UpdateInstallPlan& plan) const
+    {
+        const pid_t pid = UpdateInstaller::start(plan, scriptPath);
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+        return WEXITSTATUS(status);
+    }
+
+    QString installedVersion() const
+    {
+        return QString::fromStdString(nlohmann::json::parse(readFile(target + "/Info.json").toStdString())["CFBundleShortVersionString"]);
+    }
+    QStringList logMessages() const
+    {
+        QStringList messages;
+        static const QRegularExpression stamped(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} (.*)$"));
+        for (const QString& line : QString::fromUtf8(readFile(base + "/updates/update.log")).split(u'\n', Qt::SkipEmptyParts)) {
+            const auto match = stamped.match(line);
+            messages << (match.hasMatch() ? match.captured(1) : QStringLiteral("unstamped: ") + line);
+        }
+        return messages;
+    }
+    // The relaunched program's version and arguments, once it has run.
+    QStringList launchedWith() const
+    {
+        testsupport::waitFor([&] { return readFile(launched).endsWith('\n'); }, 10000);
+        return QString::fromUtf8(readFile(launched)).split(u'\n', Qt::SkipEmptyParts);
+    }
+};
+
+// A process that has ended and been reaped: the script finds it gone.
+pid_t endedProcess()
+{
+    QProcess process;
+    process.start("/bin/true", {});
+    process.waitForFinished();
+    return pid_t(process.processId() ? process.processId() : 999999);
+}
+
+} // namespace
+
+TEST(UpdateInstaller, TheScriptSwapsTheFolderLogsAndReopens)
+{
+    Installation install;
+    QProcess app;
+    app.start("/bin/sleep", {"0.5"});
+    ASSERT_TRUE(app.waitForStarted());
+    const UpdateInstallPlan plan = install.plan(pid_t(app.processId()));
+    // Leftovers of an earlier attempt are cleared first.
+    ASSERT_TRUE(writeFile(plan.next() + "/ravlen/stale", "old attempt"));
+    ASSERT_TRUE(QDir().mkpath(plan.backup()));
+    const pid_t script = UpdateInstaller::start(plan, install.scriptPath);
+    app.waitForFinished();
+    int status = -1;
+    ASSERT_EQ(::waitpid(script, &status, 0), script);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    EXPECT_EQ(install.installedVersion(), "2.0");
+    EXPECT_TRUE(updatefixtures::readFile(install.target + "/Seal.json").size() > 0);
+    EXPECT_FALSE(QFileInfo::exists(plan.backup()));
+    EXPECT_FALSE(QFileInfo::exists(plan.next()));
+    EXPECT_FALSE(QFileInfo::exists(install.staging));
+    EXPECT_EQ(install.logMessages(), QStringList({QStringLiteral("Waiting for process %1 to quit.").arg(plan.pid),
+                                                  "Installed the new copy at " + install.target, "Opening " + install.target}));
+    EXPECT_EQ(install.launchedWith(), QStringList({"2.0", install.base + "/a file's name.pdf"}));
+    // The new copy's mode bits came along.
+    EXPECT_TRUE(QFileInfo(install.target + "/bin/ravlen").isExecutable());
+    EXPECT_EQ(QFileInfo(install.scriptPath).permissions() & 0x7700, QFileDevice::Permissions(0x7700));
+}
+
+TEST(UpdateInstaller, FailuresBeforeTheSwapLeaveTheOldCopyAndReopenIt)
+{
+    struct Case {
+        const char* why;
+        std::function<void(Installation&)> spoil;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"the new copy is missing", [](Installation& i) { QDir(i.newApp).removeRecursively(); },
+         "Stopped: the new copy or the old one is missing."},
+        {"the new copy was changed after sealing",
+         [](Installation& i) { writeFile(i.newApp + "/share/ravlen/notes.txt", "changed"); },
+         "Stopped: the new copy failed its signature check."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Installation install;
+        c.spoil(install);
+        const UpdateInstallPlan plan = install.plan(endedProcess());
+        EXPECT_EQ(install.run(plan), 1);
+        EXPECT_EQ(install.installedVersion(), "1.0");
+        EXPECT_FALSE(QFileInfo::exists(plan.next()));
+        EXPECT_FALSE(QFileInfo::exists(install.staging));
+        const QStringList log = install.logMessages();
+        ASSERT_EQ(log.size(), 3);
+        EXPECT_EQ(log[1], QLatin1String(c.reason));
+        EXPECT_EQ(log[2], "Opening " + install.target);
+        EXPECT_EQ(install.launchedWith().value(0), "1.0");
+    }
+}
+
+TEST(UpdateInstaller, AProgramThatCannotBeStartedIsLogged)
+{
+    Installation install;
+    QDir(install.newApp).removeRecursively();
+    QFile::remove(install.target + "/bin/ravlen");
+    const UpdateInstallPlan plan = install.plan(endedProcess());
+    EXPECT_EQ(install.run(plan), 1);
+    EXPECT_EQ(install.logMessages().value(3), "Couldn't open the app.");
+}
+
+TEST(UpdateInstaller, AnAppStillRunningAtTheTimeOutKeepsEverything)
+{
+    Installation install;
+    // The test itself is the app that does not quit; a time-out of 0 waits about a second.
+    const UpdateInstallPlan plan = install.plan(::getpid(), 0);
+    EXPECT_EQ(install.run(plan), 1);
+    EXPECT_EQ(install.installedVersion(), "1.0");
+    EXPECT_TRUE(QFileInfo::exists(install.target + "/bin/ravlen"));
+    EXPECT_FALSE(QFileInfo::exists(install.staging));
+    EXPECT_EQ(install.logMessages().value(1), "Stopped: the app is still running after 1 seconds.");
+    EXPECT_FALSE(QFileInfo::exists(install.launched)) << "nothing was opened";
+}
+
+TEST(UpdateInstaller, ScriptTextQuotesEveryPath)
+{
+    const std::vector<std::pair<QString, QString>> quoted = {
+        {"plain", "'plain'"}, {"", "''"}, {"it's", "'it'\\''s'"}, {"a \"b\" $c `d`", "'a \"b\" $c `d`'"}};
+    for (const auto& [text, word] : quoted) EXPECT_EQ(UpdateInstaller::quote(text), word);
+
+    UpdateInstallPlan plan;
+    plan.pid = 42;
+    plan.target = "/home/o'neil/ravlen/";
+    plan.newApp = "/tmp/x/Unzipped/ravlen";
+    plan.staging = "/tmp/x";
+    plan.log = "/home/o'neil/.cache/ravlen/updates/update.log";
+    plan.relaunch = UpdateInstallPlan::reopen({});
+    plan.timeout = 0;
+    EXPECT_EQ(plan.backup(), "/home/o'neil/.ravlen.update-backup");
+    EXPECT_EQ(plan.next(), "/home/o'neil/.ravlen.update-new");
+    EXPECT_EQ(plan.nextApp(), "/home/o'neil/.ravlen.update-new/ravlen");
+    const QString script = plan.script();
+    EXPECT_TRUE(script.startsWith("#!/bin/sh\n# Installs an update once the running app quits, then opens it again.\n\nPID=42\n"));
+    for (const char* line : {"\nTARGET='/home/o'\\''neil/ravlen'\n", "\nREQUIREMENT=''\n", "\nTIMEOUT=1\n", "\nmain\nexit $?\n"})
+        EXPECT_TRUE(script.contains(QLatin1String(line))) << line;
+    EXPECT_TRUE(script.endsWith("exit $?\n"));
+    // Only local documents are reopened; none reopens the app alone.
+    EXPECT_EQ(UpdateInstallPlan::reopen({QUrl("https://example.com/a.pdf")}), UpdateInstallPlan::reopen({}));
+    EXPECT_TRUE(UpdateInstallPlan::reopen({QUrl::fromLocalFile("/d/it's.pdf")}).contains("'/d/it'\\''s.pdf'"));
+}
+
+TEST(UpdateInstaller, StartDropsALogPastItsLimit)
+{
+    for (const auto& [size, kept] : std::vector<std::pair<int, bool>>{{300000, false}, {200000, true}}) {
+        Installation install;
+        UpdateInstallPlan plan = install.plan(endedProcess());
+        QDir(install.newApp).removeRecursively(); // a short run: it stops at once
+        ASSERT_TRUE(writeFile(plan.log, QByteArray(size, 'x')));
+        EXPECT_EQ(install.run(plan), 1);
+        EXPECT_EQ(readFile(plan.log).startsWith(QByteArray(1000, 'x')), kept) << size;
+        EXPECT_TRUE(readFile(plan.log).contains("Waiting for process"));
+    }
+}
+
+TEST(UpdateInstaller, BlockersComeInOrder)
+{
+    QTemporaryDir dir;
+    const QString own = dir.filePath("ravlen");
+    ASSERT_TRUE(makeInstallFolder(own, "1.0", "1", "program"));
+    const QString team = "ABCDE12345";
+    const uid_t user = 1000;
+    EXPECT_EQ(UpdateInstaller::blocker(own, std::nullopt, user), InstallBlocker::unsignedCopy);
+    EXPECT_EQ(UpdateInstaller::blocker("/usr", QString(), 0), InstallBlocker::unsignedCopy);
+    for (const char* system : {"/usr", "/usr/local", "/usr/lib/ravlen", "/", "/opt/../usr"})
+        EXPECT_EQ(UpdateInstaller::blocker(system, team, user), InstallBlocker::packageManaged) << system;
+    EXPECT_EQ(UpdateInstaller::blocker(dir.path(), team, user), InstallBlocker::packageManaged) << "not an install folder";
+    EXPECT_EQ(UpdateInstaller::blocker(own, team, 0), InstallBlocker::runningAsRoot);
+    EXPECT_EQ(UpdateInstaller::blocker(own + "/", team, user), std::nullopt);
+    EXPECT_EQ(message(InstallBlocker::unsignedCopy, "Sample App"),
+              "This copy of Sample App is a development build, so it can't update itself.");
+}
