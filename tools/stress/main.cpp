@@ -8,10 +8,8 @@
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 
-#include <QDirIterator>
-#include <QFileInfo>
-
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -19,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -331,9 +330,10 @@ std::string seconds(Clock::duration d)
     return std::string(buf, r.ptr) + " s";
 }
 
-bool isPdfName(const QString& name)
+bool isPdfName(const std::string& extension)
 {
-    return name.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    return extension.size() == 4 && extension[0] == '.' && std::tolower(extension[1]) == 'p' &&
+           std::tolower(extension[2]) == 'd' && std::tolower(extension[3]) == 'f';
 }
 
 } // namespace
@@ -344,18 +344,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s FOLDER...\n", argv[0]);
         return 2;
     }
+    // Paths stay bytes throughout: a name that is not UTF-8 is a file like any other.
+    namespace fs = std::filesystem;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        const QFileInfo info(arg);
-        if (info.isFile()) {
-            files.push_back(info.filePath().toStdString());
-        } else if (info.isDir()) {
+        const fs::path arg(argv[i]);
+        std::error_code error;
+        if (fs::is_regular_file(arg, error)) {
+            files.push_back(arg.string());
+        } else if (fs::is_directory(arg, error)) {
             // Symbolic links to folders are not followed, so a loop cannot trap the walk.
-            QDirIterator it(arg, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString file = it.next();
-                if (isPdfName(file)) files.push_back(file.toStdString());
+            for (fs::recursive_directory_iterator it(arg, fs::directory_options::skip_permission_denied, error), end;
+                 !error && it != end; it.increment(error)) {
+                if (it->is_regular_file(error) && isPdfName(it->path().extension().string())) files.push_back(it->path().string());
             }
         } else {
             std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
