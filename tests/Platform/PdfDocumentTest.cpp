@@ -1,4 +1,5 @@
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfAnnotations.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 using platform::PdfDocument;
@@ -270,4 +273,56 @@ TEST(PdfDocument, AnOutlineNestedTooDeepIsReadToALimitAndACycleEnds)
     ASSERT_EQ(pair.size(), 2u);
     EXPECT_EQ(pair[0].title, "One");
     EXPECT_EQ(pair[1].title, "Two");
+}
+
+TEST(PdfDocument, DocumentsLetGoOfWhileOthersRenderGoSafely)
+{
+    // Text boxes make MuPDF compare objects across documents in its shared store.
+    auto source = PdfDocument::openBytes(testsupport::makeTextPdf(3));
+    for (int page = 0; page < 3; ++page) {
+        platform::PdfAnnotation box;
+        box.subtype = "FreeText";
+        box.rect = {60, 300, 200, 60};
+        box.contents = "Box on page " + std::to_string(page + 1);
+        box.fontName = "Helv";
+        box.fontSize = 14;
+        box.fontColor = platform::PdfColor{0, 0, 0};
+        platform::PdfAnnotations::add(*source, page, box);
+    }
+    const QByteArray bytes = source->save();
+
+    // The open document is replaced again and again, as Revert does, while
+    // workers render whichever one is current; the last one to let go of an
+    // old document may be a worker.
+    std::mutex slotMutex;
+    std::shared_ptr<PdfDocument> current = PdfDocument::openBytes(bytes);
+    std::atomic<bool> stop{false};
+    std::atomic<int> rendered{0}, blank{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; !stop; ++i) {
+                std::shared_ptr<PdfDocument> doc;
+                {
+                    std::lock_guard lock(slotMutex);
+                    doc = current;
+                }
+                try {
+                    // Half the workers draw pages directly, half record display lists.
+                    const QImage image = w % 2 ? doc->render((w + i) % 3, 0.3) : doc->displayList((w + i) % 3)->render(0.3);
+                    (image.isNull() ? blank : rendered)++;
+                } catch (const PdfError&) {
+                    blank++;
+                }
+            }
+        });
+    for (int i = 0; i < 1000; ++i) {
+        auto fresh = PdfDocument::openBytes(bytes);
+        std::lock_guard lock(slotMutex);
+        current = std::move(fresh);
+    }
+    stop = true;
+    for (auto& worker : workers) worker.join();
+    EXPECT_GT(rendered.load(), 0);
+    EXPECT_EQ(blank.load(), 0);
 }
