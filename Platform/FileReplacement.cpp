@@ -141,9 +141,18 @@ void writeInPlace(const std::string& path, const char* data, std::size_t size,
 
 } // namespace
 
-void replaceFileContents(const std::string& path, const char* data, std::size_t size,
+void replaceFileContents(const std::string& requested, const char* data, std::size_t size,
                          const std::function<void(const std::string&)>& beforeInPlace)
 {
+    // A link stays a link: the file it leads to is the one replaced.
+    std::string path = requested;
+    struct stat link = {};
+    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* target = ::realpath(requested.c_str(), nullptr)) {
+            path = target;
+            std::free(target);
+        }
+    }
     struct stat old = {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) fail("cannot reach the file", errno);

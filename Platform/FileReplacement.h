@@ -7,7 +7,8 @@
 
 namespace platform {
 
-// Writes `size` bytes to a new file beside `path`, syncs it, gives it the
+// Writes `size` bytes to a new file beside `path` (beside the file it leads to,
+// when `path` is a symbolic link), syncs it, gives it the
 // owner, group and mode of the file it replaces, renames it over `path` and
 // syncs the folder. A file the caller may not write is refused. When the
 // folder takes no new file (or the owner cannot be kept) but the file itself

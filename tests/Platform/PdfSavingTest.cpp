@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -385,4 +386,19 @@ TEST(PdfSaving, APdfWithoutPagesOpensAndSaves)
         {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}));
     EXPECT_EQ(empty->pageCount(), 0);
     EXPECT_FALSE(empty->save().isEmpty());
+}
+
+TEST(PdfSaving, SavingThroughALinkWritesTheFileItLeadsTo)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("real.pdf");
+    writeAll(target, testsupport::writePdf(fourPageObjects()));
+    const QString link = dir.filePath("link.pdf");
+    ASSERT_TRUE(QFile::link(target, link));
+    auto doc = PdfDocument::openFile(link.toStdString());
+    PdfAnnotations::add(*doc, 0, square(20));
+    doc->saveToFile(link.toStdString());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(countSquares(*PdfDocument::openFile(target.toStdString()), 0), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
