@@ -163,8 +163,10 @@ bool DocumentWindow::writeFile(const QString& path, const QString& shownName)
         return false;
     }
     fileStamp_ = stampOf(path);
-    // Edits made while the file was written are not in it: the window stays modified.
+    // Edits made while the file was written are not in it: the window stays
+    // modified, and no step of the stack matches the file any more.
     if (undoStack_->index() == startIndex) undoStack_->setClean();
+    else undoStack_->resetClean();
     unrecordedEdits_ = unrecordedDuringSave_;
     setWindowModified(isDocumentEdited());
     return true;
