@@ -151,7 +151,18 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
                         QString::fromUtf8(DocumentError::message(error.code())), parent);
         return nullptr;
     }
-    auto* window = new DocumentWindow(std::move(document), fileKey(path), *this);
+    DocumentWindow* window = nullptr;
+    try {
+        window = new DocumentWindow(std::move(document), fileKey(path), *this);
+    } catch (const std::exception& error) {
+        // A file handed to the running process never ends it, nor its other windows.
+        qWarning("ravlen: cannot show %s: %s", qPrintable(path), error.what());
+        if (showFailure)
+            showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()),
+                        QString::fromUtf8(DocumentError::message(DocumentError::Code::fileReadCorruptFile)),
+                        QApplication::activeWindow());
+        return nullptr;
+    }
     windows_.emplace_back(window);
     window->show();
     window->raise();
