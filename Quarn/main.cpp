@@ -5,6 +5,7 @@
 #include "Quarn/App/LaunchTasks.h"
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Design/Appearance.h"
+#include "QuarnKit/Document/NativePaths.h"
 
 #include <QApplication>
 
@@ -17,7 +18,11 @@ int main(int argc, char** argv)
     // Dark before any window exists.
     quarn::applyDarkAppearance(app);
 
-    const QStringList files = quarn::DocumentController::filesFromArguments(app.arguments().mid(1));
+    // From the bytes themselves (Qt has taken its own options out of argv):
+    // arguments() would turn a name that is not UTF-8 into another name.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << quarnkit::pathFromNative(argv[i]);
+    const QStringList files = quarn::DocumentController::filesFromArguments(arguments);
 
     quarn::SingleInstance instance;
     if (!instance.claim() && instance.handOver(files)) return 0;

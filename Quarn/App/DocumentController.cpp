@@ -1,6 +1,7 @@
 #include "Quarn/App/DocumentController.h"
 
 #include "Quarn/App/DocumentWindow.h"
+#include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLocator.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <sys/stat.h>
 
 namespace quarn {
 
@@ -99,7 +102,9 @@ QStringList DocumentController::filesFromArguments(const QStringList& arguments)
             optionsEnded = true;
             continue;
         }
-        if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && !QFileInfo::exists(argument)) continue;
+        struct stat info = {};
+        if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && ::stat(quarnkit::nativePath(argument).constData(), &info) != 0)
+            continue;
         files << QFileInfo(argument).absoluteFilePath();
     }
     return files;

@@ -65,6 +65,8 @@ public:
     // The files named on a command line (without the program): every argument
     // after "--", and before it each one that is no option. An argument that
     // starts with "-" is a file when one exists under that name. Absolute paths.
+    // Arguments come from the process's bytes through quarnkit::pathFromNative,
+    // so names that are not UTF-8 keep their bytes.
     static QStringList filesFromArguments(const QStringList& arguments);
 
     // The path a window keeps for a file: absolute, "." and ".." resolved,

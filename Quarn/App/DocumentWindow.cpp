@@ -7,6 +7,7 @@
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "QuarnKit/Document/DocumentSaver.h"
+#include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -80,7 +81,7 @@ void DocumentWindow::watchUnrecordedEdits()
 std::optional<DocumentWindow::FileStamp> DocumentWindow::stampOf(const QString& path)
 {
     struct stat info = {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+    if (path.isEmpty() || ::stat(quarnkit::nativePath(path).constData(), &info) != 0) return std::nullopt;
     return FileStamp{info.st_dev, info.st_ino, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
                      qint64(info.st_size)};
 }

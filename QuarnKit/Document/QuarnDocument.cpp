@@ -1,6 +1,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
-#include <QFile>
+#include "QuarnKit/Document/NativePaths.h"
+
 
 #include <cerrno>
 #include <new>
@@ -98,7 +99,7 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
 std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
 {
     try {
-        return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(QFile::encodeName(path).toStdString()));
+        return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(nativePath(path).toStdString()));
     } catch (const platform::PdfError& error) {
         throw readError(error);
     } catch (const std::exception& error) {
@@ -172,7 +173,7 @@ void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path)
     // temporary file over the target, so a failure or a crash at any point
     // leaves the user's file as it was.
     try {
-        pdf.saveToFile(QFile::encodeName(path).toStdString(), fileSaveOptions());
+        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions());
     } catch (const platform::PdfError& error) {
         throw writeError(error);
     } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "QuarnKit/Document/DocumentSaver.h"
+#include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -280,4 +281,31 @@ TEST(DocumentOpening, TheCommandLineNamesFilesThatStartWithADash)
         EXPECT_EQ(DocumentController::filesFromArguments(each.arguments), each.files);
     }
     QDir::setCurrent(before);
+}
+
+TEST(DocumentOpening, AFileWhoseNameIsNotUtf8OpensAndSaves)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.pdf"; // Latin-1, not UTF-8
+    {
+        const QByteArray bytes = testsupport::makeTextPdf(2);
+        FILE* out = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(out);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+        std::fclose(out);
+    }
+    // As the command line hands it over.
+    const QStringList files = DocumentController::filesFromArguments({quarnkit::pathFromNative(native)});
+    ASSERT_EQ(files.size(), 1);
+    DocumentWindow* window = c.controller.openDocument(files[0]);
+    ASSERT_NE(window, nullptr) << (c.failures.empty() ? "" : c.failures[0].second.toStdString());
+    EXPECT_EQ(window->document()->pageCount(), 2);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Latin-1 name"));
+    ASSERT_TRUE(window->save());
+    struct stat info = {};
+    EXPECT_EQ(::stat(native.constData(), &info), 0);
+    EXPECT_EQ(QuarnDocument::open(files[0])->pdf()->infoString("Title"), std::optional<std::string>("Latin-1 name"));
+    window->close();
+    ::unlink(native.constData()); // QDir cannot name it to remove it
 }
