@@ -1,8 +1,10 @@
 #include "Platform/PdfAnnotations.h"
 
+#include "Platform/FallbackFonts.h"
 #include "Platform/PdfInternal.h"
 
 #include <QString>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <charconv>
@@ -29,6 +31,7 @@ struct RawAnnot {
     int hasPopup;
     const char* da; // null when absent
     int alignment;
+    int rotation;
     pdf_obj* quads;
     pdf_obj* ink;
     pdf_obj* line;
@@ -37,6 +40,7 @@ struct RawAnnot {
 };
 
 struct KeysPod {
+    int isNew; // a dictionary ravlen just made: it gets the Print flag
     const char* subtype;
     fz_rect rect;
     int hasColor;
@@ -60,6 +64,15 @@ struct KeysPod {
     float line[4];
     const char* startEnding;
     const char* endEnding;
+    int rotation;
+};
+
+// A font file to embed as a CID-keyed font drawn by glyph number.
+struct EmbeddedFontPod {
+    const char* resource; // its name in the appearance's /Font resources
+    const char* name;     // /BaseFont
+    const unsigned char* data;
+    size_t length;
 };
 
 struct ResourcesPod {
@@ -68,8 +81,9 @@ struct ResourcesPod {
     float interiorAlpha; // /GSi: fill opacity of the interior
     const char* fontResource; // null: no font
     const char* baseFont;
-    int encoding; // TextEncoding of the text
-    const float* widths; // glyph widths of codes 32 to 255, in 1/1000 em
+    const float* widths; // glyph widths of WinAnsi codes 32 to 255, in 1/1000 em
+    const EmbeddedFontPod* embedded;
+    int embeddedCount;
 };
 
 // ---------------------------------------------------------------- C helpers (fz_try inside, no C++ objects)
@@ -114,6 +128,7 @@ void readC(fz_context* ctx, pdf_obj* obj, RawAnnot* out, FzError* err)
         out->hasPopup = pdf_dict_get(ctx, obj, PDF_NAME(Popup)) != nullptr;
         out->da = pdf_dict_get(ctx, obj, PDF_NAME(DA)) ? pdf_dict_get_text_string(ctx, obj, PDF_NAME(DA)) : nullptr;
         out->alignment = pdf_dict_get_int(ctx, obj, PDF_NAME(Q));
+        out->rotation = pdf_dict_get_int(ctx, obj, PDF_NAME(Rotate));
         out->quads = pdf_dict_get(ctx, obj, PDF_NAME(QuadPoints));
         out->ink = pdf_dict_get(ctx, obj, PDF_NAME(InkList));
         out->line = pdf_dict_get(ctx, obj, PDF_NAME(L));
@@ -155,7 +170,12 @@ void writeKeysC(fz_context* ctx, pdf_obj* obj, const KeysPod* k, FzError* err)
     fz_try(ctx) {
         pdf_dict_put_name(ctx, obj, PDF_NAME(Subtype), k->subtype);
         pdf_dict_put_rect(ctx, obj, PDF_NAME(Rect), k->rect);
-        pdf_dict_put_int(ctx, obj, PDF_NAME(F), 4); // Print
+        if (k->isNew) pdf_dict_put_int(ctx, obj, PDF_NAME(F), 4); // Print; another writer's flags stay
+        if (k->rotation) pdf_dict_put_int(ctx, obj, PDF_NAME(Rotate), k->rotation);
+        else pdf_dict_del(ctx, obj, PDF_NAME(Rotate));
+        // Rich text of another writer stays while it says what /Contents says.
+        const char* before = pdf_dict_get_text_string(ctx, obj, PDF_NAME(Contents));
+        if (strcmp(before, k->contents) != 0) pdf_dict_del(ctx, obj, PDF_NAME(RC));
         putColorC(ctx, obj, PDF_NAME(C), k->hasColor, k->color);
         putColorC(ctx, obj, PDF_NAME(IC), k->hasInterior, k->interior);
         if (k->opacity < 1) pdf_dict_put_real(ctx, obj, PDF_NAME(CA), k->opacity);
@@ -178,8 +198,6 @@ void writeKeysC(fz_context* ctx, pdf_obj* obj, const KeysPod* k, FzError* err)
         if (k->da) {
             pdf_dict_put_string(ctx, obj, PDF_NAME(DA), k->da, strlen(k->da));
             pdf_dict_put_int(ctx, obj, PDF_NAME(Q), k->alignment);
-            pdf_dict_del(ctx, obj, PDF_NAME(RC)); // rich text of another writer would disagree with /Contents
-            pdf_dict_del(ctx, obj, PDF_NAME(DS));
         } else {
             pdf_dict_del(ctx, obj, PDF_NAME(DA));
             pdf_dict_del(ctx, obj, PDF_NAME(Q));
@@ -222,9 +240,15 @@ void writeAppearanceC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, fz_rect 
     fz_buffer* buf = nullptr;
     pdf_obj* res = nullptr;
     pdf_obj* form = nullptr;
+    pdf_obj* f = nullptr;
+    fz_buffer* data = nullptr;
+    fz_font* font = nullptr;
     fz_var(buf);
     fz_var(res);
     fz_var(form);
+    fz_var(f);
+    fz_var(data);
+    fz_var(font);
     fz_try(ctx) {
         buf = fz_new_buffer_from_copied_data(ctx, (const unsigned char*)content, length);
         res = pdf_new_dict(ctx, doc, 2);
@@ -238,33 +262,33 @@ void writeAppearanceC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, fz_rect 
         pdf_dict_put(ctx, i, PDF_NAME(Type), PDF_NAME(ExtGState));
         pdf_dict_put_real(ctx, i, PDF_NAME(ca), r->interiorAlpha);
         if (r->fontResource) {
-            pdf_obj* fonts = pdf_dict_put_dict(ctx, res, PDF_NAME(Font), 1);
-            pdf_obj* f = pdf_dict_puts_dict(ctx, fonts, r->fontResource, 4);
+            // Fonts are indirect objects: MuPDF caches fonts by their object,
+            // and an inline dictionary would be compared by its contents
+            // across documents.
+            pdf_obj* fonts = pdf_dict_put_dict(ctx, res, PDF_NAME(Font), 1 + r->embeddedCount);
+            f = pdf_add_new_dict(ctx, doc, 7);
             pdf_dict_put(ctx, f, PDF_NAME(Type), PDF_NAME(Font));
             pdf_dict_put(ctx, f, PDF_NAME(Subtype), PDF_NAME(Type1));
             pdf_dict_put_name(ctx, f, PDF_NAME(BaseFont), r->baseFont);
-            // Widths from the font that measured the text: readers that know
-            // only the Latin metrics of the base-14 fonts then space Greek and
-            // Cyrillic correctly too.
+            pdf_dict_put(ctx, f, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
+            // Widths from the font that measured the text, so every reader
+            // spaces the words as ravlen does.
             if (r->widths) {
                 pdf_dict_put_int(ctx, f, PDF_NAME(FirstChar), 32);
                 pdf_dict_put_int(ctx, f, PDF_NAME(LastChar), 255);
                 pdf_obj* widths = pdf_dict_put_array(ctx, f, PDF_NAME(Widths), 224);
                 for (int c = 0; c < 224; ++c) pdf_array_push_real(ctx, widths, r->widths[c]);
             }
-            if (r->encoding == 0) {
-                pdf_dict_put(ctx, f, PDF_NAME(Encoding), PDF_NAME(WinAnsiEncoding));
-            } else {
-                // Greek (ISO 8859-7) or Cyrillic (KOI8-U) in the upper half.
-                pdf_obj* enc = pdf_dict_put_dict(ctx, f, PDF_NAME(Encoding), 3);
-                pdf_dict_put(ctx, enc, PDF_NAME(Type), PDF_NAME(Encoding));
-                pdf_dict_put(ctx, enc, PDF_NAME(BaseEncoding), PDF_NAME(WinAnsiEncoding));
-                pdf_obj* diff = pdf_dict_put_array(ctx, enc, PDF_NAME(Differences), 129);
-                pdf_array_push_int(ctx, diff, 128);
-                for (int c = 128; c < 256; ++c) {
-                    const char* glyph = r->encoding == 1 ? fz_glyph_name_from_iso8859_7[c] : fz_glyph_name_from_koi8u[c];
-                    pdf_array_push_name(ctx, diff, glyph ? glyph : ".notdef");
-                }
+            pdf_dict_puts(ctx, fonts, r->fontResource, f);
+            for (int e = 0; e < r->embeddedCount; ++e) {
+                const EmbeddedFontPod* ef = &r->embedded[e];
+                data = fz_new_buffer_from_copied_data(ctx, ef->data, ef->length);
+                font = fz_new_font_from_buffer(ctx, ef->name, data, 0, 0);
+                pdf_dict_puts_drop(ctx, fonts, ef->resource, pdf_add_cid_font(ctx, doc, font));
+                fz_drop_font(ctx, font);
+                font = nullptr;
+                fz_drop_buffer(ctx, data);
+                data = nullptr;
             }
         }
         form = pdf_new_xobject(ctx, doc, bbox, fz_identity, res, buf);
@@ -277,6 +301,9 @@ void writeAppearanceC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, fz_rect 
         fz_drop_buffer(ctx, buf);
         pdf_drop_obj(ctx, res);
         pdf_drop_obj(ctx, form);
+        pdf_drop_obj(ctx, f);
+        fz_drop_font(ctx, font);
+        fz_drop_buffer(ctx, data);
     }
     fz_catch(ctx) captureError(ctx, err);
 }
@@ -342,6 +369,39 @@ void setMediaBoxC(fz_context* ctx, pdf_obj* page, fz_rect box, FzError* err)
         pdf_dict_del(ctx, page, PDF_NAME(CropBox));
     }
     fz_catch(ctx) captureError(ctx, err);
+}
+
+// The text the appearance of annotation `num` draws, as MuPDF extracts it;
+// null when the page has no such annotation. Freed with fz_free.
+char* drawnTextC(fz_context* ctx, pdf_page* page, int num, FzError* err)
+{
+    fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
+    fz_buffer* buf = nullptr;
+    char* out = nullptr;
+    fz_var(text);
+    fz_var(dev);
+    fz_var(buf);
+    fz_var(out);
+    fz_try(ctx) {
+        pdf_annot* annot = pdf_first_annot(ctx, page);
+        while (annot && pdf_to_num(ctx, pdf_annot_obj(ctx, annot)) != num) annot = pdf_next_annot(ctx, annot);
+        if (annot) {
+            text = fz_new_stext_page(ctx, pdf_bound_annot(ctx, annot));
+            dev = fz_new_stext_device(ctx, text, nullptr);
+            pdf_run_annot(ctx, annot, dev, fz_identity, nullptr);
+            fz_close_device(ctx, dev);
+            buf = fz_new_buffer_from_stext_page(ctx, text);
+            out = fz_strdup(ctx, fz_string_from_buffer(ctx, buf));
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_stext_page(ctx, text);
+        fz_drop_buffer(ctx, buf);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+    return out;
 }
 
 // The advance of each character in em, into `out`.
@@ -415,43 +475,6 @@ const char* resourceName(PdfBaseFont f)
     }
 }
 
-// Text boxes are written in one 8-bit encoding of the base-14 fonts: Latin
-// (WinAnsi), Greek (ISO 8859-7) or Cyrillic (KOI8-U), whichever the first
-// character outside Latin needs. A character the encoding lacks becomes "?".
-enum TextEncoding { latinText = 0, greekText = 1, cyrillicText = 2 };
-
-int byteOf(char32_t u, int enc)
-{
-    if (u < 128) return int(u);
-    const int b = enc == greekText ? fz_iso8859_7_from_unicode(int(u))
-        : enc == cyrillicText      ? fz_koi8u_from_unicode(int(u))
-                                   : fz_windows_1252_from_unicode(int(u));
-    return b > 0 && b < 256 ? b : '?';
-}
-
-int unicodeOf(unsigned char b, int enc)
-{
-    if (b < 128) return b;
-    return enc == greekText ? fz_unicode_from_iso8859_7[b] : enc == cyrillicText ? fz_unicode_from_koi8u[b] : fz_unicode_from_windows_1252[b];
-}
-
-int encodingFor(const std::string& utf8)
-{
-    for (char32_t u : QString::fromStdString(utf8).toUcs4()) {
-        if (u < 128 || fz_windows_1252_from_unicode(int(u)) > 0) continue;
-        if (fz_iso8859_7_from_unicode(int(u)) > 0) return greekText;
-        if (fz_koi8u_from_unicode(int(u)) > 0) return cyrillicText;
-    }
-    return latinText;
-}
-
-std::string encoded(const std::string& utf8, int enc)
-{
-    std::string out;
-    for (char32_t u : QString::fromStdString(utf8).toUcs4()) out += char(byteOf(u, enc));
-    return out;
-}
-
 std::string pdfLiteral(const std::string& bytes)
 {
     std::string s = "(";
@@ -469,77 +492,269 @@ std::string pdfLiteral(const std::string& bytes)
     return s + ')';
 }
 
-std::vector<float> advances(PdfBaseFont font, const std::vector<int>& unicodes)
+// A text box is drawn in its base-14 face wherever the face's Latin set
+// (WinAnsi) holds the character, and elsewhere in embedded fallback faces
+// (DejaVu, then a CJK face), so that every reader shows the typed words.
+bool inBaseFace(char32_t u) { return u < 128 || fz_windows_1252_from_unicode(int(u)) > 0; }
+
+FallbackStyle fallbackStyle(PdfBaseFont f)
 {
-    std::vector<float> out(unicodes.size(), 0.0f);
-    FzError err;
-    advancesC(pdfContext(), baseFontName(font), unicodes.data(), int(unicodes.size()), out.data(), &err);
-    throwIfFailed(err);
-    return out;
+    return f == PdfBaseFont::times ? FallbackStyle::serif : f == PdfBaseFont::courier ? FallbackStyle::mono : FallbackStyle::sans;
 }
 
-double encodedWidth(PdfBaseFont font, double size, const std::string& bytes, int enc)
+// One character of a text box with the face that draws it.
+struct PlacedChar {
+    char32_t code;
+    int face;       // 0: the base-14 face; i > 0: fallback face i - 1
+    double advance; // em
+};
+using PlacedLine = std::vector<PlacedChar>;
+
+// The faces of one text box, opened when first needed: Latin text never
+// touches a font file.
+class TextFaces {
+public:
+    explicit TextFaces(PdfBaseFont font) : font_(font) {}
+
+    PlacedLine place(const std::string& utf8)
+    {
+        PlacedLine out;
+        for (char32_t u : QString::fromStdString(utf8).toUcs4()) {
+            if (inBaseFace(u) || u == '\r') {
+                out.push_back({u, 0, baseWidths()[byteOf(u)] / 1000.0});
+                continue;
+            }
+            const auto& faces = fallbacks();
+            int face = 0;
+            double advance = 0;
+            for (size_t i = 0; i < faces.size() && !face; ++i) {
+                if (const auto g = faces[i]->glyph(u)) {
+                    face = int(i) + 1;
+                    advance = faces[i]->advance(*g);
+                }
+            }
+            if (!face && !faces.empty()) {
+                face = 1; // no face has it: the first one's missing-glyph box
+                advance = faces[0]->advance(0);
+            }
+            if (!face) advance = baseWidths()[byteOf(u)] / 1000.0; // nothing installed: "?"
+            out.push_back({u, face, advance});
+        }
+        return out;
+    }
+
+    // The base face's code for a character; "?" for what it lacks.
+    static int byteOf(char32_t u)
+    {
+        if (u < 128) return int(u);
+        const int b = fz_windows_1252_from_unicode(int(u));
+        return b > 0 && b < 256 ? b : '?';
+    }
+
+    // Advances of the base face's codes 0 to 255 in 1/1000 em, as its /Widths say.
+    const std::vector<float>& baseWidths()
+    {
+        if (widths_.empty()) {
+            std::vector<int> unicodes;
+            for (int c = 0; c < 256; ++c) unicodes.push_back(c < 128 ? c : fz_unicode_from_windows_1252[c]);
+            widths_.assign(256, 0.0f);
+            FzError err;
+            advancesC(pdfContext(), baseFontName(font_), unicodes.data(), 256, widths_.data(), &err);
+            throwIfFailed(err);
+            for (float& w : widths_) w = std::round(w * 1000.0f);
+        }
+        return widths_;
+    }
+
+    const std::vector<std::shared_ptr<const FallbackFont>>& fallbacks()
+    {
+        if (!fallbacks_) fallbacks_ = fallbackFonts(fallbackStyle(font_));
+        return *fallbacks_;
+    }
+
+private:
+    PdfBaseFont font_;
+    std::vector<float> widths_;
+    std::optional<std::vector<std::shared_ptr<const FallbackFont>>> fallbacks_;
+};
+
+double lineWidth(const PlacedLine& line, double size)
 {
-    std::vector<int> unicodes;
-    unicodes.reserve(bytes.size());
-    for (unsigned char c : bytes) unicodes.push_back(unicodeOf(c, enc));
     double em = 0;
-    for (float a : advances(font, unicodes)) em += a;
-    // Advances are floats (0.6 em is 0.6000000238): round off the noise so
-    // that a box sized with ceil() does not grow by a point.
+    for (const PlacedChar& c : line) em += c.advance;
+    // Round off float noise, so that a box sized with ceil() does not grow by a point.
     return std::round(em * 1e4) / 1e4 * size;
 }
 
-// /Widths of codes 32 to 255 in the encoding, in 1/1000 em.
-std::vector<float> encodingWidths(PdfBaseFont font, int enc)
+std::vector<PlacedLine> splitLines(const PlacedLine& text)
 {
-    std::vector<int> unicodes;
-    for (int c = 32; c < 256; ++c) unicodes.push_back(unicodeOf((unsigned char)c, enc));
-    auto out = advances(font, unicodes);
-    for (float& w : out) w = std::round(w * 1000.0f);
-    return out;
-}
-
-std::vector<std::string> splitLines(const std::string& s)
-{
-    std::vector<std::string> lines(1);
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
-        if (s[i] == '\n' || s[i] == '\r') lines.emplace_back();
-        else lines.back() += s[i];
+    std::vector<PlacedLine> lines(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char32_t u = text[i].code;
+        if (u == '\r' && i + 1 < text.size() && text[i + 1].code == '\n') continue;
+        if (u == '\n' || u == '\r') lines.emplace_back();
+        else lines.back().push_back(text[i]);
     }
     return lines;
 }
 
-// Greedy word wrap of encoded lines to `width`; a word wider than the box stays whole.
-std::vector<std::string> wrap(PdfBaseFont font, double size, int enc, const std::vector<std::string>& lines, double width)
+// Han, Kana and Hangul are written without spaces between words.
+bool writtenWithoutSpaces(char32_t u)
 {
-    std::vector<std::string> out;
-    for (const auto& line : lines) {
-        if (encodedWidth(font, size, line, enc) <= width) { out.push_back(line); continue; }
-        std::string current;
+    return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xA960 && u <= 0xA97F)
+        || (u >= 0xAC00 && u <= 0xD7FF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF)
+        || (u >= 0x20000 && u <= 0x3FFFF);
+}
+
+// Where a line may break before a character without a space: next to those
+// scripts, where Unicode's line breaking allows it (no line then starts with
+// a closing mark). Elsewhere lines break at spaces only, as before.
+std::vector<bool> breaksWithoutSpaces(const PlacedLine& line)
+{
+    std::vector<bool> out(line.size(), false);
+    QString text;
+    std::vector<size_t> charAt; // UTF-16 position → character index
+    for (size_t i = 0; i < line.size(); ++i) {
+        const QString c = QString::fromUcs4(&line[i].code, 1);
+        charAt.insert(charAt.end(), size_t(c.size()), i);
+        text += c;
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    for (qsizetype p = finder.toNextBoundary(); p > 0 && p < text.size(); p = finder.toNextBoundary()) {
+        const size_t i = charAt[size_t(p)];
+        if (i == 0 || line[i].code == ' ' || line[i - 1].code == ' ') continue;
+        if (writtenWithoutSpaces(line[i - 1].code) || writtenWithoutSpaces(line[i].code)) out[i] = true;
+    }
+    return out;
+}
+
+// Greedy word wrap to `width`; a word wider than the box stays whole.
+std::vector<PlacedLine> wrap(const std::vector<PlacedLine>& lines, double size, double width)
+{
+    std::vector<PlacedLine> out;
+    for (const PlacedLine& line : lines) {
+        if (lineWidth(line, size) <= width) { out.push_back(line); continue; }
+        const std::vector<bool> breaks = breaksWithoutSpaces(line);
+        PlacedLine current;
+        bool spaced = false; // the piece at i follows a space
         size_t i = 0;
         while (i < line.size()) {
-            size_t j = line.find(' ', i);
-            if (j == std::string::npos) j = line.size();
-            const std::string word = line.substr(i, j - i);
-            const std::string candidate = current.empty() ? word : current + ' ' + word;
-            if (!current.empty() && encodedWidth(font, size, candidate, enc) > width) {
+            size_t j = i;
+            while (j < line.size() && line[j].code != ' ' && !(j > i && breaks[j])) ++j;
+            const PlacedLine piece(line.begin() + long(i), line.begin() + long(j));
+            PlacedLine candidate = current;
+            if (!current.empty() && spaced) candidate.push_back(line[i - 1]); // the space between
+            candidate.insert(candidate.end(), piece.begin(), piece.end());
+            if (!current.empty() && lineWidth(candidate, size) > width) {
                 out.push_back(current);
-                current = word;
-            } else current = candidate;
-            i = j + 1;
+                current = piece;
+            } else current = std::move(candidate);
+            spaced = j < line.size() && line[j].code == ' ';
+            i = spaced ? j + 1 : j;
         }
         out.push_back(current);
     }
     return out;
 }
 
+std::vector<PlacedLine> textLines(TextFaces& faces, const std::string& utf8, double size, double width)
+{
+    return wrap(splitLines(faces.place(utf8)), size, width);
+}
+
+// A subset's name tag: six capitals that differ between subsets of one face.
+std::string subsetTag(const std::set<char32_t>& characters)
+{
+    std::uint32_t h = 2166136261u;
+    for (char32_t c : characters) h = (h ^ std::uint32_t(c)) * 16777619u;
+    std::string tag;
+    for (int i = 0; i < 6; ++i, h /= 26) tag += char('A' + h % 26);
+    return tag + '+';
+}
+
+struct EmbeddedFont {
+    std::string resource; // "Fb1", …
+    std::string name;     // "ABCDEF+DejaVuSans"
+    FallbackFont::Subset subset;
+};
+
 struct Appearance {
     std::string content;
     std::vector<float> widths;
-    ResourcesPod res{1, 0, 1, nullptr, nullptr, latinText, nullptr};
+    std::vector<EmbeddedFont> fonts;
+    ResourcesPod res{1, 0, 1, nullptr, nullptr, nullptr, nullptr, 0};
 };
+
+// The matrix that turns `box` (at the origin) counter-clockwise by `turn`
+// degrees onto `rect`.
+std::string turnedFrame(const PdfRect& box, const PdfRect& rect, int turn)
+{
+    const double c = turn == 180 ? -1 : turn == 0 ? 1 : 0, sn = turn == 90 ? 1 : turn == 270 ? -1 : 0;
+    double minX = INFINITY, minY = INFINITY;
+    for (const PdfPoint p : {PdfPoint{box.x, box.y}, PdfPoint{box.maxX(), box.y}, PdfPoint{box.x, box.maxY()},
+                             PdfPoint{box.maxX(), box.maxY()}}) {
+        minX = std::min(minX, c * p.x - sn * p.y);
+        minY = std::min(minY, sn * p.x + c * p.y);
+    }
+    return num(c) + ' ' + num(sn) + ' ' + num(-sn) + ' ' + num(c) + ' ' + num(rect.x - minX) + ' ' + num(rect.y - minY);
+}
+
+// The lines as text-showing operators from the current point set by `Tm`s:
+// the base face as WinAnsi codes, fallback faces as two-byte glyph numbers of
+// the subsets embedded for them.
+void showLines(Appearance& ap, TextFaces& faces, const std::vector<PlacedLine>& lines, const char* baseResource,
+               double size, const PdfRect& box, int alignment)
+{
+    std::vector<std::set<char32_t>> used(faces.fallbacks().size() + 1);
+    for (const PlacedLine& line : lines)
+        for (const PlacedChar& c : line)
+            if (c.face > 0) used[size_t(c.face)].insert(c.code);
+    std::vector<int> fontOf(used.size(), -1); // index into ap.fonts
+    for (size_t f = 1; f < used.size(); ++f) {
+        if (used[f].empty()) continue;
+        const auto& face = faces.fallbacks()[f - 1];
+        auto subset = face->subset(used[f]);
+        if (!subset) continue; // drawn as "?" in the base face
+        fontOf[f] = int(ap.fonts.size());
+        ap.fonts.push_back({"Fb" + std::to_string(f), subsetTag(used[f]) + face->name(), std::move(*subset)});
+    }
+    double baseline = box.maxY() - PdfAnnotations::textBoxPaddingY - size * 0.9;
+    std::string& s = ap.content;
+    int current = 0; // the caller sets the base face
+    for (const PlacedLine& line : lines) {
+        double x = box.x + PdfAnnotations::textBoxPaddingX;
+        if (alignment == 1 || alignment == 2) {
+            const double room = box.width - 2 * PdfAnnotations::textBoxPaddingX - lineWidth(line, size);
+            x += alignment == 1 ? room / 2 : room;
+        }
+        s += "1 0 0 1 " + num(x) + ' ' + num(baseline) + " Tm\n";
+        std::string run;
+        const auto flush = [&] {
+            if (run.empty()) return;
+            s += current > 0 && fontOf[size_t(current)] >= 0 ? '<' + run + "> Tj\n" : pdfLiteral(run) + " Tj\n";
+            run.clear();
+        };
+        for (const PlacedChar& c : line) {
+            const int face = c.face > 0 && fontOf[size_t(c.face)] >= 0 ? c.face : 0;
+            if (face != current) {
+                flush();
+                current = face;
+                s += '/' + (face ? ap.fonts[size_t(fontOf[size_t(face)])].resource : std::string(baseResource)) + ' ' + num(size) + " Tf\n";
+            }
+            if (face == 0) {
+                run += char(TextFaces::byteOf(c.code));
+                continue;
+            }
+            const auto& glyphs = ap.fonts[size_t(fontOf[size_t(face)])].subset.glyphs;
+            const auto g = glyphs.find(c.code);
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "%04X", g == glyphs.end() ? 0u : g->second & 0xFFFF);
+            run += hex;
+        }
+        flush();
+        baseline -= PdfAnnotations::lineHeight(size);
+    }
+}
 
 void arrowHead(std::string& s, PdfPoint tip, PdfPoint from, double width, bool closed)
 {
@@ -621,29 +836,25 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
             s += num(left.x) + ' ' + num(left.y) + " m " + num(right.x) + ' ' + num(right.y) + " l S\n";
         }
     } else if (t == "FreeText") {
-        if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + rectOp(r.x, r.y, r.width, r.height) + "f Q\n";
-        if (w > 0 && a.color) s += colorOp(*a.color, true) + num(w) + " w\n" + rectOp(r.x + w / 2, r.y + w / 2, r.width - w, r.height - w) + "S\n";
+        // The box is laid out upright in its own frame and turned onto the
+        // page, so that its words read upright on a page shown turned.
+        const int turn = normalizedRotation(a.rotation);
+        const bool sideways = turn == 90 || turn == 270;
+        const PdfRect box = turn ? PdfRect{0, 0, sideways ? r.height : r.width, sideways ? r.width : r.height} : r;
+        if (turn) s += turnedFrame(box, r, turn) + " cm\n";
+        if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + rectOp(box.x, box.y, box.width, box.height) + "f Q\n";
+        if (w > 0 && a.color)
+            s += colorOp(*a.color, true) + num(w) + " w\n" + rectOp(box.x + w / 2, box.y + w / 2, box.width - w, box.height - w) + "S\n";
         const PdfBaseFont font = PdfAnnotations::baseFontNamed(a.fontName);
         const double size = a.fontSize > 0 ? a.fontSize : 12;
+        TextFaces faces(font);
         ap.res.fontResource = resourceName(font);
         ap.res.baseFont = baseFontName(font);
-        const int enc = encodingFor(a.contents);
-        ap.res.encoding = enc;
-        ap.widths = encodingWidths(font, enc);
-        const auto lines = wrap(font, size, enc, splitLines(encoded(a.contents, enc)), r.width - 2 * PdfAnnotations::textBoxPaddingX);
-        const double lh = PdfAnnotations::lineHeight(size);
-        s += rectOp(r.x, r.y, r.width, r.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' ' + num(size) + " Tf\n";
+        ap.widths.assign(faces.baseWidths().begin() + 32, faces.baseWidths().end());
+        const auto lines = textLines(faces, a.contents, size, box.width - 2 * PdfAnnotations::textBoxPaddingX);
+        s += rectOp(box.x, box.y, box.width, box.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' ' + num(size) + " Tf\n";
         s += colorOp(a.fontColor.value_or(PdfColor{}), false);
-        double baseline = r.maxY() - PdfAnnotations::textBoxPaddingY - size * 0.9;
-        for (const auto& line : lines) {
-            double x = r.x + PdfAnnotations::textBoxPaddingX;
-            if (a.alignment == 1 || a.alignment == 2) {
-                const double room = r.width - 2 * PdfAnnotations::textBoxPaddingX - encodedWidth(font, size, line, enc);
-                x += a.alignment == 1 ? room / 2 : room;
-            }
-            s += "1 0 0 1 " + num(x) + ' ' + num(baseline) + " Tm " + pdfLiteral(line) + " Tj\n";
-            baseline -= lh;
-        }
+        showLines(ap, faces, lines, ap.res.fontResource, size, box, a.alignment);
         s += "ET\n";
     } else if (t == "Text") {
         // A speech bubble filling the note's square, drawn in the note's colour.
@@ -734,6 +945,7 @@ PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
     a.hasPopup = raw.hasPopup != 0;
     if (raw.da) parseDefaultAppearance(raw.da, a);
     a.alignment = raw.alignment;
+    a.rotation = normalizedRotation(raw.rotation);
     const int nq = pdf_array_len(ctx, raw.quads) / 8;
     auto qv = [&](int i) { return double(pdf_to_real(ctx, pdf_array_get(ctx, raw.quads, i))); };
     for (int q = 0; q < nq; ++q) {
@@ -802,7 +1014,7 @@ std::vector<float> flatQuads(const std::vector<PdfQuad>& quads)
     return out;
 }
 
-void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
+void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bool isNew)
 {
     fz_context* ctx = pdfContext();
     std::vector<float> quads = flatQuads(a.quads);
@@ -815,6 +1027,7 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
     const std::string da = defaultAppearance(a);
     const bool isFreeText = a.subtype == "FreeText";
     KeysPod k{};
+    k.isNew = isNew;
     k.subtype = a.subtype.c_str();
     k.rect = toFz(a.rect);
     k.hasColor = a.color.has_value();
@@ -841,11 +1054,18 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a)
     }
     k.startEnding = a.startEnding.empty() ? "None" : a.startEnding.c_str();
     k.endEnding = a.endEnding.empty() ? "None" : a.endEnding.c_str();
+    k.rotation = normalizedRotation(a.rotation);
     FzError err;
     writeKeysC(ctx, obj, &k, &err);
     throwIfFailed(err);
     if (auto ap = appearanceFor(a)) {
         ap->res.widths = ap->widths.size() == 224 ? ap->widths.data() : nullptr;
+        std::vector<EmbeddedFontPod> pods;
+        for (const EmbeddedFont& f : ap->fonts)
+            pods.push_back({f.resource.c_str(), f.name.c_str(), (const unsigned char*)f.subset.file.constData(),
+                            size_t(f.subset.file.size())});
+        ap->res.embedded = pods.data();
+        ap->res.embeddedCount = int(pods.size());
         writeAppearanceC(ctx, doc, obj, toFz(a.rect), ap->content.data(), ap->content.size(), &ap->res, &err);
         throwIfFailed(err);
     }
@@ -914,7 +1134,7 @@ int add(PdfDocument& doc, int page, const PdfAnnotation& annotation)
     FzError err;
     ObjRef ref(newAnnotDictC(ctx, d.doc, at.page, &err));
     throwIfFailed(err);
-    writeAnnotation(d.doc, ref.obj, annotation);
+    writeAnnotation(d.doc, ref.obj, annotation, true);
     const int num = pdf_to_num(ctx, ref.obj);
     pushRefC(ctx, d.doc, at.annots, num, -1, &err);
     throwIfFailed(err);
@@ -932,7 +1152,7 @@ bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation)
     if (i < 0) return false;
     pdf_obj* obj = pdf_array_get(ctx, at.annots, i);
     if (!isAnnotDict(ctx, obj)) return false;
-    writeAnnotation(d.doc, obj, annotation);
+    writeAnnotation(d.doc, obj, annotation, false);
     doc.bumpRevision();
     return true;
 }
@@ -1024,18 +1244,33 @@ bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
     return applied != 0;
 }
 
+std::string drawnText(const PdfDocument& doc, int page, int objectNumber)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    PageRef p = loadPage(d, page);
+    fz_context* ctx = pdfContext();
+    FzError err;
+    char* text = drawnTextC(ctx, p.page, objectNumber, &err);
+    throwIfFailed(err);
+    std::string out = text ? text : "";
+    fz_free(ctx, text);
+    return out;
+}
+
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line)
 {
-    const int enc = encodingFor(utf8Line);
-    return encodedWidth(font, size, encoded(utf8Line, enc), enc);
+    TextFaces faces(font);
+    return lineWidth(faces.place(utf8Line), size);
 }
 
 double lineHeight(double size) { return size * 1.2; }
 
 int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width)
 {
-    const int enc = encodingFor(utf8);
-    return int(wrap(font, size, enc, splitLines(encoded(utf8, enc)), width).size());
+    TextFaces faces(font);
+    return int(textLines(faces, utf8, size, width).size());
 }
 
 PdfBaseFont baseFontNamed(const std::string& name)

@@ -19,7 +19,8 @@ struct PdfColor {
 };
 
 // The base-14 faces text boxes are drawn with, by their resource names
-// "Helv", "TiRo" and "Cour".
+// "Helv", "TiRo" and "Cour". Characters outside a face's Latin set are drawn
+// in embedded fallback faces (Platform/FallbackFonts.h).
 enum class PdfBaseFont { helvetica, times, courier };
 
 // Everything ravlen reads from and writes into one annotation. Geometry is in
@@ -47,6 +48,9 @@ struct PdfAnnotation {
     double fontSize = 0;
     std::optional<PdfColor> fontColor;
     int alignment = 0;
+    // /Rotate: the words read upright on a page shown turned clockwise by
+    // this many degrees (the appearance is drawn turned to match).
+    int rotation = 0;
 
     std::vector<PdfQuad> quads;                  // /QuadPoints
     std::vector<std::vector<PdfPoint>> inkList;  // /InkList
@@ -66,12 +70,14 @@ std::optional<PdfAnnotation> find(const PdfDocument& doc, int page, int objectNu
 // The object numbers of /Annots in order (direct entries count as 0).
 std::vector<int> order(const PdfDocument& doc, int page);
 
-// Makes a new annotation dictionary with exactly the keys of `annotation`,
-// writes its appearance and appends it to /Annots (on top). Returns its number.
+// Makes a new annotation dictionary with exactly the keys of `annotation`
+// (and the Print flag), writes its appearance and appends it to /Annots (on
+// top). Returns its number.
 int add(PdfDocument& doc, int page, const PdfAnnotation& annotation);
 // Rewrites the keys ravlen knows and the appearance of the annotation
-// `annotation.objectNumber`; other keys of the dictionary stay. False when the
-// page holds no such annotation.
+// `annotation.objectNumber`; other keys of the dictionary stay (its flags, and
+// its rich text while /Contents keeps its words). False when the page holds no
+// such annotation.
 bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation);
 // Takes the annotation (and its popup) out of /Annots. The dictionary stays in
 // the file, so insert() can put the same object back. Returns the index it
@@ -91,7 +97,11 @@ void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
 // glyph boxes of neighbouring lines overlap. Returns whether anything was applied.
 bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas);
 
-// Text measurement with the same base-14 fonts that draw text boxes.
+// The words the annotation's appearance draws, as MuPDF extracts them (UTF-8,
+// lines ended by "\n"); empty when the page has no such annotation.
+std::string drawnText(const PdfDocument& doc, int page, int objectNumber);
+
+// Text measurement with the same fonts that draw text boxes.
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line);
 // The distance between baselines of a text box's lines.
 double lineHeight(double size);

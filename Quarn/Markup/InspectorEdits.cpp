@@ -126,7 +126,8 @@ void QuarnPDFView::applyColor(const quarnkit::RGBA& color)
                     a.color = a.interiorColor = PdfColor{0.12, 0.12, 0.12};
                     a.interiorOpacity = 0.92;
                 } else {
-                    a.fontColor = a.color = c;
+                    a.fontColor = c;
+                    a.color.reset(); // a transparent box, as new ones are
                     a.interiorColor.reset();
                 }
                 return true;
@@ -189,7 +190,7 @@ bool refitText(PdfAnnotation& a, quarnkit::TextFont font, double size, const pla
     if (a.fontName == face && std::fabs(a.fontSize - size) <= 0.05) return false;
     a.fontName = face;
     a.fontSize = size;
-    a.rect = quarnkit::AnnotationFactory::textBoxBounds(a.contents, font, size, a.rect, page);
+    a.rect = quarnkit::AnnotationFactory::textBoxBounds(a.contents, font, size, a.rect, page, a.rotation);
     return true;
 }
 

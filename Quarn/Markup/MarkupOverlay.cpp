@@ -226,7 +226,7 @@ void MarkupOverlay::paint(QPainter& painter) const
 
     if (bubble && target_) {
         QFont font = QApplication::font();
-        font.setPointSizeF(12);
+        font.setPixelSize(12);
         const BubbleText laid = layBubbleText(bubble->text, font);
         const QSizeF size(std::ceil(laid.size.width()) + 20, std::min(std::ceil(laid.size.height()), 220.0) + 14);
         const QRectF body = bubbleRect(bubble->anchor, size, QRectF(target_->rect()));

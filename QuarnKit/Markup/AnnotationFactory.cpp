@@ -230,6 +230,36 @@ std::optional<PdfAnnotation> note(PdfPoint at, const std::string& contents, cons
     return a;
 }
 
+namespace {
+
+// User space turned as a page shown turned clockwise by `degrees` is seen
+// (still y up), and back: text boxes are laid out there.
+struct Upright {
+    int degrees;
+    explicit Upright(int rotation) : degrees(platform::normalizedRotation(rotation)) {}
+    PdfPoint of(PdfPoint p) const { return turn(p, degrees); }
+    PdfRect of(const PdfRect& r) const { return turn(r, degrees); }
+    PdfRect back(const PdfRect& r) const { return turn(r, (360 - degrees) % 360); }
+
+private:
+    // Clockwise by a multiple of 90 degrees, about the origin.
+    static PdfPoint turn(PdfPoint p, int by)
+    {
+        switch (by) {
+        case 90: return {p.y, -p.x};
+        case 180: return {-p.x, -p.y};
+        case 270: return {-p.y, p.x};
+        default: return p;
+        }
+    }
+    static PdfRect turn(const PdfRect& r, int by)
+    {
+        return PdfRect::fromCorners(turn(PdfPoint{r.minX(), r.minY()}, by), turn(PdfPoint{r.maxX(), r.maxY()}, by));
+    }
+};
+
+} // namespace
+
 BoxSize textBoxSize(const std::string& text, TextFont font, double fontSize)
 {
     double widest = 0;
@@ -241,9 +271,12 @@ BoxSize textBoxSize(const std::string& text, TextFont font, double fontSize)
             std::max(std::ceil(measured), lineHeight) + 2 * annots::textBoxPaddingY};
 }
 
-std::optional<PdfAnnotation> freeText(PdfPoint p, const std::string& string, const RGBA& color, double fontSize,
-                                      TextFont font, const PdfRect& b)
+std::optional<PdfAnnotation> freeText(PdfPoint at, const std::string& string, const RGBA& color, double fontSize,
+                                      TextFont font, const PdfRect& pageBounds, int pageRotation)
 {
+    const Upright upright(pageRotation);
+    const PdfPoint p = upright.of(at);
+    const PdfRect b = upright.of(pageBounds);
     const std::string text = trimmed(string);
     if (text.empty()) return std::nullopt;
     const double size = std::max(fontSize, 6.0);
@@ -257,7 +290,8 @@ std::optional<PdfAnnotation> freeText(PdfPoint p, const std::string& string, con
 
     PdfAnnotation a;
     a.subtype = "FreeText";
-    a.rect = {x, y, width, height};
+    a.rect = upright.back({x, y, width, height});
+    a.rotation = upright.degrees;
     a.contents = text;
     a.fontName = std::string(pdfFontName(font));
     a.fontSize = size;
@@ -270,21 +304,24 @@ std::optional<PdfAnnotation> freeText(PdfPoint p, const std::string& string, con
         a.interiorOpacity = 0.92;
         a.color = PdfColor{0.12, 0.12, 0.12};
     } else {
+        // No box colour: readers that rebuild the look fill the box with it.
         a.fontColor = rgb(color);
-        a.color = rgb(color); // no border is drawn (width 0)
     }
     return a;
 }
 
-PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& box, const PdfRect& pageBounds)
+PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& turnedBox,
+                      const PdfRect& turnedPage, int rotation)
 {
+    const Upright upright(rotation);
+    const PdfRect box = upright.of(turnedBox), pageBounds = upright.of(turnedPage);
     auto [width, height] = textBoxSize(text, font, fontSize);
     const double full = width;
     width = std::min(width, std::max(pageBounds.width - 8, 28.0));
     if (width < full) height = heightWrapped(text, font, fontSize, width);
     height = std::min(height, std::max(pageBounds.height - 8, 20.0));
     const PdfRect fitted{box.minX(), box.maxY() - height, width, height};
-    return MarkupGeometry::clamp(fitted, pageBounds.insetBy(4, 4));
+    return upright.back(MarkupGeometry::clamp(fitted, pageBounds.insetBy(4, 4)));
 }
 
 } // namespace AnnotationFactory

@@ -56,16 +56,20 @@ std::vector<PdfAnnotation> textHighlights(const platform::PdfDocument& doc, int 
 
 // A sticky note centred on the point and kept on the page; none for empty words.
 std::optional<PdfAnnotation> note(PdfPoint at, const std::string& contents, const RGBA& color, const PdfRect& pageBounds);
-// A text box whose top sits half a line plus 5 above the click.
+// A text box whose top sits half a line plus 5 above the click. On a page
+// shown turned by `pageRotation` degrees the box is laid out as the page is
+// seen, so its words read upright there.
 std::optional<PdfAnnotation> freeText(PdfPoint at, const std::string& text, const RGBA& color, double fontSize,
-                                      TextFont font, const PdfRect& pageBounds);
+                                      TextFont font, const PdfRect& pageBounds, int pageRotation = 0);
 struct BoxSize {
     double width = 0, height = 0;
 };
 // The box a text needs: widest line + 14 (at least 28), lines + 10.
 BoxSize textBoxSize(const std::string& text, TextFont font, double fontSize);
-// A text box refitted to new words, font or size: left and top edges kept, on the page.
-PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& box, const PdfRect& pageBounds);
+// A text box refitted to new words, font or size: left and top edges (as its
+// words read, turned by `rotation`) kept, on the page.
+PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& box, const PdfRect& pageBounds,
+                      int rotation = 0);
 
 // Text taken from a PDF or typed by the user, without surrounding white space and line ends.
 std::string trimmed(const std::string& text);

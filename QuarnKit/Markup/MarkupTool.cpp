@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <string>
 
 namespace quarnkit {
@@ -228,7 +229,7 @@ std::string_view pdfFontName(TextFont font)
     }
 }
 
-QFont screenFont(TextFont font, double pointSize)
+QFont screenFont(TextFont font, double pixelSize)
 {
     QFont f;
     switch (font) {
@@ -245,7 +246,7 @@ QFont screenFont(TextFont font, double pointSize)
         f.setStyleHint(QFont::SansSerif);
         break;
     }
-    f.setPointSizeF(pointSize > 0 ? pointSize : 12);
+    f.setPixelSize(std::max(1, int(std::lround(pixelSize > 0 ? pixelSize : 12))));
     return f;
 }
 

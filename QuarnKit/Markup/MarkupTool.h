@@ -114,8 +114,9 @@ QString title(TextFont font);
 std::string_view pdfFontName(TextFont font);
 // The screen font that looks like the face as a PDF draws it (fontconfig maps
 // these families to the same URW clones of the base-14 fonts MuPDF uses), for
-// editing text in place.
-QFont screenFont(TextFont font, double pointSize);
+// editing text in place. Its size is in pixels: a mark's points times the
+// view's pixels per point, never Qt's points (which are 96/72 pixels).
+QFont screenFont(TextFont font, double pixelSize);
 // The face a font name belongs to (a PDF resource name, a base font name or a
 // family name): mono for Courier-like names, serif for Times-like, else sans.
 TextFont textFontOf(std::string_view fontName);

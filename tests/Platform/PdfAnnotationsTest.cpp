@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QFileInfo>
 #include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <regex>
 
 using platform::PdfAnnotation;
 using platform::PdfColor;
@@ -79,8 +84,8 @@ TEST(PdfAnnotations, EveryKeyRoundTripsThroughASave)
     text.fontName = "TiRo";
     text.fontSize = 14;
     text.fontColor = PdfColor{0.16, 0.15, 0.14};
-    text.color = PdfColor{0.16, 0.15, 0.14};
     text.borderWidth = 0;
+    text.rotation = 90;
     made.push_back(text);
 
     PdfAnnotation note;
@@ -114,6 +119,7 @@ TEST(PdfAnnotations, EveryKeyRoundTripsThroughASave)
         EXPECT_EQ(got.iconName, want.iconName);
         EXPECT_EQ(got.fontName, want.fontName);
         EXPECT_NEAR(got.fontSize, want.fontSize, 1e-4);
+        EXPECT_EQ(got.rotation, want.rotation);
         EXPECT_EQ(got.quads.size(), want.quads.size());
         EXPECT_EQ(got.inkList.size(), want.inkList.size());
         EXPECT_EQ(got.endEnding, want.endEnding);
@@ -237,8 +243,10 @@ TEST(PdfAnnotations, TextIsMeasuredWithTheFontThatDrawsIt)
     EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "abcde"), 30, 0.01);
     EXPECT_LT(annots::textWidth(PdfBaseFont::helvetica, 10, "iiii"), annots::textWidth(PdfBaseFont::helvetica, 10, "mmmm"));
     EXPECT_EQ(annots::textWidth(PdfBaseFont::times, 12, ""), 0);
-    // A character outside the encoding is drawn, and measured, as "?".
-    EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "\xe4\xb8\xad"), 6, 0.01);
+    // A character outside the face's Latin set is measured in the face that
+    // draws it: Han a full em, Greek and Cyrillic in DejaVu's widths.
+    EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "\xe4\xb8\xad"), 10, 0.01);
+    EXPECT_NE(annots::textWidth(PdfBaseFont::helvetica, 18, "Привет"), annots::textWidth(PdfBaseFont::helvetica, 18, "??????"));
     EXPECT_EQ(annots::baseFontNamed("Cour"), PdfBaseFont::courier);
     EXPECT_EQ(annots::baseFontNamed("TiRo"), PdfBaseFont::times);
     EXPECT_EQ(annots::baseFontNamed("Arial"), PdfBaseFont::helvetica);
@@ -291,57 +299,141 @@ TEST(PdfAnnotations, ClipboardPdfCarriesOnlyTheKnownKeys)
               (PdfRect{0, 0, 612, 792}));
 }
 
-TEST(PdfAnnotations, TextBoxesWriteLatinGreekAndCyrillic)
-{
-    // Each word drawn differs from the same number of question marks, the
-    // stand-in for characters an encoding lacks.
-    const auto drawn = [](const std::string& words) {
-        auto doc = PdfDocument::createBlank(300, 60);
-        PdfAnnotation box;
-        box.subtype = "FreeText";
-        box.rect = {0, 0, 300, 60};
-        box.contents = words;
-        box.fontName = "Helv";
-        box.fontSize = 24;
-        box.fontColor = PdfColor{0, 0, 0};
-        box.borderWidth = 0;
-        annots::add(*doc, 0, box);
-        return reopened(*doc)->render(0, 1.0);
-    };
-    for (const std::string w : {"Grüße café", "Καλημέρα", "Привет"}) {
-        const QImage image = drawn(w);
-        const QImage unknown = drawn(std::string(size_t(QString::fromStdString(w).size()), '?'));
-        EXPECT_NE(image, unknown) << w;
-        EXPECT_NE(image, drawn("")) << w;
-    }
-    EXPECT_GT(annots::textWidth(platform::PdfBaseFont::helvetica, 18, "Καλημέρα"), 50);
+namespace {
 
-    // Poppler spaces the Greek words as wide as MuPDF does (it reads the font's /Widths).
-    auto doc = PdfDocument::createBlank(300, 60);
+PdfAnnotation textBox(const std::string& words, const std::string& font, PdfRect rect = {0, 0, 500, 60})
+{
     PdfAnnotation box;
     box.subtype = "FreeText";
-    box.rect = {0, 0, 300, 60};
-    box.contents = "Καλημέρα κόσμε";
-    box.fontName = "Helv";
-    box.fontSize = 24;
+    box.rect = rect;
+    box.contents = words;
+    box.fontName = font;
+    box.fontSize = 20;
     box.fontColor = PdfColor{0, 0, 0};
-    annots::add(*doc, 0, box);
-    QTemporaryDir dir;
-    const QString pdf = dir.filePath("greek.pdf");
-    doc->saveToFile(pdf.toStdString());
-    ASSERT_EQ(std::system(("pdftoppm -r 72 -png -singlefile " + pdf + " " + dir.filePath("greek")).toUtf8().constData()), 0);
-    const auto rightmostInk = [](const QImage& image) {
-        int right = -1;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (image.pixelColor(x, y).red() < 128) right = std::max(right, x);
-        return right;
+    box.borderWidth = 0;
+    return box;
+}
+
+QString run(const QString& command)
+{
+    QProcess p;
+    p.startCommand(command);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString words(const QString& s) { return s.simplified(); }
+
+// The rightmost column with ink, -1 for a blank image.
+int rightmostInk(const QImage& image)
+{
+    int right = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = right + 1; x < image.width(); ++x)
+            if (image.pixelColor(x, y).red() < 128) right = x;
+    return right;
+}
+
+} // namespace
+
+TEST(PdfAnnotations, TextBoxesShowEveryScriptInEveryReader)
+{
+    // Latin stays in the base-14 face; Greek, Cyrillic, Han, Kana and Hangul
+    // come from embedded subsets. MuPDF, pdftotext and pdftoppm all see the
+    // typed words, never "?".
+    const struct {
+        std::string words, font;
+    } cases[] = {
+        {"café α Ωμέγα Кириллица 日本語", "Helv"},
+        {"Grüße Ελλάδα Москва ひらがな 한국어", "TiRo"},
+        {"mono Ωμέγα Кириллица 中文", "Cour"},
+        {"plain Latin only", "Helv"},
     };
-    const int ours = rightmostInk(doc->render(0, 1.0));
-    EXPECT_GT(ours, 150);
-    EXPECT_NEAR(rightmostInk(QImage(dir.filePath("greek.png"))), ours, 12);
-    EXPECT_NE(annots::textWidth(platform::PdfBaseFont::helvetica, 18, "Привет"),
-              annots::textWidth(platform::PdfBaseFont::helvetica, 18, "??????"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        auto doc = PdfDocument::createBlank(500, 60);
+        annots::add(*doc, 0, textBox(c.words, c.font));
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath("words.pdf");
+        doc->saveToFile(pdf.toStdString());
+        const QString expected = QString::fromStdString(c.words);
+
+        auto back = PdfDocument::openFile(pdf.toStdString());
+        const PdfAnnotation saved = annots::list(*back, 0).at(0);
+        EXPECT_EQ(saved.contents, c.words);
+        EXPECT_EQ(words(QString::fromStdString(annots::drawnText(*back, 0, saved.objectNumber))), expected);
+        EXPECT_EQ(annots::drawnText(*back, 0, 99999), ""); // no such mark
+        EXPECT_EQ(words(run("mutool draw -q -F txt " + pdf)), expected);
+        EXPECT_EQ(words(run("pdftotext -q " + pdf + " -")), expected);
+
+        // Embedded faces are subsets: the page stays small beside the font files.
+        const QString fonts = run("pdffonts " + pdf);
+        const bool latin = c.words == "plain Latin only";
+        EXPECT_EQ(fonts.contains("CID TrueType"), !latin) << fonts.toStdString();
+        EXPECT_LT(QFileInfo(pdf).size(), 60000);
+
+        // Poppler draws every word where MuPDF draws it (the fonts' widths agree).
+        ASSERT_EQ(std::system(("pdftoppm -r 72 -png -singlefile " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
+        const QImage poppler(dir.filePath("page.png"));
+        const QImage ours = back->render(0, 1.0);
+        EXPECT_GT(rightmostInk(ours), 100);
+        EXPECT_NEAR(rightmostInk(poppler), rightmostInk(ours), 8);
+        // Question marks in place of the words would look different.
+        auto unknown = PdfDocument::createBlank(500, 60);
+        annots::add(*unknown, 0, textBox(std::string(size_t(expected.size()), '?'), c.font));
+        if (!latin) {
+            EXPECT_NE(unknown->render(0, 1.0), ours);
+        }
+    }
+}
+
+TEST(PdfAnnotations, LinesBreakAtSpacesAndBetweenCjkCharacters)
+{
+    using platform::PdfBaseFont;
+    const struct {
+        std::string text;
+        int lines; // in a box 100 points wide at 20 points
+    } cases[] = {
+        {"中文句子没有空格也能换行", 3},
+        {"한국어문장도길게이어집니다", 3},
+        {"well-known and widely-used words", 4}, // at spaces only, never after a hyphen
+        {"Kurz", 1},
+        {"Überlangeswortohnejedenumbruch", 1}, // a longer word stays whole
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(annots::wrappedLineCount(PdfBaseFont::helvetica, 20, c.text, 100), c.lines);
+    }
+
+    // A long line of Han is drawn inside its narrow box, every character of it.
+    const std::string words = "日本語の文章は空白なしで書かれます";
+    auto doc = PdfDocument::createBlank(300, 300);
+    const int box = annots::add(*doc, 0, textBox(words, "Helv", {50, 50, 114, 200}));
+    const auto back = reopened(*doc);
+    std::string drawn = annots::drawnText(*back, 0, box);
+    std::erase(drawn, '\n');
+    EXPECT_EQ(drawn, words);
+    QImage image = back->render(0, 1.0);
+    int right = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).red() < 128) right = std::max(right, x);
+    EXPECT_LT(right, 50 + 114);
+}
+
+TEST(PdfAnnotations, TextBoxFontsAreSharedObjectsNotInlineDictionaries)
+{
+    auto doc = PdfDocument::createBlank(500, 60);
+    annots::add(*doc, 0, textBox("café 日本語", "Helv"));
+    platform::PdfSaveOptions plain;
+    plain.compress = false;
+    const std::string saved = doc->save(plain).toStdString();
+    // "/Font <</Helv 7 0 R/Fb2 9 0 R>>": every entry a reference.
+    const std::regex fontDict(R"(/Font\s*<<((?:\s*/\w+\s+\d+\s+0\s+R)+)\s*>>)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(saved, m, fontDict)) << saved.substr(0, 2000);
+    EXPECT_NE(m[1].str().find("/Helv"), std::string::npos);
+    EXPECT_NE(m[1].str().find("/Fb"), std::string::npos);
 }
 
 TEST(PdfAnnotations, ForeignMarksKeepTheirOtherKeysAndPopups)

@@ -1,10 +1,10 @@
 // ravlen-stress FOLDER…: runs every PDF under the folders through the PDF
-// layer (open, render each page at 72 dpi, extract text, write to memory,
-// open again), each file in a child process so that a crash or a hang is
-// counted against that file and the run goes on. A copy of each file is then
-// saved as the window saves it: with no edit (the page count stays), with a
-// new mark (it is there when reopened) and, for a signed file, with the
-// signature still valid. Files that open but cannot be saved are counted.
+// layer (open, render each page at 72 dpi, extract text, add a text box,
+// write to memory, open again), each file in a child process so that a crash
+// or a hang is counted against that file and the run goes on. A copy of each
+// file is then saved as the window saves it: with no edit (the page count
+// stays), with a new mark (it is there when reopened) and, for a signed file,
+// with the signature still valid. Files that open but cannot be saved are counted.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 
@@ -55,6 +55,34 @@ std::string oneLine(std::string s)
 {
     std::replace(s.begin(), s.end(), '\n', ' ');
     return s;
+}
+
+// A text box in several scripts on the first page; it must come back with its words.
+constexpr const char* textBoxWords = "café α Ωμέγα Кириллица 日本語";
+
+void addTextBox(platform::PdfDocument& doc)
+{
+    platform::PdfAnnotation box;
+    box.subtype = "FreeText";
+    box.rect = {36, 36, 300, 40};
+    box.contents = textBoxWords;
+    box.fontName = "Helv";
+    box.fontSize = 12;
+    box.fontColor = platform::PdfColor{};
+    platform::PdfAnnotations::add(doc, 0, box);
+}
+
+// The box's words, and the words its appearance draws, must be the ones written.
+void checkTextBox(const platform::PdfDocument& doc)
+{
+    for (const auto& a : platform::PdfAnnotations::list(doc, 0)) {
+        if (a.subtype != "FreeText" || a.contents != textBoxWords) continue;
+        std::string drawn = platform::PdfAnnotations::drawnText(doc, 0, a.objectNumber);
+        while (!drawn.empty() && std::isspace((unsigned char)drawn.back())) drawn.pop_back();
+        if (drawn == textBoxWords) return;
+        throw std::runtime_error("the text box draws \"" + oneLine(drawn) + "\"");
+    }
+    throw std::runtime_error("the text box's words did not come back");
 }
 
 // ---------------------------------------------------------------- saving a copy
@@ -206,6 +234,10 @@ void checkFile(const std::string& path, int fd)
             (void)doc->textPage(i);
             send(fd, "step page " + std::to_string(i + 1));
         }
+        if (pages > 0) {
+            stage = "text box";
+            addTextBox(*doc);
+        }
         stage = "write";
         const QByteArray bytes = doc->save();
         send(fd, "step written");
@@ -215,6 +247,7 @@ void checkFile(const std::string& path, int fd)
         if (again->pageCount() != pages)
             throw std::runtime_error("the written copy has " + std::to_string(again->pageCount()) + " pages instead of "
                                      + std::to_string(pages));
+        if (pages > 0) checkTextBox(*again);
         stage = "save a copy";
         checkSavedCopy(path, fd);
         send(fd, "result ok");

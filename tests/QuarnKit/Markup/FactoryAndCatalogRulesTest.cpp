@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -60,6 +62,36 @@ TEST(AnnotationFactory, SizesPaddingsAndAlphas)
     EXPECT_EQ(AnnotationFactory::highlight({5, 6, 30, 10}, RGBA::ink)->quads[0].ul, (PdfPoint{5, 16}));
 }
 
+TEST(AnnotationFactory, TextBoxesOnTurnedPagesGrowAsTheirWordsRead)
+{
+    // A longer text widens the box along its lines and keeps its top-left
+    // corner as the turned page is seen; in user space that is another edge
+    // for each turn.
+    const struct {
+        int rotation;
+        bool alongX;                                   // the lines run along user x
+        std::function<double(const PdfRect&)> left, top; // the edges that stay
+    } cases[] = {
+        {0, true, &PdfRect::minX, &PdfRect::maxY},
+        {90, false, &PdfRect::minY, &PdfRect::minX},
+        {180, true, &PdfRect::maxX, &PdfRect::minY},
+        {270, false, &PdfRect::maxY, &PdfRect::maxX},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rotation);
+        const auto box = AnnotationFactory::freeText({300, 400}, "short", RGBA::ink, 12, TextFont::sans, letterPage, c.rotation);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->rotation, c.rotation);
+        const double length = c.alongX ? box->rect.width : box->rect.height;
+        EXPECT_NEAR(length, AnnotationFactory::textBoxSize("short", TextFont::sans, 12).width, 1e-9);
+        const PdfRect grown = AnnotationFactory::textBoxBounds("a much longer line of words", TextFont::sans, 12, box->rect,
+                                                               letterPage, c.rotation);
+        EXPECT_GT(c.alongX ? grown.width : grown.height, length + 50);
+        EXPECT_NEAR(c.left(grown), c.left(box->rect), 1e-6);
+        EXPECT_NEAR(c.top(grown), c.top(box->rect), 1e-6);
+    }
+}
+
 TEST(AnnotationFactory, NotesAndTextBoxesStayOnThePage)
 {
     EXPECT_FALSE(AnnotationFactory::note({100, 100}, " \n\t ", RGBA::highlighter, letterPage));
@@ -77,6 +109,7 @@ TEST(AnnotationFactory, NotesAndTextBoxesStayOnThePage)
     EXPECT_EQ(white->interiorOpacity, 0.92);
     const auto dark = AnnotationFactory::freeText({100, 400}, "dark", RGBA::crimson, 12, TextFont::serif, letterPage);
     EXPECT_FALSE(dark->interiorColor);
+    EXPECT_FALSE(dark->color); // a transparent box
     EXPECT_EQ(dark->fontName, "TiRo");
     EXPECT_EQ(dark->borderWidth, 0);
 
