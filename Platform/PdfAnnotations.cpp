@@ -325,6 +325,25 @@ void deleteAtC(fz_context* ctx, pdf_obj* annots, int index, FzError* err)
     fz_catch(ctx) captureError(ctx, err);
 }
 
+// Replaces the direct dictionary at `index` of /Annots by a reference to a
+// new object holding it, naming its page as a mark made here would.
+void adoptC(fz_context* ctx, pdf_document* doc, pdf_obj* annots, pdf_obj* page, int index, FzError* err)
+{
+    pdf_obj* ref = nullptr;
+    fz_var(ref);
+    fz_try(ctx) {
+        pdf_obj* entry = pdf_array_get(ctx, annots, index);
+        ref = pdf_add_object(ctx, doc, entry);
+        if (!pdf_dict_get(ctx, ref, PDF_NAME(P))) pdf_dict_put(ctx, ref, PDF_NAME(P), page);
+        // Nothing drawn changed: MuPDF must not make the mark a new appearance.
+        pdf_clean_obj(ctx, ref);
+        pdf_array_put(ctx, annots, index, ref);
+        pdf_dirty_obj(ctx, annots);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 pdf_obj* loadObjectC(fz_context* ctx, pdf_document* doc, int num, FzError* err)
 {
     pdf_obj* obj = nullptr;
@@ -1138,7 +1157,6 @@ int add(PdfDocument& doc, int page, const PdfAnnotation& annotation)
     const int num = pdf_to_num(ctx, ref.obj);
     pushRefC(ctx, d.doc, at.annots, num, -1, &err);
     throwIfFailed(err);
-    doc.bumpRevision();
     return num;
 }
 
@@ -1153,7 +1171,6 @@ bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation)
     pdf_obj* obj = pdf_array_get(ctx, at.annots, i);
     if (!isAnnotDict(ctx, obj)) return false;
     writeAnnotation(d.doc, obj, annotation, false);
-    doc.bumpRevision();
     return true;
 }
 
@@ -1174,7 +1191,6 @@ std::optional<int> remove(PdfDocument& doc, int page, int objectNumber)
         deleteAtC(ctx, at.annots, p, &err);
         throwIfFailed(err);
     }
-    doc.bumpRevision();
     return i;
 }
 
@@ -1189,6 +1205,10 @@ bool insert(PdfDocument& doc, int page, int objectNumber, int index)
     ObjRef obj(loadObjectC(ctx, d.doc, objectNumber, &err));
     throwIfFailed(err);
     if (!isAnnotDict(ctx, obj.obj)) return false;
+    // A mark names the page it belongs to; putting it on another page would
+    // leave it on two pages once that page gets it back.
+    pdf_obj* owner = pdf_dict_get(ctx, obj.obj, PDF_NAME(P));
+    if (pdf_is_indirect(ctx, owner) && pdf_to_num(ctx, owner) != pdf_to_num(ctx, at.page)) return false;
     const int n = pdf_array_len(ctx, at.annots);
     const int where = std::clamp(index, 0, n);
     pushRefC(ctx, d.doc, at.annots, objectNumber, where, &err);
@@ -1198,17 +1218,19 @@ bool insert(PdfDocument& doc, int page, int objectNumber, int index)
         pushRefC(ctx, d.doc, at.annots, popup, where + 1, &err);
         throwIfFailed(err);
     }
-    doc.bumpRevision();
     return true;
 }
 
-void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail)
+bool replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, true);
     const std::set<int> moving(tail.begin(), tail.end());
+    // Only the page's own marks are restacked: one from elsewhere would end up on two pages.
+    for (int num : moving)
+        if (num <= 0 || indexOf(ctx, at.annots, num) < 0) return false;
     FzError err;
     for (int i = pdf_array_len(ctx, at.annots) - 1; i >= 0; --i) {
         if (!moving.count(pdf_to_num(ctx, pdf_array_get(ctx, at.annots, i)))) continue;
@@ -1216,11 +1238,37 @@ void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail)
         throwIfFailed(err);
     }
     for (int num : tail) {
-        if (num <= 0) continue;
         pushRefC(ctx, d.doc, at.annots, num, -1, &err);
         throwIfFailed(err);
     }
-    doc.bumpRevision();
+    return true;
+}
+
+int numberDirect(PdfDocument& doc, int page)
+{
+    auto& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    fz_context* ctx = pdfContext();
+    const AnnotsAt at = annotsOf(d, page, false);
+    int numbered = 0;
+    for (int i = 0; i < pdf_array_len(ctx, at.annots); ++i) {
+        pdf_obj* entry = pdf_array_get(ctx, at.annots, i);
+        if (pdf_is_indirect(ctx, entry) || !isAnnotDict(ctx, entry)) continue;
+        FzError err;
+        adoptC(ctx, d.doc, at.annots, at.page, i, &err);
+        throwIfFailed(err);
+        ++numbered;
+        // The appearance MuPDF made for the direct dictionary lives apart from
+        // the file's objects and does not survive an edit of the page: a mark
+        // ravlen draws gets its own appearance now, as one made here would.
+        pdf_obj* obj = pdf_array_get(ctx, at.annots, i);
+        RawAnnot raw{};
+        readC(ctx, obj, &raw, &err);
+        if (err.code) continue;
+        const PdfAnnotation annotation = convert(ctx, pdf_to_num(ctx, obj), raw);
+        if (appearanceFor(annotation)) writeAnnotation(d.doc, obj, annotation, false);
+    }
+    return numbered;
 }
 
 bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
@@ -1240,7 +1288,6 @@ bool redact(PdfDocument& doc, int page, const std::vector<PdfRect>& areas)
     FzError err;
     const int applied = redactC(pdfContext(), d.doc, p.page, rects.data(), int(rects.size()), &err);
     throwIfFailed(err);
-    doc.bumpRevision();
     return applied != 0;
 }
 

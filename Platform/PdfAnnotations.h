@@ -84,12 +84,18 @@ bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation);
 // had, or none when it was not on the page.
 std::optional<int> remove(PdfDocument& doc, int page, int objectNumber);
 // Puts an annotation object back into /Annots at `index` (clamped), its popup
-// right after it. Nothing when it is already there or is no annotation.
+// right after it. Nothing when it is already there, is no annotation or names
+// another page as its own (/P).
 bool insert(PdfDocument& doc, int page, int objectNumber, int index);
 // Reorders /Annots: entries whose numbers are in `tail` are taken out (others,
 // such as links, widgets and popups, keep their places) and `tail` is appended
-// in its order.
-void replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
+// in its order. False, and nothing changed, when an entry of `tail` is not on
+// the page.
+bool replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail);
+// Some files keep marks as dictionaries written straight into /Annots, with
+// no object number to know them by. Gives each such mark of the page an
+// object of its own (drawn the same, saved the same); returns how many.
+int numberDirect(PdfDocument& doc, int page);
 
 // Removes the page content under `areas` (text, vector art and image pixels),
 // as redaction. Areas are shrunk vertically by min(25 % of their height, 6 pt)

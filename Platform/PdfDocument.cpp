@@ -823,7 +823,6 @@ bool PdfDocument::unlock(const std::string& password)
             settleOpened(*d);
         } catch (const PdfError&) {
         }
-        d->revision++;
     }
     return ok;
 }
@@ -1089,7 +1088,6 @@ void PdfDocument::setInfoString(const std::string& key, const std::optional<std:
     FzError err;
     setInfoC(pdfContext(), d->doc, key.c_str(), value ? value->c_str() : nullptr, &err);
     throwIfFailed(err);
-    d->revision++;
 }
 
 QImage PdfDocument::render(int index, double scale, const QRect& clip) const
@@ -1271,8 +1269,5 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     }
     return openBytes(bytes);
 }
-
-std::uint64_t PdfDocument::revision() const { return d->revision.load(); }
-void PdfDocument::bumpRevision() { d->revision++; }
 
 } // namespace platform

@@ -204,10 +204,6 @@ public:
     // An independent copy (for a background thread), made from saved bytes.
     std::shared_ptr<PdfDocument> copy() const;
 
-    // Raised by every change made through the platform layer.
-    std::uint64_t revision() const;
-    void bumpRevision();
-
     struct Impl;
     Impl& impl() const { return *d; }
 

@@ -379,9 +379,8 @@ std::vector<PdfWidget> widgetsOfPage(PdfDocument::Impl& d, int pageIndex)
     fz_context* ctx = pdfContext();
     {
         FzError err;
-        // The page now draws differently: views must draw it again. A form
-        // whose appearances cannot be made is still read.
-        if (synthesiseMissingC(ctx, d.doc, page.page, &err) > 0) d.revision++;
+        // A form whose appearances cannot be made is still read.
+        synthesiseMissingC(ctx, d.doc, page.page, &err);
     }
     std::vector<PdfWidget> result;
     for (pdf_annot* w = pdf_first_widget(ctx, page.page); w; w = pdf_next_widget(ctx, w)) {
@@ -405,8 +404,6 @@ bool applyEdit(PdfDocument& doc, int pageIndex, int objectNumber, EditOp op, con
     throwIfFailed(err);
     if (result < 0)
         throw PdfError(PdfErrorCode::general, "no form field " + std::to_string(objectNumber) + " on page " + std::to_string(pageIndex + 1));
-    // MuPDF may have touched the form even when the value was refused.
-    doc.bumpRevision();
     return result == 1;
 }
 

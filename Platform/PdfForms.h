@@ -47,7 +47,7 @@ public:
     // The widgets of one page in /Annots order, or of every page, page by page.
     // A form that asks readers to draw its fields (/NeedAppearances) gets an
     // appearance for each value it stores without one; that changes the page
-    // as drawn (the revision rises) but no value.
+    // as drawn but no value.
     static std::vector<PdfWidget> widgets(const PdfDocument& doc, int page);
     static std::vector<PdfWidget> widgets(const PdfDocument& doc);
     // The widget with this object number on the page, read afresh.
@@ -56,7 +56,7 @@ public:
     // Edits. Each throws PdfError(general) when the widget is not on the page
     // or is not of the right kind, and returns false when the field refused the
     // value (read-only, or rejected by the field's own checks). Each one that
-    // succeeds regenerates the page's appearances and raises the revision.
+    // succeeds regenerates the page's appearances.
     static bool setText(PdfDocument& doc, int page, int objectNumber, const std::string& text);
     // Check boxes and radio buttons. Turning a radio button on turns the
     // other buttons of its field off.

@@ -81,7 +81,6 @@ inline PdfMatrix fromFz(const fz_matrix& m) { return {m.a, m.b, m.c, m.d, m.e, m
 struct PdfDocument::Impl {
     pdf_document* doc = nullptr;
     mutable DocumentMutex mutex;
-    std::atomic<std::uint64_t> revision{0};
     bool passwordProtected = false; // fixed when opened
     std::atomic<bool> locked{false};
     // What opening found, so that a save can tell when MuPDF rebuilt the file

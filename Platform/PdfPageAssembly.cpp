@@ -30,6 +30,20 @@ int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
     return n;
 }
 
+// The page object is kept while it is out of the tree, so the same object goes back in.
+void movePageC(fz_context* ctx, pdf_document* doc, int from, int to, FzError* err)
+{
+    pdf_obj* page = nullptr;
+    fz_var(page);
+    fz_try(ctx) {
+        page = pdf_keep_obj(ctx, pdf_lookup_page_obj(ctx, doc, from));
+        pdf_delete_page(ctx, doc, from);
+        pdf_insert_page(ctx, doc, to, page);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, page);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 } // namespace
 
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count)
@@ -54,11 +68,27 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
                            + std::to_string(from + count) + " are not all in the document");
     if (count == 0) return;
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);
-    // Even a failed graft may have added pages: the target has changed either way,
-    // and its page count is the one a save expects from now on.
-    dst.revision++;
+    // Even a failed graft may have added pages: the page count now is the one
+    // a save expects from now on.
     FzError countErr;
     dst.expectedPageCount = countPagesC(ctx, dst.doc, &countErr);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
+
+void movePage(PdfDocument& document, int from, int to)
+{
+    PdfDocument::Impl& d = document.impl();
+    std::lock_guard lock(d.mutex);
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    const int count = countPagesC(ctx, d.doc, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    for (int index : {from, to})
+        if (index < 0 || index >= count)
+            throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+    if (from == to) return;
+    movePageC(ctx, d.doc, from, to, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

@@ -12,4 +12,9 @@ namespace platform {
 // the same document.
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count);
 
+// Moves page `from` so that it stands at index `to` afterwards. The page keeps
+// its page object, and with it its marks. Throws PdfError (pageOutOfRange for
+// an index outside the document, passwordRequired while locked).
+void movePage(PdfDocument& document, int from, int to);
+
 } // namespace platform

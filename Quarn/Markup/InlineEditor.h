@@ -50,7 +50,7 @@ private:
 
 // What the open editor types into: a new box or note at a page point, or an
 // existing one (by object number).
-struct QuarnPDFView::EditorTarget {
+struct EditorTarget {
     enum class Kind { newText, text, newNote, note };
     Kind kind = Kind::newText;
     int page = -1;

@@ -1,14 +1,15 @@
-// The page view's in-place editing of text boxes and notes: where the editor
+// The mark editor's in-place typing of text boxes and notes: where the editor
 // opens, how it looks, where it sits as the view scrolls and zooms, and what
 // its text becomes when it closes.
 #include "Quarn/Markup/InlineEditor.h"
-#include "Quarn/Markup/MarkGestures.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -36,19 +37,46 @@ QRectF keepInside(QRectF r, const QRectF& area)
     return r;
 }
 
+// The note about to be placed, drawn where it will land while its words are
+// typed: the tool's colour with a thin outline and three bars of "text".
+class PendingNote : public QWidget {
+public:
+    PendingNote(const QColor& tint, QWidget* parent) : QWidget(parent), tint_(tint)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.35f), 1));
+        painter.setBrush(tint_);
+        painter.drawRoundedRect(r, 4, 4);
+        const QRectF inner = r.adjusted(r.width() * 0.24, r.height() * 0.3, -r.width() * 0.24, -r.height() * 0.3);
+        const QColor bar = QColor::fromRgbF(0, 0, 0, 0.45f);
+        const double h = 1.5;
+        painter.fillRect(QRectF(inner.left(), inner.top() - h / 2, inner.width(), h), bar);
+        painter.fillRect(QRectF(inner.left(), inner.center().y() - h / 2, inner.width(), h), bar);
+        painter.fillRect(QRectF(inner.left(), inner.bottom() - h / 2, inner.width() * 0.6, h), bar);
+    }
+
+private:
+    QColor tint_;
+};
+
 } // namespace
 
-bool QuarnPDFView::hasEditor() const { return editor_ != nullptr; }
-
-void QuarnPDFView::finishEditing() { commitEditing(); }
-
-void QuarnPDFView::beginEditing(const EditorTarget& target)
+void MarkEditor::beginEditing(const EditorTarget& target)
 {
     commitEditing();
-    if (!document() || target.page < 0 || target.page >= pageCount()) return;
+    if (!view_.document() || target.page < 0 || target.page >= view_.pageCount()) return;
     std::optional<PdfAnnotation> mark;
     if (!target.isNew()) {
-        mark = gestures().annotation(MarkRef{target.page, target.object});
+        mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
     }
 
@@ -57,38 +85,34 @@ void QuarnPDFView::beginEditing(const EditorTarget& target)
         QFont font = QApplication::font();
         font.setPixelSize(13);
         editor = new InlineEditor(InlineEditor::Style::note, font, quarnkit::Design::paper(), quarnkit::Design::chrome(),
-                                  QSizeF(10, 8), viewport());
+                                  QSizeF(10, 8), view_.viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
         editor->resize(int(noteEditorWidth), editor->height());
     } else {
-        const QColor textColor = mark && mark->fontColor ? colorOf(*mark->fontColor) : style_.color.toQColor();
+        const QColor textColor = mark && mark->fontColor ? colorOf(*mark->fontColor) : view_.style().color.toQColor();
         std::optional<QColor> backing;
         if (mark && mark->interiorColor) backing = colorOf(*mark->interiorColor);
         else if ((textColor.redF() + textColor.greenF() + textColor.blueF()) / 3.0 > 0.82)
             backing = QColor::fromRgbF(0.12f, 0.12f, 0.12f, 0.92f); // white words need something dark under them
-        const double size = mark ? (mark->fontSize > 0 ? mark->fontSize : style_.textSize) : style_.textSize;
-        const quarnkit::TextFont face = mark ? quarnkit::textFontOf(mark->fontName) : style_.font;
-        const double scale = std::max(scaleFactor(), 0.05);
+        const double size = mark ? (mark->fontSize > 0 ? mark->fontSize : view_.style().textSize) : view_.style().textSize;
+        const quarnkit::TextFont face = mark ? quarnkit::textFontOf(mark->fontName) : view_.style().font;
+        const double scale = std::max(view_.scaleFactor(), 0.05);
         // The words at their size on screen, never under 9 pixels.
         const QFont font = quarnkit::screenFont(face, std::max(size * scale, 9.0));
         const QSizeF inset(std::max(7 * scale, 3.0), std::max(5 * scale, 2.0));
-        editor = backing ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, viewport())
+        editor = backing ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, view_.viewport())
                          : new InlineEditor(InlineEditor::Style::text, font, textColor, QColor::fromRgbF(1, 1, 1, 0.97f),
-                                            inset, viewport());
+                                            inset, view_.viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
     }
     if (target.kind == EditorTarget::Kind::newNote) {
         // The note to be, drawn where it will land while its words are typed.
-        auto* box = new QWidget(viewport());
-        box->setAttribute(Qt::WA_TransparentForMouseEvents);
-        const QColor tint = style_.color.toQColor();
-        box->setStyleSheet(QStringLiteral("background-color: rgba(%1,%2,%3,0.85); border-radius: 3px;")
-                               .arg(tint.red()).arg(tint.green()).arg(tint.blue()));
+        auto* box = new PendingNote(view_.style().color.toQColor(), view_.viewport());
         box->show();
         editor->setCompanion(box);
     }
 
-    QPointer<QuarnPDFView> owner(this);
+    QPointer<QuarnPDFView> owner(&view_);
     editor->onCommit = [owner] { if (owner) owner->commitEditing(); };
     editor->onCancel = [owner] { if (owner) owner->closeEditor(); };
     editor->onGrow = [owner] { if (owner) owner->layoutEditor(); };
@@ -97,18 +121,18 @@ void QuarnPDFView::beginEditing(const EditorTarget& target)
     editor->show();
     editor->raise();
     layoutEditor();
-    refreshSelection();
+    refresh();
     editor->setFocus(Qt::OtherFocusReason);
     editor->selectAll();
 }
 
-void QuarnPDFView::layoutEditor()
+void MarkEditor::layoutEditor()
 {
     auto* editor = qobject_cast<InlineEditor*>(editor_.data());
-    if (!editor || !editorTarget_ || !document()) return;
+    if (!editor || !editorTarget_ || !view_.document()) return;
     const EditorTarget& target = *editorTarget_;
-    if (target.page < 0 || target.page >= pageCount()) return;
-    const QRectF area = viewport()->rect();
+    if (target.page < 0 || target.page >= view_.pageCount()) return;
+    const QRectF area = view_.viewport()->rect();
     QRectF frame;
 
     const auto besideNote = [&](const QRectF& r) {
@@ -121,32 +145,32 @@ void QuarnPDFView::layoutEditor()
     switch (target.kind) {
     case EditorTarget::Kind::newText: {
         const QSizeF size = editor->fittingSize(60);
-        const QPointF p = convertFromPage(target.point, target.page);
+        const QPointF p = view_.convertFromPage(target.point, target.page);
         // The first line is centred on the click, as the built box will be.
         const double half = 0.5 * QFontMetricsF(editor->font()).lineSpacing();
         frame = QRectF(QPointF(p.x(), p.y() - half - editor->inset().height()), size);
         break;
     }
     case EditorTarget::Kind::text: {
-        const auto mark = gestures().annotation(MarkRef{target.page, target.object});
+        const auto mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
-        const QRectF r = convertFromPage(mark->rect, target.page);
+        const QRectF r = view_.convertFromPage(mark->rect, target.page);
         frame = QRectF(r.topLeft(), editor->fittingSize(std::max(r.width(), 60.0))); // grows right and down
         break;
     }
     case EditorTarget::Kind::newNote: {
         const double n = AnnotationFactory::noteSize;
         const PdfRect box = quarnkit::MarkupGeometry::clamp(
-            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, geometries_[target.page].cropBox);
-        const QRectF r = convertFromPage(box, target.page);
+            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, (*view_.geometry(target.page)).cropBox);
+        const QRectF r = view_.convertFromPage(box, target.page);
         if (QWidget* pending = editor->companion()) pending->setGeometry(r.toAlignedRect());
         frame = besideNote(r);
         break;
     }
     case EditorTarget::Kind::note: {
-        const auto mark = gestures().annotation(MarkRef{target.page, target.object});
+        const auto mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
-        frame = besideNote(convertFromPage(mark->rect, target.page));
+        frame = besideNote(view_.convertFromPage(mark->rect, target.page));
         break;
     }
     }
@@ -155,7 +179,7 @@ void QuarnPDFView::layoutEditor()
     editor->setGeometry(qRound(r.x()), qRound(r.y()), qRound(r.width()), qRound(r.height()));
 }
 
-void QuarnPDFView::closeEditor()
+void MarkEditor::closeEditor()
 {
     if (!editor_) return;
     QPointer<QWidget> editor = std::exchange(editor_, nullptr);
@@ -170,11 +194,11 @@ void QuarnPDFView::closeEditor()
     }
     editor->hide();
     editor->deleteLater();
-    refreshSelection();
-    if (hadFocus) setFocus(Qt::OtherFocusReason);
+    refresh();
+    if (hadFocus) view_.setFocus(Qt::OtherFocusReason);
 }
 
-void QuarnPDFView::commitEditing()
+void MarkEditor::commitEditing()
 {
     if (committingText_ || !editor_ || !editorTarget_) return;
     committingText_ = true;
@@ -183,47 +207,48 @@ void QuarnPDFView::commitEditing()
     closeEditor();
     const std::string words = text.toStdString();
     const std::string trimmed = AnnotationFactory::trimmed(words);
-    const auto& doc = document();
-    if (doc && target.page >= 0 && target.page < pageCount()) {
-        const PdfRect pageBounds = geometries_[target.page].cropBox;
+    const auto& doc = view_.document();
+    if (doc && target.page >= 0 && target.page < view_.pageCount()) {
+        const PdfRect pageBounds = (*view_.geometry(target.page)).cropBox;
         try {
             switch (target.kind) {
             case EditorTarget::Kind::newText:
-                if (const auto mark = AnnotationFactory::freeText(target.point, words, style_.color, style_.textSize,
-                                                                  style_.font, pageBounds, geometries_[target.page].rotation))
-                    gestures().addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
+                if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color, view_.style().textSize,
+                                                                  view_.style().font, pageBounds, (*view_.geometry(target.page)).rotation))
+                    addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:
-                if (const auto mark = AnnotationFactory::note(target.point, words, style_.color, pageBounds)) {
-                    if (const auto added = gestures().addMark(target.page, *mark, QStringLiteral("Note"))) select(added);
+                if (const auto mark = AnnotationFactory::note(target.point, words, view_.style().color, pageBounds)) {
+                    if (const auto added = addMark(target.page, *mark, QStringLiteral("Note"))) select(added);
                 }
                 break;
             case EditorTarget::Kind::text:
             case EditorTarget::Kind::note: {
                 const MarkRef ref{target.page, target.object};
-                const auto before = gestures().annotation(ref);
+                const auto before = annotation(ref);
                 // Empty words keep the old ones: removing a mark is a delete of its own.
                 if (!before || trimmed.empty() || trimmed == AnnotationFactory::trimmed(before->contents)) break;
                 PdfAnnotation after = *before;
                 after.contents = trimmed;
                 if (target.kind == EditorTarget::Kind::text) {
                     const quarnkit::TextFont face =
-                        before->fontName.empty() ? style_.font : quarnkit::textFontOf(before->fontName);
-                    const double size = before->fontSize > 0 ? before->fontSize : style_.textSize;
+                        before->fontName.empty() ? view_.style().font : quarnkit::textFontOf(before->fontName);
+                    const double size = before->fontSize > 0 ? before->fontSize : view_.style().textSize;
                     after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds, before->rotation);
                 }
                 platform::PdfAnnotations::update(*doc, target.page, after);
-                gestures().burst.reset();
-                gestures().changed(target.page, target.object, false);
-                if (QUndoStack* undo = undoManager()) {
+                burst_.reset();
+                edited(target.page);
+                if (QUndoStack* undo = view_.undoManager(); undo && pageId(target.page)) {
                     const QString name = target.kind == EditorTarget::Kind::text ? QStringLiteral("Text") : QStringLiteral("Note");
-                    undo->push(new MarkChangeCommand(document(), target.page, *before, after, name, gestures().reporter()));
+                    undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(target.page), *before,
+                                                               after, name));
                 }
                 break;
             }
             }
         } catch (const std::exception& error) {
-            showErrorAlert(QString::fromUtf8(error.what()));
+            view_.showErrorAlert(QString::fromUtf8(error.what()));
         }
     }
     committingText_ = false;

@@ -1,14 +1,13 @@
-// The page view's restyling of the selected mark, as the inspector and the
+// The mark editor's restyling of the selected mark, as the inspector and the
 // window's style setters ask for it: colour, width, fill, text size and face,
 // the arrow head and the stacking order. Each change is one undo step; quick
 // repeats of a colour, width or size change on one mark fold into the first.
-#include "Quarn/Markup/MarkGestures.h"
+#include "Quarn/Markup/MarkEditor.h"
 
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkGeometry.h"
 
-#include <QUndoCommand>
 
 #include <cmath>
 
@@ -21,47 +20,6 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 
 namespace {
 
-
-// The page's stacking order undone and redone as a whole.
-class MarkOrderCommand : public QUndoCommand {
-public:
-    MarkOrderCommand(std::weak_ptr<platform::PdfDocument> document, int page, std::vector<int> before,
-                     std::vector<int> after, int object, const QString& name, MarkChanged changed)
-        : QUndoCommand(name), document_(std::move(document)), page_(page), before_(std::move(before)),
-          after_(std::move(after)), object_(object), changed_(std::move(changed))
-    {
-    }
-    void undo() override { write(before_); }
-    void redo() override
-    {
-        if (!pushed_) {
-            pushed_ = true; // the edit is already made
-            return;
-        }
-        write(after_);
-    }
-
-private:
-    void write(const std::vector<int>& order)
-    {
-        const auto document = document_.lock();
-        if (!document || page_ >= document->pageCount()) return;
-        try {
-            quarnkit::MarkOrder::restore(*document, page_, order);
-        } catch (const std::exception&) {
-            return;
-        }
-        if (changed_) changed_(page_, object_, false);
-    }
-
-    std::weak_ptr<platform::PdfDocument> document_;
-    int page_;
-    std::vector<int> before_, after_;
-    int object_;
-    MarkChanged changed_;
-    bool pushed_ = false;
-};
-
 std::vector<int> stackOrder(const platform::PdfDocument& doc, int page)
 {
     std::vector<int> order;
@@ -71,13 +29,12 @@ std::vector<int> stackOrder(const platform::PdfDocument& doc, int page)
 
 } // namespace
 
-bool QuarnPDFView::restyleSelection(const std::function<bool(PdfAnnotation&, MarkKind)>& change,
+bool MarkEditor::restyleSelection(const std::function<bool(PdfAnnotation&, MarkKind)>& change,
                                     const char* burstKey, const QString& name)
 {
-    const auto mark = selectedAnnotation_;
-    if (!mark || !document() || mark->page < 0 || mark->page >= pageCount()) return false;
-    MarkGestures& g = gestures();
-    const auto before = g.annotation(*mark);
+    const auto mark = selected_;
+    if (!mark || !view_.document() || mark->page < 0 || mark->page >= view_.pageCount()) return false;
+        const auto before = annotation(*mark);
     if (!before) return false;
     const auto kind = quarnkit::MarkCatalog::kind(*before);
     if (!kind) return false;
@@ -87,26 +44,18 @@ bool QuarnPDFView::restyleSelection(const std::function<bool(PdfAnnotation&, Mar
     const long long target = (static_cast<long long>(mark->page) << 32) | unsigned(mark->object);
     bool continues = false;
     if (burstKey)
-        continues = quarnkit::EditBurst::continues(g.burst, burstKey, target);
+        continues = quarnkit::EditBurst::continues(burst_, burstKey, target);
     else
-        g.burst.reset();
-    PdfAnnotations::update(*document(), mark->page, after);
-    if (continues) {
-        // A run of quick changes reports once, shortly after its last change.
-        documentDidChange(mark->page);
-        g.reportLater(mark->page);
-        if (onInspect) onInspect(quarnkit::MarkCatalog::style(after));
-        refreshSelection();
-    } else {
-        g.changed(mark->page, mark->object, false);
-    }
+        burst_.reset();
+    PdfAnnotations::update(*view_.document(), mark->page, after);
+    edited(mark->page);
     // A continuing change folds into the step its run began with.
-    if (QUndoStack* undo = undoManager())
-        undo->push(new MarkChangeCommand(document(), mark->page, *before, after, name, g.reporter(), continues));
+    if (QUndoStack* undo = view_.undoManager(); undo && pageId(mark->page))
+        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark->page), *before, after, name, continues));
     return true;
 }
 
-void QuarnPDFView::applyColor(const quarnkit::RGBA& color)
+void MarkEditor::applyColor(const quarnkit::RGBA& color)
 {
     const PdfColor c{color.r, color.g, color.b};
     restyleSelection(
@@ -141,7 +90,7 @@ void QuarnPDFView::applyColor(const quarnkit::RGBA& color)
         "Color", QStringLiteral("Color"));
 }
 
-void QuarnPDFView::applyStroke(double width)
+void MarkEditor::applyStroke(double width)
 {
     restyleSelection(
         [&](PdfAnnotation& a, MarkKind kind) {
@@ -165,7 +114,7 @@ void QuarnPDFView::applyStroke(double width)
         "stroke", QStringLiteral("Stroke"));
 }
 
-void QuarnPDFView::applyFill(bool filled)
+void MarkEditor::applyFill(bool filled)
 {
     restyleSelection(
         [&](PdfAnnotation& a, MarkKind kind) {
@@ -196,11 +145,11 @@ bool refitText(PdfAnnotation& a, quarnkit::TextFont font, double size, const pla
 
 } // namespace
 
-void QuarnPDFView::applyTextSize(double size)
+void MarkEditor::applyTextSize(double size)
 {
-    const auto mark = selectedAnnotation_;
-    if (!mark || mark->page < 0 || mark->page >= int(geometries_.size())) return;
-    const platform::PdfRect page = geometries_[mark->page].cropBox;
+    const auto mark = selected_;
+    if (!mark || !view_.geometry(mark->page)) return;
+    const platform::PdfRect page = (*view_.geometry(mark->page)).cropBox;
     restyleSelection(
         [&](PdfAnnotation& a, MarkKind kind) {
             if (kind != MarkKind::text) return false;
@@ -211,20 +160,20 @@ void QuarnPDFView::applyTextSize(double size)
         "textSize", QStringLiteral("Text Size"));
 }
 
-void QuarnPDFView::applyFont(quarnkit::TextFont font)
+void MarkEditor::applyFont(quarnkit::TextFont font)
 {
-    const auto mark = selectedAnnotation_;
-    if (!mark || mark->page < 0 || mark->page >= int(geometries_.size())) return;
-    const platform::PdfRect page = geometries_[mark->page].cropBox;
+    const auto mark = selected_;
+    if (!mark || !view_.geometry(mark->page)) return;
+    const platform::PdfRect page = (*view_.geometry(mark->page)).cropBox;
     restyleSelection(
         [&](PdfAnnotation& a, MarkKind kind) {
             if (kind != MarkKind::text) return false;
-            return refitText(a, font, a.fontSize > 0 ? a.fontSize : style_.textSize, page);
+            return refitText(a, font, a.fontSize > 0 ? a.fontSize : view_.style().textSize, page);
         },
         nullptr, QStringLiteral("Font"));
 }
 
-void QuarnPDFView::setArrowhead(bool on)
+void MarkEditor::setArrowhead(bool on)
 {
     restyleSelection(
         [&](PdfAnnotation& a, MarkKind kind) {
@@ -235,29 +184,29 @@ void QuarnPDFView::setArrowhead(bool on)
         nullptr, on ? QStringLiteral("Add Head") : QStringLiteral("Remove Head"));
 }
 
-void QuarnPDFView::reorderSelection(bool toFront)
+void MarkEditor::reorderSelection(bool toFront)
 {
-    const auto mark = selectedAnnotation_;
-    if (!mark || !document() || mark->page < 0 || mark->page >= pageCount()) return;
-    platform::PdfDocument& doc = *document();
+    const auto mark = selected_;
+    if (!mark || !view_.document() || mark->page < 0 || mark->page >= view_.pageCount()) return;
+    platform::PdfDocument& doc = *view_.document();
     const std::vector<int> before = stackOrder(doc, mark->page);
     const bool moved = toFront ? quarnkit::MarkOrder::bringToFront(doc, mark->page, mark->object)
                                : quarnkit::MarkOrder::sendToBack(doc, mark->page, mark->object);
     if (!moved) return;
-    MarkGestures& g = gestures();
-    g.burst.reset();
-    g.changed(mark->page, mark->object, false);
-    if (QUndoStack* undo = undoManager())
-        undo->push(new MarkOrderCommand(document(), mark->page, before, stackOrder(doc, mark->page), mark->object,
-                                        toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back"),
-                                        g.reporter()));
+        burst_.reset();
+    const auto page = pageId(mark->page);
+    const std::vector<int> after = stackOrder(doc, mark->page);
+    edited(mark->page);
+    if (QUndoStack* undo = view_.undoManager(); undo && page)
+        undo->push(new quarnkit::MarkOrderCommand(*view_.quarnDocument(), *page, before, after,
+                                                  toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back")));
 }
 
-void QuarnPDFView::removeSelection(const QString& actionName)
+void MarkEditor::removeSelection(const QString& actionName)
 {
-    const auto mark = selectedAnnotation_;
-    if (!mark || mark->page < 0 || mark->page >= pageCount()) return;
-    gestures().remove(*mark, actionName);
+    const auto mark = selected_;
+    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
+    remove(*mark, actionName);
 }
 
 } // namespace quarn

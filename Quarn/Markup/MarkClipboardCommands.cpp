@@ -1,7 +1,7 @@
-// Marks on the clipboard from the page view: Copy, Cut, Paste and Duplicate
+// Marks on the clipboard from the mark editor: Copy, Cut, Paste and Duplicate
 // of the selected mark, each edit one undo step.
 #include "Quarn/Markup/InlineEditor.h"
-#include "Quarn/Markup/MarkGestures.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
@@ -32,93 +32,93 @@ std::vector<PdfRect> markBounds(const platform::PdfDocument& doc, int page)
 
 } // namespace
 
-bool QuarnPDFView::copySelectedMark()
+bool MarkEditor::copySelectedMark()
 {
-    if (!selectedAnnotation_ || !document()) return false;
-    const auto mark = gestures().annotation(*selectedAnnotation_);
+    if (!selected_ || !view_.document()) return false;
+    const auto mark = annotation(*selected_);
     if (!mark) return false;
-    return MarkClipboard::write({*mark}, geometries_[selectedAnnotation_->page].mediaBox, QApplication::clipboard());
+    return MarkClipboard::write({*mark}, (*view_.geometry(selected_->page)).mediaBox, QApplication::clipboard());
 }
 
-bool QuarnPDFView::cutSelectedMark()
+bool MarkEditor::cutSelectedMark()
 {
-    if (hasEditor() || !selectedAnnotation_) return false;
-    const MarkRef mark = *selectedAnnotation_;
+    if (hasEditor() || !selected_) return false;
+    const MarkRef mark = *selected_;
     if (!copySelectedMark()) return false;
-    gestures().remove(mark, QStringLiteral("Cut"));
+    remove(mark, QStringLiteral("Cut"));
     return true;
 }
 
-bool QuarnPDFView::canPasteMarks() const
+bool MarkEditor::canPasteMarks() const
 {
-    return document() && pageCount() > 0 && !hasEditor() && MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+    return view_.document() && view_.pageCount() > 0 && !hasEditor() && MarkClipboard::canRead(QApplication::clipboard()->mimeData());
 }
 
-void QuarnPDFView::pasteMarks()
+void MarkEditor::pasteMarks()
 {
-    if (!document() || hasEditor()) return;
+    if (!view_.document() || hasEditor()) return;
     std::vector<PdfAnnotation> marks = MarkClipboard::read(QApplication::clipboard()->mimeData());
     if (marks.empty()) return;
     // The page in the middle of the view, whatever page the marks came from.
-    int page = pageAt(QRectF(viewport()->rect()).center(), true).value_or(currentPageIndex());
-    if (page < 0 || page >= pageCount()) return;
+    int page = view_.pageAt(QRectF(view_.viewport()->rect()).center(), true).value_or(view_.currentPageIndex());
+    if (page < 0 || page >= view_.pageCount()) return;
 
     std::vector<PdfRect> rects;
     for (const auto& m : marks) rects.push_back(m.rect);
     const auto offset =
-        MarkupGeometry::pasteOffset(rects, markBounds(*document(), page), pasteStep, geometries_[page].cropBox);
+        MarkupGeometry::pasteOffset(rects, markBounds(*view_.document(), page), pasteStep, (*view_.geometry(page)).cropBox);
 
-    QUndoStack* undo = undoManager();
+    QUndoStack* undo = view_.undoManager();
     if (undo) undo->beginMacro(QStringLiteral("Paste")); // one undo takes the whole paste away
     std::optional<MarkRef> last;
     try {
         for (auto& m : marks) {
             quarnkit::MarkFrame::of(m).offset(offset).apply(m);
-            if (const auto added = gestures().addMark(page, m, QStringLiteral("Paste"))) last = added;
+            if (const auto added = addMark(page, m, QStringLiteral("Paste"))) last = added;
         }
     } catch (const std::exception& error) {
         if (undo) undo->endMacro();
-        showErrorAlert(QString::fromUtf8(error.what()));
+        view_.showErrorAlert(QString::fromUtf8(error.what()));
         return;
     }
     if (undo) undo->endMacro();
     if (last) select(last);
 }
 
-void QuarnPDFView::duplicateSelection()
+void MarkEditor::duplicateSelection()
 {
-    if (!selectedAnnotation_ || !document()) return;
-    const MarkRef selected = *selectedAnnotation_;
-    const auto mark = gestures().annotation(selected);
+    if (!selected_ || !view_.document()) return;
+    const MarkRef selected = *selected_;
+    const auto mark = annotation(selected);
     if (!mark) return;
     // Through the clipboard format, so the copy carries only the keys a mark needs.
-    auto copies = MarkClipboard::annotations(MarkClipboard::data({*mark}, geometries_[selected.page].mediaBox));
+    auto copies = MarkClipboard::annotations(MarkClipboard::data({*mark}, (*view_.geometry(selected.page)).mediaBox));
     if (copies.empty()) return;
     PdfAnnotation copy = copies.front();
-    const auto offset = MarkupGeometry::pasteOffset({copy.rect}, markBounds(*document(), selected.page), pasteStep,
-                                                    geometries_[selected.page].cropBox);
+    const auto offset = MarkupGeometry::pasteOffset({copy.rect}, markBounds(*view_.document(), selected.page), pasteStep,
+                                                    (*view_.geometry(selected.page)).cropBox);
     quarnkit::MarkFrame::of(copy).offset(offset).apply(copy);
-    if (const auto added = gestures().addMark(selected.page, copy, QStringLiteral("Duplicate"))) select(added);
+    if (const auto added = addMark(selected.page, copy, QStringLiteral("Duplicate"))) select(added);
 }
 
-void QuarnPDFView::editSelectedText()
+void MarkEditor::editSelectedText()
 {
-    if (!selectedAnnotation_) return;
-    const auto mark = gestures().annotation(*selectedAnnotation_);
+    if (!selected_) return;
+    const auto mark = annotation(*selected_);
     const auto kind = mark ? quarnkit::MarkCatalog::kind(*mark) : std::nullopt;
-    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selectedAnnotation_));
-    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selectedAnnotation_));
+    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
+    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
 }
 
-void QuarnPDFView::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
+void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
 {
-    if (!document() || marks.empty()) return;
-    QUndoStack* undo = undoManager();
+    if (!view_.document() || marks.empty()) return;
+    QUndoStack* undo = view_.undoManager();
     if (undo) undo->beginMacro(actionName);
     for (const MarkRef& mark : marks) {
-        if (mark.page < 0 || mark.page >= pageCount()) continue; // its page is gone
+        if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone
         try {
-            gestures().remove(mark, actionName);
+            remove(mark, actionName);
         } catch (const std::exception&) {
             continue; // a page that cannot be read keeps its marks
         }

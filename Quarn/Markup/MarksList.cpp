@@ -143,7 +143,7 @@ void MarksList::reload()
 void MarksList::refresh()
 {
     const auto pdf = document_ ? document_->pdf() : nullptr;
-    const std::optional<int> edited = document_ ? document_->editedPage() : std::nullopt;
+    const std::optional<int> edited = document_ ? document_->editedPageIndex() : std::nullopt;
     // An edit of the whole document, or one that added or took away pages.
     if (!pdf || !edited || builtPageCount_ != pdf->pageCount() || *edited < 0 || *edited >= pdf->pageCount()) {
         reload();

@@ -1,6 +1,7 @@
 #include "Quarn/Shell/QuarnCommands.h"
 
 #include "Quarn/Markup/MarkupMenu.h"
+#include "Quarn/Markup/Pasteboard.h"
 
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
@@ -14,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -234,19 +236,19 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
     byCommand_[ShortcutCommand::redo] = redo_;
     edit->addSeparator();
 
-    // The pasteboard group: the selected mark when there is one, else the
-    // selected text. Enabled with any page view, so the keys always reach it.
-    const Rule withView = [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->pdfView()); };
-    add(edit, tr("Cut"), ShortcutCommand::cut, [](ViewerModel& v) {
-        if (QuarnPDFView* view = v.pdfView()) view->cutSelectedMark();
-    }, withView);
-    add(edit, tr("Copy"), ShortcutCommand::copy, [](ViewerModel& v) {
-        QuarnPDFView* view = v.pdfView();
-        if (view && !view->copySelectedMark()) view->copy();
-    }, withView);
-    add(edit, tr("Paste"), ShortcutCommand::paste, [](ViewerModel& v) {
-        if (QuarnPDFView* view = v.pdfView()) view->pasteMarks();
-    }, withView);
+    // The pasteboard group: the words of the field being typed in, else the
+    // selected mark, else the selected text; enabled only when it would act.
+    using Pasteboard::Command;
+    for (const auto& [title, key, command] : {std::tuple{tr("Cut"), ShortcutCommand::cut, Command::cut},
+                                              std::tuple{tr("Copy"), ShortcutCommand::copy, Command::copy},
+                                              std::tuple{tr("Paste"), ShortcutCommand::paste, Command::paste}}) {
+        add(edit, title, key, [command](ViewerModel& v) { Pasteboard::run(command, v.pdfView()); },
+            [command](QAction& a, ViewerModel* v) { a.setEnabled(Pasteboard::canRun(command, v ? v->pdfView() : nullptr)); });
+    }
+    // What they act on changes with the focus, the selection and the clipboard.
+    connect(edit, &QMenu::aboutToShow, this, &QuarnCommands::refresh);
+    connect(qApp, &QApplication::focusChanged, this, &QuarnCommands::refresh);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &QuarnCommands::refresh);
     edit->addSeparator();
 
     findMenu_ = edit->addMenu(tr("Find"));

@@ -1,5 +1,7 @@
 #include "Quarn/Viewer/Canvas.h"
 
+#include "Quarn/Markup/MarkKeys.h"
+
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -18,9 +20,10 @@ PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUnd
     layout->setContentsMargins(8, 8, 8, 8);
     view_ = new QuarnPDFView(this);
     layout->addWidget(view_);
+    new MarkKeys(view_, this); // mark keys wherever the focus is in the window
 
     // Making the view: load, bind, undo stack, tool, attach.
-    if (document_) view_->load(document_->pdf());
+    if (document_) view_->load(document_.data());
     model_->bind(view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
@@ -43,11 +46,11 @@ void PdfCanvas::setDocument(quarnkit::QuarnDocument* document)
 void PdfCanvas::refresh()
 {
     if (!model_) return;
-    if (document_ && view_->document() != document_->pdf()) {
+    if (document_ && view_->quarnDocument() != document_.data()) {
         // Another document object: the open editor closes without committing,
         // and the view starts over with the new PDF.
         if (view_->hasEditor()) view_->closeEditor();
-        view_->load(document_->pdf());
+        view_->load(document_.data());
         view_->select(std::nullopt);
         view_->reportViewChanges();
         view_->applyScrollerStyle();

@@ -4,6 +4,7 @@
 
 #include "Quarn/Viewer/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Document/FormFieldCommand.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -30,99 +31,19 @@ using Widget = FormEditor::Widget;
 
 namespace {
 
-bool isButton(const Widget& w)
-{
-    return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton;
-}
-
 bool takesTyping(const Widget& w)
 {
     return w.kind == PdfWidgetKind::text || (w.kind == PdfWidgetKind::choice && w.editable);
 }
 
-// Puts the widgets back as they were read: buttons off before on, so that a
-// radio button turned on last settles its group; a text or choice value once
-// per widget (copies of one field share it).
-void restore(PdfDocument& pdf, const std::vector<Widget>& states)
+// The pages of the widgets are drawn again: the document tells every view.
+void noteEdits(quarnkit::QuarnDocument* document, const std::vector<Widget>& widgets)
 {
-    for (int pass = 0; pass < 2; ++pass) {
-        for (const Widget& w : states) {
-            if (!isButton(w) || (w.state != 0) != (pass == 1)) continue;
-            try {
-                PdfForms::setChecked(pdf, w.page, w.objectNumber, w.state != 0);
-            } catch (const platform::PdfError&) {
-            }
-        }
-    }
-    for (const Widget& w : states) {
-        try {
-            if (w.kind == PdfWidgetKind::text)
-                PdfForms::setText(pdf, w.page, w.objectNumber, w.value.value_or(std::string()));
-            else if (w.kind == PdfWidgetKind::choice && w.value)
-                PdfForms::choose(pdf, w.page, w.objectNumber, *w.value);
-            else if (w.kind == PdfWidgetKind::choice)
-                PdfForms::clearChoice(pdf, w.page, w.objectNumber); // undoing the first choice of an empty list
-        } catch (const platform::PdfError&) {
-            // The widget went with its page; the step restores what is left.
-        }
-    }
-}
-
-std::vector<Widget> reread(const PdfDocument& pdf, const std::vector<Widget>& widgets)
-{
-    std::vector<Widget> result;
-    for (const Widget& w : widgets) {
-        try {
-            if (auto fresh = PdfForms::widget(pdf, w.page, w.objectNumber)) result.push_back(std::move(*fresh));
-        } catch (const platform::PdfError&) {
-        }
-    }
-    return result;
-}
-
-void redraw(QuarnPDFView* view, const std::vector<Widget>& widgets)
-{
-    if (!view) return;
+    if (!document) return;
     std::set<int> pages;
     for (const Widget& w : widgets) pages.insert(w.page);
-    for (int page : pages) view->documentDidChange(page);
+    for (int page : pages) document->noteEditOfPage(page);
 }
-
-// One change of a field, already made when pushed: the first redo does nothing.
-class FormEditCommand : public QUndoCommand {
-public:
-    FormEditCommand(const QString& name, std::weak_ptr<PdfDocument> pdf, QuarnPDFView* view,
-                    std::vector<Widget> before, std::vector<Widget> after)
-        : QUndoCommand(name), pdf_(std::move(pdf)), view_(view), before_(std::move(before)), after_(std::move(after))
-    {
-    }
-
-    void undo() override { put(before_); }
-    void redo() override
-    {
-        if (made_) {
-            made_ = false;
-            return;
-        }
-        put(after_);
-    }
-
-private:
-    void put(const std::vector<Widget>& states)
-    {
-        const auto pdf = pdf_.lock();
-        if (!pdf) return;
-        restore(*pdf, states);
-        // A view showing another document by now has nothing of this one to redraw.
-        if (view_ && view_->document() == pdf) redraw(view_, states);
-    }
-
-    std::weak_ptr<PdfDocument> pdf_;
-    QPointer<QuarnPDFView> view_;
-    std::vector<Widget> before_;
-    std::vector<Widget> after_;
-    bool made_ = true;
-};
 
 // Field editors read as paper: black on white whatever the window's appearance.
 QString editorStyle(const char* type)
@@ -491,7 +412,7 @@ std::vector<Widget> FormEditor::group(const PdfDocument& pdf, const Widget& fiel
     if (std::none_of(members.begin(), members.end(),
                      [&](const Widget& w) { return w.objectNumber == field.objectNumber; }))
         members.push_back(field);
-    return reread(pdf, members);
+    return quarnkit::FormFields::reread(pdf, members);
 }
 
 bool FormEditor::apply(const Widget& field, const QString& actionName,
@@ -506,17 +427,19 @@ bool FormEditor::apply(const Widget& field, const QString& actionName,
     } catch (const platform::PdfError& error) {
         view_->showErrorAlert(QString::fromUtf8(error.what()));
     }
-    const std::vector<Widget> after = reread(*pdf, before);
-    redraw(view_, after);
+    const std::vector<Widget> after = quarnkit::FormFields::reread(*pdf, before);
     const bool changed = !std::equal(before.begin(), before.end(), after.begin(), after.end(),
                                      [](const Widget& a, const Widget& b) {
                                          return quarnkit::FormFields::value(a) == quarnkit::FormFields::value(b);
                                      });
     if (!changed) return took;
-    if (QUndoStack* stack = watcher_.undoStack())
-        stack->push(new FormEditCommand(actionName, pdf, view_, before, after));
-    else
+    QUndoStack* stack = watcher_.undoStack();
+    if (stack && view_->quarnDocument()) {
+        noteEdits(view_->quarnDocument(), after);
+        stack->push(new quarnkit::FormFieldCommand(*view_->quarnDocument(), actionName, before, after));
+    } else {
         watcher_.noteNow(); // nothing else would tell the document before the window closes
+    }
     return took;
 }
 

@@ -61,11 +61,12 @@ void FormWatcher::scan()
     if (!model_ || !quarn_) return;
     const std::shared_ptr<platform::PdfDocument>& pdf = quarn_->pdf();
     if (!pdf) return;
-    const int count = pdf->pageCount();
+    const size_t pages = quarn_->pageSignature();
     const bool locked = pdf->isLocked();
     const bool same = scanned_.lock() == pdf;
-    // A document unlocked after its first scan shows its pages, and so its fields, only now.
-    if (same && scannedPages_ == count && scannedLocked_ == locked) return;
+    // A document unlocked after its first scan shows its pages, and so its
+    // fields, only now; pages added, removed or moved carry their fields along.
+    if (same && scannedPages_ == pages && scannedLocked_ == locked) return;
 
     // Another PDF (Revert): the text being typed belonged to the old one.
     if (!same && editor_) editor_->cancel();
@@ -75,7 +76,7 @@ void FormWatcher::scan()
     accepted_ = (same && accepted_) || FormFields::declaresFields(*pdf);
     fields_ = accepted_ ? FormFields::fields(*pdf) : std::vector<Widget>{};
     scanned_ = pdf;
-    scannedPages_ = count;
+    scannedPages_ = pages;
     scannedLocked_ = locked;
     snapshot_ = FormFields::values(fields_);
     if (active_ && std::none_of(fields_.begin(), fields_.end(),
@@ -302,10 +303,9 @@ void FormWatcher::collectChanges()
     const auto changed = FormFields::changed(fields_, snapshot_);
     if (changed.empty()) return;
     snapshot_ = FormFields::values(fields_);
-    const auto pdf = scanned_.lock();
     for (const Widget& field : changed) {
-        if (pdf && field.page >= 0 && field.page < pdf->pageCount())
-            pendingPages_.insert(field.page);
+        if (const auto page = quarn_ ? quarn_->pageId(field.page) : std::nullopt)
+            pendingPages_.insert(*page);
         else
             pendingWide_ = true;
     }
@@ -322,13 +322,14 @@ void FormWatcher::noteNow()
 
 void FormWatcher::postNote()
 {
-    std::optional<int> page;
+    std::optional<platform::PdfPageId> page;
     if (!pendingWide_ && pendingPages_.size() == 1) page = *pendingPages_.begin();
     pendingPages_.clear();
     pendingWide_ = false;
-    if (!quarn_) return;
-    if (undoStack()) quarn_->noteEdit(page);
-    else quarn_->noteUnrecordedEdit(page);
+    // Edits that an undo step records were announced by the editor and the
+    // step; only one that nothing records is told here.
+    if (!quarn_ || undoStack()) return;
+    quarn_->noteUnrecordedEdit(page);
 }
 
 } // namespace quarn

@@ -91,7 +91,7 @@ private:
     QPointer<ViewerModel> model_;
     QPointer<quarnkit::QuarnDocument> quarn_;
     std::weak_ptr<platform::PdfDocument> scanned_;
-    int scannedPages_ = -1;
+    std::optional<size_t> scannedPages_; // the page signature scanned
     bool scannedLocked_ = false;
     bool accepted_ = false; // the scanned PDF declared its fields
     std::vector<Widget> fields_;
@@ -100,7 +100,7 @@ private:
     bool monitoring_ = false;
     QPointer<QUndoStack> undoStack_;
     QMetaObject::Connection undoConnection_;
-    std::set<int> pendingPages_;
+    std::set<platform::PdfPageId> pendingPages_;
     bool pendingWide_ = false;
     QTimer pendingNote_;
     bool checkQueued_ = false;

@@ -1,145 +1,58 @@
-// The editing of marks in the page view: selection, hover, gestures and the
-// context menu. The gestures themselves live in MarkGestures; with the Select
-// tool a press that hits no mark falls through to text selection.
+// The page view's side of mark editing: the calls that hand on to its mark
+// editor, and copying a page.
 #include "Quarn/Viewer/QuarnPDFView.h"
 
-#include "Quarn/Markup/MarkGestures.h"
-#include "QuarnKit/Markup/MarkCatalog.h"
-#include "QuarnKit/Shell/KeyboardShortcuts.h"
+#include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkEditor.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QKeyEvent>
-#include <QMenu>
 
 #include <algorithm>
 
 namespace quarn {
 
-QuarnPDFView::MarkGestures& QuarnPDFView::gestures()
+const platform::PdfPageGeometry* QuarnPDFView::geometry(int page) const
 {
-    if (!gestures_) gestures_ = std::make_shared<MarkGestures>(*this);
-    return *gestures_;
+    return page >= 0 && page < int(geometries_.size()) ? &geometries_[size_t(page)] : nullptr;
 }
 
-void QuarnPDFView::select(std::optional<MarkRef> mark)
-{
-    const bool changed = !(mark == selectedAnnotation_);
-    selectedAnnotation_ = mark;
-    if (changed) gestures().burst.reset();
-    if (changed && mark) clearSelection();
-    if (onSelection) onSelection(selectedAnnotation_.has_value());
-    if (onInspect) {
-        const auto annotation = mark ? gestures().annotation(*mark) : std::nullopt;
-        onInspect(annotation ? quarnkit::MarkCatalog::style(*annotation) : std::nullopt);
-    }
-    refreshSelection();
-}
-
+void QuarnPDFView::select(std::optional<MarkRef> mark) { markEditor_->select(mark); }
+std::optional<MarkRef> QuarnPDFView::selectedAnnotation() const { return markEditor_->selected(); }
 void QuarnPDFView::add(const MarkRef& mark, int page, const QString& actionName)
 {
-    gestures().registerAdded(MarkRef{page, mark.object}, actionName);
+    markEditor_->registerAdded(MarkRef{page, mark.object}, actionName);
 }
-
-namespace {
-
-// Single keys that choose a tool or an ink swatch, as the shortcut table has
-// them; a letter counts with or without Shift. Keys with Ctrl, Alt or Meta,
-// and every key while the in-place editor is open, are left alone.
-bool chooseByKey(QuarnPDFView& view, const QKeyEvent* event)
+bool QuarnPDFView::handleKey(QKeyEvent* event) { return markEditor_->key(event); }
+void QuarnPDFView::refreshSelection() { markEditor_->refresh(); }
+void QuarnPDFView::layoutEditor() { markEditor_->layoutEditor(); }
+void QuarnPDFView::setHover(std::optional<MarkRef> mark) { markEditor_->setHover(mark); }
+std::optional<MarkRef> QuarnPDFView::mark(platform::PdfPoint at, int page) const { return markEditor_->markAt(at, page); }
+QMenu* QuarnPDFView::contextMenu() { return markEditor_->contextMenu(); }
+void QuarnPDFView::finishEditing() { markEditor_->commitEditing(); }
+void QuarnPDFView::closeEditor() { markEditor_->closeEditor(); }
+bool QuarnPDFView::hasEditor() const { return markEditor_->hasEditor(); }
+void QuarnPDFView::beginEditing(const EditorTarget& target) { markEditor_->beginEditing(target); }
+void QuarnPDFView::commitEditing() { markEditor_->commitEditing(); }
+QWidget* QuarnPDFView::editor() const { return markEditor_->editor(); }
+bool QuarnPDFView::copySelectedMark() { return markEditor_->copySelectedMark(); }
+bool QuarnPDFView::cutSelectedMark() { return markEditor_->cutSelectedMark(); }
+void QuarnPDFView::pasteMarks() { markEditor_->pasteMarks(); }
+bool QuarnPDFView::canPasteMarks() const { return markEditor_->canPasteMarks(); }
+void QuarnPDFView::duplicateSelection() { markEditor_->duplicateSelection(); }
+void QuarnPDFView::editSelectedText() { markEditor_->editSelectedText(); }
+void QuarnPDFView::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
 {
-    using quarnkit::ShortcutCommand;
-    if (view.hasEditor()) return false;
-    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
-    if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
-    const auto command = quarnkit::KeyboardShortcuts::command(QKeyCombination(Qt::NoModifier, Qt::Key(event->key())),
-                                                              quarnkit::ShortcutContext::pageView);
-    if (!command) return false;
-    const int c = int(*command);
-    if (c >= int(ShortcutCommand::toolSelect) && c <= int(ShortcutCommand::toolEraser)) {
-        const auto tool = quarnkit::allTools[size_t(c - int(ShortcutCommand::toolSelect))];
-        if (view.onChooseTool)
-            view.onChooseTool(tool);
-        else if (view.onToolChange)
-            view.onToolChange(tool);
-        return true;
-    }
-    if (c >= int(ShortcutCommand::swatch1) && c <= int(ShortcutCommand::swatch8)) {
-        const int index = c - int(ShortcutCommand::swatch1);
-        if (index >= int(quarnkit::RGBA::swatches.size())) return false;
-        if (view.onChooseSwatch)
-            view.onChooseSwatch(index);
-        else if (view.onSwatchIndex)
-            view.onSwatchIndex(index);
-        return true;
-    }
-    return false;
+    markEditor_->removeMarks(marks, actionName);
 }
-
-} // namespace
-
-bool QuarnPDFView::handleKey(QKeyEvent* event)
-{
-    if (guardedGesture([&] { return gestures().key(event); })) return true;
-    return chooseByKey(*this, event);
-}
-
-void QuarnPDFView::refreshSelection() { gestures().overlay->update(); }
-
-void QuarnPDFView::refreshHover(QPointF viewportPoint)
-{
-    if (hasEditor()) return; // marks under the pointer wait while words are typed
-    guardedGesture([&] {
-        gestures().refreshHover(viewportPoint);
-        return true;
-    });
-}
-
-void QuarnPDFView::setHover(std::optional<MarkRef> mark)
-{
-    if (!mark && gestures_ && gestures_->hoverHandle) {
-        gestures_->hoverHandle.reset(); // leaving the view lets go of a hovered handle too
-        overlay_->update();
-    }
-    if (mark == hoverAnnotation_) return;
-    hoverAnnotation_ = mark;
-    overlay_->update();
-}
-
-std::optional<MarkRef> QuarnPDFView::mark(platform::PdfPoint at, int page) const
-{
-    return gestures_ ? gestures_->markAt(at, page) : std::nullopt;
-}
-
-QMenu* QuarnPDFView::contextMenu()
-{
-    auto* menu = new QMenu(this);
-    const auto selected = selectedAnnotation_ ? gestures().annotation(*selectedAnnotation_) : std::nullopt;
-    if (selected) {
-        const auto kind = quarnkit::MarkCatalog::kind(*selected);
-        if (kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note) {
-            menu->addAction(kind == quarnkit::MarkKind::text ? tr("Edit Text") : tr("Edit Note"), this,
-                            [this] { editSelectedText(); });
-            menu->addSeparator();
-        }
-        menu->addAction(tr("Cut"), QKeySequence::Cut, this, [this] { cutSelectedMark(); })->setEnabled(!hasEditor());
-        menu->addAction(tr("Copy"), QKeySequence::Copy, this, [this] { copySelectedMark(); });
-        menu->addAction(tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), this, [this] { duplicateSelection(); });
-        menu->addAction(tr("Delete Mark"), this, [this] { removeSelection(QStringLiteral("Delete")); })
-            ->setEnabled(!hasEditor());
-        menu->addSeparator();
-        menu->addAction(tr("Bring to Front"), this, [this] { reorderSelection(true); });
-        menu->addAction(tr("Send to Back"), this, [this] { reorderSelection(false); });
-    } else {
-        if (!currentSelection().text.empty()) menu->addAction(tr("Copy"), QKeySequence::Copy, this, [this] { copy(); });
-        if (canPasteMarks()) menu->addAction(tr("Paste"), QKeySequence::Paste, this, [this] { pasteMarks(); });
-    }
-    if (pageCount() > 0) {
-        if (!menu->isEmpty()) menu->addSeparator();
-        menu->addAction(tr("Copy Page"), this, [this] { copyPage(); });
-    }
-    return menu;
-}
+void QuarnPDFView::applyColor(const quarnkit::RGBA& color) { markEditor_->applyColor(color); }
+void QuarnPDFView::applyStroke(double width) { markEditor_->applyStroke(width); }
+void QuarnPDFView::applyFill(bool filled) { markEditor_->applyFill(filled); }
+void QuarnPDFView::applyTextSize(double size) { markEditor_->applyTextSize(size); }
+void QuarnPDFView::applyFont(quarnkit::TextFont font) { markEditor_->applyFont(font); }
+void QuarnPDFView::setArrowhead(bool on) { markEditor_->setArrowhead(on); }
+void QuarnPDFView::reorderSelection(bool toFront) { markEditor_->reorderSelection(toFront); }
+void QuarnPDFView::removeSelection(const QString& actionName) { markEditor_->removeSelection(actionName); }
 
 void QuarnPDFView::copyPage()
 {
@@ -164,33 +77,6 @@ void QuarnPDFView::copyPage()
     image.setDevicePixelRatio(scale); // its size stays the page's size in points
     QApplication::clipboard()->clear();
     QApplication::clipboard()->setImage(image);
-}
-
-// A page whose marks cannot be read (a damaged file) must not take the
-// window down from inside an event handler: the gesture is dropped.
-template <typename F> bool QuarnPDFView::guardedGesture(F&& step)
-{
-    try {
-        return step();
-    } catch (const std::exception&) {
-        gestures().abandon();
-        return true;
-    }
-}
-
-bool QuarnPDFView::editingMousePress(QMouseEvent* event)
-{
-    return guardedGesture([&] { return gestures().press(event); });
-}
-
-bool QuarnPDFView::editingMouseMove(QMouseEvent* event)
-{
-    return guardedGesture([&] { return gestures().move(event); });
-}
-
-bool QuarnPDFView::editingMouseRelease(QMouseEvent* event)
-{
-    return guardedGesture([&] { return gestures().release(event); });
 }
 
 } // namespace quarn

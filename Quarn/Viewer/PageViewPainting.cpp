@@ -1,8 +1,8 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
-#include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Viewer/PageLayout.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QPaintEvent>
@@ -69,7 +69,6 @@ std::size_t QuarnPDFView::tileCacheBytes() const { return renderer_->cachedBytes
 
 void QuarnPDFView::paintEvent(QPaintEvent* event)
 {
-    watchRevision();
     QPainter painter(viewport());
     const QRect exposed = event->rect();
     painter.fillRect(exposed, background_);

@@ -1,7 +1,8 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
+#include "QuarnKit/Viewer/LinkSafety.h"
+#include "QuarnKit/Viewer/PageLayout.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -17,17 +18,6 @@ namespace quarn {
 using namespace pageview;
 using quarnkit::PageDestination;
 using quarnkit::PageSelection;
-
-namespace {
-// Only links a reader expects to open in another program; a PDF must not be
-// able to start local files or programs through a click.
-bool isSafeExternalLink(const QUrl& url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-                             scheme == QLatin1String("mailto"));
-}
-} // namespace
 
 // ---------------------------------------------------------------- links
 
@@ -69,7 +59,7 @@ void QuarnPDFView::followLink(const platform::PdfLink& link)
     }
     if (link.uri.empty() || link.uri.front() == '#') return;
     const QUrl url(QString::fromStdString(link.uri));
-    if (isSafeExternalLink(url) && openExternalUrl) openExternalUrl(url);
+    if (quarnkit::isSafeExternalLink(url) && openExternalUrl) openExternalUrl(url);
 }
 
 // ---------------------------------------------------------------- text selection

@@ -1,7 +1,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
+#include "QuarnKit/Viewer/PageLayout.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

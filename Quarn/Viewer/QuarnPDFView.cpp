@@ -1,9 +1,10 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Platform/PdfPageGeometries.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/PageViewInternal.h"
-#include "Quarn/Viewer/PageViewLayout.h"
-#include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Viewer/PageLayout.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     overlay_->setAttribute(Qt::WA_NoSystemBackground);
     overlay_->setGeometry(viewport()->rect());
     overlay_->show();
+    markEditor_ = std::make_unique<MarkEditor>(*this);
 
     connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<platform::PdfLink>& links) {
         if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
@@ -66,10 +68,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     applyScrollerStyle();
 }
 
-QuarnPDFView::~QuarnPDFView()
-{
-    if (pendingEdit_) pendingEdit_->stop();
-}
+QuarnPDFView::~QuarnPDFView() = default;
 // ---------------------------------------------------------------- document
 
 int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
@@ -98,16 +97,46 @@ void QuarnPDFView::readGeometry()
     for (const auto& geometry : geometries_) layout_->sizes.push_back(geometry.displaySize);
 }
 
-void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
+void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 {
-    if (document == document_) {
+    if (document == quarnDocument_.data()) {
         // The same document, unlocked since it was shown: its pages appear now.
-        if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) documentDidChange();
+        if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) {
+            shownPages_ = quarnDocument_->pageSignature();
+            refresh(std::nullopt);
+        }
         return;
     }
-    closeEditor();
+    if (quarnDocument_) disconnect(quarnDocument_, nullptr, this, nullptr);
+    quarnDocument_ = document;
+    if (document) connect(document, &quarnkit::QuarnDocument::generationChanged, this, &QuarnPDFView::documentEdited);
+    // A document of the view's own goes once another is shown; undo steps
+    // that still name it do nothing after.
+    if (ownDocument_ && ownDocument_ != document) delete ownDocument_.data();
+    display(document ? document->pdf() : nullptr);
+}
+
+void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> pdf)
+{
+    if (!pdf) {
+        load(static_cast<quarnkit::QuarnDocument*>(nullptr));
+        return;
+    }
+    if (quarnDocument_ && quarnDocument_->pdf() == pdf) {
+        load(quarnDocument_.data());
+        return;
+    }
+    auto* own = new quarnkit::QuarnDocument(std::move(pdf));
+    load(own);
+    own->setParent(this);
+    ownDocument_ = own;
+}
+
+void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
+{
+    markEditor_->documentReplaced();
     document_ = std::move(document);
-    seenRevision_ = document_ ? document_->revision() : 0;
+    shownPages_ = quarnDocument_ ? quarnDocument_->pageSignature() : 0;
     readGeometry();
     renderer_->setDocument(document_);
     links_.assign(pageCount(), std::nullopt);
@@ -120,7 +149,6 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
     currentPage_ = pageCount() > 0 ? 0 : -1;
     layout_->shownRow = 0;
     didInitialFit_ = false;
-    select(std::nullopt);
     relayout();
     withoutTracking([&] {
         horizontalScrollBar()->setValue(0);
@@ -131,24 +159,30 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> document)
     applyScrollerStyle();
 }
 
-void QuarnPDFView::watchRevision()
+void QuarnPDFView::noteEdit(int index)
 {
-    // A change made without documentDidChange (an unlock, pages added by some
-    // other road) must not leave the layout describing pages that are gone:
-    // the next turn of the event loop reads the whole document again.
-    if (!document_ || revisionCheckQueued_ || document_->revision() == seenRevision_) return;
-    revisionCheckQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        revisionCheckQueued_ = false;
-        if (document_ && document_->revision() != seenRevision_) documentDidChange();
-    });
+    if (quarnDocument_) quarnDocument_->noteEditOfPage(index);
 }
 
-void QuarnPDFView::documentDidChange(std::optional<int> page)
+void QuarnPDFView::documentEdited()
+{
+    if (!quarnDocument_ || !document_) return;
+    const auto page = quarnDocument_->editedPage();
+    const size_t pages = quarnDocument_->pageSignature();
+    // An edit of one page that is still in the document, with the pages as
+    // they were, redraws that page; anything else may have moved pages, so
+    // the whole document is read again.
+    const bool samePages = pages == shownPages_;
+    shownPages_ = pages;
+    refresh(page && samePages ? quarnDocument_->pageIndex(*page) : std::nullopt);
+    markEditor_->documentChanged();
+}
+
+void QuarnPDFView::refresh(std::optional<int> page)
 {
     if (!document_) return;
-    seenRevision_ = document_->revision();
     const auto keep = currentDestination();
+    const std::vector<platform::PdfSize> sizes = layout_->sizes;
     if (page && *page >= 0 && *page < pageCount()) {
         try {
             geometries_[*page] = document_->pageGeometry(*page);
@@ -167,8 +201,16 @@ void QuarnPDFView::documentDidChange(std::optional<int> page)
     renderer_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
-    relayout();
-    if (keep && keep->page < pageCount()) showDestination(*keep);
+    // Pages of the same sizes keep the view where it is: a mark or the
+    // document's info edited must not move what the reader looks at.
+    const bool resized = sizes.size() != layout_->sizes.size()
+                         || !std::equal(sizes.begin(), sizes.end(), layout_->sizes.begin(), [](const auto& a, const auto& b) {
+                                return a.width == b.width && a.height == b.height;
+                            });
+    if (resized) {
+        relayout();
+        if (keep && keep->page < pageCount()) showDestination(*keep);
+    }
     viewport()->update();
     withoutTracking([&] { layoutPass(); });
 }
@@ -501,11 +543,29 @@ void QuarnPDFView::goToLastPage()
     if (last >= 0) jumpTo(quarnkit::PageJump::top(last, geometries_[last]), false);
 }
 
+std::optional<QuarnPDFView::Visit> QuarnPDFView::visit(const PageDestination& destination) const
+{
+    const auto page = quarnDocument_ ? quarnDocument_->pageId(destination.page) : std::nullopt;
+    if (!page) return std::nullopt;
+    return Visit{*page, destination};
+}
+
+std::optional<PageDestination> QuarnPDFView::destination(const Visit& visit) const
+{
+    const auto index = quarnDocument_ ? quarnDocument_->pageIndex(visit.page) : std::nullopt;
+    if (!index) return std::nullopt; // the page was taken out of the document
+    PageDestination destination = visit.destination;
+    destination.page = *index;
+    return destination;
+}
+
 void QuarnPDFView::recordHistory()
 {
     const auto here = currentDestination();
-    if (!here) return;
-    if (back_.empty() || !(back_.back() == *here)) back_.push_back(*here);
+    const auto entry = here ? visit(*here) : std::nullopt;
+    if (!entry) return;
+    if (back_.empty() || !(back_.back().page == entry->page && back_.back().destination.point == here->point))
+        back_.push_back(*entry);
     if (int(back_.size()) > historyLimit) back_.erase(back_.begin());
     forward_.clear();
     emit historyChanged();
@@ -529,24 +589,27 @@ void QuarnPDFView::showDestination(const PageDestination& destination)
     scrollToContentPoint(content, true);
 }
 
-void QuarnPDFView::goBack()
-{
-    if (back_.empty()) return;
-    if (const auto here = currentDestination()) forward_.push_back(*here);
-    const PageDestination target = back_.back();
-    back_.pop_back();
-    showDestination(target);
-    emit historyChanged();
-    withoutTracking([&] { syncState(); });
-}
+void QuarnPDFView::goBack() { stepHistory(back_, forward_); }
 
-void QuarnPDFView::goForward()
+void QuarnPDFView::goForward() { stepHistory(forward_, back_); }
+
+void QuarnPDFView::stepHistory(std::vector<Visit>& from, std::vector<Visit>& to)
 {
-    if (forward_.empty()) return;
-    if (const auto here = currentDestination()) back_.push_back(*here);
-    const PageDestination target = forward_.back();
-    forward_.pop_back();
-    showDestination(target);
+    // Positions on pages taken out of the document are passed over.
+    std::optional<PageDestination> target;
+    while (!from.empty() && !target) {
+        target = destination(from.back());
+        if (target) break;
+        from.pop_back();
+    }
+    if (!target) {
+        emit historyChanged();
+        return;
+    }
+    if (const auto here = currentDestination())
+        if (const auto entry = visit(*here)) to.push_back(*entry);
+    from.pop_back();
+    showDestination(*target);
     emit historyChanged();
     withoutTracking([&] { syncState(); });
 }
@@ -587,8 +650,7 @@ void QuarnPDFView::syncState()
     shownPage_ = page;
     lastVisible_ = visible;
     overlay_->setGeometry(viewport()->rect());
-    refreshSelection();
-    layoutEditor();
+    markEditor_->viewMoved();
     emit boundsChanged();
     if (scaleMoved) emit scaleChanged(scale_);
     if (pageMoved) emit pageChanged(page);
@@ -809,7 +871,7 @@ bool QuarnPDFView::isAtRowEdge(bool bottom) const
 
 void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 {
-    if (handleKey(event)) {
+    if (markEditor_->key(event)) {
         event->accept();
         return;
     }
@@ -858,7 +920,7 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 
 void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 {
-    if (editingMousePress(event)) return;
+    if (markEditor_->mousePress(event)) return;
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -881,7 +943,7 @@ void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 
 void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (editingMouseMove(event)) return;
+    if (markEditor_->mouseMove(event)) return;
     if (event->buttons() & Qt::LeftButton) {
         const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
         if (moved) pressedLink_.reset();
@@ -897,13 +959,12 @@ void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     updateCursor(event->position());
-    if (tool_ == quarnkit::MarkupTool::select) refreshHover(event->position());
-    else refreshHover(event->position());
+    markEditor_->hover(event->position());
 }
 
 void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (editingMouseRelease(event)) return;
+    if (markEditor_->mouseRelease(event)) return;
     if (event->button() == Qt::LeftButton) {
         if (pressedLink_) {
             const platform::PdfLink link = *pressedLink_;
@@ -918,7 +979,7 @@ void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // A quick second click draws, grabs or erases a mark like the first one.
-    if (editingMousePress(event)) return;
+    if (markEditor_->mousePress(event)) return;
     if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
         selectWordAt(event->position());
         event->accept();
@@ -930,7 +991,7 @@ void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 void QuarnPDFView::leaveEvent(QEvent* event)
 {
     QAbstractScrollArea::leaveEvent(event);
-    setHover(std::nullopt);
+    markEditor_->hover(std::nullopt);
 }
 
 void QuarnPDFView::contextMenuEvent(QContextMenuEvent* event)
@@ -1003,8 +1064,7 @@ void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle&
     style_ = style;
     if (!changed) return;
     if (hasEditor()) QTimer::singleShot(0, this, [this] { finishEditing(); });
-    hoverAnnotation_.reset();
-    refreshSelection();
+    markEditor_->setHover(std::nullopt);
     updateCursor(viewport()->mapFromGlobal(QCursor::pos()));
 }
 

@@ -8,6 +8,7 @@
 // page whose tiles have not arrived yet shows as a white sheet, so painting
 // never waits for rendering.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 
@@ -31,11 +32,19 @@ class QPrinter;
 
 namespace platform { struct PdfAnnotation; }
 
-namespace quarn {
-
+namespace quarnkit {
 class TileRenderer;
 struct PageLayout;
+struct TileKey;
 struct TileRequest;
+} // namespace quarnkit
+
+namespace quarn {
+
+using quarnkit::PageLayout;
+using quarnkit::TileKey;
+using quarnkit::TileRenderer;
+using quarnkit::TileRequest;
 
 // A mark (annotation) on a page, known by its PDF object number.
 struct MarkRef {
@@ -43,6 +52,10 @@ struct MarkRef {
     int object = 0;
     friend bool operator==(const MarkRef&, const MarkRef&) = default;
 };
+
+// What the in-place editor types into (the markup code's).
+struct EditorTarget;
+class MarkEditor;
 
 // A page and a point on it (PDF user space): where a view location falls.
 struct PagePoint {
@@ -60,15 +73,19 @@ public:
     // ------------------------------------------------------------ document
 
     // Shows a document (none clears the view). Showing the document already
-    // shown changes nothing.
-    void load(std::shared_ptr<platform::PdfDocument> document);
+    // shown changes nothing, except that the pages of a document unlocked
+    // since appear. The view follows the document's generationChanged: the
+    // edited page is read and drawn again, or the whole document after an
+    // edit of no one page (pages inserted, removed, rotated or moved).
+    void load(quarnkit::QuarnDocument* document);
+    // Shows a PDF that no window's document holds: the view keeps a document
+    // of its own around it, and edits are announced there.
+    void load(std::shared_ptr<platform::PdfDocument> pdf);
+    quarnkit::QuarnDocument* quarnDocument() const { return quarnDocument_.data(); }
     const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
     int pageCount() const;
-    // After an edit: re-reads page sizes and redraws `page`, or with none the
-    // whole document (pages inserted, removed, rotated or moved). A change of
-    // the document's revision that is not announced so is found at the next
-    // paint and treated as a change of the whole document.
-    void documentDidChange(std::optional<int> page = std::nullopt);
+    // Announces an edit of the page at `index` through the document.
+    void noteEdit(int index);
 
     // ------------------------------------------------------------ layout
 
@@ -214,7 +231,6 @@ public:
     // Scroll bars appear only while there is somewhere to scroll.
     void applyScrollerStyle();
 
-    std::function<void(std::optional<int> page)> onEdit;
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
     std::function<void(bool selected)> onSelection;
@@ -242,16 +258,22 @@ public:
 
     // The transparent layer above the pages that the markup code draws on.
     QWidget* overlay() const { return overlay_; }
+    // A page's geometry as laid out; none for no such page.
+    const platform::PdfPageGeometry* geometry(int page) const;
 
-    // ------------------------------------------------------------ editing of marks (markup code)
+    // ------------------------------------------------------------ editing of marks
+
+    // The mark editor of the view, which gets its mouse, keys and overlay
+    // painting; the calls below hand on to it.
+    MarkEditor& markEditor() const { return *markEditor_; }
 
     void select(std::optional<MarkRef> mark);
-    std::optional<MarkRef> selectedAnnotation() const { return selectedAnnotation_; }
+    std::optional<MarkRef> selectedAnnotation() const;
     void add(const MarkRef& mark, int page, const QString& actionName);
+    // Mark keys: true when the key was a mark key and was used.
     bool handleKey(QKeyEvent* event);
     void refreshSelection();
     void layoutEditor();
-    void refreshHover(QPointF viewportPoint);
     void setHover(std::optional<MarkRef> mark);
     std::optional<MarkRef> mark(platform::PdfPoint at, int page) const;
     // The context menu for the current selection; the caller owns it.
@@ -261,10 +283,9 @@ public:
     bool hasEditor() const;
     // In-place typing of text boxes and notes: opens the editor (committing
     // one already open), or applies its text as one undo step.
-    struct EditorTarget;
     void beginEditing(const EditorTarget& target);
     void commitEditing();
-    QWidget* editor() const { return editor_; }
+    QWidget* editor() const;
     // The current page (else the first) as an image on the clipboard.
     void copyPage();
 
@@ -328,33 +349,6 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-    // Hooks of the markup gestures: true when the editing code took the event.
-    bool editingMousePress(QMouseEvent* event);
-    bool editingMouseMove(QMouseEvent* event);
-    bool editingMouseRelease(QMouseEvent* event);
-
-    // Editing state, kept by the markup code.
-    std::optional<MarkRef> selectedAnnotation_;
-    std::optional<MarkRef> hoverAnnotation_;
-    std::optional<MarkRef> reclickAnnotation_;
-    bool textEditClick_ = false;
-    bool committingText_ = false;
-    QPointer<QWidget> editor_; // an InlineEditor while one is open
-    std::shared_ptr<EditorTarget> editorTarget_;
-    std::set<int> erased_;
-    bool erasingGroup_ = false;
-    QPointer<QTimer> pendingEdit_;
-    // The markup gesture in progress, the hit-testing and the edits of marks
-    // (made on first use; a shared pointer, as its type is the markup code's).
-    struct MarkGestures;
-    std::shared_ptr<MarkGestures> gestures_;
-    MarkGestures& gestures();
-    template <typename F> bool guardedGesture(F&& step);
-    // Changes the selected mark through `change` (false: nothing to change)
-    // and registers the step; `burstKey` folds quick repeats into one.
-    bool restyleSelection(const std::function<bool(platform::PdfAnnotation&, quarnkit::MarkKind)>& change,
-                          const char* burstKey, const QString& name);
-
 private:
     struct TextCache;
     struct TextPages;
@@ -374,7 +368,10 @@ private:
     void restoreAnchor(const ViewAnchor& anchor);
 
     void readGeometry();
-    void watchRevision();
+    void display(std::shared_ptr<platform::PdfDocument> pdf);
+    // Re-reads page sizes and redraws `page`, or with none the whole document.
+    void refresh(std::optional<int> page);
+    void documentEdited();
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();
     void updateScrollBars();
@@ -415,6 +412,9 @@ private:
     std::optional<QString> droppedPdf(const QMimeData* mime) const;
     bool isAtRowEdge(bool bottom) const;
 
+    QPointer<quarnkit::QuarnDocument> quarnDocument_;
+    QPointer<quarnkit::QuarnDocument> ownDocument_; // made by load(pdf), a child of the view
+    size_t shownPages_ = 0; // the page signature the layout describes
     std::shared_ptr<platform::PdfDocument> document_;
     std::vector<platform::PdfPageGeometry> geometries_;
     std::unique_ptr<PageLayout> layout_;
@@ -436,8 +436,17 @@ private:
 
     int currentPage_ = -1;
     bool jumping_ = false; // the current page is set by the caller, not by the scroll position
-    std::vector<quarnkit::PageDestination> back_;
-    std::vector<quarnkit::PageDestination> forward_;
+    // A reading position of the history: its page by page object, so that
+    // it still names the same page after pages moved.
+    struct Visit {
+        platform::PdfPageId page;
+        quarnkit::PageDestination destination;
+    };
+    std::optional<Visit> visit(const quarnkit::PageDestination& destination) const;
+    std::optional<quarnkit::PageDestination> destination(const Visit& visit) const;
+    void stepHistory(std::vector<Visit>& from, std::vector<Visit>& to);
+    std::vector<Visit> back_;
+    std::vector<Visit> forward_;
     std::vector<int> lastVisible_;
     double shownScale_ = -1.0;
     int shownPage_ = -2;
@@ -446,8 +455,6 @@ private:
     int lastCount_ = -1;
     double lastZoom_ = -1.0;
     bool applyingScrollers_ = false;
-    std::uint64_t seenRevision_ = 0; // the document's revision the layout describes
-    bool revisionCheckQueued_ = false;
 
     quarnkit::PageSelection selection_;
     std::vector<Highlight> highlights_;
@@ -461,6 +468,7 @@ private:
     quarnkit::ToolStyle style_;
     QPointer<QUndoStack> undoManagerOverride_;
     QWidget* overlay_ = nullptr;
+    std::unique_ptr<MarkEditor> markEditor_;
     double wheelRemainder_ = 0;
 };
 

@@ -95,9 +95,6 @@ void ViewerModel::bind(QuarnPDFView* view)
 {
     pdfView_ = view;
     const QPointer<ViewerModel> self(this);
-    view->onEdit = [self](std::optional<int> page) {
-        if (self && self->document_) self->document_->noteEdit(page);
-    };
     view->onPage = [self](int index, int count) {
         if (!self) return;
         self->assign(self->pageIndex_, index, &ViewerModel::pageIndexChanged);

@@ -4,43 +4,17 @@
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ShareMenu.h"
+#include "QuarnKit/Document/DocumentCommand.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QUndoCommand>
 
 namespace quarn {
 
 using namespace quarnkit;
 
 namespace {
-
-// One metadata edit: redo writes the new attributes, undo the old ones, each
-// recorded as an edit of the whole document. The document is held weakly: a
-// step left on the stack after the document went does nothing.
-class DocumentInfoCommand : public QUndoCommand {
-public:
-    DocumentInfoCommand(QuarnDocument& document, DocumentAttributes before, DocumentAttributes after)
-        : QUndoCommand(QObject::tr("Document Info")), document_(&document), before_(std::move(before)),
-          after_(std::move(after))
-    {
-    }
-    void redo() override { write(after_); }
-    void undo() override { write(before_); }
-
-private:
-    void write(const DocumentAttributes& attributes)
-    {
-        if (!document_ || document_->isLocked()) return;
-        writeDocumentAttributes(*document_->pdf(), attributes);
-        document_->noteEdit(std::nullopt);
-    }
-
-    QPointer<QuarnDocument> document_;
-    DocumentAttributes before_;
-    DocumentAttributes after_;
-};
 
 // The failure of a share: a sheet on the window when there is one, else an
 // application-modal alert. Neither blocks the caller.

@@ -106,14 +106,7 @@ void ViewerModel::observeHistory(QuarnPDFView* view)
 
 size_t ViewerModel::pageSignature() const
 {
-    // The page objects themselves are not visible from here; the page count
-    // and the document's whole-document edits stand for the page set. A mark
-    // edit names its page and so leaves the signature alone.
-    if (!document_) return 0;
-    size_t seed = std::hash<int>{}(document_->pageCount());
-    if (!document_->editedPage().has_value())
-        seed ^= std::hash<qint64>{}(document_->generation()) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
-    return seed;
+    return document_ ? document_->pageSignature() : 0;
 }
 
 void ViewerModel::attach(QuarnPDFView* view)

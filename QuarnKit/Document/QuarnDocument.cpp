@@ -120,22 +120,69 @@ std::unique_ptr<QuarnDocument> QuarnDocument::fromData(const QByteArray& bytes)
     }
 }
 
-void QuarnDocument::noteEdit(std::optional<int> page)
+void QuarnDocument::noteEdit(std::optional<platform::PdfPageId> page)
 {
     editedPage_ = page;
     ++generation_;
     emit generationChanged(generation_);
 }
 
-void QuarnDocument::noteUnrecordedEdit(std::optional<int> page)
+void QuarnDocument::noteEditOfPage(int index)
+{
+    noteEdit(pageId(index));
+}
+
+void QuarnDocument::noteUnrecordedEdit(std::optional<platform::PdfPageId> page)
 {
     noteEdit(page);
     emit unrecordedEdit();
 }
 
+std::optional<int> QuarnDocument::editedPageIndex() const
+{
+    return editedPage_ ? pageIndex(*editedPage_) : std::nullopt;
+}
+
+std::optional<platform::PdfPageId> QuarnDocument::pageId(int index) const
+{
+    if (pdf_->isLocked() || index < 0) return std::nullopt;
+    try {
+        return platform::pageId(*pdf_, index);
+    } catch (const platform::PdfError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<int> QuarnDocument::pageIndex(platform::PdfPageId page) const
+{
+    try {
+        return platform::pageIndex(*pdf_, page);
+    } catch (const platform::PdfError&) {
+        return std::nullopt;
+    }
+}
+
+size_t QuarnDocument::pageSignature() const
+{
+    std::vector<platform::PdfPageId> pages;
+    try {
+        pages = platform::pageIds(*pdf_);
+    } catch (const platform::PdfError&) {
+    }
+    size_t seed = std::hash<size_t>{}(pages.size());
+    const auto mix = [&seed](size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
+    for (const platform::PdfPageId& page : pages) {
+        mix(std::hash<int>{}(page.object));
+        mix(std::hash<int>{}(page.generation));
+    }
+    return seed;
+}
+
 bool QuarnDocument::unlock(const QString& password)
 {
-    return pdf_->unlock(password.toStdString());
+    if (!pdf_->unlock(password.toStdString())) return false;
+    noteEdit(std::nullopt);
+    return true;
 }
 
 bool QuarnDocument::firstPageReadable() const

@@ -1,9 +1,11 @@
 #pragma once
 // The document of one window: the parsed PDF and its change counter. Every
-// feature that edits the PDF calls noteEdit once per change, so that views
-// watching `generation` redraw; whether the file needs saving is the window's
-// undo stack's business, not this object's.
+// edit of the PDF, whoever makes it, is announced here with noteEdit, and
+// views redraw on generationChanged alone; whether the file needs saving is
+// the window's undo stack's business, not this object's. Pages are named by
+// their page object, which stays with a page when pages move.
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageIdentity.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -67,16 +69,30 @@ public:
 
     qint64 generation() const { return generation_; }
     // The page the last edit touched; none for a whole-document change or before any edit.
-    std::optional<int> editedPage() const { return editedPage_; }
+    std::optional<platform::PdfPageId> editedPage() const { return editedPage_; }
+    // Where that page stands now; none as for editedPage, or when it is gone.
+    std::optional<int> editedPageIndex() const;
     // Records one edit: editedPage first, then generation + 1 (observers read
     // the editedPage of the same edit).
-    void noteEdit(std::optional<int> page);
+    void noteEdit(std::optional<platform::PdfPageId> page);
+    // The same for the page at `index` now (the whole document when there is none).
+    void noteEditOfPage(int index);
     // An edit that no undo step records (no undo stack could be reached): the
     // window must still count the document as changed, or the edit could be
     // lost at close without the question.
-    void noteUnrecordedEdit(std::optional<int> page);
+    void noteUnrecordedEdit(std::optional<platform::PdfPageId> page);
 
-    // True when the password opened the document. Changes nothing else.
+    // The page object of the page at `index`; none outside the document or while locked.
+    std::optional<platform::PdfPageId> pageId(int index) const;
+    // Where a page stands now; none when it is no page of the document any more.
+    std::optional<int> pageIndex(platform::PdfPageId page) const;
+    // A hash of the page objects in page order: equal only while the same
+    // pages stand in the same order. Marks on the pages leave it alone.
+    size_t pageSignature() const;
+
+    // True when the password opened the document. Its pages (and their
+    // marks) appear then: every view hears of it as an edit of the whole
+    // document, though nothing in the file changed.
     bool unlock(const QString& password);
     bool isLocked() const { return pdf_->isLocked(); }
     int pageCount() const { return pdf_->pageCount(); }
@@ -100,7 +116,7 @@ signals:
 private:
     std::shared_ptr<platform::PdfDocument> pdf_;
     qint64 generation_ = 0;
-    std::optional<int> editedPage_;
+    std::optional<platform::PdfPageId> editedPage_;
 };
 
 } // namespace quarnkit

@@ -47,6 +47,9 @@ QString collapsed(const QString& text)
     QStringList parts;
     QString current;
     for (QChar c : text) {
+        // A glyph the PDF maps to no character comes out as U+FFFD: it shows
+        // as a box or "�" and says nothing, so it is left out.
+        if (c == QChar::ReplacementCharacter) continue;
         if (c.isSpace()) {
             if (!current.isEmpty()) parts.push_back(current);
             current.clear();

@@ -46,7 +46,7 @@ std::vector<MarkGroup> groups(const platform::PdfDocument& doc);
 std::optional<QString> words(const PdfAnnotation& annotation, const platform::PdfTextPage& text);
 
 // Text split at white space and line breaks and joined by single spaces.
-QString collapsed(const QString& text);
+QString collapsed(const QString& text); // also without U+FFFD, the mark of an unmapped glyph
 
 } // namespace MarkCatalog
 

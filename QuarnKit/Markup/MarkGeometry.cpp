@@ -234,17 +234,19 @@ bool sendToBack(platform::PdfDocument& doc, int page, int objectNumber)
     return true;
 }
 
-void restore(platform::PdfDocument& doc, int page, const std::vector<int>& order)
+bool restore(platform::PdfDocument& doc, int page, const std::vector<int>& order)
 {
     const auto current = numbers(stack(doc, page));
+    for (int number : order)
+        if (std::find(current.begin(), current.end(), number) == current.end()) return false;
     size_t k = 0;
     while (k < current.size() && k < order.size() && current[k] == order[k]) ++k;
-    if (k >= std::max(current.size(), order.size())) return;
+    if (k >= std::max(current.size(), order.size())) return true;
     const std::vector<int> tail(order.begin() + long(k), order.end());
     for (size_t i = k; i < current.size(); ++i)
         if (std::find(tail.begin(), tail.end(), current[i]) == tail.end())
             platform::PdfAnnotations::remove(doc, page, current[i]);
-    platform::PdfAnnotations::replaceTail(doc, page, tail);
+    return platform::PdfAnnotations::replaceTail(doc, page, tail);
 }
 
 } // namespace MarkOrder

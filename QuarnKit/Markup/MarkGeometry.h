@@ -60,8 +60,9 @@ bool bringToFront(platform::PdfDocument& doc, int page, int objectNumber);
 // Behind every other mark, yet above the links and widgets before the first mark.
 bool sendToBack(platform::PdfDocument& doc, int page, int objectNumber);
 // Makes the stack equal `order` (object numbers), rewriting only the tail from
-// the first difference.
-void restore(platform::PdfDocument& doc, int page, const std::vector<int>& order);
+// the first difference. False, and nothing changed, when `order` names a mark
+// that is not on the page.
+bool restore(platform::PdfDocument& doc, int page, const std::vector<int>& order);
 
 } // namespace MarkOrder
 

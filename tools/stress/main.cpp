@@ -1,17 +1,20 @@
 // ravlen-stress FOLDER…: runs every PDF under the folders through the PDF
 // layer (open, render each page at 72 dpi, extract text, add a text box,
-// write to memory, open again), each file in a child process so that a crash
-// or a hang is counted against that file and the run goes on. A copy of each
-// file is then saved as the window saves it: with no edit (the page count
-// stays), with a new mark (it is there when reopened) and, for a signed file,
-// with the signature still valid. Files that open but cannot be saved are counted.
+// write to memory, open again, and round-trip one mark of each kind on the
+// first page), each file in a child process so that a crash or a hang is
+// counted against that file and the run goes on. A copy of each file is then
+// saved as the window saves it: with no edit (the page count stays), with a
+// new mark (it is there when reopened) and, for a signed file, with the
+// signature still valid. Files that open but cannot be saved are counted.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
+#include "tools/stress/MarksRoundTrip.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -213,6 +216,17 @@ void checkSavedCopy(const std::string& path, int fd)
     send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
 }
 
+// The marks round trip; reports "marks N" with the number of marks it took through.
+void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
+{
+    stage = "marks";
+    const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
+        stage = done;
+        send(fd, "step " + done);
+    });
+    send(fd, "marks " + std::to_string(marks));
+}
+
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
 void checkFile(const std::string& path, int fd)
 {
@@ -248,6 +262,7 @@ void checkFile(const std::string& path, int fd)
             throw std::runtime_error("the written copy has " + std::to_string(again->pageCount()) + " pages instead of "
                                      + std::to_string(pages));
         if (pages > 0) checkTextBox(*again);
+        checkMarks(*doc, fd, stage);
         stage = "save a copy";
         checkSavedCopy(path, fd);
         send(fd, "result ok");
@@ -263,6 +278,7 @@ void checkFile(const std::string& path, int fd)
 struct Outcome {
     bool passed = false;
     std::string text;
+    int marks = 0; // marks round-tripped
     bool unsaveable = false; // opened, but no save succeeded
 };
 
@@ -302,6 +318,7 @@ Outcome runChild(const std::string& path)
     auto stepDeadline = start + stepBudget;
     const auto fileDeadline = start + fileCap;
     std::string buffer, result, lastStep = "opening";
+    int marks = 0;
     bool timedOut = false, eof = false;
     while (!eof) {
         const auto now = Clock::now();
@@ -330,6 +347,8 @@ Outcome runChild(const std::string& path)
             if (line.rfind("step ", 0) == 0) {
                 lastStep = line.substr(5);
                 stepDeadline = Clock::now() + stepBudget;
+            } else if (line.rfind("marks ", 0) == 0) {
+                marks = std::atoi(line.c_str() + 6);
             } else if (line.rfind("result ", 0) == 0) {
                 result = line.substr(7);
             }
@@ -348,9 +367,9 @@ Outcome runChild(const std::string& path)
                                    + "), killed"};
     }
     if (WIFSIGNALED(status)) return {false, describeStatus(status)};
-    if (result == "ok") return {true, "ok"};
+    if (result == "ok") return {true, "ok, " + std::to_string(marks) + " marks round-tripped", marks};
     if (result == "locked") return {true, "locked"};
-    if (result.rfind("unsaveable: ", 0) == 0) return {false, "opened but could not be saved: " + result.substr(12), true};
+    if (result.rfind("unsaveable: ", 0) == 0) return {false, "opened but could not be saved: " + result.substr(12), 0, true};
     if (!result.empty()) return {false, result};
     return {false, describeStatus(status)};
 }
@@ -401,16 +420,21 @@ int main(int argc, char** argv)
 
     // A child killed while writing must not take the parent with it.
     std::signal(SIGPIPE, SIG_IGN);
-    int passed = 0, failed = 0, unsaveable = 0;
+    int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
         (outcome.passed ? passed : failed)++;
         unsaveable += outcome.unsaveable;
+        if (outcome.marks > 0) {
+            ++marked;
+            marks += outcome.marks;
+        }
         std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d failed, %d opened but could not be saved\n", passed, failed, unsaveable);
+    std::printf("%d passed, %d failed, %d opened but could not be saved; %d files and %d marks round-tripped\n", passed,
+                failed, unsaveable, marked, marks);
     return failed ? 1 : 0;
 }

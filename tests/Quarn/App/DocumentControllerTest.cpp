@@ -340,8 +340,8 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     };
     const size_t before = marksOnPageOne(path);
 
-    QuarnPDFView::EditorTarget box;
-    box.kind = QuarnPDFView::EditorTarget::Kind::newText;
+    EditorTarget box;
+    box.kind = EditorTarget::Kind::newText;
     box.page = 0;
     box.point = {100, 600};
     view->beginEditing(box);

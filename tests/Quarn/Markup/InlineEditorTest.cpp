@@ -76,7 +76,7 @@ struct EditView {
         const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
                                                                quarnkit::TextFont::serif, view.document()->pageGeometry(0).cropBox);
         const int object = PdfAnnotations::add(*view.document(), 0, *box);
-        view.documentDidChange(0);
+        view.noteEdit(0);
         return MarkRef{0, object};
     }
 };
@@ -224,6 +224,38 @@ TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
     EXPECT_TRUE(v.marks().empty());
 }
 
+TEST(InlineEditor, TheNoteAboutToBePlacedShowsItsOutlineAndTextBars)
+{
+    EditView v;
+    quarnkit::ToolStyle amber;
+    amber.color = quarnkit::RGBA{1, 0.8, 0, 1};
+    v.view.setTool(MarkupTool::note, amber);
+    v.click({300, 500});
+    ASSERT_TRUE(v.view.hasEditor());
+    QWidget* pending = v.editor()->companion();
+    ASSERT_TRUE(pending && pending->isVisible());
+    const QImage image = pending->grab().toImage();
+    const int w = image.width(), h = image.height();
+    ASSERT_GT(w, 12);
+    const auto dark = [](QColor c) { return c.alpha() > 0 && qGray(c.rgb()) < 170; };
+    const auto barsAt = [&](int x) {
+        int bars = 0;
+        bool onBar = false;
+        for (int y = 1; y < h - 1; ++y) {
+            const bool barHere = dark(image.pixelColor(x, y));
+            if (barHere && !onBar) ++bars;
+            onBar = barHere;
+        }
+        return bars;
+    };
+    // Amber beside the bars, darker at the outline and on three bars of text,
+    // the last one shorter.
+    EXPECT_FALSE(dark(image.pixelColor(w / 8, h / 2)));
+    EXPECT_TRUE(dark(image.pixelColor(w / 2, 0)));
+    EXPECT_EQ(barsAt(int(w * 0.4)), 3);
+    EXPECT_EQ(barsAt(int(w * 0.7)), 2);
+}
+
 TEST(InlineEditor, NewNoteNearTheRightEdgeOpensToTheLeft)
 {
     EditView v;
@@ -295,7 +327,7 @@ TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
 
     v.view.setScaleFactor(2.0);
     QApplication::processEvents();
-    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {100, 400}));
+    v.view.beginEditing(EditorTarget::newText(0, {100, 400}));
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 32);
 }
@@ -318,7 +350,7 @@ TEST(InlineEditor, TheEditorStaysInsideTheView)
     v.view.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
     const double top = v.view.document()->pageGeometry(0).cropBox.maxY();
-    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {100, top - 1}));
+    v.view.beginEditing(EditorTarget::newText(0, {100, top - 1}));
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_GE(v.editor()->geometry().top(), 8);
 }

@@ -42,7 +42,7 @@ struct ClipView {
     MarkRef place(const PdfAnnotation& a, int page = 0)
     {
         const int object = PdfAnnotations::add(*view.document(), page, a);
-        view.documentDidChange(page);
+        view.noteEdit(page);
         return MarkRef{page, object};
     }
     MarkRef box(PdfRect rect, int page = 0)
@@ -236,7 +236,7 @@ TEST(MarkClipboardCommands, NoPasteWhileTyping)
     ClipView v;
     v.view.select(v.box({100, 500, 80, 40}));
     ASSERT_TRUE(v.view.copySelectedMark());
-    v.view.beginEditing(QuarnPDFView::EditorTarget::newText(0, {200, 200}));
+    v.view.beginEditing(EditorTarget::newText(0, {200, 200}));
     EXPECT_FALSE(v.view.canPasteMarks());
     v.view.pasteMarks();
     EXPECT_EQ(v.marks().size(), 1u);

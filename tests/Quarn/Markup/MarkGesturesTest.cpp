@@ -37,7 +37,8 @@ struct MarkView {
         view.resize(800, 900);
         view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         view.setUndoManagerOverride(&stack);
-        view.onEdit = [this](std::optional<int> page) { edits.push_back(page); };
+        QObject::connect(view.quarnDocument(), &quarnkit::QuarnDocument::generationChanged, &view,
+                         [this] { edits.push_back(view.quarnDocument()->editedPageIndex()); });
         view.show();
         QApplication::processEvents();
     }
@@ -491,7 +492,7 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
                                                         PdfRect{0, 0, 612, 792});
     ASSERT_TRUE(note);
     const int object = PdfAnnotations::add(*v.view.document(), 0, *note);
-    v.view.documentDidChange(0);
+    v.view.noteEdit(0);
     v.use(MarkupTool::select);
     const QImage plain = v.port()->grab().toImage();
     v.click({200, 400});
@@ -501,9 +502,21 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
     // The bubble opens to the right of the note.
     const QPoint beside = v.at({200 + quarnkit::AnnotationFactory::noteSize / 2 + 40, 400 - 5});
     EXPECT_NE(plain.pixelColor(beside), shown.pixelColor(beside));
+    auto* overlay = v.view.overlay()->findChild<MarkupOverlay*>();
+    ASSERT_TRUE(overlay);
+    EXPECT_TRUE(overlay->bubble.has_value());
+
+    // While the note's words are typed, its editor shows them and the bubble goes.
+    v.key(Qt::Key_Return);
+    ASSERT_TRUE(v.view.hasEditor());
+    (void)v.port()->grab();
+    EXPECT_FALSE(overlay->bubble.has_value());
+    v.key(Qt::Key_Escape);
+    (void)v.port()->grab();
+    EXPECT_TRUE(overlay->bubble.has_value());
 }
 
-TEST(MarkGestures, HeldArrowKeysReportTheEditOnceAfterTheRun)
+TEST(MarkGestures, HeldArrowKeysReportEachStepOfThePageAndUndoAsOne)
 {
     MarkView v;
     v.use(MarkupTool::rectangle);
@@ -514,9 +527,11 @@ TEST(MarkGestures, HeldArrowKeysReportTheEditOnceAfterTheRun)
     v.key(Qt::Key_Left);
     v.key(Qt::Key_Left);
     v.key(Qt::Key_Left);
-    EXPECT_EQ(v.edits.size(), 1u); // the first nudge reports at once
-    EXPECT_TRUE(testsupport::waitFor([&] { return v.edits.size() == 2; })) << v.edits.size();
-    EXPECT_EQ(v.edits.back(), 0);
+    EXPECT_EQ(v.edits, (std::vector<std::optional<int>>{0, 0, 0})); // every view sees each step
+    const int steps = v.stack.count();
+    v.stack.undo();
+    EXPECT_EQ(v.stack.count(), steps);
+    EXPECT_EQ(v.edits.size(), 4u);
 }
 
 TEST(MarkGestures, ADocumentShownMidDragTakesNoMark)
@@ -580,4 +595,43 @@ TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
     ASSERT_GE(stroke.size(), 2u);
     // Snapped to the horizontal: every point on one height.
     for (const PdfPoint& p : stroke) EXPECT_NEAR(p.y, stroke.front().y, 0.01);
+}
+
+TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
+{
+    MarkView v;
+    v.view.load(platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
+    QApplication::processEvents();
+    v.use(MarkupTool::select);
+    const PdfPoint onStroke{42.52, 515.9}; // on an edge of the ink mark's diamond, off its handles
+    v.click(onStroke);
+    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
+    const int object = v.view.selectedAnnotation()->object;
+    EXPECT_GT(object, 0);
+    const auto before = *PdfAnnotations::find(*v.view.document(), 0, object);
+    EXPECT_EQ(before.subtype, "Ink");
+
+    v.drag(onStroke, {onStroke.x + 40, onStroke.y - 30});
+    const auto moved = *PdfAnnotations::find(*v.view.document(), 0, object);
+    EXPECT_NEAR(moved.rect.x - before.rect.x, 40, 2);
+    EXPECT_NEAR(moved.rect.y - before.rect.y, -30, 2);
+    EXPECT_EQ(v.stack.undoText(), "Move");
+
+    // Saved and opened again, it is the same object, moved; the other two stay.
+    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    const auto again = PdfAnnotations::find(*reopened, 0, object);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_NEAR(again->rect.x, moved.rect.x, 0.01);
+    EXPECT_EQ(PdfAnnotations::list(*reopened, 0).size(), 3u);
+
+    v.view.load(reopened);
+    QApplication::processEvents();
+    v.click({onStroke.x + 40, onStroke.y - 30});
+    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
+    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    v.key(Qt::Key_Delete);
+    EXPECT_FALSE(PdfAnnotations::find(*reopened, 0, object).has_value());
+    EXPECT_EQ(PdfAnnotations::list(*platform::PdfDocument::openBytes(reopened->save()), 0).size(), 2u);
+    v.stack.undo();
+    EXPECT_TRUE(PdfAnnotations::find(*reopened, 0, object).has_value());
 }

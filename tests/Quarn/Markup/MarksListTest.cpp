@@ -41,7 +41,7 @@ struct ListFixture {
         : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
     {
         view.resize(700, 800);
-        view.load(document.pdf());
+        view.load(&document);
         view.setUndoManagerOverride(&stack);
         model.setDocument(&document);
         model.bind(&view); // edits reach the document, selections the model
@@ -55,8 +55,7 @@ struct ListFixture {
     {
         const auto mark = quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 40}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
         const int object = PdfAnnotations::add(*document.pdf(), page, *mark);
-        view.documentDidChange(page);
-        document.noteEdit(page);
+        document.noteEditOfPage(page);
         return MarkRef{page, object};
     }
     std::vector<int> pages() const
@@ -204,4 +203,26 @@ TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
     EXPECT_TRUE(f.row(0, 0)->isSelected());
     f.view.select(std::nullopt);
     EXPECT_FALSE(f.row(0, 0)->isSelected());
+}
+
+TEST(MarksList, ARowShowsNoUnreadableCharacters)
+{
+    // The Arabic file's text line holds glyphs mapped to no character.
+    quarnkit::QuarnDocument document(platform::PdfDocument::openFile(testsupport::corpusPath("habibi.pdf")));
+    const auto line = document.pdf()->textPage(0).blocks.at(0).lines.at(0);
+    ASSERT_NE(line.text().find("\xEF\xBF\xBD"), std::string::npos);
+    PdfAnnotations::add(*document.pdf(), 0, *quarnkit::AnnotationFactory::highlight(line.bounds, quarnkit::RGBA{1, 1, 0, 1}));
+    QTemporaryDir folder;
+    platform::UserDefaults defaults(folder.filePath(QStringLiteral("defaults.json")));
+    quarnkit::ReadingPositionStore positions(defaults);
+    ViewerModel model(&defaults, &positions);
+    MarksList list(&model, &document);
+    list.resize(260, 400);
+    list.show();
+    QApplication::processEvents();
+    QTreeWidgetItem* row = list.tree()->topLevelItem(0)->child(0);
+    ASSERT_TRUE(row);
+    const QString shown = row->text(0);
+    EXPECT_TRUE(shown.contains(QLatin1String("habibi"))) << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
 }

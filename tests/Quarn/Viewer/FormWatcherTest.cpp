@@ -174,21 +174,22 @@ TEST(FormWatcherTest, TabPassesThroughWhenItIsNotForTheFields)
 
 // ---------------------------------------------------------------- notes on the document
 
-TEST(FormWatcherTest, ABurstOfChangesOnOnePageIsNotedOnce)
+TEST(FormWatcherTest, EachRecordedChangeIsNotedOnceAtOnce)
 {
     FormWindow w("libreoffice-form.pdf");
     QSignalSpy notes(w.document.get(), &quarnkit::QuarnDocument::generationChanged);
     ASSERT_TRUE(w.editor().setText(w.field("Last Name"), QStringLiteral("Hopper")));
     w.click("gdpr");
-    ASSERT_TRUE(notes.wait(5000));
+    EXPECT_EQ(notes.count(), 2);
+    EXPECT_EQ(w.document->editedPageIndex(), 0);
+    // The watcher's own comparison adds nothing to what the edits told.
     QTest::qWait(2 * FormWatcher::noteDelayMs);
-    EXPECT_EQ(notes.count(), 1);
-    EXPECT_EQ(w.document->editedPage(), 0);
+    EXPECT_EQ(notes.count(), 2);
 
     // Undo is a change of its own.
     w.key(Qt::Key_Z, Qt::ControlModifier);
-    ASSERT_TRUE(notes.wait(5000));
-    EXPECT_EQ(notes.count(), 2);
+    EXPECT_EQ(notes.count(), 3);
+    EXPECT_EQ(w.document->editedPageIndex(), 0);
     EXPECT_EQ(w.read("gdpr").state, 0);
 }
 
@@ -200,7 +201,7 @@ TEST(FormWatcherTest, AnEditWithoutAnUndoStackReachesTheDocumentAtOnce)
     w.click("Check");
     // No waiting: the window can close right after the click and still know.
     EXPECT_EQ(w.document->generation(), before + 1);
-    EXPECT_EQ(w.document->editedPage(), 0);
+    EXPECT_EQ(w.document->editedPageIndex(), 0);
     EXPECT_EQ(w.read("Check").state, 1);
 
     w.click("Name");

@@ -61,7 +61,7 @@ TEST(FormsBannerTest, HidingLastsForTheWindow)
 
     // An edit rescans and finds the fields again; the banner stays hidden.
     w.click("Check");
-    w.document->noteEdit(0);
+    w.document->noteEditOfPage(0);
     QApplication::processEvents();
     EXPECT_EQ(w.model->formFieldCount(), 2);
     EXPECT_FALSE(w.banner->fillButton()->isVisible());

@@ -1,6 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Platform/PdfPageAssembly.h"
-#include "Quarn/Viewer/PageViewLayout.h"
+#include "QuarnKit/Viewer/PageLayout.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -51,72 +51,6 @@ int darkest(const QImage& image, const QRect& area)
 }
 
 } // namespace
-
-// ---------------------------------------------------------------- layout of the four modes
-
-TEST(PageViewLayoutTest, RowsOfTheFourModesAndTheCover)
-{
-    using Rows = std::vector<std::vector<int>>;
-    EXPECT_EQ(PageLayout::groupRows(3, false, false), (Rows{{0}, {1}, {2}}));
-    EXPECT_EQ(PageLayout::groupRows(3, false, true), (Rows{{0}, {1}, {2}})); // the cover needs spreads
-    EXPECT_EQ(PageLayout::groupRows(5, true, false), (Rows{{0, 1}, {2, 3}, {4}}));
-    EXPECT_EQ(PageLayout::groupRows(5, true, true), (Rows{{0}, {1, 2}, {3, 4}}));
-    EXPECT_EQ(PageLayout::groupRows(0, true, true), Rows{});
-}
-
-TEST(PageViewLayoutTest, ContinuousStacksPagesWithPageBreaks)
-{
-    PageLayout layout;
-    layout.sizes = {{612, 792}, {300, 400}, {612, 792}};
-    layout.mode = PdfDisplayMode::singlePageContinuous;
-    layout.build();
-    ASSERT_EQ(layout.rowCount(), 3);
-    EXPECT_EQ(layout.pageRects[0], QRectF(0, 8, 612, 792));
-    EXPECT_EQ(layout.pageRects[1], QRectF(156, 816, 300, 400)); // centred
-    EXPECT_EQ(layout.pageRects[2], QRectF(0, 1232, 612, 792));
-    EXPECT_EQ(layout.contentSize, QSizeF(612, 2032));
-    EXPECT_EQ(layout.rowAtOrBelow(0), 0);
-    EXPECT_EQ(layout.rowAtOrBelow(805), 1);
-    EXPECT_EQ(layout.pagesIn(QRectF(0, 700, 612, 200)), (std::vector<int>{0, 1}));
-}
-
-TEST(PageViewLayoutTest, SpreadsShareASpineAndTheCoverSitsRight)
-{
-    PageLayout layout;
-    layout.sizes.assign(4, {600, 800});
-    layout.mode = PdfDisplayMode::twoUpContinuous;
-    layout.build();
-    EXPECT_EQ(layout.pageRects[0], QRectF(0, 8, 600, 800));
-    EXPECT_EQ(layout.pageRects[1], QRectF(608, 8, 600, 800));
-    EXPECT_EQ(layout.contentSize.width(), 1208);
-
-    layout.asBook = true;
-    layout.build();
-    ASSERT_EQ(layout.rowCount(), 3);
-    EXPECT_EQ(layout.pageRects[0], QRectF(608, 8, 600, 800)); // the cover, alone, on the right
-    EXPECT_EQ(layout.pageRects[1], QRectF(0, 824, 600, 800));
-    EXPECT_EQ(layout.pageRects[2], QRectF(608, 824, 600, 800));
-    EXPECT_EQ(layout.pageRects[3], QRectF(0, 1640, 600, 800)); // a lone last page on the left
-}
-
-TEST(PageViewLayoutTest, NonContinuousModesLayOutOneRow)
-{
-    PageLayout layout;
-    layout.sizes.assign(5, {600, 800});
-    layout.mode = PdfDisplayMode::twoUp;
-    layout.shownRow = 1;
-    layout.build();
-    EXPECT_TRUE(layout.pageRects[0].isEmpty());
-    EXPECT_EQ(layout.pageRects[2], QRectF(0, 8, 600, 800));
-    EXPECT_EQ(layout.pageRects[3], QRectF(608, 8, 600, 800));
-    EXPECT_TRUE(layout.pageRects[4].isEmpty());
-    EXPECT_EQ(layout.contentSize, QSizeF(1208, 816));
-    layout.mode = PdfDisplayMode::singlePage;
-    layout.shownRow = 99; // clamped
-    layout.build();
-    EXPECT_EQ(layout.shownRow, 4);
-    EXPECT_EQ(layout.pageRects[4], QRectF(0, 8, 600, 800));
-}
 
 TEST(QuarnPDFViewTest, FourModesAndCoverPlacePages)
 {
@@ -584,13 +518,13 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     platform::appendPages(*doc, *other, 0, 3);
     EXPECT_EQ(view.pageCount(), 2);
-    view.documentDidChange();
+    view.quarnDocument()->noteEdit(std::nullopt);
     EXPECT_EQ(view.pageCount(), 5);
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_FALSE(view.pageRect(4).isEmpty());
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
-    view.documentDidChange(4);
+    view.noteEdit(4);
     EXPECT_FALSE(view.visibleTilesReady()); // the edited page renders again
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
 }
@@ -758,25 +692,31 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
 }
 
-TEST(QuarnPDFViewTest, UnannouncedChangesAreFoundAtTheNextPaint)
+TEST(QuarnPDFViewTest, ChangesReachTheViewThroughTheDocument)
 {
-    const auto doc = textDocument(2);
+    quarnkit::QuarnDocument document(textDocument(2));
     QuarnPDFView view;
     view.resize(600, 600);
-    view.load(doc);
+    view.load(&document);
     view.show();
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
-    platform::appendPages(*doc, *other, 0, 2);
-    view.viewport()->repaint();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool((view.pageCount()) == (4)); }, 30000));
+    platform::appendPages(*document.pdf(), *other, 0, 2);
+    document.noteEdit(std::nullopt);
+    EXPECT_EQ(view.pageCount(), 4);
 
-    // Unlocking a shown document brings its pages in the same way.
-    const auto locked = platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
-    view.load(locked);
+    // A page moved: the view reads the whole document again and keeps its page.
+    view.goToPage(3);
+    platform::movePage(*document.pdf(), 3, 0);
+    document.noteEditOfPage(0); // the moved page, found again by its object
+    EXPECT_EQ(view.pageCount(), 4);
+
+    // Unlocking a shown document: showing it again brings its pages in.
+    quarnkit::QuarnDocument locked(platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    view.load(&locked);
     EXPECT_EQ(view.pageCount(), 0);
-    ASSERT_TRUE(locked->unlock("openpassword"));
-    view.viewport()->repaint();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool((view.pageCount()) == (1)); }, 30000));
+    ASSERT_TRUE(locked.unlock("openpassword"));
+    view.load(&locked);
+    EXPECT_EQ(view.pageCount(), 1);
 }
 
 TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)

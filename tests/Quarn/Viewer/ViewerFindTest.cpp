@@ -1,4 +1,6 @@
 // Find in the viewer: the model's find state over a real page view.
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfPageAssembly.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -10,7 +12,9 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTest>
+#include <QUndoStack>
 
 using namespace quarn;
 
@@ -300,4 +304,45 @@ TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
     QTest::qWait(300);
     EXPECT_FALSE(f.model.findSearching());
     EXPECT_EQ(f.model.findMatches().size(), held); // no batch arrives any more
+}
+
+TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain)
+{
+    FindFixture f(60);
+    quarnkit::QuarnDocument& document = *f.view.quarnDocument();
+    QUndoStack stack;
+    f.view.setUndoManagerOverride(&stack);
+    f.model.setDocument(&document);
+    // As the viewer screen does: the model hears of every edit from the document.
+    QObject::connect(&document, &quarnkit::QuarnDocument::generationChanged, &f.model, &ViewerModel::documentChanged);
+    f.model.documentChanged();
+    f.search(QStringLiteral("cat"));
+    ASSERT_GE(f.model.findCount(), 151);
+    while (f.model.findIndex() != 150) f.model.nextMatch();
+    QApplication::processEvents();
+    const int page = f.view.currentPageIndex();
+    const int scrolled = f.view.verticalScrollBar()->value();
+    ASSERT_GT(page, 0);
+
+    // A rectangle drawn on the page in view, then the document's title.
+    f.view.setTool(quarnkit::MarkupTool::rectangle, quarnkit::ToolStyle{});
+    const QRectF shown = f.view.pageRect(page).intersected(QRectF(f.view.viewport()->rect()));
+    QTest::mousePress(f.view.viewport(), Qt::LeftButton, {}, shown.center().toPoint());
+    QTest::mouseMove(f.view.viewport(), (shown.center() + QPointF(40, 30)).toPoint());
+    QTest::mouseRelease(f.view.viewport(), Qt::LeftButton, {}, (shown.center() + QPointF(40, 30)).toPoint());
+    ASSERT_EQ(stack.count(), 1);
+    quarnkit::DocumentMetadata info = quarnkit::DocumentMetadata::read(*document.pdf());
+    info.title = QStringLiteral("Cats");
+    f.model.updateMetadata(info);
+    ASSERT_EQ(stack.count(), 2);
+    QTest::qWait(2 * ViewerModel::refindAfterEditMs);
+    EXPECT_FALSE(f.model.findSearching());
+    EXPECT_EQ(f.model.findIndex(), 150);
+    EXPECT_EQ(f.view.currentPageIndex(), page);
+    EXPECT_EQ(f.view.verticalScrollBar()->value(), scrolled);
+
+    // Moving a page changes what the matches point at: the search runs again.
+    platform::movePage(*document.pdf(), 0, 59);
+    document.noteEdit(std::nullopt);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return f.model.findIndex() != 150; }, 5000));
 }

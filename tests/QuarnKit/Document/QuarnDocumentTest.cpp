@@ -58,21 +58,22 @@ TEST(QuarnDocument, NewDocumentIsOneWhiteLetterPage)
 
 TEST(QuarnDocument, NoteEditRecordsPageBeforeRaisingGeneration)
 {
-    QuarnDocument document;
+    QuarnDocument document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(4)));
     std::optional<int> seenPage = -1;
-    QObject::connect(&document, &QuarnDocument::generationChanged, [&] { seenPage = document.editedPage(); });
+    QObject::connect(&document, &QuarnDocument::generationChanged, [&] { seenPage = document.editedPageIndex(); });
     int emitted = 0;
     qint64 lastSignalled = -1;
     QObject::connect(&document, &QuarnDocument::generationChanged, [&](qint64 g) { ++emitted; lastSignalled = g; });
 
-    document.noteEdit(3);
+    document.noteEditOfPage(3);
     EXPECT_EQ(seenPage, std::optional<int>(3));
+    EXPECT_EQ(document.editedPage(), document.pageId(3));
     document.noteEdit(std::nullopt);
     EXPECT_EQ(document.generation(), 2);
     EXPECT_FALSE(document.editedPage().has_value());
     EXPECT_FALSE(seenPage.has_value());
-    document.noteEdit(1);
-    document.noteEdit(1);
+    document.noteEditOfPage(1);
+    document.noteEditOfPage(1);
     EXPECT_EQ(document.generation(), 4);
     EXPECT_EQ(emitted, 4);
     EXPECT_EQ(lastSignalled, 4);
@@ -114,10 +115,13 @@ TEST(QuarnDocument, PasswordProtectedFileOpensLockedAndUnlocks)
     EXPECT_FALSE(document->firstPageReadable());
     EXPECT_FALSE(document->unlock("wrong"));
     EXPECT_TRUE(document->isLocked());
+    EXPECT_EQ(document->generation(), 0);
     EXPECT_TRUE(document->unlock("openpassword"));
     EXPECT_FALSE(document->isLocked());
     EXPECT_TRUE(document->firstPageReadable());
-    EXPECT_EQ(document->generation(), 0);
+    // Views learn that the pages are there, as after an edit of the whole document.
+    EXPECT_EQ(document->generation(), 1);
+    EXPECT_FALSE(document->editedPage().has_value());
 }
 
 TEST(QuarnDocument, SnapshotKeepsEncryption)

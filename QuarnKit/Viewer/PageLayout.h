@@ -11,7 +11,7 @@
 
 #include <vector>
 
-namespace quarn {
+namespace quarnkit {
 
 struct PageLayout {
     struct Row {
@@ -49,4 +49,4 @@ struct PageLayout {
     int nearestPage(QPointF point) const;
 };
 
-} // namespace quarn
+} // namespace quarnkit

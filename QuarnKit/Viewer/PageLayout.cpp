@@ -1,10 +1,10 @@
-#include "Quarn/Viewer/PageViewLayout.h"
+#include "QuarnKit/Viewer/PageLayout.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace quarn {
+namespace quarnkit {
 
 using quarnkit::PdfDisplayMode;
 
@@ -136,4 +136,4 @@ int PageLayout::nearestPage(QPointF point) const
     return best;
 }
 
-} // namespace quarn
+} // namespace quarnkit

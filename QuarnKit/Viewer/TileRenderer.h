@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-namespace quarn {
+namespace quarnkit {
 
 // One tile: a square of `TileRenderer::tileSize` device pixels of a page
 // rendered at `level` / 1000 pixels per point.
@@ -107,4 +107,4 @@ private:
     std::size_t floor_ = 0;
 };
 
-} // namespace quarn
+} // namespace quarnkit

@@ -1,4 +1,4 @@
-#include "Quarn/Viewer/TileRenderer.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -12,7 +12,7 @@
 #include <set>
 #include <tuple>
 
-namespace quarn {
+namespace quarnkit {
 
 namespace {
 // Display lists kept for reuse; a list is a page's recorded drawing, a few
@@ -311,4 +311,4 @@ std::vector<int> TileRenderer::cachedLevels(int page) const
     return levels;
 }
 
-} // namespace quarn
+} // namespace quarnkit

@@ -1,0 +1,993 @@
+#include "Quarn/Markup/MarkEditor.h"
+
+#include "Quarn/Markup/InlineEditor.h"
+
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Markup/InkStroke.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Markup/Redaction.h"
+
+#include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
+
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTimer>
+#include <QMouseEvent>
+
+#include <cmath>
+
+namespace quarn {
+
+using platform::PdfAnnotation;
+using platform::PdfPoint;
+using platform::PdfRect;
+using quarnkit::MarkFrame;
+using quarnkit::MarkHandle;
+using quarnkit::MarkupTool;
+namespace PdfAnnotations = platform::PdfAnnotations;
+namespace AnnotationFactory = quarnkit::AnnotationFactory;
+namespace MarkEditing = quarnkit::MarkEditing;
+namespace MarkupGeometry = quarnkit::MarkupGeometry;
+
+namespace {
+
+constexpr double minInkStep = 0.6;     // points between collected pen points
+constexpr double minLineLength = 4.0;  // a dragged line end stays this far from the other
+constexpr double handleReach = 7.0;    // view points on each axis
+
+bool isDrawingTool(MarkupTool tool)
+{
+    switch (tool) {
+    case MarkupTool::pen:
+    case MarkupTool::highlight:
+    case MarkupTool::underline:
+    case MarkupTool::strikethrough:
+    case MarkupTool::rectangle:
+    case MarkupTool::ellipse:
+    case MarkupTool::line:
+    case MarkupTool::arrow:
+    case MarkupTool::redact:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isTextMarkupTool(MarkupTool tool)
+{
+    return tool == MarkupTool::highlight || tool == MarkupTool::underline || tool == MarkupTool::strikethrough;
+}
+
+std::string_view markupSubtype(MarkupTool tool)
+{
+    if (tool == MarkupTool::underline) return "Underline";
+    if (tool == MarkupTool::strikethrough) return "StrikeOut";
+    return "Highlight";
+}
+
+long long burstTarget(const MarkRef& mark) { return (static_cast<long long>(mark.page) << 32) | unsigned(mark.object); }
+
+// Rounds halves away from zero, as a whole-point nudge wants.
+double wholePoints(double v) { return v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5); }
+
+Qt::CursorShape resizeCursor(QPointF centre, QPointF handle)
+{
+    const double dx = handle.x() - centre.x(), dy = handle.y() - centre.y();
+    if (std::fabs(dx) <= 1) return Qt::SizeVerCursor;
+    if (std::fabs(dy) <= 1) return Qt::SizeHorCursor;
+    // The view's y grows downwards: a handle right and above is a forward slash.
+    return (dx > 0) == (dy < 0) ? Qt::SizeBDiagCursor : Qt::SizeFDiagCursor;
+}
+
+} // namespace
+
+MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), overlay_(new MarkupOverlay(view.overlay()))
+{
+    overlay_->beforePaint = [this] { fillOverlay(); };
+}
+
+MarkEditor::~MarkEditor() = default;
+
+// ---------------------------------------------------------------- routing
+
+template <typename F> bool MarkEditor::guarded(F&& step)
+{
+    try {
+        return step();
+    } catch (const std::exception&) {
+        abandon();
+        return true;
+    }
+}
+
+bool MarkEditor::mousePress(QMouseEvent* event)
+{
+    return guarded([&] { return press(event); });
+}
+
+bool MarkEditor::mouseMove(QMouseEvent* event)
+{
+    return guarded([&] { return move(event); });
+}
+
+bool MarkEditor::mouseRelease(QMouseEvent* event)
+{
+    return guarded([&] { return release(event); });
+}
+
+void MarkEditor::hover(std::optional<QPointF> viewportPoint)
+{
+    if (!viewportPoint) {
+        setHover(std::nullopt);
+        return;
+    }
+    if (hasEditor()) return; // marks under the pointer wait while words are typed
+    guarded([&] {
+        hoverAt(*viewportPoint);
+        return true;
+    });
+}
+
+void MarkEditor::documentReplaced()
+{
+    closeEditor();
+    hovered_.reset();
+    select(std::nullopt);
+}
+
+void MarkEditor::viewMoved()
+{
+    refresh();
+    layoutEditor();
+}
+
+void MarkEditor::refresh() { overlay_->update(); }
+
+// ---------------------------------------------------------------- selection
+
+void MarkEditor::select(std::optional<MarkRef> mark)
+{
+    const bool changed = !(mark == selected_);
+    selected_ = mark;
+    if (changed) burst_.reset();
+    if (changed && mark) view_.clearSelection();
+    if (view_.onSelection) view_.onSelection(selected_.has_value());
+    if (view_.onInspect) {
+        const auto a = mark ? annotation(*mark) : std::nullopt;
+        view_.onInspect(a ? quarnkit::MarkCatalog::style(*a) : std::nullopt);
+    }
+    refresh();
+}
+
+void MarkEditor::setHover(std::optional<MarkRef> mark)
+{
+    if (!mark && hoverHandle_) {
+        hoverHandle_.reset(); // leaving the view lets go of a hovered handle too
+        overlay_->update();
+    }
+    if (mark == hovered_) return;
+    hovered_ = mark;
+    overlay_->update();
+}
+
+QMenu* MarkEditor::contextMenu()
+{
+    auto* menu = new QMenu(&view_);
+    const auto selected = selected_ ? annotation(*selected_) : std::nullopt;
+    if (selected) {
+        const auto kind = quarnkit::MarkCatalog::kind(*selected);
+        if (kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note) {
+            menu->addAction(kind == quarnkit::MarkKind::text ? QObject::tr("Edit Text") : QObject::tr("Edit Note"), &view_,
+                            [this] { editSelectedText(); });
+            menu->addSeparator();
+        }
+        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(); })->setEnabled(!hasEditor());
+        menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(); });
+        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_, [this] { duplicateSelection(); });
+        menu->addAction(QObject::tr("Delete Mark"), &view_, [this] { removeSelection(QStringLiteral("Delete")); })
+            ->setEnabled(!hasEditor());
+        menu->addSeparator();
+        menu->addAction(QObject::tr("Bring to Front"), &view_, [this] { reorderSelection(true); });
+        menu->addAction(QObject::tr("Send to Back"), &view_, [this] { reorderSelection(false); });
+    } else {
+        if (!view_.currentSelection().text.empty())
+            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.copy(); });
+        if (canPasteMarks()) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(); });
+    }
+    if (view_.pageCount() > 0) {
+        if (!menu->isEmpty()) menu->addSeparator();
+        menu->addAction(QObject::tr("Copy Page"), &view_, [this] { view_.copyPage(); });
+    }
+    return menu;
+}
+
+// ---------------------------------------------------------------- keys
+
+bool MarkEditor::key(QKeyEvent* event)
+{
+    if (guarded([&] { return gestureKey(event); })) return true;
+    return chooseByKey(event);
+}
+
+// Single keys that choose a tool or an ink swatch, as the shortcut table has
+// them; a letter counts with or without Shift. Keys with Ctrl, Alt or Meta,
+// and every key while the in-place editor is open, are left alone.
+bool MarkEditor::chooseByKey(const QKeyEvent* event)
+{
+    using quarnkit::ShortcutCommand;
+    if (hasEditor()) return false;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    const auto command = quarnkit::KeyboardShortcuts::command(QKeyCombination(Qt::NoModifier, Qt::Key(event->key())),
+                                                              quarnkit::ShortcutContext::pageView);
+    if (!command) return false;
+    const int c = int(*command);
+    if (c >= int(ShortcutCommand::toolSelect) && c <= int(ShortcutCommand::toolEraser)) {
+        const auto tool = quarnkit::allTools[size_t(c - int(ShortcutCommand::toolSelect))];
+        if (view_.onChooseTool)
+            view_.onChooseTool(tool);
+        else if (view_.onToolChange)
+            view_.onToolChange(tool);
+        return true;
+    }
+    if (c >= int(ShortcutCommand::swatch1) && c <= int(ShortcutCommand::swatch8)) {
+        const int index = c - int(ShortcutCommand::swatch1);
+        if (index >= int(quarnkit::RGBA::swatches.size())) return false;
+        if (view_.onChooseSwatch)
+            view_.onChooseSwatch(index);
+        else if (view_.onSwatchIndex)
+            view_.onSwatchIndex(index);
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- hit-testing
+
+double MarkEditor::hitTolerance() const
+{
+    const double scale = view_.scaleFactor();
+    return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
+}
+
+std::optional<PdfAnnotation> MarkEditor::annotation(const MarkRef& mark) const
+{
+    const auto& doc = view_.document();
+    if (!doc || mark.page < 0 || mark.page >= view_.pageCount()) return std::nullopt;
+    return PdfAnnotations::find(*doc, mark.page, mark.object);
+}
+
+std::optional<MarkRef> MarkEditor::markAt(PdfPoint at, int page, bool claim) const
+{
+    const auto& doc = view_.document();
+    if (!doc || page < 0 || page >= view_.pageCount()) return std::nullopt;
+    const std::vector<PdfAnnotation> annotations = PdfAnnotations::list(*doc, page);
+    const double tolerance = hitTolerance();
+    // The mark drawn on top is the one hit.
+    for (size_t i = annotations.size(); i-- > 0;) {
+        const PdfAnnotation& a = annotations[i];
+        if (!AnnotationFactory::isMarkup(a) || !MarkEditing::hits(a, at, tolerance)) continue;
+        if (a.objectNumber > 0 || !claim) return MarkRef{page, a.objectNumber};
+        // Numbering changes neither the drawing nor the order of the list.
+        if (PdfAnnotations::numberDirect(*doc, page) == 0) return std::nullopt;
+        const std::vector<PdfAnnotation> numbered = PdfAnnotations::list(*doc, page);
+        if (i >= numbered.size() || numbered[i].objectNumber <= 0) return std::nullopt;
+        view_.noteEdit(page); // lists of marks learn the new number
+        return MarkRef{page, numbered[i].objectNumber};
+    }
+    return std::nullopt;
+}
+
+std::vector<std::pair<MarkHandle, QPointF>> MarkEditor::handlePoints(const PdfAnnotation& a, int page) const
+{
+    std::vector<std::pair<MarkHandle, QPointF>> result;
+    const std::vector<MarkHandle> handles = MarkEditing::handles(a);
+    const bool hasStart = std::find(handles.begin(), handles.end(), MarkHandle::start) != handles.end();
+    if (hasStart) {
+        if (const auto ends = MarkEditing::lineEnds(a)) {
+            result.emplace_back(MarkHandle::start, view_.convertFromPage(ends->first, page));
+            result.emplace_back(MarkHandle::end, view_.convertFromPage(ends->second, page));
+            return result;
+        }
+    }
+    for (MarkHandle h : handles) result.emplace_back(h, view_.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
+    return result;
+}
+
+std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) const
+{
+    const auto a = annotation(mark);
+    if (!a) return std::nullopt;
+    std::optional<MarkHandle> best;
+    double bestDistance = 0;
+    for (const auto& [handle, at] : handlePoints(*a, mark.page)) {
+        if (std::fabs(at.x() - p.x()) > handleReach || std::fabs(at.y() - p.y()) > handleReach) continue;
+        const double d = QLineF(at, p).length();
+        if (!best || d < bestDistance) { // on a tie the earlier handle stays
+            best = handle;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------- reports and undo
+
+void MarkEditor::edited(int page)
+{
+    editing_ = true;
+    view_.noteEdit(page);
+    editing_ = false;
+}
+
+void MarkEditor::documentChanged()
+{
+    if (!editing_) burst_.reset(); // an undo, a redo or another edit ends any run of quick edits
+    const auto exists = [this](const std::optional<MarkRef>& mark) { return mark && annotation(*mark); };
+    if (hovered_ && !exists(hovered_)) hovered_.reset();
+    if (selected_ && !exists(selected_)) {
+        select(std::nullopt);
+        return;
+    }
+    if (selected_ && view_.onInspect) {
+        if (const auto a = annotation(*selected_)) view_.onInspect(quarnkit::MarkCatalog::style(*a));
+    }
+    refresh();
+}
+
+std::optional<platform::PdfPageId> MarkEditor::pageId(int page) const
+{
+    return view_.quarnDocument() ? view_.quarnDocument()->pageId(page) : std::nullopt;
+}
+
+void MarkEditor::registerAdded(const MarkRef& mark, const QString& name)
+{
+    burst_.reset();
+    edited(mark.page);
+    QUndoStack* undo = stack();
+    const auto page = pageId(mark.page);
+    if (!undo || !view_.document() || !page) return;
+    const std::vector<int> order = PdfAnnotations::order(*view_.document(), mark.page);
+    const auto at = std::find(order.begin(), order.end(), mark.object);
+    const int index = at == order.end() ? int(order.size()) : int(at - order.begin());
+    undo->push(new quarnkit::MarkPresenceCommand(*view_.quarnDocument(), *page, mark.object, true, index, name));
+}
+
+std::optional<MarkRef> MarkEditor::addMark(int page, const PdfAnnotation& a, const QString& name)
+{
+    if (!view_.document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
+    const int object = PdfAnnotations::add(*view_.document(), page, a);
+    if (object <= 0) return std::nullopt;
+    const MarkRef mark{page, object};
+    registerAdded(mark, name);
+    return mark;
+}
+
+void MarkEditor::remove(MarkRef mark, const QString& name)
+{
+    if (!view_.document()) return;
+    const auto index = PdfAnnotations::remove(*view_.document(), mark.page, mark.object);
+    if (!index) return;
+    burst_.reset();
+    const auto page = pageId(mark.page);
+    edited(mark.page);
+    if (QUndoStack* undo = stack(); undo && page)
+        undo->push(new quarnkit::MarkPresenceCommand(*view_.quarnDocument(), *page, mark.object, false, *index, name));
+}
+
+void MarkEditor::finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name)
+{
+    const auto now = annotation(mark);
+    if (!now) return;
+    const MarkFrame from = MarkFrame::of(before), to = MarkFrame::of(*now);
+    if (from.bounds == to.bounds && from.start == to.start && from.end == to.end) return; // put back where it was
+    burst_.reset();
+    edited(mark.page);
+    if (QUndoStack* undo = stack(); undo && pageId(mark.page))
+        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark.page), before, *now, name));
+}
+
+void MarkEditor::nudge(double dx, double dy, double step)
+{
+    const auto mark = selected_;
+    if (!mark) return;
+    auto a = annotation(*mark);
+    if (!a) return;
+    // The direction is one in the view (y up); carry it into page space.
+    const QPointF centre = view_.viewport()->rect().center();
+    const PdfPoint p0 = view_.convertToPage(centre, mark->page);
+    const PdfPoint p1 = view_.convertToPage(centre + QPointF(dx, -dy), mark->page);
+    const double ddx = p1.x - p0.x, ddy = p1.y - p0.y;
+    const double length = std::hypot(ddx, ddy);
+    PdfPoint offset;
+    if (length > 0) offset = {wholePoints(step * ddx / length), wholePoints(step * ddy / length)};
+    if (!view_.geometry(mark->page)) return;
+    const PdfRect bounds = a->rect;
+    PdfRect moved{bounds.x + offset.x, bounds.y + offset.y, bounds.width, bounds.height};
+    const PdfRect area = view_.geometry(mark->page)->cropBox;
+    // A mark on the page stays on it; one already partly off moves freely.
+    if (area.contains({bounds.minX(), bounds.minY()}) && area.contains({bounds.maxX(), bounds.maxY()}))
+        moved = MarkupGeometry::clamp(moved, area);
+    const PdfPoint delta{moved.x - bounds.x, moved.y - bounds.y};
+    if (delta.x == 0 && delta.y == 0) return;
+    const bool continues = quarnkit::EditBurst::continues(burst_, "move", burstTarget(*mark));
+    const PdfAnnotation before = *a;
+    MarkFrame::of(*a).offset(delta).apply(*a);
+    PdfAnnotations::update(*view_.document(), mark->page, *a);
+    edited(mark->page);
+    // A continuing nudge folds into the step its run began with.
+    if (QUndoStack* undo = stack(); undo && pageId(mark->page))
+        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark->page), before, *a,
+                                                   QStringLiteral("Move"), continues));
+}
+
+void MarkEditor::erase(QPointF p)
+{
+    const auto at = view_.pagePoint(p);
+    if (!at) return;
+    const auto hit = markAt(at->point, at->page, true);
+    if (!hit || erased_.count(hit->object)) return;
+    erased_.insert(hit->object);
+    if (!erasingGroup_) {
+        erasingGroup_ = true;
+        eraseStack_ = stack();
+        if (eraseStack_) eraseStack_->beginMacro(QStringLiteral("Erase"));
+    }
+    remove(*hit, QStringLiteral("Erase"));
+}
+
+void MarkEditor::endEraseGroup()
+{
+    if (!erasingGroup_) return;
+    erasingGroup_ = false;
+    if (eraseStack_) eraseStack_->endMacro();
+    eraseStack_.clear();
+}
+
+void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to)
+{
+    const auto& doc = view_.document();
+    if (!doc) return;
+    const quarnkit::RGBA color = view_.style().color;
+    std::vector<PdfAnnotation> marks;
+    try {
+        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *doc, page, from, to, color);
+    } catch (const std::exception&) {
+        marks.clear(); // a page whose text cannot be read takes a plain box below
+    }
+    if (marks.empty() && tool == MarkupTool::highlight) {
+        if (auto box = AnnotationFactory::highlight(MarkupGeometry::rect(from, to), color)) marks.push_back(*box);
+    }
+    if (marks.empty()) return;
+    const QString name = quarnkit::title(tool);
+    QUndoStack* undo = stack();
+    if (undo) undo->beginMacro(name);
+    for (const PdfAnnotation& mark : marks) addMark(page, mark, name);
+    if (undo) undo->endMacro();
+}
+
+// ---------------------------------------------------------------- drawing steps
+
+std::vector<PdfPoint> MarkEditor::inkPoints(const std::vector<PdfPoint>& points) const
+{
+    if (shift_ && points.size() >= 2)
+        return quarnkit::InkStroke::points({points.front(), MarkupGeometry::snapAngle(points.front(), points.back())});
+    return quarnkit::InkStroke::points(points);
+}
+
+PdfPoint MarkEditor::shapeEnd(MarkupTool tool, PdfPoint start, PdfPoint end) const
+{
+    if (!shift_) return end;
+    switch (tool) {
+    case MarkupTool::highlight:
+    case MarkupTool::rectangle:
+    case MarkupTool::ellipse:
+    case MarkupTool::redact: {
+        const double dx = end.x - start.x, dy = end.y - start.y;
+        const double side = std::max(std::fabs(dx), std::fabs(dy));
+        return {start.x + (dx < 0 ? -side : side), start.y + (dy < 0 ? -side : side)};
+    }
+    case MarkupTool::line:
+    case MarkupTool::arrow:
+        return MarkupGeometry::snapAngle(start, end);
+    default:
+        return end;
+    }
+}
+
+void MarkEditor::finishDrawing(const Drag& finished)
+{
+    const quarnkit::ToolStyle& style = view_.style();
+    if (const auto* ink = std::get_if<Ink>(&finished)) {
+        if (auto mark = AnnotationFactory::ink(inkPoints(ink->points), style.color, style.stroke))
+            addMark(ink->page, *mark, quarnkit::title(MarkupTool::pen));
+        return;
+    }
+    const auto* shape = std::get_if<Shape>(&finished);
+    if (!shape) return;
+    const PdfPoint end = shapeEnd(shape->tool, shape->start, shape->current);
+    std::optional<PdfAnnotation> mark;
+    switch (shape->tool) {
+    case MarkupTool::highlight:
+    case MarkupTool::underline:
+    case MarkupTool::strikethrough:
+        addTextMarkups(shape->tool, shape->page, shape->start, end);
+        return;
+    case MarkupTool::rectangle:
+        mark = AnnotationFactory::rectangle(shape->start, end, style.color, style.stroke, style.filled);
+        break;
+    case MarkupTool::ellipse:
+        mark = AnnotationFactory::ellipse(shape->start, end, style.color, style.stroke, style.filled);
+        break;
+    case MarkupTool::line:
+        mark = AnnotationFactory::line(shape->start, end, style.color, style.stroke, false);
+        break;
+    case MarkupTool::arrow:
+        mark = AnnotationFactory::arrow(shape->start, end, style.color, style.stroke);
+        break;
+    case MarkupTool::redact:
+        mark = quarnkit::Redaction::mark(shape->start, end);
+        break;
+    default:
+        break;
+    }
+    if (mark) addMark(shape->page, *mark, quarnkit::title(shape->tool));
+}
+
+// ---------------------------------------------------------------- mouse
+
+bool MarkEditor::press(QMouseEvent* event)
+{
+    reclick_.reset();
+    textEditClick_ = false;
+    if (event->button() != Qt::LeftButton) return false;
+    view_.setFocus(Qt::MouseFocusReason);
+    commitEditing(); // the typed words land before the click is handled
+    hoverHandle_.reset();
+    setHover(std::nullopt);
+    shift_ = event->modifiers() & Qt::ShiftModifier;
+    dragDocument_ = view_.document();
+    const QPointF p = event->position();
+    const MarkupTool tool = view_.tool();
+
+    if (tool == MarkupTool::select) {
+        if (const auto selected = selected_) {
+            if (const auto handle = handleAt(p, *selected)) {
+                if (const auto a = annotation(*selected)) {
+                    drag_ = Resize{*selected, *a, MarkFrame::of(*a), *handle};
+                    return true;
+                }
+            }
+        }
+        const auto at = view_.pagePoint(p);
+        const auto hit = at ? markAt(at->point, at->page, true) : std::nullopt;
+        const auto a = hit ? annotation(*hit) : std::nullopt;
+        if (!a) {
+            select(std::nullopt);
+            return false; // page text selection and links go on as before
+        }
+        const auto kind = quarnkit::MarkCatalog::kind(*a);
+        const bool typed = kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note;
+        if (typed && event->type() == QEvent::MouseButtonDblClick) {
+            select(hit);
+            textEditClick_ = true;
+            beginEditing(kind == quarnkit::MarkKind::note ? EditorTarget::note(*hit) : EditorTarget::text(*hit));
+            return true;
+        }
+        const bool reclick = typed && selected_ == hit;
+        select(hit);
+        if (reclick) reclick_ = hit;
+        drag_ = Move{*hit, *a, MarkFrame::of(*a), at->point};
+        view_.viewport()->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    if (tool == MarkupTool::eraser) {
+        erased_.clear();
+        erasingGroup_ = false;
+        drag_ = Erase{};
+        erase(p);
+        return true;
+    }
+    if (isDrawingTool(tool)) {
+        const auto at = view_.pagePoint(p);
+        if (!at) return true; // beside the pages a drawing tool does nothing
+        select(std::nullopt);
+        if (tool == MarkupTool::pen) drag_ = Ink{at->page, {at->point}};
+        else drag_ = Shape{tool, at->page, at->point, at->point, nullptr};
+        overlay_->update();
+        return true;
+    }
+    if (tool == MarkupTool::text) {
+        // A click on an existing box starts a new one too; boxes are edited with Select or Return.
+        if (const auto at = view_.pagePoint(p)) {
+            select(std::nullopt);
+            beginEditing(EditorTarget::newText(at->page, at->point));
+        }
+        return true;
+    }
+    if (tool == MarkupTool::note) {
+        const auto at = view_.pagePoint(p);
+        if (!at) return true;
+        const auto hit = markAt(at->point, at->page, true);
+        const auto a = hit ? annotation(*hit) : std::nullopt;
+        if (a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note) {
+            select(hit);
+            beginEditing(EditorTarget::note(*hit));
+        } else {
+            select(std::nullopt);
+            beginEditing(EditorTarget::newNote(at->page, at->point));
+        }
+        return true;
+    }
+    return true;
+}
+
+bool MarkEditor::sameDocument()
+{
+    if (std::holds_alternative<std::monostate>(drag_)) return true;
+    if (dragDocument_.lock() == view_.document()) return true;
+    abandon(); // another document came in mid-gesture: its pages are not the ones dragged on
+    return false;
+}
+
+bool MarkEditor::move(QMouseEvent* event)
+{
+    if (textEditClick_) return true;
+    if (std::holds_alternative<std::monostate>(drag_)) return false;
+    if (!sameDocument()) return true;
+    shift_ = event->modifiers() & Qt::ShiftModifier;
+    const QPointF p = event->position();
+    const auto& doc = view_.document();
+
+    if (auto* ink = std::get_if<Ink>(&drag_)) {
+        const auto at = view_.pagePoint(p, ink->page);
+        if (!at) return true;
+        if (ink->points.empty() || MarkupGeometry::length(ink->points.back(), at->point) >= minInkStep)
+            ink->points.push_back(at->point);
+        overlay_->update();
+    } else if (auto* shape = std::get_if<Shape>(&drag_)) {
+        if (const auto at = view_.pagePoint(p, shape->page)) shape->current = at->point;
+        overlay_->update();
+    } else if (auto* moving = std::get_if<Move>(&drag_)) {
+        const auto at = view_.pagePoint(p, moving->mark.page);
+        auto a = annotation(moving->mark);
+        if (!at || !a || !doc) return true;
+        // Always from the frame at mouse-down, so nothing accumulates.
+        moving->frame.offset({at->point.x - moving->origin.x, at->point.y - moving->origin.y}).apply(*a);
+        PdfAnnotations::update(*doc, moving->mark.page, *a);
+        edited(moving->mark.page);
+        view_.viewport()->setCursor(Qt::ClosedHandCursor);
+        refresh();
+    } else if (auto* resizing = std::get_if<Resize>(&drag_)) {
+        const auto at = view_.pagePoint(p, resizing->mark.page);
+        auto a = annotation(resizing->mark);
+        if (!at || !a || !doc) return true;
+        PdfPoint q = at->point;
+        if (resizing->handle == MarkHandle::start || resizing->handle == MarkHandle::end) {
+            const auto ends = MarkEditing::lineEnds(*a);
+            if (!ends) return true;
+            const bool movingStart = resizing->handle == MarkHandle::start;
+            const PdfPoint fixed = movingStart ? ends->second : ends->first;
+            if (shift_) q = MarkupGeometry::snapAngle(fixed, q);
+            if (MarkupGeometry::length(fixed, q) < minLineLength) return true;
+            const bool head = quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::arrow;
+            const double width = a->borderWidth.value_or(1);
+            resizing->frame.withEnds(movingStart ? q : fixed, movingStart ? fixed : q, width, head).apply(*a);
+        } else {
+            const double scale = view_.scaleFactor();
+            const double minimum = scale <= 0.05 ? 160.0 : std::max(8.0 / scale, 4.0);
+            const PdfRect bounds = MarkupGeometry::resize(resizing->frame.bounds, resizing->handle, q, shift_, minimum);
+            resizing->frame.resized(bounds).apply(*a);
+        }
+        PdfAnnotations::update(*doc, resizing->mark.page, *a);
+        edited(resizing->mark.page);
+        refresh();
+    } else if (std::holds_alternative<Erase>(drag_)) {
+        erase(p);
+    }
+    return true;
+}
+
+bool MarkEditor::release(QMouseEvent* event)
+{
+    if (textEditClick_) {
+        textEditClick_ = false;
+        drag_ = std::monostate{};
+        clearPreview();
+        return true;
+    }
+    if (std::holds_alternative<std::monostate>(drag_)) return false;
+    if (!sameDocument()) return true;
+    shift_ = event->modifiers() & Qt::ShiftModifier;
+    const Drag finished = std::exchange(drag_, std::monostate{});
+    clearPreview();
+    if (const auto* moving = std::get_if<Move>(&finished)) {
+        const bool reclick = reclick_ == moving->mark;
+        reclick_.reset();
+        if (reclick && view_.document()) {
+            // A click on a box or note that was already selected types into it;
+            // a drag_ shorter than 2 points is no move.
+            if (const auto now = annotation(moving->mark)) {
+                const auto& was = moving->frame.bounds;
+                if (std::hypot(now->rect.x - was.x, now->rect.y - was.y) < 2.0) {
+                    PdfAnnotations::update(*view_.document(), moving->mark.page, moving->before);
+                    edited(moving->mark.page);
+                    const bool note = quarnkit::MarkCatalog::kind(*now) == quarnkit::MarkKind::note;
+                    beginEditing(note ? EditorTarget::note(moving->mark) : EditorTarget::text(moving->mark));
+                    return true;
+                }
+            }
+        }
+        finishChange(moving->mark, moving->before, QStringLiteral("Move"));
+    } else if (const auto* resizing = std::get_if<Resize>(&finished)) {
+        finishChange(resizing->mark, resizing->before, QStringLiteral("Resize"));
+    } else if (std::holds_alternative<Erase>(finished)) {
+        endEraseGroup();
+    } else {
+        finishDrawing(finished);
+    }
+    hoverAt(event->position());
+    return true;
+}
+
+// ---------------------------------------------------------------- keys
+
+bool MarkEditor::gestureKey(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    const bool commandLike = mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        if (hasEditor()) {
+            closeEditor(); // the typing is abandoned
+            return true;
+        }
+        if (view_.findIsPresented && view_.findIsPresented()) {
+            if (view_.onDismissFind) view_.onDismissFind();
+            return true;
+        }
+        return escape();
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        if (commandLike || !selected_) return false;
+        const double step = (mods & Qt::ShiftModifier) ? 10 : 1;
+        const int k = event->key();
+        nudge(k == Qt::Key_Left ? -1 : k == Qt::Key_Right ? 1 : 0, k == Qt::Key_Up ? 1 : k == Qt::Key_Down ? -1 : 0, step);
+        return true;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        // Return types into the selected text box or note.
+        if (commandLike || !selected_) return false;
+        const auto a = annotation(*selected_);
+        const auto kind = a ? quarnkit::MarkCatalog::kind(*a) : std::nullopt;
+        if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
+        else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
+        else return false;
+        return true;
+    }
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (!selected_) return false;
+        remove(*selected_, QStringLiteral("Delete"));
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MarkEditor::escape()
+{
+    if (const auto* moving = std::get_if<Move>(&drag_)) {
+        // The mark goes back to where the gesture found it; nothing to undo.
+        if (view_.document()) PdfAnnotations::update(*view_.document(), moving->mark.page, moving->before);
+        const int page = moving->mark.page;
+        drag_ = std::monostate{};
+        edited(page);
+        refresh();
+        return true;
+    }
+    if (const auto* resizing = std::get_if<Resize>(&drag_)) {
+        if (view_.document()) PdfAnnotations::update(*view_.document(), resizing->mark.page, resizing->before);
+        const int page = resizing->mark.page;
+        drag_ = std::monostate{};
+        edited(page);
+        refresh();
+        return true;
+    }
+    if (std::holds_alternative<Erase>(drag_)) {
+        drag_ = std::monostate{};
+        clearPreview();
+        endEraseGroup();
+        return true;
+    }
+    if (!std::holds_alternative<std::monostate>(drag_)) {
+        drag_ = std::monostate{}; // the drawing is dropped
+        clearPreview();
+        return true;
+    }
+    if (selected_) {
+        select(std::nullopt);
+        return true;
+    }
+    if (view_.findIsPresented && view_.findIsPresented()) {
+        if (view_.onDismissFind) view_.onDismissFind();
+        return true;
+    }
+    if (view_.tool() == MarkupTool::select) return false;
+    if (view_.onChooseTool) view_.onChooseTool(MarkupTool::select);
+    else if (view_.onToolChange) view_.onToolChange(MarkupTool::select);
+    return true;
+}
+
+void MarkEditor::abandon()
+{
+    drag_ = std::monostate{};
+    endEraseGroup();
+    clearPreview();
+}
+
+// ---------------------------------------------------------------- hover and overlay
+
+void MarkEditor::hoverAt(QPointF p)
+{
+    if (!std::holds_alternative<std::monostate>(drag_)) return;
+    const MarkupTool tool = view_.tool();
+    if (tool == MarkupTool::select && selected_) {
+        if (const auto handle = handleAt(p, *selected_)) {
+            if (hoverHandle_ != handle || hovered_) {
+                hoverHandle_ = handle;
+                hovered_.reset();
+                refresh();
+            }
+            Qt::CursorShape shape = Qt::CrossCursor;
+            if (*handle != MarkHandle::start && *handle != MarkHandle::end) {
+                if (const auto a = annotation(*selected_)) {
+                    const QPointF centre = view_.convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
+                    const QPointF at = view_.convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
+                    shape = resizeCursor(centre, at);
+                }
+            }
+            view_.viewport()->setCursor(shape);
+            return;
+        }
+    }
+    if (hoverHandle_) {
+        hoverHandle_.reset();
+        refresh();
+    }
+    std::optional<MarkRef> hovered;
+    if (tool == MarkupTool::select || tool == MarkupTool::eraser || tool == MarkupTool::note) {
+        if (const auto at = view_.pagePoint(p)) {
+            hovered = markAt(at->point, at->page);
+            if (hovered && tool == MarkupTool::note) {
+                const auto a = annotation(*hovered);
+                if (!a || quarnkit::MarkCatalog::kind(*a) != quarnkit::MarkKind::note) hovered.reset();
+            }
+        }
+    }
+    setHover(hovered);
+    if (hovered && tool == MarkupTool::select) view_.viewport()->setCursor(Qt::OpenHandCursor);
+    if (tool == MarkupTool::note) view_.viewport()->setCursor(hovered ? Qt::PointingHandCursor : Qt::CrossCursor);
+}
+
+void MarkEditor::clearPreview()
+{
+    overlay_->stroke.reset();
+    overlay_->textLines.reset();
+    overlay_->update();
+}
+
+void MarkEditor::fillOverlay()
+{
+    const quarnkit::ToolStyle& style = view_.style();
+    const double scale = view_.scaleFactor();
+    const QColor color = style.color.toQColor();
+    const double lineWidth = std::max(style.stroke * scale, 1.0);
+
+    // The live preview of the mark being drawn.
+    overlay_->stroke.reset();
+    overlay_->textLines.reset();
+    if (auto* ink = std::get_if<Ink>(&drag_)) {
+        MarkupOverlay::Stroke stroke{MarkupTool::pen, {}, color, lineWidth, false};
+        for (const PdfPoint& p : inkPoints(ink->points)) stroke.points.push_back(view_.convertFromPage(p, ink->page));
+        overlay_->stroke = std::move(stroke);
+    } else if (auto* shape = std::get_if<Shape>(&drag_)) {
+        bool boxPreview = !isTextMarkupTool(shape->tool);
+        if (!boxPreview && view_.document() && view_.geometry(shape->page)) {
+            if (!shape->text) {
+                try {
+                    shape->text = std::make_shared<const platform::PdfTextPage>(view_.document()->textPage(shape->page));
+                } catch (const std::exception&) {
+                    shape->text = std::make_shared<const platform::PdfTextPage>();
+                }
+            }
+            const PdfRect media = view_.geometry(shape->page)->mediaBox;
+            const auto lines = AnnotationFactory::textLines(*shape->text, media, shape->start, shape->current);
+            if (lines.empty() && shape->tool == MarkupTool::highlight) {
+                boxPreview = true; // a highlight over no text is a plain box
+            } else {
+                MarkupOverlay::TextLines preview{shape->tool, {}, color, scale};
+                for (const PdfRect& r : lines) preview.rects.push_back(view_.convertFromPage(r, shape->page));
+                overlay_->textLines = std::move(preview);
+            }
+        }
+        if (boxPreview) {
+            overlay_->stroke = MarkupOverlay::Stroke{
+                shape->tool,
+                {view_.convertFromPage(shape->start, shape->page),
+                 view_.convertFromPage(shapeEnd(shape->tool, shape->start, shape->current), shape->page)},
+                color, lineWidth, style.filled};
+        }
+    }
+
+    // The selected mark's frame and handles.
+    overlay_->selection.reset();
+    const auto selected = selected_;
+    const auto selectedMark = selected ? annotation(*selected) : std::nullopt;
+    if (selectedMark) {
+        const auto points = handlePoints(*selectedMark, selected->page);
+        MarkupOverlay::Selection selection;
+        for (const auto& [handle, at] : points) selection.handles.push_back(at);
+        if (points.size() == 2 && points.front().first == MarkHandle::start) {
+            selection.line = std::make_pair(points[0].second, points[1].second);
+        } else {
+            const QRectF frame = view_.convertFromPage(selectedMark->rect, selected->page);
+            selection.frame = points.empty() ? frame.adjusted(-3, -3, 3, 3) : frame;
+        }
+        overlay_->selection = std::move(selection);
+    }
+
+    const auto hovered = hovered_;
+    const auto hoveredMark = hovered ? annotation(*hovered) : std::nullopt;
+
+    // A note's text beside it: the hovered note, else the selected one.
+    overlay_->bubble.reset();
+    const auto isNote = [](const std::optional<PdfAnnotation>& a) {
+        return a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note;
+    };
+    const auto& [noteRef, note] = isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);
+    // A note whose words are being typed shows them in its editor, not twice.
+    const bool typedInto = hasEditor() && editorTarget_ && editorTarget_->kind == EditorTarget::Kind::note && noteRef
+                           && editorTarget_->object == noteRef->object;
+    if (isNote(note) && !typedInto) {
+        const bool shown = view_.tool() == MarkupTool::select || view_.tool() == MarkupTool::note || noteRef == selected;
+        const QString text = QString::fromStdString(note->contents).trimmed();
+        if (shown && !text.isEmpty())
+            overlay_->bubble = MarkupOverlay::Bubble{view_.convertFromPage(note->rect, noteRef->page), text,
+                                                    note->color ? QColor::fromRgbF(float(note->color->r), float(note->color->g), float(note->color->b))
+                                                                : quarnkit::Design::accent()};
+    }
+
+    // The hovered mark: an outline with Select, the eraser's trail with the eraser.
+    overlay_->hover.reset();
+    if (!hoveredMark) return;
+    const QRectF box = view_.convertFromPage(hoveredMark->rect, hovered->page);
+    if (view_.tool() == MarkupTool::select) {
+        if (!(selected == hovered)) overlay_->hover = MarkupOverlay::Hover{box.adjusted(-2, -2, 2, 2), std::nullopt, 1.5};
+    } else if (view_.tool() == MarkupTool::eraser) {
+        const double width = std::max(hoveredMark->borderWidth.value_or(1) * scale + 6, 6.0);
+        QPainterPath path;
+        if (const auto ends = MarkEditing::lineEnds(*hoveredMark)) {
+            path.moveTo(view_.convertFromPage(ends->first, hovered->page));
+            path.lineTo(view_.convertFromPage(ends->second, hovered->page));
+            overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
+        } else if (AnnotationFactory::matches(*hoveredMark, "Ink") && !hoveredMark->inkList.empty()) {
+            for (const auto& stroke : hoveredMark->inkList) {
+                if (stroke.empty()) continue;
+                path.moveTo(view_.convertFromPage(stroke.front(), hovered->page));
+                if (stroke.size() == 1) path.lineTo(path.currentPosition() + QPointF(0.5, 0)); // a dot shows too
+                for (std::size_t i = 1; i < stroke.size(); ++i) path.lineTo(view_.convertFromPage(stroke[i], hovered->page));
+            }
+            overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
+        } else {
+            path.addRoundedRect(box.adjusted(-2, -2, 2, 2), 3, 3);
+            overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, 1.5};
+        }
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,202 @@
+#pragma once
+// The editing of marks in one page view, as a class of its own: the page
+// view hands it the mouse, the keys and the painting of the layer above the
+// pages, and it keeps the selection, the hover, the gesture in progress from
+// mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles,
+// the in-place editor of text boxes and notes, and the edits of marks with
+// their undo steps. It reaches the view through its public interface only,
+// and every edit goes through the document, whose change signal it follows.
+#include "Quarn/Markup/MarkupOverlay.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Markup/EditBurst.h"
+#include "QuarnKit/Markup/MarkCommands.h"
+#include "QuarnKit/Markup/MarkGeometry.h"
+
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <variant>
+#include <vector>
+
+class QKeyEvent;
+class QMenu;
+class QMouseEvent;
+
+namespace quarn {
+
+class MarkEditor {
+public:
+    using PdfPoint = platform::PdfPoint;
+    using PdfAnnotation = platform::PdfAnnotation;
+
+    explicit MarkEditor(QuarnPDFView& view);
+    ~MarkEditor();
+    MarkEditor(const MarkEditor&) = delete;
+    MarkEditor& operator=(const MarkEditor&) = delete;
+
+    // ------------------------------------------------------------ events routed by the view
+
+    // True when the editing took the event (a press beside every mark with
+    // Select falls through to text selection and links).
+    bool mousePress(QMouseEvent* event);
+    bool mouseMove(QMouseEvent* event);
+    bool mouseRelease(QMouseEvent* event);
+    // Mark keys: Escape, nudges, Return, Delete, tool letters and swatch digits.
+    bool key(QKeyEvent* event);
+    // The pointer moved without a button, or left the view (no point).
+    void hover(std::optional<QPointF> viewportPoint);
+    // After any change of the document: a mark gone is no longer selected or
+    // hovered, the inspector shows the selected mark as it is now, and an
+    // edit made elsewhere (an undo, another view) ends any run of quick edits.
+    void documentChanged();
+    // The view shows another document: the editor closes, the gesture ends.
+    void documentReplaced();
+    // The view scrolled or zoomed: the in-place editor follows its mark.
+    void viewMoved();
+
+    // ------------------------------------------------------------ selection and hover
+
+    void select(std::optional<MarkRef> mark);
+    std::optional<MarkRef> selected() const { return selected_; }
+    std::optional<MarkRef> hovered() const { return hovered_; }
+    void setHover(std::optional<MarkRef> mark);
+    // The mark drawn on top at a point. A mark written straight into /Annots
+    // has no number to be known by: with `claim` (a press that may edit it)
+    // it is given an object of its own first; without, it is reported with
+    // object 0, which no edit takes.
+    std::optional<MarkRef> markAt(PdfPoint at, int page, bool claim = false) const;
+    std::optional<PdfAnnotation> annotation(const MarkRef& mark) const;
+    // Redraws the layer above the pages (frame, handles, preview, bubble).
+    void refresh();
+    QMenu* contextMenu();
+
+    // ------------------------------------------------------------ in-place typing (InlineEditorView.cpp)
+
+    bool hasEditor() const { return editor_ != nullptr; }
+    QWidget* editor() const { return editor_; }
+    void beginEditing(const EditorTarget& target);
+    void commitEditing();
+    void closeEditor();
+    void layoutEditor();
+    void editSelectedText();
+
+    // ------------------------------------------------------------ edits (with undo steps)
+
+    // Registers a mark already put on `page` as added ("Rectangle", "Paste", …).
+    void registerAdded(const MarkRef& mark, const QString& name);
+    std::optional<MarkRef> addMark(int page, const PdfAnnotation& annotation, const QString& name);
+    void remove(MarkRef mark, const QString& name); // a copy: removal may clear the selection it came from
+    void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
+    void removeSelection(const QString& actionName);
+
+    // Marks on the clipboard (MarkClipboardCommands.cpp).
+    bool copySelectedMark();
+    bool cutSelectedMark();
+    void pasteMarks();
+    bool canPasteMarks() const;
+    void duplicateSelection();
+
+    // Restyling of the selected mark (InspectorEdits.cpp).
+    void applyColor(const quarnkit::RGBA& color);
+    void applyStroke(double width);
+    void applyFill(bool filled);
+    void applyTextSize(double size);
+    void applyFont(quarnkit::TextFont font);
+    void setArrowhead(bool on);
+    void reorderSelection(bool toFront);
+
+private:
+    // A pen stroke: its page and the points collected so far.
+    struct Ink {
+        int page = -1;
+        std::vector<PdfPoint> points;
+    };
+    // A shape-like drag: the tool, its page, where it started and where it is.
+    struct Shape {
+        quarnkit::MarkupTool tool = quarnkit::MarkupTool::rectangle;
+        int page = -1;
+        PdfPoint start, current;
+        std::shared_ptr<const platform::PdfTextPage> text; // read once per drag, for the text preview
+    };
+    // A body drag of a mark: its value and frame at mouse-down and the page point grabbed.
+    struct Move {
+        MarkRef mark;
+        PdfAnnotation before;
+        quarnkit::MarkFrame frame;
+        PdfPoint origin;
+    };
+    // A handle drag of the selected mark.
+    struct Resize {
+        MarkRef mark;
+        PdfAnnotation before;
+        quarnkit::MarkFrame frame;
+        quarnkit::MarkHandle handle = quarnkit::MarkHandle::topLeft;
+    };
+    struct Erase {};
+    using Drag = std::variant<std::monostate, Ink, Shape, Move, Resize, Erase>;
+
+    bool press(QMouseEvent* event);
+    bool move(QMouseEvent* event);
+    bool release(QMouseEvent* event);
+    bool gestureKey(QKeyEvent* event);
+    bool chooseByKey(const QKeyEvent* event);
+    bool escape();
+    // Drops the gesture in progress after a failure, closing an open erase group.
+    void abandon();
+    // A page whose marks cannot be read (a damaged file) must not take the
+    // window down from inside an event handler: the gesture is dropped.
+    template <typename F> bool guarded(F&& step);
+    // False (and the gesture dropped) when the view shows another document than at mouse-down.
+    bool sameDocument();
+
+    std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
+    std::vector<std::pair<quarnkit::MarkHandle, QPointF>> handlePoints(const PdfAnnotation& annotation, int page) const;
+    double hitTolerance() const;
+
+    // Tells the document of an edit of `page` made here.
+    void edited(int page);
+    // The page object of a page, for an undo step.
+    std::optional<platform::PdfPageId> pageId(int page) const;
+    void nudge(double dx, double dy, double step);
+    void erase(QPointF viewportPoint);
+    void endEraseGroup();
+    void addTextMarkups(quarnkit::MarkupTool tool, int page, PdfPoint from, PdfPoint to);
+    std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points) const;
+    PdfPoint shapeEnd(quarnkit::MarkupTool tool, PdfPoint start, PdfPoint end) const;
+    void finishDrawing(const Drag& drag);
+    void finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name);
+    // Changes the selected mark through `change` (false: nothing to change)
+    // and registers the step; `burstKey` folds quick repeats into one.
+    bool restyleSelection(const std::function<bool(PdfAnnotation&, quarnkit::MarkKind)>& change,
+                          const char* burstKey, const QString& name);
+
+    void hoverAt(QPointF viewportPoint);
+    void fillOverlay();
+    void clearPreview();
+    QUndoStack* stack() const { return view_.undoManager(); }
+    const platform::PdfDocument* pdf() const { return view_.document().get(); }
+
+    QuarnPDFView& view_;
+    MarkupOverlay* overlay_; // owned by the view's overlay widget
+    Drag drag_;
+    bool shift_ = false; // Shift held at the latest event of the gesture
+    std::optional<quarnkit::EditBurst> burst_;
+    std::optional<quarnkit::MarkHandle> hoverHandle_;
+    QPointer<QUndoStack> eraseStack_; // where the open erase group was begun
+    std::weak_ptr<platform::PdfDocument> dragDocument_; // the document the gesture began on
+    bool editing_ = false; // an edit of this editor is being announced
+
+    std::optional<MarkRef> selected_;
+    std::optional<MarkRef> hovered_;
+    std::optional<MarkRef> reclick_;
+    bool textEditClick_ = false;
+    bool committingText_ = false;
+    QPointer<QWidget> editor_; // an InlineEditor while one is open
+    std::shared_ptr<EditorTarget> editorTarget_;
+    std::set<int> erased_;
+    bool erasingGroup_ = false;
+};
+
+} // namespace quarn

@@ -1,0 +1,92 @@
+#include "QuarnKit/Document/FormFieldCommand.h"
+
+#include <set>
+
+namespace quarnkit {
+
+using platform::PdfDocument;
+using platform::PdfForms;
+using platform::PdfWidgetKind;
+using FormFields::Widget;
+
+namespace {
+
+bool isButton(const Widget& w)
+{
+    return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton;
+}
+
+// Puts the widgets back as they were read: buttons off before on, so that a
+// radio button turned on last settles its group; a text or choice value once
+// per widget (copies of one field share it).
+void restore(PdfDocument& pdf, const std::vector<Widget>& states)
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Widget& w : states) {
+            if (!isButton(w) || (w.state != 0) != (pass == 1)) continue;
+            try {
+                PdfForms::setChecked(pdf, w.page, w.objectNumber, w.state != 0);
+            } catch (const platform::PdfError&) {
+            }
+        }
+    }
+    for (const Widget& w : states) {
+        try {
+            if (w.kind == PdfWidgetKind::text)
+                PdfForms::setText(pdf, w.page, w.objectNumber, w.value.value_or(std::string()));
+            else if (w.kind == PdfWidgetKind::choice && w.value)
+                PdfForms::choose(pdf, w.page, w.objectNumber, *w.value);
+            else if (w.kind == PdfWidgetKind::choice)
+                PdfForms::clearChoice(pdf, w.page, w.objectNumber); // undoing the first choice of an empty list
+        } catch (const platform::PdfError&) {
+            // The widget went with its page; the step restores what is left.
+        }
+    }
+}
+
+} // namespace
+
+std::vector<Widget> FormFields::reread(const PdfDocument& doc, const std::vector<Widget>& widgets)
+{
+    std::vector<Widget> result;
+    for (const Widget& w : widgets) {
+        try {
+            if (auto fresh = PdfForms::widget(doc, w.page, w.objectNumber)) result.push_back(std::move(*fresh));
+        } catch (const platform::PdfError&) {
+        }
+    }
+    return result;
+}
+
+FormFieldCommand::FormFieldCommand(QuarnDocument& document, const QString& name, const std::vector<Widget>& before,
+                                   const std::vector<Widget>& after)
+    : DocumentCommand(document, name, true), before_(place(document, before)), after_(place(document, after))
+{
+}
+
+std::vector<FormFieldCommand::Placed> FormFieldCommand::place(QuarnDocument& document,
+                                                              const std::vector<Widget>& widgets) const
+{
+    std::vector<Placed> placed;
+    for (const Widget& w : widgets)
+        if (const auto page = document.pageId(w.page)) placed.push_back({*page, w});
+    return placed;
+}
+
+void FormFieldCommand::apply(QuarnDocument& document, bool forward)
+{
+    std::vector<Widget> states;
+    std::set<platform::PdfPageId> pages;
+    for (const Placed& placed : forward ? after_ : before_) {
+        const auto index = document.pageIndex(placed.page);
+        if (!index) continue; // its page is gone
+        Widget w = placed.widget;
+        w.page = *index;
+        states.push_back(std::move(w));
+        pages.insert(placed.page);
+    }
+    restore(*document.pdf(), states);
+    for (const platform::PdfPageId& page : pages) document.noteEdit(page);
+}
+
+} // namespace quarnkit

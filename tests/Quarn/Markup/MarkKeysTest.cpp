@@ -1,0 +1,118 @@
+// Mark keys sent to the document window after a click in the inspector or in
+// the marks list: they reach the selected mark, but not while typing.
+#include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/Inspector.h"
+#include "Quarn/Markup/MarksList.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "../Viewer/ViewerScreenHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace quarn;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+struct MarkedWindow {
+    viewertest::Settings settings;
+    QUndoStack stack;
+    std::unique_ptr<quarnkit::QuarnDocument> document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    int first = add(200), second = add(400);
+    std::unique_ptr<ViewerScreen> screen;
+    QuarnPDFView* view = nullptr;
+
+    MarkedWindow()
+    {
+        screen = viewertest::showScreen(document.get(), QString(), stack, settings);
+        screen->resize(1180, 800);
+        QApplication::setActiveWindow(screen.get());
+        (void)QTest::qWaitForWindowActive(screen.get());
+        view = screen->findChild<QuarnPDFView*>();
+        QTest::qWait(30);
+    }
+    int add(double y)
+    {
+        const auto box = quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 60}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+        return PdfAnnotations::add(*document->pdf(), 0, *box);
+    }
+    bool has(int object) const { return PdfAnnotations::find(*document->pdf(), 0, object).has_value(); }
+    // A key as the window system delivers it: to whatever has the focus.
+    void key(int k) { QTest::keyClick(screen->windowHandle(), Qt::Key(k)); }
+};
+
+} // namespace
+
+TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
+{
+    MarkedWindow w;
+    ASSERT_TRUE(w.view);
+    w.view->select(MarkRef{0, w.first});
+    QApplication::processEvents();
+    auto* pane = w.screen->findChild<InspectorPane*>();
+    ASSERT_TRUE(pane && pane->isVisible());
+    // A click on a swatch restyles the mark; the focus goes to the pane.
+    QAbstractButton* swatch = nullptr;
+    for (auto* button : pane->findChildren<QAbstractButton*>())
+        if (button->inherits("quarn::SwatchButton") && button->isVisible()) swatch = button;
+    ASSERT_TRUE(swatch);
+    QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
+    auto* scroller = pane->findChild<QScrollArea*>();
+    ASSERT_TRUE(scroller);
+    scroller->setFocus(Qt::MouseFocusReason);
+    ASSERT_FALSE(w.view->hasFocus());
+
+    w.key(Qt::Key_Delete);
+    EXPECT_FALSE(w.has(w.first));
+    EXPECT_TRUE(w.has(w.second));
+    EXPECT_EQ(w.stack.undoText(), "Delete");
+}
+
+TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
+{
+    MarkedWindow w;
+    auto* list = w.screen->findChild<MarksList*>();
+    ASSERT_TRUE(list);
+    w.screen->model().setSidebar(true);
+    QApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible() && list->tree()->topLevelItemCount() > 0; }, 5000));
+    QTreeWidgetItem* row = nullptr;
+    for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)
+        if (const auto mark = MarksList::markOf(*it); mark && mark->object == w.second) row = *it;
+    ASSERT_TRUE(row);
+    QTest::mouseClick(list->tree()->viewport(), Qt::LeftButton, {}, list->tree()->visualItemRect(row).center());
+    ASSERT_TRUE(w.view->selectedAnnotation());
+    ASSERT_EQ(w.view->selectedAnnotation()->object, w.second);
+    ASSERT_TRUE(list->tree()->hasFocus());
+
+    const double x = PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x;
+    w.key(Qt::Key_Right);
+    EXPECT_NEAR(PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x, x + 1, 0.01);
+    w.key(Qt::Key_Escape);
+    EXPECT_FALSE(w.view->selectedAnnotation());
+    w.key(Qt::Key_R);
+    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::rectangle);
+}
+
+TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
+{
+    MarkedWindow w;
+    w.view->select(MarkRef{0, w.first});
+    auto* field = new QLineEdit(w.screen.get());
+    field->show();
+    field->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+    w.key(Qt::Key_R);
+    w.key(Qt::Key_Backspace);
+    w.key(Qt::Key_Delete);
+    EXPECT_TRUE(w.has(w.first));
+    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::select);
+}

@@ -1,0 +1,87 @@
+// Where pages sit in the four display modes, with and without a cover.
+#include "QuarnKit/Viewer/PageLayout.h"
+
+#include "QuarnKit/Viewer/LinkSafety.h"
+
+#include <gtest/gtest.h>
+
+using namespace quarnkit;
+
+// ---------------------------------------------------------------- layout of the four modes
+
+TEST(PageLayout, RowsOfTheFourModesAndTheCover)
+{
+    using Rows = std::vector<std::vector<int>>;
+    EXPECT_EQ(PageLayout::groupRows(3, false, false), (Rows{{0}, {1}, {2}}));
+    EXPECT_EQ(PageLayout::groupRows(3, false, true), (Rows{{0}, {1}, {2}})); // the cover needs spreads
+    EXPECT_EQ(PageLayout::groupRows(5, true, false), (Rows{{0, 1}, {2, 3}, {4}}));
+    EXPECT_EQ(PageLayout::groupRows(5, true, true), (Rows{{0}, {1, 2}, {3, 4}}));
+    EXPECT_EQ(PageLayout::groupRows(0, true, true), Rows{});
+}
+
+TEST(PageLayout, ContinuousStacksPagesWithPageBreaks)
+{
+    PageLayout layout;
+    layout.sizes = {{612, 792}, {300, 400}, {612, 792}};
+    layout.mode = PdfDisplayMode::singlePageContinuous;
+    layout.build();
+    ASSERT_EQ(layout.rowCount(), 3);
+    EXPECT_EQ(layout.pageRects[0], QRectF(0, 8, 612, 792));
+    EXPECT_EQ(layout.pageRects[1], QRectF(156, 816, 300, 400)); // centred
+    EXPECT_EQ(layout.pageRects[2], QRectF(0, 1232, 612, 792));
+    EXPECT_EQ(layout.contentSize, QSizeF(612, 2032));
+    EXPECT_EQ(layout.rowAtOrBelow(0), 0);
+    EXPECT_EQ(layout.rowAtOrBelow(805), 1);
+    EXPECT_EQ(layout.pagesIn(QRectF(0, 700, 612, 200)), (std::vector<int>{0, 1}));
+}
+
+TEST(PageLayout, SpreadsShareASpineAndTheCoverSitsRight)
+{
+    PageLayout layout;
+    layout.sizes.assign(4, {600, 800});
+    layout.mode = PdfDisplayMode::twoUpContinuous;
+    layout.build();
+    EXPECT_EQ(layout.pageRects[0], QRectF(0, 8, 600, 800));
+    EXPECT_EQ(layout.pageRects[1], QRectF(608, 8, 600, 800));
+    EXPECT_EQ(layout.contentSize.width(), 1208);
+
+    layout.asBook = true;
+    layout.build();
+    ASSERT_EQ(layout.rowCount(), 3);
+    EXPECT_EQ(layout.pageRects[0], QRectF(608, 8, 600, 800)); // the cover, alone, on the right
+    EXPECT_EQ(layout.pageRects[1], QRectF(0, 824, 600, 800));
+    EXPECT_EQ(layout.pageRects[2], QRectF(608, 824, 600, 800));
+    EXPECT_EQ(layout.pageRects[3], QRectF(0, 1640, 600, 800)); // a lone last page on the left
+}
+
+TEST(PageLayout, NonContinuousModesLayOutOneRow)
+{
+    PageLayout layout;
+    layout.sizes.assign(5, {600, 800});
+    layout.mode = PdfDisplayMode::twoUp;
+    layout.shownRow = 1;
+    layout.build();
+    EXPECT_TRUE(layout.pageRects[0].isEmpty());
+    EXPECT_EQ(layout.pageRects[2], QRectF(0, 8, 600, 800));
+    EXPECT_EQ(layout.pageRects[3], QRectF(608, 8, 600, 800));
+    EXPECT_TRUE(layout.pageRects[4].isEmpty());
+    EXPECT_EQ(layout.contentSize, QSizeF(1208, 816));
+    layout.mode = PdfDisplayMode::singlePage;
+    layout.shownRow = 99; // clamped
+    layout.build();
+    EXPECT_EQ(layout.shownRow, 4);
+    EXPECT_EQ(layout.pageRects[4], QRectF(0, 8, 600, 800));
+}
+
+TEST(LinkSafety, OnlyWebAndMailLinksLeaveTheDocument)
+{
+    const struct {
+        const char* url;
+        bool safe;
+    } cases[] = {
+        {"https://example.org/a?b", true}, {"HTTP://example.org", true}, {"mailto:ada@example.org", true},
+        {"file:///etc/passwd", false},     {"javascript:alert(1)", false}, {"smb://host/share", false},
+        {"launch:calc", false},            {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isSafeExternalLink(QUrl(QString::fromLatin1(c.url))), c.safe) << c.url;
+}
