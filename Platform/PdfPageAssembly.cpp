@@ -2,6 +2,7 @@
 
 #include "Platform/PdfInternal.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace platform {
@@ -25,9 +26,21 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from
 int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     int n = 0;
+    fz_var(n);
     fz_try(ctx) n = pdf_count_pages(ctx, doc);
     fz_catch(ctx) { captureError(ctx, err); n = 0; }
     return n;
+}
+
+// Deletes the pages flagged in `drop` (one flag per page), last first so that
+// the indices of the pages still to go do not shift.
+void dropPagesC(fz_context* ctx, pdf_document* doc, const unsigned char* drop, int count, FzError* err)
+{
+    fz_try(ctx) {
+        for (int page = count - 1; page >= 0; --page)
+            if (drop[page]) pdf_delete_page(ctx, doc, page);
+    }
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 // The page object is kept while it is out of the tree, so the same object goes back in.
@@ -45,6 +58,22 @@ void movePageC(fz_context* ctx, pdf_document* doc, int from, int to, FzError* er
 }
 
 } // namespace
+
+void keepPages(PdfDocument& doc, const std::vector<int>& pages)
+{
+    std::scoped_lock lock(doc.impl().mutex);
+    PdfDocument::Impl& d = doc.impl();
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    const int count = countPagesC(ctx, d.doc, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    std::vector<unsigned char> drop(size_t(std::max(count, 0)), 1);
+    for (const int page : pages)
+        if (page >= 0 && page < count) drop[size_t(page)] = 0;
+    dropPagesC(ctx, d.doc, drop.data(), count, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+}
 
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count)
 {

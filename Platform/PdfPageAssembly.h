@@ -2,6 +2,8 @@
 // Building one document out of pages of others.
 #include "Platform/PdfDocument.h"
 
+#include <vector>
+
 namespace platform {
 
 // Appends pages [from, from + count) of `source` after the last page of
@@ -11,6 +13,11 @@ namespace platform {
 // (pageOutOfRange for a range outside `source`). `target` and `source` may be
 // the same document.
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count);
+
+// Removes every page whose index is not in `pages`, keeping the others with
+// their annotations, in their order. Indices outside the document are
+// ignored. The document must be unlocked. Throws PdfError.
+void keepPages(PdfDocument& doc, const std::vector<int>& pages);
 
 // Moves page `from` so that it stands at index `to` afterwards. The page keeps
 // its page object, and with it its marks. Throws PdfError (pageOutOfRange for

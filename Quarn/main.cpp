@@ -5,18 +5,24 @@
 #include "Quarn/App/LaunchTasks.h"
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/Motion.h"
 #include "QuarnKit/Document/NativePaths.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    // Open and Save As through the desktop's own dialogs (GNOME's, KDE's), by
+    // way of the XDG desktop portal, unless a platform theme was chosen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ravlen"));
     QApplication::setApplicationDisplayName(QStringLiteral("ravlen"));
     QApplication::setDesktopFileName(QStringLiteral("ravlen"));
     // Dark before any window exists.
     quarn::applyDarkAppearance(app);
+    // Read once, off the UI thread, before any window could animate.
+    quarn::motion::readAtStart();
 
     // From the bytes themselves (Qt has taken its own options out of argv):
     // arguments() would turn a name that is not UTF-8 into another name.

@@ -24,11 +24,14 @@ namespace {
 
 DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
 {
-    QMessageBox box(QMessageBox::Warning,
+    // The question is the dialog's text: window managers cut titles short,
+    // and some drop them from attached dialogs.
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
                     DocumentController::tr("Do you want to save the changes made to the document “%1”?")
                         .arg(window.displayName()),
-                    DocumentController::tr("Your changes will be lost if you don't save them."), QMessageBox::NoButton,
-                    &window);
+                    QMessageBox::NoButton, &window);
+    box.setTextFormat(Qt::PlainText); // it names the file as it is called
+    box.setInformativeText(DocumentController::tr("Your changes will be lost if you don't save them."));
     QPushButton* save = box.addButton(DocumentController::tr("Save"), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(DocumentController::tr("Don't Save"), QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
@@ -62,6 +65,7 @@ DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& w
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(reason);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (parent) box->setWindowModality(Qt::WindowModal);
@@ -199,8 +203,8 @@ void DocumentController::runOpenPanel()
     }
     auto* panel = new QFileDialog(nullptr, tr("Open"), QDir::homePath(), tr("PDF documents (*.pdf *.PDF)"));
     panel->setObjectName(QStringLiteral("ravlenOpenPanel"));
-    // Qt's own dialog: it takes the application's dark palette and can be found and closed.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    // The desktop's own dialog where the platform theme offers one (the XDG
+    // desktop portal); Qt's otherwise.
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setAcceptMode(QFileDialog::AcceptOpen);
     panel->setAttribute(Qt::WA_DeleteOnClose);
@@ -229,9 +233,20 @@ void DocumentController::closeOpenPanels()
 
 bool DocumentController::closeAll()
 {
-    for (DocumentWindow* window : windows())
-        if (!window->close()) return false;
-    return true;
+    // Every changed window is asked about before any window closes, so that
+    // a Cancel anywhere leaves the whole session as it was.
+    const std::vector<DocumentWindow*> open = windows();
+    std::vector<CloseAnswer> answers;
+    for (DocumentWindow* window : open) {
+        const CloseAnswer answer = window->askBeforeClosing();
+        if (answer == CloseAnswer::cancel) return false;
+        answers.push_back(answer);
+    }
+    for (size_t i = 0; i < open.size(); ++i) {
+        if (answers[i] == CloseAnswer::save && !open[i]->save()) return false;
+        open[i]->closeAnswered();
+    }
+    return windows().empty();
 }
 
 void DocumentController::quit()

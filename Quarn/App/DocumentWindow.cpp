@@ -19,6 +19,12 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <QCursor>
+#include <QGuiApplication>
+
+#include <algorithm>
 #include <QUndoStack>
 
 #include <sys/stat.h>
@@ -36,13 +42,9 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
       fileStamp_(stampOf(filePath)), filePath_(filePath), undoStack_(new QUndoStack(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(1180, 800);
     screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
-    // The find bar and the status bar stand under the viewer screen.
-    auto* bars = new ViewerBars(screen_, this);
-    setCentralWidget(bars);
-    connect(bars->statusBar(), &StatusBar::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
+    setCentralWidget(screen_);
     buildMenus();
     // The application's menus follow the window's File menu and reach this window's model.
     auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);
@@ -53,6 +55,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
     watchUnrecordedEdits();
     updateTitle();
+    fitToScreen();
 }
 
 DocumentWindow::~DocumentWindow()
@@ -203,8 +206,8 @@ bool DocumentWindow::saveAs(const QString& path)
 bool DocumentWindow::saveAsWithPanel()
 {
     const QString start = filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf" : filePath_;
-    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"), nullptr,
-                                                QFileDialog::DontUseNativeDialog);
+    // The desktop's own dialog where the platform theme offers one.
+    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"));
     if (path.isEmpty()) return false; // a cancel is never reported
     if (QFileInfo(path).suffix().toLower() != QLatin1String("pdf")) path += QStringLiteral(".pdf");
     // Another window showing that file would be left behind with stale pages.
@@ -223,6 +226,8 @@ bool DocumentWindow::revert()
     std::unique_ptr<QuarnDocument> fresh;
     try {
         fresh = QuarnDocument::open(filePath_);
+        // The password given for this file still opens it (a changed file asks again).
+        if (fresh->isLocked() && document_->unlockPassword()) fresh->unlock(*document_->unlockPassword());
     } catch (const DocumentError& error) {
         qWarning("ravlen: cannot revert %s: %s", qPrintable(filePath_), error.reason().c_str());
         if (controller_.showFailure)
@@ -244,10 +249,12 @@ bool DocumentWindow::revert()
 
 void DocumentWindow::revertWithQuestion()
 {
-    auto* box = new QMessageBox(QMessageBox::Warning,
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(),
                                 tr("Do you want to revert to the most recently saved version of the document “%1”?")
                                     .arg(displayName()),
-                                tr("Your current changes will be lost."), QMessageBox::NoButton, this);
+                                QMessageBox::NoButton, this);
+    box->setTextFormat(Qt::PlainText); // it names the file as it is called
+    box->setInformativeText(tr("Your current changes will be lost."));
     box->addButton(tr("Revert"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -257,6 +264,45 @@ void DocumentWindow::revertWithQuestion()
     box->open();
 }
 
+DocumentController::CloseAnswer DocumentWindow::askBeforeClosing()
+{
+    commitPendingTyping();
+    if (!isDocumentEdited() || !controller_.askToSaveChanges) return DocumentController::CloseAnswer::discard;
+    return controller_.askToSaveChanges(*this);
+}
+
+void DocumentWindow::closeAnswered()
+{
+    closing_ = true;
+    close();
+}
+
+void DocumentWindow::fitToScreen()
+{
+    // 1180 × 800 where that fits; on a small or highly scaled screen, its
+    // available area (without panels), frame included.
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return resize(1180, 800);
+    const QRect available = screen->availableGeometry();
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+    const QSize room = available.size() - frame;
+    // The content's least size gives way to a screen smaller still.
+    screen_->setMinimumSize(QSize(880, 580).boundedTo(room - QSize(0, menuBar()->sizeHint().height())));
+    resize(QSize(1180, 800).boundedTo(room));
+    if (isVisible() && !available.contains(frameGeometry()))
+        move(std::clamp(x(), available.left(), std::max(available.left(), available.right() - frameGeometry().width())),
+             std::clamp(y(), available.top(), std::max(available.top(), available.bottom() - frameGeometry().height())));
+}
+
+void DocumentWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The frame's size is known once the window is shown.
+    if (!fitted_) QTimer::singleShot(0, this, [this] { fitToScreen(); });
+    fitted_ = true;
+}
+
 void DocumentWindow::closeEvent(QCloseEvent* event)
 {
     // The document being written stays until the file is complete.
@@ -264,10 +310,8 @@ void DocumentWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!closing_) commitPendingTyping();
-    if (isDocumentEdited() && !closing_) {
-        const DocumentController::CloseAnswer answer =
-            controller_.askToSaveChanges ? controller_.askToSaveChanges(*this) : DocumentController::CloseAnswer::discard;
+    if (!closing_) {
+        const DocumentController::CloseAnswer answer = askBeforeClosing();
         if (answer == DocumentController::CloseAnswer::cancel ||
             (answer == DocumentController::CloseAnswer::save && !save())) {
             event->ignore();

@@ -3,6 +3,8 @@
 // The title carries the modified mark while the undo stack is not clean;
 // Save and Save As write atomically; Revert reloads the file; closing a
 // modified window asks whether to save.
+#include "Quarn/App/DocumentController.h"
+
 #include <QMainWindow>
 
 #include <sys/types.h>
@@ -50,8 +52,15 @@ public:
     bool revert();
     void revertWithQuestion();
 
+    // The unsaved-changes question, asked only when there are changes
+    // (after words still being typed become an edit); discard otherwise.
+    DocumentController::CloseAnswer askBeforeClosing();
+    // Closes without asking again: the question was answered already.
+    void closeAnswered();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // What identifies the file's version on disk, to see another program's change.
@@ -66,6 +75,7 @@ private:
 
     void buildMenus();
     void updateTitle();
+    void fitToScreen();
     void setFilePath(const QString& path);
     // Writes to `path` on the worker and waits; true when written.
     bool writeFile(const QString& path, const QString& shownName);
@@ -83,6 +93,7 @@ private:
     QUndoStack* undoStack_;
     ViewerScreen* screen_;
     bool closing_ = false;
+    bool fitted_ = false;
 };
 
 } // namespace quarn

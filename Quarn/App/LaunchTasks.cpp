@@ -2,6 +2,7 @@
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -37,7 +38,17 @@ void LaunchTasks::perform()
 
 void LaunchTasks::reopen()
 {
-    if (!controller_.hasVisibleWindow()) showWelcome();
+    // Launched again: the newest document window comes forward, out of the
+    // Dock or the taskbar if it was minimised; with none, the welcome.
+    const std::vector<DocumentWindow*> windows = controller_.windows();
+    if (windows.empty()) {
+        if (!controller_.hasVisibleWindow()) showWelcome();
+        return;
+    }
+    DocumentWindow* window = windows.back();
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
 }
 
 void LaunchTasks::showWelcome()
@@ -51,7 +62,15 @@ void LaunchTasks::claimDefaultHandler()
     didClaim_ = true;
     // A copy run from a build folder never asks.
     const QString installFolder = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
-    if (!Handler::isInstalledCopy(installFolder) || Handler::isDefault() || Handler::declined(defaults_)) return;
+    if (!Handler::isInstalledCopy(installFolder) || Handler::declined(defaults_)) return;
+    // The desktop is asked off the UI thread; the question follows its answer.
+    Handler::query(this, [this](const Handler::HandlerState& state) {
+        if (!state.isDefault) askToClaim();
+    });
+}
+
+void LaunchTasks::askToClaim()
+{
     Handler::claim([](std::optional<QString>) {},
                    [](std::function<void(bool)> answer) {
                        auto* box = new QMessageBox(

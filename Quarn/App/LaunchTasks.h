@@ -24,6 +24,7 @@ public:
     bool didClaim() const { return didClaim_; }
 
 private:
+    void askToClaim();
     // The welcome window comes with its own subsystem; until then, the Open panel greets.
     void showWelcome();
     void claimDefaultHandler();

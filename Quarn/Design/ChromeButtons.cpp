@@ -120,10 +120,18 @@ ChromeToolButton::ChromeToolButton(const QString& symbol, const QString& help, Q
     setToolTip(help);
     setAccessibleName(help);
     setFixedSize(32, 28);
+    exposeChosen(false);
+}
+
+void ChromeButton::exposeChosen(bool chosen)
+{
+    setCheckable(true);
+    setChecked(chosen);
 }
 
 void ChromeToolButton::setChosen(bool chosen)
 {
+    exposeChosen(chosen);
     if (chosen == chosen_) return;
     chosen_ = chosen;
     update();

@@ -45,6 +45,10 @@ public:
     const ChromePressStyle& pressStyle() const { return press_; }
 
 protected:
+    // A chosen tool, segment or swatch is told to screen readers as checked;
+    // the state follows the owner's choice, never a click of its own.
+    void exposeChosen(bool chosen);
+    void nextCheckState() override {}
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;

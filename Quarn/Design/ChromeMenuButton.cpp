@@ -72,7 +72,14 @@ QMenu* ChromeMenuButton::showChromeMenu(const std::vector<ChromeMenuItem>& items
         });
     }
     QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
-    menu->popup(anchor->mapToGlobal(QPoint(0, anchor->height() + 5)));
+    // Below the button, or above it where the window ends first (the status
+    // bar's menus, at the bottom edge).
+    QPoint at = anchor->mapToGlobal(QPoint(0, anchor->height() + 5));
+    const int height = menu->sizeHint().height();
+    const QRect window = anchor->window()->frameGeometry();
+    const int above = anchor->mapToGlobal(QPoint(0, -5)).y() - height;
+    if (at.y() + height > window.bottom() && above >= window.top()) at.setY(above);
+    menu->popup(at);
     return menu;
 }
 

@@ -25,6 +25,7 @@ public:
         : ChromeButton(parent), option_(std::move(option)), chosen_(chosen), chosenAmount_(chosen ? 1 : 0)
     {
         setAccessibleName(option_.title);
+        exposeChosen(chosen);
         setFixedHeight(26);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         animation_.setDuration(150);
@@ -37,6 +38,7 @@ public:
 
     void setChosen(bool chosen)
     {
+        exposeChosen(chosen);
         if (chosen == chosen_) return;
         chosen_ = chosen;
         animation_.stop();

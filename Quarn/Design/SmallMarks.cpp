@@ -18,10 +18,12 @@ SwatchButton::SwatchButton(const quarnkit::RGBA& ink, bool chosen, QWidget* pare
     setToolTip(ink.name());
     setAccessibleName(ink.name());
     setFixedSize(22, 22);
+    exposeChosen(chosen);
 }
 
 void SwatchButton::setChosen(bool chosen)
 {
+    exposeChosen(chosen);
     if (chosen == chosen_) return;
     chosen_ = chosen;
     update();

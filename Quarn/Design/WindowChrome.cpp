@@ -2,12 +2,25 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QEvent>
 #include <QPointer>
+#include <QShortcut>
 #include <QTimer>
 
 namespace quarn {
+
+void closeWithKeys(QWidget* window)
+{
+    QList<QKeySequence> keys{QKeySequence(Qt::Key_Escape)};
+    keys << quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::closeWindow);
+    for (const QKeySequence& key : keys) {
+        auto* shortcut = new QShortcut(key, window);
+        shortcut->setContext(Qt::WindowShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+    }
+}
 
 void applyWindowChrome(QWidget* window)
 {

@@ -26,4 +26,8 @@ private:
 // The same styling for a given top-level widget.
 void applyWindowChrome(QWidget* window);
 
+// A utility window (Settings, Keyboard Shortcuts) closes with Esc and with
+// the Close key (Ctrl+W), wherever its keyboard focus is.
+void closeWithKeys(QWidget* window);
+
 } // namespace quarn

@@ -14,6 +14,7 @@
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Shell/ShellText.h"
 
 #include <QCheckBox>
 #include <QConicalGradient>
@@ -41,12 +42,7 @@ namespace {
 
 QLabel* label(const QString& text, int pixels, QFont::Weight weight, const QColor& color, QWidget* parent)
 {
-    auto* l = new QLabel(text, parent);
-    l->setFont(uiFont(pixels, weight));
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
+    return shelltext::label(text, uiFont(pixels, weight), color, parent);
 }
 
 QColor secondary() { return withOpacity(D::paper(), 0.55); }
@@ -115,6 +111,8 @@ CustomSwatchButton::CustomSwatchButton(QWidget* parent) : QAbstractButton(parent
 
 void CustomSwatchButton::setInk(const RGBA& ink, bool chosen)
 {
+    setCheckable(true); // told to screen readers as checked while chosen
+    setChecked(chosen);
     if (ink == ink_ && chosen == chosen_) return;
     ink_ = ink;
     chosen_ = chosen;

@@ -156,6 +156,9 @@ void ToolGroupButton::refresh()
     const MarkupTool shown = shownTool();
     tool_->setLook(quarnkit::symbol(shown), 14, active ? D::accent() : withOpacity(D::paper(), 0.78));
     tool_->setToolTip(helpText(shown));
+    tool_->setAccessibleName(helpText(shown));
+    tool_->setCheckable(true); // screen readers hear the group's tool as checked while chosen
+    tool_->setChecked(active);
     menuButton_->setLook(QStringLiteral("chevron.down"), 8,
                          active ? withOpacity(D::accent(), 0.9) : withOpacity(D::paper(), 0.55));
     update();

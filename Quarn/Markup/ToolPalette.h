@@ -32,6 +32,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void nextCheckState() override {} // the group's choice sets the state
 
 private:
     QSize size_;

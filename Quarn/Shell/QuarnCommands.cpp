@@ -9,6 +9,7 @@
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
@@ -143,7 +144,8 @@ void QuarnCommands::disconnectNotify(const QMetaMethod&)
 
 void QuarnCommands::refresh()
 {
-    ViewerModel* viewer = viewer_;
+    // A locked PDF offers nothing to find, show or go to until it is unlocked.
+    ViewerModel* viewer = viewer_ && !(viewer_->document() && viewer_->document()->isLocked()) ? viewer_.data() : nullptr;
     for (auto& [action, rule] : rules_) {
         action->setEnabled(viewer != nullptr);
         if (action->isCheckable()) action->setChecked(false);
@@ -176,6 +178,8 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     menus_[tr("File")] = file;
     QAction* exportItem = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
                               [](ViewerModel& v) { v.setExportPresented(true); });
+    QAction* info = add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo,
+                        [](ViewerModel& v) { v.toggleInfo(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
         if (QuarnPDFView* view = v.pdfView()) view->copyPage();
     });
@@ -183,7 +187,7 @@ void QuarnCommands::buildFile(QMenuBar* bar)
         if (QuarnPDFView* view = v.pdfView()) view->printDocument();
     });
     if (before || !file->isEmpty()) file->insertSeparator(before);
-    file->insertActions(before, {exportItem, copyPage});
+    file->insertActions(before, {exportItem, info, copyPage});
     file->insertSeparator(before);
     file->insertAction(before, print);
 }

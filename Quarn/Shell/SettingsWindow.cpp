@@ -14,6 +14,8 @@
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QEvent>
 #include <QGuiApplication>
@@ -229,8 +231,7 @@ SettingsServices SettingsServices::standard()
 {
     namespace H = quarnkit::DefaultPDFHandler;
     SettingsServices services;
-    services.isDefaultPDFApp = [] { return H::isDefault(); };
-    services.pdfHandlerName = [] { return H::handlerName(); };
+    services.queryDefaultPDFApp = H::query;
     services.claimDefaultPDFApp = [](H::Completion completion, H::Ask ask) { H::claim(std::move(completion), std::move(ask)); };
     // HOOK: the history library and the updater connect themselves here when
     // they exist (historyCount, clearHistory, updateStatus, checkForUpdates,
@@ -514,14 +515,23 @@ bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 
 void SettingsView::refreshDefaultApp()
 {
-    const bool isDefault = services_.isDefaultPDFApp && services_.isDefaultPDFApp();
+    if (!services_.queryDefaultPDFApp) return showDefaultApp({false, QStringLiteral("another app")});
+    // Shown as last known until the answer comes.
+    services_.queryDefaultPDFApp(this, [this](const quarnkit::DefaultPDFHandler::HandlerState& state) {
+        showDefaultApp(state);
+    });
+}
+
+void SettingsView::showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerState& state)
+{
+    const bool isDefault = state.isDefault;
     handlerControl_->setCurrentIndex(isDefault ? 1 : 0);
     if (isDefault) {
         handlerStatus_->setText(QStringLiteral("ravlen opens PDFs on this computer."));
         claimFailure_->clear();
         claimFailure_->hide();
     } else {
-        const QString name = services_.pdfHandlerName ? services_.pdfHandlerName() : QStringLiteral("another app");
+        const QString name = state.name.isEmpty() ? QStringLiteral("another app") : state.name;
         // ravlen asks before it changes the default (askToClaim), as Linux itself does not.
         handlerStatus_->setText(name + QStringLiteral(" opens PDFs right now. Linux asks before it changes."));
     }
@@ -609,14 +619,13 @@ void SettingsView::forgetPositions()
 
 void SettingsView::fitToTab()
 {
-    // The window's height follows the tab on screen, not the taller of the two.
-    for (int i = 0; i < tabs_->count(); ++i) {
-        QWidget* page = tabs_->widget(i);
-        page->setSizePolicy(QSizePolicy::Preferred, i == tabs_->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored);
-        page->updateGeometry();
-    }
+    // The window's height follows the tab on screen, not the taller of the
+    // two: QTabWidget measures every tab, so the others' share comes off.
     if (QLayout* l = layout()) l->activate();
-    setFixedHeight(sizeHint().height());
+    int tallest = 0;
+    for (int i = 0; i < tabs_->count(); ++i) tallest = std::max(tallest, tabs_->widget(i)->sizeHint().height());
+    const QWidget* page = tabs_->currentWidget();
+    setFixedHeight(sizeHint().height() - tallest + (page ? page->sizeHint().height() : 0));
 }
 
 // ---------------------------------------------------------------- window
@@ -649,6 +658,7 @@ void SettingsWindow::show()
         window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                 Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
         applyWindowChrome(window_);
+        closeWithKeys(window_);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
             window_->move(area.center() - QPoint(window_->width() / 2, window_->height() / 2));

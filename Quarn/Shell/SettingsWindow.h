@@ -28,8 +28,10 @@ class QuietButton;
 // setting's key.
 struct SettingsServices {
     // The default-PDF-app role.
-    std::function<bool()> isDefaultPDFApp;
-    std::function<QString()> pdfHandlerName;
+    // Asks who opens PDF files; the answer comes later, on the UI thread (the
+    // desktop is asked through a program that may be slow).
+    std::function<void(QObject* context, std::function<void(quarnkit::DefaultPDFHandler::HandlerState)>)>
+        queryDefaultPDFApp;
     std::function<void(quarnkit::DefaultPDFHandler::Completion, quarnkit::DefaultPDFHandler::Ask)> claimDefaultPDFApp;
 
     // The history library: how many PDFs it holds, and emptying it. The owner
@@ -75,6 +77,7 @@ public:
 
     // Reads again whether ravlen opens PDFs, and who does.
     void refreshDefaultApp();
+    void showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerState& state);
     // The history's entries or the updater's state changed.
     void refreshHistory();
     void refreshUpdates();

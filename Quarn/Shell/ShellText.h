@@ -1,6 +1,8 @@
 #pragma once
-// Plain texts of the shell's windows (Settings, keyboard shortcuts): a label
-// in a design-system font and colour, and the two dimmed text styles.
+// The one label of the interface: a design-system font and colour, and always
+// plain text, since what it shows may come from a PDF or from the user (a
+// Producer of "<h1>…</h1>" must read as those characters). Also the two dimmed
+// text styles of the dark interface.
 #include "Quarn/Design/Appearance.h"
 #include "QuarnKit/Shell/Design.h"
 

@@ -10,6 +10,7 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
@@ -21,6 +22,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quarn {
 
@@ -66,23 +69,58 @@ QString accessibleRowText(const ShortcutRow& row)
     return row.title + QStringLiteral(": ") + alternatives.join(QStringLiteral(", or "));
 }
 
+// A row: the title, and its keys on the same line where both fit, else the
+// keys on a line of their own under it. The title is never cut ("Sidebar
+// tabs" came out as "Sidel" beside three pairs of keys).
+class RowWidget : public QWidget {
+public:
+    RowWidget(QWidget* lead, QWidget* keys) : lead_(lead), keys_(keys), box_(new QBoxLayout(QBoxLayout::LeftToRight, this))
+    {
+        box_->setContentsMargins(0, 0, 0, 0);
+        box_->setSpacing(12);
+        box_->addWidget(lead_, 1);
+        box_->addWidget(keys_, 0, Qt::AlignRight);
+    }
+    bool wraps() const { return box_->direction() == QBoxLayout::TopToBottom; }
+    QSize minimumSizeHint() const override
+    {
+        const int w = std::max(lead_->sizeHint().width(), keys_->sizeHint().width());
+        return {w, wraps() ? lead_->sizeHint().height() + 4 + keys_->sizeHint().height() : 26};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        const bool fits = lead_->sizeHint().width() + box_->spacing() + keys_->sizeHint().width() <= width();
+        const auto direction = fits ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+        if (box_->direction() == direction) return;
+        box_->setDirection(direction);
+        box_->setSpacing(fits ? 12 : 4);
+        updateGeometry();
+    }
+
+private:
+    QWidget* lead_;
+    QWidget* keys_;
+    QBoxLayout* box_;
+};
+
 QWidget* makeRow(const ShortcutRow& row)
 {
-    auto* widget = new QWidget;
-    widget->setAccessibleName(accessibleRowText(row));
-    widget->setMinimumHeight(26);
-    auto* layout = new QHBoxLayout(widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    if (row.swatch) layout->addWidget(new InkDot(*row.swatch, 10));
+    auto* lead = new QWidget;
+    auto* leadLayout = new QHBoxLayout(lead);
+    leadLayout->setContentsMargins(0, 0, 0, 0);
+    leadLayout->setSpacing(8);
+    if (row.swatch) leadLayout->addWidget(new InkDot(*row.swatch, 10));
     QLabel* title = shelltext::label(row.title, uiFont(13), withOpacity(D::paper(), 0.9));
     title->setWordWrap(false);
-    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // one line; the keys keep their width
-    title->setMinimumWidth(0);
-    layout->addWidget(title, 1);
-    layout->addSpacing(12);
+    title->setMinimumWidth(title->sizeHint().width());
+    leadLayout->addWidget(title, 1);
 
-    auto* keys = new QHBoxLayout;
+    auto* keysWidget = new QWidget;
+    auto* keys = new QHBoxLayout(keysWidget);
+    keys->setContentsMargins(0, 0, 0, 0);
     keys->setSpacing(6);
     for (size_t i = 0; i < row.keys.size(); ++i) {
         if (i > 0) keys->addWidget(shelltext::label(QStringLiteral("or"), uiFont(11), shelltext::tertiary()));
@@ -91,7 +129,9 @@ QWidget* makeRow(const ShortcutRow& row)
         for (const QString& cap : row.keys[i]) caps->addWidget(new KeyCap(cap));
         keys->addLayout(caps);
     }
-    layout->addLayout(keys);
+    auto* widget = new RowWidget(lead, keysWidget);
+    widget->setAccessibleName(accessibleRowText(row));
+    widget->setMinimumHeight(26);
     return widget;
 }
 
@@ -263,6 +303,7 @@ void ShortcutsWindow::create()
     window_->setWindowTitle(QStringLiteral("Keyboard Shortcuts"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false); // closing hides it
     applyWindowChrome(window_);
+    closeWithKeys(window_);
     placeWindow();
     window_->installEventFilter(this);
     // A window must not outlive the application object.

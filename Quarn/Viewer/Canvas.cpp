@@ -70,7 +70,8 @@ void PdfCanvas::syncTool()
 void PdfCanvas::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (model_) model_->viewResized();
+    // A column opening beside the pages keeps them in place, unfitted.
+    if (model_ && !view_->holdsPlace()) model_->viewResized();
 }
 
 } // namespace quarn

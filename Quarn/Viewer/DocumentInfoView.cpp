@@ -5,10 +5,13 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QApplication>
+#include <QShortcut>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHideEvent>
@@ -32,19 +35,9 @@ constexpr int padding = 16;
 
 QColor secondary() { return withOpacity(D::paper(), 0.55); }
 
-QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
-    return label;
-}
-
 QLabel* gridLabel(const QString& text, QWidget* parent)
 {
-    QLabel* label = makeLabel(text, uiFont(11, QFont::Medium), secondary(), parent);
+    QLabel* label = shelltext::label(text, uiFont(11, QFont::Medium), secondary(), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
 }
@@ -101,7 +94,7 @@ QWidget* DocumentInfoView::makeHeader()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(3);
 
-    name_ = makeLabel(QString(), uiFont(14, QFont::DemiBold), D::paper(), header);
+    name_ = shelltext::label(QString(), uiFont(14, QFont::DemiBold), D::paper(), header);
     name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const QString full = fileName();
     name_->setText(name_->fontMetrics().elidedText(full, Qt::ElideMiddle, panelWidth - 2 * padding));
@@ -109,7 +102,7 @@ QWidget* DocumentInfoView::makeHeader()
     name_->setAccessibleName(full);
     column->addWidget(name_);
 
-    summary_ = makeLabel(summary(), uiFont(12), secondary(), header);
+    summary_ = shelltext::label(summary(), uiFont(12), secondary(), header);
     column->addWidget(summary_);
     return header;
 }
@@ -127,7 +120,7 @@ QWidget* DocumentInfoView::makeFacts()
     int row = 0;
     for (const QString& text : labels) {
         grid->addWidget(gridLabel(text, factsGrid_), row, 0, Qt::AlignRight | Qt::AlignTop);
-        QLabel* value = makeLabel(QString(), uiFont(12), withOpacity(D::paper(), 0.92), factsGrid_);
+        QLabel* value = shelltext::label(QString(), uiFont(12), withOpacity(D::paper(), 0.92), factsGrid_);
         value->setWordWrap(true);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         value->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -211,11 +204,15 @@ QString DocumentInfoView::dateText(const std::optional<QDateTime>& date)
     if (!date || !date->isValid()) return tr("Unknown");
     const QLocale locale;
     const QDateTime local = date->toLocalTime();
+    // The medium date ("Dec 31, 2016"): QLocale names only a short and a long
+    // style, so the long one loses its weekday and shortens its month name.
+    QString day = locale.dateFormat(QLocale::LongFormat);
+    day.remove(QRegularExpression(QStringLiteral("d{4}[,.]?\\s*")));
+    day.replace(QRegularExpression(QStringLiteral("M{4}")), QStringLiteral("MMM"));
     // Hours and minutes only, in the locale's order and separators.
     QString time = locale.timeFormat(QLocale::ShortFormat);
     time.remove(QRegularExpression(QStringLiteral("[:.]ss")));
-    return locale.toString(local.date(), QLocale::ShortFormat) + QStringLiteral(", ") +
-           locale.toString(local.time(), time);
+    return locale.toString(local.date(), day.trimmed()) + QStringLiteral(", ") + locale.toString(local.time(), time);
 }
 
 QString DocumentInfoView::fact(const QString& label) const
@@ -311,6 +308,9 @@ DocumentInfoPopover::DocumentInfoPopover(ViewerModel* model, quarnkit::QuarnDocu
     layout->setSizeConstraint(QLayout::SetFixedSize);
     view_ = new DocumentInfoView(model, document, this);
     layout->addWidget(view_);
+    // The open popover takes the keys: the Document Info key closes it again.
+    for (const QKeySequence& key : quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::documentInfo))
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
     // The one-point margin shows as the popover's outline: a hairline over chrome.
     const QColor& chrome = D::chrome();
     const QColor& paper = D::paper();
@@ -330,11 +330,11 @@ void DocumentInfoPopover::present()
     if (anchor_) {
         const QPoint below = anchor_->mapToGlobal(QPoint(anchor_->width() / 2, anchor_->height() + 4));
         at = QPoint(below.x() - width() / 2, below.y());
-        // Kept on the anchor's screen.
-        if (const QScreen* screen = anchor_->screen()) {
-            const QRect area = screen->availableGeometry();
+        // Kept within the anchor's window, and that on its screen.
+        QRect area = anchor_->window()->frameGeometry();
+        if (const QScreen* screen = anchor_->screen()) area = area.intersected(screen->availableGeometry());
+        if (!area.isEmpty())
             at.setX(std::clamp(at.x(), area.left() + 4, std::max(area.left() + 4, area.right() - width() - 4)));
-        }
     }
     move(at);
     show();

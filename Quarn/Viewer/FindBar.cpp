@@ -258,7 +258,8 @@ void FindBar::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
     QPainter p(this);
-    p.fillRect(QRect(0, 0, width(), 1), D::hairline());
+    // It stands under the toolbar: the hairline parts it from the pages below.
+    p.fillRect(QRect(0, height() - 1, width(), 1), D::hairline());
 }
 
 } // namespace quarn

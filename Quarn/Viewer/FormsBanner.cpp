@@ -6,6 +6,7 @@
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/FormWatcher.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -58,16 +59,6 @@ private:
     static QFont titleFont() { return uiFont(12, QFont::DemiBold); }
 };
 
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
-    return label;
-}
-
 // The accent laid over the chrome at 8 %.
 QColor noticeBackground()
 {
@@ -107,10 +98,10 @@ FormBanner::FormBanner(ViewerModel* model, quarnkit::QuarnDocument* document, QW
     symbol->setPixmap(symbolPixmap(QStringLiteral("rectangle.and.pencil.and.ellipsis"), {15, 15}, D::accent(),
                                    devicePixelRatioF()));
     line->addWidget(symbol, 0, Qt::AlignVCenter);
-    line->addWidget(textLabel(tr("This PDF has fields you can fill."), uiFont(12, QFont::Medium),
+    line->addWidget(shelltext::label(tr("This PDF has fields you can fill."), uiFont(12, QFont::Medium),
                               withOpacity(D::paper(), 0.92), row),
                     0, Qt::AlignVCenter);
-    QLabel* hint = textLabel(tr("Tab moves to the next one."), uiFont(12), withOpacity(D::paper(), 0.6), row);
+    QLabel* hint = shelltext::label(tr("Tab moves to the next one."), uiFont(12), withOpacity(D::paper(), 0.6), row);
     hint->setWordWrap(false);
     line->addWidget(hint, 0, Qt::AlignVCenter);
     line->addStretch(1); // with the row's spacing, never narrower than 8

@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
+#include "Quarn/Viewer/PrintJob.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 
 #include <QDragEnterEvent>
@@ -8,12 +9,9 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include <algorithm>
-#include <cmath>
 
 namespace quarn {
 
@@ -75,48 +73,22 @@ void QuarnPDFView::printDocument()
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     auto* dialog = new QPrintDialog(printer.get(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QDialog::accepted, this, [this, printer] {
-        if (!print(*printer)) showErrorAlert(tr("The document could not be printed."));
-    });
+    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                       QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies |
+                       QAbstractPrintDialog::PrintShowPageSize);
+    dialog->setMinMax(1, pageCount());
+    connect(dialog, &QDialog::accepted, this, [this, printer] { print(*printer); });
     dialog->open();
 }
 
 bool QuarnPDFView::print(QPrinter& printer)
 {
     if (!document_ || document_->isLocked() || pageCount() == 0) return false;
-    printer.setFullPage(false);
-    printer.setPageMargins(QMarginsF(36, 36, 36, 36), QPageLayout::Point);
-    QPainter painter;
-    if (!painter.begin(&printer)) return false;
-    const double resolution = printer.resolution();
-    // Pages go out as images: print resolution, at most 300 dpi (150 into a
-    // PDF file, which would otherwise grow huge).
-    const double imageDpi = std::min(resolution, printer.outputFormat() == QPrinter::PdfFormat ? 150.0 : 300.0);
-    const QRectF area(QPointF(0, 0), printer.pageLayout().paintRectPixels(int(resolution)).size());
-    for (int page = 0; page < pageCount(); ++page) {
-        if (page > 0 && !printer.newPage()) return false;
-        const platform::PdfSize size = layout_->sizes[page];
-        if (!(size.width > 0) || !(size.height > 0)) continue;
-        // Turn the page when its orientation differs from the paper's.
-        const bool turn = (size.width > size.height) != (area.width() > area.height()) &&
-                          std::fabs(size.width - size.height) > 1;
-        const QSizeF shown = turn ? QSizeF(size.height, size.width) : QSizeF(size.width, size.height);
-        const double pixelsPerPoint = resolution / 72;
-        const double fit = std::min(area.width() / (shown.width() * pixelsPerPoint),
-                                    area.height() / (shown.height() * pixelsPerPoint));
-        QImage image;
-        try {
-            image = document_->render(page, fit * imageDpi / 72);
-        } catch (...) {
-            return false;
-        }
-        if (image.isNull()) return false;
-        if (turn) image = image.transformed(QTransform().rotate(90));
-        const QSizeF target = shown * pixelsPerPoint * fit;
-        const QRectF rect(area.center() - QPointF(target.width(), target.height()) / 2, target);
-        painter.drawImage(rect, image);
-    }
-    return painter.end();
+    const bool started = printing::print(document_, printer, currentPageIndex(), this, [this](bool ok) {
+        if (!ok) showErrorAlert(tr("The document could not be printed."));
+    });
+    if (!started) showErrorAlert(tr("The document could not be printed."));
+    return started;
 }
 
 void QuarnPDFView::showErrorAlert(const QString& description)

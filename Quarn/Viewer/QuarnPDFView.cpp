@@ -135,6 +135,7 @@ void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> pdf)
 void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
 {
     markEditor_->documentReplaced();
+    heldShift_ = 0;
     document_ = std::move(document);
     shownPages_ = quarnDocument_ ? quarnDocument_->pageSignature() : 0;
     readGeometry();
@@ -227,6 +228,7 @@ void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
     const auto keep = currentDestination();
     mode_ = mode;
     asBook_ = asBook;
+    heldShift_ = 0;
     if (autoScales_) scale_ = clampScale(scaleFactorForSizeToFit());
     relayout();
     if (keep) showDestination(*keep);
@@ -281,7 +283,7 @@ void QuarnPDFView::updateScrollBars()
     const QSize content = contentPixels();
     const QSize view = viewport()->size();
     withoutTracking([&] {
-        horizontalScrollBar()->setRange(0, std::max(0, content.width() - view.width()));
+        horizontalScrollBar()->setRange(0, heldShift_ != 0 ? 0 : std::max(0, content.width() - view.width()));
         horizontalScrollBar()->setPageStep(view.width());
         verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
         verticalScrollBar()->setPageStep(view.height());
@@ -301,8 +303,9 @@ QPointF QuarnPDFView::contentOrigin() const
     const QSize content = contentPixels();
     const QSize view = viewport()->size();
     // Content smaller than the view is centred; larger content scrolls.
-    const double x = content.width() < view.width() ? std::floor((view.width() - content.width()) / 2.0)
-                                                     : -horizontalScrollBar()->value();
+    const double x = heldShift_ != 0 || content.width() < view.width()
+                         ? std::floor((view.width() - content.width()) / 2.0) + heldShift_
+                         : -horizontalScrollBar()->value();
     const double y = content.height() < view.height() ? std::floor((view.height() - content.height()) / 2.0)
                                                        : -verticalScrollBar()->value();
     return {x, y};
@@ -417,6 +420,7 @@ void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
     }
     // What stays put: the page point under the anchor, or else the current
     // page's point at the top left of the view.
+    if (std::fabs(scale - scale_) > 1e-9) heldShift_ = 0;
     ViewAnchor kept = topLeftAnchor();
     if (anchor) {
         kept.page = pageAt(*anchor, true).value_or(std::max(currentPage_, 0));
@@ -785,9 +789,33 @@ std::optional<PagePoint> QuarnPDFView::pagePoint(QPointF viewportPoint, std::opt
 
 // ---------------------------------------------------------------- events
 
+void QuarnPDFView::holdPlaceOnNextResize()
+{
+    holdPlace_ = true;
+}
+
 void QuarnPDFView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    if (std::exchange(holdPlace_, false) && pageCount() > 0 && event->oldSize().isValid()) {
+        // A column beside the view came or went: the pages stay where they
+        // were in the window, at their scale, rather than centre again.
+        const int cw = contentPixels().width();
+        const int oldView = viewport()->width() - (event->size().width() - event->oldSize().width());
+        const double oldX = heldShift_ != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + heldShift_
+                                                            : -horizontalScrollBar()->value();
+        const ViewAnchor kept = topLeftAnchor();
+        heldShift_ = 0;
+        const int newView = viewport()->width();
+        if (oldX > 0 || cw < newView) heldShift_ = int(oldX - std::floor((newView - cw) / 2.0));
+        relayout();
+        withoutTracking([&] {
+            restoreAnchor(kept);
+            if (heldShift_ == 0 && cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
+            layoutPass();
+        });
+        return;
+    }
     if (autoScales_ && document_) applyAutoScale();
     if (pageCount() == 0) {
         relayout();

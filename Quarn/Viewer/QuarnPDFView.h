@@ -214,11 +214,10 @@ public:
 
     // ------------------------------------------------------------ printing and alerts
 
-    // Asks for a printer and prints every page.
+    // Asks for a printer, the pages and the copies, then prints.
     void printDocument();
-    // Prints every page on `printer`: each page rendered by the PDF layer,
-    // scaled to fit inside 36-point margins, centred, turned to the paper's
-    // orientation. False when there is nothing to print or printing failed.
+    // Starts printing the pages `printer` names (PrintJob.h); a failure,
+    // then or later, gets the error alert. False when nothing could start.
     bool print(QPrinter& printer);
     // "ravlen couldn't finish that." with the description as informative text.
     void showErrorAlert(const QString& description);
@@ -230,6 +229,11 @@ public:
     void reportViewChanges();
     // Scroll bars appear only while there is somewhere to scroll.
     void applyScrollerStyle();
+    // The next resize comes from a column beside the view opening or closing:
+    // the pages keep their place in the window and their scale, so that what
+    // is under the pointer stays there. A zoom or a new layout ends the hold.
+    void holdPlaceOnNextResize();
+    bool holdsPlace() const { return holdPlace_ || heldShift_ != 0; }
 
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
@@ -431,6 +435,8 @@ private:
 
     double scale_ = 1.0;
     bool autoScales_ = true;
+    bool holdPlace_ = false;
+    int heldShift_ = 0; // pixels the pages stand right of centre, to keep their place
     double minScale_ = quarnkit::ZoomLevel::minimum;
     double maxScale_ = quarnkit::ZoomLevel::maximum;
 

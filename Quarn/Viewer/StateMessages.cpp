@@ -3,8 +3,10 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAccessible>
@@ -23,11 +25,7 @@ namespace {
 
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
+    QLabel* label = shelltext::label(text, font, color, parent);
     label->setAlignment(Qt::AlignHCenter);
     return label;
 }
@@ -177,7 +175,7 @@ void LockedGate::attempt()
     QAccessibleEvent announcement(this, QAccessible::Alert);
     setAccessibleDescription(tr("That password didn't work."));
     QAccessible::updateAccessibility(&announcement);
-    if (!reduceMotion_) {
+    if (!motion::reduced()) {
         ++attempts_;
         shake_->shake(400);
     }

@@ -63,8 +63,8 @@ public:
     AccentButton* unlockButton() const { return button_; }
     QLabel* errorLine() const { return error_; }
     Shake* shake() const { return shake_; }
-    // Reduced motion: a wrong password shows the error line but does not shake.
-    void setReduceMotion(bool reduce) { reduceMotion_ = reduce; }
+    // When the desktop asks for less motion (motion::reduced()), a wrong
+    // password shows the error line but does not shake.
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -79,7 +79,6 @@ private:
     Shake* shake_;
     bool failed_ = false;
     int attempts_ = 0;
-    bool reduceMotion_ = false;
     bool focusedOnce_ = false;
 };
 

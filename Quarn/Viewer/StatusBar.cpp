@@ -7,10 +7,9 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Symbols.h"
-#include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
@@ -63,12 +62,7 @@ QFont monoFont(int pixels)
 
 QLabel* secondaryLabel(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
-    label->setFont(monoFont(11));
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.55));
-    label->setPalette(p);
-    return label;
+    return shelltext::label(text, monoFont(11), withOpacity(D::paper(), 0.55), parent);
 }
 
 // The rounded box around the zoom field and its presets button; its outline
@@ -411,36 +405,6 @@ void StatusBar::paintEvent(QPaintEvent* event)
     // A hairline along the top edge parts the bar from the pages.
     QPainter p(this);
     p.fillRect(QRect(0, 0, width(), 1), D::hairline());
-}
-
-// ---------------------------------------------------------------- the window's bars
-
-ViewerBars::ViewerBars(ViewerScreen* screen, QWidget* parent) : QWidget(parent), screen_(screen)
-{
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    screen_->setParent(this);
-    column->addWidget(screen_, 1);
-    findBar_ = new FindBar(&screen_->model(), this);
-    column->addWidget(findBar_);
-    statusBar_ = new StatusBar(&screen_->model(), this);
-    column->addWidget(statusBar_);
-
-    ViewerModel& model = screen_->model();
-    // Not on every change of the model: reading the PDF's count may wait for a
-    // search that is reading a page.
-    connect(&model, &ViewerModel::pageCountChanged, this, &ViewerBars::updatePageTotal);
-    if (quarnkit::QuarnDocument* document = screen_->document())
-        connect(document, &quarnkit::QuarnDocument::generationChanged, this, &ViewerBars::updatePageTotal);
-    updatePageTotal();
-}
-
-void ViewerBars::updatePageTotal()
-{
-    const quarnkit::QuarnDocument* document = screen_->document();
-    const int pdfPages = document ? document->pageCount() : 0;
-    statusBar_->setPageTotal(std::max(pdfPages, screen_->model().pageCount()));
 }
 
 } // namespace quarn

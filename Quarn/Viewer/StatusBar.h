@@ -18,10 +18,8 @@ class QLineEdit;
 
 namespace quarn {
 
-class FindBar;
 class StatusIconButton;
 class ViewerModel;
-class ViewerScreen;
 
 // Registers the symbols the window's bars draw (once; safe to call again).
 void registerViewerBarSymbols();
@@ -96,23 +94,6 @@ private:
     QLineEdit* pageField_ = nullptr;
     QLabel* totalLabel_ = nullptr;
     StatusIconButton* nextPage_ = nullptr;
-};
-
-// A window's viewer screen with its find bar (shown while find is open) and
-// its status bar under it; keeps the status bar's page total up to date.
-class ViewerBars : public QWidget {
-    Q_OBJECT
-public:
-    explicit ViewerBars(ViewerScreen* screen, QWidget* parent = nullptr);
-    ViewerScreen* screen() const { return screen_; }
-    FindBar* findBar() const { return findBar_; }
-    StatusBar* statusBar() const { return statusBar_; }
-
-private:
-    void updatePageTotal();
-    ViewerScreen* screen_;
-    FindBar* findBar_;
-    StatusBar* statusBar_;
 };
 
 } // namespace quarn

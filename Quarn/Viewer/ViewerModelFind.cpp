@@ -146,6 +146,7 @@ void ViewerModel::setFindWholeWords(bool on)
 
 void ViewerModel::showFind()
 {
+    if (document_ && document_->isLocked()) return; // nothing to search yet
     // A short one-line selection becomes the query; a query already typed stays.
     if (findQuery_.isEmpty() && pdfView_) {
         const QString selected = QString::fromStdString(pdfView_->currentSelection().text).trimmed();

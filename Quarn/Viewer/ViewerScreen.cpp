@@ -11,9 +11,11 @@
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
+#include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ToolbarItems.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -26,6 +28,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QAbstractSpinBox>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QHBoxLayout>
 #include <QMimeData>
 #include <QUrl>
@@ -64,28 +71,22 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     hostLayout->setContentsMargins(0, 0, 0, 0);
     hostLayout->setSpacing(0);
     root->addWidget(contentHost_, 1);
-    // The side panel: the document's marks, shown while the sidebar is on.
-    auto* marks = new MarksList(model_, document_, this);
-    marks->setFixedWidth(240);
-    marks->setAutoFillBackground(true);
-    QPalette side = marks->palette();
-    side.setColor(QPalette::Window, D::chrome());
-    marks->setPalette(side);
-    marks->setVisible(model_->sidebar());
-    root->insertWidget(0, marks);
 
     // The watched values; none of them fires for its initial value.
     connect(model_, &ViewerModel::pageIndexChanged, model_, &ViewerModel::scheduleReadingPositionSave);
     connect(model_, &ViewerModel::zoomValueChanged, model_, &ViewerModel::zoomChanged);
     connect(model_, &ViewerModel::findQueryChanged, model_, [this] { model_->startFind(160); });
-    connect(model_, &ViewerModel::sidebarChanged, this, [this, marks](bool shown) {
+    connect(model_, &ViewerModel::sidebarChanged, this, [this](bool shown) {
         if (sidebarButton_) sidebarButton_->setChosen(shown);
-        marks->setVisible(shown);
     });
+    connect(model_, &ViewerModel::pageCountChanged, this, &ViewerScreen::updatePageTotal);
     connect(model_, &ViewerModel::findPresentedChanged, this, [this](bool shown) {
         if (findButton_) findButton_->setChosen(shown);
     });
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
+
+    // The chrome never keeps the keys: see eventFilter.
+    qApp->installEventFilter(this);
 
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
@@ -156,6 +157,7 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
 void ViewerScreen::documentEdited()
 {
     model_->documentChanged();
+    updatePageTotal();
     // Deleting every page, for one, turns the document view into the empty state.
     const Content now = contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
                                    document_->firstPageReadable());
@@ -178,6 +180,9 @@ void ViewerScreen::rebuildContent()
     message_ = nullptr;
     sidebarButton_ = findButton_ = nullptr;
     formsBanner_ = nullptr;
+    inspector_ = nullptr;
+    findBar_ = nullptr;
+    statusBar_ = nullptr;
 
     switch (content_) {
     case Content::locked: {
@@ -281,6 +286,26 @@ QWidget* ViewerScreen::makeToolbar()
     return bar;
 }
 
+QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
+{
+    // The document's marks, shown while the sidebar is on, then a hairline.
+    auto* side = new QWidget(parent);
+    auto* row = new QHBoxLayout(side);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    auto* marks = new MarksList(model_, document_, side);
+    marks->setFixedWidth(240);
+    marks->setAutoFillBackground(true);
+    QPalette p = marks->palette();
+    p.setColor(QPalette::Window, D::chrome());
+    marks->setPalette(p);
+    row->addWidget(marks);
+    row->addWidget(new Hairline(true, side));
+    side->setVisible(model_->sidebar());
+    connect(model_, &ViewerModel::sidebarChanged, side, &QWidget::setVisible);
+    return side;
+}
+
 QWidget* ViewerScreen::makeDocumentView()
 {
     auto* view = new QWidget(contentHost_);
@@ -289,16 +314,67 @@ QWidget* ViewerScreen::makeDocumentView()
     column->setSpacing(0);
     column->addWidget(makeToolbar());
     column->addWidget(new Hairline(false, view));
+    // Find, under the toolbar while it is open; it draws its own hairline below.
+    findBar_ = new FindBar(model_, view);
+    column->addWidget(findBar_);
     canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
     formsBanner_ = new FormBanner(model_, document_, view);
     column->addWidget(formsBanner_);
-    // The pages, and beside them the inspector while it has something to show.
+    // The side column, the pages, and the inspector while it has something to show.
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
+    body->addWidget(makeSideColumn(view));
     body->addWidget(canvas_, 1);
-    body->addWidget(new InspectorPane(model_, view));
+    // The inspector coming or going narrows or widens the canvas; the pages
+    // must not move under the pointer for it. Told before the pane hears the
+    // same change, as its layout acts at once.
+    connect(model_, &ViewerModel::changed, view, [this] {
+        if (inspector_ && canvas_ && inspector_->wanted() != inspector_->isVisible())
+            canvas_->view()->holdPlaceOnNextResize();
+    });
+    inspector_ = new InspectorPane(model_, view);
+    body->addWidget(inspector_);
     column->addLayout(body, 1);
+    // The status bar draws the hairline above it.
+    statusBar_ = new StatusBar(model_, view);
+    connect(statusBar_, &StatusBar::slideshowRequested, model_, &ViewerModel::startSlideshow);
+    column->addWidget(statusBar_);
+    updatePageTotal();
     return view;
+}
+
+void ViewerScreen::updatePageTotal()
+{
+    // Not on every change of the model: reading the PDF's count may wait for
+    // a search that is reading a page.
+    if (!statusBar_) return;
+    const int pdfPages = document_ ? document_->pageCount() : 0;
+    statusBar_->setPageTotal(std::max(pdfPages, model_->pageCount()));
+}
+
+// ---------------------------------------------------------------- focus
+
+bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::FocusIn || !canvas_ || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
+    auto* widget = static_cast<QWidget*>(watched);
+    QuarnPDFView* page = canvas_->view();
+    if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
+        return QWidget::eventFilter(watched, event);
+    // A field the user clicked or was sent to (Find, Go to Page) keeps the
+    // keys; a button, a slider, a swatch or a scroll area never does, nor a
+    // field the focus fell to when the control holding it went away.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
+                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget);
+    const bool chosen = reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason;
+    if (!(typing && chosen)) {
+        const QPointer<QuarnPDFView> target(page);
+        QMetaObject::invokeMethod(this, [target] {
+            if (target && target->isVisible()) target->setFocus(Qt::OtherFocusReason);
+        }, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------- dropping files

@@ -1,7 +1,8 @@
 #pragma once
-// The content of one document window: the toolbar, the page canvas, and in
-// place of the pages the password gate or a state message when the PDF is
-// locked, empty or unreadable. It owns the window's viewer model, starts it
+// The content of one document window: the toolbar, the find bar, the side
+// column, the page canvas and the status bar; in their place only the
+// password gate or a state message when the PDF is locked, empty or
+// unreadable. It owns the window's viewer model, starts it
 // when first shown, stops it when it goes away, feeds it the changes it
 // watches, and opens PDF files dropped anywhere on the window.
 #include "Quarn/Viewer/ViewerModel.h"
@@ -20,6 +21,9 @@ class LockedGate;
 class StateMessage;
 class ChromeToolButton;
 class FormBanner;
+class InspectorPane;
+class FindBar;
+class StatusBar;
 
 class ViewerScreen : public QWidget {
     Q_OBJECT
@@ -45,6 +49,9 @@ public:
     StateMessage* message() const { return message_; }
     // The notice above the pages of a PDF with fillable fields.
     FormBanner* formsBanner() const { return formsBanner_; }
+    // The bars of the document view; none in the locked, empty and unreadable states.
+    FindBar* findBar() const { return findBar_; }
+    StatusBar* statusBar() const { return statusBar_; }
 
     // The file was saved under a new name or moved.
     void setFilePath(const QString& path);
@@ -64,6 +71,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Focus that lands on the chrome goes back to the pages.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -72,6 +81,8 @@ private:
     void rebuildContent();
     QWidget* makeToolbar();
     QWidget* makeDocumentView();
+    QWidget* makeSideColumn(QWidget* parent);
+    void updatePageTotal();
     void documentEdited();
 
     QPointer<quarnkit::QuarnDocument> document_;
@@ -91,6 +102,9 @@ private:
     ChromeToolButton* sidebarButton_ = nullptr;
     ChromeToolButton* findButton_ = nullptr;
     FormBanner* formsBanner_ = nullptr;
+    InspectorPane* inspector_ = nullptr;
+    FindBar* findBar_ = nullptr;
+    StatusBar* statusBar_ = nullptr;
 };
 
 // Shows a file in the desktop's file manager (selected where it can), else opens its folder.

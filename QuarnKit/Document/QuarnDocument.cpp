@@ -181,6 +181,7 @@ size_t QuarnDocument::pageSignature() const
 bool QuarnDocument::unlock(const QString& password)
 {
     if (!pdf_->unlock(password.toStdString())) return false;
+    unlockPassword_ = password;
     noteEdit(std::nullopt);
     return true;
 }

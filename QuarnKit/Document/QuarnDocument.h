@@ -94,6 +94,9 @@ public:
     // marks) appear then: every view hears of it as an edit of the whole
     // document, though nothing in the file changed.
     bool unlock(const QString& password);
+    // The password that unlocked the document, so that a fresh read of the
+    // same file (Revert) opens without asking again; none before an unlock.
+    const std::optional<QString>& unlockPassword() const { return unlockPassword_; }
     bool isLocked() const { return pdf_->isLocked(); }
     int pageCount() const { return pdf_->pageCount(); }
     // The first page loads and has a usable size; false without pages or while locked.
@@ -116,6 +119,7 @@ signals:
 private:
     std::shared_ptr<platform::PdfDocument> pdf_;
     qint64 generation_ = 0;
+    std::optional<QString> unlockPassword_;
     std::optional<platform::PdfPageId> editedPage_;
 };
 

@@ -7,6 +7,9 @@
 #include <QLocale>
 #include <QPointer>
 #include <QProcess>
+#include <QPromise>
+#include <QThreadPool>
+#include <QFuture>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
@@ -109,9 +112,10 @@ std::optional<QString> desktopEntryName(const QString& entryText, const QString&
     return plain;
 }
 
-QString handlerName()
+namespace {
+
+QString nameOf(const QString& id)
 {
-    const QString id = currentHandler();
     if (id.isEmpty()) return QStringLiteral("another app");
     const QString path = locateDesktopFile(id);
     if (!path.isEmpty()) {
@@ -126,6 +130,32 @@ QString handlerName()
     QString name = id;
     if (name.endsWith(QLatin1String(".desktop"))) name.chop(int(qstrlen(".desktop")));
     return name;
+}
+
+} // namespace
+
+QString handlerName()
+{
+    return nameOf(currentHandler());
+}
+
+HandlerState state()
+{
+    const QString id = currentHandler();
+    return {id == QLatin1String(desktopFileName), nameOf(id)};
+}
+
+void query(QObject* context, std::function<void(HandlerState)> done)
+{
+    auto promise = std::make_shared<QPromise<HandlerState>>();
+    QFuture<HandlerState> future = promise->future();
+    // The continuation is dropped with `context`, so nothing reaches a window that is gone.
+    future.then(context, [done = std::move(done)](const HandlerState& found) { done(found); });
+    QThreadPool::globalInstance()->start([promise] {
+        promise->start();
+        promise->addResult(state());
+        promise->finish();
+    });
 }
 
 bool isInstalledCopy(const QString& installFolder)

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+class QObject;
+
 #include <functional>
 #include <optional>
 
@@ -28,6 +30,17 @@ bool isDefault();
 // user's language when the entry has one), else the file name without
 // ".desktop"; "another app" when none opens PDF files.
 QString handlerName();
+// Both at once, from one run of xdg-mime. Blocks for as long as xdg-mime
+// takes (within its time limit): the UI thread uses query() instead.
+struct HandlerState {
+    bool isDefault = false;
+    QString name; // as handlerName()
+};
+HandlerState state();
+// state() on a worker thread; `done` runs afterwards on `context`'s thread,
+// and not at all once `context` is gone.
+void query(QObject* context, std::function<void(HandlerState)> done);
+
 // The Name of a desktop entry's text (Name[ll_CC], Name[ll], then Name) for a
 // locale name such as "de_CH"; none when it has no [Desktop Entry] Name.
 std::optional<QString> desktopEntryName(const QString& entryText, const QString& localeName);

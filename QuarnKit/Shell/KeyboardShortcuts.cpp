@@ -174,6 +174,31 @@ const Shortcut& shortcut(ShortcutCommand command)
     return *it;
 }
 
+bool isAvailable(ShortcutCommand command)
+{
+    switch (command) {
+    // The library column, the page sidebar and its page operations, and the
+    // signatures are not part of this build yet.
+    case C::history:
+    case C::explore:
+    case C::sidebarPages:
+    case C::sidebarOutline:
+    case C::sidebarMarks:
+    case C::rotateLeft:
+    case C::rotateRight:
+    case C::insertBlankPage:
+    case C::insertPagesFromFile:
+    case C::deletePages:
+    case C::addSignature:
+    case C::insertDate:
+    case C::insertCheckmark:
+    case C::undoStroke:
+        return false;
+    default:
+        return true;
+    }
+}
+
 QList<QKeySequence> keys(ShortcutCommand command)
 {
     return shortcut(command).keys;
@@ -327,13 +352,28 @@ using C = ShortcutCommand;
 QStringList keysOf(std::initializer_list<ShortcutCommand> commands, const QStringList& extra = {})
 {
     QStringList texts;
-    for (ShortcutCommand c : commands) texts += KeyboardShortcuts::shownKeys(c);
+    for (ShortcutCommand c : commands)
+        if (KeyboardShortcuts::isAvailable(c)) texts += KeyboardShortcuts::shownKeys(c);
     return texts + extra;
 }
 
-ShortcutRow row(const char* title, std::initializer_list<ShortcutCommand> commands, const QStringList& extra = {})
+// A row of the catalog; none when every command it names is not built yet.
+std::optional<ShortcutRow> row(const char* title, std::initializer_list<ShortcutCommand> commands,
+                               const QStringList& extra = {})
 {
+    const bool offered = commands.size() == 0 ||
+                         std::any_of(commands.begin(), commands.end(), KeyboardShortcuts::isAvailable);
+    if (!offered) return std::nullopt;
     return ShortcutRow(QString::fromUtf8(title), keysOf(commands, extra));
+}
+
+// Appends the rows that are offered; a group left without rows is not shown.
+void add(std::vector<ShortcutGroup>& all, const QString& title, std::initializer_list<std::optional<ShortcutRow>> rows)
+{
+    ShortcutGroup group{title, {}};
+    for (const auto& r : rows)
+        if (r) group.rows.push_back(*r);
+    if (!group.rows.empty()) all.push_back(std::move(group));
 }
 
 // The display mode's title with all but its first character lower-cased.
@@ -365,57 +405,55 @@ std::vector<ShortcutGroup> groups()
         colors.rows.emplace_back(RGBA::swatches[i].name(), KeyboardShortcuts::shownKeys(swatchCommands[i]), RGBA::swatches[i]);
     all.push_back(std::move(colors));
 
-    all.push_back({QStringLiteral("Marks"),
+    add(all, QStringLiteral("Marks"),
                    {row("Duplicate", {C::duplicateMark}), row("Copy", {C::copy}), row("Cut", {C::cut}),
                     row("Paste", {C::paste}), row("Edit a text mark or note", {C::editMark}, {QStringLiteral("Double-click")}),
                     row("Nudge", {C::nudge}), row("Nudge 10 points", {C::nudgeFar}),
                     row("Bring to front", {C::bringToFront}), row("Send to back", {C::sendToBack}),
                     row("Delete", {C::deleteMark}), row("Snap while drawing", {}, {QStringLiteral("Shift")}),
-                    row("Back to Select", {C::backToSelect}), row("Undo", {C::undo}), row("Redo", {C::redo})}});
+                    row("Back to Select", {C::backToSelect}), row("Undo", {C::undo}), row("Redo", {C::redo})});
 
-    all.push_back({QStringLiteral("Navigation"),
+    add(all, QStringLiteral("Navigation"),
                    {row("Next page", {C::pageViewNextPage, C::nextPage}),
                     row("Previous page", {C::pageViewPreviousPage, C::previousPage}),
                     row("First page", {C::firstPage, C::pageViewFirstPage}),
                     row("Last page", {C::lastPage, C::pageViewLastPage}), row("Go to page", {C::goToPage}),
-                    row("Back", {C::back}), row("Forward", {C::forward})}});
+                    row("Back", {C::back}), row("Forward", {C::forward})});
 
-    all.push_back({QStringLiteral("Zoom"),
+    add(all, QStringLiteral("Zoom"),
                    {row("Zoom in", {C::zoomIn}), row("Zoom out", {C::zoomOut}), row("Actual size", {C::actualSize}),
-                    row("Fit page", {C::fitPage}), row("Fit width", {C::fitWidth})}});
+                    row("Fit page", {C::fitPage}), row("Fit width", {C::fitWidth})});
 
     ShortcutGroup view{QStringLiteral("View"), {}};
     for (size_t i = 0; i < allDisplayModes.size(); ++i)
         view.rows.emplace_back(sentenceCase(title(allDisplayModes[i])), KeyboardShortcuts::shownKeys(modeCommands[i]));
-    view.rows.push_back(row("Show or hide sidebar", {C::toggleSidebar}));
-    view.rows.push_back(row("History", {C::history}));
-    view.rows.push_back(row("Explore PDFs on this computer", {C::explore}));
-    view.rows.push_back(row("Slideshow", {C::slideshow}));
-    view.rows.push_back(row("Welcome window", {C::welcome}));
-    view.rows.push_back(row("Keyboard shortcuts", {C::keyboardShortcuts}));
+    for (const auto& r : {row("Show or hide sidebar", {C::toggleSidebar}), row("History", {C::history}),
+                          row("Explore PDFs on this computer", {C::explore}), row("Slideshow", {C::slideshow}),
+                          row("Welcome window", {C::welcome}), row("Keyboard shortcuts", {C::keyboardShortcuts})})
+        if (r) view.rows.push_back(*r);
     all.push_back(std::move(view));
 
-    all.push_back({QStringLiteral("Find"),
+    add(all, QStringLiteral("Find"),
                    {row("Find", {C::find}), row("Next match", {C::findNext, C::findFieldNext}),
-                    row("Previous match", {C::findPrevious, C::findFieldPrevious}), row("Close find", {C::closeFind})}});
+                    row("Previous match", {C::findPrevious, C::findFieldPrevious}), row("Close find", {C::closeFind})});
 
-    all.push_back({QStringLiteral("Fill and sign"),
+    add(all, QStringLiteral("Fill and sign"),
                    {row("Add signature", {C::addSignature}), row("Insert date", {C::insertDate}),
-                    row("Insert checkmark", {C::insertCheckmark})}});
+                    row("Insert checkmark", {C::insertCheckmark})});
 
-    all.push_back({QStringLiteral("Pages"),
+    add(all, QStringLiteral("Pages"),
                    {row("Rotate left", {C::rotateLeft}), row("Rotate right", {C::rotateRight}),
                     row("Insert blank page", {C::insertBlankPage}), row("Insert pages from file", {C::insertPagesFromFile}),
-                    row("Sidebar tabs", {C::sidebarPages, C::sidebarOutline, C::sidebarMarks})}});
+                    row("Sidebar tabs", {C::sidebarPages, C::sidebarOutline, C::sidebarMarks})});
 
-    all.push_back({QStringLiteral("File"),
+    add(all, QStringLiteral("File"),
                    {row("Open", {C::open}), row("Save", {C::save}), row("Export", {C::exportDocument}),
                     row("Document info", {C::documentInfo}), row("Copy page", {C::copyPage}), row("Print", {C::print}),
-                    row("Settings", {C::settings})}});
+                    row("Settings", {C::settings})});
 
-    all.push_back({QStringLiteral("Slideshow"),
+    add(all, QStringLiteral("Slideshow"),
                    {row("Next page", {C::slideshowNext}, {QStringLiteral("Click")}),
-                    row("Previous page", {C::slideshowPrevious}), row("Exit", {C::slideshowExit})}});
+                    row("Previous page", {C::slideshowPrevious}), row("Exit", {C::slideshowExit})});
     return all;
 }
 

@@ -142,3 +142,25 @@ TEST(PdfPageAssembly, NeedsTheSourceUnlocked)
     EXPECT_EQ(pageText(*reopened, 0), pageText(*source, 0));
     EXPECT_FALSE(pageText(*reopened, 0).empty());
 }
+
+TEST(PdfPageAssembly, KeepingPagesDropsTheOthersInOrder)
+{
+    const struct {
+        std::vector<int> kept;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {{1}, {"Page 2"}},
+        {{3, 1}, {"Page 2", "Page 4"}},
+        {{0, 1, 2, 3, 9, -1}, {"Page 1", "Page 2", "Page 3", "Page 4"}},
+    };
+    for (const auto& c : cases) {
+        auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(4));
+        platform::keepPages(*doc, c.kept);
+        auto reopened = roundTrip(*doc);
+        ASSERT_EQ(reopened->pageCount(), int(c.texts.size()));
+        for (size_t i = 0; i < c.texts.size(); ++i)
+            EXPECT_TRUE(contains(pageText(*reopened, int(i)), c.texts[i])) << i << ": " << pageText(*reopened, int(i));
+    }
+    auto locked = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    EXPECT_THROW(platform::keepPages(*locked, {0}), PdfError);
+}

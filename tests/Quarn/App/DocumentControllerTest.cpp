@@ -3,6 +3,8 @@
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -13,7 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -125,7 +129,6 @@ TEST(DocumentController, AFileOpensInOneWindowOnly)
     DocumentWindow* first = c.controller.openDocument(path);
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->isVisible());
-    EXPECT_EQ(first->size(), QSize(1180, 800));
     // Another spelling of the same file brings the same window forward.
     EXPECT_EQ(c.controller.openDocument(dir.path() + "/./paper.pdf"), first);
     EXPECT_EQ(c.controller.windows().size(), 1u);
@@ -285,8 +288,121 @@ TEST(DocumentController, QuitIsCalledOffWhenAWindowStaysOpen)
     a->undoStack()->push(new TitleEdit(*a->document(), "Keep"));
     c.answer = DocumentController::CloseAnswer::cancel;
     EXPECT_FALSE(c.controller.closeAll());
-    EXPECT_EQ(c.controller.windows().size(), 1u);
-    EXPECT_EQ(c.controller.windows()[0], a);
+    // The unchanged window opened first stays open too: nothing closes on a Cancel.
+    EXPECT_EQ(c.controller.windows().size(), 2u);
+    EXPECT_EQ(c.questions, 1);
+}
+
+TEST(DocumentController, QuitAsksAboutEveryChangedWindowBeforeClosingAny)
+{
+    QTemporaryDir dir;
+    Controller c;
+    DocumentWindow* first = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "a.pdf"));
+    c.controller.openDocument(copyOf(dir, "pdflatex-outline.pdf", "b.pdf"));
+    DocumentWindow* last = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "c.pdf"));
+    first->undoStack()->push(new TitleEdit(*first->document(), "First"));
+    last->undoStack()->push(new TitleEdit(*last->document(), "Last"));
+    // Save for the first, Cancel for the last: no window closes and no file is written.
+    std::vector<QString> asked;
+    c.controller.askToSaveChanges = [&](DocumentWindow& window) {
+        asked.push_back(window.displayName());
+        for (DocumentWindow* open : c.controller.windows()) EXPECT_TRUE(open->isVisible());
+        return asked.size() == 1 ? DocumentController::CloseAnswer::save : DocumentController::CloseAnswer::cancel;
+    };
+    EXPECT_FALSE(c.controller.closeAll());
+    EXPECT_EQ(asked, (std::vector<QString>{"a.pdf", "c.pdf"}));
+    EXPECT_EQ(c.controller.windows().size(), 3u);
+    EXPECT_NE(QuarnDocument::open(dir.filePath("a.pdf"))->pdf()->infoString("Title"),
+              std::optional<std::string>("First"));
+
+    // Save and Don't Save: everything closes, the saved one with its change.
+    asked.clear();
+    c.controller.askToSaveChanges = [&](DocumentWindow& window) {
+        asked.push_back(window.displayName());
+        return asked.size() == 1 ? DocumentController::CloseAnswer::save : DocumentController::CloseAnswer::discard;
+    };
+    EXPECT_TRUE(c.controller.closeAll());
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(c.controller.windows().empty());
+    EXPECT_EQ(QuarnDocument::open(dir.filePath("a.pdf"))->pdf()->infoString("Title"),
+              std::optional<std::string>("First"));
+    EXPECT_NE(QuarnDocument::open(dir.filePath("c.pdf"))->pdf()->infoString("Title"),
+              std::optional<std::string>("Last"));
+}
+
+namespace {
+
+// The message box shown over `window`, once it is up.
+QMessageBox* shownBox()
+{
+    QMessageBox* found = nullptr;
+    testsupport::waitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) found = box;
+        return found != nullptr;
+    }, 10000);
+    return found;
+}
+
+} // namespace
+
+TEST(DocumentWindow, QuestionsStandInTheDialogsTextNotItsTitle)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const DocumentController plain;
+    c.controller.askToSaveChanges = plain.askToSaveChanges; // the real dialog
+    // A file name that looks like markup is shown as it is.
+    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "<i>paper.pdf"));
+    window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
+
+    struct Seen {
+        QString title, text, detail;
+    };
+    const auto read = [](QMessageBox* box) {
+        if (!box) return Seen{};
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        return Seen{box->windowTitle(), box->text(), box->informativeText()};
+    };
+    Seen closing;
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = shownBox();
+        closing = read(box);
+        if (box) QTest::keyClick(box, Qt::Key_Escape); // Cancel
+    });
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(closing.text, "Do you want to save the changes made to the document “<i>paper.pdf”?");
+    EXPECT_EQ(closing.detail, "Your changes will be lost if you don't save them.");
+    EXPECT_FALSE(closing.title.contains("changes"));
+
+    window->revertWithQuestion();
+    QMessageBox* revert = shownBox();
+    const Seen reverting = read(revert);
+    EXPECT_EQ(reverting.text,
+              "Do you want to revert to the most recently saved version of the document “<i>paper.pdf”?");
+    EXPECT_EQ(reverting.detail, "Your current changes will be lost.");
+    EXPECT_FALSE(reverting.title.contains("revert"));
+    if (revert) revert->reject();
+    c.controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+}
+
+TEST(DocumentWindow, RevertOfAnUnlockedFileReusesItsPassword)
+{
+    QTemporaryDir dir;
+    Controller c;
+    DocumentWindow* window =
+        c.controller.openDocument(copyOf(dir, "libreoffice-writer-password.pdf", "locked.pdf"));
+    ASSERT_EQ(window->screen()->content(), ViewerScreen::Content::locked);
+    LockedGate* gate = window->screen()->gate();
+    ASSERT_NE(gate, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->field()->hasFocus(); }));
+    for (const char key : std::string("openpassword")) QTest::keyClick(window->windowHandle(), key);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->screen()->content() == ViewerScreen::Content::document; }));
+    window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
+    ASSERT_TRUE(window->revert());
+    EXPECT_FALSE(window->document()->isLocked());
+    EXPECT_EQ(window->screen()->content(), ViewerScreen::Content::document);
 }
 
 TEST(DocumentController, OpenPanelIsShownOnce)
@@ -354,4 +470,36 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     EXPECT_TRUE(window->close());
     EXPECT_EQ(c.questions, 1);
     EXPECT_EQ(marksOnPageOne(path), before + 1);
+}
+
+TEST(DocumentWindow, ANewWindowFitsTheScreensAvailableArea)
+{
+    QTemporaryDir dir;
+    Controller c;
+    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QApplication::processEvents();
+    const QRect available = window->screen()->screen()->availableGeometry();
+    // The test screen is smaller than the usual 1180 × 800: the window, frame
+    // and all, stands within its height (the status bar stays on screen) and
+    // no wider than the screen, less the little the frame adds.
+    ASSERT_TRUE(available.width() < 1180 || available.height() < 800) << available.width() << "×" << available.height();
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const QRect shown = window->frameGeometry();
+        return shown.top() >= available.top() && shown.bottom() <= available.bottom() &&
+               window->width() <= available.width();
+    })) << window->frameGeometry().width() << "×" << window->frameGeometry().height();
+}
+
+TEST(DocumentController, TheOpenPanelIsTheDesktopsOwnWhereThereIsOne)
+{
+    Controller c;
+    c.controller.runOpenPanel();
+    QFileDialog* panel = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget)) panel = dialog;
+    ASSERT_NE(panel, nullptr);
+    // Not forced to Qt's own: the platform theme (the XDG portal) may give the desktop's.
+    EXPECT_FALSE(panel->testOption(QFileDialog::DontUseNativeDialog));
+    c.controller.closeOpenPanels();
 }

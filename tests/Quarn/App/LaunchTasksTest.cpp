@@ -1,6 +1,8 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/LaunchTasks.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,24 @@ int visiblePanels()
 }
 
 } // namespace
+
+TEST(LaunchTasks, LaunchingAgainBringsAMinimisedWindowBack)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("d.json"));
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    LaunchTasks tasks(controller, defaults);
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_NE(window, nullptr);
+    window->showMinimized();
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->isMinimized(); }));
+    tasks.reopen(); // what a second launch without files asks of the first
+    EXPECT_TRUE(testsupport::waitFor([&] { return !window->isMinimized() && window->isVisible(); }));
+    EXPECT_FALSE(controller.openPanelVisible());
+    controller.closeAll();
+}
 
 TEST(LaunchTasks, WithoutTheWelcomeSettingAnOpenPanelShowsButNotASecondOne)
 {

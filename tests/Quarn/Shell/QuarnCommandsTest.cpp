@@ -3,10 +3,17 @@
 #include "../Viewer/ViewerFindHarness.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Design/FlatField.h"
+#include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Viewer/StateMessages.h"
+#include "Quarn/Viewer/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
+
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -126,7 +133,7 @@ TEST(QuarnCommandsTest, FileItemsGoBeforeTheQuitGroupOfAnExistingFileMenu)
     QuarnCommands commands(&bar, nullptr);
     QStringList titles;
     for (QAction* item : file->actions()) titles << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Copy Page", "-", "Print…", "-", "Quit ravlen"}));
+    EXPECT_EQ(titles, (QStringList{"Open…", "Save", "-", "Export…", "Document Info", "Copy Page", "-", "Print…", "-", "Quit ravlen"}));
     EXPECT_EQ(menuTitles(bar).count(QStringLiteral("File")), 1);
 }
 
@@ -323,7 +330,7 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
     EXPECT_EQ(titles.mid(0, 5), (QStringList{"File", "Edit", "View", "Go", "Tools"}));
     EXPECT_TRUE(titles.contains(QStringLiteral("Help")));
 
-    auto* bars = window->findChild<ViewerBars*>();
+    ViewerScreen* bars = window->screen();
     ASSERT_NE(bars, nullptr);
     EXPECT_TRUE(bars->statusBar()->isVisible());
     EXPECT_EQ(bars->statusBar()->pageTotal(), 3);
@@ -337,6 +344,98 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
         [&] { return bars->findBar()->countLabel()->text() == QStringLiteral("1 of 12"); }, 10000));
     QTest::keyClick(bars->findBar()->field(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(bars->findBar()->countLabel()->text(), QStringLiteral("12 of 12"));
+    window->close();
+    QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
+{
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    (void)QTest::qWaitForWindowActive(window);
+    auto* commands = window->findChild<QuarnCommands*>();
+    ASSERT_NE(commands, nullptr);
+    for (const ShortcutCommand command :
+         {ShortcutCommand::find, ShortcutCommand::print, ShortcutCommand::zoomIn, ShortcutCommand::exportDocument})
+        EXPECT_FALSE(commands->action(command)->isEnabled()) << int(command);
+
+    // Ctrl+F on the password screen opens no find bar.
+    QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_FALSE(window->screen()->model().findPresented());
+
+    LockedGate* gate = window->screen()->gate();
+    ASSERT_NE(gate, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->field()->hasFocus(); }));
+    for (const char key : std::string("openpassword")) QTest::keyClick(window->windowHandle(), key);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->screen()->content() == ViewerScreen::Content::document; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return commands->action(ShortcutCommand::find)->isEnabled(); }));
+    QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->findBar() && window->screen()->findBar()->isVisible(); }));
+    window->close();
+    QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, EveryMenuKeyOfTheTableRunsACommandOrStaysOutOfTheShortcutsWindow)
+{
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_NE(window, nullptr);
+    // The keys a document window's items answer to.
+    QList<QKeySequence> boundKeys;
+    for (QAction* action : window->findChildren<QAction*>())
+        for (const QKeySequence& key : action->shortcuts()) boundKeys.append(key);
+
+    for (const quarnkit::Shortcut& entry : Keys::table()) {
+        if (entry.context != quarnkit::ShortcutContext::window && entry.context != quarnkit::ShortcutContext::application)
+            continue;
+        const bool runs = std::all_of(entry.keys.begin(), entry.keys.end(),
+                                      [&](const QKeySequence& key) { return boundKeys.contains(key); });
+        if (runs) {
+            // Bound: the shortcuts window lists it.
+            EXPECT_TRUE(Keys::isAvailable(entry.command)) << "bound but not listed: " << int(entry.command);
+            continue;
+        }
+        // Not bound: no row of the shortcuts window may offer its keys.
+        EXPECT_FALSE(Keys::isAvailable(entry.command)) << "unbound but listed: " << int(entry.command) << " "
+                                                       << entry.keys.first().toString().toStdString();
+    }
+    window->close();
+    QApplication::processEvents();
+}
+
+TEST(QuarnCommandsTest, CtrlITogglesDocumentInfo)
+{
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    // Partly off the screen's left edge: the screen would leave the panel room past the window's right edge.
+    window->move(-200, 0);
+    QApplication::processEvents();
+    QTest::keyClick(window->windowHandle(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->model().infoPresented(); }));
+    // The panel opens under its button, within the window.
+    DocumentInfoPopover* popover = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* p = qobject_cast<DocumentInfoPopover*>(w); p && p->isVisible()) popover = p;
+        return popover != nullptr;
+    }));
+    EXPECT_GE(popover->frameGeometry().left(), window->frameGeometry().left());
+    EXPECT_LE(popover->frameGeometry().right(), window->frameGeometry().right());
+    QTest::keyClick(popover->windowHandle(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !window->screen()->model().infoPresented(); }));
     window->close();
     QApplication::processEvents();
 }

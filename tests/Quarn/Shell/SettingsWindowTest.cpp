@@ -3,8 +3,12 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
+#include "Quarn/Design/Symbols.h"
+#include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
+
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +17,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +37,7 @@ struct SettingsFixture {
     bool isDefault = false;
     QString handler = QStringLiteral("Document Viewer");
     int claims = 0;
+    int queries = 0;
     quarnkit::DefaultPDFHandler::Completion pendingClaim;
     int historyCount = 0;
     int clears = 0;
@@ -41,8 +48,11 @@ struct SettingsFixture {
     SettingsServices services()
     {
         SettingsServices s;
-        s.isDefaultPDFApp = [this] { return isDefault; };
-        s.pdfHandlerName = [this] { return handler; };
+        // Answered later, as the desktop's answer comes.
+        s.queryDefaultPDFApp = [this](QObject* context, std::function<void(quarnkit::DefaultPDFHandler::HandlerState)> done) {
+            ++queries;
+            QTimer::singleShot(0, context, [this, done] { done({isDefault, handler}); });
+        };
         s.claimDefaultPDFApp = [this](quarnkit::DefaultPDFHandler::Completion done, quarnkit::DefaultPDFHandler::Ask ask) {
             ++claims;
             ask([this, done](bool accepted) {
@@ -221,7 +231,11 @@ TEST(SettingsWindow, TheDefaultAppRowAsksAndReports)
 {
     SettingsFixture f;
     SettingsView& view = f.shown();
-    EXPECT_TRUE(visibleLabels(view).contains("Document Viewer opens PDFs right now. Linux asks before it changes."));
+    // The desktop's answer comes after the window shows, not before.
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return visibleLabels(view).contains("Document Viewer opens PDFs right now. Linux asks before it changes.");
+    }));
+    EXPECT_GE(f.queries, 1);
     auto* use = shownWith<QAbstractButton>(view, "Use ravlen");
     ASSERT_NE(use, nullptr);
 
@@ -252,7 +266,7 @@ TEST(SettingsWindow, TheDefaultAppRowAsksAndReports)
     // application becomes active again).
     f.isDefault = true;
     view.refreshDefaultApp();
-    EXPECT_EQ(shownWith(view, "xdg-mime failed"), nullptr);
+    EXPECT_TRUE(testsupport::waitFor([&] { return shownWith(view, "xdg-mime failed") == nullptr; }));
     EXPECT_EQ(shownWith(view, "Use ravlen"), nullptr);
     EXPECT_TRUE(visibleLabels(view).contains("ravlen opens PDFs on this computer."));
     EXPECT_TRUE(visibleLabels(view).contains("Default"));
@@ -316,6 +330,18 @@ TEST(SettingsWindow, VersionRowFollowsTheUpdater)
     EXPECT_EQ(shownWith(view, "Check for Updates"), nullptr);
 }
 
+TEST(SettingsWindow, EscAndCtrlWCloseIt)
+{
+    SettingsFixture f;
+    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+        SettingsView& view = f.shown();
+        QApplication::setActiveWindow(&view);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        QTest::keyClick(view.windowHandle(), key.key(), key.keyboardModifiers());
+        EXPECT_TRUE(testsupport::waitFor([&] { return !view.isVisible(); })) << key.toCombined();
+    }
+}
+
 TEST(SettingsWindow, IsOneWindowHiddenOnClose)
 {
     SettingsFixture f;
@@ -325,4 +351,34 @@ TEST(SettingsWindow, IsOneWindowHiddenOnClose)
     f.windows->show();
     EXPECT_EQ(f.windows->window(), &view);
     EXPECT_TRUE(view.isVisible());
+}
+
+TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)
+{
+    SettingsFixture f;
+    f.isDefault = true;
+    SettingsView& view = f.shown();
+    QTabBar* bar = view.tabs()->tabBar();
+    for (int i = 0; i < bar->count(); ++i) EXPECT_FALSE(bar->tabIcon(i).isNull()) << i;
+
+    // "Default" stands beside a checkmark, not the placeholder circle.
+    ASSERT_TRUE(testsupport::waitFor([&] { return visibleLabels(view).contains("Default"); }));
+    QLabel* mark = nullptr;
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (!label->pixmap().isNull() && label->isVisibleTo(&view) && label->parentWidget()->findChild<QLabel*>() &&
+            shownWith<QLabel>(*label->parentWidget(), QStringLiteral("Default")))
+            mark = label;
+    ASSERT_NE(mark, nullptr);
+    const QImage shown = mark->pixmap().toImage();
+    const QImage circle = symbolPixmap(QStringLiteral("circle"), {12, 12}, shelltext::secondary(), mark->devicePixelRatioF()).toImage();
+    EXPECT_NE(shown, circle);
+
+    const int general = view.window()->height();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    ASSERT_EQ(view.tabs()->currentIndex(), 1);
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.window()->height() < general - 100; }))
+        << general << " then " << view.window()->height();
+    // Back on General, all of it shows again.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.window()->height() == general; })) << view.window()->height();
 }

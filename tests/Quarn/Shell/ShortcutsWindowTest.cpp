@@ -4,6 +4,8 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/SmallMarks.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -53,8 +55,8 @@ struct WindowFixture {
 TEST(ShortcutColumns, BalanceTheWholeCatalog)
 {
     const ShortcutColumns columns = dealShortcutColumns(quarnkit::ShortcutCatalog::groups());
-    EXPECT_EQ(titlesOf(columns.left), QStringList({"Tools", "Navigation", "Zoom", "Find", "Fill and sign", "File"}));
-    EXPECT_EQ(titlesOf(columns.right), QStringList({"Colors", "Marks", "View", "Pages", "Slideshow"}));
+    EXPECT_EQ(titlesOf(columns.left), QStringList({"Tools", "Navigation", "Zoom", "Find", "Slideshow"}));
+    EXPECT_EQ(titlesOf(columns.right), QStringList({"Colors", "Marks", "View", "File"}));
 
     // One group stays left; the second of two always goes right.
     const auto zoom = quarnkit::ShortcutCatalog::filtered(QStringLiteral("zoom"));
@@ -133,16 +135,30 @@ TEST(ShortcutsWindow, OneWindowHiddenOnCloseWithItsQuery)
 {
     WindowFixture f;
     ShortcutsView& view = f.shown();
-    QTest::keyClicks(view.searchField(), QStringLiteral("rotate"));
+    QTest::keyClicks(view.searchField(), QStringLiteral("nudge"));
     view.close();
     EXPECT_FALSE(view.isVisible());
     f.windows.show(); // the menu item chosen again
     EXPECT_EQ(f.windows.window(), &view);
     EXPECT_TRUE(view.isVisible());
-    EXPECT_EQ(view.query(), "rotate");
-    EXPECT_EQ(shownTexts(view), QStringList({"Pages", "Rotate left", "Rotate right"}));
+    EXPECT_EQ(view.query(), "nudge");
+    EXPECT_EQ(shownTexts(view), QStringList({"Marks", "Nudge", "Nudge 10 points"}));
     f.windows.show();
     EXPECT_EQ(f.windows.window(), &view);
+}
+
+TEST(ShortcutsWindow, EscAndCtrlWCloseItWhileTheSearchFieldHasTheKeys)
+{
+    WindowFixture f;
+    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+        ShortcutsView& view = f.shown();
+        QApplication::setActiveWindow(&view);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        view.searchField()->setFocus();
+        for (const char key : std::string("zoom")) QTest::keyClick(view.windowHandle(), key);
+        QTest::keyClick(view.windowHandle(), key.key(), key.keyboardModifiers());
+        EXPECT_TRUE(testsupport::waitFor([&] { return !view.isVisible(); })) << key.toCombined();
+    }
 }
 
 TEST(ShortcutsWindow, OpensCentredThenWhereItWasLeft)
@@ -181,4 +197,19 @@ TEST(ShortcutsWindow, OpensCentredThenWhereItWasLeft)
         EXPECT_EQ(windows.window()->pos(), area.center() - QPoint(390, 310));
         windows.window()->close();
     }
+}
+
+TEST(ShortcutsWindow, NoTitleIsCutEvenAtItsNarrowest)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    view.resize(300, view.height()); // as narrow as it lets itself be
+    QApplication::processEvents();
+    int titles = 0;
+    for (QLabel* label : view.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&view) || label->text().isEmpty()) continue;
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+        ++titles;
+    }
+    EXPECT_GT(titles, 40);
 }

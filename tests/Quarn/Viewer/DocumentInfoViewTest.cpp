@@ -105,11 +105,24 @@ TEST(DocumentInfoView, NewDocumentIsUntitledAndNotSaved)
     EXPECT_EQ(DocumentInfoView::summaryLine(std::nullopt, std::nullopt), "Not saved yet, ");
 }
 
-TEST(DocumentInfoView, DatesWithoutSecondsAndLongNamesCutInTheMiddle)
+TEST(DocumentInfoView, DatesInTheMediumStyleAndLongNamesCutInTheMiddle)
 {
-    const QString date = DocumentInfoView::dateText(QDateTime(QDate(2022, 4, 3), QTime(17, 59, 45)));
-    EXPECT_TRUE(date.contains("2022")) << date.toStdString();
-    EXPECT_FALSE(date.contains("45")) << date.toStdString();
+    const QLocale before;
+    const struct {
+        QLocale::Language language;
+        QLocale::Territory territory;
+        const char* shown;
+    } dates[] = {
+        {QLocale::English, QLocale::UnitedStates, "Dec 31, 2016, 3:04 PM"},
+        {QLocale::German, QLocale::Germany, "31. Dez. 2016, 15:04"},
+    };
+    for (const auto& row : dates) {
+        QLocale::setDefault(QLocale(row.language, row.territory));
+        QString date = DocumentInfoView::dateText(QDateTime(QDate(2016, 12, 31), QTime(15, 4, 45)));
+        date.replace(QChar(' '), QChar(0x202f)); // either space before the day period
+        EXPECT_EQ(date, QString::fromUtf8(row.shown).replace(QChar(' '), QChar(0x202f)));
+    }
+    QLocale::setDefault(before);
     EXPECT_EQ(DocumentInfoView::dateText(std::nullopt), "Unknown");
 
     QTemporaryDir dir;
@@ -142,6 +155,28 @@ TEST(DocumentInfoView, LockedDocumentShowsNoFactsAndEmptyFields)
     type(view.field(Field::title), "Locked");
     QTest::keyClick(view.field(Field::title), Qt::Key_Return);
     EXPECT_EQ(bench.stack.count(), 0);
+}
+
+TEST(DocumentInfoView, TextFromThePdfIsShownAsItsCharacters)
+{
+    // A Producer written as markup is shown as the characters it holds.
+    QTemporaryDir dir;
+    const QString producer = "<h1>Big</h1><b>bold</b>";
+    const QString path = writeFile(
+        dir, "markup.pdf",
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+                               "<< /Producer (" + producer.toStdString() + ") >>"},
+                              "1.4", "/Info 4 0 R"));
+    Bench bench(QuarnDocument::open(path), path);
+    DocumentInfoView view(&bench.model, bench.document.get());
+    view.show();
+    ASSERT_EQ(view.fact("Producer"), producer);
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (label->text() == producer) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_LE(label->sizeHint().height(), label->fontMetrics().lineSpacing() * 2);
+        }
 }
 
 // ---------------------------------------------------------------- editing

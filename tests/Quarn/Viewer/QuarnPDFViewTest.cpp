@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
-#include <QPrinter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -434,25 +433,6 @@ TEST(QuarnPDFViewTest, DropReportsOnlyThePdf)
     QApplication::sendEvent(view.viewport(), &pngDrop);
     EXPECT_FALSE(pngDrop.isAccepted());
     EXPECT_EQ(opened.size(), 1u);
-}
-
-// ---------------------------------------------------------------- printing
-
-TEST(QuarnPDFViewTest, PrintingToAPdfFileGivesEveryPage)
-{
-    ShownView shown(5);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("printed.pdf");
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    ASSERT_TRUE(shown.view.print(printer));
-    const auto printed = platform::PdfDocument::openFile(path.toStdString());
-    ASSERT_EQ(printed->pageCount(), 5);
-    // Each printed page carries its page's text, inside the margins.
-    const QImage last = printed->render(4, 1.0);
-    EXPECT_LT(darkest(last, QRect(36, 36, last.width() - 72, last.height() / 3)), 100);
-    EXPECT_EQ(darkest(last, QRect(0, 0, last.width(), 30)), 255);
 }
 
 // ---------------------------------------------------------------- reports

@@ -1,6 +1,7 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/StateMessages.h"
@@ -161,21 +162,47 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
     EXPECT_TRUE(screen->documentReady());
 }
 
-TEST(LockedGate, ReducedMotionShowsTheErrorWithoutMoving)
+TEST(LockedGate, ReducedMotionOnTheDesktopShowsTheErrorWithoutMoving)
 {
-    int unlocks = 0;
-    LockedGate gate([](const QString& password) { return password == "right"; }, [&] { ++unlocks; });
-    gate.setReduceMotion(true);
-    gate.show();
-    gate.field()->setText("wrong");
-    gate.attempt();
-    EXPECT_TRUE(gate.failed());
-    EXPECT_EQ(gate.attempts(), 0);
-    EXPECT_FALSE(gate.shake()->isShaking());
-    gate.field()->setText("right");
-    gate.attempt();
-    EXPECT_EQ(unlocks, 1);
-    EXPECT_FALSE(gate.failed());
+    // The desktops' own settings: GNOME's key through gsettings, KDE's file.
+    QTemporaryDir desktop;
+    {
+        QFile gsettings(desktop.filePath("gsettings"));
+        ASSERT_TRUE(gsettings.open(QIODevice::WriteOnly));
+        gsettings.write("#!/bin/sh\necho false\n");
+        gsettings.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QFile kde(desktop.filePath("kdeglobals"));
+        ASSERT_TRUE(kde.open(QIODevice::WriteOnly));
+        kde.write("[KDE]\nAnimationDurationFactor=0\n");
+    }
+    const QByteArray path = qgetenv("PATH"), config = qgetenv("XDG_CONFIG_HOME"), session = qgetenv("XDG_CURRENT_DESKTOP");
+    const struct {
+        const char* desktop;
+        QByteArray path;
+    } desktops[] = {{"GNOME", QFile::encodeName(desktop.path()) + ":" + path}, {"KDE", "/nonexistent"}};
+    for (const auto& d : desktops) {
+        SCOPED_TRACE(d.desktop);
+        qputenv("XDG_CURRENT_DESKTOP", d.desktop);
+        qputenv("PATH", d.path);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(desktop.path()));
+        motion::readNow();
+        qputenv("PATH", path);
+        qputenv("XDG_CONFIG_HOME", config);
+        qputenv("XDG_CURRENT_DESKTOP", session);
+
+        int unlocks = 0;
+        LockedGate gate([](const QString& password) { return password == "right"; }, [&] { ++unlocks; });
+        gate.show();
+        QTest::keyClicks(gate.field(), "wrong");
+        QTest::keyClick(gate.windowHandle(), Qt::Key_Return);
+        EXPECT_TRUE(gate.failed());
+        EXPECT_FALSE(gate.errorLine()->isHidden());
+        EXPECT_FALSE(gate.shake()->isShaking());
+        gate.field()->setText("right");
+        QTest::keyClick(gate.windowHandle(), Qt::Key_Return);
+        EXPECT_EQ(unlocks, 1);
+    }
+    motion::readNow(); // this machine's own setting again
 }
 
 TEST(LockedGate, ErrorLineKeepsItsPlace)

@@ -1,4 +1,5 @@
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <optional>
@@ -201,6 +204,35 @@ TEST_F(DefaultPDFHandlerDesktop, NamesTheCurrentHandler)
     entry.close();
     setHandler(QStringLiteral("kde-okular.desktop"));
     EXPECT_EQ(DefaultPDFHandler::handlerName(), QStringLiteral("Okular"));
+}
+
+TEST_F(DefaultPDFHandlerDesktop, TheQueryAnswersLaterOnTheCallersThreadAndNotAfterItsEnd)
+{
+    setHandler(QStringLiteral("ravlen.desktop"));
+    QObject context;
+    std::optional<DefaultPDFHandler::HandlerState> answer;
+    Qt::HANDLE answeredOn = nullptr;
+    DefaultPDFHandler::query(&context, [&](const DefaultPDFHandler::HandlerState& state) {
+        answer = state;
+        answeredOn = QThread::currentThreadId();
+    });
+    EXPECT_FALSE(answer) << "answered before query returned";
+    ASSERT_TRUE(testsupport::waitFor([&] { return answer.has_value(); }));
+    EXPECT_TRUE(answer->isDefault);
+    EXPECT_EQ(answeredOn, QThread::currentThreadId());
+
+    // A window gone before the answer hears nothing.
+    bool heard = false;
+    {
+        QObject gone;
+        DefaultPDFHandler::query(&gone, [&](const DefaultPDFHandler::HandlerState&) { heard = true; });
+    }
+    std::optional<DefaultPDFHandler::HandlerState> later;
+    DefaultPDFHandler::query(&context, [&](const DefaultPDFHandler::HandlerState& state) { later = state; });
+    ASSERT_TRUE(testsupport::waitFor([&] { return later.has_value(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(heard);
 }
 
 TEST(DefaultPDFHandler, ReadsDesktopEntryNames)

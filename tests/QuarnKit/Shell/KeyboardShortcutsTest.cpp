@@ -133,11 +133,26 @@ TEST(KeyboardShortcuts, LooksUpKeyPressesByContext)
     EXPECT_EQ(command(combo(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus), ShortcutContext::window), ShortcutCommand::zoomIn);
 }
 
-TEST(ShortcutCatalog, ElevenGroupsBuiltFromTheTable)
+TEST(ShortcutCatalog, GroupsBuiltFromTheTableOfferOnlyCommandsThatExist)
 {
     const auto groups = ShortcutCatalog::groups();
-    EXPECT_EQ(titles(groups), strings({"Tools", "Colors", "Marks", "Navigation", "Zoom", "View", "Find", "Fill and sign",
-                                        "Pages", "File", "Slideshow"}));
+    // Fill and sign, and Pages, wait for their commands.
+    EXPECT_EQ(titles(groups), strings({"Tools", "Colors", "Marks", "Navigation", "Zoom", "View", "Find", "File", "Slideshow"}));
+    // No row offers the keys of a command not built yet, unless a built one shares them.
+    QStringList offered;
+    for (const Shortcut& entry : KeyboardShortcuts::table())
+        if (KeyboardShortcuts::isAvailable(entry.command)) offered += KeyboardShortcuts::shownKeys(entry.command);
+    for (const Shortcut& entry : KeyboardShortcuts::table()) {
+        if (KeyboardShortcuts::isAvailable(entry.command)) continue;
+        for (const QString& text : KeyboardShortcuts::shownKeys(entry.command)) {
+            if (offered.contains(text)) continue;
+            const ShortcutRow caps(QString(), {text});
+            for (const auto& g : groups)
+                for (const auto& r : g.rows)
+                    for (const QStringList& alternative : r.keys)
+                        EXPECT_NE(alternative, caps.keys.front()) << r.title.toStdString() << " offers " << text.toStdString();
+        }
+    }
     const auto& tools = group(groups, QStringLiteral("Tools"));
     ASSERT_EQ(tools.rows.size(), 13u);
     EXPECT_EQ(tools.rows[0], ShortcutRow(QStringLiteral("Select"), {QStringLiteral("V")}));
@@ -162,14 +177,12 @@ TEST(ShortcutCatalog, ElevenGroupsBuiltFromTheTable)
     EXPECT_EQ(navigation.rows[2].id(), QStringLiteral("First pageCtrl↑|Home"));
     const auto& view = group(groups, QStringLiteral("View"));
     EXPECT_EQ(rowTitles(view), strings({"Single page", "Continuous", "Two pages", "Two pages continuous",
-                                        "Show or hide sidebar", "History", "Explore PDFs on this computer", "Slideshow",
-                                        "Welcome window", "Keyboard shortcuts"}));
+                                        "Show or hide sidebar", "Slideshow", "Welcome window", "Keyboard shortcuts"}));
     EXPECT_EQ(view.rows[0].keys, (std::vector<QStringList>{{QStringLiteral("Ctrl"), QStringLiteral("1")}}));
     const auto& marks = group(groups, QStringLiteral("Marks"));
     EXPECT_EQ(marks.rows[4].keys, (std::vector<QStringList>{{QStringLiteral("Return")}, {QStringLiteral("Double-click")}}));
     EXPECT_EQ(marks.rows[6].keys, (std::vector<QStringList>{{QStringLiteral("Shift"), QStringLiteral("Arrow keys")}}));
-    EXPECT_EQ(group(groups, QStringLiteral("Fill and sign")).rows[0].keys,
-              (std::vector<QStringList>{{QStringLiteral("Ctrl"), QStringLiteral("Alt"), QStringLiteral("Shift"), QStringLiteral("S")}}));
+    EXPECT_EQ(group(groups, QStringLiteral("File")).rows[3].id(), QStringLiteral("Document infoCtrlI"));
 
     // Two rows called "Next page", told apart by their keys.
     const auto& slideshow = group(groups, QStringLiteral("Slideshow"));
@@ -211,13 +224,12 @@ TEST(ShortcutCatalog, FiltersByGroupAndRowTitles)
     EXPECT_EQ(zoom[0], group(all, QStringLiteral("Zoom")));
 
     const auto page = ShortcutCatalog::filtered(QStringLiteral("page"));
-    EXPECT_EQ(titles(page), strings({"Navigation", "Zoom", "View", "Pages", "File", "Slideshow"}));
+    EXPECT_EQ(titles(page), strings({"Navigation", "Zoom", "View", "File", "Slideshow"}));
     EXPECT_EQ(rowTitles(page[0]), strings({"Next page", "Previous page", "First page", "Last page", "Go to page"}));
     EXPECT_EQ(rowTitles(page[1]), strings({"Fit page"}));
     EXPECT_EQ(rowTitles(page[2]), strings({"Single page", "Two pages", "Two pages continuous"}));
-    EXPECT_EQ(page[3], group(all, QStringLiteral("Pages")));
-    EXPECT_EQ(rowTitles(page[4]), strings({"Copy page"}));
-    EXPECT_EQ(rowTitles(page[5]), strings({"Next page", "Previous page"}));
+    EXPECT_EQ(rowTitles(page[3]), strings({"Copy page"}));
+    EXPECT_EQ(rowTitles(page[4]), strings({"Next page", "Previous page"}));
 
     const auto slideshow = ShortcutCatalog::filtered(QStringLiteral("SLIDESHOW"));
     EXPECT_EQ(titles(slideshow), strings({"View", "Slideshow"}));
@@ -234,8 +246,7 @@ TEST(ShortcutCatalog, FiltersByGroupAndRowTitles)
     EXPECT_EQ(rowTitles(ink[0]), strings({"Ink"}));
     ASSERT_TRUE(ink[0].rows[0].swatch);
 
-    const auto insert = ShortcutCatalog::filtered(QStringLiteral("  Insert "));
-    EXPECT_EQ(titles(insert), strings({"Fill and sign", "Pages"}));
-    EXPECT_EQ(rowTitles(insert[0]), strings({"Insert date", "Insert checkmark"}));
-    EXPECT_EQ(rowTitles(insert[1]), strings({"Insert blank page", "Insert pages from file"}));
+    const auto fit = ShortcutCatalog::filtered(QStringLiteral("  Fit "));
+    EXPECT_EQ(titles(fit), strings({"Zoom"}));
+    EXPECT_EQ(rowTitles(fit[0]), strings({"Fit page", "Fit width"}));
 }

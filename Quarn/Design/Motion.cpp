@@ -1,0 +1,46 @@
+#include "Quarn/Design/Motion.h"
+
+#include "QuarnKit/Shell/ReducedMotion.h"
+
+#include <QThreadPool>
+
+#include <atomic>
+
+namespace quarn::motion {
+
+namespace {
+
+// The application-wide answer: 0 unknown, 1 full motion, 2 reduced.
+std::atomic<int>& answer()
+{
+    static std::atomic<int> value{0};
+    return value;
+}
+
+std::atomic<bool>& started()
+{
+    static std::atomic<bool> value{false};
+    return value;
+}
+
+} // namespace
+
+void readAtStart()
+{
+    if (started().exchange(true)) return;
+    QThreadPool::globalInstance()->start([] {
+        const bool reduced = quarnkit::ReducedMotion::readFromDesktop();
+        int unknown = 0;
+        answer().compare_exchange_strong(unknown, reduced ? 2 : 1);
+    });
+}
+
+void readNow()
+{
+    started() = true;
+    answer() = quarnkit::ReducedMotion::readFromDesktop() ? 2 : 1;
+}
+
+bool reduced() { return answer() == 2; }
+
+} // namespace quarn::motion
