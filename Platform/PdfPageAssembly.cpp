@@ -72,6 +72,9 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     for (const int page : pages)
         if (page >= 0 && page < count) drop[size_t(page)] = 0;
     dropPagesC(ctx, d.doc, drop.data(), count, &err);
+    // The page count a save expects from now on, also after a failure part way.
+    FzError countErr;
+    d.expectedPageCount = countPagesC(ctx, d.doc, &countErr);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
