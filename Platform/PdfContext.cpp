@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <utility>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -67,6 +70,34 @@ fz_context* baseContext()
     return base;
 }
 
+// ---------------------------------------------------------------- engine gate
+
+std::shared_mutex g_engine;
+thread_local int t_engineDepth = 0;
+
+std::mutex g_retiredMutex;
+std::vector<pdf_document*> g_retired; // waiting for a moment without MuPDF work
+std::atomic<bool> g_hasRetired{false};
+
+std::vector<pdf_document*> takeRetired()
+{
+    std::lock_guard lock(g_retiredMutex);
+    g_hasRetired = false;
+    return std::exchange(g_retired, {});
+}
+
+// Drops the retired documents if no thread is doing MuPDF work now; called
+// by a thread that holds no part of the engine.
+void dropRetiredIfIdle()
+{
+    while (g_hasRetired.load()) {
+        std::unique_lock exclusive(g_engine, std::try_to_lock);
+        if (!exclusive.owns_lock()) return; // whoever holds it drops them on leaving
+        fz_context* ctx = pdfContext();
+        for (pdf_document* doc : takeRetired()) pdf_drop_document(ctx, doc);
+    }
+}
+
 struct ThreadContext {
     fz_context* ctx = nullptr;
     ~ThreadContext() { if (ctx) fz_drop_context(ctx); }
@@ -82,6 +113,29 @@ fz_context* pdfContext()
         if (!holder.ctx) throw PdfError(PdfErrorCode::general, "out of memory");
     }
     return holder.ctx;
+}
+
+void enterEngine()
+{
+    if (t_engineDepth++ == 0) g_engine.lock_shared();
+}
+
+void leaveEngine()
+{
+    if (--t_engineDepth > 0) return;
+    g_engine.unlock_shared();
+    dropRetiredIfIdle();
+}
+
+void retireDocument(pdf_document* doc)
+{
+    if (!doc) return;
+    {
+        std::lock_guard lock(g_retiredMutex);
+        g_retired.push_back(doc);
+        g_hasRetired = true;
+    }
+    if (t_engineDepth == 0) dropRetiredIfIdle();
 }
 
 void throwIfFailed(const FzError& err, PdfErrorCode code)

@@ -1,14 +1,16 @@
 #include "Platform/PdfInternal.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include "Platform/FileReplacement.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <vector>
 #include <cstdio>
+#include <functional>
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -114,6 +116,131 @@ int unsavedChangesC(fz_context* ctx, pdf_document* doc)
     return changed;
 }
 
+int xrefLengthC(fz_context* ctx, pdf_document* doc)
+{
+    int len = 0;
+    fz_var(len);
+    fz_try(ctx) len = pdf_xref_len(ctx, doc);
+    fz_catch(ctx) len = 0;
+    return len;
+}
+
+pdf_document* openFileC(fz_context* ctx, const char* path, FzError* err)
+{
+    pdf_document* doc = nullptr;
+    fz_stream* stm = nullptr;
+    fz_var(doc);
+    fz_var(stm);
+    fz_try(ctx) {
+        stm = fz_open_file(ctx, path);
+        doc = pdf_open_document_with_stream(ctx, stm);
+    }
+    fz_always(ctx) fz_drop_stream(ctx, stm);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        doc = nullptr;
+    }
+    return doc;
+}
+
+// Reads every object of the cross-reference table once. MuPDF rebuilds a
+// damaged table the first time it meets a bad entry, and a rebuild drops the
+// objects made since opening: reading them all now makes any rebuild happen
+// before the user can edit. Unreadable objects are left to the pages that use them.
+void touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_try(ctx) pdf_cache_object(ctx, doc, num);
+    fz_catch(ctx) {}
+}
+
+void touchEveryObjectC(fz_context* ctx, pdf_document* doc)
+{
+    for (int num = 1; num < xrefLengthC(ctx, doc); ++num) touchObjectC(ctx, doc, num);
+}
+
+int findsPageC(fz_context* ctx, pdf_document* doc, int index)
+{
+    int found = 0;
+    fz_var(found);
+    fz_try(ctx) found = pdf_lookup_page_obj(ctx, doc, index) != nullptr;
+    fz_catch(ctx) found = 0;
+    return found;
+}
+
+int wasRepairedC(fz_context* ctx, pdf_document* doc)
+{
+    int repaired = 0;
+    fz_var(repaired);
+    fz_try(ctx) repaired = pdf_was_repaired(ctx, doc);
+    fz_catch(ctx) repaired = 1;
+    return repaired;
+}
+
+// Whether the trailer leads to a document catalog: what is left of a PDF
+// that has lost its pages, as opposed to bytes MuPDF "repaired" out of noise.
+int hasCatalogC(fz_context* ctx, pdf_document* doc)
+{
+    int found = 0;
+    fz_var(found);
+    fz_try(ctx) {
+        pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+        found = pdf_is_dict(ctx, root) && (pdf_name_eq(ctx, pdf_dict_get(ctx, root, PDF_NAME(Type)), PDF_NAME(Catalog)) ||
+                                           pdf_is_dict(ctx, pdf_dict_get(ctx, root, PDF_NAME(Pages))));
+    }
+    fz_catch(ctx) found = 0;
+    return found;
+}
+
+// Whether a field of the form is a signature with a value. The field tree is
+// walked with a bounded stack: a damaged file may make it a cycle.
+int isSignedC(fz_context* ctx, pdf_document* doc)
+{
+    int isSigned = 0;
+    fz_var(isSigned);
+    fz_try(ctx) {
+        pdf_obj* stack[64];
+        int depth = 0, visited = 0;
+        pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/Fields");
+        if (pdf_is_array(ctx, fields)) stack[depth++] = fields;
+        while (depth > 0 && !isSigned && visited < 100000) {
+            pdf_obj* list = stack[--depth];
+            const int n = pdf_array_len(ctx, list);
+            for (int i = 0; i < n && !isSigned; ++i, ++visited) {
+                pdf_obj* field = pdf_array_get(ctx, list, i);
+                if (pdf_name_eq(ctx, pdf_dict_get(ctx, field, PDF_NAME(FT)), PDF_NAME(Sig)) &&
+                    pdf_is_dict(ctx, pdf_dict_get(ctx, field, PDF_NAME(V))))
+                    isSigned = 1;
+                pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
+                if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
+            }
+        }
+    }
+    fz_catch(ctx) isSigned = 0;
+    return isSigned;
+}
+
+int canSaveIncrementallyC(fz_context* ctx, pdf_document* doc)
+{
+    int can = 0;
+    fz_var(can);
+    fz_try(ctx) can = pdf_can_be_saved_incrementally(ctx, doc);
+    fz_catch(ctx) can = 0;
+    return can;
+}
+
+// Points the document at another copy of the same bytes.
+void replaceSourceC(fz_context* ctx, pdf_document* doc, const char* path, FzError* err)
+{
+    fz_stream* stm = nullptr;
+    fz_var(stm);
+    fz_try(ctx) {
+        stm = fz_open_file(ctx, path);
+        fz_drop_stream(ctx, doc->file);
+        doc->file = stm;
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -130,27 +257,6 @@ int countPages(fz_context* ctx, pdf_document* doc, FzError* err)
     fz_try(ctx) n = pdf_count_pages(ctx, doc);
     fz_catch(ctx) { captureError(ctx, err); n = 0; }
     return n;
-}
-
-// A structurally plausible document: the page tree can be counted and the
-// first page loads. Catches files that MuPDF "repairs" out of plain garbage.
-int probeFirstPage(fz_context* ctx, pdf_document* doc, FzError* err)
-{
-    pdf_page* page = nullptr;
-    fz_var(page);
-    fz_try(ctx) page = pdf_load_page(ctx, doc, 0);
-    fz_always(ctx) fz_drop_page(ctx, (fz_page*)page);
-    fz_catch(ctx) { captureError(ctx, err); return 0; }
-    return 1;
-}
-
-int xrefLengthC(fz_context* ctx, pdf_document* doc)
-{
-    int len = 0;
-    fz_var(len);
-    fz_try(ctx) len = pdf_xref_len(ctx, doc);
-    fz_catch(ctx) len = 0;
-    return len;
 }
 
 // Whether object `num` is a page dictionary; gives its offset in the file.
@@ -337,13 +443,40 @@ int resolveLinkC(fz_context* ctx, pdf_document* doc, const char* uri, float* x, 
     return page;
 }
 
-fz_outline* outlineC(fz_context* ctx, pdf_document* doc, FzError* err)
+// One outline item as read inside fz_try: strings are fz_malloc'd.
+struct RawOutlineItem {
+    char* title = nullptr;
+    char* uri = nullptr;
+    int open = 0;
+    int num = 0;             // object number, 0 for a direct dictionary
+    pdf_obj* first = nullptr; // borrowed: the first child and the next sibling
+    pdf_obj* next = nullptr;
+};
+
+// The first item of the document's outline, or null.
+pdf_obj* outlineFirstC(fz_context* ctx, pdf_document* doc)
 {
-    fz_outline* outline = nullptr;
-    fz_var(outline);
-    fz_try(ctx) outline = fz_load_outline(ctx, &doc->super);
-    fz_catch(ctx) { captureError(ctx, err); outline = nullptr; }
-    return outline;
+    pdf_obj* first = nullptr;
+    fz_var(first);
+    fz_try(ctx) first = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Outlines/First");
+    fz_catch(ctx) first = nullptr;
+    return first;
+}
+
+void readOutlineItemC(fz_context* ctx, pdf_document* doc, pdf_obj* node, RawOutlineItem* out, FzError* err)
+{
+    fz_try(ctx) {
+        out->num = pdf_to_num(ctx, node);
+        out->title = fz_strdup(ctx, pdf_dict_get_text_string(ctx, node, PDF_NAME(Title)));
+        if (pdf_obj* dest = pdf_dict_get(ctx, node, PDF_NAME(Dest)))
+            out->uri = pdf_parse_link_dest(ctx, doc, dest);
+        else if (pdf_obj* action = pdf_dict_get(ctx, node, PDF_NAME(A)))
+            out->uri = pdf_parse_link_action(ctx, doc, action, -1);
+        out->open = pdf_dict_get_int(ctx, node, PDF_NAME(Count)) > 0;
+        out->first = pdf_dict_get(ctx, node, PDF_NAME(First));
+        out->next = pdf_dict_get(ctx, node, PDF_NAME(Next));
+    }
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 int lookupMetadataC(fz_context* ctx, pdf_document* doc, const char* key, char* buf, int size)
@@ -445,6 +578,34 @@ fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
     return list;
 }
 
+// An incremental update is the original bytes followed by the changed objects.
+void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
+{
+    unsigned char chunk[1 << 16];
+    fz_seek(ctx, doc->file, 0, SEEK_SET);
+    for (;;) {
+        const size_t n = fz_read(ctx, doc->file, chunk, sizeof chunk);
+        if (n == 0) break;
+        fz_write_data(ctx, out, chunk, n);
+    }
+}
+
+// An incremental update is written to a file: MuPDF reads its output back
+// while it writes one.
+void saveIncrementalC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, const char* path, FzError* err)
+{
+    fz_output* out = nullptr;
+    fz_var(out);
+    fz_try(ctx) {
+        out = fz_new_output_with_path(ctx, path, 1); // appending: the scratch file is empty and is not removed
+        appendOriginalC(ctx, doc, out);
+        pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
+        fz_close_output(ctx, out);
+    }
+    fz_always(ctx) fz_drop_output(ctx, out);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -522,6 +683,7 @@ struct PdfDisplayList::Impl {
 PdfDisplayList::~PdfDisplayList()
 {
     if (d) {
+        EngineWork work;
         fz_drop_display_list(pdfContext(), d->list);
         delete d;
     }
@@ -538,6 +700,7 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
     FzError err;
     QImage image(area.size(), QImage::Format_RGB888);
     if (image.isNull()) return {};
+    EngineWork work;
     renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
     if (err.code) return {};
     return image;
@@ -558,8 +721,8 @@ PdfTextPage PdfDisplayList::textPage() const
 
 PdfDocument::Impl::~Impl()
 {
-    if (doc) pdf_drop_document(pdfContext(), doc);
     fz_drop_buffer(pdfContext(), source);
+    retireDocument(doc);
 }
 
 PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
@@ -589,9 +752,51 @@ PdfMatrix pageTransform(pdf_page* page)
     return fromFz(ctm);
 }
 
+namespace {
+
+// Reads what an unlocked document holds once, so that repairs happen now and
+// the page count can be trusted; refuses what is no PDF at all.
+void settleOpened(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    touchEveryObjectC(ctx, d.doc);
+    int pages = countPages(ctx, d.doc, &err);
+    // Every page is an object of its own: a count above the number of objects
+    // is a lie (a 600-byte file can claim two billion pages), and so is one
+    // whose last page the tree does not hold. Then the page tree is rebuilt
+    // from the page objects that really exist.
+    if (err.code || pages <= 0 || pages >= xrefLengthC(ctx, d.doc) || !findsPageC(ctx, d.doc, pages - 1)) {
+        err = FzError{};
+        pages = rebuildPageTree(ctx, d.doc, &err);
+        if (err.code) pages = 0;
+    }
+    if (pages <= 0 && !hasCatalogC(ctx, d.doc))
+        throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "no document catalog");
+    d.expectedPageCount = std::max(0, pages);
+    d.repairedAtOpen = wasRepairedC(ctx, d.doc) != 0;
+}
+
+std::shared_ptr<PdfDocument> adopt(pdf_document* doc, std::unique_ptr<PdfDocument::Impl> impl,
+                                   const std::function<std::shared_ptr<PdfDocument>(std::unique_ptr<PdfDocument::Impl>)>& make)
+{
+    impl->doc = doc;
+    fz_context* ctx = pdfContext();
+    impl->passwordProtected = pdf_needs_password(ctx, doc) != 0;
+    impl->locked = impl->passwordProtected;
+    // Locked files are read after unlocking: their strings cannot be decrypted before.
+    if (!impl->locked) settleOpened(*impl);
+    return make(std::move(impl));
+}
+
+} // namespace
+
 std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
 {
     if (bytes.isEmpty()) throw PdfError(PdfErrorCode::damaged, "the file is empty");
+    // Nobody else sees the document yet: holding the engine is enough.
+    EngineWork work;
+    auto impl = std::make_unique<Impl>();
     fz_context* ctx = pdfContext();
     FzError err;
     fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
@@ -599,39 +804,42 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
     pdf_document* doc = openFromBuffer(ctx, buf, &err);
     if (!doc) fz_drop_buffer(ctx, buf);
     throwIfFailed(err, PdfErrorCode::damaged);
-    auto impl = std::make_unique<Impl>();
-    impl->doc = doc;
-    impl->source = buf;
-    std::shared_ptr<PdfDocument> result(new PdfDocument(std::move(impl)));
-    // MuPDF repairs almost anything; a file whose pages cannot be found at all
-    // is not a PDF we can show. Locked files are checked after unlocking.
-    result->d->passwordProtected = pdf_needs_password(ctx, doc) != 0;
-    result->d->locked = result->d->passwordProtected;
-    if (!result->d->locked) {
-        int pages = countPages(ctx, doc, &err);
-        if (err.code || pages <= 0) {
-            err = FzError{};
-            pages = rebuildPageTree(ctx, doc, &err);
-        }
-        if (err.code || pages <= 0 || !probeFirstPage(ctx, doc, &err))
-            throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "the file has no pages");
-    }
-    return result;
+    impl->source = buf; // kept for reading copies
+    return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
 {
-    const QString qpath = QString::fromStdString(path);
-    if (!QFileInfo(qpath).isFile()) throw PdfError(PdfErrorCode::io, "not a regular file");
-    QFile file(qpath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
-    // The whole file is read in, so a later change on disk cannot pull pages
-    // out from under the open document.
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
-    return openBytes(bytes);
+    struct stat info = {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) throw PdfError(PdfErrorCode::missingFile, "no such file", error);
+        if (error == EACCES) throw PdfError(PdfErrorCode::unreadable, "no permission to reach the file", error);
+        throw PdfError(PdfErrorCode::io, std::strerror(error), error);
+    }
+    if (S_ISDIR(info.st_mode)) throw PdfError(PdfErrorCode::folder, "the path is a folder", EISDIR);
+    if (!S_ISREG(info.st_mode)) throw PdfError(PdfErrorCode::damaged, "not a regular file");
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            throw PdfError(error == EACCES || error == EPERM ? PdfErrorCode::unreadable : PdfErrorCode::io,
+                           std::strerror(error), error);
+        }
+        ::close(fd);
+    }
+    if (info.st_size == 0) throw PdfError(PdfErrorCode::damaged, "the file is empty");
+    auto impl = std::make_unique<Impl>();
+    impl->fileDevice = info.st_dev;
+    impl->fileInode = info.st_ino;
+    EngineWork work;
+    fz_context* ctx = pdfContext();
+    FzError err;
+    // MuPDF reads the file as it needs it: the bytes are held once, by the file.
+    // A save renames a new file over the path, so the open one never changes under it.
+    pdf_document* doc = openFileC(ctx, path.c_str(), &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
+    return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::createBlank(double width, double height)
@@ -642,6 +850,7 @@ std::shared_ptr<PdfDocument> PdfDocument::createBlank(double width, double heigh
     if (!doc) return createEmpty();
     auto impl = std::make_unique<Impl>();
     impl->doc = doc;
+    impl->expectedPageCount = 1;
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
 }
 
@@ -690,6 +899,12 @@ bool PdfDocument::unlock(const std::string& password)
     if (ok) {
         pageTreeChanged(*d); // the pages show only now
         d->locked = false;
+        // Unlocked, the document is read as an unlocked one is at opening;
+        // a password-protected file without a catalog still shows its state.
+        try {
+            settleOpened(*d);
+        } catch (const PdfError&) {
+        }
     }
     return ok;
 }
@@ -776,40 +991,76 @@ std::vector<PdfLink> PdfDocument::links(int index) const
 }
 
 namespace {
-void convertOutline(const PdfDocument::Impl& d, fz_outline* node, std::vector<PdfOutlineItem>& out)
-{
-    for (; node; node = node->next) {
-        PdfOutlineItem item;
-        item.title = node->title ? node->title : "";
-        item.uri = node->uri ? node->uri : "";
-        item.open = node->is_open != 0;
-        if (node->page.page >= 0 && node->uri && !fz_is_external_link(pdfContext(), node->uri)) {
-            float x = 0, y = 0;
-            const int target = resolveLinkC(pdfContext(), d.doc, node->uri, &x, &y);
-            if (target >= 0) {
-                item.page = target;
-                try {
-                    PageRef tp = loadPage(d, target);
-                    item.point = pageTransform(tp.page).inverted().map({x, y});
-                } catch (const PdfError&) {
-                }
-            }
-        }
-        convertOutline(d, node->down, item.children);
-        out.push_back(std::move(item));
+
+// Outlines deeper than this are cut: MuPDF's own reader recurses and a
+// crafted file nested 75,000 deep overflowed the stack.
+constexpr int outlineDepthLimit = 64;
+constexpr int outlineItemLimit = 100000;
+
+struct RawOutlineGuard {
+    RawOutlineItem raw;
+    ~RawOutlineGuard()
+    {
+        fz_free(pdfContext(), raw.title);
+        fz_free(pdfContext(), raw.uri);
     }
-}
+};
+
 } // namespace
 
 std::vector<PdfOutlineItem> PdfDocument::outline() const
 {
     std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    FzError err;
-    fz_outline* root = outlineC(ctx, d->doc, &err);
     std::vector<PdfOutlineItem> result;
-    convertOutline(*d, root, result);
-    fz_drop_outline(ctx, root);
+    if (d->locked) return result;
+    fz_context* ctx = pdfContext();
+    // Read without recursion: each level's items go into the list of their parent.
+    struct Pending {
+        pdf_obj* node;
+        std::vector<PdfOutlineItem>* into;
+        int depth;
+    };
+    std::vector<Pending> pending;
+    if (pdf_obj* first = outlineFirstC(ctx, d->doc)) pending.push_back({first, &result, 0});
+    std::vector<int> seen; // object numbers met, against cycles
+    int items = 0;
+    while (!pending.empty() && items < outlineItemLimit) {
+        Pending at = pending.back();
+        pending.pop_back();
+        // The siblings of one level are read in a loop, so the list keeps their
+        // order; their children are read once the list is complete (and stays put).
+        std::vector<std::pair<pdf_obj*, size_t>> childLists;
+        for (pdf_obj* node = at.node; node && items < outlineItemLimit; ++items) {
+            RawOutlineGuard guard;
+            FzError err;
+            readOutlineItemC(ctx, d->doc, node, &guard.raw, &err);
+            if (err.code) break;
+            if (guard.raw.num) {
+                if (std::find(seen.begin(), seen.end(), guard.raw.num) != seen.end()) break;
+                seen.push_back(guard.raw.num);
+            }
+            PdfOutlineItem item;
+            item.title = guard.raw.title ? guard.raw.title : "";
+            item.uri = guard.raw.uri ? guard.raw.uri : "";
+            item.open = guard.raw.open != 0;
+            if (!item.uri.empty() && !fz_is_external_link(ctx, item.uri.c_str())) {
+                float x = 0, y = 0;
+                const int target = resolveLinkC(ctx, d->doc, item.uri.c_str(), &x, &y);
+                if (target >= 0) {
+                    item.page = target;
+                    try {
+                        PageRef tp = loadPage(*d, target);
+                        item.point = pageTransform(tp.page).inverted().map({x, y});
+                    } catch (const PdfError&) {
+                    }
+                }
+            }
+            at.into->push_back(std::move(item));
+            if (guard.raw.first && at.depth + 1 < outlineDepthLimit) childLists.emplace_back(guard.raw.first, at.into->size() - 1);
+            node = guard.raw.next;
+        }
+        for (const auto& [first, index] : childLists) pending.push_back({first, &(*at.into)[index].children, at.depth + 1});
+    }
     return result;
 }
 
@@ -943,44 +1194,155 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
     return std::make_shared<PdfDisplayList>(impl, g.displaySize);
 }
 
-QByteArray PdfDocument::save(const PdfSaveOptions& options) const
+namespace {
+
+QByteArray takeBuffer(fz_context* ctx, fz_buffer* buf)
 {
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    if (d->locked)
-        throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
-    const pdf_write_options opts = writeOptions(options);
-    // Collecting garbage may renumber objects, the pages' among them.
-    if (options.garbageCollect) pageTreeChanged(*d);
-    FzError err;
-    fz_buffer* buf = saveC(ctx, d->doc, &opts, &err);
-    throwIfFailed(err, PdfErrorCode::general);
     unsigned char* data = nullptr;
     const size_t len = fz_buffer_storage(ctx, buf, &data);
     QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(len));
     fz_drop_buffer(ctx, buf);
+    return bytes;
+}
+
+// The document's bytes, made under its lock. `forFile` adds the checks that
+// keep a save from losing the user's work, and the incremental update for a
+// signed file; `incremental` tells whether that was written.
+QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
+{
+    fz_context* ctx = pdfContext();
+    *incremental = false;
+    if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    if (forFile) {
+        if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc))
+            throw PdfError(PdfErrorCode::changedSinceOpen,
+                           "the file turned out to be damaged after it was opened, and changes made since may be lost");
+        FzError err;
+        const int pages = countPages(ctx, d.doc, &err);
+        if (pages != d.expectedPageCount)
+            throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
+                                                               + std::to_string(d.expectedPageCount));
+    }
+    pdf_write_options opts = writeOptions(options);
+    if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && isSignedC(ctx, d.doc)
+        && canSaveIncrementallyC(ctx, d.doc)) {
+        opts.do_incremental = 1;
+        opts.do_garbage = 0; // the signed bytes stay exactly as they are
+        *incremental = true;
+    }
+    // Collecting garbage drops objects nothing refers to: the page map is read again.
+    if (options.garbageCollect && !*incremental) pageTreeChanged(d);
+    FzError err;
+    if (*incremental) {
+        const int fd = openPrivateScratchFile();
+        if (fd < 0) throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno), errno);
+        const std::string scratch = "/proc/self/fd/" + std::to_string(fd);
+        saveIncrementalC(ctx, d.doc, &opts, scratch.c_str(), &err);
+        QByteArray bytes;
+        if (!err.code) {
+            struct stat info = {};
+            ::fstat(fd, &info);
+            bytes.resize(qsizetype(info.st_size));
+            if (::pread(fd, bytes.data(), size_t(bytes.size()), 0) != ssize_t(bytes.size())) bytes.clear();
+        }
+        ::close(fd);
+        throwIfFailed(err, PdfErrorCode::general);
+        if (bytes.isEmpty()) throw PdfError(PdfErrorCode::io, "cannot read the update back");
+        return bytes;
+    }
+    fz_buffer* buf = saveC(ctx, d.doc, &opts, &err);
+    if (!buf) {
+        // Some damaged streams cannot be compressed again but can be copied.
+        FzError retryErr;
+        opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
+        buf = saveC(ctx, d.doc, &opts, &retryErr);
+    }
+    throwIfFailed(err.code && !buf ? err : FzError{}, PdfErrorCode::general);
+    const QByteArray bytes = takeBuffer(ctx, buf);
     if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
+    return bytes;
+}
+
+// After an incremental update the document is read again from what was
+// written: MuPDF cannot chain a second update onto the same handle.
+void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
+{
+    retireDocument(std::exchange(d.doc, fresh));
+    pageTreeChanged(d);
+    d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
+}
+
+} // namespace
+
+QByteArray PdfDocument::save(const PdfSaveOptions& options) const
+{
+    std::lock_guard lock(d->mutex);
+    bool incremental = false;
+    QByteArray bytes = serialize(*d, options, true, &incremental);
+    if (incremental) {
+        fz_context* ctx = pdfContext();
+        FzError err;
+        fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
+        pdf_document* fresh = buf ? openFromBuffer(ctx, buf, &err) : nullptr;
+        fz_drop_buffer(ctx, buf);
+        throwIfFailed(err, PdfErrorCode::general);
+        adoptWritten(*d, fresh);
+        d->fileDevice = d->fileInode = 0;
+    }
     return bytes;
 }
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
-    const QByteArray bytes = save(options);
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    bool incremental = false;
+    QByteArray bytes;
+    {
+        std::lock_guard lock(d->mutex);
+        bytes = serialize(*d, options, true, &incremental);
     }
-    ::fsync(file.handle());
-    if (!file.commit()) throw PdfError(PdfErrorCode::io, file.errorString().toStdString());
+    // The disk write runs without the document's lock: pages keep rendering.
+    struct stat target = {};
+    const bool targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 &&
+                                target.st_dev == d->fileDevice && target.st_ino == d->fileInode;
+    replaceFileContents(path, bytes.constData(), size_t(bytes.size()), [&](const std::string& copy) {
+        // Written in place, the file the document reads would change under it:
+        // it reads the copy of the old bytes from now on.
+        if (!targetIsSource) return;
+        std::lock_guard lock(d->mutex);
+        FzError err;
+        replaceSourceC(pdfContext(), d->doc, copy.c_str(), &err);
+        throwIfFailed(err, PdfErrorCode::io);
+        d->fileDevice = d->fileInode = 0;
+    });
+    if (incremental) {
+        std::lock_guard lock(d->mutex);
+        FzError err;
+        pdf_document* fresh = openFileC(pdfContext(), path.c_str(), &err);
+        throwIfFailed(err, PdfErrorCode::general);
+        adoptWritten(*d, fresh);
+        struct stat written = {};
+        if (::stat(path.c_str(), &written) == 0) {
+            d->fileDevice = written.st_dev;
+            d->fileInode = written.st_ino;
+        }
+    }
+}
+
+bool PdfDocument::isSigned() const
+{
+    std::lock_guard lock(d->mutex);
+    return !d->locked && isSignedC(pdfContext(), d->doc);
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::copy() const
 {
-    auto clone = openBytes(save({PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}));
-    return clone;
+    QByteArray bytes;
+    {
+        std::lock_guard lock(d->mutex);
+        bool incremental = false;
+        bytes = serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}, false, &incremental);
+    }
+    return openBytes(bytes);
 }
 
 } // namespace platform

@@ -22,15 +22,23 @@ enum class PdfErrorCode {
     io,               // the file cannot be read or written
     pageOutOfRange,
     general,
+    missingFile,      // opening: nothing at that path
+    folder,           // opening: the path is a folder
+    unreadable,       // opening: no permission to read the file
+    changedSinceOpen, // saving: MuPDF rebuilt the file after opening, or the pages changed under the views
 };
 
 class PdfError : public std::runtime_error {
 public:
-    PdfError(PdfErrorCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    // `systemError` is the errno of a failed file operation, 0 for none.
+    PdfError(PdfErrorCode code, const std::string& message, int systemError = 0)
+        : std::runtime_error(message), code_(code), systemError_(systemError) {}
     PdfErrorCode code() const { return code_; }
+    int systemError() const { return systemError_; }
 
 private:
     PdfErrorCode code_;
+    int systemError_;
 };
 
 // Affine transform in the PDF convention: x' = a x + c y + e, y' = b x + d y + f.
@@ -108,7 +116,8 @@ struct PdfSaveOptions {
     std::string ownerPassword; // with aes256
     int permissions = -1;      // PDF /P flags with aes256; -1: all allowed
     bool compress = true;
-    bool garbageCollect = false; // keeps object numbers when false
+    // Leaves out objects nothing refers to; object numbers stay as they are.
+    bool garbageCollect = false;
     std::optional<PdfPermissions> allowed; // with aes256: named grants, in place of `permissions`
 };
 
@@ -137,7 +146,10 @@ private:
 
 class PdfDocument {
 public:
-    // Opening throws PdfError(damaged) for anything that is not a readable PDF.
+    // Opening throws PdfError: missingFile, folder, unreadable, or damaged for
+    // anything that is not a PDF. A PDF without pages, or whose first page
+    // cannot be read, opens. MuPDF reads the file as it needs it (the bytes
+    // are held once, by the file); `path` is bytes, any encoding.
     static std::shared_ptr<PdfDocument> openFile(const std::string& path);
     static std::shared_ptr<PdfDocument> openBytes(const QByteArray& bytes);
     // One white page of the given size in points; no pages when that fails.
@@ -178,10 +190,22 @@ public:
     std::shared_ptr<PdfDisplayList> displayList(int page) const;
 
     // Writing. `save` keeps the file's encryption unless told otherwise.
+    // A save refuses (PdfError changedSinceOpen) when MuPDF had to rebuild the
+    // file's cross-reference table after opening, or the page count is not the
+    // one the document had, and it never writes a document without pages in
+    // place of one that had them. A failed write is tried once more without
+    // compressing streams. A file that carries a digital signature is saved
+    // as an incremental update: the signed bytes stay as they were.
     QByteArray save(const PdfSaveOptions& options = {}) const;
-    // Writes to a temporary file beside `path`, flushes it and renames it into
-    // place: the file at `path` is replaced whole or not at all.
+    // Writes to a temporary file beside `path`, syncs it and renames it into
+    // place, keeping the owner, group and mode of the file it replaces: the
+    // file at `path` is replaced whole or not at all. A writable file in a
+    // folder that cannot take a new file is written in place, through a copy
+    // of the original that is put back when the write fails. A file we may
+    // not write is refused. Failures carry the errno (PdfError::systemError).
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
+    // Whether the document holds a signed signature field.
+    bool isSigned() const;
     // An independent copy (for a background thread), made from saved bytes.
     std::shared_ptr<PdfDocument> copy() const;
     // Another document over the very bytes this one was opened from, for

@@ -252,6 +252,37 @@ void clearChoiceC(fz_context* ctx, pdf_page* page, pdf_annot* widget)
 
 enum class EditOp { setText, toggle, choose, clearChoice };
 
+// A widget of a field with several widgets carries no value of its own; some
+// files leave a stale /V on one, which it would keep showing while the typed
+// value went to the field. Those stale values go, so every widget shows the field's.
+void dropStaleWidgetValuesC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    if (pdf_dict_get(ctx, obj, PDF_NAME(T))) return;
+    pdf_obj* field = pdf_dict_get(ctx, obj, PDF_NAME(Parent));
+    if (!pdf_dict_get(ctx, field, PDF_NAME(T))) return;
+    pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
+    const int n = pdf_array_len(ctx, kids);
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* kid = pdf_array_get(ctx, kids, i);
+        if (!pdf_dict_get(ctx, kid, PDF_NAME(T)) && pdf_dict_get(ctx, kid, PDF_NAME(V))) pdf_dict_del(ctx, kid, PDF_NAME(V));
+    }
+}
+
+// MuPDF sets a check box's value to its on state but turns its look (/AS)
+// on only when the appearance has that state: a box with no appearance was
+// stored checked and shown unchecked. The look follows the value here.
+void matchLookToValueC(fz_context* ctx, pdf_annot* widget)
+{
+    if (pdf_widget_type(ctx, widget) != PDF_WIDGET_TYPE_CHECKBOX) return;
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* value = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(V));
+    pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
+    const int on = pdf_is_name(ctx, value) && !pdf_name_eq(ctx, value, PDF_NAME(Off));
+    if (on && !pdf_name_eq(ctx, look, value)) pdf_dict_put(ctx, obj, PDF_NAME(AS), value);
+    else if (!on && pdf_is_name(ctx, look) && !pdf_name_eq(ctx, look, PDF_NAME(Off))) pdf_dict_put(ctx, obj, PDF_NAME(AS), PDF_NAME(Off));
+}
+
 // Applies one edit to the widget `num` of the page and regenerates the page's
 // appearances. Returns -1 when no widget has that number, else whether the
 // field took the change.
@@ -264,6 +295,7 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
         for (pdf_annot* w = pdf_first_widget(ctx, page); w && !found; w = pdf_next_widget(ctx, w))
             if (pdf_to_num(ctx, pdf_annot_obj(ctx, w)) == num) found = w;
         if (found) {
+            if (op == int(EditOp::setText) || op == int(EditOp::choose)) dropStaleWidgetValuesC(ctx, found);
             if (op == int(EditOp::setText))
                 result = pdf_set_text_field_value(ctx, found, text) ? 1 : 0;
             else if (op == int(EditOp::choose))
@@ -283,6 +315,7 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
                 // Asked for after the toggle: MuPDF 1.21 ignores the request
                 // while the document has no unsaved change, as a fresh one has not.
                 result = pdf_toggle_widget(ctx, found) ? 1 : 0;
+                matchLookToValueC(ctx, found);
                 if (!drawable) pdf_annot_request_resynthesis(ctx, found);
             }
             pdf_update_page(ctx, page);

@@ -27,6 +27,40 @@ namespace platform {
 // The calling thread's MuPDF context, cloned on first use from the base context.
 fz_context* pdfContext();
 
+// All documents share MuPDF's store (every context is a clone of one base), and
+// dropping a document touches it: a document is dropped only while no thread
+// does MuPDF work. Work holds the engine shared (nested holds on one thread
+// count once); retireDocument never waits, and when work is running the
+// document is dropped by the last thread to leave it.
+void enterEngine();
+void leaveEngine();
+void retireDocument(pdf_document* doc);
+
+struct EngineWork {
+    EngineWork() { enterEngine(); }
+    ~EngineWork() { leaveEngine(); }
+    EngineWork(const EngineWork&) = delete;
+    EngineWork& operator=(const EngineWork&) = delete;
+};
+
+// A document's lock: one thread at a time inside MuPDF for this document,
+// and that thread holds the engine while it is inside.
+class DocumentMutex {
+public:
+    void lock() { enterEngine(); mutex_.lock(); }
+    bool try_lock()
+    {
+        enterEngine();
+        if (mutex_.try_lock()) return true;
+        leaveEngine();
+        return false;
+    }
+    void unlock() { mutex_.unlock(); leaveEngine(); }
+
+private:
+    std::recursive_mutex mutex_;
+};
+
 struct FzError {
     int code = 0; // 0: no error
     char message[256] = {};
@@ -59,9 +93,15 @@ struct PageMap {
 
 struct PdfDocument::Impl {
     pdf_document* doc = nullptr;
-    mutable std::recursive_mutex mutex; // one thread at a time inside MuPDF for this document
+    mutable DocumentMutex mutex;
     bool passwordProtected = false; // fixed when opened
     std::atomic<bool> locked{false};
+    // What opening found, so that a save can tell when MuPDF rebuilt the file
+    // later (dropping objects made since) or the pages changed under the views.
+    bool repairedAtOpen = false;
+    int expectedPageCount = 0;
+    // The file the document reads from (device and inode), when it reads one.
+    std::uint64_t fileDevice = 0, fileInode = 0;
     ~Impl();
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
     fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see readingCopy)

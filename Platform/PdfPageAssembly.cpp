@@ -73,6 +73,9 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
         if (page >= 0 && page < count) drop[size_t(page)] = 0;
     pageTreeChanged(d);
     dropPagesC(ctx, d.doc, drop.data(), count, &err);
+    // The page count a save expects from now on, also after a failure part way.
+    FzError countErr;
+    d.expectedPageCount = countPagesC(ctx, d.doc, &countErr);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
@@ -99,6 +102,10 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
     if (count == 0) return;
     pageTreeChanged(dst);
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);
+    // Even a failed graft may have added pages: the page count now is the one
+    // a save expects from now on.
+    FzError countErr;
+    dst.expectedPageCount = countPagesC(ctx, dst.doc, &countErr);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

@@ -214,6 +214,13 @@ const PageMap& pageMap(const PdfDocument::Impl& d)
 void pageTreeChanged(PdfDocument::Impl& d)
 {
     d.pageMap.reset();
+    // Our own edits of the tree are the page count a save expects; a count
+    // that changes behind our back (a late repair) is what a save refuses.
+    if (d.locked || !d.doc) return;
+    int count = 0, objects = 0;
+    FzError err;
+    countC(pdfContext(), d.doc, &count, &objects, &err);
+    if (!err.code) d.expectedPageCount = count;
 }
 
 } // namespace platform

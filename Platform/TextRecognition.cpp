@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 namespace platform {
@@ -136,13 +137,18 @@ std::vector<RecognizedLine> TextRecognition::recognize(const QImage& image, cons
     const std::string path = dataPath();
     if (path.empty()) throw TextRecognitionError("Tesseract's language data is not installed");
 
+    // Tesseract's messages would go to the terminal; the program keeps no log.
+    // `debug_file` is one setting for the whole process: written by every
+    // recognition, two at once raced on it. It is set once, before the first.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        tesseract::TessBaseAPI api;
+        api.SetVariable("debug_file", "/dev/null");
+    });
     auto engine = std::make_unique<Engine>();
     const std::string codes = joinedCodes(languages);
-    // Tesseract's messages would go to the terminal; the program keeps no log.
-    engine->api.SetVariable("debug_file", "/dev/null");
     if (engine->api.Init(path.c_str(), codes.c_str(), tesseract::OEM_DEFAULT) != 0)
         throw TextRecognitionError("Tesseract cannot load the languages " + codes + " from " + path);
-    engine->api.SetVariable("debug_file", "/dev/null");
 
     // Grey pixels are what Tesseract binarises first; converting here keeps
     // every QImage format acceptable.

@@ -6,9 +6,9 @@
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
+#include "QuarnKit/Document/NativePaths.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 int main(int argc, char** argv)
 {
@@ -24,9 +24,11 @@ int main(int argc, char** argv)
     // Read once, off the UI thread, before any window could animate.
     quarn::motion::readAtStart();
 
-    QStringList files;
-    for (const QString& argument : app.arguments().mid(1))
-        if (!argument.startsWith(QLatin1Char('-'))) files << QFileInfo(argument).absoluteFilePath();
+    // From the bytes themselves (Qt has taken its own options out of argv):
+    // arguments() would turn a name that is not UTF-8 into another name.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << quarnkit::pathFromNative(argv[i]);
+    const QStringList files = quarn::DocumentController::filesFromArguments(arguments);
 
     quarn::SingleInstance instance;
     if (!instance.claim() && instance.handOver(files)) return 0;

@@ -1,6 +1,7 @@
 #include "Quarn/App/DocumentController.h"
 
 #include "Quarn/App/DocumentWindow.h"
+#include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLocator.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <sys/stat.h>
 
 namespace quarn {
 
@@ -40,6 +43,25 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
     return DocumentController::CloseAnswer::cancel;
 }
 
+DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& window)
+{
+    using Answer = DocumentController::ChangedFileAnswer;
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                    DocumentController::tr("The file “%1” has been changed by another program since you opened it.")
+                        .arg(window.displayName()),
+                    QMessageBox::NoButton, &window);
+    box.setInformativeText(DocumentController::tr("Do you want to write your version over it, or save your version as a new file?"));
+    QPushButton* overwrite = box.addButton(DocumentController::tr("Overwrite"), QMessageBox::DestructiveRole);
+    QPushButton* elsewhere = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(elsewhere);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    if (box.clickedButton() == overwrite) return Answer::overwrite;
+    if (box.clickedButton() == elsewhere) return Answer::saveElsewhere;
+    return Answer::cancel;
+}
+
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
@@ -53,7 +75,8 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 } // namespace
 
 DocumentController::DocumentController(QObject* parent)
-    : QObject(parent), askToSaveChanges(askWithDialog), showFailure(alertWithDialog)
+    : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
+      showFailure(alertWithDialog)
 {
 }
 
@@ -72,6 +95,23 @@ DocumentController& DocumentController::shared()
 QString DocumentController::fileKey(const QString& path)
 {
     return quarnkit::standardizedPath(path);
+}
+
+QStringList DocumentController::filesFromArguments(const QStringList& arguments)
+{
+    QStringList files;
+    bool optionsEnded = false;
+    for (const QString& argument : arguments) {
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        struct stat info = {};
+        if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && ::stat(quarnkit::nativePath(argument).constData(), &info) != 0)
+            continue;
+        files << QFileInfo(argument).absoluteFilePath();
+    }
+    return files;
 }
 
 std::vector<DocumentWindow*> DocumentController::windows() const
@@ -112,15 +152,26 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
     try {
         document = QuarnDocument::open(path);
     } catch (const DocumentError& error) {
+        // The library's own words are for the log; the user reads a plain sentence.
+        qWarning("ravlen: cannot open %s: %s", qPrintable(path), error.reason().c_str());
         QWidget* parent = QApplication::activeWindow();
         if (showFailure)
             showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()),
-                        QString::fromUtf8(DocumentError::message(error.code())) +
-                            (error.reason().empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(error.reason()))),
-                        parent);
+                        QString::fromUtf8(DocumentError::message(error.code())), parent);
         return nullptr;
     }
-    auto* window = new DocumentWindow(std::move(document), fileKey(path), *this);
+    DocumentWindow* window = nullptr;
+    try {
+        window = new DocumentWindow(std::move(document), fileKey(path), *this);
+    } catch (const std::exception& error) {
+        // A file handed to the running process never ends it, nor its other windows.
+        qWarning("ravlen: cannot show %s: %s", qPrintable(path), error.what());
+        if (showFailure)
+            showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()),
+                        QString::fromUtf8(DocumentError::message(DocumentError::Code::fileReadCorruptFile)),
+                        QApplication::activeWindow());
+        return nullptr;
+    }
     windows_.emplace_back(window);
     window->show();
     window->raise();

@@ -55,8 +55,19 @@ public:
 
     // How the question is asked; a dialog by default (tests answer it themselves).
     std::function<CloseAnswer(DocumentWindow&)> askToSaveChanges;
+    // The answer when the file was changed on disk by another program since
+    // the window opened or saved it, and a save would write over that.
+    enum class ChangedFileAnswer { overwrite, saveElsewhere, cancel };
+    std::function<ChangedFileAnswer(DocumentWindow&)> askAboutChangedFile;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
+
+    // The files named on a command line (without the program): every argument
+    // after "--", and before it each one that is no option. An argument that
+    // starts with "-" is a file when one exists under that name. Absolute paths.
+    // Arguments come from the process's bytes through quarnkit::pathFromNative,
+    // so names that are not UTF-8 keep their bytes.
+    static QStringList filesFromArguments(const QStringList& arguments);
 
     // The path a window keeps for a file: absolute, "." and ".." resolved,
     // symbolic links kept (as the history keeps it).

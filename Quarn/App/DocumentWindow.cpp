@@ -8,6 +8,8 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/DocumentSaver.h"
+#include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -27,6 +29,8 @@
 #include <algorithm>
 #include <QUndoStack>
 
+#include <sys/stat.h>
+
 namespace quarn {
 
 using quarnkit::DocumentError;
@@ -36,7 +40,8 @@ namespace Keys = quarnkit::KeyboardShortcuts;
 
 DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QString& filePath,
                                DocumentController& controller)
-    : controller_(controller), document_(std::move(document)), filePath_(filePath), undoStack_(new QUndoStack(this))
+    : controller_(controller), document_(std::move(document)), saver_(new quarnkit::DocumentSaver(this)),
+      fileStamp_(stampOf(filePath)), filePath_(filePath), undoStack_(new QUndoStack(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
@@ -75,15 +80,27 @@ void DocumentWindow::watchUnrecordedEdits()
     unrecordedEdits_ = false;
     connect(document_.get(), &quarnkit::QuarnDocument::unrecordedEdit, this, [this] {
         unrecordedEdits_ = true;
+        if (saver_->isSaving()) unrecordedDuringSave_ = true;
         setWindowModified(true);
     });
 }
+
+std::optional<DocumentWindow::FileStamp> DocumentWindow::stampOf(const QString& path)
+{
+    struct stat info = {};
+    if (path.isEmpty() || ::stat(quarnkit::nativePath(path).constData(), &info) != 0) return std::nullopt;
+    return FileStamp{info.st_dev, info.st_ino, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                     qint64(info.st_size)};
+}
+
+bool DocumentWindow::isSaving() const { return saver_->isSaving(); }
 
 bool DocumentWindow::isDocumentEdited() const { return !undoStack_->isClean() || unrecordedEdits_; }
 
 void DocumentWindow::updateTitle()
 {
-    setWindowTitle(displayName() + QStringLiteral("[*]"));
+    // A running save shows in the title, where it is seen whatever the window shows.
+    setWindowTitle(displayName() + QStringLiteral("[*]") + (isSaving() ? tr(" — Saving…") : QString()));
     setWindowFilePath(filePath_);
     setWindowModified(isDocumentEdited());
 }
@@ -112,15 +129,20 @@ void DocumentWindow::buildMenus()
     QAction* quit = file->addAction(tr("Quit ravlen"), &controller_, &DocumentController::quit);
     quit->setShortcut(Keys::menuKey(ShortcutCommand::quit));
 
-    // Revert needs a file and changes to drop; a locked document has nothing to save.
-    auto refresh = [this, save, saveAs, revert] {
+    // Revert needs a file and changes to drop; a locked document has nothing to
+    // save; a running save takes no second one, and the document it writes stays.
+    auto refresh = [this, save, saveAs, revert, close] {
         const bool locked = document_->isLocked();
-        save->setEnabled(!locked);
-        saveAs->setEnabled(!locked);
-        revert->setEnabled(!filePath_.isEmpty() && isDocumentEdited());
+        const bool saving = isSaving();
+        save->setEnabled(!locked && !saving);
+        saveAs->setEnabled(!locked && !saving);
+        revert->setEnabled(!filePath_.isEmpty() && isDocumentEdited() && !saving);
+        close->setEnabled(!saving);
     };
     connect(file, &QMenu::aboutToShow, this, refresh);
     connect(undoStack_, &QUndoStack::cleanChanged, this, refresh);
+    connect(saver_, &quarnkit::DocumentSaver::finished, this, refresh);
+    refreshFileActions_ = refresh;
     refresh();
 }
 
@@ -131,39 +153,56 @@ void DocumentWindow::commitPendingTyping()
     if (QuarnPDFView* view = screen_->canvas() ? screen_->canvas()->view() : nullptr) view->commitEditing();
 }
 
-bool DocumentWindow::save()
+bool DocumentWindow::writeFile(const QString& path, const QString& shownName)
 {
-    commitPendingTyping();
-    if (filePath_.isEmpty()) return saveAsWithPanel();
-    try {
-        document_->writeTo(filePath_);
-    } catch (const DocumentError& error) {
+    const int startIndex = undoStack_->index();
+    unrecordedDuringSave_ = false;
+    if (!saver_->start(document_->pdf(), path)) return false;
+    updateTitle();
+    refreshFileActions_();
+    const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
+    updateTitle();
+    if (outcome.error) {
+        // The library's own words are for the log; the user reads a plain sentence.
+        qWarning("ravlen: cannot save %s: %s", qPrintable(path), outcome.error->reason().c_str());
         if (controller_.showFailure)
-            controller_.showFailure(tr("The document “%1” could not be saved.").arg(displayName()),
-                                    QString::fromStdString(error.reason()), this);
+            controller_.showFailure(tr("The document “%1” could not be saved.").arg(shownName),
+                                    QString::fromUtf8(quarnkit::DocumentError::message(outcome.error->code())), this);
         return false;
     }
-    unrecordedEdits_ = false;
-    undoStack_->setClean();
-    setWindowModified(false);
+    fileStamp_ = stampOf(path);
+    // Edits made while the file was written are not in it: the window stays
+    // modified, and no step of the stack matches the file any more.
+    if (undoStack_->index() == startIndex) undoStack_->setClean();
+    else undoStack_->resetClean();
+    unrecordedEdits_ = unrecordedDuringSave_;
+    setWindowModified(isDocumentEdited());
     return true;
+}
+
+bool DocumentWindow::save()
+{
+    if (isSaving()) return false;
+    commitPendingTyping();
+    if (filePath_.isEmpty()) return saveAsWithPanel();
+    // Another program's version of the file is not written over without asking.
+    const std::optional<FileStamp> now = stampOf(filePath_);
+    if (now && fileStamp_ && *now != *fileStamp_ && controller_.askAboutChangedFile) {
+        switch (controller_.askAboutChangedFile(*this)) {
+        case DocumentController::ChangedFileAnswer::overwrite: break;
+        case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();
+        case DocumentController::ChangedFileAnswer::cancel: return false;
+        }
+    }
+    return writeFile(filePath_, displayName());
 }
 
 bool DocumentWindow::saveAs(const QString& path)
 {
+    if (isSaving()) return false;
     commitPendingTyping();
-    try {
-        document_->writeTo(path);
-    } catch (const DocumentError& error) {
-        if (controller_.showFailure)
-            controller_.showFailure(tr("The document “%1” could not be saved.").arg(QFileInfo(path).fileName()),
-                                    QString::fromStdString(error.reason()), this);
-        return false;
-    }
+    if (!writeFile(path, QFileInfo(path).fileName())) return false;
     setFilePath(path);
-    unrecordedEdits_ = false;
-    undoStack_->setClean();
-    setWindowModified(false);
     emit controller_.windowsChanged();
     return true;
 }
@@ -187,18 +226,20 @@ bool DocumentWindow::saveAsWithPanel()
 
 bool DocumentWindow::revert()
 {
-    if (filePath_.isEmpty()) return false;
+    if (filePath_.isEmpty() || isSaving()) return false;
     std::unique_ptr<QuarnDocument> fresh;
     try {
         fresh = QuarnDocument::open(filePath_);
         // The password given for this file still opens it (a changed file asks again).
         if (fresh->isLocked() && document_->unlockPassword()) fresh->unlock(*document_->unlockPassword());
     } catch (const DocumentError& error) {
+        qWarning("ravlen: cannot revert %s: %s", qPrintable(filePath_), error.reason().c_str());
         if (controller_.showFailure)
             controller_.showFailure(tr("The document “%1” could not be reverted.").arg(displayName()),
-                                    QString::fromStdString(error.reason()), this);
+                                    QString::fromUtf8(DocumentError::message(error.code())), this);
         return false;
     }
+    fileStamp_ = stampOf(filePath_);
     // The screen switches to the fresh document before the old one goes.
     std::unique_ptr<QuarnDocument> old = std::move(document_);
     document_ = std::move(fresh);
@@ -268,6 +309,11 @@ void DocumentWindow::showEvent(QShowEvent* event)
 
 void DocumentWindow::closeEvent(QCloseEvent* event)
 {
+    // The document being written stays until the file is complete.
+    if (isSaving()) {
+        event->ignore();
+        return;
+    }
     if (!closing_) {
         const DocumentController::CloseAnswer answer = askBeforeClosing();
         if (answer == DocumentController::CloseAnswer::cancel ||

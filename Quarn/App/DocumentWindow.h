@@ -7,11 +7,15 @@
 
 #include <QMainWindow>
 
+#include <sys/types.h>
+
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QUndoStack;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit { class DocumentSaver; class QuarnDocument; }
 
 namespace quarn {
 
@@ -33,10 +37,15 @@ public:
     bool isDocumentEdited() const;
 
     // Writes the document over its file; false (after an alert) when it
-    // could not be written, in which case the file is as it was.
+    // could not be written, in which case the file is as it was. The write
+    // runs on a worker while the window stays usable; this waits for it.
+    // A file changed on disk since it was opened or saved is not written over
+    // without asking. While a save runs, saving again and closing are refused.
     bool save();
     // Writes the document to a new file and makes that the window's file.
     bool saveAs(const QString& path);
+    bool isSaving() const;
+    quarnkit::DocumentSaver& saver() const { return *saver_; }
     // Asks for a new file name and saves there.
     bool saveAsWithPanel();
     // Reloads the file, dropping every change since the last save.
@@ -54,16 +63,32 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // What identifies the file's version on disk, to see another program's change.
+    struct FileStamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        qint64 modified = 0; // nanoseconds
+        qint64 size = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static std::optional<FileStamp> stampOf(const QString& path);
+
     void buildMenus();
     void updateTitle();
     void fitToScreen();
     void setFilePath(const QString& path);
+    // Writes to `path` on the worker and waits; true when written.
+    bool writeFile(const QString& path, const QString& shownName);
 
     DocumentController& controller_;
     void watchUnrecordedEdits();
     void commitPendingTyping();
     std::unique_ptr<quarnkit::QuarnDocument> document_;
     bool unrecordedEdits_ = false; // edits no undo step records, since the last save
+    bool unrecordedDuringSave_ = false;
+    quarnkit::DocumentSaver* saver_;
+    std::optional<FileStamp> fileStamp_; // the file as it was at open or at our last save
+    std::function<void()> refreshFileActions_;
     QString filePath_;
     QUndoStack* undoStack_;
     ViewerScreen* screen_;

@@ -1,6 +1,10 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
-#include <QFileInfo>
+#include "QuarnKit/Document/NativePaths.h"
+
+
+#include <cerrno>
+#include <new>
 
 namespace quarnkit {
 
@@ -23,11 +27,63 @@ const char* DocumentError::message(Code code)
     switch (code) {
     case Code::fileReadCorruptFile:
         return "The file couldn't be opened because it isn't in the correct format.";
+    case Code::fileReadNoSuchFile:
+        return "The file couldn't be opened because there is no such file.";
+    case Code::fileReadIsFolder:
+        return "The file couldn't be opened because it is a folder, not a PDF.";
+    case Code::fileReadNoPermission:
+        return "The file couldn't be opened because you don't have permission to read it.";
     case Code::fileWriteUnknown:
         return "The file couldn't be saved.";
+    case Code::fileWriteOutOfSpace:
+        return "The disk is full.";
+    case Code::fileWriteNoPermission:
+        return "You don't have permission to save there.";
+    case Code::fileWriteVolumeReadOnly:
+        return "That disk is read only.";
+    case Code::fileWriteDamagedSinceOpen:
+        return "ravlen found damage in this PDF after opening it, and saving it now could lose changes. Nothing was written.";
     }
     return "";
 }
+
+namespace {
+
+DocumentError readError(const platform::PdfError& error)
+{
+    using platform::PdfErrorCode;
+    switch (error.code()) {
+    case PdfErrorCode::missingFile: return DocumentError(DocumentError::Code::fileReadNoSuchFile, error.what());
+    case PdfErrorCode::folder: return DocumentError(DocumentError::Code::fileReadIsFolder, error.what());
+    case PdfErrorCode::unreadable: return DocumentError(DocumentError::Code::fileReadNoPermission, error.what());
+    default: return DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
+    }
+}
+
+DocumentError writeError(const platform::PdfError& error)
+{
+    using Code = DocumentError::Code;
+    if (error.code() == platform::PdfErrorCode::changedSinceOpen) return DocumentError(Code::fileWriteDamagedSinceOpen, error.what());
+    switch (error.systemError()) {
+    case EPERM:
+    case EACCES: return DocumentError(Code::fileWriteNoPermission, error.what());
+    case ENOSPC:
+    case EDQUOT: return DocumentError(Code::fileWriteOutOfSpace, error.what());
+    case EROFS: return DocumentError(Code::fileWriteVolumeReadOnly, error.what());
+    default: return DocumentError(Code::fileWriteUnknown, error.what());
+    }
+}
+
+platform::PdfSaveOptions fileSaveOptions()
+{
+    platform::PdfSaveOptions options;
+    // What nothing refers to (a deleted mark) stays out of the file; object
+    // numbers stay, so undo steps still find their objects after a save.
+    options.garbageCollect = true;
+    return options;
+}
+
+} // namespace
 
 QuarnDocument::QuarnDocument(QObject* parent)
     : QObject(parent), pdf_(platform::PdfDocument::createBlank(612, 792))
@@ -42,12 +98,13 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
 
 std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
 {
-    // Only a regular file has contents to read; a folder or a device does not.
-    const QFileInfo info(path);
-    if (!info.isFile()) throw DocumentError(DocumentError::Code::fileReadCorruptFile, "not a regular file");
     try {
-        return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(path.toStdString()));
+        return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(nativePath(path).toStdString()));
     } catch (const platform::PdfError& error) {
+        throw readError(error);
+    } catch (const std::exception& error) {
+        // A file that asks for more memory than there is (std::bad_alloc) must
+        // not end the process and every window in it.
         throw DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
     }
 }
@@ -57,6 +114,8 @@ std::unique_ptr<QuarnDocument> QuarnDocument::fromData(const QByteArray& bytes)
     try {
         return std::make_unique<QuarnDocument>(platform::PdfDocument::openBytes(bytes));
     } catch (const platform::PdfError& error) {
+        throw readError(error);
+    } catch (const std::exception& error) {
         throw DocumentError(DocumentError::Code::fileReadCorruptFile, error.what());
     }
 }
@@ -143,23 +202,30 @@ QByteArray QuarnDocument::snapshot() const
     // The default options keep the file's encryption, so an unlocked
     // password-protected PDF is never written out without its password.
     try {
-        QByteArray bytes = pdf_->save();
+        QByteArray bytes = pdf_->save(fileSaveOptions());
         if (bytes.isEmpty()) throw DocumentError(DocumentError::Code::fileWriteUnknown, "no data");
         return bytes;
     } catch (const platform::PdfError& error) {
-        throw DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
+        throw writeError(error);
     }
 }
 
 void QuarnDocument::writeTo(const QString& path) const
 {
+    writeDocumentFile(*pdf_, path);
+}
+
+void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path)
+{
     // saveToFile makes the bytes first and renames a complete, flushed
     // temporary file over the target, so a failure or a crash at any point
     // leaves the user's file as it was.
     try {
-        pdf_->saveToFile(path.toStdString());
+        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions());
     } catch (const platform::PdfError& error) {
-        throw DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
+        throw writeError(error);
+    } catch (const std::bad_alloc&) {
+        throw DocumentError(DocumentError::Code::fileWriteUnknown, "out of memory");
     }
 }
 

@@ -21,20 +21,31 @@ namespace quarnkit {
 class DocumentError : public std::runtime_error {
 public:
     enum class Code {
-        fileReadCorruptFile, // not a regular file, or bytes that are not a readable PDF
-        fileWriteUnknown,    // no bytes to write, or the file could not be written
+        fileReadCorruptFile,      // bytes that are not a readable PDF, or not a regular file
+        fileReadNoSuchFile,       // nothing at that path
+        fileReadIsFolder,         // the path is a folder
+        fileReadNoPermission,     // the file may not be read
+        fileWriteUnknown,         // no bytes to write, or the file could not be written
+        fileWriteOutOfSpace,      // the disk is full
+        fileWriteNoPermission,    // the file or its folder may not be written
+        fileWriteVolumeReadOnly,  // the disk is mounted read-only
+        fileWriteDamagedSinceOpen, // MuPDF rebuilt the file after opening: a save could lose changes
     };
-    // `reason` is the underlying cause, kept for the alert's informative text.
+    // `reason` is the underlying cause in the library's words: for the log,
+    // never for the user.
     DocumentError(Code code, std::string reason = {});
     Code code() const { return code_; }
     const std::string& reason() const { return reason_; }
-    // The fixed sentence of a code.
+    // The fixed sentence of a code: plain words, for the alert.
     static const char* message(Code code);
 
 private:
     Code code_;
     std::string reason_;
 };
+
+// Writes `pdf` to `path` as QuarnDocument::writeTo does; callable from any thread.
+void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path);
 
 class QuarnDocument : public QObject {
     Q_OBJECT
@@ -47,8 +58,9 @@ public:
     // A document around a PDF already parsed.
     explicit QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent = nullptr);
 
-    // Reading: a folder, an unreadable file or bytes that are not a PDF throw
-    // DocumentError(fileReadCorruptFile). A password-protected PDF opens locked.
+    // Reading: a missing file, a folder, a file that may not be read and bytes
+    // that are not a PDF each throw their DocumentError code. A PDF without
+    // pages opens (the viewer says so). A password-protected PDF opens locked.
     static std::unique_ptr<QuarnDocument> open(const QString& path);
     static std::unique_ptr<QuarnDocument> fromData(const QByteArray& bytes);
 
@@ -90,11 +102,14 @@ public:
     // The first page loads and has a usable size; false without pages or while locked.
     bool firstPageReadable() const;
 
-    // The whole PDF as bytes, keeping the file's encryption. Throws
+    // The whole PDF as bytes, keeping the file's encryption and leaving out
+    // objects nothing refers to (object numbers stay). Throws
     // DocumentError(fileWriteUnknown) when there are no bytes.
     QByteArray snapshot() const;
     // Writes the snapshot to `path` atomically: the file there is replaced
-    // whole or not at all. Throws DocumentError(fileWriteUnknown).
+    // whole or not at all, keeping its owner, group and mode. Throws
+    // DocumentError with the write code that says why. Safe to call on a
+    // worker thread while the UI thread reads the document.
     void writeTo(const QString& path) const;
 
 signals:

@@ -7,12 +7,17 @@
 //    per step; reports the slowest paint (a paint never waits for rendering),
 //    the tile cache's peak against its budget, and the peak resident memory.
 //
+// 3. Save: the document written as the window saves it (on a worker) while
+//    the view keeps scrolling; reports the longest the UI thread went without
+//    handling its events.
+//
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there by repeating the sample PDFs of the corpus, each repetition
 // copying its pages afresh; the measuring then runs in a fresh process.
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Document/DocumentSaver.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -24,6 +29,7 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -165,6 +171,36 @@ int main(int argc, char** argv)
                 blankPaints);
     std::printf("tile cache: peak %.1f MB of a %.0f MB budget\n", peakCache / 1048576.0,
                 view.tileCacheBudget() / 1048576.0);
+    // ------------------------------------------------ save
+    {
+        QTemporaryDir out;
+        const QString target = QDir(out.path()).filePath(QStringLiteral("saved.pdf"));
+        quarnkit::DocumentSaver saver;
+        QElapsedTimer beat;
+        double longestStall = 0;
+        int beats = 0;
+        QTimer heartbeat;
+        heartbeat.setInterval(1);
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longestStall = std::max(longestStall, beat.nsecsElapsed() / 1e6);
+            beat.restart();
+            ++beats;
+            // The user keeps reading while the file is written.
+            bar->setValue(bar->value() > step ? bar->value() - step : bar->maximum());
+            view.viewport()->repaint();
+        });
+        timer.restart();
+        beat.start();
+        heartbeat.start();
+        saver.start(document, target);
+        const quarnkit::DocumentSaver::Outcome outcome = saver.waitForFinished();
+        heartbeat.stop();
+        longestStall = std::max(longestStall, beat.nsecsElapsed() / 1e6);
+        std::printf("save: %d pages written in %.0f ms on a worker (%s); longest UI-thread stall during the save: "
+                    "%.1f ms over %d heartbeats\n",
+                    view.pageCount(), timer.nsecsElapsed() / 1e6, outcome.error ? "FAILED" : "ok", longestStall, beats);
+    }
+
     const double peakRss = statusMegabytes("VmHWM:");
     std::printf("peak resident memory: %.1f MB (target under 400 MB) %s\n", peakRss,
                 peakRss < 400 ? "ok" : "OVER");

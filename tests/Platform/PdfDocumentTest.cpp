@@ -1,4 +1,5 @@
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfAnnotations.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 using platform::PdfDocument;
@@ -263,4 +266,96 @@ TEST(PdfDocument, AReadingCopyOnlyOfTheBytesAsOpened)
     EXPECT_FALSE(doc->readingCopy());
     EXPECT_FALSE(PdfDocument::createBlank()->readingCopy()); // made, not opened
     EXPECT_FALSE(PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"))->readingCopy());
+}
+
+TEST(PdfDocument, AnOutlineNestedTooDeepIsReadToALimitAndACycleEnds)
+{
+    // Objects: 1 catalog, 2 pages, 3 page, 4 outline root, 5… a chain of items
+    // each the only child of the one before, 75,000 deep.
+    constexpr int depth = 75000;
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R /Outlines 4 0 R >>",
+                                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+                                        "<< /Type /Outlines /First 5 0 R /Last 5 0 R /Count 1 >>"};
+    for (int i = 0; i < depth; ++i) {
+        const int num = 5 + i;
+        std::string item = "<< /Title (Level " + std::to_string(i + 1) + ") /Parent " + std::to_string(i ? num - 1 : 4) +
+                           " 0 R /Dest [3 0 R /XYZ 0 200 0]";
+        if (i + 1 < depth) item += " /First " + std::to_string(num + 1) + " 0 R /Last " + std::to_string(num + 1) + " 0 R /Count 1";
+        objects.push_back(item + " >>");
+    }
+    auto deep = PdfDocument::openBytes(testsupport::writePdf(objects));
+    const auto outline = deep->outline();
+    ASSERT_EQ(outline.size(), 1u);
+    int levels = 0;
+    for (const auto* level = &outline; !level->empty(); level = &level->front().children) {
+        EXPECT_EQ(level->front().title, "Level " + std::to_string(levels + 1));
+        EXPECT_EQ(level->front().page, std::optional<int>(0));
+        ++levels;
+    }
+    EXPECT_GE(levels, 16);
+    EXPECT_LT(levels, depth);
+
+    // Two items that name each other as the next one: each is listed once.
+    auto looped = PdfDocument::openBytes(testsupport::writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R /Outlines 4 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>", "<< /Type /Outlines /First 5 0 R /Count 2 >>",
+         "<< /Title (One) /Parent 4 0 R /Next 6 0 R /Dest [3 0 R /Fit] >>",
+         "<< /Title (Two) /Parent 4 0 R /Next 5 0 R /Dest [3 0 R /Fit] >>"}));
+    const auto pair = looped->outline();
+    ASSERT_EQ(pair.size(), 2u);
+    EXPECT_EQ(pair[0].title, "One");
+    EXPECT_EQ(pair[1].title, "Two");
+}
+
+TEST(PdfDocument, DocumentsLetGoOfWhileOthersRenderGoSafely)
+{
+    // Text boxes make MuPDF compare objects across documents in its shared store.
+    auto source = PdfDocument::openBytes(testsupport::makeTextPdf(3));
+    for (int page = 0; page < 3; ++page) {
+        platform::PdfAnnotation box;
+        box.subtype = "FreeText";
+        box.rect = {60, 300, 200, 60};
+        box.contents = "Box on page " + std::to_string(page + 1);
+        box.fontName = "Helv";
+        box.fontSize = 14;
+        box.fontColor = platform::PdfColor{0, 0, 0};
+        platform::PdfAnnotations::add(*source, page, box);
+    }
+    const QByteArray bytes = source->save();
+
+    // The open document is replaced again and again, as Revert does, while
+    // workers render whichever one is current; the last one to let go of an
+    // old document may be a worker.
+    std::mutex slotMutex;
+    std::shared_ptr<PdfDocument> current = PdfDocument::openBytes(bytes);
+    std::atomic<bool> stop{false};
+    std::atomic<int> rendered{0}, blank{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; !stop; ++i) {
+                std::shared_ptr<PdfDocument> doc;
+                {
+                    std::lock_guard lock(slotMutex);
+                    doc = current;
+                }
+                try {
+                    // Half the workers draw pages directly, half record display lists.
+                    const QImage image = w % 2 ? doc->render((w + i) % 3, 0.3) : doc->displayList((w + i) % 3)->render(0.3);
+                    (image.isNull() ? blank : rendered)++;
+                } catch (const PdfError&) {
+                    blank++;
+                }
+            }
+        });
+    for (int i = 0; i < 1000; ++i) {
+        auto fresh = PdfDocument::openBytes(bytes);
+        std::lock_guard lock(slotMutex);
+        current = std::move(fresh);
+    }
+    stop = true;
+    for (auto& worker : workers) worker.join();
+    EXPECT_GT(rendered.load(), 0);
+    EXPECT_EQ(blank.load(), 0);
 }

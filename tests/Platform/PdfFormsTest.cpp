@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
+#include <QProcess>
+
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -414,4 +418,53 @@ TEST(PdfForms, SurvivesDamagedFormStructures)
     // An empty field array declares nothing.
     auto empty = PdfDocument::openBytes(makeFormPdf("", {}, "<< /Fields [] >>"));
     EXPECT_FALSE(PdfForms::declaresFields(*empty));
+}
+
+TEST(PdfForms, ACheckBoxWithoutAppearanceChangesValueAndLookTogether)
+{
+    const std::vector<std::string> extra = {
+        "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Off /Rect [72 700 92 720] /P 3 0 R"
+        " /MK << /CA (4) >> /DA (/ZaDb 0 Tf 0 g) >>",
+    };
+    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R", extra, "<< /Fields [4 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    ASSERT_EQ(PdfForms::widget(*doc, 0, 4)->state, 0);
+    // A click reports the change it made, and the saved file agrees with the screen.
+    for (const int expected : {1, 0, 1}) {
+        SCOPED_TRACE(expected);
+        EXPECT_TRUE(PdfForms::toggle(*doc, 0, 4));
+        auto saved = PdfDocument::openBytes(doc->save());
+        const PdfWidget box = *PdfForms::widget(*saved, 0, 4);
+        EXPECT_EQ(box.state, expected);
+        EXPECT_EQ(box.value, std::optional<std::string>(expected ? box.onState : "Off"));
+    }
+}
+
+TEST(PdfForms, TypingLandsInTheWidgetTypedInto)
+{
+    // A field with two widgets; the first carries a stale value of its own.
+    const std::vector<std::string> extra = {
+        "<< /FT /Tx /T (name) /V (Field value) /Kids [5 0 R 6 0 R] /DA (/Helv 12 Tf 0 g) >>",
+        "<< /Type /Annot /Subtype /Widget /Parent 4 0 R /V (Stale) /Rect [72 700 272 720] /P 3 0 R >>",
+        "<< /Type /Annot /Subtype /Widget /Parent 4 0 R /Rect [72 600 272 620] /P 3 0 R >>",
+    };
+    auto doc = PdfDocument::openBytes(makeFormPdf("5 0 R 6 0 R", extra, "<< /Fields [4 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    ASSERT_TRUE(PdfForms::setText(*doc, 0, 5, "Typed words"));
+    auto saved = PdfDocument::openBytes(doc->save());
+    for (const int number : {5, 6}) {
+        SCOPED_TRACE(number);
+        const PdfWidget widget = *PdfForms::widget(*saved, 0, number);
+        EXPECT_EQ(widget.value, std::optional<std::string>("Typed words"));
+    }
+    // The widget typed into shows the words on the page, as another reader sees it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("form.pdf");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(doc->save());
+    file.close();
+    QProcess pdftotext;
+    // The first widget's box, in pdftotext's top-left pixels at 72 dpi.
+    pdftotext.start("pdftotext", {"-x", "72", "-y", "72", "-W", "200", "-H", "20", path, "-"});
+    ASSERT_TRUE(pdftotext.waitForFinished(30000));
+    EXPECT_EQ(pdftotext.readAllStandardOutput().trimmed(), QByteArray("Typed words"));
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 
 using platform::PdfDocument;
 using platform::TextRecognition;
@@ -134,4 +135,19 @@ TEST(TextRecognition, BlankAndEmptyImages)
     EXPECT_TRUE(TextRecognition::recognize(white, {"eng"}).empty());
     EXPECT_THROW(TextRecognition::recognize(QImage(), {"eng"}), TextRecognitionError);
     EXPECT_THROW(TextRecognition::recognize(white, {"no_such_language"}), TextRecognitionError);
+}
+
+TEST(TextRecognition, TwoRecognitionsAtOnceEachReadTheirPage)
+{
+    const double scale = 1600.0 / 792;
+    const QImage first = PdfDocument::openBytes(makeLinePdf("FIRST PAGE"))->render(0, scale);
+    const QImage second = PdfDocument::openBytes(makeLinePdf("SECOND PAGE"))->render(0, scale);
+    std::vector<platform::RecognizedLine> a, b;
+    std::thread other([&] { b = TextRecognition::recognize(second, {"eng"}, int(72 * scale)); });
+    a = TextRecognition::recognize(first, {"eng"}, int(72 * scale));
+    other.join();
+    ASSERT_EQ(a.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(a[0].text, "FIRST PAGE");
+    EXPECT_EQ(b[0].text, "SECOND PAGE");
 }

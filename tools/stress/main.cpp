@@ -2,13 +2,13 @@
 // layer (open, render each page at 72 dpi, extract text, add a text box,
 // write to memory, open again, and round-trip one mark of each kind on the
 // first page), each file in a child process so that a crash or a hang is
-// counted against that file and the run goes on.
+// counted against that file and the run goes on. A copy of each file is then
+// saved as the window saves it: with no edit (the page count stays), with a
+// new mark (it is there when reopened) and, for a signed file, with the
+// signature still valid. Files that open but cannot be saved are counted.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "tools/stress/MarksRoundTrip.h"
-
-#include <QDirIterator>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cctype>
@@ -20,12 +20,16 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -84,6 +88,134 @@ void checkTextBox(const platform::PdfDocument& doc)
     throw std::runtime_error("the text box's words did not come back");
 }
 
+// ---------------------------------------------------------------- saving a copy
+
+// Thrown when a file that opened cannot be saved: counted on its own.
+struct Unsaveable : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Runs a program and gives what it printed, or nothing when it cannot run.
+std::string outputOf(const std::vector<std::string>& command)
+{
+    int fds[2];
+    if (::pipe(fds) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> argv;
+    for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::string out;
+    char chunk[4096];
+    ssize_t n;
+    while (spawned == 0 && (n = ::read(fds[0], chunk, sizeof chunk)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        out.append(chunk, size_t(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (spawned == 0) ::waitpid(pid, &status, 0);
+    return out;
+}
+
+bool signatureValid(const std::string& path)
+{
+    return outputOf({"pdfsig", path}).find("Signature is Valid") != std::string::npos;
+}
+
+std::shared_ptr<platform::PdfDocument> openUnlocked(const std::string& path)
+{
+    auto doc = platform::PdfDocument::openFile(path);
+    if (doc->isLocked()) doc->unlock("");
+    return doc;
+}
+
+int markCount(const platform::PdfDocument& doc)
+{
+    return int(platform::PdfAnnotations::list(doc, 0).size());
+}
+
+// Saves the copy at `copy` as the window does (collecting unused objects).
+void saveCopy(platform::PdfDocument& doc, const std::string& copy)
+{
+    platform::PdfSaveOptions options;
+    options.garbageCollect = true;
+    try {
+        doc.saveToFile(copy, options);
+    } catch (const std::exception& e) {
+        throw Unsaveable(e.what());
+    }
+}
+
+// Saving a copy of the file: with no edit, then with a mark on page 1.
+void checkSavedCopy(const std::string& path, int fd)
+{
+    char folder[] = "/tmp/ravlen-stress-XXXXXX";
+    if (!::mkdtemp(folder)) throw std::runtime_error("cannot make a scratch folder");
+    const std::string copy = std::string(folder) + "/copy.pdf";
+    struct Cleanup {
+        std::string folder, copy;
+        ~Cleanup() { ::unlink(copy.c_str()); ::rmdir(folder.c_str()); }
+    } cleanup{folder, copy};
+    {
+        const std::string bytes = [&] {
+            FILE* in = std::fopen(path.c_str(), "rb");
+            std::string data;
+            if (!in) return data;
+            char chunk[1 << 16];
+            size_t n;
+            while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
+            std::fclose(in);
+            return data;
+        }();
+        FILE* out = std::fopen(copy.c_str(), "wb");
+        if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) throw std::runtime_error("cannot copy the file");
+        std::fclose(out);
+    }
+    const bool signedValid = signatureValid(copy);
+
+    auto doc = openUnlocked(copy);
+    if (doc->isLocked()) return; // a password we do not know: nothing to save
+    const int pages = doc->pageCount();
+    saveCopy(*doc, copy);
+    if (const int now = openUnlocked(copy)->pageCount(); now != pages)
+        throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of " + std::to_string(pages));
+    send(fd, "step saved unchanged");
+    if (pages < 1) return;
+
+    doc = openUnlocked(copy);
+    const int marks = markCount(*doc);
+    platform::PdfAnnotation mark;
+    mark.subtype = "Square";
+    const platform::PdfPageGeometry geometry = doc->pageGeometry(0);
+    const platform::PdfRect box = geometry.cropBox.isEmpty() ? geometry.mediaBox : geometry.cropBox;
+    mark.rect = {box.x + box.width / 4, box.y + box.height / 4, box.width / 4, box.height / 4};
+    mark.color = platform::PdfColor{1, 0, 0};
+    mark.borderWidth = 2;
+    platform::PdfAnnotations::add(*doc, 0, mark);
+    // Every page is read after the edit, as scrolling would: a late repair shows here.
+    for (int i = 0; i < pages; ++i) {
+        try {
+            (void)doc->displayList(i);
+        } catch (const platform::PdfError&) {
+        }
+    }
+    saveCopy(*doc, copy);
+    auto reopened = openUnlocked(copy);
+    if (reopened->pageCount() != pages) throw std::runtime_error("the saved copy lost pages");
+    if (markCount(*reopened) != marks + 1) throw std::runtime_error("the mark added before saving is not in the saved copy");
+    if (signedValid && !signatureValid(copy)) throw std::runtime_error("the signature no longer verifies after a save");
+    send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
+}
+
 // The marks round trip; reports "marks N" with the number of marks it took through.
 void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
 {
@@ -131,7 +263,11 @@ void checkFile(const std::string& path, int fd)
                                      + std::to_string(pages));
         if (pages > 0) checkTextBox(*again);
         checkMarks(*doc, fd, stage);
+        stage = "save a copy";
+        checkSavedCopy(path, fd);
         send(fd, "result ok");
+    } catch (const Unsaveable& e) {
+        send(fd, "result unsaveable: " + oneLine(e.what()));
     } catch (const std::exception& e) {
         send(fd, "result error: " + stage + ": " + oneLine(e.what()));
     }
@@ -143,6 +279,7 @@ struct Outcome {
     bool passed = false;
     std::string text;
     int marks = 0; // marks round-tripped
+    bool unsaveable = false; // opened, but no save succeeded
 };
 
 std::string describeStatus(int status)
@@ -232,6 +369,7 @@ Outcome runChild(const std::string& path)
     if (WIFSIGNALED(status)) return {false, describeStatus(status)};
     if (result == "ok") return {true, "ok, " + std::to_string(marks) + " marks round-tripped", marks};
     if (result == "locked") return {true, "locked"};
+    if (result.rfind("unsaveable: ", 0) == 0) return {false, "opened but could not be saved: " + result.substr(12), 0, true};
     if (!result.empty()) return {false, result};
     return {false, describeStatus(status)};
 }
@@ -244,9 +382,10 @@ std::string seconds(Clock::duration d)
     return std::string(buf, r.ptr) + " s";
 }
 
-bool isPdfName(const QString& name)
+bool isPdfName(const std::string& extension)
 {
-    return name.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+    return extension.size() == 4 && extension[0] == '.' && std::tolower(extension[1]) == 'p' &&
+           std::tolower(extension[2]) == 'd' && std::tolower(extension[3]) == 'f';
 }
 
 } // namespace
@@ -257,18 +396,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s FOLDER...\n", argv[0]);
         return 2;
     }
+    // Paths stay bytes throughout: a name that is not UTF-8 is a file like any other.
+    namespace fs = std::filesystem;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        const QFileInfo info(arg);
-        if (info.isFile()) {
-            files.push_back(info.filePath().toStdString());
-        } else if (info.isDir()) {
+        const fs::path arg(argv[i]);
+        std::error_code error;
+        if (fs::is_regular_file(arg, error)) {
+            files.push_back(arg.string());
+        } else if (fs::is_directory(arg, error)) {
             // Symbolic links to folders are not followed, so a loop cannot trap the walk.
-            QDirIterator it(arg, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString file = it.next();
-                if (isPdfName(file)) files.push_back(file.toStdString());
+            for (fs::recursive_directory_iterator it(arg, fs::directory_options::skip_permission_denied, error), end;
+                 !error && it != end; it.increment(error)) {
+                if (it->is_regular_file(error) && isPdfName(it->path().extension().string())) files.push_back(it->path().string());
             }
         } else {
             std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
@@ -280,12 +420,13 @@ int main(int argc, char** argv)
 
     // A child killed while writing must not take the parent with it.
     std::signal(SIGPIPE, SIG_IGN);
-    int passed = 0, failed = 0, marked = 0, marks = 0;
+    int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
         (outcome.passed ? passed : failed)++;
+        unsaveable += outcome.unsaveable;
         if (outcome.marks > 0) {
             ++marked;
             marks += outcome.marks;
@@ -293,6 +434,7 @@ int main(int argc, char** argv)
         std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d failed; %d files and %d marks round-tripped\n", passed, failed, marked, marks);
+    std::printf("%d passed, %d failed, %d opened but could not be saved; %d files and %d marks round-tripped\n", passed,
+                failed, unsaveable, marked, marks);
     return failed ? 1 : 0;
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -95,8 +97,14 @@ TEST(QuarnDocument, BadInputGivesTheReadError)
     EXPECT_EQ(openError(text), DocumentError::Code::fileReadCorruptFile);
     EXPECT_EQ(openError(garbage), DocumentError::Code::fileReadCorruptFile);
     EXPECT_EQ(openError(truncated), DocumentError::Code::fileReadCorruptFile);
-    EXPECT_EQ(openError(dir.path()), DocumentError::Code::fileReadCorruptFile);
-    EXPECT_EQ(openError(dir.filePath("missing.pdf")), DocumentError::Code::fileReadCorruptFile);
+    // Each cause has its own sentence: a folder, a missing file and a file
+    // that may not be read are not "in the wrong format".
+    EXPECT_EQ(openError(dir.path()), DocumentError::Code::fileReadIsFolder);
+    EXPECT_EQ(openError(dir.filePath("missing.pdf")), DocumentError::Code::fileReadNoSuchFile);
+    const QString locked = dir.filePath("locked.pdf");
+    writeBytes(locked, testsupport::makeTextPdf(1));
+    QFile::setPermissions(locked, QFileDevice::WriteOwner);
+    if (::geteuid() != 0) EXPECT_EQ(openError(locked), DocumentError::Code::fileReadNoPermission);
     EXPECT_THROW(QuarnDocument::fromData({}), DocumentError);
 }
 

@@ -1,0 +1,404 @@
+// Opening and saving damaged, lying, signed and protected files: each case
+// is a file written here, saved, and read back by ravlen and other programs.
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfDocument.h"
+#include "Platform/PdfPageGeometries.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::PdfAnnotation;
+using platform::PdfDocument;
+using platform::PdfError;
+using platform::PdfErrorCode;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+std::string pageObject(int contents, const std::string& extra = {})
+{
+    return "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents " + std::to_string(contents) +
+           " 0 R /Resources << /Font << /F1 3 0 R >> >>" + extra + " >>";
+}
+
+std::string textStream(const std::string& words)
+{
+    const std::string content = "BT /F1 24 Tf 30 150 Td (" + words + ") Tj ET";
+    return "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream";
+}
+
+// Four pages: objects 4-7 are the pages, 8-11 their content streams.
+std::vector<std::string> fourPageObjects()
+{
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                        "<< /Type /Pages /Kids [4 0 R 5 0 R 6 0 R 7 0 R] /Count 4 >>",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+    for (int i = 0; i < 4; ++i) objects.push_back(pageObject(8 + i));
+    for (int i = 0; i < 4; ++i) objects.push_back(textStream("Page " + std::to_string(i + 1)));
+    return objects;
+}
+
+// Moves the cross-reference offset of object `num` by `shift` bytes.
+QByteArray shiftXrefEntry(QByteArray pdf, int num, int shift)
+{
+    const qsizetype table = pdf.lastIndexOf("\nxref\n") + 1;
+    const qsizetype firstEntry = pdf.indexOf('\n', pdf.indexOf('\n', table) + 1) + 1;
+    const qsizetype at = firstEntry + 20 * num;
+    const long long offset = pdf.mid(at, 10).toLongLong() + shift;
+    pdf.replace(at, 10, QByteArray::number(offset).rightJustified(10, '0'));
+    return pdf;
+}
+
+PdfAnnotation square(double x)
+{
+    PdfAnnotation mark;
+    mark.subtype = "Square";
+    mark.rect = {x, 20, 60, 40};
+    mark.color = platform::PdfColor{1, 0, 0};
+    mark.borderWidth = 2;
+    return mark;
+}
+
+int countSquares(const PdfDocument& doc, int page)
+{
+    int n = 0;
+    for (const auto& a : PdfAnnotations::list(doc, page)) n += a.subtype == "Square";
+    return n;
+}
+
+platform::PdfSaveOptions collecting()
+{
+    platform::PdfSaveOptions options;
+    options.garbageCollect = true;
+    return options;
+}
+
+bool holdsObject(const QByteArray& pdf, int num)
+{
+    const QByteArray header = QByteArray::number(num) + " 0 obj";
+    return pdf.startsWith(header) || pdf.contains("\n" + header) || pdf.contains("\r" + header);
+}
+
+QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+} // namespace
+
+TEST(PdfSaving, AFileMuPdfMustRepairKeepsMarksAddedAfterOpening)
+{
+    // Page 4's content stream is 7 bytes from where the table says: MuPDF
+    // rebuilds the table when it first reads that object.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("damaged.pdf");
+    writeAll(path, shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7));
+
+    auto doc = PdfDocument::openFile(path.toStdString());
+    ASSERT_EQ(doc->pageCount(), 4);
+    PdfAnnotations::add(*doc, 0, square(20));
+    // Reading page 4 after the edit used to rebuild the table and drop the mark.
+    EXPECT_FALSE(doc->render(3, 0.5).isNull());
+    doc->saveToFile(path.toStdString());
+
+    auto reopened = PdfDocument::openFile(path.toStdString());
+    EXPECT_EQ(reopened->pageCount(), 4);
+    EXPECT_EQ(countSquares(*reopened, 0), 1);
+    EXPECT_NE(reopened->textPage(3).text().find("Page 4"), std::string::npos);
+}
+
+TEST(PdfSaving, APageCountThatLiesIsBoundedByTheObjectsInTheFile)
+{
+    for (const char* count : {"2147483647", "10000000", "5"}) {
+        SCOPED_TRACE(count);
+        const QByteArray pdf = testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                                      std::string("<< /Type /Pages /Kids [4 0 R] /Count ") + count + " >>",
+                                                      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                                      pageObject(5), textStream("Only page")});
+        auto doc = PdfDocument::openBytes(pdf);
+        EXPECT_EQ(doc->pageCount(), 1);
+        EXPECT_EQ(platform::pageGeometries(*doc).size(), 1u);
+        EXPECT_NE(doc->textPage(0).text().find("Only page"), std::string::npos);
+    }
+}
+
+TEST(PdfSaving, AnUnreferencedObjectThatCannotBeParsedDoesNotStopASave)
+{
+    // Object 12 is referred to by nothing and its dictionary is never closed.
+    std::vector<std::string> objects = fourPageObjects();
+    objects.push_back("<< /Type /Junk /Broken [1 2 3 /Open <<");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("junk.pdf");
+    writeAll(path, testsupport::writePdf(objects));
+
+    auto doc = PdfDocument::openFile(path.toStdString());
+    PdfAnnotations::add(*doc, 1, square(30));
+    doc->saveToFile(path.toStdString(), collecting());
+
+    const QByteArray saved = readAll(path);
+    EXPECT_FALSE(saved.contains("/Junk"));
+    auto reopened = PdfDocument::openFile(path.toStdString());
+    EXPECT_EQ(reopened->pageCount(), 4);
+    EXPECT_EQ(countSquares(*reopened, 1), 1);
+    int exitCode = -1;
+    const QString check = run("qpdf", {"--check", path}, &exitCode);
+    EXPECT_EQ(exitCode, 0) << check.toStdString();
+}
+
+TEST(PdfSaving, ADeletedMarkLeavesTheFileAndComesBackWithUndo)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("marks.pdf");
+    writeAll(path, testsupport::writePdf(fourPageObjects()));
+    auto doc = PdfDocument::openFile(path.toStdString());
+    const int num = PdfAnnotations::add(*doc, 0, square(20));
+    doc->saveToFile(path.toStdString(), collecting());
+    EXPECT_TRUE(holdsObject(readAll(path), num));
+
+    const std::optional<int> index = PdfAnnotations::remove(*doc, 0, num);
+    ASSERT_TRUE(index);
+    doc->saveToFile(path.toStdString(), collecting());
+    EXPECT_FALSE(holdsObject(readAll(path), num));
+    EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 0);
+
+    // Undo puts the same object back: it is still in the open document.
+    ASSERT_TRUE(PdfAnnotations::insert(*doc, 0, num, *index));
+    doc->saveToFile(path.toStdString(), collecting());
+    EXPECT_TRUE(holdsObject(readAll(path), num));
+    EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 1);
+}
+
+TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
+{
+    if (QStandardPaths::findExecutable("openssl").isEmpty() || QStandardPaths::findExecutable("pdfsig").isEmpty())
+        GTEST_SKIP() << "needs openssl and pdfsig";
+    QTemporaryDir dir;
+    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+    int exitCode = -1;
+    run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
+                    "/CN=ravlen test signer"},
+        &exitCode);
+    ASSERT_EQ(exitCode, 0);
+
+    // A one-page file with a signature field whose /Contents is a detached
+    // CMS signature over every byte but the /Contents string itself.
+    const std::string placeholder(8192, '0');
+    QByteArray pdf = testsupport::writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>",
+         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+         pageObject(5, " /Annots [6 0 R]"), textStream("Signed page"),
+         "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
+         "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+         "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <" + placeholder + "> >>"});
+    const qsizetype open = pdf.indexOf("/Contents <" + QByteArray(placeholder.c_str())) + 10;
+    const qsizetype close = open + qsizetype(placeholder.size()) + 2;
+    const QByteArray range = QByteArray::number(open).rightJustified(10, '0') + ' ' +
+                             QByteArray::number(close).rightJustified(10, '0') + ' ' +
+                             QByteArray::number(pdf.size() - close).rightJustified(10, '0');
+    pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
+    writeAll(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
+    run("openssl", {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
+                    "-outform", "DER", "-out", dir.filePath("sig.der")},
+        &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    const QByteArray signature = readAll(dir.filePath("sig.der")).toHex();
+    ASSERT_LT(signature.size(), qsizetype(placeholder.size()));
+    pdf.replace(open + 1, signature.size(), signature);
+    const QString path = dir.filePath("signed.pdf");
+    writeAll(path, pdf);
+    ASSERT_TRUE(run("pdfsig", {path}).contains("Signature is Valid")) << run("pdfsig", {path}).toStdString();
+
+    auto doc = PdfDocument::openFile(path.toStdString());
+    EXPECT_TRUE(doc->isSigned());
+    // A save with no change and a save with a new mark both keep the signed bytes.
+    doc->saveToFile(path.toStdString(), collecting());
+    EXPECT_TRUE(readAll(path).startsWith(pdf));
+    PdfAnnotations::add(*doc, 0, square(40));
+    doc->saveToFile(path.toStdString(), collecting());
+    // A second update chains onto the first.
+    PdfAnnotations::add(*doc, 0, square(120));
+    doc->saveToFile(path.toStdString(), collecting());
+
+    const QByteArray saved = readAll(path);
+    EXPECT_TRUE(saved.startsWith(pdf));
+    EXPECT_TRUE(run("pdfsig", {path}).contains("Signature is Valid")) << run("pdfsig", {path}).toStdString();
+    EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 2);
+    run("qpdf", {"--check", path}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+}
+
+TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kept.pdf");
+    writeAll(path, testsupport::writePdf(fourPageObjects()));
+    const std::string native = path.toStdString();
+    ASSERT_EQ(::chmod(native.c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(native.c_str(), 65534, 65534), 0);
+    }
+    struct stat before = {};
+    ::stat(native.c_str(), &before);
+
+    auto doc = PdfDocument::openFile(native);
+    PdfAnnotations::add(*doc, 0, square(20));
+    doc->saveToFile(native);
+    struct stat after = {};
+    ::stat(native.c_str(), &after);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_NE(after.st_ino, before.st_ino); // replaced whole, not written in place
+
+    // A file nobody may write stays as it is and keeps its mode.
+    ASSERT_EQ(::chmod(native.c_str(), 0400), 0);
+    const QByteArray kept = readAll(path);
+    PdfAnnotations::add(*doc, 1, square(20));
+    try {
+        doc->saveToFile(native);
+        ADD_FAILURE() << "a 0400 file was written";
+    } catch (const PdfError& e) {
+        EXPECT_EQ(e.systemError(), EACCES);
+    }
+    EXPECT_EQ(readAll(path), kept);
+    ::stat(native.c_str(), &after);
+    EXPECT_EQ(after.st_mode & 07777, 0400u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// The child half of the next test: saves the file named in the environment,
+// without the right to make files in its folder. Skipped in a normal run.
+TEST(PdfSavingChild, SavesInAFolderItCannotWrite)
+{
+    const QByteArray target = qgetenv("RAVLEN_IN_PLACE_TARGET");
+    if (target.isEmpty()) GTEST_SKIP() << "run by PdfSaving.AWritableFileInAReadOnlyFolderIsWrittenInPlace";
+    if (::geteuid() == 0) {
+        // Root may write anywhere: become nobody to meet the folder's rules.
+        ASSERT_EQ(::setgid(65534), 0);
+        ASSERT_EQ(::setuid(65534), 0);
+    }
+    auto doc = PdfDocument::openFile(target.toStdString());
+    PdfAnnotations::add(*doc, 2, square(20));
+    doc->saveToFile(target.toStdString());
+    // The document reads on from the old bytes, now elsewhere: page 4 still renders.
+    EXPECT_NE(doc->textPage(3).text().find("Page 4"), std::string::npos);
+}
+
+TEST(PdfSaving, AWritableFileInAReadOnlyFolderIsWrittenInPlace)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("shelf");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/report.pdf";
+    writeAll(path, testsupport::writePdf(fourPageObjects()));
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(dir.path().toUtf8().constData(), 0755), 0);
+    if (root) {
+        ASSERT_EQ(::chown(path.toUtf8().constData(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(folder.toUtf8().constData(), 0755), 0);
+    } else {
+        ASSERT_EQ(::chmod(folder.toUtf8().constData(), 0555), 0);
+    }
+    struct stat before = {};
+    ::stat(path.toUtf8().constData(), &before);
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("RAVLEN_IN_PLACE_TARGET", path);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PdfSavingChild.*"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    EXPECT_EQ(child.exitCode(), 0);
+    ::chmod(folder.toUtf8().constData(), 0755);
+
+    struct stat after = {};
+    ::stat(path.toUtf8().constData(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    auto saved = PdfDocument::openFile(path.toStdString());
+    EXPECT_EQ(saved->pageCount(), 4);
+    EXPECT_EQ(countSquares(*saved, 2), 1);
+}
+
+TEST(PdfSaving, OpeningTellsAMissingFileAFolderAndAnUnreadableFileApart)
+{
+    QTemporaryDir dir;
+    auto codeOf = [](const QString& path) {
+        try {
+            PdfDocument::openFile(path.toStdString());
+        } catch (const PdfError& e) {
+            return e.code();
+        }
+        return PdfErrorCode::general;
+    };
+    EXPECT_EQ(codeOf(dir.filePath("missing.pdf")), PdfErrorCode::missingFile);
+    EXPECT_EQ(codeOf(dir.filePath("missing/inside.pdf")), PdfErrorCode::missingFile);
+    EXPECT_EQ(codeOf(dir.path()), PdfErrorCode::folder);
+    writeAll(dir.filePath("text.pdf"), "Dear reader,\nthis is not a PDF.\n");
+    EXPECT_EQ(codeOf(dir.filePath("text.pdf")), PdfErrorCode::damaged);
+    // A name that is not UTF-8 is bytes like any other.
+    const std::string latin1 = dir.filePath("caf").toStdString() + "\xe9.pdf";
+    {
+        const QByteArray bytes = testsupport::makeTextPdf(1);
+        FILE* f = std::fopen(latin1.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(PdfDocument::openFile(latin1)->pageCount(), 1);
+    ::unlink(latin1.c_str()); // QDir cannot name it to remove it
+}
+
+TEST(PdfSaving, APdfWithoutPagesOpensAndSaves)
+{
+    auto empty = PdfDocument::openBytes(testsupport::writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}));
+    EXPECT_EQ(empty->pageCount(), 0);
+    EXPECT_FALSE(empty->save().isEmpty());
+}
+
+TEST(PdfSaving, SavingThroughALinkWritesTheFileItLeadsTo)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("real.pdf");
+    writeAll(target, testsupport::writePdf(fourPageObjects()));
+    const QString link = dir.filePath("link.pdf");
+    ASSERT_TRUE(QFile::link(target, link));
+    auto doc = PdfDocument::openFile(link.toStdString());
+    PdfAnnotations::add(*doc, 0, square(20));
+    doc->saveToFile(link.toStdString());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(countSquares(*PdfDocument::openFile(target.toStdString()), 0), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+}

@@ -1,0 +1,311 @@
+// Opening and saving through the document window, as a user meets them: the
+// alerts' sentences, the states of files without readable pages, a file
+// changed by another program, a save in progress, and Revert while pages render.
+#include "Platform/PdfAnnotations.h"
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/StateMessages.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/DocumentSaver.h"
+#include "QuarnKit/Document/NativePaths.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUndoCommand>
+#include <QUndoStack>
+
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace quarn;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+// Windows read the standard settings: keep them away from the user's.
+const bool privateConfig = [] {
+    static QTemporaryDir dir;
+    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", dir.path().toUtf8());
+    return true;
+}();
+
+// A controller whose alerts and questions are recorded and answered here.
+struct Controller {
+    DocumentController controller;
+    std::vector<std::pair<QString, QString>> failures; // text, reason
+    DocumentController::ChangedFileAnswer changedAnswer = DocumentController::ChangedFileAnswer::cancel;
+    int changeQuestions = 0;
+
+    Controller()
+    {
+        controller.showFailure = [this](const QString& text, const QString& reason, QWidget*) {
+            failures.emplace_back(text, reason);
+        };
+        controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+        controller.askAboutChangedFile = [this](DocumentWindow&) {
+            ++changeQuestions;
+            return changedAnswer;
+        };
+    }
+    ~Controller() { controller.closeAll(); }
+};
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(bytes);
+    return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class TitleEdit : public QUndoCommand {
+public:
+    TitleEdit(QuarnDocument& document, std::string title) : document_(document), title_(std::move(title)) {}
+    void redo() override
+    {
+        before_ = document_.pdf()->infoString("Title");
+        document_.pdf()->setInfoString("Title", title_);
+        document_.noteEdit(std::nullopt);
+    }
+    void undo() override
+    {
+        document_.pdf()->setInfoString("Title", before_);
+        document_.noteEdit(std::nullopt);
+    }
+
+private:
+    QuarnDocument& document_;
+    std::string title_;
+    std::optional<std::string> before_;
+};
+
+// Four pages with a text box on each, saved by ravlen's own writer.
+QByteArray textBoxPdf()
+{
+    auto pdf = platform::PdfDocument::openBytes(testsupport::makeTextPdf(4));
+    for (int page = 0; page < 4; ++page)
+        for (int i = 0; i < 3; ++i) {
+            platform::PdfAnnotation box;
+            box.subtype = "FreeText";
+            box.rect = {40.0 + 150 * i, 300, 140, 60};
+            box.contents = "Text box " + std::to_string(page * 3 + i + 1);
+            box.fontName = i == 1 ? "TiRo" : "Helv";
+            box.fontSize = 14;
+            box.fontColor = platform::PdfColor{0, 0, 0.6};
+            platform::PdfAnnotations::add(*pdf, page, box);
+        }
+    return pdf->save();
+}
+
+QuarnPDFView* viewOf(DocumentWindow* window)
+{
+    return window->screen()->canvas() ? window->screen()->canvas()->view() : nullptr;
+}
+
+} // namespace
+
+TEST(DocumentOpening, EachReasonAFileCannotBeOpenedHasItsOwnPlainSentence)
+{
+    QTemporaryDir dir;
+    Controller c;
+    struct Case {
+        QString path;
+        QString sentence;
+    };
+    const std::vector<Case> cases = {
+        {writeFile(dir, "garbage.pdf", "this is not a PDF"),
+         "The file couldn't be opened because it isn't in the correct format."},
+        {dir.filePath("missing.pdf"), "The file couldn't be opened because there is no such file."},
+        {dir.path(), "The file couldn't be opened because it is a folder, not a PDF."},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.path.toStdString());
+        c.failures.clear();
+        EXPECT_EQ(c.controller.openDocument(each.path), nullptr);
+        ASSERT_EQ(c.failures.size(), 1u);
+        EXPECT_EQ(c.failures[0].second, each.sentence);
+        // The PDF library's own words stay out of the alert.
+        EXPECT_FALSE(c.failures[0].second.contains('('));
+    }
+}
+
+TEST(DocumentOpening, APdfWithoutPagesOrWithAnUnreadableFirstPageOpensAndSaysSo)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString empty = writeFile(dir, "empty.pdf", testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                                                             "<< /Type /Pages /Kids [] /Count 0 >>"}));
+    const QString unreadable = writeFile(
+        dir, "unreadable.pdf",
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
+                               // claims the first page but holds none
+                               "<< /Type /Pages /Parent 2 0 R /Kids [] /Count 1 >>",
+                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"}));
+    struct Case {
+        QString path;
+        ViewerScreen::Content content;
+        QString title;
+    };
+    for (const Case& each : {Case{empty, ViewerScreen::Content::noPages, "This PDF has no pages"},
+                             Case{unreadable, ViewerScreen::Content::unreadable, "ravlen can't read this PDF"}}) {
+        SCOPED_TRACE(each.path.toStdString());
+        DocumentWindow* window = c.controller.openDocument(each.path);
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(c.failures.empty());
+        EXPECT_EQ(window->screen()->content(), each.content);
+        ASSERT_NE(window->screen()->message(), nullptr);
+        EXPECT_EQ(window->screen()->message()->title(), each.title);
+    }
+}
+
+TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAsking)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = writeFile(dir, "shared.pdf", testsupport::makeTextPdf(4));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Mine"));
+
+    // Another program writes its own version in place.
+    const QByteArray theirs = testsupport::makeTextPdf(2, "their words");
+    writeFile(dir, "shared.pdf", theirs);
+    const timespec later[2] = {{0, UTIME_OMIT}, {::time(nullptr) + 5, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), later, 0);
+
+    c.changedAnswer = DocumentController::ChangedFileAnswer::cancel;
+    EXPECT_FALSE(window->save());
+    EXPECT_EQ(c.changeQuestions, 1);
+    EXPECT_EQ(readFile(path), theirs);
+    EXPECT_TRUE(window->isWindowModified());
+
+    c.changedAnswer = DocumentController::ChangedFileAnswer::overwrite;
+    EXPECT_TRUE(window->save());
+    EXPECT_EQ(c.changeQuestions, 2);
+    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Mine"));
+
+    // Our own save is no change by another program.
+    window->undoStack()->push(new TitleEdit(*window->document(), "Mine again"));
+    EXPECT_TRUE(window->save());
+    EXPECT_EQ(c.changeQuestions, 2);
+}
+
+TEST(DocumentWindowSaving, WhileASaveRunsTheWindowSaysSoAndRefusesSavingAndClosing)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = writeFile(dir, "busy.pdf", testsupport::makeTextPdf(4));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Saved while busy"));
+
+    // The worker waits here until the window has been looked at.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    window->saver().workerHook = [released] { released.wait(); };
+    bool looked = false;
+    QTimer::singleShot(0, window, [&] {
+        EXPECT_TRUE(window->isSaving());
+        EXPECT_TRUE(window->windowTitle().contains("Saving"));
+        EXPECT_FALSE(window->save());
+        EXPECT_FALSE(window->close());
+        // The page view stays usable: a page turn is handled at once.
+        if (QuarnPDFView* view = viewOf(window)) view->goToPage(1);
+        looked = true;
+        release.set_value();
+    });
+    EXPECT_TRUE(window->save());
+    EXPECT_TRUE(looked);
+    EXPECT_FALSE(window->isSaving());
+    EXPECT_FALSE(window->windowTitle().contains("Saving"));
+    EXPECT_FALSE(window->isWindowModified());
+    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Saved while busy"));
+    EXPECT_EQ(c.controller.windows().size(), 1u);
+    EXPECT_TRUE(window->close());
+}
+
+TEST(DocumentWindowSaving, RevertingADocumentWithTextBoxesWhileItsPagesRenderHolds)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = writeFile(dir, "boxes.pdf", textBoxPdf());
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return viewOf(window) && viewOf(window)->visibleTilesReady(); }));
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(window->revert()) << "revert " << i;
+        // Let the workers start on the new document's tiles before the next revert.
+        QCoreApplication::processEvents();
+        if (i % 3 == 0) viewOf(window)->goToPage(i % 4);
+    }
+    EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->visibleTilesReady(); }));
+    EXPECT_EQ(window->document()->pageCount(), 4);
+}
+
+TEST(DocumentOpening, TheCommandLineNamesFilesThatStartWithADash)
+{
+    QTemporaryDir dir;
+    const QString dashed = writeFile(dir, "-notes.pdf", testsupport::makeTextPdf(1));
+    const QString plain = writeFile(dir, "plain.pdf", testsupport::makeTextPdf(1));
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    struct Case {
+        QStringList arguments;
+        QStringList files;
+    };
+    const std::vector<Case> cases = {
+        {{"-notes.pdf", "plain.pdf"}, {dashed, plain}},            // an existing file, though it looks like an option
+        {{"--verbose", "plain.pdf"}, {plain}},                     // an option is no file
+        {{"--", "-notes.pdf", "--", "-x.pdf"}, {dashed, dir.filePath("--"), dir.filePath("-x.pdf")}}, // after "--", all are files
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.arguments.join(' ').toStdString());
+        EXPECT_EQ(DocumentController::filesFromArguments(each.arguments), each.files);
+    }
+    QDir::setCurrent(before);
+}
+
+TEST(DocumentOpening, AFileWhoseNameIsNotUtf8OpensAndSaves)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QByteArray native = QFile::encodeName(dir.path()) + "/caf\xe9.pdf"; // Latin-1, not UTF-8
+    {
+        const QByteArray bytes = testsupport::makeTextPdf(2);
+        FILE* out = std::fopen(native.constData(), "wb");
+        ASSERT_TRUE(out);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+        std::fclose(out);
+    }
+    // As the command line hands it over.
+    const QStringList files = DocumentController::filesFromArguments({quarnkit::pathFromNative(native)});
+    ASSERT_EQ(files.size(), 1);
+    DocumentWindow* window = c.controller.openDocument(files[0]);
+    ASSERT_NE(window, nullptr) << (c.failures.empty() ? "" : c.failures[0].second.toStdString());
+    EXPECT_EQ(window->document()->pageCount(), 2);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Latin-1 name"));
+    ASSERT_TRUE(window->save());
+    struct stat info = {};
+    EXPECT_EQ(::stat(native.constData(), &info), 0);
+    EXPECT_EQ(QuarnDocument::open(files[0])->pdf()->infoString("Title"), std::optional<std::string>("Latin-1 name"));
+    window->close();
+    ::unlink(native.constData()); // QDir cannot name it to remove it
+}

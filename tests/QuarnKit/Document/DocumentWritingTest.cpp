@@ -1,0 +1,126 @@
+// Writing a document where the disk or the file says no: each failure gets
+// its own sentence, and the file on disk stays as it was.
+#include "QuarnKit/Document/DocumentSaver.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+using quarnkit::DocumentError;
+using quarnkit::DocumentSaver;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(bytes);
+    return path;
+}
+
+// A document whose bytes are far larger than the file it came from.
+std::unique_ptr<QuarnDocument> swollen(const QString& path)
+{
+    auto document = QuarnDocument::open(path);
+    QByteArray noise(200000, 'x');
+    for (char& c : noise) c = char('a' + QRandomGenerator::global()->bounded(26));
+    document->pdf()->setInfoString("Subject", noise.toStdString());
+    return document;
+}
+
+} // namespace
+
+// The child half of the full-disk test: runs on a 16 KB file system of its own.
+TEST(DocumentWritingChild, SavesOntoAFullDisk)
+{
+    const QString target = qEnvironmentVariable("RAVLEN_FULL_DISK_TARGET");
+    if (target.isEmpty()) GTEST_SKIP() << "run by DocumentWriting.AFullDiskSaysSoAndKeepsTheFile";
+    const QByteArray before = readFile(target);
+    auto document = swollen(target);
+    try {
+        document->writeTo(target);
+        ADD_FAILURE() << "a full disk took the file";
+    } catch (const DocumentError& error) {
+        EXPECT_EQ(error.code(), DocumentError::Code::fileWriteOutOfSpace) << error.reason();
+        EXPECT_STREQ(DocumentError::message(error.code()), "The disk is full.");
+    }
+    EXPECT_EQ(readFile(target), before);
+    EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(DocumentWriting, AFullDiskSaysSoAndKeepsTheFile)
+{
+    if (QStandardPaths::findExecutable("unshare").isEmpty()) GTEST_SKIP() << "needs unshare";
+    QTemporaryDir dir;
+    const QString disk = dir.filePath("disk");
+    QDir().mkpath(disk);
+    const QString source = writeFile(dir.filePath("source.pdf"), testsupport::makeTextPdf(1));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("RAVLEN_FULL_DISK_TARGET", disk + "/doc.pdf");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    // A private mount namespace with a tiny file system: no root needed, nothing left mounted.
+    child.start("unshare", {"-rm", "sh", "-c",
+                            "mount -t tmpfs -o size=16k none \"$0\" || exit 77; cp \"$1\" \"$0/doc.pdf\" && "
+                            "exec \"$2\" --gtest_filter=DocumentWritingChild.*",
+                            disk, source, QCoreApplication::applicationFilePath()});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    if (child.exitCode() == 77) GTEST_SKIP() << "no private mounts here";
+    EXPECT_EQ(child.exitCode(), 0);
+}
+
+TEST(DocumentWriting, AReadOnlyFileIsRefusedWithItsOwnSentence)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath("kept.pdf"), testsupport::makeTextPdf(2));
+    QFile::setPermissions(path, QFileDevice::ReadOwner);
+    auto document = swollen(path);
+    try {
+        document->writeTo(path);
+        ADD_FAILURE() << "a read-only file was written";
+    } catch (const DocumentError& error) {
+        EXPECT_EQ(error.code(), DocumentError::Code::fileWriteNoPermission);
+        EXPECT_STREQ(DocumentError::message(error.code()), "You don't have permission to save there.");
+    }
+    EXPECT_EQ(readFile(path), testsupport::makeTextPdf(2));
+}
+
+TEST(DocumentWriting, TheSaverWritesOnAWorkerAndReportsOnItsOwnThread)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath("doc.pdf"), testsupport::makeTextPdf(3));
+    auto document = swollen(path);
+    DocumentSaver saver;
+    Qt::HANDLE reported = nullptr;
+    QObject::connect(&saver, &DocumentSaver::finished, [&] { reported = QThread::currentThreadId(); });
+    ASSERT_TRUE(saver.start(document->pdf(), path));
+    EXPECT_FALSE(saver.start(document->pdf(), path)); // one at a time
+    const DocumentSaver::Outcome outcome = saver.waitForFinished();
+    EXPECT_FALSE(outcome.error.has_value());
+    EXPECT_EQ(reported, QThread::currentThreadId());
+    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Subject")->size(), 200000u);
+
+    // A failure comes back as its error, and the next save may start.
+    ASSERT_TRUE(saver.start(document->pdf(), dir.filePath("no/such/folder/doc.pdf")));
+    const DocumentSaver::Outcome failed = saver.waitForFinished();
+    ASSERT_TRUE(failed.error.has_value());
+    EXPECT_EQ(failed.error->code(), DocumentError::Code::fileWriteUnknown);
+}
