@@ -832,6 +832,9 @@ std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
     auto impl = std::make_unique<Impl>();
     impl->fileDevice = info.st_dev;
     impl->fileInode = info.st_ino;
+    impl->filePath = path;
+    impl->fileSize = std::int64_t(info.st_size);
+    impl->fileModified = std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     EngineWork work;
     fz_context* ctx = pdfContext();
     FzError err;
@@ -869,13 +872,28 @@ std::shared_ptr<PdfDocument> PdfDocument::readingCopy() const
 {
     std::lock_guard lock(d->mutex);
     fz_context* ctx = pdfContext();
-    if (!d->source || d->passwordProtected || unsavedChangesC(ctx, d->doc)) return nullptr;
+    if (d->passwordProtected || unsavedChangesC(ctx, d->doc)) return nullptr;
     FzError err;
-    pdf_document* doc = openFromBuffer(ctx, d->source, &err);
-    if (!doc) return nullptr;
     auto impl = std::make_unique<Impl>();
-    impl->doc = doc;
-    impl->source = fz_keep_buffer(ctx, d->source);
+    if (d->source) {
+        impl->doc = openFromBuffer(ctx, d->source, &err);
+        if (!impl->doc) return nullptr;
+        impl->source = fz_keep_buffer(ctx, d->source);
+    } else {
+        // The same file, only while it is still the very file that was opened.
+        struct stat info = {};
+        if (d->filePath.empty() || ::stat(d->filePath.c_str(), &info) != 0 || info.st_dev != d->fileDevice
+            || info.st_ino != d->fileInode || std::int64_t(info.st_size) != d->fileSize
+            || std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec != d->fileModified)
+            return nullptr;
+        impl->doc = openFileC(ctx, d->filePath.c_str(), &err);
+        if (!impl->doc) return nullptr;
+        impl->filePath = d->filePath;
+        impl->fileDevice = d->fileDevice;
+        impl->fileInode = d->fileInode;
+        impl->fileSize = d->fileSize;
+        impl->fileModified = d->fileModified;
+    }
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
 }
 

@@ -211,7 +211,7 @@ public:
     // Another document over the very bytes this one was opened from, for
     // reading pages on another thread without waiting for this one. None when
     // this one has changed since (the copy would not show the change), needs
-    // a password, or was not opened from bytes.
+    // a password, was made rather than opened, or its file changed on disk.
     std::shared_ptr<PdfDocument> readingCopy() const;
 
     struct Impl;

@@ -187,6 +187,7 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
     {
         std::lock_guard lock(document->impl().mutex);
         addImagePageC(ctx, document->impl().doc, image.image, orientation, float(size.width), float(size.height), &err);
+        pageTreeChanged(document->impl());
     }
     // Decoding happens while the page is made (PNG, TIFF): a broken body fails here.
     if (err.code || document->pageCount() != 1) return nullptr;

@@ -102,6 +102,9 @@ struct PdfDocument::Impl {
     int expectedPageCount = 0;
     // The file the document reads from (device and inode), when it reads one.
     std::uint64_t fileDevice = 0, fileInode = 0;
+    // Where it was opened and how the file looked then, for reading copies.
+    std::string filePath;
+    std::int64_t fileSize = -1, fileModified = 0;
     ~Impl();
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
     fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see readingCopy)

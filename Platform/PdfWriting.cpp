@@ -307,6 +307,7 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     FzError err;
     flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, toFz(toPage), toFz(deviceCtm),
                    float(size.width), float(size.height), &err);
+    pageTreeChanged(target.impl());
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
@@ -320,6 +321,7 @@ void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size)
     FzError err;
     imagePageC(pdfContext(), target.impl().doc, rgb.bits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
                float(size.width), float(size.height), &err);
+    pageTreeChanged(target.impl());
     throwIfFailed(err);
 }
 
@@ -340,6 +342,7 @@ void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const 
     if (pages.empty()) return;
     FzError err;
     copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &err);
+    pageTreeChanged(target.impl());
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
