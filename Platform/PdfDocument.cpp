@@ -250,15 +250,6 @@ fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, Fz
     return buf;
 }
 
-int countPages(fz_context* ctx, pdf_document* doc, FzError* err)
-{
-    int n = 0;
-    fz_var(n);
-    fz_try(ctx) n = pdf_count_pages(ctx, doc);
-    fz_catch(ctx) { captureError(ctx, err); n = 0; }
-    return n;
-}
-
 // Whether object `num` is a page dictionary; gives its offset in the file.
 int isPageObjectC(fz_context* ctx, pdf_document* doc, int num, int64_t* offset)
 {
@@ -733,7 +724,7 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
-    const int count = countPages(ctx, d.doc, &err);
+    const int count = countPagesC(ctx, d.doc, &err);
     if (index < 0 || index >= count)
         throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
     pdf_page* page = loadPageC(ctx, d.doc, index, &err);
@@ -761,7 +752,7 @@ void settleOpened(PdfDocument::Impl& d)
     fz_context* ctx = pdfContext();
     FzError err;
     touchEveryObjectC(ctx, d.doc);
-    int pages = countPages(ctx, d.doc, &err);
+    int pages = countPagesC(ctx, d.doc, &err);
     // Every page is an object of its own: a count above the number of objects
     // is a lie (a 600-byte file can claim two billion pages), and so is one
     // whose last page the tree does not hold. Then the page tree is rebuilt
@@ -932,7 +923,7 @@ int PdfDocument::pageCount() const
     std::lock_guard lock(d->mutex);
     if (isLocked()) return 0;
     FzError err;
-    return countPages(pdfContext(), d->doc, &err);
+    return countPagesC(pdfContext(), d->doc, &err);
 }
 
 namespace {
@@ -1236,7 +1227,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
             throw PdfError(PdfErrorCode::changedSinceOpen,
                            "the file turned out to be damaged after it was opened, and changes made since may be lost");
         FzError err;
-        const int pages = countPages(ctx, d.doc, &err);
+        const int pages = countPagesC(ctx, d.doc, &err);
         if (pages != d.expectedPageCount)
             throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
                                                                + std::to_string(d.expectedPageCount));
@@ -1358,7 +1349,7 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     {
         std::lock_guard lock(d->mutex);
         bool incremental = false;
-        bytes = serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false}, false, &incremental);
+        bytes = serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}, false, &incremental);
     }
     return openBytes(bytes);
 }

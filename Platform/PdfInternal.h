@@ -77,6 +77,16 @@ inline void captureError(fz_context* ctx, FzError* err)
 // Throws a PdfError for a captured error; does nothing when there was none.
 void throwIfFailed(const FzError& err, PdfErrorCode code = PdfErrorCode::general);
 
+// The page count, or 0 with `err` set when the page tree cannot be read.
+inline int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    int n = 0;
+    fz_var(n);
+    fz_try(ctx) n = pdf_count_pages(ctx, doc);
+    fz_catch(ctx) { captureError(ctx, err); n = 0; }
+    return n;
+}
+
 inline fz_rect toFz(const PdfRect& r) { return fz_make_rect(float(r.x), float(r.y), float(r.maxX()), float(r.maxY())); }
 inline PdfRect fromFz(const fz_rect& r) { return {r.x0, r.y0, double(r.x1) - r.x0, double(r.y1) - r.y0}; }
 inline fz_matrix toFz(const PdfMatrix& m) { return fz_make_matrix(float(m.a), float(m.b), float(m.c), float(m.d), float(m.e), float(m.f)); }

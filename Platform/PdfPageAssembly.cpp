@@ -23,15 +23,6 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from
     fz_catch(ctx) captureError(ctx, err);
 }
 
-int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
-{
-    int n = 0;
-    fz_var(n);
-    fz_try(ctx) n = pdf_count_pages(ctx, doc);
-    fz_catch(ctx) { captureError(ctx, err); n = 0; }
-    return n;
-}
-
 // Deletes the pages flagged in `drop` (one flag per page), last first so that
 // the indices of the pages still to go do not shift.
 void dropPagesC(fz_context* ctx, pdf_document* doc, const unsigned char* drop, int count, FzError* err)

@@ -351,15 +351,6 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const in
     fz_catch(ctx) captureError(ctx, err);
 }
 
-int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
-{
-    int n = 0;
-    fz_var(n);
-    fz_try(ctx) n = pdf_count_pages(ctx, doc);
-    fz_catch(ctx) { captureError(ctx, err); n = 0; }
-    return n;
-}
-
 // ---------------------------------------------------------------- C++ side
 
 PdfDocument::Impl& unlocked(const PdfDocument& document)
