@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -20,6 +22,14 @@
 #include <sstream>
 
 namespace testsupport {
+
+bool usePrivateConfigDir()
+{
+    static QTemporaryDir dir;
+    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", dir.path().toUtf8());
+    return true;
+}
+
 
 std::string corpusDir()
 {

@@ -8,6 +8,11 @@
 
 namespace testsupport {
 
+// Points the windows' settings (RAVLEN_CONFIG_DIR) at a private folder that
+// lives as long as the test program, unless the caller's environment names one;
+// settings never reach the user's own. Returns true, for use as a static initializer.
+bool usePrivateConfigDir();
+
 // The folder of sample PDFs made by other programs, beside the project.
 std::string corpusDir();
 std::string corpusPath(const std::string& name);

@@ -32,15 +32,7 @@ using quarnkit::QuarnDocument;
 namespace {
 
 // Windows read the standard settings: keep them away from the user's.
-QTemporaryDir& configDir()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-const bool privateConfig = [] {
-    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", configDir().path().toUtf8());
-    return true;
-}();
+const bool privateConfig = testsupport::usePrivateConfigDir();
 
 struct Failure {
     QString text, reason;

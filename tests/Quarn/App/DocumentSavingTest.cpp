@@ -34,11 +34,7 @@ using quarnkit::QuarnDocument;
 namespace {
 
 // Windows read the standard settings: keep them away from the user's.
-const bool privateConfig = [] {
-    static QTemporaryDir dir;
-    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", dir.path().toUtf8());
-    return true;
-}();
+const bool privateConfig = testsupport::usePrivateConfigDir();
 
 // A controller whose alerts and questions are recorded and answered here.
 struct Controller {

@@ -13,11 +13,7 @@ using namespace quarn;
 namespace {
 
 // Windows read the standard settings: keep them away from the user's.
-const bool privateConfig = [] {
-    static QTemporaryDir dir;
-    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", dir.path().toUtf8());
-    return true;
-}();
+const bool privateConfig = testsupport::usePrivateConfigDir();
 
 struct QuietController {
     DocumentController controller;

@@ -32,15 +32,7 @@ using platform::PdfDocument;
 
 namespace {
 
-QTemporaryDir& configDir()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-const bool privateConfig = [] {
-    if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", configDir().path().toUtf8());
-    return true;
-}();
+const bool privateConfig = testsupport::usePrivateConfigDir();
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {
