@@ -77,7 +77,11 @@ struct ListFixture {
 MarkGroup groupOf(int page, int count)
 {
     MarkGroup g{page, {}};
-    for (int i = 0; i < count; ++i) g.entries.push_back(MarkEntry{{}, page});
+    for (int i = 0; i < count; ++i) {
+        MarkEntry e;
+        e.pageIndex = page;
+        g.entries.push_back(e);
+    }
     return g;
 }
 
@@ -92,9 +96,9 @@ TEST(MarksList, SummaryCountsMarksAndPages)
 
 TEST(MarksList, RowsAreAnnouncedByKindWordsAndPage)
 {
-    MarkEntry plain{{}, 1, MarkKind::highlight, quarnkit::title(MarkKind::highlight)};
+    MarkEntry plain{{}, 1, MarkKind::highlight, quarnkit::title(MarkKind::highlight), {}};
     EXPECT_EQ(MarksList::accessibilityText(plain), QStringLiteral("Highlight, page 2"));
-    MarkEntry words{{}, 1, MarkKind::highlight, QStringLiteral("the words")};
+    MarkEntry words{{}, 1, MarkKind::highlight, QStringLiteral("the words"), {}};
     EXPECT_EQ(MarksList::accessibilityText(words), QStringLiteral("Highlight, the words, page 2"));
 }
 

@@ -371,7 +371,9 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
         const QPoint at = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
         EXPECT_EQ(opened.size(), opens ? 1u : 0u) << uri;
-        if (opens && !opened.empty()) EXPECT_EQ(opened.front().toString().toStdString(), uri);
+        if (opens && !opened.empty()) {
+            EXPECT_EQ(opened.front().toString().toStdString(), uri);
+        }
         // A drag that starts on a link selects instead of following it.
         opened.clear();
         QTest::mousePress(view.viewport(), Qt::LeftButton, {}, at);
