@@ -3,6 +3,7 @@
 #include "QuarnKit/Document/NativePaths.h"
 
 #include <QThreadPool>
+#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
@@ -221,13 +222,17 @@ void QuarnDocument::writeTo(const QString& path) const
 
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 {
-    QThreadPool::globalInstance()->start([weak = std::weak_ptr<platform::PdfDocument>(pdf)] {
-        // Short slices, each under the document's lock, and a pause between
-        // them, so that renders and the UI thread get the document in turn.
-        while (const auto document = weak.lock()) {
-            if (document->settle(500)) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    // Not before the first page has had time to render: reading the file
+    // competes with it for the engine's allocator and the document's lock.
+    QTimer::singleShot(250, [weak = std::weak_ptr<platform::PdfDocument>(pdf)] {
+        QThreadPool::globalInstance()->start([weak] {
+            // Short slices, each under the document's lock, with a pause
+            // between them, so that renders and the UI thread get it in turn.
+            while (const auto document = weak.lock()) {
+                if (document->settle(500)) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
     });
 }
 

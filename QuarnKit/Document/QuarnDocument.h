@@ -48,7 +48,8 @@ private:
 void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path);
 
 // Reads the rest of a file just opened on a worker (PdfDocument::settle), so
-// that the first edit need not: called once its window shows. Stops when the
+// that the first edit need not: called once its window shows, it starts a
+// moment later from the calling thread's event loop, and stops when the
 // document is gone.
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf);
 
