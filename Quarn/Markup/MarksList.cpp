@@ -196,6 +196,15 @@ protected:
         painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, words);
         painter->restore();
     }
+    // A row brought into view (the keys, a mark selected on the page) stands
+    // below the pinned header, not under it.
+    void scrollTo(const QModelIndex& index, ScrollHint hint) override
+    {
+        QTreeWidget::scrollTo(index, hint);
+        const int covered = headerHeight(font()) - visualRect(index).top();
+        if (index.parent().isValid() && covered > 0)
+            verticalScrollBar()->setValue(verticalScrollBar()->value() - covered);
+    }
     void scrollContentsBy(int dx, int dy) override
     {
         QTreeWidget::scrollContentsBy(dx, dy);

@@ -158,6 +158,11 @@ TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
     bar->setValue(bar->value() + w.rect(w.tree()->topLevelItem(1)).top() - h / 2);
     EXPECT_EQ(pinned->y(), w.rect(w.tree()->topLevelItem(1)).top() - h);
     EXPECT_LT(pinned->y(), 0);
+
+    // A mark selected on the page brings its row into view below the pinned header.
+    w.view().select(MarksList::markOf(w.row(0, 0)));
+    EXPECT_GE(w.rect(w.row(0, 0)).top(), h);
+    EXPECT_TRUE(w.lit(w.row(0, 0)));
 }
 
 TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
