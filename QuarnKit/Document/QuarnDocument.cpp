@@ -229,7 +229,7 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
             // Short slices, each under the document's lock, with a pause
             // between them, so that renders and the UI thread get it in turn.
             while (const auto document = weak.lock()) {
-                if (document->settle(500)) break;
+                if (document->settle(250)) break;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
