@@ -32,25 +32,6 @@ pdf_document* openReaderC(fz_context* ctx, const unsigned char* data, std::size_
     return doc;
 }
 
-// MuPDF's index of the pages, so that loading one does not walk the tree.
-int loadPageTreeC(fz_context* ctx, pdf_document* doc)
-{
-    int loaded = 0;
-    fz_var(loaded);
-    fz_try(ctx) {
-        pdf_load_page_tree(ctx, doc);
-        loaded = 1;
-    }
-    fz_catch(ctx) loaded = 0;
-    return loaded;
-}
-
-void dropPageTreeC(fz_context* ctx, pdf_document* doc)
-{
-    fz_try(ctx) pdf_drop_page_tree(ctx, doc);
-    fz_catch(ctx) {}
-}
-
 pdf_page* loadReaderPageC(fz_context* ctx, pdf_document* doc, int index, fz_matrix* ctm, FzError* err)
 {
     pdf_page* page = nullptr;
@@ -74,15 +55,11 @@ struct PdfTextReader::Impl {
     fz_buffer* source = nullptr; // the shared document's bytes, kept in its engine
     std::string path;
     pdf_document* doc = nullptr;
-    bool pageTreeLoaded = false;
     int pageCount = 0;
 
     ~Impl()
     {
-        if (doc) {
-            if (pageTreeLoaded) dropPageTreeC(engine.get(), doc);
-            pdf_drop_document(engine.get(), doc);
-        }
+        pdf_drop_document(engine.get(), doc);
         if (source) fz_drop_buffer(pdfContext(), source);
     }
 };
@@ -111,7 +88,6 @@ std::unique_ptr<PdfTextReader> PdfTextReader::open(const PdfDocument& document)
     const std::size_t size = impl->source ? impl->source->len : 0;
     impl->doc = openReaderC(ctx, data, size, impl->path.c_str(), &impl->pageCount, &err);
     if (!impl->doc || impl->pageCount != expectedPages) return nullptr;
-    impl->pageTreeLoaded = loadPageTreeC(ctx, impl->doc) != 0;
     return std::unique_ptr<PdfTextReader>(new PdfTextReader(std::move(impl)));
 }
 
