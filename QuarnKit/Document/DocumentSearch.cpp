@@ -11,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <system_error>
 
 #include <sched.h>
@@ -290,7 +289,7 @@ namespace {
 // holding the shared document, so that only the recording waits for others.
 class PageReader {
 public:
-    explicit PageReader(std::shared_ptr<const platform::PdfDocument> document) : shared_(std::move(document))
+    explicit PageReader(std::shared_ptr<const platform::PdfDocument> document) noexcept : shared_(std::move(document))
     {
         try {
             own_ = platform::PdfTextReader::open(*shared_);
@@ -330,8 +329,11 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
             Qt::QueuedConnection);
     };
 
-    // Readers take pages in turn and file each page's matches under its
-    // number; this thread hands them on in page order.
+    // Readers take runs of pages in turn and file each page's matches under
+    // its number; this thread hands them on in page order. Neighbouring pages
+    // often share fonts that only the reader which loaded them holds, so a
+    // reader takes several at once, but runs short enough to keep every
+    // reader busy to the end.
     struct Page {
         bool read = false;
         std::vector<SearchMatch> matches;
@@ -344,29 +346,27 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
     std::vector<Page> pages(std::size_t(std::max(pageCount, 0)));
     std::mutex mutex;
     std::condition_variable pageRead;
-    std::atomic<int> nextPage{0};
+    std::atomic<int> nextRun{0};
+    const int runLength = std::clamp(pageCount / (readerCount * 16), 1, 16);
     std::atomic<bool> stop{false}; // this thread gave up: no more pages are wanted
     const auto read = [&] {
-        std::optional<PageReader> reader;
-        try {
-            reader.emplace(document);
-        } catch (...) {
-        }
-        for (int page = nextPage++; page < pageCount && !run->cancelled && !stop; page = nextPage++) {
-            std::vector<SearchMatch> found;
-            try {
-                if (reader) {
-                    const PageSearchText searchText(reader->text(page));
+        PageReader reader(document);
+        const auto wanted = [&] { return !run->cancelled && !stop; };
+        for (int first = nextRun.fetch_add(runLength); first < pageCount && wanted(); first = nextRun.fetch_add(runLength)) {
+            for (int page = first; page < std::min(first + runLength, pageCount) && wanted(); ++page) {
+                std::vector<SearchMatch> found;
+                try {
+                    const PageSearchText searchText(reader.text(page));
                     for (const TextMatch::Range& range : TextMatch::ranges(run->query, searchText.text(), run->options))
                         found.push_back({page, range, searchText.text().mid(range.location, range.length),
                                          searchText.quads(range)});
+                } catch (...) {
+                    // A damaged page, or one removed meanwhile, has nothing to find.
                 }
-            } catch (...) {
-                // A damaged page, or one removed meanwhile, has nothing to find.
+                std::lock_guard lock(mutex);
+                pages[std::size_t(page)] = {true, std::move(found)};
+                pageRead.notify_all();
             }
-            std::lock_guard lock(mutex);
-            pages[std::size_t(page)] = {true, std::move(found)};
-            pageRead.notify_all();
         }
         // A reader that stops early leaves its pages to the others, or to the cancel.
         std::lock_guard lock(mutex);
