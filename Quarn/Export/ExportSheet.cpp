@@ -361,6 +361,9 @@ void ExportSheet::showEvent(QShowEvent* event)
         form_.census = MarkCensus(*document->pdf());
     if (!preset_ && form_.unavailableReason(form_.format)) form_.format = ExportFormat::flattenedPDF;
     refresh();
+    // No field starts focused: typing must not land in a password field
+    // unasked, and Return exports.
+    setFocus(Qt::OtherFocusReason);
 }
 
 void ExportSheet::reject()

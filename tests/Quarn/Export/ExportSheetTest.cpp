@@ -84,6 +84,12 @@ TEST(ExportSheet, ShowsPagesPixelsNotesAndPasswordCaptions)
     EXPECT_EQ(sheet.form().format, ExportFormat::flattenedPDF);
     EXPECT_EQ(sheet.pagesLine()->text(), "3 pages");
     EXPECT_EQ(sheet.note()->text(), "Marks are painted in, so they look the same everywhere.");
+    // Typing before clicking a field reaches no field.
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    shown.type("x");
+    EXPECT_TRUE(sheet.openPasswordField()->text().isEmpty());
+    EXPECT_TRUE(sheet.editPasswordField()->text().isEmpty());
 
     shown.chooseCard(ExportFormat::png);
     EXPECT_EQ(sheet.form().format, ExportFormat::png);
