@@ -746,33 +746,19 @@ namespace {
 
 // Reads what an unlocked document needs before its first page shows, so that
 // the page count can be trusted; refuses what is no PDF at all. The rest of
-// its objects is read later (settleObjects).
-void settleOpened(PdfDocument::Impl& d)
+// its objects is read later (settleObjects). At opening, a long document's
+// last page is looked for later too, with its page map (see pageMap): MuPDF
+// finds it by reading every page object before it.
+void settleOpened(PdfDocument::Impl& d, bool opening)
 {
     fz_context* ctx = pdfContext();
     FzError err;
     d.settled = false;
     d.nextUnsettled = 1;
-    // Every page is an object of its own: a count above the number of objects
-    // is a lie (a 600-byte file can claim two billion pages), and so is one
-    // whose last page the tree does not hold. Then the page tree is rebuilt
-    // from the page objects that really exist.
-    const auto trusted = [&](int pages) {
-        return !err.code && pages > 0 && pages < xrefLengthC(ctx, d.doc) && findsPageC(ctx, d.doc, pages - 1);
-    };
-    int pages = countPagesC(ctx, d.doc, &err);
-    if (!trusted(pages)) {
-        // The rebuilt tree is an edit: any repair of the file must come first,
-        // and it may mend the tree as well.
-        settleObjects(d, std::numeric_limits<int>::max());
-        err = FzError{};
-        pages = countPagesC(ctx, d.doc, &err);
-    }
-    if (!trusted(pages)) {
-        err = FzError{};
-        pages = rebuildPageTree(ctx, d.doc, &err);
-        if (err.code) pages = 0;
-    }
+    const int claimed = countPagesC(ctx, d.doc, &err);
+    d.pagesDeferred = opening && !err.code && claimed >= deferredMapPages && claimed < xrefLengthC(ctx, d.doc);
+    err = FzError{};
+    const int pages = settlePageCount(d, !d.pagesDeferred, &err);
     if (pages <= 0 && !hasCatalogC(ctx, d.doc))
         throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "no document catalog");
     d.expectedPageCount = std::max(0, pages);
@@ -780,6 +766,33 @@ void settleOpened(PdfDocument::Impl& d)
 }
 
 } // namespace
+
+int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err)
+{
+    fz_context* ctx = pdfContext();
+    // Every page is an object of its own: a count above the number of objects
+    // is a lie (a 600-byte file can claim two billion pages), and so is one
+    // whose last page the tree does not hold. Then the page tree is rebuilt
+    // from the page objects that really exist.
+    const auto trusted = [&](int pages) {
+        return !err->code && pages > 0 && pages < xrefLengthC(ctx, d.doc)
+               && (!findLastPage || findsPageC(ctx, d.doc, pages - 1));
+    };
+    int pages = countPagesC(ctx, d.doc, err);
+    if (!trusted(pages)) {
+        // The rebuilt tree is an edit: any repair of the file must come first,
+        // and it may mend the tree as well.
+        settleObjects(d, std::numeric_limits<int>::max());
+        *err = FzError{};
+        pages = countPagesC(ctx, d.doc, err);
+    }
+    if (!trusted(pages)) {
+        *err = FzError{};
+        pages = rebuildPageTree(ctx, d.doc, err);
+        if (err->code) pages = 0;
+    }
+    return pages;
+}
 
 bool settleObjects(PdfDocument::Impl& d, int count)
 {
@@ -808,7 +821,7 @@ std::shared_ptr<PdfDocument> adopt(pdf_document* doc, std::unique_ptr<PdfDocumen
     impl->passwordProtected = pdf_needs_password(ctx, doc) != 0;
     impl->locked = impl->passwordProtected;
     // Locked files are read after unlocking: their strings cannot be decrypted before.
-    if (!impl->locked) settleOpened(*impl);
+    if (!impl->locked) settleOpened(*impl, true);
     return make(std::move(impl));
 }
 
@@ -954,7 +967,7 @@ bool PdfDocument::unlock(const std::string& password)
         // Unlocked, the document is read as an unlocked one is at opening;
         // a password-protected file without a catalog still shows its state.
         try {
-            settleOpened(*d);
+            settleOpened(*d, false);
         } catch (const PdfError&) {
         }
     }

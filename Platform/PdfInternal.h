@@ -131,6 +131,9 @@ struct PdfDocument::Impl {
     // and the next one to read.
     bool settled = true;
     int nextUnsettled = 1;
+    // Whether a long document was opened without its page map, which is
+    // built later on a worker (mapPages) or at the first need of every page.
+    bool pagesDeferred = false;
     // The file the document reads from (device and inode), when it reads one.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // Where it was opened and how the file looked then, for reading copies.
@@ -141,8 +144,15 @@ struct PdfDocument::Impl {
     fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see readingCopy)
 };
 
-// The page map of an unlocked document, built on first need. The caller holds d.mutex.
-const PageMap& pageMap(const PdfDocument::Impl& d);
+// From this many pages on, opening leaves the page map for later: reading
+// every page object takes longer than the first page's rendering.
+constexpr int deferredMapPages = 1000;
+
+// The page map of an unlocked document, built on first need. For a document
+// opened without it, that first build also makes sure the tree holds as many
+// pages as it claims, as opening does for shorter ones (settlePageCount).
+// The caller holds d.mutex.
+const PageMap& pageMap(PdfDocument::Impl& d);
 // Forgets the page map, with d.mutex held: call it whenever pages are added,
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);
@@ -153,6 +163,11 @@ void pageTreeChanged(PdfDocument::Impl& d);
 // rebuild drops every object made since opening: reading them all before the
 // first edit makes any rebuild happen while there is nothing to lose.
 bool settleObjects(PdfDocument::Impl& d, int count);
+// The page count of an unlocked document once it can be trusted, with
+// d.mutex held: a count the file cannot hold (or, with `findLastPage`, whose
+// last page MuPDF cannot find) has the file read whole, then the tree rebuilt
+// from the page objects that exist. 0 and `err` set when that fails.
+int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err);
 // What every edit does first, with d.mutex held.
 inline void settleBeforeEditing(PdfDocument::Impl& d) { settleObjects(d, std::numeric_limits<int>::max()); }
 

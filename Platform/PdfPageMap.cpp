@@ -1,3 +1,5 @@
+#include "Platform/PdfPageGeometries.h"
+
 #include "Platform/PdfInternal.h"
 
 #include <algorithm>
@@ -152,6 +154,18 @@ void readPageC(fz_context* ctx, pdf_document* doc, int index, RawPage* out)
     fz_catch(ctx) out->readable = 0;
 }
 
+PdfPageGeometry geometryOf(const RawPage& page)
+{
+    PdfPageGeometry g;
+    g.mediaBox = fromFz(page.media);
+    g.cropBox = fromFz(page.crop);
+    g.rotation = normalizedRotation(page.rotate);
+    g.userToDisplay = fromFz(page.ctm);
+    const PdfRect shown = g.userToDisplay.mapRect(g.cropBox.isEmpty() ? g.mediaBox : g.cropBox);
+    g.displaySize = {shown.width, shown.height};
+    return g;
+}
+
 PageMap buildPageMap(const PdfDocument::Impl& d)
 {
     PageMap map;
@@ -188,14 +202,7 @@ PageMap buildPageMap(const PdfDocument::Impl& d)
         if (!page.readable) continue;
         map.ids[size_t(i)] = {page.object, page.generation};
         map.indexByObject.emplace(page.object, i); // a page listed twice is found at its first place
-        PdfPageGeometry g;
-        g.mediaBox = fromFz(page.media);
-        g.cropBox = fromFz(page.crop);
-        g.rotation = normalizedRotation(page.rotate);
-        g.userToDisplay = fromFz(page.ctm);
-        const PdfRect shown = g.userToDisplay.mapRect(g.cropBox.isEmpty() ? g.mediaBox : g.cropBox);
-        g.displaySize = {shown.width, shown.height};
-        map.geometries[size_t(i)] = g;
+        map.geometries[size_t(i)] = geometryOf(page);
     }
     if (held) releaseEngineMapC(ctx, d.doc);
     return map;
@@ -203,12 +210,49 @@ PageMap buildPageMap(const PdfDocument::Impl& d)
 
 } // namespace
 
-const PageMap& pageMap(const PdfDocument::Impl& d)
+const PageMap& pageMap(PdfDocument::Impl& d)
 {
     static const PageMap none;
     if (d.locked) return none;
+    if (d.pagesDeferred) {
+        d.pagesDeferred = false;
+        // What opening left for now: whether the tree holds the pages it claims.
+        FzError err;
+        if (settlePageCount(d, true, &err) != d.expectedPageCount) pageTreeChanged(d);
+    }
     if (!d.pageMap) d.pageMap = buildPageMap(d);
     return *d.pageMap;
+}
+
+bool pagesMapped(const PdfDocument& document)
+{
+    const PdfDocument::Impl& d = document.impl();
+    std::lock_guard lock(d.mutex);
+    return !d.pagesDeferred || d.locked;
+}
+
+void mapPages(const PdfDocument& document)
+{
+    PdfDocument::Impl& d = document.impl();
+    std::lock_guard lock(d.mutex);
+    if (d.pagesDeferred) pageMap(d);
+}
+
+std::vector<std::optional<PdfPageGeometry>> firstPageGeometries(const PdfDocument& document, int first)
+{
+    PdfDocument::Impl& d = document.impl();
+    std::lock_guard lock(d.mutex);
+    if (d.locked) return {};
+    if (!d.pagesDeferred) return pageMap(d).geometries;
+    std::vector<std::optional<PdfPageGeometry>> geometries(size_t(d.expectedPageCount));
+    const int read = std::min(first, d.expectedPageCount);
+    for (int i = 0; i < read; ++i) {
+        RawPage page;
+        readPageC(pdfContext(), d.doc, i, &page);
+        if (page.readable) geometries[size_t(i)] = geometryOf(page);
+    }
+    if (read > 0) std::fill(geometries.begin() + read, geometries.end(), geometries.front());
+    return geometries;
 }
 
 void pageTreeChanged(PdfDocument::Impl& d)

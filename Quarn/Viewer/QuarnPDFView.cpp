@@ -78,8 +78,10 @@ void QuarnPDFView::readGeometry()
     geometries_.clear();
     layout_->sizes.clear();
     if (!document_ || document_->isLocked()) return;
-    // One pass over the page objects: a thousand pages lay out without loading one.
-    const auto all = platform::pageGeometries(*document_);
+    // One pass over the page objects: a thousand pages lay out without loading
+    // one. A longer file lays out from its first screen's pages until every
+    // page is read (pageMapBuilt).
+    const auto all = platform::firstPageGeometries(*document_, firstScreenPages);
     geometries_.reserve(all.size());
     for (const auto& geometry : all) {
         if (geometry) {
@@ -109,7 +111,10 @@ void QuarnPDFView::load(quarnkit::QuarnDocument* document)
     }
     if (quarnDocument_) disconnect(quarnDocument_, nullptr, this, nullptr);
     quarnDocument_ = document;
-    if (document) connect(document, &quarnkit::QuarnDocument::generationChanged, this, &QuarnPDFView::documentEdited);
+    if (document) {
+        connect(document, &quarnkit::QuarnDocument::generationChanged, this, &QuarnPDFView::documentEdited);
+        connect(document, &quarnkit::QuarnDocument::pageMapBuilt, this, &QuarnPDFView::pagesRead);
+    }
     // A document of the view's own goes once another is shown; undo steps
     // that still name it do nothing after.
     if (ownDocument_ && ownDocument_ != document) delete ownDocument_.data();
@@ -137,7 +142,9 @@ void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
     markEditor_->documentReplaced();
     heldShift_ = 0;
     document_ = std::move(document);
-    shownPages_ = quarnDocument_ ? quarnDocument_->pageSignature() : 0;
+    // Before every page is read, no signature is known: the first edit then
+    // reads the whole document again.
+    shownPages_ = quarnDocument_ && quarnDocument_->pageMapReady() ? quarnDocument_->pageSignature() : 0;
     readGeometry();
     renderer_->setDocument(document_);
     links_.assign(pageCount(), std::nullopt);
@@ -204,16 +211,48 @@ void QuarnPDFView::refresh(std::optional<int> page)
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
     // Pages of the same sizes keep the view where it is: a mark or the
     // document's info edited must not move what the reader looks at.
-    const bool resized = sizes.size() != layout_->sizes.size()
-                         || !std::equal(sizes.begin(), sizes.end(), layout_->sizes.begin(), [](const auto& a, const auto& b) {
-                                return a.width == b.width && a.height == b.height;
-                            });
+    const bool resized = sizes.size() != layout_->sizes.size() || !changedPages(sizes).empty();
     if (resized) {
         relayout();
         if (keep && keep->page < pageCount()) showDestination(*keep);
     }
     viewport()->update();
     withoutTracking([&] { layoutPass(); });
+}
+
+std::vector<int> QuarnPDFView::changedPages(const std::vector<platform::PdfSize>& sizes) const
+{
+    std::vector<int> changed;
+    for (size_t i = 0; i < std::min(sizes.size(), layout_->sizes.size()); ++i)
+        if (sizes[i].width != layout_->sizes[i].width || sizes[i].height != layout_->sizes[i].height)
+            changed.push_back(int(i));
+    return changed;
+}
+
+void QuarnPDFView::pagesRead()
+{
+    if (!quarnDocument_ || !document_ || document_->isLocked()) return;
+    shownPages_ = quarnDocument_->pageSignature();
+    const std::vector<platform::PdfSize> sizes = layout_->sizes;
+    const std::optional<ViewAnchor> kept = pageCount() > 0 ? std::optional(topLeftAnchor()) : std::nullopt;
+    readGeometry();
+    if (sizes.size() != layout_->sizes.size()) {
+        // The tree held fewer pages than it claimed, and was mended.
+        refresh(std::nullopt);
+        return;
+    }
+    // Pages laid out with page 1's size take their own, and what is under the
+    // viewport's top stays where it is; the pages seen so far keep their tiles.
+    const std::vector<int> changed = changedPages(sizes);
+    if (changed.empty()) return;
+    if (changed.size() > size_t(firstScreenPages)) renderer_->invalidate(std::nullopt);
+    else for (const int page : changed) renderer_->invalidate(page);
+    relayout();
+    withoutTracking([&] {
+        if (kept) restoreAnchor(*kept);
+        layoutPass();
+    });
+    viewport()->update();
 }
 
 // ---------------------------------------------------------------- layout

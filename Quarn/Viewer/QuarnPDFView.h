@@ -378,6 +378,10 @@ private:
     // Re-reads page sizes and redraws `page`, or with none the whole document.
     void refresh(std::optional<int> page);
     void documentEdited();
+    void pagesRead(); // every page's size is known now (QuarnDocument::pageMapBuilt)
+    // The pages whose sizes in the layout differ from `sizes`.
+    std::vector<int> changedPages(const std::vector<platform::PdfSize>& sizes) const;
+    static constexpr int firstScreenPages = 16; // read at opening, before the rest
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();
     void updateScrollBars();

@@ -1,7 +1,10 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
+#include "Platform/PdfPageGeometries.h"
 #include "QuarnKit/Document/NativePaths.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -98,6 +101,36 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
     : QObject(parent), pdf_(std::move(pdf))
 {
     if (!pdf_) pdf_ = platform::PdfDocument::createEmpty();
+    if (!platform::pagesMapped(*pdf_)) mapPagesLater();
+}
+
+void QuarnDocument::mapPagesLater()
+{
+    // Not before the first page has had time to render, as for the rest of
+    // the file (settleInBackground). Reading the file first makes the map
+    // itself quick, so that it holds the document only briefly.
+    QTimer::singleShot(250, this, [this] {
+        QThreadPool::globalInstance()->start([weak = std::weak_ptr<platform::PdfDocument>(pdf_), self = QPointer(this)] {
+            while (const auto document = weak.lock()) {
+                if (document->settle(250)) {
+                    platform::mapPages(*document);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self] {
+                    if (self) emit self->pageMapBuilt();
+                },
+                Qt::QueuedConnection);
+        });
+    });
+}
+
+bool QuarnDocument::pageMapReady() const
+{
+    return platform::pagesMapped(*pdf_);
 }
 
 std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)

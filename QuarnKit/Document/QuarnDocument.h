@@ -95,6 +95,11 @@ public:
     // A hash of the page objects in page order: equal only while the same
     // pages stand in the same order. Marks on the pages leave it alone.
     size_t pageSignature() const;
+    // A long file opens knowing only its first pages' sizes; every page's
+    // object and size are read on a worker a moment after, and pageMapBuilt
+    // tells when. Until then, asking for every page (pageSignature, pageId,
+    // platform::pageGeometries …) reads them all on the spot.
+    bool pageMapReady() const;
 
     // True when the password opened the document. Its pages (and their
     // marks) appear then: every view hears of it as an edit of the whole
@@ -121,8 +126,11 @@ public:
 signals:
     void generationChanged(qint64 generation);
     void unrecordedEdit();
+    void pageMapBuilt();
 
 private:
+    void mapPagesLater();
+
     std::shared_ptr<platform::PdfDocument> pdf_;
     qint64 generation_ = 0;
     std::optional<QString> unlockPassword_;
