@@ -153,6 +153,10 @@ constexpr int deferredMapPages = 1000;
 // pages as it claims, as opening does for shorter ones (settlePageCount).
 // The caller holds d.mutex.
 const PageMap& pageMap(PdfDocument::Impl& d);
+// The object of the page at `index`, none outside the document, and an empty
+// id for a page that cannot be read. Before a long document's pages are mapped,
+// MuPDF walks the tree to that page alone. The caller holds d.mutex.
+std::optional<PdfPageId> pageIdAt(PdfDocument::Impl& d, int index);
 // Forgets the page map, with d.mutex held: call it whenever pages are added,
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);

@@ -9,10 +9,9 @@ PdfPageId pageId(const PdfDocument& document, int index)
     PdfDocument::Impl& d = document.impl();
     std::lock_guard lock(d.mutex);
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
-    const PageMap& map = pageMap(d);
-    if (index < 0 || size_t(index) >= map.ids.size())
-        throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
-    const PdfPageId id = map.ids[size_t(index)];
+    const std::optional<PdfPageId> found = pageIdAt(d, index);
+    if (!found) throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+    const PdfPageId id = *found;
     if (!id) throw PdfError(PdfErrorCode::damaged, "page " + std::to_string(index + 1) + " cannot be read");
     return id;
 }

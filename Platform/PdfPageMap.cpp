@@ -224,6 +224,19 @@ const PageMap& pageMap(PdfDocument::Impl& d)
     return *d.pageMap;
 }
 
+std::optional<PdfPageId> pageIdAt(PdfDocument::Impl& d, int index)
+{
+    if (!d.pagesDeferred) {
+        const PageMap& map = pageMap(d);
+        if (index < 0 || size_t(index) >= map.ids.size()) return std::nullopt;
+        return map.ids[size_t(index)];
+    }
+    if (index < 0 || index >= d.expectedPageCount) return std::nullopt;
+    RawPage page;
+    readPageC(pdfContext(), d.doc, index, &page);
+    return page.readable ? PdfPageId{page.object, page.generation} : PdfPageId{};
+}
+
 bool pagesMapped(const PdfDocument& document)
 {
     const PdfDocument::Impl& d = document.impl();

@@ -57,6 +57,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     if (document_) {
         generation_ = document_->generation();
         connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PageListController::sync);
+        connect(document_, &quarnkit::QuarnDocument::pageMapBuilt, this, &PageListController::pagesRead);
     }
     current_ = model_ ? model_->pageIndex() : -1;
     mirror();
@@ -90,7 +91,9 @@ void PageListController::mirror()
     pages_.clear();
     sizes_.clear();
     labels_.clear();
-    if (!document_ || document_->isLocked()) return;
+    // A long file's rows come once every page is read (pagesRead), so that the
+    // first page shows sooner; an edit before reads them at once.
+    if (!document_ || document_->isLocked() || !document_->pageMapReady()) return;
     const platform::PdfDocument& pdf = *document_->pdf();
     pages_ = platform::pageIds(pdf);
     const auto geometries = platform::pageGeometries(pdf);
@@ -102,6 +105,19 @@ void PageListController::mirror()
         const QString label = QString::fromStdString(platform::pageLabel(ranges, int(i))).trimmed();
         labels_.push_back(label == QString::number(i + 1) ? QString() : label);
     }
+}
+
+void PageListController::pagesRead()
+{
+    if (!pages_.empty()) return; // an edit listed them already
+    syncing_ = true;
+    beginResetModel();
+    mirror();
+    endResetModel();
+    if (model_) selectRows(model_->selectedPages());
+    syncing_ = false;
+    refreshVisibleRows();
+    scrollToCurrent(false);
 }
 
 int PageListController::rowCount(const QModelIndex& parent) const

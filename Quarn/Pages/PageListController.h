@@ -78,6 +78,7 @@ public:
 
 private:
     void mirror();
+    void pagesRead(); // QuarnDocument::pageMapBuilt
     void documentChanged();
     void requestThumbnail(int row);
     std::set<int> selectedRows() const;

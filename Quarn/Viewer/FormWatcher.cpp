@@ -63,6 +63,12 @@ void FormWatcher::scan()
     if (!model_ || !quarn_) return;
     const std::shared_ptr<platform::PdfDocument>& pdf = quarn_->pdf();
     if (!pdf) return;
+    if (!quarn_->pageMapReady()) {
+        // A long file's fields are read once its pages are (the first page
+        // shows sooner), unless an edit before reads the pages at once.
+        connect(quarn_, &quarnkit::QuarnDocument::pageMapBuilt, this, &FormWatcher::scan, Qt::UniqueConnection);
+        return;
+    }
     const size_t pages = quarn_->pageSignature();
     const bool locked = pdf->isLocked();
     const bool same = scanned_.lock() == pdf;

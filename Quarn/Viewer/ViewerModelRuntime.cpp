@@ -115,7 +115,10 @@ void ViewerModel::attach(QuarnPDFView* view)
     view->applyDisplay(displayMode_, coverSeparately_);
     if (readyView_ == view) return;
     readyView_ = view;
-    pageSignature_ = view->document() ? std::optional<size_t>(pageSignature()) : std::nullopt;
+    // Not before a long file's pages are all read: the first edit then counts
+    // as one that may have moved pages.
+    pageSignature_ = view->document() && document_ && document_->pageMapReady() ? std::optional<size_t>(pageSignature())
+                                                                               : std::nullopt;
     observeHistory(view);
 
     const QPointer<ViewerModel> self(this);
