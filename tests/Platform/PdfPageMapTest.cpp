@@ -106,3 +106,48 @@ TEST(PdfPageMap, ALyingPageCountMapsThePagesThereAre)
     EXPECT_EQ(geometries[0]->displaySize.width, 300);
     EXPECT_EQ(platform::pageIndex(*doc, platform::pageId(*doc, 0)), 0);
 }
+
+TEST(PdfPageMap, ALongDocumentOpensWithItsFirstPagesAndMapsTheRestLater)
+{
+    const struct Case {
+        const char* name;
+        int pages, claimed, objects;
+    } cases[] = {
+        {"every page there", 2000, 2000, 0},
+        {"a count the tree does not hold", 1500, 1800, 1900},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(c.pages, 1499, c.claimed, c.objects));
+        ASSERT_FALSE(platform::pagesMapped(*doc));
+        EXPECT_EQ(doc->pageCount(), c.claimed); // as claimed, until the pages are read
+        // The first pages as they are, every other one with page 1's size for now.
+        const auto first = platform::firstPageGeometries(*doc, 4);
+        ASSERT_EQ(int(first.size()), c.claimed);
+        ASSERT_TRUE(first[1499].has_value());
+        EXPECT_EQ(first[1499]->displaySize.width, 612);
+        // One page's object needs no map.
+        EXPECT_EQ(platform::pageId(*doc, 1499), (platform::PdfPageId{3 + 1499, 0}));
+        EXPECT_FALSE(platform::pagesMapped(*doc));
+
+        platform::mapPages(*doc);
+        EXPECT_TRUE(platform::pagesMapped(*doc));
+        EXPECT_EQ(doc->pageCount(), c.pages); // a lying tree was rebuilt from its pages
+        const auto all = platform::firstPageGeometries(*doc, 4);
+        ASSERT_EQ(int(all.size()), c.pages);
+        EXPECT_EQ(all[1499]->displaySize.width, 792);
+        EXPECT_EQ(all[1499]->displaySize.height, 612);
+        expectMapMatchesPages(*doc);
+        // An edit keeps the map current, as for any document.
+        platform::movePage(*doc, 1499, 0);
+        EXPECT_EQ(platform::pageGeometries(*doc)[0]->displaySize.width, 792);
+        EXPECT_TRUE(platform::pagesMapped(*doc));
+    }
+}
+
+TEST(PdfPageMap, AShortDocumentIsMappedAtOnce)
+{
+    auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(999, 500));
+    EXPECT_TRUE(platform::pagesMapped(*doc));
+    EXPECT_EQ(platform::firstPageGeometries(*doc, 4)[500]->displaySize.width, 792);
+}

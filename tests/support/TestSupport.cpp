@@ -48,6 +48,20 @@ std::vector<std::string> corpusPdfs()
     return files;
 }
 
+QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed, int objects)
+{
+    std::vector<std::string> parts = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    std::string kids;
+    for (int i = 0; i < pages; ++i) {
+        kids += std::to_string(3 + i) + " 0 R ";
+        parts.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ") +
+                        (i == landscape ? "792 612" : "612 792") + "] >>");
+    }
+    while (int(parts.size()) < objects) parts.push_back("<< /Unused true >>");
+    parts[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(claimed < 0 ? pages : claimed) + " >>";
+    return writePdf(parts);
+}
+
 QByteArray makeTextPdf(int pages, const std::string& extraText)
 {
     // Objects: 1 catalog, 2 pages, 3 font, then a page and its contents per page.

@@ -21,6 +21,11 @@ std::vector<std::string> corpusPdfs();
 // A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
 // written by hand so that tests do not depend on the code they check.
 QByteArray makeTextPdf(int pages, const std::string& extraText = {});
+// A flat page tree of `pages` blank letter pages, the one at index
+// `landscape` turned on its side. The root claims `claimed` pages (all of
+// them when negative), and unused objects pad the file to `objects`, so that
+// a false claim can still look plausible.
+QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed = -1, int objects = 0);
 // A PDF file of the given objects, numbered from 1 in order (object 1 is the
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",

@@ -158,3 +158,37 @@ TEST(LongDocument, FillFieldsAskedForWhileTheFieldsAreReadStartsOnTheFirstField)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model.forms().editor()->editingField().has_value(); }));
     EXPECT_EQ(*w.model.forms().editor()->editingField(), w.model.forms().fields().front().objectNumber);
 }
+
+TEST(LongDocument, EveryPageTakesItsOwnSizeOnceReadAndThePageAtTheTopStays)
+{
+    // 2,000 letter pages, page 1,500 landscape: the first screen is laid out
+    // with every later page the size of page 1, until a worker reads them all.
+    quarnkit::QuarnDocument document{platform::PdfDocument::openBytes(testsupport::makeBlankPagesPdf(2000, 1499))};
+    ASSERT_FALSE(document.pageMapReady());
+    bool read = false;
+    QObject::connect(&document, &quarnkit::QuarnDocument::pageMapBuilt, [&] { read = true; });
+    QuarnPDFView view;
+    view.resize(700, 800);
+    view.load(&document);
+    view.show();
+    QApplication::processEvents();
+    ASSERT_EQ(view.pageCount(), 2000);
+    const QRectF provisional = view.pageRect(1499);
+    EXPECT_LT(provisional.width(), provisional.height());
+    // A page below the landscape one, which then moves in the layout.
+    view.goToPage(1700);
+    QApplication::processEvents();
+    const int top = view.currentPageIndex();
+    ASSERT_EQ(top, 1700);
+    const double topY = view.pageRect(top).top();
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return read; }));
+    EXPECT_TRUE(document.pageMapReady());
+    const QRectF landscape = view.pageRect(1499);
+    EXPECT_NEAR(landscape.width() / landscape.height(), 792.0 / 612.0, 0.01);
+    EXPECT_NEAR(landscape.width(), provisional.height(), 1.0);
+    EXPECT_EQ(view.currentPageIndex(), top);
+    EXPECT_NEAR(view.pageRect(top).top(), topY, 1.0);
+    const QRectF portrait = view.pageRect(1498);
+    EXPECT_NEAR(portrait.width() / portrait.height(), 612.0 / 792.0, 0.01);
+}
