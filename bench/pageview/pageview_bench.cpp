@@ -18,6 +18,7 @@
 // copying its pages afresh; the measuring then runs in a fresh process.
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
+#include "Platform/PdfPageGeometries.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -144,10 +145,13 @@ int main(int argc, char** argv)
     const double firstPaint = timer.nsecsElapsed() / 1e6;
     while (!document->settle(0)) app.processEvents(QEventLoop::AllEvents, 5);
     const double settled = timer.nsecsElapsed() / 1e6;
+    while (!platform::pagesMapped(*document)) app.processEvents(QEventLoop::AllEvents, 5);
+    const double mapped = timer.nsecsElapsed() / 1e6;
     std::printf("document: %s, %d pages\n", path.c_str(), view.pageCount());
     std::printf("first paint: %.1f ms (opened %.1f ms, laid out and shown %.1f ms) at scale %.3f\n", firstPaint,
                 opened, shown, view.scaleFactor());
     std::printf("rest of the file read on a worker (what a first edit would wait for) by %.1f ms\n", settled);
+    std::printf("every page's size and object read (the layout's first guess replaced) by %.1f ms\n", mapped);
     const double mutool = mutoolSeconds(path, view.scaleFactor());
     if (mutool > 0)
         std::printf("mutool draw of page 1: %.1f ms; ratio ravlen / mutool: %.2f\n", mutool * 1000,
