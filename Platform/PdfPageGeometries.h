@@ -13,8 +13,9 @@ namespace platform {
 std::vector<std::optional<PdfPageGeometry>> pageGeometries(const PdfDocument& document);
 
 // A long document opens without reading every page object (a few thousand
-// take longer than rendering the first page): until its page map is built, by mapPages or by the
-// first call that needs every page, only its first pages are known.
+// take longer than rendering the first page): until its page map is built,
+// by mapPages or by the first call that needs every page, only its first
+// pages are known.
 bool pagesMapped(const PdfDocument& document);
 // Builds the page map of a document opened without it; for a worker, as it
 // holds the document for as long as reading every page object takes.
