@@ -172,8 +172,13 @@ bool settleObjects(PdfDocument::Impl& d, int count);
 // last page MuPDF cannot find) has the file read whole, then the tree rebuilt
 // from the page objects that exist. 0 and `err` set when that fails.
 int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err);
-// What every edit does first, with d.mutex held.
-inline void settleBeforeEditing(PdfDocument::Impl& d) { settleObjects(d, std::numeric_limits<int>::max()); }
+// What every edit does first, with d.mutex held: the edit then meets a page
+// tree that holds the pages it claims, as after opening a short document.
+inline void settleBeforeEditing(PdfDocument::Impl& d)
+{
+    settleObjects(d, std::numeric_limits<int>::max());
+    if (d.pagesDeferred) pageMap(d);
+}
 
 // Owner of a loaded page; drops it with the calling thread's context.
 struct PageRef {

@@ -145,6 +145,18 @@ TEST(PdfPageMap, ALongDocumentOpensWithItsFirstPagesAndMapsTheRestLater)
     }
 }
 
+TEST(PdfPageMap, AnEditBeforeTheMapMeetsTheTreeAsItIs)
+{
+    // The root claims 1,800 pages of 1,500: the edit finds the tree mended first.
+    auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(1500, 1499, 1800, 1900));
+    ASSERT_FALSE(platform::pagesMapped(*doc));
+    platform::movePage(*doc, 1499, 0);
+    EXPECT_TRUE(platform::pagesMapped(*doc));
+    EXPECT_EQ(doc->pageCount(), 1500);
+    EXPECT_EQ(doc->pageGeometry(0).displaySize.width, 792);
+    expectMapMatchesPages(*doc);
+}
+
 TEST(PdfPageMap, AShortDocumentIsMappedAtOnce)
 {
     auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(999, 500));
