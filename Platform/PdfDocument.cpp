@@ -534,17 +534,20 @@ void setInfoC(fz_context* ctx, pdf_document* doc, const char* key, const char* v
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Draws into `samples` (RGB, `stride` bytes a row), the memory of the QImage
-// that is returned: no second buffer and no copy.
+// Draws into `samples` (`stride` bytes a row), the memory of the QImage that
+// is returned: no second buffer and no copy. The pixels are RGB, or with
+// `bgra` blue, green, red and an opaque alpha: QImage's 32-bit layout on a
+// little-endian machine.
 void renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, fz_irect bbox,
-             unsigned char* samples, int stride, fz_cookie* cookie, FzError* err)
+             unsigned char* samples, int stride, int bgra, fz_cookie* cookie, FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), bbox.x1 - bbox.x0, bbox.y1 - bbox.y0, nullptr, 0, stride, samples);
+        pix = fz_new_pixmap_with_data(ctx, bgra ? fz_device_bgr(ctx) : fz_device_rgb(ctx), bbox.x1 - bbox.x0,
+                                      bbox.y1 - bbox.y0, nullptr, bgra ? 1 : 0, stride, samples);
         pix->x = bbox.x0;
         pix->y = bbox.y0;
         fz_clear_pixmap_with_value(ctx, pix, 255);
@@ -682,6 +685,22 @@ PdfDisplayList::~PdfDisplayList()
 
 QImage PdfDisplayList::render(double scale, const QRect& clip) const
 {
+    return draw(scale, clip, [](QSize size) { return QImage(size, QImage::Format_RGB888); });
+}
+
+QImage PdfDisplayList::renderRgb32(double scale, const QRect& clip, const ImageSource& source) const
+{
+    return draw(scale, clip, [&](QSize size) {
+        QImage image = source ? source(size) : QImage(size, QImage::Format_RGB32);
+        const bool fits = image.size() == size && (image.format() == QImage::Format_RGB32 ||
+                                                   image.format() == QImage::Format_ARGB32_Premultiplied);
+        return fits ? image : QImage(size, QImage::Format_RGB32);
+    });
+}
+
+QImage PdfDisplayList::draw(double scale, const QRect& clip, const ImageSource& make) const
+{
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "32-bit pixels are drawn as blue, green, red, alpha bytes");
     fz_context* ctx = pdfContext();
     const QRect full = fullPixelRect(size_, scale);
     const QRect area = clip.isNull() ? full : clip.intersected(full);
@@ -689,10 +708,11 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
     const fz_matrix ctm = fz_concat(d->base, fz_scale(float(scale), float(scale)));
     const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
     FzError err;
-    QImage image(area.size(), QImage::Format_RGB888);
+    QImage image = make(area.size());
     if (image.isNull()) return {};
+    const int bgra = image.depth() == 32 ? 1 : 0;
     EngineWork work;
-    renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
+    renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), bgra, nullptr, &err);
     if (err.code) return {};
     return image;
 }
@@ -1186,7 +1206,7 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
     FzError err;
     QImage image(area.size(), QImage::Format_RGB888);
     if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
-    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
+    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     return image;
 }
@@ -1197,10 +1217,13 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
     PageRef page = loadPage(*d, index);
     const PdfPageGeometry g = geometryOf(page.page);
     FzError err;
+    // What the recording holds that was not in memory before: its commands
+    // and the resources it was first to load.
+    EngineAllocationTally tally;
     fz_display_list* list = displayListC(pdfContext(), page.page, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
-    return std::make_shared<PdfDisplayList>(impl, g.displaySize);
+    return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// ravlen-pageview-bench [--pages N] [FILE.pdf]
+// ravlen-pageview-bench [--pages N] [--step VIEWS] [--until PAGE] [--no-save] [FILE.pdf]
 //
 // 1. First paint: the time from opening a long PDF to its first page painted
 //    with all its tiles in a 1180 × 800 page view, against `mutool draw` of
@@ -6,6 +6,10 @@
 // 2. Scroll: from the first page to the last, half a view per step, one paint
 //    per step; reports the slowest paint (a paint never waits for rendering),
 //    the tile cache's peak against its budget, and the peak resident memory.
+//    The resident memory is also sampled after the first screens and at each
+//    tenth of the way, to show whether it stays flat. For quick rounds,
+//    --step scrolls VIEWS views per step (0.5 by default) and --until stops
+//    at a page.
 //
 // 3. Save: the document written as the window saves it (on a worker) while
 //    the view keeps scrolling; reports the longest the UI thread went without
@@ -102,9 +106,15 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     int pages = 1000;
+    double stepViews = 0.5;
+    int untilPage = 0; // 0: the last page
+    bool measureSave = true;
     std::string path;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--pages") && i + 1 < argc) pages = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--step") && i + 1 < argc) stepViews = std::max(0.05, std::atof(argv[++i]));
+        else if (!std::strcmp(argv[i], "--until") && i + 1 < argc) untilPage = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--no-save")) measureSave = false;
         else path = argv[i];
     }
     QTemporaryDir scratch;
@@ -145,12 +155,24 @@ int main(int argc, char** argv)
 
     // ------------------------------------------------ scroll
     QScrollBar* bar = view.verticalScrollBar();
-    const int step = std::max(1, view.viewport()->height() / 2);
+    const int step = std::max(1, int(view.viewport()->height() * stepViews));
     double slowestPaint = 0, totalPaint = 0;
     int paints = 0, blankPaints = 0;
     std::size_t peakCache = 0;
+    // The first screens: a few steps, then what the process holds.
+    for (int i = 0; i < 4 && bar->value() < bar->maximum(); ++i) {
+        bar->setValue(std::min(bar->maximum(), bar->value() + step));
+        view.viewport()->repaint();
+        while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+    }
+    const double firstScreensRss = statusMegabytes("VmRSS:");
+    std::printf("resident after the first screens: %.1f MB (peak so far %.1f MB)\n", firstScreensRss,
+                statusMegabytes("VmHWM:"));
+    std::fflush(stdout);
+    const int lastPage = untilPage > 0 ? std::min(untilPage, view.pageCount()) - 1 : view.pageCount() - 1;
+    int nextSample = 1;
     timer.restart();
-    while (bar->value() < bar->maximum()) {
+    while (bar->value() < bar->maximum() && view.currentPageIndex() < lastPage) {
         bar->setValue(std::min(bar->maximum(), bar->value() + step));
         QElapsedTimer paint;
         paint.start();
@@ -162,6 +184,11 @@ int main(int argc, char** argv)
         if (!view.visibleTilesReady()) ++blankPaints;
         app.processEvents(QEventLoop::AllEvents, 2);
         peakCache = std::max(peakCache, view.tileCacheBytes());
+        if (view.currentPageIndex() + 1 >= (lastPage + 1) * nextSample / 10) {
+            std::printf("  page %d: resident %.1f MB\n", view.currentPageIndex() + 1, statusMegabytes("VmRSS:"));
+            std::fflush(stdout);
+            ++nextSample;
+        }
     }
     while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
     const double scrolled = timer.nsecsElapsed() / 1e6;
@@ -171,8 +198,10 @@ int main(int argc, char** argv)
                 blankPaints);
     std::printf("tile cache: peak %.1f MB of a %.0f MB budget\n", peakCache / 1048576.0,
                 view.tileCacheBudget() / 1048576.0);
+    std::printf("resident at the end of the scroll: %.1f MB (%.1f MB after the first screens); peak %.1f MB\n",
+                statusMegabytes("VmRSS:"), firstScreensRss, statusMegabytes("VmHWM:"));
     // ------------------------------------------------ save
-    {
+    if (measureSave) {
         QTemporaryDir out;
         const QString target = QDir(out.path()).filePath(QStringLiteral("saved.pdf"));
         quarnkit::DocumentSaver saver;
