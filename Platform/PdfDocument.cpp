@@ -600,25 +600,42 @@ void saveIncrementalC(fz_context* ctx, pdf_document* doc, const pdf_write_option
     fz_catch(ctx) captureError(ctx, err);
 }
 
-fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, FzError* err)
+// MuPDF writes a saved document straight into a QByteArray: the file is held
+// once while it is written, not in MuPDF's buffer and then again in a copy.
+struct ByteSink {
+    QByteArray* bytes;
+    int failed;
+};
+
+extern "C" void sinkWrite(fz_context* ctx, void* state, const void* data, size_t n)
 {
-    fz_buffer* buf = nullptr;
+    auto* sink = static_cast<ByteSink*>(state);
+    try {
+        sink->bytes->append(static_cast<const char*>(data), qsizetype(n));
+    } catch (...) {
+        sink->failed = 1;
+    }
+    if (sink->failed) fz_throw(ctx, FZ_ERROR_GENERIC, "out of memory for the saved document");
+}
+
+extern "C" int64_t sinkTell(fz_context*, void* state) { return static_cast<ByteSink*>(state)->bytes->size(); }
+
+int saveIntoC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* sink, FzError* err)
+{
     fz_output* out = nullptr;
-    fz_var(buf);
+    int ok = 0;
     fz_var(out);
+    fz_var(ok);
     fz_try(ctx) {
-        buf = fz_new_buffer(ctx, 1 << 16);
-        out = fz_new_output_with_buffer(ctx, buf);
+        out = fz_new_output(ctx, 1 << 16, sink, sinkWrite, nullptr, nullptr);
+        out->tell = sinkTell; // the cross-reference table records where each object starts
         pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
         fz_close_output(ctx, out);
+        ok = 1;
     }
     fz_always(ctx) fz_drop_output(ctx, out);
-    fz_catch(ctx) {
-        captureError(ctx, err);
-        fz_drop_buffer(ctx, buf);
-        buf = nullptr;
-    }
-    return buf;
+    fz_catch(ctx) captureError(ctx, err);
+    return ok;
 }
 
 // The /P value of named grants: the reserved bits that must be set (7, 8 and
@@ -1228,15 +1245,6 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
 
 namespace {
 
-QByteArray takeBuffer(fz_context* ctx, fz_buffer* buf)
-{
-    unsigned char* data = nullptr;
-    const size_t len = fz_buffer_storage(ctx, buf, &data);
-    QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(len));
-    fz_drop_buffer(ctx, buf);
-    return bytes;
-}
-
 // The document's bytes, made under its lock. `forFile` adds the checks that
 // keep a save from losing the user's work, and the incremental update for a
 // signed file; `incremental` tells whether that was written.
@@ -1282,15 +1290,18 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         if (bytes.isEmpty()) throw PdfError(PdfErrorCode::io, "cannot read the update back");
         return bytes;
     }
-    fz_buffer* buf = saveC(ctx, d.doc, &opts, &err);
-    if (!buf) {
+    QByteArray bytes;
+    ByteSink sink{&bytes, 0};
+    bool saved = saveIntoC(ctx, d.doc, &opts, &sink, &err);
+    if (!saved) {
         // Some damaged streams cannot be compressed again but can be copied.
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
-        buf = saveC(ctx, d.doc, &opts, &retryErr);
+        bytes.clear();
+        sink.failed = 0;
+        saved = saveIntoC(ctx, d.doc, &opts, &sink, &retryErr);
     }
-    throwIfFailed(err.code && !buf ? err : FzError{}, PdfErrorCode::general);
-    const QByteArray bytes = takeBuffer(ctx, buf);
+    throwIfFailed(saved ? FzError{} : err, PdfErrorCode::general);
     if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
     return bytes;
 }
