@@ -81,6 +81,8 @@ extern "C" void freeCallback(void*, void* block)
     std::free(block);
 }
 
+void* warningsWanted() { return std::getenv("RAVLEN_MUPDF_WARNINGS") ? reinterpret_cast<void*>(1) : nullptr; }
+
 fz_context* baseContext()
 {
     // Made once and kept for the life of the process: every thread's context is a clone.
@@ -93,9 +95,8 @@ fz_context* baseContext()
             std::fputs("ravlen: cannot create the PDF engine\n", stderr);
             std::abort();
         }
-        void* verbose = std::getenv("RAVLEN_MUPDF_WARNINGS") ? reinterpret_cast<void*>(1) : nullptr;
-        fz_set_warning_callback(ctx, messageCallback, verbose);
-        fz_set_error_callback(ctx, messageCallback, verbose);
+        fz_set_warning_callback(ctx, messageCallback, warningsWanted());
+        fz_set_error_callback(ctx, messageCallback, warningsWanted());
         fz_register_document_handlers(ctx);
         return ctx;
     }();
@@ -145,6 +146,25 @@ fz_context* pdfContext()
         if (!holder.ctx) throw PdfError(PdfErrorCode::general, "out of memory");
     }
     return holder.ctx;
+}
+
+// Without locks: MuPDF asks that every context in a process share its lock
+// callbacks, for the sake of the allocation hooks that its own copies of
+// OpenJPEG and HarfBuzz call through a process-wide pointer guarded by the
+// FreeType lock. Debian's MuPDF is built against the system's libraries,
+// which allocate for themselves and never call those hooks; everything else
+// a private context holds (allocations, store, fonts, FreeType library) is
+// its own.
+PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(nullptr, nullptr, storeBytes))
+{
+    if (!ctx_) throw PdfError(PdfErrorCode::general, "out of memory");
+    fz_set_warning_callback(ctx_, messageCallback, warningsWanted());
+    fz_set_error_callback(ctx_, messageCallback, warningsWanted());
+}
+
+PrivateContext::~PrivateContext()
+{
+    fz_drop_context(ctx_);
 }
 
 void enterEngine()

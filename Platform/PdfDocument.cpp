@@ -374,7 +374,8 @@ void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* cro
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// The text of a page, or of its recording when `list` is given.
+} // namespace
+
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, FzError* err)
 {
     fz_stext_page* text = nullptr;
@@ -400,6 +401,9 @@ PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser)
         for (fz_stext_line* l = b->u.t.first_line; l; l = l->next) {
             PdfTextLine line;
             line.bounds = toUser.mapRect(fromFz(l->bbox));
+            std::size_t count = 0;
+            for (fz_stext_char* c = l->first_char; c; c = c->next) ++count;
+            line.chars.reserve(count);
             for (fz_stext_char* c = l->first_char; c; c = c->next) {
                 PdfChar ch;
                 ch.code = char32_t(c->c);
@@ -412,6 +416,8 @@ PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser)
     }
     return result;
 }
+
+namespace {
 
 fz_link* linksC(fz_context* ctx, pdf_page* page, FzError* err)
 {
@@ -896,11 +902,22 @@ std::shared_ptr<PdfDocument> PdfDocument::createEmpty()
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
 }
 
+bool hasReadingSource(const PdfDocument::Impl& d)
+{
+    if (d.passwordProtected || unsavedChangesC(pdfContext(), d.doc)) return false;
+    if (d.source) return true;
+    // The same file, only while it is still the very file that was opened.
+    struct stat info = {};
+    return !d.filePath.empty() && ::stat(d.filePath.c_str(), &info) == 0 && info.st_dev == d.fileDevice
+           && info.st_ino == d.fileInode && std::int64_t(info.st_size) == d.fileSize
+           && std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == d.fileModified;
+}
+
 std::shared_ptr<PdfDocument> PdfDocument::readingCopy() const
 {
     std::lock_guard lock(d->mutex);
     fz_context* ctx = pdfContext();
-    if (d->passwordProtected || unsavedChangesC(ctx, d->doc)) return nullptr;
+    if (!hasReadingSource(*d)) return nullptr;
     FzError err;
     auto impl = std::make_unique<Impl>();
     if (d->source) {
@@ -908,12 +925,6 @@ std::shared_ptr<PdfDocument> PdfDocument::readingCopy() const
         if (!impl->doc) return nullptr;
         impl->source = fz_keep_buffer(ctx, d->source);
     } else {
-        // The same file, only while it is still the very file that was opened.
-        struct stat info = {};
-        if (d->filePath.empty() || ::stat(d->filePath.c_str(), &info) != 0 || info.st_dev != d->fileDevice
-            || info.st_ino != d->fileInode || std::int64_t(info.st_size) != d->fileSize
-            || std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec != d->fileModified)
-            return nullptr;
         impl->doc = openFileC(ctx, d->filePath.c_str(), &err);
         if (!impl->doc) return nullptr;
         impl->filePath = d->filePath;

@@ -27,6 +27,22 @@ namespace platform {
 // The calling thread's MuPDF context, cloned on first use from the base context.
 fz_context* pdfContext();
 
+// A context of its own, for a document that one thread at a time reads
+// apart from all others: it shares no lock, store or cache with
+// pdfContext()'s, so its thread never waits for theirs. What it opens is used
+// and dropped with it alone.
+class PrivateContext {
+public:
+    explicit PrivateContext(std::size_t storeBytes); // throws PdfError
+    ~PrivateContext();
+    PrivateContext(const PrivateContext&) = delete;
+    PrivateContext& operator=(const PrivateContext&) = delete;
+    fz_context* get() const { return ctx_; }
+
+private:
+    fz_context* ctx_;
+};
+
 // All documents share MuPDF's store (every context is a clone of one base), and
 // dropping a document touches it: a document is dropped only while no thread
 // does MuPDF work. Work holds the engine shared (nested holds on one thread
@@ -157,6 +173,18 @@ struct PageRef {
     ~PageRef() { if (page) fz_drop_page(pdfContext(), &page->super); }
     PageRef(const PageRef&) = delete;
 };
+
+// Whether the bytes or the file `d` was opened from still show just what `d`
+// shows, so that another document opened over them reads the same pages:
+// none when `d` changed since, needs a password, was made rather than opened,
+// or its file changed on disk. The caller holds d.mutex.
+bool hasReadingSource(const PdfDocument::Impl& d);
+
+// The text of a page, or of its recording when `list` is given, as find and
+// selection read it.
+fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, FzError* err);
+// Our form of MuPDF's text: `toUser` maps its page space to user space.
+PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser);
 
 // Loads a page of a locked-by-caller document; throws PdfError.
 PageRef loadPage(const PdfDocument::Impl& d, int index);

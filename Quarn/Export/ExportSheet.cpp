@@ -144,6 +144,9 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     footer->setFixedWidth(440);
     layout->addWidget(footer);
     connect(&controller_, &ExportController::phaseChanged, this, &ExportSheet::refresh);
+    // The scopes and the pages line follow the sidebar and the current page.
+    connect(&model_, &ViewerModel::selectedPagesChanged, this, &ExportSheet::refresh);
+    connect(&model_, &ViewerModel::pageIndexChanged, this, &ExportSheet::refresh);
     refresh();
 }
 
@@ -165,6 +168,7 @@ ExportSource ExportSheet::source() const
     ExportSource s;
     if (const QuarnDocument* document = model_.document()) s.pdf = document->pdf().get();
     s.pageIndex = model_.pageIndex();
+    s.selectedPages = model_.selectedPages();
     if (!model_.filePath().isEmpty()) s.filePath = model_.filePath();
     return s;
 }
@@ -357,6 +361,9 @@ void ExportSheet::showEvent(QShowEvent* event)
         form_.census = MarkCensus(*document->pdf());
     if (!preset_ && form_.unavailableReason(form_.format)) form_.format = ExportFormat::flattenedPDF;
     refresh();
+    // No field starts focused: typing must not land in a password field
+    // unasked, and Return exports.
+    setFocus(Qt::OtherFocusReason);
 }
 
 void ExportSheet::reject()

@@ -12,14 +12,18 @@
 #include <QFutureWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <functional>
 
 namespace quarn {
 
@@ -31,6 +35,7 @@ namespace {
 
 constexpr int pageRole = Qt::UserRole;
 constexpr int objectRole = Qt::UserRole + 1;
+constexpr int countRole = Qt::UserRole + 2; // a header's number of marks
 
 QColor withOpacity(QColor color, double opacity)
 {
@@ -53,6 +58,186 @@ QIcon rowIcon(quarnkit::MarkKind kind, const quarnkit::RGBA& color)
     return QIcon(icon);
 }
 
+// Sizes in pixels, as in the rest of the sidebar.
+QFont sized(QFont font, int pixels, QFont::Weight weight = QFont::Normal)
+{
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+QFont titleFont(const QFont& base) { return sized(base, 11, QFont::DemiBold); }
+QFont countFont() { return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), 10); }
+QFont rowFont(const QFont& base) { return sized(base, 12); }
+
+// "Page n" and the page's count of marks, inset from the header's edges.
+constexpr QMargins headerInset{14, 10, 14, 4};
+// The row's highlight stands this far in from the list's edges; its content
+// this far in from the highlight's.
+constexpr int rowOutset = 6;
+constexpr QMargins rowInset{8, 6, 8, 6};
+constexpr int rowSpacing = 8;
+
+int headerHeight(const QFont& base)
+{
+    const int text = std::max(QFontMetrics(titleFont(base)).height(), QFontMetrics(countFont()).height());
+    return headerInset.top() + text + headerInset.bottom();
+}
+
+// The header fills its band with the sidebar's colour, so that pinned over
+// the rows it hides those scrolling under it.
+void paintHeader(QPainter& painter, const QRect& band, const QString& title, const QString& count, const QFont& base)
+{
+    painter.fillRect(band, D::chrome());
+    const QRect text = band.marginsRemoved(headerInset);
+    painter.setFont(titleFont(base));
+    painter.setPen(withOpacity(D::paper(), 0.72));
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title);
+    painter.setFont(countFont());
+    painter.setPen(withOpacity(D::paper(), 0.4));
+    painter.drawText(text, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, count);
+}
+
+// The header of the section scrolled under the list's top edge, held there
+// until the next header pushes it away. It takes the clicks aimed at it, so
+// the rows it hides cannot be clicked through it.
+class PinnedHeader : public QWidget {
+public:
+    explicit PinnedHeader(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("pinnedHeader"));
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+    void show(const QString& title, const QString& count)
+    {
+        if (title != title_ || count != count_) update();
+        title_ = title;
+        count_ = count;
+        setAccessibleName(title);
+        QWidget::show();
+    }
+    std::function<void()> onEnter;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        paintHeader(painter, rect(), title_, count_, font());
+    }
+    void enterEvent(QEnterEvent*) override
+    {
+        if (onEnter) onEnter();
+    }
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseDoubleClickEvent(QMouseEvent* event) override { event->accept(); }
+    void contextMenuEvent(QContextMenuEvent* event) override { event->accept(); }
+
+private:
+    QString title_;
+    QString count_;
+};
+
+// The rows and headers drawn as the sidebar draws them: a row lit by a
+// rounded band while its mark is chosen, whether or not the list has the
+// keyboard focus, and faintly while the pointer is over it.
+class MarkTree : public QTreeWidget {
+public:
+    explicit MarkTree(QWidget* parent) : QTreeWidget(parent), pinned_(new PinnedHeader(viewport()))
+    {
+        pinned_->onEnter = [this] { setHovered({}); };
+    }
+    QWidget* pinned() const { return pinned_; }
+
+    // Holds the header of the section under the top edge there.
+    void pinHeader()
+    {
+        const QTreeWidgetItem* top = itemAt(QPoint(viewport()->width() / 2, 0));
+        const QTreeWidgetItem* section = top && top->parent() ? top->parent() : top;
+        const QRect own = section ? visualItemRect(section) : QRect();
+        if (!section || own.top() >= 0) {
+            pinned_->hide();
+            return;
+        }
+        int y = 0;
+        const int next = indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(section)) + 1;
+        if (next < topLevelItemCount()) y = std::min(0, visualItemRect(topLevelItem(next)).top() - own.height());
+        pinned_->setGeometry(0, y, viewport()->width(), own.height());
+        pinned_->show(section->text(0), section->data(0, countRole).toString());
+        pinned_->raise();
+    }
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QTreeWidgetItem* item = itemFromIndex(index);
+        if (!item) return;
+        const QRect band(0, option.rect.top(), viewport()->width(), option.rect.height());
+        if (!MarksList::markOf(item)) {
+            paintHeader(*painter, band, item->text(0), item->data(0, countRole).toString(), font());
+            return;
+        }
+        const bool active = selectionModel()->isSelected(index);
+        const QRect box = band.adjusted(rowOutset, 0, -rowOutset, 0);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        if (active || index == hovered_) {
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(box), 4, 4);
+            painter->fillPath(shape, active ? withOpacity(D::accent(), 0.16) : withOpacity(D::paper(), 0.05));
+        }
+        const QRect content = box.marginsRemoved(rowInset);
+        const QSize icon = iconSize();
+        item->icon(0).paint(painter, QRect(QPoint(content.left(), content.center().y() - icon.height() / 2), icon));
+        const QRect text = content.adjusted(icon.width() + rowSpacing, 0, 0, 0);
+        painter->setFont(rowFont(font()));
+        painter->setPen(withOpacity(D::paper(), active ? 1.0 : 0.85));
+        const QString words = painter->fontMetrics().elidedText(item->text(0), Qt::ElideRight, text.width());
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, words);
+        painter->restore();
+    }
+    // A row brought into view (the keys, a mark selected on the page) stands
+    // below the pinned header, not under it.
+    void scrollTo(const QModelIndex& index, ScrollHint hint) override
+    {
+        QTreeWidget::scrollTo(index, hint);
+        const int covered = headerHeight(font()) - visualRect(index).top();
+        if (index.parent().isValid() && covered > 0)
+            verticalScrollBar()->setValue(verticalScrollBar()->value() - covered);
+    }
+    void scrollContentsBy(int dx, int dy) override
+    {
+        QTreeWidget::scrollContentsBy(dx, dy);
+        pinHeader();
+    }
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QTreeWidget::resizeEvent(event);
+        pinHeader();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        QTreeWidget::mouseMoveEvent(event);
+        setHovered(indexAt(event->position().toPoint()));
+    }
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::Leave) setHovered({});
+        return QTreeWidget::viewportEvent(event);
+    }
+
+private:
+    void setHovered(const QModelIndex& index)
+    {
+        if (index == hovered_) return;
+        hovered_ = index;
+        viewport()->update();
+    }
+
+    PinnedHeader* pinned_;
+    QPersistentModelIndex hovered_;
+};
+
 } // namespace
 
 MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
@@ -63,22 +248,20 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     column->setSpacing(2);
 
     summary_ = new QLabel(this);
-    QFont small = font();
-    small.setPointSizeF(11);
-    summary_->setFont(small);
+    summary_->setFont(sized(font(), 11));
     summary_->setContentsMargins(14, 0, 14, 2);
     QPalette dim = summary_->palette();
     dim.setColor(QPalette::WindowText, withOpacity(D::paper(), 0.45));
     summary_->setPalette(dim);
     column->addWidget(summary_);
 
-    tree_ = new QTreeWidget(this);
-    tree_->setColumnCount(2);
+    tree_ = new MarkTree(this);
+    tree_->setColumnCount(1);
     tree_->header()->hide();
-    tree_->header()->setStretchLastSection(false);
-    tree_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    tree_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     tree_->setRootIsDecorated(false);
+    tree_->setIndentation(0);
+    tree_->setItemsExpandable(false); // every page's marks stay listed
+    tree_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     tree_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tree_->setTextElideMode(Qt::ElideRight);
     tree_->setFrameShape(QFrame::NoFrame);
@@ -102,11 +285,8 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
         if (mark && model_) model_->reveal(*mark);
     });
     connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
-    // A row stays lit only while the page view has a mark selected.
-    if (model_)
-        connect(model_, &ViewerModel::hasSelectionChanged, this, [this](bool selected) {
-            if (!selected) tree_->clearSelection();
-        });
+    // The row of the mark selected on the page is lit, however it was selected.
+    if (model_) connect(model_, &ViewerModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
 
     setDocument(document);
     rebuildRows(); // nothing shows until the list has been on screen
@@ -226,36 +406,29 @@ void MarksList::rebuildRows()
     const QTreeWidgetItem* current = tree_->currentItem();
     const auto wasCurrent = markOf(current);
 
+    // The other pages' rows stay where they were on screen.
+    const int scrolled = tree_->verticalScrollBar()->value();
     tree_->clear();
-    QFont headerFont = font();
-    headerFont.setPointSizeF(11);
-    headerFont.setWeight(QFont::DemiBold);
-    QFont countFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    countFont.setPointSizeF(10);
-    QFont rowFont = font();
-    rowFont.setPointSizeF(12);
+    const QSize headerSize(0, headerHeight(font()));
+    const QSize rowSize(0, rowInset.top() + std::max(tree_->iconSize().height(), QFontMetrics(rowFont(font())).height()) +
+                               rowInset.bottom());
     QHash<QString, QIcon> icons;
     for (const MarkGroup& group : groups_) {
         auto* header = new QTreeWidgetItem(tree_);
         header->setText(0, tr("Page %1").arg(group.pageIndex + 1));
-        header->setText(1, QString::number(group.entries.size()));
-        header->setFont(0, headerFont);
-        header->setFont(1, countFont);
-        header->setForeground(0, withOpacity(D::paper(), 0.72));
-        header->setForeground(1, withOpacity(D::paper(), 0.4));
-        header->setBackground(0, D::chrome());
-        header->setBackground(1, D::chrome());
+        header->setData(0, countRole, QString::number(group.entries.size()));
+        header->setSizeHint(0, headerSize);
         header->setFlags(Qt::ItemIsEnabled);
         header->setData(0, Qt::AccessibleTextRole, header->text(0));
         for (const MarkEntry& entry : group.entries) {
             auto* row = new QTreeWidgetItem(header);
             row->setText(0, entry.snippet);
+            row->setSizeHint(0, rowSize);
             // One icon per kind and colour: a long list has many rows alike.
             const QString iconKey = QString::number(int(entry.kind)) + entry.color.toQColor().name(QColor::HexArgb);
             auto icon = icons.find(iconKey);
             if (icon == icons.end()) icon = icons.insert(iconKey, rowIcon(entry.kind, entry.color));
             row->setIcon(0, *icon);
-            row->setFont(0, rowFont);
             row->setToolTip(0, entry.snippet);
             row->setData(0, Qt::AccessibleTextRole, accessibilityText(entry));
             row->setData(0, pageRole, entry.pageIndex);
@@ -270,6 +443,26 @@ void MarksList::rebuildRows()
     summary_->setVisible(!groups_.empty());
     tree_->setVisible(!groups_.empty());
     empty_->setVisible(groups_.empty() && loaded_);
+    showSelectedMark();
+    tree_->doItemsLayout(); // the scroll range of the new rows
+    tree_->verticalScrollBar()->setValue(scrolled);
+    static_cast<MarkTree*>(tree_)->pinHeader();
+}
+
+QWidget* MarksList::pinnedHeader() const { return static_cast<MarkTree*>(tree_)->pinned(); }
+
+void MarksList::showSelectedMark()
+{
+    const std::optional<MarkRef> mark = model_ ? model_->selectedMark() : std::nullopt;
+    QTreeWidgetItem* row = nullptr;
+    for (QTreeWidgetItemIterator it(tree_); *it && mark && !row; ++it)
+        if (markOf(*it) == mark) row = *it;
+    if (!row) {
+        tree_->clearSelection();
+        return;
+    }
+    if (row->isSelected()) return; // one of several rows chosen for deleting
+    tree_->setCurrentItem(row, 0, QItemSelectionModel::ClearAndSelect);
 }
 
 std::vector<MarkRef> MarksList::chosen() const

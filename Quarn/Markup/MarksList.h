@@ -41,6 +41,8 @@ public:
     // A worker is reading the whole list; the rows show the last reading until it is done.
     bool reading() const { return reading_; }
     QTreeWidget* tree() const { return tree_; }
+    // The header held at the list's top while its page's rows scroll under it.
+    QWidget* pinnedHeader() const;
     QString summary() const;
     // Whole list (on a worker); then, per edit, only the edited page when it can.
     void reload();
@@ -62,6 +64,8 @@ protected:
 private:
     void rebuildRows();
     void documentEdited();
+    // Lights the row of the mark selected on the page, and no other.
+    void showSelectedMark();
     void showMenu(const QPoint& at);
     std::vector<MarkRef> chosen() const;
 

@@ -92,6 +92,11 @@ bool ViewerModel::canSign() const
     return pdfView_ && pdfView_->document() && pageCount_ > 0;
 }
 
+std::optional<MarkRef> ViewerModel::selectedMark() const
+{
+    return pdfView_ ? pdfView_->selectedAnnotation() : std::nullopt;
+}
+
 // ---------------------------------------------------------------- binding
 
 void ViewerModel::bind(QuarnPDFView* view)
@@ -108,7 +113,9 @@ void ViewerModel::bind(QuarnPDFView* view)
         self->assign(self->zoom_, scale, &ViewerModel::zoomValueChanged);
     };
     view->onSelection = [self](bool selected) {
-        if (self) self->assign(self->hasSelection_, selected, &ViewerModel::hasSelectionChanged);
+        if (!self) return;
+        self->assign(self->hasSelection_, selected, &ViewerModel::hasSelectionChanged);
+        emit self->selectedMarkChanged();
     };
     view->onToolChange = [self](MarkupTool tool) {
         if (self) self->setTool(tool);

@@ -130,6 +130,8 @@ public:
     int pageCount() const { return pageCount_; }
     double zoom() const { return zoom_; }
     bool hasSelection() const { return hasSelection_; }
+    // The mark selected on the page, if any.
+    std::optional<MarkRef> selectedMark() const;
     bool exportPresented() const { return exportPresented_; }
     void setExportPresented(bool presented);
 
@@ -342,6 +344,8 @@ signals:
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
     void hasSelectionChanged(bool selected);
+    // The page view selected a mark, another one or none (also when the flag above stays).
+    void selectedMarkChanged();
     void exportPresentedChanged(bool presented);
     void displayModeChanged(quarnkit::DisplayMode mode);
     void coverSeparatelyChanged(bool cover);

@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
+#include "Platform/PdfTextReader.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
@@ -9,8 +11,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <system_error>
+
+#include <sched.h>
 
 namespace quarnkit {
 
@@ -91,17 +94,17 @@ int appendSpelled(QString& text, char32_t code)
 
 } // namespace
 
-PageSearchText::PageSearchText(const platform::PdfTextPage& page)
+PageSearchText::PageSearchText(platform::PdfTextPage page) : page_(std::move(page))
 {
     std::size_t count = 0;
-    for (const platform::PdfTextBlock& block : page.blocks)
+    for (const platform::PdfTextBlock& block : page_.blocks)
         for (const platform::PdfTextLine& textLine : block.lines) count += textLine.chars.size() + 1;
     text_.reserve(qsizetype(count));
     glyphOfUnit_.reserve(count);
     glyphs_.reserve(count);
 
     int line = 0;
-    for (const platform::PdfTextBlock& block : page.blocks) {
+    for (const platform::PdfTextBlock& block : page_.blocks) {
         for (const platform::PdfTextLine& textLine : block.lines) {
             if (!text_.isEmpty() && !text_.back().isSpace()) {
                 text_.append(QLatin1Char(' '));
@@ -109,7 +112,7 @@ PageSearchText::PageSearchText(const platform::PdfTextPage& page)
             }
             for (const platform::PdfChar& c : textLine.chars) {
                 const int glyph = int(glyphs_.size());
-                glyphs_.push_back({c.quad, line, QChar::isSpace(c.code)});
+                glyphs_.push_back({&c, line, QChar::isSpace(c.code)});
                 const int units = appendSpelled(text_, c.code);
                 for (int i = 0; i < units; ++i) glyphOfUnit_.push_back(glyph);
             }
@@ -125,8 +128,8 @@ std::vector<platform::PdfQuad> PageSearchText::quads(TextMatch::Range range) con
     int line = -1, first = -1, last = -1;
     const auto flush = [&] {
         if (first >= 0) {
-            const platform::PdfQuad& a = glyphs_[std::size_t(first)].quad;
-            const platform::PdfQuad& b = glyphs_[std::size_t(last)].quad;
+            const platform::PdfQuad& a = glyphs_[std::size_t(first)].glyph->quad;
+            const platform::PdfQuad& b = glyphs_[std::size_t(last)].glyph->quad;
             out.push_back({a.ul, b.ur, a.ll, b.lr});
         }
         first = last = -1;
@@ -170,8 +173,24 @@ struct DocumentSearch::Run {
     FinishHandler onFinish;
 };
 
-DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document)
+namespace {
+
+// The cores this process may run on; more than four readers gain little on
+// one document and cost each a reading of it.
+int defaultReaderCount()
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    const int available = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores)
+                                                                           : int(std::thread::hardware_concurrency());
+    return std::clamp(available, 1, 4);
+}
+
+} // namespace
+
+DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document, int readers)
     : document_(std::move(document)),
+      readers_(readers > 0 ? readers : defaultReaderCount()),
       // Workers may drop the last reference on their own thread; the object
       // must die on the thread it lives on. While the application tears down
       // its pending events, posting one more would wait on itself forever.
@@ -236,7 +255,7 @@ void DocumentSearch::start(const QString& query, const FindOptions& options, Mat
     run->onMatches = std::move(onMatches);
     run->onFinish = std::move(onFinish);
     try {
-        workers_.emplace_back(std::thread(&DocumentSearch::work, run, document_), run);
+        workers_.emplace_back(std::thread(&DocumentSearch::work, run, document_, readers_), run);
     } catch (const std::system_error&) {
         // No thread to be had: the search ends at once, having found nothing.
         if (run->onFinish) run->onFinish();
@@ -265,20 +284,20 @@ void DocumentSearch::deliver(const std::shared_ptr<Run>& run, std::vector<Search
 
 namespace {
 
-// Reads pages for a search on a thread of its own: from its own copy of the
-// document when one can be had, else from a recording of the page made while
+// Reads pages for a search on a thread of its own: with a reader of its own
+// when the document allows one, else from a recording of the page made while
 // holding the shared document, so that only the recording waits for others.
 class PageReader {
 public:
-    explicit PageReader(std::shared_ptr<const platform::PdfDocument> document) : shared_(std::move(document))
+    explicit PageReader(std::shared_ptr<const platform::PdfDocument> document) noexcept : shared_(std::move(document))
     {
         try {
-            own_ = shared_->readingCopy();
+            own_ = platform::PdfTextReader::open(*shared_);
         } catch (...) {
         }
     }
 
-    platform::PdfTextPage text(int page) const
+    platform::PdfTextPage text(int page)
     {
         if (own_) return own_->textPage(page);
         const auto list = shared_->displayList(page);
@@ -287,19 +306,13 @@ public:
 
 private:
     std::shared_ptr<const platform::PdfDocument> shared_;
-    std::shared_ptr<const platform::PdfDocument> own_;
+    std::unique_ptr<platform::PdfTextReader> own_;
 };
-
-// Readers beside the thread that delivers: most of the cores, leaving one for
-// the UI thread; more than four gain little on one document.
-int readerCount()
-{
-    return std::clamp(int(std::thread::hardware_concurrency()) - 1, 1, 4);
-}
 
 } // namespace
 
-void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platform::PdfDocument> document)
+void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platform::PdfDocument> document,
+                          int readerCount)
 {
     using Clock = std::chrono::steady_clock;
     // Often enough for the count to grow visibly, rarely enough not to flood
@@ -316,8 +329,11 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
             Qt::QueuedConnection);
     };
 
-    // Readers take pages in turn and file each page's matches under its
-    // number; this thread hands them on in page order.
+    // Readers take runs of pages in turn and file each page's matches under
+    // its number; this thread hands them on in page order. Neighbouring pages
+    // often share fonts that only the reader which loaded them holds, so a
+    // reader takes several at once, but runs short enough to keep every
+    // reader busy to the end.
     struct Page {
         bool read = false;
         std::vector<SearchMatch> matches;
@@ -330,29 +346,27 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
     std::vector<Page> pages(std::size_t(std::max(pageCount, 0)));
     std::mutex mutex;
     std::condition_variable pageRead;
-    std::atomic<int> nextPage{0};
+    std::atomic<int> nextRun{0};
+    const int runLength = std::clamp(pageCount / (readerCount * 16), 1, 16);
     std::atomic<bool> stop{false}; // this thread gave up: no more pages are wanted
     const auto read = [&] {
-        std::optional<PageReader> reader;
-        try {
-            reader.emplace(document);
-        } catch (...) {
-        }
-        for (int page = nextPage++; page < pageCount && !run->cancelled && !stop; page = nextPage++) {
-            std::vector<SearchMatch> found;
-            try {
-                if (reader) {
-                    const PageSearchText searchText(reader->text(page));
+        PageReader reader(document);
+        const auto wanted = [&] { return !run->cancelled && !stop; };
+        for (int first = nextRun.fetch_add(runLength); first < pageCount && wanted(); first = nextRun.fetch_add(runLength)) {
+            for (int page = first; page < std::min(first + runLength, pageCount) && wanted(); ++page) {
+                std::vector<SearchMatch> found;
+                try {
+                    const PageSearchText searchText(reader.text(page));
                     for (const TextMatch::Range& range : TextMatch::ranges(run->query, searchText.text(), run->options))
                         found.push_back({page, range, searchText.text().mid(range.location, range.length),
                                          searchText.quads(range)});
+                } catch (...) {
+                    // A damaged page, or one removed meanwhile, has nothing to find.
                 }
-            } catch (...) {
-                // A damaged page, or one removed meanwhile, has nothing to find.
+                std::lock_guard lock(mutex);
+                pages[std::size_t(page)] = {true, std::move(found)};
+                pageRead.notify_all();
             }
-            std::lock_guard lock(mutex);
-            pages[std::size_t(page)] = {true, std::move(found)};
-            pageRead.notify_all();
         }
         // A reader that stops early leaves its pages to the others, or to the cancel.
         std::lock_guard lock(mutex);
@@ -360,7 +374,7 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
     };
     std::vector<std::thread> readers;
     try {
-        for (int i = 0; i < std::min(readerCount(), pageCount); ++i) readers.emplace_back(read);
+        for (int i = 0; i < std::min(readerCount, pageCount); ++i) readers.emplace_back(read);
     } catch (const std::system_error&) {
         // Fewer threads than hoped for: those there are read every page.
     }

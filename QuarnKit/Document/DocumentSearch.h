@@ -55,7 +55,12 @@ bool isWholeWord(Range range, const QString& text, const QString& query);
 class PageSearchText {
 public:
     PageSearchText() = default;
-    explicit PageSearchText(const platform::PdfTextPage& page);
+    explicit PageSearchText(platform::PdfTextPage page);
+    // Moves keep the glyphs where they are; a copy would not.
+    PageSearchText(PageSearchText&&) = default;
+    PageSearchText& operator=(PageSearchText&&) = default;
+    PageSearchText(const PageSearchText&) = delete;
+    PageSearchText& operator=(const PageSearchText&) = delete;
 
     const QString& text() const { return text_; }
     // One quad per line the range touches, from its first to its last glyph
@@ -64,10 +69,11 @@ public:
 
 private:
     struct Glyph {
-        platform::PdfQuad quad;
+        const platform::PdfChar* glyph = nullptr; // within page_
         int line = 0;
         bool blank = false;
     };
+    platform::PdfTextPage page_;
     QString text_;
     std::vector<int> glyphOfUnit_; // -1 for the spaces put between lines
     std::vector<Glyph> glyphs_;
@@ -91,7 +97,8 @@ public:
     using MatchHandler = std::function<void(const std::vector<SearchMatch>& batch)>;
     using FinishHandler = std::function<void()>;
 
-    explicit DocumentSearch(std::shared_ptr<const platform::PdfDocument> document);
+    // `readers`: the threads that read pages at once; 0 for one per core, up to four.
+    explicit DocumentSearch(std::shared_ptr<const platform::PdfDocument> document, int readers = 0);
     ~DocumentSearch(); // cancels, and waits for the worker to leave the page it is reading
     DocumentSearch(const DocumentSearch&) = delete;
     DocumentSearch& operator=(const DocumentSearch&) = delete;
@@ -114,11 +121,12 @@ public:
 
 private:
     struct Run;
-    static void work(std::shared_ptr<Run> run, std::shared_ptr<const platform::PdfDocument> document);
+    static void work(std::shared_ptr<Run> run, std::shared_ptr<const platform::PdfDocument> document, int readers);
     void deliver(const std::shared_ptr<Run>& run, std::vector<SearchMatch>& batch, bool finished);
     void reapWorkers();
 
     std::shared_ptr<const platform::PdfDocument> document_;
+    int readers_;
     std::shared_ptr<QObject> relay_; // lives on the owner's thread; results are queued to it
     std::shared_ptr<Run> current_;
     std::vector<std::pair<std::thread, std::shared_ptr<Run>>> workers_;

@@ -1,10 +1,11 @@
-// ravlen-find-bench [--pages N] [--word WORD] [--runs R] [FILE.pdf]
+// ravlen-find-bench [--pages N] [--word WORD] [--runs R] [--readers K] [FILE.pdf]
 //
 // Find across a long document: the time, for the whole process, from start
 // to every match of WORD known (the search's end), against `mutool draw -F
 // txt -o /dev/null` of the whole document in the same run. Each side runs R
 // times (3) in a fresh process; the best time of each is compared. Also
 // reports when the first batch of matches arrived and how many batches came.
+// K readers read pages at once (by default, as the application chooses).
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages
 // (1,000) is built there by repeating the corpus's four-page LaTeX sample,
@@ -54,7 +55,7 @@ bool buildLongDocument(int pages, const std::string& path)
 
 // The measured side: open, search, wait for the end. Prints one line:
 // matches, pages with a match, batches, seconds to the first batch.
-int searchOnce(const std::string& path, const QString& word)
+int searchOnce(const std::string& path, const QString& word, int readers)
 {
     QElapsedTimer clock;
     clock.start();
@@ -64,7 +65,7 @@ int searchOnce(const std::string& path, const QString& word)
     } catch (const platform::PdfError&) {
         return 1;
     }
-    quarnkit::DocumentSearch search(document);
+    quarnkit::DocumentSearch search(document, readers);
     std::size_t matches = 0;
     int batches = 0;
     double firstBatch = -1;
@@ -113,6 +114,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     int pages = 1000;
     int runs = 3;
+    int readers = 0;
     QString word = QStringLiteral("information");
     std::string path;
     bool child = false;
@@ -120,10 +122,11 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[i], "--pages") && i + 1 < argc) pages = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--word") && i + 1 < argc) word = QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--readers") && i + 1 < argc) readers = std::max(0, std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--search-once")) child = true;
         else path = argv[i];
     }
-    if (child) return searchOnce(path, word);
+    if (child) return searchOnce(path, word, readers);
 
     QTemporaryDir scratch;
     if (path.empty()) path = QDir(scratch.path()).filePath(QStringLiteral("long.pdf")).toStdString();
@@ -139,7 +142,8 @@ int main(int argc, char** argv)
     for (int run = 0; run < runs; ++run) {
         QByteArray output;
         const double ours = timed(QCoreApplication::applicationFilePath(),
-                                  {QStringLiteral("--search-once"), QStringLiteral("--word"), word, file}, &output);
+                                  {QStringLiteral("--search-once"), QStringLiteral("--word"), word,
+                                   QStringLiteral("--readers"), QString::number(readers), file}, &output);
         if (ours < 0) {
             std::fprintf(stderr, "the search failed\n");
             return 1;

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QProcess>
 #include <QLabel>
 #include <QSlider>
 #include <QTest>
@@ -34,11 +35,16 @@ struct Shown {
     std::unique_ptr<ViewerScreen> screen;
     ExportSheet* sheet = nullptr;
 
-    explicit Shown(int pages, std::optional<ExportFormat> preset = std::nullopt)
+    explicit Shown(int pages, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
         : path(writeFile(settings.dir, "Letter.pdf", testsupport::makeTextPdf(pages))),
           document(QuarnDocument::open(path)), screen(showScreen(document.get(), path, stack, settings))
     {
-        screen->model().presentExport(preset);
+        model().setSelectedPages(selected);
+        present(preset);
+    }
+    void present(std::optional<ExportFormat> preset = std::nullopt)
+    {
+        model().presentExport(preset);
         testsupport::waitFor([this] { return (sheet = screen->findChild<ExportSheet*>()) && sheet->isVisible(); });
     }
     ViewerModel& model() { return screen->model(); }
@@ -47,6 +53,12 @@ struct Shown {
     {
         for (QAbstractButton* card : sheet->cards())
             if (card->text() == quarnkit::ExportFormats::title(format)) click(card);
+    }
+    QStringList segmentTitles(ChromeSegmented* control) const
+    {
+        QStringList titles;
+        for (QAbstractButton* segment : control->findChildren<QAbstractButton*>()) titles << segment->accessibleName();
+        return titles;
     }
     void chooseSegment(ChromeSegmented* control, int index)
     {
@@ -72,6 +84,12 @@ TEST(ExportSheet, ShowsPagesPixelsNotesAndPasswordCaptions)
     EXPECT_EQ(sheet.form().format, ExportFormat::flattenedPDF);
     EXPECT_EQ(sheet.pagesLine()->text(), "3 pages");
     EXPECT_EQ(sheet.note()->text(), "Marks are painted in, so they look the same everywhere.");
+    // Typing before clicking a field reaches no field.
+    sheet.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
+    shown.type("x");
+    EXPECT_TRUE(sheet.openPasswordField()->text().isEmpty());
+    EXPECT_TRUE(sheet.editPasswordField()->text().isEmpty());
 
     shown.chooseCard(ExportFormat::png);
     EXPECT_EQ(sheet.form().format, ExportFormat::png);
@@ -139,6 +157,101 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
     const auto saved = quarnkit::ExportChoices::saved(shown.settings.defaults);
     EXPECT_EQ(saved.format, ExportFormat::text);
     EXPECT_EQ(saved.scope, quarnkit::ExportScope::thisPage);
+}
+
+TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
+{
+    Shown shown(4, std::nullopt, {2, 0});
+    ExportSheet& sheet = *shown.sheet;
+    ASSERT_EQ(shown.segmentTitles(sheet.scopeControl()),
+              (QStringList{"Current page", "All pages", "Selected pages", "Range"}));
+    shown.chooseSegment(sheet.scopeControl(), 2);
+    EXPECT_EQ(sheet.form().scope, quarnkit::ExportScope::selectedPages);
+    EXPECT_EQ(sheet.pagesLine()->text(), "2 pages: 1, 3");
+
+    // PDF into a file, then PNG into a folder, each from a fresh sheet.
+    QTemporaryDir out;
+    struct Case { ExportFormat format; QString target; };
+    for (const Case& c : {Case{ExportFormat::pdf, out.filePath("Two.pdf")}, Case{ExportFormat::png, out.path()}}) {
+        if (!shown.sheet) shown.present();
+        ASSERT_TRUE(shown.sheet);
+        EXPECT_EQ(shown.sheet->form().scope, quarnkit::ExportScope::selectedPages); // remembered
+        shown.sheet->controller().chooseDestination = [&](const quarnkit::ExportSettings& settings, const ViewerModel&) {
+            EXPECT_EQ(settings.pages, (std::vector<int>{0, 2}));
+            return std::optional<QString>(c.target);
+        };
+        shown.sheet->controller().reveal = [](const QString&) {};
+        shown.chooseCard(c.format);
+        shown.key(Qt::Key_Return);
+        ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+        shown.sheet = nullptr;
+        QApplication::processEvents();
+    }
+    const QString pdf = out.filePath("Two.pdf");
+    EXPECT_EQ(quarnkit::QuarnDocument::open(pdf)->pageCount(), 2);
+    for (const auto& [page, text] : {std::pair{"1", "Page 1"}, std::pair{"2", "Page 3"}}) {
+        QProcess reader;
+        reader.start("pdftotext", {"-f", page, "-l", page, pdf, "-"});
+        ASSERT_TRUE(reader.waitForFinished());
+        EXPECT_EQ(QString::fromUtf8(reader.readAllStandardOutput()).trimmed(), text);
+    }
+    EXPECT_EQ(QDir(out.filePath("Letter")).entryList(QDir::Files, QDir::Name), (QStringList{"Letter-01.png", "Letter-03.png"}));
+
+    // Without a selection the segment is gone and the remembered scope opens as all pages.
+    shown.model().setSelectedPages({});
+    shown.present();
+    ASSERT_TRUE(shown.sheet);
+    EXPECT_EQ(shown.segmentTitles(shown.sheet->scopeControl()), (QStringList{"Current page", "All pages", "Range"}));
+    EXPECT_EQ(shown.sheet->form().scope, quarnkit::ExportScope::allPages);
+    EXPECT_EQ(shown.sheet->pagesLine()->text(), "4 pages");
+}
+
+// The toolbar's Export button and File > Export... present the sheet without
+// looking at the document, so it must say what is wrong rather than fail.
+TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
+{
+    Settings settings;
+    const auto locked = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
+    ASSERT_TRUE(locked->isLocked());
+    const auto empty = QuarnDocument::open(writeFile(
+        settings.dir, "Empty.pdf",
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"})));
+    ASSERT_EQ(empty->pageCount(), 0);
+    // Only an open, unlocked document is looked at for marks.
+    struct Case { QuarnDocument* document; QString validation; int cardsOff; };
+    for (const Case& c : {Case{nullptr, "There is no document to export.", 0},
+                          Case{locked.get(), "Unlock the PDF to export it.", 0}, Case{empty.get(), "", 2}}) {
+        SCOPED_TRACE(c.validation.toStdString());
+        ViewerModel model(&settings.defaults, &settings.positions);
+        QWidget window;
+        window.resize(600, 700);
+        model.setDocument(c.document);
+        model.setSelectedPages({1});
+        ExportSheet::follow(&model, &window);
+        window.show();
+        model.setExportPresented(true);
+        ExportSheet* sheet = nullptr;
+        ASSERT_TRUE(testsupport::waitFor([&] { return (sheet = window.findChild<ExportSheet*>()) && sheet->isVisible(); }));
+        EXPECT_EQ(sheet->pagesLine()->text(), "There is nothing to export.");
+        EXPECT_EQ(sheet->validation()->text(), c.validation);
+        EXPECT_FALSE(sheet->exportButton()->isEnabled());
+        const auto cards = sheet->cards();
+        EXPECT_EQ(std::count_if(cards.begin(), cards.end(), [](QAbstractButton* card) { return !card->isEnabled(); }),
+                  c.cardsOff);
+        for (int scope = 0; scope < sheet->scopeControl()->count(); ++scope) {
+            sheet->scopeControl()->findChildren<QAbstractButton*>()[scope]->click();
+            for (ExportFormat format : {ExportFormat::png, ExportFormat::marksSummary, ExportFormat::redactedPDF}) {
+                sheet->chooseFormat(format);
+                EXPECT_TRUE(sheet->pixelSize()->text().isEmpty());
+                EXPECT_FALSE(sheet->exportButton()->isEnabled());
+                QTest::keyClick(sheet->windowHandle(), Qt::Key_Return); // nothing to run
+                EXPECT_EQ(sheet->controller().phase().kind, Kind::idle);
+            }
+        }
+        QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
+        EXPECT_TRUE(testsupport::waitFor([&] { return !model.exportPresented(); }));
+        model.setDocument(nullptr);
+    }
 }
 
 TEST(ExportController, ALateResultAfterCancelIsIgnored)

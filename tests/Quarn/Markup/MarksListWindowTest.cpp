@@ -6,13 +6,17 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Shell/Design.h"
 #include "../Viewer/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
+#include <QPainter>
+#include <QScrollBar>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 using namespace quarn;
 
@@ -50,4 +54,137 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)
         if (MarksList::markOf(*it)) ++rows;
     EXPECT_EQ(rows, 2);
+}
+
+namespace {
+
+// A window showing the marks list of a PDF with `perPage` rectangles on each page.
+struct MarkedWindow {
+    viewertest::Settings settings;
+    QUndoStack stack;
+    quarnkit::QuarnDocument document;
+    std::unique_ptr<ViewerScreen> screen;
+    MarksList* list = nullptr;
+
+    MarkedWindow(int pages, int perPage) : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
+    {
+        for (int page = 0; page < pages; ++page)
+            for (int i = 0; i < perPage; ++i)
+                platform::PdfAnnotations::add(*document.pdf(), page, *box(i));
+        screen = viewertest::showScreen(&document, QString(), stack, settings);
+        QApplication::setActiveWindow(screen.get());
+        (void)QTest::qWaitForWindowActive(screen.get());
+        showList();
+    }
+    static std::optional<platform::PdfAnnotation> box(int i)
+    {
+        const double y = 700 - i * 50;
+        return quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 30}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+    }
+    void showList()
+    {
+        screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+        // The list of a tab shown before may linger, hidden, until it is deleted.
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            for (MarksList* shown : screen->findChildren<MarksList*>())
+                if (shown->isVisible()) list = shown;
+            return list && list->isVisible() && list->loaded() && !list->reading();
+        }));
+    }
+    QTreeWidget* tree() const { return list->tree(); }
+    QWidget* port() const { return list->tree()->viewport(); }
+    QTreeWidgetItem* row(int group, int index) const { return tree()->topLevelItem(group)->child(index); }
+    QRect rect(QTreeWidgetItem* item) const { return tree()->visualItemRect(item); }
+    QuarnPDFView& view() { return *screen->model().pdfView(); }
+    // The row is lit with the accent's band, not merely hovered.
+    bool lit(QTreeWidgetItem* item) const
+    {
+        QColor accent = quarnkit::Design::accent();
+        accent.setAlphaF(0.16f);
+        QImage band(1, 1, QImage::Format_RGB32);
+        band.fill(quarnkit::Design::chrome());
+        QPainter(&band).fillRect(band.rect(), accent);
+        const QColor shown = port()->grab().toImage().pixelColor(10, rect(item).center().y());
+        return distance(shown, band.pixelColor(0, 0)) <= 6;
+    }
+    static int distance(const QColor& a, const QColor& b)
+    {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+    }
+};
+
+// Where, inside an image of a header, anything but its background is drawn.
+QRect inked(const QImage& image)
+{
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (MarkedWindow::distance(image.pixelColor(x, y), quarnkit::Design::chrome()) > 30) box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+} // namespace
+
+TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
+{
+    MarkedWindow w(3, 12);
+    const int h = w.rect(w.tree()->topLevelItem(0)).height();
+    const QImage header = w.port()->grab().toImage().copy(0, 0, w.port()->width(), h);
+    // "Page 1" and its count stand 14 in from the sides, 10 below the top, 4 above the bottom.
+    const QRect ink = inked(header);
+    EXPECT_TRUE(header.rect().marginsRemoved(QMargins(14, 10, 14, 4)).contains(ink));
+    EXPECT_LE(ink.left(), 16);
+    EXPECT_GE(ink.right(), header.width() - 17);
+    EXPECT_FALSE(w.list->pinnedHeader()->isVisible());
+
+    // The wheel scrolls page 1's rows under the list's top edge.
+    while (w.rect(w.tree()->topLevelItem(0)).top() >= 0) {
+        const QPointF at(w.port()->width() / 2, w.port()->height() / 2);
+        QWheelEvent wheel(at, w.port()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w.port(), &wheel);
+    }
+    const QTreeWidgetItem* under = w.tree()->itemAt(w.port()->width() / 2, h + 1);
+    ASSERT_TRUE(under && under->parent() == w.tree()->topLevelItem(0)) << "half-way through page 1's rows";
+    QWidget* pinned = w.list->pinnedHeader();
+    EXPECT_TRUE(pinned->isVisible());
+    EXPECT_EQ(pinned->geometry(), QRect(0, 0, w.port()->width(), h));
+    EXPECT_EQ(w.port()->grab().toImage().copy(0, 0, w.port()->width(), h), header) << "drawn over the rows";
+    // A click on it reaches no row under it.
+    QTest::mouseClick(pinned, Qt::LeftButton, {}, QPoint(60, h / 2));
+    EXPECT_FALSE(w.view().selectedAnnotation());
+
+    // Page 2's header pushes it up on its way to the top.
+    QScrollBar* bar = w.tree()->verticalScrollBar();
+    bar->setValue(bar->value() + w.rect(w.tree()->topLevelItem(1)).top() - h / 2);
+    EXPECT_EQ(pinned->y(), w.rect(w.tree()->topLevelItem(1)).top() - h);
+    EXPECT_LT(pinned->y(), 0);
+
+    // A mark selected on the page brings its row into view below the pinned header.
+    w.view().select(MarksList::markOf(w.row(0, 0)));
+    EXPECT_GE(w.rect(w.row(0, 0)).top(), h);
+    EXPECT_TRUE(w.lit(w.row(0, 0)));
+}
+
+TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
+{
+    MarkedWindow w(1, 3);
+    QTest::mouseClick(w.port(), Qt::LeftButton, {}, w.rect(w.row(0, 0)).center());
+    ASSERT_TRUE(w.view().selectedAnnotation());
+    EXPECT_TRUE(w.lit(w.row(0, 0)));
+
+    // A click on another mark on the page moves the light, though the list lost the focus.
+    const QPointF edge = w.view().convertFromPage(platform::PdfPoint{100, 650 + 15}, 0);
+    QTest::mouseClick(w.view().viewport(), Qt::LeftButton, {}, edge.toPoint());
+    ASSERT_TRUE(w.view().selectedAnnotation());
+    EXPECT_EQ(MarksList::markOf(w.row(0, 1)), w.view().selectedAnnotation());
+    EXPECT_FALSE(w.tree()->hasFocus());
+    EXPECT_FALSE(w.lit(w.row(0, 0)));
+    EXPECT_TRUE(w.lit(w.row(0, 1)));
+
+    // The list made again when its tab comes back lights the same row.
+    w.screen->model().showSidebarTab(quarnkit::SidebarTab::pages);
+    QApplication::processEvents();
+    w.showList();
+    EXPECT_TRUE(w.lit(w.row(0, 1)));
+    EXPECT_FALSE(w.lit(w.row(0, 2)));
 }

@@ -126,10 +126,12 @@ TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
         // No status bar with controls that do nothing, no marks column, no toolbar.
         EXPECT_EQ(screen->statusBar(), nullptr);
         EXPECT_EQ(screen->findBar(), nullptr);
-        for (QWidget* child : screen->findChildren<QWidget*>())
-            if (child->isVisible())
+        for (QWidget* child : screen->findChildren<QWidget*>()) {
+            if (child->isVisible()) {
                 EXPECT_FALSE(qobject_cast<QLabel*>(child) &&
                              qobject_cast<QLabel*>(child)->text().startsWith("No marks yet"));
+            }
+        }
         EXPECT_TRUE(screen->findChildren<StatusBar*>().empty());
         EXPECT_TRUE(screen->findChildren<MarksList*>().empty());
     }

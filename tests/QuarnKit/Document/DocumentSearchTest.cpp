@@ -1,6 +1,7 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
 #include "DocumentMetadataTestPdf.h"
+#include "Platform/PdfTextReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -65,9 +66,23 @@ void startInto(DocumentSearch& search, Outcome& outcome, const QString& query, c
         [&outcome] { ++outcome.finishes; });
 }
 
-Outcome searchAll(std::shared_ptr<const PdfDocument> doc, const QString& query, const FindOptions& options = anyCase)
+// Starts a search that its own first batch cancels, while the readers are
+// still at work however fast they are.
+void startCancelledByFirstBatch(DocumentSearch& search, Outcome& outcome, const QString& query)
 {
-    DocumentSearch search(std::move(doc));
+    search.start(
+        query, anyCase,
+        [&search, &outcome](const std::vector<SearchMatch>& batch) {
+            outcome.batches.push_back(batch);
+            search.cancel();
+        },
+        [&outcome] { ++outcome.finishes; });
+}
+
+Outcome searchAll(std::shared_ptr<const PdfDocument> doc, const QString& query, const FindOptions& options = anyCase,
+                  int readers = 0)
+{
+    DocumentSearch search(std::move(doc), readers);
     Outcome outcome;
     startInto(search, outcome, query, options);
     pumpUntil([&] { return outcome.finishes > 0; });
@@ -415,9 +430,9 @@ TEST(DocumentSearchRun, RotatedRightToLeftPage)
     EXPECT_FALSE(searchAll(doc, QStringLiteral("\u062D\u064E\u0628\u064A\u0628\u064A")).matches().empty());
 }
 
-// Pages are read on several threads, from copies of an unchanged document or
-// from recordings of a changed one: either way the matches are those of
-// reading each page in turn, in page order.
+// Pages are read on one thread or several, by readers of their own of an
+// unchanged document or from recordings of a changed one: every way, the
+// matches are those of reading each page in turn, in page order.
 TEST(DocumentSearchRun, ReadersOnSeveralThreadsFindWhatOnePageAtATimeFinds)
 {
     const struct Case {
@@ -429,16 +444,20 @@ TEST(DocumentSearchRun, ReadersOnSeveralThreadsFindWhatOnePageAtATimeFinds)
             SCOPED_TRACE(std::string(file) + ", " + c.name);
             std::shared_ptr<PdfDocument> doc = PdfDocument::openFile(testsupport::corpusPath(file));
             if (c.changed) doc->setInfoString("Title", "Edited");
-            EXPECT_EQ(doc->readingCopy() != nullptr, !c.changed);
+            EXPECT_EQ(platform::PdfTextReader::open(*doc) != nullptr, !c.changed);
             std::vector<std::pair<int, Range>> expected;
             for (int page = 0; page < doc->pageCount(); ++page) {
                 const PageSearchText text(doc->textPage(page));
                 for (const Range& range : TextMatch::ranges("e", text.text(), anyCase)) expected.emplace_back(page, range);
             }
             ASSERT_FALSE(expected.empty());
-            std::vector<std::pair<int, Range>> found;
-            for (const SearchMatch& match : searchAll(doc, "e").matches()) found.emplace_back(match.page, match.range);
-            EXPECT_EQ(found, expected);
+            for (int readers : {1, 4}) {
+                SCOPED_TRACE(readers);
+                std::vector<std::pair<int, Range>> found;
+                for (const SearchMatch& match : searchAll(doc, "e", anyCase, readers).matches())
+                    found.emplace_back(match.page, match.range);
+                EXPECT_EQ(found, expected);
+            }
         }
     }
 }
@@ -449,12 +468,25 @@ TEST(DocumentSearchSessions, CancellingALongSearchWithManyReadersEndsIt)
     for (int round = 0; round < 5; ++round) {
         DocumentSearch search(doc);
         Outcome outcome;
-        startInto(search, outcome, "needle", anyCase);
+        startCancelledByFirstBatch(search, outcome, "needle");
         pumpUntil([&] { return !outcome.batches.empty(); });
-        search.cancel();
-        const std::size_t seen = outcome.matches().size();
+        EXPECT_FALSE(search.isRunning());
         QCoreApplication::processEvents();
-        EXPECT_EQ(outcome.matches().size(), seen);
+        EXPECT_EQ(outcome.batches.size(), 1u);
         EXPECT_EQ(outcome.finishes, 0);
     } // each search is destroyed with its readers possibly mid-page
+}
+
+// After a cancel every reader leaves the document, though the search object
+// that started them lives on and nothing starts another search.
+TEST(DocumentSearchSessions, CancelledReadersLetGoOfTheDocument)
+{
+    std::shared_ptr<const PdfDocument> doc = PdfDocument::openBytes(testsupport::makeTextPdf(2000, "needle"));
+    DocumentSearch search(doc, 4);
+    Outcome outcome;
+    startCancelledByFirstBatch(search, outcome, "needle");
+    pumpUntil([&] { return !outcome.batches.empty(); });
+    EXPECT_TRUE(testsupport::waitFor([&] { return doc.use_count() == 2; })); // this test's and the search's
+    EXPECT_EQ(outcome.batches.size(), 1u);
+    EXPECT_EQ(outcome.finishes, 0);
 }

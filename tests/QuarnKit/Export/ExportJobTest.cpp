@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace quarnkit;
@@ -169,6 +170,22 @@ TEST(ExportJob, PagesOutsideTheDocumentAreLeftOut)
     const auto back = PdfDocument::openFile(to.toStdString());
     ASSERT_EQ(back->pageCount(), 1);
     EXPECT_EQ(back->textPage(0).text().substr(0, 6), "Page 2");
+}
+
+TEST(ExportJob, SelectedPagesComeOutInDocumentOrder)
+{
+    // Pages 3 and 1 chosen in the sidebar, in that order.
+    QTemporaryDir dir;
+    ExportSettings s = settingsFor(ExportFormat::pdf, Exporter::pages(ExportScope::selectedPages, 4, 0, {2, 0}, {}));
+    const QString pdf = dir.path() + "/Doc pages 1, 3.pdf";
+    ExportJob::run(s, textDocument(4), pdf, {});
+    EXPECT_NE(exporttest::output("pdfinfo", {pdf}).indexOf(QRegularExpression("Pages: +2\\n")), -1);
+    for (const auto& [page, text] : {std::pair{"1", "Page 1"}, std::pair{"2", "Page 3"}})
+        EXPECT_EQ(exporttest::output("pdftotext", {"-f", page, "-l", page, pdf, "-"}).trimmed(), text) << page;
+
+    s.format = ExportFormat::png;
+    const ExportReport report = ExportJob::run(s, textDocument(4), dir.path(), {});
+    EXPECT_EQ(entries(report.path), (QStringList{"Doc-01.png", "Doc-03.png"}));
 }
 
 TEST(ExportJob, TextReadsScannedPagesAndCountsWhatItCouldNotRead)
