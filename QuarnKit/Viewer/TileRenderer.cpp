@@ -63,11 +63,6 @@ public:
         return QImage(data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32, &Buffers::giveBack, back);
     }
 
-    std::size_t spareBytes() const
-    {
-        std::lock_guard lock(mutex_);
-        return spareBytes_;
-    }
     quint64 reused() const
     {
         std::lock_guard lock(mutex_);
