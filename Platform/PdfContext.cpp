@@ -56,7 +56,9 @@ extern "C" void messageCallback(void* user, const char* message)
 
 // ---------------------------------------------------------------- allocations
 
-thread_local EngineAllocationTally* t_tally = nullptr;
+// Read on every allocation MuPDF makes: the initial-exec model reads it
+// without a call (the library is loaded with the program, never opened later).
+__attribute__((tls_model("initial-exec"))) thread_local EngineAllocationTally* t_tally = nullptr;
 
 extern "C" void* mallocCallback(void*, size_t size)
 {
