@@ -1131,6 +1131,7 @@ int add(PdfDocument& doc, int page, const PdfAnnotation& annotation)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, true);
     FzError err;
@@ -1147,6 +1148,7 @@ bool update(PdfDocument& doc, int page, const PdfAnnotation& annotation)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, false);
     const int i = indexOf(ctx, at.annots, annotation.objectNumber);
@@ -1161,6 +1163,7 @@ std::optional<int> remove(PdfDocument& doc, int page, int objectNumber)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, false);
     const int i = indexOf(ctx, at.annots, objectNumber);
@@ -1181,6 +1184,7 @@ bool insert(PdfDocument& doc, int page, int objectNumber, int index)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, true);
     if (indexOf(ctx, at.annots, objectNumber) >= 0) return false;
@@ -1208,6 +1212,7 @@ bool replaceTail(PdfDocument& doc, int page, const std::vector<int>& tail)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, true);
     const std::set<int> moving(tail.begin(), tail.end());
@@ -1231,6 +1236,7 @@ int numberDirect(PdfDocument& doc, int page)
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, false);
     int numbered = 0;

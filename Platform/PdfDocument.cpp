@@ -143,19 +143,12 @@ pdf_document* openFileC(fz_context* ctx, const char* path, FzError* err)
     return doc;
 }
 
-// Reads every object of the cross-reference table once. MuPDF rebuilds a
-// damaged table the first time it meets a bad entry, and a rebuild drops the
-// objects made since opening: reading them all now makes any rebuild happen
-// before the user can edit. Unreadable objects are left to the pages that use them.
+// Reads one object of the cross-reference table (see settleObjects).
+// Unreadable objects are left to the pages that use them.
 void touchObjectC(fz_context* ctx, pdf_document* doc, int num)
 {
     fz_try(ctx) pdf_cache_object(ctx, doc, num);
     fz_catch(ctx) {}
-}
-
-void touchEveryObjectC(fz_context* ctx, pdf_document* doc)
-{
-    for (int num = 1; num < xrefLengthC(ctx, doc); ++num) touchObjectC(ctx, doc, num);
 }
 
 int findsPageC(fz_context* ctx, pdf_document* doc, int index)
@@ -788,19 +781,31 @@ PdfMatrix pageTransform(pdf_page* page)
 
 namespace {
 
-// Reads what an unlocked document holds once, so that repairs happen now and
-// the page count can be trusted; refuses what is no PDF at all.
+// Reads what an unlocked document needs before its first page shows, so that
+// the page count can be trusted; refuses what is no PDF at all. The rest of
+// its objects is read later (settleObjects).
 void settleOpened(PdfDocument::Impl& d)
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    touchEveryObjectC(ctx, d.doc);
-    int pages = countPagesC(ctx, d.doc, &err);
+    d.settled = false;
+    d.nextUnsettled = 1;
     // Every page is an object of its own: a count above the number of objects
     // is a lie (a 600-byte file can claim two billion pages), and so is one
     // whose last page the tree does not hold. Then the page tree is rebuilt
     // from the page objects that really exist.
-    if (err.code || pages <= 0 || pages >= xrefLengthC(ctx, d.doc) || !findsPageC(ctx, d.doc, pages - 1)) {
+    const auto trusted = [&](int pages) {
+        return !err.code && pages > 0 && pages < xrefLengthC(ctx, d.doc) && findsPageC(ctx, d.doc, pages - 1);
+    };
+    int pages = countPagesC(ctx, d.doc, &err);
+    if (!trusted(pages)) {
+        // The rebuilt tree is an edit: any repair of the file must come first,
+        // and it may mend the tree as well.
+        settleObjects(d, std::numeric_limits<int>::max());
+        err = FzError{};
+        pages = countPagesC(ctx, d.doc, &err);
+    }
+    if (!trusted(pages)) {
         err = FzError{};
         pages = rebuildPageTree(ctx, d.doc, &err);
         if (err.code) pages = 0;
@@ -810,6 +815,27 @@ void settleOpened(PdfDocument::Impl& d)
     d.expectedPageCount = std::max(0, pages);
     d.repairedAtOpen = wasRepairedC(ctx, d.doc) != 0;
 }
+
+} // namespace
+
+bool settleObjects(PdfDocument::Impl& d, int count)
+{
+    if (d.settled) return true;
+    fz_context* ctx = pdfContext();
+    const int objects = xrefLengthC(ctx, d.doc);
+    for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) touchObjectC(ctx, d.doc, d.nextUnsettled);
+    if (d.nextUnsettled < objects) return false;
+    d.settled = true;
+    // A repair before any edit lost nothing; the pages are read afresh from
+    // the rebuilt table, and a save still refuses if their number changed.
+    if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc)) {
+        d.repairedAtOpen = true;
+        d.pageMap.reset();
+    }
+    return true;
+}
+
+namespace {
 
 std::shared_ptr<PdfDocument> adopt(pdf_document* doc, std::unique_ptr<PdfDocument::Impl> impl,
                                    const std::function<std::shared_ptr<PdfDocument>(std::unique_ptr<PdfDocument::Impl>)>& make)
@@ -934,6 +960,12 @@ std::shared_ptr<PdfDocument> PdfDocument::readingCopy() const
         impl->fileModified = d->fileModified;
     }
     return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
+}
+
+bool PdfDocument::settle(int objects) const
+{
+    std::lock_guard lock(d->mutex);
+    return settleObjects(*d, objects);
 }
 
 bool PdfDocument::needsPassword() const
@@ -1214,6 +1246,7 @@ std::vector<std::string> PdfDocument::infoStringList(const std::string& key) con
 void PdfDocument::setInfoString(const std::string& key, const std::optional<std::string>& value)
 {
     std::lock_guard lock(d->mutex);
+    settleBeforeEditing(*d);
     FzError err;
     setInfoC(pdfContext(), d->doc, key.c_str(), value ? value->c_str() : nullptr, &err);
     throwIfFailed(err);
@@ -1265,6 +1298,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
     *incremental = false;
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     if (forFile) {
+        settleBeforeEditing(d);
         if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc))
             throw PdfError(PdfErrorCode::changedSinceOpen,
                            "the file turned out to be damaged after it was opened, and changes made since may be lost");

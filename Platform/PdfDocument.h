@@ -179,6 +179,13 @@ public:
     bool isLocked() const;
     bool unlock(const std::string& password); // false for a wrong password
 
+    // Opening reads what the first page needs. The rest of the file is read
+    // by the first edit or save, or sooner in slices through `settle` (on a
+    // worker, between renders), so that MuPDF's rebuild of a damaged file
+    // happens before there is an edit it could drop. Reads up to `objects`
+    // more objects; true once every object has been read.
+    bool settle(int objects) const;
+
     int pageCount() const; // 0 while locked
     PdfPageGeometry pageGeometry(int page) const;
     PdfTextPage textPage(int page) const;

@@ -398,6 +398,7 @@ bool applyEdit(PdfDocument& doc, int pageIndex, int objectNumber, EditOp op, con
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     PageRef page = loadPage(d, pageIndex);
     FzError err;
     const int result = editWidgetC(pdfContext(), page.page, objectNumber, int(op), text.c_str(), &err);

@@ -173,6 +173,7 @@ void replaceWithJpeg(PdfDocument& doc, int objectNumber, const QByteArray& jpeg,
 {
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     requireUnlocked(d);
     FzError err;
     replaceC(pdfContext(), d.doc, objectNumber, reinterpret_cast<const unsigned char*>(jpeg.constData()),

@@ -17,6 +17,7 @@ extern "C" {
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -147,6 +148,10 @@ struct PdfDocument::Impl {
     // later (dropping objects made since) or the pages changed under the views.
     bool repairedAtOpen = false;
     int expectedPageCount = 0;
+    // Whether every object of an opened file has been read (settleObjects),
+    // and the next one to read.
+    bool settled = true;
+    int nextUnsettled = 1;
     // The file the document reads from (device and inode), when it reads one.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // Where it was opened and how the file looked then, for reading copies.
@@ -162,6 +167,15 @@ const PageMap& pageMap(const PdfDocument::Impl& d);
 // Forgets the page map, with d.mutex held: call it whenever pages are added,
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);
+
+// Reads up to `count` more of the objects an opened file has not read yet,
+// with d.mutex held; true once every object has been read. MuPDF rebuilds a
+// damaged cross-reference table the first time it meets a bad entry, and a
+// rebuild drops every object made since opening: reading them all before the
+// first edit makes any rebuild happen while there is nothing to lose.
+bool settleObjects(PdfDocument::Impl& d, int count);
+// What every edit does first, with d.mutex held.
+inline void settleBeforeEditing(PdfDocument::Impl& d) { settleObjects(d, std::numeric_limits<int>::max()); }
 
 // Owner of a loaded page; drops it with the calling thread's context.
 struct PageRef {

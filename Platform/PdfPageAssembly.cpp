@@ -54,6 +54,7 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
 {
     std::scoped_lock lock(doc.impl().mutex);
     PdfDocument::Impl& d = doc.impl();
+    settleBeforeEditing(d);
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
@@ -82,6 +83,7 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
     std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
     PdfDocument::Impl& dst = target.impl();
     const PdfDocument::Impl& src = source.impl();
+    settleBeforeEditing(dst);
     if (dst.locked || src.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;
@@ -104,6 +106,7 @@ void movePage(PdfDocument& document, int from, int to)
 {
     PdfDocument::Impl& d = document.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     fz_context* ctx = pdfContext();
     FzError err;

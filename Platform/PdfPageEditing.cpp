@@ -416,6 +416,7 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees)
 {
     std::lock_guard lock(document.impl().mutex);
     PdfDocument::Impl& d = unlocked(document);
+    settleBeforeEditing(d);
     int value = normalizedRotation(degrees);
     FzError err;
     rotationC(pdfContext(), d.doc, indexOf(d, page), &value, 1, &err);
@@ -427,6 +428,7 @@ void removePage(PdfDocument& document, int index)
 {
     std::lock_guard lock(document.impl().mutex);
     PdfDocument::Impl& d = unlocked(document);
+    settleBeforeEditing(d);
     checkIndex(d, index);
     FzError err;
     removePageC(pdfContext(), d.doc, index, &err);
@@ -438,6 +440,7 @@ void insertPage(PdfDocument& document, PdfPageId page, int index)
 {
     std::lock_guard lock(document.impl().mutex);
     PdfDocument::Impl& d = unlocked(document);
+    settleBeforeEditing(d);
     if (!page) throw PdfError(PdfErrorCode::pageOutOfRange, "no page");
     const int at = std::clamp(index, 0, pageCountOf(d));
     FzError err;
@@ -450,6 +453,7 @@ PdfPageId createBlankPage(PdfDocument& document, double width, double height)
 {
     std::lock_guard lock(document.impl().mutex);
     PdfDocument::Impl& d = unlocked(document);
+    settleBeforeEditing(d);
     int num = 0;
     FzError err;
     blankPageC(pdfContext(), d.doc, float(width), float(height), &num, &err);
@@ -464,6 +468,7 @@ std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source
     const std::shared_ptr<PdfDocument> copy = source.copy();
     std::scoped_lock lock(target.impl().mutex, copy->impl().mutex);
     PdfDocument::Impl& dst = unlocked(target);
+    settleBeforeEditing(dst);
     return graftInto(dst, unlocked(*copy), indexes, false);
 }
 
@@ -475,6 +480,7 @@ std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& 
     const std::shared_ptr<PdfDocument> copy = document.copy();
     std::scoped_lock lock(document.impl().mutex, copy->impl().mutex);
     PdfDocument::Impl& dst = unlocked(document);
+    settleBeforeEditing(dst);
     return graftInto(dst, unlocked(*copy), indexes, true);
 }
 

@@ -293,6 +293,7 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
 {
     if (&target == &source) throw PdfError(PdfErrorCode::general, "a page cannot be flattened into its own document");
     std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
+    settleBeforeEditing(target.impl());
     if (target.impl().locked || source.impl().locked)
         throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     if (index < 0 || index >= source.pageCount())
@@ -317,6 +318,7 @@ void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size)
     QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     if (rgb.isNull()) throw PdfError(PdfErrorCode::general, "the page image could not be converted");
     std::lock_guard lock(target.impl().mutex);
+    settleBeforeEditing(target.impl());
     if (target.impl().locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     FzError err;
     imagePageC(pdfContext(), target.impl().doc, rgb.bits(), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
@@ -333,6 +335,7 @@ void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const 
         return;
     }
     std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
+    settleBeforeEditing(target.impl());
     if (target.impl().locked || source.impl().locked)
         throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     const int count = source.pageCount();
@@ -370,6 +373,7 @@ void appendInvisibleText(PdfDocument& doc, int page, const std::vector<PdfTextRu
     text += "ET\n";
     auto& d = doc.impl();
     std::lock_guard lock(d.mutex);
+    settleBeforeEditing(d);
     PageRef p = loadPage(d, page);
     FzError err;
     invisibleTextC(pdfContext(), d.doc, p.page, text.constData(), size_t(text.size()), &err);

@@ -174,6 +174,7 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
     }
     windows_.emplace_back(window);
     window->show();
+    quarnkit::settleInBackground(window->document()->pdf());
     window->raise();
     window->activateWindow();
     emit windowsChanged();

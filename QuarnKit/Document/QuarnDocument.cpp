@@ -2,9 +2,13 @@
 
 #include "QuarnKit/Document/NativePaths.h"
 
+#include <QThreadPool>
+#include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <new>
+#include <thread>
 
 namespace quarnkit {
 
@@ -182,6 +186,7 @@ bool QuarnDocument::unlock(const QString& password)
 {
     if (!pdf_->unlock(password.toStdString())) return false;
     unlockPassword_ = password;
+    settleInBackground(pdf_); // the file is read only now
     noteEdit(std::nullopt);
     return true;
 }
@@ -213,6 +218,22 @@ QByteArray QuarnDocument::snapshot() const
 void QuarnDocument::writeTo(const QString& path) const
 {
     writeDocumentFile(*pdf_, path);
+}
+
+void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
+{
+    // Not before the first page has had time to render: reading the file
+    // competes with it for the engine's allocator and the document's lock.
+    QTimer::singleShot(250, [weak = std::weak_ptr<platform::PdfDocument>(pdf)] {
+        QThreadPool::globalInstance()->start([weak] {
+            // Short slices, each under the document's lock, with a pause
+            // between them, so that renders and the UI thread get it in turn.
+            while (const auto document = weak.lock()) {
+                if (document->settle(250)) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    });
 }
 
 void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path)

@@ -47,6 +47,12 @@ private:
 // Writes `pdf` to `path` as QuarnDocument::writeTo does; callable from any thread.
 void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path);
 
+// Reads the rest of a file just opened on a worker (PdfDocument::settle), so
+// that the first edit need not: called once its window shows, it starts a
+// moment later from the calling thread's event loop, and stops when the
+// document is gone.
+void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf);
+
 class QuarnDocument : public QObject {
     Q_OBJECT
     Q_PROPERTY(qint64 generation READ generation NOTIFY generationChanged)

@@ -2,7 +2,10 @@
 // is a file written here, saved, and read back by ravlen and other programs.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageAssembly.h"
+#include "Platform/PdfPageEditing.h"
 #include "Platform/PdfPageGeometries.h"
+#include "Platform/PdfPageIdentity.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +17,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <functional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,6 +139,52 @@ TEST(PdfSaving, AFileMuPdfMustRepairKeepsMarksAddedAfterOpening)
     EXPECT_EQ(reopened->pageCount(), 4);
     EXPECT_EQ(countSquares(*reopened, 0), 1);
     EXPECT_NE(reopened->textPage(3).text().find("Page 4"), std::string::npos);
+}
+
+TEST(PdfSaving, AFirstEditOfAFileNotYetReadInFullSurvivesARepairDueLater)
+{
+    // Opening leaves page 4's content stream (object 11, 7 bytes from where
+    // the table says) unread: the rebuild of the table comes later, when
+    // every object is read, and must come before the edit.
+    struct Edit {
+        const char* name;
+        std::function<void(PdfDocument&)> make;
+        std::function<void(const PdfDocument&)> check;
+    };
+    const std::vector<Edit> edits = {
+        {"a mark", [](PdfDocument& doc) { PdfAnnotations::add(doc, 0, square(20)); },
+         [](const PdfDocument& doc) { EXPECT_EQ(countSquares(doc, 0), 1); }},
+        {"a turned page", [](PdfDocument& doc) { platform::setPageRotation(doc, platform::pageId(doc, 1), 90); },
+         [](const PdfDocument& doc) { EXPECT_EQ(platform::pageRotation(doc, platform::pageId(doc, 1)), 90); }},
+        {"a title", [](PdfDocument& doc) { doc.setInfoString("Title", "Kept"); },
+         [](const PdfDocument& doc) { EXPECT_EQ(doc.infoString("Title").value_or(""), "Kept"); }},
+        {"a moved page", [](PdfDocument& doc) { platform::movePage(doc, 0, 2); },
+         [](const PdfDocument& doc) { EXPECT_NE(doc.textPage(2).text().find("Page 1"), std::string::npos); }},
+    };
+    // Read in part on a worker before the edit, or not at all, or in full.
+    for (const int readBefore : {0, 3, 1000}) {
+        for (const Edit& edit : edits) {
+            SCOPED_TRACE(std::string(edit.name) + ", " + std::to_string(readBefore) + " objects read before");
+            QTemporaryDir dir;
+            const QString path = dir.filePath("damaged.pdf");
+            writeAll(path, shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7));
+
+            auto doc = PdfDocument::openFile(path.toStdString());
+            ASSERT_EQ(doc->pageCount(), 4);
+            ASSERT_FALSE(doc->settle(0)) << "the whole file was read at opening: nothing here comes late";
+            doc->settle(readBefore);
+            edit.make(*doc);
+            EXPECT_TRUE(doc->settle(0));
+            // Reading page 4 would rebuild the table now had the edit not read it first.
+            EXPECT_FALSE(doc->render(3, 0.5).isNull());
+            ASSERT_NO_THROW(doc->saveToFile(path.toStdString()));
+
+            auto reopened = PdfDocument::openFile(path.toStdString());
+            EXPECT_EQ(reopened->pageCount(), 4);
+            edit.check(*reopened);
+            EXPECT_NE(reopened->textPage(3).text().find("Page 4"), std::string::npos);
+        }
+    }
 }
 
 TEST(PdfSaving, APageCountThatLiesIsBoundedByTheObjectsInTheFile)

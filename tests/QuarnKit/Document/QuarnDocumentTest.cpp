@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QThreadPool>
 
 using quarnkit::DocumentError;
 using quarnkit::QuarnDocument;
@@ -233,4 +234,25 @@ TEST(QuarnDocument, KilledSaveLeavesTheOriginalIntact)
         EXPECT_TRUE(pages == 4 || pages == 6000) << "run " << run << ": " << pages << " pages";
         EXPECT_TRUE(reopened->firstPageReadable());
     }
+}
+
+TEST(QuarnDocument, TheRestOfAnOpenedFileIsReadOnAWorkerWhileItIsOpen)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("long.pdf");
+    writeBytes(path, testsupport::makeTextPdf(40));
+
+    // Read in full a moment after it shows, while the window keeps it.
+    const auto kept = QuarnDocument::open(path);
+    ASSERT_FALSE(kept->pdf()->settle(0));
+    quarnkit::settleInBackground(kept->pdf());
+    EXPECT_TRUE(testsupport::waitFor([&] { return kept->pdf()->settle(0); }));
+
+    // A window closed at once: the worker lets the document go.
+    auto closed = QuarnDocument::open(path);
+    const std::weak_ptr<platform::PdfDocument> gone = closed->pdf();
+    quarnkit::settleInBackground(closed->pdf());
+    closed.reset();
+    EXPECT_TRUE(gone.expired());
+    EXPECT_TRUE(testsupport::waitFor([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }));
 }
