@@ -1,5 +1,7 @@
 #include "Platform/PdfInternal.h"
 
+#include "Platform/MemoryUse.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -52,14 +54,45 @@ extern "C" void messageCallback(void* user, const char* message)
     if (user) std::fprintf(stderr, "mupdf: %s\n", message);
 }
 
+// ---------------------------------------------------------------- allocations
+
+// Read on every allocation MuPDF makes: the initial-exec model reads it
+// without a call (the library is loaded with the program, never opened later).
+__attribute__((tls_model("initial-exec"))) thread_local EngineAllocationTally* t_tally = nullptr;
+
+extern "C" void* mallocCallback(void*, size_t size)
+{
+    void* block = std::malloc(size);
+    if (block && t_tally) t_tally->allocated(block, size);
+    return block;
+}
+
+extern "C" void* reallocCallback(void*, void* old, size_t size)
+{
+    if (!t_tally) return std::realloc(old, size);
+    const std::size_t had = old ? t_tally->freed(old) : 0;
+    void* block = std::realloc(old, size);
+    if (block) t_tally->allocated(block, size);
+    else if (had && size > 0) t_tally->allocated(old, had); // failed: the old block stays
+    return block;
+}
+
+extern "C" void freeCallback(void*, void* block)
+{
+    if (block && t_tally) t_tally->freed(block);
+    std::free(block);
+}
+
 void* warningsWanted() { return std::getenv("RAVLEN_MUPDF_WARNINGS") ? reinterpret_cast<void*>(1) : nullptr; }
 
 fz_context* baseContext()
 {
     // Made once and kept for the life of the process: every thread's context is a clone.
     static fz_context* base = [] {
+        tuneAllocator();
         static fz_locks_context locks{nullptr, lockCallback, unlockCallback};
-        fz_context* ctx = fz_new_context(nullptr, &locks, FZ_STORE_DEFAULT);
+        static fz_alloc_context alloc{nullptr, mallocCallback, reallocCallback, freeCallback};
+        fz_context* ctx = fz_new_context(&alloc, &locks, engineStoreBudget);
         if (!ctx) {
             std::fputs("ravlen: cannot create the PDF engine\n", stderr);
             std::abort();
@@ -157,6 +190,35 @@ void retireDocument(pdf_document* doc)
         g_hasRetired = true;
     }
     if (t_engineDepth == 0) dropRetiredIfIdle();
+}
+
+EngineAllocationTally::EngineAllocationTally() : outer_(std::exchange(t_tally, this)) {}
+
+EngineAllocationTally::~EngineAllocationTally() { t_tally = outer_; }
+
+void EngineAllocationTally::allocated(void* block, std::size_t size) noexcept
+{
+    try {
+        live_[block] = size;
+        bytes_ += size;
+    } catch (...) {
+        // Out of memory for the tally itself: the block goes uncounted.
+    }
+    if (outer_) outer_->allocated(block, size);
+}
+
+std::size_t EngineAllocationTally::freed(void* block) noexcept
+{
+    // Blocks from before the tally began (a store entry dropped to make room)
+    // are not this tally's.
+    std::size_t size = 0;
+    if (auto found = live_.find(block); found != live_.end()) {
+        size = found->second;
+        bytes_ -= size;
+        live_.erase(found);
+    }
+    if (outer_) outer_->freed(block);
+    return size;
 }
 
 void throwIfFailed(const FzError& err, PdfErrorCode code)

@@ -533,17 +533,20 @@ void setInfoC(fz_context* ctx, pdf_document* doc, const char* key, const char* v
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Draws into `samples` (RGB, `stride` bytes a row), the memory of the QImage
-// that is returned: no second buffer and no copy.
+// Draws into `samples` (`stride` bytes a row), the memory of the QImage that
+// is returned: no second buffer and no copy. The pixels are RGB, or with
+// `bgra` blue, green, red and an opaque alpha: QImage's 32-bit layout on a
+// little-endian machine.
 void renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, fz_irect bbox,
-             unsigned char* samples, int stride, fz_cookie* cookie, FzError* err)
+             unsigned char* samples, int stride, int bgra, fz_cookie* cookie, FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), bbox.x1 - bbox.x0, bbox.y1 - bbox.y0, nullptr, 0, stride, samples);
+        pix = fz_new_pixmap_with_data(ctx, bgra ? fz_device_bgr(ctx) : fz_device_rgb(ctx), bbox.x1 - bbox.x0,
+                                      bbox.y1 - bbox.y0, nullptr, bgra ? 1 : 0, stride, samples);
         pix->x = bbox.x0;
         pix->y = bbox.y0;
         fz_clear_pixmap_with_value(ctx, pix, 255);
@@ -596,25 +599,42 @@ void saveIncrementalC(fz_context* ctx, pdf_document* doc, const pdf_write_option
     fz_catch(ctx) captureError(ctx, err);
 }
 
-fz_buffer* saveC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, FzError* err)
+// MuPDF writes a saved document straight into a QByteArray: the file is held
+// once while it is written, not in MuPDF's buffer and then again in a copy.
+struct ByteSink {
+    QByteArray* bytes;
+    int failed;
+};
+
+extern "C" void sinkWrite(fz_context* ctx, void* state, const void* data, size_t n)
 {
-    fz_buffer* buf = nullptr;
+    auto* sink = static_cast<ByteSink*>(state);
+    try {
+        sink->bytes->append(static_cast<const char*>(data), qsizetype(n));
+    } catch (...) {
+        sink->failed = 1;
+    }
+    if (sink->failed) fz_throw(ctx, FZ_ERROR_GENERIC, "out of memory for the saved document");
+}
+
+extern "C" int64_t sinkTell(fz_context*, void* state) { return static_cast<ByteSink*>(state)->bytes->size(); }
+
+int saveIntoC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* sink, FzError* err)
+{
     fz_output* out = nullptr;
-    fz_var(buf);
+    int ok = 0;
     fz_var(out);
+    fz_var(ok);
     fz_try(ctx) {
-        buf = fz_new_buffer(ctx, 1 << 16);
-        out = fz_new_output_with_buffer(ctx, buf);
+        out = fz_new_output(ctx, 1 << 16, sink, sinkWrite, nullptr, nullptr);
+        out->tell = sinkTell; // the cross-reference table records where each object starts
         pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
         fz_close_output(ctx, out);
+        ok = 1;
     }
     fz_always(ctx) fz_drop_output(ctx, out);
-    fz_catch(ctx) {
-        captureError(ctx, err);
-        fz_drop_buffer(ctx, buf);
-        buf = nullptr;
-    }
-    return buf;
+    fz_catch(ctx) captureError(ctx, err);
+    return ok;
 }
 
 // The /P value of named grants: the reserved bits that must be set (7, 8 and
@@ -681,6 +701,22 @@ PdfDisplayList::~PdfDisplayList()
 
 QImage PdfDisplayList::render(double scale, const QRect& clip) const
 {
+    return draw(scale, clip, [](QSize size) { return QImage(size, QImage::Format_RGB888); });
+}
+
+QImage PdfDisplayList::renderRgb32(double scale, const QRect& clip, const ImageSource& source) const
+{
+    return draw(scale, clip, [&](QSize size) {
+        QImage image = source ? source(size) : QImage(size, QImage::Format_RGB32);
+        const bool fits = image.size() == size && (image.format() == QImage::Format_RGB32 ||
+                                                   image.format() == QImage::Format_ARGB32_Premultiplied);
+        return fits ? image : QImage(size, QImage::Format_RGB32);
+    });
+}
+
+QImage PdfDisplayList::draw(double scale, const QRect& clip, const ImageSource& make) const
+{
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "32-bit pixels are drawn as blue, green, red, alpha bytes");
     fz_context* ctx = pdfContext();
     const QRect full = fullPixelRect(size_, scale);
     const QRect area = clip.isNull() ? full : clip.intersected(full);
@@ -688,10 +724,11 @@ QImage PdfDisplayList::render(double scale, const QRect& clip) const
     const fz_matrix ctm = fz_concat(d->base, fz_scale(float(scale), float(scale)));
     const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
     FzError err;
-    QImage image(area.size(), QImage::Format_RGB888);
+    QImage image = make(area.size());
     if (image.isNull()) return {};
+    const int bgra = image.depth() == 32 ? 1 : 0;
     EngineWork work;
-    renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
+    renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), bgra, nullptr, &err);
     if (err.code) return {};
     return image;
 }
@@ -1243,7 +1280,7 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
     FzError err;
     QImage image(area.size(), QImage::Format_RGB888);
     if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
-    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), nullptr, &err);
+    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     return image;
 }
@@ -1254,22 +1291,16 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
     PageRef page = loadPage(*d, index);
     const PdfPageGeometry g = geometryOf(page.page);
     FzError err;
+    // What the recording holds that was not in memory before: its commands
+    // and the resources it was first to load.
+    EngineAllocationTally tally;
     fz_display_list* list = displayListC(pdfContext(), page.page, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
-    return std::make_shared<PdfDisplayList>(impl, g.displaySize);
+    return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
 }
 
 namespace {
-
-QByteArray takeBuffer(fz_context* ctx, fz_buffer* buf)
-{
-    unsigned char* data = nullptr;
-    const size_t len = fz_buffer_storage(ctx, buf, &data);
-    QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(len));
-    fz_drop_buffer(ctx, buf);
-    return bytes;
-}
 
 // The document's bytes, made under its lock. `forFile` adds the checks that
 // keep a save from losing the user's work, and the incremental update for a
@@ -1317,15 +1348,18 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         if (bytes.isEmpty()) throw PdfError(PdfErrorCode::io, "cannot read the update back");
         return bytes;
     }
-    fz_buffer* buf = saveC(ctx, d.doc, &opts, &err);
-    if (!buf) {
+    QByteArray bytes;
+    ByteSink sink{&bytes, 0};
+    bool saved = saveIntoC(ctx, d.doc, &opts, &sink, &err);
+    if (!saved) {
         // Some damaged streams cannot be compressed again but can be copied.
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
-        buf = saveC(ctx, d.doc, &opts, &retryErr);
+        bytes.clear();
+        sink.failed = 0;
+        saved = saveIntoC(ctx, d.doc, &opts, &sink, &retryErr);
     }
-    throwIfFailed(err.code && !buf ? err : FzError{}, PdfErrorCode::general);
-    const QByteArray bytes = takeBuffer(ctx, buf);
+    throwIfFailed(saved ? FzError{} : err, PdfErrorCode::general);
     if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
     return bytes;
 }

@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QRect>
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -129,19 +131,30 @@ public:
     PdfDisplayList& operator=(const PdfDisplayList&) = delete;
 
     PdfSize displaySize() const { return size_; }
+    // Bytes the recording keeps in memory (an estimate: its commands and the
+    // images, fonts and shadings that no page had loaded before it).
+    std::size_t cost() const { return cost_; }
     // Renders the whole page, or the part of it in `clip` (pixels at this
     // scale), on opaque white. Returns a null image when cancelled or failing.
     QImage render(double scale, const QRect& clip = {}) const;
+    // The same in 32-bit pixels (QImage::Format_RGB32), drawn straight into
+    // an image that `source` gives for the size needed, so that a caller can
+    // reuse its buffers; an image of another size or format is not used.
+    using ImageSource = std::function<QImage(QSize)>;
+    QImage renderRgb32(double scale, const QRect& clip = {}, const ImageSource& source = {}) const;
     // The page's text as PdfDocument::textPage reads it, without holding the
     // document: several threads may read pages of one document at once.
     PdfTextPage textPage() const;
 
     struct Impl;
-    explicit PdfDisplayList(Impl* impl, PdfSize size) : d(impl), size_(size) {}
+    explicit PdfDisplayList(Impl* impl, PdfSize size, std::size_t cost = 0) : d(impl), size_(size), cost_(cost) {}
 
 private:
+    QImage draw(double scale, const QRect& clip, const ImageSource& make) const;
+
     Impl* d;
     PdfSize size_;
+    std::size_t cost_;
 };
 
 class PdfDocument {

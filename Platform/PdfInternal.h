@@ -53,6 +53,27 @@ void enterEngine();
 void leaveEngine();
 void retireDocument(pdf_document* doc);
 
+// Counts what MuPDF allocates on the calling thread while the tally lives and
+// has not freed again: what a recording made costs to keep. Blocks freed that
+// were allocated before (store entries dropped to make room) do not count.
+class EngineAllocationTally {
+public:
+    EngineAllocationTally();
+    ~EngineAllocationTally();
+    EngineAllocationTally(const EngineAllocationTally&) = delete;
+    EngineAllocationTally& operator=(const EngineAllocationTally&) = delete;
+    std::size_t liveBytes() const { return bytes_; }
+
+    void allocated(void* block, std::size_t size) noexcept;
+    // The size the tally knew the block by, or 0.
+    std::size_t freed(void* block) noexcept;
+
+private:
+    EngineAllocationTally* outer_;
+    std::unordered_map<void*, std::size_t> live_;
+    std::size_t bytes_ = 0;
+};
+
 struct EngineWork {
     EngineWork() { enterEngine(); }
     ~EngineWork() { leaveEngine(); }

@@ -1,10 +1,14 @@
 #include "QuarnKit/Viewer/TileRenderer.h"
 
+#include "Platform/MemoryUse.h"
+
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <deque>
 #include <future>
 #include <map>
@@ -15,11 +19,99 @@
 namespace quarnkit {
 
 namespace {
-// Display lists kept for reuse; a list is a page's recorded drawing, a few
-// hundred kilobytes for most pages, more for pages full of images.
-constexpr std::size_t keptDisplayLists = 12;
+// Display lists are kept for reuse by what they hold in memory: a list is a
+// page's recorded drawing, a few hundred kilobytes for most pages and tens of
+// megabytes for pages full of images. However cheap, no more than this many.
+constexpr std::size_t mostDisplayLists = 48;
+// Memory dropped (tiles, lists) after which idle workers hand the allocator's
+// free memory back to the system.
+constexpr std::size_t releaseAfterBytes = 32u << 20;
 
 } // namespace
+
+// Tiles are drawn into buffers that come back here when their image is
+// destroyed (a tile left the cache, or was dropped on its way there): a long
+// scroll reuses the same few megabytes instead of asking the allocator for a
+// fresh block per tile on a worker and freeing it on the UI thread. Buffers are
+// kept by exact size; a page's tiles come in a handful of sizes.
+class TileRenderer::Buffers : public std::enable_shared_from_this<Buffers> {
+public:
+    explicit Buffers(std::size_t keep) : keep_(keep) {}
+    ~Buffers()
+    {
+        for (auto& spare : spares_) std::free(spare.data);
+    }
+
+    // A 32-bit image of `size` over a spare buffer when one of that size is free.
+    QImage take(QSize size)
+    {
+        const std::size_t bytes = std::size_t(size.width()) * 4 * std::size_t(size.height());
+        uchar* data = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            auto found = std::find_if(spares_.rbegin(), spares_.rend(), [&](const Spare& s) { return s.size == size; });
+            if (found != spares_.rend()) {
+                data = found->data;
+                spareBytes_ -= bytes;
+                spares_.erase(std::next(found).base());
+                ++reused_;
+            }
+        }
+        if (!data) data = static_cast<uchar*>(std::malloc(bytes));
+        if (!data) return {};
+        auto* back = new Return{shared_from_this(), data, size};
+        return QImage(data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32, &Buffers::giveBack, back);
+    }
+
+    quint64 reused() const
+    {
+        std::lock_guard lock(mutex_);
+        return reused_;
+    }
+
+private:
+    struct Spare {
+        uchar* data;
+        QSize size;
+    };
+    struct Return {
+        std::shared_ptr<Buffers> to;
+        uchar* data;
+        QSize size;
+    };
+
+    // QImage's clean-up: runs on whichever thread drops the image's last copy.
+    static void giveBack(void* info)
+    {
+        std::unique_ptr<Return> back(static_cast<Return*>(info));
+        back->to->keep(back->data, back->size);
+    }
+
+    void keep(uchar* data, QSize size)
+    {
+        const std::size_t bytes = std::size_t(size.width()) * 4 * std::size_t(size.height());
+        std::vector<uchar*> surplus;
+        {
+            std::lock_guard lock(mutex_);
+            spares_.push_back({data, size});
+            spareBytes_ += bytes;
+            // The oldest spares go first: their size is the least likely to come again.
+            while (spareBytes_ > keep_ && !spares_.empty()) {
+                const Spare& oldest = spares_.front();
+                spareBytes_ -= std::size_t(oldest.size.width()) * 4 * std::size_t(oldest.size.height());
+                surplus.push_back(oldest.data);
+                spares_.erase(spares_.begin());
+            }
+        }
+        for (uchar* block : surplus) std::free(block);
+    }
+
+    mutable std::mutex mutex_;
+    std::vector<Spare> spares_; // oldest first
+    std::size_t spareBytes_ = 0;
+    std::size_t keep_;
+    quint64 reused_ = 0;
+};
 
 // What the workers share with the renderer. Workers hold it by shared_ptr, so
 // it outlives a renderer that is destroyed while they still run; `receiver`
@@ -34,14 +126,48 @@ struct TileRenderer::Shared {
     std::set<TileKey> inFlight; // queued, rendering, or done and on its way to the UI thread
     int workers = 0;
     int maxWorkers = 2;
+    std::shared_ptr<Buffers> buffers = std::make_shared<Buffers>(std::size_t(16) << 20);
+    std::atomic<std::size_t> droppedBytes{0}; // since memory was last handed back
 
     struct ListEntry {
         std::shared_future<std::shared_ptr<platform::PdfDisplayList>> list;
         quint64 generation = 0;
         quint64 used = 0;
+        quint64 recording = 0; // tells this recording from a later one of the page
+        std::size_t cost = 0;  // 0 while recording
     };
     std::map<int, ListEntry> lists;
     quint64 useClock = 0;
+    std::size_t listBytes = 0;
+    std::size_t listBudget = 64u << 20;
+
+    // Drops lists, least recently used first, until they fit their budget; a
+    // list being recorded and the one of `keep` stay. Holds the mutex.
+    void trimLists(int keep)
+    {
+        for (;;) {
+            const bool over = listBytes > listBudget || lists.size() > mostDisplayLists;
+            if (!over) return;
+            auto oldest = lists.end();
+            for (auto it = lists.begin(); it != lists.end(); ++it)
+                if (it->first != keep && it->second.cost > 0 && (oldest == lists.end() || it->second.used < oldest->second.used))
+                    oldest = it;
+            if (oldest == lists.end()) return;
+            dropList(oldest);
+        }
+    }
+
+    void dropList(std::map<int, ListEntry>::iterator entry)
+    {
+        listBytes -= entry->second.cost;
+        droppedBytes += entry->second.cost;
+        lists.erase(entry);
+    }
+
+    void clearLists()
+    {
+        while (!lists.empty()) dropList(lists.begin());
+    }
 
     // The page's display list, made once per page and generation by the first
     // worker that needs it; other workers wait for that one (never the UI thread).
@@ -56,14 +182,10 @@ struct TileRenderer::Shared {
             lock.unlock();
             return future.get();
         }
+        if (found != lists.end()) dropList(found);
         std::promise<std::shared_ptr<platform::PdfDisplayList>> promise;
-        lists[page] = {promise.get_future().share(), gen, ++useClock};
-        while (lists.size() > keptDisplayLists) {
-            auto oldest = std::min_element(lists.begin(), lists.end(), [](const auto& a, const auto& b) {
-                return a.second.used < b.second.used;
-            });
-            lists.erase(oldest);
-        }
+        const quint64 recording = ++useClock;
+        lists[page] = {promise.get_future().share(), gen, recording, recording, 0};
         lock.unlock();
 
         std::shared_ptr<platform::PdfDisplayList> list;
@@ -79,6 +201,13 @@ struct TileRenderer::Shared {
         } catch (...) {
         }
         std::lock_guard relock(mutex);
+        // The entry is still this recording's unless an edit or a new document dropped it meanwhile.
+        auto entry = lists.find(page);
+        if (entry != lists.end() && entry->second.recording == recording) {
+            entry->second.cost = std::max<std::size_t>(1, list ? list->cost() : 0);
+            listBytes += entry->second.cost;
+            trimLists(page);
+        }
         if (receiver && gen == generation) {
             TileRenderer* to = receiver;
             QMetaObject::invokeMethod(
@@ -95,9 +224,15 @@ struct TileRenderer::Shared {
             quint64 gen;
             std::shared_ptr<platform::PdfDocument> doc;
             {
-                std::lock_guard lock(self->mutex);
+                std::unique_lock lock(self->mutex);
                 if (!self->receiver || self->queue.empty()) {
-                    --self->workers;
+                    const bool last = --self->workers == 0;
+                    lock.unlock();
+                    // The last worker to go idle hands what the caches dropped back to the system.
+                    if (last && self->droppedBytes >= releaseAfterBytes) {
+                        self->droppedBytes = 0;
+                        platform::releaseFreedMemory();
+                    }
                     return;
                 }
                 request = self->queue.front();
@@ -107,10 +242,11 @@ struct TileRenderer::Shared {
             }
             QImage image;
             try {
+                // 32-bit pixels draw without conversion on every paint.
                 if (auto list = self->displayList(request.key.page, gen, doc)) {
-                    image = list->render(request.key.level / 1000.0, request.clip);
-                    // 32-bit pixels draw without conversion on every paint.
-                    if (!image.isNull()) image = std::move(image).convertToFormat(QImage::Format_RGB32);
+                    const auto buffers = self->buffers;
+                    image = list->renderRgb32(request.key.level / 1000.0, request.clip,
+                                              [&buffers](QSize size) { return buffers->take(size); });
                 }
             } catch (...) {
             }
@@ -142,7 +278,7 @@ TileRenderer::~TileRenderer()
     std::lock_guard lock(shared_->mutex);
     shared_->receiver = nullptr;
     shared_->queue.clear();
-    shared_->lists.clear();
+    shared_->clearLists();
 }
 
 void TileRenderer::setDocument(std::shared_ptr<platform::PdfDocument> document)
@@ -153,7 +289,7 @@ void TileRenderer::setDocument(std::shared_ptr<platform::PdfDocument> document)
         ++shared_->generation;
         shared_->queue.clear();
         shared_->inFlight.clear();
-        shared_->lists.clear();
+        shared_->clearLists();
     }
     cache_.clear();
     byPage_.clear();
@@ -172,10 +308,10 @@ void TileRenderer::invalidate(std::optional<int> page)
         shared_->inFlight.clear();
         if (page) {
             // The other pages' recordings still hold: carry them into the new generation.
-            shared_->lists.erase(*page);
+            if (auto found = shared_->lists.find(*page); found != shared_->lists.end()) shared_->dropList(found);
             for (auto& [index, entry] : shared_->lists) entry.generation = shared_->generation;
         } else {
-            shared_->lists.clear();
+            shared_->clearLists();
         }
     }
     if (!page) {
@@ -270,6 +406,7 @@ void TileRenderer::evictToBudget()
         lru_.pop_back();
         auto entry = cache_.find(oldest);
         bytes_ -= std::size_t(entry->image.sizeInBytes());
+        shared_->droppedBytes += std::size_t(entry->image.sizeInBytes());
         cache_.erase(entry);
         auto page = byPage_.find(oldest.page);
         if (page != byPage_.end()) {
@@ -286,6 +423,36 @@ void TileRenderer::setBudget(std::size_t bytes)
 }
 
 void TileRenderer::setFloor(std::size_t bytes) { floor_ = bytes; }
+
+void TileRenderer::setDisplayListBudget(std::size_t bytes)
+{
+    std::lock_guard lock(shared_->mutex);
+    shared_->listBudget = bytes;
+    shared_->trimLists(-1);
+}
+
+std::size_t TileRenderer::displayListBudget() const
+{
+    std::lock_guard lock(shared_->mutex);
+    return shared_->listBudget;
+}
+
+std::size_t TileRenderer::displayListBytes() const
+{
+    std::lock_guard lock(shared_->mutex);
+    return shared_->listBytes;
+}
+
+std::vector<int> TileRenderer::pagesWithDisplayLists() const
+{
+    std::lock_guard lock(shared_->mutex);
+    std::vector<int> pages;
+    for (const auto& [page, entry] : shared_->lists)
+        if (entry.cost > 0) pages.push_back(page);
+    return pages;
+}
+
+quint64 TileRenderer::reusedBuffers() const { return shared_->buffers->reused(); }
 
 std::vector<std::pair<TileKey, const QImage*>> TileRenderer::tilesOfPage(int page, int level) const
 {

