@@ -41,9 +41,13 @@ struct Fixture : ::testing::Test {
         o.saveDelay = delay;
         o.clock = [this] { return at(now); };
         o.writeFile = [this](const QString& path, const QByteArray& bytes) {
-            ++writes;
+            // Counted once the bytes are down, so a test that waits for the
+            // count reads the whole file.
             QFile file(path);
-            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+            const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+            file.close();
+            ++writes;
+            return ok;
         };
         return o;
     }
