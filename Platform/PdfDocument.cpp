@@ -952,29 +952,6 @@ bool hasReadingSource(const PdfDocument::Impl& d)
            && std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == d.fileModified;
 }
 
-std::shared_ptr<PdfDocument> PdfDocument::readingCopy() const
-{
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    if (!hasReadingSource(*d)) return nullptr;
-    FzError err;
-    auto impl = std::make_unique<Impl>();
-    if (d->source) {
-        impl->doc = openFromBuffer(ctx, d->source, &err);
-        if (!impl->doc) return nullptr;
-        impl->source = fz_keep_buffer(ctx, d->source);
-    } else {
-        impl->doc = openFileC(ctx, d->filePath.c_str(), &err);
-        if (!impl->doc) return nullptr;
-        impl->filePath = d->filePath;
-        impl->fileDevice = d->fileDevice;
-        impl->fileInode = d->fileInode;
-        impl->fileSize = d->fileSize;
-        impl->fileModified = d->fileModified;
-    }
-    return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(impl)));
-}
-
 bool PdfDocument::settle(int objects) const
 {
     std::lock_guard lock(d->mutex);

@@ -228,11 +228,6 @@ public:
     bool isSigned() const;
     // An independent copy (for a background thread), made from saved bytes.
     std::shared_ptr<PdfDocument> copy() const;
-    // Another document over the very bytes this one was opened from, for
-    // reading pages on another thread without waiting for this one. None when
-    // this one has changed since (the copy would not show the change), needs
-    // a password, was made rather than opened, or its file changed on disk.
-    std::shared_ptr<PdfDocument> readingCopy() const;
 
     struct Impl;
     Impl& impl() const { return *d; }

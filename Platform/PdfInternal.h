@@ -162,7 +162,7 @@ struct PdfDocument::Impl {
     std::int64_t fileSize = -1, fileModified = 0;
     ~Impl();
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
-    fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see readingCopy)
+    fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see PdfTextReader)
 };
 
 // From this many pages on, opening leaves the page map for later: reading

@@ -10,10 +10,37 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <new>
 #include <thread>
 
 namespace quarnkit {
+
+namespace {
+
+// Reads the rest of a file just opened on a worker, then calls `whenRead`
+// there. Not before the first page has had time to render: reading the file
+// competes with it for the engine's allocator and the document's lock. Short
+// slices, each under the document's lock with a pause between them, let
+// renders and the UI thread have it in turn; the reading stops when the
+// document is gone.
+void readRestLater(const std::shared_ptr<platform::PdfDocument>& pdf,
+                   std::function<void(const platform::PdfDocument&)> whenRead = {})
+{
+    QTimer::singleShot(250, [weak = std::weak_ptr<platform::PdfDocument>(pdf), whenRead = std::move(whenRead)] {
+        QThreadPool::globalInstance()->start([weak, whenRead] {
+            while (const auto document = weak.lock()) {
+                if (document->settle(250)) {
+                    if (whenRead) whenRead(*document);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    });
+}
+
+} // namespace
 
 namespace {
 
@@ -106,25 +133,16 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
 
 void QuarnDocument::mapPagesLater()
 {
-    // Not before the first page has had time to render, as for the rest of
-    // the file (settleInBackground). Reading the file first makes the map
-    // itself quick, so that it holds the document only briefly.
-    QTimer::singleShot(250, this, [this] {
-        QThreadPool::globalInstance()->start([weak = std::weak_ptr<platform::PdfDocument>(pdf_), self = QPointer(this)] {
-            while (const auto document = weak.lock()) {
-                if (document->settle(250)) {
-                    platform::mapPages(*document);
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self] {
-                    if (self) emit self->pageMapBuilt();
-                },
-                Qt::QueuedConnection);
-        });
+    // Reading the file first makes the map itself quick, so that it holds
+    // the document only briefly.
+    readRestLater(pdf_, [self = QPointer(this)](const platform::PdfDocument& document) {
+        platform::mapPages(document);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self] {
+                if (self) emit self->pageMapBuilt();
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -255,18 +273,8 @@ void QuarnDocument::writeTo(const QString& path) const
 
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 {
-    // Not before the first page has had time to render: reading the file
-    // competes with it for the engine's allocator and the document's lock.
-    QTimer::singleShot(250, [weak = std::weak_ptr<platform::PdfDocument>(pdf)] {
-        QThreadPool::globalInstance()->start([weak] {
-            // Short slices, each under the document's lock, with a pause
-            // between them, so that renders and the UI thread get it in turn.
-            while (const auto document = weak.lock()) {
-                if (document->settle(250)) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    });
+    // A long file whose pages are still to be mapped is being read already.
+    if (platform::pagesMapped(*pdf)) readRestLater(pdf);
 }
 
 void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path)

@@ -110,7 +110,9 @@ TEST(PdfAnnotations, EveryKeyRoundTripsThroughASave)
         EXPECT_NEAR(got.rect.x, want.rect.x, 1e-3);
         EXPECT_NEAR(got.rect.maxY(), want.rect.maxY(), 1e-3);
         EXPECT_EQ(got.color.has_value(), want.color.has_value());
-        if (got.color) EXPECT_NEAR(got.color->g, want.color->g, 1e-4);
+        if (got.color) {
+            EXPECT_NEAR(got.color->g, want.color->g, 1e-4);
+        }
         EXPECT_NEAR(got.opacity, want.opacity, 1e-4);
         EXPECT_EQ(got.interiorColor.has_value(), want.interiorColor.has_value());
         EXPECT_NEAR(got.interiorOpacity, want.interiorOpacity, 1e-4);
@@ -177,7 +179,10 @@ TEST(PdfAnnotations, RemoveAndInsertKeepTheDictionaryAndItsPlace)
     EXPECT_EQ(back->color, (PdfColor{0, 1, 0}));
 
     EXPECT_FALSE(annots::insert(*doc, 0, 99999, 0)); // no such object
-    EXPECT_FALSE(annots::update(*doc, 0, PdfAnnotation{99999, "Square"}));
+    PdfAnnotation unknown;
+    unknown.objectNumber = 99999;
+    unknown.subtype = "Square";
+    EXPECT_FALSE(annots::update(*doc, 0, unknown));
 }
 
 TEST(PdfAnnotations, ReorderingLeavesOtherAnnotationsInPlace)

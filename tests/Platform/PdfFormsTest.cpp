@@ -325,7 +325,9 @@ TEST(PdfForms, ChoosingNoneClearsAChoiceThatHadNone)
         EXPECT_TRUE(PdfForms::widget(*doc, 0, number)->value.has_value());
         // The pop-up shows its choice; a list is drawn with all its options
         // alike whichever is chosen.
-        if (number == 4) EXPECT_NE(drawn(*doc, field), blank);
+        if (number == 4) {
+            EXPECT_NE(drawn(*doc, field), blank);
+        }
 
         // Undoing that first choice: the field has no value again and shows none.
         EXPECT_TRUE(PdfForms::clearChoice(*doc, 0, number));

@@ -105,7 +105,9 @@ TEST(QuarnDocument, BadInputGivesTheReadError)
     const QString locked = dir.filePath("locked.pdf");
     writeBytes(locked, testsupport::makeTextPdf(1));
     QFile::setPermissions(locked, QFileDevice::WriteOwner);
-    if (::geteuid() != 0) EXPECT_EQ(openError(locked), DocumentError::Code::fileReadNoPermission);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(openError(locked), DocumentError::Code::fileReadNoPermission);
+    }
     EXPECT_THROW(QuarnDocument::fromData({}), DocumentError);
 }
 
