@@ -289,8 +289,8 @@ size_t buildIdOf(uintptr_t bias, const ElfW(Phdr) * headers, size_t count, uintp
             ElfW(Nhdr) note;
             std::memcpy(&note, reinterpret_cast<const void*>(start + at), sizeof note);
             const size_t descAt = alignUp(sizeof note + note.n_namesz);
-            const size_t next = alignUp(descAt + note.n_descsz);
-            if (next > size - at) break;
+            const size_t noteSize = alignUp(descAt + note.n_descsz);
+            if (noteSize > size - at) break;
             const auto* name = reinterpret_cast<const char*>(start + at + sizeof note);
             if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0 &&
                 note.n_descsz > 0) {
@@ -298,7 +298,7 @@ size_t buildIdOf(uintptr_t bias, const ElfW(Phdr) * headers, size_t count, uintp
                 std::memcpy(out, reinterpret_cast<const void*>(start + at + descAt), length);
                 return length;
             }
-            at += next;
+            at += noteSize;
         }
     }
     return 0;
@@ -573,21 +573,28 @@ UtcTime utcNow()
     return t;
 }
 
-// "2024-01-15 10:23:45.12 +0000", the report's timestamp.
+// "2024-01-15", `between`, then the time with `colon` between its parts.
 template <class Sink>
-void putTimestamp(Sink& out, const UtcTime& t)
+void putDateTime(Sink& out, const UtcTime& t, std::string_view between, std::string_view colon)
 {
     putUnsigned(out, uint64_t(t.year), 4);
     put(out, "-");
     putUnsigned(out, uint64_t(t.month), 2);
     put(out, "-");
     putUnsigned(out, uint64_t(t.day), 2);
-    put(out, " ");
+    put(out, between);
     putUnsigned(out, uint64_t(t.hour), 2);
-    put(out, ":");
+    put(out, colon);
     putUnsigned(out, uint64_t(t.minute), 2);
-    put(out, ":");
+    put(out, colon);
     putUnsigned(out, uint64_t(t.second), 2);
+}
+
+// "2024-01-15 10:23:45.12 +0000", the report's timestamp.
+template <class Sink>
+void putTimestamp(Sink& out, const UtcTime& t)
+{
+    putDateTime(out, t, " ", ":");
     put(out, ".");
     putUnsigned(out, uint64_t(t.centisecond), 2);
     put(out, " +0000");
@@ -836,15 +843,7 @@ bool publish(const char* temporary, const UtcTime& t)
         put(name, "/");
         put(name, prepared->processName);
         put(name, "-");
-        putUnsigned(name, uint64_t(t.year), 4);
-        put(name, "-");
-        putUnsigned(name, uint64_t(t.month), 2);
-        put(name, "-");
-        putUnsigned(name, uint64_t(t.day), 2);
-        put(name, "-");
-        putUnsigned(name, uint64_t(t.hour), 2);
-        putUnsigned(name, uint64_t(t.minute), 2);
-        putUnsigned(name, uint64_t(t.second), 2);
+        putDateTime(name, t, "-", "");
         if (attempt > 0) {
             put(name, "-");
             putUnsigned(name, uint64_t(attempt));

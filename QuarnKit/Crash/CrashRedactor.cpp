@@ -1,6 +1,7 @@
 #include "QuarnKit/Crash/CrashRedactor.h"
 
 #include "Platform/UserAccount.h"
+#include "QuarnKit/Shell/Blanks.h"
 
 #include <QDir>
 #include <QTextBoundaryFinder>
@@ -85,16 +86,6 @@ const std::array<QLatin1String, 3> applicationFolders{QLatin1String("/Applicatio
                                                       QLatin1String("/System/Applications/")};
 
 const QString pathMark = QStringLiteral("<path>");
-
-bool isBlank(QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; }
-
-QString trimmedBlanks(const QString& text)
-{
-    qsizetype start = 0, end = text.size();
-    while (start < end && isBlank(text[start])) ++start;
-    while (end > start && isBlank(text[end - 1])) --end;
-    return text.mid(start, end - start);
-}
 
 // A library's name: ".app", ".dylib", ".so", or ".so" with version numbers
 // (".so.6", ".so.6.4.2").
