@@ -15,7 +15,11 @@ QString fullNameFromGecos(const char* gecos)
     return all.section(QLatin1Char(','), 0, 0).trimmed();
 }
 
-QString fullUserName()
+namespace {
+
+// One field of the account's entry in the password database.
+template <class Field>
+QString accountField(Field field)
 {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     if (size <= 0) size = 16384;
@@ -23,7 +27,19 @@ QString fullUserName()
     passwd entry{};
     passwd* found = nullptr;
     if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return {};
-    return fullNameFromGecos(found->pw_gecos);
+    return field(*found);
+}
+
+} // namespace
+
+QString loginName()
+{
+    return accountField([](const passwd& account) { return QString::fromLocal8Bit(account.pw_name); });
+}
+
+QString fullUserName()
+{
+    return accountField([](const passwd& account) { return fullNameFromGecos(account.pw_gecos); });
 }
 
 } // namespace platform

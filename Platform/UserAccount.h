@@ -4,6 +4,8 @@
 
 namespace platform {
 
+// The account's login name ("tmarsh"). Empty when it cannot be read.
+QString loginName();
 // The user's full name: the first comma-separated field of the account's
 // GECOS entry, trimmed ("Ada Lovelace,,," → "Ada Lovelace"). Empty when the
 // account has none or cannot be read.

@@ -6,12 +6,15 @@
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
+#include "QuarnKit/Crash/CrashIdentity.h"
 #include "QuarnKit/Document/NativePaths.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    // First, so that a crash anywhere after this leaves a report.
+    platform::CrashHandler::install(quarnkit::crashIdentity());
     // Open and Save As through the desktop's own dialogs (GNOME's, KDE's), by
     // way of the XDG desktop portal, unless a platform theme was chosen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");

@@ -48,7 +48,13 @@ nlohmann::json readInstallInfo(const QString& infoFile)
 QString installInfoPath()
 {
     if (!QCoreApplication::instance()) return {};
-    const QDir bin(QCoreApplication::applicationDirPath());
+    return installInfoPath(QCoreApplication::applicationDirPath());
+}
+
+QString installInfoPath(const QString& executableFolder)
+{
+    if (executableFolder.isEmpty()) return {};
+    const QDir bin(executableFolder);
     for (const QString& candidate : {bin.filePath(QStringLiteral("../Info.json")), bin.filePath(QStringLiteral("Info.json")),
                                      bin.filePath(QStringLiteral("../share/ravlen/Info.json"))})
         if (QFileInfo(candidate).isFile()) return QDir::cleanPath(candidate);

@@ -31,6 +31,9 @@ QString appDisplayName(const QString& infoFile);
 // (the install folder, or the build folder when run from a build), else the
 // executable's own folder. Empty when there is none.
 QString installInfoPath();
+// The same for an executable in `executableFolder`; works without an
+// application object.
+QString installInfoPath(const QString& executableFolder);
 // The object in an Info.json file; an empty object when the file is missing,
 // unreadable or not a JSON object.
 nlohmann::json readInstallInfo(const QString& infoFile);

@@ -1,5 +1,6 @@
 #include "QuarnKit/Update/VersionNumber.h"
 
+#include "QuarnKit/Shell/Blanks.h"
 #include "QuarnKit/Update/UpdateFeed.h"
 
 #include <nlohmann/json.hpp>
@@ -12,16 +13,6 @@
 namespace quarnkit {
 
 namespace {
-
-bool isBlank(QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; }
-
-QString trimmedBlanks(const QString& text)
-{
-    qsizetype start = 0, end = text.size();
-    while (start < end && isBlank(text[start])) ++start;
-    while (end > start && isBlank(text[end - 1])) --end;
-    return text.mid(start, end - start);
-}
 
 bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
