@@ -311,8 +311,9 @@ void UpdateView::setButtons(bool skip, const std::optional<Button>& quiet, const
 
 void UpdateView::fitToContent()
 {
-    // Shown and hidden lines reach their layouts only with the next event
-    // turn; the size is wanted now, so every layout forgets its measures.
+    // Shown and hidden lines and new texts reach the layouts' measures only
+    // with the next event turn; the size is wanted now, so all are forgotten.
+    for (QWidget* w : findChildren<QWidget*>()) w->updateGeometry();
     for (QLayout* l : findChildren<QLayout*>()) l->invalidate();
     if (QLayout* l = layout()) l->activate();
     const int wanted = layout() && layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(panelWidth)

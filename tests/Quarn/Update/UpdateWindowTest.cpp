@@ -208,6 +208,29 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST(UpdateWindow, TheWindowGrowsToShowEveryLineWhole)
+{
+    UpdateRig rig;
+    UpdateController& updates = rig.make(rig.environment({"/missing"}));
+    UpdateWindow holder(updates);
+    holder.show(true);
+    UpdateView* window = holder.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const QPoint corner = window->pos();
+    updates.check(UpdateTrigger::menu);
+    ASSERT_TRUE(rig.reaches(Kind::failed)); // a sentence that takes two lines
+    int lines = 0;
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+        if (!label->isVisible() || !label->wordWrap()) continue;
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+        const QRect shown(label->mapTo(window, QPoint(0, 0)), label->size());
+        EXPECT_TRUE(window->rect().contains(shown)) << label->text().toStdString();
+        lines += label->heightForWidth(label->width()) > 2 * label->fontMetrics().height() - 2;
+    }
+    EXPECT_GE(lines, 1);
+    EXPECT_EQ(window->pos(), corner); // grown downwards
+}
+
 TEST(UpdateWindow, NotesAndTheBlockerFollowTheRelease)
 {
     UpdateRig rig;
