@@ -121,9 +121,7 @@ void UpdateController::check(UpdateTrigger trigger)
     const quarnkit::UpdateSource& source = environment_.source;
     // Without a feed or a key no request is sent.
     if (source.feedURLs.empty() || source.publicKey.isEmpty()) {
-        QTimer::singleShot(0, this, [this, previous] {
-            if (state_.kind == Kind::checking && !checkTask_) checkFailed(UpdateError::damagedFeed, previous);
-        });
+        checkFailed(UpdateError::damagedFeed, previous);
         return;
     }
     checkTask_ = std::make_unique<FeedFetch>(network_, source.feedURLs, source.hosts(), userAgent(),

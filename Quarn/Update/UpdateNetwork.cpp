@@ -67,10 +67,6 @@ FeedFetch::~FeedFetch()
 void FeedFetch::start()
 {
     index_ = 0;
-    if (urls_.empty()) {
-        completion_(UpdateError::damagedFeed);
-        return;
-    }
     next();
 }
 

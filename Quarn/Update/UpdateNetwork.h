@@ -44,7 +44,7 @@ public:
     FeedFetch(QNetworkAccessManager& network, std::vector<QUrl> urls, std::set<QString> hosts, QString userAgent,
               std::chrono::milliseconds inactivity, std::function<void(Result)> completion, QObject* parent = nullptr);
     ~FeedFetch() override;
-    // Sends the first request. With no URL the completion gets damagedFeed at once.
+    // Sends the first request; there must be at least one URL.
     void start();
 
 private:

@@ -5,7 +5,6 @@
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -53,6 +52,26 @@ QString clampToLines(const QString& text, const QFont& font, int width, int line
     return shown.join(u'\n');
 }
 
+// A note's dot: 5 points across, in the accent, at the foot of its box.
+class NoteDot : public QWidget {
+public:
+    explicit NoteDot(int height)
+    {
+        setFixedSize(5, height);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(D::accent());
+        p.drawEllipse(QRectF(0, height() - 6, 5, 5));
+    }
+};
+
 } // namespace
 
 // ---------------------------------------------------------------- release notes
@@ -85,11 +104,7 @@ void ReleaseNotes::setNotes(const QStringList& notes)
         line->setContentsMargins(0, 0, 0, 0);
         line->setSpacing(9);
         // The dot sits just above the baseline of the note's first line.
-        auto* dot = new QWidget;
-        const QFontMetrics metrics(font);
-        dot->setFixedSize(5, metrics.ascent() + 1);
-        dot->installEventFilter(this);
-        line->addWidget(dot, 0, Qt::AlignTop);
+        line->addWidget(new NoteDot(QFontMetrics(font).ascent() + 1), 0, Qt::AlignTop);
         QLabel* text = shelltext::label(clampToLines(note, font, noteWidth, linesPerNote), font, withOpacity(D::paper(), 0.88));
         line->addWidget(text, 1);
         rows_->addWidget(row);
@@ -103,19 +118,6 @@ QStringList ReleaseNotes::shownTexts() const
         if (const QWidget* row = rows_->itemAt(i)->widget())
             if (const auto* text = row->findChild<QLabel*>()) texts << text->text();
     return texts;
-}
-
-// The dots are drawn by their holder: a plain widget with a filled circle at its foot.
-bool ReleaseNotes::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::Paint) return QWidget::eventFilter(watched, event);
-    auto* dot = static_cast<QWidget*>(watched);
-    QPainter p(dot);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(D::accent());
-    p.drawEllipse(QRectF(0, dot->height() - 6, 5, 5));
-    return true;
 }
 
 // ---------------------------------------------------------------- progress

@@ -25,9 +25,6 @@ public:
     // The notes as shown, cut where they are cut.
     QStringList shownTexts() const;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     QVBoxLayout* rows_ = nullptr;
     QStringList notes_;

@@ -262,27 +262,6 @@ TEST(UpdateController, ACopyThatCannotReplaceItselfOpensTheDownloadPage)
     EXPECT_EQ(rig.server.requests("/ravlen-2.0.zip"), 0);
 }
 
-TEST(UpdateController, LaterAndSkipThrowTheDownloadAway)
-{
-    UpdateRig rig;
-    rig.server.serve("/ravlen-2.0.zip", {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip")), 1, 100});
-    UpdateController& updates = rig.make();
-    updates.check(UpdateTrigger::menu);
-    ASSERT_TRUE(rig.reaches(Kind::available));
-    updates.install();
-    ASSERT_TRUE(rig.reaches(Kind::downloading));
-    ASSERT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().size() == 1; }));
-    updates.later();
-    EXPECT_EQ(updates.state().kind, Kind::available);
-    EXPECT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().isEmpty(); }));
-
-    updates.skip();
-    EXPECT_EQ(updates.state().kind, Kind::idle);
-    EXPECT_FALSE(updates.offered().has_value());
-    EXPECT_EQ(rig.defaults.stringValue("ravlenUpdateSkippedVersion"), "2.0");
-    EXPECT_EQ(rig.hidden, 1);
-}
-
 TEST(UpdateController, StartChecksOnceAfterLaunchWhenAutomaticCheckingIsOn)
 {
     for (const bool automatic : {true, false}) {

@@ -206,6 +206,14 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     QTest::keyClick(window, Qt::Key_Escape);
     EXPECT_EQ(updates.state().kind, Kind::available);
     EXPECT_FALSE(window->isVisible());
+
+    // Skipping is remembered, and the window goes.
+    holder.show(true);
+    QTest::mouseClick(window->shownButtons().at(0), Qt::LeftButton);
+    EXPECT_EQ(updates.state().kind, Kind::idle);
+    EXPECT_FALSE(updates.offered().has_value());
+    EXPECT_EQ(rig.defaults.stringValue("ravlenUpdateSkippedVersion"), "2.0");
+    EXPECT_EQ(rig.hidden, 1);
 }
 
 TEST(UpdateWindow, TheWindowGrowsToShowEveryLineWhole)
