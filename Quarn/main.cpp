@@ -6,6 +6,7 @@
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
+#include "Quarn/Update/UpdateCommands.h"
 #include "QuarnKit/Crash/CrashIdentity.h"
 #include "QuarnKit/Document/NativePaths.h"
 
@@ -47,6 +48,7 @@ int main(int argc, char** argv)
 
     controller.openDocuments(files);
     launch.schedule();
+    quarn::startUpdater();
     const int result = app.exec();
     platform::UserDefaults::standard().synchronize();
     return result;

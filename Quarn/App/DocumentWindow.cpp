@@ -4,6 +4,7 @@
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Signatures/SignCommands.h"
+#include "Quarn/Update/UpdateCommands.h"
 #include "Quarn/Viewer/Canvas.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
@@ -54,6 +55,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     commands->insertMenu((new SignCommands(&screen_->model(), commands))->menu());
     connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     new PageCommands(*commands, &screen_->model(), commands);
+    new UpdateCommands(*commands, commands);
     // Every edit registers an undo step; the stack's clean state is whether
     // the file is up to date.
     connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });

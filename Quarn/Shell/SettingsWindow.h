@@ -132,6 +132,7 @@ public:
     ~SettingsWindow() override;
 
     void setServices(SettingsServices services);
+    const SettingsServices& services() const { return services_; }
     // Makes the window on the first call (centred), then brings it to the front.
     void show();
     // None until the first show().

@@ -3,6 +3,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
+#include "Quarn/Design/Spinner.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -30,39 +31,6 @@ QString withKey(const QString& label, ShortcutCommand command)
     const QStringList keys = Keys::shownKeys(command);
     return keys.isEmpty() ? label : QStringLiteral("%1 (%2)").arg(label, keys.first());
 }
-
-// The small turning arc shown while a search runs.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget* parent) : QWidget(parent)
-    {
-        setFixedSize(12, 12);
-        timer_.setInterval(80);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            angle_ = (angle_ + 30) % 360;
-            update();
-        });
-        setAccessibleName(FindBar::tr("Searching"));
-    }
-
-protected:
-    void showEvent(QShowEvent*) override { timer_.start(); }
-    void hideEvent(QHideEvent*) override { timer_.stop(); }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-        p.setPen(QPen(withOpacity(D::paper(), 0.15), 1.6));
-        p.drawEllipse(r);
-        p.setPen(QPen(withOpacity(D::paper(), 0.7), 1.6, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(r, -angle_ * 16, 100 * 16);
-    }
-
-private:
-    QTimer timer_;
-    int angle_ = 0;
-};
 
 } // namespace
 
@@ -117,7 +85,7 @@ FindBar::FindBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(
     countRow->setContentsMargins(0, 0, 0, 0);
     countRow->setSpacing(6);
     countRow->addStretch(1);
-    spinner_ = new Spinner(countArea);
+    spinner_ = new Spinner(12, tr("Searching"), countArea);
     countRow->addWidget(spinner_);
     count_ = new QLabel(countArea);
     QFont countFont = D::mono();

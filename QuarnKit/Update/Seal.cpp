@@ -36,8 +36,9 @@ using Items = std::map<std::string, Item>;
 std::optional<Items> itemsOf(const QString& folder, QString* failure)
 {
     Items items;
-    const QDir top(folder);
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    // From the full path: relative to a relative folder, QDir gives paths unchanged.
+    const QDir top(QDir(folder).absolutePath());
+    QDirIterator it(top.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = top.relativeFilePath(path);

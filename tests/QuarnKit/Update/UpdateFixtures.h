@@ -1,5 +1,10 @@
 #pragma once
 // Fake install folders and feeds for the updater's tests.
+#include "Platform/Archive.h"
+#include "Platform/Crypto.h"
+#include "QuarnKit/Update/Seal.h"
+#include "QuarnKit/Update/UpdateFeed.h"
+
 #include <nlohmann/json.hpp>
 
 #include <QByteArray>
@@ -64,6 +69,18 @@ inline nlohmann::json validFeed()
                           {"publishedAt", "2026-03-01T09:30:00Z"},
                           {"notes", {"Faster pages.", "Fewer surprises."}},
                           {"builds", {{"x86_64", {{"dmg", download}, {"update", update}}}}}};
+}
+
+// A release as the maker publishes it: `folder` sealed with `secretKey` and
+// zipped at `archive`. Returns the feed's entry for it, served at `url`.
+inline quarnkit::UpdateFeed::Archive publishRelease(const QString& folder, const QString& archive, const QByteArray& secretKey,
+                                                    const QUrl& url)
+{
+    namespace Crypto = platform::Crypto;
+    if (quarnkit::Seal::seal(folder, secretKey)) return {};
+    platform::Archive::writeZip(archive, platform::Archive::folderEntries(folder));
+    const QByteArray bytes = readFile(archive);
+    return {url, bytes.size(), Crypto::hex(Crypto::sha256(bytes)), Crypto::toBase64(*Crypto::sign(bytes, secretKey))};
 }
 
 } // namespace updatefixtures

@@ -1,0 +1,86 @@
+#pragma once
+// Where a downloaded update waits until it is installed, and its checks.
+// A staging folder is "<identifier>-update-<UUID>" inside the user's private
+// temporary folder (ShareFolder's root: 0700, the user's own, never a link),
+// so no other user of the machine can read, replace or plant what gets
+// installed. The process that made a folder holds a lock on it while it uses
+// it; cleaning leaves locked and recent folders alone.
+#include "QuarnKit/Update/Chip.h"
+#include "QuarnKit/Update/UpdateFeed.h"
+#include "QuarnKit/Update/VersionNumber.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace quarnkit {
+
+class StagingFolder {
+public:
+    // A folder not touched for this long, and held by no process, is stale:
+    // the installer script is done with it well within that time.
+    static constexpr qint64 staleAfterSeconds = 3600;
+
+    // Makes a new folder (mode 0700) in the private folder of `temporaryRoot`
+    // and locks it. Throws UpdateFailure(downloadFailed) when either folder
+    // cannot be made safely.
+    static std::unique_ptr<StagingFolder> make(const QString& temporaryRoot, const QString& identifier);
+    ~StagingFolder(); // lets go of the lock; the files stay
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    const QString& path() const { return path_; }
+    QString archive() const;  // "update.zip"
+    QString unzipped() const; // "Unzipped", where the archive is unpacked
+
+    // The installer script takes the folder over: its time becomes now, so
+    // that it is not stale while the script runs, and the lock is let go.
+    void handOver();
+
+    // "<identifier>-update-", or "-update-" for an identifier that is empty or
+    // not a plain name (letters, digits, "." and "-").
+    static QString prefix(const QString& identifier);
+    // The private folder of `temporaryRoot` where staging folders are made.
+    static QString privateRoot(const QString& temporaryRoot);
+    // Removes a folder and everything in it; links are removed, never
+    // followed. Blocking: call it off the UI thread.
+    static void remove(const QString& path);
+    // Removes the staging folders of `identifier` in the private folder that
+    // no process holds and that were last changed staleAfterSeconds or more
+    // before `now`. Nothing happens when the private folder is not the user's
+    // own. Blocking: call it off the UI thread.
+    static void removeStale(const QString& temporaryRoot, const QString& identifier,
+                            const QDateTime& now = QDateTime::currentDateTimeUtc());
+
+private:
+    StagingFolder(QString path, int lock) : path_(std::move(path)), lock_(lock) {}
+    QString path_;
+    int lock_ = -1;
+};
+
+// What a finished download is checked against.
+struct DownloadCheck {
+    QString archive;  // the downloaded file
+    QString unzipped; // the folder it is unpacked into
+    UpdateFeed::Archive expected;
+    QString publicKey;
+    QString identifier; // the running copy's
+    AppRelease current;
+    Chip chip = Chip::x86_64;
+    std::optional<QString> team;
+};
+
+namespace UpdateVerification {
+// The archive checked against the feed and unpacked into `unzipped`; returns
+// the install folder inside. Throws UpdateFailure.
+QString unpackVerified(const QString& archive, const UpdateFeed::Archive& expected, const QString& publicKey,
+                       const QString& unzipped);
+// unpackVerified(), then the new copy checked against the running one.
+// Returns the new install folder; throws UpdateFailure, any other failure
+// as damagedArchive. Blocking: runs off the UI thread.
+QString verifyDownload(const DownloadCheck& check);
+} // namespace UpdateVerification
+
+} // namespace quarnkit
