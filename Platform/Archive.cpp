@@ -1,5 +1,6 @@
 #include "Platform/Archive.h"
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/FolderWalk.h"
 #include "Platform/Utf8.h"
 
@@ -40,21 +41,6 @@ using Reader = std::unique_ptr<archive, ReadCloser>;
 using Writer = std::unique_ptr<archive, WriteCloser>;
 struct EntryFree {
     void operator()(archive_entry* e) const { archive_entry_free(e); }
-};
-
-struct Descriptor {
-    explicit Descriptor(int fd = -1) : fd(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept
-    {
-        std::swap(fd, other.fd);
-        return *this;
-    }
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-    int fd;
 };
 
 [[noreturn]] void fail(archive* a, const QString& what)
@@ -206,7 +192,7 @@ public:
     void folder(const Parts& parts, int mode)
     {
         const std::string path = claim(parts);
-        const Descriptor parent = parentOf(parts, path);
+        const FileDescriptor parent = parentOf(parts, path);
         // Writable while it fills; its own mode is set once it is full.
         if (::mkdirat(parent.fd, parts.back().c_str(), mode_t(mode & 0777) | 0700) != 0 && !(errno == EEXIST && made_.count(path)))
             refuse("cannot write", path);
@@ -219,7 +205,7 @@ public:
         if (!isUtf8(target)) refuse("a link target that is not UTF-8", path);
         links_[path] = target;
         if (!staysInside(path, links_)) refuse("a link that leads outside the folder", path + " -> " + target);
-        const Descriptor parent = parentOf(parts, path);
+        const FileDescriptor parent = parentOf(parts, path);
         if (::symlinkat(target.c_str(), parent.fd, parts.back().c_str()) != 0) refuse("cannot write", path);
     }
 
@@ -227,10 +213,10 @@ public:
     void file(const Parts& parts, int mode)
     {
         filePath_ = claim(parts);
-        const Descriptor parent = parentOf(parts, filePath_);
+        const FileDescriptor parent = parentOf(parts, filePath_);
         written_ += fileEnd_;
         fileEnd_ = 0;
-        file_ = Descriptor(::openat(parent.fd, parts.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+        file_ = FileDescriptor(::openat(parent.fd, parts.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                     mode_t(mode & 0777)));
         if (file_.fd < 0) refuse("cannot write", filePath_);
     }
@@ -258,8 +244,8 @@ public:
             if (!staysInside(path, links_)) refuse("a link that leads outside the folder", path + " -> " + target);
         for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
             const Parts parts = *relativeParts(it->first);
-            const Descriptor parent = parentOf(parts, it->first);
-            const Descriptor folder(::openat(parent.fd, parts.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const FileDescriptor parent = parentOf(parts, it->first);
+            const FileDescriptor folder(::openat(parent.fd, parts.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             struct stat st {};
             // Made with the umask applied: what it and the archive both allow.
             if (folder.fd < 0 || ::fstat(folder.fd, &st) != 0 || ::fchmod(folder.fd, st.st_mode & mode_t(it->second) & 0777) != 0)
@@ -277,26 +263,26 @@ private:
     }
 
     // The folder that holds the entry, missing folders made on the way.
-    Descriptor parentOf(const Parts& parts, const std::string& path)
+    FileDescriptor parentOf(const Parts& parts, const std::string& path)
     {
-        Descriptor folder(::openat(top_.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        FileDescriptor folder(::openat(top_.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         for (size_t i = 0; i + 1 < parts.size() && folder.fd >= 0; ++i) {
             const char* name = parts[i].c_str();
             if (::mkdirat(folder.fd, name, 0777) == 0) made_.insert(joined(parts, i + 1));
-            folder = Descriptor(::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            folder = FileDescriptor(::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         }
         if (folder.fd < 0) refuse("a write through a link or into a file", path);
         return folder;
     }
 
-    Descriptor top_;
+    FileDescriptor top_;
     qint64 limit_;
     qint64 written_ = 0;
     std::set<std::string> entries_;
     std::set<std::string> made_; // folders made because an entry lies inside them
     Links links_;
     std::vector<std::pair<std::string, int>> folders_; // folder entries and their archive modes, in order
-    Descriptor file_;          // the file being written
+    FileDescriptor file_;          // the file being written
     std::string filePath_;
     qint64 fileEnd_ = 0;       // how far it reaches so far
 };

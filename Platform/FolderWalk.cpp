@@ -1,5 +1,6 @@
 #include "Platform/FolderWalk.h"
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/Utf8.h"
 
 #include <dirent.h>
@@ -15,17 +16,6 @@
 namespace platform {
 
 namespace {
-
-struct Descriptor {
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
@@ -94,7 +84,7 @@ void walkInside(int folder, const std::string& prefix, const std::function<void(
             visit(entry);
         } else if (S_ISREG(st.st_mode)) {
             // O_NONBLOCK: should a pipe take the file's place meanwhile, opening it does not wait.
-            const Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            const FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             struct stat opened {};
             if (file.fd < 0 || ::fstat(file.fd, &opened) != 0) fail("cannot read", entry.path);
             if (!S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
@@ -104,7 +94,7 @@ void walkInside(int folder, const std::string& prefix, const std::function<void(
             entry.descriptor = file.fd;
             visit(entry);
         } else if (S_ISDIR(st.st_mode)) {
-            const Descriptor inner(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const FileDescriptor inner(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (inner.fd < 0) fail("cannot read", entry.path);
             entry.kind = WalkedEntry::Kind::folder;
             visit(entry);
@@ -119,7 +109,7 @@ void walkInside(int folder, const std::string& prefix, const std::function<void(
 
 void walkFolder(const QByteArray& folder, const std::function<void(const WalkedEntry&)>& visit)
 {
-    const Descriptor top(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor top(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (top.fd < 0) fail("cannot read", folder.toStdString());
     walkInside(top.fd, {}, visit);
 }
