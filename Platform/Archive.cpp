@@ -389,7 +389,6 @@ std::vector<Entry> folderEntries(const QString& folder)
             switch (walked.kind) {
             case WalkedEntry::Kind::folder: entry.kind = Entry::Kind::folder; break;
             case WalkedEntry::Kind::link:
-                if (!isUtf8(walked.linkTarget)) throw FolderWalkError("a link target that is not UTF-8: " + walked.path);
                 entry.kind = Entry::Kind::link;
                 entry.linkTarget = QString::fromStdString(walked.linkTarget);
                 break;

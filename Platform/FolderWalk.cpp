@@ -80,6 +80,7 @@ void walkInside(int folder, const std::string& prefix, const std::function<void(
             const ssize_t length = ::readlinkat(folder, name.c_str(), target.data(), target.size());
             if (length < 0 || size_t(length) == target.size()) fail("cannot read", entry.path);
             target.resize(size_t(length));
+            if (!isUtf8(target)) fail("a link target that is not UTF-8", entry.path);
             entry.linkTarget = target;
             visit(entry);
         } else if (S_ISREG(st.st_mode)) {

@@ -19,7 +19,7 @@ struct WalkedEntry {
     std::string path; // below the walked folder, names joined by "/", UTF-8
     Kind kind = Kind::other;
     int mode = 0;           // permission bits (07777)
-    std::string linkTarget; // a link's target, as stored
+    std::string linkTarget; // a link's target, as stored (UTF-8)
     int descriptor = -1;    // a file's contents, open for reading while it is visited
 };
 
@@ -27,8 +27,8 @@ struct WalkedEntry {
 // followed there, and only there): a folder before what it holds, the names
 // of one folder in byte order. Works on open descriptors (openat, fdopendir,
 // fstatat), so nothing is reached through a link. Throws FolderWalkError for
-// a name that is not UTF-8 and for anything that cannot be read, including
-// what `visit` throws as FolderWalkError.
+// a name or a link target that is not UTF-8 and for anything that cannot be
+// read, and passes on what `visit` throws.
 void walkFolder(const QByteArray& folder, const std::function<void(const WalkedEntry&)>& visit);
 
 } // namespace platform

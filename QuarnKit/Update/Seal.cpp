@@ -2,7 +2,6 @@
 
 #include "Platform/Crypto.h"
 #include "Platform/FolderWalk.h"
-#include "Platform/Utf8.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 
 #include <nlohmann/json.hpp>
@@ -44,8 +43,6 @@ std::optional<Items> itemsOf(const QString& folder, QString* failure)
             item.mode = entry.mode;
             switch (entry.kind) {
             case platform::WalkedEntry::Kind::link:
-                if (!platform::isUtf8(entry.linkTarget))
-                    throw platform::FolderWalkError("a link target that is not UTF-8: " + entry.path);
                 item.kind = "link";
                 item.content = entry.linkTarget;
                 item.mode = 0777; // a link's own mode means nothing on Linux

@@ -53,6 +53,18 @@ void unpack(const QString& zip, const QString& out, qint64 limit = noLimit)
     Archive::unzip(readAll(zip), out, limit);
 }
 
+// Writes the entries as an archive and unpacks it into the new folder "out"
+// of `dir`, which it returns.
+QString unpackEntries(const QTemporaryDir& dir, const std::vector<Entry>& entries, qint64 limit = noLimit)
+{
+    const QString zip = dir.filePath("entries.zip");
+    Archive::writeZip(zip, entries);
+    const QString out = dir.filePath("out");
+    QDir().mkpath(out);
+    unpack(zip, out, limit);
+    return out;
+}
+
 // Sets the process's umask while it lives.
 struct Umask {
     explicit Umask(mode_t mask) : saved(::umask(mask)) {}
@@ -157,20 +169,12 @@ TEST(Archive, LinksAreResolvedThroughTheLinksBeforeThem)
     for (const auto& [why, entries] : cases) {
         SCOPED_TRACE(why);
         QTemporaryDir dir;
-        const QString zip = dir.filePath("chain.zip");
-        Archive::writeZip(zip, entries);
-        const QString out = dir.filePath("out");
-        QDir().mkpath(out);
-        EXPECT_THROW(unpack(zip, out), Archive::ArchiveError);
+        EXPECT_THROW(unpackEntries(dir, entries), Archive::ArchiveError);
     }
     // Links that climb and come back down stay inside, and are kept.
     QTemporaryDir dir;
-    const QString zip = dir.filePath("fine.zip");
-    Archive::writeZip(zip, {folderEntry("p"), folderEntry("p/r"), linkEntry("p/q", "r/.."), linkEntry("z", "p/q/../p"),
-                            fileEntry("p/data", "here")});
-    const QString out = dir.filePath("out");
-    QDir().mkpath(out);
-    unpack(zip, out);
+    const QString out = unpackEntries(dir, {folderEntry("p"), folderEntry("p/r"), linkEntry("p/q", "r/.."),
+                                            linkEntry("z", "p/q/../p"), fileEntry("p/data", "here")});
     EXPECT_EQ(readAll(out + "/z/data"), "here");
 }
 
@@ -204,13 +208,9 @@ TEST(Archive, AnEntryIsNeverWrittenTwice)
     for (const auto& [why, entries] : cases) {
         SCOPED_TRACE(why);
         QTemporaryDir dir;
-        const QString zip = dir.filePath("twice.zip");
-        Archive::writeZip(zip, entries);
-        const QString out = dir.filePath("out");
-        QDir().mkpath(out);
-        EXPECT_THROW(unpack(zip, out), Archive::ArchiveError);
+        EXPECT_THROW(unpackEntries(dir, entries), Archive::ArchiveError);
         // What was there first stays as it was.
-        const QFileInfo x(out + "/app/x");
+        const QFileInfo x(dir.filePath("out/app/x"));
         EXPECT_FALSE(x.isSymLink());
         if (x.isFile()) {
             EXPECT_EQ(readAll(x.filePath()), "first");
@@ -221,14 +221,10 @@ TEST(Archive, AnEntryIsNeverWrittenTwice)
 TEST(Archive, ModesComeOutUnderTheUmask)
 {
     QTemporaryDir dir;
-    const QString zip = dir.filePath("modes.zip");
-    Archive::writeZip(zip, {folderEntry("app", 0777), fileEntry("app/everyone-writes", "x", 0666),
-                            fileEntry("app/runs-as-owner", "x", 04777), fileEntry("app/read-only", "x", 0444),
-                            folderEntry("app/locked", 0555), fileEntry("app/locked/inside", "x", 0644)});
     const Umask umask(027);
-    const QString out = dir.filePath("out");
-    QDir().mkpath(out);
-    unpack(zip, out);
+    const QString out = unpackEntries(dir, {folderEntry("app", 0777), fileEntry("app/everyone-writes", "x", 0666),
+                                            fileEntry("app/runs-as-owner", "x", 04777), fileEntry("app/read-only", "x", 0444),
+                                            folderEntry("app/locked", 0555), fileEntry("app/locked/inside", "x", 0644)});
     EXPECT_EQ(modeOf(out + "/app"), 0750);
     EXPECT_EQ(modeOf(out + "/app/everyone-writes"), 0640);
     EXPECT_EQ(modeOf(out + "/app/runs-as-owner"), 0750);
