@@ -76,20 +76,6 @@ TEST(SealTool, MakesKeysSealsSignsAndVerifies)
     EXPECT_NE(sealTool({"seal", folder, key + ".pub"}).exitCode, 0) << "a public key cannot seal";
 }
 
-TEST(SealTool, AFolderNamedFromTheWorkingFolderIsSealedByItsOwnPaths)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(makeInstallFolder(dir.filePath("opt/ravlen"), "2.0", "20", "program"));
-    ASSERT_EQ(sealTool({"keygen", dir.filePath("key")}).exitCode, 0);
-    QProcess seal;
-    seal.setWorkingDirectory(dir.path());
-    seal.start(QStringLiteral(RAVLEN_SEAL_TOOL), {"seal", "opt/ravlen", "key"});
-    ASSERT_TRUE(seal.waitForFinished(60000));
-    ASSERT_EQ(seal.exitCode(), 0);
-    const ToolRun verified = sealTool({"verify", dir.filePath("opt/ravlen"), dir.filePath("key.pub")});
-    EXPECT_EQ(verified.exitCode, 0) << verified.err.toStdString();
-}
-
 TEST(SealTool, VerifyNamesTheFirstChange)
 {
     using Change = std::function<void(const QString&)>;
