@@ -3,6 +3,9 @@
 #include <QFile>
 
 #include <sodium.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace platform {
 namespace Crypto {
@@ -30,14 +33,20 @@ QByteArray sha256(const QByteArray& data)
 
 std::optional<QByteArray> sha256OfFile(const QString& path)
 {
-    ensureInitialised();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    return sha256OfFile(file.handle());
+}
+
+std::optional<QByteArray> sha256OfFile(int descriptor)
+{
+    ensureInitialised();
     crypto_hash_sha256_state state;
     crypto_hash_sha256_init(&state);
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
-        const qint64 count = file.read(buffer.data(), buffer.size());
+        const ssize_t count = ::read(descriptor, buffer.data(), size_t(buffer.size()));
+        if (count < 0 && errno == EINTR) continue;
         if (count < 0) return std::nullopt;
         if (count == 0) break;
         crypto_hash_sha256_update(&state, bytes(buffer), static_cast<unsigned long long>(count));

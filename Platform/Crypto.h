@@ -18,6 +18,8 @@ QByteArray sha256(const QByteArray& data);
 // The SHA-256 digest of a file's contents, read in 1 MiB pieces so that a
 // large file needs little memory; none when the file cannot be opened or read.
 std::optional<QByteArray> sha256OfFile(const QString& path);
+// The same of what an open file holds from where it stands to its end.
+std::optional<QByteArray> sha256OfFile(int descriptor);
 // Lower-case hexadecimal text of bytes ("%02x" each, no separators).
 QString hex(const QByteArray& bytes);
 

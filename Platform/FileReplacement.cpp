@@ -1,5 +1,6 @@
 #include "Platform/FileReplacement.h"
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/PdfDocument.h"
 
 #include <cerrno>
@@ -21,20 +22,7 @@ namespace {
     throw PdfError(PdfErrorCode::io, what + ": " + std::strerror(error), error);
 }
 
-// Closes a descriptor when it goes, unless released.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() { if (fd >= 0) ::close(fd); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    // Closes now and reports close's own error (a write-back error shows there).
-    int close()
-    {
-        const int result = ::close(std::exchange(fd, -1));
-        return result == 0 ? 0 : errno;
-    }
-};
+using Fd = FileDescriptor;
 
 // 0 or the errno; a write that makes no progress is a full disk.
 int writeAt(int fd, const char* data, std::size_t size, off_t offset)

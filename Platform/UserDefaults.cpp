@@ -1,5 +1,7 @@
 #include "Platform/UserDefaults.h"
 
+#include "Platform/PrivateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,17 +51,10 @@ nlohmann::json readFile(const QString& path)
     return nlohmann::json::object();
 }
 
+// The settings name the user's files: theirs alone (0600 in a 0700 folder).
 bool writeFile(const QString& path, const std::string& text)
 {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    ::fsync(file.handle());
-    return file.commit();
+    return PrivateFiles::write(path, QByteArray::fromStdString(text));
 }
 
 } // namespace

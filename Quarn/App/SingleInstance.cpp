@@ -1,5 +1,7 @@
 #include "Quarn/App/SingleInstance.h"
 
+#include "Platform/PrivateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,13 +21,6 @@ namespace {
 constexpr int kHandOverTimeoutMs = 3000;
 constexpr qint64 kMaxMessage = 1 << 20;
 
-QString privateFolder(const QString& folder)
-{
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return folder;
-}
-
 } // namespace
 
 QString SingleInstance::defaultFolder()
@@ -36,23 +31,32 @@ QString SingleInstance::defaultFolder()
     return base + QStringLiteral("/ravlen");
 }
 
-SingleInstance::SingleInstance(const QString& folder, const QString& name, QObject* parent)
-    : QObject(parent),
-      socketPath_(privateFolder(folder.isEmpty() ? defaultFolder() : folder) + "/" + name + ".socket"),
-      lock_(privateFolder(folder.isEmpty() ? defaultFolder() : folder) + "/" + name + ".lock")
+SingleInstance::SingleInstance(const QString& folder, const QString& name, QObject* parent) : QObject(parent)
 {
-    lock_.setStaleLockTime(0); // a lock is stale only when its process is gone
+    const QString place = folder.isEmpty() ? defaultFolder() : folder;
+    // Another user may have made the folder first, with a lock of a live
+    // process and a socket in it: such a folder would silence every launch
+    // and collect the paths of the files opened. It is never used.
+    if (const auto problem = platform::PrivateFiles::privateFolderProblem(place)) {
+        qWarning("ravlen: not using %s to reach a running ravlen: %s. This launch runs on its own.", qUtf8Printable(place),
+                 qUtf8Printable(*problem));
+        return;
+    }
+    socketPath_ = place + u'/' + name + QStringLiteral(".socket");
+    lock_ = std::make_unique<QLockFile>(place + u'/' + name + QStringLiteral(".lock"));
+    lock_->setStaleLockTime(0); // a lock is stale only when its process is gone
 }
 
 SingleInstance::~SingleInstance()
 {
     if (server_) server_->close();
-    if (lock_.isLocked()) lock_.unlock();
+    if (lock_ && lock_->isLocked()) lock_->unlock();
 }
 
 bool SingleInstance::claim()
 {
-    if (!lock_.tryLock(100)) return false;
+    if (!lock_) return true; // no folder to share: the one instance of its own
+    if (!lock_->tryLock(100)) return false;
     // A socket left by a process that crashed would block listening.
     QLocalServer::removeServer(socketPath_);
     server_ = std::make_unique<QLocalServer>();
@@ -86,6 +90,7 @@ void SingleInstance::readConnection(QLocalSocket* socket)
 
 bool SingleInstance::handOver(const QStringList& files)
 {
+    if (!lock_) return false;
     QJsonArray list;
     for (const QString& file : files) list.append(QFileInfo(file).absoluteFilePath());
     QLocalSocket socket;

@@ -16,6 +16,8 @@ class SingleInstance : public QObject {
 public:
     // `folder` holds the lock and the socket: by default a private (0700)
     // folder of the user's runtime location. `name` tells instances apart.
+    // A folder that is not this user's alone is never used (the log says
+    // so): then claim() is true and handOver() false, each launch on its own.
     explicit SingleInstance(const QString& folder = {}, const QString& name = QStringLiteral("ravlen"),
                             QObject* parent = nullptr);
     ~SingleInstance() override;
@@ -36,7 +38,7 @@ signals:
 private:
     void readConnection(class QLocalSocket* socket);
     QString socketPath_;
-    QLockFile lock_;
+    std::unique_ptr<QLockFile> lock_; // none when the folder is unfit
     std::unique_ptr<QLocalServer> server_;
 };
 

@@ -58,8 +58,8 @@ void QuarnPDFView::followLink(const platform::PdfLink& link)
         return;
     }
     if (link.uri.empty() || link.uri.front() == '#') return;
-    const QUrl url(QString::fromStdString(link.uri));
-    if (quarnkit::isSafeExternalLink(url) && openExternalUrl) openExternalUrl(url);
+    const auto url = quarnkit::externalLinkTarget(QUrl(QString::fromStdString(link.uri)));
+    if (url && openExternalUrl) openExternalUrl(*url);
 }
 
 // ---------------------------------------------------------------- text selection

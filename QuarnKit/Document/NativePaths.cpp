@@ -1,39 +1,16 @@
 #include "QuarnKit/Document/NativePaths.h"
 
+#include "Platform/Utf8.h"
+
 namespace quarnkit {
-namespace {
-
-// The length of the valid UTF-8 sequence at `at`, or 0 when it is not one.
-int sequenceLength(const QByteArray& bytes, qsizetype at)
-{
-    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(at);
-    int length = 0;
-    char32_t code = 0;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07;
-    else return 0;
-    if (at + length > bytes.size()) return 0;
-    for (int i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past Unicode are not UTF-8.
-    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
-    return length;
-}
-
-} // namespace
 
 QString pathFromNative(const QByteArray& bytes)
 {
+    const std::string_view view(bytes.constData(), size_t(bytes.size()));
     QString path;
     qsizetype run = 0; // start of the valid UTF-8 not yet decoded
     for (qsizetype at = 0; at < bytes.size();) {
-        const int length = sequenceLength(bytes, at);
+        const int length = platform::utf8SequenceLength(view, size_t(at));
         if (length > 0) {
             at += length;
             continue;

@@ -1,11 +1,11 @@
 #include "QuarnKit/History/HistoryStore.h"
 
+#include "Platform/PrivateFiles.h"
 #include "Platform/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -14,25 +14,8 @@
 #include <cstdio>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace quarnkit {
-
-namespace {
-
-bool writeAtomically(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    ::fsync(file.handle());
-    return file.commit();
-}
-
-} // namespace
 
 HistoryStore::HistoryStore(const QString& directory) : HistoryStore(directory, Options{}) {}
 
@@ -42,7 +25,7 @@ HistoryStore::HistoryStore(const QString& directory, Options options)
       limit_(std::max(options.limit, 1)),
       saveDelay_(std::isfinite(options.saveDelay) && options.saveDelay > 0 ? options.saveDelay : 0),
       clock_(options.clock ? std::move(options.clock) : Clock([] { return QDateTime::currentDateTimeUtc(); })),
-      writeFile_(options.writeFile ? std::move(options.writeFile) : FileWriter(writeAtomically))
+      writeFile_(options.writeFile ? std::move(options.writeFile) : FileWriter(platform::PrivateFiles::write))
 {
     load();
     writer_ = std::thread([this] { runWriter(); });
@@ -300,7 +283,8 @@ void HistoryStore::flush()
 
 bool HistoryStore::write(const std::vector<HistoryEntry>& entries)
 {
-    if (!canWrite_ || !QDir().mkpath(directory_)) return false;
+    // The history names the user's documents: 0600 files in a 0700 folder.
+    if (!canWrite_ || !platform::PrivateFiles::makeFolder(directory_)) return false;
     if (damagedOriginal_) {
         // Entries that could not be read are kept aside before the file that held them is replaced.
         const QString aside = QDir(directory_).filePath(QString::fromLatin1(HistoryFile::corruptFileName));

@@ -1,11 +1,12 @@
 #include "QuarnKit/Signatures/SignatureStore.h"
 
+#include "Platform/PrivateFiles.h"
+
 #include <nlohmann/json.hpp>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -152,16 +153,8 @@ void SignatureStore::save(const std::vector<Signature>& signatures) const
     file["signatures"] = signatures;
     const std::string text = file.dump(-1, ' ', false, json::error_handler_t::replace);
 
-    if (!QDir().mkpath(QFileInfo(m_filePath).absolutePath())) throw failed();
-    QSaveFile out(m_filePath);
-    if (!out.open(QIODevice::WriteOnly)) throw failed();
-    // write() only fills a buffer: a disk that runs out of room shows at
-    // flush(), and commit() would put the cut-off file in place regardless.
-    if (out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.flush()) {
-        out.cancelWriting();
-        throw failed();
-    }
-    if (!out.commit()) throw failed();
+    // Handwriting is the user's alone: 0600 in a 0700 folder.
+    if (!platform::PrivateFiles::write(m_filePath, QByteArray::fromStdString(text))) throw failed();
 }
 
 } // namespace quarnkit

@@ -1,17 +1,15 @@
 #include "QuarnKit/Update/Seal.h"
 
 #include "Platform/Crypto.h"
+#include "Platform/FolderWalk.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 
 #include <nlohmann/json.hpp>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <map>
 
@@ -33,48 +31,37 @@ struct Item {
 };
 using Items = std::map<std::string, Item>;
 
+// Everything below the top but the seal itself, walked by the bytes of its
+// names: one that is not UTF-8 is a failure, never something skipped.
 std::optional<Items> itemsOf(const QString& folder, QString* failure)
 {
     Items items;
-    // From the full path: relative to a relative folder, QDir gives paths unchanged.
-    const QDir top(QDir(folder).absolutePath());
-    QDirIterator it(top.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = top.relativeFilePath(path);
-        if (relative == QLatin1String(fileName)) continue;
-        const QByteArray local = QFile::encodeName(path);
-        struct stat st {};
-        if (::lstat(local.constData(), &st) != 0) {
-            *failure = QStringLiteral("cannot read ") + relative;
-            return std::nullopt;
-        }
-        Item item;
-        item.mode = int(st.st_mode & 07777);
-        if (S_ISLNK(st.st_mode)) {
-            QByteArray target(4096, Qt::Uninitialized);
-            const ssize_t length = ::readlink(local.constData(), target.data(), size_t(target.size()));
-            if (length < 0) {
-                *failure = QStringLiteral("cannot read ") + relative;
-                return std::nullopt;
+    try {
+        platform::walkFolder(QFile::encodeName(folder), [&](const platform::WalkedEntry& entry) {
+            if (entry.path == fileName) return;
+            Item item;
+            item.mode = entry.mode;
+            switch (entry.kind) {
+            case platform::WalkedEntry::Kind::link:
+                item.kind = "link";
+                item.content = entry.linkTarget;
+                item.mode = 0777; // a link's own mode means nothing on Linux
+                break;
+            case platform::WalkedEntry::Kind::folder: item.kind = "folder"; break;
+            case platform::WalkedEntry::Kind::file: {
+                const auto digest = Crypto::sha256OfFile(entry.descriptor);
+                if (!digest) throw platform::FolderWalkError("cannot read " + entry.path);
+                item.kind = "file";
+                item.content = Crypto::hex(*digest).toStdString();
+                break;
             }
-            item.kind = "link";
-            item.content = target.left(length).toStdString();
-            item.mode = 0777; // a link's own mode means nothing on Linux
-        } else if (S_ISDIR(st.st_mode)) {
-            item.kind = "folder";
-        } else if (S_ISREG(st.st_mode)) {
-            const auto digest = Crypto::sha256OfFile(path);
-            if (!digest) {
-                *failure = QStringLiteral("cannot read ") + relative;
-                return std::nullopt;
+            case platform::WalkedEntry::Kind::other: item.kind = "other"; break;
             }
-            item.kind = "file";
-            item.content = Crypto::hex(*digest).toStdString();
-        } else {
-            item.kind = "other";
-        }
-        items[relative.toStdString()] = item;
+            items[entry.path] = item;
+        });
+    } catch (const platform::FolderWalkError& error) {
+        *failure = QString::fromStdString(error.what());
+        return std::nullopt;
     }
     return items;
 }
@@ -108,6 +95,13 @@ std::optional<Items> itemsOfManifest(const json& manifest)
     return items;
 }
 
+// A umask may have taken rights from group and others when the folder was
+// unpacked; any other change of mode, and any right added, breaks the seal.
+bool modeHolds(int sealed, int present)
+{
+    return (present & ~sealed) == 0 && (present & 07700) == (sealed & 07700);
+}
+
 QString firstDifference(const Items& sealed, const Items& present)
 {
     auto s = sealed.begin();
@@ -118,7 +112,7 @@ QString firstDifference(const Items& sealed, const Items& present)
         if (s == sealed.end() || p->first < s->first) return QStringLiteral("added: ") + QString::fromStdString(p->first);
         if (s->second.kind != p->second.kind || s->second.content != p->second.content)
             return QStringLiteral("changed: ") + QString::fromStdString(s->first);
-        if (s->second.mode != p->second.mode) return QStringLiteral("mode changed: ") + QString::fromStdString(s->first);
+        if (!modeHolds(s->second.mode, p->second.mode)) return QStringLiteral("mode changed: ") + QString::fromStdString(s->first);
         ++s;
         ++p;
     }
@@ -132,8 +126,9 @@ QString teamOf(const QByteArray& publicKey)
     return Crypto::hex(Crypto::sha256(publicKey).left(5)).toUpper();
 }
 
-std::optional<QString> seal(const QString& folder, const QByteArray& secretKey)
+std::optional<QString> seal(const QString& named, const QByteArray& secretKey)
 {
+    const QString folder = QFileInfo(named).absoluteFilePath();
     const auto publicKey = Crypto::publicKeyOf(secretKey);
     if (!publicKey) return QStringLiteral("the key is not an Ed25519 secret key");
     const json info = readInstallInfo(QDir(folder).filePath(QStringLiteral("Info.json")));
@@ -154,8 +149,9 @@ std::optional<QString> seal(const QString& folder, const QByteArray& secretKey)
     return std::nullopt;
 }
 
-Check verify(const QString& folder, const QByteArray& publicKey)
+Check verify(const QString& named, const QByteArray& publicKey)
 {
+    const QString folder = QFileInfo(named).absoluteFilePath();
     Check check;
     QFile file(QDir(folder).filePath(QLatin1String(fileName)));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -179,6 +175,11 @@ Check verify(const QString& folder, const QByteArray& publicKey)
     const auto sealedItems = manifest.is_object() ? itemsOfManifest(manifest) : std::nullopt;
     if (!sealedItems || !manifest.value("identifier", json()).is_string() || !manifest.value("team", json()).is_string()) {
         check.problem = QStringLiteral("the seal is damaged");
+        return check;
+    }
+    // The team is the key's: a manifest may not claim another.
+    if (QString::fromStdString(manifest["team"].get<std::string>()) != teamOf(publicKey)) {
+        check.problem = QStringLiteral("the seal names a team other than its key's");
         return check;
     }
     QString failure;

@@ -106,7 +106,9 @@ std::set<QString> lowerCased(const std::set<QString>& hosts)
 
 bool isSecureURL(const QUrl& url)
 {
-    return url.isValid() && url.scheme().toLower() == QLatin1String("https") && !url.host().isEmpty();
+    // A user name or password in the URL is never ours to send.
+    return url.isValid() && url.scheme().toLower() == QLatin1String("https") && !url.host().isEmpty() &&
+           url.userInfo().isEmpty();
 }
 
 bool UpdateVerifier::isDigest(const QString& text)

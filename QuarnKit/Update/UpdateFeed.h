@@ -81,7 +81,8 @@ namespace UpdateVerifier {
 bool isDigest(const QString& text);
 } // namespace UpdateVerifier
 
-// An https URL with a host: the only kind a feed, a download or a redirect may use.
+// An https URL with a host and no user name or password: the only kind a
+// feed, a download or a redirect may use.
 bool isSecureURL(const QUrl& url);
 
 // The build's update settings, from its Info.json.

@@ -132,17 +132,11 @@ void StagingFolder::removeStale(const QString& temporaryRoot, const QString& ide
     ::closedir(dir);
 }
 
-QString UpdateVerification::unpackVerified(const QString& archive, const UpdateFeed::Archive& expected,
-                                           const QString& publicKey, const QString& unzipped)
-{
-    UpdateVerifier::checkArchive(archive, expected, publicKey);
-    return UpdateArchive::unzip(archive, unzipped);
-}
-
 QString UpdateVerification::verifyDownload(const DownloadCheck& check)
 {
     try {
-        const QString app = unpackVerified(check.archive, check.expected, check.publicKey, check.unzipped);
+        const QString app =
+            UpdateVerifier::checkAndUnpack(check.archive, check.expected, check.publicKey, check.unzipped);
         UpdateVerifier::checkApp(app, check.identifier, check.current, check.chip, check.team, check.publicKey);
         return app;
     } catch (const UpdateFailure&) {

@@ -73,11 +73,9 @@ struct DownloadCheck {
 };
 
 namespace UpdateVerification {
-// The archive checked against the feed and unpacked into `unzipped`; returns
-// the install folder inside. Throws UpdateFailure.
-QString unpackVerified(const QString& archive, const UpdateFeed::Archive& expected, const QString& publicKey,
-                       const QString& unzipped);
-// unpackVerified(), then the new copy checked against the running one.
+// The archive checked against the feed and unpacked from the checked bytes
+// into `unzipped` (UpdateVerifier::checkAndUnpack), then the new copy checked
+// against the running one.
 // Returns the new install folder; throws UpdateFailure, any other failure
 // as damagedArchive. Blocking: runs off the UI thread.
 QString verifyDownload(const DownloadCheck& check);

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -35,6 +37,44 @@ std::optional<nlohmann::json> infoOf(const QString& folder)
     return info;
 }
 
+// What an update may unpack to: a few times the largest archive a feed may name.
+constexpr qint64 unpackedLimit = 4 * UpdateFeed::sizeLimit;
+
+// The file's bytes, read through one descriptor: exactly `size` of them, or
+// damagedDownload.
+QByteArray readArchive(const QString& file, qint64 size)
+{
+    if (size < 0 || size > UpdateFeed::sizeLimit) fail(UpdateError::damagedDownload);
+    // O_NONBLOCK: a pipe put in the file's place does not hold the open up.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    QFile archive;
+    if (fd < 0 || !archive.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0) ::close(fd);
+        fail(UpdateError::damagedDownload);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size) fail(UpdateError::damagedDownload);
+    // One byte more than expected shows a file that grew meanwhile.
+    QByteArray contents = archive.read(size + 1);
+    if (contents.size() != size) fail(UpdateError::damagedDownload);
+    return contents;
+}
+
+// The one install folder directly inside `folder`: a real folder (not a
+// link) with an Info.json file at its top. None or several: damagedArchive.
+QString appBundle(const QString& folder)
+{
+    QStringList found;
+    const QDir dir(folder);
+    for (const QFileInfo& entry : dir.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.isSymLink()) continue;
+        const QFileInfo info(QDir(entry.absoluteFilePath()).filePath(QStringLiteral("Info.json")));
+        if (info.isFile() && !info.isSymLink()) found << entry.absoluteFilePath();
+    }
+    if (found.size() != 1) fail(UpdateError::damagedArchive);
+    return found.first();
+}
+
 std::optional<QString> textOf(const nlohmann::json& info, const char* key)
 {
     const auto it = info.find(key);
@@ -51,22 +91,24 @@ QString UpdateVerifier::sha256(const QString& file)
     return Crypto::hex(*digest);
 }
 
-void UpdateVerifier::checkArchive(const QString& file, const UpdateFeed::Archive& expected, const QString& publicKey)
+QString UpdateVerifier::checkAndUnpack(const QString& file, const UpdateFeed::Archive& expected, const QString& publicKey,
+                                       const QString& destination)
 {
-    const QFileInfo info(file);
-    if (!info.isFile() || info.size() != expected.size) fail(UpdateError::damagedDownload);
-    const auto digest = Crypto::sha256OfFile(file);
-    if (!digest || Crypto::hex(*digest) != expected.sha256.toLower()) fail(UpdateError::damagedDownload);
-
-    // The feed's size limit keeps this read bounded.
-    QFile archive(file);
-    if (!archive.open(QIODevice::ReadOnly)) fail(UpdateError::badSignature);
-    const QByteArray contents = archive.readAll();
-    if (contents.size() != expected.size) fail(UpdateError::badSignature);
+    const QByteArray contents = readArchive(file, expected.size);
+    const auto digest = Crypto::sha256(contents);
+    if (Crypto::hex(digest) != expected.sha256.toLower()) fail(UpdateError::damagedDownload);
     const auto key = Crypto::fromBase64Strict(publicKey);
     const auto signature = Crypto::fromBase64Strict(expected.edSignature);
     if (!key || !signature || key->size() != Crypto::publicKeySize) fail(UpdateError::badSignature);
     if (!Crypto::verify(contents, *signature, *key)) fail(UpdateError::badSignature);
+
+    if (!QDir().mkpath(destination)) throw std::runtime_error("cannot create " + destination.toStdString());
+    try {
+        platform::Archive::unzip(contents, destination, unpackedLimit);
+    } catch (const platform::Archive::ArchiveError&) {
+        fail(UpdateError::damagedArchive);
+    }
+    return appBundle(destination);
 }
 
 AppRelease UpdateVerifier::checkApp(const QString& folder, const QString& bundleID, const AppRelease& newerThan, Chip chip,
@@ -98,30 +140,6 @@ AppRelease UpdateVerifier::checkApp(const QString& folder, const QString& bundle
     const auto requirement = team ? CodeSignature::requirement(bundleID, *team) : std::nullopt;
     if (!requirement || !CodeSignature::satisfies(folder, *requirement, publicKey)) fail(UpdateError::untrustedCode);
     return release;
-}
-
-QString UpdateArchive::unzip(const QString& archive, const QString& destination)
-{
-    if (!QDir().mkpath(destination)) throw std::runtime_error("cannot create " + destination.toStdString());
-    try {
-        platform::Archive::unzip(archive, destination);
-    } catch (const platform::Archive::ArchiveError&) {
-        fail(UpdateError::damagedArchive);
-    }
-    return appBundle(destination);
-}
-
-QString UpdateArchive::appBundle(const QString& folder)
-{
-    QStringList found;
-    const QDir dir(folder);
-    for (const QFileInfo& entry : dir.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.isSymLink()) continue;
-        const QFileInfo info(QDir(entry.absoluteFilePath()).filePath(QStringLiteral("Info.json")));
-        if (info.isFile() && !info.isSymLink()) found << entry.absoluteFilePath();
-    }
-    if (found.size() != 1) fail(UpdateError::damagedArchive);
-    return found.first();
 }
 
 } // namespace quarnkit

@@ -1,8 +1,9 @@
 #pragma once
 // The checks a downloaded update goes through before it may be installed,
-// in order: the archive against the feed (size, SHA-256, Ed25519 signature),
-// unpacking it, then the install folder inside (identity, newer, executable,
-// processor, seal). The first failure throws UpdateFailure with its case.
+// in order: the archive against the feed (size, SHA-256, Ed25519 signature)
+// and unpacking those same bytes, then the install folder inside (identity,
+// newer, executable, processor, seal). The first failure throws
+// UpdateFailure with its case.
 #include "QuarnKit/Update/Chip.h"
 #include "QuarnKit/Update/UpdateFeed.h"
 #include "QuarnKit/Update/VersionNumber.h"
@@ -17,10 +18,27 @@ namespace UpdateVerifier {
 // pieces. Throws std::runtime_error when the file cannot be opened or read.
 QString sha256(const QString& file);
 
-// Size (damagedDownload), digest, either case (damagedDownload), then the
-// Ed25519 signature of the whole file under `publicKey`, base64 of 32 bytes
-// (badSignature).
-void checkArchive(const QString& file, const UpdateFeed::Archive& expected, const QString& publicKey);
+// Checks the downloaded archive and unpacks it into a staging folder, in one
+// call, so that the bytes checked are the bytes unpacked: `archive` is opened
+// once (not through a link) and read whole into memory, and nothing after
+// that reads the file again.
+// - The file must be a regular file of exactly `expected.size` bytes, at most
+//   UpdateFeed::sizeLimit, with the SHA-256 `expected.sha256` in either case:
+//   else damagedDownload. Those bytes must carry the Ed25519 signature
+//   `expected.edSignature` under `publicKey` (base64 of 32 bytes): else
+//   badSignature.
+// - `destination` is then created with its parents (a failure throws
+//   std::runtime_error); it should be new, as nothing in it is ever replaced.
+//   The bytes are unpacked into it under platform::Archive::unzip's rules,
+//   the total capped at four times UpdateFeed::sizeLimit: any refusal is
+//   damagedArchive.
+// - Returns the one install folder at the top of `destination`: a real
+//   folder (not a link) with an Info.json file at its top. None or several:
+//   damagedArchive.
+// Nothing is cleaned up on failure: the caller removes its staging folder.
+// Blocks while it reads, hashes and writes; call it off the UI thread.
+QString checkAndUnpack(const QString& archive, const UpdateFeed::Archive& expected, const QString& publicKey,
+                       const QString& destination);
 
 // Checks an unpacked install folder against the running copy and returns
 // its release. Info.json unreadable: damagedArchive; another
@@ -33,17 +51,5 @@ AppRelease checkApp(const QString& installFolder, const QString& bundleID, const
                     const std::optional<QString>& team, const QString& publicKey);
 
 } // namespace UpdateVerifier
-
-namespace UpdateArchive {
-
-// Creates `destination` (with its parents; a failure throws
-// std::runtime_error), unpacks the archive into it safely (a failure throws
-// damagedArchive) and returns appBundle() of it.
-QString unzip(const QString& archive, const QString& destination);
-// The one install folder directly inside `folder`: a real folder (not a
-// link) with an Info.json file at its top. None or several throw damagedArchive.
-QString appBundle(const QString& folder);
-
-} // namespace UpdateArchive
 
 } // namespace quarnkit

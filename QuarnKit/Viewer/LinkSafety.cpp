@@ -1,12 +1,27 @@
 #include "QuarnKit/Viewer/LinkSafety.h"
 
+#include <QUrlQuery>
+
 namespace quarnkit {
 
-bool isSafeExternalLink(const QUrl& url)
+std::optional<QUrl> externalLinkTarget(const QUrl& url)
 {
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-                             scheme == QLatin1String("mailto"));
+    if (!url.isValid()) return std::nullopt;
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) return url;
+    if (scheme != QLatin1String("mailto")) return std::nullopt;
+
+    // Fields compared decoded (a%74tach is attach), kept as they were written.
+    QUrlQuery kept;
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyEncoded)) {
+        const QString field = QUrl::fromPercentEncoding(key.toUtf8()).toLower();
+        if (field == QLatin1String("to") || field == QLatin1String("cc") || field == QLatin1String("bcc") ||
+            field == QLatin1String("subject") || field == QLatin1String("body"))
+            kept.addQueryItem(key, value);
+    }
+    QUrl mail = url;
+    mail.setQuery(kept.isEmpty() ? QString() : kept.query(QUrl::FullyEncoded));
+    return mail;
 }
 
 } // namespace quarnkit

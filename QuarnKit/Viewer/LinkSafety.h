@@ -1,12 +1,16 @@
 #pragma once
-// Which links of a PDF may be handed to another program.
+// Which links of a PDF may be handed to another program, and as what.
 #include <QUrl>
+
+#include <optional>
 
 namespace quarnkit {
 
-// Only links a reader expects to open in another program (web pages and
-// mail); a PDF must not be able to start local files or programs through a
-// click.
-bool isSafeExternalLink(const QUrl& url);
+// The URL to hand to the desktop for a link, or none. Only links a reader
+// expects to open in another program (web pages and mail): a PDF must not be
+// able to start local files or programs through a click. A mail link keeps
+// only the fields of a message (to, cc, bcc, subject, body): some mail
+// programs attach the files that other fields name.
+std::optional<QUrl> externalLinkTarget(const QUrl& url);
 
 } // namespace quarnkit

@@ -16,6 +16,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -99,6 +100,47 @@ QByteArray writePdf(const std::vector<std::string>& objects, const std::string& 
     out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra + " >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
     return QByteArray(out.data(), qsizetype(out.size()));
+}
+
+QByteArray makeRawZip(const std::vector<RawZipEntry>& entries)
+{
+    const auto put = [](QByteArray& out, std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.append(char((value >> (8 * i)) & 0xFF));
+    };
+    const auto crc32 = [](const QByteArray& data) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (const char byte : data) {
+            crc ^= static_cast<unsigned char>(byte);
+            for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    };
+    QByteArray out, directory;
+    for (const RawZipEntry& entry : entries) {
+        const std::uint32_t offset = std::uint32_t(out.size());
+        const std::uint32_t crc = crc32(entry.data);
+        const int flags = entry.utf8Flag ? 0x800 : 0;
+        // The fields both headers share: version needed, flags, stored, a time and date, sizes.
+        QByteArray common;
+        put(common, 20, 2), put(common, flags, 2), put(common, 0, 2), put(common, 0, 2), put(common, 0x21, 2);
+        put(common, crc, 4), put(common, entry.data.size(), 4), put(common, entry.data.size(), 4);
+        put(common, entry.name.size(), 2), put(common, 0, 2);
+        put(out, 0x04034b50, 4);
+        out += common + entry.name + entry.data;
+        put(directory, 0x02014b50, 4);
+        put(directory, (3 << 8) | 20, 2); // made by a Unix tool, so the mode counts
+        directory += common;
+        put(directory, 0, 2), put(directory, 0, 2), put(directory, 0, 2); // comment, disk, internal attributes
+        put(directory, std::uint64_t(entry.mode) << 16, 4);
+        put(directory, offset, 4);
+        directory += entry.name;
+    }
+    const std::uint32_t directoryOffset = std::uint32_t(out.size());
+    out += directory;
+    put(out, 0x06054b50, 4), put(out, 0, 2), put(out, 0, 2);
+    put(out, entries.size(), 2), put(out, entries.size(), 2);
+    put(out, directory.size(), 4), put(out, directoryOffset, 4), put(out, 0, 2);
+    return out;
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)

@@ -30,6 +30,17 @@ QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed = -1, int obj
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
                     const std::string& trailerExtra = {});
+// One entry of a zip archive written byte by byte, so that tests can make
+// archives that libarchive's own writer refuses to: names that are not UTF-8,
+// named pipes, devices. Stored uncompressed; `mode` holds the file type bits
+// too (as a Unix zip tool records them), and `utf8Flag` the zip's UTF-8 flag.
+struct RawZipEntry {
+    QByteArray name;
+    QByteArray data;
+    unsigned mode = 0100644;
+    bool utf8Flag = false;
+};
+QByteArray makeRawZip(const std::vector<RawZipEntry>& entries);
 // While it lives, files of this process cannot grow beyond `bytes`: a write
 // past that fails as on a full disk (the signal the kernel would send is ignored).
 class FileSizeLimit {

@@ -4,8 +4,12 @@
 //   ravlen-seal seal FOLDER KEY                   seals an install folder
 //   ravlen-seal sign ARCHIVE KEY                  prints the archive's signature for the feed
 //   ravlen-seal verify FOLDER PUBLICKEY [REQUIREMENT]
+//   ravlen-seal verify --key-file KEYFILE FOLDER [REQUIREMENT]
 //                                                 exits 0 only when the seal holds
-// Keys are base64 text files; PUBLICKEY may also be the base64 text itself.
+// Keys are files of base64 text. verify takes the public key as its base64
+// text, and never as the name of a file: the installer script passes the
+// build's key, and no file lying around may stand in for it. People name a
+// key file with --key-file.
 #include "Platform/Crypto.h"
 #include "QuarnKit/Update/CodeSignature.h"
 #include "QuarnKit/Update/Seal.h"
@@ -33,7 +37,8 @@ int usage()
     std::fputs("usage: ravlen-seal keygen KEY\n"
                "       ravlen-seal seal FOLDER KEY\n"
                "       ravlen-seal sign ARCHIVE KEY\n"
-               "       ravlen-seal verify FOLDER PUBLICKEY [REQUIREMENT]\n",
+               "       ravlen-seal verify FOLDER PUBLICKEY [REQUIREMENT]\n"
+               "       ravlen-seal verify --key-file KEYFILE FOLDER [REQUIREMENT]\n",
                stderr);
     return 2;
 }
@@ -91,11 +96,10 @@ int signArchive(const QString& archive, const QString& keyPath)
     return 0;
 }
 
-int verifyFolder(const QString& folder, const QString& keyArgument, const std::optional<QString>& requirement)
+int verifyFolder(const QString& folder, const std::optional<QByteArray>& key, const QString& keyName,
+                 const std::optional<QString>& requirement)
 {
-    auto key = readKeyFile(keyArgument, Crypto::publicKeySize);
-    if (!key) key = CodeSignature::publicKeyFromText(keyArgument);
-    if (!key) return complain(keyArgument + QStringLiteral(" is not a public key"));
+    if (!key) return complain(keyName + QStringLiteral(" is not a public key"));
     const Seal::Check check = Seal::verify(folder, *key);
     if (!check.holds) return complain(check.problem);
     if (requirement && !CodeSignature::satisfies(folder, *requirement, Crypto::toBase64(*key)))
@@ -114,7 +118,11 @@ int main(int argc, char** argv)
     if (command == QLatin1String("keygen") && args.size() == 2) return keygen(args[1]);
     if (command == QLatin1String("seal") && args.size() == 3) return sealFolder(args[1], args[2]);
     if (command == QLatin1String("sign") && args.size() == 3) return signArchive(args[1], args[2]);
+    if (command == QLatin1String("verify") && args.value(1) == QLatin1String("--key-file") && (args.size() == 4 || args.size() == 5))
+        return verifyFolder(args[3], readKeyFile(args[2], Crypto::publicKeySize), args[2],
+                            args.size() == 5 ? std::optional<QString>(args[4]) : std::nullopt);
     if (command == QLatin1String("verify") && (args.size() == 3 || args.size() == 4))
-        return verifyFolder(args[1], args[2], args.size() == 4 ? std::optional<QString>(args[3]) : std::nullopt);
+        return verifyFolder(args[1], CodeSignature::publicKeyFromText(args[2]), args[2],
+                            args.size() == 4 ? std::optional<QString>(args[3]) : std::nullopt);
     return usage();
 }

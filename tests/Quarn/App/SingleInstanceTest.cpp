@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using quarn::SingleInstance;
@@ -51,4 +58,80 @@ TEST(SingleInstance, TheLockIsFreedWhenTheFirstEnds)
     // Nobody listens on another name: the hand-over fails instead of hanging.
     SingleInstance stray(dir.path(), "other");
     EXPECT_FALSE(stray.handOver({"a.pdf"}));
+}
+
+TEST(SingleInstance, AFolderThatIsNotPrivatelyOursIsNotUsed)
+{
+    struct Case {
+        const char* why;
+        // Makes the folder at the path and returns the path of the folder to use.
+        std::function<QString(const QString& base)> make;
+    };
+    const auto made = [](const QString& path, mode_t mode) {
+        QDir().mkpath(path);
+        ::chmod(QFile::encodeName(path).constData(), mode);
+        return path;
+    };
+    std::vector<Case> cases = {
+        {"a folder others may read", [&](const QString& base) { return made(base + "/run", 0755); }},
+        {"a folder others may write", [&](const QString& base) { return made(base + "/run", 0777); }},
+        {"a link to a private folder",
+         [&](const QString& base) {
+             made(base + "/elsewhere", 0700);
+             QFile::link(base + "/elsewhere", base + "/run");
+             return base + "/run";
+         }},
+        {"a private folder in a folder others may write",
+         [&](const QString& base) {
+             made(base + "/shared", 0777);
+             return made(base + "/shared/run", 0700);
+         }},
+    };
+    // Only root can give a folder away.
+    if (::geteuid() == 0)
+        cases.push_back({"a folder of another user", [&](const QString& base) {
+                             const QString path = made(base + "/run", 0700);
+                             EXPECT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+                             return path;
+                         }});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QTemporaryDir dir;
+        const QString folder = c.make(dir.path());
+        // Someone else's instance waits there: a lock held by a live process and a socket.
+        QLockFile theirLock(folder + "/test.lock");
+        ASSERT_TRUE(theirLock.tryLock());
+        QLocalServer theirServer;
+        ASSERT_TRUE(theirServer.listen(folder + "/test.socket"));
+        int connections = 0;
+        QObject::connect(&theirServer, &QLocalServer::newConnection, [&] { ++connections; });
+
+        QStringList log;
+        static QStringList* messages = nullptr;
+        messages = &log;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { messages->append(text); });
+        SingleInstance launch(folder, "test");
+        // Not handed over: this launch runs on its own.
+        EXPECT_TRUE(launch.claim());
+        EXPECT_FALSE(launch.handOver({"/home/someone/private.pdf"}));
+        qInstallMessageHandler(previous);
+        QTest::qWait(50);
+        EXPECT_EQ(connections, 0);
+        EXPECT_EQ(log.filter(folder).size(), 1) << log.join(u'\n').toStdString();
+    }
+}
+
+TEST(SingleInstance, AMissingFolderIsMadePrivate)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("runtime/ravlen");
+    SingleInstance first(folder, "test");
+    ASSERT_TRUE(first.claim());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    SingleInstance second(folder, "test");
+    EXPECT_FALSE(second.claim());
 }

@@ -11,6 +11,10 @@
 
 #include <QTemporaryDir>
 
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <functional>
 
 using namespace quarnkit;
@@ -59,12 +63,19 @@ struct SignedUpdate {
                  Crypto::toBase64(*Crypto::sign(bytes, keys.secretKey))};
     }
 
+    // The archive checked and unpacked into a new staging folder: the new copy.
+    QString unpack(const UpdateFeed::Archive& expected, const QString& key)
+    {
+        return UpdateVerifier::checkAndUnpack(archive, expected, key, dir.filePath(QStringLiteral("staging%1/Unzipped").arg(++downloads)));
+    }
+    int downloads = 0;
+    QString unpack() { return unpack(entry, publicKey); }
+
     // The whole road of a download: the archive, unpacking, the new copy.
     std::optional<UpdateError> install(const UpdateFeed::Archive& expected, Chip chip = nativeChip())
     {
         try {
-            UpdateVerifier::checkArchive(archive, expected, publicKey);
-            const QString app = UpdateArchive::unzip(archive, dir.filePath("staging/Unzipped"));
+            const QString app = unpack(expected, publicKey);
             UpdateVerifier::checkApp(app, identifier, running, chip, team, publicKey);
             return std::nullopt;
         } catch (const UpdateFailure& failure) {
@@ -79,16 +90,39 @@ struct SignedUpdate {
 TEST(UpdateVerifier, ASignedSealedUpdatePassesEveryCheck)
 {
     SignedUpdate update;
-    UpdateVerifier::checkArchive(update.archive, update.entry, update.publicKey);
-    const QString app = UpdateArchive::unzip(update.archive, update.dir.filePath("staging/Unzipped"));
+    const QString app = update.unpack();
     EXPECT_EQ(QFileInfo(app).fileName(), "ravlen");
     EXPECT_EQ(UpdateVerifier::checkApp(app, identifier, running, nativeChip(), update.team, update.publicKey),
               (AppRelease{"2.0", 20}));
     // A digest written in upper case is the same digest.
     UpdateFeed::Archive upper = update.entry;
     upper.sha256 = upper.sha256.toUpper();
-    EXPECT_NO_THROW(UpdateVerifier::checkArchive(update.archive, upper, update.publicKey));
+    EXPECT_EQ(update.install(upper), std::nullopt);
     EXPECT_EQ(UpdateVerifier::sha256(update.archive), update.entry.sha256);
+    // A user whose umask keeps group and others out still gets the update.
+    const mode_t saved = ::umask(077);
+    EXPECT_EQ(update.install(), std::nullopt);
+    ::umask(saved);
+}
+
+TEST(UpdateVerifier, TheArchiveIsReadOnceSoTheBytesCheckedAreTheBytesUnpacked)
+{
+    SignedUpdate update;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Closes are watched too, or repeated opens would merge into one event.
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(update.archive).constData(), IN_OPEN | IN_CLOSE), 0);
+    const QString app = update.unpack();
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t length; (length = ::read(watch, buffer, sizeof buffer)) > 0;)
+        for (char* at = buffer; at < buffer + length; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+            opens += (reinterpret_cast<inotify_event*>(at)->mask & IN_OPEN) ? 1 : 0;
+    ::close(watch);
+    // Opened once: whatever the file holds afterwards, the unpacked copy is the signed one.
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(UpdateVerifier::checkApp(app, identifier, running, nativeChip(), update.team, update.publicKey),
+              (AppRelease{"2.0", 20}));
 }
 
 TEST(UpdateVerifier, TheArchiveMustBeTheOneTheFeedDescribes)
@@ -116,7 +150,7 @@ TEST(UpdateVerifier, TheArchiveMustBeTheOneTheFeedDescribes)
         QString key = update.publicKey;
         change(entry, key);
         try {
-            UpdateVerifier::checkArchive(update.archive, entry, key);
+            update.unpack(entry, key);
             ADD_FAILURE() << why << ": passed";
         } catch (const UpdateFailure& failure) {
             EXPECT_EQ(failure.error, expected) << why;
@@ -203,7 +237,7 @@ TEST(UpdateVerifier, TheNewCopyMustBeThisAppNewerRunnableAndSealed)
 TEST(UpdateVerifier, TheSealMustBeByTheBuildsKeyForItsTeam)
 {
     SignedUpdate update;
-    const QString app = UpdateArchive::unzip(update.archive, update.dir.filePath("staging/Unzipped"));
+    const QString app = update.unpack();
     const QString otherKey = Crypto::toBase64(Crypto::generateKeyPair().publicKey);
     const std::vector<std::tuple<const char*, std::optional<QString>, QString>> cases = {
         {"another key", update.team, otherKey},
@@ -227,25 +261,28 @@ TEST(UpdateVerifier, TheSealMustBeByTheBuildsKeyForItsTeam)
 TEST(UpdateVerifier, ABundleIsOneInstallFolderAtTheTopOfTheArchive)
 {
     QTemporaryDir dir;
-    const auto archiveOf = [&](const QString& name, const std::vector<platform::Archive::Entry>& entries) {
+    const Crypto::KeyPair keys = Crypto::generateKeyPair();
+    using E = platform::Archive::Entry;
+    // Signed as a release is, so that only the unpacking can fail.
+    const auto unpack = [&](const QString& name, const std::vector<E>& entries) {
         const QString path = dir.filePath(name);
         platform::Archive::writeZip(path, entries);
-        return path;
+        const QByteArray bytes = readFile(path);
+        const UpdateFeed::Archive expected{QUrl("https://updates.example.com/" + name), bytes.size(),
+                                           Crypto::hex(Crypto::sha256(bytes)), Crypto::toBase64(*Crypto::sign(bytes, keys.secretKey))};
+        return UpdateVerifier::checkAndUnpack(path, expected, Crypto::toBase64(keys.publicKey), dir.filePath(name + ".out"));
     };
-    using E = platform::Archive::Entry;
     const E info{E::Kind::file, "ravlen/Info.json", "{}", {}, 0644};
     const E nested{E::Kind::file, "outer/ravlen/Info.json", "{}", {}, 0644};
     const E readme{E::Kind::file, "README", "hello", {}, 0644};
     const E otherFolder{E::Kind::file, "docs/guide.txt", "hello", {}, 0644};
     const E linked{E::Kind::link, "alias", {}, "ravlen", 0777};
 
-    EXPECT_EQ(QFileInfo(UpdateArchive::unzip(archiveOf("one.zip", {info, readme, otherFolder, linked}), dir.filePath("one")))
-                  .fileName(),
-              "ravlen");
+    EXPECT_EQ(QFileInfo(unpack("one.zip", {info, readme, otherFolder, linked})).fileName(), "ravlen");
     for (const auto& [name, entries] : std::vector<std::pair<QString, std::vector<E>>>{
              {"nested.zip", {nested}}, {"empty.zip", {readme}}, {"unsafe.zip", {E{E::Kind::file, "../x/Info.json", "{}", {}, 0644}}}}) {
         try {
-            UpdateArchive::unzip(archiveOf(name, entries), dir.filePath(name + ".out"));
+            unpack(name, entries);
             ADD_FAILURE() << name.toStdString() << " gave a bundle";
         } catch (const UpdateFailure& failure) {
             EXPECT_EQ(failure.error, UpdateError::damagedArchive) << name.toStdString();

@@ -1,0 +1,31 @@
+#pragma once
+// Files and folders for one user's eyes: the files that hold the user's
+// signatures or name their documents (0600 files in 0700 folders), and the
+// folder where a second launch finds the running one.
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace platform::PrivateFiles {
+
+// Makes `folder` a 0700 folder: created when missing (its parents with the
+// usual modes), tightened when an earlier version left it open to others.
+// False when it cannot be made.
+bool makeFolder(const QString& folder);
+
+// Writes `bytes` to `path` whole or not at all (a new file beside it, synced,
+// then renamed over it) as a 0600 file in a folder made by makeFolder(),
+// whatever mode the file had before. False when it could not be written.
+bool write(const QString& path, const QByteArray& bytes);
+
+// For a folder that another user could have made first, such as one under
+// /tmp: makes the missing folders of `folder` (0700) and tells why it must
+// not be used, or none when it may. It must be this user's, closed to group
+// and others, and no link; each folder above it must be no link, belong to
+// this user or to root, and be closed to writing by others unless sticky
+// (as /tmp is), so that nobody can put another folder in its place. Checked
+// on open descriptors, one folder at a time from the root.
+std::optional<QString> privateFolderProblem(const QString& folder);
+
+} // namespace platform::PrivateFiles

@@ -1,0 +1,75 @@
+// The files that hold the user's signatures or name their documents are
+// theirs alone: 0600 files in 0700 folders, however they were left before.
+#include "Platform/UserDefaults.h"
+#include "QuarnKit/History/HistoryStore.h"
+#include "QuarnKit/Signatures/SignatureStore.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <sys/stat.h>
+
+#include <functional>
+
+using namespace quarnkit;
+
+namespace {
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+} // namespace
+
+TEST(PrivateStores, EveryStoreKeepsItsFileToItsUser)
+{
+    struct Case {
+        const char* fileName;
+        std::function<void(const QString& folder)> write;
+    };
+    const std::vector<Case> cases = {
+        {"defaults.json",
+         [](const QString& folder) {
+             platform::UserDefaults defaults(folder + "/defaults.json");
+             defaults.set("ravlenReadingPositions", QUuid::createUuid().toString().toStdString()); // a change each time
+             EXPECT_TRUE(defaults.synchronize());
+         }},
+        {"history.json",
+         [](const QString& folder) {
+             HistoryStore store(folder);
+             store.record("/home/someone/Private/letter.pdf");
+             store.flush();
+         }},
+        {"signatures.json",
+         [](const QString& folder) {
+             Signature signature;
+             signature.id = QUuid::createUuid();
+             signature.strokes = {{{0, 0}, {1, 1}}};
+             SignatureStore(folder).add(signature);
+         }},
+    };
+    const mode_t saved = ::umask(022);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileName);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("share/ravlen");
+        const QString file = folder + "/" + c.fileName;
+        c.write(folder); // a first run makes the folder
+        EXPECT_EQ(modeOf(folder), 0700);
+        EXPECT_EQ(modeOf(file), 0600);
+        // Left readable by an earlier version: tightened by the next write.
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+        c.write(folder);
+        EXPECT_EQ(modeOf(folder), 0700);
+        EXPECT_EQ(modeOf(file), 0600);
+        EXPECT_EQ(modeOf(dir.filePath("share")), 0755) << "the folders above are not ours to change";
+    }
+    ::umask(saved);
+}
