@@ -93,7 +93,8 @@ CrashReportPrompt::CrashReportPrompt(CrashReporter& reporter, const QString& app
 CrashReportWindow::CrashReportWindow(CrashReporter& reporter, const QString& appName)
     : reporter_(reporter), prompt_(new CrashReportPrompt(reporter, appName, this))
 {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    // A dialog of its own: a title and a close button, nothing to minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setWindowTitle(QStringLiteral("Crash Report"));
     applyWindowChrome(this);
     auto* layout = new QVBoxLayout(this);
