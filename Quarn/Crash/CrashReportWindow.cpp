@@ -10,7 +10,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -120,11 +120,14 @@ void CrashReportWindow::present()
 {
     if (!isVisible()) {
         adjustSize();
-        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QScreen* screen = QApplication::primaryScreen();
         if (screen) move(screen->availableGeometry().center() - rect().center());
     }
     show();
     raise();
+    // The key window of ravlen when ravlen is in front; another application
+    // keeps the focus it has.
+    if (QApplication::activeWindow()) activateWindow();
 }
 
 void CrashReportWindow::closeEvent(QCloseEvent* event)

@@ -49,8 +49,8 @@ public:
     CrashReportWindow(CrashReporter& reporter, const QString& appName);
 
     CrashReportPrompt* prompt() const { return prompt_; }
-    // Centred when it is not showing, then shown in front without taking the
-    // focus from another application.
+    // Centred when it is not showing, then shown in front; it takes the
+    // focus only from ravlen's own windows, never from another application.
     void present();
 
 protected:

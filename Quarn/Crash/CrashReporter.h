@@ -46,7 +46,7 @@ class CrashReporter : public QObject {
     Q_OBJECT
 public:
     struct Timing {
-        int launchDelayMs;   // from start() to the scan
+        int launchDelayMs;    // from start() to the scan
         int requestTimeoutMs; // an upload request without progress
     };
     static Timing standardTiming();
