@@ -140,12 +140,7 @@ CrashReporter::CrashReporter(platform::UserDefaults& defaults, std::function<Cra
 {
 }
 
-CrashReporter::~CrashReporter()
-{
-    // The lists stop before the session they send through goes.
-    qDeleteAll(findChildren<UploadQueue*>(Qt::FindDirectChildrenOnly));
-    delete prompt_;
-}
+CrashReporter::~CrashReporter() { delete prompt_; }
 
 void CrashReporter::start()
 {

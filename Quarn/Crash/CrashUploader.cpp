@@ -124,7 +124,9 @@ CrashUploader::CrashUploader(std::vector<QUrl> endpoints, QString userAgent, int
 CrashUploader::~CrashUploader()
 {
     // The walks let go of their requests while the manager still exists.
-    qDeleteAll(findChildren<Walk*>(Qt::FindDirectChildrenOnly));
+    const QObjectList children = this->children();
+    for (QObject* child : children)
+        if (auto* walk = dynamic_cast<Walk*>(child)) delete walk;
 }
 
 void CrashUploader::send(const QByteArray& body, QObject* context, std::function<void(CrashUploadOutcome)> done)

@@ -187,7 +187,7 @@ TEST(CrashReporter, EachReportsOutcomeFollowsTheEndpointsAnswers)
     }
 }
 
-TEST(CrashReporter, AFailedUploadIsRetriedOnceByTheNextLaunchThenHandled)
+TEST(CrashReporter, AnUnfinishedUploadIsRetriedOnceByTheNextLaunchThenHandled)
 {
     Launches app;
     app.server.answer(QStringLiteral("/one"), stall());
@@ -195,7 +195,8 @@ TEST(CrashReporter, AFailedUploadIsRetriedOnceByTheNextLaunchThenHandled)
     app.setMode(CrashReportMode::always);
     app.writeReport(QStringLiteral("R"), 3);
     app.launch();
-    ASSERT_TRUE(app.waitForOutcomes(1));
+    // The program ends while the first endpoint has not answered.
+    ASSERT_TRUE(waitFor([&] { return app.server.requestsTo(QStringLiteral("/one")) == 1; }));
     EXPECT_TRUE(app.pending(QStringLiteral("R")));
 
     // The retry goes without asking, whatever the mode but never (the mode
@@ -205,7 +206,7 @@ TEST(CrashReporter, AFailedUploadIsRetriedOnceByTheNextLaunchThenHandled)
     ASSERT_TRUE(app.waitForOutcomes(1));
     EXPECT_EQ(app.outcomes[0].second, CrashUploadOutcome::retryLater);
     EXPECT_FALSE(app.reporter->prompt());
-    EXPECT_EQ(app.server.requests().size(), 4u);
+    EXPECT_EQ(app.server.requests().size(), 3u);
     EXPECT_TRUE(app.handled(QStringLiteral("R")));
 
     // Handled: never offered or sent again.
@@ -213,7 +214,7 @@ TEST(CrashReporter, AFailedUploadIsRetriedOnceByTheNextLaunchThenHandled)
     app.launch();
     ASSERT_TRUE(waitFor([&] { return app.promptShowing(); }));
     EXPECT_EQ(idsOf(app.reporter->waiting()), QStringList{QStringLiteral("LATER")});
-    EXPECT_EQ(app.server.requests().size(), 4u);
+    EXPECT_EQ(app.server.requests().size(), 3u);
 }
 
 TEST(CrashReporter, TheScanWaitsForTheLaunchDelayAndRunsOnce)
