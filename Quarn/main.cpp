@@ -4,6 +4,7 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/LaunchTasks.h"
 #include "Quarn/App/SingleInstance.h"
+#include "Quarn/Crash/CrashReporter.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Update/UpdateCommands.h"
@@ -49,6 +50,8 @@ int main(int argc, char** argv)
     controller.openDocuments(files);
     launch.schedule();
     quarn::startUpdater();
+    // Crash reports of earlier runs: looked for a few seconds from now.
+    quarn::CrashReporter::shared().start();
     const int result = app.exec();
     platform::UserDefaults::standard().synchronize();
     return result;

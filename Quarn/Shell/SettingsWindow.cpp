@@ -45,8 +45,6 @@ namespace {
 
 using quarnkit::appDisplayName;
 
-constexpr std::array<const char*, 3> crashModes{"ask", "always", "never"};
-
 // ---------------------------------------------------------------- switch
 
 // An on/off switch, small, in the accent colour when on; its label is for
@@ -180,15 +178,6 @@ QWidget* settingsChoice(const QString& title, const QString& detail, QWidget* co
     layout->addLayout(texts);
     layout->addWidget(control, 0, Qt::AlignLeft);
     return widget;
-}
-
-QString crashMode(const platform::UserDefaults& defaults)
-{
-    // What the crash reporter reads: a known mode, else ask.
-    const std::optional<std::string> stored = defaults.stringValue(SettingsKeys::crashReports);
-    for (const char* mode : crashModes)
-        if (stored && *stored == mode) return QString::fromLatin1(mode);
-    return QStringLiteral("ask");
 }
 
 bool boolSetting(const platform::UserDefaults& defaults, const char* key)
@@ -410,13 +399,13 @@ QWidget* SettingsView::makeGeneral()
     column->addWidget(new Hairline(false));
 
     // Crash reports.
-    bound_->crashReports = new ChromeSegmented(QStringList{QStringLiteral("Ask"), QStringLiteral("Always send"),
-                                                           QStringLiteral("Never")},
-                                               0);
+    QStringList crashModeTitles;
+    for (quarnkit::CrashReportMode mode : quarnkit::allCrashReportModes) crashModeTitles << quarnkit::title(mode);
+    bound_->crashReports = new ChromeSegmented(crashModeTitles, 0);
     bound_->crashReports->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); // the detail wraps instead
     connect(bound_->crashReports, &ChromeSegmented::selected, this, [this](int index) {
-        if (index < 0 || index >= int(crashModes.size())) return;
-        defaults_.set(SettingsKeys::crashReports, crashModes[size_t(index)]);
+        if (index < 0 || index >= int(quarnkit::allCrashReportModes.size())) return;
+        defaults_.set(SettingsKeys::crashReports, quarnkit::rawValue(quarnkit::allCrashReportModes[size_t(index)]));
         showChoice(bound_->crashReports, index);
     });
     column->addWidget(settingsRow(QStringLiteral("Crash reports"),
@@ -486,9 +475,9 @@ void SettingsView::readDefaults()
     bound_->keepHistory->setStored(boolSetting(defaults_, SettingsKeys::keepHistory));
     bound_->updateAutomatically->setStored(boolSetting(defaults_, SettingsKeys::updateAutomatically));
     bound_->restorePosition->setStored(ReaderPreferences::restorePosition(defaults_));
-    const QString mode = crashMode(defaults_);
-    for (size_t i = 0; i < crashModes.size(); ++i)
-        if (mode == QLatin1String(crashModes[i])) showChoice(bound_->crashReports, int(i));
+    const quarnkit::CrashReportMode mode = quarnkit::CrashReportPreferences::mode(defaults_);
+    for (size_t i = 0; i < quarnkit::allCrashReportModes.size(); ++i)
+        if (quarnkit::allCrashReportModes[i] == mode) showChoice(bound_->crashReports, int(i));
     const ZoomPreset zoom = ReaderPreferences::defaultZoom(defaults_);
     const DisplayMode display = ReaderPreferences::defaultMode(defaults_);
     for (size_t i = 0; i < quarnkit::allZoomPresets.size(); ++i)

@@ -2,6 +2,7 @@
 // The Settings window: two tabs, General and Reading. Every control is bound
 // to its user-defaults key and writes a change at once (there is no Apply, OK
 // or Cancel); a key that is unset shows the default its readers apply.
+#include "QuarnKit/Crash/CrashReportPolicy.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 
 #include <QPointer>
@@ -59,7 +60,7 @@ struct SettingsServices {
 namespace SettingsKeys {
 inline constexpr const char* keepHistory = "ravlenKeepHistory";                       // Boolean, default on
 inline constexpr const char* updateAutomatically = "ravlenUpdateCheckAutomatically"; // Boolean, default on
-inline constexpr const char* crashReports = "ravlenCrashReports";                     // "ask", "always", "never"; default ask
+inline constexpr const char* crashReports = quarnkit::CrashReportPreferences::modeKey; // a CrashReportMode; default ask
 } // namespace SettingsKeys
 
 // The version row's title: "Version 1.4 (57), x86-64".

@@ -1,0 +1,59 @@
+#pragma once
+// A small HTTPS/1.1 server on 127.0.0.1 for tests of network code. Its
+// certificate, for "localhost", is made once per test program with openssl
+// (a fresh key pair in a temporary folder, nothing kept under tests/), and
+// this process's default TLS configuration trusts it from then on. Each path
+// answers as the test says; requests are recorded. Runs on the thread's event
+// loop, so the test waits for what it expects (testsupport::waitFor).
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <map>
+#include <vector>
+
+class QSslServer;
+class QSslSocket;
+
+namespace testsupport {
+
+class HttpsTestServer : public QObject {
+public:
+    struct Answer {
+        int status = 200;
+        QByteArray body;
+        QMap<QByteArray, QByteArray> headers;
+        bool stall = false; // read the request, then never answer
+    };
+    struct Request {
+        QByteArray method;
+        QString path;
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+    };
+
+    HttpsTestServer();
+    ~HttpsTestServer() override;
+
+    // False when no certificate could be made or no port taken.
+    bool isListening() const;
+    // https://localhost:<port><path>
+    QUrl url(const QString& path) const;
+    // What `path` answers from now on; a path without one answers 404.
+    void answer(const QString& path, Answer answer);
+    const std::vector<Request>& requests() const { return requests_; }
+    int requestsTo(const QString& path) const;
+
+private:
+    void accept();
+    void readFrom(QSslSocket* socket);
+
+    QSslServer* server_;
+    std::map<QString, Answer> answers_;
+    std::vector<Request> requests_;
+    std::map<QSslSocket*, QByteArray> buffers_;
+};
+
+} // namespace testsupport
