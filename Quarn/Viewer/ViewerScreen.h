@@ -14,6 +14,8 @@ class QMimeData;
 class QStackedLayout;
 class QUndoStack;
 
+namespace quarnkit { class HistoryLibrary; }
+
 namespace quarn {
 
 class PdfCanvas;
@@ -24,6 +26,8 @@ class FormBanner;
 class InspectorPane;
 class FindBar;
 class StatusBar;
+class LibraryRail;
+class LibraryColumn;
 
 class ViewerScreen : public QWidget {
     Q_OBJECT
@@ -33,10 +37,12 @@ public:
     static Content contentFor(bool locked, bool unlocked, int pageCount, bool firstPageReadable);
 
     // The model reads `defaults` and keeps positions in `positions`: the
-    // standard ones when none are given.
+    // standard ones when none are given. The window's openings, moves and
+    // page count are recorded in `history`, which the History panel shows;
+    // without one, nothing is recorded and the rail offers no History.
     ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
                  QWidget* parent = nullptr, platform::UserDefaults* defaults = nullptr,
-                 quarnkit::ReadingPositionStore* positions = nullptr);
+                 quarnkit::ReadingPositionStore* positions = nullptr, quarnkit::HistoryLibrary* history = nullptr);
     ~ViewerScreen() override;
 
     ViewerModel& model() { return *model_; }
@@ -52,6 +58,9 @@ public:
     // The bars of the document view; none in the locked, empty and unreadable states.
     FindBar* findBar() const { return findBar_; }
     StatusBar* statusBar() const { return statusBar_; }
+    // The rail at the window's left edge, and the library column beside it.
+    LibraryRail* rail() const { return rail_; }
+    LibraryColumn* libraryColumn() const { return libraryColumn_; }
 
     // The file was saved under a new name or moved.
     void setFilePath(const QString& path);
@@ -89,6 +98,9 @@ private:
     QString filePath_;
     QPointer<QUndoStack> undoStack_;
     ViewerModel* model_;
+    quarnkit::HistoryLibrary* history_;
+    LibraryRail* rail_ = nullptr;
+    LibraryColumn* libraryColumn_ = nullptr;
     bool unlocked_ = false;
     bool appeared_ = false;
     bool disappeared_ = false;
