@@ -4,6 +4,7 @@
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -139,6 +140,22 @@ LibrarySearchField::LibrarySearchField(const QString& prompt, QWidget* parent)
         clear();
         setFocus(Qt::OtherFocusReason);
     });
+}
+
+bool LibrarySearchField::event(QEvent* event)
+{
+    // The keys that show and hide the library panels close them from their
+    // own field too, though a line edit would take Ctrl+Y as Redo.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const QKeyCombination key = static_cast<QKeyEvent*>(event)->keyCombination();
+        for (const auto command : {quarnkit::ShortcutCommand::history, quarnkit::ShortcutCommand::explore})
+            for (const QKeySequence& sequence : quarnkit::KeyboardShortcuts::keys(command))
+                if (sequence.count() == 1 && sequence[0] == key) {
+                    event->ignore();
+                    return false;
+                }
+    }
+    return FlatField::event(event);
 }
 
 void LibrarySearchField::paintEvent(QPaintEvent* event)
