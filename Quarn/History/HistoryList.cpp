@@ -123,9 +123,10 @@ void HistoryListModel::rebuild()
 void HistoryListModel::statesChanged()
 {
     if (rows_.empty()) return;
+    // Only the checked entries can be missing: far fewer than the rows.
     std::set<QUuid> nowMissing;
-    for (const Row& row : rows_)
-        if (row.entry && missing(*row.entry)) nowMissing.insert(row.entry->id);
+    for (const auto& [id, state] : library_.states())
+        if (state.missing() && rowById_.contains(id)) nowMissing.insert(id);
     if (nowMissing != missing_) {
         // A missing row is taller (its links): the list lays out again.
         missing_ = std::move(nowMissing);

@@ -42,7 +42,7 @@ std::optional<QString> sensibleTitle(const QuarnDocument& document, const QStrin
 } // namespace
 
 template <typename Work, typename Done>
-void HistoryLibrary::runOff(QThreadPool& pool, Work work, Done done)
+void HistoryLibrary::runOff(QThreadPool& pool, Work work, Done done, int priority)
 {
     pool.start([guard = QPointer<HistoryLibrary>(this), work = std::move(work), done = std::move(done)]() mutable {
         auto result = work();
@@ -52,7 +52,7 @@ void HistoryLibrary::runOff(QThreadPool& pool, Work work, Done done)
                 if (guard) done(*guard, std::move(result));
             },
             Qt::QueuedConnection);
-    });
+    }, priority);
 }
 
 HistoryLibrary::HistoryLibrary(std::unique_ptr<HistoryStore> store, ReadingPositionStore& positions,
@@ -221,7 +221,8 @@ void HistoryLibrary::check(const HistoryEntry& entry)
             if (known != self.states_.end() && known->second == state) return;
             self.states_[id] = std::move(state);
             emit self.statesChanged();
-        });
+        },
+        ++asked_);
 }
 
 void HistoryLibrary::loadRecents(int limit,
@@ -243,7 +244,8 @@ void HistoryLibrary::loadRecents(int limit,
         },
         [completion = std::move(completion)](HistoryLibrary&, Found found) {
             if (completion) completion(std::move(found));
-        });
+        },
+        ++asked_);
 }
 
 void HistoryLibrary::open(const HistoryEntry& entry, std::function<void(const OpenProblem&)> onProblem)

@@ -129,9 +129,9 @@ private:
     void republish();
     void importRecents(const QString& xbelPath);
     // Runs `work` on `pool` and hands its result to `done` on the UI thread,
-    // unless the library is gone by then.
+    // unless the library is gone by then. A higher `priority` runs sooner.
     template <typename Work, typename Done>
-    void runOff(QThreadPool& pool, Work work, Done done);
+    void runOff(QThreadPool& pool, Work work, Done done, int priority = 0);
 
     std::unique_ptr<HistoryStore> store_;
     ReadingPositionStore& positions_;
@@ -141,10 +141,12 @@ private:
     int epoch_ = 0;
     std::set<QUuid> checked_;
     std::set<QUuid> checking_;
-    // The file checks, one at a time. The user's opens have workers of their
-    // own (userOpens()), so an open never waits behind a check of a file on a
-    // mount that stopped answering.
+    // The file checks, one at a time, the latest asked first (the rows on
+    // screen now before those scrolled past). The user's opens have workers
+    // of their own (userOpens()), so an open never waits behind a check of a
+    // file on a mount that stopped answering.
     QThreadPool resolver_;
+    int asked_ = 0;
 };
 
 } // namespace quarnkit
