@@ -64,18 +64,6 @@ DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& w
     return Answer::cancel;
 }
 
-// The workers of the library panels' opens. Never released: quitting never
-// waits for a file on a mount that stopped answering.
-QThreadPool& openWorkers()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(8);
-        return p;
-    }();
-    return *pool;
-}
-
 void bringForward(DocumentWindow* window)
 {
     if (window->isMinimized()) window->showNormal();
@@ -248,7 +236,7 @@ void DocumentController::openDocumentReporting(const QString& path,
             });
             if (!failed) done({OpenOutcome::Kind::opened, {}});
         });
-    openWorkers().start([finish, path, openPaths]() mutable {
+    quarnkit::HistoryLibrary::userOpens().start([finish, path, openPaths]() mutable {
         Read read;
         for (int i = 0; i < openPaths.size() && read.openIn < 0; ++i)
             if (!openPaths[i].isEmpty() && quarnkit::sameFile(openPaths[i], path)) read.openIn = i;

@@ -1,8 +1,9 @@
 #pragma once
-// The content of one document window: the toolbar, the find bar, the side
-// column, the page canvas and the status bar; in their place only the
-// password gate or a state message when the PDF is locked, empty or
-// unreadable. It owns the window's viewer model, starts it
+// The content of one document window: the library rail at its left edge,
+// the toolbar, the find bar, the side column (the document's sidebar or a
+// library panel), the page canvas and the status bar; in their place the
+// password gate or a state message, beside the library panel, when the PDF
+// is locked, empty or unreadable. It owns the window's viewer model, starts it
 // when first shown, stops it when it goes away, feeds it the changes it
 // watches, and opens PDF files dropped anywhere on the window.
 #include "Quarn/Viewer/ViewerModel.h"

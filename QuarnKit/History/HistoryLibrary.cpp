@@ -20,18 +20,6 @@ namespace {
 
 HistoryLibrary* sharedLibrary = nullptr;
 
-// The workers of the user's opens: never released, so that quitting never
-// waits for a look at a file on a mount that stopped answering.
-QThreadPool& userOpens()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(8);
-        return p;
-    }();
-    return *pool;
-}
-
 std::optional<QString> sensibleTitle(const QuarnDocument& document, const QString& path)
 {
     std::optional<QString> raw;
@@ -91,6 +79,16 @@ HistoryLibrary& HistoryLibrary::shared()
 void HistoryLibrary::flushShared()
 {
     if (sharedLibrary) sharedLibrary->store().flush();
+}
+
+QThreadPool& HistoryLibrary::userOpens()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(8);
+        return p;
+    }();
+    return *pool;
 }
 
 std::optional<HistoryFileState> HistoryLibrary::state(const QUuid& id) const

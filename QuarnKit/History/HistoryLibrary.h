@@ -72,6 +72,10 @@ public:
     static HistoryLibrary& shared();
     // Writes what the shared library has pending, when it was ever made.
     static void flushShared();
+    // The workers of the user's opens, where the document system also reads
+    // the files it opens for a library. Never released: quitting never waits
+    // for a file on a mount that stopped answering.
+    static QThreadPool& userOpens();
 
     // Newest first, as last published.
     const std::vector<HistoryEntry>& entries() const { return entries_; }
@@ -143,8 +147,7 @@ private:
     std::set<QUuid> checking_;
     // The file checks, one at a time, the latest asked first (the rows on
     // screen now before those scrolled past). The user's opens have workers
-    // of their own (userOpens()), so an open never waits behind a check of a
-    // file on a mount that stopped answering.
+    // of their own (userOpens()), so an open never waits behind a check.
     QThreadPool resolver_;
     int asked_ = 0;
 };
