@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScrollBar>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QImage>
@@ -155,10 +159,40 @@ TEST(HistoryPanel, FilesFoundGoneOfferLocateAndRemove)
     ASSERT_TRUE(testsupport::waitFor([&] { return p.library().state(located.front().id).has_value(); }));
     EXPECT_FALSE(p.missing("moved"));
 
+    // Its menu copies the path it was recorded at.
+    p.panel->showMenu(p.entry("deleted"), p.panel->mapToGlobal(QPoint(20, 200)));
+    QMenu* menu = p.panel->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QStringList items;
+    for (QAction* action : menu->actions()) items << action->text();
+    EXPECT_EQ(items, QStringList({"Locate…", "Copy Path", "", "Remove from History"}));
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), deleted);
+    menu->close();
+
     // Remove: the row goes, and the file's entry with it.
     p.click("deleted", 1);
     EXPECT_EQ(p.shown(), QStringList({"# Today (2)", "kept", "moved"}));
     EXPECT_FALSE(p.library().store().entryForPath(deleted));
+}
+
+TEST(HistoryPanel, ASectionsHeaderStaysOnTopWhileItsRowsScrollUnderIt)
+{
+    Panel p;
+    std::vector<Library::Seed> seeds;
+    for (int i = 0; i < 30; ++i)
+        seeds.emplace_back(p.h.write(QStringLiteral("f%1.pdf").arg(i), titledPdf("x", 1)), std::nullopt, daysAgo(0.001 * i));
+    p.show(seeds);
+    HistoryList* list = p.panel->list();
+    EXPECT_FALSE(list->pinnedHeader()); // its own row is in view
+    list->verticalScrollBar()->setValue(300);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(list->pinnedHeader(), 0);
+    // A click on the pinned header opens nothing under it.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(100, 5));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(100, 200));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
+    EXPECT_EQ(p.opened.size(), 1u);
 }
 
 TEST(HistoryPanel, ClearHistoryAsksFirst)
