@@ -44,7 +44,6 @@ public:
     // The file the window shows; its row is marked current.
     std::function<QString()> currentPath;
 
-    const QString& query() const { return query_; }
     const QDateTime& now() const { return now_; }
     const std::vector<quarnkit::HistorySection>& sections() const { return sections_; }
     const Row& row(int index) const { return rows_[size_t(index)]; }

@@ -34,7 +34,8 @@ public:
     static constexpr int columnWidth = 272;
 
     // `model` is the window's (its file is marked; a focus request for
-    // History puts the keys in the search field); it may be null.
+    // History puts the keys in the search field); it may be null. The
+    // pictures come from `thumbnails`, the application's when none is given.
     HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model, QWidget* parent = nullptr,
                  LibraryThumbnails* thumbnails = nullptr);
     ~HistoryPanel() override;

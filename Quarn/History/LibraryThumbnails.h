@@ -45,7 +45,6 @@ public:
     // No request waiting or being drawn.
     bool idle() const { return pending_.empty() && running_ == 0; }
     int count() const { return int(order_.size()); }
-    qint64 cost() const { return cost_; }
 
 signals:
     // A picture for `key` is in memory now.

@@ -39,7 +39,6 @@ QLabel* symbolLabel(const QString& symbol, int side, const QColor& color, QWidge
     auto* label = new QLabel(parent);
     label->setPixmap(symbolPixmap(symbol, {side, side}, color, parent ? parent->devicePixelRatioF() : 2.0));
     label->setFixedSize(side, side);
-    label->setAccessibleName(QString()); // the texts beside it speak
     return label;
 }
 
@@ -115,14 +114,10 @@ LibraryPanelHeader::LibraryPanelHeader(const QString& title, QWidget* trailing, 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 0, 14, 0);
     row->setSpacing(8);
-    title_ = shelltext::label(title, uiFont(13, QFont::DemiBold), D::paper(), this);
-    title_->setAccessibleDescription(QStringLiteral("heading"));
-    row->addWidget(title_);
+    row->addWidget(shelltext::label(title, uiFont(13, QFont::DemiBold), D::paper(), this));
     row->addStretch(1);
     if (trailing) row->addWidget(trailing);
 }
-
-QString LibraryPanelHeader::title() const { return title_->text(); }
 
 // ---------------------------------------------------------------- search field
 

@@ -41,10 +41,6 @@ class LibraryPanelHeader : public QWidget {
     Q_OBJECT
 public:
     explicit LibraryPanelHeader(const QString& title, QWidget* trailing = nullptr, QWidget* parent = nullptr);
-    QString title() const;
-
-private:
-    QLabel* title_;
 };
 
 // The panels' search field: a magnifying glass, the text, and a clear button
