@@ -263,6 +263,8 @@ TEST(HistoryLibrary, AnOpenNeverWaitsBehindTheCheckOfAFileThatDoesNotAnswer)
         release = true;
     }
     released.notify_all();
+    // The check ends before what it waits on goes.
+    EXPECT_TRUE(testsupport::waitFor([&] { return library.state(library.store().entryForPath(stuck)->id).has_value(); }));
 }
 
 TEST(HistoryLibrary, RecentEntriesAreLookedForOnlyUntilEnoughAreFound)
