@@ -38,6 +38,9 @@ struct Panel {
     std::unique_ptr<HistoryPanel> panel;
     std::vector<QString> opened;
 
+    // Pictures still being drawn land before their folder goes.
+    ~Panel() { testsupport::waitFor([this] { return thumbnails.idle(); }, 10000); }
+
     void show(const std::vector<Library::Seed>& seeds)
     {
         h.seed(seeds);
