@@ -60,7 +60,8 @@ HistoryLibrary::HistoryLibrary(std::unique_ptr<HistoryStore> store, ReadingPosit
 
 HistoryLibrary::~HistoryLibrary()
 {
-    // The checks still running report to nobody (their guard is gone).
+    // Checks not started are dropped; one running reports to nobody (its guard is gone).
+    resolver_.clear();
     resolver_.waitForDone();
 }
 
