@@ -7,8 +7,10 @@
 #include "Quarn/Crash/CrashReporter.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
+#include "Quarn/History/HistoryHooks.h"
 #include "Quarn/Update/UpdateCommands.h"
 #include "QuarnKit/Crash/CrashIdentity.h"
+#include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/Document/NativePaths.h"
 
 #include <QApplication>
@@ -39,6 +41,7 @@ int main(int argc, char** argv)
     if (!instance.claim() && instance.handOver(files)) return 0;
 
     quarn::DocumentController& controller = quarn::DocumentController::shared();
+    quarn::attachHistory(controller, quarnkit::HistoryLibrary::shared());
     quarn::LaunchTasks launch(controller, platform::UserDefaults::standard());
     QObject::connect(&instance, &quarn::SingleInstance::filesReceived, &launch, [&](const QStringList& received) {
         if (received.isEmpty())
@@ -53,6 +56,8 @@ int main(int argc, char** argv)
     // Crash reports of earlier runs: looked for a few seconds from now.
     quarn::CrashReporter::shared().start();
     const int result = app.exec();
+    // The windows have recorded their page counts as they closed: on disk now.
+    quarnkit::HistoryLibrary::flushShared();
     platform::UserDefaults::standard().synchronize();
     return result;
 }

@@ -3,6 +3,7 @@
 #include "Quarn/App/DocumentWindow.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/History/HistoryLocator.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThreadPool>
 
 #include <sys/stat.h>
 
@@ -60,6 +62,13 @@ DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& w
     if (box.clickedButton() == overwrite) return Answer::overwrite;
     if (box.clickedButton() == elsewhere) return Answer::saveElsewhere;
     return Answer::cancel;
+}
+
+void bringForward(DocumentWindow* window)
+{
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
 }
 
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
@@ -143,9 +152,7 @@ DocumentWindow* DocumentController::windowFor(const QString& path) const
 DocumentWindow* DocumentController::openDocument(const QString& path)
 {
     if (DocumentWindow* open = windowFor(path)) {
-        if (open->isMinimized()) open->showNormal();
-        open->raise();
-        open->activateWindow();
+        bringForward(open);
         return open;
     }
     std::unique_ptr<QuarnDocument> document;
@@ -160,16 +167,23 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
                         QString::fromUtf8(DocumentError::message(error.code())), parent);
         return nullptr;
     }
+    return showNewWindow(std::move(document), path, [this, &path](const QString& reason) {
+        if (showFailure)
+            showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()), reason,
+                        QApplication::activeWindow());
+    });
+}
+
+DocumentWindow* DocumentController::showNewWindow(std::unique_ptr<QuarnDocument> document, const QString& path,
+                                                  const std::function<void(const QString& reason)>& failed)
+{
     DocumentWindow* window = nullptr;
     try {
         window = new DocumentWindow(std::move(document), fileKey(path), *this);
     } catch (const std::exception& error) {
         // A file handed to the running process never ends it, nor its other windows.
         qWarning("ravlen: cannot show %s: %s", qPrintable(path), error.what());
-        if (showFailure)
-            showFailure(tr("The document “%1” could not be opened.").arg(QFileInfo(path).fileName()),
-                        QString::fromUtf8(DocumentError::message(DocumentError::Code::fileReadCorruptFile)),
-                        QApplication::activeWindow());
+        failed(QString::fromUtf8(DocumentError::message(DocumentError::Code::fileReadCorruptFile)));
         return nullptr;
     }
     windows_.emplace_back(window);
@@ -179,6 +193,64 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
     window->activateWindow();
     emit windowsChanged();
     return window;
+}
+
+void DocumentController::openDocumentReporting(const QString& path,
+                                               std::function<void(const quarnkit::OpenOutcome&)> done)
+{
+    using quarnkit::OpenOutcome;
+    struct Read {
+        int openIn = -1; // the window among those looked at that shows the file
+        std::shared_ptr<platform::PdfDocument> pdf;
+        std::optional<DocumentError> error;
+    };
+    // Whether the file is open already is asked on the worker too: it looks
+    // at every window's file on disk.
+    const std::vector<DocumentWindow*> open = windows();
+    std::vector<QPointer<DocumentWindow>> looked(open.begin(), open.end());
+    QStringList openPaths;
+    for (DocumentWindow* window : open) openPaths << window->filePath();
+    // Only this shared pointer crosses threads; what it holds is used on the UI thread alone.
+    auto finish = std::make_shared<std::function<void(const Read&)>>(
+        [this, guard = QPointer<DocumentController>(this), path, looked, done = std::move(done)](const Read& read) {
+            if (!guard) return;
+            if (read.openIn >= 0 && looked[size_t(read.openIn)]) {
+                bringForward(looked[size_t(read.openIn)]);
+                return done({OpenOutcome::Kind::alreadyOpen, {}});
+            }
+            // The same file opened meanwhile (a second click), or its window closed meanwhile.
+            for (DocumentWindow* window : windows())
+                if (window->filePath() == fileKey(path)) {
+                    bringForward(window);
+                    return done({OpenOutcome::Kind::alreadyOpen, {}});
+                }
+            if (read.openIn >= 0) return openDocumentReporting(path, done);
+            if (read.error) {
+                qWarning("ravlen: cannot open %s: %s", qPrintable(path), read.error->reason().c_str());
+                return done({OpenOutcome::Kind::failed, QString::fromUtf8(DocumentError::message(read.error->code()))});
+            }
+            bool failed = false;
+            showNewWindow(std::make_unique<QuarnDocument>(read.pdf), path, [&](const QString& reason) {
+                failed = true;
+                done({OpenOutcome::Kind::failed, reason});
+            });
+            if (!failed) done({OpenOutcome::Kind::opened, {}});
+        });
+    quarnkit::HistoryLibrary::userOpens().start([finish, path, openPaths]() mutable {
+        Read read;
+        for (int i = 0; i < openPaths.size() && read.openIn < 0; ++i)
+            if (!openPaths[i].isEmpty() && quarnkit::sameFile(openPaths[i], path)) read.openIn = i;
+        if (read.openIn < 0) {
+            try {
+                read.pdf = QuarnDocument::read(path);
+            } catch (const DocumentError& error) {
+                read.error = error;
+            }
+        }
+        // Handed over whole, so that the worker keeps no part of it.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [finish = std::move(finish), read] { (*finish)(read); }, Qt::QueuedConnection);
+    });
 }
 
 void DocumentController::openDocuments(const QStringList& paths)

@@ -9,10 +9,13 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QFileDialog;
 class QWidget;
+
+namespace quarnkit { class HistoryLibrary; class QuarnDocument; struct OpenOutcome; }
 
 namespace quarn {
 
@@ -40,6 +43,15 @@ public:
     void runOpenPanel();
     bool openPanelVisible() const;
     void closeOpenPanels();
+
+    // The library panels' open: as openDocument, but the file is looked at
+    // and read on a worker (a mount that stopped answering holds neither the
+    // windows nor another open), and the outcome is handed to `done` on the
+    // UI thread instead of an alert.
+    void openDocumentReporting(const QString& path, std::function<void(const quarnkit::OpenOutcome&)> done);
+    // Where the windows record their documents; none records nothing.
+    quarnkit::HistoryLibrary* history() const { return history_; }
+    void setHistory(quarnkit::HistoryLibrary* history) { history_ = history; }
 
     // The open windows, oldest first.
     std::vector<DocumentWindow*> windows() const;
@@ -79,9 +91,14 @@ signals:
 private:
     friend class DocumentWindow;
     void windowClosed(DocumentWindow* window);
+    // A window for a document just read, shown and brought forward; none
+    // (after `failed` is told why) when it cannot be made.
+    DocumentWindow* showNewWindow(std::unique_ptr<quarnkit::QuarnDocument> document, const QString& path,
+                                  const std::function<void(const QString& reason)>& failed);
 
     std::vector<QPointer<DocumentWindow>> windows_;
     QPointer<QFileDialog> openPanel_;
+    quarnkit::HistoryLibrary* history_ = nullptr;
 };
 
 } // namespace quarn

@@ -45,7 +45,7 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
       fileStamp_(stampOf(filePath)), filePath_(filePath), undoStack_(new QUndoStack(this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this);
+    screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this, nullptr, nullptr, controller.history());
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
     setCentralWidget(screen_);
     buildMenus();

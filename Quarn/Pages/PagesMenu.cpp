@@ -1,5 +1,6 @@
 #include "Quarn/Pages/PagesMenu.h"
 
+#include "Quarn/History/LibraryMenuItems.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Pages/PageEditor.h"
@@ -82,6 +83,8 @@ void PageCommands::addSidebarToggles(QuarnCommands& commands)
         view->insertAction(before, toggle);
         tabs_[tab] = toggle;
     }
+    // The library panels' items follow the tabs, as a group of their own.
+    new LibraryMenuItems(view, before, viewer_.data(), this);
 }
 
 PageCommands::~PageCommands() { delete menu_.data(); }

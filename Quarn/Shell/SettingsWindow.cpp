@@ -7,6 +7,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Design/WindowChrome.h"
+#include "Quarn/History/HistoryHooks.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/VersionTexts.h"
@@ -222,9 +223,9 @@ SettingsServices SettingsServices::standard()
     SettingsServices services;
     services.queryDefaultPDFApp = H::query;
     services.claimDefaultPDFApp = [](H::Completion completion, H::Ask ask) { H::claim(std::move(completion), std::move(ask)); };
-    // HOOK: the history library and the updater connect themselves here when
-    // they exist (historyCount, clearHistory, updateStatus, checkForUpdates,
-    // showUpdate), through SettingsWindow::shared().setServices().
+    addHistoryServices(services);
+    // HOOK: the updater connects itself here when it exists (updateStatus,
+    // checkForUpdates, showUpdate), through SettingsWindow::shared().setServices().
     return services;
 }
 

@@ -14,6 +14,7 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
       defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
       toolMemory_(quarnkit::ToolMemory::load(defaults_)),
+      libraryPanel_(quarnkit::LibraryPanels::saved(defaults_)),
       displayMode_(ReaderPreferences::defaultMode(defaults_)),
       sidebarTab_(quarnkit::loadSidebarTab(defaults_))
 {
@@ -62,6 +63,7 @@ ToolStyle ViewerModel::toolStyle() const
 void ViewerModel::setSidebar(bool shown) { assign(sidebar_, shown, &ViewerModel::sidebarChanged); }
 void ViewerModel::setLibraryPanel(LibraryPanel panel)
 {
+    quarnkit::LibraryPanels::save(defaults_, panel);
     assign(libraryPanel_, panel, &ViewerModel::libraryPanelChanged);
 }
 void ViewerModel::setFindQuery(const QString& query)

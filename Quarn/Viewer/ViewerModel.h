@@ -8,6 +8,7 @@
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportSettings.h"
+#include "QuarnKit/History/LibraryPanel.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Pages/SidebarTab.h"
@@ -46,8 +47,7 @@ class FormWatcher;
 class ThumbnailStore;
 struct MarkupPanel;
 
-// Which column the library rail shows beside the document.
-enum class LibraryPanel { document, history, explore };
+using quarnkit::LibraryPanel;
 
 class ViewerModel : public QObject {
     Q_OBJECT
@@ -97,8 +97,23 @@ public:
 
     bool sidebar() const { return sidebar_; }
     void setSidebar(bool shown);
+    // The panel of the library column; starts as last chosen, and every choice is saved.
     LibraryPanel libraryPanel() const { return libraryPanel_; }
     void setLibraryPanel(LibraryPanel panel);
+
+    // ------------------------------------------------------------ library column (Quarn/History/ViewerModelLibrary.cpp)
+
+    // The rail's action: the panel already shown hides the column (the
+    // choice stays); another panel, or any while the column is hidden,
+    // shows the column with it.
+    void toggleLibrary(LibraryPanel panel);
+    // The menu's action: as toggleLibrary, and a History or Explore column
+    // that comes up is asked to put the keys in its search field.
+    void toggleLibraryAndFocus(LibraryPanel panel);
+    // A one-shot request that the named panel focus its search field.
+    std::optional<LibraryPanel> libraryFocusRequest() const { return libraryFocusRequest_; }
+    // Clears the request and answers true when it names `panel`.
+    bool takeLibraryFocusRequest(LibraryPanel panel);
 
     bool findPresented() const { return findPresented_; }
     const QString& findQuery() const { return findQuery_; }
@@ -333,6 +348,7 @@ signals:
     void inspectedChanged();
     void sidebarChanged(bool shown);
     void libraryPanelChanged(LibraryPanel panel);
+    void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
     void findPresentedChanged(bool presented);
     void findQueryChanged(const QString& query);
     void findStateChanged();
@@ -417,6 +433,7 @@ private:
     bool filled_ = false;
     bool sidebar_ = true;
     LibraryPanel libraryPanel_ = LibraryPanel::document;
+    std::optional<LibraryPanel> libraryFocusRequest_;
     bool findPresented_ = false;
     QString findQuery_;
     int findIndex_ = 0;

@@ -7,6 +7,8 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/History/LibraryColumn.h"
+#include "Quarn/History/LibraryRail.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
@@ -19,6 +21,7 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ToolbarItems.h"
+#include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -54,9 +57,10 @@ ViewerScreen::Content ViewerScreen::contentFor(bool locked, bool unlocked, int p
 }
 
 ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
-                           QWidget* parent, platform::UserDefaults* defaults, quarnkit::ReadingPositionStore* positions)
+                           QWidget* parent, platform::UserDefaults* defaults, quarnkit::ReadingPositionStore* positions,
+                           quarnkit::HistoryLibrary* history)
     : QWidget(parent), document_(document), filePath_(filePath), undoStack_(undoStack),
-      model_(new ViewerModel(defaults, positions, this))
+      model_(new ViewerModel(defaults, positions, this)), history_(history)
 {
     setAcceptDrops(true);
     setMinimumSize(880, 580);
@@ -69,6 +73,14 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     auto* root = new QHBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    // The library rail at the left edge; the column beside it moves into
+    // whichever content is shown (rebuildContent).
+    rail_ = new LibraryRail(model_, this);
+    root->addWidget(rail_);
+    root->addWidget(new Hairline(true, this));
+    libraryColumn_ = new LibraryColumn(model_, history_, this);
+    for (const LibraryPanel panel : {LibraryPanel::history, LibraryPanel::explore})
+        rail_->setPanelAvailable(panel, libraryColumn_->offers(panel));
     contentHost_ = new QWidget(this);
     auto* hostLayout = new QVBoxLayout(contentHost_);
     hostLayout->setContentsMargins(0, 0, 0, 0);
@@ -122,6 +134,7 @@ void ViewerScreen::appear()
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
     model_->start();
+    if (history_) history_->recordOpen(filePath_, document_);
 }
 
 void ViewerScreen::disappear()
@@ -129,13 +142,16 @@ void ViewerScreen::disappear()
     if (disappeared_ || !appeared_) return;
     disappeared_ = true;
     model_->stop();
+    if (history_ && documentReady()) history_->updatePageCount(document_->pageCount(), filePath_);
 }
 
 void ViewerScreen::setFilePath(const QString& path)
 {
     if (path == filePath_) return;
+    const QString old = filePath_;
     filePath_ = path;
     model_->setFilePath(path);
+    if (history_) history_->documentMoved(old, path);
 }
 
 void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
@@ -174,6 +190,9 @@ void ViewerScreen::rebuildContent()
     content_ = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
                                       document_->firstPageReadable())
                          : Content::noPages;
+    // The library column outlives the content it stands in.
+    libraryColumn_->hide();
+    libraryColumn_->setParent(this);
     if (current_) {
         current_->hide();
         current_->deleteLater();
@@ -194,6 +213,7 @@ void ViewerScreen::rebuildContent()
             [document](const QString& password) { return document && document->unlock(password); },
             [this] {
                 unlocked_ = true;
+                if (history_ && document_) history_->refreshDetails(filePath_, *document_);
                 // Leave the gate's own call before it is replaced.
                 QMetaObject::invokeMethod(this, &ViewerScreen::rebuildContent, Qt::QueuedConnection);
             },
@@ -224,8 +244,20 @@ void ViewerScreen::rebuildContent()
         current_ = makeDocumentView();
         break;
     }
+    if (content_ != Content::document) {
+        // History stays reachable beside the gate or the message.
+        auto* beside = new QWidget(contentHost_);
+        auto* row = new QHBoxLayout(beside);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
+        row->addWidget(libraryColumn_);
+        row->addWidget(current_, 1);
+        current_ = beside;
+    }
     contentHost_->layout()->addWidget(current_);
     current_->show();
+    libraryColumn_->follow();
+    rail_->setDocumentReady(documentReady());
 }
 
 QWidget* ViewerScreen::makeToolbar()
@@ -328,6 +360,7 @@ QWidget* ViewerScreen::makeDocumentView()
     // The side column, the pages, and the inspector while it has something to show.
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
+    body->addWidget(libraryColumn_);
     body->addWidget(makeSideColumn(view));
     body->addWidget(canvas_, 1);
     // The inspector coming or going narrows or widens the canvas; the pages

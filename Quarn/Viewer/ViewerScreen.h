@@ -1,8 +1,9 @@
 #pragma once
-// The content of one document window: the toolbar, the find bar, the side
-// column, the page canvas and the status bar; in their place only the
-// password gate or a state message when the PDF is locked, empty or
-// unreadable. It owns the window's viewer model, starts it
+// The content of one document window: the library rail at its left edge,
+// the toolbar, the find bar, the side column (the document's sidebar or a
+// library panel), the page canvas and the status bar; in their place the
+// password gate or a state message, beside the library panel, when the PDF
+// is locked, empty or unreadable. It owns the window's viewer model, starts it
 // when first shown, stops it when it goes away, feeds it the changes it
 // watches, and opens PDF files dropped anywhere on the window.
 #include "Quarn/Viewer/ViewerModel.h"
@@ -14,6 +15,8 @@ class QMimeData;
 class QStackedLayout;
 class QUndoStack;
 
+namespace quarnkit { class HistoryLibrary; }
+
 namespace quarn {
 
 class PdfCanvas;
@@ -24,6 +27,8 @@ class FormBanner;
 class InspectorPane;
 class FindBar;
 class StatusBar;
+class LibraryRail;
+class LibraryColumn;
 
 class ViewerScreen : public QWidget {
     Q_OBJECT
@@ -33,10 +38,12 @@ public:
     static Content contentFor(bool locked, bool unlocked, int pageCount, bool firstPageReadable);
 
     // The model reads `defaults` and keeps positions in `positions`: the
-    // standard ones when none are given.
+    // standard ones when none are given. The window's openings, moves and
+    // page count are recorded in `history`, which the History panel shows;
+    // without one, nothing is recorded and the rail offers no History.
     ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
                  QWidget* parent = nullptr, platform::UserDefaults* defaults = nullptr,
-                 quarnkit::ReadingPositionStore* positions = nullptr);
+                 quarnkit::ReadingPositionStore* positions = nullptr, quarnkit::HistoryLibrary* history = nullptr);
     ~ViewerScreen() override;
 
     ViewerModel& model() { return *model_; }
@@ -52,6 +59,9 @@ public:
     // The bars of the document view; none in the locked, empty and unreadable states.
     FindBar* findBar() const { return findBar_; }
     StatusBar* statusBar() const { return statusBar_; }
+    // The rail at the window's left edge, and the library column beside it.
+    LibraryRail* rail() const { return rail_; }
+    LibraryColumn* libraryColumn() const { return libraryColumn_; }
 
     // The file was saved under a new name or moved.
     void setFilePath(const QString& path);
@@ -89,6 +99,9 @@ private:
     QString filePath_;
     QPointer<QUndoStack> undoStack_;
     ViewerModel* model_;
+    quarnkit::HistoryLibrary* history_;
+    LibraryRail* rail_ = nullptr;
+    LibraryColumn* libraryColumn_ = nullptr;
     bool unlocked_ = false;
     bool appeared_ = false;
     bool disappeared_ = false;

@@ -153,8 +153,13 @@ bool QuarnDocument::pageMapReady() const
 
 std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
 {
+    return std::make_unique<QuarnDocument>(read(path));
+}
+
+std::shared_ptr<platform::PdfDocument> QuarnDocument::read(const QString& path)
+{
     try {
-        return std::make_unique<QuarnDocument>(platform::PdfDocument::openFile(nativePath(path).toStdString()));
+        return platform::PdfDocument::openFile(nativePath(path).toStdString());
     } catch (const platform::PdfError& error) {
         throw readError(error);
     } catch (const std::exception& error) {

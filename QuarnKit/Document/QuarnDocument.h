@@ -68,6 +68,9 @@ public:
     // that are not a PDF each throw their DocumentError code. A PDF without
     // pages opens (the viewer says so). A password-protected PDF opens locked.
     static std::unique_ptr<QuarnDocument> open(const QString& path);
+    // The reading part of open(), callable on a worker: the parsed PDF, to be
+    // made a document on the thread that shows it. Throws as open() does.
+    static std::shared_ptr<platform::PdfDocument> read(const QString& path);
     static std::unique_ptr<QuarnDocument> fromData(const QByteArray& bytes);
 
     // Constant for the document's life; edits change it in place.

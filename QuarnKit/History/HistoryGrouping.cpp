@@ -18,16 +18,41 @@ QString title(HistoryPeriod period)
     return {};
 }
 
+namespace {
+
+// Where each period begins, found once for a whole list: the time-zone
+// arithmetic costs more than the comparisons.
+struct PeriodStarts {
+    QDateTime today, yesterday, week, month;
+
+    PeriodStarts(const QDateTime& now, const LibraryCalendar& calendar)
+    {
+        const QDate day = calendar.day(now);
+        today = calendar.startOfDay(day);
+        yesterday = calendar.startOfDay(day.addDays(-1));
+        week = calendar.startOfWeek(now);
+        month = calendar.startOfMonth(now);
+    }
+
+    HistoryPeriod of(const QDateTime& date) const
+    {
+        if (date >= today) return HistoryPeriod::today;
+        if (yesterday.isValid() && date >= yesterday) return HistoryPeriod::yesterday;
+        if (week.isValid() && date >= week) return HistoryPeriod::thisWeek;
+        if (month.isValid() && date >= month) return HistoryPeriod::thisMonth;
+        return HistoryPeriod::earlier;
+    }
+};
+
+} // namespace
+
+namespace LibrarySearchText {
+QString folded(const QString& text);
+} // namespace LibrarySearchText
+
 HistoryPeriod historyPeriod(const QDateTime& date, const QDateTime& now, const LibraryCalendar& calendar)
 {
-    const QDate today = calendar.day(now);
-    if (date >= calendar.startOfDay(today)) return HistoryPeriod::today;
-    if (const QDateTime yesterday = calendar.startOfDay(today.addDays(-1)); yesterday.isValid() && date >= yesterday)
-        return HistoryPeriod::yesterday;
-    if (const QDateTime week = calendar.startOfWeek(now); week.isValid() && date >= week) return HistoryPeriod::thisWeek;
-    if (const QDateTime month = calendar.startOfMonth(now); month.isValid() && date >= month)
-        return HistoryPeriod::thisMonth;
-    return HistoryPeriod::earlier;
+    return PeriodStarts(now, calendar).of(date);
 }
 
 namespace HistoryGrouping {
@@ -36,7 +61,8 @@ std::vector<HistorySection> sections(const std::vector<HistoryEntry>& entries, c
                                      const LibraryCalendar& calendar)
 {
     std::array<std::vector<HistoryEntry>, allHistoryPeriods.size()> groups;
-    for (const HistoryEntry& e : entries) groups[size_t(historyPeriod(e.lastOpened, now, calendar))].push_back(e);
+    const PeriodStarts starts(now, calendar);
+    for (const HistoryEntry& e : entries) groups[size_t(starts.of(e.lastOpened))].push_back(e);
     std::vector<HistorySection> out;
     for (const HistoryPeriod period : allHistoryPeriods)
         if (!groups[size_t(period)].empty()) out.push_back({period, std::move(groups[size_t(period)])});
@@ -45,14 +71,15 @@ std::vector<HistorySection> sections(const std::vector<HistoryEntry>& entries, c
 
 std::vector<HistoryEntry> filter(const std::vector<HistoryEntry>& entries, const QString& query)
 {
-    const QStringList words = LibrarySearchText::words(query);
+    QStringList words = LibrarySearchText::words(query);
     if (words.isEmpty()) return entries;
+    // Each text is folded once, not once per word.
+    for (QString& word : words) word = LibrarySearchText::folded(word);
     std::vector<HistoryEntry> kept;
     for (const HistoryEntry& e : entries) {
-        const QString haystack = e.title.value_or(QString()) + QLatin1Char('\n') + e.fileName() + QLatin1Char('\n') +
-                                 e.folderPath();
-        if (std::all_of(words.begin(), words.end(),
-                        [&](const QString& word) { return LibrarySearchText::contains(haystack, word); }))
+        const QString haystack = LibrarySearchText::folded(e.title.value_or(QString()) + QLatin1Char('\n') +
+                                                           e.fileName() + QLatin1Char('\n') + e.folderPath());
+        if (std::all_of(words.begin(), words.end(), [&](const QString& word) { return haystack.contains(word); }))
             kept.push_back(e);
     }
     return kept;
@@ -90,8 +117,6 @@ std::optional<QString> progress(std::optional<std::int64_t> page, std::optional<
 
 namespace LibrarySearchText {
 
-namespace {
-
 // Case and accents folded away: decomposed, marks dropped, case folded.
 QString folded(const QString& text)
 {
@@ -102,8 +127,6 @@ QString folded(const QString& text)
         if (c.category() != QChar::Mark_NonSpacing && c.category() != QChar::Mark_Enclosing) out.append(c);
     return out.toCaseFolded();
 }
-
-} // namespace
 
 QStringList words(const QString& text)
 {

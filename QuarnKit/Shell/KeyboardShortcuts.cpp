@@ -177,8 +177,7 @@ const Shortcut& shortcut(ShortcutCommand command)
 bool isAvailable(ShortcutCommand command)
 {
     switch (command) {
-    // The library column and the signatures are not part of this build yet.
-    case C::history:
+    // Explore and the signatures are not part of this build yet.
     case C::explore:
     case C::addSignature:
     case C::insertDate:

@@ -1,0 +1,460 @@
+#include "Quarn/History/HistoryList.h"
+
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/History/LibraryThumbnails.h"
+#include "QuarnKit/History/LibraryTexts.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+
+namespace quarn {
+
+namespace D = quarnkit::Design;
+using quarnkit::HistoryEntry;
+using quarnkit::HistoryFileState;
+
+namespace {
+
+constexpr int rowInset = 6; // the rows stand 6 in from the list's sides
+
+const QFont& headerFont()
+{
+    static const QFont font = uiFont(11, QFont::DemiBold);
+    return font;
+}
+
+const QFont& countFont()
+{
+    static const QFont font = [] {
+        QFont f = uiFont(10);
+        f.setFamily(QStringLiteral("monospace"));
+        f.setStyleHint(QFont::Monospace);
+        return f;
+    }();
+    return font;
+}
+
+int headerHeight() { return 10 + QFontMetrics(headerFont()).height() + 4; }
+int noteHeight() { return 8 + QFontMetrics(uiFont(11)).height(); }
+
+// The home folder as the folder labels shorten it, read once per run.
+const QString& libraryHomePath()
+{
+    static const QString home = QDir::homePath();
+    return home;
+}
+
+void paintHeader(QPainter& p, const QRect& rect, quarnkit::HistoryPeriod period, int count)
+{
+    p.save();
+    p.fillRect(rect, D::chrome());
+    const QRect inner = rect.adjusted(14, 10, -14, -4);
+    p.setFont(countFont());
+    p.setPen(withOpacity(D::paper(), 0.4));
+    p.drawText(inner, Qt::AlignRight | Qt::AlignVCenter, QLocale().toString(count));
+    p.setFont(headerFont());
+    p.setPen(withOpacity(D::paper(), 0.72));
+    p.drawText(inner, Qt::AlignLeft | Qt::AlignVCenter, quarnkit::title(period));
+    p.restore();
+}
+
+QString historyOffNote() { return QStringLiteral("History is off. New PDFs aren't added."); }
+
+} // namespace
+
+// ---------------------------------------------------------------- model
+
+HistoryListModel::HistoryListModel(quarnkit::HistoryLibrary& library, QObject* parent)
+    : QAbstractListModel(parent), library_(library)
+{
+    connect(&library_, &quarnkit::HistoryLibrary::entriesChanged, this, &HistoryListModel::rebuild);
+    connect(&library_, &quarnkit::HistoryLibrary::statesChanged, this, &HistoryListModel::statesChanged);
+    rebuild();
+}
+
+void HistoryListModel::setQuery(const QString& query)
+{
+    if (query == query_) return;
+    query_ = query;
+    rebuild();
+}
+
+void HistoryListModel::setNow(const QDateTime& now, const quarnkit::LibraryCalendar& calendar)
+{
+    now_ = now;
+    calendar_ = calendar;
+    rebuild();
+}
+
+void HistoryListModel::setKeepHistory(bool on)
+{
+    if (on == keepHistory_) return;
+    keepHistory_ = on;
+    rebuild();
+}
+
+void HistoryListModel::rebuild()
+{
+    beginResetModel();
+    sections_ = quarnkit::HistoryGrouping::sections(quarnkit::HistoryGrouping::filter(library_.entries(), query_),
+                                                    now_, calendar_);
+    rows_.clear();
+    rowById_.clear();
+    missing_.clear();
+    if (!keepHistory_ && !sections_.empty()) rows_.push_back({RowKind::note, {}, 0, -1, nullptr});
+    for (const quarnkit::HistorySection& section : sections_) {
+        const int header = int(rows_.size());
+        rows_.push_back({RowKind::header, section.period, int(section.entries.size()), header, nullptr});
+        for (const HistoryEntry& entry : section.entries) {
+            rowById_.insert(entry.id, int(rows_.size()));
+            rows_.push_back({RowKind::entry, section.period, 0, header, &entry});
+            if (missing(entry)) missing_.insert(entry.id);
+        }
+    }
+    endResetModel();
+}
+
+void HistoryListModel::statesChanged()
+{
+    if (rows_.empty()) return;
+    // Only the checked entries can be missing: far fewer than the rows.
+    std::set<QUuid> nowMissing;
+    for (const auto& [id, state] : library_.states())
+        if (state.missing() && rowById_.contains(id)) nowMissing.insert(id);
+    if (nowMissing != missing_) {
+        // A missing row is taller (its links): the list lays out again.
+        missing_ = std::move(nowMissing);
+        emit layoutAboutToBeChanged();
+        emit layoutChanged();
+    }
+    emit dataChanged(index(0), index(int(rows_.size()) - 1));
+}
+
+std::optional<HistoryFileState> HistoryListModel::state(const HistoryEntry& entry) const
+{
+    return library_.state(entry.id);
+}
+
+bool HistoryListModel::missing(const HistoryEntry& entry) const
+{
+    const auto found = library_.states().find(entry.id);
+    return found != library_.states().end() && found->second.missing();
+}
+
+QString HistoryListModel::location(const HistoryEntry& entry) const
+{
+    const auto found = library_.states().find(entry.id);
+    if (found != library_.states().end() && found->second.path) return *found->second.path;
+    return entry.path;
+}
+
+LibraryRowData HistoryListModel::rowData(int index) const
+{
+    LibraryRowData data;
+    const Row& r = row(index);
+    if (!r.entry) return data;
+    const HistoryEntry& entry = *r.entry;
+    const auto state = this->state(entry);
+    const bool gone = state && state->missing();
+    data.title = entry.displayTitle();
+    data.folder = quarnkit::FolderLabel::display(QFileInfo(location(entry)).path(), libraryHomePath());
+    const QString opened = quarnkit::HistoryLabels::opened(entry.lastOpened, now_, calendar_, QLocale());
+    if (gone) {
+        data.detail = opened + QStringLiteral(" · Moved or deleted");
+    } else {
+        const std::optional<QString> progress =
+            state && state->progress ? state->progress : quarnkit::HistoryLabels::progress(std::nullopt, entry.pageCount);
+        data.detail = progress ? opened + QStringLiteral(" · ") + *progress : opened;
+    }
+    if (state && state->path) data.path = *state->path;
+    if (state) data.version = state->modified;
+    data.dimmed = gone;
+    // Canonically equivalent spellings of one name are one file; letter case counts.
+    const QString current = currentPath ? currentPath() : QString();
+    data.current = !current.isEmpty() && current.normalized(QString::NormalizationForm_C) ==
+                                             entry.path.normalized(QString::NormalizationForm_C);
+    if (gone)
+        data.links = {{QStringLiteral("Locate…"), D::accent()}, {QStringLiteral("Remove"), D::paper()}};
+    return data;
+}
+
+const HistoryEntry* HistoryListModel::firstEntry() const
+{
+    if (sections_.empty() || sections_.front().entries.empty()) return nullptr;
+    return &sections_.front().entries.front();
+}
+
+int HistoryListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+Qt::ItemFlags HistoryListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return row(index.row()).kind == RowKind::entry ? Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+QVariant HistoryListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(rows_.size())) return {};
+    const Row& r = row(index.row());
+    switch (r.kind) {
+    case RowKind::note:
+        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return historyOffNote();
+        return {};
+    case RowKind::header:
+        if (role == Qt::DisplayRole) return quarnkit::title(r.period);
+        if (role == Qt::AccessibleTextRole) return quarnkit::title(r.period) + QStringLiteral(", ") + QLocale().toString(r.count);
+        return {};
+    case RowKind::entry:
+        break;
+    }
+    switch (role) {
+    case Qt::DisplayRole: return r.entry->displayTitle();
+    case Qt::AccessibleTextRole: {
+        const LibraryRowData d = rowData(index.row());
+        return QStringList{d.title, d.folder, d.detail}.join(QStringLiteral(", "));
+    }
+    case Qt::ToolTipRole: {
+        // The whole path of the file where there is one, else the folder.
+        const LibraryRowData d = rowData(index.row());
+        return d.path.isEmpty() ? d.folder : d.path;
+    }
+    default: return {};
+    }
+}
+
+// ---------------------------------------------------------------- delegate
+
+class HistoryRowDelegate : public QStyledItemDelegate {
+public:
+    explicit HistoryRowDelegate(HistoryList* list) : QStyledItemDelegate(list), list_(list)
+    {
+        // Only whether a row has links changes its height; every entry row has a detail line.
+        LibraryRowData plain;
+        plain.detail = QStringLiteral(" ");
+        plainHeight_ = LibraryRow::height(plain);
+        plain.links = {{QStringLiteral("Locate…"), {}}};
+        linkedHeight_ = LibraryRow::height(plain);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
+    {
+        const HistoryListModel::Row& row = list_->historyModel()->row(index.row());
+        const int width = list_->viewport()->width();
+        switch (row.kind) {
+        case HistoryListModel::RowKind::note: return {width, noteHeight()};
+        case HistoryListModel::RowKind::header: return {width, headerHeight()};
+        case HistoryListModel::RowKind::entry: break;
+        }
+        return {width, list_->historyModel()->missing(*row.entry) ? linkedHeight_ : plainHeight_};
+    }
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const HistoryListModel* model = list_->historyModel();
+        const HistoryListModel::Row& row = model->row(index.row());
+        switch (row.kind) {
+        case HistoryListModel::RowKind::note:
+            p->save();
+            p->setFont(uiFont(11));
+            p->setPen(withOpacity(D::paper(), 0.5));
+            p->drawText(option.rect.adjusted(14, 8, -14, 0), Qt::AlignLeft | Qt::AlignVCenter, historyOffNote());
+            p->restore();
+            return;
+        case HistoryListModel::RowKind::header:
+            paintHeader(*p, option.rect, row.period, row.count);
+            return;
+        case HistoryListModel::RowKind::entry:
+            break;
+        }
+        const LibraryRowData data = model->rowData(index.row());
+        QImage picture;
+        if (!data.path.isEmpty()) {
+            const QString key = LibraryThumbnails::cacheKey(data.path, data.version);
+            picture = list_->thumbnails().image(key);
+            if (picture.isNull()) {
+                const QPointer<HistoryList> list(list_);
+                const QUuid id = row.entry->id;
+                list_->thumbnails().request(
+                    data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()), [list, id] {
+                        if (!list || !list->isVisible()) return false;
+                        const int at = list->historyModel()->rowOf(id);
+                        const auto [first, end] = list->visibleRows();
+                        return at >= first && at < end;
+                    });
+            }
+        }
+        const bool hovered = list_->hoveredRow() == index.row();
+        LibraryRow::paint(*p, QRectF(option.rect.adjusted(rowInset, 0, -rowInset, 0)), data, hovered, picture,
+                          hovered ? list_->hoveredLink() : -1);
+        emit list_->rowShown(*row.entry);
+    }
+
+private:
+    HistoryList* list_;
+    int plainHeight_ = 0;
+    int linkedHeight_ = 0;
+};
+
+// ---------------------------------------------------------------- view
+
+HistoryList::HistoryList(HistoryListModel* model, LibraryThumbnails& thumbnails, QWidget* parent)
+    : QListView(parent), model_(model), thumbnails_(thumbnails)
+{
+    setModel(model);
+    setItemDelegate(new HistoryRowDelegate(this));
+    setFrameShape(QFrame::NoFrame);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setFocusPolicy(Qt::NoFocus); // rows open with a click; the keys stay with the pages or the field
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setResizeMode(QListView::Adjust);
+    setUniformItemSizes(false);
+    setMouseTracking(true);
+    setViewportMargins(0, 0, 0, 0);
+    verticalScrollBar()->setSingleStep(24);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    QPalette p = palette();
+    p.setColor(QPalette::Base, D::chrome());
+    setPalette(p);
+    // A picture that arrives repaints the rows on screen.
+    connect(&thumbnails_, &LibraryThumbnails::ready, viewport(), qOverload<>(&QWidget::update));
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { setHover(-1, -1); });
+}
+
+std::pair<int, int> HistoryList::visibleRows() const
+{
+    const int count = model_->rowCount();
+    if (count == 0) return {0, 0};
+    const QModelIndex top = indexAt(QPoint(rowInset + 1, 0));
+    const QModelIndex bottom = indexAt(QPoint(rowInset + 1, viewport()->height() - 1));
+    const int first = top.isValid() ? top.row() : 0;
+    const int last = bottom.isValid() ? bottom.row() : count - 1;
+    return {first, std::max(first, last) + 1};
+}
+
+std::optional<int> HistoryList::pinnedHeader() const
+{
+    const QModelIndex top = indexAt(QPoint(rowInset + 1, 0));
+    if (!top.isValid()) return std::nullopt;
+    const int header = model_->row(top.row()).header;
+    if (header < 0 || visualRect(model_->index(header)).top() >= 0) return std::nullopt;
+    return header;
+}
+
+QRect HistoryList::linkRect(int row, int link) const
+{
+    if (row < 0 || row >= model_->rowCount() || model_->row(row).kind != HistoryListModel::RowKind::entry) return {};
+    const QRect rect = visualRect(model_->index(row)).adjusted(rowInset, 0, -rowInset, 0);
+    const std::vector<QRectF> links = LibraryRow::linkRects(QRectF(rect), model_->rowData(row));
+    if (link < 0 || link >= int(links.size())) return {};
+    return links[size_t(link)].toAlignedRect();
+}
+
+int HistoryList::entryRowAt(const QPoint& point) const
+{
+    // The pinned header covers the rows under it.
+    if (pinnedHeader() && point.y() < headerHeight()) return -1;
+    const QModelIndex index = indexAt(point);
+    if (!index.isValid() || model_->row(index.row()).kind != HistoryListModel::RowKind::entry) return -1;
+    const QRect rect = visualRect(index).adjusted(rowInset, 0, -rowInset, 0);
+    return rect.contains(point) ? index.row() : -1;
+}
+
+int HistoryList::linkAt(int row, const QPoint& point) const
+{
+    if (row < 0) return -1;
+    for (int link = 0;; ++link) {
+        const QRect rect = linkRect(row, link);
+        if (rect.isEmpty()) return -1;
+        if (rect.contains(point)) return link;
+    }
+}
+
+void HistoryList::setHover(int row, int link)
+{
+    if (row == hoveredRow_ && link == hoveredLink_) return;
+    hoveredRow_ = row;
+    hoveredLink_ = link;
+    viewport()->update();
+}
+
+void HistoryList::paintEvent(QPaintEvent* event)
+{
+    QListView::paintEvent(event);
+    const std::optional<int> header = pinnedHeader();
+    if (!header) return;
+    // The next section's header pushes the pinned one up as it arrives.
+    const HistoryListModel::Row& row = model_->row(*header);
+    int top = 0;
+    for (int next = *header + 1; next < model_->rowCount(); ++next) {
+        if (model_->row(next).kind != HistoryListModel::RowKind::header) continue;
+        top = std::min(0, visualRect(model_->index(next)).top() - headerHeight());
+        break;
+    }
+    QPainter p(viewport());
+    paintHeader(p, QRect(0, top, viewport()->width(), headerHeight()), row.period, row.count);
+}
+
+void HistoryList::mouseMoveEvent(QMouseEvent* event)
+{
+    const int row = entryRowAt(event->position().toPoint());
+    setHover(row, linkAt(row, event->position().toPoint()));
+    QListView::mouseMoveEvent(event);
+}
+
+void HistoryList::leaveEvent(QEvent* event)
+{
+    setHover(-1, -1);
+    QListView::leaveEvent(event);
+}
+
+void HistoryList::mousePressEvent(QMouseEvent* event)
+{
+    pressedRow_ = event->button() == Qt::LeftButton ? entryRowAt(event->position().toPoint()) : -1;
+    event->accept();
+}
+
+void HistoryList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // One click opens; the second of a double click does nothing more.
+    event->accept();
+}
+
+void HistoryList::mouseReleaseEvent(QMouseEvent* event)
+{
+    const QPoint point = event->position().toPoint();
+    const int row = entryRowAt(point);
+    const int pressed = pressedRow_;
+    pressedRow_ = -1;
+    event->accept();
+    if (event->button() != Qt::LeftButton || row < 0 || row != pressed) return;
+    const HistoryEntry entry = *model_->row(row).entry; // the signal's handler may change the list
+    if (const int link = linkAt(row, point); link >= 0) emit linkActivated(entry, link);
+    else emit openRequested(entry);
+}
+
+void HistoryList::contextMenuEvent(QContextMenuEvent* event)
+{
+    const int row = entryRowAt(event->pos());
+    if (row < 0) return;
+    emit menuRequested(*model_->row(row).entry, event->globalPos());
+}
+
+void HistoryList::resizeEvent(QResizeEvent* event)
+{
+    QListView::resizeEvent(event);
+    // The rows are as wide as the list.
+    scheduleDelayedItemsLayout();
+}
+
+} // namespace quarn

@@ -1,0 +1,68 @@
+#include "Quarn/History/LibraryColumn.h"
+
+#include "Quarn/Design/SmallMarks.h"
+#include "Quarn/History/HistoryPanel.h"
+#include "Quarn/Viewer/ViewerModel.h"
+
+#include <QHBoxLayout>
+#include <QStackedLayout>
+
+namespace quarn {
+
+using quarnkit::LibraryPanel;
+
+LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent)
+    : QWidget(parent), model_(model), library_(library)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    auto* host = new QWidget(this);
+    stack_ = new QStackedLayout(host);
+    row->addWidget(host);
+    row->addWidget(new Hairline(true, this));
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    if (model_) {
+        connect(model_, &ViewerModel::sidebarChanged, this, &LibraryColumn::follow);
+        connect(model_, &ViewerModel::libraryPanelChanged, this, &LibraryColumn::follow);
+    }
+    follow();
+}
+
+bool LibraryColumn::offers(LibraryPanel panel) const
+{
+    switch (panel) {
+    case LibraryPanel::history: return library_ != nullptr;
+    case LibraryPanel::document: // the pages' view shows it
+    case LibraryPanel::explore:  // not built yet
+        return false;
+    }
+    return false;
+}
+
+QWidget* LibraryColumn::panelFor(LibraryPanel panel)
+{
+    if (!offers(panel)) return nullptr;
+    switch (panel) {
+    case LibraryPanel::history:
+        if (!history_) {
+            history_ = new HistoryPanel(*library_, model_);
+            stack_->addWidget(history_);
+        }
+        return history_;
+    case LibraryPanel::explore: // the Explore panel goes here
+    case LibraryPanel::document:
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void LibraryColumn::follow()
+{
+    QWidget* panel = model_ && model_->sidebar() ? panelFor(model_->libraryPanel()) : nullptr;
+    if (panel) stack_->setCurrentWidget(panel);
+    // Hidden while another panel shows: coming back is "appearing" again.
+    setVisible(panel != nullptr);
+}
+
+} // namespace quarn

@@ -1,0 +1,42 @@
+#pragma once
+// The column beside the rail while it shows a library panel: History now;
+// Explore takes the slot marked for it when it is built. The document's own
+// sidebar ("This PDF") is not here: it belongs to the pages' view, which
+// shows it while the column's panel is the document's.
+#include "QuarnKit/History/LibraryPanel.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QStackedLayout;
+
+namespace quarnkit { class HistoryLibrary; }
+
+namespace quarn {
+
+class HistoryPanel;
+class ViewerModel;
+
+class LibraryColumn : public QWidget {
+    Q_OBJECT
+public:
+    // Without a library the column never shows History.
+    LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent = nullptr);
+
+    // Whether the column has a panel to show for `panel`.
+    bool offers(quarnkit::LibraryPanel panel) const;
+    // Made the first time History is shown.
+    HistoryPanel* historyPanel() const { return history_; }
+    // Shows or hides itself as the window's model says.
+    void follow();
+
+private:
+    QWidget* panelFor(quarnkit::LibraryPanel panel);
+
+    QPointer<ViewerModel> model_;
+    quarnkit::HistoryLibrary* library_;
+    QStackedLayout* stack_ = nullptr;
+    HistoryPanel* history_ = nullptr;
+};
+
+} // namespace quarn

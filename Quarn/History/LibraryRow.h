@@ -1,0 +1,54 @@
+#pragma once
+// One row of a library list (History now, Explore later): a thumbnail, the
+// title, the folder, a line of details and, under them, optional links. The
+// rows are drawn by the lists' delegates from this value; the geometry here
+// is what both the drawing and the clicks use.
+#include <QColor>
+#include <QDateTime>
+#include <QImage>
+#include <QRectF>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace quarn {
+
+struct LibraryRowLink {
+    QString title;
+    QColor tint;
+};
+
+struct LibraryRowData {
+    QString title;
+    QString folder;
+    QString detail;                  // empty: no third line
+    QString path;                    // the file behind the thumbnail; empty shows the placeholder
+    std::optional<QDateTime> version; // versions the thumbnail
+    bool dimmed = false;             // unavailable: fainter, a question mark for a picture
+    bool current = false;            // the document this window shows
+    std::vector<LibraryRowLink> links; // under the text lines
+};
+
+namespace LibraryRow {
+
+inline constexpr int thumbnailWidth = 36;
+inline constexpr int thumbnailHeight = 46;
+
+// The row's height, padding included.
+int height(const LibraryRowData& row);
+// Where each link stands when the row is drawn in `rect`.
+std::vector<QRectF> linkRects(const QRectF& rect, const LibraryRowData& row);
+// `hoveredLink`: the index of the link under the pointer, or -1.
+void paint(QPainter& painter, const QRectF& rect, const LibraryRowData& row, bool hovered, const QImage& thumbnail,
+           int hoveredLink);
+// The 36 × 46 picture: the first page on a dark plate, else "doc" (or "questionmark" when dimmed).
+void paintThumbnail(QPainter& painter, const QRectF& frame, const QImage& image, bool dimmed);
+// The side of the square the thumbnail is drawn to fit, in pixels at `scale`.
+int thumbnailPixels(double scale);
+
+} // namespace LibraryRow
+
+} // namespace quarn

@@ -1,0 +1,26 @@
+#pragma once
+// Why a file picked in a library panel did not open, as the panel tells it
+// in its banner: a headline and a line of explanation. Every place that opens
+// a library entry words its problems with these.
+#include <QString>
+
+namespace quarnkit {
+
+struct OpenProblem {
+    QString title;
+    QString detail;
+
+    // “Report” from the file's name without its last extension.
+    // "ravlen couldn't open “Report”." with the reason, or a plain guess when
+    // there is none.
+    static OpenProblem couldNotOpen(const QString& path, const QString& reason);
+    // "“Report” was moved or deleted." for a file found gone when opened.
+    static OpenProblem moved(const QString& path);
+    // The same headline for an entry by its own name (its title or file name),
+    // with the advice the History panel gives.
+    static OpenProblem missingEntry(const QString& name);
+
+    friend bool operator==(const OpenProblem&, const OpenProblem&) = default;
+};
+
+} // namespace quarnkit

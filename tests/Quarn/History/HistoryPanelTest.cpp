@@ -1,0 +1,288 @@
+// The History panel as a user meets it: a history in its own file, the
+// panel on screen, clicks and keys.
+#include "Quarn/History/HistoryList.h"
+#include "Quarn/History/HistoryPanel.h"
+#include "Quarn/History/LibraryThumbnails.h"
+#include "Quarn/History/LibraryViews.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "QuarnKit/History/HistoryLibraryFixture.h"
+#include "QuarnKit/History/PageThumbnail.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScrollBar>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace quarn;
+using historytest::Library;
+using historytest::titledPdf;
+using quarnkit::HistoryEntry;
+
+namespace {
+
+// A panel over a library of its own, shown as a window of its own.
+struct Panel {
+    Library h;
+    LibraryThumbnails thumbnails{h.dir.filePath("thumbnails")};
+    std::unique_ptr<HistoryPanel> panel;
+    std::vector<QString> opened;
+
+    // Pictures still being drawn land before their folder goes.
+    ~Panel() { testsupport::waitFor([this] { return thumbnails.idle(); }, 10000); }
+
+    void show(const std::vector<Library::Seed>& seeds)
+    {
+        h.seed(seeds);
+        quarnkit::HistoryLibrary& library = h.make();
+        library.opener = [this](const QString& path, std::function<void(const quarnkit::OpenOutcome&)> done) {
+            opened.push_back(path);
+            done({});
+        };
+        panel = std::make_unique<HistoryPanel>(library, nullptr, nullptr, &thumbnails);
+        panel->resize(HistoryPanel::columnWidth, 700);
+        panel->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
+    }
+    quarnkit::HistoryLibrary& library() { return *h.library; }
+    HistoryListModel& model() { return *panel->listModel(); }
+
+    // What the list shows, top to bottom: "# Period (count)" for headers, titles for rows.
+    QStringList shown()
+    {
+        QStringList lines;
+        for (int row = 0; row < model().rowCount(); ++row) {
+            const HistoryListModel::Row& r = model().row(row);
+            if (r.kind == HistoryListModel::RowKind::header)
+                lines << QStringLiteral("# %1 (%2)").arg(quarnkit::title(r.period)).arg(r.count);
+            else if (r.entry)
+                lines << r.entry->displayTitle();
+        }
+        return lines;
+    }
+    const HistoryEntry& entry(const QString& title)
+    {
+        for (const HistoryEntry& e : library().entries())
+            if (e.displayTitle() == title) return e;
+        throw std::logic_error("no such entry");
+    }
+    // A click on a row, or on one of its links.
+    void click(const QString& title, int link = -1)
+    {
+        HistoryList* list = panel->list();
+        const int row = model().rowOf(entry(title).id);
+        const QRect target = link < 0 ? list->visualRect(model().index(row)) : list->linkRect(row, link);
+        ASSERT_FALSE(target.isEmpty());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, target.center());
+    }
+    bool missing(const QString& title) { return model().missing(entry(title)); }
+    void type(const QString& text)
+    {
+        for (const QChar c : text) QTest::keyClick(panel->windowHandle(), c.toLatin1());
+    }
+};
+
+QDateTime daysAgo(double days) { return QDateTime::currentDateTimeUtc().addSecs(qint64(-days * 86400)); }
+
+} // namespace
+
+TEST(HistoryPanel, ListsByPeriodAndFiltersAsTheUserTypes)
+{
+    Panel p;
+    const auto file = [&](const QString& name) { return p.h.write(name, titledPdf("x", 1)); };
+    p.show({{file("Reports/q4.pdf"), QStringLiteral("Quarterly Report 2023"), daysAgo(0.01)},
+            {file("report-2022.pdf"), std::nullopt, daysAgo(0.02)},
+            {file("2023/Report draft.pdf"), std::nullopt, daysAgo(40)},
+            {file("taxes 2023.pdf"), std::nullopt, daysAgo(400)}});
+    EXPECT_EQ(p.shown(), QStringList({"# Today (2)", "Quarterly Report 2023", "report-2022", "# Earlier (2)",
+                                      "Report draft", "taxes 2023"}));
+    EXPECT_EQ(p.panel->footerCount()->text(), "4 PDFs");
+
+    // The field first (a click), then the words as keys to the window.
+    QTest::mouseClick(p.panel->searchField(), Qt::LeftButton);
+    p.type("report 2023");
+    EXPECT_EQ(p.shown(), QStringList({"# Today (1)", "Quarterly Report 2023", "# Earlier (1)", "Report draft"}));
+    EXPECT_EQ(p.panel->footerCount()->text(), "4 PDFs"); // the footer counts them all
+
+    // Return opens the top row.
+    QTest::keyClick(p.panel->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
+    EXPECT_EQ(p.opened.front(), p.h.dir.filePath("files/Reports/q4.pdf"));
+
+    // Nothing matches: the words come back, trimmed, in the message.
+    QTest::keyClick(p.panel->windowHandle(), Qt::Key_Escape);
+    EXPECT_EQ(p.panel->searchField()->text(), "");
+    p.type(" zzz ");
+    ASSERT_NE(p.panel->message(), nullptr);
+    EXPECT_EQ(p.panel->message()->title(), "No matches");
+    EXPECT_EQ(p.panel->message()->detail(), "Nothing in your history matches “zzz”.");
+    EXPECT_TRUE(p.panel->searchField()->isVisible());
+}
+
+TEST(HistoryPanel, FilesFoundGoneOfferLocateAndRemove)
+{
+    Panel p;
+    const QString kept = p.h.write("kept.pdf", titledPdf("x", 2));
+    const QString moved = p.h.write("moved.pdf", titledPdf("x", 3));
+    const QString deleted = p.h.write("deleted.pdf", titledPdf("x", 1));
+    QFile::remove(moved);
+    QFile::remove(deleted);
+    std::vector<HistoryEntry> located;
+    p.show({{kept}, {moved, std::nullopt, daysAgo(0.01), 3}, {deleted, std::nullopt, daysAgo(0.02)}});
+    p.panel->locate = [&](const HistoryEntry& entry, QWidget*) { located.push_back(entry); };
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.library().states().size() == 3; }));
+    EXPECT_FALSE(p.missing("kept"));
+    EXPECT_TRUE(p.missing("moved"));
+    EXPECT_EQ(p.model().rowData(p.model().rowOf(p.entry("moved").id)).detail.section(" · ", 1), "Moved or deleted");
+
+    // Opening a row found gone tells why, above the list.
+    p.click("moved");
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.panel->notice()->isVisible(); }));
+    EXPECT_EQ(p.panel->notice()->problem().title, "“moved” was moved or deleted.");
+    EXPECT_TRUE(p.opened.empty());
+    QTest::mouseClick(p.panel->notice()->dismissButton(), Qt::LeftButton);
+    EXPECT_FALSE(p.panel->notice()->isVisible());
+
+    // Locate…: the user points at the file; the row is itself again.
+    p.click("moved", 0);
+    ASSERT_EQ(located.size(), 1u);
+    EXPECT_EQ(located.front().path, moved);
+    const QString found = p.h.write("elsewhere/moved.pdf", titledPdf("x", 3));
+    p.library().relocate(located.front(), found);
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.library().state(located.front().id).has_value(); }));
+    EXPECT_FALSE(p.missing("moved"));
+
+    // Its menu copies the path it was recorded at.
+    p.panel->showMenu(p.entry("deleted"), p.panel->mapToGlobal(QPoint(20, 200)));
+    QMenu* menu = p.panel->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QStringList items;
+    for (QAction* action : menu->actions()) items << action->text();
+    EXPECT_EQ(items, QStringList({"Locate…", "Copy Path", "", "Remove from History"}));
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), deleted);
+    menu->close();
+
+    // Remove: the row goes, and the file's entry with it.
+    p.click("deleted", 1);
+    EXPECT_EQ(p.shown(), QStringList({"# Today (2)", "kept", "moved"}));
+    EXPECT_FALSE(p.library().store().entryForPath(deleted));
+}
+
+TEST(HistoryPanel, ASectionsHeaderStaysOnTopWhileItsRowsScrollUnderIt)
+{
+    Panel p;
+    std::vector<Library::Seed> seeds;
+    for (int i = 0; i < 30; ++i)
+        seeds.emplace_back(p.h.write(QStringLiteral("f%1.pdf").arg(i), titledPdf("x", 1)), std::nullopt, daysAgo(0.001 * i));
+    p.show(seeds);
+    HistoryList* list = p.panel->list();
+    EXPECT_FALSE(list->pinnedHeader()); // its own row is in view
+    list->verticalScrollBar()->setValue(300);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(list->pinnedHeader(), 0);
+    // A click on the pinned header opens nothing under it.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(100, 5));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(100, 200));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
+    EXPECT_EQ(p.opened.size(), 1u);
+}
+
+TEST(HistoryPanel, ClearHistoryAsksFirst)
+{
+    Panel p;
+    p.show({{p.h.write("a.pdf", titledPdf("x", 1))}, {p.h.write("b.pdf", titledPdf("x", 1))}});
+    const auto dialog = [&]() -> QMessageBox* {
+        QMessageBox* box = nullptr;
+        testsupport::waitFor([&] {
+            const auto boxes = p.panel->window()->findChildren<QMessageBox*>();
+            for (QMessageBox* b : boxes)
+                if (b->isVisible()) box = b;
+            return box != nullptr;
+        });
+        return box;
+    };
+    const auto press = [](QMessageBox* box, const QString& text) {
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == text) QTest::mouseClick(button, Qt::LeftButton);
+    };
+
+    QTest::mouseClick(p.panel->clearButton(), Qt::LeftButton);
+    QMessageBox* box = dialog();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Clear your history?");
+    EXPECT_EQ(box->informativeText(), "ravlen forgets the PDFs you opened. The files stay where they are.");
+    press(box, "Cancel");
+    EXPECT_TRUE(testsupport::waitFor([&] { return !box->isVisible(); }));
+    EXPECT_EQ(p.library().entries().size(), 2u);
+
+    QTest::mouseClick(p.panel->clearButton(), Qt::LeftButton);
+    box = dialog();
+    ASSERT_NE(box, nullptr);
+    press(box, "Clear History");
+    EXPECT_TRUE(p.library().entries().empty());
+    EXPECT_FALSE(historytest::readAll(p.h.historyFile()).contains("a.pdf")); // on disk at once
+    ASSERT_NE(p.panel->message(), nullptr);
+    EXPECT_EQ(p.panel->message()->title(), "No history yet");
+    EXPECT_FALSE(p.panel->searchField()->isVisible());
+    EXPECT_FALSE(p.panel->clearButton()->isVisible());
+
+    // With keeping a history off, the empty panel offers to switch it on.
+    p.library().setKeepHistory(false);
+    ASSERT_NE(p.panel->message(), nullptr);
+    EXPECT_EQ(p.panel->message()->title(), "History is off");
+    QTest::mouseClick(p.panel->message()->action(), Qt::LeftButton);
+    EXPECT_TRUE(p.library().keepHistory());
+    EXPECT_EQ(p.panel->message()->title(), "No history yet");
+}
+
+TEST(HistoryPanel, TodayBecomesYesterdayAtMidnight)
+{
+    Panel p;
+    // Four tenths of a second before midnight, and the clock runs on.
+    const QDateTime lateEvening(QDate(2024, 5, 10), QTime(23, 59, 59, 600), Qt::UTC);
+    p.h.seed({{p.h.write("evening.pdf", titledPdf("x", 1)), std::nullopt, lateEvening.addSecs(-3 * 3600)}});
+    quarnkit::HistoryLibrary& library = p.h.make();
+    HistoryPanel panel(library, nullptr, nullptr, &p.thumbnails);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    panel.setClock([&] { return lateEvening.addMSecs(elapsed.elapsed()); },
+                   quarnkit::LibraryCalendar::of(QLocale(QLocale::English, QLocale::UnitedKingdom), QTimeZone::utc()));
+    panel.show();
+    const auto firstHeader = [&] { return quarnkit::title(panel.listModel()->row(0).period); };
+    EXPECT_EQ(firstHeader(), "Today");
+    EXPECT_TRUE(testsupport::waitFor([&] { return firstHeader() == "Yesterday"; }, 5000));
+}
+
+TEST(HistoryPanel, ThumbnailsAreMadeOffTheUIThreadIntoTheDesktopCache)
+{
+    Panel p;
+    const QString path = p.h.write("pages.pdf", testsupport::makeTextPdf(2));
+    p.show({{path}});
+    const QString root = p.h.dir.filePath("thumbnails");
+    const QString stored = quarnkit::ThumbnailCache::thumbnailPath(root, path, quarnkit::ThumbnailCache::Size::normal);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QFile::exists(stored) && p.thumbnails.idle(); }));
+    const QImage image(stored);
+    EXPECT_EQ(image.text("Thumb::URI"), QString::fromLatin1(quarnkit::ThumbnailCache::fileUri(path)));
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    EXPECT_EQ(image.text("Thumb::MTime"), QString::number(info.st_mtime));
+    struct stat thumb {};
+    ::stat(QFile::encodeName(stored).constData(), &thumb);
+    EXPECT_EQ(thumb.st_mode & 0777, 0600u);
+    // The row shows it from memory, and scrolling back asks nobody again.
+    const auto state = p.library().state(p.entry("pages").id);
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(p.thumbnails.image(LibraryThumbnails::cacheKey(path, state->modified)).isNull());
+    EXPECT_EQ(p.thumbnails.count(), 1);
+}

@@ -1,0 +1,194 @@
+// The rail, the library column and the History road of a whole window.
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
+#include "Quarn/History/HistoryHooks.h"
+#include "Quarn/History/HistoryList.h"
+#include "Quarn/History/HistoryPanel.h"
+#include "Quarn/History/LibraryColumn.h"
+#include "Quarn/History/LibraryRail.h"
+#include "Quarn/History/LibraryViews.h"
+#include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Viewer/StateMessages.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/History/HistoryLibraryFixture.h"
+#include "Quarn/Viewer/ViewerScreenHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QUndoStack>
+
+using namespace quarn;
+using historytest::Library;
+using historytest::titledPdf;
+using quarnkit::LibraryPanel;
+
+namespace {
+
+const bool privateConfig = testsupport::usePrivateConfigDir();
+
+// A viewer screen over a PDF, recording into a library of its own.
+struct Screen {
+    viewertest::Settings settings;
+    Library h;
+    QUndoStack stack;
+    std::unique_ptr<quarnkit::QuarnDocument> document;
+    std::unique_ptr<ViewerScreen> screen;
+
+    explicit Screen(const QString& path)
+    {
+        h.make();
+        document = quarnkit::QuarnDocument::open(path);
+        screen = std::make_unique<ViewerScreen>(document.get(), path, &stack, nullptr, &settings.defaults,
+                                                &settings.positions, h.library.get());
+        screen->resize(1100, 760);
+        screen->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
+    }
+    void click(LibraryPanel panel) { QTest::mouseClick(screen->rail()->button(panel), Qt::LeftButton); }
+    bool historyShown() { return screen->libraryColumn()->isVisible() && screen->libraryColumn()->historyPanel(); }
+    bool sidebarShown()
+    {
+        auto* pane = screen->findChild<SidebarPane*>();
+        return pane && pane->isVisible();
+    }
+};
+
+// A document controller whose windows record into a library of their own,
+// whose alerts are counted, and which opens for the library.
+struct Controller {
+    Library h;
+    DocumentController controller;
+    int alerts = 0;
+
+    Controller()
+    {
+        attachHistory(controller, h.make());
+        controller.showFailure = [this](const QString&, const QString&, QWidget*) { ++alerts; };
+        controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    }
+    ~Controller()
+    {
+        controller.closeAll();
+        platform::UserDefaults::standard().remove(quarnkit::LibraryPanels::savedKey);
+    }
+    quarnkit::HistoryLibrary& library() { return *h.library; }
+};
+
+} // namespace
+
+TEST(LibraryRail, TogglesTheColumnAndRemembersThePanel)
+{
+    Screen s(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_TRUE(s.screen->rail()->button(LibraryPanel::document)->isEnabled());
+    EXPECT_TRUE(s.sidebarShown());
+
+    const struct {
+        LibraryPanel clicked;
+        bool history, sidebar;
+    } steps[] = {
+        {LibraryPanel::history, true, false},  // another panel: shown
+        {LibraryPanel::history, false, false}, // the panel shown: the column hides
+        {LibraryPanel::history, true, false},  // and comes back
+        {LibraryPanel::document, false, true},
+    };
+    for (const auto& step : steps) {
+        s.click(step.clicked);
+        EXPECT_EQ(s.historyShown(), step.history);
+        EXPECT_EQ(s.sidebarShown(), step.sidebar);
+        EXPECT_EQ(s.screen->rail()->button(LibraryPanel::history)->isChosen(), step.history);
+    }
+    s.click(LibraryPanel::history);
+    s.click(LibraryPanel::history);
+    // Hidden, History stays the choice, and a new window starts with it.
+    EXPECT_EQ(s.screen->model().libraryPanel(), LibraryPanel::history);
+    EXPECT_EQ(s.settings.defaults.stringValue(quarnkit::LibraryPanels::savedKey), "history");
+    ViewerModel next(&s.settings.defaults, &s.settings.positions);
+    EXPECT_EQ(next.libraryPanel(), LibraryPanel::history);
+    // Explore has no panel yet, so no button.
+    EXPECT_FALSE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
+}
+
+TEST(LibraryRail, HistoryStaysReachableBesideTheLockedGate)
+{
+    Screen s(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    ASSERT_NE(s.screen->gate(), nullptr);
+    EXPECT_FALSE(s.screen->rail()->button(LibraryPanel::document)->isEnabled());
+    s.click(LibraryPanel::history);
+    EXPECT_TRUE(s.historyShown());
+    EXPECT_TRUE(s.screen->gate()->isVisible());
+    // Recorded without details while locked; unlocking brings them.
+    ASSERT_EQ(s.h.library->entries().size(), 1u);
+    EXPECT_FALSE(s.h.library->entries().front().pageCount);
+    for (const char key : std::string("openpassword")) QTest::keyClick(s.screen->windowHandle(), key);
+    QTest::keyClick(s.screen->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return s.screen->content() == ViewerScreen::Content::document; }));
+    EXPECT_TRUE(s.h.library->entries().front().pageCount.has_value());
+    EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::document)->isEnabled());
+    EXPECT_TRUE(s.historyShown()); // the column moved into the pages' view
+}
+
+TEST(HistoryWindow, AnOpenedPdfIsRecordedAndQuittingLosesNothing)
+{
+    Controller c;
+    const QString path = c.h.write("paper.pdf", titledPdf("A Paper on Birds", 3));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(c.library().entries().size(), 1u);
+    const quarnkit::HistoryEntry entry = c.library().entries().front();
+    EXPECT_EQ(entry.path, path);
+    EXPECT_EQ(entry.title, "A Paper on Birds");
+    EXPECT_EQ(entry.pageCount, 3);
+
+    // Ctrl+Y to the window: History shows with the keys in its field.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QTest::keyClick(window->windowHandle(), Qt::Key_Y, Qt::ControlModifier);
+    HistoryPanel* panel = window->screen()->libraryColumn()->historyPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == panel->searchField(); }));
+    // The window's own file is marked.
+    EXPECT_TRUE(panel->listModel()->rowData(panel->listModel()->rowOf(entry.id)).current);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_FALSE(panel->isVisible());
+
+    // Quitting right away: the windows close, then the pending change is written.
+    EXPECT_TRUE(c.controller.closeAll());
+    c.library().store().flush();
+    const QByteArray written = historytest::readAll(c.h.historyFile());
+    EXPECT_TRUE(written.contains("A Paper on Birds"));
+    EXPECT_TRUE(written.contains("\"pageCount\":3"));
+}
+
+TEST(HistoryWindow, OpeningFromHistoryOpensAWindowOrSaysWhy)
+{
+    Controller c;
+    const QString good = c.h.write("good.pdf", titledPdf("Good", 2));
+    const QString bad = c.h.write("bad.pdf", "this is no PDF");
+    c.h.seed({{good}, {bad}});
+    c.h.make();
+    attachHistory(c.controller, c.library());
+    HistoryPanel panel(c.library(), nullptr);
+    panel.show();
+    const auto entry = [&](const QString& path) { return *c.library().store().entryForPath(path); };
+
+    panel.openEntry(entry(good));
+    ASSERT_TRUE(testsupport::waitFor([&] { return c.controller.windows().size() == 1; }));
+    EXPECT_EQ(entry(good).openCount, 2); // recorded by the window as it showed
+
+    // Already open: brought forward, one more opening, no second window.
+    panel.openEntry(entry(good));
+    ASSERT_TRUE(testsupport::waitFor([&] { return entry(good).openCount == 3; }));
+    EXPECT_EQ(c.controller.windows().size(), 1u);
+
+    // Not a PDF: said in the panel, never as an alert.
+    panel.openEntry(entry(bad));
+    ASSERT_TRUE(testsupport::waitFor([&] { return panel.notice()->isVisible(); }));
+    EXPECT_EQ(panel.notice()->problem(),
+              (quarnkit::OpenProblem{"ravlen couldn't open “bad”.",
+                                     "The file couldn't be opened because it isn't in the correct format."}));
+    EXPECT_EQ(c.alerts, 0);
+    EXPECT_EQ(c.controller.windows().size(), 1u);
+}
