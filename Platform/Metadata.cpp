@@ -1,6 +1,7 @@
 #include "Platform/Metadata.h"
 
 #include <sqlite3.h>
+#include <zlib.h>
 
 #include <QFile>
 
@@ -54,6 +55,12 @@ void makePrivateFile(const std::string& path)
     if (!ok) throw MetadataError(path + " cannot be made private");
 }
 
+// SQLite's message and its extended code, which tells one I/O failure from another.
+std::string failure(sqlite3* db)
+{
+    return std::string("file index: ") + sqlite3_errmsg(db) + " (" + std::to_string(sqlite3_extended_errcode(db)) + ")";
+}
+
 std::string nameOf(const std::string& path)
 {
     const std::size_t slash = path.find_last_of('/');
@@ -89,17 +96,43 @@ enum Statement {
     addedOf,
     titleOf,
     upsertFile,
-    idOf,
-    deleteText,
+    rowOf,
+    rowsBelow,
+    forgetWordsOf,
     insertText,
     moveFile,
     moveFiles,
     deleteFile,
     pathsBelow,
     deleteFilesBelow,
-    deleteTextsBelow,
     statementCount
 };
+
+// The stored text: its size (4 bytes), then zlib's compression of it.
+QByteArray packed(const char* text, std::size_t size)
+{
+    uLongf bound = compressBound(uLong(size));
+    QByteArray out(qsizetype(4 + bound), Qt::Uninitialized);
+    const auto length = std::uint32_t(size);
+    std::memcpy(out.data(), &length, 4);
+    if (compress2(reinterpret_cast<Bytef*>(out.data() + 4), &bound, reinterpret_cast<const Bytef*>(text), uLong(size), 6) != Z_OK)
+        throw MetadataError("file index: cannot compress a text");
+    out.resize(qsizetype(4 + bound));
+    return out;
+}
+
+QByteArray unpacked(const void* blob, int bytes)
+{
+    if (!blob || bytes < 4) return {};
+    std::uint32_t length = 0;
+    std::memcpy(&length, blob, 4);
+    QByteArray out(qsizetype(length), Qt::Uninitialized);
+    uLongf size = length;
+    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, static_cast<const Bytef*>(blob) + 4, uLong(bytes - 4)) != Z_OK ||
+        size != length)
+        throw MetadataError("file index: a stored text is damaged");
+    return out;
+}
 
 struct Reset {
     sqlite3_stmt* s;
@@ -146,8 +179,13 @@ MetadataIndex::MetadataIndex(const std::string& path) : path_(path), statements_
     }
     try {
         sqlite3_busy_timeout(db_, 5000);
-        exec("PRAGMA journal_mode=WAL");
+        // Pages freed by merges can go back to the file system (set while
+        // the database is new; a no-op after).
+        exec("PRAGMA auto_vacuum=INCREMENTAL");
+        useWriteAheadLog();
         exec("PRAGMA synchronous=NORMAL");
+        // After a checkpoint the log shrinks back to this.
+        exec("PRAGMA journal_size_limit=8388608");
         createSchema();
     } catch (...) {
         sqlite3_close(db_);
@@ -187,9 +225,25 @@ void MetadataIndex::exec(const char* sql) const
 {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string message = error ? error : sqlite3_errmsg(db_);
+        const std::string message = failure(db_);
         sqlite3_free(error);
-        throw MetadataError("file index: " + message);
+        throw MetadataError(message);
+    }
+}
+
+void MetadataIndex::useWriteAheadLog()
+{
+    // Turning a new database to the log needs it to itself, and SQLite then
+    // answers "busy" at once rather than waiting: two processes opening a new
+    // index together try again.
+    for (int attempt = 0;; ++attempt) {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
+        const int rc = s ? sqlite3_step(s) : SQLITE_ERROR;
+        sqlite3_finalize(s);
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE) return;
+        if (rc != SQLITE_BUSY || attempt >= 500) throw MetadataError(failure(db_));
+        ::usleep(10000);
     }
 }
 
@@ -203,16 +257,21 @@ void MetadataIndex::createSchema()
              "CREATE TABLE IF NOT EXISTS files("
              " id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE, name TEXT NOT NULL, title TEXT, pages INTEGER,"
              " size INTEGER NOT NULL, modified INTEGER NOT NULL, added INTEGER NOT NULL,"
-             " device INTEGER NOT NULL, inode INTEGER NOT NULL, state INTEGER NOT NULL, folded TEXT NOT NULL);"
+             " device INTEGER NOT NULL, inode INTEGER NOT NULL, state INTEGER NOT NULL, folded TEXT NOT NULL,"
+             " text BLOB);"
              "CREATE INDEX IF NOT EXISTS files_inode ON files(inode);"
-             "CREATE VIRTUAL TABLE IF NOT EXISTS contents USING fts5(text,"
-             " tokenize='unicode61 remove_diacritics 2', prefix='2 3');");
+             // The words alone (contentless): the text is kept compressed in
+             // `files`, for the one thing that needs it, taking a file's
+             // words out again. Two-letter prefixes are indexed, so the
+             // first letters typed search as fast as whole words.
+             "CREATE VIRTUAL TABLE IF NOT EXISTS contents USING fts5(text, content='',"
+             " tokenize='unicode61 remove_diacritics 2', prefix='2');");
         sqlite3_stmt* s = nullptr;
         sqlite3_prepare_v2(db_, "INSERT OR IGNORE INTO meta(key, value) VALUES('schema', ?)", -1, &s, nullptr);
         sqlite3_bind_int(s, 1, schemaVersion);
         const int rc = sqlite3_step(s);
         sqlite3_finalize(s);
-        if (rc != SQLITE_DONE) throw MetadataError(std::string("file index: ") + sqlite3_errmsg(db_));
+        if (rc != SQLITE_DONE) throw MetadataError(failure(db_));
         exec("COMMIT");
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -224,7 +283,7 @@ sqlite3_stmt* MetadataIndex::prepared(int which, const char* sql) const
 {
     sqlite3_stmt*& s = statements_[std::size_t(which)];
     if (!s && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK)
-        throw MetadataError(std::string("file index: ") + sqlite3_errmsg(db_));
+        throw MetadataError(failure(db_));
     return s;
 }
 
@@ -233,14 +292,14 @@ namespace {
 void stepDone(sqlite3* db, sqlite3_stmt* s)
 {
     const int rc = sqlite3_step(s);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw MetadataError(std::string("file index: ") + sqlite3_errmsg(db));
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw MetadataError(failure(db));
 }
 
 bool stepRow(sqlite3* db, sqlite3_stmt* s)
 {
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) throw MetadataError(std::string("file index: ") + sqlite3_errmsg(db));
+    if (rc != SQLITE_DONE) throw MetadataError(failure(db));
     return false;
 }
 
@@ -261,7 +320,7 @@ void MetadataIndex::query(const MetadataQuery& query, const std::function<void(c
     }
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &s, nullptr) != SQLITE_OK)
-        throw MetadataError(std::string("file index: ") + sqlite3_errmsg(db_));
+        throw MetadataError(failure(db_));
     struct Finalize {
         sqlite3_stmt* s;
         ~Finalize() { sqlite3_finalize(s); }
@@ -373,13 +432,34 @@ std::optional<std::int64_t> MetadataIndex::added(const std::string& path) const
     return sqlite3_column_int64(s, 0);
 }
 
+void MetadataIndex::forgetWords(std::int64_t id, const void* blob, int bytes)
+{
+    // A contentless index forgets a row's words only when told them again.
+    const QByteArray text = unpacked(blob, bytes);
+    if (text.isEmpty()) return;
+    sqlite3_stmt* s = prepared(forgetWordsOf, "INSERT INTO contents(contents, rowid, text) VALUES('delete', ?, ?)");
+    Reset reset{s};
+    sqlite3_bind_int64(s, 1, id);
+    bindText(s, 2, text);
+    stepDone(db_, s);
+}
+
 void MetadataIndex::put(const MetadataRecord& r)
 {
+    {
+        sqlite3_stmt* old = prepared(rowOf, "SELECT id, text FROM files WHERE path = ?");
+        Reset reset{old};
+        bindText(old, 1, r.path);
+        if (stepRow(db_, old)) forgetWords(sqlite3_column_int64(old, 0), sqlite3_column_blob(old, 1), sqlite3_column_bytes(old, 1));
+    }
+    const std::size_t bytes = std::min(r.text.size(), maxTextBytes);
+    const QByteArray stored = bytes > 0 ? packed(r.text.data(), bytes) : QByteArray();
     sqlite3_stmt* s = prepared(upsertFile,
-                               "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded)"
-                               " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT(path) DO UPDATE SET"
-                               " name = ?2, title = ?3, pages = ?4, size = ?5, modified = ?6, added = ?7, device = ?8,"
-                               " inode = ?9, state = ?10, folded = ?11");
+                               "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded,"
+                               " text) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(path) DO UPDATE"
+                               " SET name = ?2, title = ?3, pages = ?4, size = ?5, modified = ?6, added = ?7, device = ?8,"
+                               " inode = ?9, state = ?10, folded = ?11, text = ?12 RETURNING id");
+    std::int64_t id = 0;
     {
         Reset reset{s};
         const std::string name = nameOf(r.path);
@@ -394,27 +474,15 @@ void MetadataIndex::put(const MetadataRecord& r)
         sqlite3_bind_int64(s, 9, std::int64_t(r.inode));
         sqlite3_bind_int(s, 10, int(r.state));
         bindText(s, 11, foldedText(name, r.title));
+        if (!stored.isEmpty()) sqlite3_bind_blob(s, 12, stored.constData(), int(stored.size()), SQLITE_STATIC);
+        if (!stepRow(db_, s)) throw MetadataError("file index: a row was not written");
+        id = sqlite3_column_int64(s, 0);
         stepDone(db_, s);
     }
-    sqlite3_stmt* id = prepared(idOf, "SELECT id FROM files WHERE path = ?");
-    std::int64_t rowid = 0;
-    {
-        Reset reset{id};
-        bindText(id, 1, r.path);
-        if (!stepRow(db_, id)) throw MetadataError("file index: a row just written is gone");
-        rowid = sqlite3_column_int64(id, 0);
-    }
-    sqlite3_stmt* drop = prepared(deleteText, "DELETE FROM contents WHERE rowid = ?");
-    {
-        Reset reset{drop};
-        sqlite3_bind_int64(drop, 1, rowid);
-        stepDone(db_, drop);
-    }
-    if (r.text.empty()) return;
+    if (bytes == 0) return;
     sqlite3_stmt* add = prepared(insertText, "INSERT INTO contents(rowid, text) VALUES(?, ?)");
     Reset reset{add};
-    sqlite3_bind_int64(add, 1, rowid);
-    const std::size_t bytes = std::min(r.text.size(), maxTextBytes);
+    sqlite3_bind_int64(add, 1, id);
     sqlite3_bind_text(add, 2, r.text.data(), int(bytes), SQLITE_STATIC);
     stepDone(db_, add);
 }
@@ -443,7 +511,7 @@ void MetadataIndex::move(const std::string& from, const std::string& to)
 void MetadataIndex::moveFolder(const std::string& from, const std::string& to)
 {
     removeFolder(to);
-    sqlite3_stmt* s = prepared(moveFiles, "UPDATE OR REPLACE files SET path = ?3 || substr(path, length(?4) + 1)"
+    sqlite3_stmt* s = prepared(moveFiles, "UPDATE files SET path = ?3 || substr(path, length(?4) + 1)"
                                           " WHERE path >= ?1 AND path < ?2");
     Reset reset{s};
     bindText(s, 1, below(from));
@@ -455,15 +523,12 @@ void MetadataIndex::moveFolder(const std::string& from, const std::string& to)
 
 void MetadataIndex::remove(const std::string& path)
 {
-    sqlite3_stmt* text = prepared(deleteText, "DELETE FROM contents WHERE rowid = ?");
     {
-        Reset reset{text};
-        sqlite3_stmt* id = prepared(idOf, "SELECT id FROM files WHERE path = ?");
-        Reset resetId{id};
-        bindText(id, 1, path);
-        if (!stepRow(db_, id)) return;
-        sqlite3_bind_int64(text, 1, sqlite3_column_int64(id, 0));
-        stepDone(db_, text);
+        sqlite3_stmt* old = prepared(rowOf, "SELECT id, text FROM files WHERE path = ?");
+        Reset reset{old};
+        bindText(old, 1, path);
+        if (!stepRow(db_, old)) return;
+        forgetWords(sqlite3_column_int64(old, 0), sqlite3_column_blob(old, 1), sqlite3_column_bytes(old, 1));
     }
     sqlite3_stmt* s = prepared(deleteFile, "DELETE FROM files WHERE path = ?");
     Reset reset{s};
@@ -473,13 +538,13 @@ void MetadataIndex::remove(const std::string& path)
 
 void MetadataIndex::removeFolder(const std::string& folder)
 {
-    sqlite3_stmt* texts = prepared(deleteTextsBelow, "DELETE FROM contents WHERE rowid IN"
-                                                     " (SELECT id FROM files WHERE path >= ?1 AND path < ?2)");
     {
-        Reset reset{texts};
-        bindText(texts, 1, below(folder));
-        bindText(texts, 2, beyond(folder));
-        stepDone(db_, texts);
+        sqlite3_stmt* rows = prepared(rowsBelow, "SELECT id, text FROM files WHERE path >= ?1 AND path < ?2");
+        Reset reset{rows};
+        bindText(rows, 1, below(folder));
+        bindText(rows, 2, beyond(folder));
+        while (stepRow(db_, rows))
+            forgetWords(sqlite3_column_int64(rows, 0), sqlite3_column_blob(rows, 1), sqlite3_column_bytes(rows, 1));
     }
     sqlite3_stmt* s = prepared(deleteFilesBelow, "DELETE FROM files WHERE path >= ?1 AND path < ?2");
     Reset reset{s};
@@ -506,6 +571,7 @@ void MetadataIndex::markComplete()
     // The first complete index was written in many small batches: merge its
     // segments once, so that prefix searches read one.
     exec("INSERT INTO contents(contents) VALUES('optimize')");
+    exec("PRAGMA incremental_vacuum");
 }
 
 } // namespace platform

@@ -50,7 +50,7 @@ struct MetadataRecord {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     MetadataReadState state = MetadataReadState::read;
-    std::string text; // the file's text (only stored, never read back)
+    std::string text; // the file's text (kept compressed; searched through its words)
 };
 
 // What the indexer compares to know whether a file changed.
@@ -141,7 +141,9 @@ public:
 
 private:
     sqlite3_stmt* prepared(int which, const char* sql) const;
+    void forgetWords(std::int64_t id, const void* packedText, int bytes);
     void exec(const char* sql) const;
+    void useWriteAheadLog();
     void createSchema();
 
     std::string path_;

@@ -43,11 +43,14 @@ bool LastUsedDates::refresh()
         QDateTime& kept = dates[path];
         if (!kept.isValid() || date > kept) kept = date;
     };
-    QFile file(historyFile_);
-    if (file.open(QIODevice::ReadOnly))
-        for (const HistoryEntry& entry : HistoryFile::decode(file.readAll()).entries) note(entry.path, entry.lastOpened);
-    for (const RecentFiles::RecentUse& use : RecentFiles::systemRecentUses(recentsFile_))
-        note(use.url.toLocalFile(), use.used);
+    if (history.size >= 0) {
+        QFile file(historyFile_);
+        if (file.open(QIODevice::ReadOnly))
+            for (const HistoryEntry& entry : HistoryFile::decode(file.readAll()).entries) note(entry.path, entry.lastOpened);
+    }
+    if (recents.size >= 0)
+        for (const RecentFiles::RecentUse& use : RecentFiles::systemRecentUses(recentsFile_))
+            note(use.url.toLocalFile(), use.used);
     if (dates == dates_) return false;
     dates_ = std::move(dates);
     return true;
