@@ -98,7 +98,10 @@ enum Statement {
     upsertFile,
     rowOf,
     rowsBelow,
+    textOf,
     forgetWordsOf,
+    dropText,
+    keepText,
     insertText,
     moveFile,
     moveFiles,
@@ -257,13 +260,14 @@ void MetadataIndex::createSchema()
              "CREATE TABLE IF NOT EXISTS files("
              " id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE, name TEXT NOT NULL, title TEXT, pages INTEGER,"
              " size INTEGER NOT NULL, modified INTEGER NOT NULL, added INTEGER NOT NULL,"
-             " device INTEGER NOT NULL, inode INTEGER NOT NULL, state INTEGER NOT NULL, folded TEXT NOT NULL,"
-             " text BLOB);"
+             " device INTEGER NOT NULL, inode INTEGER NOT NULL, state INTEGER NOT NULL, folded TEXT NOT NULL);"
              "CREATE INDEX IF NOT EXISTS files_inode ON files(inode);"
-             // The words alone (contentless): the text is kept compressed in
-             // `files`, for the one thing that needs it, taking a file's
-             // words out again. Two-letter prefixes are indexed, so the
-             // first letters typed search as fast as whole words.
+             // The words alone (contentless): each text is kept compressed
+             // in `texts`, for the one thing that needs it, taking a file's
+             // words out again; apart from `files`, whose rows every name
+             // search reads. Two-letter prefixes are indexed, so the first
+             // letters typed search as fast as whole words.
+             "CREATE TABLE IF NOT EXISTS texts(id INTEGER PRIMARY KEY, packed BLOB NOT NULL);"
              "CREATE VIRTUAL TABLE IF NOT EXISTS contents USING fts5(text, content='',"
              " tokenize='unicode61 remove_diacritics 2', prefix='2');");
         sqlite3_stmt* s = nullptr;
@@ -432,33 +436,47 @@ std::optional<std::int64_t> MetadataIndex::added(const std::string& path) const
     return sqlite3_column_int64(s, 0);
 }
 
-void MetadataIndex::forgetWords(std::int64_t id, const void* blob, int bytes)
+void MetadataIndex::forgetWords(std::int64_t id)
 {
-    // A contentless index forgets a row's words only when told them again.
-    const QByteArray text = unpacked(blob, bytes);
-    if (text.isEmpty()) return;
-    sqlite3_stmt* s = prepared(forgetWordsOf, "INSERT INTO contents(contents, rowid, text) VALUES('delete', ?, ?)");
+    QByteArray text;
+    {
+        sqlite3_stmt* s = prepared(textOf, "SELECT packed FROM texts WHERE id = ?");
+        Reset reset{s};
+        sqlite3_bind_int64(s, 1, id);
+        if (!stepRow(db_, s)) return;
+        text = unpacked(sqlite3_column_blob(s, 0), sqlite3_column_bytes(s, 0));
+    }
+    {
+        // A contentless index forgets a row's words only when told them again.
+        sqlite3_stmt* s = prepared(forgetWordsOf, "INSERT INTO contents(contents, rowid, text) VALUES('delete', ?, ?)");
+        Reset reset{s};
+        sqlite3_bind_int64(s, 1, id);
+        bindText(s, 2, text);
+        stepDone(db_, s);
+    }
+    sqlite3_stmt* s = prepared(dropText, "DELETE FROM texts WHERE id = ?");
     Reset reset{s};
     sqlite3_bind_int64(s, 1, id);
-    bindText(s, 2, text);
     stepDone(db_, s);
+}
+
+std::optional<std::int64_t> MetadataIndex::idOf(const std::string& path) const
+{
+    sqlite3_stmt* s = prepared(rowOf, "SELECT id FROM files WHERE path = ?");
+    Reset reset{s};
+    bindText(s, 1, path);
+    if (!stepRow(db_, s)) return std::nullopt;
+    return sqlite3_column_int64(s, 0);
 }
 
 void MetadataIndex::put(const MetadataRecord& r)
 {
-    {
-        sqlite3_stmt* old = prepared(rowOf, "SELECT id, text FROM files WHERE path = ?");
-        Reset reset{old};
-        bindText(old, 1, r.path);
-        if (stepRow(db_, old)) forgetWords(sqlite3_column_int64(old, 0), sqlite3_column_blob(old, 1), sqlite3_column_bytes(old, 1));
-    }
-    const std::size_t bytes = std::min(r.text.size(), maxTextBytes);
-    const QByteArray stored = bytes > 0 ? packed(r.text.data(), bytes) : QByteArray();
+    if (const auto old = idOf(r.path)) forgetWords(*old);
     sqlite3_stmt* s = prepared(upsertFile,
-                               "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded,"
-                               " text) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) ON CONFLICT(path) DO UPDATE"
+                               "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded)"
+                               " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT(path) DO UPDATE"
                                " SET name = ?2, title = ?3, pages = ?4, size = ?5, modified = ?6, added = ?7, device = ?8,"
-                               " inode = ?9, state = ?10, folded = ?11, text = ?12 RETURNING id");
+                               " inode = ?9, state = ?10, folded = ?11 RETURNING id");
     std::int64_t id = 0;
     {
         Reset reset{s};
@@ -474,12 +492,20 @@ void MetadataIndex::put(const MetadataRecord& r)
         sqlite3_bind_int64(s, 9, std::int64_t(r.inode));
         sqlite3_bind_int(s, 10, int(r.state));
         bindText(s, 11, foldedText(name, r.title));
-        if (!stored.isEmpty()) sqlite3_bind_blob(s, 12, stored.constData(), int(stored.size()), SQLITE_STATIC);
         if (!stepRow(db_, s)) throw MetadataError("file index: a row was not written");
         id = sqlite3_column_int64(s, 0);
         stepDone(db_, s);
     }
+    const std::size_t bytes = std::min(r.text.size(), maxTextBytes);
     if (bytes == 0) return;
+    {
+        const QByteArray stored = packed(r.text.data(), bytes);
+        sqlite3_stmt* keep = prepared(keepText, "INSERT OR REPLACE INTO texts(id, packed) VALUES(?, ?)");
+        Reset reset{keep};
+        sqlite3_bind_int64(keep, 1, id);
+        sqlite3_bind_blob(keep, 2, stored.constData(), int(stored.size()), SQLITE_STATIC);
+        stepDone(db_, keep);
+    }
     sqlite3_stmt* add = prepared(insertText, "INSERT INTO contents(rowid, text) VALUES(?, ?)");
     Reset reset{add};
     sqlite3_bind_int64(add, 1, id);
@@ -523,13 +549,9 @@ void MetadataIndex::moveFolder(const std::string& from, const std::string& to)
 
 void MetadataIndex::remove(const std::string& path)
 {
-    {
-        sqlite3_stmt* old = prepared(rowOf, "SELECT id, text FROM files WHERE path = ?");
-        Reset reset{old};
-        bindText(old, 1, path);
-        if (!stepRow(db_, old)) return;
-        forgetWords(sqlite3_column_int64(old, 0), sqlite3_column_blob(old, 1), sqlite3_column_bytes(old, 1));
-    }
+    const auto id = idOf(path);
+    if (!id) return;
+    forgetWords(*id);
     sqlite3_stmt* s = prepared(deleteFile, "DELETE FROM files WHERE path = ?");
     Reset reset{s};
     bindText(s, 1, path);
@@ -539,12 +561,11 @@ void MetadataIndex::remove(const std::string& path)
 void MetadataIndex::removeFolder(const std::string& folder)
 {
     {
-        sqlite3_stmt* rows = prepared(rowsBelow, "SELECT id, text FROM files WHERE path >= ?1 AND path < ?2");
+        sqlite3_stmt* rows = prepared(rowsBelow, "SELECT id FROM files WHERE path >= ?1 AND path < ?2");
         Reset reset{rows};
         bindText(rows, 1, below(folder));
         bindText(rows, 2, beyond(folder));
-        while (stepRow(db_, rows))
-            forgetWords(sqlite3_column_int64(rows, 0), sqlite3_column_blob(rows, 1), sqlite3_column_bytes(rows, 1));
+        while (stepRow(db_, rows)) forgetWords(sqlite3_column_int64(rows, 0));
     }
     sqlite3_stmt* s = prepared(deleteFilesBelow, "DELETE FROM files WHERE path >= ?1 AND path < ?2");
     Reset reset{s};
@@ -564,14 +585,14 @@ std::vector<std::string> MetadataIndex::pathsIn(const std::string& folder) const
     return paths;
 }
 
-void MetadataIndex::markComplete()
+void MetadataIndex::markComplete() { exec("INSERT OR REPLACE INTO meta(key, value) VALUES('complete', 1)"); }
+
+void MetadataIndex::compact()
 {
-    if (isComplete()) return;
-    exec("INSERT OR REPLACE INTO meta(key, value) VALUES('complete', 1)");
-    // The first complete index was written in many small batches: merge its
-    // segments once, so that prefix searches read one.
     exec("INSERT INTO contents(contents) VALUES('optimize')");
     exec("PRAGMA incremental_vacuum");
 }
+
+void MetadataIndex::checkpoint() { exec("PRAGMA wal_checkpoint(TRUNCATE)"); }
 
 } // namespace platform

@@ -138,10 +138,15 @@ public:
     // Every stored path below the folder.
     std::vector<std::string> pathsIn(const std::string& folder) const;
     void markComplete();
+    // Merges the text index into one segment and frees the pages it left.
+    void compact();
+    // Writes the log into the database and empties it (outside a transaction).
+    void checkpoint();
 
 private:
     sqlite3_stmt* prepared(int which, const char* sql) const;
-    void forgetWords(std::int64_t id, const void* packedText, int bytes);
+    std::optional<std::int64_t> idOf(const std::string& path) const;
+    void forgetWords(std::int64_t id);
     void exec(const char* sql) const;
     void useWriteAheadLog();
     void createSchema();

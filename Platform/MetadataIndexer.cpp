@@ -267,6 +267,12 @@ void Session::run()
         advanceScans();
         dispatch();
         if (!complete_ && walkedAll_ && idle()) {
+            // The first complete index was written in many small batches:
+            // merged once, and the log that the merge filled folded into the
+            // database now rather than at the next small change.
+            write([&] { index_->compact(); });
+            commit();
+            index_->checkpoint();
             write([&] { index_->markComplete(); });
             complete_ = true;
         }
