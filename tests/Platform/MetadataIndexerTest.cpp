@@ -39,7 +39,6 @@ struct IndexerTest : ::testing::Test {
         o.roots = {home().toStdString()};
         o.skipsFolder = [](const std::string& folder) { return folder.substr(folder.rfind('/') + 1).front() == '.'; };
         o.readerPath = std::move(reader);
-        o.readTimeout = std::chrono::milliseconds(500);
         o.settle = std::chrono::milliseconds(50);
         o.idlePriority = false;
         return o;
@@ -129,7 +128,9 @@ TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)
     for (const Case& c : cases) {
         MetadataIndex::discard(indexPath());
         {
-            MetadataIndexer indexer(options(c.reader.toStdString()));
+            MetadataIndexerOptions o = options(c.reader.toStdString());
+            o.readTimeout = std::chrono::milliseconds(500);
+            MetadataIndexer indexer(o);
             indexer.start();
             ASSERT_TRUE(waitFor([&] { return complete(); })) << c.what;
         }
