@@ -72,7 +72,7 @@ std::string foldedText(const std::string& name, const std::optional<std::string>
 {
     QString text = QString::fromStdString(name);
     if (title) text += QLatin1Char('\n') + QString::fromStdString(*title);
-    return MetadataIndex::folded(text).toStdString();
+    return foldedForSearch(text).toStdString();
 }
 
 // A word as an FTS5 prefix string: the word quoted (a quote doubled), then
@@ -214,7 +214,7 @@ void MetadataIndex::discard(const std::string& path)
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((path + suffix).c_str());
 }
 
-QString MetadataIndex::folded(const QString& text)
+QString foldedForSearch(const QString& text)
 {
     const QString decomposed = text.normalized(QString::NormalizationForm_D);
     QString out;
@@ -337,7 +337,7 @@ void MetadataIndex::query(const MetadataQuery& query, const std::function<void(c
         bindText(s, index++, beyond(folder));
     }
     for (const QString& word : query.words) {
-        bindText(s, index++, folded(word).toUtf8());
+        bindText(s, index++, foldedForSearch(word).toUtf8());
         if (query.contents) bindText(s, index++, prefixString(word));
     }
     MetadataEntry entry;
@@ -353,32 +353,25 @@ void MetadataIndex::query(const MetadataQuery& query, const std::function<void(c
     }
 }
 
-std::int64_t MetadataIndex::count() const
+namespace {
+
+// The one number a statement without parameters gives; 0 when it fails.
+std::int64_t scalar(sqlite3* db, const char* sql)
 {
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db_, "SELECT count(*) FROM files", -1, &s, nullptr);
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
     const std::int64_t n = s && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
     sqlite3_finalize(s);
     return n;
 }
 
-bool MetadataIndex::isEmpty() const
-{
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db_, "SELECT EXISTS(SELECT 1 FROM files)", -1, &s, nullptr);
-    const bool any = s && sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) != 0;
-    sqlite3_finalize(s);
-    return !any;
-}
+} // namespace
 
-std::int64_t MetadataIndex::dataVersion() const
-{
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &s, nullptr);
-    const std::int64_t version = s && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
-    sqlite3_finalize(s);
-    return version;
-}
+std::int64_t MetadataIndex::count() const { return scalar(db_, "SELECT count(*) FROM files"); }
+
+bool MetadataIndex::isEmpty() const { return scalar(db_, "SELECT EXISTS(SELECT 1 FROM files)") == 0; }
+
+std::int64_t MetadataIndex::dataVersion() const { return scalar(db_, "PRAGMA data_version"); }
 
 namespace {
 

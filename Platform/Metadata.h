@@ -82,6 +82,10 @@ struct MetadataEntry {
     std::int64_t addedSeconds = 0;
 };
 
+// Case and accents folded away (decomposed, marks dropped, case folded),
+// as every search of names and titles compares them.
+QString foldedForSearch(const QString& text);
+
 class MetadataIndex {
 public:
     // Bumped whenever the layout changes; an index of another version is
@@ -103,8 +107,6 @@ public:
     static void makeFolder(const std::string& path);
     // Deletes the database at `path` and its journal files (a damaged index).
     static void discard(const std::string& path);
-    // Case and accents folded away, as names and titles are compared.
-    static QString folded(const QString& text);
 
     // ---- reading
     // Calls `each` for every file the query finds, in no particular order.
