@@ -688,8 +688,7 @@ void Session::wait(Clock::time_point now)
     for (Reader& r : readers_) {
         if (!r.process->busy() || r.deadline > later) continue;
         // Stuck in one file: the reader goes, the file is listed by name.
-        r.process->abandon();
-        finishRead(r.job, MetadataReading{});
+        finishRead(r.job, r.process->abandon());
     }
 }
 

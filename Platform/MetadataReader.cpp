@@ -171,6 +171,8 @@ MetadataReading readForIndex(const std::string& path, std::chrono::milliseconds 
 int runMetadataReader(int in, int out, std::uint64_t memoryLimit)
 {
     limitSelf(memoryLimit);
+    // From here on, a reader that dies was killed by the file it read.
+    if (!writeAll(out, "R", 1)) return 0;
     // A file's text gets this long; the indexer's own limit kills a reader
     // stuck inside one page.
     constexpr std::chrono::seconds textBudget{8};
@@ -218,6 +220,7 @@ void MetadataReaderProcess::start()
     pid_ = pid;
     socket_ = sockets[0];
     served_ = 0;
+    ready_ = false;
 }
 
 void MetadataReaderProcess::end(bool kill)
@@ -268,31 +271,33 @@ std::optional<MetadataReading> MetadataReaderProcess::receive()
         const ssize_t n = ::recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (n <= 0) {
-            // The reader died on this file (a crash, or its memory limit).
-            end(true);
-            return MetadataReading{};
-        }
+        if (n <= 0) return abandon(); // it died: a crash, or its memory limit
         buffer_.append(chunk, std::size_t(n));
+        if (!ready_) {
+            if (buffer_[0] != 'R') return abandon();
+            ready_ = true;
+            buffer_.erase(0, 1);
+        }
     }
     if (buffer_.size() < 4) return std::nullopt;
     std::uint32_t size = 0;
     std::memcpy(&size, buffer_.data(), 4);
-    if (size > maxFrame) {
-        end(true);
-        return MetadataReading{};
-    }
+    if (size > maxFrame) return abandon();
     if (buffer_.size() < 4 + std::size_t(size)) return std::nullopt;
     std::optional<MetadataReading> reading = decode(buffer_.substr(4, size));
     busy_ = false;
     buffer_.clear();
-    if (!reading) {
-        end(true);
-        return MetadataReading{};
-    }
+    if (!reading) return abandon();
     return reading;
 }
 
-void MetadataReaderProcess::abandon() { end(true); }
+MetadataReading MetadataReaderProcess::abandon()
+{
+    MetadataReading reading;
+    // A reader that never got going says nothing about the file.
+    reading.state = ready_ ? MetadataReadState::failed : MetadataReadState::unread;
+    end(true);
+    return reading;
+}
 
 } // namespace platform

@@ -30,8 +30,9 @@ void lowerPriority(bool idleClass);
 
 // The reader program's whole work: limits itself (address space
 // `memoryLimit` bytes, 0 for none; no core files; idle CPU and disk
-// priority; killed with its parent), then answers every path that arrives on
-// `in` with a reading on `out`, until `in` ends.
+// priority; killed with its parent), says so with one byte "R" on `out`,
+// then answers every path that arrives on `in` with a reading on `out`,
+// until `in` ends.
 int runMetadataReader(int in, int out, std::uint64_t memoryLimit);
 
 // Reads one file, spending at most `budget` on its pages' text (the text
@@ -58,10 +59,12 @@ public:
     // The descriptor to poll for input while busy.
     int descriptor() const { return socket_; }
     // Reads what has arrived: the reading once it is whole. A process that
-    // ended before answering gives a failed reading.
+    // ended before answering gives a failed reading: the file broke it. One
+    // that ended before it was ready to read gives an unread one.
     std::optional<MetadataReading> receive();
     // Gives up on the file in progress (too slow): the process is killed.
-    void abandon();
+    // The reading to keep: failed, or unread when the process never got ready.
+    MetadataReading abandon();
 
 private:
     void start();
@@ -72,6 +75,7 @@ private:
     pid_t pid_ = -1;
     int socket_ = -1;
     bool busy_ = false;
+    bool ready_ = false; // the process said it runs, limits in place
     int served_ = 0;
     std::string path_;
     std::string buffer_;

@@ -120,9 +120,11 @@ TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)
         QString reader;
         bool readOnNextRun; // a file no reader could look at is read later; one that broke it is not
     };
+    // A reader says "R" once it runs: what breaks it after that is the file's doing.
     const std::vector<Case> cases = {
-        {"hangs", script(scripts, "hang", "exec sleep 30"), false},
-        {"crashes", script(scripts, "crash", "head -c 4 > /dev/null; kill -SEGV $$"), false},
+        {"hangs", script(scripts, "hang", "printf R; exec sleep 30"), false},
+        {"crashes", script(scripts, "crash", "printf R; head -c 4 > /dev/null; kill -SEGV $$"), false},
+        {"dies as it starts", script(scripts, "broken", "exit 3"), true},
         {"cannot start", scripts.filePath("missing"), true},
     };
     for (const Case& c : cases) {
