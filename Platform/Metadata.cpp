@@ -189,7 +189,9 @@ MetadataIndex::MetadataIndex(const std::string& path) : path_(path), statements_
         exec("PRAGMA synchronous=NORMAL");
         // After a checkpoint the log shrinks back to this.
         exec("PRAGMA journal_size_limit=8388608");
-        createSchema();
+        // Making the tables takes the write lock, which the indexer may hold
+        // for a while: only a new index needs it.
+        if (!matchesSchema()) createSchema();
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -378,10 +380,11 @@ namespace {
 std::optional<std::int64_t> metaValue(sqlite3* db, const char* key)
 {
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key = ?", -1, &s, nullptr);
+    // No table yet (a new index) reads as no value.
+    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key = ?", -1, &s, nullptr) != SQLITE_OK) return std::nullopt;
     sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
     std::optional<std::int64_t> value;
-    if (s && sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_INTEGER) value = sqlite3_column_int64(s, 0);
+    if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_INTEGER) value = sqlite3_column_int64(s, 0);
     sqlite3_finalize(s);
     return value;
 }
@@ -489,7 +492,9 @@ void MetadataIndex::put(const MetadataRecord& r)
         id = sqlite3_column_int64(s, 0);
         stepDone(db_, s);
     }
-    const std::size_t bytes = std::min(r.text.size(), maxTextBytes);
+    std::size_t bytes = std::min(r.text.size(), maxTextBytes);
+    // Cut between characters, not inside one.
+    while (bytes > 0 && bytes < r.text.size() && (static_cast<unsigned char>(r.text[bytes]) & 0xC0) == 0x80) --bytes;
     if (bytes == 0) return;
     {
         const QByteArray stored = packed(r.text.data(), bytes);

@@ -13,20 +13,30 @@
 
 namespace quarnkit {
 
+// What the source and its worker share. The worker holds it as long as it
+// runs, so the source can go without waiting for a search in progress.
 struct IndexSearch::Shared {
-    explicit Shared(Settings s) : settings(std::move(s)) {}
+    Shared(Settings s, IndexSearch* o) : settings(std::move(s)), owner(o) {}
 
     Settings settings; // the worker's alone once it runs
     std::mutex mutex;  // guards everything below
     std::condition_variable wake;
-    bool quitting = false;
+    IndexSearch* owner; // none once the source is gone
     std::optional<ExploreRequest> request; // the live search, if any
     std::uint64_t generation = 0;
     bool fresh = false;   // the live search has not been run yet
     bool probing = false; // a probe waits to be taken
-    std::thread thread;
 
-    void run(IndexSearch* owner);
+    void run();
+    // Calls `call` with the source on the source's thread, if the source is
+    // still there then.
+    template <typename F> void post(F&& call)
+    {
+        std::lock_guard lock(mutex);
+        if (!owner) return;
+        IndexSearch* to = owner;
+        QMetaObject::invokeMethod(to, [to, call = std::forward<F>(call)] { call(to); }, Qt::QueuedConnection);
+    }
 };
 
 namespace {
@@ -45,7 +55,7 @@ ExploreSnapshot searchOrFail(std::unique_ptr<platform::MetadataIndex>& index, co
 
 } // namespace
 
-void IndexSearch::Shared::run(IndexSearch* owner)
+void IndexSearch::Shared::run()
 {
     std::unique_ptr<platform::MetadataIndex> index;
     ino_t indexInode = 0;
@@ -58,13 +68,13 @@ void IndexSearch::Shared::run(IndexSearch* owner)
         bool freshRun = false;
         {
             std::unique_lock lock(mutex);
-            const auto ready = [&] { return quitting || fresh || (this->probing && !probing); };
+            const auto ready = [&] { return !owner || fresh || (this->probing && !probing); };
             // A live search or an open probe looks for changes now and then.
             if (request || probing)
                 wake.wait_for(lock, settings.refresh, ready);
             else
                 wake.wait(lock, ready);
-            if (quitting) return;
+            if (!owner) return;
             live = request;
             generation = this->generation;
             freshRun = fresh;
@@ -100,9 +110,7 @@ void IndexSearch::Shared::run(IndexSearch* owner)
                 ExploreSnapshot snapshot = searchOrFail(index, *live, settings);
                 if (freshRun || snapshot != sent) {
                     sent = snapshot;
-                    QMetaObject::invokeMethod(
-                        owner, [owner, generation, snapshot = std::move(snapshot)] { owner->deliver(generation, snapshot); },
-                        Qt::QueuedConnection);
+                    post([generation, snapshot = std::move(snapshot)](IndexSearch* to) { to->deliver(generation, snapshot); });
                 }
             }
         }
@@ -121,26 +129,26 @@ void IndexSearch::Shared::run(IndexSearch* owner)
             }
             if (any) {
                 probing = false;
-                QMetaObject::invokeMethod(owner, [owner, value = *any] { owner->answer(value); }, Qt::QueuedConnection);
+                post([value = *any](IndexSearch* to) { to->answer(value); });
             }
         }
     }
 }
 
 IndexSearch::IndexSearch(Settings settings, QObject* parent)
-    : ExploreSource(parent), shared_(std::make_shared<Shared>(std::move(settings)))
+    : ExploreSource(parent), shared_(std::make_shared<Shared>(std::move(settings), this))
 {
-    shared_->thread = std::thread([shared = shared_.get(), this] { shared->run(this); });
+    std::thread([shared = shared_] { shared->run(); }).detach();
 }
 
 IndexSearch::~IndexSearch()
 {
+    // The worker ends after what it is doing; nothing it posts reaches us.
     {
         std::lock_guard lock(shared_->mutex);
-        shared_->quitting = true;
+        shared_->owner = nullptr;
     }
     shared_->wake.notify_all();
-    shared_->thread.join();
 }
 
 void IndexSearch::start(const ExploreRequest& request, Update onUpdate)
