@@ -321,7 +321,9 @@ int main(int argc, char** argv)
                     runs);
         return ms;
     };
-    const double namesMs = measure({"report", quarnkit::ExploreMode::names, quarnkit::ExploreLocation::all,
+    // The first letters of a word, found in half the names; then a word
+    // beginning found in three quarters of the texts.
+    const double namesMs = measure({"ka", quarnkit::ExploreMode::names, quarnkit::ExploreLocation::all,
                                     quarnkit::ExploreSort::lastOpened},
                                    "names");
     const double contentsMs = measure({"kalo", quarnkit::ExploreMode::contents, quarnkit::ExploreLocation::all,
