@@ -700,7 +700,6 @@ struct MetadataIndexer::Impl {
     MetadataIndexerOptions options;
     std::thread thread;
     std::atomic<bool> stopping{false};
-    std::atomic<bool> running{false};
     std::atomic<bool> holdsLock{false};
     int wake = -1;
 
@@ -733,7 +732,6 @@ void MetadataIndexer::start()
 {
     if (d->thread.joinable()) return;
     d->stopping = false;
-    d->running = true;
     d->thread = std::thread([impl = d.get()] { impl->run(); });
 }
 
@@ -747,8 +745,6 @@ void MetadataIndexer::stop()
     std::uint64_t drained;
     (void)!::read(d->wake, &drained, sizeof drained);
 }
-
-bool MetadataIndexer::isRunning() const { return d->running; }
 
 bool MetadataIndexer::holdsLock() const { return d->holdsLock; }
 
@@ -797,7 +793,6 @@ void MetadataIndexer::Impl::run()
         holdsLock = false;
         ::close(lock);
     }
-    running = false;
 }
 
 } // namespace platform

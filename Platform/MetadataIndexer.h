@@ -50,7 +50,6 @@ public:
 
     void start(); // does nothing when running
     void stop();  // waits for the thread and its readers to end
-    bool isRunning() const;
     // This indexer holds the user's lock and keeps the index.
     bool holdsLock() const;
 

@@ -256,7 +256,6 @@ bool MetadataReaderProcess::begin(const std::string& path)
             return false;
         }
     }
-    path_ = path;
     busy_ = true;
     ++served_;
     buffer_.clear();

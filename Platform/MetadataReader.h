@@ -55,7 +55,6 @@ public:
     // cannot be started.
     bool begin(const std::string& path);
     bool busy() const { return busy_; }
-    const std::string& path() const { return path_; }
     // The descriptor to poll for input while busy.
     int descriptor() const { return socket_; }
     // Reads what has arrived: the reading once it is whole. A process that
@@ -77,7 +76,6 @@ private:
     bool busy_ = false;
     bool ready_ = false; // the process said it runs, limits in place
     int served_ = 0;
-    std::string path_;
     std::string buffer_;
 };
 

@@ -54,7 +54,6 @@ public:
     static ExploreExclusions standard();
 
     const QString& home() const { return home_; }
-    const QStringList& ownFolders() const { return ownFolders_; }
 
     // The file at `path` is never shown.
     bool excludes(const QString& path) const;

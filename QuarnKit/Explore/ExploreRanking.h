@@ -48,7 +48,6 @@ public:
 
     const std::vector<T>& kept() const { return kept_; }
     std::vector<T> take() { return std::move(kept_); }
-    int limit() const { return limit_; }
 
 private:
     int limit_;
