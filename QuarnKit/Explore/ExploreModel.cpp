@@ -25,7 +25,11 @@ ExploreModel::ExploreModel(std::unique_ptr<ExploreSource> source, bool remembers
                            QObject* parent)
     : QObject(parent), source_(std::move(source)), remembers_(remembers), defaults_(defaults)
 {
-    if (!source_) source_ = std::make_unique<IndexSearch>(ExploreIndex::searchSettings());
+    if (!source_) {
+        source_ = std::make_unique<IndexSearch>(ExploreIndex::searchSettings());
+        // A search before the application started the indexer starts it.
+        ExploreIndex::indexer().start();
+    }
     if (remembers_) {
         mode_ = restored(defaults_, modeKey, exploreModeNamed, ExploreMode::names);
         location_ = restored(defaults_, locationKey, exploreLocationNamed, ExploreLocation::all);

@@ -36,7 +36,8 @@ public:
     inline static const char* const locationKey = "ravlenExploreLocation";
     inline static const char* const sortKey = "ravlenExploreSort";
 
-    // Without a source the model searches the file index. With `remembers`
+    // Without a source the model searches the file index (and starts the
+    // application's indexer if it is not running yet). With `remembers`
     // the mode, location and sort are restored from `defaults` and saved
     // there on every change.
     ExploreModel(std::unique_ptr<ExploreSource> source, bool remembers, platform::UserDefaults& defaults,
