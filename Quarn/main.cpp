@@ -12,8 +12,10 @@
 #include "QuarnKit/Crash/CrashIdentity.h"
 #include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/Document/NativePaths.h"
+#include "QuarnKit/Explore/ExploreIndex.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char** argv)
 {
@@ -55,7 +57,11 @@ int main(int argc, char** argv)
     quarn::startUpdater();
     // Crash reports of earlier runs: looked for a few seconds from now.
     quarn::CrashReporter::shared().start();
+    // The file index keeps up with the user's PDFs at idle priority, from
+    // once the first windows are up.
+    QTimer::singleShot(std::chrono::seconds(10), &app, [] { quarnkit::ExploreIndex::indexer().start(); });
     const int result = app.exec();
+    quarnkit::ExploreIndex::indexer().stop();
     // The windows have recorded their page counts as they closed: on disk now.
     quarnkit::HistoryLibrary::flushShared();
     platform::UserDefaults::standard().synchronize();

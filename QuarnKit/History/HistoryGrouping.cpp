@@ -1,5 +1,7 @@
 #include "QuarnKit/History/HistoryGrouping.h"
 
+#include "Platform/Metadata.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -46,10 +48,6 @@ struct PeriodStarts {
 
 } // namespace
 
-namespace LibrarySearchText {
-QString folded(const QString& text);
-} // namespace LibrarySearchText
-
 HistoryPeriod historyPeriod(const QDateTime& date, const QDateTime& now, const LibraryCalendar& calendar)
 {
     return PeriodStarts(now, calendar).of(date);
@@ -74,10 +72,10 @@ std::vector<HistoryEntry> filter(const std::vector<HistoryEntry>& entries, const
     QStringList words = LibrarySearchText::words(query);
     if (words.isEmpty()) return entries;
     // Each text is folded once, not once per word.
-    for (QString& word : words) word = LibrarySearchText::folded(word);
+    for (QString& word : words) word = platform::foldedForSearch(word);
     std::vector<HistoryEntry> kept;
     for (const HistoryEntry& e : entries) {
-        const QString haystack = LibrarySearchText::folded(e.title.value_or(QString()) + QLatin1Char('\n') +
+        const QString haystack = platform::foldedForSearch(e.title.value_or(QString()) + QLatin1Char('\n') +
                                                            e.fileName() + QLatin1Char('\n') + e.folderPath());
         if (std::all_of(words.begin(), words.end(), [&](const QString& word) { return haystack.contains(word); }))
             kept.push_back(e);
@@ -117,17 +115,6 @@ std::optional<QString> progress(std::optional<std::int64_t> page, std::optional<
 
 namespace LibrarySearchText {
 
-// Case and accents folded away: decomposed, marks dropped, case folded.
-QString folded(const QString& text)
-{
-    const QString decomposed = text.normalized(QString::NormalizationForm_D);
-    QString out;
-    out.reserve(decomposed.size());
-    for (const QChar c : decomposed)
-        if (c.category() != QChar::Mark_NonSpacing && c.category() != QChar::Mark_Enclosing) out.append(c);
-    return out.toCaseFolded();
-}
-
 QStringList words(const QString& text)
 {
     static const QRegularExpression space(QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
@@ -136,7 +123,10 @@ QStringList words(const QString& text)
     return pieces;
 }
 
-bool contains(const QString& text, const QString& word) { return folded(text).contains(folded(word)); }
+bool contains(const QString& text, const QString& word)
+{
+    return platform::foldedForSearch(text).contains(platform::foldedForSearch(word));
+}
 
 } // namespace LibrarySearchText
 

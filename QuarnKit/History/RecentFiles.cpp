@@ -32,15 +32,11 @@ QDateTime xbelDate(QStringView text)
 
 } // namespace
 
-std::vector<QUrl> systemRecents(const QString& xbelPath)
+std::vector<RecentUse> systemRecentUses(const QString& xbelPath)
 {
     QFile file(xbelPath);
     if (!file.open(QIODevice::ReadOnly)) return {};
-    struct Item {
-        QUrl url;
-        QDateTime used;
-    };
-    std::vector<Item> items;
+    std::vector<RecentUse> items;
     QXmlStreamReader xml(&file);
     while (!xml.atEnd() && !xml.hasError()) {
         if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"bookmark") continue;
@@ -54,13 +50,17 @@ std::vector<QUrl> systemRecents(const QString& xbelPath)
         }
         items.push_back({url, used});
     }
-    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+    std::stable_sort(items.begin(), items.end(), [](const RecentUse& a, const RecentUse& b) {
         if (a.used.isValid() != b.used.isValid()) return a.used.isValid();
         return a.used > b.used;
     });
+    return items;
+}
+
+std::vector<QUrl> systemRecents(const QString& xbelPath)
+{
     std::vector<QUrl> urls;
-    urls.reserve(items.size());
-    for (Item& item : items) urls.push_back(std::move(item.url));
+    for (RecentUse& item : systemRecentUses(xbelPath)) urls.push_back(std::move(item.url));
     return urls;
 }
 

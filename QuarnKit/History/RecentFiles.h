@@ -19,6 +19,12 @@ namespace RecentFiles {
 // latest of its dates). A missing or unreadable file gives none; a damaged
 // one gives what was read before the damage.
 std::vector<QUrl> systemRecents(const QString& xbelPath);
+// The same with each file's latest date (invalid when it has none).
+struct RecentUse {
+    QUrl url;
+    QDateTime used;
+};
+std::vector<RecentUse> systemRecentUses(const QString& xbelPath);
 // $XDG_DATA_HOME/recently-used.xbel.
 QString defaultXbelPath();
 

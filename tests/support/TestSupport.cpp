@@ -63,7 +63,7 @@ QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed, int objects)
     return writePdf(parts);
 }
 
-QByteArray makeTextPdf(int pages, const std::string& extraText)
+QByteArray makeTextPdf(int pages, const std::string& extraText, const std::string& title)
 {
     // Objects: 1 catalog, 2 pages, 3 font, then a page and its contents per page.
     std::vector<std::string> objects;
@@ -79,7 +79,9 @@ QByteArray makeTextPdf(int pages, const std::string& extraText)
                           std::to_string(5 + 2 * i) + " 0 R >>");
         objects.push_back("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream");
     }
-    return writePdf(objects);
+    if (title.empty()) return writePdf(objects);
+    objects.push_back("<< /Title (" + title + ") >>");
+    return writePdf(objects, "1.4", " /Info " + std::to_string(objects.size()) + " 0 R");
 }
 
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version, const std::string& trailerExtra)

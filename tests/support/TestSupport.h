@@ -20,7 +20,8 @@ std::string corpusPath(const std::string& name);
 std::vector<std::string> corpusPdfs();
 // A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
 // written by hand so that tests do not depend on the code they check.
-QByteArray makeTextPdf(int pages, const std::string& extraText = {});
+// With a `title`, the document info holds it as the title.
+QByteArray makeTextPdf(int pages, const std::string& extraText = {}, const std::string& title = {});
 // A flat page tree of `pages` blank letter pages, the one at index
 // `landscape` turned on its side. The root claims `claimed` pages (all of
 // them when negative), and unused objects pad the file to `objects`, so that

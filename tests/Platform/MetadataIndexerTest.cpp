@@ -1,0 +1,179 @@
+#include "Platform/MetadataIndexer.h"
+
+#include "Platform/Metadata.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <set>
+
+using namespace platform;
+using testsupport::waitFor;
+
+namespace {
+
+// A home folder of generated PDFs and an indexer over it.
+struct IndexerTest : ::testing::Test {
+    QTemporaryDir dir;
+
+    QString home() const { return dir.filePath("home"); }
+    std::string indexPath() const { return dir.filePath("cache/index.sqlite").toStdString(); }
+
+    void write(const QString& relative, const QByteArray& bytes) const
+    {
+        const QString path = home() + "/" + relative;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    MetadataIndexerOptions options(std::string reader = RAVLEN_INDEX_READER) const
+    {
+        MetadataIndexerOptions o;
+        o.indexPath = indexPath();
+        o.roots = {home().toStdString()};
+        o.skipsFolder = [](const std::string& folder) { return folder.substr(folder.rfind('/') + 1).front() == '.'; };
+        o.readerPath = std::move(reader);
+        o.settle = std::chrono::milliseconds(50);
+        o.idlePriority = false;
+        return o;
+    }
+
+    // The names of the files a query finds, relative to the home folder.
+    std::set<QString> found(const std::vector<QString>& words, bool contents = false) const
+    {
+        std::set<QString> names;
+        MetadataIndex index(indexPath());
+        index.query({words, contents, {}}, [&](const MetadataEntry& e) { names.insert(e.path.mid(home().size() + 1)); });
+        return names;
+    }
+
+    bool complete() const { return MetadataIndex(indexPath()).isComplete(); }
+};
+
+QString script(const QTemporaryDir& dir, const char* name, const char* body)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray("#!/bin/sh\n") + body + "\n");
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+} // namespace
+
+TEST_F(IndexerTest, IndexesTheTreeAndFollowsItsChanges)
+{
+    write("Report.pdf", testsupport::makeTextPdf(2, "revenue growth", "Quarterly Figures"));
+    write("Sub/Notes.pdf", testsupport::makeTextPdf(1, "meeting minutes"));
+    write(".hidden/Secret.pdf", testsupport::makeTextPdf(1, "hidden words"));
+    write("Broken.pdf", "not a PDF at all");
+    write("readme.txt", testsupport::makeTextPdf(1, "text file"));
+    QFile::copy(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), home() + "/Locked.pdf");
+
+    MetadataIndexer indexer(options());
+    indexer.start();
+    ASSERT_TRUE(waitFor([&] { return complete(); }));
+    EXPECT_TRUE(indexer.holdsLock());
+    EXPECT_EQ(found({}), (std::set<QString>{"Report.pdf", "Sub/Notes.pdf", "Broken.pdf", "Locked.pdf"}));
+    EXPECT_EQ(found({"quarterly"}), std::set<QString>{"Report.pdf"});
+    EXPECT_EQ(found({"revenue"}, true), std::set<QString>{"Report.pdf"});
+    EXPECT_EQ(found({"minut"}, true), std::set<QString>{"Sub/Notes.pdf"});
+    {
+        MetadataIndex index(indexPath());
+        index.query({{"report"}, false, {}}, [](const MetadataEntry& e) { EXPECT_EQ(e.pageCount, 2); });
+    }
+
+    // Each change shows in the index by itself.
+    const auto until = [&](const std::vector<QString>& words, const std::set<QString>& expected, bool contents = false) {
+        return waitFor([&] { return found(words, contents) == expected; }, 10000);
+    };
+    write("Sub/Fresh.pdf", testsupport::makeTextPdf(1, "brand new"));
+    EXPECT_TRUE(until({"brand"}, {"Sub/Fresh.pdf"}, true)) << "a file copied in";
+    ASSERT_TRUE(QFile::rename(home() + "/Report.pdf", home() + "/Renamed.pdf"));
+    EXPECT_TRUE(until({"revenue"}, {"Renamed.pdf"}, true)) << "a file renamed";
+    ASSERT_TRUE(QDir(home()).rename("Sub", "Moved"));
+    EXPECT_TRUE(until({"minutes"}, {"Moved/Notes.pdf"}, true)) << "a folder renamed";
+    ASSERT_TRUE(QDir(home()).rename("Moved", ".Moved"));
+    EXPECT_TRUE(until({"notes"}, {})) << "a folder hidden";
+    write("New/Inner/Late.pdf", testsupport::makeTextPdf(1, "late arrival"));
+    EXPECT_TRUE(until({"arrival"}, {"New/Inner/Late.pdf"}, true)) << "a folder made with a file inside";
+    ASSERT_TRUE(QFile::remove(home() + "/Renamed.pdf"));
+    EXPECT_TRUE(until({"renamed"}, {})) << "a file deleted";
+    ASSERT_TRUE(QDir(home() + "/New").removeRecursively());
+    EXPECT_TRUE(until({"late"}, {})) << "a folder deleted";
+}
+
+TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)
+{
+    write("Report.pdf", testsupport::makeTextPdf(1, "revenue growth"));
+    write("Other.pdf", testsupport::makeTextPdf(1, "other words"));
+    QTemporaryDir scripts;
+    struct Case {
+        const char* what;
+        QString reader;
+        bool readOnNextRun; // a file no reader could look at is read later; one that broke it is not
+    };
+    // A reader says "R" once it runs: what breaks it after that is the file's doing.
+    const std::vector<Case> cases = {
+        {"hangs", script(scripts, "hang", "printf R; exec sleep 30"), false},
+        {"crashes", script(scripts, "crash", "printf R; head -c 4 > /dev/null; kill -SEGV $$"), false},
+        {"dies as it starts", script(scripts, "broken", "exit 3"), true},
+        {"cannot start", scripts.filePath("missing"), true},
+    };
+    for (const Case& c : cases) {
+        MetadataIndex::discard(indexPath());
+        {
+            MetadataIndexerOptions o = options(c.reader.toStdString());
+            o.readTimeout = std::chrono::milliseconds(500);
+            MetadataIndexer indexer(o);
+            indexer.start();
+            ASSERT_TRUE(waitFor([&] { return complete(); })) << c.what;
+        }
+        EXPECT_EQ(found({}), (std::set<QString>{"Report.pdf", "Other.pdf"})) << c.what;
+        EXPECT_EQ(found({"revenue"}, true), std::set<QString>{}) << c.what;
+
+        MetadataIndexer again(options());
+        again.start();
+        const std::set<QString> expected = c.readOnNextRun ? std::set<QString>{"Report.pdf"} : std::set<QString>{};
+        EXPECT_TRUE(waitFor([&] { return found({"revenue"}, true) == expected; })) << c.what;
+    }
+}
+
+TEST_F(IndexerTest, OneIndexerKeepsTheIndexAtATime)
+{
+    write("Report.pdf", testsupport::makeTextPdf(1, "revenue"));
+    MetadataIndexerOptions o = options();
+    o.lockRetry = std::chrono::milliseconds(50);
+    auto first = std::make_unique<MetadataIndexer>(o);
+    MetadataIndexer second(o);
+    first->start();
+    ASSERT_TRUE(waitFor([&] { return first->holdsLock(); }));
+    second.start();
+    ASSERT_TRUE(waitFor([&] { return complete(); }));
+    EXPECT_FALSE(second.holdsLock());
+    first.reset();
+    EXPECT_TRUE(waitFor([&] { return second.holdsLock(); }));
+    write("Later.pdf", testsupport::makeTextPdf(1, "later"));
+    EXPECT_TRUE(waitFor([&] { return found({"later"}).size() == 1; }));
+}
+
+TEST_F(IndexerTest, FoldersBeyondTheWatchLimitAreWalkedAgain)
+{
+    write("Sub/Deep/Old.pdf", testsupport::makeTextPdf(1, "old"));
+    MetadataIndexerOptions o = options();
+    o.maxWatches = 1;
+    o.unwatchedRescan = std::chrono::milliseconds(300);
+    MetadataIndexer indexer(o);
+    indexer.start();
+    ASSERT_TRUE(waitFor([&] { return complete(); }));
+    write("Top.pdf", testsupport::makeTextPdf(1, "watched"));
+    write("Sub/Deep/New.pdf", testsupport::makeTextPdf(1, "unwatched"));
+    EXPECT_TRUE(waitFor([&] { return found({"top"}).size() == 1 && found({"new"}).size() == 1; }));
+}
