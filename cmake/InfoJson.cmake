@@ -25,11 +25,16 @@ ravlen_json_list(RAVLEN_INFO_CRASH_URLS "${RAVLEN_CRASH_REPORT_URLS}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/Info.json.in ${PROJECT_BINARY_DIR}/Info.json @ONLY)
 # A system prefix (/usr, /usr/local) is shared with other packages: there the
 # file goes to the program's own data folder instead of the prefix's top.
-if(CMAKE_INSTALL_PREFIX MATCHES "^/usr(/local)?/?$")
-  install(FILES ${PROJECT_BINARY_DIR}/Info.json DESTINATION ${CMAKE_INSTALL_DATADIR}/ravlen)
-else()
-  install(FILES ${PROJECT_BINARY_DIR}/Info.json DESTINATION .)
-endif()
+# Decided when installing, as `cmake --install --prefix` may name another folder
+# than the one the build was configured with.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr(/local)?/?$\")
+    set(ravlen_info_folder \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/ravlen\")
+  else()
+    set(ravlen_info_folder \"\${CMAKE_INSTALL_PREFIX}\")
+  endif()
+  file(INSTALL \"${PROJECT_BINARY_DIR}/Info.json\" DESTINATION \"\${ravlen_info_folder}\")
+")
 
 # The desktop entry that names ravlen as a PDF application (the default-app claim uses it).
 set(RAVLEN_INSTALLED_EXECUTABLE "${CMAKE_INSTALL_FULL_BINDIR}/ravlen")
