@@ -88,13 +88,15 @@ TEST(Printing, ToAPdfFileWritesTheChosenPagesAsPdfPagesWithTheirText)
 
 TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
 {
-    // A stand-in for CUPS's lp: it keeps the file it is given and its arguments.
+    // A stand-in for CUPS's lp: it keeps the file it is given and its arguments,
+    // each moved into place whole so the test never reads a half-written one.
     QTemporaryDir bin;
     const QString kept = bin.filePath("spooled.pdf"), arguments = bin.filePath("arguments.txt");
     {
         QFile script(bin.filePath("lp"));
         ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\nfor last; do :; done\ncp \"$last\" '%2'\n")
+        script.write(QStringLiteral("#!/bin/sh\nfor last; do :; done\ncp \"$last\" '%2.part' && mv '%2.part' '%2'\n"
+                                    "printf '%s\\n' \"$@\" > '%1.part' && mv '%1.part' '%1'\n")
                          .arg(arguments, kept)
                          .toUtf8());
         script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
