@@ -44,8 +44,9 @@ private:
     std::string reason_;
 };
 
-// Writes `pdf` to `path` as QuarnDocument::writeTo does; callable from any thread.
-void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path);
+// Writes `pdf` to `path` as QuarnDocument::writeTo does, with the time of the
+// save as its modification date; callable from any thread.
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path);
 
 // Reads the rest of a file just opened on a worker (PdfDocument::settle), so
 // that the first edit need not: called once its window shows, it starts a
