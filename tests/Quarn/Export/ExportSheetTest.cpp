@@ -7,7 +7,6 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Viewer/ViewerScreenHarness.h"
 #include "Platform/PdfWriting.h"
-#include "QuarnKit/Export/ExportTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -322,36 +321,6 @@ TEST(ExportController, ASummaryKeepsTheSheetOpenAndFailuresAreShown)
     controller.clearResult();
     EXPECT_EQ(controller.phase().kind, Kind::idle);
     EXPECT_FALSE(sheet.failure()->isVisible());
-}
-
-TEST(ExportController, ADamagedPageIsCountedOrNamedNeverTakenForACopyThatFailed)
-{
-    // The second page of this file cannot be read or shown.
-    Shown shown(exporttest::loopedPagePdf(true));
-    ExportSheet& sheet = *shown.sheet;
-    ExportController& controller = sheet.controller();
-    controller.reveal = [](const QString&) {};
-    QString target;
-    controller.chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
-        return std::optional<QString>(target);
-    };
-    quarnkit::ExportSettings settings;
-    settings.baseName = "Letter";
-    settings.format = ExportFormat::text;
-    settings.pages = {0, 1, 2};
-    target = shown.settings.dir.filePath("Letter.txt");
-    controller.start(settings, shown.model(), {});
-    ASSERT_TRUE(testsupport::waitFor([&] { return controller.phase().kind != Kind::working; }));
-    EXPECT_EQ(controller.phase().kind, Kind::finished);
-    EXPECT_EQ(sheet.summary()->text(), "Text recognition couldn't read 1 page.");
-
-    settings.format = ExportFormat::png;
-    settings.pages = {1};
-    target = shown.settings.dir.filePath("Letter.png");
-    controller.start(settings, shown.model(), {});
-    ASSERT_TRUE(testsupport::waitFor([&] { return controller.phase().kind != Kind::working; }));
-    EXPECT_EQ(controller.phase().kind, Kind::failed);
-    EXPECT_EQ(sheet.failure()->text(), "The page could not be rendered.");
 }
 
 TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)

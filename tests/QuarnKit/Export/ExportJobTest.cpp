@@ -51,6 +51,33 @@ QStringList entries(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// Three pages of text; the second hangs from a page-tree node that names
+// itself as its parent. MuPDF shows and reads that page, but cannot copy it:
+// copying looks up the page's inherited keys, and the loop stops it.
+// `unreadable` leaves the page's own resources out too, so that it cannot be
+// shown or read either.
+QByteArray loopedPagePdf(bool unreadable)
+{
+    const auto content = [](int n) {
+        const std::string text = "BT /F1 24 Tf 20 200 Td (Page " + std::to_string(n) + ") Tj ET";
+        return "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream";
+    };
+    const std::string page = "<< /Type /Page /MediaBox [0 0 300 300] /CropBox [0 0 300 300] /Rotate 0 ";
+    const std::string resources = "/Resources << /Font << /F1 9 0 R >> >> ";
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 10 0 R 5 0 R] /Count 3 >>",
+        page + "/Parent 2 0 R " + resources + "/Contents 6 0 R >>",
+        page + "/Parent 10 0 R " + (unreadable ? "" : resources) + "/Contents 7 0 R >>",
+        page + "/Parent 2 0 R " + resources + "/Contents 8 0 R >>",
+        content(1),
+        content(2),
+        content(3),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Pages /Kids [4 0 R] /Count 1 /Parent 10 0 R >>",
+    });
+}
+
 } // namespace
 
 TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
@@ -264,7 +291,7 @@ TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
 
 TEST(ExportJob, APageThatCannotBeCopiedFailsThePdfExportAndWritesNothing)
 {
-    const auto doc = PdfDocument::openBytes(exporttest::loopedPagePdf(false));
+    const auto doc = PdfDocument::openBytes(loopedPagePdf(false));
     ASSERT_EQ(doc->pageCount(), 3);
     ASSERT_EQ(doc->textPage(1).text().substr(0, 6), "Page 2"); // it reads, it only cannot be copied
     for (ExportFormat format : {ExportFormat::pdf, ExportFormat::smallerPDF}) {
@@ -280,7 +307,7 @@ TEST(ExportJob, APageThatCannotBeCopiedFailsThePdfExportAndWritesNothing)
 TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFatal)
 {
     // The second page of this file cannot be read or shown at all.
-    const auto doc = PdfDocument::openBytes(exporttest::loopedPagePdf(true));
+    const auto doc = PdfDocument::openBytes(loopedPagePdf(true));
     QTemporaryDir dir;
 
     // Text: the page has no text of its own, and recognition cannot read it either.
@@ -301,35 +328,6 @@ TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFata
         ADD_FAILURE() << "the export succeeded";
     } catch (const ExportError& error) {
         EXPECT_EQ(error.message(), "The page could not be rendered.");
-    }
-}
-
-TEST(ExportJob, ASearchableCopyShowsTextRecognitionPageByPage)
-{
-    // Page 1 has text; page 2 is a scan without any.
-    auto doc = textDocument(1);
-    QImage blank(10, 10, QImage::Format_RGB888);
-    blank.fill(Qt::white);
-    platform::PdfWriting::appendImagePage(*doc, blank, {612, 792});
-    using Kind = ExportStep::Kind;
-    const struct {
-        ExportFormat format;
-        std::vector<ExportStep> steps;
-    } cases[] = {
-        {ExportFormat::pdf, {{Kind::recognizing, 0, 2}, {Kind::recognizing, 1, 2}, {Kind::saving, 0, 0}}},
-        {ExportFormat::flattenedPDF,
-         {{Kind::rendering, 0, 2}, {Kind::rendering, 1, 2}, {Kind::recognizing, 0, 2}, {Kind::recognizing, 1, 2},
-          {Kind::saving, 0, 0}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ExportFormats::rawValue(c.format).toStdString());
-        ExportSettings s = settingsFor(c.format, {0, 1});
-        s.makeSearchable = true;
-        std::vector<ExportStep> steps;
-        QTemporaryDir dir;
-        ExportJob::run(s, doc, dir.path() + "/Doc.pdf", [&](const ExportStep& step) { steps.push_back(step); });
-        EXPECT_EQ(steps, c.steps);
-        EXPECT_EQ(steps.at(c.steps.size() - 2).label(), "Reading page 2 of 2");
     }
 }
 
