@@ -202,8 +202,6 @@ QString PdfDate::format(const QDateTime& date)
                                                              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-// ---------------------------------------------------------------- metadata
-
 // ---------------------------------------------------------------- modification date
 
 ModificationStamp ModificationStamp::write(platform::PdfDocument& document, const QDateTime& date)
@@ -247,6 +245,8 @@ QByteArray ModificationStamp::xmpWithDate(const QByteArray& packet, const QDateT
     }
     return out == text ? packet : out.toUtf8();
 }
+
+// ---------------------------------------------------------------- metadata
 
 QString DocumentMetadata::string(const char* key, const DocumentAttributes& attributes)
 {

@@ -283,7 +283,7 @@ QByteArray QuarnDocument::snapshot() const
     }
 }
 
-void QuarnDocument::writeTo(const QString& path) const
+void QuarnDocument::writeTo(const QString& path)
 {
     writeDocumentFile(*pdf_, path);
 }
