@@ -21,6 +21,7 @@ struct HbOwner {
 using Blob = HbOwner<hb_blob_t, hb_blob_destroy>;
 using Face = HbOwner<hb_face_t, hb_face_destroy>;
 using Font = HbOwner<hb_font_t, hb_font_destroy>;
+using Buffer = HbOwner<hb_buffer_t, hb_buffer_destroy>;
 using SubsetInput = HbOwner<hb_subset_input_t, hb_subset_input_destroy>;
 using SubsetPlan = HbOwner<hb_subset_plan_t, hb_subset_plan_destroy>;
 
@@ -81,12 +82,37 @@ double FallbackFont::advance(unsigned glyph) const
     return double(hb_font_get_glyph_h_advance(faces_->font.p, glyph)) / faces_->unitsPerEm;
 }
 
-std::optional<FallbackFont::Subset> FallbackFont::subset(const std::set<char32_t>& characters) const
+std::vector<FallbackFont::ShapedGlyph> FallbackFont::shape(const std::u16string& text, std::size_t start,
+                                                           std::size_t length, bool rightToLeft) const
+{
+    Buffer buffer(hb_buffer_create());
+    // Each character keeps a cluster of its own unless a ligature joins it
+    // to others, so that every glyph can say which characters it shows.
+    hb_buffer_set_cluster_level(buffer.p, HB_BUFFER_CLUSTER_LEVEL_MONOTONE_CHARACTERS);
+    hb_buffer_set_flags(buffer.p, HB_BUFFER_FLAG_REMOVE_DEFAULT_IGNORABLES);
+    hb_buffer_add_utf16(buffer.p, reinterpret_cast<const uint16_t*>(text.data()), int(text.size()), unsigned(start),
+                        int(length));
+    hb_buffer_guess_segment_properties(buffer.p); // the script and the language of the run
+    hb_buffer_set_direction(buffer.p, rightToLeft ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+    hb_shape(faces_->font.p, buffer.p, nullptr, 0);
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer.p, &count);
+    const hb_glyph_position_t* position = hb_buffer_get_glyph_positions(buffer.p, &count);
+    const double em = faces_->unitsPerEm;
+    std::vector<ShapedGlyph> out;
+    out.reserve(count);
+    for (unsigned i = 0; i < count; ++i)
+        out.push_back({info[i].codepoint, info[i].cluster, position[i].x_advance / em, position[i].x_offset / em,
+                       position[i].y_offset / em});
+    return out;
+}
+
+std::optional<FallbackFont::Subset> FallbackFont::subset(const std::set<unsigned>& glyphs) const
 {
     SubsetInput input(hb_subset_input_create_or_fail());
     if (!input.p) return std::nullopt;
-    hb_set_t* unicodes = hb_subset_input_unicode_set(input.p);
-    for (char32_t c : characters) hb_set_add(unicodes, c);
+    hb_set_t* kept = hb_subset_input_glyph_set(input.p);
+    for (unsigned g : glyphs) hb_set_add(kept, g);
     // A PDF draws glyphs by number without shaping, so hinting and layout tables are dead weight.
     hb_subset_input_set_flags(input.p, HB_SUBSET_FLAGS_NO_HINTING);
     hb_set_t* drop = hb_subset_input_set(input.p, HB_SUBSET_SETS_DROP_TABLE_TAG);
@@ -96,11 +122,9 @@ std::optional<FallbackFont::Subset> FallbackFont::subset(const std::set<char32_t
     if (!plan.p) return std::nullopt;
     const hb_map_t* newGlyphs = hb_subset_plan_old_to_new_glyph_mapping(plan.p);
     Subset out;
-    for (char32_t c : characters) {
-        const auto old = glyph(c);
-        if (!old) continue;
-        const hb_codepoint_t g = hb_map_get(newGlyphs, *old);
-        if (g != HB_MAP_VALUE_INVALID) out.glyphs[c] = unsigned(g);
+    for (unsigned old : glyphs) {
+        const hb_codepoint_t g = hb_map_get(newGlyphs, old);
+        if (g != HB_MAP_VALUE_INVALID) out.glyphs[old] = unsigned(g);
     }
     Face cut(hb_subset_plan_execute_or_fail(plan.p));
     if (!cut.p) return std::nullopt;

@@ -1,10 +1,12 @@
 #pragma once
 // The faces a text box falls back to for characters its base-14 face cannot
-// show (Greek, Cyrillic, Han, Kana, Hangul, …): TrueType files of Debian font
-// packages (fonts-dejavu-core, fonts-wqy-zenhei), read with HarfBuzz. A
+// show (Greek, Cyrillic, Hebrew, Arabic, Han, Kana, Hangul, …): TrueType files
+// of Debian font packages (fonts-dejavu-core, fonts-wqy-zenhei), shaped with
+// HarfBuzz, so that Arabic letters join and marks sit on their letters. A
 // saved page embeds only the glyphs its words need, cut out by subset().
 #include <QByteArray>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,16 +28,30 @@ public:
     std::optional<unsigned> glyph(char32_t character) const;
     // A glyph's advance in em.
     double advance(unsigned glyph) const;
+
+    // One glyph of a shaped run. Positions are in em.
+    struct ShapedGlyph {
+        unsigned glyph;
+        std::size_t cluster; // the UTF-16 index of the first character it stands for
+        double advance;      // how far the pen moves after it
+        double dx, dy;       // where it sits from the pen (marks, vowel signs)
+    };
+    // Shapes `length` UTF-16 units of `text` from `start` as one run in one
+    // direction; its script is the one its letters are written in. The text
+    // around the run is its context (Arabic letters join across a run's
+    // end). Glyphs come left to right, as drawn; invisible controls none.
+    std::vector<ShapedGlyph> shape(const std::u16string& text, std::size_t start, std::size_t length,
+                                   bool rightToLeft) const;
     // "DejaVuSans", "WenQuanYiZenHei", … (no spaces).
     const std::string& name() const { return name_; }
 
     struct Subset {
-        QByteArray file;                    // a TrueType file
-        std::map<char32_t, unsigned> glyphs; // each character's glyph in `file`
+        QByteArray file;                   // a TrueType file
+        std::map<unsigned, unsigned> glyphs; // each glyph of the face: its number in `file`
     };
-    // A font file holding only the glyphs of `characters` (and the missing
-    // glyph), renumbered from 1. None when HarfBuzz cannot cut the face.
-    std::optional<Subset> subset(const std::set<char32_t>& characters) const;
+    // A font file holding only `glyphs` (and the missing glyph), renumbered
+    // from 1. None when HarfBuzz cannot cut the face.
+    std::optional<Subset> subset(const std::set<unsigned>& glyphs) const;
 
 private:
     struct Faces;

@@ -2,13 +2,16 @@
 
 #include "Platform/FallbackFonts.h"
 #include "Platform/PdfInternal.h"
+#include "Platform/TextBoxLayout.h"
 
 #include <QString>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
 #include <set>
 
 namespace platform {
@@ -73,6 +76,10 @@ struct EmbeddedFontPod {
     const char* name;     // /BaseFont
     const unsigned char* data;
     size_t length;
+    const int* widths; // glyph number and width in 1/1000 em, pair after pair
+    int widthCount;    // pairs
+    const char* toUnicode; // the ToUnicode CMap
+    size_t toUnicodeLength;
 };
 
 struct ResourcesPod {
@@ -284,9 +291,24 @@ void writeAppearanceC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, fz_rect 
                 const EmbeddedFontPod* ef = &r->embedded[e];
                 data = fz_new_buffer_from_copied_data(ctx, ef->data, ef->length);
                 font = fz_new_font_from_buffer(ctx, ef->name, data, 0, 0);
-                pdf_dict_puts_drop(ctx, fonts, ef->resource, pdf_add_cid_font(ctx, doc, font));
+                pdf_obj* type0 = pdf_add_cid_font(ctx, doc, font);
+                pdf_dict_puts_drop(ctx, fonts, ef->resource, type0);
                 fz_drop_font(ctx, font);
                 font = nullptr;
+                fz_drop_buffer(ctx, data);
+                data = nullptr;
+                // The widths the content was placed with, and the characters
+                // each glyph stands for: shaped glyphs (an Arabic letter
+                // joined to the next) are in no cmap a reader could invert.
+                pdf_obj* cid = pdf_array_get(ctx, pdf_dict_get(ctx, type0, PDF_NAME(DescendantFonts)), 0);
+                pdf_obj* w = pdf_dict_put_array(ctx, cid, PDF_NAME(W), 2 * ef->widthCount);
+                for (int k = 0; k < ef->widthCount; ++k) {
+                    pdf_array_push_int(ctx, w, ef->widths[2 * k]);
+                    pdf_array_push_int(ctx, pdf_array_push_array(ctx, w, 1), ef->widths[2 * k + 1]);
+                }
+                data = fz_new_buffer_from_copied_data(ctx, reinterpret_cast<const unsigned char*>(ef->toUnicode),
+                                                      ef->toUnicodeLength);
+                pdf_dict_put_drop(ctx, type0, PDF_NAME(ToUnicode), pdf_add_stream(ctx, doc, data, nullptr, 0));
                 fz_drop_buffer(ctx, data);
                 data = nullptr;
             }
@@ -406,19 +428,6 @@ char* drawnTextC(fz_context* ctx, pdf_page* page, int num, FzError* err)
     return out;
 }
 
-// The advance of each character in em, into `out`.
-void advancesC(fz_context* ctx, const char* baseFont, const int* unicodes, int n, float* out, FzError* err)
-{
-    fz_font* font = nullptr;
-    fz_var(font);
-    fz_try(ctx) {
-        font = fz_new_base14_font(ctx, baseFont);
-        for (int i = 0; i < n; ++i) out[i] = fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, unicodes[i]), 0);
-    }
-    fz_always(ctx) fz_drop_font(ctx, font);
-    fz_catch(ctx) captureError(ctx, err);
-}
-
 // ---------------------------------------------------------------- C++ side
 
 // Numbers for content streams: fixed notation, never the locale's.
@@ -459,15 +468,6 @@ std::string ellipseOp(double x, double y, double w, double h)
     return s;
 }
 
-const char* baseFontName(PdfBaseFont f)
-{
-    switch (f) {
-    case PdfBaseFont::times: return "Times-Roman";
-    case PdfBaseFont::courier: return "Courier";
-    default: return "Helvetica";
-    }
-}
-
 const char* resourceName(PdfBaseFont f)
 {
     switch (f) {
@@ -494,181 +494,11 @@ std::string pdfLiteral(const std::string& bytes)
     return s + ')';
 }
 
-// A text box is drawn in its base-14 face wherever the face's Latin set
-// (WinAnsi) holds the character, and elsewhere in embedded fallback faces
-// (DejaVu, then a CJK face), so that every reader shows the typed words.
-bool inBaseFace(char32_t u) { return u < 128 || fz_windows_1252_from_unicode(int(u)) > 0; }
-
-FallbackStyle fallbackStyle(PdfBaseFont f)
-{
-    return f == PdfBaseFont::times ? FallbackStyle::serif : f == PdfBaseFont::courier ? FallbackStyle::mono : FallbackStyle::sans;
-}
-
-// One character of a text box with the face that draws it.
-struct PlacedChar {
-    char32_t code;
-    int face;       // 0: the base-14 face; i > 0: fallback face i - 1
-    double advance; // em
-};
-using PlacedLine = std::vector<PlacedChar>;
-
-// The faces of one text box, opened when first needed: Latin text never
-// touches a font file.
-class TextFaces {
-public:
-    explicit TextFaces(PdfBaseFont font) : font_(font) {}
-
-    PlacedLine place(const std::string& utf8)
-    {
-        PlacedLine out;
-        for (char32_t u : QString::fromStdString(utf8).toUcs4()) {
-            if (inBaseFace(u) || u == '\r') {
-                out.push_back({u, 0, baseWidths()[byteOf(u)] / 1000.0});
-                continue;
-            }
-            const auto& faces = fallbacks();
-            int face = 0;
-            double advance = 0;
-            for (size_t i = 0; i < faces.size() && !face; ++i) {
-                if (const auto g = faces[i]->glyph(u)) {
-                    face = int(i) + 1;
-                    advance = faces[i]->advance(*g);
-                }
-            }
-            if (!face && !faces.empty()) {
-                face = 1; // no face has it: the first one's missing-glyph box
-                advance = faces[0]->advance(0);
-            }
-            if (!face) advance = baseWidths()[byteOf(u)] / 1000.0; // nothing installed: "?"
-            out.push_back({u, face, advance});
-        }
-        return out;
-    }
-
-    // The base face's code for a character; "?" for what it lacks.
-    static int byteOf(char32_t u)
-    {
-        if (u < 128) return int(u);
-        const int b = fz_windows_1252_from_unicode(int(u));
-        return b > 0 && b < 256 ? b : '?';
-    }
-
-    // Advances of the base face's codes 0 to 255 in 1/1000 em, as its /Widths say.
-    const std::vector<float>& baseWidths()
-    {
-        if (widths_.empty()) {
-            std::vector<int> unicodes;
-            for (int c = 0; c < 256; ++c) unicodes.push_back(c < 128 ? c : fz_unicode_from_windows_1252[c]);
-            widths_.assign(256, 0.0f);
-            FzError err;
-            advancesC(pdfContext(), baseFontName(font_), unicodes.data(), 256, widths_.data(), &err);
-            throwIfFailed(err);
-            for (float& w : widths_) w = std::round(w * 1000.0f);
-        }
-        return widths_;
-    }
-
-    const std::vector<std::shared_ptr<const FallbackFont>>& fallbacks()
-    {
-        if (!fallbacks_) fallbacks_ = fallbackFonts(fallbackStyle(font_));
-        return *fallbacks_;
-    }
-
-private:
-    PdfBaseFont font_;
-    std::vector<float> widths_;
-    std::optional<std::vector<std::shared_ptr<const FallbackFont>>> fallbacks_;
-};
-
-double lineWidth(const PlacedLine& line, double size)
-{
-    double em = 0;
-    for (const PlacedChar& c : line) em += c.advance;
-    // Round off float noise, so that a box sized with ceil() does not grow by a point.
-    return std::round(em * 1e4) / 1e4 * size;
-}
-
-std::vector<PlacedLine> splitLines(const PlacedLine& text)
-{
-    std::vector<PlacedLine> lines(1);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char32_t u = text[i].code;
-        if (u == '\r' && i + 1 < text.size() && text[i + 1].code == '\n') continue;
-        if (u == '\n' || u == '\r') lines.emplace_back();
-        else lines.back().push_back(text[i]);
-    }
-    return lines;
-}
-
-// Han, Kana and Hangul are written without spaces between words.
-bool writtenWithoutSpaces(char32_t u)
-{
-    return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xA960 && u <= 0xA97F)
-        || (u >= 0xAC00 && u <= 0xD7FF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF)
-        || (u >= 0x20000 && u <= 0x3FFFF);
-}
-
-// Where a line may break before a character without a space: next to those
-// scripts, where Unicode's line breaking allows it (no line then starts with
-// a closing mark). Elsewhere lines break at spaces only, as before.
-std::vector<bool> breaksWithoutSpaces(const PlacedLine& line)
-{
-    std::vector<bool> out(line.size(), false);
-    QString text;
-    std::vector<size_t> charAt; // UTF-16 position → character index
-    for (size_t i = 0; i < line.size(); ++i) {
-        const QString c = QString::fromUcs4(&line[i].code, 1);
-        charAt.insert(charAt.end(), size_t(c.size()), i);
-        text += c;
-    }
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
-    for (qsizetype p = finder.toNextBoundary(); p > 0 && p < text.size(); p = finder.toNextBoundary()) {
-        const size_t i = charAt[size_t(p)];
-        if (i == 0 || line[i].code == ' ' || line[i - 1].code == ' ') continue;
-        if (writtenWithoutSpaces(line[i - 1].code) || writtenWithoutSpaces(line[i].code)) out[i] = true;
-    }
-    return out;
-}
-
-// Greedy word wrap to `width`; a word wider than the box stays whole.
-std::vector<PlacedLine> wrap(const std::vector<PlacedLine>& lines, double size, double width)
-{
-    std::vector<PlacedLine> out;
-    for (const PlacedLine& line : lines) {
-        if (lineWidth(line, size) <= width) { out.push_back(line); continue; }
-        const std::vector<bool> breaks = breaksWithoutSpaces(line);
-        PlacedLine current;
-        bool spaced = false; // the piece at i follows a space
-        size_t i = 0;
-        while (i < line.size()) {
-            size_t j = i;
-            while (j < line.size() && line[j].code != ' ' && !(j > i && breaks[j])) ++j;
-            const PlacedLine piece(line.begin() + long(i), line.begin() + long(j));
-            PlacedLine candidate = current;
-            if (!current.empty() && spaced) candidate.push_back(line[i - 1]); // the space between
-            candidate.insert(candidate.end(), piece.begin(), piece.end());
-            if (!current.empty() && lineWidth(candidate, size) > width) {
-                out.push_back(current);
-                current = piece;
-            } else current = std::move(candidate);
-            spaced = j < line.size() && line[j].code == ' ';
-            i = spaced ? j + 1 : j;
-        }
-        out.push_back(current);
-    }
-    return out;
-}
-
-std::vector<PlacedLine> textLines(TextFaces& faces, const std::string& utf8, double size, double width)
-{
-    return wrap(splitLines(faces.place(utf8)), size, width);
-}
-
 // A subset's name tag: six capitals that differ between subsets of one face.
-std::string subsetTag(const std::set<char32_t>& characters)
+std::string subsetTag(const std::set<unsigned>& glyphs)
 {
     std::uint32_t h = 2166136261u;
-    for (char32_t c : characters) h = (h ^ std::uint32_t(c)) * 16777619u;
+    for (unsigned g : glyphs) h = (h ^ std::uint32_t(g)) * 16777619u;
     std::string tag;
     for (int i = 0; i < 6; ++i, h /= 26) tag += char('A' + h % 26);
     return tag + '+';
@@ -678,7 +508,43 @@ struct EmbeddedFont {
     std::string resource; // "Fb1", …
     std::string name;     // "ABCDEF+DejaVuSans"
     FallbackFont::Subset subset;
+    std::vector<int> widths; // the subset's glyph numbers and widths (1/1000 em), pair after pair
+    std::string toUnicode;
 };
+
+// A ToUnicode CMap naming the characters each glyph of a subset shows.
+std::string toUnicodeCMap(const FallbackFont::Subset& subset, const std::map<unsigned, std::u32string>& texts)
+{
+    std::vector<std::pair<unsigned, std::string>> entries;
+    for (const auto& [old, glyph] : subset.glyphs) {
+        const auto text = texts.find(old);
+        if (text == texts.end() || text->second.empty()) continue;
+        std::string hex;
+        char unit[5];
+        for (char16_t u : QString::fromStdU32String(text->second).toStdU16String()) {
+            std::snprintf(unit, sizeof unit, "%04X", unsigned(u));
+            hex += unit;
+        }
+        entries.emplace_back(glyph, hex);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+                       "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+                       "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+                       "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+    // A CMap section holds at most 100 entries.
+    for (std::size_t i = 0; i < entries.size(); i += 100) {
+        const std::size_t n = std::min<std::size_t>(100, entries.size() - i);
+        cmap += std::to_string(n) + " beginbfchar\n";
+        char code[8];
+        for (std::size_t k = i; k < i + n; ++k) {
+            std::snprintf(code, sizeof code, "%04X", entries[k].first & 0xFFFF);
+            cmap += '<' + std::string(code) + "> <" + entries[k].second + ">\n";
+        }
+        cmap += "endbfchar\n";
+    }
+    return cmap + "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+}
 
 struct Appearance {
     std::string content;
@@ -701,59 +567,102 @@ std::string turnedFrame(const PdfRect& box, const PdfRect& rect, int turn)
     return num(c) + ' ' + num(sn) + ' ' + num(-sn) + ' ' + num(c) + ' ' + num(rect.x - minX) + ' ' + num(rect.y - minY);
 }
 
-// The lines as text-showing operators from the current point set by `Tm`s:
-// the base face as WinAnsi codes, fallback faces as two-byte glyph numbers of
-// the subsets embedded for them.
-void showLines(Appearance& ap, TextFaces& faces, const std::vector<PlacedLine>& lines, const char* baseResource,
+// The lines as text-showing operators from `Tm`s, each glyph put where the
+// layout placed it: the base face as WinAnsi codes, fallback faces as
+// two-byte glyph numbers of the subsets embedded for them. A line of a
+// right-to-left paragraph starts at the right edge, as the editor shows it.
+void showLines(Appearance& ap, TextBoxLayout& layout, const std::vector<LaidLine>& lines, const char* baseResource,
                double size, const PdfRect& box, int alignment)
 {
-    std::vector<std::set<char32_t>> used(faces.fallbacks().size() + 1);
-    for (const PlacedLine& line : lines)
-        for (const PlacedChar& c : line)
-            if (c.face > 0) used[size_t(c.face)].insert(c.code);
+    const auto& faces = layout.fallbacks();
+    std::vector<std::set<unsigned>> used(faces.size() + 1);
+    std::vector<std::map<unsigned, std::u32string>> texts(faces.size() + 1);
+    for (const LaidLine& line : lines)
+        for (const LaidGlyph& g : line.glyphs)
+            if (g.face > 0) {
+                used[size_t(g.face)].insert(g.glyph);
+                if (!g.text.empty()) texts[size_t(g.face)].emplace(g.glyph, g.text);
+            }
     std::vector<int> fontOf(used.size(), -1); // index into ap.fonts
     for (size_t f = 1; f < used.size(); ++f) {
         if (used[f].empty()) continue;
-        const auto& face = faces.fallbacks()[f - 1];
+        const auto& face = faces[f - 1];
         auto subset = face->subset(used[f]);
         if (!subset) continue; // drawn as "?" in the base face
+        EmbeddedFont font{"Fb" + std::to_string(f), subsetTag(used[f]) + face->name(), std::move(*subset), {}, {}};
+        for (const auto& [old, glyph] : font.subset.glyphs) {
+            font.widths.push_back(int(glyph));
+            font.widths.push_back(int(std::lround(face->advance(old) * 1000)));
+        }
+        font.toUnicode = toUnicodeCMap(font.subset, texts[f]);
         fontOf[f] = int(ap.fonts.size());
-        ap.fonts.push_back({"Fb" + std::to_string(f), subsetTag(used[f]) + face->name(), std::move(*subset)});
+        ap.fonts.push_back(std::move(font));
     }
+    // Where the text position goes after a glyph, in 1/1000 em: its width in the font.
+    const auto widthOf = [&](int face, unsigned glyph) {
+        return face == 0 ? double(layout.baseWidths()[glyph]) : std::round(faces[size_t(face - 1)]->advance(glyph) * 1000);
+    };
+
     double baseline = box.maxY() - PdfAnnotations::textBoxPaddingY - size * 0.9;
     std::string& s = ap.content;
     int current = 0; // the caller sets the base face
-    for (const PlacedLine& line : lines) {
+    for (const LaidLine& line : lines) {
         double x = box.x + PdfAnnotations::textBoxPaddingX;
-        if (alignment == 1 || alignment == 2) {
-            const double room = box.width - 2 * PdfAnnotations::textBoxPaddingX - lineWidth(line, size);
-            x += alignment == 1 ? room / 2 : room;
+        const int align = line.rightToLeft && alignment != 1 ? 2 - alignment : alignment;
+        if (align == 1 || align == 2) {
+            const double room = box.width - 2 * PdfAnnotations::textBoxPaddingX - line.width * size;
+            x += align == 1 ? room / 2 : room;
         }
         s += "1 0 0 1 " + num(x) + ' ' + num(baseline) + " Tm\n";
-        std::string run;
-        const auto flush = [&] {
+        std::string array, run; // the TJ array, and the string being added to it
+        const auto endRun = [&] {
             if (run.empty()) return;
-            s += current > 0 && fontOf[size_t(current)] >= 0 ? '<' + run + "> Tj\n" : pdfLiteral(run) + " Tj\n";
+            array += current > 0 ? '<' + run + '>' : pdfLiteral(run);
             run.clear();
         };
-        for (const PlacedChar& c : line) {
-            const int face = c.face > 0 && fontOf[size_t(c.face)] >= 0 ? c.face : 0;
+        const auto show = [&] {
+            endRun();
+            if (!array.empty()) s += '[' + array + "] TJ\n";
+            array.clear();
+        };
+        double cursor = 0, rise = 0; // points from the line's start
+        for (const LaidGlyph& g : line.glyphs) {
+            int face = g.face;
+            unsigned glyph = g.glyph;
+            if (face > 0 && fontOf[size_t(face)] < 0) {
+                if (g.text.empty()) continue;
+                face = 0; // no subset could be cut: the base face's "?"
+                glyph = '?';
+            }
             if (face != current) {
-                flush();
+                show();
                 current = face;
-                s += '/' + (face ? ap.fonts[size_t(fontOf[size_t(face)])].resource : std::string(baseResource)) + ' ' + num(size) + " Tf\n";
+                s += '/' + (face ? ap.fonts[size_t(fontOf[size_t(face)])].resource : std::string(baseResource)) + ' '
+                     + num(size) + " Tf\n";
+            }
+            if (std::abs(g.dy * size - rise) > 1e-4) {
+                show();
+                rise = g.dy * size;
+                s += num(rise) + " Ts\n";
+            }
+            const double target = (g.x + g.dx) * size;
+            if (std::abs(target - cursor) > 1e-3) {
+                endRun();
+                array += num(-(target - cursor) / size * 1000) + ' ';
             }
             if (face == 0) {
-                run += char(TextFaces::byteOf(c.code));
-                continue;
+                run += char(glyph);
+            } else {
+                const auto& glyphs = ap.fonts[size_t(fontOf[size_t(face)])].subset.glyphs;
+                const auto it = glyphs.find(glyph);
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "%04X", it == glyphs.end() ? 0u : it->second & 0xFFFF);
+                run += hex;
             }
-            const auto& glyphs = ap.fonts[size_t(fontOf[size_t(face)])].subset.glyphs;
-            const auto g = glyphs.find(c.code);
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "%04X", g == glyphs.end() ? 0u : g->second & 0xFFFF);
-            run += hex;
+            cursor = target + widthOf(face, glyph) / 1000 * size;
         }
-        flush();
+        show();
+        if (rise != 0) s += "0 Ts\n";
         baseline -= PdfAnnotations::lineHeight(size);
     }
 }
@@ -849,14 +758,14 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
             s += colorOp(*a.color, true) + num(w) + " w\n" + rectOp(box.x + w / 2, box.y + w / 2, box.width - w, box.height - w) + "S\n";
         const PdfBaseFont font = PdfAnnotations::baseFontNamed(a.fontName);
         const double size = a.fontSize > 0 ? a.fontSize : 12;
-        TextFaces faces(font);
+        TextBoxLayout layout(font);
         ap.res.fontResource = resourceName(font);
-        ap.res.baseFont = baseFontName(font);
-        ap.widths.assign(faces.baseWidths().begin() + 32, faces.baseWidths().end());
-        const auto lines = textLines(faces, a.contents, size, box.width - 2 * PdfAnnotations::textBoxPaddingX);
+        ap.res.baseFont = PdfAnnotations::baseFontName(font);
+        ap.widths.assign(layout.baseWidths().begin() + 32, layout.baseWidths().end());
+        const auto lines = layout.lines(a.contents, size, box.width - 2 * PdfAnnotations::textBoxPaddingX);
         s += rectOp(box.x, box.y, box.width, box.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' ' + num(size) + " Tf\n";
         s += colorOp(a.fontColor.value_or(PdfColor{}), false);
-        showLines(ap, faces, lines, ap.res.fontResource, size, box, a.alignment);
+        showLines(ap, layout, lines, ap.res.fontResource, size, box, a.alignment);
         s += "ET\n";
     } else if (t == "Text") {
         // A speech bubble filling the note's square, drawn in the note's colour.
@@ -1065,7 +974,8 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
         std::vector<EmbeddedFontPod> pods;
         for (const EmbeddedFont& f : ap->fonts)
             pods.push_back({f.resource.c_str(), f.name.c_str(), (const unsigned char*)f.subset.file.constData(),
-                            size_t(f.subset.file.size())});
+                            size_t(f.subset.file.size()), f.widths.data(), int(f.widths.size() / 2),
+                            f.toUnicode.data(), f.toUnicode.size()});
         ap->res.embedded = pods.data();
         ap->res.embeddedCount = int(pods.size());
         writeAppearanceC(ctx, doc, obj, toFz(a.rect), ap->content.data(), ap->content.size(), &ap->res, &err);
@@ -1277,16 +1187,26 @@ std::string drawnText(const PdfDocument& doc, int page, int objectNumber)
 
 double textWidth(PdfBaseFont font, double size, const std::string& utf8Line)
 {
-    TextFaces faces(font);
-    return lineWidth(faces.place(utf8Line), size);
+    double widest = 0;
+    for (const LaidLine& line : TextBoxLayout(font).lines(utf8Line, size, std::numeric_limits<double>::infinity()))
+        widest = std::max(widest, line.width);
+    return widest * size;
+}
+
+const char* baseFontName(PdfBaseFont font)
+{
+    switch (font) {
+    case PdfBaseFont::times: return "Times-Roman";
+    case PdfBaseFont::courier: return "Courier";
+    default: return "Helvetica";
+    }
 }
 
 double lineHeight(double size) { return size * 1.2; }
 
 int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width)
 {
-    TextFaces faces(font);
-    return int(textLines(faces, utf8, size, width).size());
+    return int(TextBoxLayout(font).lines(utf8, size, width).size());
 }
 
 PdfBaseFont baseFontNamed(const std::string& name)

@@ -20,7 +20,9 @@ struct PdfColor {
 
 // The base-14 faces text boxes are drawn with, by their resource names
 // "Helv", "TiRo" and "Cour". Characters outside a face's Latin set are drawn
-// in embedded fallback faces (Platform/FallbackFonts.h).
+// in embedded fallback faces (Platform/FallbackFonts.h), and every line is
+// laid out as Platform/TextBoxLayout.h says: right-to-left scripts read right
+// to left, Arabic letters join.
 enum class PdfBaseFont { helvetica, times, courier };
 
 // Everything ravlen reads from and writes into one annotation. Geometry is in
@@ -109,6 +111,7 @@ double lineHeight(double size);
 // lines, each wrapped at spaces where it is wider (a longer word stays whole).
 int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width);
 PdfBaseFont baseFontNamed(const std::string& resourceName); // "Cour" → courier, …
+const char* baseFontName(PdfBaseFont font);                  // "Helvetica", "Times-Roman", "Courier"
 // A text box's inner padding: the text starts this far from the left and top.
 constexpr double textBoxPaddingX = 7, textBoxPaddingY = 5;
 

@@ -22,6 +22,21 @@ void flattenInheritedC(fz_context* ctx, pdf_obj* page)
     }
 }
 
+// A page in its new place takes nothing from its new ancestors: what it
+// does not say itself holds its default there, as it did where it came from
+// (its inherited values were written onto it when it left, or when it was
+// made). Else a node's /Rotate would turn it and its /CropBox cut it.
+void keepOwnLookC(fz_context* ctx, pdf_obj* page)
+{
+    if (!pdf_dict_get(ctx, page, PDF_NAME(Rotate)) && pdf_dict_get_inheritable(ctx, page, PDF_NAME(Rotate)))
+        pdf_dict_put_int(ctx, page, PDF_NAME(Rotate), 0);
+    if (!pdf_dict_get(ctx, page, PDF_NAME(CropBox)) && pdf_dict_get_inheritable(ctx, page, PDF_NAME(CropBox))
+        && pdf_dict_get(ctx, page, PDF_NAME(MediaBox)))
+        pdf_dict_put_rect(ctx, page, PDF_NAME(CropBox), pdf_dict_get_rect(ctx, page, PDF_NAME(MediaBox)));
+    if (!pdf_dict_get(ctx, page, PDF_NAME(Resources)) && pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources)))
+        pdf_dict_put_dict(ctx, page, PDF_NAME(Resources), 0);
+}
+
 void removePageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
 {
     fz_try(ctx) {
@@ -40,6 +55,7 @@ void insertPageC(fz_context* ctx, pdf_document* doc, int num, int gen, int index
         if (!pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Type)), PDF_NAME(Page)))
             fz_throw(ctx, FZ_ERROR_GENERIC, "object %d is not a page", num);
         pdf_insert_page(ctx, doc, index, ref);
+        keepOwnLookC(ctx, ref);
     }
     fz_always(ctx) pdf_drop_obj(ctx, ref);
     fz_catch(ctx) captureError(ctx, err);

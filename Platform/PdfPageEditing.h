@@ -24,6 +24,8 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees);
 // the same wherever it goes back in.
 void removePage(PdfDocument& document, int index);
 // Puts a page object that is not in the tree at `index`, clamped to 0 … count.
+// It takes no MediaBox, CropBox, Rotate or Resources from its new place in
+// the tree: a page moved into a turned part of the tree stays as it was.
 void insertPage(PdfDocument& document, PdfPageId page, int index);
 
 // A new empty page object of width by height points, not yet in the tree.

@@ -49,7 +49,7 @@ std::optional<QString> ExportController::askForDestination(const ExportSettings&
         const QString name = Exporter::suggestedFileName(settings.baseName, settings.format, settings.pages, count);
         QFileDialog dialog(dialogParent, tr("Export"), folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setMimeTypeFilters({ExportFormats::mimeType(settings.format)});
+        dialog.setNameFilter(ExportFormats::nameFilter(settings.format));
         dialog.setDefaultSuffix(ExportFormats::fileExtension(settings.format));
         dialog.setLabelText(QFileDialog::Accept, tr("Export"));
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();

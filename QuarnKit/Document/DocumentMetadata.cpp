@@ -1,8 +1,10 @@
 #include "QuarnKit/Document/DocumentMetadata.h"
 
+#include "Platform/PdfXmp.h"
 #include "QuarnKit/Document/PaperSize.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <array>
 
@@ -198,6 +200,50 @@ QString PdfDate::format(const QDateTime& date)
     return text + QLatin1Char(offset < 0 ? '-' : '+') + QStringLiteral("%1'%2'")
                                                              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                                                              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+// ---------------------------------------------------------------- modification date
+
+ModificationStamp ModificationStamp::write(platform::PdfDocument& document, const QDateTime& date)
+{
+    ModificationStamp stamp;
+    stamp.modDate_ = document.infoString(Key::modificationDate);
+    stamp.xmp_ = platform::PdfXmp::read(document);
+    document.setInfoString(Key::modificationDate, PdfDate::format(date).toStdString());
+    if (stamp.xmp_) {
+        const QByteArray stamped = xmpWithDate(*stamp.xmp_, date);
+        if (stamped != *stamp.xmp_) platform::PdfXmp::write(document, stamped);
+    }
+    return stamp;
+}
+
+void ModificationStamp::undo(platform::PdfDocument& document) const
+{
+    document.setInfoString(Key::modificationDate, modDate_);
+    if (xmp_) platform::PdfXmp::write(document, *xmp_);
+}
+
+QByteArray ModificationStamp::xmpWithDate(const QByteArray& packet, const QDateTime& date)
+{
+    const QString text = QString::fromUtf8(packet);
+    if (text.toUtf8() != packet) return packet; // not UTF-8: left as it is
+    // XMP dates: ISO 8601 with the offset from UTC, "Z" for none.
+    const QString value = date.toOffsetFromUtc(date.offsetFromUtc()).toString(Qt::ISODate);
+    static const QRegularExpression binding(
+        QStringLiteral(R"(xmlns:([A-Za-z_][\w.-]*)\s*=\s*["']http://ns\.adobe\.com/xap/1\.0/["'])"));
+    QString out = text;
+    for (auto bound = binding.globalMatch(text); bound.hasNext();) {
+        const QString prefix = QRegularExpression::escape(bound.next().captured(1));
+        for (const char* name : {"ModifyDate", "MetadataDate"}) {
+            const QString qualified = prefix + QLatin1Char(':') + QLatin1String(name);
+            // <xmp:ModifyDate>…</xmp:ModifyDate> and xmp:ModifyDate="…"
+            out.replace(QRegularExpression(QStringLiteral("(<%1>)[^<]*(</%1>)").arg(qualified)),
+                        QStringLiteral("\\1") + value + QStringLiteral("\\2"));
+            out.replace(QRegularExpression(QStringLiteral(R"((\s%1\s*=\s*)(?:"[^"]*"|'[^']*'))").arg(qualified)),
+                        QStringLiteral("\\1\"") + value + QLatin1Char('"'));
+        }
+    }
+    return out == text ? packet : out.toUtf8();
 }
 
 // ---------------------------------------------------------------- metadata

@@ -5,12 +5,14 @@
 // reference to the document.
 #include "Platform/PdfDocument.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <map>
 #include <optional>
+#include <string>
 #include <variant>
 
 namespace quarnkit {
@@ -51,6 +53,28 @@ namespace PdfDate {
 std::optional<QDateTime> parse(const QString& text);
 QString format(const QDateTime& date);
 } // namespace PdfDate
+
+// What a save writes into the document before it makes the file's bytes:
+// the time of the save as Info's ModDate and, in a file that keeps XMP
+// metadata, as the packet's modification dates too, so that readers of
+// either show the same date. The stamp remembers what the document held, for
+// a save that fails.
+class ModificationStamp {
+public:
+    // Stamps `date` into an unlocked document. Throws PdfError.
+    static ModificationStamp write(platform::PdfDocument& document, const QDateTime& date);
+    // Puts back what the document held before the stamp. Throws PdfError.
+    void undo(platform::PdfDocument& document) const;
+
+    // The packet with the values of xmp:ModifyDate and xmp:MetadataDate set
+    // to `date`, under whatever prefix the packet gives XMP's namespace;
+    // unchanged when it holds neither.
+    static QByteArray xmpWithDate(const QByteArray& packet, const QDateTime& date);
+
+private:
+    std::optional<std::string> modDate_;
+    std::optional<QByteArray> xmp_;
+};
 
 struct DocumentMetadata {
     QString title;

@@ -1,9 +1,11 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include "Platform/PdfPageGeometries.h"
+#include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/NativePaths.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -105,6 +107,16 @@ DocumentError writeError(const platform::PdfError& error)
     case EDQUOT: return DocumentError(Code::fileWriteOutOfSpace, error.what());
     case EROFS: return DocumentError(Code::fileWriteVolumeReadOnly, error.what());
     default: return DocumentError(Code::fileWriteUnknown, error.what());
+    }
+}
+
+void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDocument& pdf)
+{
+    if (!stamp) return;
+    try {
+        stamp->undo(pdf);
+    } catch (const platform::PdfError&) {
+        // The old date stays overwritten; the document is no worse for it.
     }
 }
 
@@ -271,7 +283,7 @@ QByteArray QuarnDocument::snapshot() const
     }
 }
 
-void QuarnDocument::writeTo(const QString& path) const
+void QuarnDocument::writeTo(const QString& path)
 {
     writeDocumentFile(*pdf_, path);
 }
@@ -282,16 +294,21 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
     if (platform::pagesMapped(*pdf)) readRestLater(pdf);
 }
 
-void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path)
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path)
 {
     // saveToFile makes the bytes first and renames a complete, flushed
     // temporary file over the target, so a failure or a crash at any point
-    // leaves the user's file as it was.
+    // leaves the user's file as it was. The file says when it was saved; a
+    // save that fails takes that back.
+    std::optional<ModificationStamp> stamp;
     try {
+        if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
         pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions());
     } catch (const platform::PdfError& error) {
+        undoQuietly(stamp, pdf);
         throw writeError(error);
     } catch (const std::bad_alloc&) {
+        undoQuietly(stamp, pdf);
         throw DocumentError(DocumentError::Code::fileWriteUnknown, "out of memory");
     }
 }

@@ -44,8 +44,9 @@ private:
     std::string reason_;
 };
 
-// Writes `pdf` to `path` as QuarnDocument::writeTo does; callable from any thread.
-void writeDocumentFile(const platform::PdfDocument& pdf, const QString& path);
+// Writes `pdf` to `path` as QuarnDocument::writeTo does, with the time of the
+// save as its modification date; callable from any thread.
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path);
 
 // Reads the rest of a file just opened on a worker (PdfDocument::settle), so
 // that the first edit need not: called once its window shows, it starts a
@@ -121,10 +122,11 @@ public:
     // DocumentError(fileWriteUnknown) when there are no bytes.
     QByteArray snapshot() const;
     // Writes the snapshot to `path` atomically: the file there is replaced
-    // whole or not at all, keeping its owner, group and mode. Throws
-    // DocumentError with the write code that says why. Safe to call on a
-    // worker thread while the UI thread reads the document.
-    void writeTo(const QString& path) const;
+    // whole or not at all, keeping its owner, group and mode; the document
+    // and the file take the time of the save as their modification date.
+    // Throws DocumentError with the write code that says why. Safe to call
+    // on a worker thread while the UI thread reads the document.
+    void writeTo(const QString& path);
 
 signals:
     void generationChanged(qint64 generation);

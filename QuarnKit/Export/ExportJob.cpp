@@ -101,12 +101,15 @@ private:
         };
     }
 
-    // The document's bytes with the export's passwords and, when asked
-    // for, a text layer over the pages that have no text of their own.
-    QByteArray written(PdfDocument& doc) const
+    // With "Make scanned text searchable": the pages without text of their
+    // own get the words text recognition reads there, page by page.
+    void addTextLayer(PdfDocument& doc) const
     {
-        if (options.textFromRecognition) TextLayer::addToScannedPages(doc, [this] { check(); });
-        return Exporter::pdfBytes(doc, options);
+        if (!options.textFromRecognition) return;
+        TextLayer::addToScannedPages(doc, [this](int page, int count) {
+            check();
+            report(Kind::recognizing, page, count);
+        });
     }
 
     ExportReport pdf()
@@ -117,10 +120,11 @@ private:
         } catch (const platform::PdfError&) {
             throw ExportError(ExportError::Kind::renderFailed);
         }
-        report(Kind::saving);
         // The layer goes into a copy of the job's own.
         if (options.textFromRecognition && doc == source) doc = PdfDocument::openBytes(Exporter::pdfBytes(*doc, {}));
-        const QByteArray bytes = written(*doc);
+        addTextLayer(*doc);
+        report(Kind::saving);
+        const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
         Exporter::writeFile(bytes, destination);
         return ExportReport(destination);
@@ -131,8 +135,9 @@ private:
         const auto doc = Exporter::drawPDF(*source, s.pages, info, [this](int k) { report(Kind::rendering, k, total()); },
                                            drawer, stop);
         check();
+        addTextLayer(*doc);
         if (!options.isEmpty()) report(Kind::saving);
-        const QByteArray bytes = written(*doc);
+        const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
         Exporter::writeFile(bytes, destination);
         return ExportReport(destination);
@@ -156,8 +161,8 @@ private:
         } catch (const platform::PdfError&) {
             throw ExportError(ExportError::Kind::renderFailed);
         }
+        addTextLayer(*doc);
         report(Kind::compressing);
-        if (options.textFromRecognition) TextLayer::addToScannedPages(*doc, [this] { check(); });
         // Both sides are written with the same options, so that neither a
         // text layer nor encryption hides a gain or makes one up.
         const QByteArray plain = Exporter::pdfBytes(*doc, options);
@@ -182,7 +187,13 @@ private:
         for (int k = 0; k < total(); ++k) {
             check();
             const int i = s.pages[size_t(k)];
-            QString words = TextRecognizer::existingText(*source, i);
+            QString words;
+            try {
+                words = TextRecognizer::existingText(*source, i);
+            } catch (const platform::PdfError&) {
+                // A page the engine cannot read has no text of its own:
+                // recognition tries it, and counts it when it fails too.
+            }
             if (!words.isEmpty()) {
                 report(Kind::rendering, k, total());
             } else {
@@ -194,6 +205,7 @@ private:
                     ++result.unreadablePages;
                 }
             }
+            words = Exporter::expandedLigatures(words);
             entries << (total() == 1 ? words : QStringLiteral("Page %1\n").arg(i + 1) + words);
         }
         check();
@@ -292,7 +304,13 @@ private:
 ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
                  const QString& destination, const Progress& progress, std::stop_token stop, const Recognizer& recognize)
 {
-    return Run(settings, source, destination, progress, std::move(stop), recognize).go();
+    try {
+        return Run(settings, source, destination, progress, std::move(stop), recognize).go();
+    } catch (const platform::PdfError&) {
+        // The engine failed to read or draw a page, or to make the file's
+        // bytes: that is what the user is told, not that the copy failed.
+        throw ExportError(ExportError::Kind::renderFailed);
+    }
 }
 
 } // namespace ExportJob

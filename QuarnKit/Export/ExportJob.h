@@ -28,8 +28,9 @@ using Recognizer = std::function<QString(const platform::PdfDocument&, int page)
 
 // Writes the export to `destination` (for several PNG or JPEG pages: the
 // folder in which the export's own folder is made) and reports what it did.
-// Throws ExportError, ExportCancelled when `stop` was requested (at the next
-// page or step), or FileSystemError when no work folder can be made.
+// Throws ExportError (renderFailed for any failure of the PDF engine),
+// ExportCancelled when `stop` was requested (at the next page or step), or
+// FileSystemError when no work folder can be made.
 // `recognize` defaults to the text recognizer.
 ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
                  const QString& destination,

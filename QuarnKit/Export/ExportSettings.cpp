@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/ExportSettings.h"
 
 #include <QLocale>
+#include <QMimeDatabase>
 #include <QStringList>
 
 #include <algorithm>
@@ -109,6 +110,17 @@ QString title(ExportFormat format) { return QString::fromLatin1(row(format).titl
 QString detail(ExportFormat format) { return QString::fromLatin1(row(format).detail); }
 QString fileExtension(ExportFormat format) { return QString::fromLatin1(row(format).extension); }
 QString mimeType(ExportFormat format) { return QString::fromLatin1(row(format).mime); }
+QString nameFilter(ExportFormat format)
+{
+    // The type's own patterns name ".tif" before ".tiff"; a save dialog gives
+    // a proposed name the suffix of its filter's first pattern.
+    const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType(format));
+    QStringList patterns{QStringLiteral("*.") + fileExtension(format)};
+    for (const QString& pattern : type.globPatterns())
+        if (!patterns.contains(pattern)) patterns << pattern;
+    const QString name = type.comment().isEmpty() ? title(format) : type.comment();
+    return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
 bool isPDF(ExportFormat format)
 {
     return format == ExportFormat::pdf || format == ExportFormat::flattenedPDF ||

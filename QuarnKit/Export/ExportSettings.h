@@ -34,6 +34,9 @@ QString title(ExportFormat format);
 QString detail(ExportFormat format);      // the line on the format's card
 QString fileExtension(ExportFormat format); // without the dot
 QString mimeType(ExportFormat format);
+// The file dialog's filter, "TIFF image (*.tiff *.tif)": the format's own
+// extension first, so that a proposed name keeps it.
+QString nameFilter(ExportFormat format);
 bool isPDF(ExportFormat format);
 bool isImage(ExportFormat format);
 bool writesDirectory(ExportFormat format); // one image file per page

@@ -320,9 +320,28 @@ QString text(const PdfDocument& doc, const std::vector<int>& pages)
             words = QString::fromStdString(doc.textPage(index).text()).trimmed();
         } catch (const PdfError&) {
         }
+        words = expandedLigatures(words);
         entries << (pages.size() == 1 ? words : QStringLiteral("Page %1\n").arg(index + 1) + words);
     }
     return entries.join(QStringLiteral("\n\n"));
+}
+
+QString expandedLigatures(const QString& text)
+{
+    // The Latin and Armenian ligatures of Alphabetic Presentation Forms;
+    // each one's compatibility decomposition is its letters.
+    const auto isLigature = [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= 0xFB00 && u <= 0xFB06) || (u >= 0xFB13 && u <= 0xFB17);
+    };
+    if (std::none_of(text.begin(), text.end(), isLigature)) return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (QChar c : text) {
+        if (isLigature(c)) out += QString(c).normalized(QString::NormalizationForm_KC);
+        else out += c;
+    }
+    return out;
 }
 
 QByteArray encode(const std::vector<QImage>& images, ExportFormat format, std::optional<int> dpi, double quality)

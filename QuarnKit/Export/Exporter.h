@@ -87,6 +87,9 @@ QByteArray pdfData(const std::shared_ptr<platform::PdfDocument>& doc, const std:
                    const ExportWriteOptions& options = {});
 // The pages' text; with more than one page each under a "Page N" heading.
 QString text(const platform::PdfDocument& doc, const std::vector<int>& pages);
+// The text with its ligature characters ("ﬁ", "ﬃ", …) written as their
+// letters, so that a search of the exported words finds them.
+QString expandedLigatures(const QString& text);
 // The images as one file of the format: PNG and JPEG hold one image, TIFF
 // any number. A resolution of none or 0 writes none; JPEG quality is clamped
 // to 0.1…1. Throws ExportError (empty, renderFailed).

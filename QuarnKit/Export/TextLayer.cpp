@@ -26,16 +26,16 @@ platform::PdfMatrix placement(const platform::RecognizedLine& line, const platfo
 
 } // namespace
 
-int addToScannedPages(platform::PdfDocument& doc, const std::function<void()>& check, const LineReader& read)
+int addToScannedPages(platform::PdfDocument& doc, const BeforePage& beforePage, const LineReader& read)
 {
     const LineReader reader = read ? read : [](const QImage& image, int dpi) {
         return platform::TextRecognition::recognize(image, TextRecognizer::tesseractLanguages(), dpi);
     };
     int added = 0;
     for (int page = 0, count = doc.pageCount(); page < count; ++page) {
-        if (check) check();
-        if (!TextRecognizer::needsRecognition(doc, page)) continue;
+        if (beforePage) beforePage(page, count);
         try {
+            if (!TextRecognizer::needsRecognition(doc, page)) continue;
             const platform::PdfPageGeometry geometry = doc.pageGeometry(page);
             const double scale = TextRecognizer::renderScale(TextRecognizer::displayedSize(geometry));
             const QImage image = Exporter::render(doc, page, scale);

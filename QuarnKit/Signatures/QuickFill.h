@@ -1,9 +1,12 @@
 #pragma once
 // The quick-fill stamps: today's date, a checkmark and a cross, each built as
 // a mark centred on a point of a page and reading upright on the shown page.
-// The date is a text box on an upright page and lettered ink on a turned one.
-// A page 8 points or less across, where nothing fits inside the 4-point
-// margin, gets no stamp.
+// Each says what it is in its contents (the date's text, "Checkmark",
+// "Cross"), as the marks list and summary show it.
+// The date is a text box on an upright page and lettered ink on a turned one;
+// on a page too narrow for it the box narrows and its words wrap. A page 8
+// points or less across, where nothing fits inside the 4-point margin, gets
+// no stamp.
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Shell/RGBA.h"
 

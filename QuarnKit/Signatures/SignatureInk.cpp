@@ -310,7 +310,9 @@ PdfPoint toPage(PdfPoint unit, const PdfRect& rect, int rotation)
 std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation, const RGBA& color)
 {
     const double upright = oddTurns(rotation) ? rect.height : rect.width;
-    return ink(signature.strokes, rect, rotation, signature.penWidth(upright), color);
+    auto a = ink(signature.strokes, rect, rotation, signature.penWidth(upright), color);
+    if (a) a->contents = signature.kind == Signature::Kind::initials ? "Initials" : "Signature";
+    return a;
 }
 
 std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth, const RGBA& color)

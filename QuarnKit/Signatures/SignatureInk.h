@@ -92,7 +92,9 @@ std::optional<PdfRect> placement(PdfSize size, PdfPoint around, const PdfRect& p
 // A unit point in a placed rectangle, turned with the page so that it reads upright.
 PdfPoint toPage(PdfPoint unit, const PdfRect& rect, int rotation);
 
-// The Ink mark of a signature placed in `rect` on a page with `rotation`.
+// The Ink mark of a signature placed in `rect` on a page with `rotation`. Its
+// contents, the PDF's description of a mark that shows no text, say
+// "Signature" or "Initials": the marks list and summary show that word.
 std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation, const RGBA& color);
 // The same mapping with a given pen width.
 std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth,

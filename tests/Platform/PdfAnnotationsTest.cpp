@@ -5,9 +5,13 @@
 
 #include <QColor>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontDatabase>
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextLayout>
 
 #include <regex>
 
@@ -396,6 +400,120 @@ TEST(PdfAnnotations, LinesBreakAtSpacesAndBetweenCjkCharacters)
         for (int x = 0; x < image.width(); ++x)
             if (image.pixelColor(x, y).red() < 128) right = std::max(right, x);
     EXPECT_LT(right, 50 + 114);
+}
+
+namespace {
+
+// The text poppler extracts, without the marks it puts around runs of the
+// other direction.
+QString popplerText(const QString& pdf)
+{
+    QString text = run("pdftotext -q " + pdf + " -");
+    text.removeIf([](QChar c) { return (c >= QChar(0x202A) && c <= QChar(0x202E)) || c == QChar(0x200E) || c == QChar(0x200F); });
+    return words(text);
+}
+
+// The ink of an image (dark pixels) cut to its bounding box.
+QImage inkOf(const QImage& image)
+{
+    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    QRect box;
+    for (int y = 0; y < gray.height(); ++y)
+        for (int x = 0; x < gray.width(); ++x)
+            if (qGray(gray.pixel(x, y)) < 128) box |= QRect(x, y, 1, 1);
+    return gray.copy(box);
+}
+
+// How much of `a`'s ink has ink of `b` within two pixels, the two laid over
+// each other at their right ends (where a right-to-left word starts).
+double covered(const QImage& a, const QImage& b)
+{
+    const int shift = b.width() - a.width();
+    int ink = 0, found = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            if (qGray(a.pixel(x, y)) >= 128) continue;
+            ++ink;
+            bool near = false;
+            for (int dy = -2; dy <= 2 && !near; ++dy)
+                for (int dx = -2; dx <= 2 && !near; ++dx) {
+                    const QPoint q(x + shift + dx, y + dy);
+                    near = b.rect().contains(q) && qGray(b.pixel(q)) < 128;
+                }
+            found += near;
+        }
+    return ink ? double(found) / ink : 0;
+}
+
+// The words as Qt's text layout, which the editor uses, sets them in DejaVu
+// Sans: shaped and ordered by the bidirectional algorithm.
+QImage qtWords(const QString& text, double pixelSize)
+{
+    static const int id = QFontDatabase::addApplicationFont("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+    QFont font(QFontDatabase::applicationFontFamilies(id).value(0));
+    font.setPixelSize(int(pixelSize));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setStyleStrategy(QFont::NoFontMerging);
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(10000);
+    layout.endLayout();
+    QImage image(int(line.naturalTextWidth()) + 40, int(line.height()) + 40, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setPen(Qt::black);
+    line.draw(&painter, {20 - line.x(), 20});
+    return image;
+}
+
+} // namespace
+
+TEST(PdfAnnotations, RightToLeftTextBoxesReadAndJoinAsTheEditorShowsThem)
+{
+    const struct {
+        std::string typed;
+        std::string drawn; // the characters left to right, as the line is drawn
+        bool alone;        // one script only: it looks as Qt's layout sets it
+    } cases[] = {
+        {"שלום עולם", "םלוע םולש", true},
+        {"مرحبا بالعالم", "ملاعلاب ابحرم", true},
+        {"سلام", "مالس", true}, // lam and alef join into one glyph
+        {"Order 66 שלום עולם 2024 ok", "Order 66 2024 םלוע םולש ok", false},
+        {"سلام 123 hello", "hello 123 مالس", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        auto doc = PdfDocument::createBlank(400, 60);
+        annots::add(*doc, 0, textBox(c.typed, "Helv", {0, 0, 400, 60}));
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath("words.pdf");
+        doc->saveToFile(pdf.toStdString());
+        auto back = PdfDocument::openFile(pdf.toStdString());
+        const PdfAnnotation saved = annots::list(*back, 0).at(0);
+        EXPECT_EQ(saved.contents, c.typed);
+        // MuPDF reports the characters in the order they are drawn, poppler
+        // in reading order again.
+        EXPECT_EQ(words(QString::fromStdString(annots::drawnText(*back, 0, saved.objectNumber))),
+                  QString::fromStdString(c.drawn));
+        if (c.alone) {
+            EXPECT_EQ(popplerText(pdf), QString::fromStdString(c.typed));
+        }
+
+        ASSERT_EQ(std::system(("pdftoppm -r 288 -png -singlefile " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
+        const QImage page(dir.filePath("page.png"));
+        // A paragraph that starts right to left starts at the box's right edge.
+        const bool rightToLeft = c.typed[0] & 0x80;
+        if (rightToLeft) EXPECT_NEAR(rightmostInk(page), (400 - annots::textBoxPaddingX) * 4, 16);
+        else EXPECT_LT(rightmostInk(page), 300 * 4);
+        if (!c.alone) continue;
+        const QImage ours = inkOf(page), qt = inkOf(qtWords(QString::fromStdString(c.typed), 20 * 4));
+        // Helvetica's space is a little narrower than DejaVu's.
+        EXPECT_NEAR(ours.width(), qt.width(), 0.02 * qt.width());
+        EXPECT_NEAR(ours.height(), qt.height(), 4);
+        EXPECT_GT(covered(ours, qt), 0.9);
+        EXPECT_GT(covered(qt, ours), 0.9);
+    }
 }
 
 TEST(PdfAnnotations, TextBoxFontsAreSharedObjectsNotInlineDictionaries)

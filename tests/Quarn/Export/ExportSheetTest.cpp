@@ -6,12 +6,16 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Platform/PdfWriting.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
 #include <QProcess>
 #include <QLabel>
 #include <QSlider>
@@ -36,8 +40,12 @@ struct Shown {
     ExportSheet* sheet = nullptr;
 
     explicit Shown(int pages, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
-        : path(writeFile(settings.dir, "Letter.pdf", testsupport::makeTextPdf(pages))),
-          document(QuarnDocument::open(path)), screen(showScreen(document.get(), path, stack, settings))
+        : Shown(testsupport::makeTextPdf(pages), preset, selected)
+    {
+    }
+    explicit Shown(const QByteArray& pdf, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
+        : path(writeFile(settings.dir, "Letter.pdf", pdf)), document(QuarnDocument::open(path)),
+          screen(showScreen(document.get(), path, stack, settings))
     {
         model().setSelectedPages(selected);
         present(preset);
@@ -313,4 +321,65 @@ TEST(ExportController, ASummaryKeepsTheSheetOpenAndFailuresAreShown)
     controller.clearResult();
     EXPECT_EQ(controller.phase().kind, Kind::idle);
     EXPECT_FALSE(sheet.failure()->isVisible());
+}
+
+TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
+{
+    // A page of text and a scanned page without any.
+    auto doc = platform::PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    QImage scan(10, 10, QImage::Format_RGB888);
+    scan.fill(Qt::white);
+    platform::PdfWriting::appendImagePage(*doc, scan, {612, 792});
+    Shown shown(doc->save(), ExportFormat::pdf);
+    ExportSheet& sheet = *shown.sheet;
+    sheet.controller().reveal = [](const QString&) {};
+    sheet.controller().chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+        return std::optional<QString>(shown.settings.dir.filePath("Searchable.pdf"));
+    };
+    QStringList shownSteps;
+    QObject::connect(&sheet.controller(), &ExportController::phaseChanged, &sheet, [&] {
+        if (sheet.controller().phase().kind == Kind::working) shownSteps << sheet.stepLabel()->text();
+    });
+    QCheckBox* searchable = nullptr;
+    for (QCheckBox* box : sheet.findChildren<QCheckBox*>())
+        if (box->text() == "Make scanned text searchable") searchable = box;
+    ASSERT_TRUE(searchable);
+    // On the box itself: the check box is as wide as the sheet.
+    QTest::mouseClick(searchable, Qt::LeftButton, {}, QPoint(6, searchable->height() / 2));
+    ASSERT_TRUE(searchable->isChecked());
+    shown.key(Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+    EXPECT_TRUE(shownSteps.contains("Reading page 1 of 2")) << shownSteps.join(", ").toStdString();
+    EXPECT_TRUE(shownSteps.contains("Reading page 2 of 2"));
+    EXPECT_EQ(shownSteps.indexOf("Saving", 1), shownSteps.size() - 1); // saving only once recognition is done
+}
+
+TEST(ExportController, TheSaveDialogProposesTheFormatsOwnExtension)
+{
+    const struct {
+        ExportFormat format;
+        const char* name;
+    } cases[] = {{ExportFormat::tiff, "Letter.tiff"}, {ExportFormat::jpeg, "Letter page 1.jpg"},
+                 {ExportFormat::marksSummary, "Letter marks.md"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shown shown(c.format == ExportFormat::jpeg ? 2 : 1);
+        QString proposed;
+        // The dialog runs its own loop: read its name field there, then close it.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit")) proposed = field->text();
+            dialog->reject();
+        });
+        poll.start(20);
+        quarnkit::ExportSettings settings;
+        settings.format = c.format;
+        settings.baseName = "Letter";
+        settings.pages = {0};
+        shown.sheet->controller().start(settings, shown.model(), {});
+        EXPECT_EQ(proposed, c.name);
+        EXPECT_EQ(shown.sheet->controller().phase().kind, Kind::idle); // cancelled: nothing said
+    }
 }

@@ -1,4 +1,5 @@
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/DocumentMetadata.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
@@ -167,6 +169,56 @@ TEST(QuarnDocument, WriteToReplacesTheFileWhole)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
+TEST(QuarnDocument, ASaveDatesTheFileAndKeepsItsXmpInStep)
+{
+    const struct {
+        const char* file;
+        const char* xmpKey; // the packet's modification date, when the file keeps one
+    } cases[] = {
+        {"pdflatex-4-pages.pdf", nullptr},
+        {"crazyones-pdfa.pdf", "xmp:ModifyDate"},
+        {"mistitled_outlines_example.pdf", "xap:ModifyDate"}, // XMP's older prefix
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("doc.pdf");
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(testsupport::corpusPath(c.file)), path));
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        auto document = QuarnDocument::open(path);
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        document->writeTo(path);
+        // Document Info shows the save at once, and after reopening.
+        const std::optional<QDateTime> shown = quarnkit::DocumentInfo(*document->pdf()).modified;
+        ASSERT_TRUE(shown);
+        EXPECT_GE(*shown, before);
+        EXPECT_LE(*shown, QDateTime::currentDateTime().addSecs(1));
+        EXPECT_EQ(quarnkit::DocumentInfo(*QuarnDocument::open(path)->pdf()).modified, shown);
+        EXPECT_TRUE(QProcess::execute("qpdf", {"--check", path}) == 0);
+
+        QProcess pdfinfo;
+        pdfinfo.start("pdfinfo", {"-meta", path});
+        pdfinfo.waitForFinished();
+        const QString xmp = QString::fromUtf8(pdfinfo.readAllStandardOutput());
+        if (!c.xmpKey) {
+            EXPECT_FALSE(xmp.contains("ModifyDate"));
+            continue;
+        }
+        const QRegularExpression value(QStringLiteral("<%1>([^<]*)</%1>").arg(c.xmpKey));
+        const QRegularExpressionMatch match = value.match(xmp);
+        ASSERT_TRUE(match.hasMatch()) << xmp.toStdString();
+        EXPECT_EQ(QDateTime::fromString(match.captured(1), Qt::ISODate), *shown) << match.captured(1).toStdString();
+    }
+
+    // A packet that keeps the date as an attribute, and one without XMP's namespace.
+    const QDateTime date(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
+    EXPECT_EQ(quarnkit::ModificationStamp::xmpWithDate(
+                  R"(<rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:MetadataDate='2001-01-01' xmp:ModifyDate="2001-01-01"/>)", date),
+              R"(<rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:MetadataDate="2026-03-04T05:06:07Z" xmp:ModifyDate="2026-03-04T05:06:07Z"/>)");
+    const QByteArray other = R"(<x xmlns:q="urn:other"><q:ModifyDate>2001</q:ModifyDate></x>)";
+    EXPECT_EQ(quarnkit::ModificationStamp::xmpWithDate(other, date), other);
+}
+
 TEST(QuarnDocument, FailedWriteLeavesTheFileAlone)
 {
     QTemporaryDir dir;
@@ -179,7 +231,9 @@ TEST(QuarnDocument, FailedWriteLeavesTheFileAlone)
     EXPECT_THROW(locked->writeTo(path), DocumentError);
     // A target in a folder that does not exist cannot be written either.
     QuarnDocument blank;
+    blank.pdf()->setInfoString("ModDate", "D:20010101000000Z");
     EXPECT_THROW(blank.writeTo(dir.filePath("no/such/folder/doc.pdf")), DocumentError);
+    EXPECT_EQ(blank.pdf()->infoString("ModDate"), "D:20010101000000Z"); // the failed save is not dated
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -51,6 +51,33 @@ QStringList entries(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// Three pages of text; the second hangs from a page-tree node that names
+// itself as its parent. MuPDF shows and reads that page, but cannot copy it:
+// copying looks up the page's inherited keys, and the loop stops it.
+// `unreadable` leaves the page's own resources out too, so that it cannot be
+// shown or read either.
+QByteArray loopedPagePdf(bool unreadable)
+{
+    const auto content = [](int n) {
+        const std::string text = "BT /F1 24 Tf 20 200 Td (Page " + std::to_string(n) + ") Tj ET";
+        return "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream";
+    };
+    const std::string page = "<< /Type /Page /MediaBox [0 0 300 300] /CropBox [0 0 300 300] /Rotate 0 ";
+    const std::string resources = "/Resources << /Font << /F1 9 0 R >> >> ";
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 10 0 R 5 0 R] /Count 3 >>",
+        page + "/Parent 2 0 R " + resources + "/Contents 6 0 R >>",
+        page + "/Parent 10 0 R " + (unreadable ? "" : resources) + "/Contents 7 0 R >>",
+        page + "/Parent 2 0 R " + resources + "/Contents 8 0 R >>",
+        content(1),
+        content(2),
+        content(3),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Pages /Kids [4 0 R] /Count 1 /Parent 10 0 R >>",
+    });
+}
+
 } // namespace
 
 TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
@@ -260,4 +287,66 @@ TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
         for (int x = 0; x < before.width() * 3; ++x)
             difference += std::abs(int(before.constScanLine(y)[x]) - int(after.constScanLine(y)[x]));
     EXPECT_LT(double(difference) / (before.width() * before.height() * 3), 3.0);
+}
+
+TEST(ExportJob, APageThatCannotBeCopiedFailsThePdfExportAndWritesNothing)
+{
+    const auto doc = PdfDocument::openBytes(loopedPagePdf(false));
+    ASSERT_EQ(doc->pageCount(), 3);
+    ASSERT_EQ(doc->textPage(1).text().substr(0, 6), "Page 2"); // it reads, it only cannot be copied
+    for (ExportFormat format : {ExportFormat::pdf, ExportFormat::smallerPDF}) {
+        SCOPED_TRACE(ExportFormats::rawValue(format).toStdString());
+        QTemporaryDir dir;
+        // Pages 1 and 2: page 1 copies, page 2 does not, so a copy that left
+        // page 2 out would write a file of page 1 alone.
+        EXPECT_EQ(failureOf(settingsFor(format, {0, 1}), doc, dir.path() + "/Doc.pdf"), ExportError::Kind::renderFailed);
+        EXPECT_TRUE(entries(dir.path()).isEmpty());
+    }
+}
+
+TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFatal)
+{
+    // The second page of this file cannot be read or shown at all.
+    const auto doc = PdfDocument::openBytes(loopedPagePdf(true));
+    QTemporaryDir dir;
+
+    // Text: the page has no text of its own, and recognition cannot read it either.
+    const ExportReport text = ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, dir.path() + "/Doc.txt", {});
+    EXPECT_EQ(text.unreadablePages, 1);
+    EXPECT_EQ(text.summary(), "Text recognition couldn't read 1 page.");
+    EXPECT_EQ(exporttest::readBytes(dir.path() + "/Doc.txt"), "Page 1\nPage 1\n\nPage 2\n\n\nPage 3\nPage 3");
+
+    // A searchable copy leaves the page it cannot read as it is.
+    ExportSettings searchable = settingsFor(ExportFormat::pdf, {0, 1, 2});
+    searchable.makeSearchable = true;
+    ExportJob::run(searchable, doc, dir.path() + "/Doc.pdf", {});
+    EXPECT_EQ(PdfDocument::openFile((dir.path() + "/Doc.pdf").toStdString())->pageCount(), 3);
+
+    // A picture of it cannot be made: the message says so.
+    try {
+        ExportJob::run(settingsFor(ExportFormat::png, {1}), doc, dir.path() + "/Doc.png", {});
+        ADD_FAILURE() << "the export succeeded";
+    } catch (const ExportError& error) {
+        EXPECT_EQ(error.message(), "The page could not be rendered.");
+    }
+}
+
+TEST(ExportJob, TextExportSpellsOutLigatures)
+{
+    // Words set with the ligature glyphs ff, fi, fl, ffi and ffl, which the
+    // page's text names by their ligature characters.
+    const std::string text = "BT /F1 20 Tf 20 200 Td (di\\203cult \\201nd \\202ow e\\200ort ba\\204e) Tj ET";
+    const auto doc = PdfDocument::openBytes(testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Type /Encoding /BaseEncoding "
+        "/WinAnsiEncoding /Differences [128 /ff /fi /fl /ffi /ffl] >> >>",
+    }));
+    ASSERT_NE(QString::fromStdString(doc->textPage(0).text()).indexOf(QChar(0xFB03)), -1);
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc.txt";
+    ExportJob::run(settingsFor(ExportFormat::text, {0}), doc, to, {});
+    EXPECT_EQ(QString::fromUtf8(exporttest::readBytes(to)), "difficult find flow effort baffle");
 }

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace quarnkit;
@@ -101,6 +102,88 @@ TEST(PageEditor, MovesPagesAsOneBlockAndTheInverseRestoresTheOrder)
         edit->apply(*doc);
         EXPECT_EQ(order(*reopened(*doc)), c.expected) << "saved";
     }
+}
+
+namespace {
+
+// Four pages: the first two hang from a node of the page tree that gives
+// them a 300 by 500 box turned a quarter, the last two have 612 by 792 boxes
+// of their own and no rotation.
+QByteArray inheritingPdf()
+{
+    const auto content = [](int n) {
+        const std::string text = "BT /F1 24 Tf 20 200 Td (Page " + std::to_string(n) + ") Tj ET";
+        return "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream";
+    };
+    const std::string page = "<< /Type /Page /Resources << /Font << /F1 12 0 R >> >> ";
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 6 0 R 7 0 R] /Count 4 >>",
+        "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count 2 /Rotate 90 /MediaBox [0 0 300 500] >>",
+        page + "/Parent 3 0 R /Contents 8 0 R >>",
+        page + "/Parent 3 0 R /Contents 9 0 R >>",
+        page + "/Parent 2 0 R /MediaBox [0 0 612 792] /Contents 10 0 R >>",
+        page + "/Parent 2 0 R /MediaBox [0 0 612 792] /Contents 11 0 R >>",
+        content(1),
+        content(2),
+        content(3),
+        content(4),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    });
+}
+
+// Each page's size and rotation as poppler reads them from a saved file.
+QStringList popplerPages(const QString& pdf)
+{
+    QProcess pdfinfo;
+    pdfinfo.start("pdfinfo", {"-f", "1", "-l", "99", pdf});
+    pdfinfo.waitForFinished();
+    QStringList pages;
+    for (const QString& line : QString::fromUtf8(pdfinfo.readAllStandardOutput()).split('\n')) {
+        const QRegularExpressionMatch m = QRegularExpression(R"(^Page +\d+ (size|rot): +(\S+(?: x \S+)?))").match(line);
+        if (!m.hasMatch()) continue;
+        if (m.captured(1) == "size") pages << m.captured(2);
+        else pages.last() += " rot " + m.captured(2);
+    }
+    return pages;
+}
+
+} // namespace
+
+TEST(PageEditor, PagesMovedOutOfOrIntoAnInheritingNodeKeepTheirBoxAndTurn)
+{
+    const QString turned = "300 x 500 rot 90", upright = "612 x 792 rot 0";
+    const struct {
+        std::set<int> pages;
+        int gap;
+        std::vector<int> order;
+        QStringList looks;
+    } cases[] = {
+        {{1}, 4, {1, 3, 4, 2}, {turned, upright, upright, turned}}, // out of the node, to the end
+        {{3}, 0, {4, 1, 2, 3}, {upright, turned, turned, upright}}, // into the node's place, first
+        {{2}, 1, {1, 3, 2, 4}, {turned, upright, turned, upright}}, // between the node's own pages
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.gap);
+        auto doc = PdfDocument::openBytes(inheritingPdf());
+        ASSERT_EQ(rotations(*doc), (std::vector<int>{90, 90, 0, 0}));
+        const auto edit = PageEditor::move(c.pages, c.gap, *doc);
+        ASSERT_TRUE(edit);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("moved.pdf");
+        doc->saveToFile(path.toStdString());
+        EXPECT_EQ(order(*PdfDocument::openFile(path.toStdString())), c.order);
+        EXPECT_EQ(popplerPages(path), c.looks);
+
+        edit->inverse().apply(*doc);
+        doc->saveToFile(path.toStdString());
+        EXPECT_EQ(popplerPages(path), (QStringList{turned, turned, upright, upright}));
+    }
+    // A blank page put among the turned ones shows the shape its neighbour shows.
+    auto doc = PdfDocument::openBytes(inheritingPdf());
+    PageEditor::insertBlank(0, *doc);
+    EXPECT_EQ(doc->pageGeometry(1).displaySize, doc->pageGeometry(0).displaySize);
+    EXPECT_EQ(doc->pageGeometry(1).displaySize, (platform::PdfSize{500, 300}));
 }
 
 TEST(PageEditor, RotationsRecordBeforeAndAfterAndUndo)

@@ -67,6 +67,33 @@ TEST(QuickFill, DateNearTheRightEdgeKeepsItsWidthAndEndsInsideThePage)
     EXPECT_EQ(corner->rect.y, 4);
 }
 
+TEST(QuickFill, ADateOnANarrowPageNarrowsItsBoxAndWrapsRatherThanVanishing)
+{
+    const struct {
+        const char* name;
+        PdfRect page;
+        std::string date;
+        double width;
+        const char* drawn; // its lines, as MuPDF reads them
+    } cases[] = {
+        {"80 points wide", {0, 0, 80, 300}, "2026-12-07", 72, "2026-12-07\n\n"},
+        {"60 points wide", {0, 0, 60, 300}, "7 Dec 2026", 52, "7 Dec\n2026\n\n"},
+        // Never narrower than any text box; on a page narrower still its right edge wins.
+        {"30 points wide", {0, 0, 30, 300}, "12/7/26", 28, "12/7/26\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto date = QuickFill::date(c.date, {c.page.midX(), c.page.midY()}, c.page, 0, SignatureInk::color);
+        ASSERT_TRUE(date);
+        EXPECT_EQ(date->subtype, "FreeText");
+        EXPECT_EQ(date->rect.width, c.width);
+        EXPECT_EQ(date->rect.maxX(), c.page.maxX() - 4);
+        auto doc = platform::PdfDocument::createBlank(c.page.width, c.page.height);
+        const int mark = platform::PdfAnnotations::add(*doc, 0, *date);
+        EXPECT_EQ(platform::PdfAnnotations::drawnText(*doc, 0, mark), c.drawn);
+    }
+}
+
 TEST(QuickFill, DateColoursFollowTheInk)
 {
     const auto dark = QuickFill::date("12/7/26", {300, 400}, letter, 0, SignatureInk::color);

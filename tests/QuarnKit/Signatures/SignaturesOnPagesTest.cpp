@@ -1,6 +1,8 @@
 // Signatures and stamps put on upright and turned pages, saved, and drawn by
 // ravlen and by poppler's pdftoppm. Set RAVLEN_TEST_PICTURES to a folder to
 // keep the pictures for a look.
+#include "QuarnKit/Export/MarksSummary.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 #include "support/TestSupport.h"
@@ -208,4 +210,47 @@ TEST(SignaturesOnPages, OnATurnedPageASignatureReadsUpright)
         const QRect right(box.right() - box.width() / 8, box.top(), box.width() / 8, box.height());
         EXPECT_GT(darkPixels(shown, left), darkPixels(shown, right)) << "the words read backwards";
     }
+}
+
+TEST(SignaturesOnPages, StampsAndSignaturesSayWhatTheyAreInTheMarksListAndSummary)
+{
+    auto doc = uprightAndTurned();
+    Signature initials = scribble();
+    initials.kind = Signature::Kind::initials;
+    const auto turned = doc->pageGeometry(1);
+    const struct {
+        std::optional<PdfAnnotation> mark;
+        int page;
+        const char* snippet;
+        MarkKind kind;
+    } cases[] = {
+        {placed(scribble(), {306, 700}, *doc, 0), 0, "Signature", MarkKind::drawing},
+        {placed(initials, {306, 500}, *doc, 0), 0, "Initials", MarkKind::drawing},
+        {QuickFill::date("7/12/26", {150, 300}, doc->pageGeometry(0).cropBox, 0, SignatureInk::color), 0, "7/12/26",
+         MarkKind::text},
+        {QuickFill::checkmark({300, 300}, doc->pageGeometry(0).cropBox, 0, SignatureInk::color), 0, "Checkmark",
+         MarkKind::drawing},
+        {QuickFill::cross({450, 300}, doc->pageGeometry(0).cropBox, 0, SignatureInk::color), 0, "Cross", MarkKind::drawing},
+        {QuickFill::date("7/12/26", {306, 400}, turned.cropBox, turned.rotation, SignatureInk::color), 1, "7/12/26",
+         MarkKind::drawing}, // lettered ink on a turned page
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(c.mark) << c.snippet;
+        annots::add(*doc, c.page, *c.mark);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("signed.pdf");
+    doc->saveToFile(path.toStdString());
+    const auto reopened = PdfDocument::openFile(path.toStdString());
+
+    std::vector<std::tuple<int, QString, MarkKind>> listed, expected;
+    for (const MarkEntry& entry : MarkCatalog::entries(*reopened)) listed.emplace_back(entry.pageIndex, entry.snippet, entry.kind);
+    for (const auto& c : cases) expected.emplace_back(c.page, c.snippet, c.kind);
+    std::sort(listed.begin(), listed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+    const QString summary = MarksSummary::markdown(*reopened, {0, 1}, "Form");
+    for (const char* entry : {"- **Drawing**, Graphite\n  > Signature\n", "- **Drawing**, Graphite\n  > Checkmark\n",
+                              "- **Text**, Graphite\n  > 7/12/26\n"})
+        EXPECT_TRUE(summary.contains(entry)) << entry << "\n" << summary.toStdString();
 }
