@@ -12,7 +12,7 @@ PKGS=(
   libjpeg62-turbo-dev zlib1g-dev libgumbo-dev libmujs-dev
   libtesseract-dev tesseract-ocr-eng libleptonica-dev
   libsodium-dev libicu-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libpng-dev libtiff-dev libarchive-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libx11-dev libxext-dev
   fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core fonts-wqy-zenhei
   xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl
 )
