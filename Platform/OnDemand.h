@@ -1,9 +1,9 @@
 #pragma once
 // The platform layer's parts whose libraries take long to load (Tesseract
-// with Leptonica, libheif with its codecs) are libraries of their own beside
-// this one, loaded the first time they are needed rather than when the
-// program starts. Each offers one table of functions under a C name. Never
-// included outside Platform/.
+// with Leptonica, libheif with its codecs, libqpdf) are libraries of their
+// own beside this one, loaded the first time they are needed rather than
+// when the program starts. Each offers one table of functions under a C
+// name. Never included outside Platform/.
 namespace platform::ondemand {
 
 // The table that the function `entry` of our library `library` (a file name:

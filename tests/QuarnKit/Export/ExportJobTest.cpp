@@ -16,6 +16,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <numeric>
+
 using namespace quarnkit;
 using platform::PdfDocument;
 
@@ -269,6 +271,25 @@ TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
     ExportJob::run(settingsFor(ExportFormat::pdf, {0}), snapshot, to, {});
     EXPECT_TRUE(exporttest::output("qpdf", {"--show-encryption", to}).contains("File is not encrypted"));
     EXPECT_FALSE(PdfDocument::openFile(to.toStdString())->needsPassword());
+}
+
+TEST(ExportJob, SmallerPdfIsNoLargerThanQpdfMakesItAndReadsTheSame)
+{
+    // Files whose pictures leave nothing to gain: what is left is the file's structure.
+    for (const char* name : {"multicolumn.pdf", "annotated_pdf.pdf", "pdflatex-outline.pdf", "imagemagick-images.pdf"}) {
+        SCOPED_TRACE(name);
+        const QString source = QString::fromStdString(testsupport::corpusPath(name));
+        const auto doc = PdfDocument::openFile(source.toStdString());
+        std::vector<int> pages(size_t(doc->pageCount()));
+        std::iota(pages.begin(), pages.end(), 0);
+        QTemporaryDir dir;
+        const QString ours = dir.path() + "/Small.pdf", theirs = dir.path() + "/qpdf.pdf";
+        ExportJob::run(settingsFor(ExportFormat::smallerPDF, pages), doc, ours, {});
+        exporttest::output("qpdf", {"--recompress-flate", "--object-streams=generate", source, theirs});
+        ASSERT_TRUE(QFileInfo::exists(theirs));
+        EXPECT_LE(QFileInfo(ours).size(), QFileInfo(theirs).size());
+        EXPECT_EQ(exporttest::output("pdftotext", {ours, "-"}), exporttest::output("pdftotext", {source, "-"}));
+    }
 }
 
 TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
