@@ -226,7 +226,8 @@ private:
     {
         QImage image;
         try {
-            image = Exporter::bitmap(doc, index, s.scale());
+            // In the three bytes a pixel the files hold: nothing to convert.
+            image = Exporter::render(doc, index, s.scale(), {}, Exporter::BitmapAlpha::none);
         } catch (const Exporter::RenderFailed&) {
             throw ExportError(ExportError::Kind::renderFailed);
         }
