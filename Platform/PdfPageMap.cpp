@@ -170,9 +170,9 @@ PdfPageGeometry geometryOf(const RawPage& page)
     return g;
 }
 
-// The map of the page tree as it stands; `walkedWhole` tells whether the tree
-// was a plain one that holds every page its count claims.
-PageMap buildPageMap(const PdfDocument::Impl& d, bool* walkedWhole = nullptr)
+// The map of the page tree as it stands. With `walkOnly`, none unless the
+// tree is a plain one that holds every page its count claims.
+std::optional<PageMap> buildPageMap(const PdfDocument::Impl& d, bool walkOnly = false)
 {
     PageMap map;
     fz_context* ctx = pdfContext();
@@ -187,6 +187,7 @@ PageMap buildPageMap(const PdfDocument::Impl& d, bool* walkedWhole = nullptr)
     std::vector<RawPage> raw(static_cast<size_t>(count));
     FzError walkError;
     const bool walked = count > 0 && walkPagesC(ctx, d.doc, count, d.releasesWhatItReads, raw.data(), &walkError);
+    if (walkOnly && !(walked && plausible)) return std::nullopt;
     // Otherwise MuPDF's own map makes each look-up direct while it is held. It
     // is let go at once: while held, MuPDF hands out resolved page
     // dictionaries instead of references, which code comparing page objects
@@ -207,7 +208,6 @@ PageMap buildPageMap(const PdfDocument::Impl& d, bool* walkedWhole = nullptr)
         map.geometries[size_t(i)] = geometryOf(page);
     }
     if (held) releaseEngineMapC(ctx, d.doc);
-    if (walkedWhole) *walkedWhole = walked && plausible;
     return map;
 }
 
@@ -222,10 +222,9 @@ const PageMap& pageMap(PdfDocument::Impl& d)
         // What opening left for now: whether the tree holds the pages it
         // claims. A tree walked whole does; MuPDF's own look-up of the last
         // page would read every page dictionary and keep them all.
-        bool walkedWhole = false;
-        PageMap map = buildPageMap(d, &walkedWhole);
-        if (walkedWhole && int(map.ids.size()) == d.expectedPageCount) {
-            d.pageMap = std::move(map);
+        std::optional<PageMap> walked = buildPageMap(d, true);
+        if (walked && int(walked->ids.size()) == d.expectedPageCount) {
+            d.pageMap = std::move(walked);
         } else {
             FzError err;
             if (settlePageCount(d, true, &err) != d.expectedPageCount) pageTreeChanged(d);
