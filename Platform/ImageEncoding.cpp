@@ -9,8 +9,8 @@
 
 #include <jpeglib.h>
 #include <png.h>
-#include <zlib.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 namespace platform::ImageEncoding {
 
@@ -259,8 +259,8 @@ QByteArray jpeg(const QImage& image, double quality, int dpi)
     unsigned char* data = nullptr;
     unsigned long size = 0;
     // libjpeg only reads the rows; bits() would copy an image shared with the caller.
-    const int ok = jpegC(&data, &size, const_cast<uchar*>(rgb.constBits()), rgb.width(), rgb.height(), int(rgb.bytesPerLine()),
-                         int(std::lround(q * 100)), dpi);
+    const int ok = jpegC(&data, &size, const_cast<uchar*>(rgb.constBits()), rgb.width(), rgb.height(),
+                         int(rgb.bytesPerLine()), int(std::lround(q * 100)), dpi);
     QByteArray out;
     if (ok && data) out = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
     std::free(data);

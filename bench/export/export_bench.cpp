@@ -12,6 +12,7 @@
 //
 // Without FILE a 100-page document is built from the corpus's four-page
 // LaTeX sample in a temporary folder.
+#include "bench/BenchMachine.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Export/ExportJob.h"
@@ -25,8 +26,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <sched.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,24 +52,6 @@ bool buildDocument(int pages, const QString& path)
         std::fprintf(stderr, "cannot build the document from the corpus\n");
         return false;
     }
-}
-
-// Binds this process, and every thread and child it makes from now on, to
-// the cores of `list` that exist; returns how many that is.
-int bindToCores(const QString& list)
-{
-    cpu_set_t wanted;
-    CPU_ZERO(&wanted);
-    for (const QString& part : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QStringList ends = part.split(QLatin1Char('-'));
-        for (int cpu = ends.first().toInt(); cpu <= ends.last().toInt(); ++cpu) CPU_SET(cpu, &wanted);
-    }
-    cpu_set_t available;
-    sched_getaffinity(0, sizeof available, &available);
-    CPU_AND(&wanted, &wanted, &available);
-    if (CPU_COUNT(&wanted) == 0) wanted = available;
-    sched_setaffinity(0, sizeof wanted, &wanted);
-    return CPU_COUNT(&wanted);
 }
 
 double ravlenSeconds(const QString& file, const QString& folder)
@@ -138,22 +119,15 @@ double differingPixels(const QString& ours, const QString& theirs)
     return double(differing) / (double(common.width()) * common.height());
 }
 
-std::string loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly)) return "unknown";
-    return file.readAll().split(' ').value(0).toStdString();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     // Before any thread exists: every one made later inherits the cores.
-    QString cpus = QStringLiteral("0-3");
+    std::string cpus = "0-3";
     for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], "--cpus")) cpus = QString::fromLocal8Bit(argv[i + 1]);
-    const int cores = bindToCores(cpus);
+        if (!std::strcmp(argv[i], "--cpus")) cpus = argv[i + 1];
+    const int cores = bench::bindToCores(cpus);
 
     QCoreApplication app(argc, argv);
     int runs = 3;
@@ -172,7 +146,7 @@ int main(int argc, char** argv)
     const int pages = platform::PdfDocument::openFile(file.toStdString())->pageCount();
     std::printf("file %s, %d pages; %d cores; ravlen's export uses %d threads, mutool %d processes; load average %s\n",
                 qPrintable(file), pages, cores, quarnkit::PagePipeline::threadCount(pages), cores,
-                loadAverage().c_str());
+                bench::loadAverage().c_str());
     double bestRavlen = std::numeric_limits<double>::max(), bestMutool = bestRavlen;
     Files ourFiles, theirFiles;
     double differing = 0;
@@ -205,7 +179,7 @@ int main(int argc, char** argv)
                 "first page: %.3f %% of its pixels differ\n",
                 static_cast<long long>(ourFiles.bytes), ourFiles.paths.size(),
                 static_cast<long long>(theirFiles.bytes), theirFiles.paths.size(), differing * 100);
-    std::printf("load average at the end %s\n", loadAverage().c_str());
+    std::printf("load average at the end %s\n", bench::loadAverage().c_str());
     std::printf("png-export-equal-cores ratio %.2f\n", bestRavlen / bestMutool);
     std::printf("png-bytes ratio %.3f\n", theirFiles.bytes ? double(ourFiles.bytes) / double(theirFiles.bytes) : 0.0);
     return 0;

@@ -13,6 +13,7 @@
 // Without FILE, or when FILE does not exist yet, a document of N pages
 // (1,000) is built there by repeating the corpus's four-page LaTeX sample,
 // on every page of which WORD ("information") occurs.
+#include "bench/BenchMachine.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Document/DocumentSearch.h"
@@ -26,8 +27,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-
-#include <sched.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -90,33 +89,6 @@ int searchOnce(const std::string& path, const QString& word, int readers)
     return 0;
 }
 
-// The machine's load over the last minute, as the kernel reports it: the
-// workers share the cores with whatever else runs.
-std::string loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly)) return "unknown";
-    return file.readAll().split(' ').value(0).toStdString();
-}
-
-// Binds this process, and every thread and child it makes from now on, to
-// the cores of `list` that exist; returns how many that is.
-int bindToCores(const char* list)
-{
-    cpu_set_t wanted;
-    CPU_ZERO(&wanted);
-    for (const QByteArray& part : QByteArray(list).split(',')) {
-        const QList<QByteArray> ends = part.split('-');
-        for (int cpu = ends.first().toInt(); cpu <= ends.last().toInt(); ++cpu) CPU_SET(cpu, &wanted);
-    }
-    cpu_set_t available;
-    sched_getaffinity(0, sizeof available, &available);
-    CPU_AND(&wanted, &wanted, &available);
-    if (CPU_COUNT(&wanted) == 0) wanted = available;
-    sched_setaffinity(0, sizeof wanted, &wanted);
-    return CPU_COUNT(&wanted);
-}
-
 // Wall-clock seconds until `processes` mutool processes, started at once, have
 // read the text of their shares of the pages; a negative number on failure.
 double mutoolSeconds(const QString& mutool, const QString& file, int pages, int processes)
@@ -161,7 +133,7 @@ int main(int argc, char** argv)
     const char* cpus = "0-3";
     for (int i = 1; i + 1 < argc; ++i)
         if (!std::strcmp(argv[i], "--cpus")) cpus = argv[i + 1];
-    const int cores = bindToCores(cpus);
+    const int cores = bench::bindToCores(cpus);
     QCoreApplication app(argc, argv);
     int pages = 1000;
     int runs = 3;
@@ -215,7 +187,7 @@ int main(int argc, char** argv)
     double firstBatch = -1;
     std::sscanf(report.constData(), "%zu %zu %d %lf", &matches, &matchedPages, &batches, &firstBatch);
     std::printf("document: %s (%d pages); %d cores, load average %s\n", path.c_str(), pageCount, cores,
-                loadAverage().c_str());
+                bench::loadAverage().c_str());
     std::printf("find \"%s\": %zu matches on %zu pages, %d batches, first batch after %.3f s\n",
                 word.toLocal8Bit().constData(), matches, matchedPages, batches, firstBatch);
     if (bestMutool > 0) {

@@ -20,6 +20,8 @@
 // after a login: no earlier instance is found. The last lines read
 // "launch-N ratio R" with R = ravlen's median ÷ mupdf's. --before times an
 // earlier build of ravlen in the same rounds, for comparing a change.
+#include "bench/BenchMachine.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -39,7 +41,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -56,14 +57,6 @@ using Clock = std::chrono::steady_clock;
 double msSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-std::string loadAverage()
-{
-    std::ifstream file("/proc/loadavg");
-    std::string one, five;
-    file >> one >> five;
-    return one + " (1 min), " + five + " (5 min)";
 }
 
 bool onPath(const std::string& program)
@@ -125,21 +118,6 @@ void stop(pid_t pid)
     }
     kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-}
-
-std::optional<cpu_set_t> parseCpus(const std::string& list)
-{
-    if (list.empty()) return std::nullopt;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    std::istringstream parts(list);
-    for (std::string part; std::getline(parts, part, ',');) {
-        const auto dash = part.find('-');
-        const int first = std::atoi(part.substr(0, dash).c_str());
-        const int last = dash == std::string::npos ? first : std::atoi(part.substr(dash + 1).c_str());
-        for (int cpu = first; cpu <= last; ++cpu) CPU_SET(cpu, &set);
-    }
-    return set;
 }
 
 // ---------------------------------------------------------------- the screen
@@ -506,9 +484,9 @@ int main(int argc, char** argv)
                      display >= 0 ? (" on display :" + std::to_string(display)).c_str() : "");
         return 1;
     }
-    const std::optional<cpu_set_t> cpuSet = parseCpus(cpus);
+    const std::optional<cpu_set_t> cpuSet = cpus.empty() ? std::nullopt : bench::coresOf(cpus);
     std::printf("display %s with openbox; cores: %s; load average %s\n", x.name().c_str(),
-                cpus.empty() ? "all" : cpus.c_str(), loadAverage().c_str());
+                cpus.empty() ? "all" : cpus.c_str(), bench::loadAverage().c_str());
 
     std::vector<std::pair<int, double>> ratios;
     for (const int pages : sizes) {
@@ -545,7 +523,7 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         ratios.push_back({pages, median(series.front().ms) / median(series.back().ms)});
     }
-    std::printf("load average at the end %s\n", loadAverage().c_str());
+    std::printf("load average at the end %s\n", bench::loadAverage().c_str());
     for (const auto& [pages, ratio] : ratios) std::printf("launch-%d ratio %.2f\n", pages, ratio);
     return 0;
 }

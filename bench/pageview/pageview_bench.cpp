@@ -25,6 +25,7 @@
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there by repeating the sample PDFs of the corpus, each repetition
 // copying its pages afresh; the measuring then runs in a fresh process.
+#include "bench/BenchMachine.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageGeometries.h"
@@ -129,13 +130,6 @@ double median(std::vector<double> values)
     return n == 0 ? -1 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::string loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly)) return "unknown";
-    return file.readAll().split(' ').value(0).toStdString();
-}
-
 // R first paints, each in a fresh process, in turn with both mutool runs.
 int compareFirstPaints(int runs, const std::string& path)
 {
@@ -160,7 +154,7 @@ int compareFirstPaints(int runs, const std::string& path)
         if (const double m = mutoolWholeMs(path); m > 0) whole.push_back(m);
     }
     if (ours.empty()) return 1;
-    std::printf("document: %s; load average %s\n", path.c_str(), loadAverage().c_str());
+    std::printf("document: %s; load average %s\n", path.c_str(), bench::loadAverage().c_str());
     std::printf("first paint: ravlen %.1f ms (median of %zu fresh processes)\n", median(ours), ours.size());
     if (!png.empty())
         std::printf("mutool draw -F png of page 1 at the view's scale: %.1f ms; ratio ravlen / mutool: %.2f\n",
