@@ -30,10 +30,10 @@ const void* table(const char* library, const char* entry)
     std::lock_guard lock(mutex);
     void*& handle = handles[library];
     if (!handle) {
+        // By its full path: a name alone would be looked for along the
+        // library path, where another file of that name could stand.
         const std::string folder = ownFolder();
         if (!folder.empty()) handle = dlopen((folder + library).c_str(), RTLD_NOW | RTLD_LOCAL);
-        // Never a name alone: that would search the library path and the
-        // current folder for a file of that name.
         if (!handle) return nullptr;
     }
     using Entry = const void* (*)();

@@ -198,10 +198,7 @@ std::optional<PageMap> buildPageMap(const PdfDocument::Impl& d, bool walkOnly = 
     map.indexByObject.reserve(size_t(count));
     for (int i = 0; i < count; ++i) {
         RawPage& page = raw[size_t(i)];
-        if (!walked) {
-            readPageC(ctx, d.doc, i, &page);
-            if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, page.object);
-        }
+        if (!walked) readPageC(ctx, d.doc, i, &page);
         if (!page.readable) continue;
         map.ids[size_t(i)] = {page.object, page.generation};
         map.indexByObject.emplace(page.object, i); // a page listed twice is found at its first place
