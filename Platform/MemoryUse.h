@@ -6,6 +6,8 @@
 
 namespace platform {
 
+class PdfDocument;
+
 // What MuPDF's store may hold of resources no page holds any more (decoded
 // images, fonts, shadings); above it the least recently used go first. The
 // size of the page view's tile cache: enough for the pages around the view.
@@ -20,5 +22,10 @@ void tuneAllocator();
 // Hands the free memory inside the allocator's arenas back to the system.
 // Takes a few milliseconds: call it from a worker, after dropping caches.
 void releaseFreedMemory();
+
+// How many of a document's objects the engine holds parsed now: what reading
+// it has left in memory beyond its cross-reference table. Reading a long
+// document whole (settling it, mapping its pages) leaves only what is in use.
+int parsedObjectCount(const PdfDocument& document);
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "Platform/PdfInternal.h"
 
 #include "Platform/FileReplacement.h"
+#include "Platform/MemoryUse.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -150,6 +151,61 @@ void touchObjectC(fz_context* ctx, pdf_document* doc, int num)
     fz_try(ctx) pdf_cache_object(ctx, doc, num);
     fz_catch(ctx) {}
 }
+
+} // namespace
+
+void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_try(ctx) {
+        // Objects of the file itself only. MuPDF moves an object into an
+        // incremental section the first time it changes, except in a document
+        // it has repaired (or is saving), which it changes in place; its
+        // pdf_xref_is_incremental names the newest section, which is the
+        // file's own while nothing has changed. A stream whose data was
+        // replaced keeps its buffer.
+        // The encryption dictionary was read before decryption was set up:
+        // read again, its own strings would be decrypted.
+        const bool changesInPlace = doc->repair_attempted || doc->save_in_progress;
+        const bool changed = doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num);
+        pdf_obj* encrypt = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt));
+        const bool encryption = pdf_is_indirect(ctx, encrypt) && pdf_to_num(ctx, encrypt) == num;
+        pdf_xref_entry* entry = changesInPlace || changed || encryption ? nullptr : pdf_get_xref_entry(ctx, doc, num);
+        if (entry && entry->obj && !entry->stm_buf && (entry->type == 'n' || entry->type == 'o')
+            && pdf_obj_refs(ctx, entry->obj) == 1 && !pdf_obj_is_dirty(ctx, entry->obj)) {
+            pdf_drop_obj(ctx, entry->obj);
+            entry->obj = nullptr;
+        }
+    }
+    fz_catch(ctx) {}
+}
+
+namespace {
+
+int countParsedC(fz_context* ctx, pdf_document* doc)
+{
+    int parsed = 0;
+    fz_var(parsed);
+    fz_try(ctx) {
+        const int objects = pdf_xref_len(ctx, doc);
+        for (int num = 1; num < objects; ++num) {
+            const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+            parsed += entry && entry->obj;
+        }
+    }
+    fz_catch(ctx) {}
+    return parsed;
+}
+
+} // namespace
+
+int parsedObjectCount(const PdfDocument& document)
+{
+    PdfDocument::Impl& d = document.impl();
+    std::lock_guard lock(d.mutex);
+    return d.doc ? countParsedC(pdfContext(), d.doc) : 0;
+}
+
+namespace {
 
 int findsPageC(fz_context* ctx, pdf_document* doc, int index)
 {
@@ -794,6 +850,7 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
     d.nextUnsettled = 1;
     const int claimed = countPagesC(ctx, d.doc, &err);
     d.pagesDeferred = opening && !err.code && claimed >= deferredMapPages && claimed < xrefLengthC(ctx, d.doc);
+    d.releasesWhatItReads = d.pagesDeferred;
     err = FzError{};
     const int pages = settlePageCount(d, !d.pagesDeferred, &err);
     if (pages <= 0 && !hasCatalogC(ctx, d.doc))
@@ -836,7 +893,11 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     if (d.settled) return true;
     fz_context* ctx = pdfContext();
     const int objects = xrefLengthC(ctx, d.doc);
-    for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) touchObjectC(ctx, d.doc, d.nextUnsettled);
+    for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) {
+        touchObjectC(ctx, d.doc, d.nextUnsettled);
+        // Read to have MuPDF meet any damage now, not to be kept.
+        if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, d.nextUnsettled);
+    }
     if (d.nextUnsettled < objects) return false;
     d.settled = true;
     // A repair before any edit lost nothing; the pages are read afresh from

@@ -1,8 +1,8 @@
 #include "Platform/PdfImagePages.h"
 
+#include "Platform/HeifDecoding.h"
+#include "Platform/OnDemand.h"
 #include "Platform/PdfInternal.h"
-
-#include <libheif/heif.h>
 
 #include <cstdio>
 #include <cstring>
@@ -121,43 +121,27 @@ struct FzBufferOwner {
     fz_buffer* buffer = nullptr;
     ~FzBufferOwner() { fz_drop_buffer(pdfContext(), buffer); }
 };
-struct HeifDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-    void operator()(heif_image* i) const { heif_image_release(i); }
-};
-
 bool tooManyPixels(long long width, long long height)
 {
     return width < 1 || height < 1 || width * height > maxImagePagePixels;
 }
 
+// HEIF files start with a file-type box; anything else never loads libheif.
+bool mayBeHeif(const fz_buffer* buffer)
+{
+    return buffer->len >= 12 && std::memcmp(buffer->data + 4, "ftyp", 4) == 0;
+}
+
 // A HEIF image decoded upright (libheif applies its rotation and mirror), as
 // an image MuPDF can place; none when it is unreadable or too large.
-fz_image* heifImage(const fz_buffer* buffer, int* width, int* height)
+fz_image* heifImage(const HeifDecoding& decoding, const fz_buffer* buffer, int* width, int* height)
 {
-    std::unique_ptr<heif_context, HeifDeleter> context(heif_context_alloc());
-    if (!context) return nullptr;
-    if (heif_context_read_from_memory_without_copy(context.get(), buffer->data, buffer->len, nullptr).code != heif_error_Ok)
-        return nullptr;
-    heif_image_handle* rawHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) return nullptr;
-    std::unique_ptr<heif_image_handle, HeifDeleter> handle(rawHandle);
-    // The size from the header, before anything is decoded.
-    if (tooManyPixels(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get())))
-        return nullptr;
-    heif_image* rawImage = nullptr;
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code
-        != heif_error_Ok)
-        return nullptr;
-    std::unique_ptr<heif_image, HeifDeleter> image(rawImage);
-    *width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    *height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    int stride = 0;
-    const uint8_t* rgb = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    if (!rgb || tooManyPixels(*width, *height)) return nullptr;
+    HeifPicture picture;
+    if (!decoding.decode(buffer->data, buffer->len, maxImagePagePixels, picture)) return nullptr;
+    *width = picture.width;
+    *height = picture.height;
     FzError err;
-    return imageFromRgbC(pdfContext(), rgb, stride, *width, *height, &err);
+    return imageFromRgbC(pdfContext(), picture.rgb.data(), picture.stride, picture.width, picture.height, &err);
 }
 
 } // namespace
@@ -171,8 +155,10 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
     if (!file.buffer || file.buffer->len < 12) return nullptr;
     int width = 0, height = 0, orientation = 0;
     FzImageOwner image;
-    if (heif_check_filetype(file.buffer->data, int(std::min<size_t>(file.buffer->len, 64))) == heif_filetype_yes_supported) {
-        image.image = heifImage(file.buffer, &width, &height);
+    const HeifDecoding* heif =
+        mayBeHeif(file.buffer) ? ondemand::tableOf<HeifDecoding>("libravlen-heif.so", "ravlenHeifDecoding") : nullptr;
+    if (heif && heif->isHeif(file.buffer->data, file.buffer->len)) {
+        image.image = heifImage(*heif, file.buffer, &width, &height);
     } else {
         image.image = readImageC(ctx, file.buffer, &width, &height, &orientation, &err);
         if (image.image && (tooManyPixels(width, height) || !decodesC(ctx, image.image))) return nullptr;

@@ -155,6 +155,11 @@ struct PdfDocument::Impl {
     // Whether a long document was opened without its page map, which is
     // built later on a worker (mapPages) or at the first need of every page.
     bool pagesDeferred = false;
+    // Whether reading the whole of a long document (settling it, mapping its
+    // pages) lets go of what it read, which is read again from the file when
+    // it is needed: kept, a long document's dictionaries take more memory than
+    // all else the viewer holds. A short document keeps them.
+    bool releasesWhatItReads = false;
     // The file the document reads from (device and inode), when it reads one.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // Where it was opened and how the file looked then, for reading copies.
@@ -193,6 +198,12 @@ bool settleObjects(PdfDocument::Impl& d, int count);
 // last page MuPDF cannot find) has the file read whole, then the tree rebuilt
 // from the page objects that exist. 0 and `err` set when that fails.
 int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err);
+// Lets go of object `num` as parsed when nothing but the cross-reference
+// table holds it and it is as the file has it; MuPDF parses it again from
+// the file when it is next needed. Reading every object of a long document
+// once (settling, mapping its pages) then keeps none of them in memory.
+// Never throws. The caller holds the document's mutex.
+void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num);
 // What every edit does first, with d.mutex held: the edit then meets a page
 // tree that holds the pages it claims, as after opening a short document.
 inline void settleBeforeEditing(PdfDocument::Impl& d)

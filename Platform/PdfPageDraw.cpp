@@ -11,17 +11,29 @@ struct PdfPageRecording::Impl {
 
 namespace {
 
-// Wraps the image's own pixels (RGBA bytes, rows without padding) and draws the
-// page, or its recording, into them: no copy of a possibly large bitmap.
-void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, unsigned char* samples, int w,
-           int h, FzError* err)
+// The image's own pixels as MuPDF sees them: RGBA bytes in rows without
+// padding, or RGB bytes in rows of any length.
+struct Pixels {
+    unsigned char* samples;
+    int w, h, stride, alpha;
+};
+
+Pixels pixelsOf(QImage& image)
+{
+    const int alpha = image.format() == QImage::Format_RGB888 ? 0 : 1;
+    return {image.bits(), image.width(), image.height(), int(image.bytesPerLine()), alpha};
+}
+
+// Wraps the image's own pixels and draws the page, or its recording, into
+// them: no copy of a possibly large bitmap.
+void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, Pixels px, FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), w, h, nullptr, 1, w * 4, samples);
+        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), px.w, px.h, nullptr, px.alpha, px.stride, px.samples);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         if (list) fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, nullptr);
         else fz_run_page(ctx, &page->super, dev, ctm, nullptr);
@@ -49,6 +61,7 @@ fz_display_list* recordC(fz_context* ctx, pdf_page* page, FzError* err)
 void checkImage(const QImage& image)
 {
     if (image.isNull()) throw PdfError(PdfErrorCode::general, "no image to draw into");
+    if (image.format() == QImage::Format_RGB888) return;
     if (image.format() != QImage::Format_RGBA8888_Premultiplied && image.format() != QImage::Format_RGBX8888)
         throw PdfError(PdfErrorCode::general, "unsupported image format");
     if (image.bytesPerLine() != qsizetype(image.width()) * 4)
@@ -67,7 +80,7 @@ void drawPage(const PdfDocument& doc, int index, const PdfMatrix& userToPixels, 
     // space) first; undo it so that the caller's transform starts from user space.
     const PdfMatrix ctm = pageTransform(page.page).inverted().then(userToPixels);
     FzError err;
-    drawC(pdfContext(), page.page, nullptr, toFz(ctm), image.bits(), image.width(), image.height(), &err);
+    drawC(pdfContext(), page.page, nullptr, toFz(ctm), pixelsOf(image), &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 
@@ -95,7 +108,7 @@ void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPix
     // The list holds the page in MuPDF's page space, as fz_run_page draws it.
     const PdfMatrix ctm = recording.impl().userToPage.inverted().then(userToPixels);
     FzError err;
-    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), image.bits(), image.width(), image.height(), &err);
+    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), pixelsOf(image), &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

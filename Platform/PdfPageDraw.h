@@ -12,7 +12,8 @@ namespace platform {
 // Draws page `page` with its annotations and form fields over what `image`
 // already holds (fill it first for a background). `userToPixels` maps PDF
 // user space to the image's pixels (y down). The image must be
-// Format_RGBA8888_Premultiplied or Format_RGBX8888 with an opaque alpha byte.
+// Format_RGBA8888_Premultiplied or Format_RGBX8888 with an opaque alpha byte,
+// or Format_RGB888 (opaque, three bytes a pixel).
 // Throws PdfError.
 void drawPage(const PdfDocument& doc, int page, const PdfMatrix& userToPixels, QImage& image);
 

@@ -63,11 +63,39 @@ void identifyC(fz_context* ctx, pdf_document* doc, int index, pdf_obj* page, int
     *generation = entry && entry->type == 'n' ? entry->gen : 0;
 }
 
-// Reads the objects of every page by walking the page tree once, depth
-// first, as MuPDF counts pages. Returns false when the tree is not a plain
-// one (too deep, a loop, a page that is no object of its own, another count):
-// the caller then looks each page up.
-int walkPagesC(fz_context* ctx, pdf_document* doc, int count, int* numbers, int* generations, FzError* err)
+// The same reading as a loaded page's: inherited boxes, the crop box within
+// the media box, and MuPDF's page transform, all from the page object.
+void readGeometryC(fz_context* ctx, pdf_obj* obj, RawPage* out)
+{
+    out->media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
+    if (fz_is_empty_rect(out->media)) out->media = fz_make_rect(0, 0, 612, 792);
+    pdf_obj* cropObj = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox));
+    out->crop = cropObj ? fz_intersect_rect(pdf_to_rect(ctx, cropObj), out->media) : out->media;
+    out->rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
+    pdf_page_obj_transform(ctx, obj, nullptr, &out->ctm);
+}
+
+// A page found by the walk, by its object.
+void readWalkedPageC(fz_context* ctx, pdf_document* doc, RawPage* out)
+{
+    pdf_obj* ref = nullptr;
+    fz_var(ref);
+    fz_try(ctx) {
+        ref = pdf_new_indirect(ctx, doc, out->object, out->generation);
+        readGeometryC(ctx, ref, out);
+        out->readable = 1;
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) out->readable = 0;
+}
+
+// Reads every page by walking the page tree once, depth first, as MuPDF
+// counts pages: its object and geometry, after which the page dictionary is
+// let go when `release` is set, so that a long document's are never all
+// parsed at once. Returns false when the tree is not a plain one (too deep,
+// a loop, a page that is no object of its own, another count): the caller
+// then looks each page up.
+int walkPagesC(fz_context* ctx, pdf_document* doc, int count, int release, RawPage* pages, FzError* err)
 {
     enum { maxDepth = 64 };
     int plain = 1, found = 0;
@@ -103,9 +131,11 @@ int walkPagesC(fz_context* ctx, pdf_document* doc, int count, int* numbers, int*
             } else if (!pdf_is_indirect(ctx, kid) || found >= count) {
                 plain = 0;
             } else {
-                numbers[found] = pdf_to_num(ctx, kid);
-                generations[found] = pdf_to_gen(ctx, kid);
-                ++found;
+                RawPage* page = &pages[found++];
+                page->object = pdf_to_num(ctx, kid);
+                page->generation = pdf_to_gen(ctx, kid);
+                readWalkedPageC(ctx, doc, page);
+                if (release) releaseParsedObjectC(ctx, doc, page->object);
             }
         }
     }
@@ -114,32 +144,6 @@ int walkPagesC(fz_context* ctx, pdf_document* doc, int count, int* numbers, int*
         plain = 0;
     }
     return plain && found == count;
-}
-
-// The same reading as a loaded page's: inherited boxes, the crop box within
-// the media box, and MuPDF's page transform, all from the page object.
-void readGeometryC(fz_context* ctx, pdf_obj* obj, RawPage* out)
-{
-    out->media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(MediaBox)));
-    if (fz_is_empty_rect(out->media)) out->media = fz_make_rect(0, 0, 612, 792);
-    pdf_obj* cropObj = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(CropBox));
-    out->crop = cropObj ? fz_intersect_rect(pdf_to_rect(ctx, cropObj), out->media) : out->media;
-    out->rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Rotate)));
-    pdf_page_obj_transform(ctx, obj, nullptr, &out->ctm);
-}
-
-// A page found by the walk, by its object.
-void readWalkedPageC(fz_context* ctx, pdf_document* doc, RawPage* out)
-{
-    pdf_obj* ref = nullptr;
-    fz_var(ref);
-    fz_try(ctx) {
-        ref = pdf_new_indirect(ctx, doc, out->object, out->generation);
-        readGeometryC(ctx, ref, out);
-        out->readable = 1;
-    }
-    fz_always(ctx) pdf_drop_obj(ctx, ref);
-    fz_catch(ctx) out->readable = 0;
 }
 
 // A page looked up by its index, for a tree the walk could not follow.
@@ -166,7 +170,9 @@ PdfPageGeometry geometryOf(const RawPage& page)
     return g;
 }
 
-PageMap buildPageMap(const PdfDocument::Impl& d)
+// The map of the page tree as it stands. With `walkOnly`, none unless the
+// tree is a plain one that holds every page its count claims.
+std::optional<PageMap> buildPageMap(const PdfDocument::Impl& d, bool walkOnly = false)
 {
     PageMap map;
     fz_context* ctx = pdfContext();
@@ -179,9 +185,9 @@ PageMap buildPageMap(const PdfDocument::Impl& d)
     const bool plausible = count <= objects;
     count = std::clamp(count, 0, objects);
     std::vector<RawPage> raw(static_cast<size_t>(count));
-    std::vector<int> numbers(static_cast<size_t>(count)), generations(static_cast<size_t>(count));
     FzError walkError;
-    const bool walked = count > 0 && walkPagesC(ctx, d.doc, count, numbers.data(), generations.data(), &walkError);
+    const bool walked = count > 0 && walkPagesC(ctx, d.doc, count, d.releasesWhatItReads, raw.data(), &walkError);
+    if (walkOnly && !(walked && plausible)) return std::nullopt;
     // Otherwise MuPDF's own map makes each look-up direct while it is held. It
     // is let go at once: while held, MuPDF hands out resolved page
     // dictionaries instead of references, which code comparing page objects
@@ -192,13 +198,7 @@ PageMap buildPageMap(const PdfDocument::Impl& d)
     map.indexByObject.reserve(size_t(count));
     for (int i = 0; i < count; ++i) {
         RawPage& page = raw[size_t(i)];
-        if (walked) {
-            page.object = numbers[size_t(i)];
-            page.generation = generations[size_t(i)];
-            readWalkedPageC(ctx, d.doc, &page);
-        } else {
-            readPageC(ctx, d.doc, i, &page);
-        }
+        if (!walked) readPageC(ctx, d.doc, i, &page);
         if (!page.readable) continue;
         map.ids[size_t(i)] = {page.object, page.generation};
         map.indexByObject.emplace(page.object, i); // a page listed twice is found at its first place
@@ -216,9 +216,16 @@ const PageMap& pageMap(PdfDocument::Impl& d)
     if (d.locked) return none;
     if (d.pagesDeferred) {
         d.pagesDeferred = false;
-        // What opening left for now: whether the tree holds the pages it claims.
-        FzError err;
-        if (settlePageCount(d, true, &err) != d.expectedPageCount) pageTreeChanged(d);
+        // What opening left for now: whether the tree holds the pages it
+        // claims. A tree walked whole does; MuPDF's own look-up of the last
+        // page would read every page dictionary and keep them all.
+        std::optional<PageMap> walked = buildPageMap(d, true);
+        if (walked && int(walked->ids.size()) == d.expectedPageCount) {
+            d.pageMap = std::move(walked);
+        } else {
+            FzError err;
+            if (settlePageCount(d, true, &err) != d.expectedPageCount) pageTreeChanged(d);
+        }
     }
     if (!d.pageMap) d.pageMap = buildPageMap(d);
     return *d.pageMap;

@@ -1,5 +1,6 @@
 // ravlen: opens the PDF files it is given, each in a window of its own, in
 // the one ravlen process of the user.
+#include "Platform/FontConfiguration.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/LaunchTasks.h"
@@ -21,6 +22,8 @@ int main(int argc, char** argv)
 {
     // First, so that a crash anywhere after this leaves a report.
     platform::CrashHandler::install(quarnkit::crashIdentity());
+    // Read while Qt starts: the first window's text needs it.
+    platform::FontConfiguration::loadInBackground();
     // Open and Save As through the desktop's own dialogs (GNOME's, KDE's), by
     // way of the XDG desktop portal, unless a platform theme was chosen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");

@@ -8,11 +8,11 @@ PKGS=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
   qt6-xdgdesktopportal-platformtheme
-  libmupdf-dev mupdf-tools libharfbuzz-dev libfreetype-dev libopenjp2-7-dev libjbig2dec0-dev
+  libmupdf-dev mupdf-tools libharfbuzz-dev libfreetype-dev libfontconfig-dev libopenjp2-7-dev libjbig2dec0-dev
   libjpeg62-turbo-dev zlib1g-dev libgumbo-dev libmujs-dev
   libtesseract-dev tesseract-ocr-eng libleptonica-dev
-  libsodium-dev libicu-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libpng-dev libtiff-dev libarchive-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libsodium-dev libicu-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libqpdf-dev libpng-dev libtiff-dev libarchive-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libx11-dev libxext-dev
   fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core fonts-wqy-zenhei
   xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl
 )

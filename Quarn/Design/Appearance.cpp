@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QStyleFactory>
+#include <QThreadPool>
 
 namespace quarn {
 
@@ -72,6 +74,13 @@ void applyDarkAppearance(QApplication& app)
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
     app.setPalette(darkPalette());
     QApplication::setFont(uiFont(13));
+    // Finding the interface's faces (the font database, their fallbacks) is
+    // the same for every thread and took most of a window's making at start:
+    // a worker finds them while the first window is made.
+    QThreadPool::globalInstance()->start([] {
+        for (const QFont& font : {uiFont(13), D::font(), D::fontBold(), D::title()})
+            QFontMetrics(font).horizontalAdvance(QStringLiteral("ravlen"));
+    });
 }
 
 } // namespace quarn

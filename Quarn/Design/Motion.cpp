@@ -3,6 +3,7 @@
 #include "QuarnKit/Shell/ReducedMotion.h"
 
 #include <QThreadPool>
+#include <QTimer>
 
 #include <atomic>
 
@@ -28,10 +29,14 @@ std::atomic<bool>& started()
 void readAtStart()
 {
     if (started().exchange(true)) return;
-    QThreadPool::globalInstance()->start([] {
-        const bool reduced = quarnkit::ReducedMotion::readFromDesktop();
-        int unknown = 0;
-        answer().compare_exchange_strong(unknown, reduced ? 2 : 1);
+    // Asking the desktop starts a process (gsettings): not while the first
+    // window is being made and drawn, which needs no animation yet.
+    QTimer::singleShot(250, [] {
+        QThreadPool::globalInstance()->start([] {
+            const bool reduced = quarnkit::ReducedMotion::readFromDesktop();
+            int unknown = 0;
+            answer().compare_exchange_strong(unknown, reduced ? 2 : 1);
+        });
     });
 }
 

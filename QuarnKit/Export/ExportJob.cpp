@@ -163,12 +163,13 @@ private:
         }
         addTextLayer(*doc);
         report(Kind::compressing);
-        // Both sides are written with the same options, so that neither a
-        // text layer nor encryption hides a gain or makes one up.
-        const QByteArray plain = Exporter::pdfBytes(*doc, options);
+        // Both sides are written with the same options and compacted alike,
+        // so that neither a text layer, encryption nor the file's structure
+        // hides a gain of the pictures or makes one up.
+        const QByteArray plain = SmallerPdf::compactFile(Exporter::pdfBytes(*doc, options), *doc, options);
         check();
         SmallerPdf::compressImages(*doc, [this] { check(); });
-        const QByteArray compressed = Exporter::pdfBytes(*doc, options);
+        const QByteArray compressed = SmallerPdf::compactFile(Exporter::pdfBytes(*doc, options), *doc, options);
         check();
         ExportReport result(destination);
         result.keptOriginal = compressed.size() >= plain.size();
@@ -225,7 +226,8 @@ private:
     {
         QImage image;
         try {
-            image = Exporter::bitmap(doc, index, s.scale());
+            // In the three bytes a pixel the files hold: nothing to convert.
+            image = Exporter::render(doc, index, s.scale(), {}, Exporter::BitmapAlpha::none);
         } catch (const Exporter::RenderFailed&) {
             throw ExportError(ExportError::Kind::renderFailed);
         }

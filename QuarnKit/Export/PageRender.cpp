@@ -29,8 +29,10 @@ QImage whitePage(const platform::PdfPageGeometry& page, double scale, BitmapAlph
 {
     const QSize size = pixelSize(drawnSize(page, displayBox(page)), scale);
     if (!fits(size)) throw RenderFailed();
-    QImage image(size, alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
-                                                               : QImage::Format_RGBX8888);
+    const QImage::Format format = alpha == BitmapAlpha::premultipliedLast ? QImage::Format_RGBA8888_Premultiplied
+                                  : alpha == BitmapAlpha::noneSkipLast    ? QImage::Format_RGBX8888
+                                                                          : QImage::Format_RGB888;
+    QImage image(size, format);
     if (image.isNull()) throw RenderFailed();
     image.fill(Qt::white);
     return image;

@@ -22,9 +22,10 @@ public:
     RenderFailed() : std::runtime_error("The page could not be rendered.") {}
 };
 
-// The two pixel layouts of page bitmaps: with premultiplied alpha (always
-// opaque here), and without alpha, the fourth byte skipped (text recognition).
-enum class BitmapAlpha { premultipliedLast, noneSkipLast };
+// The pixel layouts of page bitmaps: with premultiplied alpha (always opaque
+// here); without alpha, the fourth byte skipped (text recognition); and
+// without alpha in three bytes (the image files, which hold just that).
+enum class BitmapAlpha { premultipliedLast, noneSkipLast, none };
 
 // Draws over a rendered page. The painter maps PDF user space (the
 // coordinates of annotation bounds) to the bitmap's pixels.

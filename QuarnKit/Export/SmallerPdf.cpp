@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/SmallerPdf.h"
 
 #include "Platform/ImageEncoding.h"
+#include "Platform/PdfCompaction.h"
 #include "Platform/PdfImages.h"
 
 namespace quarnkit::SmallerPdf {
@@ -23,6 +24,14 @@ int compressImages(platform::PdfDocument& doc, const std::function<void()>& chec
         }
     }
     return replaced;
+}
+
+QByteArray compactFile(const QByteArray& bytes, const platform::PdfDocument& doc, const ExportWriteOptions& options)
+{
+    // The owner's password opens what it encrypted with every permission; a
+    // file with an open password alone opens with that.
+    const std::string password = options.ownerPassword.value_or(options.userPassword.value_or(std::string()));
+    return platform::PdfCompaction::compact(bytes, doc.pageCount(), password);
 }
 
 } // namespace quarnkit::SmallerPdf

@@ -1,8 +1,13 @@
 #pragma once
 // Lighter pictures for the "Smaller PDF" export: every picture a JPEG can
 // hold is scaled down for the screen and stored again as a JPEG, where that
-// is smaller than what the file holds now.
+// is smaller than what the file holds now. Then the file itself is written
+// compactly: its objects in compressed object streams, its streams
+// compressed again.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Export/ExportSettings.h"
+
+#include <QByteArray>
 
 #include <functional>
 
@@ -17,5 +22,9 @@ inline constexpr double jpegQuality = 0.7;
 // and may throw to stop. Pictures that cannot be read are left as they are.
 // Returns how many were replaced.
 int compressImages(platform::PdfDocument& doc, const std::function<void()>& check = {});
+
+// `bytes`, the document `doc` written with `options`, written again
+// compactly; as they are when that is not smaller.
+QByteArray compactFile(const QByteArray& bytes, const platform::PdfDocument& doc, const ExportWriteOptions& options);
 
 } // namespace quarnkit::SmallerPdf

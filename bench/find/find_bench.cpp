@@ -1,15 +1,19 @@
-// ravlen-find-bench [--pages N] [--word WORD] [--runs R] [--readers K] [FILE.pdf]
+// ravlen-find-bench [--pages N] [--word WORD] [--runs R] [--cpus LIST] [FILE.pdf]
 //
-// Find across a long document: the time, for the whole process, from start
-// to every match of WORD known (the search's end), against `mutool draw -F
-// txt -o /dev/null` of the whole document in the same run. Each side runs R
-// times (3) in a fresh process; the best time of each is compared. Also
-// reports when the first batch of matches arrived and how many batches came.
-// K readers read pages at once (by default, as the application chooses).
+// Find across a long document on equal cores: the bench binds itself to the
+// cores in LIST (taskset's form; 0-3 by default, every core when the machine
+// has fewer). The time, for the whole process, from start to every match of
+// WORD known (the search's end) with one reader per core, against as many
+// `mutool draw -F txt -o /dev/null` processes, each reading its share of the
+// pages, on the same cores in the same run. Each side runs R times (3) in
+// fresh processes; the best time of each is compared. Also reports when the
+// first batch of matches arrived and how many batches came. The last line
+// reads "find-equal-cores ratio R" (ravlen's time ÷ mutool's).
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages
 // (1,000) is built there by repeating the corpus's four-page LaTeX sample,
 // on every page of which WORD ("information") occurs.
+#include "bench/BenchMachine.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Document/DocumentSearch.h"
@@ -30,7 +34,8 @@
 #include <cstring>
 #include <set>
 #include <string>
-#include <thread>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -84,13 +89,26 @@ int searchOnce(const std::string& path, const QString& word, int readers)
     return 0;
 }
 
-// The machine's load over the last minute, as the kernel reports it: the
-// workers share the cores with whatever else runs.
-std::string loadAverage()
+// Wall-clock seconds until `processes` mutool processes, started at once, have
+// read the text of their shares of the pages; a negative number on failure.
+double mutoolSeconds(const QString& mutool, const QString& file, int pages, int processes)
 {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly)) return "unknown";
-    return file.readAll().split(' ').value(0).toStdString();
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (int p = 0; p < processes; ++p) {
+        const int first = pages * p / processes + 1, last = pages * (p + 1) / processes;
+        if (first > last) continue;
+        auto process = std::make_unique<QProcess>();
+        process->start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("txt"),
+                                QStringLiteral("-o"), QStringLiteral("/dev/null"), file,
+                                QStringLiteral("%1-%2").arg(first).arg(last)});
+        running.push_back(std::move(process));
+    }
+    for (auto& process : running)
+        if (!process->waitForFinished(600000) || process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0)
+            return -1;
+    return timer.nsecsElapsed() / 1e9;
 }
 
 // Wall-clock seconds of a child process, or a negative number on failure.
@@ -111,10 +129,15 @@ double timed(const QString& program, const QStringList& arguments, QByteArray* o
 
 int main(int argc, char** argv)
 {
+    // Before any thread exists: every one made later, and every child, inherits the cores.
+    const char* cpus = "0-3";
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], "--cpus")) cpus = argv[i + 1];
+    const int cores = bench::bindToCores(cpus);
     QCoreApplication app(argc, argv);
     int pages = 1000;
     int runs = 3;
-    int readers = 0;
+    int readers = cores;
     QString word = QStringLiteral("information");
     std::string path;
     bool child = false;
@@ -123,6 +146,7 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--word") && i + 1 < argc) word = QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--readers") && i + 1 < argc) readers = std::max(0, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--cpus") && i + 1 < argc) ++i;
         else if (!std::strcmp(argv[i], "--search-once")) child = true;
         else path = argv[i];
     }
@@ -136,6 +160,7 @@ int main(int argc, char** argv)
     }
     const QString file = QString::fromStdString(path);
     const QString mutool = QStandardPaths::findExecutable(QStringLiteral("mutool"));
+    const int pageCount = platform::PdfDocument::openFile(path)->pageCount();
 
     double best = -1, bestMutool = -1;
     QByteArray report;
@@ -153,9 +178,7 @@ int main(int argc, char** argv)
             report = output;
         }
         if (!mutool.isEmpty()) {
-            const double theirs = timed(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"),
-                                                 QStringLiteral("txt"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                                 file});
+            const double theirs = mutoolSeconds(mutool, file, pageCount, cores);
             if (theirs > 0 && (bestMutool < 0 || theirs < bestMutool)) bestMutool = theirs;
         }
     }
@@ -163,17 +186,17 @@ int main(int argc, char** argv)
     int batches = 0;
     double firstBatch = -1;
     std::sscanf(report.constData(), "%zu %zu %d %lf", &matches, &matchedPages, &batches, &firstBatch);
-    const int pageCount = platform::PdfDocument::openFile(path)->pageCount();
-    std::printf("document: %s (%d pages)\n", path.c_str(), pageCount);
+    std::printf("document: %s (%d pages); %d cores, load average %s\n", path.c_str(), pageCount, cores,
+                bench::loadAverage().c_str());
     std::printf("find \"%s\": %zu matches on %zu pages, %d batches, first batch after %.3f s\n",
                 word.toLocal8Bit().constData(), matches, matchedPages, batches, firstBatch);
-    std::printf("every match known:            %.3f s (best of %d)\n", best, runs);
     if (bestMutool > 0) {
-        std::printf("mutool draw -F txt (whole):   %.3f s (best of %d)\n", bestMutool, runs);
-        std::printf("ratio: %.2f (target under 0.6 on 4 cores; %u hardware threads here, load average %s)\n",
-                    best / bestMutool, std::thread::hardware_concurrency(), loadAverage().c_str());
+        std::printf("find-equal-cores: ravlen %.3f s with %d readers, peer %d mutool draw -F txt processes %.3f s "
+                    "(best of %d)\n",
+                    best, readers, cores, bestMutool, runs);
+        std::printf("find-equal-cores ratio %.2f\n", best / bestMutool);
     } else {
-        std::printf("mutool not found: no ratio\n");
+        std::printf("every match known: %.3f s (best of %d); mutool not found: no ratio\n", best, runs);
     }
     return 0;
 }

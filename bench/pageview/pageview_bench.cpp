@@ -1,8 +1,13 @@
-// ravlen-pageview-bench [--pages N] [--first-paint-only] [--step VIEWS] [--until PAGE] [--no-save] [FILE.pdf]
+// ravlen-pageview-bench [--pages N] [--first-paint-only] [--runs R] [--step VIEWS] [--until PAGE] [--no-save] [FILE.pdf]
 //
 // 1. First paint: the time from opening a long PDF to its first page painted
 //    with all its tiles in a 1180 × 800 page view, against `mutool draw` of
-//    that page at the same scale in the same run (when mutool is installed).
+//    that page at the same scale as PNG in the same run (when mutool is
+//    installed), and against the whole process `mutool draw -o /dev/null
+//    FILE 1` (the fair row, "first-paint-fair ratio R"). Then the resident
+//    memory once every page is known, before any scrolling. With
+//    --first-paint-only and --runs R, each side runs R times, ravlen each
+//    time in a fresh process, and the medians are compared.
 // 2. Scroll: from the first page to the last, half a view per step, one paint
 //    per step; reports the slowest paint (a paint never waits for rendering),
 //    the tile cache's peak against its budget, and the peak resident memory.
@@ -20,6 +25,7 @@
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there by repeating the sample PDFs of the corpus, each repetition
 // copying its pages afresh; the measuring then runs in a fresh process.
+#include "bench/BenchMachine.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageGeometries.h"
@@ -102,6 +108,65 @@ double mutoolSeconds(const std::string& path, double scale)
     return timer.nsecsElapsed() / 1e9;
 }
 
+// Milliseconds of the whole process `mutool draw -o /dev/null FILE 1` (it
+// renders the page at 72 dpi and encodes it as PNG), or a negative number.
+double mutoolWholeMs(const std::string& path)
+{
+    const QString mutool = QStandardPaths::findExecutable(QStringLiteral("mutool"));
+    if (mutool.isEmpty()) return -1;
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                           QString::fromStdString(path), QStringLiteral("1")});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) return -1;
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? -1 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// R first paints, each in a fresh process, in turn with both mutool runs.
+int compareFirstPaints(int runs, const std::string& path)
+{
+    std::vector<double> ours, png, whole;
+    double scale = 0;
+    const QStringList arguments = {QStringLiteral("--first-paint-only"), QString::fromStdString(path)};
+    for (int run = 0; run < runs; ++run) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), arguments);
+        if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+            std::fprintf(stderr, "the first paint failed\n");
+            return 1;
+        }
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n'))
+            if (line.startsWith("first paint: ")) {
+                double ms = 0;
+                if (std::sscanf(line.constData(), "first paint: %lf ms", &ms) == 1) ours.push_back(ms);
+                const int at = line.indexOf("at scale ");
+                if (at >= 0) scale = line.mid(at + 9).toDouble();
+            }
+        if (const double m = mutoolSeconds(path, scale); m > 0) png.push_back(m * 1000);
+        if (const double m = mutoolWholeMs(path); m > 0) whole.push_back(m);
+    }
+    if (ours.empty()) return 1;
+    std::printf("document: %s; load average %s\n", path.c_str(), bench::loadAverage().c_str());
+    std::printf("first paint: ravlen %.1f ms (median of %zu fresh processes)\n", median(ours), ours.size());
+    if (!png.empty())
+        std::printf("mutool draw -F png of page 1 at the view's scale: %.1f ms; ratio ravlen / mutool: %.2f\n",
+                    median(png), median(ours) / median(png));
+    if (!whole.empty()) {
+        std::printf("first-paint-fair: ravlen %.1f ms, peer `mutool draw -o /dev/null FILE 1` %.1f ms\n", median(ours),
+                    median(whole));
+        std::printf("first-paint-fair ratio %.2f\n", median(ours) / median(whole));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -113,6 +178,7 @@ int main(int argc, char** argv)
     bool firstPaintOnly = false;
     double stepViews = 0.5;
     int untilPage = 0; // 0: the last page
+    int runs = 1;
     bool measureSave = true;
     std::string path;
     for (int i = 1; i < argc; ++i) {
@@ -121,6 +187,7 @@ int main(int argc, char** argv)
         else if (!std::strcmp(argv[i], "--step") && i + 1 < argc) stepViews = std::max(0.05, std::atof(argv[++i]));
         else if (!std::strcmp(argv[i], "--until") && i + 1 < argc) untilPage = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--no-save")) measureSave = false;
+        else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else path = argv[i];
     }
     QTemporaryDir scratch;
@@ -138,6 +205,7 @@ int main(int argc, char** argv)
         if (!arguments.contains(QString::fromStdString(path))) arguments.append(QString::fromStdString(path));
         return QProcess::execute(QCoreApplication::applicationFilePath(), arguments);
     }
+    if (firstPaintOnly && runs > 1) return compareFirstPaints(runs, path);
 
     // ------------------------------------------------ first paint
     QElapsedTimer timer;
@@ -163,12 +231,19 @@ int main(int argc, char** argv)
                 opened, shown, view.scaleFactor());
     std::printf("rest of the file read on a worker (what a first edit would wait for) by %.1f ms\n", settled);
     std::printf("every page's size and object read (the layout's first guess replaced) by %.1f ms\n", mapped);
+    std::printf("memory before scrolling: resident %.1f MB, peak %.1f MB\n", statusMegabytes("VmRSS:"),
+                statusMegabytes("VmHWM:"));
     const double mutool = mutoolSeconds(path, view.scaleFactor());
     if (mutool > 0)
         std::printf("mutool draw of page 1: %.1f ms; ratio ravlen / mutool: %.2f\n", mutool * 1000,
                     firstPaint / (mutool * 1000));
     else
         std::printf("mutool draw: not available\n");
+    if (const double whole = mutoolWholeMs(path); whole > 0) {
+        std::printf("first-paint-fair: ravlen %.1f ms, peer `mutool draw -o /dev/null FILE 1` %.1f ms\n", firstPaint,
+                    whole);
+        std::printf("first-paint-fair ratio %.2f\n", firstPaint / whole);
+    }
     if (firstPaintOnly) return 0;
 
     // ------------------------------------------------ scroll

@@ -92,6 +92,8 @@ int main(int argc, char** argv)
     std::printf("document: %s, %d pages\n", qPrintable(path), document->pageCount());
     std::printf("window shown: %.1f ms; first thumbnail: %.1f ms; %d visible rows filled: %.1f ms\n", shown,
                 firstThumbnail, end - first, filled);
+    // From the window shown to the first thumbnail, on a line of its own.
+    std::printf("first-thumbnail-%d ms %.0f\n", document->pageCount(), firstThumbnail - shown);
 
     // ------------------------------------------------ scroll
     QScrollBar* bar = table->verticalScrollBar();

@@ -1,7 +1,9 @@
 // The page map read once per document: every page's object and geometry, and
 // each page object's place, stay those of the page tree as pages are added,
 // moved and renumbered.
+#include "Platform/MemoryUse.h"
 #include "Platform/PdfPageAssembly.h"
+#include "Platform/PdfPageEditing.h"
 #include "Platform/PdfPageGeometries.h"
 #include "Platform/PdfPageIdentity.h"
 #include "support/TestSupport.h"
@@ -162,4 +164,28 @@ TEST(PdfPageMap, AShortDocumentIsMappedAtOnce)
     auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(999, 500));
     EXPECT_TRUE(platform::pagesMapped(*doc));
     EXPECT_EQ(platform::firstPageGeometries(*doc, 4)[500]->displaySize.width, 792);
+}
+
+TEST(PdfPageMap, ALongDocumentReadWholeKeepsNoneOfItsPagesParsed)
+{
+    // Settling reads every object and the map every page: a page not on
+    // screen then costs its few bytes in the map, not its dictionary.
+    auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(2000, 1499));
+    ASSERT_FALSE(platform::pagesMapped(*doc));
+    while (!doc->settle(300)) doc->render(0, 0.2);
+    platform::mapPages(*doc);
+    EXPECT_LT(platform::parsedObjectCount(*doc), 50);
+    expectMapMatchesPages(*doc);
+
+    // What was let go is read again from the file; an edit stays.
+    platform::movePage(*doc, 1499, 0);
+    platform::setPageRotation(*doc, platform::pageId(*doc, 1), 90);
+    while (!doc->settle(300)) {}
+    platform::mapPages(*doc);
+    const auto saved = PdfDocument::openBytes(doc->save());
+    platform::mapPages(*saved);
+    ASSERT_EQ(saved->pageCount(), 2000);
+    EXPECT_EQ(saved->pageGeometry(0).displaySize.width, 792);
+    EXPECT_EQ(saved->pageGeometry(1).rotation, 90);
+    expectMapMatchesPages(*saved);
 }

@@ -16,6 +16,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cstring>
+#include <numeric>
+
 using namespace quarnkit;
 using platform::PdfDocument;
 
@@ -122,6 +125,30 @@ TEST(ExportJob, PagesGoIntoTheNextFreeFolderAndACancelLeavesNone)
                                 stop.get_token()),
                  ExportCancelled);
     EXPECT_EQ(entries(dir.path()), (QStringList{"Doc", "Doc 2"}));
+}
+
+TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
+{
+    const std::string source = testsupport::corpusPath("pdflatex-4-pages.pdf");
+    QTemporaryDir dir;
+    ExportSettings s = settingsFor(ExportFormat::png, {0, 2});
+    s.dpi = 150;
+    const ExportReport report = ExportJob::run(s, PdfDocument::openFile(source), dir.path(), {});
+    exporttest::output("mutool", {"draw", "-q", "-r", "150", "-o", dir.path() + "/mutool-%d.png",
+                                  QString::fromStdString(source), "1,3"});
+    for (const auto& [ours, theirs] : {std::pair{"Doc-01.png", "mutool-1.png"}, std::pair{"Doc-03.png", "mutool-3.png"}}) {
+        SCOPED_TRACE(ours);
+        const QString path = report.path + "/" + ours, other = dir.path() + "/" + theirs;
+        const QImage a = QImage(path).convertToFormat(QImage::Format_RGB888);
+        const QImage b = QImage(other).convertToFormat(QImage::Format_RGB888);
+        ASSERT_FALSE(a.isNull() || b.isNull());
+        // mutool rounds the page's width up a pixel; the pixels both have are the same.
+        const QSize common = a.size().boundedTo(b.size());
+        EXPECT_LE((b.size() - common).width() + (b.size() - common).height(), 1);
+        for (int y = 0; y < common.height(); ++y)
+            ASSERT_EQ(std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(common.width()) * 3), 0) << "row " << y;
+        EXPECT_LE(QFileInfo(path).size(), QFileInfo(other).size());
+    }
 }
 
 TEST(ExportJob, SmallerPdfShrinksPicturesAndKeepsTheText)
@@ -269,6 +296,25 @@ TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
     ExportJob::run(settingsFor(ExportFormat::pdf, {0}), snapshot, to, {});
     EXPECT_TRUE(exporttest::output("qpdf", {"--show-encryption", to}).contains("File is not encrypted"));
     EXPECT_FALSE(PdfDocument::openFile(to.toStdString())->needsPassword());
+}
+
+TEST(ExportJob, SmallerPdfIsNoLargerThanQpdfMakesItAndReadsTheSame)
+{
+    // Files whose pictures leave nothing to gain: what is left is the file's structure.
+    for (const char* name : {"multicolumn.pdf", "annotated_pdf.pdf", "pdflatex-outline.pdf", "imagemagick-images.pdf"}) {
+        SCOPED_TRACE(name);
+        const QString source = QString::fromStdString(testsupport::corpusPath(name));
+        const auto doc = PdfDocument::openFile(source.toStdString());
+        std::vector<int> pages(size_t(doc->pageCount()));
+        std::iota(pages.begin(), pages.end(), 0);
+        QTemporaryDir dir;
+        const QString ours = dir.path() + "/Small.pdf", theirs = dir.path() + "/qpdf.pdf";
+        ExportJob::run(settingsFor(ExportFormat::smallerPDF, pages), doc, ours, {});
+        exporttest::output("qpdf", {"--recompress-flate", "--object-streams=generate", source, theirs});
+        ASSERT_TRUE(QFileInfo::exists(theirs));
+        EXPECT_LE(QFileInfo(ours).size(), QFileInfo(theirs).size());
+        EXPECT_EQ(exporttest::output("pdftotext", {ours, "-"}), exporttest::output("pdftotext", {source, "-"}));
+    }
 }
 
 TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
