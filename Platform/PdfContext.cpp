@@ -2,7 +2,11 @@
 
 #include "Platform/MemoryUse.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -62,6 +66,7 @@ __attribute__((tls_model("initial-exec"))) thread_local EngineAllocationTally* t
 
 extern "C" void* mallocCallback(void*, size_t size)
 {
+    if (size > engineBlockLimit) return nullptr;
     void* block = std::malloc(size);
     if (block && t_tally) t_tally->allocated(block, size);
     return block;
@@ -69,6 +74,7 @@ extern "C" void* mallocCallback(void*, size_t size)
 
 extern "C" void* reallocCallback(void*, void* old, size_t size)
 {
+    if (size > engineBlockLimit) return nullptr; // the old block stays, as for any failed realloc
     if (!t_tally) return std::realloc(old, size);
     const std::size_t had = old ? t_tally->freed(old) : 0;
     void* block = std::realloc(old, size);
@@ -85,14 +91,15 @@ extern "C" void freeCallback(void*, void* block)
 
 void* warningsWanted() { return std::getenv("RAVLEN_MUPDF_WARNINGS") ? reinterpret_cast<void*>(1) : nullptr; }
 
+fz_alloc_context g_alloc{nullptr, mallocCallback, reallocCallback, freeCallback};
+
 fz_context* baseContext()
 {
     // Made once and kept for the life of the process: every thread's context is a clone.
     static fz_context* base = [] {
         tuneAllocator();
         static fz_locks_context locks{nullptr, lockCallback, unlockCallback};
-        static fz_alloc_context alloc{nullptr, mallocCallback, reallocCallback, freeCallback};
-        fz_context* ctx = fz_new_context(&alloc, &locks, engineStoreBudget);
+        fz_context* ctx = fz_new_context(&g_alloc, &locks, engineStoreBudget);
         if (!ctx) {
             std::fputs("ravlen: cannot create the PDF engine\n", stderr);
             std::abort();
@@ -155,9 +162,9 @@ fz_context* pdfContext()
 // OpenJPEG and HarfBuzz call through a process-wide pointer guarded by the
 // FreeType lock. Debian's MuPDF is built against the system's libraries,
 // which allocate for themselves and never call those hooks; everything else
-// a private context holds (allocations, store, fonts, FreeType library) is
-// its own.
-PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(nullptr, nullptr, storeBytes))
+// a private context holds (store, fonts, FreeType library) is its own. The
+// allocation callbacks take no lock: it shares them, and their block limit.
+PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(&g_alloc, nullptr, storeBytes))
 {
     if (!ctx_) throw PdfError(PdfErrorCode::general, "out of memory");
     fz_set_warning_callback(ctx_, messageCallback, warningsWanted());
@@ -219,6 +226,151 @@ std::size_t EngineAllocationTally::freed(void* block) noexcept
     }
     if (outer_) outer_->freed(block);
     return size;
+}
+
+// ---------------------------------------------------------------- the window's thread first
+
+namespace {
+
+// How long the window's thread waits for page work before it interrupts it,
+// and how long after it let go of a document new page work keeps off, so that
+// a run of quick calls from the window (one per page, say) is not held up.
+constexpr auto windowGrace = std::chrono::milliseconds(100);
+constexpr std::int64_t windowQuietNs = 30'000'000;
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+bool onWindowThread()
+{
+    // Decided once per thread, as soon as the application exists.
+    thread_local int known = -1;
+    if (known < 0) {
+        const QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return false;
+        known = app->thread() == QThread::currentThread() ? 1 : 0;
+    }
+    return known == 1;
+}
+
+void DocumentMutex::lock()
+{
+    enterEngine();
+    if (!onWindowThread()) {
+        mutex_.lock();
+    } else if (!mutex_.try_lock()) {
+        work_->setWindowWaiting(true);
+        // Work that started before the window came keeps the document a
+        // moment; then it gives way, as does any that slipped in since.
+        if (!mutex_.try_lock_for(windowGrace)) {
+            do work_->interrupt();
+            while (!mutex_.try_lock_for(std::chrono::milliseconds(5)));
+        }
+        work_->setWindowWaiting(false);
+    }
+    if (depth_++ == 0) owner_ = std::this_thread::get_id();
+}
+
+bool DocumentMutex::try_lock()
+{
+    enterEngine();
+    if (!mutex_.try_lock()) {
+        leaveEngine();
+        return false;
+    }
+    if (depth_++ == 0) owner_ = std::this_thread::get_id();
+    return true;
+}
+
+void DocumentMutex::unlock()
+{
+    if (--depth_ == 0) {
+        owner_ = std::thread::id();
+        if (onWindowThread()) windowLeft_ = steadyNs();
+    }
+    mutex_.unlock();
+    leaveEngine();
+}
+
+void DocumentMutex::yieldToWindow() const
+{
+    if (onWindowThread() || owner_.load() == std::this_thread::get_id()) return;
+    while (work_->windowWaiting() || steadyNs() - windowLeft_.load() < windowQuietNs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+void PageWorkRegistry::add(Work* work)
+{
+    std::lock_guard lock(mutex_);
+    // Work that starts while the window waits gives way at once.
+    if (stopped_ || (work->interruptible && windowWaiting())) {
+        work->cookie->abort = 1;
+        work->interrupted = !stopped_;
+    }
+    work_.push_back(work);
+}
+
+void PageWorkRegistry::remove(Work* work)
+{
+    std::lock_guard lock(mutex_);
+    std::erase(work_, work);
+}
+
+void PageWorkRegistry::setWindowWaiting(bool waiting)
+{
+    waiting ? ++windowWaiting_ : --windowWaiting_;
+}
+
+void PageWorkRegistry::interrupt()
+{
+    std::lock_guard lock(mutex_);
+    for (Work* work : work_) {
+        if (!work->interruptible) continue;
+        work->interrupted = true;
+        work->cookie->abort = 1;
+    }
+}
+
+void PageWorkRegistry::stop()
+{
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    for (Work* work : work_) work->cookie->abort = 1;
+}
+
+bool PageWorkRegistry::interrupted(const Work& work)
+{
+    std::lock_guard lock(mutex_);
+    return work.interrupted && !stopped_;
+}
+
+bool PageWorkRegistry::stopped()
+{
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+PageWork::PageWork(const PdfDocument::Impl& d, bool interruptible) : PageWork(d.mutex.work(), interruptible) {}
+
+PageWork::PageWork(std::shared_ptr<PageWorkRegistry> registry, bool interruptible)
+    : registry_(std::move(registry)), work_{&cookie_, interruptible && !onWindowThread()}
+{
+    registry_->add(&work_);
+}
+
+PageWork::~PageWork() { registry_->remove(&work_); }
+
+bool PageWork::interrupted() const { return registry_->interrupted(work_); }
+
+void PageWork::throwIfStopped() const
+{
+    if (cookie_.abort && registry_->stopped())
+        throw PdfError(PdfErrorCode::cancelled, "the page's content was not read to its end");
 }
 
 void throwIfFailed(const FzError& err, PdfErrorCode code)

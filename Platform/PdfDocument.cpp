@@ -425,18 +425,50 @@ void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* cro
 
 } // namespace
 
-fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, FzError* err)
+fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err)
 {
     fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
     fz_var(text);
+    fz_var(dev);
     fz_stext_options opts = {};
     opts.flags = FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP;
     fz_try(ctx) {
-        if (list) text = fz_new_stext_page_from_display_list(ctx, list, &opts);
-        else text = fz_new_stext_page_from_page(ctx, &page->super, &opts);
+        // As fz_new_stext_page_from_page and _from_display_list, with the cookie.
+        text = fz_new_stext_page(ctx, list ? fz_bound_display_list(ctx, list) : fz_bound_page(ctx, &page->super));
+        dev = fz_new_stext_device(ctx, text, &opts);
+        if (list) fz_run_display_list(ctx, list, dev, fz_identity, fz_infinite_rect, cookie);
+        else fz_run_page_contents(ctx, &page->super, dev, fz_identity, cookie);
+        fz_close_device(ctx, dev);
     }
-    fz_catch(ctx) { captureError(ctx, err); text = nullptr; }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_stext_page(ctx, text);
+        text = nullptr;
+    }
     return text;
+}
+
+fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, FzError* err)
+{
+    fz_display_list* list = nullptr;
+    fz_device* dev = nullptr;
+    fz_var(list);
+    fz_var(dev);
+    fz_try(ctx) {
+        list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
+        dev = fz_new_list_device(ctx, list);
+        fz_run_page(ctx, &page->super, dev, fz_identity, cookie);
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_display_list(ctx, list);
+        list = nullptr;
+    }
+    return list;
 }
 
 PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser)
@@ -618,15 +650,6 @@ void renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix c
     fz_catch(ctx) captureError(ctx, err);
 }
 
-fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
-{
-    fz_display_list* list = nullptr;
-    fz_var(list);
-    fz_try(ctx) list = fz_new_display_list_from_page(ctx, &page->super);
-    fz_catch(ctx) { captureError(ctx, err); list = nullptr; }
-    return list;
-}
-
 // An incremental update is the original bytes followed by the changed objects.
 void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
 {
@@ -793,7 +816,7 @@ PdfTextPage PdfDisplayList::textPage() const
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    fz_stext_page* text = stextC(ctx, nullptr, d->list, &err);
+    fz_stext_page* text = stextC(ctx, nullptr, d->list, nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     PdfTextPage result = textPageOf(text, d->toUser);
     fz_drop_stext_page(ctx, text);
@@ -1013,6 +1036,11 @@ bool hasReadingSource(const PdfDocument::Impl& d)
            && std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == d.fileModified;
 }
 
+void PdfDocument::stopPageWork() const
+{
+    d->mutex.work()->stop();
+}
+
 bool PdfDocument::settle(int objects) const
 {
     std::lock_guard lock(d->mutex);
@@ -1087,16 +1115,17 @@ PdfPageGeometry PdfDocument::pageGeometry(int index) const
 
 PdfTextPage PdfDocument::textPage(int index) const
 {
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    PageRef page = loadPage(*d, index);
-    const PdfMatrix toUser = pageTransform(page.page).inverted();
-    FzError err;
-    fz_stext_page* text = stextC(ctx, page.page, nullptr, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    PdfTextPage result = textPageOf(text, toUser);
-    fz_drop_stext_page(ctx, text);
-    return result;
+    return runPageWork(*d, [&](PageWork& work) {
+        fz_context* ctx = pdfContext();
+        PageRef page = loadPage(*d, index);
+        const PdfMatrix toUser = pageTransform(page.page).inverted();
+        FzError err;
+        fz_stext_page* text = stextC(ctx, page.page, nullptr, work.cookie(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+        std::unique_ptr<fz_stext_page, void (*)(fz_stext_page*)> owner(
+            text, [](fz_stext_page* t) { fz_drop_stext_page(pdfContext(), t); });
+        return textPageOf(text, toUser);
+    });
 }
 
 std::vector<PdfLink> PdfDocument::links(int index) const
@@ -1305,37 +1334,39 @@ void PdfDocument::setInfoString(const std::string& key, const std::optional<std:
 
 QImage PdfDocument::render(int index, double scale, const QRect& clip) const
 {
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = geometryOf(page.page);
-    const QRect full = fullPixelRect(g.displaySize, scale);
-    const QRect area = clip.isNull() ? full : clip.intersected(full);
-    if (area.isEmpty()) return {};
-    // MuPDF's page space already has the crop box at the origin and the rotation applied.
-    const fz_matrix ctm = fz_scale(float(scale), float(scale));
-    const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
-    FzError err;
-    QImage image(area.size(), QImage::Format_RGB888);
-    if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
-    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, nullptr, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    return image;
+    return runPageWork(*d, [&](PageWork& work) {
+        fz_context* ctx = pdfContext();
+        PageRef page = loadPage(*d, index);
+        const PdfPageGeometry g = geometryOf(page.page);
+        const QRect full = fullPixelRect(g.displaySize, scale);
+        const QRect area = clip.isNull() ? full : clip.intersected(full);
+        if (area.isEmpty()) return QImage();
+        // MuPDF's page space already has the crop box at the origin and the rotation applied.
+        const fz_matrix ctm = fz_scale(float(scale), float(scale));
+        const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+        FzError err;
+        QImage image(area.size(), QImage::Format_RGB888);
+        if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
+        renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, work.cookie(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+        return image;
+    });
 }
 
 std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
 {
-    std::lock_guard lock(d->mutex);
-    PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = geometryOf(page.page);
-    FzError err;
-    // What the recording holds that was not in memory before: its commands
-    // and the resources it was first to load.
-    EngineAllocationTally tally;
-    fz_display_list* list = displayListC(pdfContext(), page.page, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
-    return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
+    return runPageWork(*d, [&](PageWork& work) {
+        PageRef page = loadPage(*d, index);
+        const PdfPageGeometry g = geometryOf(page.page);
+        FzError err;
+        // What the recording holds that was not in memory before: its commands
+        // and the resources it was first to load.
+        EngineAllocationTally tally;
+        fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+        auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
+        return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
+    });
 }
 
 namespace {

@@ -28,6 +28,10 @@ enum class PdfErrorCode {
     folder,           // opening: the path is a folder
     unreadable,       // opening: no permission to read the file
     changedSinceOpen, // saving: MuPDF rebuilt the file after opening, or the pages changed under the views
+    repairedFile,     // saving over a file MuPDF had to rebuild to read: it may hold more than was read
+    unreadablePages,  // saving: the page tree holds entries that are no readable pages
+    damagedPage,      // editing: the page's dictionary cannot be read or changed
+    cancelled,        // page work called off (PdfDocument::stopPageWork)
 };
 
 class PdfError : public std::runtime_error {
@@ -203,6 +207,13 @@ public:
     void setInfoString(const std::string& key, const std::optional<std::string>& value);
     // A /Keywords entry may be a string or, in some files, an array of strings.
     std::vector<std::string> infoStringList(const std::string& key) const;
+
+    // Reading a page's content (recording, rendering, text) can take without
+    // end on a crafted file, and may run on any thread. This calls off what
+    // runs now and refuses what comes later: MuPDF stops between two
+    // operators of the page, and that work throws PdfError(cancelled). For a
+    // document nobody shows any more; edits and saves still work.
+    void stopPageWork() const;
 
     // Rendering on the calling thread.
     QImage render(int page, double scale, const QRect& clip = {}) const;
