@@ -143,6 +143,11 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
     if (!platform::pagesMapped(*pdf_)) mapPagesLater();
 }
 
+QuarnDocument::~QuarnDocument()
+{
+    pdf_->stopPageWork();
+}
+
 void QuarnDocument::mapPagesLater()
 {
     // Reading the file first makes the map itself quick, so that it holds

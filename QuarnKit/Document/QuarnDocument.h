@@ -64,6 +64,9 @@ public:
     explicit QuarnDocument(QObject* parent = nullptr);
     // A document around a PDF already parsed.
     explicit QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent = nullptr);
+    // The document's window is gone: renders, recordings and text reading of
+    // its pages still running on workers stop (PdfDocument::stopPageWork).
+    ~QuarnDocument() override;
 
     // Reading: a missing file, a folder, a file that may not be read and bytes
     // that are not a PDF each throw their DocumentError code. A PDF without
