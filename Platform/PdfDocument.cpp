@@ -144,11 +144,54 @@ pdf_document* openFileC(fz_context* ctx, const char* path, FzError* err)
     return doc;
 }
 
-// Reads one object of the cross-reference table (see settleObjects).
-// Unreadable objects are left to the pages that use them.
-void touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+// The highest object number that `obj` refers to, looking into its arrays
+// and dictionaries (direct objects nest without cycles; a crafted depth is cut).
+int highestReferenceC(fz_context* ctx, pdf_obj* obj)
 {
-    fz_try(ctx) pdf_cache_object(ctx, doc, num);
+    enum { maxDepth = 64 };
+    pdf_obj* stack[maxDepth];
+    int depth = 0, highest = 0;
+    fz_var(depth);
+    fz_var(highest);
+    fz_try(ctx) {
+        stack[depth++] = obj;
+        while (depth > 0) {
+            pdf_obj* at = stack[--depth];
+            const int dict = pdf_is_dict(ctx, at);
+            const int n = dict ? pdf_dict_len(ctx, at) : pdf_is_array(ctx, at) ? pdf_array_len(ctx, at) : 0;
+            for (int i = 0; i < n; ++i) {
+                pdf_obj* item = dict ? pdf_dict_get_val(ctx, at, i) : pdf_array_get(ctx, at, i);
+                if (pdf_is_indirect(ctx, item)) highest = std::max(highest, pdf_to_num(ctx, item));
+                else if ((pdf_is_array(ctx, item) || pdf_is_dict(ctx, item)) && depth < maxDepth) stack[depth++] = item;
+            }
+        }
+    }
+    fz_catch(ctx) {}
+    return highest;
+}
+
+// Reads one object of the cross-reference table (see settleObjects) and gives
+// the highest object number it refers to. Unreadable objects are left to the
+// pages that use them.
+int touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+{
+    pdf_obj* obj = nullptr;
+    fz_var(obj);
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+        obj = entry ? entry->obj : nullptr;
+    }
+    fz_catch(ctx) obj = nullptr;
+    return obj ? highestReferenceC(ctx, obj) : 0;
+}
+
+// Takes every object number up to `highest` in the table, so that the
+// objects made next are numbered above it.
+void takeNumbersUpToC(fz_context* ctx, pdf_document* doc, int highest)
+{
+    fz_try(ctx) {
+        while (pdf_xref_len(ctx, doc) <= highest) pdf_create_object(ctx, doc);
+    }
     fz_catch(ctx) {}
 }
 
@@ -266,6 +309,22 @@ int isSignedC(fz_context* ctx, pdf_document* doc)
     }
     fz_catch(ctx) isSigned = 0;
     return isSigned;
+}
+
+// Whether object `num` is a dictionary: what a page must be.
+int isDictionaryC(fz_context* ctx, pdf_document* doc, int num)
+{
+    pdf_obj* obj = nullptr;
+    int is = 0;
+    fz_var(obj);
+    fz_var(is);
+    fz_try(ctx) {
+        obj = pdf_load_object(ctx, doc, num);
+        is = pdf_is_dict(ctx, obj);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) is = 0;
+    return is;
 }
 
 int canSaveIncrementallyC(fz_context* ctx, pdf_document* doc)
@@ -917,7 +976,7 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     fz_context* ctx = pdfContext();
     const int objects = xrefLengthC(ctx, d.doc);
     for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) {
-        touchObjectC(ctx, d.doc, d.nextUnsettled);
+        d.highestReference = std::max(d.highestReference, touchObjectC(ctx, d.doc, d.nextUnsettled));
         // Read to have MuPDF meet any damage now, not to be kept.
         if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, d.nextUnsettled);
     }
@@ -930,6 +989,18 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         d.pageMap.reset();
     }
     return true;
+}
+
+void reserveReferencedNumbers(PdfDocument::Impl& d)
+{
+    if (d.numbersReserved || !d.settled) return;
+    d.numbersReserved = true;
+    fz_context* ctx = pdfContext();
+    const int highest = std::max(d.highestReference, highestReferenceC(ctx, pdf_trailer(ctx, d.doc)));
+    // A reference far beyond the table is never reached by the few objects
+    // an editing session makes; taking every number up to it would cost memory.
+    const int objects = xrefLengthC(ctx, d.doc);
+    if (highest >= objects) takeNumbersUpToC(ctx, d.doc, std::min(highest, objects + (1 << 20)));
 }
 
 namespace {
@@ -1389,6 +1460,13 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         if (pages != d.expectedPageCount)
             throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
                                                                + std::to_string(d.expectedPageCount));
+        // A page the tree names but no dictionary holds (a damaged file whose
+        // page objects MuPDF could not find) would be written as a null: the
+        // saved file would lose that page, and no reader would open it.
+        const PageMap& map = pageMap(d);
+        for (size_t i = 0; i < map.ids.size(); ++i)
+            if (!map.ids[i] || !isDictionaryC(ctx, d.doc, map.ids[i].object))
+                throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
     }
     pdf_write_options opts = writeOptions(options);
     if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && isSignedC(ctx, d.doc)
@@ -1440,6 +1518,11 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     retireDocument(std::exchange(d.doc, fresh));
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
+    // Read as a file just opened: its objects before the next edit.
+    d.settled = false;
+    d.nextUnsettled = 1;
+    d.highestReference = 0;
+    d.numbersReserved = false;
 }
 
 } // namespace
@@ -1464,16 +1547,22 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
+    struct stat target = {};
     bool incremental = false;
+    bool targetIsSource = false;
     QByteArray bytes;
     {
         std::lock_guard lock(d->mutex);
+        targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 && target.st_dev == d->fileDevice &&
+                         target.st_ino == d->fileInode;
+        // The settling read of the whole file may be what finds the damage.
+        settleBeforeEditing(*d);
+        if (targetIsSource && d->repairedAtOpen)
+            throw PdfError(PdfErrorCode::repairedFile,
+                           "the file had to be rebuilt to be read, and other programs may read more of it");
         bytes = serialize(*d, options, true, &incremental);
     }
     // The disk write runs without the document's lock: pages keep rendering.
-    struct stat target = {};
-    const bool targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 &&
-                                target.st_dev == d->fileDevice && target.st_ino == d->fileInode;
     replaceFileContents(path, bytes.constData(), size_t(bytes.size()), [&](const std::string& copy) {
         // Written in place, the file the document reads would change under it:
         // it reads the copy of the old bytes from now on.

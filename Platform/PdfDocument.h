@@ -223,10 +223,12 @@ public:
     // Writing. `save` keeps the file's encryption unless told otherwise.
     // A save refuses (PdfError changedSinceOpen) when MuPDF had to rebuild the
     // file's cross-reference table after opening, or the page count is not the
-    // one the document had, and it never writes a document without pages in
-    // place of one that had them. A failed write is tried once more without
-    // compressing streams. A file that carries a digital signature is saved
-    // as an incremental update: the signed bytes stay as they were.
+    // one the document had, so it never writes fewer pages than it read; and
+    // (unreadablePages) when the page tree names a page that no dictionary
+    // holds, which the file would keep only as a null. A failed write is
+    // tried once more without compressing streams. A file that carries a
+    // digital signature is saved as an incremental update: the signed bytes
+    // stay as they were.
     QByteArray save(const PdfSaveOptions& options = {}) const;
     // Writes to a temporary file beside `path`, syncs it and renames it into
     // place, keeping the owner, group and mode of the file it replaces: the
@@ -234,6 +236,10 @@ public:
     // folder that cannot take a new file is written in place, through a copy
     // of the original that is put back when the write fails. A file we may
     // not write is refused. Failures carry the errno (PdfError::systemError).
+    // Refuses (repairedFile) to write over the very file the document was
+    // read from (same device and inode) when MuPDF had to rebuild that file to
+    // read it: the file may hold more than MuPDF found (other readers often
+    // recover more), and that would be lost. Another file takes it.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;

@@ -197,6 +197,10 @@ struct PdfDocument::Impl {
     // and the next one to read.
     bool settled = true;
     int nextUnsettled = 1;
+    // The highest object number the objects read so far refer to, and
+    // whether the numbers up to it are taken (reserveReferencedNumbers).
+    int highestReference = 0;
+    bool numbersReserved = false;
     // Whether a long document was opened without its page map, which is
     // built later on a worker (mapPages) or at the first need of every page.
     bool pagesDeferred = false;
@@ -295,12 +299,20 @@ int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err);
 // once (settling, mapping its pages) then keeps none of them in memory.
 // Never throws. The caller holds the document's mutex.
 void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num);
+// A damaged file may refer to objects it does not hold (a font's /ToUnicode
+// 81 0 R in a file cut short before object 81). MuPDF numbers a new object
+// with the table's length, so a note added later could become object 81 and
+// the font's ToUnicode with it. This takes every number up to the highest
+// one referred to, once the whole file has been read; d.mutex held.
+void reserveReferencedNumbers(PdfDocument::Impl& d);
 // What every edit does first, with d.mutex held: the edit then meets a page
-// tree that holds the pages it claims, as after opening a short document.
+// tree that holds the pages it claims, as after opening a short document,
+// and makes objects under numbers that nothing in the file refers to.
 inline void settleBeforeEditing(PdfDocument::Impl& d)
 {
     settleObjects(d, std::numeric_limits<int>::max());
     if (d.pagesDeferred) pageMap(d);
+    reserveReferencedNumbers(d);
 }
 
 // Owner of a loaded page; drops it with the calling thread's context.
