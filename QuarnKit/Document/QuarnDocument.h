@@ -30,6 +30,9 @@ public:
         fileWriteNoPermission,    // the file or its folder may not be written
         fileWriteVolumeReadOnly,  // the disk is mounted read-only
         fileWriteDamagedSinceOpen, // MuPDF rebuilt the file after opening: a save could lose changes
+        fileWriteRepairedFile,    // over the file MuPDF had to repair to read: Save As instead
+        fileWriteUnreadablePages, // the page tree names pages that cannot be read
+        fileWriteDamagedContent,  // the engine could not write the document: part of it is damaged
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
