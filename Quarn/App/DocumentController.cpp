@@ -71,6 +71,19 @@ void bringForward(DocumentWindow* window)
     window->activateWindow();
 }
 
+bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
+    box.setTextFormat(Qt::PlainText); // it names the file as it is called
+    box.setInformativeText(reason);
+    QPushButton* saveAs = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(saveAs);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    return box.clickedButton() == saveAs;
+}
+
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
@@ -85,7 +98,7 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
-      showFailure(alertWithDialog)
+      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog)
 {
 }
 

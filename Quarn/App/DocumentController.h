@@ -73,6 +73,10 @@ public:
     std::function<ChangedFileAnswer(DocumentWindow&)> askAboutChangedFile;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
+    // A save over the file was refused but another file would take it (the
+    // file had to be repaired to be read): the same alert, with "Save As…"
+    // beside Cancel; true for Save As.
+    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerSaveAs;
 
     // The files named on a command line (without the program): every argument
     // after "--", and before it each one that is no option. An argument that
