@@ -63,10 +63,12 @@ extern "C" void messageCallback(void* user, const char* message)
 // Read on every allocation MuPDF makes: the initial-exec model reads it
 // without a call (the library is loaded with the program, never opened later).
 __attribute__((tls_model("initial-exec"))) thread_local EngineAllocationTally* t_tally = nullptr;
+// The largest block this thread's engine work may ask for (EngineBlockLimit).
+__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_blockLimit = engineBlockLimit;
 
 extern "C" void* mallocCallback(void*, size_t size)
 {
-    if (size > engineBlockLimit) return nullptr;
+    if (size > t_blockLimit) return nullptr;
     void* block = std::malloc(size);
     if (block && t_tally) t_tally->allocated(block, size);
     return block;
@@ -74,7 +76,7 @@ extern "C" void* mallocCallback(void*, size_t size)
 
 extern "C" void* reallocCallback(void*, void* old, size_t size)
 {
-    if (size > engineBlockLimit) return nullptr; // the old block stays, as for any failed realloc
+    if (size > t_blockLimit) return nullptr; // the old block stays, as for any failed realloc
     if (!t_tally) return std::realloc(old, size);
     const std::size_t had = old ? t_tally->freed(old) : 0;
     void* block = std::realloc(old, size);
@@ -198,6 +200,10 @@ void retireDocument(pdf_document* doc)
     }
     if (t_engineDepth == 0) dropRetiredIfIdle();
 }
+
+EngineBlockLimit::EngineBlockLimit(std::size_t bytes) : outer_(std::exchange(t_blockLimit, bytes)) {}
+
+EngineBlockLimit::~EngineBlockLimit() { t_blockLimit = outer_; }
 
 EngineAllocationTally::EngineAllocationTally() : outer_(std::exchange(t_tally, this)) {}
 

@@ -56,6 +56,20 @@ void enterEngine();
 void leaveEngine();
 void retireDocument(pdf_document* doc);
 
+// While it lives, the calling thread's engine work may ask for blocks of up
+// to `bytes` (engineBlockLimit otherwise): work that knows its size up front,
+// such as decoding an image file of a checked size into a page.
+class EngineBlockLimit {
+public:
+    explicit EngineBlockLimit(std::size_t bytes);
+    ~EngineBlockLimit();
+    EngineBlockLimit(const EngineBlockLimit&) = delete;
+    EngineBlockLimit& operator=(const EngineBlockLimit&) = delete;
+
+private:
+    std::size_t outer_;
+};
+
 // Counts what MuPDF allocates on the calling thread while the tally lives and
 // has not freed again: what a recording made costs to keep. Blocks freed that
 // were allocated before (store entries dropped to make room) do not count.

@@ -238,18 +238,22 @@ void ViewerModel::insertPages(const QStringList& paths, int gap)
 {
     if (!document_ || document_->isLocked() || paths.isEmpty()) return;
     if (pdfView_) pdfView_->finishEditing();
-    std::vector<quarnkit::SourcePage> pages;
-    QStringList failures;
-    for (const QString& path : paths) {
-        try {
-            const std::vector<quarnkit::SourcePage> more = PageEditor::pages(path);
-            pages.insert(pages.end(), more.begin(), more.end());
-        } catch (const PageEditError& error) {
-            failures << error.description();
-        }
-    }
+    // The files are read and their images decoded on a worker (a large photo
+    // takes seconds); the pages go in here, into the document as it is then.
+    auto* watcher = new QFutureWatcher<PageEditor::FilePages>(this);
+    connect(watcher, &QFutureWatcher<PageEditor::FilePages>::finished, this, [this, watcher, paths, gap] {
+        watcher->deleteLater();
+        insertReadPages(watcher->result(), paths, gap);
+    });
+    watcher->setFuture(QtConcurrent::run([paths] { return PageEditor::pages(paths); }));
+}
+
+void ViewerModel::insertReadPages(PageEditor::FilePages read, const QStringList& paths, int gap)
+{
+    if (!document_ || document_->isLocked()) return;
+    QStringList& failures = read.failures;
     try {
-        if (const auto edit = PageEditor::insert(pages, gap, *document_->pdf()))
+        if (const auto edit = PageEditor::insert(read.pages, gap, *document_->pdf()))
             applyPageEdit(*edit, PageEditor::title(tr("Insert"), edit->pageCount(), false), true);
     } catch (const platform::PdfError& error) {
         failures << QString::fromStdString(error.what());

@@ -203,8 +203,9 @@ TEST(PagesMenu, InsertingThreeFilesOfWhichOneIsTextIsOneStepAndOneComplaint)
     picture.fill(Qt::green);
     const QString png = w.dir.filePath("green.png");
     ASSERT_TRUE(picture.save(png));
+    // The files are read on a worker; the window goes on meanwhile.
     w.model().insertPages({pdf, notes, png}, 1);
-    EXPECT_EQ(w.undo().undoText(), "Insert 3 Pages");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.undo().undoText() == "Insert 3 Pages"; }));
     EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3}));
     EXPECT_EQ(w.pdf().pageGeometry(3).displaySize, (platform::PdfSize{40, 30}));
     QMessageBox* alert = w.alert();
@@ -213,10 +214,12 @@ TEST(PagesMenu, InsertingThreeFilesOfWhichOneIsTextIsOneStepAndOneComplaint)
     EXPECT_EQ(alert->informativeText(),
               "“notes.txt” isn't a PDF or an image. ravlen adds PDF, PNG, JPEG, HEIC, and TIFF files.");
     delete alert;
+    // The alert had the window's keys while it showed.
+    QApplication::setActiveWindow(w.window);
     w.key("Ctrl+Z");
     EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5}));
     w.model().insertPages({notes}, 0);
-    ASSERT_TRUE(w.alert());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
     EXPECT_EQ(w.alert()->text(), "That file wasn't added.");
 }
 
@@ -233,6 +236,7 @@ TEST(PagesMenu, TheInsertPanelAsksForFilesAfterTheLastTarget)
     EXPECT_EQ(panel->findChild<QLabel*>("panelMessage")->text(), "Choose PDFs or images to add after page 5.");
     panel->selectFile(pdf);
     QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.pdf().pageCount() == 6; }));
     EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5, 1}));
     EXPECT_EQ(w.model().selectedPages(), (std::set<int>{5}));
 }
