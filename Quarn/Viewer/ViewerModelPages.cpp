@@ -6,6 +6,7 @@
 #include "QuarnKit/Pages/PageEditCommand.h"
 #include "Platform/UserDefaults.h"
 #include "QuarnKit/Pages/PageEditor.h"
+#include "QuarnKit/History/HistoryLocator.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -292,6 +293,12 @@ void ViewerModel::finishExtract(const QString& path, const std::set<int>& pages,
                                 const std::shared_ptr<const platform::PdfDocument>& pdf)
 {
     if (path.isEmpty() || !pdf) return;
+    // Written over, the document's own file would no longer hold what the window shows.
+    if (!filePath_.isEmpty() && quarnkit::sameFile(path, filePath_)) {
+        showAlert(tr("Extract didn't finish."),
+                  quarnkit::ExportError(quarnkit::ExportError::Kind::documentFile).message());
+        return;
+    }
     // A snapshot now; the pages are copied out of it and written off the UI thread.
     std::shared_ptr<platform::PdfDocument> snapshot;
     try {

@@ -27,6 +27,8 @@
 #include <QTest>
 #include <QUndoStack>
 
+#include <unistd.h>
+
 using namespace quarn;
 using platform::PdfDocument;
 
@@ -40,6 +42,12 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     file.open(QIODevice::WriteOnly);
     file.write(bytes);
     return file.fileName();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The "Page N" number on each page of a PDF, in page order.
@@ -265,6 +273,28 @@ TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
     w.model().finishExtract(w.dir.filePath("no/such/folder/out.pdf"), {0}, w.window->document()->pdf());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
     EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+}
+
+TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
+{
+    Window w;
+    QString revealed;
+    w.model().revealFile = [&](const QString& path) { revealed = path; };
+    const QByteArray before = readAll(w.path);
+    // Another name for the very same file (same device and inode).
+    const QString second = w.dir.filePath("second name.pdf");
+    ASSERT_EQ(::link(QFile::encodeName(w.path).constData(), QFile::encodeName(second).constData()), 0);
+    for (const QString& target : {w.path, second}) {
+        SCOPED_TRACE(target.toStdString());
+        w.model().finishExtract(target, {1}, w.window->document()->pdf());
+        ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
+        EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+        EXPECT_TRUE(w.alert()->informativeText().startsWith("That is the PDF open in this window"));
+        delete w.alert();
+    }
+    EXPECT_EQ(readAll(w.path), before);
+    EXPECT_TRUE(revealed.isEmpty());
+    EXPECT_EQ(w.pdf().pageCount(), 5);
 }
 
 TEST(PagesMenu, ADocumentWithoutPagesCanOnlyBeInsertedInto)
