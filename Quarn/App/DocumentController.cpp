@@ -84,9 +84,12 @@ bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QS
     return box.clickedButton() == saveAs;
 }
 
+const QString failureAlertName = QStringLiteral("ravlenFailureAlert");
+
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box->setObjectName(failureAlertName);
     box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(reason);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -302,6 +305,13 @@ void DocumentController::runOpenPanel()
 bool DocumentController::openPanelVisible() const
 {
     return openPanel_ && openPanel_->isVisible();
+}
+
+QWidget* DocumentController::openFailureAlert() const
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == failureAlertName && widget->isVisible() && !widget->parentWidget()) return widget;
+    return nullptr;
 }
 
 void DocumentController::closeOpenPanels()

@@ -42,6 +42,9 @@ public:
     // application stays usable. A second call while one shows brings it forward.
     void runOpenPanel();
     bool openPanelVisible() const;
+    // The alert about a file that could not be opened, on screen with no
+    // window under it; none otherwise. Launch tasks show their panel after it.
+    QWidget* openFailureAlert() const;
     void closeOpenPanels();
 
     // The library panels' open: as openDocument, but the file is looked at
