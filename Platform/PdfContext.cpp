@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -243,6 +245,75 @@ namespace {
 // a run of quick calls from the window (one per page, say) is not held up.
 constexpr auto windowGrace = std::chrono::milliseconds(100);
 constexpr std::int64_t windowQuietNs = 30'000'000;
+// The longest a run of page content may take on the window's thread (text
+// for a selection, Copy Page, a slide): far beyond any real page.
+constexpr auto windowWorkLimit = std::chrono::seconds(10);
+
+// Calls off page work of the window's thread that runs past windowWorkLimit,
+// from a thread of its own that sleeps until the next run is due.
+class WindowWorkWatch {
+public:
+    void watch(fz_cookie* cookie)
+    {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            started_ = true;
+            std::thread([this] { run(); }).detach();
+        }
+        watched_.emplace_back(cookie, std::chrono::steady_clock::now() + windowWorkLimit);
+        wake_.notify_one();
+    }
+    // Ends the watch of a run; true when the limit called it off.
+    bool unwatch(fz_cookie* cookie)
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(watched_, [cookie](const auto& w) { return w.first == cookie; });
+        return std::erase(expired_, cookie) > 0;
+    }
+    bool expired(const fz_cookie* cookie)
+    {
+        std::lock_guard lock(mutex_);
+        return std::find(expired_.begin(), expired_.end(), cookie) != expired_.end();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (watched_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            const auto due = std::min_element(watched_.begin(), watched_.end(),
+                                              [](const auto& a, const auto& b) { return a.second < b.second; })->second;
+            wake_.wait_until(lock, due);
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = watched_.begin(); it != watched_.end();) {
+                if (it->second > now) {
+                    ++it;
+                    continue;
+                }
+                it->first->abort = 1;
+                expired_.push_back(it->first);
+                it = watched_.erase(it);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::pair<fz_cookie*, std::chrono::steady_clock::time_point>> watched_;
+    std::vector<fz_cookie*> expired_;
+    bool started_ = false;
+};
+
+// Made once and never destroyed: its thread waits on it until the process ends.
+WindowWorkWatch& windowWorkWatch()
+{
+    static auto* watch = new WindowWorkWatch;
+    return *watch;
+}
 
 std::int64_t steadyNs()
 {
@@ -364,18 +435,23 @@ bool PageWorkRegistry::stopped()
 PageWork::PageWork(const PdfDocument::Impl& d, bool interruptible) : PageWork(d.mutex.work(), interruptible) {}
 
 PageWork::PageWork(std::shared_ptr<PageWorkRegistry> registry, bool interruptible)
-    : registry_(std::move(registry)), work_{&cookie_, interruptible && !onWindowThread()}
+    : registry_(std::move(registry)), work_{&cookie_, interruptible && !onWindowThread()}, watched_(onWindowThread())
 {
     registry_->add(&work_);
+    if (watched_) windowWorkWatch().watch(&cookie_);
 }
 
-PageWork::~PageWork() { registry_->remove(&work_); }
+PageWork::~PageWork()
+{
+    if (watched_) windowWorkWatch().unwatch(&cookie_);
+    registry_->remove(&work_);
+}
 
 bool PageWork::interrupted() const { return registry_->interrupted(work_); }
 
 void PageWork::throwIfStopped() const
 {
-    if (cookie_.abort && registry_->stopped())
+    if (cookie_.abort && (registry_->stopped() || (watched_ && windowWorkWatch().expired(&cookie_))))
         throw PdfError(PdfErrorCode::cancelled, "the page's content was not read to its end");
 }
 

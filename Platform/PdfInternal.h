@@ -236,6 +236,9 @@ struct PdfDocument::Impl {
 // One run of a page's content through MuPDF, made on the stack with the
 // document's lock held: MuPDF reads the cookie's abort flag between operators,
 // which is how the run is interrupted (DocumentMutex) or stopped (stopPageWork).
+// On the window's thread nothing interrupts it, so it has a time limit
+// (windowWorkLimit) after which it counts as stopped: a page that never ends
+// holds the window for that long at most.
 class PageWork {
 public:
     explicit PageWork(const PdfDocument::Impl& d, bool interruptible = true);
@@ -254,6 +257,7 @@ private:
     std::shared_ptr<PageWorkRegistry> registry_;
     fz_cookie cookie_ = {};
     PageWorkRegistry::Work work_;
+    bool watched_ = false; // run on the window's thread, under a time limit
 };
 
 // Runs `run(work)`, which reads a page's content with the work's cookie and

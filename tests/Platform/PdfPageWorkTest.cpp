@@ -70,6 +70,20 @@ TEST(PdfPageWork, APageThatNeverEndsGivesWayToTheWindowAndStopsWithIt)
     EXPECT_EQ(doc->pageCount(), 2);
 }
 
+TEST(PdfPageWork, OnTheWindowsThreadAPageThatNeverEndsGivesUpInTheEnd)
+{
+    // Nothing interrupts the window's own reading (a text selection on the
+    // page, say): after its time limit the page counts as unreadable.
+    const auto doc = PdfDocument::openBytes(testsupport::makeEndlessPagePdf());
+    try {
+        doc->textPage(0);
+        ADD_FAILURE() << "the endless page was read to its end";
+    } catch (const PdfError& error) {
+        EXPECT_EQ(error.code(), PdfErrorCode::cancelled);
+    }
+    EXPECT_NE(doc->textPage(1).text().find("Page 2"), std::string::npos);
+}
+
 TEST(PdfPageWork, AnImageThatClaimsGigabytesIsNotDecoded)
 {
     // 65536 by 65536 one-bit pixels (the widest image MuPDF takes): 512 MiB
