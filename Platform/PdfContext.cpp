@@ -263,13 +263,13 @@ public:
         watched_.emplace_back(cookie, std::chrono::steady_clock::now() + windowWorkLimit);
         wake_.notify_one();
     }
-    // Ends the watch of a run; true when the limit called it off.
-    bool unwatch(fz_cookie* cookie)
+    void unwatch(fz_cookie* cookie)
     {
         std::lock_guard lock(mutex_);
         std::erase_if(watched_, [cookie](const auto& w) { return w.first == cookie; });
-        return std::erase(expired_, cookie) > 0;
+        std::erase(expired_, cookie);
     }
+    // Whether the limit called the run off.
     bool expired(const fz_cookie* cookie)
     {
         std::lock_guard lock(mutex_);
@@ -345,8 +345,9 @@ void DocumentMutex::lock()
         // Work that started before the window came keeps the document a
         // moment; then it gives way, as does any that slipped in since.
         if (!mutex_.try_lock_for(windowGrace)) {
-            do work_->interrupt();
-            while (!mutex_.try_lock_for(std::chrono::milliseconds(5)));
+            do {
+                work_->interrupt();
+            } while (!mutex_.try_lock_for(std::chrono::milliseconds(5)));
         }
         work_->setWindowWaiting(false);
     }

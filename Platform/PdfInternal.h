@@ -19,8 +19,8 @@ extern "C" {
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -114,9 +114,10 @@ public:
     };
     void add(Work* work);
     void remove(Work* work);
-    // Interrupts the interruptible runs, and keeps new ones from starting
-    // while `waiting` (the window's thread waits for the document).
+    // Interrupts the interruptible runs in progress.
     void interrupt();
+    // While the window's thread waits for the document, interruptible runs
+    // that start give way at once.
     void setWindowWaiting(bool waiting);
     bool windowWaiting() const { return windowWaiting_.load() > 0; }
     // Calls off every run, now and later; see PdfDocument::stopPageWork.
