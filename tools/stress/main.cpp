@@ -179,7 +179,7 @@ int markCount(const platform::PdfDocument& doc)
 }
 
 // Saves the copy at `copy` as the window does, through its checks.
-void saveCopy(const platform::PdfDocument& doc, const std::string& copy)
+void saveCopy(platform::PdfDocument& doc, const std::string& copy)
 {
     using Code = quarnkit::DocumentError::Code;
     const std::string before = readBytes(copy);
