@@ -1,6 +1,7 @@
 #include "Platform/FileMoves.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QUuid>
 
@@ -60,6 +61,19 @@ int moveReplacing(const QString& from, const QString& to)
     }
     std::filesystem::remove(source.toStdString(), ec);
     return 0;
+}
+
+std::optional<QString> moveAside(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString stem = info.completeBaseName();
+    for (int n = 1; n <= 100; ++n) {
+        const QString name = n == 1 ? stem + QStringLiteral(".corrupt.json") : stem + QStringLiteral(".corrupt-%1.json").arg(n);
+        const int error = moveNoReplace(path, info.dir().filePath(name));
+        if (error == 0) return name;
+        if (error != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 } // namespace platform::FileMoves

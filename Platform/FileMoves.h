@@ -3,6 +3,8 @@
 // something that appeared at the destination meanwhile.
 #include <QString>
 
+#include <optional>
+
 namespace platform::FileMoves {
 
 // Renames `from` to `to` unless something exists at `to` (renameat2 with
@@ -14,5 +16,11 @@ int moveNoReplace(const QString& from, const QString& to);
 // Renames `from` to `to`, replacing a file there in one step. Returns 0 or an
 // errno value.
 int moveReplacing(const QString& from, const QString& to);
+
+// Moves a damaged file ("defaults.json") aside in its folder under the first
+// free name of "defaults.corrupt.json", "defaults.corrupt-2.json", … up to
+// 100, so that a copy kept earlier is never written over. Returns the name
+// taken; none when the file could not be moved (it then stays where it was).
+std::optional<QString> moveAside(const QString& path);
 
 } // namespace platform::FileMoves

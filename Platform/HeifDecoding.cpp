@@ -33,7 +33,12 @@ bool decode(const unsigned char* data, std::size_t size, long long maxPixels, He
     heif_image_handle* rawHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) return false;
     std::unique_ptr<heif_image_handle, HeifDeleter> handle(rawHandle);
-    if (!fits(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()), maxPixels))
+    // The size from the header, before anything is decoded; a coded image
+    // spends at least a bit on every row (twice that as slack), so a header
+    // claiming more rows than the file could hold is a lie.
+    const long long claimedHeight = heif_image_handle_get_height(handle.get());
+    if (!fits(heif_image_handle_get_width(handle.get()), claimedHeight, maxPixels) ||
+        claimedHeight > static_cast<long long>(size) * 8 * 2)
         return false;
     heif_image* rawImage = nullptr;
     if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code

@@ -13,6 +13,14 @@ class PdfDocument;
 // size of the page view's tile cache: enough for the pages around the view.
 inline constexpr std::size_t engineStoreBudget = 64u << 20;
 
+// The largest block the PDF engine may ask for at once. Pages need far less
+// (MuPDF decodes large images a tile and a subsampling step at a time; a
+// recording of millions of drawing commands fits). A decompression bomb (a
+// few bytes of JBIG2 or Flate that claim a bitmap of gigabytes) asks for more:
+// it fails at once and the page draws without it, rather than filling the
+// machine's memory and keeping a decoder busy for minutes.
+inline constexpr std::size_t engineBlockLimit = std::size_t(256) << 20;
+
 // Sets the C allocator up for threads that make and drop large blocks: blocks
 // of a quarter megabyte and more (decoded images, rendered pages) are mapped
 // on their own and unmapped when freed, rather than left behind in a

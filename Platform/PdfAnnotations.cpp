@@ -903,7 +903,11 @@ AnnotsAt annotsOf(const PdfDocument::Impl& d, int page, bool create)
         throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(page + 1) + " does not exist");
     AnnotsAt at;
     at.page = pageObjC(ctx, d.doc, page, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
+    throwIfFailed(err, PdfErrorCode::damagedPage);
+    // A page the tree names but whose object is missing or no dictionary
+    // (a damaged file) has no marks and takes none.
+    if (create && !pdf_is_dict(ctx, at.page))
+        throw PdfError(PdfErrorCode::damagedPage, "page " + std::to_string(page + 1) + " has no readable dictionary");
     at.annots = annotsC(ctx, d.doc, at.page, create, &err);
     throwIfFailed(err);
     return at;

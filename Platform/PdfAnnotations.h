@@ -74,7 +74,8 @@ std::vector<int> order(const PdfDocument& doc, int page);
 
 // Makes a new annotation dictionary with exactly the keys of `annotation`
 // (and the Print flag), writes its appearance and appends it to /Annots (on
-// top). Returns its number.
+// top). Returns its number. Throws PdfError(damagedPage), changing nothing,
+// when the page's object is missing or no dictionary.
 int add(PdfDocument& doc, int page, const PdfAnnotation& annotation);
 // Rewrites the keys ravlen knows and the appearance of the annotation
 // `annotation.objectNumber`; other keys of the dictionary stay (its flags, and

@@ -2,7 +2,13 @@
 
 #include "Platform/MemoryUse.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -59,9 +65,12 @@ extern "C" void messageCallback(void* user, const char* message)
 // Read on every allocation MuPDF makes: the initial-exec model reads it
 // without a call (the library is loaded with the program, never opened later).
 __attribute__((tls_model("initial-exec"))) thread_local EngineAllocationTally* t_tally = nullptr;
+// The largest block this thread's engine work may ask for (EngineBlockLimit).
+__attribute__((tls_model("initial-exec"))) thread_local std::size_t t_blockLimit = engineBlockLimit;
 
 extern "C" void* mallocCallback(void*, size_t size)
 {
+    if (size > t_blockLimit) return nullptr;
     void* block = std::malloc(size);
     if (block && t_tally) t_tally->allocated(block, size);
     return block;
@@ -69,6 +78,7 @@ extern "C" void* mallocCallback(void*, size_t size)
 
 extern "C" void* reallocCallback(void*, void* old, size_t size)
 {
+    if (size > t_blockLimit) return nullptr; // the old block stays, as for any failed realloc
     if (!t_tally) return std::realloc(old, size);
     const std::size_t had = old ? t_tally->freed(old) : 0;
     void* block = std::realloc(old, size);
@@ -85,14 +95,15 @@ extern "C" void freeCallback(void*, void* block)
 
 void* warningsWanted() { return std::getenv("RAVLEN_MUPDF_WARNINGS") ? reinterpret_cast<void*>(1) : nullptr; }
 
+fz_alloc_context g_alloc{nullptr, mallocCallback, reallocCallback, freeCallback};
+
 fz_context* baseContext()
 {
     // Made once and kept for the life of the process: every thread's context is a clone.
     static fz_context* base = [] {
         tuneAllocator();
         static fz_locks_context locks{nullptr, lockCallback, unlockCallback};
-        static fz_alloc_context alloc{nullptr, mallocCallback, reallocCallback, freeCallback};
-        fz_context* ctx = fz_new_context(&alloc, &locks, engineStoreBudget);
+        fz_context* ctx = fz_new_context(&g_alloc, &locks, engineStoreBudget);
         if (!ctx) {
             std::fputs("ravlen: cannot create the PDF engine\n", stderr);
             std::abort();
@@ -155,9 +166,9 @@ fz_context* pdfContext()
 // OpenJPEG and HarfBuzz call through a process-wide pointer guarded by the
 // FreeType lock. Debian's MuPDF is built against the system's libraries,
 // which allocate for themselves and never call those hooks; everything else
-// a private context holds (allocations, store, fonts, FreeType library) is
-// its own.
-PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(nullptr, nullptr, storeBytes))
+// a private context holds (store, fonts, FreeType library) is its own. The
+// allocation callbacks take no lock: it shares them, and their block limit.
+PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(&g_alloc, nullptr, storeBytes))
 {
     if (!ctx_) throw PdfError(PdfErrorCode::general, "out of memory");
     fz_set_warning_callback(ctx_, messageCallback, warningsWanted());
@@ -192,6 +203,10 @@ void retireDocument(pdf_document* doc)
     if (t_engineDepth == 0) dropRetiredIfIdle();
 }
 
+EngineBlockLimit::EngineBlockLimit(std::size_t bytes) : outer_(std::exchange(t_blockLimit, bytes)) {}
+
+EngineBlockLimit::~EngineBlockLimit() { t_blockLimit = outer_; }
+
 EngineAllocationTally::EngineAllocationTally() : outer_(std::exchange(t_tally, this)) {}
 
 EngineAllocationTally::~EngineAllocationTally() { t_tally = outer_; }
@@ -219,6 +234,226 @@ std::size_t EngineAllocationTally::freed(void* block) noexcept
     }
     if (outer_) outer_->freed(block);
     return size;
+}
+
+// ---------------------------------------------------------------- the window's thread first
+
+namespace {
+
+// How long the window's thread waits for page work before it interrupts it,
+// and how long after it let go of a document new page work keeps off, so that
+// a run of quick calls from the window (one per page, say) is not held up.
+constexpr auto windowGrace = std::chrono::milliseconds(100);
+constexpr std::int64_t windowQuietNs = 30'000'000;
+// The longest a run of page content may take on the window's thread (text
+// for a selection, Copy Page, a slide): far beyond any real page.
+constexpr auto windowWorkLimit = std::chrono::seconds(10);
+
+// Calls off page work of the window's thread that runs past windowWorkLimit,
+// from a thread of its own that sleeps until the next run is due.
+class WindowWorkWatch {
+public:
+    void watch(fz_cookie* cookie)
+    {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            started_ = true;
+            std::thread([this] { run(); }).detach();
+        }
+        watched_.emplace_back(cookie, std::chrono::steady_clock::now() + windowWorkLimit);
+        wake_.notify_one();
+    }
+    void unwatch(fz_cookie* cookie)
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(watched_, [cookie](const auto& w) { return w.first == cookie; });
+        std::erase(expired_, cookie);
+    }
+    // Whether the limit called the run off.
+    bool expired(const fz_cookie* cookie)
+    {
+        std::lock_guard lock(mutex_);
+        return std::find(expired_.begin(), expired_.end(), cookie) != expired_.end();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (watched_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            const auto due = std::min_element(watched_.begin(), watched_.end(),
+                                              [](const auto& a, const auto& b) { return a.second < b.second; })->second;
+            wake_.wait_until(lock, due);
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = watched_.begin(); it != watched_.end();) {
+                if (it->second > now) {
+                    ++it;
+                    continue;
+                }
+                it->first->abort = 1;
+                expired_.push_back(it->first);
+                it = watched_.erase(it);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::pair<fz_cookie*, std::chrono::steady_clock::time_point>> watched_;
+    std::vector<fz_cookie*> expired_;
+    bool started_ = false;
+};
+
+// Made once and never destroyed: its thread waits on it until the process ends.
+WindowWorkWatch& windowWorkWatch()
+{
+    static auto* watch = new WindowWorkWatch;
+    return *watch;
+}
+
+std::int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+bool onWindowThread()
+{
+    // Decided once per thread, as soon as the application exists.
+    thread_local int known = -1;
+    if (known < 0) {
+        const QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return false;
+        known = app->thread() == QThread::currentThread() ? 1 : 0;
+    }
+    return known == 1;
+}
+
+void DocumentMutex::lock()
+{
+    enterEngine();
+    if (!onWindowThread()) {
+        mutex_.lock();
+    } else if (!mutex_.try_lock()) {
+        work_->setWindowWaiting(true);
+        // Work that started before the window came keeps the document a
+        // moment; then it gives way, as does any that slipped in since.
+        if (!mutex_.try_lock_for(windowGrace)) {
+            do {
+                work_->interrupt();
+            } while (!mutex_.try_lock_for(std::chrono::milliseconds(5)));
+        }
+        work_->setWindowWaiting(false);
+    }
+    if (depth_++ == 0) owner_ = std::this_thread::get_id();
+}
+
+bool DocumentMutex::try_lock()
+{
+    enterEngine();
+    if (!mutex_.try_lock()) {
+        leaveEngine();
+        return false;
+    }
+    if (depth_++ == 0) owner_ = std::this_thread::get_id();
+    return true;
+}
+
+void DocumentMutex::unlock()
+{
+    if (--depth_ == 0) {
+        owner_ = std::thread::id();
+        if (onWindowThread()) windowLeft_ = steadyNs();
+    }
+    mutex_.unlock();
+    leaveEngine();
+}
+
+void DocumentMutex::yieldToWindow() const
+{
+    if (onWindowThread() || owner_.load() == std::this_thread::get_id()) return;
+    while (work_->windowWaiting() || steadyNs() - windowLeft_.load() < windowQuietNs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+void PageWorkRegistry::add(Work* work)
+{
+    std::lock_guard lock(mutex_);
+    // Work that starts while the window waits gives way at once.
+    if (stopped_ || (work->interruptible && windowWaiting())) {
+        work->cookie->abort = 1;
+        work->interrupted = !stopped_;
+    }
+    work_.push_back(work);
+}
+
+void PageWorkRegistry::remove(Work* work)
+{
+    std::lock_guard lock(mutex_);
+    std::erase(work_, work);
+}
+
+void PageWorkRegistry::setWindowWaiting(bool waiting)
+{
+    waiting ? ++windowWaiting_ : --windowWaiting_;
+}
+
+void PageWorkRegistry::interrupt()
+{
+    std::lock_guard lock(mutex_);
+    for (Work* work : work_) {
+        if (!work->interruptible) continue;
+        work->interrupted = true;
+        work->cookie->abort = 1;
+    }
+}
+
+void PageWorkRegistry::stop()
+{
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    for (Work* work : work_) work->cookie->abort = 1;
+}
+
+bool PageWorkRegistry::interrupted(const Work& work)
+{
+    std::lock_guard lock(mutex_);
+    return work.interrupted && !stopped_;
+}
+
+bool PageWorkRegistry::stopped()
+{
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+PageWork::PageWork(const PdfDocument::Impl& d, bool interruptible) : PageWork(d.mutex.work(), interruptible) {}
+
+PageWork::PageWork(std::shared_ptr<PageWorkRegistry> registry, bool interruptible)
+    : registry_(std::move(registry)), work_{&cookie_, interruptible && !onWindowThread()}, watched_(onWindowThread())
+{
+    registry_->add(&work_);
+    if (watched_) windowWorkWatch().watch(&cookie_);
+}
+
+PageWork::~PageWork()
+{
+    if (watched_) windowWorkWatch().unwatch(&cookie_);
+    registry_->remove(&work_);
+}
+
+bool PageWork::interrupted() const { return registry_->interrupted(work_); }
+
+void PageWork::throwIfStopped() const
+{
+    if (cookie_.abort && (registry_->stopped() || (watched_ && windowWorkWatch().expired(&cookie_))))
+        throw PdfError(PdfErrorCode::cancelled, "the page's content was not read to its end");
 }
 
 void throwIfFailed(const FzError& err, PdfErrorCode code)

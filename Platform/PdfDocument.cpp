@@ -144,11 +144,54 @@ pdf_document* openFileC(fz_context* ctx, const char* path, FzError* err)
     return doc;
 }
 
-// Reads one object of the cross-reference table (see settleObjects).
-// Unreadable objects are left to the pages that use them.
-void touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+// The highest object number that `obj` refers to, looking into its arrays
+// and dictionaries (direct objects nest without cycles; a crafted depth is cut).
+int highestReferenceC(fz_context* ctx, pdf_obj* obj)
 {
-    fz_try(ctx) pdf_cache_object(ctx, doc, num);
+    enum { maxDepth = 64 };
+    pdf_obj* stack[maxDepth];
+    int depth = 0, highest = 0;
+    fz_var(depth);
+    fz_var(highest);
+    fz_try(ctx) {
+        stack[depth++] = obj;
+        while (depth > 0) {
+            pdf_obj* at = stack[--depth];
+            const int dict = pdf_is_dict(ctx, at);
+            const int n = dict ? pdf_dict_len(ctx, at) : pdf_is_array(ctx, at) ? pdf_array_len(ctx, at) : 0;
+            for (int i = 0; i < n; ++i) {
+                pdf_obj* item = dict ? pdf_dict_get_val(ctx, at, i) : pdf_array_get(ctx, at, i);
+                if (pdf_is_indirect(ctx, item)) highest = std::max(highest, pdf_to_num(ctx, item));
+                else if ((pdf_is_array(ctx, item) || pdf_is_dict(ctx, item)) && depth < maxDepth) stack[depth++] = item;
+            }
+        }
+    }
+    fz_catch(ctx) {}
+    return highest;
+}
+
+// Reads one object of the cross-reference table (see settleObjects) and gives
+// the highest object number it refers to. Unreadable objects are left to the
+// pages that use them.
+int touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+{
+    pdf_obj* obj = nullptr;
+    fz_var(obj);
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+        obj = entry ? entry->obj : nullptr;
+    }
+    fz_catch(ctx) obj = nullptr;
+    return obj ? highestReferenceC(ctx, obj) : 0;
+}
+
+// Takes every object number up to `highest` in the table, so that the
+// objects made next are numbered above it.
+void takeNumbersUpToC(fz_context* ctx, pdf_document* doc, int highest)
+{
+    fz_try(ctx) {
+        while (pdf_xref_len(ctx, doc) <= highest) pdf_create_object(ctx, doc);
+    }
     fz_catch(ctx) {}
 }
 
@@ -266,6 +309,22 @@ int isSignedC(fz_context* ctx, pdf_document* doc)
     }
     fz_catch(ctx) isSigned = 0;
     return isSigned;
+}
+
+// Whether object `num` is a dictionary: what a page must be.
+int isDictionaryC(fz_context* ctx, pdf_document* doc, int num)
+{
+    pdf_obj* obj = nullptr;
+    int is = 0;
+    fz_var(obj);
+    fz_var(is);
+    fz_try(ctx) {
+        obj = pdf_load_object(ctx, doc, num);
+        is = pdf_is_dict(ctx, obj);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) is = 0;
+    return is;
 }
 
 int canSaveIncrementallyC(fz_context* ctx, pdf_document* doc)
@@ -425,18 +484,50 @@ void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* cro
 
 } // namespace
 
-fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, FzError* err)
+fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err)
 {
     fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
     fz_var(text);
+    fz_var(dev);
     fz_stext_options opts = {};
     opts.flags = FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP;
     fz_try(ctx) {
-        if (list) text = fz_new_stext_page_from_display_list(ctx, list, &opts);
-        else text = fz_new_stext_page_from_page(ctx, &page->super, &opts);
+        // As fz_new_stext_page_from_page and _from_display_list, with the cookie.
+        text = fz_new_stext_page(ctx, list ? fz_bound_display_list(ctx, list) : fz_bound_page(ctx, &page->super));
+        dev = fz_new_stext_device(ctx, text, &opts);
+        if (list) fz_run_display_list(ctx, list, dev, fz_identity, fz_infinite_rect, cookie);
+        else fz_run_page_contents(ctx, &page->super, dev, fz_identity, cookie);
+        fz_close_device(ctx, dev);
     }
-    fz_catch(ctx) { captureError(ctx, err); text = nullptr; }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_stext_page(ctx, text);
+        text = nullptr;
+    }
     return text;
+}
+
+fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, FzError* err)
+{
+    fz_display_list* list = nullptr;
+    fz_device* dev = nullptr;
+    fz_var(list);
+    fz_var(dev);
+    fz_try(ctx) {
+        list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
+        dev = fz_new_list_device(ctx, list);
+        fz_run_page(ctx, &page->super, dev, fz_identity, cookie);
+        fz_close_device(ctx, dev);
+    }
+    fz_always(ctx) fz_drop_device(ctx, dev);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        fz_drop_display_list(ctx, list);
+        list = nullptr;
+    }
+    return list;
 }
 
 PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser)
@@ -618,15 +709,6 @@ void renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix c
     fz_catch(ctx) captureError(ctx, err);
 }
 
-fz_display_list* displayListC(fz_context* ctx, pdf_page* page, FzError* err)
-{
-    fz_display_list* list = nullptr;
-    fz_var(list);
-    fz_try(ctx) list = fz_new_display_list_from_page(ctx, &page->super);
-    fz_catch(ctx) { captureError(ctx, err); list = nullptr; }
-    return list;
-}
-
 // An incremental update is the original bytes followed by the changed objects.
 void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
 {
@@ -793,7 +875,7 @@ PdfTextPage PdfDisplayList::textPage() const
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    fz_stext_page* text = stextC(ctx, nullptr, d->list, &err);
+    fz_stext_page* text = stextC(ctx, nullptr, d->list, nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     PdfTextPage result = textPageOf(text, d->toUser);
     fz_drop_stext_page(ctx, text);
@@ -894,7 +976,7 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     fz_context* ctx = pdfContext();
     const int objects = xrefLengthC(ctx, d.doc);
     for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) {
-        touchObjectC(ctx, d.doc, d.nextUnsettled);
+        d.highestReference = std::max(d.highestReference, touchObjectC(ctx, d.doc, d.nextUnsettled));
         // Read to have MuPDF meet any damage now, not to be kept.
         if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, d.nextUnsettled);
     }
@@ -907,6 +989,18 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         d.pageMap.reset();
     }
     return true;
+}
+
+void reserveReferencedNumbers(PdfDocument::Impl& d)
+{
+    if (d.numbersReserved || !d.settled) return;
+    d.numbersReserved = true;
+    fz_context* ctx = pdfContext();
+    const int highest = std::max(d.highestReference, highestReferenceC(ctx, pdf_trailer(ctx, d.doc)));
+    // A reference far beyond the table is never reached by the few objects
+    // an editing session makes; taking every number up to it would cost memory.
+    const int objects = xrefLengthC(ctx, d.doc);
+    if (highest >= objects) takeNumbersUpToC(ctx, d.doc, std::min(highest, objects + (1 << 20)));
 }
 
 namespace {
@@ -1013,6 +1107,11 @@ bool hasReadingSource(const PdfDocument::Impl& d)
            && std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == d.fileModified;
 }
 
+void PdfDocument::stopPageWork() const
+{
+    d->mutex.work()->stop();
+}
+
 bool PdfDocument::settle(int objects) const
 {
     std::lock_guard lock(d->mutex);
@@ -1087,16 +1186,17 @@ PdfPageGeometry PdfDocument::pageGeometry(int index) const
 
 PdfTextPage PdfDocument::textPage(int index) const
 {
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    PageRef page = loadPage(*d, index);
-    const PdfMatrix toUser = pageTransform(page.page).inverted();
-    FzError err;
-    fz_stext_page* text = stextC(ctx, page.page, nullptr, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    PdfTextPage result = textPageOf(text, toUser);
-    fz_drop_stext_page(ctx, text);
-    return result;
+    return runPageWork(*d, [&](PageWork& work) {
+        fz_context* ctx = pdfContext();
+        PageRef page = loadPage(*d, index);
+        const PdfMatrix toUser = pageTransform(page.page).inverted();
+        FzError err;
+        fz_stext_page* text = stextC(ctx, page.page, nullptr, work.cookie(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+        std::unique_ptr<fz_stext_page, void (*)(fz_stext_page*)> owner(
+            text, [](fz_stext_page* t) { fz_drop_stext_page(pdfContext(), t); });
+        return textPageOf(text, toUser);
+    });
 }
 
 std::vector<PdfLink> PdfDocument::links(int index) const
@@ -1305,37 +1405,39 @@ void PdfDocument::setInfoString(const std::string& key, const std::optional<std:
 
 QImage PdfDocument::render(int index, double scale, const QRect& clip) const
 {
-    std::lock_guard lock(d->mutex);
-    fz_context* ctx = pdfContext();
-    PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = geometryOf(page.page);
-    const QRect full = fullPixelRect(g.displaySize, scale);
-    const QRect area = clip.isNull() ? full : clip.intersected(full);
-    if (area.isEmpty()) return {};
-    // MuPDF's page space already has the crop box at the origin and the rotation applied.
-    const fz_matrix ctm = fz_scale(float(scale), float(scale));
-    const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
-    FzError err;
-    QImage image(area.size(), QImage::Format_RGB888);
-    if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
-    renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, nullptr, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    return image;
+    return runPageWork(*d, [&](PageWork& work) {
+        fz_context* ctx = pdfContext();
+        PageRef page = loadPage(*d, index);
+        const PdfPageGeometry g = geometryOf(page.page);
+        const QRect full = fullPixelRect(g.displaySize, scale);
+        const QRect area = clip.isNull() ? full : clip.intersected(full);
+        if (area.isEmpty()) return QImage();
+        // MuPDF's page space already has the crop box at the origin and the rotation applied.
+        const fz_matrix ctm = fz_scale(float(scale), float(scale));
+        const fz_irect bbox{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+        FzError err;
+        QImage image(area.size(), QImage::Format_RGB888);
+        if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
+        renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, work.cookie(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+        return image;
+    });
 }
 
 std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
 {
-    std::lock_guard lock(d->mutex);
-    PageRef page = loadPage(*d, index);
-    const PdfPageGeometry g = geometryOf(page.page);
-    FzError err;
-    // What the recording holds that was not in memory before: its commands
-    // and the resources it was first to load.
-    EngineAllocationTally tally;
-    fz_display_list* list = displayListC(pdfContext(), page.page, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
-    return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
+    return runPageWork(*d, [&](PageWork& work) {
+        PageRef page = loadPage(*d, index);
+        const PdfPageGeometry g = geometryOf(page.page);
+        FzError err;
+        // What the recording holds that was not in memory before: its commands
+        // and the resources it was first to load.
+        EngineAllocationTally tally;
+        fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
+        throwIfFailed(err, PdfErrorCode::damaged);
+        auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
+        return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
+    });
 }
 
 namespace {
@@ -1358,6 +1460,13 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         if (pages != d.expectedPageCount)
             throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
                                                                + std::to_string(d.expectedPageCount));
+        // A page the tree names but no dictionary holds (a damaged file whose
+        // page objects MuPDF could not find) would be written as a null: the
+        // saved file would lose that page, and no reader would open it.
+        const PageMap& map = pageMap(d);
+        for (size_t i = 0; i < map.ids.size(); ++i)
+            if (!map.ids[i] || !isDictionaryC(ctx, d.doc, map.ids[i].object))
+                throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
     }
     pdf_write_options opts = writeOptions(options);
     if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && isSignedC(ctx, d.doc)
@@ -1409,6 +1518,11 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     retireDocument(std::exchange(d.doc, fresh));
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
+    // Read as a file just opened: its objects before the next edit.
+    d.settled = false;
+    d.nextUnsettled = 1;
+    d.highestReference = 0;
+    d.numbersReserved = false;
 }
 
 } // namespace
@@ -1433,16 +1547,22 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
+    struct stat target = {};
     bool incremental = false;
+    bool targetIsSource = false;
     QByteArray bytes;
     {
         std::lock_guard lock(d->mutex);
+        targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 && target.st_dev == d->fileDevice &&
+                         target.st_ino == d->fileInode;
+        // The settling read of the whole file may be what finds the damage.
+        settleBeforeEditing(*d);
+        if (targetIsSource && d->repairedAtOpen)
+            throw PdfError(PdfErrorCode::repairedFile,
+                           "the file had to be rebuilt to be read, and other programs may read more of it");
         bytes = serialize(*d, options, true, &incremental);
     }
     // The disk write runs without the document's lock: pages keep rendering.
-    struct stat target = {};
-    const bool targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 &&
-                                target.st_dev == d->fileDevice && target.st_ino == d->fileInode;
     replaceFileContents(path, bytes.constData(), size_t(bytes.size()), [&](const std::string& copy) {
         // Written in place, the file the document reads would change under it:
         // it reads the copy of the old bytes from now on.

@@ -28,6 +28,10 @@ enum class PdfErrorCode {
     folder,           // opening: the path is a folder
     unreadable,       // opening: no permission to read the file
     changedSinceOpen, // saving: MuPDF rebuilt the file after opening, or the pages changed under the views
+    repairedFile,     // saving over a file MuPDF had to rebuild to read: it may hold more than was read
+    unreadablePages,  // saving: the page tree holds entries that are no readable pages
+    damagedPage,      // editing: the page's dictionary cannot be read or changed
+    cancelled,        // page work called off (PdfDocument::stopPageWork)
 };
 
 class PdfError : public std::runtime_error {
@@ -204,6 +208,13 @@ public:
     // A /Keywords entry may be a string or, in some files, an array of strings.
     std::vector<std::string> infoStringList(const std::string& key) const;
 
+    // Reading a page's content (recording, rendering, text) can take without
+    // end on a crafted file, and may run on any thread. This calls off what
+    // runs now and refuses what comes later: MuPDF stops between two
+    // operators of the page, and that work throws PdfError(cancelled). For a
+    // document nobody shows any more; edits and saves still work.
+    void stopPageWork() const;
+
     // Rendering on the calling thread.
     QImage render(int page, double scale, const QRect& clip = {}) const;
     // Records a page for rendering elsewhere (annotations and widgets included).
@@ -212,10 +223,12 @@ public:
     // Writing. `save` keeps the file's encryption unless told otherwise.
     // A save refuses (PdfError changedSinceOpen) when MuPDF had to rebuild the
     // file's cross-reference table after opening, or the page count is not the
-    // one the document had, and it never writes a document without pages in
-    // place of one that had them. A failed write is tried once more without
-    // compressing streams. A file that carries a digital signature is saved
-    // as an incremental update: the signed bytes stay as they were.
+    // one the document had, so it never writes fewer pages than it read; and
+    // (unreadablePages) when the page tree names a page that no dictionary
+    // holds, which the file would keep only as a null. A failed write is
+    // tried once more without compressing streams. A file that carries a
+    // digital signature is saved as an incremental update: the signed bytes
+    // stay as they were.
     QByteArray save(const PdfSaveOptions& options = {}) const;
     // Writes to a temporary file beside `path`, syncs it and renames it into
     // place, keeping the owner, group and mode of the file it replaces: the
@@ -223,6 +236,10 @@ public:
     // folder that cannot take a new file is written in place, through a copy
     // of the original that is put back when the write fails. A file we may
     // not write is refused. Failures carry the errno (PdfError::systemError).
+    // Refuses (repairedFile) to write over the very file the document was
+    // read from (same device and inode) when MuPDF had to rebuild that file to
+    // read it: the file may hold more than MuPDF found (other readers often
+    // recover more), and that would be lost. Another file takes it.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;

@@ -4,6 +4,7 @@
 #include "Platform/OnDemand.h"
 #include "Platform/PdfInternal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -126,6 +127,25 @@ bool tooManyPixels(long long width, long long height)
     return width < 1 || height < 1 || width * height > maxImagePagePixels;
 }
 
+// Whether `bytes` of a file could hold an image of `width` by `height` pixels
+// of `bitsPerPixel`, with room to spare: no format packs more. PNG's deflate
+// packs at most 1032 bytes into one; a JPEG spends at least a bit on every
+// 8 by 8 block; every other format (TIFF's fax coding of a blank scan) at
+// least a bit on every row (HEIF is checked so in its own library).
+bool bytesCouldHold(const fz_buffer* file, long long width, long long height, int bitsPerPixel)
+{
+    constexpr long long slack = 2;
+    const auto bytes = static_cast<long long>(file->len);
+    const unsigned char* head = file->data;
+    if (file->len >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) {
+        const long long rowBytes = (width * std::max(bitsPerPixel, 1) + 7) / 8 + 1; // and its filter byte
+        return height * rowBytes <= bytes * 1032 * slack;
+    }
+    if (file->len >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+        return (width / 8 + 1) * (height / 8 + 1) <= bytes * 8 * slack;
+    return height <= bytes * 8 * slack;
+}
+
 // HEIF files start with a file-type box; anything else never loads libheif.
 bool mayBeHeif(const fz_buffer* buffer)
 {
@@ -149,6 +169,8 @@ fz_image* heifImage(const HeifDecoding& decoding, const fz_buffer* buffer, int* 
 std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
                                                const std::function<PdfSize(int width, int height)>& pageSize)
 {
+    // The size is checked before decoding; what passes may take its pixels at once.
+    EngineBlockLimit budget(imagePageBlockLimit);
     fz_context* ctx = pdfContext();
     FzError err;
     FzBufferOwner file{readFileC(ctx, path.c_str(), &err)};
@@ -161,7 +183,10 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
         image.image = heifImage(*heif, file.buffer, &width, &height);
     } else {
         image.image = readImageC(ctx, file.buffer, &width, &height, &orientation, &err);
-        if (image.image && (tooManyPixels(width, height) || !decodesC(ctx, image.image))) return nullptr;
+        if (image.image && (tooManyPixels(width, height) ||
+                            !bytesCouldHold(file.buffer, width, height, image.image->n * image.image->bpc) ||
+                            !decodesC(ctx, image.image)))
+            return nullptr;
     }
     if (!image.image) return nullptr;
     // Orientations 5 to 8 turn the picture a quarter: width and height trade places.

@@ -16,10 +16,13 @@ extern "C" {
 #include "Platform/PdfPageIdentity.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +56,20 @@ void enterEngine();
 void leaveEngine();
 void retireDocument(pdf_document* doc);
 
+// While it lives, the calling thread's engine work may ask for blocks of up
+// to `bytes` (engineBlockLimit otherwise): work that knows its size up front,
+// such as decoding an image file of a checked size into a page.
+class EngineBlockLimit {
+public:
+    explicit EngineBlockLimit(std::size_t bytes);
+    ~EngineBlockLimit();
+    EngineBlockLimit(const EngineBlockLimit&) = delete;
+    EngineBlockLimit& operator=(const EngineBlockLimit&) = delete;
+
+private:
+    std::size_t outer_;
+};
+
 // Counts what MuPDF allocates on the calling thread while the tally lives and
 // has not freed again: what a recording made costs to keep. Blocks freed that
 // were allocated before (store entries dropped to make room) do not count.
@@ -81,22 +98,65 @@ struct EngineWork {
     EngineWork& operator=(const EngineWork&) = delete;
 };
 
-// A document's lock: one thread at a time inside MuPDF for this document,
-// and that thread holds the engine while it is inside.
-class DocumentMutex {
+// Whether the calling thread is the one the windows run on (the Qt
+// application's thread): work of other threads gives way to it.
+bool onWindowThread();
+
+// The runs of a document's page content in progress (see PageWork), so that
+// they can be interrupted or stopped. Shared with the document's text
+// readers, which may outlive it.
+class PageWorkRegistry {
 public:
-    void lock() { enterEngine(); mutex_.lock(); }
-    bool try_lock()
-    {
-        enterEngine();
-        if (mutex_.try_lock()) return true;
-        leaveEngine();
-        return false;
-    }
-    void unlock() { mutex_.unlock(); leaveEngine(); }
+    struct Work {
+        fz_cookie* cookie;
+        bool interruptible; // by the window's thread; stop() stops every one
+        bool interrupted = false;
+    };
+    void add(Work* work);
+    void remove(Work* work);
+    // Interrupts the interruptible runs in progress.
+    void interrupt();
+    // While the window's thread waits for the document, interruptible runs
+    // that start give way at once.
+    void setWindowWaiting(bool waiting);
+    bool windowWaiting() const { return windowWaiting_.load() > 0; }
+    // Calls off every run, now and later; see PdfDocument::stopPageWork.
+    void stop();
+    // Whether `work` was interrupted (and may run again), or stopped for good.
+    bool interrupted(const Work& work);
+    bool stopped();
 
 private:
-    std::recursive_mutex mutex_;
+    std::atomic<int> windowWaiting_{0};
+    std::mutex mutex_; // guards the two below
+    std::vector<Work*> work_;
+    bool stopped_ = false;
+};
+
+// A document's lock: one thread at a time inside MuPDF for this document,
+// and that thread holds the engine while it is inside. The window's thread
+// comes first. Page work of other threads (PageWork) does not start while the
+// window's thread wants the document or has just let go of it, and the page
+// work it finds running is interrupted once it has waited a moment, so that a
+// page that takes long to read, or never ends, does not freeze the window.
+class DocumentMutex {
+public:
+    void lock();
+    bool try_lock();
+    void unlock();
+
+    // A thread about to start page work waits here, without the lock, while
+    // the window's thread wants the document or used it a moment ago. At
+    // once on the window's thread, and for a thread that holds the lock.
+    void yieldToWindow() const;
+    const std::shared_ptr<PageWorkRegistry>& work() const { return work_; }
+
+private:
+    std::recursive_timed_mutex mutex_;
+    std::atomic<std::thread::id> owner_{};
+    int depth_ = 0; // the owner's nested holds
+    std::atomic<std::int64_t> windowLeft_{0}; // when the window's thread last let go (steady clock, ns)
+    std::shared_ptr<PageWorkRegistry> work_ = std::make_shared<PageWorkRegistry>();
 };
 
 struct FzError {
@@ -152,6 +212,10 @@ struct PdfDocument::Impl {
     // and the next one to read.
     bool settled = true;
     int nextUnsettled = 1;
+    // The highest object number the objects read so far refer to, and
+    // whether the numbers up to it are taken (reserveReferencedNumbers).
+    int highestReference = 0;
+    bool numbersReserved = false;
     // Whether a long document was opened without its page map, which is
     // built later on a worker (mapPages) or at the first need of every page.
     bool pagesDeferred = false;
@@ -169,6 +233,56 @@ struct PdfDocument::Impl {
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
     fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see PdfTextReader)
 };
+
+// One run of a page's content through MuPDF, made on the stack with the
+// document's lock held: MuPDF reads the cookie's abort flag between operators,
+// which is how the run is interrupted (DocumentMutex) or stopped (stopPageWork).
+// On the window's thread nothing interrupts it, so it has a time limit
+// (windowWorkLimit) after which it counts as stopped: a page that never ends
+// holds the window for that long at most.
+class PageWork {
+public:
+    explicit PageWork(const PdfDocument::Impl& d, bool interruptible = true);
+    PageWork(std::shared_ptr<PageWorkRegistry> registry, bool interruptible);
+    ~PageWork();
+    PageWork(const PageWork&) = delete;
+    PageWork& operator=(const PageWork&) = delete;
+    fz_cookie* cookie() { return &cookie_; }
+    // After the run: it gave way to the window's thread and must run again.
+    bool interrupted() const;
+    // After the run: throws PdfError(cancelled) when it was stopped, for
+    // what it made is then only part of the page.
+    void throwIfStopped() const;
+
+private:
+    std::shared_ptr<PageWorkRegistry> registry_;
+    fz_cookie cookie_ = {};
+    PageWorkRegistry::Work work_;
+    bool watched_ = false; // run on the window's thread, under a time limit
+};
+
+// Runs `run(work)`, which reads a page's content with the work's cookie and
+// returns an owner of what it made, as page work: on another thread than the
+// window's, after the window's thread has let go of the document, and from the
+// start again whenever that thread interrupts it. Throws what `run` throws,
+// and PdfError(cancelled) when the work was stopped.
+template <typename Run>
+auto runPageWork(const PdfDocument::Impl& d, Run&& run, bool interruptible = true)
+{
+    for (;;) {
+        d.mutex.yieldToWindow();
+        std::lock_guard lock(d.mutex);
+        PageWork work(d, interruptible);
+        try {
+            auto made = run(work);
+            if (work.interrupted()) continue;
+            work.throwIfStopped();
+            return made;
+        } catch (const PdfError&) {
+            if (!work.interrupted()) throw;
+        }
+    }
+}
 
 // From this many pages on, opening leaves the page map for later: reading
 // every page object takes longer than the first page's rendering.
@@ -204,12 +318,20 @@ int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err);
 // once (settling, mapping its pages) then keeps none of them in memory.
 // Never throws. The caller holds the document's mutex.
 void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num);
+// A damaged file may refer to objects it does not hold (a font's /ToUnicode
+// 81 0 R in a file cut short before object 81). MuPDF numbers a new object
+// with the table's length, so a note added later could become object 81 and
+// the font's ToUnicode with it. This takes every number up to the highest
+// one referred to, once the whole file has been read; d.mutex held.
+void reserveReferencedNumbers(PdfDocument::Impl& d);
 // What every edit does first, with d.mutex held: the edit then meets a page
-// tree that holds the pages it claims, as after opening a short document.
+// tree that holds the pages it claims, as after opening a short document,
+// and makes objects under numbers that nothing in the file refers to.
 inline void settleBeforeEditing(PdfDocument::Impl& d)
 {
     settleObjects(d, std::numeric_limits<int>::max());
     if (d.pagesDeferred) pageMap(d);
+    reserveReferencedNumbers(d);
 }
 
 // Owner of a loaded page; drops it with the calling thread's context.
@@ -230,8 +352,11 @@ struct PageRef {
 bool hasReadingSource(const PdfDocument::Impl& d);
 
 // The text of a page, or of its recording when `list` is given, as find and
-// selection read it.
-fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, FzError* err);
+// selection read it; `cookie` may be null.
+fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err);
+// A recording of the page with its annotations and widgets, as
+// fz_new_display_list_from_page makes it, with a cookie that can stop it.
+fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, FzError* err);
 // Our form of MuPDF's text: `toUser` maps its page space to user space.
 PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser);
 

@@ -26,7 +26,8 @@ Pixels pixelsOf(QImage& image)
 
 // Wraps the image's own pixels and draws the page, or its recording, into
 // them: no copy of a possibly large bitmap.
-void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, Pixels px, FzError* err)
+void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, Pixels px, fz_cookie* cookie,
+           FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
@@ -35,8 +36,8 @@ void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm
     fz_try(ctx) {
         pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), px.w, px.h, nullptr, px.alpha, px.stride, px.samples);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, nullptr);
-        else fz_run_page(ctx, &page->super, dev, ctm, nullptr);
+        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, cookie);
+        else fz_run_page(ctx, &page->super, dev, ctm, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
@@ -44,18 +45,6 @@ void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm
         fz_drop_pixmap(ctx, pix);
     }
     fz_catch(ctx) captureError(ctx, err);
-}
-
-fz_display_list* recordC(fz_context* ctx, pdf_page* page, FzError* err)
-{
-    fz_display_list* list = nullptr;
-    fz_var(list);
-    fz_try(ctx) list = fz_new_display_list_from_page(ctx, &page->super);
-    fz_catch(ctx) {
-        captureError(ctx, err);
-        list = nullptr;
-    }
-    return list;
 }
 
 void checkImage(const QImage& image)
@@ -80,8 +69,12 @@ void drawPage(const PdfDocument& doc, int index, const PdfMatrix& userToPixels, 
     // space) first; undo it so that the caller's transform starts from user space.
     const PdfMatrix ctm = pageTransform(page.page).inverted().then(userToPixels);
     FzError err;
-    drawC(pdfContext(), page.page, nullptr, toFz(ctm), pixelsOf(image), &err);
+    // Drawn over the caller's pixels, which a second run could not take back:
+    // it is never interrupted, only stopped.
+    PageWork work(d, false);
+    drawC(pdfContext(), page.page, nullptr, toFz(ctm), pixelsOf(image), work.cookie(), &err);
     throwIfFailed(err, PdfErrorCode::damaged);
+    work.throwIfStopped();
 }
 
 PdfPageRecording::~PdfPageRecording()
@@ -90,16 +83,34 @@ PdfPageRecording::~PdfPageRecording()
     delete d;
 }
 
-std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int index)
+namespace {
+
+// With the document's lock held.
+std::shared_ptr<const PdfPageRecording> record(const PdfDocument& doc, int index, PageWork& work)
 {
     auto& d = doc.impl();
-    std::lock_guard lock(d.mutex);
     const PdfPageGeometry geometry = doc.pageGeometry(index);
     PageRef page = loadPage(d, index);
+    const PdfMatrix userToPage = pageTransform(page.page);
     FzError err;
-    fz_display_list* list = recordC(pdfContext(), page.page, &err);
+    fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
     throwIfFailed(err, PdfErrorCode::damaged);
-    return std::make_shared<PdfPageRecording>(new PdfPageRecording::Impl{list, pageTransform(page.page)}, geometry);
+    return std::make_shared<const PdfPageRecording>(new PdfPageRecording::Impl{list, userToPage}, geometry);
+}
+
+} // namespace
+
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int index)
+{
+    return runPageWork(doc.impl(), [&](PageWork& work) { return record(doc, index, work); });
+}
+
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, PdfPageId page)
+{
+    return runPageWork(doc.impl(), [&](PageWork& work) -> std::shared_ptr<const PdfPageRecording> {
+        const std::optional<int> index = pageIndex(doc, page);
+        return index ? record(doc, *index, work) : nullptr;
+    });
 }
 
 void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPixels, QImage& image)
@@ -108,7 +119,7 @@ void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPix
     // The list holds the page in MuPDF's page space, as fz_run_page draws it.
     const PdfMatrix ctm = recording.impl().userToPage.inverted().then(userToPixels);
     FzError err;
-    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), pixelsOf(image), &err);
+    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), pixelsOf(image), nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

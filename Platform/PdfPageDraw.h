@@ -2,6 +2,7 @@
 // Drawing a page through any transform into an image the caller owns: the
 // exporter's page bitmaps, which choose their own box and pixel size.
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageIdentity.h"
 
 #include <QImage>
 
@@ -40,6 +41,10 @@ private:
 
 // Records page `page`. Throws PdfError.
 std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int page);
+// Records the page of that page object wherever it stands when the recording
+// starts; none when it is no page of the document any more. On any thread:
+// the window's thread comes first (see stopPageWork). Throws PdfError.
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, PdfPageId page);
 // Draws a recording as drawPage draws the page, on any thread. Throws PdfError.
 void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPixels, QImage& image);
 

@@ -51,6 +51,7 @@ pdf_page* loadReaderPageC(fz_context* ctx, pdf_document* doc, int index, fz_matr
 } // namespace
 
 struct PdfTextReader::Impl {
+    std::shared_ptr<PageWorkRegistry> work; // the document's: its stopPageWork stops the reader too
     PrivateContext engine{readerStoreBytes};
     fz_buffer* source = nullptr; // the shared document's bytes, kept in its engine
     std::string path;
@@ -77,6 +78,7 @@ std::unique_ptr<PdfTextReader> PdfTextReader::open(const PdfDocument& document)
         // A repair made while opening may have given the pages another order
         // than a fresh reading of the bytes would, before its own repair.
         if (shared.repairedAtOpen || !hasReadingSource(shared)) return nullptr;
+        impl->work = shared.mutex.work();
         if (shared.source) impl->source = fz_keep_buffer(pdfContext(), shared.source);
         else impl->path = shared.filePath;
         FzError err;
@@ -105,11 +107,14 @@ PdfTextPage PdfTextReader::textPage(int index)
     fz_matrix ctm = fz_identity;
     pdf_page* page = loadReaderPageC(ctx, d->doc, index, &ctm, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
-    fz_stext_page* text = stextC(ctx, page, nullptr, &err);
+    // The reader's own document: the window never waits for it, so only a stop ends it.
+    PageWork work(d->work, false);
+    fz_stext_page* text = stextC(ctx, page, nullptr, work.cookie(), &err);
     fz_drop_page(ctx, &page->super);
     throwIfFailed(err, PdfErrorCode::damaged);
     PdfTextPage result;
     try {
+        work.throwIfStopped();
         result = textPageOf(text, fromFz(ctm).inverted());
     } catch (...) {
         fz_drop_stext_page(ctx, text);

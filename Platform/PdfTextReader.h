@@ -17,7 +17,8 @@ public:
     // A reader over the very bytes or file `document` was opened from, or
     // none when it could not read what `document` shows: `document` changed
     // since it was opened, needs a password, was made rather than opened, had
-    // to be repaired on opening, or its file changed on disk.
+    // to be repaired on opening, or its file changed on disk. The document's
+    // stopPageWork stops the reader's reading too.
     static std::unique_ptr<PdfTextReader> open(const PdfDocument& document);
     ~PdfTextReader();
     PdfTextReader(const PdfTextReader&) = delete;

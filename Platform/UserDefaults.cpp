@@ -1,5 +1,6 @@
 #include "Platform/UserDefaults.h"
 
+#include "Platform/FileMoves.h"
 #include "Platform/PrivateFiles.h"
 
 #include <QDir>
@@ -28,12 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto writeDelay = std::chrono::milliseconds(250);
 constexpr auto retryDelay = std::chrono::seconds(5);
 
-QString corruptCopyPath(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".corrupt.json"));
-}
-
 // Reads the settings file. A file that is not a JSON object is moved aside so
 // that the next write does not destroy what the user may still want back.
 nlohmann::json readFile(const QString& path)
@@ -45,9 +40,7 @@ nlohmann::json readFile(const QString& path)
     if (bytes.isEmpty()) return nlohmann::json::object();
     nlohmann::json parsed = nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
     if (!parsed.is_discarded() && parsed.is_object()) return parsed;
-    const QString aside = corruptCopyPath(path);
-    QFile::remove(aside);
-    QFile::rename(path, aside);
+    FileMoves::moveAside(path); // numbered: an earlier damaged copy stays as it was
     return nlohmann::json::object();
 }
 

@@ -16,7 +16,8 @@ namespace platform {
 class UserDefaults {
 public:
     // Reads the file at `path`; a missing or malformed file reads as empty
-    // (a malformed one is kept aside as "<name>.corrupt.json", never overwritten unseen).
+    // (a malformed one is kept aside as "<name>.corrupt.json", or
+    // "<name>.corrupt-2.json" and so on when that is taken: never overwritten).
     explicit UserDefaults(const QString& path);
     ~UserDefaults(); // writes any pending change
     UserDefaults(const UserDefaults&) = delete;

@@ -16,7 +16,12 @@
 #include "QuarnKit/Explore/ExploreIndex.h"
 
 #include <QApplication>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <cstdio>
+
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -68,5 +73,12 @@ int main(int argc, char** argv)
     // The windows have recorded their page counts as they closed: on disk now.
     quarnkit::HistoryLibrary::flushShared();
     platform::UserDefaults::standard().synchronize();
+    // Work still running once every window has closed is abandoned, not
+    // waited for: a crafted page can keep a decoder busy for long after its
+    // window stopped it (a single huge image cannot be called off halfway).
+    if (!QThreadPool::globalInstance()->waitForDone(2000)) {
+        std::fflush(nullptr);
+        ::_exit(result);
+    }
     return result;
 }

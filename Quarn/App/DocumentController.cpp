@@ -71,9 +71,25 @@ void bringForward(DocumentWindow* window)
     window->activateWindow();
 }
 
+bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
+    box.setTextFormat(Qt::PlainText); // it names the file as it is called
+    box.setInformativeText(reason);
+    QPushButton* saveAs = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(saveAs);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    return box.clickedButton() == saveAs;
+}
+
+const QString failureAlertName = QStringLiteral("ravlenFailureAlert");
+
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    box->setObjectName(failureAlertName);
     box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(reason);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -85,7 +101,7 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
-      showFailure(alertWithDialog)
+      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog)
 {
 }
 
@@ -289,6 +305,13 @@ void DocumentController::runOpenPanel()
 bool DocumentController::openPanelVisible() const
 {
     return openPanel_ && openPanel_->isVisible();
+}
+
+QWidget* DocumentController::openFailureAlert() const
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == failureAlertName && widget->isVisible() && !widget->parentWidget()) return widget;
+    return nullptr;
 }
 
 void DocumentController::closeOpenPanels()

@@ -42,6 +42,9 @@ public:
     // application stays usable. A second call while one shows brings it forward.
     void runOpenPanel();
     bool openPanelVisible() const;
+    // The alert about a file that could not be opened, on screen with no
+    // window under it; none otherwise. Launch tasks show their panel after it.
+    QWidget* openFailureAlert() const;
     void closeOpenPanels();
 
     // The library panels' open: as openDocument, but the file is looked at
@@ -73,6 +76,10 @@ public:
     std::function<ChangedFileAnswer(DocumentWindow&)> askAboutChangedFile;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
+    // A save over the file was refused but another file would take it (the
+    // file had to be repaired to be read): the same alert, with "Save As…"
+    // beside Cancel; true for Save As.
+    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerSaveAs;
 
     // The files named on a command line (without the program): every argument
     // after "--", and before it each one that is no option. An argument that

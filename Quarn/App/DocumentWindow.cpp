@@ -155,11 +155,11 @@ void DocumentWindow::commitPendingTyping()
     if (QuarnPDFView* view = screen_->canvas() ? screen_->canvas()->view() : nullptr) view->commitEditing();
 }
 
-bool DocumentWindow::writeFile(const QString& path, const QString& shownName)
+DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)
 {
     const int startIndex = undoStack_->index();
     unrecordedDuringSave_ = false;
-    if (!saver_->start(document_->pdf(), path)) return false;
+    if (!saver_->start(document_->pdf(), path)) return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -167,10 +167,13 @@ bool DocumentWindow::writeFile(const QString& path, const QString& shownName)
     if (outcome.error) {
         // The library's own words are for the log; the user reads a plain sentence.
         qWarning("ravlen: cannot save %s: %s", qPrintable(path), outcome.error->reason().c_str());
-        if (controller_.showFailure)
-            controller_.showFailure(tr("The document “%1” could not be saved.").arg(shownName),
-                                    QString::fromUtf8(quarnkit::DocumentError::message(outcome.error->code())), this);
-        return false;
+        const QString text = tr("The document “%1” could not be saved.").arg(shownName);
+        const QString reason = QString::fromUtf8(DocumentError::message(outcome.error->code()));
+        // A file that had to be repaired is kept as it is; a new file may take the document.
+        if (outcome.error->code() == DocumentError::Code::fileWriteRepairedFile && controller_.offerSaveAs)
+            return controller_.offerSaveAs(*this, text, reason) ? Written::elsewhere : Written::failed;
+        if (controller_.showFailure) controller_.showFailure(text, reason, this);
+        return Written::failed;
     }
     fileStamp_ = stampOf(path);
     // Edits made while the file was written are not in it: the window stays
@@ -179,7 +182,7 @@ bool DocumentWindow::writeFile(const QString& path, const QString& shownName)
     else undoStack_->resetClean();
     unrecordedEdits_ = unrecordedDuringSave_;
     setWindowModified(isDocumentEdited());
-    return true;
+    return Written::yes;
 }
 
 bool DocumentWindow::save()
@@ -187,6 +190,8 @@ bool DocumentWindow::save()
     if (isSaving()) return false;
     commitPendingTyping();
     if (filePath_.isEmpty()) return saveAsWithPanel();
+    // Nothing changed: the file already holds the document, and is not written again.
+    if (!isDocumentEdited() && stampOf(filePath_)) return true;
     // Another program's version of the file is not written over without asking.
     const std::optional<FileStamp> now = stampOf(filePath_);
     if (now && fileStamp_ && *now != *fileStamp_ && controller_.askAboutChangedFile) {
@@ -196,14 +201,23 @@ bool DocumentWindow::save()
         case DocumentController::ChangedFileAnswer::cancel: return false;
         }
     }
-    return writeFile(filePath_, displayName());
+    switch (writeFile(filePath_, displayName())) {
+    case Written::yes: return true;
+    case Written::elsewhere: return saveAsWithPanel();
+    case Written::failed: return false;
+    }
+    return false;
 }
 
 bool DocumentWindow::saveAs(const QString& path)
 {
     if (isSaving()) return false;
     commitPendingTyping();
-    if (!writeFile(path, QFileInfo(path).fileName())) return false;
+    switch (writeFile(path, QFileInfo(path).fileName())) {
+    case Written::yes: break;
+    case Written::elsewhere: return saveAsWithPanel();
+    case Written::failed: return false;
+    }
     setFilePath(path);
     emit controller_.windowsChanged();
     return true;

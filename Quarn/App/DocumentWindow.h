@@ -77,8 +77,11 @@ private:
     void updateTitle();
     void fitToScreen();
     void setFilePath(const QString& path);
-    // Writes to `path` on the worker and waits; true when written.
-    bool writeFile(const QString& path, const QString& shownName);
+    // Writes to `path` on the worker and waits. A failure is shown; the
+    // refusal to write over a file that had to be repaired offers Save As
+    // instead (`elsewhere` when the user took it).
+    enum class Written { yes, failed, elsewhere };
+    Written writeFile(const QString& path, const QString& shownName);
 
     DocumentController& controller_;
     void watchUnrecordedEdits();

@@ -27,6 +27,12 @@ void LaunchTasks::schedule()
 
 void LaunchTasks::perform()
 {
+    // A file named at launch that could not be opened: its alert is read
+    // first, and the greeting follows once it is dismissed, never over it.
+    if (QWidget* alert = controller_.openFailureAlert(); alert && !controller_.hasOpenDocuments()) {
+        connect(alert, &QObject::destroyed, this, &LaunchTasks::perform, Qt::UniqueConnection);
+        return;
+    }
     if (quarnkit::ReaderPreferences::showWelcome(defaults_)) {
         controller_.closeOpenPanels();
         if (!controller_.hasOpenDocuments()) showWelcome();

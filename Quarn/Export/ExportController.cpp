@@ -6,6 +6,7 @@
 #include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Document/PageRange.h"
 #include "QuarnKit/Export/Exporter.h"
+#include "QuarnKit/History/HistoryLocator.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -66,6 +67,9 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     if (document->isLocked()) return setPhase(Phase::failed(ExportError(ExportError::Kind::locked).message()));
     const std::optional<QString> destination = chooseDestination ? chooseDestination(settings, model) : std::nullopt;
     if (!destination) return;
+    // Written over, the document's own file would no longer hold what the window shows.
+    if (!settings.writesFolder() && !model.filePath().isEmpty() && sameFile(*destination, model.filePath()))
+        return setPhase(Phase::failed(ExportError(ExportError::Kind::documentFile).message()));
     const QByteArray snapshot = ExportSnapshot::data(*document->pdf());
     if (snapshot.isEmpty()) return setPhase(Phase::failed(ExportError(ExportError::Kind::unreadable).message()));
 

@@ -357,7 +357,15 @@ void MarkEditor::registerAdded(const MarkRef& mark, const QString& name)
 std::optional<MarkRef> MarkEditor::addMark(int page, const PdfAnnotation& a, const QString& name)
 {
     if (!view_.document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    const int object = PdfAnnotations::add(*view_.document(), page, a);
+    int object = 0;
+    try {
+        object = PdfAnnotations::add(*view_.document(), page, a);
+    } catch (const platform::PdfError& error) {
+        // Nothing was added and nothing is recorded: the user hears why.
+        if (error.code() != platform::PdfErrorCode::damagedPage) throw;
+        view_.showErrorAlert(QObject::tr("Page %1 of this PDF is damaged, so ravlen can't add marks to it.").arg(page + 1));
+        return std::nullopt;
+    }
     if (object <= 0) return std::nullopt;
     const MarkRef mark{page, object};
     registerAdded(mark, name);

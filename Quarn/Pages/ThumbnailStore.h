@@ -1,14 +1,13 @@
 #pragma once
-// The page thumbnails of one window. The scheduler decides what to render;
-// this store records each page on the UI thread (the only thread that edits
-// the document) and rasterises the recording on its own worker, one render at
-// a time, so the worker never reads a page that is being edited or deleted.
-// Finished images come back to the UI thread and the listener is told.
+// The page thumbnails of one window. The scheduler decides what to render,
+// one render at a time; the renderer draws each page on a worker, and the UI
+// thread never waits for it. Finished images come back to the UI thread and
+// the listener is told.
+#include "QuarnKit/Pages/ThumbnailRenderer.h"
 #include "QuarnKit/Pages/ThumbnailScheduler.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QThreadPool>
 
 namespace quarnkit { class QuarnDocument; }
 
@@ -31,7 +30,6 @@ class ThumbnailStore : public QObject {
 
 public:
     explicit ThumbnailStore(QObject* parent = nullptr);
-    ~ThumbnailStore() override;
 
     // The document whose pages are asked for; another one forgets every image.
     void setDocument(quarnkit::QuarnDocument* document);
@@ -64,7 +62,7 @@ private:
     ThumbnailListener* listener_ = nullptr;
     QPointer<QObject> listenerObject_;
     quarnkit::ThumbnailScheduler scheduler_;
-    QThreadPool worker_; // one thread: renders run one after another
+    quarnkit::ThumbnailRenderer renderer_;
 };
 
 } // namespace quarn

@@ -33,6 +33,7 @@
 class QKeyEvent;
 
 namespace quarnkit { struct PageEdit; }
+namespace quarnkit::PageEditor { struct FilePages; }
 
 namespace quarnkit { struct SearchMatch; }
 namespace quarnkit { struct OutlineDestination; }
@@ -420,6 +421,8 @@ private:
                                                                             const platform::PdfRect& pageBox,
                                                                             int rotation)>;
     void placeAtCenter(const MarkBuilder& build, const QString& actionName);
+    // insertPages, back from the worker that read the files.
+    void insertReadPages(quarnkit::PageEditor::FilePages read, const QStringList& paths, int gap);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;

@@ -6,6 +6,7 @@
 #include "QuarnKit/Pages/PageEditCommand.h"
 #include "Platform/UserDefaults.h"
 #include "QuarnKit/Pages/PageEditor.h"
+#include "QuarnKit/History/HistoryLocator.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -238,18 +239,22 @@ void ViewerModel::insertPages(const QStringList& paths, int gap)
 {
     if (!document_ || document_->isLocked() || paths.isEmpty()) return;
     if (pdfView_) pdfView_->finishEditing();
-    std::vector<quarnkit::SourcePage> pages;
-    QStringList failures;
-    for (const QString& path : paths) {
-        try {
-            const std::vector<quarnkit::SourcePage> more = PageEditor::pages(path);
-            pages.insert(pages.end(), more.begin(), more.end());
-        } catch (const PageEditError& error) {
-            failures << error.description();
-        }
-    }
+    // The files are read and their images decoded on a worker (a large photo
+    // takes seconds); the pages go in here, into the document as it is then.
+    auto* watcher = new QFutureWatcher<PageEditor::FilePages>(this);
+    connect(watcher, &QFutureWatcher<PageEditor::FilePages>::finished, this, [this, watcher, paths, gap] {
+        watcher->deleteLater();
+        insertReadPages(watcher->result(), paths, gap);
+    });
+    watcher->setFuture(QtConcurrent::run([paths] { return PageEditor::pages(paths); }));
+}
+
+void ViewerModel::insertReadPages(PageEditor::FilePages read, const QStringList& paths, int gap)
+{
+    if (!document_ || document_->isLocked()) return;
+    QStringList& failures = read.failures;
     try {
-        if (const auto edit = PageEditor::insert(pages, gap, *document_->pdf()))
+        if (const auto edit = PageEditor::insert(read.pages, gap, *document_->pdf()))
             applyPageEdit(*edit, PageEditor::title(tr("Insert"), edit->pageCount(), false), true);
     } catch (const platform::PdfError& error) {
         failures << QString::fromStdString(error.what());
@@ -288,6 +293,12 @@ void ViewerModel::finishExtract(const QString& path, const std::set<int>& pages,
                                 const std::shared_ptr<const platform::PdfDocument>& pdf)
 {
     if (path.isEmpty() || !pdf) return;
+    // Written over, the document's own file would no longer hold what the window shows.
+    if (!filePath_.isEmpty() && quarnkit::sameFile(path, filePath_)) {
+        showAlert(tr("Extract didn't finish."),
+                  quarnkit::ExportError(quarnkit::ExportError::Kind::documentFile).message());
+        return;
+    }
     // A snapshot now; the pages are copied out of it and written off the UI thread.
     std::shared_ptr<platform::PdfDocument> snapshot;
     try {

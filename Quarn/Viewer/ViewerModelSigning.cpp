@@ -49,7 +49,11 @@ void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionN
     try {
         const platform::PdfPageGeometry geometry = view->document()->pageGeometry(at->page);
         const std::optional<PdfAnnotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
-        if (!mark) return; // nothing the factory could draw: no message
+        if (!mark) {
+            // A page too small for it, or a stored signature with nothing to draw.
+            view->showErrorAlert(tr("It can't be placed here: the page is too small, or the saved signature has nothing to draw."));
+            return;
+        }
         chooseTool(quarnkit::MarkupTool::select);
         // Through the page view's mark editor: one undo step, announced by the document.
         if (const std::optional<MarkRef> added = view->markEditor().addMark(at->page, *mark, actionName))

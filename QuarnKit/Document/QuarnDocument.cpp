@@ -79,6 +79,14 @@ const char* DocumentError::message(Code code)
         return "That disk is read only.";
     case Code::fileWriteDamagedSinceOpen:
         return "ravlen found damage in this PDF after opening it, and saving it now could lose changes. Nothing was written.";
+    case Code::fileWriteRepairedFile:
+        return "ravlen had to repair this PDF to open it, and saving over it could lose parts that other programs can "
+               "still read. Use Save As to keep your changes in a new file; the original stays as it is.";
+    case Code::fileWriteUnreadablePages:
+        return "Some pages of this PDF are damaged and could not be read, so saving would leave them out. Nothing was "
+               "written.";
+    case Code::fileWriteDamagedContent:
+        return "ravlen couldn't write this PDF because part of it is damaged. Nothing was written.";
     }
     return "";
 }
@@ -99,13 +107,24 @@ DocumentError readError(const platform::PdfError& error)
 DocumentError writeError(const platform::PdfError& error)
 {
     using Code = DocumentError::Code;
-    if (error.code() == platform::PdfErrorCode::changedSinceOpen) return DocumentError(Code::fileWriteDamagedSinceOpen, error.what());
+    using platform::PdfErrorCode;
+    switch (error.code()) {
+    case PdfErrorCode::changedSinceOpen: return DocumentError(Code::fileWriteDamagedSinceOpen, error.what());
+    case PdfErrorCode::repairedFile: return DocumentError(Code::fileWriteRepairedFile, error.what());
+    case PdfErrorCode::unreadablePages: return DocumentError(Code::fileWriteUnreadablePages, error.what());
+    default: break;
+    }
     switch (error.systemError()) {
     case EPERM:
     case EACCES: return DocumentError(Code::fileWriteNoPermission, error.what());
     case ENOSPC:
     case EDQUOT: return DocumentError(Code::fileWriteOutOfSpace, error.what());
     case EROFS: return DocumentError(Code::fileWriteVolumeReadOnly, error.what());
+    case 0:
+        // No file operation failed: the engine could not write the document's objects.
+        if (error.code() == PdfErrorCode::general || error.code() == PdfErrorCode::damaged)
+            return DocumentError(Code::fileWriteDamagedContent, error.what());
+        return DocumentError(Code::fileWriteUnknown, error.what());
     default: return DocumentError(Code::fileWriteUnknown, error.what());
     }
 }
@@ -141,6 +160,11 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
 {
     if (!pdf_) pdf_ = platform::PdfDocument::createEmpty();
     if (!platform::pagesMapped(*pdf_)) mapPagesLater();
+}
+
+QuarnDocument::~QuarnDocument()
+{
+    pdf_->stopPageWork();
 }
 
 void QuarnDocument::mapPagesLater()

@@ -30,6 +30,9 @@ public:
         fileWriteNoPermission,    // the file or its folder may not be written
         fileWriteVolumeReadOnly,  // the disk is mounted read-only
         fileWriteDamagedSinceOpen, // MuPDF rebuilt the file after opening: a save could lose changes
+        fileWriteRepairedFile,    // over the file MuPDF had to repair to read: Save As instead
+        fileWriteUnreadablePages, // the page tree names pages that cannot be read
+        fileWriteDamagedContent,  // the engine could not write the document: part of it is damaged
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
@@ -64,6 +67,9 @@ public:
     explicit QuarnDocument(QObject* parent = nullptr);
     // A document around a PDF already parsed.
     explicit QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent = nullptr);
+    // The document's window is gone: renders, recordings and text reading of
+    // its pages still running on workers stop (PdfDocument::stopPageWork).
+    ~QuarnDocument() override;
 
     // Reading: a missing file, a folder, a file that may not be read and bytes
     // that are not a PDF each throw their DocumentError code. A PDF without

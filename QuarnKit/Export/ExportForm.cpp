@@ -164,7 +164,14 @@ std::optional<QString> ExportForm::formatNote(const ExportSource& source) const
     const std::vector<int> list = pages(source);
     switch (format) {
     case ExportFormat::pdf: return std::nullopt;
-    case ExportFormat::flattenedPDF: return QStringLiteral("Marks are painted in, so they look the same everywhere.");
+    case ExportFormat::flattenedPDF: {
+        const QString painted = QStringLiteral("Marks are painted in, so they look the same everywhere.");
+        // A black box reads as removal: the flattened copy removes what it covers too.
+        if (!census || list.empty() || census->redactionsIn(list) < 1) return painted;
+        return painted + QStringLiteral(" ") + counted(census->redactionsIn(list), "redaction") + QStringLiteral(" on ") +
+               counted(census->pagesWithRedactionsIn(list), "page") +
+               QStringLiteral(" remove what they cover; those pages become images.");
+    }
     case ExportFormat::redactedPDF: {
         if (!census || list.empty() || census->redactionsIn(list) < 1) return std::nullopt;
         return counted(census->redactionsIn(list), "redaction") + QStringLiteral(" on ") +

@@ -69,6 +69,9 @@ QString errorMessage(ExportError::Kind kind, const QString& name, const QString&
     case ExportError::Kind::noSelection: return QStringLiteral("No pages are selected. Pick pages in the sidebar first.");
     case ExportError::Kind::noRedactions: return QStringLiteral("These pages have no redactions to apply.");
     case ExportError::Kind::noMarks: return QStringLiteral("These pages have no marks to list.");
+    case ExportError::Kind::documentFile:
+        return QStringLiteral("That is the PDF open in this window, and writing over it would replace the document "
+                              "you are working on. Choose another name.");
     }
     return {};
 }

@@ -126,7 +126,8 @@ struct ExportReport {
 class ExportError : public std::runtime_error {
 public:
     enum class Kind {
-        cannotWrite, empty, renderFailed, writeFailed, locked, unreadable, noSelection, noRedactions, noMarks
+        cannotWrite, empty, renderFailed, writeFailed, locked, unreadable, noSelection, noRedactions, noMarks,
+        documentFile, // the file chosen is the open document's own
     };
 
     explicit ExportError(Kind kind);

@@ -249,7 +249,10 @@ DocumentInfo documentInfo(const PdfDocument& doc)
     return info;
 }
 
-void drawFlattened(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+namespace {
+
+// The page and its marks as vector content.
+void drawPainted(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
 {
     try {
         platform::PdfWriting::appendFlattenedPage(out, source, index, userToPixels(source.pageGeometry(index), 1.0), size);
@@ -258,11 +261,20 @@ void drawFlattened(PdfDocument& out, const PdfDocument& source, int index, PdfSi
     }
 }
 
+} // namespace
+
+void drawFlattened(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+{
+    // A black box painted into a page reads as removal, and a careful reader
+    // takes it so: what a redaction mark covers goes, as in a redacted copy.
+    drawRedacted(out, source, index, size);
+}
+
 void drawRedacted(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
 {
     std::vector<platform::PdfRect> areas;
     for (const platform::PdfAnnotation& mark : Redaction::redactions(source, index)) areas.push_back(mark.rect);
-    if (areas.empty()) return drawFlattened(out, source, index, size);
+    if (areas.empty()) return drawPainted(out, source, index, size);
 
     const double scale = cappedScale(size, ExportSettings::redactionDPI / 72.0);
     const QImage image = opaqueBitmap(source, index, scale, [&areas](QPainter& painter) {

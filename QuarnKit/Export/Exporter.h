@@ -69,8 +69,10 @@ QByteArray pdfBytes(const platform::PdfDocument& doc, const ExportWriteOptions& 
 // Title, Author, Subject, Keywords and Creator of the document; empty ones left out.
 DocumentInfo documentInfo(const platform::PdfDocument& doc);
 // The page with its marks and form fields as page content; text stays text.
+// A page with redaction marks is drawn as drawRedacted draws it: a black box
+// in a flattened copy is taken for removal, so it removes what it covers.
 void drawFlattened(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size);
-// A page without redactions as drawFlattened; one with redactions as an image
+// A page without redactions as page content; one with redactions as an image
 // of itself at 300 dpi (lower for a page too large for that) with the
 // redacted areas black, so nothing under them survives. Throws ExportError.
 void drawRedacted(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size);

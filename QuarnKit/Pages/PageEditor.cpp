@@ -225,6 +225,20 @@ std::vector<SourcePage> pages(const QString& path)
     return copies(image);
 }
 
+FilePages pages(const QStringList& paths)
+{
+    FilePages result;
+    for (const QString& path : paths) {
+        try {
+            const std::vector<SourcePage> more = pages(path);
+            result.pages.insert(result.pages.end(), more.begin(), more.end());
+        } catch (const PageEditError& error) {
+            result.failures << error.description();
+        }
+    }
+    return result;
+}
+
 std::shared_ptr<PdfDocument> imagePage(const QString& path)
 {
     try {

@@ -63,6 +63,14 @@ bool canInsert(const QString& path);
 // The pages a file adds. Throws PageEditError: unsupported (without opening
 // the file), unreadable, locked.
 std::vector<SourcePage> pages(const QString& path);
+// The pages of every file in order, and the description of each file that
+// gives none (its PageEditError). Decoding a large image takes seconds: call
+// it on a worker, then insert the pages on the document's thread.
+struct FilePages {
+    std::vector<SourcePage> pages;
+    QStringList failures;
+};
+FilePages pages(const QStringList& paths);
 // Every page of a document.
 std::vector<SourcePage> copies(const std::shared_ptr<const platform::PdfDocument>& document);
 // A one-page document showing the image upright; none when unreadable.

@@ -64,7 +64,10 @@ InkStrokes strokesFrom(const json& j)
 
 PdfSize Signature::placedSize() const
 {
-    const double a = std::max(aspect, 0.05);
+    // Not above 0 (nor a number at all) counts as 0.05; a number no pad or
+    // font writes (a damaged or hand-edited file) as a mark a hundred times
+    // wider than high, which still shows.
+    const double a = aspect > 0 ? std::clamp(aspect, 0.05, 100.0) : 0.05;
     const bool initials = kind == Kind::initials;
     const double cap = initials ? 44 : 72;
     double w = initials ? 60 : 180;
@@ -78,7 +81,10 @@ PdfSize Signature::placedSize() const
 
 double Signature::penWidth(double width) const
 {
-    const double pen = width * lineWidth;
+    // No pen is wider than the mark: a damaged file's 1e300 would paint the
+    // page over, or give no mark at all.
+    const double relative = lineWidth > 0 ? std::min(lineWidth, 1.0) : 0.0;
+    const double pen = width * relative;
     return source == Source::drawn ? std::clamp(pen, 0.9, 3.2) : pen;
 }
 

@@ -43,8 +43,10 @@ struct Signature {
 
     // The default size of a placed mark: 180 wide for a signature and 60 for
     // initials, at most 72 or 44 high (a very wide mark keeps its width).
+    // Aspects outside 0.05 to 100 count as the nearer end.
     PdfSize placedSize() const;
-    // The pen width at a placed width; a drawn pen stays between 0.9 and 3.2.
+    // The pen width at a placed width; a drawn pen stays between 0.9 and 3.2,
+    // and no pen is wider than the mark.
     double penWidth(double width) const;
 
     // The creation time of now, in the coding of `created`.

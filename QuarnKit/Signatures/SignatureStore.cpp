@@ -1,5 +1,6 @@
 #include "QuarnKit/Signatures/SignatureStore.h"
 
+#include "Platform/FileMoves.h"
 #include "Platform/PrivateFiles.h"
 
 #include <nlohmann/json.hpp>
@@ -18,25 +19,6 @@ namespace {
 using nlohmann::json;
 
 const QString fileName = QStringLiteral("signatures.json");
-
-// Damaged copies are never written over: a later one takes the next free name.
-QString asideName(int n)
-{
-    return n == 1 ? QStringLiteral("signatures.corrupt.json") : QStringLiteral("signatures.corrupt-%1.json").arg(n);
-}
-
-std::optional<QString> moveAside(const QString& path)
-{
-    const QDir dir = QFileInfo(path).dir();
-    for (int n = 1; n <= 100; ++n) {
-        const QString target = dir.filePath(asideName(n));
-        if (QFileInfo::exists(target)) continue;
-        // QFile::rename refuses a target that exists, so a copy made meanwhile survives.
-        if (QFile::rename(path, target)) return asideName(n);
-        if (!QFileInfo::exists(path)) return std::nullopt;
-    }
-    return std::nullopt;
-}
 
 std::optional<std::vector<Signature>> decode(const QByteArray& bytes)
 {
@@ -103,7 +85,8 @@ SignatureStore::Reading SignatureStore::read() const
         sortNewestFirst(*signatures);
         return {std::move(*signatures), std::nullopt};
     }
-    if (const auto aside = moveAside(m_filePath)) return {{}, SignatureStoreError(SignatureStoreError::Code::keptAside, *aside)};
+    // Damaged copies are never written over: a later one takes the next free name.
+    if (const auto aside = platform::FileMoves::moveAside(m_filePath)) return {{}, SignatureStoreError(SignatureStoreError::Code::keptAside, *aside)};
     // Kept where it is; refusing to write is the only way not to lose it.
     if (QFileInfo::exists(m_filePath)) return {{}, SignatureStoreError(SignatureStoreError::Code::unreadable)};
     return {};

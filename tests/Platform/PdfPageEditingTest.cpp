@@ -83,10 +83,10 @@ QByteArray bigEndian(quint32 v)
 }
 
 // A PNG whose header claims `width` by `height` pixels, with no real pixels behind it.
-QByteArray pngHeaderOnly(quint32 width, quint32 height)
+QByteArray pngHeaderOnly(quint32 width, quint32 height, const QByteArray& data = QByteArray(64, 'x'))
 {
     const QByteArray ihdr = QByteArray("IHDR") + bigEndian(width) + bigEndian(height) + QByteArray("\x08\x02\0\0\0", 5);
-    const QByteArray idat = QByteArray("IDAT") + QByteArray(64, 'x');
+    const QByteArray idat = QByteArray("IDAT") + data;
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     for (const QByteArray& chunk : {ihdr, idat, QByteArray("IEND")})
         png += bigEndian(quint32(chunk.size() - 4)) + chunk + bigEndian(crc32(chunk));
@@ -331,6 +331,10 @@ TEST(PdfPageEditing, PngAndTiffPagesAndBadImagesRefused)
     // Refused from the header alone: far more pixels than any page may hold.
     const QString huge = write(dir, "huge.png", pngHeaderOnly(40000, 40000));
     EXPECT_FALSE(imagePageDocument(huge.toStdString(), pixelsAsPoints()));
+    // And a header that claims far more pixels than the file could hold: 65
+    // bytes whose one empty deflate stream MuPDF would pad out to 300 MB.
+    const QByteArray small = pngHeaderOnly(10000, 10000, QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8));
+    EXPECT_FALSE(imagePageDocument(write(dir, "lying.png", small).toStdString(), pixelsAsPoints()));
     const QString wrong = write(dir, "words.png", "these are words, not pixels");
     EXPECT_FALSE(imagePageDocument(wrong.toStdString(), pixelsAsPoints()));
     QByteArray cut = jpegWithOrientation(halves(400, 200), 1);

@@ -120,22 +120,32 @@ QString run(const QString& program, const QStringList& arguments, int* exitCode 
 
 } // namespace
 
-TEST(PdfSaving, AFileMuPdfMustRepairKeepsMarksAddedAfterOpening)
+TEST(PdfSaving, AFileMuPdfMustRepairIsKeptAndItsMarksGoToAnotherFile)
 {
     // Page 4's content stream is 7 bytes from where the table says: MuPDF
     // rebuilds the table when it first reads that object.
     QTemporaryDir dir;
     const QString path = dir.filePath("damaged.pdf");
-    writeAll(path, shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7));
+    const QByteArray damaged = shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7);
+    writeAll(path, damaged);
 
     auto doc = PdfDocument::openFile(path.toStdString());
     ASSERT_EQ(doc->pageCount(), 4);
     PdfAnnotations::add(*doc, 0, square(20));
     // Reading page 4 after the edit used to rebuild the table and drop the mark.
     EXPECT_FALSE(doc->render(3, 0.5).isNull());
-    doc->saveToFile(path.toStdString());
+    // The repaired file may hold more than MuPDF read: it is not written over.
+    try {
+        doc->saveToFile(path.toStdString());
+        ADD_FAILURE() << "the repaired file was written over";
+    } catch (const PdfError& error) {
+        EXPECT_EQ(error.code(), PdfErrorCode::repairedFile);
+    }
+    EXPECT_EQ(readAll(path), damaged);
 
-    auto reopened = PdfDocument::openFile(path.toStdString());
+    const QString copy = dir.filePath("copy.pdf");
+    doc->saveToFile(copy.toStdString());
+    auto reopened = PdfDocument::openFile(copy.toStdString());
     EXPECT_EQ(reopened->pageCount(), 4);
     EXPECT_EQ(countSquares(*reopened, 0), 1);
     EXPECT_NE(reopened->textPage(3).text().find("Page 4"), std::string::npos);
@@ -177,9 +187,10 @@ TEST(PdfSaving, AFirstEditOfAFileNotYetReadInFullSurvivesARepairDueLater)
             EXPECT_TRUE(doc->settle(0));
             // Reading page 4 would rebuild the table now had the edit not read it first.
             EXPECT_FALSE(doc->render(3, 0.5).isNull());
-            ASSERT_NO_THROW(doc->saveToFile(path.toStdString()));
+            const QString copy = dir.filePath("copy.pdf");
+            ASSERT_NO_THROW(doc->saveToFile(copy.toStdString()));
 
-            auto reopened = PdfDocument::openFile(path.toStdString());
+            auto reopened = PdfDocument::openFile(copy.toStdString());
             EXPECT_EQ(reopened->pageCount(), 4);
             edit.check(*reopened);
             EXPECT_NE(reopened->textPage(3).text().find("Page 4"), std::string::npos);
@@ -452,4 +463,31 @@ TEST(PdfSaving, SavingThroughALinkWritesTheFileItLeadsTo)
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(countSquares(*PdfDocument::openFile(target.toStdString()), 0), 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+}
+
+TEST(PdfSaving, ANewObjectNeverTakesANumberTheFileRefersTo)
+{
+    // The font's /ToUnicode names object 12, which the file (cut short, say)
+    // does not hold: the next number MuPDF would hand out.
+    std::vector<std::string> objects = fourPageObjects();
+    objects[2] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 12 0 R >>";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("dangling.pdf");
+    writeAll(path, testsupport::writePdf(objects));
+
+    auto doc = PdfDocument::openFile(path.toStdString());
+    PdfAnnotation note;
+    note.subtype = "Text";
+    note.rect = {20, 20, 24, 24};
+    note.contents = "Meet at noon by the north gate";
+    const int num = PdfAnnotations::add(*doc, 0, note);
+    EXPECT_NE(num, 12);
+    doc->saveToFile(path.toStdString(), collecting());
+    EXPECT_TRUE(readAll(path).contains("north gate"));
+
+    // Deleted, the note leaves the file: nothing else refers to it.
+    ASSERT_TRUE(PdfAnnotations::remove(*doc, 0, num));
+    doc->saveToFile(path.toStdString(), collecting());
+    EXPECT_FALSE(readAll(path).contains("north gate"));
+    EXPECT_NE(PdfDocument::openFile(path.toStdString())->textPage(0).text().find("Page 1"), std::string::npos);
 }

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <sys/resource.h>
 #include <sstream>
@@ -82,6 +83,65 @@ QByteArray makeTextPdf(int pages, const std::string& extraText, const std::strin
     if (title.empty()) return writePdf(objects);
     objects.push_back("<< /Title (" + title + ") >>");
     return writePdf(objects, "1.4", " /Info " + std::to_string(objects.size()) + " 0 R");
+}
+
+namespace {
+
+std::string stream(const std::string& dictionary, const std::string& data)
+{
+    return "<< " + dictionary + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+} // namespace
+
+QByteArray makeEndlessPagePdf()
+{
+    constexpr int depth = 12;
+    // 1 catalog, 2 pages, 3 font, 4 and 5 page 1 and its contents, 6 and 7 page 2 and its, 8… the forms.
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /X 8 0 R >> >> /Contents 5 0 R >>",
+        stream("", "/X Do"),
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 7 0 R >>",
+        stream("", "BT /F1 24 Tf 72 700 Td (Page 2) Tj ET")};
+    for (int level = 0; level < depth; ++level) {
+        const int next = 9 + level;
+        std::string body, resources = "<< >>";
+        if (level + 1 < depth) {
+            for (int k = 0; k < 10; ++k) body += "/X Do ";
+            resources = "<< /XObject << /X " + std::to_string(next) + " 0 R >> >>";
+        } else {
+            body = "0 0 1 1 re f";
+        }
+        objects.push_back(stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " + resources, body));
+    }
+    return writePdf(objects);
+}
+
+QByteArray makeJbig2BombPdf(int side)
+{
+    // An embedded JBIG2 stream: a page information segment and an immediate
+    // generic region of the whole page, arithmetic coded, whose data ends at once.
+    const auto u32 = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    const auto segment = [&](std::uint32_t number, char type, const std::string& data) {
+        return u32(number) + type + std::string(1, '\0') + std::string(1, '\1') + u32(std::uint32_t(data.size())) + data;
+    };
+    const std::uint32_t n = std::uint32_t(side);
+    const std::string page = u32(n) + u32(n) + u32(0) + u32(0) + std::string(3, '\0');
+    const std::string region = u32(n) + u32(n) + u32(0) + u32(0) + std::string(1, '\0') + std::string(1, '\0') +
+                               std::string("\x03\xff\xfd\xff\x02\xfe\xfe\xfe", 8) + std::string(16, '\0');
+    const std::string jbig2 = segment(0, 48, page) + segment(1, 38, region);
+    const std::string size = std::to_string(side);
+    return writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im 5 0 R >> >> "
+                     "/Contents 4 0 R >>",
+                     stream("", "q 612 0 0 792 0 0 cm /Im Do Q"),
+                     stream("/Type /XObject /Subtype /Image /Width " + size + " /Height " + size +
+                                " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode",
+                            jbig2)});
 }
 
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version, const std::string& trailerExtra)

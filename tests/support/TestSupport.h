@@ -27,6 +27,12 @@ QByteArray makeTextPdf(int pages, const std::string& extraText = {}, const std::
 // them when negative), and unused objects pad the file to `objects`, so that
 // a false claim can still look plausible.
 QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed = -1, int objects = 0);
+// Two pages; the content of the first never finishes: form objects nested
+// twelve deep, each drawing the next ten times (10^12 squares). Page 2 reads "Page 2".
+QByteArray makeEndlessPagePdf();
+// One page showing a JBIG2 image that claims `side` by `side` pixels in a few
+// bytes of data (a decompression bomb: decoding it asks for side² / 8 bytes).
+QByteArray makeJbig2BombPdf(int side);
 // A PDF file of the given objects, numbered from 1 in order (object 1 is the
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",

@@ -3,11 +3,16 @@
 // write to memory, open again, and round-trip one mark of each kind on the
 // first page), each file in a child process so that a crash or a hang is
 // counted against that file and the run goes on. A copy of each file is then
-// saved as the window saves it: with no edit (the page count stays), with a
-// new mark (it is there when reopened) and, for a signed file, with the
-// signature still valid. Files that open but cannot be saved are counted.
+// saved through the window's own save (its checks included): with no edit
+// (the page count stays), with a new mark (it is there when reopened) and,
+// for a signed file, with the signature still valid. Saves the window's
+// checks refuse (the file is left byte for byte) and files that open but
+// cannot be written are counted apart from failures; so are signed files
+// whose signed revision keeps the round trip's deleted marks, as an
+// incremental save must.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "tools/stress/MarksRoundTrip.h"
 
 #include <algorithm>
@@ -90,10 +95,40 @@ void checkTextBox(const platform::PdfDocument& doc)
 
 // ---------------------------------------------------------------- saving a copy
 
-// Thrown when a file that opened cannot be saved: counted on its own.
+// Thrown when a file that opened cannot be written: counted on its own.
 struct Unsaveable : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Thrown when the window's save check declines a save and the file is left
+// as it was, or a damaged page takes no mark: counted on its own.
+struct Refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Adds a mark; a page whose dictionary is damaged takes none, which the
+// window reports without recording a change: a refusal, not a failure.
+template <typename Add> void addingMark(const char* what, Add&& add)
+{
+    try {
+        add();
+    } catch (const platform::PdfError& e) {
+        if (e.code() == platform::PdfErrorCode::damagedPage) throw Refused(std::string(what) + ": " + e.what());
+        throw;
+    }
+}
+
+std::string readBytes(const std::string& path)
+{
+    FILE* in = std::fopen(path.c_str(), "rb");
+    std::string data;
+    if (!in) return data;
+    char chunk[1 << 16];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
+    std::fclose(in);
+    return data;
+}
 
 // Runs a program and gives what it printed, or nothing when it cannot run.
 std::string outputOf(const std::vector<std::string>& command)
@@ -143,14 +178,19 @@ int markCount(const platform::PdfDocument& doc)
     return int(platform::PdfAnnotations::list(doc, 0).size());
 }
 
-// Saves the copy at `copy` as the window does (collecting unused objects).
+// Saves the copy at `copy` as the window does, through its checks.
 void saveCopy(platform::PdfDocument& doc, const std::string& copy)
 {
-    platform::PdfSaveOptions options;
-    options.garbageCollect = true;
+    using Code = quarnkit::DocumentError::Code;
+    const std::string before = readBytes(copy);
     try {
-        doc.saveToFile(copy, options);
-    } catch (const std::exception& e) {
+        quarnkit::writeDocumentFile(doc, QString::fromStdString(copy));
+    } catch (const quarnkit::DocumentError& e) {
+        if (readBytes(copy) != before) throw std::runtime_error(std::string("a failed save changed the file: ") + e.what());
+        const Code code = e.code();
+        if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnreadablePages ||
+            code == Code::fileWriteDamagedSinceOpen)
+            throw Refused(e.what());
         throw Unsaveable(e.what());
     }
 }
@@ -166,16 +206,7 @@ void checkSavedCopy(const std::string& path, int fd)
         ~Cleanup() { ::unlink(copy.c_str()); ::rmdir(folder.c_str()); }
     } cleanup{folder, copy};
     {
-        const std::string bytes = [&] {
-            FILE* in = std::fopen(path.c_str(), "rb");
-            std::string data;
-            if (!in) return data;
-            char chunk[1 << 16];
-            size_t n;
-            while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
-            std::fclose(in);
-            return data;
-        }();
+        const std::string bytes = readBytes(path);
         FILE* out = std::fopen(copy.c_str(), "wb");
         if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) throw std::runtime_error("cannot copy the file");
         std::fclose(out);
@@ -200,7 +231,7 @@ void checkSavedCopy(const std::string& path, int fd)
     mark.rect = {box.x + box.width / 4, box.y + box.height / 4, box.width / 4, box.height / 4};
     mark.color = platform::PdfColor{1, 0, 0};
     mark.borderWidth = 2;
-    platform::PdfAnnotations::add(*doc, 0, mark);
+    addingMark("the mark", [&] { platform::PdfAnnotations::add(*doc, 0, mark); });
     // Every page is read after the edit, as scrolling would: a late repair shows here.
     for (int i = 0; i < pages; ++i) {
         try {
@@ -216,15 +247,20 @@ void checkSavedCopy(const std::string& path, int fd)
     send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
 }
 
-// The marks round trip; reports "marks N" with the number of marks it took through.
+// The marks round trip; reports "marks N" with the number of marks it took
+// through, and "signed …" when a signed file keeps them in its signed revision.
 void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
 {
     stage = "marks";
-    const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
-        stage = done;
-        send(fd, "step " + done);
-    });
-    send(fd, "marks " + std::to_string(marks));
+    try {
+        const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
+            stage = done;
+            send(fd, "step " + done);
+        });
+        send(fd, "marks " + std::to_string(marks));
+    } catch (const stress::KeptInSignedRevision& e) {
+        send(fd, std::string("signed ") + oneLine(e.what()));
+    }
 }
 
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
@@ -250,7 +286,7 @@ void checkFile(const std::string& path, int fd)
         }
         if (pages > 0) {
             stage = "text box";
-            addTextBox(*doc);
+            addingMark("the text box", [&] { addTextBox(*doc); });
         }
         stage = "write";
         const QByteArray bytes = doc->save();
@@ -268,6 +304,8 @@ void checkFile(const std::string& path, int fd)
         send(fd, "result ok");
     } catch (const Unsaveable& e) {
         send(fd, "result unsaveable: " + oneLine(e.what()));
+    } catch (const Refused& e) {
+        send(fd, "result refused: " + oneLine(e.what()));
     } catch (const std::exception& e) {
         send(fd, "result error: " + stage + ": " + oneLine(e.what()));
     }
@@ -280,6 +318,8 @@ struct Outcome {
     std::string text;
     int marks = 0; // marks round-tripped
     bool unsaveable = false; // opened, but no save succeeded
+    bool refused = false;    // the window's save check declined, the file left as it was: no failure
+    bool keptBySignature = false; // a signed revision keeps the deleted marks, by design
 };
 
 std::string describeStatus(int status)
@@ -317,7 +357,7 @@ Outcome runChild(const std::string& path)
     const auto start = Clock::now();
     auto stepDeadline = start + stepBudget;
     const auto fileDeadline = start + fileCap;
-    std::string buffer, result, lastStep = "opening";
+    std::string buffer, result, lastStep = "opening", signedNote;
     int marks = 0;
     bool timedOut = false, eof = false;
     while (!eof) {
@@ -349,6 +389,8 @@ Outcome runChild(const std::string& path)
                 stepDeadline = Clock::now() + stepBudget;
             } else if (line.rfind("marks ", 0) == 0) {
                 marks = std::atoi(line.c_str() + 6);
+            } else if (line.rfind("signed ", 0) == 0) {
+                signedNote = line.substr(7);
             } else if (line.rfind("result ", 0) == 0) {
                 result = line.substr(7);
             }
@@ -367,11 +409,23 @@ Outcome runChild(const std::string& path)
                                    + "), killed"};
     }
     if (WIFSIGNALED(status)) return {false, describeStatus(status)};
-    if (result == "ok") return {true, "ok, " + std::to_string(marks) + " marks round-tripped", marks};
-    if (result == "locked") return {true, "locked"};
-    if (result.rfind("unsaveable: ", 0) == 0) return {false, "opened but could not be saved: " + result.substr(12), 0, true};
-    if (!result.empty()) return {false, result};
-    return {false, describeStatus(status)};
+    Outcome outcome;
+    if (result == "ok") {
+        outcome = {true, marks > 0 || signedNote.empty() ? "ok, " + std::to_string(marks) + " marks round-tripped" : "ok", marks};
+    } else if (result == "locked") {
+        outcome = {true, "locked"};
+    } else if (result.rfind("unsaveable: ", 0) == 0) {
+        outcome = {false, "opened but could not be saved: " + result.substr(12), 0, true};
+    } else if (result.rfind("refused: ", 0) == 0) {
+        outcome = {false, "refused, the file left as it was: " + result.substr(9), marks, false, true};
+    } else {
+        outcome = {false, result.empty() ? describeStatus(status) : result};
+    }
+    if (!signedNote.empty()) {
+        outcome.keptBySignature = true;
+        outcome.text += "; by design, " + signedNote + " (incremental saves keep the signed revision)";
+    }
+    return outcome;
 }
 
 std::string seconds(Clock::duration d)
@@ -420,13 +474,14 @@ int main(int argc, char** argv)
 
     // A child killed while writing must not take the parent with it.
     std::signal(SIGPIPE, SIG_IGN);
-    int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0;
+    int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0, refused = 0, keptBySignature = 0;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
-        (outcome.passed ? passed : failed)++;
+        (outcome.refused ? refused : outcome.passed ? passed : failed)++;
         unsaveable += outcome.unsaveable;
+        keptBySignature += outcome.keptBySignature;
         if (outcome.marks > 0) {
             ++marked;
             marks += outcome.marks;
@@ -434,7 +489,9 @@ int main(int argc, char** argv)
         std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d failed, %d opened but could not be saved; %d files and %d marks round-tripped\n", passed,
-                failed, unsaveable, marked, marks);
+    std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was), %d failed (%d of them opened but "
+                "could not be written); %d files and %d marks round-tripped; %d signed files keep the deleted marks in "
+                "their signed revision, by design\n",
+                passed, refused, failed, unsaveable, marked, marks, keptBySignature);
     return failed ? 1 : 0;
 }

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,4 +93,32 @@ TEST(LaunchTasks, RunOnceAfterTheDelay)
     ASSERT_TRUE(QTest::qWaitFor([&] { return tasks.didClaim(); }));
     EXPECT_TRUE(controller.openPanelVisible());
     controller.closeOpenPanels();
+}
+
+TEST(LaunchTasks, TheAlertOfAFileThatCouldNotBeOpenedIsReadBeforeTheOpenPanel)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("d.json"));
+    defaults.set("ravlenShowWelcome", false);
+    DocumentController controller; // its own alerts, as a launch shows them
+    LaunchTasks tasks(controller, defaults);
+    // Launched with an empty file, and with a folder named like a PDF.
+    QFile empty(dir.filePath("empty.pdf"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("x.pdf"));
+    for (const QString& path : {empty.fileName(), dir.filePath("x.pdf")}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(controller.openDocument(path), nullptr);
+        QWidget* alert = controller.openFailureAlert();
+        ASSERT_TRUE(alert);
+        tasks.perform(); // a panel it shows shows at once
+        EXPECT_EQ(visiblePanels(), 0) << "the panel would hide the alert";
+        EXPECT_TRUE(alert->isVisible());
+        // Dismissed, the alert makes way for the panel.
+        QTest::keyClick(alert, Qt::Key_Return);
+        ASSERT_TRUE(testsupport::waitFor([&] { return controller.openPanelVisible(); }));
+        controller.closeOpenPanels();
+        ASSERT_TRUE(testsupport::waitFor([] { return visiblePanels() == 0; }));
+    }
 }

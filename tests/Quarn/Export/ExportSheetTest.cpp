@@ -22,6 +22,8 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <unistd.h>
+
 using namespace quarn;
 using namespace viewertest;
 using quarnkit::ExportFormat;
@@ -382,4 +384,35 @@ TEST(ExportController, TheSaveDialogProposesTheFormatsOwnExtension)
         EXPECT_EQ(proposed, c.name);
         EXPECT_EQ(shown.sheet->controller().phase().kind, Kind::idle); // cancelled: nothing said
     }
+}
+
+TEST(ExportController, AnExportOverTheOpenDocumentsOwnFileIsRefused)
+{
+    Shown shown(3);
+    ExportController& controller = shown.sheet->controller();
+    controller.reveal = [](const QString&) {};
+    QFile original(shown.path);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    // The file under its own name, through a link, and under a second name
+    // (a hard link): the same device and inode each time.
+    const QString link = shown.settings.dir.filePath("Link.pdf"), second = shown.settings.dir.filePath("Second.pdf");
+    ASSERT_TRUE(QFile::link(shown.path, link));
+    ASSERT_EQ(::link(QFile::encodeName(shown.path).constData(), QFile::encodeName(second).constData()), 0);
+    for (const QString& target : {shown.path, link, second}) {
+        SCOPED_TRACE(target.toStdString());
+        controller.chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+            return std::optional<QString>(target);
+        };
+        shown.chooseCard(ExportFormat::pdf);
+        shown.chooseSegment(shown.sheet->scopeControl(), 0); // the current page only
+        shown.key(Qt::Key_Return);
+        ASSERT_TRUE(testsupport::waitFor([&] { return controller.phase().kind == Kind::failed; }));
+        EXPECT_TRUE(shown.sheet->failure()->text().startsWith("That is the PDF open in this window"));
+        controller.clearResult();
+    }
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(original.readAll(), before);
+    EXPECT_EQ(shown.document->pageCount(), 3);
 }

@@ -27,6 +27,8 @@
 #include <QTest>
 #include <QUndoStack>
 
+#include <unistd.h>
+
 using namespace quarn;
 using platform::PdfDocument;
 
@@ -40,6 +42,12 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     file.open(QIODevice::WriteOnly);
     file.write(bytes);
     return file.fileName();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The "Page N" number on each page of a PDF, in page order.
@@ -203,8 +211,9 @@ TEST(PagesMenu, InsertingThreeFilesOfWhichOneIsTextIsOneStepAndOneComplaint)
     picture.fill(Qt::green);
     const QString png = w.dir.filePath("green.png");
     ASSERT_TRUE(picture.save(png));
+    // The files are read on a worker; the window goes on meanwhile.
     w.model().insertPages({pdf, notes, png}, 1);
-    EXPECT_EQ(w.undo().undoText(), "Insert 3 Pages");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.undo().undoText() == "Insert 3 Pages"; }));
     EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3}));
     EXPECT_EQ(w.pdf().pageGeometry(3).displaySize, (platform::PdfSize{40, 30}));
     QMessageBox* alert = w.alert();
@@ -213,10 +222,12 @@ TEST(PagesMenu, InsertingThreeFilesOfWhichOneIsTextIsOneStepAndOneComplaint)
     EXPECT_EQ(alert->informativeText(),
               "“notes.txt” isn't a PDF or an image. ravlen adds PDF, PNG, JPEG, HEIC, and TIFF files.");
     delete alert;
+    // The alert had the window's keys while it showed.
+    QApplication::setActiveWindow(w.window);
     w.key("Ctrl+Z");
     EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5}));
     w.model().insertPages({notes}, 0);
-    ASSERT_TRUE(w.alert());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
     EXPECT_EQ(w.alert()->text(), "That file wasn't added.");
 }
 
@@ -233,6 +244,7 @@ TEST(PagesMenu, TheInsertPanelAsksForFilesAfterTheLastTarget)
     EXPECT_EQ(panel->findChild<QLabel*>("panelMessage")->text(), "Choose PDFs or images to add after page 5.");
     panel->selectFile(pdf);
     QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.pdf().pageCount() == 6; }));
     EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5, 1}));
     EXPECT_EQ(w.model().selectedPages(), (std::set<int>{5}));
 }
@@ -261,6 +273,28 @@ TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
     w.model().finishExtract(w.dir.filePath("no/such/folder/out.pdf"), {0}, w.window->document()->pdf());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
     EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+}
+
+TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
+{
+    Window w;
+    QString revealed;
+    w.model().revealFile = [&](const QString& path) { revealed = path; };
+    const QByteArray before = readAll(w.path);
+    // Another name for the very same file (same device and inode).
+    const QString second = w.dir.filePath("second name.pdf");
+    ASSERT_EQ(::link(QFile::encodeName(w.path).constData(), QFile::encodeName(second).constData()), 0);
+    for (const QString& target : {w.path, second}) {
+        SCOPED_TRACE(target.toStdString());
+        w.model().finishExtract(target, {1}, w.window->document()->pdf());
+        ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
+        EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+        EXPECT_TRUE(w.alert()->informativeText().startsWith("That is the PDF open in this window"));
+        delete w.alert();
+    }
+    EXPECT_EQ(readAll(w.path), before);
+    EXPECT_TRUE(revealed.isEmpty());
+    EXPECT_EQ(w.pdf().pageCount(), 5);
 }
 
 TEST(PagesMenu, ADocumentWithoutPagesCanOnlyBeInsertedInto)

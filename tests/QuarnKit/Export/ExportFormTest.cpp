@@ -156,6 +156,11 @@ TEST(ExportForm, MarksAndRedactionsDecideWhatCanBeExported)
               "Document details are removed.");
     EXPECT_TRUE(f.form.canExport(f.source, false));
     EXPECT_FALSE(f.form.canExport(f.source, true)); // not while an export runs
+    // A flattened copy removes what the boxes cover too, and says so.
+    f.form.format = ExportFormat::flattenedPDF;
+    EXPECT_EQ(f.form.formatNote(f.source), "Marks are painted in, so they look the same everywhere. 3 redactions on "
+                                           "2 pages remove what they cover; those pages become images.");
+    f.form.format = ExportFormat::redactedPDF;
     f.form.scope = ExportScope::thisPage;
     EXPECT_EQ(f.form.validationMessage(f.source), "These pages have no redactions.");
 

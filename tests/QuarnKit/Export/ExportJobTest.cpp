@@ -396,3 +396,22 @@ TEST(ExportJob, TextExportSpellsOutLigatures)
     ExportJob::run(settingsFor(ExportFormat::text, {0}), doc, to, {});
     EXPECT_EQ(QString::fromUtf8(exporttest::readBytes(to)), "difficult find flow effort baffle");
 }
+
+TEST(ExportJob, AFlattenedCopyRemovesWhatARedactionBoxCovers)
+{
+    // Both pages read "Page N" over "covered by the box"; page 1 has the box.
+    auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(2, "covered by the box"));
+    platform::PdfAnnotations::add(*doc, 0, *Redaction::mark({60, 650}, {400, 680}));
+    QTemporaryDir dir;
+    const QString to = dir.path() + "/Doc flattened.pdf";
+    ExportJob::run(settingsFor(ExportFormat::flattenedPDF, {0, 1}), doc, to, {});
+
+    // Page 2 keeps its words as text; page 1 is a picture of itself with the box black.
+    const QString text = exporttest::output("pdftotext", {to, "-"});
+    EXPECT_EQ(text.count("covered by the box"), 1) << text.toStdString();
+    EXPECT_TRUE(text.contains("Page 2")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Page 1")) << text.toStdString();
+    const auto back = PdfDocument::openFile(to.toStdString());
+    ASSERT_EQ(back->pageCount(), 2);
+    EXPECT_LT(qGray(back->render(0, 1.0).pixel(200, 792 - 665)), 30); // inside the box
+}

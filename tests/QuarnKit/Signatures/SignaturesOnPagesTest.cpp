@@ -254,3 +254,35 @@ TEST(SignaturesOnPages, StampsAndSignaturesSayWhatTheyAreInTheMarksListAndSummar
                               "- **Text**, Graphite\n  > 7/12/26\n"})
         EXPECT_TRUE(summary.contains(entry)) << entry << "\n" << summary.toStdString();
 }
+
+TEST(SignaturesOnPages, AStoredSignatureWithAbsurdNumbersStillPlacesWithinThePage)
+{
+    // Numbers no pad or font writes, as a damaged or hand-edited file holds them.
+    const double huge = 1e300, tiny = 1e-300, inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double aspect, lineWidth;
+        Signature::Source source;
+    } cases[] = {
+        {1e308, huge, Signature::Source::drawn}, {1e308, huge, Signature::Source::typed},
+        {tiny, tiny, Signature::Source::drawn},  {-3, -1, Signature::Source::drawn},
+        {inf, inf, Signature::Source::typed},    {std::nan(""), std::nan(""), Signature::Source::drawn},
+    };
+    const platform::PdfRect page{0, 0, 612, 792};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.aspect) + " " + std::to_string(c.lineWidth));
+        Signature signature;
+        signature.source = c.source;
+        signature.aspect = c.aspect;
+        signature.lineWidth = c.lineWidth;
+        signature.strokes = {{{0.1, 0.2}, {0.5, 0.8}, {0.9, 0.3}}};
+        const auto rect = SignatureInk::placement(signature.placedSize(), {306, 396}, page, 0);
+        ASSERT_TRUE(rect);
+        EXPECT_GE(rect->width, 1);
+        EXPECT_GE(rect->height, 1);
+        const auto mark = SignatureInk::annotation(signature, *rect, 0, SignatureInk::color);
+        ASSERT_TRUE(mark);
+        EXPECT_TRUE(page.contains({mark->rect.minX(), mark->rect.minY()}) && page.contains({mark->rect.maxX(), mark->rect.maxY()}));
+        EXPECT_GT(mark->borderWidth, 0);
+        EXPECT_LE(mark->borderWidth, rect->width);
+    }
+}

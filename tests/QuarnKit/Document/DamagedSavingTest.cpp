@@ -1,0 +1,177 @@
+// Saving damaged copies of real files as the window saves them: whatever the
+// damage, a save either keeps every page and every word ravlen read from the
+// file, plus the new mark, or is refused and leaves the file as it was.
+#include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+using quarnkit::DocumentError;
+using quarnkit::QuarnDocument;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+struct Damaged {
+    std::string name;
+    QByteArray bytes;
+};
+
+// Copies of `original` cut short, with a span deleted, with a span written
+// twice, and with bytes flipped, at places drawn from `random`.
+std::vector<Damaged> damagedCopies(const std::string& name, const QByteArray& original, std::mt19937& random)
+{
+    const auto at = [&](qsizetype size) { return qsizetype(std::uniform_int_distribution<qsizetype>(0, size - 1)(random)); };
+    const auto length = [&] { return qsizetype(std::uniform_int_distribution<int>(1, 2000)(random)); };
+    std::vector<Damaged> copies;
+    for (int k = 0; k < 2; ++k) {
+        const qsizetype end = at(original.size());
+        copies.push_back({name + " cut at " + std::to_string(end), original.left(end)});
+        const qsizetype from = at(original.size()), n = length();
+        copies.push_back({name + " without " + std::to_string(n) + " bytes at " + std::to_string(from),
+                          original.left(from) + original.mid(from + n)});
+        const qsizetype start = at(original.size()), span = length();
+        copies.push_back({name + " with " + std::to_string(span) + " bytes at " + std::to_string(start) + " twice",
+                          original.left(start + span) + original.mid(start)});
+        QByteArray flipped = original;
+        std::string where;
+        for (int flip = 0; flip < 8; ++flip) {
+            const qsizetype i = at(flipped.size());
+            flipped[i] = char(flipped[i] ^ (1 << (random() % 8)));
+            where += " " + std::to_string(i);
+        }
+        copies.push_back({name + " with bytes flipped at" + where, flipped});
+    }
+    return copies;
+}
+
+using Words = std::map<std::string, int>;
+
+Words wordsOf(const std::string& text)
+{
+    Words words;
+    std::string word;
+    for (const char c : text + " ") {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            word += c;
+        } else if (!word.empty()) {
+            ++words[word];
+            word.clear();
+        }
+    }
+    return words;
+}
+
+// The words of every page as the engine reads them; a page it cannot read has none.
+std::vector<Words> pageWords(const platform::PdfDocument& pdf)
+{
+    std::vector<Words> pages;
+    for (int page = 0; page < pdf.pageCount(); ++page) {
+        try {
+            pages.push_back(wordsOf(pdf.textPage(page).text()));
+        } catch (const platform::PdfError&) {
+            pages.emplace_back();
+        }
+    }
+    return pages;
+}
+
+int markCount(const platform::PdfDocument& pdf)
+{
+    try {
+        return int(platform::PdfAnnotations::list(pdf, 0).size());
+    } catch (const platform::PdfError&) {
+        return 0;
+    }
+}
+
+platform::PdfAnnotation square()
+{
+    platform::PdfAnnotation mark;
+    mark.subtype = "Square";
+    mark.rect = {40, 40, 80, 60};
+    mark.color = platform::PdfColor{1, 0, 0};
+    mark.borderWidth = 2;
+    return mark;
+}
+
+} // namespace
+
+TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
+{
+    std::mt19937 random(24); // the same damage on every run
+    QTemporaryDir dir;
+    std::map<std::string, int> outcomes;
+    for (const std::string& source : testsupport::corpusPdfs()) {
+        const QByteArray original = readFile(QString::fromStdString(source));
+        // The long document would take the run's time alone.
+        if (original.size() > 1'000'000 && QFileInfo(QString::fromStdString(source)).fileName().startsWith("GeoTopo"))
+            continue;
+        for (const Damaged& damaged : damagedCopies(QFileInfo(QString::fromStdString(source)).fileName().toStdString(),
+                                                    original, random)) {
+            SCOPED_TRACE(damaged.name);
+            const QString path = dir.filePath("damaged.pdf");
+            writeFile(path, damaged.bytes);
+            std::unique_ptr<QuarnDocument> document;
+            try {
+                document = QuarnDocument::open(path);
+            } catch (const DocumentError&) {
+                ++outcomes["not opened"];
+                continue;
+            }
+            if (document->isLocked() || document->pageCount() == 0) {
+                ++outcomes["locked or without pages"];
+                continue;
+            }
+            const std::vector<Words> before = pageWords(*document->pdf());
+            const int marks = markCount(*document->pdf());
+            try {
+                platform::PdfAnnotations::add(*document->pdf(), 0, square());
+            } catch (const platform::PdfError& error) {
+                // Nothing changed: the window says why, and has nothing to save.
+                EXPECT_EQ(error.code(), platform::PdfErrorCode::damagedPage) << error.what();
+                ++outcomes["mark refused"];
+                continue;
+            }
+            try {
+                document->writeTo(path);
+            } catch (const DocumentError& error) {
+                EXPECT_EQ(readFile(path), damaged.bytes) << "a refused save changed the file";
+                ++outcomes["save refused: " + std::string(DocumentError::message(error.code())).substr(0, 40)];
+                continue;
+            }
+            ++outcomes["saved"];
+            const auto saved = QuarnDocument::open(path);
+            ASSERT_EQ(saved->pageCount(), int(before.size())) << "pages lost";
+            const std::vector<Words> after = pageWords(*saved->pdf());
+            for (size_t page = 0; page < before.size(); ++page)
+                for (const auto& [word, count] : before[page])
+                    EXPECT_GE(after[page].count(word) ? after[page].at(word) : 0, count)
+                        << "page " << page + 1 << " lost \"" << word << "\"";
+            EXPECT_EQ(markCount(*saved->pdf()), marks + 1) << "the mark is not in the saved file";
+        }
+    }
+    for (const auto& [outcome, count] : outcomes) std::printf("  %4d %s\n", count, outcome.c_str());
+    EXPECT_GT(outcomes["saved"], 0);
+}
