@@ -7,7 +7,9 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
+#include <QPointer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -86,10 +88,15 @@ bool HttpsTestServer::isListening() const { return server_->isListening(); }
 
 QUrl HttpsTestServer::url(const QString& path) const
 {
-    return QUrl(QStringLiteral("https://localhost:%1%2").arg(server_->serverPort()).arg(path));
+    return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(server_->serverPort()).arg(path));
 }
 
 void HttpsTestServer::answer(const QString& path, Answer answer) { answers_[path] = std::move(answer); }
+
+QByteArray HttpsTestServer::lastUserAgent() const
+{
+    return requests_.empty() ? QByteArray() : requests_.back().headers.value("user-agent");
+}
 
 int HttpsTestServer::requestsTo(const QString& path) const
 {
@@ -136,14 +143,24 @@ void HttpsTestServer::readFrom(QSslSocket* socket)
     requests_.push_back(request);
 
     const auto it = answers_.find(request.path);
-    const Answer answer = it != answers_.end() ? it->second : Answer{404, {}, {}, false};
+    const Answer answer = it != answers_.end() ? it->second : Answer{404};
     if (answer.stall) return;
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason(answer.status) + "\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason(answer.status) + "\r\n";
     for (auto header = answer.headers.begin(); header != answer.headers.end(); ++header)
-        response += header.key() + ": " + header.value() + "\r\n";
-    response += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
-    socket->write(response + answer.body);
-    socket->disconnectFromHost();
+        head += header.key() + ": " + header.value() + "\r\n";
+    head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
+    socket->write(head);
+    const bool stalls = answer.stallAfter >= 0;
+    const QByteArray body = stalls ? answer.body.left(answer.stallAfter) : answer.body;
+    const int pieces = std::max(1, answer.pieces);
+    const qsizetype size = (body.size() + pieces - 1) / pieces;
+    const QPointer<QSslSocket> guard(socket);
+    for (int i = 0; i < pieces; ++i)
+        QTimer::singleShot(3 * i, socket, [guard, piece = body.mid(i * size, size), last = i == pieces - 1, stalls] {
+            if (!guard) return;
+            guard->write(piece);
+            if (last && !stalls) guard->disconnectFromHost();
+        });
 }
 
 } // namespace testsupport

@@ -1,6 +1,6 @@
 #pragma once
 // A small HTTPS/1.1 server on 127.0.0.1 for tests of network code. Its
-// certificate, for "localhost", is made once per test program with openssl
+// certificate, for 127.0.0.1 and "localhost", is made once per test program with openssl
 // (a fresh key pair in a temporary folder, nothing kept under tests/), and
 // this process's default TLS configuration trusts it from then on. Each path
 // answers as the test says; requests are recorded. Runs on the thread's event
@@ -24,6 +24,11 @@ public:
     struct Answer {
         int status = 200;
         QByteArray body;
+        // The body goes out in this many pieces, a few milliseconds apart.
+        int pieces = 1;
+        // Only the first `stallAfter` bytes of the body are sent, then nothing
+        // (negative: all of it).
+        qint64 stallAfter = -1;
         QMap<QByteArray, QByteArray> headers;
         bool stall = false; // read the request, then never answer
     };
@@ -39,12 +44,14 @@ public:
 
     // False when no certificate could be made or no port taken.
     bool isListening() const;
-    // https://localhost:<port><path>
+    // https://127.0.0.1:<port><path>
     QUrl url(const QString& path) const;
     // What `path` answers from now on; a path without one answers 404.
     void answer(const QString& path, Answer answer);
     const std::vector<Request>& requests() const { return requests_; }
     int requestsTo(const QString& path) const;
+    // The User-Agent of the last request.
+    QByteArray lastUserAgent() const;
 
 private:
     void accept();

@@ -123,8 +123,13 @@ QStringList idsOf(const std::vector<CrashReportFile>& reports)
     return ids;
 }
 
-HttpsTestServer::Answer status(int code) { return {code, {}, {}, false}; }
-HttpsTestServer::Answer stall() { return {200, {}, {}, true}; }
+HttpsTestServer::Answer status(int code) { return {code}; }
+HttpsTestServer::Answer stall()
+{
+    HttpsTestServer::Answer answer;
+    answer.stall = true;
+    return answer;
+}
 
 void pressOn(QWidget* window, Qt::Key key)
 {

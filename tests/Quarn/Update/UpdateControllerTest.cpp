@@ -115,16 +115,16 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
         {"tampered", [](UpdateRig& rig) {
              QByteArray bytes = updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip"));
              bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x40);
-             rig.server.serve("/ravlen-2.0.zip", {200, bytes, 4});
+             rig.server.answer("/ravlen-2.0.zip", {200, bytes, 4});
              nlohmann::json feed = rig.feed();
              feed["builds"].begin().value()["update"]["sha256"] =
                  platform::Crypto::hex(platform::Crypto::sha256(bytes)).toStdString();
              rig.serveFeed("/feed.json", feed);
          }, UpdateError::badSignature, true},
         {"oversized", [](UpdateRig& rig) {
-             rig.server.serve("/ravlen-2.0.zip", {200, QByteArray(rig.archive.size + 1000001, 'x'), 50});
+             rig.server.answer("/ravlen-2.0.zip", {200, QByteArray(rig.archive.size + 1000001, 'x'), 50});
          }, UpdateError::damagedDownload, false}, // stopped while it arrives
-        {"missing", [](UpdateRig& rig) { rig.server.serve("/ravlen-2.0.zip", {404, "gone"}); }, UpdateError::downloadFailed, false},
+        {"missing", [](UpdateRig& rig) { rig.server.answer("/ravlen-2.0.zip", {404, "gone"}); }, UpdateError::downloadFailed, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,9 +141,9 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
         EXPECT_TRUE(rig.plans.empty());
         EXPECT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().isEmpty(); })) << rig.stagingFolders().join(", ").toStdString();
         // The failure came from the download: Try Again downloads once more.
-        const int before = rig.server.requests("/ravlen-2.0.zip");
+        const int before = rig.server.requestsTo("/ravlen-2.0.zip");
         updates.retry();
-        EXPECT_TRUE(testsupport::waitFor([&] { return rig.server.requests("/ravlen-2.0.zip") == before + 1; }));
+        EXPECT_TRUE(testsupport::waitFor([&] { return rig.server.requestsTo("/ravlen-2.0.zip") == before + 1; }));
         EXPECT_TRUE(rig.reaches(Kind::failed));
     }
 }
@@ -167,8 +167,8 @@ TEST(UpdateController, FeedURLsAreTriedInOrderAndOnlyTheUsersChecksReportFailure
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UpdateRig rig;
-        rig.server.serve("/broken", {500, "oops"});
-        rig.server.serve("/damaged", {200, "{\"version\": 2"});
+        rig.server.answer("/broken", {500, "oops"});
+        rig.server.answer("/damaged", {200, "{\"version\": 2"});
         UpdateController& updates = rig.make(rig.environment(c.feeds));
         updates.check(c.trigger);
         ASSERT_TRUE(testsupport::waitFor([&] { return updates.state().kind != Kind::checking; }));
@@ -176,7 +176,7 @@ TEST(UpdateController, FeedURLsAreTriedInOrderAndOnlyTheUsersChecksReportFailure
         if (c.error) {
             EXPECT_EQ(updates.state().message, sentence(*c.error));
         }
-        for (const QString& feed : c.feeds) EXPECT_EQ(rig.server.requests(feed), 1) << feed.toStdString();
+        for (const QString& feed : c.feeds) EXPECT_EQ(rig.server.requestsTo(feed), 1) << feed.toStdString();
         if (c.trigger == UpdateTrigger::automatic) {
             // Nothing shown, nothing remembered: the next hourly test tries again.
             EXPECT_TRUE(rig.shown.empty());
@@ -243,7 +243,7 @@ TEST(UpdateController, AnOpenDocumentKeepsTheUpdateWaitingWithoutDownloadingAgai
     updates.install();
     EXPECT_EQ(updates.state().kind, Kind::installing);
     EXPECT_FALSE(updates.note().has_value());
-    EXPECT_EQ(rig.server.requests("/ravlen-2.0.zip"), 1);
+    EXPECT_EQ(rig.server.requestsTo("/ravlen-2.0.zip"), 1);
     ASSERT_EQ(rig.plans.size(), 1u);
     EXPECT_TRUE(rig.plans[0].relaunch.contains("changed.pdf"));
 }
@@ -259,7 +259,7 @@ TEST(UpdateController, ACopyThatCannotReplaceItselfOpensTheDownloadPage)
     updates.install();
     EXPECT_EQ(rig.opened, std::vector<QUrl>{rig.server.url("/ravlen-2.0.tar")});
     EXPECT_EQ(updates.state().kind, Kind::available);
-    EXPECT_EQ(rig.server.requests("/ravlen-2.0.zip"), 0);
+    EXPECT_EQ(rig.server.requestsTo("/ravlen-2.0.zip"), 0);
 }
 
 TEST(UpdateController, StartChecksOnceAfterLaunchWhenAutomaticCheckingIsOn)
@@ -271,8 +271,8 @@ TEST(UpdateController, StartChecksOnceAfterLaunchWhenAutomaticCheckingIsOn)
         UpdateController& updates = rig.make();
         updates.start();
         updates.start();
-        testsupport::waitFor([&] { return rig.server.requests("/feed.json") > 1; }, 500);
-        EXPECT_EQ(rig.server.requests("/feed.json"), automatic ? 1 : 0);
+        testsupport::waitFor([&] { return rig.server.requestsTo("/feed.json") > 1; }, 500);
+        EXPECT_EQ(rig.server.requestsTo("/feed.json"), automatic ? 1 : 0);
         // A check a moment ago is not due again; forced, it is.
         ASSERT_TRUE(testsupport::waitFor([&] { return updates.state().kind != Kind::checking; }));
         updates.checkIfDue(false);

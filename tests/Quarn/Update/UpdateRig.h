@@ -3,7 +3,7 @@
 // test's own, a signed release 2.0 (20) of it and its feed on a local HTTPS
 // server, the application's document controller, and stand-ins that record
 // the installer start, the quit, the browser and the window.
-#include "LocalHttpsServer.h"
+#include "support/HttpsTestServer.h"
 
 #include "Platform/Crypto.h"
 #include "Platform/UserDefaults.h"
@@ -24,7 +24,7 @@ namespace updatetest {
 
 struct UpdateRig {
     QTemporaryDir dir;
-    LocalHttpsServer server;
+    testsupport::HttpsTestServer server;
     platform::Crypto::KeyPair keys = platform::Crypto::generateKeyPair();
     QString installFolder = dir.filePath("opt/ravlen");
     QString temporaryRoot = dir.filePath("tmp");
@@ -53,7 +53,7 @@ struct UpdateRig {
         updatefixtures::makeInstallFolder(release, "2.0", "20", updatefixtures::nativeProgram());
         archive = updatefixtures::publishRelease(release, dir.filePath("ravlen-2.0.zip"), keys.secretKey,
                                                  server.url("/ravlen-2.0.zip"));
-        server.serve("/ravlen-2.0.zip", {200, updatefixtures::readFile(dir.filePath("ravlen-2.0.zip")), 40});
+        server.answer("/ravlen-2.0.zip", {200, updatefixtures::readFile(dir.filePath("ravlen-2.0.zip")), 40});
         serveFeed("/feed.json", feed());
         documents.askToSaveChanges = [](quarn::DocumentWindow&) { return quarn::DocumentController::CloseAnswer::discard; };
         documents.showFailure = [](const QString&, const QString&, QWidget*) {};
@@ -83,7 +83,7 @@ struct UpdateRig {
     }
     void serveFeed(const QString& path, const nlohmann::json& document)
     {
-        server.serve(path, {200, QByteArray::fromStdString(document.dump())});
+        server.answer(path, {200, QByteArray::fromStdString(document.dump())});
     }
 
     quarn::UpdateEnvironment environment(const std::vector<QString>& feedPaths = {"/feed.json"}) const

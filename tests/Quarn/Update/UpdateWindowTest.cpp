@@ -93,7 +93,7 @@ TEST(UpdateWindow, EachStateReadsItsHeadingSubtitleAndButtons)
     }
     {
         UpdateRig rig;
-        rig.server.serve("/ravlen-2.0.zip", {404, "gone"});
+        rig.server.answer("/ravlen-2.0.zip", {404, "gone"});
         Recorder recorder(rig.make());
         rig.controller->check(UpdateTrigger::menu);
         ASSERT_TRUE(rig.reaches(Kind::available));
@@ -184,7 +184,7 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     EXPECT_TRUE(window->isVisible());
 
     // The title bar's close button while downloading: the download goes.
-    rig.server.serve("/ravlen-2.0.zip", {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip")), 1, 100});
+    rig.server.answer("/ravlen-2.0.zip", {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip")), 1, 100});
     QTest::keyClick(window, Qt::Key_Return);
     ASSERT_TRUE(rig.reaches(Kind::downloading));
     const int before = window->height();
@@ -194,7 +194,7 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     EXPECT_LT(window->height(), before); // the progress line went; the window follows its content
 
     // Escape while checking cancels and puts the window away.
-    rig.server.serve("/feed.json", {200, "{}", 1, 0});
+    rig.server.answer("/feed.json", {200, "{}", 1, 0});
     holder.show(true);
     QTest::mouseClick(window->shownButtons().at(1), Qt::LeftButton); // "Later" hides, changes nothing
     EXPECT_FALSE(window->isVisible());
@@ -286,7 +286,7 @@ TEST(UpdateWindow, DownloadProgressDrawsAndSpeaksTheFraction)
 TEST(UpdateWindow, SettingsAndTheHelpMenuReachTheUpdater)
 {
     UpdateRig rig;
-    rig.server.serve("/feed.json", {200, "{}", 1, 0}); // the check stays open
+    rig.server.answer("/feed.json", {200, "{}", 1, 0}); // the check stays open
     UpdateController& updates = rig.make();
     UpdateWindow holder(updates);
     QTemporaryDir dir;
