@@ -279,16 +279,21 @@ void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos)
 
 void HistoryPanel::askToClear()
 {
+    askToClearHistory(window(), [this] { library_.clearAll(); });
+}
+
+void askToClearHistory(QWidget* window, std::function<void()> clear)
+{
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Clear your history?"),
-                                QStringLiteral("Clear your history?"), QMessageBox::NoButton, window());
+                                QStringLiteral("Clear your history?"), QMessageBox::NoButton, window);
     box->setInformativeText(QStringLiteral("ravlen forgets the PDFs you opened. The files stay where they are."));
-    QPushButton* clear = box->addButton(QStringLiteral("Clear History"), QMessageBox::DestructiveRole);
+    QPushButton* clearButton = box->addButton(QStringLiteral("Clear History"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel)));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    connect(box, &QMessageBox::buttonClicked, this, [this, clear](QAbstractButton* button) {
-        if (button == clear) library_.clearAll();
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [clearButton, clear = std::move(clear)](QAbstractButton* button) {
+        if (button == clearButton) clear();
     });
     box->open();
 }
