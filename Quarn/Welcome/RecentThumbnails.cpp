@@ -56,7 +56,7 @@ RecentThumbnails::RecentThumbnails(Render render, QObject* parent) : QObject(par
 
 RecentThumbnails& RecentThumbnails::shared()
 {
-    static RecentThumbnails* thumbnails = new RecentThumbnails({}, qApp);
+    static RecentThumbnails* thumbnails = new RecentThumbnails();
     return *thumbnails;
 }
 

@@ -88,7 +88,7 @@ WelcomeController::~WelcomeController() { delete window_.data(); }
 
 WelcomeController& WelcomeController::shared()
 {
-    static WelcomeController* controller = new WelcomeController(WelcomeServices::application(), qApp);
+    static WelcomeController* controller = new WelcomeController(WelcomeServices::application());
     return *controller;
 }
 
