@@ -99,7 +99,6 @@ public:
     LibrarySearchField* searchField() const { return search_; }
     ChromeSegmented* modeControl() const { return mode_; }
     ChromeChip* chip(quarnkit::ExploreLocation location) const;
-    Spinner* spinner() const { return spinner_; }
     LibraryNotice* notice() const { return notice_; }
     ExploreResults* results() const { return results_; }
     // Opens a result as a click on its row does.

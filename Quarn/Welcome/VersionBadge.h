@@ -18,8 +18,6 @@ public:
     // Without `updates` the badge shows the version alone. `showUpdates` runs
     // on a click while there is news.
     VersionBadge(UpdateController* updates, std::function<void()> showUpdates, QWidget* parent = nullptr);
-    // Whether the badge tells of a release (and a click shows it).
-    bool hasNews() const { return news_; }
     QSize sizeHint() const override;
 
 protected:
@@ -30,7 +28,7 @@ private:
 
     QPointer<UpdateController> updates_;
     std::function<void()> showUpdates_;
-    bool news_ = false;
+    bool news_ = false; // the badge tells of a release, and a click shows it
 };
 
 } // namespace quarn

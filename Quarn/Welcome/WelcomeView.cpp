@@ -256,10 +256,14 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
     connect(banner_, &LibraryNotice::dismissed, this, [this] { setProblem(std::nullopt); });
     for (const auto signal : {&ExploreModel::resultsChanged, &ExploreModel::statusChanged})
         connect(search_, signal, this, &WelcomeView::showResults);
-    connect(services_.library, &quarnkit::HistoryLibrary::entriesChanged, this, &WelcomeView::refresh);
-    connect(services_.library, &quarnkit::HistoryLibrary::keepHistoryChanged, this, &WelcomeView::refresh);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive && isVisible()) refresh();
+    // Off screen nothing needs to be current: showing refreshes.
+    const auto refreshShown = [this] {
+        if (isVisible()) refresh();
+    };
+    connect(services_.library, &quarnkit::HistoryLibrary::entriesChanged, this, refreshShown);
+    connect(services_.library, &quarnkit::HistoryLibrary::keepHistoryChanged, this, refreshShown);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [refreshShown](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive) refreshShown();
     });
     showResults();
     showSections();

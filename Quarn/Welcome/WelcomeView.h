@@ -67,8 +67,6 @@ public:
     const std::vector<RecentItem>& recents() const { return recents_; }
     CardGrid* recentCards() const { return recentCards_; }
     CardGrid* resultCards() const { return resultCards_; }
-    ExploreEmptyView* resultsEmpty() const { return resultsEmpty_; }
-    QWidget* recentsSection() const { return recentsSection_; }
     QWidget* resultsSection() const { return resultsSection_; }
     DropBox* dropBox() const { return dropBox_; }
     const std::optional<quarnkit::OpenProblem>& problem() const { return problem_; }
@@ -76,12 +74,10 @@ public:
     QuietButton* clearButton() const { return clear_; }
     QAbstractButton* useButton() const { return use_; }
     QLabel* statusLabel() const { return status_; }
-    VersionBadge* versionBadge() const { return badge_; }
     // Words in the search field (white space alone is none).
     bool isSearching() const { return searching_; }
     // A drag is over the view.
     bool isTargeted() const { return targeted_; }
-    bool overlayShown() const;
 
     // The default-app row, the recents (asked for in the background) and the
     // history setting read again.
@@ -120,6 +116,8 @@ private:
     void searchTextChanged();
     void showResults();
     void showSections();
+    // The full-window drop highlight: a drag over recents or results.
+    bool overlayShown() const;
 
     WelcomeServices services_;
     quarnkit::ExploreModel* search_ = nullptr;
@@ -160,7 +158,6 @@ class DropBox : public QWidget {
 public:
     explicit DropBox(QWidget* parent = nullptr);
     void setTargeted(bool targeted);
-    bool isTargeted() const { return targeted_; }
     void setKeepHistory(bool on);
     QString hint() const;
 
