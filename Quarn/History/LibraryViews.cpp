@@ -220,7 +220,7 @@ QString LibraryMessage::detail() const { return detail_->text(); }
 
 // ---------------------------------------------------------------- notice
 
-LibraryNotice::LibraryNotice(QWidget* parent, Size size) : QWidget(parent)
+LibraryNotice::LibraryNotice(QWidget* parent, Size size) : QWidget(parent), size_(size)
 {
     loadLibrarySymbols();
     const bool roomy = size == Size::roomy;
@@ -262,7 +262,7 @@ void LibraryNotice::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     // Pulled 5 up; in the column also 6 into the right padding.
-    const int right = padding_.right() == 10 ? 10 - 6 : padding_.right();
+    const int right = size_ == Size::compact ? padding_.right() - 6 : padding_.right();
     dismiss_->move(width() - right - dismiss_->width(), padding_.top() - 5);
 }
 

@@ -104,6 +104,7 @@ protected:
 
 private:
     quarnkit::OpenProblem problem_;
+    Size size_;
     QMargins padding_;
     QLabel* title_;
     QLabel* detail_;
