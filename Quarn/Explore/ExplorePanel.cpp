@@ -38,16 +38,6 @@ using quarnkit::LibraryPanel;
 
 namespace {
 
-QWidget* padded(QWidget* child, const QMargins& margins)
-{
-    auto* box = new QWidget;
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(0);
-    layout->addWidget(child);
-    return box;
-}
-
 // The sort menu's label: the arrows, the current order's title, a chevron.
 QFont sortTitleFont() { return uiFont(11, QFont::Medium); }
 int sortLabelWidth(const QString& title) { return 6 + 9 + 4 + QFontMetrics(sortTitleFont()).horizontalAdvance(title) + 4 + 8 + 6; }
@@ -192,13 +182,13 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
 
     search_ = new LibrarySearchField(QStringLiteral("Search PDFs on this computer"));
     search_->setText(explore_.text());
-    column->addWidget(padded(search_, {12, 0, 12, 0}));
+    column->addWidget(withPadding(search_, {12, 0, 12, 0}));
 
     mode_ = new ChromeSegmented;
     std::vector<ChromeSegmented::Option> modes;
     for (const quarnkit::ExploreMode mode : quarnkit::allExploreModes) modes.push_back({quarnkit::title(mode), {}, {}});
     mode_->setOptions(std::move(modes));
-    column->addWidget(padded(mode_, {12, 8, 12, 0}));
+    column->addWidget(withPadding(mode_, {12, 8, 12, 0}));
 
     auto* chips = new QWidget;
     auto* flow = new FlowRow(6, 6, chips);
@@ -212,7 +202,7 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
     column->addWidget(chips);
 
     notice_ = new LibraryNotice;
-    noticeRow_ = padded(notice_, {12, 0, 12, 8});
+    noticeRow_ = withPadding(notice_, {12, 0, 12, 8});
     noticeRow_->hide();
     column->addWidget(noticeRow_);
     column->addWidget(new Hairline(false));

@@ -33,21 +33,6 @@ namespace D = quarnkit::Design;
 using quarnkit::HistoryEntry;
 using quarnkit::LibraryPanel;
 
-namespace {
-
-// A widget holding one child with margins around it.
-QWidget* padded(QWidget* child, const QMargins& margins)
-{
-    auto* box = new QWidget;
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(0);
-    layout->addWidget(child);
-    return box;
-}
-
-} // namespace
-
 HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model, QWidget* parent,
                            LibraryThumbnails* thumbnails)
     : QWidget(parent),
@@ -69,10 +54,10 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
     column->addWidget(new LibraryPanelHeader(QStringLiteral("History")));
 
     search_ = new LibrarySearchField(QStringLiteral("Search history"));
-    searchRow_ = padded(search_, {12, 0, 12, 10});
+    searchRow_ = withPadding(search_, {12, 0, 12, 10});
     column->addWidget(searchRow_);
     notice_ = new LibraryNotice;
-    noticeRow_ = padded(notice_, {12, 0, 12, 8});
+    noticeRow_ = withPadding(notice_, {12, 0, 12, 8});
     noticeRow_->hide();
     column->addWidget(noticeRow_);
     column->addWidget(new Hairline(false));

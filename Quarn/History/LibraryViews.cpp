@@ -39,6 +39,16 @@ const QString& libraryHomePath()
     return home;
 }
 
+QWidget* withPadding(QWidget* child, const QMargins& margins)
+{
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(0);
+    layout->addWidget(child);
+    return box;
+}
+
 namespace {
 
 // A symbol drawn as a label's picture, at the widget's pixel ratio.

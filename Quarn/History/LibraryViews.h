@@ -18,6 +18,8 @@ namespace quarn {
 void loadLibrarySymbols();
 // The home folder as the folder labels shorten it, read once per run.
 const QString& libraryHomePath();
+// A widget holding `child` with `margins` around it.
+QWidget* withPadding(QWidget* child, const QMargins& margins);
 
 // A small text button in a tint: the tint's faint fill while hovered.
 class LinkButton : public ChromeButton {

@@ -74,16 +74,6 @@ void inBackground(QObject* owner, Work work, Done done)
     });
 }
 
-QWidget* withMargins(QWidget* child, const QMargins& margins)
-{
-    auto* box = new QWidget;
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(0);
-    layout->addWidget(child);
-    return box;
-}
-
 QFont sectionFont()
 {
     QFont font = uiFont(13, QFont::DemiBold);
@@ -223,10 +213,10 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
 
     field_ = new LibrarySearchField(QStringLiteral("Find a PDF on this computer"));
     field_->setToolTip(QStringLiteral("Search every PDF on this computer by name. Return opens the first result."));
-    column->addWidget(withMargins(field_, {0, 26, 0, 0}));
+    column->addWidget(withPadding(field_, {0, 26, 0, 0}));
 
     banner_ = new LibraryNotice(nullptr, LibraryNotice::Size::roomy);
-    bannerRow_ = withMargins(banner_, {0, 16, 0, 0});
+    bannerRow_ = withPadding(banner_, {0, 16, 0, 0});
     bannerRow_->hide();
     column->addWidget(bannerRow_);
 
