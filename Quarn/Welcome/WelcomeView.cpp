@@ -398,7 +398,10 @@ QWidget* WelcomeView::makeFooter()
 
 void WelcomeView::refresh()
 {
-    Handler::query(this, [this](const Handler::HandlerState& state) {
+    // Answers may come back out of order: only the latest refresh's are shown.
+    const int asked = ++refreshes_;
+    Handler::query(this, [this, asked](const Handler::HandlerState& state) {
+        if (asked != refreshes_) return;
         isDefault_ = state.isDefault;
         defaultMark_->setPixmap(symbolPixmap(isDefault_ ? QStringLiteral("checkmark.circle") : QStringLiteral("info.circle"),
                                              {12, 12}, isDefault_ ? withOpacity(D::paper(), 0.55) : D::accent(),
@@ -415,9 +418,9 @@ void WelcomeView::refresh()
         badge_->parentWidget()->layout()->invalidate();
     });
     dropBox_->setKeepHistory(services_.library->keepHistory());
-    services_.library->loadRecents(recentLimit, [view = QPointer<WelcomeView>(this)](
+    services_.library->loadRecents(recentLimit, [view = QPointer<WelcomeView>(this), asked](
                                                     std::vector<std::pair<quarnkit::HistoryEntry, QString>> found) {
-        if (!view) return;
+        if (!view || asked != view->refreshes_) return;
         // The cards' keys read each file's time: on a worker too.
         inBackground(
             view,
@@ -426,8 +429,8 @@ void WelcomeView::refresh()
                 for (const auto& [entry, path] : found) items.push_back(RecentItem::fromEntry(entry, path));
                 return items;
             },
-            [view](std::vector<RecentItem> items) {
-                if (view) view->setRecents(std::move(items));
+            [view, asked](std::vector<RecentItem> items) {
+                if (view && asked == view->refreshes_) view->setRecents(std::move(items));
             });
     });
 }

@@ -126,6 +126,7 @@ private:
     bool searching_ = false;
     bool targeted_ = false;
     bool isDefault_ = false;
+    int refreshes_ = 0; // the latest refresh, whose answers alone are shown
 
     QWidget* main_ = nullptr;
     LibrarySearchField* field_ = nullptr;

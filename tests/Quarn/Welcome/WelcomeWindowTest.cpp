@@ -381,10 +381,11 @@ TEST(WelcomeWindow, ClearingTheHistoryLeavesTheDropBoxAndShrinksDownward)
     w.show();
     ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 2; }));
     QMainWindow* window = w.controller->window();
-    // Once the window has grown to hold the cards.
+    // Once the window holds what it shows, cards at their full height.
     const auto fitted = [&] {
-        return w.view().height() == w.view().heightForWidth(WelcomeView::contentWidth) &&
-               window->height() == window->menuBar()->height() + w.view().height();
+        const RecentCard* card = w.view().recentCards()->card(0);
+        const bool cardsFit = !card || !card->isVisible() || card->height() == card->sizeHint().height();
+        return cardsFit && window->height() == window->menuBar()->height() + w.view().height();
     };
     ASSERT_TRUE(testsupport::waitFor(fitted));
     const QPoint topLeft = window->pos();
