@@ -8,7 +8,6 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QMenu>

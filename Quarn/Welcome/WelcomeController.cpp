@@ -1,8 +1,6 @@
 #include "Quarn/Welcome/WelcomeController.h"
 
 #include "Quarn/App/DocumentController.h"
-#include "Quarn/App/DocumentWindow.h"
-#include "Quarn/Design/Appearance.h"
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Signatures/SignCommands.h"
