@@ -3,6 +3,7 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -16,7 +17,8 @@ namespace quarn {
 namespace Handler = quarnkit::DefaultPDFHandler;
 
 LaunchTasks::LaunchTasks(DocumentController& controller, platform::UserDefaults& defaults, QObject* parent)
-    : QObject(parent), controller_(controller), defaults_(defaults)
+    : QObject(parent), showWelcome([] { WelcomeController::shared().show(); }), controller_(controller),
+      defaults_(defaults)
 {
 }
 
@@ -35,7 +37,7 @@ void LaunchTasks::perform()
     }
     if (quarnkit::ReaderPreferences::showWelcome(defaults_)) {
         controller_.closeOpenPanels();
-        if (!controller_.hasOpenDocuments()) showWelcome();
+        if (!controller_.hasOpenDocuments() && showWelcome) showWelcome();
     } else if (!controller_.hasOpenDocuments() && !controller_.openPanelVisible()) {
         controller_.runOpenPanel();
     }
@@ -48,18 +50,13 @@ void LaunchTasks::reopen()
     // Dock or the taskbar if it was minimised; with none, the welcome.
     const std::vector<DocumentWindow*> windows = controller_.windows();
     if (windows.empty()) {
-        if (!controller_.hasVisibleWindow()) showWelcome();
+        if (!controller_.hasVisibleWindow() && showWelcome) showWelcome();
         return;
     }
     DocumentWindow* window = windows.back();
     if (window->isMinimized()) window->showNormal();
     window->raise();
     window->activateWindow();
-}
-
-void LaunchTasks::showWelcome()
-{
-    controller_.runOpenPanel();
 }
 
 void LaunchTasks::claimDefaultHandler()

@@ -4,6 +4,8 @@
 // become the default PDF application.
 #include <QObject>
 
+#include <functional>
+
 namespace platform { class UserDefaults; }
 
 namespace quarn {
@@ -22,11 +24,11 @@ public:
     // A launch with no file while running: the welcome window when nothing is visible.
     void reopen();
     bool didClaim() const { return didClaim_; }
+    // How the welcome window is shown: the application's by default.
+    std::function<void()> showWelcome;
 
 private:
     void askToClaim();
-    // The welcome window comes with its own subsystem; until then, the Open panel greets.
-    void showWelcome();
     void claimDefaultHandler();
     DocumentController& controller_;
     platform::UserDefaults& defaults_;

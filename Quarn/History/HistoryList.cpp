@@ -2,10 +2,10 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/History/LibraryThumbnails.h"
+#include "Quarn/History/LibraryViews.h"
 #include "QuarnKit/History/LibraryTexts.h"
 #include "QuarnKit/Shell/Design.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
@@ -42,13 +42,6 @@ const QFont& countFont()
 
 int headerHeight() { return 10 + QFontMetrics(headerFont()).height() + 4; }
 int noteHeight() { return 8 + QFontMetrics(uiFont(11)).height(); }
-
-// The home folder as the folder labels shorten it, read once per run.
-const QString& libraryHomePath()
-{
-    static const QString home = QDir::homePath();
-    return home;
-}
 
 void paintHeader(QPainter& p, const QRect& rect, quarnkit::HistoryPeriod period, int count)
 {

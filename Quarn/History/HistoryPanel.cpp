@@ -33,21 +33,6 @@ namespace D = quarnkit::Design;
 using quarnkit::HistoryEntry;
 using quarnkit::LibraryPanel;
 
-namespace {
-
-// A widget holding one child with margins around it.
-QWidget* padded(QWidget* child, const QMargins& margins)
-{
-    auto* box = new QWidget;
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(0);
-    layout->addWidget(child);
-    return box;
-}
-
-} // namespace
-
 HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model, QWidget* parent,
                            LibraryThumbnails* thumbnails)
     : QWidget(parent),
@@ -69,10 +54,10 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
     column->addWidget(new LibraryPanelHeader(QStringLiteral("History")));
 
     search_ = new LibrarySearchField(QStringLiteral("Search history"));
-    searchRow_ = padded(search_, {12, 0, 12, 10});
+    searchRow_ = withPadding(search_, {12, 0, 12, 10});
     column->addWidget(searchRow_);
     notice_ = new LibraryNotice;
-    noticeRow_ = padded(notice_, {12, 0, 12, 8});
+    noticeRow_ = withPadding(notice_, {12, 0, 12, 8});
     noticeRow_->hide();
     column->addWidget(noticeRow_);
     column->addWidget(new Hairline(false));
@@ -279,16 +264,21 @@ void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos)
 
 void HistoryPanel::askToClear()
 {
+    askToClearHistory(window(), [this] { library_.clearAll(); });
+}
+
+void askToClearHistory(QWidget* window, std::function<void()> clear)
+{
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Clear your history?"),
-                                QStringLiteral("Clear your history?"), QMessageBox::NoButton, window());
+                                QStringLiteral("Clear your history?"), QMessageBox::NoButton, window);
     box->setInformativeText(QStringLiteral("ravlen forgets the PDFs you opened. The files stay where they are."));
-    QPushButton* clear = box->addButton(QStringLiteral("Clear History"), QMessageBox::DestructiveRole);
+    QPushButton* clearButton = box->addButton(QStringLiteral("Clear History"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel)));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    connect(box, &QMessageBox::buttonClicked, this, [this, clear](QAbstractButton* button) {
-        if (button == clear) library_.clearAll();
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [clearButton, clear = std::move(clear)](QAbstractButton* button) {
+        if (button == clearButton) clear();
     });
     box->open();
 }

@@ -93,6 +93,10 @@ private:
     QuietButton* clear_ = nullptr;
 };
 
+// "Clear your history?", window-modal on `window`; `clear` runs when the user
+// chooses Clear History, nothing on Cancel.
+void askToClearHistory(QWidget* window, std::function<void()> clear);
+
 // Asks for a missing entry's file with the Open panel, starting in the
 // nearest folder of its old path that still exists (found off the UI
 // thread), and points the entry at the file chosen.

@@ -33,8 +33,8 @@ bool LibraryColumn::offers(LibraryPanel panel) const
 {
     switch (panel) {
     case LibraryPanel::history: return library_ != nullptr;
+    case LibraryPanel::explore: return library_ != nullptr && model_;
     case LibraryPanel::document: // the pages' view shows it
-    case LibraryPanel::explore:  // not built yet
         return false;
     }
     return false;
@@ -50,7 +50,12 @@ QWidget* LibraryColumn::panelFor(LibraryPanel panel)
             stack_->addWidget(history_);
         }
         return history_;
-    case LibraryPanel::explore: // the Explore panel goes here
+    case LibraryPanel::explore:
+        if (!explore_) {
+            explore_ = new ExplorePanel(windowExplore(*model_, exploreSource), model_, *library_);
+            stack_->addWidget(explore_);
+        }
+        return explore_;
     case LibraryPanel::document:
         return nullptr;
     }

@@ -1,8 +1,9 @@
 #pragma once
-// The column beside the rail while it shows a library panel: History now;
-// Explore takes the slot marked for it when it is built. The document's own
-// sidebar ("This PDF") is not here: it belongs to the pages' view, which
-// shows it while the column's panel is the document's.
+// The column beside the rail while it shows a library panel: History or
+// Explore. The document's own sidebar ("This PDF") is not here: it belongs
+// to the pages' view, which shows it while the column's panel is the
+// document's.
+#include "Quarn/Explore/ExplorePanel.h"
 #include "QuarnKit/History/LibraryPanel.h"
 
 #include <QPointer>
@@ -20,13 +21,18 @@ class ViewerModel;
 class LibraryColumn : public QWidget {
     Q_OBJECT
 public:
-    // Without a library the column never shows History.
+    // Without a library the column shows neither History nor Explore (which
+    // opens files through it).
     LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent = nullptr);
 
     // Whether the column has a panel to show for `panel`.
     bool offers(quarnkit::LibraryPanel panel) const;
     // Made the first time History is shown.
     HistoryPanel* historyPanel() const { return history_; }
+    // Made the first time Explore is shown, over the window's Explore model.
+    ExplorePanel* explorePanel() const { return explore_; }
+    // What that model searches: the file index unless set before then.
+    ExploreSourceMaker exploreSource;
     // Shows or hides itself as the window's model says.
     void follow();
 
@@ -37,6 +43,7 @@ private:
     quarnkit::HistoryLibrary* library_;
     QStackedLayout* stack_ = nullptr;
     HistoryPanel* history_ = nullptr;
+    ExplorePanel* explore_ = nullptr;
 };
 
 } // namespace quarn

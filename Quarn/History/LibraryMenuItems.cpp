@@ -1,6 +1,7 @@
 #include "Quarn/History/LibraryMenuItems.h"
 
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QAction>
@@ -9,27 +10,37 @@
 namespace quarn {
 
 using quarnkit::LibraryPanel;
+using quarnkit::ShortcutCommand;
 
 LibraryMenuItems::LibraryMenuItems(QMenu* menu, QAction* before, ViewerModel* viewer, QObject* parent)
     : QObject(parent), viewer_(viewer)
 {
     menu->insertSeparator(before);
-    history_ = new QAction(tr("History"), menu);
-    history_->setCheckable(true);
-    history_->setShortcuts(quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::history));
-    menu->insertAction(before, history_);
-    connect(history_, &QAction::triggered, this, [this] {
-        if (viewer_) viewer_->toggleLibraryAndFocus(LibraryPanel::history);
-        refresh();
-    });
+    history_ = add(menu, before, tr("History"), LibraryPanel::history);
+    explore_ = add(menu, before, tr("Explore"), LibraryPanel::explore);
     if (viewer_) connect(viewer_, &ViewerModel::changed, this, &LibraryMenuItems::refresh);
     refresh();
 }
 
+QAction* LibraryMenuItems::add(QMenu* menu, QAction* before, const QString& title, LibraryPanel panel)
+{
+    auto* action = new QAction(title, menu);
+    action->setCheckable(true);
+    action->setShortcuts(quarnkit::KeyboardShortcuts::keys(panel == LibraryPanel::history ? ShortcutCommand::history
+                                                                                          : ShortcutCommand::explore));
+    menu->insertAction(before, action);
+    connect(action, &QAction::triggered, this, [this, panel] {
+        if (viewer_) viewer_->toggleLibraryAndFocus(panel);
+        else WelcomeController::shared().show(panel == LibraryPanel::explore);
+        refresh();
+    });
+    return action;
+}
+
 void LibraryMenuItems::refresh()
 {
-    history_->setEnabled(viewer_ != nullptr);
-    history_->setChecked(viewer_ && viewer_->sidebar() && viewer_->libraryPanel() == LibraryPanel::history);
+    for (const auto& [action, panel] : {std::pair{history_, LibraryPanel::history}, std::pair{explore_, LibraryPanel::explore}})
+        action->setChecked(viewer_ && viewer_->sidebar() && viewer_->libraryPanel() == panel);
 }
 
 } // namespace quarn

@@ -6,6 +6,7 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,7 +19,8 @@
 static void initLibrarySymbols()
 {
     Q_INIT_RESOURCE(HistorySymbols);
-    Q_INIT_RESOURCE(StatusBarSymbols); // "xmark"
+    Q_INIT_RESOURCE(StatusBarSymbols); // "xmark", "chevron.down", "info.circle"
+    Q_INIT_RESOURCE(WelcomeSymbols);   // the Explore panel's and the welcome window's
 }
 
 namespace quarn {
@@ -29,6 +31,22 @@ void loadLibrarySymbols()
 {
     static const bool loaded = (initLibrarySymbols(), true);
     (void)loaded;
+}
+
+const QString& libraryHomePath()
+{
+    static const QString home = QDir::homePath();
+    return home;
+}
+
+QWidget* withPadding(QWidget* child, const QMargins& margins)
+{
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(0);
+    layout->addWidget(child);
+    return box;
 }
 
 namespace {
@@ -212,27 +230,31 @@ QString LibraryMessage::detail() const { return detail_->text(); }
 
 // ---------------------------------------------------------------- notice
 
-LibraryNotice::LibraryNotice(QWidget* parent) : QWidget(parent)
+LibraryNotice::LibraryNotice(QWidget* parent, Size size) : QWidget(parent), size_(size)
 {
     loadLibrarySymbols();
+    const bool roomy = size == Size::roomy;
+    const int type = roomy ? 12 : 11;
+    padding_ = roomy ? QMargins(12, 10, 12, 10) : QMargins(10, 8, 10, 8);
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(10, 8, 10, 8);
-    row->setSpacing(8);
-    auto* mark = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), 11, D::record(), this);
-    mark->setContentsMargins(0, 2, 0, 0);
-    mark->setFixedSize(11, 13);
+    row->setContentsMargins(padding_);
+    row->setSpacing(roomy ? 10 : 8);
+    const int side = roomy ? 13 : 11;
+    auto* mark = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), side, D::record(), this);
+    mark->setContentsMargins(0, roomy ? 1 : 2, 0, 0);
+    mark->setFixedSize(side, side + (roomy ? 1 : 2));
     row->addWidget(mark, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
-    texts->setSpacing(1);
-    title_ = shelltext::label(QString(), uiFont(11, QFont::DemiBold), D::paper(), this);
+    texts->setSpacing(roomy ? 2 : 1);
+    title_ = shelltext::label(QString(), uiFont(type, QFont::DemiBold), D::paper(), this);
     title_->setWordWrap(true);
-    detail_ = shelltext::label(QString(), uiFont(11), withOpacity(D::paper(), 0.6), this);
+    detail_ = shelltext::label(QString(), uiFont(type), withOpacity(D::paper(), 0.6), this);
     detail_->setWordWrap(true);
     texts->addWidget(title_);
     texts->addWidget(detail_);
     row->addLayout(texts, 1);
     // Room for the button, which sits over the banner's top-right padding (resizeEvent).
-    row->addSpacing(4 + 26 - 6);
+    row->addSpacing(roomy ? 8 + 26 : 4 + 26 - 6);
     dismiss_ = new StatusIconButton(QStringLiteral("xmark"), QStringLiteral("Dismiss"), this);
     dismiss_->setFixedSize(dismiss_->sizeHint());
     connect(dismiss_, &QAbstractButton::clicked, this, &LibraryNotice::dismissed);
@@ -249,7 +271,9 @@ void LibraryNotice::setProblem(const quarnkit::OpenProblem& problem)
 void LibraryNotice::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    dismiss_->move(width() - 10 + 6 - dismiss_->width(), 8 - 5);
+    // Pulled 5 up; in the column also 6 into the right padding.
+    const int right = size_ == Size::compact ? padding_.right() - 6 : padding_.right();
+    dismiss_->move(width() - right - dismiss_->width(), padding_.top() - 5);
 }
 
 void LibraryNotice::paintEvent(QPaintEvent*)

@@ -16,6 +16,10 @@ namespace quarn {
 
 // Registers the drawings of the library's symbols (once).
 void loadLibrarySymbols();
+// The home folder as the folder labels shorten it, read once per run.
+const QString& libraryHomePath();
+// A widget holding `child` with `margins` around it.
+QWidget* withPadding(QWidget* child, const QMargins& margins);
 
 // A small text button in a tint: the tint's faint fill while hovered.
 class LinkButton : public ChromeButton {
@@ -82,11 +86,13 @@ private:
     QWidget* action_;
 };
 
-// A problem of opening a file, as a banner with a Dismiss button.
+// A problem of opening a file, as a banner with a Dismiss button: compact in
+// a library column, roomy (larger type, more padding) in the welcome window.
 class LibraryNotice : public QWidget {
     Q_OBJECT
 public:
-    explicit LibraryNotice(QWidget* parent = nullptr);
+    enum class Size { compact, roomy };
+    explicit LibraryNotice(QWidget* parent = nullptr, Size size = Size::compact);
     void setProblem(const quarnkit::OpenProblem& problem);
     const quarnkit::OpenProblem& problem() const { return problem_; }
     QAbstractButton* dismissButton() const { return dismiss_; }
@@ -100,6 +106,8 @@ protected:
 
 private:
     quarnkit::OpenProblem problem_;
+    Size size_;
+    QMargins padding_;
     QLabel* title_;
     QLabel* detail_;
     QAbstractButton* dismiss_;

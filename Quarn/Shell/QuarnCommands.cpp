@@ -9,6 +9,7 @@
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/VersionTexts.h"
@@ -20,7 +21,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMetaMethod>
 
 namespace quarn {
 
@@ -131,17 +131,6 @@ void QuarnCommands::insertMenu(QMenu* menu)
     menus_[plainTitle(menu->title())] = menu;
 }
 
-void QuarnCommands::connectNotify(const QMetaMethod&)
-{
-    // Queued: a connection is being made at this moment.
-    QMetaObject::invokeMethod(this, &QuarnCommands::refresh, Qt::QueuedConnection);
-}
-
-void QuarnCommands::disconnectNotify(const QMetaMethod&)
-{
-    QMetaObject::invokeMethod(this, &QuarnCommands::refresh, Qt::QueuedConnection);
-}
-
 void QuarnCommands::refresh()
 {
     // A locked PDF offers nothing to find, show or go to until it is unlocked.
@@ -153,7 +142,6 @@ void QuarnCommands::refresh()
     }
     // The whole submenu goes grey without a document window.
     if (findMenu_) findMenu_->menuAction()->setEnabled(viewer != nullptr);
-    if (welcome_) welcome_->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&QuarnCommands::welcomeRequested)));
     if (undo_) undo_->setEnabled(undoStack_ && undoStack_->canUndo());
     if (redo_) redo_->setEnabled(undoStack_ && undoStack_->canRedo());
 }
@@ -387,9 +375,10 @@ void QuarnCommands::buildWindowAndHelp(QMenuBar* bar)
 {
     windowMenu_ = bar->addMenu(tr("&Window"));
     menus_[tr("Window")] = windowMenu_;
-    QAction* welcome = welcome_ = windowMenu_->addAction(tr("Welcome to ravlen"));
+    // Always available: it needs no document.
+    QAction* welcome = windowMenu_->addAction(tr("Welcome to ravlen"));
     welcome->setShortcuts(Keys::keys(ShortcutCommand::welcome));
-    connect(welcome, &QAction::triggered, this, &QuarnCommands::welcomeRequested);
+    connect(welcome, &QAction::triggered, this, [] { WelcomeController::shared().show(); });
     byCommand_[ShortcutCommand::welcome] = welcome;
     byTitle_[welcome->text()] = welcome;
 

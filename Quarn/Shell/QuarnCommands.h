@@ -56,14 +56,8 @@ public:
     static void showAboutPanel(QWidget* parent);
 
 signals:
-    // Requests for the welcome window and the slideshow, which their owners carry out.
-    void welcomeRequested();
+    // The window's slideshow, which its owner carries out.
     void slideshowRequested();
-
-protected:
-    // Welcome is available once someone carries it out.
-    void connectNotify(const QMetaMethod& signal) override;
-    void disconnectNotify(const QMetaMethod& signal) override;
 
 private:
     // How an item follows the viewer (none when there is no viewer).
@@ -88,7 +82,6 @@ private:
     std::vector<std::pair<QAction*, Rule>> rules_;
     QMenu* findMenu_ = nullptr;
     QMenu* windowMenu_ = nullptr;
-    QAction* welcome_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QList<QMetaObject::Connection> undoConnections_;

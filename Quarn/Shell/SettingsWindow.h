@@ -146,4 +146,9 @@ private:
     QPointer<SettingsView> window_;
 };
 
+// The question asked before ravlen makes itself the default PDF application
+// (Linux asks nothing itself), window-modal on `window`. `answer` is called
+// once: with the user's choice, or false when the question goes unanswered.
+void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer);
+
 } // namespace quarn

@@ -27,8 +27,7 @@ ExploreModel::ExploreModel(std::unique_ptr<ExploreSource> source, bool remembers
 {
     if (!source_) {
         source_ = std::make_unique<IndexSearch>(ExploreIndex::searchSettings());
-        // A search before the application started the indexer starts it.
-        ExploreIndex::indexer().start();
+        searchesIndex_ = true;
     }
     if (remembers_) {
         mode_ = restored(defaults_, modeKey, exploreModeNamed, ExploreMode::names);
@@ -114,6 +113,9 @@ void ExploreModel::search()
 {
     if (!active_) return;
     pending_.stop();
+    // A search before the application started the indexer starts it; a
+    // model made early (the welcome window's, at launch) waits until then.
+    if (searchesIndex_) ExploreIndex::indexer().start();
     const ExploreRequest r = request();
     setStatus(Status::searching);
     if (finished_) {

@@ -36,8 +36,8 @@ public:
     inline static const char* const locationKey = "ravlenExploreLocation";
     inline static const char* const sortKey = "ravlenExploreSort";
 
-    // Without a source the model searches the file index (and starts the
-    // application's indexer if it is not running yet). With `remembers`
+    // Without a source the model searches the file index (and its first
+    // search starts the application's indexer if it is not running yet). With `remembers`
     // the mode, location and sort are restored from `defaults` and saved
     // there on every change.
     ExploreModel(std::unique_ptr<ExploreSource> source, bool remembers, platform::UserDefaults& defaults,
@@ -91,6 +91,7 @@ private:
     void setResults(std::vector<ExploreItem> items, std::int64_t total, bool finished, const ExploreRequest& shown);
 
     std::unique_ptr<ExploreSource> source_;
+    bool searchesIndex_ = false; // the application's file index, not a given source
     const bool remembers_;
     platform::UserDefaults& defaults_;
 

@@ -26,6 +26,12 @@ OpenProblem OpenProblem::moved(const QString& path)
             QStringLiteral("It's still in History, where you can locate it.")};
 }
 
+OpenProblem OpenProblem::movedSearchResult(const QString& path)
+{
+    return {QStringLiteral("“%1” was moved or deleted.").arg(shownName(path)),
+            QStringLiteral("It's no longer where the search found it.")};
+}
+
 OpenProblem OpenProblem::missingEntry(const QString& name)
 {
     return {QStringLiteral("“%1” was moved or deleted.").arg(name),

@@ -16,6 +16,9 @@ struct OpenProblem {
     static OpenProblem couldNotOpen(const QString& path, const QString& reason);
     // "“Report” was moved or deleted." for a file found gone when opened.
     static OpenProblem moved(const QString& path);
+    // The same headline for a file a search found, which need not be in
+    // History: the detail makes no claim about where it is kept.
+    static OpenProblem movedSearchResult(const QString& path);
     // The same headline for an entry by its own name (its title or file name),
     // with the advice the History panel gives.
     static OpenProblem missingEntry(const QString& name);

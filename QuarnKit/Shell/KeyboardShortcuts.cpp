@@ -177,8 +177,7 @@ const Shortcut& shortcut(ShortcutCommand command)
 bool isAvailable(ShortcutCommand command)
 {
     switch (command) {
-    // Explore and the signatures are not part of this build yet.
-    case C::explore:
+    // The signatures' keys are not part of this build yet.
     case C::addSignature:
     case C::insertDate:
     case C::insertCheckmark:

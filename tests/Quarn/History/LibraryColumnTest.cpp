@@ -107,8 +107,8 @@ TEST(LibraryRail, TogglesTheColumnAndRemembersThePanel)
     EXPECT_EQ(s.settings.defaults.stringValue(quarnkit::LibraryPanels::savedKey), "history");
     ViewerModel next(&s.settings.defaults, &s.settings.positions);
     EXPECT_EQ(next.libraryPanel(), LibraryPanel::history);
-    // Explore has no panel yet, so no button.
-    EXPECT_FALSE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
+    // Explore opens through the library too, so it has its button.
+    EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
 }
 
 TEST(LibraryRail, HistoryStaysReachableBesideTheLockedGate)

@@ -178,7 +178,8 @@ TEST(ShortcutCatalog, GroupsBuiltFromTheTableOfferOnlyCommandsThatExist)
     EXPECT_EQ(navigation.rows[2].id(), QStringLiteral("First pageCtrl↑|Home"));
     const auto& view = group(groups, QStringLiteral("View"));
     EXPECT_EQ(rowTitles(view), strings({"Single page", "Continuous", "Two pages", "Two pages continuous",
-                                        "Show or hide sidebar", "History", "Slideshow", "Welcome window",
+                                        "Show or hide sidebar", "History", "Explore PDFs on this computer",
+                                        "Slideshow", "Welcome window",
                                         "Keyboard shortcuts"}));
     EXPECT_EQ(view.rows[0].keys, (std::vector<QStringList>{{QStringLiteral("Ctrl"), QStringLiteral("1")}}));
     const auto& marks = group(groups, QStringLiteral("Marks"));

@@ -1,0 +1,193 @@
+#include "Quarn/Welcome/RecentCard.h"
+
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/Symbols.h"
+#include "Quarn/History/LibraryViews.h"
+#include "Quarn/Viewer/ViewerScreen.h"
+#include "QuarnKit/Shell/Design.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace quarn {
+
+namespace D = quarnkit::Design;
+using quarnkit::PageThumbnail::Result;
+
+namespace {
+
+const QFont& nameFont()
+{
+    static const QFont font = uiFont(12, QFont::Medium);
+    return font;
+}
+
+const QFont& subtitleFont()
+{
+    static const QFont font = uiFont(11);
+    return font;
+}
+
+constexpr int textGap = 9;
+
+// The path with the home folder written "~".
+QString shortPath(const QString& path)
+{
+    const QString& home = libraryHomePath();
+    if (path == home) return QStringLiteral("~");
+    if (path.startsWith(home + QLatin1Char('/'))) return QStringLiteral("~") + path.mid(home.size());
+    return path;
+}
+
+// A soft shadow under a picture: black at 0.4 spread over a few pixels, 2 down.
+void paintShadow(QPainter& p, const QRectF& picture)
+{
+    const QRectF base = picture.translated(0, 2);
+    for (int i = 5; i >= 1; --i) {
+        QPainterPath ring;
+        ring.addRoundedRect(base.adjusted(-i, -i, i, i), i, i);
+        p.fillPath(ring, QColor(0, 0, 0, int(255 * 0.4 / 5)));
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- card
+
+RecentCard::RecentCard(RecentThumbnails& thumbnails, QWidget* parent) : ChromeButton(parent), thumbnails_(thumbnails)
+{
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::NoFocus);
+    connect(this, &QAbstractButton::clicked, this, [this] { emit openRequested(item_); });
+    connect(&thumbnails_, &RecentThumbnails::stored, this, [this](const QString& key) {
+        if (key == item_.key) update();
+    });
+}
+
+void RecentCard::setItem(const RecentItem& item, bool removable)
+{
+    if (item == item_ && removable == removable_) return;
+    item_ = item;
+    removable_ = removable;
+    setToolTip(shortPath(item.path));
+    setAccessibleName(item.subtitle.isEmpty() ? item.name : item.name + QStringLiteral(", ") + item.subtitle);
+    update();
+}
+
+QSize RecentCard::sizeHint() const
+{
+    return {120, thumbnailHeight + textGap + QFontMetrics(nameFont()).height() + 2 + QFontMetrics(subtitleFont()).height()};
+}
+
+void RecentCard::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    pressStyle().apply(p, rect());
+    const QRectF block(0, 0, width(), thumbnailHeight);
+    QPainterPath plate;
+    plate.addRoundedRect(block.adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+    p.fillPath(plate, D::canvas());
+
+    // Drawn only when the card is on screen: that is when its page is asked for.
+    const std::optional<Result> thumbnail = thumbnails_.thumbnail(item_.key);
+    if (!thumbnail) thumbnails_.request(item_);
+    else if (thumbnail->kind == Result::Kind::image && !thumbnail->image.isNull()) {
+        const QRectF room = block.adjusted(12, 12, -12, -12);
+        const QSizeF size = (QSizeF(thumbnail->image.size()) / thumbnail->image.devicePixelRatio()).scaled(room.size(), Qt::KeepAspectRatio);
+        const QRectF picture(room.center() - QPointF(size.width() / 2, size.height() / 2), size);
+        paintShadow(p, picture);
+        p.drawImage(picture, thumbnail->image);
+    } else {
+        const bool locked = thumbnail->kind == Result::Kind::locked;
+        drawSymbol(p, locked ? QStringLiteral("lock.fill") : QStringLiteral("doc"),
+                   QRectF(block.center() - QPointF(9, 9), QSizeF(18, 18)), withOpacity(D::paper(), locked ? 0.45 : 0.35));
+    }
+    p.setPen(QPen(withOpacity(D::paper(), showsHover() ? 0.3 : 0.12), 1));
+    p.drawPath(plate);
+
+    const QRectF text(2, thumbnailHeight + textGap, width() - 4, height() - thumbnailHeight - textGap);
+    const QFontMetrics nameMetrics(nameFont());
+    p.setFont(nameFont());
+    p.setPen(withOpacity(D::paper(), 0.92));
+    p.drawText(QRectF(text.left(), text.top(), text.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+               nameMetrics.elidedText(item_.name, Qt::ElideMiddle, int(text.width())));
+    const QFontMetrics subtitleMetrics(subtitleFont());
+    p.setFont(subtitleFont());
+    p.setPen(withOpacity(D::paper(), 0.55));
+    p.drawText(QRectF(text.left(), text.top() + nameMetrics.height() + 2, text.width(), subtitleMetrics.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, subtitleMetrics.elidedText(item_.subtitle, Qt::ElideLeft, int(text.width())));
+}
+
+QMenu* RecentCard::makeMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const RecentItem item = item_;
+    menu->addAction(QStringLiteral("Open"), this, [this, item] { emit openRequested(item); });
+    menu->addAction(QStringLiteral("Show in Folder"), this, [item] { revealInFolder(item.path); });
+    menu->addAction(QStringLiteral("Copy Path"), this, [item] { QGuiApplication::clipboard()->setText(item.path); });
+    if (removable_) {
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Remove from History"), this, [this, item] { emit removeRequested(item); });
+    }
+    return menu;
+}
+
+void RecentCard::contextMenuEvent(QContextMenuEvent* event)
+{
+    makeMenu()->popup(event->globalPos());
+}
+
+// ---------------------------------------------------------------- grid
+
+CardGrid::CardGrid(RecentThumbnails& thumbnails, QWidget* parent)
+    : QWidget(parent), thumbnails_(thumbnails), grid_(new QGridLayout(this))
+{
+    grid_->setContentsMargins(0, 0, 0, 0);
+    grid_->setHorizontalSpacing(14);
+    grid_->setVerticalSpacing(18);
+    for (int column = 0; column < columns; ++column) grid_->setColumnStretch(column, 1);
+    // Stand-ins for the missing cards of a short row, so that its cards keep their width.
+    for (int i = 0; i < columns - 1; ++i) {
+        auto* filler = new QWidget(this);
+        filler->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        filler->setFixedHeight(1);
+        filler->hide();
+        fillers_.push_back(filler);
+    }
+}
+
+void CardGrid::setItems(const std::vector<RecentItem>& items, bool removable)
+{
+    while (cards_.size() < items.size()) {
+        auto* card = new RecentCard(thumbnails_, this);
+        connect(card, &RecentCard::openRequested, this, &CardGrid::openRequested);
+        connect(card, &RecentCard::removeRequested, this, &CardGrid::removeRequested);
+        grid_->addWidget(card, int(cards_.size()) / columns, int(cards_.size()) % columns, Qt::AlignTop);
+        cards_.push_back(card);
+    }
+    shown_ = int(items.size());
+    for (size_t i = 0; i < cards_.size(); ++i) {
+        if (i < items.size()) cards_[i]->setItem(items[i], removable);
+        cards_[i]->setVisible(i < items.size());
+    }
+    for (QWidget* filler : fillers_) {
+        grid_->removeWidget(filler);
+        filler->hide();
+    }
+    const int missing = shown_ % columns == 0 ? 0 : columns - shown_ % columns;
+    for (int i = 0; i < missing; ++i) {
+        const int place = shown_ + i;
+        grid_->addWidget(fillers_[size_t(i)], place / columns, place % columns, Qt::AlignTop);
+        fillers_[size_t(i)]->show();
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,71 @@
+#pragma once
+// The welcome window's cards: one recent PDF (or search result) as its
+// first page over its name and a line under it, and the grid that sets them
+// four to a row. A card opens its file with a click; its menu opens it,
+// shows it in its folder, copies its path and, for a recent one, removes it
+// from History.
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Welcome/RecentThumbnails.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class QGridLayout;
+
+namespace quarn {
+
+class RecentCard : public ChromeButton {
+    Q_OBJECT
+public:
+    static constexpr int thumbnailHeight = 150;
+
+    explicit RecentCard(RecentThumbnails& thumbnails, QWidget* parent = nullptr);
+    const RecentItem& item() const { return item_; }
+    // A removable card offers "Remove from History".
+    void setItem(const RecentItem& item, bool removable);
+    bool isRemovable() const { return removable_; }
+    // The menu a right click shows, for the caller to pop up.
+    QMenu* makeMenu();
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+signals:
+    void openRequested(const quarn::RecentItem& item);
+    void removeRequested(const quarn::RecentItem& item);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    RecentThumbnails& thumbnails_;
+    RecentItem item_;
+    bool removable_ = false;
+};
+
+// Cards four to a row, 14 apart, rows 18 apart; a short last row keeps the
+// width of a full one. Cards are reused as the items change.
+class CardGrid : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int columns = 4;
+
+    explicit CardGrid(RecentThumbnails& thumbnails, QWidget* parent = nullptr);
+    void setItems(const std::vector<RecentItem>& items, bool removable);
+    int count() const { return shown_; }
+    RecentCard* card(int index) const { return index < shown_ ? cards_[size_t(index)] : nullptr; }
+
+signals:
+    void openRequested(const quarn::RecentItem& item);
+    void removeRequested(const quarn::RecentItem& item);
+
+private:
+    RecentThumbnails& thumbnails_;
+    QGridLayout* grid_;
+    std::vector<RecentCard*> cards_;
+    std::vector<QWidget*> fillers_;
+    int shown_ = 0;
+};
+
+} // namespace quarn

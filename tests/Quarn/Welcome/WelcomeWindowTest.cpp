@@ -1,0 +1,443 @@
+// The welcome window as a user meets it: a history and a stand-in index of
+// its own, a stand-in xdg-mime, keys sent to the window, clicks, drops and
+// the questions it asks.
+#include "Quarn/App/DocumentController.h"
+#include "Quarn/App/DocumentWindow.h"
+#include "Quarn/App/LaunchTasks.h"
+#include "Quarn/History/HistoryHooks.h"
+#include "Quarn/History/LibraryMenuItems.h"
+#include "Quarn/History/LibraryViews.h"
+#include "Quarn/Welcome/RecentCard.h"
+#include "Quarn/Welcome/VersionBadge.h"
+#include "Quarn/Welcome/WelcomeController.h"
+#include "QuarnKit/Explore/ExploreModel.h"
+#include "QuarnKit/History/HistoryLibraryFixture.h"
+#include "QuarnKit/Shell/DefaultPDFHandler.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+using namespace quarn;
+using historytest::Library;
+using historytest::titledPdf;
+using quarnkit::ExploreItem;
+using Thumbnail = quarnkit::PageThumbnail::Result;
+
+namespace {
+
+const bool privateConfig = testsupport::usePrivateConfigDir();
+
+// While it lives, `xdg-mime` is a script of the test's own that keeps the
+// default PDF application in a file (Document Viewer at first), and the
+// desktop's data folder is a scratch one.
+struct StandInDesktop {
+    QTemporaryDir dir;
+    QByteArray oldPath = qgetenv("PATH");
+    QByteArray oldData = qgetenv("XDG_DATA_HOME");
+
+    StandInDesktop()
+    {
+        QDir().mkpath(dir.filePath("bin"));
+        QDir().mkpath(dir.filePath("data/applications"));
+        QFile entry(dir.filePath("data/applications/evince.desktop"));
+        entry.open(QIODevice::WriteOnly);
+        entry.write("[Desktop Entry]\nType=Application\nName=Document Viewer\nExec=evince %U\n");
+        entry.close();
+        const QString script = dir.filePath("bin/xdg-mime");
+        QFile file(script);
+        file.open(QIODevice::WriteOnly);
+        file.write(QStringLiteral("#!/bin/sh\n"
+                                  "state='%1'\n"
+                                  "case \"$1\" in\n"
+                                  "query) if [ -f \"$state\" ]; then cat \"$state\"; else echo evince.desktop; fi ;;\n"
+                                  "default) if [ -f '%2' ]; then echo 'xdg-mime: the default cannot be changed' >&2; exit 4; fi\n"
+                                  "  echo \"$2\" > \"$state\" ;;\n"
+                                  "esac\n")
+                       .arg(dir.filePath("default-pdf"), dir.filePath("refuse"))
+                       .toUtf8());
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(dir.filePath("bin")) + ":" + oldPath);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    }
+    ~StandInDesktop()
+    {
+        qputenv("PATH", oldPath);
+        if (oldData.isEmpty()) qunsetenv("XDG_DATA_HOME");
+        else qputenv("XDG_DATA_HOME", oldData);
+    }
+    // What the desktop answers now, as a user would ask it.
+    QString queryDefault() const
+    {
+        QProcess process;
+        process.start(dir.filePath("bin/xdg-mime"), {"query", "default", "application/pdf"});
+        process.waitForFinished();
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+};
+
+// The question on screen, once it shows.
+QMessageBox* question()
+{
+    QMessageBox* shown = nullptr;
+    testsupport::waitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) shown = box;
+        return shown != nullptr;
+    }, 5000);
+    return shown;
+}
+
+QAbstractButton* buttonTitled(QMessageBox* box, const QString& title)
+{
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == title) return button;
+    return nullptr;
+}
+
+// A welcome window over a history, a stand-in index and a document
+// controller of its own.
+struct Welcome {
+    StandInDesktop desktop;
+    Library h;
+    RecentThumbnails thumbnails;
+    DocumentController documents;
+    std::vector<ExploreItem> found; // what the stand-in index holds
+    std::vector<QString> opened;    // with the stand-in opener
+    std::unique_ptr<WelcomeController> controller;
+
+    ~Welcome()
+    {
+        controller.reset();
+        documents.closeAll();
+        testsupport::waitFor([this] { return thumbnails.idle(); }, 10000);
+    }
+
+    // Over these history entries; the real document controller opens files
+    // when `opensWindows`, else the opens are only counted.
+    void make(const std::vector<Library::Seed>& seeds = {}, bool opensWindows = false)
+    {
+        h.seed(seeds);
+        quarnkit::HistoryLibrary& library = h.make();
+        documents.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+        if (opensWindows) {
+            attachHistory(documents, library);
+        } else {
+            library.opener = [this](const QString& path, std::function<void(const quarnkit::OpenOutcome&)> done) {
+                opened.push_back(path);
+                done({});
+            };
+        }
+        WelcomeServices services;
+        services.library = &library;
+        services.documents = &documents;
+        services.thumbnails = &thumbnails;
+        services.defaults = &h.defaults;
+        services.exploreSource = [this] {
+            const QString home = h.dir.filePath("files");
+            return std::make_unique<quarnkit::FixedExploreSource>(
+                found, 300, true, quarnkit::ExploreFolders{home, home + "/Downloads", home + "/Desktop", home + "/Documents"});
+        };
+        controller = std::make_unique<WelcomeController>(services);
+    }
+    void show()
+    {
+        controller->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    }
+    WelcomeView& view() { return *controller->window()->view(); }
+    QWindow* window() { return controller->window()->windowHandle(); }
+    void type(const QString& text)
+    {
+        for (const QChar c : text) QTest::keyClick(window(), c.toLatin1());
+    }
+    QString pdf(const QString& name, const std::string& title = "x") { return h.write(name, titledPdf(title, 1)); }
+    void find(const QString& name) { found.push_back(ExploreItem::make(pdf(name))); }
+    bool drop(const QList<QUrl>& urls)
+    {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(200, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&view(), &enter);
+        QDropEvent drop(QPointF(200, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&view(), &drop);
+        return drop.isAccepted();
+    }
+};
+
+QDateTime minutesAgo(int minutes) { return QDateTime::currentDateTimeUtc().addSecs(-60 * minutes); }
+
+} // namespace
+
+TEST(WelcomeWindow, ALaunchWithoutFilesShowsEightRecentCardsWithTheirFirstPages)
+{
+    Welcome w;
+    std::vector<Library::Seed> seeds;
+    seeds.emplace_back(w.pdf("report.final.pdf"), std::nullopt, minutesAgo(1));
+    const QString locked = w.h.write("locked.pdf", historytest::readAll(QString::fromStdString(
+                                                       testsupport::corpusPath("libreoffice-writer-password.pdf"))));
+    seeds.emplace_back(locked, std::nullopt, minutesAgo(2));
+    seeds.emplace_back(w.h.write("damaged.pdf", "%PDF-1.4 nothing more"), std::nullopt, minutesAgo(3));
+    seeds.emplace_back(w.h.dir.filePath("files/gone.pdf"), std::nullopt, minutesAgo(4)); // never there
+    for (int i = 0; i < 6; ++i)
+        seeds.emplace_back(w.pdf(QStringLiteral("paper %1.pdf").arg(i)), QStringLiteral("Paper %1").arg(i),
+                           minutesAgo(10 + i));
+    w.make(seeds);
+    LaunchTasks tasks(w.documents, w.h.defaults);
+    tasks.showWelcome = [&] { w.controller->show(); };
+    tasks.perform();
+    ASSERT_NE(w.controller->window(), nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.controller->window()));
+    EXPECT_EQ(w.view().width(), 640);
+
+    // The eight newest files that are there, newest first, four to a row.
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 8; }));
+    CardGrid* cards = w.view().recentCards();
+    ASSERT_EQ(cards->count(), 8);
+    QStringList names;
+    for (int i = 0; i < cards->count(); ++i) names << cards->card(i)->item().name;
+    EXPECT_EQ(names, QStringList({"report.final", "locked", "damaged", "Paper 0", "Paper 1", "Paper 2", "Paper 3",
+                                  "Paper 4"}));
+    EXPECT_EQ(cards->card(0)->accessibleName(), "report.final, Today");
+    EXPECT_EQ(cards->card(4)->geometry().width(), cards->card(0)->geometry().width());
+    EXPECT_GT(cards->card(4)->geometry().top(), cards->card(0)->geometry().bottom());
+    // The window fits them, menu bar included.
+    EXPECT_EQ(w.controller->window()->height(), w.controller->window()->menuBar()->height() + w.view().height());
+
+    // First pages for cards on screen, drawn off the UI thread; a lock for the
+    // encrypted PDF, the document symbol for the damaged file.
+    const auto thumbnail = [&](int card) { return w.thumbnails.thumbnail(cards->card(card)->item().key); };
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (int i = 0; i < cards->count(); ++i)
+            if (!thumbnail(i)) return false;
+        return true;
+    }));
+    EXPECT_EQ(thumbnail(0)->kind, Thumbnail::Kind::image);
+    EXPECT_EQ(thumbnail(0)->image.size(), QSize(216, 280)); // a letter page fitted into 240 × 280
+    EXPECT_EQ(thumbnail(0)->image.pixelColor(100, 100), QColor(Qt::white));
+    EXPECT_EQ(thumbnail(1)->kind, Thumbnail::Kind::locked);
+    EXPECT_EQ(thumbnail(2)->kind, Thumbnail::Kind::unreadable);
+
+    // A card whose file went away since: said in the banner, the cards reload.
+    QFile::remove(w.h.dir.filePath("files/report.final.pdf"));
+    QTest::mouseClick(cards->card(0), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().problem().has_value(); }));
+    EXPECT_EQ(*w.view().problem(), quarnkit::OpenProblem::moved(w.h.dir.filePath("files/report.final.pdf")));
+    EXPECT_EQ(w.view().problem()->detail, "It's still in History, where you can locate it.");
+    EXPECT_TRUE(w.view().problemBanner()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().front().name == "locked"; }));
+    EXPECT_TRUE(w.opened.empty());
+
+    // A card that is there opens, and the banner goes.
+    QTest::mouseClick(cards->card(3), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.opened.size() == 1; }));
+    EXPECT_FALSE(w.view().problem().has_value());
+
+    // Its menu removes it from History.
+    QMenu* menu = cards->card(0)->makeMenu();
+    QStringList items;
+    for (QAction* action : menu->actions()) items << action->text();
+    EXPECT_EQ(items, QStringList({"Open", "Show in Folder", "Copy Path", "", "Remove from History"}));
+    menu->actions().last()->trigger();
+    delete menu;
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().front().name == "damaged"; }));
+    EXPECT_FALSE(w.h.library->store().entryForPath(locked));
+}
+
+TEST(WelcomeWindow, TypingSearchesAndReturnOpensTheFirstResult)
+{
+    Welcome w;
+    w.find("Documents/tax 2023.pdf");
+    w.find("Downloads/tax notes.pdf");
+    w.find("Documents/holiday.pdf");
+    w.make();
+    w.show();
+    // Nothing recent: the drop box.
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().dropBox()->isVisible(); }));
+    EXPECT_EQ(w.view().dropBox()->hint(), "PDFs you open show up here.");
+    const int restingHeight = w.controller->window()->height();
+
+    // Spaces are no search; words are (the keys go to the field at once).
+    w.type("  ");
+    EXPECT_FALSE(w.view().isSearching());
+    EXPECT_FALSE(w.view().search().isActive());
+    w.type("tax");
+    ASSERT_TRUE(w.view().isSearching());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().resultCards()->count() == 2; }));
+    EXPECT_TRUE(w.view().resultsSection()->isVisible());
+    EXPECT_FALSE(w.view().dropBox()->isVisible());
+    // The window grew for the results, downward from where it was.
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.controller->window()->height() > restingHeight; }));
+    EXPECT_TRUE(w.view().resultCards()->card(1)->item().subtitle.endsWith("/files/Downloads"));
+
+    // Return opens the first result.
+    QTest::keyClick(w.window(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.opened.size() == 1; }));
+    EXPECT_EQ(w.opened.front(), w.view().search().items().front().path);
+
+    // A result whose file has gone: a sentence that does not send the user to History.
+    const RecentItem gone = w.view().resultCards()->card(1)->item();
+    QFile::remove(gone.path);
+    QTest::mouseClick(w.view().resultCards()->card(1), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().problem().has_value(); }));
+    EXPECT_EQ(w.view().problem()->title, "“tax notes” was moved or deleted.");
+    EXPECT_EQ(w.view().problem()->detail, "It's no longer where the search found it.");
+    EXPECT_EQ(w.opened.size(), 1u);
+    QTest::mouseClick(w.view().problemBanner()->dismissButton(), Qt::LeftButton);
+    EXPECT_FALSE(w.view().problemBanner()->isVisible());
+
+    // Hidden, the search stops; shown again with its words, it runs again.
+    w.controller->hide();
+    EXPECT_FALSE(w.view().search().isActive());
+    w.show();
+    EXPECT_TRUE(w.view().search().isActive());
+    // Escape in the field empties it: the drop box is back.
+    QTest::mouseClick(w.view().searchField(), Qt::LeftButton);
+    QTest::keyClick(w.window(), Qt::Key_Escape);
+    EXPECT_FALSE(w.view().isSearching());
+    EXPECT_FALSE(w.view().search().isActive());
+    EXPECT_TRUE(w.view().dropBox()->isVisible());
+}
+
+TEST(WelcomeWindow, DroppingAPdfOpensItAndTheWelcomeWindowGoes)
+{
+    Welcome w;
+    w.make({}, true);
+    w.show();
+    // Not a file at all: refused.
+    EXPECT_FALSE(w.drop({QUrl("https://example.com/a.pdf")}));
+    // A damaged PDF: said in the banner, never as an alert; the window stays.
+    EXPECT_TRUE(w.drop({QUrl::fromLocalFile(w.h.write("broken.pdf", "no PDF here"))}));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().problem().has_value(); }));
+    EXPECT_EQ(w.view().problem()->title, "ravlen couldn't open “broken”.");
+    EXPECT_TRUE(w.controller->window()->isVisible());
+    EXPECT_FALSE(w.view().isTargeted());
+
+    const QString paper = w.pdf("paper.pdf", "A Paper");
+    EXPECT_TRUE(w.drop({QUrl::fromLocalFile(paper), QUrl::fromLocalFile(w.h.write("notes.txt", "text"))}));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.documents.windows().size() == 1; }));
+    EXPECT_EQ(w.documents.windows().front()->filePath(), paper);
+    EXPECT_FALSE(w.controller->window()->isVisible());
+    ASSERT_EQ(w.h.library->entries().size(), 1u);
+    EXPECT_EQ(w.h.library->entries().front().title, "A Paper");
+}
+
+TEST(WelcomeWindow, UseRavlenForPdfsAsksFirstThenTakesTheRole)
+{
+    Welcome w;
+    w.make();
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().statusLabel()->text() == "Document Viewer opens PDFs."; }));
+    ASSERT_TRUE(w.view().useButton()->isVisible());
+
+    // Cancelled: nothing changes, nothing is reported, the refusal is kept.
+    QTest::mouseClick(w.view().useButton(), Qt::LeftButton);
+    QMessageBox* box = question();
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(box->button(QMessageBox::Cancel), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor([&] { return quarnkit::DefaultPDFHandler::declined(w.h.defaults); }));
+    EXPECT_EQ(w.desktop.queryDefault(), "evince.desktop");
+    EXPECT_FALSE(w.view().problem().has_value());
+
+    // Accepted: the desktop now names ravlen, and the row says so.
+    QTest::mouseClick(w.view().useButton(), Qt::LeftButton);
+    box = question();
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(buttonTitled(box, "Use ravlen"), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer."; }));
+    EXPECT_EQ(w.desktop.queryDefault(), "ravlen.desktop");
+    EXPECT_FALSE(w.view().useButton()->isVisible());
+    EXPECT_FALSE(quarnkit::DefaultPDFHandler::declined(w.h.defaults));
+
+    // A desktop that will not change: the banner says why.
+    QFile::remove(w.desktop.dir.filePath("default-pdf"));
+    QFile(w.desktop.dir.filePath("refuse")).open(QIODevice::WriteOnly);
+    w.view().refresh();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().useButton()->isVisible(); }));
+    QTest::mouseClick(w.view().useButton(), Qt::LeftButton);
+    box = question();
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(buttonTitled(box, "Use ravlen"), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().problem().has_value(); }));
+    EXPECT_EQ(*w.view().problem(), (quarnkit::OpenProblem{"ravlen couldn't become the default PDF app.",
+                                                           "xdg-mime: the default cannot be changed"}));
+}
+
+TEST(WelcomeWindow, ClearingTheHistoryLeavesTheDropBoxAndShrinksDownward)
+{
+    Welcome w;
+    w.make({{w.pdf("a.pdf")}, {w.pdf("b.pdf")}});
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 2; }));
+    QMainWindow* window = w.controller->window();
+    // Once the window holds what it shows, cards at their full height.
+    const auto fitted = [&] {
+        const RecentCard* card = w.view().recentCards()->card(0);
+        const bool cardsFit = !card || !card->isVisible() || card->height() == card->sizeHint().height();
+        return cardsFit && window->height() == window->menuBar()->height() + w.view().height();
+    };
+    ASSERT_TRUE(testsupport::waitFor(fitted));
+    const QPoint topLeft = window->pos();
+    const int height = window->height();
+
+    QTest::mouseClick(w.view().clearButton(), Qt::LeftButton);
+    QMessageBox* box = question();
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(buttonTitled(box, "Clear History"), Qt::LeftButton);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().empty(); }));
+    EXPECT_TRUE(w.h.library->entries().empty());
+    EXPECT_TRUE(w.view().dropBox()->isVisible());
+    ASSERT_TRUE(testsupport::waitFor([&] { return fitted() && window->height() < height; }));
+    EXPECT_EQ(window->pos(), topLeft);
+
+    // Put away and shown again: centred a little above the middle of the screen.
+    window->move(topLeft + QPoint(40, 40));
+    w.controller->hide();
+    w.show();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_NEAR(window->frameGeometry().center().x(), screen.center().x(), 1);
+    EXPECT_NEAR(window->frameGeometry().center().y(), screen.center().y() - screen.height() * 0.06, 1);
+}
+
+TEST(WelcomeWindow, WithoutADocumentWindowTheLibraryKeysAndTheWindowMenuShowIt)
+{
+    // The application's own welcome window, as the menus of every window reach it.
+    StandInDesktop desktop;
+    Library h;
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* document = controller.openDocument(h.write("paper.pdf", titledPdf("Paper", 1)));
+    ASSERT_NE(document, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(document));
+    QTest::keyClick(document->windowHandle(), Qt::Key_1, Qt::ControlModifier | Qt::ShiftModifier);
+    WelcomeController& welcome = WelcomeController::shared();
+    ASSERT_NE(welcome.window(), nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(welcome.window()));
+    EXPECT_TRUE(controller.closeAll());
+
+    // Its own History item shows it without the keys in the search; Explore with them.
+    LibrarySearchField* field = welcome.window()->view()->searchField();
+    auto* items = welcome.window()->findChild<LibraryMenuItems*>();
+    ASSERT_NE(items, nullptr);
+    field->clearFocus();
+    QTest::keyClick(welcome.window()->windowHandle(), Qt::Key_Y, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_FALSE(field->hasFocus());
+    EXPECT_TRUE(welcome.window()->isVisible());
+    QTest::keyClick(welcome.window()->windowHandle(), Qt::Key_F, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] { return field->hasFocus(); }));
+    EXPECT_FALSE(items->history()->isChecked());
+    EXPECT_FALSE(items->explore()->isChecked());
+    welcome.hide();
+}
