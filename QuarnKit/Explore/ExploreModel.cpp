@@ -136,17 +136,25 @@ void ExploreModel::receive(const ExploreSnapshot& snapshot, const ExploreRequest
     }
     setResults(snapshot.items, snapshot.total, snapshot.finished, request);
     setStatus(snapshot.finished ? Status::ready : Status::searching);
-    // Whether an empty result means an empty index is asked once, and again
-    // only when no answer came and no question is out.
-    if (snapshot.finished && snapshot.total == 0 && !indexHasPDFs_ && !probing_) {
+    // Whether an empty result means an empty index. A yes is kept; a no is
+    // asked again after a later empty search, as the index fills in the
+    // background (it is new at first launch). Never two questions at once.
+    if (snapshot.total > 0) {
+        setIndexHasPDFs(true);
+    } else if (snapshot.finished && indexHasPDFs_ != true && !probing_) {
         probing_ = true;
         source_->probe([this](bool any) {
             probing_ = false;
-            if (indexHasPDFs_) return;
-            indexHasPDFs_ = any;
-            emit indexHasPDFsChanged();
+            if (indexHasPDFs_ != true) setIndexHasPDFs(any);
         });
     }
+}
+
+void ExploreModel::setIndexHasPDFs(bool any)
+{
+    if (indexHasPDFs_ == any) return;
+    indexHasPDFs_ = any;
+    emit indexHasPDFsChanged();
 }
 
 void ExploreModel::setStatus(Status status)

@@ -88,6 +88,7 @@ private:
     void receive(const ExploreSnapshot& snapshot, const ExploreRequest& request);
     void choiceChanged();
     void setStatus(Status status);
+    void setIndexHasPDFs(bool any);
     void setResults(std::vector<ExploreItem> items, std::int64_t total, bool finished, const ExploreRequest& shown);
 
     std::unique_ptr<ExploreSource> source_;

@@ -147,7 +147,7 @@ TEST_F(ExploreModelTest, ResultsStatusAndLines)
     EXPECT_TRUE(model->items().empty());
 }
 
-TEST_F(ExploreModelTest, TheIndexIsAskedOnceWhetherItHoldsAnyPdf)
+TEST_F(ExploreModelTest, TheIndexIsAskedWhetherItHoldsAnyPdfUntilItDoes)
 {
     auto model = make();
     model->activate();
@@ -160,10 +160,19 @@ TEST_F(ExploreModelTest, TheIndexIsAskedOnceWhetherItHoldsAnyPdf)
     source->probes[0](false);
     EXPECT_EQ(model->indexHasPDFs(), false);
     EXPECT_EQ(changes, 1);
+    // The index fills in the background: a later empty search asks again.
     model->setText("again");
     ASSERT_TRUE(waitFor([&] { return source->starts.size() == 2; }));
     source->update({{}, 0, true, false});
-    EXPECT_EQ(source->probes.size(), 1u);
+    ASSERT_EQ(source->probes.size(), 2u);
+    source->probes[1](true);
+    EXPECT_EQ(model->indexHasPDFs(), true);
+    EXPECT_EQ(changes, 2);
+    // Once it holds PDFs, an empty search asks nothing.
+    model->setText("once more");
+    ASSERT_TRUE(waitFor([&] { return source->starts.size() == 3; }));
+    source->update({{}, 0, true, false});
+    EXPECT_EQ(source->probes.size(), 2u);
     // Results not yet complete never ask.
     auto other = make();
     other->activate();
