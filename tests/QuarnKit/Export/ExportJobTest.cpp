@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -78,6 +79,54 @@ QByteArray loopedPagePdf(bool unreadable)
         content(3),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
         "<< /Type /Pages /Kids [4 0 R] /Count 1 /Parent 10 0 R >>",
+    });
+}
+
+// A page as poppler draws it, at 50 dpi.
+QImage popplerPage(const QString& pdf, int page)
+{
+    QTemporaryDir dir;
+    const QString number = QString::number(page + 1);
+    exporttest::output("pdftoppm", {"-r", "50", "-png", "-singlefile", "-f", number, "-l", number, pdf, dir.path() + "/p"});
+    return QImage(dir.path() + "/p.png").convertToFormat(QImage::Format_RGB888);
+}
+
+// Mean difference of the colour values of two images of one size, 0 to 255.
+double meanDifference(const QImage& a, const QImage& b)
+{
+    qint64 sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width() * 3; ++x) sum += std::abs(int(a.constScanLine(y)[x]) - int(b.constScanLine(y)[x]));
+    return double(sum) / (double(a.width()) * a.height() * 3);
+}
+
+// The colour space, size and encoding pdfimages gives for each picture of a
+// file (soft masks left out): "rgb 300x200 jpeg".
+std::string pictures(const QString& pdf)
+{
+    QStringList found;
+    for (const QString& line : exporttest::output("pdfimages", {"-list", pdf}).split('\n').mid(2)) {
+        const QStringList fields = line.simplified().split(' ');
+        if (fields.size() > 8 && fields[2] == "image")
+            found << fields[5] + " " + fields[3] + "x" + fields[4] + " " + fields[8];
+    }
+    return found.join(", ").toStdString();
+}
+
+// A page covered by a 300 × 300 picture in a spot colour, stored uncompressed.
+QByteArray spotColourPdf()
+{
+    std::string pixels(300 * 300, '\0');
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = char((i % 300) * (i / 300) % 251);
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Resources << /XObject << /Im 5 0 R >> >> "
+        "/Contents 4 0 R >>",
+        "<< /Length 29 >>\nstream\nq 300 0 0 300 0 0 cm /Im Do Q\nendstream",
+        "<< /Type /XObject /Subtype /Image /Width 300 /Height 300 /BitsPerComponent 8 /ColorSpace [/Separation "
+        "/PANTONE#20185#20C /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [0 0.91 0.76 0] /N 1 >>] "
+        "/Length 90000 >>\nstream\n" + pixels + "\nendstream",
     });
 }
 
@@ -168,6 +217,7 @@ TEST(ExportJob, SmallerPdfShrinksPicturesAndKeepsTheText)
     EXPECT_FALSE(report.keptOriginal);
     EXPECT_LT(*report.bytesAfter * 2, *report.bytesBefore);
     EXPECT_EQ(QFileInfo(to).size(), *report.bytesAfter);
+    EXPECT_EQ(pictures(to), "rgb 1600x1600 jpeg");
     EXPECT_TRUE(exporttest::output("pdftotext", {to, "-"}).contains("Page 1"));
     const auto back = PdfDocument::openFile(to.toStdString());
     ASSERT_EQ(back->pageCount(), 2);
@@ -317,22 +367,35 @@ TEST(ExportJob, SmallerPdfIsNoLargerThanQpdfMakesItAndReadsTheSame)
     }
 }
 
-TEST(ExportJob, SmallerPdfOfAMaskedCorpusPictureLooksTheSame)
+TEST(ExportJob, SmallerPdfKeepsEachPicturesColoursAsPopplerShowsThem)
 {
-    // Its picture has a soft mask and a colour key.
-    const auto doc = PdfDocument::openFile(testsupport::corpusPath("base64image.pdf"));
+    // "index" pictures take their palette's own space: CMYK stays CMYK, grey
+    // stays grey. A spot colour no JPEG holds stays as it is.
+    struct Case {
+        const char* name;
+        std::string pictures;
+    };
+    const Case cases[] = {
+        {"cmyk-image.pdf", "cmyk 756x1008 jpeg"},
+        {"grayscale-image.pdf", "gray 324x450 jpeg"},
+        {"base64image.pdf", "rgb 781x627 jpeg"}, // with a soft mask and a colour key
+        {"pdflatex-image.pdf", "rgb 300x200 jpeg"},
+        {"", "sep 300x300 image"},
+    };
     QTemporaryDir dir;
-    const QString to = dir.path() + "/Small.pdf";
-    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0}), doc, to, {});
-    EXPECT_LT(*report.bytesAfter, *report.bytesBefore * 7 / 10);
-    const QImage before = Exporter::bitmap(*doc, 0, 0.5).convertToFormat(QImage::Format_RGB888);
-    const QImage after = Exporter::bitmap(*PdfDocument::openFile(to.toStdString()), 0, 0.5).convertToFormat(QImage::Format_RGB888);
-    ASSERT_EQ(before.size(), after.size());
-    qint64 difference = 0;
-    for (int y = 0; y < before.height(); ++y)
-        for (int x = 0; x < before.width() * 3; ++x)
-            difference += std::abs(int(before.constScanLine(y)[x]) - int(after.constScanLine(y)[x]));
-    EXPECT_LT(double(difference) / (before.width() * before.height() * 3), 3.0);
+    const QString spot = dir.path() + "/Spot.pdf";
+    exporttest::writeBytes(spot, spotColourPdf());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pictures);
+        const QString source = *c.name ? QString::fromStdString(testsupport::corpusPath(c.name)) : spot;
+        const QString to = dir.path() + "/Small.pdf";
+        ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0}), PdfDocument::openFile(source.toStdString()), to, {});
+        EXPECT_EQ(pictures(to), c.pictures);
+        const QImage before = popplerPage(source, 0), after = popplerPage(to, 0);
+        ASSERT_FALSE(before.isNull());
+        ASSERT_EQ(before.size(), after.size());
+        EXPECT_LT(meanDifference(before, after), 3.0);
+    }
 }
 
 TEST(ExportJob, APageThatCannotBeCopiedFailsThePdfExportAndWritesNothing)
