@@ -118,8 +118,9 @@ void jpegFail(j_common_ptr info)
 
 void jpegQuiet(j_common_ptr, int) {}
 
-int jpegC(unsigned char** out, unsigned long* size, unsigned char* rgb, int w, int h, int stride, int quality,
-          int dpi)
+// `components` 1 (grey), 3 (RGB) or 4 (CMYK) bytes a pixel.
+int jpegC(unsigned char** out, unsigned long* size, unsigned char* pixels, int w, int h, int stride, int components,
+          int quality, int dpi)
 {
     jpeg_compress_struct cinfo;
     JpegError err;
@@ -134,9 +135,12 @@ int jpegC(unsigned char** out, unsigned long* size, unsigned char* rgb, int w, i
     jpeg_mem_dest(&cinfo, out, size);
     cinfo.image_width = JDIMENSION(w);
     cinfo.image_height = JDIMENSION(h);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&cinfo);
+    // CMYK as YCCK, its colour halved in each direction as in a colour JPEG:
+    // nearly half the bytes of plain CMYK. The Adobe marker says so.
+    if (components == 4) jpeg_set_colorspace(&cinfo, JCS_YCCK);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (dpi > 0) {
         cinfo.write_JFIF_header = TRUE;
@@ -146,7 +150,7 @@ int jpegC(unsigned char** out, unsigned long* size, unsigned char* rgb, int w, i
     }
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = rgb + size_t(cinfo.next_scanline) * size_t(stride);
+        JSAMPROW row = pixels + size_t(cinfo.next_scanline) * size_t(stride);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -239,6 +243,22 @@ QImage rgbOf(const QImage& image)
     return rgb;
 }
 
+QByteArray jpegOf(const uchar* pixels, int width, int height, qsizetype stride, int components, double quality,
+                  int dpi)
+{
+    const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 1.0;
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    // libjpeg only reads the rows.
+    const int ok = jpegC(&data, &size, const_cast<uchar*>(pixels), width, height, int(stride), components,
+                         int(std::lround(q * 100)), dpi);
+    QByteArray out;
+    if (ok && data) out = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+    std::free(data);
+    if (out.isEmpty()) throw EncodingError("the JPEG image could not be encoded");
+    return out;
+}
+
 } // namespace
 
 QByteArray png(const QImage& image, int dpi)
@@ -254,18 +274,19 @@ QByteArray png(const QImage& image, int dpi)
 
 QByteArray jpeg(const QImage& image, double quality, int dpi)
 {
+    // constBits(): bits() would copy an image shared with the caller.
     const QImage rgb = rgbOf(image);
-    const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 1.0;
-    unsigned char* data = nullptr;
-    unsigned long size = 0;
-    // libjpeg only reads the rows; bits() would copy an image shared with the caller.
-    const int ok = jpegC(&data, &size, const_cast<uchar*>(rgb.constBits()), rgb.width(), rgb.height(),
-                         int(rgb.bytesPerLine()), int(std::lround(q * 100)), dpi);
-    QByteArray out;
-    if (ok && data) out = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
-    std::free(data);
-    if (out.isEmpty()) throw EncodingError("the JPEG image could not be encoded");
-    return out;
+    return jpegOf(rgb.constBits(), rgb.width(), rgb.height(), rgb.bytesPerLine(), 3, quality, dpi);
+}
+
+QByteArray jpeg(const Samples& samples, double quality)
+{
+    const int n = samples.components;
+    if ((n != 1 && n != 3 && n != 4) || samples.width < 1 || samples.height < 1 ||
+        samples.bytes.size() != qsizetype(samples.width) * samples.height * n)
+        throw EncodingError("no image to encode");
+    return jpegOf(reinterpret_cast<const uchar*>(samples.bytes.constData()), samples.width, samples.height,
+                  qsizetype(samples.width) * n, n, quality, 0);
 }
 
 QByteArray tiff(const std::vector<QImage>& images, int dpi)

@@ -112,7 +112,8 @@ private:
         });
     }
 
-    ExportReport pdf()
+    // The pages as the PDF export writes them, with their text layer when asked.
+    std::shared_ptr<PdfDocument> plainDocument()
     {
         std::shared_ptr<PdfDocument> doc;
         try {
@@ -123,6 +124,12 @@ private:
         // The layer goes into a copy of the job's own.
         if (options.textFromRecognition && doc == source) doc = PdfDocument::openBytes(Exporter::pdfBytes(*doc, {}));
         addTextLayer(*doc);
+        return doc;
+    }
+
+    ExportReport pdf()
+    {
+        const auto doc = plainDocument();
         report(Kind::saving);
         const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
@@ -154,29 +161,24 @@ private:
 
     ExportReport smaller()
     {
-        std::shared_ptr<PdfDocument> doc;
-        try {
-            // A copy of its own: its images are replaced below.
-            doc = PdfDocument::openBytes(Exporter::pdfBytes(*Exporter::subset(source, s.pages), {}));
-        } catch (const platform::PdfError&) {
-            throw ExportError(ExportError::Kind::renderFailed);
-        }
-        addTextLayer(*doc);
+        auto doc = plainDocument();
         report(Kind::compressing);
-        // Both sides are written with the same options and compacted alike,
-        // so that neither a text layer, encryption nor the file's structure
-        // hides a gain of the pictures or makes one up.
-        const QByteArray plain = SmallerPdf::compactFile(Exporter::pdfBytes(*doc, options), *doc, options);
+        // What the user's pages already are: the PDF export's very bytes,
+        // written when nothing is gained.
+        const QByteArray original = Exporter::pdfBytes(*doc, options);
         check();
-        SmallerPdf::compressImages(*doc, [this] { check(); });
-        const QByteArray compressed = SmallerPdf::compactFile(Exporter::pdfBytes(*doc, options), *doc, options);
+        // Pictures are replaced in a copy of the job's own.
+        if (doc == source) doc = PdfDocument::openBytes(Exporter::pdfBytes(*doc, {}));
+        const bool lighter = SmallerPdf::compressImages(*doc, [this] { check(); }) > 0;
+        const QByteArray smaller =
+            SmallerPdf::compactFile(lighter ? Exporter::pdfBytes(*doc, options) : original, *doc, options);
         check();
         ExportReport result(destination);
-        result.keptOriginal = compressed.size() >= plain.size();
+        result.keptOriginal = smaller.size() >= original.size();
         if (result.keptOriginal) report(Kind::saving);
-        const QByteArray& output = result.keptOriginal ? plain : compressed;
+        const QByteArray& output = result.keptOriginal ? original : smaller;
         Exporter::writeFile(output, destination);
-        result.bytesBefore = plain.size();
+        result.bytesBefore = original.size();
         result.bytesAfter = output.size();
         return result;
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Lighter pictures for the "Smaller PDF" export: every picture a JPEG can
-// hold is scaled down for the screen and stored again as a JPEG, where that
-// is smaller than what the file holds now. Then the file itself is written
+// hold in its own colour space is scaled down for the screen and stored again
+// as a JPEG in that space, where that is smaller than what the file holds now. Then the file itself is written
 // compactly: its objects in compressed object streams, its streams
 // compressed again.
 #include "Platform/PdfDocument.h"
