@@ -33,6 +33,7 @@ public:
         fileWriteRepairedFile,    // over the file MuPDF had to repair to read: Save As instead
         fileWriteUnreadablePages, // the page tree names pages that cannot be read
         fileWriteDamagedContent,  // the engine could not write the document: part of it is damaged
+        fileWriteSourceChanged,   // another program rewrote the file in place: its bytes are no longer the document's
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
