@@ -1471,7 +1471,7 @@ namespace {
 // that program's bytes at this file's offsets: nothing is written from them.
 void throwIfSourceChanged(PdfDocument::Impl& d)
 {
-    if (d.watch && !d.watch->unchanged())
+    if (d.watch && !d.watch->unchanged(true))
         throw PdfError(PdfErrorCode::sourceChanged, "the file was changed by another program while it was open");
 }
 
@@ -1676,7 +1676,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
 bool PdfDocument::sourceChanged() const
 {
     std::lock_guard lock(d->mutex);
-    return d->watch && !d->watch->unchanged();
+    return d->watch && !d->watch->unchanged(true);
 }
 
 bool PdfDocument::isSigned() const

@@ -72,13 +72,13 @@ std::uint64_t WatchedFile::tailHash() const
     return n == size_ - start ? hash : ~hash;
 }
 
-bool WatchedFile::unchanged() noexcept
+bool WatchedFile::unchanged(bool thorough) noexcept
 {
     std::lock_guard lock(mutex_);
     if (changed_) return false;
     struct stat now = {};
     if (::fstat(fd_, &now) != 0 || now.st_size != size_ || !(now.st_mtim == modified_)) changed_ = true;
-    else if (!(now.st_ctim == changedAt_)) {
+    else if (thorough || !(now.st_ctim == changedAt_)) {
         // Writing sets the modification time, which a program may set back
         // afterwards; renaming, linking or a new mode move the change time alone.
         if (tailHash() == tail_) changedAt_ = now.st_ctim;

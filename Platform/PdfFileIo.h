@@ -36,8 +36,10 @@ public:
     // Whether the file still holds the bytes it held when opened: same size
     // and modification time, and, when only its change time moved (its mode,
     // owner or links changed: it was renamed over or removed), the same last
-    // bytes. Once changed, changed for good.
-    bool unchanged() noexcept;
+    // bytes. Once changed, changed for good. File times move in ticks of a
+    // few milliseconds: `thorough` compares the last bytes in any case, which
+    // also tells apart a rewrite in the tick the file was opened in.
+    bool unchanged(bool thorough = false) noexcept;
     // Reads the whole file, size() bytes, into `buffer`: false when it
     // cannot, or when the file changed meanwhile.
     bool copyTo(unsigned char* buffer) noexcept;
