@@ -1483,7 +1483,7 @@ auto readingSource(PdfDocument::Impl& d, Work&& work)
     throwIfSourceChanged(d);
     try {
         return work();
-    } catch (const PdfError& error) {
+    } catch (const PdfError&) {
         throwIfSourceChanged(d);
         throw;
     }
