@@ -109,16 +109,6 @@ bool holdsObject(const QByteArray& pdf, int num)
     return pdf.startsWith(header) || pdf.contains("\n" + header) || pdf.contains("\r" + header);
 }
 
-QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(60000);
-    if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromLocal8Bit(process.readAll());
-}
-
 } // namespace
 
 TEST(PdfSaving, AFileMuPdfMustRepairIsKeptAndItsMarksGoToAnotherFile)
@@ -233,7 +223,7 @@ TEST(PdfSaving, AnUnreferencedObjectThatCannotBeParsedDoesNotStopASave)
     EXPECT_EQ(reopened->pageCount(), 4);
     EXPECT_EQ(countSquares(*reopened, 1), 1);
     int exitCode = -1;
-    const QString check = run("qpdf", {"--check", path}, &exitCode);
+    const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
     EXPECT_EQ(exitCode, 0) << check.toStdString();
 }
 
@@ -267,9 +257,10 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     QTemporaryDir dir;
     const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
     int exitCode = -1;
-    run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
-                    "/CN=ravlen test signer"},
-        &exitCode);
+    testsupport::runProgram("openssl",
+                            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                             "-subj", "/CN=ravlen test signer"},
+                            &exitCode);
     ASSERT_EQ(exitCode, 0);
 
     // A one-page file with a signature field whose /Contents is a detached
@@ -289,16 +280,18 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
                              QByteArray::number(pdf.size() - close).rightJustified(10, '0');
     pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
     writeAll(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
-    run("openssl", {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
-                    "-outform", "DER", "-out", dir.filePath("sig.der")},
-        &exitCode);
+    testsupport::runProgram("openssl",
+                            {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
+                             "-outform", "DER", "-out", dir.filePath("sig.der")},
+                            &exitCode);
     ASSERT_EQ(exitCode, 0);
     const QByteArray signature = readAll(dir.filePath("sig.der")).toHex();
     ASSERT_LT(signature.size(), qsizetype(placeholder.size()));
     pdf.replace(open + 1, signature.size(), signature);
     const QString path = dir.filePath("signed.pdf");
     writeAll(path, pdf);
-    ASSERT_TRUE(run("pdfsig", {path}).contains("Signature is Valid")) << run("pdfsig", {path}).toStdString();
+    const auto verdict = [&] { return testsupport::runProgram("pdfsig", {path}); };
+    ASSERT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
 
     auto doc = PdfDocument::openFile(path.toStdString());
     EXPECT_TRUE(doc->isSigned());
@@ -313,9 +306,9 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
 
     const QByteArray saved = readAll(path);
     EXPECT_TRUE(saved.startsWith(pdf));
-    EXPECT_TRUE(run("pdfsig", {path}).contains("Signature is Valid")) << run("pdfsig", {path}).toStdString();
+    EXPECT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 2);
-    run("qpdf", {"--check", path}, &exitCode);
+    testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -474,9 +467,9 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
         if (c.saves) {
             doc->saveToFile(native);
             int exitCode = -1;
-            const QString check = run("qpdf", {"--check", path}, &exitCode);
+            const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
             EXPECT_EQ(exitCode, 0) << check.toStdString();
-            const QString text = run("pdftotext", {path, "-"});
+            const QString text = testsupport::runProgram("pdftotext", {path, "-"});
             EXPECT_TRUE(text.contains("Page 1") && text.contains(QString("Page %1").arg(pages)));
             EXPECT_FALSE(text.contains("their words"));
             EXPECT_EQ(countSquares(*PdfDocument::openFile(native), 0), 1);

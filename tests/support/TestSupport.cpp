@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QProcess>
 #include <QThread>
 #include <QFileInfo>
 #if defined(RAVLEN_TEST_WIDGETS)
@@ -85,6 +86,16 @@ QByteArray makeTextPdf(int pages, const std::string& extraText, const std::strin
     if (title.empty()) return writePdf(objects);
     objects.push_back("<< /Title (" + title + ") >>");
     return writePdf(objects, "1.4", " /Info " + std::to_string(objects.size()) + " 0 R");
+}
+
+QString runProgram(const QString& program, const QStringList& arguments, int* exitCode)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll());
 }
 
 QByteArray makeLongTextPdf(int pages, std::size_t bytes)

@@ -114,17 +114,6 @@ std::pair<ino_t, qint64> stampOf(const QString& path)
 
 void key(DocumentWindow* window, const char* keys) { QTest::keySequence(window, QKeySequence(keys)); }
 
-// What another program says of a file: its output, and its exit code in `exitCode`.
-QString toolOutput(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(60000);
-    if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromLocal8Bit(process.readAll());
-}
-
 class TitleEdit : public QUndoCommand {
 public:
     TitleEdit(QuarnDocument& document, std::string title) : document_(document), title_(std::move(title)) {}
@@ -253,9 +242,9 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     // The version written is whole: the pages the window read, none of theirs.
     if (!QStandardPaths::findExecutable("qpdf").isEmpty() && !QStandardPaths::findExecutable("pdftotext").isEmpty()) {
         int exitCode = -1;
-        toolOutput("qpdf", {"--check", path}, &exitCode);
+        testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
         EXPECT_EQ(exitCode, 0);
-        const QString text = toolOutput("pdftotext", {path, "-"});
+        const QString text = testsupport::runProgram("pdftotext", {path, "-"});
         EXPECT_TRUE(text.contains("Page 1") && text.contains("Page 4")) << text.toStdString();
         EXPECT_FALSE(text.contains("their words"));
     }
