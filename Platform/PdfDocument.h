@@ -255,7 +255,8 @@ public:
     bool sourceChanged() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;
-    // An independent copy (for a background thread), made from saved bytes.
+    // An independent copy (for a background thread), made from saved bytes;
+    // refused (sourceChanged) as save() is.
     std::shared_ptr<PdfDocument> copy() const;
 
     struct Impl;
