@@ -201,7 +201,8 @@ bool DocumentWindow::save()
     // asking; when it was written in place over the bytes the document still
     // reads, there is no version of ours to write, and the save says so.
     const std::optional<FileStamp> now = stampOf(filePath_);
-    if (now && fileStamp_ && *now != *fileStamp_ && !document_->pdf()->sourceChanged() && controller_.askAboutChangedFile) {
+    if (now && fileStamp_ && *now != *fileStamp_ && !document_->pdf()->sourceChanged()
+        && controller_.askAboutChangedFile) {
         switch (controller_.askAboutChangedFile(*this)) {
         case DocumentController::ChangedFileAnswer::overwrite: break;
         case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();
