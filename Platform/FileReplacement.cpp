@@ -24,20 +24,6 @@ namespace {
 
 using Fd = FileDescriptor;
 
-// 0 or the errno; a write that makes no progress is a full disk.
-int writeAt(int fd, const char* data, std::size_t size, off_t offset)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd, data + done, size - done, offset + off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return ENOSPC;
-        done += std::size_t(n);
-    }
-    return 0;
-}
-
 // Copies the whole of `from` to `to` (from offset 0); 0 or the errno.
 int copyContents(int from, int to, off_t* copied)
 {
@@ -48,7 +34,7 @@ int copyContents(int from, int to, off_t* copied)
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
         if (n == 0) break;
-        if (const int error = writeAt(to, buffer, std::size_t(n), offset)) return error;
+        if (const int error = writeAllAt(to, buffer, std::size_t(n), offset)) return error;
         offset += n;
     }
     *copied = offset;
@@ -76,7 +62,7 @@ int createSibling(const std::string& path, mode_t mode, std::string* made)
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", unsigned(random()));
         const std::string candidate = folderOf(path) + "/." + nameOf(path) + "." + suffix;
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             *made = candidate;
             return fd;
@@ -88,6 +74,20 @@ int createSibling(const std::string& path, mode_t mode, std::string* made)
 }
 
 } // namespace
+
+int writeAllAt(int fd, const void* data, std::size_t size, off_t offset)
+{
+    const char* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd, bytes + done, size - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return ENOSPC;
+        done += std::size_t(n);
+    }
+    return 0;
+}
 
 int openPrivateScratchFile()
 {
@@ -103,7 +103,7 @@ int openPrivateScratchFile()
 
 namespace {
 
-void writeInPlace(const std::string& path, const char* data, std::size_t size,
+void writeInPlace(const std::string& path, const ContentsWriter& write,
                   const std::function<void(const std::string&)>& beforeInPlace)
 {
     Fd copy(openPrivateScratchFile());
@@ -115,13 +115,21 @@ void writeInPlace(const std::string& path, const char* data, std::size_t size,
     if (const int error = copyContents(target.fd, copy.fd, &originalSize)) fail("cannot make a copy of the file", error);
     if (beforeInPlace) beforeInPlace("/proc/self/fd/" + std::to_string(copy.fd));
 
-    int error = writeAt(target.fd, data, size, 0);
-    if (!error && ::ftruncate(target.fd, off_t(size)) != 0) error = errno;
-    if (!error && ::fsync(target.fd) != 0) error = errno;
-    if (error) {
+    auto restore = [&] {
         off_t restored = 0;
         copyContents(copy.fd, target.fd, &restored);
         if (::ftruncate(target.fd, originalSize) == 0) ::fsync(target.fd);
+    };
+    if (::ftruncate(target.fd, 0) != 0) fail("cannot write the file", errno);
+    try {
+        write(target.fd);
+    } catch (...) {
+        restore();
+        throw;
+    }
+    if (::fsync(target.fd) != 0) {
+        const int error = errno;
+        restore();
         fail("cannot write the file", error);
     }
     if (const int closeError = target.close()) fail("cannot write the file", closeError);
@@ -129,7 +137,7 @@ void writeInPlace(const std::string& path, const char* data, std::size_t size,
 
 } // namespace
 
-void replaceFileContents(const std::string& requested, const char* data, std::size_t size,
+void replaceFileContents(const std::string& requested, const ContentsWriter& write,
                          const std::function<void(const std::string&)>& beforeInPlace)
 {
     // A link stays a link: the file it leads to is the one replaced.
@@ -157,7 +165,7 @@ void replaceFileContents(const std::string& requested, const char* data, std::si
     if (fd.fd < 0) {
         const int error = errno;
         if (exists && (error == EACCES || error == EPERM || error == EROFS)) {
-            writeInPlace(path, data, size, beforeInPlace);
+            writeInPlace(path, write, beforeInPlace);
             return;
         }
         fail("cannot create a file in the folder", error);
@@ -167,17 +175,22 @@ void replaceFileContents(const std::string& requested, const char* data, std::si
         ::unlink(temp.c_str());
         fail(what, error);
     };
-    if (exists) {
-        if (::fchmod(fd.fd, old.st_mode & 07777) != 0) abandon("cannot set the file's mode", errno);
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd.fd, old.st_uid, old.st_gid) != 0) {
-            // Renaming would hand the file to us: keep its owner by writing in place.
-            fd.close();
-            ::unlink(temp.c_str());
-            writeInPlace(path, data, size, beforeInPlace);
-            return;
-        }
+    // Renaming would hand the file to us: keep its owner by writing in place.
+    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd.fd, old.st_uid, old.st_gid) != 0) {
+        fd.close();
+        ::unlink(temp.c_str());
+        writeInPlace(path, write, beforeInPlace);
+        return;
     }
-    if (const int error = writeAt(fd.fd, data, size, 0)) abandon("cannot write the file", error);
+    try {
+        write(fd.fd);
+    } catch (...) {
+        fd.close();
+        ::unlink(temp.c_str());
+        throw;
+    }
+    // The mode comes last: until the file is complete, only we may read it.
+    if (exists && ::fchmod(fd.fd, old.st_mode & 07777) != 0) abandon("cannot set the file's mode", errno);
     if (::fsync(fd.fd) != 0) abandon("cannot write the file", errno);
     if (const int error = fd.close()) {
         ::unlink(temp.c_str());

@@ -1,5 +1,6 @@
 #include "Platform/PdfInternal.h"
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/MemoryUse.h"
 
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -126,14 +128,14 @@ int xrefLengthC(fz_context* ctx, pdf_document* doc)
     return len;
 }
 
-pdf_document* openFileC(fz_context* ctx, const char* path, FzError* err)
+pdf_document* openWatchedC(fz_context* ctx, const std::shared_ptr<WatchedFile>& file, FzError* err)
 {
     pdf_document* doc = nullptr;
     fz_stream* stm = nullptr;
     fz_var(doc);
     fz_var(stm);
     fz_try(ctx) {
-        stm = fz_open_file(ctx, path);
+        stm = openWatchedStream(ctx, file);
         doc = pdf_open_document_with_stream(ctx, stm);
     }
     fz_always(ctx) fz_drop_stream(ctx, stm);
@@ -337,16 +339,25 @@ int canSaveIncrementallyC(fz_context* ctx, pdf_document* doc)
 }
 
 // Points the document at another copy of the same bytes.
-void replaceSourceC(fz_context* ctx, pdf_document* doc, const char* path, FzError* err)
+void replaceSourceC(fz_context* ctx, pdf_document* doc, const std::shared_ptr<WatchedFile>& file, FzError* err)
 {
     fz_stream* stm = nullptr;
     fz_var(stm);
     fz_try(ctx) {
-        stm = fz_open_file(ctx, path);
+        stm = openWatchedStream(ctx, file);
         fz_drop_stream(ctx, doc->file);
         doc->file = stm;
     }
     fz_catch(ctx) captureError(ctx, err);
+}
+
+fz_buffer* newBufferC(fz_context* ctx, size_t size, FzError* err)
+{
+    fz_buffer* buf = nullptr;
+    fz_var(buf);
+    fz_try(ctx) buf = fz_new_buffer(ctx, std::max<size_t>(size, 1));
+    fz_catch(ctx) captureError(ctx, err);
+    return buf;
 }
 
 fz_buffer* copyBuffer(fz_context* ctx, const unsigned char* data, size_t len, FzError* err)
@@ -721,24 +732,8 @@ void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
     }
 }
 
-// An incremental update is written to a file: MuPDF reads its output back
-// while it writes one.
-void saveIncrementalC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, const char* path, FzError* err)
-{
-    fz_output* out = nullptr;
-    fz_var(out);
-    fz_try(ctx) {
-        out = fz_new_output_with_path(ctx, path, 1); // appending: the scratch file is empty and is not removed
-        appendOriginalC(ctx, doc, out);
-        pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
-        fz_close_output(ctx, out);
-    }
-    fz_always(ctx) fz_drop_output(ctx, out);
-    fz_catch(ctx) captureError(ctx, err);
-}
-
-// MuPDF writes a saved document straight into a QByteArray: the file is held
-// once while it is written, not in MuPDF's buffer and then again in a copy.
+// MuPDF writes a saved document's bytes straight into a QByteArray (a copy
+// for another thread, or the bytes a caller asked for).
 struct ByteSink {
     QByteArray* bytes;
     int failed;
@@ -757,15 +752,23 @@ extern "C" void sinkWrite(fz_context* ctx, void* state, const void* data, size_t
 
 extern "C" int64_t sinkTell(fz_context*, void* state) { return static_cast<ByteSink*>(state)->bytes->size(); }
 
-int saveIntoC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* sink, FzError* err)
+// Writes the document into `file` or, without one, into `bytes`. MuPDF
+// reads an incremental update back while it writes it: that takes a file.
+int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* bytes, FileSink* file,
+                   FzError* err)
 {
     fz_output* out = nullptr;
     int ok = 0;
     fz_var(out);
     fz_var(ok);
     fz_try(ctx) {
-        out = fz_new_output(ctx, 1 << 16, sink, sinkWrite, nullptr, nullptr);
-        out->tell = sinkTell; // the cross-reference table records where each object starts
+        if (file) {
+            out = newFileOutput(ctx, file);
+        } else {
+            out = fz_new_output(ctx, 1 << 16, bytes, sinkWrite, nullptr, nullptr);
+            out->tell = sinkTell; // the cross-reference table records where each object starts
+        }
+        if (opts->do_incremental) appendOriginalC(ctx, doc, out);
         pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
         fz_close_output(ctx, out);
         ok = 1;
@@ -1036,6 +1039,53 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
     return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
+namespace {
+
+// A file up to this size is read whole when it is opened: another program
+// may then rewrite it in place, and the document still holds every byte it
+// came from. A longer one is read as it is needed, watched (WatchedFile).
+constexpr std::int64_t privateCopyLimit = 32 << 20;
+
+// Opens the file at `path` as `d` reads it from now on: held whole, or
+// watched. Throws PdfError (damaged for what is not a PDF).
+pdf_document* openSource(PdfDocument::Impl& d, const std::string& path)
+{
+    std::shared_ptr<WatchedFile> file = WatchedFile::open(path);
+    if (!file) {
+        const int error = errno;
+        throw PdfError(error == EACCES || error == EPERM ? PdfErrorCode::unreadable : PdfErrorCode::io,
+                       std::strerror(error), error);
+    }
+    if (file->size() == 0) throw PdfError(PdfErrorCode::damaged, "the file is empty");
+    fz_context* ctx = pdfContext();
+    FzError err;
+    pdf_document* doc = nullptr;
+    fz_buffer* copy = nullptr;
+    if (file->size() <= privateCopyLimit) {
+        copy = newBufferC(ctx, size_t(file->size()), &err);
+        throwIfFailed(err);
+        if (!file->copyTo(copy->data)) {
+            fz_drop_buffer(ctx, copy);
+            throw PdfError(PdfErrorCode::io, "the file changed while it was read");
+        }
+        copy->len = size_t(file->size());
+        doc = openFromBuffer(ctx, copy, &err);
+        if (!doc) fz_drop_buffer(ctx, copy);
+    } else {
+        doc = openWatchedC(ctx, file, &err);
+    }
+    throwIfFailed(err, PdfErrorCode::damaged);
+    struct stat info = {};
+    ::fstat(file->fd(), &info);
+    d.fileDevice = info.st_dev;
+    d.fileInode = info.st_ino;
+    fz_drop_buffer(ctx, std::exchange(d.source, copy));
+    d.watch = copy ? nullptr : std::move(file);
+    return doc;
+}
+
+} // namespace
+
 std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
 {
     struct stat info = {};
@@ -1047,29 +1097,9 @@ std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
     }
     if (S_ISDIR(info.st_mode)) throw PdfError(PdfErrorCode::folder, "the path is a folder", EISDIR);
     if (!S_ISREG(info.st_mode)) throw PdfError(PdfErrorCode::damaged, "not a regular file");
-    {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            const int error = errno;
-            throw PdfError(error == EACCES || error == EPERM ? PdfErrorCode::unreadable : PdfErrorCode::io,
-                           std::strerror(error), error);
-        }
-        ::close(fd);
-    }
-    if (info.st_size == 0) throw PdfError(PdfErrorCode::damaged, "the file is empty");
     auto impl = std::make_unique<Impl>();
-    impl->fileDevice = info.st_dev;
-    impl->fileInode = info.st_ino;
-    impl->filePath = path;
-    impl->fileSize = std::int64_t(info.st_size);
-    impl->fileModified = std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     EngineWork work;
-    fz_context* ctx = pdfContext();
-    FzError err;
-    // MuPDF reads the file as it needs it: the bytes are held once, by the file.
-    // A save renames a new file over the path, so the open one never changes under it.
-    pdf_document* doc = openFileC(ctx, path.c_str(), &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
+    pdf_document* doc = openSource(*impl, path);
     return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
@@ -1099,12 +1129,7 @@ std::shared_ptr<PdfDocument> PdfDocument::createEmpty()
 bool hasReadingSource(const PdfDocument::Impl& d)
 {
     if (d.passwordProtected || unsavedChangesC(pdfContext(), d.doc)) return false;
-    if (d.source) return true;
-    // The same file, only while it is still the very file that was opened.
-    struct stat info = {};
-    return !d.filePath.empty() && ::stat(d.filePath.c_str(), &info) == 0 && info.st_dev == d.fileDevice
-           && info.st_ino == d.fileInode && std::int64_t(info.st_size) == d.fileSize
-           && std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == d.fileModified;
+    return d.source || (d.watch && d.watch->unchanged());
 }
 
 void PdfDocument::stopPageWork() const
@@ -1442,32 +1467,60 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
 
 namespace {
 
-// The document's bytes, made under its lock. `forFile` adds the checks that
-// keep a save from losing the user's work, and the incremental update for a
-// signed file; `incremental` tells whether that was written.
-QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
+// Bytes read from a file that another program rewrote in place would be
+// that program's bytes at this file's offsets: nothing is written from them.
+void throwIfSourceChanged(PdfDocument::Impl& d)
+{
+    if (d.watch && !d.watch->unchanged(true))
+        throw PdfError(PdfErrorCode::sourceChanged, "the file was changed by another program while it was open");
+}
+
+// Runs `work` (which reads the document's file), telling a failure that
+// comes from another program's change of that file as such.
+template <typename Work>
+auto readingSource(PdfDocument::Impl& d, Work&& work)
+{
+    throwIfSourceChanged(d);
+    try {
+        return work();
+    } catch (const PdfError&) {
+        throwIfSourceChanged(d);
+        throw;
+    }
+}
+
+// The checks that keep a save from losing the user's work.
+void checkBeforeSaving(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    settleBeforeEditing(d);
+    throwIfSourceChanged(d); // reading the rest of the file may be what finds the change
+    if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc))
+        throw PdfError(PdfErrorCode::changedSinceOpen,
+                       "the file turned out to be damaged after it was opened, and changes made since may be lost");
+    FzError err;
+    const int pages = countPagesC(ctx, d.doc, &err);
+    if (pages != d.expectedPageCount)
+        throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
+                                                           + std::to_string(d.expectedPageCount));
+    // A page the tree names but no dictionary holds (a damaged file whose
+    // page objects MuPDF could not find) would be written as a null: the
+    // saved file would lose that page, and no reader would open it.
+    const PageMap& map = pageMap(d);
+    for (size_t i = 0; i < map.ids.size(); ++i)
+        if (!map.ids[i] || !isDictionaryC(ctx, d.doc, map.ids[i].object))
+            throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
+}
+
+// What MuPDF is told for a save. `forFile` adds the checks that keep a save
+// from losing the user's work, and the incremental update for a signed
+// file; `incremental` tells whether that is what is written.
+pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
 {
     fz_context* ctx = pdfContext();
     *incremental = false;
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
-    if (forFile) {
-        settleBeforeEditing(d);
-        if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc))
-            throw PdfError(PdfErrorCode::changedSinceOpen,
-                           "the file turned out to be damaged after it was opened, and changes made since may be lost");
-        FzError err;
-        const int pages = countPagesC(ctx, d.doc, &err);
-        if (pages != d.expectedPageCount)
-            throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
-                                                               + std::to_string(d.expectedPageCount));
-        // A page the tree names but no dictionary holds (a damaged file whose
-        // page objects MuPDF could not find) would be written as a null: the
-        // saved file would lose that page, and no reader would open it.
-        const PageMap& map = pageMap(d);
-        for (size_t i = 0; i < map.ids.size(); ++i)
-            if (!map.ids[i] || !isDictionaryC(ctx, d.doc, map.ids[i].object))
-                throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
-    }
+    if (forFile) checkBeforeSaving(d);
     pdf_write_options opts = writeOptions(options);
     if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && isSignedC(ctx, d.doc)
         && canSaveIncrementallyC(ctx, d.doc)) {
@@ -1477,38 +1530,61 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
     }
     // Collecting garbage drops objects nothing refers to: the page map is read again.
     if (options.garbageCollect && !*incremental) pageTreeChanged(d);
+    return opts;
+}
+
+// Writes the document into `file`, or into `bytes` without one. A failed
+// write that the disk did not cause is tried once more without compressing
+// streams: some damaged streams cannot be compressed again but can be copied.
+void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file)
+{
+    fz_context* ctx = pdfContext();
     FzError err;
-    if (*incremental) {
-        const int fd = openPrivateScratchFile();
-        if (fd < 0) throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno), errno);
-        const std::string scratch = "/proc/self/fd/" + std::to_string(fd);
-        saveIncrementalC(ctx, d.doc, &opts, scratch.c_str(), &err);
-        QByteArray bytes;
-        if (!err.code) {
-            struct stat info = {};
-            ::fstat(fd, &info);
-            bytes.resize(qsizetype(info.st_size));
-            if (::pread(fd, bytes.data(), size_t(bytes.size()), 0) != ssize_t(bytes.size())) bytes.clear();
-        }
-        ::close(fd);
-        throwIfFailed(err, PdfErrorCode::general);
-        if (bytes.isEmpty()) throw PdfError(PdfErrorCode::io, "cannot read the update back");
-        return bytes;
-    }
-    QByteArray bytes;
-    ByteSink sink{&bytes, 0};
-    bool saved = saveIntoC(ctx, d.doc, &opts, &sink, &err);
-    if (!saved) {
-        // Some damaged streams cannot be compressed again but can be copied.
+    bool written = writeDocumentC(ctx, d.doc, &opts, bytes, file, &err);
+    if (!written && !opts.do_incremental && !(file && file->systemError)) {
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
-        bytes.clear();
-        sink.failed = 0;
-        saved = saveIntoC(ctx, d.doc, &opts, &sink, &retryErr);
+        if (file) {
+            if (::ftruncate(file->fd, 0) != 0)
+                throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(errno), errno);
+            file->position = 0;
+        } else {
+            bytes->bytes->clear();
+            bytes->failed = 0;
+        }
+        written = writeDocumentC(ctx, d.doc, &opts, bytes, file, &retryErr);
     }
-    throwIfFailed(saved ? FzError{} : err, PdfErrorCode::general);
-    if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
-    return bytes;
+    if (written) return;
+    if (file && file->systemError)
+        throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
+                       file->systemError);
+    throwIfFailed(err, PdfErrorCode::general);
+}
+
+// The document's bytes, made under its lock (see prepareSave).
+QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
+{
+    return readingSource(d, [&] {
+        const pdf_write_options opts = prepareSave(d, options, forFile, incremental);
+        QByteArray bytes;
+        if (*incremental) {
+            const FileDescriptor scratch(openPrivateScratchFile());
+            if (scratch.fd < 0)
+                throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno), errno);
+            FileSink sink{scratch.fd};
+            writeDocument(d, opts, nullptr, &sink);
+            struct stat info = {};
+            ::fstat(scratch.fd, &info);
+            bytes.resize(qsizetype(info.st_size));
+            if (::pread(scratch.fd, bytes.data(), size_t(bytes.size()), 0) != ssize_t(bytes.size())) bytes.clear();
+            if (bytes.isEmpty()) throw PdfError(PdfErrorCode::io, "cannot read the update back");
+            return bytes;
+        }
+        ByteSink sink{&bytes, 0};
+        writeDocument(d, opts, &sink, nullptr);
+        if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
+        return bytes;
+    });
 }
 
 // After an incremental update the document is read again from what was
@@ -1537,9 +1613,11 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
         FzError err;
         fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
         pdf_document* fresh = buf ? openFromBuffer(ctx, buf, &err) : nullptr;
-        fz_drop_buffer(ctx, buf);
+        if (!fresh) fz_drop_buffer(ctx, buf);
         throwIfFailed(err, PdfErrorCode::general);
         adoptWritten(*d, fresh);
+        fz_drop_buffer(ctx, std::exchange(d->source, buf));
+        d->watch.reset();
         d->fileDevice = d->fileInode = 0;
     }
     return bytes;
@@ -1550,41 +1628,55 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     struct stat target = {};
     bool incremental = false;
     bool targetIsSource = false;
-    QByteArray bytes;
     {
         std::lock_guard lock(d->mutex);
         targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 && target.st_dev == d->fileDevice &&
                          target.st_ino == d->fileInode;
         // The settling read of the whole file may be what finds the damage.
-        settleBeforeEditing(*d);
+        readingSource(*d, [&] { settleBeforeEditing(*d); });
+        throwIfSourceChanged(*d);
         if (targetIsSource && d->repairedAtOpen)
             throw PdfError(PdfErrorCode::repairedFile,
                            "the file had to be rebuilt to be read, and other programs may read more of it");
-        bytes = serialize(*d, options, true, &incremental);
     }
-    // The disk write runs without the document's lock: pages keep rendering.
-    replaceFileContents(path, bytes.constData(), size_t(bytes.size()), [&](const std::string& copy) {
+    // MuPDF writes into the new file as it makes the bytes, under the
+    // document's lock; the sync and the rename run without it, so pages
+    // keep rendering while the disk catches up.
+    const auto write = [&](int fd) {
+        std::lock_guard lock(d->mutex);
+        readingSource(*d, [&] {
+            const pdf_write_options opts = prepareSave(*d, options, true, &incremental);
+            FileSink sink{fd};
+            writeDocument(*d, opts, nullptr, &sink);
+            struct stat written = {};
+            if (::fstat(fd, &written) == 0 && written.st_size == 0)
+                throw PdfError(PdfErrorCode::general, "the document produced no data");
+        });
+    };
+    replaceFileContents(path, write, [&](const std::string& copy) {
         // Written in place, the file the document reads would change under it:
         // it reads the copy of the old bytes from now on.
         if (!targetIsSource) return;
         std::lock_guard lock(d->mutex);
-        FzError err;
-        replaceSourceC(pdfContext(), d->doc, copy.c_str(), &err);
-        throwIfFailed(err, PdfErrorCode::io);
         d->fileDevice = d->fileInode = 0;
+        if (!d->watch) return; // it holds its bytes itself
+        std::shared_ptr<WatchedFile> original = WatchedFile::open(copy);
+        if (!original) throw PdfError(PdfErrorCode::io, std::string("cannot read the copy: ") + std::strerror(errno), errno);
+        FzError err;
+        replaceSourceC(pdfContext(), d->doc, original, &err);
+        throwIfFailed(err, PdfErrorCode::io);
+        d->watch = std::move(original);
     });
     if (incremental) {
         std::lock_guard lock(d->mutex);
-        FzError err;
-        pdf_document* fresh = openFileC(pdfContext(), path.c_str(), &err);
-        throwIfFailed(err, PdfErrorCode::general);
-        adoptWritten(*d, fresh);
-        struct stat written = {};
-        if (::stat(path.c_str(), &written) == 0) {
-            d->fileDevice = written.st_dev;
-            d->fileInode = written.st_ino;
-        }
+        adoptWritten(*d, openSource(*d, path));
     }
+}
+
+bool PdfDocument::sourceChanged() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->watch && !d->watch->unchanged(true);
 }
 
 bool PdfDocument::isSigned() const

@@ -32,6 +32,7 @@ enum class PdfErrorCode {
     unreadablePages,  // saving: the page tree holds entries that are no readable pages
     damagedPage,      // editing: the page's dictionary cannot be read or changed
     cancelled,        // page work called off (PdfDocument::stopPageWork)
+    sourceChanged,    // saving: another program rewrote the file the document reads, in place
 };
 
 class PdfError : public std::runtime_error {
@@ -165,8 +166,9 @@ class PdfDocument {
 public:
     // Opening throws PdfError: missingFile, folder, unreadable, or damaged for
     // anything that is not a PDF. A PDF without pages, or whose first page
-    // cannot be read, opens. MuPDF reads the file as it needs it (the bytes
-    // are held once, by the file); `path` is bytes, any encoding.
+    // cannot be read, opens. A file of up to 32 MB is read whole at once; a
+    // longer one as MuPDF needs it (see sourceChanged); `path` is bytes, any
+    // encoding.
     static std::shared_ptr<PdfDocument> openFile(const std::string& path);
     static std::shared_ptr<PdfDocument> openBytes(const QByteArray& bytes);
     // One white page of the given size in points; no pages when that fails.
@@ -228,7 +230,8 @@ public:
     // holds, which the file would keep only as a null. A failed write is
     // tried once more without compressing streams. A file that carries a
     // digital signature is saved as an incremental update: the signed bytes
-    // stay as they were.
+    // stay as they were. A document whose file another program rewrote in
+    // place (sourceChanged) is refused (PdfError sourceChanged).
     QByteArray save(const PdfSaveOptions& options = {}) const;
     // Writes to a temporary file beside `path`, syncs it and renames it into
     // place, keeping the owner, group and mode of the file it replaces: the
@@ -240,10 +243,20 @@ public:
     // read from (same device and inode) when MuPDF had to rebuild that file to
     // read it: the file may hold more than MuPDF found (other readers often
     // recover more), and that would be lost. Another file takes it.
+    // MuPDF writes into the new file as it makes the bytes: the document is
+    // never held in memory whole for a save.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
+    // A file of up to 32 MB is read whole when opened, and nothing done to it
+    // afterwards reaches the document. A longer one is read as it is needed;
+    // if another program writes it in place (same file, new bytes) the
+    // document reads nothing more from it: pages not read yet fail, and
+    // saves and copies are refused (sourceChanged), for they would mix that
+    // program's bytes into the document. Whether that happened.
+    bool sourceChanged() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;
-    // An independent copy (for a background thread), made from saved bytes.
+    // An independent copy (for a background thread), made from saved bytes;
+    // refused (sourceChanged) as save() is.
     std::shared_ptr<PdfDocument> copy() const;
 
     struct Impl;

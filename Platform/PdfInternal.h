@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfFileIo.h"
 #include "Platform/PdfPageIdentity.h"
 
 #include <atomic>
@@ -224,14 +225,16 @@ struct PdfDocument::Impl {
     // it is needed: kept, a long document's dictionaries take more memory than
     // all else the viewer holds. A short document keeps them.
     bool releasesWhatItReads = false;
-    // The file the document reads from (device and inode), when it reads one.
+    // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;
-    // Where it was opened and how the file looked then, for reading copies.
-    std::string filePath;
-    std::int64_t fileSize = -1, fileModified = 0;
+    // The file it reads as it needs it, watched for another program's
+    // change; none when it holds its bytes itself (`source`).
+    std::shared_ptr<WatchedFile> watch;
     ~Impl();
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
-    fz_buffer* source = nullptr; // the bytes opened, when opened from bytes (see PdfTextReader)
+    // The bytes it reads, when it holds them: opened from bytes, or a small
+    // file read whole (see PdfTextReader).
+    fz_buffer* source = nullptr;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the

@@ -11,15 +11,15 @@ namespace {
 // The store keeps a reader's fonts from page to page; pages are read once.
 constexpr std::size_t readerStoreBytes = 32 << 20;
 
-pdf_document* openReaderC(fz_context* ctx, const unsigned char* data, std::size_t size, const char* path, int* pages,
-                          FzError* err)
+pdf_document* openReaderC(fz_context* ctx, const unsigned char* data, std::size_t size,
+                          const std::shared_ptr<WatchedFile>& file, int* pages, FzError* err)
 {
     pdf_document* doc = nullptr;
     fz_stream* stm = nullptr;
     fz_var(doc);
     fz_var(stm);
     fz_try(ctx) {
-        stm = data ? fz_open_memory(ctx, data, size) : fz_open_file(ctx, path);
+        stm = data ? fz_open_memory(ctx, data, size) : openWatchedStream(ctx, file);
         doc = pdf_open_document_with_stream(ctx, stm);
         *pages = pdf_count_pages(ctx, doc);
     }
@@ -54,7 +54,7 @@ struct PdfTextReader::Impl {
     std::shared_ptr<PageWorkRegistry> work; // the document's: its stopPageWork stops the reader too
     PrivateContext engine{readerStoreBytes};
     fz_buffer* source = nullptr; // the shared document's bytes, kept in its engine
-    std::string path;
+    std::shared_ptr<WatchedFile> file; // or the file it reads, shared with the document
     pdf_document* doc = nullptr;
     int pageCount = 0;
 
@@ -80,7 +80,7 @@ std::unique_ptr<PdfTextReader> PdfTextReader::open(const PdfDocument& document)
         if (shared.repairedAtOpen || !hasReadingSource(shared)) return nullptr;
         impl->work = shared.mutex.work();
         if (shared.source) impl->source = fz_keep_buffer(pdfContext(), shared.source);
-        else impl->path = shared.filePath;
+        else impl->file = shared.watch;
         FzError err;
         expectedPages = countPagesC(pdfContext(), shared.doc, &err);
     }
@@ -88,7 +88,7 @@ std::unique_ptr<PdfTextReader> PdfTextReader::open(const PdfDocument& document)
     FzError err;
     const unsigned char* data = impl->source ? impl->source->data : nullptr;
     const std::size_t size = impl->source ? impl->source->len : 0;
-    impl->doc = openReaderC(ctx, data, size, impl->path.c_str(), &impl->pageCount, &err);
+    impl->doc = openReaderC(ctx, data, size, impl->file, &impl->pageCount, &err);
     if (!impl->doc || impl->pageCount != expectedPages) return nullptr;
     return std::unique_ptr<PdfTextReader>(new PdfTextReader(std::move(impl)));
 }

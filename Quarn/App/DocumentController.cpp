@@ -84,6 +84,20 @@ bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QS
     return box.clickedButton() == saveAs;
 }
 
+bool offerRevertWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
+    box.setTextFormat(Qt::PlainText); // it names the file as it is called
+    box.setInformativeText(reason + QLatin1Char(' ')
+                           + DocumentController::tr("Revert opens the file as it is now; your changes will be lost."));
+    QPushButton* revert = box.addButton(DocumentController::tr("Revert"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    return box.clickedButton() == revert;
+}
+
 const QString failureAlertName = QStringLiteral("ravlenFailureAlert");
 
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
@@ -101,7 +115,7 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
-      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog)
+      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog), offerRevert(offerRevertWithDialog)
 {
 }
 

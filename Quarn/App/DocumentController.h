@@ -80,6 +80,10 @@ public:
     // file had to be repaired to be read): the same alert, with "Save As…"
     // beside Cancel; true for Save As.
     std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerSaveAs;
+    // A save was refused because another program rewrote the file in place
+    // while it was open: the same alert, with "Revert" beside Cancel; true
+    // for Revert.
+    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerRevert;
 
     // The files named on a command line (without the program): every argument
     // after "--", and before it each one that is no option. An argument that

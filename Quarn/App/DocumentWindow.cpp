@@ -172,6 +172,11 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         // A file that had to be repaired is kept as it is; a new file may take the document.
         if (outcome.error->code() == DocumentError::Code::fileWriteRepairedFile && controller_.offerSaveAs)
             return controller_.offerSaveAs(*this, text, reason) ? Written::elsewhere : Written::failed;
+        // Another program rewrote the file: what is on disk now is all there is to go back to.
+        if (outcome.error->code() == DocumentError::Code::fileWriteSourceChanged && controller_.offerRevert) {
+            if (controller_.offerRevert(*this, text, reason)) revert();
+            return Written::failed;
+        }
         if (controller_.showFailure) controller_.showFailure(text, reason, this);
         return Written::failed;
     }
@@ -192,9 +197,12 @@ bool DocumentWindow::save()
     if (filePath_.isEmpty()) return saveAsWithPanel();
     // Nothing changed: the file already holds the document, and is not written again.
     if (!isDocumentEdited() && stampOf(filePath_)) return true;
-    // Another program's version of the file is not written over without asking.
+    // Another program's version of the file is not written over without
+    // asking; when it was written in place over the bytes the document still
+    // reads, there is no version of ours to write, and the save says so.
     const std::optional<FileStamp> now = stampOf(filePath_);
-    if (now && fileStamp_ && *now != *fileStamp_ && controller_.askAboutChangedFile) {
+    if (now && fileStamp_ && *now != *fileStamp_ && !document_->pdf()->sourceChanged()
+        && controller_.askAboutChangedFile) {
         switch (controller_.askAboutChangedFile(*this)) {
         case DocumentController::ChangedFileAnswer::overwrite: break;
         case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();

@@ -87,6 +87,9 @@ const char* DocumentError::message(Code code)
                "written.";
     case Code::fileWriteDamagedContent:
         return "ravlen couldn't write this PDF because part of it is damaged. Nothing was written.";
+    case Code::fileWriteSourceChanged:
+        return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
+               "cannot save your version. Nothing was written: the file stays as the other program left it.";
     }
     return "";
 }
@@ -112,6 +115,7 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::changedSinceOpen: return DocumentError(Code::fileWriteDamagedSinceOpen, error.what());
     case PdfErrorCode::repairedFile: return DocumentError(Code::fileWriteRepairedFile, error.what());
     case PdfErrorCode::unreadablePages: return DocumentError(Code::fileWriteUnreadablePages, error.what());
+    case PdfErrorCode::sourceChanged: return DocumentError(Code::fileWriteSourceChanged, error.what());
     default: break;
     }
     switch (error.systemError()) {
@@ -320,9 +324,9 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void writeDocumentFile(platform::PdfDocument& pdf, const QString& path)
 {
-    // saveToFile makes the bytes first and renames a complete, flushed
-    // temporary file over the target, so a failure or a crash at any point
-    // leaves the user's file as it was. The file says when it was saved; a
+    // saveToFile writes a temporary file beside the target and renames it,
+    // complete and flushed, over the target, so a failure or a crash at any
+    // point leaves the user's file as it was. The file says when it was saved; a
     // save that fails takes that back.
     std::optional<ModificationStamp> stamp;
     try {

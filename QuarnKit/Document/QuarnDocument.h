@@ -33,6 +33,7 @@ public:
         fileWriteRepairedFile,    // over the file MuPDF had to repair to read: Save As instead
         fileWriteUnreadablePages, // the page tree names pages that cannot be read
         fileWriteDamagedContent,  // the engine could not write the document: part of it is damaged
+        fileWriteSourceChanged,   // another program rewrote the file in place: its bytes are no longer the document's
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
@@ -127,9 +128,10 @@ public:
     // objects nothing refers to (object numbers stay). Throws
     // DocumentError(fileWriteUnknown) when there are no bytes.
     QByteArray snapshot() const;
-    // Writes the snapshot to `path` atomically: the file there is replaced
-    // whole or not at all, keeping its owner, group and mode; the document
-    // and the file take the time of the save as their modification date.
+    // Writes the document to `path` atomically, as it is made (never held
+    // whole in memory): the file there is replaced whole or not at all,
+    // keeping its owner, group and mode; the document and the file take the
+    // time of the save as their modification date.
     // Throws DocumentError with the write code that says why. Safe to call
     // on a worker thread while the UI thread reads the document.
     void writeTo(const QString& path);

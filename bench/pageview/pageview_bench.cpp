@@ -19,8 +19,8 @@
 //
 // 3. Save: the document written as the window saves it (on a worker) while
 //    the view keeps scrolling; reports the longest the UI thread went without
-//    handling its events, and the peak resident memory with the save (which
-//    holds the written file in memory: the file's size comes on top).
+//    handling its events, and the peak resident memory with the save (the
+//    file is written as it is made, never held in memory whole).
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there by repeating the sample PDFs of the corpus, each repetition
@@ -327,8 +327,8 @@ int main(int argc, char** argv)
                     view.pageCount(), timer.nsecsElapsed() / 1e6, outcome.error ? "FAILED" : "ok", longestStall, beats);
     }
 
-    // A save holds the written file in memory until it is on disk (the
-    // document is free for rendering meanwhile): its size comes on top.
+    // MuPDF writes into the file as it makes the bytes: the save adds what
+    // writing reads of the document, not the file's size.
     if (measureSave) std::printf("peak resident memory with the save: %.1f MB\n", statusMegabytes("VmHWM:"));
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "Platform/PdfPageEditing.h"
 #include "Platform/PdfPageGeometries.h"
 #include "Platform/PdfPageIdentity.h"
+#include "Platform/PdfTextReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -106,16 +107,6 @@ bool holdsObject(const QByteArray& pdf, int num)
 {
     const QByteArray header = QByteArray::number(num) + " 0 obj";
     return pdf.startsWith(header) || pdf.contains("\n" + header) || pdf.contains("\r" + header);
-}
-
-QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(60000);
-    if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return QString::fromLocal8Bit(process.readAll());
 }
 
 } // namespace
@@ -232,7 +223,7 @@ TEST(PdfSaving, AnUnreferencedObjectThatCannotBeParsedDoesNotStopASave)
     EXPECT_EQ(reopened->pageCount(), 4);
     EXPECT_EQ(countSquares(*reopened, 1), 1);
     int exitCode = -1;
-    const QString check = run("qpdf", {"--check", path}, &exitCode);
+    const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
     EXPECT_EQ(exitCode, 0) << check.toStdString();
 }
 
@@ -266,9 +257,10 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     QTemporaryDir dir;
     const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
     int exitCode = -1;
-    run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
-                    "/CN=ravlen test signer"},
-        &exitCode);
+    testsupport::runProgram("openssl",
+                            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                             "-subj", "/CN=ravlen test signer"},
+                            &exitCode);
     ASSERT_EQ(exitCode, 0);
 
     // A one-page file with a signature field whose /Contents is a detached
@@ -288,16 +280,18 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
                              QByteArray::number(pdf.size() - close).rightJustified(10, '0');
     pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
     writeAll(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
-    run("openssl", {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
-                    "-outform", "DER", "-out", dir.filePath("sig.der")},
-        &exitCode);
+    testsupport::runProgram("openssl",
+                            {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
+                             "-outform", "DER", "-out", dir.filePath("sig.der")},
+                            &exitCode);
     ASSERT_EQ(exitCode, 0);
     const QByteArray signature = readAll(dir.filePath("sig.der")).toHex();
     ASSERT_LT(signature.size(), qsizetype(placeholder.size()));
     pdf.replace(open + 1, signature.size(), signature);
     const QString path = dir.filePath("signed.pdf");
     writeAll(path, pdf);
-    ASSERT_TRUE(run("pdfsig", {path}).contains("Signature is Valid")) << run("pdfsig", {path}).toStdString();
+    const auto verdict = [&] { return testsupport::runProgram("pdfsig", {path}); };
+    ASSERT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
 
     auto doc = PdfDocument::openFile(path.toStdString());
     EXPECT_TRUE(doc->isSigned());
@@ -312,9 +306,9 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
 
     const QByteArray saved = readAll(path);
     EXPECT_TRUE(saved.startsWith(pdf));
-    EXPECT_TRUE(run("pdfsig", {path}).contains("Signature is Valid")) << run("pdfsig", {path}).toStdString();
+    EXPECT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 2);
-    run("qpdf", {"--check", path}, &exitCode);
+    testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -376,41 +370,128 @@ TEST(PdfSavingChild, SavesInAFolderItCannotWrite)
     EXPECT_NE(doc->textPage(3).text().find("Page 4"), std::string::npos);
 }
 
+// A short file is held whole by the document; a long one is read as needed,
+// and the document reads the copy of its old bytes while the file is written.
 TEST(PdfSaving, AWritableFileInAReadOnlyFolderIsWrittenInPlace)
 {
-    QTemporaryDir dir;
-    const QString folder = dir.filePath("shelf");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString path = folder + "/report.pdf";
-    writeAll(path, testsupport::writePdf(fourPageObjects()));
-    const bool root = ::geteuid() == 0;
-    ASSERT_EQ(::chmod(dir.path().toUtf8().constData(), 0755), 0);
-    if (root) {
-        ASSERT_EQ(::chown(path.toUtf8().constData(), 65534, 65534), 0);
-        ASSERT_EQ(::chmod(folder.toUtf8().constData(), 0755), 0);
-    } else {
-        ASSERT_EQ(::chmod(folder.toUtf8().constData(), 0555), 0);
+    const struct {
+        const char* name;
+        QByteArray original;
+        int pages;
+    } cases[] = {
+        {"short", testsupport::writePdf(fourPageObjects()), 4},
+        {"long", testsupport::makeLongTextPdf(1000, 33 << 20), 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("shelf");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString path = folder + "/report.pdf";
+        writeAll(path, c.original);
+        const bool root = ::geteuid() == 0;
+        ASSERT_EQ(::chmod(dir.path().toUtf8().constData(), 0755), 0);
+        if (root) {
+            ASSERT_EQ(::chown(path.toUtf8().constData(), 65534, 65534), 0);
+            ASSERT_EQ(::chmod(folder.toUtf8().constData(), 0755), 0);
+        } else {
+            ASSERT_EQ(::chmod(folder.toUtf8().constData(), 0555), 0);
+        }
+        struct stat before = {};
+        ::stat(path.toUtf8().constData(), &before);
+
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RAVLEN_IN_PLACE_TARGET", path);
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PdfSavingChild.*"});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        EXPECT_EQ(child.exitCode(), 0);
+        ::chmod(folder.toUtf8().constData(), 0755);
+
+        struct stat after = {};
+        ::stat(path.toUtf8().constData(), &after);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        auto saved = PdfDocument::openFile(path.toStdString());
+        EXPECT_EQ(saved->pageCount(), c.pages);
+        EXPECT_EQ(countSquares(*saved, 2), 1);
+        EXPECT_NE(saved->textPage(c.pages - 1).text().find("Page " + std::to_string(c.pages)), std::string::npos);
     }
-    struct stat before = {};
-    ::stat(path.toUtf8().constData(), &before);
+}
 
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("RAVLEN_IN_PLACE_TARGET", path);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=PdfSavingChild.*"});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    EXPECT_EQ(child.exitCode(), 0);
-    ::chmod(folder.toUtf8().constData(), 0755);
+// Another program writes the open file between opening and saving. Written
+// in place (same inode, new bytes), a short file was read whole at opening,
+// and the save writes the user's version; a long one is read as needed, so
+// every save, copy and reading of it is refused and the file stays as the
+// other program left it. Replaced by a rename, a long file's old bytes stay
+// where the document reads them, and it saves as usual.
+TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
+{
+    if (QStandardPaths::findExecutable("qpdf").isEmpty() || QStandardPaths::findExecutable("pdftotext").isEmpty())
+        GTEST_SKIP() << "needs qpdf and pdftotext";
+    const QByteArray theirs = testsupport::makeTextPdf(2, "their words");
+    const QByteArray longFile = testsupport::makeLongTextPdf(1000, 33 << 20);
+    const struct {
+        const char* name;
+        QByteArray original;
+        bool inPlace;
+        bool saves;
+    } cases[] = {
+        {"short, rewritten in place", testsupport::makeTextPdf(6), true, true},
+        {"long, rewritten in place", longFile, true, false},
+        {"long, replaced by a rename", longFile, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("doc.pdf");
+        const std::string native = path.toStdString();
+        writeAll(path, c.original);
+        auto doc = PdfDocument::openFile(native);
+        const int pages = doc->pageCount();
+        PdfAnnotations::add(*doc, 0, square(20));
+        struct stat before = {}, after = {};
+        ::stat(native.c_str(), &before);
+        if (c.inPlace) {
+            writeAll(path, theirs);
+        } else {
+            writeAll(dir.filePath("theirs.pdf"), theirs);
+            ASSERT_EQ(::rename(dir.filePath("theirs.pdf").toUtf8().constData(), native.c_str()), 0);
+        }
+        ::stat(native.c_str(), &after);
+        ASSERT_EQ(after.st_ino == before.st_ino, c.inPlace);
+        EXPECT_EQ(doc->sourceChanged(), !c.saves);
 
-    struct stat after = {};
-    ::stat(path.toUtf8().constData(), &after);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
-    auto saved = PdfDocument::openFile(path.toStdString());
-    EXPECT_EQ(saved->pageCount(), 4);
-    EXPECT_EQ(countSquares(*saved, 2), 1);
+        if (c.saves) {
+            doc->saveToFile(native);
+            int exitCode = -1;
+            const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
+            EXPECT_EQ(exitCode, 0) << check.toStdString();
+            const QString text = testsupport::runProgram("pdftotext", {path, "-"});
+            EXPECT_TRUE(text.contains("Page 1") && text.contains(QString("Page %1").arg(pages)));
+            EXPECT_FALSE(text.contains("their words"));
+            EXPECT_EQ(countSquares(*PdfDocument::openFile(native), 0), 1);
+            continue;
+        }
+        const auto refused = [&](const std::function<void()>& save) {
+            try {
+                save();
+                ADD_FAILURE() << "saved from a file another program rewrote";
+            } catch (const PdfError& e) {
+                EXPECT_EQ(e.code(), PdfErrorCode::sourceChanged) << e.what();
+            }
+        };
+        refused([&] { doc->saveToFile(native); });
+        refused([&] { doc->saveToFile(dir.filePath("elsewhere.pdf").toStdString()); });
+        refused([&] { doc->save(); });
+        refused([&] { doc->copy(); });
+        EXPECT_EQ(readAll(path), theirs);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"doc.pdf"});
+        // Nor does a reader of the document's pages open over their bytes.
+        EXPECT_FALSE(platform::PdfTextReader::open(*doc));
+    }
 }
 
 TEST(PdfSaving, OpeningTellsAMissingFileAFolderAndAnUnreadableFileApart)

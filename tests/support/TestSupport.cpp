@@ -2,11 +2,14 @@
 
 #include <QTemporaryDir>
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QProcess>
 #include <QThread>
 #include <QFileInfo>
 #if defined(RAVLEN_TEST_WIDGETS)
@@ -83,6 +86,39 @@ QByteArray makeTextPdf(int pages, const std::string& extraText, const std::strin
     if (title.empty()) return writePdf(objects);
     objects.push_back("<< /Title (" + title + ") >>");
     return writePdf(objects, "1.4", " /Info " + std::to_string(objects.size()) + " 0 R");
+}
+
+QString runProgram(const QString& program, const QStringList& arguments, int* exitCode)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+QByteArray makeLongTextPdf(int pages, std::size_t bytes)
+{
+    std::vector<std::string> objects;
+    std::string kids;
+    for (int i = 0; i < pages; ++i) kids += std::to_string(4 + 2 * i) + " 0 R ";
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    std::uint32_t noise = 12345;
+    std::string comment(bytes / std::size_t(pages) + 1, ' ');
+    for (int i = 0; i < pages; ++i) {
+        for (char& c : comment) {
+            noise = noise * 1664525u + 1013904223u;
+            c = "0123456789abcdef"[noise >> 28];
+        }
+        const std::string text = "BT /F1 24 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET\n%" + comment;
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+                          std::to_string(5 + 2 * i) + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream");
+    }
+    return writePdf(objects);
 }
 
 namespace {

@@ -22,6 +22,13 @@ std::vector<std::string> corpusPdfs();
 // written by hand so that tests do not depend on the code they check.
 // With a `title`, the document info holds it as the title.
 QByteArray makeTextPdf(int pages, const std::string& extraText = {}, const std::string& title = {});
+// What another program prints (standard output and error together) when run
+// with `arguments`, waiting up to a minute; its exit code in `exitCode`
+// (-1 when it did not end normally).
+QString runProgram(const QString& program, const QStringList& arguments, int* exitCode = nullptr);
+// The same pages, each one's content carrying a comment of noise, so that the
+// file takes at least `bytes`: a file too long to be held whole when opened.
+QByteArray makeLongTextPdf(int pages, std::size_t bytes);
 // A flat page tree of `pages` blank letter pages, the one at index
 // `landscape` turned on its side. The root claims `claimed` pages (all of
 // them when negative), and unused objects pad the file to `objects`, so that

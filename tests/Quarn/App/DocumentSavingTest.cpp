@@ -25,6 +25,8 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
@@ -50,6 +52,8 @@ struct Controller {
     DocumentController controller;
     std::vector<std::pair<QString, QString>> failures; // text, reason
     std::vector<std::pair<QString, QString>> saveAsOffers; // text, reason; answered Cancel
+    std::vector<std::pair<QString, QString>> revertOffers; // text, reason; answered with `revertAnswer`
+    bool revertAnswer = false;
     DocumentController::ChangedFileAnswer changedAnswer = DocumentController::ChangedFileAnswer::cancel;
     int changeQuestions = 0;
 
@@ -61,6 +65,10 @@ struct Controller {
         controller.offerSaveAs = [this](DocumentWindow&, const QString& text, const QString& reason) {
             saveAsOffers.emplace_back(text, reason);
             return false;
+        };
+        controller.offerRevert = [this](DocumentWindow&, const QString& text, const QString& reason) {
+            revertOffers.emplace_back(text, reason);
+            return revertAnswer;
         };
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
         controller.askAboutChangedFile = [this](DocumentWindow&) {
@@ -231,11 +239,55 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     EXPECT_TRUE(window->save());
     EXPECT_EQ(c.changeQuestions, 2);
     EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Mine"));
+    // The version written is whole: the pages the window read, none of theirs.
+    if (!QStandardPaths::findExecutable("qpdf").isEmpty() && !QStandardPaths::findExecutable("pdftotext").isEmpty()) {
+        int exitCode = -1;
+        testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
+        EXPECT_EQ(exitCode, 0);
+        const QString text = testsupport::runProgram("pdftotext", {path, "-"});
+        EXPECT_TRUE(text.contains("Page 1") && text.contains("Page 4")) << text.toStdString();
+        EXPECT_FALSE(text.contains("their words"));
+    }
 
     // Our own save is no change by another program.
     window->undoStack()->push(new TitleEdit(*window->document(), "Mine again"));
     EXPECT_TRUE(window->save());
     EXPECT_EQ(c.changeQuestions, 2);
+}
+
+TEST(DocumentWindowSaving, ALongFileRewrittenInPlaceIsNotSavedAndRevertShowsWhatIsThere)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = writeFile(dir, "long.pdf", testsupport::makeLongTextPdf(1000, 33 << 20));
+    DocumentWindow* window = c.open(path);
+    ASSERT_TRUE(window);
+    window->screen()->model().insertCheckmark();
+    ASSERT_TRUE(window->isDocumentEdited());
+
+    // Another program writes its own version in place: same file, new bytes.
+    const auto before = stampOf(path);
+    const QByteArray theirs = testsupport::makeTextPdf(2, "their words");
+    writeFile(dir, "long.pdf", theirs);
+    ASSERT_EQ(stampOf(path).first, before.first);
+
+    // There is no version of ours to write over theirs: no question, a refusal.
+    key(window, "Ctrl+S");
+    EXPECT_EQ(c.changeQuestions, 0);
+    ASSERT_EQ(c.revertOffers.size(), 1u);
+    EXPECT_EQ(c.revertOffers[0].first, "The document “long.pdf” could not be saved.");
+    EXPECT_TRUE(c.revertOffers[0].second.startsWith("Another program changed this PDF while ravlen had it open"));
+    EXPECT_EQ(readFile(path), theirs);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"long.pdf"});
+    EXPECT_TRUE(window->isDocumentEdited());
+
+    // Revert shows the file as the other program left it.
+    c.revertAnswer = true;
+    key(window, "Ctrl+S");
+    ASSERT_EQ(c.revertOffers.size(), 2u);
+    EXPECT_EQ(window->document()->pageCount(), 2);
+    EXPECT_FALSE(window->isDocumentEdited());
+    EXPECT_EQ(readFile(path), theirs);
 }
 
 TEST(DocumentWindowSaving, WhileASaveRunsTheWindowSaysSoAndRefusesSavingAndClosing)
