@@ -239,7 +239,7 @@ void MarkEditor::commitEditing()
                 platform::PdfAnnotations::update(*doc, target.page, after);
                 burst_.reset();
                 edited(target.page);
-                if (QUndoStack* undo = view_.undoManager(); undo && pageId(target.page)) {
+                if (QUndoStack* undo = stack(); undo && pageId(target.page)) {
                     const QString name = target.kind == EditorTarget::Kind::text ? QStringLiteral("Text") : QStringLiteral("Note");
                     undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(target.page), *before,
                                                                after, name));

@@ -11,7 +11,6 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Shell/ShellText.h"

@@ -50,7 +50,7 @@ bool MarkEditor::restyleSelection(const std::function<bool(PdfAnnotation&, MarkK
     PdfAnnotations::update(*view_.document(), mark->page, after);
     edited(mark->page);
     // A continuing change folds into the step its run began with.
-    if (QUndoStack* undo = view_.undoManager(); undo && pageId(mark->page))
+    if (QUndoStack* undo = stack(); undo && pageId(mark->page))
         undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark->page), *before, after, name, continues));
     return true;
 }
@@ -197,7 +197,7 @@ void MarkEditor::reorderSelection(bool toFront)
     const auto page = pageId(mark->page);
     const std::vector<int> after = stackOrder(doc, mark->page);
     edited(mark->page);
-    if (QUndoStack* undo = view_.undoManager(); undo && page)
+    if (QUndoStack* undo = stack(); undo && page)
         undo->push(new quarnkit::MarkOrderCommand(*view_.quarnDocument(), *page, before, after,
                                                   toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back")));
 }

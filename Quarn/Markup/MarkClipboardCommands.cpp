@@ -68,7 +68,7 @@ void MarkEditor::pasteMarks()
     const auto offset =
         MarkupGeometry::pasteOffset(rects, markBounds(*view_.document(), page), pasteStep, (*view_.geometry(page)).cropBox);
 
-    QUndoStack* undo = view_.undoManager();
+    QUndoStack* undo = stack();
     if (undo) undo->beginMacro(QStringLiteral("Paste")); // one undo takes the whole paste away
     std::optional<MarkRef> last;
     try {
@@ -113,7 +113,7 @@ void MarkEditor::editSelectedText()
 void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
 {
     if (!view_.document() || marks.empty()) return;
-    QUndoStack* undo = view_.undoManager();
+    QUndoStack* undo = stack();
     if (undo) undo->beginMacro(actionName);
     for (const MarkRef& mark : marks) {
         if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone

@@ -175,7 +175,7 @@ private:
     void hoverAt(QPointF viewportPoint);
     void fillOverlay();
     void clearPreview();
-    QUndoStack* stack() const { return view_.undoManager(); }
+    QUndoStack* stack() const { return view_.quarnDocument() ? &view_.quarnDocument()->undoStack() : nullptr; }
     const platform::PdfDocument* pdf() const { return view_.document().get(); }
 
     QuarnPDFView& view_;

@@ -1,6 +1,5 @@
 #include "Quarn/Markup/MarkupMenu.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"

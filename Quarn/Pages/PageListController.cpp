@@ -8,7 +8,6 @@
 #include "QuarnKit/Pages/PageEditor.h"
 #include "QuarnKit/Pages/PageRows.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 

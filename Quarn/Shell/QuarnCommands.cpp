@@ -3,7 +3,6 @@
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Markup/Pasteboard.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"

@@ -2,8 +2,6 @@
 
 #include "Quarn/Markup/MarkKeys.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
-
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -13,8 +11,8 @@
 
 namespace quarn {
 
-PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUndoStack* undoStack, QWidget* parent)
-    : QWidget(parent), document_(document), model_(model), undoStack_(undoStack)
+PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QWidget* parent)
+    : QWidget(parent), document_(document), model_(model)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
@@ -22,12 +20,11 @@ PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUnd
     layout->addWidget(view_);
     new MarkKeys(view_, this); // mark keys wherever the focus is in the window
 
-    // Making the view: load, bind, undo stack, tool, attach.
+    // Making the view: load, bind, tool, attach.
     if (document_) view_->load(document_.data());
     model_->bind(view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
-    view_->setUndoManagerOverride(undoStack_);
     syncTool();
     model_->attach(view_);
 
@@ -57,7 +54,6 @@ void PdfCanvas::refresh()
     }
     model_->setDocument(document_);
     model_->setPdfView(view_);
-    view_->setUndoManagerOverride(undoStack_);
     syncTool();
     model_->attach(view_);
 }

@@ -1,11 +1,9 @@
 #pragma once
 // Puts the window's page view into the viewer screen: makes it once, then on
-// every change of the model or the document copies the document, the undo
-// stack and the current tool to it and lets the model attach itself.
+// every change of the model or the document copies the document and the
+// current tool to it and lets the model attach itself.
 #include <QPointer>
 #include <QWidget>
-
-class QUndoStack;
 
 namespace quarnkit { class QuarnDocument; }
 
@@ -17,7 +15,7 @@ class ViewerModel;
 class PdfCanvas : public QWidget {
     Q_OBJECT
 public:
-    PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QUndoStack* undoStack, QWidget* parent = nullptr);
+    PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QWidget* parent = nullptr);
 
     QuarnPDFView* view() const { return view_; }
     // Brings the page view up to date with the document and the model.
@@ -32,7 +30,6 @@ private:
     void syncTool();
     QPointer<quarnkit::QuarnDocument> document_;
     QPointer<ViewerModel> model_;
-    QPointer<QUndoStack> undoStack_;
     QuarnPDFView* view_;
 };
 

@@ -1,6 +1,5 @@
 #include "Quarn/Viewer/FormEditor.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -433,12 +432,9 @@ bool FormEditor::apply(const Widget& field, const QString& actionName,
                                          return quarnkit::FormFields::value(a) == quarnkit::FormFields::value(b);
                                      });
     if (!changed) return took;
-    QUndoStack* stack = watcher_.undoStack();
-    if (stack && view_->quarnDocument()) {
-        noteEdits(view_->quarnDocument(), after);
-        stack->push(new quarnkit::FormFieldCommand(*view_->quarnDocument(), actionName, before, after));
-    } else {
-        watcher_.noteNow(); // nothing else would tell the document before the window closes
+    if (quarnkit::QuarnDocument* document = view_->quarnDocument()) {
+        noteEdits(document, after);
+        document->undoStack().push(new quarnkit::FormFieldCommand(*document, actionName, before, after));
     }
     return took;
 }

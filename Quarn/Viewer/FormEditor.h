@@ -2,8 +2,7 @@
 // Filling form fields in the page view: a text field is typed into an editor
 // laid over it, a check box or radio button changes with a click, a choice
 // field offers its options in a list that pops up under it. Each change is one
-// step on the window's undo stack; with no stack to carry it, it is noted on
-// the document at once, so the window still knows it must be saved.
+// step on the document's undo stack.
 #include "QuarnKit/Document/FormFields.h"
 
 #include <QMenu>

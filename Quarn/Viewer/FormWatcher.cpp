@@ -1,6 +1,5 @@
 #include "Quarn/Viewer/FormWatcher.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/FormEditor.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -27,12 +26,7 @@ FormWatcher& ViewerModel::forms()
     return *forms_;
 }
 
-FormWatcher::FormWatcher(QObject* parent) : QObject(parent)
-{
-    pendingNote_.setSingleShot(true);
-    pendingNote_.setInterval(noteDelayMs);
-    connect(&pendingNote_, &QTimer::timeout, this, &FormWatcher::postNote);
-}
+FormWatcher::FormWatcher(QObject* parent) : QObject(parent) {}
 
 FormWatcher::~FormWatcher()
 {
@@ -123,7 +117,6 @@ void FormWatcher::apply(const std::shared_ptr<platform::PdfDocument>& pdf, size_
     scanned_ = pdf;
     scannedPages_ = pages;
     scannedLocked_ = locked;
-    snapshot_ = FormFields::values(fields_);
     if (active_ && std::none_of(fields_.begin(), fields_.end(),
                                 [this](const Widget& w) { return w.objectNumber == *active_; }))
         active_.reset();
@@ -144,20 +137,15 @@ void FormWatcher::followView()
     followUndoStack();
 }
 
-QUndoStack* FormWatcher::undoStack() const
-{
-    return model_ ? model_->undoManager() : nullptr;
-}
-
 void FormWatcher::followUndoStack()
 {
-    QUndoStack* stack = undoStack();
-    if (stack == undoStack_) return;
+    if (followed_ == quarn_) return;
     disconnect(undoConnection_);
     undoConnection_ = {};
-    undoStack_ = stack;
+    followed_ = quarn_;
     // Pushing, undoing and redoing all move the index: each may have changed a field.
-    if (stack) undoConnection_ = connect(stack, &QUndoStack::indexChanged, this, &FormWatcher::scheduleCheck);
+    if (quarn_)
+        undoConnection_ = connect(&quarn_->undoStack(), &QUndoStack::indexChanged, this, &FormWatcher::scheduleCheck);
 }
 
 // ---------------------------------------------------------------- events
@@ -199,7 +187,7 @@ bool FormWatcher::handle(QObject* receiver, QEvent* event)
         // A consumed Tab changed no value: no check.
         if (tab && !chorded && handleTab(backward)) return true;
         // Typing in the field editor changes the field only when it ends,
-        // which the undo stack (or the editor itself) reports.
+        // which the undo stack reports.
         if (editor_ && editor_->ownsWidget(target)) return false;
     } else if (event->type() != QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -252,7 +240,7 @@ void FormWatcher::beginEditing(const Widget field)
     if (!model_ || !pageView || !pageView->window() || field.page < 0 || field.page >= pageView->pageCount()) return;
     // The field being left is written and compared before the focus moves.
     if (editor_) editor_->commit();
-    collectChanges();
+    readValues();
     pageView->setFocus(Qt::TabFocusReason);
     active_ = field.objectNumber;
 
@@ -320,7 +308,7 @@ void FormWatcher::scheduleCheck()
         this,
         [this] {
             checkQueued_ = false;
-            collectChanges();
+            readValues();
         },
         Qt::QueuedConnection);
 }
@@ -349,40 +337,9 @@ std::vector<FormWatcher::Widget> FormWatcher::readCurrent() const
     return current;
 }
 
-void FormWatcher::collectChanges()
+void FormWatcher::readValues()
 {
-    if (fields_.empty()) return;
-    fields_ = readCurrent();
-    const auto changed = FormFields::changed(fields_, snapshot_);
-    if (changed.empty()) return;
-    snapshot_ = FormFields::values(fields_);
-    for (const Widget& field : changed) {
-        if (const auto page = quarn_ ? quarn_->pageId(field.page) : std::nullopt)
-            pendingPages_.insert(*page);
-        else
-            pendingWide_ = true;
-    }
-    pendingNote_.start(); // restarted by each change: one note per burst
-}
-
-void FormWatcher::noteNow()
-{
-    collectChanges();
-    if (!pendingNote_.isActive()) return;
-    pendingNote_.stop();
-    postNote();
-}
-
-void FormWatcher::postNote()
-{
-    std::optional<platform::PdfPageId> page;
-    if (!pendingWide_ && pendingPages_.size() == 1) page = *pendingPages_.begin();
-    pendingPages_.clear();
-    pendingWide_ = false;
-    // Edits that an undo step records were announced by the editor and the
-    // step; only one that nothing records is told here.
-    if (!quarn_ || undoStack()) return;
-    quarn_->noteUnrecordedEdit(page);
+    if (!fields_.empty()) fields_ = readCurrent();
 }
 
 } // namespace quarn

@@ -1,9 +1,8 @@
 #pragma once
-// The form watcher of one window: keeps the document's form fields and their
-// number for the forms banner, moves editing from field to field with Tab and
-// Shift-Tab in reading order, and tells the document once per burst of field
-// changes (typing, clicking, choosing, undo and redo) through its change
-// counter. The edits themselves are the form editor's, which it owns.
+// The form watcher of one window: keeps the document's form fields, their
+// values and their number for the forms banner, and moves editing from field
+// to field with Tab and Shift-Tab in reading order. The edits themselves are
+// the form editor's, which it owns; each is an undo step of the document.
 #include "QuarnKit/Document/FormFields.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 
@@ -14,10 +13,7 @@
 
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
-
-class QUndoStack;
 
 namespace quarn {
 
@@ -35,7 +31,7 @@ public:
     ~FormWatcher() override;
 
     // Binds to the window's model and document (both held weakly) and scans;
-    // the first start also begins watching the window's events and undo stack.
+    // the first start also begins watching the window's events.
     void start(ViewerModel* model, quarnkit::QuarnDocument* document);
     // Re-reads the fields when the PDF, its page count or its lock changed: a
     // short document at once, a long one on a worker (see reading).
@@ -57,16 +53,10 @@ public:
     quarnkit::QuarnDocument* document() const { return quarn_.data(); }
     // The in-place editing of the page view's fields; none before start.
     FormEditor* editor() const { return editor_; }
-    // Where the window's undo steps go: the page view's stack, else the model's.
-    QUndoStack* undoStack() const;
-
-    // Compares the field values after the current event has been handled.
+    // Reads the field values again after the current event has been handled.
     void scheduleCheck();
-    // Compares the field values now; changes are noted `noteDelayMs` after the last one.
-    void collectChanges();
-    // Compares now and notes a change at once: an edit with no undo stack to
-    // carry it must reach the document before the window can close.
-    void noteNow();
+    // Reads the field values again now.
+    void readValues();
     // Tab (forwards) or Shift-Tab: true when it moved editing, or kept it on
     // the only field there is.
     bool handleTab(bool backward);
@@ -75,7 +65,6 @@ public:
     void beginEditing(Widget field);
 
     static constexpr int readAtOnceMaxPages = 24;
-    static constexpr int noteDelayMs = 400;
     static constexpr int clickDelayMs = 30;
     static constexpr int clickAttempts = 10;
 
@@ -91,7 +80,6 @@ private:
     void apply(const std::shared_ptr<platform::PdfDocument>& pdf, size_t pages, bool locked, Reading reading);
     bool handle(QObject* receiver, QEvent* event);
     void click(const Widget& field, int attempts);
-    void postNote();
     void followUndoStack();
     void followView();
     // The fields with their values read afresh from their pages.
@@ -110,14 +98,10 @@ private:
     size_t readingPages_ = 0;
     bool focusWhenRead_ = false; // Fill Fields was asked for while reading
     std::vector<Widget> fields_;
-    quarnkit::FormFields::Snapshot snapshot_;
     std::optional<int> active_;
     bool monitoring_ = false;
-    QPointer<QUndoStack> undoStack_;
     QMetaObject::Connection undoConnection_;
-    std::set<platform::PdfPageId> pendingPages_;
-    bool pendingWide_ = false;
-    QTimer pendingNote_;
+    QPointer<quarnkit::QuarnDocument> followed_; // the document whose undo stack is watched
     bool checkQueued_ = false;
     FormEditor* editor_ = nullptr; // a child of the watcher
 };

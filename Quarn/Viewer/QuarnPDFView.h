@@ -17,7 +17,6 @@
 #include <QMarginsF>
 #include <QPointer>
 #include <QTimer>
-#include <QUndoStack>
 #include <QUrl>
 
 #include <functional>
@@ -252,15 +251,12 @@ public:
     // Opens an external link; the desktop's handler unless replaced.
     std::function<void(const QUrl&)> openExternalUrl;
 
-    // ------------------------------------------------------------ tools and undo
+    // ------------------------------------------------------------ tools
 
     quarnkit::MarkupTool tool() const { return tool_; }
     const quarnkit::ToolStyle& style() const { return style_; }
     // Takes the window's tool and its style; acts only when the tool changed.
     void setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style);
-    // The window's undo stack; every undo step of the view goes there.
-    void setUndoManagerOverride(QUndoStack* stack) { undoManagerOverride_ = stack; }
-    QUndoStack* undoManager() const { return undoManagerOverride_.data(); }
 
     // The transparent layer above the pages that the markup code draws on.
     QWidget* overlay() const { return overlay_; }
@@ -478,7 +474,6 @@ private:
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::ToolStyle style_;
-    QPointer<QUndoStack> undoManagerOverride_;
     QWidget* overlay_ = nullptr;
     std::unique_ptr<MarkEditor> markEditor_;
     double wheelRemainder_ = 0;

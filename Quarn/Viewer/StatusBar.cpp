@@ -1,6 +1,5 @@
 #include "Quarn/Viewer/StatusBar.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Appearance.h"

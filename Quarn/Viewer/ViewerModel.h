@@ -22,7 +22,6 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
-#include <QUndoStack>
 #include <QWidget>
 
 #include <functional>
@@ -216,11 +215,8 @@ public:
     // Writes new metadata as one undo step "Document Info", only when it
     // differs from the PDF's once normalised.
     void updateMetadata(const quarnkit::DocumentMetadata& metadata);
-    // Replaces the PDF's attributes; undoable through the window's stack.
+    // Replaces the PDF's attributes as one undo step of the document.
     void setDocumentAttributes(const quarnkit::DocumentAttributes& attributes);
-    // Where undo steps go: the page view's stack, else the window's.
-    QUndoStack* undoManager() const;
-    void setUndoStack(QUndoStack* stack);
     // The file on disk holds everything the window shows.
     bool isSavedAndUnchanged() const;
     // Opens the Share menu for the file, or for a copy when the file is out of date.
@@ -469,7 +465,6 @@ private:
     std::optional<quarnkit::Signature::Kind> signatureSheet_;
     QPointer<QWidget> shareAnchor_;
     ThumbnailStore* thumbnails_ = nullptr;
-    QPointer<QUndoStack> undoStack_;
 
     QPointer<QuarnPDFView> pdfView_;
     QPointer<quarnkit::QuarnDocument> document_;

@@ -77,33 +77,17 @@ void ViewerModel::updateMetadata(const DocumentMetadata& metadata)
 void ViewerModel::setDocumentAttributes(const DocumentAttributes& attributes)
 {
     if (!document_ || document_->isLocked()) return;
-    auto command = std::make_unique<DocumentInfoCommand>(*document_, readDocumentAttributes(*document_->pdf()),
-                                                         attributes);
-    if (QUndoStack* stack = undoManager()) {
-        stack->push(command.release()); // runs redo(): written and noted once
-        return;
-    }
-    // No stack to record on (the model outlived its window): the edit still
-    // reaches the document, which tells its window that it changed.
-    command->redo();
-    document_->noteUnrecordedEdit(std::nullopt);
+    // The push runs redo(): written and noted once.
+    document_->undoStack().push(
+        new DocumentInfoCommand(*document_, readDocumentAttributes(*document_->pdf()), attributes));
 }
-
-QUndoStack* ViewerModel::undoManager() const
-{
-    if (pdfView_ && pdfView_->undoManager()) return pdfView_->undoManager();
-    return undoStack_.data();
-}
-
-void ViewerModel::setUndoStack(QUndoStack* stack) { undoStack_ = stack; }
 
 // ---------------------------------------------------------------- sharing
 
 bool ViewerModel::isSavedAndUnchanged() const
 {
-    if (filePath_.isEmpty() || !QFileInfo(filePath_).isFile() || !pdfView_) return false;
-    const QUndoStack* stack = undoManager();
-    return stack && stack->isClean();
+    if (filePath_.isEmpty() || !QFileInfo(filePath_).isFile() || !document_) return false;
+    return document_->undoStack().isClean();
 }
 
 QString ViewerModel::makeShareFile(const QString& temporaryRoot) const

@@ -5,7 +5,6 @@
 // not redrawn for every match.
 #include "Quarn/Viewer/ViewerModel.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/DocumentSearch.h"

@@ -6,7 +6,6 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Markup/InspectorPanel.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 

@@ -7,7 +7,6 @@
 #include "Platform/UserDefaults.h"
 #include "QuarnKit/Pages/PageEditor.h"
 #include "QuarnKit/History/HistoryLocator.h"
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerScreen.h"
@@ -64,19 +63,14 @@ bool ViewerModel::canDeletePages() const
 void ViewerModel::applyPageEdit(const PageEdit& edit, const QString& name, bool reveal)
 {
     if (!document_) return;
-    if (QUndoStack* stack = undoManager()) {
-        auto* command = new quarnkit::PageEditCommand(*document_, edit, name);
-        const QPointer<ViewerModel> self(this);
-        // Undo and redo select and show the pages they put back.
-        command->followUp = [self](const PageEdit& applied) {
-            if (self) self->pagesDidChange(applied, true);
-        };
-        document_->noteEdit(std::nullopt);
-        stack->push(command); // the edit is made: the push changes nothing more
-    } else {
-        // Nothing records the edit, yet the file is out of date.
-        document_->noteUnrecordedEdit(std::nullopt);
-    }
+    auto* command = new quarnkit::PageEditCommand(*document_, edit, name);
+    const QPointer<ViewerModel> self(this);
+    // Undo and redo select and show the pages they put back.
+    command->followUp = [self](const PageEdit& applied) {
+        if (self) self->pagesDidChange(applied, true);
+    };
+    document_->noteEdit(std::nullopt);
+    document_->undoStack().push(command); // the edit is made: the push changes nothing more
     pagesDidChange(edit, reveal);
 }
 

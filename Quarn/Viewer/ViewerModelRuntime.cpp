@@ -4,7 +4,6 @@
 #include "Quarn/Viewer/ViewerModel.h"
 
 #include "Platform/UserDefaults.h"
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 

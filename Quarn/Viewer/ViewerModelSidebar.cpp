@@ -4,7 +4,6 @@
 
 #include "Quarn/Pages/ThumbnailStore.h"
 #include "QuarnKit/Document/OutlineMap.h"
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 

@@ -2,7 +2,6 @@
 // placing of signatures and quick-fill stamps at the centre of the view.
 #include "Quarn/Viewer/ViewerModel.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/QuarnPDFView.h"

@@ -2,7 +2,6 @@
 // fits that are remembered so that they follow the view's size.
 #include "Quarn/Viewer/ViewerModel.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 

@@ -1,7 +1,5 @@
 #include "Quarn/Viewer/ViewerScreen.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
-
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -56,10 +54,10 @@ ViewerScreen::Content ViewerScreen::contentFor(bool locked, bool unlocked, int p
     return Content::document;
 }
 
-ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
-                           QWidget* parent, platform::UserDefaults* defaults, quarnkit::ReadingPositionStore* positions,
+ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QWidget* parent,
+                           platform::UserDefaults* defaults, quarnkit::ReadingPositionStore* positions,
                            quarnkit::HistoryLibrary* history)
-    : QWidget(parent), document_(document), filePath_(filePath), undoStack_(undoStack),
+    : QWidget(parent), document_(document), filePath_(filePath),
       model_(new ViewerModel(defaults, positions, this)), history_(history)
 {
     setAcceptDrops(true);
@@ -105,8 +103,6 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
 
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
-    // Edits made while no page view exists still reach the window's stack.
-    model_->setUndoStack(undoStack_);
     rebuildContent();
 }
 
@@ -354,7 +350,7 @@ QWidget* ViewerScreen::makeDocumentView()
     // Find, under the toolbar while it is open; it draws its own hairline below.
     findBar_ = new FindBar(model_, view);
     column->addWidget(findBar_);
-    canvas_ = new PdfCanvas(document_, model_, undoStack_, view);
+    canvas_ = new PdfCanvas(document_, model_, view);
     formsBanner_ = new FormBanner(model_, document_, view);
     column->addWidget(formsBanner_);
     // The side column, the pages, and the inspector while it has something to show.

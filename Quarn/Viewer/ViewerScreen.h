@@ -13,7 +13,6 @@
 
 class QMimeData;
 class QStackedLayout;
-class QUndoStack;
 
 namespace quarnkit { class HistoryLibrary; }
 
@@ -41,9 +40,9 @@ public:
     // standard ones when none are given. The window's openings, moves and
     // page count are recorded in `history`, which the History panel shows;
     // without one, nothing is recorded and the rail offers no History.
-    ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QUndoStack* undoStack,
-                 QWidget* parent = nullptr, platform::UserDefaults* defaults = nullptr,
-                 quarnkit::ReadingPositionStore* positions = nullptr, quarnkit::HistoryLibrary* history = nullptr);
+    ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QWidget* parent = nullptr,
+                 platform::UserDefaults* defaults = nullptr, quarnkit::ReadingPositionStore* positions = nullptr,
+                 quarnkit::HistoryLibrary* history = nullptr);
     ~ViewerScreen() override;
 
     ViewerModel& model() { return *model_; }
@@ -97,7 +96,6 @@ private:
 
     QPointer<quarnkit::QuarnDocument> document_;
     QString filePath_;
-    QPointer<QUndoStack> undoStack_;
     ViewerModel* model_;
     quarnkit::HistoryLibrary* history_;
     LibraryRail* rail_ = nullptr;

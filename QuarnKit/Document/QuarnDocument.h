@@ -1,15 +1,17 @@
 #pragma once
-// The document of one window: the parsed PDF and its change counter. Every
-// edit of the PDF, whoever makes it, is announced here with noteEdit, and
-// views redraw on generationChanged alone; whether the file needs saving is
-// the window's undo stack's business, not this object's. Pages are named by
-// their page object, which stays with a page when pages move.
+// The document of one window: the parsed PDF, its undo stack and its change
+// counter. Every edit of the PDF, whoever makes it, is an undo step on this
+// document's stack and is announced here with noteEdit; views redraw on
+// generationChanged alone. Whether the file needs saving is the stack's clean
+// state. Pages are named by their page object, which stays with a page when
+// pages move.
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageIdentity.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QUndoStack>
 
 #include <memory>
 #include <optional>
@@ -84,6 +86,9 @@ public:
     // Constant for the document's life; edits change it in place.
     const std::shared_ptr<platform::PdfDocument>& pdf() const { return pdf_; }
 
+    // Every edit of the document is a step here; nothing else holds an undo stack.
+    QUndoStack& undoStack() const { return *undoStack_; }
+
     qint64 generation() const { return generation_; }
     // The page the last edit touched; none for a whole-document change or before any edit.
     std::optional<platform::PdfPageId> editedPage() const { return editedPage_; }
@@ -145,6 +150,7 @@ private:
     void mapPagesLater();
 
     std::shared_ptr<platform::PdfDocument> pdf_;
+    std::unique_ptr<QUndoStack> undoStack_ = std::make_unique<QUndoStack>();
     qint64 generation_ = 0;
     std::optional<QString> unlockPassword_;
     std::optional<platform::PdfPageId> editedPage_;

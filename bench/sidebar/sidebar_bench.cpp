@@ -67,12 +67,11 @@ int main(int argc, char** argv)
 
     platform::UserDefaults defaults(QDir(scratch.path()).filePath(QStringLiteral("defaults.json")));
     quarnkit::ReadingPositionStore positions(defaults);
-    QUndoStack stack;
 
     QElapsedTimer timer;
     timer.start();
     auto document = quarnkit::QuarnDocument::open(path);
-    quarn::ViewerScreen screen(document.get(), path, &stack, nullptr, &defaults, &positions);
+    quarn::ViewerScreen screen(document.get(), path, nullptr, &defaults, &positions);
     screen.resize(1180, 800);
     screen.show();
     const double shown = timer.nsecsElapsed() / 1e6;

@@ -35,7 +35,6 @@ namespace {
 // A shown viewer screen of a US Letter document and its export sheet.
 struct Shown {
     Settings settings;
-    QUndoStack stack;
     QString path;
     std::unique_ptr<QuarnDocument> document;
     std::unique_ptr<ViewerScreen> screen;
@@ -47,7 +46,7 @@ struct Shown {
     }
     explicit Shown(const QByteArray& pdf, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
         : path(writeFile(settings.dir, "Letter.pdf", pdf)), document(QuarnDocument::open(path)),
-          screen(showScreen(document.get(), path, stack, settings))
+          screen(showScreen(document.get(), path, settings))
     {
         model().setSelectedPages(selected);
         present(preset);

@@ -18,7 +18,6 @@
 
 #include <QApplication>
 #include <QTest>
-#include <QUndoStack>
 
 using namespace quarn;
 using historytest::Library;
@@ -33,7 +32,6 @@ const bool privateConfig = testsupport::usePrivateConfigDir();
 struct Screen {
     viewertest::Settings settings;
     Library h;
-    QUndoStack stack;
     std::unique_ptr<quarnkit::QuarnDocument> document;
     std::unique_ptr<ViewerScreen> screen;
 
@@ -41,7 +39,7 @@ struct Screen {
     {
         h.make();
         document = quarnkit::QuarnDocument::open(path);
-        screen = std::make_unique<ViewerScreen>(document.get(), path, &stack, nullptr, &settings.defaults,
+        screen = std::make_unique<ViewerScreen>(document.get(), path, nullptr, &settings.defaults,
                                                 &settings.positions, h.library.get());
         screen->resize(1100, 760);
         screen->show();

@@ -25,13 +25,12 @@ namespace {
 
 struct EditView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
 
     EditView()
     {
         view.resize(800, 900);
         view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
-        view.setUndoManagerOverride(&stack);
         view.show();
         QApplication::processEvents();
     }
@@ -111,7 +110,7 @@ TEST(InlineEditor, TypingUndoesInsideTheEditorOnly)
     v.type(QStringLiteral("abc"));
     v.editor()->undo();
     EXPECT_NE(v.editor()->toPlainText(), QStringLiteral("abc"));
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, FittingSizeKeepsOneLineAndTheMinimumWidth)
@@ -146,10 +145,10 @@ TEST(InlineEditor, TextToolTypesANewBoxAsOneUndoStep)
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].kind, MarkKind::text);
     EXPECT_EQ(entries[0].annotation.contents, "Hello page");
-    EXPECT_EQ(v.stack.count(), 1);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Text"));
+    EXPECT_EQ(v.stack().count(), 1);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
     EXPECT_FALSE(v.view.selectedAnnotation()); // a new box is left unselected
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
 }
 
@@ -164,7 +163,7 @@ TEST(InlineEditor, AnEmptyNewBoxIsDropped)
     v.typeKey(Qt::Key_Escape);
     EXPECT_FALSE(v.view.hasEditor());
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, ClickingElsewhereCommitsBeforeTheClick)
@@ -195,7 +194,7 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     EXPECT_EQ(entries[0].kind, MarkKind::note);
     EXPECT_EQ(entries[0].annotation.contents, "Check this");
     ASSERT_TRUE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Note"));
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Note"));
 
     // A click on the note edits it.
     v.click({300, 500});
@@ -204,7 +203,7 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     v.type(QStringLiteral("Checked"));
     v.typeKey(Qt::Key_Return);
     EXPECT_EQ(v.saved()[0].annotation.contents, "Checked");
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().count(), 2);
 }
 
 TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
@@ -284,9 +283,9 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
     EXPECT_GT(after.rect.width, before.rect.width);
     EXPECT_DOUBLE_EQ(after.rect.minX(), before.rect.minX());
     EXPECT_NEAR(after.rect.maxY(), before.rect.maxY(), 0.01); // the top-left corner stays
-    ASSERT_EQ(v.stack.count(), 1);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Text"));
-    v.stack.undo();
+    ASSERT_EQ(v.stack().count(), 1);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
+    v.stack().undo();
     const auto undone = *PdfAnnotations::find(*v.view.document(), 0, box.object);
     EXPECT_EQ(undone.contents, "old");
     EXPECT_NEAR(undone.rect.width, before.rect.width, 0.01);
@@ -304,14 +303,14 @@ TEST(InlineEditor, ReturnOnASelectedBoxEditsItAndTheSameTextChangesNothing)
     EXPECT_EQ(v.editor()->textCursor().selectedText(), QStringLiteral("same")); // all selected
     v.typeKey(Qt::Key_Return);
     EXPECT_FALSE(v.view.hasEditor());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 
     // Empty words keep the old ones.
     QTest::keyClick(&v.view, Qt::Key_Return);
     v.typeKey(Qt::Key_Backspace);
     v.typeKey(Qt::Key_Return);
     EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->contents, "same");
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
@@ -381,7 +380,7 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("again"));
     EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->rect, before.rect); // not moved
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, TheEditorFollowsTheBoxWhenTheViewScrolls)

@@ -107,7 +107,7 @@ TEST(Inspector, SwatchesMarkTheMatchingColourAndRecolourTheSelection)
     const MarkRef mark = h.place(rectangle());
     EXPECT_TRUE(h.pane.swatches()[1]->isChosen()); // the mark's ink
     h.click(h.pane.swatches()[3]);
-    EXPECT_EQ(h.stack.undoText(), "Color");
+    EXPECT_EQ(h.stack().undoText(), "Color");
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].color, RGBA::moss);
@@ -133,10 +133,10 @@ TEST(Inspector, SlidersRoundAsTheModelKeepsThem)
     h.pane.strokeSlider()->setValue(330); // 3.3 points
     EXPECT_DOUBLE_EQ(*h.read(mark).borderWidth, 3.5);
     EXPECT_EQ(h.pane.strokeText()->text(), "3.5 pt");
-    EXPECT_EQ(h.stack.undoText(), "Stroke");
+    EXPECT_EQ(h.stack().undoText(), "Stroke");
     h.pane.fill()->click();
     EXPECT_TRUE(h.read(mark).interiorColor.has_value());
-    EXPECT_EQ(h.stack.undoText(), "Fill");
+    EXPECT_EQ(h.stack().undoText(), "Fill");
 
     h.model->chooseTool(MarkupTool::text);
     h.pane.textSizeSlider()->setValue(2140); // 21.4 points
@@ -154,23 +154,23 @@ TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
     h.pane.head()->click();
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
-    EXPECT_EQ(h.stack.undoText(), "Add Head");
+    EXPECT_EQ(h.stack().undoText(), "Add Head");
     // The head never reaches the tool memory.
     EXPECT_EQ(h.model->toolMemory(), h.storedMemory());
 
     EXPECT_EQ(h.pane.duplicateButton()->toolTip(), "Duplicate (Ctrl+D)");
     EXPECT_EQ(h.pane.frontButton()->toolTip(), "Bring to front");
     h.click(h.pane.backButton());
-    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
     h.click(h.pane.frontButton());
-    EXPECT_EQ(h.stack.undoText(), "Bring to Front");
+    EXPECT_EQ(h.stack().undoText(), "Bring to Front");
     h.click(h.pane.duplicateButton());
-    EXPECT_EQ(h.stack.undoText(), "Duplicate");
+    EXPECT_EQ(h.stack().undoText(), "Duplicate");
     EXPECT_EQ(h.saved().size(), 3u);
 
     EXPECT_EQ(h.pane.deleteButton()->toolTip(), "Delete the mark (Delete)");
     h.click(h.pane.deleteButton());
-    EXPECT_EQ(h.stack.undoText(), "Delete");
+    EXPECT_EQ(h.stack().undoText(), "Delete");
     // The copy went; the two marks before it stay.
     std::vector<int> kept;
     for (const auto& entry : h.saved()) kept.push_back(entry.annotation.objectNumber);
@@ -182,8 +182,7 @@ TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
 TEST(Inspector, StandsBesideThePagesInTheDocumentWindow)
 {
     MarkupHarness h;
-    QUndoStack stack;
-    ViewerScreen screen(h.document.get(), QString(), &stack, nullptr, &h.defaults, &h.positions);
+    ViewerScreen screen(h.document.get(), QString(), nullptr, &h.defaults, &h.positions);
     screen.resize(1180, 800);
     screen.show();
     auto* pane = screen.findChild<InspectorPane*>();

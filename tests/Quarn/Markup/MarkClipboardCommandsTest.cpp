@@ -27,14 +27,13 @@ namespace {
 
 struct ClipView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
 
     explicit ClipView(int pages = 1)
     {
         QApplication::clipboard()->clear();
         view.resize(800, 900);
         view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)));
-        view.setUndoManagerOverride(&stack);
         view.show();
         QApplication::processEvents();
     }
@@ -91,7 +90,7 @@ TEST(MarkClipboardCommands, CopyPutsTheSelectedMarkOnTheClipboard)
     const auto read = MarkClipboard::read(mime);
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].subtype, "Square");
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkClipboardCommands, CutRemovesTheMarkAndUndoBringsItBack)
@@ -102,9 +101,9 @@ TEST(MarkClipboardCommands, CutRemovesTheMarkAndUndoBringsItBack)
     ASSERT_TRUE(v.view.cutSelectedMark());
     EXPECT_TRUE(v.marks().empty());
     EXPECT_FALSE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Cut"));
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Cut"));
     EXPECT_TRUE(MarkClipboard::canRead(QApplication::clipboard()->mimeData())); // the cut mark stays there
-    v.stack.undo();
+    v.stack().undo();
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].objectNumber, mark.object);
 }
@@ -127,8 +126,8 @@ TEST(MarkClipboardCommands, PastingTwiceStepsOffTheCopiedMark)
     EXPECT_NEAR(marks[2].rect.y - original.y, -24, 0.01);
     ASSERT_TRUE(v.view.selectedAnnotation());
     EXPECT_EQ(v.view.selectedAnnotation()->object, marks[2].objectNumber);
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Paste"));
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Paste"));
     EXPECT_EQ(v.saved().size(), 3u);
 }
 
@@ -148,10 +147,10 @@ TEST(MarkClipboardCommands, AGroupPastesAsOneUndoStepAndKeepsItsShape)
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, group[1].rect.x - group[0].rect.x, 0.01);
     EXPECT_NEAR(marks[2].rect.y - marks[0].rect.y, group[2].rect.y - group[0].rect.y, 0.01);
     EXPECT_EQ(v.view.selectedAnnotation()->object, marks[2].objectNumber);
-    ASSERT_EQ(v.stack.count(), 1);
-    v.stack.undo();
+    ASSERT_EQ(v.stack().count(), 1);
+    v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_EQ(v.marks().size(), 3u);
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 3u);
@@ -184,7 +183,7 @@ TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, 12, 0.01);
     EXPECT_NEAR(marks[1].rect.y - marks[0].rect.y, -12, 0.01);
     EXPECT_EQ(v.view.selectedAnnotation()->object, marks[1].objectNumber);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Duplicate"));
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Duplicate"));
     // A second duplicate of the first mark keeps off the first copy.
     v.view.select(mark);
     v.view.duplicateSelection();
@@ -202,7 +201,7 @@ TEST(MarkClipboardCommands, ContextMenuOfASelectedMark)
     std::unique_ptr<QMenu> menu(v.view.contextMenu());
     v.menuItem(*menu, QStringLiteral("Delete Mark"))->trigger();
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Delete"));
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Delete"));
 }
 
 TEST(MarkClipboardCommands, ContextMenuOfATextBoxEditsIt)

@@ -29,14 +29,13 @@ namespace {
 
 struct MarkView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
     std::vector<std::optional<int>> edits;
 
     MarkView()
     {
         view.resize(800, 900);
         view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
-        view.setUndoManagerOverride(&stack);
         QObject::connect(view.quarnDocument(), &quarnkit::QuarnDocument::generationChanged, &view,
                          [this] { edits.push_back(view.quarnDocument()->editedPageIndex()); });
         view.show();
@@ -92,8 +91,8 @@ TEST(MarkGestures, RectangleDragAddsOneMarkAsOneUndoStep)
     v.use(MarkupTool::rectangle);
     v.drag({100, 100}, {200, 160});
     ASSERT_EQ(v.marks().size(), 1u);
-    EXPECT_EQ(v.stack.count(), 1);
-    EXPECT_EQ(v.stack.undoText(), "Rectangle");
+    EXPECT_EQ(v.stack().count(), 1);
+    EXPECT_EQ(v.stack().undoText(), "Rectangle");
     ASSERT_FALSE(v.edits.empty());
     EXPECT_EQ(v.edits.back(), 0);
     EXPECT_FALSE(v.view.selectedAnnotation()); // new marks are not selected
@@ -104,10 +103,10 @@ TEST(MarkGestures, RectangleDragAddsOneMarkAsOneUndoStep)
     EXPECT_NEAR(saved[0].annotation.rect.midX(), 150, 4);
     EXPECT_NEAR(saved[0].annotation.rect.midY(), 130, 4);
 
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
     EXPECT_TRUE(v.saved().empty());
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_EQ(v.marks().size(), 1u);
 }
 
@@ -119,7 +118,7 @@ TEST(MarkGestures, ShiftMakesASquare)
     ASSERT_EQ(v.marks().size(), 1u);
     const PdfRect r = v.marks()[0].rect;
     EXPECT_NEAR(r.width, r.height, 1.5);
-    EXPECT_EQ(v.stack.undoText(), "Ellipse");
+    EXPECT_EQ(v.stack().undoText(), "Ellipse");
 }
 
 TEST(MarkGestures, LinesAndArrowsKeepTheirKind)
@@ -129,8 +128,8 @@ TEST(MarkGestures, LinesAndArrowsKeepTheirKind)
     v.drag({100, 300}, {250, 320});
     v.use(MarkupTool::arrow);
     v.drag({100, 400}, {250, 450});
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), "Arrow");
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Arrow");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 2u);
     std::vector<MarkKind> kinds{saved[0].kind, saved[1].kind};
@@ -145,8 +144,8 @@ TEST(MarkGestures, PenStrokeAndPenClickAddInk)
     v.drag({100, 200}, {200, 260}, {}, 12);
     v.click({300, 300}); // a dot
     ASSERT_EQ(v.marks().size(), 2u);
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), "Pen");
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Pen");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 2u);
     for (const auto& entry : saved) EXPECT_EQ(entry.kind, MarkKind::drawing);
@@ -161,7 +160,7 @@ TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
     v.use(MarkupTool::highlight);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     ASSERT_EQ(v.marks().size(), 1u);
-    EXPECT_EQ(v.stack.undoText(), "Highlight");
+    EXPECT_EQ(v.stack().undoText(), "Highlight");
     const PdfRect marked = v.marks()[0].rect;
     EXPECT_TRUE(marked.intersects(line));
 
@@ -171,14 +170,14 @@ TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
     v.use(MarkupTool::underline);
     v.drag({100, 100}, {200, 150});
     EXPECT_EQ(v.marks().size(), 2u);
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().count(), 2);
 
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
-    EXPECT_EQ(v.stack.undoText(), "Underline");
+    EXPECT_EQ(v.stack().undoText(), "Underline");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 3u);
     EXPECT_EQ(std::count_if(saved.begin(), saved.end(), [](const auto& e) { return e.kind == MarkKind::underline; }), 1);
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_EQ(v.marks().size(), 2u);
 }
 
@@ -187,7 +186,7 @@ TEST(MarkGestures, RedactionBox)
     MarkView v;
     v.use(MarkupTool::redact);
     v.drag({100, 100}, {220, 140});
-    EXPECT_EQ(v.stack.undoText(), "Redact");
+    EXPECT_EQ(v.stack().undoText(), "Redact");
     const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
     EXPECT_EQ(quarnkit::Redaction::count(*reopened, {0}), 1);
 }
@@ -198,7 +197,7 @@ TEST(MarkGestures, ATinyDragAddsNothing)
     v.use(MarkupTool::rectangle);
     v.click({100, 100});
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, EscapeDropsADrawing)
@@ -210,7 +209,7 @@ TEST(MarkGestures, EscapeDropsADrawing)
     v.key(Qt::Key_Escape);
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, SelectClickSelectsAndDragMoves)
@@ -232,19 +231,19 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
     const PdfRect after = v.marks().at(0).rect;
     EXPECT_NEAR(after.x - before.x, 40, 1.5);
     EXPECT_NEAR(after.y - before.y, -20, 1.5);
-    EXPECT_EQ(v.stack.undoText(), "Move");
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Move");
+    EXPECT_EQ(v.stack().count(), 2);
     const auto saved = v.saved();
     EXPECT_NEAR(saved.at(0).annotation.rect.x, after.x, 0.01);
 
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_NEAR(v.marks().at(0).rect.x, before.x, 0.01);
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_NEAR(v.marks().at(0).rect.x, after.x, 0.01);
 
     // A drag that ends where it began registers nothing.
     v.drag({140, 92}, {140, 92});
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().count(), 2);
 
     // A click beside every mark selects none.
     v.click({400, 600});
@@ -258,7 +257,7 @@ TEST(MarkGestures, SelectDragOverTextStillSelectsText)
     v.use(MarkupTool::select);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     EXPECT_FALSE(v.view.currentSelection().text.empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, HandleDragResizes)
@@ -277,8 +276,8 @@ TEST(MarkGestures, HandleDragResizes)
     EXPECT_NEAR(after.maxX(), before.maxX() + 50, 1.5);
     EXPECT_NEAR(after.maxY(), before.maxY() + 30, 1.5);
     EXPECT_NEAR(after.minX(), before.minX(), 0.01);
-    EXPECT_EQ(v.stack.undoText(), "Resize");
-    v.stack.undo();
+    EXPECT_EQ(v.stack().undoText(), "Resize");
+    v.stack().undo();
     EXPECT_EQ(v.marks().at(0).rect, before);
 }
 
@@ -295,7 +294,7 @@ TEST(MarkGestures, EscapeDuringAMovePutsTheMarkBack)
     v.key(Qt::Key_Escape);
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({160, 180}));
     EXPECT_EQ(v.marks().at(0).rect, before);
-    EXPECT_EQ(v.stack.count(), 1);
+    EXPECT_EQ(v.stack().count(), 1);
 }
 
 TEST(MarkGestures, DeleteKeyRemovesTheSelectedMark)
@@ -309,9 +308,9 @@ TEST(MarkGestures, DeleteKeyRemovesTheSelectedMark)
     v.key(Qt::Key_Delete);
     EXPECT_TRUE(v.marks().empty());
     EXPECT_FALSE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.stack.undoText(), "Delete");
+    EXPECT_EQ(v.stack().undoText(), "Delete");
     EXPECT_TRUE(v.saved().empty());
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_EQ(v.marks().size(), 1u);
     EXPECT_FALSE(v.view.selectedAnnotation()); // back, but not selected
 
@@ -334,9 +333,9 @@ TEST(MarkGestures, ArrowKeysNudgeAsOneStep)
     const PdfRect after = v.marks().at(0).rect;
     EXPECT_NEAR(after.x - before.x, 2, 0.01);
     EXPECT_NEAR(after.y - before.y, 10, 0.01); // up the page
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), "Move");
-    v.stack.undo();
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Move");
+    v.stack().undo();
     EXPECT_EQ(v.marks().at(0).rect, before);
 
     // Without a selection the keys are left to the view.
@@ -367,12 +366,12 @@ TEST(MarkGestures, EraseDragIsOneStep)
     v.use(MarkupTool::eraser);
     v.drag({80, 350}, {220, 350}, {}, 20);
     EXPECT_EQ(v.marks().size(), 1u);
-    EXPECT_EQ(v.stack.undoText(), "Erase");
-    EXPECT_EQ(v.stack.count(), 4);
+    EXPECT_EQ(v.stack().undoText(), "Erase");
+    EXPECT_EQ(v.stack().count(), 4);
     EXPECT_EQ(v.saved().size(), 1u);
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_EQ(v.marks().size(), 3u);
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_EQ(v.marks().size(), 1u);
 }
 
@@ -432,14 +431,14 @@ TEST(MarkGestures, DraggingALineEndResizesIt)
     ASSERT_TRUE(after.lineEnd && after.lineStart);
     EXPECT_NEAR(after.lineEnd->y, 400, 1.5);
     EXPECT_NEAR(after.lineStart->x, before.lineStart->x, 0.01);
-    EXPECT_EQ(v.stack.undoText(), "Resize");
+    EXPECT_EQ(v.stack().undoText(), "Resize");
     EXPECT_EQ(quarnkit::MarkCatalog::kind(after), MarkKind::arrow);
 
     // An end dragged onto the other one stops short of it.
     v.drag(*after.lineEnd, *after.lineStart);
     EXPECT_GE(std::hypot(v.marks().at(0).lineEnd->x - after.lineStart->x, v.marks().at(0).lineEnd->y - after.lineStart->y), 4.0);
 
-    while (v.stack.canUndo() && v.stack.undoText() == "Resize") v.stack.undo();
+    while (v.stack().canUndo() && v.stack().undoText() == "Resize") v.stack().undo();
     EXPECT_EQ(v.marks().at(0).lineStart, before.lineStart);
     EXPECT_EQ(v.marks().at(0).lineEnd, before.lineEnd);
 }
@@ -528,9 +527,9 @@ TEST(MarkGestures, HeldArrowKeysReportEachStepOfThePageAndUndoAsOne)
     v.key(Qt::Key_Left);
     v.key(Qt::Key_Left);
     EXPECT_EQ(v.edits, (std::vector<std::optional<int>>{0, 0, 0})); // every view sees each step
-    const int steps = v.stack.count();
-    v.stack.undo();
-    EXPECT_EQ(v.stack.count(), steps);
+    const int steps = v.stack().count();
+    v.stack().undo();
+    EXPECT_EQ(v.stack().count(), steps);
     EXPECT_EQ(v.edits.size(), 4u);
 }
 
@@ -545,7 +544,7 @@ TEST(MarkGestures, ADocumentShownMidDragTakesNoMark)
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
     EXPECT_TRUE(v.marks().empty());
     EXPECT_TRUE(PdfAnnotations::list(*first, 0).empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, TheEraserShowsWhatItWouldTake)
@@ -574,10 +573,10 @@ TEST(MarkGestures, ANudgeKeepsAMarkOnThePage)
     const PdfRect atEdge = v.marks().at(0).rect;
     const PdfRect page = v.view.document()->pageGeometry(0).cropBox;
     EXPECT_NEAR(atEdge.maxX(), page.maxX(), 0.01);
-    const int steps = v.stack.count();
+    const int steps = v.stack().count();
     v.key(Qt::Key_Right);
     EXPECT_EQ(v.marks().at(0).rect, atEdge);
-    EXPECT_EQ(v.stack.count(), steps);
+    EXPECT_EQ(v.stack().count(), steps);
 }
 
 TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
@@ -615,7 +614,7 @@ TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
     const auto moved = *PdfAnnotations::find(*v.view.document(), 0, object);
     EXPECT_NEAR(moved.rect.x - before.rect.x, 40, 2);
     EXPECT_NEAR(moved.rect.y - before.rect.y, -30, 2);
-    EXPECT_EQ(v.stack.undoText(), "Move");
+    EXPECT_EQ(v.stack().undoText(), "Move");
 
     // Saved and opened again, it is the same object, moved; the other two stay.
     const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
@@ -632,6 +631,6 @@ TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
     v.key(Qt::Key_Delete);
     EXPECT_FALSE(PdfAnnotations::find(*reopened, 0, object).has_value());
     EXPECT_EQ(PdfAnnotations::list(*platform::PdfDocument::openBytes(reopened->save()), 0).size(), 2u);
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_TRUE(PdfAnnotations::find(*reopened, 0, object).has_value());
 }

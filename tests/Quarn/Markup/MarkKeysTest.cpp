@@ -23,15 +23,15 @@ namespace {
 
 struct MarkedWindow {
     viewertest::Settings settings;
-    QUndoStack stack;
     std::unique_ptr<quarnkit::QuarnDocument> document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    QUndoStack& stack() { return document->undoStack(); }
     int first = add(200), second = add(400);
     std::unique_ptr<ViewerScreen> screen;
     QuarnPDFView* view = nullptr;
 
     MarkedWindow()
     {
-        screen = viewertest::showScreen(document.get(), QString(), stack, settings);
+        screen = viewertest::showScreen(document.get(), QString(), settings);
         screen->resize(1180, 800);
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());
@@ -76,7 +76,7 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
     w.key(Qt::Key_Delete);
     EXPECT_FALSE(w.has(w.first));
     EXPECT_TRUE(w.has(w.second));
-    EXPECT_EQ(w.stack.undoText(), "Delete");
+    EXPECT_EQ(w.stack().undoText(), "Delete");
 }
 
 TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)

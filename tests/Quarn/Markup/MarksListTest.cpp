@@ -33,7 +33,7 @@ struct ListFixture {
     platform::UserDefaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
     quarnkit::ReadingPositionStore positions{defaults};
     quarnkit::QuarnDocument document;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
     ViewerModel model{&defaults, &positions};
     QuarnPDFView view;
     MarksList list{&model, &document};
@@ -43,7 +43,6 @@ struct ListFixture {
     {
         view.resize(700, 800);
         view.load(&document);
-        view.setUndoManagerOverride(&stack);
         model.setDocument(&document);
         model.bind(&view); // edits reach the document, selections the model
         view.show();
@@ -177,22 +176,22 @@ TEST(MarksList, DeletingRowsRemovesTheirMarksAsOneStep)
     f.row(1, 0)->setSelected(true);
     f.list.tree()->setFocus();
     QTest::keyClick(f.list.tree(), Qt::Key_Delete);
-    EXPECT_EQ(f.stack.count(), 1);
-    EXPECT_EQ(f.stack.undoText(), QStringLiteral("Delete 2 Marks"));
+    EXPECT_EQ(f.stack().count(), 1);
+    EXPECT_EQ(f.stack().undoText(), QStringLiteral("Delete 2 Marks"));
     // The list heard of the edits through the document.
     ASSERT_EQ(f.pages(), (std::vector<int>{0}));
     EXPECT_EQ(f.list.groups()[0].entries.size(), 1u);
     const auto reopened = platform::PdfDocument::openBytes(f.document.pdf()->save());
     EXPECT_EQ(quarnkit::MarkCatalog::entries(*reopened).size(), 1u);
 
-    f.stack.undo();
+    f.stack().undo();
     EXPECT_EQ(f.pages(), (std::vector<int>{0, 3}));
     EXPECT_EQ(f.list.summary(), QStringLiteral("3 marks on 2 pages"));
 
     f.list.tree()->clearSelection();
     f.row(1, 0)->setSelected(true);
     f.list.deleteChosen();
-    EXPECT_EQ(f.stack.undoText(), QStringLiteral("Delete Mark"));
+    EXPECT_EQ(f.stack().undoText(), QStringLiteral("Delete Mark"));
     EXPECT_EQ(f.pages(), (std::vector<int>{0}));
 }
 

@@ -33,8 +33,8 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     ASSERT_TRUE(document->isLocked());
 
     viewertest::Settings settings;
-    QUndoStack stack;
-    auto screen = viewertest::showScreen(document.get(), QString(), stack, settings);
+    auto screen = viewertest::showScreen(document.get(), QString(), settings);
+    QUndoStack& stack = document->undoStack();
     QApplication::setActiveWindow(screen.get());
     (void)QTest::qWaitForWindowActive(screen.get());
     screen->model().showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
@@ -61,7 +61,6 @@ namespace {
 // A window showing the marks list of a PDF with `perPage` rectangles on each page.
 struct MarkedWindow {
     viewertest::Settings settings;
-    QUndoStack stack;
     quarnkit::QuarnDocument document;
     std::unique_ptr<ViewerScreen> screen;
     MarksList* list = nullptr;
@@ -71,7 +70,7 @@ struct MarkedWindow {
         for (int page = 0; page < pages; ++page)
             for (int i = 0; i < perPage; ++i)
                 platform::PdfAnnotations::add(*document.pdf(), page, *box(i));
-        screen = viewertest::showScreen(&document, QString(), stack, settings);
+        screen = viewertest::showScreen(&document, QString(), settings);
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());
         showList();

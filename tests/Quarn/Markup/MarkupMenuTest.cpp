@@ -69,26 +69,26 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
     EXPECT_TRUE(marks->sendToBack()->isEnabled());
 
     marks->sendToBack()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
     EXPECT_EQ(markuptest::PdfAnnotations::order(h.pdf(), 0), (std::vector<int>{second.object, first.object}));
     marks->bringToFront()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Bring to Front");
+    EXPECT_EQ(h.stack().undoText(), "Bring to Front");
     EXPECT_EQ(markuptest::PdfAnnotations::order(h.pdf(), 0), (std::vector<int>{first.object, second.object}));
 
     marks->deleteMark()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Delete");
+    EXPECT_EQ(h.stack().undoText(), "Delete");
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].annotation.objectNumber, first.object);
     // Deleting leaves nothing selected, and the items go grey again.
     EXPECT_FALSE(marks->deleteMark()->isEnabled());
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_EQ(h.saved().size(), 2u);
 
     // Duplicate puts a copy beside the mark and selects it.
     h.view().select(second);
     marks->duplicate()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Duplicate");
+    EXPECT_EQ(h.stack().undoText(), "Duplicate");
     EXPECT_EQ(h.saved().size(), 3u);
     EXPECT_NE(h.view().selectedAnnotation(), second);
 

@@ -20,10 +20,9 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 namespace {
 
 struct PasteboardWindow : quarn::testing::BarsWindow {
-    QUndoStack stack;
+    QUndoStack& stack() { return view->quarnDocument()->undoStack(); }
     PasteboardWindow() : BarsWindow(2)
     {
-        view->setUndoManagerOverride(&stack);
         QApplication::clipboard()->clear();
         QApplication::processEvents();
     }
@@ -61,7 +60,7 @@ TEST(PasteboardMenu, ItemsFollowTheSelectedMarkAndTheClipboard)
     w.item(ShortcutCommand::copy)->trigger();
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
-    EXPECT_EQ(w.stack.undoText(), "Paste");
+    EXPECT_EQ(w.stack().undoText(), "Paste");
     EXPECT_EQ(PdfAnnotations::list(*w.view->document(), 0).size(), 2u);
 }
 

@@ -26,13 +26,12 @@ namespace {
 
 struct TextView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
 
     explicit TextView(const QByteArray& pdf = testsupport::makeTextPdf(1))
     {
         view.resize(800, 900);
         view.load(platform::PdfDocument::openBytes(pdf));
-        view.setUndoManagerOverride(&stack);
         view.show();
         QApplication::processEvents();
     }

@@ -121,8 +121,7 @@ TEST(ToolPalette, MenuRowHoverFollowsThePointerWhateverTheEventOrder)
 TEST(ToolPalette, StandsInTheDocumentWindowsToolbar)
 {
     MarkupHarness h;
-    QUndoStack stack;
-    ViewerScreen screen(h.document.get(), QString(), &stack, nullptr, &h.defaults, &h.positions);
+    ViewerScreen screen(h.document.get(), QString(), nullptr, &h.defaults, &h.positions);
     auto* palette = screen.findChild<ToolPalette*>();
     ASSERT_TRUE(palette);
     EXPECT_EQ(palette->parentWidget()->height(), 48); // the toolbar

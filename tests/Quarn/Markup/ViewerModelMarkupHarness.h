@@ -34,7 +34,7 @@ struct MarkupHarness {
     platform::UserDefaults defaults{dir.filePath("defaults.json")};
     quarnkit::ReadingPositionStore positions{defaults};
     std::unique_ptr<quarnkit::QuarnDocument> document;
-    QUndoStack stack;
+    QUndoStack& stack() { return document->undoStack(); }
     std::unique_ptr<ViewerModel> model;
     std::unique_ptr<PdfCanvas> canvas;
 
@@ -48,7 +48,7 @@ struct MarkupHarness {
         document = quarnkit::QuarnDocument::open(path);
         model = std::make_unique<ViewerModel>(&defaults, &positions);
         model->setFilePath(path);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get(), &stack);
+        canvas = std::make_unique<PdfCanvas>(document.get(), model.get());
         canvas->resize(900, 900);
         canvas->show();
         model->start();

@@ -37,21 +37,21 @@ TEST(ViewerModelMarkup, ColorOfASelectedMarkIsOneUndoStepAndRememberedForItsTool
     EXPECT_NEAR(a.color->r, 0.75, 1e-6);
     ASSERT_TRUE(a.interiorColor); // a filled shape stays filled
     EXPECT_NEAR(a.interiorColor->r, 0.75, 1e-6);
-    EXPECT_EQ(h.stack.count(), 1);
-    EXPECT_EQ(h.stack.undoText(), "Color");
+    EXPECT_EQ(h.stack().count(), 1);
+    EXPECT_EQ(h.stack().undoText(), "Color");
     EXPECT_EQ(h.model->inspected()->color, RGBA::crimson);
     EXPECT_EQ(h.storedMemory().style(MarkupTool::rectangle).color, RGBA::crimson);
 
     // Quick repeats fold into the first step, which restores the colour before the run.
     h.model->setColor(RGBA::moss);
     h.model->setColor(RGBA::violet);
-    EXPECT_EQ(h.stack.count(), 1);
+    EXPECT_EQ(h.stack().count(), 1);
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].color, RGBA::violet);
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_NEAR(h.read(mark).color->b, RGBA::ink.b, 1e-6);
-    h.stack.redo();
+    h.stack().redo();
     EXPECT_NEAR(h.read(mark).color->b, RGBA::violet.b, 1e-6);
 }
 
@@ -87,7 +87,7 @@ TEST(ViewerModelMarkup, SettersRefuseWhatTheToolOrKindDoesNotTake)
     const std::optional<quarnkit::MarkStyle> redaction = [] { quarnkit::MarkStyle s; s.kind = MarkKind::redaction; return s; }();
     h.view().onInspect(redaction);
     h.model->setColor(RGBA::crimson);
-    EXPECT_EQ(h.stack.count(), 0);
+    EXPECT_EQ(h.stack().count(), 0);
     EXPECT_NEAR(h.read(mark).color->b, RGBA::ink.b, 1e-6);
 }
 
@@ -114,7 +114,7 @@ TEST(ViewerModelMarkup, ToolModeRemembersAndLoadsTheCurrentToolsStyle)
     h.model->setFont(quarnkit::TextFont::mono);
     EXPECT_EQ(h.view().style().font, quarnkit::TextFont::mono);
     EXPECT_EQ(h.storedMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
-    EXPECT_EQ(h.stack.count(), 0); // no mark was touched
+    EXPECT_EQ(h.stack().count(), 0); // no mark was touched
 }
 
 TEST(ViewerModelMarkup, AnUnchangedStrokeStillReachesTheSelectionButSavesNothing)
@@ -125,11 +125,11 @@ TEST(ViewerModelMarkup, AnUnchangedStrokeStillReachesTheSelectionButSavesNothing
     const double remembered = h.model->toolMemory().style(MarkupTool::rectangle).stroke;
     h.model->setStroke(remembered);
     EXPECT_NEAR(*h.read(mark).borderWidth, remembered, 1e-6);
-    EXPECT_EQ(h.stack.count(), 1);
-    EXPECT_EQ(h.stack.undoText(), "Stroke");
+    EXPECT_EQ(h.stack().count(), 1);
+    EXPECT_EQ(h.stack().undoText(), "Stroke");
     EXPECT_FALSE(QFile::exists(h.dir.filePath("defaults.json")) &&
                  h.storedMemory().styles.count("rectangle"));
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_NEAR(*h.read(mark).borderWidth, 2, 1e-6);
 }
 
@@ -143,11 +143,11 @@ TEST(ViewerModelMarkup, TextSizeAndFontRefitASelectedTextBox)
     h.model->setTextSize(24.4);
     EXPECT_DOUBLE_EQ(h.read(mark).fontSize, 24);
     EXPECT_GT(h.read(mark).rect.width, width);
-    EXPECT_EQ(h.stack.undoText(), "Text Size");
+    EXPECT_EQ(h.stack().undoText(), "Text Size");
     h.model->setFont(quarnkit::TextFont::serif);
     EXPECT_EQ(h.read(mark).fontName, "TiRo");
-    EXPECT_EQ(h.stack.undoText(), "Font");
-    EXPECT_EQ(h.stack.count(), 2);
+    EXPECT_EQ(h.stack().undoText(), "Font");
+    EXPECT_EQ(h.stack().count(), 2);
     EXPECT_EQ(h.model->toolMemory().style(MarkupTool::text).textSize, 24);
 
     const auto saved = h.saved();
@@ -203,20 +203,20 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
     h.view().setArrowhead(true);
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
-    EXPECT_EQ(h.stack.undoText(), "Add Head");
+    EXPECT_EQ(h.stack().undoText(), "Add Head");
     EXPECT_TRUE(h.model->inspected()->head);
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_EQ(h.read(line).endEnding, "None");
-    h.stack.redo();
+    h.stack().redo();
 
     const auto order = [&] { return PdfAnnotations::order(h.pdf(), 0); };
     const std::vector<int> before = order();
     h.view().reorderSelection(true); // already on top: nothing
-    EXPECT_EQ(h.stack.undoText(), "Add Head");
+    EXPECT_EQ(h.stack().undoText(), "Add Head");
     h.view().reorderSelection(false);
-    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
     EXPECT_EQ(order(), (std::vector<int>{line.object, below.object}));
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_EQ(order(), before);
 }
 
@@ -264,7 +264,7 @@ TEST(ViewerModelMarkup, LetterAndDigitKeysOnThePageChooseToolsAndSwatches)
     const MarkRef mark = h.place(rectangle());
     QTest::keyClick(&h.view(), Qt::Key_4);
     EXPECT_NEAR(h.read(mark).color->g, RGBA::moss.g, 1e-6);
-    EXPECT_EQ(h.stack.undoText(), "Color");
+    EXPECT_EQ(h.stack().undoText(), "Color");
     QTest::keyClick(&h.view(), Qt::Key_L);
     EXPECT_EQ(h.model->tool(), MarkupTool::line);
     EXPECT_FALSE(h.model->inspected());

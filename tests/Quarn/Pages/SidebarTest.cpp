@@ -48,8 +48,8 @@ QByteArray outlinedPdf()
 struct Window {
     Settings settings;
     QTemporaryDir files;
-    QUndoStack stack;
     std::unique_ptr<quarnkit::QuarnDocument> document;
+    QUndoStack& stack() { return document->undoStack(); }
     std::unique_ptr<ViewerScreen> screen;
     int opened = 0; // files the window would have opened as windows of their own
 
@@ -58,7 +58,7 @@ struct Window {
         quarnkit::saveSidebarTab(tab, settings.defaults);
         const QString path = writeFile(files, QStringLiteral("doc.pdf"), pdf);
         document = quarnkit::QuarnDocument::open(path);
-        screen = showScreen(document.get(), path, stack, settings);
+        screen = showScreen(document.get(), path, settings);
         screen->model().openFileHandler = [this](const QString&) { ++opened; };
         EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
         EXPECT_TRUE(testsupport::waitFor([&] { return model().pageCount() == document->pageCount(); }));
@@ -155,7 +155,7 @@ TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
     Window w(testsupport::makeTextPdf(5));
     PageTableView* table = w.table();
     ASSERT_NE(table, nullptr);
-    const int before = w.stack.count();
+    const int before = w.stack().count();
     bool dropped = false;
     // The system's drag loop, standing in: the same events at the top of row 1.
     table->runDrag = [&](QDrag* drag) {
@@ -169,15 +169,15 @@ TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
     QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, start + QPoint(0, 30));
     ASSERT_TRUE(dropped);
 
-    EXPECT_EQ(w.stack.count(), before + 1);
-    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Move Page"));
+    EXPECT_EQ(w.stack().count(), before + 1);
+    EXPECT_EQ(w.stack().undoText(), QStringLiteral("Move Page"));
     EXPECT_NE(w.pageText(0).find("Page 3"), std::string::npos);
     EXPECT_NE(w.pageText(1).find("Page 1"), std::string::npos);
     EXPECT_EQ(w.model().selectedPages(), std::set<int>{0});
     EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(table->indicator()->isVisible(), false);
 
-    w.stack.undo();
+    w.stack().undo();
     EXPECT_NE(w.pageText(0).find("Page 1"), std::string::npos);
     EXPECT_NE(w.pageText(2).find("Page 3"), std::string::npos);
 }
@@ -213,7 +213,7 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     Window w(testsupport::makeTextPdf(3));
     const QString other = corpus("pdflatex-4-pages.pdf");
     const auto source = platform::PdfDocument::openFile(other.toStdString());
-    const int before = w.stack.count();
+    const int before = w.stack().count();
 
     // The list refuses text files alone (the window under it then opens no PDF either).
     const QString text = writeFile(w.files, QStringLiteral("notes.txt"), "hello");
@@ -223,14 +223,14 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     dropOnList(w.table()->viewport(), refused.get(), w.rowCentre(0), Qt::CopyAction);
     QTest::qWait(20);
     EXPECT_EQ(w.document->pageCount(), 3);
-    EXPECT_EQ(w.stack.count(), before);
+    EXPECT_EQ(w.stack().count(), before);
 
     std::unique_ptr<QMimeData> mime(filesMime({other}));
     // The lower half of row 1: the pages go in after page 1.
     EXPECT_TRUE(dropOnList(w.table()->viewport(), mime.get(), w.rowCentre(0) + QPoint(0, 10), Qt::CopyAction));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.document->pageCount() == 7; }));
-    EXPECT_EQ(w.stack.count(), before + 1);
-    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Insert 4 Pages"));
+    EXPECT_EQ(w.stack().count(), before + 1);
+    EXPECT_EQ(w.stack().undoText(), QStringLiteral("Insert 4 Pages"));
     EXPECT_EQ(w.pageText(1), source->textPage(0).text());
     EXPECT_NE(w.pageText(5).find("Page 2"), std::string::npos);
     EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3, 4}));
@@ -258,7 +258,7 @@ TEST(Sidebar, KeysOfThePageList)
     EXPECT_EQ(w.document->pageCount(), 4);
     QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Delete);
     EXPECT_EQ(w.document->pageCount(), 3);
-    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Delete Page"));
+    EXPECT_EQ(w.stack().undoText(), QStringLiteral("Delete Page"));
     EXPECT_NE(w.pageText(2).find("Page 4"), std::string::npos);
     ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 3; }));
 }
@@ -288,10 +288,9 @@ TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
 TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
 {
     Settings settings;
-    QUndoStack stack;
     auto document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(2));
     {
-        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto screen = showScreen(document.get(), {}, settings);
         auto* pane = screen->findChild<SidebarPane*>();
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
         EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
@@ -300,7 +299,7 @@ TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
         EXPECT_EQ(pane->content(), list);
     }
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     auto* pane = screen->findChild<SidebarPane*>();
     EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
     auto* marksEmpty = pane->content()->findChild<SidebarEmptyState*>();
@@ -363,10 +362,9 @@ TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
 TEST(Sidebar, TheOutlineOfATypesetFile)
 {
     Settings settings;
-    QUndoStack stack;
     quarnkit::saveSidebarTab(SidebarTab::outline, settings.defaults);
     auto document = quarnkit::QuarnDocument::open(corpus("pdflatex-outline.pdf"));
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageCount() == 4; }));
     auto* list = screen->findChild<OutlineList*>();
     ASSERT_TRUE(testsupport::waitFor([&] { return list->map().has_value(); }));

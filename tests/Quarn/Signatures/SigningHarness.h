@@ -38,16 +38,15 @@ public:
         file.write(pdf);
         file.close();
         document = quarnkit::QuarnDocument::open(path);
-        stack = new QUndoStack(&window);
+        stack = &document->undoStack();
         model = new ViewerModel(&defaults, &positions, &window);
         model->setDocument(document.get());
-        model->setUndoStack(stack);
         auto* content = new QWidget;
         auto* column = new QVBoxLayout(content);
         column->setContentsMargins(0, 0, 0, 0);
         item = new SignToolbarItem(model, content, &library);
         column->addWidget(item, 0, Qt::AlignLeft);
-        canvas = new PdfCanvas(document.get(), model, stack, content);
+        canvas = new PdfCanvas(document.get(), model, content);
         column->addWidget(canvas, 1);
         window.setCentralWidget(content);
         commands = new SignCommands(model, &window, &library);

@@ -285,8 +285,8 @@ TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
 {
     viewertest::Settings settings;
     quarnkit::QuarnDocument document;
-    QUndoStack stack;
-    auto screen = viewertest::showScreen(&document, {}, stack, settings);
+    auto screen = viewertest::showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
     ASSERT_EQ(items.size(), 1);
     ToolPalette* palette = screen->findChild<ToolPalette*>();

@@ -48,36 +48,33 @@ inline QByteArray formPdf(const std::string& annots, const std::vector<std::stri
 
 class FormWindow {
 public:
-    // `name` is a sample file; without a stack the view has no undo stack at all.
-    explicit FormWindow(const std::string& name, bool withStack = true)
-        : FormWindow(quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath(name))), withStack)
+    // `name` is a sample file.
+    explicit FormWindow(const std::string& name)
+        : FormWindow(quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath(name))))
     {
     }
 
-    FormWindow(std::unique_ptr<quarnkit::QuarnDocument> opened, bool withStack = true) : document(std::move(opened))
+    FormWindow(std::unique_ptr<quarnkit::QuarnDocument> opened) : document(std::move(opened))
     {
-        stack = withStack ? new QUndoStack(&window) : nullptr;
+        stack = &document->undoStack();
         model = new ViewerModel(&defaults, &positions, &window);
         auto* content = new QWidget;
         auto* column = new QVBoxLayout(content);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(0);
-        model->setUndoStack(stack);
-        canvas = new PdfCanvas(document.get(), model, stack, content);
+        canvas = new PdfCanvas(document.get(), model, content);
         banner = new FormBanner(model, document.get(), content);
         column->addWidget(banner);
         column->addWidget(canvas, 1);
         other = new QLineEdit(content); // a control outside the page view
         column->addWidget(other);
         window.setCentralWidget(content);
-        if (stack) {
-            QAction* undo = stack->createUndoAction(&window);
-            undo->setShortcut(QKeySequence::Undo);
-            window.addAction(undo);
-            QAction* redo = stack->createRedoAction(&window);
-            redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-            window.addAction(redo);
-        }
+        QAction* undo = stack->createUndoAction(&window);
+        undo->setShortcut(QKeySequence::Undo);
+        window.addAction(undo);
+        QAction* redo = stack->createRedoAction(&window);
+        redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        window.addAction(redo);
         window.resize(900, 900);
         window.show();
         QApplication::setActiveWindow(&window);

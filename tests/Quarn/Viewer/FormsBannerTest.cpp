@@ -93,12 +93,11 @@ struct ScreenWindow {
     platform::UserDefaults defaults{dir.filePath(QStringLiteral("defaults.json"))};
     quarnkit::ReadingPositionStore positions{defaults};
     std::unique_ptr<quarnkit::QuarnDocument> document;
-    QUndoStack stack;
     std::unique_ptr<ViewerScreen> screen;
 
     explicit ScreenWindow(std::unique_ptr<quarnkit::QuarnDocument> opened) : document(std::move(opened))
     {
-        screen = std::make_unique<ViewerScreen>(document.get(), QString(), &stack, nullptr, &defaults, &positions);
+        screen = std::make_unique<ViewerScreen>(document.get(), QString(), nullptr, &defaults, &positions);
         screen->resize(1000, 760);
         screen->show();
         QApplication::processEvents();

@@ -48,9 +48,8 @@ void choosePages(QPrinter& printer, int from, int to)
 
 struct Window {
     Settings settings;
-    QUndoStack stack;
     std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeTextPdf(4));
-    std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), stack, settings);
+    std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), settings);
     quarn::QuarnPDFView* view() const { return screen->canvas()->view(); }
 };
 

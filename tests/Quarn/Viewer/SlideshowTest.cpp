@@ -28,12 +28,11 @@ struct Window {
     platform::UserDefaults defaults{dir.filePath("defaults.json")};
     quarnkit::ReadingPositionStore positions{defaults};
     std::unique_ptr<QuarnDocument> document;
-    QUndoStack stack;
     std::unique_ptr<ViewerScreen> screen;
 
     explicit Window(int pages) : document(QuarnDocument::fromData(testsupport::makeTextPdf(pages)))
     {
-        screen = std::make_unique<ViewerScreen>(document.get(), QString(), &stack, nullptr, &defaults, &positions);
+        screen = std::make_unique<ViewerScreen>(document.get(), QString(), nullptr, &defaults, &positions);
         screen->resize(1000, 760);
         screen->show();
         EXPECT_TRUE(testsupport::waitFor([this] { return screen->model().isReading(); }));

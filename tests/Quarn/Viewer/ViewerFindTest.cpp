@@ -310,8 +310,7 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
 {
     FindFixture f(60);
     quarnkit::QuarnDocument& document = *f.view.quarnDocument();
-    QUndoStack stack;
-    f.view.setUndoManagerOverride(&stack);
+    QUndoStack& stack = document.undoStack();
     f.model.setDocument(&document);
     // As the viewer screen does: the model hears of every edit from the document.
     QObject::connect(&document, &quarnkit::QuarnDocument::generationChanged, &f.model, &ViewerModel::documentChanged);

@@ -34,10 +34,9 @@ TEST(ViewerModelMetadata, OneNamedStepThatUndoesAndRedoes)
     auto document = QuarnDocument::open(corpus("pdflatex-4-pages.pdf"));
     const DocumentMetadata before = DocumentMetadata::read(*document->pdf());
     const auto producer = document->pdf()->infoString("Producer");
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
-    ASSERT_EQ(model.undoManager(), &stack);
 
     QSignalSpy edits(document.get(), &QuarnDocument::generationChanged);
     DocumentMetadata changed = before;
@@ -63,8 +62,8 @@ TEST(ViewerModelMetadata, ChangesRemovedByNormalisingAddNoStep)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
     model.updateMetadata(DocumentMetadata("Title", "", "", "a, b"));
     ASSERT_EQ(stack.count(), 1);
@@ -79,8 +78,8 @@ TEST(ViewerModelMetadata, AnEditWithoutAPageViewStillMarksTheWindowModified)
     Settings settings;
     // No pages: the window shows a message and has no page view at all.
     QuarnDocument document(platform::PdfDocument::createEmpty());
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     ASSERT_EQ(screen->canvas(), nullptr);
     ViewerModel& model = screen->model();
     ASSERT_EQ(model.pdfView(), nullptr);
@@ -96,12 +95,10 @@ TEST(ViewerModelMetadata, LockedDocumentsAreLeftAlone)
 {
     Settings settings;
     auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
-    QUndoStack stack;
     ViewerModel model(&settings.defaults, &settings.positions);
     model.setDocument(document.get());
-    model.setUndoStack(&stack);
     model.updateMetadata(DocumentMetadata("x", "", "", ""));
-    EXPECT_EQ(stack.count(), 0);
+    EXPECT_EQ(document->undoStack().count(), 0);
 }
 
 // ---------------------------------------------------------------- availability
@@ -140,8 +137,8 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
 {
     Settings settings;
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     ViewerModel& model = screen->model();
     QSignalSpy tools(&model, &ViewerModel::toolChanged);
     model.chooseTool(quarnkit::MarkupTool::select);
@@ -164,8 +161,8 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
     memory.save(settings.defaults);
 
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     ViewerModel& model = screen->model();
     model.chooseTool(quarnkit::MarkupTool::pen);
     EXPECT_EQ(model.color(), quarnkit::RGBA::crimson);
@@ -197,8 +194,8 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     QTemporaryDir tmp;
     const QString path = writeFile(files, "Minutes.pdf", testsupport::makeTextPdf(2));
     auto document = QuarnDocument::open(path);
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), path, stack, settings);
+    auto screen = showScreen(document.get(), path, settings);
+    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
     ASSERT_NE(model.pdfView(), nullptr);
 
@@ -223,8 +220,8 @@ TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
     Settings settings;
     QTemporaryDir tmp;
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     const QString copy = screen->model().makeShareFile(tmp.path());
     EXPECT_EQ(QFileInfo(copy).fileName(), "Untitled.pdf");
 }
@@ -235,8 +232,8 @@ TEST(ViewerModelShare, ShareOpensTheMenuUnderTheAnchor)
     QTemporaryDir files;
     const QString path = writeFile(files, "Plan.pdf", testsupport::makeTextPdf(1));
     auto document = QuarnDocument::open(path);
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), path, stack, settings);
+    auto screen = showScreen(document.get(), path, settings);
+    QUndoStack& stack = document->undoStack();
     auto* anchor = new QWidget(screen.get());
     anchor->setGeometry(900, 10, 28, 28);
     anchor->show();

@@ -29,7 +29,6 @@ struct Harness {
     quarnkit::ReadingPositionStore positions{defaults};
     QString path;
     std::unique_ptr<QuarnDocument> document;
-    QUndoStack stack;
     std::unique_ptr<ViewerModel> model;
     std::unique_ptr<PdfCanvas> canvas;
 
@@ -51,7 +50,7 @@ struct Harness {
         QObject::connect(model.get(), &ViewerModel::pageIndexChanged, model.get(),
                          &ViewerModel::scheduleReadingPositionSave);
         QObject::connect(model.get(), &ViewerModel::zoomValueChanged, model.get(), &ViewerModel::zoomChanged);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get(), &stack);
+        canvas = std::make_unique<PdfCanvas>(document.get(), model.get());
         canvas->resize(size);
         canvas->show();
         model->start();
@@ -251,7 +250,7 @@ TEST(ViewerModel, StopCancelsWorkThatWasStillPending)
     Harness h;
     h.model = std::make_unique<ViewerModel>(&h.defaults, &h.positions);
     h.model->setFilePath(h.path);
-    h.canvas = std::make_unique<PdfCanvas>(h.document.get(), h.model.get(), &h.stack);
+    h.canvas = std::make_unique<PdfCanvas>(h.document.get(), h.model.get());
     h.canvas->resize(1000, 800);
     h.canvas->show();
     h.model->start();

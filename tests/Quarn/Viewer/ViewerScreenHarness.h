@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QUndoStack>
 
 #include <memory>
 
@@ -34,9 +33,9 @@ inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QB
 inline QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
 
 inline std::unique_ptr<quarn::ViewerScreen> showScreen(quarnkit::QuarnDocument* document, const QString& path,
-                                                       QUndoStack& stack, Settings& settings)
+                                                       Settings& settings)
 {
-    auto screen = std::make_unique<quarn::ViewerScreen>(document, path, &stack, nullptr, &settings.defaults,
+    auto screen = std::make_unique<quarn::ViewerScreen>(document, path, nullptr, &settings.defaults,
                                                         &settings.positions);
     screen->resize(1000, 760);
     screen->show();

@@ -44,8 +44,8 @@ TEST(ViewerScreenContent, DocumentWithoutPagesShowsTheEmptyMessage)
 {
     Settings settings;
     QuarnDocument document(platform::PdfDocument::createEmpty());
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     EXPECT_EQ(screen->content(), ViewerScreen::Content::noPages);
     ASSERT_NE(screen->message(), nullptr);
     EXPECT_EQ(screen->message()->title(), "This PDF has no pages");
@@ -77,8 +77,8 @@ TEST(ViewerScreenContent, DeletingEveryPageTurnsIntoTheEmptyMessage)
 {
     Settings settings;
     QuarnDocument document; // one blank page
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     EXPECT_EQ(screen->content(), ViewerScreen::Content::document);
     ASSERT_NE(screen->canvas(), nullptr);
     EXPECT_TRUE(screen->documentReady());
@@ -88,8 +88,8 @@ TEST(ViewerScreenContent, ToolbarTogglesTheSidebarAndFind)
 {
     Settings settings;
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     ChromeToolButton* sidebar = nullptr;
     ChromeToolButton* find = nullptr;
     for (auto* button : screen->findChildren<ChromeToolButton*>()) {
@@ -115,8 +115,8 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
 {
     Settings settings;
     auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), corpus("libreoffice-writer-password.pdf"), stack, settings);
+    auto screen = showScreen(document.get(), corpus("libreoffice-writer-password.pdf"), settings);
+    QUndoStack& stack = document->undoStack();
     ASSERT_EQ(screen->content(), ViewerScreen::Content::locked);
     LockedGate* gate = screen->gate();
     ASSERT_NE(gate, nullptr);
@@ -225,8 +225,8 @@ TEST(ViewerScreenDrop, OnlyPdfFilesAreOpenedEachInTurn)
     Settings settings;
     QTemporaryDir dir;
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
     QStringList opened;
     screen->model().openFileHandler = [&](const QString& path) { opened << path; };
 
@@ -261,8 +261,8 @@ TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
     const QString path = writeFile(dir, "ten.pdf", testsupport::makeTextPdf(10));
     {
         auto document = QuarnDocument::open(path);
-        QUndoStack stack;
-        auto screen = showScreen(document.get(), path, stack, settings);
+        auto screen = showScreen(document.get(), path, settings);
+        QUndoStack& stack = document->undoStack();
         ViewerModel& model = screen->model();
         ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
         // Opening never overwrites a stored position with the first page.
@@ -282,8 +282,8 @@ TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
     EXPECT_EQ(stored->zoom, quarnkit::ReadingZoom::fixed(1.5));
 
     auto document = QuarnDocument::open(path);
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), path, stack, settings);
+    auto screen = showScreen(document.get(), path, settings);
+    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
     QuarnPDFView* view = screen->canvas()->view();
@@ -300,8 +300,8 @@ TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
     const QString path = writeFile(dir, "doc.pdf", testsupport::makeTextPdf(5));
     {
         auto document = QuarnDocument::open(path);
-        QUndoStack stack;
-        auto screen = showScreen(document.get(), path, stack, settings);
+        auto screen = showScreen(document.get(), path, settings);
+        QUndoStack& stack = document->undoStack();
         ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
         screen->canvas()->view()->goToPage(3);
         ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().pageIndex() == 3; }));
@@ -309,8 +309,8 @@ TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
     }
     writeFile(dir, "doc.pdf", testsupport::makeTextPdf(6)); // another size: another file
     auto document = QuarnDocument::open(path);
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), path, stack, settings);
+    auto screen = showScreen(document.get(), path, settings);
+    QUndoStack& stack = document->undoStack();
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
     QApplication::processEvents();
     EXPECT_EQ(screen->canvas()->view()->currentPageIndex(), 0);

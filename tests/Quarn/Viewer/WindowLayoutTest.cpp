@@ -57,8 +57,8 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         SCOPED_TRACE(c.name);
         Settings settings;
         auto document = QuarnDocument::fromData(c.pdf);
-        QUndoStack stack;
-        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto screen = showScreen(document.get(), {}, settings);
+        QUndoStack& stack = document->undoStack();
         screen->resize(c.window);
         auto* inspector = screen->findChild<InspectorPane*>();
         ASSERT_NE(inspector, nullptr);
@@ -85,8 +85,8 @@ TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     ASSERT_NE(screen->findBar(), nullptr);
     EXPECT_FALSE(screen->findBar()->isVisible());
     QTest::keyClick(screen->windowHandle(), Qt::Key_F, Qt::ControlModifier);
@@ -119,8 +119,8 @@ TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto document = c.open();
-        QUndoStack stack;
-        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto screen = showScreen(document.get(), {}, settings);
+        QUndoStack& stack = document->undoStack();
         ASSERT_EQ(screen->content(), c.content);
         QApplication::processEvents();
         // No status bar with controls that do nothing, no marks column, no toolbar.
@@ -141,8 +141,8 @@ TEST(WindowLayout, ScreenReadersHearWhichToolSwatchAndSegmentIsChosen)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     const auto checked = [](QWidget* widget) {
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
         return face && face->state().checkable && face->state().checked;
@@ -192,8 +192,8 @@ TEST(WindowLayout, TheStatusBarsMenusOpenWithinTheWindow)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
     for (ChromeMenuButton* button : {screen->statusBar()->presetsButton(), screen->statusBar()->displayModeButton()}) {
         QTest::mouseClick(button, Qt::LeftButton);
@@ -212,8 +212,8 @@ TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     QApplication::setActiveWindow(screen.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
     QuarnPDFView* view = screen->canvas()->view();
