@@ -5,6 +5,7 @@
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/InkStroke.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Markup/Redaction.h"
 
 #include "QuarnKit/Shell/Design.h"
@@ -19,15 +20,15 @@
 
 namespace quarn {
 
-using platform::PdfAnnotation;
 using platform::PdfPoint;
 using platform::PdfRect;
+using quarnkit::Annotation;
 using quarnkit::MarkFrame;
 using quarnkit::MarkHandle;
 using quarnkit::MarkupTool;
-namespace PdfAnnotations = platform::PdfAnnotations;
 namespace AnnotationFactory = quarnkit::AnnotationFactory;
 namespace MarkEditing = quarnkit::MarkEditing;
+namespace MarkEdits = quarnkit::MarkEdits;
 namespace MarkupGeometry = quarnkit::MarkupGeometry;
 
 namespace {
@@ -65,8 +66,6 @@ std::string_view markupSubtype(MarkupTool tool)
     if (tool == MarkupTool::strikethrough) return "StrikeOut";
     return "Highlight";
 }
-
-long long burstTarget(const MarkRef& mark) { return (static_cast<long long>(mark.page) << 32) | unsigned(mark.object); }
 
 // Rounds halves away from zero, as a whole-point nudge wants.
 double wholePoints(double v) { return v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5); }
@@ -251,35 +250,20 @@ double MarkEditor::hitTolerance() const
     return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
 }
 
-std::optional<PdfAnnotation> MarkEditor::annotation(const MarkRef& mark) const
+std::optional<Annotation> MarkEditor::annotation(const MarkRef& mark) const
 {
-    const auto& doc = view_.document();
-    if (!doc || mark.page < 0 || mark.page >= view_.pageCount()) return std::nullopt;
-    return PdfAnnotations::find(*doc, mark.page, mark.object);
+    if (!document() || mark.page < 0 || mark.page >= view_.pageCount()) return std::nullopt;
+    return MarkEdits::find(*document(), mark.page, mark.object);
 }
 
 std::optional<MarkRef> MarkEditor::markAt(PdfPoint at, int page, bool claim) const
 {
-    const auto& doc = view_.document();
-    if (!doc || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    const std::vector<PdfAnnotation> annotations = PdfAnnotations::list(*doc, page);
-    const double tolerance = hitTolerance();
-    // The mark drawn on top is the one hit.
-    for (size_t i = annotations.size(); i-- > 0;) {
-        const PdfAnnotation& a = annotations[i];
-        if (!AnnotationFactory::isMarkup(a) || !MarkEditing::hits(a, at, tolerance)) continue;
-        if (a.objectNumber > 0 || !claim) return MarkRef{page, a.objectNumber};
-        // Numbering changes neither the drawing nor the order of the list.
-        if (PdfAnnotations::numberDirect(*doc, page) == 0) return std::nullopt;
-        const std::vector<PdfAnnotation> numbered = PdfAnnotations::list(*doc, page);
-        if (i >= numbered.size() || numbered[i].objectNumber <= 0) return std::nullopt;
-        view_.noteEdit(page); // lists of marks learn the new number
-        return MarkRef{page, numbered[i].objectNumber};
-    }
-    return std::nullopt;
+    if (!document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
+    const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(), claim);
+    return object ? std::optional(MarkRef{page, *object}) : std::nullopt;
 }
 
-std::vector<std::pair<MarkHandle, QPointF>> MarkEditor::handlePoints(const PdfAnnotation& a, int page) const
+std::vector<std::pair<MarkHandle, QPointF>> MarkEditor::handlePoints(const Annotation& a, int page) const
 {
     std::vector<std::pair<MarkHandle, QPointF>> result;
     const std::vector<MarkHandle> handles = MarkEditing::handles(a);
@@ -312,13 +296,11 @@ std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) c
     return best;
 }
 
-// ---------------------------------------------------------------- reports and undo
+// ---------------------------------------------------------------- edits
 
-void MarkEditor::edited(int page)
+void MarkEditor::preview(const MarkRef& mark, const Annotation& annotation)
 {
-    editing_ = true;
-    view_.noteEdit(page);
-    editing_ = false;
+    if (const auto page = pageId(mark.page)) own([&] { MarkEdits::preview(*document(), *page, annotation); });
 }
 
 void MarkEditor::documentChanged()
@@ -336,72 +318,51 @@ void MarkEditor::documentChanged()
     refresh();
 }
 
-std::optional<platform::PdfPageId> MarkEditor::pageId(int page) const
+std::optional<quarnkit::PageId> MarkEditor::pageId(int page) const
 {
-    return view_.quarnDocument() ? view_.quarnDocument()->pageId(page) : std::nullopt;
+    return document() ? document()->pageId(page) : std::nullopt;
 }
 
-void MarkEditor::registerAdded(const MarkRef& mark, const QString& name)
+std::optional<MarkRef> MarkEditor::addMark(int page, const Annotation& a, const QString& name)
 {
+    const auto id = pageId(page);
+    if (!id || page >= view_.pageCount()) return std::nullopt;
     burst_.reset();
-    edited(mark.page);
-    QUndoStack* undo = stack();
-    const auto page = pageId(mark.page);
-    if (!undo || !view_.document() || !page) return;
-    const std::vector<int> order = PdfAnnotations::order(*view_.document(), mark.page);
-    const auto at = std::find(order.begin(), order.end(), mark.object);
-    const int index = at == order.end() ? int(order.size()) : int(at - order.begin());
-    undo->push(new quarnkit::MarkPresenceCommand(*view_.quarnDocument(), *page, mark.object, true, index, name));
-}
-
-std::optional<MarkRef> MarkEditor::addMark(int page, const PdfAnnotation& a, const QString& name)
-{
-    if (!view_.document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    int object = 0;
+    std::optional<int> object;
     try {
-        object = PdfAnnotations::add(*view_.document(), page, a);
-    } catch (const platform::PdfError& error) {
+        object = own([&] { return MarkEdits::add(*document(), *id, a, name); });
+    } catch (const MarkEdits::DamagedPage&) {
         // Nothing was added and nothing is recorded: the user hears why.
-        if (error.code() != platform::PdfErrorCode::damagedPage) throw;
         view_.showErrorAlert(QObject::tr("Page %1 of this PDF is damaged, so ravlen can't add marks to it.").arg(page + 1));
         return std::nullopt;
     }
-    if (object <= 0) return std::nullopt;
-    const MarkRef mark{page, object};
-    registerAdded(mark, name);
-    return mark;
+    if (!object) return std::nullopt;
+    return MarkRef{page, *object};
 }
 
 void MarkEditor::remove(MarkRef mark, const QString& name)
 {
-    if (!view_.document()) return;
-    const auto index = PdfAnnotations::remove(*view_.document(), mark.page, mark.object);
-    if (!index) return;
-    burst_.reset();
     const auto page = pageId(mark.page);
-    edited(mark.page);
-    if (QUndoStack* undo = stack(); undo && page)
-        undo->push(new quarnkit::MarkPresenceCommand(*view_.quarnDocument(), *page, mark.object, false, *index, name));
+    if (!page) return;
+    if (own([&] { return MarkEdits::remove(*document(), *page, mark.object, name); })) burst_.reset();
 }
 
-void MarkEditor::finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name)
+void MarkEditor::finishChange(const MarkRef& mark, const Annotation& before, const QString& name)
 {
     const auto now = annotation(mark);
-    if (!now) return;
+    const auto page = pageId(mark.page);
+    if (!now || !page) return;
     const MarkFrame from = MarkFrame::of(before), to = MarkFrame::of(*now);
     if (from.bounds == to.bounds && from.start == to.start && from.end == to.end) return; // put back where it was
     burst_.reset();
-    edited(mark.page);
-    if (QUndoStack* undo = stack(); undo && pageId(mark.page))
-        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark.page), before, *now, name));
+    own([&] { return MarkEdits::change(*document(), *page, before, *now, name); });
 }
 
 void MarkEditor::nudge(double dx, double dy, double step)
 {
     const auto mark = selected_;
-    if (!mark) return;
-    auto a = annotation(*mark);
-    if (!a) return;
+    const auto page = mark ? pageId(mark->page) : std::nullopt;
+    if (!page || !view_.geometry(mark->page)) return;
     // The direction is one in the view (y up); carry it into page space.
     const QPointF centre = view_.viewport()->rect().center();
     const PdfPoint p0 = view_.convertToPage(centre, mark->page);
@@ -410,24 +371,8 @@ void MarkEditor::nudge(double dx, double dy, double step)
     const double length = std::hypot(ddx, ddy);
     PdfPoint offset;
     if (length > 0) offset = {wholePoints(step * ddx / length), wholePoints(step * ddy / length)};
-    if (!view_.geometry(mark->page)) return;
-    const PdfRect bounds = a->rect;
-    PdfRect moved{bounds.x + offset.x, bounds.y + offset.y, bounds.width, bounds.height};
-    const PdfRect area = view_.geometry(mark->page)->cropBox;
-    // A mark on the page stays on it; one already partly off moves freely.
-    if (area.contains({bounds.minX(), bounds.minY()}) && area.contains({bounds.maxX(), bounds.maxY()}))
-        moved = MarkupGeometry::clamp(moved, area);
-    const PdfPoint delta{moved.x - bounds.x, moved.y - bounds.y};
-    if (delta.x == 0 && delta.y == 0) return;
-    const bool continues = quarnkit::EditBurst::continues(burst_, "move", burstTarget(*mark));
-    const PdfAnnotation before = *a;
-    MarkFrame::of(*a).offset(delta).apply(*a);
-    PdfAnnotations::update(*view_.document(), mark->page, *a);
-    edited(mark->page);
     // A continuing nudge folds into the step its run began with.
-    if (QUndoStack* undo = stack(); undo && pageId(mark->page))
-        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark->page), before, *a,
-                                                   QStringLiteral("Move"), continues));
+    own([&] { return MarkEdits::nudge(*document(), *page, mark->object, offset, burst_); });
 }
 
 void MarkEditor::erase(QPointF p)
@@ -439,8 +384,8 @@ void MarkEditor::erase(QPointF p)
     erased_.insert(hit->object);
     if (!erasingGroup_) {
         erasingGroup_ = true;
-        eraseStack_ = stack();
-        if (eraseStack_) eraseStack_->beginMacro(QStringLiteral("Erase"));
+        eraseDocument_ = document();
+        if (eraseDocument_) eraseDocument_->undoStack().beginMacro(QStringLiteral("Erase"));
     }
     remove(*hit, QStringLiteral("Erase"));
 }
@@ -449,30 +394,26 @@ void MarkEditor::endEraseGroup()
 {
     if (!erasingGroup_) return;
     erasingGroup_ = false;
-    if (eraseStack_) eraseStack_->endMacro();
-    eraseStack_.clear();
+    if (eraseDocument_) eraseDocument_->undoStack().endMacro();
+    eraseDocument_.clear();
 }
 
 void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to)
 {
-    const auto& doc = view_.document();
-    if (!doc) return;
+    const auto id = pageId(page);
+    if (!id) return;
     const quarnkit::RGBA color = view_.style().color;
-    std::vector<PdfAnnotation> marks;
+    std::vector<Annotation> marks;
     try {
-        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *doc, page, from, to, color);
+        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *document()->pdf(), page, from, to, color);
     } catch (const std::exception&) {
         marks.clear(); // a page whose text cannot be read takes a plain box below
     }
     if (marks.empty() && tool == MarkupTool::highlight) {
         if (auto box = AnnotationFactory::highlight(MarkupGeometry::rect(from, to), color)) marks.push_back(*box);
     }
-    if (marks.empty()) return;
-    const QString name = quarnkit::title(tool);
-    QUndoStack* undo = stack();
-    if (undo) undo->beginMacro(name);
-    for (const PdfAnnotation& mark : marks) addMark(page, mark, name);
-    if (undo) undo->endMacro();
+    burst_.reset();
+    own([&] { return MarkEdits::add(*document(), *id, marks, quarnkit::title(tool)); });
 }
 
 // ---------------------------------------------------------------- drawing steps
@@ -515,7 +456,7 @@ void MarkEditor::finishDrawing(const Drag& finished)
     const auto* shape = std::get_if<Shape>(&finished);
     if (!shape) return;
     const PdfPoint end = shapeEnd(shape->tool, shape->start, shape->current);
-    std::optional<PdfAnnotation> mark;
+    std::optional<Annotation> mark;
     switch (shape->tool) {
     case MarkupTool::highlight:
     case MarkupTool::underline:
@@ -555,7 +496,7 @@ bool MarkEditor::press(QMouseEvent* event)
     hoverHandle_.reset();
     setHover(std::nullopt);
     shift_ = event->modifiers() & Qt::ShiftModifier;
-    dragDocument_ = view_.document();
+    dragDocument_ = document();
     const QPointF p = event->position();
     const MarkupTool tool = view_.tool();
 
@@ -634,7 +575,7 @@ bool MarkEditor::press(QMouseEvent* event)
 bool MarkEditor::sameDocument()
 {
     if (std::holds_alternative<std::monostate>(drag_)) return true;
-    if (dragDocument_.lock() == view_.document()) return true;
+    if (dragDocument_ == document()) return true;
     abandon(); // another document came in mid-gesture: its pages are not the ones dragged on
     return false;
 }
@@ -646,7 +587,6 @@ bool MarkEditor::move(QMouseEvent* event)
     if (!sameDocument()) return true;
     shift_ = event->modifiers() & Qt::ShiftModifier;
     const QPointF p = event->position();
-    const auto& doc = view_.document();
 
     if (auto* ink = std::get_if<Ink>(&drag_)) {
         const auto at = view_.pagePoint(p, ink->page);
@@ -660,17 +600,16 @@ bool MarkEditor::move(QMouseEvent* event)
     } else if (auto* moving = std::get_if<Move>(&drag_)) {
         const auto at = view_.pagePoint(p, moving->mark.page);
         auto a = annotation(moving->mark);
-        if (!at || !a || !doc) return true;
+        if (!at || !a) return true;
         // Always from the frame at mouse-down, so nothing accumulates.
         moving->frame.offset({at->point.x - moving->origin.x, at->point.y - moving->origin.y}).apply(*a);
-        PdfAnnotations::update(*doc, moving->mark.page, *a);
-        edited(moving->mark.page);
+        preview(moving->mark, *a);
         view_.viewport()->setCursor(Qt::ClosedHandCursor);
         refresh();
     } else if (auto* resizing = std::get_if<Resize>(&drag_)) {
         const auto at = view_.pagePoint(p, resizing->mark.page);
         auto a = annotation(resizing->mark);
-        if (!at || !a || !doc) return true;
+        if (!at || !a) return true;
         PdfPoint q = at->point;
         if (resizing->handle == MarkHandle::start || resizing->handle == MarkHandle::end) {
             const auto ends = MarkEditing::lineEnds(*a);
@@ -688,8 +627,7 @@ bool MarkEditor::move(QMouseEvent* event)
             const PdfRect bounds = MarkupGeometry::resize(resizing->frame.bounds, resizing->handle, q, shift_, minimum);
             resizing->frame.resized(bounds).apply(*a);
         }
-        PdfAnnotations::update(*doc, resizing->mark.page, *a);
-        edited(resizing->mark.page);
+        preview(resizing->mark, *a);
         refresh();
     } else if (std::holds_alternative<Erase>(drag_)) {
         erase(p);
@@ -713,14 +651,13 @@ bool MarkEditor::release(QMouseEvent* event)
     if (const auto* moving = std::get_if<Move>(&finished)) {
         const bool reclick = reclick_ == moving->mark;
         reclick_.reset();
-        if (reclick && view_.document()) {
+        if (reclick) {
             // A click on a box or note that was already selected types into it;
             // a drag_ shorter than 2 points is no move.
             if (const auto now = annotation(moving->mark)) {
                 const auto& was = moving->frame.bounds;
                 if (std::hypot(now->rect.x - was.x, now->rect.y - was.y) < 2.0) {
-                    PdfAnnotations::update(*view_.document(), moving->mark.page, moving->before);
-                    edited(moving->mark.page);
+                    preview(moving->mark, moving->before);
                     const bool note = quarnkit::MarkCatalog::kind(*now) == quarnkit::MarkKind::note;
                     beginEditing(note ? EditorTarget::note(moving->mark) : EditorTarget::text(moving->mark));
                     return true;
@@ -791,18 +728,16 @@ bool MarkEditor::escape()
 {
     if (const auto* moving = std::get_if<Move>(&drag_)) {
         // The mark goes back to where the gesture found it; nothing to undo.
-        if (view_.document()) PdfAnnotations::update(*view_.document(), moving->mark.page, moving->before);
-        const int page = moving->mark.page;
+        const Move gesture = *moving;
         drag_ = std::monostate{};
-        edited(page);
+        preview(gesture.mark, gesture.before);
         refresh();
         return true;
     }
     if (const auto* resizing = std::get_if<Resize>(&drag_)) {
-        if (view_.document()) PdfAnnotations::update(*view_.document(), resizing->mark.page, resizing->before);
-        const int page = resizing->mark.page;
+        const Resize gesture = *resizing;
         drag_ = std::monostate{};
-        edited(page);
+        preview(gesture.mark, gesture.before);
         refresh();
         return true;
     }
@@ -905,14 +840,10 @@ void MarkEditor::fillOverlay()
         overlay_->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
-        if (!boxPreview && view_.document() && view_.geometry(shape->page)) {
-            if (!shape->text) {
-                try {
-                    shape->text = std::make_shared<const platform::PdfTextPage>(view_.document()->textPage(shape->page));
-                } catch (const std::exception&) {
-                    shape->text = std::make_shared<const platform::PdfTextPage>();
-                }
-            }
+        if (!boxPreview && document() && view_.geometry(shape->page)) {
+            if (!shape->text)
+                shape->text = std::make_shared<const quarnkit::PageTextLayout>(
+                    quarnkit::PageText::layout(*document(), shape->page));
             const PdfRect media = view_.geometry(shape->page)->mediaBox;
             const auto lines = AnnotationFactory::textLines(*shape->text, media, shape->start, shape->current);
             if (lines.empty() && shape->tool == MarkupTool::highlight) {
@@ -954,7 +885,7 @@ void MarkEditor::fillOverlay()
 
     // A note's text beside it: the hovered note, else the selected one.
     overlay_->bubble.reset();
-    const auto isNote = [](const std::optional<PdfAnnotation>& a) {
+    const auto isNote = [](const std::optional<Annotation>& a) {
         return a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note;
     };
     const auto& [noteRef, note] = isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);

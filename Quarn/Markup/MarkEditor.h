@@ -2,15 +2,17 @@
 // The editing of marks in one page view, as a class of its own: the page
 // view hands it the mouse, the keys and the painting of the layer above the
 // pages, and it keeps the selection, the hover, the gesture in progress from
-// mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles,
-// the in-place editor of text boxes and notes, and the edits of marks with
-// their undo steps. It reaches the view through its public interface only,
-// and every edit goes through the document, whose change signal it follows.
+// mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles
+// and the in-place editor of text boxes and notes. The edits themselves are
+// the document's (QuarnKit/Markup/MarkEdits.h), which records each as an undo
+// step; this class turns gestures into them and follows the document's change
+// signal. It reaches the view through its public interface only.
 #include "Quarn/Markup/MarkupOverlay.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Markup/Annotation.h"
 #include "QuarnKit/Markup/EditBurst.h"
-#include "QuarnKit/Markup/MarkCommands.h"
 #include "QuarnKit/Markup/MarkGeometry.h"
+#include "QuarnKit/Markup/PageText.h"
 
 #include <QPointer>
 
@@ -29,7 +31,7 @@ namespace quarn {
 class MarkEditor {
 public:
     using PdfPoint = platform::PdfPoint;
-    using PdfAnnotation = platform::PdfAnnotation;
+    using Annotation = quarnkit::Annotation;
 
     explicit MarkEditor(QuarnPDFView& view);
     ~MarkEditor();
@@ -67,7 +69,7 @@ public:
     // it is given an object of its own first; without, it is reported with
     // object 0, which no edit takes.
     std::optional<MarkRef> markAt(PdfPoint at, int page, bool claim = false) const;
-    std::optional<PdfAnnotation> annotation(const MarkRef& mark) const;
+    std::optional<Annotation> annotation(const MarkRef& mark) const;
     // Redraws the layer above the pages (frame, handles, preview, bubble).
     void refresh();
     QMenu* contextMenu();
@@ -82,11 +84,9 @@ public:
     void layoutEditor();
     void editSelectedText();
 
-    // ------------------------------------------------------------ edits (with undo steps)
+    // ------------------------------------------------------------ edits (each an undo step of the document)
 
-    // Registers a mark already put on `page` as added ("Rectangle", "Paste", …).
-    void registerAdded(const MarkRef& mark, const QString& name);
-    std::optional<MarkRef> addMark(int page, const PdfAnnotation& annotation, const QString& name);
+    std::optional<MarkRef> addMark(int page, const Annotation& annotation, const QString& name);
     void remove(MarkRef mark, const QString& name); // a copy: removal may clear the selection it came from
     void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
     void removeSelection(const QString& actionName);
@@ -118,19 +118,19 @@ private:
         quarnkit::MarkupTool tool = quarnkit::MarkupTool::rectangle;
         int page = -1;
         PdfPoint start, current;
-        std::shared_ptr<const platform::PdfTextPage> text; // read once per drag, for the text preview
+        std::shared_ptr<const quarnkit::PageTextLayout> text; // read once per drag, for the text preview
     };
     // A body drag of a mark: its value and frame at mouse-down and the page point grabbed.
     struct Move {
         MarkRef mark;
-        PdfAnnotation before;
+        Annotation before;
         quarnkit::MarkFrame frame;
         PdfPoint origin;
     };
     // A handle drag of the selected mark.
     struct Resize {
         MarkRef mark;
-        PdfAnnotation before;
+        Annotation before;
         quarnkit::MarkFrame frame;
         quarnkit::MarkHandle handle = quarnkit::MarkHandle::topLeft;
     };
@@ -152,13 +152,24 @@ private:
     bool sameDocument();
 
     std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
-    std::vector<std::pair<quarnkit::MarkHandle, QPointF>> handlePoints(const PdfAnnotation& annotation, int page) const;
+    std::vector<std::pair<quarnkit::MarkHandle, QPointF>> handlePoints(const Annotation& annotation, int page) const;
     double hitTolerance() const;
 
-    // Tells the document of an edit of `page` made here.
-    void edited(int page);
-    // The page object of a page, for an undo step.
-    std::optional<platform::PdfPageId> pageId(int page) const;
+    quarnkit::QuarnDocument* document() const { return view_.quarnDocument(); }
+    // The page object of a page, for an edit.
+    std::optional<quarnkit::PageId> pageId(int page) const;
+    // Makes an edit of this editor's: the change it announces keeps the run of quick edits.
+    template <typename F> auto own(F&& edit)
+    {
+        editing_ = true;
+        struct Done {
+            bool& editing;
+            ~Done() { editing = false; }
+        } done{editing_};
+        return edit();
+    }
+    // Shows a mark as a drag leaves it, without an undo step.
+    void preview(const MarkRef& mark, const Annotation& annotation);
     void nudge(double dx, double dy, double step);
     void erase(QPointF viewportPoint);
     void endEraseGroup();
@@ -166,17 +177,15 @@ private:
     std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points) const;
     PdfPoint shapeEnd(quarnkit::MarkupTool tool, PdfPoint start, PdfPoint end) const;
     void finishDrawing(const Drag& drag);
-    void finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name);
+    void finishChange(const MarkRef& mark, const Annotation& before, const QString& name);
     // Changes the selected mark through `change` (false: nothing to change)
-    // and registers the step; `burstKey` folds quick repeats into one.
-    bool restyleSelection(const std::function<bool(PdfAnnotation&, quarnkit::MarkKind)>& change,
+    // as one step; `burstKey` folds quick repeats into one.
+    bool restyleSelection(const std::function<bool(Annotation&, quarnkit::MarkKind)>& change,
                           const char* burstKey, const QString& name);
 
     void hoverAt(QPointF viewportPoint);
     void fillOverlay();
     void clearPreview();
-    QUndoStack* stack() const { return view_.quarnDocument() ? &view_.quarnDocument()->undoStack() : nullptr; }
-    const platform::PdfDocument* pdf() const { return view_.document().get(); }
 
     QuarnPDFView& view_;
     MarkupOverlay* overlay_; // owned by the view's overlay widget
@@ -184,8 +193,8 @@ private:
     bool shift_ = false; // Shift held at the latest event of the gesture
     std::optional<quarnkit::EditBurst> burst_;
     std::optional<quarnkit::MarkHandle> hoverHandle_;
-    QPointer<QUndoStack> eraseStack_; // where the open erase group was begun
-    std::weak_ptr<platform::PdfDocument> dragDocument_; // the document the gesture began on
+    QPointer<quarnkit::QuarnDocument> eraseDocument_; // where the open erase group was begun
+    QPointer<quarnkit::QuarnDocument> dragDocument_;  // the document the gesture began on
     bool editing_ = false; // an edit of this editor is being announced
 
     std::optional<MarkRef> selected_;

@@ -19,10 +19,6 @@ const platform::PdfPageGeometry* QuarnPDFView::geometry(int page) const
 
 void QuarnPDFView::select(std::optional<MarkRef> mark) { markEditor_->select(mark); }
 std::optional<MarkRef> QuarnPDFView::selectedAnnotation() const { return markEditor_->selected(); }
-void QuarnPDFView::add(const MarkRef& mark, int page, const QString& actionName)
-{
-    markEditor_->registerAdded(MarkRef{page, mark.object}, actionName);
-}
 bool QuarnPDFView::handleKey(QKeyEvent* event) { return markEditor_->key(event); }
 void QuarnPDFView::refreshSelection() { markEditor_->refresh(); }
 void QuarnPDFView::layoutEditor() { markEditor_->layoutEditor(); }

@@ -29,8 +29,6 @@ class QMenu;
 class QMimeData;
 class QPrinter;
 
-namespace platform { struct PdfAnnotation; }
-
 namespace quarnkit {
 class TileRenderer;
 struct PageLayout;
@@ -271,7 +269,6 @@ public:
 
     void select(std::optional<MarkRef> mark);
     std::optional<MarkRef> selectedAnnotation() const;
-    void add(const MarkRef& mark, int page, const QString& actionName);
     // Mark keys: true when the key was a mark key and was used.
     bool handleKey(QKeyEvent* event);
     void refreshSelection();

@@ -4,9 +4,9 @@
 // step (reading position, page keys, display mode, fits), and the zoom
 // operations. The viewer screen owns it; the page view is held weakly and
 // reports back through callbacks that hold the model weakly.
-#include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/Annotation.h"
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/History/LibraryPanel.h"
 #include "QuarnKit/Markup/MarkupTool.h"
@@ -413,7 +413,7 @@ private:
     // loaded only when it changed.
     void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
     // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
-    using MarkBuilder = std::function<std::optional<platform::PdfAnnotation>(platform::PdfPoint center,
+    using MarkBuilder = std::function<std::optional<quarnkit::Annotation>(platform::PdfPoint center,
                                                                             const platform::PdfRect& pageBox,
                                                                             int rotation)>;
     void placeAtCenter(const MarkBuilder& build, const QString& actionName);

@@ -14,8 +14,8 @@
 
 namespace quarn {
 
-using platform::PdfAnnotation;
 using platform::PdfPoint;
+using quarnkit::Annotation;
 using platform::PdfRect;
 using quarnkit::Signature;
 namespace QuickFill = quarnkit::QuickFill;
@@ -47,7 +47,7 @@ void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionN
     }
     try {
         const platform::PdfPageGeometry geometry = view->document()->pageGeometry(at->page);
-        const std::optional<PdfAnnotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
+        const std::optional<Annotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
         if (!mark) {
             // A page too small for it, or a stored signature with nothing to draw.
             view->showErrorAlert(tr("It can't be placed here: the page is too small, or the saved signature has nothing to draw."));
@@ -65,7 +65,7 @@ void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionN
 void ViewerModel::placeSignature(const Signature& signature)
 {
     placeAtCenter(
-        [&signature](PdfPoint center, const PdfRect& box, int rotation) -> std::optional<PdfAnnotation> {
+        [&signature](PdfPoint center, const PdfRect& box, int rotation) -> std::optional<Annotation> {
             const auto rect = SignatureInk::placement(signature.placedSize(), center, box, rotation);
             if (!rect) return std::nullopt;
             return SignatureInk::annotation(signature, *rect, rotation, SignatureInk::color);

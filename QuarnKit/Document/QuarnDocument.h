@@ -19,6 +19,9 @@
 
 namespace quarnkit {
 
+// A page of a document by its page object: the same page wherever it stands.
+using PageId = platform::PdfPageId;
+
 // The failures of reading and writing a document, each with a fixed sentence.
 class DocumentError : public std::runtime_error {
 public:
