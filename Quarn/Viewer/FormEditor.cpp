@@ -3,7 +3,7 @@
 
 #include "Quarn/Viewer/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
-#include "QuarnKit/Document/FormFieldCommand.h"
+#include "QuarnKit/Document/FormFieldEdits.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -23,25 +23,16 @@
 
 namespace quarn {
 
-using platform::PdfDocument;
-using platform::PdfForms;
-using platform::PdfWidgetKind;
 using Widget = FormEditor::Widget;
+using Kind = quarnkit::FormFields::WidgetKind;
+namespace FormFieldEdits = quarnkit::FormFieldEdits;
+namespace FormFields = quarnkit::FormFields;
 
 namespace {
 
 bool takesTyping(const Widget& w)
 {
-    return w.kind == PdfWidgetKind::text || (w.kind == PdfWidgetKind::choice && w.editable);
-}
-
-// The pages of the widgets are drawn again: the document tells every view.
-void noteEdits(quarnkit::QuarnDocument* document, const std::vector<Widget>& widgets)
-{
-    if (!document) return;
-    std::set<int> pages;
-    for (const Widget& w : widgets) pages.insert(w.page);
-    for (int page : pages) document->noteEditOfPage(page);
+    return w.kind == Kind::text || (w.kind == Kind::choice && w.editable);
 }
 
 // Field editors read as paper: black on white whatever the window's appearance.
@@ -103,15 +94,15 @@ bool FormEditor::activate(const Widget& field)
 {
     if (field.readOnly || !view_) return false;
     switch (field.kind) {
-    case PdfWidgetKind::text:
+    case Kind::text:
         beginTyping(field);
         return true;
-    case PdfWidgetKind::checkBox:
-    case PdfWidgetKind::radioButton:
+    case Kind::checkBox:
+    case Kind::radioButton:
         commit();
         toggle(field);
         return true;
-    case PdfWidgetKind::choice:
+    case Kind::choice:
         if (field.editable)
             beginTyping(field);
         else {
@@ -170,23 +161,19 @@ bool FormEditor::viewportEvent(QEvent* event)
 void FormEditor::beginTyping(const Widget& field, bool selectAll)
 {
     if (!view_ || field.readOnly || !takesTyping(field)) return;
-    const std::shared_ptr<PdfDocument>& pdf = view_->document();
-    if (!pdf) return;
+    quarnkit::QuarnDocument* document = view_->quarnDocument();
+    if (!document) return;
     if (editor_ && editing_ && editing_->objectNumber == field.objectNumber) {
         editor_->setFocus(Qt::OtherFocusReason);
         return;
     }
     commit();
-    std::optional<Widget> fresh;
-    try {
-        fresh = PdfForms::widget(*pdf, field.page, field.objectNumber);
-    } catch (const platform::PdfError&) {
-    }
+    const std::optional<Widget> fresh = FormFields::widget(*document, field.page, field.objectNumber);
     if (!fresh) return;
     const QString text = QString::fromStdString(fresh->value.value_or(std::string()));
 
     QWidget* box = nullptr;
-    if (fresh->kind == PdfWidgetKind::text && fresh->multiline) {
+    if (fresh->kind == Kind::text && fresh->multiline) {
         auto* lines = new QPlainTextEdit(view_->viewport());
         lines->setPlainText(text);
         lines->setTabChangesFocus(true);
@@ -210,7 +197,7 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
             commit();
             if (view_) view_->setFocus(Qt::OtherFocusReason);
         });
-        if (fresh->kind == PdfWidgetKind::choice) {
+        if (fresh->kind == Kind::choice) {
             // A combo box that takes typed text still offers its options.
             QStringList options;
             for (const auto& option : fresh->options) options << QString::fromStdString(option);
@@ -226,7 +213,7 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
     box->installEventFilter(this);
     editor_ = box;
     editing_ = fresh;
-    editingPdf_ = pdf;
+    editingDocument_ = document;
     layoutEditor();
     box->show();
     box->setFocus(Qt::OtherFocusReason);
@@ -301,7 +288,7 @@ void FormEditor::closeEditor()
     QPointer<QWidget> box = editor_;
     editor_ = nullptr;
     editing_.reset();
-    editingPdf_.reset();
+    editingDocument_.clear();
     if (!box) return;
     box->removeEventFilter(this);
     box->hide();
@@ -318,19 +305,15 @@ void FormEditor::writeEditor(bool close)
     else if (const auto* lines = qobject_cast<QPlainTextEdit*>(editor_.data()))
         text = lines->toPlainText();
     const Widget field = *editing_;
-    const auto pdf = editingPdf_.lock();
-    if (field.kind == PdfWidgetKind::text && field.maxLength > 0 && text.size() > field.maxLength)
+    const QPointer<quarnkit::QuarnDocument> document = editingDocument_;
+    if (field.kind == Kind::text && field.maxLength > 0 && text.size() > field.maxLength)
         text.truncate(field.maxLength);
     if (close) closeEditor();
     // A document replaced while typing (Revert) takes nothing of the old one.
-    if (pdf && view_ && view_->document() == pdf) {
-        std::optional<Widget> fresh;
-        try {
-            fresh = PdfForms::widget(*pdf, field.page, field.objectNumber);
-        } catch (const platform::PdfError&) {
-        }
+    if (document && view_ && view_->quarnDocument() == document) {
+        const std::optional<Widget> fresh = FormFields::widget(*document, field.page, field.objectNumber);
         if (fresh && QString::fromStdString(fresh->value.value_or(std::string())) != text) {
-            if (field.kind == PdfWidgetKind::text)
+            if (field.kind == Kind::text)
                 setText(field, text);
             else
                 choose(field, text);
@@ -343,12 +326,8 @@ void FormEditor::writeEditor(bool close)
 
 void FormEditor::showChoices(const Widget& field)
 {
-    if (!view_ || !view_->document()) return;
-    std::optional<Widget> fresh;
-    try {
-        fresh = PdfForms::widget(*view_->document(), field.page, field.objectNumber);
-    } catch (const platform::PdfError&) {
-    }
+    if (!view_ || !view_->quarnDocument()) return;
+    const std::optional<Widget> fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber);
     if (!fresh || fresh->options.empty()) return;
     if (menu_) menu_->close();
 
@@ -375,68 +354,47 @@ void FormEditor::showChoices(const Widget& field)
 bool FormEditor::setText(const Widget& field, const QString& text)
 {
     const std::string value = text.toStdString();
-    return apply(field, typingName(), [&](PdfDocument& pdf) {
-        return PdfForms::setText(pdf, field.page, field.objectNumber, value);
+    return apply([&](quarnkit::QuarnDocument& document) {
+        return FormFieldEdits::setText(document, field, group(field), value, typingName());
     });
 }
 
 bool FormEditor::toggle(const Widget& field)
 {
-    std::optional<Widget> fresh;
-    if (view_ && view_->document()) {
-        try {
-            fresh = PdfForms::widget(*view_->document(), field.page, field.objectNumber);
-        } catch (const platform::PdfError&) {
-        }
-    }
+    quarnkit::QuarnDocument* document = view_ ? view_->quarnDocument() : nullptr;
+    const std::optional<Widget> fresh = document ? FormFields::widget(*document, field.page, field.objectNumber) : std::nullopt;
     const bool on = fresh ? fresh->state != 0 : field.state != 0;
-    return apply(field, on ? uncheckName() : checkName(),
-                 [&](PdfDocument& pdf) { return PdfForms::toggle(pdf, field.page, field.objectNumber); });
+    return apply([&](quarnkit::QuarnDocument& document) {
+        return FormFieldEdits::toggle(document, field, group(field), on ? uncheckName() : checkName());
+    });
 }
 
 bool FormEditor::choose(const Widget& field, const QString& option)
 {
     const std::string value = option.toStdString();
-    return apply(field, chooseName(), [&](PdfDocument& pdf) {
-        return PdfForms::choose(pdf, field.page, field.objectNumber, value);
+    return apply([&](quarnkit::QuarnDocument& document) {
+        return FormFieldEdits::choose(document, field, group(field), value, chooseName());
     });
 }
 
-std::vector<Widget> FormEditor::group(const PdfDocument& pdf, const Widget& field) const
+std::vector<Widget> FormEditor::group(const Widget& field) const
 {
     std::vector<Widget> members;
     if (!field.name.empty())
         for (const Widget& w : watcher_.fields())
             if (w.name == field.name) members.push_back(w);
-    if (std::none_of(members.begin(), members.end(),
-                     [&](const Widget& w) { return w.objectNumber == field.objectNumber; }))
-        members.push_back(field);
-    return quarnkit::FormFields::reread(pdf, members);
+    return members;
 }
 
-bool FormEditor::apply(const Widget& field, const QString& actionName,
-                       const std::function<bool(PdfDocument&)>& change)
+bool FormEditor::apply(const std::function<bool(quarnkit::QuarnDocument&)>& edit)
 {
-    if (!view_ || !view_->document()) return false;
-    const std::shared_ptr<PdfDocument> pdf = view_->document();
-    const std::vector<Widget> before = group(*pdf, field);
-    bool took = false;
+    if (!view_ || !view_->quarnDocument()) return false;
     try {
-        took = change(*pdf);
-    } catch (const platform::PdfError& error) {
+        return edit(*view_->quarnDocument());
+    } catch (const std::exception& error) {
         view_->showErrorAlert(QString::fromUtf8(error.what()));
+        return false;
     }
-    const std::vector<Widget> after = quarnkit::FormFields::reread(*pdf, before);
-    const bool changed = !std::equal(before.begin(), before.end(), after.begin(), after.end(),
-                                     [](const Widget& a, const Widget& b) {
-                                         return quarnkit::FormFields::value(a) == quarnkit::FormFields::value(b);
-                                     });
-    if (!changed) return took;
-    if (quarnkit::QuarnDocument* document = view_->quarnDocument()) {
-        noteEdits(document, after);
-        document->undoStack().push(new quarnkit::FormFieldCommand(*document, actionName, before, after));
-    }
-    return took;
 }
 
 } // namespace quarn

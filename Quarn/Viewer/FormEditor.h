@@ -74,11 +74,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool apply(const Widget& field, const QString& actionName,
-               const std::function<bool(platform::PdfDocument&)>& change);
+    // Runs an edit on the page view's document; a failure gets the error alert.
+    bool apply(const std::function<bool(quarnkit::QuarnDocument&)>& edit);
     // The widgets of the field's own form field (radio buttons of one group,
-    // copies of one text field), read afresh.
-    std::vector<Widget> group(const platform::PdfDocument& pdf, const Widget& field) const;
+    // copies of one text field), as last read.
+    std::vector<Widget> group(const Widget& field) const;
     void showChoices(const Widget& field);
     void layoutEditor();
     void writeEditor(bool close);
@@ -90,7 +90,7 @@ private:
     QPointer<QuarnPDFView> view_;
     QPointer<QWidget> editor_;
     std::optional<Widget> editing_;
-    std::weak_ptr<platform::PdfDocument> editingPdf_;
+    QPointer<quarnkit::QuarnDocument> editingDocument_; // the document the typing belongs to
     QPointer<QMenu> menu_;
     bool pressTaken_ = false;
     bool writing_ = false;

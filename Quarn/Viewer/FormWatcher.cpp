@@ -55,17 +55,16 @@ void FormWatcher::start(ViewerModel* model, quarnkit::QuarnDocument* document)
 void FormWatcher::scan()
 {
     if (!model_ || !quarn_) return;
-    const std::shared_ptr<platform::PdfDocument>& pdf = quarn_->pdf();
-    if (!pdf) return;
-    if (!quarn_->pageMapReady()) {
+    quarnkit::QuarnDocument* const document = quarn_.data();
+    if (!document->pageMapReady()) {
         // A long file's fields are read once its pages are (the first page
         // shows sooner), unless an edit before reads the pages at once.
         connect(quarn_, &quarnkit::QuarnDocument::pageMapBuilt, this, &FormWatcher::scan, Qt::UniqueConnection);
         return;
     }
-    const size_t pages = quarn_->pageSignature();
-    const bool locked = pdf->isLocked();
-    const bool same = scanned_.lock() == pdf;
+    const size_t pages = document->pageSignature();
+    const bool locked = document->isLocked();
+    const bool same = scanned_ == document;
     // A document unlocked after its first scan shows its pages, and so its
     // fields, only now; pages added, removed or moved carry their fields along.
     if (same && scannedPages_ == pages && scannedLocked_ == locked) {
@@ -73,48 +72,39 @@ void FormWatcher::scan()
         reading_ = false;
         return;
     }
-    if (reading_ && readingPdf_.lock() == pdf && readingPages_ == pages) return; // already being read
+    if (reading_ && readingDocument_ == document && readingPages_ == pages) return; // already being read
 
     // Another PDF (Revert): the text being typed belonged to the old one.
     if (!same && editor_) editor_->cancel();
     const bool wasAccepted = same && accepted_;
     const quint64 reading = ++readings_;
     reading_ = false;
-    if (pdf->pageCount() <= readAtOnceMaxPages) {
-        apply(pdf, pages, locked, readFields(*pdf, wasAccepted));
+    const std::function<Reading()> job = FormFields::readingJob(*document, wasAccepted);
+    if (document->pageCount() <= readAtOnceMaxPages) {
+        apply(document, pages, locked, job());
         return;
     }
     // Every page of a long document is read by a worker: the window shows
     // its first pages meanwhile, and the fields come when all are known.
     reading_ = true;
-    readingPdf_ = pdf;
+    readingDocument_ = document;
     readingPages_ = pages;
     auto* watcher = new QFutureWatcher<Reading>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, reading, pdf, pages, locked] {
-        watcher->deleteLater();
-        if (reading != readings_) return;
-        reading_ = false;
-        apply(pdf, pages, locked, watcher->result());
-    });
-    watcher->setFuture(QtConcurrent::run([pdf, wasAccepted] { return readFields(*pdf, wasAccepted); }));
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher, reading, read = QPointer(document), pages, locked] {
+                watcher->deleteLater();
+                if (reading != readings_) return;
+                reading_ = false;
+                if (read) apply(read, pages, locked, watcher->result());
+            });
+    watcher->setFuture(QtConcurrent::run(job));
 }
 
-FormWatcher::Reading FormWatcher::readFields(const platform::PdfDocument& pdf, bool wasAccepted)
-{
-    // A PDF whose catalog declares no fields gets none, whatever widgets its
-    // pages carry; one accepted before is read again without that test, since
-    // deleting pages may leave its field list behind.
-    Reading reading;
-    reading.accepted = wasAccepted || FormFields::declaresFields(pdf);
-    if (reading.accepted) reading.fields = FormFields::fields(pdf);
-    return reading;
-}
-
-void FormWatcher::apply(const std::shared_ptr<platform::PdfDocument>& pdf, size_t pages, bool locked, Reading reading)
+void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading)
 {
     accepted_ = reading.accepted;
     fields_ = std::move(reading.fields);
-    scanned_ = pdf;
+    scanned_ = document;
     scannedPages_ = pages;
     scannedLocked_ = locked;
     if (active_ && std::none_of(fields_.begin(), fields_.end(),
@@ -315,14 +305,13 @@ void FormWatcher::scheduleCheck()
 
 std::vector<FormWatcher::Widget> FormWatcher::readCurrent() const
 {
-    const auto pdf = scanned_.lock();
-    if (!pdf || fields_.empty()) return fields_;
+    if (!scanned_ || fields_.empty()) return fields_;
     std::map<int, std::vector<Widget>> pages;
     for (const Widget& field : fields_) {
         if (pages.count(field.page)) continue;
         try {
-            pages[field.page] = platform::PdfForms::widgets(*pdf, field.page);
-        } catch (const platform::PdfError&) {
+            pages[field.page] = FormFields::widgetsOnPage(*scanned_, field.page);
+        } catch (const std::exception&) {
             pages[field.page] = {}; // an unreadable page keeps the values last read
         }
     }

@@ -72,12 +72,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Reading {
-        bool accepted = false; // the PDF declares fields
-        std::vector<Widget> fields;
-    };
-    static Reading readFields(const platform::PdfDocument& pdf, bool wasAccepted);
-    void apply(const std::shared_ptr<platform::PdfDocument>& pdf, size_t pages, bool locked, Reading reading);
+    using Reading = quarnkit::FormFields::Reading;
+    void apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading);
     bool handle(QObject* receiver, QEvent* event);
     void click(const Widget& field, int attempts);
     void followUndoStack();
@@ -88,13 +84,13 @@ private:
 
     QPointer<ViewerModel> model_;
     QPointer<quarnkit::QuarnDocument> quarn_;
-    std::weak_ptr<platform::PdfDocument> scanned_;
+    QPointer<quarnkit::QuarnDocument> scanned_;
     std::optional<size_t> scannedPages_; // the page signature scanned
     bool scannedLocked_ = false;
     bool accepted_ = false; // the scanned PDF declared its fields
     bool reading_ = false;
     quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
-    std::weak_ptr<platform::PdfDocument> readingPdf_;
+    QPointer<quarnkit::QuarnDocument> readingDocument_;
     size_t readingPages_ = 0;
     bool focusWhenRead_ = false; // Fill Fields was asked for while reading
     std::vector<Widget> fields_;
