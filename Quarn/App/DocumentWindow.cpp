@@ -5,7 +5,7 @@
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Signatures/SignCommands.h"
 #include "Quarn/Update/UpdateCommands.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerScreen.h"
@@ -160,7 +160,7 @@ void DocumentWindow::commitPendingTyping()
 {
     // Words still in a text box's editor belong in the file and in the
     // unsaved-changes question: they become their undo step first.
-    if (QuarnPDFView* view = screen_->canvas() ? screen_->canvas()->view() : nullptr) view->commitEditing();
+    if (QuarnPDFView* view = screen_->pageViewHost() ? screen_->pageViewHost()->view() : nullptr) view->commitEditing();
 }
 
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)

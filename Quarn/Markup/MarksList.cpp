@@ -6,6 +6,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QFontDatabase>
@@ -315,9 +316,8 @@ void MarksList::documentEdited()
 
 void MarksList::reload()
 {
-    const std::shared_ptr<platform::PdfDocument> pdf = document_ ? document_->pdf() : nullptr;
     const quint64 reading = ++readings_;
-    if (!pdf) {
+    if (!document_) {
         groups_.clear();
         builtPageCount_ = -1;
         loaded_ = true;
@@ -325,10 +325,7 @@ void MarksList::reload()
         rebuildRows();
         return;
     }
-    struct Catalog {
-        std::vector<MarkGroup> groups;
-        int pages = -1;
-    };
+    using Catalog = quarnkit::MarkCatalog::Catalog;
     reading_ = true;
     auto* watcher = new QFutureWatcher<Catalog>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, reading] {
@@ -341,28 +338,23 @@ void MarksList::reload()
         reading_ = false;
         rebuildRows();
     });
-    watcher->setFuture(QtConcurrent::run([pdf] {
-        Catalog catalog;
-        catalog.pages = pdf->pageCount();
-        catalog.groups = quarnkit::MarkCatalog::groups(*pdf);
-        return catalog;
-    }));
+    watcher->setFuture(QtConcurrent::run(quarnkit::MarkCatalog::readingJob(*document_)));
 }
 
 void MarksList::refresh()
 {
-    const auto pdf = document_ ? document_->pdf() : nullptr;
     const std::optional<int> edited = document_ ? document_->editedPageIndex() : std::nullopt;
+    const int pages = document_ ? document_->pageCount() : 0;
     // An edit of the whole document, or one that added or took away pages; or
     // an edit the reading under way may have missed.
-    if (reading_ || !pdf || !edited || builtPageCount_ != pdf->pageCount() || *edited < 0 || *edited >= pdf->pageCount()) {
+    if (reading_ || !document_ || !edited || builtPageCount_ != pages || *edited < 0 || *edited >= pages) {
         reload();
         return;
     }
     const int page = *edited;
     std::vector<MarkEntry> entries;
     try {
-        entries = quarnkit::MarkCatalog::entries(*pdf, page);
+        entries = quarnkit::MarkCatalog::entries(*document_->pdf(), page);
     } catch (const std::exception&) {
         entries.clear(); // a page that cannot be read shows no marks
     }
@@ -513,8 +505,8 @@ bool MarksList::eventFilter(QObject* watched, QEvent* event)
 void ViewerModel::reveal(const MarkRef& mark)
 {
     QuarnPDFView* view = pdfView();
-    if (!view || !view->document() || mark.page < 0 || mark.page >= view->pageCount()) return;
-    const auto annotation = platform::PdfAnnotations::find(*view->document(), mark.page, mark.object);
+    if (!view || !view->quarnDocument() || mark.page < 0 || mark.page >= view->pageCount()) return;
+    const auto annotation = quarnkit::MarkEdits::find(*view->quarnDocument(), mark.page, mark.object);
     if (!annotation) return; // gone since the list was built
     chooseTool(quarnkit::MarkupTool::select);
     view->setTool(quarnkit::MarkupTool::select, toolStyle());

@@ -69,7 +69,7 @@ QWidget* typingTarget()
 bool canRun(Command command, const QuarnPDFView* view)
 {
     if (QWidget* target = typingTarget()) return canRunOnField(command, target);
-    if (!view || !view->document()) return false;
+    if (!view || !view->quarnDocument()) return false;
     const bool mark = view->selectedAnnotation().has_value();
     switch (command) {
     case Command::cut: return mark && !view->hasEditor();

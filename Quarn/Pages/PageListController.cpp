@@ -1,9 +1,8 @@
 #include "Quarn/Pages/PageListController.h"
 
-#include "Platform/PdfPageGeometries.h"
-#include "Platform/PdfPageLabels.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Pages/PageEditor.h"
 #include "QuarnKit/Pages/PageRows.h"
@@ -26,6 +25,7 @@
 namespace quarn {
 
 using quarnkit::PageRowsChange;
+namespace DocumentPages = quarnkit::DocumentPages;
 namespace PageEditor = quarnkit::PageEditor;
 
 PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
@@ -93,16 +93,13 @@ void PageListController::mirror()
     // A long file's rows come once every page is read (pagesRead), so that the
     // first page shows sooner; an edit before reads them at once.
     if (!document_ || document_->isLocked() || !document_->pageMapReady()) return;
-    const platform::PdfDocument& pdf = *document_->pdf();
-    pages_ = platform::pageIds(pdf);
-    const auto geometries = platform::pageGeometries(pdf);
-    const auto ranges = platform::pageLabelRanges(pdf);
+    pages_ = DocumentPages::ids(*document_);
+    const auto geometries = DocumentPages::geometries(*document_, document_->pageCount());
+    const std::vector<QString> labels = DocumentPages::labels(*document_);
     for (size_t i = 0; i < pages_.size(); ++i) {
         sizes_.push_back(i < geometries.size() && geometries[i] ? quarnkit::thumbnailSize(*geometries[i])
                                                                 : quarnkit::thumbnailBox);
-        // A label that only repeats the page's number says nothing more.
-        const QString label = QString::fromStdString(platform::pageLabel(ranges, int(i))).trimmed();
-        labels_.push_back(label == QString::number(i + 1) ? QString() : label);
+        labels_.push_back(i < labels.size() ? labels[i] : QString());
     }
 }
 
@@ -175,9 +172,9 @@ void PageListController::sync()
 
 void PageListController::documentChanged()
 {
-    const std::vector<platform::PdfPageId> before = pages_;
-    const std::vector<platform::PdfPageId> after =
-        document_ && !document_->isLocked() ? platform::pageIds(*document_->pdf()) : std::vector<platform::PdfPageId>{};
+    const std::vector<quarnkit::PageId> before = pages_;
+    const std::vector<quarnkit::PageId> after =
+        document_ && !document_->isLocked() ? DocumentPages::ids(*document_) : std::vector<quarnkit::PageId>{};
     const PageRowsChange change = quarnkit::pageRowsChange(before, after, document_ ? document_->editedPage() : std::nullopt);
     if (change.kind == PageRowsChange::Kind::onePage) {
         store().invalidate(pages_[size_t(change.row)]);
@@ -251,17 +248,17 @@ void PageListController::refreshVisibleRows()
 {
     if (!table_ || !model_) return;
     const auto [first, end] = table_->visibleRows();
-    std::set<platform::PdfPageId> shown;
+    std::set<quarnkit::PageId> shown;
     for (int row = first; row < end && row < int(pages_.size()); ++row) shown.insert(pages_[size_t(row)]);
     // Rows that left the screen: their waiting renders are of no use now.
-    for (const platform::PdfPageId& page : onShow_)
+    for (const quarnkit::PageId& page : onShow_)
         if (!shown.count(page)) store().cancel(page);
     onShow_ = shown;
     // Newest first: ask for the rows from the bottom up, so the top row renders first.
     for (int row = std::min(end, int(pages_.size())) - 1; row >= first; --row) requestThumbnail(row);
 }
 
-bool PageListController::wantsThumbnail(platform::PdfPageId page) const
+bool PageListController::wantsThumbnail(quarnkit::PageId page) const
 {
     if (!table_) return false;
     const auto [first, end] = table_->visibleRows();
@@ -272,7 +269,7 @@ bool PageListController::wantsThumbnail(platform::PdfPageId page) const
     return false;
 }
 
-void PageListController::thumbnailReady(platform::PdfPageId page)
+void PageListController::thumbnailReady(quarnkit::PageId page)
 {
     if (!table_) return;
     const auto [first, end] = table_->visibleRows();
@@ -451,7 +448,7 @@ QMenu* PageListController::makeMenu(int row)
             if (end == 0 || !m.document()) return;
             try {
                 m.applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
-            } catch (const platform::PdfError&) {
+            } catch (const std::exception&) {
             }
         });
         add(tr("Insert Pages from File…"), [end](ViewerModel& m) { m.insertFiles(end); });

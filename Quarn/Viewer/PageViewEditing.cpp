@@ -12,7 +12,7 @@
 
 namespace quarn {
 
-const platform::PdfPageGeometry* QuarnPDFView::geometry(int page) const
+const quarnkit::PageGeometry* QuarnPDFView::geometry(int page) const
 {
     return page >= 0 && page < int(geometries_.size()) ? &geometries_[size_t(page)] : nullptr;
 }
@@ -52,7 +52,7 @@ void QuarnPDFView::removeSelection(const QString& actionName) { markEditor_->rem
 
 void QuarnPDFView::copyPage()
 {
-    if (!document() || pageCount() == 0) return;
+    if (!document_ || pageCount() == 0) return;
     const int page = std::max(0, currentPageIndex());
     // Twice the page's size in points, but never a picture beyond 8192 pixels
     // a side: a page of a few metres would otherwise ask for gigabytes.
@@ -61,7 +61,7 @@ void QuarnPDFView::copyPage()
     const double scale = longest > 0 ? std::min(2.0, 8192.0 / longest) : 2.0;
     QImage image;
     try {
-        image = document()->render(page, scale);
+        image = quarnkit::DocumentPages::image(*document_, page, scale);
     } catch (const std::exception& error) {
         showErrorAlert(QString::fromUtf8(error.what()));
         return;

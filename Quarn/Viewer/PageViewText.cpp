@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageViewInternal.h"
+#include "QuarnKit/Markup/PageText.h"
 #include "QuarnKit/Viewer/LinkSafety.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 
@@ -21,32 +22,32 @@ using quarnkit::PageSelection;
 
 // ---------------------------------------------------------------- links
 
-const std::vector<platform::PdfLink>& QuarnPDFView::linksOf(int page, bool load) const
+const std::vector<quarnkit::PageLink>& QuarnPDFView::linksOf(int page, bool load) const
 {
-    static const std::vector<platform::PdfLink> none;
+    static const std::vector<quarnkit::PageLink> none;
     if (page < 0 || page >= int(links_.size()) || !document_) return none;
     if (!links_[page]) {
         if (!load) return none;
         try {
-            links_[page] = document_->links(page);
+            links_[page] = quarnkit::DocumentPages::links(*document_, page);
         } catch (...) {
-            links_[page] = std::vector<platform::PdfLink>{};
+            links_[page] = std::vector<quarnkit::PageLink>{};
         }
     }
     return *links_[page];
 }
 
-std::optional<platform::PdfLink> QuarnPDFView::linkAt(QPointF viewportPoint, bool load) const
+std::optional<quarnkit::PageLink> QuarnPDFView::linkAt(QPointF viewportPoint, bool load) const
 {
     const auto page = pageAt(viewportPoint, false);
     if (!page) return std::nullopt;
     const PdfPoint point = convertToPage(viewportPoint, *page);
-    for (const platform::PdfLink& link : linksOf(*page, load))
+    for (const quarnkit::PageLink& link : linksOf(*page, load))
         if (link.rect.contains(point)) return link;
     return std::nullopt;
 }
 
-void QuarnPDFView::followLink(const platform::PdfLink& link)
+void QuarnPDFView::followLink(const quarnkit::PageLink& link)
 {
     if (link.targetPage) {
         const int page = *link.targetPage;
@@ -74,8 +75,8 @@ const QuarnPDFView::TextCache& QuarnPDFView::textOf(int page) const
         }
     }
     auto cache = std::make_unique<TextCache>();
-    try {
-        const platform::PdfTextPage text = document_->textPage(page);
+    if (document_) {
+        const quarnkit::PageTextLayout text = quarnkit::PageText::layout(*document_, page);
         int line = 0;
         for (const auto& block : text.blocks) {
             for (const auto& textLine : block.lines) {
@@ -84,8 +85,6 @@ const QuarnPDFView::TextCache& QuarnPDFView::textOf(int page) const
                 ++line;
             }
         }
-    } catch (...) {
-        // A page without readable text selects nothing.
     }
     pages.emplace_front(page, std::move(cache));
     while (int(pages.size()) > keptTextPages) pages.pop_back();

@@ -84,7 +84,7 @@ void QuarnPDFView::printDocument()
 bool QuarnPDFView::print(QPrinter& printer)
 {
     if (!document_ || document_->isLocked() || pageCount() == 0) return false;
-    const bool started = printing::print(document_, printer, currentPageIndex(), this, [this](bool ok) {
+    const bool started = printing::print(*document_, printer, currentPageIndex(), this, [this](bool ok) {
         if (!ok) showErrorAlert(tr("The document could not be printed."));
     });
     if (!started) showErrorAlert(tr("The document could not be printed."));

@@ -1,6 +1,6 @@
 #include "Quarn/Viewer/PrintJob.h"
 
-#include "Platform/PdfPageAssembly.h"
+#include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
 
 #include <QDir>
@@ -18,19 +18,7 @@ namespace quarn::printing {
 
 namespace {
 
-// The chosen pages as a PDF of their own, written to `path`; false on failure.
-bool writePages(const std::shared_ptr<platform::PdfDocument>& pdf, const std::vector<int>& pages, const QString& path)
-{
-    try {
-        const std::shared_ptr<platform::PdfDocument> copy = pdf->copy();
-        platform::keepPages(*copy, pages);
-        if (copy->pageCount() != int(pages.size())) return false;
-        copy->saveToFile(QFile::encodeName(path).toStdString());
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
+namespace DocumentPages = quarnkit::DocumentPages;
 
 // Runs `work` on a worker thread and hands its result to `done` on `context`'s thread.
 template <typename Result>
@@ -73,7 +61,7 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
 }
 
 // Without CUPS's `lp`: each page drawn at the printer's resolution, fitted to the sheet.
-bool drawPages(const platform::PdfDocument& pdf, const std::vector<int>& pages, QPrinter& printer)
+bool drawPages(const quarnkit::QuarnDocument& document, const std::vector<int>& pages, QPrinter& printer)
 {
     printer.setFullPage(false);
     QPainter painter;
@@ -86,7 +74,7 @@ bool drawPages(const platform::PdfDocument& pdf, const std::vector<int>& pages, 
         first = false;
         platform::PdfSize size;
         try {
-            size = pdf.pageGeometry(page).displaySize;
+            size = DocumentPages::geometry(document, page).displaySize;
         } catch (const std::exception&) {
             return false;
         }
@@ -94,7 +82,7 @@ bool drawPages(const platform::PdfDocument& pdf, const std::vector<int>& pages, 
         if (placed.rect.isEmpty()) continue;
         QImage image;
         try {
-            image = pdf.render(page, (placed.turned ? placed.rect.height() : placed.rect.width()) / size.width);
+            image = DocumentPages::image(document, page, (placed.turned ? placed.rect.height() : placed.rect.width()) / size.width);
         } catch (const std::exception&) {
             return false;
         }
@@ -127,23 +115,22 @@ std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int current
     return quarnkit::printedPages(pageCount, ranges);
 }
 
-bool print(const std::shared_ptr<platform::PdfDocument>& pdf, QPrinter& printer, int currentPage, QObject* context,
+bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
            std::function<void(bool ok)> finished)
 {
-    if (!pdf || pdf->isLocked() || pdf->pageCount() == 0) return false;
-    const std::vector<int> pages = chosenPages(printer, pdf->pageCount(), currentPage);
+    if (document.isLocked() || document.pageCount() == 0) return false;
+    const std::vector<int> pages = chosenPages(printer, document.pageCount(), currentPage);
     if (pages.empty()) return false;
 
     // Into a file: the pages themselves, as PDF.
     if (!printer.outputFileName().isEmpty()) {
-        const QString path = printer.outputFileName();
-        inBackground<bool>(context, [pdf, pages, path] { return writePages(pdf, pages, path); }, finished);
+        inBackground<bool>(context, DocumentPages::writingJob(document, pages, printer.outputFileName()), finished);
         return true;
     }
 
     const QString lp = QStandardPaths::findExecutable(QStringLiteral("lp"));
     if (lp.isEmpty()) {
-        finished(drawPages(*pdf, pages, printer));
+        finished(drawPages(document, pages, printer));
         return true;
     }
     // To CUPS: the PDF of the pages goes to the spooler, which takes PDF.
@@ -157,7 +144,7 @@ bool print(const std::shared_ptr<platform::PdfDocument>& pdf, QPrinter& printer,
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);
     inBackground<bool>(
-        context, [pdf, pages, spool] { return writePages(pdf, pages, spool); },
+        context, DocumentPages::writingJob(document, pages, spool),
         [lp, arguments, spool, guard, finished](bool written) {
             if (!written || !guard) {
                 QFile::remove(spool);

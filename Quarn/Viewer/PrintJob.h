@@ -4,14 +4,14 @@
 // marks stay marks. To a printer, the PDF of those pages goes to CUPS through
 // `lp`, which takes PDF; where `lp` is missing, the pages are drawn at the
 // printer's own resolution.
-#include "Platform/PdfDocument.h"
-
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QObject;
 class QPrinter;
+
+namespace quarnkit { class QuarnDocument; }
 
 namespace quarn::printing {
 
@@ -22,7 +22,7 @@ std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int current
 // Starts printing; the copying and writing run off the UI thread. `finished`
 // is called on `context`'s thread with whether the job was handed over. False
 // (and no call) when there is nothing to print: a locked document or no pages.
-bool print(const std::shared_ptr<platform::PdfDocument>& pdf, QPrinter& printer, int currentPage, QObject* context,
+bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
            std::function<void(bool ok)> finished);
 
 } // namespace quarn::printing

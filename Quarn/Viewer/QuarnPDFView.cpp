@@ -1,6 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
-#include "Platform/PdfPageGeometries.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
@@ -58,7 +57,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     overlay_->show();
     markEditor_ = std::make_unique<MarkEditor>(*this);
 
-    connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<platform::PdfLink>& links) {
+    connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<quarnkit::PageLink>& links) {
         if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
     });
     connect(renderer_.get(), &TileRenderer::tileReady, this, [this](int page) {
@@ -81,7 +80,7 @@ void QuarnPDFView::readGeometry()
     // One pass over the page objects: a thousand pages lay out without loading
     // one. A longer file lays out from its first screen's pages until every
     // page is read (pageMapBuilt).
-    const auto all = platform::firstPageGeometries(*document_, firstScreenPages);
+    const auto all = quarnkit::DocumentPages::geometries(*document_, firstScreenPages);
     geometries_.reserve(all.size());
     for (const auto& geometry : all) {
         if (geometry) {
@@ -89,7 +88,7 @@ void QuarnPDFView::readGeometry()
             continue;
         }
         // A damaged page keeps a letter-sized place so that the rest stay reachable.
-        platform::PdfPageGeometry letter;
+        quarnkit::PageGeometry letter;
         letter.mediaBox = letter.cropBox = {0, 0, 612, 792};
         letter.displaySize = {612, 792};
         letter.userToDisplay = {1, 0, 0, -1, 0, 792};
@@ -101,52 +100,32 @@ void QuarnPDFView::readGeometry()
 
 void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 {
-    if (document == quarnDocument_.data()) {
+    if (document == document_.data()) {
         // The same document, unlocked since it was shown: its pages appear now.
         if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) {
-            shownPages_ = quarnDocument_->pageSignature();
+            shownPages_ = document_->pageSignature();
             refresh(std::nullopt);
         }
         return;
     }
-    if (quarnDocument_) disconnect(quarnDocument_, nullptr, this, nullptr);
-    quarnDocument_ = document;
+    if (document_) disconnect(document_, nullptr, this, nullptr);
+    document_ = document;
     if (document) {
         connect(document, &quarnkit::QuarnDocument::generationChanged, this, &QuarnPDFView::documentEdited);
         connect(document, &quarnkit::QuarnDocument::pageMapBuilt, this, &QuarnPDFView::pagesRead);
     }
-    // A document of the view's own goes once another is shown; undo steps
-    // that still name it do nothing after.
-    if (ownDocument_ && ownDocument_ != document) delete ownDocument_.data();
-    display(document ? document->pdf() : nullptr);
+    display();
 }
 
-void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> pdf)
-{
-    if (!pdf) {
-        load(static_cast<quarnkit::QuarnDocument*>(nullptr));
-        return;
-    }
-    if (quarnDocument_ && quarnDocument_->pdf() == pdf) {
-        load(quarnDocument_.data());
-        return;
-    }
-    auto* own = new quarnkit::QuarnDocument(std::move(pdf));
-    load(own);
-    own->setParent(this);
-    ownDocument_ = own;
-}
-
-void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
+void QuarnPDFView::display()
 {
     markEditor_->documentReplaced();
     heldShift_ = 0;
-    document_ = std::move(document);
     // Before every page is read, no signature is known: the first edit then
     // reads the whole document again.
-    shownPages_ = quarnDocument_ && quarnDocument_->pageMapReady() ? quarnDocument_->pageSignature() : 0;
+    shownPages_ = document_ && document_->pageMapReady() ? document_->pageSignature() : 0;
     readGeometry();
-    renderer_->setDocument(document_);
+    renderer_->setDocument(document_ ? document_->pdf() : nullptr);
     links_.assign(pageCount(), std::nullopt);
     texts_->pages.clear();
     selection_ = {};
@@ -169,20 +148,20 @@ void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
 
 void QuarnPDFView::noteEdit(int index)
 {
-    if (quarnDocument_) quarnDocument_->noteEditOfPage(index);
+    if (document_) document_->noteEditOfPage(index);
 }
 
 void QuarnPDFView::documentEdited()
 {
-    if (!quarnDocument_ || !document_) return;
-    const auto page = quarnDocument_->editedPage();
-    const size_t pages = quarnDocument_->pageSignature();
+    if (!document_) return;
+    const auto page = document_->editedPage();
+    const size_t pages = document_->pageSignature();
     // An edit of one page that is still in the document, with the pages as
     // they were, redraws that page; anything else may have moved pages, so
     // the whole document is read again.
     const bool samePages = pages == shownPages_;
     shownPages_ = pages;
-    refresh(page && samePages ? quarnDocument_->pageIndex(*page) : std::nullopt);
+    refresh(page && samePages ? document_->pageIndex(*page) : std::nullopt);
     markEditor_->documentChanged();
 }
 
@@ -193,7 +172,7 @@ void QuarnPDFView::refresh(std::optional<int> page)
     const std::vector<platform::PdfSize> sizes = layout_->sizes;
     if (page && *page >= 0 && *page < pageCount()) {
         try {
-            geometries_[*page] = document_->pageGeometry(*page);
+            geometries_[*page] = quarnkit::DocumentPages::geometry(*document_, *page);
             layout_->sizes[*page] = geometries_[*page].displaySize;
         } catch (...) {
         }
@@ -231,8 +210,8 @@ std::vector<int> QuarnPDFView::changedPages(const std::vector<platform::PdfSize>
 
 void QuarnPDFView::pagesRead()
 {
-    if (!quarnDocument_ || !document_ || document_->isLocked()) return;
-    shownPages_ = quarnDocument_->pageSignature();
+    if (!document_ || document_->isLocked()) return;
+    shownPages_ = document_->pageSignature();
     const std::vector<platform::PdfSize> sizes = layout_->sizes;
     const std::optional<ViewAnchor> kept = pageCount() > 0 ? std::optional(topLeftAnchor()) : std::nullopt;
     readGeometry();
@@ -588,14 +567,14 @@ void QuarnPDFView::goToLastPage()
 
 std::optional<QuarnPDFView::Visit> QuarnPDFView::visit(const PageDestination& destination) const
 {
-    const auto page = quarnDocument_ ? quarnDocument_->pageId(destination.page) : std::nullopt;
+    const auto page = document_ ? document_->pageId(destination.page) : std::nullopt;
     if (!page) return std::nullopt;
     return Visit{*page, destination};
 }
 
 std::optional<PageDestination> QuarnPDFView::destination(const Visit& visit) const
 {
-    const auto index = quarnDocument_ ? quarnDocument_->pageIndex(visit.page) : std::nullopt;
+    const auto index = document_ ? document_->pageIndex(visit.page) : std::nullopt;
     if (!index) return std::nullopt; // the page was taken out of the document
     PageDestination destination = visit.destination;
     destination.page = *index;
@@ -1034,7 +1013,7 @@ void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
     if (markEditor_->mouseRelease(event)) return;
     if (event->button() == Qt::LeftButton) {
         if (pressedLink_) {
-            const platform::PdfLink link = *pressedLink_;
+            const quarnkit::PageLink link = *pressedLink_;
             pressedLink_.reset();
             followLink(link);
         }

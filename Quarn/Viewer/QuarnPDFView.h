@@ -7,7 +7,7 @@
 // Pages are drawn from tiles that worker threads render from display lists; a
 // page whose tiles have not arrived yet shows as a white sheet, so painting
 // never waits for rendering.
-#include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
@@ -75,11 +75,7 @@ public:
     // edited page is read and drawn again, or the whole document after an
     // edit of no one page (pages inserted, removed, rotated or moved).
     void load(quarnkit::QuarnDocument* document);
-    // Shows a PDF that no window's document holds: the view keeps a document
-    // of its own around it, and edits are announced there.
-    void load(std::shared_ptr<platform::PdfDocument> pdf);
-    quarnkit::QuarnDocument* quarnDocument() const { return quarnDocument_.data(); }
-    const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
+    quarnkit::QuarnDocument* quarnDocument() const { return document_.data(); }
     int pageCount() const;
     // Announces an edit of the page at `index` through the document.
     void noteEdit(int index);
@@ -259,7 +255,7 @@ public:
     // The transparent layer above the pages that the markup code draws on.
     QWidget* overlay() const { return overlay_; }
     // A page's geometry as laid out; none for no such page.
-    const platform::PdfPageGeometry* geometry(int page) const;
+    const quarnkit::PageGeometry* geometry(int page) const;
 
     // ------------------------------------------------------------ editing of marks
 
@@ -367,7 +363,7 @@ private:
     void restoreAnchor(const ViewAnchor& anchor);
 
     void readGeometry();
-    void display(std::shared_ptr<platform::PdfDocument> pdf);
+    void display();
     // Re-reads page sizes and redraws `page`, or with none the whole document.
     void refresh(std::optional<int> page);
     void documentEdited();
@@ -404,10 +400,10 @@ private:
     QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);
     // Links of a page; without `load`, only those already read (else none).
-    const std::vector<platform::PdfLink>& linksOf(int page, bool load) const;
-    std::optional<platform::PdfLink> linkAt(QPointF viewportPoint, bool load) const;
+    const std::vector<quarnkit::PageLink>& linksOf(int page, bool load) const;
+    std::optional<quarnkit::PageLink> linkAt(QPointF viewportPoint, bool load) const;
     bool hasCachedTextAt(QPointF viewportPoint) const;
-    void followLink(const platform::PdfLink& link);
+    void followLink(const quarnkit::PageLink& link);
     const TextCache& textOf(int page) const;
     std::optional<SelectionAnchor> charAt(QPointF viewportPoint, bool nearest) const;
     void selectBetween(const SelectionAnchor& from, const SelectionAnchor& to);
@@ -415,15 +411,13 @@ private:
     std::optional<QString> droppedPdf(const QMimeData* mime) const;
     bool isAtRowEdge(bool bottom) const;
 
-    QPointer<quarnkit::QuarnDocument> quarnDocument_;
-    QPointer<quarnkit::QuarnDocument> ownDocument_; // made by load(pdf), a child of the view
+    QPointer<quarnkit::QuarnDocument> document_;
     size_t shownPages_ = 0; // the page signature the layout describes
-    std::shared_ptr<platform::PdfDocument> document_;
-    std::vector<platform::PdfPageGeometry> geometries_;
+    std::vector<quarnkit::PageGeometry> geometries_;
     std::unique_ptr<PageLayout> layout_;
     std::unique_ptr<TileRenderer> renderer_;
     std::unique_ptr<TextPages> texts_;
-    mutable std::vector<std::optional<std::vector<platform::PdfLink>>> links_;
+    mutable std::vector<std::optional<std::vector<quarnkit::PageLink>>> links_;
 
     quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
     bool asBook_ = false;
@@ -444,7 +438,7 @@ private:
     // A reading position of the history: its page by page object, so that
     // it still names the same page after pages moved.
     struct Visit {
-        platform::PdfPageId page;
+        quarnkit::PageId page;
         quarnkit::PageDestination destination;
     };
     std::optional<Visit> visit(const quarnkit::PageDestination& destination) const;
@@ -466,7 +460,7 @@ private:
     std::optional<SelectionAnchor> selectionAnchor_; // where the drag in progress started
     std::optional<SelectionAnchor> selectionStart_;  // where the current selection started
     bool selecting_ = false;
-    std::optional<platform::PdfLink> pressedLink_;
+    std::optional<quarnkit::PageLink> pressedLink_;
     QPointF pressPoint_;
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;

@@ -326,7 +326,7 @@ void StatusBar::commitPage()
     const int page = int(std::clamp<qint64>(*number, 1, pageTotal_));
     pageField_->setText(QString::number(page));
     QuarnPDFView* view = model_ ? model_->pdfView() : nullptr;
-    if (view && view->document() && page - 1 < view->pageCount()) view->goToPage(page - 1);
+    if (view && view->quarnDocument() && page - 1 < view->pageCount()) view->goToPage(page - 1);
     handFocusToPages();
 }
 

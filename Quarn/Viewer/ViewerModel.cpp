@@ -90,7 +90,7 @@ void ViewerModel::setPdfView(QuarnPDFView* view) { pdfView_ = view; }
 
 bool ViewerModel::canSign() const
 {
-    return pdfView_ && pdfView_->document() && pageCount_ > 0;
+    return pdfView_ && pdfView_->quarnDocument() && pageCount_ > 0;
 }
 
 std::optional<MarkRef> ViewerModel::selectedMark() const

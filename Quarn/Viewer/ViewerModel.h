@@ -250,8 +250,7 @@ public:
     void insertPages(const QStringList& paths, int gap);
     // The save panel, then finishExtract with the targets as they were when it opened.
     void extractPages();
-    void finishExtract(const QString& path, const std::set<int>& pages,
-                       const std::shared_ptr<const platform::PdfDocument>& pdf);
+    void finishExtract(const QString& path, const std::set<int>& pages, const quarnkit::QuarnDocument& document);
     // The sidebar's tab; setting it saves it for the next window.
     quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
     void setSidebarTab(quarnkit::SidebarTab tab);
@@ -460,8 +459,8 @@ private:
     bool infoPresented_ = false;
     std::set<int> selectedPages_;
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
-    std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
-    std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
+    std::optional<quarnkit::PageId> shownPage_;   // the current page as last seen by syncSelectionToPage
+    std::optional<quarnkit::PageId> sidebarJump_; // a page the sidebar asked for
     std::optional<quarnkit::Signature::Kind> signatureSheet_;
     QPointer<QWidget> shareAnchor_;
     ThumbnailStore* thumbnails_ = nullptr;

@@ -68,9 +68,9 @@ public:
     }
 
     // The engine for `document`; the same one while the document stays.
-    DocumentSearch& finderFor(const std::shared_ptr<platform::PdfDocument>& document)
+    DocumentSearch& finderFor(const quarnkit::QuarnDocument& document)
     {
-        if (!finder || finder->document() != document) {
+        if (!finder || !finder->reads(document)) {
             finder.reset(); // cancels the old one
             finder = std::make_unique<DocumentSearch>(document);
         }
@@ -205,8 +205,7 @@ void ViewerModel::runSearch(const QString& query)
     setFindPosition(0, 0);
     if (pdfView_) pdfView_->setHighlightedSelections({});
 
-    std::shared_ptr<platform::PdfDocument> document = pdfView_ ? pdfView_->document() : nullptr;
-    if (!document && document_) document = document_->pdf();
+    quarnkit::QuarnDocument* document = pdfView_ && pdfView_->quarnDocument() ? pdfView_->quarnDocument() : document_.data();
     if (!document || trimmed.isEmpty()) {
         session.cancelFinder();
         setFindSearching(false);
@@ -224,7 +223,7 @@ void ViewerModel::runSearch(const QString& query)
         self->setFindSearching(false);
         return false;
     };
-    session.finderFor(document).start(
+    session.finderFor(*document).start(
         trimmed, options,
         [self, current](const std::vector<SearchMatch>& batch) {
             if (current()) self->addMatches(batch);

@@ -119,7 +119,7 @@ void ViewerModel::goToPageFromSidebar(int index)
 
 void ViewerModel::syncSelectionToPage()
 {
-    const std::optional<platform::PdfPageId> page = document_ ? document_->pageId(pageIndex_) : std::nullopt;
+    const std::optional<quarnkit::PageId> page = document_ ? document_->pageId(pageIndex_) : std::nullopt;
     if (!page) return;
     if (sidebarJump_) {
         sidebarJump_.reset();
@@ -143,7 +143,7 @@ void ViewerModel::rotatePages(int degrees)
             // A page turned in view changes shape: its top stays in sight.
             if (targets.count(shown) && pdfView_) pdfView_->goToPage(shown);
         }
-    } catch (const platform::PdfError& error) {
+    } catch (const std::exception& error) {
         showAlert(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
 }
@@ -157,7 +157,7 @@ void ViewerModel::insertBlankPage()
     try {
         const PageEdit edit = PageEditor::insertBlank(targets.empty() ? 0 : *targets.rbegin(), *document_->pdf());
         applyPageEdit(edit, tr("Insert Blank Page"), true);
-    } catch (const platform::PdfError& error) {
+    } catch (const std::exception& error) {
         showAlert(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
 }
@@ -169,7 +169,7 @@ void ViewerModel::duplicatePages()
     try {
         if (const auto edit = PageEditor::duplicate(pageTargets(), *document_->pdf()))
             applyPageEdit(*edit, PageEditor::title(tr("Duplicate"), edit->pageCount(), false), true);
-    } catch (const platform::PdfError& error) {
+    } catch (const std::exception& error) {
         showAlert(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
 }
@@ -183,7 +183,7 @@ void ViewerModel::deletePages()
             applyPageEdit(*edit, PageEditor::title(tr("Delete"), edit->pageCount(), false), false);
     } catch (const PageEditError& error) {
         showAlert(tr("ravlen didn't delete those pages."), error.description());
-    } catch (const platform::PdfError& error) {
+    } catch (const std::exception& error) {
         showAlert(tr("ravlen didn't delete those pages."), QString::fromStdString(error.what()));
     }
 }
@@ -195,7 +195,7 @@ void ViewerModel::movePages(const std::set<int>& pages, int gap)
     try {
         if (const auto edit = PageEditor::move(pages, gap, *document_->pdf()))
             applyPageEdit(*edit, PageEditor::title(tr("Move"), edit->pageCount(), false), true);
-    } catch (const platform::PdfError& error) {
+    } catch (const std::exception& error) {
         showAlert(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
 }
@@ -250,7 +250,7 @@ void ViewerModel::insertReadPages(PageEditor::FilePages read, const QStringList&
     try {
         if (const auto edit = PageEditor::insert(read.pages, gap, *document_->pdf()))
             applyPageEdit(*edit, PageEditor::title(tr("Insert"), edit->pageCount(), false), true);
-    } catch (const platform::PdfError& error) {
+    } catch (const std::exception& error) {
         failures << QString::fromStdString(error.what());
     }
     if (failures.isEmpty()) return;
@@ -266,7 +266,7 @@ void ViewerModel::extractPages()
     if (!document_ || document_->isLocked()) return;
     const std::set<int> targets = pageTargets();
     if (targets.empty()) return;
-    const std::shared_ptr<const platform::PdfDocument> pdf = document_->pdf();
+    const QPointer<quarnkit::QuarnDocument> document = document_;
     auto* panel = new QFileDialog(windowOf(pdfView_), PageEditor::title(tr("Extract"), int(targets.size()), false),
                                   startFolder(filePath_));
     panel->setAttribute(Qt::WA_DeleteOnClose);
@@ -277,16 +277,15 @@ void ViewerModel::extractPages()
     panel->setLabelText(QFileDialog::Accept, tr("Extract"));
     panel->selectFile(PageEditor::extractFileName(baseName(filePath_), targets));
     const QPointer<ViewerModel> self(this);
-    connect(panel, &QFileDialog::fileSelected, this, [self, targets, pdf](const QString& path) {
-        if (self) self->finishExtract(path, targets, pdf);
+    connect(panel, &QFileDialog::fileSelected, this, [self, targets, document](const QString& path) {
+        if (self && document) self->finishExtract(path, targets, *document);
     });
     panel->open();
 }
 
-void ViewerModel::finishExtract(const QString& path, const std::set<int>& pages,
-                                const std::shared_ptr<const platform::PdfDocument>& pdf)
+void ViewerModel::finishExtract(const QString& path, const std::set<int>& pages, const quarnkit::QuarnDocument& document)
 {
-    if (path.isEmpty() || !pdf) return;
+    if (path.isEmpty()) return;
     // Written over, the document's own file would no longer hold what the window shows.
     if (!filePath_.isEmpty() && quarnkit::sameFile(path, filePath_)) {
         showAlert(tr("Extract didn't finish."),
@@ -294,10 +293,10 @@ void ViewerModel::finishExtract(const QString& path, const std::set<int>& pages,
         return;
     }
     // A snapshot now; the pages are copied out of it and written off the UI thread.
-    std::shared_ptr<platform::PdfDocument> snapshot;
+    std::function<bool()> write;
     try {
-        snapshot = pdf->copy();
-    } catch (const platform::PdfError& error) {
+        write = PageEditor::extractionJob(document, pages, path);
+    } catch (const std::exception& error) {
         showAlert(tr("Extract didn't finish."), QString::fromStdString(error.what()));
         return;
     }
@@ -312,12 +311,10 @@ void ViewerModel::finishExtract(const QString& path, const std::set<int>& pages,
         if (revealFile) revealFile(path);
         else revealInFolder(path);
     });
-    watcher->setFuture(QtConcurrent::run([snapshot, pages, path]() -> QString {
+    watcher->setFuture(QtConcurrent::run([write]() -> QString {
         try {
-            const auto extracted = PageEditor::extract(pages, *snapshot);
-            if (!extracted || extracted->pageCount() == 0) return tr("The file could not be written.");
-            extracted->saveToFile(path.toStdString()); // atomic: a whole file or none
-            return {};
+            // Atomic: a whole file or none.
+            return write() ? QString() : tr("The file could not be written.");
         } catch (const std::exception& error) {
             return tr("The file could not be written.") + QLatin1Char(' ') + QString::fromStdString(error.what());
         }

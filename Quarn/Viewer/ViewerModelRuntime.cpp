@@ -116,7 +116,7 @@ void ViewerModel::attach(QuarnPDFView* view)
     readyView_ = view;
     // Not before a long file's pages are all read: the first edit then counts
     // as one that may have moved pages.
-    pageSignature_ = view->document() && document_ && document_->pageMapReady() ? std::optional<size_t>(pageSignature())
+    pageSignature_ = view->quarnDocument() && document_ && document_->pageMapReady() ? std::optional<size_t>(pageSignature())
                                                                                : std::nullopt;
     observeHistory(view);
 
@@ -218,7 +218,7 @@ void ViewerModel::applyDisplayMode()
     const int keep = pageIndex_;
     if (QuarnPDFView* view = pdfView_) {
         view->applyDisplay(displayMode_, coverSeparately_);
-        if (view->document() && keep >= 0 && keep < view->pageCount() && view->currentPageIndex() != keep)
+        if (view->quarnDocument() && keep >= 0 && keep < view->pageCount() && view->currentPageIndex() != keep)
             view->goToPage(keep);
         if (zoomFit_ == ZoomPreset::fitPage)
             fitPage();

@@ -34,7 +34,7 @@ void ViewerModel::presentSignatureSheet(Signature::Kind kind)
 void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionName)
 {
     QuarnPDFView* view = pdfView_;
-    if (!view || !view->document()) {
+    if (!view || !view->quarnDocument()) {
         QApplication::beep();
         return;
     }
@@ -46,7 +46,7 @@ void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionN
         return;
     }
     try {
-        const platform::PdfPageGeometry geometry = view->document()->pageGeometry(at->page);
+        const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*view->quarnDocument(), at->page);
         const std::optional<Annotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
         if (!mark) {
             // A page too small for it, or a stored signature with nothing to draw.

@@ -10,7 +10,7 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/FindBar.h"
@@ -162,8 +162,8 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     const Content now = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
                                                document_->firstPageReadable())
                                   : Content::noPages;
-    if (canvas_ && before == Content::document && now == Content::document) {
-        canvas_->setDocument(document_);
+    if (pageViewHost_ && before == Content::document && now == Content::document) {
+        pageViewHost_->setDocument(document_);
         if (formsBanner_) formsBanner_->setDocument(document_);
     } else
         rebuildContent();
@@ -193,7 +193,7 @@ void ViewerScreen::rebuildContent()
         current_->hide();
         current_->deleteLater();
     }
-    canvas_ = nullptr;
+    pageViewHost_ = nullptr;
     gate_ = nullptr;
     message_ = nullptr;
     sidebarButton_ = findButton_ = nullptr;
@@ -350,7 +350,7 @@ QWidget* ViewerScreen::makeDocumentView()
     // Find, under the toolbar while it is open; it draws its own hairline below.
     findBar_ = new FindBar(model_, view);
     column->addWidget(findBar_);
-    canvas_ = new PdfCanvas(document_, model_, view);
+    pageViewHost_ = new PageViewHost(document_, model_, view);
     formsBanner_ = new FormBanner(model_, document_, view);
     column->addWidget(formsBanner_);
     // The side column, the pages, and the inspector while it has something to show.
@@ -358,13 +358,13 @@ QWidget* ViewerScreen::makeDocumentView()
     body->setSpacing(0);
     body->addWidget(libraryColumn_);
     body->addWidget(makeSideColumn(view));
-    body->addWidget(canvas_, 1);
-    // The inspector coming or going narrows or widens the canvas; the pages
+    body->addWidget(pageViewHost_, 1);
+    // The inspector coming or going narrows or widens the page view; the pages
     // must not move under the pointer for it. Told before the pane hears the
     // same change, as its layout acts at once.
     connect(model_, &ViewerModel::changed, view, [this] {
-        if (inspector_ && canvas_ && inspector_->wanted() != inspector_->isVisible())
-            canvas_->view()->holdPlaceOnNextResize();
+        if (inspector_ && pageViewHost_ && inspector_->wanted() != inspector_->isVisible())
+            pageViewHost_->view()->holdPlaceOnNextResize();
     });
     inspector_ = new InspectorPane(model_, view);
     body->addWidget(inspector_);
@@ -390,9 +390,9 @@ void ViewerScreen::updatePageTotal()
 
 bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::FocusIn || !canvas_ || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
+    if (event->type() != QEvent::FocusIn || !pageViewHost_ || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
     auto* widget = static_cast<QWidget*>(watched);
-    QuarnPDFView* page = canvas_->view();
+    QuarnPDFView* page = pageViewHost_->view();
     if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
         return QWidget::eventFilter(watched, event);
     // A field or a sidebar list the user clicked or was sent to (Find, Go to

@@ -1,7 +1,7 @@
 #pragma once
 // The content of one document window: the library rail at its left edge,
 // the toolbar, the find bar, the side column (the document's sidebar or a
-// library panel), the page canvas and the status bar; in their place the
+// library panel), the page view and the status bar; in their place the
 // password gate or a state message, beside the library panel, when the PDF
 // is locked, empty or unreadable. It owns the window's viewer model, starts it
 // when first shown, stops it when it goes away, feeds it the changes it
@@ -18,7 +18,7 @@ namespace quarnkit { class HistoryLibrary; }
 
 namespace quarn {
 
-class PdfCanvas;
+class PageViewHost;
 class LockedGate;
 class StateMessage;
 class ChromeToolButton;
@@ -50,7 +50,7 @@ public:
     Content content() const { return content_; }
     // True when the document can be shown: unlocked (or not locked), with a readable first page.
     bool documentReady() const;
-    PdfCanvas* canvas() const { return canvas_; }
+    PageViewHost* pageViewHost() const { return pageViewHost_; }
     LockedGate* gate() const { return gate_; }
     StateMessage* message() const { return message_; }
     // The notice above the pages of a PDF with fillable fields.
@@ -107,7 +107,7 @@ private:
 
     QWidget* contentHost_ = nullptr;
     QWidget* current_ = nullptr;
-    PdfCanvas* canvas_ = nullptr;
+    PageViewHost* pageViewHost_ = nullptr;
     LockedGate* gate_ = nullptr;
     StateMessage* message_ = nullptr;
     ChromeToolButton* sidebarButton_ = nullptr;

@@ -83,7 +83,8 @@ public:
     static std::unique_ptr<QuarnDocument> open(const QString& path);
     // The reading part of open(), callable on a worker: the parsed PDF, to be
     // made a document on the thread that shows it. Throws as open() does.
-    static std::shared_ptr<platform::PdfDocument> read(const QString& path);
+    using Parsed = std::shared_ptr<platform::PdfDocument>;
+    static Parsed read(const QString& path);
     static std::unique_ptr<QuarnDocument> fromData(const QByteArray& bytes);
 
     // Constant for the document's life; edits change it in place.

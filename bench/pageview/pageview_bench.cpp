@@ -212,9 +212,10 @@ int main(int argc, char** argv)
     timer.start();
     auto document = platform::PdfDocument::openFile(path);
     const double opened = timer.nsecsElapsed() / 1e6;
+    quarnkit::QuarnDocument shownDocument(document);
     quarn::QuarnPDFView view;
     view.resize(1180, 800);
-    view.load(document);
+    view.load(&shownDocument);
     view.show();
     // As the window does once it shows: the rest of the file is read on a worker.
     quarnkit::settleInBackground(document);

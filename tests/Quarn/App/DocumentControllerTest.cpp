@@ -1,7 +1,7 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Markup/InlineEditor.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/StateMessages.h"
@@ -441,7 +441,7 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     Controller c;
     const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
     DocumentWindow* window = c.controller.openDocument(path);
-    QuarnPDFView* view = window->screen()->canvas()->view();
+    QuarnPDFView* view = window->screen()->pageViewHost()->view();
     const auto marksOnPageOne = [](const QString& file) {
         auto doc = platform::PdfDocument::openFile(file.toStdString());
         return platform::PdfAnnotations::list(*doc, 0).size();

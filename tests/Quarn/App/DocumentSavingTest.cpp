@@ -6,7 +6,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -84,7 +84,7 @@ struct Controller {
         DocumentWindow* window = controller.openDocument(path);
         if (!window) return nullptr;
         QApplication::setActiveWindow(window);
-        testsupport::waitFor([window] { return window->screen()->canvas() && window->screen()->canvas()->view(); });
+        testsupport::waitFor([window] { return window->screen()->pageViewHost() && window->screen()->pageViewHost()->view(); });
         return window;
     }
 };
@@ -155,7 +155,7 @@ QByteArray textBoxPdf()
 
 QuarnPDFView* viewOf(DocumentWindow* window)
 {
-    return window->screen()->canvas() ? window->screen()->canvas()->view() : nullptr;
+    return window->screen()->pageViewHost() ? window->screen()->pageViewHost()->view() : nullptr;
 }
 
 } // namespace
@@ -466,7 +466,7 @@ TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
     DocumentWindow* window = c.open(path);
     ASSERT_TRUE(window);
     ASSERT_EQ(window->document()->pageCount(), 2);
-    QuarnPDFView* view = window->screen()->canvas()->view();
+    QuarnPDFView* view = window->screen()->pageViewHost()->view();
     view->goToPage(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 1; }));
     window->screen()->model().insertCheckmark();

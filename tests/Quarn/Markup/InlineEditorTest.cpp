@@ -5,6 +5,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ struct EditView {
     EditView()
     {
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         view.show();
         QApplication::processEvents();
     }
@@ -60,21 +61,21 @@ struct EditView {
     std::vector<PdfAnnotation> marks() const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.document(), 0))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), 0))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
         return quarnkit::MarkCatalog::entries(*reopened, 0);
     }
     // A text box put on the page directly, as if made earlier.
     MarkRef placeBox(const std::string& words, PdfPoint at = {100, 400})
     {
         const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
-                                                               quarnkit::TextFont::serif, view.document()->pageGeometry(0).cropBox);
-        const int object = PdfAnnotations::add(*view.document(), 0, *box);
+                                                               quarnkit::TextFont::serif, view.quarnDocument()->pdf()->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), 0, *box);
         view.noteEdit(0);
         return MarkRef{0, object};
     }
@@ -259,7 +260,7 @@ TEST(InlineEditor, NewNoteNearTheRightEdgeOpensToTheLeft)
 {
     EditView v;
     v.use(MarkupTool::note);
-    const double right = v.view.document()->pageGeometry(0).cropBox.maxX() - 15;
+    const double right = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxX() - 15;
     v.click({right, 500});
     ASSERT_TRUE(v.view.hasEditor());
     const QPoint note = v.at({right, 500});
@@ -270,7 +271,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
 {
     EditView v;
     const MarkRef box = v.placeBox("old");
-    const PdfAnnotation before = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const PdfAnnotation before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     QTest::mouseDClick(v.port(), Qt::LeftButton, {}, v.at(inside));
@@ -278,7 +279,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("old"));
     v.type(QStringLiteral("a much longer text than before"));
     v.typeKey(Qt::Key_Return);
-    const auto after = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const auto after = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     EXPECT_EQ(after.contents, "a much longer text than before");
     EXPECT_GT(after.rect.width, before.rect.width);
     EXPECT_DOUBLE_EQ(after.rect.minX(), before.rect.minX());
@@ -286,7 +287,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
     ASSERT_EQ(v.stack().count(), 1);
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
     v.stack().undo();
-    const auto undone = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const auto undone = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     EXPECT_EQ(undone.contents, "old");
     EXPECT_NEAR(undone.rect.width, before.rect.width, 0.01);
     EXPECT_EQ(v.saved()[0].annotation.contents, "old");
@@ -309,7 +310,7 @@ TEST(InlineEditor, ReturnOnASelectedBoxEditsItAndTheSameTextChangesNothing)
     QTest::keyClick(&v.view, Qt::Key_Return);
     v.typeKey(Qt::Key_Backspace);
     v.typeKey(Qt::Key_Return);
-    EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->contents, "same");
+    EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->contents, "same");
     EXPECT_EQ(v.stack().count(), 0);
 }
 
@@ -348,7 +349,7 @@ TEST(InlineEditor, TheEditorStaysInsideTheView)
     EditView v;
     v.view.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
-    const double top = v.view.document()->pageGeometry(0).cropBox.maxY();
+    const double top = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxY();
     v.view.beginEditing(EditorTarget::newText(0, {100, top - 1}));
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_GE(v.editor()->geometry().top(), 8);
@@ -370,7 +371,7 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
 {
     EditView v;
     const MarkRef box = v.placeBox("again");
-    const PdfAnnotation before = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const PdfAnnotation before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     v.click(inside); // selects
@@ -379,7 +380,7 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
     v.click(inside); // the same box again
     ASSERT_TRUE(v.view.hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("again"));
-    EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->rect, before.rect); // not moved
+    EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->rect, before.rect); // not moved
     EXPECT_EQ(v.stack().count(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -33,14 +34,14 @@ struct ClipView {
     {
         QApplication::clipboard()->clear();
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)));
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)));
         view.show();
         QApplication::processEvents();
     }
 
     MarkRef place(const PdfAnnotation& a, int page = 0)
     {
-        const int object = PdfAnnotations::add(*view.document(), page, a);
+        const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), page, a);
         view.noteEdit(page);
         return MarkRef{page, object};
     }
@@ -53,13 +54,13 @@ struct ClipView {
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.document(), page))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), page))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
         return quarnkit::MarkCatalog::entries(*reopened);
     }
     QStringList menuTitles()

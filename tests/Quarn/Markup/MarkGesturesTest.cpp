@@ -7,6 +7,7 @@
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/Redaction.h"
 #include "QuarnKit/Shell/Design.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ struct MarkView {
     MarkView()
     {
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         QObject::connect(view.quarnDocument(), &quarnkit::QuarnDocument::generationChanged, &view,
                          [this] { edits.push_back(view.quarnDocument()->editedPageIndex()); });
         view.show();
@@ -65,14 +66,14 @@ struct MarkView {
     std::vector<PdfAnnotation> marks() const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.document(), 0))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), 0))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     // The marks of the document as saved and opened again.
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
         return quarnkit::MarkCatalog::entries(*reopened, 0);
     }
 };
@@ -156,7 +157,7 @@ TEST(MarkGestures, PenStrokeAndPenClickAddInk)
 TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
 {
     MarkView v;
-    const PdfRect line = firstTextLine(*v.view.document());
+    const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
     v.use(MarkupTool::highlight);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     ASSERT_EQ(v.marks().size(), 1u);
@@ -187,7 +188,7 @@ TEST(MarkGestures, RedactionBox)
     v.use(MarkupTool::redact);
     v.drag({100, 100}, {220, 140});
     EXPECT_EQ(v.stack().undoText(), "Redact");
-    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    const auto reopened = platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save());
     EXPECT_EQ(quarnkit::Redaction::count(*reopened, {0}), 1);
 }
 
@@ -253,7 +254,7 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
 TEST(MarkGestures, SelectDragOverTextStillSelectsText)
 {
     MarkView v;
-    const PdfRect line = firstTextLine(*v.view.document());
+    const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
     v.use(MarkupTool::select);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     EXPECT_FALSE(v.view.currentSelection().text.empty());
@@ -490,7 +491,7 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
     const auto note = quarnkit::AnnotationFactory::note({200, 400}, "Read this first", quarnkit::RGBA{1, 0.8, 0, 1},
                                                         PdfRect{0, 0, 612, 792});
     ASSERT_TRUE(note);
-    const int object = PdfAnnotations::add(*v.view.document(), 0, *note);
+    const int object = PdfAnnotations::add(*v.view.quarnDocument()->pdf(), 0, *note);
     v.view.noteEdit(0);
     v.use(MarkupTool::select);
     const QImage plain = v.port()->grab().toImage();
@@ -539,8 +540,8 @@ TEST(MarkGestures, ADocumentShownMidDragTakesNoMark)
     v.use(MarkupTool::rectangle);
     QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 100}));
     QTest::mouseMove(v.port(), v.at({200, 200}));
-    const auto first = v.view.document();
-    v.view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+    const auto first = v.view.quarnDocument()->pdf();
+    testsupport::showPdf(v.view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
     EXPECT_TRUE(v.marks().empty());
     EXPECT_TRUE(PdfAnnotations::list(*first, 0).empty());
@@ -571,7 +572,7 @@ TEST(MarkGestures, ANudgeKeepsAMarkOnThePage)
     // Shifted steps of 10 points until the right edge stops it.
     for (int i = 0; i < 60; ++i) v.key(Qt::Key_Right, Qt::ShiftModifier);
     const PdfRect atEdge = v.marks().at(0).rect;
-    const PdfRect page = v.view.document()->pageGeometry(0).cropBox;
+    const PdfRect page = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox;
     EXPECT_NEAR(atEdge.maxX(), page.maxX(), 0.01);
     const int steps = v.stack().count();
     v.key(Qt::Key_Right);
@@ -599,7 +600,7 @@ TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
 TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
 {
     MarkView v;
-    v.view.load(platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
+    testsupport::showPdf(v.view, platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
     QApplication::processEvents();
     v.use(MarkupTool::select);
     const PdfPoint onStroke{42.52, 515.9}; // on an edge of the ink mark's diamond, off its handles
@@ -607,23 +608,23 @@ TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
     ASSERT_TRUE(v.view.selectedAnnotation().has_value());
     const int object = v.view.selectedAnnotation()->object;
     EXPECT_GT(object, 0);
-    const auto before = *PdfAnnotations::find(*v.view.document(), 0, object);
+    const auto before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
     EXPECT_EQ(before.subtype, "Ink");
 
     v.drag(onStroke, {onStroke.x + 40, onStroke.y - 30});
-    const auto moved = *PdfAnnotations::find(*v.view.document(), 0, object);
+    const auto moved = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
     EXPECT_NEAR(moved.rect.x - before.rect.x, 40, 2);
     EXPECT_NEAR(moved.rect.y - before.rect.y, -30, 2);
     EXPECT_EQ(v.stack().undoText(), "Move");
 
     // Saved and opened again, it is the same object, moved; the other two stay.
-    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    const auto reopened = platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save());
     const auto again = PdfAnnotations::find(*reopened, 0, object);
     ASSERT_TRUE(again.has_value());
     EXPECT_NEAR(again->rect.x, moved.rect.x, 0.01);
     EXPECT_EQ(PdfAnnotations::list(*reopened, 0).size(), 3u);
 
-    v.view.load(reopened);
+    testsupport::showPdf(v.view, reopened);
     QApplication::processEvents();
     v.click({onStroke.x + 40, onStroke.y - 30});
     ASSERT_TRUE(v.view.selectedAnnotation().has_value());

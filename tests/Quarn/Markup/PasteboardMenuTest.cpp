@@ -35,8 +35,8 @@ struct PasteboardWindow : quarn::testing::BarsWindow {
     int addBox(const std::string& words)
     {
         const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
-                                                               quarnkit::TextFont::sans, view->document()->pageGeometry(0).cropBox);
-        const int object = PdfAnnotations::add(*view->document(), 0, *box);
+                                                               quarnkit::TextFont::sans, view->quarnDocument()->pdf()->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*view->quarnDocument()->pdf(), 0, *box);
         view->noteEdit(0);
         return object;
     }
@@ -61,7 +61,7 @@ TEST(PasteboardMenu, ItemsFollowTheSelectedMarkAndTheClipboard)
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
     EXPECT_EQ(w.stack().undoText(), "Paste");
-    EXPECT_EQ(PdfAnnotations::list(*w.view->document(), 0).size(), 2u);
+    EXPECT_EQ(PdfAnnotations::list(*w.view->quarnDocument()->pdf(), 0).size(), 2u);
 }
 
 TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
@@ -85,7 +85,7 @@ TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
     w.item(ShortcutCommand::cut)->trigger();
     EXPECT_EQ(editor->toPlainText(), QString());
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Hello there"));
-    EXPECT_TRUE(PdfAnnotations::find(*w.view->document(), 0, object).has_value()); // the mark stays
+    EXPECT_TRUE(PdfAnnotations::find(*w.view->quarnDocument()->pdf(), 0, object).has_value()); // the mark stays
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
     w.item(ShortcutCommand::paste)->trigger();

@@ -3,7 +3,7 @@
 // settings, for the tests of the markup panels, menu items and model state.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
@@ -36,7 +36,7 @@ struct MarkupHarness {
     std::unique_ptr<quarnkit::QuarnDocument> document;
     QUndoStack& stack() { return document->undoStack(); }
     std::unique_ptr<ViewerModel> model;
-    std::unique_ptr<PdfCanvas> canvas;
+    std::unique_ptr<PageViewHost> pageViewHost;
 
     MarkupHarness()
     {
@@ -48,20 +48,20 @@ struct MarkupHarness {
         document = quarnkit::QuarnDocument::open(path);
         model = std::make_unique<ViewerModel>(&defaults, &positions);
         model->setFilePath(path);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get());
-        canvas->resize(900, 900);
-        canvas->show();
+        pageViewHost = std::make_unique<PageViewHost>(document.get(), model.get());
+        pageViewHost->resize(900, 900);
+        pageViewHost->show();
         model->start();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(canvas.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(pageViewHost.get()));
     }
     ~MarkupHarness()
     {
         model->stop();
-        canvas.reset();
+        pageViewHost.reset();
         model.reset();
     }
-    QuarnPDFView& view() { return *canvas->view(); }
-    platform::PdfDocument& pdf() { return *view().document(); }
+    QuarnPDFView& view() { return *pageViewHost->view(); }
+    platform::PdfDocument& pdf() { return *view().quarnDocument()->pdf(); }
 
     // Puts a mark on the page and selects it, as a click with Select would.
     MarkRef place(const PdfAnnotation& annotation)

@@ -5,7 +5,7 @@
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "Platform/PdfPageEditing.h"
@@ -264,13 +264,13 @@ TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
     panel->reject();
 
     const QString out = w.dir.filePath("out.pdf");
-    w.model().finishExtract(out, {0, 2}, w.window->document()->pdf());
+    w.model().finishExtract(out, {0, 2}, *w.window->document());
     ASSERT_TRUE(testsupport::waitFor([&] { return !revealed.isEmpty(); }));
     EXPECT_EQ(revealed, out);
     EXPECT_EQ(order(out), (std::vector<int>{1, 3}));
     EXPECT_EQ(w.undo().count(), 0); // the document itself is unchanged
 
-    w.model().finishExtract(w.dir.filePath("no/such/folder/out.pdf"), {0}, w.window->document()->pdf());
+    w.model().finishExtract(w.dir.filePath("no/such/folder/out.pdf"), {0}, *w.window->document());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
     EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
 }
@@ -286,7 +286,7 @@ TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
     ASSERT_EQ(::link(QFile::encodeName(w.path).constData(), QFile::encodeName(second).constData()), 0);
     for (const QString& target : {w.path, second}) {
         SCOPED_TRACE(target.toStdString());
-        w.model().finishExtract(target, {1}, w.window->document()->pdf());
+        w.model().finishExtract(target, {1}, *w.window->document());
         ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
         EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
         EXPECT_TRUE(w.alert()->informativeText().startsWith("That is the PDF open in this window"));
@@ -331,7 +331,7 @@ TEST(PagesMenu, MovingAwayFromASelectionOfSeveralPagesClearsIt)
     w.model().goToPageFromSidebar(2); // asked for by the page list: the selection stays
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
     EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2}));
-    w.window->screen()->canvas()->view()->goToPage(4); // scrolled there by the user
+    w.window->screen()->pageViewHost()->view()->goToPage(4); // scrolled there by the user
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
     EXPECT_TRUE(w.model().selectedPages().empty());
     // So the keys act on the page in sight.
@@ -381,7 +381,7 @@ TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
 TEST(PagesMenu, APageTurnedInViewStaysInView)
 {
     Window w;
-    QuarnPDFView* view = w.window->screen()->canvas()->view();
+    QuarnPDFView* view = w.window->screen()->pageViewHost()->view();
     view->goToPage(2);
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
     for (const char* keys : {"Ctrl+L", "Ctrl+L", "Ctrl+R"}) {

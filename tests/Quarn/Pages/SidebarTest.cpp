@@ -6,7 +6,7 @@
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/SidebarPane.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "../Viewer/ViewerScreenHarness.h"
 
@@ -69,7 +69,7 @@ struct Window {
     SidebarPane* pane() { return screen->findChild<SidebarPane*>(); }
     PageTableView* table() { return screen->findChild<PageTableView*>(); }
     OutlineList* outline() { return screen->findChild<OutlineList*>(); }
-    QuarnPDFView* view() { return screen->canvas()->view(); }
+    QuarnPDFView* view() { return screen->pageViewHost()->view(); }
     // The first words of a page of the document.
     std::string pageText(int index) { return document->pdf()->textPage(index).text(); }
     QPoint rowCentre(int row) { return table()->visualRect(table()->model()->index(row, 0)).center(); }
@@ -369,7 +369,7 @@ TEST(Sidebar, TheOutlineOfATypesetFile)
     auto* list = screen->findChild<OutlineList*>();
     ASSERT_TRUE(testsupport::waitFor([&] { return list->map().has_value(); }));
     EXPECT_EQ(list->highlight(), std::nullopt); // the contents page comes before every section
-    screen->canvas()->view()->goToPage(2);
+    screen->pageViewHost()->view()->goToPage(2);
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageIndex() == 2; }));
     // Sections 5, 6 and 7 start on page 3: the last of them.
     EXPECT_EQ(list->highlight(), (OutlinePath{6}));

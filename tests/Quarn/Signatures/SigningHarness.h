@@ -8,7 +8,7 @@
 #include "Quarn/Signatures/SignCommands.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Signatures/SignatureLibrary.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -46,8 +46,8 @@ public:
         column->setContentsMargins(0, 0, 0, 0);
         item = new SignToolbarItem(model, content, &library);
         column->addWidget(item, 0, Qt::AlignLeft);
-        canvas = new PdfCanvas(document.get(), model, content);
-        column->addWidget(canvas, 1);
+        pageViewHost = new PageViewHost(document.get(), model, content);
+        column->addWidget(pageViewHost, 1);
         window.setCentralWidget(content);
         commands = new SignCommands(model, &window, &library);
         window.menuBar()->addMenu(commands->menu());
@@ -60,11 +60,11 @@ public:
     }
     ~SigningWindow() { model->stop(); }
 
-    QuarnPDFView& view() const { return *canvas->view(); }
+    QuarnPDFView& view() const { return *pageViewHost->view(); }
     std::vector<platform::PdfAnnotation> marks(int page = 0) const
     {
         std::vector<platform::PdfAnnotation> result;
-        for (const auto& a : platform::PdfAnnotations::list(*view().document(), page))
+        for (const auto& a : platform::PdfAnnotations::list(*view().quarnDocument()->pdf(), page))
             if (a.subtype != "Popup" && a.subtype != "Link" && a.subtype != "Widget") result.push_back(a);
         return result;
     }
@@ -79,7 +79,7 @@ public:
     QUndoStack* stack = nullptr;
     ViewerModel* model = nullptr;
     SignToolbarItem* item = nullptr;
-    PdfCanvas* canvas = nullptr;
+    PageViewHost* pageViewHost = nullptr;
     SignCommands* commands = nullptr;
 };
 

@@ -148,7 +148,7 @@ TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
 {
     SigningWindow w;
     w.model->insertDate();
-    const auto reopened = platform::PdfDocument::openBytes(w.view().document()->save());
+    const auto reopened = platform::PdfDocument::openBytes(w.view().quarnDocument()->pdf()->save());
     const auto entries = quarnkit::MarkCatalog::entries(*reopened, 0);
     ASSERT_EQ(entries.size(), 1u);
     const QString today = quarnkit::QuickFill::dateString(QDate::currentDate(), QLocale());

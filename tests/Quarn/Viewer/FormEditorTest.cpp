@@ -304,14 +304,14 @@ TEST(FormEditorTest, ARevertedDocumentDropsTheTyping)
     w.type(QStringLiteral("Hopper"));
     // Revert: the window shows a fresh copy of the file.
     auto fresh = quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-form.pdf")));
-    w.canvas->setDocument(fresh.get());
+    w.pageViewHost->setDocument(fresh.get());
     w.banner->setDocument(fresh.get());
     QApplication::processEvents();
     EXPECT_FALSE(w.editor().editingField());
     EXPECT_EQ(w.read("Last Name").value.value_or(""), "");
     EXPECT_EQ(FormWindow::read(*fresh->pdf(), "Last Name").value.value_or(""), "");
     EXPECT_EQ(w.stack->count(), 0);
-    w.canvas->setDocument(w.document.get()); // before `fresh` goes
+    w.pageViewHost->setDocument(w.document.get()); // before `fresh` goes
     w.banner->setDocument(w.document.get());
 }
 

@@ -6,7 +6,7 @@
 #include "Platform/PdfForms.h"
 #include "Platform/UserDefaults.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/FormEditor.h"
 #include "Quarn/Viewer/FormWatcher.h"
 #include "Quarn/Viewer/FormsBanner.h"
@@ -62,10 +62,10 @@ public:
         auto* column = new QVBoxLayout(content);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(0);
-        canvas = new PdfCanvas(document.get(), model, content);
+        pageViewHost = new PageViewHost(document.get(), model, content);
         banner = new FormBanner(model, document.get(), content);
         column->addWidget(banner);
-        column->addWidget(canvas, 1);
+        column->addWidget(pageViewHost, 1);
         other = new QLineEdit(content); // a control outside the page view
         column->addWidget(other);
         window.setCentralWidget(content);
@@ -87,7 +87,7 @@ public:
 
     ~FormWindow() { model->stop(); }
 
-    QuarnPDFView* view() const { return canvas->view(); }
+    QuarnPDFView* view() const { return pageViewHost->view(); }
     FormWatcher& forms() const { return model->forms(); }
     FormEditor& editor() const { return *forms().editor(); }
 
@@ -156,7 +156,7 @@ public:
     QMainWindow window; // destroyed before the document it shows
     QUndoStack* stack = nullptr;
     ViewerModel* model = nullptr;
-    PdfCanvas* canvas = nullptr;
+    PageViewHost* pageViewHost = nullptr;
     FormBanner* banner = nullptr;
     QLineEdit* other = nullptr;
 };

@@ -113,9 +113,9 @@ TEST(FormsBannerTest, TheViewerScreenShowsItAboveThePagesOnlyForForms)
     ASSERT_TRUE(banner);
     EXPECT_TRUE(banner->isShown());
     EXPECT_EQ(form.screen->model().formFieldCount(), 2);
-    ASSERT_TRUE(form.screen->canvas());
+    ASSERT_TRUE(form.screen->pageViewHost());
     const QPoint bannerAt = banner->mapTo(form.screen.get(), QPoint(0, 0));
-    const QPoint canvasAt = form.screen->canvas()->mapTo(form.screen.get(), QPoint(0, 0));
+    const QPoint canvasAt = form.screen->pageViewHost()->mapTo(form.screen.get(), QPoint(0, 0));
     EXPECT_EQ(bannerAt.y() + banner->height(), canvasAt.y());
 
     ScreenWindow plain(quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(1)));

@@ -1,4 +1,4 @@
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/PrintJob.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerScreenHarness.h"
@@ -50,7 +50,7 @@ struct Window {
     Settings settings;
     std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeTextPdf(4));
     std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), settings);
-    quarn::QuarnPDFView* view() const { return screen->canvas()->view(); }
+    quarn::QuarnPDFView* view() const { return screen->pageViewHost()->view(); }
 };
 
 } // namespace

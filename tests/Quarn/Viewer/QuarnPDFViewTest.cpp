@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Viewer/PageLayout.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ struct ShownView {
     explicit ShownView(int pages, QSize size = {800, 600})
     {
         view.resize(size);
-        view.load(textDocument(pages));
+        testsupport::showPdf(view, textDocument(pages));
         view.show();
         QApplication::processEvents();
     }
@@ -141,7 +142,7 @@ TEST(QuarnPDFViewTest, FitsNeedAPageLargerThanOnePoint)
     view.resize(800, 600);
     EXPECT_FALSE(view.fitWidth(false));
     EXPECT_FALSE(view.fitPage(false, true));
-    view.load(platform::PdfDocument::createBlank(1, 1));
+    testsupport::showPdf(view, platform::PdfDocument::createBlank(1, 1));
     view.show();
     view.setScaleFactor(2);
     EXPECT_FALSE(view.fitWidth(false));
@@ -269,7 +270,7 @@ TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
     view.whenReady(1, [&](QuarnPDFView&) { ++ran; });
     QTest::qWait(60);
     EXPECT_EQ(ran, 0);
-    view.load(textDocument(2));
+    testsupport::showPdf(view, textDocument(2));
     view.show();
     ASSERT_TRUE(testsupport::waitFor([&] { return bool((ran) == (1)); }, 30000));
 }
@@ -281,7 +282,7 @@ TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
     QuarnPDFView view;
     view.resize(700, 900);
     view.setBackgroundColor(QColor(20, 20, 20));
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     view.show();
     view.setScaleFactor(1);
     // The first paint does not wait: pages are white sheets on the canvas.
@@ -338,7 +339,7 @@ TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndCanGoBack)
     const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-outline.pdf"));
     QuarnPDFView view;
     view.resize(800, 1000);
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.show();
     view.setScaleFactor(1);
     const auto links = doc->links(0);
@@ -371,7 +372,7 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
         const bool opens = !handed.empty();
         QuarnPDFView view;
         view.resize(700, 900);
-        view.load(platform::PdfDocument::openBytes(pdfWithUriLink(uri)));
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(pdfWithUriLink(uri)));
         view.show();
         view.setScaleFactor(1);
         std::vector<QUrl> opened;
@@ -395,7 +396,7 @@ TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
 {
     QuarnPDFView view;
     view.resize(700, 900);
-    view.load(platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
+    testsupport::showPdf(view, platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
     view.show();
     view.setScaleFactor(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
@@ -455,7 +456,7 @@ TEST(QuarnPDFViewTest, FirstLayoutReportsAndSmallScaleChangesDoNot)
     view.resize(500, 400);
     view.show();
     ASSERT_TRUE(testsupport::waitFor([&] { return bool((reports) == (1)); }, 30000)); // page 0 of 0
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     ASSERT_TRUE(testsupport::waitFor([&] { return bool((reports) == (2)); }, 30000));
     view.setScaleFactor(view.scaleFactor() + 0.0005);
     QApplication::processEvents();
@@ -471,7 +472,7 @@ TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
     const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("habibi-rotated.pdf"));
     ShownView shown(1);
     QuarnPDFView& view = shown.view;
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.setScaleFactor(0.75);
     bool sawRotation = false;
     for (int page = 0; page < view.pageCount(); ++page) {
@@ -501,7 +502,7 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     const auto doc = textDocument(2);
     QuarnPDFView view;
     view.resize(700, 900);
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.show();
     view.setScaleFactor(0.5);
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
@@ -525,7 +526,7 @@ TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
     ASSERT_TRUE(doc->isLocked());
     QuarnPDFView view;
     view.resize(600, 600);
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.show();
     EXPECT_EQ(view.pageCount(), 0);
     EXPECT_EQ(view.currentPageIndex(), -1);
@@ -533,7 +534,7 @@ TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
     view.goToPage(0); // nothing to go to
     view.viewport()->repaint();
     ASSERT_TRUE(doc->unlock("openpassword"));
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     EXPECT_EQ(view.pageCount(), 1);
     EXPECT_EQ(view.currentPageIndex(), 0);
 }
@@ -581,7 +582,7 @@ TEST(QuarnPDFViewTest, ControlWheelZoomsAlongTheLadder)
 TEST(QuarnPDFViewTest, AScaleSetBeforeTheFirstLayoutSurvivesIt)
 {
     QuarnPDFView view;
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     view.setScaleFactor(1.5); // before the view was ever laid out
     view.resize(700, 500);
     view.show();
@@ -591,7 +592,7 @@ TEST(QuarnPDFViewTest, AScaleSetBeforeTheFirstLayoutSurvivesIt)
 
     // Without a chosen scale, the first layout fits the pages.
     QuarnPDFView fitted;
-    fitted.load(textDocument(3));
+    testsupport::showPdf(fitted, textDocument(3));
     fitted.resize(700, 500);
     fitted.show();
     QApplication::processEvents();
@@ -626,7 +627,7 @@ TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
 {
     ShownView shown(1, {700, 900});
     QuarnPDFView& view = shown.view;
-    view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1, "alpha beta gamma")));
+    testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1, "alpha beta gamma")));
     view.setScaleFactor(1);
     // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
     const QPoint onBeta = view.convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
@@ -651,7 +652,7 @@ TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
     EXPECT_TRUE(view.visiblePages().empty());
     QImage image = view.viewport()->grab().toImage();
     EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
-    view.load(platform::PdfDocument::createEmpty());
+    testsupport::showPdf(view, platform::PdfDocument::createEmpty());
     view.goToNextPage();
     view.goToLastPage();
     EXPECT_FALSE(view.fitPage(false, true));
@@ -753,7 +754,7 @@ TEST(QuarnPDFViewTest, CopyPageOfAHugePageStaysWithinBounds)
 {
     QuarnPDFView view;
     view.resize(500, 500);
-    view.load(platform::PdfDocument::createBlank(14400, 7200));
+    testsupport::showPdf(view, platform::PdfDocument::createBlank(14400, 7200));
     view.show();
     QApplication::clipboard()->clear();
     view.copyPage();

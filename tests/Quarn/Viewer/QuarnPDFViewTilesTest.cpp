@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
 {
     QuarnPDFView view;
     view.resize(700, 900);
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     view.show();
     view.setScaleFactor(1);
     QApplication::processEvents();
@@ -46,7 +47,7 @@ TEST(QuarnPDFViewTilesTest, ScrollingThroughStaysWithinTheBudget)
 {
     QuarnPDFView view;
     view.resize(600, 500);
-    view.load(textDocument(60));
+    testsupport::showPdf(view, textDocument(60));
     view.show();
     const std::size_t budget = 8u << 20;
     view.setTileCacheBudget(budget);
@@ -68,7 +69,7 @@ TEST(QuarnPDFViewTilesTest, ViewClosedWhileRendering)
     for (int i = 0; i < 3; ++i) {
         auto view = std::make_unique<QuarnPDFView>();
         view->resize(900, 900);
-        view->load(textDocument(8));
+        testsupport::showPdf(*view, textDocument(8));
         view->show();
         view->setScaleFactor(4);
         view->viewport()->repaint();

@@ -7,7 +7,7 @@
 
 #include <QUndoStack> // before the view header
 
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ struct Window {
         EXPECT_TRUE(testsupport::waitFor([this] { return screen->model().isReading(); }));
     }
     ViewerModel& model() { return screen->model(); }
-    QuarnPDFView* view() { return screen->canvas()->view(); }
+    QuarnPDFView* view() { return screen->pageViewHost()->view(); }
 };
 
 // Ends whatever a failed test left running.
@@ -183,10 +183,10 @@ TEST(Slideshow, HoldsTheWindowWeakly)
 {
     EndsSlideshow cleanup;
     int exitedAt = -1;
-    auto pdf = platform::PdfDocument::openBytes(testsupport::makeTextPdf(3));
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(3));
     auto host = std::make_unique<QWidget>();
     host->show();
-    auto* show = new Slideshow(pdf, QGuiApplication::primaryScreen(), host.get(), [&](int page) { exitedAt = page; });
+    auto* show = new Slideshow(document.get(), QGuiApplication::primaryScreen(), host.get(), [&](int page) { exitedAt = page; });
     Slideshow::setCurrent(show);
     show->start(2);
     EXPECT_EQ(show->counter()->text(), "3 of 3");

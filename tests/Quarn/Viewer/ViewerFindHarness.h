@@ -8,6 +8,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -39,7 +40,7 @@ public:
         // As the viewer screen does: typing searches after a short pause.
         QObject::connect(&model, &ViewerModel::findQueryChanged, &model, [this] { model.startFind(160); });
 
-        view->load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, words)));
+        testsupport::showPdf(*view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, words)));
         model.bind(view);
         statusBar->setPageTotal(pages);
         window.resize(900, 700);

@@ -5,6 +5,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/DocumentSearch.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ struct FindFixture {
     explicit FindFixture(int pages = 5)
     {
         view.resize(800, 600);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, pageWords)));
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, pageWords)));
         model.bind(&view);
         view.show();
         QApplication::processEvents();

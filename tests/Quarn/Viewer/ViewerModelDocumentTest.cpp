@@ -9,7 +9,7 @@
 
 #include <QUndoStack> // before the view header
 
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +80,7 @@ TEST(ViewerModelMetadata, AnEditWithoutAPageViewStillMarksTheWindowModified)
     QuarnDocument document(platform::PdfDocument::createEmpty());
     auto screen = showScreen(&document, {}, settings);
     QUndoStack& stack = document.undoStack();
-    ASSERT_EQ(screen->canvas(), nullptr);
+    ASSERT_EQ(screen->pageViewHost(), nullptr);
     ViewerModel& model = screen->model();
     ASSERT_EQ(model.pdfView(), nullptr);
     ASSERT_TRUE(stack.isClean());
@@ -146,7 +146,7 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
     model.chooseTool(quarnkit::MarkupTool::pen);
     EXPECT_EQ(model.tool(), quarnkit::MarkupTool::pen);
     EXPECT_FALSE(model.hasSelection());
-    EXPECT_EQ(screen->canvas()->view()->selectedAnnotation(), std::nullopt);
+    EXPECT_EQ(screen->pageViewHost()->view()->selectedAnnotation(), std::nullopt);
 }
 
 TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupChoice)

@@ -1,5 +1,5 @@
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
@@ -30,7 +30,7 @@ struct Harness {
     QString path;
     std::unique_ptr<QuarnDocument> document;
     std::unique_ptr<ViewerModel> model;
-    std::unique_ptr<PdfCanvas> canvas;
+    std::unique_ptr<PageViewHost> pageViewHost;
 
     explicit Harness(int pages = 10, std::function<void(platform::UserDefaults&)> setUp = {})
     {
@@ -50,16 +50,16 @@ struct Harness {
         QObject::connect(model.get(), &ViewerModel::pageIndexChanged, model.get(),
                          &ViewerModel::scheduleReadingPositionSave);
         QObject::connect(model.get(), &ViewerModel::zoomValueChanged, model.get(), &ViewerModel::zoomChanged);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get());
-        canvas->resize(size);
-        canvas->show();
+        pageViewHost = std::make_unique<PageViewHost>(document.get(), model.get());
+        pageViewHost->resize(size);
+        pageViewHost->show();
         model->start();
     }
-    QuarnPDFView& view() { return *canvas->view(); }
+    QuarnPDFView& view() { return *pageViewHost->view(); }
     void close()
     {
         model->stop();
-        canvas.reset();
+        pageViewHost.reset();
         model.reset();
     }
     ~Harness()
@@ -162,14 +162,14 @@ TEST(ViewerModel, FitsAreRememberedUntilTheUserZoomsAway)
     // Actual size after fit width stops refitting on resize.
     model.fitWidth();
     model.setZoom(1.0);
-    h.canvas->resize(700, 800);
+    h.pageViewHost->resize(700, 800);
     QTest::qWait(20);
     EXPECT_DOUBLE_EQ(h.view().scaleFactor(), 1.0);
 
     // A width fit follows the view's size.
     model.fitWidth();
     const double wide = h.view().scaleFactor();
-    h.canvas->resize(1200, 800);
+    h.pageViewHost->resize(1200, 800);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.view().scaleFactor() > wide + 0.01; }));
     EXPECT_EQ(model.zoomFit(), ZoomPreset::fitWidth);
 }
@@ -213,8 +213,8 @@ TEST(ViewerModel, PageKeysTurnPagesOnlyWhenThePageViewOwnsThem)
     ViewerModel& model = *h.model;
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
     model.setZoom(0.5); // the page is narrower than the view
-    h.canvas->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(h.canvas.get()));
+    h.pageViewHost->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.pageViewHost.get()));
     h.view().setFocus();
 
     QTest::keyClick(&h.view(), Qt::Key_End);
@@ -250,9 +250,9 @@ TEST(ViewerModel, StopCancelsWorkThatWasStillPending)
     Harness h;
     h.model = std::make_unique<ViewerModel>(&h.defaults, &h.positions);
     h.model->setFilePath(h.path);
-    h.canvas = std::make_unique<PdfCanvas>(h.document.get(), h.model.get());
-    h.canvas->resize(1000, 800);
-    h.canvas->show();
+    h.pageViewHost = std::make_unique<PageViewHost>(h.document.get(), h.model.get());
+    h.pageViewHost->resize(1000, 800);
+    h.pageViewHost->show();
     h.model->start();
     // The restore was queued by attaching; stopping first means it never runs.
     h.model->stop();
@@ -326,6 +326,6 @@ TEST(ViewerModel, StoredFitWidthComesBackAsAFit)
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.model->isReading(); }));
     EXPECT_EQ(h.model->zoomFit(), ZoomPreset::fitWidth);
     const double before = h.view().scaleFactor();
-    h.canvas->resize(1100, 700);
+    h.pageViewHost->resize(1100, 700);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.view().scaleFactor() > before + 0.01; }));
 }

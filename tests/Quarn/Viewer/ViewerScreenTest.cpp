@@ -3,7 +3,7 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Shake.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -51,7 +51,7 @@ TEST(ViewerScreenContent, DocumentWithoutPagesShowsTheEmptyMessage)
     EXPECT_EQ(screen->message()->title(), "This PDF has no pages");
     EXPECT_EQ(screen->message()->detail(), "Add pages from the Pages menu, or open another PDF.");
     EXPECT_EQ(screen->message()->actions(), nullptr);
-    EXPECT_EQ(screen->canvas(), nullptr);
+    EXPECT_EQ(screen->pageViewHost(), nullptr);
     EXPECT_FALSE(screen->documentReady());
 }
 
@@ -80,7 +80,7 @@ TEST(ViewerScreenContent, DeletingEveryPageTurnsIntoTheEmptyMessage)
     auto screen = showScreen(&document, {}, settings);
     QUndoStack& stack = document.undoStack();
     EXPECT_EQ(screen->content(), ViewerScreen::Content::document);
-    ASSERT_NE(screen->canvas(), nullptr);
+    ASSERT_NE(screen->pageViewHost(), nullptr);
     EXPECT_TRUE(screen->documentReady());
 }
 
@@ -157,8 +157,8 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
     QTest::mouseClick(gate->unlockButton(), Qt::LeftButton);
     EXPECT_FALSE(document->isLocked());
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen->content() == ViewerScreen::Content::document; }));
-    ASSERT_NE(screen->canvas(), nullptr);
-    EXPECT_GT(screen->canvas()->view()->pageCount(), 0);
+    ASSERT_NE(screen->pageViewHost(), nullptr);
+    EXPECT_GT(screen->pageViewHost()->view()->pageCount(), 0);
     EXPECT_TRUE(screen->documentReady());
 }
 
@@ -269,7 +269,7 @@ TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
         EXPECT_EQ(settings.positions.count(), 0);
         model.setDisplayMode(quarnkit::DisplayMode::singlePage);
         model.setZoom(1.5);
-        screen->canvas()->view()->goToPage(6);
+        screen->pageViewHost()->view()->goToPage(6);
         ASSERT_TRUE(QTest::qWaitFor([&] { return model.pageIndex() == 6; }));
         screen->disappear(); // closing the window saves at once
     }
@@ -286,7 +286,7 @@ TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
     QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
-    QuarnPDFView* view = screen->canvas()->view();
+    QuarnPDFView* view = screen->pageViewHost()->view();
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->currentPageIndex() == 6; }));
     EXPECT_EQ(model.displayMode(), quarnkit::DisplayMode::singlePage);
     EXPECT_DOUBLE_EQ(view->scaleFactor(), 1.5);
@@ -303,7 +303,7 @@ TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
         auto screen = showScreen(document.get(), path, settings);
         QUndoStack& stack = document->undoStack();
         ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
-        screen->canvas()->view()->goToPage(3);
+        screen->pageViewHost()->view()->goToPage(3);
         ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().pageIndex() == 3; }));
         screen->disappear();
     }
@@ -313,6 +313,6 @@ TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
     QUndoStack& stack = document->undoStack();
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
     QApplication::processEvents();
-    EXPECT_EQ(screen->canvas()->view()->currentPageIndex(), 0);
+    EXPECT_EQ(screen->pageViewHost()->view()->currentPageIndex(), 0);
     EXPECT_EQ(screen->model().zoomFit(), quarnkit::ZoomPreset::fitPage);
 }

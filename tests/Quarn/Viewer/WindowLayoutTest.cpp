@@ -5,7 +5,7 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Markup/ToolPalette.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 #include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "QuarnKit/Shell/Design.h"
@@ -37,7 +37,7 @@ namespace {
 // Where a point of page 1 stands in the window.
 QPoint inWindow(ViewerScreen& screen, platform::PdfPoint point)
 {
-    QuarnPDFView* view = screen.canvas()->view();
+    QuarnPDFView* view = screen.pageViewHost()->view();
     return view->viewport()->mapTo(&screen, view->convertFromPage(point, 0).toPoint());
 }
 
@@ -62,7 +62,7 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         screen->resize(c.window);
         auto* inspector = screen->findChild<InspectorPane*>();
         ASSERT_NE(inspector, nullptr);
-        ASSERT_TRUE(testsupport::waitFor([&] { return screen->canvas()->view()->scaleFactor() > 0; }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return screen->pageViewHost()->view()->scaleFactor() > 0; }));
         QTest::qWait(50);
         const platform::PdfPoint word{100, 700};
         const QPoint before = inWindow(*screen, word);
@@ -96,8 +96,8 @@ TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
     const auto top = [&](QWidget* w) { return w->mapTo(screen.get(), QPoint(0, 0)).y(); };
     // Toolbar (48) and its hairline above; the pages and the status bar below.
     EXPECT_EQ(top(screen->findBar()), 49);
-    EXPECT_GE(top(screen->canvas()), top(screen->findBar()) + screen->findBar()->height());
-    EXPECT_GT(top(screen->statusBar()), top(screen->canvas()));
+    EXPECT_GE(top(screen->pageViewHost()), top(screen->findBar()) + screen->findBar()->height());
+    EXPECT_GT(top(screen->statusBar()), top(screen->pageViewHost()));
     // Its hairline is its bottom row.
     const QImage bar = screen->findBar()->grab().toImage();
     EXPECT_NE(bar.pixel(bar.width() / 2, bar.height() - 1), bar.pixel(bar.width() / 2, bar.height() - 3));
@@ -216,7 +216,7 @@ TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
     QUndoStack& stack = document->undoStack();
     QApplication::setActiveWindow(screen.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
-    QuarnPDFView* view = screen->canvas()->view();
+    QuarnPDFView* view = screen->pageViewHost()->view();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     QTest::keyClick(screen->windowHandle(), 'p');
     auto* inspector = screen->findChild<InspectorPane*>();

@@ -1,4 +1,4 @@
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/PageViewHost.h"
 
 #include "Quarn/Markup/MarkKeys.h"
 
@@ -11,7 +11,7 @@
 
 namespace quarn {
 
-PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QWidget* parent)
+PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model, QWidget* parent)
     : QWidget(parent), document_(document), model_(model)
 {
     auto* layout = new QVBoxLayout(this);
@@ -28,19 +28,19 @@ PdfCanvas::PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QWid
     syncTool();
     model_->attach(view_);
 
-    connect(model_, &ViewerModel::changed, this, &PdfCanvas::refresh);
-    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PdfCanvas::refresh);
+    connect(model_, &ViewerModel::changed, this, &PageViewHost::refresh);
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PageViewHost::refresh);
 }
 
-void PdfCanvas::setDocument(quarnkit::QuarnDocument* document)
+void PageViewHost::setDocument(quarnkit::QuarnDocument* document)
 {
     if (document_) disconnect(document_, nullptr, this, nullptr);
     document_ = document;
-    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PdfCanvas::refresh);
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PageViewHost::refresh);
     refresh();
 }
 
-void PdfCanvas::refresh()
+void PageViewHost::refresh()
 {
     if (!model_) return;
     if (document_ && view_->quarnDocument() != document_.data()) {
@@ -58,12 +58,12 @@ void PdfCanvas::refresh()
     model_->attach(view_);
 }
 
-void PdfCanvas::syncTool()
+void PageViewHost::syncTool()
 {
     view_->setTool(model_->tool(), model_->toolStyle());
 }
 
-void PdfCanvas::resizeEvent(QResizeEvent* event)
+void PageViewHost::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     // A column opening beside the pages keeps them in place, unfitted.

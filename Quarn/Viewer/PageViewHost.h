@@ -12,10 +12,10 @@ namespace quarn {
 class QuarnPDFView;
 class ViewerModel;
 
-class PdfCanvas : public QWidget {
+class PageViewHost : public QWidget {
     Q_OBJECT
 public:
-    PdfCanvas(quarnkit::QuarnDocument* document, ViewerModel* model, QWidget* parent = nullptr);
+    PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model, QWidget* parent = nullptr);
 
     QuarnPDFView* view() const { return view_; }
     // Brings the page view up to date with the document and the model.
