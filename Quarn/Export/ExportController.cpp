@@ -1,7 +1,7 @@
 #include "Quarn/Export/ExportController.h"
 
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Document/PageRange.h"

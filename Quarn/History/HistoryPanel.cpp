@@ -9,7 +9,7 @@
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/History/LibraryTexts.h"
 #include "QuarnKit/Shell/Design.h"
 

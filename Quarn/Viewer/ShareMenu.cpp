@@ -1,6 +1,6 @@
 #include "Quarn/Viewer/ShareMenu.h"
 
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <QClipboard>
 #include <QFileInfo>

@@ -9,7 +9,7 @@
 #include "QuarnKit/History/HistoryLocator.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <QDir>
 #include <QFileDialog>

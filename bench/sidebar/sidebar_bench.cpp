@@ -14,7 +14,7 @@
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/ThumbnailStore.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 

@@ -13,7 +13,7 @@
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryThumbnails.h"
 #include "Quarn/History/LibraryViews.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 

@@ -5,7 +5,7 @@
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 #include "Platform/PdfWriting.h"
 
 #include <gtest/gtest.h>

@@ -9,10 +9,10 @@
 #include "Quarn/History/LibraryViews.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/StateMessages.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 

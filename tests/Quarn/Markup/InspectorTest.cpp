@@ -8,7 +8,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Shell/ColorPanelBridge.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
-#include "../Viewer/ViewerScreenHarness.h"
+#include "../App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 

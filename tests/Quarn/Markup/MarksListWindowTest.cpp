@@ -7,7 +7,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/Design.h"
-#include "../Viewer/ViewerScreenHarness.h"
+#include "../App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 

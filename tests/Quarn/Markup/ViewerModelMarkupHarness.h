@@ -3,7 +3,7 @@
 // settings, for the tests of the markup panels, menu items and model state.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"

@@ -6,9 +6,9 @@
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/SidebarPane.h"
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
-#include "../Viewer/ViewerScreenHarness.h"
+#include "../App/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
 

@@ -7,7 +7,7 @@
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/StateMessages.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 

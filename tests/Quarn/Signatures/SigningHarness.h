@@ -8,7 +8,7 @@
 #include "Quarn/Signatures/SignCommands.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Signatures/SignatureLibrary.h"
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"

@@ -8,7 +8,7 @@
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Signatures/SigningHarness.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 

@@ -3,7 +3,7 @@
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 

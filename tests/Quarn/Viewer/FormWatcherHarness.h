@@ -6,7 +6,7 @@
 #include "Platform/PdfForms.h"
 #include "Platform/UserDefaults.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/FormEditor.h"
 #include "Quarn/Viewer/FormWatcher.h"
 #include "Quarn/Viewer/FormsBanner.h"

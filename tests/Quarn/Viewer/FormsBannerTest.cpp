@@ -1,7 +1,7 @@
 // The forms banner: shown for a PDF with fields, taking no room without;
 // hidden for good by its close button; "Fill fields" starts the filling.
 #include "FormWatcherHarness.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/PrintJob.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 

@@ -5,12 +5,12 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Markup/ToolPalette.h"
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/FindBar.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "QuarnKit/Shell/Design.h"
-#include "Quarn/Viewer/ViewerScreen.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <QUndoStack> // before the view header
 

@@ -3,12 +3,12 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Shake.h"
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/StateMessages.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <QUndoStack> // before the view header
 

@@ -1,4 +1,4 @@
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 
 #include "Quarn/Markup/MarkKeys.h"
 

@@ -1,4 +1,4 @@
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -10,7 +10,7 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
-#include "Quarn/Viewer/PageViewHost.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/FindBar.h"

@@ -2,7 +2,7 @@
 // Shared by the tests that show a whole viewer screen: private settings, files
 // written for a test, and a shown screen.
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 #include "support/TestSupport.h"
