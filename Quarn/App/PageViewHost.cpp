@@ -1,5 +1,7 @@
 #include "Quarn/App/PageViewHost.h"
 
+#include "Quarn/Find/FindModel.h"
+#include "Quarn/Find/FindOnPages.h"
 #include "Quarn/Markup/MarkKeys.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -23,6 +25,7 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     // Making the view: load, bind, tool, attach.
     if (document_) view_->load(document_.data());
     model_->bind(view_);
+    showFindOnPages(FindModel::of(*model_), *view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
     syncTool();

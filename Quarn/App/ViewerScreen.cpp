@@ -13,7 +13,8 @@
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Find/FindBar.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/Viewer/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
@@ -88,12 +89,13 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     // The watched values; none of them fires for its initial value.
     connect(model_, &ViewerModel::pageIndexChanged, model_, &ViewerModel::scheduleReadingPositionSave);
     connect(model_, &ViewerModel::zoomValueChanged, model_, &ViewerModel::zoomChanged);
-    connect(model_, &ViewerModel::findQueryChanged, model_, [this] { model_->startFind(160); });
+    FindModel& find = FindModel::of(*model_);
+    connect(&find, &FindModel::queryChanged, &find, [&find] { find.start(160); });
     connect(model_, &ViewerModel::sidebarChanged, this, [this](bool shown) {
         if (sidebarButton_) sidebarButton_->setChosen(shown);
     });
     connect(model_, &ViewerModel::pageCountChanged, this, &ViewerScreen::updatePageTotal);
-    connect(model_, &ViewerModel::findPresentedChanged, this, [this](bool shown) {
+    connect(&find, &FindModel::presentedChanged, this, [this](bool shown) {
         if (findButton_) findButton_->setChosen(shown);
     });
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
@@ -303,12 +305,13 @@ QWidget* ViewerScreen::makeToolbar()
     row->addSpacing(6);
 
     findButton_ = new ChromeToolButton(QStringLiteral("magnifyingglass"), tr("Find"), bar);
-    findButton_->setChosen(model_->findPresented());
-    connect(findButton_, &QAbstractButton::clicked, model_, [this] {
-        if (model_->findPresented())
-            model_->closeFind();
+    FindModel& find = FindModel::of(*model_);
+    findButton_->setChosen(find.presented());
+    connect(findButton_, &QAbstractButton::clicked, &find, [&find] {
+        if (find.presented())
+            find.close();
         else
-            model_->showFind();
+            find.show();
     });
     row->addWidget(findButton_);
     row->addSpacing(6);
@@ -348,7 +351,7 @@ QWidget* ViewerScreen::makeDocumentView()
     column->addWidget(makeToolbar());
     column->addWidget(new Hairline(false, view));
     // Find, under the toolbar while it is open; it draws its own hairline below.
-    findBar_ = new FindBar(model_, view);
+    findBar_ = new FindBar(&FindModel::of(*model_), view);
     column->addWidget(findBar_);
     pageViewHost_ = new PageViewHost(document_, model_, view);
     formsBanner_ = new FormBanner(model_, document_, view);

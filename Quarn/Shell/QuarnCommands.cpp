@@ -1,5 +1,6 @@
 #include "Quarn/Shell/QuarnCommands.h"
 
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Markup/Pasteboard.h"
 
@@ -79,8 +80,9 @@ QuarnCommands::~QuarnCommands()
 void QuarnCommands::watch(ViewerModel* viewer)
 {
     if (!viewer) return;
-    // Whatever the model publishes may change a title, a check or an enabled state.
+    // Whatever the models publish may change a title, a check or an enabled state.
     connect(viewer, &ViewerModel::changed, this, &QuarnCommands::refresh);
+    connect(&FindModel::of(*viewer), &FindModel::changed, this, &QuarnCommands::refresh);
     connect(viewer, &QObject::destroyed, this, &QuarnCommands::refresh, Qt::QueuedConnection);
 }
 
@@ -260,19 +262,22 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
 
     findMenu_ = edit->addMenu(tr("Find"));
     menus_[tr("Find")] = findMenu_;
-    const Rule whileShown = [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->findPresented()); };
-    add(findMenu_, tr("Find…"), ShortcutCommand::find, [](ViewerModel& v) { v.showFind(); });
-    add(findMenu_, tr("Find Next"), ShortcutCommand::findNext, [](ViewerModel& v) { v.nextMatch(); }, whileShown);
-    add(findMenu_, tr("Find Previous"), ShortcutCommand::findPrevious, [](ViewerModel& v) { v.previousMatch(); },
+    const Rule whileShown = [](QAction& a, ViewerModel* v) { a.setEnabled(v && FindModel::of(*v).presented()); };
+    add(findMenu_, tr("Find…"), ShortcutCommand::find, [](ViewerModel& v) { FindModel::of(v).show(); });
+    add(findMenu_, tr("Find Next"), ShortcutCommand::findNext, [](ViewerModel& v) { FindModel::of(v).nextMatch(); },
         whileShown);
+    add(findMenu_, tr("Find Previous"), ShortcutCommand::findPrevious,
+        [](ViewerModel& v) { FindModel::of(v).previousMatch(); }, whileShown);
     findMenu_->addSeparator();
-    QAction* matchCase = add(findMenu_, tr("Match Case"), std::nullopt,
-                             [](ViewerModel& v) { v.setFindMatchCase(!v.findMatchCase()); },
-                             [](QAction& a, ViewerModel* v) { a.setChecked(v && v->findMatchCase()); });
+    QAction* matchCase = add(
+        findMenu_, tr("Match Case"), std::nullopt,
+        [](ViewerModel& v) { FindModel::of(v).setMatchCase(!FindModel::of(v).matchCase()); },
+        [](QAction& a, ViewerModel* v) { a.setChecked(v && FindModel::of(*v).matchCase()); });
     matchCase->setCheckable(true);
-    QAction* wholeWords = add(findMenu_, tr("Whole Words"), std::nullopt,
-                              [](ViewerModel& v) { v.setFindWholeWords(!v.findWholeWords()); },
-                              [](QAction& a, ViewerModel* v) { a.setChecked(v && v->findWholeWords()); });
+    QAction* wholeWords = add(
+        findMenu_, tr("Whole Words"), std::nullopt,
+        [](ViewerModel& v) { FindModel::of(v).setWholeWords(!FindModel::of(v).wholeWords()); },
+        [](QAction& a, ViewerModel* v) { a.setChecked(v && FindModel::of(*v).wholeWords()); });
     wholeWords->setCheckable(true);
 
     edit->addSeparator();

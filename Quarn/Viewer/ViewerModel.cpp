@@ -65,10 +65,6 @@ void ViewerModel::setLibraryPanel(LibraryPanel panel)
     quarnkit::LibraryPanels::save(defaults_, panel);
     assign(libraryPanel_, panel, &ViewerModel::libraryPanelChanged);
 }
-void ViewerModel::setFindQuery(const QString& query)
-{
-    assign(findQuery_, query, &ViewerModel::findQueryChanged);
-}
 void ViewerModel::setExportPresented(bool presented)
 {
     assign(exportPresented_, presented, &ViewerModel::exportPresentedChanged);
@@ -77,8 +73,6 @@ void ViewerModel::setCoverSeparately(bool cover)
 {
     assign(coverSeparately_, cover, &ViewerModel::coverSeparatelyChanged);
 }
-
-// The find operations are in ViewerModelFind.cpp.
 
 void ViewerModel::focusPageField()
 {
@@ -127,10 +121,6 @@ void ViewerModel::bind(QuarnPDFView* view)
     };
     view->onOpenFile = [self](const QString& path) {
         if (self) self->openFile(path);
-    };
-    view->findIsPresented = [self] { return self && self->findPresented_; };
-    view->onDismissFind = [self] {
-        if (self) self->closeFind();
     };
     attachMarkupCallbacks(view);
 }

@@ -34,7 +34,6 @@ class QKeyEvent;
 namespace quarnkit { struct PageEdit; }
 namespace quarnkit::PageEditor { struct FilePages; }
 
-namespace quarnkit { struct SearchMatch; }
 namespace quarnkit { struct OutlineDestination; }
 
 namespace platform { class UserDefaults; }
@@ -114,32 +113,6 @@ public:
     std::optional<LibraryPanel> libraryFocusRequest() const { return libraryFocusRequest_; }
     // Clears the request and answers true when it names `panel`.
     bool takeLibraryFocusRequest(LibraryPanel panel);
-
-    bool findPresented() const { return findPresented_; }
-    const QString& findQuery() const { return findQuery_; }
-    void setFindQuery(const QString& query);
-    int findIndex() const { return findIndex_; }
-    int findCount() const { return findCount_; }
-    int findToken() const { return findToken_; }
-    void showFind();
-    void closeFind();
-    void previousMatch();
-    void nextMatch();
-    // Starts a search `delayMs` from now, in place of any search still waiting.
-    void startFind(int delayMs);
-    bool findMatchCase() const { return findMatchCase_; }
-    bool findWholeWords() const { return findWholeWords_; }
-    bool findSearching() const { return findSearching_; }
-    // Set an option; while the find bar is shown the search runs again at once.
-    void setFindMatchCase(bool on);
-    void setFindWholeWords(bool on);
-    // The matches held, in page order (those found so far while searching).
-    const std::vector<quarnkit::SearchMatch>& findMatches() const;
-    // The highlight of every match and that of the current one.
-    static QColor allMatchesColor();
-    static QColor currentMatchColor();
-    // New matches reach the page view at most this often.
-    static constexpr int publishDelayMs = 120;
 
     int pageIndex() const { return pageIndex_; }
     int pageCount() const { return pageCount_; }
@@ -335,7 +308,6 @@ public:
 
     // The delays of the runtime, in milliseconds.
     static constexpr int positionSaveDelayMs = 600;
-    static constexpr int refindAfterEditMs = 300;
 
 signals:
     // One signal per published value, sent only when the value changed.
@@ -345,13 +317,6 @@ signals:
     void sidebarChanged(bool shown);
     void libraryPanelChanged(LibraryPanel panel);
     void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
-    void findPresentedChanged(bool presented);
-    void findQueryChanged(const QString& query);
-    void findStateChanged();
-    void findTokenChanged(int token);
-    void findMatchCaseChanged(bool on);
-    void findWholeWordsChanged(bool on);
-    void findSearchingChanged(bool searching);
     void pageIndexChanged(int index);
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
@@ -369,23 +334,15 @@ signals:
     void selectedPagesChanged(const std::set<int>& pages);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
     void signatureSheetChanged(std::optional<quarnkit::Signature::Kind> kind);
-    // Any of the above.
+    // The window stopped (stop()): delayed work of its parts must end.
+    void stopped();
+    // An edit added, removed or moved pages.
+    void pagesMoved();
+    // Any of the published values above.
     void changed();
 
 private:
     class KeyFilter;
-    class FindSession;
-    // Find (ViewerModelFind.cpp).
-    FindSession& findSession();
-    void setFindPosition(int index, int count);
-    void setFindSearching(bool searching);
-    void runSearch(const QString& query);
-    void addMatches(const std::vector<quarnkit::SearchMatch>& batch);
-    void searchEnded();
-    void colorPendingMatches();
-    void publishMatches();
-    void showCurrentMatch();
-    bool searchAgainIfQueryChanged();
     // Assigns a published value and reports it, only when it changed.
     template <typename T, typename Signal>
     bool assign(T& field, const T& value, Signal signal)
@@ -432,15 +389,6 @@ private:
     bool sidebar_ = true;
     LibraryPanel libraryPanel_ = LibraryPanel::document;
     std::optional<LibraryPanel> libraryFocusRequest_;
-    bool findPresented_ = false;
-    QString findQuery_;
-    int findIndex_ = 0;
-    int findCount_ = 0;
-    int findToken_ = 0;
-    bool findMatchCase_ = false;
-    bool findWholeWords_ = false;
-    bool findSearching_ = false;
-    FindSession* findSession_ = nullptr; // made on first use, a child of the model
     int pageIndex_ = 0;
     int pageCount_ = 0;
     double zoom_ = 1.0;
@@ -471,7 +419,6 @@ private:
 
     // Runtime.
     std::optional<double> fittedScale_;
-    bool findFieldFocused_ = false;
     std::optional<size_t> pageSignature_;
     QPointer<QuarnPDFView> readyView_;
     bool reading_ = false;
@@ -483,10 +430,6 @@ private:
     quint64 epoch_ = 0;
     QMetaObject::Connection quitConnection_;
     QMetaObject::Connection historyConnection_;
-
-public:
-    // Told by the find bar whether its field has the keyboard focus.
-    void setFindFieldFocused(bool focused) { findFieldFocused_ = focused; }
 };
 
 } // namespace quarn

@@ -74,7 +74,7 @@ void ViewerModel::stop()
     ++epoch_; // every delayed task queued so far does nothing when it comes
     saveTimer_.stop();
     // A search waiting to start, running, or publishing its matches ends here.
-    if (findPresented_ || !findQuery_.isEmpty()) closeFind();
+    emit stopped();
     if (keyFilter_) {
         qApp->removeEventFilter(keyFilter_);
         delete keyFilter_;
@@ -257,10 +257,9 @@ void ViewerModel::documentChanged()
 {
     if (!document_) return;
     const size_t signature = pageSignature();
-    if (!pageSignature_ || *pageSignature_ != signature) {
-        if (findPresented_ && !findQuery_.trimmed().isEmpty()) startFind(refindAfterEditMs);
-    }
+    const bool moved = !pageSignature_ || *pageSignature_ != signature;
     pageSignature_ = signature;
+    if (moved) emit pagesMoved();
 }
 
 // ---------------------------------------------------------------- page keys
@@ -286,19 +285,7 @@ bool ViewerModel::handlePageKey(QKeyEvent* event, QObject* receiver)
 
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const int key = event->key();
-    if (findFieldFocused_) {
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            if (modifiers == Qt::ShiftModifier) {
-                previousMatch();
-                return true;
-            }
-            if (modifiers != Qt::NoModifier) return false;
-        } else if (modifiers != Qt::NoModifier) {
-            return false;
-        }
-    } else if (modifiers != Qt::NoModifier) {
-        return false;
-    }
+    if (modifiers != Qt::NoModifier) return false;
 
     // The page view owns the keys when nothing else in the window has the focus.
     QWidget* focus = QApplication::focusWidget();

@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Motion.h"
@@ -103,10 +104,10 @@ TEST(ViewerScreenContent, ToolbarTogglesTheSidebarAndFind)
     EXPECT_FALSE(screen->model().sidebar());
     EXPECT_FALSE(sidebar->isChosen());
     QTest::mouseClick(find, Qt::LeftButton);
-    EXPECT_TRUE(screen->model().findPresented());
+    EXPECT_TRUE(FindModel::of(screen->model()).presented());
     EXPECT_TRUE(find->isChosen());
     QTest::mouseClick(find, Qt::LeftButton);
-    EXPECT_FALSE(screen->model().findPresented());
+    EXPECT_FALSE(FindModel::of(screen->model()).presented());
 }
 
 // ---------------------------------------------------------------- password gate

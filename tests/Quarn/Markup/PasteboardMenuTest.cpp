@@ -5,7 +5,7 @@
 #include "Quarn/Markup/InlineEditor.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-#include "../Viewer/ViewerFindHarness.h"
+#include "Quarn/App/BarsWindow.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,12 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
-#include "../Viewer/ViewerFindHarness.h"
+#include "Quarn/App/BarsWindow.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
 
@@ -198,24 +199,24 @@ TEST(QuarnCommandsTest, FindItemsFollowTheFindBar)
     EXPECT_FALSE(next->isEnabled());
     EXPECT_FALSE(previous->isEnabled());
     QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier);
-    EXPECT_TRUE(w.model.findPresented());
+    EXPECT_TRUE(FindModel::of(w.model).presented());
     EXPECT_TRUE(next->isEnabled());
     EXPECT_TRUE(previous->isEnabled());
 
     QTest::keyClicks(w.findBar->field(), QStringLiteral("page"));
     ASSERT_TRUE(w.waitForMatches());
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier);
-    EXPECT_EQ(w.model.findIndex(), 1);
+    EXPECT_EQ(FindModel::of(w.model).index(), 1);
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(w.model.findIndex(), 3); // wrapped
+    EXPECT_EQ(FindModel::of(w.model).index(), 3); // wrapped
 
     QAction* matchCase = w.commands->action(QStringLiteral("Match Case"));
     matchCase->trigger();
-    EXPECT_TRUE(w.model.findMatchCase());
+    EXPECT_TRUE(FindModel::of(w.model).matchCase());
     EXPECT_TRUE(matchCase->isChecked());
     ASSERT_TRUE(w.waitForSearch());
-    EXPECT_EQ(w.model.findCount(), 0); // "page" against "Page"
+    EXPECT_EQ(FindModel::of(w.model).count(), 0); // "page" against "Page"
 }
 
 TEST(QuarnCommandsTest, ZoomItemsAndTheirMarks)
@@ -388,7 +389,7 @@ TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
     // Ctrl+F on the password screen opens no find bar.
     QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
     QApplication::processEvents();
-    EXPECT_FALSE(window->screen()->model().findPresented());
+    EXPECT_FALSE(FindModel::of(window->screen()->model()).presented());
 
     LockedGate* gate = window->screen()->gate();
     ASSERT_NE(gate, nullptr);

@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -267,13 +268,13 @@ TEST(ViewerModel, StopEndsASearchThatWasAboutToStart)
     h.open();
     ViewerModel& model = *h.model;
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
-    model.showFind();
-    model.setFindQuery("Page");
-    model.startFind(50);
+    FindModel::of(model).show();
+    FindModel::of(model).setQuery("Page");
+    FindModel::of(model).start(50);
     model.stop();
     QTest::qWait(200);
-    EXPECT_EQ(model.findCount(), 0);
-    EXPECT_FALSE(model.findPresented());
+    EXPECT_EQ(FindModel::of(model).count(), 0);
+    EXPECT_FALSE(FindModel::of(model).presented());
 }
 
 TEST(ViewerModel, PositionIsSavedOnceAfterABurstOfPageChanges)

@@ -1,12 +1,13 @@
 // How a document window arranges itself around the pages, as a user sees it.
 #include "Quarn/Design/ChromeMenuButton.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/App/PageViewHost.h"
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "QuarnKit/Shell/Design.h"
 #include "Quarn/App/ViewerScreen.h"
@@ -90,7 +91,7 @@ TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
     ASSERT_NE(screen->findBar(), nullptr);
     EXPECT_FALSE(screen->findBar()->isVisible());
     QTest::keyClick(screen->windowHandle(), Qt::Key_F, Qt::ControlModifier);
-    if (!screen->findBar()->isVisible()) screen->model().showFind(); // no menu bar without a window
+    if (!screen->findBar()->isVisible()) FindModel::of(screen->model()).show(); // no menu bar without a window
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->findBar()->isVisible(); }));
     QApplication::processEvents();
     const auto top = [&](QWidget* w) { return w->mapTo(screen.get(), QPoint(0, 0)).y(); };

@@ -3,8 +3,10 @@
 // generated document, the find bar and the status bar under it, and the
 // application's menus, all on one viewer model with its own settings file.
 #include "Platform/UserDefaults.h"
+#include "Quarn/Find/FindModel.h"
+#include "Quarn/Find/FindOnPages.h"
 #include "Quarn/Shell/QuarnCommands.h"
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -31,17 +33,18 @@ public:
         column->setSpacing(0);
         view = new QuarnPDFView;
         column->addWidget(view, 1);
-        findBar = new FindBar(&model, content);
+        findBar = new FindBar(&FindModel::of(model), content);
         column->addWidget(findBar);
         statusBar = new StatusBar(&model, content);
         column->addWidget(statusBar);
         window.setCentralWidget(content);
         commands = new QuarnCommands(window.menuBar(), &model, &window);
         // As the viewer screen does: typing searches after a short pause.
-        QObject::connect(&model, &ViewerModel::findQueryChanged, &model, [this] { model.startFind(160); });
+        QObject::connect(&FindModel::of(model), &FindModel::queryChanged, &model, [this] { FindModel::of(model).start(160); });
 
         testsupport::showPdf(*view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, words)));
         model.bind(view);
+        showFindOnPages(FindModel::of(model), *view);
         statusBar->setPageTotal(pages);
         window.resize(900, 700);
         window.show();
@@ -58,12 +61,12 @@ public:
     bool waitForSearch()
     {
         QTest::qWait(1);
-        return QTest::qWaitFor([this] { return !model.findSearching(); }, 10000);
+        return QTest::qWaitFor([this] { return !FindModel::of(model).searching(); }, 10000);
     }
     // Waits until a search has run for the current query and ended.
     bool waitForMatches()
     {
-        return QTest::qWaitFor([this] { return model.findCount() > 0 && !model.findSearching(); }, 10000);
+        return QTest::qWaitFor([this] { return FindModel::of(model).count() > 0 && !FindModel::of(model).searching(); }, 10000);
     }
 
     QTemporaryDir folder;

@@ -1,4 +1,4 @@
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Find/FindBar.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -6,7 +6,7 @@
 #include "Quarn/Design/Spinner.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/StatusBar.h"
-#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Find/FindModel.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -50,7 +50,7 @@ QString FindBar::optionsText(bool matchCase, bool wholeWords)
     return tr("Find options");
 }
 
-FindBar::FindBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(model)
+FindBar::FindBar(FindModel* model, QWidget* parent) : QWidget(parent), model_(model)
 {
     QHBoxLayout* row = setUpViewerBar(this, 40);
 
@@ -60,7 +60,7 @@ FindBar::FindBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(
             QPainterPath back;
             back.addRoundedRect(frame, 4, 4);
             if (state.hoverAmount > 0) painter.fillPath(back, withOpacity(D::paper(), 0.07 * state.hoverAmount));
-            const bool anyOption = model_ && (model_->findMatchCase() || model_->findWholeWords());
+            const bool anyOption = model_ && (model_->matchCase() || model_->wholeWords());
             const QColor ink = anyOption ? D::accent() : withOpacity(D::paper(), 0.7);
             const double width = 12 + 2 + 7;
             const double left = frame.center().x() - width / 2;
@@ -118,43 +118,43 @@ FindBar::FindBar(ViewerModel* model, QWidget* parent) : QWidget(parent), model_(
         if (model_) model_->nextMatch();
     });
     connect(close_, &QAbstractButton::clicked, this, [this] {
-        if (model_) model_->closeFind();
+        if (model_) model_->close();
     });
     connect(field_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        if (model_) model_->setFindQuery(text);
+        if (model_) model_->setQuery(text);
     });
 
     if (model_) {
-        connect(model_, &ViewerModel::findQueryChanged, this, [this](const QString& query) {
+        connect(model_, &FindModel::queryChanged, this, [this](const QString& query) {
             if (field_->text() != query) field_->setText(query);
             refresh();
         });
-        connect(model_, &ViewerModel::findStateChanged, this, &FindBar::refresh);
-        connect(model_, &ViewerModel::findSearchingChanged, this, &FindBar::refresh);
-        connect(model_, &ViewerModel::findMatchCaseChanged, this, &FindBar::refresh);
-        connect(model_, &ViewerModel::findWholeWordsChanged, this, &FindBar::refresh);
-        connect(model_, &ViewerModel::findPresentedChanged, this, [this](bool shown) { setVisible(shown); });
-        connect(model_, &ViewerModel::findTokenChanged, this, [this] {
+        connect(model_, &FindModel::stateChanged, this, &FindBar::refresh);
+        connect(model_, &FindModel::searchingChanged, this, &FindBar::refresh);
+        connect(model_, &FindModel::matchCaseChanged, this, &FindBar::refresh);
+        connect(model_, &FindModel::wholeWordsChanged, this, &FindBar::refresh);
+        connect(model_, &FindModel::presentedChanged, this, [this](bool shown) { setVisible(shown); });
+        connect(model_, &FindModel::tokenChanged, this, [this] {
             if (isVisible()) focusField();
         });
-        field_->setText(model_->findQuery());
+        field_->setText(model_->query());
     }
-    setVisible(model_ && model_->findPresented());
+    setVisible(model_ && model_->presented());
     refresh();
 }
 
 std::vector<ChromeMenuItem> FindBar::optionItems() const
 {
-    const QPointer<ViewerModel> model = model_;
+    const QPointer<FindModel> model = model_;
     // The model searches again at once when the bar is shown.
     return {
-        {tr("Match Case"), model && model->findMatchCase(), true, QString(), {},
+        {tr("Match Case"), model && model->matchCase(), true, QString(), {},
          [model] {
-             if (model) model->setFindMatchCase(!model->findMatchCase());
+             if (model) model->setMatchCase(!model->matchCase());
          }},
-        {tr("Whole Words"), model && model->findWholeWords(), true, QString(), {},
+        {tr("Whole Words"), model && model->wholeWords(), true, QString(), {},
          [model] {
-             if (model) model->setFindWholeWords(!model->findWholeWords());
+             if (model) model->setWholeWords(!model->wholeWords());
          }},
     };
 }
@@ -162,13 +162,13 @@ std::vector<ChromeMenuItem> FindBar::optionItems() const
 void FindBar::refresh()
 {
     if (!model_) return;
-    const QString help = optionsText(model_->findMatchCase(), model_->findWholeWords());
+    const QString help = optionsText(model_->matchCase(), model_->wholeWords());
     options_->setToolTip(help);
     options_->setAccessibleName(help);
     options_->update();
-    spinner_->setVisible(model_->findSearching());
-    count_->setText(countText(model_->findQuery(), model_->findIndex(), model_->findCount(), model_->findSearching()));
-    steps_->setEnabled(model_->findCount() > 0);
+    spinner_->setVisible(model_->searching());
+    count_->setText(countText(model_->query(), model_->index(), model_->count(), model_->searching()));
+    steps_->setEnabled(model_->count() > 0);
 }
 
 void FindBar::focusField()
@@ -186,22 +186,10 @@ void FindBar::showEvent(QShowEvent* event)
     focusField();
 }
 
-void FindBar::hideEvent(QHideEvent* event)
-{
-    QWidget::hideEvent(event);
-    if (model_) model_->setFindFieldFocused(false);
-}
-
 bool FindBar::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != field_) return QWidget::eventFilter(watched, event);
     switch (event->type()) {
-    case QEvent::FocusIn:
-        if (model_) model_->setFindFieldFocused(true);
-        break;
-    case QEvent::FocusOut:
-        if (model_) model_->setFindFieldFocused(false);
-        break;
     case QEvent::KeyPress: {
         // One step per press: Shift+Return backward, Return forward, never both.
         auto* key = static_cast<QKeyEvent*>(event);
@@ -213,7 +201,7 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event)
         else if (*command == ShortcutCommand::findFieldNext)
             model_->nextMatch();
         else if (*command == ShortcutCommand::closeFind)
-            model_->closeFind();
+            model_->close();
         return true;
     }
     default:

@@ -1,7 +1,8 @@
 // The find bar as the user drives it: Ctrl+F, typing, Return and Shift+Return,
 // the options menu, the count and close.
 #include "Quarn/Design/ChromeButtons.h"
-#include "ViewerFindHarness.h"
+#include "Quarn/Find/FindModel.h"
+#include "Quarn/App/BarsWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,7 @@ TEST(FindBarTest, CtrlFOpensTheBarWithTheFieldFocused)
     EXPECT_FALSE(w.findBar->isVisible());
     QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier);
     QApplication::processEvents();
-    EXPECT_TRUE(w.model.findPresented());
+    EXPECT_TRUE(FindModel::of(w.model).presented());
     EXPECT_TRUE(w.findBar->isVisible());
     EXPECT_TRUE(w.findBar->field()->hasFocus());
     EXPECT_EQ(w.findBar->field()->placeholderText(), QStringLiteral("Find in document"));
@@ -46,7 +47,7 @@ TEST(FindBarTest, TypingSearchesAndShowsTheCount)
 {
     BarsWindow w;
     findWithKeys(w, QStringLiteral("page"));
-    EXPECT_EQ(w.model.findQuery(), QStringLiteral("page"));
+    EXPECT_EQ(FindModel::of(w.model).query(), QStringLiteral("page"));
     ASSERT_TRUE(w.waitForMatches());
     EXPECT_EQ(shownCount(w), QStringLiteral("1 of 12"));
     EXPECT_TRUE(w.findBar->nextButton()->isEnabled());
@@ -66,7 +67,7 @@ TEST(FindBarTest, ReturnStepsForwardAndShiftReturnBackOnceWithWrapAround)
     EXPECT_EQ(shownCount(w), QStringLiteral("1 of 12")); // one step back, not back and forth
     QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(shownCount(w), QStringLiteral("12 of 12")); // wrapped to the last
-    EXPECT_EQ(w.model.findIndex(), 11);
+    EXPECT_EQ(FindModel::of(w.model).index(), 11);
     EXPECT_TRUE(w.view->pageRect(11).intersects(w.view->viewport()->rect())); // scrolled to it
     QTest::keyClick(field, Qt::Key_Enter);
     EXPECT_EQ(shownCount(w), QStringLiteral("1 of 12")); // wrapped to the first
@@ -151,7 +152,7 @@ TEST(FindBarTest, EscAndTheCloseButtonCloseTheBar)
     findWithKeys(w, QStringLiteral("page"));
     ASSERT_TRUE(w.waitForMatches());
     QTest::mouseClick(w.findBar->closeButton(), Qt::LeftButton);
-    EXPECT_FALSE(w.model.findPresented());
+    EXPECT_FALSE(FindModel::of(w.model).presented());
     EXPECT_FALSE(w.findBar->isVisible());
 }
 
@@ -165,5 +166,5 @@ TEST(FindBarTest, AskingAgainSelectsTheQuery)
     EXPECT_TRUE(w.findBar->field()->hasFocus());
     EXPECT_EQ(w.findBar->field()->selectedText(), QStringLiteral("page"));
     QTest::keyClicks(w.findBar->field(), QStringLiteral("cat"));
-    EXPECT_EQ(w.model.findQuery(), QStringLiteral("cat"));
+    EXPECT_EQ(FindModel::of(w.model).query(), QStringLiteral("cat"));
 }

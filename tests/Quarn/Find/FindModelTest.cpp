@@ -1,5 +1,7 @@
 // Find in the viewer: the model's find state over a real page view.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Find/FindModel.h"
+#include "Quarn/Find/FindOnPages.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -37,6 +39,7 @@ struct FindFixture {
         view.resize(800, 600);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, pageWords)));
         model.bind(&view);
+        showFindOnPages(FindModel::of(model), view);
         view.show();
         QApplication::processEvents();
     }
@@ -45,14 +48,14 @@ struct FindFixture {
     bool waitForSearch()
     {
         QTest::qWait(1); // the search starts on the next turn
-        return QTest::qWaitFor([this] { return !model.findSearching(); }, 10000);
+        return QTest::qWaitFor([this] { return !FindModel::of(model).searching(); }, 10000);
     }
 
     void search(const QString& query)
     {
-        model.showFind();
-        model.setFindQuery(query);
-        model.startFind(0);
+        FindModel::of(model).show();
+        FindModel::of(model).setQuery(query);
+        FindModel::of(model).start(0);
         ASSERT_TRUE(waitForSearch());
     }
 
@@ -62,7 +65,7 @@ struct FindFixture {
     quarnkit::PageSelection currentHighlight() const
     {
         for (const auto& h : view.highlightedSelections())
-            if (h.color == ViewerModel::currentMatchColor()) return h.selection;
+            if (h.color == FindModel::currentMatchColor()) return h.selection;
         return {};
     }
 };
@@ -75,99 +78,99 @@ TEST(ViewerFindTest, MatchesAreCountedAndTheFirstIsCurrent)
 {
     FindFixture f;
     f.search(QStringLiteral("page"));
-    EXPECT_EQ(f.model.findCount(), 5);
-    EXPECT_EQ(f.model.findIndex(), 0);
-    EXPECT_FALSE(f.model.findSearching());
+    EXPECT_EQ(FindModel::of(f.model).count(), 5);
+    EXPECT_EQ(FindModel::of(f.model).index(), 0);
+    EXPECT_FALSE(FindModel::of(f.model).searching());
     ASSERT_EQ(f.view.highlightedSelections().size(), 5u);
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     int current = 0;
     for (const auto& h : f.view.highlightedSelections()) {
-        if (h.color == ViewerModel::currentMatchColor())
+        if (h.color == FindModel::currentMatchColor())
             ++current;
         else
-            EXPECT_EQ(h.color, ViewerModel::allMatchesColor());
+            EXPECT_EQ(h.color, FindModel::allMatchesColor());
     }
     EXPECT_EQ(current, 1);
 }
 
 TEST(ViewerFindTest, HighlightColoursAreThoseOfTheDesign)
 {
-    EXPECT_EQ(ViewerModel::allMatchesColor(), QColor::fromRgbF(0.98f, 0.84f, 0.32f, 0.42f));
-    EXPECT_EQ(ViewerModel::currentMatchColor(), QColor::fromRgbF(1.0f, 0.56f, 0.12f, 0.72f));
+    EXPECT_EQ(FindModel::allMatchesColor(), QColor::fromRgbF(0.98f, 0.84f, 0.32f, 0.42f));
+    EXPECT_EQ(FindModel::currentMatchColor(), QColor::fromRgbF(1.0f, 0.56f, 0.12f, 0.72f));
 }
 
 TEST(ViewerFindTest, MatchCaseAndWholeWordsNarrowTheMatches)
 {
     FindFixture f;
     f.search(QStringLiteral("cat"));
-    EXPECT_EQ(f.model.findCount(), 20); // Cat, cat, concat, cats on five pages
+    EXPECT_EQ(FindModel::of(f.model).count(), 20); // Cat, cat, concat, cats on five pages
 
-    f.model.setFindMatchCase(true); // the bar is shown: searches again at once
+    FindModel::of(f.model).setMatchCase(true); // the bar is shown: searches again at once
     ASSERT_TRUE(f.waitForSearch());
-    EXPECT_EQ(f.model.findCount(), 15);
+    EXPECT_EQ(FindModel::of(f.model).count(), 15);
 
-    f.model.setFindWholeWords(true);
+    FindModel::of(f.model).setWholeWords(true);
     ASSERT_TRUE(f.waitForSearch());
-    EXPECT_EQ(f.model.findCount(), 5);
+    EXPECT_EQ(FindModel::of(f.model).count(), 5);
 
-    f.model.setFindMatchCase(false);
+    FindModel::of(f.model).setMatchCase(false);
     ASSERT_TRUE(f.waitForSearch());
-    EXPECT_EQ(f.model.findCount(), 10); // Cat and cat
+    EXPECT_EQ(FindModel::of(f.model).count(), 10); // Cat and cat
 }
 
 TEST(ViewerFindTest, AnOptionChangedWhileTheBarIsHiddenStartsNoSearch)
 {
     FindFixture f;
-    QSignalSpy searching(&f.model, &ViewerModel::findSearchingChanged);
-    f.model.setFindMatchCase(true);
+    QSignalSpy searching(&FindModel::of(f.model), &FindModel::searchingChanged);
+    FindModel::of(f.model).setMatchCase(true);
     QTest::qWait(20);
-    EXPECT_TRUE(f.model.findMatchCase());
+    EXPECT_TRUE(FindModel::of(f.model).matchCase());
     EXPECT_EQ(searching.count(), 0);
     // The next search uses it.
     f.search(QStringLiteral("cat"));
-    EXPECT_EQ(f.model.findCount(), 15);
+    EXPECT_EQ(FindModel::of(f.model).count(), 15);
 }
 
 TEST(ViewerFindTest, AQueryOfSpacesSearchesNothing)
 {
     FindFixture f;
     f.search(QStringLiteral("page"));
-    ASSERT_EQ(f.model.findCount(), 5);
-    f.model.setFindQuery(QStringLiteral("   "));
-    f.model.startFind(0);
+    ASSERT_EQ(FindModel::of(f.model).count(), 5);
+    FindModel::of(f.model).setQuery(QStringLiteral("   "));
+    FindModel::of(f.model).start(0);
     QTest::qWait(10);
-    EXPECT_FALSE(f.model.findSearching());
-    EXPECT_EQ(f.model.findCount(), 0);
+    EXPECT_FALSE(FindModel::of(f.model).searching());
+    EXPECT_EQ(FindModel::of(f.model).count(), 0);
     EXPECT_TRUE(f.view.highlightedSelections().empty());
 }
 
 TEST(ViewerFindTest, TypingSearchesOnlyTheLastQuery)
 {
     FindFixture f;
-    f.model.showFind();
-    f.model.setFindQuery(QStringLiteral("c"));
-    f.model.startFind(160);
-    f.model.setFindQuery(QStringLiteral("ca"));
-    f.model.startFind(160);
-    f.model.setFindQuery(QStringLiteral("cats"));
-    f.model.startFind(160);
-    EXPECT_FALSE(f.model.findSearching()); // still waiting
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0 && !f.model.findSearching(); }, 10000));
-    EXPECT_EQ(f.model.findCount(), 5);
+    FindModel::of(f.model).show();
+    FindModel::of(f.model).setQuery(QStringLiteral("c"));
+    FindModel::of(f.model).start(160);
+    FindModel::of(f.model).setQuery(QStringLiteral("ca"));
+    FindModel::of(f.model).start(160);
+    FindModel::of(f.model).setQuery(QStringLiteral("cats"));
+    FindModel::of(f.model).start(160);
+    EXPECT_FALSE(FindModel::of(f.model).searching()); // still waiting
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).count() > 0 && !FindModel::of(f.model).searching(); }, 10000));
+    EXPECT_EQ(FindModel::of(f.model).count(), 5);
 }
 
 TEST(ViewerFindTest, MatchesOfALongDocumentArriveBeforeTheSearchEnds)
 {
     FindFixture f(400);
-    f.model.showFind();
-    f.model.setFindQuery(QStringLiteral("cat"));
-    f.model.startFind(0);
+    FindModel::of(f.model).show();
+    FindModel::of(f.model).setQuery(QStringLiteral("cat"));
+    FindModel::of(f.model).start(0);
     // The first match is current the moment it is found.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
-    EXPECT_EQ(f.model.findIndex(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).count() > 0; }, 10000));
+    EXPECT_EQ(FindModel::of(f.model).index(), 0);
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     ASSERT_TRUE(f.waitForSearch());
-    EXPECT_EQ(f.model.findCount(), 1600);
+    EXPECT_EQ(FindModel::of(f.model).count(), 1600);
     EXPECT_EQ(f.view.highlightedSelections().size(), 1600u);
 }
 
@@ -177,46 +180,46 @@ TEST(ViewerFindTest, NextAndPreviousWrapAround)
 {
     FindFixture f;
     f.search(QStringLiteral("page"));
-    f.model.previousMatch();
-    EXPECT_EQ(f.model.findIndex(), 4); // from the first to the last
+    FindModel::of(f.model).previousMatch();
+    EXPECT_EQ(FindModel::of(f.model).index(), 4); // from the first to the last
     EXPECT_EQ(f.currentHighlight().firstPage(), 4);
     EXPECT_TRUE(f.view.pageRect(4).intersects(f.view.viewport()->rect())); // scrolled to it
-    f.model.nextMatch();
-    EXPECT_EQ(f.model.findIndex(), 0); // from the last to the first
-    f.model.nextMatch();
-    f.model.nextMatch();
-    EXPECT_EQ(f.model.findIndex(), 2);
+    FindModel::of(f.model).nextMatch();
+    EXPECT_EQ(FindModel::of(f.model).index(), 0); // from the last to the first
+    FindModel::of(f.model).nextMatch();
+    FindModel::of(f.model).nextMatch();
+    EXPECT_EQ(FindModel::of(f.model).index(), 2);
     EXPECT_EQ(f.currentHighlight().firstPage(), 2);
-    EXPECT_EQ(f.model.findCount(), 5);
+    EXPECT_EQ(FindModel::of(f.model).count(), 5);
 }
 
 TEST(ViewerFindTest, StepsWithoutMatchesNeverDivideByZero)
 {
     FindFixture f;
     f.search(QStringLiteral("zebra"));
-    EXPECT_EQ(f.model.findCount(), 0);
-    QSignalSpy searching(&f.model, &ViewerModel::findSearchingChanged);
-    f.model.nextMatch(); // unchanged query: nothing
-    f.model.previousMatch();
-    EXPECT_EQ(f.model.findIndex(), 0);
+    EXPECT_EQ(FindModel::of(f.model).count(), 0);
+    QSignalSpy searching(&FindModel::of(f.model), &FindModel::searchingChanged);
+    FindModel::of(f.model).nextMatch(); // unchanged query: nothing
+    FindModel::of(f.model).previousMatch();
+    EXPECT_EQ(FindModel::of(f.model).index(), 0);
     EXPECT_EQ(searching.count(), 0);
 
     // An edited query is searched at once, without the typing delay.
-    f.model.setFindQuery(QStringLiteral("concat"));
-    f.model.nextMatch();
-    EXPECT_TRUE(f.model.findSearching());
+    FindModel::of(f.model).setQuery(QStringLiteral("concat"));
+    FindModel::of(f.model).nextMatch();
+    EXPECT_TRUE(FindModel::of(f.model).searching());
     ASSERT_TRUE(f.waitForSearch());
-    EXPECT_EQ(f.model.findCount(), 5);
+    EXPECT_EQ(FindModel::of(f.model).count(), 5);
 }
 
 TEST(ViewerFindTest, OneMatchStepsOntoItself)
 {
     FindFixture f(1);
     f.search(QStringLiteral("concat"));
-    ASSERT_EQ(f.model.findCount(), 1);
-    f.model.nextMatch();
-    f.model.previousMatch();
-    EXPECT_EQ(f.model.findIndex(), 0);
+    ASSERT_EQ(FindModel::of(f.model).count(), 1);
+    FindModel::of(f.model).nextMatch();
+    FindModel::of(f.model).previousMatch();
+    EXPECT_EQ(FindModel::of(f.model).index(), 0);
 }
 
 // ---------------------------------------------------------------- opening and closing
@@ -228,18 +231,18 @@ TEST(ViewerFindTest, ShowFindSeedsTheQueryFromAShortSelection)
     selection.pieces.push_back({0, {}});
     selection.text = "  concat \n";
     f.view.setCurrentSelection(selection);
-    QSignalSpy token(&f.model, &ViewerModel::findTokenChanged);
-    f.model.showFind();
-    EXPECT_TRUE(f.model.findPresented());
-    EXPECT_EQ(f.model.findQuery(), QStringLiteral("concat"));
+    QSignalSpy token(&FindModel::of(f.model), &FindModel::tokenChanged);
+    FindModel::of(f.model).show();
+    EXPECT_TRUE(FindModel::of(f.model).presented());
+    EXPECT_EQ(FindModel::of(f.model).query(), QStringLiteral("concat"));
     EXPECT_EQ(token.count(), 1);
 
     // A second time keeps the query, whatever is selected now.
     selection.text = "cats";
     f.view.setCurrentSelection(selection);
-    f.model.showFind();
-    EXPECT_EQ(f.model.findQuery(), QStringLiteral("concat"));
-    EXPECT_EQ(f.model.findToken(), 2);
+    FindModel::of(f.model).show();
+    EXPECT_EQ(FindModel::of(f.model).query(), QStringLiteral("concat"));
+    EXPECT_EQ(FindModel::of(f.model).token(), 2);
 }
 
 TEST(ViewerFindTest, LongOrMultiLineSelectionsDoNotSeedTheQuery)
@@ -249,62 +252,62 @@ TEST(ViewerFindTest, LongOrMultiLineSelectionsDoNotSeedTheQuery)
     selection.pieces.push_back({0, {}});
     selection.text = std::string(81, 'a');
     f.view.setCurrentSelection(selection);
-    f.model.showFind();
-    EXPECT_TRUE(f.model.findQuery().isEmpty());
-    f.model.closeFind();
+    FindModel::of(f.model).show();
+    EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
+    FindModel::of(f.model).close();
 
     selection.text = "two\nlines";
     f.view.setCurrentSelection(selection);
-    f.model.showFind();
-    EXPECT_TRUE(f.model.findQuery().isEmpty());
-    f.model.closeFind();
+    FindModel::of(f.model).show();
+    EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
+    FindModel::of(f.model).close();
 
     selection.text = std::string(80, 'a');
     f.view.setCurrentSelection(selection);
-    f.model.showFind();
-    EXPECT_EQ(f.model.findQuery().size(), 80);
+    FindModel::of(f.model).show();
+    EXPECT_EQ(FindModel::of(f.model).query().size(), 80);
 }
 
 TEST(ViewerFindTest, ClosingStopsTheSearchAndRemovesEveryHighlight)
 {
     FindFixture f(300);
-    f.model.showFind();
-    f.model.setFindQuery(QStringLiteral("cat"));
-    f.model.startFind(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
-    f.model.closeFind();
-    EXPECT_FALSE(f.model.findPresented());
-    EXPECT_FALSE(f.model.findSearching());
-    EXPECT_TRUE(f.model.findQuery().isEmpty());
-    EXPECT_EQ(f.model.findCount(), 0);
+    FindModel::of(f.model).show();
+    FindModel::of(f.model).setQuery(QStringLiteral("cat"));
+    FindModel::of(f.model).start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).count() > 0; }, 10000));
+    FindModel::of(f.model).close();
+    EXPECT_FALSE(FindModel::of(f.model).presented());
+    EXPECT_FALSE(FindModel::of(f.model).searching());
+    EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
+    EXPECT_EQ(FindModel::of(f.model).count(), 0);
     QTest::qWait(300); // late batches and the typing delay find nothing to do
     EXPECT_TRUE(f.view.highlightedSelections().empty());
-    EXPECT_EQ(f.model.findCount(), 0);
-    EXPECT_TRUE(f.model.findMatches().empty());
+    EXPECT_EQ(FindModel::of(f.model).count(), 0);
+    EXPECT_TRUE(FindModel::of(f.model).matches().empty());
 }
 
 TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
 {
     FindFixture f(300);
     f.model.start();
-    f.model.showFind();
-    f.model.setFindQuery(QStringLiteral("cat"));
-    f.model.startFind(50);
+    FindModel::of(f.model).show();
+    FindModel::of(f.model).setQuery(QStringLiteral("cat"));
+    FindModel::of(f.model).start(50);
     f.model.stop(); // before the typing pause is over: nothing is searched
     QTest::qWait(120);
-    EXPECT_FALSE(f.model.findSearching());
-    EXPECT_EQ(f.model.findCount(), 0);
+    EXPECT_FALSE(FindModel::of(f.model).searching());
+    EXPECT_EQ(FindModel::of(f.model).count(), 0);
 
     f.model.start();
-    f.model.showFind();
-    f.model.setFindQuery(QStringLiteral("cat"));
-    f.model.startFind(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model.findCount() > 0; }, 10000));
+    FindModel::of(f.model).show();
+    FindModel::of(f.model).setQuery(QStringLiteral("cat"));
+    FindModel::of(f.model).start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).count() > 0; }, 10000));
     f.model.stop(); // while the search runs
-    const std::size_t held = f.model.findMatches().size();
+    const std::size_t held = FindModel::of(f.model).matches().size();
     QTest::qWait(300);
-    EXPECT_FALSE(f.model.findSearching());
-    EXPECT_EQ(f.model.findMatches().size(), held); // no batch arrives any more
+    EXPECT_FALSE(FindModel::of(f.model).searching());
+    EXPECT_EQ(FindModel::of(f.model).matches().size(), held); // no batch arrives any more
 }
 
 TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain)
@@ -317,8 +320,8 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     QObject::connect(&document, &quarnkit::QuarnDocument::generationChanged, &f.model, &ViewerModel::documentChanged);
     f.model.documentChanged();
     f.search(QStringLiteral("cat"));
-    ASSERT_GE(f.model.findCount(), 151);
-    while (f.model.findIndex() != 150) f.model.nextMatch();
+    ASSERT_GE(FindModel::of(f.model).count(), 151);
+    while (FindModel::of(f.model).index() != 150) FindModel::of(f.model).nextMatch();
     QApplication::processEvents();
     const int page = f.view.currentPageIndex();
     const int scrolled = f.view.verticalScrollBar()->value();
@@ -335,15 +338,15 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     info.title = QStringLiteral("Cats");
     f.model.updateMetadata(info);
     ASSERT_EQ(stack.count(), 2);
-    QTest::qWait(2 * ViewerModel::refindAfterEditMs);
-    EXPECT_FALSE(f.model.findSearching());
-    EXPECT_EQ(f.model.findIndex(), 150);
+    QTest::qWait(2 * FindModel::refindAfterEditMs);
+    EXPECT_FALSE(FindModel::of(f.model).searching());
+    EXPECT_EQ(FindModel::of(f.model).index(), 150);
     EXPECT_EQ(f.view.currentPageIndex(), page);
     EXPECT_EQ(f.view.verticalScrollBar()->value(), scrolled);
 
     // Moving a page changes what the matches point at: the search runs again.
     platform::movePage(*document.pdf(), 0, 59);
     document.noteEdit(std::nullopt);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return f.model.findIndex() != 150; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).index() != 150; }, 5000));
     EXPECT_TRUE(f.waitForSearch());
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The strip a document window shows while find is open: the options menu
 // (Match Case, Whole Words), the query field, the match count with a
-// searching indicator, previous and next, and close. It edits the find state
-// of the window's viewer model; searching, stepping and closing are the
-// model's. Return steps forward, Shift+Return backward (once), Esc closes.
+// searching indicator, previous and next, and close. It edits the window's
+// find state; searching, stepping and closing are the find model's. Return
+// steps forward, Shift+Return backward (once), Esc closes.
 #include "Quarn/Design/ChromeMenuButton.h"
 
 #include <QPointer>
@@ -16,13 +16,13 @@ class QLineEdit;
 
 namespace quarn {
 
+class FindModel;
 class StatusIconButton;
-class ViewerModel;
 
 class FindBar : public QWidget {
     Q_OBJECT
 public:
-    explicit FindBar(ViewerModel* model, QWidget* parent = nullptr);
+    explicit FindBar(FindModel* find, QWidget* parent = nullptr);
 
     // "3 of 12", "No matches", or empty (no query, or searching with nothing yet).
     static QString countText(const QString& query, int index, int count, bool searching);
@@ -44,14 +44,13 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void refresh();
     void focusField();
 
-    QPointer<ViewerModel> model_;
+    QPointer<FindModel> model_;
     ChromeMenuButton* options_ = nullptr;
     QLineEdit* field_ = nullptr;
     QWidget* spinner_ = nullptr;
