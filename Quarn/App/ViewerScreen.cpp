@@ -15,7 +15,7 @@
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Find/FindBar.h"
 #include "Quarn/Find/FindModel.h"
-#include "Quarn/Viewer/FormsBanner.h"
+#include "Quarn/Forms/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/StatusBar.h"

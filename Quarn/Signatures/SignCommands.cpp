@@ -1,7 +1,7 @@
 #include "Quarn/Signatures/SignCommands.h"
 
 #include "Quarn/Signatures/SignatureLibrary.h"
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/History/LibraryCalendar.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
@@ -58,7 +58,10 @@ SignCommands::SignCommands(ViewerModel* viewer, QObject* parent, SignatureLibrar
         refresh();
     });
     connect(menu_, &QMenu::aboutToShow, this, &SignCommands::refresh);
-    if (viewer) connect(viewer, &ViewerModel::changed, this, &SignCommands::refresh);
+    if (viewer) {
+        connect(viewer, &ViewerModel::changed, this, &SignCommands::refresh);
+        connect(&FormWatcher::of(*viewer), &FormWatcher::fieldCountChanged, this, &SignCommands::refresh);
+    }
     rebuildPlaceMenu();
     refresh();
 }
@@ -95,7 +98,7 @@ void SignCommands::refresh()
 {
     const bool can = canSign();
     for (QAction* a : items_) a->setEnabled(can);
-    fillForms_->setEnabled(can && viewer_->formFieldCount() != 0);
+    fillForms_->setEnabled(can && FormWatcher::of(*viewer_).fieldCount() != 0);
     placeMenu_->menuAction()->setEnabled(can && !library_.entries().empty());
 }
 
@@ -138,7 +141,7 @@ void SignCommands::fillFormFields()
 {
     if (!viewer_) return;
     viewer_->chooseTool(quarnkit::MarkupTool::select);
-    viewer_->forms().focusFirstEmptyField();
+    FormWatcher::of(*viewer_).focusFirstEmptyField();
 }
 
 } // namespace quarn

@@ -42,7 +42,6 @@ namespace quarn {
 
 class QuarnPDFView;
 struct MarkRef;
-class FormWatcher;
 class ThumbnailStore;
 struct MarkupPanel;
 
@@ -249,14 +248,6 @@ public:
     // Shows the top of a page (where a slideshow ended) and gives the page view the keys.
     void showPage(int index);
 
-    // ------------------------------------------------------------ forms (FormWatcher.cpp)
-
-    // The window's form watcher, made on first use; a child of the model.
-    FormWatcher& forms();
-    // The number of fillable fields the form watcher found.
-    int formFieldCount() const { return formFieldCount_; }
-    void setFormFieldCount(int count) { assign(formFieldCount_, count, &ViewerModel::formFieldCountChanged); }
-
     // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
 
     // The window's page thumbnails, for the document the model holds now.
@@ -329,7 +320,6 @@ signals:
     void zoomFitChanged();
     void historyStateChanged();
     void pageFieldTokenChanged(int token);
-    void formFieldCountChanged(int count);
     void infoPresentedChanged(bool presented);
     void selectedPagesChanged(const std::set<int>& pages);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
@@ -402,8 +392,6 @@ private:
     bool canGoBack_ = false;
     bool canGoForward_ = false;
     int pageFieldToken_ = 0;
-    int formFieldCount_ = 0;
-    FormWatcher* forms_ = nullptr;
     bool infoPresented_ = false;
     std::set<int> selectedPages_;
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;

@@ -3,8 +3,8 @@
 #include "Platform/UserDefaults.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 #include "Quarn/Markup/MarksList.h"
-#include "Quarn/Viewer/FormEditor.h"
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -137,11 +137,11 @@ TEST(LongDocument, TheFormWatcherFindsEveryFieldWithoutStallingTheWindow)
 {
     LongWindow w;
     StallWatch watch;
-    w.model.forms().start(&w.model, &w.document);
-    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.formFieldCount() == pageCount * fieldsPerPage; }));
+    FormWatcher::of(w.model).start(&w.model, &w.document);
+    ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(w.model).fieldCount() == pageCount * fieldsPerPage; }));
     EXPECT_LE(watch.longestMs(), 50);
     // Page by page, each page's row from the left.
-    const auto& fields = w.model.forms().fields();
+    const auto& fields = FormWatcher::of(w.model).fields();
     ASSERT_EQ(int(fields.size()), pageCount * fieldsPerPage);
     for (int i = 0; i < int(fields.size()); ++i) {
         EXPECT_EQ(fields[i].page, i / fieldsPerPage);
@@ -152,11 +152,11 @@ TEST(LongDocument, TheFormWatcherFindsEveryFieldWithoutStallingTheWindow)
 TEST(LongDocument, FillFieldsAskedForWhileTheFieldsAreReadStartsOnTheFirstField)
 {
     LongWindow w;
-    w.model.forms().start(&w.model, &w.document);
-    ASSERT_TRUE(w.model.forms().reading());
-    w.model.forms().focusFirstEmptyField();
-    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.forms().editor()->editingField().has_value(); }));
-    EXPECT_EQ(*w.model.forms().editor()->editingField(), w.model.forms().fields().front().objectNumber);
+    FormWatcher::of(w.model).start(&w.model, &w.document);
+    ASSERT_TRUE(FormWatcher::of(w.model).reading());
+    FormWatcher::of(w.model).focusFirstEmptyField();
+    ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(w.model).editor()->editingField().has_value(); }));
+    EXPECT_EQ(*FormWatcher::of(w.model).editor()->editingField(), FormWatcher::of(w.model).fields().front().objectNumber);
 }
 
 TEST(LongDocument, EveryPageTakesItsOwnSizeOnceReadAndThePageAtTheTopStays)

@@ -7,9 +7,9 @@
 #include "Platform/UserDefaults.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 #include "Quarn/App/PageViewHost.h"
-#include "Quarn/Viewer/FormEditor.h"
-#include "Quarn/Viewer/FormWatcher.h"
-#include "Quarn/Viewer/FormsBanner.h"
+#include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Forms/FormWatcher.h"
+#include "Quarn/Forms/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -88,7 +88,7 @@ public:
     ~FormWindow() { model->stop(); }
 
     QuarnPDFView* view() const { return pageViewHost->view(); }
-    FormWatcher& forms() const { return model->forms(); }
+    FormWatcher& forms() const { return FormWatcher::of(*model); }
     FormEditor& editor() const { return *forms().editor(); }
 
     // The field of that name as the watcher knows it (the first widget of a group).

@@ -1,7 +1,7 @@
-#include "Quarn/Viewer/FormEditor.h"
+#include "Quarn/Forms/FormEditor.h"
 
 
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/FormFieldEdits.h"
 #include "QuarnKit/Markup/MarkupTool.h"

@@ -1,6 +1,6 @@
 // Filling fields in the page view: typing, ticking, choosing; each change one
 // undo step that Ctrl+Z takes back; the values survive saving and reopening.
-#include "FormWatcherHarness.h"
+#include "Quarn/Forms/FormWatcherHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -340,7 +340,7 @@ QByteArray kindsOfTextFields()
 TEST(FormEditorTest, MultiLineFieldsComboBoxesAndLimits)
 {
     FormWindow w(quarnkit::QuarnDocument::fromData(kindsOfTextFields()));
-    ASSERT_EQ(w.model->formFieldCount(), 4);
+    ASSERT_EQ(FormWatcher::of(*w.model).fieldCount(), 4);
 
     // A multi-line field takes Return as a new line; Ctrl+Return ends the typing.
     w.click("notes");

@@ -1,7 +1,7 @@
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormWatcher.h"
 
 
-#include "Quarn/Viewer/FormEditor.h"
+#include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -20,10 +20,10 @@ namespace quarn {
 namespace FormFields = quarnkit::FormFields;
 using quarnkit::MarkupTool;
 
-FormWatcher& ViewerModel::forms()
+FormWatcher& FormWatcher::of(ViewerModel& viewer)
 {
-    if (!forms_) forms_ = new FormWatcher(this);
-    return *forms_;
+    if (auto* forms = viewer.findChild<FormWatcher*>(QString(), Qt::FindDirectChildrenOnly)) return *forms;
+    return *new FormWatcher(&viewer);
 }
 
 FormWatcher::FormWatcher(QObject* parent) : QObject(parent) {}
@@ -102,6 +102,7 @@ void FormWatcher::scan()
 
 void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading)
 {
+    const int before = fieldCount();
     accepted_ = reading.accepted;
     fields_ = std::move(reading.fields);
     scanned_ = document;
@@ -114,7 +115,7 @@ void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool lo
             return w.objectNumber == *editor_->editingField();
         }))
         editor_->cancel();
-    if (model_) model_->setFormFieldCount(int(fields_.size()));
+    if (fieldCount() != before) emit fieldCountChanged(fieldCount());
     if (focusWhenRead_) {
         focusWhenRead_ = false;
         focusFirstEmptyField();

@@ -1,6 +1,6 @@
 // The form watcher over a real page view: the field count, Tab and Shift-Tab
 // in reading order, and one note on the document per burst of changes.
-#include "FormWatcherHarness.h"
+#include "Quarn/Forms/FormWatcherHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -36,41 +36,41 @@ TEST(FormWatcherTest, PublishesTheNumberOfFillableFields)
     {
         FormWindow w("pdflatex-forms.pdf");
         // The text field and the check box; the push button is no field.
-        EXPECT_EQ(w.model->formFieldCount(), 2);
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 2);
         ASSERT_EQ(w.forms().fields().size(), 2u);
         EXPECT_EQ(w.forms().fields()[0].name, "Name");
         EXPECT_EQ(w.forms().fields()[1].name, "Check");
     }
     {
         FormWindow w("libreoffice-form.pdf");
-        EXPECT_EQ(w.model->formFieldCount(), 9);
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 9);
     }
     {
         FormWindow w(fromBytes(testsupport::makeTextPdf(2)));
-        EXPECT_EQ(w.model->formFieldCount(), 0);
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 0);
         EXPECT_TRUE(w.forms().fields().empty());
     }
     {
         // Widgets on the page but none declared by the catalog: no fields.
         FormWindow w(fromBytes(onePageWithWidget(false)));
-        EXPECT_EQ(w.model->formFieldCount(), 0);
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 0);
     }
     {
         FormWindow w(fromBytes(onePageWithWidget(true)));
-        EXPECT_EQ(w.model->formFieldCount(), 1);
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 1);
     }
 }
 
 TEST(FormWatcherTest, CountIsWrittenOnlyWhenItChanges)
 {
     FormWindow w("pdflatex-forms.pdf");
-    QSignalSpy counts(w.model, &ViewerModel::formFieldCountChanged);
+    QSignalSpy counts(&FormWatcher::of(*w.model), &FormWatcher::fieldCountChanged);
     w.forms().scan();
     w.forms().start(w.model, w.document.get());
     w.document->noteEdit(std::nullopt); // the banner rescans on every edit
     QApplication::processEvents();
     EXPECT_EQ(counts.count(), 0);
-    EXPECT_EQ(w.model->formFieldCount(), 2);
+    EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 2);
 }
 
 // ---------------------------------------------------------------- Tab and Shift-Tab

@@ -1,10 +1,10 @@
-#include "Quarn/Viewer/FormsBanner.h"
+#include "Quarn/Forms/FormsBanner.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -132,7 +132,7 @@ FormBanner::FormBanner(ViewerModel* model, quarnkit::QuarnDocument* document, QW
     fadeAnimation_->setEndValue(0.0);
     connect(fadeAnimation_, &QPropertyAnimation::finished, this, &FormBanner::refresh);
 
-    if (model_) connect(model_, &ViewerModel::formFieldCountChanged, this, &FormBanner::refresh);
+    if (model_) connect(&FormWatcher::of(*model_), &FormWatcher::fieldCountChanged, this, &FormBanner::refresh);
     setDocument(document);
 }
 
@@ -143,7 +143,7 @@ void FormBanner::setDocument(quarnkit::QuarnDocument* document)
     // Any edit may have added or removed pages, and with them fields.
     if (document_)
         connect(document_, &quarnkit::QuarnDocument::generationChanged, this, [this] {
-            if (model_) model_->forms().scan();
+            if (model_) FormWatcher::of(*model_).scan();
         });
     if (isVisible()) start();
     refresh();
@@ -158,13 +158,13 @@ void FormBanner::showEvent(QShowEvent* event)
 void FormBanner::start()
 {
     // The empty banner counts as on screen too: every window's watcher starts here.
-    if (model_ && document_) model_->forms().start(model_, document_);
+    if (model_ && document_) FormWatcher::of(*model_).start(model_, document_);
     refresh();
 }
 
 bool FormBanner::isShown() const
 {
-    return model_ && model_->formFieldCount() >= 1 && !dismissed_;
+    return model_ && FormWatcher::of(*model_).fieldCount() >= 1 && !dismissed_;
 }
 
 void FormBanner::refresh()
@@ -180,7 +180,7 @@ void FormBanner::fillFields()
 {
     if (!model_) return;
     model_->chooseTool(quarnkit::MarkupTool::select);
-    model_->forms().focusFirstEmptyField();
+    FormWatcher::of(*model_).focusFirstEmptyField();
 }
 
 void FormBanner::dismiss()

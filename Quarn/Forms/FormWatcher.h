@@ -1,8 +1,8 @@
 #pragma once
-// The form watcher of one window: keeps the document's form fields, their
-// values and their number for the forms banner, and moves editing from field
-// to field with Tab and Shift-Tab in reading order. The edits themselves are
-// the form editor's, which it owns; each is an undo step of the document.
+// The forms of one window: keeps the document's form fields, their values and
+// their number for the forms banner, and moves editing from field to field
+// with Tab and Shift-Tab in reading order. The edits themselves are the form
+// editor's, which it owns; each is an undo step of the document.
 #include "QuarnKit/Document/FormFields.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 
@@ -27,7 +27,9 @@ class FormWatcher : public QObject {
 public:
     using Widget = quarnkit::FormFields::Widget;
 
-    explicit FormWatcher(QObject* parent = nullptr);
+    // The watcher of the window whose viewer is `viewer`: made on first use,
+    // a child of the viewer model.
+    static FormWatcher& of(ViewerModel& viewer);
     ~FormWatcher() override;
 
     // Binds to the window's model and document (both held weakly) and scans;
@@ -42,8 +44,10 @@ public:
     // with no text field at all, only shows the first field.
     void focusFirstEmptyField();
 
-    // The fillable fields in reading order, with their values as last compared.
+    // The fillable fields in reading order, with their values as last read.
     const std::vector<Widget>& fields() const { return fields_; }
+    // How many fields there are, as the banner and the Sign menu show it.
+    int fieldCount() const { return int(fields_.size()); }
     // The field being edited or last clicked (its object number).
     std::optional<int> active() const { return active_; }
     // The field under a point of the page view's viewport (on a page, not between pages).
@@ -68,11 +72,15 @@ public:
     static constexpr int clickDelayMs = 30;
     static constexpr int clickAttempts = 10;
 
+signals:
+    void fieldCountChanged(int count);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     using Reading = quarnkit::FormFields::Reading;
+    explicit FormWatcher(QObject* parent);
     void apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading);
     bool handle(QObject* receiver, QEvent* event);
     void click(const Widget& field, int attempts);

@@ -1,6 +1,6 @@
 // The forms banner: shown for a PDF with fields, taking no room without;
 // hidden for good by its close button; "Fill fields" starts the filling.
-#include "FormWatcherHarness.h"
+#include "Quarn/Forms/FormWatcherHarness.h"
 #include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ TEST(FormsBannerTest, NotShownForADocumentWithoutFields)
     EXPECT_EQ(w.banner->height(), 0); // no room and no hairline
     EXPECT_FALSE(w.banner->fillButton()->isVisible());
     // The watcher runs all the same.
-    EXPECT_EQ(w.model->formFieldCount(), 0);
+    EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 0);
     EXPECT_TRUE(w.forms().editor());
 }
 
@@ -63,7 +63,7 @@ TEST(FormsBannerTest, HidingLastsForTheWindow)
     w.click("Check");
     w.document->noteEditOfPage(0);
     QApplication::processEvents();
-    EXPECT_EQ(w.model->formFieldCount(), 2);
+    EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 2);
     EXPECT_FALSE(w.banner->fillButton()->isVisible());
 
     // Another window of the same file shows it again.
@@ -112,7 +112,7 @@ TEST(FormsBannerTest, TheViewerScreenShowsItAboveThePagesOnlyForForms)
     FormBanner* banner = form.screen->formsBanner();
     ASSERT_TRUE(banner);
     EXPECT_TRUE(banner->isShown());
-    EXPECT_EQ(form.screen->model().formFieldCount(), 2);
+    EXPECT_EQ(FormWatcher::of(form.screen->model()).fieldCount(), 2);
     ASSERT_TRUE(form.screen->pageViewHost());
     const QPoint bannerAt = banner->mapTo(form.screen.get(), QPoint(0, 0));
     const QPoint canvasAt = form.screen->pageViewHost()->mapTo(form.screen.get(), QPoint(0, 0));
