@@ -3,6 +3,8 @@
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Find/FindOnPages.h"
 #include "Quarn/Markup/MarkKeys.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Markup/MarkupOnPages.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -26,12 +28,14 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     if (document_) view_->load(document_.data());
     model_->bind(view_);
     showFindOnPages(FindModel::of(*model_), *view_);
+    showMarkupOnPages(MarkupModel::of(*model_), *view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
     syncTool();
     model_->attach(view_);
 
     connect(model_, &ViewerModel::changed, this, &PageViewHost::refresh);
+    connect(&MarkupModel::of(*model_), &MarkupModel::changed, this, &PageViewHost::refresh);
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &PageViewHost::refresh);
 }
 
@@ -63,7 +67,8 @@ void PageViewHost::refresh()
 
 void PageViewHost::syncTool()
 {
-    view_->setTool(model_->tool(), model_->toolStyle());
+    const MarkupModel& markup = MarkupModel::of(*model_);
+    view_->setTool(markup.tool(), markup.toolStyle());
 }
 
 void PageViewHost::resizeEvent(QResizeEvent* event)

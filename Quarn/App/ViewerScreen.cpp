@@ -8,6 +8,7 @@
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryRail.h"
 #include "Quarn/Markup/Inspector.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/App/PageViewHost.h"
@@ -365,10 +366,12 @@ QWidget* ViewerScreen::makeDocumentView()
     // The inspector coming or going narrows or widens the page view; the pages
     // must not move under the pointer for it. Told before the pane hears the
     // same change, as its layout acts at once.
-    connect(model_, &ViewerModel::changed, view, [this] {
+    const auto holdPlace = [this] {
         if (inspector_ && pageViewHost_ && inspector_->wanted() != inspector_->isVisible())
             pageViewHost_->view()->holdPlaceOnNextResize();
-    });
+    };
+    connect(model_, &ViewerModel::changed, view, holdPlace);
+    connect(&MarkupModel::of(*model_), &MarkupModel::changed, view, holdPlace);
     inspector_ = new InspectorPane(model_, view);
     body->addWidget(inspector_);
     column->addLayout(body, 1);

@@ -1,4 +1,5 @@
 #include "Quarn/Forms/FormWatcher.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 
 #include "Quarn/Forms/FormEditor.h"
@@ -207,7 +208,7 @@ std::optional<FormWatcher::Widget> FormWatcher::fieldAt(QPointF viewportPoint) c
 
 bool FormWatcher::handleTab(bool backward)
 {
-    if (!model_ || model_->tool() != MarkupTool::select) return false;
+    if (!model_ || MarkupModel::of(*model_).tool() != MarkupTool::select) return false;
     QuarnPDFView* pageView = view();
     if (!pageView || pageView->tool() != MarkupTool::select) return false;
     QWidget* focus = QApplication::focusWidget();

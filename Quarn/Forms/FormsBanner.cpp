@@ -1,4 +1,5 @@
 #include "Quarn/Forms/FormsBanner.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -179,7 +180,7 @@ void FormBanner::refresh()
 void FormBanner::fillFields()
 {
     if (!model_) return;
-    model_->chooseTool(quarnkit::MarkupTool::select);
+    MarkupModel::of(*model_).chooseTool(quarnkit::MarkupTool::select);
     FormWatcher::of(*model_).focusFirstEmptyField();
 }
 

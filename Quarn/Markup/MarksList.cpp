@@ -1,4 +1,5 @@
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
@@ -283,11 +284,11 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         const auto mark = markOf(item);
-        if (mark && model_) model_->reveal(*mark);
+        if (mark && model_) MarkupModel::of(*model_).reveal(*mark);
     });
     connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
     // The row of the mark selected on the page is lit, however it was selected.
-    if (model_) connect(model_, &ViewerModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
+    if (model_) connect(&MarkupModel::of(*model_), &MarkupModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
 
     setDocument(document);
     rebuildRows(); // nothing shows until the list has been on screen
@@ -445,7 +446,7 @@ QWidget* MarksList::pinnedHeader() const { return static_cast<MarkTree*>(tree_)-
 
 void MarksList::showSelectedMark()
 {
-    const std::optional<MarkRef> mark = model_ ? model_->selectedMark() : std::nullopt;
+    const std::optional<MarkRef> mark = model_ ? MarkupModel::of(*model_).selectedMark() : std::nullopt;
     QTreeWidgetItem* row = nullptr;
     for (QTreeWidgetItemIterator it(tree_); *it && mark && !row; ++it)
         if (markOf(*it) == mark) row = *it;
@@ -469,7 +470,7 @@ void MarksList::deleteChosen()
 {
     const std::vector<MarkRef> marks = chosen();
     if (marks.empty() || !model_) return;
-    model_->deleteMarks(marks);
+    MarkupModel::of(*model_).deleteMarks(marks);
 }
 
 void MarksList::showMenu(const QPoint& at)
@@ -498,28 +499,6 @@ bool MarksList::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
-}
-
-// ---------------------------------------------------------------- the model's side
-
-void ViewerModel::reveal(const MarkRef& mark)
-{
-    QuarnPDFView* view = pdfView();
-    if (!view || !view->quarnDocument() || mark.page < 0 || mark.page >= view->pageCount()) return;
-    const auto annotation = quarnkit::MarkEdits::find(*view->quarnDocument(), mark.page, mark.object);
-    if (!annotation) return; // gone since the list was built
-    chooseTool(quarnkit::MarkupTool::select);
-    view->setTool(quarnkit::MarkupTool::select, toolStyle());
-    // The mark with 40 points of room above and to the left.
-    view->goToPage(mark.page, platform::PdfPoint{annotation->rect.minX() - 40, annotation->rect.maxY() + 40});
-    view->select(mark);
-}
-
-void ViewerModel::deleteMarks(const std::vector<MarkRef>& marks)
-{
-    QuarnPDFView* view = pdfView();
-    if (!view || marks.empty()) return;
-    view->removeMarks(marks, marks.size() == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(marks.size()));
 }
 
 } // namespace quarn

@@ -1,4 +1,5 @@
 #include "Quarn/Markup/MarkupMenu.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -48,13 +49,13 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         edit->insertActions(before, {duplicate_, delete_, front_, back_});
         if (!before) edit->addSeparator();
     }
-    if (viewer) connect(viewer, &ViewerModel::hasSelectionChanged, this, &MarkupCommands::refresh);
+    if (viewer) connect(&MarkupModel::of(*viewer), &MarkupModel::hasSelectionChanged, this, &MarkupCommands::refresh);
     refresh();
 }
 
 void MarkupCommands::refresh()
 {
-    const bool selected = viewer_ && viewer_->hasSelection();
+    const bool selected = viewer_ && MarkupModel::of(*viewer_).hasSelection();
     for (QAction* a : {duplicate_, delete_, front_, back_}) a->setEnabled(selected);
 }
 

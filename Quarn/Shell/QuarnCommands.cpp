@@ -1,4 +1,5 @@
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Markup/MarkupMenu.h"
@@ -83,6 +84,7 @@ void QuarnCommands::watch(ViewerModel* viewer)
     // Whatever the models publish may change a title, a check or an enabled state.
     connect(viewer, &ViewerModel::changed, this, &QuarnCommands::refresh);
     connect(&FindModel::of(*viewer), &FindModel::changed, this, &QuarnCommands::refresh);
+    connect(&MarkupModel::of(*viewer), &MarkupModel::changed, this, &QuarnCommands::refresh);
     connect(viewer, &QObject::destroyed, this, &QuarnCommands::refresh, Qt::QueuedConnection);
 }
 
@@ -370,7 +372,7 @@ void QuarnCommands::buildTools(QMenuBar* bar)
     QMenu* tools = bar->addMenu(tr("&Tools"));
     menus_[tr("Tools")] = tools;
     for (const quarnkit::MarkupTool tool : quarnkit::allTools)
-        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { v.chooseTool(tool); });
+        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { MarkupModel::of(v).chooseTool(tool); });
 }
 
 // ---------------------------------------------------------------- Window and Help

@@ -1,4 +1,5 @@
 #include "Quarn/Signatures/SignCommands.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Signatures/SignatureLibrary.h"
 #include "Quarn/Forms/FormWatcher.h"
@@ -140,7 +141,7 @@ void SignCommands::place(const Signature& signature)
 void SignCommands::fillFormFields()
 {
     if (!viewer_) return;
-    viewer_->chooseTool(quarnkit::MarkupTool::select);
+    MarkupModel::of(*viewer_).chooseTool(quarnkit::MarkupTool::select);
     FormWatcher::of(*viewer_).focusFirstEmptyField();
 }
 

@@ -12,7 +12,6 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
     : QObject(parent),
       defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
-      toolMemory_(quarnkit::ToolMemory::load(defaults_)),
       libraryPanel_(quarnkit::LibraryPanels::saved(defaults_)),
       displayMode_(ReaderPreferences::defaultMode(defaults_)),
       sidebarTab_(quarnkit::loadSidebarTab(defaults_))
@@ -27,37 +26,6 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
 ViewerModel::~ViewerModel() = default;
 
 // ---------------------------------------------------------------- published state
-
-void ViewerModel::setTool(MarkupTool tool)
-{
-    assign(tool_, tool, &ViewerModel::toolChanged);
-}
-
-void ViewerModel::showColor(const RGBA& color)
-{
-    if (color == color_) return;
-    color_ = color;
-    const std::vector<RGBA> palette = RGBA::palette(tool_);
-    swatchIndex_ = -1;
-    for (size_t i = 0; i < palette.size(); ++i)
-        if (palette[i].matchesRGB(color)) {
-            swatchIndex_ = int(i);
-            break;
-        }
-    emit styleChanged();
-    emit changed();
-}
-
-ToolStyle ViewerModel::toolStyle() const
-{
-    ToolStyle style;
-    style.color = color_;
-    style.stroke = stroke_;
-    style.filled = filled_;
-    style.textSize = textSize_;
-    style.font = toolMemory_.style(tool_).font; // the face has no field of its own
-    return style;
-}
 
 void ViewerModel::setSidebar(bool shown) { assign(sidebar_, shown, &ViewerModel::sidebarChanged); }
 void ViewerModel::setLibraryPanel(LibraryPanel panel)
@@ -87,11 +55,6 @@ bool ViewerModel::canSign() const
     return pdfView_ && pdfView_->quarnDocument() && pageCount_ > 0;
 }
 
-std::optional<MarkRef> ViewerModel::selectedMark() const
-{
-    return pdfView_ ? pdfView_->selectedAnnotation() : std::nullopt;
-}
-
 // ---------------------------------------------------------------- binding
 
 void ViewerModel::bind(QuarnPDFView* view)
@@ -107,22 +70,9 @@ void ViewerModel::bind(QuarnPDFView* view)
         if (!self || std::abs(self->zoom_ - scale) <= 0.001) return;
         self->assign(self->zoom_, scale, &ViewerModel::zoomValueChanged);
     };
-    view->onSelection = [self](bool selected) {
-        if (!self) return;
-        self->assign(self->hasSelection_, selected, &ViewerModel::hasSelectionChanged);
-        emit self->selectedMarkChanged();
-    };
-    view->onToolChange = [self](MarkupTool tool) {
-        if (self) self->setTool(tool);
-    };
-    view->onSwatchIndex = [self](int index) {
-        if (!self || index < 0 || index >= int(RGBA::swatches.size())) return;
-        self->showColor(RGBA::swatches[size_t(index)]);
-    };
     view->onOpenFile = [self](const QString& path) {
         if (self) self->openFile(path);
     };
-    attachMarkupCallbacks(view);
 }
 
 void ViewerModel::openFile(const QString& path)

@@ -43,7 +43,6 @@ namespace quarn {
 class QuarnPDFView;
 struct MarkRef;
 class ThumbnailStore;
-struct MarkupPanel;
 
 using quarnkit::LibraryPanel;
 
@@ -59,39 +58,6 @@ public:
     ~ViewerModel() override;
 
     // ------------------------------------------------------------ published state
-
-    quarnkit::MarkupTool tool() const { return tool_; }
-    void setTool(quarnkit::MarkupTool tool);
-    const quarnkit::RGBA& color() const { return color_; }
-    int swatchIndex() const { return swatchIndex_; }
-    double stroke() const { return stroke_; }
-    double textSize() const { return textSize_; }
-    bool filled() const { return filled_; }
-    // The style setters (ViewerModelMarkup.cpp): with a mark selected they
-    // restyle it through the page view (one undo step) and remember the value
-    // for the mark's tool; otherwise they remember it for the current tool.
-    // Either way only a tool or kind that takes the property is changed.
-    void setColor(const quarnkit::RGBA& color);
-    void setStroke(double width);
-    void setFilled(bool filled);
-    // Rounded to whole points, halves away from zero.
-    void setTextSize(double size);
-    void setFont(quarnkit::TextFont font);
-    // The style of the selected mark as the page view reports it; none without one.
-    const std::optional<quarnkit::MarkStyle>& inspected() const { return inspected_; }
-    // What the inspector shows now.
-    MarkupPanel markupPanel() const;
-    // Installs the page view's markup callbacks (inspection, tool and swatch
-    // choice), each holding the model weakly.
-    void attachMarkupCallbacks(QuarnPDFView* view);
-    // The style the page view draws new marks with.
-    quarnkit::ToolStyle toolStyle() const;
-    // The remembered styles by tool and the remembered tool of each group.
-    const quarnkit::ToolMemory& toolMemory() const { return toolMemory_; }
-    // Remembers the tool as its group's choice and saves the memory.
-    void rememberGroupChoice(quarnkit::MarkupTool tool);
-    // Loads the current tool's remembered style into colour, stroke, text size, fill and swatch.
-    void loadToolStyle();
 
     bool sidebar() const { return sidebar_; }
     void setSidebar(bool shown);
@@ -116,9 +82,6 @@ public:
     int pageIndex() const { return pageIndex_; }
     int pageCount() const { return pageCount_; }
     double zoom() const { return zoom_; }
-    bool hasSelection() const { return hasSelection_; }
-    // The mark selected on the page, if any.
-    std::optional<MarkRef> selectedMark() const;
     bool exportPresented() const { return exportPresented_; }
     void setExportPresented(bool presented);
 
@@ -135,11 +98,6 @@ public:
 
     QuarnPDFView* pdfView() const;
     void setPdfView(QuarnPDFView* view);
-    // Chooses Select, shows the mark with some room around it and selects it;
-    // nothing for a mark that is gone. (MarksList.cpp)
-    void reveal(const MarkRef& mark);
-    // Removes the marks as one undo step, "Delete Mark" or "Delete N Marks".
-    void deleteMarks(const std::vector<MarkRef>& marks);
     quarnkit::QuarnDocument* document() const { return document_.data(); }
     void setDocument(quarnkit::QuarnDocument* document) { document_ = document; }
     const QString& filePath() const { return filePath_; }
@@ -164,11 +122,6 @@ public:
     void insertDate();
     void insertCheckmark();
     void insertCross();
-
-    // ------------------------------------------------------------ tools (ViewerModelTools.cpp)
-
-    // Makes `tool` current; any tool but select drops the selected mark.
-    void chooseTool(quarnkit::MarkupTool tool);
 
     // ------------------------------------------------------------ document actions (ViewerModelDocument.cpp)
 
@@ -302,18 +255,12 @@ public:
 
 signals:
     // One signal per published value, sent only when the value changed.
-    void toolChanged(quarnkit::MarkupTool tool);
-    void styleChanged();
-    void inspectedChanged();
     void sidebarChanged(bool shown);
     void libraryPanelChanged(LibraryPanel panel);
     void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
     void pageIndexChanged(int index);
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
-    void hasSelectionChanged(bool selected);
-    // The page view selected a mark, another one or none (also when the flag above stays).
-    void selectedMarkChanged();
     void exportPresentedChanged(bool presented);
     void displayModeChanged(quarnkit::DisplayMode mode);
     void coverSeparatelyChanged(bool cover);
@@ -353,11 +300,6 @@ private:
     size_t pageSignature() const;
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);
-    // Shows a colour as the current one, with its swatch, remembering nothing.
-    void showColor(const quarnkit::RGBA& color);
-    // Takes one changed field into the remembered style of `tool`; saved and
-    // loaded only when it changed.
-    void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
     // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
     using MarkBuilder = std::function<std::optional<quarnkit::Annotation>(platform::PdfPoint center,
                                                                             const platform::PdfRect& pageBox,
@@ -368,14 +310,6 @@ private:
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
-    quarnkit::ToolMemory toolMemory_;
-
-    quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
-    quarnkit::RGBA color_ = quarnkit::RGBA::ink;
-    int swatchIndex_ = 1;
-    double stroke_ = 3;
-    double textSize_ = 18;
-    bool filled_ = false;
     bool sidebar_ = true;
     LibraryPanel libraryPanel_ = LibraryPanel::document;
     std::optional<LibraryPanel> libraryFocusRequest_;
@@ -384,8 +318,6 @@ private:
     double zoom_ = 1.0;
     bool exportPresented_ = false;
     std::optional<quarnkit::ExportFormat> exportPreset_;
-    bool hasSelection_ = false;
-    std::optional<quarnkit::MarkStyle> inspected_;
     quarnkit::DisplayMode displayMode_;
     bool coverSeparately_ = false;
     std::optional<quarnkit::ZoomPreset> zoomFit_ = quarnkit::ZoomPreset::fitPage;

@@ -306,7 +306,7 @@ bool ViewerModel::handlePageKey(QKeyEvent* event, QObject* receiver)
         return false;
     case Qt::Key_Left:
     case Qt::Key_Right:
-        if (!hasSelection_ && !view->overflowsHorizontally()) {
+        if (!view->selectedAnnotation() && !view->overflowsHorizontally()) {
             if (key == Qt::Key_Left)
                 view->goToPreviousPage();
             else

@@ -4,6 +4,7 @@
 
 
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
@@ -53,7 +54,7 @@ void ViewerModel::placeAtCenter(const MarkBuilder& build, const QString& actionN
             view->showErrorAlert(tr("It can't be placed here: the page is too small, or the saved signature has nothing to draw."));
             return;
         }
-        chooseTool(quarnkit::MarkupTool::select);
+        MarkupModel::of(*this).chooseTool(quarnkit::MarkupTool::select);
         // Through the page view's mark editor: one undo step, announced by the document.
         if (const std::optional<MarkRef> added = view->markEditor().addMark(at->page, *mark, actionName))
             view->select(added);

@@ -5,6 +5,8 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Find/FindOnPages.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Markup/MarkupOnPages.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -45,6 +47,7 @@ public:
         testsupport::showPdf(*view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, words)));
         model.bind(view);
         showFindOnPages(FindModel::of(model), *view);
+        showMarkupOnPages(MarkupModel::of(model), *view);
         statusBar->setPageTotal(pages);
         window.resize(900, 700);
         window.show();

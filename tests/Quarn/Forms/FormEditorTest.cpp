@@ -1,6 +1,7 @@
 // Filling fields in the page view: typing, ticking, choosing; each change one
 // undo step that Ctrl+Z takes back; the values survive saving and reopening.
 #include "Quarn/Forms/FormWatcherHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include <gtest/gtest.h>
 
@@ -219,7 +220,7 @@ TEST(FormEditorTest, AChoiceFieldOffersItsOptionsInAList)
 TEST(FormEditorTest, FieldsAreLeftAloneByOtherTools)
 {
     FormWindow w("pdflatex-forms.pdf");
-    w.model->setTool(quarnkit::MarkupTool::pen);
+    MarkupModel::of(*w.model).setTool(quarnkit::MarkupTool::pen);
     QApplication::processEvents();
     ASSERT_EQ(w.view()->tool(), quarnkit::MarkupTool::pen);
     w.click("Check");

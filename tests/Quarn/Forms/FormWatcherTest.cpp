@@ -1,6 +1,7 @@
 // The form watcher over a real page view: the field count, Tab and Shift-Tab
 // in reading order, and one note on the document per burst of changes.
 #include "Quarn/Forms/FormWatcherHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include <gtest/gtest.h>
 
@@ -152,12 +153,12 @@ TEST(FormWatcherTest, TabPassesThroughWhenItIsNotForTheFields)
     EXPECT_FALSE(w.editor().editingField());
 
     // With another tool than Select.
-    w.model->setTool(MarkupTool::pen);
+    MarkupModel::of(*w.model).setTool(MarkupTool::pen);
     QApplication::processEvents();
     w.view()->setFocus(Qt::OtherFocusReason);
     w.key(Qt::Key_Tab);
     EXPECT_FALSE(w.editor().editingField());
-    w.model->setTool(MarkupTool::select);
+    MarkupModel::of(*w.model).setTool(MarkupTool::select);
     QApplication::processEvents();
 
     // With the focus in a control outside the page view.

@@ -1,6 +1,7 @@
 // The forms banner: shown for a PDF with fields, taking no room without;
 // hidden for good by its close button; "Fill fields" starts the filling.
 #include "Quarn/Forms/FormWatcherHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
@@ -74,10 +75,10 @@ TEST(FormsBannerTest, HidingLastsForTheWindow)
 TEST(FormsBannerTest, FillFieldsChoosesSelectAndStartsInTheFirstEmptyField)
 {
     FormWindow w("libreoffice-form.pdf");
-    w.model->setTool(quarnkit::MarkupTool::pen);
+    MarkupModel::of(*w.model).setTool(quarnkit::MarkupTool::pen);
     QApplication::processEvents();
     QTest::mouseClick(w.banner->fillButton(), Qt::LeftButton);
-    EXPECT_EQ(w.model->tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.editor().editingField().has_value(); }, 5000));
     EXPECT_EQ(w.editing(), "Last Name"); // "First Name" is filled in the sample
     // "Fill fields" leaves the banner up.

@@ -2,6 +2,7 @@
 // what its swatches, sliders, toggles and buttons do to the model, the
 // selected mark and the saved file.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
@@ -53,10 +54,10 @@ TEST(Inspector, ShownForADrawingToolOrASelectionOnly)
     PaneHarness h;
     EXPECT_FALSE(h.pane.wanted());
     EXPECT_TRUE(h.pane.isHidden());
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     EXPECT_TRUE(h.pane.wanted());
     EXPECT_FALSE(h.pane.isHidden());
-    h.model->chooseTool(MarkupTool::select);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::select);
     EXPECT_TRUE(h.pane.isHidden());
     h.place(rectangle());
     EXPECT_FALSE(h.pane.isHidden());
@@ -66,7 +67,7 @@ TEST(Inspector, SectionsFollowTheToolAndTheSelectedKind)
 {
     PaneHarness h;
     const auto forTool = [&](MarkupTool t) {
-        h.model->chooseTool(t);
+        MarkupModel::of(*h.model).chooseTool(t);
         return h.sections();
     };
     EXPECT_EQ(forTool(MarkupTool::eraser), QStringList{});
@@ -96,11 +97,11 @@ TEST(Inspector, SectionsFollowTheToolAndTheSelectedKind)
 TEST(Inspector, SwatchesMarkTheMatchingColourAndRecolourTheSelection)
 {
     PaneHarness h;
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     ASSERT_EQ(h.pane.swatches().size(), 8u);
     EXPECT_EQ(h.pane.swatches()[2]->toolTip(), "Crimson (3)");
     h.click(h.pane.swatches()[2]);
-    EXPECT_EQ(h.model->color(), RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(*h.model).color(), RGBA::crimson);
     EXPECT_TRUE(h.pane.swatches()[2]->isChosen());
     EXPECT_FALSE(h.pane.customSwatch()->isChosen());
 
@@ -138,12 +139,12 @@ TEST(Inspector, SlidersRoundAsTheModelKeepsThem)
     EXPECT_TRUE(h.read(mark).interiorColor.has_value());
     EXPECT_EQ(h.stack().undoText(), "Fill");
 
-    h.model->chooseTool(MarkupTool::text);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::text);
     h.pane.textSizeSlider()->setValue(2140); // 21.4 points
-    EXPECT_DOUBLE_EQ(h.model->textSize(), 21);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(*h.model).textSize(), 21);
     EXPECT_EQ(h.pane.textSizeText()->text(), "21 pt");
     emit h.pane.faces()->selected(2);
-    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
     EXPECT_EQ(h.pane.faces()->selection(), 2);
 }
 
@@ -156,7 +157,7 @@ TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
     EXPECT_EQ(h.stack().undoText(), "Add Head");
     // The head never reaches the tool memory.
-    EXPECT_EQ(h.model->toolMemory(), h.storedMemory());
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory(), h.storedMemory());
 
     EXPECT_EQ(h.pane.duplicateButton()->toolTip(), "Duplicate (Ctrl+D)");
     EXPECT_EQ(h.pane.frontButton()->toolTip(), "Bring to front");
@@ -188,7 +189,7 @@ TEST(Inspector, StandsBesideThePagesInTheDocumentWindow)
     auto* pane = screen.findChild<InspectorPane*>();
     ASSERT_TRUE(pane);
     EXPECT_TRUE(pane->isHidden());
-    screen.model().chooseTool(MarkupTool::rectangle);
+    MarkupModel::of(screen.model()).chooseTool(MarkupTool::rectangle);
     EXPECT_FALSE(pane->isHidden());
     QApplication::processEvents();
     EXPECT_EQ(pane->width(), InspectorPane::paneWidth + 1); // the hairline and the pane

@@ -1,6 +1,7 @@
 // Mark keys sent to the document window after a click in the inspector or in
 // the marks list: they reach the selected mark, but not while typing.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -103,7 +104,7 @@ TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
     w.key(Qt::Key_Escape);
     EXPECT_FALSE(w.view->selectedAnnotation());
     w.key(Qt::Key_R);
-    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }
 
 TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
@@ -118,7 +119,7 @@ TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
     w.key(Qt::Key_Backspace);
     w.key(Qt::Key_Delete);
     EXPECT_TRUE(w.has(w.first));
-    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::select);
 }
 
 TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
@@ -141,5 +142,5 @@ TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
     EXPECT_TRUE(!focus || focus == w.view || w.view->isAncestorOf(focus))
         << (focus ? focus->metaObject()->className() : "none");
     w.key(Qt::Key_R);
-    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }

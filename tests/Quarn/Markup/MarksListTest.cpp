@@ -1,6 +1,8 @@
 // The marks list: groups by page, the count line, per-page rebuilds after an
 // edit, revealing a mark from its row and deleting rows as one undo step.
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Markup/MarkupOnPages.h"
 #include "Platform/PdfAnnotations.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -44,7 +46,8 @@ struct ListFixture {
         view.resize(700, 800);
         view.load(&document);
         model.setDocument(&document);
-        model.bind(&view); // edits reach the document, selections the model
+        model.bind(&view); // edits reach the document
+        showMarkupOnPages(MarkupModel::of(model), view); // selections reach the model
         view.show();
         list.resize(260, 600);
         QApplication::processEvents();
@@ -154,14 +157,14 @@ TEST(MarksList, ClickingARowRevealsAndSelectsItsMark)
     f.box(0);
     const MarkRef far = f.box(6, 300);
     f.showList();
-    f.model.chooseTool(quarnkit::MarkupTool::pen);
+    MarkupModel::of(f.model).chooseTool(quarnkit::MarkupTool::pen);
     QTreeWidgetItem* row = f.row(1, 0);
     ASSERT_TRUE(MarksList::markOf(row));
     const QRect rect = f.list.tree()->visualItemRect(row);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, rect.center());
     ASSERT_TRUE(f.view.selectedAnnotation());
     EXPECT_EQ(*f.view.selectedAnnotation(), far);
-    EXPECT_EQ(f.model.tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(f.model).tool(), quarnkit::MarkupTool::select);
     EXPECT_TRUE(std::ranges::count(f.view.visiblePages(), 6) == 1);
 }
 

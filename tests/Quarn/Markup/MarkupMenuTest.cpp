@@ -1,6 +1,7 @@
 // The mark items of the Edit menu: where they stand, when they are enabled,
 // and what they do to the selected mark.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
@@ -95,6 +96,6 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
     // Choosing a drawing tool clears the selection and disables the items.
     h.view().select(first);
     EXPECT_TRUE(marks->sendToBack()->isEnabled());
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     EXPECT_FALSE(marks->sendToBack()->isEnabled());
 }

@@ -2,6 +2,7 @@
 // A window model bound to a shown page view of a one-page file, with private
 // settings, for the tests of the markup panels, menu items and model state.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -68,7 +69,7 @@ struct MarkupHarness {
     {
         const int object = PdfAnnotations::add(pdf(), 0, annotation);
         const MarkRef mark{0, object};
-        model->chooseTool(quarnkit::MarkupTool::select);
+        MarkupModel::of(*model).chooseTool(quarnkit::MarkupTool::select);
         view().select(mark);
         return mark;
     }

@@ -1,6 +1,7 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
 #include "Quarn/App/BarsWindow.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
@@ -277,7 +278,7 @@ TEST(QuarnCommandsTest, SidebarTitleExportToolsAndSlideshow)
     EXPECT_TRUE(w.model.exportPresented());
 
     w.commands->action(QStringLiteral("Highlight"))->trigger();
-    EXPECT_EQ(w.model.tool(), quarnkit::MarkupTool::highlight);
+    EXPECT_EQ(MarkupModel::of(w.model).tool(), quarnkit::MarkupTool::highlight);
 
     QSignalSpy slideshow(w.commands, &QuarnCommands::slideshowRequested);
     QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);

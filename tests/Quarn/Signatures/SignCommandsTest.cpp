@@ -1,6 +1,7 @@
 // The Sign menu: which items are enabled, the Place Signature submenu, and
 // the keys that act only while their item is enabled.
 #include "Quarn/Signatures/SigningHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Forms/FormWatcher.h"
@@ -118,8 +119,8 @@ TEST(SignCommandsTest, FillFormFieldsChoosesSelectAndGoesToTheFirstEmptyField)
     w.commands->refresh();
     QAction* fill = w.commands->action(QStringLiteral("Fill Form Fields"));
     ASSERT_TRUE(fill->isEnabled());
-    w.model->chooseTool(quarnkit::MarkupTool::highlight);
+    MarkupModel::of(*w.model).chooseTool(quarnkit::MarkupTool::highlight);
     fill->trigger();
-    EXPECT_EQ(w.model->tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
     EXPECT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(*w.model).editor() && FormWatcher::of(*w.model).editor()->editingField(); }));
 }

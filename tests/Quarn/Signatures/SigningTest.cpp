@@ -1,6 +1,7 @@
 // Signing as the user meets it: the toolbar item's popover and sheet, marks
 // placed at the centre of the view as one undo step, and the saved library.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignControls.h"
 #include "Quarn/Signatures/SignPopover.h"
@@ -130,9 +131,9 @@ TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
     SigningWindow w;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
-        w.model->chooseTool(quarnkit::MarkupTool::pen);
+        MarkupModel::of(*w.model).chooseTool(quarnkit::MarkupTool::pen);
         (w.model->*c.place)();
-        EXPECT_EQ(w.model->tool(), quarnkit::MarkupTool::select);
+        EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
         const auto marks = w.marks();
         ASSERT_EQ(marks.size(), 1u);
         EXPECT_EQ(marks[0].subtype, c.subtype);

@@ -1,4 +1,5 @@
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -140,12 +141,12 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
     auto screen = showScreen(&document, {}, settings);
     QUndoStack& stack = document.undoStack();
     ViewerModel& model = screen->model();
-    QSignalSpy tools(&model, &ViewerModel::toolChanged);
-    model.chooseTool(quarnkit::MarkupTool::select);
+    QSignalSpy tools(&MarkupModel::of(model), &MarkupModel::toolChanged);
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::select);
     EXPECT_EQ(tools.count(), 0);
-    model.chooseTool(quarnkit::MarkupTool::pen);
-    EXPECT_EQ(model.tool(), quarnkit::MarkupTool::pen);
-    EXPECT_FALSE(model.hasSelection());
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::pen);
+    EXPECT_EQ(MarkupModel::of(model).tool(), quarnkit::MarkupTool::pen);
+    EXPECT_FALSE(MarkupModel::of(model).hasSelection());
     EXPECT_EQ(screen->pageViewHost()->view()->selectedAnnotation(), std::nullopt);
 }
 
@@ -164,17 +165,17 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
     auto screen = showScreen(&document, {}, settings);
     QUndoStack& stack = document.undoStack();
     ViewerModel& model = screen->model();
-    model.chooseTool(quarnkit::MarkupTool::pen);
-    EXPECT_EQ(model.color(), quarnkit::RGBA::crimson);
-    EXPECT_DOUBLE_EQ(model.stroke(), 7);
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::pen);
+    EXPECT_EQ(MarkupModel::of(model).color(), quarnkit::RGBA::crimson);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(model).stroke(), 7);
     const auto swatches = quarnkit::RGBA::palette(quarnkit::MarkupTool::pen);
-    ASSERT_GE(model.swatchIndex(), 0);
-    EXPECT_EQ(swatches[size_t(model.swatchIndex())], quarnkit::RGBA::crimson);
+    ASSERT_GE(MarkupModel::of(model).swatchIndex(), 0);
+    EXPECT_EQ(swatches[size_t(MarkupModel::of(model).swatchIndex())], quarnkit::RGBA::crimson);
     // The page view draws with the loaded style.
-    EXPECT_EQ(model.toolStyle().color, quarnkit::RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(model).toolStyle().color, quarnkit::RGBA::crimson);
 
-    model.chooseTool(quarnkit::MarkupTool::underline);
-    EXPECT_EQ(model.toolStyle(), [] {
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::underline);
+    EXPECT_EQ(MarkupModel::of(model).toolStyle(), [] {
         quarnkit::ToolStyle s = quarnkit::ToolMemory::defaultStyle(quarnkit::MarkupTool::underline);
         s.font = quarnkit::TextFont::sans;
         return s;
@@ -182,7 +183,7 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
     // The group's choice is written to the settings at once.
     settings.defaults.synchronize();
     const auto reread = quarnkit::ToolMemory::load(settings.defaults);
-    EXPECT_EQ(reread, model.toolMemory());
+    EXPECT_EQ(reread, MarkupModel::of(model).toolMemory());
 }
 
 // ---------------------------------------------------------------- sharing

@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -76,11 +77,11 @@ TEST(ViewerModel, NewWindowStartsWithItsDefaults)
     QTemporaryDir dir;
     platform::UserDefaults defaults(dir.filePath("d.json"));
     ViewerModel plain(&defaults);
-    EXPECT_EQ(plain.tool(), quarnkit::MarkupTool::select);
-    EXPECT_EQ(plain.color(), quarnkit::RGBA::ink);
-    EXPECT_EQ(plain.swatchIndex(), 1);
-    EXPECT_EQ(plain.stroke(), 3);
-    EXPECT_EQ(plain.textSize(), 18);
+    EXPECT_EQ(MarkupModel::of(plain).tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(plain).color(), quarnkit::RGBA::ink);
+    EXPECT_EQ(MarkupModel::of(plain).swatchIndex(), 1);
+    EXPECT_EQ(MarkupModel::of(plain).stroke(), 3);
+    EXPECT_EQ(MarkupModel::of(plain).textSize(), 18);
     EXPECT_TRUE(plain.sidebar());
     EXPECT_EQ(plain.zoomFit(), ZoomPreset::fitPage);
     EXPECT_EQ(plain.displayMode(), DisplayMode::continuous);
@@ -105,7 +106,7 @@ TEST(ViewerModel, ReportsPublishOnlyRealChanges)
     h.view().onSwatchIndex(-1);
     EXPECT_EQ(changes.count(), 0);
     h.view().onSwatchIndex(2);
-    EXPECT_EQ(model.color(), quarnkit::RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(model).color(), quarnkit::RGBA::crimson);
 
     // After the model is gone, a late callback from the view does nothing.
     auto onPage = h.view().onPage;

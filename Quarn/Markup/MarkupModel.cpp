@@ -1,13 +1,11 @@
-// The markup state of the viewer model: the style setters that restyle the
-// selected mark or the current tool and remember the value per tool, the
-// inspector's descriptor, and the page view's markup callbacks.
-#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Platform/UserDefaults.h"
-#include "Quarn/Markup/InspectorPanel.h"
-#include "QuarnKit/Shell/KeyboardShortcuts.h"
-
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/MarkEdits.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <cmath>
 
@@ -41,14 +39,140 @@ bool isShapeKind(MarkKind k) { return k == MarkKind::rectangle || k == MarkKind:
 
 } // namespace
 
-void ViewerModel::rememberStyle(MarkupTool tool, const std::function<void(ToolStyle&)>& change)
+MarkupModel& MarkupModel::of(ViewerModel& viewer)
+{
+    if (auto* markup = viewer.findChild<MarkupModel*>(QString(), Qt::FindDirectChildrenOnly)) return *markup;
+    return *new MarkupModel(viewer);
+}
+
+MarkupModel::MarkupModel(ViewerModel& viewer)
+    : QObject(&viewer), viewer_(viewer), toolMemory_(quarnkit::ToolMemory::load(viewer.defaults()))
+{
+}
+
+void MarkupModel::setTool(MarkupTool tool)
+{
+    if (tool == tool_) return;
+    tool_ = tool;
+    emit toolChanged(tool);
+    emit changed();
+}
+
+void MarkupModel::setHasSelection(bool selected)
+{
+    if (selected == hasSelection_) return;
+    hasSelection_ = selected;
+    emit hasSelectionChanged(selected);
+    emit changed();
+}
+
+void MarkupModel::showColor(const RGBA& color)
+{
+    if (color == color_) return;
+    color_ = color;
+    const std::vector<RGBA> palette = RGBA::palette(tool_);
+    swatchIndex_ = -1;
+    for (size_t i = 0; i < palette.size(); ++i)
+        if (palette[i].matchesRGB(color)) {
+            swatchIndex_ = int(i);
+            break;
+        }
+    emit styleChanged();
+    emit changed();
+}
+
+ToolStyle MarkupModel::toolStyle() const
+{
+    ToolStyle style;
+    style.color = color_;
+    style.stroke = stroke_;
+    style.filled = filled_;
+    style.textSize = textSize_;
+    style.font = toolMemory_.style(tool_).font; // the face has no field of its own
+    return style;
+}
+
+void MarkupModel::chooseTool(MarkupTool tool)
+{
+    setTool(tool);
+    // Only the select tool works on the selected mark; any other leaves it.
+    if (tool != MarkupTool::select) {
+        emit selectRequested(std::nullopt);
+        setHasSelection(false);
+    }
+    rememberGroupChoice(tool);
+    loadToolStyle();
+}
+
+void MarkupModel::rememberGroupChoice(MarkupTool tool)
+{
+    const quarnkit::ToolMemory before = toolMemory_;
+    toolMemory_.choose(tool);
+    // Written whole, and only on an effective change.
+    if (!(toolMemory_ == before)) toolMemory_.save(viewer_.defaults());
+}
+
+void MarkupModel::loadToolStyle()
+{
+    const ToolStyle style = toolMemory_.style(tool_);
+    color_ = style.color;
+    stroke_ = style.stroke;
+    textSize_ = style.textSize;
+    filled_ = style.filled;
+    swatchIndex_ = -1;
+    const std::vector<RGBA> palette = RGBA::palette(tool_);
+    for (size_t i = 0; i < palette.size(); ++i)
+        if (palette[i].matchesRGB(style.color)) {
+            swatchIndex_ = int(i);
+            break;
+        }
+    emit styleChanged();
+    emit changed();
+}
+
+std::optional<MarkRef> MarkupModel::selectedMark() const
+{
+    return selectedOnPage ? selectedOnPage() : std::nullopt;
+}
+
+void MarkupModel::noteSelection(bool selected, std::optional<MarkRef>)
+{
+    setHasSelection(selected);
+    emit selectedMarkChanged();
+}
+
+void MarkupModel::noteInspected(std::optional<quarnkit::MarkStyle> style)
+{
+    // Repeated reports of an unchanged selection publish nothing.
+    if (inspected_ == style) return;
+    inspected_ = style;
+    emit inspectedChanged();
+    emit changed();
+}
+
+void MarkupModel::reveal(const MarkRef& mark)
+{
+    quarnkit::QuarnDocument* document = viewer_.document();
+    if (!document || mark.page < 0 || mark.page >= document->pageCount()) return;
+    if (!quarnkit::MarkEdits::find(*document, mark.page, mark.object)) return; // gone since the list was built
+    chooseTool(MarkupTool::select);
+    emit revealRequested(mark);
+}
+
+void MarkupModel::deleteMarks(const std::vector<MarkRef>& marks)
+{
+    if (marks.empty()) return;
+    emit removeRequested(marks, marks.size() == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(marks.size()));
+}
+
+void MarkupModel::rememberStyle(MarkupTool tool, const std::function<void(ToolStyle&)>& change)
 {
     const ToolStyle old = toolMemory_.style(tool);
     ToolStyle style = old;
     change(style);
     if (style == old) return; // nothing stored, saved or reloaded
     toolMemory_.setStyle(style, tool);
-    toolMemory_.save(defaults_);
+    toolMemory_.save(viewer_.defaults());
     if (tool == tool_)
         loadToolStyle();
     else {
@@ -57,73 +181,73 @@ void ViewerModel::rememberStyle(MarkupTool tool, const std::function<void(ToolSt
     }
 }
 
-void ViewerModel::setColor(const RGBA& color)
+void MarkupModel::setColor(const RGBA& color)
 {
     const RGBA opaque = color.opaque();
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.color = opaque; }); };
     if (inspected_) {
         if (inspected_->kind == MarkKind::redaction) return;
         const MarkupTool owner = quarnkit::tool(inspected_->kind);
-        if (pdfView_) pdfView_->applyColor(opaque);
+        emit colorApplied(opaque);
         remember(owner);
     } else if (quarnkit::usesColor(tool_)) {
         remember(tool_);
     }
 }
 
-void ViewerModel::setStroke(double width)
+void MarkupModel::setStroke(double width)
 {
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.stroke = width; }); };
     if (inspected_) {
         if (!quarnkit::usesStroke(inspected_->kind)) return;
         const MarkupTool owner = quarnkit::tool(inspected_->kind);
-        if (pdfView_) pdfView_->applyStroke(width);
+        emit strokeApplied(width);
         remember(owner);
     } else if (quarnkit::usesStroke(tool_)) {
         remember(tool_);
     }
 }
 
-void ViewerModel::setFilled(bool filled)
+void MarkupModel::setFilled(bool filled)
 {
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.filled = filled; }); };
     if (inspected_) {
         if (!isShapeKind(inspected_->kind)) return;
         const MarkupTool owner = quarnkit::tool(inspected_->kind);
-        if (pdfView_) pdfView_->applyFill(filled);
+        emit fillApplied(filled);
         remember(owner);
     } else if (isShapeTool(tool_)) {
         remember(tool_);
     }
 }
 
-void ViewerModel::setTextSize(double size)
+void MarkupModel::setTextSize(double size)
 {
     // Whole points, halves away from zero.
     const double whole = std::round(size);
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.textSize = whole; }); };
     if (inspected_) {
         if (inspected_->kind != MarkKind::text) return;
-        if (pdfView_) pdfView_->applyTextSize(whole);
+        emit textSizeApplied(whole);
         remember(MarkupTool::text);
     } else if (tool_ == MarkupTool::text) {
         remember(tool_);
     }
 }
 
-void ViewerModel::setFont(TextFont font)
+void MarkupModel::setFont(TextFont font)
 {
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.font = font; }); };
     if (inspected_) {
         if (inspected_->kind != MarkKind::text) return;
-        if (pdfView_) pdfView_->applyFont(font);
+        emit fontApplied(font);
         remember(MarkupTool::text);
     } else if (tool_ == MarkupTool::text) {
         remember(tool_);
     }
 }
 
-MarkupPanel ViewerModel::markupPanel() const
+MarkupPanel MarkupModel::markupPanel() const
 {
     MarkupPanel panel;
     if (!inspected_) {
@@ -167,28 +291,6 @@ MarkupPanel ViewerModel::markupPanel() const
     panel.isSelection = true;
     panel.explainsRedaction = k == MarkKind::redaction;
     return panel;
-}
-
-void ViewerModel::attachMarkupCallbacks(QuarnPDFView* view)
-{
-    if (!view) return;
-    const QPointer<ViewerModel> self(this);
-    view->onInspect = [self](std::optional<quarnkit::MarkStyle> style) {
-        // Repeated reports of an unchanged selection publish nothing.
-        if (!self || self->inspected_ == style) return;
-        self->inspected_ = style;
-        emit self->inspectedChanged();
-        emit self->changed();
-    };
-    view->onChooseTool = [self](MarkupTool tool) {
-        if (self) self->chooseTool(tool);
-    };
-    view->onChooseSwatch = [self](int index) {
-        if (!self) return;
-        const std::vector<RGBA> palette = self->markupPanel().palette;
-        if (index < 0 || index >= int(palette.size())) return;
-        self->setColor(palette[size_t(index)]);
-    };
 }
 
 } // namespace quarn
