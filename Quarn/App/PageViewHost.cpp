@@ -5,6 +5,8 @@
 #include "Quarn/Markup/MarkKeys.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/MarkupOnPages.h"
+#include "Quarn/Signatures/SigningModel.h"
+#include "Quarn/Signatures/SigningOnPages.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -29,6 +31,7 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     model_->bind(view_);
     showFindOnPages(FindModel::of(*model_), *view_);
     showMarkupOnPages(MarkupModel::of(*model_), *view_);
+    showSigningOnPages(SigningModel::of(*model_), *view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
     syncTool();

@@ -331,9 +331,9 @@ std::optional<MarkRef> MarkEditor::addMark(int page, const Annotation& a, const 
     std::optional<int> object;
     try {
         object = own([&] { return MarkEdits::add(*document(), *id, a, name); });
-    } catch (const MarkEdits::DamagedPage&) {
+    } catch (const MarkEdits::DamagedPage& error) {
         // Nothing was added and nothing is recorded: the user hears why.
-        view_.showErrorAlert(QObject::tr("Page %1 of this PDF is damaged, so ravlen can't add marks to it.").arg(page + 1));
+        view_.showErrorAlert(QString::fromUtf8(error.what()));
         return std::nullopt;
     }
     if (!object) return std::nullopt;

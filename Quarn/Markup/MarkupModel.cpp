@@ -159,6 +159,8 @@ void MarkupModel::reveal(const MarkRef& mark)
     emit revealRequested(mark);
 }
 
+void MarkupModel::select(std::optional<MarkRef> mark) { emit selectRequested(mark); }
+
 void MarkupModel::deleteMarks(const std::vector<MarkRef>& marks)
 {
     if (marks.empty()) return;

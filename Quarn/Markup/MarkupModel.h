@@ -74,6 +74,8 @@ public:
     void reveal(const MarkRef& mark);
     // Removes the marks as one undo step, "Delete Mark" or "Delete N Marks".
     void deleteMarks(const std::vector<MarkRef>& marks);
+    // Has the page view select a mark (none: drop the selection).
+    void select(std::optional<MarkRef> mark);
 
     // Reports of the page view's side: the selected mark (none for none) and its style.
     void noteSelection(bool selected, std::optional<MarkRef> mark);

@@ -1,4 +1,5 @@
 #include "Quarn/Signatures/SignCommands.h"
+#include "Quarn/Signatures/SigningModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Signatures/SignatureLibrary.h"
@@ -48,9 +49,9 @@ SignCommands::SignCommands(ViewerModel* viewer, QObject* parent, SignatureLibrar
     add(tr("Add Initials…"), std::nullopt, [this](ViewerModel&) { present(Signature::Kind::initials); });
     menu_->addMenu(placeMenu_);
     menu_->addSeparator();
-    add(tr("Insert Date"), ShortcutCommand::insertDate, [](ViewerModel& v) { v.insertDate(); });
-    add(tr("Insert Checkmark"), ShortcutCommand::insertCheckmark, [](ViewerModel& v) { v.insertCheckmark(); });
-    add(tr("Insert Cross"), std::nullopt, [](ViewerModel& v) { v.insertCross(); });
+    add(tr("Insert Date"), ShortcutCommand::insertDate, [](ViewerModel& v) { SigningModel::of(v).insertDate(); });
+    add(tr("Insert Checkmark"), ShortcutCommand::insertCheckmark, [](ViewerModel& v) { SigningModel::of(v).insertCheckmark(); });
+    add(tr("Insert Cross"), std::nullopt, [](ViewerModel& v) { SigningModel::of(v).insertCross(); });
     menu_->addSeparator();
     fillForms_ = add(tr("Fill Form Fields"), std::nullopt, [this](ViewerModel&) { fillFormFields(); });
 
@@ -93,7 +94,7 @@ QAction* SignCommands::action(const QString& title) const
     return nullptr;
 }
 
-bool SignCommands::canSign() const { return viewer_ && viewer_->canSign(); }
+bool SignCommands::canSign() const { return viewer_ && SigningModel::of(*viewer_).canSign(); }
 
 void SignCommands::refresh()
 {
@@ -130,12 +131,12 @@ void SignCommands::rebuildPlaceMenu()
 
 void SignCommands::present(Signature::Kind kind)
 {
-    if (viewer_) viewer_->presentSignatureSheet(kind);
+    if (viewer_) SigningModel::of(*viewer_).presentSignatureSheet(kind);
 }
 
 void SignCommands::place(const Signature& signature)
 {
-    if (viewer_) viewer_->placeSignature(signature);
+    if (viewer_) SigningModel::of(*viewer_).placeSignature(signature);
 }
 
 void SignCommands::fillFormFields()

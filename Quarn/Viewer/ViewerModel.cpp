@@ -50,11 +50,6 @@ void ViewerModel::focusPageField()
 QuarnPDFView* ViewerModel::pdfView() const { return pdfView_.data(); }
 void ViewerModel::setPdfView(QuarnPDFView* view) { pdfView_ = view; }
 
-bool ViewerModel::canSign() const
-{
-    return pdfView_ && pdfView_->quarnDocument() && pageCount_ > 0;
-}
-
 // ---------------------------------------------------------------- binding
 
 void ViewerModel::bind(QuarnPDFView* view)

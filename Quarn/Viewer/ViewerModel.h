@@ -13,7 +13,6 @@
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
-#include "QuarnKit/Signatures/Signature.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -104,24 +103,6 @@ public:
     void setFilePath(const QString& path) { filePath_ = path; }
     // Opens a file as a document window of its own; set by the window's owner.
     std::function<void(const QString& path)> openFileHandler;
-    // The page view has a document with at least one page.
-    bool canSign() const;
-
-    // ------------------------------------------------------------ signing (ViewerModelSigning.cpp)
-
-    // The kind the window's signature sheet is open for; none while it is closed.
-    const std::optional<quarnkit::Signature::Kind>& signatureSheet() const { return signatureSheet_; }
-    void setSignatureSheet(std::optional<quarnkit::Signature::Kind> kind);
-    // Opens the signature sheet for `kind`, only while the window can sign.
-    void presentSignatureSheet(quarnkit::Signature::Kind kind);
-    // Each puts its mark on the page under the centre of the view (or the
-    // nearest page), in the signature ink, as one undo step named after it
-    // ("Signature", "Initials", "Date", "Checkmark", "Cross"), then selects
-    // it with the select tool. Without a page there: the beep, nothing placed.
-    void placeSignature(const quarnkit::Signature& signature);
-    void insertDate();
-    void insertCheckmark();
-    void insertCross();
 
     // ------------------------------------------------------------ document actions (ViewerModelDocument.cpp)
 
@@ -270,7 +251,6 @@ signals:
     void infoPresentedChanged(bool presented);
     void selectedPagesChanged(const std::set<int>& pages);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
-    void signatureSheetChanged(std::optional<quarnkit::Signature::Kind> kind);
     // The window stopped (stop()): delayed work of its parts must end.
     void stopped();
     // An edit added, removed or moved pages.
@@ -300,11 +280,6 @@ private:
     size_t pageSignature() const;
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);
-    // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
-    using MarkBuilder = std::function<std::optional<quarnkit::Annotation>(platform::PdfPoint center,
-                                                                            const platform::PdfRect& pageBox,
-                                                                            int rotation)>;
-    void placeAtCenter(const MarkBuilder& build, const QString& actionName);
     // insertPages, back from the worker that read the files.
     void insertReadPages(quarnkit::PageEditor::FilePages read, const QStringList& paths, int gap);
 
@@ -329,7 +304,6 @@ private:
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
     std::optional<quarnkit::PageId> shownPage_;   // the current page as last seen by syncSelectionToPage
     std::optional<quarnkit::PageId> sidebarJump_; // a page the sidebar asked for
-    std::optional<quarnkit::Signature::Kind> signatureSheet_;
     QPointer<QWidget> shareAnchor_;
     ThumbnailStore* thumbnails_ = nullptr;
 

@@ -57,6 +57,11 @@ template <typename F> void asOneStep(QuarnDocument& document, const QString& nam
 
 } // namespace
 
+DamagedPage::DamagedPage(int page)
+    : std::runtime_error("Page " + std::to_string(page + 1) + " of this PDF is damaged, so ravlen can't add marks to it.")
+{
+}
+
 // ---------------------------------------------------------------- reading
 
 std::optional<Annotation> find(const QuarnDocument& document, int page, int object)
@@ -102,7 +107,7 @@ std::optional<int> add(QuarnDocument& document, PageId page, const Annotation& m
         if (!DocumentCommand::push(command)) return std::nullopt;
     } catch (const platform::PdfError& error) {
         if (error.code() != platform::PdfErrorCode::damagedPage) throw;
-        throw DamagedPage(error.what());
+        throw DamagedPage(document.pageIndex(page).value_or(0));
     }
     return command->object(); // on the stack now
 }

@@ -33,9 +33,10 @@ std::optional<int> markAt(QuarnDocument& document, int page, platform::PdfPoint 
 
 // ---------------------------------------------------------------- edits, one undo step each
 
-// A page whose dictionary cannot be read or changed takes no mark; nothing was changed.
+// A page whose dictionary cannot be read or changed takes no mark; nothing
+// was changed. Its message is the sentence shown to the user.
 struct DamagedPage : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit DamagedPage(int page);
 };
 
 // A new mark on top of the page: its object number, none when it could not be made.

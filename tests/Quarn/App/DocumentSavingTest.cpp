@@ -11,6 +11,7 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Signatures/SigningModel.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -262,7 +263,7 @@ TEST(DocumentWindowSaving, ALongFileRewrittenInPlaceIsNotSavedAndRevertShowsWhat
     const QString path = writeFile(dir, "long.pdf", testsupport::makeLongTextPdf(1000, 33 << 20));
     DocumentWindow* window = c.open(path);
     ASSERT_TRUE(window);
-    window->screen()->model().insertCheckmark();
+    SigningModel::of(window->screen()->model()).insertCheckmark();
     ASSERT_TRUE(window->isDocumentEdited());
 
     // Another program writes its own version in place: same file, new bytes.
@@ -430,7 +431,7 @@ TEST(DamagedFiles, AFileThatHadToBeRepairedIsKeptAndCtrlSOffersSaveAs)
     EXPECT_EQ(stampOf(path), before);
     EXPECT_TRUE(c.saveAsOffers.empty());
 
-    window->screen()->model().insertCheckmark();
+    SigningModel::of(window->screen()->model()).insertCheckmark();
     ASSERT_TRUE(window->isDocumentEdited());
     key(window, "Ctrl+S");
     ASSERT_EQ(c.saveAsOffers.size(), 1u);
@@ -469,7 +470,7 @@ TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
     QuarnPDFView* view = window->screen()->pageViewHost()->view();
     view->goToPage(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 1; }));
-    window->screen()->model().insertCheckmark();
+    SigningModel::of(window->screen()->model()).insertCheckmark();
     QMessageBox* alert = window->findChild<QMessageBox*>();
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->informativeText(), "Page 2 of this PDF is damaged, so ravlen can't add marks to it.");

@@ -3,6 +3,7 @@
 // the Sign menu over a real page view, a signature library in a folder of
 // the test's own, and the window's undo stack.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Signatures/SigningModel.h"
 #include "Platform/UserDefaults.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 #include "Quarn/Signatures/SignCommands.h"
@@ -56,7 +57,7 @@ public:
         QApplication::setActiveWindow(&window);
         (void)QTest::qWaitForWindowActive(&window);
         model->start();
-        EXPECT_TRUE(testsupport::waitFor([this] { return model->canSign(); }));
+        EXPECT_TRUE(testsupport::waitFor([this] { return SigningModel::of(*model).canSign(); }));
     }
     ~SigningWindow() { model->stop(); }
 

@@ -1,6 +1,7 @@
 // Signing as the user meets it: the toolbar item's popover and sheet, marks
 // placed at the centre of the view as one undo step, and the saved library.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Signatures/SigningModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignControls.h"
@@ -59,7 +60,7 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.item->sheet() && w.item->sheet()->isVisible(); }));
     SignatureSheet* sheet = w.item->sheet();
     EXPECT_EQ(sheet->kind(), Signature::Kind::signature);
-    EXPECT_EQ(w.model->signatureSheet(), Signature::Kind::signature);
+    EXPECT_EQ(SigningModel::of(*w.model).signatureSheet(), Signature::Kind::signature);
 
     SignaturePad* pad = sheet->pad();
     QTest::mousePress(pad, Qt::LeftButton, Qt::NoModifier, {40, 120});
@@ -74,7 +75,7 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
     EXPECT_EQ(file["signatures"][0]["source"], "drawn");
     ASSERT_EQ(w.library.entries().size(), 1u);
     ASSERT_TRUE(testsupport::waitFor([&] { return !w.marks().empty(); }));
-    EXPECT_FALSE(w.model->signatureSheet().has_value());
+    EXPECT_FALSE(SigningModel::of(*w.model).signatureSheet().has_value());
     const auto marks = w.marks();
     ASSERT_EQ(marks.size(), 1u);
     EXPECT_EQ(marks[0].subtype, "Ink");
@@ -95,7 +96,7 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
 TEST(SigningTest, WhenTheLibraryCannotBeWrittenTheSheetSaysSoAndNothingIsPlaced)
 {
     SigningWindow w;
-    w.model->presentSignatureSheet(Signature::Kind::signature);
+    SigningModel::of(*w.model).presentSignatureSheet(Signature::Kind::signature);
     SignatureSheet* sheet = w.item->sheet();
     ASSERT_TRUE(sheet);
     QTest::mousePress(sheet->pad(), Qt::LeftButton, Qt::NoModifier, {40, 120});
@@ -119,20 +120,20 @@ TEST(SigningTest, WhenTheLibraryCannotBeWrittenTheSheetSaysSoAndNothingIsPlaced)
 TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
 {
     struct Case {
-        void (ViewerModel::*place)();
+        void (SigningModel::*place)();
         QString name;
         std::string subtype;
     };
     const std::vector<Case> cases{
-        {&ViewerModel::insertDate, QStringLiteral("Date"), "FreeText"},
-        {&ViewerModel::insertCheckmark, QStringLiteral("Checkmark"), "Ink"},
-        {&ViewerModel::insertCross, QStringLiteral("Cross"), "Ink"},
+        {&SigningModel::insertDate, QStringLiteral("Date"), "FreeText"},
+        {&SigningModel::insertCheckmark, QStringLiteral("Checkmark"), "Ink"},
+        {&SigningModel::insertCross, QStringLiteral("Cross"), "Ink"},
     };
     SigningWindow w;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         MarkupModel::of(*w.model).chooseTool(quarnkit::MarkupTool::pen);
-        (w.model->*c.place)();
+        (SigningModel::of(*w.model).*c.place)();
         EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
         const auto marks = w.marks();
         ASSERT_EQ(marks.size(), 1u);
@@ -148,7 +149,7 @@ TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
 TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
 {
     SigningWindow w;
-    w.model->insertDate();
+    SigningModel::of(*w.model).insertDate();
     const auto reopened = platform::PdfDocument::openBytes(w.view().quarnDocument()->pdf()->save());
     const auto entries = quarnkit::MarkCatalog::entries(*reopened, 0);
     ASSERT_EQ(entries.size(), 1u);
@@ -159,7 +160,7 @@ TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
 TEST(SigningTest, InitialsAreUndoneAsInitials)
 {
     SigningWindow w;
-    w.model->placeSignature(drawnSignature(Signature::Kind::initials, 10));
+    SigningModel::of(*w.model).placeSignature(drawnSignature(Signature::Kind::initials, 10));
     EXPECT_EQ(w.stack->undoText(), QStringLiteral("Initials"));
     EXPECT_EQ(w.marks().size(), 1u);
 }
@@ -257,26 +258,26 @@ TEST(SigningTest, NothingOpensOrIsPlacedWithoutAPage)
     SignatureLibrary library(dir.path());
     ViewerModel model(&defaults, &positions);
     SignToolbarItem item(&model, nullptr, &library);
-    EXPECT_FALSE(model.canSign());
+    EXPECT_FALSE(SigningModel::of(model).canSign());
     item.setShowing(true);
     QTest::mouseClick(item.popover()->chip(QStringLiteral("Add Initials…")), Qt::LeftButton);
     QApplication::processEvents();
     EXPECT_FALSE(item.isShowing());
-    EXPECT_FALSE(model.signatureSheet().has_value());
+    EXPECT_FALSE(SigningModel::of(model).signatureSheet().has_value());
     EXPECT_FALSE(item.sheet());
-    model.insertCheckmark(); // the beep, and nothing else
-    model.placeSignature(drawnSignature(Signature::Kind::signature, 1));
+    SigningModel::of(model).insertCheckmark(); // the beep, and nothing else
+    SigningModel::of(model).placeSignature(drawnSignature(Signature::Kind::signature, 1));
 }
 
 TEST(SigningTest, CancellingTheSheetChangesNothing)
 {
     SigningWindow w;
-    w.model->presentSignatureSheet(Signature::Kind::initials);
+    SigningModel::of(*w.model).presentSignatureSheet(Signature::Kind::initials);
     ASSERT_TRUE(w.item->sheet());
     EXPECT_EQ(w.item->sheet()->kind(), Signature::Kind::initials);
     w.item->sheet()->reject();
     QApplication::processEvents();
-    EXPECT_FALSE(w.model->signatureSheet().has_value());
+    EXPECT_FALSE(SigningModel::of(*w.model).signatureSheet().has_value());
     EXPECT_TRUE(w.library.entries().empty());
     EXPECT_TRUE(w.marks().empty());
     EXPECT_FALSE(QFile::exists(w.libraryFile()));

@@ -1,0 +1,20 @@
+#include "Quarn/Signatures/SigningOnPages.h"
+
+#include "Quarn/Signatures/SigningModel.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+
+namespace quarn {
+
+void showSigningOnPages(SigningModel& signing, QuarnPDFView& view)
+{
+    const QPointer<QuarnPDFView> page(&view);
+    signing.pageCentre = [page]() -> std::optional<PagePoint> {
+        if (!page || !page->quarnDocument()) return std::nullopt;
+        const QPointF centre = QRectF(page->viewport()->rect()).center();
+        const std::optional<int> index = page->pageAt(centre, true);
+        return index ? page->pagePoint(centre, *index) : std::nullopt;
+    };
+    QObject::connect(&signing, &SigningModel::failed, &view, &QuarnPDFView::showErrorAlert);
+}
+
+} // namespace quarn
