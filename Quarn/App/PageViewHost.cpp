@@ -5,6 +5,8 @@
 #include "Quarn/Markup/MarkKeys.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/MarkupOnPages.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Pages/PagesOnPages.h"
 #include "Quarn/Signatures/SigningModel.h"
 #include "Quarn/Signatures/SigningOnPages.h"
 
@@ -32,6 +34,7 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     showFindOnPages(FindModel::of(*model_), *view_);
     showMarkupOnPages(MarkupModel::of(*model_), *view_);
     showSigningOnPages(SigningModel::of(*model_), *view_);
+    showPagesOnPages(PagesModel::of(*model_), *view_);
     model_->setDocument(document_);
     model_->setPdfView(view_);
     syncTool();

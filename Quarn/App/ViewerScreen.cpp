@@ -1,4 +1,5 @@
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -10,6 +11,7 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
+#include "Quarn/Shell/FileManager.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Pages/SidebarPane.h"
@@ -25,9 +27,6 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -92,7 +91,7 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     connect(model_, &ViewerModel::zoomValueChanged, model_, &ViewerModel::zoomChanged);
     FindModel& find = FindModel::of(*model_);
     connect(&find, &FindModel::queryChanged, &find, [&find] { find.start(160); });
-    connect(model_, &ViewerModel::sidebarChanged, this, [this](bool shown) {
+    connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, [this](bool shown) {
         if (sidebarButton_) sidebarButton_->setChosen(shown);
     });
     connect(model_, &ViewerModel::pageCountChanged, this, &ViewerScreen::updatePageTotal);
@@ -277,8 +276,8 @@ QWidget* ViewerScreen::makeToolbar()
         sidebarKey.isEmpty() ? tr("Sidebar")
                              : tr("Sidebar (%1)").arg(quarnkit::KeyboardShortcuts::keyText(sidebarKey[0])),
         bar);
-    sidebarButton_->setChosen(model_->sidebar());
-    connect(sidebarButton_, &QAbstractButton::clicked, model_, [this] { model_->setSidebar(!model_->sidebar()); });
+    sidebarButton_->setChosen(PagesModel::of(*model_).sidebar());
+    connect(sidebarButton_, &QAbstractButton::clicked, model_, [this] { PagesModel::of(*model_).setSidebar(!PagesModel::of(*model_).sidebar()); });
     row->addWidget(sidebarButton_);
 
     auto* divider = new Hairline(true, bar);
@@ -335,10 +334,10 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     row->addWidget(new SidebarPane(model_, document_, side));
     row->addWidget(new Hairline(true, side));
     const auto show = [this, side] {
-        side->setVisible(model_->sidebar() && model_->libraryPanel() == LibraryPanel::document);
+        side->setVisible(PagesModel::of(*model_).sidebar() && model_->libraryPanel() == LibraryPanel::document);
     };
     show();
-    connect(model_, &ViewerModel::sidebarChanged, side, show);
+    connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, side, show);
     connect(model_, &ViewerModel::libraryPanelChanged, side, show);
     return side;
 }
@@ -461,24 +460,6 @@ void ViewerScreen::dropEvent(QDropEvent* event)
         event->acceptProposedAction();
     else
         event->ignore();
-}
-
-// ---------------------------------------------------------------- reveal
-
-void revealInFolder(const QString& path)
-{
-    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString();
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{uri} << QString();
-    // Asked without waiting; a desktop without the service gets the folder opened instead.
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 3000), qApp);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [folder](QDBusPendingCallWatcher* w) {
-        if (w->isError()) QDesktopServices::openUrl(folder);
-        w->deleteLater();
-    });
 }
 
 } // namespace quarn

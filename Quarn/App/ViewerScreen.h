@@ -118,7 +118,4 @@ private:
     StatusBar* statusBar_ = nullptr;
 };
 
-// Shows a file in the desktop's file manager (selected where it can), else opens its folder.
-void revealInFolder(const QString& path);
-
 } // namespace quarn

@@ -12,7 +12,7 @@
 #include "Quarn/History/LibraryViews.h"
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Explore/ExploreEmptyState.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibrary.h"

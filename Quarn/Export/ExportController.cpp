@@ -1,7 +1,7 @@
 #include "Quarn/Export/ExportController.h"
 
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Document/PageRange.h"

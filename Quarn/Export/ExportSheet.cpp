@@ -1,4 +1,5 @@
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -145,7 +146,7 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     layout->addWidget(footer);
     connect(&controller_, &ExportController::phaseChanged, this, &ExportSheet::refresh);
     // The scopes and the pages line follow the sidebar and the current page.
-    connect(&model_, &ViewerModel::selectedPagesChanged, this, &ExportSheet::refresh);
+    connect(&PagesModel::of(model_), &PagesModel::selectedPagesChanged, this, &ExportSheet::refresh);
     connect(&model_, &ViewerModel::pageIndexChanged, this, &ExportSheet::refresh);
     refresh();
 }
@@ -168,7 +169,7 @@ ExportSource ExportSheet::source() const
     ExportSource s;
     if (const QuarnDocument* document = model_.document()) s.pdf = document->pdf().get();
     s.pageIndex = model_.pageIndex();
-    s.selectedPages = model_.selectedPages();
+    s.selectedPages = PagesModel::of(model_).selectedPages();
     if (!model_.filePath().isEmpty()) s.filePath = model_.filePath();
     return s;
 }

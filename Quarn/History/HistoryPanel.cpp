@@ -9,7 +9,7 @@
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/History/LibraryTexts.h"
 #include "QuarnKit/Shell/Design.h"
 

@@ -1,5 +1,6 @@
 #include "Quarn/History/LibraryMenuItems.h"
 
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -18,7 +19,10 @@ LibraryMenuItems::LibraryMenuItems(QMenu* menu, QAction* before, ViewerModel* vi
     menu->insertSeparator(before);
     history_ = add(menu, before, tr("History"), LibraryPanel::history);
     explore_ = add(menu, before, tr("Explore"), LibraryPanel::explore);
-    if (viewer_) connect(viewer_, &ViewerModel::changed, this, &LibraryMenuItems::refresh);
+    if (viewer_) {
+        connect(viewer_, &ViewerModel::changed, this, &LibraryMenuItems::refresh);
+        connect(&PagesModel::of(*viewer_), &PagesModel::changed, this, &LibraryMenuItems::refresh);
+    }
     refresh();
 }
 
@@ -40,7 +44,7 @@ QAction* LibraryMenuItems::add(QMenu* menu, QAction* before, const QString& titl
 void LibraryMenuItems::refresh()
 {
     for (const auto& [action, panel] : {std::pair{history_, LibraryPanel::history}, std::pair{explore_, LibraryPanel::explore}})
-        action->setChecked(viewer_ && viewer_->sidebar() && viewer_->libraryPanel() == panel);
+        action->setChecked(viewer_ && PagesModel::of(*viewer_).sidebar() && viewer_->libraryPanel() == panel);
 }
 
 } // namespace quarn

@@ -2,22 +2,25 @@
 // shows, whether it shows, and the one-shot request to focus a panel's field.
 #include "Quarn/Viewer/ViewerModel.h"
 
+#include "Quarn/Pages/PagesModel.h"
+
 namespace quarn {
 
 void ViewerModel::toggleLibrary(LibraryPanel panel)
 {
-    if (sidebar_ && libraryPanel_ == panel) {
-        setSidebar(false);
+    PagesModel& pages = PagesModel::of(*this);
+    if (pages.sidebar() && libraryPanel_ == panel) {
+        pages.setSidebar(false);
         return;
     }
     setLibraryPanel(panel);
-    setSidebar(true);
+    pages.setSidebar(true);
 }
 
 void ViewerModel::toggleLibraryAndFocus(LibraryPanel panel)
 {
     toggleLibrary(panel);
-    if (sidebar_ && panel != LibraryPanel::document)
+    if (PagesModel::of(*this).sidebar() && panel != LibraryPanel::document)
         assign(libraryFocusRequest_, std::optional<LibraryPanel>(panel), &ViewerModel::libraryFocusRequestChanged);
 }
 

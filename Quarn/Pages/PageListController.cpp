@@ -1,4 +1,6 @@
 #include "Quarn/Pages/PageListController.h"
+#include "Quarn/Pages/PagePanels.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -36,7 +38,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     table_->setModel(this);
     const QPointer<PageListController> self(this);
     table_->onDelete = [self] {
-        if (self && self->model_) self->model_->deletePages();
+        if (self && self->model_) PagesModel::of(*self->model_).deletePages();
     };
     table_->onFocus = [self] {
         if (self && self->model_ && self->model_->pdfView()) self->model_->pdfView()->select(std::nullopt);
@@ -50,7 +52,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
 
     if (model_) {
         store().setListener(this, this);
-        connect(model_, &ViewerModel::selectedPagesChanged, this, &PageListController::sync);
+        connect(&PagesModel::of(*model_), &PagesModel::selectedPagesChanged, this, &PageListController::sync);
         connect(model_, &ViewerModel::pageIndexChanged, this, &PageListController::sync);
     }
     if (document_) {
@@ -63,7 +65,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     {
         const QSignalBlocker quiet(this);
         syncing_ = true;
-        if (model_) selectRows(model_->selectedPages());
+        if (model_) selectRows(PagesModel::of(*model_).selectedPages());
         syncing_ = false;
     }
     refreshVisibleRows();
@@ -77,11 +79,11 @@ PageListController::~PageListController()
     // The sidebar's page selection does not outlive its list.
     const QPointer<ViewerModel> model(model_);
     QTimer::singleShot(0, model, [model] {
-        if (model && !model->thumbnails().listener() && !model->selectedPages().empty()) model->setSelectedPages({});
+        if (model && !PagesModel::of(*model).thumbnails().listener() && !PagesModel::of(*model).selectedPages().empty()) PagesModel::of(*model).setSelectedPages({});
     });
 }
 
-ThumbnailStore& PageListController::store() const { return model_->thumbnails(); }
+ThumbnailStore& PageListController::store() const { return PagesModel::of(*model_).thumbnails(); }
 
 // ---------------------------------------------------------------- rows
 
@@ -110,7 +112,7 @@ void PageListController::pagesRead()
     beginResetModel();
     mirror();
     endResetModel();
-    if (model_) selectRows(model_->selectedPages());
+    if (model_) selectRows(PagesModel::of(*model_).selectedPages());
     syncing_ = false;
     refreshVisibleRows();
     scrollToCurrent(false);
@@ -157,9 +159,9 @@ void PageListController::sync()
         generation_ = document_->generation();
         documentChanged();
     }
-    if (selectedRows() != model_->selectedPages()) {
+    if (selectedRows() != PagesModel::of(*model_).selectedPages()) {
         syncing_ = true;
-        selectRows(model_->selectedPages());
+        selectRows(PagesModel::of(*model_).selectedPages());
         syncing_ = false;
         table_->viewport()->update();
     }
@@ -228,7 +230,7 @@ void PageListController::documentChanged()
         endResetModel();
         break;
     }
-    if (model_) selectRows(model_->selectedPages());
+    if (model_) selectRows(PagesModel::of(*model_).selectedPages());
     syncing_ = false;
     refreshVisibleRows();
 }
@@ -302,15 +304,15 @@ void PageListController::selectionChangedInTable()
     table_->viewport()->update();
     if (syncing_ || !model_) return;
     const std::set<int> rows = selectedRows();
-    model_->setSelectedPages(rows);
-    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_) model_->goToPageFromSidebar(*rows.begin());
+    PagesModel::of(*model_).setSelectedPages(rows);
+    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_) PagesModel::of(*model_).goToPageFromSidebar(*rows.begin());
 }
 
 void PageListController::clickedRow(int row)
 {
     // A click inside a selection of several rows shows that page and keeps the selection.
     const std::set<int> rows = selectedRows();
-    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row)) model_->goToPageFromSidebar(row);
+    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row)) PagesModel::of(*model_).goToPageFromSidebar(row);
 }
 
 void PageListController::scrollToCurrent(bool animated)
@@ -413,7 +415,7 @@ bool PageListController::acceptDrop(const QMimeData* mime, QPoint pos)
         if (dragged_.empty()) return false;
         const std::set<int> rows = dragged_;
         const qint64 before = document_->generation();
-        model_->movePages(rows, gap);
+        PagesModel::of(*model_).movePages(rows, gap);
         return document_ && document_->generation() != before;
     }
     const QStringList files = insertableFiles(mime);
@@ -421,7 +423,7 @@ bool PageListController::acceptDrop(const QMimeData* mime, QPoint pos)
     // After the drop has returned to the system: insertion may show an alert.
     const QPointer<ViewerModel> model(model_);
     QTimer::singleShot(0, model, [model, files, gap] {
-        if (model) model->insertPages(files, gap);
+        if (model) PagesModel::of(*model).insertPages(files, gap);
     });
     return true;
 }
@@ -447,11 +449,11 @@ QMenu* PageListController::makeMenu(int row)
         add(tr("Insert Blank Page"), [end](ViewerModel& m) {
             if (end == 0 || !m.document()) return;
             try {
-                m.applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
+                PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
             } catch (const std::exception&) {
             }
         });
-        add(tr("Insert Pages from File…"), [end](ViewerModel& m) { m.insertFiles(end); });
+        add(tr("Insert Pages from File…"), [this, end](ViewerModel& m) { askForPagesToInsert(m, table_, end); });
         return menu;
     }
     if (!selectedRows().count(row)) {
@@ -462,16 +464,16 @@ QMenu* PageListController::makeMenu(int row)
     }
     const int n = int(selectedRows().size());
     auto key = [](ShortcutCommand command) { return quarnkit::KeyboardShortcuts::menuKey(command); };
-    add(tr("Rotate Left"), [](ViewerModel& m) { m.rotatePages(-90); }, key(ShortcutCommand::rotateLeft));
-    add(tr("Rotate Right"), [](ViewerModel& m) { m.rotatePages(90); }, key(ShortcutCommand::rotateRight));
+    add(tr("Rotate Left"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); }, key(ShortcutCommand::rotateLeft));
+    add(tr("Rotate Right"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); }, key(ShortcutCommand::rotateRight));
     menu->addSeparator();
-    add(PageEditor::title(tr("Duplicate"), n, false), [](ViewerModel& m) { m.duplicatePages(); });
-    add(tr("Insert Blank Page After"), [](ViewerModel& m) { m.insertBlankPage(); });
-    add(tr("Insert Pages from File…"), [](ViewerModel& m) { m.insertFiles(); });
+    add(PageEditor::title(tr("Duplicate"), n, false), [](ViewerModel& m) { PagesModel::of(m).duplicatePages(); });
+    add(tr("Insert Blank Page After"), [](ViewerModel& m) { PagesModel::of(m).insertBlankPage(); });
+    add(tr("Insert Pages from File…"), [this](ViewerModel& m) { askForPagesToInsert(m, table_); });
     menu->addSeparator();
-    add(PageEditor::title(tr("Extract"), n, true), [](ViewerModel& m) { m.extractPages(); });
+    add(PageEditor::title(tr("Extract"), n, true), [this](ViewerModel& m) { askWhereToExtract(m, table_); });
     menu->addSeparator();
-    QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { m.deletePages(); },
+    QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { PagesModel::of(m).deletePages(); },
                           QKeySequence(Qt::Key_Backspace));
     remove->setEnabled(n < rowCount());
     return menu;

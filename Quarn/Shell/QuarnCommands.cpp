@@ -1,4 +1,5 @@
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Find/FindModel.h"
@@ -85,6 +86,7 @@ void QuarnCommands::watch(ViewerModel* viewer)
     connect(viewer, &ViewerModel::changed, this, &QuarnCommands::refresh);
     connect(&FindModel::of(*viewer), &FindModel::changed, this, &QuarnCommands::refresh);
     connect(&MarkupModel::of(*viewer), &MarkupModel::changed, this, &QuarnCommands::refresh);
+    connect(&PagesModel::of(*viewer), &PagesModel::changed, this, &QuarnCommands::refresh);
     connect(viewer, &QObject::destroyed, this, &QuarnCommands::refresh, Qt::QueuedConnection);
 }
 
@@ -297,8 +299,12 @@ void QuarnCommands::buildView(QMenuBar* bar)
 {
     QMenu* view = bar->addMenu(tr("&View"));
     menus_[tr("View")] = view;
-    add(view, tr("Show Sidebar"), ShortcutCommand::toggleSidebar, [](ViewerModel& v) { v.setSidebar(!v.sidebar()); },
-        [](QAction& a, ViewerModel* v) { a.setText(v && v->sidebar() ? tr("Hide Sidebar") : tr("Show Sidebar")); });
+    add(
+        view, tr("Show Sidebar"), ShortcutCommand::toggleSidebar,
+        [](ViewerModel& v) { PagesModel::of(v).setSidebar(!PagesModel::of(v).sidebar()); },
+        [](QAction& a, ViewerModel* v) {
+            a.setText(v && PagesModel::of(*v).sidebar() ? tr("Hide Sidebar") : tr("Show Sidebar"));
+        });
     view->addSeparator();
     for (const DisplayMode mode : quarnkit::allDisplayModes) {
         QAction* item = add(view, quarnkit::title(mode), displayModeCommand(mode),

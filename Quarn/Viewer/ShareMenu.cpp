@@ -1,6 +1,6 @@
 #include "Quarn/Viewer/ShareMenu.h"
 
-#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
 
 #include <QClipboard>
 #include <QFileInfo>

@@ -13,21 +13,17 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
       defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
       libraryPanel_(quarnkit::LibraryPanels::saved(defaults_)),
-      displayMode_(ReaderPreferences::defaultMode(defaults_)),
-      sidebarTab_(quarnkit::loadSidebarTab(defaults_))
+      displayMode_(ReaderPreferences::defaultMode(defaults_))
 {
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(positionSaveDelayMs);
     connect(&saveTimer_, &QTimer::timeout, this, &ViewerModel::saveReadingPosition);
-    // Until a page list shows the selection, the model keeps it in step itself.
-    connect(this, &ViewerModel::pageIndexChanged, this, &ViewerModel::syncSelectionToPage);
 }
 
 ViewerModel::~ViewerModel() = default;
 
 // ---------------------------------------------------------------- published state
 
-void ViewerModel::setSidebar(bool shown) { assign(sidebar_, shown, &ViewerModel::sidebarChanged); }
 void ViewerModel::setLibraryPanel(LibraryPanel panel)
 {
     quarnkit::LibraryPanels::save(defaults_, panel);

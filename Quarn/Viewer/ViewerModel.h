@@ -11,7 +11,6 @@
 #include "QuarnKit/History/LibraryPanel.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
-#include "QuarnKit/Pages/SidebarTab.h"
 #include "QuarnKit/Shell/RGBA.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
@@ -30,8 +29,6 @@
 
 class QKeyEvent;
 
-namespace quarnkit { struct PageEdit; }
-namespace quarnkit::PageEditor { struct FilePages; }
 
 namespace quarnkit { struct OutlineDestination; }
 
@@ -41,7 +38,6 @@ namespace quarn {
 
 class QuarnPDFView;
 struct MarkRef;
-class ThumbnailStore;
 
 using quarnkit::LibraryPanel;
 
@@ -58,8 +54,6 @@ public:
 
     // ------------------------------------------------------------ published state
 
-    bool sidebar() const { return sidebar_; }
-    void setSidebar(bool shown);
     // The panel of the library column; starts as last chosen, and every choice is saved.
     LibraryPanel libraryPanel() const { return libraryPanel_; }
     void setLibraryPanel(LibraryPanel panel);
@@ -133,62 +127,12 @@ public:
     QWidget* shareAnchor() const { return shareAnchor_.data(); }
     void setShareAnchor(QWidget* anchor) { shareAnchor_ = anchor; }
 
-    // ------------------------------------------------------------ pages (ViewerModelPages.cpp)
-
-    // The pages selected in the sidebar's page list.
-    const std::set<int>& selectedPages() const { return selectedPages_; }
-    void setSelectedPages(const std::set<int>& pages) { assign(selectedPages_, pages, &ViewerModel::selectedPagesChanged); }
-    // The pages a page operation acts on: the usable selection, else the current page.
-    std::set<int> pageTargets() const;
-    // A page view and a document with a page: the page operations act only then.
-    bool canEditPages() const;
-    // As canEditPages, and the targets are fewer than all pages.
-    bool canDeletePages() const;
-    void rotatePages(int degrees);
-    void insertBlankPage();
-    void duplicatePages();
-    void deletePages();
-    // Moves the pages as one block to the gap (0: before the first page), one step "Move N Pages".
-    void movePages(const std::set<int>& pages, int gap);
-    // The open panel, then insertPages after the last target (or at `gap`).
-    void insertFiles(std::optional<int> gap = std::nullopt);
-    // The pages of the files at the gap as one step; files that give none are named in an alert.
-    void insertPages(const QStringList& paths, int gap);
-    // The save panel, then finishExtract with the targets as they were when it opened.
-    void extractPages();
-    void finishExtract(const QString& path, const std::set<int>& pages, const quarnkit::QuarnDocument& document);
-    // The sidebar's tab; setting it saves it for the next window.
-    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
-    void setSidebarTab(quarnkit::SidebarTab tab);
-    // Shows the sidebar with the document (not a library panel) on that tab.
-    void showSidebarTab(quarnkit::SidebarTab tab);
-    // Shows a page the sidebar asked for; the page selection stays.
-    void goToPageFromSidebar(int index);
-    // Keeps the page selection in step with the current page: moving to a
-    // page outside a selection of several pages clears it, unless the
-    // sidebar itself asked for that page. Called whenever the page changes.
-    void syncSelectionToPage();
-    // Records an edit already made as one undo step and refreshes the window.
-    void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
-    // A warning alert on the window (modal without one).
-    void showAlert(const QString& message, const QString& detail);
-    // Where an extracted file is shown; set by tests.
-    std::function<void(const QString& path)> revealFile;
-
     // ------------------------------------------------------------ slideshow (Slideshow.cpp)
 
     // Full screen from the current page; nothing while a slideshow runs.
     void startSlideshow();
     // Shows the top of a page (where a slideshow ended) and gives the page view the keys.
     void showPage(int index);
-
-    // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
-
-    // The window's page thumbnails, for the document the model holds now.
-    ThumbnailStore& thumbnails();
-    // Shows an outline entry: its destination, else the top of its page;
-    // nothing for an entry without a page.
-    void showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination);
 
     // ------------------------------------------------------------ binding
 
@@ -236,7 +180,6 @@ public:
 
 signals:
     // One signal per published value, sent only when the value changed.
-    void sidebarChanged(bool shown);
     void libraryPanelChanged(LibraryPanel panel);
     void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
     void pageIndexChanged(int index);
@@ -249,8 +192,6 @@ signals:
     void historyStateChanged();
     void pageFieldTokenChanged(int token);
     void infoPresentedChanged(bool presented);
-    void selectedPagesChanged(const std::set<int>& pages);
-    void sidebarTabChanged(quarnkit::SidebarTab tab);
     // The window stopped (stop()): delayed work of its parts must end.
     void stopped();
     // An edit added, removed or moved pages.
@@ -270,8 +211,6 @@ private:
         emit changed();
         return true;
     }
-    // Refreshes the view and the page selection after a page edit.
-    void pagesDidChange(const quarnkit::PageEdit& edit, bool reveal);
     void restoreReadingPosition(QuarnPDFView& view);
     std::optional<quarnkit::ReadingPosition> storedPosition() const;
     void observeHistory(QuarnPDFView* view);
@@ -280,12 +219,9 @@ private:
     size_t pageSignature() const;
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);
-    // insertPages, back from the worker that read the files.
-    void insertReadPages(quarnkit::PageEditor::FilePages read, const QStringList& paths, int gap);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
-    bool sidebar_ = true;
     LibraryPanel libraryPanel_ = LibraryPanel::document;
     std::optional<LibraryPanel> libraryFocusRequest_;
     int pageIndex_ = 0;
@@ -300,12 +236,7 @@ private:
     bool canGoForward_ = false;
     int pageFieldToken_ = 0;
     bool infoPresented_ = false;
-    std::set<int> selectedPages_;
-    quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
-    std::optional<quarnkit::PageId> shownPage_;   // the current page as last seen by syncSelectionToPage
-    std::optional<quarnkit::PageId> sidebarJump_; // a page the sidebar asked for
     QPointer<QWidget> shareAnchor_;
-    ThumbnailStore* thumbnails_ = nullptr;
 
     QPointer<QuarnPDFView> pdfView_;
     QPointer<quarnkit::QuarnDocument> document_;

@@ -11,6 +11,7 @@
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there from the corpus by ravlen-makebig.
 #include "Platform/UserDefaults.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/ThumbnailStore.h"
@@ -76,7 +77,7 @@ int main(int argc, char** argv)
     screen.show();
     const double shown = timer.nsecsElapsed() / 1e6;
     auto* table = screen.findChild<quarn::PageTableView*>();
-    quarn::ThumbnailStore& store = screen.model().thumbnails();
+    quarn::ThumbnailStore& store = quarn::PagesModel::of(screen.model()).thumbnails();
     if (!table) {
         std::fprintf(stderr, "no page list in the window\n");
         return 1;

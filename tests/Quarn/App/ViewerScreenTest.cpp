@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
@@ -101,7 +102,7 @@ TEST(ViewerScreenContent, ToolbarTogglesTheSidebarAndFind)
     EXPECT_EQ(sidebar->toolTip(), "Sidebar (Ctrl+Alt+S)"); // the key from the shortcut table
     EXPECT_TRUE(sidebar->isChosen());
     QTest::mouseClick(sidebar, Qt::LeftButton);
-    EXPECT_FALSE(screen->model().sidebar());
+    EXPECT_FALSE(PagesModel::of(screen->model()).sidebar());
     EXPECT_FALSE(sidebar->isChosen());
     QTest::mouseClick(find, Qt::LeftButton);
     EXPECT_TRUE(FindModel::of(screen->model()).presented());

@@ -1,5 +1,6 @@
 // The export sheet on a shown viewer screen, driven by clicks and keys.
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
@@ -48,7 +49,7 @@ struct Shown {
         : path(writeFile(settings.dir, "Letter.pdf", pdf)), document(QuarnDocument::open(path)),
           screen(showScreen(document.get(), path, settings))
     {
-        model().setSelectedPages(selected);
+        PagesModel::of(model()).setSelectedPages(selected);
         present(preset);
     }
     void present(std::optional<ExportFormat> preset = std::nullopt)
@@ -207,7 +208,7 @@ TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
     EXPECT_EQ(QDir(out.filePath("Letter")).entryList(QDir::Files, QDir::Name), (QStringList{"Letter-01.png", "Letter-03.png"}));
 
     // Without a selection the segment is gone and the remembered scope opens as all pages.
-    shown.model().setSelectedPages({});
+    PagesModel::of(shown.model()).setSelectedPages({});
     shown.present();
     ASSERT_TRUE(shown.sheet);
     EXPECT_EQ(shown.segmentTitles(shown.sheet->scopeControl()), (QStringList{"Current page", "All pages", "Range"}));
@@ -235,7 +236,7 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
         QWidget window;
         window.resize(600, 700);
         model.setDocument(c.document);
-        model.setSelectedPages({1});
+        PagesModel::of(model).setSelectedPages({1});
         ExportSheet::follow(&model, &window);
         window.show();
         model.setExportPresented(true);

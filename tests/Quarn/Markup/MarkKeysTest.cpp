@@ -1,6 +1,7 @@
 // Mark keys sent to the document window after a click in the inspector or in
 // the marks list: they reach the selected mark, but not while typing.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
@@ -66,7 +67,7 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
     ASSERT_TRUE(swatch);
     QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
     // Wherever the focus is then (here: the marks list, the sidebar's Marks tab), Delete reaches the mark.
-    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
     QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
@@ -84,7 +85,7 @@ TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
 {
     MarkedWindow w;
     // The marks list is the sidebar's Marks tab.
-    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
     QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);

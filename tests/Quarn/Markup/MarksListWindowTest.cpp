@@ -1,5 +1,6 @@
 // The marks list in a document window whose PDF opens locked.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -37,7 +38,7 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     QUndoStack& stack = document->undoStack();
     QApplication::setActiveWindow(screen.get());
     (void)QTest::qWaitForWindowActive(screen.get());
-    screen->model().showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
+    PagesModel::of(screen->model()).showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
     QApplication::processEvents();
     auto* gate = screen->findChild<LockedGate*>();
     ASSERT_TRUE(gate);
@@ -82,7 +83,7 @@ struct MarkedWindow {
     }
     void showList()
     {
-        screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+        PagesModel::of(screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
         // The list of a tab shown before may linger, hidden, until it is deleted.
         ASSERT_TRUE(testsupport::waitFor([&] {
             for (MarksList* shown : screen->findChildren<MarksList*>())
@@ -181,7 +182,7 @@ TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
     EXPECT_TRUE(w.lit(w.row(0, 1)));
 
     // The list made again when its tab comes back lights the same row.
-    w.screen->model().showSidebarTab(quarnkit::SidebarTab::pages);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::pages);
     QApplication::processEvents();
     w.showList();
     EXPECT_TRUE(w.lit(w.row(0, 1)));

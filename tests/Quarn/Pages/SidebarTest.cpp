@@ -3,6 +3,7 @@
 // undo step), the page list's keys and selection, the tabs and their empty
 // states, and the outline's highlight, chevrons and jumps.
 #include "Quarn/Pages/OutlineList.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/SidebarPane.h"
@@ -114,9 +115,9 @@ TEST(Sidebar, SitsUnderTheToolbarAtItsWidthAndFollowsTheSidebarFlag)
     w.screen->resize(1400, 800);
     QApplication::processEvents();
     EXPECT_EQ(pane->width(), SidebarPane::columnWidth);
-    w.model().setSidebar(false);
+    PagesModel::of(w.model()).setSidebar(false);
     EXPECT_FALSE(pane->isVisible());
-    w.model().showSidebarTab(SidebarTab::outline);
+    PagesModel::of(w.model()).showSidebarTab(SidebarTab::outline);
     EXPECT_TRUE(pane->isVisible());
     EXPECT_NE(w.outline(), nullptr);
 }
@@ -124,7 +125,7 @@ TEST(Sidebar, SitsUnderTheToolbarAtItsWidthAndFollowsTheSidebarFlag)
 TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
 {
     Window w(testsupport::makeTextPdf(6));
-    ThumbnailStore& store = w.model().thumbnails();
+    ThumbnailStore& store = PagesModel::of(w.model()).thumbnails();
     const auto pages = platform::pageIds(*w.document->pdf());
     ASSERT_TRUE(testsupport::waitFor([&] { return !store.image(pages[0]).isNull() && store.idle(); }));
     // The thumbnail is the page: dark text on white, as exported.
@@ -173,7 +174,7 @@ TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
     EXPECT_EQ(w.stack().undoText(), QStringLiteral("Move Page"));
     EXPECT_NE(w.pageText(0).find("Page 3"), std::string::npos);
     EXPECT_NE(w.pageText(1).find("Page 1"), std::string::npos);
-    EXPECT_EQ(w.model().selectedPages(), std::set<int>{0});
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), std::set<int>{0});
     EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(table->indicator()->isVisible(), false);
 
@@ -233,7 +234,7 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     EXPECT_EQ(w.stack().undoText(), QStringLiteral("Insert 4 Pages"));
     EXPECT_EQ(w.pageText(1), source->textPage(0).text());
     EXPECT_NE(w.pageText(5).find("Page 2"), std::string::npos);
-    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3, 4}));
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{1, 2, 3, 4}));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.table()->model()->rowCount() == 7; }));
     EXPECT_EQ(w.opened, 0); // taken by the list, not opened as a window
 }
@@ -243,13 +244,13 @@ TEST(Sidebar, KeysOfThePageList)
     Window w(testsupport::makeTextPdf(4));
     PageTableView* table = w.table();
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, w.rowCentre(1));
-    ASSERT_EQ(w.model().selectedPages(), std::set<int>{1});
+    ASSERT_EQ(PagesModel::of(w.model()).selectedPages(), std::set<int>{1});
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
     EXPECT_TRUE(table->hasFocus()); // the page shown, the list keeps the keys
 
     // Escape clears the selection and does nothing else.
     QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Escape);
-    EXPECT_TRUE(w.model().selectedPages().empty());
+    EXPECT_TRUE(PagesModel::of(w.model()).selectedPages().empty());
     EXPECT_EQ(w.document->pageCount(), 4);
 
     // Delete with Ctrl is not the page list's; plain Delete removes the selected page.
@@ -266,7 +267,7 @@ TEST(Sidebar, KeysOfThePageList)
 TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
 {
     Window w(testsupport::makeTextPdf(8));
-    w.model().setSelectedPages({3, 4});
+    PagesModel::of(w.model()).setSelectedPages({3, 4});
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 2);
 
     // One row clicked shows its page; a second one added with Ctrl shows its
@@ -276,12 +277,12 @@ TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
     QTest::mouseClick(w.table()->viewport(), Qt::LeftButton, Qt::ControlModifier, w.rowCentre(2));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
     QTest::qWait(50);
-    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2}));
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{1, 2}));
 
     // A page reached by other means, outside the selection, clears it.
     w.view()->goToPage(6);
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 6; }));
-    EXPECT_TRUE(w.model().selectedPages().empty());
+    EXPECT_TRUE(PagesModel::of(w.model()).selectedPages().empty());
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 0);
 }
 
@@ -293,7 +294,7 @@ TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
         auto screen = showScreen(document.get(), {}, settings);
         auto* pane = screen->findChild<SidebarPane*>();
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
-        EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
+        EXPECT_EQ(PagesModel::of(screen->model()).sidebarTab(), SidebarTab::marks);
         // Clicking the tab already chosen changes nothing.
         QWidget* list = pane->content();
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
@@ -301,14 +302,14 @@ TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
     }
     auto screen = showScreen(document.get(), {}, settings);
     auto* pane = screen->findChild<SidebarPane*>();
-    EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
+    EXPECT_EQ(PagesModel::of(screen->model()).sidebarTab(), SidebarTab::marks);
     auto* marksEmpty = pane->content()->findChild<SidebarEmptyState*>();
     ASSERT_NE(marksEmpty, nullptr);
     EXPECT_TRUE(testsupport::waitFor([&] { return marksEmpty->isVisible(); }));
     EXPECT_EQ(marksEmpty->message(), QStringLiteral("No marks yet. Pick a tool and draw on the page."));
     EXPECT_EQ(marksEmpty->symbol(), QStringLiteral("scribble.variable"));
 
-    screen->model().showSidebarTab(SidebarTab::outline);
+    PagesModel::of(screen->model()).showSidebarTab(SidebarTab::outline);
     auto* outline = screen->findChild<OutlineList*>();
     ASSERT_NE(outline, nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return outline->emptyState()->isVisible(); }));

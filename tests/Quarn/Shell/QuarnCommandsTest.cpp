@@ -1,6 +1,7 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
 #include "Quarn/App/BarsWindow.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/DocumentController.h"
@@ -269,10 +270,10 @@ TEST(QuarnCommandsTest, SidebarTitleExportToolsAndSlideshow)
     BarsWindow w(3);
     QAction* sidebar = w.commands->action(ShortcutCommand::toggleSidebar);
     EXPECT_EQ(sidebar->text(), QStringLiteral("Hide Sidebar"));
-    w.model.setSidebar(false); // whoever changes it
+    PagesModel::of(w.model).setSidebar(false); // whoever changes it
     EXPECT_EQ(sidebar->text(), QStringLiteral("Show Sidebar"));
     sidebar->trigger();
-    EXPECT_TRUE(w.model.sidebar());
+    EXPECT_TRUE(PagesModel::of(w.model).sidebar());
 
     w.commands->action(ShortcutCommand::exportDocument)->trigger();
     EXPECT_TRUE(w.model.exportPresented());

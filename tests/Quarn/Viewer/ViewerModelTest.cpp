@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/PageViewHost.h"
@@ -82,7 +83,7 @@ TEST(ViewerModel, NewWindowStartsWithItsDefaults)
     EXPECT_EQ(MarkupModel::of(plain).swatchIndex(), 1);
     EXPECT_EQ(MarkupModel::of(plain).stroke(), 3);
     EXPECT_EQ(MarkupModel::of(plain).textSize(), 18);
-    EXPECT_TRUE(plain.sidebar());
+    EXPECT_TRUE(PagesModel::of(plain).sidebar());
     EXPECT_EQ(plain.zoomFit(), ZoomPreset::fitPage);
     EXPECT_EQ(plain.displayMode(), DisplayMode::continuous);
 
