@@ -15,7 +15,9 @@
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Find/FindBar.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Forms/FormsBanner.h"
@@ -292,14 +294,15 @@ QWidget* ViewerScreen::makeToolbar()
 
     // Share and Document Info: the Share menu and the info panel open under their buttons.
     auto* documentItems = new DocumentToolbarItems(model_, bar);
-    documentItems->setInfoPresented(model_->infoPresented());
-    connect(documentItems, &DocumentToolbarItems::infoPresentedChanged, model_, &ViewerModel::setInfoPresented);
-    connect(model_, &ViewerModel::infoPresentedChanged, documentItems, &DocumentToolbarItems::setInfoPresented);
-    connect(documentItems, &DocumentToolbarItems::shareRequested, model_, [this](QWidget* anchor) {
-        model_->setShareAnchor(anchor);
-        model_->shareCopy();
+    DocumentActions& actions = DocumentActions::of(*model_);
+    documentItems->setInfoPresented(actions.infoPresented());
+    connect(documentItems, &DocumentToolbarItems::infoPresentedChanged, &actions, &DocumentActions::setInfoPresented);
+    connect(&actions, &DocumentActions::infoPresentedChanged, documentItems, &DocumentToolbarItems::setInfoPresented);
+    connect(documentItems, &DocumentToolbarItems::shareRequested, &actions, &DocumentActions::shareCopy);
+    // The Share menu under its button, else under the pages (Share… of the File menu).
+    connect(&actions, &DocumentActions::shareRequested, documentItems, [this, &actions, documentItems] {
+        ShareMenu::offer(actions, documentItems->shareButton(), pageViewHost_ ? pageViewHost_->view() : nullptr);
     });
-    model_->setShareAnchor(documentItems->shareButton());
     DocumentInfoPopover::follow(model_, documentItems->infoButton());
     row->addWidget(documentItems);
     row->addSpacing(6);
@@ -317,7 +320,7 @@ QWidget* ViewerScreen::makeToolbar()
     row->addSpacing(6);
     auto* exportButton = new AccentButton(tr("Export"), std::nullopt, bar);
     exportButton->setFixedSize(exportButton->sizeHint());
-    connect(exportButton, &QAbstractButton::clicked, model_, [this] { model_->setExportPresented(true); });
+    connect(exportButton, &QAbstractButton::clicked, model_, [this] { DocumentActions::of(*model_).setExportPresented(true); });
     row->addWidget(exportButton);
     ExportSheet::follow(model_, this);
     return bar;

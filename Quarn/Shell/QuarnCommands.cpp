@@ -1,4 +1,5 @@
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 
@@ -170,21 +171,21 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     }
     menus_[tr("File")] = file;
     QAction* exportItem = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
-                              [](ViewerModel& v) { v.setExportPresented(true); });
+                              [](ViewerModel& v) { DocumentActions::of(v).setExportPresented(true); });
     QAction* info = add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo,
-                        [](ViewerModel& v) { v.toggleInfo(); });
+                        [](ViewerModel& v) { DocumentActions::of(v).toggleInfo(); });
     // The export sheet opened with a format chosen, then sharing; the viewer
     // beeps when it has nothing to act on.
     using quarnkit::ExportFormat;
     const QList<QAction*> exportGroup = {
         add(nullptr, tr("Export as Smaller PDF…"), std::nullopt,
-            [](ViewerModel& v) { v.presentExport(ExportFormat::smallerPDF); }),
+            [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::smallerPDF); }),
         add(nullptr, tr("Export Redacted PDF…"), std::nullopt,
-            [](ViewerModel& v) { v.presentExport(ExportFormat::redactedPDF); }),
+            [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::redactedPDF); }),
         add(nullptr, tr("Export Marks Summary…"), std::nullopt,
-            [](ViewerModel& v) { v.presentExport(ExportFormat::marksSummary); }),
+            [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::marksSummary); }),
     };
-    QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { v.shareCopy(); });
+    QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { DocumentActions::of(v).shareCopy(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
         if (QuarnPDFView* view = v.pdfView()) view->copyPage();
     });

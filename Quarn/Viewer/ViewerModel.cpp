@@ -29,10 +29,6 @@ void ViewerModel::setLibraryPanel(LibraryPanel panel)
     quarnkit::LibraryPanels::save(defaults_, panel);
     assign(libraryPanel_, panel, &ViewerModel::libraryPanelChanged);
 }
-void ViewerModel::setExportPresented(bool presented)
-{
-    assign(exportPresented_, presented, &ViewerModel::exportPresentedChanged);
-}
 void ViewerModel::setCoverSeparately(bool cover)
 {
     assign(coverSeparately_, cover, &ViewerModel::coverSeparatelyChanged);

@@ -75,8 +75,6 @@ public:
     int pageIndex() const { return pageIndex_; }
     int pageCount() const { return pageCount_; }
     double zoom() const { return zoom_; }
-    bool exportPresented() const { return exportPresented_; }
-    void setExportPresented(bool presented);
 
     quarnkit::DisplayMode displayMode() const { return displayMode_; }
     bool coverSeparately() const { return coverSeparately_; }
@@ -98,34 +96,7 @@ public:
     // Opens a file as a document window of its own; set by the window's owner.
     std::function<void(const QString& path)> openFileHandler;
 
-    // ------------------------------------------------------------ document actions (ViewerModelDocument.cpp)
-
-    // The window has a document that is not locked and has a page: the
-    // document actions act only then, and beep otherwise.
-    bool documentActionsAvailable() const;
-    // Shows the export sheet, with `preset` chosen when given.
-    void presentExport(std::optional<quarnkit::ExportFormat> preset = std::nullopt);
-    // The format the next export sheet opens with; the sheet clears it.
-    std::optional<quarnkit::ExportFormat> exportPreset() const { return exportPreset_; }
-    void setExportPreset(std::optional<quarnkit::ExportFormat> preset) { exportPreset_ = preset; }
     platform::UserDefaults& defaults() const { return defaults_; }
-    bool infoPresented() const { return infoPresented_; }
-    void setInfoPresented(bool presented);
-    void toggleInfo();
-    // Writes new metadata as one undo step "Document Info", only when it
-    // differs from the PDF's once normalised.
-    void updateMetadata(const quarnkit::DocumentMetadata& metadata);
-    // Replaces the PDF's attributes as one undo step of the document.
-    void setDocumentAttributes(const quarnkit::DocumentAttributes& attributes);
-    // The file on disk holds everything the window shows.
-    bool isSavedAndUnchanged() const;
-    // Opens the Share menu for the file, or for a copy when the file is out of date.
-    void shareCopy();
-    // The file to share: the file itself when it is up to date, else a fresh
-    // copy in the private share folder under `temporaryRoot`. Throws ShareError.
-    QString makeShareFile(const QString& temporaryRoot = {}) const;
-    QWidget* shareAnchor() const { return shareAnchor_.data(); }
-    void setShareAnchor(QWidget* anchor) { shareAnchor_ = anchor; }
 
     // ------------------------------------------------------------ slideshow (Slideshow.cpp)
 
@@ -185,13 +156,11 @@ signals:
     void pageIndexChanged(int index);
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
-    void exportPresentedChanged(bool presented);
     void displayModeChanged(quarnkit::DisplayMode mode);
     void coverSeparatelyChanged(bool cover);
     void zoomFitChanged();
     void historyStateChanged();
     void pageFieldTokenChanged(int token);
-    void infoPresentedChanged(bool presented);
     // The window stopped (stop()): delayed work of its parts must end.
     void stopped();
     // An edit added, removed or moved pages.
@@ -227,16 +196,12 @@ private:
     int pageIndex_ = 0;
     int pageCount_ = 0;
     double zoom_ = 1.0;
-    bool exportPresented_ = false;
-    std::optional<quarnkit::ExportFormat> exportPreset_;
     quarnkit::DisplayMode displayMode_;
     bool coverSeparately_ = false;
     std::optional<quarnkit::ZoomPreset> zoomFit_ = quarnkit::ZoomPreset::fitPage;
     bool canGoBack_ = false;
     bool canGoForward_ = false;
     int pageFieldToken_ = 0;
-    bool infoPresented_ = false;
-    QPointer<QWidget> shareAnchor_;
 
     QPointer<QuarnPDFView> pdfView_;
     QPointer<quarnkit::QuarnDocument> document_;

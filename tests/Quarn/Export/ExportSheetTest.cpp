@@ -1,5 +1,6 @@
 // The export sheet on a shown viewer screen, driven by clicks and keys.
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/ChromeButtons.h"
@@ -54,7 +55,7 @@ struct Shown {
     }
     void present(std::optional<ExportFormat> preset = std::nullopt)
     {
-        model().presentExport(preset);
+        DocumentActions::of(model()).presentExport(preset);
         testsupport::waitFor([this] { return (sheet = screen->findChild<ExportSheet*>()) && sheet->isVisible(); });
     }
     ViewerModel& model() { return screen->model(); }
@@ -141,7 +142,7 @@ TEST(ExportSheet, APresetIsChosenEvenWhenItHasNothingToDo)
     Shown shown(2, ExportFormat::redactedPDF);
     ExportSheet& sheet = *shown.sheet;
     EXPECT_EQ(sheet.form().format, ExportFormat::redactedPDF);
-    EXPECT_FALSE(shown.model().exportPreset()); // used once
+    EXPECT_FALSE(DocumentActions::of(shown.model()).exportPreset()); // used once
     EXPECT_EQ(sheet.validation()->text(), "This PDF has no redactions yet.");
     EXPECT_FALSE(sheet.exportButton()->isEnabled());
 }
@@ -159,7 +160,7 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
     shown.chooseCard(ExportFormat::text);
     shown.chooseSegment(sheet.scopeControl(), 0); // the current page
     shown.key(Qt::Key_Return);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
     EXPECT_EQ(revealed, std::vector<QString>{target});
     QFile file(target);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -193,7 +194,7 @@ TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
         shown.sheet->controller().reveal = [](const QString&) {};
         shown.chooseCard(c.format);
         shown.key(Qt::Key_Return);
-        ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
         shown.sheet = nullptr;
         QApplication::processEvents();
     }
@@ -239,7 +240,7 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
         PagesModel::of(model).setSelectedPages({1});
         ExportSheet::follow(&model, &window);
         window.show();
-        model.setExportPresented(true);
+        DocumentActions::of(model).setExportPresented(true);
         ExportSheet* sheet = nullptr;
         ASSERT_TRUE(testsupport::waitFor([&] { return (sheet = window.findChild<ExportSheet*>()) && sheet->isVisible(); }));
         EXPECT_EQ(sheet->pagesLine()->text(), "There is nothing to export.");
@@ -259,7 +260,7 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
             }
         }
         QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
-        EXPECT_TRUE(testsupport::waitFor([&] { return !model.exportPresented(); }));
+        EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(model).exportPresented(); }));
         model.setDocument(nullptr);
     }
 }
@@ -350,7 +351,7 @@ TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
     QTest::mouseClick(searchable, Qt::LeftButton, {}, QPoint(6, searchable->height() / 2));
     ASSERT_TRUE(searchable->isChecked());
     shown.key(Qt::Key_Return);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
     EXPECT_TRUE(shownSteps.contains("Reading page 1 of 2")) << shownSteps.join(", ").toStdString();
     EXPECT_TRUE(shownSteps.contains("Reading page 2 of 2"));
     EXPECT_EQ(shownSteps.indexOf("Saving", 1), shownSteps.size() - 1); // saving only once recognition is done

@@ -1,5 +1,6 @@
 // Find in the viewer: the model's find state over a real page view.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Find/FindOnPages.h"
 #include "Platform/PdfPageAssembly.h"
@@ -336,7 +337,7 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     ASSERT_EQ(stack.count(), 1);
     quarnkit::DocumentMetadata info = quarnkit::DocumentMetadata::read(*document.pdf());
     info.title = QStringLiteral("Cats");
-    f.model.updateMetadata(info);
+    DocumentActions::of(f.model).updateMetadata(info);
     ASSERT_EQ(stack.count(), 2);
     QTest::qWait(2 * FindModel::refindAfterEditMs);
     EXPECT_FALSE(FindModel::of(f.model).searching());

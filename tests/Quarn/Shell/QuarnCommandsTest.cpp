@@ -1,6 +1,7 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
 #include "Quarn/App/BarsWindow.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Find/FindModel.h"
@@ -276,7 +277,7 @@ TEST(QuarnCommandsTest, SidebarTitleExportToolsAndSlideshow)
     EXPECT_TRUE(PagesModel::of(w.model).sidebar());
 
     w.commands->action(ShortcutCommand::exportDocument)->trigger();
-    EXPECT_TRUE(w.model.exportPresented());
+    EXPECT_TRUE(DocumentActions::of(w.model).exportPresented());
 
     w.commands->action(QStringLiteral("Highlight"))->trigger();
     EXPECT_EQ(MarkupModel::of(w.model).tool(), quarnkit::MarkupTool::highlight);
@@ -354,7 +355,7 @@ TEST(QuarnCommandsTest, ExportItemsAskForTheSheetWithTheirFormat)
     BarsWindow w(3);
     // Without a document the item only beeps.
     w.commands->action(QStringLiteral("Export Redacted PDF…"))->trigger();
-    EXPECT_FALSE(w.model.exportPresented());
+    EXPECT_FALSE(DocumentActions::of(w.model).exportPresented());
     quarnkit::QuarnDocument document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(3)));
     w.model.setDocument(&document);
     const std::pair<const char*, quarnkit::ExportFormat> items[] = {
@@ -362,14 +363,14 @@ TEST(QuarnCommandsTest, ExportItemsAskForTheSheetWithTheirFormat)
         {"Export Redacted PDF…", quarnkit::ExportFormat::redactedPDF},
         {"Export Marks Summary…", quarnkit::ExportFormat::marksSummary}};
     for (const auto& [title, format] : items) {
-        w.model.setExportPresented(false);
+        DocumentActions::of(w.model).setExportPresented(false);
         w.commands->action(QString::fromUtf8(title))->trigger();
-        EXPECT_TRUE(w.model.exportPresented()) << title;
-        EXPECT_EQ(w.model.exportPreset(), format) << title;
+        EXPECT_TRUE(DocumentActions::of(w.model).exportPresented()) << title;
+        EXPECT_EQ(DocumentActions::of(w.model).exportPreset(), format) << title;
     }
     QAction* info = w.commands->action(ShortcutCommand::documentInfo);
     info->trigger();
-    EXPECT_TRUE(w.model.infoPresented());
+    EXPECT_TRUE(DocumentActions::of(w.model).infoPresented());
     w.model.setDocument(nullptr);
 }
 
@@ -449,7 +450,7 @@ TEST(QuarnCommandsTest, CtrlITogglesDocumentInfo)
     window->move(-200, 0);
     QApplication::processEvents();
     QTest::keyClick(window->windowHandle(), Qt::Key_I, Qt::ControlModifier);
-    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->model().infoPresented(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] { return DocumentActions::of(window->screen()->model()).infoPresented(); }));
     // The panel opens under its button, within the window.
     DocumentInfoPopover* popover = nullptr;
     ASSERT_TRUE(testsupport::waitFor([&] {
@@ -460,7 +461,7 @@ TEST(QuarnCommandsTest, CtrlITogglesDocumentInfo)
     EXPECT_GE(popover->frameGeometry().left(), window->frameGeometry().left());
     EXPECT_LE(popover->frameGeometry().right(), window->frameGeometry().right());
     QTest::keyClick(popover->windowHandle(), Qt::Key_I, Qt::ControlModifier);
-    EXPECT_TRUE(testsupport::waitFor([&] { return !window->screen()->model().infoPresented(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(window->screen()->model()).infoPresented(); }));
     window->close();
     QApplication::processEvents();
 }

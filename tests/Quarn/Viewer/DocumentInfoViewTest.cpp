@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
@@ -313,8 +314,8 @@ TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
     host.show();
     DocumentInfoPopover::follow(&bench.model, button);
 
-    bench.model.toggleInfo();
-    ASSERT_TRUE(bench.model.infoPresented());
+    DocumentActions::of(bench.model).toggleInfo();
+    ASSERT_TRUE(DocumentActions::of(bench.model).infoPresented());
     DocumentInfoPopover* popover = DocumentInfoPopover::shownFor(button);
     ASSERT_NE(popover, nullptr);
     EXPECT_TRUE(popover->isVisible());
@@ -322,14 +323,14 @@ TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
     // Typed, then closed with Escape: committed, and the flag goes back.
     type(popover->view()->field(Field::subject), "Budget");
     QTest::keyClick(popover->view()->field(Field::subject), Qt::Key_Escape);
-    EXPECT_FALSE(bench.model.infoPresented());
+    EXPECT_FALSE(DocumentActions::of(bench.model).infoPresented());
     EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).subject, "Budget");
     EXPECT_EQ(bench.stack().count(), 1);
 
     // Toggling twice opens and closes it.
-    bench.model.toggleInfo();
+    DocumentActions::of(bench.model).toggleInfo();
     ASSERT_NE(DocumentInfoPopover::shownFor(button), nullptr);
-    bench.model.toggleInfo();
+    DocumentActions::of(bench.model).toggleInfo();
     EXPECT_EQ(DocumentInfoPopover::shownFor(button), nullptr);
     EXPECT_EQ(bench.stack().count(), 1);
 }

@@ -1,4 +1,7 @@
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "Quarn/Viewer/DocumentActions.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Viewer/ToolbarItems.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/ShareMenu.h"
@@ -42,7 +45,7 @@ TEST(ViewerModelMetadata, OneNamedStepThatUndoesAndRedoes)
     QSignalSpy edits(document.get(), &QuarnDocument::generationChanged);
     DocumentMetadata changed = before;
     changed.title = "New title";
-    model.updateMetadata(changed);
+    DocumentActions::of(model).updateMetadata(changed);
     ASSERT_EQ(stack.count(), 1);
     EXPECT_EQ(stack.undoText(), "Document Info");
     EXPECT_EQ(edits.count(), 1);
@@ -66,11 +69,11 @@ TEST(ViewerModelMetadata, ChangesRemovedByNormalisingAddNoStep)
     auto screen = showScreen(document.get(), {}, settings);
     QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
-    model.updateMetadata(DocumentMetadata("Title", "", "", "a, b"));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Title", "", "", "a, b"));
     ASSERT_EQ(stack.count(), 1);
 
-    model.updateMetadata(DocumentMetadata("  Title\n", " ", "", "a;b ;"));
-    model.updateMetadata(DocumentMetadata("Title", "", "", "a,b"));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("  Title\n", " ", "", "a;b ;"));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Title", "", "", "a,b"));
     EXPECT_EQ(stack.count(), 1);
 }
 
@@ -86,7 +89,7 @@ TEST(ViewerModelMetadata, AnEditWithoutAPageViewStillMarksTheWindowModified)
     ASSERT_EQ(model.pdfView(), nullptr);
     ASSERT_TRUE(stack.isClean());
 
-    model.updateMetadata(DocumentMetadata("Empty but named", "", "", ""));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Empty but named", "", "", ""));
     EXPECT_FALSE(stack.isClean());
     EXPECT_EQ(stack.undoText(), "Document Info");
     EXPECT_EQ(DocumentMetadata::read(*document.pdf()).title, "Empty but named");
@@ -98,7 +101,7 @@ TEST(ViewerModelMetadata, LockedDocumentsAreLeftAlone)
     auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
     ViewerModel model(&settings.defaults, &settings.positions);
     model.setDocument(document.get());
-    model.updateMetadata(DocumentMetadata("x", "", "", ""));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("x", "", "", ""));
     EXPECT_EQ(document->undoStack().count(), 0);
 }
 
@@ -111,26 +114,26 @@ TEST(ViewerModelDocumentActions, InfoAndExportOnlyForAnOpenDocumentWithPages)
     QuarnDocument empty(platform::PdfDocument::createEmpty());
     QuarnDocument blank;
     ViewerModel model(&settings.defaults, &settings.positions);
-    QSignalSpy info(&model, &ViewerModel::infoPresentedChanged);
+    QSignalSpy info(&DocumentActions::of(model), &DocumentActions::infoPresentedChanged);
 
     for (QuarnDocument* refused : {locked.get(), &empty}) {
         model.setDocument(refused);
-        EXPECT_FALSE(model.documentActionsAvailable());
-        model.toggleInfo();
-        model.presentExport();
-        model.shareCopy();
-        EXPECT_FALSE(model.infoPresented());
-        EXPECT_FALSE(model.exportPresented());
+        EXPECT_FALSE(DocumentActions::of(model).available());
+        DocumentActions::of(model).toggleInfo();
+        DocumentActions::of(model).presentExport();
+        DocumentActions::of(model).shareCopy();
+        EXPECT_FALSE(DocumentActions::of(model).infoPresented());
+        EXPECT_FALSE(DocumentActions::of(model).exportPresented());
     }
     EXPECT_EQ(info.count(), 0);
 
     model.setDocument(&blank);
-    model.toggleInfo();
-    EXPECT_TRUE(model.infoPresented());
-    model.toggleInfo();
-    EXPECT_FALSE(model.infoPresented());
-    model.presentExport();
-    EXPECT_TRUE(model.exportPresented());
+    DocumentActions::of(model).toggleInfo();
+    EXPECT_TRUE(DocumentActions::of(model).infoPresented());
+    DocumentActions::of(model).toggleInfo();
+    EXPECT_FALSE(DocumentActions::of(model).infoPresented());
+    DocumentActions::of(model).presentExport();
+    EXPECT_TRUE(DocumentActions::of(model).exportPresented());
     EXPECT_EQ(info.count(), 2);
 }
 
@@ -200,12 +203,12 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     ViewerModel& model = screen->model();
     ASSERT_NE(model.pdfView(), nullptr);
 
-    EXPECT_TRUE(model.isSavedAndUnchanged());
-    EXPECT_EQ(model.makeShareFile(tmp.path()), path);
+    EXPECT_TRUE(DocumentActions::of(model).isSavedAndUnchanged());
+    EXPECT_EQ(DocumentActions::of(model).makeShareFile(tmp.path()), path);
 
-    model.updateMetadata(DocumentMetadata("Edited", "", "", ""));
-    EXPECT_FALSE(model.isSavedAndUnchanged());
-    const QString copy = model.makeShareFile(tmp.path());
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Edited", "", "", ""));
+    EXPECT_FALSE(DocumentActions::of(model).isSavedAndUnchanged());
+    const QString copy = DocumentActions::of(model).makeShareFile(tmp.path());
     const ShareFolder folder(tmp.path());
     EXPECT_TRUE(copy.startsWith(folder.path() + "/")) << copy.toStdString();
     EXPECT_EQ(QFileInfo(copy).fileName(), "Minutes.pdf");
@@ -213,7 +216,7 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(copy)->pdf()).title, "Edited");
     EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(path)->pdf()).title, "");
     // Each share gets a folder of its own.
-    EXPECT_NE(QFileInfo(model.makeShareFile(tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
+    EXPECT_NE(QFileInfo(DocumentActions::of(model).makeShareFile(tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
 }
 
 TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
@@ -223,7 +226,7 @@ TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
     QUndoStack& stack = document.undoStack();
-    const QString copy = screen->model().makeShareFile(tmp.path());
+    const QString copy = DocumentActions::of(screen->model()).makeShareFile(tmp.path());
     EXPECT_EQ(QFileInfo(copy).fileName(), "Untitled.pdf");
 }
 
@@ -235,12 +238,11 @@ TEST(ViewerModelShare, ShareOpensTheMenuUnderTheAnchor)
     auto document = QuarnDocument::open(path);
     auto screen = showScreen(document.get(), path, settings);
     QUndoStack& stack = document->undoStack();
-    auto* anchor = new QWidget(screen.get());
-    anchor->setGeometry(900, 10, 28, 28);
-    anchor->show();
-    screen->model().setShareAnchor(anchor);
+    // The Share button of the window's toolbar.
+    QWidget* anchor = screen->findChild<DocumentToolbarItems*>()->shareButton();
+    ASSERT_TRUE(anchor && anchor->isVisible());
 
-    screen->model().shareCopy();
+    DocumentActions::of(screen->model()).shareCopy();
     auto* menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->filePath(), path);
