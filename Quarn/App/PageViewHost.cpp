@@ -12,6 +12,7 @@
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -30,15 +31,14 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
 
     // Making the view: load, bind, tool, attach.
     if (document_) view_->load(document_.data());
-    model_->bind(view_);
+    showViewerOnPages(*model_, *view_);
     showFindOnPages(FindModel::of(*model_), *view_);
     showMarkupOnPages(MarkupModel::of(*model_), *view_);
     showSigningOnPages(SigningModel::of(*model_), *view_);
     showPagesOnPages(PagesModel::of(*model_), *view_);
     model_->setDocument(document_);
-    model_->setPdfView(view_);
     syncTool();
-    model_->attach(view_);
+    attachViewerToPages(*model_, *view_);
 
     connect(model_, &ViewerModel::changed, this, &PageViewHost::refresh);
     connect(&MarkupModel::of(*model_), &MarkupModel::changed, this, &PageViewHost::refresh);
@@ -66,9 +66,8 @@ void PageViewHost::refresh()
         view_->applyScrollerStyle();
     }
     model_->setDocument(document_);
-    model_->setPdfView(view_);
     syncTool();
-    model_->attach(view_);
+    attachViewerToPages(*model_, *view_);
 }
 
 void PageViewHost::syncTool()

@@ -406,29 +406,22 @@ void Slideshow::end()
 
 // ---------------------------------------------------------------- the viewer's slideshow
 
-void ViewerModel::startSlideshow()
+void Slideshow::startFor(ViewerModel& model, QuarnPDFView& view)
 {
-    quarnkit::QuarnDocument* document = pdfView_ && pdfView_->quarnDocument() ? pdfView_->quarnDocument() : document_.data();
+    quarnkit::QuarnDocument* document = view.quarnDocument() ? view.quarnDocument() : model.document();
     if (!document || document->isLocked() || document->pageCount() == 0) return;
-    if (Slideshow::current()) return;
+    if (current()) return;
 
-    QWidget* host = pdfView_ ? pdfView_->window() : nullptr;
+    QWidget* host = view.window();
     QScreen* screen = host && host->screen() ? host->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
 
-    const QPointer<ViewerModel> self(this);
-    auto* slideshow = new Slideshow(document, screen, host, [self](int index) {
-        if (self) self->showPage(index);
+    const QPointer<ViewerModel> viewer(&model);
+    auto* slideshow = new Slideshow(document, screen, host, [viewer](int index) {
+        if (viewer) viewer->showPage(index);
     });
-    Slideshow::setCurrent(slideshow);
-    slideshow->start(std::clamp(pageIndex_, 0, document->pageCount() - 1));
-}
-
-void ViewerModel::showPage(int index)
-{
-    if (!pdfView_) return;
-    if (document_ && index >= 0 && index < document_->pageCount()) pdfView_->goToPage(index);
-    if (!pdfView_->hasFocus()) pdfView_->setFocus(Qt::OtherFocusReason);
+    setCurrent(slideshow);
+    slideshow->start(std::clamp(model.pageIndex(), 0, document->pageCount() - 1));
 }
 
 } // namespace quarn

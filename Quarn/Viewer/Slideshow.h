@@ -23,6 +23,9 @@ class QScreen;
 
 namespace quarn {
 
+class QuarnPDFView;
+class ViewerModel;
+
 // The borderless full-screen window. Closing it only asks the slideshow to end.
 class SlideshowWindow : public QWidget {
     Q_OBJECT
@@ -119,6 +122,9 @@ public:
     ~Slideshow() override;
 
     // The running slideshow, if any.
+    // The window's slideshow over its page view, from the current page;
+    // nothing while a slideshow runs. When it ends the viewer shows its page.
+    static void startFor(ViewerModel& model, QuarnPDFView& view);
     static Slideshow* current();
     static void setCurrent(Slideshow* slideshow);
 

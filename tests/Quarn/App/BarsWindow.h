@@ -3,6 +3,7 @@
 // generated document, the find bar and the status bar under it, and the
 // application's menus, all on one viewer model with its own settings file.
 #include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Find/FindOnPages.h"
 #include "Quarn/Markup/MarkupModel.h"
@@ -45,7 +46,7 @@ public:
         QObject::connect(&FindModel::of(model), &FindModel::queryChanged, &model, [this] { FindModel::of(model).start(160); });
 
         testsupport::showPdf(*view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, words)));
-        model.bind(view);
+        showViewerOnPages(model, *view);
         showFindOnPages(FindModel::of(model), *view);
         showMarkupOnPages(MarkupModel::of(model), *view);
         statusBar->setPageTotal(pages);
@@ -55,7 +56,7 @@ public:
         (void)QTest::qWaitForWindowActive(&window);
         QApplication::processEvents();
         model.start();
-        model.attach(view);
+        attachViewerToPages(model, *view);
         QTest::qWait(20); // the first page and zoom reports arrive on the next turns
     }
     ~BarsWindow() { model.stop(); }

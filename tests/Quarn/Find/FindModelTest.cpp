@@ -1,5 +1,6 @@
 // Find in the viewer: the model's find state over a real page view.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Find/FindOnPages.h"
@@ -39,7 +40,7 @@ struct FindFixture {
     {
         view.resize(800, 600);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, pageWords)));
-        model.bind(&view);
+        showViewerOnPages(model, view);
         showFindOnPages(FindModel::of(model), view);
         view.show();
         QApplication::processEvents();

@@ -1,6 +1,7 @@
 // The marks list: groups by page, the count line, per-page rebuilds after an
 // edit, revealing a mark from its row and deleting rows as one undo step.
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/MarkupOnPages.h"
 #include "Platform/PdfAnnotations.h"
@@ -46,7 +47,7 @@ struct ListFixture {
         view.resize(700, 800);
         view.load(&document);
         model.setDocument(&document);
-        model.bind(&view); // edits reach the document
+        showViewerOnPages(model, view); // edits reach the document
         showMarkupOnPages(MarkupModel::of(model), view); // selections reach the model
         view.show();
         list.resize(260, 600);

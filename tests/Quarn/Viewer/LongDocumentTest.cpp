@@ -1,6 +1,7 @@
 // A long document's marks list and form fields come from workers: every mark
 // and field is listed, and the UI thread keeps handling its events meanwhile.
 #include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Forms/FormEditor.h"
@@ -108,7 +109,7 @@ struct LongWindow {
         view.resize(700, 800);
         view.load(&document);
         model.setDocument(&document);
-        model.bind(&view);
+        showViewerOnPages(model, view);
         view.show();
         QApplication::processEvents();
     }

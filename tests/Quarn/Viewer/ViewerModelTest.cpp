@@ -1,4 +1,5 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Find/FindModel.h"
@@ -229,11 +230,11 @@ TEST(ViewerModel, PageKeysTurnPagesOnlyWhenThePageViewOwnsThem)
     QTest::keyClick(&h.view(), Qt::Key_Left);
     EXPECT_EQ(h.view().currentPageIndex(), 0);
     // With a modifier the key is not a page key.
-    EXPECT_FALSE(model.handlePageKey(new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier), &h.view()));
+    EXPECT_FALSE(handlePageKey(h.view(), new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier), &h.view()));
     // A page wider than the view leaves the arrows to scrolling.
     model.setZoom(4);
     QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
-    EXPECT_FALSE(model.handlePageKey(&right, &h.view()));
+    EXPECT_FALSE(handlePageKey(h.view(), &right, &h.view()));
 }
 
 TEST(ViewerModel, GoingToANegativePageLandsOnTheFirst)
