@@ -337,11 +337,11 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     row->addWidget(new SidebarPane(model_, document_, side));
     row->addWidget(new Hairline(true, side));
     const auto show = [this, side] {
-        side->setVisible(PagesModel::of(*model_).sidebar() && model_->libraryPanel() == LibraryPanel::document);
+        side->setVisible(PagesModel::of(*model_).sidebar() && PagesModel::of(*model_).libraryPanel() == LibraryPanel::document);
     };
     show();
     connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, side, show);
-    connect(model_, &ViewerModel::libraryPanelChanged, side, show);
+    connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, side, show);
     return side;
 }
 

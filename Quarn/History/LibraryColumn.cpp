@@ -25,7 +25,7 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     if (model_) {
         connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::follow);
-        connect(model_, &ViewerModel::libraryPanelChanged, this, &LibraryColumn::follow);
+        connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, this, &LibraryColumn::follow);
     }
     follow();
 }
@@ -65,7 +65,7 @@ QWidget* LibraryColumn::panelFor(LibraryPanel panel)
 
 void LibraryColumn::follow()
 {
-    QWidget* panel = model_ && PagesModel::of(*model_).sidebar() ? panelFor(model_->libraryPanel()) : nullptr;
+    QWidget* panel = model_ && PagesModel::of(*model_).sidebar() ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
     if (panel) stack_->setCurrentWidget(panel);
     // Hidden while another panel shows: coming back is "appearing" again.
     setVisible(panel != nullptr);

@@ -115,7 +115,7 @@ void PageCommands::refresh()
     delete_->setEnabled(viewer && PagesModel::of(*viewer).canDeletePages());
     for (const auto& [tab, toggle] : tabs_) {
         toggle->setEnabled(viewer != nullptr);
-        toggle->setChecked(viewer && PagesModel::of(*viewer).sidebar() && viewer->libraryPanel() == LibraryPanel::document &&
+        toggle->setChecked(viewer && PagesModel::of(*viewer).sidebar() && PagesModel::of(*viewer).libraryPanel() == LibraryPanel::document &&
                            PagesModel::of(*viewer).sidebarTab() == tab);
     }
     duplicate_->setText(PageEditor::title(tr("Duplicate"), n, false));

@@ -25,7 +25,8 @@ PagesModel& PagesModel::of(ViewerModel& viewer)
 }
 
 PagesModel::PagesModel(ViewerModel& viewer)
-    : QObject(&viewer), viewer_(viewer), sidebarTab_(quarnkit::loadSidebarTab(viewer.defaults()))
+    : QObject(&viewer), viewer_(viewer), sidebarTab_(quarnkit::loadSidebarTab(viewer.defaults())),
+      libraryPanel_(quarnkit::LibraryPanels::saved(viewer.defaults()))
 {
     // Until a page list shows the selection, the model keeps it in step itself.
     connect(&viewer, &ViewerModel::pageIndexChanged, this, &PagesModel::syncSelectionToPage);
@@ -38,6 +39,46 @@ void PagesModel::setSidebar(bool shown)
     if (shown == sidebar_) return;
     sidebar_ = shown;
     emit sidebarChanged(shown);
+    emit changed();
+}
+
+void PagesModel::setLibraryPanel(LibraryPanel panel)
+{
+    quarnkit::LibraryPanels::save(viewer_.defaults(), panel);
+    if (panel == libraryPanel_) return;
+    libraryPanel_ = panel;
+    emit libraryPanelChanged(panel);
+    emit changed();
+}
+
+void PagesModel::toggleLibrary(LibraryPanel panel)
+{
+    if (sidebar_ && libraryPanel_ == panel) {
+        setSidebar(false);
+        return;
+    }
+    setLibraryPanel(panel);
+    setSidebar(true);
+}
+
+void PagesModel::toggleLibraryAndFocus(LibraryPanel panel)
+{
+    toggleLibrary(panel);
+    if (sidebar_ && panel != LibraryPanel::document) setLibraryFocusRequest(panel);
+}
+
+bool PagesModel::takeLibraryFocusRequest(LibraryPanel panel)
+{
+    if (libraryFocusRequest_ != panel) return false;
+    setLibraryFocusRequest(std::nullopt);
+    return true;
+}
+
+void PagesModel::setLibraryFocusRequest(std::optional<LibraryPanel> panel)
+{
+    if (panel == libraryFocusRequest_) return;
+    libraryFocusRequest_ = panel;
+    emit libraryFocusRequestChanged(panel);
     emit changed();
 }
 
@@ -134,7 +175,7 @@ void PagesModel::setSidebarTab(quarnkit::SidebarTab tab)
 void PagesModel::showSidebarTab(quarnkit::SidebarTab tab)
 {
     setSidebarTab(tab);
-    viewer_.setLibraryPanel(LibraryPanel::document);
+    setLibraryPanel(LibraryPanel::document);
     setSidebar(true);
 }
 

@@ -8,6 +8,7 @@
 // and PagePanels.h asks for files.
 #include "Platform/PdfGeometry.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/History/LibraryPanel.h"
 #include "QuarnKit/Pages/SidebarTab.h"
 
 #include <QObject>
@@ -25,6 +26,8 @@ namespace PageEditor { struct FilePages; }
 } // namespace quarnkit
 
 namespace quarn {
+
+using quarnkit::LibraryPanel;
 
 class ThumbnailStore;
 class ViewerModel;
@@ -44,6 +47,21 @@ public:
     void setSidebarTab(quarnkit::SidebarTab tab);
     // Shows the sidebar with the document (not a library panel) on that tab.
     void showSidebarTab(quarnkit::SidebarTab tab);
+    // What the side column shows: the document sidebar or a library panel;
+    // starts as last chosen, and every choice is saved.
+    LibraryPanel libraryPanel() const { return libraryPanel_; }
+    void setLibraryPanel(LibraryPanel panel);
+    // The rail's action: the panel already shown hides the column (the
+    // choice stays); another panel, or any while the column is hidden,
+    // shows the column with it.
+    void toggleLibrary(LibraryPanel panel);
+    // The menu's action: as toggleLibrary, and a History or Explore column
+    // that comes up is asked to put the keys in its search field.
+    void toggleLibraryAndFocus(LibraryPanel panel);
+    // A one-shot request that the named panel focus its search field.
+    std::optional<LibraryPanel> libraryFocusRequest() const { return libraryFocusRequest_; }
+    // Clears the request and answers true when it names `panel`.
+    bool takeLibraryFocusRequest(LibraryPanel panel);
 
     // The pages selected in the sidebar's page list.
     const std::set<int>& selectedPages() const { return selectedPages_; }
@@ -85,6 +103,8 @@ public:
 signals:
     void sidebarChanged(bool shown);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
+    void libraryPanelChanged(LibraryPanel panel);
+    void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
     void selectedPagesChanged(const std::set<int>& pages);
     // Any of the above.
     void changed();
@@ -100,6 +120,7 @@ signals:
 
 private:
     explicit PagesModel(ViewerModel& viewer);
+    void setLibraryFocusRequest(std::optional<LibraryPanel> panel);
     // Keeps the page selection in step with the current page: moving to a
     // page outside a selection of several pages clears it, unless the
     // sidebar itself asked for that page.
@@ -113,6 +134,8 @@ private:
     ViewerModel& viewer_;
     bool sidebar_ = true;
     quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
+    LibraryPanel libraryPanel_;
+    std::optional<LibraryPanel> libraryFocusRequest_;
     std::set<int> selectedPages_;
     std::optional<quarnkit::PageId> shownPageId_; // the current page as last seen by syncSelectionToPage
     std::optional<quarnkit::PageId> sidebarJump_; // a page the sidebar asked for

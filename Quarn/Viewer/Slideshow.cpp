@@ -416,9 +416,12 @@ void Slideshow::startFor(ViewerModel& model, QuarnPDFView& view)
     QScreen* screen = host && host->screen() ? host->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
 
-    const QPointer<ViewerModel> viewer(&model);
-    auto* slideshow = new Slideshow(document, screen, host, [viewer](int index) {
-        if (viewer) viewer->showPage(index);
+    // Where it ended: that page's top, and the keys for the pages.
+    const QPointer<QuarnPDFView> pages(&view);
+    auto* slideshow = new Slideshow(document, screen, host, [pages](int index) {
+        if (!pages) return;
+        if (pages->quarnDocument() && index >= 0 && index < pages->quarnDocument()->pageCount()) pages->goToPage(index);
+        if (!pages->hasFocus()) pages->setFocus(Qt::OtherFocusReason);
     });
     setCurrent(slideshow);
     slideshow->start(std::clamp(model.pageIndex(), 0, document->pageCount() - 1));

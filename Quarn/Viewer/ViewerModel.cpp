@@ -1,7 +1,6 @@
 #include "Quarn/Viewer/ViewerModel.h"
 
 #include "Platform/UserDefaults.h"
-#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <QCoreApplication>
@@ -17,7 +16,6 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
     : QObject(parent),
       defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
-      libraryPanel_(quarnkit::LibraryPanels::saved(defaults_)),
       displayMode_(ReaderPreferences::defaultMode(defaults_))
 {
     saveTimer_.setSingleShot(true);
@@ -55,36 +53,6 @@ void ViewerModel::openFile(const QString& path)
     if (openFileHandler) openFileHandler(path);
 }
 
-void ViewerModel::setLibraryPanel(LibraryPanel panel)
-{
-    quarnkit::LibraryPanels::save(defaults_, panel);
-    assign(libraryPanel_, panel, &ViewerModel::libraryPanelChanged);
-}
-
-void ViewerModel::toggleLibrary(LibraryPanel panel)
-{
-    PagesModel& pages = PagesModel::of(*this);
-    if (pages.sidebar() && libraryPanel_ == panel) {
-        pages.setSidebar(false);
-        return;
-    }
-    setLibraryPanel(panel);
-    pages.setSidebar(true);
-}
-
-void ViewerModel::toggleLibraryAndFocus(LibraryPanel panel)
-{
-    toggleLibrary(panel);
-    if (PagesModel::of(*this).sidebar() && panel != LibraryPanel::document)
-        assign(libraryFocusRequest_, std::optional<LibraryPanel>(panel), &ViewerModel::libraryFocusRequestChanged);
-}
-
-bool ViewerModel::takeLibraryFocusRequest(LibraryPanel panel)
-{
-    if (libraryFocusRequest_ != panel) return false;
-    assign(libraryFocusRequest_, std::optional<LibraryPanel>(), &ViewerModel::libraryFocusRequestChanged);
-    return true;
-}
 
 // ---------------------------------------------------------------- what the view shows
 
@@ -178,23 +146,14 @@ void ViewerModel::zoomChanged()
 
 void ViewerModel::viewResized()
 {
-    if (zoomFit_) later(0, [this] { refit(); });
-}
-
-void ViewerModel::refit()
-{
-    if (!zoomFit_) return;
     // A fit that follows the size keeps whatever page is in view.
-    emit fitRequested(*zoomFit_, showsSpreads(displayMode_), false);
+    if (zoomFit_)
+        later(0, [this] {
+            if (zoomFit_) emit fitRequested(*zoomFit_, showsSpreads(displayMode_), false);
+        });
 }
 
 void ViewerModel::startSlideshow() { emit slideshowRequested(); }
-
-void ViewerModel::showPage(int index)
-{
-    if (document_ && index >= 0 && index < document_->pageCount()) emit pageRequested(index, std::nullopt);
-    emit focusRequested();
-}
 
 // ---------------------------------------------------------------- the window's life
 
@@ -234,17 +193,13 @@ void ViewerModel::documentChanged()
 
 // ---------------------------------------------------------------- reading position
 
-std::optional<ReadingPosition> ViewerModel::storedPosition() const
-{
-    if (!ReaderPreferences::restorePosition(defaults_) || filePath_.isEmpty()) return std::nullopt;
-    const std::optional<FileFingerprint> fingerprint = FileFingerprint::of(filePath_);
-    if (!fingerprint) return std::nullopt;
-    return positions_.position(*fingerprint);
-}
-
 void ViewerModel::restoreReadingPosition()
 {
-    if (const std::optional<ReadingPosition> stored = storedPosition()) {
+    std::optional<ReadingPosition> stored;
+    if (ReaderPreferences::restorePosition(defaults_) && !filePath_.isEmpty())
+        if (const std::optional<FileFingerprint> fingerprint = FileFingerprint::of(filePath_))
+            stored = positions_.position(*fingerprint);
+    if (stored) {
         assign(displayMode_, stored->mode, &ViewerModel::displayModeChanged);
         assign(coverSeparately_, stored->coverSeparately, &ViewerModel::coverSeparatelyChanged);
         emit displayRequested(displayMode_, coverSeparately_, std::nullopt);

@@ -10,7 +10,6 @@
 // reports back what it shows (ViewerOnPages.h). It keeps only a weak link to
 // the window's page view, for the menus and bars that act on the view itself.
 #include "QuarnKit/Document/QuarnDocument.h"
-#include "QuarnKit/History/LibraryPanel.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -27,8 +26,6 @@ namespace platform { class UserDefaults; }
 namespace quarn {
 
 class QuarnPDFView;
-
-using quarnkit::LibraryPanel;
 
 class ViewerModel : public QObject {
     Q_OBJECT
@@ -54,23 +51,6 @@ public:
     // Opens a file as a document window of its own (never into this one); set by the window's owner.
     std::function<void(const QString& path)> openFileHandler;
     void openFile(const QString& path);
-    // The panel of the library column; starts as last chosen, and every choice is saved.
-    LibraryPanel libraryPanel() const { return libraryPanel_; }
-    void setLibraryPanel(LibraryPanel panel);
-
-    // ------------------------------------------------------------ library column
-
-    // The rail's action: the panel already shown hides the column (the
-    // choice stays); another panel, or any while the column is hidden,
-    // shows the column with it.
-    void toggleLibrary(LibraryPanel panel);
-    // The menu's action: as toggleLibrary, and a History or Explore column
-    // that comes up is asked to put the keys in its search field.
-    void toggleLibraryAndFocus(LibraryPanel panel);
-    // A one-shot request that the named panel focus its search field.
-    std::optional<LibraryPanel> libraryFocusRequest() const { return libraryFocusRequest_; }
-    // Clears the request and answers true when it names `panel`.
-    bool takeLibraryFocusRequest(LibraryPanel panel);
 
     // ------------------------------------------------------------ what the view shows
 
@@ -111,8 +91,6 @@ public:
     void zoomChanged();
     // Full screen from the current page; nothing while a slideshow runs.
     void startSlideshow();
-    // Shows the top of a page (where a slideshow ended) and gives the page view the keys.
-    void showPage(int index);
 
     // ------------------------------------------------------------ the window's life
 
@@ -144,8 +122,6 @@ public:
 
 signals:
     // One signal per published value, sent only when the value changed.
-    void libraryPanelChanged(LibraryPanel panel);
-    void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
     void pageIndexChanged(int index);
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
@@ -174,8 +150,6 @@ signals:
 private:
     // Assigns a published value and reports it, only when it changed.
     template <typename T, typename Signal> bool assign(T& field, const T& value, Signal signal);
-    std::optional<quarnkit::ReadingPosition> storedPosition() const;
-    void refit();
     void setZoomFit(std::optional<quarnkit::ZoomPreset> fit);
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);
@@ -185,8 +159,7 @@ private:
     QPointer<quarnkit::QuarnDocument> document_;
     QString filePath_;
     QPointer<QuarnPDFView> pdfView_;
-    LibraryPanel libraryPanel_ = LibraryPanel::document;
-    std::optional<LibraryPanel> libraryFocusRequest_;
+
     int pageIndex_ = 0;
     int pageCount_ = 0;
     double zoom_ = 1.0;

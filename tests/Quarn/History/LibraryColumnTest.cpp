@@ -7,6 +7,7 @@
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryRail.h"
 #include "Quarn/History/LibraryViews.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
@@ -101,10 +102,10 @@ TEST(LibraryRail, TogglesTheColumnAndRemembersThePanel)
     s.click(LibraryPanel::history);
     s.click(LibraryPanel::history);
     // Hidden, History stays the choice, and a new window starts with it.
-    EXPECT_EQ(s.screen->model().libraryPanel(), LibraryPanel::history);
+    EXPECT_EQ(PagesModel::of(s.screen->model()).libraryPanel(), LibraryPanel::history);
     EXPECT_EQ(s.settings.defaults.stringValue(quarnkit::LibraryPanels::savedKey), "history");
     ViewerModel next(&s.settings.defaults, &s.settings.positions);
-    EXPECT_EQ(next.libraryPanel(), LibraryPanel::history);
+    EXPECT_EQ(PagesModel::of(next).libraryPanel(), LibraryPanel::history);
     // Explore opens through the library too, so it has its button.
     EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
 }

@@ -365,10 +365,10 @@ TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
     EXPECT_EQ(pages.sidebarToggle(quarnkit::SidebarTab::marks)->shortcut(), QKeySequence("Ctrl+Alt+3"));
 
     PagesModel::of(w.model()).setSidebar(false);
-    w.model().setLibraryPanel(LibraryPanel::history);
+    PagesModel::of(w.model()).setLibraryPanel(LibraryPanel::history);
     w.key("Ctrl+Alt+2");
     EXPECT_TRUE(PagesModel::of(w.model()).sidebar());
-    EXPECT_EQ(w.model().libraryPanel(), LibraryPanel::document);
+    EXPECT_EQ(PagesModel::of(w.model()).libraryPanel(), LibraryPanel::document);
     EXPECT_EQ(PagesModel::of(w.model()).sidebarTab(), quarnkit::SidebarTab::outline);
     EXPECT_TRUE(pages.sidebarToggle(quarnkit::SidebarTab::outline)->isChecked());
     EXPECT_FALSE(pages.sidebarToggle(quarnkit::SidebarTab::pages)->isChecked());
