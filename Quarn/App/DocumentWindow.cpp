@@ -1,6 +1,7 @@
 #include "Quarn/App/DocumentWindow.h"
 
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Signatures/SignCommands.h"
@@ -160,7 +161,7 @@ void DocumentWindow::commitPendingTyping()
 {
     // Words still in a text box's editor belong in the file and in the
     // unsaved-changes question: they become their undo step first.
-    if (QuarnPDFView* view = screen_->pageViewHost() ? screen_->pageViewHost()->view() : nullptr) view->commitEditing();
+    if (QuarnPDFView* view = screen_->pageViewHost() ? screen_->pageViewHost()->view() : nullptr) MarkEditor::of(*view).commitEditing();
 }
 
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)

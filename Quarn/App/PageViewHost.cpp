@@ -2,6 +2,7 @@
 
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/Find/FindOnPages.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkKeys.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/MarkupOnPages.h"
@@ -27,6 +28,7 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     layout->setContentsMargins(8, 8, 8, 8);
     view_ = new QuarnPDFView(this);
     layout->addWidget(view_);
+    MarkEditor& marks = MarkEditor::of(*view_); // marks are edited on the pages
     new MarkKeys(view_, this); // mark keys wherever the focus is in the window
 
     // Making the view: load, bind, tool, attach.
@@ -36,6 +38,13 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     showMarkupOnPages(MarkupModel::of(*model_), *view_);
     showSigningOnPages(SigningModel::of(*model_), *view_);
     showPagesOnPages(PagesModel::of(*model_), *view_);
+    // Page edits end the typing into a mark first; pages put back (an undo)
+    // close the in-place editor and drop the selected mark.
+    connect(&PagesModel::of(*model_), &PagesModel::editingFinishRequested, view_, [&marks] { marks.commitEditing(); });
+    connect(&PagesModel::of(*model_), &PagesModel::pagesReset, view_, [&marks] {
+        if (marks.hasEditor()) marks.closeEditor();
+        marks.select(std::nullopt);
+    });
     model_->setDocument(document_);
     syncTool();
     attachViewerToPages(*model_, *view_);
@@ -59,9 +68,10 @@ void PageViewHost::refresh()
     if (document_ && view_->quarnDocument() != document_.data()) {
         // Another document object: the open editor closes without committing,
         // and the view starts over with the new PDF.
-        if (view_->hasEditor()) view_->closeEditor();
+        MarkEditor& marks = MarkEditor::of(*view_);
+        if (marks.hasEditor()) marks.closeEditor();
         view_->load(document_.data());
-        view_->select(std::nullopt);
+        marks.select(std::nullopt);
         view_->reportViewChanges();
         view_->applyScrollerStyle();
     }

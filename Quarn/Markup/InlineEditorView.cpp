@@ -115,9 +115,9 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     }
 
     QPointer<QuarnPDFView> owner(&view_);
-    editor->onCommit = [owner] { if (owner) owner->commitEditing(); };
-    editor->onCancel = [owner] { if (owner) owner->closeEditor(); };
-    editor->onGrow = [owner] { if (owner) owner->layoutEditor(); };
+    editor->onCommit = [owner, this] { if (owner) commitEditing(); };
+    editor->onCancel = [owner, this] { if (owner) closeEditor(); };
+    editor->onGrow = [owner, this] { if (owner) layoutEditor(); };
     editor_ = editor;
     editorTarget_ = std::make_shared<EditorTarget>(target);
     editor->show();

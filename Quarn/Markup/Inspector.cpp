@@ -1,4 +1,5 @@
 #include "Quarn/Markup/Inspector.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
@@ -292,7 +293,7 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     head_ = checkbox(tr("Head"), content);
     connect(head_, &QCheckBox::toggled, this, [this](bool on) {
         if (!model_ || !MarkupModel::of(*model_).inspected() || !quarnkit::usesHead(MarkupModel::of(*model_).inspected()->kind)) return;
-        if (QuarnPDFView* view = model_->pdfView()) view->setArrowhead(on);
+        if (QuarnPDFView* view = model_->pdfView()) MarkEditor::of(*view).setArrowhead(on);
     });
     column->addWidget(head_);
 
@@ -338,15 +339,15 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     };
     duplicate_ = new ChromeToolButton(QStringLiteral("plus.square.on.square"), tr("Duplicate (%1)").arg(quarnkit::KeyboardShortcuts::keyText(
                                           quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::duplicateMark)[0])), actions_);
-    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.duplicateSelection(); }));
+    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).duplicateSelection(); }));
     front_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.top.filled"), tr("Bring to front"), actions_);
-    connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.reorderSelection(true); }));
+    connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); }));
     back_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.bottom.filled"), tr("Send to back"), actions_);
-    connect(back_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.reorderSelection(false); }));
+    connect(back_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); }));
     delete_ = new InspectorActionButton(tr("Delete"), QStringLiteral("trash"), D::record(), actions_);
     delete_->setToolTip(tr("Delete the mark (Delete)"));
     connect(delete_, &QAbstractButton::clicked, this,
-            onView([](QuarnPDFView& v) { v.removeSelection(QStringLiteral("Delete")); }));
+            onView([](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); }));
     buttons->addWidget(duplicate_);
     buttons->addWidget(front_);
     buttons->addWidget(back_);

@@ -11,6 +11,7 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
@@ -81,8 +82,19 @@ Qt::CursorShape resizeCursor(QPointF centre, QPointF handle)
 
 } // namespace
 
-MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), overlay_(new MarkupOverlay(view.overlay()))
+MarkEditor& MarkEditor::of(QuarnPDFView& view)
 {
+    if (auto* editor = view.interaction<MarkEditor>()) return *editor;
+    return static_cast<MarkEditor&>(view.addInteraction(std::make_unique<MarkEditor>(view)));
+}
+
+MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), layer_(new QWidget(view.viewport()))
+{
+    layer_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layer_->setAttribute(Qt::WA_NoSystemBackground);
+    layer_->setGeometry(view.viewport()->rect());
+    layer_->show();
+    overlay_ = new MarkupOverlay(layer_);
     overlay_->beforePaint = [this] { fillOverlay(); };
 }
 
@@ -137,8 +149,26 @@ void MarkEditor::documentReplaced()
 
 void MarkEditor::viewMoved()
 {
+    layer_->setGeometry(view_.viewport()->rect());
     refresh();
     layoutEditor();
+}
+
+void MarkEditor::toolChanged()
+{
+    if (hasEditor()) QTimer::singleShot(0, &view_, [this] { commitEditing(); });
+    setHover(std::nullopt);
+}
+
+bool MarkEditor::contextMenu(QContextMenuEvent* event)
+{
+    commitEditing();
+    if (const auto at = view_.pagePoint(event->pos())) {
+        if (const auto hit = markAt(at->point, at->page)) select(hit);
+    }
+    std::unique_ptr<QMenu> menu(contextMenu());
+    if (menu && !menu->isEmpty()) menu->exec(event->globalPos());
+    return true;
 }
 
 void MarkEditor::refresh() { overlay_->update(); }
@@ -151,10 +181,10 @@ void MarkEditor::select(std::optional<MarkRef> mark)
     selected_ = mark;
     if (changed) burst_.reset();
     if (changed && mark) view_.clearSelection();
-    if (view_.onSelection) view_.onSelection(selected_.has_value());
-    if (view_.onInspect) {
+    if (onSelection) onSelection(selected_.has_value());
+    if (onInspect) {
         const auto a = mark ? annotation(*mark) : std::nullopt;
-        view_.onInspect(a ? quarnkit::MarkCatalog::style(*a) : std::nullopt);
+        onInspect(a ? quarnkit::MarkCatalog::style(*a) : std::nullopt);
     }
     refresh();
 }
@@ -224,19 +254,19 @@ bool MarkEditor::chooseByKey(const QKeyEvent* event)
     const int c = int(*command);
     if (c >= int(ShortcutCommand::toolSelect) && c <= int(ShortcutCommand::toolEraser)) {
         const auto tool = quarnkit::allTools[size_t(c - int(ShortcutCommand::toolSelect))];
-        if (view_.onChooseTool)
-            view_.onChooseTool(tool);
-        else if (view_.onToolChange)
-            view_.onToolChange(tool);
+        if (onChooseTool)
+            onChooseTool(tool);
+        else if (onToolChange)
+            onToolChange(tool);
         return true;
     }
     if (c >= int(ShortcutCommand::swatch1) && c <= int(ShortcutCommand::swatch8)) {
         const int index = c - int(ShortcutCommand::swatch1);
         if (index >= int(quarnkit::RGBA::swatches.size())) return false;
-        if (view_.onChooseSwatch)
-            view_.onChooseSwatch(index);
-        else if (view_.onSwatchIndex)
-            view_.onSwatchIndex(index);
+        if (onChooseSwatch)
+            onChooseSwatch(index);
+        else if (onSwatchIndex)
+            onSwatchIndex(index);
         return true;
     }
     return false;
@@ -312,8 +342,8 @@ void MarkEditor::documentChanged()
         select(std::nullopt);
         return;
     }
-    if (selected_ && view_.onInspect) {
-        if (const auto a = annotation(*selected_)) view_.onInspect(quarnkit::MarkCatalog::style(*a));
+    if (selected_ && onInspect) {
+        if (const auto a = annotation(*selected_)) onInspect(quarnkit::MarkCatalog::style(*a));
     }
     refresh();
 }
@@ -761,8 +791,8 @@ bool MarkEditor::escape()
         return true;
     }
     if (view_.tool() == MarkupTool::select) return false;
-    if (view_.onChooseTool) view_.onChooseTool(MarkupTool::select);
-    else if (view_.onToolChange) view_.onToolChange(MarkupTool::select);
+    if (onChooseTool) onChooseTool(MarkupTool::select);
+    else if (onToolChange) onToolChange(MarkupTool::select);
     return true;
 }
 

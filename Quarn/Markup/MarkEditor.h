@@ -1,13 +1,15 @@
 #pragma once
-// The editing of marks in one page view, as a class of its own: the page
-// view hands it the mouse, the keys and the painting of the layer above the
-// pages, and it keeps the selection, the hover, the gesture in progress from
+// The editing of marks in one page view, one of the view's interactions
+// (PageInteraction.h): the view hands it the mouse and the keys, it paints
+// on a layer of its own above the pages, and it keeps the selection, the hover, the gesture in progress from
 // mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles
 // and the in-place editor of text boxes and notes. The edits themselves are
 // the document's (QuarnKit/Markup/MarkEdits.h), which records each as an undo
 // step; this class turns gestures into them and follows the document's change
 // signal. It reaches the view through its public interface only.
+#include "Quarn/Markup/MarkRef.h"
 #include "Quarn/Markup/MarkupOverlay.h"
+#include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/Annotation.h"
 #include "QuarnKit/Markup/EditBurst.h"
@@ -28,35 +30,57 @@ class QMouseEvent;
 
 namespace quarn {
 
-class MarkEditor {
+struct EditorTarget;
+
+class MarkEditor : public PageInteraction {
 public:
     using PdfPoint = platform::PdfPoint;
     using Annotation = quarnkit::Annotation;
 
+    // The mark editor of a page view, added to it on first asking.
+    static MarkEditor& of(QuarnPDFView& view);
+
     explicit MarkEditor(QuarnPDFView& view);
-    ~MarkEditor();
+    ~MarkEditor() override;
     MarkEditor(const MarkEditor&) = delete;
     MarkEditor& operator=(const MarkEditor&) = delete;
+
+    // What the editing reports to the window's markup: a mark selected or
+    // not, the style of the selected mark, a tool or swatch chosen by key
+    // (onChooseTool and onChooseSwatch when set, else onToolChange and onSwatchIndex).
+    std::function<void(bool selected)> onSelection;
+    std::function<void(std::optional<quarnkit::MarkStyle>)> onInspect;
+    std::function<void(quarnkit::MarkupTool)> onToolChange;
+    std::function<void(int index)> onSwatchIndex;
+    std::function<void(quarnkit::MarkupTool)> onChooseTool;
+    std::function<void(int index)> onChooseSwatch;
 
     // ------------------------------------------------------------ events routed by the view
 
     // True when the editing took the event (a press beside every mark with
     // Select falls through to text selection and links).
-    bool mousePress(QMouseEvent* event);
-    bool mouseMove(QMouseEvent* event);
-    bool mouseRelease(QMouseEvent* event);
+    bool mousePress(QMouseEvent* event) override;
+    // A quick second click draws, grabs or erases a mark like the first one.
+    bool mouseDoubleClick(QMouseEvent* event) override { return mousePress(event); }
+    bool mouseMove(QMouseEvent* event) override;
+    bool mouseRelease(QMouseEvent* event) override;
     // Mark keys: Escape, nudges, Return, Delete, tool letters and swatch digits.
-    bool key(QKeyEvent* event);
-    // The pointer moved without a button, or left the view (no point).
-    void hover(std::optional<QPointF> viewportPoint);
+    bool key(QKeyEvent* event) override;
+    // Ends typing, selects the mark under the pointer and opens its menu.
+    bool contextMenu(QContextMenuEvent* event) override;
+    void hover(std::optional<QPointF> viewportPoint) override;
+    // With a mark selected the arrow keys nudge it.
+    bool holdsArrows() const override { return selected_.has_value(); }
     // After any change of the document: a mark gone is no longer selected or
     // hovered, the inspector shows the selected mark as it is now, and an
     // edit made elsewhere (an undo, another view) ends any run of quick edits.
-    void documentChanged();
+    void documentChanged() override;
     // The view shows another document: the editor closes, the gesture ends.
-    void documentReplaced();
+    void documentReplaced() override;
     // The view scrolled or zoomed: the in-place editor follows its mark.
-    void viewMoved();
+    void viewMoved() override;
+    // Another tool: typing ends (on the next turn), nothing is hovered.
+    void toolChanged() override;
 
     // ------------------------------------------------------------ selection and hover
 
@@ -72,7 +96,10 @@ public:
     std::optional<Annotation> annotation(const MarkRef& mark) const;
     // Redraws the layer above the pages (frame, handles, preview, bubble).
     void refresh();
+    // The context menu for the current selection; the caller owns it.
     QMenu* contextMenu();
+    // The layer above the pages that the editing draws on.
+    QWidget* overlay() const { return layer_; }
 
     // ------------------------------------------------------------ in-place typing (InlineEditorView.cpp)
 
@@ -188,7 +215,8 @@ private:
     void clearPreview();
 
     QuarnPDFView& view_;
-    MarkupOverlay* overlay_; // owned by the view's overlay widget
+    QWidget* layer_;         // a child of the view's viewport
+    MarkupOverlay* overlay_; // owned by the layer
     Drag drag_;
     bool shift_ = false; // Shift held at the latest event of the gesture
     std::optional<quarnkit::EditBurst> burst_;

@@ -1,4 +1,5 @@
 #include "Quarn/Markup/MarkupMenu.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 
@@ -29,10 +30,10 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         });
         return action;
     };
-    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { v.duplicateSelection(); });
-    delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { v.removeSelection(QStringLiteral("Delete")); });
-    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { v.reorderSelection(true); });
-    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { v.reorderSelection(false); });
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { MarkEditor::of(v).duplicateSelection(); });
+    delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); });
+    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); });
+    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); });
 
     if (edit) {
         // After the pasteboard group: right before the group that holds Find.

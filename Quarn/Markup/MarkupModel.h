@@ -7,6 +7,7 @@
 // knows no view: the page view subscribes to it (MarkupOnPages.h) and carries
 // out what it asks of the selected mark.
 #include "Quarn/Markup/InspectorPanel.h"
+#include "Quarn/Markup/MarkRef.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Shell/RGBA.h"

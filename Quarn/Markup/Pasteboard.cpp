@@ -1,5 +1,7 @@
 #include "Quarn/Markup/Pasteboard.h"
 
+#include "Quarn/Markup/MarkEditor.h"
+
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
 
@@ -70,12 +72,14 @@ bool canRun(Command command, const QuarnPDFView* view)
 {
     if (QWidget* target = typingTarget()) return canRunOnField(command, target);
     if (!view || !view->quarnDocument()) return false;
-    const bool mark = view->selectedAnnotation().has_value();
+    const MarkEditor* marks = view->interaction<MarkEditor>();
+    const bool mark = marks && marks->selected().has_value();
+    const bool typing = marks && marks->hasEditor();
     switch (command) {
-    case Command::cut: return mark && !view->hasEditor();
+    case Command::cut: return mark && !typing;
     case Command::copy: return mark || !view->currentSelection().text.empty();
     case Command::paste:
-        return !view->hasEditor() && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+        return !typing && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
     }
     return false;
 }
@@ -88,11 +92,11 @@ void run(Command command, QuarnPDFView* view)
     if (auto* plain = qobject_cast<QPlainTextEdit*>(target)) return runOn(plain, command);
     if (!view || !canRun(command, view)) return;
     switch (command) {
-    case Command::cut: view->cutSelectedMark(); break;
+    case Command::cut: MarkEditor::of(*view).cutSelectedMark(); break;
     case Command::copy:
-        if (!view->copySelectedMark()) view->copy();
+        if (!MarkEditor::of(*view).copySelectedMark()) view->copy();
         break;
-    case Command::paste: view->pasteMarks(); break;
+    case Command::paste: MarkEditor::of(*view).pasteMarks(); break;
     }
 }
 

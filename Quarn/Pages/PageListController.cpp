@@ -1,4 +1,5 @@
 #include "Quarn/Pages/PageListController.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Pages/PagePanels.h"
 #include "Quarn/Pages/PagesModel.h"
 
@@ -41,7 +42,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
         if (self && self->model_) PagesModel::of(*self->model_).deletePages();
     };
     table_->onFocus = [self] {
-        if (self && self->model_ && self->model_->pdfView()) self->model_->pdfView()->select(std::nullopt);
+        if (self && self->model_) MarkupModel::of(*self->model_).select(std::nullopt);
     };
     table_->onDragLeave = [self] {
         if (self) self->hideIndicator();

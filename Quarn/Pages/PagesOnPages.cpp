@@ -10,10 +10,7 @@ void showPagesOnPages(PagesModel& pages, QuarnPDFView& view)
 {
     const QPointer<QuarnPDFView> page(&view);
     pages.shownPage = [page] { return page ? page->currentPageIndex() : -1; };
-    QObject::connect(&pages, &PagesModel::editingFinishRequested, &view, &QuarnPDFView::finishEditing);
     QObject::connect(&pages, &PagesModel::pagesReset, &view, [&view] {
-        if (view.hasEditor()) view.closeEditor();
-        view.select(std::nullopt);
         view.forgetReportedPage();
         view.reportViewChanges();
     });

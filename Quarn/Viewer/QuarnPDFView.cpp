@@ -1,6 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
-#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
@@ -50,13 +50,6 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     horizontalScrollBar()->setSingleStep(20);
     verticalScrollBar()->setSingleStep(20);
 
-    overlay_ = new QWidget(viewport());
-    overlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    overlay_->setAttribute(Qt::WA_NoSystemBackground);
-    overlay_->setGeometry(viewport()->rect());
-    overlay_->show();
-    markEditor_ = std::make_unique<MarkEditor>(*this);
-
     connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<quarnkit::PageLink>& links) {
         if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
     });
@@ -68,6 +61,27 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
 }
 
 QuarnPDFView::~QuarnPDFView() = default;
+
+// ---------------------------------------------------------------- interactions
+
+PageInteraction& QuarnPDFView::addInteraction(std::unique_ptr<PageInteraction> interaction)
+{
+    interactions_.push_back(std::move(interaction));
+    return *interactions_.back();
+}
+
+bool QuarnPDFView::arrowsMoveSelection() const
+{
+    return std::any_of(interactions_.begin(), interactions_.end(), [](const auto& each) { return each->holdsArrows(); });
+}
+
+template <typename F> bool QuarnPDFView::offer(F&& handles)
+{
+    for (const auto& each : interactions_)
+        if (handles(*each)) return true;
+    return false;
+}
+
 // ---------------------------------------------------------------- document
 
 int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
@@ -119,7 +133,7 @@ void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 
 void QuarnPDFView::display()
 {
-    markEditor_->documentReplaced();
+    for (const auto& each : interactions_) each->documentReplaced();
     heldShift_ = 0;
     // Before every page is read, no signature is known: the first edit then
     // reads the whole document again.
@@ -162,7 +176,7 @@ void QuarnPDFView::documentEdited()
     const bool samePages = pages == shownPages_;
     shownPages_ = pages;
     refresh(page && samePages ? document_->pageIndex(*page) : std::nullopt);
-    markEditor_->documentChanged();
+    for (const auto& each : interactions_) each->documentChanged();
 }
 
 void QuarnPDFView::refresh(std::optional<int> page)
@@ -671,8 +685,7 @@ void QuarnPDFView::syncState()
     shownScale_ = scale_;
     shownPage_ = page;
     lastVisible_ = visible;
-    overlay_->setGeometry(viewport()->rect());
-    markEditor_->viewMoved();
+    for (const auto& each : interactions_) each->viewMoved();
     emit boundsChanged();
     if (scaleMoved) emit scaleChanged(scale_);
     if (pageMoved) emit pageChanged(page);
@@ -857,7 +870,6 @@ void QuarnPDFView::showEvent(QShowEvent* event)
 
 void QuarnPDFView::layoutPass()
 {
-    overlay_->setGeometry(viewport()->rect());
     // The first layout wide enough with a document fits the pages once.
     if (!didInitialFit_ && width() > 40 && document_) {
         didInitialFit_ = true;
@@ -917,7 +929,7 @@ bool QuarnPDFView::isAtRowEdge(bool bottom) const
 
 void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 {
-    if (markEditor_->key(event)) {
+    if (offer([event](PageInteraction& each) { return each.key(event); })) {
         event->accept();
         return;
     }
@@ -966,7 +978,7 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 
 void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 {
-    if (markEditor_->mousePress(event)) return;
+    if (offer([event](PageInteraction& each) { return each.mousePress(event); })) return;
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -989,7 +1001,7 @@ void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 
 void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (markEditor_->mouseMove(event)) return;
+    if (offer([event](PageInteraction& each) { return each.mouseMove(event); })) return;
     if (event->buttons() & Qt::LeftButton) {
         const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
         if (moved) pressedLink_.reset();
@@ -1005,12 +1017,12 @@ void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     updateCursor(event->position());
-    markEditor_->hover(event->position());
+    for (const auto& each : interactions_) each->hover(event->position());
 }
 
 void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (markEditor_->mouseRelease(event)) return;
+    if (offer([event](PageInteraction& each) { return each.mouseRelease(event); })) return;
     if (event->button() == Qt::LeftButton) {
         if (pressedLink_) {
             const quarnkit::PageLink link = *pressedLink_;
@@ -1024,8 +1036,7 @@ void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // A quick second click draws, grabs or erases a mark like the first one.
-    if (markEditor_->mousePress(event)) return;
+    if (offer([event](PageInteraction& each) { return each.mouseDoubleClick(event); })) return;
     if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
         selectWordAt(event->position());
         event->accept();
@@ -1037,17 +1048,12 @@ void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 void QuarnPDFView::leaveEvent(QEvent* event)
 {
     QAbstractScrollArea::leaveEvent(event);
-    markEditor_->hover(std::nullopt);
+    for (const auto& each : interactions_) each->hover(std::nullopt);
 }
 
 void QuarnPDFView::contextMenuEvent(QContextMenuEvent* event)
 {
-    finishEditing();
-    if (const auto at = pagePoint(event->pos())) {
-        if (const auto hit = mark(at->point, at->page)) select(hit);
-    }
-    std::unique_ptr<QMenu> menu(contextMenu());
-    if (menu && !menu->isEmpty()) menu->exec(event->globalPos());
+    offer([event](PageInteraction& each) { return each.contextMenu(event); });
 }
 
 void QuarnPDFView::updateCursor(QPointF viewportPoint)
@@ -1109,8 +1115,7 @@ void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle&
     tool_ = tool;
     style_ = style;
     if (!changed) return;
-    if (hasEditor()) QTimer::singleShot(0, this, [this] { finishEditing(); });
-    markEditor_->setHover(std::nullopt);
+    for (const auto& each : interactions_) each->toolChanged();
     updateCursor(viewport()->mapFromGlobal(QCursor::pos()));
 }
 

@@ -2,7 +2,8 @@
 // The page view of one document window: shows the pages of a PDF in one of
 // four layouts, scales them, keeps a current page and a back/forward history,
 // selects and copies text, follows links, accepts dropped PDF files, prints,
-// and hosts the editing of marks (whose bodies live with the markup code).
+// and hands its mouse and keys to the interactions added to it (the editing
+// of marks is one, Quarn/Markup/MarkEditor.h).
 //
 // Pages are drawn from tiles that worker threads render from display lists; a
 // page whose tiles have not arrived yet shows as a white sheet, so painting
@@ -43,16 +44,7 @@ using quarnkit::TileKey;
 using quarnkit::TileRenderer;
 using quarnkit::TileRequest;
 
-// A mark (annotation) on a page, known by its PDF object number.
-struct MarkRef {
-    int page = -1;
-    int object = 0;
-    friend bool operator==(const MarkRef&, const MarkRef&) = default;
-};
-
-// What the in-place editor types into (the markup code's).
-struct EditorTarget;
-class MarkEditor;
+class PageInteraction;
 
 // A page and a point on it (PDF user space): where a view location falls.
 struct PagePoint {
@@ -214,6 +206,8 @@ public:
     bool print(QPrinter& printer);
     // "ravlen couldn't finish that." with the description as informative text.
     void showErrorAlert(const QString& description);
+    // The current page (else the first) as an image on the clipboard.
+    void copyPage();
 
     // ------------------------------------------------------------ reports to the window's model
 
@@ -232,16 +226,10 @@ public:
 
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
-    std::function<void(bool selected)> onSelection;
-    std::function<void(quarnkit::MarkupTool)> onToolChange;
-    std::function<void(int index)> onSwatchIndex;
     // A PDF file was dropped on the view (the first PDF of the drop).
     std::function<void(const QString& path)> onOpenFile;
     std::function<bool()> findIsPresented = [] { return false; };
     std::function<void()> onDismissFind;
-    std::function<void(std::optional<quarnkit::MarkStyle>)> onInspect;
-    std::function<void(quarnkit::MarkupTool)> onChooseTool;
-    std::function<void(int index)> onChooseSwatch;
     // Opens an external link; the desktop's handler unless replaced.
     std::function<void(const QUrl&)> openExternalUrl;
 
@@ -252,68 +240,23 @@ public:
     // Takes the window's tool and its style; acts only when the tool changed.
     void setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style);
 
-    // The transparent layer above the pages that the markup code draws on.
-    QWidget* overlay() const { return overlay_; }
     // A page's geometry as laid out; none for no such page.
     const quarnkit::PageGeometry* geometry(int page) const;
 
-    // ------------------------------------------------------------ editing of marks
+    // ------------------------------------------------------------ interactions
 
-    // The mark editor of the view, which gets its mouse, keys and overlay
-    // painting; the calls below hand on to it.
-    MarkEditor& markEditor() const { return *markEditor_; }
-
-    void select(std::optional<MarkRef> mark);
-    std::optional<MarkRef> selectedAnnotation() const;
-    // Mark keys: true when the key was a mark key and was used.
-    bool handleKey(QKeyEvent* event);
-    void refreshSelection();
-    void layoutEditor();
-    void setHover(std::optional<MarkRef> mark);
-    std::optional<MarkRef> mark(platform::PdfPoint at, int page) const;
-    // The context menu for the current selection; the caller owns it.
-    QMenu* contextMenu();
-    void finishEditing();
-    void closeEditor();
-    bool hasEditor() const;
-    // In-place typing of text boxes and notes: opens the editor (committing
-    // one already open), or applies its text as one undo step.
-    void beginEditing(const EditorTarget& target);
-    void commitEditing();
-    QWidget* editor() const;
-    // The current page (else the first) as an image on the clipboard.
-    void copyPage();
-
-    // ------------------------------------------------------------ marks on the clipboard (MarkClipboardCommands.cpp)
-
-    // Copy and Cut of the selected mark; false (nothing done) without one.
-    bool copySelectedMark();
-    bool cutSelectedMark();
-    // Puts the clipboard's marks on the page in the middle of the view as
-    // one undo step ("Paste") and selects the last of them.
-    void pasteMarks();
-    bool canPasteMarks() const;
-    // A copy of the selected mark beside it ("Duplicate"), then selected.
-    void duplicateSelection();
-    // Opens the in-place editor on the selected text box or note.
-    void editSelectedText();
-    // Takes the marks off their pages as one undo step named `actionName`.
-    void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
-
-    // ------------------------------------------------------------ restyling the selected mark (InspectorEdits.cpp)
-
-    // Each is one undo step ("Color", "Stroke", "Fill", "Text Size", "Font",
-    // "Add Head" / "Remove Head", "Bring to Front" / "Send to Back"); nothing
-    // happens without a selected mark of a kind that takes the change.
-    void applyColor(const quarnkit::RGBA& color);
-    void applyStroke(double width);
-    void applyFill(bool filled);
-    void applyTextSize(double size);
-    void applyFont(quarnkit::TextFont font);
-    void setArrowhead(bool on);
-    void reorderSelection(bool toFront);
-    // Removes the selected mark as one undo step named `actionName`.
-    void removeSelection(const QString& actionName);
+    // Takes an interaction (PageInteraction.h) that gets the mouse and keys
+    // before the view's text selection and links, after those added before it.
+    PageInteraction& addInteraction(std::unique_ptr<PageInteraction> interaction);
+    // The interaction of type T, if one was added.
+    template <typename T> T* interaction() const
+    {
+        for (const auto& each : interactions_)
+            if (auto* found = dynamic_cast<T*>(each.get())) return found;
+        return nullptr;
+    }
+    // Something on the pages is selected that the arrow keys move (a mark).
+    bool arrowsMoveSelection() const;
 
 signals:
     void scaleChanged(double scale);
@@ -378,6 +321,8 @@ private:
     QPointF contentOrigin() const; // viewport position of the content's top left
     void scrollToContentPoint(QPointF contentPoint, bool horizontal);
     template <typename F> void withoutTracking(F&& change);
+    // Offers an event to the interactions in turn: true when one took it.
+    template <typename F> bool offer(F&& handles);
     double clampScale(double scale) const;
     void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
     void takeScaleOver();
@@ -465,8 +410,9 @@ private:
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::ToolStyle style_;
-    QWidget* overlay_ = nullptr;
-    std::unique_ptr<MarkEditor> markEditor_;
+    // The interactions in the order they get events; they go with the view's
+    // members, before its child widgets.
+    std::vector<std::unique_ptr<PageInteraction>> interactions_;
     double wheelRemainder_ = 0;
 };
 

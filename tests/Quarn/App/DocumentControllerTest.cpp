@@ -1,4 +1,5 @@
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/App/PageViewHost.h"
@@ -452,8 +453,8 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     box.kind = EditorTarget::Kind::newText;
     box.page = 0;
     box.point = {100, 600};
-    view->beginEditing(box);
-    auto* editor = qobject_cast<QTextEdit*>(view->editor());
+    MarkEditor::of(*view).beginEditing(box);
+    auto* editor = qobject_cast<QTextEdit*>(MarkEditor::of(*view).editor());
     ASSERT_NE(editor, nullptr);
     editor->setPlainText("Typed, not yet committed");
 

@@ -3,6 +3,7 @@
 #include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Find/FindModel.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Find/FindOnPages.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/UserDefaults.h"
@@ -38,6 +39,7 @@ struct FindFixture {
 
     explicit FindFixture(int pages = 5)
     {
+        MarkEditor::of(view); // marks are drawn on these pages
         view.resize(800, 600);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, pageWords)));
         showViewerOnPages(model, view);

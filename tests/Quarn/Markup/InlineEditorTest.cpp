@@ -2,6 +2,7 @@
 // marks built from its words, existing ones retyped with one undo step, and
 // the results read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -30,6 +31,7 @@ struct EditView {
 
     EditView()
     {
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         view.show();
@@ -46,7 +48,7 @@ struct EditView {
     QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
     void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.editor()); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interaction<MarkEditor>()->editor()); }
     void type(const QString& words)
     {
         ASSERT_NE(editor(), nullptr);
@@ -138,17 +140,17 @@ TEST(InlineEditor, TextToolTypesANewBoxAsOneUndoStep)
     EditView v;
     v.use(MarkupTool::text);
     v.click({200, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     v.type(QStringLiteral("Hello page"));
     v.typeKey(Qt::Key_Return);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     const auto entries = v.saved();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].kind, MarkKind::text);
     EXPECT_EQ(entries[0].annotation.contents, "Hello page");
     EXPECT_EQ(v.stack().count(), 1);
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
-    EXPECT_FALSE(v.view.selectedAnnotation()); // a new box is left unselected
+    EXPECT_FALSE(MarkEditor::of(v.view).selected()); // a new box is left unselected
     v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
 }
@@ -162,7 +164,7 @@ TEST(InlineEditor, AnEmptyNewBoxIsDropped)
     v.typeKey(Qt::Key_Return);
     v.click({300, 300});
     v.typeKey(Qt::Key_Escape);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.marks().empty());
     EXPECT_EQ(v.stack().count(), 0);
 }
@@ -176,7 +178,7 @@ TEST(InlineEditor, ClickingElsewhereCommitsBeforeTheClick)
     v.click({100, 300}); // commits the first box and opens a second editor
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].contents, "first");
-    EXPECT_TRUE(v.view.hasEditor());
+    EXPECT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.editor()->toPlainText().isEmpty());
 }
 
@@ -185,7 +187,7 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     EditView v;
     v.use(MarkupTool::note);
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->style(), InlineEditor::Style::note);
     EXPECT_EQ(v.editor()->width(), 240);
     v.type(QStringLiteral("Check this"));
@@ -194,12 +196,12 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].kind, MarkKind::note);
     EXPECT_EQ(entries[0].annotation.contents, "Check this");
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Note"));
 
     // A click on the note edits it.
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("Check this"));
     v.type(QStringLiteral("Checked"));
     v.typeKey(Qt::Key_Return);
@@ -212,11 +214,11 @@ TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
     EditView v;
     v.use(MarkupTool::note);
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     QPointer<QWidget> pending = v.editor()->companion();
     ASSERT_TRUE(pending);
     v.typeKey(Qt::Key_Escape);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_FALSE(pending->isVisible());
     QApplication::processEvents();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -231,7 +233,7 @@ TEST(InlineEditor, TheNoteAboutToBePlacedShowsItsOutlineAndTextBars)
     amber.color = quarnkit::RGBA{1, 0.8, 0, 1};
     v.view.setTool(MarkupTool::note, amber);
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     QWidget* pending = v.editor()->companion();
     ASSERT_TRUE(pending && pending->isVisible());
     const QImage image = pending->grab().toImage();
@@ -262,7 +264,7 @@ TEST(InlineEditor, NewNoteNearTheRightEdgeOpensToTheLeft)
     v.use(MarkupTool::note);
     const double right = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxX() - 15;
     v.click({right, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     const QPoint note = v.at({right, 500});
     EXPECT_LT(v.editor()->geometry().right(), note.x());
 }
@@ -275,7 +277,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     QTest::mouseDClick(v.port(), Qt::LeftButton, {}, v.at(inside));
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("old"));
     v.type(QStringLiteral("a much longer text than before"));
     v.typeKey(Qt::Key_Return);
@@ -298,12 +300,12 @@ TEST(InlineEditor, ReturnOnASelectedBoxEditsItAndTheSameTextChangesNothing)
     EditView v;
     const MarkRef box = v.placeBox("same");
     v.use(MarkupTool::select);
-    v.view.select(box);
+    MarkEditor::of(v.view).select(box);
     QTest::keyClick(&v.view, Qt::Key_Return);
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->textCursor().selectedText(), QStringLiteral("same")); // all selected
     v.typeKey(Qt::Key_Return);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.stack().count(), 0);
 
     // Empty words keep the old ones.
@@ -321,14 +323,14 @@ TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
     QApplication::processEvents();
     v.use(MarkupTool::text, 16);
     v.click({200, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 9); // 8 is raised to 9
     v.typeKey(Qt::Key_Escape);
 
     v.view.setScaleFactor(2.0);
     QApplication::processEvents();
-    v.view.beginEditing(EditorTarget::newText(0, {100, 400}));
-    ASSERT_TRUE(v.view.hasEditor());
+    MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {100, 400}));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 32);
 }
 
@@ -339,7 +341,7 @@ TEST(InlineEditor, WhiteWordsAreTypedOnADarkBacking)
     style.color = quarnkit::RGBA{1, 1, 1, 1};
     v.view.setTool(MarkupTool::text, style);
     v.click({200, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.editor()->styleSheet().contains(QStringLiteral("rgba(31,31,31")));
     EXPECT_TRUE(v.editor()->styleSheet().contains(QStringLiteral("color: rgba(255,255,255")));
 }
@@ -350,8 +352,8 @@ TEST(InlineEditor, TheEditorStaysInsideTheView)
     v.view.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
     const double top = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxY();
-    v.view.beginEditing(EditorTarget::newText(0, {100, top - 1}));
-    ASSERT_TRUE(v.view.hasEditor());
+    MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {100, top - 1}));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_GE(v.editor()->geometry().top(), 8);
 }
 
@@ -362,7 +364,7 @@ TEST(InlineEditor, ChangingTheToolCommitsTheWords)
     v.click({200, 500});
     v.type(QStringLiteral("kept"));
     v.use(MarkupTool::select);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !v.view.hasEditor(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !MarkEditor::of(v.view).hasEditor(); }, 5000));
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].contents, "kept");
 }
@@ -375,10 +377,10 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     v.click(inside); // selects
-    ASSERT_EQ(v.view.selectedAnnotation(), box);
-    EXPECT_FALSE(v.view.hasEditor());
+    ASSERT_EQ(MarkEditor::of(v.view).selected(), box);
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     v.click(inside); // the same box again
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("again"));
     EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->rect, before.rect); // not moved
     EXPECT_EQ(v.stack().count(), 0);
@@ -389,9 +391,9 @@ TEST(InlineEditor, TheEditorFollowsTheBoxWhenTheViewScrolls)
     EditView v;
     const MarkRef box = v.placeBox("scrolled", {100, 300});
     v.use(MarkupTool::select);
-    v.view.select(box);
-    v.view.editSelectedText();
-    ASSERT_TRUE(v.view.hasEditor());
+    MarkEditor::of(v.view).select(box);
+    MarkEditor::of(v.view).editSelectedText();
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     const int top = v.editor()->y();
     v.view.verticalScrollBar()->setValue(v.view.verticalScrollBar()->value() + 40);
     QApplication::processEvents();
@@ -405,6 +407,6 @@ TEST(InlineEditor, EscapeAtThePageViewAbandonsTheTyping)
     v.click({200, 500});
     v.type(QStringLiteral("dropped"));
     QTest::keyClick(&v.view, Qt::Key_Escape); // the view's own keys, as when it has the focus
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.marks().empty());
 }

@@ -1,6 +1,7 @@
 // Copy, Cut, Paste and Duplicate of marks in the page view, their undo steps
 // and the page view's context menu; results read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -33,6 +34,7 @@ struct ClipView {
     explicit ClipView(int pages = 1)
     {
         QApplication::clipboard()->clear();
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)));
         view.show();
@@ -65,7 +67,7 @@ struct ClipView {
     }
     QStringList menuTitles()
     {
-        std::unique_ptr<QMenu> menu(view.contextMenu());
+        std::unique_ptr<QMenu> menu(MarkEditor::of(view).contextMenu());
         QStringList titles;
         for (QAction* a : menu->actions()) titles << (a->isSeparator() ? QStringLiteral("-") : a->text());
         return titles;
@@ -83,9 +85,9 @@ struct ClipView {
 TEST(MarkClipboardCommands, CopyPutsTheSelectedMarkOnTheClipboard)
 {
     ClipView v;
-    EXPECT_FALSE(v.view.copySelectedMark()); // nothing selected
-    v.view.select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(v.view.copySelectedMark());
+    EXPECT_FALSE(MarkEditor::of(v.view).copySelectedMark()); // nothing selected
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
+    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
     const QMimeData* mime = QApplication::clipboard()->mimeData();
     ASSERT_TRUE(mime->hasFormat(QString::fromLatin1(MarkClipboard::mimeType)));
     const auto read = MarkClipboard::read(mime);
@@ -98,10 +100,10 @@ TEST(MarkClipboardCommands, CutRemovesTheMarkAndUndoBringsItBack)
 {
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
-    v.view.select(mark);
-    ASSERT_TRUE(v.view.cutSelectedMark());
+    MarkEditor::of(v.view).select(mark);
+    ASSERT_TRUE(MarkEditor::of(v.view).cutSelectedMark());
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Cut"));
     EXPECT_TRUE(MarkClipboard::canRead(QApplication::clipboard()->mimeData())); // the cut mark stays there
     v.stack().undo();
@@ -113,11 +115,11 @@ TEST(MarkClipboardCommands, PastingTwiceStepsOffTheCopiedMark)
 {
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
-    v.view.select(mark);
-    ASSERT_TRUE(v.view.copySelectedMark());
-    ASSERT_TRUE(v.view.canPasteMarks());
-    v.view.pasteMarks();
-    v.view.pasteMarks();
+    MarkEditor::of(v.view).select(mark);
+    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    ASSERT_TRUE(MarkEditor::of(v.view).canPasteMarks());
+    MarkEditor::of(v.view).pasteMarks();
+    MarkEditor::of(v.view).pasteMarks();
     const auto marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     const PdfRect original = marks[0].rect;
@@ -125,8 +127,8 @@ TEST(MarkClipboardCommands, PastingTwiceStepsOffTheCopiedMark)
     EXPECT_NEAR(marks[1].rect.y - original.y, -12, 0.01);
     EXPECT_NEAR(marks[2].rect.x - original.x, 24, 0.01);
     EXPECT_NEAR(marks[2].rect.y - original.y, -24, 0.01);
-    ASSERT_TRUE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.view.selectedAnnotation()->object, marks[2].objectNumber);
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, marks[2].objectNumber);
     EXPECT_EQ(v.stack().count(), 2);
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Paste"));
     EXPECT_EQ(v.saved().size(), 3u);
@@ -142,12 +144,12 @@ TEST(MarkClipboardCommands, AGroupPastesAsOneUndoStepAndKeepsItsShape)
     };
     ASSERT_TRUE(MarkClipboard::write(group, PdfRect{0, 0, 612, 792}, QApplication::clipboard()));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("hello"));
-    v.view.pasteMarks();
+    MarkEditor::of(v.view).pasteMarks();
     const auto marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, group[1].rect.x - group[0].rect.x, 0.01);
     EXPECT_NEAR(marks[2].rect.y - marks[0].rect.y, group[2].rect.y - group[0].rect.y, 0.01);
-    EXPECT_EQ(v.view.selectedAnnotation()->object, marks[2].objectNumber);
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, marks[2].objectNumber);
     ASSERT_EQ(v.stack().count(), 1);
     v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
@@ -161,33 +163,33 @@ TEST(MarkClipboardCommands, AGroupPastesAsOneUndoStepAndKeepsItsShape)
 TEST(MarkClipboardCommands, PasteLandsOnThePageInTheMiddleOfTheView)
 {
     ClipView v(4);
-    v.view.select(v.box({100, 500, 80, 40}, 0));
-    ASSERT_TRUE(v.view.copySelectedMark());
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}, 0));
+    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
     v.view.goToPage(2);
     QApplication::processEvents();
     const int middle = *v.view.pageAt(QRectF(v.view.viewport()->rect()).center(), true);
     ASSERT_NE(middle, 0);
-    v.view.pasteMarks();
+    MarkEditor::of(v.view).pasteMarks();
     ASSERT_EQ(v.marks(middle).size(), 1u);
     EXPECT_NEAR(v.marks(middle)[0].rect.x, v.marks(0)[0].rect.x, 0.01); // its old place, on this page
-    EXPECT_EQ(v.view.selectedAnnotation()->page, middle);
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->page, middle);
 }
 
 TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
 {
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
-    v.view.select(mark);
-    v.view.duplicateSelection();
+    MarkEditor::of(v.view).select(mark);
+    MarkEditor::of(v.view).duplicateSelection();
     auto marks = v.marks();
     ASSERT_EQ(marks.size(), 2u);
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, 12, 0.01);
     EXPECT_NEAR(marks[1].rect.y - marks[0].rect.y, -12, 0.01);
-    EXPECT_EQ(v.view.selectedAnnotation()->object, marks[1].objectNumber);
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, marks[1].objectNumber);
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Duplicate"));
     // A second duplicate of the first mark keeps off the first copy.
-    v.view.select(mark);
-    v.view.duplicateSelection();
+    MarkEditor::of(v.view).select(mark);
+    MarkEditor::of(v.view).duplicateSelection();
     marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     EXPECT_NEAR(marks[2].rect.x - marks[0].rect.x, 24, 0.01);
@@ -196,10 +198,10 @@ TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
 TEST(MarkClipboardCommands, ContextMenuOfASelectedMark)
 {
     ClipView v;
-    v.view.select(v.box({100, 500, 80, 40}));
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
     EXPECT_EQ(v.menuTitles(), (QStringList{"Cut", "Copy", "Duplicate", "Delete Mark", "-", "Bring to Front",
                                            "Send to Back", "-", "Copy Page"}));
-    std::unique_ptr<QMenu> menu(v.view.contextMenu());
+    std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     v.menuItem(*menu, QStringLiteral("Delete Mark"))->trigger();
     EXPECT_TRUE(v.marks().empty());
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Delete"));
@@ -210,23 +212,23 @@ TEST(MarkClipboardCommands, ContextMenuOfATextBoxEditsIt)
     ClipView v;
     const MarkRef box = v.place(*quarnkit::AnnotationFactory::freeText({100, 400}, "words", quarnkit::RGBA{0, 0, 0, 1}, 14,
                                                                       quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792}));
-    v.view.select(box);
-    std::unique_ptr<QMenu> menu(v.view.contextMenu());
+    MarkEditor::of(v.view).select(box);
+    std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     ASSERT_EQ(menu->actions().value(0)->text(), QStringLiteral("Edit Text"));
     menu->actions()[0]->trigger();
-    ASSERT_TRUE(v.view.hasEditor());
-    EXPECT_EQ(qobject_cast<InlineEditor*>(v.view.editor())->toPlainText(), QStringLiteral("words"));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
+    EXPECT_EQ(qobject_cast<InlineEditor*>(MarkEditor::of(v.view).editor())->toPlainText(), QStringLiteral("words"));
 }
 
 TEST(MarkClipboardCommands, ContextMenuWithoutAMark)
 {
     ClipView v;
     EXPECT_EQ(v.menuTitles(), QStringList{"Copy Page"});
-    v.view.select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(v.view.copySelectedMark());
-    v.view.select(std::nullopt);
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
+    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    MarkEditor::of(v.view).select(std::nullopt);
     EXPECT_EQ(v.menuTitles(), (QStringList{"Paste", "-", "Copy Page"}));
-    std::unique_ptr<QMenu> menu(v.view.contextMenu());
+    std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     v.menuItem(*menu, QStringLiteral("Paste"))->trigger();
     EXPECT_EQ(v.marks().size(), 2u);
 }
@@ -234,10 +236,10 @@ TEST(MarkClipboardCommands, ContextMenuWithoutAMark)
 TEST(MarkClipboardCommands, NoPasteWhileTyping)
 {
     ClipView v;
-    v.view.select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(v.view.copySelectedMark());
-    v.view.beginEditing(EditorTarget::newText(0, {200, 200}));
-    EXPECT_FALSE(v.view.canPasteMarks());
-    v.view.pasteMarks();
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
+    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {200, 200}));
+    EXPECT_FALSE(MarkEditor::of(v.view).canPasteMarks());
+    MarkEditor::of(v.view).pasteMarks();
     EXPECT_EQ(v.marks().size(), 1u);
 }

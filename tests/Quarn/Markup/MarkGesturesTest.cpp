@@ -1,6 +1,7 @@
 // Marks drawn, selected, moved, resized, nudged, deleted and erased with the
 // mouse and the keys on a shown page view, read back from the saved file.
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "Quarn/Markup/MarkupOverlay.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
@@ -35,6 +36,7 @@ struct MarkView {
 
     MarkView()
     {
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         QObject::connect(view.quarnDocument(), &quarnkit::QuarnDocument::generationChanged, &view,
@@ -96,7 +98,7 @@ TEST(MarkGestures, RectangleDragAddsOneMarkAsOneUndoStep)
     EXPECT_EQ(v.stack().undoText(), "Rectangle");
     ASSERT_FALSE(v.edits.empty());
     EXPECT_EQ(v.edits.back(), 0);
-    EXPECT_FALSE(v.view.selectedAnnotation()); // new marks are not selected
+    EXPECT_FALSE(MarkEditor::of(v.view).selected()); // new marks are not selected
 
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 1u);
@@ -222,11 +224,11 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
     v.use(MarkupTool::select);
 
     bool reported = false;
-    v.view.onSelection = [&](bool selected) { reported = selected; };
+    MarkEditor::of(v.view).onSelection = [&](bool selected) { reported = selected; };
     v.click({100, 112}); // on its left edge, away from the handles
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     EXPECT_TRUE(reported);
-    EXPECT_EQ(v.view.selectedAnnotation()->object, v.marks()[0].objectNumber);
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, v.marks()[0].objectNumber);
 
     v.drag({100, 112}, {140, 92});
     const PdfRect after = v.marks().at(0).rect;
@@ -248,7 +250,7 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
 
     // A click beside every mark selects none.
     v.click({400, 600});
-    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
 }
 
 TEST(MarkGestures, SelectDragOverTextStillSelectsText)
@@ -269,7 +271,7 @@ TEST(MarkGestures, HandleDragResizes)
     const PdfRect before = v.marks().at(0).rect;
     v.use(MarkupTool::select);
     v.click({100, 130});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
 
     // The top-right corner handle (y up: the top is maxY).
     v.drag({before.maxX(), before.maxY()}, {before.maxX() + 50, before.maxY() + 30});
@@ -305,15 +307,15 @@ TEST(MarkGestures, DeleteKeyRemovesTheSelectedMark)
     v.drag({100, 100}, {200, 160});
     v.use(MarkupTool::select);
     v.click({100, 130});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     v.key(Qt::Key_Delete);
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
     EXPECT_EQ(v.stack().undoText(), "Delete");
     EXPECT_TRUE(v.saved().empty());
     v.stack().undo();
     EXPECT_EQ(v.marks().size(), 1u);
-    EXPECT_FALSE(v.view.selectedAnnotation()); // back, but not selected
+    EXPECT_FALSE(MarkEditor::of(v.view).selected()); // back, but not selected
 
     v.click({100, 130});
     v.key(Qt::Key_Backspace);
@@ -341,7 +343,7 @@ TEST(MarkGestures, ArrowKeysNudgeAsOneStep)
 
     // Without a selection the keys are left to the view.
     v.key(Qt::Key_Escape);
-    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
     v.key(Qt::Key_Right);
     EXPECT_EQ(v.marks().at(0).rect, before);
 }
@@ -350,7 +352,7 @@ TEST(MarkGestures, EscapeDeselectsThenChoosesSelect)
 {
     MarkView v;
     std::optional<MarkupTool> chosen;
-    v.view.onChooseTool = [&](MarkupTool tool) { chosen = tool; };
+    MarkEditor::of(v.view).onChooseTool = [&](MarkupTool tool) { chosen = tool; };
     v.use(MarkupTool::pen);
     v.key(Qt::Key_Escape);
     EXPECT_EQ(chosen, MarkupTool::select);
@@ -401,7 +403,7 @@ TEST(MarkGestures, OverlayShowsThePreviewAndTheSelection)
     // The selection's handles are drawn in the accent colour.
     v.use(MarkupTool::select);
     v.click({100, 175});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     const PdfRect r = v.marks().at(0).rect;
     const QImage image = v.port()->grab().toImage();
     const QColor accent = quarnkit::Design::accent();
@@ -425,7 +427,7 @@ TEST(MarkGestures, DraggingALineEndResizesIt)
     ASSERT_TRUE(before.lineEnd);
     v.use(MarkupTool::select);
     v.click({170, 300});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
 
     v.drag(*before.lineEnd, {250, 400});
     const PdfAnnotation after = v.marks().at(0);
@@ -456,7 +458,7 @@ TEST(MarkGestures, EscapeClosesFindFirst)
     v.click({100, 112});
     v.key(Qt::Key_Escape);
     EXPECT_EQ(dismissed, 1);
-    EXPECT_TRUE(v.view.selectedAnnotation()); // the selection waits for the next Escape
+    EXPECT_TRUE(MarkEditor::of(v.view).selected()); // the selection waits for the next Escape
 }
 
 TEST(MarkGestures, HoverOverAMarkWithSelect)
@@ -496,19 +498,19 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
     v.use(MarkupTool::select);
     const QImage plain = v.port()->grab().toImage();
     v.click({200, 400});
-    ASSERT_TRUE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, object);
     const QImage shown = v.port()->grab().toImage();
     // The bubble opens to the right of the note.
     const QPoint beside = v.at({200 + quarnkit::AnnotationFactory::noteSize / 2 + 40, 400 - 5});
     EXPECT_NE(plain.pixelColor(beside), shown.pixelColor(beside));
-    auto* overlay = v.view.overlay()->findChild<MarkupOverlay*>();
+    auto* overlay = MarkEditor::of(v.view).overlay()->findChild<MarkupOverlay*>();
     ASSERT_TRUE(overlay);
     EXPECT_TRUE(overlay->bubble.has_value());
 
     // While the note's words are typed, its editor shows them and the bubble goes.
     v.key(Qt::Key_Return);
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     (void)v.port()->grab();
     EXPECT_FALSE(overlay->bubble.has_value());
     v.key(Qt::Key_Escape);
@@ -568,7 +570,7 @@ TEST(MarkGestures, ANudgeKeepsAMarkOnThePage)
     v.drag({100, 100}, {200, 160});
     v.use(MarkupTool::select);
     v.click({100, 112});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     // Shifted steps of 10 points until the right edge stops it.
     for (int i = 0; i < 60; ++i) v.key(Qt::Key_Right, Qt::ShiftModifier);
     const PdfRect atEdge = v.marks().at(0).rect;
@@ -605,8 +607,8 @@ TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
     v.use(MarkupTool::select);
     const PdfPoint onStroke{42.52, 515.9}; // on an edge of the ink mark's diamond, off its handles
     v.click(onStroke);
-    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
-    const int object = v.view.selectedAnnotation()->object;
+    ASSERT_TRUE(MarkEditor::of(v.view).selected().has_value());
+    const int object = MarkEditor::of(v.view).selected()->object;
     EXPECT_GT(object, 0);
     const auto before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
     EXPECT_EQ(before.subtype, "Ink");
@@ -627,8 +629,8 @@ TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
     testsupport::showPdf(v.view, reopened);
     QApplication::processEvents();
     v.click({onStroke.x + 40, onStroke.y - 30});
-    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
-    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    ASSERT_TRUE(MarkEditor::of(v.view).selected().has_value());
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, object);
     v.key(Qt::Key_Delete);
     EXPECT_FALSE(PdfAnnotations::find(*reopened, 0, object).has_value());
     EXPECT_EQ(PdfAnnotations::list(*platform::PdfDocument::openBytes(reopened->save()), 0).size(), 2u);

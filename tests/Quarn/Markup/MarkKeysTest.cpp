@@ -1,6 +1,7 @@
 // Mark keys sent to the document window after a click in the inspector or in
 // the marks list: they reach the selected mark, but not while typing.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/Inspector.h"
@@ -56,7 +57,7 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
 {
     MarkedWindow w;
     ASSERT_TRUE(w.view);
-    w.view->select(MarkRef{0, w.first});
+    MarkEditor::of(*w.view).select(MarkRef{0, w.first});
     QApplication::processEvents();
     auto* pane = w.screen->findChild<InspectorPane*>();
     ASSERT_TRUE(pane && pane->isVisible());
@@ -95,15 +96,15 @@ TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
         if (const auto mark = MarksList::markOf(*it); mark && mark->object == w.second) row = *it;
     ASSERT_TRUE(row);
     QTest::mouseClick(list->tree()->viewport(), Qt::LeftButton, {}, list->tree()->visualItemRect(row).center());
-    ASSERT_TRUE(w.view->selectedAnnotation());
-    ASSERT_EQ(w.view->selectedAnnotation()->object, w.second);
+    ASSERT_TRUE(MarkEditor::of(*w.view).selected());
+    ASSERT_EQ(MarkEditor::of(*w.view).selected()->object, w.second);
     ASSERT_TRUE(list->tree()->hasFocus());
 
     const double x = PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x;
     w.key(Qt::Key_Right);
     EXPECT_NEAR(PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x, x + 1, 0.01);
     w.key(Qt::Key_Escape);
-    EXPECT_FALSE(w.view->selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(*w.view).selected());
     w.key(Qt::Key_R);
     EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }
@@ -111,7 +112,7 @@ TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
 TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
 {
     MarkedWindow w;
-    w.view->select(MarkRef{0, w.first});
+    MarkEditor::of(*w.view).select(MarkRef{0, w.first});
     auto* field = new QLineEdit(w.screen.get());
     field->show();
     field->setFocus(Qt::MouseFocusReason);
@@ -127,7 +128,7 @@ TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
 {
     MarkedWindow w;
     w.view->setFocus();
-    w.view->select(MarkRef{0, w.first});
+    MarkEditor::of(*w.view).select(MarkRef{0, w.first});
     QApplication::processEvents();
     auto* pane = w.screen->findChild<InspectorPane*>();
     ASSERT_TRUE(pane && pane->isVisible());

@@ -1,6 +1,7 @@
 // The marks list: groups by page, the count line, per-page rebuilds after an
 // edit, revealing a mark from its row and deleting rows as one undo step.
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/MarkupOnPages.h"
@@ -163,8 +164,8 @@ TEST(MarksList, ClickingARowRevealsAndSelectsItsMark)
     ASSERT_TRUE(MarksList::markOf(row));
     const QRect rect = f.list.tree()->visualItemRect(row);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, rect.center());
-    ASSERT_TRUE(f.view.selectedAnnotation());
-    EXPECT_EQ(*f.view.selectedAnnotation(), far);
+    ASSERT_TRUE(MarkEditor::of(f.view).selected());
+    EXPECT_EQ(*MarkEditor::of(f.view).selected(), far);
     EXPECT_EQ(MarkupModel::of(f.model).tool(), quarnkit::MarkupTool::select);
     EXPECT_TRUE(std::ranges::count(f.view.visiblePages(), 6) == 1);
 }
@@ -217,9 +218,9 @@ TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
     f.showList();
     QTreeWidgetItem* row = f.row(0, 0);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, f.list.tree()->visualItemRect(row).center());
-    ASSERT_TRUE(f.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(f.view).selected());
     EXPECT_TRUE(f.row(0, 0)->isSelected());
-    f.view.select(std::nullopt);
+    MarkEditor::of(f.view).select(std::nullopt);
     EXPECT_FALSE(f.row(0, 0)->isSelected());
 }
 

@@ -1,5 +1,6 @@
 // The marks list in a document window whose PDF opens locked.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Markup/MarksList.h"
@@ -151,7 +152,7 @@ TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
     EXPECT_EQ(w.port()->grab().toImage().copy(0, 0, w.port()->width(), h), header) << "drawn over the rows";
     // A click on it reaches no row under it.
     QTest::mouseClick(pinned, Qt::LeftButton, {}, QPoint(60, h / 2));
-    EXPECT_FALSE(w.view().selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(w.view()).selected());
 
     // Page 2's header pushes it up on its way to the top.
     QScrollBar* bar = w.tree()->verticalScrollBar();
@@ -160,7 +161,7 @@ TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
     EXPECT_LT(pinned->y(), 0);
 
     // A mark selected on the page brings its row into view below the pinned header.
-    w.view().select(MarksList::markOf(w.row(0, 0)));
+    MarkEditor::of(w.view()).select(MarksList::markOf(w.row(0, 0)));
     EXPECT_GE(w.rect(w.row(0, 0)).top(), h);
     EXPECT_TRUE(w.lit(w.row(0, 0)));
 }
@@ -169,14 +170,14 @@ TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
 {
     MarkedWindow w(1, 3);
     QTest::mouseClick(w.port(), Qt::LeftButton, {}, w.rect(w.row(0, 0)).center());
-    ASSERT_TRUE(w.view().selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(w.view()).selected());
     EXPECT_TRUE(w.lit(w.row(0, 0)));
 
     // A click on another mark on the page moves the light, though the list lost the focus.
     const QPointF edge = w.view().convertFromPage(platform::PdfPoint{100, 650 + 15}, 0);
     QTest::mouseClick(w.view().viewport(), Qt::LeftButton, {}, edge.toPoint());
-    ASSERT_TRUE(w.view().selectedAnnotation());
-    EXPECT_EQ(MarksList::markOf(w.row(0, 1)), w.view().selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(w.view()).selected());
+    EXPECT_EQ(MarksList::markOf(w.row(0, 1)), MarkEditor::of(w.view()).selected());
     EXPECT_FALSE(w.tree()->hasFocus());
     EXPECT_FALSE(w.lit(w.row(0, 0)));
     EXPECT_TRUE(w.lit(w.row(0, 1)));

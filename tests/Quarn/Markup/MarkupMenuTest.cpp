@@ -1,6 +1,7 @@
 // The mark items of the Edit menu: where they stand, when they are enabled,
 // and what they do to the selected mark.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/MarkupMenu.h"
@@ -87,14 +88,14 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
     EXPECT_EQ(h.saved().size(), 2u);
 
     // Duplicate puts a copy beside the mark and selects it.
-    h.view().select(second);
+    MarkEditor::of(h.view()).select(second);
     marks->duplicate()->trigger();
     EXPECT_EQ(h.stack().undoText(), "Duplicate");
     EXPECT_EQ(h.saved().size(), 3u);
-    EXPECT_NE(h.view().selectedAnnotation(), second);
+    EXPECT_NE(MarkEditor::of(h.view()).selected(), second);
 
     // Choosing a drawing tool clears the selection and disables the items.
-    h.view().select(first);
+    MarkEditor::of(h.view()).select(first);
     EXPECT_TRUE(marks->sendToBack()->isEnabled());
     MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     EXPECT_FALSE(marks->sendToBack()->isEnabled());

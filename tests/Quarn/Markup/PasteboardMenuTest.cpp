@@ -2,6 +2,7 @@
 // would act, on the selected mark, and on the typed words while a text box
 // is being edited.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/InlineEditor.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -52,7 +53,7 @@ TEST(PasteboardMenu, ItemsFollowTheSelectedMarkAndTheClipboard)
     EXPECT_FALSE(w.enabled(ShortcutCommand::paste));
 
     const int object = w.addBox("Words");
-    w.view->select(MarkRef{0, object});
+    MarkEditor::of(*w.view).select(MarkRef{0, object});
     EXPECT_TRUE(w.enabled(ShortcutCommand::cut));
     EXPECT_TRUE(w.enabled(ShortcutCommand::copy));
     EXPECT_FALSE(w.enabled(ShortcutCommand::paste)); // no marks on the clipboard yet
@@ -68,9 +69,9 @@ TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
 {
     PasteboardWindow w;
     const int object = w.addBox("Hello there");
-    w.view->select(MarkRef{0, object});
-    w.view->beginEditing(EditorTarget::text(MarkRef{0, object}));
-    auto* editor = qobject_cast<QTextEdit*>(w.view->editor());
+    MarkEditor::of(*w.view).select(MarkRef{0, object});
+    MarkEditor::of(*w.view).beginEditing(EditorTarget::text(MarkRef{0, object}));
+    auto* editor = qobject_cast<QTextEdit*>(MarkEditor::of(*w.view).editor());
     ASSERT_TRUE(editor);
     editor->setFocus();
     QApplication::processEvents();

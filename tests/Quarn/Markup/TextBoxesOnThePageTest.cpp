@@ -1,6 +1,7 @@
 // Text boxes as a user meets them in the page view: typed in any script,
 // retyped when another program made them, and read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "support/PageViewSupport.h"
@@ -31,6 +32,7 @@ struct TextView {
 
     explicit TextView(const QByteArray& pdf = testsupport::makeTextPdf(1))
     {
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
         testsupport::showPdf(view, platform::PdfDocument::openBytes(pdf));
         view.show();
@@ -44,7 +46,7 @@ struct TextView {
         view.setTool(tool, style);
     }
     QPoint at(PdfPoint p, int page = 0) const { return view.convertFromPage(p, page).toPoint(); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.editor()); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interaction<MarkEditor>()->editor()); }
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> out;
@@ -87,7 +89,7 @@ TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
     TextView v(pdf);
     v.use(MarkupTool::select);
     QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({200, 620}));
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     QTest::keyClick(&v.view, Qt::Key_Right); // nudged: its words stay
     QApplication::processEvents();
     platform::PdfSaveOptions plain;
@@ -175,10 +177,10 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
     EXPECT_TRUE(typed.fontColor);
 
     // Recoloured white it gets its dark plate, and dark again it loses it.
-    v.view.select(MarkRef{0, typed.objectNumber});
-    v.view.applyColor(quarnkit::RGBA::white);
+    MarkEditor::of(v.view).select(MarkRef{0, typed.objectNumber});
+    MarkEditor::of(v.view).applyColor(quarnkit::RGBA::white);
     EXPECT_TRUE(saved().at(0).interiorColor);
-    v.view.applyColor(quarnkit::RGBA::moss);
+    MarkEditor::of(v.view).applyColor(quarnkit::RGBA::moss);
     const auto recoloured = saved().at(0);
     EXPECT_FALSE(recoloured.color);
     EXPECT_FALSE(recoloured.interiorColor);

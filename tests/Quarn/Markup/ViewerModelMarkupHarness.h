@@ -2,6 +2,7 @@
 // A window model bound to a shown page view of a one-page file, with private
 // settings, for the tests of the markup panels, menu items and model state.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/PageViewHost.h"
@@ -70,7 +71,7 @@ struct MarkupHarness {
         const int object = PdfAnnotations::add(pdf(), 0, annotation);
         const MarkRef mark{0, object};
         MarkupModel::of(*model).chooseTool(quarnkit::MarkupTool::select);
-        view().select(mark);
+        MarkEditor::of(view()).select(mark);
         return mark;
     }
     PdfAnnotation read(const MarkRef& mark) { return *PdfAnnotations::find(pdf(), 0, mark.object); }

@@ -2,6 +2,7 @@
 // mark as one undo step and remember the value per tool, the inspector's
 // descriptor, and the tool and swatch keys of the page view.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/InspectorPanel.h"
@@ -84,9 +85,9 @@ TEST(ViewerModelMarkup, SettersRefuseWhatTheToolOrKindDoesNotTake)
     // A selected redaction takes no colour.
     PdfAnnotation box = rectangle();
     const MarkRef mark = h.place(box);
-    h.view().select(std::nullopt);
+    MarkEditor::of(h.view()).select(std::nullopt);
     const std::optional<quarnkit::MarkStyle> redaction = [] { quarnkit::MarkStyle s; s.kind = MarkKind::redaction; return s; }();
-    h.view().onInspect(redaction);
+    MarkEditor::of(h.view()).onInspect(redaction);
     MarkupModel::of(*h.model).setColor(RGBA::crimson);
     EXPECT_EQ(h.stack().count(), 0);
     EXPECT_NEAR(h.read(mark).color->b, RGBA::ink.b, 1e-6);
@@ -202,7 +203,7 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
     MarkupHarness h;
     const MarkRef below = h.place(rectangle());
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
-    h.view().setArrowhead(true);
+    MarkEditor::of(h.view()).setArrowhead(true);
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
     EXPECT_EQ(h.stack().undoText(), "Add Head");
     EXPECT_TRUE(MarkupModel::of(*h.model).inspected()->head);
@@ -212,9 +213,9 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
 
     const auto order = [&] { return PdfAnnotations::order(h.pdf(), 0); };
     const std::vector<int> before = order();
-    h.view().reorderSelection(true); // already on top: nothing
+    MarkEditor::of(h.view()).reorderSelection(true); // already on top: nothing
     EXPECT_EQ(h.stack().undoText(), "Add Head");
-    h.view().reorderSelection(false);
+    MarkEditor::of(h.view()).reorderSelection(false);
     EXPECT_EQ(h.stack().undoText(), "Send to Back");
     EXPECT_EQ(order(), (std::vector<int>{line.object, below.object}));
     h.stack().undo();
@@ -226,21 +227,21 @@ TEST(ViewerModelMarkup, SwatchCallbackUsesThePanelsPalette)
     MarkupHarness h;
     MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     QSignalSpy changes(h.model.get(), &ViewerModel::changed);
-    h.view().onChooseSwatch(-1);
-    h.view().onChooseSwatch(8);
+    MarkEditor::of(h.view()).onChooseSwatch(-1);
+    MarkEditor::of(h.view()).onChooseSwatch(8);
     EXPECT_EQ(changes.count(), 0);
-    h.view().onChooseSwatch(2);
+    MarkEditor::of(h.view()).onChooseSwatch(2);
     EXPECT_EQ(MarkupModel::of(*h.model).color(), RGBA::crimson);
     EXPECT_EQ(MarkupModel::of(*h.model).swatchIndex(), 2);
 
     // With a highlight selected the digits pick highlighter colours for it.
     const MarkRef mark = h.place(*AnnotationFactory::highlight({100, 600, 120, 20}, RGBA::highlighter));
-    h.view().onChooseSwatch(1);
+    MarkEditor::of(h.view()).onChooseSwatch(1);
     EXPECT_NEAR(h.read(mark).color->g, RGBA::highlighterGreen.g, 1e-6);
 
     // Repeated reports of the same selection publish nothing.
     QSignalSpy inspected(&MarkupModel::of(*h.model), &MarkupModel::inspectedChanged);
-    h.view().onInspect(MarkupModel::of(*h.model).inspected());
+    MarkEditor::of(h.view()).onInspect(MarkupModel::of(*h.model).inspected());
     EXPECT_EQ(inspected.count(), 0);
 }
 

@@ -1,6 +1,7 @@
 // Signing as the user meets it: the toolbar item's popover and sheet, marks
 // placed at the centre of the view as one undo step, and the saved library.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Signatures/SigningModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
@@ -80,12 +81,12 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
     ASSERT_EQ(marks.size(), 1u);
     EXPECT_EQ(marks[0].subtype, "Ink");
     EXPECT_EQ(w.stack->undoText(), QStringLiteral("Signature"));
-    ASSERT_TRUE(w.view().selectedAnnotation());
-    EXPECT_EQ(w.view().selectedAnnotation()->object, marks[0].objectNumber);
+    ASSERT_TRUE(MarkEditor::of(w.view()).selected());
+    EXPECT_EQ(MarkEditor::of(w.view()).selected()->object, marks[0].objectNumber);
 
     // Near the middle of the view.
     const QPointF centre = QRectF(w.view().viewport()->rect()).center();
-    const QRectF shown = w.view().convertFromPage(marks[0].rect, w.view().selectedAnnotation()->page);
+    const QRectF shown = w.view().convertFromPage(marks[0].rect, MarkEditor::of(w.view()).selected()->page);
     EXPECT_TRUE(shown.contains(centre));
 
     w.stack->undo();
@@ -138,8 +139,8 @@ TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
         const auto marks = w.marks();
         ASSERT_EQ(marks.size(), 1u);
         EXPECT_EQ(marks[0].subtype, c.subtype);
-        ASSERT_TRUE(w.view().selectedAnnotation());
-        EXPECT_EQ(w.view().selectedAnnotation()->object, marks[0].objectNumber);
+        ASSERT_TRUE(MarkEditor::of(w.view()).selected());
+        EXPECT_EQ(MarkEditor::of(w.view()).selected()->object, marks[0].objectNumber);
         EXPECT_EQ(w.stack->undoText(), c.name);
         w.stack->undo();
         EXPECT_TRUE(w.marks().empty());

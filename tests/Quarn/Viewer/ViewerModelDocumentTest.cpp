@@ -1,4 +1,5 @@
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Viewer/ToolbarItems.h"
@@ -150,7 +151,7 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
     MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::pen);
     EXPECT_EQ(MarkupModel::of(model).tool(), quarnkit::MarkupTool::pen);
     EXPECT_FALSE(MarkupModel::of(model).hasSelection());
-    EXPECT_EQ(screen->pageViewHost()->view()->selectedAnnotation(), std::nullopt);
+    EXPECT_EQ(MarkEditor::of(*screen->pageViewHost()->view()).selected(), std::nullopt);
 }
 
 TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupChoice)

@@ -1,3 +1,4 @@
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/ViewerOnPages.h"
 #include "Quarn/Pages/PagesModel.h"
@@ -103,11 +104,11 @@ TEST(ViewerModel, ReportsPublishOnlyRealChanges)
     QSignalSpy changes(&model, &ViewerModel::changed);
     h.view().onPage(model.pageIndex(), model.pageCount());
     h.view().onZoom(model.zoom() + 0.0005);
-    h.view().onSelection(false);
-    h.view().onSwatchIndex(8);
-    h.view().onSwatchIndex(-1);
+    MarkEditor::of(h.view()).onSelection(false);
+    MarkEditor::of(h.view()).onSwatchIndex(8);
+    MarkEditor::of(h.view()).onSwatchIndex(-1);
     EXPECT_EQ(changes.count(), 0);
-    h.view().onSwatchIndex(2);
+    MarkEditor::of(h.view()).onSwatchIndex(2);
     EXPECT_EQ(MarkupModel::of(model).color(), quarnkit::RGBA::crimson);
 
     // After the model is gone, a late callback from the view does nothing.
