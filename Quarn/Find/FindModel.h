@@ -6,7 +6,7 @@
 // every 0.12 s (longer for very large result sets) so that the pages are not
 // redrawn for every match. The model knows no view: the page view subscribes
 // to it (FindOnPages.h).
-#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/TextSelection.h"
 #include "QuarnKit/Document/DocumentSearch.h"
 
 #include <QColor>
@@ -57,7 +57,7 @@ public:
     // The matches held, in page order (those found so far while searching).
     const std::vector<quarnkit::SearchMatch>& matches() const { return matches_; }
     // Every match as the page view draws it, the current one in its own colour.
-    const std::vector<QuarnPDFView::Highlight>& highlights() const { return highlights_; }
+    const std::vector<PageHighlight>& highlights() const { return highlights_; }
     // Set by the page view's side: the text selected on the page, which
     // show() may take as the query, and the document the page view shows,
     // which is the one searched (else the window's).
@@ -83,7 +83,7 @@ signals:
     // For the page view: the highlights to draw now; a match is to be shown
     // (with highlights()) and brought into view; find closed (after being
     // shown, when `wasShown`).
-    void highlightsChanged(const std::vector<QuarnPDFView::Highlight>& shown);
+    void highlightsChanged(const std::vector<PageHighlight>& shown);
     void matchShown(const quarnkit::PageSelection& match);
     void closed(bool wasShown);
     // Any of the above.
@@ -119,7 +119,7 @@ private:
     std::vector<quarnkit::SearchMatch> matches_;
     // One highlight per match, in the order of `matches_`; the first
     // `colored_` already carry the all-matches colour.
-    std::vector<QuarnPDFView::Highlight> highlights_;
+    std::vector<PageHighlight> highlights_;
     std::size_t colored_ = 0;
     std::optional<std::size_t> emphasized_; // the match drawn in the current-match colour
     QString searchedQuery_;                 // trimmed, of the last search started

@@ -1,6 +1,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Viewer/TextSelection.h"
 
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/InkStroke.h"
@@ -180,7 +181,7 @@ void MarkEditor::select(std::optional<MarkRef> mark)
     const bool changed = !(mark == selected_);
     selected_ = mark;
     if (changed) burst_.reset();
-    if (changed && mark) view_.clearSelection();
+    if (changed && mark) view_.textSelection().clear();
     if (onSelection) onSelection(selected_.has_value());
     if (onInspect) {
         const auto a = mark ? annotation(*mark) : std::nullopt;
@@ -220,8 +221,8 @@ QMenu* MarkEditor::contextMenu()
         menu->addAction(QObject::tr("Bring to Front"), &view_, [this] { reorderSelection(true); });
         menu->addAction(QObject::tr("Send to Back"), &view_, [this] { reorderSelection(false); });
     } else {
-        if (!view_.currentSelection().text.empty())
-            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.copy(); });
+        if (!view_.textSelection().current().text.empty())
+            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.textSelection().copy(); });
         if (canPasteMarks()) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(); });
     }
     if (view_.pageCount() > 0) {

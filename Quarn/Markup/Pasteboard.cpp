@@ -3,6 +3,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/TextSelection.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
 
 #include <QApplication>
@@ -77,7 +78,7 @@ bool canRun(Command command, const QuarnPDFView* view)
     const bool typing = marks && marks->hasEditor();
     switch (command) {
     case Command::cut: return mark && !typing;
-    case Command::copy: return mark || !view->currentSelection().text.empty();
+    case Command::copy: return mark || !view->textSelection().current().text.empty();
     case Command::paste:
         return !typing && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
     }
@@ -94,7 +95,7 @@ void run(Command command, QuarnPDFView* view)
     switch (command) {
     case Command::cut: MarkEditor::of(*view).cutSelectedMark(); break;
     case Command::copy:
-        if (!MarkEditor::of(*view).copySelectedMark()) view->copy();
+        if (!MarkEditor::of(*view).copySelectedMark()) view->textSelection().copy();
         break;
     case Command::paste: MarkEditor::of(*view).pasteMarks(); break;
     }

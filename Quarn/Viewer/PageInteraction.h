@@ -36,6 +36,9 @@ public:
     // The document shown was edited, or another one is shown.
     virtual void documentChanged() {}
     virtual void documentReplaced() {}
+    // The view read a page again after an edit (none: every page), so what
+    // was kept of it is out of date.
+    virtual void pagesRead(std::optional<int> /*page*/) {}
     // The pages moved in the view (scrolling, zoom, resize).
     virtual void viewMoved() {}
     // The tool of the view changed.

@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
+#include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
@@ -78,10 +79,7 @@ void QuarnPDFView::paintEvent(QPaintEvent* event)
         const QRectF rect = pageRect(page);
         if (rect.intersects(exposed)) paintPage(painter, page, rect, exposed);
     }
-    for (const Highlight& highlight : highlights_) paintSelection(painter, highlight.selection, highlight.color);
-    QColor selectionColor = quarnkit::Design::accent();
-    selectionColor.setAlphaF(0.35f);
-    paintSelection(painter, selection_, selectionColor);
+    for (const auto& each : interactions_) each->paint(painter);
 
     // What the workers should render next, whatever part this paint covered:
     // the missing tiles of the whole view, nearest the centre first, then
@@ -164,29 +162,6 @@ void QuarnPDFView::paintPage(QPainter& painter, int page, const QRectF& rect, co
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     for (const auto& [target, image] : ready)
         if (!image->isNull()) painter.drawImage(target, *image);
-    painter.restore();
-}
-
-void QuarnPDFView::paintSelection(QPainter& painter, const PageSelection& selection, const QColor& color)
-{
-    if (selection.isEmpty()) return;
-    const QRectF view = viewport()->rect();
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    for (const PageSelection::Piece& piece : selection.pieces) {
-        if (!layout_->isLaidOut(piece.page) || !pageRect(piece.page).intersects(view)) continue;
-        QPainterPath path;
-        for (const platform::PdfQuad& quad : piece.quads) {
-            QPolygonF polygon;
-            polygon << convertFromPage(quad.ul, piece.page) << convertFromPage(quad.ur, piece.page)
-                    << convertFromPage(quad.lr, piece.page) << convertFromPage(quad.ll, piece.page);
-            path.addPolygon(polygon);
-            path.closeSubpath();
-        }
-        painter.drawPath(path);
-    }
     painter.restore();
 }
 

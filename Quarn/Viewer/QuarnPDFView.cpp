@@ -1,13 +1,14 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include "Quarn/Viewer/PageInteraction.h"
+#include "Quarn/Viewer/PageLinks.h"
+#include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -35,11 +36,11 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     : QAbstractScrollArea(parent),
       layout_(std::make_unique<PageLayout>()),
       renderer_(std::make_unique<TileRenderer>()),
-      texts_(std::make_unique<TextPages>()),
       background_(quarnkit::Design::canvas())
 {
     style_ = quarnkit::ToolStyle{};
-    openExternalUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    links_ = static_cast<PageLinks*>(interactions_.emplace_back(std::make_unique<PageLinks>(*this)).get());
+    textSelection_ = static_cast<TextSelection*>(interactions_.emplace_back(std::make_unique<TextSelection>(*this)).get());
 
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -50,9 +51,8 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     horizontalScrollBar()->setSingleStep(20);
     verticalScrollBar()->setSingleStep(20);
 
-    connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<quarnkit::PageLink>& links) {
-        if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
-    });
+    connect(renderer_.get(), &TileRenderer::linksReady, this,
+            [this](int page, const std::vector<quarnkit::PageLink>& links) { links_->keep(page, links); });
     connect(renderer_.get(), &TileRenderer::tileReady, this, [this](int page) {
         const QRectF rect = pageRect(page);
         if (!rect.isEmpty()) viewport()->update(rect.toAlignedRect());
@@ -66,8 +66,8 @@ QuarnPDFView::~QuarnPDFView() = default;
 
 PageInteraction& QuarnPDFView::addInteraction(std::unique_ptr<PageInteraction> interaction)
 {
-    interactions_.push_back(std::move(interaction));
-    return *interactions_.back();
+    // Ahead of the view's own two.
+    return **interactions_.insert(interactions_.end() - 2, std::move(interaction));
 }
 
 bool QuarnPDFView::arrowsMoveSelection() const
@@ -140,11 +140,6 @@ void QuarnPDFView::display()
     shownPages_ = document_ && document_->pageMapReady() ? document_->pageSignature() : 0;
     readGeometry();
     renderer_->setDocument(document_ ? document_->pdf() : nullptr);
-    links_.assign(pageCount(), std::nullopt);
-    texts_->pages.clear();
-    selection_ = {};
-    highlights_.clear();
-    selectionAnchor_.reset();
     back_.clear();
     forward_.clear();
     currentPage_ = pageCount() > 0 ? 0 : -1;
@@ -190,14 +185,10 @@ void QuarnPDFView::refresh(std::optional<int> page)
             layout_->sizes[*page] = geometries_[*page].displaySize;
         } catch (...) {
         }
-        links_[*page].reset();
-        texts_->pages.remove_if([&](const auto& entry) { return entry.first == *page; });
+        for (const auto& each : interactions_) each->pagesRead(page);
     } else {
         readGeometry();
-        links_.assign(pageCount(), std::nullopt);
-        texts_->pages.clear();
-        selection_ = {};
-        selectionAnchor_.reset();
+        for (const auto& each : interactions_) each->pagesRead(std::nullopt);
     }
     renderer_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
@@ -933,11 +924,6 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (event->matches(QKeySequence::Copy)) {
-        copy();
-        event->accept();
-        return;
-    }
     const bool paged = !layout_->continuous();
     switch (event->key()) {
     case Qt::Key_Home:
@@ -965,8 +951,8 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
             onDismissFind();
             return;
         }
-        if (!selection_.isEmpty()) {
-            clearSelection();
+        if (!textSelection_->current().isEmpty()) {
+            textSelection_->clear();
             return;
         }
         break;
@@ -979,43 +965,12 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 {
     if (offer([event](PageInteraction& each) { return each.mousePress(event); })) return;
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
-    pressPoint_ = event->position();
-    pressedLink_ = tool_ == quarnkit::MarkupTool::select ? linkAt(event->position(), true) : std::nullopt;
-    selectionAnchor_.reset();
-    selecting_ = false;
-    if (!pressedLink_) {
-        if (event->modifiers() & Qt::ShiftModifier && !selection_.isEmpty() && selectionStart_) {
-            if (const auto end = charAt(event->position(), true)) selectBetween(*selectionStart_, *end);
-            selectionAnchor_ = selectionStart_;
-        } else {
-            clearSelection();
-            selectionAnchor_ = charAt(event->position(), true);
-        }
-    }
-    event->accept();
+    QAbstractScrollArea::mousePressEvent(event);
 }
 
 void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 {
     if (offer([event](PageInteraction& each) { return each.mouseMove(event); })) return;
-    if (event->buttons() & Qt::LeftButton) {
-        const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
-        if (moved) pressedLink_.reset();
-        if (selectionAnchor_ && (moved || selecting_)) {
-            selecting_ = true;
-            if (const auto end = charAt(event->position(), true)) selectBetween(*selectionAnchor_, *end);
-            // Dragging past the edge scrolls on.
-            const QRect view = viewport()->rect();
-            if (event->position().y() > view.bottom()) verticalScrollBar()->setValue(verticalScrollBar()->value() + 20);
-            else if (event->position().y() < view.top()) verticalScrollBar()->setValue(verticalScrollBar()->value() - 20);
-        }
-        event->accept();
-        return;
-    }
     updateCursor(event->position());
     for (const auto& each : interactions_) each->hover(event->position());
 }
@@ -1023,25 +978,12 @@ void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (offer([event](PageInteraction& each) { return each.mouseRelease(event); })) return;
-    if (event->button() == Qt::LeftButton) {
-        if (pressedLink_) {
-            const quarnkit::PageLink link = *pressedLink_;
-            pressedLink_.reset();
-            followLink(link);
-        }
-        selecting_ = false;
-    }
     event->accept();
 }
 
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (offer([event](PageInteraction& each) { return each.mouseDoubleClick(event); })) return;
-    if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
-        selectWordAt(event->position());
-        event->accept();
-        return;
-    }
     QAbstractScrollArea::mouseDoubleClickEvent(event);
 }
 
@@ -1064,8 +1006,12 @@ void QuarnPDFView::updateCursor(QPointF viewportPoint)
     case MarkupTool::select:
         // Hovering reads only what is at hand: the document may be busy on a
         // worker, and a mouse move must not wait for it.
-        if (linkAt(viewportPoint, false)) shape = Qt::PointingHandCursor;
-        else if (hasCachedTextAt(viewportPoint)) shape = Qt::IBeamCursor;
+        for (const auto& each : interactions_) {
+            if (const auto wanted = each->cursor(viewportPoint)) {
+                shape = *wanted;
+                break;
+            }
+        }
         break;
     case MarkupTool::highlight:
     case MarkupTool::underline:

@@ -45,6 +45,8 @@ using quarnkit::TileRenderer;
 using quarnkit::TileRequest;
 
 class PageInteraction;
+class PageLinks;
+class TextSelection;
 
 // A page and a point on it (PDF user space): where a view location falls.
 struct PagePoint {
@@ -172,21 +174,11 @@ public:
     // `page` names the page to use instead of the one under the point.
     std::optional<PagePoint> pagePoint(QPointF viewportPoint, std::optional<int> page = std::nullopt) const;
 
-    // ------------------------------------------------------------ text selection
+    // ------------------------------------------------------------ text selection and links
 
-    const quarnkit::PageSelection& currentSelection() const { return selection_; }
-    void setCurrentSelection(const quarnkit::PageSelection& selection);
-    void clearSelection();
-    // Puts the selected text on the clipboard; nothing without a selection.
-    void copy();
-
-    // Selections drawn in their own colour (find matches).
-    struct Highlight {
-        quarnkit::PageSelection selection;
-        QColor color;
-    };
-    const std::vector<Highlight>& highlightedSelections() const { return highlights_; }
-    void setHighlightedSelections(std::vector<Highlight> highlights);
+    // The selected text and the highlights of find's matches.
+    TextSelection& textSelection() const { return *textSelection_; }
+    PageLinks& links() const { return *links_; }
 
     // ------------------------------------------------------------ rendering
 
@@ -230,8 +222,6 @@ public:
     std::function<void(const QString& path)> onOpenFile;
     std::function<bool()> findIsPresented = [] { return false; };
     std::function<void()> onDismissFind;
-    // Opens an external link; the desktop's handler unless replaced.
-    std::function<void(const QUrl&)> openExternalUrl;
 
     // ------------------------------------------------------------ tools
 
@@ -263,7 +253,6 @@ signals:
     void pageChanged(int page);
     void visiblePagesChanged();
     void historyChanged();
-    void selectionChanged();
     void displayModeChanged();
     // The visible area moved (scrolling alone).
     void boundsChanged();
@@ -288,13 +277,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    struct TextCache;
-    struct TextPages;
-    struct SelectionAnchor {
-        int page = -1;
-        int index = 0; // caret position in the page's characters, in reading order
-    };
-
     // A page point and where it shows in the viewport: kept in place across
     // changes of scale and size.
     struct ViewAnchor {
@@ -341,18 +323,8 @@ private:
     int tileLevel() const;
     // The tiles at the current scale of every page part inside `area` (viewport coordinates).
     std::vector<TileRequest> tilesIn(const QRectF& area) const;
-    void paintSelection(QPainter& painter, const quarnkit::PageSelection& selection, const QColor& color);
     QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);
-    // Links of a page; without `load`, only those already read (else none).
-    const std::vector<quarnkit::PageLink>& linksOf(int page, bool load) const;
-    std::optional<quarnkit::PageLink> linkAt(QPointF viewportPoint, bool load) const;
-    bool hasCachedTextAt(QPointF viewportPoint) const;
-    void followLink(const quarnkit::PageLink& link);
-    const TextCache& textOf(int page) const;
-    std::optional<SelectionAnchor> charAt(QPointF viewportPoint, bool nearest) const;
-    void selectBetween(const SelectionAnchor& from, const SelectionAnchor& to);
-    void selectWordAt(QPointF viewportPoint);
     std::optional<QString> droppedPdf(const QMimeData* mime) const;
     bool isAtRowEdge(bool bottom) const;
 
@@ -361,8 +333,6 @@ private:
     std::vector<quarnkit::PageGeometry> geometries_;
     std::unique_ptr<PageLayout> layout_;
     std::unique_ptr<TileRenderer> renderer_;
-    std::unique_ptr<TextPages> texts_;
-    mutable std::vector<std::optional<std::vector<quarnkit::PageLink>>> links_;
 
     quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
     bool asBook_ = false;
@@ -400,19 +370,13 @@ private:
     double lastZoom_ = -1.0;
     bool applyingScrollers_ = false;
 
-    quarnkit::PageSelection selection_;
-    std::vector<Highlight> highlights_;
-    std::optional<SelectionAnchor> selectionAnchor_; // where the drag in progress started
-    std::optional<SelectionAnchor> selectionStart_;  // where the current selection started
-    bool selecting_ = false;
-    std::optional<quarnkit::PageLink> pressedLink_;
-    QPointF pressPoint_;
-
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::ToolStyle style_;
-    // The interactions in the order they get events; they go with the view's
-    // members, before its child widgets.
+    // The interactions in the order they get events, the view's own (links,
+    // then text) last; they go with the view's members, before its child widgets.
     std::vector<std::unique_ptr<PageInteraction>> interactions_;
+    PageLinks* links_ = nullptr;
+    TextSelection* textSelection_ = nullptr;
     double wheelRemainder_ = 0;
 };
 

@@ -146,7 +146,7 @@ TEST(FindBarTest, EscAndTheCloseButtonCloseTheBar)
     ASSERT_TRUE(w.waitForMatches());
     QTest::keyClick(w.findBar->field(), Qt::Key_Escape);
     EXPECT_FALSE(w.findBar->isVisible());
-    EXPECT_TRUE(w.view->highlightedSelections().empty());
+    EXPECT_TRUE(w.view->textSelection().highlights().empty());
     EXPECT_TRUE(w.view->hasFocus());
 
     findWithKeys(w, QStringLiteral("page"));

@@ -8,6 +8,8 @@
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/TextSelection.h"
+#include "Quarn/Viewer/PageLinks.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/DocumentSearch.h"
 #include "support/PageViewSupport.h"
@@ -63,12 +65,12 @@ struct FindFixture {
         ASSERT_TRUE(waitForSearch());
     }
 
-    int currentPage() const { return view.highlightedSelections().empty() ? -1 : currentHighlight().firstPage(); }
+    int currentPage() const { return view.textSelection().highlights().empty() ? -1 : currentHighlight().firstPage(); }
 
     // The one highlight drawn in the current-match colour.
     quarnkit::PageSelection currentHighlight() const
     {
-        for (const auto& h : view.highlightedSelections())
+        for (const auto& h : view.textSelection().highlights())
             if (h.color == FindModel::currentMatchColor()) return h.selection;
         return {};
     }
@@ -85,10 +87,10 @@ TEST(ViewerFindTest, MatchesAreCountedAndTheFirstIsCurrent)
     EXPECT_EQ(FindModel::of(f.model).count(), 5);
     EXPECT_EQ(FindModel::of(f.model).index(), 0);
     EXPECT_FALSE(FindModel::of(f.model).searching());
-    ASSERT_EQ(f.view.highlightedSelections().size(), 5u);
+    ASSERT_EQ(f.view.textSelection().highlights().size(), 5u);
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     int current = 0;
-    for (const auto& h : f.view.highlightedSelections()) {
+    for (const auto& h : f.view.textSelection().highlights()) {
         if (h.color == FindModel::currentMatchColor())
             ++current;
         else
@@ -145,7 +147,7 @@ TEST(ViewerFindTest, AQueryOfSpacesSearchesNothing)
     QTest::qWait(10);
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
-    EXPECT_TRUE(f.view.highlightedSelections().empty());
+    EXPECT_TRUE(f.view.textSelection().highlights().empty());
 }
 
 TEST(ViewerFindTest, TypingSearchesOnlyTheLastQuery)
@@ -175,7 +177,7 @@ TEST(ViewerFindTest, MatchesOfALongDocumentArriveBeforeTheSearchEnds)
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     ASSERT_TRUE(f.waitForSearch());
     EXPECT_EQ(FindModel::of(f.model).count(), 1600);
-    EXPECT_EQ(f.view.highlightedSelections().size(), 1600u);
+    EXPECT_EQ(f.view.textSelection().highlights().size(), 1600u);
 }
 
 // ---------------------------------------------------------------- stepping
@@ -234,7 +236,7 @@ TEST(ViewerFindTest, ShowFindSeedsTheQueryFromAShortSelection)
     quarnkit::PageSelection selection;
     selection.pieces.push_back({0, {}});
     selection.text = "  concat \n";
-    f.view.setCurrentSelection(selection);
+    f.view.textSelection().set(selection);
     QSignalSpy token(&FindModel::of(f.model), &FindModel::tokenChanged);
     FindModel::of(f.model).show();
     EXPECT_TRUE(FindModel::of(f.model).presented());
@@ -243,7 +245,7 @@ TEST(ViewerFindTest, ShowFindSeedsTheQueryFromAShortSelection)
 
     // A second time keeps the query, whatever is selected now.
     selection.text = "cats";
-    f.view.setCurrentSelection(selection);
+    f.view.textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_EQ(FindModel::of(f.model).query(), QStringLiteral("concat"));
     EXPECT_EQ(FindModel::of(f.model).token(), 2);
@@ -255,19 +257,19 @@ TEST(ViewerFindTest, LongOrMultiLineSelectionsDoNotSeedTheQuery)
     quarnkit::PageSelection selection;
     selection.pieces.push_back({0, {}});
     selection.text = std::string(81, 'a');
-    f.view.setCurrentSelection(selection);
+    f.view.textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     FindModel::of(f.model).close();
 
     selection.text = "two\nlines";
-    f.view.setCurrentSelection(selection);
+    f.view.textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     FindModel::of(f.model).close();
 
     selection.text = std::string(80, 'a');
-    f.view.setCurrentSelection(selection);
+    f.view.textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_EQ(FindModel::of(f.model).query().size(), 80);
 }
@@ -285,7 +287,7 @@ TEST(ViewerFindTest, ClosingStopsTheSearchAndRemovesEveryHighlight)
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
     QTest::qWait(300); // late batches and the typing delay find nothing to do
-    EXPECT_TRUE(f.view.highlightedSelections().empty());
+    EXPECT_TRUE(f.view.textSelection().highlights().empty());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
     EXPECT_TRUE(FindModel::of(f.model).matches().empty());
 }

@@ -1,4 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/TextSelection.h"
+#include "Quarn/Viewer/PageLinks.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "support/PageViewSupport.h"
@@ -312,13 +314,13 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     QTest::mouseMove(view.viewport(), ((from + to) / 2).toPoint());
     QTest::mouseMove(view.viewport(), to.toPoint());
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
-    EXPECT_EQ(view.currentSelection().text, "Page 1");
-    EXPECT_EQ(view.currentSelection().firstPage(), 0);
+    EXPECT_EQ(view.textSelection().current().text, "Page 1");
+    EXPECT_EQ(view.textSelection().current().firstPage(), 0);
     QApplication::clipboard()->clear();
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "Page 1");
-    view.clearSelection();
-    EXPECT_TRUE(view.currentSelection().isEmpty());
+    view.textSelection().clear();
+    EXPECT_TRUE(view.textSelection().current().isEmpty());
 }
 
 // A one-page PDF with a link annotation to `uri` over the rectangle 100 100 300 200.
@@ -376,7 +378,7 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
         view.show();
         view.setScaleFactor(1);
         std::vector<QUrl> opened;
-        view.openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
+        view.links().openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
         const QPoint at = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
         EXPECT_EQ(opened.size(), opens ? 1u : 0u) << uri;
@@ -632,13 +634,13 @@ TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
     // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
     const QPoint onBeta = view.convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onBeta);
-    EXPECT_EQ(view.currentSelection().text, "beta");
+    EXPECT_EQ(view.textSelection().current().text, "beta");
     const QPoint pastGamma = view.convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
-    EXPECT_EQ(view.currentSelection().text.rfind("beta gamma", 0), 0u) << view.currentSelection().text;
+    EXPECT_EQ(view.textSelection().current().text.rfind("beta gamma", 0), 0u) << view.textSelection().current().text;
     // A plain click clears it.
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, pastGamma);
-    EXPECT_TRUE(view.currentSelection().isEmpty());
+    EXPECT_TRUE(view.textSelection().current().isEmpty());
 }
 
 TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
@@ -674,12 +676,12 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     const QRectF box = view.convertFromPage(match.bounds(20), 20);
     EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
 
-    view.setHighlightedSelections({{match, QColor(255, 200, 0, 255)}});
+    view.textSelection().setHighlights({{match, QColor(255, 200, 0, 255)}});
     const QImage image = view.viewport()->grab().toImage();
     // A corner of the box, off the glyphs, in the highlight's colour.
     const QColor inside = image.pixelColor((box.topLeft() + QPointF(2, 2)).toPoint());
     EXPECT_EQ(inside, QColor(255, 200, 0));
-    view.setHighlightedSelections({});
+    view.textSelection().setHighlights({});
     EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
 }
 
