@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/FormFieldEdits.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/Design.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>
@@ -392,7 +393,7 @@ bool FormEditor::apply(const std::function<bool(quarnkit::QuarnDocument&)>& edit
     try {
         return edit(*view_->quarnDocument());
     } catch (const std::exception& error) {
-        view_->showErrorAlert(QString::fromUtf8(error.what()));
+        showErrorAlert(view_, QString::fromUtf8(error.what()));
         return false;
     }
 }

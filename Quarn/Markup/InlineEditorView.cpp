@@ -8,6 +8,7 @@
 #include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Markup/Restyle.h"
 #include "QuarnKit/Shell/Design.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -244,7 +245,7 @@ void MarkEditor::commitEditing()
             }
             }
         } catch (const std::exception& error) {
-            view_.showErrorAlert(QString::fromUtf8(error.what()));
+            showErrorAlert(&view_, QString::fromUtf8(error.what()));
         }
     }
     committingText_ = false;

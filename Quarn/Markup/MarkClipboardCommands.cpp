@@ -5,6 +5,7 @@
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
 #include "QuarnKit/Markup/MarkEdits.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -51,7 +52,7 @@ void MarkEditor::pasteMarks()
         // One undo takes the whole paste away.
         last = own([&] { return MarkEdits::paste(*document(), *id, std::move(marks), QStringLiteral("Paste")); });
     } catch (const std::exception& error) {
-        view_.showErrorAlert(QString::fromUtf8(error.what()));
+        showErrorAlert(&view_, QString::fromUtf8(error.what()));
         return;
     }
     if (last) select(MarkRef{page, *last});

@@ -1,5 +1,6 @@
 #include "Quarn/Markup/MarkEditor.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/Viewer/TextSelection.h"
 
@@ -11,6 +12,7 @@
 
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
+#include "Quarn/Viewer/CopyPage.h"
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -227,7 +229,7 @@ QMenu* MarkEditor::contextMenu()
     }
     if (view_.pageCount() > 0) {
         if (!menu->isEmpty()) menu->addSeparator();
-        menu->addAction(QObject::tr("Copy Page"), &view_, [this] { view_.copyPage(); });
+        menu->addAction(QObject::tr("Copy Page"), &view_, [this] { copyPage(view_); });
     }
     return menu;
 }
@@ -364,7 +366,7 @@ std::optional<MarkRef> MarkEditor::addMark(int page, const Annotation& a, const 
         object = own([&] { return MarkEdits::add(*document(), *id, a, name); });
     } catch (const MarkEdits::DamagedPage& error) {
         // Nothing was added and nothing is recorded: the user hears why.
-        view_.showErrorAlert(QString::fromUtf8(error.what()));
+        showErrorAlert(&view_, QString::fromUtf8(error.what()));
         return std::nullopt;
     }
     if (!object) return std::nullopt;

@@ -17,6 +17,8 @@
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
+#include "Quarn/Viewer/CopyPage.h"
+#include "Quarn/Print/PrintJob.h"
 
 #include <QAction>
 #include <QApplication>
@@ -187,10 +189,10 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     };
     QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { DocumentActions::of(v).shareCopy(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
-        if (QuarnPDFView* view = v.pdfView()) view->copyPage();
+        if (QuarnPDFView* view = v.pdfView()) quarn::copyPage(*view);
     });
     QAction* print = add(nullptr, tr("Print…"), ShortcutCommand::print, [](ViewerModel& v) {
-        if (QuarnPDFView* view = v.pdfView()) view->printDocument();
+        if (QuarnPDFView* view = v.pdfView()) printing::printDocument(*view);
     });
     if (before || !file->isEmpty()) file->insertSeparator(before);
     file->insertActions(before, {exportItem, info, copyPage});

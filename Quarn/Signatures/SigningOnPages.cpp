@@ -2,6 +2,7 @@
 
 #include "Quarn/Signatures/SigningModel.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 namespace quarn {
 
@@ -14,7 +15,8 @@ void showSigningOnPages(SigningModel& signing, QuarnPDFView& view)
         const std::optional<int> index = page->pageAt(centre, true);
         return index ? page->pagePoint(centre, *index) : std::nullopt;
     };
-    QObject::connect(&signing, &SigningModel::failed, &view, &QuarnPDFView::showErrorAlert);
+    QObject::connect(&signing, &SigningModel::failed, &view,
+                     [&view](const QString& description) { showErrorAlert(&view, description); });
 }
 
 } // namespace quarn

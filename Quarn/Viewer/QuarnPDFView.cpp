@@ -44,8 +44,6 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
 
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
-    setAcceptDrops(true);
-    viewport()->setAcceptDrops(true);
     viewport()->setMouseTracking(true);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     horizontalScrollBar()->setSingleStep(20);
@@ -85,6 +83,11 @@ template <typename F> bool QuarnPDFView::offer(F&& handles)
 // ---------------------------------------------------------------- document
 
 int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
+
+const quarnkit::PageGeometry* QuarnPDFView::geometry(int page) const
+{
+    return page >= 0 && page < int(geometries_.size()) ? &geometries_[size_t(page)] : nullptr;
+}
 
 void QuarnPDFView::readGeometry()
 {

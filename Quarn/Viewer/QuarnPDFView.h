@@ -1,9 +1,9 @@
 #pragma once
 // The page view of one document window: shows the pages of a PDF in one of
 // four layouts, scales them, keeps a current page and a back/forward history,
-// selects and copies text, follows links, accepts dropped PDF files, prints,
-// and hands its mouse and keys to the interactions added to it (the editing
-// of marks is one, Quarn/Markup/MarkEditor.h).
+// and hands its mouse and keys to the interactions that select and copy text
+// (TextSelection.h), follow links (PageLinks.h) and edit marks (added from
+// outside: Quarn/Markup/MarkEditor.h).
 //
 // Pages are drawn from tiles that worker threads render from display lists; a
 // page whose tiles have not arrived yet shows as a white sheet, so painting
@@ -26,9 +26,6 @@
 #include <set>
 #include <vector>
 
-class QMenu;
-class QMimeData;
-class QPrinter;
 
 namespace quarnkit {
 class TileRenderer;
@@ -189,18 +186,6 @@ public:
     std::size_t tileCacheBudget() const;
     std::size_t tileCacheBytes() const;
 
-    // ------------------------------------------------------------ printing and alerts
-
-    // Asks for a printer, the pages and the copies, then prints.
-    void printDocument();
-    // Starts printing the pages `printer` names (PrintJob.h); a failure,
-    // then or later, gets the error alert. False when nothing could start.
-    bool print(QPrinter& printer);
-    // "ravlen couldn't finish that." with the description as informative text.
-    void showErrorAlert(const QString& description);
-    // The current page (else the first) as an image on the clipboard.
-    void copyPage();
-
     // ------------------------------------------------------------ reports to the window's model
 
     // Sends onPage and onZoom (on the next event-loop turn) when the page,
@@ -218,8 +203,6 @@ public:
 
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
-    // A PDF file was dropped on the view (the first PDF of the drop).
-    std::function<void(const QString& path)> onOpenFile;
     std::function<bool()> findIsPresented = [] { return false; };
     std::function<void()> onDismissFind;
 
@@ -256,8 +239,6 @@ signals:
     void displayModeChanged();
     // The visible area moved (scrolling alone).
     void boundsChanged();
-    // A PDF file was dropped (also reported through onOpenFile).
-    void fileDropped(const QString& path);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -272,9 +253,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
     // A page point and where it shows in the viewport: kept in place across
@@ -325,7 +303,6 @@ private:
     std::vector<TileRequest> tilesIn(const QRectF& area) const;
     QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);
-    std::optional<QString> droppedPdf(const QMimeData* mime) const;
     bool isAtRowEdge(bool bottom) const;
 
     QPointer<quarnkit::QuarnDocument> document_;

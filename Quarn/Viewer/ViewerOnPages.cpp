@@ -3,6 +3,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Viewer/DroppedFiles.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -68,9 +69,9 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
     view.onZoom = [self](double scale) {
         if (self) self->noteZoom(scale);
     };
-    view.onOpenFile = [self](const QString& path) {
+    acceptDroppedPdfs(view, [self](const QString& path) {
         if (self) self->openFile(path);
-    };
+    });
     const auto noteView = [&view, self] {
         if (self) self->noteView(view.scaleFactor(), view.readingPoint());
     };

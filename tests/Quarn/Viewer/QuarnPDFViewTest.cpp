@@ -5,6 +5,8 @@
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
+#include "Quarn/Viewer/DroppedFiles.h"
+#include "Quarn/Viewer/CopyPage.h"
 
 #include <gtest/gtest.h>
 
@@ -424,7 +426,7 @@ TEST(QuarnPDFViewTest, DropReportsOnlyThePdf)
     ShownView shown(1);
     QuarnPDFView& view = shown.view;
     std::vector<QString> opened;
-    view.onOpenFile = [&](const QString& path) { opened.push_back(path); };
+    acceptDroppedPdfs(view, [&](const QString& path) { opened.push_back(path); });
 
     QMimeData both;
     both.setUrls({QUrl::fromLocalFile("/tmp/picture.png"), QUrl::fromLocalFile("/tmp/Report.PDF"),
@@ -745,7 +747,7 @@ TEST(QuarnPDFViewTest, CopyPagePutsThePageOnTheClipboardAtItsSizeInPoints)
     QuarnPDFView& view = shown.view;
     view.goToPage(1);
     QApplication::clipboard()->clear();
-    view.copyPage();
+    copyPage(view);
     const QImage image = QApplication::clipboard()->image();
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.width(), 1224); // 612 points at twice the pixels
@@ -759,7 +761,7 @@ TEST(QuarnPDFViewTest, CopyPageOfAHugePageStaysWithinBounds)
     testsupport::showPdf(view, platform::PdfDocument::createBlank(14400, 7200));
     view.show();
     QApplication::clipboard()->clear();
-    view.copyPage();
+    copyPage(view);
     const QImage image = QApplication::clipboard()->image();
     ASSERT_FALSE(image.isNull());
     EXPECT_LE(std::max(image.width(), image.height()), 8192);

@@ -13,7 +13,19 @@ class QPrinter;
 
 namespace quarnkit { class QuarnDocument; }
 
+namespace quarn {
+class QuarnPDFView;
+}
+
 namespace quarn::printing {
+
+// Asks for a printer, the pages and the copies, then prints the document
+// `view` shows (over the view's window).
+void printDocument(QuarnPDFView& view);
+// Starts printing the pages `printer` names of the document `view` shows,
+// its current page being the page being read; a failure, then or later, gets
+// the error alert. False when nothing could start.
+bool print(QuarnPDFView& view, QPrinter& printer);
 
 // The zero-based pages the printer's settings name: all of them, the given
 // ranges, or the page being read.

@@ -1,5 +1,7 @@
-#include "Quarn/Viewer/PrintJob.h"
+#include "Quarn/Print/PrintJob.h"
 
+#include "Quarn/Design/ErrorAlert.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
 
@@ -7,6 +9,7 @@
 #include <QFile>
 #include <QFutureWatcher>
 #include <QPainter>
+#include <QPrintDialog>
 #include <QPointer>
 #include <QPrinter>
 #include <QProcess>
@@ -167,6 +170,35 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
             process->start(lp, arguments);
         });
     return true;
+}
+
+void printDocument(QuarnPDFView& view)
+{
+    if (!view.quarnDocument() || view.pageCount() == 0) return;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    auto* dialog = new QPrintDialog(printer.get(), &view);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                       QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies |
+                       QAbstractPrintDialog::PrintShowPageSize);
+    dialog->setMinMax(1, view.pageCount());
+    QObject::connect(dialog, &QDialog::accepted, &view, [&view, printer] { print(view, *printer); });
+    dialog->open();
+}
+
+bool print(QuarnPDFView& view, QPrinter& printer)
+{
+    const quarnkit::QuarnDocument* document = view.quarnDocument();
+    if (!document || document->isLocked() || view.pageCount() == 0) return false;
+    const QPointer<QuarnPDFView> over(&view);
+    const auto failed = [over] {
+        if (over) showErrorAlert(over, QObject::tr("The document could not be printed."));
+    };
+    const bool started = print(*document, printer, view.currentPageIndex(), &view, [failed](bool ok) {
+        if (!ok) failed();
+    });
+    if (!started) failed();
+    return started;
 }
 
 } // namespace quarn::printing

@@ -1,5 +1,5 @@
 #include "Quarn/App/PageViewHost.h"
-#include "Quarn/Viewer/PrintJob.h"
+#include "Quarn/Print/PrintJob.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/App/ViewerScreenHarness.h"
 
@@ -75,7 +75,7 @@ TEST(Printing, ToAPdfFileWritesTheChosenPagesAsPdfPagesWithTheirText)
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(path);
         if (c.from > 0) choosePages(printer, c.from, c.to);
-        ASSERT_TRUE(window.view()->print(printer));
+        ASSERT_TRUE(quarn::printing::print(*window.view(), printer));
         ASSERT_TRUE(testsupport::waitFor([&] { return QFileInfo::exists(path); }));
         // Text stays text: the words come back out of the printed file.
         const Reading reading = readWithPoppler(path);
@@ -108,7 +108,7 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     printer.setOutputFileName(QString());
     printer.setCopyCount(2);
     choosePages(printer, 2, 3);
-    ASSERT_TRUE(window.view()->print(printer));
+    ASSERT_TRUE(quarn::printing::print(*window.view(), printer));
     const bool spooled = testsupport::waitFor([&] { return QFileInfo::exists(arguments) && QFileInfo::exists(kept); });
     qputenv("PATH", path);
     ASSERT_TRUE(spooled);
@@ -138,7 +138,7 @@ TEST(Printing, TheCurrentPageChoicePrintsThePageBeingRead)
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     printer.setPrintRange(QPrinter::CurrentPage);
-    ASSERT_TRUE(window.view()->print(printer));
+    ASSERT_TRUE(quarn::printing::print(*window.view(), printer));
     ASSERT_TRUE(testsupport::waitFor([&] { return QFileInfo::exists(path); }));
     const Reading reading = readWithPoppler(path);
     EXPECT_EQ(reading.pages, 1);
