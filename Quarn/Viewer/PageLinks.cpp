@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/PageLinks.h"
 
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Viewer/LinkSafety.h"
@@ -24,6 +25,10 @@ const std::vector<quarnkit::PageLink>& PageLinks::linksOf(int page, bool load) c
     const quarnkit::QuarnDocument* document = view_.quarnDocument();
     if (!document || page < 0 || page >= view_.pageCount()) return none;
     if (links_.size() != size_t(view_.pageCount())) links_.assign(size_t(view_.pageCount()), std::nullopt);
+    if (!links_[page]) {
+        // Those a worker read as it drew the page serve a pointer that only hovers.
+        if (const auto* read = view_.tiles().linksRead(page)) links_[page] = *read;
+    }
     if (!links_[page]) {
         if (!load) return none;
         try {
@@ -60,13 +65,6 @@ void PageLinks::follow(const quarnkit::PageLink& link)
     if (link.uri.empty() || link.uri.front() == '#') return;
     const auto url = quarnkit::externalLinkTarget(QUrl(QString::fromStdString(link.uri)));
     if (url && openExternalUrl) openExternalUrl(*url);
-}
-
-void PageLinks::keep(int page, const std::vector<quarnkit::PageLink>& links)
-{
-    if (page < 0 || page >= view_.pageCount()) return;
-    if (links_.size() != size_t(view_.pageCount())) links_.assign(size_t(view_.pageCount()), std::nullopt);
-    if (!links_[page]) links_[page] = links;
 }
 
 void PageLinks::pagesRead(std::optional<int> page)

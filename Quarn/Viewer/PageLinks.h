@@ -29,8 +29,6 @@ public:
     bool mouseRelease(QMouseEvent* event) override;
     std::optional<Qt::CursorShape> cursor(QPointF viewportPoint) const override;
     void pagesRead(std::optional<int> page) override;
-    // Links of a page read elsewhere (by a worker that drew the page).
-    void keep(int page, const std::vector<quarnkit::PageLink>& links);
     void documentReplaced() override;
 
 private:

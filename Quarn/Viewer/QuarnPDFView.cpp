@@ -2,16 +2,17 @@
 
 #include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/PageLinks.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
-#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -35,7 +36,7 @@ constexpr int historyLimit = 100;
 QuarnPDFView::QuarnPDFView(QWidget* parent)
     : QAbstractScrollArea(parent),
       layout_(std::make_unique<PageLayout>()),
-      renderer_(std::make_unique<TileRenderer>()),
+      tiles_(std::make_unique<PageTiles>(*this)),
       background_(quarnkit::Design::canvas())
 {
     style_ = quarnkit::ToolStyle{};
@@ -49,12 +50,6 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     horizontalScrollBar()->setSingleStep(20);
     verticalScrollBar()->setSingleStep(20);
 
-    connect(renderer_.get(), &TileRenderer::linksReady, this,
-            [this](int page, const std::vector<quarnkit::PageLink>& links) { links_->keep(page, links); });
-    connect(renderer_.get(), &TileRenderer::tileReady, this, [this](int page) {
-        const QRectF rect = pageRect(page);
-        if (!rect.isEmpty()) viewport()->update(rect.toAlignedRect());
-    });
     applyScrollerStyle();
 }
 
@@ -142,7 +137,7 @@ void QuarnPDFView::display()
     // reads the whole document again.
     shownPages_ = document_ && document_->pageMapReady() ? document_->pageSignature() : 0;
     readGeometry();
-    renderer_->setDocument(document_ ? document_->pdf() : nullptr);
+    tiles_->setDocument(document_);
     back_.clear();
     forward_.clear();
     currentPage_ = pageCount() > 0 ? 0 : -1;
@@ -193,7 +188,7 @@ void QuarnPDFView::refresh(std::optional<int> page)
         readGeometry();
         for (const auto& each : interactions_) each->pagesRead(std::nullopt);
     }
-    renderer_->invalidate(page);
+    tiles_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
     // Pages of the same sizes keep the view where it is: a mark or the
@@ -232,8 +227,8 @@ void QuarnPDFView::pagesRead()
     // viewport's top stays where it is; the pages seen so far keep their tiles.
     const std::vector<int> changed = changedPages(sizes);
     if (changed.empty()) return;
-    if (changed.size() > size_t(firstScreenPages)) renderer_->invalidate(std::nullopt);
-    else for (const int page : changed) renderer_->invalidate(page);
+    if (changed.size() > size_t(firstScreenPages)) tiles_->invalidate(std::nullopt);
+    else for (const int page : changed) tiles_->invalidate(page);
     relayout();
     withoutTracking([&] {
         if (kept) restoreAnchor(*kept);
@@ -275,12 +270,6 @@ void QuarnPDFView::setPageBreakMargins(const QMarginsF& margins)
     pageBreakMargins_ = margins;
     relayout();
     syncState();
-}
-
-void QuarnPDFView::setPageShadowsEnabled(bool enabled)
-{
-    pageShadows_ = enabled;
-    viewport()->update();
 }
 
 void QuarnPDFView::setBackgroundColor(const QColor& color)
@@ -660,12 +649,13 @@ void QuarnPDFView::updateCurrentPageFromScroll()
     if (std::find(pages.begin(), pages.end(), currentPage_) == pages.end()) currentPage_ = pages.front();
 }
 
-std::vector<int> QuarnPDFView::visiblePages() const
+std::vector<int> QuarnPDFView::visiblePages() const { return pagesIn(viewport()->rect()); }
+
+std::vector<int> QuarnPDFView::pagesIn(const QRectF& viewportArea) const
 {
     if (pageCount() == 0 || scale_ <= 0) return {};
     const QPointF origin = contentOrigin();
-    const QRectF area(-origin / scale_, QSizeF(viewport()->size()) / scale_);
-    return layout_->pagesIn(area);
+    return layout_->pagesIn(QRectF((viewportArea.topLeft() - origin) / scale_, viewportArea.size() / scale_));
 }
 
 void QuarnPDFView::syncState()
@@ -854,6 +844,16 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
         restoreAnchor(kept);
         layoutPass();
     });
+}
+
+void QuarnPDFView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect exposed = event->rect();
+    painter.fillRect(exposed, background_);
+    if (pageCount() == 0) return;
+    tiles_->paint(painter, exposed);
+    for (const auto& each : interactions_) each->paint(painter);
 }
 
 void QuarnPDFView::showEvent(QShowEvent* event)

@@ -28,21 +28,16 @@
 
 
 namespace quarnkit {
-class TileRenderer;
 struct PageLayout;
-struct TileKey;
-struct TileRequest;
 } // namespace quarnkit
 
 namespace quarn {
 
 using quarnkit::PageLayout;
-using quarnkit::TileKey;
-using quarnkit::TileRenderer;
-using quarnkit::TileRequest;
 
 class PageInteraction;
 class PageLinks;
+class PageTiles;
 class TextSelection;
 
 // A page and a point on it (PDF user space): where a view location falls.
@@ -83,8 +78,6 @@ public:
     // Room around each row of pages, in page points (top and bottom are used).
     QMarginsF pageBreakMargins() const { return pageBreakMargins_; }
     void setPageBreakMargins(const QMarginsF& margins);
-    bool pageShadowsEnabled() const { return pageShadows_; }
-    void setPageShadowsEnabled(bool enabled);
     QColor backgroundColor() const { return background_; }
     void setBackgroundColor(const QColor& color);
 
@@ -134,6 +127,8 @@ public:
 
     // Pages that show, fully or in part, in the visible area, ascending.
     std::vector<int> visiblePages() const;
+    // Pages that show, fully or in part, in an area of the viewport, ascending.
+    std::vector<int> pagesIn(const QRectF& viewportArea) const;
 
     // ------------------------------------------------------------ display, zoom and reading position
 
@@ -179,12 +174,8 @@ public:
 
     // ------------------------------------------------------------ rendering
 
-    // Every tile of the visible area is drawn at the current scale.
-    bool visibleTilesReady() const;
-    // Memory the tile cache may hold, in bytes.
-    void setTileCacheBudget(std::size_t bytes);
-    std::size_t tileCacheBudget() const;
-    std::size_t tileCacheBytes() const;
+    // The drawing of the pages from tiles.
+    PageTiles& tiles() const { return *tiles_; }
 
     // ------------------------------------------------------------ reports to the window's model
 
@@ -297,11 +288,6 @@ private:
     // Brings the current page, signals and reports up to date after any move.
     void syncState();
     void layoutPass();
-    void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
-    int tileLevel() const;
-    // The tiles at the current scale of every page part inside `area` (viewport coordinates).
-    std::vector<TileRequest> tilesIn(const QRectF& area) const;
-    QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);
     bool isAtRowEdge(bool bottom) const;
 
@@ -309,13 +295,12 @@ private:
     size_t shownPages_ = 0; // the page signature the layout describes
     std::vector<quarnkit::PageGeometry> geometries_;
     std::unique_ptr<PageLayout> layout_;
-    std::unique_ptr<TileRenderer> renderer_;
+    std::unique_ptr<PageTiles> tiles_;
 
     quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
     bool asBook_ = false;
     bool pageBreaks_ = true;
     QMarginsF pageBreakMargins_{0, 8, 0, 8};
-    bool pageShadows_ = true;
     QColor background_;
 
     double scale_ = 1.0;

@@ -8,6 +8,7 @@
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
@@ -332,14 +333,14 @@ TEST(DocumentWindowSaving, RevertingADocumentWithTextBoxesWhileItsPagesRenderHol
     const QString path = writeFile(dir, "boxes.pdf", textBoxPdf());
     DocumentWindow* window = c.controller.openDocument(path);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return viewOf(window) && viewOf(window)->visibleTilesReady(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return viewOf(window) && viewOf(window)->tiles().visibleReady(); }));
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(window->revert()) << "revert " << i;
         // Let the workers start on the new document's tiles before the next revert.
         QCoreApplication::processEvents();
         if (i % 3 == 0) viewOf(window)->goToPage(i % 4);
     }
-    EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->visibleTilesReady(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->tiles().visibleReady(); }));
     EXPECT_EQ(window->document()->pageCount(), 4);
 }
 

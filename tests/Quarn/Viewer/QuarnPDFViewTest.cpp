@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageLinks.h"
 #include "Platform/PdfPageAssembly.h"
@@ -403,7 +404,7 @@ TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
     testsupport::showPdf(view, platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
     view.show();
     view.setScaleFactor(1);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     QApplication::processEvents();
     const QPoint onLink = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
     QTest::mouseMove(view.viewport(), onLink);
@@ -509,7 +510,7 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     testsupport::showPdf(view, doc);
     view.show();
     view.setScaleFactor(0.5);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     platform::appendPages(*doc, *other, 0, 3);
     EXPECT_EQ(view.pageCount(), 2);
@@ -518,10 +519,10 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_FALSE(view.pageRect(4).isEmpty());
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     view.noteEdit(4);
-    EXPECT_FALSE(view.visibleTilesReady()); // the edited page renders again
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    EXPECT_FALSE(view.tiles().visibleReady()); // the edited page renders again
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 }
 
 TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)

@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
@@ -28,7 +29,7 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
     view.show();
     view.setScaleFactor(1);
     QApplication::processEvents();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 
     // Just after a zoom the page is not blank: the old tiles are stretched in.
     view.setScaleFactor(2);
@@ -40,7 +41,7 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
         for (int x = int(text.x()) - 20; x < int(text.x()) + 120; ++x)
             if (image.rect().contains(x, y)) darkest = std::min(darkest, qGray(image.pixel(x, y)));
     EXPECT_LT(darkest, 160);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 }
 
 TEST(QuarnPDFViewTilesTest, ScrollingThroughStaysWithinTheBudget)
@@ -50,17 +51,17 @@ TEST(QuarnPDFViewTilesTest, ScrollingThroughStaysWithinTheBudget)
     testsupport::showPdf(view, textDocument(60));
     view.show();
     const std::size_t budget = 8u << 20;
-    view.setTileCacheBudget(budget);
+    view.tiles().setBudget(budget);
     QScrollBar* bar = view.verticalScrollBar();
     std::size_t peak = 0;
     while (bar->value() < bar->maximum()) {
         bar->setValue(bar->value() + 400);
         view.viewport()->repaint();
         QApplication::processEvents();
-        peak = std::max(peak, view.tileCacheBytes());
+        peak = std::max(peak, view.tiles().cachedBytes());
     }
     EXPECT_EQ(view.currentPageIndex(), 59);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     EXPECT_LE(peak, budget);
 }
 

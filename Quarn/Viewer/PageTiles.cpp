@@ -1,46 +1,54 @@
+#include "Quarn/Viewer/PageTiles.h"
+
 #include "Quarn/Viewer/QuarnPDFView.h"
-
-#include "Quarn/Viewer/PageInteraction.h"
-#include "Quarn/Viewer/PageViewInternal.h"
-#include "QuarnKit/Viewer/PageLayout.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
-#include "QuarnKit/Shell/Design.h"
 
-#include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
 
 namespace quarn {
 
-using namespace pageview;
-using quarnkit::PageDestination;
-using quarnkit::PageSelection;
+using quarnkit::TileKey;
+using quarnkit::TileRenderer;
+using quarnkit::TileRequest;
 
-// ---------------------------------------------------------------- painting
-
-int QuarnPDFView::tileLevel() const
+PageTiles::PageTiles(QuarnPDFView& view) : view_(view), renderer_(std::make_unique<TileRenderer>())
 {
-    return std::max(1, int(std::lround(scale_ * viewport()->devicePixelRatioF() * 1000)));
+    QObject::connect(renderer_.get(), &TileRenderer::tileReady, &view, [this](int page) {
+        const QRectF rect = view_.pageRect(page);
+        if (!rect.isEmpty()) view_.viewport()->update(rect.toAlignedRect());
+    });
 }
 
-std::vector<TileRequest> QuarnPDFView::tilesIn(const QRectF& area) const
+PageTiles::~PageTiles() = default;
+
+void PageTiles::setDocument(const quarnkit::QuarnDocument* document)
+{
+    renderer_->setDocument(document ? document->pdf() : nullptr);
+}
+
+void PageTiles::invalidate(std::optional<int> page) { renderer_->invalidate(page); }
+
+int PageTiles::level() const
+{
+    return std::max(1, int(std::lround(view_.scaleFactor() * view_.viewport()->devicePixelRatioF() * 1000)));
+}
+
+std::vector<TileRequest> PageTiles::tilesIn(const QRectF& area) const
 {
     std::vector<TileRequest> tiles;
-    if (pageCount() == 0) return tiles;
-    const double dpr = viewport()->devicePixelRatioF();
-    const int level = tileLevel();
+    if (view_.pageCount() == 0) return tiles;
+    const double dpr = view_.viewport()->devicePixelRatioF();
+    const int level = this->level();
     const double renderScale = level / 1000.0;
     const int t = TileRenderer::tileSize;
-    const QPointF origin = contentOrigin();
-    const QRectF pointsArea((area.topLeft() - origin) / scale_, area.size() / scale_);
-    for (int page : layout_->pagesIn(pointsArea)) {
-        const QRectF rect = pageRect(page);
+    for (int page : view_.pagesIn(area)) {
+        const QRectF rect = view_.pageRect(page);
         const QRectF shown = rect.intersected(area);
         if (shown.isEmpty()) continue;
-        const platform::PdfSize size = layout_->sizes[page];
+        const platform::PdfSize size = view_.geometry(page)->displaySize;
         const QRect full(0, 0, int(std::ceil(size.width * renderScale)), int(std::ceil(size.height * renderScale)));
         if (full.isEmpty()) continue;
         const QRectF device((shown.topLeft() - rect.topLeft()) * dpr, shown.size() * dpr);
@@ -55,42 +63,42 @@ std::vector<TileRequest> QuarnPDFView::tilesIn(const QRectF& area) const
     return tiles;
 }
 
-bool QuarnPDFView::visibleTilesReady() const
+bool PageTiles::visibleReady() const
 {
-    for (const TileRequest& tile : tilesIn(viewport()->rect()))
+    for (const TileRequest& tile : tilesIn(view_.viewport()->rect()))
         if (!renderer_->contains(tile.key)) return false;
     return true;
 }
 
-void QuarnPDFView::setTileCacheBudget(std::size_t bytes) { renderer_->setBudget(bytes); }
+std::size_t PageTiles::cachedBytes() const { return renderer_->cachedBytes(); }
 
-std::size_t QuarnPDFView::tileCacheBudget() const { return renderer_->budget(); }
+std::size_t PageTiles::budget() const { return renderer_->budget(); }
 
-std::size_t QuarnPDFView::tileCacheBytes() const { return renderer_->cachedBytes(); }
+void PageTiles::setBudget(std::size_t bytes) { renderer_->setBudget(bytes); }
 
-void QuarnPDFView::paintEvent(QPaintEvent* event)
+const std::vector<quarnkit::PageLink>* PageTiles::linksRead(int page) const { return renderer_->links(page); }
+
+void PageTiles::paint(QPainter& painter, const QRect& exposed)
 {
-    QPainter painter(viewport());
-    const QRect exposed = event->rect();
-    painter.fillRect(exposed, background_);
-    if (pageCount() == 0) return;
-
-    for (int page : visiblePages()) {
-        const QRectF rect = pageRect(page);
+    for (int page : view_.visiblePages()) {
+        const QRectF rect = view_.pageRect(page);
         if (rect.intersects(exposed)) paintPage(painter, page, rect, exposed);
     }
-    for (const auto& each : interactions_) each->paint(painter);
+    requestMissing();
+}
 
+void PageTiles::requestMissing()
+{
     // What the workers should render next, whatever part this paint covered:
     // the missing tiles of the whole view, nearest the centre first, then
     // those of one view height above and below, so that scrolling finds them.
-    const QRectF view = viewport()->rect();
+    const QRectF view = view_.viewport()->rect();
     const QPointF centre = view.center();
     std::vector<TileRequest> wanted;
     for (const TileRequest& tile : tilesIn(view))
         if (!renderer_->contains(tile.key)) wanted.push_back(tile);
     std::stable_sort(wanted.begin(), wanted.end(), [&](const TileRequest& a, const TileRequest& b) {
-        return QLineF(tileRectInView(a).center(), centre).length() < QLineF(tileRectInView(b).center(), centre).length();
+        return QLineF(rectInView(a).center(), centre).length() < QLineF(rectInView(b).center(), centre).length();
     });
     // Prefetch only while it leaves room: tiles fetched ahead must never push
     // out the tiles on screen.
@@ -113,33 +121,32 @@ void QuarnPDFView::paintEvent(QPaintEvent* event)
     renderer_->request(wanted);
 }
 
-QRectF QuarnPDFView::tileRectInView(const TileRequest& request) const
+QRectF PageTiles::rectInView(const TileRequest& request) const
 {
-    const double dpr = viewport()->devicePixelRatioF();
-    const QRectF page = pageRect(request.key.page);
+    const double dpr = view_.viewport()->devicePixelRatioF();
+    const QRectF page = view_.pageRect(request.key.page);
     return QRectF(page.topLeft() + QPointF(request.clip.topLeft()) / dpr, QSizeF(request.clip.size()) / dpr);
 }
 
-void QuarnPDFView::paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed)
+void PageTiles::paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed)
 {
-    if (pageShadows_) {
-        for (int i = 1; i <= 3; ++i)
-            painter.fillRect(rect.translated(0, i).adjusted(-i / 2.0, 0, i / 2.0, 0), QColor(0, 0, 0, 40 / i));
-    }
+    // A soft shadow below the sheet.
+    for (int i = 1; i <= 3; ++i)
+        painter.fillRect(rect.translated(0, i).adjusted(-i / 2.0, 0, i / 2.0, 0), QColor(0, 0, 0, 40 / i));
     // The white sheet: all there is until the page's tiles arrive.
     painter.fillRect(rect, Qt::white);
 
     const QRectF visible = rect.intersected(QRectF(exposed));
     if (visible.isEmpty()) return;
-    const double dpr = viewport()->devicePixelRatioF();
-    const int level = tileLevel();
+    const double dpr = view_.viewport()->devicePixelRatioF();
+    const int level = this->level();
     const int t = TileRenderer::tileSize;
 
     bool missing = false;
     std::vector<std::pair<QRectF, const QImage*>> ready;
     for (const TileRequest& tile : tilesIn(visible)) {
         if (tile.key.page != page) continue;
-        if (const QImage* image = renderer_->tile(tile.key)) ready.emplace_back(tileRectInView(tile), image);
+        if (const QImage* image = renderer_->tile(tile.key)) ready.emplace_back(rectInView(tile), image);
         else missing = true;
     }
     painter.save();
