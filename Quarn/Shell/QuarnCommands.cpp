@@ -11,6 +11,7 @@
 #include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -366,9 +367,13 @@ void QuarnCommands::buildGo(QMenuBar* bar)
     add(go, tr("Last Page"), ShortcutCommand::lastPage, onView(&QuarnPDFView::goToLastPage), canNext);
     add(go, tr("Go to Page…"), ShortcutCommand::goToPage, [](ViewerModel& v) { v.focusPageField(); });
     go->addSeparator();
-    add(go, tr("Back"), ShortcutCommand::back, onView(&QuarnPDFView::goBack),
+    add(go, tr("Back"), ShortcutCommand::back, [](ViewerModel& v) {
+            if (QuarnPDFView* view = v.pdfView()) view->history().goBack();
+        },
         [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->canGoBack()); });
-    add(go, tr("Forward"), ShortcutCommand::forward, onView(&QuarnPDFView::goForward),
+    add(go, tr("Forward"), ShortcutCommand::forward, [](ViewerModel& v) {
+            if (QuarnPDFView* view = v.pdfView()) view->history().goForward();
+        },
         [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->canGoForward()); });
     // The page tests read the view, which moves before the model hears of it.
     connect(go, &QMenu::aboutToShow, this, &QuarnCommands::refresh);

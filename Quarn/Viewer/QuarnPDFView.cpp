@@ -3,6 +3,7 @@
 #include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/PageLinks.h"
 #include "Quarn/Viewer/PageTiles.h"
+#include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
@@ -29,10 +30,6 @@ using quarnkit::PageDestination;
 using quarnkit::PageSelection;
 using quarnkit::PdfDisplayMode;
 
-namespace {
-constexpr int historyLimit = 100;
-} // namespace
-
 QuarnPDFView::QuarnPDFView(QWidget* parent)
     : QAbstractScrollArea(parent),
       layout_(std::make_unique<PageLayout>()),
@@ -42,6 +39,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     style_ = quarnkit::ToolStyle{};
     links_ = static_cast<PageLinks*>(interactions_.emplace_back(std::make_unique<PageLinks>(*this)).get());
     textSelection_ = static_cast<TextSelection*>(interactions_.emplace_back(std::make_unique<TextSelection>(*this)).get());
+    history_ = new ReadingHistory(*this);
 
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -138,8 +136,6 @@ void QuarnPDFView::display()
     shownPages_ = document_ && document_->pageMapReady() ? document_->pageSignature() : 0;
     readGeometry();
     tiles_->setDocument(document_);
-    back_.clear();
-    forward_.clear();
     currentPage_ = pageCount() > 0 ? 0 : -1;
     layout_->shownRow = 0;
     didInitialFit_ = false;
@@ -148,7 +144,7 @@ void QuarnPDFView::display()
         horizontalScrollBar()->setValue(0);
         verticalScrollBar()->setValue(0);
     });
-    emit historyChanged();
+    history_->clear();
     layoutPass();
     applyScrollerStyle();
 }
@@ -175,7 +171,7 @@ void QuarnPDFView::documentEdited()
 void QuarnPDFView::refresh(std::optional<int> page)
 {
     if (!document_) return;
-    const auto keep = currentDestination();
+    const auto keep = readingPoint();
     const std::vector<platform::PdfSize> sizes = layout_->sizes;
     if (page && *page >= 0 && *page < pageCount()) {
         try {
@@ -241,12 +237,10 @@ void QuarnPDFView::pagesRead()
 
 void QuarnPDFView::setDisplayMode(PdfDisplayMode mode) { setLayoutMode(mode, asBook_); }
 
-void QuarnPDFView::setDisplaysAsBook(bool asBook) { setLayoutMode(mode_, asBook); }
-
 void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
 {
     if (mode == mode_ && asBook == asBook_) return;
-    const auto keep = currentDestination();
+    const auto keep = readingPoint();
     mode_ = mode;
     asBook_ = asBook;
     heldShift_ = 0;
@@ -255,21 +249,6 @@ void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
     if (keep) showDestination(*keep);
     emit displayModeChanged();
     withoutTracking([&] { syncState(); });
-}
-
-void QuarnPDFView::setDisplaysPageBreaks(bool shown)
-{
-    if (shown == pageBreaks_) return;
-    pageBreaks_ = shown;
-    relayout();
-    syncState();
-}
-
-void QuarnPDFView::setPageBreakMargins(const QMarginsF& margins)
-{
-    pageBreakMargins_ = margins;
-    relayout();
-    syncState();
 }
 
 void QuarnPDFView::setBackgroundColor(const QColor& color)
@@ -282,7 +261,7 @@ void QuarnPDFView::relayout()
 {
     layout_->mode = mode_;
     layout_->asBook = asBook_;
-    layout_->margins = pageBreaks_ ? pageBreakMargins_ : QMarginsF();
+    layout_->margins = QMarginsF(0, rowGap, 0, rowGap);
     if (!layout_->continuous() && currentPage_ >= 0) {
         layout_->shownRow = 0;
         layout_->build(); // rows first, to find the current page's row
@@ -348,7 +327,7 @@ void QuarnPDFView::withoutTracking(F&& change)
 
 double QuarnPDFView::clampScale(double scale) const
 {
-    return std::clamp(quarnkit::ZoomLevel::clamp(scale), minScale_, std::max(minScale_, maxScale_));
+    return std::clamp(quarnkit::ZoomLevel::clamp(scale), quarnkit::ZoomLevel::minimum, std::max(quarnkit::ZoomLevel::minimum, maxScale_));
 }
 
 void QuarnPDFView::setScaleFactor(double scale)
@@ -371,12 +350,6 @@ void QuarnPDFView::setAutoScales(bool on)
     if (on) applyAutoScale();
 }
 
-void QuarnPDFView::setMinScaleFactor(double scale)
-{
-    minScale_ = quarnkit::ZoomLevel::clamp(scale);
-    if (scale_ < minScale_) setScaleInternal(minScale_, std::nullopt);
-}
-
 void QuarnPDFView::setMaxScaleFactor(double scale)
 {
     maxScale_ = quarnkit::ZoomLevel::clamp(scale);
@@ -394,8 +367,7 @@ std::optional<platform::PdfSize> QuarnPDFView::fitPageSize() const
 
 double QuarnPDFView::pageBreakAllowance() const
 {
-    if (!pageBreaks_ || !layout_->continuous()) return 0;
-    return std::max(pageBreakMargins_.top(), pageBreakMargins_.bottom());
+    return layout_->continuous() ? rowGap : 0;
 }
 
 double QuarnPDFView::scaleFactorForSizeToFit() const
@@ -475,7 +447,7 @@ int QuarnPDFView::currentPageIndex() const
     return std::clamp(currentPage_, 0, pageCount() - 1);
 }
 
-std::optional<PageDestination> QuarnPDFView::currentDestination() const
+std::optional<PageDestination> QuarnPDFView::readingPoint() const
 {
     const int page = currentPageIndex();
     if (page < 0 || !document_) return std::nullopt;
@@ -493,20 +465,20 @@ void QuarnPDFView::goToPage(int index, std::optional<PdfPoint> point)
     jumpTo(destination, true);
 }
 
-void QuarnPDFView::goToDestination(const PageDestination& destination)
+void QuarnPDFView::goToDestination(const PageDestination& destination, bool record)
 {
     if (pageCount() < 1) return;
     PageDestination target = destination;
     target.page = std::clamp(target.page, 0, pageCount() - 1);
     target.point = clampInto(target.point, geometries_[target.page].cropBox);
-    jumpTo(target, true);
+    jumpTo(target, record);
 }
 
 void QuarnPDFView::goToSelection(const PageSelection& selection)
 {
     const int page = selection.firstPage();
     if (page < 0 || page >= pageCount()) return;
-    recordHistory();
+    history_->record();
     const PdfRect bounds = selection.bounds(page);
     setCurrentPage(page);
     relayout();
@@ -562,37 +534,9 @@ void QuarnPDFView::goToLastPage()
     if (last >= 0) jumpTo(quarnkit::PageJump::top(last, geometries_[last]), false);
 }
 
-std::optional<QuarnPDFView::Visit> QuarnPDFView::visit(const PageDestination& destination) const
-{
-    const auto page = document_ ? document_->pageId(destination.page) : std::nullopt;
-    if (!page) return std::nullopt;
-    return Visit{*page, destination};
-}
-
-std::optional<PageDestination> QuarnPDFView::destination(const Visit& visit) const
-{
-    const auto index = document_ ? document_->pageIndex(visit.page) : std::nullopt;
-    if (!index) return std::nullopt; // the page was taken out of the document
-    PageDestination destination = visit.destination;
-    destination.page = *index;
-    return destination;
-}
-
-void QuarnPDFView::recordHistory()
-{
-    const auto here = currentDestination();
-    const auto entry = here ? visit(*here) : std::nullopt;
-    if (!entry) return;
-    if (back_.empty() || !(back_.back().page == entry->page && back_.back().destination.point == here->point))
-        back_.push_back(*entry);
-    if (int(back_.size()) > historyLimit) back_.erase(back_.begin());
-    forward_.clear();
-    emit historyChanged();
-}
-
 void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
 {
-    if (record) recordHistory();
+    if (record) history_->record();
     showDestination(destination);
     withoutTracking([&] { syncState(); });
 }
@@ -606,31 +550,6 @@ void QuarnPDFView::showDestination(const PageDestination& destination)
     const PdfPoint display = m.map(destination.point);
     const QPointF content = layout_->pageRects[destination.page].topLeft() * scale_ + toQt(display) * scale_;
     scrollToContentPoint(content, true);
-}
-
-void QuarnPDFView::goBack() { stepHistory(back_, forward_); }
-
-void QuarnPDFView::goForward() { stepHistory(forward_, back_); }
-
-void QuarnPDFView::stepHistory(std::vector<Visit>& from, std::vector<Visit>& to)
-{
-    // Positions on pages taken out of the document are passed over.
-    std::optional<PageDestination> target;
-    while (!from.empty() && !target) {
-        target = destination(from.back());
-        if (target) break;
-        from.pop_back();
-    }
-    if (!target) {
-        emit historyChanged();
-        return;
-    }
-    if (const auto here = currentDestination())
-        if (const auto entry = visit(*here)) to.push_back(*entry);
-    from.pop_back();
-    showDestination(*target);
-    emit historyChanged();
-    withoutTracking([&] { syncState(); });
 }
 
 void QuarnPDFView::setCurrentPage(int page)

@@ -38,6 +38,7 @@ using quarnkit::PageLayout;
 class PageInteraction;
 class PageLinks;
 class PageTiles;
+class ReadingHistory;
 class TextSelection;
 
 // A page and a point on it (PDF user space): where a view location falls.
@@ -72,13 +73,6 @@ public:
     void setDisplayMode(quarnkit::PdfDisplayMode mode);
     // In the two-page modes, the first page stands alone as a book's cover.
     bool displaysAsBook() const { return asBook_; }
-    void setDisplaysAsBook(bool asBook);
-    bool displaysPageBreaks() const { return pageBreaks_; }
-    void setDisplaysPageBreaks(bool shown);
-    // Room around each row of pages, in page points (top and bottom are used).
-    QMarginsF pageBreakMargins() const { return pageBreakMargins_; }
-    void setPageBreakMargins(const QMarginsF& margins);
-    QColor backgroundColor() const { return background_; }
     void setBackgroundColor(const QColor& color);
 
     // ------------------------------------------------------------ scale
@@ -92,9 +86,6 @@ public:
     // modes, whole page otherwise) as the view resizes.
     bool autoScales() const { return autoScales_; }
     void setAutoScales(bool on);
-    double minScaleFactor() const { return minScale_; }
-    void setMinScaleFactor(double scale);
-    double maxScaleFactor() const { return maxScale_; }
     void setMaxScaleFactor(double scale);
     // The scale automatic scaling would choose now.
     double scaleFactorForSizeToFit() const;
@@ -105,12 +96,11 @@ public:
 
     // The page being read (-1 without pages).
     int currentPageIndex() const;
-    // The current page and the point of it at the view's top left.
-    std::optional<quarnkit::PageDestination> currentDestination() const;
     // Goes to a page, clamped into the document: to `point` (pulled onto the
     // page) or to the top of the page. Recorded in the back/forward history.
     void goToPage(int index, std::optional<platform::PdfPoint> point = std::nullopt);
-    void goToDestination(const quarnkit::PageDestination& destination);
+    // Goes to a destination, pulled into the document; with `record`, in the history.
+    void goToDestination(const quarnkit::PageDestination& destination, bool record = true);
     // Shows a selection's first page with the selection in view.
     void goToSelection(const quarnkit::PageSelection& selection);
     bool canGoToNextPage() const;
@@ -120,10 +110,8 @@ public:
     void goToFirstPage();
     void goToLastPage();
 
-    bool canGoBack() const { return !back_.empty(); }
-    bool canGoForward() const { return !forward_.empty(); }
-    void goBack();
-    void goForward();
+    // Back and forward.
+    ReadingHistory& history() const { return *history_; }
 
     // Pages that show, fully or in part, in the visible area, ascending.
     std::vector<int> visiblePages() const;
@@ -145,8 +133,8 @@ public:
     void revealPage(int index);
     // The content is wider than the visible area.
     bool overflowsHorizontally() const;
-    // The current page and the point at the view's top left, for a reading position.
-    std::optional<quarnkit::PageDestination> readingPoint() const { return currentDestination(); }
+    // The current page and the point of it at the view's top left, for a reading position.
+    std::optional<quarnkit::PageDestination> readingPoint() const;
     // Runs `operation` once the view is in a window, wider than 40 pixels and
     // showing a document; checks again later (never giving up) until then.
     void whenReady(int attempt, std::function<void(QuarnPDFView&)> operation);
@@ -226,7 +214,6 @@ signals:
     void scaleChanged(double scale);
     void pageChanged(int page);
     void visiblePagesChanged();
-    void historyChanged();
     void displayModeChanged();
     // The visible area moved (scrolling alone).
     void boundsChanged();
@@ -282,7 +269,6 @@ private:
     std::optional<platform::PdfSize> fitPageSize() const;
     void jumpTo(const quarnkit::PageDestination& destination, bool record);
     void showDestination(const quarnkit::PageDestination& destination);
-    void recordHistory();
     void setCurrentPage(int page);
     void updateCurrentPageFromScroll();
     // Brings the current page, signals and reports up to date after any move.
@@ -299,30 +285,19 @@ private:
 
     quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
     bool asBook_ = false;
-    bool pageBreaks_ = true;
-    QMarginsF pageBreakMargins_{0, 8, 0, 8};
+    // Room above and below each row of pages, in page points.
+    static constexpr double rowGap = 8;
     QColor background_;
 
     double scale_ = 1.0;
     bool autoScales_ = true;
     bool holdPlace_ = false;
     int heldShift_ = 0; // pixels the pages stand right of centre, to keep their place
-    double minScale_ = quarnkit::ZoomLevel::minimum;
     double maxScale_ = quarnkit::ZoomLevel::maximum;
 
     int currentPage_ = -1;
     bool jumping_ = false; // the current page is set by the caller, not by the scroll position
-    // A reading position of the history: its page by page object, so that
-    // it still names the same page after pages moved.
-    struct Visit {
-        quarnkit::PageId page;
-        quarnkit::PageDestination destination;
-    };
-    std::optional<Visit> visit(const quarnkit::PageDestination& destination) const;
-    std::optional<quarnkit::PageDestination> destination(const Visit& visit) const;
-    void stepHistory(std::vector<Visit>& from, std::vector<Visit>& to);
-    std::vector<Visit> back_;
-    std::vector<Visit> forward_;
+    ReadingHistory* history_ = nullptr; // a child
     std::vector<int> lastVisible_;
     double shownScale_ = -1.0;
     int shownPage_ = -2;

@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/ViewerOnPages.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Viewer/DroppedFiles.h"
@@ -77,8 +78,8 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
     };
     QObject::connect(&view, &QuarnPDFView::boundsChanged, &model, noteView);
     noteView();
-    QObject::connect(&view, &QuarnPDFView::historyChanged, &model,
-                     [&view, self] { self->noteHistory(view.canGoBack(), view.canGoForward()); });
+    QObject::connect(&view.history(), &ReadingHistory::changed, &model,
+                     [&view, self] { self->noteHistory(view.history().canGoBack(), view.history().canGoForward()); });
 
     QObject::connect(&model, &ViewerModel::displayRequested, &view,
                      [&view](quarnkit::DisplayMode mode, bool cover, std::optional<int> keep) {
@@ -110,7 +111,7 @@ void attachViewerToPages(ViewerModel& model, QuarnPDFView& view)
     if (view.property(attachedProperty).toBool()) return;
     view.setProperty(attachedProperty, true);
     model.viewAttached();
-    model.noteHistory(view.canGoBack(), view.canGoForward());
+    model.noteHistory(view.history().canGoBack(), view.history().canGoForward());
     const QPointer<ViewerModel> self(&model);
     const QPointer<QuarnPDFView> page(&view);
     const quint64 epoch = model.epoch();

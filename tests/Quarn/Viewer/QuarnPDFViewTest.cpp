@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageLinks.h"
@@ -245,26 +246,26 @@ TEST(QuarnPDFViewTest, BackAndForwardHistory)
 {
     ShownView shown(10);
     QuarnPDFView& view = shown.view;
-    QSignalSpy history(&view, &QuarnPDFView::historyChanged);
-    EXPECT_FALSE(view.canGoBack());
+    QSignalSpy history(&view.history(), &ReadingHistory::changed);
+    EXPECT_FALSE(view.history().canGoBack());
     view.goToPage(5);
     view.goToPage(8);
-    EXPECT_TRUE(view.canGoBack());
-    EXPECT_FALSE(view.canGoForward());
-    view.goBack();
+    EXPECT_TRUE(view.history().canGoBack());
+    EXPECT_FALSE(view.history().canGoForward());
+    view.history().goBack();
     EXPECT_EQ(view.currentPageIndex(), 5);
-    EXPECT_TRUE(view.canGoForward());
-    view.goBack();
+    EXPECT_TRUE(view.history().canGoForward());
+    view.history().goBack();
     EXPECT_EQ(view.currentPageIndex(), 0);
-    EXPECT_FALSE(view.canGoBack());
-    view.goForward();
-    view.goForward();
+    EXPECT_FALSE(view.history().canGoBack());
+    view.history().goForward();
+    view.history().goForward();
     EXPECT_EQ(view.currentPageIndex(), 8);
     EXPECT_GE(history.count(), 6);
     // A new jump drops the forward list.
-    view.goBack();
+    view.history().goBack();
     view.goToPage(2);
-    EXPECT_FALSE(view.canGoForward());
+    EXPECT_FALSE(view.history().canGoForward());
 }
 
 TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
@@ -354,8 +355,8 @@ TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndCanGoBack)
     const QPoint at = view.convertFromPage(platform::PdfPoint{r.midX(), r.midY()}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(view.currentPageIndex(), *links.front().targetPage);
-    EXPECT_TRUE(view.canGoBack());
-    view.goBack();
+    EXPECT_TRUE(view.history().canGoBack());
+    view.history().goBack();
     EXPECT_EQ(view.currentPageIndex(), 0);
 }
 
@@ -675,7 +676,7 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     match.text = "Page 21";
     view.goToSelection(match);
     EXPECT_EQ(view.currentPageIndex(), 20);
-    EXPECT_TRUE(view.canGoBack());
+    EXPECT_TRUE(view.history().canGoBack());
     const QRectF box = view.convertFromPage(match.bounds(20), 20);
     EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
 
