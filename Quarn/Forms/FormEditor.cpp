@@ -227,7 +227,7 @@ void FormEditor::layoutEditor()
         cancel();
         return;
     }
-    const QRectF area = view_->convertFromPage(editing_->rect, editing_->page);
+    const QRectF area = view_->placement().convertFromPage(editing_->rect, editing_->page);
     editor_->setGeometry(area.toAlignedRect());
     // The typed text about as large as the field will draw it.
     const double scale = view_->scaleFactor();
@@ -345,7 +345,7 @@ void FormEditor::showChoices(const Widget& field)
     // Closing the list, with or without a choice, is worth a look at the values.
     connect(menu, &QMenu::aboutToHide, this, [this] { watcher_.scheduleCheck(); });
     menu_ = menu;
-    const QRectF area = view_->convertFromPage(fresh->rect, fresh->page);
+    const QRectF area = view_->placement().convertFromPage(fresh->rect, fresh->page);
     menu->setMinimumWidth(int(area.width()));
     menu->popup(view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()));
 }

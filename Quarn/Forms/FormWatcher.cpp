@@ -196,9 +196,9 @@ std::optional<FormWatcher::Widget> FormWatcher::fieldAt(QPointF viewportPoint) c
 {
     QuarnPDFView* pageView = view();
     if (!pageView || !QRectF(pageView->viewport()->rect()).contains(viewportPoint)) return std::nullopt;
-    const auto page = pageView->pageAt(viewportPoint, false);
+    const auto page = pageView->placement().pageAt(viewportPoint, false);
     if (!page) return std::nullopt;
-    const platform::PdfPoint point = pageView->convertToPage(viewportPoint, *page);
+    const platform::PdfPoint point = pageView->placement().convertToPage(viewportPoint, *page);
     for (const Widget& field : fields_)
         if (field.page == *page && field.rect.contains(point)) return field;
     return std::nullopt;
@@ -236,7 +236,7 @@ void FormWatcher::beginEditing(const Widget field)
     pageView->setFocus(Qt::TabFocusReason);
     active_ = field.objectNumber;
 
-    const QRectF shown = pageView->convertFromPage(field.rect, field.page);
+    const QRectF shown = pageView->placement().convertFromPage(field.rect, field.page);
     const QRectF room = QRectF(pageView->viewport()->rect()).adjusted(8, 24, -8, -24);
     if (!room.contains(shown)) revealField(field);
     QTimer::singleShot(0, this, [this, field] { click(field, clickAttempts); });
@@ -257,8 +257,8 @@ void FormWatcher::click(const Widget& field, int attempts)
     if (!model_ || !pageView || !editor_ || field.page >= pageView->pageCount()) return;
     if (pageView->tool() == MarkupTool::select) {
         // A field scrolled away meanwhile, or covered by another page, is left alone.
-        const QPointF centre = pageView->convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
-        if (!QRectF(pageView->viewport()->rect()).contains(centre) || pageView->pageAt(centre, false) != field.page)
+        const QPointF centre = pageView->placement().convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
+        if (!QRectF(pageView->viewport()->rect()).contains(centre) || pageView->placement().pageAt(centre, false) != field.page)
             return;
         editor_->beginTyping(field, true);
         return;

@@ -148,7 +148,7 @@ void MarkEditor::layoutEditor()
     switch (target.kind) {
     case EditorTarget::Kind::newText: {
         const QSizeF size = editor->fittingSize(60);
-        const QPointF p = view_.convertFromPage(target.point, target.page);
+        const QPointF p = view_.placement().convertFromPage(target.point, target.page);
         // The first line is centred on the click, as the built box will be.
         const double half = 0.5 * QFontMetricsF(editor->font()).lineSpacing();
         frame = QRectF(QPointF(p.x(), p.y() - half - editor->inset().height()), size);
@@ -157,15 +157,15 @@ void MarkEditor::layoutEditor()
     case EditorTarget::Kind::text: {
         const auto mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
-        const QRectF r = view_.convertFromPage(mark->rect, target.page);
+        const QRectF r = view_.placement().convertFromPage(mark->rect, target.page);
         frame = QRectF(r.topLeft(), editor->fittingSize(std::max(r.width(), 60.0))); // grows right and down
         break;
     }
     case EditorTarget::Kind::newNote: {
         const double n = AnnotationFactory::noteSize;
         const PdfRect box = quarnkit::MarkupGeometry::clamp(
-            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, (*view_.geometry(target.page)).cropBox);
-        const QRectF r = view_.convertFromPage(box, target.page);
+            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, (*view_.placement().geometry(target.page)).cropBox);
+        const QRectF r = view_.placement().convertFromPage(box, target.page);
         if (QWidget* pending = editor->companion()) pending->setGeometry(r.toAlignedRect());
         frame = besideNote(r);
         break;
@@ -173,7 +173,7 @@ void MarkEditor::layoutEditor()
     case EditorTarget::Kind::note: {
         const auto mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
-        frame = besideNote(view_.convertFromPage(mark->rect, target.page));
+        frame = besideNote(view_.placement().convertFromPage(mark->rect, target.page));
         break;
     }
     }
@@ -211,14 +211,14 @@ void MarkEditor::commitEditing()
     const std::string words = text.toStdString();
     const auto page = target.page < view_.pageCount() ? pageId(target.page) : std::nullopt;
     if (page) {
-        const PdfRect pageBounds = view_.geometry(target.page)->cropBox;
+        const PdfRect pageBounds = view_.placement().geometry(target.page)->cropBox;
         const quarnkit::ToolStyle& style = view_.style();
         try {
             switch (target.kind) {
             case EditorTarget::Kind::newText:
                 if (const auto mark = AnnotationFactory::freeText(target.point, words, style.color, style.textSize,
                                                                   style.font, pageBounds,
-                                                                  view_.geometry(target.page)->rotation))
+                                                                  view_.placement().geometry(target.page)->rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:

@@ -46,8 +46,8 @@ void MarkEditor::applyFill(bool filled)
 void MarkEditor::applyTextSize(double size)
 {
     const auto mark = selected_;
-    if (!mark || !view_.geometry(mark->page)) return;
-    const platform::PdfRect page = view_.geometry(mark->page)->cropBox;
+    if (!mark || !view_.placement().geometry(mark->page)) return;
+    const platform::PdfRect page = view_.placement().geometry(mark->page)->cropBox;
     restyleSelection([&](Annotation& a, MarkKind kind) { return Restyle::textSize(a, kind, size, page); }, "textSize",
                      QStringLiteral("Text Size"));
 }
@@ -55,8 +55,8 @@ void MarkEditor::applyTextSize(double size)
 void MarkEditor::applyFont(quarnkit::TextFont font)
 {
     const auto mark = selected_;
-    if (!mark || !view_.geometry(mark->page)) return;
-    const platform::PdfRect page = view_.geometry(mark->page)->cropBox;
+    if (!mark || !view_.placement().geometry(mark->page)) return;
+    const platform::PdfRect page = view_.placement().geometry(mark->page)->cropBox;
     const double fallbackSize = view_.style().textSize;
     restyleSelection([&](Annotation& a, MarkKind kind) { return Restyle::font(a, kind, font, fallbackSize, page); },
                      nullptr, QStringLiteral("Font"));

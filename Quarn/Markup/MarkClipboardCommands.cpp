@@ -20,7 +20,7 @@ bool MarkEditor::copySelectedMark()
     if (!selected_) return false;
     const auto mark = annotation(*selected_);
     if (!mark) return false;
-    return MarkClipboard::write({*mark}, view_.geometry(selected_->page)->mediaBox, QApplication::clipboard());
+    return MarkClipboard::write({*mark}, view_.placement().geometry(selected_->page)->mediaBox, QApplication::clipboard());
 }
 
 bool MarkEditor::cutSelectedMark()
@@ -43,7 +43,7 @@ void MarkEditor::pasteMarks()
     std::vector<Annotation> marks = MarkClipboard::read(QApplication::clipboard()->mimeData());
     if (marks.empty()) return;
     // The page in the middle of the view, whatever page the marks came from.
-    const int page = view_.pageAt(QRectF(view_.viewport()->rect()).center(), true).value_or(view_.currentPageIndex());
+    const int page = view_.placement().pageAt(QRectF(view_.viewport()->rect()).center(), true).value_or(view_.currentPageIndex());
     const auto id = page < view_.pageCount() ? pageId(page) : std::nullopt;
     if (!id) return;
     burst_.reset();

@@ -166,7 +166,7 @@ void MarkEditor::toolChanged()
 bool MarkEditor::contextMenu(QContextMenuEvent* event)
 {
     commitEditing();
-    if (const auto at = view_.pagePoint(event->pos())) {
+    if (const auto at = view_.placement().pagePoint(event->pos())) {
         if (const auto hit = markAt(at->point, at->page)) select(hit);
     }
     std::unique_ptr<QMenu> menu(contextMenu());
@@ -303,12 +303,12 @@ std::vector<std::pair<MarkHandle, QPointF>> MarkEditor::handlePoints(const Annot
     const bool hasStart = std::find(handles.begin(), handles.end(), MarkHandle::start) != handles.end();
     if (hasStart) {
         if (const auto ends = MarkEditing::lineEnds(a)) {
-            result.emplace_back(MarkHandle::start, view_.convertFromPage(ends->first, page));
-            result.emplace_back(MarkHandle::end, view_.convertFromPage(ends->second, page));
+            result.emplace_back(MarkHandle::start, view_.placement().convertFromPage(ends->first, page));
+            result.emplace_back(MarkHandle::end, view_.placement().convertFromPage(ends->second, page));
             return result;
         }
     }
-    for (MarkHandle h : handles) result.emplace_back(h, view_.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
+    for (MarkHandle h : handles) result.emplace_back(h, view_.placement().convertFromPage(quarnkit::handlePoint(h, a.rect), page));
     return result;
 }
 
@@ -395,11 +395,11 @@ void MarkEditor::nudge(double dx, double dy, double step)
 {
     const auto mark = selected_;
     const auto page = mark ? pageId(mark->page) : std::nullopt;
-    if (!page || !view_.geometry(mark->page)) return;
+    if (!page || !view_.placement().geometry(mark->page)) return;
     // The direction is one in the view (y up); carry it into page space.
     const QPointF centre = view_.viewport()->rect().center();
-    const PdfPoint p0 = view_.convertToPage(centre, mark->page);
-    const PdfPoint p1 = view_.convertToPage(centre + QPointF(dx, -dy), mark->page);
+    const PdfPoint p0 = view_.placement().convertToPage(centre, mark->page);
+    const PdfPoint p1 = view_.placement().convertToPage(centre + QPointF(dx, -dy), mark->page);
     const double ddx = p1.x - p0.x, ddy = p1.y - p0.y;
     const double length = std::hypot(ddx, ddy);
     PdfPoint offset;
@@ -410,7 +410,7 @@ void MarkEditor::nudge(double dx, double dy, double step)
 
 void MarkEditor::erase(QPointF p)
 {
-    const auto at = view_.pagePoint(p);
+    const auto at = view_.placement().pagePoint(p);
     if (!at) return;
     const auto hit = markAt(at->point, at->page, true);
     if (!hit || erased_.count(hit->object)) return;
@@ -542,7 +542,7 @@ bool MarkEditor::press(QMouseEvent* event)
                 }
             }
         }
-        const auto at = view_.pagePoint(p);
+        const auto at = view_.placement().pagePoint(p);
         const auto hit = at ? markAt(at->point, at->page, true) : std::nullopt;
         const auto a = hit ? annotation(*hit) : std::nullopt;
         if (!a) {
@@ -572,7 +572,7 @@ bool MarkEditor::press(QMouseEvent* event)
         return true;
     }
     if (isDrawingTool(tool)) {
-        const auto at = view_.pagePoint(p);
+        const auto at = view_.placement().pagePoint(p);
         if (!at) return true; // beside the pages a drawing tool does nothing
         select(std::nullopt);
         if (tool == MarkupTool::pen) drag_ = Ink{at->page, {at->point}};
@@ -582,14 +582,14 @@ bool MarkEditor::press(QMouseEvent* event)
     }
     if (tool == MarkupTool::text) {
         // A click on an existing box starts a new one too; boxes are edited with Select or Return.
-        if (const auto at = view_.pagePoint(p)) {
+        if (const auto at = view_.placement().pagePoint(p)) {
             select(std::nullopt);
             beginEditing(EditorTarget::newText(at->page, at->point));
         }
         return true;
     }
     if (tool == MarkupTool::note) {
-        const auto at = view_.pagePoint(p);
+        const auto at = view_.placement().pagePoint(p);
         if (!at) return true;
         const auto hit = markAt(at->point, at->page, true);
         const auto a = hit ? annotation(*hit) : std::nullopt;
@@ -622,16 +622,16 @@ bool MarkEditor::move(QMouseEvent* event)
     const QPointF p = event->position();
 
     if (auto* ink = std::get_if<Ink>(&drag_)) {
-        const auto at = view_.pagePoint(p, ink->page);
+        const auto at = view_.placement().pagePoint(p, ink->page);
         if (!at) return true;
         if (ink->points.empty() || MarkupGeometry::length(ink->points.back(), at->point) >= minInkStep)
             ink->points.push_back(at->point);
         overlay_->update();
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
-        if (const auto at = view_.pagePoint(p, shape->page)) shape->current = at->point;
+        if (const auto at = view_.placement().pagePoint(p, shape->page)) shape->current = at->point;
         overlay_->update();
     } else if (auto* moving = std::get_if<Move>(&drag_)) {
-        const auto at = view_.pagePoint(p, moving->mark.page);
+        const auto at = view_.placement().pagePoint(p, moving->mark.page);
         auto a = annotation(moving->mark);
         if (!at || !a) return true;
         // Always from the frame at mouse-down, so nothing accumulates.
@@ -640,7 +640,7 @@ bool MarkEditor::move(QMouseEvent* event)
         view_.viewport()->setCursor(Qt::ClosedHandCursor);
         refresh();
     } else if (auto* resizing = std::get_if<Resize>(&drag_)) {
-        const auto at = view_.pagePoint(p, resizing->mark.page);
+        const auto at = view_.placement().pagePoint(p, resizing->mark.page);
         auto a = annotation(resizing->mark);
         if (!at || !a) return true;
         PdfPoint q = at->point;
@@ -822,8 +822,8 @@ void MarkEditor::hoverAt(QPointF p)
             Qt::CursorShape shape = Qt::CrossCursor;
             if (*handle != MarkHandle::start && *handle != MarkHandle::end) {
                 if (const auto a = annotation(*selected_)) {
-                    const QPointF centre = view_.convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
-                    const QPointF at = view_.convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
+                    const QPointF centre = view_.placement().convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
+                    const QPointF at = view_.placement().convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
                     shape = resizeCursor(centre, at);
                 }
             }
@@ -837,7 +837,7 @@ void MarkEditor::hoverAt(QPointF p)
     }
     std::optional<MarkRef> hovered;
     if (tool == MarkupTool::select || tool == MarkupTool::eraser || tool == MarkupTool::note) {
-        if (const auto at = view_.pagePoint(p)) {
+        if (const auto at = view_.placement().pagePoint(p)) {
             hovered = markAt(at->point, at->page);
             if (hovered && tool == MarkupTool::note) {
                 const auto a = annotation(*hovered);
@@ -869,29 +869,29 @@ void MarkEditor::fillOverlay()
     overlay_->textLines.reset();
     if (auto* ink = std::get_if<Ink>(&drag_)) {
         MarkupOverlay::Stroke stroke{MarkupTool::pen, {}, color, lineWidth, false};
-        for (const PdfPoint& p : inkPoints(ink->points)) stroke.points.push_back(view_.convertFromPage(p, ink->page));
+        for (const PdfPoint& p : inkPoints(ink->points)) stroke.points.push_back(view_.placement().convertFromPage(p, ink->page));
         overlay_->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
-        if (!boxPreview && document() && view_.geometry(shape->page)) {
+        if (!boxPreview && document() && view_.placement().geometry(shape->page)) {
             if (!shape->text)
                 shape->text = std::make_shared<const quarnkit::PageTextLayout>(
                     quarnkit::PageText::layout(*document(), shape->page));
-            const PdfRect media = view_.geometry(shape->page)->mediaBox;
+            const PdfRect media = view_.placement().geometry(shape->page)->mediaBox;
             const auto lines = AnnotationFactory::textLines(*shape->text, media, shape->start, shape->current);
             if (lines.empty() && shape->tool == MarkupTool::highlight) {
                 boxPreview = true; // a highlight over no text is a plain box
             } else {
                 MarkupOverlay::TextLines preview{shape->tool, {}, color, scale};
-                for (const PdfRect& r : lines) preview.rects.push_back(view_.convertFromPage(r, shape->page));
+                for (const PdfRect& r : lines) preview.rects.push_back(view_.placement().convertFromPage(r, shape->page));
                 overlay_->textLines = std::move(preview);
             }
         }
         if (boxPreview) {
             overlay_->stroke = MarkupOverlay::Stroke{
                 shape->tool,
-                {view_.convertFromPage(shape->start, shape->page),
-                 view_.convertFromPage(shapeEnd(shape->tool, shape->start, shape->current), shape->page)},
+                {view_.placement().convertFromPage(shape->start, shape->page),
+                 view_.placement().convertFromPage(shapeEnd(shape->tool, shape->start, shape->current), shape->page)},
                 color, lineWidth, style.filled};
         }
     }
@@ -907,7 +907,7 @@ void MarkEditor::fillOverlay()
         if (points.size() == 2 && points.front().first == MarkHandle::start) {
             selection.line = std::make_pair(points[0].second, points[1].second);
         } else {
-            const QRectF frame = view_.convertFromPage(selectedMark->rect, selected->page);
+            const QRectF frame = view_.placement().convertFromPage(selectedMark->rect, selected->page);
             selection.frame = points.empty() ? frame.adjusted(-3, -3, 3, 3) : frame;
         }
         overlay_->selection = std::move(selection);
@@ -929,7 +929,7 @@ void MarkEditor::fillOverlay()
         const bool shown = view_.tool() == MarkupTool::select || view_.tool() == MarkupTool::note || noteRef == selected;
         const QString text = QString::fromStdString(note->contents).trimmed();
         if (shown && !text.isEmpty())
-            overlay_->bubble = MarkupOverlay::Bubble{view_.convertFromPage(note->rect, noteRef->page), text,
+            overlay_->bubble = MarkupOverlay::Bubble{view_.placement().convertFromPage(note->rect, noteRef->page), text,
                                                     note->color ? QColor::fromRgbF(float(note->color->r), float(note->color->g), float(note->color->b))
                                                                 : quarnkit::Design::accent()};
     }
@@ -937,22 +937,22 @@ void MarkEditor::fillOverlay()
     // The hovered mark: an outline with Select, the eraser's trail with the eraser.
     overlay_->hover.reset();
     if (!hoveredMark) return;
-    const QRectF box = view_.convertFromPage(hoveredMark->rect, hovered->page);
+    const QRectF box = view_.placement().convertFromPage(hoveredMark->rect, hovered->page);
     if (view_.tool() == MarkupTool::select) {
         if (!(selected == hovered)) overlay_->hover = MarkupOverlay::Hover{box.adjusted(-2, -2, 2, 2), std::nullopt, 1.5};
     } else if (view_.tool() == MarkupTool::eraser) {
         const double width = std::max(hoveredMark->borderWidth.value_or(1) * scale + 6, 6.0);
         QPainterPath path;
         if (const auto ends = MarkEditing::lineEnds(*hoveredMark)) {
-            path.moveTo(view_.convertFromPage(ends->first, hovered->page));
-            path.lineTo(view_.convertFromPage(ends->second, hovered->page));
+            path.moveTo(view_.placement().convertFromPage(ends->first, hovered->page));
+            path.lineTo(view_.placement().convertFromPage(ends->second, hovered->page));
             overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
         } else if (AnnotationFactory::matches(*hoveredMark, "Ink") && !hoveredMark->inkList.empty()) {
             for (const auto& stroke : hoveredMark->inkList) {
                 if (stroke.empty()) continue;
-                path.moveTo(view_.convertFromPage(stroke.front(), hovered->page));
+                path.moveTo(view_.placement().convertFromPage(stroke.front(), hovered->page));
                 if (stroke.size() == 1) path.lineTo(path.currentPosition() + QPointF(0.5, 0)); // a dot shows too
-                for (std::size_t i = 1; i < stroke.size(); ++i) path.lineTo(view_.convertFromPage(stroke[i], hovered->page));
+                for (std::size_t i = 1; i < stroke.size(); ++i) path.lineTo(view_.placement().convertFromPage(stroke[i], hovered->page));
             }
             overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
         } else {

@@ -12,8 +12,8 @@ void showSigningOnPages(SigningModel& signing, QuarnPDFView& view)
     signing.pageCentre = [page]() -> std::optional<PagePoint> {
         if (!page || !page->quarnDocument()) return std::nullopt;
         const QPointF centre = QRectF(page->viewport()->rect()).center();
-        const std::optional<int> index = page->pageAt(centre, true);
-        return index ? page->pagePoint(centre, *index) : std::nullopt;
+        const std::optional<int> index = page->placement().pageAt(centre, true);
+        return index ? page->placement().pagePoint(centre, *index) : std::nullopt;
     };
     QObject::connect(&signing, &SigningModel::failed, &view,
                      [&view](const QString& description) { showErrorAlert(&view, description); });

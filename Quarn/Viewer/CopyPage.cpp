@@ -18,7 +18,7 @@ void copyPage(QuarnPDFView& view)
     const int page = std::max(0, view.currentPageIndex());
     // Twice the page's size in points, but never a picture beyond 8192 pixels
     // a side: a page of a few metres would otherwise ask for gigabytes.
-    const platform::PdfSize size = view.geometry(page)->displaySize;
+    const platform::PdfSize size = view.placement().geometry(page)->displaySize;
     const double longest = std::max(size.width, size.height);
     const double scale = longest > 0 ? std::min(2.0, 8192.0 / longest) : 2.0;
     QImage image;

@@ -42,9 +42,9 @@ const std::vector<quarnkit::PageLink>& PageLinks::linksOf(int page, bool load) c
 
 std::optional<quarnkit::PageLink> PageLinks::linkAt(QPointF viewportPoint, bool load) const
 {
-    const auto page = view_.pageAt(viewportPoint, false);
+    const auto page = view_.placement().pageAt(viewportPoint, false);
     if (!page) return std::nullopt;
-    const PdfPoint point = view_.convertToPage(viewportPoint, *page);
+    const PdfPoint point = view_.placement().convertToPage(viewportPoint, *page);
     for (const quarnkit::PageLink& link : linksOf(*page, load))
         if (link.rect.contains(point)) return link;
     return std::nullopt;
@@ -54,7 +54,7 @@ void PageLinks::follow(const quarnkit::PageLink& link)
 {
     if (link.targetPage) {
         const int page = *link.targetPage;
-        const quarnkit::PageGeometry* geometry = view_.geometry(page);
+        const quarnkit::PageGeometry* geometry = view_.placement().geometry(page);
         if (!geometry) return;
         const PageDestination destination = link.targetPoint
                                                 ? PageDestination{page, clampInto(*link.targetPoint, geometry->cropBox)}

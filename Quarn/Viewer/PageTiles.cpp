@@ -17,7 +17,7 @@ using quarnkit::TileRequest;
 PageTiles::PageTiles(QuarnPDFView& view) : view_(view), renderer_(std::make_unique<TileRenderer>())
 {
     QObject::connect(renderer_.get(), &TileRenderer::tileReady, &view, [this](int page) {
-        const QRectF rect = view_.pageRect(page);
+        const QRectF rect = view_.placement().pageRect(page);
         if (!rect.isEmpty()) view_.viewport()->update(rect.toAlignedRect());
     });
 }
@@ -44,11 +44,11 @@ std::vector<TileRequest> PageTiles::tilesIn(const QRectF& area) const
     const int level = this->level();
     const double renderScale = level / 1000.0;
     const int t = TileRenderer::tileSize;
-    for (int page : view_.pagesIn(area)) {
-        const QRectF rect = view_.pageRect(page);
+    for (int page : view_.placement().pagesIn(area)) {
+        const QRectF rect = view_.placement().pageRect(page);
         const QRectF shown = rect.intersected(area);
         if (shown.isEmpty()) continue;
-        const platform::PdfSize size = view_.geometry(page)->displaySize;
+        const platform::PdfSize size = view_.placement().geometry(page)->displaySize;
         const QRect full(0, 0, int(std::ceil(size.width * renderScale)), int(std::ceil(size.height * renderScale)));
         if (full.isEmpty()) continue;
         const QRectF device((shown.topLeft() - rect.topLeft()) * dpr, shown.size() * dpr);
@@ -81,7 +81,7 @@ const std::vector<quarnkit::PageLink>* PageTiles::linksRead(int page) const { re
 void PageTiles::paint(QPainter& painter, const QRect& exposed)
 {
     for (int page : view_.visiblePages()) {
-        const QRectF rect = view_.pageRect(page);
+        const QRectF rect = view_.placement().pageRect(page);
         if (rect.intersects(exposed)) paintPage(painter, page, rect, exposed);
     }
     requestMissing();
@@ -124,7 +124,7 @@ void PageTiles::requestMissing()
 QRectF PageTiles::rectInView(const TileRequest& request) const
 {
     const double dpr = view_.viewport()->devicePixelRatioF();
-    const QRectF page = view_.pageRect(request.key.page);
+    const QRectF page = view_.placement().pageRect(request.key.page);
     return QRectF(page.topLeft() + QPointF(request.clip.topLeft()) / dpr, QSizeF(request.clip.size()) / dpr);
 }
 

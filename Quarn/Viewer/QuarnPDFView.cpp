@@ -2,6 +2,7 @@
 
 #include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/PageLinks.h"
+#include "Quarn/Viewer/PagePlacement.h"
 #include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/TextSelection.h"
@@ -32,7 +33,7 @@ using quarnkit::PdfDisplayMode;
 
 QuarnPDFView::QuarnPDFView(QWidget* parent)
     : QAbstractScrollArea(parent),
-      layout_(std::make_unique<PageLayout>()),
+      placement_(std::make_unique<PagePlacement>(*this)),
       tiles_(std::make_unique<PageTiles>(*this)),
       background_(quarnkit::Design::canvas())
 {
@@ -75,38 +76,7 @@ template <typename F> bool QuarnPDFView::offer(F&& handles)
 
 // ---------------------------------------------------------------- document
 
-int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
-
-const quarnkit::PageGeometry* QuarnPDFView::geometry(int page) const
-{
-    return page >= 0 && page < int(geometries_.size()) ? &geometries_[size_t(page)] : nullptr;
-}
-
-void QuarnPDFView::readGeometry()
-{
-    geometries_.clear();
-    layout_->sizes.clear();
-    if (!document_ || document_->isLocked()) return;
-    // One pass over the page objects: a thousand pages lay out without loading
-    // one. A longer file lays out from its first screen's pages until every
-    // page is read (pageMapBuilt).
-    const auto all = quarnkit::DocumentPages::geometries(*document_, firstScreenPages);
-    geometries_.reserve(all.size());
-    for (const auto& geometry : all) {
-        if (geometry) {
-            geometries_.push_back(*geometry);
-            continue;
-        }
-        // A damaged page keeps a letter-sized place so that the rest stay reachable.
-        quarnkit::PageGeometry letter;
-        letter.mediaBox = letter.cropBox = {0, 0, 612, 792};
-        letter.displaySize = {612, 792};
-        letter.userToDisplay = {1, 0, 0, -1, 0, 792};
-        geometries_.push_back(letter);
-    }
-    layout_->sizes.reserve(geometries_.size());
-    for (const auto& geometry : geometries_) layout_->sizes.push_back(geometry.displaySize);
-}
+int QuarnPDFView::pageCount() const { return placement_->pageCount(); }
 
 void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 {
@@ -130,14 +100,14 @@ void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 void QuarnPDFView::display()
 {
     for (const auto& each : interactions_) each->documentReplaced();
-    heldShift_ = 0;
+    placement_->setHeldShift(0);
     // Before every page is read, no signature is known: the first edit then
     // reads the whole document again.
     shownPages_ = document_ && document_->pageMapReady() ? document_->pageSignature() : 0;
-    readGeometry();
+    placement_->read(document_.data());
     tiles_->setDocument(document_);
     currentPage_ = pageCount() > 0 ? 0 : -1;
-    layout_->shownRow = 0;
+    placement_->showFirstRow();
     didInitialFit_ = false;
     relayout();
     withoutTracking([&] {
@@ -172,16 +142,12 @@ void QuarnPDFView::refresh(std::optional<int> page)
 {
     if (!document_) return;
     const auto keep = readingPoint();
-    const std::vector<platform::PdfSize> sizes = layout_->sizes;
+    const std::vector<platform::PdfSize> sizes = placement_->sizes();
     if (page && *page >= 0 && *page < pageCount()) {
-        try {
-            geometries_[*page] = quarnkit::DocumentPages::geometry(*document_, *page);
-            layout_->sizes[*page] = geometries_[*page].displaySize;
-        } catch (...) {
-        }
+        placement_->readPage(*document_, *page);
         for (const auto& each : interactions_) each->pagesRead(page);
     } else {
-        readGeometry();
+        placement_->read(document_.data());
         for (const auto& each : interactions_) each->pagesRead(std::nullopt);
     }
     tiles_->invalidate(page);
@@ -189,7 +155,7 @@ void QuarnPDFView::refresh(std::optional<int> page)
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
     // Pages of the same sizes keep the view where it is: a mark or the
     // document's info edited must not move what the reader looks at.
-    const bool resized = sizes.size() != layout_->sizes.size() || !changedPages(sizes).empty();
+    const bool resized = sizes.size() != placement_->sizes().size() || !placement_->changedPages(sizes).empty();
     if (resized) {
         relayout();
         if (keep && keep->page < pageCount()) showDestination(*keep);
@@ -198,32 +164,24 @@ void QuarnPDFView::refresh(std::optional<int> page)
     withoutTracking([&] { layoutPass(); });
 }
 
-std::vector<int> QuarnPDFView::changedPages(const std::vector<platform::PdfSize>& sizes) const
-{
-    std::vector<int> changed;
-    for (size_t i = 0; i < std::min(sizes.size(), layout_->sizes.size()); ++i)
-        if (sizes[i].width != layout_->sizes[i].width || sizes[i].height != layout_->sizes[i].height)
-            changed.push_back(int(i));
-    return changed;
-}
-
 void QuarnPDFView::pagesRead()
 {
     if (!document_ || document_->isLocked()) return;
     shownPages_ = document_->pageSignature();
-    const std::vector<platform::PdfSize> sizes = layout_->sizes;
-    const std::optional<ViewAnchor> kept = pageCount() > 0 ? std::optional(topLeftAnchor()) : std::nullopt;
-    readGeometry();
-    if (sizes.size() != layout_->sizes.size()) {
+    const std::vector<platform::PdfSize> sizes = placement_->sizes();
+    const std::optional<PagePlacement::Anchor> kept =
+        pageCount() > 0 ? std::optional(placement_->topLeftAnchor(currentPage_)) : std::nullopt;
+    placement_->read(document_.data());
+    if (sizes.size() != placement_->sizes().size()) {
         // The tree held fewer pages than it claimed, and was mended.
         refresh(std::nullopt);
         return;
     }
     // Pages laid out with page 1's size take their own, and what is under the
     // viewport's top stays where it is; the pages seen so far keep their tiles.
-    const std::vector<int> changed = changedPages(sizes);
+    const std::vector<int> changed = placement_->changedPages(sizes);
     if (changed.empty()) return;
-    if (changed.size() > size_t(firstScreenPages)) tiles_->invalidate(std::nullopt);
+    if (changed.size() > size_t(PagePlacement::firstScreenPages)) tiles_->invalidate(std::nullopt);
     else for (const int page : changed) tiles_->invalidate(page);
     relayout();
     withoutTracking([&] {
@@ -235,16 +193,15 @@ void QuarnPDFView::pagesRead()
 
 // ---------------------------------------------------------------- layout
 
-void QuarnPDFView::setDisplayMode(PdfDisplayMode mode) { setLayoutMode(mode, asBook_); }
+void QuarnPDFView::setDisplayMode(PdfDisplayMode mode) { setLayoutMode(mode, placement_->asBook()); }
 
 void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
 {
-    if (mode == mode_ && asBook == asBook_) return;
+    if (mode == placement_->mode() && asBook == placement_->asBook()) return;
     const auto keep = readingPoint();
-    mode_ = mode;
-    asBook_ = asBook;
-    heldShift_ = 0;
-    if (autoScales_) scale_ = clampScale(scaleFactorForSizeToFit());
+    placement_->setMode(mode, asBook);
+    placement_->setHeldShift(0);
+    if (autoScales_) placement_->setScale(placement_->clampScale(placement_->fitScale(currentPage_, QSizeF(size()))));
     relayout();
     if (keep) showDestination(*keep);
     emit displayModeChanged();
@@ -259,50 +216,21 @@ void QuarnPDFView::setBackgroundColor(const QColor& color)
 
 void QuarnPDFView::relayout()
 {
-    layout_->mode = mode_;
-    layout_->asBook = asBook_;
-    layout_->margins = QMarginsF(0, rowGap, 0, rowGap);
-    if (!layout_->continuous() && currentPage_ >= 0) {
-        layout_->shownRow = 0;
-        layout_->build(); // rows first, to find the current page's row
-        layout_->shownRow = layout_->rowOfPage[currentPage_];
-    }
-    layout_->build();
+    placement_->layOut(currentPage_);
     updateScrollBars();
     viewport()->update();
 }
 
 void QuarnPDFView::updateScrollBars()
 {
-    const QSize content = contentPixels();
+    const QSize content = placement_->contentPixels();
     const QSize view = viewport()->size();
     withoutTracking([&] {
-        horizontalScrollBar()->setRange(0, heldShift_ != 0 ? 0 : std::max(0, content.width() - view.width()));
+        horizontalScrollBar()->setRange(0, placement_->heldShift() != 0 ? 0 : std::max(0, content.width() - view.width()));
         horizontalScrollBar()->setPageStep(view.width());
         verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
         verticalScrollBar()->setPageStep(view.height());
     });
-}
-
-QSize QuarnPDFView::contentPixels() const
-{
-    // Scroll bars count in int: a very long document at a high scale stops there.
-    constexpr double most = std::numeric_limits<int>::max() / 2;
-    return {int(std::min(most, std::ceil(layout_->contentSize.width() * scale_))),
-            int(std::min(most, std::ceil(layout_->contentSize.height() * scale_)))};
-}
-
-QPointF QuarnPDFView::contentOrigin() const
-{
-    const QSize content = contentPixels();
-    const QSize view = viewport()->size();
-    // Content smaller than the view is centred; larger content scrolls.
-    const double x = heldShift_ != 0 || content.width() < view.width()
-                         ? std::floor((view.width() - content.width()) / 2.0) + heldShift_
-                         : -horizontalScrollBar()->value();
-    const double y = content.height() < view.height() ? std::floor((view.height() - content.height()) / 2.0)
-                                                       : -verticalScrollBar()->value();
-    return {x, y};
 }
 
 void QuarnPDFView::scrollToContentPoint(QPointF contentPoint, bool horizontal)
@@ -325,15 +253,10 @@ void QuarnPDFView::withoutTracking(F&& change)
 
 // ---------------------------------------------------------------- scale
 
-double QuarnPDFView::clampScale(double scale) const
-{
-    return std::clamp(quarnkit::ZoomLevel::clamp(scale), quarnkit::ZoomLevel::minimum, std::max(quarnkit::ZoomLevel::minimum, maxScale_));
-}
-
 void QuarnPDFView::setScaleFactor(double scale)
 {
     takeScaleOver();
-    setScaleInternal(clampScale(scale), std::nullopt);
+    setScaleInternal(placement_->clampScale(scale), std::nullopt);
 }
 
 void QuarnPDFView::takeScaleOver()
@@ -352,91 +275,49 @@ void QuarnPDFView::setAutoScales(bool on)
 
 void QuarnPDFView::setMaxScaleFactor(double scale)
 {
-    maxScale_ = quarnkit::ZoomLevel::clamp(scale);
-    if (scale_ > maxScale_) setScaleInternal(maxScale_, std::nullopt);
-}
-
-std::optional<platform::PdfSize> QuarnPDFView::fitPageSize() const
-{
-    if (pageCount() == 0) return std::nullopt;
-    const int page = currentPage_ >= 0 ? currentPage_ : 0;
-    const platform::PdfSize size = layout_->sizes[page];
-    if (!(size.width > 1) || !(size.height > 1)) return std::nullopt;
-    return size;
-}
-
-double QuarnPDFView::pageBreakAllowance() const
-{
-    return layout_->continuous() ? rowGap : 0;
-}
-
-double QuarnPDFView::scaleFactorForSizeToFit() const
-{
-    const auto size = fitPageSize();
-    if (!size) return scale_;
-    const bool spreads = layout_->spreads();
-    const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
-    if (layout_->continuous()) return quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
-    return quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), 0);
+    placement_->setMaxScale(scale);
+    if (scaleFactor() > placement_->maxScale()) setScaleInternal(placement_->maxScale(), std::nullopt);
 }
 
 void QuarnPDFView::applyAutoScale()
 {
     if (!autoScales_ || !document_ || pageCount() == 0) return;
-    const double fitted = clampScale(scaleFactorForSizeToFit());
-    if (std::fabs(fitted - scale_) > 1e-9) setScaleInternal(fitted, std::nullopt);
+    const double fitted = placement_->clampScale(placement_->fitScale(currentPage_, QSizeF(size())));
+    if (std::fabs(fitted - scaleFactor()) > 1e-9) setScaleInternal(fitted, std::nullopt);
 }
 
 void QuarnPDFView::zoomIn()
 {
-    setScaleFactor(quarnkit::ZoomLevel::step(scale_, true));
+    setScaleFactor(quarnkit::ZoomLevel::step(scaleFactor(), true));
 }
 
 void QuarnPDFView::zoomOut()
 {
-    setScaleFactor(quarnkit::ZoomLevel::step(scale_, false));
+    setScaleFactor(quarnkit::ZoomLevel::step(scaleFactor(), false));
 }
 
 void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
 {
     if (pageCount() == 0) {
-        scale_ = scale;
+        placement_->setScale(scale);
         relayout();
         withoutTracking([&] { syncState(); });
         return;
     }
     // What stays put: the page point under the anchor, or else the current
     // page's point at the top left of the view.
-    if (std::fabs(scale - scale_) > 1e-9) heldShift_ = 0;
-    ViewAnchor kept = topLeftAnchor();
-    if (anchor) {
-        kept.page = pageAt(*anchor, true).value_or(std::max(currentPage_, 0));
-        kept.at = *anchor;
-        kept.display = (*anchor - pageRect(kept.page).topLeft()) / scale_;
-    }
-    scale_ = scale;
+    if (std::fabs(scale - scaleFactor()) > 1e-9) placement_->setHeldShift(0);
+    const PagePlacement::Anchor kept =
+        anchor ? placement_->anchorAt(*anchor, currentPage_) : placement_->topLeftAnchor(currentPage_);
+    placement_->setScale(scale);
     relayout();
     restoreAnchor(kept);
     withoutTracking([&] { syncState(); });
 }
 
-QuarnPDFView::ViewAnchor QuarnPDFView::topLeftAnchor() const
+void QuarnPDFView::restoreAnchor(const PagePlacement::Anchor& anchor)
 {
-    ViewAnchor anchor;
-    anchor.page = std::max(currentPage_, 0);
-    const QRectF rect = pageRect(anchor.page);
-    // Across, the page's own extent (centred content has room beside it);
-    // down, the exact offset, so that the gap above a page keeps its place too.
-    anchor.display = QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_->sizes[anchor.page].width),
-                             -rect.top() / scale_);
-    return anchor;
-}
-
-void QuarnPDFView::restoreAnchor(const ViewAnchor& anchor)
-{
-    if (!layout_->isLaidOut(anchor.page)) return;
-    const QPointF content = layout_->pageRects[anchor.page].topLeft() * scale_ + anchor.display * scale_;
-    scrollToContentPoint(content - anchor.at, true);
+    if (const auto scroll = placement_->scrollFor(anchor)) scrollToContentPoint(*scroll, true);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -451,17 +332,17 @@ std::optional<PageDestination> QuarnPDFView::readingPoint() const
 {
     const int page = currentPageIndex();
     if (page < 0 || !document_) return std::nullopt;
-    const PdfPoint point = convertToPage(QPointF(0, 0), page);
-    return PageDestination{page, clampInto(point, geometries_[page].cropBox)};
+    const PdfPoint point = placement_->convertToPage(QPointF(0, 0), page);
+    return PageDestination{page, clampInto(point, placement_->geometry(page)->cropBox)};
 }
 
 void QuarnPDFView::goToPage(int index, std::optional<PdfPoint> point)
 {
     if (!document_ || pageCount() < 1) return;
     index = std::clamp(index, 0, pageCount() - 1);
-    const PdfRect& box = geometries_[index].cropBox;
+    const PdfRect& box = placement_->geometry(index)->cropBox;
     const PageDestination destination = point ? PageDestination{index, clampInto(*point, box)}
-                                              : quarnkit::PageJump::top(index, geometries_[index]);
+                                              : quarnkit::PageJump::top(index, *placement_->geometry(index));
     jumpTo(destination, true);
 }
 
@@ -470,7 +351,7 @@ void QuarnPDFView::goToDestination(const PageDestination& destination, bool reco
     if (pageCount() < 1) return;
     PageDestination target = destination;
     target.page = std::clamp(target.page, 0, pageCount() - 1);
-    target.point = clampInto(target.point, geometries_[target.page].cropBox);
+    target.point = clampInto(target.point, placement_->geometry(target.page)->cropBox);
     jumpTo(target, record);
 }
 
@@ -483,11 +364,11 @@ void QuarnPDFView::goToSelection(const PageSelection& selection)
     setCurrentPage(page);
     relayout();
     // Bring the selection into the middle of the view when it is not in view.
-    const QRectF rect = convertFromPage(bounds, page);
+    const QRectF rect = placement_->convertFromPage(bounds, page);
     if (!QRectF(viewport()->rect()).contains(rect)) {
-        const QPointF content = rect.center() - contentOrigin();
+        const QPointF content = rect.center() - placement_->contentOrigin();
         scrollToContentPoint(content - QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0),
-                             overflowsHorizontally());
+                             placement_->overflowsHorizontally());
     }
     withoutTracking([&] { syncState(); });
 }
@@ -496,7 +377,8 @@ bool QuarnPDFView::canGoToNextPage() const
 {
     const int page = currentPageIndex();
     if (page < 0) return false;
-    const auto& row = layout_->rows[layout_->rowOfPage[page]];
+    const quarnkit::PageLayout& layout = placement_->layout();
+    const auto& row = layout.rows[layout.rowOfPage[page]];
     return row.pages.back() + 1 < pageCount();
 }
 
@@ -504,34 +386,36 @@ bool QuarnPDFView::canGoToPreviousPage() const
 {
     const int page = currentPageIndex();
     if (page < 0) return false;
-    return layout_->rows[layout_->rowOfPage[page]].pages.front() > 0;
+    const quarnkit::PageLayout& layout = placement_->layout();
+    return layout.rows[layout.rowOfPage[page]].pages.front() > 0;
 }
 
 void QuarnPDFView::goToNextPage()
 {
     if (!canGoToNextPage()) return;
     // In the spread modes a step is one spread.
-    const int next = layout_->rows[layout_->rowOfPage[currentPageIndex()]].pages.back() + 1;
-    jumpTo(quarnkit::PageJump::top(next, geometries_[next]), false);
+    const quarnkit::PageLayout& layout = placement_->layout();
+    const int next = layout.rows[layout.rowOfPage[currentPageIndex()]].pages.back() + 1;
+    jumpTo(quarnkit::PageJump::top(next, *placement_->geometry(next)), false);
 }
 
 void QuarnPDFView::goToPreviousPage()
 {
     if (!canGoToPreviousPage()) return;
-    const int row = layout_->rowOfPage[currentPageIndex()] - 1;
-    const int previous = layout_->rows[row].pages.front();
-    jumpTo(quarnkit::PageJump::top(previous, geometries_[previous]), false);
+    const int row = placement_->layout().rowOfPage[currentPageIndex()] - 1;
+    const int previous = placement_->layout().rows[row].pages.front();
+    jumpTo(quarnkit::PageJump::top(previous, *placement_->geometry(previous)), false);
 }
 
 void QuarnPDFView::goToFirstPage()
 {
-    if (pageCount() > 0) jumpTo(quarnkit::PageJump::top(0, geometries_[0]), false);
+    if (pageCount() > 0) jumpTo(quarnkit::PageJump::top(0, *placement_->geometry(0)), false);
 }
 
 void QuarnPDFView::goToLastPage()
 {
     const int last = pageCount() - 1;
-    if (last >= 0) jumpTo(quarnkit::PageJump::top(last, geometries_[last]), false);
+    if (last >= 0) jumpTo(quarnkit::PageJump::top(last, *placement_->geometry(last)), false);
 }
 
 void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
@@ -546,10 +430,7 @@ void QuarnPDFView::showDestination(const PageDestination& destination)
     if (destination.page < 0 || destination.page >= pageCount()) return;
     setCurrentPage(destination.page);
     relayout();
-    const auto& m = geometries_[destination.page].userToDisplay;
-    const PdfPoint display = m.map(destination.point);
-    const QPointF content = layout_->pageRects[destination.page].topLeft() * scale_ + toQt(display) * scale_;
-    scrollToContentPoint(content, true);
+    scrollToContentPoint(placement_->contentPoint(destination), true);
 }
 
 void QuarnPDFView::setCurrentPage(int page)
@@ -559,38 +440,31 @@ void QuarnPDFView::setCurrentPage(int page)
 
 void QuarnPDFView::updateCurrentPageFromScroll()
 {
-    if (pageCount() == 0 || !layout_->continuous()) return;
+    if (pageCount() == 0 || !placement_->layout().continuous()) return;
     // The page being read is the first whose row reaches below the top edge.
-    const double top = -contentOrigin().y() / scale_;
-    const int row = layout_->rowAtOrBelow(top + 0.5);
+    const double top = -placement_->contentOrigin().y() / scaleFactor();
+    const int row = placement_->layout().rowAtOrBelow(top + 0.5);
     if (row < 0) return;
-    const auto& pages = layout_->rows[row].pages;
+    const auto& pages = placement_->layout().rows[row].pages;
     if (std::find(pages.begin(), pages.end(), currentPage_) == pages.end()) currentPage_ = pages.front();
 }
 
-std::vector<int> QuarnPDFView::visiblePages() const { return pagesIn(viewport()->rect()); }
-
-std::vector<int> QuarnPDFView::pagesIn(const QRectF& viewportArea) const
-{
-    if (pageCount() == 0 || scale_ <= 0) return {};
-    const QPointF origin = contentOrigin();
-    return layout_->pagesIn(QRectF((viewportArea.topLeft() - origin) / scale_, viewportArea.size() / scale_));
-}
+std::vector<int> QuarnPDFView::visiblePages() const { return placement_->pagesIn(viewport()->rect()); }
 
 void QuarnPDFView::syncState()
 {
     if (!jumping_) updateCurrentPageFromScroll();
     const int page = currentPageIndex();
     const std::vector<int> visible = visiblePages();
-    const bool scaleMoved = std::fabs(scale_ - shownScale_) > 1e-9;
+    const bool scaleMoved = std::fabs(scaleFactor() - shownScale_) > 1e-9;
     const bool pageMoved = page != shownPage_;
     const bool visibleMoved = visible != lastVisible_;
-    shownScale_ = scale_;
+    shownScale_ = scaleFactor();
     shownPage_ = page;
     lastVisible_ = visible;
     for (const auto& each : interactions_) each->viewMoved();
     emit boundsChanged();
-    if (scaleMoved) emit scaleChanged(scale_);
+    if (scaleMoved) emit scaleChanged(scaleFactor());
     if (pageMoved) emit pageChanged(page);
     if (visibleMoved) emit visiblePagesChanged();
     if (scaleMoved || pageMoved || visibleMoved) reportViewChanges();
@@ -606,7 +480,7 @@ void QuarnPDFView::applyDisplay(quarnkit::DisplayMode mode, bool coverSeparately
 
 std::optional<double> QuarnPDFView::fitWidth(bool spreads)
 {
-    const auto size = fitPageSize();
+    const auto size = placement_->fitPageSize(currentPage_);
     if (!size) return std::nullopt;
     const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
     const double scale = quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
@@ -617,16 +491,16 @@ std::optional<double> QuarnPDFView::fitWidth(bool spreads)
 
 std::optional<double> QuarnPDFView::fitPage(bool spreads, bool keepPage)
 {
-    const auto size = fitPageSize();
+    const auto size = placement_->fitPageSize(currentPage_);
     if (!size) return std::nullopt;
     const int page = currentPageIndex();
     bool reveal = keepPage && page >= 0;
     if (!reveal && page >= 0) {
-        const QRectF rect = pageRect(page);
+        const QRectF rect = placement_->pageRect(page);
         reveal = !rect.isEmpty() && QRectF(viewport()->rect()).adjusted(-1, -1, 1, 1).contains(rect);
     }
     const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
-    const double scale = quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), pageBreakAllowance());
+    const double scale = quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), placement_->rowAllowance());
     takeScaleOver();
     setScaleInternal(quarnkit::ZoomLevel::clamp(scale), std::nullopt);
     if (reveal) revealPage(page);
@@ -638,7 +512,7 @@ void QuarnPDFView::revealPage(int index)
     if (index < 0 || index >= pageCount()) return;
     setCurrentPage(index);
     relayout();
-    const QRectF page(layout_->pageRects[index].topLeft() * scale_, layout_->pageRects[index].size() * scale_);
+    const QRectF page = placement_->contentRect(index);
     const QSizeF visible = viewport()->size();
     const double y = page.height() <= visible.height() ? page.center().y() - visible.height() * 0.5 : page.top();
     const bool wide = page.width() > visible.width();
@@ -647,11 +521,6 @@ void QuarnPDFView::revealPage(int index)
         verticalScrollBar()->setValue(int(std::lround(y)));
     });
     withoutTracking([&] { syncState(); });
-}
-
-bool QuarnPDFView::overflowsHorizontally() const
-{
-    return contentPixels().width() > viewport()->width() + 1;
 }
 
 void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> operation)
@@ -667,60 +536,6 @@ void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> ope
                        [this, attempt, operation = std::move(operation)]() mutable { whenReady(attempt + 1, std::move(operation)); });
 }
 
-// ---------------------------------------------------------------- geometry
-
-QRectF QuarnPDFView::pageRect(int page) const
-{
-    if (!layout_->isLaidOut(page)) return {};
-    const QRectF& rect = layout_->pageRects[page];
-    const QPointF origin = contentOrigin();
-    // Whole pixels for the page's corner, so tiles land on device pixels.
-    const QPointF topLeft(std::round(origin.x() + rect.left() * scale_), std::round(origin.y() + rect.top() * scale_));
-    return {topLeft, rect.size() * scale_};
-}
-
-std::optional<int> QuarnPDFView::pageAt(QPointF viewportPoint, bool nearest) const
-{
-    if (pageCount() == 0) return std::nullopt;
-    const QPointF content = (viewportPoint - contentOrigin()) / scale_;
-    const int page = layout_->nearestPage(content);
-    if (page < 0) return std::nullopt;
-    if (nearest || pageRect(page).contains(viewportPoint)) return page;
-    return std::nullopt;
-}
-
-PdfPoint QuarnPDFView::convertToPage(QPointF viewportPoint, int page) const
-{
-    if (page < 0 || page >= pageCount()) return {};
-    const QRectF rect = pageRect(page);
-    const QPointF display = (viewportPoint - rect.topLeft()) / scale_;
-    return geometries_[page].userToDisplay.inverted().map({display.x(), display.y()});
-}
-
-QPointF QuarnPDFView::convertFromPage(PdfPoint point, int page) const
-{
-    if (page < 0 || page >= pageCount()) return {};
-    const PdfPoint display = geometries_[page].userToDisplay.map(point);
-    return pageRect(page).topLeft() + toQt(display) * scale_;
-}
-
-QRectF QuarnPDFView::convertFromPage(const PdfRect& rect, int page) const
-{
-    const QPointF a = convertFromPage(PdfPoint{rect.minX(), rect.minY()}, page);
-    const QPointF b = convertFromPage(PdfPoint{rect.maxX(), rect.maxY()}, page);
-    return QRectF(a, b).normalized();
-}
-
-std::optional<PagePoint> QuarnPDFView::pagePoint(QPointF viewportPoint, std::optional<int> page) const
-{
-    const std::optional<int> index = page ? page : pageAt(viewportPoint, false);
-    if (!index || *index < 0 || *index >= pageCount() || !layout_->isLaidOut(*index)) return std::nullopt;
-    if (!page && !pageRect(*index).contains(viewportPoint)) return std::nullopt;
-    const PdfRect& box = geometries_[*index].cropBox;
-    if (!(box.width > 1) || !(box.height > 1)) return std::nullopt;
-    return PagePoint{*index, clampInto(convertToPage(viewportPoint, *index), box)};
-}
-
 // ---------------------------------------------------------------- events
 
 void QuarnPDFView::holdPlaceOnNextResize()
@@ -734,18 +549,19 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
     if (std::exchange(holdPlace_, false) && pageCount() > 0 && event->oldSize().isValid()) {
         // A column beside the view came or went: the pages stay where they
         // were in the window, at their scale, rather than centre again.
-        const int cw = contentPixels().width();
+        const int cw = placement_->contentPixels().width();
         const int oldView = viewport()->width() - (event->size().width() - event->oldSize().width());
-        const double oldX = heldShift_ != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + heldShift_
-                                                            : -horizontalScrollBar()->value();
-        const ViewAnchor kept = topLeftAnchor();
-        heldShift_ = 0;
+        const int shift = placement_->heldShift();
+        const double oldX = shift != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + shift
+                                                       : -horizontalScrollBar()->value();
+        const PagePlacement::Anchor kept = placement_->topLeftAnchor(currentPage_);
+        placement_->setHeldShift(0);
         const int newView = viewport()->width();
-        if (oldX > 0 || cw < newView) heldShift_ = int(oldX - std::floor((newView - cw) / 2.0));
+        if (oldX > 0 || cw < newView) placement_->setHeldShift(int(oldX - std::floor((newView - cw) / 2.0)));
         relayout();
         withoutTracking([&] {
             restoreAnchor(kept);
-            if (heldShift_ == 0 && cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
+            if (placement_->heldShift() == 0 && cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
             layoutPass();
         });
         return;
@@ -757,7 +573,7 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
         return;
     }
     // The page being read stays where it was in the view.
-    const ViewAnchor kept = topLeftAnchor();
+    const PagePlacement::Anchor kept = placement_->topLeftAnchor(currentPage_);
     relayout();
     withoutTracking([&] {
         restoreAnchor(kept);
@@ -807,12 +623,12 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
             const bool up = wheelRemainder_ > 0;
             wheelRemainder_ -= up ? 120 : -120;
             takeScaleOver();
-            setScaleInternal(clampScale(quarnkit::ZoomLevel::step(scale_, up)), event->position());
+            setScaleInternal(placement_->clampScale(quarnkit::ZoomLevel::step(scaleFactor(), up)), event->position());
         }
         event->accept();
         return;
     }
-    if (!layout_->continuous() && event->angleDelta().y() != 0) {
+    if (!placement_->layout().continuous() && event->angleDelta().y() != 0) {
         // Past the end of a page in the single-page modes, the wheel turns it.
         const bool down = event->angleDelta().y() < 0;
         QScrollBar* bar = verticalScrollBar();
@@ -846,7 +662,7 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    const bool paged = !layout_->continuous();
+    const bool paged = !placement_->layout().continuous();
     switch (event->key()) {
     case Qt::Key_Home:
         goToFirstPage();
@@ -954,7 +770,7 @@ void QuarnPDFView::reportViewChanges()
 {
     const int count = pageCount();
     const int index = std::max(0, currentPageIndex());
-    const double scale = scale_;
+    const double scale = scaleFactor();
     if (index == lastPage_ && count == lastCount_ && std::fabs(scale - lastZoom_) < 0.001) return;
     lastPage_ = index;
     lastCount_ = count;

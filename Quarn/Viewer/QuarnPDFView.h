@@ -8,6 +8,7 @@
 // Pages are drawn from tiles that worker threads render from display lists; a
 // page whose tiles have not arrived yet shows as a white sheet, so painting
 // never waits for rendering.
+#include "Quarn/Viewer/PagePlacement.h"
 #include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
@@ -26,26 +27,13 @@
 #include <set>
 #include <vector>
 
-
-namespace quarnkit {
-struct PageLayout;
-} // namespace quarnkit
-
 namespace quarn {
-
-using quarnkit::PageLayout;
 
 class PageInteraction;
 class PageLinks;
 class PageTiles;
 class ReadingHistory;
 class TextSelection;
-
-// A page and a point on it (PDF user space): where a view location falls.
-struct PagePoint {
-    int page = -1;
-    platform::PdfPoint point;
-};
 
 class QuarnPDFView : public QAbstractScrollArea {
     Q_OBJECT
@@ -69,16 +57,16 @@ public:
 
     // ------------------------------------------------------------ layout
 
-    quarnkit::PdfDisplayMode displayMode() const { return mode_; }
+    quarnkit::PdfDisplayMode displayMode() const { return placement_->mode(); }
     void setDisplayMode(quarnkit::PdfDisplayMode mode);
     // In the two-page modes, the first page stands alone as a book's cover.
-    bool displaysAsBook() const { return asBook_; }
+    bool displaysAsBook() const { return placement_->asBook(); }
     void setBackgroundColor(const QColor& color);
 
     // ------------------------------------------------------------ scale
 
     // 1 shows a page at one view pixel per point.
-    double scaleFactor() const { return scale_; }
+    double scaleFactor() const { return placement_->scale(); }
     // Sets the scale, within the minimum and maximum, keeping the current
     // page and point in place; turns automatic scaling off.
     void setScaleFactor(double scale);
@@ -87,8 +75,6 @@ public:
     bool autoScales() const { return autoScales_; }
     void setAutoScales(bool on);
     void setMaxScaleFactor(double scale);
-    // The scale automatic scaling would choose now.
-    double scaleFactorForSizeToFit() const;
     void zoomIn();
     void zoomOut();
 
@@ -115,8 +101,8 @@ public:
 
     // Pages that show, fully or in part, in the visible area, ascending.
     std::vector<int> visiblePages() const;
-    // Pages that show, fully or in part, in an area of the viewport, ascending.
-    std::vector<int> pagesIn(const QRectF& viewportArea) const;
+    // Where every page lies: page rectangles, and viewport and page points.
+    const PagePlacement& placement() const { return *placement_; }
 
     // ------------------------------------------------------------ display, zoom and reading position
 
@@ -131,28 +117,11 @@ public:
     std::optional<double> fitPage(bool spreads, bool keepPage);
     // Scrolls so that the page shows: centred when it fits, else from its top.
     void revealPage(int index);
-    // The content is wider than the visible area.
-    bool overflowsHorizontally() const;
     // The current page and the point of it at the view's top left, for a reading position.
     std::optional<quarnkit::PageDestination> readingPoint() const;
     // Runs `operation` once the view is in a window, wider than 40 pixels and
     // showing a document; checks again later (never giving up) until then.
     void whenReady(int attempt, std::function<void(QuarnPDFView&)> operation);
-
-    // ------------------------------------------------------------ geometry
-
-    // A page's rectangle in viewport coordinates (empty for no such page).
-    QRectF pageRect(int page) const;
-    // The page under a viewport point; with `nearest`, the closest page when
-    // the point lies between pages.
-    std::optional<int> pageAt(QPointF viewportPoint, bool nearest = false) const;
-    platform::PdfPoint convertToPage(QPointF viewportPoint, int page) const;
-    QPointF convertFromPage(platform::PdfPoint point, int page) const;
-    QRectF convertFromPage(const platform::PdfRect& rect, int page) const;
-    // The page under a viewport point and the point on it, clamped into the
-    // page's box. None off the pages or for pages not larger than 1 point.
-    // `page` names the page to use instead of the one under the point.
-    std::optional<PagePoint> pagePoint(QPointF viewportPoint, std::optional<int> page = std::nullopt) const;
 
     // ------------------------------------------------------------ text selection and links
 
@@ -178,7 +147,7 @@ public:
     // the pages keep their place in the window and their scale, so that what
     // is under the pointer stays there. A zoom or a new layout ends the hold.
     void holdPlaceOnNextResize();
-    bool holdsPlace() const { return holdPlace_ || heldShift_ != 0; }
+    bool holdsPlace() const { return holdPlace_ || placement_->heldShift() != 0; }
 
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
@@ -192,8 +161,6 @@ public:
     // Takes the window's tool and its style; acts only when the tool changed.
     void setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style);
 
-    // A page's geometry as laid out; none for no such page.
-    const quarnkit::PageGeometry* geometry(int page) const;
 
     // ------------------------------------------------------------ interactions
 
@@ -233,40 +200,22 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    // A page point and where it shows in the viewport: kept in place across
-    // changes of scale and size.
-    struct ViewAnchor {
-        int page = 0;
-        QPointF display; // page display space, points from the page's top left
-        QPointF at;      // viewport
-    };
-    ViewAnchor topLeftAnchor() const;
-    void restoreAnchor(const ViewAnchor& anchor);
-
-    void readGeometry();
+    void restoreAnchor(const PagePlacement::Anchor& anchor);
     void display();
     // Re-reads page sizes and redraws `page`, or with none the whole document.
     void refresh(std::optional<int> page);
     void documentEdited();
     void pagesRead(); // every page's size is known now (QuarnDocument::pageMapBuilt)
-    // The pages whose sizes in the layout differ from `sizes`.
-    std::vector<int> changedPages(const std::vector<platform::PdfSize>& sizes) const;
-    static constexpr int firstScreenPages = 16; // read at opening, before the rest
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();
     void updateScrollBars();
-    QSize contentPixels() const;
-    QPointF contentOrigin() const; // viewport position of the content's top left
     void scrollToContentPoint(QPointF contentPoint, bool horizontal);
     template <typename F> void withoutTracking(F&& change);
     // Offers an event to the interactions in turn: true when one took it.
     template <typename F> bool offer(F&& handles);
-    double clampScale(double scale) const;
     void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
     void takeScaleOver();
     void applyAutoScale();
-    double pageBreakAllowance() const;
-    std::optional<platform::PdfSize> fitPageSize() const;
     void jumpTo(const quarnkit::PageDestination& destination, bool record);
     void showDestination(const quarnkit::PageDestination& destination);
     void setCurrentPage(int page);
@@ -279,21 +228,13 @@ private:
 
     QPointer<quarnkit::QuarnDocument> document_;
     size_t shownPages_ = 0; // the page signature the layout describes
-    std::vector<quarnkit::PageGeometry> geometries_;
-    std::unique_ptr<PageLayout> layout_;
+    std::unique_ptr<PagePlacement> placement_;
     std::unique_ptr<PageTiles> tiles_;
 
-    quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
-    bool asBook_ = false;
-    // Room above and below each row of pages, in page points.
-    static constexpr double rowGap = 8;
     QColor background_;
 
-    double scale_ = 1.0;
     bool autoScales_ = true;
     bool holdPlace_ = false;
-    int heldShift_ = 0; // pixels the pages stand right of centre, to keep their place
-    double maxScale_ = quarnkit::ZoomLevel::maximum;
 
     int currentPage_ = -1;
     bool jumping_ = false; // the current page is set by the caller, not by the scroll position

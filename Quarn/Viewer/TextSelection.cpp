@@ -91,11 +91,11 @@ void TextSelection::documentReplaced()
 
 std::optional<Qt::CursorShape> TextSelection::cursor(QPointF viewportPoint) const
 {
-    const auto page = view_.pageAt(viewportPoint, false);
+    const auto page = view_.placement().pageAt(viewportPoint, false);
     if (!page) return std::nullopt;
     const auto cached = std::find_if(pages_.begin(), pages_.end(), [&](const auto& entry) { return entry.first == *page; });
     if (cached == pages_.end()) return std::nullopt;
-    const PdfPoint point = view_.convertToPage(viewportPoint, *page);
+    const PdfPoint point = view_.placement().convertToPage(viewportPoint, *page);
     const auto& chars = cached->second->chars;
     if (std::any_of(chars.begin(), chars.end(), [&](const Char& c) { return c.box.contains(point); }))
         return Qt::IBeamCursor;
@@ -105,11 +105,11 @@ std::optional<Qt::CursorShape> TextSelection::cursor(QPointF viewportPoint) cons
 std::optional<TextSelection::Anchor> TextSelection::charAt(QPointF viewportPoint, bool nearest) const
 {
     if (!view_.quarnDocument()) return std::nullopt;
-    const auto page = view_.pageAt(viewportPoint, nearest);
+    const auto page = view_.placement().pageAt(viewportPoint, nearest);
     if (!page) return std::nullopt;
     const auto& chars = charsOf(*page).chars;
     if (chars.empty()) return nearest ? std::optional(Anchor{*page, 0}) : std::nullopt;
-    const PdfPoint point = view_.convertToPage(viewportPoint, *page);
+    const PdfPoint point = view_.placement().convertToPage(viewportPoint, *page);
     int best = -1;
     double bestDistance = std::numeric_limits<double>::infinity();
     for (int i = 0; i < int(chars.size()); ++i) {
@@ -176,7 +176,7 @@ void TextSelection::selectWordAt(QPointF viewportPoint)
     const auto& chars = charsOf(hit->page).chars;
     // The character under the point: the caret sits before or after it.
     int index = std::clamp(hit->index, 0, int(chars.size()) - 1);
-    if (index > 0 && !chars[index].box.contains(view_.convertToPage(viewportPoint, hit->page))) --index;
+    if (index > 0 && !chars[index].box.contains(view_.placement().convertToPage(viewportPoint, hit->page))) --index;
     const auto isWord = [&](int i) {
         return i >= 0 && i < int(chars.size()) && chars[i].line == chars[index].line &&
                QChar::isLetterOrNumber(chars[i].code);
@@ -285,12 +285,12 @@ void TextSelection::paintSelection(QPainter& painter, const PageSelection& selec
     painter.setPen(Qt::NoPen);
     painter.setBrush(color);
     for (const PageSelection::Piece& piece : selection.pieces) {
-        if (!view_.pageRect(piece.page).intersects(area)) continue;
+        if (!view_.placement().pageRect(piece.page).intersects(area)) continue;
         QPainterPath path;
         for (const platform::PdfQuad& quad : piece.quads) {
             QPolygonF polygon;
-            polygon << view_.convertFromPage(quad.ul, piece.page) << view_.convertFromPage(quad.ur, piece.page)
-                    << view_.convertFromPage(quad.lr, piece.page) << view_.convertFromPage(quad.ll, piece.page);
+            polygon << view_.placement().convertFromPage(quad.ul, piece.page) << view_.placement().convertFromPage(quad.ur, piece.page)
+                    << view_.placement().convertFromPage(quad.lr, piece.page) << view_.placement().convertFromPage(quad.ll, piece.page);
             path.addPolygon(polygon);
             path.closeSubpath();
         }

@@ -155,7 +155,7 @@ bool handlePageKey(QuarnPDFView& view, QKeyEvent* event, QObject* receiver)
     case Qt::Key_Left:
     case Qt::Key_Right:
         // With a mark selected the arrows move it.
-        if (!view.arrowsMoveSelection() && !view.overflowsHorizontally()) {
+        if (!view.arrowsMoveSelection() && !view.placement().overflowsHorizontally()) {
             if (event->key() == Qt::Key_Left)
                 view.goToPreviousPage();
             else

@@ -68,7 +68,7 @@ TEST(FindBarTest, ReturnStepsForwardAndShiftReturnBackOnceWithWrapAround)
     QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(shownCount(w), QStringLiteral("12 of 12")); // wrapped to the last
     EXPECT_EQ(FindModel::of(w.model).index(), 11);
-    EXPECT_TRUE(w.view->pageRect(11).intersects(w.view->viewport()->rect())); // scrolled to it
+    EXPECT_TRUE(w.view->placement().pageRect(11).intersects(w.view->viewport()->rect())); // scrolled to it
     QTest::keyClick(field, Qt::Key_Enter);
     EXPECT_EQ(shownCount(w), QStringLiteral("1 of 12")); // wrapped to the first
     EXPECT_EQ(w.view->currentPageIndex(), 0);

@@ -189,7 +189,7 @@ TEST(ViewerFindTest, NextAndPreviousWrapAround)
     FindModel::of(f.model).previousMatch();
     EXPECT_EQ(FindModel::of(f.model).index(), 4); // from the first to the last
     EXPECT_EQ(f.currentHighlight().firstPage(), 4);
-    EXPECT_TRUE(f.view.pageRect(4).intersects(f.view.viewport()->rect())); // scrolled to it
+    EXPECT_TRUE(f.view.placement().pageRect(4).intersects(f.view.viewport()->rect())); // scrolled to it
     FindModel::of(f.model).nextMatch();
     EXPECT_EQ(FindModel::of(f.model).index(), 0); // from the last to the first
     FindModel::of(f.model).nextMatch();
@@ -335,7 +335,7 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
 
     // A rectangle drawn on the page in view, then the document's title.
     f.view.setTool(quarnkit::MarkupTool::rectangle, quarnkit::ToolStyle{});
-    const QRectF shown = f.view.pageRect(page).intersected(QRectF(f.view.viewport()->rect()));
+    const QRectF shown = f.view.placement().pageRect(page).intersected(QRectF(f.view.viewport()->rect()));
     QTest::mousePress(f.view.viewport(), Qt::LeftButton, {}, shown.center().toPoint());
     QTest::mouseMove(f.view.viewport(), (shown.center() + QPointF(40, 30)).toPoint());
     QTest::mouseRelease(f.view.viewport(), Qt::LeftButton, {}, (shown.center() + QPointF(40, 30)).toPoint());

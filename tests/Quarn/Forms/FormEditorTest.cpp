@@ -98,11 +98,11 @@ TEST(FormEditorTest, TheEditorSitsOnItsFieldAndFollowsTheZoom)
     QWidget* box = w.editor().editorWidget();
     ASSERT_TRUE(box);
     const auto field = w.field("Name");
-    EXPECT_EQ(box->geometry(), w.view()->convertFromPage(field.rect, field.page).toAlignedRect());
+    EXPECT_EQ(box->geometry(), w.view()->placement().convertFromPage(field.rect, field.page).toAlignedRect());
     const int width = box->width();
     w.view()->setScaleFactor(w.view()->scaleFactor() * 1.5);
     QApplication::processEvents();
-    EXPECT_EQ(box->geometry(), w.view()->convertFromPage(field.rect, field.page).toAlignedRect());
+    EXPECT_EQ(box->geometry(), w.view()->placement().convertFromPage(field.rect, field.page).toAlignedRect());
     EXPECT_GT(box->width(), width);
 }
 
@@ -126,7 +126,7 @@ TEST(FormEditorTest, AClickElsewhereEndsTheTyping)
     w.type(QStringLiteral("Hopper"));
     // On the page, away from every field.
     QTest::mouseClick(w.view()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      w.view()->convertFromPage(platform::PdfPoint{20, 20}, 0).toPoint());
+                      w.view()->placement().convertFromPage(platform::PdfPoint{20, 20}, 0).toPoint());
     QApplication::processEvents();
     EXPECT_FALSE(w.editor().editingField());
     EXPECT_EQ(w.read("Last Name").value, "Hopper");

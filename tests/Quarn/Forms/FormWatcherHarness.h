@@ -110,7 +110,7 @@ public:
 
     QPoint centreOf(const platform::PdfWidget& w) const
     {
-        return view()->convertFromPage(platform::PdfPoint{w.rect.midX(), w.rect.midY()}, w.page).toPoint();
+        return view()->placement().convertFromPage(platform::PdfPoint{w.rect.midX(), w.rect.midY()}, w.page).toPoint();
     }
     void click(const platform::PdfWidget& w) const
     {

@@ -45,7 +45,7 @@ struct EditView {
         style.textSize = textSize;
         view.setTool(tool, style);
     }
-    QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
+    QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
     void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
     InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interaction<MarkEditor>()->editor()); }

@@ -167,7 +167,7 @@ TEST(MarkClipboardCommands, PasteLandsOnThePageInTheMiddleOfTheView)
     ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
     v.view.goToPage(2);
     QApplication::processEvents();
-    const int middle = *v.view.pageAt(QRectF(v.view.viewport()->rect()).center(), true);
+    const int middle = *v.view.placement().pageAt(QRectF(v.view.viewport()->rect()).center(), true);
     ASSERT_NE(middle, 0);
     MarkEditor::of(v.view).pasteMarks();
     ASSERT_EQ(v.marks(middle).size(), 1u);

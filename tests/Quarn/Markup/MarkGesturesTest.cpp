@@ -51,7 +51,7 @@ struct MarkView {
         if (style.color == quarnkit::RGBA{}) style.color = quarnkit::RGBA{1, 0, 0, 1};
         view.setTool(tool, style);
     }
-    QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
+    QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
 
     void drag(PdfPoint from, PdfPoint to, Qt::KeyboardModifiers mods = {}, int steps = 4)

@@ -174,7 +174,7 @@ TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
     EXPECT_TRUE(w.lit(w.row(0, 0)));
 
     // A click on another mark on the page moves the light, though the list lost the focus.
-    const QPointF edge = w.view().convertFromPage(platform::PdfPoint{100, 650 + 15}, 0);
+    const QPointF edge = w.view().placement().convertFromPage(platform::PdfPoint{100, 650 + 15}, 0);
     QTest::mouseClick(w.view().viewport(), Qt::LeftButton, {}, edge.toPoint());
     ASSERT_TRUE(MarkEditor::of(w.view()).selected());
     EXPECT_EQ(MarksList::markOf(w.row(0, 1)), MarkEditor::of(w.view()).selected());

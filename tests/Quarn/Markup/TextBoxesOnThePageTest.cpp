@@ -45,7 +45,7 @@ struct TextView {
         style.textSize = size;
         view.setTool(tool, style);
     }
-    QPoint at(PdfPoint p, int page = 0) const { return view.convertFromPage(p, page).toPoint(); }
+    QPoint at(PdfPoint p, int page = 0) const { return view.placement().convertFromPage(p, page).toPoint(); }
     InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interaction<MarkEditor>()->editor()); }
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
@@ -238,14 +238,14 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
         SCOPED_TRACE(page);
         v.view.goToPage(page);
         QApplication::processEvents();
-        const QPointF click = v.view.pageRect(page).center() - QPointF(60, 0);
+        const QPointF click = v.view.placement().pageRect(page).center() - QPointF(60, 0);
         QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, click.toPoint());
         ASSERT_TRUE(v.editor());
         typeInto(v.view.windowHandle(), words);
         QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
         ASSERT_EQ(v.marks(page).size(), 1u);
         const platform::PdfPageGeometry g = v.view.quarnDocument()->pdf()->pageGeometry(page);
-        typedAt.push_back(g.userToDisplay.map(v.view.convertToPage(click, page)));
+        typedAt.push_back(g.userToDisplay.map(v.view.placement().convertToPage(click, page)));
 
         // On screen: the words start at the click, their first line through it, upright.
         const QImage shown = v.view.quarnDocument()->pdf()->render(page, 3.0); // 3 pixels a point

@@ -389,7 +389,7 @@ TEST(PagesMenu, APageTurnedInViewStaysInView)
         w.key(keys);
         QApplication::processEvents();
         EXPECT_EQ(view->currentPageIndex(), 2) << keys;
-        EXPECT_TRUE(view->pageRect(2).intersects(QRectF(view->viewport()->rect()))) << keys;
+        EXPECT_TRUE(view->placement().pageRect(2).intersects(QRectF(view->viewport()->rect()))) << keys;
     }
     EXPECT_EQ(rotations(w.pdf())[2], 270);
     w.key("Ctrl+Z");

@@ -86,7 +86,7 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
 
     // Near the middle of the view.
     const QPointF centre = QRectF(w.view().viewport()->rect()).center();
-    const QRectF shown = w.view().convertFromPage(marks[0].rect, MarkEditor::of(w.view()).selected()->page);
+    const QRectF shown = w.view().placement().convertFromPage(marks[0].rect, MarkEditor::of(w.view()).selected()->page);
     EXPECT_TRUE(shown.contains(centre));
 
     w.stack->undo();

@@ -174,22 +174,22 @@ TEST(LongDocument, EveryPageTakesItsOwnSizeOnceReadAndThePageAtTheTopStays)
     view.show();
     QApplication::processEvents();
     ASSERT_EQ(view.pageCount(), 2000);
-    const QRectF provisional = view.pageRect(1499);
+    const QRectF provisional = view.placement().pageRect(1499);
     EXPECT_LT(provisional.width(), provisional.height());
     // A page below the landscape one, which then moves in the layout.
     view.goToPage(1700);
     QApplication::processEvents();
     const int top = view.currentPageIndex();
     ASSERT_EQ(top, 1700);
-    const double topY = view.pageRect(top).top();
+    const double topY = view.placement().pageRect(top).top();
 
     ASSERT_TRUE(testsupport::waitFor([&] { return read; }));
     EXPECT_TRUE(document.pageMapReady());
-    const QRectF landscape = view.pageRect(1499);
+    const QRectF landscape = view.placement().pageRect(1499);
     EXPECT_NEAR(landscape.width() / landscape.height(), 792.0 / 612.0, 0.01);
     EXPECT_NEAR(landscape.width(), provisional.height(), 1.0);
     EXPECT_EQ(view.currentPageIndex(), top);
-    EXPECT_NEAR(view.pageRect(top).top(), topY, 1.0);
-    const QRectF portrait = view.pageRect(1498);
+    EXPECT_NEAR(view.placement().pageRect(top).top(), topY, 1.0);
+    const QRectF portrait = view.placement().pageRect(1498);
     EXPECT_NEAR(portrait.width() / portrait.height(), 612.0 / 792.0, 0.01);
 }

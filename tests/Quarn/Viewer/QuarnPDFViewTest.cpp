@@ -67,31 +67,31 @@ TEST(QuarnPDFViewTest, FourModesAndCoverPlacePages)
     view.applyDisplay(DisplayMode::continuous, false);
     EXPECT_EQ(view.displayMode(), PdfDisplayMode::singlePageContinuous);
     EXPECT_FALSE(view.displaysAsBook());
-    EXPECT_NEAR(view.pageRect(1).top() - view.pageRect(0).top(), (792 + 16) * 0.25, 1);
-    EXPECT_EQ(view.pageRect(1).left(), view.pageRect(0).left());
+    EXPECT_NEAR(view.placement().pageRect(1).top() - view.placement().pageRect(0).top(), (792 + 16) * 0.25, 1);
+    EXPECT_EQ(view.placement().pageRect(1).left(), view.placement().pageRect(0).left());
     EXPECT_EQ(view.visiblePages().size(), 3u);
 
     view.applyDisplay(DisplayMode::twoPagesContinuous, false);
-    EXPECT_EQ(view.pageRect(0).top(), view.pageRect(1).top());
-    EXPECT_NEAR(view.pageRect(1).left() - view.pageRect(0).right(), 8 * 0.25, 1);
-    EXPECT_GT(view.pageRect(2).top(), view.pageRect(0).bottom());
+    EXPECT_EQ(view.placement().pageRect(0).top(), view.placement().pageRect(1).top());
+    EXPECT_NEAR(view.placement().pageRect(1).left() - view.placement().pageRect(0).right(), 8 * 0.25, 1);
+    EXPECT_GT(view.placement().pageRect(2).top(), view.placement().pageRect(0).bottom());
 
     // The cover: page 1 alone, then 2 and 3 side by side.
     view.applyDisplay(DisplayMode::twoPagesContinuous, true);
     EXPECT_TRUE(view.displaysAsBook());
-    EXPECT_LT(view.pageRect(0).bottom(), view.pageRect(1).top());
-    EXPECT_EQ(view.pageRect(1).top(), view.pageRect(2).top());
-    EXPECT_NEAR(view.pageRect(0).left(), view.pageRect(2).left(), 1); // on the right side
+    EXPECT_LT(view.placement().pageRect(0).bottom(), view.placement().pageRect(1).top());
+    EXPECT_EQ(view.placement().pageRect(1).top(), view.placement().pageRect(2).top());
+    EXPECT_NEAR(view.placement().pageRect(0).left(), view.placement().pageRect(2).left(), 1); // on the right side
 
     // The cover has no effect in the single-page modes.
     view.applyDisplay(DisplayMode::singlePage, true);
     EXPECT_FALSE(view.displaysAsBook());
-    EXPECT_TRUE(view.pageRect(1).isEmpty()); // one page at a time
+    EXPECT_TRUE(view.placement().pageRect(1).isEmpty()); // one page at a time
     EXPECT_EQ(view.visiblePages(), std::vector<int>{0});
     view.goToNextPage();
     EXPECT_EQ(view.currentPageIndex(), 1);
-    EXPECT_TRUE(view.pageRect(0).isEmpty());
-    EXPECT_FALSE(view.pageRect(1).isEmpty());
+    EXPECT_TRUE(view.placement().pageRect(0).isEmpty());
+    EXPECT_FALSE(view.placement().pageRect(1).isEmpty());
 
     view.applyDisplay(DisplayMode::twoPages, false);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{0, 1}));
@@ -123,11 +123,11 @@ TEST(QuarnPDFViewTest, FitPageAndFitWidthAlsoForSpreads)
     EXPECT_NEAR(*spreadWidth, (1000.0 - 36) / 1232, 1e-6);
     EXPECT_NEAR(view.scaleFactor(), 0.782, 0.001);
     EXPECT_FALSE(view.autoScales());
-    EXPECT_FALSE(view.overflowsHorizontally());
+    EXPECT_FALSE(view.placement().overflowsHorizontally());
 
     const auto width = view.fitWidth(false);
     EXPECT_NEAR(*width, (1000.0 - 36) / 612, 1e-6);
-    EXPECT_TRUE(view.overflowsHorizontally()); // a single page's width, two pages wide
+    EXPECT_TRUE(view.placement().overflowsHorizontally()); // a single page's width, two pages wide
 
     // Continuous: the page break counts instead of the height margin.
     const auto page = view.fitPage(false, true);
@@ -138,7 +138,7 @@ TEST(QuarnPDFViewTest, FitPageAndFitWidthAlsoForSpreads)
     view.applyDisplay(DisplayMode::singlePage, false);
     EXPECT_NEAR(*view.fitPage(false, false), (700.0 - 24) / 792, 1e-6);
     // The whole page shows.
-    const QRectF rect = view.pageRect(view.currentPageIndex());
+    const QRectF rect = view.placement().pageRect(view.currentPageIndex());
     EXPECT_TRUE(QRectF(view.viewport()->rect()).adjusted(-1, -1, 1, 1).contains(rect));
 }
 
@@ -185,7 +185,7 @@ TEST(QuarnPDFViewTest, ZoomKeepsTheCurrentPage)
     EXPECT_EQ(view.currentPageIndex(), 7);
     view.setScaleFactor(3);
     EXPECT_EQ(view.currentPageIndex(), 7);
-    EXPECT_NEAR(view.pageRect(7).top(), 0, 1);
+    EXPECT_NEAR(view.placement().pageRect(7).top(), 0, 1);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -197,7 +197,7 @@ TEST(QuarnPDFViewTest, GoToPageClampsIntoTheDocument)
     view.setScaleFactor(1);
     view.goToPage(3);
     EXPECT_EQ(view.currentPageIndex(), 3);
-    EXPECT_NEAR(view.pageRect(3).top(), 0, 1);
+    EXPECT_NEAR(view.placement().pageRect(3).top(), 0, 1);
     view.goToPage(-3);
     EXPECT_EQ(view.currentPageIndex(), 0);
     view.goToPage(99);
@@ -293,7 +293,7 @@ TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
     view.setScaleFactor(1);
     // The first paint does not wait: pages are white sheets on the canvas.
     const QImage first = view.viewport()->grab().toImage();
-    const QRect page = view.pageRect(0).toAlignedRect().adjusted(4, 4, -4, -4);
+    const QRect page = view.placement().pageRect(0).toAlignedRect().adjusted(4, 4, -4, -4);
     ASSERT_FALSE(page.isEmpty());
     EXPECT_EQ(qGray(first.pixel(page.center())), 255);
     EXPECT_EQ(first.pixelColor(2, 2), QColor(20, 20, 20));
@@ -312,8 +312,8 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     QuarnPDFView& view = shown.view;
     view.setScaleFactor(1);
     // "Page 1" at 72,700 in 24-point type: from left of it to right of it.
-    const QPointF from = view.convertFromPage(platform::PdfPoint{70, 708}, 0);
-    const QPointF to = view.convertFromPage(platform::PdfPoint{200, 708}, 0);
+    const QPointF from = view.placement().convertFromPage(platform::PdfPoint{70, 708}, 0);
+    const QPointF to = view.placement().convertFromPage(platform::PdfPoint{200, 708}, 0);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from.toPoint());
     QTest::mouseMove(view.viewport(), ((from + to) / 2).toPoint());
     QTest::mouseMove(view.viewport(), to.toPoint());
@@ -352,7 +352,7 @@ TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndCanGoBack)
     ASSERT_FALSE(links.empty());
     ASSERT_TRUE(links.front().targetPage);
     const platform::PdfRect r = links.front().rect;
-    const QPoint at = view.convertFromPage(platform::PdfPoint{r.midX(), r.midY()}, 0).toPoint();
+    const QPoint at = view.placement().convertFromPage(platform::PdfPoint{r.midX(), r.midY()}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(view.currentPageIndex(), *links.front().targetPage);
     EXPECT_TRUE(view.history().canGoBack());
@@ -383,7 +383,7 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
         view.setScaleFactor(1);
         std::vector<QUrl> opened;
         view.links().openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
-        const QPoint at = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
+        const QPoint at = view.placement().convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
         EXPECT_EQ(opened.size(), opens ? 1u : 0u) << uri;
         if (opens && !opened.empty()) {
@@ -407,10 +407,10 @@ TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
     view.setScaleFactor(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     QApplication::processEvents();
-    const QPoint onLink = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
+    const QPoint onLink = view.placement().convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
     QTest::mouseMove(view.viewport(), onLink);
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::PointingHandCursor);
-    QTest::mouseMove(view.viewport(), view.convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
+    QTest::mouseMove(view.viewport(), view.placement().convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
     // Drawing tools show their own cursors everywhere.
     view.setTool(quarnkit::MarkupTool::pen, {});
@@ -485,7 +485,7 @@ TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
         const auto geometry = doc->pageGeometry(page);
         sawRotation = sawRotation || geometry.rotation != 0;
         const platform::PdfPoint inside{geometry.cropBox.x + 30, geometry.cropBox.y + 50};
-        const platform::PdfPoint back = view.convertToPage(view.convertFromPage(inside, page), page);
+        const platform::PdfPoint back = view.placement().convertToPage(view.placement().convertFromPage(inside, page), page);
         EXPECT_NEAR(back.x, inside.x, 1e-6);
         EXPECT_NEAR(back.y, inside.y, 1e-6);
         view.goToPage(page);
@@ -498,7 +498,7 @@ TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
             EXPECT_NEAR(where->point.y, top.point.y, 1);
         }
         // The rotated page is drawn upright in its display size.
-        EXPECT_NEAR(view.pageRect(page).width(), geometry.displaySize.width * 0.75, 1);
+        EXPECT_NEAR(view.placement().pageRect(page).width(), geometry.displaySize.width * 0.75, 1);
     }
     EXPECT_TRUE(sawRotation);
 }
@@ -519,7 +519,7 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     EXPECT_EQ(view.pageCount(), 5);
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
-    EXPECT_FALSE(view.pageRect(4).isEmpty());
+    EXPECT_FALSE(view.placement().pageRect(4).isEmpty());
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     view.noteEdit(4);
     EXPECT_FALSE(view.tiles().visibleReady()); // the edited page renders again
@@ -617,7 +617,7 @@ TEST(QuarnPDFViewTest, ResizingKeepsThePageBeingRead)
     QApplication::processEvents();
     EXPECT_GT(view.scaleFactor(), before); // still fitted, now wider
     EXPECT_EQ(view.currentPageIndex(), 5);
-    EXPECT_NEAR(view.pageRect(5).top(), 0, 1);
+    EXPECT_NEAR(view.placement().pageRect(5).top(), 0, 1);
 
     // At the top of the document the margin above the first page stays in view.
     view.goToPage(0);
@@ -626,7 +626,7 @@ TEST(QuarnPDFViewTest, ResizingKeepsThePageBeingRead)
     view.resize(800, 700);
     QApplication::processEvents();
     EXPECT_EQ(view.verticalScrollBar()->value(), 0);
-    EXPECT_NEAR(view.pageRect(0).top(), 8 * 1.5, 1);
+    EXPECT_NEAR(view.placement().pageRect(0).top(), 8 * 1.5, 1);
 }
 
 TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
@@ -636,10 +636,10 @@ TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
     testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1, "alpha beta gamma")));
     view.setScaleFactor(1);
     // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
-    const QPoint onBeta = view.convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
+    const QPoint onBeta = view.placement().convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onBeta);
     EXPECT_EQ(view.textSelection().current().text, "beta");
-    const QPoint pastGamma = view.convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
+    const QPoint pastGamma = view.placement().convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
     EXPECT_EQ(view.textSelection().current().text.rfind("beta gamma", 0), 0u) << view.textSelection().current().text;
     // A plain click clears it.
@@ -677,7 +677,7 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     view.goToSelection(match);
     EXPECT_EQ(view.currentPageIndex(), 20);
     EXPECT_TRUE(view.history().canGoBack());
-    const QRectF box = view.convertFromPage(match.bounds(20), 20);
+    const QRectF box = view.placement().convertFromPage(match.bounds(20), 20);
     EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
 
     view.textSelection().setHighlights({{match, QColor(255, 200, 0, 255)}});

@@ -35,7 +35,7 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
     view.setScaleFactor(2);
     view.goToPage(0);
     const QImage image = view.viewport()->grab().toImage();
-    const QPointF text = view.convertFromPage(platform::PdfPoint{90, 708}, 0);
+    const QPointF text = view.placement().convertFromPage(platform::PdfPoint{90, 708}, 0);
     int darkest = 255;
     for (int y = int(text.y()) - 20; y < int(text.y()) + 20; ++y)
         for (int x = int(text.x()) - 20; x < int(text.x()) + 120; ++x)

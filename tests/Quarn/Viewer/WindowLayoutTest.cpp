@@ -39,7 +39,7 @@ namespace {
 QPoint inWindow(ViewerScreen& screen, platform::PdfPoint point)
 {
     QuarnPDFView* view = screen.pageViewHost()->view();
-    return view->viewport()->mapTo(&screen, view->convertFromPage(point, 0).toPoint());
+    return view->viewport()->mapTo(&screen, view->placement().convertFromPage(point, 0).toPoint());
 }
 
 } // namespace
