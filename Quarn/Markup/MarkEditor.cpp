@@ -1,4 +1,5 @@
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
 
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Markup/InlineEditor.h"
@@ -87,8 +88,8 @@ Qt::CursorShape resizeCursor(QPointF centre, QPointF handle)
 
 MarkEditor& MarkEditor::of(QuarnPDFView& view)
 {
-    if (auto* editor = view.interaction<MarkEditor>()) return *editor;
-    return static_cast<MarkEditor&>(view.addInteraction(std::make_unique<MarkEditor>(view)));
+    if (auto* editor = view.interactions().find<MarkEditor>()) return *editor;
+    return static_cast<MarkEditor&>(view.interactions().add(std::make_unique<MarkEditor>(view)));
 }
 
 MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), layer_(new QWidget(view.viewport()))
@@ -183,7 +184,7 @@ void MarkEditor::select(std::optional<MarkRef> mark)
     const bool changed = !(mark == selected_);
     selected_ = mark;
     if (changed) burst_.reset();
-    if (changed && mark) view_.textSelection().clear();
+    if (changed && mark) view_.interactions().textSelection().clear();
     if (onSelection) onSelection(selected_.has_value());
     if (onInspect) {
         const auto a = mark ? annotation(*mark) : std::nullopt;
@@ -223,8 +224,8 @@ QMenu* MarkEditor::contextMenu()
         menu->addAction(QObject::tr("Bring to Front"), &view_, [this] { reorderSelection(true); });
         menu->addAction(QObject::tr("Send to Back"), &view_, [this] { reorderSelection(false); });
     } else {
-        if (!view_.textSelection().current().text.empty())
-            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.textSelection().copy(); });
+        if (!view_.interactions().textSelection().current().text.empty())
+            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.interactions().textSelection().copy(); });
         if (canPasteMarks()) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(); });
     }
     if (view_.pageCount() > 0) {

@@ -3,6 +3,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
 
@@ -73,12 +74,12 @@ bool canRun(Command command, const QuarnPDFView* view)
 {
     if (QWidget* target = typingTarget()) return canRunOnField(command, target);
     if (!view || !view->quarnDocument()) return false;
-    const MarkEditor* marks = view->interaction<MarkEditor>();
+    const MarkEditor* marks = view->interactions().find<MarkEditor>();
     const bool mark = marks && marks->selected().has_value();
     const bool typing = marks && marks->hasEditor();
     switch (command) {
     case Command::cut: return mark && !typing;
-    case Command::copy: return mark || !view->textSelection().current().text.empty();
+    case Command::copy: return mark || !view->interactions().textSelection().current().text.empty();
     case Command::paste:
         return !typing && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
     }
@@ -95,7 +96,7 @@ void run(Command command, QuarnPDFView* view)
     switch (command) {
     case Command::cut: MarkEditor::of(*view).cutSelectedMark(); break;
     case Command::copy:
-        if (!MarkEditor::of(*view).copySelectedMark()) view->textSelection().copy();
+        if (!MarkEditor::of(*view).copySelectedMark()) view->interactions().textSelection().copy();
         break;
     case Command::paste: MarkEditor::of(*view).pasteMarks(); break;
     }

@@ -1,6 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
-#include "Quarn/Viewer/PageInteraction.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/PageLinks.h"
 #include "Quarn/Viewer/PagePlacement.h"
 #include "Quarn/Viewer/PageTiles.h"
@@ -38,8 +38,7 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
       background_(quarnkit::Design::canvas())
 {
     style_ = quarnkit::ToolStyle{};
-    links_ = static_cast<PageLinks*>(interactions_.emplace_back(std::make_unique<PageLinks>(*this)).get());
-    textSelection_ = static_cast<TextSelection*>(interactions_.emplace_back(std::make_unique<TextSelection>(*this)).get());
+    interactions_ = std::make_unique<PageInteractions>(*this);
     history_ = new ReadingHistory(*this);
 
     setFrameShape(QFrame::NoFrame);
@@ -53,26 +52,6 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
 }
 
 QuarnPDFView::~QuarnPDFView() = default;
-
-// ---------------------------------------------------------------- interactions
-
-PageInteraction& QuarnPDFView::addInteraction(std::unique_ptr<PageInteraction> interaction)
-{
-    // Ahead of the view's own two.
-    return **interactions_.insert(interactions_.end() - 2, std::move(interaction));
-}
-
-bool QuarnPDFView::arrowsMoveSelection() const
-{
-    return std::any_of(interactions_.begin(), interactions_.end(), [](const auto& each) { return each->holdsArrows(); });
-}
-
-template <typename F> bool QuarnPDFView::offer(F&& handles)
-{
-    for (const auto& each : interactions_)
-        if (handles(*each)) return true;
-    return false;
-}
 
 // ---------------------------------------------------------------- document
 
@@ -99,7 +78,7 @@ void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 
 void QuarnPDFView::display()
 {
-    for (const auto& each : interactions_) each->documentReplaced();
+    interactions_->tell([&](PageInteraction& each) { each.documentReplaced(); });
     placement_->setHeldShift(0);
     // Before every page is read, no signature is known: the first edit then
     // reads the whole document again.
@@ -135,7 +114,7 @@ void QuarnPDFView::documentEdited()
     const bool samePages = pages == shownPages_;
     shownPages_ = pages;
     refresh(page && samePages ? document_->pageIndex(*page) : std::nullopt);
-    for (const auto& each : interactions_) each->documentChanged();
+    interactions_->tell([&](PageInteraction& each) { each.documentChanged(); });
 }
 
 void QuarnPDFView::refresh(std::optional<int> page)
@@ -145,10 +124,10 @@ void QuarnPDFView::refresh(std::optional<int> page)
     const std::vector<platform::PdfSize> sizes = placement_->sizes();
     if (page && *page >= 0 && *page < pageCount()) {
         placement_->readPage(*document_, *page);
-        for (const auto& each : interactions_) each->pagesRead(page);
+        interactions_->tell([&](PageInteraction& each) { each.pagesRead(page); });
     } else {
         placement_->read(document_.data());
-        for (const auto& each : interactions_) each->pagesRead(std::nullopt);
+        interactions_->tell([&](PageInteraction& each) { each.pagesRead(std::nullopt); });
     }
     tiles_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
@@ -462,7 +441,7 @@ void QuarnPDFView::syncState()
     shownScale_ = scaleFactor();
     shownPage_ = page;
     lastVisible_ = visible;
-    for (const auto& each : interactions_) each->viewMoved();
+    interactions_->tell([&](PageInteraction& each) { each.viewMoved(); });
     emit boundsChanged();
     if (scaleMoved) emit scaleChanged(scaleFactor());
     if (pageMoved) emit pageChanged(page);
@@ -588,7 +567,7 @@ void QuarnPDFView::paintEvent(QPaintEvent* event)
     painter.fillRect(exposed, background_);
     if (pageCount() == 0) return;
     tiles_->paint(painter, exposed);
-    for (const auto& each : interactions_) each->paint(painter);
+    interactions_->tell([&](PageInteraction& each) { each.paint(painter); });
 }
 
 void QuarnPDFView::showEvent(QShowEvent* event)
@@ -658,7 +637,7 @@ bool QuarnPDFView::isAtRowEdge(bool bottom) const
 
 void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 {
-    if (offer([event](PageInteraction& each) { return each.key(event); })) {
+    if (interactions_->offer([event](PageInteraction& each) { return each.key(event); })) {
         event->accept();
         return;
     }
@@ -689,8 +668,8 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
             onDismissFind();
             return;
         }
-        if (!textSelection_->current().isEmpty()) {
-            textSelection_->clear();
+        if (!interactions_->textSelection().current().isEmpty()) {
+            interactions_->textSelection().clear();
             return;
         }
         break;
@@ -702,38 +681,38 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 
 void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 {
-    if (offer([event](PageInteraction& each) { return each.mousePress(event); })) return;
+    if (interactions_->offer([event](PageInteraction& each) { return each.mousePress(event); })) return;
     QAbstractScrollArea::mousePressEvent(event);
 }
 
 void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (offer([event](PageInteraction& each) { return each.mouseMove(event); })) return;
+    if (interactions_->offer([event](PageInteraction& each) { return each.mouseMove(event); })) return;
     updateCursor(event->position());
-    for (const auto& each : interactions_) each->hover(event->position());
+    interactions_->tell([&](PageInteraction& each) { each.hover(event->position()); });
 }
 
 void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (offer([event](PageInteraction& each) { return each.mouseRelease(event); })) return;
+    if (interactions_->offer([event](PageInteraction& each) { return each.mouseRelease(event); })) return;
     event->accept();
 }
 
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (offer([event](PageInteraction& each) { return each.mouseDoubleClick(event); })) return;
+    if (interactions_->offer([event](PageInteraction& each) { return each.mouseDoubleClick(event); })) return;
     QAbstractScrollArea::mouseDoubleClickEvent(event);
 }
 
 void QuarnPDFView::leaveEvent(QEvent* event)
 {
     QAbstractScrollArea::leaveEvent(event);
-    for (const auto& each : interactions_) each->hover(std::nullopt);
+    interactions_->tell([&](PageInteraction& each) { each.hover(std::nullopt); });
 }
 
 void QuarnPDFView::contextMenuEvent(QContextMenuEvent* event)
 {
-    offer([event](PageInteraction& each) { return each.contextMenu(event); });
+    interactions_->offer([event](PageInteraction& each) { return each.contextMenu(event); });
 }
 
 void QuarnPDFView::updateCursor(QPointF viewportPoint)
@@ -744,12 +723,7 @@ void QuarnPDFView::updateCursor(QPointF viewportPoint)
     case MarkupTool::select:
         // Hovering reads only what is at hand: the document may be busy on a
         // worker, and a mouse move must not wait for it.
-        for (const auto& each : interactions_) {
-            if (const auto wanted = each->cursor(viewportPoint)) {
-                shape = *wanted;
-                break;
-            }
-        }
+        shape = interactions_->cursor(viewportPoint).value_or(Qt::ArrowCursor);
         break;
     case MarkupTool::highlight:
     case MarkupTool::underline:
@@ -799,7 +773,7 @@ void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle&
     tool_ = tool;
     style_ = style;
     if (!changed) return;
-    for (const auto& each : interactions_) each->toolChanged();
+    interactions_->tell([&](PageInteraction& each) { each.toolChanged(); });
     updateCursor(viewport()->mapFromGlobal(QCursor::pos()));
 }
 

@@ -29,11 +29,9 @@
 
 namespace quarn {
 
-class PageInteraction;
-class PageLinks;
+class PageInteractions;
 class PageTiles;
 class ReadingHistory;
-class TextSelection;
 
 class QuarnPDFView : public QAbstractScrollArea {
     Q_OBJECT
@@ -123,12 +121,6 @@ public:
     // showing a document; checks again later (never giving up) until then.
     void whenReady(int attempt, std::function<void(QuarnPDFView&)> operation);
 
-    // ------------------------------------------------------------ text selection and links
-
-    // The selected text and the highlights of find's matches.
-    TextSelection& textSelection() const { return *textSelection_; }
-    PageLinks& links() const { return *links_; }
-
     // ------------------------------------------------------------ rendering
 
     // The drawing of the pages from tiles.
@@ -164,18 +156,9 @@ public:
 
     // ------------------------------------------------------------ interactions
 
-    // Takes an interaction (PageInteraction.h) that gets the mouse and keys
-    // before the view's text selection and links, after those added before it.
-    PageInteraction& addInteraction(std::unique_ptr<PageInteraction> interaction);
-    // The interaction of type T, if one was added.
-    template <typename T> T* interaction() const
-    {
-        for (const auto& each : interactions_)
-            if (auto* found = dynamic_cast<T*>(each.get())) return found;
-        return nullptr;
-    }
-    // Something on the pages is selected that the arrow keys move (a mark).
-    bool arrowsMoveSelection() const;
+    // What the mouse and keys reach before the view's scrolling and paging:
+    // the editing of marks (added from outside), links, text selection.
+    PageInteractions& interactions() const { return *interactions_; }
 
 signals:
     void scaleChanged(double scale);
@@ -211,8 +194,6 @@ private:
     void updateScrollBars();
     void scrollToContentPoint(QPointF contentPoint, bool horizontal);
     template <typename F> void withoutTracking(F&& change);
-    // Offers an event to the interactions in turn: true when one took it.
-    template <typename F> bool offer(F&& handles);
     void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
     void takeScaleOver();
     void applyAutoScale();
@@ -250,11 +231,8 @@ private:
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::ToolStyle style_;
-    // The interactions in the order they get events, the view's own (links,
-    // then text) last; they go with the view's members, before its child widgets.
-    std::vector<std::unique_ptr<PageInteraction>> interactions_;
-    PageLinks* links_ = nullptr;
-    TextSelection* textSelection_ = nullptr;
+    // They go with the view's members, before its child widgets.
+    std::unique_ptr<PageInteractions> interactions_;
     double wheelRemainder_ = 0;
 };
 

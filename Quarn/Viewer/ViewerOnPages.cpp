@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/ViewerOnPages.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -155,7 +156,7 @@ bool handlePageKey(QuarnPDFView& view, QKeyEvent* event, QObject* receiver)
     case Qt::Key_Left:
     case Qt::Key_Right:
         // With a mark selected the arrows move it.
-        if (!view.arrowsMoveSelection() && !view.placement().overflowsHorizontally()) {
+        if (!view.interactions().holdArrows() && !view.placement().overflowsHorizontally()) {
             if (event->key() == Qt::Key_Left)
                 view.goToPreviousPage();
             else

@@ -1,6 +1,7 @@
 // The find bar as the user drives it: Ctrl+F, typing, Return and Shift+Return,
 // the options menu, the count and close.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/BarsWindow.h"
 
@@ -146,7 +147,7 @@ TEST(FindBarTest, EscAndTheCloseButtonCloseTheBar)
     ASSERT_TRUE(w.waitForMatches());
     QTest::keyClick(w.findBar->field(), Qt::Key_Escape);
     EXPECT_FALSE(w.findBar->isVisible());
-    EXPECT_TRUE(w.view->textSelection().highlights().empty());
+    EXPECT_TRUE(w.view->interactions().textSelection().highlights().empty());
     EXPECT_TRUE(w.view->hasFocus());
 
     findWithKeys(w, QStringLiteral("page"));

@@ -8,6 +8,7 @@
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageLinks.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -65,12 +66,12 @@ struct FindFixture {
         ASSERT_TRUE(waitForSearch());
     }
 
-    int currentPage() const { return view.textSelection().highlights().empty() ? -1 : currentHighlight().firstPage(); }
+    int currentPage() const { return view.interactions().textSelection().highlights().empty() ? -1 : currentHighlight().firstPage(); }
 
     // The one highlight drawn in the current-match colour.
     quarnkit::PageSelection currentHighlight() const
     {
-        for (const auto& h : view.textSelection().highlights())
+        for (const auto& h : view.interactions().textSelection().highlights())
             if (h.color == FindModel::currentMatchColor()) return h.selection;
         return {};
     }
@@ -87,10 +88,10 @@ TEST(ViewerFindTest, MatchesAreCountedAndTheFirstIsCurrent)
     EXPECT_EQ(FindModel::of(f.model).count(), 5);
     EXPECT_EQ(FindModel::of(f.model).index(), 0);
     EXPECT_FALSE(FindModel::of(f.model).searching());
-    ASSERT_EQ(f.view.textSelection().highlights().size(), 5u);
+    ASSERT_EQ(f.view.interactions().textSelection().highlights().size(), 5u);
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     int current = 0;
-    for (const auto& h : f.view.textSelection().highlights()) {
+    for (const auto& h : f.view.interactions().textSelection().highlights()) {
         if (h.color == FindModel::currentMatchColor())
             ++current;
         else
@@ -147,7 +148,7 @@ TEST(ViewerFindTest, AQueryOfSpacesSearchesNothing)
     QTest::qWait(10);
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
-    EXPECT_TRUE(f.view.textSelection().highlights().empty());
+    EXPECT_TRUE(f.view.interactions().textSelection().highlights().empty());
 }
 
 TEST(ViewerFindTest, TypingSearchesOnlyTheLastQuery)
@@ -177,7 +178,7 @@ TEST(ViewerFindTest, MatchesOfALongDocumentArriveBeforeTheSearchEnds)
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     ASSERT_TRUE(f.waitForSearch());
     EXPECT_EQ(FindModel::of(f.model).count(), 1600);
-    EXPECT_EQ(f.view.textSelection().highlights().size(), 1600u);
+    EXPECT_EQ(f.view.interactions().textSelection().highlights().size(), 1600u);
 }
 
 // ---------------------------------------------------------------- stepping
@@ -236,7 +237,7 @@ TEST(ViewerFindTest, ShowFindSeedsTheQueryFromAShortSelection)
     quarnkit::PageSelection selection;
     selection.pieces.push_back({0, {}});
     selection.text = "  concat \n";
-    f.view.textSelection().set(selection);
+    f.view.interactions().textSelection().set(selection);
     QSignalSpy token(&FindModel::of(f.model), &FindModel::tokenChanged);
     FindModel::of(f.model).show();
     EXPECT_TRUE(FindModel::of(f.model).presented());
@@ -245,7 +246,7 @@ TEST(ViewerFindTest, ShowFindSeedsTheQueryFromAShortSelection)
 
     // A second time keeps the query, whatever is selected now.
     selection.text = "cats";
-    f.view.textSelection().set(selection);
+    f.view.interactions().textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_EQ(FindModel::of(f.model).query(), QStringLiteral("concat"));
     EXPECT_EQ(FindModel::of(f.model).token(), 2);
@@ -257,19 +258,19 @@ TEST(ViewerFindTest, LongOrMultiLineSelectionsDoNotSeedTheQuery)
     quarnkit::PageSelection selection;
     selection.pieces.push_back({0, {}});
     selection.text = std::string(81, 'a');
-    f.view.textSelection().set(selection);
+    f.view.interactions().textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     FindModel::of(f.model).close();
 
     selection.text = "two\nlines";
-    f.view.textSelection().set(selection);
+    f.view.interactions().textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     FindModel::of(f.model).close();
 
     selection.text = std::string(80, 'a');
-    f.view.textSelection().set(selection);
+    f.view.interactions().textSelection().set(selection);
     FindModel::of(f.model).show();
     EXPECT_EQ(FindModel::of(f.model).query().size(), 80);
 }
@@ -287,7 +288,7 @@ TEST(ViewerFindTest, ClosingStopsTheSearchAndRemovesEveryHighlight)
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
     QTest::qWait(300); // late batches and the typing delay find nothing to do
-    EXPECT_TRUE(f.view.textSelection().highlights().empty());
+    EXPECT_TRUE(f.view.interactions().textSelection().highlights().empty());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
     EXPECT_TRUE(FindModel::of(f.model).matches().empty());
 }

@@ -2,6 +2,7 @@
 // marks built from its words, existing ones retyped with one undo step, and
 // the results read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
@@ -48,7 +49,7 @@ struct EditView {
     QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
     void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interaction<MarkEditor>()->editor()); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor()); }
     void type(const QString& words)
     {
         ASSERT_NE(editor(), nullptr);

@@ -1,6 +1,7 @@
 // Marks drawn, selected, moved, resized, nudged, deleted and erased with the
 // mouse and the keys on a shown page view, read back from the saved file.
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
@@ -260,7 +261,7 @@ TEST(MarkGestures, SelectDragOverTextStillSelectsText)
     const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
     v.use(MarkupTool::select);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
-    EXPECT_FALSE(v.view.textSelection().current().text.empty());
+    EXPECT_FALSE(v.view.interactions().textSelection().current().text.empty());
     EXPECT_EQ(v.stack().count(), 0);
 }
 

@@ -1,6 +1,7 @@
 // Text boxes as a user meets them in the page view: typed in any script,
 // retyped when another program made them, and read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -46,7 +47,7 @@ struct TextView {
         view.setTool(tool, style);
     }
     QPoint at(PdfPoint p, int page = 0) const { return view.placement().convertFromPage(p, page).toPoint(); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interaction<MarkEditor>()->editor()); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor()); }
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> out;

@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/TextSelection.h"
@@ -318,13 +319,13 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     QTest::mouseMove(view.viewport(), ((from + to) / 2).toPoint());
     QTest::mouseMove(view.viewport(), to.toPoint());
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
-    EXPECT_EQ(view.textSelection().current().text, "Page 1");
-    EXPECT_EQ(view.textSelection().current().firstPage(), 0);
+    EXPECT_EQ(view.interactions().textSelection().current().text, "Page 1");
+    EXPECT_EQ(view.interactions().textSelection().current().firstPage(), 0);
     QApplication::clipboard()->clear();
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "Page 1");
-    view.textSelection().clear();
-    EXPECT_TRUE(view.textSelection().current().isEmpty());
+    view.interactions().textSelection().clear();
+    EXPECT_TRUE(view.interactions().textSelection().current().isEmpty());
 }
 
 // A one-page PDF with a link annotation to `uri` over the rectangle 100 100 300 200.
@@ -382,7 +383,7 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
         view.show();
         view.setScaleFactor(1);
         std::vector<QUrl> opened;
-        view.links().openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
+        view.interactions().links().openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
         const QPoint at = view.placement().convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
         EXPECT_EQ(opened.size(), opens ? 1u : 0u) << uri;
@@ -638,13 +639,13 @@ TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
     // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
     const QPoint onBeta = view.placement().convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onBeta);
-    EXPECT_EQ(view.textSelection().current().text, "beta");
+    EXPECT_EQ(view.interactions().textSelection().current().text, "beta");
     const QPoint pastGamma = view.placement().convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
-    EXPECT_EQ(view.textSelection().current().text.rfind("beta gamma", 0), 0u) << view.textSelection().current().text;
+    EXPECT_EQ(view.interactions().textSelection().current().text.rfind("beta gamma", 0), 0u) << view.interactions().textSelection().current().text;
     // A plain click clears it.
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, pastGamma);
-    EXPECT_TRUE(view.textSelection().current().isEmpty());
+    EXPECT_TRUE(view.interactions().textSelection().current().isEmpty());
 }
 
 TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
@@ -680,12 +681,12 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     const QRectF box = view.placement().convertFromPage(match.bounds(20), 20);
     EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
 
-    view.textSelection().setHighlights({{match, QColor(255, 200, 0, 255)}});
+    view.interactions().textSelection().setHighlights({{match, QColor(255, 200, 0, 255)}});
     const QImage image = view.viewport()->grab().toImage();
     // A corner of the box, off the glyphs, in the highlight's colour.
     const QColor inside = image.pixelColor((box.topLeft() + QPointF(2, 2)).toPoint());
     EXPECT_EQ(inside, QColor(255, 200, 0));
-    view.textSelection().setHighlights({});
+    view.interactions().textSelection().setHighlights({});
     EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
 }
 
