@@ -73,7 +73,6 @@ void PageViewHost::refresh()
         view_->load(document_.data());
         marks.select(std::nullopt);
         view_->reportViewChanges();
-        view_->applyScrollerStyle();
     }
     model_->setDocument(document_);
     syncTool();

@@ -11,6 +11,7 @@
 #include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Welcome/WelcomeController.h"
@@ -350,30 +351,26 @@ void QuarnCommands::buildGo(QMenuBar* bar)
     QMenu* go = bar->addMenu(tr("&Go"));
     menus_[tr("Go")] = go;
     const Rule canNext = [](QAction& a, ViewerModel* v) {
-        a.setEnabled(v && v->pdfView() && v->pdfView()->canGoToNextPage());
+        a.setEnabled(v && v->pdfView() && canGoToNextPage(*v->pdfView()));
     };
     const Rule canPrevious = [](QAction& a, ViewerModel* v) {
-        a.setEnabled(v && v->pdfView() && v->pdfView()->canGoToPreviousPage());
+        a.setEnabled(v && v->pdfView() && canGoToPreviousPage(*v->pdfView()));
     };
-    const auto onView = [](void (QuarnPDFView::*move)()) {
+    const auto onView = [](void (*move)(QuarnPDFView&)) {
         return [move](ViewerModel& v) {
-            if (QuarnPDFView* view = v.pdfView()) (view->*move)();
+            if (QuarnPDFView* view = v.pdfView()) move(*view);
         };
     };
-    add(go, tr("Next Page"), ShortcutCommand::nextPage, onView(&QuarnPDFView::goToNextPage), canNext);
-    add(go, tr("Previous Page"), ShortcutCommand::previousPage, onView(&QuarnPDFView::goToPreviousPage), canPrevious);
+    add(go, tr("Next Page"), ShortcutCommand::nextPage, onView(&goToNextPage), canNext);
+    add(go, tr("Previous Page"), ShortcutCommand::previousPage, onView(&goToPreviousPage), canPrevious);
     go->addSeparator();
-    add(go, tr("First Page"), ShortcutCommand::firstPage, onView(&QuarnPDFView::goToFirstPage), canPrevious);
-    add(go, tr("Last Page"), ShortcutCommand::lastPage, onView(&QuarnPDFView::goToLastPage), canNext);
+    add(go, tr("First Page"), ShortcutCommand::firstPage, onView(&goToFirstPage), canPrevious);
+    add(go, tr("Last Page"), ShortcutCommand::lastPage, onView(&goToLastPage), canNext);
     add(go, tr("Go to Page…"), ShortcutCommand::goToPage, [](ViewerModel& v) { v.focusPageField(); });
     go->addSeparator();
-    add(go, tr("Back"), ShortcutCommand::back, [](ViewerModel& v) {
-            if (QuarnPDFView* view = v.pdfView()) view->history().goBack();
-        },
+    add(go, tr("Back"), ShortcutCommand::back, onView([](QuarnPDFView& view) { view.history().goBack(); }),
         [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->canGoBack()); });
-    add(go, tr("Forward"), ShortcutCommand::forward, [](ViewerModel& v) {
-            if (QuarnPDFView* view = v.pdfView()) view->history().goForward();
-        },
+    add(go, tr("Forward"), ShortcutCommand::forward, onView([](QuarnPDFView& view) { view.history().goForward(); }),
         [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->canGoForward()); });
     // The page tests read the view, which moves before the model hears of it.
     connect(go, &QMenu::aboutToShow, this, &QuarnCommands::refresh);

@@ -2,6 +2,7 @@
 
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/PageLinks.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/PagePlacement.h"
 #include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/ReadingHistory.h"
@@ -48,7 +49,9 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     horizontalScrollBar()->setSingleStep(20);
     verticalScrollBar()->setSingleStep(20);
 
-    applyScrollerStyle();
+    // Scroll bars appear only while there is somewhere to scroll.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 QuarnPDFView::~QuarnPDFView() = default;
@@ -95,7 +98,6 @@ void QuarnPDFView::display()
     });
     history_->clear();
     layoutPass();
-    applyScrollerStyle();
 }
 
 void QuarnPDFView::noteEdit(int index)
@@ -265,16 +267,6 @@ void QuarnPDFView::applyAutoScale()
     if (std::fabs(fitted - scaleFactor()) > 1e-9) setScaleInternal(fitted, std::nullopt);
 }
 
-void QuarnPDFView::zoomIn()
-{
-    setScaleFactor(quarnkit::ZoomLevel::step(scaleFactor(), true));
-}
-
-void QuarnPDFView::zoomOut()
-{
-    setScaleFactor(quarnkit::ZoomLevel::step(scaleFactor(), false));
-}
-
 void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
 {
     if (pageCount() == 0) {
@@ -340,7 +332,7 @@ void QuarnPDFView::goToSelection(const PageSelection& selection)
     if (page < 0 || page >= pageCount()) return;
     history_->record();
     const PdfRect bounds = selection.bounds(page);
-    setCurrentPage(page);
+    currentPage_ = page;
     relayout();
     // Bring the selection into the middle of the view when it is not in view.
     const QRectF rect = placement_->convertFromPage(bounds, page);
@@ -350,51 +342,6 @@ void QuarnPDFView::goToSelection(const PageSelection& selection)
                              placement_->overflowsHorizontally());
     }
     withoutTracking([&] { syncState(); });
-}
-
-bool QuarnPDFView::canGoToNextPage() const
-{
-    const int page = currentPageIndex();
-    if (page < 0) return false;
-    const quarnkit::PageLayout& layout = placement_->layout();
-    const auto& row = layout.rows[layout.rowOfPage[page]];
-    return row.pages.back() + 1 < pageCount();
-}
-
-bool QuarnPDFView::canGoToPreviousPage() const
-{
-    const int page = currentPageIndex();
-    if (page < 0) return false;
-    const quarnkit::PageLayout& layout = placement_->layout();
-    return layout.rows[layout.rowOfPage[page]].pages.front() > 0;
-}
-
-void QuarnPDFView::goToNextPage()
-{
-    if (!canGoToNextPage()) return;
-    // In the spread modes a step is one spread.
-    const quarnkit::PageLayout& layout = placement_->layout();
-    const int next = layout.rows[layout.rowOfPage[currentPageIndex()]].pages.back() + 1;
-    jumpTo(quarnkit::PageJump::top(next, *placement_->geometry(next)), false);
-}
-
-void QuarnPDFView::goToPreviousPage()
-{
-    if (!canGoToPreviousPage()) return;
-    const int row = placement_->layout().rowOfPage[currentPageIndex()] - 1;
-    const int previous = placement_->layout().rows[row].pages.front();
-    jumpTo(quarnkit::PageJump::top(previous, *placement_->geometry(previous)), false);
-}
-
-void QuarnPDFView::goToFirstPage()
-{
-    if (pageCount() > 0) jumpTo(quarnkit::PageJump::top(0, *placement_->geometry(0)), false);
-}
-
-void QuarnPDFView::goToLastPage()
-{
-    const int last = pageCount() - 1;
-    if (last >= 0) jumpTo(quarnkit::PageJump::top(last, *placement_->geometry(last)), false);
 }
 
 void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
@@ -407,14 +354,9 @@ void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
 void QuarnPDFView::showDestination(const PageDestination& destination)
 {
     if (destination.page < 0 || destination.page >= pageCount()) return;
-    setCurrentPage(destination.page);
+    currentPage_ = destination.page;
     relayout();
     scrollToContentPoint(placement_->contentPoint(destination), true);
-}
-
-void QuarnPDFView::setCurrentPage(int page)
-{
-    currentPage_ = page;
 }
 
 void QuarnPDFView::updateCurrentPageFromScroll()
@@ -489,7 +431,7 @@ std::optional<double> QuarnPDFView::fitPage(bool spreads, bool keepPage)
 void QuarnPDFView::revealPage(int index)
 {
     if (index < 0 || index >= pageCount()) return;
-    setCurrentPage(index);
+    currentPage_ = index;
     relayout();
     const QRectF page = placement_->contentRect(index);
     const QSizeF visible = viewport()->size();
@@ -615,9 +557,9 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
             wheelRemainder_ += event->angleDelta().y();
             if (std::fabs(wheelRemainder_) >= 120) {
                 wheelRemainder_ = 0;
-                if (down && canGoToNextPage()) goToNextPage();
-                else if (!down && canGoToPreviousPage()) {
-                    goToPreviousPage();
+                if (down && canGoToNextPage(*this)) goToNextPage(*this);
+                else if (!down && canGoToPreviousPage(*this)) {
+                    goToPreviousPage(*this);
                     withoutTracking([&] { bar->setValue(bar->maximum()); });
                 }
             }
@@ -629,12 +571,6 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
     QAbstractScrollArea::wheelEvent(event);
 }
 
-bool QuarnPDFView::isAtRowEdge(bool bottom) const
-{
-    const QScrollBar* bar = verticalScrollBar();
-    return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
-}
-
 void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 {
     if (interactions_->offer([event](PageInteraction& each) { return each.key(event); })) {
@@ -642,25 +578,29 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
         return;
     }
     const bool paged = !placement_->layout().continuous();
+    const QScrollBar* bar = verticalScrollBar();
+    const auto isAtRowEdge = [bar](bool bottom) {
+        return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+    };
     switch (event->key()) {
     case Qt::Key_Home:
-        goToFirstPage();
+        goToFirstPage(*this);
         return;
     case Qt::Key_End:
-        goToLastPage();
+        goToLastPage(*this);
         return;
     case Qt::Key_PageDown:
     case Qt::Key_Space:
         if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ShiftModifier)) {
-            if (paged && isAtRowEdge(false) && canGoToPreviousPage()) goToPreviousPage();
+            if (paged && isAtRowEdge(false) && canGoToPreviousPage(*this)) goToPreviousPage(*this);
             else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
             return;
         }
-        if (paged && isAtRowEdge(true) && canGoToNextPage()) goToNextPage();
+        if (paged && isAtRowEdge(true) && canGoToNextPage(*this)) goToNextPage(*this);
         else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
         return;
     case Qt::Key_PageUp:
-        if (paged && isAtRowEdge(false) && canGoToPreviousPage()) goToPreviousPage();
+        if (paged && isAtRowEdge(false) && canGoToPreviousPage(*this)) goToPreviousPage(*this);
         else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
         return;
     case Qt::Key_Escape:
@@ -754,15 +694,6 @@ void QuarnPDFView::reportViewChanges()
         if (onPage) onPage(index, count);
         if (onZoom) onZoom(scale);
     });
-}
-
-void QuarnPDFView::applyScrollerStyle()
-{
-    if (applyingScrollers_) return;
-    applyingScrollers_ = true;
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    applyingScrollers_ = false;
 }
 
 // ---------------------------------------------------------------- tools

@@ -73,8 +73,6 @@ public:
     bool autoScales() const { return autoScales_; }
     void setAutoScales(bool on);
     void setMaxScaleFactor(double scale);
-    void zoomIn();
-    void zoomOut();
 
     // ------------------------------------------------------------ navigation
 
@@ -87,12 +85,6 @@ public:
     void goToDestination(const quarnkit::PageDestination& destination, bool record = true);
     // Shows a selection's first page with the selection in view.
     void goToSelection(const quarnkit::PageSelection& selection);
-    bool canGoToNextPage() const;
-    bool canGoToPreviousPage() const;
-    void goToNextPage();
-    void goToPreviousPage();
-    void goToFirstPage();
-    void goToLastPage();
 
     // Back and forward.
     ReadingHistory& history() const { return *history_; }
@@ -133,8 +125,6 @@ public:
     void reportViewChanges();
     // The next report counts as a page change even on the same page (after pages moved).
     void forgetReportedPage() { lastPage_ = -1; }
-    // Scroll bars appear only while there is somewhere to scroll.
-    void applyScrollerStyle();
     // The next resize comes from a column beside the view opening or closing:
     // the pages keep their place in the window and their scale, so that what
     // is under the pointer stays there. A zoom or a new layout ends the hold.
@@ -199,13 +189,11 @@ private:
     void applyAutoScale();
     void jumpTo(const quarnkit::PageDestination& destination, bool record);
     void showDestination(const quarnkit::PageDestination& destination);
-    void setCurrentPage(int page);
     void updateCurrentPageFromScroll();
     // Brings the current page, signals and reports up to date after any move.
     void syncState();
     void layoutPass();
     void updateCursor(QPointF viewportPoint);
-    bool isAtRowEdge(bool bottom) const;
 
     QPointer<quarnkit::QuarnDocument> document_;
     size_t shownPages_ = 0; // the page signature the layout describes
@@ -227,7 +215,6 @@ private:
     int lastPage_ = -1;
     int lastCount_ = -1;
     double lastZoom_ = -1.0;
-    bool applyingScrollers_ = false;
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::ToolStyle style_;

@@ -7,6 +7,7 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
@@ -213,7 +214,7 @@ StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), mod
     pageRow->setSpacing(6);
     previousPage_ = new StatusIconButton(QStringLiteral("chevron.left"), tr("Previous page"), pageGroup_);
     connect(previousPage_, &QAbstractButton::clicked, this, [this] {
-        if (model_ && model_->pdfView()) model_->pdfView()->goToPreviousPage();
+        if (model_ && model_->pdfView()) goToPreviousPage(*model_->pdfView());
     });
     pageRow->addWidget(previousPage_);
     pageRow->addWidget(secondaryLabel(tr("Page"), pageGroup_));
@@ -230,7 +231,7 @@ StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), mod
     pageRow->addWidget(totalLabel_);
     nextPage_ = new StatusIconButton(QStringLiteral("chevron.right"), tr("Next page"), pageGroup_);
     connect(nextPage_, &QAbstractButton::clicked, this, [this] {
-        if (model_ && model_->pdfView()) model_->pdfView()->goToNextPage();
+        if (model_ && model_->pdfView()) goToNextPage(*model_->pdfView());
     });
     pageRow->addWidget(nextPage_);
     row->addWidget(pageGroup_);

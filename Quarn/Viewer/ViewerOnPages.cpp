@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/ViewerOnPages.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/Slideshow.h"
@@ -158,18 +159,18 @@ bool handlePageKey(QuarnPDFView& view, QKeyEvent* event, QObject* receiver)
         // With a mark selected the arrows move it.
         if (!view.interactions().holdArrows() && !view.placement().overflowsHorizontally()) {
             if (event->key() == Qt::Key_Left)
-                view.goToPreviousPage();
+                goToPreviousPage(view);
             else
-                view.goToNextPage();
+                goToNextPage(view);
             return true;
         }
         focusView();
         return false;
     case Qt::Key_End:
-        view.goToLastPage();
+        goToLastPage(view);
         return true;
     case Qt::Key_Home:
-        view.goToFirstPage();
+        goToFirstPage(view);
         return true;
     default:
         return false;

@@ -1,6 +1,7 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
 #include "Quarn/App/BarsWindow.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
@@ -245,7 +246,7 @@ TEST(QuarnCommandsTest, ZoomItemsAndTheirMarks)
 TEST(QuarnCommandsTest, GoItemsFollowThePage)
 {
     BarsWindow w(3);
-    w.view->goToFirstPage();
+    goToFirstPage(*w.view);
     QApplication::processEvents();
     w.commands->refresh();
     EXPECT_FALSE(w.commands->action(ShortcutCommand::previousPage)->isEnabled());

@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/PageTiles.h"
@@ -89,14 +90,14 @@ TEST(QuarnPDFViewTest, FourModesAndCoverPlacePages)
     EXPECT_FALSE(view.displaysAsBook());
     EXPECT_TRUE(view.placement().pageRect(1).isEmpty()); // one page at a time
     EXPECT_EQ(view.visiblePages(), std::vector<int>{0});
-    view.goToNextPage();
+    goToNextPage(view);
     EXPECT_EQ(view.currentPageIndex(), 1);
     EXPECT_TRUE(view.placement().pageRect(0).isEmpty());
     EXPECT_FALSE(view.placement().pageRect(1).isEmpty());
 
     view.applyDisplay(DisplayMode::twoPages, false);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{0, 1}));
-    view.goToNextPage();
+    goToNextPage(view);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{2, 3}));
     EXPECT_EQ(view.currentPageIndex(), 2);
 }
@@ -162,11 +163,11 @@ TEST(QuarnPDFViewTest, ZoomLadderStaysBetweenLimits)
     ShownView shown(2);
     QuarnPDFView& view = shown.view;
     view.setScaleFactor(1);
-    view.zoomIn();
+    zoomIn(view);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 1.25);
-    for (int i = 0; i < 30; ++i) view.zoomIn();
+    for (int i = 0; i < 30; ++i) zoomIn(view);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 10);
-    for (int i = 0; i < 30; ++i) view.zoomOut();
+    for (int i = 0; i < 30; ++i) zoomOut(view);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.05);
     view.setScaleFactor(0.001);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.05);
@@ -564,7 +565,7 @@ TEST(QuarnPDFViewTest, PageKeysTurnPagesInTheSinglePageModes)
     EXPECT_EQ(view.currentPageIndex(), 2);
     QTest::keyClick(&view, Qt::Key_Home);
     EXPECT_EQ(view.currentPageIndex(), 0);
-    EXPECT_FALSE(view.canGoToPreviousPage());
+    EXPECT_FALSE(canGoToPreviousPage(view));
 }
 
 TEST(QuarnPDFViewTest, ControlWheelZoomsAlongTheLadder)
@@ -660,8 +661,8 @@ TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
     QImage image = view.viewport()->grab().toImage();
     EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
     testsupport::showPdf(view, platform::PdfDocument::createEmpty());
-    view.goToNextPage();
-    view.goToLastPage();
+    goToNextPage(view);
+    goToLastPage(view);
     EXPECT_FALSE(view.fitPage(false, true));
     image = view.viewport()->grab().toImage();
     EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
@@ -724,12 +725,12 @@ TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)
     view.applyDisplay(DisplayMode::twoPages, true);
     view.fitPage(true, true);
     EXPECT_EQ(view.visiblePages(), std::vector<int>{0}); // the cover alone
-    view.goToNextPage();
+    goToNextPage(view);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{3, 4}));
-    view.goToPreviousPage();
+    goToPreviousPage(view);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
 
     // The whole spread fits, so the wheel turns to the next spread.
