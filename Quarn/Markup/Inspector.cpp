@@ -1,5 +1,7 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/RestyleMark.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
@@ -293,7 +295,7 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     head_ = checkbox(tr("Head"), content);
     connect(head_, &QCheckBox::toggled, this, [this](bool on) {
         if (!model_ || !MarkupModel::of(*model_).inspected() || !quarnkit::usesHead(MarkupModel::of(*model_).inspected()->kind)) return;
-        if (QuarnPDFView* view = model_->pdfView()) MarkEditor::of(*view).setArrowhead(on);
+        if (QuarnPDFView* view = model_->pdfView()) setArrowhead(MarkEditor::of(*view), on);
     });
     column->addWidget(head_);
 
@@ -339,7 +341,7 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     };
     duplicate_ = new ChromeToolButton(QStringLiteral("plus.square.on.square"), tr("Duplicate (%1)").arg(quarnkit::KeyboardShortcuts::keyText(
                                           quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::duplicateMark)[0])), actions_);
-    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).duplicateSelection(); }));
+    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); }));
     front_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.top.filled"), tr("Bring to front"), actions_);
     connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); }));
     back_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.bottom.filled"), tr("Send to back"), actions_);

@@ -1,6 +1,5 @@
-// Marks on the clipboard from the mark editor: Copy, Cut, Paste and Duplicate
-// of the selected mark, each edit one undo step of the document.
-#include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
+
 #include "Quarn/Markup/MarkEditor.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
@@ -15,79 +14,61 @@ namespace quarn {
 namespace MarkClipboard = quarnkit::MarkClipboard;
 namespace MarkEdits = quarnkit::MarkEdits;
 
-bool MarkEditor::copySelectedMark()
+bool copySelectedMark(MarkEditor& marks)
 {
-    if (!selected_) return false;
-    const auto mark = annotation(*selected_);
+    const auto selected = marks.selected();
+    if (!selected) return false;
+    const auto mark = marks.annotation(*selected);
     if (!mark) return false;
-    return MarkClipboard::write({*mark}, view_.placement().geometry(selected_->page)->mediaBox, QApplication::clipboard());
+    return MarkClipboard::write({*mark}, marks.view().placement().geometry(selected->page)->mediaBox,
+                                QApplication::clipboard());
 }
 
-bool MarkEditor::cutSelectedMark()
+bool cutSelectedMark(MarkEditor& marks)
 {
-    if (hasEditor() || !selected_) return false;
-    const MarkRef mark = *selected_;
-    if (!copySelectedMark()) return false;
-    remove(mark, QStringLiteral("Cut"));
+    if (marks.hasEditor() || !marks.selected()) return false;
+    const MarkRef mark = *marks.selected();
+    if (!copySelectedMark(marks)) return false;
+    marks.remove(mark, QStringLiteral("Cut"));
     return true;
 }
 
-bool MarkEditor::canPasteMarks() const
+bool canPasteMarks(const MarkEditor& marks)
 {
-    return document() && view_.pageCount() > 0 && !hasEditor() && MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+    return marks.document() && marks.view().pageCount() > 0 && !marks.hasEditor() &&
+           MarkClipboard::canRead(QApplication::clipboard()->mimeData());
 }
 
-void MarkEditor::pasteMarks()
+void pasteMarks(MarkEditor& marks)
 {
-    if (!document() || hasEditor()) return;
-    std::vector<Annotation> marks = MarkClipboard::read(QApplication::clipboard()->mimeData());
-    if (marks.empty()) return;
+    quarnkit::QuarnDocument* document = marks.document();
+    if (!document || marks.hasEditor()) return;
+    std::vector<quarnkit::Annotation> read = MarkClipboard::read(QApplication::clipboard()->mimeData());
+    if (read.empty()) return;
     // The page in the middle of the view, whatever page the marks came from.
-    const int page = view_.placement().pageAt(QRectF(view_.viewport()->rect()).center(), true).value_or(view_.currentPageIndex());
-    const auto id = page < view_.pageCount() ? pageId(page) : std::nullopt;
+    const QuarnPDFView& view = marks.view();
+    const int page = view.placement().pageAt(QRectF(view.viewport()->rect()).center(), true).value_or(view.currentPageIndex());
+    const auto id = page < view.pageCount() ? marks.pageId(page) : std::nullopt;
     if (!id) return;
-    burst_.reset();
     std::optional<int> last;
     try {
         // One undo takes the whole paste away.
-        last = own([&] { return MarkEdits::paste(*document(), *id, std::move(marks), QStringLiteral("Paste")); });
+        last = marks.edit([&] { return MarkEdits::paste(*document, *id, std::move(read), QStringLiteral("Paste")); });
     } catch (const std::exception& error) {
-        showErrorAlert(&view_, QString::fromUtf8(error.what()));
+        showErrorAlert(&marks.view(), QString::fromUtf8(error.what()));
         return;
     }
-    if (last) select(MarkRef{page, *last});
+    if (last) marks.select(MarkRef{page, *last});
 }
 
-void MarkEditor::duplicateSelection()
+void duplicateSelection(MarkEditor& marks)
 {
-    if (!selected_) return;
-    const MarkRef selected = *selected_;
-    const auto page = pageId(selected.page);
+    if (!marks.selected()) return;
+    const MarkRef selected = *marks.selected();
+    const auto page = marks.pageId(selected.page);
     if (!page) return;
-    burst_.reset();
-    if (const auto copy = own([&] { return MarkEdits::duplicate(*document(), *page, selected.object); }))
-        select(MarkRef{selected.page, *copy});
-}
-
-void MarkEditor::editSelectedText()
-{
-    if (!selected_) return;
-    const auto mark = annotation(*selected_);
-    const auto kind = mark ? quarnkit::MarkCatalog::kind(*mark) : std::nullopt;
-    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
-    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
-}
-
-void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
-{
-    if (!document() || marks.empty()) return;
-    std::vector<std::pair<quarnkit::PageId, int>> placed;
-    for (const MarkRef& mark : marks) {
-        if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone
-        if (const auto page = pageId(mark.page)) placed.emplace_back(*page, mark.object);
-    }
-    burst_.reset();
-    own([&] { MarkEdits::remove(*document(), placed, actionName); });
+    if (const auto copy = marks.edit([&] { return MarkEdits::duplicate(*marks.document(), *page, selected.object); }))
+        marks.select(MarkRef{selected.page, *copy});
 }
 
 } // namespace quarn

@@ -3,6 +3,7 @@
 
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Quarn/Viewer/TextSelection.h"
 
 #include "QuarnKit/Markup/AnnotationFactory.h"
@@ -74,6 +75,58 @@ std::string_view markupSubtype(MarkupTool tool)
 
 // Rounds halves away from zero, as a whole-point nudge wants.
 double wholePoints(double v) { return v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5); }
+
+// How far from a mark, in page points, a click still takes it.
+double hitTolerance(double scale)
+{
+    return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
+}
+
+// Where the handles of a mark show in the viewport.
+std::vector<std::pair<MarkHandle, QPointF>> handlePoints(const PagePlacement& placement, const Annotation& a, int page)
+{
+    std::vector<std::pair<MarkHandle, QPointF>> result;
+    const std::vector<MarkHandle> handles = MarkEditing::handles(a);
+    const bool hasStart = std::find(handles.begin(), handles.end(), MarkHandle::start) != handles.end();
+    if (hasStart) {
+        if (const auto ends = MarkEditing::lineEnds(a)) {
+            result.emplace_back(MarkHandle::start, placement.convertFromPage(ends->first, page));
+            result.emplace_back(MarkHandle::end, placement.convertFromPage(ends->second, page));
+            return result;
+        }
+    }
+    for (MarkHandle h : handles) result.emplace_back(h, placement.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
+    return result;
+}
+
+// A pen stroke's points; with Shift, a straight stroke at a snapped angle.
+std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points, bool shift)
+{
+    if (shift && points.size() >= 2)
+        return quarnkit::InkStroke::points({points.front(), MarkupGeometry::snapAngle(points.front(), points.back())});
+    return quarnkit::InkStroke::points(points);
+}
+
+// Where a drag of a shape ends; with Shift, a square, a circle or a snapped line.
+PdfPoint shapeEnd(MarkupTool tool, PdfPoint start, PdfPoint end, bool shift)
+{
+    if (!shift) return end;
+    switch (tool) {
+    case MarkupTool::highlight:
+    case MarkupTool::rectangle:
+    case MarkupTool::ellipse:
+    case MarkupTool::redact: {
+        const double dx = end.x - start.x, dy = end.y - start.y;
+        const double side = std::max(std::fabs(dx), std::fabs(dy));
+        return {start.x + (dx < 0 ? -side : side), start.y + (dy < 0 ? -side : side)};
+    }
+    case MarkupTool::line:
+    case MarkupTool::arrow:
+        return MarkupGeometry::snapAngle(start, end);
+    default:
+        return end;
+    }
+}
 
 Qt::CursorShape resizeCursor(QPointF centre, QPointF handle)
 {
@@ -215,9 +268,9 @@ QMenu* MarkEditor::contextMenu()
                             [this] { editSelectedText(); });
             menu->addSeparator();
         }
-        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(); })->setEnabled(!hasEditor());
-        menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(); });
-        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_, [this] { duplicateSelection(); });
+        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(*this); })->setEnabled(!hasEditor());
+        menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(*this); });
+        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_, [this] { duplicateSelection(*this); });
         menu->addAction(QObject::tr("Delete Mark"), &view_, [this] { removeSelection(QStringLiteral("Delete")); })
             ->setEnabled(!hasEditor());
         menu->addSeparator();
@@ -226,7 +279,7 @@ QMenu* MarkEditor::contextMenu()
     } else {
         if (!view_.interactions().textSelection().current().text.empty())
             menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.interactions().textSelection().copy(); });
-        if (canPasteMarks()) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(); });
+        if (canPasteMarks(*this)) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(*this); });
     }
     if (view_.pageCount() > 0) {
         if (!menu->isEmpty()) menu->addSeparator();
@@ -278,12 +331,6 @@ bool MarkEditor::chooseByKey(const QKeyEvent* event)
 
 // ---------------------------------------------------------------- hit-testing
 
-double MarkEditor::hitTolerance() const
-{
-    const double scale = view_.scaleFactor();
-    return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
-}
-
 std::optional<Annotation> MarkEditor::annotation(const MarkRef& mark) const
 {
     if (!document() || mark.page < 0 || mark.page >= view_.pageCount()) return std::nullopt;
@@ -293,24 +340,8 @@ std::optional<Annotation> MarkEditor::annotation(const MarkRef& mark) const
 std::optional<MarkRef> MarkEditor::markAt(PdfPoint at, int page, bool claim) const
 {
     if (!document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(), claim);
+    const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(view_.scaleFactor()), claim);
     return object ? std::optional(MarkRef{page, *object}) : std::nullopt;
-}
-
-std::vector<std::pair<MarkHandle, QPointF>> MarkEditor::handlePoints(const Annotation& a, int page) const
-{
-    std::vector<std::pair<MarkHandle, QPointF>> result;
-    const std::vector<MarkHandle> handles = MarkEditing::handles(a);
-    const bool hasStart = std::find(handles.begin(), handles.end(), MarkHandle::start) != handles.end();
-    if (hasStart) {
-        if (const auto ends = MarkEditing::lineEnds(a)) {
-            result.emplace_back(MarkHandle::start, view_.placement().convertFromPage(ends->first, page));
-            result.emplace_back(MarkHandle::end, view_.placement().convertFromPage(ends->second, page));
-            return result;
-        }
-    }
-    for (MarkHandle h : handles) result.emplace_back(h, view_.placement().convertFromPage(quarnkit::handlePoint(h, a.rect), page));
-    return result;
 }
 
 std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) const
@@ -319,7 +350,7 @@ std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) c
     if (!a) return std::nullopt;
     std::optional<MarkHandle> best;
     double bestDistance = 0;
-    for (const auto& [handle, at] : handlePoints(*a, mark.page)) {
+    for (const auto& [handle, at] : handlePoints(view_.placement(), *a, mark.page)) {
         if (std::fabs(at.x() - p.x()) > handleReach || std::fabs(at.y() - p.y()) > handleReach) continue;
         const double d = QLineF(at, p).length();
         if (!best || d < bestDistance) { // on a tie the earlier handle stays
@@ -379,6 +410,42 @@ void MarkEditor::remove(MarkRef mark, const QString& name)
     const auto page = pageId(mark.page);
     if (!page) return;
     if (own([&] { return MarkEdits::remove(*document(), *page, mark.object, name); })) burst_.reset();
+}
+
+void MarkEditor::reorderSelection(bool toFront)
+{
+    const auto mark = selected_;
+    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
+    const auto page = pageId(mark->page);
+    if (page && own([&] { return MarkEdits::restack(*document(), *page, mark->object, toFront); })) burst_.reset();
+}
+
+void MarkEditor::removeSelection(const QString& actionName)
+{
+    const auto mark = selected_;
+    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
+    remove(*mark, actionName);
+}
+
+void MarkEditor::editSelectedText()
+{
+    if (!selected_) return;
+    const auto mark = annotation(*selected_);
+    const auto kind = mark ? quarnkit::MarkCatalog::kind(*mark) : std::nullopt;
+    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
+    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
+}
+
+void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
+{
+    if (!document() || marks.empty()) return;
+    std::vector<std::pair<quarnkit::PageId, int>> placed;
+    for (const MarkRef& mark : marks) {
+        if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone
+        if (const auto page = pageId(mark.page)) placed.emplace_back(*page, mark.object);
+    }
+    burst_.reset();
+    own([&] { MarkEdits::remove(*document(), placed, actionName); });
 }
 
 void MarkEditor::finishChange(const MarkRef& mark, const Annotation& before, const QString& name)
@@ -452,44 +519,17 @@ void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoi
 
 // ---------------------------------------------------------------- drawing steps
 
-std::vector<PdfPoint> MarkEditor::inkPoints(const std::vector<PdfPoint>& points) const
-{
-    if (shift_ && points.size() >= 2)
-        return quarnkit::InkStroke::points({points.front(), MarkupGeometry::snapAngle(points.front(), points.back())});
-    return quarnkit::InkStroke::points(points);
-}
-
-PdfPoint MarkEditor::shapeEnd(MarkupTool tool, PdfPoint start, PdfPoint end) const
-{
-    if (!shift_) return end;
-    switch (tool) {
-    case MarkupTool::highlight:
-    case MarkupTool::rectangle:
-    case MarkupTool::ellipse:
-    case MarkupTool::redact: {
-        const double dx = end.x - start.x, dy = end.y - start.y;
-        const double side = std::max(std::fabs(dx), std::fabs(dy));
-        return {start.x + (dx < 0 ? -side : side), start.y + (dy < 0 ? -side : side)};
-    }
-    case MarkupTool::line:
-    case MarkupTool::arrow:
-        return MarkupGeometry::snapAngle(start, end);
-    default:
-        return end;
-    }
-}
-
 void MarkEditor::finishDrawing(const Drag& finished)
 {
     const quarnkit::ToolStyle& style = view_.style();
     if (const auto* ink = std::get_if<Ink>(&finished)) {
-        if (auto mark = AnnotationFactory::ink(inkPoints(ink->points), style.color, style.stroke))
+        if (auto mark = AnnotationFactory::ink(inkPoints(ink->points, shift_), style.color, style.stroke))
             addMark(ink->page, *mark, quarnkit::title(MarkupTool::pen));
         return;
     }
     const auto* shape = std::get_if<Shape>(&finished);
     if (!shape) return;
-    const PdfPoint end = shapeEnd(shape->tool, shape->start, shape->current);
+    const PdfPoint end = shapeEnd(shape->tool, shape->start, shape->current, shift_);
     std::optional<Annotation> mark;
     switch (shape->tool) {
     case MarkupTool::highlight:
@@ -870,7 +910,7 @@ void MarkEditor::fillOverlay()
     overlay_->textLines.reset();
     if (auto* ink = std::get_if<Ink>(&drag_)) {
         MarkupOverlay::Stroke stroke{MarkupTool::pen, {}, color, lineWidth, false};
-        for (const PdfPoint& p : inkPoints(ink->points)) stroke.points.push_back(view_.placement().convertFromPage(p, ink->page));
+        for (const PdfPoint& p : inkPoints(ink->points, shift_)) stroke.points.push_back(view_.placement().convertFromPage(p, ink->page));
         overlay_->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
@@ -892,7 +932,7 @@ void MarkEditor::fillOverlay()
             overlay_->stroke = MarkupOverlay::Stroke{
                 shape->tool,
                 {view_.placement().convertFromPage(shape->start, shape->page),
-                 view_.placement().convertFromPage(shapeEnd(shape->tool, shape->start, shape->current), shape->page)},
+                 view_.placement().convertFromPage(shapeEnd(shape->tool, shape->start, shape->current, shift_), shape->page)},
                 color, lineWidth, style.filled};
         }
     }
@@ -902,7 +942,7 @@ void MarkEditor::fillOverlay()
     const auto selected = selected_;
     const auto selectedMark = selected ? annotation(*selected) : std::nullopt;
     if (selectedMark) {
-        const auto points = handlePoints(*selectedMark, selected->page);
+        const auto points = handlePoints(view_.placement(), *selectedMark, selected->page);
         MarkupOverlay::Selection selection;
         for (const auto& [handle, at] : points) selection.handles.push_back(at);
         if (points.size() == 2 && points.front().first == MarkHandle::start) {

@@ -118,21 +118,25 @@ public:
     void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
     void removeSelection(const QString& actionName);
 
-    // Marks on the clipboard (MarkClipboardCommands.cpp).
-    bool copySelectedMark();
-    bool cutSelectedMark();
-    void pasteMarks();
-    bool canPasteMarks() const;
-    void duplicateSelection();
-
-    // Restyling of the selected mark (InspectorEdits.cpp).
-    void applyColor(const quarnkit::RGBA& color);
-    void applyStroke(double width);
-    void applyFill(bool filled);
-    void applyTextSize(double size);
-    void applyFont(quarnkit::TextFont font);
-    void setArrowhead(bool on);
+    // Brings the selected mark to the front or sends it to the back.
     void reorderSelection(bool toFront);
+    // Changes the selected mark through `change` (false: nothing to change)
+    // as one step; `burstKey` folds quick repeats into one (RestyleMark.h
+    // has the changes the window asks for).
+    bool restyle(const std::function<bool(Annotation&, quarnkit::MarkKind)>& change, const char* burstKey,
+                 const QString& name);
+    // Makes an edit of the document as this editor's, ending any run of
+    // quick edits (the clipboard's, MarkClipboardCommands.h).
+    template <typename F> auto edit(F&& step)
+    {
+        burst_.reset();
+        return own(std::forward<F>(step));
+    }
+
+    QuarnPDFView& view() const { return view_; }
+    quarnkit::QuarnDocument* document() const { return view_.quarnDocument(); }
+    // The page object of a page, for an edit.
+    std::optional<quarnkit::PageId> pageId(int page) const;
 
 private:
     // A pen stroke: its page and the points collected so far.
@@ -179,12 +183,7 @@ private:
     bool sameDocument();
 
     std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
-    std::vector<std::pair<quarnkit::MarkHandle, QPointF>> handlePoints(const Annotation& annotation, int page) const;
-    double hitTolerance() const;
 
-    quarnkit::QuarnDocument* document() const { return view_.quarnDocument(); }
-    // The page object of a page, for an edit.
-    std::optional<quarnkit::PageId> pageId(int page) const;
     // Makes an edit of this editor's: the change it announces keeps the run of quick edits.
     template <typename F> auto own(F&& edit)
     {
@@ -201,14 +200,8 @@ private:
     void erase(QPointF viewportPoint);
     void endEraseGroup();
     void addTextMarkups(quarnkit::MarkupTool tool, int page, PdfPoint from, PdfPoint to);
-    std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points) const;
-    PdfPoint shapeEnd(quarnkit::MarkupTool tool, PdfPoint start, PdfPoint end) const;
     void finishDrawing(const Drag& drag);
     void finishChange(const MarkRef& mark, const Annotation& before, const QString& name);
-    // Changes the selected mark through `change` (false: nothing to change)
-    // as one step; `burstKey` folds quick repeats into one.
-    bool restyleSelection(const std::function<bool(Annotation&, quarnkit::MarkKind)>& change,
-                          const char* burstKey, const QString& name);
 
     void hoverAt(QPointF viewportPoint);
     void fillOverlay();

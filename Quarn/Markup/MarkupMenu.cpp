@@ -1,5 +1,6 @@
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 
@@ -30,7 +31,7 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         });
         return action;
     };
-    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { MarkEditor::of(v).duplicateSelection(); });
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); });
     delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); });
     front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); });
     back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); });

@@ -1,6 +1,7 @@
 #include "Quarn/Markup/Pasteboard.h"
 
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/PageInteractions.h"
@@ -94,11 +95,11 @@ void run(Command command, QuarnPDFView* view)
     if (auto* plain = qobject_cast<QPlainTextEdit*>(target)) return runOn(plain, command);
     if (!view || !canRun(command, view)) return;
     switch (command) {
-    case Command::cut: MarkEditor::of(*view).cutSelectedMark(); break;
+    case Command::cut: cutSelectedMark(MarkEditor::of(*view)); break;
     case Command::copy:
-        if (!MarkEditor::of(*view).copySelectedMark()) view->interactions().textSelection().copy();
+        if (!copySelectedMark(MarkEditor::of(*view))) view->interactions().textSelection().copy();
         break;
-    case Command::paste: MarkEditor::of(*view).pasteMarks(); break;
+    case Command::paste: pasteMarks(MarkEditor::of(*view)); break;
     }
 }
 

@@ -2,6 +2,7 @@
 // and the page view's context menu; results read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -85,9 +86,9 @@ struct ClipView {
 TEST(MarkClipboardCommands, CopyPutsTheSelectedMarkOnTheClipboard)
 {
     ClipView v;
-    EXPECT_FALSE(MarkEditor::of(v.view).copySelectedMark()); // nothing selected
+    EXPECT_FALSE(copySelectedMark(MarkEditor::of(v.view))); // nothing selected
     MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
     const QMimeData* mime = QApplication::clipboard()->mimeData();
     ASSERT_TRUE(mime->hasFormat(QString::fromLatin1(MarkClipboard::mimeType)));
     const auto read = MarkClipboard::read(mime);
@@ -101,7 +102,7 @@ TEST(MarkClipboardCommands, CutRemovesTheMarkAndUndoBringsItBack)
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
     MarkEditor::of(v.view).select(mark);
-    ASSERT_TRUE(MarkEditor::of(v.view).cutSelectedMark());
+    ASSERT_TRUE(cutSelectedMark(MarkEditor::of(v.view)));
     EXPECT_TRUE(v.marks().empty());
     EXPECT_FALSE(MarkEditor::of(v.view).selected());
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Cut"));
@@ -116,10 +117,10 @@ TEST(MarkClipboardCommands, PastingTwiceStepsOffTheCopiedMark)
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
     MarkEditor::of(v.view).select(mark);
-    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
-    ASSERT_TRUE(MarkEditor::of(v.view).canPasteMarks());
-    MarkEditor::of(v.view).pasteMarks();
-    MarkEditor::of(v.view).pasteMarks();
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
+    ASSERT_TRUE(canPasteMarks(MarkEditor::of(v.view)));
+    pasteMarks(MarkEditor::of(v.view));
+    pasteMarks(MarkEditor::of(v.view));
     const auto marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     const PdfRect original = marks[0].rect;
@@ -144,7 +145,7 @@ TEST(MarkClipboardCommands, AGroupPastesAsOneUndoStepAndKeepsItsShape)
     };
     ASSERT_TRUE(MarkClipboard::write(group, PdfRect{0, 0, 612, 792}, QApplication::clipboard()));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("hello"));
-    MarkEditor::of(v.view).pasteMarks();
+    pasteMarks(MarkEditor::of(v.view));
     const auto marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, group[1].rect.x - group[0].rect.x, 0.01);
@@ -164,12 +165,12 @@ TEST(MarkClipboardCommands, PasteLandsOnThePageInTheMiddleOfTheView)
 {
     ClipView v(4);
     MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}, 0));
-    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
     v.view.goToPage(2);
     QApplication::processEvents();
     const int middle = *v.view.placement().pageAt(QRectF(v.view.viewport()->rect()).center(), true);
     ASSERT_NE(middle, 0);
-    MarkEditor::of(v.view).pasteMarks();
+    pasteMarks(MarkEditor::of(v.view));
     ASSERT_EQ(v.marks(middle).size(), 1u);
     EXPECT_NEAR(v.marks(middle)[0].rect.x, v.marks(0)[0].rect.x, 0.01); // its old place, on this page
     EXPECT_EQ(MarkEditor::of(v.view).selected()->page, middle);
@@ -180,7 +181,7 @@ TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
     MarkEditor::of(v.view).select(mark);
-    MarkEditor::of(v.view).duplicateSelection();
+    duplicateSelection(MarkEditor::of(v.view));
     auto marks = v.marks();
     ASSERT_EQ(marks.size(), 2u);
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, 12, 0.01);
@@ -189,7 +190,7 @@ TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Duplicate"));
     // A second duplicate of the first mark keeps off the first copy.
     MarkEditor::of(v.view).select(mark);
-    MarkEditor::of(v.view).duplicateSelection();
+    duplicateSelection(MarkEditor::of(v.view));
     marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     EXPECT_NEAR(marks[2].rect.x - marks[0].rect.x, 24, 0.01);
@@ -225,7 +226,7 @@ TEST(MarkClipboardCommands, ContextMenuWithoutAMark)
     ClipView v;
     EXPECT_EQ(v.menuTitles(), QStringList{"Copy Page"});
     MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
     MarkEditor::of(v.view).select(std::nullopt);
     EXPECT_EQ(v.menuTitles(), (QStringList{"Paste", "-", "Copy Page"}));
     std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
@@ -237,9 +238,9 @@ TEST(MarkClipboardCommands, NoPasteWhileTyping)
 {
     ClipView v;
     MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(MarkEditor::of(v.view).copySelectedMark());
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
     MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {200, 200}));
-    EXPECT_FALSE(MarkEditor::of(v.view).canPasteMarks());
-    MarkEditor::of(v.view).pasteMarks();
+    EXPECT_FALSE(canPasteMarks(MarkEditor::of(v.view)));
+    pasteMarks(MarkEditor::of(v.view));
     EXPECT_EQ(v.marks().size(), 1u);
 }

@@ -3,6 +3,7 @@
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/RestyleMark.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "support/PageViewSupport.h"
@@ -179,9 +180,9 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
 
     // Recoloured white it gets its dark plate, and dark again it loses it.
     MarkEditor::of(v.view).select(MarkRef{0, typed.objectNumber});
-    MarkEditor::of(v.view).applyColor(quarnkit::RGBA::white);
+    applyColor(MarkEditor::of(v.view), quarnkit::RGBA::white);
     EXPECT_TRUE(saved().at(0).interiorColor);
-    MarkEditor::of(v.view).applyColor(quarnkit::RGBA::moss);
+    applyColor(MarkEditor::of(v.view), quarnkit::RGBA::moss);
     const auto recoloured = saved().at(0);
     EXPECT_FALSE(recoloured.color);
     EXPECT_FALSE(recoloured.interiorColor);

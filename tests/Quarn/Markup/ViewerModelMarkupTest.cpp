@@ -3,6 +3,7 @@
 // descriptor, and the tool and swatch keys of the page view.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/RestyleMark.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/InspectorPanel.h"
@@ -203,7 +204,7 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
     MarkupHarness h;
     const MarkRef below = h.place(rectangle());
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
-    MarkEditor::of(h.view()).setArrowhead(true);
+    setArrowhead(MarkEditor::of(h.view()), true);
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
     EXPECT_EQ(h.stack().undoText(), "Add Head");
     EXPECT_TRUE(MarkupModel::of(*h.model).inspected()->head);
