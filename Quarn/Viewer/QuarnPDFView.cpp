@@ -100,11 +100,6 @@ void QuarnPDFView::display()
     layoutPass();
 }
 
-void QuarnPDFView::noteEdit(int index)
-{
-    if (document_) document_->noteEditOfPage(index);
-}
-
 void QuarnPDFView::documentEdited()
 {
     if (!document_) return;

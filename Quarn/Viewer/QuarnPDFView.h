@@ -50,8 +50,6 @@ public:
     void load(quarnkit::QuarnDocument* document);
     quarnkit::QuarnDocument* quarnDocument() const { return document_.data(); }
     int pageCount() const;
-    // Announces an edit of the page at `index` through the document.
-    void noteEdit(int index);
 
     // ------------------------------------------------------------ layout
 

@@ -79,7 +79,7 @@ struct EditView {
         const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
                                                                quarnkit::TextFont::serif, view.quarnDocument()->pdf()->pageGeometry(0).cropBox);
         const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), 0, *box);
-        view.noteEdit(0);
+        view.quarnDocument()->noteEditOfPage(0);
         return MarkRef{0, object};
     }
 };

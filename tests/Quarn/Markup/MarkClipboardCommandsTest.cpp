@@ -45,7 +45,7 @@ struct ClipView {
     MarkRef place(const PdfAnnotation& a, int page = 0)
     {
         const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), page, a);
-        view.noteEdit(page);
+        view.quarnDocument()->noteEditOfPage(page);
         return MarkRef{page, object};
     }
     MarkRef box(PdfRect rect, int page = 0)

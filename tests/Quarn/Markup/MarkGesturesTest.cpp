@@ -496,7 +496,7 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
                                                         PdfRect{0, 0, 612, 792});
     ASSERT_TRUE(note);
     const int object = PdfAnnotations::add(*v.view.quarnDocument()->pdf(), 0, *note);
-    v.view.noteEdit(0);
+    v.view.quarnDocument()->noteEditOfPage(0);
     v.use(MarkupTool::select);
     const QImage plain = v.port()->grab().toImage();
     v.click({200, 400});

@@ -523,7 +523,7 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_FALSE(view.placement().pageRect(4).isEmpty());
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
-    view.noteEdit(4);
+    view.quarnDocument()->noteEditOfPage(4);
     EXPECT_FALSE(view.tiles().visibleReady()); // the edited page renders again
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 }
