@@ -344,15 +344,14 @@ void MarksList::reload()
 
 void MarksList::refresh()
 {
-    const std::optional<int> edited = document_ ? document_->editedPageIndex() : std::nullopt;
+    const int page = document_ ? document_->editedPageIndex().value_or(-1) : -1;
     const int pages = document_ ? document_->pageCount() : 0;
     // An edit of the whole document, or one that added or took away pages; or
     // an edit the reading under way may have missed.
-    if (reading_ || !document_ || !edited || builtPageCount_ != pages || *edited < 0 || *edited >= pages) {
+    if (reading_ || !document_ || builtPageCount_ != pages || page < 0 || page >= pages) {
         reload();
         return;
     }
-    const int page = *edited;
     std::vector<MarkEntry> entries;
     try {
         entries = quarnkit::MarkCatalog::entries(*document_->pdf(), page);

@@ -47,7 +47,6 @@ TEST(ViewerScreenContent, DocumentWithoutPagesShowsTheEmptyMessage)
     Settings settings;
     QuarnDocument document(platform::PdfDocument::createEmpty());
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     EXPECT_EQ(screen->content(), ViewerScreen::Content::noPages);
     ASSERT_NE(screen->message(), nullptr);
     EXPECT_EQ(screen->message()->title(), "This PDF has no pages");
@@ -80,7 +79,6 @@ TEST(ViewerScreenContent, DeletingEveryPageTurnsIntoTheEmptyMessage)
     Settings settings;
     QuarnDocument document; // one blank page
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     EXPECT_EQ(screen->content(), ViewerScreen::Content::document);
     ASSERT_NE(screen->pageViewHost(), nullptr);
     EXPECT_TRUE(screen->documentReady());
@@ -91,7 +89,6 @@ TEST(ViewerScreenContent, ToolbarTogglesTheSidebarAndFind)
     Settings settings;
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     ChromeToolButton* sidebar = nullptr;
     ChromeToolButton* find = nullptr;
     for (auto* button : screen->findChildren<ChromeToolButton*>()) {
@@ -118,7 +115,6 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
     Settings settings;
     auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
     auto screen = showScreen(document.get(), corpus("libreoffice-writer-password.pdf"), settings);
-    QUndoStack& stack = document->undoStack();
     ASSERT_EQ(screen->content(), ViewerScreen::Content::locked);
     LockedGate* gate = screen->gate();
     ASSERT_NE(gate, nullptr);
@@ -228,7 +224,6 @@ TEST(ViewerScreenDrop, OnlyPdfFilesAreOpenedEachInTurn)
     QTemporaryDir dir;
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     QStringList opened;
     screen->model().openFileHandler = [&](const QString& path) { opened << path; };
 
@@ -264,7 +259,6 @@ TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
     {
         auto document = QuarnDocument::open(path);
         auto screen = showScreen(document.get(), path, settings);
-        QUndoStack& stack = document->undoStack();
         ViewerModel& model = screen->model();
         ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
         // Opening never overwrites a stored position with the first page.
@@ -285,7 +279,6 @@ TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
 
     auto document = QuarnDocument::open(path);
     auto screen = showScreen(document.get(), path, settings);
-    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
     QuarnPDFView* view = screen->pageViewHost()->view();
@@ -303,7 +296,6 @@ TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
     {
         auto document = QuarnDocument::open(path);
         auto screen = showScreen(document.get(), path, settings);
-        QUndoStack& stack = document->undoStack();
         ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
         screen->pageViewHost()->view()->goToPage(3);
         ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().pageIndex() == 3; }));
@@ -312,7 +304,6 @@ TEST(ViewerScreenReading, ChangedFileOpensAtTheDefaultZoomOnItsFirstPage)
     writeFile(dir, "doc.pdf", testsupport::makeTextPdf(6)); // another size: another file
     auto document = QuarnDocument::open(path);
     auto screen = showScreen(document.get(), path, settings);
-    QUndoStack& stack = document->undoStack();
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen->model().isReading(); }));
     QApplication::processEvents();
     EXPECT_EQ(screen->pageViewHost()->view()->currentPageIndex(), 0);

@@ -36,7 +36,6 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
 
     viewertest::Settings settings;
     auto screen = viewertest::showScreen(document.get(), QString(), settings);
-    QUndoStack& stack = document->undoStack();
     QApplication::setActiveWindow(screen.get());
     (void)QTest::qWaitForWindowActive(screen.get());
     PagesModel::of(screen->model()).showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab

@@ -289,7 +289,6 @@ TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
     viewertest::Settings settings;
     quarnkit::QuarnDocument document;
     auto screen = viewertest::showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
     ASSERT_EQ(items.size(), 1);
     ToolPalette* palette = screen->findChild<ToolPalette*>();

@@ -143,7 +143,6 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
     Settings settings;
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     ViewerModel& model = screen->model();
     QSignalSpy tools(&MarkupModel::of(model), &MarkupModel::toolChanged);
     MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::select);
@@ -167,7 +166,6 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
 
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     ViewerModel& model = screen->model();
     MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::pen);
     EXPECT_EQ(MarkupModel::of(model).color(), quarnkit::RGBA::crimson);
@@ -200,7 +198,6 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     const QString path = writeFile(files, "Minutes.pdf", testsupport::makeTextPdf(2));
     auto document = QuarnDocument::open(path);
     auto screen = showScreen(document.get(), path, settings);
-    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
     ASSERT_NE(model.pdfView(), nullptr);
 
@@ -226,7 +223,6 @@ TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
     QTemporaryDir tmp;
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
-    QUndoStack& stack = document.undoStack();
     const QString copy = DocumentActions::of(screen->model()).makeShareFile(tmp.path());
     EXPECT_EQ(QFileInfo(copy).fileName(), "Untitled.pdf");
 }
@@ -238,7 +234,6 @@ TEST(ViewerModelShare, ShareOpensTheMenuUnderTheAnchor)
     const QString path = writeFile(files, "Plan.pdf", testsupport::makeTextPdf(1));
     auto document = QuarnDocument::open(path);
     auto screen = showScreen(document.get(), path, settings);
-    QUndoStack& stack = document->undoStack();
     // The Share button of the window's toolbar.
     QWidget* anchor = screen->findChild<DocumentToolbarItems*>()->shareButton();
     ASSERT_TRUE(anchor && anchor->isVisible());

@@ -59,7 +59,6 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         Settings settings;
         auto document = QuarnDocument::fromData(c.pdf);
         auto screen = showScreen(document.get(), {}, settings);
-        QUndoStack& stack = document->undoStack();
         screen->resize(c.window);
         auto* inspector = screen->findChild<InspectorPane*>();
         ASSERT_NE(inspector, nullptr);
@@ -87,7 +86,6 @@ TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
     auto screen = showScreen(document.get(), {}, settings);
-    QUndoStack& stack = document->undoStack();
     ASSERT_NE(screen->findBar(), nullptr);
     EXPECT_FALSE(screen->findBar()->isVisible());
     QTest::keyClick(screen->windowHandle(), Qt::Key_F, Qt::ControlModifier);
@@ -121,7 +119,6 @@ TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
         SCOPED_TRACE(c.name);
         auto document = c.open();
         auto screen = showScreen(document.get(), {}, settings);
-        QUndoStack& stack = document->undoStack();
         ASSERT_EQ(screen->content(), c.content);
         QApplication::processEvents();
         // No status bar with controls that do nothing, no marks column, no toolbar.
@@ -143,7 +140,6 @@ TEST(WindowLayout, ScreenReadersHearWhichToolSwatchAndSegmentIsChosen)
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
     auto screen = showScreen(document.get(), {}, settings);
-    QUndoStack& stack = document->undoStack();
     const auto checked = [](QWidget* widget) {
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
         return face && face->state().checkable && face->state().checked;
@@ -194,7 +190,6 @@ TEST(WindowLayout, TheStatusBarsMenusOpenWithinTheWindow)
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
     auto screen = showScreen(document.get(), {}, settings);
-    QUndoStack& stack = document->undoStack();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
     for (ChromeMenuButton* button : {screen->statusBar()->presetsButton(), screen->statusBar()->displayModeButton()}) {
         QTest::mouseClick(button, Qt::LeftButton);
@@ -214,7 +209,6 @@ TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
     auto screen = showScreen(document.get(), {}, settings);
-    QUndoStack& stack = document->undoStack();
     QApplication::setActiveWindow(screen.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
     QuarnPDFView* view = screen->pageViewHost()->view();
