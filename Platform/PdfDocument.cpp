@@ -691,35 +691,6 @@ void setInfoC(fz_context* ctx, pdf_document* doc, const char* key, const char* v
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Draws into `samples` (`stride` bytes a row), the memory of the QImage that
-// is returned: no second buffer and no copy. The pixels are RGB, or with
-// `bgra` blue, green, red and an opaque alpha: QImage's 32-bit layout on a
-// little-endian machine.
-void renderC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, fz_irect bbox,
-             unsigned char* samples, int stride, int bgra, fz_cookie* cookie, FzError* err)
-{
-    fz_pixmap* pix = nullptr;
-    fz_device* dev = nullptr;
-    fz_var(pix);
-    fz_var(dev);
-    fz_try(ctx) {
-        pix = fz_new_pixmap_with_data(ctx, bgra ? fz_device_bgr(ctx) : fz_device_rgb(ctx), bbox.x1 - bbox.x0,
-                                      bbox.y1 - bbox.y0, nullptr, bgra ? 1 : 0, stride, samples);
-        pix->x = bbox.x0;
-        pix->y = bbox.y0;
-        fz_clear_pixmap_with_value(ctx, pix, 255);
-        dev = fz_new_draw_device(ctx, fz_identity, pix);
-        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(bbox), cookie);
-        else fz_run_page(ctx, &page->super, dev, ctm, cookie);
-        fz_close_device(ctx, dev);
-    }
-    fz_always(ctx) {
-        fz_drop_device(ctx, dev);
-        fz_drop_pixmap(ctx, pix);
-    }
-    fz_catch(ctx) captureError(ctx, err);
-}
-
 // An incremental update is the original bytes followed by the changed objects.
 void appendOriginalC(fz_context* ctx, pdf_document* doc, fz_output* out)
 {
@@ -867,9 +838,9 @@ QImage PdfDisplayList::draw(double scale, const QRect& clip, const ImageSource& 
     FzError err;
     QImage image = make(area.size());
     if (image.isNull()) return {};
-    const int bgra = image.depth() == 32 ? 1 : 0;
+    const bool bgra = image.depth() == 32;
     EngineWork work;
-    renderC(ctx, nullptr, d->list, ctm, bbox, image.bits(), int(image.bytesPerLine()), bgra, nullptr, &err);
+    drawC(ctx, nullptr, d->list, ctm, {image.bits(), int(image.bytesPerLine()), bbox, bgra, false, true}, nullptr, &err);
     if (err.code) return {};
     return image;
 }
@@ -1443,7 +1414,8 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
         FzError err;
         QImage image(area.size(), QImage::Format_RGB888);
         if (image.isNull()) throw PdfError(PdfErrorCode::general, "out of memory for the image");
-        renderC(ctx, page.page, nullptr, ctm, bbox, image.bits(), int(image.bytesPerLine()), 0, work.cookie(), &err);
+        drawC(ctx, page.page, nullptr, ctm, {image.bits(), int(image.bytesPerLine()), bbox, false, false, true},
+              work.cookie(), &err);
         throwIfFailed(err, PdfErrorCode::damaged);
         return image;
     });

@@ -369,4 +369,20 @@ PageRef loadPage(const PdfDocument::Impl& d, int index);
 // The transform from user space to MuPDF's page space (display space in points).
 PdfMatrix pageTransform(pdf_page* page);
 
+// The one page renderer (PdfPageDraw.cpp). The pixels of an image the caller
+// owns, `stride` bytes a row, covering `bbox` of the drawing's pixel space:
+// RGB, or with `bgra` blue, green, red and an opaque alpha (QImage's 32-bit
+// layout on a little-endian machine); with `alpha` and not `bgra`, RGBA.
+struct PixelTarget {
+    unsigned char* samples = nullptr;
+    int stride = 0;
+    fz_irect bbox{};
+    bool bgra = false;
+    bool alpha = false;
+    bool clearToWhite = false; // else the page is drawn over what the pixels hold
+};
+// Draws a page, or its recording when `list` is given, through `ctm` into `target`.
+void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
+           fz_cookie* cookie, FzError* err);
+
 } // namespace platform

@@ -1,3 +1,5 @@
+// The one page renderer of the program: every page drawn into pixels, from
+// the page itself or from its recording, goes through drawC below.
 #include "Platform/PdfPageDraw.h"
 
 #include "Platform/PdfInternal.h"
@@ -9,34 +11,24 @@ struct PdfPageRecording::Impl {
     PdfMatrix userToPage; // the page's own transform when it was recorded
 };
 
-namespace {
-
-// The image's own pixels as MuPDF sees them: RGBA bytes in rows without
-// padding, or RGB bytes in rows of any length.
-struct Pixels {
-    unsigned char* samples;
-    int w, h, stride, alpha;
-};
-
-Pixels pixelsOf(QImage& image)
-{
-    const int alpha = image.format() == QImage::Format_RGB888 ? 0 : 1;
-    return {image.bits(), image.width(), image.height(), int(image.bytesPerLine()), alpha};
-}
-
-// Wraps the image's own pixels and draws the page, or its recording, into
-// them: no copy of a possibly large bitmap.
-void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, Pixels px, fz_cookie* cookie,
-           FzError* err)
+void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
+           fz_cookie* cookie, FzError* err)
 {
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);
     fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_data(ctx, fz_device_rgb(ctx), px.w, px.h, nullptr, px.alpha, px.stride, px.samples);
+        // The caller's own pixels: no copy of a possibly large bitmap.
+        const fz_irect box = target.bbox;
+        pix = fz_new_pixmap_with_data(ctx, target.bgra ? fz_device_bgr(ctx) : fz_device_rgb(ctx), box.x1 - box.x0,
+                                      box.y1 - box.y0, nullptr, target.bgra || target.alpha ? 1 : 0, target.stride,
+                                      target.samples);
+        pix->x = box.x0;
+        pix->y = box.y0;
+        if (target.clearToWhite) fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
-        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, cookie);
+        if (list) fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(box), cookie);
         else fz_run_page(ctx, &page->super, dev, ctm, cookie);
         fz_close_device(ctx, dev);
     }
@@ -45,6 +37,16 @@ void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm
         fz_drop_pixmap(ctx, pix);
     }
     fz_catch(ctx) captureError(ctx, err);
+}
+
+namespace {
+
+// The pixels of an image the caller fills first, drawn over: RGBA bytes in
+// rows without padding, or RGB bytes in rows of any length.
+PixelTarget imageTarget(QImage& image)
+{
+    const bool alpha = image.format() != QImage::Format_RGB888;
+    return {image.bits(), int(image.bytesPerLine()), {0, 0, image.width(), image.height()}, false, alpha, false};
 }
 
 void checkImage(const QImage& image)
@@ -72,7 +74,7 @@ void drawPage(const PdfDocument& doc, int index, const PdfMatrix& userToPixels, 
     // Drawn over the caller's pixels, which a second run could not take back:
     // it is never interrupted, only stopped.
     PageWork work(d, false);
-    drawC(pdfContext(), page.page, nullptr, toFz(ctm), pixelsOf(image), work.cookie(), &err);
+    drawC(pdfContext(), page.page, nullptr, toFz(ctm), imageTarget(image), work.cookie(), &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     work.throwIfStopped();
 }
@@ -119,7 +121,7 @@ void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPix
     // The list holds the page in MuPDF's page space, as fz_run_page draws it.
     const PdfMatrix ctm = recording.impl().userToPage.inverted().then(userToPixels);
     FzError err;
-    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), pixelsOf(image), nullptr, &err);
+    drawC(pdfContext(), nullptr, recording.impl().list, toFz(ctm), imageTarget(image), nullptr, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

@@ -231,7 +231,7 @@ void DocumentController::openDocumentReporting(const QString& path,
     using quarnkit::OpenOutcome;
     struct Read {
         int openIn = -1; // the window among those looked at that shows the file
-        std::shared_ptr<platform::PdfDocument> pdf;
+        QuarnDocument::Parsed pdf;
         std::optional<DocumentError> error;
     };
     // Whether the file is open already is asked on the worker too: it looks

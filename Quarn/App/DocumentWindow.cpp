@@ -1,14 +1,15 @@
 #include "Quarn/App/DocumentWindow.h"
 
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Signatures/SignCommands.h"
 #include "Quarn/Update/UpdateCommands.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -42,23 +43,20 @@ namespace Keys = quarnkit::KeyboardShortcuts;
 DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QString& filePath,
                                DocumentController& controller)
     : controller_(controller), document_(std::move(document)), saver_(new quarnkit::DocumentSaver(this)),
-      fileStamp_(stampOf(filePath)), filePath_(filePath), undoStack_(new QUndoStack(this))
+      fileStamp_(stampOf(filePath)), filePath_(filePath)
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    screen_ = new ViewerScreen(document_.get(), filePath_, undoStack_, this, nullptr, nullptr, controller.history());
+    screen_ = new ViewerScreen(document_.get(), filePath_, this, nullptr, nullptr, controller.history());
     screen_->model().openFileHandler = [&controller](const QString& path) { controller.openDocument(path); };
     setCentralWidget(screen_);
     buildMenus();
     // The application's menus follow the window's File menu and reach this window's model.
-    auto* commands = new QuarnCommands(menuBar(), &screen_->model(), this);
-    commands->setUndoStack(undoStack_);
+    auto* commands = commands_ = new QuarnCommands(menuBar(), &screen_->model(), this);
     commands->insertMenu((new SignCommands(&screen_->model(), commands))->menu());
     connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     new PageCommands(*commands, &screen_->model(), commands);
     new UpdateCommands(*commands, commands);
-    // Every edit registers an undo step; the stack's clean state is whether
-    // the file is up to date.
-    connect(undoStack_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
+    followUndoStack();
     watchUnrecordedEdits();
     updateTitle();
     fitToScreen();
@@ -66,9 +64,21 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
 
 DocumentWindow::~DocumentWindow()
 {
-    // The stack goes with the window's children, after the document and the
-    // menus: its last clean-state signal must find nobody listening here.
-    disconnect(undoStack_, nullptr, this, nullptr);
+    // The stack goes with the document, after the window's own parts: its
+    // last signals must find nobody listening here.
+    disconnect(undoStack(), nullptr, this, nullptr);
+}
+
+QUndoStack* DocumentWindow::undoStack() const { return &document_->undoStack(); }
+
+void DocumentWindow::followUndoStack()
+{
+    // Every edit registers an undo step; the stack's clean state is whether
+    // the file is up to date.
+    connect(undoStack(), &QUndoStack::cleanChanged, this,
+            [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
+    connect(undoStack(), &QUndoStack::cleanChanged, this, [this] { refreshFileActions_(); });
+    commands_->setUndoStack(undoStack());
 }
 
 QString DocumentWindow::displayName() const
@@ -97,7 +107,7 @@ std::optional<DocumentWindow::FileStamp> DocumentWindow::stampOf(const QString& 
 
 bool DocumentWindow::isSaving() const { return saver_->isSaving(); }
 
-bool DocumentWindow::isDocumentEdited() const { return !undoStack_->isClean() || unrecordedEdits_; }
+bool DocumentWindow::isDocumentEdited() const { return !undoStack()->isClean() || unrecordedEdits_; }
 
 void DocumentWindow::updateTitle()
 {
@@ -142,7 +152,6 @@ void DocumentWindow::buildMenus()
         close->setEnabled(!saving);
     };
     connect(file, &QMenu::aboutToShow, this, refresh);
-    connect(undoStack_, &QUndoStack::cleanChanged, this, refresh);
     connect(saver_, &quarnkit::DocumentSaver::finished, this, refresh);
     refreshFileActions_ = refresh;
     refresh();
@@ -152,12 +161,12 @@ void DocumentWindow::commitPendingTyping()
 {
     // Words still in a text box's editor belong in the file and in the
     // unsaved-changes question: they become their undo step first.
-    if (QuarnPDFView* view = screen_->canvas() ? screen_->canvas()->view() : nullptr) view->commitEditing();
+    if (QuarnPDFView* view = screen_->pageViewHost() ? screen_->pageViewHost()->view() : nullptr) MarkEditor::of(*view).commitEditing();
 }
 
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)
 {
-    const int startIndex = undoStack_->index();
+    const int startIndex = undoStack()->index();
     unrecordedDuringSave_ = false;
     if (!saver_->start(document_->pdf(), path)) return Written::failed;
     updateTitle();
@@ -183,8 +192,8 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
     fileStamp_ = stampOf(path);
     // Edits made while the file was written are not in it: the window stays
     // modified, and no step of the stack matches the file any more.
-    if (undoStack_->index() == startIndex) undoStack_->setClean();
-    else undoStack_->resetClean();
+    if (undoStack()->index() == startIndex) undoStack()->setClean();
+    else undoStack()->resetClean();
     unrecordedEdits_ = unrecordedDuringSave_;
     setWindowModified(isDocumentEdited());
     return Written::yes;
@@ -266,12 +275,14 @@ bool DocumentWindow::revert()
     fileStamp_ = stampOf(filePath_);
     // The screen switches to the fresh document before the old one goes.
     std::unique_ptr<QuarnDocument> old = std::move(document_);
+    disconnect(&old->undoStack(), nullptr, this, nullptr);
     document_ = std::move(fresh);
     screen_->setDocument(document_.get());
-    undoStack_->clear();
+    followUndoStack();
     old.reset();
     watchUnrecordedEdits();
     setWindowModified(isDocumentEdited());
+    refreshFileActions_();
     return true;
 }
 

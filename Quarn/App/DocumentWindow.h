@@ -1,6 +1,6 @@
 #pragma once
-// One document window: its document, its undo stack and the viewer screen.
-// The title carries the modified mark while the undo stack is not clean;
+// One document window: its document and the viewer screen. The title
+// carries the modified mark while the document's undo stack is not clean;
 // Save and Save As write atomically; Revert reloads the file; closing a
 // modified window asks whether to save.
 #include "Quarn/App/DocumentController.h"
@@ -20,6 +20,7 @@ namespace quarnkit { class DocumentSaver; class QuarnDocument; }
 namespace quarn {
 
 class DocumentController;
+class QuarnCommands;
 class ViewerScreen;
 
 class DocumentWindow : public QMainWindow {
@@ -30,7 +31,8 @@ public:
     ~DocumentWindow() override;
 
     quarnkit::QuarnDocument* document() const { return document_.get(); }
-    QUndoStack* undoStack() const { return undoStack_; }
+    // The document's own stack, behind the title's modified mark.
+    QUndoStack* undoStack() const;
     ViewerScreen* screen() const { return screen_; }
     const QString& filePath() const { return filePath_; }
     QString displayName() const;
@@ -74,6 +76,8 @@ private:
     static std::optional<FileStamp> stampOf(const QString& path);
 
     void buildMenus();
+    // Follows the document's undo stack: the title, the File menu and Undo and Redo.
+    void followUndoStack();
     void updateTitle();
     void fitToScreen();
     void setFilePath(const QString& path);
@@ -93,8 +97,8 @@ private:
     std::optional<FileStamp> fileStamp_; // the file as it was at open or at our last save
     std::function<void()> refreshFileActions_;
     QString filePath_;
-    QUndoStack* undoStack_;
     ViewerScreen* screen_;
+    QuarnCommands* commands_ = nullptr;
     bool closing_ = false;
     bool fitted_ = false;
 };

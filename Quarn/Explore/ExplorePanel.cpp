@@ -12,7 +12,8 @@
 #include "Quarn/History/LibraryViews.h"
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Explore/ExploreEmptyState.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibrary.h"
@@ -231,7 +232,7 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
     connect(results_, &ExploreResults::openRequested, this, &ExplorePanel::openItem);
     connect(results_, &ExploreResults::menuRequested, this, &ExplorePanel::showMenu);
     if (viewer_)
-        connect(viewer_, &ViewerModel::libraryFocusRequestChanged, this, [this] {
+        connect(&PagesModel::of(*viewer_), &PagesModel::libraryFocusRequestChanged, this, [this] {
             if (isVisible()) takeFocusRequest();
         });
     spinner_->setVisible(explore_.status() == ExploreModel::Status::searching);
@@ -269,7 +270,7 @@ void ExplorePanel::hideEvent(QHideEvent* event)
 
 void ExplorePanel::takeFocusRequest()
 {
-    if (!viewer_ || !viewer_->takeLibraryFocusRequest(LibraryPanel::explore)) return;
+    if (!viewer_ || !PagesModel::of(*viewer_).takeLibraryFocusRequest(LibraryPanel::explore)) return;
     QTimer::singleShot(0, search_, [field = QPointer<LibrarySearchField>(search_)] {
         if (field) field->setFocus(Qt::ShortcutFocusReason);
     });

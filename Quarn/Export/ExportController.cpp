@@ -1,7 +1,7 @@
 #include "Quarn/Export/ExportController.h"
 
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Document/PageRange.h"
@@ -70,7 +70,7 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     // Written over, the document's own file would no longer hold what the window shows.
     if (!settings.writesFolder() && !model.filePath().isEmpty() && sameFile(*destination, model.filePath()))
         return setPhase(Phase::failed(ExportError(ExportError::Kind::documentFile).message()));
-    const QByteArray snapshot = ExportSnapshot::data(*document->pdf());
+    const QByteArray snapshot = ExportSnapshot::data(*document);
     if (snapshot.isEmpty()) return setPhase(Phase::failed(ExportError(ExportError::Kind::unreadable).message()));
 
     const int token = ++token_;
@@ -105,12 +105,9 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     std::ignore = QtConcurrent::run([snapshot, settings, destination = *destination, progress, finish,
                                      stop = stop_.get_token()] {
         try {
-            const auto source = platform::PdfDocument::openBytes(snapshot);
-            finish(ExportJob::run(settings, source, destination, progress, stop), std::nullopt);
+            finish(ExportJob::run(settings, snapshot, destination, progress, stop), std::nullopt);
         } catch (const ExportCancelled&) {
             finish(std::nullopt, std::nullopt);
-        } catch (const platform::PdfError&) {
-            finish(std::nullopt, ExportError(ExportError::Kind::unreadable).message());
         } catch (const ExportError& error) {
             finish(std::nullopt, error.message());
         } catch (const PageRangeError& error) {

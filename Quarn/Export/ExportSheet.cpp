@@ -1,4 +1,6 @@
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Viewer/DocumentActions.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -123,7 +125,7 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     setPalette(p);
 
     const ExportChoices saved = ExportChoices::saved(defaults_);
-    preset_ = model_.exportPreset();
+    preset_ = DocumentActions::of(model_).exportPreset();
     form_.format = preset_.value_or(saved.format);
     form_.scope = saved.scope;
     if (form_.scope == ExportScope::selectedPages && source().selectedPages.empty()) form_.scope = ExportScope::allPages;
@@ -145,7 +147,7 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     layout->addWidget(footer);
     connect(&controller_, &ExportController::phaseChanged, this, &ExportSheet::refresh);
     // The scopes and the pages line follow the sidebar and the current page.
-    connect(&model_, &ViewerModel::selectedPagesChanged, this, &ExportSheet::refresh);
+    connect(&PagesModel::of(model_), &PagesModel::selectedPagesChanged, this, &ExportSheet::refresh);
     connect(&model_, &ViewerModel::pageIndexChanged, this, &ExportSheet::refresh);
     refresh();
 }
@@ -154,11 +156,11 @@ ExportSheet::~ExportSheet() { controller_.cancel(); }
 
 void ExportSheet::follow(ViewerModel* model, QWidget* window)
 {
-    QObject::connect(model, &ViewerModel::exportPresentedChanged, window, [model, window](bool presented) {
+    QObject::connect(&DocumentActions::of(*model), &DocumentActions::exportPresentedChanged, window, [model, window](bool presented) {
         if (!presented || window->findChild<ExportSheet*>()) return;
         auto* sheet = new ExportSheet(*model, model->defaults(), window);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(sheet, &QDialog::finished, model, [model] { model->setExportPresented(false); });
+        QObject::connect(sheet, &QDialog::finished, model, [model] { DocumentActions::of(*model).setExportPresented(false); });
         sheet->open();
     });
 }
@@ -168,7 +170,7 @@ ExportSource ExportSheet::source() const
     ExportSource s;
     if (const QuarnDocument* document = model_.document()) s.pdf = document->pdf().get();
     s.pageIndex = model_.pageIndex();
-    s.selectedPages = model_.selectedPages();
+    s.selectedPages = PagesModel::of(model_).selectedPages();
     if (!model_.filePath().isEmpty()) s.filePath = model_.filePath();
     return s;
 }
@@ -356,7 +358,7 @@ void ExportSheet::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     // A preset is used once; the census is taken now and kept while the sheet is open.
-    model_.setExportPreset(std::nullopt);
+    DocumentActions::of(model_).setExportPreset(std::nullopt);
     if (const QuarnDocument* document = model_.document(); document && !document->isLocked())
         form_.census = MarkCensus(*document->pdf());
     if (!preset_ && form_.unavailableReason(form_.format)) form_.format = ExportFormat::flattenedPDF;

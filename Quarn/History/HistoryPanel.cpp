@@ -9,7 +9,8 @@
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/History/LibraryTexts.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -109,7 +110,7 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
     connect(&library_, &quarnkit::HistoryLibrary::entriesChanged, this, &HistoryPanel::refresh);
     connect(&library_, &quarnkit::HistoryLibrary::keepHistoryChanged, this, &HistoryPanel::refresh);
     if (viewer_)
-        connect(viewer_, &ViewerModel::libraryFocusRequestChanged, this, [this] {
+        connect(&PagesModel::of(*viewer_), &PagesModel::libraryFocusRequestChanged, this, [this] {
             if (isVisible()) takeFocusRequest();
         });
     dayChange_.setSingleShot(true);
@@ -167,7 +168,7 @@ void HistoryPanel::changeEvent(QEvent* event)
 
 void HistoryPanel::takeFocusRequest()
 {
-    if (!viewer_ || !viewer_->takeLibraryFocusRequest(LibraryPanel::history)) return;
+    if (!viewer_ || !PagesModel::of(*viewer_).takeLibraryFocusRequest(LibraryPanel::history)) return;
     QTimer::singleShot(0, search_, [field = QPointer<LibrarySearchField>(search_)] {
         if (field) field->setFocus(Qt::ShortcutFocusReason);
     });

@@ -2,6 +2,7 @@
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/History/HistoryPanel.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Viewer/ViewerModel.h"
 
 #include <QHBoxLayout>
@@ -23,8 +24,8 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
     row->addWidget(new Hairline(true, this));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     if (model_) {
-        connect(model_, &ViewerModel::sidebarChanged, this, &LibraryColumn::follow);
-        connect(model_, &ViewerModel::libraryPanelChanged, this, &LibraryColumn::follow);
+        connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::follow);
+        connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, this, &LibraryColumn::follow);
     }
     follow();
 }
@@ -64,7 +65,7 @@ QWidget* LibraryColumn::panelFor(LibraryPanel panel)
 
 void LibraryColumn::follow()
 {
-    QWidget* panel = model_ && model_->sidebar() ? panelFor(model_->libraryPanel()) : nullptr;
+    QWidget* panel = model_ && PagesModel::of(*model_).sidebar() ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
     if (panel) stack_->setCurrentWidget(panel);
     // Hidden while another panel shows: coming back is "appearing" again.
     setVisible(panel != nullptr);

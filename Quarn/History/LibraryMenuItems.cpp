@@ -1,5 +1,6 @@
 #include "Quarn/History/LibraryMenuItems.h"
 
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -18,7 +19,7 @@ LibraryMenuItems::LibraryMenuItems(QMenu* menu, QAction* before, ViewerModel* vi
     menu->insertSeparator(before);
     history_ = add(menu, before, tr("History"), LibraryPanel::history);
     explore_ = add(menu, before, tr("Explore"), LibraryPanel::explore);
-    if (viewer_) connect(viewer_, &ViewerModel::changed, this, &LibraryMenuItems::refresh);
+    if (viewer_) connect(&PagesModel::of(*viewer_), &PagesModel::changed, this, &LibraryMenuItems::refresh);
     refresh();
 }
 
@@ -30,7 +31,7 @@ QAction* LibraryMenuItems::add(QMenu* menu, QAction* before, const QString& titl
                                                                                           : ShortcutCommand::explore));
     menu->insertAction(before, action);
     connect(action, &QAction::triggered, this, [this, panel] {
-        if (viewer_) viewer_->toggleLibraryAndFocus(panel);
+        if (viewer_) PagesModel::of(*viewer_).toggleLibraryAndFocus(panel);
         else WelcomeController::shared().show(panel == LibraryPanel::explore);
         refresh();
     });
@@ -40,7 +41,7 @@ QAction* LibraryMenuItems::add(QMenu* menu, QAction* before, const QString& titl
 void LibraryMenuItems::refresh()
 {
     for (const auto& [action, panel] : {std::pair{history_, LibraryPanel::history}, std::pair{explore_, LibraryPanel::explore}})
-        action->setChecked(viewer_ && viewer_->sidebar() && viewer_->libraryPanel() == panel);
+        action->setChecked(viewer_ && PagesModel::of(*viewer_).sidebar() && PagesModel::of(*viewer_).libraryPanel() == panel);
 }
 
 } // namespace quarn

@@ -3,6 +3,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/History/LibraryViews.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -124,13 +125,13 @@ LibraryRail::LibraryRail(ViewerModel* model, QWidget* parent) : QWidget(parent),
         buttons_[panel] = button;
         column->addWidget(button, 0, Qt::AlignHCenter);
         connect(button, &QAbstractButton::clicked, this, [this, panel] {
-            if (model_) model_->toggleLibrary(panel);
+            if (model_) PagesModel::of(*model_).toggleLibrary(panel);
         });
     }
     column->addStretch(1);
     if (model_) {
-        connect(model_, &ViewerModel::sidebarChanged, this, &LibraryRail::showChoice);
-        connect(model_, &ViewerModel::libraryPanelChanged, this, &LibraryRail::showChoice);
+        connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryRail::showChoice);
+        connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, this, &LibraryRail::showChoice);
     }
     showChoice();
 }
@@ -142,7 +143,7 @@ void LibraryRail::setPanelAvailable(LibraryPanel panel, bool available) { button
 void LibraryRail::showChoice()
 {
     for (const auto& [panel, button] : buttons_)
-        button->setChosen(model_ && model_->sidebar() && model_->libraryPanel() == panel);
+        button->setChosen(model_ && PagesModel::of(*model_).sidebar() && PagesModel::of(*model_).libraryPanel() == panel);
 }
 
 } // namespace quarn

@@ -4,6 +4,7 @@
 // document's undo stack never sees keystrokes); it reports text changes,
 // commits and cancels to its owner, which places it and builds the mark.
 #include "Platform/PdfGeometry.h"
+#include "Quarn/Markup/MarkRef.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <QPointer>

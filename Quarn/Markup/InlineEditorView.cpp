@@ -5,7 +5,10 @@
 #include "Quarn/Markup/MarkEditor.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Markup/MarkEdits.h"
+#include "QuarnKit/Markup/Restyle.h"
 #include "QuarnKit/Shell/Design.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -15,13 +18,13 @@
 
 namespace quarn {
 
-using platform::PdfAnnotation;
 using platform::PdfRect;
+using quarnkit::Annotation;
 namespace AnnotationFactory = quarnkit::AnnotationFactory;
 
 namespace {
 
-QColor colorOf(const platform::PdfColor& c) { return QColor::fromRgbF(float(c.r), float(c.g), float(c.b)); }
+QColor colorOf(const quarnkit::AnnotationColor& c) { return QColor::fromRgbF(float(c.r), float(c.g), float(c.b)); }
 
 constexpr double noteEditorWidth = 240;
 constexpr double margin = 8; // the editor stays this far inside the view
@@ -73,8 +76,8 @@ private:
 void MarkEditor::beginEditing(const EditorTarget& target)
 {
     commitEditing();
-    if (!view_.document() || target.page < 0 || target.page >= view_.pageCount()) return;
-    std::optional<PdfAnnotation> mark;
+    if (!document() || target.page < 0 || target.page >= view_.pageCount()) return;
+    std::optional<Annotation> mark;
     if (!target.isNew()) {
         mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
@@ -113,9 +116,9 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     }
 
     QPointer<QuarnPDFView> owner(&view_);
-    editor->onCommit = [owner] { if (owner) owner->commitEditing(); };
-    editor->onCancel = [owner] { if (owner) owner->closeEditor(); };
-    editor->onGrow = [owner] { if (owner) owner->layoutEditor(); };
+    editor->onCommit = [owner, this] { if (owner) commitEditing(); };
+    editor->onCancel = [owner, this] { if (owner) closeEditor(); };
+    editor->onGrow = [owner, this] { if (owner) layoutEditor(); };
     editor_ = editor;
     editorTarget_ = std::make_shared<EditorTarget>(target);
     editor->show();
@@ -129,7 +132,7 @@ void MarkEditor::beginEditing(const EditorTarget& target)
 void MarkEditor::layoutEditor()
 {
     auto* editor = qobject_cast<InlineEditor*>(editor_.data());
-    if (!editor || !editorTarget_ || !view_.document()) return;
+    if (!editor || !editorTarget_ || !document()) return;
     const EditorTarget& target = *editorTarget_;
     if (target.page < 0 || target.page >= view_.pageCount()) return;
     const QRectF area = view_.viewport()->rect();
@@ -145,7 +148,7 @@ void MarkEditor::layoutEditor()
     switch (target.kind) {
     case EditorTarget::Kind::newText: {
         const QSizeF size = editor->fittingSize(60);
-        const QPointF p = view_.convertFromPage(target.point, target.page);
+        const QPointF p = view_.placement().convertFromPage(target.point, target.page);
         // The first line is centred on the click, as the built box will be.
         const double half = 0.5 * QFontMetricsF(editor->font()).lineSpacing();
         frame = QRectF(QPointF(p.x(), p.y() - half - editor->inset().height()), size);
@@ -154,15 +157,15 @@ void MarkEditor::layoutEditor()
     case EditorTarget::Kind::text: {
         const auto mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
-        const QRectF r = view_.convertFromPage(mark->rect, target.page);
+        const QRectF r = view_.placement().convertFromPage(mark->rect, target.page);
         frame = QRectF(r.topLeft(), editor->fittingSize(std::max(r.width(), 60.0))); // grows right and down
         break;
     }
     case EditorTarget::Kind::newNote: {
         const double n = AnnotationFactory::noteSize;
         const PdfRect box = quarnkit::MarkupGeometry::clamp(
-            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, (*view_.geometry(target.page)).cropBox);
-        const QRectF r = view_.convertFromPage(box, target.page);
+            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, (*view_.placement().geometry(target.page)).cropBox);
+        const QRectF r = view_.placement().convertFromPage(box, target.page);
         if (QWidget* pending = editor->companion()) pending->setGeometry(r.toAlignedRect());
         frame = besideNote(r);
         break;
@@ -170,7 +173,7 @@ void MarkEditor::layoutEditor()
     case EditorTarget::Kind::note: {
         const auto mark = annotation(MarkRef{target.page, target.object});
         if (!mark) return;
-        frame = besideNote(view_.convertFromPage(mark->rect, target.page));
+        frame = besideNote(view_.placement().convertFromPage(mark->rect, target.page));
         break;
     }
     }
@@ -206,49 +209,43 @@ void MarkEditor::commitEditing()
     const EditorTarget target = *editorTarget_;
     closeEditor();
     const std::string words = text.toStdString();
-    const std::string trimmed = AnnotationFactory::trimmed(words);
-    const auto& doc = view_.document();
-    if (doc && target.page >= 0 && target.page < view_.pageCount()) {
-        const PdfRect pageBounds = (*view_.geometry(target.page)).cropBox;
+    const auto page = target.page < view_.pageCount() ? pageId(target.page) : std::nullopt;
+    if (page) {
+        const PdfRect pageBounds = view_.placement().geometry(target.page)->cropBox;
+        const quarnkit::ToolStyle& style = view_.style();
         try {
             switch (target.kind) {
             case EditorTarget::Kind::newText:
-                if (const auto mark = AnnotationFactory::freeText(target.point, words, view_.style().color, view_.style().textSize,
-                                                                  view_.style().font, pageBounds, (*view_.geometry(target.page)).rotation))
+                if (const auto mark = AnnotationFactory::freeText(target.point, words, style.color, style.textSize,
+                                                                  style.font, pageBounds,
+                                                                  view_.placement().geometry(target.page)->rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:
-                if (const auto mark = AnnotationFactory::note(target.point, words, view_.style().color, pageBounds)) {
+                if (const auto mark = AnnotationFactory::note(target.point, words, style.color, pageBounds)) {
                     if (const auto added = addMark(target.page, *mark, QStringLiteral("Note"))) select(added);
                 }
                 break;
             case EditorTarget::Kind::text:
             case EditorTarget::Kind::note: {
-                const MarkRef ref{target.page, target.object};
-                const auto before = annotation(ref);
+                const bool note = target.kind == EditorTarget::Kind::note;
+                const auto before = annotation(MarkRef{target.page, target.object});
+                if (!before) break;
+                Annotation after = *before;
                 // Empty words keep the old ones: removing a mark is a delete of its own.
-                if (!before || trimmed.empty() || trimmed == AnnotationFactory::trimmed(before->contents)) break;
-                PdfAnnotation after = *before;
-                after.contents = trimmed;
-                if (target.kind == EditorTarget::Kind::text) {
-                    const quarnkit::TextFont face =
-                        before->fontName.empty() ? view_.style().font : quarnkit::textFontOf(before->fontName);
-                    const double size = before->fontSize > 0 ? before->fontSize : view_.style().textSize;
-                    after.rect = AnnotationFactory::textBoxBounds(trimmed, face, size, before->rect, pageBounds, before->rotation);
-                }
-                platform::PdfAnnotations::update(*doc, target.page, after);
+                if (!quarnkit::Restyle::words(after, note ? quarnkit::MarkKind::note : quarnkit::MarkKind::text, words,
+                                              style.font, style.textSize, pageBounds))
+                    break;
                 burst_.reset();
-                edited(target.page);
-                if (QUndoStack* undo = view_.undoManager(); undo && pageId(target.page)) {
-                    const QString name = target.kind == EditorTarget::Kind::text ? QStringLiteral("Text") : QStringLiteral("Note");
-                    undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(target.page), *before,
-                                                               after, name));
-                }
+                own([&] {
+                    return quarnkit::MarkEdits::change(*document(), *page, *before, after,
+                                                       note ? QStringLiteral("Note") : QStringLiteral("Text"));
+                });
                 break;
             }
             }
         } catch (const std::exception& error) {
-            view_.showErrorAlert(QString::fromUtf8(error.what()));
+            showErrorAlert(&view_, QString::fromUtf8(error.what()));
         }
     }
     committingText_ = false;

@@ -1,4 +1,8 @@
 #include "Quarn/Markup/Inspector.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/RestyleMark.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -11,7 +15,6 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Shell/ShellText.h"
@@ -255,14 +258,14 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     strokeRow_ = sliderRow(tr("Stroke"), strokeSlider_, strokeText_, content);
     connect(strokeSlider_, &QSlider::valueChanged, this, [this](int v) {
         // The nearest half point.
-        if (model_) model_->setStroke(std::round(2.0 * v / sliderScale) / 2.0);
+        if (model_) MarkupModel::of(*model_).setStroke(std::round(2.0 * v / sliderScale) / 2.0);
     });
     column->addWidget(strokeRow_);
 
     // 4. Fill.
     fill_ = checkbox(tr("Fill"), content);
     connect(fill_, &QCheckBox::toggled, this, [this](bool on) {
-        if (model_) model_->setFilled(on);
+        if (model_) MarkupModel::of(*model_).setFilled(on);
     });
     column->addWidget(fill_);
 
@@ -274,7 +277,7 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     textSlider_ = slider(8, 72, textSection_);
     text->addWidget(sliderRow(tr("Text size"), textSlider_, textText_, textSection_));
     connect(textSlider_, &QSlider::valueChanged, this, [this](int v) {
-        if (model_) model_->setTextSize(double(v) / sliderScale); // the model keeps whole points
+        if (model_) MarkupModel::of(*model_).setTextSize(double(v) / sliderScale); // the model keeps whole points
     });
     faces_ = new ChromeSegmented(textSection_);
     std::vector<ChromeSegmented::Option> options;
@@ -283,7 +286,7 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     faces_->setOptions(std::move(options));
     connect(faces_, &ChromeSegmented::selected, this, [this](int index) {
         if (model_ && index >= 0 && index < int(quarnkit::allTextFonts.size()))
-            model_->setFont(quarnkit::allTextFonts[size_t(index)]);
+            MarkupModel::of(*model_).setFont(quarnkit::allTextFonts[size_t(index)]);
     });
     text->addWidget(faces_);
     column->addWidget(textSection_);
@@ -291,8 +294,8 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     // 6. Head: straight to the selected line, never to the tool memory.
     head_ = checkbox(tr("Head"), content);
     connect(head_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!model_ || !model_->inspected() || !quarnkit::usesHead(model_->inspected()->kind)) return;
-        if (QuarnPDFView* view = model_->pdfView()) view->setArrowhead(on);
+        if (!model_ || !MarkupModel::of(*model_).inspected() || !quarnkit::usesHead(MarkupModel::of(*model_).inspected()->kind)) return;
+        if (QuarnPDFView* view = model_->pdfView()) setArrowhead(MarkEditor::of(*view), on);
     });
     column->addWidget(head_);
 
@@ -338,15 +341,15 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     };
     duplicate_ = new ChromeToolButton(QStringLiteral("plus.square.on.square"), tr("Duplicate (%1)").arg(quarnkit::KeyboardShortcuts::keyText(
                                           quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::duplicateMark)[0])), actions_);
-    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.duplicateSelection(); }));
+    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); }));
     front_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.top.filled"), tr("Bring to front"), actions_);
-    connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.reorderSelection(true); }));
+    connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); }));
     back_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.bottom.filled"), tr("Send to back"), actions_);
-    connect(back_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { v.reorderSelection(false); }));
+    connect(back_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); }));
     delete_ = new InspectorActionButton(tr("Delete"), QStringLiteral("trash"), D::record(), actions_);
     delete_->setToolTip(tr("Delete the mark (Delete)"));
     connect(delete_, &QAbstractButton::clicked, this,
-            onView([](QuarnPDFView& v) { v.removeSelection(QStringLiteral("Delete")); }));
+            onView([](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); }));
     buttons->addWidget(duplicate_);
     buttons->addWidget(front_);
     buttons->addWidget(back_);
@@ -358,13 +361,16 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     column->addStretch(1);
 
     scroll_->setWidget(content);
-    if (model) connect(model, &ViewerModel::changed, this, &InspectorPane::refresh);
+    if (model) {
+        connect(model, &ViewerModel::changed, this, &InspectorPane::refresh);
+        connect(&MarkupModel::of(*model), &MarkupModel::changed, this, &InspectorPane::refresh);
+    }
     refresh();
 }
 
 bool InspectorPane::wanted() const
 {
-    return model_ && (model_->tool() != quarnkit::MarkupTool::select || model_->hasSelection());
+    return model_ && (MarkupModel::of(*model_).tool() != quarnkit::MarkupTool::select || MarkupModel::of(*model_).hasSelection());
 }
 
 void InspectorPane::rebuildSwatches(const std::vector<RGBA>& palette)
@@ -380,7 +386,7 @@ void InspectorPane::rebuildSwatches(const std::vector<RGBA>& palette)
         auto* button = new SwatchButton(ink, false, swatchSection_);
         button->setToolTip(QStringLiteral("%1 (%2)").arg(ink.name()).arg(i + 1));
         connect(button, &QAbstractButton::clicked, this, [this, ink] {
-            if (model_) model_->setColor(ink);
+            if (model_) MarkupModel::of(*model_).setColor(ink);
         });
         swatchGrid_->addWidget(button, int(i) / columns, int(i) % columns);
         swatchButtons_.push_back(button);
@@ -393,8 +399,8 @@ void InspectorPane::chooseCustomColor()
     if (!model_) return;
     const QPointer<ViewerModel> model = model_;
     // Every colour picked while the panel stays open restyles through the model.
-    ColorPanelBridge::shared().show(model_->markupPanel().color, model_, [model](const RGBA& color) {
-        if (model) model->setColor(color);
+    ColorPanelBridge::shared().show(MarkupModel::of(*model_).markupPanel().color, model_, [model](const RGBA& color) {
+        if (model) MarkupModel::of(*model).setColor(color);
     });
 }
 
@@ -402,7 +408,7 @@ void InspectorPane::refresh()
 {
     setVisible(wanted());
     if (!model_) return;
-    const MarkupPanel panel = model_->markupPanel();
+    const MarkupPanel panel = MarkupModel::of(*model_).markupPanel();
 
     title_->setText(panel.title);
     const QString letter = panel.shortcut.value_or(QString());

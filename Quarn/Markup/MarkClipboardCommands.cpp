@@ -1,129 +1,74 @@
-// Marks on the clipboard from the mark editor: Copy, Cut, Paste and Duplicate
-// of the selected mark, each edit one undo step.
-#include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
+
 #include "Quarn/Markup/MarkEditor.h"
-#include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
+#include "QuarnKit/Markup/MarkEdits.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include <QApplication>
 #include <QClipboard>
 
 namespace quarn {
 
-using platform::PdfAnnotation;
-using platform::PdfRect;
-namespace AnnotationFactory = quarnkit::AnnotationFactory;
 namespace MarkClipboard = quarnkit::MarkClipboard;
-namespace MarkupGeometry = quarnkit::MarkupGeometry;
+namespace MarkEdits = quarnkit::MarkEdits;
 
-namespace {
-
-constexpr double pasteStep = 12; // pasted copies step this far right and down off identical marks
-
-// The boxes of the marks already on a page, which pasted copies keep off.
-std::vector<PdfRect> markBounds(const platform::PdfDocument& doc, int page)
+bool copySelectedMark(MarkEditor& marks)
 {
-    std::vector<PdfRect> result;
-    for (const auto& a : platform::PdfAnnotations::list(doc, page))
-        if (AnnotationFactory::isMarkup(a)) result.push_back(a.rect);
-    return result;
-}
-
-} // namespace
-
-bool MarkEditor::copySelectedMark()
-{
-    if (!selected_ || !view_.document()) return false;
-    const auto mark = annotation(*selected_);
+    const auto selected = marks.selected();
+    if (!selected) return false;
+    const auto mark = marks.annotation(*selected);
     if (!mark) return false;
-    return MarkClipboard::write({*mark}, (*view_.geometry(selected_->page)).mediaBox, QApplication::clipboard());
+    return MarkClipboard::write({*mark}, marks.view().placement().geometry(selected->page)->mediaBox,
+                                QApplication::clipboard());
 }
 
-bool MarkEditor::cutSelectedMark()
+bool cutSelectedMark(MarkEditor& marks)
 {
-    if (hasEditor() || !selected_) return false;
-    const MarkRef mark = *selected_;
-    if (!copySelectedMark()) return false;
-    remove(mark, QStringLiteral("Cut"));
+    if (marks.hasEditor() || !marks.selected()) return false;
+    const MarkRef mark = *marks.selected();
+    if (!copySelectedMark(marks)) return false;
+    marks.remove(mark, QStringLiteral("Cut"));
     return true;
 }
 
-bool MarkEditor::canPasteMarks() const
+bool canPasteMarks(const MarkEditor& marks)
 {
-    return view_.document() && view_.pageCount() > 0 && !hasEditor() && MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+    return marks.document() && marks.view().pageCount() > 0 && !marks.hasEditor() &&
+           MarkClipboard::canRead(QApplication::clipboard()->mimeData());
 }
 
-void MarkEditor::pasteMarks()
+void pasteMarks(MarkEditor& marks)
 {
-    if (!view_.document() || hasEditor()) return;
-    std::vector<PdfAnnotation> marks = MarkClipboard::read(QApplication::clipboard()->mimeData());
-    if (marks.empty()) return;
+    quarnkit::QuarnDocument* document = marks.document();
+    if (!document || marks.hasEditor()) return;
+    std::vector<quarnkit::Annotation> read = MarkClipboard::read(QApplication::clipboard()->mimeData());
+    if (read.empty()) return;
     // The page in the middle of the view, whatever page the marks came from.
-    int page = view_.pageAt(QRectF(view_.viewport()->rect()).center(), true).value_or(view_.currentPageIndex());
-    if (page < 0 || page >= view_.pageCount()) return;
-
-    std::vector<PdfRect> rects;
-    for (const auto& m : marks) rects.push_back(m.rect);
-    const auto offset =
-        MarkupGeometry::pasteOffset(rects, markBounds(*view_.document(), page), pasteStep, (*view_.geometry(page)).cropBox);
-
-    QUndoStack* undo = view_.undoManager();
-    if (undo) undo->beginMacro(QStringLiteral("Paste")); // one undo takes the whole paste away
-    std::optional<MarkRef> last;
+    const QuarnPDFView& view = marks.view();
+    const int page = view.placement().pageAt(QRectF(view.viewport()->rect()).center(), true).value_or(view.currentPageIndex());
+    const auto id = page < view.pageCount() ? marks.pageId(page) : std::nullopt;
+    if (!id) return;
+    std::optional<int> last;
     try {
-        for (auto& m : marks) {
-            quarnkit::MarkFrame::of(m).offset(offset).apply(m);
-            if (const auto added = addMark(page, m, QStringLiteral("Paste"))) last = added;
-        }
+        // One undo takes the whole paste away.
+        last = marks.edit([&] { return MarkEdits::paste(*document, *id, std::move(read), QStringLiteral("Paste")); });
     } catch (const std::exception& error) {
-        if (undo) undo->endMacro();
-        view_.showErrorAlert(QString::fromUtf8(error.what()));
+        showErrorAlert(&marks.view(), QString::fromUtf8(error.what()));
         return;
     }
-    if (undo) undo->endMacro();
-    if (last) select(last);
+    if (last) marks.select(MarkRef{page, *last});
 }
 
-void MarkEditor::duplicateSelection()
+void duplicateSelection(MarkEditor& marks)
 {
-    if (!selected_ || !view_.document()) return;
-    const MarkRef selected = *selected_;
-    const auto mark = annotation(selected);
-    if (!mark) return;
-    // Through the clipboard format, so the copy carries only the keys a mark needs.
-    auto copies = MarkClipboard::annotations(MarkClipboard::data({*mark}, (*view_.geometry(selected.page)).mediaBox));
-    if (copies.empty()) return;
-    PdfAnnotation copy = copies.front();
-    const auto offset = MarkupGeometry::pasteOffset({copy.rect}, markBounds(*view_.document(), selected.page), pasteStep,
-                                                    (*view_.geometry(selected.page)).cropBox);
-    quarnkit::MarkFrame::of(copy).offset(offset).apply(copy);
-    if (const auto added = addMark(selected.page, copy, QStringLiteral("Duplicate"))) select(added);
-}
-
-void MarkEditor::editSelectedText()
-{
-    if (!selected_) return;
-    const auto mark = annotation(*selected_);
-    const auto kind = mark ? quarnkit::MarkCatalog::kind(*mark) : std::nullopt;
-    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
-    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
-}
-
-void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
-{
-    if (!view_.document() || marks.empty()) return;
-    QUndoStack* undo = view_.undoManager();
-    if (undo) undo->beginMacro(actionName);
-    for (const MarkRef& mark : marks) {
-        if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone
-        try {
-            remove(mark, actionName);
-        } catch (const std::exception&) {
-            continue; // a page that cannot be read keeps its marks
-        }
-    }
-    if (undo) undo->endMacro();
+    if (!marks.selected()) return;
+    const MarkRef selected = *marks.selected();
+    const auto page = marks.pageId(selected.page);
+    if (!page) return;
+    if (const auto copy = marks.edit([&] { return MarkEdits::duplicate(*marks.document(), *page, selected.object); }))
+        marks.select(MarkRef{selected.page, *copy});
 }
 
 } // namespace quarn

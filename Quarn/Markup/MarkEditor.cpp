@@ -1,15 +1,22 @@
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
+#include "Quarn/Viewer/TextSelection.h"
 
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/InkStroke.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Markup/Redaction.h"
 
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
+#include "Quarn/Viewer/CopyPage.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
@@ -19,15 +26,15 @@
 
 namespace quarn {
 
-using platform::PdfAnnotation;
 using platform::PdfPoint;
 using platform::PdfRect;
+using quarnkit::Annotation;
 using quarnkit::MarkFrame;
 using quarnkit::MarkHandle;
 using quarnkit::MarkupTool;
-namespace PdfAnnotations = platform::PdfAnnotations;
 namespace AnnotationFactory = quarnkit::AnnotationFactory;
 namespace MarkEditing = quarnkit::MarkEditing;
+namespace MarkEdits = quarnkit::MarkEdits;
 namespace MarkupGeometry = quarnkit::MarkupGeometry;
 
 namespace {
@@ -66,10 +73,60 @@ std::string_view markupSubtype(MarkupTool tool)
     return "Highlight";
 }
 
-long long burstTarget(const MarkRef& mark) { return (static_cast<long long>(mark.page) << 32) | unsigned(mark.object); }
-
 // Rounds halves away from zero, as a whole-point nudge wants.
 double wholePoints(double v) { return v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5); }
+
+// How far from a mark, in page points, a click still takes it.
+double hitTolerance(double scale)
+{
+    return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
+}
+
+// Where the handles of a mark show in the viewport.
+std::vector<std::pair<MarkHandle, QPointF>> handlePoints(const PagePlacement& placement, const Annotation& a, int page)
+{
+    std::vector<std::pair<MarkHandle, QPointF>> result;
+    const std::vector<MarkHandle> handles = MarkEditing::handles(a);
+    const bool hasStart = std::find(handles.begin(), handles.end(), MarkHandle::start) != handles.end();
+    if (hasStart) {
+        if (const auto ends = MarkEditing::lineEnds(a)) {
+            result.emplace_back(MarkHandle::start, placement.convertFromPage(ends->first, page));
+            result.emplace_back(MarkHandle::end, placement.convertFromPage(ends->second, page));
+            return result;
+        }
+    }
+    for (MarkHandle h : handles) result.emplace_back(h, placement.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
+    return result;
+}
+
+// A pen stroke's points; with Shift, a straight stroke at a snapped angle.
+std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points, bool shift)
+{
+    if (shift && points.size() >= 2)
+        return quarnkit::InkStroke::points({points.front(), MarkupGeometry::snapAngle(points.front(), points.back())});
+    return quarnkit::InkStroke::points(points);
+}
+
+// Where a drag of a shape ends; with Shift, a square, a circle or a snapped line.
+PdfPoint shapeEnd(MarkupTool tool, PdfPoint start, PdfPoint end, bool shift)
+{
+    if (!shift) return end;
+    switch (tool) {
+    case MarkupTool::highlight:
+    case MarkupTool::rectangle:
+    case MarkupTool::ellipse:
+    case MarkupTool::redact: {
+        const double dx = end.x - start.x, dy = end.y - start.y;
+        const double side = std::max(std::fabs(dx), std::fabs(dy));
+        return {start.x + (dx < 0 ? -side : side), start.y + (dy < 0 ? -side : side)};
+    }
+    case MarkupTool::line:
+    case MarkupTool::arrow:
+        return MarkupGeometry::snapAngle(start, end);
+    default:
+        return end;
+    }
+}
 
 Qt::CursorShape resizeCursor(QPointF centre, QPointF handle)
 {
@@ -82,8 +139,19 @@ Qt::CursorShape resizeCursor(QPointF centre, QPointF handle)
 
 } // namespace
 
-MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), overlay_(new MarkupOverlay(view.overlay()))
+MarkEditor& MarkEditor::of(QuarnPDFView& view)
 {
+    if (auto* editor = view.interactions().find<MarkEditor>()) return *editor;
+    return static_cast<MarkEditor&>(view.interactions().add(std::make_unique<MarkEditor>(view)));
+}
+
+MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), layer_(new QWidget(view.viewport()))
+{
+    layer_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layer_->setAttribute(Qt::WA_NoSystemBackground);
+    layer_->setGeometry(view.viewport()->rect());
+    layer_->show();
+    overlay_ = new MarkupOverlay(layer_);
     overlay_->beforePaint = [this] { fillOverlay(); };
 }
 
@@ -138,8 +206,26 @@ void MarkEditor::documentReplaced()
 
 void MarkEditor::viewMoved()
 {
+    layer_->setGeometry(view_.viewport()->rect());
     refresh();
     layoutEditor();
+}
+
+void MarkEditor::toolChanged()
+{
+    if (hasEditor()) QTimer::singleShot(0, &view_, [this] { commitEditing(); });
+    setHover(std::nullopt);
+}
+
+bool MarkEditor::contextMenu(QContextMenuEvent* event)
+{
+    commitEditing();
+    if (const auto at = view_.placement().pagePoint(event->pos())) {
+        if (const auto hit = markAt(at->point, at->page)) select(hit);
+    }
+    std::unique_ptr<QMenu> menu(contextMenu());
+    if (menu && !menu->isEmpty()) menu->exec(event->globalPos());
+    return true;
 }
 
 void MarkEditor::refresh() { overlay_->update(); }
@@ -151,11 +237,11 @@ void MarkEditor::select(std::optional<MarkRef> mark)
     const bool changed = !(mark == selected_);
     selected_ = mark;
     if (changed) burst_.reset();
-    if (changed && mark) view_.clearSelection();
-    if (view_.onSelection) view_.onSelection(selected_.has_value());
-    if (view_.onInspect) {
+    if (changed && mark) view_.interactions().textSelection().clear();
+    if (onSelection) onSelection(selected_.has_value());
+    if (onInspect) {
         const auto a = mark ? annotation(*mark) : std::nullopt;
-        view_.onInspect(a ? quarnkit::MarkCatalog::style(*a) : std::nullopt);
+        onInspect(a ? quarnkit::MarkCatalog::style(*a) : std::nullopt);
     }
     refresh();
 }
@@ -182,22 +268,22 @@ QMenu* MarkEditor::contextMenu()
                             [this] { editSelectedText(); });
             menu->addSeparator();
         }
-        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(); })->setEnabled(!hasEditor());
-        menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(); });
-        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_, [this] { duplicateSelection(); });
+        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(*this); })->setEnabled(!hasEditor());
+        menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(*this); });
+        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_, [this] { duplicateSelection(*this); });
         menu->addAction(QObject::tr("Delete Mark"), &view_, [this] { removeSelection(QStringLiteral("Delete")); })
             ->setEnabled(!hasEditor());
         menu->addSeparator();
         menu->addAction(QObject::tr("Bring to Front"), &view_, [this] { reorderSelection(true); });
         menu->addAction(QObject::tr("Send to Back"), &view_, [this] { reorderSelection(false); });
     } else {
-        if (!view_.currentSelection().text.empty())
-            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.copy(); });
-        if (canPasteMarks()) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(); });
+        if (!view_.interactions().textSelection().current().text.empty())
+            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.interactions().textSelection().copy(); });
+        if (canPasteMarks(*this)) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(*this); });
     }
     if (view_.pageCount() > 0) {
         if (!menu->isEmpty()) menu->addSeparator();
-        menu->addAction(QObject::tr("Copy Page"), &view_, [this] { view_.copyPage(); });
+        menu->addAction(QObject::tr("Copy Page"), &view_, [this] { copyPage(view_); });
     }
     return menu;
 }
@@ -225,19 +311,19 @@ bool MarkEditor::chooseByKey(const QKeyEvent* event)
     const int c = int(*command);
     if (c >= int(ShortcutCommand::toolSelect) && c <= int(ShortcutCommand::toolEraser)) {
         const auto tool = quarnkit::allTools[size_t(c - int(ShortcutCommand::toolSelect))];
-        if (view_.onChooseTool)
-            view_.onChooseTool(tool);
-        else if (view_.onToolChange)
-            view_.onToolChange(tool);
+        if (onChooseTool)
+            onChooseTool(tool);
+        else if (onToolChange)
+            onToolChange(tool);
         return true;
     }
     if (c >= int(ShortcutCommand::swatch1) && c <= int(ShortcutCommand::swatch8)) {
         const int index = c - int(ShortcutCommand::swatch1);
         if (index >= int(quarnkit::RGBA::swatches.size())) return false;
-        if (view_.onChooseSwatch)
-            view_.onChooseSwatch(index);
-        else if (view_.onSwatchIndex)
-            view_.onSwatchIndex(index);
+        if (onChooseSwatch)
+            onChooseSwatch(index);
+        else if (onSwatchIndex)
+            onSwatchIndex(index);
         return true;
     }
     return false;
@@ -245,54 +331,17 @@ bool MarkEditor::chooseByKey(const QKeyEvent* event)
 
 // ---------------------------------------------------------------- hit-testing
 
-double MarkEditor::hitTolerance() const
+std::optional<Annotation> MarkEditor::annotation(const MarkRef& mark) const
 {
-    const double scale = view_.scaleFactor();
-    return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
-}
-
-std::optional<PdfAnnotation> MarkEditor::annotation(const MarkRef& mark) const
-{
-    const auto& doc = view_.document();
-    if (!doc || mark.page < 0 || mark.page >= view_.pageCount()) return std::nullopt;
-    return PdfAnnotations::find(*doc, mark.page, mark.object);
+    if (!document() || mark.page < 0 || mark.page >= view_.pageCount()) return std::nullopt;
+    return MarkEdits::find(*document(), mark.page, mark.object);
 }
 
 std::optional<MarkRef> MarkEditor::markAt(PdfPoint at, int page, bool claim) const
 {
-    const auto& doc = view_.document();
-    if (!doc || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    const std::vector<PdfAnnotation> annotations = PdfAnnotations::list(*doc, page);
-    const double tolerance = hitTolerance();
-    // The mark drawn on top is the one hit.
-    for (size_t i = annotations.size(); i-- > 0;) {
-        const PdfAnnotation& a = annotations[i];
-        if (!AnnotationFactory::isMarkup(a) || !MarkEditing::hits(a, at, tolerance)) continue;
-        if (a.objectNumber > 0 || !claim) return MarkRef{page, a.objectNumber};
-        // Numbering changes neither the drawing nor the order of the list.
-        if (PdfAnnotations::numberDirect(*doc, page) == 0) return std::nullopt;
-        const std::vector<PdfAnnotation> numbered = PdfAnnotations::list(*doc, page);
-        if (i >= numbered.size() || numbered[i].objectNumber <= 0) return std::nullopt;
-        view_.noteEdit(page); // lists of marks learn the new number
-        return MarkRef{page, numbered[i].objectNumber};
-    }
-    return std::nullopt;
-}
-
-std::vector<std::pair<MarkHandle, QPointF>> MarkEditor::handlePoints(const PdfAnnotation& a, int page) const
-{
-    std::vector<std::pair<MarkHandle, QPointF>> result;
-    const std::vector<MarkHandle> handles = MarkEditing::handles(a);
-    const bool hasStart = std::find(handles.begin(), handles.end(), MarkHandle::start) != handles.end();
-    if (hasStart) {
-        if (const auto ends = MarkEditing::lineEnds(a)) {
-            result.emplace_back(MarkHandle::start, view_.convertFromPage(ends->first, page));
-            result.emplace_back(MarkHandle::end, view_.convertFromPage(ends->second, page));
-            return result;
-        }
-    }
-    for (MarkHandle h : handles) result.emplace_back(h, view_.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
-    return result;
+    if (!document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
+    const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(view_.scaleFactor()), claim);
+    return object ? std::optional(MarkRef{page, *object}) : std::nullopt;
 }
 
 std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) const
@@ -301,7 +350,7 @@ std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) c
     if (!a) return std::nullopt;
     std::optional<MarkHandle> best;
     double bestDistance = 0;
-    for (const auto& [handle, at] : handlePoints(*a, mark.page)) {
+    for (const auto& [handle, at] : handlePoints(view_.placement(), *a, mark.page)) {
         if (std::fabs(at.x() - p.x()) > handleReach || std::fabs(at.y() - p.y()) > handleReach) continue;
         const double d = QLineF(at, p).length();
         if (!best || d < bestDistance) { // on a tie the earlier handle stays
@@ -312,13 +361,11 @@ std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) c
     return best;
 }
 
-// ---------------------------------------------------------------- reports and undo
+// ---------------------------------------------------------------- edits
 
-void MarkEditor::edited(int page)
+void MarkEditor::preview(const MarkRef& mark, const Annotation& annotation)
 {
-    editing_ = true;
-    view_.noteEdit(page);
-    editing_ = false;
+    if (const auto page = pageId(mark.page)) own([&] { MarkEdits::preview(*document(), *page, annotation); });
 }
 
 void MarkEditor::documentChanged()
@@ -330,117 +377,116 @@ void MarkEditor::documentChanged()
         select(std::nullopt);
         return;
     }
-    if (selected_ && view_.onInspect) {
-        if (const auto a = annotation(*selected_)) view_.onInspect(quarnkit::MarkCatalog::style(*a));
+    if (selected_ && onInspect) {
+        if (const auto a = annotation(*selected_)) onInspect(quarnkit::MarkCatalog::style(*a));
     }
     refresh();
 }
 
-std::optional<platform::PdfPageId> MarkEditor::pageId(int page) const
+std::optional<quarnkit::PageId> MarkEditor::pageId(int page) const
 {
-    return view_.quarnDocument() ? view_.quarnDocument()->pageId(page) : std::nullopt;
+    return document() ? document()->pageId(page) : std::nullopt;
 }
 
-void MarkEditor::registerAdded(const MarkRef& mark, const QString& name)
+std::optional<MarkRef> MarkEditor::addMark(int page, const Annotation& a, const QString& name)
 {
+    const auto id = pageId(page);
+    if (!id || page >= view_.pageCount()) return std::nullopt;
     burst_.reset();
-    edited(mark.page);
-    QUndoStack* undo = stack();
-    const auto page = pageId(mark.page);
-    if (!undo || !view_.document() || !page) return;
-    const std::vector<int> order = PdfAnnotations::order(*view_.document(), mark.page);
-    const auto at = std::find(order.begin(), order.end(), mark.object);
-    const int index = at == order.end() ? int(order.size()) : int(at - order.begin());
-    undo->push(new quarnkit::MarkPresenceCommand(*view_.quarnDocument(), *page, mark.object, true, index, name));
-}
-
-std::optional<MarkRef> MarkEditor::addMark(int page, const PdfAnnotation& a, const QString& name)
-{
-    if (!view_.document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    int object = 0;
+    std::optional<int> object;
     try {
-        object = PdfAnnotations::add(*view_.document(), page, a);
-    } catch (const platform::PdfError& error) {
+        object = own([&] { return MarkEdits::add(*document(), *id, a, name); });
+    } catch (const MarkEdits::DamagedPage& error) {
         // Nothing was added and nothing is recorded: the user hears why.
-        if (error.code() != platform::PdfErrorCode::damagedPage) throw;
-        view_.showErrorAlert(QObject::tr("Page %1 of this PDF is damaged, so ravlen can't add marks to it.").arg(page + 1));
+        showErrorAlert(&view_, QString::fromUtf8(error.what()));
         return std::nullopt;
     }
-    if (object <= 0) return std::nullopt;
-    const MarkRef mark{page, object};
-    registerAdded(mark, name);
-    return mark;
+    if (!object) return std::nullopt;
+    return MarkRef{page, *object};
 }
 
 void MarkEditor::remove(MarkRef mark, const QString& name)
 {
-    if (!view_.document()) return;
-    const auto index = PdfAnnotations::remove(*view_.document(), mark.page, mark.object);
-    if (!index) return;
-    burst_.reset();
     const auto page = pageId(mark.page);
-    edited(mark.page);
-    if (QUndoStack* undo = stack(); undo && page)
-        undo->push(new quarnkit::MarkPresenceCommand(*view_.quarnDocument(), *page, mark.object, false, *index, name));
+    if (!page) return;
+    if (own([&] { return MarkEdits::remove(*document(), *page, mark.object, name); })) burst_.reset();
 }
 
-void MarkEditor::finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name)
+void MarkEditor::reorderSelection(bool toFront)
+{
+    const auto mark = selected_;
+    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
+    const auto page = pageId(mark->page);
+    if (page && own([&] { return MarkEdits::restack(*document(), *page, mark->object, toFront); })) burst_.reset();
+}
+
+void MarkEditor::removeSelection(const QString& actionName)
+{
+    const auto mark = selected_;
+    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
+    remove(*mark, actionName);
+}
+
+void MarkEditor::editSelectedText()
+{
+    if (!selected_) return;
+    const auto mark = annotation(*selected_);
+    const auto kind = mark ? quarnkit::MarkCatalog::kind(*mark) : std::nullopt;
+    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
+    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
+}
+
+void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
+{
+    if (!document() || marks.empty()) return;
+    std::vector<std::pair<quarnkit::PageId, int>> placed;
+    for (const MarkRef& mark : marks) {
+        if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone
+        if (const auto page = pageId(mark.page)) placed.emplace_back(*page, mark.object);
+    }
+    burst_.reset();
+    own([&] { MarkEdits::remove(*document(), placed, actionName); });
+}
+
+void MarkEditor::finishChange(const MarkRef& mark, const Annotation& before, const QString& name)
 {
     const auto now = annotation(mark);
-    if (!now) return;
+    const auto page = pageId(mark.page);
+    if (!now || !page) return;
     const MarkFrame from = MarkFrame::of(before), to = MarkFrame::of(*now);
     if (from.bounds == to.bounds && from.start == to.start && from.end == to.end) return; // put back where it was
     burst_.reset();
-    edited(mark.page);
-    if (QUndoStack* undo = stack(); undo && pageId(mark.page))
-        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark.page), before, *now, name));
+    own([&] { return MarkEdits::change(*document(), *page, before, *now, name); });
 }
 
 void MarkEditor::nudge(double dx, double dy, double step)
 {
     const auto mark = selected_;
-    if (!mark) return;
-    auto a = annotation(*mark);
-    if (!a) return;
+    const auto page = mark ? pageId(mark->page) : std::nullopt;
+    if (!page || !view_.placement().geometry(mark->page)) return;
     // The direction is one in the view (y up); carry it into page space.
     const QPointF centre = view_.viewport()->rect().center();
-    const PdfPoint p0 = view_.convertToPage(centre, mark->page);
-    const PdfPoint p1 = view_.convertToPage(centre + QPointF(dx, -dy), mark->page);
+    const PdfPoint p0 = view_.placement().convertToPage(centre, mark->page);
+    const PdfPoint p1 = view_.placement().convertToPage(centre + QPointF(dx, -dy), mark->page);
     const double ddx = p1.x - p0.x, ddy = p1.y - p0.y;
     const double length = std::hypot(ddx, ddy);
     PdfPoint offset;
     if (length > 0) offset = {wholePoints(step * ddx / length), wholePoints(step * ddy / length)};
-    if (!view_.geometry(mark->page)) return;
-    const PdfRect bounds = a->rect;
-    PdfRect moved{bounds.x + offset.x, bounds.y + offset.y, bounds.width, bounds.height};
-    const PdfRect area = view_.geometry(mark->page)->cropBox;
-    // A mark on the page stays on it; one already partly off moves freely.
-    if (area.contains({bounds.minX(), bounds.minY()}) && area.contains({bounds.maxX(), bounds.maxY()}))
-        moved = MarkupGeometry::clamp(moved, area);
-    const PdfPoint delta{moved.x - bounds.x, moved.y - bounds.y};
-    if (delta.x == 0 && delta.y == 0) return;
-    const bool continues = quarnkit::EditBurst::continues(burst_, "move", burstTarget(*mark));
-    const PdfAnnotation before = *a;
-    MarkFrame::of(*a).offset(delta).apply(*a);
-    PdfAnnotations::update(*view_.document(), mark->page, *a);
-    edited(mark->page);
     // A continuing nudge folds into the step its run began with.
-    if (QUndoStack* undo = stack(); undo && pageId(mark->page))
-        undo->push(new quarnkit::MarkChangeCommand(*view_.quarnDocument(), *pageId(mark->page), before, *a,
-                                                   QStringLiteral("Move"), continues));
+    own([&] { return MarkEdits::nudge(*document(), *page, mark->object, offset, burst_); });
 }
 
 void MarkEditor::erase(QPointF p)
 {
-    const auto at = view_.pagePoint(p);
+    const auto at = view_.placement().pagePoint(p);
     if (!at) return;
     const auto hit = markAt(at->point, at->page, true);
     if (!hit || erased_.count(hit->object)) return;
     erased_.insert(hit->object);
     if (!erasingGroup_) {
         erasingGroup_ = true;
-        eraseStack_ = stack();
-        if (eraseStack_) eraseStack_->beginMacro(QStringLiteral("Erase"));
+        eraseDocument_ = document();
+        if (eraseDocument_) eraseDocument_->undoStack().beginMacro(QStringLiteral("Erase"));
     }
     remove(*hit, QStringLiteral("Erase"));
 }
@@ -449,73 +495,42 @@ void MarkEditor::endEraseGroup()
 {
     if (!erasingGroup_) return;
     erasingGroup_ = false;
-    if (eraseStack_) eraseStack_->endMacro();
-    eraseStack_.clear();
+    if (eraseDocument_) eraseDocument_->undoStack().endMacro();
+    eraseDocument_.clear();
 }
 
 void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to)
 {
-    const auto& doc = view_.document();
-    if (!doc) return;
+    const auto id = pageId(page);
+    if (!id) return;
     const quarnkit::RGBA color = view_.style().color;
-    std::vector<PdfAnnotation> marks;
+    std::vector<Annotation> marks;
     try {
-        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *doc, page, from, to, color);
+        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *document()->pdf(), page, from, to, color);
     } catch (const std::exception&) {
         marks.clear(); // a page whose text cannot be read takes a plain box below
     }
     if (marks.empty() && tool == MarkupTool::highlight) {
         if (auto box = AnnotationFactory::highlight(MarkupGeometry::rect(from, to), color)) marks.push_back(*box);
     }
-    if (marks.empty()) return;
-    const QString name = quarnkit::title(tool);
-    QUndoStack* undo = stack();
-    if (undo) undo->beginMacro(name);
-    for (const PdfAnnotation& mark : marks) addMark(page, mark, name);
-    if (undo) undo->endMacro();
+    burst_.reset();
+    own([&] { return MarkEdits::add(*document(), *id, marks, quarnkit::title(tool)); });
 }
 
 // ---------------------------------------------------------------- drawing steps
-
-std::vector<PdfPoint> MarkEditor::inkPoints(const std::vector<PdfPoint>& points) const
-{
-    if (shift_ && points.size() >= 2)
-        return quarnkit::InkStroke::points({points.front(), MarkupGeometry::snapAngle(points.front(), points.back())});
-    return quarnkit::InkStroke::points(points);
-}
-
-PdfPoint MarkEditor::shapeEnd(MarkupTool tool, PdfPoint start, PdfPoint end) const
-{
-    if (!shift_) return end;
-    switch (tool) {
-    case MarkupTool::highlight:
-    case MarkupTool::rectangle:
-    case MarkupTool::ellipse:
-    case MarkupTool::redact: {
-        const double dx = end.x - start.x, dy = end.y - start.y;
-        const double side = std::max(std::fabs(dx), std::fabs(dy));
-        return {start.x + (dx < 0 ? -side : side), start.y + (dy < 0 ? -side : side)};
-    }
-    case MarkupTool::line:
-    case MarkupTool::arrow:
-        return MarkupGeometry::snapAngle(start, end);
-    default:
-        return end;
-    }
-}
 
 void MarkEditor::finishDrawing(const Drag& finished)
 {
     const quarnkit::ToolStyle& style = view_.style();
     if (const auto* ink = std::get_if<Ink>(&finished)) {
-        if (auto mark = AnnotationFactory::ink(inkPoints(ink->points), style.color, style.stroke))
+        if (auto mark = AnnotationFactory::ink(inkPoints(ink->points, shift_), style.color, style.stroke))
             addMark(ink->page, *mark, quarnkit::title(MarkupTool::pen));
         return;
     }
     const auto* shape = std::get_if<Shape>(&finished);
     if (!shape) return;
-    const PdfPoint end = shapeEnd(shape->tool, shape->start, shape->current);
-    std::optional<PdfAnnotation> mark;
+    const PdfPoint end = shapeEnd(shape->tool, shape->start, shape->current, shift_);
+    std::optional<Annotation> mark;
     switch (shape->tool) {
     case MarkupTool::highlight:
     case MarkupTool::underline:
@@ -555,7 +570,7 @@ bool MarkEditor::press(QMouseEvent* event)
     hoverHandle_.reset();
     setHover(std::nullopt);
     shift_ = event->modifiers() & Qt::ShiftModifier;
-    dragDocument_ = view_.document();
+    dragDocument_ = document();
     const QPointF p = event->position();
     const MarkupTool tool = view_.tool();
 
@@ -568,7 +583,7 @@ bool MarkEditor::press(QMouseEvent* event)
                 }
             }
         }
-        const auto at = view_.pagePoint(p);
+        const auto at = view_.placement().pagePoint(p);
         const auto hit = at ? markAt(at->point, at->page, true) : std::nullopt;
         const auto a = hit ? annotation(*hit) : std::nullopt;
         if (!a) {
@@ -598,7 +613,7 @@ bool MarkEditor::press(QMouseEvent* event)
         return true;
     }
     if (isDrawingTool(tool)) {
-        const auto at = view_.pagePoint(p);
+        const auto at = view_.placement().pagePoint(p);
         if (!at) return true; // beside the pages a drawing tool does nothing
         select(std::nullopt);
         if (tool == MarkupTool::pen) drag_ = Ink{at->page, {at->point}};
@@ -608,14 +623,14 @@ bool MarkEditor::press(QMouseEvent* event)
     }
     if (tool == MarkupTool::text) {
         // A click on an existing box starts a new one too; boxes are edited with Select or Return.
-        if (const auto at = view_.pagePoint(p)) {
+        if (const auto at = view_.placement().pagePoint(p)) {
             select(std::nullopt);
             beginEditing(EditorTarget::newText(at->page, at->point));
         }
         return true;
     }
     if (tool == MarkupTool::note) {
-        const auto at = view_.pagePoint(p);
+        const auto at = view_.placement().pagePoint(p);
         if (!at) return true;
         const auto hit = markAt(at->point, at->page, true);
         const auto a = hit ? annotation(*hit) : std::nullopt;
@@ -634,7 +649,7 @@ bool MarkEditor::press(QMouseEvent* event)
 bool MarkEditor::sameDocument()
 {
     if (std::holds_alternative<std::monostate>(drag_)) return true;
-    if (dragDocument_.lock() == view_.document()) return true;
+    if (dragDocument_ == document()) return true;
     abandon(); // another document came in mid-gesture: its pages are not the ones dragged on
     return false;
 }
@@ -646,31 +661,29 @@ bool MarkEditor::move(QMouseEvent* event)
     if (!sameDocument()) return true;
     shift_ = event->modifiers() & Qt::ShiftModifier;
     const QPointF p = event->position();
-    const auto& doc = view_.document();
 
     if (auto* ink = std::get_if<Ink>(&drag_)) {
-        const auto at = view_.pagePoint(p, ink->page);
+        const auto at = view_.placement().pagePoint(p, ink->page);
         if (!at) return true;
         if (ink->points.empty() || MarkupGeometry::length(ink->points.back(), at->point) >= minInkStep)
             ink->points.push_back(at->point);
         overlay_->update();
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
-        if (const auto at = view_.pagePoint(p, shape->page)) shape->current = at->point;
+        if (const auto at = view_.placement().pagePoint(p, shape->page)) shape->current = at->point;
         overlay_->update();
     } else if (auto* moving = std::get_if<Move>(&drag_)) {
-        const auto at = view_.pagePoint(p, moving->mark.page);
+        const auto at = view_.placement().pagePoint(p, moving->mark.page);
         auto a = annotation(moving->mark);
-        if (!at || !a || !doc) return true;
+        if (!at || !a) return true;
         // Always from the frame at mouse-down, so nothing accumulates.
         moving->frame.offset({at->point.x - moving->origin.x, at->point.y - moving->origin.y}).apply(*a);
-        PdfAnnotations::update(*doc, moving->mark.page, *a);
-        edited(moving->mark.page);
+        preview(moving->mark, *a);
         view_.viewport()->setCursor(Qt::ClosedHandCursor);
         refresh();
     } else if (auto* resizing = std::get_if<Resize>(&drag_)) {
-        const auto at = view_.pagePoint(p, resizing->mark.page);
+        const auto at = view_.placement().pagePoint(p, resizing->mark.page);
         auto a = annotation(resizing->mark);
-        if (!at || !a || !doc) return true;
+        if (!at || !a) return true;
         PdfPoint q = at->point;
         if (resizing->handle == MarkHandle::start || resizing->handle == MarkHandle::end) {
             const auto ends = MarkEditing::lineEnds(*a);
@@ -688,8 +701,7 @@ bool MarkEditor::move(QMouseEvent* event)
             const PdfRect bounds = MarkupGeometry::resize(resizing->frame.bounds, resizing->handle, q, shift_, minimum);
             resizing->frame.resized(bounds).apply(*a);
         }
-        PdfAnnotations::update(*doc, resizing->mark.page, *a);
-        edited(resizing->mark.page);
+        preview(resizing->mark, *a);
         refresh();
     } else if (std::holds_alternative<Erase>(drag_)) {
         erase(p);
@@ -713,14 +725,13 @@ bool MarkEditor::release(QMouseEvent* event)
     if (const auto* moving = std::get_if<Move>(&finished)) {
         const bool reclick = reclick_ == moving->mark;
         reclick_.reset();
-        if (reclick && view_.document()) {
+        if (reclick) {
             // A click on a box or note that was already selected types into it;
             // a drag_ shorter than 2 points is no move.
             if (const auto now = annotation(moving->mark)) {
                 const auto& was = moving->frame.bounds;
                 if (std::hypot(now->rect.x - was.x, now->rect.y - was.y) < 2.0) {
-                    PdfAnnotations::update(*view_.document(), moving->mark.page, moving->before);
-                    edited(moving->mark.page);
+                    preview(moving->mark, moving->before);
                     const bool note = quarnkit::MarkCatalog::kind(*now) == quarnkit::MarkKind::note;
                     beginEditing(note ? EditorTarget::note(moving->mark) : EditorTarget::text(moving->mark));
                     return true;
@@ -791,18 +802,16 @@ bool MarkEditor::escape()
 {
     if (const auto* moving = std::get_if<Move>(&drag_)) {
         // The mark goes back to where the gesture found it; nothing to undo.
-        if (view_.document()) PdfAnnotations::update(*view_.document(), moving->mark.page, moving->before);
-        const int page = moving->mark.page;
+        const Move gesture = *moving;
         drag_ = std::monostate{};
-        edited(page);
+        preview(gesture.mark, gesture.before);
         refresh();
         return true;
     }
     if (const auto* resizing = std::get_if<Resize>(&drag_)) {
-        if (view_.document()) PdfAnnotations::update(*view_.document(), resizing->mark.page, resizing->before);
-        const int page = resizing->mark.page;
+        const Resize gesture = *resizing;
         drag_ = std::monostate{};
-        edited(page);
+        preview(gesture.mark, gesture.before);
         refresh();
         return true;
     }
@@ -826,8 +835,8 @@ bool MarkEditor::escape()
         return true;
     }
     if (view_.tool() == MarkupTool::select) return false;
-    if (view_.onChooseTool) view_.onChooseTool(MarkupTool::select);
-    else if (view_.onToolChange) view_.onToolChange(MarkupTool::select);
+    if (onChooseTool) onChooseTool(MarkupTool::select);
+    else if (onToolChange) onToolChange(MarkupTool::select);
     return true;
 }
 
@@ -854,8 +863,8 @@ void MarkEditor::hoverAt(QPointF p)
             Qt::CursorShape shape = Qt::CrossCursor;
             if (*handle != MarkHandle::start && *handle != MarkHandle::end) {
                 if (const auto a = annotation(*selected_)) {
-                    const QPointF centre = view_.convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
-                    const QPointF at = view_.convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
+                    const QPointF centre = view_.placement().convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
+                    const QPointF at = view_.placement().convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
                     shape = resizeCursor(centre, at);
                 }
             }
@@ -869,7 +878,7 @@ void MarkEditor::hoverAt(QPointF p)
     }
     std::optional<MarkRef> hovered;
     if (tool == MarkupTool::select || tool == MarkupTool::eraser || tool == MarkupTool::note) {
-        if (const auto at = view_.pagePoint(p)) {
+        if (const auto at = view_.placement().pagePoint(p)) {
             hovered = markAt(at->point, at->page);
             if (hovered && tool == MarkupTool::note) {
                 const auto a = annotation(*hovered);
@@ -901,33 +910,29 @@ void MarkEditor::fillOverlay()
     overlay_->textLines.reset();
     if (auto* ink = std::get_if<Ink>(&drag_)) {
         MarkupOverlay::Stroke stroke{MarkupTool::pen, {}, color, lineWidth, false};
-        for (const PdfPoint& p : inkPoints(ink->points)) stroke.points.push_back(view_.convertFromPage(p, ink->page));
+        for (const PdfPoint& p : inkPoints(ink->points, shift_)) stroke.points.push_back(view_.placement().convertFromPage(p, ink->page));
         overlay_->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
-        if (!boxPreview && view_.document() && view_.geometry(shape->page)) {
-            if (!shape->text) {
-                try {
-                    shape->text = std::make_shared<const platform::PdfTextPage>(view_.document()->textPage(shape->page));
-                } catch (const std::exception&) {
-                    shape->text = std::make_shared<const platform::PdfTextPage>();
-                }
-            }
-            const PdfRect media = view_.geometry(shape->page)->mediaBox;
+        if (!boxPreview && document() && view_.placement().geometry(shape->page)) {
+            if (!shape->text)
+                shape->text = std::make_shared<const quarnkit::PageTextLayout>(
+                    quarnkit::PageText::layout(*document(), shape->page));
+            const PdfRect media = view_.placement().geometry(shape->page)->mediaBox;
             const auto lines = AnnotationFactory::textLines(*shape->text, media, shape->start, shape->current);
             if (lines.empty() && shape->tool == MarkupTool::highlight) {
                 boxPreview = true; // a highlight over no text is a plain box
             } else {
                 MarkupOverlay::TextLines preview{shape->tool, {}, color, scale};
-                for (const PdfRect& r : lines) preview.rects.push_back(view_.convertFromPage(r, shape->page));
+                for (const PdfRect& r : lines) preview.rects.push_back(view_.placement().convertFromPage(r, shape->page));
                 overlay_->textLines = std::move(preview);
             }
         }
         if (boxPreview) {
             overlay_->stroke = MarkupOverlay::Stroke{
                 shape->tool,
-                {view_.convertFromPage(shape->start, shape->page),
-                 view_.convertFromPage(shapeEnd(shape->tool, shape->start, shape->current), shape->page)},
+                {view_.placement().convertFromPage(shape->start, shape->page),
+                 view_.placement().convertFromPage(shapeEnd(shape->tool, shape->start, shape->current, shift_), shape->page)},
                 color, lineWidth, style.filled};
         }
     }
@@ -937,13 +942,13 @@ void MarkEditor::fillOverlay()
     const auto selected = selected_;
     const auto selectedMark = selected ? annotation(*selected) : std::nullopt;
     if (selectedMark) {
-        const auto points = handlePoints(*selectedMark, selected->page);
+        const auto points = handlePoints(view_.placement(), *selectedMark, selected->page);
         MarkupOverlay::Selection selection;
         for (const auto& [handle, at] : points) selection.handles.push_back(at);
         if (points.size() == 2 && points.front().first == MarkHandle::start) {
             selection.line = std::make_pair(points[0].second, points[1].second);
         } else {
-            const QRectF frame = view_.convertFromPage(selectedMark->rect, selected->page);
+            const QRectF frame = view_.placement().convertFromPage(selectedMark->rect, selected->page);
             selection.frame = points.empty() ? frame.adjusted(-3, -3, 3, 3) : frame;
         }
         overlay_->selection = std::move(selection);
@@ -954,7 +959,7 @@ void MarkEditor::fillOverlay()
 
     // A note's text beside it: the hovered note, else the selected one.
     overlay_->bubble.reset();
-    const auto isNote = [](const std::optional<PdfAnnotation>& a) {
+    const auto isNote = [](const std::optional<Annotation>& a) {
         return a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note;
     };
     const auto& [noteRef, note] = isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);
@@ -965,7 +970,7 @@ void MarkEditor::fillOverlay()
         const bool shown = view_.tool() == MarkupTool::select || view_.tool() == MarkupTool::note || noteRef == selected;
         const QString text = QString::fromStdString(note->contents).trimmed();
         if (shown && !text.isEmpty())
-            overlay_->bubble = MarkupOverlay::Bubble{view_.convertFromPage(note->rect, noteRef->page), text,
+            overlay_->bubble = MarkupOverlay::Bubble{view_.placement().convertFromPage(note->rect, noteRef->page), text,
                                                     note->color ? QColor::fromRgbF(float(note->color->r), float(note->color->g), float(note->color->b))
                                                                 : quarnkit::Design::accent()};
     }
@@ -973,22 +978,22 @@ void MarkEditor::fillOverlay()
     // The hovered mark: an outline with Select, the eraser's trail with the eraser.
     overlay_->hover.reset();
     if (!hoveredMark) return;
-    const QRectF box = view_.convertFromPage(hoveredMark->rect, hovered->page);
+    const QRectF box = view_.placement().convertFromPage(hoveredMark->rect, hovered->page);
     if (view_.tool() == MarkupTool::select) {
         if (!(selected == hovered)) overlay_->hover = MarkupOverlay::Hover{box.adjusted(-2, -2, 2, 2), std::nullopt, 1.5};
     } else if (view_.tool() == MarkupTool::eraser) {
         const double width = std::max(hoveredMark->borderWidth.value_or(1) * scale + 6, 6.0);
         QPainterPath path;
         if (const auto ends = MarkEditing::lineEnds(*hoveredMark)) {
-            path.moveTo(view_.convertFromPage(ends->first, hovered->page));
-            path.lineTo(view_.convertFromPage(ends->second, hovered->page));
+            path.moveTo(view_.placement().convertFromPage(ends->first, hovered->page));
+            path.lineTo(view_.placement().convertFromPage(ends->second, hovered->page));
             overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
         } else if (AnnotationFactory::matches(*hoveredMark, "Ink") && !hoveredMark->inkList.empty()) {
             for (const auto& stroke : hoveredMark->inkList) {
                 if (stroke.empty()) continue;
-                path.moveTo(view_.convertFromPage(stroke.front(), hovered->page));
+                path.moveTo(view_.placement().convertFromPage(stroke.front(), hovered->page));
                 if (stroke.size() == 1) path.lineTo(path.currentPosition() + QPointF(0.5, 0)); // a dot shows too
-                for (std::size_t i = 1; i < stroke.size(); ++i) path.lineTo(view_.convertFromPage(stroke[i], hovered->page));
+                for (std::size_t i = 1; i < stroke.size(); ++i) path.lineTo(view_.placement().convertFromPage(stroke[i], hovered->page));
             }
             overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
         } else {

@@ -1,16 +1,20 @@
 #pragma once
-// The editing of marks in one page view, as a class of its own: the page
-// view hands it the mouse, the keys and the painting of the layer above the
-// pages, and it keeps the selection, the hover, the gesture in progress from
-// mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles,
-// the in-place editor of text boxes and notes, and the edits of marks with
-// their undo steps. It reaches the view through its public interface only,
-// and every edit goes through the document, whose change signal it follows.
+// The editing of marks in one page view, one of the view's interactions
+// (PageInteraction.h): the view hands it the mouse and the keys, it paints
+// on a layer of its own above the pages, and it keeps the selection, the hover, the gesture in progress from
+// mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles
+// and the in-place editor of text boxes and notes. The edits themselves are
+// the document's (QuarnKit/Markup/MarkEdits.h), which records each as an undo
+// step; this class turns gestures into them and follows the document's change
+// signal. It reaches the view through its public interface only.
+#include "Quarn/Markup/MarkRef.h"
 #include "Quarn/Markup/MarkupOverlay.h"
+#include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Markup/Annotation.h"
 #include "QuarnKit/Markup/EditBurst.h"
-#include "QuarnKit/Markup/MarkCommands.h"
 #include "QuarnKit/Markup/MarkGeometry.h"
+#include "QuarnKit/Markup/PageText.h"
 
 #include <QPointer>
 
@@ -26,35 +30,57 @@ class QMouseEvent;
 
 namespace quarn {
 
-class MarkEditor {
+struct EditorTarget;
+
+class MarkEditor : public PageInteraction {
 public:
     using PdfPoint = platform::PdfPoint;
-    using PdfAnnotation = platform::PdfAnnotation;
+    using Annotation = quarnkit::Annotation;
+
+    // The mark editor of a page view, added to it on first asking.
+    static MarkEditor& of(QuarnPDFView& view);
 
     explicit MarkEditor(QuarnPDFView& view);
-    ~MarkEditor();
+    ~MarkEditor() override;
     MarkEditor(const MarkEditor&) = delete;
     MarkEditor& operator=(const MarkEditor&) = delete;
+
+    // What the editing reports to the window's markup: a mark selected or
+    // not, the style of the selected mark, a tool or swatch chosen by key
+    // (onChooseTool and onChooseSwatch when set, else onToolChange and onSwatchIndex).
+    std::function<void(bool selected)> onSelection;
+    std::function<void(std::optional<quarnkit::MarkStyle>)> onInspect;
+    std::function<void(quarnkit::MarkupTool)> onToolChange;
+    std::function<void(int index)> onSwatchIndex;
+    std::function<void(quarnkit::MarkupTool)> onChooseTool;
+    std::function<void(int index)> onChooseSwatch;
 
     // ------------------------------------------------------------ events routed by the view
 
     // True when the editing took the event (a press beside every mark with
     // Select falls through to text selection and links).
-    bool mousePress(QMouseEvent* event);
-    bool mouseMove(QMouseEvent* event);
-    bool mouseRelease(QMouseEvent* event);
+    bool mousePress(QMouseEvent* event) override;
+    // A quick second click draws, grabs or erases a mark like the first one.
+    bool mouseDoubleClick(QMouseEvent* event) override { return mousePress(event); }
+    bool mouseMove(QMouseEvent* event) override;
+    bool mouseRelease(QMouseEvent* event) override;
     // Mark keys: Escape, nudges, Return, Delete, tool letters and swatch digits.
-    bool key(QKeyEvent* event);
-    // The pointer moved without a button, or left the view (no point).
-    void hover(std::optional<QPointF> viewportPoint);
+    bool key(QKeyEvent* event) override;
+    // Ends typing, selects the mark under the pointer and opens its menu.
+    bool contextMenu(QContextMenuEvent* event) override;
+    void hover(std::optional<QPointF> viewportPoint) override;
+    // With a mark selected the arrow keys nudge it.
+    bool holdsArrows() const override { return selected_.has_value(); }
     // After any change of the document: a mark gone is no longer selected or
     // hovered, the inspector shows the selected mark as it is now, and an
     // edit made elsewhere (an undo, another view) ends any run of quick edits.
-    void documentChanged();
+    void documentChanged() override;
     // The view shows another document: the editor closes, the gesture ends.
-    void documentReplaced();
+    void documentReplaced() override;
     // The view scrolled or zoomed: the in-place editor follows its mark.
-    void viewMoved();
+    void viewMoved() override;
+    // Another tool: typing ends (on the next turn), nothing is hovered.
+    void toolChanged() override;
 
     // ------------------------------------------------------------ selection and hover
 
@@ -67,10 +93,13 @@ public:
     // it is given an object of its own first; without, it is reported with
     // object 0, which no edit takes.
     std::optional<MarkRef> markAt(PdfPoint at, int page, bool claim = false) const;
-    std::optional<PdfAnnotation> annotation(const MarkRef& mark) const;
+    std::optional<Annotation> annotation(const MarkRef& mark) const;
     // Redraws the layer above the pages (frame, handles, preview, bubble).
     void refresh();
+    // The context menu for the current selection; the caller owns it.
     QMenu* contextMenu();
+    // The layer above the pages that the editing draws on.
+    QWidget* overlay() const { return layer_; }
 
     // ------------------------------------------------------------ in-place typing (InlineEditorView.cpp)
 
@@ -82,30 +111,32 @@ public:
     void layoutEditor();
     void editSelectedText();
 
-    // ------------------------------------------------------------ edits (with undo steps)
+    // ------------------------------------------------------------ edits (each an undo step of the document)
 
-    // Registers a mark already put on `page` as added ("Rectangle", "Paste", …).
-    void registerAdded(const MarkRef& mark, const QString& name);
-    std::optional<MarkRef> addMark(int page, const PdfAnnotation& annotation, const QString& name);
+    std::optional<MarkRef> addMark(int page, const Annotation& annotation, const QString& name);
     void remove(MarkRef mark, const QString& name); // a copy: removal may clear the selection it came from
     void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
     void removeSelection(const QString& actionName);
 
-    // Marks on the clipboard (MarkClipboardCommands.cpp).
-    bool copySelectedMark();
-    bool cutSelectedMark();
-    void pasteMarks();
-    bool canPasteMarks() const;
-    void duplicateSelection();
-
-    // Restyling of the selected mark (InspectorEdits.cpp).
-    void applyColor(const quarnkit::RGBA& color);
-    void applyStroke(double width);
-    void applyFill(bool filled);
-    void applyTextSize(double size);
-    void applyFont(quarnkit::TextFont font);
-    void setArrowhead(bool on);
+    // Brings the selected mark to the front or sends it to the back.
     void reorderSelection(bool toFront);
+    // Changes the selected mark through `change` (false: nothing to change)
+    // as one step; `burstKey` folds quick repeats into one (RestyleMark.h
+    // has the changes the window asks for).
+    bool restyle(const std::function<bool(Annotation&, quarnkit::MarkKind)>& change, const char* burstKey,
+                 const QString& name);
+    // Makes an edit of the document as this editor's, ending any run of
+    // quick edits (the clipboard's, MarkClipboardCommands.h).
+    template <typename F> auto edit(F&& step)
+    {
+        burst_.reset();
+        return own(std::forward<F>(step));
+    }
+
+    QuarnPDFView& view() const { return view_; }
+    quarnkit::QuarnDocument* document() const { return view_.quarnDocument(); }
+    // The page object of a page, for an edit.
+    std::optional<quarnkit::PageId> pageId(int page) const;
 
 private:
     // A pen stroke: its page and the points collected so far.
@@ -118,19 +149,19 @@ private:
         quarnkit::MarkupTool tool = quarnkit::MarkupTool::rectangle;
         int page = -1;
         PdfPoint start, current;
-        std::shared_ptr<const platform::PdfTextPage> text; // read once per drag, for the text preview
+        std::shared_ptr<const quarnkit::PageTextLayout> text; // read once per drag, for the text preview
     };
     // A body drag of a mark: its value and frame at mouse-down and the page point grabbed.
     struct Move {
         MarkRef mark;
-        PdfAnnotation before;
+        Annotation before;
         quarnkit::MarkFrame frame;
         PdfPoint origin;
     };
     // A handle drag of the selected mark.
     struct Resize {
         MarkRef mark;
-        PdfAnnotation before;
+        Annotation before;
         quarnkit::MarkFrame frame;
         quarnkit::MarkHandle handle = quarnkit::MarkHandle::topLeft;
     };
@@ -152,40 +183,39 @@ private:
     bool sameDocument();
 
     std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
-    std::vector<std::pair<quarnkit::MarkHandle, QPointF>> handlePoints(const PdfAnnotation& annotation, int page) const;
-    double hitTolerance() const;
 
-    // Tells the document of an edit of `page` made here.
-    void edited(int page);
-    // The page object of a page, for an undo step.
-    std::optional<platform::PdfPageId> pageId(int page) const;
+    // Makes an edit of this editor's: the change it announces keeps the run of quick edits.
+    template <typename F> auto own(F&& edit)
+    {
+        editing_ = true;
+        struct Done {
+            bool& editing;
+            ~Done() { editing = false; }
+        } done{editing_};
+        return edit();
+    }
+    // Shows a mark as a drag leaves it, without an undo step.
+    void preview(const MarkRef& mark, const Annotation& annotation);
     void nudge(double dx, double dy, double step);
     void erase(QPointF viewportPoint);
     void endEraseGroup();
     void addTextMarkups(quarnkit::MarkupTool tool, int page, PdfPoint from, PdfPoint to);
-    std::vector<PdfPoint> inkPoints(const std::vector<PdfPoint>& points) const;
-    PdfPoint shapeEnd(quarnkit::MarkupTool tool, PdfPoint start, PdfPoint end) const;
     void finishDrawing(const Drag& drag);
-    void finishChange(const MarkRef& mark, const PdfAnnotation& before, const QString& name);
-    // Changes the selected mark through `change` (false: nothing to change)
-    // and registers the step; `burstKey` folds quick repeats into one.
-    bool restyleSelection(const std::function<bool(PdfAnnotation&, quarnkit::MarkKind)>& change,
-                          const char* burstKey, const QString& name);
+    void finishChange(const MarkRef& mark, const Annotation& before, const QString& name);
 
     void hoverAt(QPointF viewportPoint);
     void fillOverlay();
     void clearPreview();
-    QUndoStack* stack() const { return view_.undoManager(); }
-    const platform::PdfDocument* pdf() const { return view_.document().get(); }
 
     QuarnPDFView& view_;
-    MarkupOverlay* overlay_; // owned by the view's overlay widget
+    QWidget* layer_;         // a child of the view's viewport
+    MarkupOverlay* overlay_; // owned by the layer
     Drag drag_;
     bool shift_ = false; // Shift held at the latest event of the gesture
     std::optional<quarnkit::EditBurst> burst_;
     std::optional<quarnkit::MarkHandle> hoverHandle_;
-    QPointer<QUndoStack> eraseStack_; // where the open erase group was begun
-    std::weak_ptr<platform::PdfDocument> dragDocument_; // the document the gesture began on
+    QPointer<quarnkit::QuarnDocument> eraseDocument_; // where the open erase group was begun
+    QPointer<quarnkit::QuarnDocument> dragDocument_;  // the document the gesture began on
     bool editing_ = false; // an edit of this editor is being announced
 
     std::optional<MarkRef> selected_;

@@ -1,6 +1,6 @@
 #include "Quarn/Markup/MarkKeys.h"
 
-#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Markup/MarkEditor.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -56,8 +56,9 @@ bool MarkKeys::take(QKeyEvent* event, QObject* receiver)
         QApplication::sendEvent(focus, &claim);
         if (claim.isAccepted()) return false;
     }
-    if (view->hasEditor()) return false; // words are being typed into a mark
-    return view->handleKey(event);
+    MarkEditor& marks = MarkEditor::of(*view);
+    if (marks.hasEditor()) return false; // words are being typed into a mark
+    return marks.key(event);
 }
 
 } // namespace quarn

@@ -1,4 +1,5 @@
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
@@ -6,6 +7,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QFontDatabase>
@@ -282,11 +284,11 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         const auto mark = markOf(item);
-        if (mark && model_) model_->reveal(*mark);
+        if (mark && model_) MarkupModel::of(*model_).reveal(*mark);
     });
     connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
     // The row of the mark selected on the page is lit, however it was selected.
-    if (model_) connect(model_, &ViewerModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
+    if (model_) connect(&MarkupModel::of(*model_), &MarkupModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
 
     setDocument(document);
     rebuildRows(); // nothing shows until the list has been on screen
@@ -315,9 +317,8 @@ void MarksList::documentEdited()
 
 void MarksList::reload()
 {
-    const std::shared_ptr<platform::PdfDocument> pdf = document_ ? document_->pdf() : nullptr;
     const quint64 reading = ++readings_;
-    if (!pdf) {
+    if (!document_) {
         groups_.clear();
         builtPageCount_ = -1;
         loaded_ = true;
@@ -325,10 +326,7 @@ void MarksList::reload()
         rebuildRows();
         return;
     }
-    struct Catalog {
-        std::vector<MarkGroup> groups;
-        int pages = -1;
-    };
+    using Catalog = quarnkit::MarkCatalog::Catalog;
     reading_ = true;
     auto* watcher = new QFutureWatcher<Catalog>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, reading] {
@@ -341,28 +339,22 @@ void MarksList::reload()
         reading_ = false;
         rebuildRows();
     });
-    watcher->setFuture(QtConcurrent::run([pdf] {
-        Catalog catalog;
-        catalog.pages = pdf->pageCount();
-        catalog.groups = quarnkit::MarkCatalog::groups(*pdf);
-        return catalog;
-    }));
+    watcher->setFuture(QtConcurrent::run(quarnkit::MarkCatalog::readingJob(*document_)));
 }
 
 void MarksList::refresh()
 {
-    const auto pdf = document_ ? document_->pdf() : nullptr;
-    const std::optional<int> edited = document_ ? document_->editedPageIndex() : std::nullopt;
+    const int page = document_ ? document_->editedPageIndex().value_or(-1) : -1;
+    const int pages = document_ ? document_->pageCount() : 0;
     // An edit of the whole document, or one that added or took away pages; or
     // an edit the reading under way may have missed.
-    if (reading_ || !pdf || !edited || builtPageCount_ != pdf->pageCount() || *edited < 0 || *edited >= pdf->pageCount()) {
+    if (reading_ || !document_ || builtPageCount_ != pages || page < 0 || page >= pages) {
         reload();
         return;
     }
-    const int page = *edited;
     std::vector<MarkEntry> entries;
     try {
-        entries = quarnkit::MarkCatalog::entries(*pdf, page);
+        entries = quarnkit::MarkCatalog::entries(*document_->pdf(), page);
     } catch (const std::exception&) {
         entries.clear(); // a page that cannot be read shows no marks
     }
@@ -453,7 +445,7 @@ QWidget* MarksList::pinnedHeader() const { return static_cast<MarkTree*>(tree_)-
 
 void MarksList::showSelectedMark()
 {
-    const std::optional<MarkRef> mark = model_ ? model_->selectedMark() : std::nullopt;
+    const std::optional<MarkRef> mark = model_ ? MarkupModel::of(*model_).selectedMark() : std::nullopt;
     QTreeWidgetItem* row = nullptr;
     for (QTreeWidgetItemIterator it(tree_); *it && mark && !row; ++it)
         if (markOf(*it) == mark) row = *it;
@@ -477,7 +469,7 @@ void MarksList::deleteChosen()
 {
     const std::vector<MarkRef> marks = chosen();
     if (marks.empty() || !model_) return;
-    model_->deleteMarks(marks);
+    MarkupModel::of(*model_).deleteMarks(marks);
 }
 
 void MarksList::showMenu(const QPoint& at)
@@ -506,28 +498,6 @@ bool MarksList::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
-}
-
-// ---------------------------------------------------------------- the model's side
-
-void ViewerModel::reveal(const MarkRef& mark)
-{
-    QuarnPDFView* view = pdfView();
-    if (!view || !view->document() || mark.page < 0 || mark.page >= view->pageCount()) return;
-    const auto annotation = platform::PdfAnnotations::find(*view->document(), mark.page, mark.object);
-    if (!annotation) return; // gone since the list was built
-    chooseTool(quarnkit::MarkupTool::select);
-    view->setTool(quarnkit::MarkupTool::select, toolStyle());
-    // The mark with 40 points of room above and to the left.
-    view->goToPage(mark.page, platform::PdfPoint{annotation->rect.minX() - 40, annotation->rect.maxY() + 40});
-    view->select(mark);
-}
-
-void ViewerModel::deleteMarks(const std::vector<MarkRef>& marks)
-{
-    QuarnPDFView* view = pdfView();
-    if (!view || marks.empty()) return;
-    view->removeMarks(marks, marks.size() == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(marks.size()));
 }
 
 } // namespace quarn

@@ -1,6 +1,8 @@
 #include "Quarn/Markup/MarkupMenu.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
+#include "Quarn/Markup/MarkupModel.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -29,10 +31,10 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         });
         return action;
     };
-    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { v.duplicateSelection(); });
-    delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { v.removeSelection(QStringLiteral("Delete")); });
-    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { v.reorderSelection(true); });
-    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { v.reorderSelection(false); });
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); });
+    delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); });
+    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); });
+    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); });
 
     if (edit) {
         // After the pasteboard group: right before the group that holds Find.
@@ -49,13 +51,13 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         edit->insertActions(before, {duplicate_, delete_, front_, back_});
         if (!before) edit->addSeparator();
     }
-    if (viewer) connect(viewer, &ViewerModel::hasSelectionChanged, this, &MarkupCommands::refresh);
+    if (viewer) connect(&MarkupModel::of(*viewer), &MarkupModel::hasSelectionChanged, this, &MarkupCommands::refresh);
     refresh();
 }
 
 void MarkupCommands::refresh()
 {
-    const bool selected = viewer_ && viewer_->hasSelection();
+    const bool selected = viewer_ && MarkupModel::of(*viewer_).hasSelection();
     for (QAction* a : {duplicate_, delete_, front_, back_}) a->setEnabled(selected);
 }
 

@@ -1,6 +1,11 @@
 #include "Quarn/Markup/Pasteboard.h"
 
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
+
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Viewer/TextSelection.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
 
 #include <QApplication>
@@ -69,13 +74,15 @@ QWidget* typingTarget()
 bool canRun(Command command, const QuarnPDFView* view)
 {
     if (QWidget* target = typingTarget()) return canRunOnField(command, target);
-    if (!view || !view->document()) return false;
-    const bool mark = view->selectedAnnotation().has_value();
+    if (!view || !view->quarnDocument()) return false;
+    const MarkEditor* marks = view->interactions().find<MarkEditor>();
+    const bool mark = marks && marks->selected().has_value();
+    const bool typing = marks && marks->hasEditor();
     switch (command) {
-    case Command::cut: return mark && !view->hasEditor();
-    case Command::copy: return mark || !view->currentSelection().text.empty();
+    case Command::cut: return mark && !typing;
+    case Command::copy: return mark || !view->interactions().textSelection().current().text.empty();
     case Command::paste:
-        return !view->hasEditor() && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+        return !typing && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
     }
     return false;
 }
@@ -88,11 +95,11 @@ void run(Command command, QuarnPDFView* view)
     if (auto* plain = qobject_cast<QPlainTextEdit*>(target)) return runOn(plain, command);
     if (!view || !canRun(command, view)) return;
     switch (command) {
-    case Command::cut: view->cutSelectedMark(); break;
+    case Command::cut: cutSelectedMark(MarkEditor::of(*view)); break;
     case Command::copy:
-        if (!view->copySelectedMark()) view->copy();
+        if (!copySelectedMark(MarkEditor::of(*view))) view->interactions().textSelection().copy();
         break;
-    case Command::paste: view->pasteMarks(); break;
+    case Command::paste: pasteMarks(MarkEditor::of(*view)); break;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "Quarn/Markup/ToolPalette.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -128,7 +129,7 @@ ToolGroupButton::ToolGroupButton(ToolGroup group, ViewerModel* model, QWidget* p
     row->addWidget(menuButton_);
     menuButton_->setToolTip(tr("%1 tools").arg(quarnkit::title(group)));
     connect(tool_, &QAbstractButton::clicked, this, [this] {
-        if (model_) model_->chooseTool(shownTool());
+        if (model_) MarkupModel::of(*model_).chooseTool(shownTool());
     });
     connect(menuButton_, &QAbstractButton::clicked, this, &ToolGroupButton::toggleMenu);
     refresh();
@@ -137,11 +138,11 @@ ToolGroupButton::ToolGroupButton(ToolGroup group, ViewerModel* model, QWidget* p
 MarkupTool ToolGroupButton::shownTool() const
 {
     if (!model_) return quarnkit::members(group_).front();
-    if (isActive()) return model_->tool();
-    return model_->toolMemory().choice(group_);
+    if (isActive()) return MarkupModel::of(*model_).tool();
+    return MarkupModel::of(*model_).toolMemory().choice(group_);
 }
 
-bool ToolGroupButton::isActive() const { return model_ && quarnkit::group(model_->tool()) == group_; }
+bool ToolGroupButton::isActive() const { return model_ && quarnkit::group(MarkupModel::of(*model_).tool()) == group_; }
 
 QColor ToolGroupButton::background() const
 {
@@ -172,11 +173,11 @@ void ToolGroupButton::toggleMenu()
     }
     if (!model_) return;
     const QPointer<ToolGroupButton> self(this);
-    auto* menu = new ToolGroupMenu(group_, model_->tool(), [self](MarkupTool tool) {
+    auto* menu = new ToolGroupMenu(group_, MarkupModel::of(*model_).tool(), [self](MarkupTool tool) {
         if (!self) return;
         // The menu closes before the tool changes.
         if (self->menu_) self->menu_->close();
-        if (self->model_) self->model_->chooseTool(tool);
+        if (self->model_) MarkupModel::of(*self->model_).chooseTool(tool);
     }, this);
     menu_ = menu;
     menu->adjustSize();
@@ -264,7 +265,7 @@ ToolPalette::ToolPalette(ViewerModel* model, QWidget* parent) : QWidget(parent),
             const MarkupTool t = *tool;
             auto* button = new ChromeToolButton(quarnkit::symbol(t), helpText(t), this);
             connect(button, &QAbstractButton::clicked, this, [this, t] {
-                if (model_) model_->chooseTool(t);
+                if (model_) MarkupModel::of(*model_).chooseTool(t);
             });
             tools_[t] = button;
             row->addWidget(button);
@@ -275,7 +276,7 @@ ToolPalette::ToolPalette(ViewerModel* model, QWidget* parent) : QWidget(parent),
             row->addWidget(button);
         }
     }
-    if (model) connect(model, &ViewerModel::changed, this, &ToolPalette::refresh);
+    if (model) connect(&MarkupModel::of(*model), &MarkupModel::changed, this, &ToolPalette::refresh);
     refresh();
 }
 
@@ -293,7 +294,7 @@ ToolGroupButton* ToolPalette::groupButton(ToolGroup group) const
 
 void ToolPalette::refresh()
 {
-    for (auto& [tool, button] : tools_) button->setChosen(model_ && model_->tool() == tool);
+    for (auto& [tool, button] : tools_) button->setChosen(model_ && MarkupModel::of(*model_).tool() == tool);
     for (auto& [group, button] : groups_) button->refresh();
 }
 

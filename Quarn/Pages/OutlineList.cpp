@@ -1,4 +1,5 @@
 #include "Quarn/Pages/OutlineList.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
@@ -304,7 +305,7 @@ void OutlineList::toggle(const OutlinePath& path)
 
 void OutlineList::open(const quarnkit::OutlineEntry& entry)
 {
-    if (model_) model_->showOutlineTarget(entry.pageIndex, entry.destination);
+    if (model_) PagesModel::of(*model_).showOutlineTarget(entry.pageIndex, entry.destination);
 }
 
 void OutlineList::setHovered(const std::optional<OutlinePath>& path)

@@ -1,14 +1,15 @@
 #include "Quarn/Pages/PageListController.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Pages/PagePanels.h"
+#include "Quarn/Pages/PagesModel.h"
 
-#include "Platform/PdfPageGeometries.h"
-#include "Platform/PdfPageLabels.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Pages/PageEditor.h"
 #include "QuarnKit/Pages/PageRows.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Viewer/QuarnPDFView.h"
 
@@ -27,6 +28,7 @@
 namespace quarn {
 
 using quarnkit::PageRowsChange;
+namespace DocumentPages = quarnkit::DocumentPages;
 namespace PageEditor = quarnkit::PageEditor;
 
 PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
@@ -37,10 +39,10 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     table_->setModel(this);
     const QPointer<PageListController> self(this);
     table_->onDelete = [self] {
-        if (self && self->model_) self->model_->deletePages();
+        if (self && self->model_) PagesModel::of(*self->model_).deletePages();
     };
     table_->onFocus = [self] {
-        if (self && self->model_ && self->model_->pdfView()) self->model_->pdfView()->select(std::nullopt);
+        if (self && self->model_) MarkupModel::of(*self->model_).select(std::nullopt);
     };
     table_->onDragLeave = [self] {
         if (self) self->hideIndicator();
@@ -51,7 +53,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
 
     if (model_) {
         store().setListener(this, this);
-        connect(model_, &ViewerModel::selectedPagesChanged, this, &PageListController::sync);
+        connect(&PagesModel::of(*model_), &PagesModel::selectedPagesChanged, this, &PageListController::sync);
         connect(model_, &ViewerModel::pageIndexChanged, this, &PageListController::sync);
     }
     if (document_) {
@@ -64,7 +66,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     {
         const QSignalBlocker quiet(this);
         syncing_ = true;
-        if (model_) selectRows(model_->selectedPages());
+        if (model_) selectRows(PagesModel::of(*model_).selectedPages());
         syncing_ = false;
     }
     refreshVisibleRows();
@@ -78,11 +80,11 @@ PageListController::~PageListController()
     // The sidebar's page selection does not outlive its list.
     const QPointer<ViewerModel> model(model_);
     QTimer::singleShot(0, model, [model] {
-        if (model && !model->thumbnails().listener() && !model->selectedPages().empty()) model->setSelectedPages({});
+        if (model && !PagesModel::of(*model).thumbnails().listener() && !PagesModel::of(*model).selectedPages().empty()) PagesModel::of(*model).setSelectedPages({});
     });
 }
 
-ThumbnailStore& PageListController::store() const { return model_->thumbnails(); }
+ThumbnailStore& PageListController::store() const { return PagesModel::of(*model_).thumbnails(); }
 
 // ---------------------------------------------------------------- rows
 
@@ -94,16 +96,13 @@ void PageListController::mirror()
     // A long file's rows come once every page is read (pagesRead), so that the
     // first page shows sooner; an edit before reads them at once.
     if (!document_ || document_->isLocked() || !document_->pageMapReady()) return;
-    const platform::PdfDocument& pdf = *document_->pdf();
-    pages_ = platform::pageIds(pdf);
-    const auto geometries = platform::pageGeometries(pdf);
-    const auto ranges = platform::pageLabelRanges(pdf);
+    pages_ = DocumentPages::ids(*document_);
+    const auto geometries = DocumentPages::geometries(*document_, document_->pageCount());
+    const std::vector<QString> labels = DocumentPages::labels(*document_);
     for (size_t i = 0; i < pages_.size(); ++i) {
         sizes_.push_back(i < geometries.size() && geometries[i] ? quarnkit::thumbnailSize(*geometries[i])
                                                                 : quarnkit::thumbnailBox);
-        // A label that only repeats the page's number says nothing more.
-        const QString label = QString::fromStdString(platform::pageLabel(ranges, int(i))).trimmed();
-        labels_.push_back(label == QString::number(i + 1) ? QString() : label);
+        labels_.push_back(i < labels.size() ? labels[i] : QString());
     }
 }
 
@@ -114,7 +113,7 @@ void PageListController::pagesRead()
     beginResetModel();
     mirror();
     endResetModel();
-    if (model_) selectRows(model_->selectedPages());
+    if (model_) selectRows(PagesModel::of(*model_).selectedPages());
     syncing_ = false;
     refreshVisibleRows();
     scrollToCurrent(false);
@@ -161,9 +160,9 @@ void PageListController::sync()
         generation_ = document_->generation();
         documentChanged();
     }
-    if (selectedRows() != model_->selectedPages()) {
+    if (selectedRows() != PagesModel::of(*model_).selectedPages()) {
         syncing_ = true;
-        selectRows(model_->selectedPages());
+        selectRows(PagesModel::of(*model_).selectedPages());
         syncing_ = false;
         table_->viewport()->update();
     }
@@ -176,9 +175,9 @@ void PageListController::sync()
 
 void PageListController::documentChanged()
 {
-    const std::vector<platform::PdfPageId> before = pages_;
-    const std::vector<platform::PdfPageId> after =
-        document_ && !document_->isLocked() ? platform::pageIds(*document_->pdf()) : std::vector<platform::PdfPageId>{};
+    const std::vector<quarnkit::PageId> before = pages_;
+    const std::vector<quarnkit::PageId> after =
+        document_ && !document_->isLocked() ? DocumentPages::ids(*document_) : std::vector<quarnkit::PageId>{};
     const PageRowsChange change = quarnkit::pageRowsChange(before, after, document_ ? document_->editedPage() : std::nullopt);
     if (change.kind == PageRowsChange::Kind::onePage) {
         store().invalidate(pages_[size_t(change.row)]);
@@ -232,7 +231,7 @@ void PageListController::documentChanged()
         endResetModel();
         break;
     }
-    if (model_) selectRows(model_->selectedPages());
+    if (model_) selectRows(PagesModel::of(*model_).selectedPages());
     syncing_ = false;
     refreshVisibleRows();
 }
@@ -252,17 +251,17 @@ void PageListController::refreshVisibleRows()
 {
     if (!table_ || !model_) return;
     const auto [first, end] = table_->visibleRows();
-    std::set<platform::PdfPageId> shown;
+    std::set<quarnkit::PageId> shown;
     for (int row = first; row < end && row < int(pages_.size()); ++row) shown.insert(pages_[size_t(row)]);
     // Rows that left the screen: their waiting renders are of no use now.
-    for (const platform::PdfPageId& page : onShow_)
+    for (const quarnkit::PageId& page : onShow_)
         if (!shown.count(page)) store().cancel(page);
     onShow_ = shown;
     // Newest first: ask for the rows from the bottom up, so the top row renders first.
     for (int row = std::min(end, int(pages_.size())) - 1; row >= first; --row) requestThumbnail(row);
 }
 
-bool PageListController::wantsThumbnail(platform::PdfPageId page) const
+bool PageListController::wantsThumbnail(quarnkit::PageId page) const
 {
     if (!table_) return false;
     const auto [first, end] = table_->visibleRows();
@@ -273,7 +272,7 @@ bool PageListController::wantsThumbnail(platform::PdfPageId page) const
     return false;
 }
 
-void PageListController::thumbnailReady(platform::PdfPageId page)
+void PageListController::thumbnailReady(quarnkit::PageId page)
 {
     if (!table_) return;
     const auto [first, end] = table_->visibleRows();
@@ -306,15 +305,15 @@ void PageListController::selectionChangedInTable()
     table_->viewport()->update();
     if (syncing_ || !model_) return;
     const std::set<int> rows = selectedRows();
-    model_->setSelectedPages(rows);
-    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_) model_->goToPageFromSidebar(*rows.begin());
+    PagesModel::of(*model_).setSelectedPages(rows);
+    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_) PagesModel::of(*model_).goToPageFromSidebar(*rows.begin());
 }
 
 void PageListController::clickedRow(int row)
 {
     // A click inside a selection of several rows shows that page and keeps the selection.
     const std::set<int> rows = selectedRows();
-    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row)) model_->goToPageFromSidebar(row);
+    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row)) PagesModel::of(*model_).goToPageFromSidebar(row);
 }
 
 void PageListController::scrollToCurrent(bool animated)
@@ -417,7 +416,7 @@ bool PageListController::acceptDrop(const QMimeData* mime, QPoint pos)
         if (dragged_.empty()) return false;
         const std::set<int> rows = dragged_;
         const qint64 before = document_->generation();
-        model_->movePages(rows, gap);
+        PagesModel::of(*model_).movePages(rows, gap);
         return document_ && document_->generation() != before;
     }
     const QStringList files = insertableFiles(mime);
@@ -425,7 +424,7 @@ bool PageListController::acceptDrop(const QMimeData* mime, QPoint pos)
     // After the drop has returned to the system: insertion may show an alert.
     const QPointer<ViewerModel> model(model_);
     QTimer::singleShot(0, model, [model, files, gap] {
-        if (model) model->insertPages(files, gap);
+        if (model) PagesModel::of(*model).insertPages(files, gap);
     });
     return true;
 }
@@ -451,11 +450,11 @@ QMenu* PageListController::makeMenu(int row)
         add(tr("Insert Blank Page"), [end](ViewerModel& m) {
             if (end == 0 || !m.document()) return;
             try {
-                m.applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
-            } catch (const platform::PdfError&) {
+                PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
+            } catch (const std::exception&) {
             }
         });
-        add(tr("Insert Pages from File…"), [end](ViewerModel& m) { m.insertFiles(end); });
+        add(tr("Insert Pages from File…"), [this, end](ViewerModel& m) { askForPagesToInsert(m, table_, end); });
         return menu;
     }
     if (!selectedRows().count(row)) {
@@ -466,16 +465,16 @@ QMenu* PageListController::makeMenu(int row)
     }
     const int n = int(selectedRows().size());
     auto key = [](ShortcutCommand command) { return quarnkit::KeyboardShortcuts::menuKey(command); };
-    add(tr("Rotate Left"), [](ViewerModel& m) { m.rotatePages(-90); }, key(ShortcutCommand::rotateLeft));
-    add(tr("Rotate Right"), [](ViewerModel& m) { m.rotatePages(90); }, key(ShortcutCommand::rotateRight));
+    add(tr("Rotate Left"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); }, key(ShortcutCommand::rotateLeft));
+    add(tr("Rotate Right"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); }, key(ShortcutCommand::rotateRight));
     menu->addSeparator();
-    add(PageEditor::title(tr("Duplicate"), n, false), [](ViewerModel& m) { m.duplicatePages(); });
-    add(tr("Insert Blank Page After"), [](ViewerModel& m) { m.insertBlankPage(); });
-    add(tr("Insert Pages from File…"), [](ViewerModel& m) { m.insertFiles(); });
+    add(PageEditor::title(tr("Duplicate"), n, false), [](ViewerModel& m) { PagesModel::of(m).duplicatePages(); });
+    add(tr("Insert Blank Page After"), [](ViewerModel& m) { PagesModel::of(m).insertBlankPage(); });
+    add(tr("Insert Pages from File…"), [this](ViewerModel& m) { askForPagesToInsert(m, table_); });
     menu->addSeparator();
-    add(PageEditor::title(tr("Extract"), n, true), [](ViewerModel& m) { m.extractPages(); });
+    add(PageEditor::title(tr("Extract"), n, true), [this](ViewerModel& m) { askWhereToExtract(m, table_); });
     menu->addSeparator();
-    QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { m.deletePages(); },
+    QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { PagesModel::of(m).deletePages(); },
                           QKeySequence(Qt::Key_Backspace));
     remove->setEnabled(n < rowCount());
     return menu;

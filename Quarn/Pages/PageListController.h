@@ -7,6 +7,7 @@
 // operations in a context menu. Every edit goes through the viewer model,
 // which records it as one undo step.
 #include "Quarn/Pages/ThumbnailStore.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
@@ -49,8 +50,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // ThumbnailListener.
-    bool wantsThumbnail(platform::PdfPageId page) const override;
-    void thumbnailReady(platform::PdfPageId page) override;
+    bool wantsThumbnail(quarnkit::PageId page) const override;
+    void thumbnailReady(quarnkit::PageId page) override;
 
     // Drag and drop, called by the table.
     QMimeData* dragData(const std::set<int>& rows);
@@ -88,7 +89,7 @@ private:
     QPointer<ViewerModel> model_;
     QPointer<quarnkit::QuarnDocument> document_;
     PageTableView* table_ = nullptr;
-    std::vector<platform::PdfPageId> pages_;
+    std::vector<quarnkit::PageId> pages_;
     std::vector<platform::PdfSize> sizes_;
     std::vector<QString> labels_;
     qint64 generation_ = -1;
@@ -96,7 +97,7 @@ private:
     bool syncing_ = false;
     bool quietSelection_ = false;
     std::set<int> dragged_;
-    std::set<platform::PdfPageId> onShow_; // pages of the rows last asked for
+    std::set<quarnkit::PageId> onShow_; // pages of the rows last asked for
 };
 
 } // namespace quarn

@@ -1,4 +1,6 @@
 #include "Quarn/Pages/PagesMenu.h"
+#include "Quarn/Pages/PagePanels.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/History/LibraryMenuItems.h"
 #include "Quarn/Shell/QuarnCommands.h"
@@ -35,24 +37,25 @@ PageCommands::PageCommands(QuarnCommands& commands, ViewerModel* viewer, QObject
         });
         return action;
     };
-    rotateLeft_ = item(tr("Rotate Left"), ShortcutCommand::rotateLeft, [](ViewerModel& m) { m.rotatePages(-90); });
-    rotateRight_ = item(tr("Rotate Right"), ShortcutCommand::rotateRight, [](ViewerModel& m) { m.rotatePages(90); });
+    rotateLeft_ = item(tr("Rotate Left"), ShortcutCommand::rotateLeft, [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); });
+    rotateRight_ = item(tr("Rotate Right"), ShortcutCommand::rotateRight, [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); });
     menu_->addSeparator();
     insertBlank_ = item(tr("Insert Blank Page"), ShortcutCommand::insertBlankPage,
-                        [](ViewerModel& m) { m.insertBlankPage(); });
+                        [](ViewerModel& m) { PagesModel::of(m).insertBlankPage(); });
     insertFile_ = item(tr("Insert Pages from File…"), ShortcutCommand::insertPagesFromFile,
-                       [](ViewerModel& m) { m.insertFiles(); });
-    duplicate_ = item(PageEditor::title(tr("Duplicate"), 1, false), std::nullopt, [](ViewerModel& m) { m.duplicatePages(); });
+                       [this](ViewerModel& m) { askForPagesToInsert(m, menu_->parentWidget()); });
+    duplicate_ = item(PageEditor::title(tr("Duplicate"), 1, false), std::nullopt, [](ViewerModel& m) { PagesModel::of(m).duplicatePages(); });
     menu_->addSeparator();
-    extract_ = item(PageEditor::title(tr("Extract"), 1, true), std::nullopt, [](ViewerModel& m) { m.extractPages(); });
+    extract_ = item(PageEditor::title(tr("Extract"), 1, true), std::nullopt, [this](ViewerModel& m) { askWhereToExtract(m, menu_->parentWidget()); });
     menu_->addSeparator();
-    delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt, [](ViewerModel& m) { m.deletePages(); });
+    delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt, [](ViewerModel& m) { PagesModel::of(m).deletePages(); });
 
     commands.insertMenu(menu_);
     addSidebarToggles(commands);
     connect(menu_, &QMenu::aboutToShow, this, &PageCommands::refresh);
     if (viewer) {
         connect(viewer, &ViewerModel::changed, this, &PageCommands::refresh);
+        connect(&PagesModel::of(*viewer), &PagesModel::changed, this, &PageCommands::refresh);
         watchDocument();
     }
     refresh();
@@ -77,7 +80,7 @@ void PageCommands::addSidebarToggles(QuarnCommands& commands)
         toggle->setShortcuts(Keys::keys(keys[i]));
         // Choosing the tab already on leaves the sidebar shown.
         connect(toggle, &QAction::triggered, this, [this, tab] {
-            if (viewer_) viewer_->showSidebarTab(tab);
+            if (viewer_) PagesModel::of(*viewer_).showSidebarTab(tab);
             refresh();
         });
         view->insertAction(before, toggle);
@@ -102,18 +105,18 @@ void PageCommands::refresh()
 {
     ViewerModel* viewer = viewer_.data();
     const quarnkit::QuarnDocument* document = viewer ? viewer->document() : nullptr;
-    const int n = viewer ? std::max<int>(1, int(viewer->pageTargets().size())) : 1;
-    const bool ready = viewer && viewer->canEditPages();
+    const int n = viewer ? std::max<int>(1, int(PagesModel::of(*viewer).pageTargets().size())) : 1;
+    const bool ready = viewer && PagesModel::of(*viewer).canEditPages();
     // Inserting stays possible without pages: it is the only way out of that state.
     const bool insertable = viewer && viewer->pdfView() && document && !document->isLocked();
     for (QAction* action : {rotateLeft_, rotateRight_, duplicate_, extract_}) action->setEnabled(ready);
     insertBlank_->setEnabled(insertable);
     insertFile_->setEnabled(insertable);
-    delete_->setEnabled(viewer && viewer->canDeletePages());
+    delete_->setEnabled(viewer && PagesModel::of(*viewer).canDeletePages());
     for (const auto& [tab, toggle] : tabs_) {
         toggle->setEnabled(viewer != nullptr);
-        toggle->setChecked(viewer && viewer->sidebar() && viewer->libraryPanel() == LibraryPanel::document &&
-                           viewer->sidebarTab() == tab);
+        toggle->setChecked(viewer && PagesModel::of(*viewer).sidebar() && PagesModel::of(*viewer).libraryPanel() == LibraryPanel::document &&
+                           PagesModel::of(*viewer).sidebarTab() == tab);
     }
     duplicate_->setText(PageEditor::title(tr("Duplicate"), n, false));
     extract_->setText(PageEditor::title(tr("Extract"), n, true));

@@ -1,4 +1,5 @@
 #include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Markup/MarksList.h"
@@ -200,9 +201,9 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
     barRow->addWidget(tabBar_);
     column->addLayout(barRow);
     if (model_) {
-        tabBar_->setSelection(model_->sidebarTab());
-        connect(tabBar_, &SidebarTabBar::chosen, model_, &ViewerModel::setSidebarTab);
-        connect(model_, &ViewerModel::sidebarTabChanged, this, [this](SidebarTab tab) {
+        tabBar_->setSelection(PagesModel::of(*model_).sidebarTab());
+        connect(tabBar_, &SidebarTabBar::chosen, &PagesModel::of(*model_), &PagesModel::setSidebarTab);
+        connect(&PagesModel::of(*model_), &PagesModel::sidebarTabChanged, this, [this](SidebarTab tab) {
             tabBar_->setSelection(tab);
             showTab();
         });
@@ -225,7 +226,7 @@ void SidebarPane::showTab()
         content_ = nullptr;
     }
     if (!model_) return;
-    switch (model_->sidebarTab()) {
+    switch (PagesModel::of(*model_).sidebarTab()) {
     case SidebarTab::pages: {
         auto* host = new QWidget(this);
         auto* layout = new QVBoxLayout(host);

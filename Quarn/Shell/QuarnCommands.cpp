@@ -1,19 +1,26 @@
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Viewer/DocumentActions.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Markup/MarkupModel.h"
 
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Markup/Pasteboard.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
+#include "Quarn/Viewer/ReadingHistory.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
+#include "Quarn/Viewer/CopyPage.h"
+#include "Quarn/Print/PrintJob.h"
 
 #include <QAction>
 #include <QApplication>
@@ -80,8 +87,11 @@ QuarnCommands::~QuarnCommands()
 void QuarnCommands::watch(ViewerModel* viewer)
 {
     if (!viewer) return;
-    // Whatever the model publishes may change a title, a check or an enabled state.
+    // Whatever the models publish may change a title, a check or an enabled state.
     connect(viewer, &ViewerModel::changed, this, &QuarnCommands::refresh);
+    connect(&FindModel::of(*viewer), &FindModel::changed, this, &QuarnCommands::refresh);
+    connect(&MarkupModel::of(*viewer), &MarkupModel::changed, this, &QuarnCommands::refresh);
+    connect(&PagesModel::of(*viewer), &PagesModel::changed, this, &QuarnCommands::refresh);
     connect(viewer, &QObject::destroyed, this, &QuarnCommands::refresh, Qt::QueuedConnection);
 }
 
@@ -165,26 +175,26 @@ void QuarnCommands::buildFile(QMenuBar* bar)
     }
     menus_[tr("File")] = file;
     QAction* exportItem = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
-                              [](ViewerModel& v) { v.setExportPresented(true); });
+                              [](ViewerModel& v) { DocumentActions::of(v).setExportPresented(true); });
     QAction* info = add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo,
-                        [](ViewerModel& v) { v.toggleInfo(); });
+                        [](ViewerModel& v) { DocumentActions::of(v).toggleInfo(); });
     // The export sheet opened with a format chosen, then sharing; the viewer
     // beeps when it has nothing to act on.
     using quarnkit::ExportFormat;
     const QList<QAction*> exportGroup = {
         add(nullptr, tr("Export as Smaller PDF…"), std::nullopt,
-            [](ViewerModel& v) { v.presentExport(ExportFormat::smallerPDF); }),
+            [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::smallerPDF); }),
         add(nullptr, tr("Export Redacted PDF…"), std::nullopt,
-            [](ViewerModel& v) { v.presentExport(ExportFormat::redactedPDF); }),
+            [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::redactedPDF); }),
         add(nullptr, tr("Export Marks Summary…"), std::nullopt,
-            [](ViewerModel& v) { v.presentExport(ExportFormat::marksSummary); }),
+            [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::marksSummary); }),
     };
-    QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { v.shareCopy(); });
+    QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { DocumentActions::of(v).shareCopy(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
-        if (QuarnPDFView* view = v.pdfView()) view->copyPage();
+        if (QuarnPDFView* view = v.pdfView()) quarn::copyPage(*view);
     });
     QAction* print = add(nullptr, tr("Print…"), ShortcutCommand::print, [](ViewerModel& v) {
-        if (QuarnPDFView* view = v.pdfView()) view->printDocument();
+        if (QuarnPDFView* view = v.pdfView()) printing::printDocument(*view);
     });
     if (before || !file->isEmpty()) file->insertSeparator(before);
     file->insertActions(before, {exportItem, info, copyPage});
@@ -261,19 +271,22 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
 
     findMenu_ = edit->addMenu(tr("Find"));
     menus_[tr("Find")] = findMenu_;
-    const Rule whileShown = [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->findPresented()); };
-    add(findMenu_, tr("Find…"), ShortcutCommand::find, [](ViewerModel& v) { v.showFind(); });
-    add(findMenu_, tr("Find Next"), ShortcutCommand::findNext, [](ViewerModel& v) { v.nextMatch(); }, whileShown);
-    add(findMenu_, tr("Find Previous"), ShortcutCommand::findPrevious, [](ViewerModel& v) { v.previousMatch(); },
+    const Rule whileShown = [](QAction& a, ViewerModel* v) { a.setEnabled(v && FindModel::of(*v).presented()); };
+    add(findMenu_, tr("Find…"), ShortcutCommand::find, [](ViewerModel& v) { FindModel::of(v).show(); });
+    add(findMenu_, tr("Find Next"), ShortcutCommand::findNext, [](ViewerModel& v) { FindModel::of(v).nextMatch(); },
         whileShown);
+    add(findMenu_, tr("Find Previous"), ShortcutCommand::findPrevious,
+        [](ViewerModel& v) { FindModel::of(v).previousMatch(); }, whileShown);
     findMenu_->addSeparator();
-    QAction* matchCase = add(findMenu_, tr("Match Case"), std::nullopt,
-                             [](ViewerModel& v) { v.setFindMatchCase(!v.findMatchCase()); },
-                             [](QAction& a, ViewerModel* v) { a.setChecked(v && v->findMatchCase()); });
+    QAction* matchCase = add(
+        findMenu_, tr("Match Case"), std::nullopt,
+        [](ViewerModel& v) { FindModel::of(v).setMatchCase(!FindModel::of(v).matchCase()); },
+        [](QAction& a, ViewerModel* v) { a.setChecked(v && FindModel::of(*v).matchCase()); });
     matchCase->setCheckable(true);
-    QAction* wholeWords = add(findMenu_, tr("Whole Words"), std::nullopt,
-                              [](ViewerModel& v) { v.setFindWholeWords(!v.findWholeWords()); },
-                              [](QAction& a, ViewerModel* v) { a.setChecked(v && v->findWholeWords()); });
+    QAction* wholeWords = add(
+        findMenu_, tr("Whole Words"), std::nullopt,
+        [](ViewerModel& v) { FindModel::of(v).setWholeWords(!FindModel::of(v).wholeWords()); },
+        [](QAction& a, ViewerModel* v) { a.setChecked(v && FindModel::of(*v).wholeWords()); });
     wholeWords->setCheckable(true);
 
     edit->addSeparator();
@@ -291,8 +304,12 @@ void QuarnCommands::buildView(QMenuBar* bar)
 {
     QMenu* view = bar->addMenu(tr("&View"));
     menus_[tr("View")] = view;
-    add(view, tr("Show Sidebar"), ShortcutCommand::toggleSidebar, [](ViewerModel& v) { v.setSidebar(!v.sidebar()); },
-        [](QAction& a, ViewerModel* v) { a.setText(v && v->sidebar() ? tr("Hide Sidebar") : tr("Show Sidebar")); });
+    add(
+        view, tr("Show Sidebar"), ShortcutCommand::toggleSidebar,
+        [](ViewerModel& v) { PagesModel::of(v).setSidebar(!PagesModel::of(v).sidebar()); },
+        [](QAction& a, ViewerModel* v) {
+            a.setText(v && PagesModel::of(*v).sidebar() ? tr("Hide Sidebar") : tr("Show Sidebar"));
+        });
     view->addSeparator();
     for (const DisplayMode mode : quarnkit::allDisplayModes) {
         QAction* item = add(view, quarnkit::title(mode), displayModeCommand(mode),
@@ -334,26 +351,26 @@ void QuarnCommands::buildGo(QMenuBar* bar)
     QMenu* go = bar->addMenu(tr("&Go"));
     menus_[tr("Go")] = go;
     const Rule canNext = [](QAction& a, ViewerModel* v) {
-        a.setEnabled(v && v->pdfView() && v->pdfView()->canGoToNextPage());
+        a.setEnabled(v && v->pdfView() && canGoToNextPage(*v->pdfView()));
     };
     const Rule canPrevious = [](QAction& a, ViewerModel* v) {
-        a.setEnabled(v && v->pdfView() && v->pdfView()->canGoToPreviousPage());
+        a.setEnabled(v && v->pdfView() && canGoToPreviousPage(*v->pdfView()));
     };
-    const auto onView = [](void (QuarnPDFView::*move)()) {
+    const auto onView = [](void (*move)(QuarnPDFView&)) {
         return [move](ViewerModel& v) {
-            if (QuarnPDFView* view = v.pdfView()) (view->*move)();
+            if (QuarnPDFView* view = v.pdfView()) move(*view);
         };
     };
-    add(go, tr("Next Page"), ShortcutCommand::nextPage, onView(&QuarnPDFView::goToNextPage), canNext);
-    add(go, tr("Previous Page"), ShortcutCommand::previousPage, onView(&QuarnPDFView::goToPreviousPage), canPrevious);
+    add(go, tr("Next Page"), ShortcutCommand::nextPage, onView(&goToNextPage), canNext);
+    add(go, tr("Previous Page"), ShortcutCommand::previousPage, onView(&goToPreviousPage), canPrevious);
     go->addSeparator();
-    add(go, tr("First Page"), ShortcutCommand::firstPage, onView(&QuarnPDFView::goToFirstPage), canPrevious);
-    add(go, tr("Last Page"), ShortcutCommand::lastPage, onView(&QuarnPDFView::goToLastPage), canNext);
+    add(go, tr("First Page"), ShortcutCommand::firstPage, onView(&goToFirstPage), canPrevious);
+    add(go, tr("Last Page"), ShortcutCommand::lastPage, onView(&goToLastPage), canNext);
     add(go, tr("Go to Page…"), ShortcutCommand::goToPage, [](ViewerModel& v) { v.focusPageField(); });
     go->addSeparator();
-    add(go, tr("Back"), ShortcutCommand::back, onView(&QuarnPDFView::goBack),
+    add(go, tr("Back"), ShortcutCommand::back, onView([](QuarnPDFView& view) { view.history().goBack(); }),
         [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->canGoBack()); });
-    add(go, tr("Forward"), ShortcutCommand::forward, onView(&QuarnPDFView::goForward),
+    add(go, tr("Forward"), ShortcutCommand::forward, onView([](QuarnPDFView& view) { view.history().goForward(); }),
         [](QAction& a, ViewerModel* v) { a.setEnabled(v && v->canGoForward()); });
     // The page tests read the view, which moves before the model hears of it.
     connect(go, &QMenu::aboutToShow, this, &QuarnCommands::refresh);
@@ -366,7 +383,7 @@ void QuarnCommands::buildTools(QMenuBar* bar)
     QMenu* tools = bar->addMenu(tr("&Tools"));
     menus_[tr("Tools")] = tools;
     for (const quarnkit::MarkupTool tool : quarnkit::allTools)
-        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { v.chooseTool(tool); });
+        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { MarkupModel::of(v).chooseTool(tool); });
 }
 
 // ---------------------------------------------------------------- Window and Help

@@ -1,7 +1,9 @@
 #include "Quarn/Signatures/SignCommands.h"
+#include "Quarn/Signatures/SigningModel.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Signatures/SignatureLibrary.h"
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/History/LibraryCalendar.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
@@ -47,9 +49,9 @@ SignCommands::SignCommands(ViewerModel* viewer, QObject* parent, SignatureLibrar
     add(tr("Add Initials…"), std::nullopt, [this](ViewerModel&) { present(Signature::Kind::initials); });
     menu_->addMenu(placeMenu_);
     menu_->addSeparator();
-    add(tr("Insert Date"), ShortcutCommand::insertDate, [](ViewerModel& v) { v.insertDate(); });
-    add(tr("Insert Checkmark"), ShortcutCommand::insertCheckmark, [](ViewerModel& v) { v.insertCheckmark(); });
-    add(tr("Insert Cross"), std::nullopt, [](ViewerModel& v) { v.insertCross(); });
+    add(tr("Insert Date"), ShortcutCommand::insertDate, [](ViewerModel& v) { SigningModel::of(v).insertDate(); });
+    add(tr("Insert Checkmark"), ShortcutCommand::insertCheckmark, [](ViewerModel& v) { SigningModel::of(v).insertCheckmark(); });
+    add(tr("Insert Cross"), std::nullopt, [](ViewerModel& v) { SigningModel::of(v).insertCross(); });
     menu_->addSeparator();
     fillForms_ = add(tr("Fill Form Fields"), std::nullopt, [this](ViewerModel&) { fillFormFields(); });
 
@@ -58,7 +60,10 @@ SignCommands::SignCommands(ViewerModel* viewer, QObject* parent, SignatureLibrar
         refresh();
     });
     connect(menu_, &QMenu::aboutToShow, this, &SignCommands::refresh);
-    if (viewer) connect(viewer, &ViewerModel::changed, this, &SignCommands::refresh);
+    if (viewer) {
+        connect(viewer, &ViewerModel::changed, this, &SignCommands::refresh);
+        connect(&FormWatcher::of(*viewer), &FormWatcher::fieldCountChanged, this, &SignCommands::refresh);
+    }
     rebuildPlaceMenu();
     refresh();
 }
@@ -89,13 +94,13 @@ QAction* SignCommands::action(const QString& title) const
     return nullptr;
 }
 
-bool SignCommands::canSign() const { return viewer_ && viewer_->canSign(); }
+bool SignCommands::canSign() const { return viewer_ && SigningModel::of(*viewer_).canSign(); }
 
 void SignCommands::refresh()
 {
     const bool can = canSign();
     for (QAction* a : items_) a->setEnabled(can);
-    fillForms_->setEnabled(can && viewer_->formFieldCount() != 0);
+    fillForms_->setEnabled(can && FormWatcher::of(*viewer_).fieldCount() != 0);
     placeMenu_->menuAction()->setEnabled(can && !library_.entries().empty());
 }
 
@@ -126,19 +131,19 @@ void SignCommands::rebuildPlaceMenu()
 
 void SignCommands::present(Signature::Kind kind)
 {
-    if (viewer_) viewer_->presentSignatureSheet(kind);
+    if (viewer_) SigningModel::of(*viewer_).presentSignatureSheet(kind);
 }
 
 void SignCommands::place(const Signature& signature)
 {
-    if (viewer_) viewer_->placeSignature(signature);
+    if (viewer_) SigningModel::of(*viewer_).placeSignature(signature);
 }
 
 void SignCommands::fillFormFields()
 {
     if (!viewer_) return;
-    viewer_->chooseTool(quarnkit::MarkupTool::select);
-    viewer_->forms().focusFirstEmptyField();
+    MarkupModel::of(*viewer_).chooseTool(quarnkit::MarkupTool::select);
+    FormWatcher::of(*viewer_).focusFirstEmptyField();
 }
 
 } // namespace quarn

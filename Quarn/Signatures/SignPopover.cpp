@@ -1,4 +1,5 @@
 #include "Quarn/Signatures/SignPopover.h"
+#include "Quarn/Signatures/SigningModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -257,17 +258,17 @@ SignPopover::SignPopover(ViewerModel* model, SignatureLibrary& library, std::fun
     auto* quick = new QVBoxLayout;
     quick->setSpacing(8);
     quick->addWidget(shelltext::label(tr("Quick fills"), uiFont(11, QFont::Medium), shelltext::secondary(), this));
-    const auto stamp = [this](void (ViewerModel::*insert)()) {
+    const auto stamp = [this](void (SigningModel::*insert)()) {
         return [this, insert] {
-            if (model_) (model_->*insert)();
+            if (model_) (SigningModel::of(*model_).*insert)();
             onDone_();
         };
     };
-    dateChip_ = chip(tr("Date"), QStringLiteral("calendar"), stamp(&ViewerModel::insertDate));
+    dateChip_ = chip(tr("Date"), QStringLiteral("calendar"), stamp(&SigningModel::insertDate));
     dateChip_->installEventFilter(this);
     quick->addLayout(centredRow({dateChip_,
-                                 chip(tr("Checkmark"), QStringLiteral("checkmark"), stamp(&ViewerModel::insertCheckmark)),
-                                 chip(tr("Cross"), QStringLiteral("xmark"), stamp(&ViewerModel::insertCross))}));
+                                 chip(tr("Checkmark"), QStringLiteral("checkmark"), stamp(&SigningModel::insertCheckmark)),
+                                 chip(tr("Cross"), QStringLiteral("xmark"), stamp(&SigningModel::insertCross))}));
     column->addLayout(quick);
 
     errorLabel_ = shelltext::label(QString(), uiFont(12), D::record(), this);
@@ -392,7 +393,7 @@ void SignPopover::present()
 
 void SignPopover::place(const Signature& signature)
 {
-    if (model_) model_->placeSignature(signature);
+    if (model_) SigningModel::of(*model_).placeSignature(signature);
     onDone_();
 }
 

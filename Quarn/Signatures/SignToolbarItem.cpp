@@ -1,4 +1,5 @@
 #include "Quarn/Signatures/SignToolbarItem.h"
+#include "Quarn/Signatures/SigningModel.h"
 
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Signatures/SignControls.h"
@@ -22,7 +23,7 @@ SignToolbarItem::SignToolbarItem(ViewerModel* model, QWidget* parent, SignatureL
     button_ = new ChromeToolButton(QStringLiteral("signature"), tr("Fill and sign"), this);
     row->addWidget(button_);
     connect(button_, &QAbstractButton::clicked, this, [this] { setShowing(!showing_); });
-    if (model) connect(model, &ViewerModel::signatureSheetChanged, this, &SignToolbarItem::followSheet);
+    if (model) connect(&SigningModel::of(*model), &SigningModel::signatureSheetChanged, this, &SignToolbarItem::followSheet);
 }
 
 SignToolbarItem::~SignToolbarItem()
@@ -73,7 +74,7 @@ void SignToolbarItem::popoverClosed()
     QMetaObject::invokeMethod(
         this,
         [this, kind] {
-            if (model_) model_->presentSignatureSheet(kind);
+            if (model_) SigningModel::of(*model_).presentSignatureSheet(kind);
         },
         Qt::QueuedConnection);
 }
@@ -98,7 +99,7 @@ void SignToolbarItem::followSheet(std::optional<Signature::Kind> kind)
             QMetaObject::invokeMethod(
                 library,
                 [model, signature] {
-                    if (model) model->placeSignature(signature);
+                    if (model) SigningModel::of(*model).placeSignature(signature);
                 },
                 Qt::QueuedConnection);
         },
@@ -106,7 +107,7 @@ void SignToolbarItem::followSheet(std::optional<Signature::Kind> kind)
     sheet_->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet_, &QDialog::finished, this, [this] {
         sheet_ = nullptr; // it closes itself; the model only hears of it
-        if (model_) model_->setSignatureSheet(std::nullopt);
+        if (model_) SigningModel::of(*model_).setSignatureSheet(std::nullopt);
     });
     sheet_->open();
 }

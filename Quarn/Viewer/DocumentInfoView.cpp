@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/DocumentActions.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
@@ -262,7 +263,7 @@ std::optional<DocumentInfoView::Field> DocumentInfoView::focusedField() const
 
 void DocumentInfoView::commit()
 {
-    if (model_) model_->updateMetadata(draft_);
+    if (model_) DocumentActions::of(*model_).updateMetadata(draft_);
 }
 
 void DocumentInfoView::focusMoved(QWidget* from, QWidget* to)
@@ -354,14 +355,14 @@ void DocumentInfoPopover::mousePressEvent(QMouseEvent* event)
 void DocumentInfoPopover::hideEvent(QHideEvent* event)
 {
     QFrame::hideEvent(event); // the view commits its draft on this hide
-    if (model_) model_->setInfoPresented(false);
+    if (model_) DocumentActions::of(*model_).setInfoPresented(false);
     deleteLater();
 }
 
 void DocumentInfoPopover::follow(ViewerModel* model, QWidget* anchor)
 {
     if (!model || !anchor) return;
-    QObject::connect(model, &ViewerModel::infoPresentedChanged, anchor, [model, anchor](bool presented) {
+    QObject::connect(&DocumentActions::of(*model), &DocumentActions::infoPresentedChanged, anchor, [model, anchor](bool presented) {
         DocumentInfoPopover* shown = shownFor(anchor);
         if (presented && !shown && model->document()) {
             auto* popover = new DocumentInfoPopover(model, model->document(), anchor);

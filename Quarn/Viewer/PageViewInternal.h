@@ -1,13 +1,9 @@
 #pragma once
-// What the page view's source files share: the text cache of pages and small
-// conversions. Included only by the page view's own sources.
+// Small conversions the page view's source files share. Included only by
+// the page view's own sources.
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <algorithm>
-#include <list>
-#include <memory>
-#include <utility>
-#include <vector>
 
 namespace quarn {
 
@@ -15,8 +11,6 @@ namespace pageview {
 
 using platform::PdfPoint;
 using platform::PdfRect;
-
-inline constexpr int keptTextPages = 24;
 
 inline QPointF toQt(PdfPoint p) { return {p.x, p.y}; }
 
@@ -27,21 +21,5 @@ inline PdfPoint clampInto(PdfPoint p, const PdfRect& box)
 }
 
 } // namespace pageview
-
-// The text of one page, flattened into reading order for hit testing and selection.
-struct QuarnPDFView::TextCache {
-    struct Char {
-        char32_t code = 0;
-        platform::PdfQuad quad;
-        platform::PdfRect box;
-        int line = 0;       // running line number on the page
-        bool lineEnd = false;
-    };
-    std::vector<Char> chars;
-};
-
-struct QuarnPDFView::TextPages {
-    std::list<std::pair<int, std::unique_ptr<TextCache>>> pages; // front: most recent
-};
 
 } // namespace quarn

@@ -1,17 +1,21 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 
-#include "Platform/PdfPageGeometries.h"
-#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Viewer/PageLinks.h"
+#include "Quarn/Viewer/PageSteps.h"
+#include "Quarn/Viewer/PagePlacement.h"
+#include "Quarn/Viewer/PageTiles.h"
+#include "Quarn/Viewer/ReadingHistory.h"
+#include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageViewInternal.h"
 #include "QuarnKit/Viewer/PageLayout.h"
-#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -28,190 +32,106 @@ using quarnkit::PageDestination;
 using quarnkit::PageSelection;
 using quarnkit::PdfDisplayMode;
 
-namespace {
-constexpr int historyLimit = 100;
-} // namespace
-
 QuarnPDFView::QuarnPDFView(QWidget* parent)
     : QAbstractScrollArea(parent),
-      layout_(std::make_unique<PageLayout>()),
-      renderer_(std::make_unique<TileRenderer>()),
-      texts_(std::make_unique<TextPages>()),
+      placement_(std::make_unique<PagePlacement>(*this)),
+      tiles_(std::make_unique<PageTiles>(*this)),
       background_(quarnkit::Design::canvas())
 {
     style_ = quarnkit::ToolStyle{};
-    openExternalUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    interactions_ = std::make_unique<PageInteractions>(*this);
+    history_ = new ReadingHistory(*this);
 
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
-    setAcceptDrops(true);
-    viewport()->setAcceptDrops(true);
     viewport()->setMouseTracking(true);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     horizontalScrollBar()->setSingleStep(20);
     verticalScrollBar()->setSingleStep(20);
 
-    overlay_ = new QWidget(viewport());
-    overlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    overlay_->setAttribute(Qt::WA_NoSystemBackground);
-    overlay_->setGeometry(viewport()->rect());
-    overlay_->show();
-    markEditor_ = std::make_unique<MarkEditor>(*this);
-
-    connect(renderer_.get(), &TileRenderer::linksReady, this, [this](int page, const std::vector<platform::PdfLink>& links) {
-        if (page >= 0 && page < int(links_.size()) && !links_[page]) links_[page] = links;
-    });
-    connect(renderer_.get(), &TileRenderer::tileReady, this, [this](int page) {
-        const QRectF rect = pageRect(page);
-        if (!rect.isEmpty()) viewport()->update(rect.toAlignedRect());
-    });
-    applyScrollerStyle();
+    // Scroll bars appear only while there is somewhere to scroll.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 QuarnPDFView::~QuarnPDFView() = default;
+
 // ---------------------------------------------------------------- document
 
-int QuarnPDFView::pageCount() const { return int(layout_->sizes.size()); }
-
-void QuarnPDFView::readGeometry()
-{
-    geometries_.clear();
-    layout_->sizes.clear();
-    if (!document_ || document_->isLocked()) return;
-    // One pass over the page objects: a thousand pages lay out without loading
-    // one. A longer file lays out from its first screen's pages until every
-    // page is read (pageMapBuilt).
-    const auto all = platform::firstPageGeometries(*document_, firstScreenPages);
-    geometries_.reserve(all.size());
-    for (const auto& geometry : all) {
-        if (geometry) {
-            geometries_.push_back(*geometry);
-            continue;
-        }
-        // A damaged page keeps a letter-sized place so that the rest stay reachable.
-        platform::PdfPageGeometry letter;
-        letter.mediaBox = letter.cropBox = {0, 0, 612, 792};
-        letter.displaySize = {612, 792};
-        letter.userToDisplay = {1, 0, 0, -1, 0, 792};
-        geometries_.push_back(letter);
-    }
-    layout_->sizes.reserve(geometries_.size());
-    for (const auto& geometry : geometries_) layout_->sizes.push_back(geometry.displaySize);
-}
+int QuarnPDFView::pageCount() const { return placement_->pageCount(); }
 
 void QuarnPDFView::load(quarnkit::QuarnDocument* document)
 {
-    if (document == quarnDocument_.data()) {
+    if (document == document_.data()) {
         // The same document, unlocked since it was shown: its pages appear now.
         if (document_ && !document_->isLocked() && pageCount() != document_->pageCount()) {
-            shownPages_ = quarnDocument_->pageSignature();
+            shownPages_ = document_->pageSignature();
             refresh(std::nullopt);
         }
         return;
     }
-    if (quarnDocument_) disconnect(quarnDocument_, nullptr, this, nullptr);
-    quarnDocument_ = document;
+    if (document_) disconnect(document_, nullptr, this, nullptr);
+    document_ = document;
     if (document) {
         connect(document, &quarnkit::QuarnDocument::generationChanged, this, &QuarnPDFView::documentEdited);
         connect(document, &quarnkit::QuarnDocument::pageMapBuilt, this, &QuarnPDFView::pagesRead);
     }
-    // A document of the view's own goes once another is shown; undo steps
-    // that still name it do nothing after.
-    if (ownDocument_ && ownDocument_ != document) delete ownDocument_.data();
-    display(document ? document->pdf() : nullptr);
+    display();
 }
 
-void QuarnPDFView::load(std::shared_ptr<platform::PdfDocument> pdf)
+void QuarnPDFView::display()
 {
-    if (!pdf) {
-        load(static_cast<quarnkit::QuarnDocument*>(nullptr));
-        return;
-    }
-    if (quarnDocument_ && quarnDocument_->pdf() == pdf) {
-        load(quarnDocument_.data());
-        return;
-    }
-    auto* own = new quarnkit::QuarnDocument(std::move(pdf));
-    load(own);
-    own->setParent(this);
-    ownDocument_ = own;
-}
-
-void QuarnPDFView::display(std::shared_ptr<platform::PdfDocument> document)
-{
-    markEditor_->documentReplaced();
-    heldShift_ = 0;
-    document_ = std::move(document);
+    interactions_->tell([&](PageInteraction& each) { each.documentReplaced(); });
+    placement_->setHeldShift(0);
     // Before every page is read, no signature is known: the first edit then
     // reads the whole document again.
-    shownPages_ = quarnDocument_ && quarnDocument_->pageMapReady() ? quarnDocument_->pageSignature() : 0;
-    readGeometry();
-    renderer_->setDocument(document_);
-    links_.assign(pageCount(), std::nullopt);
-    texts_->pages.clear();
-    selection_ = {};
-    highlights_.clear();
-    selectionAnchor_.reset();
-    back_.clear();
-    forward_.clear();
+    shownPages_ = document_ && document_->pageMapReady() ? document_->pageSignature() : 0;
+    placement_->read(document_.data());
+    tiles_->setDocument(document_);
     currentPage_ = pageCount() > 0 ? 0 : -1;
-    layout_->shownRow = 0;
+    placement_->showFirstRow();
     didInitialFit_ = false;
     relayout();
     withoutTracking([&] {
         horizontalScrollBar()->setValue(0);
         verticalScrollBar()->setValue(0);
     });
-    emit historyChanged();
+    history_->clear();
     layoutPass();
-    applyScrollerStyle();
-}
-
-void QuarnPDFView::noteEdit(int index)
-{
-    if (quarnDocument_) quarnDocument_->noteEditOfPage(index);
 }
 
 void QuarnPDFView::documentEdited()
 {
-    if (!quarnDocument_ || !document_) return;
-    const auto page = quarnDocument_->editedPage();
-    const size_t pages = quarnDocument_->pageSignature();
+    if (!document_) return;
+    const auto page = document_->editedPage();
+    const size_t pages = document_->pageSignature();
     // An edit of one page that is still in the document, with the pages as
     // they were, redraws that page; anything else may have moved pages, so
     // the whole document is read again.
     const bool samePages = pages == shownPages_;
     shownPages_ = pages;
-    refresh(page && samePages ? quarnDocument_->pageIndex(*page) : std::nullopt);
-    markEditor_->documentChanged();
+    refresh(page && samePages ? document_->pageIndex(*page) : std::nullopt);
+    interactions_->tell([&](PageInteraction& each) { each.documentChanged(); });
 }
 
 void QuarnPDFView::refresh(std::optional<int> page)
 {
     if (!document_) return;
-    const auto keep = currentDestination();
-    const std::vector<platform::PdfSize> sizes = layout_->sizes;
+    const auto keep = readingPoint();
+    const std::vector<platform::PdfSize> sizes = placement_->sizes();
     if (page && *page >= 0 && *page < pageCount()) {
-        try {
-            geometries_[*page] = document_->pageGeometry(*page);
-            layout_->sizes[*page] = geometries_[*page].displaySize;
-        } catch (...) {
-        }
-        links_[*page].reset();
-        texts_->pages.remove_if([&](const auto& entry) { return entry.first == *page; });
+        placement_->readPage(*document_, *page);
+        interactions_->tell([&](PageInteraction& each) { each.pagesRead(page); });
     } else {
-        readGeometry();
-        links_.assign(pageCount(), std::nullopt);
-        texts_->pages.clear();
-        selection_ = {};
-        selectionAnchor_.reset();
+        placement_->read(document_.data());
+        interactions_->tell([&](PageInteraction& each) { each.pagesRead(std::nullopt); });
     }
-    renderer_->invalidate(page);
+    tiles_->invalidate(page);
     if (currentPage_ >= pageCount()) currentPage_ = pageCount() - 1;
     if (currentPage_ < 0 && pageCount() > 0) currentPage_ = 0;
     // Pages of the same sizes keep the view where it is: a mark or the
     // document's info edited must not move what the reader looks at.
-    const bool resized = sizes.size() != layout_->sizes.size() || !changedPages(sizes).empty();
+    const bool resized = sizes.size() != placement_->sizes().size() || !placement_->changedPages(sizes).empty();
     if (resized) {
         relayout();
         if (keep && keep->page < pageCount()) showDestination(*keep);
@@ -220,33 +140,25 @@ void QuarnPDFView::refresh(std::optional<int> page)
     withoutTracking([&] { layoutPass(); });
 }
 
-std::vector<int> QuarnPDFView::changedPages(const std::vector<platform::PdfSize>& sizes) const
-{
-    std::vector<int> changed;
-    for (size_t i = 0; i < std::min(sizes.size(), layout_->sizes.size()); ++i)
-        if (sizes[i].width != layout_->sizes[i].width || sizes[i].height != layout_->sizes[i].height)
-            changed.push_back(int(i));
-    return changed;
-}
-
 void QuarnPDFView::pagesRead()
 {
-    if (!quarnDocument_ || !document_ || document_->isLocked()) return;
-    shownPages_ = quarnDocument_->pageSignature();
-    const std::vector<platform::PdfSize> sizes = layout_->sizes;
-    const std::optional<ViewAnchor> kept = pageCount() > 0 ? std::optional(topLeftAnchor()) : std::nullopt;
-    readGeometry();
-    if (sizes.size() != layout_->sizes.size()) {
+    if (!document_ || document_->isLocked()) return;
+    shownPages_ = document_->pageSignature();
+    const std::vector<platform::PdfSize> sizes = placement_->sizes();
+    const std::optional<PagePlacement::Anchor> kept =
+        pageCount() > 0 ? std::optional(placement_->topLeftAnchor(currentPage_)) : std::nullopt;
+    placement_->read(document_.data());
+    if (sizes.size() != placement_->sizes().size()) {
         // The tree held fewer pages than it claimed, and was mended.
         refresh(std::nullopt);
         return;
     }
     // Pages laid out with page 1's size take their own, and what is under the
     // viewport's top stays where it is; the pages seen so far keep their tiles.
-    const std::vector<int> changed = changedPages(sizes);
+    const std::vector<int> changed = placement_->changedPages(sizes);
     if (changed.empty()) return;
-    if (changed.size() > size_t(firstScreenPages)) renderer_->invalidate(std::nullopt);
-    else for (const int page : changed) renderer_->invalidate(page);
+    if (changed.size() > size_t(PagePlacement::firstScreenPages)) tiles_->invalidate(std::nullopt);
+    else for (const int page : changed) tiles_->invalidate(page);
     relayout();
     withoutTracking([&] {
         if (kept) restoreAnchor(*kept);
@@ -257,43 +169,19 @@ void QuarnPDFView::pagesRead()
 
 // ---------------------------------------------------------------- layout
 
-void QuarnPDFView::setDisplayMode(PdfDisplayMode mode) { setLayoutMode(mode, asBook_); }
-
-void QuarnPDFView::setDisplaysAsBook(bool asBook) { setLayoutMode(mode_, asBook); }
+void QuarnPDFView::setDisplayMode(PdfDisplayMode mode) { setLayoutMode(mode, placement_->asBook()); }
 
 void QuarnPDFView::setLayoutMode(PdfDisplayMode mode, bool asBook)
 {
-    if (mode == mode_ && asBook == asBook_) return;
-    const auto keep = currentDestination();
-    mode_ = mode;
-    asBook_ = asBook;
-    heldShift_ = 0;
-    if (autoScales_) scale_ = clampScale(scaleFactorForSizeToFit());
+    if (mode == placement_->mode() && asBook == placement_->asBook()) return;
+    const auto keep = readingPoint();
+    placement_->setMode(mode, asBook);
+    placement_->setHeldShift(0);
+    if (autoScales_) placement_->setScale(placement_->clampScale(placement_->fitScale(currentPage_, QSizeF(size()))));
     relayout();
     if (keep) showDestination(*keep);
     emit displayModeChanged();
     withoutTracking([&] { syncState(); });
-}
-
-void QuarnPDFView::setDisplaysPageBreaks(bool shown)
-{
-    if (shown == pageBreaks_) return;
-    pageBreaks_ = shown;
-    relayout();
-    syncState();
-}
-
-void QuarnPDFView::setPageBreakMargins(const QMarginsF& margins)
-{
-    pageBreakMargins_ = margins;
-    relayout();
-    syncState();
-}
-
-void QuarnPDFView::setPageShadowsEnabled(bool enabled)
-{
-    pageShadows_ = enabled;
-    viewport()->update();
 }
 
 void QuarnPDFView::setBackgroundColor(const QColor& color)
@@ -304,50 +192,21 @@ void QuarnPDFView::setBackgroundColor(const QColor& color)
 
 void QuarnPDFView::relayout()
 {
-    layout_->mode = mode_;
-    layout_->asBook = asBook_;
-    layout_->margins = pageBreaks_ ? pageBreakMargins_ : QMarginsF();
-    if (!layout_->continuous() && currentPage_ >= 0) {
-        layout_->shownRow = 0;
-        layout_->build(); // rows first, to find the current page's row
-        layout_->shownRow = layout_->rowOfPage[currentPage_];
-    }
-    layout_->build();
+    placement_->layOut(currentPage_);
     updateScrollBars();
     viewport()->update();
 }
 
 void QuarnPDFView::updateScrollBars()
 {
-    const QSize content = contentPixels();
+    const QSize content = placement_->contentPixels();
     const QSize view = viewport()->size();
     withoutTracking([&] {
-        horizontalScrollBar()->setRange(0, heldShift_ != 0 ? 0 : std::max(0, content.width() - view.width()));
+        horizontalScrollBar()->setRange(0, placement_->heldShift() != 0 ? 0 : std::max(0, content.width() - view.width()));
         horizontalScrollBar()->setPageStep(view.width());
         verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
         verticalScrollBar()->setPageStep(view.height());
     });
-}
-
-QSize QuarnPDFView::contentPixels() const
-{
-    // Scroll bars count in int: a very long document at a high scale stops there.
-    constexpr double most = std::numeric_limits<int>::max() / 2;
-    return {int(std::min(most, std::ceil(layout_->contentSize.width() * scale_))),
-            int(std::min(most, std::ceil(layout_->contentSize.height() * scale_)))};
-}
-
-QPointF QuarnPDFView::contentOrigin() const
-{
-    const QSize content = contentPixels();
-    const QSize view = viewport()->size();
-    // Content smaller than the view is centred; larger content scrolls.
-    const double x = heldShift_ != 0 || content.width() < view.width()
-                         ? std::floor((view.width() - content.width()) / 2.0) + heldShift_
-                         : -horizontalScrollBar()->value();
-    const double y = content.height() < view.height() ? std::floor((view.height() - content.height()) / 2.0)
-                                                       : -verticalScrollBar()->value();
-    return {x, y};
 }
 
 void QuarnPDFView::scrollToContentPoint(QPointF contentPoint, bool horizontal)
@@ -370,15 +229,10 @@ void QuarnPDFView::withoutTracking(F&& change)
 
 // ---------------------------------------------------------------- scale
 
-double QuarnPDFView::clampScale(double scale) const
-{
-    return std::clamp(quarnkit::ZoomLevel::clamp(scale), minScale_, std::max(minScale_, maxScale_));
-}
-
 void QuarnPDFView::setScaleFactor(double scale)
 {
     takeScaleOver();
-    setScaleInternal(clampScale(scale), std::nullopt);
+    setScaleInternal(placement_->clampScale(scale), std::nullopt);
 }
 
 void QuarnPDFView::takeScaleOver()
@@ -395,100 +249,41 @@ void QuarnPDFView::setAutoScales(bool on)
     if (on) applyAutoScale();
 }
 
-void QuarnPDFView::setMinScaleFactor(double scale)
-{
-    minScale_ = quarnkit::ZoomLevel::clamp(scale);
-    if (scale_ < minScale_) setScaleInternal(minScale_, std::nullopt);
-}
-
 void QuarnPDFView::setMaxScaleFactor(double scale)
 {
-    maxScale_ = quarnkit::ZoomLevel::clamp(scale);
-    if (scale_ > maxScale_) setScaleInternal(maxScale_, std::nullopt);
-}
-
-std::optional<platform::PdfSize> QuarnPDFView::fitPageSize() const
-{
-    if (pageCount() == 0) return std::nullopt;
-    const int page = currentPage_ >= 0 ? currentPage_ : 0;
-    const platform::PdfSize size = layout_->sizes[page];
-    if (!(size.width > 1) || !(size.height > 1)) return std::nullopt;
-    return size;
-}
-
-double QuarnPDFView::pageBreakAllowance() const
-{
-    if (!pageBreaks_ || !layout_->continuous()) return 0;
-    return std::max(pageBreakMargins_.top(), pageBreakMargins_.bottom());
-}
-
-double QuarnPDFView::scaleFactorForSizeToFit() const
-{
-    const auto size = fitPageSize();
-    if (!size) return scale_;
-    const bool spreads = layout_->spreads();
-    const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
-    if (layout_->continuous()) return quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
-    return quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), 0);
+    placement_->setMaxScale(scale);
+    if (scaleFactor() > placement_->maxScale()) setScaleInternal(placement_->maxScale(), std::nullopt);
 }
 
 void QuarnPDFView::applyAutoScale()
 {
     if (!autoScales_ || !document_ || pageCount() == 0) return;
-    const double fitted = clampScale(scaleFactorForSizeToFit());
-    if (std::fabs(fitted - scale_) > 1e-9) setScaleInternal(fitted, std::nullopt);
-}
-
-void QuarnPDFView::zoomIn()
-{
-    setScaleFactor(quarnkit::ZoomLevel::step(scale_, true));
-}
-
-void QuarnPDFView::zoomOut()
-{
-    setScaleFactor(quarnkit::ZoomLevel::step(scale_, false));
+    const double fitted = placement_->clampScale(placement_->fitScale(currentPage_, QSizeF(size())));
+    if (std::fabs(fitted - scaleFactor()) > 1e-9) setScaleInternal(fitted, std::nullopt);
 }
 
 void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
 {
     if (pageCount() == 0) {
-        scale_ = scale;
+        placement_->setScale(scale);
         relayout();
         withoutTracking([&] { syncState(); });
         return;
     }
     // What stays put: the page point under the anchor, or else the current
     // page's point at the top left of the view.
-    if (std::fabs(scale - scale_) > 1e-9) heldShift_ = 0;
-    ViewAnchor kept = topLeftAnchor();
-    if (anchor) {
-        kept.page = pageAt(*anchor, true).value_or(std::max(currentPage_, 0));
-        kept.at = *anchor;
-        kept.display = (*anchor - pageRect(kept.page).topLeft()) / scale_;
-    }
-    scale_ = scale;
+    if (std::fabs(scale - scaleFactor()) > 1e-9) placement_->setHeldShift(0);
+    const PagePlacement::Anchor kept =
+        anchor ? placement_->anchorAt(*anchor, currentPage_) : placement_->topLeftAnchor(currentPage_);
+    placement_->setScale(scale);
     relayout();
     restoreAnchor(kept);
     withoutTracking([&] { syncState(); });
 }
 
-QuarnPDFView::ViewAnchor QuarnPDFView::topLeftAnchor() const
+void QuarnPDFView::restoreAnchor(const PagePlacement::Anchor& anchor)
 {
-    ViewAnchor anchor;
-    anchor.page = std::max(currentPage_, 0);
-    const QRectF rect = pageRect(anchor.page);
-    // Across, the page's own extent (centred content has room beside it);
-    // down, the exact offset, so that the gap above a page keeps its place too.
-    anchor.display = QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_->sizes[anchor.page].width),
-                             -rect.top() / scale_);
-    return anchor;
-}
-
-void QuarnPDFView::restoreAnchor(const ViewAnchor& anchor)
-{
-    if (!layout_->isLaidOut(anchor.page)) return;
-    const QPointF content = layout_->pageRects[anchor.page].topLeft() * scale_ + anchor.display * scale_;
-    scrollToContentPoint(content - anchor.at, true);
+    if (const auto scroll = placement_->scrollFor(anchor)) scrollToContentPoint(*scroll, true);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -499,124 +294,54 @@ int QuarnPDFView::currentPageIndex() const
     return std::clamp(currentPage_, 0, pageCount() - 1);
 }
 
-std::optional<PageDestination> QuarnPDFView::currentDestination() const
+std::optional<PageDestination> QuarnPDFView::readingPoint() const
 {
     const int page = currentPageIndex();
     if (page < 0 || !document_) return std::nullopt;
-    const PdfPoint point = convertToPage(QPointF(0, 0), page);
-    return PageDestination{page, clampInto(point, geometries_[page].cropBox)};
+    const PdfPoint point = placement_->convertToPage(QPointF(0, 0), page);
+    return PageDestination{page, clampInto(point, placement_->geometry(page)->cropBox)};
 }
 
 void QuarnPDFView::goToPage(int index, std::optional<PdfPoint> point)
 {
     if (!document_ || pageCount() < 1) return;
     index = std::clamp(index, 0, pageCount() - 1);
-    const PdfRect& box = geometries_[index].cropBox;
+    const PdfRect& box = placement_->geometry(index)->cropBox;
     const PageDestination destination = point ? PageDestination{index, clampInto(*point, box)}
-                                              : quarnkit::PageJump::top(index, geometries_[index]);
+                                              : quarnkit::PageJump::top(index, *placement_->geometry(index));
     jumpTo(destination, true);
 }
 
-void QuarnPDFView::goToDestination(const PageDestination& destination)
+void QuarnPDFView::goToDestination(const PageDestination& destination, bool record)
 {
     if (pageCount() < 1) return;
     PageDestination target = destination;
     target.page = std::clamp(target.page, 0, pageCount() - 1);
-    target.point = clampInto(target.point, geometries_[target.page].cropBox);
-    jumpTo(target, true);
+    target.point = clampInto(target.point, placement_->geometry(target.page)->cropBox);
+    jumpTo(target, record);
 }
 
 void QuarnPDFView::goToSelection(const PageSelection& selection)
 {
     const int page = selection.firstPage();
     if (page < 0 || page >= pageCount()) return;
-    recordHistory();
+    history_->record();
     const PdfRect bounds = selection.bounds(page);
-    setCurrentPage(page);
+    currentPage_ = page;
     relayout();
     // Bring the selection into the middle of the view when it is not in view.
-    const QRectF rect = convertFromPage(bounds, page);
+    const QRectF rect = placement_->convertFromPage(bounds, page);
     if (!QRectF(viewport()->rect()).contains(rect)) {
-        const QPointF content = rect.center() - contentOrigin();
+        const QPointF content = rect.center() - placement_->contentOrigin();
         scrollToContentPoint(content - QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0),
-                             overflowsHorizontally());
+                             placement_->overflowsHorizontally());
     }
     withoutTracking([&] { syncState(); });
 }
 
-bool QuarnPDFView::canGoToNextPage() const
-{
-    const int page = currentPageIndex();
-    if (page < 0) return false;
-    const auto& row = layout_->rows[layout_->rowOfPage[page]];
-    return row.pages.back() + 1 < pageCount();
-}
-
-bool QuarnPDFView::canGoToPreviousPage() const
-{
-    const int page = currentPageIndex();
-    if (page < 0) return false;
-    return layout_->rows[layout_->rowOfPage[page]].pages.front() > 0;
-}
-
-void QuarnPDFView::goToNextPage()
-{
-    if (!canGoToNextPage()) return;
-    // In the spread modes a step is one spread.
-    const int next = layout_->rows[layout_->rowOfPage[currentPageIndex()]].pages.back() + 1;
-    jumpTo(quarnkit::PageJump::top(next, geometries_[next]), false);
-}
-
-void QuarnPDFView::goToPreviousPage()
-{
-    if (!canGoToPreviousPage()) return;
-    const int row = layout_->rowOfPage[currentPageIndex()] - 1;
-    const int previous = layout_->rows[row].pages.front();
-    jumpTo(quarnkit::PageJump::top(previous, geometries_[previous]), false);
-}
-
-void QuarnPDFView::goToFirstPage()
-{
-    if (pageCount() > 0) jumpTo(quarnkit::PageJump::top(0, geometries_[0]), false);
-}
-
-void QuarnPDFView::goToLastPage()
-{
-    const int last = pageCount() - 1;
-    if (last >= 0) jumpTo(quarnkit::PageJump::top(last, geometries_[last]), false);
-}
-
-std::optional<QuarnPDFView::Visit> QuarnPDFView::visit(const PageDestination& destination) const
-{
-    const auto page = quarnDocument_ ? quarnDocument_->pageId(destination.page) : std::nullopt;
-    if (!page) return std::nullopt;
-    return Visit{*page, destination};
-}
-
-std::optional<PageDestination> QuarnPDFView::destination(const Visit& visit) const
-{
-    const auto index = quarnDocument_ ? quarnDocument_->pageIndex(visit.page) : std::nullopt;
-    if (!index) return std::nullopt; // the page was taken out of the document
-    PageDestination destination = visit.destination;
-    destination.page = *index;
-    return destination;
-}
-
-void QuarnPDFView::recordHistory()
-{
-    const auto here = currentDestination();
-    const auto entry = here ? visit(*here) : std::nullopt;
-    if (!entry) return;
-    if (back_.empty() || !(back_.back().page == entry->page && back_.back().destination.point == here->point))
-        back_.push_back(*entry);
-    if (int(back_.size()) > historyLimit) back_.erase(back_.begin());
-    forward_.clear();
-    emit historyChanged();
-}
-
 void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
 {
-    if (record) recordHistory();
+    if (record) history_->record();
     showDestination(destination);
     withoutTracking([&] { syncState(); });
 }
@@ -624,78 +349,38 @@ void QuarnPDFView::jumpTo(const PageDestination& destination, bool record)
 void QuarnPDFView::showDestination(const PageDestination& destination)
 {
     if (destination.page < 0 || destination.page >= pageCount()) return;
-    setCurrentPage(destination.page);
+    currentPage_ = destination.page;
     relayout();
-    const auto& m = geometries_[destination.page].userToDisplay;
-    const PdfPoint display = m.map(destination.point);
-    const QPointF content = layout_->pageRects[destination.page].topLeft() * scale_ + toQt(display) * scale_;
-    scrollToContentPoint(content, true);
-}
-
-void QuarnPDFView::goBack() { stepHistory(back_, forward_); }
-
-void QuarnPDFView::goForward() { stepHistory(forward_, back_); }
-
-void QuarnPDFView::stepHistory(std::vector<Visit>& from, std::vector<Visit>& to)
-{
-    // Positions on pages taken out of the document are passed over.
-    std::optional<PageDestination> target;
-    while (!from.empty() && !target) {
-        target = destination(from.back());
-        if (target) break;
-        from.pop_back();
-    }
-    if (!target) {
-        emit historyChanged();
-        return;
-    }
-    if (const auto here = currentDestination())
-        if (const auto entry = visit(*here)) to.push_back(*entry);
-    from.pop_back();
-    showDestination(*target);
-    emit historyChanged();
-    withoutTracking([&] { syncState(); });
-}
-
-void QuarnPDFView::setCurrentPage(int page)
-{
-    currentPage_ = page;
+    scrollToContentPoint(placement_->contentPoint(destination), true);
 }
 
 void QuarnPDFView::updateCurrentPageFromScroll()
 {
-    if (pageCount() == 0 || !layout_->continuous()) return;
+    if (pageCount() == 0 || !placement_->layout().continuous()) return;
     // The page being read is the first whose row reaches below the top edge.
-    const double top = -contentOrigin().y() / scale_;
-    const int row = layout_->rowAtOrBelow(top + 0.5);
+    const double top = -placement_->contentOrigin().y() / scaleFactor();
+    const int row = placement_->layout().rowAtOrBelow(top + 0.5);
     if (row < 0) return;
-    const auto& pages = layout_->rows[row].pages;
+    const auto& pages = placement_->layout().rows[row].pages;
     if (std::find(pages.begin(), pages.end(), currentPage_) == pages.end()) currentPage_ = pages.front();
 }
 
-std::vector<int> QuarnPDFView::visiblePages() const
-{
-    if (pageCount() == 0 || scale_ <= 0) return {};
-    const QPointF origin = contentOrigin();
-    const QRectF area(-origin / scale_, QSizeF(viewport()->size()) / scale_);
-    return layout_->pagesIn(area);
-}
+std::vector<int> QuarnPDFView::visiblePages() const { return placement_->pagesIn(viewport()->rect()); }
 
 void QuarnPDFView::syncState()
 {
     if (!jumping_) updateCurrentPageFromScroll();
     const int page = currentPageIndex();
     const std::vector<int> visible = visiblePages();
-    const bool scaleMoved = std::fabs(scale_ - shownScale_) > 1e-9;
+    const bool scaleMoved = std::fabs(scaleFactor() - shownScale_) > 1e-9;
     const bool pageMoved = page != shownPage_;
     const bool visibleMoved = visible != lastVisible_;
-    shownScale_ = scale_;
+    shownScale_ = scaleFactor();
     shownPage_ = page;
     lastVisible_ = visible;
-    overlay_->setGeometry(viewport()->rect());
-    markEditor_->viewMoved();
+    interactions_->tell([&](PageInteraction& each) { each.viewMoved(); });
     emit boundsChanged();
-    if (scaleMoved) emit scaleChanged(scale_);
+    if (scaleMoved) emit scaleChanged(scaleFactor());
     if (pageMoved) emit pageChanged(page);
     if (visibleMoved) emit visiblePagesChanged();
     if (scaleMoved || pageMoved || visibleMoved) reportViewChanges();
@@ -711,7 +396,7 @@ void QuarnPDFView::applyDisplay(quarnkit::DisplayMode mode, bool coverSeparately
 
 std::optional<double> QuarnPDFView::fitWidth(bool spreads)
 {
-    const auto size = fitPageSize();
+    const auto size = placement_->fitPageSize(currentPage_);
     if (!size) return std::nullopt;
     const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
     const double scale = quarnkit::ZoomLevel::fitWidthScale(content, QSizeF(this->size()));
@@ -722,16 +407,16 @@ std::optional<double> QuarnPDFView::fitWidth(bool spreads)
 
 std::optional<double> QuarnPDFView::fitPage(bool spreads, bool keepPage)
 {
-    const auto size = fitPageSize();
+    const auto size = placement_->fitPageSize(currentPage_);
     if (!size) return std::nullopt;
     const int page = currentPageIndex();
     bool reveal = keepPage && page >= 0;
     if (!reveal && page >= 0) {
-        const QRectF rect = pageRect(page);
+        const QRectF rect = placement_->pageRect(page);
         reveal = !rect.isEmpty() && QRectF(viewport()->rect()).adjusted(-1, -1, 1, 1).contains(rect);
     }
     const QSizeF content(quarnkit::ZoomLevel::rowWidth(size->width, spreads), size->height);
-    const double scale = quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), pageBreakAllowance());
+    const double scale = quarnkit::ZoomLevel::fitScale(content, QSizeF(this->size()), placement_->rowAllowance());
     takeScaleOver();
     setScaleInternal(quarnkit::ZoomLevel::clamp(scale), std::nullopt);
     if (reveal) revealPage(page);
@@ -741,9 +426,9 @@ std::optional<double> QuarnPDFView::fitPage(bool spreads, bool keepPage)
 void QuarnPDFView::revealPage(int index)
 {
     if (index < 0 || index >= pageCount()) return;
-    setCurrentPage(index);
+    currentPage_ = index;
     relayout();
-    const QRectF page(layout_->pageRects[index].topLeft() * scale_, layout_->pageRects[index].size() * scale_);
+    const QRectF page = placement_->contentRect(index);
     const QSizeF visible = viewport()->size();
     const double y = page.height() <= visible.height() ? page.center().y() - visible.height() * 0.5 : page.top();
     const bool wide = page.width() > visible.width();
@@ -752,11 +437,6 @@ void QuarnPDFView::revealPage(int index)
         verticalScrollBar()->setValue(int(std::lround(y)));
     });
     withoutTracking([&] { syncState(); });
-}
-
-bool QuarnPDFView::overflowsHorizontally() const
-{
-    return contentPixels().width() > viewport()->width() + 1;
 }
 
 void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> operation)
@@ -772,60 +452,6 @@ void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> ope
                        [this, attempt, operation = std::move(operation)]() mutable { whenReady(attempt + 1, std::move(operation)); });
 }
 
-// ---------------------------------------------------------------- geometry
-
-QRectF QuarnPDFView::pageRect(int page) const
-{
-    if (!layout_->isLaidOut(page)) return {};
-    const QRectF& rect = layout_->pageRects[page];
-    const QPointF origin = contentOrigin();
-    // Whole pixels for the page's corner, so tiles land on device pixels.
-    const QPointF topLeft(std::round(origin.x() + rect.left() * scale_), std::round(origin.y() + rect.top() * scale_));
-    return {topLeft, rect.size() * scale_};
-}
-
-std::optional<int> QuarnPDFView::pageAt(QPointF viewportPoint, bool nearest) const
-{
-    if (pageCount() == 0) return std::nullopt;
-    const QPointF content = (viewportPoint - contentOrigin()) / scale_;
-    const int page = layout_->nearestPage(content);
-    if (page < 0) return std::nullopt;
-    if (nearest || pageRect(page).contains(viewportPoint)) return page;
-    return std::nullopt;
-}
-
-PdfPoint QuarnPDFView::convertToPage(QPointF viewportPoint, int page) const
-{
-    if (page < 0 || page >= pageCount()) return {};
-    const QRectF rect = pageRect(page);
-    const QPointF display = (viewportPoint - rect.topLeft()) / scale_;
-    return geometries_[page].userToDisplay.inverted().map({display.x(), display.y()});
-}
-
-QPointF QuarnPDFView::convertFromPage(PdfPoint point, int page) const
-{
-    if (page < 0 || page >= pageCount()) return {};
-    const PdfPoint display = geometries_[page].userToDisplay.map(point);
-    return pageRect(page).topLeft() + toQt(display) * scale_;
-}
-
-QRectF QuarnPDFView::convertFromPage(const PdfRect& rect, int page) const
-{
-    const QPointF a = convertFromPage(PdfPoint{rect.minX(), rect.minY()}, page);
-    const QPointF b = convertFromPage(PdfPoint{rect.maxX(), rect.maxY()}, page);
-    return QRectF(a, b).normalized();
-}
-
-std::optional<PagePoint> QuarnPDFView::pagePoint(QPointF viewportPoint, std::optional<int> page) const
-{
-    const std::optional<int> index = page ? page : pageAt(viewportPoint, false);
-    if (!index || *index < 0 || *index >= pageCount() || !layout_->isLaidOut(*index)) return std::nullopt;
-    if (!page && !pageRect(*index).contains(viewportPoint)) return std::nullopt;
-    const PdfRect& box = geometries_[*index].cropBox;
-    if (!(box.width > 1) || !(box.height > 1)) return std::nullopt;
-    return PagePoint{*index, clampInto(convertToPage(viewportPoint, *index), box)};
-}
-
 // ---------------------------------------------------------------- events
 
 void QuarnPDFView::holdPlaceOnNextResize()
@@ -839,18 +465,19 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
     if (std::exchange(holdPlace_, false) && pageCount() > 0 && event->oldSize().isValid()) {
         // A column beside the view came or went: the pages stay where they
         // were in the window, at their scale, rather than centre again.
-        const int cw = contentPixels().width();
+        const int cw = placement_->contentPixels().width();
         const int oldView = viewport()->width() - (event->size().width() - event->oldSize().width());
-        const double oldX = heldShift_ != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + heldShift_
-                                                            : -horizontalScrollBar()->value();
-        const ViewAnchor kept = topLeftAnchor();
-        heldShift_ = 0;
+        const int shift = placement_->heldShift();
+        const double oldX = shift != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + shift
+                                                       : -horizontalScrollBar()->value();
+        const PagePlacement::Anchor kept = placement_->topLeftAnchor(currentPage_);
+        placement_->setHeldShift(0);
         const int newView = viewport()->width();
-        if (oldX > 0 || cw < newView) heldShift_ = int(oldX - std::floor((newView - cw) / 2.0));
+        if (oldX > 0 || cw < newView) placement_->setHeldShift(int(oldX - std::floor((newView - cw) / 2.0)));
         relayout();
         withoutTracking([&] {
             restoreAnchor(kept);
-            if (heldShift_ == 0 && cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
+            if (placement_->heldShift() == 0 && cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
             layoutPass();
         });
         return;
@@ -862,12 +489,22 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
         return;
     }
     // The page being read stays where it was in the view.
-    const ViewAnchor kept = topLeftAnchor();
+    const PagePlacement::Anchor kept = placement_->topLeftAnchor(currentPage_);
     relayout();
     withoutTracking([&] {
         restoreAnchor(kept);
         layoutPass();
     });
+}
+
+void QuarnPDFView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect exposed = event->rect();
+    painter.fillRect(exposed, background_);
+    if (pageCount() == 0) return;
+    tiles_->paint(painter, exposed);
+    interactions_->tell([&](PageInteraction& each) { each.paint(painter); });
 }
 
 void QuarnPDFView::showEvent(QShowEvent* event)
@@ -878,7 +515,6 @@ void QuarnPDFView::showEvent(QShowEvent* event)
 
 void QuarnPDFView::layoutPass()
 {
-    overlay_->setGeometry(viewport()->rect());
     // The first layout wide enough with a document fits the pages once.
     if (!didInitialFit_ && width() > 40 && document_) {
         didInitialFit_ = true;
@@ -903,12 +539,12 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
             const bool up = wheelRemainder_ > 0;
             wheelRemainder_ -= up ? 120 : -120;
             takeScaleOver();
-            setScaleInternal(clampScale(quarnkit::ZoomLevel::step(scale_, up)), event->position());
+            setScaleInternal(placement_->clampScale(quarnkit::ZoomLevel::step(scaleFactor(), up)), event->position());
         }
         event->accept();
         return;
     }
-    if (!layout_->continuous() && event->angleDelta().y() != 0) {
+    if (!placement_->layout().continuous() && event->angleDelta().y() != 0) {
         // Past the end of a page in the single-page modes, the wheel turns it.
         const bool down = event->angleDelta().y() < 0;
         QScrollBar* bar = verticalScrollBar();
@@ -916,9 +552,9 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
             wheelRemainder_ += event->angleDelta().y();
             if (std::fabs(wheelRemainder_) >= 120) {
                 wheelRemainder_ = 0;
-                if (down && canGoToNextPage()) goToNextPage();
-                else if (!down && canGoToPreviousPage()) {
-                    goToPreviousPage();
+                if (down && canGoToNextPage(*this)) goToNextPage(*this);
+                else if (!down && canGoToPreviousPage(*this)) {
+                    goToPreviousPage(*this);
                     withoutTracking([&] { bar->setValue(bar->maximum()); });
                 }
             }
@@ -930,43 +566,36 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
     QAbstractScrollArea::wheelEvent(event);
 }
 
-bool QuarnPDFView::isAtRowEdge(bool bottom) const
-{
-    const QScrollBar* bar = verticalScrollBar();
-    return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
-}
-
 void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 {
-    if (markEditor_->key(event)) {
+    if (interactions_->offer([event](PageInteraction& each) { return each.key(event); })) {
         event->accept();
         return;
     }
-    if (event->matches(QKeySequence::Copy)) {
-        copy();
-        event->accept();
-        return;
-    }
-    const bool paged = !layout_->continuous();
+    const bool paged = !placement_->layout().continuous();
+    const QScrollBar* bar = verticalScrollBar();
+    const auto isAtRowEdge = [bar](bool bottom) {
+        return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+    };
     switch (event->key()) {
     case Qt::Key_Home:
-        goToFirstPage();
+        goToFirstPage(*this);
         return;
     case Qt::Key_End:
-        goToLastPage();
+        goToLastPage(*this);
         return;
     case Qt::Key_PageDown:
     case Qt::Key_Space:
         if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ShiftModifier)) {
-            if (paged && isAtRowEdge(false) && canGoToPreviousPage()) goToPreviousPage();
+            if (paged && isAtRowEdge(false) && canGoToPreviousPage(*this)) goToPreviousPage(*this);
             else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
             return;
         }
-        if (paged && isAtRowEdge(true) && canGoToNextPage()) goToNextPage();
+        if (paged && isAtRowEdge(true) && canGoToNextPage(*this)) goToNextPage(*this);
         else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
         return;
     case Qt::Key_PageUp:
-        if (paged && isAtRowEdge(false) && canGoToPreviousPage()) goToPreviousPage();
+        if (paged && isAtRowEdge(false) && canGoToPreviousPage(*this)) goToPreviousPage(*this);
         else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
         return;
     case Qt::Key_Escape:
@@ -974,8 +603,8 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
             onDismissFind();
             return;
         }
-        if (!selection_.isEmpty()) {
-            clearSelection();
+        if (!interactions_->textSelection().current().isEmpty()) {
+            interactions_->textSelection().clear();
             return;
         }
         break;
@@ -987,88 +616,38 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
 
 void QuarnPDFView::mousePressEvent(QMouseEvent* event)
 {
-    if (markEditor_->mousePress(event)) return;
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
-    pressPoint_ = event->position();
-    pressedLink_ = tool_ == quarnkit::MarkupTool::select ? linkAt(event->position(), true) : std::nullopt;
-    selectionAnchor_.reset();
-    selecting_ = false;
-    if (!pressedLink_) {
-        if (event->modifiers() & Qt::ShiftModifier && !selection_.isEmpty() && selectionStart_) {
-            if (const auto end = charAt(event->position(), true)) selectBetween(*selectionStart_, *end);
-            selectionAnchor_ = selectionStart_;
-        } else {
-            clearSelection();
-            selectionAnchor_ = charAt(event->position(), true);
-        }
-    }
-    event->accept();
+    if (interactions_->offer([event](PageInteraction& each) { return each.mousePress(event); })) return;
+    QAbstractScrollArea::mousePressEvent(event);
 }
 
 void QuarnPDFView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (markEditor_->mouseMove(event)) return;
-    if (event->buttons() & Qt::LeftButton) {
-        const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
-        if (moved) pressedLink_.reset();
-        if (selectionAnchor_ && (moved || selecting_)) {
-            selecting_ = true;
-            if (const auto end = charAt(event->position(), true)) selectBetween(*selectionAnchor_, *end);
-            // Dragging past the edge scrolls on.
-            const QRect view = viewport()->rect();
-            if (event->position().y() > view.bottom()) verticalScrollBar()->setValue(verticalScrollBar()->value() + 20);
-            else if (event->position().y() < view.top()) verticalScrollBar()->setValue(verticalScrollBar()->value() - 20);
-        }
-        event->accept();
-        return;
-    }
+    if (interactions_->offer([event](PageInteraction& each) { return each.mouseMove(event); })) return;
     updateCursor(event->position());
-    markEditor_->hover(event->position());
+    interactions_->tell([&](PageInteraction& each) { each.hover(event->position()); });
 }
 
 void QuarnPDFView::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (markEditor_->mouseRelease(event)) return;
-    if (event->button() == Qt::LeftButton) {
-        if (pressedLink_) {
-            const platform::PdfLink link = *pressedLink_;
-            pressedLink_.reset();
-            followLink(link);
-        }
-        selecting_ = false;
-    }
+    if (interactions_->offer([event](PageInteraction& each) { return each.mouseRelease(event); })) return;
     event->accept();
 }
 
 void QuarnPDFView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // A quick second click draws, grabs or erases a mark like the first one.
-    if (markEditor_->mousePress(event)) return;
-    if (event->button() == Qt::LeftButton && tool_ == quarnkit::MarkupTool::select) {
-        selectWordAt(event->position());
-        event->accept();
-        return;
-    }
+    if (interactions_->offer([event](PageInteraction& each) { return each.mouseDoubleClick(event); })) return;
     QAbstractScrollArea::mouseDoubleClickEvent(event);
 }
 
 void QuarnPDFView::leaveEvent(QEvent* event)
 {
     QAbstractScrollArea::leaveEvent(event);
-    markEditor_->hover(std::nullopt);
+    interactions_->tell([&](PageInteraction& each) { each.hover(std::nullopt); });
 }
 
 void QuarnPDFView::contextMenuEvent(QContextMenuEvent* event)
 {
-    finishEditing();
-    if (const auto at = pagePoint(event->pos())) {
-        if (const auto hit = mark(at->point, at->page)) select(hit);
-    }
-    std::unique_ptr<QMenu> menu(contextMenu());
-    if (menu && !menu->isEmpty()) menu->exec(event->globalPos());
+    interactions_->offer([event](PageInteraction& each) { return each.contextMenu(event); });
 }
 
 void QuarnPDFView::updateCursor(QPointF viewportPoint)
@@ -1079,8 +658,7 @@ void QuarnPDFView::updateCursor(QPointF viewportPoint)
     case MarkupTool::select:
         // Hovering reads only what is at hand: the document may be busy on a
         // worker, and a mouse move must not wait for it.
-        if (linkAt(viewportPoint, false)) shape = Qt::PointingHandCursor;
-        else if (hasCachedTextAt(viewportPoint)) shape = Qt::IBeamCursor;
+        shape = interactions_->cursor(viewportPoint).value_or(Qt::ArrowCursor);
         break;
     case MarkupTool::highlight:
     case MarkupTool::underline:
@@ -1101,7 +679,7 @@ void QuarnPDFView::reportViewChanges()
 {
     const int count = pageCount();
     const int index = std::max(0, currentPageIndex());
-    const double scale = scale_;
+    const double scale = scaleFactor();
     if (index == lastPage_ && count == lastCount_ && std::fabs(scale - lastZoom_) < 0.001) return;
     lastPage_ = index;
     lastCount_ = count;
@@ -1113,15 +691,6 @@ void QuarnPDFView::reportViewChanges()
     });
 }
 
-void QuarnPDFView::applyScrollerStyle()
-{
-    if (applyingScrollers_) return;
-    applyingScrollers_ = true;
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    applyingScrollers_ = false;
-}
-
 // ---------------------------------------------------------------- tools
 
 void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style)
@@ -1130,8 +699,7 @@ void QuarnPDFView::setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle&
     tool_ = tool;
     style_ = style;
     if (!changed) return;
-    if (hasEditor()) QTimer::singleShot(0, this, [this] { finishEditing(); });
-    markEditor_->setHover(std::nullopt);
+    interactions_->tell([&](PageInteraction& each) { each.toolChanged(); });
     updateCursor(viewport()->mapFromGlobal(QCursor::pos()));
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 // The page view of one document window: shows the pages of a PDF in one of
 // four layouts, scales them, keeps a current page and a back/forward history,
-// selects and copies text, follows links, accepts dropped PDF files, prints,
-// and hosts the editing of marks (whose bodies live with the markup code).
+// and hands its mouse and keys to the interactions that select and copy text
+// (TextSelection.h), follow links (PageLinks.h) and edit marks (added from
+// outside: Quarn/Markup/MarkEditor.h).
 //
 // Pages are drawn from tiles that worker threads render from display lists; a
 // page whose tiles have not arrived yet shows as a white sheet, so painting
 // never waits for rendering.
-#include "Platform/PdfDocument.h"
+#include "Quarn/Viewer/PagePlacement.h"
+#include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
@@ -17,7 +19,6 @@
 #include <QMarginsF>
 #include <QPointer>
 #include <QTimer>
-#include <QUndoStack>
 #include <QUrl>
 
 #include <functional>
@@ -26,42 +27,11 @@
 #include <set>
 #include <vector>
 
-class QMenu;
-class QMimeData;
-class QPrinter;
-
-namespace platform { struct PdfAnnotation; }
-
-namespace quarnkit {
-class TileRenderer;
-struct PageLayout;
-struct TileKey;
-struct TileRequest;
-} // namespace quarnkit
-
 namespace quarn {
 
-using quarnkit::PageLayout;
-using quarnkit::TileKey;
-using quarnkit::TileRenderer;
-using quarnkit::TileRequest;
-
-// A mark (annotation) on a page, known by its PDF object number.
-struct MarkRef {
-    int page = -1;
-    int object = 0;
-    friend bool operator==(const MarkRef&, const MarkRef&) = default;
-};
-
-// What the in-place editor types into (the markup code's).
-struct EditorTarget;
-class MarkEditor;
-
-// A page and a point on it (PDF user space): where a view location falls.
-struct PagePoint {
-    int page = -1;
-    platform::PdfPoint point;
-};
+class PageInteractions;
+class PageTiles;
+class ReadingHistory;
 
 class QuarnPDFView : public QAbstractScrollArea {
     Q_OBJECT
@@ -78,36 +48,21 @@ public:
     // edited page is read and drawn again, or the whole document after an
     // edit of no one page (pages inserted, removed, rotated or moved).
     void load(quarnkit::QuarnDocument* document);
-    // Shows a PDF that no window's document holds: the view keeps a document
-    // of its own around it, and edits are announced there.
-    void load(std::shared_ptr<platform::PdfDocument> pdf);
-    quarnkit::QuarnDocument* quarnDocument() const { return quarnDocument_.data(); }
-    const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
+    quarnkit::QuarnDocument* quarnDocument() const { return document_.data(); }
     int pageCount() const;
-    // Announces an edit of the page at `index` through the document.
-    void noteEdit(int index);
 
     // ------------------------------------------------------------ layout
 
-    quarnkit::PdfDisplayMode displayMode() const { return mode_; }
+    quarnkit::PdfDisplayMode displayMode() const { return placement_->mode(); }
     void setDisplayMode(quarnkit::PdfDisplayMode mode);
     // In the two-page modes, the first page stands alone as a book's cover.
-    bool displaysAsBook() const { return asBook_; }
-    void setDisplaysAsBook(bool asBook);
-    bool displaysPageBreaks() const { return pageBreaks_; }
-    void setDisplaysPageBreaks(bool shown);
-    // Room around each row of pages, in page points (top and bottom are used).
-    QMarginsF pageBreakMargins() const { return pageBreakMargins_; }
-    void setPageBreakMargins(const QMarginsF& margins);
-    bool pageShadowsEnabled() const { return pageShadows_; }
-    void setPageShadowsEnabled(bool enabled);
-    QColor backgroundColor() const { return background_; }
+    bool displaysAsBook() const { return placement_->asBook(); }
     void setBackgroundColor(const QColor& color);
 
     // ------------------------------------------------------------ scale
 
     // 1 shows a page at one view pixel per point.
-    double scaleFactor() const { return scale_; }
+    double scaleFactor() const { return placement_->scale(); }
     // Sets the scale, within the minimum and maximum, keeping the current
     // page and point in place; turns automatic scaling off.
     void setScaleFactor(double scale);
@@ -115,41 +70,27 @@ public:
     // modes, whole page otherwise) as the view resizes.
     bool autoScales() const { return autoScales_; }
     void setAutoScales(bool on);
-    double minScaleFactor() const { return minScale_; }
-    void setMinScaleFactor(double scale);
-    double maxScaleFactor() const { return maxScale_; }
     void setMaxScaleFactor(double scale);
-    // The scale automatic scaling would choose now.
-    double scaleFactorForSizeToFit() const;
-    void zoomIn();
-    void zoomOut();
 
     // ------------------------------------------------------------ navigation
 
     // The page being read (-1 without pages).
     int currentPageIndex() const;
-    // The current page and the point of it at the view's top left.
-    std::optional<quarnkit::PageDestination> currentDestination() const;
     // Goes to a page, clamped into the document: to `point` (pulled onto the
     // page) or to the top of the page. Recorded in the back/forward history.
     void goToPage(int index, std::optional<platform::PdfPoint> point = std::nullopt);
-    void goToDestination(const quarnkit::PageDestination& destination);
+    // Goes to a destination, pulled into the document; with `record`, in the history.
+    void goToDestination(const quarnkit::PageDestination& destination, bool record = true);
     // Shows a selection's first page with the selection in view.
     void goToSelection(const quarnkit::PageSelection& selection);
-    bool canGoToNextPage() const;
-    bool canGoToPreviousPage() const;
-    void goToNextPage();
-    void goToPreviousPage();
-    void goToFirstPage();
-    void goToLastPage();
 
-    bool canGoBack() const { return !back_.empty(); }
-    bool canGoForward() const { return !forward_.empty(); }
-    void goBack();
-    void goForward();
+    // Back and forward.
+    ReadingHistory& history() const { return *history_; }
 
     // Pages that show, fully or in part, in the visible area, ascending.
     std::vector<int> visiblePages() const;
+    // Where every page lies: page rectangles, and viewport and page points.
+    const PagePlacement& placement() const { return *placement_; }
 
     // ------------------------------------------------------------ display, zoom and reading position
 
@@ -164,63 +105,16 @@ public:
     std::optional<double> fitPage(bool spreads, bool keepPage);
     // Scrolls so that the page shows: centred when it fits, else from its top.
     void revealPage(int index);
-    // The content is wider than the visible area.
-    bool overflowsHorizontally() const;
-    // The current page and the point at the view's top left, for a reading position.
-    std::optional<quarnkit::PageDestination> readingPoint() const { return currentDestination(); }
+    // The current page and the point of it at the view's top left, for a reading position.
+    std::optional<quarnkit::PageDestination> readingPoint() const;
     // Runs `operation` once the view is in a window, wider than 40 pixels and
     // showing a document; checks again later (never giving up) until then.
     void whenReady(int attempt, std::function<void(QuarnPDFView&)> operation);
 
-    // ------------------------------------------------------------ geometry
-
-    // A page's rectangle in viewport coordinates (empty for no such page).
-    QRectF pageRect(int page) const;
-    // The page under a viewport point; with `nearest`, the closest page when
-    // the point lies between pages.
-    std::optional<int> pageAt(QPointF viewportPoint, bool nearest = false) const;
-    platform::PdfPoint convertToPage(QPointF viewportPoint, int page) const;
-    QPointF convertFromPage(platform::PdfPoint point, int page) const;
-    QRectF convertFromPage(const platform::PdfRect& rect, int page) const;
-    // The page under a viewport point and the point on it, clamped into the
-    // page's box. None off the pages or for pages not larger than 1 point.
-    // `page` names the page to use instead of the one under the point.
-    std::optional<PagePoint> pagePoint(QPointF viewportPoint, std::optional<int> page = std::nullopt) const;
-
-    // ------------------------------------------------------------ text selection
-
-    const quarnkit::PageSelection& currentSelection() const { return selection_; }
-    void setCurrentSelection(const quarnkit::PageSelection& selection);
-    void clearSelection();
-    // Puts the selected text on the clipboard; nothing without a selection.
-    void copy();
-
-    // Selections drawn in their own colour (find matches).
-    struct Highlight {
-        quarnkit::PageSelection selection;
-        QColor color;
-    };
-    const std::vector<Highlight>& highlightedSelections() const { return highlights_; }
-    void setHighlightedSelections(std::vector<Highlight> highlights);
-
     // ------------------------------------------------------------ rendering
 
-    // Every tile of the visible area is drawn at the current scale.
-    bool visibleTilesReady() const;
-    // Memory the tile cache may hold, in bytes.
-    void setTileCacheBudget(std::size_t bytes);
-    std::size_t tileCacheBudget() const;
-    std::size_t tileCacheBytes() const;
-
-    // ------------------------------------------------------------ printing and alerts
-
-    // Asks for a printer, the pages and the copies, then prints.
-    void printDocument();
-    // Starts printing the pages `printer` names (PrintJob.h); a failure,
-    // then or later, gets the error alert. False when nothing could start.
-    bool print(QPrinter& printer);
-    // "ravlen couldn't finish that." with the description as informative text.
-    void showErrorAlert(const QString& description);
+    // The drawing of the pages from tiles.
+    PageTiles& tiles() const { return *tiles_; }
 
     // ------------------------------------------------------------ reports to the window's model
 
@@ -229,114 +123,38 @@ public:
     void reportViewChanges();
     // The next report counts as a page change even on the same page (after pages moved).
     void forgetReportedPage() { lastPage_ = -1; }
-    // Scroll bars appear only while there is somewhere to scroll.
-    void applyScrollerStyle();
     // The next resize comes from a column beside the view opening or closing:
     // the pages keep their place in the window and their scale, so that what
     // is under the pointer stays there. A zoom or a new layout ends the hold.
     void holdPlaceOnNextResize();
-    bool holdsPlace() const { return holdPlace_ || heldShift_ != 0; }
+    bool holdsPlace() const { return holdPlace_ || placement_->heldShift() != 0; }
 
     std::function<void(int page, int count)> onPage;
     std::function<void(double scale)> onZoom;
-    std::function<void(bool selected)> onSelection;
-    std::function<void(quarnkit::MarkupTool)> onToolChange;
-    std::function<void(int index)> onSwatchIndex;
-    // A PDF file was dropped on the view (the first PDF of the drop).
-    std::function<void(const QString& path)> onOpenFile;
     std::function<bool()> findIsPresented = [] { return false; };
     std::function<void()> onDismissFind;
-    std::function<void(std::optional<quarnkit::MarkStyle>)> onInspect;
-    std::function<void(quarnkit::MarkupTool)> onChooseTool;
-    std::function<void(int index)> onChooseSwatch;
-    // Opens an external link; the desktop's handler unless replaced.
-    std::function<void(const QUrl&)> openExternalUrl;
 
-    // ------------------------------------------------------------ tools and undo
+    // ------------------------------------------------------------ tools
 
     quarnkit::MarkupTool tool() const { return tool_; }
     const quarnkit::ToolStyle& style() const { return style_; }
     // Takes the window's tool and its style; acts only when the tool changed.
     void setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style);
-    // The window's undo stack; every undo step of the view goes there.
-    void setUndoManagerOverride(QUndoStack* stack) { undoManagerOverride_ = stack; }
-    QUndoStack* undoManager() const { return undoManagerOverride_.data(); }
 
-    // The transparent layer above the pages that the markup code draws on.
-    QWidget* overlay() const { return overlay_; }
-    // A page's geometry as laid out; none for no such page.
-    const platform::PdfPageGeometry* geometry(int page) const;
 
-    // ------------------------------------------------------------ editing of marks
+    // ------------------------------------------------------------ interactions
 
-    // The mark editor of the view, which gets its mouse, keys and overlay
-    // painting; the calls below hand on to it.
-    MarkEditor& markEditor() const { return *markEditor_; }
-
-    void select(std::optional<MarkRef> mark);
-    std::optional<MarkRef> selectedAnnotation() const;
-    void add(const MarkRef& mark, int page, const QString& actionName);
-    // Mark keys: true when the key was a mark key and was used.
-    bool handleKey(QKeyEvent* event);
-    void refreshSelection();
-    void layoutEditor();
-    void setHover(std::optional<MarkRef> mark);
-    std::optional<MarkRef> mark(platform::PdfPoint at, int page) const;
-    // The context menu for the current selection; the caller owns it.
-    QMenu* contextMenu();
-    void finishEditing();
-    void closeEditor();
-    bool hasEditor() const;
-    // In-place typing of text boxes and notes: opens the editor (committing
-    // one already open), or applies its text as one undo step.
-    void beginEditing(const EditorTarget& target);
-    void commitEditing();
-    QWidget* editor() const;
-    // The current page (else the first) as an image on the clipboard.
-    void copyPage();
-
-    // ------------------------------------------------------------ marks on the clipboard (MarkClipboardCommands.cpp)
-
-    // Copy and Cut of the selected mark; false (nothing done) without one.
-    bool copySelectedMark();
-    bool cutSelectedMark();
-    // Puts the clipboard's marks on the page in the middle of the view as
-    // one undo step ("Paste") and selects the last of them.
-    void pasteMarks();
-    bool canPasteMarks() const;
-    // A copy of the selected mark beside it ("Duplicate"), then selected.
-    void duplicateSelection();
-    // Opens the in-place editor on the selected text box or note.
-    void editSelectedText();
-    // Takes the marks off their pages as one undo step named `actionName`.
-    void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
-
-    // ------------------------------------------------------------ restyling the selected mark (InspectorEdits.cpp)
-
-    // Each is one undo step ("Color", "Stroke", "Fill", "Text Size", "Font",
-    // "Add Head" / "Remove Head", "Bring to Front" / "Send to Back"); nothing
-    // happens without a selected mark of a kind that takes the change.
-    void applyColor(const quarnkit::RGBA& color);
-    void applyStroke(double width);
-    void applyFill(bool filled);
-    void applyTextSize(double size);
-    void applyFont(quarnkit::TextFont font);
-    void setArrowhead(bool on);
-    void reorderSelection(bool toFront);
-    // Removes the selected mark as one undo step named `actionName`.
-    void removeSelection(const QString& actionName);
+    // What the mouse and keys reach before the view's scrolling and paging:
+    // the editing of marks (added from outside), links, text selection.
+    PageInteractions& interactions() const { return *interactions_; }
 
 signals:
     void scaleChanged(double scale);
     void pageChanged(int page);
     void visiblePagesChanged();
-    void historyChanged();
-    void selectionChanged();
     void displayModeChanged();
     // The visible area moved (scrolling alone).
     void boundsChanged();
-    // A PDF file was dropped (also reported through onOpenFile).
-    void fileDropped(const QString& path);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -351,114 +169,43 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
-    struct TextCache;
-    struct TextPages;
-    struct SelectionAnchor {
-        int page = -1;
-        int index = 0; // caret position in the page's characters, in reading order
-    };
-
-    // A page point and where it shows in the viewport: kept in place across
-    // changes of scale and size.
-    struct ViewAnchor {
-        int page = 0;
-        QPointF display; // page display space, points from the page's top left
-        QPointF at;      // viewport
-    };
-    ViewAnchor topLeftAnchor() const;
-    void restoreAnchor(const ViewAnchor& anchor);
-
-    void readGeometry();
-    void display(std::shared_ptr<platform::PdfDocument> pdf);
+    void restoreAnchor(const PagePlacement::Anchor& anchor);
+    void display();
     // Re-reads page sizes and redraws `page`, or with none the whole document.
     void refresh(std::optional<int> page);
     void documentEdited();
     void pagesRead(); // every page's size is known now (QuarnDocument::pageMapBuilt)
-    // The pages whose sizes in the layout differ from `sizes`.
-    std::vector<int> changedPages(const std::vector<platform::PdfSize>& sizes) const;
-    static constexpr int firstScreenPages = 16; // read at opening, before the rest
     void setLayoutMode(quarnkit::PdfDisplayMode mode, bool asBook);
     void relayout();
     void updateScrollBars();
-    QSize contentPixels() const;
-    QPointF contentOrigin() const; // viewport position of the content's top left
     void scrollToContentPoint(QPointF contentPoint, bool horizontal);
     template <typename F> void withoutTracking(F&& change);
-    double clampScale(double scale) const;
     void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
     void takeScaleOver();
     void applyAutoScale();
-    double pageBreakAllowance() const;
-    std::optional<platform::PdfSize> fitPageSize() const;
     void jumpTo(const quarnkit::PageDestination& destination, bool record);
     void showDestination(const quarnkit::PageDestination& destination);
-    void recordHistory();
-    void setCurrentPage(int page);
     void updateCurrentPageFromScroll();
     // Brings the current page, signals and reports up to date after any move.
     void syncState();
     void layoutPass();
-    void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
-    int tileLevel() const;
-    // The tiles at the current scale of every page part inside `area` (viewport coordinates).
-    std::vector<TileRequest> tilesIn(const QRectF& area) const;
-    void paintSelection(QPainter& painter, const quarnkit::PageSelection& selection, const QColor& color);
-    QRectF tileRectInView(const TileRequest& request) const;
     void updateCursor(QPointF viewportPoint);
-    // Links of a page; without `load`, only those already read (else none).
-    const std::vector<platform::PdfLink>& linksOf(int page, bool load) const;
-    std::optional<platform::PdfLink> linkAt(QPointF viewportPoint, bool load) const;
-    bool hasCachedTextAt(QPointF viewportPoint) const;
-    void followLink(const platform::PdfLink& link);
-    const TextCache& textOf(int page) const;
-    std::optional<SelectionAnchor> charAt(QPointF viewportPoint, bool nearest) const;
-    void selectBetween(const SelectionAnchor& from, const SelectionAnchor& to);
-    void selectWordAt(QPointF viewportPoint);
-    std::optional<QString> droppedPdf(const QMimeData* mime) const;
-    bool isAtRowEdge(bool bottom) const;
 
-    QPointer<quarnkit::QuarnDocument> quarnDocument_;
-    QPointer<quarnkit::QuarnDocument> ownDocument_; // made by load(pdf), a child of the view
+    QPointer<quarnkit::QuarnDocument> document_;
     size_t shownPages_ = 0; // the page signature the layout describes
-    std::shared_ptr<platform::PdfDocument> document_;
-    std::vector<platform::PdfPageGeometry> geometries_;
-    std::unique_ptr<PageLayout> layout_;
-    std::unique_ptr<TileRenderer> renderer_;
-    std::unique_ptr<TextPages> texts_;
-    mutable std::vector<std::optional<std::vector<platform::PdfLink>>> links_;
+    std::unique_ptr<PagePlacement> placement_;
+    std::unique_ptr<PageTiles> tiles_;
 
-    quarnkit::PdfDisplayMode mode_ = quarnkit::PdfDisplayMode::singlePageContinuous;
-    bool asBook_ = false;
-    bool pageBreaks_ = true;
-    QMarginsF pageBreakMargins_{0, 8, 0, 8};
-    bool pageShadows_ = true;
     QColor background_;
 
-    double scale_ = 1.0;
     bool autoScales_ = true;
     bool holdPlace_ = false;
-    int heldShift_ = 0; // pixels the pages stand right of centre, to keep their place
-    double minScale_ = quarnkit::ZoomLevel::minimum;
-    double maxScale_ = quarnkit::ZoomLevel::maximum;
 
     int currentPage_ = -1;
     bool jumping_ = false; // the current page is set by the caller, not by the scroll position
-    // A reading position of the history: its page by page object, so that
-    // it still names the same page after pages moved.
-    struct Visit {
-        platform::PdfPageId page;
-        quarnkit::PageDestination destination;
-    };
-    std::optional<Visit> visit(const quarnkit::PageDestination& destination) const;
-    std::optional<quarnkit::PageDestination> destination(const Visit& visit) const;
-    void stepHistory(std::vector<Visit>& from, std::vector<Visit>& to);
-    std::vector<Visit> back_;
-    std::vector<Visit> forward_;
+    ReadingHistory* history_ = nullptr; // a child
     std::vector<int> lastVisible_;
     double shownScale_ = -1.0;
     int shownPage_ = -2;
@@ -466,21 +213,11 @@ private:
     int lastPage_ = -1;
     int lastCount_ = -1;
     double lastZoom_ = -1.0;
-    bool applyingScrollers_ = false;
-
-    quarnkit::PageSelection selection_;
-    std::vector<Highlight> highlights_;
-    std::optional<SelectionAnchor> selectionAnchor_; // where the drag in progress started
-    std::optional<SelectionAnchor> selectionStart_;  // where the current selection started
-    bool selecting_ = false;
-    std::optional<platform::PdfLink> pressedLink_;
-    QPointF pressPoint_;
 
     quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
     quarnkit::ToolStyle style_;
-    QPointer<QUndoStack> undoManagerOverride_;
-    QWidget* overlay_ = nullptr;
-    std::unique_ptr<MarkEditor> markEditor_;
+    // They go with the view's members, before its child widgets.
+    std::unique_ptr<PageInteractions> interactions_;
     double wheelRemainder_ = 0;
 };
 

@@ -1,15 +1,68 @@
 #include "Quarn/Viewer/ShareMenu.h"
 
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
+#include "Quarn/Viewer/DocumentActions.h"
 
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProcess>
 #include <QUrl>
 
 namespace quarn {
+
+namespace {
+
+// The failure of a share: a sheet on the window when there is one, else an
+// application-modal alert. Neither blocks the caller.
+void showShareFailure(QWidget* window, const QString& description)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("ravlen couldn't share this PDF."), QString(),
+                                QMessageBox::Ok, window);
+    box->setInformativeText(description);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (window)
+        box->setWindowModality(Qt::WindowModal);
+    else
+        box->setWindowModality(Qt::ApplicationModal);
+    box->open();
+}
+
+} // namespace
+
+void ShareMenu::offer(const DocumentActions& actions, QWidget* anchor, QWidget* fallback)
+{
+    QWidget* window = fallback ? fallback->window() : anchor ? anchor->window() : nullptr;
+    QString file;
+    try {
+        file = actions.makeShareFile();
+    } catch (const ShareError& error) {
+        showShareFailure(window, error.message());
+        return;
+    }
+    // Under the Share button, else under the middle of the page view.
+    QPoint at;
+    QWidget* owner = nullptr;
+    if (anchor && anchor->isVisible()) {
+        owner = anchor;
+        at = anchor->mapToGlobal(QPoint(0, anchor->height()));
+    } else if (fallback) {
+        owner = fallback;
+        at = fallback->mapToGlobal(QPoint(fallback->width() / 2, fallback->height() + 2));
+    } else {
+        return;
+    }
+    auto* menu = new ShareMenu(file, owner);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<QWidget> sheetOn(window);
+    connect(menu, &ShareMenu::failed, menu, [sheetOn](const QString& description) {
+        showShareFailure(sheetOn, description);
+    });
+    menu->popup(at);
+}
 
 ShareMenu::ShareMenu(const QString& filePath, QWidget* parent) : QMenu(parent), filePath_(filePath)
 {

@@ -13,6 +13,7 @@ class QMimeData;
 
 namespace quarn {
 
+class DocumentActions;
 using quarnkit::ShareError;
 using quarnkit::ShareFolder;
 
@@ -31,6 +32,11 @@ public:
     static QStringList emailCommand(const QString& filePath);
     // The file as the clipboard carries it: a text/uri-list with its URL.
     static QMimeData* fileMimeData(const QString& filePath);
+
+    // The Share menu for the window's file, or for a copy when the file is out
+    // of date: under `anchor` while it shows, else under the middle of
+    // `fallback` (the page view). A failure is an alert on the window.
+    static void offer(const DocumentActions& actions, QWidget* anchor, QWidget* fallback);
 
     // Starts a program detached; false when it could not start. Replaceable (tests).
     std::function<bool(const QString& program, const QStringList& arguments)> launch;

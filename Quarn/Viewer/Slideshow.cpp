@@ -1,5 +1,7 @@
 #include "Quarn/Viewer/Slideshow.h"
 
+#include "QuarnKit/Document/DocumentPages.h"
+
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -66,9 +68,9 @@ SlideshowView::SlideshowView(QWidget* parent) : QWidget(parent)
     setAccessibleName(tr("Slideshow"));
 }
 
-void SlideshowView::setDocument(std::shared_ptr<platform::PdfDocument> document)
+void SlideshowView::setDocument(quarnkit::QuarnDocument* document)
 {
-    document_ = std::move(document);
+    document_ = document;
     page_ = 0;
     image_ = QImage();
     imagePage_ = -1;
@@ -115,11 +117,12 @@ const QImage& SlideshowView::pageImage()
     imageSize_ = wanted;
     image_ = QImage();
     try {
-        const platform::PdfPageGeometry geometry = document_->pageGeometry(page_);
+        if (!document_) return image_;
+        const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*document_, page_);
         const platform::PdfSize drawn = quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
         if (drawn.width > 1 && drawn.height > 1) {
             const double scale = std::min(wanted.width() / drawn.width, wanted.height() / drawn.height);
-            image_ = quarnkit::Exporter::render(*document_, page_, scale);
+            image_ = quarnkit::Exporter::render(*document_->pdf(), page_, scale);
             image_.setDevicePixelRatio(ratio);
         }
     } catch (const std::exception&) {
@@ -224,7 +227,7 @@ void SlideshowCounter::paintEvent(QPaintEvent*)
 
 // ---------------------------------------------------------------- slideshow
 
-Slideshow::Slideshow(std::shared_ptr<platform::PdfDocument> document, QScreen* screen, QWidget* host,
+Slideshow::Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget* host,
                      std::function<void(int)> onExit)
     : window_(std::make_unique<SlideshowWindow>()), onExit_(std::move(onExit)), host_(host)
 {
@@ -233,7 +236,7 @@ Slideshow::Slideshow(std::shared_ptr<platform::PdfDocument> document, QScreen* s
         window_->setGeometry(screen->geometry());
     }
     pages_ = new SlideshowView(window_.get());
-    pages_->setDocument(std::move(document));
+    pages_->setDocument(document);
     counter_ = new SlideshowCounter(window_.get());
     auto* layout = new QHBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
@@ -403,33 +406,25 @@ void Slideshow::end()
 
 // ---------------------------------------------------------------- the viewer's slideshow
 
-void ViewerModel::startSlideshow()
+void Slideshow::startFor(ViewerModel& model, QuarnPDFView& view)
 {
-    std::shared_ptr<platform::PdfDocument> pdf;
-    if (pdfView_ && pdfView_->document())
-        pdf = pdfView_->document();
-    else if (document_)
-        pdf = document_->pdf();
-    if (!pdf || pdf->isLocked() || pdf->pageCount() == 0) return;
-    if (Slideshow::current()) return;
+    quarnkit::QuarnDocument* document = view.quarnDocument() ? view.quarnDocument() : model.document();
+    if (!document || document->isLocked() || document->pageCount() == 0) return;
+    if (current()) return;
 
-    QWidget* host = pdfView_ ? pdfView_->window() : nullptr;
+    QWidget* host = view.window();
     QScreen* screen = host && host->screen() ? host->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
 
-    const QPointer<ViewerModel> self(this);
-    auto* slideshow = new Slideshow(pdf, screen, host, [self](int index) {
-        if (self) self->showPage(index);
+    // Where it ended: that page's top, and the keys for the pages.
+    const QPointer<QuarnPDFView> pages(&view);
+    auto* slideshow = new Slideshow(document, screen, host, [pages](int index) {
+        if (!pages) return;
+        if (pages->quarnDocument() && index >= 0 && index < pages->quarnDocument()->pageCount()) pages->goToPage(index);
+        if (!pages->hasFocus()) pages->setFocus(Qt::OtherFocusReason);
     });
-    Slideshow::setCurrent(slideshow);
-    slideshow->start(std::clamp(pageIndex_, 0, pdf->pageCount() - 1));
-}
-
-void ViewerModel::showPage(int index)
-{
-    if (!pdfView_) return;
-    if (document_ && index >= 0 && index < document_->pageCount()) pdfView_->goToPage(index);
-    if (!pdfView_->hasFocus()) pdfView_->setFocus(Qt::OtherFocusReason);
+    setCurrent(slideshow);
+    slideshow->start(std::clamp(model.pageIndex(), 0, document->pageCount() - 1));
 }
 
 } // namespace quarn

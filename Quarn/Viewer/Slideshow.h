@@ -5,7 +5,7 @@
 // application (`current`). It shows the window's document without owning the
 // window: the window it returns to is held weakly, and the exit callback is
 // told the page shown last.
-#include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QImage>
 #include <QObject>
@@ -22,6 +22,9 @@ class QPropertyAnimation;
 class QScreen;
 
 namespace quarn {
+
+class QuarnPDFView;
+class ViewerModel;
 
 // The borderless full-screen window. Closing it only asks the slideshow to end.
 class SlideshowWindow : public QWidget {
@@ -41,8 +44,8 @@ public:
     explicit SlideshowView(QWidget* parent = nullptr);
 
     // None lets go of the document.
-    void setDocument(std::shared_ptr<platform::PdfDocument> document);
-    const std::shared_ptr<platform::PdfDocument>& document() const { return document_; }
+    void setDocument(quarnkit::QuarnDocument* document);
+    quarnkit::QuarnDocument* document() const { return document_.data(); }
     int pageCount() const;
     // -1 without a document.
     int currentPageIndex() const { return document_ ? page_ : -1; }
@@ -78,7 +81,7 @@ protected:
 private:
     const QImage& pageImage();
 
-    std::shared_ptr<platform::PdfDocument> document_;
+    QPointer<quarnkit::QuarnDocument> document_;
     int page_ = 0;
     bool pointerHidden_ = false;
     QImage image_;
@@ -114,11 +117,14 @@ public:
     static constexpr int fadeInMs = 150;
     static constexpr int fadeOutMs = 450;
 
-    Slideshow(std::shared_ptr<platform::PdfDocument> document, QScreen* screen, QWidget* host,
+    Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget* host,
               std::function<void(int page)> onExit);
     ~Slideshow() override;
 
     // The running slideshow, if any.
+    // The window's slideshow over its page view, from the current page;
+    // nothing while a slideshow runs. When it ends the viewer shows its page.
+    static void startFor(ViewerModel& model, QuarnPDFView& view);
     static Slideshow* current();
     static void setCurrent(Slideshow* slideshow);
 

@@ -1,6 +1,5 @@
 #include "Quarn/Viewer/StatusBar.h"
 
-#include <QUndoStack> // before the view header, which keeps a QPointer to one
 
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Appearance.h"
@@ -8,6 +7,7 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
@@ -214,7 +214,7 @@ StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), mod
     pageRow->setSpacing(6);
     previousPage_ = new StatusIconButton(QStringLiteral("chevron.left"), tr("Previous page"), pageGroup_);
     connect(previousPage_, &QAbstractButton::clicked, this, [this] {
-        if (model_ && model_->pdfView()) model_->pdfView()->goToPreviousPage();
+        if (model_ && model_->pdfView()) goToPreviousPage(*model_->pdfView());
     });
     pageRow->addWidget(previousPage_);
     pageRow->addWidget(secondaryLabel(tr("Page"), pageGroup_));
@@ -231,7 +231,7 @@ StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), mod
     pageRow->addWidget(totalLabel_);
     nextPage_ = new StatusIconButton(QStringLiteral("chevron.right"), tr("Next page"), pageGroup_);
     connect(nextPage_, &QAbstractButton::clicked, this, [this] {
-        if (model_ && model_->pdfView()) model_->pdfView()->goToNextPage();
+        if (model_ && model_->pdfView()) goToNextPage(*model_->pdfView());
     });
     pageRow->addWidget(nextPage_);
     row->addWidget(pageGroup_);
@@ -327,7 +327,7 @@ void StatusBar::commitPage()
     const int page = int(std::clamp<qint64>(*number, 1, pageTotal_));
     pageField_->setText(QString::number(page));
     QuarnPDFView* view = model_ ? model_->pdfView() : nullptr;
-    if (view && view->document() && page - 1 < view->pageCount()) view->goToPage(page - 1);
+    if (view && view->quarnDocument() && page - 1 < view->pageCount()) view->goToPage(page - 1);
     handFocusToPages();
 }
 

@@ -1,54 +1,31 @@
 #pragma once
-// The hub of one document window: the published state that the window's bars,
-// panels and menus read and write, the runtime that keeps the page view in
-// step (reading position, page keys, display mode, fits), and the zoom
-// operations. The viewer screen owns it; the page view is held weakly and
-// reports back through callbacks that hold the model weakly.
-#include "Platform/PdfAnnotations.h"
-#include "QuarnKit/Document/DocumentMetadata.h"
+// The viewer of one document window: its document and file, the page being
+// read, the zoom and its fits, the display mode, the back/forward state and
+// the reading position, restored when the page view is ready and saved as
+// the reader moves. The window's feature models (find, markup, pages,
+// signing, forms, document actions) are its children, made on first use.
+//
+// The model knows no view: it asks the page view for what it needs through
+// signals (a scale, a fit, a layout, a page, the keyboard), and the view
+// reports back what it shows (ViewerOnPages.h). It keeps only a weak link to
+// the window's page view, for the menus and bars that act on the view itself.
 #include "QuarnKit/Document/QuarnDocument.h"
-#include "QuarnKit/Export/ExportSettings.h"
-#include "QuarnKit/History/LibraryPanel.h"
-#include "QuarnKit/Markup/MarkupTool.h"
-#include "QuarnKit/Markup/ToolMemory.h"
-#include "QuarnKit/Pages/SidebarTab.h"
-#include "QuarnKit/Shell/RGBA.h"
-#include "QuarnKit/Signatures/Signature.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
-#include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
-#include <QUndoStack>
-#include <QWidget>
 
 #include <functional>
 #include <optional>
-#include <set>
-#include <vector>
-
-class QKeyEvent;
-
-namespace quarnkit { struct PageEdit; }
-namespace quarnkit::PageEditor { struct FilePages; }
-
-namespace quarnkit { struct SearchMatch; }
-namespace quarnkit { struct OutlineDestination; }
 
 namespace platform { class UserDefaults; }
 
 namespace quarn {
 
 class QuarnPDFView;
-struct MarkRef;
-class FormWatcher;
-class ThumbnailStore;
-struct MarkupPanel;
-
-using quarnkit::LibraryPanel;
 
 class ViewerModel : public QObject {
     Q_OBJECT
@@ -61,438 +38,149 @@ public:
                          quarnkit::ReadingPositionStore* positions = nullptr, QObject* parent = nullptr);
     ~ViewerModel() override;
 
-    // ------------------------------------------------------------ published state
+    // ------------------------------------------------------------ the window
 
-    quarnkit::MarkupTool tool() const { return tool_; }
-    void setTool(quarnkit::MarkupTool tool);
-    const quarnkit::RGBA& color() const { return color_; }
-    int swatchIndex() const { return swatchIndex_; }
-    double stroke() const { return stroke_; }
-    double textSize() const { return textSize_; }
-    bool filled() const { return filled_; }
-    // The style setters (ViewerModelMarkup.cpp): with a mark selected they
-    // restyle it through the page view (one undo step) and remember the value
-    // for the mark's tool; otherwise they remember it for the current tool.
-    // Either way only a tool or kind that takes the property is changed.
-    void setColor(const quarnkit::RGBA& color);
-    void setStroke(double width);
-    void setFilled(bool filled);
-    // Rounded to whole points, halves away from zero.
-    void setTextSize(double size);
-    void setFont(quarnkit::TextFont font);
-    // The style of the selected mark as the page view reports it; none without one.
-    const std::optional<quarnkit::MarkStyle>& inspected() const { return inspected_; }
-    // What the inspector shows now.
-    MarkupPanel markupPanel() const;
-    // Installs the page view's markup callbacks (inspection, tool and swatch
-    // choice), each holding the model weakly.
-    void attachMarkupCallbacks(QuarnPDFView* view);
-    // The style the page view draws new marks with.
-    quarnkit::ToolStyle toolStyle() const;
-    // The remembered styles by tool and the remembered tool of each group.
-    const quarnkit::ToolMemory& toolMemory() const { return toolMemory_; }
-    // Remembers the tool as its group's choice and saves the memory.
-    void rememberGroupChoice(quarnkit::MarkupTool tool);
-    // Loads the current tool's remembered style into colour, stroke, text size, fill and swatch.
-    void loadToolStyle();
-
-    bool sidebar() const { return sidebar_; }
-    void setSidebar(bool shown);
-    // The panel of the library column; starts as last chosen, and every choice is saved.
-    LibraryPanel libraryPanel() const { return libraryPanel_; }
-    void setLibraryPanel(LibraryPanel panel);
-
-    // ------------------------------------------------------------ library column (Quarn/History/ViewerModelLibrary.cpp)
-
-    // The rail's action: the panel already shown hides the column (the
-    // choice stays); another panel, or any while the column is hidden,
-    // shows the column with it.
-    void toggleLibrary(LibraryPanel panel);
-    // The menu's action: as toggleLibrary, and a History or Explore column
-    // that comes up is asked to put the keys in its search field.
-    void toggleLibraryAndFocus(LibraryPanel panel);
-    // A one-shot request that the named panel focus its search field.
-    std::optional<LibraryPanel> libraryFocusRequest() const { return libraryFocusRequest_; }
-    // Clears the request and answers true when it names `panel`.
-    bool takeLibraryFocusRequest(LibraryPanel panel);
-
-    bool findPresented() const { return findPresented_; }
-    const QString& findQuery() const { return findQuery_; }
-    void setFindQuery(const QString& query);
-    int findIndex() const { return findIndex_; }
-    int findCount() const { return findCount_; }
-    int findToken() const { return findToken_; }
-    void showFind();
-    void closeFind();
-    void previousMatch();
-    void nextMatch();
-    // Starts a search `delayMs` from now, in place of any search still waiting.
-    void startFind(int delayMs);
-    bool findMatchCase() const { return findMatchCase_; }
-    bool findWholeWords() const { return findWholeWords_; }
-    bool findSearching() const { return findSearching_; }
-    // Set an option; while the find bar is shown the search runs again at once.
-    void setFindMatchCase(bool on);
-    void setFindWholeWords(bool on);
-    // The matches held, in page order (those found so far while searching).
-    const std::vector<quarnkit::SearchMatch>& findMatches() const;
-    // The highlight of every match and that of the current one.
-    static QColor allMatchesColor();
-    static QColor currentMatchColor();
-    // New matches reach the page view at most this often.
-    static constexpr int publishDelayMs = 120;
-
-    int pageIndex() const { return pageIndex_; }
-    int pageCount() const { return pageCount_; }
-    double zoom() const { return zoom_; }
-    bool hasSelection() const { return hasSelection_; }
-    // The mark selected on the page, if any.
-    std::optional<MarkRef> selectedMark() const;
-    bool exportPresented() const { return exportPresented_; }
-    void setExportPresented(bool presented);
-
-    quarnkit::DisplayMode displayMode() const { return displayMode_; }
-    bool coverSeparately() const { return coverSeparately_; }
-    void setCoverSeparately(bool cover);
-    std::optional<quarnkit::ZoomPreset> zoomFit() const { return zoomFit_; }
-    bool canGoBack() const { return canGoBack_; }
-    bool canGoForward() const { return canGoForward_; }
-    int pageFieldToken() const { return pageFieldToken_; }
-    void focusPageField();
-
-    // ------------------------------------------------------------ links
-
-    QuarnPDFView* pdfView() const;
-    void setPdfView(QuarnPDFView* view);
-    // Chooses Select, shows the mark with some room around it and selects it;
-    // nothing for a mark that is gone. (MarksList.cpp)
-    void reveal(const MarkRef& mark);
-    // Removes the marks as one undo step, "Delete Mark" or "Delete N Marks".
-    void deleteMarks(const std::vector<MarkRef>& marks);
     quarnkit::QuarnDocument* document() const { return document_.data(); }
     void setDocument(quarnkit::QuarnDocument* document) { document_ = document; }
     const QString& filePath() const { return filePath_; }
     void setFilePath(const QString& path) { filePath_ = path; }
-    // Opens a file as a document window of its own; set by the window's owner.
-    std::function<void(const QString& path)> openFileHandler;
-    // The page view has a document with at least one page.
-    bool canSign() const;
-
-    // ------------------------------------------------------------ signing (ViewerModelSigning.cpp)
-
-    // The kind the window's signature sheet is open for; none while it is closed.
-    const std::optional<quarnkit::Signature::Kind>& signatureSheet() const { return signatureSheet_; }
-    void setSignatureSheet(std::optional<quarnkit::Signature::Kind> kind);
-    // Opens the signature sheet for `kind`, only while the window can sign.
-    void presentSignatureSheet(quarnkit::Signature::Kind kind);
-    // Each puts its mark on the page under the centre of the view (or the
-    // nearest page), in the signature ink, as one undo step named after it
-    // ("Signature", "Initials", "Date", "Checkmark", "Cross"), then selects
-    // it with the select tool. Without a page there: the beep, nothing placed.
-    void placeSignature(const quarnkit::Signature& signature);
-    void insertDate();
-    void insertCheckmark();
-    void insertCross();
-
-    // ------------------------------------------------------------ tools (ViewerModelTools.cpp)
-
-    // Makes `tool` current; any tool but select drops the selected mark.
-    void chooseTool(quarnkit::MarkupTool tool);
-
-    // ------------------------------------------------------------ document actions (ViewerModelDocument.cpp)
-
-    // The window has a document that is not locked and has a page: the
-    // document actions act only then, and beep otherwise.
-    bool documentActionsAvailable() const;
-    // Shows the export sheet, with `preset` chosen when given.
-    void presentExport(std::optional<quarnkit::ExportFormat> preset = std::nullopt);
-    // The format the next export sheet opens with; the sheet clears it.
-    std::optional<quarnkit::ExportFormat> exportPreset() const { return exportPreset_; }
-    void setExportPreset(std::optional<quarnkit::ExportFormat> preset) { exportPreset_ = preset; }
     platform::UserDefaults& defaults() const { return defaults_; }
-    bool infoPresented() const { return infoPresented_; }
-    void setInfoPresented(bool presented);
-    void toggleInfo();
-    // Writes new metadata as one undo step "Document Info", only when it
-    // differs from the PDF's once normalised.
-    void updateMetadata(const quarnkit::DocumentMetadata& metadata);
-    // Replaces the PDF's attributes; undoable through the window's stack.
-    void setDocumentAttributes(const quarnkit::DocumentAttributes& attributes);
-    // Where undo steps go: the page view's stack, else the window's.
-    QUndoStack* undoManager() const;
-    void setUndoStack(QUndoStack* stack);
-    // The file on disk holds everything the window shows.
-    bool isSavedAndUnchanged() const;
-    // Opens the Share menu for the file, or for a copy when the file is out of date.
-    void shareCopy();
-    // The file to share: the file itself when it is up to date, else a fresh
-    // copy in the private share folder under `temporaryRoot`. Throws ShareError.
-    QString makeShareFile(const QString& temporaryRoot = {}) const;
-    QWidget* shareAnchor() const { return shareAnchor_.data(); }
-    void setShareAnchor(QWidget* anchor) { shareAnchor_ = anchor; }
-
-    // ------------------------------------------------------------ pages (ViewerModelPages.cpp)
-
-    // The pages selected in the sidebar's page list.
-    const std::set<int>& selectedPages() const { return selectedPages_; }
-    void setSelectedPages(const std::set<int>& pages) { assign(selectedPages_, pages, &ViewerModel::selectedPagesChanged); }
-    // The pages a page operation acts on: the usable selection, else the current page.
-    std::set<int> pageTargets() const;
-    // A page view and a document with a page: the page operations act only then.
-    bool canEditPages() const;
-    // As canEditPages, and the targets are fewer than all pages.
-    bool canDeletePages() const;
-    void rotatePages(int degrees);
-    void insertBlankPage();
-    void duplicatePages();
-    void deletePages();
-    // Moves the pages as one block to the gap (0: before the first page), one step "Move N Pages".
-    void movePages(const std::set<int>& pages, int gap);
-    // The open panel, then insertPages after the last target (or at `gap`).
-    void insertFiles(std::optional<int> gap = std::nullopt);
-    // The pages of the files at the gap as one step; files that give none are named in an alert.
-    void insertPages(const QStringList& paths, int gap);
-    // The save panel, then finishExtract with the targets as they were when it opened.
-    void extractPages();
-    void finishExtract(const QString& path, const std::set<int>& pages,
-                       const std::shared_ptr<const platform::PdfDocument>& pdf);
-    // The sidebar's tab; setting it saves it for the next window.
-    quarnkit::SidebarTab sidebarTab() const { return sidebarTab_; }
-    void setSidebarTab(quarnkit::SidebarTab tab);
-    // Shows the sidebar with the document (not a library panel) on that tab.
-    void showSidebarTab(quarnkit::SidebarTab tab);
-    // Shows a page the sidebar asked for; the page selection stays.
-    void goToPageFromSidebar(int index);
-    // Keeps the page selection in step with the current page: moving to a
-    // page outside a selection of several pages clears it, unless the
-    // sidebar itself asked for that page. Called whenever the page changes.
-    void syncSelectionToPage();
-    // Records an edit already made as one undo step and refreshes the window.
-    void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
-    // A warning alert on the window (modal without one).
-    void showAlert(const QString& message, const QString& detail);
-    // Where an extracted file is shown; set by tests.
-    std::function<void(const QString& path)> revealFile;
-
-    // ------------------------------------------------------------ slideshow (Slideshow.cpp)
-
-    // Full screen from the current page; nothing while a slideshow runs.
-    void startSlideshow();
-    // Shows the top of a page (where a slideshow ended) and gives the page view the keys.
-    void showPage(int index);
-
-    // ------------------------------------------------------------ forms (FormWatcher.cpp)
-
-    // The window's form watcher, made on first use; a child of the model.
-    FormWatcher& forms();
-    // The number of fillable fields the form watcher found.
-    int formFieldCount() const { return formFieldCount_; }
-    void setFormFieldCount(int count) { assign(formFieldCount_, count, &ViewerModel::formFieldCountChanged); }
-
-    // ------------------------------------------------------------ sidebar (ViewerModelSidebar.cpp)
-
-    // The window's page thumbnails, for the document the model holds now.
-    ThumbnailStore& thumbnails();
-    // Shows an outline entry: its destination, else the top of its page;
-    // nothing for an entry without a page.
-    void showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination);
-
-    // ------------------------------------------------------------ binding
-
-    // Keeps the view weakly and installs its callbacks, each holding the model weakly.
-    void bind(QuarnPDFView* view);
+    // The window's page view while it has one, for what acts on the view itself.
+    QuarnPDFView* pdfView() const;
+    void setPdfView(QuarnPDFView* view);
+    // Opens a file as a document window of its own (never into this one); set by the window's owner.
+    std::function<void(const QString& path)> openFileHandler;
     void openFile(const QString& path);
 
-    // ------------------------------------------------------------ runtime
+    // ------------------------------------------------------------ what the view shows
 
-    // Installs the page-key filter and the quit observer. Called when the
-    // window's content is shown.
-    void start();
-    // Saves the position at once, then cancels every pending timer and task
-    // of the window and removes the key filter and the observers.
-    void stop();
-    bool isRunning() const { return running_; }
-    // Applies the display mode; the first time for a view, also restores the
-    // reading position once the view is ready.
-    void attach(QuarnPDFView* view);
-    void scheduleReadingPositionSave();
-    void saveReadingPosition();
-    std::optional<quarnkit::ReadingPosition> currentPosition() const;
-    // The reading position has been restored (positions are saved from then on).
-    bool isReading() const { return reading_; }
+    int pageIndex() const { return pageIndex_; }
+    int pageCount() const { return pageCount_; }
+    double zoom() const { return zoom_; }
+    bool canGoBack() const { return canGoBack_; }
+    bool canGoForward() const { return canGoForward_; }
+    int pageFieldToken() const { return pageFieldToken_; }
+    void focusPageField();
+    // Reports of the page view: the page and count, the scale (late, for the
+    // bars), the scale and reading point as they change (at once), the
+    // back/forward state, the scale a fit chose.
+    void notePage(int index, int count);
+    void noteZoom(double scale);
+    void noteView(double scale, std::optional<quarnkit::PageDestination> readingPoint);
+    void noteHistory(bool canGoBack, bool canGoForward);
+    void noteFitted(std::optional<double> scale) { fittedScale_ = scale; }
+
+    // ------------------------------------------------------------ display mode and zoom
+
+    quarnkit::DisplayMode displayMode() const { return displayMode_; }
     void setDisplayMode(quarnkit::DisplayMode mode);
+    bool coverSeparately() const { return coverSeparately_; }
+    void setCoverSeparately(bool cover);
+    // Lays the pages out in the display mode, keeping the page, and fits again.
     void applyDisplayMode();
-    void zoomChanged();
-    void viewResized();
-    void documentChanged();
-    // True when a key event turned a page (and must not go further).
-    bool handlePageKey(QKeyEvent* event, QObject* receiver);
-
-    // ------------------------------------------------------------ zoom
-
+    std::optional<quarnkit::ZoomPreset> zoomFit() const { return zoomFit_; }
+    std::optional<double> fittedScale() const { return fittedScale_; }
     void zoomIn();
     void zoomOut();
-    void stepZoom(bool up);
     void setZoom(double scale);
     void fitPage();
     void fitWidth();
-    std::optional<double> fittedScale() const { return fittedScale_; }
+    // The view was resized (not by a column opening beside it): a fit follows.
+    void viewResized();
+    // After the zoom changed: a zoom away from the fit ends the fit.
+    void zoomChanged();
+    // Full screen from the current page; nothing while a slideshow runs.
+    void startSlideshow();
+
+    // ------------------------------------------------------------ the window's life
+
+    // Starts watching quit, to save the reading position. Called when the
+    // window's content is shown.
+    void start();
+    // Saves the position at once, then cancels every pending timer and task
+    // of the window (stopped()).
+    void stop();
+    bool isRunning() const { return running_; }
+    // Raised by stop(): work asked for before a stop does nothing after it.
+    quint64 epoch() const { return epoch_; }
+    // A page view was attached: edits from now on are compared with its
+    // pages. Before a long file's pages are all read, the first edit counts
+    // as one that may have moved pages.
+    void viewAttached();
+    // Restores the file's reading position, or applies the default zoom; the
+    // position is saved from then on (isReading).
+    void restoreReadingPosition();
+    bool isReading() const { return reading_; }
+    void scheduleReadingPositionSave();
+    void saveReadingPosition();
+    std::optional<quarnkit::ReadingPosition> currentPosition() const;
+    // After every edit of the document: tells pagesMoved when pages changed.
+    void documentChanged();
 
     // The delays of the runtime, in milliseconds.
     static constexpr int positionSaveDelayMs = 600;
-    static constexpr int refindAfterEditMs = 300;
 
 signals:
     // One signal per published value, sent only when the value changed.
-    void toolChanged(quarnkit::MarkupTool tool);
-    void styleChanged();
-    void inspectedChanged();
-    void sidebarChanged(bool shown);
-    void libraryPanelChanged(LibraryPanel panel);
-    void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
-    void findPresentedChanged(bool presented);
-    void findQueryChanged(const QString& query);
-    void findStateChanged();
-    void findTokenChanged(int token);
-    void findMatchCaseChanged(bool on);
-    void findWholeWordsChanged(bool on);
-    void findSearchingChanged(bool searching);
     void pageIndexChanged(int index);
     void pageCountChanged(int count);
     void zoomValueChanged(double zoom);
-    void hasSelectionChanged(bool selected);
-    // The page view selected a mark, another one or none (also when the flag above stays).
-    void selectedMarkChanged();
-    void exportPresentedChanged(bool presented);
     void displayModeChanged(quarnkit::DisplayMode mode);
     void coverSeparatelyChanged(bool cover);
     void zoomFitChanged();
     void historyStateChanged();
     void pageFieldTokenChanged(int token);
-    void formFieldCountChanged(int count);
-    void infoPresentedChanged(bool presented);
-    void selectedPagesChanged(const std::set<int>& pages);
-    void sidebarTabChanged(quarnkit::SidebarTab tab);
-    void signatureSheetChanged(std::optional<quarnkit::Signature::Kind> kind);
-    // Any of the above.
+    // Any of the published values above.
     void changed();
+    // The window stopped (stop()): delayed work of its parts must end.
+    void stopped();
+    // An edit added, removed or moved pages.
+    void pagesMoved();
+
+    // Asked of the page view: lay the pages out (then show `keepPage` again
+    // when given), take a fixed scale, fit (reporting the scale through
+    // noteFitted), show a page, take the keyboard, play a slideshow.
+    void displayRequested(quarnkit::DisplayMode mode, bool coverSeparately, std::optional<int> keepPage);
+    void scaleRequested(double scale);
+    void fitRequested(quarnkit::ZoomPreset fit, bool spreads, bool keepPage);
+    void pageRequested(int index, std::optional<platform::PdfPoint> point);
+    void focusRequested();
+    void slideshowRequested();
 
 private:
-    class KeyFilter;
-    class FindSession;
-    // Find (ViewerModelFind.cpp).
-    FindSession& findSession();
-    void setFindPosition(int index, int count);
-    void setFindSearching(bool searching);
-    void runSearch(const QString& query);
-    void addMatches(const std::vector<quarnkit::SearchMatch>& batch);
-    void searchEnded();
-    void colorPendingMatches();
-    void publishMatches();
-    void showCurrentMatch();
-    bool searchAgainIfQueryChanged();
     // Assigns a published value and reports it, only when it changed.
-    template <typename T, typename Signal>
-    bool assign(T& field, const T& value, Signal signal)
-    {
-        if (field == value) return false;
-        field = value;
-        emit (this->*signal)(value);
-        emit changed();
-        return true;
-    }
-    // Refreshes the view and the page selection after a page edit.
-    void pagesDidChange(const quarnkit::PageEdit& edit, bool reveal);
-    void restoreReadingPosition(QuarnPDFView& view);
-    std::optional<quarnkit::ReadingPosition> storedPosition() const;
-    void observeHistory(QuarnPDFView* view);
-    void refit();
+    template <typename T, typename Signal> bool assign(T& field, const T& value, Signal signal);
     void setZoomFit(std::optional<quarnkit::ZoomPreset> fit);
-    size_t pageSignature() const;
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);
-    // Shows a colour as the current one, with its swatch, remembering nothing.
-    void showColor(const quarnkit::RGBA& color);
-    // Takes one changed field into the remembered style of `tool`; saved and
-    // loaded only when it changed.
-    void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
-    // Builds a mark around a page point (page box, rotation) and places it as described at placeSignature.
-    using MarkBuilder = std::function<std::optional<platform::PdfAnnotation>(platform::PdfPoint center,
-                                                                            const platform::PdfRect& pageBox,
-                                                                            int rotation)>;
-    void placeAtCenter(const MarkBuilder& build, const QString& actionName);
-    // insertPages, back from the worker that read the files.
-    void insertReadPages(quarnkit::PageEditor::FilePages read, const QStringList& paths, int gap);
 
     platform::UserDefaults& defaults_;
     quarnkit::ReadingPositionStore& positions_;
-    quarnkit::ToolMemory toolMemory_;
+    QPointer<quarnkit::QuarnDocument> document_;
+    QString filePath_;
+    QPointer<QuarnPDFView> pdfView_;
 
-    quarnkit::MarkupTool tool_ = quarnkit::MarkupTool::select;
-    quarnkit::RGBA color_ = quarnkit::RGBA::ink;
-    int swatchIndex_ = 1;
-    double stroke_ = 3;
-    double textSize_ = 18;
-    bool filled_ = false;
-    bool sidebar_ = true;
-    LibraryPanel libraryPanel_ = LibraryPanel::document;
-    std::optional<LibraryPanel> libraryFocusRequest_;
-    bool findPresented_ = false;
-    QString findQuery_;
-    int findIndex_ = 0;
-    int findCount_ = 0;
-    int findToken_ = 0;
-    bool findMatchCase_ = false;
-    bool findWholeWords_ = false;
-    bool findSearching_ = false;
-    FindSession* findSession_ = nullptr; // made on first use, a child of the model
     int pageIndex_ = 0;
     int pageCount_ = 0;
     double zoom_ = 1.0;
-    bool exportPresented_ = false;
-    std::optional<quarnkit::ExportFormat> exportPreset_;
-    bool hasSelection_ = false;
-    std::optional<quarnkit::MarkStyle> inspected_;
-    quarnkit::DisplayMode displayMode_;
-    bool coverSeparately_ = false;
-    std::optional<quarnkit::ZoomPreset> zoomFit_ = quarnkit::ZoomPreset::fitPage;
+    std::optional<double> viewScale_;                       // the view's scale, as of now
+    std::optional<quarnkit::PageDestination> readingPoint_; // the view's, as of now
     bool canGoBack_ = false;
     bool canGoForward_ = false;
     int pageFieldToken_ = 0;
-    int formFieldCount_ = 0;
-    FormWatcher* forms_ = nullptr;
-    bool infoPresented_ = false;
-    std::set<int> selectedPages_;
-    quarnkit::SidebarTab sidebarTab_ = quarnkit::SidebarTab::pages;
-    std::optional<platform::PdfPageId> shownPage_;   // the current page as last seen by syncSelectionToPage
-    std::optional<platform::PdfPageId> sidebarJump_; // a page the sidebar asked for
-    std::optional<quarnkit::Signature::Kind> signatureSheet_;
-    QPointer<QWidget> shareAnchor_;
-    ThumbnailStore* thumbnails_ = nullptr;
-    QPointer<QUndoStack> undoStack_;
 
-    QPointer<QuarnPDFView> pdfView_;
-    QPointer<quarnkit::QuarnDocument> document_;
-    QString filePath_;
-
-    // Runtime.
+    quarnkit::DisplayMode displayMode_;
+    bool coverSeparately_ = false;
+    std::optional<quarnkit::ZoomPreset> zoomFit_ = quarnkit::ZoomPreset::fitPage;
     std::optional<double> fittedScale_;
-    bool findFieldFocused_ = false;
+
     std::optional<size_t> pageSignature_;
-    QPointer<QuarnPDFView> readyView_;
     bool reading_ = false;
     std::optional<quarnkit::ReadingPosition> pending_;
     QTimer saveTimer_;
-    KeyFilter* keyFilter_ = nullptr;
     bool running_ = false;
-    // Raised by stop(): delayed work from before the stop does nothing.
     quint64 epoch_ = 0;
     QMetaObject::Connection quitConnection_;
-    QMetaObject::Connection historyConnection_;
-
-public:
-    // Told by the find bar whether its field has the keyboard focus.
-    void setFindFieldFocused(bool focused) { findFieldFocused_ = focused; }
 };
 
 } // namespace quarn

@@ -3,7 +3,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/History/LibraryViews.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QClipboard>

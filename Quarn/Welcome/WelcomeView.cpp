@@ -13,7 +13,7 @@
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Update/UpdateController.h"
 #include "Quarn/Update/UpdateWindow.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "Quarn/Welcome/RecentCard.h"
 #include "Quarn/Welcome/VersionBadge.h"
 #include "QuarnKit/Explore/ExploreModel.h"

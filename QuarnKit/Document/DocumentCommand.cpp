@@ -9,12 +9,35 @@ DocumentCommand::DocumentCommand(QuarnDocument& document, const QString& name, b
 {
 }
 
+bool DocumentCommand::push(DocumentCommand* command)
+{
+    QuarnDocument* document = command->document();
+    if (!document) {
+        delete command;
+        return false;
+    }
+    const auto firstRun = command->firstRun_ = std::make_shared<FirstRun>();
+    document->undoStack().push(command); // may delete the command
+    if (firstRun->error) std::rethrow_exception(firstRun->error);
+    return firstRun->changed;
+}
+
 void DocumentCommand::undo() { run(false); }
 
 void DocumentCommand::redo()
 {
     if (skipRedo_) {
         skipRedo_ = false; // the edit is already made
+        return;
+    }
+    if (const std::shared_ptr<FirstRun> first = std::exchange(firstRun_, nullptr)) {
+        // The push: what fails or changes nothing stays off the stack.
+        try {
+            first->changed = document_ && !document_->isLocked() && apply(*document_, true);
+        } catch (...) {
+            first->error = std::current_exception();
+        }
+        if (!first->changed) setObsolete(true);
         return;
     }
     run(true);
@@ -35,10 +58,11 @@ DocumentInfoCommand::DocumentInfoCommand(QuarnDocument& document, DocumentAttrib
 {
 }
 
-void DocumentInfoCommand::apply(QuarnDocument& document, bool forward)
+bool DocumentInfoCommand::apply(QuarnDocument& document, bool forward)
 {
     writeDocumentAttributes(*document.pdf(), forward ? after_ : before_);
     document.noteEdit(std::nullopt);
+    return true;
 }
 
 } // namespace quarnkit

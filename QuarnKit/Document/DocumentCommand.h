@@ -10,6 +10,9 @@
 #include <QPointer>
 #include <QUndoCommand>
 
+#include <exception>
+#include <memory>
+
 namespace quarnkit {
 
 class DocumentCommand : public QUndoCommand {
@@ -17,19 +20,32 @@ public:
     void undo() final;
     void redo() final;
 
+    // Pushes `command` onto its document's undo stack, where its first redo
+    // makes the edit. True when the edit changed the document; a first redo
+    // that changed nothing leaves no step behind, and one that failed leaves
+    // none either and throws its error here.
+    static bool push(DocumentCommand* command);
+
 protected:
     // `made`: the edit was made before the step is pushed, so the first redo
     // (run by the push) changes nothing.
     DocumentCommand(QuarnDocument& document, const QString& name, bool made, QUndoCommand* parent = nullptr);
-    // Puts the earlier state back (forward false) or the later one. Called
-    // only while the document exists and is unlocked.
-    virtual void apply(QuarnDocument& document, bool forward) = 0;
+    // Puts the earlier state back (forward false) or the later one; false
+    // when nothing changed. Called only while the document exists and is
+    // unlocked.
+    virtual bool apply(QuarnDocument& document, bool forward) = 0;
     QuarnDocument* document() const { return document_.data(); }
 
 private:
+    // What the first redo did, read by push after the stack may have dropped the step.
+    struct FirstRun {
+        bool changed = false;
+        std::exception_ptr error;
+    };
     void run(bool forward);
     QPointer<QuarnDocument> document_;
     bool skipRedo_;
+    std::shared_ptr<FirstRun> firstRun_;
 };
 
 // One edit of the document's attributes (Title, Author, …): a whole-document edit.
@@ -38,7 +54,7 @@ public:
     DocumentInfoCommand(QuarnDocument& document, DocumentAttributes before, DocumentAttributes after);
 
 protected:
-    void apply(QuarnDocument& document, bool forward) override;
+    bool apply(QuarnDocument& document, bool forward) override;
 
 private:
     DocumentAttributes before_, after_;

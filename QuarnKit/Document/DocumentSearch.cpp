@@ -188,6 +188,8 @@ int defaultReaderCount()
 
 } // namespace
 
+DocumentSearch::DocumentSearch(const QuarnDocument& document, int readers) : DocumentSearch(document.pdf(), readers) {}
+
 DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document, int readers)
     : document_(std::move(document)),
       readers_(readers > 0 ? readers : defaultReaderCount()),

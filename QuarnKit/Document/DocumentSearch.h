@@ -4,6 +4,7 @@
 // and the search of a whole document on a worker thread (`DocumentSearch`),
 // which hands its matches to the calling thread in batches, in page order.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QString>
 
@@ -99,11 +100,14 @@ public:
 
     // `readers`: the threads that read pages at once; 0 for one per core, up to four.
     explicit DocumentSearch(std::shared_ptr<const platform::PdfDocument> document, int readers = 0);
+    explicit DocumentSearch(const QuarnDocument& document, int readers = 0);
     ~DocumentSearch(); // cancels, and waits for the worker to leave the page it is reading
     DocumentSearch(const DocumentSearch&) = delete;
     DocumentSearch& operator=(const DocumentSearch&) = delete;
 
     const std::shared_ptr<const platform::PdfDocument>& document() const { return document_; }
+    // The search reads this document's PDF.
+    bool reads(const QuarnDocument& document) const { return document_ == document.pdf(); }
 
     // Cancels the current search and starts a new one; returns at once.
     // `onMatches` gets the matches in page order, in batches (the first as

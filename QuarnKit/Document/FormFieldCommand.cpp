@@ -73,7 +73,7 @@ std::vector<FormFieldCommand::Placed> FormFieldCommand::place(QuarnDocument& doc
     return placed;
 }
 
-void FormFieldCommand::apply(QuarnDocument& document, bool forward)
+bool FormFieldCommand::apply(QuarnDocument& document, bool forward)
 {
     std::vector<Widget> states;
     std::set<platform::PdfPageId> pages;
@@ -87,6 +87,7 @@ void FormFieldCommand::apply(QuarnDocument& document, bool forward)
     }
     restore(*document.pdf(), states);
     for (const platform::PdfPageId& page : pages) document.noteEdit(page);
+    return !pages.empty();
 }
 
 } // namespace quarnkit

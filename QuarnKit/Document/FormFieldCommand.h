@@ -21,7 +21,7 @@ public:
                      const std::vector<FormFields::Widget>& after);
 
 protected:
-    void apply(QuarnDocument& document, bool forward) override;
+    bool apply(QuarnDocument& document, bool forward) override;
 
 private:
     struct Placed {

@@ -48,6 +48,30 @@ std::vector<Widget> fields(const platform::PdfDocument& doc)
     return result;
 }
 
+std::vector<Widget> widgetsOnPage(const QuarnDocument& document, int page)
+{
+    return platform::PdfForms::widgets(*document.pdf(), page);
+}
+
+std::optional<Widget> widget(const QuarnDocument& document, int page, int objectNumber)
+{
+    try {
+        return platform::PdfForms::widget(*document.pdf(), page, objectNumber);
+    } catch (const platform::PdfError&) {
+        return std::nullopt;
+    }
+}
+
+std::function<Reading()> readingJob(const QuarnDocument& document, bool wasAccepted)
+{
+    return [pdf = document.pdf(), wasAccepted] {
+        Reading reading;
+        reading.accepted = wasAccepted || declaresFields(*pdf);
+        if (reading.accepted) reading.fields = fields(*pdf);
+        return reading;
+    };
+}
+
 std::vector<Widget> readingOrder(std::vector<Widget> widgets)
 {
     std::stable_sort(widgets.begin(), widgets.end(),

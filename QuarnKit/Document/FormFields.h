@@ -4,7 +4,9 @@
 // the next text field for Tab and Shift-Tab, and which fields changed since a
 // snapshot of their values. Stateless: every function reads what it is given.
 #include "Platform/PdfForms.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,6 +16,7 @@ namespace quarnkit {
 namespace FormFields {
 
 using Widget = platform::PdfWidget;
+using WidgetKind = platform::PdfWidgetKind;
 
 // The value of one widget at one moment.
 struct Value {
@@ -35,6 +38,22 @@ bool isTabStop(const Widget& widget);
 bool declaresFields(const platform::PdfDocument& doc);
 // Every field of the document, read afresh: pages in order, each in reading order.
 std::vector<Widget> fields(const platform::PdfDocument& doc);
+// The widgets of one page in /Annots order, read afresh; throws when the page cannot be read.
+std::vector<Widget> widgetsOnPage(const QuarnDocument& document, int page);
+// One widget read afresh; none when it is gone or its page cannot be read.
+std::optional<Widget> widget(const QuarnDocument& document, int page, int objectNumber);
+
+// The fields of a document, with whether it has a form at all: a PDF whose
+// catalog declares no fields gets none, whatever widgets its pages carry; one
+// accepted before is read again without that test, since deleting pages may
+// leave its field list behind.
+struct Reading {
+    bool accepted = false;
+    std::vector<Widget> fields;
+};
+// The reading as a job for any thread: it holds the PDF while it runs.
+std::function<Reading()> readingJob(const QuarnDocument& document, bool wasAccepted);
+
 // Rows from the top down, each row left to right; equal keys keep their input order.
 std::vector<Widget> readingOrder(std::vector<Widget> widgets);
 

@@ -168,6 +168,9 @@ QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject
 
 QuarnDocument::~QuarnDocument()
 {
+    // The stack's steps go with the document, and nobody hears of it: a
+    // window that watches the stack may be half gone itself by now.
+    undoStack_->blockSignals(true);
     pdf_->stopPageWork();
 }
 

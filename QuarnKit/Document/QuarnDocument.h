@@ -1,21 +1,26 @@
 #pragma once
-// The document of one window: the parsed PDF and its change counter. Every
-// edit of the PDF, whoever makes it, is announced here with noteEdit, and
-// views redraw on generationChanged alone; whether the file needs saving is
-// the window's undo stack's business, not this object's. Pages are named by
-// their page object, which stays with a page when pages move.
+// The document of one window: the parsed PDF, its undo stack and its change
+// counter. Every edit of the PDF, whoever makes it, is an undo step on this
+// document's stack and is announced here with noteEdit; views redraw on
+// generationChanged alone. Whether the file needs saving is the stack's clean
+// state. Pages are named by their page object, which stays with a page when
+// pages move.
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageIdentity.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QUndoStack>
 
 #include <memory>
 #include <optional>
 #include <stdexcept>
 
 namespace quarnkit {
+
+// A page of a document by its page object: the same page wherever it stands.
+using PageId = platform::PdfPageId;
 
 // The failures of reading and writing a document, each with a fixed sentence.
 class DocumentError : public std::runtime_error {
@@ -78,11 +83,15 @@ public:
     static std::unique_ptr<QuarnDocument> open(const QString& path);
     // The reading part of open(), callable on a worker: the parsed PDF, to be
     // made a document on the thread that shows it. Throws as open() does.
-    static std::shared_ptr<platform::PdfDocument> read(const QString& path);
+    using Parsed = std::shared_ptr<platform::PdfDocument>;
+    static Parsed read(const QString& path);
     static std::unique_ptr<QuarnDocument> fromData(const QByteArray& bytes);
 
     // Constant for the document's life; edits change it in place.
     const std::shared_ptr<platform::PdfDocument>& pdf() const { return pdf_; }
+
+    // Every edit of the document is a step here; nothing else holds an undo stack.
+    QUndoStack& undoStack() const { return *undoStack_; }
 
     qint64 generation() const { return generation_; }
     // The page the last edit touched; none for a whole-document change or before any edit.
@@ -145,6 +154,7 @@ private:
     void mapPagesLater();
 
     std::shared_ptr<platform::PdfDocument> pdf_;
+    std::unique_ptr<QUndoStack> undoStack_ = std::make_unique<QUndoStack>();
     qint64 generation_ = 0;
     std::optional<QString> unlockPassword_;
     std::optional<platform::PdfPageId> editedPage_;

@@ -20,6 +20,8 @@ namespace quarnkit {
 
 namespace ExportSnapshot {
 
+QByteArray data(const QuarnDocument& document) { return data(*document.pdf()); }
+
 QByteArray data(const platform::PdfDocument& doc)
 {
     if (doc.isLocked()) return {};
@@ -314,6 +316,16 @@ ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform:
         // The engine failed to read or draw a page, or to make the file's
         // bytes: that is what the user is told, not that the copy failed.
         throw ExportError(ExportError::Kind::renderFailed);
+    }
+}
+
+ExportReport run(const ExportSettings& settings, const QByteArray& snapshot, const QString& destination,
+                 const Progress& progress, std::stop_token stop)
+{
+    try {
+        return run(settings, platform::PdfDocument::openBytes(snapshot), destination, progress, std::move(stop));
+    } catch (const platform::PdfError&) {
+        throw ExportError(ExportError::Kind::unreadable);
     }
 }
 

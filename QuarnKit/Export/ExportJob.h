@@ -3,6 +3,7 @@
 // runs the format's pipeline and writes a new file or folder. It runs on the
 // calling thread, on a private copy of the document; the open document is
 // never touched.
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportSettings.h"
 
 #include <QByteArray>
@@ -18,6 +19,7 @@ namespace ExportSnapshot {
 // The bytes of the job's private copy of `doc`, without encryption; empty
 // for a locked document or one that cannot be written.
 QByteArray data(const platform::PdfDocument& doc);
+QByteArray data(const QuarnDocument& document);
 } // namespace ExportSnapshot
 
 namespace ExportJob {
@@ -35,6 +37,10 @@ using Recognizer = std::function<QString(const platform::PdfDocument&, int page)
 ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
                  const QString& destination,
                  const Progress& progress, std::stop_token stop = {}, const Recognizer& recognize = {});
+// The same on ExportSnapshot's bytes: a PDF that cannot be read or handled
+// throws ExportError (unreadable).
+ExportReport run(const ExportSettings& settings, const QByteArray& snapshot, const QString& destination,
+                 const Progress& progress, std::stop_token stop = {});
 
 } // namespace ExportJob
 

@@ -164,6 +164,16 @@ std::vector<MarkEntry> entries(const platform::PdfDocument& doc)
     return out;
 }
 
+std::function<Catalog()> readingJob(const QuarnDocument& document)
+{
+    return [pdf = document.pdf()] {
+        Catalog catalog;
+        catalog.pages = pdf->pageCount();
+        catalog.groups = groups(*pdf);
+        return catalog;
+    };
+}
+
 std::vector<MarkGroup> groups(const platform::PdfDocument& doc)
 {
     std::vector<MarkGroup> out;

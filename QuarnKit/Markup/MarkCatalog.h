@@ -2,10 +2,12 @@
 // Which annotations are marks and of which kind, the style read back from a
 // mark, and the marks of a page or a document as list entries in reading order.
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -42,6 +44,13 @@ std::vector<MarkEntry> entries(const platform::PdfDocument& doc, int pageIndex);
 // Every page's entries in page order; pages that cannot be read are skipped.
 std::vector<MarkEntry> entries(const platform::PdfDocument& doc);
 std::vector<MarkGroup> groups(const platform::PdfDocument& doc);
+// Every page's marks and the page count they were read at, as a job that a
+// worker may run: it holds the PDF while it reads.
+struct Catalog {
+    std::vector<MarkGroup> groups;
+    int pages = -1;
+};
+std::function<Catalog()> readingJob(const QuarnDocument& document);
 // The page text under a text-markup mark, white space collapsed; none when empty.
 std::optional<QString> words(const PdfAnnotation& annotation, const platform::PdfTextPage& text);
 

@@ -1,44 +1,67 @@
 #include "QuarnKit/Markup/MarkCommands.h"
 
-#include "QuarnKit/Markup/MarkGeometry.h"
+#include "QuarnKit/Markup/MarkOrder.h"
 
 namespace quarnkit {
 
 namespace PdfAnnotations = platform::PdfAnnotations;
 
-MarkPresenceCommand::MarkPresenceCommand(QuarnDocument& document, platform::PdfPageId page, int object, bool added,
-                                         int index, const QString& name, QUndoCommand* parent)
-    : DocumentCommand(document, name, true, parent), page_(page), object_(object), added_(added), index_(index)
+MarkAddCommand::MarkAddCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation mark, const QString& name)
+    : DocumentCommand(document, name, false), page_(page), mark_(std::move(mark))
 {
 }
 
-void MarkPresenceCommand::apply(QuarnDocument& document, bool forward)
+bool MarkAddCommand::apply(QuarnDocument& document, bool forward)
 {
     const auto page = document.pageIndex(page_);
-    if (!page) return;
-    const bool present = forward == added_;
-    if (present) {
-        if (!PdfAnnotations::insert(*document.pdf(), *page, object_, index_)) return;
-    } else if (const auto index = PdfAnnotations::remove(*document.pdf(), *page, object_)) {
+    if (!page) return false;
+    if (!forward) {
+        const auto index = PdfAnnotations::remove(*document.pdf(), *page, object_);
+        if (!index) return false;
         index_ = *index;
-    } else {
-        return;
+    } else if (object_ == 0) {
+        object_ = std::max(0, PdfAnnotations::add(*document.pdf(), *page, mark_));
+        if (object_ == 0) return false;
+    } else if (!PdfAnnotations::insert(*document.pdf(), *page, object_, index_)) {
+        return false;
     }
     document.noteEdit(page_);
+    return true;
 }
 
-MarkChangeCommand::MarkChangeCommand(QuarnDocument& document, platform::PdfPageId page, platform::PdfAnnotation before,
+MarkRemoveCommand::MarkRemoveCommand(QuarnDocument& document, PageId page, int object, const QString& name)
+    : DocumentCommand(document, name, false), page_(page), object_(object)
+{
+}
+
+bool MarkRemoveCommand::apply(QuarnDocument& document, bool forward)
+{
+    const auto page = document.pageIndex(page_);
+    if (!page) return false;
+    if (forward) {
+        const auto index = PdfAnnotations::remove(*document.pdf(), *page, object_);
+        if (!index) return false;
+        index_ = *index;
+    } else if (!PdfAnnotations::insert(*document.pdf(), *page, object_, index_)) {
+        return false;
+    }
+    document.noteEdit(page_);
+    return true;
+}
+
+MarkChangeCommand::MarkChangeCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation before,
                                      platform::PdfAnnotation after, const QString& name, bool continuesRun)
-    : DocumentCommand(document, name, true), page_(page), before_(std::move(before)), after_(std::move(after)),
+    : DocumentCommand(document, name, false), page_(page), before_(std::move(before)), after_(std::move(after)),
       continuesRun_(continuesRun)
 {
 }
 
-void MarkChangeCommand::apply(QuarnDocument& document, bool forward)
+bool MarkChangeCommand::apply(QuarnDocument& document, bool forward)
 {
     const auto page = document.pageIndex(page_);
-    if (!page || !PdfAnnotations::update(*document.pdf(), *page, forward ? after_ : before_)) return;
+    if (!page || !PdfAnnotations::update(*document.pdf(), *page, forward ? after_ : before_)) return false;
     document.noteEdit(page_);
+    return true;
 }
 
 bool MarkChangeCommand::mergeWith(const QUndoCommand* other)
@@ -51,17 +74,18 @@ bool MarkChangeCommand::mergeWith(const QUndoCommand* other)
     return true;
 }
 
-MarkOrderCommand::MarkOrderCommand(QuarnDocument& document, platform::PdfPageId page, std::vector<int> before,
+MarkOrderCommand::MarkOrderCommand(QuarnDocument& document, PageId page, std::vector<int> before,
                                    std::vector<int> after, const QString& name)
-    : DocumentCommand(document, name, true), page_(page), before_(std::move(before)), after_(std::move(after))
+    : DocumentCommand(document, name, false), page_(page), before_(std::move(before)), after_(std::move(after))
 {
 }
 
-void MarkOrderCommand::apply(QuarnDocument& document, bool forward)
+bool MarkOrderCommand::apply(QuarnDocument& document, bool forward)
 {
     const auto page = document.pageIndex(page_);
-    if (!page || !MarkOrder::restore(*document.pdf(), *page, forward ? after_ : before_)) return;
+    if (!page || !MarkOrder::restore(*document.pdf(), *page, forward ? after_ : before_)) return false;
     document.noteEdit(page_);
+    return true;
 }
 
 } // namespace quarnkit

@@ -1,9 +1,9 @@
 #pragma once
 // The undo steps of mark edits: a mark put on or taken off its page, its keys
-// changed, the page's stacking order changed. Each names its page by the page
-// object and looks the page's index up when it runs, so a step still lands on
-// its own page after pages moved; a step whose page is gone does nothing.
-// Each is pushed after its edit was made: the first redo changes nothing.
+// changed, the page's stacking order changed. Each makes its edit in its first
+// redo, names its page by the page object and looks the page's index up when
+// it runs, so a step still lands on its own page after pages moved; a step
+// whose page is gone does nothing. MarkEdits.h makes and pushes them.
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentCommand.h"
 
@@ -11,42 +11,56 @@
 
 namespace quarnkit {
 
-// A mark that came onto a page (added) or left it (removed): undo reverses,
-// redo repeats. The dictionary stays in the file, so the same object returns
-// to its former place in the page's stacking order.
-class MarkPresenceCommand : public DocumentCommand {
+// A new mark: the first redo makes it and puts it on top of the page; undo
+// takes it off and redo puts the same object back where it stood.
+class MarkAddCommand : public DocumentCommand {
 public:
-    // `index`: the mark's place in /Annots while on the page.
-    MarkPresenceCommand(QuarnDocument& document, platform::PdfPageId page, int object, bool added, int index,
-                        const QString& name, QUndoCommand* parent = nullptr);
+    MarkAddCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation mark, const QString& name);
+    // The mark's object number once it is on the page.
+    int object() const { return object_; }
 
 protected:
-    void apply(QuarnDocument& document, bool forward) override;
+    bool apply(QuarnDocument& document, bool forward) override;
 
 private:
-    platform::PdfPageId page_;
-    int object_;
-    bool added_;
-    int index_;
+    PageId page_;
+    platform::PdfAnnotation mark_;
+    int object_ = 0;
+    int index_ = 0; // its place in /Annots while off the page
 };
 
-// A mark's keys changed (moved, resized, restyled, retyped): undo writes the
-// former value back, redo the later one. Steps made with `continuesRun` fold
-// into the step before them when it is of the same mark and name, so a run
-// of quick changes undoes as one.
+// A mark taken off its page: undo puts it back at its former place in the
+// stacking order (the dictionary stays in the file), redo takes it off again.
+class MarkRemoveCommand : public DocumentCommand {
+public:
+    MarkRemoveCommand(QuarnDocument& document, PageId page, int object, const QString& name);
+
+protected:
+    bool apply(QuarnDocument& document, bool forward) override;
+
+private:
+    PageId page_;
+    int object_;
+    int index_ = 0;
+};
+
+// A mark's keys changed (moved, resized, restyled, retyped): redo writes the
+// later value, undo the former one. Steps made with `continuesRun` fold into
+// the step before them when it is of the same mark and name, so a run of
+// quick changes undoes as one.
 class MarkChangeCommand : public DocumentCommand {
 public:
-    MarkChangeCommand(QuarnDocument& document, platform::PdfPageId page, platform::PdfAnnotation before,
+    MarkChangeCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation before,
                       platform::PdfAnnotation after, const QString& name, bool continuesRun = false);
 
     int id() const override { return 0x4d41524b; }
     bool mergeWith(const QUndoCommand* other) override;
 
 protected:
-    void apply(QuarnDocument& document, bool forward) override;
+    bool apply(QuarnDocument& document, bool forward) override;
 
 private:
-    platform::PdfPageId page_;
+    PageId page_;
     platform::PdfAnnotation before_, after_;
     bool continuesRun_;
 };
@@ -54,14 +68,14 @@ private:
 // The page's stacking order (object numbers, popups left out) undone and redone as a whole.
 class MarkOrderCommand : public DocumentCommand {
 public:
-    MarkOrderCommand(QuarnDocument& document, platform::PdfPageId page, std::vector<int> before,
-                     std::vector<int> after, const QString& name);
+    MarkOrderCommand(QuarnDocument& document, PageId page, std::vector<int> before, std::vector<int> after,
+                     const QString& name);
 
 protected:
-    void apply(QuarnDocument& document, bool forward) override;
+    bool apply(QuarnDocument& document, bool forward) override;
 
 private:
-    platform::PdfPageId page_;
+    PageId page_;
     std::vector<int> before_, after_;
 };
 

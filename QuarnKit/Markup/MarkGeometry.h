@@ -1,7 +1,7 @@
 #pragma once
 // The geometry under every edit of an existing mark: its handles, its
-// editable frame (moved, resized, padded, re-ended), hit tests, the arrow-head
-// switch of a line and the stacking order of a page's marks.
+// editable frame (moved, resized, padded, re-ended), hit tests and the
+// arrow-head switch of a line.
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/MarkupGeometry.h"
 
@@ -49,21 +49,5 @@ bool hits(const PdfAnnotation& annotation, PdfPoint point, double tolerance);
 void setHead(bool head, PdfAnnotation& annotation);
 
 } // namespace MarkEditing
-
-// The stacking order of a page: its /Annots order, last on top. Changes are
-// written to the document.
-namespace MarkOrder {
-
-// The page's annotations in order, without popups.
-std::vector<PdfAnnotation> stack(const platform::PdfDocument& doc, int page);
-bool bringToFront(platform::PdfDocument& doc, int page, int objectNumber);
-// Behind every other mark, yet above the links and widgets before the first mark.
-bool sendToBack(platform::PdfDocument& doc, int page, int objectNumber);
-// Makes the stack equal `order` (object numbers), rewriting only the tail from
-// the first difference. False, and nothing changed, when `order` names a mark
-// that is not on the page.
-bool restore(platform::PdfDocument& doc, int page, const std::vector<int>& order);
-
-} // namespace MarkOrder
 
 } // namespace quarnkit

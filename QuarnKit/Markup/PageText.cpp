@@ -89,6 +89,15 @@ bool isSpace(char32_t c) { return c == ' ' || c == '\t' || c == 0xA0 || c == '\n
 
 namespace PageText {
 
+PageTextLayout layout(const QuarnDocument& document, int page)
+{
+    try {
+        return document.pdf()->textPage(page);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 std::vector<SelectedLine> between(const PdfTextPage& text, PdfPoint from, PdfPoint to)
 {
     const auto chars = flatten(text);

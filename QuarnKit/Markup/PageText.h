@@ -1,12 +1,17 @@
 #pragma once
-// Text selections on a page, line by line, from the characters MuPDF reports
-// in reading order: what a drag, a click or a box covers.
+// The text of a page as laid out, and selections on it line by line, from
+// the characters MuPDF reports in reading order: what a drag, a click or a
+// box covers.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <string>
 #include <vector>
 
 namespace quarnkit {
+
+// A page's characters with their boxes, in blocks and lines, in reading order.
+using PageTextLayout = platform::PdfTextPage;
 
 // The part of one text line a selection covers.
 struct SelectedLine {
@@ -15,6 +20,9 @@ struct SelectedLine {
 };
 
 namespace PageText {
+
+// The page's text as laid out; empty for a page whose text cannot be read.
+PageTextLayout layout(const QuarnDocument& document, int page);
 
 // The characters from the one nearest `from` to the one nearest `to`, in
 // reading order; empty when the page has no text.

@@ -7,12 +7,13 @@ PageEditCommand::PageEditCommand(QuarnDocument& document, PageEdit edit, const Q
 {
 }
 
-void PageEditCommand::apply(QuarnDocument& document, bool forward)
+bool PageEditCommand::apply(QuarnDocument& document, bool forward)
 {
     const PageEdit edit = forward ? edit_ : edit_.inverse();
     edit.apply(*document.pdf());
     document.noteEdit(std::nullopt);
     if (followUp) followUp(edit);
+    return true;
 }
 
 } // namespace quarnkit

@@ -18,7 +18,7 @@ public:
     std::function<void(const PageEdit& applied)> followUp;
 
 protected:
-    void apply(QuarnDocument& document, bool forward) override;
+    bool apply(QuarnDocument& document, bool forward) override;
 
 private:
     PageEdit edit_;

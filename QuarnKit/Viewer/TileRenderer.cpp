@@ -294,6 +294,7 @@ void TileRenderer::setDocument(std::shared_ptr<platform::PdfDocument> document)
     cache_.clear();
     byPage_.clear();
     lru_.clear();
+    links_.clear();
     bytes_ = 0;
 }
 
@@ -318,9 +319,11 @@ void TileRenderer::invalidate(std::optional<int> page)
         cache_.clear();
         byPage_.clear();
         lru_.clear();
+        links_.clear();
         bytes_ = 0;
         return;
     }
+    links_.remove(*page);
     const auto keys = byPage_.take(*page);
     for (auto it = keys.begin(); it != keys.end(); ++it) {
         auto entry = cache_.find(it.key());
@@ -394,7 +397,13 @@ void TileRenderer::acceptLinks(int page, std::vector<platform::PdfLink> links, q
         std::lock_guard lock(shared_->mutex);
         if (generation != shared_->generation) return;
     }
-    emit linksReady(page, links);
+    links_.insert(page, std::move(links));
+}
+
+const std::vector<platform::PdfLink>* TileRenderer::links(int page) const
+{
+    const auto found = links_.constFind(page);
+    return found == links_.constEnd() ? nullptr : &found.value();
 }
 
 void TileRenderer::evictToBudget()

@@ -89,11 +89,12 @@ public:
     // Levels at which some tile of the page is cached.
     std::vector<int> cachedLevels(int page) const;
 
+    // The links of a page, read by the worker that recorded the page, so that
+    // the UI thread finds them without asking the document; null until then.
+    const std::vector<platform::PdfLink>* links(int page) const;
+
 signals:
     void tileReady(int page);
-    // The links of a page, read by the worker that recorded the page, so that
-    // the UI thread finds them without asking the document.
-    void linksReady(int page, const std::vector<platform::PdfLink>& links);
 
 private:
     class Buffers;
@@ -111,6 +112,7 @@ private:
     std::shared_ptr<Shared> shared_;
     QHash<TileKey, Entry> cache_;
     QHash<int, QHash<TileKey, bool>> byPage_; // page → its cached keys
+    QHash<int, std::vector<platform::PdfLink>> links_;
     std::list<TileKey> lru_;                  // front: most recently used
     std::size_t bytes_ = 0;
     std::size_t budget_ = 64u << 20;

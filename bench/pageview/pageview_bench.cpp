@@ -30,6 +30,7 @@
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageGeometries.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 
@@ -212,14 +213,15 @@ int main(int argc, char** argv)
     timer.start();
     auto document = platform::PdfDocument::openFile(path);
     const double opened = timer.nsecsElapsed() / 1e6;
+    quarnkit::QuarnDocument shownDocument(document);
     quarn::QuarnPDFView view;
     view.resize(1180, 800);
-    view.load(document);
+    view.load(&shownDocument);
     view.show();
     // As the window does once it shows: the rest of the file is read on a worker.
     quarnkit::settleInBackground(document);
     const double shown = timer.nsecsElapsed() / 1e6;
-    while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+    while (!view.tiles().visibleReady()) app.processEvents(QEventLoop::AllEvents, 5);
     view.viewport()->repaint();
     const double firstPaint = timer.nsecsElapsed() / 1e6;
     while (!document->settle(0)) app.processEvents(QEventLoop::AllEvents, 5);
@@ -256,7 +258,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 4 && bar->value() < bar->maximum(); ++i) {
         bar->setValue(std::min(bar->maximum(), bar->value() + step));
         view.viewport()->repaint();
-        while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+        while (!view.tiles().visibleReady()) app.processEvents(QEventLoop::AllEvents, 5);
     }
     const double firstScreensRss = statusMegabytes("VmRSS:");
     std::printf("resident after the first screens: %.1f MB (peak so far %.1f MB)\n", firstScreensRss,
@@ -274,23 +276,23 @@ int main(int argc, char** argv)
         slowestPaint = std::max(slowestPaint, ms);
         totalPaint += ms;
         ++paints;
-        if (!view.visibleTilesReady()) ++blankPaints;
+        if (!view.tiles().visibleReady()) ++blankPaints;
         app.processEvents(QEventLoop::AllEvents, 2);
-        peakCache = std::max(peakCache, view.tileCacheBytes());
+        peakCache = std::max(peakCache, view.tiles().cachedBytes());
         if (view.currentPageIndex() + 1 >= (lastPage + 1) * nextSample / 10) {
             std::printf("  page %d: resident %.1f MB\n", view.currentPageIndex() + 1, statusMegabytes("VmRSS:"));
             std::fflush(stdout);
             ++nextSample;
         }
     }
-    while (!view.visibleTilesReady()) app.processEvents(QEventLoop::AllEvents, 5);
+    while (!view.tiles().visibleReady()) app.processEvents(QEventLoop::AllEvents, 5);
     const double scrolled = timer.nsecsElapsed() / 1e6;
     std::printf("scroll: %d paints in %.0f ms to page %d; paint mean %.2f ms, slowest %.2f ms; "
                 "%d paints showed placeholders for tiles still rendering\n",
                 paints, scrolled, view.currentPageIndex() + 1, totalPaint / std::max(1, paints), slowestPaint,
                 blankPaints);
     std::printf("tile cache: peak %.1f MB of a %.0f MB budget\n", peakCache / 1048576.0,
-                view.tileCacheBudget() / 1048576.0);
+                view.tiles().budget() / 1048576.0);
     const double scrollPeak = statusMegabytes("VmHWM:");
     std::printf("resident at the end of the scroll: %.1f MB (%.1f MB after the first screens)\n",
                 statusMegabytes("VmRSS:"), firstScreensRss);

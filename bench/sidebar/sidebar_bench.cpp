@@ -11,10 +11,11 @@
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there from the corpus by ravlen-makebig.
 #include "Platform/UserDefaults.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/ThumbnailStore.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -67,17 +68,16 @@ int main(int argc, char** argv)
 
     platform::UserDefaults defaults(QDir(scratch.path()).filePath(QStringLiteral("defaults.json")));
     quarnkit::ReadingPositionStore positions(defaults);
-    QUndoStack stack;
 
     QElapsedTimer timer;
     timer.start();
     auto document = quarnkit::QuarnDocument::open(path);
-    quarn::ViewerScreen screen(document.get(), path, &stack, nullptr, &defaults, &positions);
+    quarn::ViewerScreen screen(document.get(), path, nullptr, &defaults, &positions);
     screen.resize(1180, 800);
     screen.show();
     const double shown = timer.nsecsElapsed() / 1e6;
     auto* table = screen.findChild<quarn::PageTableView*>();
-    quarn::ThumbnailStore& store = screen.model().thumbnails();
+    quarn::ThumbnailStore& store = quarn::PagesModel::of(screen.model()).thumbnails();
     if (!table) {
         std::fprintf(stderr, "no page list in the window\n");
         return 1;

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <map>
+#include <utility>
 #include <vector>
 
 class QSslServer;
@@ -22,6 +23,11 @@ namespace testsupport {
 class HttpsTestServer : public QObject {
 public:
     struct Answer {
+        // As the fields below, in their order; the rest keep their defaults.
+        Answer(int status = 200, QByteArray body = {}, int pieces = 1, qint64 stallAfter = -1)
+            : status(status), body(std::move(body)), pieces(pieces), stallAfter(stallAfter)
+        {
+        }
         int status = 200;
         QByteArray body;
         // The body goes out in this many pieces, a few milliseconds apart.

@@ -1,11 +1,12 @@
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Markup/InlineEditor.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/StateMessages.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
@@ -441,7 +442,7 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     Controller c;
     const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
     DocumentWindow* window = c.controller.openDocument(path);
-    QuarnPDFView* view = window->screen()->canvas()->view();
+    QuarnPDFView* view = window->screen()->pageViewHost()->view();
     const auto marksOnPageOne = [](const QString& file) {
         auto doc = platform::PdfDocument::openFile(file.toStdString());
         return platform::PdfAnnotations::list(*doc, 0).size();
@@ -452,8 +453,8 @@ TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)
     box.kind = EditorTarget::Kind::newText;
     box.page = 0;
     box.point = {100, 600};
-    view->beginEditing(box);
-    auto* editor = qobject_cast<QTextEdit*>(view->editor());
+    MarkEditor::of(*view).beginEditing(box);
+    auto* editor = qobject_cast<QTextEdit*>(MarkEditor::of(*view).editor());
     ASSERT_NE(editor, nullptr);
     editor->setPlainText("Typed, not yet committed");
 

@@ -6,11 +6,13 @@
 #include "Platform/PdfAnnotations.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Signatures/SigningModel.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -84,7 +86,7 @@ struct Controller {
         DocumentWindow* window = controller.openDocument(path);
         if (!window) return nullptr;
         QApplication::setActiveWindow(window);
-        testsupport::waitFor([window] { return window->screen()->canvas() && window->screen()->canvas()->view(); });
+        testsupport::waitFor([window] { return window->screen()->pageViewHost() && window->screen()->pageViewHost()->view(); });
         return window;
     }
 };
@@ -155,7 +157,7 @@ QByteArray textBoxPdf()
 
 QuarnPDFView* viewOf(DocumentWindow* window)
 {
-    return window->screen()->canvas() ? window->screen()->canvas()->view() : nullptr;
+    return window->screen()->pageViewHost() ? window->screen()->pageViewHost()->view() : nullptr;
 }
 
 } // namespace
@@ -262,7 +264,7 @@ TEST(DocumentWindowSaving, ALongFileRewrittenInPlaceIsNotSavedAndRevertShowsWhat
     const QString path = writeFile(dir, "long.pdf", testsupport::makeLongTextPdf(1000, 33 << 20));
     DocumentWindow* window = c.open(path);
     ASSERT_TRUE(window);
-    window->screen()->model().insertCheckmark();
+    SigningModel::of(window->screen()->model()).insertCheckmark();
     ASSERT_TRUE(window->isDocumentEdited());
 
     // Another program writes its own version in place: same file, new bytes.
@@ -331,14 +333,14 @@ TEST(DocumentWindowSaving, RevertingADocumentWithTextBoxesWhileItsPagesRenderHol
     const QString path = writeFile(dir, "boxes.pdf", textBoxPdf());
     DocumentWindow* window = c.controller.openDocument(path);
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(testsupport::waitFor([&] { return viewOf(window) && viewOf(window)->visibleTilesReady(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return viewOf(window) && viewOf(window)->tiles().visibleReady(); }));
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(window->revert()) << "revert " << i;
         // Let the workers start on the new document's tiles before the next revert.
         QCoreApplication::processEvents();
         if (i % 3 == 0) viewOf(window)->goToPage(i % 4);
     }
-    EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->visibleTilesReady(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->tiles().visibleReady(); }));
     EXPECT_EQ(window->document()->pageCount(), 4);
 }
 
@@ -430,7 +432,7 @@ TEST(DamagedFiles, AFileThatHadToBeRepairedIsKeptAndCtrlSOffersSaveAs)
     EXPECT_EQ(stampOf(path), before);
     EXPECT_TRUE(c.saveAsOffers.empty());
 
-    window->screen()->model().insertCheckmark();
+    SigningModel::of(window->screen()->model()).insertCheckmark();
     ASSERT_TRUE(window->isDocumentEdited());
     key(window, "Ctrl+S");
     ASSERT_EQ(c.saveAsOffers.size(), 1u);
@@ -466,10 +468,10 @@ TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
     DocumentWindow* window = c.open(path);
     ASSERT_TRUE(window);
     ASSERT_EQ(window->document()->pageCount(), 2);
-    QuarnPDFView* view = window->screen()->canvas()->view();
+    QuarnPDFView* view = window->screen()->pageViewHost()->view();
     view->goToPage(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 1; }));
-    window->screen()->model().insertCheckmark();
+    SigningModel::of(window->screen()->model()).insertCheckmark();
     QMessageBox* alert = window->findChild<QMessageBox*>();
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->informativeText(), "Page 2 of this PDF is damaged, so ravlen can't add marks to it.");

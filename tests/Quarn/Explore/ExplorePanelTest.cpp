@@ -13,7 +13,8 @@
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryThumbnails.h"
 #include "Quarn/History/LibraryViews.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 
@@ -228,7 +229,7 @@ TEST(ExploreWindow, TheExploreKeyShowsThePanelWithTheKeysInItsField)
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(panel->isVisible());
     ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == panel->searchField(); }));
-    EXPECT_FALSE(window->screen()->model().libraryFocusRequest()); // taken, once
+    EXPECT_FALSE(PagesModel::of(window->screen()->model()).libraryFocusRequest()); // taken, once
     for (const char key : std::string("bir")) QTest::keyClick(window->windowHandle(), key);
     ASSERT_TRUE(testsupport::waitFor([&] { return panel->explore().items().size() == 1; }));
     EXPECT_TRUE(panel->explore().isActive());

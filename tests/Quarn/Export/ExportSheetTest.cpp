@@ -1,11 +1,13 @@
 // The export sheet on a shown viewer screen, driven by clicks and keys.
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Viewer/DocumentActions.h"
+#include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 #include "Platform/PdfWriting.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +37,6 @@ namespace {
 // A shown viewer screen of a US Letter document and its export sheet.
 struct Shown {
     Settings settings;
-    QUndoStack stack;
     QString path;
     std::unique_ptr<QuarnDocument> document;
     std::unique_ptr<ViewerScreen> screen;
@@ -47,14 +48,14 @@ struct Shown {
     }
     explicit Shown(const QByteArray& pdf, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
         : path(writeFile(settings.dir, "Letter.pdf", pdf)), document(QuarnDocument::open(path)),
-          screen(showScreen(document.get(), path, stack, settings))
+          screen(showScreen(document.get(), path, settings))
     {
-        model().setSelectedPages(selected);
+        PagesModel::of(model()).setSelectedPages(selected);
         present(preset);
     }
     void present(std::optional<ExportFormat> preset = std::nullopt)
     {
-        model().presentExport(preset);
+        DocumentActions::of(model()).presentExport(preset);
         testsupport::waitFor([this] { return (sheet = screen->findChild<ExportSheet*>()) && sheet->isVisible(); });
     }
     ViewerModel& model() { return screen->model(); }
@@ -141,7 +142,7 @@ TEST(ExportSheet, APresetIsChosenEvenWhenItHasNothingToDo)
     Shown shown(2, ExportFormat::redactedPDF);
     ExportSheet& sheet = *shown.sheet;
     EXPECT_EQ(sheet.form().format, ExportFormat::redactedPDF);
-    EXPECT_FALSE(shown.model().exportPreset()); // used once
+    EXPECT_FALSE(DocumentActions::of(shown.model()).exportPreset()); // used once
     EXPECT_EQ(sheet.validation()->text(), "This PDF has no redactions yet.");
     EXPECT_FALSE(sheet.exportButton()->isEnabled());
 }
@@ -159,7 +160,7 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
     shown.chooseCard(ExportFormat::text);
     shown.chooseSegment(sheet.scopeControl(), 0); // the current page
     shown.key(Qt::Key_Return);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
     EXPECT_EQ(revealed, std::vector<QString>{target});
     QFile file(target);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -193,7 +194,7 @@ TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
         shown.sheet->controller().reveal = [](const QString&) {};
         shown.chooseCard(c.format);
         shown.key(Qt::Key_Return);
-        ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
         shown.sheet = nullptr;
         QApplication::processEvents();
     }
@@ -208,7 +209,7 @@ TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
     EXPECT_EQ(QDir(out.filePath("Letter")).entryList(QDir::Files, QDir::Name), (QStringList{"Letter-01.png", "Letter-03.png"}));
 
     // Without a selection the segment is gone and the remembered scope opens as all pages.
-    shown.model().setSelectedPages({});
+    PagesModel::of(shown.model()).setSelectedPages({});
     shown.present();
     ASSERT_TRUE(shown.sheet);
     EXPECT_EQ(shown.segmentTitles(shown.sheet->scopeControl()), (QStringList{"Current page", "All pages", "Range"}));
@@ -236,10 +237,10 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
         QWidget window;
         window.resize(600, 700);
         model.setDocument(c.document);
-        model.setSelectedPages({1});
+        PagesModel::of(model).setSelectedPages({1});
         ExportSheet::follow(&model, &window);
         window.show();
-        model.setExportPresented(true);
+        DocumentActions::of(model).setExportPresented(true);
         ExportSheet* sheet = nullptr;
         ASSERT_TRUE(testsupport::waitFor([&] { return (sheet = window.findChild<ExportSheet*>()) && sheet->isVisible(); }));
         EXPECT_EQ(sheet->pagesLine()->text(), "There is nothing to export.");
@@ -259,7 +260,7 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
             }
         }
         QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
-        EXPECT_TRUE(testsupport::waitFor([&] { return !model.exportPresented(); }));
+        EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(model).exportPresented(); }));
         model.setDocument(nullptr);
     }
 }
@@ -350,7 +351,7 @@ TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
     QTest::mouseClick(searchable, Qt::LeftButton, {}, QPoint(6, searchable->height() / 2));
     ASSERT_TRUE(searchable->isChecked());
     shown.key(Qt::Key_Return);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !shown.model().exportPresented(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
     EXPECT_TRUE(shownSteps.contains("Reading page 1 of 2")) << shownSteps.join(", ").toStdString();
     EXPECT_TRUE(shownSteps.contains("Reading page 2 of 2"));
     EXPECT_EQ(shownSteps.indexOf("Saving", 1), shownSteps.size() - 1); // saving only once recognition is done

@@ -7,18 +7,18 @@
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryRail.h"
 #include "Quarn/History/LibraryViews.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/StateMessages.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
-#include <QUndoStack>
 
 using namespace quarn;
 using historytest::Library;
@@ -33,7 +33,6 @@ const bool privateConfig = testsupport::usePrivateConfigDir();
 struct Screen {
     viewertest::Settings settings;
     Library h;
-    QUndoStack stack;
     std::unique_ptr<quarnkit::QuarnDocument> document;
     std::unique_ptr<ViewerScreen> screen;
 
@@ -41,7 +40,7 @@ struct Screen {
     {
         h.make();
         document = quarnkit::QuarnDocument::open(path);
-        screen = std::make_unique<ViewerScreen>(document.get(), path, &stack, nullptr, &settings.defaults,
+        screen = std::make_unique<ViewerScreen>(document.get(), path, nullptr, &settings.defaults,
                                                 &settings.positions, h.library.get());
         screen->resize(1100, 760);
         screen->show();
@@ -103,10 +102,10 @@ TEST(LibraryRail, TogglesTheColumnAndRemembersThePanel)
     s.click(LibraryPanel::history);
     s.click(LibraryPanel::history);
     // Hidden, History stays the choice, and a new window starts with it.
-    EXPECT_EQ(s.screen->model().libraryPanel(), LibraryPanel::history);
+    EXPECT_EQ(PagesModel::of(s.screen->model()).libraryPanel(), LibraryPanel::history);
     EXPECT_EQ(s.settings.defaults.stringValue(quarnkit::LibraryPanels::savedKey), "history");
     ViewerModel next(&s.settings.defaults, &s.settings.positions);
-    EXPECT_EQ(next.libraryPanel(), LibraryPanel::history);
+    EXPECT_EQ(PagesModel::of(next).libraryPanel(), LibraryPanel::history);
     // Explore opens through the library too, so it has its button.
     EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
 }

@@ -2,9 +2,12 @@
 // marks built from its words, existing ones retyped with one undo step, and
 // the results read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,13 +28,13 @@ namespace {
 
 struct EditView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
 
     EditView()
     {
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
-        view.setUndoManagerOverride(&stack);
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         view.show();
         QApplication::processEvents();
     }
@@ -43,10 +46,10 @@ struct EditView {
         style.textSize = textSize;
         view.setTool(tool, style);
     }
-    QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
+    QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
     void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.editor()); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor()); }
     void type(const QString& words)
     {
         ASSERT_NE(editor(), nullptr);
@@ -61,22 +64,22 @@ struct EditView {
     std::vector<PdfAnnotation> marks() const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.document(), 0))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), 0))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
         return quarnkit::MarkCatalog::entries(*reopened, 0);
     }
     // A text box put on the page directly, as if made earlier.
     MarkRef placeBox(const std::string& words, PdfPoint at = {100, 400})
     {
         const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
-                                                               quarnkit::TextFont::serif, view.document()->pageGeometry(0).cropBox);
-        const int object = PdfAnnotations::add(*view.document(), 0, *box);
-        view.noteEdit(0);
+                                                               quarnkit::TextFont::serif, view.quarnDocument()->pdf()->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), 0, *box);
+        view.quarnDocument()->noteEditOfPage(0);
         return MarkRef{0, object};
     }
 };
@@ -111,7 +114,7 @@ TEST(InlineEditor, TypingUndoesInsideTheEditorOnly)
     v.type(QStringLiteral("abc"));
     v.editor()->undo();
     EXPECT_NE(v.editor()->toPlainText(), QStringLiteral("abc"));
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, FittingSizeKeepsOneLineAndTheMinimumWidth)
@@ -138,18 +141,18 @@ TEST(InlineEditor, TextToolTypesANewBoxAsOneUndoStep)
     EditView v;
     v.use(MarkupTool::text);
     v.click({200, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     v.type(QStringLiteral("Hello page"));
     v.typeKey(Qt::Key_Return);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     const auto entries = v.saved();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].kind, MarkKind::text);
     EXPECT_EQ(entries[0].annotation.contents, "Hello page");
-    EXPECT_EQ(v.stack.count(), 1);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Text"));
-    EXPECT_FALSE(v.view.selectedAnnotation()); // a new box is left unselected
-    v.stack.undo();
+    EXPECT_EQ(v.stack().count(), 1);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
+    EXPECT_FALSE(MarkEditor::of(v.view).selected()); // a new box is left unselected
+    v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
 }
 
@@ -162,9 +165,9 @@ TEST(InlineEditor, AnEmptyNewBoxIsDropped)
     v.typeKey(Qt::Key_Return);
     v.click({300, 300});
     v.typeKey(Qt::Key_Escape);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, ClickingElsewhereCommitsBeforeTheClick)
@@ -176,7 +179,7 @@ TEST(InlineEditor, ClickingElsewhereCommitsBeforeTheClick)
     v.click({100, 300}); // commits the first box and opens a second editor
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].contents, "first");
-    EXPECT_TRUE(v.view.hasEditor());
+    EXPECT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.editor()->toPlainText().isEmpty());
 }
 
@@ -185,7 +188,7 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     EditView v;
     v.use(MarkupTool::note);
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->style(), InlineEditor::Style::note);
     EXPECT_EQ(v.editor()->width(), 240);
     v.type(QStringLiteral("Check this"));
@@ -194,17 +197,17 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].kind, MarkKind::note);
     EXPECT_EQ(entries[0].annotation.contents, "Check this");
-    ASSERT_TRUE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Note"));
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Note"));
 
     // A click on the note edits it.
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("Check this"));
     v.type(QStringLiteral("Checked"));
     v.typeKey(Qt::Key_Return);
     EXPECT_EQ(v.saved()[0].annotation.contents, "Checked");
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().count(), 2);
 }
 
 TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
@@ -212,11 +215,11 @@ TEST(InlineEditor, EscapeOnANewNoteAddsNothing)
     EditView v;
     v.use(MarkupTool::note);
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     QPointer<QWidget> pending = v.editor()->companion();
     ASSERT_TRUE(pending);
     v.typeKey(Qt::Key_Escape);
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_FALSE(pending->isVisible());
     QApplication::processEvents();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -231,7 +234,7 @@ TEST(InlineEditor, TheNoteAboutToBePlacedShowsItsOutlineAndTextBars)
     amber.color = quarnkit::RGBA{1, 0.8, 0, 1};
     v.view.setTool(MarkupTool::note, amber);
     v.click({300, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     QWidget* pending = v.editor()->companion();
     ASSERT_TRUE(pending && pending->isVisible());
     const QImage image = pending->grab().toImage();
@@ -260,9 +263,9 @@ TEST(InlineEditor, NewNoteNearTheRightEdgeOpensToTheLeft)
 {
     EditView v;
     v.use(MarkupTool::note);
-    const double right = v.view.document()->pageGeometry(0).cropBox.maxX() - 15;
+    const double right = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxX() - 15;
     v.click({right, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     const QPoint note = v.at({right, 500});
     EXPECT_LT(v.editor()->geometry().right(), note.x());
 }
@@ -271,23 +274,23 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
 {
     EditView v;
     const MarkRef box = v.placeBox("old");
-    const PdfAnnotation before = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const PdfAnnotation before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     QTest::mouseDClick(v.port(), Qt::LeftButton, {}, v.at(inside));
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("old"));
     v.type(QStringLiteral("a much longer text than before"));
     v.typeKey(Qt::Key_Return);
-    const auto after = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const auto after = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     EXPECT_EQ(after.contents, "a much longer text than before");
     EXPECT_GT(after.rect.width, before.rect.width);
     EXPECT_DOUBLE_EQ(after.rect.minX(), before.rect.minX());
     EXPECT_NEAR(after.rect.maxY(), before.rect.maxY(), 0.01); // the top-left corner stays
-    ASSERT_EQ(v.stack.count(), 1);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Text"));
-    v.stack.undo();
-    const auto undone = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    ASSERT_EQ(v.stack().count(), 1);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
+    v.stack().undo();
+    const auto undone = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     EXPECT_EQ(undone.contents, "old");
     EXPECT_NEAR(undone.rect.width, before.rect.width, 0.01);
     EXPECT_EQ(v.saved()[0].annotation.contents, "old");
@@ -298,20 +301,20 @@ TEST(InlineEditor, ReturnOnASelectedBoxEditsItAndTheSameTextChangesNothing)
     EditView v;
     const MarkRef box = v.placeBox("same");
     v.use(MarkupTool::select);
-    v.view.select(box);
+    MarkEditor::of(v.view).select(box);
     QTest::keyClick(&v.view, Qt::Key_Return);
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->textCursor().selectedText(), QStringLiteral("same")); // all selected
     v.typeKey(Qt::Key_Return);
-    EXPECT_FALSE(v.view.hasEditor());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
+    EXPECT_EQ(v.stack().count(), 0);
 
     // Empty words keep the old ones.
     QTest::keyClick(&v.view, Qt::Key_Return);
     v.typeKey(Qt::Key_Backspace);
     v.typeKey(Qt::Key_Return);
-    EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->contents, "same");
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->contents, "same");
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
@@ -321,14 +324,14 @@ TEST(InlineEditor, TheEditorShowsTheBoxAtItsSizeOnScreen)
     QApplication::processEvents();
     v.use(MarkupTool::text, 16);
     v.click({200, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 9); // 8 is raised to 9
     v.typeKey(Qt::Key_Escape);
 
     v.view.setScaleFactor(2.0);
     QApplication::processEvents();
-    v.view.beginEditing(EditorTarget::newText(0, {100, 400}));
-    ASSERT_TRUE(v.view.hasEditor());
+    MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {100, 400}));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(QFontInfo(v.editor()->font()).pixelSize(), 32);
 }
 
@@ -339,7 +342,7 @@ TEST(InlineEditor, WhiteWordsAreTypedOnADarkBacking)
     style.color = quarnkit::RGBA{1, 1, 1, 1};
     v.view.setTool(MarkupTool::text, style);
     v.click({200, 500});
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.editor()->styleSheet().contains(QStringLiteral("rgba(31,31,31")));
     EXPECT_TRUE(v.editor()->styleSheet().contains(QStringLiteral("color: rgba(255,255,255")));
 }
@@ -349,9 +352,9 @@ TEST(InlineEditor, TheEditorStaysInsideTheView)
     EditView v;
     v.view.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
-    const double top = v.view.document()->pageGeometry(0).cropBox.maxY();
-    v.view.beginEditing(EditorTarget::newText(0, {100, top - 1}));
-    ASSERT_TRUE(v.view.hasEditor());
+    const double top = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxY();
+    MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {100, top - 1}));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_GE(v.editor()->geometry().top(), 8);
 }
 
@@ -362,7 +365,7 @@ TEST(InlineEditor, ChangingTheToolCommitsTheWords)
     v.click({200, 500});
     v.type(QStringLiteral("kept"));
     v.use(MarkupTool::select);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !v.view.hasEditor(); }, 5000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !MarkEditor::of(v.view).hasEditor(); }, 5000));
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].contents, "kept");
 }
@@ -371,17 +374,17 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
 {
     EditView v;
     const MarkRef box = v.placeBox("again");
-    const PdfAnnotation before = *PdfAnnotations::find(*v.view.document(), 0, box.object);
+    const PdfAnnotation before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     v.click(inside); // selects
-    ASSERT_EQ(v.view.selectedAnnotation(), box);
-    EXPECT_FALSE(v.view.hasEditor());
+    ASSERT_EQ(MarkEditor::of(v.view).selected(), box);
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     v.click(inside); // the same box again
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("again"));
-    EXPECT_EQ(PdfAnnotations::find(*v.view.document(), 0, box.object)->rect, before.rect); // not moved
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->rect, before.rect); // not moved
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(InlineEditor, TheEditorFollowsTheBoxWhenTheViewScrolls)
@@ -389,9 +392,9 @@ TEST(InlineEditor, TheEditorFollowsTheBoxWhenTheViewScrolls)
     EditView v;
     const MarkRef box = v.placeBox("scrolled", {100, 300});
     v.use(MarkupTool::select);
-    v.view.select(box);
-    v.view.editSelectedText();
-    ASSERT_TRUE(v.view.hasEditor());
+    MarkEditor::of(v.view).select(box);
+    MarkEditor::of(v.view).editSelectedText();
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     const int top = v.editor()->y();
     v.view.verticalScrollBar()->setValue(v.view.verticalScrollBar()->value() + 40);
     QApplication::processEvents();
@@ -405,6 +408,6 @@ TEST(InlineEditor, EscapeAtThePageViewAbandonsTheTyping)
     v.click({200, 500});
     v.type(QStringLiteral("dropped"));
     QTest::keyClick(&v.view, Qt::Key_Escape); // the view's own keys, as when it has the focus
-    EXPECT_FALSE(v.view.hasEditor());
+    EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.marks().empty());
 }

@@ -2,13 +2,14 @@
 // what its swatches, sliders, toggles and buttons do to the model, the
 // selected mark and the saved file.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Shell/ColorPanelBridge.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -53,10 +54,10 @@ TEST(Inspector, ShownForADrawingToolOrASelectionOnly)
     PaneHarness h;
     EXPECT_FALSE(h.pane.wanted());
     EXPECT_TRUE(h.pane.isHidden());
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     EXPECT_TRUE(h.pane.wanted());
     EXPECT_FALSE(h.pane.isHidden());
-    h.model->chooseTool(MarkupTool::select);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::select);
     EXPECT_TRUE(h.pane.isHidden());
     h.place(rectangle());
     EXPECT_FALSE(h.pane.isHidden());
@@ -66,7 +67,7 @@ TEST(Inspector, SectionsFollowTheToolAndTheSelectedKind)
 {
     PaneHarness h;
     const auto forTool = [&](MarkupTool t) {
-        h.model->chooseTool(t);
+        MarkupModel::of(*h.model).chooseTool(t);
         return h.sections();
     };
     EXPECT_EQ(forTool(MarkupTool::eraser), QStringList{});
@@ -96,18 +97,18 @@ TEST(Inspector, SectionsFollowTheToolAndTheSelectedKind)
 TEST(Inspector, SwatchesMarkTheMatchingColourAndRecolourTheSelection)
 {
     PaneHarness h;
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     ASSERT_EQ(h.pane.swatches().size(), 8u);
     EXPECT_EQ(h.pane.swatches()[2]->toolTip(), "Crimson (3)");
     h.click(h.pane.swatches()[2]);
-    EXPECT_EQ(h.model->color(), RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(*h.model).color(), RGBA::crimson);
     EXPECT_TRUE(h.pane.swatches()[2]->isChosen());
     EXPECT_FALSE(h.pane.customSwatch()->isChosen());
 
     const MarkRef mark = h.place(rectangle());
     EXPECT_TRUE(h.pane.swatches()[1]->isChosen()); // the mark's ink
     h.click(h.pane.swatches()[3]);
-    EXPECT_EQ(h.stack.undoText(), "Color");
+    EXPECT_EQ(h.stack().undoText(), "Color");
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].color, RGBA::moss);
@@ -133,17 +134,17 @@ TEST(Inspector, SlidersRoundAsTheModelKeepsThem)
     h.pane.strokeSlider()->setValue(330); // 3.3 points
     EXPECT_DOUBLE_EQ(*h.read(mark).borderWidth, 3.5);
     EXPECT_EQ(h.pane.strokeText()->text(), "3.5 pt");
-    EXPECT_EQ(h.stack.undoText(), "Stroke");
+    EXPECT_EQ(h.stack().undoText(), "Stroke");
     h.pane.fill()->click();
     EXPECT_TRUE(h.read(mark).interiorColor.has_value());
-    EXPECT_EQ(h.stack.undoText(), "Fill");
+    EXPECT_EQ(h.stack().undoText(), "Fill");
 
-    h.model->chooseTool(MarkupTool::text);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::text);
     h.pane.textSizeSlider()->setValue(2140); // 21.4 points
-    EXPECT_DOUBLE_EQ(h.model->textSize(), 21);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(*h.model).textSize(), 21);
     EXPECT_EQ(h.pane.textSizeText()->text(), "21 pt");
     emit h.pane.faces()->selected(2);
-    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
     EXPECT_EQ(h.pane.faces()->selection(), 2);
 }
 
@@ -154,23 +155,23 @@ TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
     h.pane.head()->click();
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
-    EXPECT_EQ(h.stack.undoText(), "Add Head");
+    EXPECT_EQ(h.stack().undoText(), "Add Head");
     // The head never reaches the tool memory.
-    EXPECT_EQ(h.model->toolMemory(), h.storedMemory());
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory(), h.storedMemory());
 
     EXPECT_EQ(h.pane.duplicateButton()->toolTip(), "Duplicate (Ctrl+D)");
     EXPECT_EQ(h.pane.frontButton()->toolTip(), "Bring to front");
     h.click(h.pane.backButton());
-    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
     h.click(h.pane.frontButton());
-    EXPECT_EQ(h.stack.undoText(), "Bring to Front");
+    EXPECT_EQ(h.stack().undoText(), "Bring to Front");
     h.click(h.pane.duplicateButton());
-    EXPECT_EQ(h.stack.undoText(), "Duplicate");
+    EXPECT_EQ(h.stack().undoText(), "Duplicate");
     EXPECT_EQ(h.saved().size(), 3u);
 
     EXPECT_EQ(h.pane.deleteButton()->toolTip(), "Delete the mark (Delete)");
     h.click(h.pane.deleteButton());
-    EXPECT_EQ(h.stack.undoText(), "Delete");
+    EXPECT_EQ(h.stack().undoText(), "Delete");
     // The copy went; the two marks before it stay.
     std::vector<int> kept;
     for (const auto& entry : h.saved()) kept.push_back(entry.annotation.objectNumber);
@@ -182,14 +183,13 @@ TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
 TEST(Inspector, StandsBesideThePagesInTheDocumentWindow)
 {
     MarkupHarness h;
-    QUndoStack stack;
-    ViewerScreen screen(h.document.get(), QString(), &stack, nullptr, &h.defaults, &h.positions);
+    ViewerScreen screen(h.document.get(), QString(), nullptr, &h.defaults, &h.positions);
     screen.resize(1180, 800);
     screen.show();
     auto* pane = screen.findChild<InspectorPane*>();
     ASSERT_TRUE(pane);
     EXPECT_TRUE(pane->isHidden());
-    screen.model().chooseTool(MarkupTool::rectangle);
+    MarkupModel::of(screen.model()).chooseTool(MarkupTool::rectangle);
     EXPECT_FALSE(pane->isHidden());
     QApplication::processEvents();
     EXPECT_EQ(pane->width(), InspectorPane::paneWidth + 1); // the hairline and the pane

@@ -1,10 +1,13 @@
 // Copy, Cut, Paste and Duplicate of marks in the page view, their undo steps
 // and the page view's context menu; results read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,22 +30,22 @@ namespace {
 
 struct ClipView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
 
     explicit ClipView(int pages = 1)
     {
         QApplication::clipboard()->clear();
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)));
-        view.setUndoManagerOverride(&stack);
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)));
         view.show();
         QApplication::processEvents();
     }
 
     MarkRef place(const PdfAnnotation& a, int page = 0)
     {
-        const int object = PdfAnnotations::add(*view.document(), page, a);
-        view.noteEdit(page);
+        const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), page, a);
+        view.quarnDocument()->noteEditOfPage(page);
         return MarkRef{page, object};
     }
     MarkRef box(PdfRect rect, int page = 0)
@@ -54,18 +57,18 @@ struct ClipView {
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.document(), page))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), page))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
         return quarnkit::MarkCatalog::entries(*reopened);
     }
     QStringList menuTitles()
     {
-        std::unique_ptr<QMenu> menu(view.contextMenu());
+        std::unique_ptr<QMenu> menu(MarkEditor::of(view).contextMenu());
         QStringList titles;
         for (QAction* a : menu->actions()) titles << (a->isSeparator() ? QStringLiteral("-") : a->text());
         return titles;
@@ -83,28 +86,28 @@ struct ClipView {
 TEST(MarkClipboardCommands, CopyPutsTheSelectedMarkOnTheClipboard)
 {
     ClipView v;
-    EXPECT_FALSE(v.view.copySelectedMark()); // nothing selected
-    v.view.select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(v.view.copySelectedMark());
+    EXPECT_FALSE(copySelectedMark(MarkEditor::of(v.view))); // nothing selected
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
     const QMimeData* mime = QApplication::clipboard()->mimeData();
     ASSERT_TRUE(mime->hasFormat(QString::fromLatin1(MarkClipboard::mimeType)));
     const auto read = MarkClipboard::read(mime);
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].subtype, "Square");
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkClipboardCommands, CutRemovesTheMarkAndUndoBringsItBack)
 {
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
-    v.view.select(mark);
-    ASSERT_TRUE(v.view.cutSelectedMark());
+    MarkEditor::of(v.view).select(mark);
+    ASSERT_TRUE(cutSelectedMark(MarkEditor::of(v.view)));
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_FALSE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Cut"));
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Cut"));
     EXPECT_TRUE(MarkClipboard::canRead(QApplication::clipboard()->mimeData())); // the cut mark stays there
-    v.stack.undo();
+    v.stack().undo();
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.marks()[0].objectNumber, mark.object);
 }
@@ -113,11 +116,11 @@ TEST(MarkClipboardCommands, PastingTwiceStepsOffTheCopiedMark)
 {
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
-    v.view.select(mark);
-    ASSERT_TRUE(v.view.copySelectedMark());
-    ASSERT_TRUE(v.view.canPasteMarks());
-    v.view.pasteMarks();
-    v.view.pasteMarks();
+    MarkEditor::of(v.view).select(mark);
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
+    ASSERT_TRUE(canPasteMarks(MarkEditor::of(v.view)));
+    pasteMarks(MarkEditor::of(v.view));
+    pasteMarks(MarkEditor::of(v.view));
     const auto marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     const PdfRect original = marks[0].rect;
@@ -125,10 +128,10 @@ TEST(MarkClipboardCommands, PastingTwiceStepsOffTheCopiedMark)
     EXPECT_NEAR(marks[1].rect.y - original.y, -12, 0.01);
     EXPECT_NEAR(marks[2].rect.x - original.x, 24, 0.01);
     EXPECT_NEAR(marks[2].rect.y - original.y, -24, 0.01);
-    ASSERT_TRUE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.view.selectedAnnotation()->object, marks[2].objectNumber);
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Paste"));
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, marks[2].objectNumber);
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Paste"));
     EXPECT_EQ(v.saved().size(), 3u);
 }
 
@@ -142,16 +145,16 @@ TEST(MarkClipboardCommands, AGroupPastesAsOneUndoStepAndKeepsItsShape)
     };
     ASSERT_TRUE(MarkClipboard::write(group, PdfRect{0, 0, 612, 792}, QApplication::clipboard()));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("hello"));
-    v.view.pasteMarks();
+    pasteMarks(MarkEditor::of(v.view));
     const auto marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, group[1].rect.x - group[0].rect.x, 0.01);
     EXPECT_NEAR(marks[2].rect.y - marks[0].rect.y, group[2].rect.y - group[0].rect.y, 0.01);
-    EXPECT_EQ(v.view.selectedAnnotation()->object, marks[2].objectNumber);
-    ASSERT_EQ(v.stack.count(), 1);
-    v.stack.undo();
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, marks[2].objectNumber);
+    ASSERT_EQ(v.stack().count(), 1);
+    v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_EQ(v.marks().size(), 3u);
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 3u);
@@ -161,33 +164,33 @@ TEST(MarkClipboardCommands, AGroupPastesAsOneUndoStepAndKeepsItsShape)
 TEST(MarkClipboardCommands, PasteLandsOnThePageInTheMiddleOfTheView)
 {
     ClipView v(4);
-    v.view.select(v.box({100, 500, 80, 40}, 0));
-    ASSERT_TRUE(v.view.copySelectedMark());
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}, 0));
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
     v.view.goToPage(2);
     QApplication::processEvents();
-    const int middle = *v.view.pageAt(QRectF(v.view.viewport()->rect()).center(), true);
+    const int middle = *v.view.placement().pageAt(QRectF(v.view.viewport()->rect()).center(), true);
     ASSERT_NE(middle, 0);
-    v.view.pasteMarks();
+    pasteMarks(MarkEditor::of(v.view));
     ASSERT_EQ(v.marks(middle).size(), 1u);
     EXPECT_NEAR(v.marks(middle)[0].rect.x, v.marks(0)[0].rect.x, 0.01); // its old place, on this page
-    EXPECT_EQ(v.view.selectedAnnotation()->page, middle);
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->page, middle);
 }
 
 TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
 {
     ClipView v;
     const MarkRef mark = v.box({100, 500, 80, 40});
-    v.view.select(mark);
-    v.view.duplicateSelection();
+    MarkEditor::of(v.view).select(mark);
+    duplicateSelection(MarkEditor::of(v.view));
     auto marks = v.marks();
     ASSERT_EQ(marks.size(), 2u);
     EXPECT_NEAR(marks[1].rect.x - marks[0].rect.x, 12, 0.01);
     EXPECT_NEAR(marks[1].rect.y - marks[0].rect.y, -12, 0.01);
-    EXPECT_EQ(v.view.selectedAnnotation()->object, marks[1].objectNumber);
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Duplicate"));
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, marks[1].objectNumber);
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Duplicate"));
     // A second duplicate of the first mark keeps off the first copy.
-    v.view.select(mark);
-    v.view.duplicateSelection();
+    MarkEditor::of(v.view).select(mark);
+    duplicateSelection(MarkEditor::of(v.view));
     marks = v.marks();
     ASSERT_EQ(marks.size(), 3u);
     EXPECT_NEAR(marks[2].rect.x - marks[0].rect.x, 24, 0.01);
@@ -196,13 +199,13 @@ TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
 TEST(MarkClipboardCommands, ContextMenuOfASelectedMark)
 {
     ClipView v;
-    v.view.select(v.box({100, 500, 80, 40}));
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
     EXPECT_EQ(v.menuTitles(), (QStringList{"Cut", "Copy", "Duplicate", "Delete Mark", "-", "Bring to Front",
                                            "Send to Back", "-", "Copy Page"}));
-    std::unique_ptr<QMenu> menu(v.view.contextMenu());
+    std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     v.menuItem(*menu, QStringLiteral("Delete Mark"))->trigger();
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.undoText(), QStringLiteral("Delete"));
+    EXPECT_EQ(v.stack().undoText(), QStringLiteral("Delete"));
 }
 
 TEST(MarkClipboardCommands, ContextMenuOfATextBoxEditsIt)
@@ -210,23 +213,23 @@ TEST(MarkClipboardCommands, ContextMenuOfATextBoxEditsIt)
     ClipView v;
     const MarkRef box = v.place(*quarnkit::AnnotationFactory::freeText({100, 400}, "words", quarnkit::RGBA{0, 0, 0, 1}, 14,
                                                                       quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792}));
-    v.view.select(box);
-    std::unique_ptr<QMenu> menu(v.view.contextMenu());
+    MarkEditor::of(v.view).select(box);
+    std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     ASSERT_EQ(menu->actions().value(0)->text(), QStringLiteral("Edit Text"));
     menu->actions()[0]->trigger();
-    ASSERT_TRUE(v.view.hasEditor());
-    EXPECT_EQ(qobject_cast<InlineEditor*>(v.view.editor())->toPlainText(), QStringLiteral("words"));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
+    EXPECT_EQ(qobject_cast<InlineEditor*>(MarkEditor::of(v.view).editor())->toPlainText(), QStringLiteral("words"));
 }
 
 TEST(MarkClipboardCommands, ContextMenuWithoutAMark)
 {
     ClipView v;
     EXPECT_EQ(v.menuTitles(), QStringList{"Copy Page"});
-    v.view.select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(v.view.copySelectedMark());
-    v.view.select(std::nullopt);
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
+    MarkEditor::of(v.view).select(std::nullopt);
     EXPECT_EQ(v.menuTitles(), (QStringList{"Paste", "-", "Copy Page"}));
-    std::unique_ptr<QMenu> menu(v.view.contextMenu());
+    std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     v.menuItem(*menu, QStringLiteral("Paste"))->trigger();
     EXPECT_EQ(v.marks().size(), 2u);
 }
@@ -234,10 +237,10 @@ TEST(MarkClipboardCommands, ContextMenuWithoutAMark)
 TEST(MarkClipboardCommands, NoPasteWhileTyping)
 {
     ClipView v;
-    v.view.select(v.box({100, 500, 80, 40}));
-    ASSERT_TRUE(v.view.copySelectedMark());
-    v.view.beginEditing(EditorTarget::newText(0, {200, 200}));
-    EXPECT_FALSE(v.view.canPasteMarks());
-    v.view.pasteMarks();
+    MarkEditor::of(v.view).select(v.box({100, 500, 80, 40}));
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(v.view)));
+    MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {200, 200}));
+    EXPECT_FALSE(canPasteMarks(MarkEditor::of(v.view)));
+    pasteMarks(MarkEditor::of(v.view));
     EXPECT_EQ(v.marks().size(), 1u);
 }

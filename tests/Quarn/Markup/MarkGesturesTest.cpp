@@ -1,12 +1,16 @@
 // Marks drawn, selected, moved, resized, nudged, deleted and erased with the
 // mouse and the keys on a shown page view, read back from the saved file.
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Viewer/TextSelection.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "Quarn/Markup/MarkupOverlay.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/Redaction.h"
 #include "QuarnKit/Shell/Design.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,14 +33,14 @@ namespace {
 
 struct MarkView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
     std::vector<std::optional<int>> edits;
 
     MarkView()
     {
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
-        view.setUndoManagerOverride(&stack);
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
         QObject::connect(view.quarnDocument(), &quarnkit::QuarnDocument::generationChanged, &view,
                          [this] { edits.push_back(view.quarnDocument()->editedPageIndex()); });
         view.show();
@@ -48,7 +52,7 @@ struct MarkView {
         if (style.color == quarnkit::RGBA{}) style.color = quarnkit::RGBA{1, 0, 0, 1};
         view.setTool(tool, style);
     }
-    QPoint at(PdfPoint p) const { return view.convertFromPage(p, 0).toPoint(); }
+    QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
 
     void drag(PdfPoint from, PdfPoint to, Qt::KeyboardModifiers mods = {}, int steps = 4)
@@ -66,14 +70,14 @@ struct MarkView {
     std::vector<PdfAnnotation> marks() const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.document(), 0))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), 0))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     // The marks of the document as saved and opened again.
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.document()->save());
+        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
         return quarnkit::MarkCatalog::entries(*reopened, 0);
     }
 };
@@ -92,11 +96,11 @@ TEST(MarkGestures, RectangleDragAddsOneMarkAsOneUndoStep)
     v.use(MarkupTool::rectangle);
     v.drag({100, 100}, {200, 160});
     ASSERT_EQ(v.marks().size(), 1u);
-    EXPECT_EQ(v.stack.count(), 1);
-    EXPECT_EQ(v.stack.undoText(), "Rectangle");
+    EXPECT_EQ(v.stack().count(), 1);
+    EXPECT_EQ(v.stack().undoText(), "Rectangle");
     ASSERT_FALSE(v.edits.empty());
     EXPECT_EQ(v.edits.back(), 0);
-    EXPECT_FALSE(v.view.selectedAnnotation()); // new marks are not selected
+    EXPECT_FALSE(MarkEditor::of(v.view).selected()); // new marks are not selected
 
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 1u);
@@ -104,10 +108,10 @@ TEST(MarkGestures, RectangleDragAddsOneMarkAsOneUndoStep)
     EXPECT_NEAR(saved[0].annotation.rect.midX(), 150, 4);
     EXPECT_NEAR(saved[0].annotation.rect.midY(), 130, 4);
 
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_TRUE(v.marks().empty());
     EXPECT_TRUE(v.saved().empty());
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_EQ(v.marks().size(), 1u);
 }
 
@@ -119,7 +123,7 @@ TEST(MarkGestures, ShiftMakesASquare)
     ASSERT_EQ(v.marks().size(), 1u);
     const PdfRect r = v.marks()[0].rect;
     EXPECT_NEAR(r.width, r.height, 1.5);
-    EXPECT_EQ(v.stack.undoText(), "Ellipse");
+    EXPECT_EQ(v.stack().undoText(), "Ellipse");
 }
 
 TEST(MarkGestures, LinesAndArrowsKeepTheirKind)
@@ -129,8 +133,8 @@ TEST(MarkGestures, LinesAndArrowsKeepTheirKind)
     v.drag({100, 300}, {250, 320});
     v.use(MarkupTool::arrow);
     v.drag({100, 400}, {250, 450});
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), "Arrow");
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Arrow");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 2u);
     std::vector<MarkKind> kinds{saved[0].kind, saved[1].kind};
@@ -145,8 +149,8 @@ TEST(MarkGestures, PenStrokeAndPenClickAddInk)
     v.drag({100, 200}, {200, 260}, {}, 12);
     v.click({300, 300}); // a dot
     ASSERT_EQ(v.marks().size(), 2u);
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), "Pen");
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Pen");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 2u);
     for (const auto& entry : saved) EXPECT_EQ(entry.kind, MarkKind::drawing);
@@ -157,11 +161,11 @@ TEST(MarkGestures, PenStrokeAndPenClickAddInk)
 TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
 {
     MarkView v;
-    const PdfRect line = firstTextLine(*v.view.document());
+    const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
     v.use(MarkupTool::highlight);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     ASSERT_EQ(v.marks().size(), 1u);
-    EXPECT_EQ(v.stack.undoText(), "Highlight");
+    EXPECT_EQ(v.stack().undoText(), "Highlight");
     const PdfRect marked = v.marks()[0].rect;
     EXPECT_TRUE(marked.intersects(line));
 
@@ -171,14 +175,14 @@ TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
     v.use(MarkupTool::underline);
     v.drag({100, 100}, {200, 150});
     EXPECT_EQ(v.marks().size(), 2u);
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().count(), 2);
 
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
-    EXPECT_EQ(v.stack.undoText(), "Underline");
+    EXPECT_EQ(v.stack().undoText(), "Underline");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 3u);
     EXPECT_EQ(std::count_if(saved.begin(), saved.end(), [](const auto& e) { return e.kind == MarkKind::underline; }), 1);
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_EQ(v.marks().size(), 2u);
 }
 
@@ -187,8 +191,8 @@ TEST(MarkGestures, RedactionBox)
     MarkView v;
     v.use(MarkupTool::redact);
     v.drag({100, 100}, {220, 140});
-    EXPECT_EQ(v.stack.undoText(), "Redact");
-    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    EXPECT_EQ(v.stack().undoText(), "Redact");
+    const auto reopened = platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save());
     EXPECT_EQ(quarnkit::Redaction::count(*reopened, {0}), 1);
 }
 
@@ -198,7 +202,7 @@ TEST(MarkGestures, ATinyDragAddsNothing)
     v.use(MarkupTool::rectangle);
     v.click({100, 100});
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, EscapeDropsADrawing)
@@ -210,7 +214,7 @@ TEST(MarkGestures, EscapeDropsADrawing)
     v.key(Qt::Key_Escape);
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, SelectClickSelectsAndDragMoves)
@@ -222,43 +226,43 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
     v.use(MarkupTool::select);
 
     bool reported = false;
-    v.view.onSelection = [&](bool selected) { reported = selected; };
+    MarkEditor::of(v.view).onSelection = [&](bool selected) { reported = selected; };
     v.click({100, 112}); // on its left edge, away from the handles
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     EXPECT_TRUE(reported);
-    EXPECT_EQ(v.view.selectedAnnotation()->object, v.marks()[0].objectNumber);
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, v.marks()[0].objectNumber);
 
     v.drag({100, 112}, {140, 92});
     const PdfRect after = v.marks().at(0).rect;
     EXPECT_NEAR(after.x - before.x, 40, 1.5);
     EXPECT_NEAR(after.y - before.y, -20, 1.5);
-    EXPECT_EQ(v.stack.undoText(), "Move");
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Move");
+    EXPECT_EQ(v.stack().count(), 2);
     const auto saved = v.saved();
     EXPECT_NEAR(saved.at(0).annotation.rect.x, after.x, 0.01);
 
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_NEAR(v.marks().at(0).rect.x, before.x, 0.01);
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_NEAR(v.marks().at(0).rect.x, after.x, 0.01);
 
     // A drag that ends where it began registers nothing.
     v.drag({140, 92}, {140, 92});
-    EXPECT_EQ(v.stack.count(), 2);
+    EXPECT_EQ(v.stack().count(), 2);
 
     // A click beside every mark selects none.
     v.click({400, 600});
-    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
 }
 
 TEST(MarkGestures, SelectDragOverTextStillSelectsText)
 {
     MarkView v;
-    const PdfRect line = firstTextLine(*v.view.document());
+    const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
     v.use(MarkupTool::select);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
-    EXPECT_FALSE(v.view.currentSelection().text.empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_FALSE(v.view.interactions().textSelection().current().text.empty());
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, HandleDragResizes)
@@ -269,7 +273,7 @@ TEST(MarkGestures, HandleDragResizes)
     const PdfRect before = v.marks().at(0).rect;
     v.use(MarkupTool::select);
     v.click({100, 130});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
 
     // The top-right corner handle (y up: the top is maxY).
     v.drag({before.maxX(), before.maxY()}, {before.maxX() + 50, before.maxY() + 30});
@@ -277,8 +281,8 @@ TEST(MarkGestures, HandleDragResizes)
     EXPECT_NEAR(after.maxX(), before.maxX() + 50, 1.5);
     EXPECT_NEAR(after.maxY(), before.maxY() + 30, 1.5);
     EXPECT_NEAR(after.minX(), before.minX(), 0.01);
-    EXPECT_EQ(v.stack.undoText(), "Resize");
-    v.stack.undo();
+    EXPECT_EQ(v.stack().undoText(), "Resize");
+    v.stack().undo();
     EXPECT_EQ(v.marks().at(0).rect, before);
 }
 
@@ -295,7 +299,7 @@ TEST(MarkGestures, EscapeDuringAMovePutsTheMarkBack)
     v.key(Qt::Key_Escape);
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({160, 180}));
     EXPECT_EQ(v.marks().at(0).rect, before);
-    EXPECT_EQ(v.stack.count(), 1);
+    EXPECT_EQ(v.stack().count(), 1);
 }
 
 TEST(MarkGestures, DeleteKeyRemovesTheSelectedMark)
@@ -305,15 +309,15 @@ TEST(MarkGestures, DeleteKeyRemovesTheSelectedMark)
     v.drag({100, 100}, {200, 160});
     v.use(MarkupTool::select);
     v.click({100, 130});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     v.key(Qt::Key_Delete);
     EXPECT_TRUE(v.marks().empty());
-    EXPECT_FALSE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.stack.undoText(), "Delete");
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(v.stack().undoText(), "Delete");
     EXPECT_TRUE(v.saved().empty());
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_EQ(v.marks().size(), 1u);
-    EXPECT_FALSE(v.view.selectedAnnotation()); // back, but not selected
+    EXPECT_FALSE(MarkEditor::of(v.view).selected()); // back, but not selected
 
     v.click({100, 130});
     v.key(Qt::Key_Backspace);
@@ -334,14 +338,14 @@ TEST(MarkGestures, ArrowKeysNudgeAsOneStep)
     const PdfRect after = v.marks().at(0).rect;
     EXPECT_NEAR(after.x - before.x, 2, 0.01);
     EXPECT_NEAR(after.y - before.y, 10, 0.01); // up the page
-    EXPECT_EQ(v.stack.count(), 2);
-    EXPECT_EQ(v.stack.undoText(), "Move");
-    v.stack.undo();
+    EXPECT_EQ(v.stack().count(), 2);
+    EXPECT_EQ(v.stack().undoText(), "Move");
+    v.stack().undo();
     EXPECT_EQ(v.marks().at(0).rect, before);
 
     // Without a selection the keys are left to the view.
     v.key(Qt::Key_Escape);
-    EXPECT_FALSE(v.view.selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(v.view).selected());
     v.key(Qt::Key_Right);
     EXPECT_EQ(v.marks().at(0).rect, before);
 }
@@ -350,7 +354,7 @@ TEST(MarkGestures, EscapeDeselectsThenChoosesSelect)
 {
     MarkView v;
     std::optional<MarkupTool> chosen;
-    v.view.onChooseTool = [&](MarkupTool tool) { chosen = tool; };
+    MarkEditor::of(v.view).onChooseTool = [&](MarkupTool tool) { chosen = tool; };
     v.use(MarkupTool::pen);
     v.key(Qt::Key_Escape);
     EXPECT_EQ(chosen, MarkupTool::select);
@@ -367,12 +371,12 @@ TEST(MarkGestures, EraseDragIsOneStep)
     v.use(MarkupTool::eraser);
     v.drag({80, 350}, {220, 350}, {}, 20);
     EXPECT_EQ(v.marks().size(), 1u);
-    EXPECT_EQ(v.stack.undoText(), "Erase");
-    EXPECT_EQ(v.stack.count(), 4);
+    EXPECT_EQ(v.stack().undoText(), "Erase");
+    EXPECT_EQ(v.stack().count(), 4);
     EXPECT_EQ(v.saved().size(), 1u);
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_EQ(v.marks().size(), 3u);
-    v.stack.redo();
+    v.stack().redo();
     EXPECT_EQ(v.marks().size(), 1u);
 }
 
@@ -401,7 +405,7 @@ TEST(MarkGestures, OverlayShowsThePreviewAndTheSelection)
     // The selection's handles are drawn in the accent colour.
     v.use(MarkupTool::select);
     v.click({100, 175});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     const PdfRect r = v.marks().at(0).rect;
     const QImage image = v.port()->grab().toImage();
     const QColor accent = quarnkit::Design::accent();
@@ -425,21 +429,21 @@ TEST(MarkGestures, DraggingALineEndResizesIt)
     ASSERT_TRUE(before.lineEnd);
     v.use(MarkupTool::select);
     v.click({170, 300});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
 
     v.drag(*before.lineEnd, {250, 400});
     const PdfAnnotation after = v.marks().at(0);
     ASSERT_TRUE(after.lineEnd && after.lineStart);
     EXPECT_NEAR(after.lineEnd->y, 400, 1.5);
     EXPECT_NEAR(after.lineStart->x, before.lineStart->x, 0.01);
-    EXPECT_EQ(v.stack.undoText(), "Resize");
+    EXPECT_EQ(v.stack().undoText(), "Resize");
     EXPECT_EQ(quarnkit::MarkCatalog::kind(after), MarkKind::arrow);
 
     // An end dragged onto the other one stops short of it.
     v.drag(*after.lineEnd, *after.lineStart);
     EXPECT_GE(std::hypot(v.marks().at(0).lineEnd->x - after.lineStart->x, v.marks().at(0).lineEnd->y - after.lineStart->y), 4.0);
 
-    while (v.stack.canUndo() && v.stack.undoText() == "Resize") v.stack.undo();
+    while (v.stack().canUndo() && v.stack().undoText() == "Resize") v.stack().undo();
     EXPECT_EQ(v.marks().at(0).lineStart, before.lineStart);
     EXPECT_EQ(v.marks().at(0).lineEnd, before.lineEnd);
 }
@@ -456,7 +460,7 @@ TEST(MarkGestures, EscapeClosesFindFirst)
     v.click({100, 112});
     v.key(Qt::Key_Escape);
     EXPECT_EQ(dismissed, 1);
-    EXPECT_TRUE(v.view.selectedAnnotation()); // the selection waits for the next Escape
+    EXPECT_TRUE(MarkEditor::of(v.view).selected()); // the selection waits for the next Escape
 }
 
 TEST(MarkGestures, HoverOverAMarkWithSelect)
@@ -491,24 +495,24 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
     const auto note = quarnkit::AnnotationFactory::note({200, 400}, "Read this first", quarnkit::RGBA{1, 0.8, 0, 1},
                                                         PdfRect{0, 0, 612, 792});
     ASSERT_TRUE(note);
-    const int object = PdfAnnotations::add(*v.view.document(), 0, *note);
-    v.view.noteEdit(0);
+    const int object = PdfAnnotations::add(*v.view.quarnDocument()->pdf(), 0, *note);
+    v.view.quarnDocument()->noteEditOfPage(0);
     v.use(MarkupTool::select);
     const QImage plain = v.port()->grab().toImage();
     v.click({200, 400});
-    ASSERT_TRUE(v.view.selectedAnnotation());
-    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, object);
     const QImage shown = v.port()->grab().toImage();
     // The bubble opens to the right of the note.
     const QPoint beside = v.at({200 + quarnkit::AnnotationFactory::noteSize / 2 + 40, 400 - 5});
     EXPECT_NE(plain.pixelColor(beside), shown.pixelColor(beside));
-    auto* overlay = v.view.overlay()->findChild<MarkupOverlay*>();
+    auto* overlay = MarkEditor::of(v.view).overlay()->findChild<MarkupOverlay*>();
     ASSERT_TRUE(overlay);
     EXPECT_TRUE(overlay->bubble.has_value());
 
     // While the note's words are typed, its editor shows them and the bubble goes.
     v.key(Qt::Key_Return);
-    ASSERT_TRUE(v.view.hasEditor());
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     (void)v.port()->grab();
     EXPECT_FALSE(overlay->bubble.has_value());
     v.key(Qt::Key_Escape);
@@ -528,9 +532,9 @@ TEST(MarkGestures, HeldArrowKeysReportEachStepOfThePageAndUndoAsOne)
     v.key(Qt::Key_Left);
     v.key(Qt::Key_Left);
     EXPECT_EQ(v.edits, (std::vector<std::optional<int>>{0, 0, 0})); // every view sees each step
-    const int steps = v.stack.count();
-    v.stack.undo();
-    EXPECT_EQ(v.stack.count(), steps);
+    const int steps = v.stack().count();
+    v.stack().undo();
+    EXPECT_EQ(v.stack().count(), steps);
     EXPECT_EQ(v.edits.size(), 4u);
 }
 
@@ -540,12 +544,12 @@ TEST(MarkGestures, ADocumentShownMidDragTakesNoMark)
     v.use(MarkupTool::rectangle);
     QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 100}));
     QTest::mouseMove(v.port(), v.at({200, 200}));
-    const auto first = v.view.document();
-    v.view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
+    const auto first = v.view.quarnDocument()->pdf();
+    testsupport::showPdf(v.view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
     EXPECT_TRUE(v.marks().empty());
     EXPECT_TRUE(PdfAnnotations::list(*first, 0).empty());
-    EXPECT_EQ(v.stack.count(), 0);
+    EXPECT_EQ(v.stack().count(), 0);
 }
 
 TEST(MarkGestures, TheEraserShowsWhatItWouldTake)
@@ -568,16 +572,16 @@ TEST(MarkGestures, ANudgeKeepsAMarkOnThePage)
     v.drag({100, 100}, {200, 160});
     v.use(MarkupTool::select);
     v.click({100, 112});
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     // Shifted steps of 10 points until the right edge stops it.
     for (int i = 0; i < 60; ++i) v.key(Qt::Key_Right, Qt::ShiftModifier);
     const PdfRect atEdge = v.marks().at(0).rect;
-    const PdfRect page = v.view.document()->pageGeometry(0).cropBox;
+    const PdfRect page = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox;
     EXPECT_NEAR(atEdge.maxX(), page.maxX(), 0.01);
-    const int steps = v.stack.count();
+    const int steps = v.stack().count();
     v.key(Qt::Key_Right);
     EXPECT_EQ(v.marks().at(0).rect, atEdge);
-    EXPECT_EQ(v.stack.count(), steps);
+    EXPECT_EQ(v.stack().count(), steps);
 }
 
 TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
@@ -600,38 +604,38 @@ TEST(MarkGestures, ShiftMakesAPenStrokeStraight)
 TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
 {
     MarkView v;
-    v.view.load(platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
+    testsupport::showPdf(v.view, platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
     QApplication::processEvents();
     v.use(MarkupTool::select);
     const PdfPoint onStroke{42.52, 515.9}; // on an edge of the ink mark's diamond, off its handles
     v.click(onStroke);
-    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
-    const int object = v.view.selectedAnnotation()->object;
+    ASSERT_TRUE(MarkEditor::of(v.view).selected().has_value());
+    const int object = MarkEditor::of(v.view).selected()->object;
     EXPECT_GT(object, 0);
-    const auto before = *PdfAnnotations::find(*v.view.document(), 0, object);
+    const auto before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
     EXPECT_EQ(before.subtype, "Ink");
 
     v.drag(onStroke, {onStroke.x + 40, onStroke.y - 30});
-    const auto moved = *PdfAnnotations::find(*v.view.document(), 0, object);
+    const auto moved = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
     EXPECT_NEAR(moved.rect.x - before.rect.x, 40, 2);
     EXPECT_NEAR(moved.rect.y - before.rect.y, -30, 2);
-    EXPECT_EQ(v.stack.undoText(), "Move");
+    EXPECT_EQ(v.stack().undoText(), "Move");
 
     // Saved and opened again, it is the same object, moved; the other two stay.
-    const auto reopened = platform::PdfDocument::openBytes(v.view.document()->save());
+    const auto reopened = platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save());
     const auto again = PdfAnnotations::find(*reopened, 0, object);
     ASSERT_TRUE(again.has_value());
     EXPECT_NEAR(again->rect.x, moved.rect.x, 0.01);
     EXPECT_EQ(PdfAnnotations::list(*reopened, 0).size(), 3u);
 
-    v.view.load(reopened);
+    testsupport::showPdf(v.view, reopened);
     QApplication::processEvents();
     v.click({onStroke.x + 40, onStroke.y - 30});
-    ASSERT_TRUE(v.view.selectedAnnotation().has_value());
-    EXPECT_EQ(v.view.selectedAnnotation()->object, object);
+    ASSERT_TRUE(MarkEditor::of(v.view).selected().has_value());
+    EXPECT_EQ(MarkEditor::of(v.view).selected()->object, object);
     v.key(Qt::Key_Delete);
     EXPECT_FALSE(PdfAnnotations::find(*reopened, 0, object).has_value());
     EXPECT_EQ(PdfAnnotations::list(*platform::PdfDocument::openBytes(reopened->save()), 0).size(), 2u);
-    v.stack.undo();
+    v.stack().undo();
     EXPECT_TRUE(PdfAnnotations::find(*reopened, 0, object).has_value());
 }

@@ -1,12 +1,15 @@
 // Mark keys sent to the document window after a click in the inspector or in
 // the marks list: they reach the selected mark, but not while typing.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
-#include "../Viewer/ViewerScreenHarness.h"
+#include "../App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -23,15 +26,15 @@ namespace {
 
 struct MarkedWindow {
     viewertest::Settings settings;
-    QUndoStack stack;
     std::unique_ptr<quarnkit::QuarnDocument> document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(2));
+    QUndoStack& stack() { return document->undoStack(); }
     int first = add(200), second = add(400);
     std::unique_ptr<ViewerScreen> screen;
     QuarnPDFView* view = nullptr;
 
     MarkedWindow()
     {
-        screen = viewertest::showScreen(document.get(), QString(), stack, settings);
+        screen = viewertest::showScreen(document.get(), QString(), settings);
         screen->resize(1180, 800);
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());
@@ -54,7 +57,7 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
 {
     MarkedWindow w;
     ASSERT_TRUE(w.view);
-    w.view->select(MarkRef{0, w.first});
+    MarkEditor::of(*w.view).select(MarkRef{0, w.first});
     QApplication::processEvents();
     auto* pane = w.screen->findChild<InspectorPane*>();
     ASSERT_TRUE(pane && pane->isVisible());
@@ -65,7 +68,7 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
     ASSERT_TRUE(swatch);
     QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
     // Wherever the focus is then (here: the marks list, the sidebar's Marks tab), Delete reaches the mark.
-    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
     QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
@@ -76,14 +79,14 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
     w.key(Qt::Key_Delete);
     EXPECT_FALSE(w.has(w.first));
     EXPECT_TRUE(w.has(w.second));
-    EXPECT_EQ(w.stack.undoText(), "Delete");
+    EXPECT_EQ(w.stack().undoText(), "Delete");
 }
 
 TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
 {
     MarkedWindow w;
     // The marks list is the sidebar's Marks tab.
-    w.screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
     QApplication::processEvents();
     auto* list = w.screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
@@ -93,23 +96,23 @@ TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
         if (const auto mark = MarksList::markOf(*it); mark && mark->object == w.second) row = *it;
     ASSERT_TRUE(row);
     QTest::mouseClick(list->tree()->viewport(), Qt::LeftButton, {}, list->tree()->visualItemRect(row).center());
-    ASSERT_TRUE(w.view->selectedAnnotation());
-    ASSERT_EQ(w.view->selectedAnnotation()->object, w.second);
+    ASSERT_TRUE(MarkEditor::of(*w.view).selected());
+    ASSERT_EQ(MarkEditor::of(*w.view).selected()->object, w.second);
     ASSERT_TRUE(list->tree()->hasFocus());
 
     const double x = PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x;
     w.key(Qt::Key_Right);
     EXPECT_NEAR(PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x, x + 1, 0.01);
     w.key(Qt::Key_Escape);
-    EXPECT_FALSE(w.view->selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(*w.view).selected());
     w.key(Qt::Key_R);
-    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }
 
 TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
 {
     MarkedWindow w;
-    w.view->select(MarkRef{0, w.first});
+    MarkEditor::of(*w.view).select(MarkRef{0, w.first});
     auto* field = new QLineEdit(w.screen.get());
     field->show();
     field->setFocus(Qt::MouseFocusReason);
@@ -118,14 +121,14 @@ TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
     w.key(Qt::Key_Backspace);
     w.key(Qt::Key_Delete);
     EXPECT_TRUE(w.has(w.first));
-    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::select);
 }
 
 TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
 {
     MarkedWindow w;
     w.view->setFocus();
-    w.view->select(MarkRef{0, w.first});
+    MarkEditor::of(*w.view).select(MarkRef{0, w.first});
     QApplication::processEvents();
     auto* pane = w.screen->findChild<InspectorPane*>();
     ASSERT_TRUE(pane && pane->isVisible());
@@ -141,5 +144,5 @@ TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
     EXPECT_TRUE(!focus || focus == w.view || w.view->isAncestorOf(focus))
         << (focus ? focus->metaObject()->className() : "none");
     w.key(Qt::Key_R);
-    EXPECT_EQ(w.screen->model().tool(), quarnkit::MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }

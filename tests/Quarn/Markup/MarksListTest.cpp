@@ -1,6 +1,10 @@
 // The marks list: groups by page, the count line, per-page rebuilds after an
 // edit, revealing a mark from its row and deleting rows as one undo step.
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Markup/MarkupOnPages.h"
 #include "Platform/PdfAnnotations.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -33,7 +37,7 @@ struct ListFixture {
     platform::UserDefaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
     quarnkit::ReadingPositionStore positions{defaults};
     quarnkit::QuarnDocument document;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
     ViewerModel model{&defaults, &positions};
     QuarnPDFView view;
     MarksList list{&model, &document};
@@ -43,9 +47,9 @@ struct ListFixture {
     {
         view.resize(700, 800);
         view.load(&document);
-        view.setUndoManagerOverride(&stack);
         model.setDocument(&document);
-        model.bind(&view); // edits reach the document, selections the model
+        showViewerOnPages(model, view); // edits reach the document
+        showMarkupOnPages(MarkupModel::of(model), view); // selections reach the model
         view.show();
         list.resize(260, 600);
         QApplication::processEvents();
@@ -155,14 +159,14 @@ TEST(MarksList, ClickingARowRevealsAndSelectsItsMark)
     f.box(0);
     const MarkRef far = f.box(6, 300);
     f.showList();
-    f.model.chooseTool(quarnkit::MarkupTool::pen);
+    MarkupModel::of(f.model).chooseTool(quarnkit::MarkupTool::pen);
     QTreeWidgetItem* row = f.row(1, 0);
     ASSERT_TRUE(MarksList::markOf(row));
     const QRect rect = f.list.tree()->visualItemRect(row);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, rect.center());
-    ASSERT_TRUE(f.view.selectedAnnotation());
-    EXPECT_EQ(*f.view.selectedAnnotation(), far);
-    EXPECT_EQ(f.model.tool(), quarnkit::MarkupTool::select);
+    ASSERT_TRUE(MarkEditor::of(f.view).selected());
+    EXPECT_EQ(*MarkEditor::of(f.view).selected(), far);
+    EXPECT_EQ(MarkupModel::of(f.model).tool(), quarnkit::MarkupTool::select);
     EXPECT_TRUE(std::ranges::count(f.view.visiblePages(), 6) == 1);
 }
 
@@ -177,22 +181,22 @@ TEST(MarksList, DeletingRowsRemovesTheirMarksAsOneStep)
     f.row(1, 0)->setSelected(true);
     f.list.tree()->setFocus();
     QTest::keyClick(f.list.tree(), Qt::Key_Delete);
-    EXPECT_EQ(f.stack.count(), 1);
-    EXPECT_EQ(f.stack.undoText(), QStringLiteral("Delete 2 Marks"));
+    EXPECT_EQ(f.stack().count(), 1);
+    EXPECT_EQ(f.stack().undoText(), QStringLiteral("Delete 2 Marks"));
     // The list heard of the edits through the document.
     ASSERT_EQ(f.pages(), (std::vector<int>{0}));
     EXPECT_EQ(f.list.groups()[0].entries.size(), 1u);
     const auto reopened = platform::PdfDocument::openBytes(f.document.pdf()->save());
     EXPECT_EQ(quarnkit::MarkCatalog::entries(*reopened).size(), 1u);
 
-    f.stack.undo();
+    f.stack().undo();
     EXPECT_EQ(f.pages(), (std::vector<int>{0, 3}));
     EXPECT_EQ(f.list.summary(), QStringLiteral("3 marks on 2 pages"));
 
     f.list.tree()->clearSelection();
     f.row(1, 0)->setSelected(true);
     f.list.deleteChosen();
-    EXPECT_EQ(f.stack.undoText(), QStringLiteral("Delete Mark"));
+    EXPECT_EQ(f.stack().undoText(), QStringLiteral("Delete Mark"));
     EXPECT_EQ(f.pages(), (std::vector<int>{0}));
 }
 
@@ -214,9 +218,9 @@ TEST(MarksList, ARowLosesItsHighlightWhenThePageViewSelectsNothing)
     f.showList();
     QTreeWidgetItem* row = f.row(0, 0);
     QTest::mouseClick(f.list.tree()->viewport(), Qt::LeftButton, {}, f.list.tree()->visualItemRect(row).center());
-    ASSERT_TRUE(f.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(f.view).selected());
     EXPECT_TRUE(f.row(0, 0)->isSelected());
-    f.view.select(std::nullopt);
+    MarkEditor::of(f.view).select(std::nullopt);
     EXPECT_FALSE(f.row(0, 0)->isSelected());
 }
 

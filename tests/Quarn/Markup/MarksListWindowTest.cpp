@@ -1,5 +1,7 @@
 // The marks list in a document window whose PDF opens locked.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -7,7 +9,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/Design.h"
-#include "../Viewer/ViewerScreenHarness.h"
+#include "../App/ViewerScreenHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -33,11 +35,10 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     ASSERT_TRUE(document->isLocked());
 
     viewertest::Settings settings;
-    QUndoStack stack;
-    auto screen = viewertest::showScreen(document.get(), QString(), stack, settings);
+    auto screen = viewertest::showScreen(document.get(), QString(), settings);
     QApplication::setActiveWindow(screen.get());
     (void)QTest::qWaitForWindowActive(screen.get());
-    screen->model().showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
+    PagesModel::of(screen->model()).showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
     QApplication::processEvents();
     auto* gate = screen->findChild<LockedGate*>();
     ASSERT_TRUE(gate);
@@ -61,7 +62,6 @@ namespace {
 // A window showing the marks list of a PDF with `perPage` rectangles on each page.
 struct MarkedWindow {
     viewertest::Settings settings;
-    QUndoStack stack;
     quarnkit::QuarnDocument document;
     std::unique_ptr<ViewerScreen> screen;
     MarksList* list = nullptr;
@@ -71,7 +71,7 @@ struct MarkedWindow {
         for (int page = 0; page < pages; ++page)
             for (int i = 0; i < perPage; ++i)
                 platform::PdfAnnotations::add(*document.pdf(), page, *box(i));
-        screen = viewertest::showScreen(&document, QString(), stack, settings);
+        screen = viewertest::showScreen(&document, QString(), settings);
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());
         showList();
@@ -83,7 +83,7 @@ struct MarkedWindow {
     }
     void showList()
     {
-        screen->model().showSidebarTab(quarnkit::SidebarTab::marks);
+        PagesModel::of(screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
         // The list of a tab shown before may linger, hidden, until it is deleted.
         ASSERT_TRUE(testsupport::waitFor([&] {
             for (MarksList* shown : screen->findChildren<MarksList*>())
@@ -151,7 +151,7 @@ TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
     EXPECT_EQ(w.port()->grab().toImage().copy(0, 0, w.port()->width(), h), header) << "drawn over the rows";
     // A click on it reaches no row under it.
     QTest::mouseClick(pinned, Qt::LeftButton, {}, QPoint(60, h / 2));
-    EXPECT_FALSE(w.view().selectedAnnotation());
+    EXPECT_FALSE(MarkEditor::of(w.view()).selected());
 
     // Page 2's header pushes it up on its way to the top.
     QScrollBar* bar = w.tree()->verticalScrollBar();
@@ -160,7 +160,7 @@ TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
     EXPECT_LT(pinned->y(), 0);
 
     // A mark selected on the page brings its row into view below the pinned header.
-    w.view().select(MarksList::markOf(w.row(0, 0)));
+    MarkEditor::of(w.view()).select(MarksList::markOf(w.row(0, 0)));
     EXPECT_GE(w.rect(w.row(0, 0)).top(), h);
     EXPECT_TRUE(w.lit(w.row(0, 0)));
 }
@@ -169,20 +169,20 @@ TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
 {
     MarkedWindow w(1, 3);
     QTest::mouseClick(w.port(), Qt::LeftButton, {}, w.rect(w.row(0, 0)).center());
-    ASSERT_TRUE(w.view().selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(w.view()).selected());
     EXPECT_TRUE(w.lit(w.row(0, 0)));
 
     // A click on another mark on the page moves the light, though the list lost the focus.
-    const QPointF edge = w.view().convertFromPage(platform::PdfPoint{100, 650 + 15}, 0);
+    const QPointF edge = w.view().placement().convertFromPage(platform::PdfPoint{100, 650 + 15}, 0);
     QTest::mouseClick(w.view().viewport(), Qt::LeftButton, {}, edge.toPoint());
-    ASSERT_TRUE(w.view().selectedAnnotation());
-    EXPECT_EQ(MarksList::markOf(w.row(0, 1)), w.view().selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(w.view()).selected());
+    EXPECT_EQ(MarksList::markOf(w.row(0, 1)), MarkEditor::of(w.view()).selected());
     EXPECT_FALSE(w.tree()->hasFocus());
     EXPECT_FALSE(w.lit(w.row(0, 0)));
     EXPECT_TRUE(w.lit(w.row(0, 1)));
 
     // The list made again when its tab comes back lights the same row.
-    w.screen->model().showSidebarTab(quarnkit::SidebarTab::pages);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::pages);
     QApplication::processEvents();
     w.showList();
     EXPECT_TRUE(w.lit(w.row(0, 1)));

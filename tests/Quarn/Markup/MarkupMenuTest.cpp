@@ -1,6 +1,8 @@
 // The mark items of the Edit menu: where they stand, when they are enabled,
 // and what they do to the selected mark.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
@@ -69,32 +71,32 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
     EXPECT_TRUE(marks->sendToBack()->isEnabled());
 
     marks->sendToBack()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
     EXPECT_EQ(markuptest::PdfAnnotations::order(h.pdf(), 0), (std::vector<int>{second.object, first.object}));
     marks->bringToFront()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Bring to Front");
+    EXPECT_EQ(h.stack().undoText(), "Bring to Front");
     EXPECT_EQ(markuptest::PdfAnnotations::order(h.pdf(), 0), (std::vector<int>{first.object, second.object}));
 
     marks->deleteMark()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Delete");
+    EXPECT_EQ(h.stack().undoText(), "Delete");
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].annotation.objectNumber, first.object);
     // Deleting leaves nothing selected, and the items go grey again.
     EXPECT_FALSE(marks->deleteMark()->isEnabled());
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_EQ(h.saved().size(), 2u);
 
     // Duplicate puts a copy beside the mark and selects it.
-    h.view().select(second);
+    MarkEditor::of(h.view()).select(second);
     marks->duplicate()->trigger();
-    EXPECT_EQ(h.stack.undoText(), "Duplicate");
+    EXPECT_EQ(h.stack().undoText(), "Duplicate");
     EXPECT_EQ(h.saved().size(), 3u);
-    EXPECT_NE(h.view().selectedAnnotation(), second);
+    EXPECT_NE(MarkEditor::of(h.view()).selected(), second);
 
     // Choosing a drawing tool clears the selection and disables the items.
-    h.view().select(first);
+    MarkEditor::of(h.view()).select(first);
     EXPECT_TRUE(marks->sendToBack()->isEnabled());
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     EXPECT_FALSE(marks->sendToBack()->isEnabled());
 }

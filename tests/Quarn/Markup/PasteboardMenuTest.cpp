@@ -2,10 +2,11 @@
 // would act, on the selected mark, and on the typed words while a text box
 // is being edited.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/InlineEditor.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-#include "../Viewer/ViewerFindHarness.h"
+#include "Quarn/App/BarsWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,9 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 namespace {
 
 struct PasteboardWindow : quarn::testing::BarsWindow {
-    QUndoStack stack;
+    QUndoStack& stack() { return view->quarnDocument()->undoStack(); }
     PasteboardWindow() : BarsWindow(2)
     {
-        view->setUndoManagerOverride(&stack);
         QApplication::clipboard()->clear();
         QApplication::processEvents();
     }
@@ -36,9 +36,9 @@ struct PasteboardWindow : quarn::testing::BarsWindow {
     int addBox(const std::string& words)
     {
         const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
-                                                               quarnkit::TextFont::sans, view->document()->pageGeometry(0).cropBox);
-        const int object = PdfAnnotations::add(*view->document(), 0, *box);
-        view->noteEdit(0);
+                                                               quarnkit::TextFont::sans, view->quarnDocument()->pdf()->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*view->quarnDocument()->pdf(), 0, *box);
+        view->quarnDocument()->noteEditOfPage(0);
         return object;
     }
 };
@@ -53,7 +53,7 @@ TEST(PasteboardMenu, ItemsFollowTheSelectedMarkAndTheClipboard)
     EXPECT_FALSE(w.enabled(ShortcutCommand::paste));
 
     const int object = w.addBox("Words");
-    w.view->select(MarkRef{0, object});
+    MarkEditor::of(*w.view).select(MarkRef{0, object});
     EXPECT_TRUE(w.enabled(ShortcutCommand::cut));
     EXPECT_TRUE(w.enabled(ShortcutCommand::copy));
     EXPECT_FALSE(w.enabled(ShortcutCommand::paste)); // no marks on the clipboard yet
@@ -61,17 +61,17 @@ TEST(PasteboardMenu, ItemsFollowTheSelectedMarkAndTheClipboard)
     w.item(ShortcutCommand::copy)->trigger();
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
-    EXPECT_EQ(w.stack.undoText(), "Paste");
-    EXPECT_EQ(PdfAnnotations::list(*w.view->document(), 0).size(), 2u);
+    EXPECT_EQ(w.stack().undoText(), "Paste");
+    EXPECT_EQ(PdfAnnotations::list(*w.view->quarnDocument()->pdf(), 0).size(), 2u);
 }
 
 TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
 {
     PasteboardWindow w;
     const int object = w.addBox("Hello there");
-    w.view->select(MarkRef{0, object});
-    w.view->beginEditing(EditorTarget::text(MarkRef{0, object}));
-    auto* editor = qobject_cast<QTextEdit*>(w.view->editor());
+    MarkEditor::of(*w.view).select(MarkRef{0, object});
+    MarkEditor::of(*w.view).beginEditing(EditorTarget::text(MarkRef{0, object}));
+    auto* editor = qobject_cast<QTextEdit*>(MarkEditor::of(*w.view).editor());
     ASSERT_TRUE(editor);
     editor->setFocus();
     QApplication::processEvents();
@@ -86,7 +86,7 @@ TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
     w.item(ShortcutCommand::cut)->trigger();
     EXPECT_EQ(editor->toPlainText(), QString());
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Hello there"));
-    EXPECT_TRUE(PdfAnnotations::find(*w.view->document(), 0, object).has_value()); // the mark stays
+    EXPECT_TRUE(PdfAnnotations::find(*w.view->quarnDocument()->pdf(), 0, object).has_value()); // the mark stays
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
     w.item(ShortcutCommand::paste)->trigger();

@@ -1,8 +1,12 @@
 // Text boxes as a user meets them in the page view: typed in any script,
 // retyped when another program made them, and read back from the saved file.
 #include "Quarn/Markup/InlineEditor.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/RestyleMark.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -26,13 +30,13 @@ namespace {
 
 struct TextView {
     QuarnPDFView view;
-    QUndoStack stack;
+    QUndoStack& stack() { return view.quarnDocument()->undoStack(); }
 
     explicit TextView(const QByteArray& pdf = testsupport::makeTextPdf(1))
     {
+        MarkEditor::of(view); // marks are edited on these pages
         view.resize(800, 900);
-        view.load(platform::PdfDocument::openBytes(pdf));
-        view.setUndoManagerOverride(&stack);
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(pdf));
         view.show();
         QApplication::processEvents();
     }
@@ -43,12 +47,12 @@ struct TextView {
         style.textSize = size;
         view.setTool(tool, style);
     }
-    QPoint at(PdfPoint p, int page = 0) const { return view.convertFromPage(p, page).toPoint(); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.editor()); }
+    QPoint at(PdfPoint p, int page = 0) const { return view.placement().convertFromPage(p, page).toPoint(); }
+    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor()); }
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> out;
-        for (const auto& a : PdfAnnotations::list(*view.document(), page))
+        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), page))
             if (quarnkit::MarkCatalog::kind(a)) out.push_back(a);
         return out;
     }
@@ -87,12 +91,12 @@ TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
     TextView v(pdf);
     v.use(MarkupTool::select);
     QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, v.at({200, 620}));
-    ASSERT_TRUE(v.view.selectedAnnotation());
+    ASSERT_TRUE(MarkEditor::of(v.view).selected());
     QTest::keyClick(&v.view, Qt::Key_Right); // nudged: its words stay
     QApplication::processEvents();
     platform::PdfSaveOptions plain;
     plain.compress = false;
-    const QByteArray moved = v.view.document()->save(plain);
+    const QByteArray moved = v.view.quarnDocument()->pdf()->save(plain);
     EXPECT_GT(PdfAnnotations::find(*platform::PdfDocument::openBytes(moved), 0, 4)->rect.x, 100);
     EXPECT_TRUE(moved.contains("/F 28")) << moved.toStdString();
     EXPECT_TRUE(moved.contains("<b>there</b>"));
@@ -103,7 +107,7 @@ TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
     ASSERT_TRUE(v.editor());
     QTest::keyClicks(v.editor(), QStringLiteral("Goodbye"));
     QTest::keyClick(&v.view, Qt::Key_Return);
-    const QByteArray retyped = v.view.document()->save(plain);
+    const QByteArray retyped = v.view.quarnDocument()->pdf()->save(plain);
     EXPECT_TRUE(retyped.contains("/F 28"));
     EXPECT_FALSE(retyped.contains("<b>there</b>"));
     EXPECT_EQ(PdfAnnotations::find(*platform::PdfDocument::openBytes(retyped), 0, 4)->contents, "Goodbye");
@@ -151,7 +155,7 @@ TEST(TextBoxesOnThePage, MixedScriptsAreSavedExactlyAsTyped)
 
     QTemporaryDir dir;
     const QString pdf = dir.filePath("typed.pdf");
-    v.view.document()->saveToFile(pdf.toStdString());
+    v.view.quarnDocument()->pdf()->saveToFile(pdf.toStdString());
     const auto reopened = platform::PdfDocument::openFile(pdf.toStdString());
     EXPECT_EQ(QString::fromStdString(quarnkit::MarkCatalog::entries(*reopened, 0).at(0).annotation.contents), words);
     // The page's own text is "Page 1"; the box's words follow it.
@@ -167,7 +171,7 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
     typeInto(v.view.windowHandle(), QStringLiteral("dark words"));
     QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
     ASSERT_EQ(v.marks().size(), 1u);
-    const auto saved = [&] { return PdfAnnotations::list(*platform::PdfDocument::openBytes(v.view.document()->save()), 0); };
+    const auto saved = [&] { return PdfAnnotations::list(*platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save()), 0); };
     // No box colour: a reader that rebuilds the look would fill the box with it.
     const auto typed = saved().at(0);
     EXPECT_FALSE(typed.color);
@@ -175,10 +179,10 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
     EXPECT_TRUE(typed.fontColor);
 
     // Recoloured white it gets its dark plate, and dark again it loses it.
-    v.view.select(MarkRef{0, typed.objectNumber});
-    v.view.applyColor(quarnkit::RGBA::white);
+    MarkEditor::of(v.view).select(MarkRef{0, typed.objectNumber});
+    applyColor(MarkEditor::of(v.view), quarnkit::RGBA::white);
     EXPECT_TRUE(saved().at(0).interiorColor);
-    v.view.applyColor(quarnkit::RGBA::moss);
+    applyColor(MarkEditor::of(v.view), quarnkit::RGBA::moss);
     const auto recoloured = saved().at(0);
     EXPECT_FALSE(recoloured.color);
     EXPECT_FALSE(recoloured.interiorColor);
@@ -222,7 +226,7 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
         QTest::mouseClick(plain.view.viewport(), Qt::LeftButton, {}, plain.at({100, 500}));
         typeInto(plain.view.windowHandle(), words);
         QTest::keyClick(plain.view.windowHandle(), Qt::Key_Return);
-        const QImage page = plain.view.document()->render(0, 3.0);
+        const QImage page = plain.view.quarnDocument()->pdf()->render(0, 3.0);
         reference = page.copy(redInk(page));
     }
     ASSERT_FALSE(reference.isNull());
@@ -236,17 +240,17 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
         SCOPED_TRACE(page);
         v.view.goToPage(page);
         QApplication::processEvents();
-        const QPointF click = v.view.pageRect(page).center() - QPointF(60, 0);
+        const QPointF click = v.view.placement().pageRect(page).center() - QPointF(60, 0);
         QTest::mouseClick(v.view.viewport(), Qt::LeftButton, {}, click.toPoint());
         ASSERT_TRUE(v.editor());
         typeInto(v.view.windowHandle(), words);
         QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
         ASSERT_EQ(v.marks(page).size(), 1u);
-        const platform::PdfPageGeometry g = v.view.document()->pageGeometry(page);
-        typedAt.push_back(g.userToDisplay.map(v.view.convertToPage(click, page)));
+        const platform::PdfPageGeometry g = v.view.quarnDocument()->pdf()->pageGeometry(page);
+        typedAt.push_back(g.userToDisplay.map(v.view.placement().convertToPage(click, page)));
 
         // On screen: the words start at the click, their first line through it, upright.
-        const QImage shown = v.view.document()->render(page, 3.0); // 3 pixels a point
+        const QImage shown = v.view.quarnDocument()->pdf()->render(page, 3.0); // 3 pixels a point
         const QRect ink = redInk(shown);
         EXPECT_NEAR(ink.left() / 3.0, typedAt.back().x + 7, 4);
         EXPECT_NEAR(ink.center().y() / 3.0, typedAt.back().y, 8);
@@ -258,7 +262,7 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
     // Saved and drawn by poppler: the same place, the same upright words.
     QTemporaryDir dir;
     const QString pdf = dir.filePath("turned.pdf");
-    v.view.document()->saveToFile(pdf.toStdString());
+    v.view.quarnDocument()->pdf()->saveToFile(pdf.toStdString());
     ASSERT_EQ(std::system(("pdftoppm -r 216 -png " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
     for (int page = 0; page < 4; ++page) {
         SCOPED_TRACE(page);

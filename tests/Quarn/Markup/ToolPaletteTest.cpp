@@ -1,11 +1,12 @@
 // The tool palette: single tool buttons, the group buttons with their
 // remembered choice, and the member menu, driven with the mouse.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Markup/ToolPalette.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ TEST(ToolPalette, ClickingAToolChoosesItAndMarksItsButton)
     PaletteHarness h;
     EXPECT_TRUE(h.palette.toolButton(MarkupTool::select)->isChosen());
     h.click(h.palette.toolButton(MarkupTool::pen));
-    EXPECT_EQ(h.model->tool(), MarkupTool::pen);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::pen);
     EXPECT_TRUE(h.palette.toolButton(MarkupTool::pen)->isChosen());
     EXPECT_FALSE(h.palette.toolButton(MarkupTool::select)->isChosen());
 
@@ -66,7 +67,7 @@ TEST(ToolPalette, ClickingAToolChoosesItAndMarksItsButton)
     EXPECT_FALSE(h.shapes().isActive());
     EXPECT_EQ(h.shapes().toolPart()->toolTip(), "Rectangle (R)");
     h.click(h.shapes().toolPart());
-    EXPECT_EQ(h.model->tool(), MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::rectangle);
     EXPECT_TRUE(h.shapes().isActive());
     EXPECT_EQ(h.shapes().background(), withOpacity(quarnkit::Design::accent(), 0.16));
     EXPECT_EQ(h.shapes().toolPart()->color(), quarnkit::Design::accent());
@@ -83,9 +84,9 @@ TEST(ToolPalette, AGroupShowsItsRememberedMemberAfterAnotherToolIsChosen)
     EXPECT_FALSE(menu->row(MarkupTool::highlight));
     h.click(menu->row(MarkupTool::arrow));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !h.shapes().openMenu(); }));
-    EXPECT_EQ(h.model->tool(), MarkupTool::arrow);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::arrow);
 
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     EXPECT_EQ(h.shapes().shownTool(), MarkupTool::arrow);
     EXPECT_EQ(h.shapes().toolPart()->symbol(), "arrow.up.right");
     EXPECT_EQ(h.shapes().toolPart()->toolTip(), "Arrow (A)");
@@ -93,7 +94,7 @@ TEST(ToolPalette, AGroupShowsItsRememberedMemberAfterAnotherToolIsChosen)
     EXPECT_EQ(h.storedMemory().choice(ToolGroup::shapes), MarkupTool::arrow);
 
     // Any member of the text-markup group lights its button.
-    h.model->chooseTool(MarkupTool::strikethrough);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::strikethrough);
     EXPECT_TRUE(h.markups().isActive());
     EXPECT_EQ(h.markups().shownTool(), MarkupTool::strikethrough);
 }
@@ -101,7 +102,7 @@ TEST(ToolPalette, AGroupShowsItsRememberedMemberAfterAnotherToolIsChosen)
 TEST(ToolPalette, MenuRowHoverFollowsThePointerWhateverTheEventOrder)
 {
     PaletteHarness h;
-    h.model->chooseTool(MarkupTool::ellipse);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::ellipse);
     h.click(h.shapes().menuPart());
     ToolGroupMenu* menu = h.shapes().openMenu();
     ASSERT_TRUE(menu);
@@ -115,17 +116,16 @@ TEST(ToolPalette, MenuRowHoverFollowsThePointerWhateverTheEventOrder)
     // The chevron closes the open menu again.
     h.shapes().toggleMenu();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !h.shapes().openMenu(); }));
-    EXPECT_EQ(h.model->tool(), MarkupTool::ellipse);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::ellipse);
 }
 
 TEST(ToolPalette, StandsInTheDocumentWindowsToolbar)
 {
     MarkupHarness h;
-    QUndoStack stack;
-    ViewerScreen screen(h.document.get(), QString(), &stack, nullptr, &h.defaults, &h.positions);
+    ViewerScreen screen(h.document.get(), QString(), nullptr, &h.defaults, &h.positions);
     auto* palette = screen.findChild<ToolPalette*>();
     ASSERT_TRUE(palette);
     EXPECT_EQ(palette->parentWidget()->height(), 48); // the toolbar
     palette->toolButton(MarkupTool::note)->click();
-    EXPECT_EQ(screen.model().tool(), MarkupTool::note);
+    EXPECT_EQ(MarkupModel::of(screen.model()).tool(), MarkupTool::note);
 }

@@ -2,8 +2,10 @@
 // A window model bound to a shown page view of a one-page file, with private
 // settings, for the tests of the markup panels, menu items and model state.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
@@ -34,9 +36,9 @@ struct MarkupHarness {
     platform::UserDefaults defaults{dir.filePath("defaults.json")};
     quarnkit::ReadingPositionStore positions{defaults};
     std::unique_ptr<quarnkit::QuarnDocument> document;
-    QUndoStack stack;
+    QUndoStack& stack() { return document->undoStack(); }
     std::unique_ptr<ViewerModel> model;
-    std::unique_ptr<PdfCanvas> canvas;
+    std::unique_ptr<PageViewHost> pageViewHost;
 
     MarkupHarness()
     {
@@ -48,28 +50,28 @@ struct MarkupHarness {
         document = quarnkit::QuarnDocument::open(path);
         model = std::make_unique<ViewerModel>(&defaults, &positions);
         model->setFilePath(path);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get(), &stack);
-        canvas->resize(900, 900);
-        canvas->show();
+        pageViewHost = std::make_unique<PageViewHost>(document.get(), model.get());
+        pageViewHost->resize(900, 900);
+        pageViewHost->show();
         model->start();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(canvas.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(pageViewHost.get()));
     }
     ~MarkupHarness()
     {
         model->stop();
-        canvas.reset();
+        pageViewHost.reset();
         model.reset();
     }
-    QuarnPDFView& view() { return *canvas->view(); }
-    platform::PdfDocument& pdf() { return *view().document(); }
+    QuarnPDFView& view() { return *pageViewHost->view(); }
+    platform::PdfDocument& pdf() { return *view().quarnDocument()->pdf(); }
 
     // Puts a mark on the page and selects it, as a click with Select would.
     MarkRef place(const PdfAnnotation& annotation)
     {
         const int object = PdfAnnotations::add(pdf(), 0, annotation);
         const MarkRef mark{0, object};
-        model->chooseTool(quarnkit::MarkupTool::select);
-        view().select(mark);
+        MarkupModel::of(*model).chooseTool(quarnkit::MarkupTool::select);
+        MarkEditor::of(view()).select(mark);
         return mark;
     }
     PdfAnnotation read(const MarkRef& mark) { return *PdfAnnotations::find(pdf(), 0, mark.object); }

@@ -2,6 +2,9 @@
 // mark as one undo step and remember the value per tool, the inspector's
 // descriptor, and the tool and swatch keys of the page view.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/RestyleMark.h"
+#include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/InspectorPanel.h"
 
@@ -28,93 +31,93 @@ TEST(ViewerModelMarkup, ColorOfASelectedMarkIsOneUndoStepAndRememberedForItsTool
 {
     MarkupHarness h;
     const MarkRef mark = h.place(rectangle(true));
-    ASSERT_TRUE(h.model->inspected());
-    EXPECT_EQ(h.model->inspected()->kind, MarkKind::rectangle);
+    ASSERT_TRUE(MarkupModel::of(*h.model).inspected());
+    EXPECT_EQ(MarkupModel::of(*h.model).inspected()->kind, MarkKind::rectangle);
 
-    h.model->setColor(RGBA{0.75, 0.28, 0.27, 0.3}); // alpha is never taken
+    MarkupModel::of(*h.model).setColor(RGBA{0.75, 0.28, 0.27, 0.3}); // alpha is never taken
     const PdfAnnotation a = h.read(mark);
     ASSERT_TRUE(a.color);
     EXPECT_NEAR(a.color->r, 0.75, 1e-6);
     ASSERT_TRUE(a.interiorColor); // a filled shape stays filled
     EXPECT_NEAR(a.interiorColor->r, 0.75, 1e-6);
-    EXPECT_EQ(h.stack.count(), 1);
-    EXPECT_EQ(h.stack.undoText(), "Color");
-    EXPECT_EQ(h.model->inspected()->color, RGBA::crimson);
+    EXPECT_EQ(h.stack().count(), 1);
+    EXPECT_EQ(h.stack().undoText(), "Color");
+    EXPECT_EQ(MarkupModel::of(*h.model).inspected()->color, RGBA::crimson);
     EXPECT_EQ(h.storedMemory().style(MarkupTool::rectangle).color, RGBA::crimson);
 
     // Quick repeats fold into the first step, which restores the colour before the run.
-    h.model->setColor(RGBA::moss);
-    h.model->setColor(RGBA::violet);
-    EXPECT_EQ(h.stack.count(), 1);
+    MarkupModel::of(*h.model).setColor(RGBA::moss);
+    MarkupModel::of(*h.model).setColor(RGBA::violet);
+    EXPECT_EQ(h.stack().count(), 1);
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].color, RGBA::violet);
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_NEAR(h.read(mark).color->b, RGBA::ink.b, 1e-6);
-    h.stack.redo();
+    h.stack().redo();
     EXPECT_NEAR(h.read(mark).color->b, RGBA::violet.b, 1e-6);
 }
 
 TEST(ViewerModelMarkup, AChangeToAnotherToolsMarkLeavesTheCurrentToolAlone)
 {
     MarkupHarness h;
-    h.model->chooseTool(MarkupTool::pen);
-    const RGBA pen = h.model->color();
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
+    const RGBA pen = MarkupModel::of(*h.model).color();
     const MarkRef mark = h.place(*AnnotationFactory::highlight({100, 600, 120, 20}, RGBA::highlighter));
     // Choosing select leaves the pen's style in the memory, untouched.
-    h.model->setColor(RGBA::highlighterGreen);
+    MarkupModel::of(*h.model).setColor(RGBA::highlighterGreen);
     EXPECT_NEAR(h.read(mark).color->g, RGBA::highlighterGreen.g, 1e-6);
     EXPECT_NEAR(h.read(mark).opacity, 0.45, 1e-6);
-    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::highlight).color, RGBA::highlighterGreen);
-    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::pen).color, pen);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory().style(MarkupTool::highlight).color, RGBA::highlighterGreen);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory().style(MarkupTool::pen).color, pen);
 }
 
 TEST(ViewerModelMarkup, SettersRefuseWhatTheToolOrKindDoesNotTake)
 {
     MarkupHarness h;
-    h.model->chooseTool(MarkupTool::eraser);
-    const ToolMemory before = h.model->toolMemory();
-    h.model->setStroke(9);
-    h.model->setColor(RGBA::crimson);
-    h.model->setFilled(true);
-    EXPECT_EQ(h.model->toolMemory(), before);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::eraser);
+    const ToolMemory before = MarkupModel::of(*h.model).toolMemory();
+    MarkupModel::of(*h.model).setStroke(9);
+    MarkupModel::of(*h.model).setColor(RGBA::crimson);
+    MarkupModel::of(*h.model).setFilled(true);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory(), before);
     EXPECT_EQ(h.storedMemory(), before);
 
     // A selected redaction takes no colour.
     PdfAnnotation box = rectangle();
     const MarkRef mark = h.place(box);
-    h.view().select(std::nullopt);
+    MarkEditor::of(h.view()).select(std::nullopt);
     const std::optional<quarnkit::MarkStyle> redaction = [] { quarnkit::MarkStyle s; s.kind = MarkKind::redaction; return s; }();
-    h.view().onInspect(redaction);
-    h.model->setColor(RGBA::crimson);
-    EXPECT_EQ(h.stack.count(), 0);
+    MarkEditor::of(h.view()).onInspect(redaction);
+    MarkupModel::of(*h.model).setColor(RGBA::crimson);
+    EXPECT_EQ(h.stack().count(), 0);
     EXPECT_NEAR(h.read(mark).color->b, RGBA::ink.b, 1e-6);
 }
 
 TEST(ViewerModelMarkup, ToolModeRemembersAndLoadsTheCurrentToolsStyle)
 {
     MarkupHarness h;
-    h.model->chooseTool(MarkupTool::rectangle);
-    QSignalSpy style(h.model.get(), &ViewerModel::styleChanged);
-    h.model->setStroke(6.5);
-    h.model->setFilled(true);
-    EXPECT_DOUBLE_EQ(h.model->stroke(), 6.5);
-    EXPECT_TRUE(h.model->filled());
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::rectangle);
+    QSignalSpy style(&MarkupModel::of(*h.model), &MarkupModel::styleChanged);
+    MarkupModel::of(*h.model).setStroke(6.5);
+    MarkupModel::of(*h.model).setFilled(true);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(*h.model).stroke(), 6.5);
+    EXPECT_TRUE(MarkupModel::of(*h.model).filled());
     EXPECT_GE(style.count(), 2);
     EXPECT_DOUBLE_EQ(h.storedMemory().style(MarkupTool::rectangle).stroke, 6.5);
     // The page view draws the next rectangle with it.
     EXPECT_DOUBLE_EQ(h.view().style().stroke, 6.5);
     EXPECT_TRUE(h.view().style().filled);
 
-    h.model->chooseTool(MarkupTool::text);
-    h.model->setTextSize(12.5);
-    EXPECT_DOUBLE_EQ(h.model->textSize(), 13);
-    h.model->setTextSize(12.4);
-    EXPECT_DOUBLE_EQ(h.model->textSize(), 12);
-    h.model->setFont(quarnkit::TextFont::mono);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::text);
+    MarkupModel::of(*h.model).setTextSize(12.5);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(*h.model).textSize(), 13);
+    MarkupModel::of(*h.model).setTextSize(12.4);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(*h.model).textSize(), 12);
+    MarkupModel::of(*h.model).setFont(quarnkit::TextFont::mono);
     EXPECT_EQ(h.view().style().font, quarnkit::TextFont::mono);
     EXPECT_EQ(h.storedMemory().style(MarkupTool::text).font, quarnkit::TextFont::mono);
-    EXPECT_EQ(h.stack.count(), 0); // no mark was touched
+    EXPECT_EQ(h.stack().count(), 0); // no mark was touched
 }
 
 TEST(ViewerModelMarkup, AnUnchangedStrokeStillReachesTheSelectionButSavesNothing)
@@ -122,14 +125,14 @@ TEST(ViewerModelMarkup, AnUnchangedStrokeStillReachesTheSelectionButSavesNothing
     MarkupHarness h;
     const MarkRef mark = h.place(rectangle());
     // The rectangle tool's remembered stroke is its default; the mark's is 2.
-    const double remembered = h.model->toolMemory().style(MarkupTool::rectangle).stroke;
-    h.model->setStroke(remembered);
+    const double remembered = MarkupModel::of(*h.model).toolMemory().style(MarkupTool::rectangle).stroke;
+    MarkupModel::of(*h.model).setStroke(remembered);
     EXPECT_NEAR(*h.read(mark).borderWidth, remembered, 1e-6);
-    EXPECT_EQ(h.stack.count(), 1);
-    EXPECT_EQ(h.stack.undoText(), "Stroke");
+    EXPECT_EQ(h.stack().count(), 1);
+    EXPECT_EQ(h.stack().undoText(), "Stroke");
     EXPECT_FALSE(QFile::exists(h.dir.filePath("defaults.json")) &&
                  h.storedMemory().styles.count("rectangle"));
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_NEAR(*h.read(mark).borderWidth, 2, 1e-6);
 }
 
@@ -140,15 +143,15 @@ TEST(ViewerModelMarkup, TextSizeAndFontRefitASelectedTextBox)
         h.place(*AnnotationFactory::freeText({100, 500}, "Overdue", RGBA::graphite, 12, quarnkit::TextFont::sans,
                                              {0, 0, 612, 792}));
     const double width = h.read(mark).rect.width;
-    h.model->setTextSize(24.4);
+    MarkupModel::of(*h.model).setTextSize(24.4);
     EXPECT_DOUBLE_EQ(h.read(mark).fontSize, 24);
     EXPECT_GT(h.read(mark).rect.width, width);
-    EXPECT_EQ(h.stack.undoText(), "Text Size");
-    h.model->setFont(quarnkit::TextFont::serif);
+    EXPECT_EQ(h.stack().undoText(), "Text Size");
+    MarkupModel::of(*h.model).setFont(quarnkit::TextFont::serif);
     EXPECT_EQ(h.read(mark).fontName, "TiRo");
-    EXPECT_EQ(h.stack.undoText(), "Font");
-    EXPECT_EQ(h.stack.count(), 2);
-    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::text).textSize, 24);
+    EXPECT_EQ(h.stack().undoText(), "Font");
+    EXPECT_EQ(h.stack().count(), 2);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory().style(MarkupTool::text).textSize, 24);
 
     const auto saved = h.saved();
     ASSERT_EQ(saved.size(), 1u);
@@ -156,7 +159,7 @@ TEST(ViewerModelMarkup, TextSizeAndFontRefitASelectedTextBox)
     EXPECT_EQ(quarnkit::textFontOf(saved[0].annotation.fontName), quarnkit::TextFont::serif);
 
     // White words go on a dark plate.
-    h.model->setColor(RGBA::white);
+    MarkupModel::of(*h.model).setColor(RGBA::white);
     const PdfAnnotation plated = h.read(mark);
     ASSERT_TRUE(plated.fontColor && plated.interiorColor);
     EXPECT_DOUBLE_EQ(plated.fontColor->r, 1);
@@ -166,8 +169,8 @@ TEST(ViewerModelMarkup, TextSizeAndFontRefitASelectedTextBox)
 TEST(ViewerModelMarkup, PanelDescribesTheToolOrTheSelection)
 {
     MarkupHarness h;
-    h.model->chooseTool(MarkupTool::arrow);
-    MarkupPanel panel = h.model->markupPanel();
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::arrow);
+    MarkupPanel panel = MarkupModel::of(*h.model).markupPanel();
     EXPECT_EQ(panel.title, "Arrow");
     EXPECT_EQ(panel.shortcut, QString("A"));
     EXPECT_TRUE(panel.head);
@@ -175,15 +178,15 @@ TEST(ViewerModelMarkup, PanelDescribesTheToolOrTheSelection)
     EXPECT_TRUE(panel.showsStroke);
     EXPECT_FALSE(panel.isSelection);
 
-    h.model->chooseTool(MarkupTool::redact);
-    panel = h.model->markupPanel();
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::redact);
+    panel = MarkupModel::of(*h.model).markupPanel();
     EXPECT_TRUE(panel.palette.empty());
-    EXPECT_EQ(h.model->swatchIndex(), -1);
+    EXPECT_EQ(MarkupModel::of(*h.model).swatchIndex(), -1);
     EXPECT_TRUE(panel.explainsRedaction);
     EXPECT_FALSE(panel.showsColor);
 
     h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
-    panel = h.model->markupPanel();
+    panel = MarkupModel::of(*h.model).markupPanel();
     EXPECT_TRUE(panel.isSelection);
     EXPECT_FALSE(panel.shortcut);
     EXPECT_EQ(panel.title, "Line");
@@ -201,45 +204,45 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
     MarkupHarness h;
     const MarkRef below = h.place(rectangle());
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
-    h.view().setArrowhead(true);
+    setArrowhead(MarkEditor::of(h.view()), true);
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
-    EXPECT_EQ(h.stack.undoText(), "Add Head");
-    EXPECT_TRUE(h.model->inspected()->head);
-    h.stack.undo();
+    EXPECT_EQ(h.stack().undoText(), "Add Head");
+    EXPECT_TRUE(MarkupModel::of(*h.model).inspected()->head);
+    h.stack().undo();
     EXPECT_EQ(h.read(line).endEnding, "None");
-    h.stack.redo();
+    h.stack().redo();
 
     const auto order = [&] { return PdfAnnotations::order(h.pdf(), 0); };
     const std::vector<int> before = order();
-    h.view().reorderSelection(true); // already on top: nothing
-    EXPECT_EQ(h.stack.undoText(), "Add Head");
-    h.view().reorderSelection(false);
-    EXPECT_EQ(h.stack.undoText(), "Send to Back");
+    MarkEditor::of(h.view()).reorderSelection(true); // already on top: nothing
+    EXPECT_EQ(h.stack().undoText(), "Add Head");
+    MarkEditor::of(h.view()).reorderSelection(false);
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
     EXPECT_EQ(order(), (std::vector<int>{line.object, below.object}));
-    h.stack.undo();
+    h.stack().undo();
     EXPECT_EQ(order(), before);
 }
 
 TEST(ViewerModelMarkup, SwatchCallbackUsesThePanelsPalette)
 {
     MarkupHarness h;
-    h.model->chooseTool(MarkupTool::pen);
+    MarkupModel::of(*h.model).chooseTool(MarkupTool::pen);
     QSignalSpy changes(h.model.get(), &ViewerModel::changed);
-    h.view().onChooseSwatch(-1);
-    h.view().onChooseSwatch(8);
+    MarkEditor::of(h.view()).onChooseSwatch(-1);
+    MarkEditor::of(h.view()).onChooseSwatch(8);
     EXPECT_EQ(changes.count(), 0);
-    h.view().onChooseSwatch(2);
-    EXPECT_EQ(h.model->color(), RGBA::crimson);
-    EXPECT_EQ(h.model->swatchIndex(), 2);
+    MarkEditor::of(h.view()).onChooseSwatch(2);
+    EXPECT_EQ(MarkupModel::of(*h.model).color(), RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(*h.model).swatchIndex(), 2);
 
     // With a highlight selected the digits pick highlighter colours for it.
     const MarkRef mark = h.place(*AnnotationFactory::highlight({100, 600, 120, 20}, RGBA::highlighter));
-    h.view().onChooseSwatch(1);
+    MarkEditor::of(h.view()).onChooseSwatch(1);
     EXPECT_NEAR(h.read(mark).color->g, RGBA::highlighterGreen.g, 1e-6);
 
     // Repeated reports of the same selection publish nothing.
-    QSignalSpy inspected(h.model.get(), &ViewerModel::inspectedChanged);
-    h.view().onInspect(h.model->inspected());
+    QSignalSpy inspected(&MarkupModel::of(*h.model), &MarkupModel::inspectedChanged);
+    MarkEditor::of(h.view()).onInspect(MarkupModel::of(*h.model).inspected());
     EXPECT_EQ(inspected.count(), 0);
 }
 
@@ -248,24 +251,24 @@ TEST(ViewerModelMarkup, LetterAndDigitKeysOnThePageChooseToolsAndSwatches)
     MarkupHarness h;
     h.view().setFocus();
     QTest::keyClick(&h.view(), Qt::Key_P);
-    EXPECT_EQ(h.model->tool(), MarkupTool::pen);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::pen);
     QTest::keyClick(&h.view(), Qt::Key_R, Qt::ShiftModifier); // Shift with the letter works too
-    EXPECT_EQ(h.model->tool(), MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::rectangle);
     QTest::keyClick(&h.view(), Qt::Key_3);
-    EXPECT_EQ(h.model->color(), RGBA::crimson);
-    EXPECT_EQ(h.model->toolMemory().style(MarkupTool::rectangle).color, RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(*h.model).color(), RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory().style(MarkupTool::rectangle).color, RGBA::crimson);
     QTest::keyClick(&h.view(), Qt::Key_9); // no ninth swatch
     QTest::keyClick(&h.view(), Qt::Key_0);
-    EXPECT_EQ(h.model->color(), RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(*h.model).color(), RGBA::crimson);
     QTest::keyClick(&h.view(), Qt::Key_E, Qt::ControlModifier); // not a tool key
-    EXPECT_EQ(h.model->tool(), MarkupTool::rectangle);
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::rectangle);
 
     // A selected mark takes the swatch; Escape then goes back to Select.
     const MarkRef mark = h.place(rectangle());
     QTest::keyClick(&h.view(), Qt::Key_4);
     EXPECT_NEAR(h.read(mark).color->g, RGBA::moss.g, 1e-6);
-    EXPECT_EQ(h.stack.undoText(), "Color");
+    EXPECT_EQ(h.stack().undoText(), "Color");
     QTest::keyClick(&h.view(), Qt::Key_L);
-    EXPECT_EQ(h.model->tool(), MarkupTool::line);
-    EXPECT_FALSE(h.model->inspected());
+    EXPECT_EQ(MarkupModel::of(*h.model).tool(), MarkupTool::line);
+    EXPECT_FALSE(MarkupModel::of(*h.model).inspected());
 }

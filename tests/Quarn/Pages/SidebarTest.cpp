@@ -3,12 +3,13 @@
 // undo step), the page list's keys and selection, the tabs and their empty
 // states, and the outline's highlight, chevrons and jumps.
 #include "Quarn/Pages/OutlineList.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/SidebarPane.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
-#include "../Viewer/ViewerScreenHarness.h"
+#include "../App/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
 
@@ -48,8 +49,8 @@ QByteArray outlinedPdf()
 struct Window {
     Settings settings;
     QTemporaryDir files;
-    QUndoStack stack;
     std::unique_ptr<quarnkit::QuarnDocument> document;
+    QUndoStack& stack() { return document->undoStack(); }
     std::unique_ptr<ViewerScreen> screen;
     int opened = 0; // files the window would have opened as windows of their own
 
@@ -58,7 +59,7 @@ struct Window {
         quarnkit::saveSidebarTab(tab, settings.defaults);
         const QString path = writeFile(files, QStringLiteral("doc.pdf"), pdf);
         document = quarnkit::QuarnDocument::open(path);
-        screen = showScreen(document.get(), path, stack, settings);
+        screen = showScreen(document.get(), path, settings);
         screen->model().openFileHandler = [this](const QString&) { ++opened; };
         EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
         EXPECT_TRUE(testsupport::waitFor([&] { return model().pageCount() == document->pageCount(); }));
@@ -69,7 +70,7 @@ struct Window {
     SidebarPane* pane() { return screen->findChild<SidebarPane*>(); }
     PageTableView* table() { return screen->findChild<PageTableView*>(); }
     OutlineList* outline() { return screen->findChild<OutlineList*>(); }
-    QuarnPDFView* view() { return screen->canvas()->view(); }
+    QuarnPDFView* view() { return screen->pageViewHost()->view(); }
     // The first words of a page of the document.
     std::string pageText(int index) { return document->pdf()->textPage(index).text(); }
     QPoint rowCentre(int row) { return table()->visualRect(table()->model()->index(row, 0)).center(); }
@@ -114,9 +115,9 @@ TEST(Sidebar, SitsUnderTheToolbarAtItsWidthAndFollowsTheSidebarFlag)
     w.screen->resize(1400, 800);
     QApplication::processEvents();
     EXPECT_EQ(pane->width(), SidebarPane::columnWidth);
-    w.model().setSidebar(false);
+    PagesModel::of(w.model()).setSidebar(false);
     EXPECT_FALSE(pane->isVisible());
-    w.model().showSidebarTab(SidebarTab::outline);
+    PagesModel::of(w.model()).showSidebarTab(SidebarTab::outline);
     EXPECT_TRUE(pane->isVisible());
     EXPECT_NE(w.outline(), nullptr);
 }
@@ -124,7 +125,7 @@ TEST(Sidebar, SitsUnderTheToolbarAtItsWidthAndFollowsTheSidebarFlag)
 TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
 {
     Window w(testsupport::makeTextPdf(6));
-    ThumbnailStore& store = w.model().thumbnails();
+    ThumbnailStore& store = PagesModel::of(w.model()).thumbnails();
     const auto pages = platform::pageIds(*w.document->pdf());
     ASSERT_TRUE(testsupport::waitFor([&] { return !store.image(pages[0]).isNull() && store.idle(); }));
     // The thumbnail is the page: dark text on white, as exported.
@@ -155,7 +156,7 @@ TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
     Window w(testsupport::makeTextPdf(5));
     PageTableView* table = w.table();
     ASSERT_NE(table, nullptr);
-    const int before = w.stack.count();
+    const int before = w.stack().count();
     bool dropped = false;
     // The system's drag loop, standing in: the same events at the top of row 1.
     table->runDrag = [&](QDrag* drag) {
@@ -169,15 +170,15 @@ TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
     QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, start + QPoint(0, 30));
     ASSERT_TRUE(dropped);
 
-    EXPECT_EQ(w.stack.count(), before + 1);
-    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Move Page"));
+    EXPECT_EQ(w.stack().count(), before + 1);
+    EXPECT_EQ(w.stack().undoText(), QStringLiteral("Move Page"));
     EXPECT_NE(w.pageText(0).find("Page 3"), std::string::npos);
     EXPECT_NE(w.pageText(1).find("Page 1"), std::string::npos);
-    EXPECT_EQ(w.model().selectedPages(), std::set<int>{0});
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), std::set<int>{0});
     EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(table->indicator()->isVisible(), false);
 
-    w.stack.undo();
+    w.stack().undo();
     EXPECT_NE(w.pageText(0).find("Page 1"), std::string::npos);
     EXPECT_NE(w.pageText(2).find("Page 3"), std::string::npos);
 }
@@ -213,7 +214,7 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     Window w(testsupport::makeTextPdf(3));
     const QString other = corpus("pdflatex-4-pages.pdf");
     const auto source = platform::PdfDocument::openFile(other.toStdString());
-    const int before = w.stack.count();
+    const int before = w.stack().count();
 
     // The list refuses text files alone (the window under it then opens no PDF either).
     const QString text = writeFile(w.files, QStringLiteral("notes.txt"), "hello");
@@ -223,17 +224,17 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     dropOnList(w.table()->viewport(), refused.get(), w.rowCentre(0), Qt::CopyAction);
     QTest::qWait(20);
     EXPECT_EQ(w.document->pageCount(), 3);
-    EXPECT_EQ(w.stack.count(), before);
+    EXPECT_EQ(w.stack().count(), before);
 
     std::unique_ptr<QMimeData> mime(filesMime({other}));
     // The lower half of row 1: the pages go in after page 1.
     EXPECT_TRUE(dropOnList(w.table()->viewport(), mime.get(), w.rowCentre(0) + QPoint(0, 10), Qt::CopyAction));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.document->pageCount() == 7; }));
-    EXPECT_EQ(w.stack.count(), before + 1);
-    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Insert 4 Pages"));
+    EXPECT_EQ(w.stack().count(), before + 1);
+    EXPECT_EQ(w.stack().undoText(), QStringLiteral("Insert 4 Pages"));
     EXPECT_EQ(w.pageText(1), source->textPage(0).text());
     EXPECT_NE(w.pageText(5).find("Page 2"), std::string::npos);
-    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2, 3, 4}));
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{1, 2, 3, 4}));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.table()->model()->rowCount() == 7; }));
     EXPECT_EQ(w.opened, 0); // taken by the list, not opened as a window
 }
@@ -243,13 +244,13 @@ TEST(Sidebar, KeysOfThePageList)
     Window w(testsupport::makeTextPdf(4));
     PageTableView* table = w.table();
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, w.rowCentre(1));
-    ASSERT_EQ(w.model().selectedPages(), std::set<int>{1});
+    ASSERT_EQ(PagesModel::of(w.model()).selectedPages(), std::set<int>{1});
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
     EXPECT_TRUE(table->hasFocus()); // the page shown, the list keeps the keys
 
     // Escape clears the selection and does nothing else.
     QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Escape);
-    EXPECT_TRUE(w.model().selectedPages().empty());
+    EXPECT_TRUE(PagesModel::of(w.model()).selectedPages().empty());
     EXPECT_EQ(w.document->pageCount(), 4);
 
     // Delete with Ctrl is not the page list's; plain Delete removes the selected page.
@@ -258,7 +259,7 @@ TEST(Sidebar, KeysOfThePageList)
     EXPECT_EQ(w.document->pageCount(), 4);
     QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Delete);
     EXPECT_EQ(w.document->pageCount(), 3);
-    EXPECT_EQ(w.stack.undoText(), QStringLiteral("Delete Page"));
+    EXPECT_EQ(w.stack().undoText(), QStringLiteral("Delete Page"));
     EXPECT_NE(w.pageText(2).find("Page 4"), std::string::npos);
     ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 3; }));
 }
@@ -266,7 +267,7 @@ TEST(Sidebar, KeysOfThePageList)
 TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
 {
     Window w(testsupport::makeTextPdf(8));
-    w.model().setSelectedPages({3, 4});
+    PagesModel::of(w.model()).setSelectedPages({3, 4});
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 2);
 
     // One row clicked shows its page; a second one added with Ctrl shows its
@@ -276,40 +277,39 @@ TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
     QTest::mouseClick(w.table()->viewport(), Qt::LeftButton, Qt::ControlModifier, w.rowCentre(2));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
     QTest::qWait(50);
-    EXPECT_EQ(w.model().selectedPages(), (std::set<int>{1, 2}));
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{1, 2}));
 
     // A page reached by other means, outside the selection, clears it.
     w.view()->goToPage(6);
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 6; }));
-    EXPECT_TRUE(w.model().selectedPages().empty());
+    EXPECT_TRUE(PagesModel::of(w.model()).selectedPages().empty());
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 0);
 }
 
 TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
 {
     Settings settings;
-    QUndoStack stack;
     auto document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(2));
     {
-        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto screen = showScreen(document.get(), {}, settings);
         auto* pane = screen->findChild<SidebarPane*>();
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
-        EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
+        EXPECT_EQ(PagesModel::of(screen->model()).sidebarTab(), SidebarTab::marks);
         // Clicking the tab already chosen changes nothing.
         QWidget* list = pane->content();
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
         EXPECT_EQ(pane->content(), list);
     }
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     auto* pane = screen->findChild<SidebarPane*>();
-    EXPECT_EQ(screen->model().sidebarTab(), SidebarTab::marks);
+    EXPECT_EQ(PagesModel::of(screen->model()).sidebarTab(), SidebarTab::marks);
     auto* marksEmpty = pane->content()->findChild<SidebarEmptyState*>();
     ASSERT_NE(marksEmpty, nullptr);
     EXPECT_TRUE(testsupport::waitFor([&] { return marksEmpty->isVisible(); }));
     EXPECT_EQ(marksEmpty->message(), QStringLiteral("No marks yet. Pick a tool and draw on the page."));
     EXPECT_EQ(marksEmpty->symbol(), QStringLiteral("scribble.variable"));
 
-    screen->model().showSidebarTab(SidebarTab::outline);
+    PagesModel::of(screen->model()).showSidebarTab(SidebarTab::outline);
     auto* outline = screen->findChild<OutlineList*>();
     ASSERT_NE(outline, nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return outline->emptyState()->isVisible(); }));
@@ -363,15 +363,14 @@ TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
 TEST(Sidebar, TheOutlineOfATypesetFile)
 {
     Settings settings;
-    QUndoStack stack;
     quarnkit::saveSidebarTab(SidebarTab::outline, settings.defaults);
     auto document = quarnkit::QuarnDocument::open(corpus("pdflatex-outline.pdf"));
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageCount() == 4; }));
     auto* list = screen->findChild<OutlineList*>();
     ASSERT_TRUE(testsupport::waitFor([&] { return list->map().has_value(); }));
     EXPECT_EQ(list->highlight(), std::nullopt); // the contents page comes before every section
-    screen->canvas()->view()->goToPage(2);
+    screen->pageViewHost()->view()->goToPage(2);
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageIndex() == 2; }));
     // Sections 5, 6 and 7 start on page 3: the last of them.
     EXPECT_EQ(list->highlight(), (OutlinePath{6}));

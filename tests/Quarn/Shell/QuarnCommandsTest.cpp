@@ -1,13 +1,18 @@
 // The menu bar: its items, their keys from the shortcut table, their states
 // with and without a document window, and the keys reaching the window's model.
-#include "../Viewer/ViewerFindHarness.h"
+#include "Quarn/App/BarsWindow.h"
+#include "Quarn/Viewer/PageSteps.h"
+#include "Quarn/Viewer/DocumentActions.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/StateMessages.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -198,24 +203,24 @@ TEST(QuarnCommandsTest, FindItemsFollowTheFindBar)
     EXPECT_FALSE(next->isEnabled());
     EXPECT_FALSE(previous->isEnabled());
     QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier);
-    EXPECT_TRUE(w.model.findPresented());
+    EXPECT_TRUE(FindModel::of(w.model).presented());
     EXPECT_TRUE(next->isEnabled());
     EXPECT_TRUE(previous->isEnabled());
 
     QTest::keyClicks(w.findBar->field(), QStringLiteral("page"));
     ASSERT_TRUE(w.waitForMatches());
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier);
-    EXPECT_EQ(w.model.findIndex(), 1);
+    EXPECT_EQ(FindModel::of(w.model).index(), 1);
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(w.model.findIndex(), 3); // wrapped
+    EXPECT_EQ(FindModel::of(w.model).index(), 3); // wrapped
 
     QAction* matchCase = w.commands->action(QStringLiteral("Match Case"));
     matchCase->trigger();
-    EXPECT_TRUE(w.model.findMatchCase());
+    EXPECT_TRUE(FindModel::of(w.model).matchCase());
     EXPECT_TRUE(matchCase->isChecked());
     ASSERT_TRUE(w.waitForSearch());
-    EXPECT_EQ(w.model.findCount(), 0); // "page" against "Page"
+    EXPECT_EQ(FindModel::of(w.model).count(), 0); // "page" against "Page"
 }
 
 TEST(QuarnCommandsTest, ZoomItemsAndTheirMarks)
@@ -241,7 +246,7 @@ TEST(QuarnCommandsTest, ZoomItemsAndTheirMarks)
 TEST(QuarnCommandsTest, GoItemsFollowThePage)
 {
     BarsWindow w(3);
-    w.view->goToFirstPage();
+    goToFirstPage(*w.view);
     QApplication::processEvents();
     w.commands->refresh();
     EXPECT_FALSE(w.commands->action(ShortcutCommand::previousPage)->isEnabled());
@@ -267,16 +272,16 @@ TEST(QuarnCommandsTest, SidebarTitleExportToolsAndSlideshow)
     BarsWindow w(3);
     QAction* sidebar = w.commands->action(ShortcutCommand::toggleSidebar);
     EXPECT_EQ(sidebar->text(), QStringLiteral("Hide Sidebar"));
-    w.model.setSidebar(false); // whoever changes it
+    PagesModel::of(w.model).setSidebar(false); // whoever changes it
     EXPECT_EQ(sidebar->text(), QStringLiteral("Show Sidebar"));
     sidebar->trigger();
-    EXPECT_TRUE(w.model.sidebar());
+    EXPECT_TRUE(PagesModel::of(w.model).sidebar());
 
     w.commands->action(ShortcutCommand::exportDocument)->trigger();
-    EXPECT_TRUE(w.model.exportPresented());
+    EXPECT_TRUE(DocumentActions::of(w.model).exportPresented());
 
     w.commands->action(QStringLiteral("Highlight"))->trigger();
-    EXPECT_EQ(w.model.tool(), quarnkit::MarkupTool::highlight);
+    EXPECT_EQ(MarkupModel::of(w.model).tool(), quarnkit::MarkupTool::highlight);
 
     QSignalSpy slideshow(w.commands, &QuarnCommands::slideshowRequested);
     QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
@@ -351,7 +356,7 @@ TEST(QuarnCommandsTest, ExportItemsAskForTheSheetWithTheirFormat)
     BarsWindow w(3);
     // Without a document the item only beeps.
     w.commands->action(QStringLiteral("Export Redacted PDF…"))->trigger();
-    EXPECT_FALSE(w.model.exportPresented());
+    EXPECT_FALSE(DocumentActions::of(w.model).exportPresented());
     quarnkit::QuarnDocument document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(3)));
     w.model.setDocument(&document);
     const std::pair<const char*, quarnkit::ExportFormat> items[] = {
@@ -359,14 +364,14 @@ TEST(QuarnCommandsTest, ExportItemsAskForTheSheetWithTheirFormat)
         {"Export Redacted PDF…", quarnkit::ExportFormat::redactedPDF},
         {"Export Marks Summary…", quarnkit::ExportFormat::marksSummary}};
     for (const auto& [title, format] : items) {
-        w.model.setExportPresented(false);
+        DocumentActions::of(w.model).setExportPresented(false);
         w.commands->action(QString::fromUtf8(title))->trigger();
-        EXPECT_TRUE(w.model.exportPresented()) << title;
-        EXPECT_EQ(w.model.exportPreset(), format) << title;
+        EXPECT_TRUE(DocumentActions::of(w.model).exportPresented()) << title;
+        EXPECT_EQ(DocumentActions::of(w.model).exportPreset(), format) << title;
     }
     QAction* info = w.commands->action(ShortcutCommand::documentInfo);
     info->trigger();
-    EXPECT_TRUE(w.model.infoPresented());
+    EXPECT_TRUE(DocumentActions::of(w.model).infoPresented());
     w.model.setDocument(nullptr);
 }
 
@@ -388,7 +393,7 @@ TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
     // Ctrl+F on the password screen opens no find bar.
     QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
     QApplication::processEvents();
-    EXPECT_FALSE(window->screen()->model().findPresented());
+    EXPECT_FALSE(FindModel::of(window->screen()->model()).presented());
 
     LockedGate* gate = window->screen()->gate();
     ASSERT_NE(gate, nullptr);
@@ -446,7 +451,7 @@ TEST(QuarnCommandsTest, CtrlITogglesDocumentInfo)
     window->move(-200, 0);
     QApplication::processEvents();
     QTest::keyClick(window->windowHandle(), Qt::Key_I, Qt::ControlModifier);
-    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->model().infoPresented(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] { return DocumentActions::of(window->screen()->model()).infoPresented(); }));
     // The panel opens under its button, within the window.
     DocumentInfoPopover* popover = nullptr;
     ASSERT_TRUE(testsupport::waitFor([&] {
@@ -457,7 +462,7 @@ TEST(QuarnCommandsTest, CtrlITogglesDocumentInfo)
     EXPECT_GE(popover->frameGeometry().left(), window->frameGeometry().left());
     EXPECT_LE(popover->frameGeometry().right(), window->frameGeometry().right());
     QTest::keyClick(popover->windowHandle(), Qt::Key_I, Qt::ControlModifier);
-    EXPECT_TRUE(testsupport::waitFor([&] { return !window->screen()->model().infoPresented(); }));
+    EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(window->screen()->model()).infoPresented(); }));
     window->close();
     QApplication::processEvents();
 }

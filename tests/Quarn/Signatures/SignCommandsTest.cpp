@@ -1,9 +1,10 @@
 // The Sign menu: which items are enabled, the Place Signature submenu, and
 // the keys that act only while their item is enabled.
 #include "Quarn/Signatures/SigningHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Signatures/SignatureSheet.h"
-#include "Quarn/Viewer/FormEditor.h"
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 
 #include <QAction>
@@ -113,13 +114,13 @@ TEST(SignCommandsTest, FillFormFieldsChoosesSelectAndGoesToTheFirstEmptyField)
     QFile form(QString::fromStdString(testsupport::corpusPath("libreoffice-form.pdf")));
     ASSERT_TRUE(form.open(QIODevice::ReadOnly));
     SigningWindow w(form.readAll());
-    w.model->forms().start(w.model, w.document.get());
-    ASSERT_TRUE(testsupport::waitFor([&] { return w.model->formFieldCount() > 0; }));
+    FormWatcher::of(*w.model).start(w.model, w.document.get());
+    ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(*w.model).fieldCount() > 0; }));
     w.commands->refresh();
     QAction* fill = w.commands->action(QStringLiteral("Fill Form Fields"));
     ASSERT_TRUE(fill->isEnabled());
-    w.model->chooseTool(quarnkit::MarkupTool::highlight);
+    MarkupModel::of(*w.model).chooseTool(quarnkit::MarkupTool::highlight);
     fill->trigger();
-    EXPECT_EQ(w.model->tool(), quarnkit::MarkupTool::select);
-    EXPECT_TRUE(testsupport::waitFor([&] { return w.model->forms().editor() && w.model->forms().editor()->editingField(); }));
+    EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
+    EXPECT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(*w.model).editor() && FormWatcher::of(*w.model).editor()->editingField(); }));
 }

@@ -3,12 +3,13 @@
 // the Sign menu over a real page view, a signature library in a folder of
 // the test's own, and the window's undo stack.
 #include "Platform/PdfAnnotations.h"
+#include "Quarn/Signatures/SigningModel.h"
 #include "Platform/UserDefaults.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 #include "Quarn/Signatures/SignCommands.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Signatures/SignatureLibrary.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -38,17 +39,16 @@ public:
         file.write(pdf);
         file.close();
         document = quarnkit::QuarnDocument::open(path);
-        stack = new QUndoStack(&window);
+        stack = &document->undoStack();
         model = new ViewerModel(&defaults, &positions, &window);
         model->setDocument(document.get());
-        model->setUndoStack(stack);
         auto* content = new QWidget;
         auto* column = new QVBoxLayout(content);
         column->setContentsMargins(0, 0, 0, 0);
         item = new SignToolbarItem(model, content, &library);
         column->addWidget(item, 0, Qt::AlignLeft);
-        canvas = new PdfCanvas(document.get(), model, stack, content);
-        column->addWidget(canvas, 1);
+        pageViewHost = new PageViewHost(document.get(), model, content);
+        column->addWidget(pageViewHost, 1);
         window.setCentralWidget(content);
         commands = new SignCommands(model, &window, &library);
         window.menuBar()->addMenu(commands->menu());
@@ -57,15 +57,15 @@ public:
         QApplication::setActiveWindow(&window);
         (void)QTest::qWaitForWindowActive(&window);
         model->start();
-        EXPECT_TRUE(testsupport::waitFor([this] { return model->canSign(); }));
+        EXPECT_TRUE(testsupport::waitFor([this] { return SigningModel::of(*model).canSign(); }));
     }
     ~SigningWindow() { model->stop(); }
 
-    QuarnPDFView& view() const { return *canvas->view(); }
+    QuarnPDFView& view() const { return *pageViewHost->view(); }
     std::vector<platform::PdfAnnotation> marks(int page = 0) const
     {
         std::vector<platform::PdfAnnotation> result;
-        for (const auto& a : platform::PdfAnnotations::list(*view().document(), page))
+        for (const auto& a : platform::PdfAnnotations::list(*view().quarnDocument()->pdf(), page))
             if (a.subtype != "Popup" && a.subtype != "Link" && a.subtype != "Widget") result.push_back(a);
         return result;
     }
@@ -80,7 +80,7 @@ public:
     QUndoStack* stack = nullptr;
     ViewerModel* model = nullptr;
     SignToolbarItem* item = nullptr;
-    PdfCanvas* canvas = nullptr;
+    PageViewHost* pageViewHost = nullptr;
     SignCommands* commands = nullptr;
 };
 

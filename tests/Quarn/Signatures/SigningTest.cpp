@@ -1,6 +1,9 @@
 // Signing as the user meets it: the toolbar item's popover and sheet, marks
 // placed at the centre of the view as one undo step, and the saved library.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Signatures/SigningModel.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignControls.h"
 #include "Quarn/Signatures/SignPopover.h"
@@ -8,7 +11,7 @@
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Signatures/SigningHarness.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 
@@ -58,7 +61,7 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.item->sheet() && w.item->sheet()->isVisible(); }));
     SignatureSheet* sheet = w.item->sheet();
     EXPECT_EQ(sheet->kind(), Signature::Kind::signature);
-    EXPECT_EQ(w.model->signatureSheet(), Signature::Kind::signature);
+    EXPECT_EQ(SigningModel::of(*w.model).signatureSheet(), Signature::Kind::signature);
 
     SignaturePad* pad = sheet->pad();
     QTest::mousePress(pad, Qt::LeftButton, Qt::NoModifier, {40, 120});
@@ -73,17 +76,17 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
     EXPECT_EQ(file["signatures"][0]["source"], "drawn");
     ASSERT_EQ(w.library.entries().size(), 1u);
     ASSERT_TRUE(testsupport::waitFor([&] { return !w.marks().empty(); }));
-    EXPECT_FALSE(w.model->signatureSheet().has_value());
+    EXPECT_FALSE(SigningModel::of(*w.model).signatureSheet().has_value());
     const auto marks = w.marks();
     ASSERT_EQ(marks.size(), 1u);
     EXPECT_EQ(marks[0].subtype, "Ink");
     EXPECT_EQ(w.stack->undoText(), QStringLiteral("Signature"));
-    ASSERT_TRUE(w.view().selectedAnnotation());
-    EXPECT_EQ(w.view().selectedAnnotation()->object, marks[0].objectNumber);
+    ASSERT_TRUE(MarkEditor::of(w.view()).selected());
+    EXPECT_EQ(MarkEditor::of(w.view()).selected()->object, marks[0].objectNumber);
 
     // Near the middle of the view.
     const QPointF centre = QRectF(w.view().viewport()->rect()).center();
-    const QRectF shown = w.view().convertFromPage(marks[0].rect, w.view().selectedAnnotation()->page);
+    const QRectF shown = w.view().placement().convertFromPage(marks[0].rect, MarkEditor::of(w.view()).selected()->page);
     EXPECT_TRUE(shown.contains(centre));
 
     w.stack->undo();
@@ -94,7 +97,7 @@ TEST(SigningTest, AStrokeDrawnAndSavedIsKeptAndPlacedAsOneSignatureStep)
 TEST(SigningTest, WhenTheLibraryCannotBeWrittenTheSheetSaysSoAndNothingIsPlaced)
 {
     SigningWindow w;
-    w.model->presentSignatureSheet(Signature::Kind::signature);
+    SigningModel::of(*w.model).presentSignatureSheet(Signature::Kind::signature);
     SignatureSheet* sheet = w.item->sheet();
     ASSERT_TRUE(sheet);
     QTest::mousePress(sheet->pad(), Qt::LeftButton, Qt::NoModifier, {40, 120});
@@ -118,26 +121,26 @@ TEST(SigningTest, WhenTheLibraryCannotBeWrittenTheSheetSaysSoAndNothingIsPlaced)
 TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
 {
     struct Case {
-        void (ViewerModel::*place)();
+        void (SigningModel::*place)();
         QString name;
         std::string subtype;
     };
     const std::vector<Case> cases{
-        {&ViewerModel::insertDate, QStringLiteral("Date"), "FreeText"},
-        {&ViewerModel::insertCheckmark, QStringLiteral("Checkmark"), "Ink"},
-        {&ViewerModel::insertCross, QStringLiteral("Cross"), "Ink"},
+        {&SigningModel::insertDate, QStringLiteral("Date"), "FreeText"},
+        {&SigningModel::insertCheckmark, QStringLiteral("Checkmark"), "Ink"},
+        {&SigningModel::insertCross, QStringLiteral("Cross"), "Ink"},
     };
     SigningWindow w;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
-        w.model->chooseTool(quarnkit::MarkupTool::pen);
-        (w.model->*c.place)();
-        EXPECT_EQ(w.model->tool(), quarnkit::MarkupTool::select);
+        MarkupModel::of(*w.model).chooseTool(quarnkit::MarkupTool::pen);
+        (SigningModel::of(*w.model).*c.place)();
+        EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
         const auto marks = w.marks();
         ASSERT_EQ(marks.size(), 1u);
         EXPECT_EQ(marks[0].subtype, c.subtype);
-        ASSERT_TRUE(w.view().selectedAnnotation());
-        EXPECT_EQ(w.view().selectedAnnotation()->object, marks[0].objectNumber);
+        ASSERT_TRUE(MarkEditor::of(w.view()).selected());
+        EXPECT_EQ(MarkEditor::of(w.view()).selected()->object, marks[0].objectNumber);
         EXPECT_EQ(w.stack->undoText(), c.name);
         w.stack->undo();
         EXPECT_TRUE(w.marks().empty());
@@ -147,8 +150,8 @@ TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
 TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
 {
     SigningWindow w;
-    w.model->insertDate();
-    const auto reopened = platform::PdfDocument::openBytes(w.view().document()->save());
+    SigningModel::of(*w.model).insertDate();
+    const auto reopened = platform::PdfDocument::openBytes(w.view().quarnDocument()->pdf()->save());
     const auto entries = quarnkit::MarkCatalog::entries(*reopened, 0);
     ASSERT_EQ(entries.size(), 1u);
     const QString today = quarnkit::QuickFill::dateString(QDate::currentDate(), QLocale());
@@ -158,7 +161,7 @@ TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
 TEST(SigningTest, InitialsAreUndoneAsInitials)
 {
     SigningWindow w;
-    w.model->placeSignature(drawnSignature(Signature::Kind::initials, 10));
+    SigningModel::of(*w.model).placeSignature(drawnSignature(Signature::Kind::initials, 10));
     EXPECT_EQ(w.stack->undoText(), QStringLiteral("Initials"));
     EXPECT_EQ(w.marks().size(), 1u);
 }
@@ -256,26 +259,26 @@ TEST(SigningTest, NothingOpensOrIsPlacedWithoutAPage)
     SignatureLibrary library(dir.path());
     ViewerModel model(&defaults, &positions);
     SignToolbarItem item(&model, nullptr, &library);
-    EXPECT_FALSE(model.canSign());
+    EXPECT_FALSE(SigningModel::of(model).canSign());
     item.setShowing(true);
     QTest::mouseClick(item.popover()->chip(QStringLiteral("Add Initials…")), Qt::LeftButton);
     QApplication::processEvents();
     EXPECT_FALSE(item.isShowing());
-    EXPECT_FALSE(model.signatureSheet().has_value());
+    EXPECT_FALSE(SigningModel::of(model).signatureSheet().has_value());
     EXPECT_FALSE(item.sheet());
-    model.insertCheckmark(); // the beep, and nothing else
-    model.placeSignature(drawnSignature(Signature::Kind::signature, 1));
+    SigningModel::of(model).insertCheckmark(); // the beep, and nothing else
+    SigningModel::of(model).placeSignature(drawnSignature(Signature::Kind::signature, 1));
 }
 
 TEST(SigningTest, CancellingTheSheetChangesNothing)
 {
     SigningWindow w;
-    w.model->presentSignatureSheet(Signature::Kind::initials);
+    SigningModel::of(*w.model).presentSignatureSheet(Signature::Kind::initials);
     ASSERT_TRUE(w.item->sheet());
     EXPECT_EQ(w.item->sheet()->kind(), Signature::Kind::initials);
     w.item->sheet()->reject();
     QApplication::processEvents();
-    EXPECT_FALSE(w.model->signatureSheet().has_value());
+    EXPECT_FALSE(SigningModel::of(*w.model).signatureSheet().has_value());
     EXPECT_TRUE(w.library.entries().empty());
     EXPECT_TRUE(w.marks().empty());
     EXPECT_FALSE(QFile::exists(w.libraryFile()));
@@ -285,8 +288,7 @@ TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
 {
     viewertest::Settings settings;
     quarnkit::QuarnDocument document;
-    QUndoStack stack;
-    auto screen = viewertest::showScreen(&document, {}, stack, settings);
+    auto screen = viewertest::showScreen(&document, {}, settings);
     const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
     ASSERT_EQ(items.size(), 1);
     ToolPalette* palette = screen->findChild<ToolPalette*>();

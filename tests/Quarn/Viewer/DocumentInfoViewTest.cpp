@@ -1,9 +1,10 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -36,20 +37,19 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
 
 QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
 
-// A window-less model over a document, recording on its own stack.
+// A window-less model over a document, recording on the document's stack.
 struct Bench {
     QTemporaryDir dir;
     platform::UserDefaults defaults{dir.filePath("defaults.json")};
     quarnkit::ReadingPositionStore positions{defaults};
-    QUndoStack stack;
     ViewerModel model{&defaults, &positions};
     std::unique_ptr<QuarnDocument> document;
+    QUndoStack& stack() { return document->undoStack(); }
 
     explicit Bench(std::unique_ptr<QuarnDocument> doc, const QString& path = {}) : document(std::move(doc))
     {
         model.setDocument(document.get());
         model.setFilePath(path);
-        model.setUndoStack(&stack);
     }
 };
 
@@ -154,7 +154,7 @@ TEST(DocumentInfoView, LockedDocumentShowsNoFactsAndEmptyFields)
     view.show();
     type(view.field(Field::title), "Locked");
     QTest::keyClick(view.field(Field::title), Qt::Key_Return);
-    EXPECT_EQ(bench.stack.count(), 0);
+    EXPECT_EQ(bench.stack().count(), 0);
 }
 
 TEST(DocumentInfoView, TextFromThePdfIsShownAsItsCharacters)
@@ -190,15 +190,15 @@ TEST(DocumentInfoView, ReturnCommitsOnceAndTabAddsNothing)
 
     type(view.field(Field::title), "  Report  ");
     QTest::keyClick(view.field(Field::title), Qt::Key_Return);
-    ASSERT_EQ(bench.stack.count(), 1);
-    EXPECT_EQ(bench.stack.undoText(), "Document Info");
+    ASSERT_EQ(bench.stack().count(), 1);
+    EXPECT_EQ(bench.stack().undoText(), "Document Info");
     EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).title, "Report");
     // The field keeps what was typed while it has the focus.
     EXPECT_EQ(view.field(Field::title)->text(), "  Report  ");
 
     // Tab moves on: the draft already matches, so no second step.
     QTest::keyClick(view.field(Field::title), Qt::Key_Tab);
-    EXPECT_EQ(bench.stack.count(), 1);
+    EXPECT_EQ(bench.stack().count(), 1);
 }
 
 TEST(DocumentInfoView, FocusMoveCommitsBeforeTheNextFieldIsEdited)
@@ -210,13 +210,13 @@ TEST(DocumentInfoView, FocusMoveCommitsBeforeTheNextFieldIsEdited)
 
     type(view.field(Field::author), "Ada");
     view.field(Field::subject)->setFocus(Qt::TabFocusReason);
-    ASSERT_EQ(bench.stack.count(), 1);
+    ASSERT_EQ(bench.stack().count(), 1);
     EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).author, "Ada");
 
     // An edit made elsewhere while a field is focused refreshes the facts but
     // leaves the text being typed alone.
     QTest::keyClicks(view.field(Field::subject), "Half");
-    bench.stack.undo();
+    bench.stack().undo();
     EXPECT_EQ(view.field(Field::subject)->text(), "Half");
     EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).author, "");
 }
@@ -230,17 +230,17 @@ TEST(DocumentInfoView, HidingCommitsAndTheDraftFollowsUndo)
         QApplication::setActiveWindow(&view);
         type(view.field(Field::keywords), "alpha; beta;gamma");
         view.hide(); // the popover closing
-        ASSERT_EQ(bench.stack.count(), 1);
+        ASSERT_EQ(bench.stack().count(), 1);
         EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).keywords, "alpha, beta, gamma");
         // Destroying it afterwards adds nothing.
     }
-    EXPECT_EQ(bench.stack.count(), 1);
+    EXPECT_EQ(bench.stack().count(), 1);
 
     // Opened again, the panel shows the stored list.
     DocumentInfoView again(&bench.model, bench.document.get());
     EXPECT_EQ(again.field(Field::keywords)->text(), "alpha, beta, gamma");
     // With no field focused, the draft follows an undo.
-    bench.stack.undo();
+    bench.stack().undo();
     EXPECT_EQ(again.field(Field::keywords)->text(), "");
     EXPECT_EQ(again.draft().keywords, "");
 }
@@ -314,8 +314,8 @@ TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
     host.show();
     DocumentInfoPopover::follow(&bench.model, button);
 
-    bench.model.toggleInfo();
-    ASSERT_TRUE(bench.model.infoPresented());
+    DocumentActions::of(bench.model).toggleInfo();
+    ASSERT_TRUE(DocumentActions::of(bench.model).infoPresented());
     DocumentInfoPopover* popover = DocumentInfoPopover::shownFor(button);
     ASSERT_NE(popover, nullptr);
     EXPECT_TRUE(popover->isVisible());
@@ -323,14 +323,14 @@ TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
     // Typed, then closed with Escape: committed, and the flag goes back.
     type(popover->view()->field(Field::subject), "Budget");
     QTest::keyClick(popover->view()->field(Field::subject), Qt::Key_Escape);
-    EXPECT_FALSE(bench.model.infoPresented());
+    EXPECT_FALSE(DocumentActions::of(bench.model).infoPresented());
     EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).subject, "Budget");
-    EXPECT_EQ(bench.stack.count(), 1);
+    EXPECT_EQ(bench.stack().count(), 1);
 
     // Toggling twice opens and closes it.
-    bench.model.toggleInfo();
+    DocumentActions::of(bench.model).toggleInfo();
     ASSERT_NE(DocumentInfoPopover::shownFor(button), nullptr);
-    bench.model.toggleInfo();
+    DocumentActions::of(bench.model).toggleInfo();
     EXPECT_EQ(DocumentInfoPopover::shownFor(button), nullptr);
-    EXPECT_EQ(bench.stack.count(), 1);
+    EXPECT_EQ(bench.stack().count(), 1);
 }

@@ -1,10 +1,11 @@
 // A long document's marks list and form fields come from workers: every mark
 // and field is listed, and the UI thread keeps handling its events meanwhile.
 #include "Platform/UserDefaults.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
 #include <QUndoStack> // before the view header, which keeps a QPointer to one
 #include "Quarn/Markup/MarksList.h"
-#include "Quarn/Viewer/FormEditor.h"
-#include "Quarn/Viewer/FormWatcher.h"
+#include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -108,7 +109,7 @@ struct LongWindow {
         view.resize(700, 800);
         view.load(&document);
         model.setDocument(&document);
-        model.bind(&view);
+        showViewerOnPages(model, view);
         view.show();
         QApplication::processEvents();
     }
@@ -137,11 +138,11 @@ TEST(LongDocument, TheFormWatcherFindsEveryFieldWithoutStallingTheWindow)
 {
     LongWindow w;
     StallWatch watch;
-    w.model.forms().start(&w.model, &w.document);
-    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.formFieldCount() == pageCount * fieldsPerPage; }));
+    FormWatcher::of(w.model).start(&w.model, &w.document);
+    ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(w.model).fieldCount() == pageCount * fieldsPerPage; }));
     EXPECT_LE(watch.longestMs(), 50);
     // Page by page, each page's row from the left.
-    const auto& fields = w.model.forms().fields();
+    const auto& fields = FormWatcher::of(w.model).fields();
     ASSERT_EQ(int(fields.size()), pageCount * fieldsPerPage);
     for (int i = 0; i < int(fields.size()); ++i) {
         EXPECT_EQ(fields[i].page, i / fieldsPerPage);
@@ -152,11 +153,11 @@ TEST(LongDocument, TheFormWatcherFindsEveryFieldWithoutStallingTheWindow)
 TEST(LongDocument, FillFieldsAskedForWhileTheFieldsAreReadStartsOnTheFirstField)
 {
     LongWindow w;
-    w.model.forms().start(&w.model, &w.document);
-    ASSERT_TRUE(w.model.forms().reading());
-    w.model.forms().focusFirstEmptyField();
-    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.forms().editor()->editingField().has_value(); }));
-    EXPECT_EQ(*w.model.forms().editor()->editingField(), w.model.forms().fields().front().objectNumber);
+    FormWatcher::of(w.model).start(&w.model, &w.document);
+    ASSERT_TRUE(FormWatcher::of(w.model).reading());
+    FormWatcher::of(w.model).focusFirstEmptyField();
+    ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(w.model).editor()->editingField().has_value(); }));
+    EXPECT_EQ(*FormWatcher::of(w.model).editor()->editingField(), FormWatcher::of(w.model).fields().front().objectNumber);
 }
 
 TEST(LongDocument, EveryPageTakesItsOwnSizeOnceReadAndThePageAtTheTopStays)
@@ -173,22 +174,22 @@ TEST(LongDocument, EveryPageTakesItsOwnSizeOnceReadAndThePageAtTheTopStays)
     view.show();
     QApplication::processEvents();
     ASSERT_EQ(view.pageCount(), 2000);
-    const QRectF provisional = view.pageRect(1499);
+    const QRectF provisional = view.placement().pageRect(1499);
     EXPECT_LT(provisional.width(), provisional.height());
     // A page below the landscape one, which then moves in the layout.
     view.goToPage(1700);
     QApplication::processEvents();
     const int top = view.currentPageIndex();
     ASSERT_EQ(top, 1700);
-    const double topY = view.pageRect(top).top();
+    const double topY = view.placement().pageRect(top).top();
 
     ASSERT_TRUE(testsupport::waitFor([&] { return read; }));
     EXPECT_TRUE(document.pageMapReady());
-    const QRectF landscape = view.pageRect(1499);
+    const QRectF landscape = view.placement().pageRect(1499);
     EXPECT_NEAR(landscape.width() / landscape.height(), 792.0 / 612.0, 0.01);
     EXPECT_NEAR(landscape.width(), provisional.height(), 1.0);
     EXPECT_EQ(view.currentPageIndex(), top);
-    EXPECT_NEAR(view.pageRect(top).top(), topY, 1.0);
-    const QRectF portrait = view.pageRect(1498);
+    EXPECT_NEAR(view.placement().pageRect(top).top(), topY, 1.0);
+    const QRectF portrait = view.placement().pageRect(1498);
     EXPECT_NEAR(portrait.width() / portrait.height(), 612.0 / 792.0, 0.01);
 }

@@ -1,7 +1,16 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Viewer/ReadingHistory.h"
+#include "Quarn/Viewer/PageTiles.h"
+#include "Quarn/Viewer/TextSelection.h"
+#include "Quarn/Viewer/PageLinks.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Viewer/PageLayout.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
+#include "Quarn/Viewer/DroppedFiles.h"
+#include "Quarn/Viewer/CopyPage.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +42,7 @@ struct ShownView {
     explicit ShownView(int pages, QSize size = {800, 600})
     {
         view.resize(size);
-        view.load(textDocument(pages));
+        testsupport::showPdf(view, textDocument(pages));
         view.show();
         QApplication::processEvents();
     }
@@ -60,35 +69,35 @@ TEST(QuarnPDFViewTest, FourModesAndCoverPlacePages)
     view.applyDisplay(DisplayMode::continuous, false);
     EXPECT_EQ(view.displayMode(), PdfDisplayMode::singlePageContinuous);
     EXPECT_FALSE(view.displaysAsBook());
-    EXPECT_NEAR(view.pageRect(1).top() - view.pageRect(0).top(), (792 + 16) * 0.25, 1);
-    EXPECT_EQ(view.pageRect(1).left(), view.pageRect(0).left());
+    EXPECT_NEAR(view.placement().pageRect(1).top() - view.placement().pageRect(0).top(), (792 + 16) * 0.25, 1);
+    EXPECT_EQ(view.placement().pageRect(1).left(), view.placement().pageRect(0).left());
     EXPECT_EQ(view.visiblePages().size(), 3u);
 
     view.applyDisplay(DisplayMode::twoPagesContinuous, false);
-    EXPECT_EQ(view.pageRect(0).top(), view.pageRect(1).top());
-    EXPECT_NEAR(view.pageRect(1).left() - view.pageRect(0).right(), 8 * 0.25, 1);
-    EXPECT_GT(view.pageRect(2).top(), view.pageRect(0).bottom());
+    EXPECT_EQ(view.placement().pageRect(0).top(), view.placement().pageRect(1).top());
+    EXPECT_NEAR(view.placement().pageRect(1).left() - view.placement().pageRect(0).right(), 8 * 0.25, 1);
+    EXPECT_GT(view.placement().pageRect(2).top(), view.placement().pageRect(0).bottom());
 
     // The cover: page 1 alone, then 2 and 3 side by side.
     view.applyDisplay(DisplayMode::twoPagesContinuous, true);
     EXPECT_TRUE(view.displaysAsBook());
-    EXPECT_LT(view.pageRect(0).bottom(), view.pageRect(1).top());
-    EXPECT_EQ(view.pageRect(1).top(), view.pageRect(2).top());
-    EXPECT_NEAR(view.pageRect(0).left(), view.pageRect(2).left(), 1); // on the right side
+    EXPECT_LT(view.placement().pageRect(0).bottom(), view.placement().pageRect(1).top());
+    EXPECT_EQ(view.placement().pageRect(1).top(), view.placement().pageRect(2).top());
+    EXPECT_NEAR(view.placement().pageRect(0).left(), view.placement().pageRect(2).left(), 1); // on the right side
 
     // The cover has no effect in the single-page modes.
     view.applyDisplay(DisplayMode::singlePage, true);
     EXPECT_FALSE(view.displaysAsBook());
-    EXPECT_TRUE(view.pageRect(1).isEmpty()); // one page at a time
+    EXPECT_TRUE(view.placement().pageRect(1).isEmpty()); // one page at a time
     EXPECT_EQ(view.visiblePages(), std::vector<int>{0});
-    view.goToNextPage();
+    goToNextPage(view);
     EXPECT_EQ(view.currentPageIndex(), 1);
-    EXPECT_TRUE(view.pageRect(0).isEmpty());
-    EXPECT_FALSE(view.pageRect(1).isEmpty());
+    EXPECT_TRUE(view.placement().pageRect(0).isEmpty());
+    EXPECT_FALSE(view.placement().pageRect(1).isEmpty());
 
     view.applyDisplay(DisplayMode::twoPages, false);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{0, 1}));
-    view.goToNextPage();
+    goToNextPage(view);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{2, 3}));
     EXPECT_EQ(view.currentPageIndex(), 2);
 }
@@ -116,11 +125,11 @@ TEST(QuarnPDFViewTest, FitPageAndFitWidthAlsoForSpreads)
     EXPECT_NEAR(*spreadWidth, (1000.0 - 36) / 1232, 1e-6);
     EXPECT_NEAR(view.scaleFactor(), 0.782, 0.001);
     EXPECT_FALSE(view.autoScales());
-    EXPECT_FALSE(view.overflowsHorizontally());
+    EXPECT_FALSE(view.placement().overflowsHorizontally());
 
     const auto width = view.fitWidth(false);
     EXPECT_NEAR(*width, (1000.0 - 36) / 612, 1e-6);
-    EXPECT_TRUE(view.overflowsHorizontally()); // a single page's width, two pages wide
+    EXPECT_TRUE(view.placement().overflowsHorizontally()); // a single page's width, two pages wide
 
     // Continuous: the page break counts instead of the height margin.
     const auto page = view.fitPage(false, true);
@@ -131,7 +140,7 @@ TEST(QuarnPDFViewTest, FitPageAndFitWidthAlsoForSpreads)
     view.applyDisplay(DisplayMode::singlePage, false);
     EXPECT_NEAR(*view.fitPage(false, false), (700.0 - 24) / 792, 1e-6);
     // The whole page shows.
-    const QRectF rect = view.pageRect(view.currentPageIndex());
+    const QRectF rect = view.placement().pageRect(view.currentPageIndex());
     EXPECT_TRUE(QRectF(view.viewport()->rect()).adjusted(-1, -1, 1, 1).contains(rect));
 }
 
@@ -141,7 +150,7 @@ TEST(QuarnPDFViewTest, FitsNeedAPageLargerThanOnePoint)
     view.resize(800, 600);
     EXPECT_FALSE(view.fitWidth(false));
     EXPECT_FALSE(view.fitPage(false, true));
-    view.load(platform::PdfDocument::createBlank(1, 1));
+    testsupport::showPdf(view, platform::PdfDocument::createBlank(1, 1));
     view.show();
     view.setScaleFactor(2);
     EXPECT_FALSE(view.fitWidth(false));
@@ -154,11 +163,11 @@ TEST(QuarnPDFViewTest, ZoomLadderStaysBetweenLimits)
     ShownView shown(2);
     QuarnPDFView& view = shown.view;
     view.setScaleFactor(1);
-    view.zoomIn();
+    zoomIn(view);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 1.25);
-    for (int i = 0; i < 30; ++i) view.zoomIn();
+    for (int i = 0; i < 30; ++i) zoomIn(view);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 10);
-    for (int i = 0; i < 30; ++i) view.zoomOut();
+    for (int i = 0; i < 30; ++i) zoomOut(view);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.05);
     view.setScaleFactor(0.001);
     EXPECT_DOUBLE_EQ(view.scaleFactor(), 0.05);
@@ -178,7 +187,7 @@ TEST(QuarnPDFViewTest, ZoomKeepsTheCurrentPage)
     EXPECT_EQ(view.currentPageIndex(), 7);
     view.setScaleFactor(3);
     EXPECT_EQ(view.currentPageIndex(), 7);
-    EXPECT_NEAR(view.pageRect(7).top(), 0, 1);
+    EXPECT_NEAR(view.placement().pageRect(7).top(), 0, 1);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -190,7 +199,7 @@ TEST(QuarnPDFViewTest, GoToPageClampsIntoTheDocument)
     view.setScaleFactor(1);
     view.goToPage(3);
     EXPECT_EQ(view.currentPageIndex(), 3);
-    EXPECT_NEAR(view.pageRect(3).top(), 0, 1);
+    EXPECT_NEAR(view.placement().pageRect(3).top(), 0, 1);
     view.goToPage(-3);
     EXPECT_EQ(view.currentPageIndex(), 0);
     view.goToPage(99);
@@ -239,26 +248,26 @@ TEST(QuarnPDFViewTest, BackAndForwardHistory)
 {
     ShownView shown(10);
     QuarnPDFView& view = shown.view;
-    QSignalSpy history(&view, &QuarnPDFView::historyChanged);
-    EXPECT_FALSE(view.canGoBack());
+    QSignalSpy history(&view.history(), &ReadingHistory::changed);
+    EXPECT_FALSE(view.history().canGoBack());
     view.goToPage(5);
     view.goToPage(8);
-    EXPECT_TRUE(view.canGoBack());
-    EXPECT_FALSE(view.canGoForward());
-    view.goBack();
+    EXPECT_TRUE(view.history().canGoBack());
+    EXPECT_FALSE(view.history().canGoForward());
+    view.history().goBack();
     EXPECT_EQ(view.currentPageIndex(), 5);
-    EXPECT_TRUE(view.canGoForward());
-    view.goBack();
+    EXPECT_TRUE(view.history().canGoForward());
+    view.history().goBack();
     EXPECT_EQ(view.currentPageIndex(), 0);
-    EXPECT_FALSE(view.canGoBack());
-    view.goForward();
-    view.goForward();
+    EXPECT_FALSE(view.history().canGoBack());
+    view.history().goForward();
+    view.history().goForward();
     EXPECT_EQ(view.currentPageIndex(), 8);
     EXPECT_GE(history.count(), 6);
     // A new jump drops the forward list.
-    view.goBack();
+    view.history().goBack();
     view.goToPage(2);
-    EXPECT_FALSE(view.canGoForward());
+    EXPECT_FALSE(view.history().canGoForward());
 }
 
 TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
@@ -269,7 +278,7 @@ TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
     view.whenReady(1, [&](QuarnPDFView&) { ++ran; });
     QTest::qWait(60);
     EXPECT_EQ(ran, 0);
-    view.load(textDocument(2));
+    testsupport::showPdf(view, textDocument(2));
     view.show();
     ASSERT_TRUE(testsupport::waitFor([&] { return bool((ran) == (1)); }, 30000));
 }
@@ -281,12 +290,12 @@ TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
     QuarnPDFView view;
     view.resize(700, 900);
     view.setBackgroundColor(QColor(20, 20, 20));
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     view.show();
     view.setScaleFactor(1);
     // The first paint does not wait: pages are white sheets on the canvas.
     const QImage first = view.viewport()->grab().toImage();
-    const QRect page = view.pageRect(0).toAlignedRect().adjusted(4, 4, -4, -4);
+    const QRect page = view.placement().pageRect(0).toAlignedRect().adjusted(4, 4, -4, -4);
     ASSERT_FALSE(page.isEmpty());
     EXPECT_EQ(qGray(first.pixel(page.center())), 255);
     EXPECT_EQ(first.pixelColor(2, 2), QColor(20, 20, 20));
@@ -305,19 +314,19 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     QuarnPDFView& view = shown.view;
     view.setScaleFactor(1);
     // "Page 1" at 72,700 in 24-point type: from left of it to right of it.
-    const QPointF from = view.convertFromPage(platform::PdfPoint{70, 708}, 0);
-    const QPointF to = view.convertFromPage(platform::PdfPoint{200, 708}, 0);
+    const QPointF from = view.placement().convertFromPage(platform::PdfPoint{70, 708}, 0);
+    const QPointF to = view.placement().convertFromPage(platform::PdfPoint{200, 708}, 0);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from.toPoint());
     QTest::mouseMove(view.viewport(), ((from + to) / 2).toPoint());
     QTest::mouseMove(view.viewport(), to.toPoint());
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
-    EXPECT_EQ(view.currentSelection().text, "Page 1");
-    EXPECT_EQ(view.currentSelection().firstPage(), 0);
+    EXPECT_EQ(view.interactions().textSelection().current().text, "Page 1");
+    EXPECT_EQ(view.interactions().textSelection().current().firstPage(), 0);
     QApplication::clipboard()->clear();
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "Page 1");
-    view.clearSelection();
-    EXPECT_TRUE(view.currentSelection().isEmpty());
+    view.interactions().textSelection().clear();
+    EXPECT_TRUE(view.interactions().textSelection().current().isEmpty());
 }
 
 // A one-page PDF with a link annotation to `uri` over the rectangle 100 100 300 200.
@@ -338,18 +347,18 @@ TEST(QuarnPDFViewTest, InternalLinkGoesToItsPageAndCanGoBack)
     const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-outline.pdf"));
     QuarnPDFView view;
     view.resize(800, 1000);
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.show();
     view.setScaleFactor(1);
     const auto links = doc->links(0);
     ASSERT_FALSE(links.empty());
     ASSERT_TRUE(links.front().targetPage);
     const platform::PdfRect r = links.front().rect;
-    const QPoint at = view.convertFromPage(platform::PdfPoint{r.midX(), r.midY()}, 0).toPoint();
+    const QPoint at = view.placement().convertFromPage(platform::PdfPoint{r.midX(), r.midY()}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(view.currentPageIndex(), *links.front().targetPage);
-    EXPECT_TRUE(view.canGoBack());
-    view.goBack();
+    EXPECT_TRUE(view.history().canGoBack());
+    view.history().goBack();
     EXPECT_EQ(view.currentPageIndex(), 0);
 }
 
@@ -371,12 +380,12 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
         const bool opens = !handed.empty();
         QuarnPDFView view;
         view.resize(700, 900);
-        view.load(platform::PdfDocument::openBytes(pdfWithUriLink(uri)));
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(pdfWithUriLink(uri)));
         view.show();
         view.setScaleFactor(1);
         std::vector<QUrl> opened;
-        view.openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
-        const QPoint at = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
+        view.interactions().links().openExternalUrl = [&](const QUrl& url) { opened.push_back(url); };
+        const QPoint at = view.placement().convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, at);
         EXPECT_EQ(opened.size(), opens ? 1u : 0u) << uri;
         if (opens && !opened.empty()) {
@@ -395,15 +404,15 @@ TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
 {
     QuarnPDFView view;
     view.resize(700, 900);
-    view.load(platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
+    testsupport::showPdf(view, platform::PdfDocument::openBytes(pdfWithUriLink("https://example.org/")));
     view.show();
     view.setScaleFactor(1);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     QApplication::processEvents();
-    const QPoint onLink = view.convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
+    const QPoint onLink = view.placement().convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
     QTest::mouseMove(view.viewport(), onLink);
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::PointingHandCursor);
-    QTest::mouseMove(view.viewport(), view.convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
+    QTest::mouseMove(view.viewport(), view.placement().convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
     // Drawing tools show their own cursors everywhere.
     view.setTool(quarnkit::MarkupTool::pen, {});
@@ -421,7 +430,7 @@ TEST(QuarnPDFViewTest, DropReportsOnlyThePdf)
     ShownView shown(1);
     QuarnPDFView& view = shown.view;
     std::vector<QString> opened;
-    view.onOpenFile = [&](const QString& path) { opened.push_back(path); };
+    acceptDroppedPdfs(view, [&](const QString& path) { opened.push_back(path); });
 
     QMimeData both;
     both.setUrls({QUrl::fromLocalFile("/tmp/picture.png"), QUrl::fromLocalFile("/tmp/Report.PDF"),
@@ -455,7 +464,7 @@ TEST(QuarnPDFViewTest, FirstLayoutReportsAndSmallScaleChangesDoNot)
     view.resize(500, 400);
     view.show();
     ASSERT_TRUE(testsupport::waitFor([&] { return bool((reports) == (1)); }, 30000)); // page 0 of 0
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     ASSERT_TRUE(testsupport::waitFor([&] { return bool((reports) == (2)); }, 30000));
     view.setScaleFactor(view.scaleFactor() + 0.0005);
     QApplication::processEvents();
@@ -471,14 +480,14 @@ TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
     const auto doc = platform::PdfDocument::openFile(testsupport::corpusPath("habibi-rotated.pdf"));
     ShownView shown(1);
     QuarnPDFView& view = shown.view;
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.setScaleFactor(0.75);
     bool sawRotation = false;
     for (int page = 0; page < view.pageCount(); ++page) {
         const auto geometry = doc->pageGeometry(page);
         sawRotation = sawRotation || geometry.rotation != 0;
         const platform::PdfPoint inside{geometry.cropBox.x + 30, geometry.cropBox.y + 50};
-        const platform::PdfPoint back = view.convertToPage(view.convertFromPage(inside, page), page);
+        const platform::PdfPoint back = view.placement().convertToPage(view.placement().convertFromPage(inside, page), page);
         EXPECT_NEAR(back.x, inside.x, 1e-6);
         EXPECT_NEAR(back.y, inside.y, 1e-6);
         view.goToPage(page);
@@ -491,7 +500,7 @@ TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
             EXPECT_NEAR(where->point.y, top.point.y, 1);
         }
         // The rotated page is drawn upright in its display size.
-        EXPECT_NEAR(view.pageRect(page).width(), geometry.displaySize.width * 0.75, 1);
+        EXPECT_NEAR(view.placement().pageRect(page).width(), geometry.displaySize.width * 0.75, 1);
     }
     EXPECT_TRUE(sawRotation);
 }
@@ -501,10 +510,10 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     const auto doc = textDocument(2);
     QuarnPDFView view;
     view.resize(700, 900);
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.show();
     view.setScaleFactor(0.5);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     platform::appendPages(*doc, *other, 0, 3);
     EXPECT_EQ(view.pageCount(), 2);
@@ -512,11 +521,11 @@ TEST(QuarnPDFViewTest, DocumentChangesReachTheLayoutAndTiles)
     EXPECT_EQ(view.pageCount(), 5);
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
-    EXPECT_FALSE(view.pageRect(4).isEmpty());
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
-    view.noteEdit(4);
-    EXPECT_FALSE(view.visibleTilesReady()); // the edited page renders again
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    EXPECT_FALSE(view.placement().pageRect(4).isEmpty());
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
+    view.quarnDocument()->noteEditOfPage(4);
+    EXPECT_FALSE(view.tiles().visibleReady()); // the edited page renders again
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 }
 
 TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
@@ -525,7 +534,7 @@ TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
     ASSERT_TRUE(doc->isLocked());
     QuarnPDFView view;
     view.resize(600, 600);
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     view.show();
     EXPECT_EQ(view.pageCount(), 0);
     EXPECT_EQ(view.currentPageIndex(), -1);
@@ -533,7 +542,7 @@ TEST(QuarnPDFViewTest, LockedDocumentShowsNoPagesUntilUnlocked)
     view.goToPage(0); // nothing to go to
     view.viewport()->repaint();
     ASSERT_TRUE(doc->unlock("openpassword"));
-    view.load(doc);
+    testsupport::showPdf(view, doc);
     EXPECT_EQ(view.pageCount(), 1);
     EXPECT_EQ(view.currentPageIndex(), 0);
 }
@@ -556,7 +565,7 @@ TEST(QuarnPDFViewTest, PageKeysTurnPagesInTheSinglePageModes)
     EXPECT_EQ(view.currentPageIndex(), 2);
     QTest::keyClick(&view, Qt::Key_Home);
     EXPECT_EQ(view.currentPageIndex(), 0);
-    EXPECT_FALSE(view.canGoToPreviousPage());
+    EXPECT_FALSE(canGoToPreviousPage(view));
 }
 
 TEST(QuarnPDFViewTest, ControlWheelZoomsAlongTheLadder)
@@ -581,7 +590,7 @@ TEST(QuarnPDFViewTest, ControlWheelZoomsAlongTheLadder)
 TEST(QuarnPDFViewTest, AScaleSetBeforeTheFirstLayoutSurvivesIt)
 {
     QuarnPDFView view;
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     view.setScaleFactor(1.5); // before the view was ever laid out
     view.resize(700, 500);
     view.show();
@@ -591,7 +600,7 @@ TEST(QuarnPDFViewTest, AScaleSetBeforeTheFirstLayoutSurvivesIt)
 
     // Without a chosen scale, the first layout fits the pages.
     QuarnPDFView fitted;
-    fitted.load(textDocument(3));
+    testsupport::showPdf(fitted, textDocument(3));
     fitted.resize(700, 500);
     fitted.show();
     QApplication::processEvents();
@@ -610,7 +619,7 @@ TEST(QuarnPDFViewTest, ResizingKeepsThePageBeingRead)
     QApplication::processEvents();
     EXPECT_GT(view.scaleFactor(), before); // still fitted, now wider
     EXPECT_EQ(view.currentPageIndex(), 5);
-    EXPECT_NEAR(view.pageRect(5).top(), 0, 1);
+    EXPECT_NEAR(view.placement().pageRect(5).top(), 0, 1);
 
     // At the top of the document the margin above the first page stays in view.
     view.goToPage(0);
@@ -619,25 +628,25 @@ TEST(QuarnPDFViewTest, ResizingKeepsThePageBeingRead)
     view.resize(800, 700);
     QApplication::processEvents();
     EXPECT_EQ(view.verticalScrollBar()->value(), 0);
-    EXPECT_NEAR(view.pageRect(0).top(), 8 * 1.5, 1);
+    EXPECT_NEAR(view.placement().pageRect(0).top(), 8 * 1.5, 1);
 }
 
 TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
 {
     ShownView shown(1, {700, 900});
     QuarnPDFView& view = shown.view;
-    view.load(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1, "alpha beta gamma")));
+    testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1, "alpha beta gamma")));
     view.setScaleFactor(1);
     // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
-    const QPoint onBeta = view.convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
+    const QPoint onBeta = view.placement().convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onBeta);
-    EXPECT_EQ(view.currentSelection().text, "beta");
-    const QPoint pastGamma = view.convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
+    EXPECT_EQ(view.interactions().textSelection().current().text, "beta");
+    const QPoint pastGamma = view.placement().convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
-    EXPECT_EQ(view.currentSelection().text.rfind("beta gamma", 0), 0u) << view.currentSelection().text;
+    EXPECT_EQ(view.interactions().textSelection().current().text.rfind("beta gamma", 0), 0u) << view.interactions().textSelection().current().text;
     // A plain click clears it.
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, pastGamma);
-    EXPECT_TRUE(view.currentSelection().isEmpty());
+    EXPECT_TRUE(view.interactions().textSelection().current().isEmpty());
 }
 
 TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
@@ -651,9 +660,9 @@ TEST(QuarnPDFViewTest, NoDocumentAndEmptyDocumentsPaintTheCanvas)
     EXPECT_TRUE(view.visiblePages().empty());
     QImage image = view.viewport()->grab().toImage();
     EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
-    view.load(platform::PdfDocument::createEmpty());
-    view.goToNextPage();
-    view.goToLastPage();
+    testsupport::showPdf(view, platform::PdfDocument::createEmpty());
+    goToNextPage(view);
+    goToLastPage(view);
     EXPECT_FALSE(view.fitPage(false, true));
     image = view.viewport()->grab().toImage();
     EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(30, 30, 30));
@@ -669,16 +678,16 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     match.text = "Page 21";
     view.goToSelection(match);
     EXPECT_EQ(view.currentPageIndex(), 20);
-    EXPECT_TRUE(view.canGoBack());
-    const QRectF box = view.convertFromPage(match.bounds(20), 20);
+    EXPECT_TRUE(view.history().canGoBack());
+    const QRectF box = view.placement().convertFromPage(match.bounds(20), 20);
     EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
 
-    view.setHighlightedSelections({{match, QColor(255, 200, 0, 255)}});
+    view.interactions().textSelection().setHighlights({{match, QColor(255, 200, 0, 255)}});
     const QImage image = view.viewport()->grab().toImage();
     // A corner of the box, off the glyphs, in the highlight's colour.
     const QColor inside = image.pixelColor((box.topLeft() + QPointF(2, 2)).toPoint());
     EXPECT_EQ(inside, QColor(255, 200, 0));
-    view.setHighlightedSelections({});
+    view.interactions().textSelection().setHighlights({});
     EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
 }
 
@@ -716,12 +725,12 @@ TEST(QuarnPDFViewTest, SpreadsWithACoverStepBySpreadAndTheWheelTurnsPages)
     view.applyDisplay(DisplayMode::twoPages, true);
     view.fitPage(true, true);
     EXPECT_EQ(view.visiblePages(), std::vector<int>{0}); // the cover alone
-    view.goToNextPage();
+    goToNextPage(view);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
     view.goToPage(4);
     EXPECT_EQ(view.currentPageIndex(), 4);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{3, 4}));
-    view.goToPreviousPage();
+    goToPreviousPage(view);
     EXPECT_EQ(view.visiblePages(), (std::vector<int>{1, 2}));
 
     // The whole spread fits, so the wheel turns to the next spread.
@@ -742,7 +751,7 @@ TEST(QuarnPDFViewTest, CopyPagePutsThePageOnTheClipboardAtItsSizeInPoints)
     QuarnPDFView& view = shown.view;
     view.goToPage(1);
     QApplication::clipboard()->clear();
-    view.copyPage();
+    copyPage(view);
     const QImage image = QApplication::clipboard()->image();
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.width(), 1224); // 612 points at twice the pixels
@@ -753,10 +762,10 @@ TEST(QuarnPDFViewTest, CopyPageOfAHugePageStaysWithinBounds)
 {
     QuarnPDFView view;
     view.resize(500, 500);
-    view.load(platform::PdfDocument::createBlank(14400, 7200));
+    testsupport::showPdf(view, platform::PdfDocument::createBlank(14400, 7200));
     view.show();
     QApplication::clipboard()->clear();
-    view.copyPage();
+    copyPage(view);
     const QImage image = QApplication::clipboard()->image();
     ASSERT_FALSE(image.isNull());
     EXPECT_LE(std::max(image.width(), image.height()), 8192);

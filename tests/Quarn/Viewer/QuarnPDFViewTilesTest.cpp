@@ -1,4 +1,6 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageTiles.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,43 +25,43 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
 {
     QuarnPDFView view;
     view.resize(700, 900);
-    view.load(textDocument(3));
+    testsupport::showPdf(view, textDocument(3));
     view.show();
     view.setScaleFactor(1);
     QApplication::processEvents();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 
     // Just after a zoom the page is not blank: the old tiles are stretched in.
     view.setScaleFactor(2);
     view.goToPage(0);
     const QImage image = view.viewport()->grab().toImage();
-    const QPointF text = view.convertFromPage(platform::PdfPoint{90, 708}, 0);
+    const QPointF text = view.placement().convertFromPage(platform::PdfPoint{90, 708}, 0);
     int darkest = 255;
     for (int y = int(text.y()) - 20; y < int(text.y()) + 20; ++y)
         for (int x = int(text.x()) - 20; x < int(text.x()) + 120; ++x)
             if (image.rect().contains(x, y)) darkest = std::min(darkest, qGray(image.pixel(x, y)));
     EXPECT_LT(darkest, 160);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 }
 
 TEST(QuarnPDFViewTilesTest, ScrollingThroughStaysWithinTheBudget)
 {
     QuarnPDFView view;
     view.resize(600, 500);
-    view.load(textDocument(60));
+    testsupport::showPdf(view, textDocument(60));
     view.show();
     const std::size_t budget = 8u << 20;
-    view.setTileCacheBudget(budget);
+    view.tiles().setBudget(budget);
     QScrollBar* bar = view.verticalScrollBar();
     std::size_t peak = 0;
     while (bar->value() < bar->maximum()) {
         bar->setValue(bar->value() + 400);
         view.viewport()->repaint();
         QApplication::processEvents();
-        peak = std::max(peak, view.tileCacheBytes());
+        peak = std::max(peak, view.tiles().cachedBytes());
     }
     EXPECT_EQ(view.currentPageIndex(), 59);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.visibleTilesReady()); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     EXPECT_LE(peak, budget);
 }
 
@@ -68,7 +70,7 @@ TEST(QuarnPDFViewTilesTest, ViewClosedWhileRendering)
     for (int i = 0; i < 3; ++i) {
         auto view = std::make_unique<QuarnPDFView>();
         view->resize(900, 900);
-        view->load(textDocument(8));
+        testsupport::showPdf(*view, textDocument(8));
         view->show();
         view->setScaleFactor(4);
         view->viewport()->repaint();

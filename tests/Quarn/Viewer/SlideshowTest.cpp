@@ -1,13 +1,13 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
 #include <QUndoStack> // before the view header
 
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <gtest/gtest.h>
@@ -28,18 +28,17 @@ struct Window {
     platform::UserDefaults defaults{dir.filePath("defaults.json")};
     quarnkit::ReadingPositionStore positions{defaults};
     std::unique_ptr<QuarnDocument> document;
-    QUndoStack stack;
     std::unique_ptr<ViewerScreen> screen;
 
     explicit Window(int pages) : document(QuarnDocument::fromData(testsupport::makeTextPdf(pages)))
     {
-        screen = std::make_unique<ViewerScreen>(document.get(), QString(), &stack, nullptr, &defaults, &positions);
+        screen = std::make_unique<ViewerScreen>(document.get(), QString(), nullptr, &defaults, &positions);
         screen->resize(1000, 760);
         screen->show();
         EXPECT_TRUE(testsupport::waitFor([this] { return screen->model().isReading(); }));
     }
     ViewerModel& model() { return screen->model(); }
-    QuarnPDFView* view() { return screen->canvas()->view(); }
+    QuarnPDFView* view() { return screen->pageViewHost()->view(); }
 };
 
 // Ends whatever a failed test left running.
@@ -184,10 +183,10 @@ TEST(Slideshow, HoldsTheWindowWeakly)
 {
     EndsSlideshow cleanup;
     int exitedAt = -1;
-    auto pdf = platform::PdfDocument::openBytes(testsupport::makeTextPdf(3));
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(3));
     auto host = std::make_unique<QWidget>();
     host->show();
-    auto* show = new Slideshow(pdf, QGuiApplication::primaryScreen(), host.get(), [&](int page) { exitedAt = page; });
+    auto* show = new Slideshow(document.get(), QGuiApplication::primaryScreen(), host.get(), [&](int page) { exitedAt = page; });
     Slideshow::setCurrent(show);
     show->start(2);
     EXPECT_EQ(show->counter()->text(), "3 of 3");

@@ -2,7 +2,7 @@
 // menu and the slideshow button, driven as the user does.
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Symbols.h"
-#include "ViewerFindHarness.h"
+#include "Quarn/App/BarsWindow.h"
 
 #include <gtest/gtest.h>
 

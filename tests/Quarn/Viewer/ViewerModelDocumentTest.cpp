@@ -1,15 +1,20 @@
 #include "QuarnKit/Markup/ToolMemory.h"
+#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Viewer/DocumentActions.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Viewer/ToolbarItems.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "Quarn/Viewer/ViewerScreen.h"
+#include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <QUndoStack> // before the view header
 
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 
 #include <gtest/gtest.h>
@@ -34,15 +39,14 @@ TEST(ViewerModelMetadata, OneNamedStepThatUndoesAndRedoes)
     auto document = QuarnDocument::open(corpus("pdflatex-4-pages.pdf"));
     const DocumentMetadata before = DocumentMetadata::read(*document->pdf());
     const auto producer = document->pdf()->infoString("Producer");
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
-    ASSERT_EQ(model.undoManager(), &stack);
 
     QSignalSpy edits(document.get(), &QuarnDocument::generationChanged);
     DocumentMetadata changed = before;
     changed.title = "New title";
-    model.updateMetadata(changed);
+    DocumentActions::of(model).updateMetadata(changed);
     ASSERT_EQ(stack.count(), 1);
     EXPECT_EQ(stack.undoText(), "Document Info");
     EXPECT_EQ(edits.count(), 1);
@@ -63,14 +67,14 @@ TEST(ViewerModelMetadata, ChangesRemovedByNormalisingAddNoStep)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
+    QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
-    model.updateMetadata(DocumentMetadata("Title", "", "", "a, b"));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Title", "", "", "a, b"));
     ASSERT_EQ(stack.count(), 1);
 
-    model.updateMetadata(DocumentMetadata("  Title\n", " ", "", "a;b ;"));
-    model.updateMetadata(DocumentMetadata("Title", "", "", "a,b"));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("  Title\n", " ", "", "a;b ;"));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Title", "", "", "a,b"));
     EXPECT_EQ(stack.count(), 1);
 }
 
@@ -79,14 +83,14 @@ TEST(ViewerModelMetadata, AnEditWithoutAPageViewStillMarksTheWindowModified)
     Settings settings;
     // No pages: the window shows a message and has no page view at all.
     QuarnDocument document(platform::PdfDocument::createEmpty());
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
-    ASSERT_EQ(screen->canvas(), nullptr);
+    auto screen = showScreen(&document, {}, settings);
+    QUndoStack& stack = document.undoStack();
+    ASSERT_EQ(screen->pageViewHost(), nullptr);
     ViewerModel& model = screen->model();
     ASSERT_EQ(model.pdfView(), nullptr);
     ASSERT_TRUE(stack.isClean());
 
-    model.updateMetadata(DocumentMetadata("Empty but named", "", "", ""));
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Empty but named", "", "", ""));
     EXPECT_FALSE(stack.isClean());
     EXPECT_EQ(stack.undoText(), "Document Info");
     EXPECT_EQ(DocumentMetadata::read(*document.pdf()).title, "Empty but named");
@@ -96,12 +100,10 @@ TEST(ViewerModelMetadata, LockedDocumentsAreLeftAlone)
 {
     Settings settings;
     auto document = QuarnDocument::open(corpus("libreoffice-writer-password.pdf"));
-    QUndoStack stack;
     ViewerModel model(&settings.defaults, &settings.positions);
     model.setDocument(document.get());
-    model.setUndoStack(&stack);
-    model.updateMetadata(DocumentMetadata("x", "", "", ""));
-    EXPECT_EQ(stack.count(), 0);
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("x", "", "", ""));
+    EXPECT_EQ(document->undoStack().count(), 0);
 }
 
 // ---------------------------------------------------------------- availability
@@ -113,26 +115,26 @@ TEST(ViewerModelDocumentActions, InfoAndExportOnlyForAnOpenDocumentWithPages)
     QuarnDocument empty(platform::PdfDocument::createEmpty());
     QuarnDocument blank;
     ViewerModel model(&settings.defaults, &settings.positions);
-    QSignalSpy info(&model, &ViewerModel::infoPresentedChanged);
+    QSignalSpy info(&DocumentActions::of(model), &DocumentActions::infoPresentedChanged);
 
     for (QuarnDocument* refused : {locked.get(), &empty}) {
         model.setDocument(refused);
-        EXPECT_FALSE(model.documentActionsAvailable());
-        model.toggleInfo();
-        model.presentExport();
-        model.shareCopy();
-        EXPECT_FALSE(model.infoPresented());
-        EXPECT_FALSE(model.exportPresented());
+        EXPECT_FALSE(DocumentActions::of(model).available());
+        DocumentActions::of(model).toggleInfo();
+        DocumentActions::of(model).presentExport();
+        DocumentActions::of(model).shareCopy();
+        EXPECT_FALSE(DocumentActions::of(model).infoPresented());
+        EXPECT_FALSE(DocumentActions::of(model).exportPresented());
     }
     EXPECT_EQ(info.count(), 0);
 
     model.setDocument(&blank);
-    model.toggleInfo();
-    EXPECT_TRUE(model.infoPresented());
-    model.toggleInfo();
-    EXPECT_FALSE(model.infoPresented());
-    model.presentExport();
-    EXPECT_TRUE(model.exportPresented());
+    DocumentActions::of(model).toggleInfo();
+    EXPECT_TRUE(DocumentActions::of(model).infoPresented());
+    DocumentActions::of(model).toggleInfo();
+    EXPECT_FALSE(DocumentActions::of(model).infoPresented());
+    DocumentActions::of(model).presentExport();
+    EXPECT_TRUE(DocumentActions::of(model).exportPresented());
     EXPECT_EQ(info.count(), 2);
 }
 
@@ -140,16 +142,15 @@ TEST(ViewerModelTools, ChoosingAToolOtherThanSelectDropsTheSelection)
 {
     Settings settings;
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
     ViewerModel& model = screen->model();
-    QSignalSpy tools(&model, &ViewerModel::toolChanged);
-    model.chooseTool(quarnkit::MarkupTool::select);
+    QSignalSpy tools(&MarkupModel::of(model), &MarkupModel::toolChanged);
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::select);
     EXPECT_EQ(tools.count(), 0);
-    model.chooseTool(quarnkit::MarkupTool::pen);
-    EXPECT_EQ(model.tool(), quarnkit::MarkupTool::pen);
-    EXPECT_FALSE(model.hasSelection());
-    EXPECT_EQ(screen->canvas()->view()->selectedAnnotation(), std::nullopt);
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::pen);
+    EXPECT_EQ(MarkupModel::of(model).tool(), quarnkit::MarkupTool::pen);
+    EXPECT_FALSE(MarkupModel::of(model).hasSelection());
+    EXPECT_EQ(MarkEditor::of(*screen->pageViewHost()->view()).selected(), std::nullopt);
 }
 
 TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupChoice)
@@ -164,20 +165,19 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
     memory.save(settings.defaults);
 
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
+    auto screen = showScreen(&document, {}, settings);
     ViewerModel& model = screen->model();
-    model.chooseTool(quarnkit::MarkupTool::pen);
-    EXPECT_EQ(model.color(), quarnkit::RGBA::crimson);
-    EXPECT_DOUBLE_EQ(model.stroke(), 7);
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::pen);
+    EXPECT_EQ(MarkupModel::of(model).color(), quarnkit::RGBA::crimson);
+    EXPECT_DOUBLE_EQ(MarkupModel::of(model).stroke(), 7);
     const auto swatches = quarnkit::RGBA::palette(quarnkit::MarkupTool::pen);
-    ASSERT_GE(model.swatchIndex(), 0);
-    EXPECT_EQ(swatches[size_t(model.swatchIndex())], quarnkit::RGBA::crimson);
+    ASSERT_GE(MarkupModel::of(model).swatchIndex(), 0);
+    EXPECT_EQ(swatches[size_t(MarkupModel::of(model).swatchIndex())], quarnkit::RGBA::crimson);
     // The page view draws with the loaded style.
-    EXPECT_EQ(model.toolStyle().color, quarnkit::RGBA::crimson);
+    EXPECT_EQ(MarkupModel::of(model).toolStyle().color, quarnkit::RGBA::crimson);
 
-    model.chooseTool(quarnkit::MarkupTool::underline);
-    EXPECT_EQ(model.toolStyle(), [] {
+    MarkupModel::of(model).chooseTool(quarnkit::MarkupTool::underline);
+    EXPECT_EQ(MarkupModel::of(model).toolStyle(), [] {
         quarnkit::ToolStyle s = quarnkit::ToolMemory::defaultStyle(quarnkit::MarkupTool::underline);
         s.font = quarnkit::TextFont::sans;
         return s;
@@ -185,7 +185,7 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
     // The group's choice is written to the settings at once.
     settings.defaults.synchronize();
     const auto reread = quarnkit::ToolMemory::load(settings.defaults);
-    EXPECT_EQ(reread, model.toolMemory());
+    EXPECT_EQ(reread, MarkupModel::of(model).toolMemory());
 }
 
 // ---------------------------------------------------------------- sharing
@@ -197,17 +197,16 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     QTemporaryDir tmp;
     const QString path = writeFile(files, "Minutes.pdf", testsupport::makeTextPdf(2));
     auto document = QuarnDocument::open(path);
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), path, stack, settings);
+    auto screen = showScreen(document.get(), path, settings);
     ViewerModel& model = screen->model();
     ASSERT_NE(model.pdfView(), nullptr);
 
-    EXPECT_TRUE(model.isSavedAndUnchanged());
-    EXPECT_EQ(model.makeShareFile(tmp.path()), path);
+    EXPECT_TRUE(DocumentActions::of(model).isSavedAndUnchanged());
+    EXPECT_EQ(DocumentActions::of(model).makeShareFile(tmp.path()), path);
 
-    model.updateMetadata(DocumentMetadata("Edited", "", "", ""));
-    EXPECT_FALSE(model.isSavedAndUnchanged());
-    const QString copy = model.makeShareFile(tmp.path());
+    DocumentActions::of(model).updateMetadata(DocumentMetadata("Edited", "", "", ""));
+    EXPECT_FALSE(DocumentActions::of(model).isSavedAndUnchanged());
+    const QString copy = DocumentActions::of(model).makeShareFile(tmp.path());
     const ShareFolder folder(tmp.path());
     EXPECT_TRUE(copy.startsWith(folder.path() + "/")) << copy.toStdString();
     EXPECT_EQ(QFileInfo(copy).fileName(), "Minutes.pdf");
@@ -215,7 +214,7 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(copy)->pdf()).title, "Edited");
     EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(path)->pdf()).title, "");
     // Each share gets a folder of its own.
-    EXPECT_NE(QFileInfo(model.makeShareFile(tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
+    EXPECT_NE(QFileInfo(DocumentActions::of(model).makeShareFile(tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
 }
 
 TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
@@ -223,9 +222,8 @@ TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
     Settings settings;
     QTemporaryDir tmp;
     QuarnDocument document;
-    QUndoStack stack;
-    auto screen = showScreen(&document, {}, stack, settings);
-    const QString copy = screen->model().makeShareFile(tmp.path());
+    auto screen = showScreen(&document, {}, settings);
+    const QString copy = DocumentActions::of(screen->model()).makeShareFile(tmp.path());
     EXPECT_EQ(QFileInfo(copy).fileName(), "Untitled.pdf");
 }
 
@@ -235,14 +233,12 @@ TEST(ViewerModelShare, ShareOpensTheMenuUnderTheAnchor)
     QTemporaryDir files;
     const QString path = writeFile(files, "Plan.pdf", testsupport::makeTextPdf(1));
     auto document = QuarnDocument::open(path);
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), path, stack, settings);
-    auto* anchor = new QWidget(screen.get());
-    anchor->setGeometry(900, 10, 28, 28);
-    anchor->show();
-    screen->model().setShareAnchor(anchor);
+    auto screen = showScreen(document.get(), path, settings);
+    // The Share button of the window's toolbar.
+    QWidget* anchor = screen->findChild<DocumentToolbarItems*>()->shareButton();
+    ASSERT_TRUE(anchor && anchor->isVisible());
 
-    screen->model().shareCopy();
+    DocumentActions::of(screen->model()).shareCopy();
     auto* menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->filePath(), path);

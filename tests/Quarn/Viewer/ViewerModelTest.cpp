@@ -1,5 +1,10 @@
+#include "Quarn/Markup/MarkEditor.h"
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/Canvas.h"
+#include "Quarn/Viewer/ViewerOnPages.h"
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Markup/MarkupModel.h"
+#include "Quarn/Find/FindModel.h"
+#include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
@@ -29,9 +34,8 @@ struct Harness {
     quarnkit::ReadingPositionStore positions{defaults};
     QString path;
     std::unique_ptr<QuarnDocument> document;
-    QUndoStack stack;
     std::unique_ptr<ViewerModel> model;
-    std::unique_ptr<PdfCanvas> canvas;
+    std::unique_ptr<PageViewHost> pageViewHost;
 
     explicit Harness(int pages = 10, std::function<void(platform::UserDefaults&)> setUp = {})
     {
@@ -51,16 +55,16 @@ struct Harness {
         QObject::connect(model.get(), &ViewerModel::pageIndexChanged, model.get(),
                          &ViewerModel::scheduleReadingPositionSave);
         QObject::connect(model.get(), &ViewerModel::zoomValueChanged, model.get(), &ViewerModel::zoomChanged);
-        canvas = std::make_unique<PdfCanvas>(document.get(), model.get(), &stack);
-        canvas->resize(size);
-        canvas->show();
+        pageViewHost = std::make_unique<PageViewHost>(document.get(), model.get());
+        pageViewHost->resize(size);
+        pageViewHost->show();
         model->start();
     }
-    QuarnPDFView& view() { return *canvas->view(); }
+    QuarnPDFView& view() { return *pageViewHost->view(); }
     void close()
     {
         model->stop();
-        canvas.reset();
+        pageViewHost.reset();
         model.reset();
     }
     ~Harness()
@@ -76,12 +80,12 @@ TEST(ViewerModel, NewWindowStartsWithItsDefaults)
     QTemporaryDir dir;
     platform::UserDefaults defaults(dir.filePath("d.json"));
     ViewerModel plain(&defaults);
-    EXPECT_EQ(plain.tool(), quarnkit::MarkupTool::select);
-    EXPECT_EQ(plain.color(), quarnkit::RGBA::ink);
-    EXPECT_EQ(plain.swatchIndex(), 1);
-    EXPECT_EQ(plain.stroke(), 3);
-    EXPECT_EQ(plain.textSize(), 18);
-    EXPECT_TRUE(plain.sidebar());
+    EXPECT_EQ(MarkupModel::of(plain).tool(), quarnkit::MarkupTool::select);
+    EXPECT_EQ(MarkupModel::of(plain).color(), quarnkit::RGBA::ink);
+    EXPECT_EQ(MarkupModel::of(plain).swatchIndex(), 1);
+    EXPECT_EQ(MarkupModel::of(plain).stroke(), 3);
+    EXPECT_EQ(MarkupModel::of(plain).textSize(), 18);
+    EXPECT_TRUE(PagesModel::of(plain).sidebar());
     EXPECT_EQ(plain.zoomFit(), ZoomPreset::fitPage);
     EXPECT_EQ(plain.displayMode(), DisplayMode::continuous);
 
@@ -100,12 +104,12 @@ TEST(ViewerModel, ReportsPublishOnlyRealChanges)
     QSignalSpy changes(&model, &ViewerModel::changed);
     h.view().onPage(model.pageIndex(), model.pageCount());
     h.view().onZoom(model.zoom() + 0.0005);
-    h.view().onSelection(false);
-    h.view().onSwatchIndex(8);
-    h.view().onSwatchIndex(-1);
+    MarkEditor::of(h.view()).onSelection(false);
+    MarkEditor::of(h.view()).onSwatchIndex(8);
+    MarkEditor::of(h.view()).onSwatchIndex(-1);
     EXPECT_EQ(changes.count(), 0);
-    h.view().onSwatchIndex(2);
-    EXPECT_EQ(model.color(), quarnkit::RGBA::crimson);
+    MarkEditor::of(h.view()).onSwatchIndex(2);
+    EXPECT_EQ(MarkupModel::of(model).color(), quarnkit::RGBA::crimson);
 
     // After the model is gone, a late callback from the view does nothing.
     auto onPage = h.view().onPage;
@@ -163,14 +167,14 @@ TEST(ViewerModel, FitsAreRememberedUntilTheUserZoomsAway)
     // Actual size after fit width stops refitting on resize.
     model.fitWidth();
     model.setZoom(1.0);
-    h.canvas->resize(700, 800);
+    h.pageViewHost->resize(700, 800);
     QTest::qWait(20);
     EXPECT_DOUBLE_EQ(h.view().scaleFactor(), 1.0);
 
     // A width fit follows the view's size.
     model.fitWidth();
     const double wide = h.view().scaleFactor();
-    h.canvas->resize(1200, 800);
+    h.pageViewHost->resize(1200, 800);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.view().scaleFactor() > wide + 0.01; }));
     EXPECT_EQ(model.zoomFit(), ZoomPreset::fitWidth);
 }
@@ -214,8 +218,8 @@ TEST(ViewerModel, PageKeysTurnPagesOnlyWhenThePageViewOwnsThem)
     ViewerModel& model = *h.model;
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
     model.setZoom(0.5); // the page is narrower than the view
-    h.canvas->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(h.canvas.get()));
+    h.pageViewHost->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.pageViewHost.get()));
     h.view().setFocus();
 
     QTest::keyClick(&h.view(), Qt::Key_End);
@@ -227,11 +231,11 @@ TEST(ViewerModel, PageKeysTurnPagesOnlyWhenThePageViewOwnsThem)
     QTest::keyClick(&h.view(), Qt::Key_Left);
     EXPECT_EQ(h.view().currentPageIndex(), 0);
     // With a modifier the key is not a page key.
-    EXPECT_FALSE(model.handlePageKey(new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier), &h.view()));
+    EXPECT_FALSE(handlePageKey(h.view(), new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier), &h.view()));
     // A page wider than the view leaves the arrows to scrolling.
     model.setZoom(4);
     QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
-    EXPECT_FALSE(model.handlePageKey(&right, &h.view()));
+    EXPECT_FALSE(handlePageKey(h.view(), &right, &h.view()));
 }
 
 TEST(ViewerModel, GoingToANegativePageLandsOnTheFirst)
@@ -251,9 +255,9 @@ TEST(ViewerModel, StopCancelsWorkThatWasStillPending)
     Harness h;
     h.model = std::make_unique<ViewerModel>(&h.defaults, &h.positions);
     h.model->setFilePath(h.path);
-    h.canvas = std::make_unique<PdfCanvas>(h.document.get(), h.model.get(), &h.stack);
-    h.canvas->resize(1000, 800);
-    h.canvas->show();
+    h.pageViewHost = std::make_unique<PageViewHost>(h.document.get(), h.model.get());
+    h.pageViewHost->resize(1000, 800);
+    h.pageViewHost->show();
     h.model->start();
     // The restore was queued by attaching; stopping first means it never runs.
     h.model->stop();
@@ -268,13 +272,13 @@ TEST(ViewerModel, StopEndsASearchThatWasAboutToStart)
     h.open();
     ViewerModel& model = *h.model;
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isReading(); }));
-    model.showFind();
-    model.setFindQuery("Page");
-    model.startFind(50);
+    FindModel::of(model).show();
+    FindModel::of(model).setQuery("Page");
+    FindModel::of(model).start(50);
     model.stop();
     QTest::qWait(200);
-    EXPECT_EQ(model.findCount(), 0);
-    EXPECT_FALSE(model.findPresented());
+    EXPECT_EQ(FindModel::of(model).count(), 0);
+    EXPECT_FALSE(FindModel::of(model).presented());
 }
 
 TEST(ViewerModel, PositionIsSavedOnceAfterABurstOfPageChanges)
@@ -327,6 +331,6 @@ TEST(ViewerModel, StoredFitWidthComesBackAsAFit)
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.model->isReading(); }));
     EXPECT_EQ(h.model->zoomFit(), ZoomPreset::fitWidth);
     const double before = h.view().scaleFactor();
-    h.canvas->resize(1100, 700);
+    h.pageViewHost->resize(1100, 700);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.view().scaleFactor() > before + 0.01; }));
 }

@@ -1,16 +1,17 @@
 // How a document window arranges itself around the pages, as a user sees it.
 #include "Quarn/Design/ChromeMenuButton.h"
+#include "Quarn/Find/FindModel.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Markup/ToolPalette.h"
-#include "Quarn/Viewer/Canvas.h"
-#include "Quarn/Viewer/FindBar.h"
+#include "Quarn/App/PageViewHost.h"
+#include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "QuarnKit/Shell/Design.h"
-#include "Quarn/Viewer/ViewerScreen.h"
-#include "Quarn/Viewer/ViewerScreenHarness.h"
+#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/App/ViewerScreenHarness.h"
 
 #include <QUndoStack> // before the view header
 
@@ -37,8 +38,8 @@ namespace {
 // Where a point of page 1 stands in the window.
 QPoint inWindow(ViewerScreen& screen, platform::PdfPoint point)
 {
-    QuarnPDFView* view = screen.canvas()->view();
-    return view->viewport()->mapTo(&screen, view->convertFromPage(point, 0).toPoint());
+    QuarnPDFView* view = screen.pageViewHost()->view();
+    return view->viewport()->mapTo(&screen, view->placement().convertFromPage(point, 0).toPoint());
 }
 
 } // namespace
@@ -57,12 +58,11 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         SCOPED_TRACE(c.name);
         Settings settings;
         auto document = QuarnDocument::fromData(c.pdf);
-        QUndoStack stack;
-        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto screen = showScreen(document.get(), {}, settings);
         screen->resize(c.window);
         auto* inspector = screen->findChild<InspectorPane*>();
         ASSERT_NE(inspector, nullptr);
-        ASSERT_TRUE(testsupport::waitFor([&] { return screen->canvas()->view()->scaleFactor() > 0; }));
+        ASSERT_TRUE(testsupport::waitFor([&] { return screen->pageViewHost()->view()->scaleFactor() > 0; }));
         QTest::qWait(50);
         const platform::PdfPoint word{100, 700};
         const QPoint before = inWindow(*screen, word);
@@ -85,19 +85,18 @@ TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     ASSERT_NE(screen->findBar(), nullptr);
     EXPECT_FALSE(screen->findBar()->isVisible());
     QTest::keyClick(screen->windowHandle(), Qt::Key_F, Qt::ControlModifier);
-    if (!screen->findBar()->isVisible()) screen->model().showFind(); // no menu bar without a window
+    if (!screen->findBar()->isVisible()) FindModel::of(screen->model()).show(); // no menu bar without a window
     ASSERT_TRUE(testsupport::waitFor([&] { return screen->findBar()->isVisible(); }));
     QApplication::processEvents();
     const auto top = [&](QWidget* w) { return w->mapTo(screen.get(), QPoint(0, 0)).y(); };
     // Toolbar (48) and its hairline above; the pages and the status bar below.
     EXPECT_EQ(top(screen->findBar()), 49);
-    EXPECT_GE(top(screen->canvas()), top(screen->findBar()) + screen->findBar()->height());
-    EXPECT_GT(top(screen->statusBar()), top(screen->canvas()));
+    EXPECT_GE(top(screen->pageViewHost()), top(screen->findBar()) + screen->findBar()->height());
+    EXPECT_GT(top(screen->statusBar()), top(screen->pageViewHost()));
     // Its hairline is its bottom row.
     const QImage bar = screen->findBar()->grab().toImage();
     EXPECT_NE(bar.pixel(bar.width() / 2, bar.height() - 1), bar.pixel(bar.width() / 2, bar.height() - 3));
@@ -119,8 +118,7 @@ TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto document = c.open();
-        QUndoStack stack;
-        auto screen = showScreen(document.get(), {}, stack, settings);
+        auto screen = showScreen(document.get(), {}, settings);
         ASSERT_EQ(screen->content(), c.content);
         QApplication::processEvents();
         // No status bar with controls that do nothing, no marks column, no toolbar.
@@ -141,8 +139,7 @@ TEST(WindowLayout, ScreenReadersHearWhichToolSwatchAndSegmentIsChosen)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(1));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     const auto checked = [](QWidget* widget) {
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
         return face && face->state().checkable && face->state().checked;
@@ -192,8 +189,7 @@ TEST(WindowLayout, TheStatusBarsMenusOpenWithinTheWindow)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
     for (ChromeMenuButton* button : {screen->statusBar()->presetsButton(), screen->statusBar()->displayModeButton()}) {
         QTest::mouseClick(button, Qt::LeftButton);
@@ -212,11 +208,10 @@ TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
 {
     Settings settings;
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
-    QUndoStack stack;
-    auto screen = showScreen(document.get(), {}, stack, settings);
+    auto screen = showScreen(document.get(), {}, settings);
     QApplication::setActiveWindow(screen.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
-    QuarnPDFView* view = screen->canvas()->view();
+    QuarnPDFView* view = screen->pageViewHost()->view();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     QTest::keyClick(screen->windowHandle(), 'p');
     auto* inspector = screen->findChild<InspectorPane*>();

@@ -1,9 +1,12 @@
+#include "Platform/PdfPageAssembly.h"
+#include "QuarnKit/Document/FormFieldCommand.h"
 #include "QuarnKit/Document/FormFields.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QUndoStack>
 
 #include <algorithm>
 
@@ -209,4 +212,28 @@ TEST(FormFields, EditsShowAsChangesAndSurviveSaving)
     const auto it = std::find_if(again.begin(), again.end(), [](const PdfWidget& w) { return w.name == "Birthday"; });
     ASSERT_NE(it, again.end());
     EXPECT_EQ(it->value, "1815-12-10");
+}
+
+TEST(FormFieldCommand, UndoOfAFieldEditFindsItsPageAfterAMove)
+{
+    quarnkit::QuarnDocument document(platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf")));
+    platform::appendPages(*document.pdf(), *platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)), 0, 1);
+    const auto name = [&](int page) {
+        for (const auto& w : platform::PdfForms::widgets(*document.pdf(), page))
+            if (w.name == "Name") return std::optional(w);
+        return std::optional<platform::PdfWidget>();
+    };
+    const auto before = *name(0);
+    ASSERT_TRUE(platform::PdfForms::setText(*document.pdf(), 0, before.objectNumber, "Ada"));
+    QUndoStack stack;
+    stack.push(new quarnkit::FormFieldCommand(document, "Typing", {before}, {*name(0)}));
+
+    platform::movePage(*document.pdf(), 0, 1); // the form page is now the second
+    ASSERT_TRUE(name(1).has_value());
+    EXPECT_EQ(name(1)->value, "Ada");
+    stack.undo();
+    EXPECT_EQ(name(1)->value.value_or(""), "");
+    EXPECT_EQ(document.editedPageIndex(), 1);
+    stack.redo();
+    EXPECT_EQ(name(1)->value, "Ada");
 }

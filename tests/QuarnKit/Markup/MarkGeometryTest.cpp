@@ -1,6 +1,7 @@
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/InkStroke.h"
 #include "QuarnKit/Markup/MarkGeometry.h"
+#include "QuarnKit/Markup/MarkOrder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -189,16 +190,18 @@ TEST(MarkOrder, StackingKeepsLinksAndPopupsInPlace)
         return out;
     };
     EXPECT_EQ(numbers(), (std::vector<int>{4, 5, a, b}));
-    EXPECT_FALSE(MarkOrder::bringToFront(*doc, 0, b)); // already on top
-    EXPECT_FALSE(MarkOrder::sendToBack(*doc, 0, 5));   // already the first mark
-    EXPECT_FALSE(MarkOrder::bringToFront(*doc, 0, 9999));
+    EXPECT_FALSE(MarkOrder::toFront(MarkOrder::stack(*doc, 0), b)); // already on top
+    EXPECT_FALSE(MarkOrder::toBack(MarkOrder::stack(*doc, 0), 5));   // already the first mark
+    EXPECT_FALSE(MarkOrder::toFront(MarkOrder::stack(*doc, 0), 9999));
 
-    EXPECT_TRUE(MarkOrder::sendToBack(*doc, 0, b));
-    EXPECT_EQ(numbers(), (std::vector<int>{4, b, 5, a})); // behind the marks, above the link
+    const auto back = MarkOrder::toBack(MarkOrder::stack(*doc, 0), b);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, (std::vector<int>{4, b, 5, a})); // behind the marks, above the link
+    EXPECT_TRUE(MarkOrder::restore(*doc, 0, *back));
     EXPECT_EQ(annots::order(*doc, 0), (std::vector<int>{4, 6, b, 5, a})); // the popup keeps its slot
 
-    EXPECT_TRUE(MarkOrder::bringToFront(*doc, 0, 5));
-    EXPECT_EQ(numbers(), (std::vector<int>{4, b, a, 5}));
+    EXPECT_EQ(MarkOrder::toFront(MarkOrder::stack(*doc, 0), 5), (std::vector<int>{4, b, a, 5}));
+    ASSERT_TRUE(MarkOrder::restore(*doc, 0, {4, b, a, 5}));
 
     const QByteArray unchanged = doc->save();
     MarkOrder::restore(*doc, 0, numbers());

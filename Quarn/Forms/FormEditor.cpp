@@ -1,0 +1,401 @@
+#include "Quarn/Forms/FormEditor.h"
+
+
+#include "Quarn/Forms/FormWatcher.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Document/FormFieldEdits.h"
+#include "QuarnKit/Markup/MarkupTool.h"
+#include "QuarnKit/Shell/Design.h"
+#include "Quarn/Design/ErrorAlert.h"
+
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace quarn {
+
+using Widget = FormEditor::Widget;
+using Kind = quarnkit::FormFields::WidgetKind;
+namespace FormFieldEdits = quarnkit::FormFieldEdits;
+namespace FormFields = quarnkit::FormFields;
+
+namespace {
+
+bool takesTyping(const Widget& w)
+{
+    return w.kind == Kind::text || (w.kind == Kind::choice && w.editable);
+}
+
+// Field editors read as paper: black on white whatever the window's appearance.
+QString editorStyle(const char* type)
+{
+    const QString accent = quarnkit::Design::accent().name();
+    return QStringLiteral("%1 { background: white; color: black; border: 1px solid %2; padding: 0px 1px; "
+                          "selection-background-color: %2; selection-color: white; }")
+        .arg(QLatin1String(type), accent);
+}
+
+} // namespace
+
+QString FormEditor::typingName() { return tr("Typing"); }
+QString FormEditor::checkName() { return tr("Check"); }
+QString FormEditor::uncheckName() { return tr("Uncheck"); }
+QString FormEditor::chooseName() { return tr("Choice"); }
+
+FormEditor::FormEditor(FormWatcher& watcher) : QObject(&watcher), watcher_(watcher) {}
+
+FormEditor::~FormEditor()
+{
+    if (editor_) delete editor_.data();
+    if (menu_) menu_->deleteLater();
+}
+
+void FormEditor::setView(QuarnPDFView* view)
+{
+    if (view_ == view) return;
+    cancel();
+    if (view_) {
+        view_->viewport()->removeEventFilter(this);
+        disconnect(view_, nullptr, this, nullptr);
+    }
+    view_ = view;
+    pressTaken_ = false;
+    if (!view) return;
+    view->viewport()->installEventFilter(this);
+    // The editor stays on its field while the pages scroll, zoom or change layout.
+    connect(view, &QuarnPDFView::scaleChanged, this, &FormEditor::layoutEditor);
+    connect(view, &QuarnPDFView::boundsChanged, this, &FormEditor::layoutEditor);
+    connect(view, &QuarnPDFView::displayModeChanged, this, &FormEditor::layoutEditor);
+    connect(view, &QuarnPDFView::visiblePagesChanged, this, &FormEditor::layoutEditor);
+}
+
+std::optional<int> FormEditor::editingField() const
+{
+    return editing_ && editor_ ? std::optional<int>(editing_->objectNumber) : std::nullopt;
+}
+
+bool FormEditor::ownsWidget(const QWidget* widget) const
+{
+    return editor_ && widget && (widget == editor_ || editor_->isAncestorOf(widget));
+}
+
+// ---------------------------------------------------------------- clicks
+
+bool FormEditor::activate(const Widget& field)
+{
+    if (field.readOnly || !view_) return false;
+    switch (field.kind) {
+    case Kind::text:
+        beginTyping(field);
+        return true;
+    case Kind::checkBox:
+    case Kind::radioButton:
+        commit();
+        toggle(field);
+        return true;
+    case Kind::choice:
+        if (field.editable)
+            beginTyping(field);
+        else {
+            commit();
+            showChoices(field);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool FormEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (view_ && watched == view_->viewport()) return viewportEvent(event);
+    if (editor_ && watched == editor_) return editorEvent(event);
+    return false;
+}
+
+bool FormEditor::viewportEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        // A quick second click on a check box is a second toggle, not a word selection.
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton || view_->tool() != quarnkit::MarkupTool::select) return false;
+        const auto field = watcher_.fieldAt(mouse->position());
+        if (!field || !activate(*field)) return false;
+        pressTaken_ = true;
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!pressTaken_) return false;
+        pressTaken_ = false;
+        return true;
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->buttons() != Qt::NoButton || view_->tool() != quarnkit::MarkupTool::select) return false;
+        const auto field = watcher_.fieldAt(mouse->position());
+        if (!field || field->readOnly) return false;
+        view_->viewport()->setCursor(takesTyping(*field) ? Qt::IBeamCursor : Qt::PointingHandCursor);
+        return true;
+    }
+    case QEvent::Resize:
+        // The pages are laid out again first.
+        QTimer::singleShot(0, this, &FormEditor::layoutEditor);
+        return false;
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------- the text editor
+
+void FormEditor::beginTyping(const Widget& field, bool selectAll)
+{
+    if (!view_ || field.readOnly || !takesTyping(field)) return;
+    quarnkit::QuarnDocument* document = view_->quarnDocument();
+    if (!document) return;
+    if (editor_ && editing_ && editing_->objectNumber == field.objectNumber) {
+        editor_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    commit();
+    const std::optional<Widget> fresh = FormFields::widget(*document, field.page, field.objectNumber);
+    if (!fresh) return;
+    const QString text = QString::fromStdString(fresh->value.value_or(std::string()));
+
+    QWidget* box = nullptr;
+    if (fresh->kind == Kind::text && fresh->multiline) {
+        auto* lines = new QPlainTextEdit(view_->viewport());
+        lines->setPlainText(text);
+        lines->setTabChangesFocus(true);
+        lines->setStyleSheet(editorStyle("QPlainTextEdit"));
+        if (selectAll)
+            lines->selectAll();
+        else
+            lines->moveCursor(QTextCursor::End);
+        box = lines;
+    } else {
+        auto* line = new QLineEdit(view_->viewport());
+        line->setText(text);
+        line->setFrame(false);
+        if (fresh->maxLength > 0) line->setMaxLength(fresh->maxLength);
+        line->setStyleSheet(editorStyle("QLineEdit"));
+        if (selectAll)
+            line->selectAll();
+        else
+            line->end(false);
+        connect(line, &QLineEdit::returnPressed, this, [this] {
+            commit();
+            if (view_) view_->setFocus(Qt::OtherFocusReason);
+        });
+        if (fresh->kind == Kind::choice) {
+            // A combo box that takes typed text still offers its options.
+            QStringList options;
+            for (const auto& option : fresh->options) options << QString::fromStdString(option);
+            auto* completer = new QCompleter(options, line);
+            completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+            completer->setCaseSensitivity(Qt::CaseInsensitive);
+            line->setCompleter(completer);
+            QTimer::singleShot(0, completer, [completer] { completer->complete(); });
+        }
+        box = line;
+    }
+    box->setAccessibleName(QString::fromStdString(fresh->name));
+    box->installEventFilter(this);
+    editor_ = box;
+    editing_ = fresh;
+    editingDocument_ = document;
+    layoutEditor();
+    box->show();
+    box->setFocus(Qt::OtherFocusReason);
+}
+
+void FormEditor::layoutEditor()
+{
+    if (!editor_ || !editing_ || !view_) return;
+    if (editing_->page >= view_->pageCount()) {
+        cancel();
+        return;
+    }
+    const QRectF area = view_->placement().convertFromPage(editing_->rect, editing_->page);
+    editor_->setGeometry(area.toAlignedRect());
+    // The typed text about as large as the field will draw it.
+    const double scale = view_->scaleFactor();
+    const bool multiline = qobject_cast<QPlainTextEdit*>(editor_.data()) != nullptr;
+    const double pixels = multiline ? 12 * scale : std::min(area.height() * 0.62, 12 * scale * 1.5);
+    QFont font = quarnkit::screenFont(quarnkit::TextFont::sans, 12);
+    font.setPixelSize(std::max(6, int(std::lround(pixels))));
+    if (editor_->font() != font) editor_->setFont(font);
+}
+
+bool FormEditor::editorEvent(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            cancel();
+            if (view_) view_->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+        // Return makes new lines in a multi-line field; Ctrl+Return ends the typing there.
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && (key->modifiers() & Qt::ControlModifier)) {
+            commit();
+            if (view_) view_->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::PopupFocusReason: {
+            // A menu opens (File, a context menu): what it does may read the
+            // field. The options of a combo box are part of the typing.
+            const auto* line = qobject_cast<QLineEdit*>(editor_.data());
+            const bool options = line && line->completer() && line->completer()->popup()->isVisible();
+            if (!options) writeEditor(false);
+            break;
+        }
+        case Qt::ActiveWindowFocusReason:
+            writeEditor(false); // another window: keep the text, and the editor for the return
+            break;
+        default:
+            commit(); // a click elsewhere ends the typing
+            break;
+        }
+    }
+    return false;
+}
+
+void FormEditor::commit() { writeEditor(true); }
+
+void FormEditor::write() { writeEditor(false); }
+
+void FormEditor::cancel()
+{
+    closeEditor();
+}
+
+void FormEditor::closeEditor()
+{
+    QPointer<QWidget> box = editor_;
+    editor_ = nullptr;
+    editing_.reset();
+    editingDocument_.clear();
+    if (!box) return;
+    box->removeEventFilter(this);
+    box->hide();
+    box->deleteLater();
+}
+
+void FormEditor::writeEditor(bool close)
+{
+    if (!editor_ || !editing_ || writing_) return;
+    writing_ = true;
+    QString text;
+    if (const auto* line = qobject_cast<QLineEdit*>(editor_.data()))
+        text = line->text();
+    else if (const auto* lines = qobject_cast<QPlainTextEdit*>(editor_.data()))
+        text = lines->toPlainText();
+    const Widget field = *editing_;
+    const QPointer<quarnkit::QuarnDocument> document = editingDocument_;
+    if (field.kind == Kind::text && field.maxLength > 0 && text.size() > field.maxLength)
+        text.truncate(field.maxLength);
+    if (close) closeEditor();
+    // A document replaced while typing (Revert) takes nothing of the old one.
+    if (document && view_ && view_->quarnDocument() == document) {
+        const std::optional<Widget> fresh = FormFields::widget(*document, field.page, field.objectNumber);
+        if (fresh && QString::fromStdString(fresh->value.value_or(std::string())) != text) {
+            if (field.kind == Kind::text)
+                setText(field, text);
+            else
+                choose(field, text);
+        }
+    }
+    writing_ = false;
+}
+
+// ---------------------------------------------------------------- choices
+
+void FormEditor::showChoices(const Widget& field)
+{
+    if (!view_ || !view_->quarnDocument()) return;
+    const std::optional<Widget> fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber);
+    if (!fresh || fresh->options.empty()) return;
+    if (menu_) menu_->close();
+
+    auto* menu = new QMenu(view_);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setAccessibleName(QString::fromStdString(fresh->name));
+    for (size_t i = 0; i < fresh->options.size(); ++i) {
+        const QString option = QString::fromStdString(fresh->options[i]);
+        QAction* action = menu->addAction(option.isEmpty() ? QStringLiteral(" ") : option);
+        action->setCheckable(true);
+        action->setChecked(fresh->value && i < fresh->exportValues.size() && *fresh->value == fresh->exportValues[i]);
+        connect(action, &QAction::triggered, this, [this, field, option] { choose(field, option); });
+    }
+    // Closing the list, with or without a choice, is worth a look at the values.
+    connect(menu, &QMenu::aboutToHide, this, [this] { watcher_.scheduleCheck(); });
+    menu_ = menu;
+    const QRectF area = view_->placement().convertFromPage(fresh->rect, fresh->page);
+    menu->setMinimumWidth(int(area.width()));
+    menu->popup(view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()));
+}
+
+// ---------------------------------------------------------------- edits
+
+bool FormEditor::setText(const Widget& field, const QString& text)
+{
+    const std::string value = text.toStdString();
+    return apply([&](quarnkit::QuarnDocument& document) {
+        return FormFieldEdits::setText(document, field, group(field), value, typingName());
+    });
+}
+
+bool FormEditor::toggle(const Widget& field)
+{
+    quarnkit::QuarnDocument* document = view_ ? view_->quarnDocument() : nullptr;
+    const std::optional<Widget> fresh = document ? FormFields::widget(*document, field.page, field.objectNumber) : std::nullopt;
+    const bool on = fresh ? fresh->state != 0 : field.state != 0;
+    return apply([&](quarnkit::QuarnDocument& document) {
+        return FormFieldEdits::toggle(document, field, group(field), on ? uncheckName() : checkName());
+    });
+}
+
+bool FormEditor::choose(const Widget& field, const QString& option)
+{
+    const std::string value = option.toStdString();
+    return apply([&](quarnkit::QuarnDocument& document) {
+        return FormFieldEdits::choose(document, field, group(field), value, chooseName());
+    });
+}
+
+std::vector<Widget> FormEditor::group(const Widget& field) const
+{
+    std::vector<Widget> members;
+    if (!field.name.empty())
+        for (const Widget& w : watcher_.fields())
+            if (w.name == field.name) members.push_back(w);
+    return members;
+}
+
+bool FormEditor::apply(const std::function<bool(quarnkit::QuarnDocument&)>& edit)
+{
+    if (!view_ || !view_->quarnDocument()) return false;
+    try {
+        return edit(*view_->quarnDocument());
+    } catch (const std::exception& error) {
+        showErrorAlert(view_, QString::fromUtf8(error.what()));
+        return false;
+    }
+}
+
+} // namespace quarn

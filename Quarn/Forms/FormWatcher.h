@@ -1,0 +1,113 @@
+#pragma once
+// The forms of one window: keeps the document's form fields, their values and
+// their number for the forms banner, and moves editing from field to field
+// with Tab and Shift-Tab in reading order. The edits themselves are the form
+// editor's, which it owns; each is an undo step of the document.
+#include "QuarnKit/Document/FormFields.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QPointF>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quarn {
+
+class FormEditor;
+class QuarnPDFView;
+class ViewerModel;
+
+class FormWatcher : public QObject {
+    Q_OBJECT
+
+public:
+    using Widget = quarnkit::FormFields::Widget;
+
+    // The watcher of the window whose viewer is `viewer`: made on first use,
+    // a child of the viewer model.
+    static FormWatcher& of(ViewerModel& viewer);
+    ~FormWatcher() override;
+
+    // Binds to the window's model and document (both held weakly) and scans;
+    // the first start also begins watching the window's events.
+    void start(ViewerModel* model, quarnkit::QuarnDocument* document);
+    // Re-reads the fields when the PDF, its page count or its lock changed: a
+    // short document at once, a long one on a worker (see reading).
+    void scan();
+    // A worker is reading the fields of a long document; fields() are the last read till then.
+    bool reading() const { return reading_; }
+    // Starts editing the first empty text field, else the first text field;
+    // with no text field at all, only shows the first field.
+    void focusFirstEmptyField();
+
+    // The fillable fields in reading order, with their values as last read.
+    const std::vector<Widget>& fields() const { return fields_; }
+    // How many fields there are, as the banner and the Sign menu show it.
+    int fieldCount() const { return int(fields_.size()); }
+    // The field being edited or last clicked (its object number).
+    std::optional<int> active() const { return active_; }
+    // The field under a point of the page view's viewport (on a page, not between pages).
+    std::optional<Widget> fieldAt(QPointF viewportPoint) const;
+    // The window's page view, while the model has one.
+    QuarnPDFView* view() const;
+    quarnkit::QuarnDocument* document() const { return quarn_.data(); }
+    // The in-place editing of the page view's fields; none before start.
+    FormEditor* editor() const { return editor_; }
+    // Reads the field values again after the current event has been handled.
+    void scheduleCheck();
+    // Reads the field values again now.
+    void readValues();
+    // Tab (forwards) or Shift-Tab: true when it moved editing, or kept it on
+    // the only field there is.
+    bool handleTab(bool backward);
+    // Commits the field being left, then puts the text cursor into `field`,
+    // scrolling it into view first.
+    void beginEditing(Widget field);
+
+    static constexpr int readAtOnceMaxPages = 24;
+    static constexpr int clickDelayMs = 30;
+    static constexpr int clickAttempts = 10;
+
+signals:
+    void fieldCountChanged(int count);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    using Reading = quarnkit::FormFields::Reading;
+    explicit FormWatcher(QObject* parent);
+    void apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading);
+    bool handle(QObject* receiver, QEvent* event);
+    void click(const Widget& field, int attempts);
+    void followUndoStack();
+    void followView();
+    // The fields with their values read afresh from their pages.
+    std::vector<Widget> readCurrent() const;
+    void revealField(const Widget& field);
+
+    QPointer<ViewerModel> model_;
+    QPointer<quarnkit::QuarnDocument> quarn_;
+    QPointer<quarnkit::QuarnDocument> scanned_;
+    std::optional<size_t> scannedPages_; // the page signature scanned
+    bool scannedLocked_ = false;
+    bool accepted_ = false; // the scanned PDF declared its fields
+    bool reading_ = false;
+    quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
+    QPointer<quarnkit::QuarnDocument> readingDocument_;
+    size_t readingPages_ = 0;
+    bool focusWhenRead_ = false; // Fill Fields was asked for while reading
+    std::vector<Widget> fields_;
+    std::optional<int> active_;
+    bool monitoring_ = false;
+    QMetaObject::Connection undoConnection_;
+    QPointer<quarnkit::QuarnDocument> followed_; // the document whose undo stack is watched
+    bool checkQueued_ = false;
+    FormEditor* editor_ = nullptr; // a child of the watcher
+};
+
+} // namespace quarn

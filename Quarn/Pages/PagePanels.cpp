@@ -1,0 +1,96 @@
+#include "Quarn/Pages/PagePanels.h"
+
+#include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Pages/PageEditor.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+
+namespace quarn {
+
+namespace PageEditor = quarnkit::PageEditor;
+
+namespace {
+
+// The document's name without its extension, "Untitled" for none.
+QString baseName(const QString& filePath)
+{
+    const QString base = QFileInfo(filePath).completeBaseName().trimmed();
+    return base.isEmpty() ? QObject::tr("Untitled") : base;
+}
+
+QString startFolder(const QString& filePath)
+{
+    return filePath.isEmpty() ? QDir::homePath() : QFileInfo(filePath).absolutePath();
+}
+
+} // namespace
+
+void askForPagesToInsert(ViewerModel& viewer, QWidget* parent, std::optional<int> gap)
+{
+    const quarnkit::QuarnDocument* document = viewer.document();
+    if (!document || document->isLocked()) return;
+    PagesModel& pages = PagesModel::of(viewer);
+    if (!gap) gap = pages.insertionGap();
+    QStringList patterns{QStringLiteral("*.pdf")};
+    for (const QString& suffix : PageEditor::imageSuffixes()) patterns << QStringLiteral("*.") + suffix;
+    auto* panel = new QFileDialog(parent, QObject::tr("Insert Pages"), startFolder(viewer.filePath()));
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setFileMode(QFileDialog::ExistingFiles);
+    panel->setNameFilter(QObject::tr("PDFs and images (%1)").arg(patterns.join(QLatin1Char(' '))));
+    panel->setLabelText(QFileDialog::Accept, QObject::tr("Insert"));
+    auto* message = new QLabel(*gap != 0 ? QObject::tr("Choose PDFs or images to add after page %1.").arg(*gap)
+                                         : QObject::tr("Choose PDFs or images to add at the start."),
+                               panel);
+    message->setObjectName(QStringLiteral("panelMessage"));
+    message->setTextFormat(Qt::PlainText);
+    if (auto* grid = qobject_cast<QGridLayout*>(panel->layout())) grid->addWidget(message, grid->rowCount(), 0, 1, -1);
+    const QPointer<PagesModel> model(&pages);
+    QObject::connect(panel, &QFileDialog::filesSelected, &pages, [model, gap = *gap](const QStringList& paths) {
+        if (model) model->insertPages(paths, gap);
+    });
+    panel->open();
+}
+
+void askWhereToExtract(ViewerModel& viewer, QWidget* parent)
+{
+    const QPointer<quarnkit::QuarnDocument> document = viewer.document();
+    if (!document || document->isLocked()) return;
+    PagesModel& pages = PagesModel::of(viewer);
+    const std::set<int> targets = pages.pageTargets();
+    if (targets.empty()) return;
+    auto* panel = new QFileDialog(parent, PageEditor::title(QObject::tr("Extract"), int(targets.size()), false),
+                                  startFolder(viewer.filePath()));
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setNameFilter(QObject::tr("PDF documents (*.pdf)"));
+    panel->setDefaultSuffix(QStringLiteral("pdf"));
+    panel->setLabelText(QFileDialog::Accept, QObject::tr("Extract"));
+    panel->selectFile(PageEditor::extractFileName(baseName(viewer.filePath()), targets));
+    const QPointer<PagesModel> model(&pages);
+    QObject::connect(panel, &QFileDialog::fileSelected, &pages, [model, targets, document](const QString& path) {
+        if (model && document) model->finishExtract(path, targets, *document);
+    });
+    panel->open();
+}
+
+void showPageAlert(QWidget* window, const QString& message, const QString& detail)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ravlen"), message, QMessageBox::Ok, window);
+    box->setInformativeText(detail);
+    box->setTextFormat(Qt::PlainText);
+    box->setObjectName(QStringLiteral("pageAlert"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (window) box->open();
+    else box->exec();
+}
+
+} // namespace quarn

@@ -1,0 +1,348 @@
+#include "Quarn/Pages/PagesModel.h"
+
+#include "Quarn/Pages/ThumbnailStore.h"
+#include "Quarn/Shell/FileManager.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/OutlineMap.h"
+#include "QuarnKit/Export/ExportSettings.h"
+#include "QuarnKit/History/HistoryLocator.h"
+#include "QuarnKit/Pages/PageEditCommand.h"
+#include "QuarnKit/Pages/PageEditor.h"
+
+#include <QFutureWatcher>
+#include <QtConcurrent>
+
+namespace quarn {
+
+using quarnkit::PageEdit;
+using quarnkit::PageEditError;
+namespace PageEditor = quarnkit::PageEditor;
+
+PagesModel& PagesModel::of(ViewerModel& viewer)
+{
+    if (auto* pages = viewer.findChild<PagesModel*>(QString(), Qt::FindDirectChildrenOnly)) return *pages;
+    return *new PagesModel(viewer);
+}
+
+PagesModel::PagesModel(ViewerModel& viewer)
+    : QObject(&viewer), viewer_(viewer), sidebarTab_(quarnkit::loadSidebarTab(viewer.defaults())),
+      libraryPanel_(quarnkit::LibraryPanels::saved(viewer.defaults()))
+{
+    // Until a page list shows the selection, the model keeps it in step itself.
+    connect(&viewer, &ViewerModel::pageIndexChanged, this, &PagesModel::syncSelectionToPage);
+}
+
+quarnkit::QuarnDocument* PagesModel::document() const { return viewer_.document(); }
+
+void PagesModel::setSidebar(bool shown)
+{
+    if (shown == sidebar_) return;
+    sidebar_ = shown;
+    emit sidebarChanged(shown);
+    emit changed();
+}
+
+void PagesModel::setLibraryPanel(LibraryPanel panel)
+{
+    quarnkit::LibraryPanels::save(viewer_.defaults(), panel);
+    if (panel == libraryPanel_) return;
+    libraryPanel_ = panel;
+    emit libraryPanelChanged(panel);
+    emit changed();
+}
+
+void PagesModel::toggleLibrary(LibraryPanel panel)
+{
+    if (sidebar_ && libraryPanel_ == panel) {
+        setSidebar(false);
+        return;
+    }
+    setLibraryPanel(panel);
+    setSidebar(true);
+}
+
+void PagesModel::toggleLibraryAndFocus(LibraryPanel panel)
+{
+    toggleLibrary(panel);
+    if (sidebar_ && panel != LibraryPanel::document) setLibraryFocusRequest(panel);
+}
+
+bool PagesModel::takeLibraryFocusRequest(LibraryPanel panel)
+{
+    if (libraryFocusRequest_ != panel) return false;
+    setLibraryFocusRequest(std::nullopt);
+    return true;
+}
+
+void PagesModel::setLibraryFocusRequest(std::optional<LibraryPanel> panel)
+{
+    if (panel == libraryFocusRequest_) return;
+    libraryFocusRequest_ = panel;
+    emit libraryFocusRequestChanged(panel);
+    emit changed();
+}
+
+void PagesModel::setSelectedPages(const std::set<int>& pages)
+{
+    if (pages == selectedPages_) return;
+    selectedPages_ = pages;
+    emit selectedPagesChanged(pages);
+    emit changed();
+}
+
+std::set<int> PagesModel::pageTargets() const
+{
+    const quarnkit::QuarnDocument* doc = document();
+    const int count = doc && !doc->isLocked() ? doc->pageCount() : 0;
+    return PageEditor::targets(selectedPages_, viewer_.pageIndex(), count);
+}
+
+bool PagesModel::canEditPages() const
+{
+    const quarnkit::QuarnDocument* doc = document();
+    return shownPage && doc && !doc->isLocked() && doc->pageCount() >= 1;
+}
+
+bool PagesModel::canDeletePages() const
+{
+    return canEditPages() && int(pageTargets().size()) < document()->pageCount();
+}
+
+int PagesModel::insertionGap() const
+{
+    const std::set<int> targets = pageTargets();
+    // Without pages the files go at the start.
+    return targets.empty() ? 0 : *targets.rbegin() + 1;
+}
+
+ThumbnailStore& PagesModel::thumbnails()
+{
+    if (!thumbnails_) thumbnails_ = new ThumbnailStore(this);
+    thumbnails_->setDocument(document());
+    return *thumbnails_;
+}
+
+void PagesModel::showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination)
+{
+    if (!page || !shownPage) return;
+    if (destination) emit pageRequested(destination->pageIndex, destination->point);
+    else emit pageRequested(*page, std::nullopt);
+}
+
+void PagesModel::applyPageEdit(const PageEdit& edit, const QString& name, bool reveal)
+{
+    quarnkit::QuarnDocument* doc = document();
+    if (!doc) return;
+    auto* command = new quarnkit::PageEditCommand(*doc, edit, name);
+    const QPointer<PagesModel> self(this);
+    // Undo and redo select and show the pages they put back.
+    command->followUp = [self](const PageEdit& applied) {
+        if (self) self->pagesDidChange(applied, true);
+    };
+    doc->noteEdit(std::nullopt);
+    doc->undoStack().push(command); // the edit is made: the push changes nothing more
+    pagesDidChange(edit, reveal);
+}
+
+void PagesModel::pagesDidChange(const PageEdit& edit, bool reveal)
+{
+    emit pagesReset();
+    const quarnkit::QuarnDocument* doc = document();
+    const std::set<int> inserted = edit.insertedIndexes();
+    if (!inserted.empty()) {
+        setSelectedPages(inserted);
+        const int first = *inserted.begin();
+        // Shown as if the sidebar asked: the new selection survives the page change.
+        if (reveal && doc && first < doc->pageCount()) goToPageFromSidebar(first);
+    } else if (edit.rotations.empty()) {
+        setSelectedPages({});
+    } else if (reveal && doc) {
+        // Undo and redo of a rotation show the first page they turned.
+        const auto index = doc->pageIndex(edit.rotations.front().page);
+        if (index) emit pageRequested(*index, std::nullopt);
+    }
+}
+
+void PagesModel::setSidebarTab(quarnkit::SidebarTab tab)
+{
+    quarnkit::saveSidebarTab(tab, viewer_.defaults()); // every time, as the user chose it
+    if (tab == sidebarTab_) return;
+    sidebarTab_ = tab;
+    emit sidebarTabChanged(tab);
+    emit changed();
+}
+
+void PagesModel::showSidebarTab(quarnkit::SidebarTab tab)
+{
+    setSidebarTab(tab);
+    setLibraryPanel(LibraryPanel::document);
+    setSidebar(true);
+}
+
+void PagesModel::goToPageFromSidebar(int index)
+{
+    const quarnkit::QuarnDocument* doc = document();
+    // Already there: no page change will come to consume the jump.
+    sidebarJump_ = doc && index != viewer_.pageIndex() ? doc->pageId(index) : std::nullopt;
+    if (shownPage && doc && index >= 0 && index < doc->pageCount()) emit pageRequested(index, std::nullopt);
+}
+
+void PagesModel::syncSelectionToPage()
+{
+    const quarnkit::QuarnDocument* doc = document();
+    const int pageIndex = viewer_.pageIndex();
+    const std::optional<quarnkit::PageId> page = doc ? doc->pageId(pageIndex) : std::nullopt;
+    if (!page) return;
+    if (sidebarJump_) {
+        sidebarJump_.reset();
+        shownPageId_ = page;
+        return;
+    }
+    if (shownPageId_ == page) return;
+    if (!selectedPages_.empty() && !selectedPages_.count(pageIndex)) setSelectedPages({});
+    shownPageId_ = page;
+}
+
+void PagesModel::rotatePages(int degrees)
+{
+    if (!canEditPages()) return;
+    emit editingFinishRequested();
+    const std::set<int> targets = pageTargets();
+    const int shown = shownPage();
+    try {
+        if (const auto edit = PageEditor::rotate(targets, degrees, *document()->pdf())) {
+            applyPageEdit(*edit, PageEditor::title(tr("Rotate"), edit->pageCount(), false), false);
+            // A page turned in view changes shape: its top stays in sight.
+            if (targets.count(shown)) emit pageRequested(shown, std::nullopt);
+        }
+    } catch (const std::exception& error) {
+        emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
+    }
+}
+
+void PagesModel::insertBlankPage()
+{
+    // Also into a document without pages: inserting is the only way out of that state.
+    quarnkit::QuarnDocument* doc = document();
+    if (!shownPage || !doc || doc->isLocked()) return;
+    emit editingFinishRequested();
+    const std::set<int> targets = pageTargets();
+    try {
+        const PageEdit edit = PageEditor::insertBlank(targets.empty() ? 0 : *targets.rbegin(), *doc->pdf());
+        applyPageEdit(edit, tr("Insert Blank Page"), true);
+    } catch (const std::exception& error) {
+        emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
+    }
+}
+
+void PagesModel::duplicatePages()
+{
+    if (!canEditPages()) return;
+    emit editingFinishRequested();
+    try {
+        if (const auto edit = PageEditor::duplicate(pageTargets(), *document()->pdf()))
+            applyPageEdit(*edit, PageEditor::title(tr("Duplicate"), edit->pageCount(), false), true);
+    } catch (const std::exception& error) {
+        emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
+    }
+}
+
+void PagesModel::deletePages()
+{
+    quarnkit::QuarnDocument* doc = document();
+    if (!doc || doc->isLocked()) return;
+    emit editingFinishRequested();
+    try {
+        if (const auto edit = PageEditor::deletePages(pageTargets(), *doc->pdf()))
+            applyPageEdit(*edit, PageEditor::title(tr("Delete"), edit->pageCount(), false), false);
+    } catch (const PageEditError& error) {
+        emit failed(tr("ravlen didn't delete those pages."), error.description());
+    } catch (const std::exception& error) {
+        emit failed(tr("ravlen didn't delete those pages."), QString::fromStdString(error.what()));
+    }
+}
+
+void PagesModel::movePages(const std::set<int>& pages, int gap)
+{
+    if (!canEditPages()) return;
+    emit editingFinishRequested();
+    try {
+        if (const auto edit = PageEditor::move(pages, gap, *document()->pdf()))
+            applyPageEdit(*edit, PageEditor::title(tr("Move"), edit->pageCount(), false), true);
+    } catch (const std::exception& error) {
+        emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
+    }
+}
+
+void PagesModel::insertPages(const QStringList& paths, int gap)
+{
+    quarnkit::QuarnDocument* doc = document();
+    if (!doc || doc->isLocked() || paths.isEmpty()) return;
+    emit editingFinishRequested();
+    // The files are read and their images decoded on a worker (a large photo
+    // takes seconds); the pages go in here, into the document as it is then.
+    auto* watcher = new QFutureWatcher<PageEditor::FilePages>(this);
+    connect(watcher, &QFutureWatcher<PageEditor::FilePages>::finished, this, [this, watcher, paths, gap] {
+        watcher->deleteLater();
+        insertReadPages(watcher->result(), paths, gap);
+    });
+    watcher->setFuture(QtConcurrent::run([paths] { return PageEditor::pages(paths); }));
+}
+
+void PagesModel::insertReadPages(PageEditor::FilePages read, const QStringList& paths, int gap)
+{
+    quarnkit::QuarnDocument* doc = document();
+    if (!doc || doc->isLocked()) return;
+    QStringList& failures = read.failures;
+    try {
+        if (const auto edit = PageEditor::insert(read.pages, gap, *doc->pdf()))
+            applyPageEdit(*edit, PageEditor::title(tr("Insert"), edit->pageCount(), false), true);
+    } catch (const std::exception& error) {
+        failures << QString::fromStdString(error.what());
+    }
+    if (failures.isEmpty()) return;
+    const bool allFailed = failures.size() >= paths.size();
+    const QString message = !allFailed ? tr("Some files weren't added.")
+                            : paths.size() == 1 ? tr("That file wasn't added.")
+                                                : tr("Those files weren't added.");
+    emit failed(message, failures.join(QLatin1Char('\n')));
+}
+
+void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, const quarnkit::QuarnDocument& document)
+{
+    if (path.isEmpty()) return;
+    // Written over, the document's own file would no longer hold what the window shows.
+    if (!viewer_.filePath().isEmpty() && quarnkit::sameFile(path, viewer_.filePath())) {
+        emit failed(tr("Extract didn't finish."), quarnkit::ExportError(quarnkit::ExportError::Kind::documentFile).message());
+        return;
+    }
+    // A snapshot now; the pages are copied out of it and written off the UI thread.
+    std::function<bool()> write;
+    try {
+        write = PageEditor::extractionJob(document, pages, path);
+    } catch (const std::exception& error) {
+        emit failed(tr("Extract didn't finish."), QString::fromStdString(error.what()));
+        return;
+    }
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, path] {
+        const QString failure = watcher->result();
+        watcher->deleteLater();
+        if (!failure.isEmpty()) {
+            emit failed(tr("Extract didn't finish."), failure);
+            return;
+        }
+        if (revealFile) revealFile(path);
+        else revealInFolder(path);
+    });
+    watcher->setFuture(QtConcurrent::run([write]() -> QString {
+        try {
+            // Atomic: a whole file or none.
+            return write() ? QString() : tr("The file could not be written.");
+        } catch (const std::exception& error) {
+            return tr("The file could not be written.") + QLatin1Char(' ') + QString::fromStdString(error.what());
+        }
+    }));
+}
+
+} // namespace quarn

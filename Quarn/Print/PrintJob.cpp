@@ -1,0 +1,204 @@
+#include "Quarn/Print/PrintJob.h"
+
+#include "Quarn/Design/ErrorAlert.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Document/DocumentPages.h"
+#include "QuarnKit/Viewer/PrintLayout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPointer>
+#include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace quarn::printing {
+
+namespace {
+
+namespace DocumentPages = quarnkit::DocumentPages;
+
+// Runs `work` on a worker thread and hands its result to `done` on `context`'s thread.
+template <typename Result>
+void inBackground(QObject* context, std::function<Result()> work, std::function<void(Result)> done)
+{
+    auto* watcher = new QFutureWatcher<Result>(context);
+    QObject::connect(watcher, &QFutureWatcher<Result>::finished, context, [watcher, done] {
+        done(watcher->result());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
+}
+
+// The `lp` command line of a job: printer, copies, collation, sides, title.
+QStringList lpArguments(const QPrinter& printer, const QString& file)
+{
+    QStringList arguments;
+    if (!printer.printerName().isEmpty()) arguments << QStringLiteral("-d") << printer.printerName();
+    if (printer.copyCount() > 1) {
+        arguments << QStringLiteral("-n") << QString::number(printer.copyCount());
+        arguments << QStringLiteral("-o") << (printer.collateCopies() ? QStringLiteral("collate=true")
+                                                                      : QStringLiteral("collate=false"));
+    }
+    switch (printer.duplex()) {
+    case QPrinter::DuplexLongSide:
+        arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-long-edge");
+        break;
+    case QPrinter::DuplexShortSide:
+        arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-short-edge");
+        break;
+    case QPrinter::DuplexNone:
+        arguments << QStringLiteral("-o") << QStringLiteral("sides=one-sided");
+        break;
+    case QPrinter::DuplexAuto:
+        break;
+    }
+    if (!printer.docName().isEmpty()) arguments << QStringLiteral("-t") << printer.docName();
+    arguments << file;
+    return arguments;
+}
+
+// Without CUPS's `lp`: each page drawn at the printer's resolution, fitted to the sheet.
+bool drawPages(const quarnkit::QuarnDocument& document, const std::vector<int>& pages, QPrinter& printer)
+{
+    printer.setFullPage(false);
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    const double resolution = printer.resolution();
+    const QRectF area(QPointF(0, 0), printer.pageLayout().paintRectPixels(int(resolution)).size());
+    bool first = true;
+    for (const int page : pages) {
+        if (!first && !printer.newPage()) return false;
+        first = false;
+        platform::PdfSize size;
+        try {
+            size = DocumentPages::geometry(document, page).displaySize;
+        } catch (const std::exception&) {
+            return false;
+        }
+        const quarnkit::PrintPlacement placed = quarnkit::placeOnSheet(size, area);
+        if (placed.rect.isEmpty()) continue;
+        QImage image;
+        try {
+            image = DocumentPages::image(document, page, (placed.turned ? placed.rect.height() : placed.rect.width()) / size.width);
+        } catch (const std::exception&) {
+            return false;
+        }
+        if (image.isNull()) return false;
+        if (placed.turned) image = image.transformed(QTransform().rotate(90));
+        painter.drawImage(placed.rect, image);
+    }
+    return painter.end();
+}
+
+} // namespace
+
+std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int currentPage)
+{
+    std::vector<std::pair<int, int>> ranges;
+    switch (printer.printRange()) {
+    case QPrinter::CurrentPage:
+        ranges.emplace_back(currentPage + 1, currentPage + 1);
+        break;
+    case QPrinter::PageRange:
+        for (const QPageRanges::Range& range : printer.pageRanges().toRangeList())
+            ranges.emplace_back(range.from, range.to);
+        break;
+    case QPrinter::AllPages:
+    case QPrinter::Selection:
+        break;
+    }
+    if (printer.printRange() == QPrinter::PageRange && ranges.empty() && printer.fromPage() > 0)
+        ranges.emplace_back(printer.fromPage(), printer.toPage());
+    return quarnkit::printedPages(pageCount, ranges);
+}
+
+bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
+           std::function<void(bool ok)> finished)
+{
+    if (document.isLocked() || document.pageCount() == 0) return false;
+    const std::vector<int> pages = chosenPages(printer, document.pageCount(), currentPage);
+    if (pages.empty()) return false;
+
+    // Into a file: the pages themselves, as PDF.
+    if (!printer.outputFileName().isEmpty()) {
+        inBackground<bool>(context, DocumentPages::writingJob(document, pages, printer.outputFileName()), finished);
+        return true;
+    }
+
+    const QString lp = QStandardPaths::findExecutable(QStringLiteral("lp"));
+    if (lp.isEmpty()) {
+        finished(drawPages(document, pages, printer));
+        return true;
+    }
+    // To CUPS: the PDF of the pages goes to the spooler, which takes PDF.
+    QString spool;
+    {
+        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ravlen-print-XXXXXX.pdf"));
+        file.setAutoRemove(false);
+        if (!file.open()) return false;
+        spool = file.fileName();
+    }
+    const QStringList arguments = lpArguments(printer, spool);
+    const QPointer<QObject> guard(context);
+    inBackground<bool>(
+        context, DocumentPages::writingJob(document, pages, spool),
+        [lp, arguments, spool, guard, finished](bool written) {
+            if (!written || !guard) {
+                QFile::remove(spool);
+                finished(false);
+                return;
+            }
+            auto* process = new QProcess(guard);
+            QObject::connect(process, &QProcess::finished, guard, [process, spool, finished](int code, QProcess::ExitStatus status) {
+                // `lp` has copied the file into the spool when it returns.
+                QFile::remove(spool);
+                process->deleteLater();
+                finished(status == QProcess::NormalExit && code == 0);
+            });
+            QObject::connect(process, &QProcess::errorOccurred, guard, [process, spool, finished](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) return;
+                QFile::remove(spool);
+                process->deleteLater();
+                finished(false);
+            });
+            process->start(lp, arguments);
+        });
+    return true;
+}
+
+void printDocument(QuarnPDFView& view)
+{
+    if (!view.quarnDocument() || view.pageCount() == 0) return;
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    auto* dialog = new QPrintDialog(printer.get(), &view);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                       QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies |
+                       QAbstractPrintDialog::PrintShowPageSize);
+    dialog->setMinMax(1, view.pageCount());
+    QObject::connect(dialog, &QDialog::accepted, &view, [&view, printer] { print(view, *printer); });
+    dialog->open();
+}
+
+bool print(QuarnPDFView& view, QPrinter& printer)
+{
+    const quarnkit::QuarnDocument* document = view.quarnDocument();
+    if (!document || document->isLocked() || view.pageCount() == 0) return false;
+    const QPointer<QuarnPDFView> over(&view);
+    const auto failed = [over] {
+        if (over) showErrorAlert(over, QObject::tr("The document could not be printed."));
+    };
+    const bool started = print(*document, printer, view.currentPageIndex(), &view, [failed](bool ok) {
+        if (!ok) failed();
+    });
+    if (!started) failed();
+    return started;
+}
+
+} // namespace quarn::printing

@@ -1,0 +1,40 @@
+#pragma once
+// Printing the chosen pages of a document without losing what a reader sees.
+// Into a PDF file the pages are copied as PDF pages, so text stays text and
+// marks stay marks. To a printer, the PDF of those pages goes to CUPS through
+// `lp`, which takes PDF; where `lp` is missing, the pages are drawn at the
+// printer's own resolution.
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QObject;
+class QPrinter;
+
+namespace quarnkit { class QuarnDocument; }
+
+namespace quarn {
+class QuarnPDFView;
+}
+
+namespace quarn::printing {
+
+// Asks for a printer, the pages and the copies, then prints the document
+// `view` shows (over the view's window).
+void printDocument(QuarnPDFView& view);
+// Starts printing the pages `printer` names of the document `view` shows,
+// its current page being the page being read; a failure, then or later, gets
+// the error alert. False when nothing could start.
+bool print(QuarnPDFView& view, QPrinter& printer);
+
+// The zero-based pages the printer's settings name: all of them, the given
+// ranges, or the page being read.
+std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int currentPage);
+
+// Starts printing; the copying and writing run off the UI thread. `finished`
+// is called on `context`'s thread with whether the job was handed over. False
+// (and no call) when there is nothing to print: a locked document or no pages.
+bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
+           std::function<void(bool ok)> finished);
+
+} // namespace quarn::printing

@@ -1,0 +1,29 @@
+#include "Quarn/Shell/FileManager.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace quarn {
+
+void revealInFolder(const QString& path)
+{
+    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString();
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{uri} << QString();
+    // Asked without waiting; a desktop without the service gets the folder opened instead.
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 3000), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [folder](QDBusPendingCallWatcher* w) {
+        if (w->isError()) QDesktopServices::openUrl(folder);
+        w->deleteLater();
+    });
+}
+
+} // namespace quarn

@@ -1,0 +1,70 @@
+#pragma once
+// The actions of one document window on its document as a whole: whether the
+// export sheet shows and with which format, whether the document-info panel
+// shows, metadata edits (one undo step each) and the file to share. They act
+// only on a document that is not locked and has a page, and beep otherwise.
+#include "QuarnKit/Document/DocumentMetadata.h"
+#include "QuarnKit/Export/ExportSettings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+namespace quarn {
+
+class ViewerModel;
+
+class DocumentActions : public QObject {
+    Q_OBJECT
+
+public:
+    // The actions of the window whose viewer is `viewer`: made on first use,
+    // a child of the viewer model.
+    static DocumentActions& of(ViewerModel& viewer);
+
+    // The window has a document that is not locked and has a page.
+    bool available() const;
+
+    bool exportPresented() const { return exportPresented_; }
+    void setExportPresented(bool presented);
+    // Shows the export sheet, with `preset` chosen when given.
+    void presentExport(std::optional<quarnkit::ExportFormat> preset = std::nullopt);
+    // The format the next export sheet opens with; the sheet clears it.
+    std::optional<quarnkit::ExportFormat> exportPreset() const { return exportPreset_; }
+    void setExportPreset(std::optional<quarnkit::ExportFormat> preset) { exportPreset_ = preset; }
+
+    bool infoPresented() const { return infoPresented_; }
+    void setInfoPresented(bool presented);
+    void toggleInfo();
+    // Writes new metadata as one undo step "Document Info", only when it
+    // differs from the PDF's once normalised.
+    void updateMetadata(const quarnkit::DocumentMetadata& metadata);
+    // Replaces the PDF's attributes as one undo step of the document.
+    void setDocumentAttributes(const quarnkit::DocumentAttributes& attributes);
+
+    // The file on disk holds everything the window shows.
+    bool isSavedAndUnchanged() const;
+    // The file to share: the file itself when it is up to date, else a fresh
+    // copy in the private share folder under `temporaryRoot`. Throws ShareError.
+    QString makeShareFile(const QString& temporaryRoot = {}) const;
+    // Asks the window for its Share menu (ShareMenu::offer).
+    void shareCopy();
+
+signals:
+    void exportPresentedChanged(bool presented);
+    void infoPresentedChanged(bool presented);
+    void shareRequested();
+    // Any of the above but the request.
+    void changed();
+
+private:
+    explicit DocumentActions(ViewerModel& viewer);
+
+    ViewerModel& viewer_;
+    bool exportPresented_ = false;
+    std::optional<quarnkit::ExportFormat> exportPreset_;
+    bool infoPresented_ = false;
+};
+
+} // namespace quarn

@@ -1,0 +1,36 @@
+#include "Quarn/Viewer/PageInteractions.h"
+
+#include "Quarn/Viewer/PageLinks.h"
+#include "Quarn/Viewer/TextSelection.h"
+
+#include <algorithm>
+
+namespace quarn {
+
+PageInteractions::PageInteractions(QuarnPDFView& view)
+{
+    links_ = static_cast<PageLinks*>(all_.emplace_back(std::make_unique<PageLinks>(view)).get());
+    textSelection_ = static_cast<TextSelection*>(all_.emplace_back(std::make_unique<TextSelection>(view)).get());
+}
+
+PageInteractions::~PageInteractions() = default;
+
+PageInteraction& PageInteractions::add(std::unique_ptr<PageInteraction> interaction)
+{
+    // Ahead of the view's own two.
+    return **all_.insert(all_.end() - 2, std::move(interaction));
+}
+
+std::optional<Qt::CursorShape> PageInteractions::cursor(QPointF viewportPoint) const
+{
+    for (const auto& each : all_)
+        if (const auto wanted = each->cursor(viewportPoint)) return wanted;
+    return std::nullopt;
+}
+
+bool PageInteractions::holdArrows() const
+{
+    return std::any_of(all_.begin(), all_.end(), [](const auto& each) { return each->holdsArrows(); });
+}
+
+} // namespace quarn

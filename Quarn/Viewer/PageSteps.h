@@ -1,0 +1,20 @@
+#pragma once
+// Steps through a page view, as the Go and View menus, the keys, the wheel
+// and the status bar take them: a page forward or back (a spread in the
+// two-page modes), the first and the last page, a zoom step in or out. The
+// page steps are not recorded in the back/forward history.
+namespace quarn {
+
+class QuarnPDFView;
+
+bool canGoToNextPage(const QuarnPDFView& view);
+bool canGoToPreviousPage(const QuarnPDFView& view);
+void goToNextPage(QuarnPDFView& view);
+void goToPreviousPage(QuarnPDFView& view);
+void goToFirstPage(QuarnPDFView& view);
+void goToLastPage(QuarnPDFView& view);
+// The next scale of the zoom ladder, up or down.
+void zoomIn(QuarnPDFView& view);
+void zoomOut(QuarnPDFView& view);
+
+} // namespace quarn

@@ -1,0 +1,64 @@
+#pragma once
+// The drawing of one page view's pages from tiles: worker threads render
+// tiles of the visible pages (and then of a view height above and below)
+// from the pages' display lists, and a page whose tiles have not arrived
+// shows as a white sheet, or meanwhile stretched from the tiles of another
+// scale, so painting never waits for rendering.
+#include "QuarnKit/Document/DocumentPages.h"
+
+#include <QRect>
+#include <QRectF>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace quarnkit {
+class QuarnDocument;
+class TileRenderer;
+struct TileRequest;
+} // namespace quarnkit
+
+namespace quarn {
+
+class QuarnPDFView;
+
+class PageTiles {
+public:
+    explicit PageTiles(QuarnPDFView& view);
+    ~PageTiles();
+
+    // Forgets every tile; the document's pages are drawn from now on.
+    void setDocument(const quarnkit::QuarnDocument* document);
+    // After an edit: forgets the tiles of a page, or of every page.
+    void invalidate(std::optional<int> page);
+
+    // Draws the visible pages inside `exposed` and asks the workers for the
+    // tiles missing, nearest the centre first.
+    void paint(QPainter& painter, const QRect& exposed);
+
+    // Every tile of the visible area is drawn at the current scale.
+    bool visibleReady() const;
+    // Memory the tile cache holds, and may hold, in bytes.
+    std::size_t cachedBytes() const;
+    std::size_t budget() const;
+    void setBudget(std::size_t bytes);
+    // The links of a page as the worker that drew it read them; null until then.
+    const std::vector<quarnkit::PageLink>* linksRead(int page) const;
+
+private:
+    int level() const;
+    // The tiles at the current scale of every page part inside `area` (viewport coordinates).
+    std::vector<quarnkit::TileRequest> tilesIn(const QRectF& area) const;
+    QRectF rectInView(const quarnkit::TileRequest& request) const;
+    void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
+    void requestMissing();
+
+    QuarnPDFView& view_;
+    std::unique_ptr<quarnkit::TileRenderer> renderer_;
+};
+
+} // namespace quarn

@@ -1,0 +1,180 @@
+#include "Quarn/Viewer/ViewerOnPages.h"
+
+#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/PageSteps.h"
+#include "Quarn/Viewer/PageInteractions.h"
+#include "Quarn/Viewer/ReadingHistory.h"
+#include "Quarn/Viewer/Slideshow.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Viewer/DroppedFiles.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+
+namespace quarn {
+
+using quarnkit::ZoomPreset;
+
+namespace {
+
+bool isTextInput(const QWidget* widget)
+{
+    return qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
+           qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget);
+}
+
+// The application-wide key filter of one window's page view: sees key
+// presses before the focused widget does, and swallows those that turned a
+// page, while the window's viewer runs.
+class PageKeys : public QObject {
+public:
+    PageKeys(QuarnPDFView& view, ViewerModel& model) : QObject(&view), view_(view), model_(&model)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~PageKeys() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || !model_ || !model_->isRunning()) return false;
+        // A key press travels up the parent chain; act on its first receiver only.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key == lastEvent_ && watched != lastReceiver_) return false;
+        lastEvent_ = key;
+        lastReceiver_ = watched;
+        return handlePageKey(view_, key, watched);
+    }
+
+private:
+    QuarnPDFView& view_;
+    QPointer<ViewerModel> model_;
+    const QKeyEvent* lastEvent_ = nullptr;
+    const QObject* lastReceiver_ = nullptr;
+};
+
+// Whether the view has been attached to its model before, kept on the view.
+constexpr const char* attachedProperty = "ravlenViewerAttached";
+
+} // namespace
+
+void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
+{
+    const QPointer<ViewerModel> self(&model);
+    model.setPdfView(&view);
+    view.onPage = [self](int index, int count) {
+        if (self) self->notePage(index, count);
+    };
+    view.onZoom = [self](double scale) {
+        if (self) self->noteZoom(scale);
+    };
+    acceptDroppedPdfs(view, [self](const QString& path) {
+        if (self) self->openFile(path);
+    });
+    const auto noteView = [&view, self] {
+        if (self) self->noteView(view.scaleFactor(), view.readingPoint());
+    };
+    QObject::connect(&view, &QuarnPDFView::boundsChanged, &model, noteView);
+    noteView();
+    QObject::connect(&view.history(), &ReadingHistory::changed, &model,
+                     [&view, self] { self->noteHistory(view.history().canGoBack(), view.history().canGoForward()); });
+
+    QObject::connect(&model, &ViewerModel::displayRequested, &view,
+                     [&view](quarnkit::DisplayMode mode, bool cover, std::optional<int> keep) {
+                         view.applyDisplay(mode, cover);
+                         if (keep && view.quarnDocument() && *keep >= 0 && *keep < view.pageCount() &&
+                             view.currentPageIndex() != *keep)
+                             view.goToPage(*keep);
+                     });
+    QObject::connect(&model, &ViewerModel::scaleRequested, &view, [&view](double scale) {
+        view.setAutoScales(false);
+        view.setScaleFactor(scale);
+    });
+    QObject::connect(&model, &ViewerModel::fitRequested, &view, [&view, self](ZoomPreset fit, bool spreads, bool keep) {
+        const std::optional<double> scale = fit == ZoomPreset::fitWidth ? view.fitWidth(spreads) : view.fitPage(spreads, keep);
+        self->noteFitted(scale);
+    });
+    QObject::connect(&model, &ViewerModel::pageRequested, &view,
+                     [&view](int index, std::optional<platform::PdfPoint> point) { view.goToPage(index, point); });
+    QObject::connect(&model, &ViewerModel::focusRequested, &view, [&view] {
+        if (!view.hasFocus()) view.setFocus(Qt::OtherFocusReason);
+    });
+    QObject::connect(&model, &ViewerModel::slideshowRequested, &view, [&view, self] { Slideshow::startFor(*self, view); });
+    new PageKeys(view, model);
+}
+
+void attachViewerToPages(ViewerModel& model, QuarnPDFView& view)
+{
+    view.applyDisplay(model.displayMode(), model.coverSeparately());
+    if (view.property(attachedProperty).toBool()) return;
+    view.setProperty(attachedProperty, true);
+    model.viewAttached();
+    model.noteHistory(view.history().canGoBack(), view.history().canGoForward());
+    const QPointer<ViewerModel> self(&model);
+    const QPointer<QuarnPDFView> page(&view);
+    const quint64 epoch = model.epoch();
+    // On the next turn the view has its window and size; the view's own
+    // readiness wait keeps checking (quickly at first, then every 0.25 s)
+    // for as long as it exists.
+    QTimer::singleShot(0, &model, [self, page, epoch] {
+        if (!page || !self || self->epoch() != epoch) return;
+        page->whenReady(1, [self, epoch](QuarnPDFView&) {
+            if (self && self->epoch() == epoch) self->restoreReadingPosition();
+        });
+    });
+}
+
+bool handlePageKey(QuarnPDFView& view, QKeyEvent* event, QObject* receiver)
+{
+    if (!view.isVisible()) return false;
+    QWidget* window = view.window();
+    auto* target = qobject_cast<QWidget*>(receiver);
+    if (!target || target->window() != window) return false; // another window's key
+    if (!window->isActiveWindow() || QApplication::activeModalWidget()) return false;
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+
+    // The page view owns the keys when nothing else in the window has the focus.
+    QWidget* focus = QApplication::focusWidget();
+    const bool ownsKeys =
+        !focus || focus == window || (!isTextInput(focus) && (focus == &view || view.isAncestorOf(focus)));
+    if (!ownsKeys) return false;
+
+    auto focusView = [&view] {
+        if (!view.hasFocus()) view.setFocus(Qt::OtherFocusReason);
+    };
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Down:
+    case Qt::Key_Up:
+    case Qt::Key_Space:
+        focusView();
+        return false;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // With a mark selected the arrows move it.
+        if (!view.interactions().holdArrows() && !view.placement().overflowsHorizontally()) {
+            if (event->key() == Qt::Key_Left)
+                goToPreviousPage(view);
+            else
+                goToNextPage(view);
+            return true;
+        }
+        focusView();
+        return false;
+    case Qt::Key_End:
+        goToLastPage(view);
+        return true;
+    case Qt::Key_Home:
+        goToFirstPage(view);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace quarn

@@ -1,0 +1,52 @@
+#include "QuarnKit/Document/DocumentPages.h"
+
+#include "Platform/PdfPageAssembly.h"
+#include "Platform/PdfPageGeometries.h"
+#include "Platform/PdfPageLabels.h"
+
+#include <QFile>
+
+namespace quarnkit::DocumentPages {
+
+std::vector<PageId> ids(const QuarnDocument& document) { return platform::pageIds(*document.pdf()); }
+
+PageGeometry geometry(const QuarnDocument& document, int page) { return document.pdf()->pageGeometry(page); }
+
+std::vector<std::optional<PageGeometry>> geometries(const QuarnDocument& document, int first)
+{
+    return platform::firstPageGeometries(*document.pdf(), first);
+}
+
+std::vector<QString> labels(const QuarnDocument& document)
+{
+    const auto ranges = platform::pageLabelRanges(*document.pdf());
+    std::vector<QString> result;
+    const int count = document.pageCount();
+    result.reserve(size_t(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        const QString label = QString::fromStdString(platform::pageLabel(ranges, i)).trimmed();
+        result.push_back(label == QString::number(i + 1) ? QString() : label);
+    }
+    return result;
+}
+
+std::vector<PageLink> links(const QuarnDocument& document, int page) { return document.pdf()->links(page); }
+
+QImage image(const QuarnDocument& document, int page, double scale) { return document.pdf()->render(page, scale); }
+
+std::function<bool()> writingJob(const QuarnDocument& document, std::vector<int> pages, QString path)
+{
+    return [pdf = document.pdf(), pages = std::move(pages), path = std::move(path)] {
+        try {
+            const std::shared_ptr<platform::PdfDocument> copy = pdf->copy();
+            platform::keepPages(*copy, pages);
+            if (copy->pageCount() != int(pages.size())) return false;
+            copy->saveToFile(QFile::encodeName(path).toStdString());
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+}
+
+} // namespace quarnkit::DocumentPages

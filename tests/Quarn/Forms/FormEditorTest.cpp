@@ -1,0 +1,389 @@
+// Filling fields in the page view: typing, ticking, choosing; each change one
+// undo step that Ctrl+Z takes back; the values survive saving and reopening.
+#include "Quarn/Forms/FormWatcherHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QMenu>
+#include <QPlainTextEdit>
+
+using namespace quarn;
+using quarn::testing::FormWindow;
+using platform::PdfDocument;
+
+namespace {
+
+// The open editor as a line.
+QLineEdit* line(const FormWindow& w)
+{
+    return qobject_cast<QLineEdit*>(w.editor().editorWidget());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- saving and undo
+
+TEST(FormEditorTest, FilledTextAndTickedBoxSurviveSaveAndReopenAndUndo)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    ASSERT_TRUE(w.stack);
+
+    // Typing into the text field, ended by Return.
+    w.click("Name");
+    ASSERT_TRUE(line(w));
+    EXPECT_EQ(w.editing(), "Name");
+    w.type(QStringLiteral("Ada Lovelace"));
+    w.key(Qt::Key_Return);
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_TRUE(w.view()->hasFocus());
+    ASSERT_EQ(w.stack->count(), 1);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::typingName());
+
+    // Ticking the box with a click.
+    w.click("Check");
+    ASSERT_EQ(w.stack->count(), 2);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::checkName());
+    EXPECT_FALSE(w.stack->isClean()); // the window shows itself modified
+
+    // Saved and read back with the PDF layer.
+    {
+        const auto saved = w.saveAndReopen();
+        EXPECT_EQ(FormWindow::read(*saved, "Name").value, "Ada Lovelace");
+        EXPECT_EQ(FormWindow::read(*saved, "Check").state, 1);
+        EXPECT_EQ(FormWindow::read(*saved, "Check").value, "Yes");
+    }
+
+    // Ctrl+Z takes back the tick, then the typing, one step each.
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.read("Check").state, 0);
+    EXPECT_EQ(w.read("Name").value, "Ada Lovelace");
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.read("Name").value.value_or(""), "");
+    EXPECT_TRUE(w.stack->isClean());
+    {
+        const auto saved = w.saveAndReopen();
+        EXPECT_EQ(FormWindow::read(*saved, "Name").value.value_or(""), "");
+        EXPECT_EQ(FormWindow::read(*saved, "Check").state, 0);
+    }
+
+    // And redo puts both back.
+    w.key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    w.key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.read("Name").value, "Ada Lovelace");
+    EXPECT_EQ(w.read("Check").state, 1);
+}
+
+TEST(FormEditorTest, ASecondClickUnticksTheBox)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    w.click("Check");
+    EXPECT_EQ(w.read("Check").state, 1);
+    // Quickly again: a double click is two clicks on a box.
+    QTest::mouseDClick(w.view()->viewport(), Qt::LeftButton, Qt::NoModifier, w.centreOf(w.field("Check")));
+    QApplication::processEvents();
+    EXPECT_EQ(w.read("Check").state, 0);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::uncheckName());
+}
+
+// ---------------------------------------------------------------- typing
+
+TEST(FormEditorTest, TheEditorSitsOnItsFieldAndFollowsTheZoom)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    w.click("Name");
+    QWidget* box = w.editor().editorWidget();
+    ASSERT_TRUE(box);
+    const auto field = w.field("Name");
+    EXPECT_EQ(box->geometry(), w.view()->placement().convertFromPage(field.rect, field.page).toAlignedRect());
+    const int width = box->width();
+    w.view()->setScaleFactor(w.view()->scaleFactor() * 1.5);
+    QApplication::processEvents();
+    EXPECT_EQ(box->geometry(), w.view()->placement().convertFromPage(field.rect, field.page).toAlignedRect());
+    EXPECT_GT(box->width(), width);
+}
+
+TEST(FormEditorTest, EscapeDropsTheTyping)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.click("First Name");
+    ASSERT_TRUE(line(w));
+    EXPECT_EQ(line(w)->text(), QStringLiteral("Alice")); // the field's value to edit
+    w.type(QStringLiteral(" Smith"));
+    w.key(Qt::Key_Escape);
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("First Name").value, "Alice");
+    EXPECT_EQ(w.stack->count(), 0);
+}
+
+TEST(FormEditorTest, AClickElsewhereEndsTheTyping)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.click("Last Name");
+    w.type(QStringLiteral("Hopper"));
+    // On the page, away from every field.
+    QTest::mouseClick(w.view()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      w.view()->placement().convertFromPage(platform::PdfPoint{20, 20}, 0).toPoint());
+    QApplication::processEvents();
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("Last Name").value, "Hopper");
+    ASSERT_EQ(w.stack->count(), 1);
+
+    // Opening the editor and leaving the text as it was makes no step.
+    w.click("Last Name");
+    w.key(Qt::Key_Return);
+    EXPECT_EQ(w.stack->count(), 1);
+}
+
+// ---------------------------------------------------------------- buttons and choices
+
+TEST(FormEditorTest, RadioButtonsTurnEachOtherOffAndUndoTurnsThemBack)
+{
+    FormWindow w("libreoffice-form.pdf");
+    std::vector<platform::PdfWidget> radios;
+    for (const auto& field : w.forms().fields())
+        if (field.name == "female") radios.push_back(field);
+    ASSERT_EQ(radios.size(), 2u);
+    const auto stateOf = [&](int i) {
+        return platform::PdfForms::widget(*w.document->pdf(), radios[size_t(i)].page, radios[size_t(i)].objectNumber)->state;
+    };
+
+    w.click(radios[0]);
+    EXPECT_EQ(stateOf(0), 1);
+    w.click(radios[1]);
+    EXPECT_EQ(stateOf(0), 0);
+    EXPECT_EQ(stateOf(1), 1);
+    ASSERT_EQ(w.stack->count(), 2);
+
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(stateOf(0), 1);
+    EXPECT_EQ(stateOf(1), 0);
+}
+
+TEST(FormEditorTest, AChoiceFieldOffersItsOptionsInAList)
+{
+    FormWindow w("libreoffice-form.pdf");
+    const auto nationality = w.field("Nationality");
+    ASSERT_GE(nationality.options.size(), 2u);
+    const size_t last = nationality.options.size() - 1;
+    const auto choose = [&](size_t index) {
+        w.click("Nationality");
+        QMenu* menu = w.editor().choiceMenu();
+        ASSERT_TRUE(menu);
+        EXPECT_TRUE(menu->isVisible());
+        ASSERT_EQ(menu->actions().size(), qsizetype(nationality.options.size()));
+        QAction* action = menu->actions()[qsizetype(index)];
+        EXPECT_EQ(action->text().toStdString(), nationality.options[index]);
+        action->trigger();
+        menu->close();
+        QApplication::processEvents();
+    };
+
+    choose(last - 1);
+    choose(last);
+    EXPECT_EQ(w.read("Nationality").value, nationality.exportValues[last]);
+    ASSERT_EQ(w.stack->count(), 2);
+    EXPECT_EQ(w.stack->undoText(), FormEditor::chooseName());
+    {
+        const auto saved = w.saveAndReopen();
+        EXPECT_EQ(FormWindow::read(*saved, "Nationality").value, nationality.exportValues[last]);
+    }
+
+    // Ctrl+Z goes back to the option chosen before.
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.read("Nationality").value, nationality.exportValues[last - 1]);
+
+    // The list marks the current value, and closing it without a choice changes nothing.
+    w.click("Nationality");
+    QMenu* menu = w.editor().choiceMenu();
+    ASSERT_TRUE(menu);
+    std::vector<int> checked;
+    for (int i = 0; i < menu->actions().size(); ++i)
+        if (menu->actions()[i]->isChecked()) checked.push_back(i);
+    EXPECT_EQ(checked, std::vector<int>{int(last - 1)});
+    menu->close();
+    QApplication::processEvents();
+    EXPECT_EQ(w.stack->index(), 1);
+
+    // Undoing the first choice leaves the field as it came: with no value at all.
+    const auto original = nationality.value;
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.stack->index(), 0);
+    EXPECT_EQ(w.read("Nationality").value.value_or(""), original.value_or(""));
+}
+
+TEST(FormEditorTest, FieldsAreLeftAloneByOtherTools)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    MarkupModel::of(*w.model).setTool(quarnkit::MarkupTool::pen);
+    QApplication::processEvents();
+    ASSERT_EQ(w.view()->tool(), quarnkit::MarkupTool::pen);
+    w.click("Check");
+    w.click("Name");
+    EXPECT_EQ(w.read("Check").state, 0);
+    EXPECT_FALSE(w.editor().editingField());
+    // The pen draws its dots over the fields; no step touches a field.
+    for (int i = 0; i < w.stack->count(); ++i) EXPECT_EQ(w.stack->text(i), "Pen");
+}
+
+namespace {
+
+// Dark pixels inside a field as the document draws its page now.
+int darkPixelsIn(const PdfDocument& pdf, const platform::PdfWidget& field)
+{
+    const QImage image = pdf.render(field.page, 2.0).convertToFormat(QImage::Format_RGB888);
+    const platform::PdfRect shown = pdf.pageGeometry(field.page).userToDisplay.mapRect(field.rect);
+    int dark = 0;
+    for (int y = int(shown.y * 2) + 3; y < int(shown.maxY() * 2) - 3; ++y)
+        for (int x = int(shown.x * 2) + 3; x < int(shown.maxX() * 2) - 3; ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100) ++dark;
+        }
+    return dark;
+}
+
+} // namespace
+
+TEST(FormEditorTest, ThePageShowsTheTickAndTheTypedTextAtOnce)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    // The box first, on the document as opened: its states are stored undrawn.
+    const auto check = w.field("Check");
+    EXPECT_EQ(darkPixelsIn(*w.document->pdf(), check), 0);
+    w.click("Check");
+    ASSERT_EQ(w.read("Check").state, 1);
+    EXPECT_GT(darkPixelsIn(*w.document->pdf(), check), 20);
+    EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), check), 20);
+
+    const auto name = w.field("Name");
+    EXPECT_EQ(darkPixelsIn(*w.document->pdf(), name), 0);
+    w.click("Name");
+    w.type(QStringLiteral("Ada Lovelace"));
+    w.key(Qt::Key_Return);
+    // The field's own appearance carries the text, for this view and for other readers.
+    EXPECT_GT(darkPixelsIn(*w.document->pdf(), name), 20);
+    EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), name), 20);
+    EXPECT_GT(darkPixelsIn(*w.document->pdf(), check), 20);
+}
+
+// ---------------------------------------------------------------- typing that must not be lost
+
+TEST(FormEditorTest, CommandsAndClosingSeeTheTextBeingTyped)
+{
+    FormWindow w("libreoffice-form.pdf");
+    std::optional<std::string> seenBySave;
+    QAction save(QStringLiteral("Save"), &w.window);
+    save.setShortcut(QKeySequence::Save);
+    w.window.addAction(&save);
+    QObject::connect(&save, &QAction::triggered, [&] { seenBySave = w.read("Last Name").value; });
+
+    w.click("Last Name");
+    w.type(QStringLiteral("Hopper"));
+    w.key(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(seenBySave, "Hopper");
+    EXPECT_EQ(w.editing(), "Last Name"); // typing goes on
+    EXPECT_EQ(w.stack->count(), 1);
+
+    // Closing the window ends the typing first, so the question about unsaved changes knows of it.
+    w.type(QStringLiteral("!"));
+    w.window.close();
+    QApplication::processEvents();
+    EXPECT_EQ(w.read("Last Name").value, "Hopper!");
+    EXPECT_EQ(w.stack->count(), 2);
+    EXPECT_FALSE(w.stack->isClean());
+}
+
+TEST(FormEditorTest, ARevertedDocumentDropsTheTyping)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.click("Last Name");
+    w.type(QStringLiteral("Hopper"));
+    // Revert: the window shows a fresh copy of the file.
+    auto fresh = quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-form.pdf")));
+    w.pageViewHost->setDocument(fresh.get());
+    w.banner->setDocument(fresh.get());
+    QApplication::processEvents();
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("Last Name").value.value_or(""), "");
+    EXPECT_EQ(FormWindow::read(*fresh->pdf(), "Last Name").value.value_or(""), "");
+    EXPECT_EQ(w.stack->count(), 0);
+    w.pageViewHost->setDocument(w.document.get()); // before `fresh` goes
+    w.banner->setDocument(w.document.get());
+}
+
+// ---------------------------------------------------------------- other kinds of text fields
+
+namespace {
+
+// A multi-line text field (4), a combo box that takes typed text (5), a
+// read-only text field (6) and a text field of at most 4 characters (7).
+QByteArray kindsOfTextFields()
+{
+    const std::string da = " /DA (/Helv 12 Tf 0 g)";
+    return quarn::testing::formPdf(
+        "4 0 R 5 0 R 6 0 R 7 0 R",
+        {
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 4096 /T (notes) /Rect [72 560 372 660] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (city) /Opt [(Oslo) (Lima)] /Rect [72 500 272 520] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 1 /T (fixed) /V (kept) /Rect [72 450 272 470] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /MaxLen 4 /T (code) /Rect [72 400 272 420] /P 3 0 R" + da + " >>",
+        },
+        "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R] /DA (/Helv 12 Tf 0 g) >>");
+}
+
+} // namespace
+
+TEST(FormEditorTest, MultiLineFieldsComboBoxesAndLimits)
+{
+    FormWindow w(quarnkit::QuarnDocument::fromData(kindsOfTextFields()));
+    ASSERT_EQ(FormWatcher::of(*w.model).fieldCount(), 4);
+
+    // A multi-line field takes Return as a new line; Ctrl+Return ends the typing.
+    w.click("notes");
+    auto* lines = qobject_cast<QPlainTextEdit*>(w.editor().editorWidget());
+    ASSERT_TRUE(lines);
+    w.type(QStringLiteral("first"));
+    w.key(Qt::Key_Return);
+    w.type(QStringLiteral("second"));
+    EXPECT_EQ(w.editing(), "notes");
+    w.key(Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(w.editor().editingField());
+    const std::string notes = w.read("notes").value.value_or("");
+    EXPECT_NE(notes.find("first"), std::string::npos);
+    EXPECT_NE(notes.find("second"), std::string::npos);
+    EXPECT_GT(notes.find("second"), notes.find("first") + 5); // on a line of its own
+
+    // A combo box that takes typed text opens the editor, its options offered beside it.
+    w.click("city");
+    ASSERT_TRUE(line(w));
+    ASSERT_TRUE(line(w)->completer());
+    EXPECT_EQ(line(w)->completer()->model()->rowCount(), 2);
+    line(w)->completer()->popup()->hide();
+    w.type(QStringLiteral("Quito"));
+    w.key(Qt::Key_Return);
+    EXPECT_EQ(w.read("city").value, "Quito");
+    EXPECT_EQ(w.stack->undoText(), FormEditor::chooseName());
+
+    // A read-only field opens nothing.
+    w.click("fixed");
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("fixed").value, "kept");
+
+    // A field's length limit holds in the editor.
+    w.click("code");
+    w.type(QStringLiteral("123456"));
+    EXPECT_EQ(line(w)->text(), QStringLiteral("1234"));
+    w.key(Qt::Key_Return);
+    EXPECT_EQ(w.read("code").value, "1234");
+    EXPECT_EQ(w.stack->count(), 3);
+
+    // Saved and read back.
+    const auto saved = w.saveAndReopen();
+    EXPECT_EQ(FormWindow::read(*saved, "city").value, "Quito");
+    EXPECT_EQ(FormWindow::read(*saved, "code").value, "1234");
+}

@@ -1,0 +1,209 @@
+// The form watcher over a real page view: the field count, Tab and Shift-Tab
+// in reading order, and one note on the document per burst of changes.
+#include "Quarn/Forms/FormWatcherHarness.h"
+#include "Quarn/Markup/MarkupModel.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+using namespace quarn;
+using quarn::testing::FormWindow;
+using quarnkit::MarkupTool;
+
+namespace {
+
+// One page carrying a text field widget; the catalog declares it in
+// /AcroForm /Fields only when `declared`.
+QByteArray onePageWithWidget(bool declared)
+{
+    return quarn::testing::formPdf(
+        "4 0 R",
+        {"<< /Type /Annot /Subtype /Widget /FT /Tx /T (loose) /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>"},
+        declared ? "<< /Fields [4 0 R] /DA (/Helv 12 Tf 0 g) >>" : "");
+}
+
+std::unique_ptr<quarnkit::QuarnDocument> fromBytes(const QByteArray& bytes)
+{
+    return quarnkit::QuarnDocument::fromData(bytes);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- scanning
+
+TEST(FormWatcherTest, PublishesTheNumberOfFillableFields)
+{
+    {
+        FormWindow w("pdflatex-forms.pdf");
+        // The text field and the check box; the push button is no field.
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 2);
+        ASSERT_EQ(w.forms().fields().size(), 2u);
+        EXPECT_EQ(w.forms().fields()[0].name, "Name");
+        EXPECT_EQ(w.forms().fields()[1].name, "Check");
+    }
+    {
+        FormWindow w("libreoffice-form.pdf");
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 9);
+    }
+    {
+        FormWindow w(fromBytes(testsupport::makeTextPdf(2)));
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 0);
+        EXPECT_TRUE(w.forms().fields().empty());
+    }
+    {
+        // Widgets on the page but none declared by the catalog: no fields.
+        FormWindow w(fromBytes(onePageWithWidget(false)));
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 0);
+    }
+    {
+        FormWindow w(fromBytes(onePageWithWidget(true)));
+        EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 1);
+    }
+}
+
+TEST(FormWatcherTest, CountIsWrittenOnlyWhenItChanges)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    QSignalSpy counts(&FormWatcher::of(*w.model), &FormWatcher::fieldCountChanged);
+    w.forms().scan();
+    w.forms().start(w.model, w.document.get());
+    w.document->noteEdit(std::nullopt); // the banner rescans on every edit
+    QApplication::processEvents();
+    EXPECT_EQ(counts.count(), 0);
+    EXPECT_EQ(FormWatcher::of(*w.model).fieldCount(), 2);
+}
+
+// ---------------------------------------------------------------- Tab and Shift-Tab
+
+TEST(FormWatcherTest, TabAndShiftTabOnTheLatexForm)
+{
+    FormWindow w("pdflatex-forms.pdf");
+    ASSERT_TRUE(w.view()->hasFocus());
+
+    // From the page view, Tab starts in the one text field.
+    w.key(Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_EQ(w.editing(), "Name");
+    EXPECT_EQ(w.nameOf(w.forms().active()), "Name");
+    ASSERT_TRUE(w.editor().editorWidget());
+    EXPECT_TRUE(w.editor().editorWidget()->hasFocus());
+
+    // The only tab stop keeps the editing, forwards and backwards, and keeps what was typed.
+    w.type(QStringLiteral("Ada"));
+    QWidget* box = w.editor().editorWidget();
+    w.key(Qt::Key_Tab);
+    EXPECT_EQ(w.editing(), "Name");
+    EXPECT_EQ(w.editor().editorWidget(), box);
+    w.key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(w.editing(), "Name");
+    EXPECT_EQ(static_cast<QLineEdit*>(box)->text(), QStringLiteral("Ada"));
+
+    // A click on the check box makes it the active field; Tab and Shift-Tab from there both reach the text field.
+    w.click("Check");
+    EXPECT_EQ(w.nameOf(w.forms().active()), "Check");
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("Name").value, "Ada"); // the click ended the typing
+    w.key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(w.editing(), "Name");
+    w.click("Check");
+    w.key(Qt::Key_Tab);
+    EXPECT_EQ(w.editing(), "Name");
+}
+
+TEST(FormWatcherTest, TabAndShiftTabFollowReadingOrder)
+{
+    FormWindow w("libreoffice-form.pdf");
+    std::vector<std::string> forwards;
+    for (int i = 0; i < 5; ++i) {
+        w.key(Qt::Key_Tab);
+        forwards.push_back(w.editing());
+    }
+    // Top to bottom, left to right, then around again.
+    EXPECT_EQ(forwards, (std::vector<std::string>{"First Name", "Last Name", "Birthday", "First Name_2", "First Name"}));
+
+    std::vector<std::string> backwards;
+    for (int i = 0; i < 5; ++i) {
+        w.key(Qt::Key_Backtab, Qt::ShiftModifier);
+        backwards.push_back(w.editing());
+    }
+    EXPECT_EQ(backwards,
+              (std::vector<std::string>{"First Name_2", "Birthday", "Last Name", "First Name", "First Name_2"}));
+
+    // Typing moves on with the text written into the field left behind.
+    w.type(QStringLiteral("Grace"));
+    w.key(Qt::Key_Tab);
+    EXPECT_EQ(w.editing(), "First Name");
+    EXPECT_EQ(w.read("First Name_2").value, "Grace");
+}
+
+TEST(FormWatcherTest, ShiftTabFromNowhereStartsAtTheLastField)
+{
+    FormWindow w("libreoffice-form.pdf");
+    w.key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(w.editing(), "First Name_2");
+}
+
+TEST(FormWatcherTest, TabPassesThroughWhenItIsNotForTheFields)
+{
+    FormWindow w("libreoffice-form.pdf");
+
+    // With Control held.
+    w.key(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_FALSE(w.editor().editingField());
+
+    // With another tool than Select.
+    MarkupModel::of(*w.model).setTool(MarkupTool::pen);
+    QApplication::processEvents();
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Tab);
+    EXPECT_FALSE(w.editor().editingField());
+    MarkupModel::of(*w.model).setTool(MarkupTool::select);
+    QApplication::processEvents();
+
+    // With the focus in a control outside the page view.
+    w.other->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    w.key(Qt::Key_Tab);
+    EXPECT_FALSE(w.editor().editingField());
+
+    // And in a document without fields.
+    FormWindow plain(fromBytes(testsupport::makeTextPdf(2)));
+    plain.key(Qt::Key_Tab);
+    EXPECT_FALSE(plain.editor().editingField());
+}
+
+// ---------------------------------------------------------------- notes on the document
+
+TEST(FormWatcherTest, EachRecordedChangeIsNotedOnceAtOnce)
+{
+    FormWindow w("libreoffice-form.pdf");
+    QSignalSpy notes(w.document.get(), &quarnkit::QuarnDocument::generationChanged);
+    ASSERT_TRUE(w.editor().setText(w.field("Last Name"), QStringLiteral("Hopper")));
+    w.click("gdpr");
+    EXPECT_EQ(notes.count(), 2);
+    EXPECT_EQ(w.document->editedPageIndex(), 0);
+
+    // Undo is a change of its own.
+    w.key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(notes.count(), 3);
+    EXPECT_EQ(w.document->editedPageIndex(), 0);
+    EXPECT_EQ(w.read("gdpr").state, 0);
+}
+
+TEST(FormWatcherTest, FocusFirstEmptyFieldSkipsFilledFields)
+{
+    FormWindow w("libreoffice-form.pdf");
+    // "First Name" holds "Alice" in the sample.
+    w.forms().focusFirstEmptyField();
+    QApplication::processEvents();
+    EXPECT_EQ(w.editing(), "Last Name");
+    EXPECT_TRUE(w.editor().editorWidget()->hasFocus());
+
+    // With every text field filled, the first text field.
+    for (const char* name : {"Last Name", "Birthday", "First Name_2"})
+        ASSERT_TRUE(w.editor().setText(w.field(name), QStringLiteral("x")));
+    w.forms().focusFirstEmptyField();
+    QApplication::processEvents();
+    EXPECT_EQ(w.editing(), "First Name");
+}
