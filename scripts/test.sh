@@ -7,11 +7,11 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLEN_BUILD_BENCH=OFF
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLEN_BUILD_BENCH=OFF -DRAVLEN_WERROR=ON
 cmake --build build -j "$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAVLEN_SANITIZE=ON \
-  -DRAVLEN_BUILD_APP=OFF -DRAVLEN_BUILD_BENCH=OFF
+  -DRAVLEN_BUILD_APP=OFF -DRAVLEN_BUILD_BENCH=OFF -DRAVLEN_WERROR=ON
 cmake --build build-asan -j "$jobs"
 
 export QT_QPA_PLATFORM=offscreen
