@@ -1,17 +1,15 @@
 #include "support/TestSupport.h"
 
-#include <QTemporaryDir>
-
-#include <cstdint>
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QProcess>
-#include <QThread>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 #if defined(RAVLEN_TEST_WIDGETS)
 #include <QApplication>
 #else
@@ -19,7 +17,6 @@
 #endif
 
 #include <algorithm>
-#include <cstdint>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +32,28 @@ bool usePrivateConfigDir()
     return true;
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+                         file.flush() && (!permissions || file.setPermissions(permissions));
+    if (!written) ADD_FAILURE() << "could not write " << path.toStdString();
+    return written;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    writeFile(path, bytes);
+    return path;
+}
 
 std::string corpusDir()
 {

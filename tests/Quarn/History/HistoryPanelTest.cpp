@@ -231,7 +231,7 @@ TEST(HistoryPanel, ClearHistoryAsksFirst)
     ASSERT_NE(box, nullptr);
     press(box, "Clear History");
     EXPECT_TRUE(p.library().entries().empty());
-    EXPECT_FALSE(historytest::readAll(p.h.historyFile()).contains("a.pdf")); // on disk at once
+    EXPECT_FALSE(testsupport::readFile(p.h.historyFile()).contains("a.pdf")); // on disk at once
     ASSERT_NE(p.panel->message(), nullptr);
     EXPECT_EQ(p.panel->message()->title(), "No history yet");
     EXPECT_FALSE(p.panel->searchField()->isVisible());
