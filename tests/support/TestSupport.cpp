@@ -268,7 +268,7 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         // As QTest::qWaitFor does: objects let go with deleteLater() go now.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
+        QThread::msleep(2); // the step between two looks at the condition
     }
     return true;
 }

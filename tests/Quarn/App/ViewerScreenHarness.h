@@ -10,7 +10,6 @@
 #include "QuarnKit/Viewer/ReadingPositions.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
