@@ -292,6 +292,13 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, handler_);
 }
 
+QDateTime earlierToday(qint64 seconds)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 sinceMidnightMs = QDateTime(now.date(), QTime(0, 0)).msecsTo(now);
+    return now.addMSecs(-seconds * sinceMidnightMs / 86400).toUTC();
+}
+
 } // namespace testsupport
 
 int main(int argc, char** argv)

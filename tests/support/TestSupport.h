@@ -1,4 +1,5 @@
 #pragma once
+#include <QDateTime>
 #include <QFileDevice>
 #include <QString>
 #include <QTemporaryDir>
@@ -82,5 +83,10 @@ private:
 // Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.
 // Generous time-outs cost nothing when the condition comes true early.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
+
+// A moment about `seconds` before now that is still today in local time, even just after
+// midnight: the offset is scaled by the part of the day that has passed, which keeps the
+// order of several such moments. For tests that expect an entry under "Today".
+QDateTime earlierToday(qint64 seconds);
 
 } // namespace testsupport

@@ -92,7 +92,12 @@ struct Panel {
     }
 };
 
-QDateTime daysAgo(double days) { return QDateTime::currentDateTimeUtc().addSecs(qint64(-days * 86400)); }
+// Less than a day ago stays today, so the tests hold just after midnight too.
+QDateTime daysAgo(double days)
+{
+    if (days < 1) return testsupport::earlierToday(qint64(days * 86400));
+    return QDateTime::currentDateTimeUtc().addSecs(qint64(-days * 86400));
+}
 
 } // namespace
 

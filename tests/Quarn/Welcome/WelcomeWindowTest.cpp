@@ -175,7 +175,8 @@ struct Welcome {
     }
 };
 
-QDateTime minutesAgo(int minutes) { return QDateTime::currentDateTimeUtc().addSecs(-60 * minutes); }
+// Still today just after midnight, where the cards are named "…, Today".
+QDateTime minutesAgo(int minutes) { return testsupport::earlierToday(60 * minutes); }
 
 } // namespace
 
