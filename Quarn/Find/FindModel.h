@@ -51,6 +51,8 @@ public:
     bool matchCase() const { return matchCase_; }
     bool wholeWords() const { return wholeWords_; }
     bool searching() const { return searching_; }
+    // Whether a search asked for has yet to begin (it waits for the typing pause or the next turn).
+    bool searchPending() const { return delay_.isActive(); }
     // Set an option; while the find bar is shown the search runs again at once.
     void setMatchCase(bool on);
     void setWholeWords(bool on);

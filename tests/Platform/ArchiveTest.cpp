@@ -13,18 +13,10 @@
 
 using namespace platform;
 using Entry = Archive::Entry;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& data, QFileDevice::Permissions permissions)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-    file.close();
-    file.setPermissions(permissions);
-}
 
 Entry fileEntry(const QString& path, const QByteArray& data = "x", int mode = 0644)
 {
@@ -39,18 +31,12 @@ int modeOf(const QString& path)
 Entry linkEntry(const QString& path, const QString& target) { return {Entry::Kind::link, path, {}, target, 0777}; }
 Entry folderEntry(const QString& path, int mode = 0755) { return {Entry::Kind::folder, path, {}, {}, mode}; }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 constexpr qint64 noLimit = qint64(1) << 40;
 
 // Unpacks the archive file's bytes, as the updater does once it has checked them.
 void unpack(const QString& zip, const QString& out, qint64 limit = noLimit)
 {
-    Archive::unzip(readAll(zip), out, limit);
+    Archive::unzip(readFile(zip), out, limit);
 }
 
 // Writes the entries as an archive and unpacks it into the new folder "out"
@@ -175,7 +161,7 @@ TEST(Archive, LinksAreResolvedThroughTheLinksBeforeThem)
     QTemporaryDir dir;
     const QString out = unpackEntries(dir, {folderEntry("p"), folderEntry("p/r"), linkEntry("p/q", "r/.."),
                                             linkEntry("z", "p/q/../p"), fileEntry("p/data", "here")});
-    EXPECT_EQ(readAll(out + "/z/data"), "here");
+    EXPECT_EQ(readFile(out + "/z/data"), "here");
 }
 
 TEST(Archive, AnArchiveThatUnpacksPastTheLimitIsRefused)
@@ -213,7 +199,7 @@ TEST(Archive, AnEntryIsNeverWrittenTwice)
         const QFileInfo x(dir.filePath("out/app/x"));
         EXPECT_FALSE(x.isSymLink());
         if (x.isFile()) {
-            EXPECT_EQ(readAll(x.filePath()), "first");
+            EXPECT_EQ(readFile(x.filePath()), "first");
         }
     }
 }
@@ -230,7 +216,7 @@ TEST(Archive, ModesComeOutUnderTheUmask)
     EXPECT_EQ(modeOf(out + "/app/runs-as-owner"), 0750);
     EXPECT_EQ(modeOf(out + "/app/read-only"), 0440);
     EXPECT_EQ(modeOf(out + "/app/locked"), 0550);
-    EXPECT_EQ(readAll(out + "/app/locked/inside"), "x");
+    EXPECT_EQ(readFile(out + "/app/locked/inside"), "x");
 }
 
 TEST(Archive, NamesThatAreNotUtf8AndSpecialFilesAreRefused)
@@ -256,8 +242,8 @@ TEST(Archive, NamesThatAreNotUtf8AndSpecialFilesAreRefused)
     QTemporaryDir dir;
     Archive::unzip(testsupport::makeRawZip({{"app/caf\xc3\xa9", "flagged", 0100644, true}, {"app/na\xc3\xafve", "plain"}}),
                    dir.path(), noLimit);
-    EXPECT_EQ(readAll(dir.filePath(QString::fromUtf8("app/caf\xc3\xa9"))), "flagged");
-    EXPECT_EQ(readAll(dir.filePath(QString::fromUtf8("app/na\xc3\xafve"))), "plain");
+    EXPECT_EQ(readFile(dir.filePath(QString::fromUtf8("app/caf\xc3\xa9"))), "flagged");
+    EXPECT_EQ(readFile(dir.filePath(QString::fromUtf8("app/na\xc3\xafve"))), "plain");
 }
 
 TEST(Archive, PackingRefusesNamesThatAreNotUtf8)

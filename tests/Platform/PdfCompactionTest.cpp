@@ -12,14 +12,9 @@
 
 using platform::PdfDocument;
 namespace PdfCompaction = platform::PdfCompaction;
+using testsupport::readFile;
 
 namespace {
-
-QByteArray readFile(const std::string& path)
-{
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // What another program reads in a file: its text (pdftotext) or its check (qpdf).
 QString run(const QString& program, const QStringList& arguments, const QByteArray& pdf)
@@ -43,7 +38,7 @@ TEST(PdfCompaction, ACorpusFileKeepsItsPagesAndTextInFewerBytes)
 {
     for (const char* name : {"pdflatex-4-pages.pdf", "multicolumn.pdf", "libreoffice-form.pdf", "imagemagick-images.pdf"}) {
         SCOPED_TRACE(name);
-        const QByteArray original = readFile(testsupport::corpusPath(name));
+        const QByteArray original = readFile(QString::fromStdString(testsupport::corpusPath(name)));
         const int pages = PdfDocument::openBytes(original)->pageCount();
         const QByteArray compacted = PdfCompaction::compact(original, pages);
         EXPECT_LT(compacted.size(), original.size());
@@ -84,7 +79,7 @@ TEST(PdfCompaction, WhatItCannotReadWholeStaysAsItWas)
         {"not a PDF", QByteArray("%PDF-1.7\nthis is no PDF at all"), 1},
         {"another page count", testsupport::makeTextPdf(2), 3},
         // A damaged file qpdf would "repair" into a file without pages.
-        {"damaged", readFile(testsupport::corpusPath("unreadablemetadata.pdf")), 3},
+        {"damaged", readFile(QString::fromStdString(testsupport::corpusPath("unreadablemetadata.pdf"))), 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -29,21 +29,10 @@ using platform::PdfDocument;
 using platform::PdfError;
 using platform::PdfErrorCode;
 namespace PdfAnnotations = platform::PdfAnnotations;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 std::string pageObject(int contents, const std::string& extra = {})
 {
@@ -118,7 +107,7 @@ TEST(PdfSaving, AFileMuPdfMustRepairIsKeptAndItsMarksGoToAnotherFile)
     QTemporaryDir dir;
     const QString path = dir.filePath("damaged.pdf");
     const QByteArray damaged = shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7);
-    writeAll(path, damaged);
+    writeFile(path, damaged);
 
     auto doc = PdfDocument::openFile(path.toStdString());
     ASSERT_EQ(doc->pageCount(), 4);
@@ -132,7 +121,7 @@ TEST(PdfSaving, AFileMuPdfMustRepairIsKeptAndItsMarksGoToAnotherFile)
     } catch (const PdfError& error) {
         EXPECT_EQ(error.code(), PdfErrorCode::repairedFile);
     }
-    EXPECT_EQ(readAll(path), damaged);
+    EXPECT_EQ(readFile(path), damaged);
 
     const QString copy = dir.filePath("copy.pdf");
     doc->saveToFile(copy.toStdString());
@@ -168,7 +157,7 @@ TEST(PdfSaving, AFirstEditOfAFileNotYetReadInFullSurvivesARepairDueLater)
             SCOPED_TRACE(std::string(edit.name) + ", " + std::to_string(readBefore) + " objects read before");
             QTemporaryDir dir;
             const QString path = dir.filePath("damaged.pdf");
-            writeAll(path, shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7));
+            writeFile(path, shiftXrefEntry(testsupport::writePdf(fourPageObjects()), 11, 7));
 
             auto doc = PdfDocument::openFile(path.toStdString());
             ASSERT_EQ(doc->pageCount(), 4);
@@ -211,13 +200,13 @@ TEST(PdfSaving, AnUnreferencedObjectThatCannotBeParsedDoesNotStopASave)
     objects.push_back("<< /Type /Junk /Broken [1 2 3 /Open <<");
     QTemporaryDir dir;
     const QString path = dir.filePath("junk.pdf");
-    writeAll(path, testsupport::writePdf(objects));
+    writeFile(path, testsupport::writePdf(objects));
 
     auto doc = PdfDocument::openFile(path.toStdString());
     PdfAnnotations::add(*doc, 1, square(30));
     doc->saveToFile(path.toStdString(), collecting());
 
-    const QByteArray saved = readAll(path);
+    const QByteArray saved = readFile(path);
     EXPECT_FALSE(saved.contains("/Junk"));
     auto reopened = PdfDocument::openFile(path.toStdString());
     EXPECT_EQ(reopened->pageCount(), 4);
@@ -231,22 +220,22 @@ TEST(PdfSaving, ADeletedMarkLeavesTheFileAndComesBackWithUndo)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("marks.pdf");
-    writeAll(path, testsupport::writePdf(fourPageObjects()));
+    writeFile(path, testsupport::writePdf(fourPageObjects()));
     auto doc = PdfDocument::openFile(path.toStdString());
     const int num = PdfAnnotations::add(*doc, 0, square(20));
     doc->saveToFile(path.toStdString(), collecting());
-    EXPECT_TRUE(holdsObject(readAll(path), num));
+    EXPECT_TRUE(holdsObject(readFile(path), num));
 
     const std::optional<int> index = PdfAnnotations::remove(*doc, 0, num);
     ASSERT_TRUE(index);
     doc->saveToFile(path.toStdString(), collecting());
-    EXPECT_FALSE(holdsObject(readAll(path), num));
+    EXPECT_FALSE(holdsObject(readFile(path), num));
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 0);
 
     // Undo puts the same object back: it is still in the open document.
     ASSERT_TRUE(PdfAnnotations::insert(*doc, 0, num, *index));
     doc->saveToFile(path.toStdString(), collecting());
-    EXPECT_TRUE(holdsObject(readAll(path), num));
+    EXPECT_TRUE(holdsObject(readFile(path), num));
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 1);
 }
 
@@ -279,17 +268,17 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
                              QByteArray::number(close).rightJustified(10, '0') + ' ' +
                              QByteArray::number(pdf.size() - close).rightJustified(10, '0');
     pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
-    writeAll(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
+    writeFile(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
     testsupport::runProgram("openssl",
                             {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
                              "-outform", "DER", "-out", dir.filePath("sig.der")},
                             &exitCode);
     ASSERT_EQ(exitCode, 0);
-    const QByteArray signature = readAll(dir.filePath("sig.der")).toHex();
+    const QByteArray signature = readFile(dir.filePath("sig.der")).toHex();
     ASSERT_LT(signature.size(), qsizetype(placeholder.size()));
     pdf.replace(open + 1, signature.size(), signature);
     const QString path = dir.filePath("signed.pdf");
-    writeAll(path, pdf);
+    writeFile(path, pdf);
     const auto verdict = [&] { return testsupport::runProgram("pdfsig", {path}); };
     ASSERT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
 
@@ -297,14 +286,14 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     EXPECT_TRUE(doc->isSigned());
     // A save with no change and a save with a new mark both keep the signed bytes.
     doc->saveToFile(path.toStdString(), collecting());
-    EXPECT_TRUE(readAll(path).startsWith(pdf));
+    EXPECT_TRUE(readFile(path).startsWith(pdf));
     PdfAnnotations::add(*doc, 0, square(40));
     doc->saveToFile(path.toStdString(), collecting());
     // A second update chains onto the first.
     PdfAnnotations::add(*doc, 0, square(120));
     doc->saveToFile(path.toStdString(), collecting());
 
-    const QByteArray saved = readAll(path);
+    const QByteArray saved = readFile(path);
     EXPECT_TRUE(saved.startsWith(pdf));
     EXPECT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 2);
@@ -316,7 +305,7 @@ TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("kept.pdf");
-    writeAll(path, testsupport::writePdf(fourPageObjects()));
+    writeFile(path, testsupport::writePdf(fourPageObjects()));
     const std::string native = path.toStdString();
     ASSERT_EQ(::chmod(native.c_str(), 0640), 0);
     const bool root = ::geteuid() == 0;
@@ -338,7 +327,7 @@ TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
 
     // A file nobody may write stays as it is and keeps its mode.
     ASSERT_EQ(::chmod(native.c_str(), 0400), 0);
-    const QByteArray kept = readAll(path);
+    const QByteArray kept = readFile(path);
     PdfAnnotations::add(*doc, 1, square(20));
     try {
         doc->saveToFile(native);
@@ -346,7 +335,7 @@ TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
     } catch (const PdfError& e) {
         EXPECT_EQ(e.systemError(), EACCES);
     }
-    EXPECT_EQ(readAll(path), kept);
+    EXPECT_EQ(readFile(path), kept);
     ::stat(native.c_str(), &after);
     EXPECT_EQ(after.st_mode & 07777, 0400u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -388,7 +377,7 @@ TEST(PdfSaving, AWritableFileInAReadOnlyFolderIsWrittenInPlace)
         const QString folder = dir.filePath("shelf");
         ASSERT_TRUE(QDir().mkpath(folder));
         const QString path = folder + "/report.pdf";
-        writeAll(path, c.original);
+        writeFile(path, c.original);
         const bool root = ::geteuid() == 0;
         ASSERT_EQ(::chmod(dir.path().toUtf8().constData(), 0755), 0);
         if (root) {
@@ -448,16 +437,16 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
         QTemporaryDir dir;
         const QString path = dir.filePath("doc.pdf");
         const std::string native = path.toStdString();
-        writeAll(path, c.original);
+        writeFile(path, c.original);
         auto doc = PdfDocument::openFile(native);
         const int pages = doc->pageCount();
         PdfAnnotations::add(*doc, 0, square(20));
         struct stat before = {}, after = {};
         ::stat(native.c_str(), &before);
         if (c.inPlace) {
-            writeAll(path, theirs);
+            writeFile(path, theirs);
         } else {
-            writeAll(dir.filePath("theirs.pdf"), theirs);
+            writeFile(dir.filePath("theirs.pdf"), theirs);
             ASSERT_EQ(::rename(dir.filePath("theirs.pdf").toUtf8().constData(), native.c_str()), 0);
         }
         ::stat(native.c_str(), &after);
@@ -487,7 +476,7 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
         refused([&] { doc->saveToFile(dir.filePath("elsewhere.pdf").toStdString()); });
         refused([&] { doc->save(); });
         refused([&] { doc->copy(); });
-        EXPECT_EQ(readAll(path), theirs);
+        EXPECT_EQ(readFile(path), theirs);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"doc.pdf"});
         // Nor does a reader of the document's pages open over their bytes.
         EXPECT_FALSE(platform::PdfTextReader::open(*doc));
@@ -508,7 +497,7 @@ TEST(PdfSaving, OpeningTellsAMissingFileAFolderAndAnUnreadableFileApart)
     EXPECT_EQ(codeOf(dir.filePath("missing.pdf")), PdfErrorCode::missingFile);
     EXPECT_EQ(codeOf(dir.filePath("missing/inside.pdf")), PdfErrorCode::missingFile);
     EXPECT_EQ(codeOf(dir.path()), PdfErrorCode::folder);
-    writeAll(dir.filePath("text.pdf"), "Dear reader,\nthis is not a PDF.\n");
+    writeFile(dir.filePath("text.pdf"), "Dear reader,\nthis is not a PDF.\n");
     EXPECT_EQ(codeOf(dir.filePath("text.pdf")), PdfErrorCode::damaged);
     // A name that is not UTF-8 is bytes like any other.
     const std::string latin1 = dir.filePath("caf").toStdString() + "\xe9.pdf";
@@ -535,7 +524,7 @@ TEST(PdfSaving, SavingThroughALinkWritesTheFileItLeadsTo)
 {
     QTemporaryDir dir;
     const QString target = dir.filePath("real.pdf");
-    writeAll(target, testsupport::writePdf(fourPageObjects()));
+    writeFile(target, testsupport::writePdf(fourPageObjects()));
     const QString link = dir.filePath("link.pdf");
     ASSERT_TRUE(QFile::link(target, link));
     auto doc = PdfDocument::openFile(link.toStdString());
@@ -554,7 +543,7 @@ TEST(PdfSaving, ANewObjectNeverTakesANumberTheFileRefersTo)
     objects[2] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 12 0 R >>";
     QTemporaryDir dir;
     const QString path = dir.filePath("dangling.pdf");
-    writeAll(path, testsupport::writePdf(objects));
+    writeFile(path, testsupport::writePdf(objects));
 
     auto doc = PdfDocument::openFile(path.toStdString());
     PdfAnnotation note;
@@ -564,11 +553,11 @@ TEST(PdfSaving, ANewObjectNeverTakesANumberTheFileRefersTo)
     const int num = PdfAnnotations::add(*doc, 0, note);
     EXPECT_NE(num, 12);
     doc->saveToFile(path.toStdString(), collecting());
-    EXPECT_TRUE(readAll(path).contains("north gate"));
+    EXPECT_TRUE(readFile(path).contains("north gate"));
 
     // Deleted, the note leaves the file: nothing else refers to it.
     ASSERT_TRUE(PdfAnnotations::remove(*doc, 0, num));
     doc->saveToFile(path.toStdString(), collecting());
-    EXPECT_FALSE(readAll(path).contains("north gate"));
+    EXPECT_FALSE(readFile(path).contains("north gate"));
     EXPECT_NE(PdfDocument::openFile(path.toStdString())->textPage(0).text().find("Page 1"), std::string::npos);
 }

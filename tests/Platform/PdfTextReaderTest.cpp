@@ -11,6 +11,7 @@
 using platform::PdfDocument;
 using platform::PdfTextPage;
 using platform::PdfTextReader;
+using testsupport::writeFile;
 
 namespace {
 
@@ -32,12 +33,6 @@ void expectSameText(const PdfTextPage& read, const PdfTextPage& expected)
         EXPECT_EQ(a[i].quad, b[i].quad);
     }
     EXPECT_EQ(read.text(), expected.text());
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

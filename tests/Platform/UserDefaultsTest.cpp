@@ -1,11 +1,11 @@
 #include "Platform/UserDefaults.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdint>
 #include <limits>
@@ -14,21 +14,10 @@
 
 using platform::UserDefaults;
 using nlohmann::json;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 } // namespace
 
@@ -96,7 +85,7 @@ TEST(UserDefaults, FileHasSortedKeysAndIsLocaleFree)
         defaults.set("alpha", 1);
         defaults.set("mid", "m");
     }
-    const QByteArray text = readAll(path);
+    const QByteArray text = readFile(path);
     const qsizetype a = text.indexOf("\"alpha\""), m = text.indexOf("\"mid\""), z = text.indexOf("\"zeta\"");
     ASSERT_GE(a, 0);
     EXPECT_LT(a, m);
@@ -126,9 +115,9 @@ TEST(UserDefaults, ChangesReachTheFileWithoutSynchronize)
     const QString path = dir.filePath("d.json");
     UserDefaults defaults(path);
     defaults.set("later", 42);
-    // Written off this thread shortly after the change; poll generously.
-    for (int i = 0; i < 200 && !readAll(path).contains("later"); ++i) QThread::msleep(25);
-    EXPECT_TRUE(readAll(path).contains("\"later\": 42"));
+    // Written off this thread shortly after the change.
+    testsupport::waitFor([&] { return readFile(path).contains("later"); });
+    EXPECT_TRUE(readFile(path).contains("\"later\": 42"));
 }
 
 TEST(UserDefaults, DestructorWritesPendingChanges)
@@ -150,7 +139,7 @@ TEST(UserDefaults, MalformedFilesReadEmptyAndAreEachKeptAside)
     const QStringList aside = {"defaults.corrupt.json", "defaults.corrupt-2.json", "defaults.corrupt-3.json"};
     for (size_t i = 0; i < damaged.size(); ++i) {
         SCOPED_TRACE(damaged[i].toStdString());
-        writeAll(path, damaged[i]);
+        writeFile(path, damaged[i]);
         {
             UserDefaults defaults(path);
             EXPECT_FALSE(defaults.contains("a"));
@@ -159,7 +148,7 @@ TEST(UserDefaults, MalformedFilesReadEmptyAndAreEachKeptAside)
         }
         EXPECT_EQ(UserDefaults(path).boolValue("fresh"), true);
         // A second damaged file takes the next name: no copy is ever written over.
-        for (size_t j = 0; j <= i; ++j) EXPECT_EQ(readAll(dir.filePath(aside[int(j)])), damaged[j]);
+        for (size_t j = 0; j <= i; ++j) EXPECT_EQ(readFile(dir.filePath(aside[int(j)])), damaged[j]);
     }
 }
 
@@ -167,7 +156,7 @@ TEST(UserDefaults, EmptyFileReadsEmptyWithoutACorruptCopy)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("defaults.json");
-    writeAll(path, {});
+    writeFile(path, {});
     UserDefaults defaults(path);
     EXPECT_FALSE(defaults.contains("x"));
     EXPECT_FALSE(QFile::exists(dir.filePath("defaults.corrupt.json")));
@@ -177,7 +166,7 @@ TEST(UserDefaults, UnwritableFolderFailsButKeepsValues)
 {
     QTemporaryDir dir;
     // A file where the folder should be: no folder can be made, even as root.
-    writeAll(dir.filePath("blocked"), "x");
+    writeFile(dir.filePath("blocked"), "x");
     UserDefaults defaults(dir.filePath("blocked/defaults.json"));
     defaults.set("kept", 7);
     EXPECT_FALSE(defaults.synchronize());
@@ -185,7 +174,7 @@ TEST(UserDefaults, UnwritableFolderFailsButKeepsValues)
     defaults.set("more", "y");
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_EQ(defaults.stringValue("more"), "y");
-    EXPECT_EQ(readAll(dir.filePath("blocked")), "x");
+    EXPECT_EQ(readFile(dir.filePath("blocked")), "x");
 }
 
 TEST(UserDefaults, ConcurrentWritersLoseNothing)

@@ -1,17 +1,15 @@
 #include "support/TestSupport.h"
 
-#include <QTemporaryDir>
-
-#include <cstdint>
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QProcess>
-#include <QThread>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 #if defined(RAVLEN_TEST_WIDGETS)
 #include <QApplication>
 #else
@@ -19,7 +17,6 @@
 #endif
 
 #include <algorithm>
-#include <cstdint>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +32,28 @@ bool usePrivateConfigDir()
     return true;
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+                         file.flush() && (!permissions || file.setPermissions(permissions));
+    if (!written) ADD_FAILURE() << "could not write " << path.toStdString();
+    return written;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    writeFile(path, bytes);
+    return path;
+}
 
 std::string corpusDir()
 {
@@ -249,7 +268,7 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         // As QTest::qWaitFor does: objects let go with deleteLater() go now.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
+        QThread::msleep(2); // the step between two looks at the condition
     }
     return true;
 }
@@ -271,6 +290,13 @@ FileSizeLimit::~FileSizeLimit()
     limit.rlim_cur = saved_;
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, handler_);
+}
+
+QDateTime earlierToday(qint64 seconds)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 sinceMidnightMs = QDateTime(now.date(), QTime(0, 0)).msecsTo(now);
+    return now.addMSecs(-seconds * sinceMidnightMs / 86400).toUTC();
 }
 
 } // namespace testsupport

@@ -1,4 +1,6 @@
 #pragma once
+#include <QDateTime>
+#include <QFileDevice>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -18,6 +20,15 @@ std::string corpusDir();
 std::string corpusPath(const std::string& name);
 // Every PDF in the corpus, sorted by name.
 std::vector<std::string> corpusPdfs();
+// The whole of a file; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+// Makes `bytes` the whole of the file at `path`, making its folder first and
+// giving it `permissions` when some are named; true when it all went well. A file
+// that cannot be written fails the running test as well.
+bool writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions = {});
+// The same for the file `name` in `dir`; returns the file's path.
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+
 // A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
 // written by hand so that tests do not depend on the code they check.
 // With a `title`, the document info holds it as the title.
@@ -72,5 +83,10 @@ private:
 // Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.
 // Generous time-outs cost nothing when the condition comes true early.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
+
+// A moment about `seconds` before now that is still today in local time, even just after
+// midnight: the offset is scaled by the part of the day that has passed, which keeps the
+// order of several such moments. For tests that expect an entry under "Today".
+QDateTime earlierToday(qint64 seconds);
 
 } // namespace testsupport

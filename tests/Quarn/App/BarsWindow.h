@@ -24,6 +24,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace quarn::testing {
 
 class BarsWindow {
@@ -57,15 +60,24 @@ public:
         QApplication::processEvents();
         model.start();
         attachViewerToPages(model, *view);
-        QTest::qWait(20); // the first page and zoom reports arrive on the next turns
+        (void)waitForReports();
     }
     ~BarsWindow() { model.stop(); }
 
-    // Runs the event loop until the running search has ended.
+    // Runs the event loop until the search asked for has begun and ended.
     bool waitForSearch()
     {
-        QTest::qWait(1);
-        return QTest::qWaitFor([this] { return !FindModel::of(model).searching(); }, 10000);
+        const FindModel& find = FindModel::of(model);
+        return QTest::qWaitFor([&find] { return !find.searchPending() && !find.searching(); }, 10000);
+    }
+    // Runs the event loop until the model (and so the status bar) has heard the
+    // page and the zoom of the view, which reports them on the next turn.
+    bool waitForReports()
+    {
+        return testsupport::waitFor([this] {
+            return model.isReading() && model.pageIndex() == std::max(0, view->currentPageIndex()) &&
+                   std::abs(model.zoom() - view->scaleFactor()) < 0.001;
+        });
     }
     // Waits until a search has run for the current query and ended.
     bool waitForMatches()

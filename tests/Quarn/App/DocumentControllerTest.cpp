@@ -29,6 +29,7 @@
 
 using namespace quarn;
 using quarnkit::QuarnDocument;
+using testsupport::writeFile;
 
 namespace {
 
@@ -68,15 +69,6 @@ QString copyOf(const QTemporaryDir& dir, const char* corpusName, const QString& 
     const QString path = dir.filePath(as);
     QFile::copy(QString::fromStdString(testsupport::corpusPath(corpusName)), path);
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return path;
-}
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
     return path;
 }
 

@@ -43,6 +43,8 @@
 
 using namespace quarn;
 using quarnkit::QuarnDocument;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
@@ -90,21 +92,6 @@ struct Controller {
         return window;
     }
 };
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(bytes);
-    return path;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Inode and modification time: a file written again, even with the same bytes, shows.
 std::pair<ino_t, qint64> stampOf(const QString& path)

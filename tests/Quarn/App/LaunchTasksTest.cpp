@@ -73,7 +73,7 @@ TEST(LaunchTasks, WelcomeSettingClosesOpenPanelsFirst)
     // Nothing open: the panel is cancelled, then the welcome window greets.
     tasks.perform();
     EXPECT_EQ(welcomes, 1);
-    QTest::qWait(10);
+    testsupport::waitFor([] { return visiblePanels() == 0; });
     EXPECT_EQ(visiblePanels(), 0);
     EXPECT_FALSE(controller.openPanelVisible());
     // Launched again without a file and nothing on screen: the welcome again.

@@ -117,7 +117,7 @@ TEST(SingleInstance, AFolderThatIsNotPrivatelyOursIsNotUsed)
         EXPECT_TRUE(launch.claim());
         EXPECT_FALSE(launch.handOver({"/home/someone/private.pdf"}));
         qInstallMessageHandler(previous);
-        QTest::qWait(50);
+        QTest::qWait(50); // that no connection comes is the point: one would have by now
         EXPECT_EQ(connections, 0);
         EXPECT_EQ(log.filter(folder).size(), 1) << log.join(u'\n').toStdString();
     }

@@ -126,8 +126,7 @@ TEST(FindBarTest, NoMatchesAndBlankQueries)
 
     w.findBar->field()->selectAll();
     QTest::keyClicks(w.findBar->field(), QStringLiteral("   "));
-    QTest::qWait(250);
-    EXPECT_TRUE(shownCount(w).isEmpty());
+    EXPECT_TRUE(testsupport::waitFor([&] { return shownCount(w).isEmpty(); }));
 }
 
 TEST(FindBarTest, CountTexts)
@@ -163,7 +162,8 @@ TEST(FindBarTest, AskingAgainSelectsTheQuery)
     findWithKeys(w, QStringLiteral("page"));
     w.view->setFocus();
     QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier);
-    QTest::qWait(5);
+    // The field takes the focus, then selects its text on the next turn.
+    testsupport::waitFor([&] { return w.findBar->field()->hasSelectedText(); });
     EXPECT_TRUE(w.findBar->field()->hasFocus());
     EXPECT_EQ(w.findBar->field()->selectedText(), QStringLiteral("page"));
     QTest::keyClicks(w.findBar->field(), QStringLiteral("cat"));

@@ -51,11 +51,11 @@ struct FindFixture {
         QApplication::processEvents();
     }
 
-    // Runs the event loop until the search has ended.
+    // Runs the event loop until the search asked for has begun and ended.
     bool waitForSearch()
     {
-        QTest::qWait(1); // the search starts on the next turn
-        return QTest::qWaitFor([this] { return !FindModel::of(model).searching(); }, 10000);
+        const FindModel& find = FindModel::of(model);
+        return QTest::qWaitFor([&find] { return !find.searchPending() && !find.searching(); }, 10000);
     }
 
     void search(const QString& query)
@@ -130,7 +130,7 @@ TEST(ViewerFindTest, AnOptionChangedWhileTheBarIsHiddenStartsNoSearch)
     FindFixture f;
     QSignalSpy searching(&FindModel::of(f.model), &FindModel::searchingChanged);
     FindModel::of(f.model).setMatchCase(true);
-    QTest::qWait(20);
+    QTest::qWait(20); // that nothing starts is the point: a search would have begun by now
     EXPECT_TRUE(FindModel::of(f.model).matchCase());
     EXPECT_EQ(searching.count(), 0);
     // The next search uses it.
@@ -145,7 +145,7 @@ TEST(ViewerFindTest, AQueryOfSpacesSearchesNothing)
     ASSERT_EQ(FindModel::of(f.model).count(), 5);
     FindModel::of(f.model).setQuery(QStringLiteral("   "));
     FindModel::of(f.model).start(0);
-    QTest::qWait(10);
+    ASSERT_TRUE(f.waitForSearch());
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
     EXPECT_TRUE(f.view.interactions().textSelection().highlights().empty());
@@ -287,7 +287,7 @@ TEST(ViewerFindTest, ClosingStopsTheSearchAndRemovesEveryHighlight)
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_TRUE(FindModel::of(f.model).query().isEmpty());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
-    QTest::qWait(300); // late batches and the typing delay find nothing to do
+    QTest::qWait(300); // that nothing comes is the point: late batches and the typing delay would have by now
     EXPECT_TRUE(f.view.interactions().textSelection().highlights().empty());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
     EXPECT_TRUE(FindModel::of(f.model).matches().empty());
@@ -301,7 +301,7 @@ TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
     FindModel::of(f.model).setQuery(QStringLiteral("cat"));
     FindModel::of(f.model).start(50);
     f.model.stop(); // before the typing pause is over: nothing is searched
-    QTest::qWait(120);
+    QTest::qWait(120); // past the pause: that nothing starts is the point
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);
 
@@ -312,7 +312,7 @@ TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
     ASSERT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).count() > 0; }, 10000));
     f.model.stop(); // while the search runs
     const std::size_t held = FindModel::of(f.model).matches().size();
-    QTest::qWait(300);
+    QTest::qWait(300); // that nothing comes is the point: batches already queued would arrive by now
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).matches().size(), held); // no batch arrives any more
 }
@@ -345,7 +345,7 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     info.title = QStringLiteral("Cats");
     DocumentActions::of(f.model).updateMetadata(info);
     ASSERT_EQ(stack.count(), 2);
-    QTest::qWait(2 * FindModel::refindAfterEditMs);
+    QTest::qWait(2 * FindModel::refindAfterEditMs); // that no search starts is the point: one would have by now
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).index(), 150);
     EXPECT_EQ(f.view.currentPageIndex(), page);

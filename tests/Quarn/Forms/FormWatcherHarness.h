@@ -80,7 +80,8 @@ public:
         QApplication::setActiveWindow(&window);
         (void)QTest::qWaitForWindowActive(&window);
         model->start();
-        QTest::qWait(30); // the view lays its pages out on the next turns
+        // The view lays its pages out and restores the reading position on the next turns.
+        (void)testsupport::waitFor([this] { return model->isReading(); });
         view()->setFocus(Qt::OtherFocusReason);
         QApplication::processEvents();
     }

@@ -156,7 +156,7 @@ TEST(HistoryWindow, AnOpenedPdfIsRecordedAndQuittingLosesNothing)
     // Quitting right away: the windows close, then the pending change is written.
     EXPECT_TRUE(c.controller.closeAll());
     c.library().store().flush();
-    const QByteArray written = historytest::readAll(c.h.historyFile());
+    const QByteArray written = testsupport::readFile(c.h.historyFile());
     EXPECT_TRUE(written.contains("A Paper on Birds"));
     EXPECT_TRUE(written.contains("\"pageCount\":3"));
 }

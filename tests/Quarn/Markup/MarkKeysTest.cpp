@@ -39,7 +39,7 @@ struct MarkedWindow {
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());
         view = screen->findChild<QuarnPDFView*>();
-        QTest::qWait(30);
+        (void)viewertest::waitForPages(*screen);
     }
     int add(double y)
     {

@@ -32,24 +32,12 @@
 
 using namespace quarn;
 using platform::PdfDocument;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
 const bool privateConfig = testsupport::usePrivateConfigDir();
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile file(dir.filePath(name));
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return file.fileName();
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The "Page N" number on each page of a PDF, in page order.
 std::vector<int> order(const PdfDocument& doc)
@@ -281,7 +269,7 @@ TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
     Window w;
     QString revealed;
     PagesModel::of(w.model()).revealFile = [&](const QString& path) { revealed = path; };
-    const QByteArray before = readAll(w.path);
+    const QByteArray before = readFile(w.path);
     // Another name for the very same file (same device and inode).
     const QString second = w.dir.filePath("second name.pdf");
     ASSERT_EQ(::link(QFile::encodeName(w.path).constData(), QFile::encodeName(second).constData()), 0);
@@ -293,7 +281,7 @@ TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
         EXPECT_TRUE(w.alert()->informativeText().startsWith("That is the PDF open in this window"));
         delete w.alert();
     }
-    EXPECT_EQ(readAll(w.path), before);
+    EXPECT_EQ(readFile(w.path), before);
     EXPECT_TRUE(revealed.isEmpty());
     EXPECT_EQ(w.pdf().pageCount(), 5);
 }

@@ -146,7 +146,7 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     platform::PdfAnnotations::add(*w.document->pdf(), 1, square);
     w.document->noteEditOfPage(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return renders >= 1 && store.idle(); }));
-    QTest::qWait(50);
+    QTest::qWait(50); // that no second render comes is the point: it would have by now
     EXPECT_EQ(renders, 1);
     EXPECT_LT(store.image(pages[1]).pixelColor(58, 75).lightness(), 30); // the black mark shows
 }
@@ -222,7 +222,7 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     PageListController* controller = w.screen->findChild<PageListController*>();
     EXPECT_EQ(controller->validateDrop(refused.get(), w.rowCentre(0)), Qt::IgnoreAction);
     dropOnList(w.table()->viewport(), refused.get(), w.rowCentre(0), Qt::CopyAction);
-    QTest::qWait(20);
+    QTest::qWait(20); // that nothing opens is the point: it would have by now
     EXPECT_EQ(w.document->pageCount(), 3);
     EXPECT_EQ(w.stack().count(), before);
 
@@ -276,7 +276,7 @@ TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
     QTest::mouseClick(w.table()->viewport(), Qt::LeftButton, Qt::ControlModifier, w.rowCentre(2));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
-    QTest::qWait(50);
+    QTest::qWait(50); // that the selection stays is the point: the page change would have cleared it by now
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{1, 2}));
 
     // A page reached by other means, outside the selection, clears it.

@@ -237,7 +237,7 @@ TEST(QuarnCommandsTest, ZoomItemsAndTheirMarks)
     EXPECT_TRUE(fitWidth->isChecked());
     EXPECT_FALSE(fitPage->isChecked());
     QTest::keyClick(w.view, Qt::Key_0, Qt::ControlModifier);
-    QTest::qWait(5);
+    (void)w.waitForReports();
     EXPECT_NEAR(w.view->scaleFactor(), 1.0, 0.001);
     EXPECT_FALSE(fitWidth->isChecked());
     EXPECT_FALSE(fitPage->isChecked());
@@ -253,16 +253,16 @@ TEST(QuarnCommandsTest, GoItemsFollowThePage)
     EXPECT_FALSE(w.commands->action(ShortcutCommand::firstPage)->isEnabled());
     EXPECT_TRUE(w.commands->action(ShortcutCommand::nextPage)->isEnabled());
     QTest::keyClick(w.view, Qt::Key_Down, Qt::ControlModifier); // Last Page
-    QTest::qWait(5);
+    testsupport::waitFor([&] { return w.model.pageIndex() == 2; });
     EXPECT_EQ(w.view->currentPageIndex(), 2);
     EXPECT_FALSE(w.commands->action(ShortcutCommand::nextPage)->isEnabled());
     EXPECT_FALSE(w.commands->action(ShortcutCommand::lastPage)->isEnabled());
     w.view->goToPage(0); // a jump the history records
-    QTest::qWait(5);
+    testsupport::waitFor([&] { return w.model.pageIndex() == 0; });
     EXPECT_TRUE(w.commands->action(ShortcutCommand::back)->isEnabled());
     EXPECT_FALSE(w.commands->action(ShortcutCommand::forward)->isEnabled());
     w.commands->action(ShortcutCommand::back)->trigger();
-    QTest::qWait(5);
+    testsupport::waitFor([&] { return w.model.pageIndex() == 2; });
     EXPECT_EQ(w.view->currentPageIndex(), 2);
     EXPECT_TRUE(w.commands->action(ShortcutCommand::forward)->isEnabled());
 }
@@ -328,7 +328,7 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
     ASSERT_NE(window, nullptr);
     QApplication::setActiveWindow(window);
     (void)QTest::qWaitForWindowActive(window);
-    QTest::qWait(50);
+    testsupport::waitFor([&] { return menuTitles(*window->menuBar()).contains(QStringLiteral("Help")); });
     const QStringList titles = menuTitles(*window->menuBar());
     EXPECT_EQ(titles.mid(0, 5), (QStringList{"File", "Edit", "View", "Go", "Tools"}));
     EXPECT_TRUE(titles.contains(QStringLiteral("Help")));

@@ -23,17 +23,9 @@ using namespace quarn;
 using quarnkit::DocumentMetadata;
 using quarnkit::QuarnDocument;
 using Field = DocumentInfoView::Field;
+using testsupport::writeFile;
 
 namespace {
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
-}
 
 QString corpus(const char* name) { return QString::fromStdString(testsupport::corpusPath(name)); }
 

@@ -276,7 +276,7 @@ TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)
     view.resize(600, 400);
     int ran = 0;
     view.whenReady(1, [&](QuarnPDFView&) { ++ran; });
-    QTest::qWait(60);
+    QTest::qWait(60); // that it does not run is the point: a ready view's would have by now
     EXPECT_EQ(ran, 0);
     testsupport::showPdf(view, textDocument(2));
     view.show();

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 using namespace quarn;
 
@@ -76,6 +77,8 @@ TEST(QuarnPDFViewTilesTest, ViewClosedWhileRendering)
         view->viewport()->repaint();
         view.reset();
     }
-    QTest::qWait(200);
+    // Renders begun for the views end and report to nobody.
+    ASSERT_TRUE(testsupport::waitFor([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }));
+    QCoreApplication::processEvents();
     SUCCEED();
 }

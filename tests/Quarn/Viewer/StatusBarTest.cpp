@@ -27,7 +27,7 @@ void typePage(BarsWindow& w, const QString& text)
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClicks(field, text);
     QTest::keyClick(field, Qt::Key_Return);
-    QTest::qWait(5);
+    (void)w.waitForReports();
 }
 
 void typeZoom(BarsWindow& w, const QString& text)
@@ -37,7 +37,7 @@ void typeZoom(BarsWindow& w, const QString& text)
     field->selectAll();
     QTest::keyClicks(field, text);
     QTest::keyClick(field, Qt::Key_Return);
-    QTest::qWait(5);
+    (void)w.waitForReports();
 }
 
 } // namespace
@@ -52,7 +52,7 @@ TEST(StatusBarTest, ShowsTheCurrentPageAndTheTotal)
     EXPECT_FALSE(w.statusBar->previousPageButton()->isEnabled());
     EXPECT_TRUE(w.statusBar->nextPageButton()->isEnabled());
     QTest::mouseClick(w.statusBar->nextPageButton(), Qt::LeftButton);
-    QTest::qWait(5);
+    testsupport::waitFor([&] { return w.statusBar->pageField()->text() == QStringLiteral("2"); });
     EXPECT_EQ(w.view->currentPageIndex(), 1);
     EXPECT_EQ(w.statusBar->pageField()->text(), QStringLiteral("2"));
     EXPECT_TRUE(w.statusBar->previousPageButton()->isEnabled());
@@ -104,10 +104,10 @@ TEST(StatusBarTest, UncommittedTypingIsDroppedWhenTheFieldLosesTheFocus)
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("9"));
     w.view->goToPage(4); // scrolling meanwhile leaves the typing alone
-    QTest::qWait(5);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model.pageIndex() == 4; }));
     EXPECT_EQ(field->text(), QStringLiteral("9"));
     w.view->setFocus();
-    QTest::qWait(5);
+    testsupport::waitFor([&] { return field->text() == QStringLiteral("5"); });
     EXPECT_EQ(field->text(), QStringLiteral("5"));
     EXPECT_EQ(w.view->currentPageIndex(), 4);
 }
@@ -117,7 +117,8 @@ TEST(StatusBarTest, GoToPageFocusesThePageFieldWithItsNumberSelected)
     BarsWindow w(12);
     w.view->setFocus();
     QTest::keyClick(w.view, Qt::Key_G, Qt::ControlModifier | Qt::AltModifier);
-    QTest::qWait(5);
+    // The field takes the focus, then selects its number on the next turn.
+    testsupport::waitFor([&] { return w.statusBar->pageField()->hasSelectedText(); });
     EXPECT_EQ(w.model.pageFieldToken(), 1);
     EXPECT_TRUE(w.statusBar->pageField()->hasFocus());
     EXPECT_EQ(w.statusBar->pageField()->selectedText(), QStringLiteral("1"));
@@ -160,11 +161,11 @@ TEST(StatusBarTest, ZoomButtonsStopAtTheLimits)
 {
     BarsWindow w(3);
     w.model.setZoom(0.05);
-    QTest::qWait(5);
+    (void)w.waitForReports();
     EXPECT_FALSE(w.statusBar->zoomOutButton()->isEnabled());
     EXPECT_TRUE(w.statusBar->zoomInButton()->isEnabled());
     w.model.setZoom(10);
-    QTest::qWait(5);
+    (void)w.waitForReports();
     EXPECT_TRUE(w.statusBar->zoomOutButton()->isEnabled());
     EXPECT_FALSE(w.statusBar->zoomInButton()->isEnabled());
     EXPECT_EQ(w.statusBar->zoomField()->text(), QStringLiteral("1000%"));
@@ -174,7 +175,7 @@ TEST(StatusBarTest, ZoomPresetsAreCheckedOnlyWithoutAFit)
 {
     BarsWindow w(3);
     w.model.fitPage();
-    QTest::qWait(5);
+    (void)w.waitForReports();
     std::vector<ChromeMenuItem> items = w.statusBar->zoomPresetItems();
     ASSERT_EQ(items.size(), 10u); // seven percentages, a separator, two fits
     EXPECT_EQ(items[0].title, QStringLiteral("50%"));
@@ -186,7 +187,7 @@ TEST(StatusBarTest, ZoomPresetsAreCheckedOnlyWithoutAFit)
     for (int i = 0; i < 7; ++i) EXPECT_FALSE(items[size_t(i)].checked);
 
     items[2].action(); // 100%
-    QTest::qWait(5);
+    (void)w.waitForReports();
     items = w.statusBar->zoomPresetItems();
     EXPECT_TRUE(items[2].checked);
     EXPECT_FALSE(items[8].checked);

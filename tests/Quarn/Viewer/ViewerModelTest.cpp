@@ -168,7 +168,7 @@ TEST(ViewerModel, FitsAreRememberedUntilTheUserZoomsAway)
     model.fitWidth();
     model.setZoom(1.0);
     h.pageViewHost->resize(700, 800);
-    QTest::qWait(20);
+    QTest::qWait(20); // that no refit comes is the point: one would have by now
     EXPECT_DOUBLE_EQ(h.view().scaleFactor(), 1.0);
 
     // A width fit follows the view's size.
@@ -261,7 +261,7 @@ TEST(ViewerModel, StopCancelsWorkThatWasStillPending)
     h.model->start();
     // The restore was queued by attaching; stopping first means it never runs.
     h.model->stop();
-    QTest::qWait(100);
+    QTest::qWait(100); // that the restore never runs is the point: it would have by now
     EXPECT_FALSE(h.model->isReading());
     EXPECT_EQ(h.positions.count(), 0);
 }
@@ -276,7 +276,7 @@ TEST(ViewerModel, StopEndsASearchThatWasAboutToStart)
     FindModel::of(model).setQuery("Page");
     FindModel::of(model).start(50);
     model.stop();
-    QTest::qWait(200);
+    QTest::qWait(200); // past the typing pause: that no search runs is the point
     EXPECT_EQ(FindModel::of(model).count(), 0);
     EXPECT_FALSE(FindModel::of(model).presented());
 }

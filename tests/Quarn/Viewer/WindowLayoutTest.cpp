@@ -62,21 +62,22 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         screen->resize(c.window);
         auto* inspector = screen->findChild<InspectorPane*>();
         ASSERT_NE(inspector, nullptr);
-        ASSERT_TRUE(testsupport::waitFor([&] { return screen->pageViewHost()->view()->scaleFactor() > 0; }));
-        QTest::qWait(50);
+        ASSERT_TRUE(waitForPages(*screen));
         const platform::PdfPoint word{100, 700};
         const QPoint before = inWindow(*screen, word);
+        const QuarnPDFView* view = screen->pageViewHost()->view();
+        const int wide = view->width();
 
         // The pen key, sent to the window: the inspector opens beside the pages.
         QTest::keyClick(screen->windowHandle(), 'p');
-        ASSERT_TRUE(testsupport::waitFor([&] { return inspector->isVisible(); }));
-        QTest::qWait(50);
+        ASSERT_TRUE(testsupport::waitFor([&] { return inspector->isVisible() && view->width() < wide; }));
+        ASSERT_TRUE(waitForPages(*screen));
         EXPECT_EQ(inWindow(*screen, word), before);
 
         // Back to the select tool: it closes, and the page is still where it was.
         QTest::keyClick(screen->windowHandle(), 'v');
-        ASSERT_TRUE(testsupport::waitFor([&] { return !inspector->isVisible(); }));
-        QTest::qWait(50);
+        ASSERT_TRUE(testsupport::waitFor([&] { return !inspector->isVisible() && view->width() == wide; }));
+        ASSERT_TRUE(waitForPages(*screen));
         EXPECT_EQ(inWindow(*screen, word), before);
     }
 }

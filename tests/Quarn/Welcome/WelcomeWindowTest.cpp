@@ -175,7 +175,8 @@ struct Welcome {
     }
 };
 
-QDateTime minutesAgo(int minutes) { return QDateTime::currentDateTimeUtc().addSecs(-60 * minutes); }
+// Still today just after midnight, where the cards are named "…, Today".
+QDateTime minutesAgo(int minutes) { return testsupport::earlierToday(60 * minutes); }
 
 } // namespace
 
@@ -184,7 +185,7 @@ TEST(WelcomeWindow, ALaunchWithoutFilesShowsEightRecentCardsWithTheirFirstPages)
     Welcome w;
     std::vector<Library::Seed> seeds;
     seeds.emplace_back(w.pdf("report.final.pdf"), std::nullopt, minutesAgo(1));
-    const QString locked = w.h.write("locked.pdf", historytest::readAll(QString::fromStdString(
+    const QString locked = w.h.write("locked.pdf", testsupport::readFile(QString::fromStdString(
                                                        testsupport::corpusPath("libreoffice-writer-password.pdf"))));
     seeds.emplace_back(locked, std::nullopt, minutesAgo(2));
     seeds.emplace_back(w.h.write("damaged.pdf", "%PDF-1.4 nothing more"), std::nullopt, minutesAgo(3));

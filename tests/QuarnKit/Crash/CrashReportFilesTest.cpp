@@ -1,4 +1,5 @@
 #include "QuarnKit/Crash/CrashReportFiles.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 using namespace quarnkit;
 using nlohmann::json;
+using testsupport::writeFile;
 
 namespace {
 
@@ -19,14 +21,6 @@ const QString bundle = QStringLiteral("com.ombri.ravlen");
 json crashHeader(const std::string& incident, const std::string& time = "2024-01-15 10:23:45.12 +0100")
 {
     return {{"bug_type", "309"}, {"incident_id", incident}, {"timestamp", time}, {"bundleID", "com.ombri.ravlen"}};
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 void writeReport(const QString& path, const json& header, const std::string& body = "{\n  \"threads\" : []\n}\n")

@@ -18,20 +18,10 @@
 using quarnkit::DocumentError;
 using quarnkit::QuarnDocument;
 
+using testsupport::readFile;
+using testsupport::writeFile;
+
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 struct Damaged {
     std::string name;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 using platform::PdfDocument;
@@ -31,15 +30,7 @@ std::vector<Range> find(const QString& query, const QString& text, const FindOpt
 
 // Runs the owner's event loop until `done` holds (or a generous limit passes,
 // so that a broken search fails instead of hanging).
-void pumpUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 120000) {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-}
+void pumpUntil(const std::function<bool()>& done) { testsupport::waitFor(done, 120000); }
 
 // Everything one search reported, in order.
 struct Outcome {
@@ -332,6 +323,7 @@ TEST(DocumentSearchSessions, NewSearchSilencesTheOldOne)
         EXPECT_GT(search.session(), before);
         // Let the first search queue its reports (the owner's loop is not
         // run meanwhile), then replace it: what was queued must be dropped.
+        // The time is the point: the search is replaced part way through.
         QThread::msleep(50);
         const auto restartedAt = search.session();
         startInto(search, second, "words", anyCase);
@@ -355,7 +347,7 @@ TEST(DocumentSearchSessions, CancelStopsEveryHandler)
     {
         DocumentSearch search(doc);
         startInto(search, outcome, "common", anyCase);
-        QThread::msleep(20);
+        QThread::msleep(20); // the time is the point: cancelled part way through
         search.cancel();
         EXPECT_FALSE(search.isRunning());
         for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
@@ -371,7 +363,7 @@ TEST(DocumentSearchSessions, DestroyingARunningSearchIsSafe)
     Outcome outcome;
     auto search = std::make_unique<DocumentSearch>(doc);
     startInto(*search, outcome, "words", anyCase);
-    QThread::msleep(5);
+    QThread::msleep(5); // the time is the point: destroyed part way through
     search.reset();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(outcome.finishes, 0);

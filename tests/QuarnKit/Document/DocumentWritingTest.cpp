@@ -18,22 +18,10 @@
 using quarnkit::DocumentError;
 using quarnkit::DocumentSaver;
 using quarnkit::QuarnDocument;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(bytes);
-    return path;
-}
 
 // A document whose bytes are far larger than the file it came from.
 std::unique_ptr<QuarnDocument> swollen(const QString& path)
@@ -71,7 +59,7 @@ TEST(DocumentWriting, AFullDiskSaysSoAndKeepsTheFile)
     QTemporaryDir dir;
     const QString disk = dir.filePath("disk");
     QDir().mkpath(disk);
-    const QString source = writeFile(dir.filePath("source.pdf"), testsupport::makeTextPdf(1));
+    const QString source = writeFile(dir, "source.pdf", testsupport::makeTextPdf(1));
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("RAVLEN_FULL_DISK_TARGET", disk + "/doc.pdf");
@@ -90,7 +78,7 @@ TEST(DocumentWriting, AFullDiskSaysSoAndKeepsTheFile)
 TEST(DocumentWriting, AReadOnlyFileIsRefusedWithItsOwnSentence)
 {
     QTemporaryDir dir;
-    const QString path = writeFile(dir.filePath("kept.pdf"), testsupport::makeTextPdf(2));
+    const QString path = writeFile(dir, "kept.pdf", testsupport::makeTextPdf(2));
     QFile::setPermissions(path, QFileDevice::ReadOwner);
     auto document = swollen(path);
     try {
@@ -106,7 +94,7 @@ TEST(DocumentWriting, AReadOnlyFileIsRefusedWithItsOwnSentence)
 TEST(DocumentWriting, TheSaverWritesOnAWorkerAndReportsOnItsOwnThread)
 {
     QTemporaryDir dir;
-    const QString path = writeFile(dir.filePath("doc.pdf"), testsupport::makeTextPdf(3));
+    const QString path = writeFile(dir, "doc.pdf", testsupport::makeTextPdf(3));
     auto document = swollen(path);
     DocumentSaver saver;
     Qt::HANDLE reported = nullptr;

@@ -19,15 +19,9 @@
 
 using quarnkit::DocumentError;
 using quarnkit::QuarnDocument;
+using testsupport::writeFile;
 
 namespace {
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 DocumentError::Code openError(const QString& path)
 {
@@ -89,12 +83,12 @@ TEST(QuarnDocument, BadInputGivesTheReadError)
     const QString text = dir.filePath("text.pdf");
     const QString garbage = dir.filePath("garbage.pdf");
     const QString truncated = dir.filePath("truncated.pdf");
-    writeBytes(empty, {});
-    writeBytes(text, "Dear reader,\nthis is not a PDF at all.\n");
+    writeFile(empty, {});
+    writeFile(text, "Dear reader,\nthis is not a PDF at all.\n");
     QByteArray noise(4096, '\0');
     for (char& c : noise) c = char(QRandomGenerator::global()->bounded(256));
-    writeBytes(garbage, "%PDF-1.7\n" + noise);
-    writeBytes(truncated, testsupport::makeTextPdf(3).left(40));
+    writeFile(garbage, "%PDF-1.7\n" + noise);
+    writeFile(truncated, testsupport::makeTextPdf(3).left(40));
 
     EXPECT_EQ(openError(empty), DocumentError::Code::fileReadCorruptFile);
     EXPECT_EQ(openError(text), DocumentError::Code::fileReadCorruptFile);
@@ -105,7 +99,7 @@ TEST(QuarnDocument, BadInputGivesTheReadError)
     EXPECT_EQ(openError(dir.path()), DocumentError::Code::fileReadIsFolder);
     EXPECT_EQ(openError(dir.filePath("missing.pdf")), DocumentError::Code::fileReadNoSuchFile);
     const QString locked = dir.filePath("locked.pdf");
-    writeBytes(locked, testsupport::makeTextPdf(1));
+    writeFile(locked, testsupport::makeTextPdf(1));
     QFile::setPermissions(locked, QFileDevice::WriteOwner);
     if (::geteuid() != 0) {
         EXPECT_EQ(openError(locked), DocumentError::Code::fileReadNoPermission);
@@ -224,7 +218,7 @@ TEST(QuarnDocument, FailedWriteLeavesTheFileAlone)
     QTemporaryDir dir;
     const QString path = dir.filePath("doc.pdf");
     const QByteArray original = testsupport::makeTextPdf(2);
-    writeBytes(path, original);
+    writeFile(path, original);
 
     // A locked document has no bytes to give: the write fails before the file is touched.
     auto locked = QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
@@ -262,7 +256,7 @@ TEST(QuarnDocument, KilledSaveLeavesTheOriginalIntact)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("original.pdf");
-    writeBytes(path, testsupport::makeTextPdf(4));
+    writeFile(path, testsupport::makeTextPdf(4));
 
     for (int run = 0; run < 6; ++run) {
         QFile::remove(path + ".ready");
@@ -275,8 +269,9 @@ TEST(QuarnDocument, KilledSaveLeavesTheOriginalIntact)
         ASSERT_TRUE(child.waitForStarted());
         // Kill at a different moment of a save each time: first before any
         // save finished, then at random points after the first.
+        // The times are the point: where in a save the kill lands.
         if (run > 0) {
-            while (!QFileInfo::exists(path + ".ready") && child.state() == QProcess::Running) QThread::msleep(5);
+            testsupport::waitFor([&] { return QFileInfo::exists(path + ".ready") || child.state() != QProcess::Running; });
             QThread::msleep(QRandomGenerator::global()->bounded(120));
         } else {
             QThread::msleep(30);
@@ -296,7 +291,7 @@ TEST(QuarnDocument, TheRestOfAnOpenedFileIsReadOnAWorkerWhileItIsOpen)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("long.pdf");
-    writeBytes(path, testsupport::makeTextPdf(40));
+    writeFile(path, testsupport::makeTextPdf(40));
 
     // Read in full a moment after it shows, while the window keeps it.
     const auto kept = QuarnDocument::open(path);

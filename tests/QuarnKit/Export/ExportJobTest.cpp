@@ -136,7 +136,7 @@ TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
 {
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc.tiff";
-    exporttest::writeBytes(to, "an older file");
+    testsupport::writeFile(to, "an older file");
     ExportSettings s = settingsFor(ExportFormat::tiff, {0, 1, 2});
     s.dpi = 150;
     std::vector<ExportStep> steps;
@@ -301,14 +301,14 @@ TEST(ExportJob, TextReadsScannedPagesAndCountsWhatItCouldNotRead)
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc.txt";
     const ExportReport report = ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, to, {}, {}, recognize);
-    EXPECT_EQ(exporttest::readBytes(to), "Page 1\nPage 1\n\nPage 2\nHELLO WORLD\n\nPage 3\n");
+    EXPECT_EQ(testsupport::readFile(to), "Page 1\nPage 1\n\nPage 2\nHELLO WORLD\n\nPage 3\n");
     EXPECT_EQ(report.recognizedPages, 1);
     EXPECT_EQ(report.unreadablePages, 1);
     EXPECT_EQ(report.summary(), "Read 1 scanned page with text recognition. Text recognition couldn't read 1 page.");
 
     const auto nothing = [](const PdfDocument&, int) { return QString(); };
     const ExportReport empty = ExportJob::run(settingsFor(ExportFormat::text, {1}), doc, to, {}, {}, nothing);
-    EXPECT_EQ(exporttest::readBytes(to), "");
+    EXPECT_EQ(testsupport::readFile(to), "");
     EXPECT_FALSE(empty.summary());
 }
 
@@ -326,7 +326,7 @@ TEST(ExportJob, RedactedAndSummaryExportsReportWhatTheyApplied)
     EXPECT_FALSE(text.contains("Page 2"));
 
     ExportJob::run(settingsFor(ExportFormat::marksSummary, {1}, "Plan"), doc, dir.path() + "/m.md", {});
-    EXPECT_EQ(exporttest::readBytes(dir.path() + "/m.md"),
+    EXPECT_EQ(testsupport::readFile(dir.path() + "/m.md"),
               "# Marks in Plan\n\n1 mark on 1 page.\n\n## Page 2\n\n- **Redaction**, Black\n");
 }
 
@@ -401,7 +401,7 @@ TEST(ExportJob, SmallerPdfSaysWhatItGainedOrWritesThePlainExportItself)
             EXPECT_TRUE(summary.endsWith("% smaller.")) << summary.toStdString();
             EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::compressing, 0, 0}}));
         } else {
-            EXPECT_EQ(exporttest::readBytes(to), exporttest::readBytes(plain));
+            EXPECT_EQ(testsupport::readFile(to), testsupport::readFile(plain));
             EXPECT_EQ(summary, "This PDF is already compact, so ravlen kept it as is. It's " +
                                    ExportReport::size(QFileInfo(plain).size()) + ".");
             EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::compressing, 0, 0}, {Kind::saving, 0, 0}}));
@@ -428,7 +428,7 @@ TEST(ExportJob, SmallerPdfKeepsEachPicturesColoursAsReadersShowThem)
     };
     QTemporaryDir dir;
     const QString spot = dir.path() + "/Spot.pdf";
-    exporttest::writeBytes(spot, spotColourPdf());
+    testsupport::writeFile(spot, spotColourPdf());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pictures);
         const QString source = *c.name ? QString::fromStdString(testsupport::corpusPath(c.name)) : spot;
@@ -470,7 +470,7 @@ TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFata
     const ExportReport text = ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, dir.path() + "/Doc.txt", {});
     EXPECT_EQ(text.unreadablePages, 1);
     EXPECT_EQ(text.summary(), "Text recognition couldn't read 1 page.");
-    EXPECT_EQ(exporttest::readBytes(dir.path() + "/Doc.txt"), "Page 1\nPage 1\n\nPage 2\n\n\nPage 3\nPage 3");
+    EXPECT_EQ(testsupport::readFile(dir.path() + "/Doc.txt"), "Page 1\nPage 1\n\nPage 2\n\n\nPage 3\nPage 3");
 
     // A searchable copy leaves the page it cannot read as it is.
     ExportSettings searchable = settingsFor(ExportFormat::pdf, {0, 1, 2});
@@ -504,7 +504,7 @@ TEST(ExportJob, TextExportSpellsOutLigatures)
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc.txt";
     ExportJob::run(settingsFor(ExportFormat::text, {0}), doc, to, {});
-    EXPECT_EQ(QString::fromUtf8(exporttest::readBytes(to)), "difficult find flow effort baffle");
+    EXPECT_EQ(QString::fromUtf8(testsupport::readFile(to)), "difficult find flow effort baffle");
 }
 
 TEST(ExportJob, AFlattenedCopyRemovesWhatARedactionBoxCovers)

@@ -9,20 +9,6 @@
 
 namespace exporttest {
 
-inline void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-}
-
-inline QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
 // Standard output of a program; empty when it cannot be run.
 inline QString output(const QString& program, const QStringList& arguments)
 {

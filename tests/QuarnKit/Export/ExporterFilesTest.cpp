@@ -133,7 +133,7 @@ TEST(ExporterImages, PngJpegAndTiffCarryTheirResolution)
 
     QTemporaryDir dir;
     const QString tiff = dir.path() + "/page.tiff";
-    exporttest::writeBytes(tiff, Exporter::encode({page}, ExportFormat::tiff, 150, 1));
+    testsupport::writeFile(tiff, Exporter::encode({page}, ExportFormat::tiff, 150, 1));
     const QString info = exporttest::output("tiffinfo", {tiff});
     EXPECT_TRUE(info.contains("Compression Scheme: LZW")) << info.toStdString();
     EXPECT_TRUE(info.contains("Resolution: 150, 150 pixels/inch")) << info.toStdString();
@@ -171,7 +171,7 @@ TEST(ExporterImages, EncodingNeedsImagesOfAnImageFormat)
     EXPECT_EQ(failureOf([&] { Exporter::imageData(*doc, {7, 8}, ExportFormat::png, 1, 1); }), ExportError::Kind::empty);
     // Several pages in memory: one TIFF holding them all.
     QTemporaryDir dir;
-    exporttest::writeBytes(dir.path() + "/two.tiff", Exporter::imageData(*doc, {0, 1, 5}, ExportFormat::tiff, 0.25, 1));
+    testsupport::writeFile(dir.path() + "/two.tiff", Exporter::imageData(*doc, {0, 1, 5}, ExportFormat::tiff, 0.25, 1));
     EXPECT_EQ(exporttest::output("tiffinfo", {dir.path() + "/two.tiff"}).count("TIFF Directory at offset"), 2);
 }
 
@@ -191,9 +191,9 @@ TEST(ExporterFiles, WritesReplaceWholeFilesOrReportWhy)
 {
     QTemporaryDir dir;
     const QString path = dir.path() + "/out.txt";
-    exporttest::writeBytes(path, "old contents");
+    testsupport::writeFile(path, "old contents");
     Exporter::writeFile("new", path);
-    EXPECT_EQ(exporttest::readBytes(path), "new");
+    EXPECT_EQ(testsupport::readFile(path), "new");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"}); // no leftovers
 
     try {
@@ -223,7 +223,7 @@ TEST(ExporterFiles, FreeFolderNamesCountUpFromTwo)
     EXPECT_EQ(Exporter::freeFolderURL(dir.path(), "Doc"), dir.path() + "/Doc");
     QDir(dir.path()).mkdir("Doc");
     EXPECT_EQ(Exporter::freeFolderURL(dir.path(), "Doc"), dir.path() + "/Doc 2");
-    exporttest::writeBytes(dir.path() + "/Doc 2", "a file counts too");
+    testsupport::writeFile(dir.path() + "/Doc 2", "a file counts too");
     EXPECT_EQ(Exporter::freeFolderURL(dir.path(), "Doc"), dir.path() + "/Doc 3");
 }
 
@@ -240,7 +240,7 @@ TEST(ExporterFiles, WorkFoldersLieOnTheDestinationsVolumeAndGoAway)
     ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &b), 0);
     EXPECT_EQ(a.st_dev, b.st_dev);
     EXPECT_EQ(a.st_mode & 0777, 0700u);
-    exporttest::writeBytes(folder + "/page.png", "x");
+    testsupport::writeFile(folder + "/page.png", "x");
     Exporter::removeQuietly(folder);
     EXPECT_FALSE(QFileInfo::exists(folder));
     Exporter::removeQuietly(folder); // already gone: nothing happens

@@ -62,7 +62,7 @@ QRect darkBounds(const QImage& image)
 struct Written {
     QTemporaryDir dir;
     QString path;
-    explicit Written(const QByteArray& bytes) : path(dir.path() + "/out.pdf") { exporttest::writeBytes(path, bytes); }
+    explicit Written(const QByteArray& bytes) : path(dir.path() + "/out.pdf") { testsupport::writeFile(path, bytes); }
     QString pdftotext() const { return exporttest::output("pdftotext", {path, "-"}); }
     QString mutoolText() const { return exporttest::output("mutool", {"draw", "-F", "txt", path}); }
     // Every object and stream decompressed, as mutool writes them.
@@ -70,7 +70,7 @@ struct Written {
     {
         const QString clean = dir.path() + "/clean.pdf";
         exporttest::output("mutool", {"clean", "-d", path, clean});
-        return exporttest::readBytes(clean);
+        return testsupport::readFile(clean);
     }
 };
 

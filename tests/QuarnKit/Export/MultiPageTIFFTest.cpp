@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/MultiPageTIFF.h"
 
 #include "QuarnKit/Export/ExportTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,7 @@ struct Output {
     MultiPageTIFF writer;
     explicit Output(std::uint64_t limit = MultiPageTIFF::maximumSize)
         : path(dir.path() + "/out.tiff"), writer(path, limit) {}
-    QByteArray bytes() const { return exporttest::readBytes(path); }
+    QByteArray bytes() const { return testsupport::readFile(path); }
 };
 
 ExportError::Kind failureOf(Output& out, const QByteArray& page)

@@ -1,4 +1,5 @@
 #include "QuarnKit/History/HistoryStore.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +11,10 @@
 #include <QTemporaryDir>
 
 using namespace quarnkit;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 // One entry object as the file holds it, with `extra` spliced in.
 std::string entryJson(const std::string& path, double lastOpened, const std::string& extra = {})
@@ -84,7 +74,7 @@ TEST(HistoryFile, DamagedEntriesCostOnlyThemselves)
     };
     for (const Case& c : cases) {
         Folder folder;
-        writeAll(folder.file(), fileWith(c.entries));
+        writeFile(folder.file(), fileWith(c.entries));
         const auto store = folder.open();
         EXPECT_EQ(paths(*store), c.kept) << c.what;
         EXPECT_FALSE(store->recoveredFromDamage()) << c.what;
@@ -96,7 +86,7 @@ TEST(HistoryFile, VersionIsNotLookedAt)
 {
     for (const std::string head : {"\"version\":7,", "", "\"version\":\"x\","}) {
         Folder folder;
-        writeAll(folder.file(), fileWith({entryJson("/a.pdf", 1)}, head));
+        writeFile(folder.file(), fileWith({entryJson("/a.pdf", 1)}, head));
         EXPECT_EQ(folder.open()->entries().size(), 1u) << head;
     }
 }
@@ -106,13 +96,13 @@ TEST(HistoryFile, AFileThatIsNoHistoryIsKeptAsideUntilTheNextWrite)
     Folder folder;
     for (const QByteArray& damaged : {QByteArray(), QByteArray("[]"), QByteArray("{\"version\":1}"),
                                       fileWith({entryJson("/a.pdf", 1)}).left(40), QByteArray("{\"entries\":{}}")}) {
-        writeAll(folder.file(), damaged);
+        writeFile(folder.file(), damaged);
         {
             const auto store = folder.open();
             EXPECT_TRUE(store->entries().empty());
             EXPECT_TRUE(store->recoveredFromDamage());
             EXPECT_TRUE(store->existedOnDisk());
-            EXPECT_EQ(readAll(folder.corrupt()), damaged) << "the latest damaged file replaces the copy before";
+            EXPECT_EQ(readFile(folder.corrupt()), damaged) << "the latest damaged file replaces the copy before";
             EXPECT_FALSE(QFile::exists(folder.file())) << "nothing written before a change";
         }
         EXPECT_FALSE(QFile::exists(folder.file())) << "closing an unchanged store writes nothing";
@@ -121,14 +111,14 @@ TEST(HistoryFile, AFileThatIsNoHistoryIsKeptAsideUntilTheNextWrite)
     EXPECT_FALSE(store->existedOnDisk());
     store->record("/docs/new.pdf");
     store->flush();
-    EXPECT_TRUE(readAll(folder.file()).contains("new.pdf"));
-    EXPECT_EQ(readAll(folder.corrupt()), QByteArray("{\"entries\":{}}"));
+    EXPECT_TRUE(readFile(folder.file()).contains("new.pdf"));
+    EXPECT_EQ(readFile(folder.corrupt()), QByteArray("{\"entries\":{}}"));
 }
 
 TEST(HistoryFile, CleaningKeepsTheNewestOfEachPathInFileOrder)
 {
     Folder folder;
-    writeAll(folder.file(), fileWith({entryJson("/a/b/../c.pdf", 10, ",\"title\":\"old\""),
+    writeFile(folder.file(), fileWith({entryJson("/a/b/../c.pdf", 10, ",\"title\":\"old\""),
                                       entryJson("/a/c.pdf", 20, ",\"title\":\"new\""), entryJson("/x/one.pdf", 5),
                                       entryJson("/x/two.pdf", 5), entryJson("/x//three.pdf/", 5)}));
     const auto store = folder.open();
@@ -142,7 +132,7 @@ TEST(HistoryFile, LoadingKeepsTheNewestUpToTheLimit)
     Folder folder;
     std::vector<std::string> entries;
     for (int i = 0; i < 6000; ++i) entries.push_back(entryJson("/f/" + std::to_string(i) + ".pdf", i));
-    writeAll(folder.file(), fileWith(entries));
+    writeFile(folder.file(), fileWith(entries));
     const auto store = folder.open();
     ASSERT_EQ(store->entries().size(), 5000u);
     EXPECT_EQ(store->entries().front().path, "/f/5999.pdf");
@@ -162,7 +152,7 @@ TEST(HistoryFile, WrittenFileIsOneSortedLineThatReadsBack)
         store.record("/docs/./full.pdf");
         store.flush();
     }
-    const QByteArray text = readAll(folder.file());
+    const QByteArray text = readFile(folder.file());
     EXPECT_FALSE(text.contains('\n'));
     EXPECT_FALSE(text.contains(' ') && !text.contains("Annual Report")) << text.constData();
     EXPECT_TRUE(text.startsWith("{\"entries\":[{\"bookmark\":\"AQL/\",\"firstOpened\":1700000001.123,\"id\":\""));

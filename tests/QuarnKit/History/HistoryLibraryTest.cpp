@@ -20,8 +20,8 @@
 
 using namespace quarnkit;
 using historytest::Library;
-using historytest::readAll;
 using historytest::titledPdf;
+using testsupport::readFile;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(HistoryLibrary, RecordsWhatAWindowOpensMovesAndCloses)
     } opened[] = {
         {"report.pdf", titledPdf("Annual  Report", 3), QStringLiteral("Annual Report"), 3},
         {"untitled.pdf", titledPdf("Untitled", 2), std::nullopt, 2},
-        {"locked.pdf", readAll(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf"))),
+        {"locked.pdf", readFile(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf"))),
          std::nullopt, std::nullopt},
     };
     for (const auto& c : opened) {
@@ -118,14 +118,14 @@ TEST(HistoryLibrary, TheFileIsPrivateAndWrittenSoonAfterAnOpening)
     HistoryLibrary& library = h.make(HistoryStore::defaultSaveDelay);
     const QString path = h.write("paper.pdf", titledPdf("Paper", 2));
     library.recordOpen(path, QuarnDocument::open(path).get());
-    ASSERT_TRUE(testsupport::waitFor([&] { return readAll(h.historyFile()).contains("paper.pdf"); }, 10000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return readFile(h.historyFile()).contains("paper.pdf"); }, 10000));
     EXPECT_EQ(modeOf(h.historyFile()), 0600);
     EXPECT_EQ(modeOf(h.data()), 0700);
 
     // Clearing is on disk at once, without the delay.
     library.clearAll();
-    EXPECT_FALSE(readAll(h.historyFile()).contains("paper.pdf"));
-    EXPECT_TRUE(readAll(h.historyFile()).contains("\"entries\":[]"));
+    EXPECT_FALSE(readFile(h.historyFile()).contains("paper.pdf"));
+    EXPECT_TRUE(readFile(h.historyFile()).contains("\"entries\":[]"));
     EXPECT_EQ(modeOf(h.historyFile()), 0600);
 }
 

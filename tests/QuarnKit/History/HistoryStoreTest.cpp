@@ -18,15 +18,11 @@
 
 using namespace quarnkit;
 
+using testsupport::readFile;
+
 namespace {
 
 QDateTime at(qint64 seconds) { return QDateTime::fromSecsSinceEpoch(1700000000 + seconds, Qt::UTC); }
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A store whose clock the test moves and whose file writes it counts.
 struct Fixture : ::testing::Test {
@@ -209,7 +205,7 @@ TEST_F(HistoryStoreTest, RecordsWithinTheDelayGiveOneWrite)
         ASSERT_TRUE(testsupport::waitFor([&] { return writes == 1; }));
         // Jobs run in deadline order: the one that wrote was the last.
         EXPECT_FALSE(store.hasPendingSave());
-        const QByteArray text = readAll(file());
+        const QByteArray text = readFile(file());
         for (const char* name : {"a.pdf", "b.pdf", "c.pdf"}) EXPECT_TRUE(text.contains(name)) << name;
         store.flush();
     }
@@ -222,7 +218,7 @@ TEST_F(HistoryStoreTest, FlushRightAfterARecordWritesAtOnce)
     store.record("/d/a.pdf");
     store.flush();
     EXPECT_EQ(writes, 1);
-    EXPECT_TRUE(readAll(QDir(dir.path()).filePath("new/folder/history.json")).contains("a.pdf"));
+    EXPECT_TRUE(readFile(QDir(dir.path()).filePath("new/folder/history.json")).contains("a.pdf"));
     EXPECT_FALSE(store.hasPendingSave());
 }
 
@@ -257,7 +253,8 @@ TEST_F(HistoryStoreTest, FlushWaitsForADelayedWriteAlreadyUnderWay)
         store.flush();
         writtenWhenFlushReturned = finished;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // give a wrong flush the chance to return early
+    // That flush waits is the point: a wrong one would have returned by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     {
         std::lock_guard lock(m);
         release = true;
@@ -265,7 +262,7 @@ TEST_F(HistoryStoreTest, FlushWaitsForADelayedWriteAlreadyUnderWay)
     cv.notify_all();
     flusher.join();
     EXPECT_TRUE(writtenWhenFlushReturned);
-    EXPECT_TRUE(readAll(file()).contains("slow.pdf"));
+    EXPECT_TRUE(readFile(file()).contains("slow.pdf"));
 }
 
 TEST_F(HistoryStoreTest, TheEndWritesWhatIsPending)
@@ -274,7 +271,7 @@ TEST_F(HistoryStoreTest, TheEndWritesWhatIsPending)
         HistoryStore store(dir.path(), options(600));
         store.record("/d/last-minute.pdf");
     }
-    EXPECT_TRUE(readAll(file()).contains("last-minute.pdf"));
+    EXPECT_TRUE(readFile(file()).contains("last-minute.pdf"));
 }
 
 TEST_F(HistoryStoreTest, OneEntryThatCannotBeWrittenDoesNotBlockTheRest)
@@ -287,7 +284,7 @@ TEST_F(HistoryStoreTest, OneEntryThatCannotBeWrittenDoesNotBlockTheRest)
     store.record("/d/undated.pdf");
     store.record("/d/also-good.pdf");
     store.flush();
-    const QByteArray text = readAll(file());
+    const QByteArray text = readFile(file());
     EXPECT_TRUE(text.contains("/d/good.pdf"));
     EXPECT_TRUE(text.contains("/d/also-good.pdf"));
     EXPECT_FALSE(text.contains("undated.pdf"));
@@ -322,7 +319,7 @@ TEST_F(HistoryStoreTest, ADamagedFileThatCannotBeMovedAsideIsNotOverwritten)
         EXPECT_FALSE(store.canWrite());
         store.record("/d/a.pdf");
     }
-    EXPECT_EQ(readAll(file()), QByteArray("{\"entries\":[{\"id\":"));
+    EXPECT_EQ(readFile(file()), QByteArray("{\"entries\":[{\"id\":"));
 }
 
 TEST_F(HistoryStoreTest, EntriesLostInReadingAreKeptAsideBeforeTheFirstWrite)
@@ -338,8 +335,8 @@ TEST_F(HistoryStoreTest, EntriesLostInReadingAreKeptAsideBeforeTheFirstWrite)
     EXPECT_FALSE(QFile::exists(dir.filePath("history.corrupt.json"))) << "nothing happens before a write";
     store.record("/d/b.pdf");
     store.flush();
-    EXPECT_EQ(readAll(dir.filePath("history.corrupt.json")), original);
-    EXPECT_TRUE(readAll(file()).contains("/d/a.pdf"));
+    EXPECT_EQ(readFile(dir.filePath("history.corrupt.json")), original);
+    EXPECT_TRUE(readFile(file()).contains("/d/a.pdf"));
     store.record("/d/c.pdf");
     store.flush();
     EXPECT_EQ(writes, 3) << "the copy is made once";

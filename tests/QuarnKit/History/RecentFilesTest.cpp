@@ -16,17 +16,9 @@
 #include <utime.h>
 
 using namespace quarnkit;
+using testsupport::writeFile;
 
 namespace {
-
-QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
-    return path;
-}
 
 // A one-page PDF with a page of the given size and rotation, written by hand.
 QByteArray rotatedPage(int width, int height, int rotate)
@@ -42,7 +34,7 @@ QByteArray rotatedPage(int width, int height, int rotate)
 TEST(RecentFiles, SystemListIsReadMostRecentlyUsedFirst)
 {
     QTemporaryDir dir;
-    const QString xbel = write(dir, "recently-used.xbel", R"(<?xml version="1.0" encoding="UTF-8"?>
+    const QString xbel = writeFile(dir, "recently-used.xbel", R"(<?xml version="1.0" encoding="UTF-8"?>
 <xbel version="1.0" xmlns:bookmark="http://www.freedesktop.org/standards/desktop-bookmarks"
       xmlns:mime="http://www.freedesktop.org/standards/shared-mime-info">
   <bookmark href="file:///home/ann/old.pdf" added="2024-01-01T10:00:00Z" modified="2024-01-01T10:00:00Z" visited="2024-01-01T10:00:00Z">
@@ -62,7 +54,7 @@ TEST(RecentFiles, SystemListIsReadMostRecentlyUsedFirst)
     EXPECT_EQ(urls[3].toLocalFile(), "/home/ann/undated.pdf");
 
     EXPECT_TRUE(RecentFiles::systemRecents(dir.filePath("missing.xbel")).empty());
-    const QString cut = write(dir, "cut.xbel", "<xbel><bookmark href=\"file:///a.pdf\" added=\"2024-01-01T10:00:00Z\"/><bookm");
+    const QString cut = writeFile(dir, "cut.xbel", "<xbel><bookmark href=\"file:///a.pdf\" added=\"2024-01-01T10:00:00Z\"/><bookm");
     EXPECT_EQ(RecentFiles::systemRecents(cut), (std::vector<QUrl>{QUrl("file:///a.pdf")})) << "what came before the damage";
 }
 
@@ -94,7 +86,7 @@ TEST(RecentFiles, RebuildOrderDropsEveryCopyAndReverses)
 TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
 {
     QTemporaryDir dir;
-    const QString rotated = write(dir, "rotated.pdf", rotatedPage(800, 600, 90));
+    const QString rotated = writeFile(dir, "rotated.pdf", rotatedPage(800, 600, 90));
     const auto image = PageThumbnail::firstPage(rotated, QSizeF(400, 400));
     ASSERT_EQ(image.kind, PageThumbnail::Result::Kind::image);
     EXPECT_EQ(image.image.size(), QSize(300, 400));
@@ -102,9 +94,9 @@ TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
 
     EXPECT_EQ(PageThumbnail::firstPage(dir.filePath("never-opened.pdf"), QSizeF(0.5, 100)).kind,
               PageThumbnail::Result::Kind::unreadable);
-    EXPECT_EQ(PageThumbnail::firstPage(write(dir, "junk.pdf", "not a pdf"), QSizeF(100, 100)).kind,
+    EXPECT_EQ(PageThumbnail::firstPage(writeFile(dir, "junk.pdf", "not a pdf"), QSizeF(100, 100)).kind,
               PageThumbnail::Result::Kind::unreadable);
-    EXPECT_EQ(PageThumbnail::firstPage(write(dir, "flat.pdf", rotatedPage(600, 1, 0)), QSizeF(100, 100)).kind,
+    EXPECT_EQ(PageThumbnail::firstPage(writeFile(dir, "flat.pdf", rotatedPage(600, 1, 0)), QSizeF(100, 100)).kind,
               PageThumbnail::Result::Kind::unreadable);
     EXPECT_EQ(PageThumbnail::firstPage(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")),
                                        QSizeF(100, 100))

@@ -14,22 +14,10 @@
 #include <unistd.h>
 
 using namespace quarnkit;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 Signature make(const char* id, double created, Signature::Kind kind = Signature::Kind::signature)
 {
@@ -100,7 +88,7 @@ TEST(SignatureStore, FileReadsAndWritesBackByteForByte)
 {
     QTemporaryDir dir;
     SignatureStore store(dir.path());
-    writeAll(store.filePath(), handWritten);
+    writeFile(store.filePath(), handWritten);
 
     const auto all = store.all();
     ASSERT_EQ(all.size(), 2u);
@@ -117,11 +105,11 @@ TEST(SignatureStore, FileReadsAndWritesBackByteForByte)
 
     // Adding and deleting a signature rewrites the file exactly as it was.
     store.add(make(idC, 800000000));
-    EXPECT_NE(readAll(store.filePath()), handWritten);
+    EXPECT_NE(readFile(store.filePath()), handWritten);
     const auto after = store.remove(QUuid::fromString(QString::fromLatin1(idC)));
     EXPECT_EQ(after.signatures, all);
     EXPECT_FALSE(after.problem);
-    EXPECT_EQ(readAll(store.filePath()), handWritten);
+    EXPECT_EQ(readFile(store.filePath()), handWritten);
 }
 
 TEST(SignatureStore, StrokesReadAsPairsOfNumbers)
@@ -139,7 +127,7 @@ TEST(SignatureStore, StrokesReadAsPairsOfNumbers)
         SCOPED_TRACE(c.strokes);
         QTemporaryDir dir;
         SignatureStore store(dir.path());
-        writeAll(store.filePath(), QByteArray(R"({"version":1,"signatures":[{"aspect":1,"created":0,"id":")") + idA
+        writeFile(store.filePath(), QByteArray(R"({"version":1,"signatures":[{"aspect":1,"created":0,"id":")") + idA
                      + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":)" + c.strokes + "}]}");
         const auto all = store.all();
         ASSERT_EQ(all.size(), 1u);
@@ -158,7 +146,7 @@ TEST(SignatureStore, VersionMustBeAnIntegerOfAnyValue)
         SCOPED_TRACE(c.version);
         QTemporaryDir dir;
         SignatureStore store(dir.path());
-        writeAll(store.filePath(), QByteArray("{") + c.version + R"("signatures":[{"aspect":1,"created":0,"id":")" + idA
+        writeFile(store.filePath(), QByteArray("{") + c.version + R"("signatures":[{"aspect":1,"created":0,"id":")" + idA
                      + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]}]})");
         EXPECT_EQ(store.all().size(), c.count);
     }
@@ -168,7 +156,7 @@ TEST(SignatureStore, NewestFirstWithTiesInFileOrder)
 {
     QTemporaryDir dir;
     SignatureStore store(dir.path());
-    writeAll(store.filePath(),
+    writeFile(store.filePath(),
              QByteArray(R"({"signatures":[)")
                  + R"({"aspect":1,"created":5,"id":")" + idA + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]},)"
                  + R"({"aspect":1,"created":9,"id":")" + idC + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]},)"
@@ -196,7 +184,7 @@ TEST(SignatureStore, AddingAKnownIdReplacesIt)
     EXPECT_EQ(after.signatures[0].id, QUuid::fromString(QString::fromLatin1(idB)));
     EXPECT_EQ(after.signatures[1], again);
     // The new one is first in the file, whatever its date.
-    EXPECT_TRUE(readAll(store.filePath()).startsWith(R"({"signatures":[{"aspect":3.0,"created":5.0,"id":"6F9619FF)"));
+    EXPECT_TRUE(readFile(store.filePath()).startsWith(R"({"signatures":[{"aspect":3.0,"created":5.0,"id":"6F9619FF)"));
 }
 
 TEST(SignatureStore, DeletingAnUnknownIdWritesNothing)
@@ -215,25 +203,25 @@ TEST(SignatureStore, DamagedFileIsKeptAsideAndReported)
     SignatureStore store(dir.path());
     const QByteArray damaged[] = {"{\"signatures\":[{\"aspe", R"({"version":1,"signatures":[{"kind":"scribble"}]})"};
 
-    writeAll(store.filePath(), damaged[0]);
+    writeFile(store.filePath(), damaged[0]);
     const auto first = store.read();
     EXPECT_TRUE(first.signatures.empty());
     ASSERT_TRUE(first.problem);
     EXPECT_EQ(first.problem->code(), SignatureStoreError::Code::keptAside);
     EXPECT_EQ(first.problem->description(),
               "Your saved signatures file was damaged. ravlen kept it as signatures.corrupt.json.");
-    EXPECT_EQ(readAll(dir.filePath("signatures.corrupt.json")), damaged[0]);
+    EXPECT_EQ(readFile(dir.filePath("signatures.corrupt.json")), damaged[0]);
     EXPECT_FALSE(QFileInfo::exists(store.filePath()));
 
     // A second damaged file does not go over the first copy; an add after it
     // succeeds and still tells of the file kept aside.
-    writeAll(store.filePath(), damaged[1]);
+    writeFile(store.filePath(), damaged[1]);
     const auto added = store.add(make(idA, 1));
     ASSERT_EQ(added.signatures.size(), 1u);
     ASSERT_TRUE(added.problem);
     EXPECT_EQ(added.problem->keptAs(), "signatures.corrupt-2.json");
-    EXPECT_EQ(readAll(dir.filePath("signatures.corrupt.json")), damaged[0]);
-    EXPECT_EQ(readAll(dir.filePath("signatures.corrupt-2.json")), damaged[1]);
+    EXPECT_EQ(readFile(dir.filePath("signatures.corrupt.json")), damaged[0]);
+    EXPECT_EQ(readFile(dir.filePath("signatures.corrupt-2.json")), damaged[1]);
     EXPECT_FALSE(store.read().problem);
 }
 
@@ -246,7 +234,7 @@ TEST(SignatureStore, UnreadableFileIsLeftAloneAndChangesAreRefused)
         QTemporaryDir dir;
         SignatureStore store(dir.path());
         if (block == Block::permissions) {
-            writeAll(store.filePath(), handWritten);
+            writeFile(store.filePath(), handWritten);
             QFile::setPermissions(store.filePath(), QFileDevice::WriteOwner);
         } else {
             ASSERT_TRUE(QDir().mkpath(store.filePath()));
@@ -268,7 +256,7 @@ TEST(SignatureStore, UnreadableFileIsLeftAloneAndChangesAreRefused)
         }
         if (block == Block::permissions) {
             QFile::setPermissions(store.filePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-            EXPECT_EQ(readAll(store.filePath()), handWritten);
+            EXPECT_EQ(readFile(store.filePath()), handWritten);
         } else {
             EXPECT_TRUE(QFileInfo(store.filePath()).isDir());
         }
@@ -281,7 +269,7 @@ TEST(SignatureStore, FailedWriteLeavesTheFileAsItWas)
     QTemporaryDir dir;
     // The folder's place is taken by a file: nothing can be written there.
     const QString blocked = dir.filePath("blocked");
-    writeAll(blocked, "x");
+    writeFile(blocked, "x");
     SignatureStore nowhere(blocked);
     try {
         nowhere.add(make(idA, 1));
@@ -290,7 +278,7 @@ TEST(SignatureStore, FailedWriteLeavesTheFileAsItWas)
         EXPECT_EQ(e.code(), SignatureStoreError::Code::writeFailed);
         EXPECT_EQ(e.description(), "ravlen couldn't update your saved signatures.");
     }
-    EXPECT_EQ(readAll(blocked), "x");
+    EXPECT_EQ(readFile(blocked), "x");
 }
 
 TEST(SignatureStore, ADiskThatFillsUpMidWriteLeavesTheFileWhole)
@@ -298,12 +286,12 @@ TEST(SignatureStore, ADiskThatFillsUpMidWriteLeavesTheFileWhole)
     QTemporaryDir dir;
     SignatureStore store(dir.path());
     store.add(make(idA, 1));
-    const QByteArray before = readAll(store.filePath());
+    const QByteArray before = readFile(store.filePath());
     {
         testsupport::FileSizeLimit full(quint64(before.size())); // room for the old file, not the longer new one
         EXPECT_THROW(store.add(make(idB, 2)), SignatureStoreError);
     }
-    EXPECT_EQ(readAll(store.filePath()), before);
+    EXPECT_EQ(readFile(store.filePath()), before);
     EXPECT_EQ(store.all().size(), 1u);
 }
 

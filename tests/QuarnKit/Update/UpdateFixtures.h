@@ -4,6 +4,7 @@
 #include "Platform/Crypto.h"
 #include "QuarnKit/Update/Seal.h"
 #include "QuarnKit/Update/UpdateFeed.h"
+#include "support/TestSupport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,21 +16,8 @@
 
 namespace updatefixtures {
 
-inline bool writeFile(const QString& path, const QByteArray& data, QFileDevice::Permissions permissions = {})
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(data);
-    file.close();
-    return permissions ? file.setPermissions(permissions) : true;
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 inline constexpr auto executableMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                        QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
