@@ -357,32 +357,46 @@ TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
     EXPECT_EQ(shownSteps.indexOf("Saving", 1), shownSteps.size() - 1); // saving only once recognition is done
 }
 
-TEST(ExportController, TheSaveDialogProposesTheFormatsOwnExtension)
+TEST(ExportController, TheDialogProposesTheFormatsOwnNameOrSaysWhereImagesGo)
 {
     const struct {
         ExportFormat format;
-        const char* name;
-    } cases[] = {{ExportFormat::tiff, "Letter.tiff"}, {ExportFormat::jpeg, "Letter page 1.jpg"},
-                 {ExportFormat::marksSummary, "Letter marks.md"}};
+        int count; // pages of the document
+        std::vector<int> pages;
+        const char* name;    // proposed in the save dialog
+        const char* message; // shown in the folder chooser
+    } cases[] = {{ExportFormat::tiff, 1, {0}, "Letter.tiff", nullptr},
+                 {ExportFormat::jpeg, 2, {0}, "Letter page 1.jpg", nullptr},
+                 {ExportFormat::marksSummary, 1, {0}, "Letter marks.md", nullptr},
+                 {ExportFormat::png, 2, {0, 1}, nullptr,
+                  "ravlen saves one image per page into a new folder named Letter."}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Shown shown(c.format == ExportFormat::jpeg ? 2 : 1);
-        QString proposed;
-        // The dialog runs its own loop: read its name field there, then close it.
+        SCOPED_TRACE(quarnkit::ExportFormats::title(c.format).toStdString());
+        Shown shown(c.count);
+        QString proposed, message;
+        bool messageShown = false;
+        // The dialog runs its own loop: read it there, then close it.
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
-            if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit")) proposed = field->text();
+            if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit"); field && field->isVisible())
+                proposed = field->text();
+            if (auto* line = dialog->findChild<QLabel*>("panelMessage")) {
+                message = line->text();
+                messageShown = line->isVisible() && line->width() >= line->sizeHint().width() / 2;
+            }
             dialog->reject();
         });
         poll.start(20);
         quarnkit::ExportSettings settings;
         settings.format = c.format;
         settings.baseName = "Letter";
-        settings.pages = {0};
+        settings.pages = c.pages;
         shown.sheet->controller().start(settings, shown.model(), {});
-        EXPECT_EQ(proposed, c.name);
+        EXPECT_EQ(proposed, c.name ? QString(c.name) : QString());
+        EXPECT_EQ(message, c.message ? QString(c.message) : QString());
+        EXPECT_EQ(messageShown, c.message != nullptr);
         EXPECT_EQ(shown.sheet->controller().phase().kind, Kind::idle); // cancelled: nothing said
     }
 }
