@@ -445,10 +445,11 @@ QMenu* PageListController::makeMenu(int row)
         return action;
     };
     if (row < 0) {
-        // Below the rows: both items act at the end of the document.
+        // Below the rows: both items act at the end of the document, also
+        // one without pages (inserting is the only way out of that state).
         const int end = rowCount();
         add(tr("Insert Blank Page"), [end](ViewerModel& m) {
-            if (end == 0 || !m.document()) return;
+            if (!m.document() || m.document()->isLocked()) return;
             try {
                 PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
             } catch (const std::exception&) {
@@ -475,7 +476,7 @@ QMenu* PageListController::makeMenu(int row)
     add(PageEditor::title(tr("Extract"), n, true), [this](ViewerModel& m) { askWhereToExtract(m, table_); });
     menu->addSeparator();
     QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { PagesModel::of(m).deletePages(); },
-                          QKeySequence(Qt::Key_Backspace));
+                          key(ShortcutCommand::deletePages));
     remove->setEnabled(n < rowCount());
     return menu;
 }

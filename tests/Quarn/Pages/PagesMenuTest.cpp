@@ -120,6 +120,8 @@ TEST(PagesMenu, StandsBeforeWindowDisabledWithoutAViewer)
     EXPECT_LT(at("Pages"), at("Window"));
     EXPECT_EQ(pages.rotateLeft()->shortcut(), QKeySequence("Ctrl+L"));
     EXPECT_EQ(pages.insertFromFile()->shortcut(), QKeySequence("Ctrl+Shift+I"));
+    // The page list's Delete key, shown as the thumbnails' menu shows it.
+    EXPECT_EQ(pages.deletePages()->shortcut(), QKeySequence("Del"));
 }
 
 TEST(PagesMenu, RotateKeysActOnTheSelectionAsOneNamedStep)

@@ -12,12 +12,15 @@
 #include "../App/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDrag>
 #include <QListView>
+#include <QMenu>
+#include <QContextMenuEvent>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -262,6 +265,52 @@ TEST(Sidebar, KeysOfThePageList)
     EXPECT_EQ(w.stack().undoText(), QStringLiteral("Delete Page"));
     EXPECT_NE(w.pageText(2).find("Page 4"), std::string::npos);
     ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 3; }));
+}
+
+// Right-clicks the list at `at` (in its viewport), as the window system
+// reports a right click; the menu that opens.
+QMenu* openMenu(PageTableView* table, QPoint at)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table->viewport(), &event);
+    QMenu* menu = nullptr;
+    testsupport::waitFor([&] { return (menu = table->findChild<QMenu*>()) && menu->isVisible(); });
+    return menu;
+}
+
+QAction* item(QMenu* menu, const QString& title)
+{
+    for (QAction* action : menu->actions())
+        if (action->text() == title) return action;
+    return nullptr;
+}
+
+TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteKey)
+{
+    // A document without pages, in a list of its own (the window shows a message instead).
+    ViewerModel model;
+    auto empty = std::make_unique<quarnkit::QuarnDocument>(platform::PdfDocument::createEmpty());
+    model.setDocument(empty.get());
+    QWidget host;
+    auto* list = new PageListController(&model, empty.get(), &host);
+    list->table()->resize(200, 400);
+    host.show();
+    QMenu* below = openMenu(list->table(), {60, 60});
+    ASSERT_TRUE(below);
+    QAction* insert = item(below, "Insert Blank Page");
+    ASSERT_TRUE(insert && item(below, "Insert Pages from File…"));
+    QTest::mouseClick(below->windowHandle(), Qt::LeftButton, {}, below->actionGeometry(insert).center());
+    EXPECT_EQ(empty->pageCount(), 1);
+    EXPECT_EQ(empty->pdf()->pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
+
+    // A row's menu shows the key the list deletes pages with, as the Pages menu does.
+    Window w(testsupport::makeTextPdf(3));
+    QMenu* menu = openMenu(w.table(), w.rowCentre(1));
+    ASSERT_TRUE(menu);
+    QAction* remove = item(menu, "Delete Page");
+    ASSERT_TRUE(remove);
+    EXPECT_EQ(remove->shortcut(), quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::deletePages));
+    menu->close();
 }
 
 TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
