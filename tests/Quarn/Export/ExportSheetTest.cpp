@@ -3,6 +3,7 @@
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
@@ -23,6 +24,8 @@
 #include <QSlider>
 #include <QTest>
 #include <QThreadPool>
+
+#include <set>
 
 #include <unistd.h>
 
@@ -135,6 +138,70 @@ TEST(ExportSheet, ShowsPagesPixelsNotesAndPasswordCaptions)
     shown.click(sheet.editPasswordField());
     shown.type("owner");
     EXPECT_EQ(sheet.passwordCaption()->text(), "The copy opens freely, but changing it takes this password.");
+}
+
+TEST(ExportSheet, AChoiceKeepsTheSheetsTopEdgeAndTheCardUnderThePointer)
+{
+    Shown shown(3);
+    ExportSheet& sheet = *shown.sheet;
+    const QPoint place = sheet.pos();
+    // Placed explicitly, so that window managers keep it there as it resizes.
+    EXPECT_TRUE(sheet.testAttribute(Qt::WA_Moved));
+    std::set<int> heights{sheet.height()};
+    for (ExportFormat format : {ExportFormat::text, ExportFormat::jpeg, ExportFormat::pdf, ExportFormat::png,
+                                ExportFormat::text}) {
+        SCOPED_TRACE(quarnkit::ExportFormats::title(format).toStdString());
+        QAbstractButton* card = nullptr;
+        for (QAbstractButton* c : sheet.cards())
+            if (c->text() == quarnkit::ExportFormats::title(format)) card = c;
+        ASSERT_TRUE(card);
+        const QPoint cardAt = card->mapToGlobal(QPoint());
+        QTest::mouseClick(sheet.windowHandle(), Qt::LeftButton, {}, card->mapTo(&sheet, card->rect().center()));
+        ASSERT_EQ(sheet.form().format, format);
+        QApplication::processEvents();
+        EXPECT_EQ(sheet.pos(), place);
+        EXPECT_EQ(card->mapToGlobal(QPoint()), cardAt);
+        heights.insert(sheet.height());
+    }
+    EXPECT_GE(heights.size(), 3u); // the sheet did change its height
+}
+
+TEST(ExportSheet, AChosenFormatsTitleIsNeverCutShort)
+{
+    // Marks summary can be chosen without marks only as a preset; the others by a click.
+    Shown shown(1, ExportFormat::marksSummary);
+    const QFontMetrics bold(uiFont(13, QFont::DemiBold));
+    std::vector<ExportFormat> formats{ExportFormat::marksSummary}; // the preset first, while it is chosen
+    formats.insert(formats.end(), quarnkit::allExportFormats.begin(), quarnkit::allExportFormats.end() - 1);
+    for (ExportFormat format : formats) {
+        const QString title = quarnkit::ExportFormats::title(format);
+        SCOPED_TRACE(title.toStdString());
+        QAbstractButton* card = nullptr;
+        for (QAbstractButton* c : shown.sheet->cards())
+            if (c->text() == title) card = c;
+        ASSERT_TRUE(card);
+        if (card->isEnabled()) shown.click(card);
+        if (shown.sheet->form().format != format) continue; // unavailable, and not the preset
+        const QImage image = card->grab().toImage();
+        const QRgb back = image.pixel(image.width() - 2, image.height() / 2);
+        const auto inked = [&](int x) {
+            for (int y = 2; y < image.height() - 2; ++y)
+                if (std::abs(qGray(image.pixel(x, y)) - qGray(back)) > 40) return true;
+            return false;
+        };
+        // The title is the first run of inked columns after the radio mark.
+        int first = -1, last = -1, blank = 0;
+        for (int x = 30; x < image.width() && blank < 8; ++x) {
+            if (inked(x)) {
+                if (first < 0) first = x;
+                last = x;
+                blank = 0;
+            } else if (first >= 0) {
+                ++blank;
+            }
+        }
+        EXPECT_GE(last - first + 1, bold.horizontalAdvance(title) - 3);
+    }
 }
 
 TEST(ExportSheet, APresetIsChosenEvenWhenItHasNothingToDo)
