@@ -180,6 +180,14 @@ TEST(SigningTest, ThePopoverAsksBeforeDeleting)
     QTest::mouseClick(first->deleteBadge(), Qt::LeftButton);
     EXPECT_TRUE(first->isConfirming());
     EXPECT_EQ(w.library.entries().size(), 2u); // asked, nothing deleted
+    // The question and both words show whole, inside the card.
+    QApplication::processEvents();
+    for (QWidget* word : {static_cast<QWidget*>(first->question()), static_cast<QWidget*>(first->deleteButton()),
+                          static_cast<QWidget*>(first->keepButton())}) {
+        ASSERT_TRUE(word->isVisible());
+        EXPECT_GE(word->width(), word->sizeHint().width());
+        EXPECT_TRUE(first->rect().contains(QRect(word->mapTo(first, QPoint()), word->size())));
+    }
     QTest::mouseClick(first, Qt::LeftButton, Qt::NoModifier, {5, 5}); // the body of a confirming card places nothing
     EXPECT_TRUE(w.marks().empty());
     QTest::mouseClick(first->keepButton(), Qt::LeftButton);
