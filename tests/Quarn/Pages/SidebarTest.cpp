@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDrag>
 #include <QListView>
@@ -407,6 +408,40 @@ TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
     QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, list->rowRect({2}).center());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
     EXPECT_EQ(list->highlight(), (OutlinePath{2}));
+}
+
+TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)
+{
+    Window w(outlinedPdf(), SidebarTab::outline);
+    OutlineList* list = w.outline();
+    ASSERT_TRUE(list && testsupport::waitFor([&] { return list->map().has_value(); }));
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(list->view());
+    ASSERT_TRUE(reader);
+    const auto row = [&](const QString& name) -> QAccessibleInterface* {
+        for (int i = 0; i < reader->childCount(); ++i)
+            if (QAccessibleInterface* child = reader->child(i); child && child->text(QAccessible::Name) == name) return child;
+        return nullptr;
+    };
+    ASSERT_EQ(reader->childCount(), 3);
+    QAccessibleInterface* a = row("A, page 1");
+    ASSERT_TRUE(a && a->actionInterface());
+    EXPECT_TRUE(a->state().expandable && a->state().collapsed);
+    EXPECT_EQ(a->actionInterface()->actionNames(),
+              (QStringList{QAccessibleActionInterface::pressAction(), QStringLiteral("Expand")}));
+    a->actionInterface()->doAction(QStringLiteral("Expand"));
+    EXPECT_EQ(reader->childCount(), 4);
+    EXPECT_TRUE(a->state().expanded);
+    EXPECT_TRUE(row("A1, page 2"));
+    EXPECT_EQ(a->actionInterface()->actionNames().last(), QStringLiteral("Collapse"));
+    a->actionInterface()->doAction(QStringLiteral("Collapse"));
+    EXPECT_EQ(reader->childCount(), 3);
+
+    // An entry without children only goes to its page.
+    QAccessibleInterface* b = row("B, page 5");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    b->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
 }
 
 TEST(Sidebar, TheOutlineOfATypesetFile)
