@@ -142,7 +142,15 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     EXPECT_TRUE(ink);
 
     int renders = 0;
-    QObject::connect(&store, &ThumbnailStore::renderFinished, [&] { ++renders; });
+    // The new thumbnail fades in over the one it replaces.
+    const QModelIndex row = w.table()->model()->index(1, 0);
+    double fadedAtArrival = -1;
+    QImage fadingFrom;
+    QObject::connect(&store, &ThumbnailStore::renderFinished, [&] {
+        ++renders;
+        fadedAtArrival = row.data(pageFadeRole).toDouble();
+        fadingFrom = row.data(pageFadeFromRole).value<QImage>();
+    });
     platform::PdfAnnotation square;
     square.subtype = "Square";
     square.rect = {0, 0, 612, 792};
@@ -153,6 +161,9 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     QTest::qWait(50); // that no second render comes is the point: it would have by now
     EXPECT_EQ(renders, 1);
     EXPECT_LT(store.image(pages[1]).pixelColor(58, 75).lightness(), 30); // the black mark shows
+    EXPECT_LT(fadedAtArrival, 0.5);
+    EXPECT_EQ(fadingFrom.pixelColor(58, 75), QColor(Qt::white)); // the page as it was
+    EXPECT_TRUE(testsupport::waitFor([&] { return row.data(pageFadeRole).toDouble() == 1.0; }));
 }
 
 TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
