@@ -290,9 +290,9 @@ QWidget* ViewerScreen::makeToolbar()
     row->addWidget(divider);
     row->addSpacing(6);
     row->addWidget(new ToolPalette(model_, bar));
-    row->addSpacing(6);
-    row->addWidget(new SignToolbarItem(model_, bar));
     row->addStretch(1);
+    // At the right, beside Share and Document Info.
+    row->addWidget(new SignToolbarItem(model_, bar));
 
     // Share and Document Info: the Share menu and the info panel open under their buttons.
     auto* documentItems = new DocumentToolbarItems(model_, bar);

@@ -10,6 +10,7 @@
 #include "Quarn/Signatures/SignaturePad.h"
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Signatures/SigningHarness.h"
+#include "Quarn/Viewer/ToolbarItems.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "Quarn/App/ViewerScreenHarness.h"
 #include "QuarnKit/Signatures/QuickFill.h"
@@ -292,7 +293,7 @@ TEST(SigningTest, CancellingTheSheetChangesNothing)
     EXPECT_FALSE(QFile::exists(w.libraryFile()));
 }
 
-TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
+TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemAtTheRightBesideShareAndInfo)
 {
     viewertest::Settings settings;
     quarnkit::QuarnDocument document;
@@ -300,10 +301,14 @@ TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
     const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
     ASSERT_EQ(items.size(), 1);
     ToolPalette* palette = screen->findChild<ToolPalette*>();
-    ASSERT_TRUE(palette);
-    const QPoint itemAt = items[0]->mapTo(screen.get(), QPoint(0, 0));
-    const QPoint paletteEnd = palette->mapTo(screen.get(), QPoint(palette->width(), 0));
-    EXPECT_GE(itemAt.x(), paletteEnd.x());
-    EXPECT_LT(itemAt.x() - paletteEnd.x(), 16); // beside it, not at the far end
+    DocumentToolbarItems* documentItems = screen->findChild<DocumentToolbarItems*>();
+    ASSERT_TRUE(palette && documentItems);
+    const int itemStart = items[0]->mapTo(screen.get(), QPoint(0, 0)).x();
+    const int itemEnd = itemStart + items[0]->width();
+    const int paletteEnd = palette->mapTo(screen.get(), QPoint(palette->width(), 0)).x();
+    const int shareStart = documentItems->shareButton()->mapTo(screen.get(), QPoint(0, 0)).x();
+    EXPECT_GT(itemStart - paletteEnd, 100); // across the flexible space
+    EXPECT_LE(itemEnd, shareStart);
+    EXPECT_LT(shareStart - itemEnd, 16); // right beside Share
     EXPECT_EQ(items[0]->button()->toolTip(), QStringLiteral("Fill and sign"));
 }
