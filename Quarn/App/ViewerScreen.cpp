@@ -106,6 +106,9 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
 
     // The chrome never keeps the keys: see eventFilter.
     qApp->installEventFilter(this);
+    // Whatever the content: a locked or empty document's sheet says why it
+    // cannot export.
+    ExportSheet::follow(model_, this);
 
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
@@ -324,7 +327,6 @@ QWidget* ViewerScreen::makeToolbar()
     exportButton->setFixedSize(exportButton->sizeHint());
     connect(exportButton, &QAbstractButton::clicked, model_, [this] { DocumentActions::of(*model_).setExportPresented(true); });
     row->addWidget(exportButton);
-    ExportSheet::follow(model_, this);
     return bar;
 }
 
