@@ -37,11 +37,13 @@
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QHBoxLayout>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -104,6 +106,9 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
 
     // The chrome never keeps the keys: see eventFilter.
     qApp->installEventFilter(this);
+    // Whatever the content: a locked or empty document's sheet says why it
+    // cannot export.
+    ExportSheet::follow(model_, this);
 
     model_->setDocument(document_);
     model_->setFilePath(filePath_);
@@ -288,9 +293,9 @@ QWidget* ViewerScreen::makeToolbar()
     row->addWidget(divider);
     row->addSpacing(6);
     row->addWidget(new ToolPalette(model_, bar));
-    row->addSpacing(6);
-    row->addWidget(new SignToolbarItem(model_, bar));
     row->addStretch(1);
+    // At the right, beside Share and Document Info.
+    row->addWidget(new SignToolbarItem(model_, bar));
 
     // Share and Document Info: the Share menu and the info panel open under their buttons.
     auto* documentItems = new DocumentToolbarItems(model_, bar);
@@ -322,7 +327,6 @@ QWidget* ViewerScreen::makeToolbar()
     exportButton->setFixedSize(exportButton->sizeHint());
     connect(exportButton, &QAbstractButton::clicked, model_, [this] { DocumentActions::of(*model_).setExportPresented(true); });
     row->addWidget(exportButton);
-    ExportSheet::follow(model_, this);
     return bar;
 }
 
@@ -398,20 +402,30 @@ void ViewerScreen::updatePageTotal()
 
 bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == window()) {
+        // The focus that Tab moves now is the user's choice, unlike the focus
+        // Qt hands on (with the same reason) when the control holding it goes away.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && !tabbing_) {
+            tabbing_ = true;
+            QTimer::singleShot(0, this, [this] { tabbing_ = false; });
+        }
+    }
     if (event->type() != QEvent::FocusIn || !pageViewHost_ || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
     auto* widget = static_cast<QWidget*>(watched);
     QuarnPDFView* page = pageViewHost_->view();
     if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
         return QWidget::eventFilter(watched, event);
-    // A field or a sidebar list the user clicked or was sent to (Find, Go to
-    // Page, the page list's Delete) keeps the keys; a button, a slider, a
+    // A field or a sidebar list the user clicked, tabbed to or was sent to
+    // (Find, Go to Page, the page list's Delete) keeps the keys; a button, a slider, a
     // swatch or a scroll area never does, nor a field the focus fell to when
     // the control holding it went away.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
                         qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
                         qobject_cast<QAbstractItemView*>(widget);
-    const bool chosen = reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason;
+    const bool chosen = tabbing_ || (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason);
     if (!(typing && chosen)) {
         const QPointer<QuarnPDFView> target(page);
         QMetaObject::invokeMethod(this, [target] {

@@ -80,7 +80,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Focus that lands on the chrome goes back to the pages.
+    // Focus that lands on the chrome goes back to the pages, unless the user
+    // clicked, tabbed or was sent there.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -101,6 +102,7 @@ private:
     LibraryRail* rail_ = nullptr;
     LibraryColumn* libraryColumn_ = nullptr;
     bool unlocked_ = false;
+    bool tabbing_ = false; // a Tab or Shift+Tab of this window is being handled
     bool appeared_ = false;
     bool disappeared_ = false;
     Content content_ = Content::document;

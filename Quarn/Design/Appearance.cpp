@@ -1,5 +1,7 @@
 #include "Quarn/Design/Appearance.h"
 
+#include "Quarn/Design/FocusRing.h"
+
 #include "QuarnKit/Shell/Design.h"
 
 #include <QApplication>
@@ -74,6 +76,7 @@ void applyDarkAppearance(QApplication& app)
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) app.setStyle(fusion);
     app.setPalette(darkPalette());
     QApplication::setFont(uiFont(13));
+    focusring::install();
     // Finding the interface's faces (the font database, their fallbacks) is
     // the same for every thread and took most of a window's making at start:
     // a worker finds them while the first window is made.

@@ -11,7 +11,8 @@ namespace quarn {
 
 // The application-wide dark palette.
 QPalette darkPalette();
-// Fusion style, the dark palette and the interface font on the application.
+// Fusion style, the dark palette, the interface font and the keyboard focus
+// ring on the application.
 void applyDarkAppearance(QApplication& app);
 
 // `color` with its alpha multiplied by `opacity` ("paper at 0.78").

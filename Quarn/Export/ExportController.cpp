@@ -1,5 +1,6 @@
 #include "Quarn/Export/ExportController.h"
 
+#include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -43,7 +44,7 @@ std::optional<QString> ExportController::askForDestination(const ExportSettings&
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         dialog.setLabelText(QFileDialog::Accept, tr("Choose Folder"));
-        dialog.setToolTip(tr("ravlen saves one image per page into a new folder named %1.").arg(settings.baseName));
+        addPanelMessage(dialog, tr("ravlen saves one image per page into a new folder named %1.").arg(settings.baseName));
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();
     } else {
         const int count = model.document() ? model.document()->pageCount() : 0;

@@ -21,6 +21,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace quarn {
 
 using namespace quarnkit;
@@ -71,14 +73,29 @@ protected:
         }
         p.setPen(paper());
         p.setFont(uiFont(13, chosen_ ? QFont::DemiBold : QFont::Normal));
-        p.drawText(QRectF(34, 0, 112, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+        const int column = titleColumn();
+        p.drawText(QRectF(34, 0, column, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
         p.setPen(shelltext::secondary());
         p.setFont(uiFont(12));
-        const QRectF detail(156, 0, width() - 166, height());
+        const QRectF detail(34 + column + 10, 0, width() - column - 54, height());
         p.drawText(detail, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(line_, Qt::ElideRight, int(detail.width())));
     }
 
 private:
+    // The titles' column: 112 wide, or wider where the interface's font
+    // needs more for a title set in bold (chosen), so none is cut short.
+    static int titleColumn()
+    {
+        static const int width = [] {
+            const QFontMetrics bold(uiFont(13, QFont::DemiBold));
+            int widest = 112;
+            for (ExportFormat format : allExportFormats)
+                widest = std::max(widest, bold.horizontalAdvance(ExportFormats::title(format)) + 2);
+            return widest;
+        }();
+        return width;
+    }
+
     ExportFormat format_;
     bool chosen_ = false;
     QString line_;
@@ -357,6 +374,12 @@ QWidget* ExportSheet::buildFooter()
 void ExportSheet::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    // Where the sheet first stands is its place from now on: a choice that
+    // changes its height then keeps its top edge and grows or shrinks at
+    // the bottom. (Qt leaves the first place implicit, and window managers
+    // re-centre a window of implicit place whenever its size changes, moving
+    // the cards and buttons under the pointer.)
+    move(pos());
     // A preset is used once; the census is taken now and kept while the sheet is open.
     DocumentActions::of(model_).setExportPreset(std::nullopt);
     if (const QuarnDocument* document = model_.document(); document && !document->isLocked())

@@ -8,6 +8,8 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAbstractListModel>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontDatabase>
 #include <QListView>
 #include <QMouseEvent>
@@ -15,6 +17,8 @@
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QStyledItemDelegate>
+
+#include <map>
 
 namespace quarn {
 
@@ -56,6 +60,12 @@ QFont numberFont()
 
 int leading(int depth) { return margin + depth * indentStep + 2; }
 
+// What a screen reader says of a row: its title, and its page when it has one.
+QString spokenLabel(const quarnkit::OutlineEntry& entry)
+{
+    return entry.pageIndex ? OutlineList::tr("%1, page %2").arg(entry.title).arg(*entry.pageIndex + 1) : entry.title;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- rows
@@ -79,9 +89,7 @@ public:
         switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole: return entry.title;
-        case Qt::AccessibleTextRole:
-            return entry.pageIndex ? OutlineList::tr("%1, page %2").arg(entry.title).arg(*entry.pageIndex + 1)
-                                   : entry.title;
+        case Qt::AccessibleTextRole: return spokenLabel(entry);
         default: return {};
         }
     }
@@ -217,9 +225,152 @@ protected:
         list_->setHovered(std::nullopt);
     }
 
+public:
+    OutlineList* list() const { return list_; }
+
 private:
     OutlineList* list_;
 };
+
+// What screen readers hear of the outline: the list, and each row as one
+// element named by its title and page, which goes to its entry and, with
+// children, expands or collapses by name.
+class OutlineRowAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    OutlineRowAccessible(OutlineList* list, OutlinePath path) : list_(list), path_(std::move(path)) {}
+
+    bool isValid() const override { return row().has_value(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return list_ ? list_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override
+    {
+        return list_ ? QAccessible::queryAccessibleInterface(list_->view()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* focusChild() const override { return nullptr; }
+    QString text(QAccessible::Text t) const override
+    {
+        const auto r = row();
+        if (!r) return {};
+        if (t == QAccessible::Name) return spokenLabel(r->entry);
+        return t == QAccessible::Help ? r->entry.title : QString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override
+    {
+        if (!list_) return {};
+        const QRect r = list_->rowRect(path_);
+        return QRect(list_->view()->viewport()->mapToGlobal(r.topLeft()), r.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        const auto r = row();
+        if (!r) {
+            state.invalid = true;
+            return state;
+        }
+        state.selected = list_->highlight() == path_;
+        if (!r->entry.children.empty()) {
+            state.expandable = true;
+            state.expanded = list_->expanded().count(path_) > 0;
+            state.collapsed = !state.expanded;
+        }
+        return state;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names{pressAction()};
+        if (const auto r = row(); r && !r->entry.children.empty())
+            names << (list_->expanded().count(path_) ? collapse() : expand());
+        return names;
+    }
+    QString localizedActionName(const QString& name) const override
+    {
+        return name == pressAction() ? QAccessibleActionInterface::localizedActionName(name) : name;
+    }
+    QString localizedActionDescription(const QString& name) const override
+    {
+        if (name == pressAction()) return OutlineList::tr("Goes to this entry");
+        return name == expand() ? OutlineList::tr("Shows the entries under this one")
+                                : OutlineList::tr("Hides the entries under this one");
+    }
+    void doAction(const QString& name) override
+    {
+        const auto r = row();
+        if (!r) return;
+        if (name == pressAction()) list_->open(r->entry);
+        else if (actionNames().contains(name)) list_->toggle(path_);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+    static QString expand() { return OutlineList::tr("Expand"); }
+    static QString collapse() { return OutlineList::tr("Collapse"); }
+
+private:
+    std::optional<OutlineRow> row() const
+    {
+        if (!list_) return std::nullopt;
+        for (const OutlineRow& r : list_->rows())
+            if (r.entry.path == path_) return r;
+        return std::nullopt;
+    }
+
+    QPointer<OutlineList> list_;
+    OutlinePath path_;
+};
+
+class OutlineViewAccessible : public QAccessibleWidget {
+public:
+    OutlineViewAccessible(QWidget* view, OutlineList* list) : QAccessibleWidget(view, QAccessible::List), list_(list) {}
+    ~OutlineViewAccessible() override
+    {
+        for (const auto& entry : rows_) QAccessible::deleteAccessibleInterface(entry.second);
+    }
+
+    int childCount() const override { return list_ ? int(list_->rows().size()) : 0; }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (!list_ || index < 0 || index >= childCount()) return nullptr;
+        const OutlinePath path = list_->rows()[size_t(index)].entry.path;
+        // One element per entry while the list lives, so that readers can keep hold of it.
+        auto it = rows_.find(path);
+        if (it == rows_.end())
+            it = rows_.emplace(path, QAccessible::registerAccessibleInterface(new OutlineRowAccessible(list_, path))).first;
+        return QAccessible::accessibleInterface(it->second);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        for (int i = 0; child && i < childCount(); ++i)
+            if (this->child(i) == child) return i;
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        if (!list_) return nullptr;
+        const QModelIndex index = list_->view()->indexAt(list_->view()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index.isValid() ? child(index.row()) : nullptr;
+    }
+
+private:
+    QPointer<OutlineList> list_;
+    mutable std::map<OutlinePath, QAccessible::Id> rows_;
+};
+
+QAccessibleInterface* outlineAccessible(const QString&, QObject* object)
+{
+    auto* view = dynamic_cast<OutlineView*>(object);
+    return view ? new OutlineViewAccessible(view, view->list()) : nullptr;
+}
 
 } // namespace
 
@@ -228,6 +379,11 @@ private:
 OutlineList::OutlineList(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
     : QWidget(parent), model_(model), document_(document)
 {
+    static const bool readable = [] {
+        QAccessible::installFactory(outlineAccessible);
+        return true;
+    }();
+    Q_UNUSED(readable);
     loadSidebarSymbols();
     stack_ = new QStackedLayout(this);
     rowsModel_ = new OutlineRowsModel(this);

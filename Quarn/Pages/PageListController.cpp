@@ -3,6 +3,7 @@
 #include "Quarn/Pages/PagePanels.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/DocumentPages.h"
@@ -48,6 +49,8 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
         if (self) self->hideIndicator();
     };
     connect(table_, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) { clickedRow(index.row()); });
+    fadeTicks_.setInterval(16);
+    connect(&fadeTicks_, &QTimer::timeout, this, &PageListController::fadeTick);
     // The controller goes with its list.
     connect(table_, &QObject::destroyed, this, [this] { table_ = nullptr; deleteLater(); });
 
@@ -141,6 +144,12 @@ QVariant PageListController::data(const QModelIndex& index, int role) const
     case pageSizeRole: return QSizeF(sizes_[size_t(row)].width, sizes_[size_t(row)].height);
     case pageCurrentRole: return row == current_;
     case pageLabelRole: return label;
+    case pageFadeRole:
+    case pageFadeFromRole: {
+        const auto fade = fades_.find(pages_[size_t(row)]);
+        if (role == pageFadeFromRole) return fade == fades_.end() ? QImage() : fade->second.from;
+        return fade == fades_.end() ? 1.0 : std::min(1.0, double(fade->second.clock.elapsed()) / fadeMs);
+    }
     case Qt::SizeHintRole:
         return QSize(int(sizes_[size_t(row)].width), int(sizes_[size_t(row)].height) + PageCell::rowExtra);
     case Qt::ToolTipRole: return label.isEmpty() ? tr("Page %1").arg(number) : tr("Page %1 (%2)").arg(number, label);
@@ -243,7 +252,9 @@ void PageListController::requestThumbnail(int row)
     if (!table_ || !model_ || row < 0 || row >= int(pages_.size())) return;
     const QWindow* window = table_->window()->windowHandle();
     const double scale = window ? window->devicePixelRatio() : 2;
-    store().request(pages_[size_t(row)], sizes_[size_t(row)], scale);
+    const quarnkit::PageId page = pages_[size_t(row)];
+    shownBefore_[page] = store().image(page);
+    store().request(page, sizes_[size_t(row)], scale);
     table_->update(index(row));
 }
 
@@ -255,7 +266,11 @@ void PageListController::refreshVisibleRows()
     for (int row = first; row < end && row < int(pages_.size()); ++row) shown.insert(pages_[size_t(row)]);
     // Rows that left the screen: their waiting renders are of no use now.
     for (const quarnkit::PageId& page : onShow_)
-        if (!shown.count(page)) store().cancel(page);
+        if (!shown.count(page)) {
+            store().cancel(page);
+            shownBefore_.erase(page);
+            fades_.erase(page);
+        }
     onShow_ = shown;
     // Newest first: ask for the rows from the bottom up, so the top row renders first.
     for (int row = std::min(end, int(pages_.size())) - 1; row >= first; --row) requestThumbnail(row);
@@ -275,9 +290,26 @@ bool PageListController::wantsThumbnail(quarnkit::PageId page) const
 void PageListController::thumbnailReady(quarnkit::PageId page)
 {
     if (!table_) return;
+    // Over what the row showed, unless the desktop asks for less motion.
+    const auto before = shownBefore_.find(page);
+    if (!motion::reduced()) {
+        Fade& fade = fades_[page];
+        fade.from = before == shownBefore_.end() ? QImage() : before->second;
+        fade.clock.start();
+        if (!fadeTicks_.isActive()) fadeTicks_.start();
+    }
+    if (before != shownBefore_.end()) shownBefore_.erase(before);
     const auto [first, end] = table_->visibleRows();
     for (int row = first; row < end && row < int(pages_.size()); ++row)
         if (pages_[size_t(row)] == page) table_->update(index(row));
+}
+
+void PageListController::fadeTick()
+{
+    for (auto it = fades_.begin(); it != fades_.end();)
+        it = it->second.clock.elapsed() >= fadeMs ? fades_.erase(it) : std::next(it);
+    if (fades_.empty()) fadeTicks_.stop();
+    if (table_) table_->viewport()->update();
 }
 
 // ---------------------------------------------------------------- selection
@@ -445,10 +477,11 @@ QMenu* PageListController::makeMenu(int row)
         return action;
     };
     if (row < 0) {
-        // Below the rows: both items act at the end of the document.
+        // Below the rows: both items act at the end of the document, also
+        // one without pages (inserting is the only way out of that state).
         const int end = rowCount();
         add(tr("Insert Blank Page"), [end](ViewerModel& m) {
-            if (end == 0 || !m.document()) return;
+            if (!m.document() || m.document()->isLocked()) return;
             try {
                 PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
             } catch (const std::exception&) {
@@ -475,7 +508,7 @@ QMenu* PageListController::makeMenu(int row)
     add(PageEditor::title(tr("Extract"), n, true), [this](ViewerModel& m) { askWhereToExtract(m, table_); });
     menu->addSeparator();
     QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { PagesModel::of(m).deletePages(); },
-                          QKeySequence(Qt::Key_Backspace));
+                          key(ShortcutCommand::deletePages));
     remove->setEnabled(n < rowCount());
     return menu;
 }

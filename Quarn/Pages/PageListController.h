@@ -10,9 +10,13 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
+#include <map>
 #include <optional>
 #include <set>
 #include <vector>
@@ -77,6 +81,9 @@ public:
     // Scrolls so that the current page's row is in view, centred when it can.
     void scrollToCurrent(bool animated);
 
+    // A new thumbnail fades in over the one it replaces (or the white sheet).
+    static constexpr int fadeMs = 120;
+
 private:
     void mirror();
     void pagesRead(); // QuarnDocument::pageMapBuilt
@@ -98,6 +105,15 @@ private:
     bool quietSelection_ = false;
     std::set<int> dragged_;
     std::set<quarnkit::PageId> onShow_; // pages of the rows last asked for
+    // What each page on show showed when its render was asked for, to fade from.
+    std::map<quarnkit::PageId, QImage> shownBefore_;
+    struct Fade {
+        QImage from;
+        QElapsedTimer clock;
+    };
+    std::map<quarnkit::PageId, Fade> fades_;
+    QTimer fadeTicks_;
+    void fadeTick();
 };
 
 } // namespace quarn

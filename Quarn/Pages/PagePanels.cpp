@@ -1,14 +1,13 @@
 #include "Quarn/Pages/PagePanels.h"
 
 #include "Quarn/Pages/PagesModel.h"
+#include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Pages/PageEditor.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -46,12 +45,8 @@ void askForPagesToInsert(ViewerModel& viewer, QWidget* parent, std::optional<int
     panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setNameFilter(QObject::tr("PDFs and images (%1)").arg(patterns.join(QLatin1Char(' '))));
     panel->setLabelText(QFileDialog::Accept, QObject::tr("Insert"));
-    auto* message = new QLabel(*gap != 0 ? QObject::tr("Choose PDFs or images to add after page %1.").arg(*gap)
-                                         : QObject::tr("Choose PDFs or images to add at the start."),
-                               panel);
-    message->setObjectName(QStringLiteral("panelMessage"));
-    message->setTextFormat(Qt::PlainText);
-    if (auto* grid = qobject_cast<QGridLayout*>(panel->layout())) grid->addWidget(message, grid->rowCount(), 0, 1, -1);
+    addPanelMessage(*panel, *gap != 0 ? QObject::tr("Choose PDFs or images to add after page %1.").arg(*gap)
+                                      : QObject::tr("Choose PDFs or images to add at the start."));
     const QPointer<PagesModel> model(&pages);
     QObject::connect(panel, &QFileDialog::filesSelected, &pages, [model, gap = *gap](const QStringList& paths) {
         if (model) model->insertPages(paths, gap);

@@ -98,7 +98,15 @@ void PageCell::paint(QPainter* painter, const QStyleOptionViewItem& option, cons
     painter->fillRect(paper, Qt::white);
     if (!image.isNull()) {
         painter->setRenderHint(QPainter::SmoothPixmapTransform);
+        const QVariant fade = index.data(pageFadeRole);
+        const double shown = fade.isValid() ? fade.toDouble() : 1.0;
+        if (shown < 1) {
+            const QImage from = index.data(pageFadeFromRole).value<QImage>();
+            if (!from.isNull()) painter->drawImage(paper, from);
+            painter->setOpacity(shown);
+        }
         painter->drawImage(paper, image);
+        painter->setOpacity(1);
     }
     if (current) {
         painter->setPen(QPen(D::accent(), 2));

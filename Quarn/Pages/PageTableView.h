@@ -23,6 +23,8 @@ enum PageRole {
     pageSizeRole,                     // QSizeF: the thumbnail's size in points
     pageCurrentRole,                  // bool: the viewer's current page
     pageLabelRole,                    // QString: the page's own label when it differs from its number
+    pageFadeRole,                     // double: how far the thumbnail has faded in, 0 … 1
+    pageFadeFromRole,                 // QImage: what it fades in over; null for the white sheet
 };
 
 class PageCell : public QStyledItemDelegate {

@@ -9,6 +9,7 @@
 #include "QuarnKit/Pages/PageEditCommand.h"
 #include "QuarnKit/Pages/PageEditor.h"
 
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QtConcurrent>
 
@@ -335,12 +336,17 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
         if (revealFile) revealFile(path);
         else revealInFolder(path);
     });
-    watcher->setFuture(QtConcurrent::run([write]() -> QString {
+    watcher->setFuture(QtConcurrent::run([write, path]() -> QString {
+        // Told as every other save is: "ravlen couldn't save "name". <reason>".
+        const QString name = QFileInfo(path).fileName();
         try {
             // Atomic: a whole file or none.
-            return write() ? QString() : tr("The file could not be written.");
+            if (write()) return {};
+            return quarnkit::ExportError::cannotWrite(
+                       name, quarnkit::ExportError(quarnkit::ExportError::Kind::writeFailed).message())
+                .message();
         } catch (const std::exception& error) {
-            return tr("The file could not be written.") + QLatin1Char(' ') + QString::fromStdString(error.what());
+            return quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message();
         }
     }));
 }

@@ -150,6 +150,9 @@ void QuarnCommands::refresh()
         if (action->isCheckable()) action->setChecked(false);
         if (rule) rule(*action, viewer);
     }
+    // Export… opens the sheet for a locked PDF too, which says it must be
+    // unlocked first and offers no export.
+    if (exportItem_) exportItem_->setEnabled(viewer_ != nullptr);
     // The whole submenu goes grey without a document window.
     if (findMenu_) findMenu_->menuAction()->setEnabled(viewer != nullptr);
     if (undo_) undo_->setEnabled(undoStack_ && undoStack_->canUndo());
@@ -174,8 +177,8 @@ void QuarnCommands::buildFile(QMenuBar* bar)
         file = bar->addMenu(tr("&File"));
     }
     menus_[tr("File")] = file;
-    QAction* exportItem = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
-                              [](ViewerModel& v) { DocumentActions::of(v).setExportPresented(true); });
+    QAction* exportItem = exportItem_ = add(nullptr, tr("Export…"), ShortcutCommand::exportDocument,
+                                            [](ViewerModel& v) { DocumentActions::of(v).setExportPresented(true); });
     QAction* info = add(nullptr, tr("Document Info"), ShortcutCommand::documentInfo,
                         [](ViewerModel& v) { DocumentActions::of(v).toggleInfo(); });
     // The export sheet opened with a format chosen, then sharing; the viewer

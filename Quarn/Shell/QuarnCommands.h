@@ -81,6 +81,7 @@ private:
     std::map<QString, QMenu*> menus_;
     std::vector<std::pair<QAction*, Rule>> rules_;
     QMenu* findMenu_ = nullptr;
+    QAction* exportItem_ = nullptr; // enabled for a locked PDF as well
     QMenu* windowMenu_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;

@@ -505,7 +505,7 @@ bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 
 void SettingsView::refreshDefaultApp()
 {
-    if (!services_.queryDefaultPDFApp) return showDefaultApp({false, QStringLiteral("another app")});
+    if (!services_.queryDefaultPDFApp) return showDefaultApp({false, {}});
     // Shown as last known until the answer comes.
     services_.queryDefaultPDFApp(this, [this](const quarnkit::DefaultPDFHandler::HandlerState& state) {
         showDefaultApp(state);
@@ -521,7 +521,7 @@ void SettingsView::showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerStat
         claimFailure_->clear();
         claimFailure_->hide();
     } else {
-        const QString name = state.name.isEmpty() ? QStringLiteral("another app") : state.name;
+        const QString name = state.name.isEmpty() ? QStringLiteral("Another app") : state.sentenceName();
         // ravlen asks before it changes the default (askToClaim), as Linux itself does not.
         handlerStatus_->setText(name + QStringLiteral(" opens PDFs right now. Linux asks before it changes."));
     }

@@ -12,8 +12,13 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QMenu>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
+
+#include <algorithm>
 
 namespace quarn {
 
@@ -26,16 +31,62 @@ namespace {
 // `created` counts from 2001-01-01 00:00:00 UTC.
 constexpr qint64 referenceEpoch = 978307200;
 
+// The size of a signature's preview in the menu.
+constexpr QSize previewSize{54, 18};
+
 QIcon itemIcon(const Signature& signature)
 {
     // Drawn in the menu's text colour, as the menu would tint a template image.
     const qreal ratio = qApp->devicePixelRatio();
     const QColor text = QApplication::palette().color(QPalette::Text);
-    QImage image = quarnkit::SignatureInk::image(signature, QSizeF(54, 18),
+    QImage image = quarnkit::SignatureInk::image(signature, QSizeF(previewSize),
                                                  quarnkit::RGBA{text.redF(), text.greenF(), text.blueF(), 1}, ratio);
     image.setDevicePixelRatio(ratio);
     return QIcon(QPixmap::fromImage(image));
 }
+
+// The platform style squeezes every item's icon into a small square, which
+// leaves a signature unreadable: this menu's items keep a column as wide as
+// the preview and draw it there at its own aspect.
+class PreviewMenuStyle : public QProxyStyle {
+public:
+    explicit PreviewMenuStyle(QObject* owner) { setParent(owner); }
+
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override
+    {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (type != CT_MenuItem || !item) return QProxyStyle::sizeFromContents(type, option, size, widget);
+        QStyleOptionMenuItem wide(*item);
+        wide.maxIconWidth = column;
+        QSize result = QProxyStyle::sizeFromContents(type, &wide, size, widget);
+        if (!item->icon.isNull()) result.setHeight(std::max(result.height(), previewSize.height() + 6));
+        return result;
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element != CE_MenuItem || !item) return QProxyStyle::drawControl(element, option, painter, widget);
+        QStyleOptionMenuItem plain(*item);
+        plain.maxIconWidth = column;
+        plain.icon = QIcon();
+        QProxyStyle::drawControl(element, &plain, painter, widget);
+        if (item->icon.isNull()) return;
+        const QIcon::Mode mode = !(item->state & State_Enabled) ? QIcon::Disabled
+                                 : (item->state & State_Selected) ? QIcon::Active
+                                                                   : QIcon::Normal;
+        const QPixmap pixmap = item->icon.pixmap(previewSize, painter->device()->devicePixelRatioF(), mode);
+        QRect shown(QPoint(), pixmap.deviceIndependentSize().toSize());
+        const QRect slot(item->rect.x() + 4, item->rect.y(), column, item->rect.height());
+        shown.moveCenter(visualRect(item->direction, item->rect, slot).center());
+        painter->drawPixmap(shown.topLeft(), pixmap);
+    }
+
+private:
+    static constexpr int column = previewSize.width() + 8;
+};
 
 } // namespace
 
@@ -47,6 +98,7 @@ SignCommands::SignCommands(ViewerModel* viewer, QObject* parent, SignatureLibrar
     add(tr("Add Signature…"), ShortcutCommand::addSignature,
         [this](ViewerModel&) { present(Signature::Kind::signature); });
     add(tr("Add Initials…"), std::nullopt, [this](ViewerModel&) { present(Signature::Kind::initials); });
+    placeMenu_->setStyle(new PreviewMenuStyle(placeMenu_));
     menu_->addMenu(placeMenu_);
     menu_->addSeparator();
     add(tr("Insert Date"), ShortcutCommand::insertDate, [](ViewerModel& v) { SigningModel::of(v).insertDate(); });

@@ -130,14 +130,15 @@ SignatureCard::SignatureCard(const Signature& signature, QWidget* parent)
     connect(keep_, &QAbstractButton::clicked, this, &SignatureCard::kept);
     // A signature card asks beside its buttons; an initials card only stacks them.
     if (cardHeight() > 48) {
-        auto* row = new QHBoxLayout(overlay_);
-        row->setContentsMargins(6, 0, 6, 0);
-        row->setSpacing(8);
-        row->addStretch(1);
-        row->addWidget(shelltext::label(SignPopover::tr("Delete?"), uiFont(11, QFont::Medium), D::paper()));
-        row->addWidget(delete_);
-        row->addWidget(keep_);
-        row->addStretch(1);
+        questionRow_ = new QHBoxLayout(overlay_);
+        questionRow_->setContentsMargins(6, 0, 6, 0);
+        questionRow_->setSpacing(8);
+        questionRow_->addStretch(1);
+        question_ = shelltext::label(SignPopover::tr("Delete?"), uiFont(11, QFont::Medium), D::paper());
+        questionRow_->addWidget(question_);
+        questionRow_->addWidget(delete_);
+        questionRow_->addWidget(keep_);
+        questionRow_->addStretch(1);
     } else {
         auto* column = new QVBoxLayout(overlay_);
         column->setContentsMargins(6, 0, 6, 0);
@@ -171,6 +172,15 @@ void SignatureCard::refresh()
 void SignatureCard::layoutChildren()
 {
     overlay_->setGeometry(rect());
+    if (questionRow_) {
+        // The question never shows cut short: on a narrow card the gaps
+        // close up first, then it gives way to the buttons alone.
+        const int words = question_->sizeHint().width() + delete_->width() + keep_->width();
+        const int room = width() - 12;
+        const int gap = std::clamp((room - words) / 2, 2, 8);
+        questionRow_->setSpacing(gap);
+        question_->setVisible(words + 2 * gap <= room);
+    }
     badge_->move(width() - 4 - badge_->width(), 4);
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+class QHBoxLayout;
 class QLabel;
 class QScrollArea;
 class QVBoxLayout;
@@ -39,6 +40,8 @@ public:
     QAbstractButton* deleteBadge() const { return badge_; }
     QAbstractButton* deleteButton() const { return delete_; }
     QAbstractButton* keepButton() const { return keep_; }
+    // "Delete?" beside the buttons of a signature card; none on initials.
+    QLabel* question() const { return question_; }
     QSize sizeHint() const override;
 
 signals:
@@ -65,6 +68,8 @@ private:
     QWidget* overlay_;
     QAbstractButton* delete_;
     QAbstractButton* keep_;
+    QLabel* question_ = nullptr;
+    QHBoxLayout* questionRow_ = nullptr;
 };
 
 class SignPopover : public QFrame {

@@ -108,20 +108,47 @@ void SlideshowView::showPointer()
     unsetCursor();
 }
 
+std::optional<QSizeF> SlideshowView::drawnSize() const
+{
+    if (!document_ || page_ >= pageCount()) return std::nullopt;
+    try {
+        const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*document_, page_);
+        const platform::PdfSize drawn = quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
+        if (drawn.width > 1 && drawn.height > 1) return QSizeF(drawn.width, drawn.height);
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+QRect SlideshowView::pageRect(int reservedBottom) const
+{
+    const std::optional<QSizeF> drawn = drawnSize();
+    const QSize room(width(), std::max(1, height() - reservedBottom));
+    if (!drawn) return {};
+    const QSizeF shown = drawn->scaled(QSizeF(room), Qt::KeepAspectRatio);
+    return QRectF(QPointF((room.width() - shown.width()) / 2, (room.height() - shown.height()) / 2), shown)
+        .toAlignedRect();
+}
+
+void SlideshowView::setReservedBottom(int pixels)
+{
+    if (pixels == reservedBottom_) return;
+    reservedBottom_ = pixels;
+    imagePage_ = -1; // drawn again for the new room
+    update();
+}
+
 const QImage& SlideshowView::pageImage()
 {
     const double ratio = devicePixelRatioF();
-    const QSize wanted = size() * ratio;
+    const QSize wanted = QSize(width(), std::max(1, height() - reservedBottom_)) * ratio;
     if (imagePage_ == page_ && imageSize_ == wanted) return image_;
     imagePage_ = page_;
     imageSize_ = wanted;
     image_ = QImage();
     try {
-        if (!document_) return image_;
-        const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*document_, page_);
-        const platform::PdfSize drawn = quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
-        if (drawn.width > 1 && drawn.height > 1) {
-            const double scale = std::min(wanted.width() / drawn.width, wanted.height() / drawn.height);
+        if (const std::optional<QSizeF> drawn = drawnSize()) {
+            const double scale = std::min(wanted.width() / drawn->width(), wanted.height() / drawn->height());
             image_ = quarnkit::Exporter::render(*document_->pdf(), page_, scale);
             image_.setDevicePixelRatio(ratio);
         }
@@ -140,8 +167,9 @@ void SlideshowView::paintEvent(QPaintEvent*)
     const QImage& image = pageImage();
     if (image.isNull()) return;
     const QSizeF shown = image.deviceIndependentSize();
+    const double room = height() - reservedBottom_;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), image);
+    painter.drawImage(QPointF((width() - shown.width()) / 2, (room - shown.height()) / 2), image);
 }
 
 void SlideshowView::keyPressEvent(QKeyEvent* event)
@@ -287,9 +315,26 @@ void Slideshow::start(int page)
 
 void Slideshow::placeCounter()
 {
+    // The counter never covers the page (its footer, its page number): it
+    // stands at the bottom centre when the page leaves room below it, else
+    // in the margin beside the page, else the page gives up a strip at the
+    // bottom for it.
     counter_->adjustSize();
     const QSize area = window_->size();
-    counter_->move((area.width() - counter_->width()) / 2, area.height() - 28 - counter_->height());
+    const QSize size = counter_->size();
+    const int band = counterFromBottom + size.height() + 8;
+    const QRect page = pages_->pageRect(0);
+    QPoint at((area.width() - size.width()) / 2, area.height() - counterFromBottom - size.height());
+    const int beside = area.width() - page.right() - 1;
+    if (page.isEmpty() || page.bottom() < area.height() - band) {
+        pages_->setReservedBottom(0);
+    } else if (beside >= size.width() + 32) {
+        pages_->setReservedBottom(0);
+        at.setX(page.right() + 1 + (beside - size.width()) / 2);
+    } else {
+        pages_->setReservedBottom(band);
+    }
+    counter_->move(at);
     counter_->raise();
 }
 

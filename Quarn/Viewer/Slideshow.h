@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QGraphicsOpacityEffect;
 class QLabel;
@@ -63,6 +64,13 @@ public:
     std::function<void(bool forward)> onClick;
     std::function<void()> onMove;
 
+    // Where the current page is drawn while the lowest `reservedBottom`
+    // pixels are kept free of it; empty without a page.
+    QRect pageRect(int reservedBottom) const;
+    // Keeps the lowest pixels free of the page (room for the counter).
+    void setReservedBottom(int pixels);
+    int reservedBottom() const { return reservedBottom_; }
+
     // Hides the pointer until the mouse next moves over the view.
     void hidePointerUntilMoved();
     void showPointer();
@@ -80,6 +88,8 @@ protected:
 
 private:
     const QImage& pageImage();
+    // The current page's size in points as shown, none when it has none.
+    std::optional<QSizeF> drawnSize() const;
 
     QPointer<quarnkit::QuarnDocument> document_;
     int page_ = 0;
@@ -87,6 +97,7 @@ private:
     QImage image_;
     int imagePage_ = -1;
     QSize imageSize_;
+    int reservedBottom_ = 0;
 };
 
 // The page counter at the bottom centre: "3 of 20".
@@ -112,6 +123,8 @@ private:
 class Slideshow : public QObject {
     Q_OBJECT
 public:
+    // The counter's bottom edge above the screen's.
+    static constexpr int counterFromBottom = 28;
     // How long the counter stays after the last change, and its fades.
     static constexpr int counterShownMs = 1600;
     static constexpr int fadeInMs = 150;

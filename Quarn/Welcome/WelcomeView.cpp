@@ -407,11 +407,8 @@ void WelcomeView::refresh()
                                              {12, 12}, isDefault_ ? withOpacity(D::paper(), 0.55) : D::accent(),
                                              devicePixelRatioF()));
         defaultMark_->show();
-        // "another app" begins the sentence when no application is named.
-        QString name = state.name;
-        if (!name.isEmpty()) name[0] = name[0].toUpper();
         status_->setText(isDefault_ ? QStringLiteral("ravlen opens PDFs on this computer.")
-                                    : name + QStringLiteral(" opens PDFs."));
+                                    : state.sentenceName() + QStringLiteral(" opens PDFs."));
         use_->setVisible(!isDefault_);
         // After the button the badge stands 6 further off.
         badgeGap_->changeSize(isDefault_ ? 0 : 6, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);

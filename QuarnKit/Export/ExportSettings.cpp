@@ -1,5 +1,7 @@
 #include "QuarnKit/Export/ExportSettings.h"
 
+#include "Platform/PdfDocument.h"
+
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QStringList>
@@ -90,6 +92,12 @@ std::optional<QString> reasonForErrno(int code)
 
 std::optional<QString> reasonForSystemError(const std::exception& error)
 {
+    // The engine's own file operations carry the system's error number.
+    if (const auto* engine = dynamic_cast<const platform::PdfError*>(&error)) {
+        if (engine->systemError() == 0) return std::nullopt;
+        if (const auto reason = reasonForErrno(engine->systemError())) return reason;
+        return QString::fromLocal8Bit(std::generic_category().message(engine->systemError())) + QLatin1Char('.');
+    }
     const auto* system = dynamic_cast<const std::system_error*>(&error);
     if (!system) return std::nullopt;
     const std::error_condition condition = system->code().default_error_condition();
@@ -287,6 +295,8 @@ QString saveFailureReason(const std::exception& error)
     // The system's own sentence for the error, without the operation's prefix.
     if (const auto* system = dynamic_cast<const std::system_error*>(&error))
         return QString::fromLocal8Bit(system->code().message()) + QLatin1Char('.');
+    // The engine's words are for developers: the user is told what failed.
+    if (dynamic_cast<const platform::PdfError*>(&error)) return ExportError(ExportError::Kind::writeFailed).message();
     return QString::fromLocal8Bit(error.what());
 }
 

@@ -166,7 +166,8 @@ public:
 namespace Exporter {
 // The short reason a write, move or folder creation failed, placed in
 // ExportError::cannotWrite. An error nested inside `error` (see
-// std::nested_exception) is asked first.
+// std::nested_exception) is asked first; an engine error says what failed
+// rather than the engine's own words.
 QString saveFailureReason(const std::exception& error);
 } // namespace Exporter
 

@@ -35,6 +35,14 @@ QString handlerName();
 struct HandlerState {
     bool isDefault = false;
     QString name; // as handlerName()
+
+    // The name where it begins a sentence ("Another app opens PDFs…").
+    QString sentenceName() const
+    {
+        QString start = name;
+        if (!start.isEmpty()) start[0] = start[0].toUpper();
+        return start;
+    }
 };
 HandlerState state();
 // state() on a worker thread; `done` runs afterwards on `context`'s thread,

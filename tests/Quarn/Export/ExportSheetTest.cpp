@@ -3,6 +3,7 @@
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
@@ -23,6 +24,8 @@
 #include <QSlider>
 #include <QTest>
 #include <QThreadPool>
+
+#include <set>
 
 #include <unistd.h>
 
@@ -135,6 +138,70 @@ TEST(ExportSheet, ShowsPagesPixelsNotesAndPasswordCaptions)
     shown.click(sheet.editPasswordField());
     shown.type("owner");
     EXPECT_EQ(sheet.passwordCaption()->text(), "The copy opens freely, but changing it takes this password.");
+}
+
+TEST(ExportSheet, AChoiceKeepsTheSheetsTopEdgeAndTheCardUnderThePointer)
+{
+    Shown shown(3);
+    ExportSheet& sheet = *shown.sheet;
+    const QPoint place = sheet.pos();
+    // Placed explicitly, so that window managers keep it there as it resizes.
+    EXPECT_TRUE(sheet.testAttribute(Qt::WA_Moved));
+    std::set<int> heights{sheet.height()};
+    for (ExportFormat format : {ExportFormat::text, ExportFormat::jpeg, ExportFormat::pdf, ExportFormat::png,
+                                ExportFormat::text}) {
+        SCOPED_TRACE(quarnkit::ExportFormats::title(format).toStdString());
+        QAbstractButton* card = nullptr;
+        for (QAbstractButton* c : sheet.cards())
+            if (c->text() == quarnkit::ExportFormats::title(format)) card = c;
+        ASSERT_TRUE(card);
+        const QPoint cardAt = card->mapToGlobal(QPoint());
+        QTest::mouseClick(sheet.windowHandle(), Qt::LeftButton, {}, card->mapTo(&sheet, card->rect().center()));
+        ASSERT_EQ(sheet.form().format, format);
+        QApplication::processEvents();
+        EXPECT_EQ(sheet.pos(), place);
+        EXPECT_EQ(card->mapToGlobal(QPoint()), cardAt);
+        heights.insert(sheet.height());
+    }
+    EXPECT_GE(heights.size(), 3u); // the sheet did change its height
+}
+
+TEST(ExportSheet, AChosenFormatsTitleIsNeverCutShort)
+{
+    // Marks summary can be chosen without marks only as a preset; the others by a click.
+    Shown shown(1, ExportFormat::marksSummary);
+    const QFontMetrics bold(uiFont(13, QFont::DemiBold));
+    std::vector<ExportFormat> formats{ExportFormat::marksSummary}; // the preset first, while it is chosen
+    formats.insert(formats.end(), quarnkit::allExportFormats.begin(), quarnkit::allExportFormats.end() - 1);
+    for (ExportFormat format : formats) {
+        const QString title = quarnkit::ExportFormats::title(format);
+        SCOPED_TRACE(title.toStdString());
+        QAbstractButton* card = nullptr;
+        for (QAbstractButton* c : shown.sheet->cards())
+            if (c->text() == title) card = c;
+        ASSERT_TRUE(card);
+        if (card->isEnabled()) shown.click(card);
+        if (shown.sheet->form().format != format) continue; // unavailable, and not the preset
+        const QImage image = card->grab().toImage();
+        const QRgb back = image.pixel(image.width() - 2, image.height() / 2);
+        const auto inked = [&](int x) {
+            for (int y = 2; y < image.height() - 2; ++y)
+                if (std::abs(qGray(image.pixel(x, y)) - qGray(back)) > 40) return true;
+            return false;
+        };
+        // The title is the first run of inked columns after the radio mark.
+        int first = -1, last = -1, blank = 0;
+        for (int x = 30; x < image.width() && blank < 8; ++x) {
+            if (inked(x)) {
+                if (first < 0) first = x;
+                last = x;
+                blank = 0;
+            } else if (first >= 0) {
+                ++blank;
+            }
+        }
+        EXPECT_GE(last - first + 1, bold.horizontalAdvance(title) - 3);
+    }
 }
 
 TEST(ExportSheet, APresetIsChosenEvenWhenItHasNothingToDo)
@@ -357,32 +424,46 @@ TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
     EXPECT_EQ(shownSteps.indexOf("Saving", 1), shownSteps.size() - 1); // saving only once recognition is done
 }
 
-TEST(ExportController, TheSaveDialogProposesTheFormatsOwnExtension)
+TEST(ExportController, TheDialogProposesTheFormatsOwnNameOrSaysWhereImagesGo)
 {
     const struct {
         ExportFormat format;
-        const char* name;
-    } cases[] = {{ExportFormat::tiff, "Letter.tiff"}, {ExportFormat::jpeg, "Letter page 1.jpg"},
-                 {ExportFormat::marksSummary, "Letter marks.md"}};
+        int count; // pages of the document
+        std::vector<int> pages;
+        const char* name;    // proposed in the save dialog
+        const char* message; // shown in the folder chooser
+    } cases[] = {{ExportFormat::tiff, 1, {0}, "Letter.tiff", nullptr},
+                 {ExportFormat::jpeg, 2, {0}, "Letter page 1.jpg", nullptr},
+                 {ExportFormat::marksSummary, 1, {0}, "Letter marks.md", nullptr},
+                 {ExportFormat::png, 2, {0, 1}, nullptr,
+                  "ravlen saves one image per page into a new folder named Letter."}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Shown shown(c.format == ExportFormat::jpeg ? 2 : 1);
-        QString proposed;
-        // The dialog runs its own loop: read its name field there, then close it.
+        SCOPED_TRACE(quarnkit::ExportFormats::title(c.format).toStdString());
+        Shown shown(c.count);
+        QString proposed, message;
+        bool messageShown = false;
+        // The dialog runs its own loop: read it there, then close it.
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
-            if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit")) proposed = field->text();
+            if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit"); field && field->isVisible())
+                proposed = field->text();
+            if (auto* line = dialog->findChild<QLabel*>("panelMessage")) {
+                message = line->text();
+                messageShown = line->isVisible() && line->width() >= line->sizeHint().width() / 2;
+            }
             dialog->reject();
         });
         poll.start(20);
         quarnkit::ExportSettings settings;
         settings.format = c.format;
         settings.baseName = "Letter";
-        settings.pages = {0};
+        settings.pages = c.pages;
         shown.sheet->controller().start(settings, shown.model(), {});
-        EXPECT_EQ(proposed, c.name);
+        EXPECT_EQ(proposed, c.name ? QString(c.name) : QString());
+        EXPECT_EQ(message, c.message ? QString(c.message) : QString());
+        EXPECT_EQ(messageShown, c.message != nullptr);
         EXPECT_EQ(shown.sheet->controller().phase().kind, Kind::idle); // cancelled: nothing said
     }
 }

@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
@@ -119,6 +120,8 @@ TEST(PagesMenu, StandsBeforeWindowDisabledWithoutAViewer)
     EXPECT_LT(at("Pages"), at("Window"));
     EXPECT_EQ(pages.rotateLeft()->shortcut(), QKeySequence("Ctrl+L"));
     EXPECT_EQ(pages.insertFromFile()->shortcut(), QKeySequence("Ctrl+Shift+I"));
+    // The page list's Delete key, shown as the thumbnails' menu shows it.
+    EXPECT_EQ(pages.deletePages()->shortcut(), QKeySequence("Del"));
 }
 
 TEST(PagesMenu, RotateKeysActOnTheSelectionAsOneNamedStep)
@@ -259,9 +262,27 @@ TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
     EXPECT_EQ(order(out), (std::vector<int>{1, 3}));
     EXPECT_EQ(w.undo().count(), 0); // the document itself is unchanged
 
-    PagesModel::of(w.model()).finishExtract(w.dir.filePath("no/such/folder/out.pdf"), {0}, *w.window->document());
-    ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
-    EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+    // A failure is told as every other save is, in the user's words.
+    const QString readOnly = writeFile(w.dir, "kept.pdf", "kept");
+    QFile::setPermissions(readOnly, QFileDevice::ReadOwner);
+    QDir(w.dir.path()).mkdir("folder.pdf");
+    const struct {
+        QString path;
+        QString detail;
+    } failures[] = {
+        {w.dir.filePath("no/such/folder/out.pdf"), "ravlen couldn't save \"out.pdf\". No such file or directory."},
+        {readOnly, "ravlen couldn't save \"kept.pdf\". You don't have permission to save there."},
+        {w.dir.filePath("folder.pdf"), "ravlen couldn't save \"folder.pdf\". Is a directory."},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.path.toStdString());
+        PagesModel::of(w.model()).finishExtract(failure.path, {0}, *w.window->document());
+        ASSERT_TRUE(testsupport::waitFor([&] { return w.alert() != nullptr; }));
+        EXPECT_EQ(w.alert()->text(), "Extract didn't finish.");
+        EXPECT_EQ(w.alert()->informativeText(), failure.detail);
+        delete w.alert();
+    }
+    EXPECT_EQ(readAll(readOnly), "kept");
 }
 
 TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)

@@ -12,12 +12,16 @@
 #include "../App/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDrag>
 #include <QListView>
+#include <QMenu>
+#include <QContextMenuEvent>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -138,7 +142,15 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     EXPECT_TRUE(ink);
 
     int renders = 0;
-    QObject::connect(&store, &ThumbnailStore::renderFinished, [&] { ++renders; });
+    // The new thumbnail fades in over the one it replaces.
+    const QModelIndex row = w.table()->model()->index(1, 0);
+    double fadedAtArrival = -1;
+    QImage fadingFrom;
+    QObject::connect(&store, &ThumbnailStore::renderFinished, [&] {
+        ++renders;
+        fadedAtArrival = row.data(pageFadeRole).toDouble();
+        fadingFrom = row.data(pageFadeFromRole).value<QImage>();
+    });
     platform::PdfAnnotation square;
     square.subtype = "Square";
     square.rect = {0, 0, 612, 792};
@@ -149,6 +161,9 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     QTest::qWait(50); // that no second render comes is the point: it would have by now
     EXPECT_EQ(renders, 1);
     EXPECT_LT(store.image(pages[1]).pixelColor(58, 75).lightness(), 30); // the black mark shows
+    EXPECT_LT(fadedAtArrival, 0.5);
+    EXPECT_EQ(fadingFrom.pixelColor(58, 75), QColor(Qt::white)); // the page as it was
+    EXPECT_TRUE(testsupport::waitFor([&] { return row.data(pageFadeRole).toDouble() == 1.0; }));
 }
 
 TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
@@ -264,6 +279,52 @@ TEST(Sidebar, KeysOfThePageList)
     ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 3; }));
 }
 
+// Right-clicks the list at `at` (in its viewport), as the window system
+// reports a right click; the menu that opens.
+QMenu* openMenu(PageTableView* table, QPoint at)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table->viewport(), &event);
+    QMenu* menu = nullptr;
+    testsupport::waitFor([&] { return (menu = table->findChild<QMenu*>()) && menu->isVisible(); });
+    return menu;
+}
+
+QAction* item(QMenu* menu, const QString& title)
+{
+    for (QAction* action : menu->actions())
+        if (action->text() == title) return action;
+    return nullptr;
+}
+
+TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteKey)
+{
+    // A document without pages, in a list of its own (the window shows a message instead).
+    ViewerModel model;
+    auto empty = std::make_unique<quarnkit::QuarnDocument>(platform::PdfDocument::createEmpty());
+    model.setDocument(empty.get());
+    QWidget host;
+    auto* list = new PageListController(&model, empty.get(), &host);
+    list->table()->resize(200, 400);
+    host.show();
+    QMenu* below = openMenu(list->table(), {60, 60});
+    ASSERT_TRUE(below);
+    QAction* insert = item(below, "Insert Blank Page");
+    ASSERT_TRUE(insert && item(below, "Insert Pages from File…"));
+    QTest::mouseClick(below->windowHandle(), Qt::LeftButton, {}, below->actionGeometry(insert).center());
+    EXPECT_EQ(empty->pageCount(), 1);
+    EXPECT_EQ(empty->pdf()->pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
+
+    // A row's menu shows the key the list deletes pages with, as the Pages menu does.
+    Window w(testsupport::makeTextPdf(3));
+    QMenu* menu = openMenu(w.table(), w.rowCentre(1));
+    ASSERT_TRUE(menu);
+    QAction* remove = item(menu, "Delete Page");
+    ASSERT_TRUE(remove);
+    EXPECT_EQ(remove->shortcut(), quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::deletePages));
+    menu->close();
+}
+
 TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
 {
     Window w(testsupport::makeTextPdf(8));
@@ -358,6 +419,40 @@ TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
     QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, list->rowRect({2}).center());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
     EXPECT_EQ(list->highlight(), (OutlinePath{2}));
+}
+
+TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)
+{
+    Window w(outlinedPdf(), SidebarTab::outline);
+    OutlineList* list = w.outline();
+    ASSERT_TRUE(list && testsupport::waitFor([&] { return list->map().has_value(); }));
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(list->view());
+    ASSERT_TRUE(reader);
+    const auto row = [&](const QString& name) -> QAccessibleInterface* {
+        for (int i = 0; i < reader->childCount(); ++i)
+            if (QAccessibleInterface* child = reader->child(i); child && child->text(QAccessible::Name) == name) return child;
+        return nullptr;
+    };
+    ASSERT_EQ(reader->childCount(), 3);
+    QAccessibleInterface* a = row("A, page 1");
+    ASSERT_TRUE(a && a->actionInterface());
+    EXPECT_TRUE(a->state().expandable && a->state().collapsed);
+    EXPECT_EQ(a->actionInterface()->actionNames(),
+              (QStringList{QAccessibleActionInterface::pressAction(), QStringLiteral("Expand")}));
+    a->actionInterface()->doAction(QStringLiteral("Expand"));
+    EXPECT_EQ(reader->childCount(), 4);
+    EXPECT_TRUE(a->state().expanded);
+    EXPECT_TRUE(row("A1, page 2"));
+    EXPECT_EQ(a->actionInterface()->actionNames().last(), QStringLiteral("Collapse"));
+    a->actionInterface()->doAction(QStringLiteral("Collapse"));
+    EXPECT_EQ(reader->childCount(), 3);
+
+    // An entry without children only goes to its page.
+    QAccessibleInterface* b = row("B, page 5");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    b->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
 }
 
 TEST(Sidebar, TheOutlineOfATypesetFile)

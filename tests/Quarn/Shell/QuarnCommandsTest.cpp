@@ -8,7 +8,9 @@
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
+#include "Quarn/Export/ExportSheet.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Find/FindBar.h"
 #include "Quarn/Viewer/StateMessages.h"
@@ -386,14 +388,24 @@ TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
     (void)QTest::qWaitForWindowActive(window);
     auto* commands = window->findChild<QuarnCommands*>();
     ASSERT_NE(commands, nullptr);
-    for (const ShortcutCommand command :
-         {ShortcutCommand::find, ShortcutCommand::print, ShortcutCommand::zoomIn, ShortcutCommand::exportDocument})
+    for (const ShortcutCommand command : {ShortcutCommand::find, ShortcutCommand::print, ShortcutCommand::zoomIn})
         EXPECT_FALSE(commands->action(command)->isEnabled()) << int(command);
 
     // Ctrl+F on the password screen opens no find bar.
     QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
     QApplication::processEvents();
     EXPECT_FALSE(FindModel::of(window->screen()->model()).presented());
+
+    // Export… opens the sheet, which says the PDF must be unlocked and offers no export.
+    ASSERT_TRUE(commands->action(ShortcutCommand::exportDocument)->isEnabled());
+    QTest::keyClick(window->windowHandle(), Qt::Key_E, Qt::ControlModifier);
+    ExportSheet* sheet = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] { return (sheet = window->findChild<ExportSheet*>()) && sheet->isVisible(); }));
+    EXPECT_EQ(sheet->validation()->text(), QStringLiteral("Unlock the PDF to export it."));
+    EXPECT_FALSE(sheet->exportButton()->isEnabled());
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(window->screen()->model()).exportPresented(); }));
+    QApplication::setActiveWindow(window); // the sheet had the keys while it showed
 
     LockedGate* gate = window->screen()->gate();
     ASSERT_NE(gate, nullptr);

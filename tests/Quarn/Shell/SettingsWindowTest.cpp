@@ -227,6 +227,21 @@ TEST(SettingsWindow, ForgettingPositionsEmptiesTheStore)
     EXPECT_FALSE(forget->isEnabled());
 }
 
+TEST(SettingsWindow, TheDefaultAppLineStartsWithACapital)
+{
+    // The desktop names no application (or one in lower case): the sentence still begins as one.
+    for (const char* handler : {"another app", "", "okular"}) {
+        SCOPED_TRACE(handler);
+        SettingsFixture f;
+        f.handler = QString::fromUtf8(handler);
+        SettingsView& view = f.shown();
+        const QString first = *handler ? QString::fromUtf8(handler) : QStringLiteral("another app");
+        const QString expected = first.left(1).toUpper() + first.mid(1) +
+                                 QStringLiteral(" opens PDFs right now. Linux asks before it changes.");
+        EXPECT_TRUE(testsupport::waitFor([&] { return visibleLabels(view).contains(expected); }));
+    }
+}
+
 TEST(SettingsWindow, TheDefaultAppRowAsksAndReports)
 {
     SettingsFixture f;

@@ -124,3 +124,41 @@ TEST(SignCommandsTest, FillFormFieldsChoosesSelectAndGoesToTheFirstEmptyField)
     EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
     EXPECT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(*w.model).editor() && FormWatcher::of(*w.model).editor()->editingField(); }));
 }
+
+TEST(SignCommandsTest, ThePlaceMenuShowsEachSignatureAtItsOwnShape)
+{
+    SigningWindow w;
+    w.library.add(entry(Signature::Kind::signature, 9)); // about four times as wide as high
+    // Opened as a user does: the Sign title in the window's bar, then Place Signature.
+    QMenuBar* bar = w.window.menuBar();
+    QMenu* menu = w.commands->menu();
+    QTest::mouseClick(w.window.windowHandle(), Qt::LeftButton, {},
+                      bar->mapTo(&w.window, bar->actionGeometry(menu->menuAction()).center()));
+    ASSERT_TRUE(testsupport::waitFor([&] { return menu->isVisible(); }));
+    QMenu* place = w.commands->placeMenu();
+    QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(place->menuAction()).center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return place->isVisible(); }));
+    QAction* item = place->actions().last();
+    const QRect row = place->actionGeometry(item);
+    const QImage image = place->grab().toImage();
+    // The preview is the first run of inked columns of the row (a gap of a
+    // few blank columns ends it; the title follows).
+    const QRgb paper = image.pixel(row.right() - 3, row.center().y());
+    const auto inked = [&](int x, int y) { return std::abs(qGray(image.pixel(x, y)) - qGray(paper)) > 60; };
+    QRect ink;
+    int blank = 0;
+    for (int x = row.left() + 3; x <= row.right() - 3 && blank < 5; ++x) { // inside the menu's frame
+        bool any = false;
+        for (int y = row.top() + 1; y < row.bottom() - 1; ++y)
+            if (inked(x, y)) {
+                ink |= QRect(x, y, 1, 1);
+                any = true;
+            }
+        blank = any || ink.isNull() ? 0 : blank + 1;
+    }
+    EXPECT_GE(ink.width(), 40);
+    EXPECT_LE(ink.height(), 19);
+    EXPECT_GE(double(ink.width()) / std::max(1, ink.height()), 2.2);
+    QTest::keyClick(place->windowHandle(), Qt::Key_Escape);
+    QTest::keyClick(menu->windowHandle(), Qt::Key_Escape);
+}

@@ -10,6 +10,7 @@
 #include "Quarn/Signatures/SignaturePad.h"
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Signatures/SigningHarness.h"
+#include "Quarn/Viewer/ToolbarItems.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "Quarn/App/ViewerScreenHarness.h"
 #include "QuarnKit/Signatures/QuickFill.h"
@@ -180,6 +181,14 @@ TEST(SigningTest, ThePopoverAsksBeforeDeleting)
     QTest::mouseClick(first->deleteBadge(), Qt::LeftButton);
     EXPECT_TRUE(first->isConfirming());
     EXPECT_EQ(w.library.entries().size(), 2u); // asked, nothing deleted
+    // The question and both words show whole, inside the card.
+    QApplication::processEvents();
+    for (QWidget* word : {static_cast<QWidget*>(first->question()), static_cast<QWidget*>(first->deleteButton()),
+                          static_cast<QWidget*>(first->keepButton())}) {
+        ASSERT_TRUE(word->isVisible());
+        EXPECT_GE(word->width(), word->sizeHint().width());
+        EXPECT_TRUE(first->rect().contains(QRect(word->mapTo(first, QPoint()), word->size())));
+    }
     QTest::mouseClick(first, Qt::LeftButton, Qt::NoModifier, {5, 5}); // the body of a confirming card places nothing
     EXPECT_TRUE(w.marks().empty());
     QTest::mouseClick(first->keepButton(), Qt::LeftButton);
@@ -284,7 +293,7 @@ TEST(SigningTest, CancellingTheSheetChangesNothing)
     EXPECT_FALSE(QFile::exists(w.libraryFile()));
 }
 
-TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
+TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemAtTheRightBesideShareAndInfo)
 {
     viewertest::Settings settings;
     quarnkit::QuarnDocument document;
@@ -292,10 +301,14 @@ TEST(SigningTest, TheViewerScreensToolbarCarriesTheItemRightAfterTheToolPalette)
     const QList<SignToolbarItem*> items = screen->findChildren<SignToolbarItem*>();
     ASSERT_EQ(items.size(), 1);
     ToolPalette* palette = screen->findChild<ToolPalette*>();
-    ASSERT_TRUE(palette);
-    const QPoint itemAt = items[0]->mapTo(screen.get(), QPoint(0, 0));
-    const QPoint paletteEnd = palette->mapTo(screen.get(), QPoint(palette->width(), 0));
-    EXPECT_GE(itemAt.x(), paletteEnd.x());
-    EXPECT_LT(itemAt.x() - paletteEnd.x(), 16); // beside it, not at the far end
+    DocumentToolbarItems* documentItems = screen->findChild<DocumentToolbarItems*>();
+    ASSERT_TRUE(palette && documentItems);
+    const int itemStart = items[0]->mapTo(screen.get(), QPoint(0, 0)).x();
+    const int itemEnd = itemStart + items[0]->width();
+    const int paletteEnd = palette->mapTo(screen.get(), QPoint(palette->width(), 0)).x();
+    const int shareStart = documentItems->shareButton()->mapTo(screen.get(), QPoint(0, 0)).x();
+    EXPECT_GT(itemStart - paletteEnd, 100); // across the flexible space
+    EXPECT_LE(itemEnd, shareStart);
+    EXPECT_LT(shareStart - itemEnd, 16); // right beside Share
     EXPECT_EQ(items[0]->button()->toolTip(), QStringLiteral("Fill and sign"));
 }

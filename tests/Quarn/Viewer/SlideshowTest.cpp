@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScreen>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -30,7 +31,8 @@ struct Window {
     std::unique_ptr<QuarnDocument> document;
     std::unique_ptr<ViewerScreen> screen;
 
-    explicit Window(int pages) : document(QuarnDocument::fromData(testsupport::makeTextPdf(pages)))
+    explicit Window(int pages) : Window(testsupport::makeTextPdf(pages)) {}
+    explicit Window(const QByteArray& pdf) : document(QuarnDocument::fromData(pdf))
     {
         screen = std::make_unique<ViewerScreen>(document.get(), QString(), nullptr, &defaults, &positions);
         screen->resize(1000, 760);
@@ -206,4 +208,36 @@ TEST(Slideshow, NothingForADocumentWithoutPages)
     model.setDocument(&empty);
     model.startSlideshow();
     EXPECT_EQ(Slideshow::current(), nullptr);
+}
+
+TEST(Slideshow, TheCounterKeepsClearOfEveryPage)
+{
+    EndsSlideshow cleanup;
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    // A tall page (room beside it), a wide one (room below it) and one of the
+    // screen's own shape (no room at all until the page gives some).
+    const struct {
+        const char* name;
+        QSize points;
+    } pages[] = {{"tall", {612, 792}}, {"wide", {1000, 300}}, {"screen-shaped", screen}};
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>"};
+    for (const auto& page : pages)
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(page.points.width()) + " " +
+                          std::to_string(page.points.height()) + "] >>");
+    Window window(testsupport::writePdf(objects));
+    window.model().startSlideshow();
+    Slideshow* show = Slideshow::current();
+    ASSERT_NE(show, nullptr);
+    for (const auto& page : pages) {
+        SCOPED_TRACE(page.name);
+        const QRect counter = show->counter()->geometry();
+        const QRect shown = show->pages()->pageRect(show->pages()->reservedBottom());
+        ASSERT_FALSE(shown.isEmpty());
+        EXPECT_FALSE(counter.intersects(shown));
+        EXPECT_TRUE(show->window()->rect().contains(counter));
+        // The page still fills most of the screen one way.
+        EXPECT_TRUE(shown.height() * 10 >= show->window()->height() * 8 || shown.width() * 10 >= show->window()->width() * 8);
+        QTest::keyClick(show->window()->windowHandle(), Qt::Key_Right);
+    }
 }
