@@ -282,7 +282,7 @@ TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
         EXPECT_EQ(w.alert()->informativeText(), failure.detail);
         delete w.alert();
     }
-    EXPECT_EQ(readAll(readOnly), "kept");
+    EXPECT_EQ(readFile(readOnly), "kept");
 }
 
 TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
