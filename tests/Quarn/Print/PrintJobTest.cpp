@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QProcess>
@@ -46,9 +49,27 @@ void choosePages(QPrinter& printer, int from, int to)
     printer.setFromTo(from, to);
 }
 
+// Letter pages painted black to their edges, each saying "Page N" in white.
+QByteArray darkPagesPdf(int pages)
+{
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+    std::string kids;
+    for (int i = 0; i < pages; ++i) {
+        const std::string content =
+            "0 g 0 0 612 792 re f 1 g BT /F1 24 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET";
+        kids += std::to_string(objects.size() + 1) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                          "/Contents " + std::to_string(objects.size() + 2) + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
+    return testsupport::writePdf(objects);
+}
+
 struct Window {
     Settings settings;
-    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeTextPdf(4));
+    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(darkPagesPdf(4));
     std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), settings);
     quarn::QuarnPDFView* view() const { return screen->pageViewHost()->view(); }
 };
@@ -106,6 +127,8 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     Window window;
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFileName(QString());
+    printer.setPageSize(QPageSize(QPageSize::Letter));
+    printer.setPageOrientation(QPageLayout::Portrait);
     printer.setCopyCount(2);
     choosePages(printer, 2, 3);
     ASSERT_TRUE(quarn::printing::print(*window.view(), printer));
@@ -120,9 +143,29 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     QFile list(arguments);
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     const QStringList given = QString::fromUtf8(list.readAll()).split('\n', Qt::SkipEmptyParts);
-    // Two copies asked of the spooler (no printer of that name exists here).
+    // Two copies asked of the spooler (no printer of that name exists here),
+    // on the paper chosen, printed as they are: the sheets carry the margins.
     ASSERT_GE(given.indexOf("-n"), 0);
     EXPECT_EQ(given.value(given.indexOf("-n") + 1), "2");
+    EXPECT_TRUE(given.contains("media=Letter")) << given.join(' ').toStdString();
+    EXPECT_TRUE(given.contains("print-scaling=none")) << given.join(' ').toStdString();
+    // Each page on a Letter sheet, fitted inside 36 points of white on every
+    // side and centred: 540 points wide from x = 36, 698.8 high from y = 46.6.
+    const QString sheet = bin.filePath("sheet");
+    int code = -1;
+    testsupport::runProgram(QStringLiteral("pdftoppm"), {"-r", "72", "-f", "1", "-l", "1", "-singlefile", "-png", kept, sheet}, &code);
+    ASSERT_EQ(code, 0);
+    const QImage image(sheet + ".png");
+    ASSERT_EQ(image.size(), QSize(612, 792));
+    const struct {
+        QPoint at;
+        bool dark;
+    } spots[] = {
+        {{33, 396}, false}, {{39, 396}, true},   {{579, 396}, false}, {{573, 396}, true},
+        {{306, 43}, false}, {{306, 50}, true},   {{306, 749}, false}, {{306, 742}, true},
+    };
+    for (const auto& spot : spots)
+        EXPECT_EQ(image.pixelColor(spot.at).lightness() < 128, spot.dark) << spot.at.x() << "," << spot.at.y();
     // The spool file is gone once lp has it.
     const QString spool = given.last();
     EXPECT_TRUE(testsupport::waitFor([&] { return !QFileInfo::exists(spool); }));
