@@ -51,7 +51,8 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
     QStringList arguments;
     if (!printer.printerName().isEmpty()) arguments << QStringLiteral("-d") << printer.printerName();
     const QPageSize paper = printer.pageLayout().pageSize();
-    if (paper.isValid() && paper.id() != QPageSize::Custom) arguments << QStringLiteral("-o") << QStringLiteral("media=") + paper.key();
+    if (paper.isValid() && paper.id() != QPageSize::Custom)
+        arguments << QStringLiteral("-o") << QStringLiteral("media=") + paper.key();
     arguments << QStringLiteral("-o") << QStringLiteral("print-scaling=none");
     if (printer.copyCount() > 1) {
         arguments << QStringLiteral("-n") << QString::number(printer.copyCount());

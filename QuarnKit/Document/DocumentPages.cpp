@@ -3,7 +3,6 @@
 #include "Platform/PdfPageGeometries.h"
 #include "Platform/PdfPageLabels.h"
 
-
 namespace quarnkit::DocumentPages {
 
 std::vector<PageId> ids(const QuarnDocument& document) { return platform::pageIds(*document.pdf()); }
