@@ -81,24 +81,9 @@ struct Window {
     std::string pageText(int index) { return document->pdf()->textPage(index).text(); }
     QPoint rowCentre(int row) { return table()->visualRect(table()->model()->index(row, 0)).center(); }
     QPoint rowTop(int row) { return table()->visualRect(table()->model()->index(row, 0)).topLeft() + QPoint(40, 3); }
+    // A point of the list in the window's coordinates, where the system delivers drags.
+    QPoint inWindow(QPoint inList) { return table()->viewport()->mapTo(screen.get(), inList); }
 };
-
-// Delivers a drop to the list as the system's drag loop would: enter, move, drop.
-bool dropOnList(QWidget* viewport, const QMimeData* mime, QPoint at, Qt::DropActions actions)
-{
-    QDragEnterEvent enter(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    QDragMoveEvent move(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &move);
-    if (!move.isAccepted()) {
-        QDragLeaveEvent leave;
-        QApplication::sendEvent(viewport, &leave);
-        return false;
-    }
-    QDropEvent drop(QPointF(at), actions, mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    return drop.isAccepted();
-}
 
 // The system's drag loop, standing in for the one the offscreen platform
 // lacks: it delivers a drag to the window at each pointer position as the
@@ -109,18 +94,19 @@ bool dropOnList(QWidget* viewport, const QMimeData* mime, QPoint at, Qt::DropAct
 struct DragLoop {
     QWindow* window;
     const QMimeData* mime;
+    Qt::DropActions actions = Qt::MoveAction;
     bool inside = false;
     Qt::DropAction taken = Qt::IgnoreAction;
 
     void moveTo(QPoint at)
     {
         if (!inside) {
-            QDragEnterEvent enter(at, Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+            QDragEnterEvent enter(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(window, &enter);
             taken = enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction;
             inside = true;
         }
-        QDragMoveEvent move(at, Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
         if (taken != Qt::IgnoreAction) {
             move.setDropAction(taken);
             move.accept();
@@ -135,7 +121,7 @@ struct DragLoop {
             QApplication::sendEvent(window, &leave);
             return Qt::IgnoreAction;
         }
-        QDropEvent drop(QPointF(at), Qt::MoveAction, mime, Qt::NoButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(at), actions, mime, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(window, &drop);
         return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
     }
@@ -215,7 +201,6 @@ TEST(Sidebar, DraggingAThumbnailMovesItsPageWhereTheBarShows)
     PageTableView* table = w.table();
     ASSERT_NE(table, nullptr);
     QWidget* port = table->viewport();
-    const auto inWindow = [&](QPoint p) { return port->mapTo(w.screen.get(), p); };
     // The bar's middle, read from the list as drawn.
     const auto barShown = [&] {
         if (!table->indicator()->isVisible()) return false;
@@ -231,16 +216,16 @@ TEST(Sidebar, DraggingAThumbnailMovesItsPageWhereTheBarShows)
     table->runDrag = [&](QDrag* drag) {
         // The drag comes in where it began, over its own gap, where no drop can be made.
         DragLoop loop{w.screen->windowHandle(), drag->mimeData()};
-        loop.moveTo(inWindow(w.rowCentre(2) + QPoint(0, 8)));
+        loop.moveTo(w.inWindow(w.rowCentre(2) + QPoint(0, 8)));
         barOverOwnGap = table->indicator()->isVisible();
-        loop.moveTo(inWindow(w.rowTop(0)));
+        loop.moveTo(w.inWindow(w.rowTop(0)));
         barAtTop = barShown();
         barAtTopWhere = std::abs(table->indicator()->geometry().center().y() -
                                  table->visualRect(table->model()->index(0, 0)).top()) <= 2;
-        loop.moveTo(inWindow(w.rowCentre(2) - QPoint(0, 8)));
+        loop.moveTo(w.inWindow(w.rowCentre(2) - QPoint(0, 8)));
         barOverOwnGap = barOverOwnGap || table->indicator()->isVisible();
-        loop.moveTo(inWindow(w.rowTop(0) + QPoint(0, 2)));
-        dropped = loop.release(inWindow(w.rowTop(0) + QPoint(0, 2)));
+        loop.moveTo(w.inWindow(w.rowTop(0) + QPoint(0, 2)));
+        dropped = loop.release(w.inWindow(w.rowTop(0) + QPoint(0, 2)));
         return dropped;
     };
     const QPoint start = w.rowCentre(2);
@@ -284,7 +269,7 @@ TEST(Sidebar, ADropThatLeavesTheOrderAsItIsIsRefused)
     };
     for (const auto& c : cases) {
         DragLoop loop{w.screen->windowHandle(), mime.get()};
-        loop.moveTo(w.table()->viewport()->mapTo(w.screen.get(), c.at));
+        loop.moveTo(w.inWindow(c.at));
         EXPECT_EQ(loop.taken == Qt::MoveAction, c.taken) << c.at.y();
         EXPECT_EQ(w.table()->indicator()->isVisibleTo(w.table()), c.taken);
         if (c.taken) {
@@ -312,14 +297,18 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     std::unique_ptr<QMimeData> refused(filesMime({text}));
     PageListController* controller = w.screen->findChild<PageListController*>();
     EXPECT_EQ(controller->validateDrop(refused.get(), w.rowCentre(0)), Qt::IgnoreAction);
-    dropOnList(w.table()->viewport(), refused.get(), w.rowCentre(0), Qt::CopyAction);
+    DragLoop refusal{w.screen->windowHandle(), refused.get(), Qt::CopyAction};
+    refusal.moveTo(w.inWindow(w.rowCentre(0)));
+    refusal.release(w.inWindow(w.rowCentre(0)));
     QTest::qWait(20); // that nothing opens is the point: it would have by now
     EXPECT_EQ(w.document->pageCount(), 3);
     EXPECT_EQ(w.stack().count(), before);
 
     std::unique_ptr<QMimeData> mime(filesMime({other}));
     // The lower half of row 1: the pages go in after page 1.
-    EXPECT_TRUE(dropOnList(w.table()->viewport(), mime.get(), w.rowCentre(0) + QPoint(0, 10), Qt::CopyAction));
+    DragLoop drop{w.screen->windowHandle(), mime.get(), Qt::CopyAction};
+    drop.moveTo(w.inWindow(w.rowCentre(0) + QPoint(0, 10)));
+    EXPECT_EQ(drop.release(w.inWindow(w.rowCentre(0) + QPoint(0, 10))), Qt::CopyAction);
     ASSERT_TRUE(testsupport::waitFor([&] { return w.document->pageCount() == 7; }));
     EXPECT_EQ(w.stack().count(), before + 1);
     EXPECT_EQ(w.stack().undoText(), QStringLiteral("Insert 4 Pages"));

@@ -49,27 +49,9 @@ void choosePages(QPrinter& printer, int from, int to)
     printer.setFromTo(from, to);
 }
 
-// Letter pages painted black to their edges, each saying "Page N" in white.
-QByteArray darkPagesPdf(int pages)
-{
-    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
-                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
-    std::string kids;
-    for (int i = 0; i < pages; ++i) {
-        const std::string content =
-            "0 g 0 0 612 792 re f 1 g BT /F1 24 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET";
-        kids += std::to_string(objects.size() + 1) + " 0 R ";
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
-                          "/Contents " + std::to_string(objects.size() + 2) + " 0 R >>");
-        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
-    }
-    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
-    return testsupport::writePdf(objects);
-}
-
 struct Window {
     Settings settings;
-    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(darkPagesPdf(4));
+    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeDarkPagesPdf(std::vector<std::pair<int, int>>(4, {612, 792})));
     std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), settings);
     quarn::QuarnPDFView* view() const { return screen->pageViewHost()->view(); }
 };

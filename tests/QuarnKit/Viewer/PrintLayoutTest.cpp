@@ -55,35 +55,13 @@ TEST(PrintLayout, APageFillsTheSheetCentredAndTurnedToItsOrientation)
     EXPECT_TRUE(placeOnSheet({0, 100}, portrait).rect.isEmpty());
 }
 
-namespace {
-
-// Black pages of the given sizes, each with a white square in its top-left corner.
-QByteArray markedPages(const std::vector<platform::PdfSize>& sizes)
-{
-    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
-    std::string kids;
-    for (const auto& size : sizes) {
-        const std::string w = std::to_string(int(size.width)), h = std::to_string(int(size.height));
-        const std::string content = "0 g 0 0 " + w + " " + h + " re f 1 g 0 " + std::to_string(int(size.height) - 100) +
-                                    " 100 100 re f";
-        kids += std::to_string(objects.size() + 1) + " 0 R ";
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h + "] /Contents " +
-                          std::to_string(objects.size() + 2) + " 0 R >>");
-        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
-    }
-    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(sizes.size()) + " >>";
-    return testsupport::writePdf(objects);
-}
-
-} // namespace
-
 TEST(PrintLayout, EachPageGoesOnASheetInsideItsMarginsTurnedToFit)
 {
     // On a Letter sheet a Letter page fits the 540-point width between the
     // margins: x from 36 to 576, y from 46.6 to 745.4 (top down). A landscape
     // page is turned a quarter clockwise into the same place, so its top-left
     // corner comes to the top right.
-    const auto document = quarnkit::QuarnDocument::fromData(markedPages({{612, 792}, {792, 612}}));
+    const auto document = quarnkit::QuarnDocument::fromData(testsupport::makeDarkPagesPdf({{612, 792}, {792, 612}}));
     ASSERT_TRUE(document);
     QTemporaryDir dir;
     const QString path = dir.filePath("sheets.pdf");
