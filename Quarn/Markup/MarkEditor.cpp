@@ -340,7 +340,11 @@ std::optional<Annotation> MarkEditor::annotation(const MarkRef& mark) const
 std::optional<MarkRef> MarkEditor::markAt(PdfPoint at, int page, bool claim) const
 {
     if (!document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
-    const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(view_.scaleFactor()), claim);
+    // With Select, the selected mark holds all of its frame.
+    const std::optional<int> held = view_.tool() == MarkupTool::select && selected_ && selected_->page == page
+                                        ? std::optional(selected_->object)
+                                        : std::nullopt;
+    const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(view_.scaleFactor()), claim, held);
     return object ? std::optional(MarkRef{page, *object}) : std::nullopt;
 }
 

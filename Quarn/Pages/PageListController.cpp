@@ -414,6 +414,11 @@ QStringList PageListController::insertableFiles(const QMimeData* mime)
     return files;
 }
 
+bool PageListController::isOwnDrag(const QMimeData* mime) const
+{
+    return mime && mime->hasFormat(QString::fromLatin1(rowMimeType)) && !dragged_.empty();
+}
+
 Qt::DropAction PageListController::validateDrop(const QMimeData* mime, QPoint pos)
 {
     if (!table_ || !mime) return Qt::IgnoreAction;

@@ -64,7 +64,10 @@ public:
     // The gap a drop at `pos` (viewport) lands in: 0 before the first page,
     // the row count after the last.
     int dropGap(QPoint pos) const;
-    // A drop at `pos` is taken: the action to answer, none (IgnoreAction) when refused.
+    // A drag of rows of this very list, wherever it is.
+    bool isOwnDrag(const QMimeData* mime) const;
+    // A drop at `pos` is taken: the action to answer, none (IgnoreAction) when
+    // refused. Shows the drop bar at the gap while a drop is taken, hides it otherwise.
     Qt::DropAction validateDrop(const QMimeData* mime, QPoint pos);
     bool acceptDrop(const QMimeData* mime, QPoint pos);
     void hideIndicator();

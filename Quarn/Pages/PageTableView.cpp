@@ -266,6 +266,15 @@ void PageTableView::startDrag(Qt::DropActions)
 
 void PageTableView::dragEnterEvent(QDragEnterEvent* event)
 {
+    // Rows dragged from this list are taken on entering, also over their own
+    // gap where no drop can be made: a refused enter gets no further moves,
+    // so the bar would never come and nothing would move on release.
+    if (controller_ && controller_->isOwnDrag(event->mimeData())) {
+        controller_->validateDrop(event->mimeData(), event->position().toPoint());
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return;
+    }
     dragMoveEvent(event);
 }
 

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFutureWatcher>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPointer>
@@ -35,11 +37,23 @@ void inBackground(QObject* context, std::function<Result()> work, std::function<
     watcher->setFuture(QtConcurrent::run(std::move(work)));
 }
 
-// The `lp` command line of a job: printer, copies, collation, sides, title.
+// The sheet the printer's paper gives, in points, turned as the paper is.
+QSizeF sheetSize(const QPrinter& printer)
+{
+    return printer.pageLayout().fullRect(QPageLayout::Point).size();
+}
+
+// The `lp` command line of a job: printer, paper, copies, collation, sides,
+// title. The file's sheets are already the paper's, margins and all: the
+// spooler prints them as they are, without scaling them again.
 QStringList lpArguments(const QPrinter& printer, const QString& file)
 {
     QStringList arguments;
     if (!printer.printerName().isEmpty()) arguments << QStringLiteral("-d") << printer.printerName();
+    const QPageSize paper = printer.pageLayout().pageSize();
+    if (paper.isValid() && paper.id() != QPageSize::Custom)
+        arguments << QStringLiteral("-o") << QStringLiteral("media=") + paper.key();
+    arguments << QStringLiteral("-o") << QStringLiteral("print-scaling=none");
     if (printer.copyCount() > 1) {
         arguments << QStringLiteral("-n") << QString::number(printer.copyCount());
         arguments << QStringLiteral("-o") << (printer.collateCopies() ? QStringLiteral("collate=true")
@@ -63,14 +77,15 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
     return arguments;
 }
 
-// Without CUPS's `lp`: each page drawn at the printer's resolution, fitted to the sheet.
+// Without CUPS's `lp`: each page drawn at the printer's resolution, fitted
+// inside the margins of the sheet.
 bool drawPages(const quarnkit::QuarnDocument& document, const std::vector<int>& pages, QPrinter& printer)
 {
-    printer.setFullPage(false);
+    printer.setFullPage(true); // the painter's origin at the paper's corner, where the margins are measured from
     QPainter painter;
     if (!painter.begin(&printer)) return false;
     const double resolution = printer.resolution();
-    const QRectF area(QPointF(0, 0), printer.pageLayout().paintRectPixels(int(resolution)).size());
+    const QRectF area = quarnkit::printArea(printer.pageLayout().fullRectPixels(int(resolution)).size(), resolution / 72);
     bool first = true;
     for (const int page : pages) {
         if (!first && !printer.newPage()) return false;
@@ -125,9 +140,10 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
     const std::vector<int> pages = chosenPages(printer, document.pageCount(), currentPage);
     if (pages.empty()) return false;
 
-    // Into a file: the pages themselves, as PDF.
+    // Into a file: the sheets as they would go to paper, as PDF.
     if (!printer.outputFileName().isEmpty()) {
-        inBackground<bool>(context, DocumentPages::writingJob(document, pages, printer.outputFileName()), finished);
+        inBackground<bool>(context, quarnkit::printingJob(document, pages, sheetSize(printer), printer.outputFileName()),
+                           finished);
         return true;
     }
 
@@ -136,7 +152,7 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
         finished(drawPages(document, pages, printer));
         return true;
     }
-    // To CUPS: the PDF of the pages goes to the spooler, which takes PDF.
+    // To CUPS: the PDF of the sheets goes to the spooler, which takes PDF.
     QString spool;
     {
         QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ravlen-print-XXXXXX.pdf"));
@@ -147,7 +163,7 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);
     inBackground<bool>(
-        context, DocumentPages::writingJob(document, pages, spool),
+        context, quarnkit::printingJob(document, pages, sheetSize(printer), spool),
         [lp, arguments, spool, guard, finished](bool written) {
             if (!written || !guard) {
                 QFile::remove(spool);

@@ -1,9 +1,11 @@
 #pragma once
 // Printing the chosen pages of a document without losing what a reader sees.
-// Into a PDF file the pages are copied as PDF pages, so text stays text and
-// marks stay marks. To a printer, the PDF of those pages goes to CUPS through
-// `lp`, which takes PDF; where `lp` is missing, the pages are drawn at the
-// printer's own resolution.
+// Each page goes on a sheet of the chosen paper, turned to fit it when its
+// shape asks for that, scaled to fit inside a 36-point margin on every side
+// and centred, its marks printed with it. Into a PDF file and to a printer
+// alike the sheets are written as PDF, so text stays text: to a printer they
+// go to CUPS through `lp`, which takes PDF. Where `lp` is missing, the pages
+// are drawn at the printer's own resolution, in the same place.
 #include <functional>
 #include <memory>
 #include <vector>

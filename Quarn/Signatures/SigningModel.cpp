@@ -45,7 +45,7 @@ void SigningModel::presentSignatureSheet(Signature::Kind kind)
     if (canSign()) setSignatureSheet(kind);
 }
 
-void SigningModel::placeAtCentre(const MarkBuilder& build, const QString& actionName)
+void SigningModel::placeAtCentre(const MarkBuilder& build, const QString& actionName, Placing placing)
 {
     quarnkit::QuarnDocument* document = viewer_.document();
     const std::optional<PagePoint> at = pageCentre && document ? pageCentre() : std::nullopt;
@@ -65,8 +65,10 @@ void SigningModel::placeAtCentre(const MarkBuilder& build, const QString& action
         MarkupModel& markup = MarkupModel::of(viewer_);
         markup.chooseTool(quarnkit::MarkupTool::select);
         // One undo step, announced by the document.
-        if (const std::optional<int> added = quarnkit::MarkEdits::add(*document, *page, *mark, actionName))
-            markup.select(MarkRef{at->page, *added});
+        const std::optional<int> added = placing == Placing::stamp
+                                             ? quarnkit::MarkEdits::addStamp(*document, *page, *mark, actionName)
+                                             : quarnkit::MarkEdits::add(*document, *page, *mark, actionName);
+        if (added) markup.select(MarkRef{at->page, *added});
     } catch (const std::exception& error) {
         emit failed(QString::fromUtf8(error.what()));
     }
@@ -80,7 +82,7 @@ void SigningModel::placeSignature(const Signature& signature)
             if (!rect) return std::nullopt;
             return SignatureInk::annotation(signature, *rect, rotation, SignatureInk::color);
         },
-        quarnkit::title(signature.kind));
+        quarnkit::title(signature.kind), Placing::asBuilt);
 }
 
 void SigningModel::insertDate()
@@ -90,7 +92,7 @@ void SigningModel::insertDate()
         [&text](PdfPoint centre, const PdfRect& box, int rotation) {
             return QuickFill::date(text, centre, box, rotation, SignatureInk::color);
         },
-        tr("Date"));
+        tr("Date"), Placing::stamp);
 }
 
 void SigningModel::insertCheckmark()
@@ -99,7 +101,7 @@ void SigningModel::insertCheckmark()
         [](PdfPoint centre, const PdfRect& box, int rotation) {
             return QuickFill::checkmark(centre, box, rotation, SignatureInk::color);
         },
-        tr("Checkmark"));
+        tr("Checkmark"), Placing::stamp);
 }
 
 void SigningModel::insertCross()
@@ -108,7 +110,7 @@ void SigningModel::insertCross()
         [](PdfPoint centre, const PdfRect& box, int rotation) {
             return QuickFill::cross(centre, box, rotation, SignatureInk::color);
         },
-        tr("Cross"));
+        tr("Cross"), Placing::stamp);
 }
 
 } // namespace quarn

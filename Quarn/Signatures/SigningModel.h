@@ -36,7 +36,9 @@ public:
     // Each puts its mark on the page under the centre of the view (or the
     // nearest page), in the signature ink, as one undo step named after it
     // ("Signature", "Initials", "Date", "Checkmark", "Cross"), then selects
-    // it with the select tool. Without a page there: the beep, nothing placed.
+    // it with the select tool. A stamp placed where a signature or stamp
+    // already sits steps off it, so both can be seen and picked. Without a
+    // page there: the beep, nothing placed.
     void placeSignature(const quarnkit::Signature& signature);
     void insertDate();
     void insertCheckmark();
@@ -56,7 +58,9 @@ private:
     // Builds a mark around a page point (page box, rotation).
     using MarkBuilder = std::function<std::optional<quarnkit::Annotation>(
         platform::PdfPoint centre, const platform::PdfRect& pageBox, int rotation)>;
-    void placeAtCentre(const MarkBuilder& build, const QString& actionName);
+    // A stamp steps off the signatures and stamps already on that spot.
+    enum class Placing { asBuilt, stamp };
+    void placeAtCentre(const MarkBuilder& build, const QString& actionName, Placing placing);
 
     ViewerModel& viewer_;
     std::optional<quarnkit::Signature::Kind> signatureSheet_;

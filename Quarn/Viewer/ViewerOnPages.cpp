@@ -42,19 +42,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() != QEvent::KeyPress || !model_ || !model_->isRunning()) return false;
-        // A key press travels up the parent chain; act on its first receiver only.
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key == lastEvent_ && watched != lastReceiver_) return false;
-        lastEvent_ = key;
-        lastReceiver_ = watched;
-        return handlePageKey(view_, key, watched);
+        // A key press comes to the window first, then to the focused widget
+        // (the window's own widget when nothing has the focus), then up the
+        // parents of that widget while none takes it: heard once, at the
+        // focused widget.
+        if (!watched->isWidgetType()) return false;
+        QWidget* first = QApplication::focusWidget();
+        if (!first) first = static_cast<QWidget*>(watched)->window();
+        if (watched != first) return false;
+        return handlePageKey(view_, static_cast<QKeyEvent*>(event), watched);
     }
 
 private:
     QuarnPDFView& view_;
     QPointer<ViewerModel> model_;
-    const QKeyEvent* lastEvent_ = nullptr;
-    const QObject* lastReceiver_ = nullptr;
 };
 
 // Whether the view has been attached to its model before, kept on the view.

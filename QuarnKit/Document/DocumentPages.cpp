@@ -1,10 +1,7 @@
 #include "QuarnKit/Document/DocumentPages.h"
 
-#include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageGeometries.h"
 #include "Platform/PdfPageLabels.h"
-
-#include <QFile>
 
 namespace quarnkit::DocumentPages {
 
@@ -33,20 +30,5 @@ std::vector<QString> labels(const QuarnDocument& document)
 std::vector<PageLink> links(const QuarnDocument& document, int page) { return document.pdf()->links(page); }
 
 QImage image(const QuarnDocument& document, int page, double scale) { return document.pdf()->render(page, scale); }
-
-std::function<bool()> writingJob(const QuarnDocument& document, std::vector<int> pages, QString path)
-{
-    return [pdf = document.pdf(), pages = std::move(pages), path = std::move(path)] {
-        try {
-            const std::shared_ptr<platform::PdfDocument> copy = pdf->copy();
-            platform::keepPages(*copy, pages);
-            if (copy->pageCount() != int(pages.size())) return false;
-            copy->saveToFile(QFile::encodeName(path).toStdString());
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
-    };
-}
 
 } // namespace quarnkit::DocumentPages

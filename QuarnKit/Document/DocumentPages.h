@@ -1,15 +1,13 @@
 #pragma once
 // What windows read of a document's pages: their page objects, geometries,
-// labels, links and pictures, and copies of chosen pages for a worker to
-// write. The application reads pages only through here and the other parts
-// of QuarnKit, never through the PDF layer.
+// labels, links and pictures. The application reads pages only through here
+// and the other parts of QuarnKit, never through the PDF layer.
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QImage>
 #include <QString>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -38,11 +36,6 @@ std::vector<PageLink> links(const QuarnDocument& document, int page);
 // The page drawn on the calling thread at `scale` pixels per point, on white.
 // Throws on a page that cannot be read; null when it cannot be drawn.
 QImage image(const QuarnDocument& document, int page, double scale);
-
-// A PDF of the chosen pages (zero-based, in the order given), written
-// atomically to `path` by a job that any thread may run: false when nothing
-// could be written. The job reads the document as it is when it runs.
-std::function<bool()> writingJob(const QuarnDocument& document, std::vector<int> pages, QString path);
 
 } // namespace DocumentPages
 

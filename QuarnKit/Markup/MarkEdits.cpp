@@ -17,7 +17,7 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 
 namespace {
 
-constexpr double pasteStep = 12; // pasted copies step this far right and down off identical marks
+constexpr double pasteStep = 12; // pasted copies and stamps step this far right and down off marks there
 
 bool onDocument(const QuarnDocument& document, int page) { return page >= 0 && page < document.pageCount(); }
 
@@ -78,7 +78,8 @@ std::vector<Annotation> marks(const QuarnDocument& document, int page)
     return all;
 }
 
-std::optional<int> markAt(QuarnDocument& document, int page, PdfPoint at, double tolerance, bool claim)
+std::optional<int> markAt(QuarnDocument& document, int page, PdfPoint at, double tolerance, bool claim,
+                          std::optional<int> held)
 {
     if (!onDocument(document, page)) return std::nullopt;
     platform::PdfDocument& pdf = *document.pdf();
@@ -86,7 +87,9 @@ std::optional<int> markAt(QuarnDocument& document, int page, PdfPoint at, double
     // The mark drawn on top is the one hit.
     for (size_t i = annotations.size(); i-- > 0;) {
         const Annotation& a = annotations[i];
-        if (!AnnotationFactory::isMarkup(a) || !MarkEditing::hits(a, at, tolerance)) continue;
+        if (!AnnotationFactory::isMarkup(a)) continue;
+        if (held && a.objectNumber == *held && a.rect.contains(at)) return a.objectNumber;
+        if (!MarkEditing::hits(a, at, tolerance)) continue;
         if (a.objectNumber > 0 || !claim) return a.objectNumber;
         // Numbering changes neither the drawing nor the order of the list.
         if (PdfAnnotations::numberDirect(pdf, page) == 0) return std::nullopt;
@@ -208,6 +211,22 @@ std::optional<int> paste(QuarnDocument& document, PageId page, std::vector<Annot
     for (Annotation& m : marks) MarkFrame::of(m).offset(offset).apply(m);
     const std::vector<int> added = add(document, page, marks, name);
     return added.empty() ? std::nullopt : std::optional<int>(added.back());
+}
+
+std::optional<int> addStamp(QuarnDocument& document, PageId page, Annotation stamp, const QString& name)
+{
+    const auto index = document.pageIndex(page);
+    if (!index) return std::nullopt;
+    // Signatures and stamps are drawings and text boxes; a highlight or a
+    // shape under the spot is meant to be stamped over.
+    std::vector<PdfRect> taken;
+    for (const Annotation& a : marks(document, *index)) {
+        const auto kind = MarkCatalog::kind(a);
+        if (kind == MarkKind::drawing || kind == MarkKind::text) taken.push_back(a.rect);
+    }
+    const PdfPoint offset = MarkupGeometry::clearOffset(stamp.rect, taken, pasteStep, cropBox(document, *index));
+    MarkFrame::of(stamp).offset(offset).apply(stamp);
+    return add(document, page, stamp, name);
 }
 
 std::optional<int> duplicate(QuarnDocument& document, PageId page, int object)

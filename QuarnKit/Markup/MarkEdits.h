@@ -29,7 +29,11 @@ std::vector<Annotation> marks(const QuarnDocument& document, int page);
 // A mark written straight into /Annots has no number to be known by: with
 // `claim` (for an edit to come) it is given an object of its own first, which
 // the document announces; without, it is reported as 0, which no edit takes.
-std::optional<int> markAt(QuarnDocument& document, int page, platform::PdfPoint at, double tolerance, bool claim);
+// The mark `held` (the selected one) is hit anywhere inside its frame, so a
+// signature is taken between its strokes too, unless a mark stacked above it
+// is hit there.
+std::optional<int> markAt(QuarnDocument& document, int page, platform::PdfPoint at, double tolerance, bool claim,
+                          std::optional<int> held = std::nullopt);
 
 // ---------------------------------------------------------------- edits, one undo step each
 
@@ -67,6 +71,11 @@ bool restack(QuarnDocument& document, PageId page, int object, bool toFront);
 // Marks from the clipboard onto a page as one step, stepped off identical
 // marks already there and kept on the page: the last one's object number.
 std::optional<int> paste(QuarnDocument& document, PageId page, std::vector<Annotation> marks, const QString& name);
+// A new stamp (a date, checkmark or cross) on top of the page as `add` puts
+// it, stepped off the signatures, stamps and other drawings and text boxes
+// whose frames it would cover there, so that each can be seen and picked, and
+// kept on the page: its object number.
+std::optional<int> addStamp(QuarnDocument& document, PageId page, Annotation stamp, const QString& name);
 // A copy of a mark beside it, as a "Duplicate" step: the copy's object number.
 std::optional<int> duplicate(QuarnDocument& document, PageId page, int object);
 

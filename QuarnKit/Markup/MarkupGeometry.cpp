@@ -121,7 +121,13 @@ PdfRect resize(const PdfRect& rect, MarkHandle handle, PdfPoint to, bool keepAsp
     return r;
 }
 
-PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area)
+namespace {
+
+// The first offset in steps of (step, -step) at which no rect of `rects`
+// collides with one of `avoiding`, kept inside `area`.
+template <typename Collides>
+PdfPoint stepOff(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step,
+                 const PdfRect& area, Collides collides)
 {
     if (rects.empty()) return {0, 0};
     PdfRect u = rects[0];
@@ -129,25 +135,36 @@ PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRec
         const double x0 = std::min(u.minX(), r.minX()), y0 = std::min(u.minY(), r.minY());
         u = {x0, y0, std::max(u.maxX(), r.maxX()) - x0, std::max(u.maxY(), r.maxY()) - y0};
     }
-    auto same = [](const PdfRect& a, const PdfRect& b) {
-        return std::fabs(a.x - b.x) < 0.5 && std::fabs(a.y - b.y) < 0.5 && std::fabs(a.width - b.width) < 0.5
-            && std::fabs(a.height - b.height) < 0.5;
-    };
     PdfPoint candidate{0, 0}, used{0, 0};
     for (int round = 0; round < 64; ++round) {
         const PdfRect moved{u.x + candidate.x, u.y + candidate.y, u.width, u.height};
         const PdfRect clamped = clamp(moved, area);
         used = {clamped.x - u.x, clamped.y - u.y};
-        const bool collides = std::any_of(rects.begin(), rects.end(), [&](const PdfRect& r) {
+        const bool collide = std::any_of(rects.begin(), rects.end(), [&](const PdfRect& r) {
             const PdfRect m{r.x + used.x, r.y + used.y, r.width, r.height};
-            return std::any_of(avoiding.begin(), avoiding.end(), [&](const PdfRect& o) { return same(m, o); });
+            return std::any_of(avoiding.begin(), avoiding.end(), [&](const PdfRect& o) { return collides(m, o); });
         });
-        if (!collides) return used;
+        if (!collide) return used;
         candidate = {used.x + step, used.y - step};
     }
-    // Every spot is taken (a pile of 64 copies): stay on the page rather than
-    // step off it, where the marks could no longer be seen or picked.
+    // Every spot is taken (a pile of 64): stay on the page rather than step
+    // off it, where the marks could no longer be seen or picked.
     return used;
+}
+
+} // namespace
+
+PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area)
+{
+    return stepOff(rects, avoiding, step, area, [](const PdfRect& a, const PdfRect& b) {
+        return std::fabs(a.x - b.x) < 0.5 && std::fabs(a.y - b.y) < 0.5 && std::fabs(a.width - b.width) < 0.5 &&
+               std::fabs(a.height - b.height) < 0.5;
+    });
+}
+
+PdfPoint clearOffset(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area)
+{
+    return stepOff({rect}, avoiding, step, area, [](const PdfRect& a, const PdfRect& b) { return a.intersects(b); });
 }
 
 PdfRect pasteBounds(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area)

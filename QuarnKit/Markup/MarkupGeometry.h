@@ -46,6 +46,9 @@ PdfRect resize(const PdfRect& rect, MarkHandle handle, PdfPoint to, bool keepAsp
 // The offset that moves pasted marks off identical marks already there, in
 // steps of (step, -step), kept inside `area` (also when every spot is taken).
 PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);
+// The offset, in the same steps and kept inside `area`, that moves `rect` off
+// every frame of `avoiding` it overlaps.
+PdfPoint clearOffset(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);
 PdfRect pasteBounds(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);
 
 } // namespace MarkupGeometry

@@ -1,5 +1,12 @@
 #include "QuarnKit/Viewer/PrintLayout.h"
 
+#include "Platform/PdfDocument.h"
+#include "Platform/PdfWriting.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/PageRender.h"
+
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,6 +34,44 @@ PrintPlacement placeOnSheet(platform::PdfSize page, const QRectF& area)
     const double fit = std::min(area.width() / width, area.height() / height);
     const QSizeF shown(width * fit, height * fit);
     return {QRectF(area.center() - QPointF(shown.width(), shown.height()) / 2, shown), turned};
+}
+
+QRectF printArea(const QSizeF& sheet, double unitsPerPoint)
+{
+    const double margin = printMargin * unitsPerPoint;
+    const QRectF area = QRectF(QPointF(0, 0), sheet).adjusted(margin, margin, -margin, -margin);
+    return area.isValid() ? area : QRectF();
+}
+
+std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet, QString path)
+{
+    return [pdf = document.pdf(), pages = std::move(pages), sheet, path = std::move(path)] {
+        try {
+            const QRectF area = printArea(sheet, 1);
+            if (pages.empty() || area.isEmpty()) return false;
+            const std::shared_ptr<platform::PdfDocument> source = pdf->copy();
+            const std::shared_ptr<platform::PdfDocument> out = platform::PdfDocument::createEmpty();
+            for (const int index : pages) {
+                const platform::PdfPageGeometry geometry = source->pageGeometry(index);
+                const platform::PdfSize drawn = Exporter::drawnSize(geometry, Exporter::displayBox(geometry));
+                const PrintPlacement placed = placeOnSheet(drawn, area);
+                if (placed.rect.isEmpty()) return false;
+                // The shown page, turned a quarter clockwise when it must be,
+                // scaled into its place on the sheet (y down from the top left).
+                platform::PdfMatrix toSheet = Exporter::userToPixels(geometry, 1.0);
+                if (placed.turned) toSheet = toSheet.then({0, 1, -1, 0, drawn.height, 0});
+                const double fit = placed.rect.width() / (placed.turned ? drawn.height : drawn.width);
+                toSheet = toSheet.then(platform::PdfMatrix::scale(fit, fit))
+                              .then(platform::PdfMatrix::translate(placed.rect.x(), placed.rect.y()));
+                platform::PdfWriting::appendFlattenedPage(*out, *source, index, toSheet, {sheet.width(), sheet.height()});
+            }
+            if (out->pageCount() != int(pages.size())) return false;
+            out->saveToFile(QFile::encodeName(path).toStdString());
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
 }
 
 } // namespace quarnkit

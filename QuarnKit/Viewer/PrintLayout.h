@@ -4,11 +4,18 @@
 #include "Platform/PdfGeometry.h"
 
 #include <QRectF>
+#include <QString>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
 namespace quarnkit {
+
+class QuarnDocument;
+
+// Printed pages keep this margin, in points, on every side of the sheet.
+inline constexpr double printMargin = 36;
 
 // The pages to print, zero-based and ascending, from the dialog's one-based
 // inclusive ranges: every page when there are none. Pages past the end are
@@ -22,5 +29,17 @@ struct PrintPlacement {
     bool turned = false; // a quarter turn clockwise
 };
 PrintPlacement placeOnSheet(platform::PdfSize page, const QRectF& area);
+
+// The part of a sheet that pages are printed in: the sheet less the margin
+// on every side, in the sheet's units (`unitsPerPoint` of them to a point).
+QRectF printArea(const QSizeF& sheet, double unitsPerPoint);
+
+// The chosen pages (zero-based, in the order given) as they go to paper: a
+// PDF of one sheet of `sheet` points a page, the page with its marks and
+// form fields painted in, placed in the sheet's print area as placeOnSheet
+// puts it; text stays text. Written atomically to `path` by a job that any
+// thread may run: false when nothing could be written. The job reads the
+// document as it is when it runs.
+std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet, QString path);
 
 } // namespace quarnkit

@@ -107,6 +107,26 @@ QByteArray makeTextPdf(int pages, const std::string& extraText, const std::strin
     return writePdf(objects, "1.4", " /Info " + std::to_string(objects.size()) + " 0 R");
 }
 
+QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes)
+{
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+    std::string kids;
+    for (const auto& [width, height] : sizes) {
+        const std::string w = std::to_string(width), h = std::to_string(height);
+        const std::string content = "0 g 0 0 " + w + " " + h + " re f 1 g 0 " + std::to_string(height - 100) +
+                                    " 100 100 re f BT /F1 24 Tf 72 700 Td (Page " +
+                                    std::to_string(objects.size() / 2) + ") Tj ET";
+        kids += std::to_string(objects.size() + 1) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
+                          "] /Resources << /Font << /F1 3 0 R >> >> /Contents " + std::to_string(objects.size() + 2) +
+                          " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(sizes.size()) + " >>";
+    return writePdf(objects);
+}
+
 QString runProgram(const QString& program, const QStringList& arguments, int* exitCode)
 {
     QProcess process;

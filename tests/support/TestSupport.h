@@ -33,6 +33,9 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
 // written by hand so that tests do not depend on the code they check.
 // With a `title`, the document info holds it as the title.
 QByteArray makeTextPdf(int pages, const std::string& extraText = {}, const std::string& title = {});
+// Pages of the given sizes (points) painted black to their edges, each with a
+// white 100-point square in its top-left corner and "Page N" in white.
+QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes);
 // What another program prints (standard output and error together) when run
 // with `arguments`, waiting up to a minute; its exit code in `exitCode`
 // (-1 when it did not end normally).

@@ -12,6 +12,7 @@
 #include "../App/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
 
 using namespace quarn;
 using namespace viewertest;
@@ -79,24 +81,51 @@ struct Window {
     std::string pageText(int index) { return document->pdf()->textPage(index).text(); }
     QPoint rowCentre(int row) { return table()->visualRect(table()->model()->index(row, 0)).center(); }
     QPoint rowTop(int row) { return table()->visualRect(table()->model()->index(row, 0)).topLeft() + QPoint(40, 3); }
+    // A point of the list in the window's coordinates, where the system delivers drags.
+    QPoint inWindow(QPoint inList) { return table()->viewport()->mapTo(screen.get(), inList); }
 };
 
-// Delivers a drop to the list as the system's drag loop would: enter, move, drop.
-bool dropOnList(QWidget* viewport, const QMimeData* mime, QPoint at, Qt::DropActions actions)
-{
-    QDragEnterEvent enter(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    QDragMoveEvent move(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &move);
-    if (!move.isAccepted()) {
-        QDragLeaveEvent leave;
-        QApplication::sendEvent(viewport, &leave);
-        return false;
+// The system's drag loop, standing in for the one the offscreen platform
+// lacks: it delivers a drag to the window at each pointer position as the
+// system does (enter on coming in, a move at every position, the drop on
+// release only when the last position took it, else a leave), and Qt's own
+// window finds the widget under the pointer and keeps to the rules of the
+// widgets' answers.
+struct DragLoop {
+    QWindow* window;
+    const QMimeData* mime;
+    Qt::DropActions actions = Qt::MoveAction;
+    bool inside = false;
+    Qt::DropAction taken = Qt::IgnoreAction;
+
+    void moveTo(QPoint at)
+    {
+        if (!inside) {
+            QDragEnterEvent enter(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window, &enter);
+            taken = enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction;
+            inside = true;
+        }
+        QDragMoveEvent move(at, actions, mime, Qt::LeftButton, Qt::NoModifier);
+        if (taken != Qt::IgnoreAction) {
+            move.setDropAction(taken);
+            move.accept();
+        }
+        QApplication::sendEvent(window, &move);
+        taken = move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
     }
-    QDropEvent drop(QPointF(at), actions, mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    return drop.isAccepted();
-}
+    Qt::DropAction release(QPoint at)
+    {
+        if (taken == Qt::IgnoreAction) {
+            QDragLeaveEvent leave;
+            QApplication::sendEvent(window, &leave);
+            return Qt::IgnoreAction;
+        }
+        QDropEvent drop(QPointF(at), actions, mime, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+    }
+};
 
 QMimeData* filesMime(const QStringList& paths)
 {
@@ -166,32 +195,56 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     EXPECT_TRUE(testsupport::waitFor([&] { return row.data(pageFadeRole).toDouble() == 1.0; }));
 }
 
-TEST(Sidebar, DraggingRowThreeToTheTopIsOneMovePageStep)
+TEST(Sidebar, DraggingAThumbnailMovesItsPageWhereTheBarShows)
 {
     Window w(testsupport::makeTextPdf(5));
     PageTableView* table = w.table();
     ASSERT_NE(table, nullptr);
+    QWidget* port = table->viewport();
+    // The bar's middle, read from the list as drawn.
+    const auto barShown = [&] {
+        if (!table->indicator()->isVisible()) return false;
+        const QPoint middle = table->indicator()->geometry().center();
+        const QColor drawn = port->grab().toImage().pixelColor(middle);
+        const QColor accent = quarnkit::Design::accent();
+        return std::abs(drawn.red() - accent.red()) < 8 && std::abs(drawn.green() - accent.green()) < 8 &&
+               std::abs(drawn.blue() - accent.blue()) < 8;
+    };
     const int before = w.stack().count();
-    bool dropped = false;
-    // The system's drag loop, standing in: the same events at the top of row 1.
+    bool barOverOwnGap = true, barAtTop = false, barAtTopWhere = false;
+    Qt::DropAction dropped = Qt::IgnoreAction;
     table->runDrag = [&](QDrag* drag) {
-        dropped = dropOnList(table->viewport(), drag->mimeData(), w.rowTop(0), Qt::MoveAction);
-        return dropped ? Qt::MoveAction : Qt::IgnoreAction;
+        // The drag comes in where it began, over its own gap, where no drop can be made.
+        DragLoop loop{w.screen->windowHandle(), drag->mimeData()};
+        loop.moveTo(w.inWindow(w.rowCentre(2) + QPoint(0, 8)));
+        barOverOwnGap = table->indicator()->isVisible();
+        loop.moveTo(w.inWindow(w.rowTop(0)));
+        barAtTop = barShown();
+        barAtTopWhere = std::abs(table->indicator()->geometry().center().y() -
+                                 table->visualRect(table->model()->index(0, 0)).top()) <= 2;
+        loop.moveTo(w.inWindow(w.rowCentre(2) - QPoint(0, 8)));
+        barOverOwnGap = barOverOwnGap || table->indicator()->isVisible();
+        loop.moveTo(w.inWindow(w.rowTop(0) + QPoint(0, 2)));
+        dropped = loop.release(w.inWindow(w.rowTop(0) + QPoint(0, 2)));
+        return dropped;
     };
     const QPoint start = w.rowCentre(2);
-    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, start);
-    QTest::mouseMove(table->viewport(), start + QPoint(0, 10));
-    QTest::mouseMove(table->viewport(), start + QPoint(0, 30));
-    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, start + QPoint(0, 30));
-    ASSERT_TRUE(dropped);
+    QTest::mousePress(port, Qt::LeftButton, {}, start);
+    QTest::mouseMove(port, start + QPoint(0, 4));
+    QTest::mouseMove(port, start + QPoint(0, 8 + QApplication::startDragDistance()));
+    QTest::mouseRelease(port, Qt::LeftButton, {}, start + QPoint(0, 8));
 
+    EXPECT_FALSE(barOverOwnGap);
+    EXPECT_TRUE(barAtTop);
+    EXPECT_TRUE(barAtTopWhere);
+    ASSERT_EQ(dropped, Qt::MoveAction);
     EXPECT_EQ(w.stack().count(), before + 1);
     EXPECT_EQ(w.stack().undoText(), QStringLiteral("Move Page"));
     EXPECT_NE(w.pageText(0).find("Page 3"), std::string::npos);
     EXPECT_NE(w.pageText(1).find("Page 1"), std::string::npos);
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), std::set<int>{0});
     EXPECT_EQ(table->selectionModel()->selectedRows().size(), 1);
-    EXPECT_EQ(table->indicator()->isVisible(), false);
+    EXPECT_FALSE(table->indicator()->isVisible());
 
     w.stack().undo();
     EXPECT_NE(w.pageText(0).find("Page 1"), std::string::npos);
@@ -203,23 +256,31 @@ TEST(Sidebar, ADropThatLeavesTheOrderAsItIsIsRefused)
     Window w(testsupport::makeTextPdf(5));
     PageListController* controller = w.screen->findChild<PageListController*>();
     ASSERT_NE(controller, nullptr);
+    const int before = w.stack().count();
     std::unique_ptr<QMimeData> mime(controller->dragData({1, 2}));
     controller->dragStarted({1, 2});
-    struct Case {
+    const struct {
         QPoint at;
-        bool accepted;
+        bool taken;
     } cases[] = {
-        {w.rowTop(1), false},             // gap 1: directly above row 2
+        {w.rowTop(1), false},                    // gap 1: directly above row 2
         {w.rowCentre(2) + QPoint(0, 10), false}, // gap 3: between them
-        {w.rowTop(0), true},              // gap 0: to the top
+        {w.rowTop(0), true},                     // gap 0: to the top
     };
-    for (const Case& c : cases) {
-        QDragEnterEvent enter(c.at, Qt::MoveAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.table()->viewport(), &enter);
-        EXPECT_EQ(enter.isAccepted(), c.accepted) << c.at.y();
-        EXPECT_EQ(w.table()->indicator()->isVisibleTo(w.table()), c.accepted);
+    for (const auto& c : cases) {
+        DragLoop loop{w.screen->windowHandle(), mime.get()};
+        loop.moveTo(w.inWindow(c.at));
+        EXPECT_EQ(loop.taken == Qt::MoveAction, c.taken) << c.at.y();
+        EXPECT_EQ(w.table()->indicator()->isVisibleTo(w.table()), c.taken);
+        if (c.taken) {
+            QDragLeaveEvent leave;
+            QApplication::sendEvent(w.screen->windowHandle(), &leave);
+        } else {
+            EXPECT_EQ(loop.release(c.at), Qt::IgnoreAction);
+        }
     }
     controller->dragEnded();
+    EXPECT_EQ(w.stack().count(), before);
     EXPECT_EQ(controller->dropGap(w.rowCentre(4) + QPoint(0, 5)), 5);
     EXPECT_EQ(controller->dropGap(w.rowCentre(4) - QPoint(0, 5)), 4);
 }
@@ -236,14 +297,18 @@ TEST(Sidebar, DroppingAPdfFileIntoTheListInsertsItsPages)
     std::unique_ptr<QMimeData> refused(filesMime({text}));
     PageListController* controller = w.screen->findChild<PageListController*>();
     EXPECT_EQ(controller->validateDrop(refused.get(), w.rowCentre(0)), Qt::IgnoreAction);
-    dropOnList(w.table()->viewport(), refused.get(), w.rowCentre(0), Qt::CopyAction);
+    DragLoop refusal{w.screen->windowHandle(), refused.get(), Qt::CopyAction};
+    refusal.moveTo(w.inWindow(w.rowCentre(0)));
+    refusal.release(w.inWindow(w.rowCentre(0)));
     QTest::qWait(20); // that nothing opens is the point: it would have by now
     EXPECT_EQ(w.document->pageCount(), 3);
     EXPECT_EQ(w.stack().count(), before);
 
     std::unique_ptr<QMimeData> mime(filesMime({other}));
     // The lower half of row 1: the pages go in after page 1.
-    EXPECT_TRUE(dropOnList(w.table()->viewport(), mime.get(), w.rowCentre(0) + QPoint(0, 10), Qt::CopyAction));
+    DragLoop drop{w.screen->windowHandle(), mime.get(), Qt::CopyAction};
+    drop.moveTo(w.inWindow(w.rowCentre(0) + QPoint(0, 10)));
+    EXPECT_EQ(drop.release(w.inWindow(w.rowCentre(0) + QPoint(0, 10))), Qt::CopyAction);
     ASSERT_TRUE(testsupport::waitFor([&] { return w.document->pageCount() == 7; }));
     EXPECT_EQ(w.stack().count(), before + 1);
     EXPECT_EQ(w.stack().undoText(), QStringLiteral("Insert 4 Pages"));

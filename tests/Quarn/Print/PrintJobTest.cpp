@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QProcess>
@@ -48,7 +51,7 @@ void choosePages(QPrinter& printer, int from, int to)
 
 struct Window {
     Settings settings;
-    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeTextPdf(4));
+    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeDarkPagesPdf(std::vector<std::pair<int, int>>(4, {612, 792})));
     std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), settings);
     quarn::QuarnPDFView* view() const { return screen->pageViewHost()->view(); }
 };
@@ -106,6 +109,8 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     Window window;
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFileName(QString());
+    printer.setPageSize(QPageSize(QPageSize::Letter));
+    printer.setPageOrientation(QPageLayout::Portrait);
     printer.setCopyCount(2);
     choosePages(printer, 2, 3);
     ASSERT_TRUE(quarn::printing::print(*window.view(), printer));
@@ -120,9 +125,29 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     QFile list(arguments);
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     const QStringList given = QString::fromUtf8(list.readAll()).split('\n', Qt::SkipEmptyParts);
-    // Two copies asked of the spooler (no printer of that name exists here).
+    // Two copies asked of the spooler (no printer of that name exists here),
+    // on the paper chosen, printed as they are: the sheets carry the margins.
     ASSERT_GE(given.indexOf("-n"), 0);
     EXPECT_EQ(given.value(given.indexOf("-n") + 1), "2");
+    EXPECT_TRUE(given.contains("media=Letter")) << given.join(' ').toStdString();
+    EXPECT_TRUE(given.contains("print-scaling=none")) << given.join(' ').toStdString();
+    // Each page on a Letter sheet, fitted inside 36 points of white on every
+    // side and centred: 540 points wide from x = 36, 698.8 high from y = 46.6.
+    const QString sheet = bin.filePath("sheet");
+    int code = -1;
+    testsupport::runProgram(QStringLiteral("pdftoppm"), {"-r", "72", "-f", "1", "-l", "1", "-singlefile", "-png", kept, sheet}, &code);
+    ASSERT_EQ(code, 0);
+    const QImage image(sheet + ".png");
+    ASSERT_EQ(image.size(), QSize(612, 792));
+    const struct {
+        QPoint at;
+        bool dark;
+    } spots[] = {
+        {{33, 396}, false}, {{39, 396}, true},   {{579, 396}, false}, {{573, 396}, true},
+        {{306, 43}, false}, {{306, 50}, true},   {{306, 749}, false}, {{306, 742}, true},
+    };
+    for (const auto& spot : spots)
+        EXPECT_EQ(image.pixelColor(spot.at).lightness() < 128, spot.dark) << spot.at.x() << "," << spot.at.y();
     // The spool file is gone once lp has it.
     const QString spool = given.last();
     EXPECT_TRUE(testsupport::waitFor([&] { return !QFileInfo::exists(spool); }));

@@ -9,6 +9,9 @@
 #include "Quarn/Signatures/SignPopover.h"
 #include "Quarn/Signatures/SignaturePad.h"
 #include "Quarn/Signatures/SignatureSheet.h"
+#include "Quarn/Viewer/TextSelection.h"
+#include "Quarn/Viewer/PagePlacement.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Signatures/SigningHarness.h"
 #include "Quarn/Viewer/ToolbarItems.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -146,6 +149,75 @@ TEST(SigningTest, StampsArePlacedSelectedAndUndoneByName)
         w.stack->undo();
         EXPECT_TRUE(w.marks().empty());
     }
+}
+
+TEST(SigningTest, AStampWhereOneAlreadySitsStepsOffItSoEachCanBePicked)
+{
+    SigningWindow w;
+    // From the Sign menu, each at the middle of the view: two checkmarks, a date, a cross.
+    for (const char* item : {"Insert Checkmark", "Insert Checkmark", "Insert Date", "Insert Cross"})
+        w.commands->action(QString::fromLatin1(item))->trigger();
+    const auto marks = w.marks();
+    ASSERT_EQ(marks.size(), 4u);
+    for (size_t i = 0; i < marks.size(); ++i)
+        for (size_t j = i + 1; j < marks.size(); ++j)
+            EXPECT_FALSE(marks[i].rect.intersects(marks[j].rect)) << i << " covers " << j;
+    // A click at the middle of each picks that one.
+    MarkEditor& editor = MarkEditor::of(w.view());
+    for (const auto& mark : marks) {
+        const QPoint at = w.view().placement().convertFromPage(platform::PdfPoint{mark.rect.midX(), mark.rect.midY()}, 0).toPoint();
+        QTest::mouseClick(w.view().viewport(), Qt::LeftButton, {}, at);
+        ASSERT_TRUE(editor.selected());
+        EXPECT_EQ(editor.selected()->object, mark.objectNumber) << mark.subtype;
+    }
+    // Each stamp is one step; undo takes the last away and leaves the others where they are.
+    EXPECT_EQ(w.stack->undoText(), QStringLiteral("Cross"));
+    w.stack->undo();
+    const auto left = w.marks();
+    ASSERT_EQ(left.size(), 3u);
+    for (size_t i = 0; i < left.size(); ++i) EXPECT_NEAR(left[i].rect.x, marks[i].rect.x, 0.01);
+}
+
+TEST(SigningTest, ADragBetweenTheStrokesOfASelectedSignatureMovesIt)
+{
+    // A page of text lines from top to bottom: a drag that missed the mark would select words.
+    std::string text;
+    for (int y = 740; y > 40; y -= 16) text += "BT /F1 12 Tf 40 " + std::to_string(y) + " Td (" + std::string(14, 'W') + " lorem ipsum dolor sit amet consectetur adipiscing elit sed do) Tj ET\n";
+    const QByteArray pdf = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>",
+        "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+    });
+    SigningWindow w(pdf);
+    // Two upright strokes far apart, as a signature of two letters might be.
+    auto signature = quarnkit::SignatureInk::drawn({{{0, 0}, {0, 60}}, {{200, 0}, {200, 60}}}, Signature::Kind::signature);
+    ASSERT_TRUE(signature);
+    SigningModel::of(*w.model).placeSignature(*signature);
+    MarkEditor& editor = MarkEditor::of(w.view());
+    ASSERT_TRUE(editor.selected());
+    const auto placed = w.marks().front();
+    const int steps = w.stack->count();
+
+    const auto viewPoint = [&](double x, double y) { return w.view().placement().convertFromPage(platform::PdfPoint{x, y}, 0).toPoint(); };
+    const QPoint from = viewPoint(placed.rect.midX(), placed.rect.midY()); // between the strokes
+    const QPoint to = viewPoint(placed.rect.midX() + 60, placed.rect.midY() - 80);
+    QWidget* port = w.view().viewport();
+    QTest::mousePress(port, Qt::LeftButton, {}, from);
+    for (int i = 1; i <= 4; ++i) QTest::mouseMove(port, from + (to - from) * i / 4);
+    QTest::mouseRelease(port, Qt::LeftButton, {}, to);
+
+    EXPECT_TRUE(w.view().interactions().textSelection().current().isEmpty());
+    ASSERT_EQ(w.marks().size(), 1u);
+    const auto moved = w.marks().front();
+    const double scale = w.view().scaleFactor();
+    EXPECT_NEAR(moved.rect.x - placed.rect.x, 60, 2 / scale);
+    EXPECT_NEAR(moved.rect.y - placed.rect.y, -80, 2 / scale);
+    EXPECT_EQ(w.stack->count(), steps + 1);
+    EXPECT_EQ(w.stack->undoText(), QStringLiteral("Move"));
+    ASSERT_TRUE(editor.selected());
+    EXPECT_EQ(editor.selected()->object, moved.objectNumber);
 }
 
 TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)

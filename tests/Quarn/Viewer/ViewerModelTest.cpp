@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 using namespace quarn;
 using quarnkit::DisplayMode;
@@ -220,18 +221,24 @@ TEST(ViewerModel, PageKeysTurnPagesOnlyWhenThePageViewOwnsThem)
     model.setZoom(0.5); // the page is narrower than the view
     h.pageViewHost->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(h.pageViewHost.get()));
-    h.view().setFocus();
+    // The user clicks the page, then presses keys: they come to the window,
+    // which hands them to the focused widget.
+    QTest::mouseClick(h.view().viewport(), Qt::LeftButton, {}, h.view().viewport()->rect().center());
+    QWindow* window = h.pageViewHost->windowHandle();
 
-    QTest::keyClick(&h.view(), Qt::Key_End);
+    QTest::keyClick(window, Qt::Key_End);
     EXPECT_EQ(h.view().currentPageIndex(), 9);
-    QTest::keyClick(&h.view(), Qt::Key_Home);
+    QTest::keyClick(window, Qt::Key_Home);
     EXPECT_EQ(h.view().currentPageIndex(), 0);
-    QTest::keyClick(&h.view(), Qt::Key_Right);
+    QTest::keyClick(window, Qt::Key_Right);
     EXPECT_EQ(h.view().currentPageIndex(), 1);
-    QTest::keyClick(&h.view(), Qt::Key_Left);
-    EXPECT_EQ(h.view().currentPageIndex(), 0);
+    QTest::keyClick(window, Qt::Key_Right);
+    EXPECT_EQ(h.view().currentPageIndex(), 2);
+    QTest::keyClick(window, Qt::Key_Left);
+    EXPECT_EQ(h.view().currentPageIndex(), 1);
     // With a modifier the key is not a page key.
-    EXPECT_FALSE(handlePageKey(h.view(), new QKeyEvent(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier), &h.view()));
+    QKeyEvent commandEnd(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_FALSE(handlePageKey(h.view(), &commandEnd, &h.view()));
     // A page wider than the view leaves the arrows to scrolling.
     model.setZoom(4);
     QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);

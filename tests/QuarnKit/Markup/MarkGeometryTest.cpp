@@ -76,6 +76,23 @@ TEST(MarkupGeometry, PastePlacementSteppingOffIdenticalMarks)
     EXPECT_EQ(stuck, (PdfPoint{0, 0}));
 }
 
+TEST(MarkupGeometry, AStampStepsOffEveryFrameItWouldCover)
+{
+    const PdfRect page{0, 0, 612, 792};
+    const PdfRect r{100, 100, 20, 20};
+    const struct {
+        std::vector<PdfRect> taken;
+        PdfPoint offset;
+    } cases[] = {
+        {{}, {0, 0}},
+        {{{121, 100, 20, 20}}, {0, 0}},             // beside it, not over it
+        {{{110, 105, 20, 20}}, {24, -24}},          // partly under it: off it altogether
+        {{{90, 90, 80, 40}}, {36, -36}},            // a wider frame: off its bottom edge
+        {{r, {112, 88, 20, 20}}, {36, -36}},        // two in a row
+    };
+    for (const auto& c : cases) EXPECT_EQ(MarkupGeometry::clearOffset(r, c.taken, 12, page), c.offset);
+}
+
 TEST(MarkFrame, HandlesAndLineBounds)
 {
     EXPECT_EQ(MarkEditing::handles(*AnnotationFactory::rectangle({0, 0}, {10, 10}, RGBA::ink, 1, false)).size(), 8u);

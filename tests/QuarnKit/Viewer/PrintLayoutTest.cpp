@@ -1,6 +1,12 @@
 #include "QuarnKit/Viewer/PrintLayout.h"
 
+#include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <QTemporaryDir>
 
 using quarnkit::placeOnSheet;
 using quarnkit::printedPages;
@@ -47,4 +53,44 @@ TEST(PrintLayout, APageFillsTheSheetCentredAndTurnedToItsOrientation)
         EXPECT_NEAR(placed.rect.height(), c.rect.height(), 0.01);
     }
     EXPECT_TRUE(placeOnSheet({0, 100}, portrait).rect.isEmpty());
+}
+
+TEST(PrintLayout, EachPageGoesOnASheetInsideItsMarginsTurnedToFit)
+{
+    // On a Letter sheet a Letter page fits the 540-point width between the
+    // margins: x from 36 to 576, y from 46.6 to 745.4 (top down). A landscape
+    // page is turned a quarter clockwise into the same place, so its top-left
+    // corner comes to the top right.
+    const auto document = quarnkit::QuarnDocument::fromData(testsupport::makeDarkPagesPdf({{612, 792}, {792, 612}}));
+    ASSERT_TRUE(document);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sheets.pdf");
+    ASSERT_TRUE(quarnkit::printingJob(*document, {0, 1}, QSizeF(612, 792), path)());
+    const auto sheets = platform::PdfDocument::openFile(path.toStdString());
+    ASSERT_EQ(sheets->pageCount(), 2);
+    const struct {
+        QPoint at;
+        bool dark[2]; // on the portrait page's sheet, on the landscape page's
+    } cases[] = {
+        {{20, 396}, {false, false}},  // left margin
+        {{592, 396}, {false, false}}, // right margin
+        {{306, 40}, {false, false}},  // above the page
+        {{306, 752}, {false, false}}, // below it
+        {{42, 396}, {true, true}},    // just inside the left edge
+        {{570, 396}, {true, true}},   // just inside the right edge
+        {{306, 740}, {true, true}},   // just above the bottom edge
+        {{70, 80}, {false, true}},    // the page's top-left corner: the white square, unless turned
+        {{542, 80}, {true, false}},   // the top right: where the turned page's square goes
+    };
+    for (int sheet = 0; sheet < 2; ++sheet) {
+        const platform::PdfRect media = sheets->pageGeometry(sheet).mediaBox;
+        EXPECT_NEAR(media.width, 612, 0.01);
+        EXPECT_NEAR(media.height, 792, 0.01);
+        const QImage image = sheets->render(sheet, 1.0);
+        ASSERT_EQ(image.size(), QSize(612, 792));
+        for (const auto& c : cases)
+            EXPECT_EQ(image.pixelColor(c.at).lightness() < 128, c.dark[sheet]) << sheet << " at " << c.at.x() << "," << c.at.y();
+    }
+    // A sheet too small for its margins prints nothing.
+    EXPECT_FALSE(quarnkit::printingJob(*document, {0}, QSizeF(70, 70), dir.filePath("none.pdf"))());
 }
