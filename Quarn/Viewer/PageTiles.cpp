@@ -95,8 +95,11 @@ void PageTiles::requestMissing()
     const QRectF view = view_.viewport()->rect();
     const QPointF centre = view.center();
     std::vector<TileRequest> wanted;
-    for (const TileRequest& tile : tilesIn(view))
-        if (!renderer_->contains(tile.key)) wanted.push_back(tile);
+    for (TileRequest tile : tilesIn(view))
+        if (!renderer_->contains(tile.key)) {
+            tile.windowWaits = renderer_->cachedLevels(tile.key.page).empty();
+            wanted.push_back(tile);
+        }
     std::stable_sort(wanted.begin(), wanted.end(), [&](const TileRequest& a, const TileRequest& b) {
         return QLineF(rectInView(a).center(), centre).length() < QLineF(rectInView(b).center(), centre).length();
     });

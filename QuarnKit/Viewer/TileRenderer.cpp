@@ -172,7 +172,8 @@ struct TileRenderer::Shared {
     // The page's display list, made once per page and generation by the first
     // worker that needs it; other workers wait for that one (never the UI thread).
     std::shared_ptr<platform::PdfDisplayList> displayList(int page, quint64 gen,
-                                                          const std::shared_ptr<platform::PdfDocument>& doc)
+                                                          const std::shared_ptr<platform::PdfDocument>& doc,
+                                                          bool windowWaits)
     {
         std::unique_lock lock(mutex);
         auto found = lists.find(page);
@@ -191,7 +192,7 @@ struct TileRenderer::Shared {
         std::shared_ptr<platform::PdfDisplayList> list;
         std::vector<platform::PdfLink> links;
         try {
-            if (doc) list = doc->displayList(page);
+            if (doc) list = doc->displayList(page, windowWaits);
         } catch (...) {
             // A page that cannot be recorded renders as nothing: its tiles stay white.
         }
@@ -243,7 +244,7 @@ struct TileRenderer::Shared {
             QImage image;
             try {
                 // 32-bit pixels draw without conversion on every paint.
-                if (auto list = self->displayList(request.key.page, gen, doc)) {
+                if (auto list = self->displayList(request.key.page, gen, doc, request.windowWaits)) {
                     const auto buffers = self->buffers;
                     image = list->renderRgb32(request.key.level / 1000.0, request.clip,
                                               [&buffers](QSize size) { return buffers->take(size); });

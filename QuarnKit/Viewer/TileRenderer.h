@@ -39,6 +39,9 @@ inline size_t qHash(const TileKey& key, size_t seed = 0)
 struct TileRequest {
     TileKey key;
     QRect clip; // device pixels of the page at the key's level
+    // Nothing of the page shows on screen until it comes (a first paint):
+    // its page is recorded without waiting for the window to be quiet.
+    bool windowWaits = false;
 };
 
 class TileRenderer : public QObject {
