@@ -31,6 +31,8 @@ void PageTiles::setDocument(const quarnkit::QuarnDocument* document)
 
 void PageTiles::invalidate(std::optional<int> page) { renderer_->invalidate(page); }
 
+void PageTiles::invalidate(const std::vector<int>& pages) { renderer_->invalidate(pages); }
+
 int PageTiles::level() const
 {
     return std::max(1, int(std::lround(view_.scaleFactor() * view_.viewport()->devicePixelRatioF() * 1000)));

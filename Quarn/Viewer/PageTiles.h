@@ -35,6 +35,8 @@ public:
     void setDocument(const quarnkit::QuarnDocument* document);
     // After an edit: forgets the tiles of a page, or of every page.
     void invalidate(std::optional<int> page);
+    // The same for several pages at once; the other pages keep theirs.
+    void invalidate(const std::vector<int>& pages);
 
     // Draws the visible pages inside `exposed` and asks the workers for the
     // tiles missing, nearest the centre first.

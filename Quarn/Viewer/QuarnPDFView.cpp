@@ -157,8 +157,7 @@ void QuarnPDFView::pagesRead()
     // viewport's top stays where it is; the pages seen so far keep their tiles.
     const std::vector<int> changed = placement_->changedPages(sizes);
     if (changed.empty()) return;
-    if (changed.size() > size_t(PagePlacement::firstScreenPages)) tiles_->invalidate(std::nullopt);
-    else for (const int page : changed) tiles_->invalidate(page);
+    tiles_->invalidate(changed);
     relayout();
     withoutTracking([&] {
         if (kept) restoreAnchor(*kept);
