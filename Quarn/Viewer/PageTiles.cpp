@@ -91,7 +91,7 @@ void PageTiles::paint(QPainter& painter, const QRect& exposed)
 
 void PageTiles::requestMissing()
 {
-    // What the workers should render next, whatever part this paint covered:
+    // What the workers should render next, whatever part a paint covered:
     // the missing tiles of the whole view, nearest the centre first, then
     // those of one view height above and below, so that scrolling finds them.
     const QRectF view = view_.viewport()->rect();

@@ -41,6 +41,9 @@ public:
     // Draws the visible pages inside `exposed` and asks the workers for the
     // tiles missing, nearest the centre first.
     void paint(QPainter& painter, const QRect& exposed);
+    // Asks the workers for the tiles missing from the view, nearest its
+    // centre first (a paint does so too).
+    void requestMissing();
 
     // Every tile of the visible area is drawn at the current scale.
     bool visibleReady() const;
@@ -57,7 +60,6 @@ private:
     std::vector<quarnkit::TileRequest> tilesIn(const QRectF& area) const;
     QRectF rectInView(const quarnkit::TileRequest& request) const;
     void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
-    void requestMissing();
 
     QuarnPDFView& view_;
     std::unique_ptr<quarnkit::TileRenderer> renderer_;

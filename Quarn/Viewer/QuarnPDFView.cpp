@@ -510,6 +510,9 @@ void QuarnPDFView::showEvent(QShowEvent* event)
 {
     QAbstractScrollArea::showEvent(event);
     layoutPass();
+    // The first screen's pages start rendering now rather than at the first
+    // paint, which comes once the window system has shown the window.
+    tiles_->requestMissing();
 }
 
 void QuarnPDFView::layoutPass()
