@@ -367,6 +367,7 @@ bool DocumentMutex::try_lock()
 
 void DocumentMutex::unlock()
 {
+    if (depth_ == 1 && beforeRelease) beforeRelease();
     if (--depth_ == 0) {
         owner_ = std::thread::id();
         if (onWindowThread()) windowLeft_ = steadyNs();

@@ -858,13 +858,24 @@ PdfTextPage PdfDisplayList::textPage() const
 
 // ---------------------------------------------------------------- document
 
+PdfDocument::Impl::Impl()
+{
+    mutex.beforeRelease = [this] {
+        FzError err;
+        countSeen = locked || !doc ? 0 : countPagesC(pdfContext(), doc, &err);
+    };
+}
+
 PdfDocument::Impl::~Impl()
 {
     fz_drop_buffer(pdfContext(), source);
     retireDocument(doc);
 }
 
-PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
+PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl))
+{
+    std::lock_guard noted(d->mutex); // the page count, as every release notes it
+}
 PdfDocument::~PdfDocument() = default;
 
 PageRef loadPage(const PdfDocument::Impl& d, int index)
@@ -1146,7 +1157,10 @@ bool PdfDocument::unlock(const std::string& password)
 
 int PdfDocument::pageCount() const
 {
-    std::lock_guard lock(d->mutex);
+    // The window asks for it all the time (menus, the status bar): it reads
+    // what the last holder of the document counted as it let go, so that it
+    // never waits for page work on a worker, nor keeps that work off.
+    if (!d->mutex.heldHere()) return d->countSeen.load();
     if (isLocked()) return 0;
     FzError err;
     return countPagesC(pdfContext(), d->doc, &err);
@@ -1421,7 +1435,7 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
     });
 }
 
-std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
+std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index, bool windowWaits) const
 {
     return runPageWork(*d, [&](PageWork& work) {
         PageRef page = loadPage(*d, index);
@@ -1434,7 +1448,7 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index) const
         throwIfFailed(err, PdfErrorCode::damaged);
         auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
         return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
-    });
+    }, true, !windowWaits);
 }
 
 namespace {

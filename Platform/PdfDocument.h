@@ -220,7 +220,11 @@ public:
     // Rendering on the calling thread.
     QImage render(int page, double scale, const QRect& clip = {}) const;
     // Records a page for rendering elsewhere (annotations and widgets included).
-    std::shared_ptr<PdfDisplayList> displayList(int page) const;
+    // `windowWaits`: the window shows nothing of the page until it is recorded
+    // (its first paint), so the work starts at once instead of keeping off
+    // while the window used the document a moment ago; it still gives way
+    // when the window asks for the document.
+    std::shared_ptr<PdfDisplayList> displayList(int page, bool windowWaits = false) const;
 
     // Writing. `save` keeps the file's encryption unless told otherwise.
     // A save refuses (PdfError changedSinceOpen) when MuPDF had to rebuild the

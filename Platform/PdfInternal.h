@@ -17,6 +17,7 @@ extern "C" {
 #include "Platform/PdfPageIdentity.h"
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -150,6 +151,11 @@ public:
     // the window's thread wants the document or used it a moment ago. At
     // once on the window's thread, and for a thread that holds the lock.
     void yieldToWindow() const;
+    // Whether the calling thread holds the lock.
+    bool heldHere() const { return owner_.load() == std::this_thread::get_id(); }
+    // Runs with the lock still held as its outermost hold ends: it notes
+    // what readers that never wait are shown (PdfDocument::pageCount).
+    std::function<void()> beforeRelease;
     const std::shared_ptr<PageWorkRegistry>& work() const { return work_; }
 
 private:
@@ -201,8 +207,11 @@ struct PageMap {
 };
 
 struct PdfDocument::Impl {
+    Impl();
     pdf_document* doc = nullptr;
     mutable DocumentMutex mutex;
+    // The page count as the last holder of the lock left it (0 while locked).
+    std::atomic<int> countSeen{0};
     bool passwordProtected = false; // fixed when opened
     std::atomic<bool> locked{false};
     // What opening found, so that a save can tell when MuPDF rebuilt the file
@@ -268,12 +277,13 @@ private:
 // returns an owner of what it made, as page work: on another thread than the
 // window's, after the window's thread has let go of the document, and from the
 // start again whenever that thread interrupts it. Throws what `run` throws,
-// and PdfError(cancelled) when the work was stopped.
+// and PdfError(cancelled) when the work was stopped. Without `yield` it does
+// not wait for the window's thread to have been quiet a moment.
 template <typename Run>
-auto runPageWork(const PdfDocument::Impl& d, Run&& run, bool interruptible = true)
+auto runPageWork(const PdfDocument::Impl& d, Run&& run, bool interruptible = true, bool yield = true)
 {
     for (;;) {
-        d.mutex.yieldToWindow();
+        if (yield) d.mutex.yieldToWindow();
         std::lock_guard lock(d.mutex);
         PageWork work(d, interruptible);
         try {

@@ -107,10 +107,11 @@ std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int i
     return runPageWork(doc.impl(), [&](PageWork& work) { return record(doc, index, work); });
 }
 
-std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, PdfPageId page)
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, PdfPageId page, int where)
 {
     return runPageWork(doc.impl(), [&](PageWork& work) -> std::shared_ptr<const PdfPageRecording> {
-        const std::optional<int> index = pageIndex(doc, page);
+        const bool there = where >= 0 && page && pageIdAt(doc.impl(), where) == page;
+        const std::optional<int> index = there ? std::optional(where) : pageIndex(doc, page);
         return index ? record(doc, *index, work) : nullptr;
     });
 }

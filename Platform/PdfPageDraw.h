@@ -44,7 +44,9 @@ std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, int p
 // Records the page of that page object wherever it stands when the recording
 // starts; none when it is no page of the document any more. On any thread:
 // the window's thread comes first (see stopPageWork). Throws PdfError.
-std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, PdfPageId page);
+// `where`: the index the page stood at when it was asked for; found there, a
+// long document's page is recorded before every page of it has been read.
+std::shared_ptr<const PdfPageRecording> recordPage(const PdfDocument& doc, PdfPageId page, int where = -1);
 // Draws a recording as drawPage draws the page, on any thread. Throws PdfError.
 void drawRecording(const PdfPageRecording& recording, const PdfMatrix& userToPixels, QImage& image);
 

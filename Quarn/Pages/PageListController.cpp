@@ -28,6 +28,11 @@
 
 namespace quarn {
 
+namespace {
+// The rows whose sizes a long file's list reads before the rest: a window's worth and more.
+constexpr int exactRows = 16;
+} // namespace
+
 using quarnkit::PageRowsChange;
 namespace DocumentPages = quarnkit::DocumentPages;
 namespace PageEditor = quarnkit::PageEditor;
@@ -96,11 +101,14 @@ void PageListController::mirror()
     pages_.clear();
     sizes_.clear();
     labels_.clear();
-    // A long file's rows come once every page is read (pagesRead), so that the
-    // first page shows sooner; an edit before reads them at once.
-    if (!document_ || document_->isLocked() || !document_->pageMapReady()) return;
-    pages_ = DocumentPages::ids(*document_);
-    const auto geometries = DocumentPages::geometries(*document_, document_->pageCount());
+    provisional_ = false;
+    if (!document_ || document_->isLocked()) return;
+    // A long file's rows are there at once, sized from its first pages (page
+    // 1's size standing in for the rest) until every page is read on a worker
+    // (pagesRead), so that the first thumbnails need not wait for that.
+    provisional_ = !document_->pageMapReady();
+    const auto geometries = DocumentPages::geometries(*document_, provisional_ ? exactRows : document_->pageCount());
+    pages_ = provisional_ ? std::vector<quarnkit::PageId>(geometries.size()) : DocumentPages::ids(*document_);
     const std::vector<QString> labels = DocumentPages::labels(*document_);
     for (size_t i = 0; i < pages_.size(); ++i) {
         sizes_.push_back(i < geometries.size() && geometries[i] ? quarnkit::thumbnailSize(*geometries[i])
@@ -111,11 +119,19 @@ void PageListController::mirror()
 
 void PageListController::pagesRead()
 {
-    if (!pages_.empty()) return; // an edit listed them already
+    if (!provisional_) return; // an edit listed them already
     syncing_ = true;
-    beginResetModel();
-    mirror();
-    endResetModel();
+    // The same rows, now with their own pages' sizes; a tree that held fewer
+    // pages than it claimed, and was mended, lists its rows again.
+    if (document_ && document_->pageCount() == rowCount()) {
+        emit layoutAboutToBeChanged();
+        mirror();
+        emit layoutChanged();
+    } else {
+        beginResetModel();
+        mirror();
+        endResetModel();
+    }
     if (model_) selectRows(PagesModel::of(*model_).selectedPages());
     syncing_ = false;
     refreshVisibleRows();
@@ -187,7 +203,10 @@ void PageListController::documentChanged()
     const std::vector<quarnkit::PageId> before = pages_;
     const std::vector<quarnkit::PageId> after =
         document_ && !document_->isLocked() ? DocumentPages::ids(*document_) : std::vector<quarnkit::PageId>{};
-    const PageRowsChange change = quarnkit::pageRowsChange(before, after, document_ ? document_->editedPage() : std::nullopt);
+    // Rows not all known yet are listed again.
+    const PageRowsChange change = provisional_ ? PageRowsChange{}
+                                               : quarnkit::pageRowsChange(before, after,
+                                                                          document_ ? document_->editedPage() : std::nullopt);
     if (change.kind == PageRowsChange::Kind::onePage) {
         store().invalidate(pages_[size_t(change.row)]);
         requestThumbnail(change.row);
@@ -250,11 +269,13 @@ void PageListController::documentChanged()
 void PageListController::requestThumbnail(int row)
 {
     if (!table_ || !model_ || row < 0 || row >= int(pages_.size())) return;
+    quarnkit::PageId& page = pages_[size_t(row)];
+    if (!page && document_) page = document_->pageId(row).value_or(quarnkit::PageId{});
+    if (!page) return;
     const QWindow* window = table_->window()->windowHandle();
     const double scale = window ? window->devicePixelRatio() : 2;
-    const quarnkit::PageId page = pages_[size_t(row)];
     shownBefore_[page] = store().image(page);
-    store().request(page, sizes_[size_t(row)], scale);
+    store().request(page, sizes_[size_t(row)], scale, row);
     table_->update(index(row));
 }
 

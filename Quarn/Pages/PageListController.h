@@ -99,7 +99,10 @@ private:
     QPointer<ViewerModel> model_;
     QPointer<quarnkit::QuarnDocument> document_;
     PageTableView* table_ = nullptr;
+    // By row; before a long file's pages are all read, a row's page object is
+    // looked up when the row is first asked for, and none is known before.
     std::vector<quarnkit::PageId> pages_;
+    bool provisional_ = false; // rows laid out from the first pages' sizes, until pagesRead
     std::vector<platform::PdfSize> sizes_;
     std::vector<QString> labels_;
     qint64 generation_ = -1;

@@ -24,9 +24,9 @@ void ThumbnailStore::setListener(ThumbnailListener* listener, QObject* object)
     listenerObject_ = object;
 }
 
-void ThumbnailStore::request(platform::PdfPageId page, platform::PdfSize points, double scale)
+void ThumbnailStore::request(platform::PdfPageId page, platform::PdfSize points, double scale, int index)
 {
-    scheduler_.request(page, points, scale);
+    scheduler_.request(page, points, scale, index);
 }
 
 bool ThumbnailStore::wanted(platform::PdfPageId page) const

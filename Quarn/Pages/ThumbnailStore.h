@@ -38,8 +38,9 @@ public:
     void setListener(ThumbnailListener* listener, QObject* object);
     ThumbnailListener* listener() const { return listenerObject_ ? listener_ : nullptr; }
 
-    // A thumbnail of the page at `points` (its fitted size) and the screen's scale.
-    void request(platform::PdfPageId page, platform::PdfSize points, double scale);
+    // A thumbnail of the page at `points` (its fitted size) and the screen's
+    // scale; `index`: where the page stands now.
+    void request(platform::PdfPageId page, platform::PdfSize points, double scale, int index = -1);
     QImage image(platform::PdfPageId page) { return scheduler_.image(page); }
     void invalidate(platform::PdfPageId page) { scheduler_.invalidate(page); }
     void invalidateAll() { scheduler_.invalidateAll(); }

@@ -31,6 +31,8 @@ void PageTiles::setDocument(const quarnkit::QuarnDocument* document)
 
 void PageTiles::invalidate(std::optional<int> page) { renderer_->invalidate(page); }
 
+void PageTiles::invalidate(const std::vector<int>& pages) { renderer_->invalidate(pages); }
+
 int PageTiles::level() const
 {
     return std::max(1, int(std::lround(view_.scaleFactor() * view_.viewport()->devicePixelRatioF() * 1000)));
@@ -89,14 +91,17 @@ void PageTiles::paint(QPainter& painter, const QRect& exposed)
 
 void PageTiles::requestMissing()
 {
-    // What the workers should render next, whatever part this paint covered:
+    // What the workers should render next, whatever part a paint covered:
     // the missing tiles of the whole view, nearest the centre first, then
     // those of one view height above and below, so that scrolling finds them.
     const QRectF view = view_.viewport()->rect();
     const QPointF centre = view.center();
     std::vector<TileRequest> wanted;
-    for (const TileRequest& tile : tilesIn(view))
-        if (!renderer_->contains(tile.key)) wanted.push_back(tile);
+    for (TileRequest tile : tilesIn(view))
+        if (!renderer_->contains(tile.key)) {
+            tile.windowWaits = renderer_->cachedLevels(tile.key.page).empty();
+            wanted.push_back(tile);
+        }
     std::stable_sort(wanted.begin(), wanted.end(), [&](const TileRequest& a, const TileRequest& b) {
         return QLineF(rectInView(a).center(), centre).length() < QLineF(rectInView(b).center(), centre).length();
     });

@@ -35,10 +35,15 @@ public:
     void setDocument(const quarnkit::QuarnDocument* document);
     // After an edit: forgets the tiles of a page, or of every page.
     void invalidate(std::optional<int> page);
+    // The same for several pages at once; the other pages keep theirs.
+    void invalidate(const std::vector<int>& pages);
 
     // Draws the visible pages inside `exposed` and asks the workers for the
     // tiles missing, nearest the centre first.
     void paint(QPainter& painter, const QRect& exposed);
+    // Asks the workers for the tiles missing from the view, nearest its
+    // centre first (a paint does so too).
+    void requestMissing();
 
     // Every tile of the visible area is drawn at the current scale.
     bool visibleReady() const;
@@ -55,7 +60,6 @@ private:
     std::vector<quarnkit::TileRequest> tilesIn(const QRectF& area) const;
     QRectF rectInView(const quarnkit::TileRequest& request) const;
     void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
-    void requestMissing();
 
     QuarnPDFView& view_;
     std::unique_ptr<quarnkit::TileRenderer> renderer_;

@@ -157,8 +157,7 @@ void QuarnPDFView::pagesRead()
     // viewport's top stays where it is; the pages seen so far keep their tiles.
     const std::vector<int> changed = placement_->changedPages(sizes);
     if (changed.empty()) return;
-    if (changed.size() > size_t(PagePlacement::firstScreenPages)) tiles_->invalidate(std::nullopt);
-    else for (const int page : changed) tiles_->invalidate(page);
+    tiles_->invalidate(changed);
     relayout();
     withoutTracking([&] {
         if (kept) restoreAnchor(*kept);
@@ -511,6 +510,9 @@ void QuarnPDFView::showEvent(QShowEvent* event)
 {
     QAbstractScrollArea::showEvent(event);
     layoutPass();
+    // The first screen's pages start rendering now rather than at the first
+    // paint, which comes once the window system has shown the window.
+    tiles_->requestMissing();
 }
 
 void QuarnPDFView::layoutPass()

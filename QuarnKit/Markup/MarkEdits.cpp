@@ -67,7 +67,13 @@ DamagedPage::DamagedPage(int page)
 std::optional<Annotation> find(const QuarnDocument& document, int page, int object)
 {
     if (!onDocument(document, page)) return std::nullopt;
-    return PdfAnnotations::find(*document.pdf(), page, object);
+    // Windows ask while painting: a page that cannot be read any more (its
+    // file rewritten in place by another program) holds no mark to draw.
+    try {
+        return PdfAnnotations::find(*document.pdf(), page, object);
+    } catch (const platform::PdfError&) {
+        return std::nullopt;
+    }
 }
 
 std::vector<Annotation> marks(const QuarnDocument& document, int page)

@@ -22,6 +22,7 @@ namespace quarnkit::MarkEdits {
 
 // ---------------------------------------------------------------- reading (pages by index)
 
+// The mark of that object on the page; none as well on a page that cannot be read.
 std::optional<Annotation> find(const QuarnDocument& document, int page, int object);
 // The marks of a page in stacking order, bottom first; links, form fields and popups left out.
 std::vector<Annotation> marks(const QuarnDocument& document, int page);

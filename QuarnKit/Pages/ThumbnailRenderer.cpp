@@ -19,7 +19,7 @@ void ThumbnailRenderer::render(const std::shared_ptr<const platform::PdfDocument
     QThreadPool::globalInstance()->start([self, document, request, done = std::move(done)] {
         QImage image;
         try {
-            if (const auto recording = document ? platform::recordPage(*document, request.page) : nullptr) {
+            if (const auto recording = document ? platform::recordPage(*document, request.page, request.index) : nullptr) {
                 const double scale = thumbnailScale(recording->geometry(), request.pixels);
                 if (scale > 0) image = Exporter::bitmap(*recording, scale);
             }

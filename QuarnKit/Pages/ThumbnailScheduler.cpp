@@ -46,14 +46,14 @@ ThumbnailStamp ThumbnailScheduler::stampOf(platform::PdfPageId page) const
     return {epoch_, token == tokens_.end() ? 0 : token->second};
 }
 
-void ThumbnailScheduler::request(platform::PdfPageId page, platform::PdfSize points, double scale)
+void ThumbnailScheduler::request(platform::PdfPageId page, platform::PdfSize points, double scale, int index)
 {
     const QSize pixels = pixelsFor(points, scale);
     if (pixels.isEmpty() || !page) return;
-    const ThumbnailRequest wanted{page, pixels, stampOf(page)};
+    const ThumbnailRequest wanted{page, pixels, stampOf(page), index};
     if (const Thumbnail* cached = cache_.object(page); cached && cached->pixels == pixels && cached->stamp == wanted.stamp)
         return;
-    if (running_ && *running_ == wanted) return;
+    if (running_ && running_->page == page && running_->pixels == pixels && running_->stamp == wanted.stamp) return;
     cancel(page);
     queue_.push_back(wanted);
     startNext();

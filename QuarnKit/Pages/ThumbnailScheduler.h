@@ -37,6 +37,7 @@ struct ThumbnailRequest {
     platform::PdfPageId page;
     QSize pixels;
     ThumbnailStamp stamp;
+    int index = -1; // where the page stood when asked for (platform::recordPage)
     friend bool operator==(const ThumbnailRequest&, const ThumbnailRequest&) = default;
 };
 
@@ -69,8 +70,8 @@ public:
     static QSize pixelsFor(platform::PdfSize points, double scale);
 
     // Asks for a current thumbnail of the page at this size; nothing when one
-    // is cached or rendering already.
-    void request(platform::PdfPageId page, platform::PdfSize points, double scale);
+    // is cached or rendering already. `index`: where the page stands now.
+    void request(platform::PdfPageId page, platform::PdfSize points, double scale, int index = -1);
     // The cached image of the page, current or stale; null when none.
     QImage image(platform::PdfPageId page);
     // The cached image is of the page as it is now, at the size last asked for.

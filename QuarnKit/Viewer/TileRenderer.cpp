@@ -172,7 +172,8 @@ struct TileRenderer::Shared {
     // The page's display list, made once per page and generation by the first
     // worker that needs it; other workers wait for that one (never the UI thread).
     std::shared_ptr<platform::PdfDisplayList> displayList(int page, quint64 gen,
-                                                          const std::shared_ptr<platform::PdfDocument>& doc)
+                                                          const std::shared_ptr<platform::PdfDocument>& doc,
+                                                          bool windowWaits)
     {
         std::unique_lock lock(mutex);
         auto found = lists.find(page);
@@ -191,7 +192,7 @@ struct TileRenderer::Shared {
         std::shared_ptr<platform::PdfDisplayList> list;
         std::vector<platform::PdfLink> links;
         try {
-            if (doc) list = doc->displayList(page);
+            if (doc) list = doc->displayList(page, windowWaits);
         } catch (...) {
             // A page that cannot be recorded renders as nothing: its tiles stay white.
         }
@@ -243,7 +244,7 @@ struct TileRenderer::Shared {
             QImage image;
             try {
                 // 32-bit pixels draw without conversion on every paint.
-                if (auto list = self->displayList(request.key.page, gen, doc)) {
+                if (auto list = self->displayList(request.key.page, gen, doc, request.windowWaits)) {
                     const auto buffers = self->buffers;
                     image = list->renderRgb32(request.key.level / 1000.0, request.clip,
                                               [&buffers](QSize size) { return buffers->take(size); });
@@ -300,6 +301,23 @@ void TileRenderer::setDocument(std::shared_ptr<platform::PdfDocument> document)
 
 void TileRenderer::invalidate(std::optional<int> page)
 {
+    if (page) return invalidate(std::vector<int>{*page});
+    {
+        std::lock_guard lock(shared_->mutex);
+        ++shared_->generation;
+        shared_->queue.clear();
+        shared_->inFlight.clear();
+        shared_->clearLists();
+    }
+    cache_.clear();
+    byPage_.clear();
+    lru_.clear();
+    links_.clear();
+    bytes_ = 0;
+}
+
+void TileRenderer::invalidate(const std::vector<int>& pages)
+{
     {
         std::lock_guard lock(shared_->mutex);
         // Tiles of every page in flight belong to the old generation and are
@@ -307,30 +325,21 @@ void TileRenderer::invalidate(std::optional<int> page)
         ++shared_->generation;
         shared_->queue.clear();
         shared_->inFlight.clear();
-        if (page) {
-            // The other pages' recordings still hold: carry them into the new generation.
-            if (auto found = shared_->lists.find(*page); found != shared_->lists.end()) shared_->dropList(found);
-            for (auto& [index, entry] : shared_->lists) entry.generation = shared_->generation;
-        } else {
-            shared_->clearLists();
+        // The other pages' recordings still hold: carry them into the new generation.
+        for (const int page : pages)
+            if (auto found = shared_->lists.find(page); found != shared_->lists.end()) shared_->dropList(found);
+        for (auto& [index, entry] : shared_->lists) entry.generation = shared_->generation;
+    }
+    for (const int page : pages) {
+        links_.remove(page);
+        const auto keys = byPage_.take(page);
+        for (auto it = keys.begin(); it != keys.end(); ++it) {
+            auto entry = cache_.find(it.key());
+            if (entry == cache_.end()) continue;
+            bytes_ -= std::size_t(entry->image.sizeInBytes());
+            lru_.erase(entry->lru);
+            cache_.erase(entry);
         }
-    }
-    if (!page) {
-        cache_.clear();
-        byPage_.clear();
-        lru_.clear();
-        links_.clear();
-        bytes_ = 0;
-        return;
-    }
-    links_.remove(*page);
-    const auto keys = byPage_.take(*page);
-    for (auto it = keys.begin(); it != keys.end(); ++it) {
-        auto entry = cache_.find(it.key());
-        if (entry == cache_.end()) continue;
-        bytes_ -= std::size_t(entry->image.sizeInBytes());
-        lru_.erase(entry->lru);
-        cache_.erase(entry);
     }
 }
 

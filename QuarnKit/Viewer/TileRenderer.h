@@ -39,6 +39,9 @@ inline size_t qHash(const TileKey& key, size_t seed = 0)
 struct TileRequest {
     TileKey key;
     QRect clip; // device pixels of the page at the key's level
+    // Nothing of the page shows on screen until it comes (a first paint):
+    // its page is recorded without waiting for the window to be quiet.
+    bool windowWaits = false;
 };
 
 class TileRenderer : public QObject {
@@ -54,6 +57,8 @@ public:
     void setDocument(std::shared_ptr<platform::PdfDocument> document);
     // After an edit: forgets the tiles and display list of a page, or of all pages.
     void invalidate(std::optional<int> page);
+    // The same for several pages at once; the other pages keep theirs.
+    void invalidate(const std::vector<int>& pages);
 
     // The cached tile, or null. A failed tile is cached as a null image (so it
     // is not asked for again): check `found`.

@@ -8,6 +8,8 @@
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/App/PageViewHost.h"
+#include "Quarn/Viewer/PagePlacement.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "../App/ViewerScreenHarness.h"
 
@@ -193,6 +195,58 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     EXPECT_LT(fadedAtArrival, 0.5);
     EXPECT_EQ(fadingFrom.pixelColor(58, 75), QColor(Qt::white)); // the page as it was
     EXPECT_TRUE(testsupport::waitFor([&] { return row.data(pageFadeRole).toDouble() == 1.0; }));
+}
+
+TEST(Sidebar, ALongFileListsItsRowsAtOnceAndKeepsThePageOnScreenWhenEveryPageIsRead)
+{
+    // 1,200 pages: the first twenty letter-sized, the rest A4. Every page is
+    // read on a worker a moment after opening; until then page 1's size
+    // stands in for the rest.
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    std::string kids;
+    for (int i = 0; i < 1200; ++i) {
+        kids += std::to_string(3 + i) + " 0 R ";
+        objects.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ") + (i < 20 ? "612 792" : "595 842") +
+                          "] >>");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count 1200 >>";
+    Settings settings;
+    quarnkit::saveSidebarTab(SidebarTab::pages, settings.defaults);
+    QTemporaryDir files;
+    const QString path = writeFile(files, QStringLiteral("long.pdf"), testsupport::writePdf(objects));
+    auto document = quarnkit::QuarnDocument::open(path);
+    ASSERT_FALSE(document->pageMapReady());
+    bool read = false;
+    auto screen = showScreen(document.get(), path, settings);
+    QObject::connect(document.get(), &quarnkit::QuarnDocument::pageMapBuilt, [&] { read = true; });
+    auto* table = screen->findChild<PageTableView*>();
+    ASSERT_TRUE(table);
+    // Every row is there before the pages are read, and the first rows' thumbnails come.
+    EXPECT_EQ(table->model()->rowCount(), 1200);
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        return !table->model()->index(0, 0).data(pageImageRole).value<QImage>().isNull();
+    }));
+    QuarnPDFView* view = screen->pageViewHost()->view();
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->tiles().visibleReady(); }));
+    const double scale = view->scaleFactor();
+    const QRectF page = view->placement().pageRect(view->currentPageIndex());
+    const int current = view->currentPageIndex();
+    // At the moment the pages are known, and after: the page on screen keeps
+    // its place, its scale and its painted tiles (no blank redraw).
+    bool keptTiles = false;
+    QObject::connect(document.get(), &quarnkit::QuarnDocument::pageMapBuilt, view, [&] { keptTiles = view->tiles().visibleReady(); });
+    ASSERT_TRUE(testsupport::waitFor([&] { return read; }));
+    QApplication::processEvents();
+    EXPECT_TRUE(keptTiles);
+    EXPECT_TRUE(view->tiles().visibleReady());
+    EXPECT_EQ(view->currentPageIndex(), current);
+    EXPECT_DOUBLE_EQ(view->scaleFactor(), scale);
+    EXPECT_EQ(view->placement().pageRect(current), page);
+    // The list's rows now carry their own pages' sizes: an A4 row is narrower than a letter one.
+    const QSize letter = table->model()->index(0, 0).data(Qt::SizeHintRole).toSize();
+    const QSize a4 = table->model()->index(1100, 0).data(Qt::SizeHintRole).toSize();
+    EXPECT_LT(a4.width(), letter.width());
+    EXPECT_EQ(table->model()->rowCount(), 1200);
 }
 
 TEST(Sidebar, DraggingAThumbnailMovesItsPageWhereTheBarShows)
