@@ -5,11 +5,9 @@
 namespace quarn {
 
 ThumbnailStore::ThumbnailStore(QObject* parent)
-    : QObject(parent),
-      scheduler_([this](platform::PdfPageId page) { return wanted(page); },
-                 [this](const quarnkit::ThumbnailRequest& request) { render(request); })
-{
-}
+    : QObject(parent), scheduler_([this](platform::PdfPageId page) { return wanted(page); },
+                                  [this](const quarnkit::ThumbnailRequest& request) { render(request); })
+{}
 
 void ThumbnailStore::setDocument(quarnkit::QuarnDocument* document)
 {

@@ -9,7 +9,9 @@
 #include <QObject>
 #include <QPointer>
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 
