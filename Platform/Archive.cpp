@@ -73,7 +73,12 @@ int checkDirectory(const QByteArray& zip)
         for (const qsizetype end = at + length; at < end;) {
             if (end - at < 4 || end - at - 4 < qsizetype(u16(at + 2))) damaged();
             switch (u16(at)) {
-            case 0x000a: case 0x000d: case 0x5455: case 0x5855: case 0x7855: case 0x7875: break;
+            case 0x000a:
+            case 0x000d:
+            case 0x5455:
+            case 0x5855:
+            case 0x7855:
+            case 0x7875: break;
             default: refuse("an entry with an extra field this program does not read");
             }
             at += 4 + u16(at + 2);
@@ -82,8 +87,8 @@ int checkDirectory(const QByteArray& zip)
 
     constexpr qsizetype endRecord = 22, record = 46, localRecord = 30;
     const qsizetype end = zip.size() - endRecord;
-    if (end < 0 || u32(end) != 0x06054b50 || u16(end + 20) != 0 || u16(end + 4) != 0 || u16(end + 6) != 0 ||
-        u16(end + 8) != u16(end + 10) || qsizetype(u32(end + 16)) + qsizetype(u32(end + 12)) != end)
+    if (end < 0 || u32(end) != 0x06054b50 || u16(end + 20) != 0 || u16(end + 4) != 0 || u16(end + 6) != 0
+        || u16(end + 8) != u16(end + 10) || qsizetype(u32(end + 16)) + qsizetype(u32(end + 12)) != end)
         damaged();
     const qsizetype directory = u32(end + 16);
     const int count = int(u16(end + 10));
@@ -184,7 +189,8 @@ bool staysInside(const std::string& linkPath, const Links& links)
 class Unpacker {
 public:
     Unpacker(const QString& destination, qint64 sizeLimit)
-        : top_(::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), limit_(sizeLimit)
+        : top_(::open(QFile::encodeName(destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          limit_(sizeLimit)
     {
         if (top_.fd < 0) refuse("the destination folder is missing");
     }
@@ -194,7 +200,8 @@ public:
         const std::string path = claim(parts);
         const FileDescriptor parent = parentOf(parts, path);
         // Writable while it fills; its own mode is set once it is full.
-        if (::mkdirat(parent.fd, parts.back().c_str(), mode_t(mode & 0777) | 0700) != 0 && !(errno == EEXIST && made_.count(path)))
+        if (::mkdirat(parent.fd, parts.back().c_str(), mode_t(mode & 0777) | 0700) != 0
+            && !(errno == EEXIST && made_.count(path)))
             refuse("cannot write", path);
         folders_.emplace_back(path, mode & 0777);
     }
@@ -216,8 +223,8 @@ public:
         const FileDescriptor parent = parentOf(parts, filePath_);
         written_ += fileEnd_;
         fileEnd_ = 0;
-        file_ = FileDescriptor(::openat(parent.fd, parts.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                    mode_t(mode & 0777)));
+        file_ = FileDescriptor(::openat(parent.fd, parts.back().c_str(),
+                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode & 0777)));
         if (file_.fd < 0) refuse("cannot write", filePath_);
     }
 
@@ -228,7 +235,8 @@ public:
         if (offset < 0 || written_ + std::max(fileEnd_, reach) > limit_)
             refuse("the archive unpacks to more than " + std::to_string(limit_) + " bytes");
         for (size_t done = 0; done < size;) {
-            const ssize_t count = ::pwrite(file_.fd, static_cast<const char*>(data) + done, size - done, offset + la_int64_t(done));
+            const ssize_t count =
+                ::pwrite(file_.fd, static_cast<const char*>(data) + done, size - done, offset + la_int64_t(done));
             if (count <= 0) refuse("cannot write", filePath_);
             done += size_t(count);
         }
@@ -245,10 +253,12 @@ public:
         for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
             const Parts parts = *relativeParts(it->first);
             const FileDescriptor parent = parentOf(parts, it->first);
-            const FileDescriptor folder(::openat(parent.fd, parts.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const FileDescriptor folder(
+                ::openat(parent.fd, parts.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             struct stat st {};
             // Made with the umask applied: what it and the archive both allow.
-            if (folder.fd < 0 || ::fstat(folder.fd, &st) != 0 || ::fchmod(folder.fd, st.st_mode & mode_t(it->second) & 0777) != 0)
+            if (folder.fd < 0 || ::fstat(folder.fd, &st) != 0
+                || ::fchmod(folder.fd, st.st_mode & mode_t(it->second) & 0777) != 0)
                 refuse("cannot write", it->first);
         }
     }
@@ -282,9 +292,9 @@ private:
     std::set<std::string> made_; // folders made because an entry lies inside them
     Links links_;
     std::vector<std::pair<std::string, int>> folders_; // folder entries and their archive modes, in order
-    FileDescriptor file_;          // the file being written
+    FileDescriptor file_;                              // the file being written
     std::string filePath_;
-    qint64 fileEnd_ = 0;       // how far it reaches so far
+    qint64 fileEnd_ = 0; // how far it reaches so far
 };
 
 } // namespace
@@ -330,7 +340,8 @@ void unzip(const QByteArray& zip, const QString& destination, qint64 sizeLimit)
                 la_int64_t offset = 0;
                 const int read = archive_read_data_block(reader.get(), &block, &size, &offset);
                 if (read == ARCHIVE_EOF) break;
-                if (read != ARCHIVE_OK) fail(reader.get(), QStringLiteral("damaged entry ") + QString::fromStdString(name));
+                if (read != ARCHIVE_OK)
+                    fail(reader.get(), QStringLiteral("damaged entry ") + QString::fromStdString(name));
                 unpacker.write(block, size, offset);
             }
             break;
@@ -357,20 +368,21 @@ void writeZip(const QString& archivePath, const std::vector<Entry>& entries)
             archive_entry_set_filetype(entry.get(), AE_IFREG);
             archive_entry_set_size(entry.get(), item.data.size());
             break;
-        case Entry::Kind::folder:
-            archive_entry_set_filetype(entry.get(), AE_IFDIR);
-            break;
+        case Entry::Kind::folder: archive_entry_set_filetype(entry.get(), AE_IFDIR); break;
         case Entry::Kind::link:
             archive_entry_set_filetype(entry.get(), AE_IFLNK);
             archive_entry_set_symlink_utf8(entry.get(), item.linkTarget.toUtf8().constData());
             break;
         }
-        if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK) fail(writer.get(), QStringLiteral("cannot add ") + item.path);
-        if (item.kind == Entry::Kind::file && !item.data.isEmpty() &&
-            archive_write_data(writer.get(), item.data.constData(), static_cast<size_t>(item.data.size())) != item.data.size())
+        if (archive_write_header(writer.get(), entry.get()) != ARCHIVE_OK)
+            fail(writer.get(), QStringLiteral("cannot add ") + item.path);
+        if (item.kind == Entry::Kind::file && !item.data.isEmpty()
+            && archive_write_data(writer.get(), item.data.constData(), static_cast<size_t>(item.data.size()))
+                   != item.data.size())
             fail(writer.get(), QStringLiteral("cannot add ") + item.path);
     }
-    if (archive_write_close(writer.get()) != ARCHIVE_OK) fail(writer.get(), QStringLiteral("cannot finish the archive"));
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        fail(writer.get(), QStringLiteral("cannot finish the archive"));
 }
 
 std::vector<Entry> folderEntries(const QString& folder)

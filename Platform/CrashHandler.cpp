@@ -91,12 +91,9 @@ public:
         size_t done = 0;
         while (done < used_ && !failed_) {
             const ssize_t n = ::write(fd_, buffer_ + done, used_ - done);
-            if (n > 0)
-                done += size_t(n);
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                failed_ = true;
+            if (n > 0) done += size_t(n);
+            else if (n < 0 && errno == EINTR) continue;
+            else failed_ = true;
         }
         used_ = 0;
     }
@@ -292,8 +289,8 @@ size_t buildIdOf(uintptr_t bias, const ElfW(Phdr) * headers, size_t count, uintp
             const size_t noteSize = alignUp(descAt + note.n_descsz);
             if (noteSize > size - at) break;
             const auto* name = reinterpret_cast<const char*>(start + at + sizeof note);
-            if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0 &&
-                note.n_descsz > 0) {
+            if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0
+                && note.n_descsz > 0) {
                 const size_t length = std::min<size_t>(note.n_descsz, maxBuildId);
                 std::memcpy(out, reinterpret_cast<const void*>(start + at + descAt), length);
                 return length;
@@ -311,10 +308,10 @@ size_t buildIdInMemory(uintptr_t start, uintptr_t end, unsigned char* out)
     ElfW(Ehdr) header;
     if (end - start < sizeof header) return 0;
     std::memcpy(&header, reinterpret_cast<const void*>(start), sizeof header);
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) ||
-        header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phoff > end - start ||
-        size_t(header.e_phnum) * sizeof(ElfW(Phdr)) > end - start - header.e_phoff)
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0
+        || header.e_ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32)
+        || header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phoff > end - start
+        || size_t(header.e_phnum) * sizeof(ElfW(Phdr)) > end - start - header.e_phoff)
         return 0;
     const auto* headers = reinterpret_cast<const ElfW(Phdr)*>(start + header.e_phoff);
     const ElfW(Phdr)* load = firstLoad(headers, header.e_phnum);
@@ -464,7 +461,8 @@ void finishImage(Sink& out, const ImageGroup& group, int& index, int frameCount)
             idLength = prepared->images[i].idLength;
             std::memcpy(id, prepared->images[i].id, idLength);
         }
-    if (!idLength && group.firstReadable && group.firstAtZero) idLength = buildIdInMemory(group.firstStart, group.firstEnd, id);
+    if (!idLength && group.firstReadable && group.firstAtZero)
+        idLength = buildIdInMemory(group.firstStart, group.firstEnd, id);
 
     put(out, index == 0 ? "\n    {" : ",\n    {");
     put(out, "\"arch\":");
@@ -514,8 +512,8 @@ void putImages(Sink& out, int frameCount)
             put(key, m.device);
             put(key, " ");
             put(key, m.inode);
-            const bool sameFile = currentImage.open && !m.path.empty() && key.view() == currentImage.key.view() &&
-                                  m.path == currentImage.path.view();
+            const bool sameFile = currentImage.open && !m.path.empty() && key.view() == currentImage.key.view()
+                                  && m.path == currentImage.path.view();
             if (sameFile) {
                 currentImage.end = m.end;
                 currentImage.executable = currentImage.executable || m.executable;
@@ -676,9 +674,9 @@ const char* codeName(int sig, int code)
     static constexpr const char* segv[] = {"SEGV_MAPERR", "SEGV_ACCERR", "SEGV_BNDERR", "SEGV_PKUERR"};
     static constexpr const char* bus[] = {"BUS_ADRALN", "BUS_ADRERR", "BUS_OBJERR", "BUS_MCEERR_AR", "BUS_MCEERR_AO"};
     static constexpr const char* ill[] = {"ILL_ILLOPC", "ILL_ILLOPN", "ILL_ILLADR", "ILL_ILLTRP",
-                                      "ILL_PRVOPC", "ILL_PRVREG", "ILL_COPROC", "ILL_BADSTK"};
+                                          "ILL_PRVOPC", "ILL_PRVREG", "ILL_COPROC", "ILL_BADSTK"};
     static constexpr const char* fpe[] = {"FPE_INTDIV", "FPE_INTOVF", "FPE_FLTDIV", "FPE_FLTOVF",
-                                      "FPE_FLTUND", "FPE_FLTRES", "FPE_FLTINV", "FPE_FLTSUB"};
+                                          "FPE_FLTUND", "FPE_FLTRES", "FPE_FLTINV", "FPE_FLTSUB"};
     static constexpr const char* trap[] = {"TRAP_BRKPT", "TRAP_TRACE"};
     static constexpr const char* sys[] = {"SYS_SECCOMP"};
     const auto pick = [code](const auto& names) -> const char* {
@@ -879,10 +877,8 @@ void writeReport(int sig, const siginfo_t* info, const void* context, pid_t tid)
     out.flush();
     const bool complete = !out.failed() && ::fsync(fd) == 0;
     ::close(fd);
-    if (complete)
-        publish(temporary.c_str(), now);
-    else
-        ::unlink(temporary.c_str());
+    if (complete) publish(temporary.c_str(), now);
+    else ::unlink(temporary.c_str());
 }
 
 // Gives the signal to whoever had it before: the previous action comes back,
@@ -999,7 +995,8 @@ std::string CrashHandler::reportsFolder()
         const char* home = std::getenv("HOME");
         std::string homeFolder = home && home[0] == '/' ? home : "";
         if (homeFolder.empty())
-            if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir) homeFolder = account->pw_dir;
+            if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir)
+                homeFolder = account->pw_dir;
         if (homeFolder.empty() || homeFolder[0] != '/') return {};
         base = homeFolder + "/.local/state";
     }
@@ -1065,7 +1062,8 @@ bool CrashHandler::install(const CrashIdentity& identity)
     backtrace(warm, 2);
 
     stack_t current{};
-    if (::sigaltstack(nullptr, &current) == 0 && ((current.ss_flags & SS_DISABLE) || current.ss_size < sizeof alternateStack)) {
+    if (::sigaltstack(nullptr, &current) == 0
+        && ((current.ss_flags & SS_DISABLE) || current.ss_size < sizeof alternateStack)) {
         stack_t ours{};
         ours.ss_sp = alternateStack;
         ours.ss_size = sizeof alternateStack;

@@ -13,10 +13,7 @@ namespace Crypto {
 namespace {
 
 // sodium_init is safe to call from several threads and more than once.
-void ensureInitialised()
-{
-    [[maybe_unused]] static const int once = sodium_init();
-}
+void ensureInitialised() { [[maybe_unused]] static const int once = sodium_init(); }
 
 const unsigned char* bytes(const QByteArray& data) { return reinterpret_cast<const unsigned char*>(data.constData()); }
 unsigned char* bytes(QByteArray& data) { return reinterpret_cast<unsigned char*>(data.data()); }
@@ -89,8 +86,9 @@ bool verify(const QByteArray& message, const QByteArray& signature, const QByteA
 {
     if (signature.size() != signatureSize || publicKey.size() != publicKeySize) return false;
     ensureInitialised();
-    return crypto_sign_verify_detached(bytes(signature), bytes(message), static_cast<unsigned long long>(message.size()),
-                                       bytes(publicKey)) == 0;
+    return crypto_sign_verify_detached(bytes(signature), bytes(message),
+                                       static_cast<unsigned long long>(message.size()), bytes(publicKey))
+           == 0;
 }
 
 std::optional<QByteArray> fromBase64Strict(const QString& text)
@@ -103,7 +101,8 @@ std::optional<QByteArray> fromBase64Strict(const QString& text)
     const char* end = nullptr;
     // No characters to ignore: a space or a line break makes the text invalid.
     if (sodium_base642bin(bytes(decoded), static_cast<size_t>(decoded.size()), ascii.constData(),
-                          static_cast<size_t>(ascii.size()), nullptr, &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0)
+                          static_cast<size_t>(ascii.size()), nullptr, &length, &end, sodium_base64_VARIANT_ORIGINAL)
+        != 0)
         return std::nullopt;
     if (end != ascii.constData() + ascii.size()) return std::nullopt;
     decoded.truncate(static_cast<qsizetype>(length));

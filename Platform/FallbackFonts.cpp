@@ -14,7 +14,10 @@ template <typename T, void (*Destroy)(T*)>
 struct HbOwner {
     T* p = nullptr;
     explicit HbOwner(T* v) : p(v) {}
-    ~HbOwner() { if (p) Destroy(p); }
+    ~HbOwner()
+    {
+        if (p) Destroy(p);
+    }
     HbOwner(const HbOwner&) = delete;
     HbOwner& operator=(const HbOwner&) = delete;
 };
@@ -50,7 +53,9 @@ struct FallbackFont::Faces {
     Faces(hb_face_t* f) : face(f), font(hb_font_create(f)), unitsPerEm(std::max(hb_face_get_upem(f), 1u)) {}
 };
 
-FallbackFont::FallbackFont(std::unique_ptr<Faces> faces, std::string name) : faces_(std::move(faces)), name_(std::move(name)) {}
+FallbackFont::FallbackFont(std::unique_ptr<Faces> faces, std::string name)
+    : faces_(std::move(faces)), name_(std::move(name))
+{}
 
 FallbackFont::~FallbackFont() = default;
 
@@ -64,7 +69,8 @@ std::shared_ptr<const FallbackFont> FallbackFont::open(const std::string& path)
     char postScript[64] = {};
     unsigned length = sizeof postScript;
     hb_ot_name_get_utf8(faces->face.p, HB_OT_NAME_ID_POSTSCRIPT_NAME, HB_LANGUAGE_INVALID, &length, postScript);
-    std::string name = postScript[0] ? postScript : QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString();
+    std::string name =
+        postScript[0] ? postScript : QFileInfo(QString::fromStdString(path)).completeBaseName().toStdString();
     std::erase_if(name, [](char c) { return c <= ' ' || c > '~' || c == '/' || c == '(' || c == ')'; });
     return std::shared_ptr<const FallbackFont>(new FallbackFont(std::move(faces), name.empty() ? "Fallback" : name));
 }

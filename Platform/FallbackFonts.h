@@ -46,7 +46,7 @@ public:
     const std::string& name() const { return name_; }
 
     struct Subset {
-        QByteArray file;                   // a TrueType file
+        QByteArray file;                     // a TrueType file
         std::map<unsigned, unsigned> glyphs; // each glyph of the face: its number in `file`
     };
     // A font file holding only `glyphs` (and the missing glyph), renumbered

@@ -31,8 +31,8 @@ int moveNoReplace(const QString& from, const QString& to)
     // Another file system: copy next to the destination first, so that the
     // entry appears there whole, by one rename.
     const QFileInfo info(to);
-    const QByteArray staging = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                                 QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128));
+    const QByteArray staging = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()
+                                                 + QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128));
     std::error_code ec;
     std::filesystem::copy(source.toStdString(), staging.toStdString(),
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks, ec);
@@ -68,7 +68,8 @@ std::optional<QString> moveAside(const QString& path)
     const QFileInfo info(path);
     const QString stem = info.completeBaseName();
     for (int n = 1; n <= 100; ++n) {
-        const QString name = n == 1 ? stem + QStringLiteral(".corrupt.json") : stem + QStringLiteral(".corrupt-%1.json").arg(n);
+        const QString name =
+            n == 1 ? stem + QStringLiteral(".corrupt.json") : stem + QStringLiteral(".corrupt-%1.json").arg(n);
         const int error = moveNoReplace(path, info.dir().filePath(name));
         if (error == 0) return name;
         if (error != EEXIST) return std::nullopt;

@@ -112,7 +112,8 @@ void writeInPlace(const std::string& path, const ContentsWriter& write,
     if (target.fd < 0) fail("cannot write the file", errno);
     off_t originalSize = 0;
     // The copy is complete before the file is touched: a full disk stops here.
-    if (const int error = copyContents(target.fd, copy.fd, &originalSize)) fail("cannot make a copy of the file", error);
+    if (const int error = copyContents(target.fd, copy.fd, &originalSize))
+        fail("cannot make a copy of the file", error);
     if (beforeInPlace) beforeInPlace("/proc/self/fd/" + std::to_string(copy.fd));
 
     auto restore = [&] {
@@ -176,7 +177,8 @@ void replaceFileContents(const std::string& requested, const ContentsWriter& wri
         fail(what, error);
     };
     // Renaming would hand the file to us: keep its owner by writing in place.
-    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd.fd, old.st_uid, old.st_gid) != 0) {
+    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+        && ::fchown(fd.fd, old.st_uid, old.st_gid) != 0) {
         fd.close();
         ::unlink(temp.c_str());
         writeInPlace(path, write, beforeInPlace);

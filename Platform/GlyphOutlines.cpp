@@ -76,12 +76,10 @@ fz_font* loadFontC(fz_context* ctx, const char* path, const char* base14, FzErro
 {
     fz_font* font = nullptr;
     fz_var(font);
-    fz_try(ctx)
-    {
+    fz_try(ctx) {
         font = path ? fz_new_font_from_file(ctx, nullptr, path, 0, 0) : fz_new_base14_font(ctx, base14);
     }
-    fz_catch(ctx)
-    {
+    fz_catch(ctx) {
         captureError(ctx, err);
         font = nullptr;
     }
@@ -105,7 +103,9 @@ float glyphC(fz_context* ctx, fz_font* font, int unicode, float size, float x, v
 {
     fz_font* used = font;
     int gid = fz_encode_character(ctx, font, unicode);
-    if (gid == 0) gid = fz_encode_character_with_fallback(ctx, font, unicode, ucdn_get_script((uint32_t)unicode), FZ_LANG_UNSET, &used);
+    if (gid == 0)
+        gid = fz_encode_character_with_fallback(ctx, font, unicode, ucdn_get_script((uint32_t)unicode), FZ_LANG_UNSET,
+                                                &used);
     if (gid == 0 || !used) return 0;
     fz_path* path = fz_outline_glyph(ctx, used, gid, fz_make_matrix(size, 0, 0, size, x, 0));
     if (path) {
@@ -119,8 +119,7 @@ void lineC(fz_context* ctx, fz_font* font, const int* unicodes, int count, float
 {
     float x = 0;
     fz_var(x);
-    fz_try(ctx)
-    {
+    fz_try(ctx) {
         for (int i = 0; i < count; ++i) x += glyphC(ctx, font, unicodes[i], size, x, target);
     }
     fz_catch(ctx) captureError(ctx, err);
@@ -172,10 +171,11 @@ std::optional<OutlineFont> OutlineFont::fromFile(const std::string& path) { retu
 
 std::optional<OutlineFont> OutlineFont::base14(const std::string& name)
 {
-    static constexpr const char* faces[] = {"Courier", "Courier-Oblique", "Courier-Bold", "Courier-BoldOblique",
-                                            "Helvetica", "Helvetica-Oblique", "Helvetica-Bold", "Helvetica-BoldOblique",
-                                            "Times-Roman", "Times-Italic", "Times-Bold", "Times-BoldItalic",
-                                            "Symbol", "ZapfDingbats"};
+    static constexpr const char* faces[] = {
+        "Courier",     "Courier-Oblique",   "Courier-Bold",   "Courier-BoldOblique",
+        "Helvetica",   "Helvetica-Oblique", "Helvetica-Bold", "Helvetica-BoldOblique",
+        "Times-Roman", "Times-Italic",      "Times-Bold",     "Times-BoldItalic",
+        "Symbol",      "ZapfDingbats"};
     // MuPDF substitutes a face for any unknown name; only the fourteen count here.
     if (std::none_of(std::begin(faces), std::end(faces), [&](const char* f) { return name == f; })) return std::nullopt;
     return load(nullptr, name.c_str());
@@ -204,7 +204,8 @@ OutlinePath OutlineFont::line(const std::string& utf8, double size) const
     for (size_t i = 0; i < path.elements.size(); ++i) {
         const auto& e = path.elements[i];
         const bool drawsNothing = e.verb == PathVerb::move
-            && (i + 1 == path.elements.size() || path.elements[i + 1].verb == PathVerb::move || path.elements[i + 1].verb == PathVerb::close);
+                                  && (i + 1 == path.elements.size() || path.elements[i + 1].verb == PathVerb::move
+                                      || path.elements[i + 1].verb == PathVerb::close);
         if (drawsNothing) {
             if (i + 1 < path.elements.size() && path.elements[i + 1].verb == PathVerb::close) ++i;
             continue;

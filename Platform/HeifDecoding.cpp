@@ -29,7 +29,8 @@ bool decode(const unsigned char* data, std::size_t size, long long maxPixels, He
 {
     std::unique_ptr<heif_context, HeifDeleter> context(heif_context_alloc());
     if (!context) return false;
-    if (heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr).code != heif_error_Ok) return false;
+    if (heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr).code != heif_error_Ok)
+        return false;
     heif_image_handle* rawHandle = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) return false;
     std::unique_ptr<heif_image_handle, HeifDeleter> handle(rawHandle);
@@ -37,8 +38,8 @@ bool decode(const unsigned char* data, std::size_t size, long long maxPixels, He
     // spends at least a bit on every row (twice that as slack), so a header
     // claiming more rows than the file could hold is a lie.
     const long long claimedHeight = heif_image_handle_get_height(handle.get());
-    if (!fits(heif_image_handle_get_width(handle.get()), claimedHeight, maxPixels) ||
-        claimedHeight > static_cast<long long>(size) * 8 * 2)
+    if (!fits(heif_image_handle_get_width(handle.get()), claimedHeight, maxPixels)
+        || claimedHeight > static_cast<long long>(size) * 8 * 2)
         return false;
     heif_image* rawImage = nullptr;
     if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code
@@ -62,7 +63,4 @@ const HeifDecoding decoding{isHeif, decode};
 } // namespace
 } // namespace platform
 
-extern "C" const void* ravlenHeifDecoding()
-{
-    return &platform::decoding;
-}
+extern "C" const void* ravlenHeifDecoding() { return &platform::decoding; }

@@ -20,7 +20,7 @@ namespace {
 // longjmp out of a library never skips a destructor.
 struct Sink {
     unsigned char* data = nullptr;
-    size_t size = 0;     // bytes valid
+    size_t size = 0; // bytes valid
     size_t capacity = 0;
     size_t position = 0; // TIFF writes and seeks
     int failed = 0;
@@ -111,10 +111,7 @@ struct JpegError {
     std::jmp_buf jump;
 };
 
-void jpegFail(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
-}
+void jpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
 
 void jpegQuiet(j_common_ptr, int) {}
 
@@ -203,8 +200,8 @@ struct TiffPage {
 
 int tiffC(Sink* sink, const TiffPage* pages, int count, int dpi)
 {
-    TIFF* tif = TIFFClientOpen("memory", "w", sink, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
-                               tiffUnmap);
+    TIFF* tif =
+        TIFFClientOpen("memory", "w", sink, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
     if (!tif) return 0;
     int ok = 1;
     for (int i = 0; i < count && ok; ++i) {
@@ -227,8 +224,9 @@ int tiffC(Sink* sink, const TiffPage* pages, int count, int dpi)
             TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(i), uint16_t(count));
         }
         for (int y = 0; y < p.h && ok; ++y)
-            ok = TIFFWriteScanline(tif, const_cast<unsigned char*>(p.rgb + size_t(y) * size_t(p.stride)),
-                                   uint32_t(y), 0) == 1;
+            ok =
+                TIFFWriteScanline(tif, const_cast<unsigned char*>(p.rgb + size_t(y) * size_t(p.stride)), uint32_t(y), 0)
+                == 1;
         if (ok) ok = TIFFWriteDirectory(tif) == 1;
     }
     TIFFClose(tif);
@@ -243,8 +241,7 @@ QImage rgbOf(const QImage& image)
     return rgb;
 }
 
-QByteArray jpegOf(const uchar* pixels, int width, int height, qsizetype stride, int components, double quality,
-                  int dpi)
+QByteArray jpegOf(const uchar* pixels, int width, int height, qsizetype stride, int components, double quality, int dpi)
 {
     const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 1.0;
     unsigned char* data = nullptr;
@@ -282,8 +279,8 @@ QByteArray jpeg(const QImage& image, double quality, int dpi)
 QByteArray jpeg(const Samples& samples, double quality)
 {
     const int n = samples.components;
-    if ((n != 1 && n != 3 && n != 4) || samples.width < 1 || samples.height < 1 ||
-        samples.bytes.size() != qsizetype(samples.width) * samples.height * n)
+    if ((n != 1 && n != 3 && n != 4) || samples.width < 1 || samples.height < 1
+        || samples.bytes.size() != qsizetype(samples.width) * samples.height * n)
         throw EncodingError("no image to encode");
     return jpegOf(reinterpret_cast<const uchar*>(samples.bytes.constData()), samples.width, samples.height,
                   qsizetype(samples.width) * n, n, quality, 0);

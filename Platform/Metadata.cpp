@@ -50,7 +50,8 @@ void makePrivateFile(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) throw MetadataError(systemError("cannot open", path, errno));
     struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ((st.st_mode & 07777) == 0600 || ::fchmod(fd, 0600) == 0);
+    const bool ok =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ((st.st_mode & 07777) == 0600 || ::fchmod(fd, 0600) == 0);
     ::close(fd);
     if (!ok) throw MetadataError(path + " cannot be made private");
 }
@@ -118,7 +119,9 @@ QByteArray packed(const char* text, std::size_t size)
     QByteArray out(qsizetype(4 + bound), Qt::Uninitialized);
     const auto length = std::uint32_t(size);
     std::memcpy(out.data(), &length, 4);
-    if (compress2(reinterpret_cast<Bytef*>(out.data() + 4), &bound, reinterpret_cast<const Bytef*>(text), uLong(size), 6) != Z_OK)
+    if (compress2(reinterpret_cast<Bytef*>(out.data() + 4), &bound, reinterpret_cast<const Bytef*>(text), uLong(size),
+                  6)
+        != Z_OK)
         throw MetadataError("file index: cannot compress a text");
     out.resize(qsizetype(4 + bound));
     return out;
@@ -131,8 +134,9 @@ QByteArray unpacked(const void* blob, int bytes)
     std::memcpy(&length, blob, 4);
     QByteArray out(qsizetype(length), Qt::Uninitialized);
     uLongf size = length;
-    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, static_cast<const Bytef*>(blob) + 4, uLong(bytes - 4)) != Z_OK ||
-        size != length)
+    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size, static_cast<const Bytef*>(blob) + 4, uLong(bytes - 4))
+            != Z_OK
+        || size != length)
         throw MetadataError("file index: a stored text is damaged");
     return out;
 }
@@ -347,7 +351,8 @@ void MetadataIndex::query(const MetadataQuery& query, const std::function<void(c
         entry.path = columnString(s, 0);
         entry.name = columnString(s, 1);
         entry.title = sqlite3_column_type(s, 2) == SQLITE_NULL ? std::nullopt : std::optional(columnString(s, 2));
-        entry.pageCount = sqlite3_column_type(s, 3) == SQLITE_NULL ? std::nullopt : std::optional(sqlite3_column_int(s, 3));
+        entry.pageCount =
+            sqlite3_column_type(s, 3) == SQLITE_NULL ? std::nullopt : std::optional(sqlite3_column_int(s, 3));
         entry.size = sqlite3_column_int64(s, 4);
         entry.modifiedNs = sqlite3_column_int64(s, 5);
         entry.addedSeconds = sqlite3_column_int64(s, 6);
@@ -381,10 +386,12 @@ std::optional<std::int64_t> metaValue(sqlite3* db, const char* key)
 {
     sqlite3_stmt* s = nullptr;
     // No table yet (a new index) reads as no value.
-    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key = ?", -1, &s, nullptr) != SQLITE_OK) return std::nullopt;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE key = ?", -1, &s, nullptr) != SQLITE_OK)
+        return std::nullopt;
     sqlite3_bind_text(s, 1, key, -1, SQLITE_STATIC);
     std::optional<std::int64_t> value;
-    if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_INTEGER) value = sqlite3_column_int64(s, 0);
+    if (sqlite3_step(s) == SQLITE_ROW && sqlite3_column_type(s, 0) == SQLITE_INTEGER)
+        value = sqlite3_column_int64(s, 0);
     sqlite3_finalize(s);
     return value;
 }
@@ -403,17 +410,19 @@ void MetadataIndex::commit() { exec("COMMIT"); }
 
 std::optional<MetadataStamp> MetadataIndex::stamp(const std::string& path) const
 {
-    sqlite3_stmt* s = prepared(stampOf, "SELECT size, modified, device, inode FROM files WHERE path = ? AND state != 5");
+    sqlite3_stmt* s =
+        prepared(stampOf, "SELECT size, modified, device, inode FROM files WHERE path = ? AND state != 5");
     Reset reset{s};
     bindText(s, 1, path);
     if (!stepRow(db_, s)) return std::nullopt;
-    return MetadataStamp{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1), std::uint64_t(sqlite3_column_int64(s, 2)),
-                         std::uint64_t(sqlite3_column_int64(s, 3))};
+    return MetadataStamp{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
+                         std::uint64_t(sqlite3_column_int64(s, 2)), std::uint64_t(sqlite3_column_int64(s, 3))};
 }
 
 std::optional<std::string> MetadataIndex::pathOf(const MetadataStamp& stamp) const
 {
-    sqlite3_stmt* s = prepared(pathOfStamp, "SELECT path FROM files WHERE inode = ? AND device = ? AND size = ? AND modified = ?");
+    sqlite3_stmt* s =
+        prepared(pathOfStamp, "SELECT path FROM files WHERE inode = ? AND device = ? AND size = ? AND modified = ?");
     Reset reset{s};
     sqlite3_bind_int64(s, 1, std::int64_t(stamp.inode));
     sqlite3_bind_int64(s, 2, std::int64_t(stamp.device));
@@ -468,11 +477,11 @@ std::optional<std::int64_t> MetadataIndex::idOf(const std::string& path) const
 void MetadataIndex::put(const MetadataRecord& r)
 {
     if (const auto old = idOf(r.path)) forgetWords(*old);
-    sqlite3_stmt* s = prepared(upsertFile,
-                               "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded)"
-                               " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT(path) DO UPDATE"
-                               " SET name = ?2, title = ?3, pages = ?4, size = ?5, modified = ?6, added = ?7, device = ?8,"
-                               " inode = ?9, state = ?10, folded = ?11 RETURNING id");
+    sqlite3_stmt* s = prepared(
+        upsertFile, "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded)"
+                    " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT(path) DO UPDATE"
+                    " SET name = ?2, title = ?3, pages = ?4, size = ?5, modified = ?6, added = ?7, device = ?8,"
+                    " inode = ?9, state = ?10, folded = ?11 RETURNING id");
     std::int64_t id = 0;
     {
         Reset reset{s};

@@ -45,7 +45,7 @@ struct MetadataRecord {
     std::optional<std::string> title;
     std::optional<int> pageCount;
     std::int64_t size = 0;
-    std::int64_t modifiedNs = 0; // nanoseconds since 1970
+    std::int64_t modifiedNs = 0;   // nanoseconds since 1970
     std::int64_t addedSeconds = 0; // birth time, else when the indexer first saw it
     std::uint64_t device = 0;
     std::uint64_t inode = 0;

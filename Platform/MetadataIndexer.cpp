@@ -34,8 +34,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY |
-                                       IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+constexpr std::uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY
+                                       | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 // Rows written are committed together, at most this long after the first.
 constexpr auto commitDelay = std::chrono::milliseconds(250);
 // Folders listed per turn of the loop, between looks at events and readers.
@@ -103,8 +103,7 @@ bool isRemoteFileSystem(const std::string& folder)
     case 0x01021997: // 9P
     case 0x00C36400: // Ceph
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -156,7 +155,8 @@ private:
         Clock::time_point deadline;
     };
 
-    template <typename F> void write(F&& change)
+    template <typename F>
+    void write(F&& change)
     {
         if (!inTransaction_) {
             index_->begin();
@@ -248,8 +248,7 @@ Session::~Session()
     if (inTransaction_) {
         try {
             index_->commit();
-        } catch (const MetadataError&) {
-        }
+        } catch (const MetadataError&) {}
     }
 }
 
@@ -289,7 +288,8 @@ void Session::commit()
 
 bool Session::idle() const
 {
-    const bool reading = std::any_of(readers_.begin(), readers_.end(), [](const Reader& r) { return r.process->busy(); });
+    const bool reading =
+        std::any_of(readers_.begin(), readers_.end(), [](const Reader& r) { return r.process->busy(); });
     return scans_.empty() && pending_.empty() && !reading;
 }
 
@@ -417,10 +417,8 @@ void Session::enqueue(const Job& job, bool urgent)
 {
     const bool queued = pending_.count(job.path) > 0;
     pending_[job.path] = job.st;
-    if (urgent)
-        urgent_.push_back(job.path);
-    else if (!queued)
-        background_.push_back(job.path);
+    if (urgent) urgent_.push_back(job.path);
+    else if (!queued) background_.push_back(job.path);
 }
 
 bool Session::isQueuedOrReading(const std::string& path) const
@@ -651,7 +649,8 @@ void Session::renameFolder(const std::string& from, const std::string& to)
 
 int Session::timeout(Clock::time_point now) const
 {
-    const bool readerFree = std::any_of(readers_.begin(), readers_.end(), [](const Reader& r) { return !r.process->busy(); });
+    const bool readerFree =
+        std::any_of(readers_.begin(), readers_.end(), [](const Reader& r) { return !r.process->busy(); });
     if (!scans_.empty() || (readerFree && !(urgent_.empty() && background_.empty()))) return 0;
     std::optional<Clock::time_point> next;
     const auto consider = [&](Clock::time_point t) { next = next ? std::min(*next, t) : t; };

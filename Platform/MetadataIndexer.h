@@ -20,7 +20,7 @@
 namespace platform {
 
 struct MetadataIndexerOptions {
-    std::string indexPath; // the database; its folder also holds the lock file
+    std::string indexPath;          // the database; its folder also holds the lock file
     std::vector<std::string> roots; // folders indexed with everything below them
     // Folders never entered (hidden ones, caches, …); called on the indexer's thread.
     std::function<bool(const std::string& folder)> skipsFolder;

@@ -190,8 +190,7 @@ int runMetadataReader(int in, int out, std::uint64_t memoryLimit)
 
 MetadataReaderProcess::MetadataReaderProcess(std::string program, std::uint64_t memoryLimit)
     : program_(std::move(program)), memoryLimit_(memoryLimit)
-{
-}
+{}
 
 MetadataReaderProcess::~MetadataReaderProcess() { end(true); }
 
@@ -230,8 +229,7 @@ void MetadataReaderProcess::end(bool kill)
     if (pid_ > 0) {
         // Closing the socket ends a reader that waits for its next file.
         if (kill) ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {}
     }
     pid_ = -1;
     busy_ = false;

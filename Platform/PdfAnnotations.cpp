@@ -76,16 +76,16 @@ struct EmbeddedFontPod {
     const char* name;     // /BaseFont
     const unsigned char* data;
     size_t length;
-    const int* widths; // glyph number and width in 1/1000 em, pair after pair
-    int widthCount;    // pairs
+    const int* widths;     // glyph number and width in 1/1000 em, pair after pair
+    int widthCount;        // pairs
     const char* toUnicode; // the ToUnicode CMap
     size_t toUnicodeLength;
 };
 
 struct ResourcesPod {
-    float alpha;         // /GSa: stroke and fill opacity of the whole mark
-    int multiply;        // /GSa blends with Multiply (highlights)
-    float interiorAlpha; // /GSi: fill opacity of the interior
+    float alpha;              // /GSa: stroke and fill opacity of the whole mark
+    int multiply;             // /GSa blends with Multiply (highlights)
+    float interiorAlpha;      // /GSi: fill opacity of the interior
     const char* fontResource; // null: no font
     const char* baseFont;
     const float* widths; // glyph widths of WinAnsi codes 32 to 255, in 1/1000 em
@@ -600,7 +600,8 @@ void showLines(Appearance& ap, TextBoxLayout& layout, const std::vector<LaidLine
     }
     // Where the text position goes after a glyph, in 1/1000 em: its width in the font.
     const auto widthOf = [&](int face, unsigned glyph) {
-        return face == 0 ? double(layout.baseWidths()[glyph]) : std::round(faces[size_t(face - 1)]->advance(glyph) * 1000);
+        return face == 0 ? double(layout.baseWidths()[glyph])
+                         : std::round(faces[size_t(face - 1)]->advance(glyph) * 1000);
     };
 
     double baseline = box.maxY() - PdfAnnotations::textBoxPaddingY - size * 0.9;
@@ -676,7 +677,8 @@ void arrowHead(std::string& s, PdfPoint tip, PdfPoint from, double width, bool c
     const PdfPoint base{tip.x - ux * headLength, tip.y - uy * headLength};
     const PdfPoint left{base.x - uy * halfWidth, base.y + ux * halfWidth};
     const PdfPoint right{base.x + uy * halfWidth, base.y - ux * halfWidth};
-    s += num(left.x) + ' ' + num(left.y) + " m " + num(tip.x) + ' ' + num(tip.y) + " l " + num(right.x) + ' ' + num(right.y) + " l\n";
+    s += num(left.x) + ' ' + num(left.y) + " m " + num(tip.x) + ' ' + num(tip.y) + " l " + num(right.x) + ' '
+         + num(right.y) + " l\n";
     s += closed ? "h f\n" : "S\n";
 }
 
@@ -705,7 +707,9 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         const bool circle = t == "Circle";
         const double in = w / 2;
         const double iw = std::max(r.width - w, 0.0), ih = std::max(r.height - w, 0.0);
-        auto shape = [&] { return circle ? ellipseOp(r.x + in, r.y + in, iw, ih) : rectOp(r.x + in, r.y + in, iw, ih); };
+        auto shape = [&] {
+            return circle ? ellipseOp(r.x + in, r.y + in, iw, ih) : rectOp(r.x + in, r.y + in, iw, ih);
+        };
         if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + shape() + "f Q\n";
         if (w > 0 && a.color) s += colorOp(*a.color, true) + num(w) + " w\n" + shape() + "S\n";
     } else if (t == "Line") {
@@ -733,8 +737,8 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         for (const auto& q : a.quads) {
             if (t == "Highlight") {
                 s += colorOp(*a.color, false);
-                s += num(q.ul.x) + ' ' + num(q.ul.y) + " m " + num(q.ur.x) + ' ' + num(q.ur.y) + " l " + num(q.lr.x) + ' '
-                    + num(q.lr.y) + " l " + num(q.ll.x) + ' ' + num(q.ll.y) + " l h f\n";
+                s += num(q.ul.x) + ' ' + num(q.ul.y) + " m " + num(q.ur.x) + ' ' + num(q.ur.y) + " l " + num(q.lr.x)
+                     + ' ' + num(q.lr.y) + " l " + num(q.ll.x) + ' ' + num(q.ll.y) + " l h f\n";
                 continue;
             }
             // Along the quad's side edges, a fraction of its height above the bottom.
@@ -753,9 +757,12 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         const bool sideways = turn == 90 || turn == 270;
         const PdfRect box = turn ? PdfRect{0, 0, sideways ? r.height : r.width, sideways ? r.width : r.height} : r;
         if (turn) s += turnedFrame(box, r, turn) + " cm\n";
-        if (a.interiorColor) s += "q /GSi gs " + colorOp(*a.interiorColor, false) + rectOp(box.x, box.y, box.width, box.height) + "f Q\n";
+        if (a.interiorColor)
+            s +=
+                "q /GSi gs " + colorOp(*a.interiorColor, false) + rectOp(box.x, box.y, box.width, box.height) + "f Q\n";
         if (w > 0 && a.color)
-            s += colorOp(*a.color, true) + num(w) + " w\n" + rectOp(box.x + w / 2, box.y + w / 2, box.width - w, box.height - w) + "S\n";
+            s += colorOp(*a.color, true) + num(w) + " w\n"
+                 + rectOp(box.x + w / 2, box.y + w / 2, box.width - w, box.height - w) + "S\n";
         const PdfBaseFont font = PdfAnnotations::baseFontNamed(a.fontName);
         const double size = a.fontSize > 0 ? a.fontSize : 12;
         TextBoxLayout layout(font);
@@ -763,7 +770,8 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         ap.res.baseFont = PdfAnnotations::baseFontName(font);
         ap.widths.assign(layout.baseWidths().begin() + 32, layout.baseWidths().end());
         const auto lines = layout.lines(a.contents, size, box.width - 2 * PdfAnnotations::textBoxPaddingX);
-        s += rectOp(box.x, box.y, box.width, box.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' ' + num(size) + " Tf\n";
+        s += rectOp(box.x, box.y, box.width, box.height) + "W n\nBT\n/" + std::string(ap.res.fontResource) + ' '
+             + num(size) + " Tf\n";
         s += colorOp(a.fontColor.value_or(PdfColor{}), false);
         showLines(ap, layout, lines, ap.res.fontResource, size, box, a.alignment);
         s += "ET\n";
@@ -773,11 +781,12 @@ std::optional<Appearance> appearanceFor(const PdfAnnotation& a)
         const double u = std::min(r.width, r.height) / 22.0;
         auto p = [&](double x, double y) { return num(r.x + x * u) + ' ' + num(r.y + y * u); };
         s += colorOp(fill, false) + "0.25 0.24 0.22 RG " + num(u) + " w 1 j\n";
-        s += p(3, 20) + " m " + p(19, 20) + " l " + p(20, 19) + ' ' + p(20, 19) + ' ' + p(20, 18) + " c " + p(20, 9) + " l "
-            + p(19, 8) + ' ' + p(19, 8) + ' ' + p(18, 8) + " c " + p(10, 8) + " l " + p(5, 3) + " l " + p(6, 8) + " l "
-            + p(3, 8) + " l " + p(2, 8) + ' ' + p(2, 8) + ' ' + p(2, 9) + " c " + p(2, 19) + " l " + p(2, 20) + ' ' + p(2, 20)
-            + ' ' + p(3, 20) + " c h B\n";
-        s += p(5, 16.5) + " m " + p(17, 16.5) + " l " + p(5, 14) + " m " + p(17, 14) + " l " + p(5, 11.5) + " m " + p(13, 11.5) + " l S\n";
+        s += p(3, 20) + " m " + p(19, 20) + " l " + p(20, 19) + ' ' + p(20, 19) + ' ' + p(20, 18) + " c " + p(20, 9)
+             + " l " + p(19, 8) + ' ' + p(19, 8) + ' ' + p(18, 8) + " c " + p(10, 8) + " l " + p(5, 3) + " l " + p(6, 8)
+             + " l " + p(3, 8) + " l " + p(2, 8) + ' ' + p(2, 8) + ' ' + p(2, 9) + " c " + p(2, 19) + " l " + p(2, 20)
+             + ' ' + p(2, 20) + ' ' + p(3, 20) + " c h B\n";
+        s += p(5, 16.5) + " m " + p(17, 16.5) + " l " + p(5, 14) + " m " + p(17, 14) + " l " + p(5, 11.5) + " m "
+             + p(13, 11.5) + " l S\n";
     } else {
         return std::nullopt; // a kind ravlen does not draw keeps its appearance
     }
@@ -810,17 +819,29 @@ void parseDefaultAppearance(const std::string& da, PdfAnnotation& a)
     std::string name;
     size_t i = 0;
     while (i < da.size()) {
-        if (std::isspace((unsigned char)da[i])) { ++i; continue; }
+        if (std::isspace((unsigned char)da[i])) {
+            ++i;
+            continue;
+        }
         size_t j = i + 1;
         while (j < da.size() && !std::isspace((unsigned char)da[j]) && da[j] != '/') ++j;
         const std::string token = da.substr(i, j - i);
         i = j;
-        if (token[0] == '/') { name = token.substr(1); continue; }
+        if (token[0] == '/') {
+            name = token.substr(1);
+            continue;
+        }
         double v = 0;
         const auto [p, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
-        if (ec == std::errc() && p == token.data() + token.size()) { stack.push_back(v); continue; }
-        if (token == "Tf" && !stack.empty()) { a.fontName = name; a.fontSize = stack.back(); }
-        else if (token == "rg" && stack.size() >= 3) a.fontColor = PdfColor{stack[stack.size() - 3], stack[stack.size() - 2], stack.back()};
+        if (ec == std::errc() && p == token.data() + token.size()) {
+            stack.push_back(v);
+            continue;
+        }
+        if (token == "Tf" && !stack.empty()) {
+            a.fontName = name;
+            a.fontSize = stack.back();
+        } else if (token == "rg" && stack.size() >= 3)
+            a.fontColor = PdfColor{stack[stack.size() - 3], stack[stack.size() - 2], stack.back()};
         else if (token == "g" && !stack.empty()) a.fontColor = PdfColor{stack.back(), stack.back(), stack.back()};
         else if (token == "k" && stack.size() >= 4) {
             const double* c = &stack[stack.size() - 4];
@@ -834,7 +855,8 @@ std::string defaultAppearance(const PdfAnnotation& a)
 {
     const PdfColor c = a.fontColor.value_or(PdfColor{});
     const std::string font = a.fontName.empty() ? "Helv" : a.fontName;
-    return '/' + font + ' ' + num(a.fontSize > 0 ? a.fontSize : 12) + " Tf " + num(c.r) + ' ' + num(c.g) + ' ' + num(c.b) + " rg";
+    return '/' + font + ' ' + num(a.fontSize > 0 ? a.fontSize : 12) + " Tf " + num(c.r) + ' ' + num(c.g) + ' '
+           + num(c.b) + " rg";
 }
 
 PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
@@ -847,7 +869,8 @@ PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
     a.interiorColor = readColor(ctx, raw.interior);
     if (pdf_is_number(ctx, raw.opacity)) a.opacity = unfloat(pdf_to_real(ctx, raw.opacity));
     if (pdf_is_number(ctx, raw.borderStyleWidth)) a.borderWidth = unfloat(pdf_to_real(ctx, raw.borderStyleWidth));
-    else if (pdf_array_len(ctx, raw.borderArray) >= 3) a.borderWidth = pdf_to_real(ctx, pdf_array_get(ctx, raw.borderArray, 2));
+    else if (pdf_array_len(ctx, raw.borderArray) >= 3)
+        a.borderWidth = pdf_to_real(ctx, pdf_array_get(ctx, raw.borderArray, 2));
     if (pdf_is_number(ctx, raw.interiorAlpha) && a.opacity > 0)
         a.interiorOpacity = std::clamp(unfloat(pdf_to_real(ctx, raw.interiorAlpha)) / a.opacity, 0.0, 1.0);
     a.contents = raw.contents ? raw.contents : "";
@@ -867,7 +890,8 @@ PdfAnnotation convert(fz_context* ctx, int num, const RawAnnot& raw)
         pdf_obj* stroke = pdf_array_get(ctx, raw.ink, s);
         std::vector<PdfPoint> points;
         for (int i = 0; i + 1 < pdf_array_len(ctx, stroke); i += 2)
-            points.push_back({pdf_to_real(ctx, pdf_array_get(ctx, stroke, i)), pdf_to_real(ctx, pdf_array_get(ctx, stroke, i + 1))});
+            points.push_back(
+                {pdf_to_real(ctx, pdf_array_get(ctx, stroke, i)), pdf_to_real(ctx, pdf_array_get(ctx, stroke, i + 1))});
         a.inkList.push_back(std::move(points));
     }
     if (pdf_array_len(ctx, raw.line) >= 4) {
@@ -925,7 +949,10 @@ std::vector<float> flatQuads(const std::vector<PdfQuad>& quads)
 {
     std::vector<float> out;
     for (const auto& q : quads)
-        for (const PdfPoint& p : {q.ul, q.ur, q.ll, q.lr}) { out.push_back(float(p.x)); out.push_back(float(p.y)); }
+        for (const PdfPoint& p : {q.ul, q.ur, q.ll, q.lr}) {
+            out.push_back(float(p.x));
+            out.push_back(float(p.y));
+        }
     return out;
 }
 
@@ -937,7 +964,10 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
     std::vector<int> counts;
     for (const auto& stroke : a.inkList) {
         counts.push_back(int(stroke.size()));
-        for (const auto& p : stroke) { ink.push_back(float(p.x)); ink.push_back(float(p.y)); }
+        for (const auto& p : stroke) {
+            ink.push_back(float(p.x));
+            ink.push_back(float(p.y));
+        }
     }
     const std::string da = defaultAppearance(a);
     const bool isFreeText = a.subtype == "FreeText";
@@ -946,10 +976,18 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
     k.subtype = a.subtype.c_str();
     k.rect = toFz(a.rect);
     k.hasColor = a.color.has_value();
-    if (a.color) { k.color[0] = float(a.color->r); k.color[1] = float(a.color->g); k.color[2] = float(a.color->b); }
+    if (a.color) {
+        k.color[0] = float(a.color->r);
+        k.color[1] = float(a.color->g);
+        k.color[2] = float(a.color->b);
+    }
     k.opacity = float(std::clamp(a.opacity, 0.0, 1.0));
     k.hasInterior = a.interiorColor.has_value();
-    if (a.interiorColor) { k.interior[0] = float(a.interiorColor->r); k.interior[1] = float(a.interiorColor->g); k.interior[2] = float(a.interiorColor->b); }
+    if (a.interiorColor) {
+        k.interior[0] = float(a.interiorColor->r);
+        k.interior[1] = float(a.interiorColor->g);
+        k.interior[2] = float(a.interiorColor->b);
+    }
     k.hasBorder = a.borderWidth.has_value();
     k.borderWidth = float(a.borderWidth.value_or(0));
     k.contents = a.contents.c_str();
@@ -964,8 +1002,10 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
     k.inkStrokes = int(a.inkList.size());
     k.hasLine = a.subtype == "Line" && a.lineStart && a.lineEnd;
     if (k.hasLine) {
-        k.line[0] = float(a.lineStart->x); k.line[1] = float(a.lineStart->y);
-        k.line[2] = float(a.lineEnd->x); k.line[3] = float(a.lineEnd->y);
+        k.line[0] = float(a.lineStart->x);
+        k.line[1] = float(a.lineStart->y);
+        k.line[2] = float(a.lineEnd->x);
+        k.line[3] = float(a.lineEnd->y);
     }
     k.startEnding = a.startEnding.empty() ? "None" : a.startEnding.c_str();
     k.endEnding = a.endEnding.empty() ? "None" : a.endEnding.c_str();
@@ -978,8 +1018,8 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
         std::vector<EmbeddedFontPod> pods;
         for (const EmbeddedFont& f : ap->fonts)
             pods.push_back({f.resource.c_str(), f.name.c_str(), (const unsigned char*)f.subset.file.constData(),
-                            size_t(f.subset.file.size()), f.widths.data(), int(f.widths.size() / 2),
-                            f.toUnicode.data(), f.toUnicode.size()});
+                            size_t(f.subset.file.size()), f.widths.data(), int(f.widths.size() / 2), f.toUnicode.data(),
+                            f.toUnicode.size()});
         ap->res.embedded = pods.data();
         ap->res.embeddedCount = int(pods.size());
         writeAppearanceC(ctx, doc, obj, toFz(a.rect), ap->content.data(), ap->content.size(), &ap->res, &err);
@@ -990,7 +1030,10 @@ void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bo
 struct ObjRef {
     pdf_obj* obj = nullptr;
     explicit ObjRef(pdf_obj* o) : obj(o) {}
-    ~ObjRef() { if (obj) pdf_drop_obj(pdfContext(), obj); }
+    ~ObjRef()
+    {
+        if (obj) pdf_drop_obj(pdfContext(), obj);
+    }
     ObjRef(const ObjRef&) = delete;
     ObjRef& operator=(const ObjRef&) = delete;
 };
@@ -1037,7 +1080,8 @@ std::vector<int> order(const PdfDocument& doc, int page)
     fz_context* ctx = pdfContext();
     const AnnotsAt at = annotsOf(d, page, false);
     std::vector<int> out;
-    for (int i = 0; i < pdf_array_len(ctx, at.annots); ++i) out.push_back(pdf_to_num(ctx, pdf_array_get(ctx, at.annots, i)));
+    for (int i = 0; i < pdf_array_len(ctx, at.annots); ++i)
+        out.push_back(pdf_to_num(ctx, pdf_array_get(ctx, at.annots, i)));
     return out;
 }
 

@@ -28,9 +28,9 @@ enum class PdfBaseFont { helvetica, times, courier };
 // Everything ravlen reads from and writes into one annotation. Geometry is in
 // the page's user space (points, y up), as the PDF keeps it.
 struct PdfAnnotation {
-    int objectNumber = 0;   // 0 until the annotation is on a page
-    std::string subtype;    // "Square", "Ink", … (no leading slash)
-    PdfRect rect;           // /Rect
+    int objectNumber = 0; // 0 until the annotation is on a page
+    std::string subtype;  // "Square", "Ink", … (no leading slash)
+    PdfRect rect;         // /Rect
 
     std::optional<PdfColor> color;         // /C
     double opacity = 1;                    // /CA, for the whole mark
@@ -38,15 +38,15 @@ struct PdfAnnotation {
     // Opacity of the interior fill inside the appearance (PDF has no key for
     // it); read back from the appearance ravlen wrote, else 1.
     double interiorOpacity = 1;
-    std::optional<double> borderWidth;     // /BS /W (or /Border's third entry)
+    std::optional<double> borderWidth; // /BS /W (or /Border's third entry)
 
-    std::string contents;                // /Contents, UTF-8
-    std::optional<std::string> author;   // /T, UTF-8
-    std::string iconName;                // /Name of a note ("Comment")
-    bool hasPopup = false;               // /Popup (read only; ravlen writes none)
+    std::string contents;              // /Contents, UTF-8
+    std::optional<std::string> author; // /T, UTF-8
+    std::string iconName;              // /Name of a note ("Comment")
+    bool hasPopup = false;             // /Popup (read only; ravlen writes none)
 
     // Free text: the default appearance /DA and the alignment /Q.
-    std::string fontName;                // resource name in /DA: "Helv", "TiRo", "Cour", …
+    std::string fontName; // resource name in /DA: "Helv", "TiRo", "Cour", …
     double fontSize = 0;
     std::optional<PdfColor> fontColor;
     int alignment = 0;
@@ -54,10 +54,10 @@ struct PdfAnnotation {
     // this many degrees (the appearance is drawn turned to match).
     int rotation = 0;
 
-    std::vector<PdfQuad> quads;                  // /QuadPoints
-    std::vector<std::vector<PdfPoint>> inkList;  // /InkList
-    std::optional<PdfPoint> lineStart, lineEnd;  // /L
-    std::string startEnding = "None";            // /LE, PDF names
+    std::vector<PdfQuad> quads;                 // /QuadPoints
+    std::vector<std::vector<PdfPoint>> inkList; // /InkList
+    std::optional<PdfPoint> lineStart, lineEnd; // /L
+    std::string startEnding = "None";           // /LE, PDF names
     std::string endEnding = "None";
 
     friend bool operator==(const PdfAnnotation&, const PdfAnnotation&) = default;
@@ -112,7 +112,7 @@ double lineHeight(double size);
 // lines, each wrapped at spaces where it is wider (a longer word stays whole).
 int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width);
 PdfBaseFont baseFontNamed(const std::string& resourceName); // "Cour" → courier, …
-const char* baseFontName(PdfBaseFont font);                  // "Helvetica", "Times-Roman", "Courier"
+const char* baseFontName(PdfBaseFont font);                 // "Helvetica", "Times-Roman", "Courier"
 // A text box's inner padding: the text starts this far from the left and top.
 constexpr double textBoxPaddingX = 7, textBoxPaddingY = 5;
 

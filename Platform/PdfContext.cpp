@@ -146,7 +146,10 @@ void dropRetiredIfIdle()
 
 struct ThreadContext {
     fz_context* ctx = nullptr;
-    ~ThreadContext() { if (ctx) fz_drop_context(ctx); }
+    ~ThreadContext()
+    {
+        if (ctx) fz_drop_context(ctx);
+    }
 };
 
 } // namespace
@@ -175,10 +178,7 @@ PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(&g_
     fz_set_error_callback(ctx_, messageCallback, warningsWanted());
 }
 
-PrivateContext::~PrivateContext()
-{
-    fz_drop_context(ctx_);
-}
+PrivateContext::~PrivateContext() { fz_drop_context(ctx_); }
 
 void enterEngine()
 {
@@ -285,8 +285,9 @@ private:
                 wake_.wait(lock);
                 continue;
             }
-            const auto due = std::min_element(watched_.begin(), watched_.end(),
-                                              [](const auto& a, const auto& b) { return a.second < b.second; })->second;
+            const auto due = std::min_element(watched_.begin(), watched_.end(), [](const auto& a, const auto& b) {
+                                 return a.second < b.second;
+                             })->second;
             wake_.wait_until(lock, due);
             const auto now = std::chrono::steady_clock::now();
             for (auto it = watched_.begin(); it != watched_.end();) {
@@ -400,10 +401,7 @@ void PageWorkRegistry::remove(Work* work)
     std::erase(work_, work);
 }
 
-void PageWorkRegistry::setWindowWaiting(bool waiting)
-{
-    waiting ? ++windowWaiting_ : --windowWaiting_;
-}
+void PageWorkRegistry::setWindowWaiting(bool waiting) { waiting ? ++windowWaiting_ : --windowWaiting_; }
 
 void PageWorkRegistry::interrupt()
 {

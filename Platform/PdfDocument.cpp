@@ -25,8 +25,10 @@ PdfRect PdfMatrix::mapRect(const PdfRect& r) const
     const PdfPoint p[4] = {map({r.x, r.y}), map({r.maxX(), r.y}), map({r.x, r.maxY()}), map({r.maxX(), r.maxY()})};
     double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
     for (const auto& q : p) {
-        x0 = std::min(x0, q.x); x1 = std::max(x1, q.x);
-        y0 = std::min(y0, q.y); y1 = std::max(y1, q.y);
+        x0 = std::min(x0, q.x);
+        x1 = std::max(x1, q.x);
+        y0 = std::min(y0, q.y);
+        y1 = std::max(y1, q.y);
     }
     return {x0, y0, x1 - x0, y1 - y0};
 }
@@ -41,8 +43,8 @@ PdfMatrix PdfMatrix::inverted() const
 
 PdfMatrix PdfMatrix::then(const PdfMatrix& n) const
 {
-    return {a * n.a + b * n.c, a * n.b + b * n.d, c * n.a + d * n.c, c * n.b + d * n.d,
-            e * n.a + f * n.c + n.e, e * n.b + f * n.d + n.f};
+    return {a * n.a + b * n.c, a * n.b + b * n.d,       c * n.a + d * n.c,
+            c * n.b + d * n.d, e * n.a + f * n.c + n.e, e * n.b + f * n.d + n.f};
 }
 
 int normalizedRotation(int degrees)
@@ -60,9 +62,19 @@ namespace {
 void appendUtf8(std::string& out, char32_t c)
 {
     if (c < 0x80) out += char(c);
-    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
-    else if (c < 0x10000) { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
-    else { out += char(0xF0 | (c >> 18)); out += char(0x80 | ((c >> 12) & 0x3F)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
+    else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
 }
 } // namespace
 
@@ -278,8 +290,9 @@ int hasCatalogC(fz_context* ctx, pdf_document* doc)
     fz_var(found);
     fz_try(ctx) {
         pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
-        found = pdf_is_dict(ctx, root) && (pdf_name_eq(ctx, pdf_dict_get(ctx, root, PDF_NAME(Type)), PDF_NAME(Catalog)) ||
-                                           pdf_is_dict(ctx, pdf_dict_get(ctx, root, PDF_NAME(Pages))));
+        found = pdf_is_dict(ctx, root)
+                && (pdf_name_eq(ctx, pdf_dict_get(ctx, root, PDF_NAME(Type)), PDF_NAME(Catalog))
+                    || pdf_is_dict(ctx, pdf_dict_get(ctx, root, PDF_NAME(Pages))));
     }
     fz_catch(ctx) found = 0;
     return found;
@@ -301,8 +314,8 @@ int isSignedC(fz_context* ctx, pdf_document* doc)
             const int n = pdf_array_len(ctx, list);
             for (int i = 0; i < n && !isSigned; ++i, ++visited) {
                 pdf_obj* field = pdf_array_get(ctx, list, i);
-                if (pdf_name_eq(ctx, pdf_dict_get(ctx, field, PDF_NAME(FT)), PDF_NAME(Sig)) &&
-                    pdf_is_dict(ctx, pdf_dict_get(ctx, field, PDF_NAME(V))))
+                if (pdf_name_eq(ctx, pdf_dict_get(ctx, field, PDF_NAME(FT)), PDF_NAME(Sig))
+                    && pdf_is_dict(ctx, pdf_dict_get(ctx, field, PDF_NAME(V))))
                     isSigned = 1;
                 pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
                 if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
@@ -442,7 +455,10 @@ pdf_page* loadPageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
     pdf_page* page = nullptr;
     fz_var(page);
     fz_try(ctx) page = pdf_load_page(ctx, doc, index);
-    fz_catch(ctx) { captureError(ctx, err); page = nullptr; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        page = nullptr;
+    }
     return page;
 }
 
@@ -479,7 +495,8 @@ pdf_document* createBlankC(fz_context* ctx, float w, float h, int withPage, FzEr
     return doc;
 }
 
-void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* crop, int* rotate, fz_matrix* ctm, FzError* err)
+void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* crop, int* rotate, fz_matrix* ctm,
+                   FzError* err)
 {
     fz_try(ctx) {
         pdf_obj* obj = page->obj;
@@ -575,7 +592,10 @@ fz_link* linksC(fz_context* ctx, pdf_page* page, FzError* err)
     fz_link* links = nullptr;
     fz_var(links);
     fz_try(ctx) links = fz_load_links(ctx, &page->super);
-    fz_catch(ctx) { captureError(ctx, err); links = nullptr; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        links = nullptr;
+    }
     return links;
 }
 
@@ -596,7 +616,7 @@ struct RawOutlineItem {
     char* title = nullptr;
     char* uri = nullptr;
     int open = 0;
-    int num = 0;             // object number, 0 for a direct dictionary
+    int num = 0;              // object number, 0 for a direct dictionary
     pdf_obj* first = nullptr; // borrowed: the first child and the next sibling
     pdf_obj* next = nullptr;
 };
@@ -616,8 +636,7 @@ void readOutlineItemC(fz_context* ctx, pdf_document* doc, pdf_obj* node, RawOutl
     fz_try(ctx) {
         out->num = pdf_to_num(ctx, node);
         out->title = fz_strdup(ctx, pdf_dict_get_text_string(ctx, node, PDF_NAME(Title)));
-        if (pdf_obj* dest = pdf_dict_get(ctx, node, PDF_NAME(Dest)))
-            out->uri = pdf_parse_link_dest(ctx, doc, dest);
+        if (pdf_obj* dest = pdf_dict_get(ctx, node, PDF_NAME(Dest))) out->uri = pdf_parse_link_dest(ctx, doc, dest);
         else if (pdf_obj* action = pdf_dict_get(ctx, node, PDF_NAME(A)))
             out->uri = pdf_parse_link_action(ctx, doc, action, -1);
         out->open = pdf_dict_get_int(ctx, node, PDF_NAME(Count)) > 0;
@@ -798,7 +817,7 @@ QRect fullPixelRect(const PdfSize& size, double scale)
 
 struct PdfDisplayList::Impl {
     fz_display_list* list = nullptr;
-    fz_matrix base; // display space (points) with the page's own offset removed
+    fz_matrix base;   // display space (points) with the page's own offset removed
     PdfMatrix toUser; // from the recording's space to the page's user space
 };
 
@@ -820,8 +839,9 @@ QImage PdfDisplayList::renderRgb32(double scale, const QRect& clip, const ImageS
 {
     return draw(scale, clip, [&](QSize size) {
         QImage image = source ? source(size) : QImage(size, QImage::Format_RGB32);
-        const bool fits = image.size() == size && (image.format() == QImage::Format_RGB32 ||
-                                                   image.format() == QImage::Format_ARGB32_Premultiplied);
+        const bool fits =
+            image.size() == size
+            && (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32_Premultiplied);
         return fits ? image : QImage(size, QImage::Format_RGB32);
     });
 }
@@ -840,7 +860,8 @@ QImage PdfDisplayList::draw(double scale, const QRect& clip, const ImageSource& 
     if (image.isNull()) return {};
     const bool bgra = image.depth() == 32;
     EngineWork work;
-    drawC(ctx, nullptr, d->list, ctm, {image.bits(), int(image.bytesPerLine()), bbox, bgra, false, true}, nullptr, &err);
+    drawC(ctx, nullptr, d->list, ctm, {image.bits(), int(image.bytesPerLine()), bbox, bgra, false, true}, nullptr,
+          &err);
     if (err.code) return {};
     return image;
 }
@@ -990,8 +1011,9 @@ void reserveReferencedNumbers(PdfDocument::Impl& d)
 
 namespace {
 
-std::shared_ptr<PdfDocument> adopt(pdf_document* doc, std::unique_ptr<PdfDocument::Impl> impl,
-                                   const std::function<std::shared_ptr<PdfDocument>(std::unique_ptr<PdfDocument::Impl>)>& make)
+std::shared_ptr<PdfDocument>
+adopt(pdf_document* doc, std::unique_ptr<PdfDocument::Impl> impl,
+      const std::function<std::shared_ptr<PdfDocument>(std::unique_ptr<PdfDocument::Impl>)>& make)
 {
     impl->doc = doc;
     fz_context* ctx = pdfContext();
@@ -1012,13 +1034,15 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
     auto impl = std::make_unique<Impl>();
     fz_context* ctx = pdfContext();
     FzError err;
-    fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
+    fz_buffer* buf =
+        copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
     throwIfFailed(err);
     pdf_document* doc = openFromBuffer(ctx, buf, &err);
     if (!doc) fz_drop_buffer(ctx, buf);
     throwIfFailed(err, PdfErrorCode::damaged);
     impl->source = buf; // kept for reading copies
-    return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
+    return adopt(doc, std::move(impl),
+                 [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
 namespace {
@@ -1082,7 +1106,8 @@ std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
     auto impl = std::make_unique<Impl>();
     EngineWork work;
     pdf_document* doc = openSource(*impl, path);
-    return adopt(doc, std::move(impl), [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
+    return adopt(doc, std::move(impl),
+                 [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::createBlank(double width, double height)
@@ -1114,10 +1139,7 @@ bool hasReadingSource(const PdfDocument::Impl& d)
     return d.source || (d.watch && d.watch->unchanged());
 }
 
-void PdfDocument::stopPageWork() const
-{
-    d->mutex.work()->stop();
-}
+void PdfDocument::stopPageWork() const { d->mutex.work()->stop(); }
 
 bool PdfDocument::settle(int objects) const
 {
@@ -1125,15 +1147,9 @@ bool PdfDocument::settle(int objects) const
     return settleObjects(*d, objects);
 }
 
-bool PdfDocument::needsPassword() const
-{
-    return d->passwordProtected;
-}
+bool PdfDocument::needsPassword() const { return d->passwordProtected; }
 
-bool PdfDocument::isLocked() const
-{
-    return d->locked.load();
-}
+bool PdfDocument::isLocked() const { return d->locked.load(); }
 
 bool PdfDocument::unlock(const std::string& password)
 {
@@ -1149,8 +1165,7 @@ bool PdfDocument::unlock(const std::string& password)
         // a password-protected file without a catalog still shows its state.
         try {
             settleOpened(*d, false);
-        } catch (const PdfError&) {
-        }
+        } catch (const PdfError&) {}
     }
     return ok;
 }
@@ -1230,8 +1245,7 @@ std::vector<PdfLink> PdfDocument::links(int index) const
                 try {
                     PageRef tp = loadPage(*d, target);
                     link.targetPoint = pageTransform(tp.page).inverted().map({x, y});
-                } catch (const PdfError&) {
-                }
+                } catch (const PdfError&) {}
             }
         }
         result.push_back(std::move(link));
@@ -1301,15 +1315,16 @@ std::vector<PdfOutlineItem> PdfDocument::outline() const
                     try {
                         PageRef tp = loadPage(*d, target);
                         item.point = pageTransform(tp.page).inverted().map({x, y});
-                    } catch (const PdfError&) {
-                    }
+                    } catch (const PdfError&) {}
                 }
             }
             at.into->push_back(std::move(item));
-            if (guard.raw.first && at.depth + 1 < outlineDepthLimit) childLists.emplace_back(guard.raw.first, at.into->size() - 1);
+            if (guard.raw.first && at.depth + 1 < outlineDepthLimit)
+                childLists.emplace_back(guard.raw.first, at.into->size() - 1);
             node = guard.raw.next;
         }
-        for (const auto& [first, index] : childLists) pending.push_back({first, &(*at.into)[index].children, at.depth + 1});
+        for (const auto& [first, index] : childLists)
+            pending.push_back({first, &(*at.into)[index].children, at.depth + 1});
     }
     return result;
 }
@@ -1437,18 +1452,21 @@ QImage PdfDocument::render(int index, double scale, const QRect& clip) const
 
 std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index, bool windowWaits) const
 {
-    return runPageWork(*d, [&](PageWork& work) {
-        PageRef page = loadPage(*d, index);
-        const PdfPageGeometry g = geometryOf(page.page);
-        FzError err;
-        // What the recording holds that was not in memory before: its commands
-        // and the resources it was first to load.
-        EngineAllocationTally tally;
-        fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
-        throwIfFailed(err, PdfErrorCode::damaged);
-        auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
-        return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
-    }, true, !windowWaits);
+    return runPageWork(
+        *d,
+        [&](PageWork& work) {
+            PageRef page = loadPage(*d, index);
+            const PdfPageGeometry g = geometryOf(page.page);
+            FzError err;
+            // What the recording holds that was not in memory before: its commands
+            // and the resources it was first to load.
+            EngineAllocationTally tally;
+            fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
+            throwIfFailed(err, PdfErrorCode::damaged);
+            auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
+            return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
+        },
+        true, !windowWaits);
 }
 
 namespace {
@@ -1487,7 +1505,8 @@ void checkBeforeSaving(PdfDocument::Impl& d)
     FzError err;
     const int pages = countPagesC(ctx, d.doc, &err);
     if (pages != d.expectedPageCount)
-        throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages) + " pages instead of "
+        throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages)
+                                                           + " pages instead of "
                                                            + std::to_string(d.expectedPageCount));
     // A page the tree names but no dictionary holds (a damaged file whose
     // page objects MuPDF could not find) would be written as a null: the
@@ -1556,7 +1575,8 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         if (*incremental) {
             const FileDescriptor scratch(openPrivateScratchFile());
             if (scratch.fd < 0)
-                throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno), errno);
+                throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno),
+                               errno);
             FileSink sink{scratch.fd};
             writeDocument(d, opts, nullptr, &sink);
             struct stat info = {};
@@ -1597,7 +1617,8 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
     if (incremental) {
         fz_context* ctx = pdfContext();
         FzError err;
-        fz_buffer* buf = copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
+        fz_buffer* buf =
+            copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
         pdf_document* fresh = buf ? openFromBuffer(ctx, buf, &err) : nullptr;
         if (!fresh) fz_drop_buffer(ctx, buf);
         throwIfFailed(err, PdfErrorCode::general);
@@ -1616,8 +1637,8 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     bool targetIsSource = false;
     {
         std::lock_guard lock(d->mutex);
-        targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 && target.st_dev == d->fileDevice &&
-                         target.st_ino == d->fileInode;
+        targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 && target.st_dev == d->fileDevice
+                         && target.st_ino == d->fileInode;
         // The settling read of the whole file may be what finds the damage.
         readingSource(*d, [&] { settleBeforeEditing(*d); });
         throwIfSourceChanged(*d);
@@ -1647,7 +1668,8 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         d->fileDevice = d->fileInode = 0;
         if (!d->watch) return; // it holds its bytes itself
         std::shared_ptr<WatchedFile> original = WatchedFile::open(copy);
-        if (!original) throw PdfError(PdfErrorCode::io, std::string("cannot read the copy: ") + std::strerror(errno), errno);
+        if (!original)
+            throw PdfError(PdfErrorCode::io, std::string("cannot read the copy: ") + std::strerror(errno), errno);
         FzError err;
         replaceSourceC(pdfContext(), d->doc, original, &err);
         throwIfFailed(err, PdfErrorCode::io);

@@ -39,7 +39,8 @@ class PdfError : public std::runtime_error {
 public:
     // `systemError` is the errno of a failed file operation, 0 for none.
     PdfError(PdfErrorCode code, const std::string& message, int systemError = 0)
-        : std::runtime_error(message), code_(code), systemError_(systemError) {}
+        : std::runtime_error(message), code_(code), systemError_(systemError)
+    {}
     PdfErrorCode code() const { return code_; }
     int systemError() const { return systemError_; }
 
@@ -63,8 +64,8 @@ struct PdfMatrix {
 struct PdfPageGeometry {
     PdfRect mediaBox;
     PdfRect cropBox;
-    int rotation = 0;      // 0, 90, 180 or 270
-    PdfSize displaySize;   // the display box as drawn: rotated, in points
+    int rotation = 0;    // 0, 90, 180 or 270
+    PdfSize displaySize; // the display box as drawn: rotated, in points
     // Maps user space to display space: origin at the top left of the shown
     // page, y down, in points. Scale it to get pixels.
     PdfMatrix userToDisplay;
@@ -96,9 +97,9 @@ struct PdfTextPage {
 };
 
 struct PdfLink {
-    PdfRect rect;                   // user space of the page that holds the link
-    std::string uri;                // external URI, or MuPDF's internal "#page=…"
-    std::optional<int> targetPage;  // internal links
+    PdfRect rect;                        // user space of the page that holds the link
+    std::string uri;                     // external URI, or MuPDF's internal "#page=…"
+    std::optional<int> targetPage;       // internal links
     std::optional<PdfPoint> targetPoint; // user space of the target page
 };
 
@@ -199,9 +200,9 @@ public:
     std::vector<PdfOutlineItem> outline() const;
 
     // Document attributes.
-    std::string version() const;           // "1.7"
+    std::string version() const; // "1.7"
     bool isEncrypted() const;
-    std::string encryptionMethod() const;  // "None" or MuPDF's description
+    std::string encryptionMethod() const; // "None" or MuPDF's description
     PdfPermissions permissions() const;
     // The raw Info entry of `key` ("Title", "Author", "CreationDate", …) as UTF-8.
     std::optional<std::string> infoString(const std::string& key) const;

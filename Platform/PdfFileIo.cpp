@@ -14,10 +14,7 @@ namespace platform {
 
 namespace {
 
-bool operator==(const timespec& a, const timespec& b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
+bool operator==(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 // Bytes read, or -1 with errno set.
 ssize_t readAt(int fd, unsigned char* buffer, std::size_t size, std::int64_t offset)
@@ -53,13 +50,9 @@ std::shared_ptr<WatchedFile> WatchedFile::open(const std::string& path)
 
 WatchedFile::WatchedFile(int fd, const struct stat& info)
     : fd_(fd), size_(info.st_size), modified_(info.st_mtim), changedAt_(info.st_ctim)
-{
-}
+{}
 
-WatchedFile::~WatchedFile()
-{
-    ::close(fd_);
-}
+WatchedFile::~WatchedFile() { ::close(fd_); }
 
 std::uint64_t WatchedFile::tailHash() const
 {
@@ -135,10 +128,7 @@ void seekBytes(fz_context* ctx, fz_stream* stm, int64_t offset, int whence)
     stm->rp = stm->wp = state->buffer;
 }
 
-void dropStream(fz_context*, void* state)
-{
-    delete static_cast<StreamState*>(state);
-}
+void dropStream(fz_context*, void* state) { delete static_cast<StreamState*>(state); }
 
 fz_stream* openStream(fz_context* ctx, StreamState* state)
 {
@@ -172,10 +162,7 @@ void seekOutput(fz_context* ctx, void* opaque, int64_t offset, int whence)
     sink->position = offset;
 }
 
-int64_t tellOutput(fz_context*, void* opaque)
-{
-    return static_cast<FileSink*>(opaque)->position;
-}
+int64_t tellOutput(fz_context*, void* opaque) { return static_cast<FileSink*>(opaque)->position; }
 
 void truncateOutput(fz_context* ctx, void* opaque)
 {

@@ -52,7 +52,7 @@ private:
     const std::int64_t size_;
     const timespec modified_;
     std::uint64_t tail_ = 0;
-    std::mutex mutex_; // guards the two below
+    std::mutex mutex_;   // guards the two below
     timespec changedAt_; // the change time the bytes were last known good at
     bool changed_ = false;
 };

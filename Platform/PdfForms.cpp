@@ -89,14 +89,10 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
         out->name = pdf_field_name(ctx, obj);
 
         pdf_obj* v = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(V));
-        if (pdf_is_array(ctx, v))
-            v = pdf_array_get(ctx, v, 0);
-        if (pdf_is_name(ctx, v))
-            out->value = fz_strdup(ctx, pdf_to_name(ctx, v));
-        else if (pdf_is_string(ctx, v))
-            out->value = fz_strdup(ctx, pdf_to_text_string(ctx, v));
-        else if (v)
-            out->value = fz_strdup(ctx, pdf_field_value(ctx, obj));
+        if (pdf_is_array(ctx, v)) v = pdf_array_get(ctx, v, 0);
+        if (pdf_is_name(ctx, v)) out->value = fz_strdup(ctx, pdf_to_name(ctx, v));
+        else if (pdf_is_string(ctx, v)) out->value = fz_strdup(ctx, pdf_to_text_string(ctx, v));
+        else if (v) out->value = fz_strdup(ctx, pdf_field_value(ctx, obj));
 
         if (out->type == PDF_WIDGET_TYPE_CHECKBOX || out->type == PDF_WIDGET_TYPE_RADIOBUTTON) {
             pdf_obj* as = pdf_dict_get(ctx, obj, PDF_NAME(AS));
@@ -104,8 +100,7 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
             pdf_obj* on = pdf_button_field_on_state(ctx, obj);
             out->onState = fz_strdup(ctx, pdf_is_name(ctx, on) ? pdf_to_name(ctx, on) : "");
         }
-        if (out->type == PDF_WIDGET_TYPE_TEXT)
-            out->maxLength = pdf_text_widget_max_len(ctx, widget);
+        if (out->type == PDF_WIDGET_TYPE_TEXT) out->maxLength = pdf_text_widget_max_len(ctx, widget);
         if (out->type == PDF_WIDGET_TYPE_COMBOBOX || out->type == PDF_WIDGET_TYPE_LISTBOX) {
             readOptionsC(ctx, widget, 0, &out->options, &out->optionCount);
             readOptionsC(ctx, widget, 1, &out->exports, &out->exportCount);
@@ -120,7 +115,8 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
 bool showsTextC(const unsigned char* data, size_t len)
 {
     auto delimiter = [](unsigned char c) {
-        return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' || c == '%';
+        return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/'
+               || c == '%';
     };
     auto space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; };
     size_t i = 0;
@@ -133,9 +129,15 @@ bool showsTextC(const unsigned char* data, size_t len)
         } else if (c == '(') {
             int depth = 0;
             for (; i < len; ++i) {
-                if (data[i] == '\\') { ++i; continue; }
+                if (data[i] == '\\') {
+                    ++i;
+                    continue;
+                }
                 if (data[i] == '(') ++depth;
-                else if (data[i] == ')' && --depth == 0) { ++i; break; }
+                else if (data[i] == ')' && --depth == 0) {
+                    ++i;
+                    break;
+                }
             }
         } else if (c == '<' && i + 1 < len && data[i + 1] != '<') {
             while (i < len && data[i] != '>') ++i;
@@ -150,7 +152,8 @@ bool showsTextC(const unsigned char* data, size_t len)
             while (i < len && !space(data[i]) && !delimiter(data[i])) ++i;
             const size_t n = i - start;
             const char* t = reinterpret_cast<const char*>(data + start);
-            if ((n == 2 && (std::memcmp(t, "Tj", 2) == 0 || std::memcmp(t, "TJ", 2) == 0 || std::memcmp(t, "Do", 2) == 0))
+            if ((n == 2
+                 && (std::memcmp(t, "Tj", 2) == 0 || std::memcmp(t, "TJ", 2) == 0 || std::memcmp(t, "Do", 2) == 0))
                 || (n == 1 && (*t == '\'' || *t == '"')))
                 return true;
         }
@@ -185,8 +188,7 @@ int lacksAppearanceC(fz_context* ctx, pdf_annot* widget)
         fz_drop_buffer(ctx, content);
         return blank;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -265,7 +267,8 @@ void dropStaleWidgetValuesC(fz_context* ctx, pdf_annot* widget)
     const int n = pdf_array_len(ctx, kids);
     for (int i = 0; i < n; ++i) {
         pdf_obj* kid = pdf_array_get(ctx, kids, i);
-        if (!pdf_dict_get(ctx, kid, PDF_NAME(T)) && pdf_dict_get(ctx, kid, PDF_NAME(V))) pdf_dict_del(ctx, kid, PDF_NAME(V));
+        if (!pdf_dict_get(ctx, kid, PDF_NAME(T)) && pdf_dict_get(ctx, kid, PDF_NAME(V)))
+            pdf_dict_del(ctx, kid, PDF_NAME(V));
     }
 }
 
@@ -280,7 +283,8 @@ void matchLookToValueC(fz_context* ctx, pdf_annot* widget)
     pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
     const int on = pdf_is_name(ctx, value) && !pdf_name_eq(ctx, value, PDF_NAME(Off));
     if (on && !pdf_name_eq(ctx, look, value)) pdf_dict_put(ctx, obj, PDF_NAME(AS), value);
-    else if (!on && pdf_is_name(ctx, look) && !pdf_name_eq(ctx, look, PDF_NAME(Off))) pdf_dict_put(ctx, obj, PDF_NAME(AS), PDF_NAME(Off));
+    else if (!on && pdf_is_name(ctx, look) && !pdf_name_eq(ctx, look, PDF_NAME(Off)))
+        pdf_dict_put(ctx, obj, PDF_NAME(AS), PDF_NAME(Off));
 }
 
 // Applies one edit to the widget `num` of the page and regenerates the page's
@@ -296,15 +300,12 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
             if (pdf_to_num(ctx, pdf_annot_obj(ctx, w)) == num) found = w;
         if (found) {
             if (op == int(EditOp::setText) || op == int(EditOp::choose)) dropStaleWidgetValuesC(ctx, found);
-            if (op == int(EditOp::setText))
-                result = pdf_set_text_field_value(ctx, found, text) ? 1 : 0;
-            else if (op == int(EditOp::choose))
-                result = pdf_set_choice_field_value(ctx, found, text) ? 1 : 0;
+            if (op == int(EditOp::setText)) result = pdf_set_text_field_value(ctx, found, text) ? 1 : 0;
+            else if (op == int(EditOp::choose)) result = pdf_set_choice_field_value(ctx, found, text) ? 1 : 0;
             else if (op == int(EditOp::clearChoice)) {
                 clearChoiceC(ctx, page, found);
                 result = 1;
-            }
-            else {
+            } else {
                 // Some producers (pdflatex among them) store a button's states as
                 // empty dictionaries instead of appearance streams: the box would
                 // look blank in every reader. Let MuPDF draw the states then.
@@ -404,7 +405,8 @@ bool applyEdit(PdfDocument& doc, int pageIndex, int objectNumber, EditOp op, con
     const int result = editWidgetC(pdfContext(), page.page, objectNumber, int(op), text.c_str(), &err);
     throwIfFailed(err);
     if (result < 0)
-        throw PdfError(PdfErrorCode::general, "no form field " + std::to_string(objectNumber) + " on page " + std::to_string(pageIndex + 1));
+        throw PdfError(PdfErrorCode::general,
+                       "no form field " + std::to_string(objectNumber) + " on page " + std::to_string(pageIndex + 1));
     return result == 1;
 }
 
@@ -412,14 +414,12 @@ PdfWidget requireWidget(const PdfDocument& doc, int page, int objectNumber)
 {
     auto w = PdfForms::widget(doc, page, objectNumber);
     if (!w)
-        throw PdfError(PdfErrorCode::general, "no form field " + std::to_string(objectNumber) + " on page " + std::to_string(page + 1));
+        throw PdfError(PdfErrorCode::general,
+                       "no form field " + std::to_string(objectNumber) + " on page " + std::to_string(page + 1));
     return *w;
 }
 
-bool isButton(const PdfWidget& w)
-{
-    return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton;
-}
+bool isButton(const PdfWidget& w) { return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton; }
 
 } // namespace
 
@@ -453,8 +453,7 @@ std::vector<PdfWidget> PdfForms::widgets(const PdfDocument& doc)
         try {
             auto page = widgetsOfPage(d, i);
             all.insert(all.end(), page.begin(), page.end());
-        } catch (const PdfError&) {
-        }
+        } catch (const PdfError&) {}
     }
     return all;
 }
@@ -480,7 +479,8 @@ bool PdfForms::toggle(PdfDocument& doc, int page, int objectNumber)
 {
     const PdfWidget w = requireWidget(doc, page, objectNumber);
     if (!isButton(w))
-        throw PdfError(PdfErrorCode::general, "form field " + std::to_string(objectNumber) + " is not a check box or radio button");
+        throw PdfError(PdfErrorCode::general,
+                       "form field " + std::to_string(objectNumber) + " is not a check box or radio button");
     if (w.readOnly) return false;
     applyEdit(doc, page, objectNumber, EditOp::toggle, {});
     // pdf_toggle_widget reports success even when a radio button refuses to
@@ -493,7 +493,8 @@ bool PdfForms::setChecked(PdfDocument& doc, int page, int objectNumber, bool on)
 {
     const PdfWidget w = requireWidget(doc, page, objectNumber);
     if (!isButton(w))
-        throw PdfError(PdfErrorCode::general, "form field " + std::to_string(objectNumber) + " is not a check box or radio button");
+        throw PdfError(PdfErrorCode::general,
+                       "form field " + std::to_string(objectNumber) + " is not a check box or radio button");
     if ((w.state != 0) == on) return true;
     return toggle(doc, page, objectNumber);
 }

@@ -17,24 +17,25 @@ enum class PdfWidgetKind { text, checkBox, radioButton, choice, pushButton, sign
 struct PdfWidget {
     int objectNumber = 0;
     int page = 0;
-    int annotIndex = 0;          // position among the page's annotations (/Annots order)
+    int annotIndex = 0; // position among the page's annotations (/Annots order)
     PdfWidgetKind kind = PdfWidgetKind::unknown;
-    std::string name;            // fully qualified field name ("address.city")
+    std::string name; // fully qualified field name ("address.city")
     // The field's value (/V, inherited from the parent field) as text: for a
     // check box or radio button the name of the chosen state, for a multiple
     // choice its first selection. None when the field has no value at all.
     std::optional<std::string> value;
-    int state = 0;               // buttons: 1 while this widget shows its on state
-    std::string onState;         // buttons: the name of this widget's on state
-    PdfRect rect;                // user space
+    int state = 0;                    // buttons: 1 while this widget shows its on state
+    std::string onState;              // buttons: the name of this widget's on state
+    PdfRect rect;                     // user space
     std::vector<std::string> options; // choice fields: the texts offered
-    std::vector<std::string> exportValues; // the value each option stores; the texts themselves when the field names none
+    std::vector<std::string>
+        exportValues; // the value each option stores; the texts themselves when the field names none
     bool readOnly = false;
-    bool hidden = false;         // the Hidden or NoView annotation flag
-    bool multiline = false;      // text fields
-    bool comboBox = false;       // choice fields: a pop-up rather than a list
-    bool editable = false;       // combo boxes that take text of the user's own
-    int maxLength = 0;           // text fields; 0 for no limit
+    bool hidden = false;    // the Hidden or NoView annotation flag
+    bool multiline = false; // text fields
+    bool comboBox = false;  // choice fields: a pop-up rather than a list
+    bool editable = false;  // combo boxes that take text of the user's own
+    int maxLength = 0;      // text fields; 0 for no limit
 
     friend bool operator==(const PdfWidget&, const PdfWidget&) = default;
 };

@@ -26,17 +26,17 @@ struct PdfRect {
     double midY() const { return y + height / 2; }
     bool isEmpty() const { return !(width > 0) || !(height > 0); }
     bool contains(PdfPoint p) const { return p.x >= x && p.x <= maxX() && p.y >= y && p.y <= maxY(); }
-    bool intersects(const PdfRect& o) const {
-        return x < o.maxX() && o.x < maxX() && y < o.maxY() && o.y < maxY();
-    }
-    PdfRect united(const PdfRect& o) const {
+    bool intersects(const PdfRect& o) const { return x < o.maxX() && o.x < maxX() && y < o.maxY() && o.y < maxY(); }
+    PdfRect united(const PdfRect& o) const
+    {
         if (isEmpty()) return o;
         if (o.isEmpty()) return *this;
         const double x0 = std::min(x, o.x), y0 = std::min(y, o.y);
         return {x0, y0, std::max(maxX(), o.maxX()) - x0, std::max(maxY(), o.maxY()) - y0};
     }
     PdfRect insetBy(double dx, double dy) const { return {x + dx, y + dy, width - 2 * dx, height - 2 * dy}; }
-    static PdfRect fromCorners(PdfPoint a, PdfPoint b) {
+    static PdfRect fromCorners(PdfPoint a, PdfPoint b)
+    {
         return {std::min(a.x, b.x), std::min(a.y, b.y), std::fabs(a.x - b.x), std::fabs(a.y - b.y)};
     }
     friend bool operator==(const PdfRect&, const PdfRect&) = default;
@@ -46,7 +46,8 @@ struct PdfRect {
 // upper left, upper right, lower left, lower right (of the glyph as read).
 struct PdfQuad {
     PdfPoint ul, ur, ll, lr;
-    PdfRect bounds() const {
+    PdfRect bounds() const
+    {
         const double x0 = std::min({ul.x, ur.x, ll.x, lr.x}), x1 = std::max({ul.x, ur.x, ll.x, lr.x});
         const double y0 = std::min({ul.y, ur.y, ll.y, lr.y}), y1 = std::max({ul.y, ur.y, ll.y, lr.y});
         return {x0, y0, x1 - x0, y1 - y0};

@@ -39,7 +39,10 @@ fz_buffer* readFileC(fz_context* ctx, const char* path, FzError* err)
     fz_buffer* buffer = nullptr;
     fz_var(buffer);
     fz_try(ctx) buffer = fz_read_file(ctx, path);
-    fz_catch(ctx) { captureError(ctx, err); buffer = nullptr; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        buffer = nullptr;
+    }
     return buffer;
 }
 
@@ -56,7 +59,10 @@ fz_image* imageFromRgbC(fz_context* ctx, const unsigned char* rgb, int stride, i
         image = fz_new_image_from_pixmap(ctx, pixmap, nullptr);
     }
     fz_always(ctx) fz_drop_pixmap(ctx, pixmap);
-    fz_catch(ctx) { captureError(ctx, err); image = nullptr; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        image = nullptr;
+    }
     return image;
 }
 
@@ -84,7 +90,7 @@ void addImagePageC(fz_context* ctx, pdf_document* doc, fz_image* image, int orie
 {
     // The image's unit square onto the page, for each orientation.
     const float m[9][6] = {
-        {w, 0, 0, h, 0, 0},  {w, 0, 0, h, 0, 0}, {-w, 0, 0, h, w, 0}, {-w, 0, 0, -h, w, h}, {w, 0, 0, -h, 0, h},
+        {w, 0, 0, h, 0, 0},   {w, 0, 0, h, 0, 0},  {-w, 0, 0, h, w, 0}, {-w, 0, 0, -h, w, h}, {w, 0, 0, -h, 0, h},
         {0, -h, -w, 0, w, h}, {0, -h, w, 0, 0, h}, {0, h, w, 0, 0, 0},  {0, h, -w, 0, w, 0},
     };
     const float* t = m[orientation >= 0 && orientation <= 8 ? orientation : 0];
@@ -147,10 +153,7 @@ bool bytesCouldHold(const fz_buffer* file, long long width, long long height, in
 }
 
 // HEIF files start with a file-type box; anything else never loads libheif.
-bool mayBeHeif(const fz_buffer* buffer)
-{
-    return buffer->len >= 12 && std::memcmp(buffer->data + 4, "ftyp", 4) == 0;
-}
+bool mayBeHeif(const fz_buffer* buffer) { return buffer->len >= 12 && std::memcmp(buffer->data + 4, "ftyp", 4) == 0; }
 
 // A HEIF image decoded upright (libheif applies its rotation and mirror), as
 // an image MuPDF can place; none when it is unreadable or too large.
@@ -183,9 +186,10 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
         image.image = heifImage(*heif, file.buffer, &width, &height);
     } else {
         image.image = readImageC(ctx, file.buffer, &width, &height, &orientation, &err);
-        if (image.image && (tooManyPixels(width, height) ||
-                            !bytesCouldHold(file.buffer, width, height, image.image->n * image.image->bpc) ||
-                            !decodesC(ctx, image.image)))
+        if (image.image
+            && (tooManyPixels(width, height)
+                || !bytesCouldHold(file.buffer, width, height, image.image->n * image.image->bpc)
+                || !decodesC(ctx, image.image)))
             return nullptr;
     }
     if (!image.image) return nullptr;

@@ -15,7 +15,10 @@ int xrefLengthC(fz_context* ctx, pdf_document* doc, FzError* err)
     int n = 0;
     fz_var(n);
     fz_try(ctx) n = pdf_xref_len(ctx, doc);
-    fz_catch(ctx) { captureError(ctx, err); n = 0; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        n = 0;
+    }
     return n;
 }
 
@@ -78,17 +81,18 @@ int candidateC(fz_context* ctx, pdf_document* doc, int num, int* out, FzError* e
     fz_var(ref);
     fz_try(ctx) {
         ref = pdf_new_indirect(ctx, doc, num, 0);
-        if (pdf_is_stream(ctx, ref) && pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image)) &&
-            !pdf_dict_get_bool(ctx, ref, PDF_NAME(ImageMask)) &&
+        if (pdf_is_stream(ctx, ref) && pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Subtype)), PDF_NAME(Image))
+            && !pdf_dict_get_bool(ctx, ref, PDF_NAME(ImageMask)) &&
             // A colour-key mask needs exact colours, which a JPEG loses; a
             // soft mask, when there is one, replaces it anyway.
             (!pdf_dict_get(ctx, ref, PDF_NAME(Mask)) || pdf_dict_get(ctx, ref, PDF_NAME(SMask))) &&
             // A JPEG 2000 image may carry its own transparency, which a JPEG
             // cannot, and its own colour space, which decoding tells.
-            !pdf_dict_get_int(ctx, ref, PDF_NAME(SMaskInData)) &&
-            (jpegComponentsC(ctx, pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace)), 0) > 0 ||
-             (!pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace)) && isJpxC(ctx, ref))) &&
-            !pdf_dict_get(ctx, ref, PDF_NAME(Decode)) && pdf_dict_get_int(ctx, ref, PDF_NAME(BitsPerComponent)) >= 8) {
+            !pdf_dict_get_int(ctx, ref, PDF_NAME(SMaskInData))
+            && (jpegComponentsC(ctx, pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace)), 0) > 0
+                || (!pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace)) && isJpxC(ctx, ref)))
+            && !pdf_dict_get(ctx, ref, PDF_NAME(Decode))
+            && pdf_dict_get_int(ctx, ref, PDF_NAME(BitsPerComponent)) >= 8) {
             out[0] = pdf_dict_get_int(ctx, ref, PDF_NAME(Width));
             out[1] = pdf_dict_get_int(ctx, ref, PDF_NAME(Height));
             out[2] = pdf_dict_get_int(ctx, ref, PDF_NAME(Length));
@@ -96,7 +100,10 @@ int candidateC(fz_context* ctx, pdf_document* doc, int num, int* out, FzError* e
         }
     }
     fz_always(ctx) pdf_drop_obj(ctx, ref);
-    fz_catch(ctx) { captureError(ctx, err); ok = 0; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        ok = 0;
+    }
     return ok;
 }
 
@@ -118,8 +125,10 @@ fz_pixmap* decodeC(fz_context* ctx, pdf_document* doc, int num, FzError* err)
         // An indexed image comes out in its base space.
         pix = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, nullptr, nullptr);
         fz_colorspace* cs = fz_pixmap_colorspace(ctx, pix);
-        const int kind = fz_colorspace_is_gray(ctx, cs) ? 1 : fz_colorspace_is_rgb(ctx, cs) ? 3
-                         : fz_colorspace_is_cmyk(ctx, cs) ? 4 : 0;
+        const int kind = fz_colorspace_is_gray(ctx, cs)   ? 1
+                         : fz_colorspace_is_rgb(ctx, cs)  ? 3
+                         : fz_colorspace_is_cmyk(ctx, cs) ? 4
+                                                          : 0;
         const int named = jpegComponentsC(ctx, pdf_dict_get(ctx, ref, PDF_NAME(ColorSpace)), 0);
         const int components = fz_pixmap_colorants(ctx, pix);
         if (!kind || kind != components || (named && named != components) || fz_pixmap_spots(ctx, pix) != 0)
@@ -130,7 +139,8 @@ fz_pixmap* decodeC(fz_context* ctx, pdf_document* doc, int num, FzError* err)
             const int n = fz_pixmap_components(ctx, pix);
             const int w = fz_pixmap_width(ctx, pix), h = fz_pixmap_height(ctx, pix);
             for (int y = 0; y < h; ++y) {
-                const unsigned char* from = fz_pixmap_samples(ctx, pix) + size_t(y) * size_t(fz_pixmap_stride(ctx, pix));
+                const unsigned char* from =
+                    fz_pixmap_samples(ctx, pix) + size_t(y) * size_t(fz_pixmap_stride(ctx, pix));
                 unsigned char* to = fz_pixmap_samples(ctx, opaque) + size_t(y) * size_t(fz_pixmap_stride(ctx, opaque));
                 for (int x = 0; x < w; ++x, from += n, to += components) std::memcpy(to, from, size_t(components));
             }
@@ -183,7 +193,9 @@ void replaceC(fz_context* ctx, pdf_document* doc, int num, const unsigned char* 
             pdf_dict_put(ctx, ref, PDF_NAME(ColorSpace), base);
         } else if (!cs) {
             pdf_dict_put(ctx, ref, PDF_NAME(ColorSpace),
-                         components == 1 ? PDF_NAME(DeviceGray) : components == 4 ? PDF_NAME(DeviceCMYK) : PDF_NAME(DeviceRGB));
+                         components == 1   ? PDF_NAME(DeviceGray)
+                         : components == 4 ? PDF_NAME(DeviceCMYK)
+                                           : PDF_NAME(DeviceRGB));
         }
     }
     fz_always(ctx) {
@@ -241,7 +253,8 @@ ImageEncoding::Samples decode(const PdfDocument& doc, int objectNumber)
     const unsigned char* samples = fz_pixmap_samples(ctx, pix);
     try {
         out.bytes.resize(qsizetype(row * size_t(out.height)));
-        for (int y = 0; y < out.height; ++y) std::memcpy(out.bytes.data() + row * size_t(y), samples + stride * size_t(y), row);
+        for (int y = 0; y < out.height; ++y)
+            std::memcpy(out.bytes.data() + row * size_t(y), samples + stride * size_t(y), row);
     } catch (const std::bad_alloc&) {
         fz_drop_pixmap(ctx, pix);
         throw PdfError(PdfErrorCode::general, "the image is too large to decode");

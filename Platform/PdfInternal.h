@@ -161,7 +161,7 @@ public:
 private:
     std::recursive_timed_mutex mutex_;
     std::atomic<std::thread::id> owner_{};
-    int depth_ = 0; // the owner's nested holds
+    int depth_ = 0;                           // the owner's nested holds
     std::atomic<std::int64_t> windowLeft_{0}; // when the window's thread last let go (steady clock, ns)
     std::shared_ptr<PageWorkRegistry> work_ = std::make_shared<PageWorkRegistry>();
 };
@@ -188,13 +188,19 @@ inline int countPagesC(fz_context* ctx, pdf_document* doc, FzError* err)
     int n = 0;
     fz_var(n);
     fz_try(ctx) n = pdf_count_pages(ctx, doc);
-    fz_catch(ctx) { captureError(ctx, err); n = 0; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        n = 0;
+    }
     return n;
 }
 
 inline fz_rect toFz(const PdfRect& r) { return fz_make_rect(float(r.x), float(r.y), float(r.maxX()), float(r.maxY())); }
 inline PdfRect fromFz(const fz_rect& r) { return {r.x0, r.y0, double(r.x1) - r.x0, double(r.y1) - r.y0}; }
-inline fz_matrix toFz(const PdfMatrix& m) { return fz_make_matrix(float(m.a), float(m.b), float(m.c), float(m.d), float(m.e), float(m.f)); }
+inline fz_matrix toFz(const PdfMatrix& m)
+{
+    return fz_make_matrix(float(m.a), float(m.b), float(m.c), float(m.d), float(m.e), float(m.f));
+}
 inline PdfMatrix fromFz(const fz_matrix& m) { return {m.a, m.b, m.c, m.d, m.e, m.f}; }
 
 // Every page's object and geometry, read in one pass over the page tree.
@@ -353,8 +359,15 @@ struct PageRef {
     PageRef() = default;
     explicit PageRef(pdf_page* p) : page(p) {}
     PageRef(PageRef&& o) noexcept : page(o.page) { o.page = nullptr; }
-    PageRef& operator=(PageRef&& o) noexcept { std::swap(page, o.page); return *this; }
-    ~PageRef() { if (page) fz_drop_page(pdfContext(), &page->super); }
+    PageRef& operator=(PageRef&& o) noexcept
+    {
+        std::swap(page, o.page);
+        return *this;
+    }
+    ~PageRef()
+    {
+        if (page) fz_drop_page(pdfContext(), &page->super);
+    }
     PageRef(const PageRef&) = delete;
 };
 

@@ -16,8 +16,7 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from
     fz_var(map);
     fz_try(ctx) {
         map = pdf_new_graft_map(ctx, dst);
-        for (int i = 0; i < count; ++i)
-            pdf_graft_mapped_page(ctx, map, -1, src, from + i);
+        for (int i = 0; i < count; ++i) pdf_graft_mapped_page(ctx, map, -1, src, from + i);
     }
     fz_always(ctx) pdf_drop_graft_map(ctx, map);
     fz_catch(ctx) captureError(ctx, err);
@@ -91,7 +90,8 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
     throwIfFailed(err, PdfErrorCode::damaged);
     if (count < 0 || from < 0 || from > sourcePages - count)
         throw PdfError(PdfErrorCode::pageOutOfRange, "pages " + std::to_string(from + 1) + "–"
-                           + std::to_string(from + count) + " are not all in the document");
+                                                         + std::to_string(from + count)
+                                                         + " are not all in the document");
     if (count == 0) return;
     pageTreeChanged(dst);
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);

@@ -73,7 +73,10 @@ int lookupPageC(fz_context* ctx, pdf_document* doc, int num, int gen, FzError* e
         index = pdf_lookup_page_number(ctx, doc, ref);
     }
     fz_always(ctx) pdf_drop_obj(ctx, ref);
-    fz_catch(ctx) { captureError(ctx, err); index = -1; }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        index = -1;
+    }
     return index;
 }
 
@@ -152,8 +155,8 @@ void freeFieldNameC(fz_context* ctx, pdf_document* target, const char* name, int
 // The keys a field gives its kids.
 void inheritFieldKeysC(fz_context* ctx, pdf_obj* to, pdf_obj* from)
 {
-    pdf_obj* keys[] = {PDF_NAME(FT), PDF_NAME(Ff), PDF_NAME(V), PDF_NAME(DV), PDF_NAME(DA), PDF_NAME(Q),
-                       PDF_NAME(Opt), PDF_NAME(MaxLen), PDF_NAME(TU)};
+    pdf_obj* keys[] = {PDF_NAME(FT), PDF_NAME(Ff),  PDF_NAME(V),      PDF_NAME(DV), PDF_NAME(DA),
+                       PDF_NAME(Q),  PDF_NAME(Opt), PDF_NAME(MaxLen), PDF_NAME(TU)};
     for (pdf_obj* key : keys) {
         if (to != from && pdf_dict_get(ctx, to, key)) continue;
         pdf_obj* value = pdf_dict_get_inheritable(ctx, from, key);
@@ -165,8 +168,8 @@ void inheritFieldKeysC(fz_context* ctx, pdf_obj* to, pdf_obj* from)
 // its own field loses its parent; a kid widget moves under a new top-level
 // field, one per original field (`olds`/`news` pair them across the call).
 // New top-level fields are pushed to `made`.
-void detachWidgetC(fz_context* ctx, pdf_document* src, pdf_document* target, pdf_obj* widget, int rename,
-                   pdf_obj* olds, pdf_obj* news, pdf_obj* made)
+void detachWidgetC(fz_context* ctx, pdf_document* src, pdf_document* target, pdf_obj* widget, int rename, pdf_obj* olds,
+                   pdf_obj* news, pdf_obj* made)
 {
     char name[512];
     char* full = nullptr;
@@ -220,8 +223,8 @@ void detachWidgetC(fz_context* ctx, pdf_document* src, pdf_document* target, pdf
 // their file, so that grafting them copies nothing else: the page reference
 // /P goes (set again on the copy), a reply to a mark of another page forgets
 // it, a destination page becomes its index (resolved after the graft).
-void prepareMarksC(fz_context* ctx, pdf_document* src, pdf_document* target, int index, int rename,
-                   pdf_obj* olds, pdf_obj* news, pdf_obj* made)
+void prepareMarksC(fz_context* ctx, pdf_document* src, pdf_document* target, int index, int rename, pdf_obj* olds,
+                   pdf_obj* news, pdf_obj* made)
 {
     pdf_obj* page = pdf_lookup_page_obj(ctx, src, index);
     pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
@@ -318,8 +321,8 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const in
                  int* nums, FzError* err)
 {
     static pdf_obj* const keys[] = {PDF_NAME(Contents), PDF_NAME(Resources), PDF_NAME(MediaBox), PDF_NAME(CropBox),
-                                    PDF_NAME(BleedBox), PDF_NAME(TrimBox), PDF_NAME(ArtBox), PDF_NAME(Rotate),
-                                    PDF_NAME(UserUnit), PDF_NAME(Group), PDF_NAME(Annots)};
+                                    PDF_NAME(BleedBox), PDF_NAME(TrimBox),   PDF_NAME(ArtBox),   PDF_NAME(Rotate),
+                                    PDF_NAME(UserUnit), PDF_NAME(Group),     PDF_NAME(Annots)};
     pdf_graft_map* map = nullptr;
     pdf_obj* olds = nullptr;
     pdf_obj* news = nullptr;

@@ -12,7 +12,7 @@
 namespace platform {
 
 struct PdfPageId {
-    int object = 0;     // 0: no page
+    int object = 0; // 0: no page
     int generation = 0;
     explicit operator bool() const { return object > 0; }
     friend auto operator<=>(const PdfPageId&, const PdfPageId&) = default;

@@ -76,10 +76,9 @@ PdfPageLabelRange::Style styleOf(int letter)
 
 std::string roman(int value, bool upper)
 {
-    static const std::pair<int, const char*> steps[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"},
-                                                        {100, "c"},  {90, "xc"},  {50, "l"},  {40, "xl"},
-                                                        {10, "x"},   {9, "ix"},   {5, "v"},   {4, "iv"},
-                                                        {1, "i"}};
+    static const std::pair<int, const char*> steps[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"},
+                                                        {90, "xc"},  {50, "l"},   {40, "xl"}, {10, "x"},   {9, "ix"},
+                                                        {5, "v"},    {4, "iv"},   {1, "i"}};
     std::string text;
     for (const auto& [amount, letters] : steps)
         for (; value >= amount; value -= amount) text += letters;
@@ -141,8 +140,7 @@ std::string pageLabel(const std::vector<PdfPageLabelRange>& ranges, int pageInde
     if (after == ranges.begin()) return {};
     const PdfPageLabelRange& range = *std::prev(after);
     const long long value = (long long)range.start + (pageIndex - range.firstPage);
-    const std::string number =
-        value > 2147483647LL ? std::to_string(value) : formatPageNumber(range.style, int(value));
+    const std::string number = value > 2147483647LL ? std::to_string(value) : formatPageNumber(range.style, int(value));
     return range.prefix + number;
 }
 

@@ -53,7 +53,7 @@ pdf_page* loadReaderPageC(fz_context* ctx, pdf_document* doc, int index, fz_matr
 struct PdfTextReader::Impl {
     std::shared_ptr<PageWorkRegistry> work; // the document's: its stopPageWork stops the reader too
     PrivateContext engine{readerStoreBytes};
-    fz_buffer* source = nullptr; // the shared document's bytes, kept in its engine
+    fz_buffer* source = nullptr;       // the shared document's bytes, kept in its engine
     std::shared_ptr<WatchedFile> file; // or the file it reads, shared with the document
     pdf_document* doc = nullptr;
     int pageCount = 0;
@@ -93,10 +93,7 @@ std::unique_ptr<PdfTextReader> PdfTextReader::open(const PdfDocument& document)
     return std::unique_ptr<PdfTextReader>(new PdfTextReader(std::move(impl)));
 }
 
-int PdfTextReader::pageCount() const
-{
-    return d->pageCount;
-}
+int PdfTextReader::pageCount() const { return d->pageCount; }
 
 PdfTextPage PdfTextReader::textPage(int index)
 {

@@ -123,7 +123,8 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pageContents = fz_new_buffer(ctx, 4096);
         appendContentsC(ctx, pdf_dict_get(ctx, page, PDF_NAME(Contents)), pageContents);
         pdf_obj* sourceResources = pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources));
-        pageResources = sourceResources ? pdf_graft_mapped_object(ctx, map, sourceResources) : pdf_new_dict(ctx, dst, 1);
+        pageResources =
+            sourceResources ? pdf_graft_mapped_object(ctx, map, sourceResources) : pdf_new_dict(ctx, dst, 1);
         form = pdf_new_xobject(ctx, dst, media, fz_identity, pageResources, pageContents);
         if (pdf_obj* group = pdf_dict_get(ctx, page, PDF_NAME(Group)))
             pdf_dict_put_drop(ctx, form, PDF_NAME(Group), pdf_graft_mapped_object(ctx, map, group));
@@ -185,8 +186,8 @@ bool isMark(fz_context* ctx, pdf_obj* annot)
 {
     if (!pdf_is_dict(ctx, annot)) return false;
     pdf_obj* subtype = pdf_dict_get(ctx, annot, PDF_NAME(Subtype));
-    return !pdf_name_eq(ctx, subtype, PDF_NAME(Link)) && !pdf_name_eq(ctx, subtype, PDF_NAME(Widget)) &&
-           !pdf_name_eq(ctx, subtype, PDF_NAME(Popup));
+    return !pdf_name_eq(ctx, subtype, PDF_NAME(Link)) && !pdf_name_eq(ctx, subtype, PDF_NAME(Widget))
+           && !pdf_name_eq(ctx, subtype, PDF_NAME(Popup));
 }
 
 // Copies one annotation onto `page` of `dst`, leaving out the keys that point
@@ -199,8 +200,8 @@ void copyMarkC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* 
         const int n = pdf_dict_len(ctx, annot);
         for (int k = 0; k < n; ++k) {
             pdf_obj* key = pdf_dict_get_key(ctx, annot, k);
-            if (pdf_name_eq(ctx, key, PDF_NAME(P)) || pdf_name_eq(ctx, key, PDF_NAME(Popup)) ||
-                pdf_name_eq(ctx, key, PDF_NAME(Parent)) || pdf_name_eq(ctx, key, PDF_NAME(IRT)))
+            if (pdf_name_eq(ctx, key, PDF_NAME(P)) || pdf_name_eq(ctx, key, PDF_NAME(Popup))
+                || pdf_name_eq(ctx, key, PDF_NAME(Parent)) || pdf_name_eq(ctx, key, PDF_NAME(IRT)))
                 continue;
             pdf_dict_put_drop(ctx, copy, key, pdf_graft_mapped_object(ctx, map, pdf_dict_get_val(ctx, annot, k)));
         }
@@ -268,7 +269,8 @@ void invisibleTextC(fz_context* ctx, pdf_document* doc, pdf_page* page, const ch
         contents = pdf_new_array(ctx, doc, 4);
         pdf_array_push_drop(ctx, contents, pdf_add_stream(ctx, doc, open, nullptr, 0));
         if (pdf_is_array(ctx, old)) {
-            for (int i = 0, n = pdf_array_len(ctx, old); i < n; ++i) pdf_array_push(ctx, contents, pdf_array_get(ctx, old, i));
+            for (int i = 0, n = pdf_array_len(ctx, old); i < n; ++i)
+                pdf_array_push(ctx, contents, pdf_array_get(ctx, old, i));
         } else if (old) {
             pdf_array_push(ctx, contents, old);
         }

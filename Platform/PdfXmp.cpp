@@ -54,7 +54,7 @@ std::optional<QByteArray> read(const PdfDocument& doc)
     throwIfFailed(err);
     if (!stream) return std::nullopt;
     const std::unique_ptr<fz_buffer, void (*)(fz_buffer*)> buf(loadC(ctx, stream, &err),
-                                                                [](fz_buffer* b) { fz_drop_buffer(pdfContext(), b); });
+                                                               [](fz_buffer* b) { fz_drop_buffer(pdfContext(), b); });
     throwIfFailed(err, PdfErrorCode::damaged);
     unsigned char* data = nullptr;
     const size_t length = fz_buffer_storage(ctx, buf.get(), &data);

@@ -31,8 +31,8 @@ bool write(const QString& path, const QByteArray& bytes)
     // QSaveFile gives the new file the old one's mode; this one is fixed.
     // write() only fills a buffer: a disk that runs out of room shows at
     // flush(), and commit() would put the cut-off file in place regardless.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || file.write(bytes) != bytes.size() ||
-        !file.flush()) {
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || file.write(bytes) != bytes.size()
+        || !file.flush()) {
         file.cancelWriting();
         return false;
     }
@@ -53,7 +53,8 @@ std::optional<QString> privateFolderProblem(const QString& folder)
         if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
             return QStringLiteral("others may write to ") + reached;
         const QByteArray native = QFile::encodeName(name);
-        if (::mkdirat(at.fd, native.constData(), 0700) != 0 && errno != EEXIST) return QStringLiteral("cannot create ") + path;
+        if (::mkdirat(at.fd, native.constData(), 0700) != 0 && errno != EEXIST)
+            return QStringLiteral("cannot create ") + path;
         at = FileDescriptor(::openat(at.fd, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         reached = QDir(reached).filePath(name);
         if (at.fd < 0)
@@ -63,7 +64,8 @@ std::optional<QString> privateFolderProblem(const QString& folder)
     struct stat st {};
     if (::fstat(at.fd, &st) != 0) return QStringLiteral("cannot open ") + path;
     if (st.st_uid != user) return path + QStringLiteral(" belongs to another user");
-    if (st.st_mode & 077) return path + QStringLiteral(" is open to other users (mode %1)").arg(st.st_mode & 07777, 4, 8, QChar(u'0'));
+    if (st.st_mode & 077)
+        return path + QStringLiteral(" is open to other users (mode %1)").arg(st.st_mode & 07777, 4, 8, QChar(u'0'));
     return std::nullopt;
 }
 

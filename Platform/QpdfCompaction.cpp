@@ -54,7 +54,4 @@ const QpdfCompaction compaction{compact};
 } // namespace
 } // namespace platform
 
-extern "C" const void* ravlenQpdfCompaction()
-{
-    return &platform::compaction;
-}
+extern "C" const void* ravlenQpdfCompaction() { return &platform::compaction; }

@@ -23,7 +23,8 @@ void advancesC(fz_context* ctx, const char* baseFont, const int* unicodes, int n
     fz_var(font);
     fz_try(ctx) {
         font = fz_new_base14_font(ctx, baseFont);
-        for (int i = 0; i < n; ++i) out[i] = fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, unicodes[i]), 0);
+        for (int i = 0; i < n; ++i)
+            out[i] = fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, unicodes[i]), 0);
     }
     fz_always(ctx) fz_drop_font(ctx, font);
     fz_catch(ctx) captureError(ctx, err);
@@ -36,7 +37,9 @@ bool inBaseFace(char32_t u) { return u < 128 || fz_windows_1252_from_unicode(int
 
 FallbackStyle fallbackStyle(PdfBaseFont f)
 {
-    return f == PdfBaseFont::times ? FallbackStyle::serif : f == PdfBaseFont::courier ? FallbackStyle::mono : FallbackStyle::sans;
+    return f == PdfBaseFont::times     ? FallbackStyle::serif
+           : f == PdfBaseFont::courier ? FallbackStyle::mono
+                                       : FallbackStyle::sans;
 }
 
 // Characters that only steer the bidirectional algorithm or shaping: they
@@ -44,7 +47,7 @@ FallbackStyle fallbackStyle(PdfBaseFont f)
 bool isControl(char32_t u)
 {
     return u == 0x061C || u == 0x200C || u == 0x200D || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E)
-        || (u >= 0x2066 && u <= 0x2069);
+           || (u >= 0x2066 && u <= 0x2069);
 }
 
 bool isMark(char32_t u)
@@ -57,15 +60,18 @@ bool isMark(char32_t u)
 bool writtenWithoutSpaces(char32_t u)
 {
     return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xA960 && u <= 0xA97F)
-        || (u >= 0xAC00 && u <= 0xD7FF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF)
-        || (u >= 0x20000 && u <= 0x3FFFF);
+           || (u >= 0xAC00 && u <= 0xD7FF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF)
+           || (u >= 0x20000 && u <= 0x3FFFF);
 }
 
 constexpr int invisible = -1; // the face of a control nothing draws
 
 struct UBiDiOwner {
     UBiDi* p = ubidi_open();
-    ~UBiDiOwner() { if (p) ubidi_close(p); }
+    ~UBiDiOwner()
+    {
+        if (p) ubidi_close(p);
+    }
     UBiDiOwner() = default;
     UBiDiOwner(const UBiDiOwner&) = delete;
     UBiDiOwner& operator=(const UBiDiOwner&) = delete;
@@ -102,7 +108,8 @@ struct TextBoxLayout::Paragraph {
     std::size_t itemEnd(std::size_t begin, std::size_t end) const
     {
         std::size_t i = begin + 1;
-        while (i < end && chars[i].face == chars[begin].face && (chars[begin].face == 0 || chars[i].script == chars[begin].script))
+        while (i < end && chars[i].face == chars[begin].face
+               && (chars[begin].face == 0 || chars[i].script == chars[begin].script))
             ++i;
         return i;
     }
@@ -181,11 +188,13 @@ void TextBoxLayout::place(Paragraph& p)
 
     UErrorCode status = U_ZERO_ERROR;
     if (p.bidi.p)
-        ubidi_setPara(p.bidi.p, reinterpret_cast<const UChar*>(p.text.data()), int32_t(p.text.size()), UBIDI_DEFAULT_LTR,
-                      nullptr, &status);
+        ubidi_setPara(p.bidi.p, reinterpret_cast<const UChar*>(p.text.data()), int32_t(p.text.size()),
+                      UBIDI_DEFAULT_LTR, nullptr, &status);
     const bool ordered = p.bidi.p && U_SUCCESS(status);
     p.rightToLeft = ordered && (ubidi_getParaLevel(p.bidi.p) & 1);
-    const auto level = [&](std::size_t i) { return ordered ? ubidi_getLevelAt(p.bidi.p, int32_t(p.chars[i].utf16)) : 0; };
+    const auto level = [&](std::size_t i) {
+        return ordered ? ubidi_getLevelAt(p.bidi.p, int32_t(p.chars[i].utf16)) : 0;
+    };
 
     const std::vector<float>& widths = baseWidths();
     for (std::size_t begin = 0; begin < p.chars.size();) {
@@ -280,7 +289,8 @@ LaidLine TextBoxLayout::lay(const Paragraph& p, std::size_t begin, std::size_t e
             starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
             std::vector<bool> told(starts.size(), false);
             for (const auto& g : shaped) {
-                const std::size_t k = size_t(std::lower_bound(starts.begin(), starts.end(), g.cluster) - starts.begin());
+                const std::size_t k =
+                    size_t(std::lower_bound(starts.begin(), starts.end(), g.cluster) - starts.begin());
                 std::u32string text;
                 if (!told[k]) {
                     told[k] = true;

@@ -17,8 +17,8 @@ public:
 };
 
 struct RecognizedLine {
-    std::string text; // UTF-8, without the line end
-    QRect box;        // in image pixels
+    std::string text;     // UTF-8, without the line end
+    QRect box;            // in image pixels
     float confidence = 0; // 0 to 100
 };
 
@@ -41,7 +41,8 @@ public:
     // `languages` are Tesseract codes (empty: English); `dpi` is the image's
     // resolution (0 when unknown). Throws TextRecognitionError when Tesseract
     // cannot start with those languages or fails on the image.
-    static std::vector<RecognizedLine> recognize(const QImage& image, const std::vector<std::string>& languages, int dpi = 0);
+    static std::vector<RecognizedLine> recognize(const QImage& image, const std::vector<std::string>& languages,
+                                                 int dpi = 0);
 };
 
 } // namespace platform

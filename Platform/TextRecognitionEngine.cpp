@@ -26,7 +26,7 @@ std::string joinedCodes(const std::vector<std::string>& languages)
 }
 
 std::vector<RecognizedLine> recognize(const QImage& image, const std::vector<std::string>& languages,
-                                     const std::string& path, int dpi)
+                                      const std::string& path, int dpi)
 {
     // Tesseract's messages would go to the terminal; the program keeps no log.
     // `debug_file` is one setting for the whole process: written by every
@@ -70,7 +70,4 @@ const TextRecognitionEngine engine{recognize};
 } // namespace
 } // namespace platform
 
-extern "C" const void* ravlenTextRecognitionEngine()
-{
-    return &platform::engine;
-}
+extern "C" const void* ravlenTextRecognitionEngine() { return &platform::engine; }

@@ -55,10 +55,10 @@ bool writeFile(const QString& path, const std::string& text)
 struct UserDefaults::Impl {
     QString path;
 
-    mutable std::mutex mutex; // guards everything below
+    mutable std::mutex mutex;                         // guards everything below
     nlohmann::json values = nlohmann::json::object(); // std::map underneath: keys stay sorted
-    std::uint64_t changes = 0; // raised by every change
-    std::uint64_t written = 0; // the value of `changes` that the file holds
+    std::uint64_t changes = 0;                        // raised by every change
+    std::uint64_t written = 0;                        // the value of `changes` that the file holds
     Clock::time_point due;
     bool stopping = false;
     std::condition_variable wake;
@@ -140,7 +140,8 @@ UserDefaults& UserDefaults::standard()
     static UserDefaults defaults([] {
         QString folder = qEnvironmentVariable("RAVLEN_CONFIG_DIR");
         if (folder.isEmpty())
-            folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/ravlen");
+            folder =
+                QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/ravlen");
         return QDir(folder).filePath(QStringLiteral("defaults.json"));
     }());
     return defaults;

@@ -54,10 +54,8 @@ int main(int argc, char** argv)
     quarn::attachHistory(controller, quarnkit::HistoryLibrary::shared());
     quarn::LaunchTasks launch(controller, platform::UserDefaults::standard());
     QObject::connect(&instance, &quarn::SingleInstance::filesReceived, &launch, [&](const QStringList& received) {
-        if (received.isEmpty())
-            launch.reopen();
-        else
-            controller.openDocuments(received);
+        if (received.isEmpty()) launch.reopen();
+        else controller.openDocuments(received);
     });
 
     controller.openDocuments(files);

@@ -31,7 +31,8 @@ void renderAllPages(benchmark::State& state, double dpi)
         }
     }
     state.counters["pages"] = pages;
-    state.counters["pages/s"] = benchmark::Counter(double(pages) * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["pages/s"] =
+        benchmark::Counter(double(pages) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_RenderAllPages150(benchmark::State& state) { renderAllPages(state, 150); }
@@ -54,7 +55,9 @@ int main(int argc, char** argv)
     }
     int count = int(args.size());
     benchmark::Initialize(&count, args.data());
-    benchmark::RegisterBenchmark("RenderAllPages/150dpi", BM_RenderAllPages150)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("RenderAllPages/150dpi", BM_RenderAllPages150)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

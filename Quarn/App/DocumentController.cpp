@@ -28,10 +28,10 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
 {
     // The question is the dialog's text: window managers cut titles short,
     // and some drop them from attached dialogs.
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                    DocumentController::tr("Do you want to save the changes made to the document “%1”?")
-                        .arg(window.displayName()),
-                    QMessageBox::NoButton, &window);
+    QMessageBox box(
+        QMessageBox::Warning, QApplication::applicationDisplayName(),
+        DocumentController::tr("Do you want to save the changes made to the document “%1”?").arg(window.displayName()),
+        QMessageBox::NoButton, &window);
     box.setTextFormat(Qt::PlainText); // it names the file as it is called
     box.setInformativeText(DocumentController::tr("Your changes will be lost if you don't save them."));
     QPushButton* save = box.addButton(DocumentController::tr("Save"), QMessageBox::AcceptRole);
@@ -52,7 +52,8 @@ DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& w
                     DocumentController::tr("The file “%1” has been changed by another program since you opened it.")
                         .arg(window.displayName()),
                     QMessageBox::NoButton, &window);
-    box.setInformativeText(DocumentController::tr("Do you want to write your version over it, or save your version as a new file?"));
+    box.setInformativeText(
+        DocumentController::tr("Do you want to write your version over it, or save your version as a new file?"));
     QPushButton* overwrite = box.addButton(DocumentController::tr("Overwrite"), QMessageBox::DestructiveRole);
     QPushButton* elsewhere = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
     box.addButton(QMessageBox::Cancel);
@@ -102,7 +103,8 @@ const QString failureAlertName = QStringLiteral("ravlenFailureAlert");
 
 void alertWithDialog(const QString& text, const QString& reason, QWidget* parent)
 {
-    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
     box->setObjectName(failureAlertName);
     box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(reason);
@@ -116,8 +118,7 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
       showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog), offerRevert(offerRevertWithDialog)
-{
-}
+{}
 
 DocumentController::~DocumentController()
 {
@@ -131,10 +132,7 @@ DocumentController& DocumentController::shared()
     return *controller;
 }
 
-QString DocumentController::fileKey(const QString& path)
-{
-    return quarnkit::standardizedPath(path);
-}
+QString DocumentController::fileKey(const QString& path) { return quarnkit::standardizedPath(path); }
 
 QStringList DocumentController::filesFromArguments(const QStringList& arguments)
 {
@@ -146,7 +144,8 @@ QStringList DocumentController::filesFromArguments(const QStringList& arguments)
             continue;
         }
         struct stat info = {};
-        if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && ::stat(quarnkit::nativePath(argument).constData(), &info) != 0)
+        if (!optionsEnded && argument.startsWith(QLatin1Char('-'))
+            && ::stat(quarnkit::nativePath(argument).constData(), &info) != 0)
             continue;
         files << QFileInfo(argument).absoluteFilePath();
     }
@@ -164,8 +163,8 @@ std::vector<DocumentWindow*> DocumentController::windows() const
 bool DocumentController::hasVisibleWindow() const
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->isVisible() && !widget->isMinimized() && widget->windowType() != Qt::ToolTip &&
-            widget->windowType() != Qt::Popup)
+        if (widget->isVisible() && !widget->isMinimized() && widget->windowType() != Qt::ToolTip
+            && widget->windowType() != Qt::Popup)
             return true;
     return false;
 }
@@ -279,7 +278,8 @@ void DocumentController::openDocumentReporting(const QString& path,
         }
         // Handed over whole, so that the worker keeps no part of it.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [finish = std::move(finish), read] { (*finish)(read); }, Qt::QueuedConnection);
+            QCoreApplication::instance(), [finish = std::move(finish), read] { (*finish)(read); },
+            Qt::QueuedConnection);
     });
 }
 
@@ -316,10 +316,7 @@ void DocumentController::runOpenPanel()
     panel->open();
 }
 
-bool DocumentController::openPanelVisible() const
-{
-    return openPanel_ && openPanel_->isVisible();
-}
+bool DocumentController::openPanelVisible() const { return openPanel_ && openPanel_->isVisible(); }
 
 QWidget* DocumentController::openFailureAlert() const
 {

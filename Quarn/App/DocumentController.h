@@ -15,7 +15,11 @@
 class QFileDialog;
 class QWidget;
 
-namespace quarnkit { class HistoryLibrary; class QuarnDocument; struct OpenOutcome; }
+namespace quarnkit {
+class HistoryLibrary;
+class QuarnDocument;
+struct OpenOutcome;
+} // namespace quarnkit
 
 namespace quarn {
 

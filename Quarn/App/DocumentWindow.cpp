@@ -161,7 +161,8 @@ void DocumentWindow::commitPendingTyping()
 {
     // Words still in a text box's editor belong in the file and in the
     // unsaved-changes question: they become their undo step first.
-    if (QuarnPDFView* view = screen_->pageViewHost() ? screen_->pageViewHost()->view() : nullptr) MarkEditor::of(*view).commitEditing();
+    if (QuarnPDFView* view = screen_->pageViewHost() ? screen_->pageViewHost()->view() : nullptr)
+        MarkEditor::of(*view).commitEditing();
 }
 
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)
@@ -288,10 +289,10 @@ bool DocumentWindow::revert()
 
 void DocumentWindow::revertWithQuestion()
 {
-    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                                tr("Do you want to revert to the most recently saved version of the document “%1”?")
-                                    .arg(displayName()),
-                                QMessageBox::NoButton, this);
+    auto* box = new QMessageBox(
+        QMessageBox::Warning, QApplication::applicationDisplayName(),
+        tr("Do you want to revert to the most recently saved version of the document “%1”?").arg(displayName()),
+        QMessageBox::NoButton, this);
     box->setTextFormat(Qt::PlainText); // it names the file as it is called
     box->setInformativeText(tr("Your current changes will be lost."));
     box->addButton(tr("Revert"), QMessageBox::DestructiveRole);
@@ -330,8 +331,9 @@ void DocumentWindow::fitToScreen()
     screen_->setMinimumSize(QSize(880, 580).boundedTo(room - QSize(0, menuBar()->sizeHint().height())));
     resize(QSize(1180, 800).boundedTo(room));
     if (isVisible() && !available.contains(frameGeometry()))
-        move(std::clamp(x(), available.left(), std::max(available.left(), available.right() - frameGeometry().width())),
-             std::clamp(y(), available.top(), std::max(available.top(), available.bottom() - frameGeometry().height())));
+        move(
+            std::clamp(x(), available.left(), std::max(available.left(), available.right() - frameGeometry().width())),
+            std::clamp(y(), available.top(), std::max(available.top(), available.bottom() - frameGeometry().height())));
 }
 
 void DocumentWindow::showEvent(QShowEvent* event)
@@ -351,8 +353,8 @@ void DocumentWindow::closeEvent(QCloseEvent* event)
     }
     if (!closing_) {
         const DocumentController::CloseAnswer answer = askBeforeClosing();
-        if (answer == DocumentController::CloseAnswer::cancel ||
-            (answer == DocumentController::CloseAnswer::save && !save())) {
+        if (answer == DocumentController::CloseAnswer::cancel
+            || (answer == DocumentController::CloseAnswer::save && !save())) {
             event->ignore();
             return;
         }

@@ -15,7 +15,10 @@
 
 class QUndoStack;
 
-namespace quarnkit { class DocumentSaver; class QuarnDocument; }
+namespace quarnkit {
+class DocumentSaver;
+class QuarnDocument;
+} // namespace quarnkit
 
 namespace quarn {
 

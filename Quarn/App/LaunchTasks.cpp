@@ -19,13 +19,9 @@ namespace Handler = quarnkit::DefaultPDFHandler;
 LaunchTasks::LaunchTasks(DocumentController& controller, platform::UserDefaults& defaults, QObject* parent)
     : QObject(parent), showWelcome([] { WelcomeController::shared().show(); }), controller_(controller),
       defaults_(defaults)
-{
-}
+{}
 
-void LaunchTasks::schedule()
-{
-    QTimer::singleShot(delayMs, this, &LaunchTasks::perform);
-}
+void LaunchTasks::schedule() { QTimer::singleShot(delayMs, this, &LaunchTasks::perform); }
 
 void LaunchTasks::perform()
 {

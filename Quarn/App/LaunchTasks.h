@@ -6,7 +6,9 @@
 
 #include <functional>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarn {
 

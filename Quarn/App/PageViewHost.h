@@ -5,7 +5,9 @@
 #include <QPointer>
 #include <QWidget>
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

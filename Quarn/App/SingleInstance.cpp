@@ -38,8 +38,8 @@ SingleInstance::SingleInstance(const QString& folder, const QString& name, QObje
     // process and a socket in it: such a folder would silence every launch
     // and collect the paths of the files opened. It is never used.
     if (const auto problem = platform::PrivateFiles::privateFolderProblem(place)) {
-        qWarning("ravlen: not using %s to reach a running ravlen: %s. This launch runs on its own.", qUtf8Printable(place),
-                 qUtf8Printable(*problem));
+        qWarning("ravlen: not using %s to reach a running ravlen: %s. This launch runs on its own.",
+                 qUtf8Printable(place), qUtf8Printable(*problem));
         return;
     }
     socketPath_ = place + u'/' + name + QStringLiteral(".socket");

@@ -62,8 +62,8 @@ ViewerScreen::Content ViewerScreen::contentFor(bool locked, bool unlocked, int p
 ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& filePath, QWidget* parent,
                            platform::UserDefaults* defaults, quarnkit::ReadingPositionStore* positions,
                            quarnkit::HistoryLibrary* history)
-    : QWidget(parent), document_(document), filePath_(filePath),
-      model_(new ViewerModel(defaults, positions, this)), history_(history)
+    : QWidget(parent), document_(document), filePath_(filePath), model_(new ViewerModel(defaults, positions, this)),
+      history_(history)
 {
     setAcceptDrops(true);
     setMinimumSize(880, 580);
@@ -115,15 +115,13 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     rebuildContent();
 }
 
-ViewerScreen::~ViewerScreen()
-{
-    disappear();
-}
+ViewerScreen::~ViewerScreen() { disappear(); }
 
 bool ViewerScreen::documentReady() const
 {
-    return document_ && contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
-                                   document_->firstPageReadable()) == Content::document;
+    return document_
+           && contentFor(document_->isLocked(), unlocked_, document_->pageCount(), document_->firstPageReadable())
+                  == Content::document;
 }
 
 void ViewerScreen::showEvent(QShowEvent* event)
@@ -168,14 +166,13 @@ void ViewerScreen::setDocument(quarnkit::QuarnDocument* document)
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
     model_->setDocument(document_);
     const Content before = content_;
-    const Content now = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
-                                               document_->firstPageReadable())
-                                  : Content::noPages;
+    const Content now =
+        document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(), document_->firstPageReadable())
+                  : Content::noPages;
     if (pageViewHost_ && before == Content::document && now == Content::document) {
         pageViewHost_->setDocument(document_);
         if (formsBanner_) formsBanner_->setDocument(document_);
-    } else
-        rebuildContent();
+    } else rebuildContent();
 }
 
 void ViewerScreen::documentEdited()
@@ -183,8 +180,8 @@ void ViewerScreen::documentEdited()
     model_->documentChanged();
     updatePageTotal();
     // Deleting every page, for one, turns the document view into the empty state.
-    const Content now = contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
-                                   document_->firstPageReadable());
+    const Content now =
+        contentFor(document_->isLocked(), unlocked_, document_->pageCount(), document_->firstPageReadable());
     if (now != content_) rebuildContent();
 }
 
@@ -192,9 +189,9 @@ void ViewerScreen::documentEdited()
 
 void ViewerScreen::rebuildContent()
 {
-    content_ = document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(),
-                                      document_->firstPageReadable())
-                         : Content::noPages;
+    content_ =
+        document_ ? contentFor(document_->isLocked(), unlocked_, document_->pageCount(), document_->firstPageReadable())
+                  : Content::noPages;
     // The library column outlives the content it stands in.
     libraryColumn_->hide();
     libraryColumn_->setParent(this);
@@ -214,15 +211,14 @@ void ViewerScreen::rebuildContent()
     switch (content_) {
     case Content::locked: {
         const QPointer<quarnkit::QuarnDocument> document(document_);
-        gate_ = new LockedGate(
-            [document](const QString& password) { return document && document->unlock(password); },
-            [this] {
-                unlocked_ = true;
-                if (history_ && document_) history_->refreshDetails(filePath_, *document_);
-                // Leave the gate's own call before it is replaced.
-                QMetaObject::invokeMethod(this, &ViewerScreen::rebuildContent, Qt::QueuedConnection);
-            },
-            contentHost_);
+        gate_ = new LockedGate([document](const QString& password) { return document && document->unlock(password); },
+                               [this] {
+                                   unlocked_ = true;
+                                   if (history_ && document_) history_->refreshDetails(filePath_, *document_);
+                                   // Leave the gate's own call before it is replaced.
+                                   QMetaObject::invokeMethod(this, &ViewerScreen::rebuildContent, Qt::QueuedConnection);
+                               },
+                               contentHost_);
         current_ = gate_;
         break;
     }
@@ -245,9 +241,7 @@ void ViewerScreen::rebuildContent()
         current_ = message_;
         break;
     }
-    case Content::document:
-        current_ = makeDocumentView();
-        break;
+    case Content::document: current_ = makeDocumentView(); break;
     }
     if (content_ != Content::document) {
         // History stays reachable beside the gate or the message.
@@ -284,7 +278,8 @@ QWidget* ViewerScreen::makeToolbar()
                              : tr("Sidebar (%1)").arg(quarnkit::KeyboardShortcuts::keyText(sidebarKey[0])),
         bar);
     sidebarButton_->setChosen(PagesModel::of(*model_).sidebar());
-    connect(sidebarButton_, &QAbstractButton::clicked, model_, [this] { PagesModel::of(*model_).setSidebar(!PagesModel::of(*model_).sidebar()); });
+    connect(sidebarButton_, &QAbstractButton::clicked, model_,
+            [this] { PagesModel::of(*model_).setSidebar(!PagesModel::of(*model_).sidebar()); });
     row->addWidget(sidebarButton_);
 
     auto* divider = new Hairline(true, bar);
@@ -316,16 +311,15 @@ QWidget* ViewerScreen::makeToolbar()
     FindModel& find = FindModel::of(*model_);
     findButton_->setChosen(find.presented());
     connect(findButton_, &QAbstractButton::clicked, &find, [&find] {
-        if (find.presented())
-            find.close();
-        else
-            find.show();
+        if (find.presented()) find.close();
+        else find.show();
     });
     row->addWidget(findButton_);
     row->addSpacing(6);
     auto* exportButton = new AccentButton(tr("Export"), std::nullopt, bar);
     exportButton->setFixedSize(exportButton->sizeHint());
-    connect(exportButton, &QAbstractButton::clicked, model_, [this] { DocumentActions::of(*model_).setExportPresented(true); });
+    connect(exportButton, &QAbstractButton::clicked, model_,
+            [this] { DocumentActions::of(*model_).setExportPresented(true); });
     row->addWidget(exportButton);
     return bar;
 }
@@ -341,7 +335,8 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     row->addWidget(new SidebarPane(model_, document_, side));
     row->addWidget(new Hairline(true, side));
     const auto show = [this, side] {
-        side->setVisible(PagesModel::of(*model_).sidebar() && PagesModel::of(*model_).libraryPanel() == LibraryPanel::document);
+        side->setVisible(PagesModel::of(*model_).sidebar()
+                         && PagesModel::of(*model_).libraryPanel() == LibraryPanel::document);
     };
     show();
     connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, side, show);
@@ -402,8 +397,8 @@ void ViewerScreen::updatePageTotal()
 
 bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-        static_cast<QWidget*>(watched)->window() == window()) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->window() == window()) {
         // The focus that Tab moves now is the user's choice, unlike the focus
         // Qt hands on (with the same reason) when the control holding it goes away.
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -412,7 +407,8 @@ bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
             QTimer::singleShot(0, this, [this] { tabbing_ = false; });
         }
     }
-    if (event->type() != QEvent::FocusIn || !pageViewHost_ || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
+    if (event->type() != QEvent::FocusIn || !pageViewHost_ || !watched->isWidgetType())
+        return QWidget::eventFilter(watched, event);
     auto* widget = static_cast<QWidget*>(watched);
     QuarnPDFView* page = pageViewHost_->view();
     if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
@@ -422,15 +418,18 @@ bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
     // swatch or a scroll area never does, nor a field the focus fell to when
     // the control holding it went away.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
-                        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
-                        qobject_cast<QAbstractItemView*>(widget);
+    const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget)
+                        || qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget)
+                        || qobject_cast<QAbstractItemView*>(widget);
     const bool chosen = tabbing_ || (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason);
     if (!(typing && chosen)) {
         const QPointer<QuarnPDFView> target(page);
-        QMetaObject::invokeMethod(this, [target] {
-            if (target && target->isVisible()) target->setFocus(Qt::OtherFocusReason);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [target] {
+                if (target && target->isVisible()) target->setFocus(Qt::OtherFocusReason);
+            },
+            Qt::QueuedConnection);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -473,10 +472,8 @@ void ViewerScreen::dragMoveEvent(QDragMoveEvent* event)
 
 void ViewerScreen::dropEvent(QDropEvent* event)
 {
-    if (openDroppedPdfs(event->mimeData()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
+    if (openDroppedPdfs(event->mimeData())) event->acceptProposedAction();
+    else event->ignore();
 }
 
 } // namespace quarn

@@ -14,7 +14,9 @@
 class QMimeData;
 class QStackedLayout;
 
-namespace quarnkit { class HistoryLibrary; }
+namespace quarnkit {
+class HistoryLibrary;
+}
 
 namespace quarn {
 

@@ -41,8 +41,7 @@ QLabel* wrapping(QLabel* label)
 
 } // namespace
 
-CrashReportPrompt::CrashReportPrompt(CrashReporter& reporter, const QString& appName, QWidget* parent)
-    : QWidget(parent)
+CrashReportPrompt::CrashReportPrompt(CrashReporter& reporter, const QString& appName, QWidget* parent) : QWidget(parent)
 {
     setFixedWidth(width);
     auto* column = new QVBoxLayout(this);
@@ -57,9 +56,9 @@ CrashReportPrompt::CrashReportPrompt(CrashReporter& reporter, const QString& app
     texts->setSpacing(6);
     title_ = wrapping(shelltext::label(appName + QStringLiteral(" quit unexpectedly last time."),
                                        uiFont(17, QFont::DemiBold), D::paper()));
-    explanation_ = wrapping(shelltext::label(QStringLiteral("A report holds the ") + appName +
-                                                 QStringLiteral(" and Linux versions and where it crashed, never "
-                                                                "your documents or file names."),
+    explanation_ = wrapping(shelltext::label(QStringLiteral("A report holds the ") + appName
+                                                 + QStringLiteral(" and Linux versions and where it crashed, never "
+                                                                  "your documents or file names."),
                                              uiFont(13), shelltext::secondary()));
     sendAutomatically_ = new QCheckBox(QStringLiteral("Send automatically from now on"));
     sendAutomatically_->setFont(uiFont(12));
@@ -111,8 +110,8 @@ CrashReportWindow::CrashReportWindow(CrashReporter& reporter, const QString& app
         }
     };
     keys({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}, &CrashReporter::send);
-    keys(QList<QKeySequence>{QKeySequence(Qt::Key_Escape)} +
-             quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::closeWindow),
+    keys(QList<QKeySequence>{QKeySequence(Qt::Key_Escape)}
+             + quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::closeWindow),
          &CrashReporter::dontSend);
 }
 

@@ -61,8 +61,8 @@ CrashReportSetup CrashReportSetup::running()
     const platform::CrashIdentity identity = quarnkit::crashIdentity();
     setup.bundleID = QString::fromStdString(identity.bundleID);
     setup.processName = QString::fromStdString(identity.processName);
-    setup.folders = quarnkit::CrashReportScanner::standardFolders(
-        QString::fromStdString(platform::CrashHandler::reportsFolder()));
+    setup.folders =
+        quarnkit::CrashReportScanner::standardFolders(QString::fromStdString(platform::CrashHandler::reportsFolder()));
     setup.displayName = quarnkit::appDisplayName(info);
     setup.userAgent = quarnkit::UpdateFeed::userAgent(setup.displayName, quarnkit::appShortVersion(info),
                                                       quarnkit::SystemVersion::running());
@@ -76,8 +76,7 @@ class CrashReporter::UploadQueue : public QObject {
 public:
     UploadQueue(CrashReporter& reporter, std::vector<CrashReportFile> reports)
         : QObject(&reporter), reporter_(reporter), reports_(reports.begin(), reports.end())
-    {
-    }
+    {}
 
     void next()
     {
@@ -104,9 +103,8 @@ private:
             finished(report, wasRetry, CrashUploadOutcome::rejected);
             return;
         }
-        reporter_.uploader_->send(*body, this, [this, report, wasRetry](CrashUploadOutcome outcome) {
-            finished(report, wasRetry, outcome);
-        });
+        reporter_.uploader_->send(
+            *body, this, [this, report, wasRetry](CrashUploadOutcome outcome) { finished(report, wasRetry, outcome); });
     }
 
     void finished(const CrashReportFile& report, bool wasRetry, CrashUploadOutcome outcome)
@@ -137,8 +135,7 @@ CrashReporter& CrashReporter::shared()
 CrashReporter::CrashReporter(platform::UserDefaults& defaults, std::function<CrashReportSetup()> setup, Timing timing,
                              QObject* parent)
     : QObject(parent), defaults_(defaults), resolveSetup_(std::move(setup)), timing_(timing)
-{
-}
+{}
 
 CrashReporter::~CrashReporter() { delete prompt_; }
 

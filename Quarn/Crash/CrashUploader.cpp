@@ -56,8 +56,8 @@ public:
     void tryNext()
     {
         while (next_ < uploader_.endpoints_.size()) {
-            const auto request = crashUploadRequest(uploader_.endpoints_[next_++], uploader_.userAgent_,
-                                                    uploader_.timeoutMs_);
+            const auto request =
+                crashUploadRequest(uploader_.endpoints_[next_++], uploader_.userAgent_, uploader_.timeoutMs_);
             if (!request) continue;
             reply_ = uploader_.network_->post(*request, body_);
             const int attempt = ++attempt_;
@@ -66,7 +66,10 @@ public:
             connect(reply_, &QNetworkReply::metaDataChanged, this, [this, attempt] {
                 if (!statusOf(reply_)) return;
                 QMetaObject::invokeMethod(
-                    this, [this, attempt] { if (attempt == attempt_ && reply_) answered(statusOf(reply_)); },
+                    this,
+                    [this, attempt] {
+                        if (attempt == attempt_ && reply_) answered(statusOf(reply_));
+                    },
                     Qt::QueuedConnection);
             });
             connect(reply_, &QNetworkReply::finished, this, [this] { answered(statusOf(reply_)); });
@@ -81,10 +84,8 @@ private:
     {
         dropReply();
         const CrashUploadOutcome outcome = quarnkit::CrashUpload::outcome(status);
-        if (outcome == CrashUploadOutcome::retryLater)
-            tryNext();
-        else
-            finish(outcome);
+        if (outcome == CrashUploadOutcome::retryLater) tryNext();
+        else finish(outcome);
     }
 
     void finish(CrashUploadOutcome outcome)
@@ -136,7 +137,8 @@ void CrashUploader::send(const QByteArray& body, QObject* context, std::function
         if (guard && done) done(outcome);
     });
     // Never at once: the outcome always comes after send() has returned.
-    QMetaObject::invokeMethod(walk, [walk] { walk->tryNext(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        walk, [walk] { walk->tryNext(); }, Qt::QueuedConnection);
 }
 
 } // namespace quarn

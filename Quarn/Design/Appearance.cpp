@@ -60,9 +60,9 @@ QPalette darkPalette()
 
     // Disabled: the same surfaces, text dimmed as the design system does (0.35).
     const QColor dim = withOpacity(paper, 0.35);
-    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button,
-                                     QPalette::ToolTipBase, QPalette::Light, QPalette::Midlight, QPalette::Mid,
-                                     QPalette::Dark, QPalette::Shadow})
+    for (QPalette::ColorRole role :
+         {QPalette::Window, QPalette::Base, QPalette::AlternateBase, QPalette::Button, QPalette::ToolTipBase,
+          QPalette::Light, QPalette::Midlight, QPalette::Mid, QPalette::Dark, QPalette::Shadow})
         p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText,
                                      QPalette::HighlightedText, QPalette::ToolTipText, QPalette::PlaceholderText})

@@ -46,7 +46,8 @@ ChromePressStyle::ChromePressStyle(QAbstractButton* button) : QObject(button), b
 bool ChromePressStyle::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease)
-        QMetaObject::invokeMethod(this, [this] { pressedChanged(button_->isDown()); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { pressedChanged(button_->isDown()); }, Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }
 
@@ -144,10 +145,8 @@ void ChromeToolButton::paintEvent(QPaintEvent*)
     if (!isEnabled()) p.setOpacity(0.35);
     pressStyle().apply(p, rect());
     const QRectF frame = rect();
-    if (chosen_)
-        fillRounded(p, frame, 4, withOpacity(D::accent(), 0.16));
-    else if (isEnabled())
-        fillRounded(p, frame, 4, withOpacity(D::paper(), 0.06 * hoverAmount()));
+    if (chosen_) fillRounded(p, frame, 4, withOpacity(D::accent(), 0.16));
+    else if (isEnabled()) fillRounded(p, frame, 4, withOpacity(D::paper(), 0.06 * hoverAmount()));
     const QColor fg = chosen_ ? D::accent() : withOpacity(D::paper(), 0.78);
     drawSymbol(p, symbol_, QRectF(frame.center() - QPointF(8, 8), QSizeF(16, 16)), fg);
 }
@@ -175,9 +174,21 @@ void StatusIconButton::paintEvent(QPaintEvent*)
 // ---------------------------------------------------------------- accent button
 
 namespace {
-const QFont& accentTitleFont() { static const QFont f = uiFont(13, QFont::DemiBold); return f; }
-const QFont& accentHintFont() { static const QFont f = uiFont(12, QFont::Medium); return f; }
-const QFont& quietFont() { static const QFont f = uiFont(12, QFont::Medium); return f; }
+const QFont& accentTitleFont()
+{
+    static const QFont f = uiFont(13, QFont::DemiBold);
+    return f;
+}
+const QFont& accentHintFont()
+{
+    static const QFont f = uiFont(12, QFont::Medium);
+    return f;
+}
+const QFont& quietFont()
+{
+    static const QFont f = uiFont(12, QFont::Medium);
+    return f;
+}
 } // namespace
 
 AccentButton::AccentButton(const QString& title, std::optional<QString> shortcut, QWidget* parent)
@@ -229,10 +240,7 @@ QuietButton::QuietButton(const QString& title, QWidget* parent) : ChromeButton(p
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize QuietButton::sizeHint() const
-{
-    return {QFontMetrics(quietFont()).horizontalAdvance(text()) + 16, 22};
-}
+QSize QuietButton::sizeHint() const { return {QFontMetrics(quietFont()).horizontalAdvance(text()) + 16, 22}; }
 
 void QuietButton::paintEvent(QPaintEvent*)
 {

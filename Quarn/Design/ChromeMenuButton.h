@@ -20,9 +20,9 @@ struct ChromeMenuItem {
     QString title;
     bool checked = false;
     bool enabled = true;
-    QString key;                         // the shortcut's key ("F", "="); empty for none
+    QString key;                          // the shortcut's key ("F", "="); empty for none
     Qt::KeyboardModifiers modifiers = {}; // shown with `key` only
-    std::function<void()> action;        // none: the item is a separator
+    std::function<void()> action;         // none: the item is a separator
 
     bool isSeparator() const { return !action; }
     // The shortcut text the menu shows at the item's right edge ("Ctrl+F"):

@@ -82,7 +82,8 @@ protected:
         const QFont font = titleFont();
         const QFontMetrics metrics(font);
         const int symbolWidth = option_.symbol.isEmpty() ? 0 : 11 + 6;
-        const QString title = metrics.elidedText(option_.title, Qt::ElideRight, std::max(0, width() - 20 - symbolWidth));
+        const QString title =
+            metrics.elidedText(option_.title, Qt::ElideRight, std::max(0, width() - 20 - symbolWidth));
         const int contentWidth = symbolWidth + metrics.horizontalAdvance(title);
         int x = (width() - contentWidth) / 2;
         if (!option_.symbol.isEmpty()) {
@@ -111,8 +112,7 @@ ChromeSegmented::ChromeSegmented(QWidget* parent) : QWidget(parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-ChromeSegmented::ChromeSegmented(const QStringList& titles, int selection, QWidget* parent)
-    : ChromeSegmented(parent)
+ChromeSegmented::ChromeSegmented(const QStringList& titles, int selection, QWidget* parent) : ChromeSegmented(parent)
 {
     selection_ = selection;
     std::vector<Option> options;
@@ -164,9 +164,6 @@ void ChromeSegmented::paintEvent(QPaintEvent*)
     p.drawPath(path);
 }
 
-QSize ChromeSegmented::sizeHint() const
-{
-    return QWidget::sizeHint().expandedTo(QSize(0, 30));
-}
+QSize ChromeSegmented::sizeHint() const { return QWidget::sizeHint().expandedTo(QSize(0, 30)); }
 
 } // namespace quarn

@@ -38,8 +38,8 @@ public:
         const QRect control(target->mapTo(window, QPoint(0, 0)), target->size());
         setGeometry(control.adjusted(-outset, -outset, outset, outset));
         // Rounded corners bend at most two pixels further in.
-        setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(ringWidth + 2, ringWidth + 2, -ringWidth - 2,
-                                                                  -ringWidth - 2))));
+        setMask(QRegion(rect()).subtracted(
+            QRegion(rect().adjusted(ringWidth + 2, ringWidth + 2, -ringWidth - 2, -ringWidth - 2))));
         raise();
         show();
     }
@@ -88,8 +88,8 @@ protected:
         case QEvent::Hide:
         case QEvent::ParentChange:
         case QEvent::ZOrderChange:
-            if (ring_ && ring_->isVisible() && watched != ring_ && watched->isWidgetType() &&
-                moves(static_cast<QWidget*>(watched)))
+            if (ring_ && ring_->isVisible() && watched != ring_ && watched->isWidgetType()
+                && moves(static_cast<QWidget*>(watched)))
                 schedule();
             break;
         default: break;
@@ -101,8 +101,9 @@ private:
     // Whether a change of `widget` may move the control or hide the ring.
     bool moves(QWidget* widget) const
     {
-        return target_ && (widget == target_ || widget->isAncestorOf(target_) ||
-                           widget->parentWidget() == ring_->parentWidget());
+        return target_
+               && (widget == target_ || widget->isAncestorOf(target_)
+                   || widget->parentWidget() == ring_->parentWidget());
     }
 
     void schedule()

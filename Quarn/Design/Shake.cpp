@@ -20,10 +20,7 @@ void Shake::setTrigger(double trigger)
     update();
 }
 
-double Shake::offset() const
-{
-    return distance_ * std::sin(trigger_ * std::numbers::pi * 3);
-}
+double Shake::offset() const { return distance_ * std::sin(trigger_ * std::numbers::pi * 3); }
 
 void Shake::shake(int milliseconds)
 {
@@ -38,15 +35,9 @@ void Shake::shake(int milliseconds)
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-bool Shake::isShaking() const
-{
-    return animation_ && animation_->state() == QAbstractAnimation::Running;
-}
+bool Shake::isShaking() const { return animation_ && animation_->state() == QAbstractAnimation::Running; }
 
-QRectF Shake::boundingRectFor(const QRectF& rect) const
-{
-    return rect.adjusted(-distance_ - 1, 0, distance_ + 1, 0);
-}
+QRectF Shake::boundingRectFor(const QRectF& rect) const { return rect.adjusted(-distance_ - 1, 0, distance_ + 1, 0); }
 
 void Shake::draw(QPainter* painter)
 {

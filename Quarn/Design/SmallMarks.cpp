@@ -72,10 +72,7 @@ InkDot::InkDot(const quarnkit::RGBA& ink, int size, QWidget* parent) : QWidget(p
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-QColor InkDot::outlineColor() const
-{
-    return withOpacity(D::paper(), ink_.isDark() ? 0.5 : 0.2);
-}
+QColor InkDot::outlineColor() const { return withOpacity(D::paper(), ink_.isDark() ? 0.5 : 0.2); }
 
 void InkDot::paintEvent(QPaintEvent*)
 {
@@ -104,10 +101,7 @@ Hairline::Hairline(bool vertical, QWidget* parent) : QWidget(parent)
     }
 }
 
-void Hairline::paintEvent(QPaintEvent*)
-{
-    QPainter(this).fillRect(rect(), D::hairline());
-}
+void Hairline::paintEvent(QPaintEvent*) { QPainter(this).fillRect(rect(), D::hairline()); }
 
 // ---------------------------------------------------------------- page mark
 
@@ -127,8 +121,8 @@ void PageMark::paintEvent(QPaintEvent*)
     // A soft shadow: black at 0.28 spread over 18 px, 10 down, in thin rings.
     for (int i = 18; i > 0; i -= 2) {
         QPainterPath shadow;
-        shadow.addRoundedRect(QRectF(origin + QPointF(-i / 2.0, 10 - i / 2.0), QSizeF(w + i, h + i)), w * 0.08 + i / 2.0,
-                              w * 0.08 + i / 2.0);
+        shadow.addRoundedRect(QRectF(origin + QPointF(-i / 2.0, 10 - i / 2.0), QSizeF(w + i, h + i)),
+                              w * 0.08 + i / 2.0, w * 0.08 + i / 2.0);
         p.fillPath(shadow, QColor::fromRgbF(0, 0, 0, float(0.28 / 9 * (1 - i / 19.0))));
     }
     QPainterPath page;

@@ -58,7 +58,8 @@ void drawSymbol(QPainter& painter, const QString& name, const QRectF& rect, cons
 {
     const qreal side = std::min(rect.width(), rect.height());
     const QSize size(int(std::ceil(side)), int(std::ceil(side)));
-    const QPixmap pixmap = symbolPixmap(name, size, color, painter.device() ? painter.device()->devicePixelRatioF() : 1.0);
+    const QPixmap pixmap =
+        symbolPixmap(name, size, color, painter.device() ? painter.device()->devicePixelRatioF() : 1.0);
     const QPointF origin(rect.center().x() - size.width() / 2.0, rect.center().y() - size.height() / 2.0);
     painter.drawPixmap(origin, pixmap);
 }

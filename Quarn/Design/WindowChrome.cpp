@@ -43,7 +43,9 @@ WindowChrome::WindowChrome(QWidget* parent) : QWidget(parent)
 void WindowChrome::applySoon()
 {
     QPointer<WindowChrome> self(this);
-    QTimer::singleShot(0, this, [self] { if (self) self->apply(); });
+    QTimer::singleShot(0, this, [self] {
+        if (self) self->apply();
+    });
 }
 
 void WindowChrome::apply()
@@ -65,15 +67,10 @@ bool WindowChrome::event(QEvent* event)
 {
     const bool result = QWidget::event(event);
     switch (event->type()) {
-    case QEvent::ParentChange:
-        apply();
-        break;
+    case QEvent::ParentChange: apply(); break;
     case QEvent::Show:
-    case QEvent::Polish:
-        applySoon();
-        break;
-    default:
-        break;
+    case QEvent::Polish: applySoon(); break;
+    default: break;
     }
     return result;
 }

@@ -36,10 +36,7 @@ void ChromeChip::setChosen(bool chosen)
     update();
 }
 
-QSize ChromeChip::sizeHint() const
-{
-    return {QFontMetrics(chipFont(chosen_)).horizontalAdvance(text()) + 16, 22};
-}
+QSize ChromeChip::sizeHint() const { return {QFontMetrics(chipFont(chosen_)).horizontalAdvance(text()) + 16, 22}; }
 
 void ChromeChip::paintEvent(QPaintEvent*)
 {

@@ -20,7 +20,7 @@ using quarnkit::ExploreItem;
 
 namespace {
 
-constexpr int rowInset = 6;      // the rows stand 6 in from the list's sides
+constexpr int rowInset = 6;       // the rows stand 6 in from the list's sides
 constexpr int bottomPadding = 12; // below the last row
 
 const QFont& overflowFont()
@@ -108,9 +108,9 @@ public:
         const bool last = index.row() == model->rowCount() - 1;
         if (model->item(index.row())) return {width, rowHeight_ + (last ? bottomPadding : 0)};
         // The overflow line wraps onto as many lines as it needs.
-        const QRect text = QFontMetrics(overflowFont())
-                               .boundingRect(QRect(0, 0, std::max(1, width - 28), 10000), Qt::TextWordWrap,
-                                             model->overflow());
+        const QRect text =
+            QFontMetrics(overflowFont())
+                .boundingRect(QRect(0, 0, std::max(1, width - 28), 10000), Qt::TextWordWrap, model->overflow());
         return {width, 10 + text.height() + bottomPadding};
     }
 
@@ -122,8 +122,8 @@ public:
             p->save();
             p->setFont(overflowFont());
             p->setPen(withOpacity(D::paper(), 0.5));
-            p->drawText(option.rect.adjusted(14, 10, -14, -bottomPadding), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
-                        model->overflow());
+            p->drawText(option.rect.adjusted(14, 10, -14, -bottomPadding),
+                        Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, model->overflow());
             p->restore();
             return;
         }
@@ -133,16 +133,15 @@ public:
         if (picture.isNull()) {
             const QPointer<ExploreList> list(list_);
             const QString path = item->path;
-            list_->thumbnails().request(data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()),
-                                        [list, path] {
-                                            if (!list || !list->isVisible()) return false;
-                                            const auto [first, end] = list->visibleRows();
-                                            for (int row = first; row < end; ++row)
-                                                if (const ExploreItem* shown = list->exploreModel()->item(row);
-                                                    shown && shown->path == path)
-                                                    return true;
-                                            return false;
-                                        });
+            list_->thumbnails().request(
+                data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()), [list, path] {
+                    if (!list || !list->isVisible()) return false;
+                    const auto [first, end] = list->visibleRows();
+                    for (int row = first; row < end; ++row)
+                        if (const ExploreItem* shown = list->exploreModel()->item(row); shown && shown->path == path)
+                            return true;
+                    return false;
+                });
         }
         const QRect rect = list_->rowRect(index.row());
         LibraryRow::paint(*p, QRectF(rect), data, list_->hoveredRow() == index.row(), picture, -1);

@@ -10,7 +10,9 @@
 #include <QAbstractListModel>
 #include <QListView>
 
-namespace quarnkit { class ExploreModel; }
+namespace quarnkit {
+class ExploreModel;
+}
 
 namespace quarn {
 

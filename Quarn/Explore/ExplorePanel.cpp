@@ -41,7 +41,10 @@ namespace {
 
 // The sort menu's label: the arrows, the current order's title, a chevron.
 QFont sortTitleFont() { return uiFont(11, QFont::Medium); }
-int sortLabelWidth(const QString& title) { return 6 + 9 + 4 + QFontMetrics(sortTitleFont()).horizontalAdvance(title) + 4 + 8 + 6; }
+int sortLabelWidth(const QString& title)
+{
+    return 6 + 9 + 4 + QFontMetrics(sortTitleFont()).horizontalAdvance(title) + 4 + 8 + 6;
+}
 
 void paintSortLabel(QPainter& p, const QRectF& frame, const QString& title, double hover)
 {
@@ -78,7 +81,8 @@ ExploreEmptyView::ExploreEmptyView(ExploreModel& explore, QWidget* parent) : QWi
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (const auto signal : {&ExploreModel::resultsChanged, &ExploreModel::statusChanged, &ExploreModel::indexHasPDFsChanged})
+    for (const auto signal :
+         {&ExploreModel::resultsChanged, &ExploreModel::statusChanged, &ExploreModel::indexHasPDFsChanged})
         connect(&explore_, signal, this, &ExploreEmptyView::refresh);
     refresh();
 }
@@ -86,8 +90,8 @@ ExploreEmptyView::ExploreEmptyView(ExploreModel& explore, QWidget* parent) : QWi
 void ExploreEmptyView::refresh()
 {
     const quarnkit::ExploreEmptyMessage wanted = quarnkit::ExploreEmptyState::message(explore_);
-    if (message_ && message_->symbol() == wanted.symbol && message_->title() == wanted.title &&
-        message_->detail() == wanted.detail)
+    if (message_ && message_->symbol() == wanted.symbol && message_->title() == wanted.title
+        && message_->detail() == wanted.detail)
         return;
     delete message_;
     message_ = new LibraryMessage(wanted.symbol, wanted.title, wanted.detail, nullptr, this);
@@ -118,8 +122,9 @@ ExploreResults::ExploreResults(ExploreModel& explore, bool showsSort, LibraryThu
             [this] {
                 std::vector<ChromeMenuItem> items;
                 for (const quarnkit::ExploreSort sort : quarnkit::allExploreSorts)
-                    items.push_back({quarnkit::title(sort), explore_.sort() == sort, true, {}, {},
-                                     [this, sort] { explore_.setSort(sort); }});
+                    items.push_back({quarnkit::title(sort), explore_.sort() == sort, true, {}, {}, [this, sort] {
+                                         explore_.setSort(sort);
+                                     }});
                 return items;
             },
             [this](QPainter& p, const QRectF& frame, const ChromeMenuButton::LabelState& state) {
@@ -140,7 +145,8 @@ ExploreResults::ExploreResults(ExploreModel& explore, bool showsSort, LibraryThu
 
     connect(list_, &ExploreList::openRequested, this, &ExploreResults::openRequested);
     connect(list_, &ExploreList::menuRequested, this, &ExploreResults::menuRequested);
-    for (const auto signal : {&ExploreModel::resultsChanged, &ExploreModel::statusChanged, &ExploreModel::choicesChanged})
+    for (const auto signal :
+         {&ExploreModel::resultsChanged, &ExploreModel::statusChanged, &ExploreModel::choicesChanged})
         connect(&explore_, signal, this, &ExploreResults::refresh);
     refresh();
 }
@@ -225,9 +231,8 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
             explore_.setMode(quarnkit::allExploreModes[size_t(index)]);
     });
     connect(&explore_, &ExploreModel::choicesChanged, this, &ExplorePanel::showChoices);
-    connect(&explore_, &ExploreModel::statusChanged, this, [this] {
-        spinner_->setVisible(explore_.status() == ExploreModel::Status::searching);
-    });
+    connect(&explore_, &ExploreModel::statusChanged, this,
+            [this] { spinner_->setVisible(explore_.status() == ExploreModel::Status::searching); });
     connect(notice_, &LibraryNotice::dismissed, this, [this] { showProblem(std::nullopt); });
     connect(results_, &ExploreResults::openRequested, this, &ExplorePanel::openItem);
     connect(results_, &ExploreResults::menuRequested, this, &ExplorePanel::showMenu);
@@ -251,7 +256,8 @@ void ExplorePanel::showChoices()
     const auto& modes = quarnkit::allExploreModes;
     mode_->setSelection(int(std::find(modes.begin(), modes.end(), explore_.mode()) - modes.begin()));
     mode_->setToolTip(quarnkit::hint(explore_.mode()));
-    for (size_t i = 0; i < chips_.size(); ++i) chips_[i]->setChosen(quarnkit::allExploreLocations[i] == explore_.location());
+    for (size_t i = 0; i < chips_.size(); ++i)
+        chips_[i]->setChosen(quarnkit::allExploreLocations[i] == explore_.location());
 }
 
 void ExplorePanel::showEvent(QShowEvent* event)
@@ -295,7 +301,8 @@ void ExplorePanel::showMenu(const ExploreItem& item, const QPoint& globalPos)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Open"), this, [this, item] { openItem(item); });
     menu->addAction(QStringLiteral("Show in Folder"), this, [path = item.path] { revealInFolder(path); });
-    menu->addAction(QStringLiteral("Copy Path"), this, [path = item.path] { QGuiApplication::clipboard()->setText(path); });
+    menu->addAction(QStringLiteral("Copy Path"), this,
+                    [path = item.path] { QGuiApplication::clipboard()->setText(path); });
     menu->popup(globalPos);
 }
 

@@ -20,7 +20,10 @@
 class QLabel;
 class QStackedLayout;
 
-namespace quarnkit { class ExploreModel; class HistoryLibrary; }
+namespace quarnkit {
+class ExploreModel;
+class HistoryLibrary;
+} // namespace quarnkit
 
 namespace quarn {
 

@@ -35,7 +35,8 @@ void ExportController::setPhase(const Phase& phase)
     emit phaseChanged();
 }
 
-std::optional<QString> ExportController::askForDestination(const ExportSettings& settings, const ViewerModel& model) const
+std::optional<QString> ExportController::askForDestination(const ExportSettings& settings,
+                                                           const ViewerModel& model) const
 {
     const QString folder = model.filePath().isEmpty() ? QString() : QFileInfo(model.filePath()).absolutePath();
     QString chosen;
@@ -44,8 +45,10 @@ std::optional<QString> ExportController::askForDestination(const ExportSettings&
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         dialog.setLabelText(QFileDialog::Accept, tr("Choose Folder"));
-        addPanelMessage(dialog, tr("ravlen saves one image per page into a new folder named %1.").arg(settings.baseName));
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();
+        addPanelMessage(dialog,
+                        tr("ravlen saves one image per page into a new folder named %1.").arg(settings.baseName));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().first();
     } else {
         const int count = model.document() ? model.document()->pageCount() : 0;
         const QString name = Exporter::suggestedFileName(settings.baseName, settings.format, settings.pages, count);
@@ -54,7 +57,8 @@ std::optional<QString> ExportController::askForDestination(const ExportSettings&
         dialog.setNameFilter(ExportFormats::nameFilter(settings.format));
         dialog.setDefaultSuffix(ExportFormats::fileExtension(settings.format));
         dialog.setLabelText(QFileDialog::Accept, tr("Export"));
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().first();
     }
     if (chosen.isEmpty()) return std::nullopt;
     return chosen;
@@ -103,20 +107,20 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
             },
             Qt::QueuedConnection);
     };
-    std::ignore = QtConcurrent::run([snapshot, settings, destination = *destination, progress, finish,
-                                     stop = stop_.get_token()] {
-        try {
-            finish(ExportJob::run(settings, snapshot, destination, progress, stop), std::nullopt);
-        } catch (const ExportCancelled&) {
-            finish(std::nullopt, std::nullopt);
-        } catch (const ExportError& error) {
-            finish(std::nullopt, error.message());
-        } catch (const PageRangeError& error) {
-            finish(std::nullopt, error.message());
-        } catch (const std::exception& error) {
-            finish(std::nullopt, Exporter::saveFailureReason(error));
-        }
-    });
+    std::ignore =
+        QtConcurrent::run([snapshot, settings, destination = *destination, progress, finish, stop = stop_.get_token()] {
+            try {
+                finish(ExportJob::run(settings, snapshot, destination, progress, stop), std::nullopt);
+            } catch (const ExportCancelled&) {
+                finish(std::nullopt, std::nullopt);
+            } catch (const ExportError& error) {
+                finish(std::nullopt, error.message());
+            } catch (const PageRangeError& error) {
+                finish(std::nullopt, error.message());
+            } catch (const std::exception& error) {
+                finish(std::nullopt, Exporter::saveFailureReason(error));
+            }
+        });
 }
 
 void ExportController::cancel()

@@ -78,7 +78,8 @@ protected:
         p.setPen(shelltext::secondary());
         p.setFont(uiFont(12));
         const QRectF detail(34 + column + 10, 0, width() - column - 54, height());
-        p.drawText(detail, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(line_, Qt::ElideRight, int(detail.width())));
+        p.drawText(detail, Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(line_, Qt::ElideRight, int(detail.width())));
     }
 
 private:
@@ -145,7 +146,8 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     preset_ = DocumentActions::of(model_).exportPreset();
     form_.format = preset_.value_or(saved.format);
     form_.scope = saved.scope;
-    if (form_.scope == ExportScope::selectedPages && source().selectedPages.empty()) form_.scope = ExportScope::allPages;
+    if (form_.scope == ExportScope::selectedPages && source().selectedPages.empty())
+        form_.scope = ExportScope::allPages;
     form_.dpi = saved.dpi;
     form_.quality = saved.quality;
     form_.searchable = saved.searchable;
@@ -173,13 +175,15 @@ ExportSheet::~ExportSheet() { controller_.cancel(); }
 
 void ExportSheet::follow(ViewerModel* model, QWidget* window)
 {
-    QObject::connect(&DocumentActions::of(*model), &DocumentActions::exportPresentedChanged, window, [model, window](bool presented) {
-        if (!presented || window->findChild<ExportSheet*>()) return;
-        auto* sheet = new ExportSheet(*model, model->defaults(), window);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        QObject::connect(sheet, &QDialog::finished, model, [model] { DocumentActions::of(*model).setExportPresented(false); });
-        sheet->open();
-    });
+    QObject::connect(&DocumentActions::of(*model), &DocumentActions::exportPresentedChanged, window,
+                     [model, window](bool presented) {
+                         if (!presented || window->findChild<ExportSheet*>()) return;
+                         auto* sheet = new ExportSheet(*model, model->defaults(), window);
+                         sheet->setAttribute(Qt::WA_DeleteOnClose);
+                         QObject::connect(sheet, &QDialog::finished, model,
+                                          [model] { DocumentActions::of(*model).setExportPresented(false); });
+                         sheet->open();
+                     });
 }
 
 ExportSource ExportSheet::source() const

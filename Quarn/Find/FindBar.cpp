@@ -148,11 +148,19 @@ std::vector<ChromeMenuItem> FindBar::optionItems() const
     const QPointer<FindModel> model = model_;
     // The model searches again at once when the bar is shown.
     return {
-        {tr("Match Case"), model && model->matchCase(), true, QString(), {},
+        {tr("Match Case"),
+         model && model->matchCase(),
+         true,
+         QString(),
+         {},
          [model] {
              if (model) model->setMatchCase(!model->matchCase());
          }},
-        {tr("Whole Words"), model && model->wholeWords(), true, QString(), {},
+        {tr("Whole Words"),
+         model && model->wholeWords(),
+         true,
+         QString(),
+         {},
          [model] {
              if (model) model->setWholeWords(!model->wholeWords());
          }},
@@ -193,19 +201,14 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress: {
         // One step per press: Shift+Return backward, Return forward, never both.
         auto* key = static_cast<QKeyEvent*>(event);
-        const std::optional<ShortcutCommand> command =
-            Keys::command(key->keyCombination(), ShortcutContext::findField);
+        const std::optional<ShortcutCommand> command = Keys::command(key->keyCombination(), ShortcutContext::findField);
         if (!command || !model_) break;
-        if (*command == ShortcutCommand::findFieldPrevious)
-            model_->previousMatch();
-        else if (*command == ShortcutCommand::findFieldNext)
-            model_->nextMatch();
-        else if (*command == ShortcutCommand::closeFind)
-            model_->close();
+        if (*command == ShortcutCommand::findFieldPrevious) model_->previousMatch();
+        else if (*command == ShortcutCommand::findFieldNext) model_->nextMatch();
+        else if (*command == ShortcutCommand::closeFind) model_->close();
         return true;
     }
-    default:
-        break;
+    default: break;
     }
     return QWidget::eventFilter(watched, event);
 }

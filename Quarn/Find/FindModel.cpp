@@ -72,11 +72,12 @@ FindModel::FindModel(ViewerModel& viewer) : QObject(&viewer), viewer_(viewer)
     });
 }
 
-template <typename T, typename Signal> bool FindModel::assign(T& field, const T& value, Signal signal)
+template <typename T, typename Signal>
+bool FindModel::assign(T& field, const T& value, Signal signal)
 {
     if (field == value) return false;
     field = value;
-    emit (this->*signal)(value);
+    emit(this->*signal)(value);
     emit changed();
     return true;
 }

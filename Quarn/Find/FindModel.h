@@ -105,7 +105,8 @@ private:
     void cancelSearch();
     // Ends everything under way: the window stopped.
     void stop();
-    template <typename T, typename Signal> bool assign(T& field, const T& value, Signal signal);
+    template <typename T, typename Signal>
+    bool assign(T& field, const T& value, Signal signal);
 
     ViewerModel& viewer_;
     bool presented_ = false;

@@ -10,8 +10,9 @@ namespace quarn {
 void showFindOnPages(FindModel& find, QuarnPDFView& view)
 {
     const QPointer<FindModel> model(&find);
-    QObject::connect(&find, &FindModel::highlightsChanged, &view,
-                     [&view](const std::vector<PageHighlight>& shown) { view.interactions().textSelection().setHighlights(shown); });
+    QObject::connect(&find, &FindModel::highlightsChanged, &view, [&view](const std::vector<PageHighlight>& shown) {
+        view.interactions().textSelection().setHighlights(shown);
+    });
     QObject::connect(&find, &FindModel::matchShown, &view, [&view, model](const quarnkit::PageSelection& match) {
         view.interactions().textSelection().clear();
         view.interactions().textSelection().setHighlights(model->highlights());
@@ -23,7 +24,9 @@ void showFindOnPages(FindModel& find, QuarnPDFView& view)
         if (wasShown && !view.hasFocus()) view.setFocus(Qt::OtherFocusReason);
     });
     const QPointer<QuarnPDFView> page(&view);
-    find.selectedText = [page] { return page ? QString::fromStdString(page->interactions().textSelection().current().text) : QString(); };
+    find.selectedText = [page] {
+        return page ? QString::fromStdString(page->interactions().textSelection().current().text) : QString();
+    };
     find.shownDocument = [page] { return page ? page->quarnDocument() : nullptr; };
     view.findIsPresented = [model] { return model && model->presented(); };
     view.onDismissFind = [model] {

@@ -1,6 +1,5 @@
 #include "Quarn/Forms/FormEditor.h"
 
-
 #include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/FormFieldEdits.h"
@@ -31,10 +30,7 @@ namespace FormFields = quarnkit::FormFields;
 
 namespace {
 
-bool takesTyping(const Widget& w)
-{
-    return w.kind == Kind::text || (w.kind == Kind::choice && w.editable);
-}
+bool takesTyping(const Widget& w) { return w.kind == Kind::text || (w.kind == Kind::choice && w.editable); }
 
 // Field editors read as paper: black on white whatever the window's appearance.
 QString editorStyle(const char* type)
@@ -95,24 +91,20 @@ bool FormEditor::activate(const Widget& field)
 {
     if (field.readOnly || !view_) return false;
     switch (field.kind) {
-    case Kind::text:
-        beginTyping(field);
-        return true;
+    case Kind::text: beginTyping(field); return true;
     case Kind::checkBox:
     case Kind::radioButton:
         commit();
         toggle(field);
         return true;
     case Kind::choice:
-        if (field.editable)
-            beginTyping(field);
+        if (field.editable) beginTyping(field);
         else {
             commit();
             showChoices(field);
         }
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -152,8 +144,7 @@ bool FormEditor::viewportEvent(QEvent* event)
         // The pages are laid out again first.
         QTimer::singleShot(0, this, &FormEditor::layoutEditor);
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -179,10 +170,8 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
         lines->setPlainText(text);
         lines->setTabChangesFocus(true);
         lines->setStyleSheet(editorStyle("QPlainTextEdit"));
-        if (selectAll)
-            lines->selectAll();
-        else
-            lines->moveCursor(QTextCursor::End);
+        if (selectAll) lines->selectAll();
+        else lines->moveCursor(QTextCursor::End);
         box = lines;
     } else {
         auto* line = new QLineEdit(view_->viewport());
@@ -190,10 +179,8 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
         line->setFrame(false);
         if (fresh->maxLength > 0) line->setMaxLength(fresh->maxLength);
         line->setStyleSheet(editorStyle("QLineEdit"));
-        if (selectAll)
-            line->selectAll();
-        else
-            line->end(false);
+        if (selectAll) line->selectAll();
+        else line->end(false);
         connect(line, &QLineEdit::returnPressed, this, [this] {
             commit();
             if (view_) view_->setFocus(Qt::OtherFocusReason);
@@ -279,10 +266,7 @@ void FormEditor::commit() { writeEditor(true); }
 
 void FormEditor::write() { writeEditor(false); }
 
-void FormEditor::cancel()
-{
-    closeEditor();
-}
+void FormEditor::cancel() { closeEditor(); }
 
 void FormEditor::closeEditor()
 {
@@ -301,10 +285,8 @@ void FormEditor::writeEditor(bool close)
     if (!editor_ || !editing_ || writing_) return;
     writing_ = true;
     QString text;
-    if (const auto* line = qobject_cast<QLineEdit*>(editor_.data()))
-        text = line->text();
-    else if (const auto* lines = qobject_cast<QPlainTextEdit*>(editor_.data()))
-        text = lines->toPlainText();
+    if (const auto* line = qobject_cast<QLineEdit*>(editor_.data())) text = line->text();
+    else if (const auto* lines = qobject_cast<QPlainTextEdit*>(editor_.data())) text = lines->toPlainText();
     const Widget field = *editing_;
     const QPointer<quarnkit::QuarnDocument> document = editingDocument_;
     if (field.kind == Kind::text && field.maxLength > 0 && text.size() > field.maxLength)
@@ -314,10 +296,8 @@ void FormEditor::writeEditor(bool close)
     if (document && view_ && view_->quarnDocument() == document) {
         const std::optional<Widget> fresh = FormFields::widget(*document, field.page, field.objectNumber);
         if (fresh && QString::fromStdString(fresh->value.value_or(std::string())) != text) {
-            if (field.kind == Kind::text)
-                setText(field, text);
-            else
-                choose(field, text);
+            if (field.kind == Kind::text) setText(field, text);
+            else choose(field, text);
         }
     }
     writing_ = false;
@@ -363,7 +343,8 @@ bool FormEditor::setText(const Widget& field, const QString& text)
 bool FormEditor::toggle(const Widget& field)
 {
     quarnkit::QuarnDocument* document = view_ ? view_->quarnDocument() : nullptr;
-    const std::optional<Widget> fresh = document ? FormFields::widget(*document, field.page, field.objectNumber) : std::nullopt;
+    const std::optional<Widget> fresh =
+        document ? FormFields::widget(*document, field.page, field.objectNumber) : std::nullopt;
     const bool on = fresh ? fresh->state != 0 : field.state != 0;
     return apply([&](quarnkit::QuarnDocument& document) {
         return FormFieldEdits::toggle(document, field, group(field), on ? uncheckName() : checkName());

@@ -1,7 +1,6 @@
 #include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Markup/MarkupModel.h"
 
-
 #include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -34,10 +33,7 @@ FormWatcher::~FormWatcher()
     if (monitoring_ && qApp) qApp->removeEventFilter(this);
 }
 
-QuarnPDFView* FormWatcher::view() const
-{
-    return model_ ? model_->pdfView() : nullptr;
-}
+QuarnPDFView* FormWatcher::view() const { return model_ ? model_->pdfView() : nullptr; }
 
 // ---------------------------------------------------------------- start and scan
 
@@ -109,8 +105,8 @@ void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool lo
     scanned_ = document;
     scannedPages_ = pages;
     scannedLocked_ = locked;
-    if (active_ && std::none_of(fields_.begin(), fields_.end(),
-                                [this](const Widget& w) { return w.objectNumber == *active_; }))
+    if (active_
+        && std::none_of(fields_.begin(), fields_.end(), [this](const Widget& w) { return w.objectNumber == *active_; }))
         active_.reset();
     if (editor_ && editor_->editingField() && std::none_of(fields_.begin(), fields_.end(), [this](const Widget& w) {
             return w.objectNumber == *editor_->editingField();
@@ -156,10 +152,8 @@ bool FormWatcher::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
-    case QEvent::MouseButtonRelease:
-        return handle(watched, event);
-    default:
-        return false;
+    case QEvent::MouseButtonRelease: return handle(watched, event);
+    default: return false;
     }
 }
 
@@ -214,8 +208,7 @@ bool FormWatcher::handleTab(bool backward)
     QWidget* focus = QApplication::focusWidget();
     if (!focus) return false;
     bool editing = false;
-    if (editor_ && editor_->ownsWidget(focus))
-        editing = true;
+    if (editor_ && editor_->ownsWidget(focus)) editing = true;
     else if (focus != pageView && focus != pageView->viewport())
         return false; // the find field or another control keeps its Tab
     const auto next = FormFields::next(active_, fields_, backward);
@@ -257,15 +250,16 @@ void FormWatcher::click(const Widget& field, int attempts)
     if (!model_ || !pageView || !editor_ || field.page >= pageView->pageCount()) return;
     if (pageView->tool() == MarkupTool::select) {
         // A field scrolled away meanwhile, or covered by another page, is left alone.
-        const QPointF centre = pageView->placement().convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
-        if (!QRectF(pageView->viewport()->rect()).contains(centre) || pageView->placement().pageAt(centre, false) != field.page)
+        const QPointF centre =
+            pageView->placement().convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
+        if (!QRectF(pageView->viewport()->rect()).contains(centre)
+            || pageView->placement().pageAt(centre, false) != field.page)
             return;
         editor_->beginTyping(field, true);
         return;
     }
     // The caller may just have chosen Select; the view takes the tool a moment later.
-    if (attempts >= 1)
-        QTimer::singleShot(clickDelayMs, this, [this, field, attempts] { click(field, attempts - 1); });
+    if (attempts >= 1) QTimer::singleShot(clickDelayMs, this, [this, field, attempts] { click(field, attempts - 1); });
 }
 
 void FormWatcher::focusFirstEmptyField()

@@ -96,11 +96,11 @@ FormBanner::FormBanner(ViewerModel* model, quarnkit::QuarnDocument* document, QW
     line->setSpacing(10);
 
     auto* symbol = new QLabel(row);
-    symbol->setPixmap(symbolPixmap(QStringLiteral("rectangle.and.pencil.and.ellipsis"), {15, 15}, D::accent(),
-                                   devicePixelRatioF()));
+    symbol->setPixmap(
+        symbolPixmap(QStringLiteral("rectangle.and.pencil.and.ellipsis"), {15, 15}, D::accent(), devicePixelRatioF()));
     line->addWidget(symbol, 0, Qt::AlignVCenter);
     line->addWidget(shelltext::label(tr("This PDF has fields you can fill."), uiFont(12, QFont::Medium),
-                              withOpacity(D::paper(), 0.92), row),
+                                     withOpacity(D::paper(), 0.92), row),
                     0, Qt::AlignVCenter);
     QLabel* hint = shelltext::label(tr("Tab moves to the next one."), uiFont(12), withOpacity(D::paper(), 0.6), row);
     hint->setWordWrap(false);
@@ -163,10 +163,7 @@ void FormBanner::start()
     refresh();
 }
 
-bool FormBanner::isShown() const
-{
-    return model_ && FormWatcher::of(*model_).fieldCount() >= 1 && !dismissed_;
-}
+bool FormBanner::isShown() const { return model_ && FormWatcher::of(*model_).fieldCount() >= 1 && !dismissed_; }
 
 void FormBanner::refresh()
 {

@@ -11,7 +11,9 @@ class QAbstractButton;
 class QGraphicsOpacityEffect;
 class QPropertyAnimation;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

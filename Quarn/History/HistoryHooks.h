@@ -2,7 +2,9 @@
 // How the application's history library is wired into the rest of the
 // program: the document system records into it and opens for it, and the
 // Settings window counts and clears it.
-namespace quarnkit { class HistoryLibrary; }
+namespace quarnkit {
+class HistoryLibrary;
+}
 
 namespace quarn {
 

@@ -95,8 +95,8 @@ void HistoryListModel::setKeepHistory(bool on)
 void HistoryListModel::rebuild()
 {
     beginResetModel();
-    sections_ = quarnkit::HistoryGrouping::sections(quarnkit::HistoryGrouping::filter(library_.entries(), query_),
-                                                    now_, calendar_);
+    sections_ = quarnkit::HistoryGrouping::sections(quarnkit::HistoryGrouping::filter(library_.entries(), query_), now_,
+                                                    calendar_);
     rows_.clear();
     rowById_.clear();
     missing_.clear();
@@ -161,8 +161,9 @@ LibraryRowData HistoryListModel::rowData(int index) const
     if (gone) {
         data.detail = opened + QStringLiteral(" · Moved or deleted");
     } else {
-        const std::optional<QString> progress =
-            state && state->progress ? state->progress : quarnkit::HistoryLabels::progress(std::nullopt, entry.pageCount);
+        const std::optional<QString> progress = state && state->progress
+                                                    ? state->progress
+                                                    : quarnkit::HistoryLabels::progress(std::nullopt, entry.pageCount);
         data.detail = progress ? opened + QStringLiteral(" · ") + *progress : opened;
     }
     if (state && state->path) data.path = *state->path;
@@ -170,10 +171,10 @@ LibraryRowData HistoryListModel::rowData(int index) const
     data.dimmed = gone;
     // Canonically equivalent spellings of one name are one file; letter case counts.
     const QString current = currentPath ? currentPath() : QString();
-    data.current = !current.isEmpty() && current.normalized(QString::NormalizationForm_C) ==
-                                             entry.path.normalized(QString::NormalizationForm_C);
-    if (gone)
-        data.links = {{QStringLiteral("Locate…"), D::accent()}, {QStringLiteral("Remove"), D::paper()}};
+    data.current =
+        !current.isEmpty()
+        && current.normalized(QString::NormalizationForm_C) == entry.path.normalized(QString::NormalizationForm_C);
+    if (gone) data.links = {{QStringLiteral("Locate…"), D::accent()}, {QStringLiteral("Remove"), D::paper()}};
     return data;
 }
 
@@ -183,10 +184,7 @@ const HistoryEntry* HistoryListModel::firstEntry() const
     return &sections_.front().entries.front();
 }
 
-int HistoryListModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(rows_.size());
-}
+int HistoryListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
 
 Qt::ItemFlags HistoryListModel::flags(const QModelIndex& index) const
 {
@@ -204,10 +202,10 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const
         return {};
     case RowKind::header:
         if (role == Qt::DisplayRole) return quarnkit::title(r.period);
-        if (role == Qt::AccessibleTextRole) return quarnkit::title(r.period) + QStringLiteral(", ") + QLocale().toString(r.count);
+        if (role == Qt::AccessibleTextRole)
+            return quarnkit::title(r.period) + QStringLiteral(", ") + QLocale().toString(r.count);
         return {};
-    case RowKind::entry:
-        break;
+    case RowKind::entry: break;
     }
     switch (role) {
     case Qt::DisplayRole: return r.entry->displayTitle();
@@ -262,11 +260,8 @@ public:
             p->drawText(option.rect.adjusted(14, 8, -14, 0), Qt::AlignLeft | Qt::AlignVCenter, historyOffNote());
             p->restore();
             return;
-        case HistoryListModel::RowKind::header:
-            paintHeader(*p, option.rect, row.period, row.count);
-            return;
-        case HistoryListModel::RowKind::entry:
-            break;
+        case HistoryListModel::RowKind::header: paintHeader(*p, option.rect, row.period, row.count); return;
+        case HistoryListModel::RowKind::entry: break;
         }
         const LibraryRowData data = model->rowData(index.row());
         QImage picture;
@@ -276,13 +271,13 @@ public:
             if (picture.isNull()) {
                 const QPointer<HistoryList> list(list_);
                 const QUuid id = row.entry->id;
-                list_->thumbnails().request(
-                    data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()), [list, id] {
-                        if (!list || !list->isVisible()) return false;
-                        const int at = list->historyModel()->rowOf(id);
-                        const auto [first, end] = list->visibleRows();
-                        return at >= first && at < end;
-                    });
+                list_->thumbnails().request(data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()),
+                                            [list, id] {
+                                                if (!list || !list->isVisible()) return false;
+                                                const int at = list->historyModel()->rowOf(id);
+                                                const auto [first, end] = list->visibleRows();
+                                                return at >= first && at < end;
+                                            });
             }
         }
         const bool hovered = list_->hoveredRow() == index.row();

@@ -29,7 +29,7 @@ public:
     struct Row {
         RowKind kind = RowKind::entry;
         quarnkit::HistoryPeriod period = quarnkit::HistoryPeriod::today;
-        int count = 0;  // a header: the entries of its section that match
+        int count = 0;   // a header: the entries of its section that match
         int header = -1; // the row of the header this row stands under
         const quarnkit::HistoryEntry* entry = nullptr;
     };

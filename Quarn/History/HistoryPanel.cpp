@@ -38,8 +38,7 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
                            LibraryThumbnails* thumbnails)
     : QWidget(parent),
       locate([&library](const HistoryEntry& entry, QWidget* window) { locateWithOpenPanel(library, entry, window); }),
-      library_(library), viewer_(model),
-      thumbnails_(thumbnails ? *thumbnails : LibraryThumbnails::shared()),
+      library_(library), viewer_(model), thumbnails_(thumbnails ? *thumbnails : LibraryThumbnails::shared()),
       clock_([] { return QDateTime::currentDateTimeUtc(); }), calendar_(quarnkit::LibraryCalendar::current())
 {
     loadLibrarySymbols();
@@ -206,8 +205,8 @@ void HistoryPanel::refresh()
         }
         return;
     }
-    if (message_ && message_->symbol() == wanted->symbol && message_->title() == wanted->title &&
-        message_->detail() == wanted->detail)
+    if (message_ && message_->symbol() == wanted->symbol && message_->title() == wanted->title
+        && message_->detail() == wanted->detail)
         return;
     if (message_) message_->deleteLater();
     QWidget* action = nullptr;
@@ -278,9 +277,10 @@ void askToClearHistory(QWidget* window, std::function<void()> clear)
     box->setDefaultButton(qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel)));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    QObject::connect(box, &QMessageBox::buttonClicked, box, [clearButton, clear = std::move(clear)](QAbstractButton* button) {
-        if (button == clearButton) clear();
-    });
+    QObject::connect(box, &QMessageBox::buttonClicked, box,
+                     [clearButton, clear = std::move(clear)](QAbstractButton* button) {
+                         if (button == clearButton) clear();
+                     });
     box->open();
 }
 
@@ -292,23 +292,23 @@ void locateWithOpenPanel(quarnkit::HistoryLibrary& library, const HistoryEntry& 
     // exists: looked for on a worker, as the old folder may be on a mount
     // that no longer answers.
     auto* finder = new QFutureWatcher<QString>(qApp);
-    QObject::connect(finder, &QFutureWatcher<QString>::finished, qApp,
-                     [finder, library = QPointer<quarnkit::HistoryLibrary>(&library), entry,
-                      parent = QPointer<QWidget>(window)] {
-                         finder->deleteLater();
-                         if (!library) return;
-                         auto* panel = new QFileDialog(parent, QStringLiteral("Find “%1”.").arg(entry.displayTitle()),
-                                                       finder->result(), QStringLiteral("PDF documents (*.pdf *.PDF)"));
-                         panel->setFileMode(QFileDialog::ExistingFile);
-                         panel->setAcceptMode(QFileDialog::AcceptOpen);
-                         panel->setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
-                         panel->setAttribute(Qt::WA_DeleteOnClose);
-                         if (parent) panel->setWindowModality(Qt::WindowModal);
-                         QObject::connect(panel, &QFileDialog::fileSelected, qApp, [library, entry](const QString& file) {
-                             if (library && !file.isEmpty()) library->relocate(entry, file);
-                         });
-                         panel->open();
-                     });
+    QObject::connect(
+        finder, &QFutureWatcher<QString>::finished, qApp,
+        [finder, library = QPointer<quarnkit::HistoryLibrary>(&library), entry, parent = QPointer<QWidget>(window)] {
+            finder->deleteLater();
+            if (!library) return;
+            auto* panel = new QFileDialog(parent, QStringLiteral("Find “%1”.").arg(entry.displayTitle()),
+                                          finder->result(), QStringLiteral("PDF documents (*.pdf *.PDF)"));
+            panel->setFileMode(QFileDialog::ExistingFile);
+            panel->setAcceptMode(QFileDialog::AcceptOpen);
+            panel->setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
+            panel->setAttribute(Qt::WA_DeleteOnClose);
+            if (parent) panel->setWindowModality(Qt::WindowModal);
+            QObject::connect(panel, &QFileDialog::fileSelected, qApp, [library, entry](const QString& file) {
+                if (library && !file.isEmpty()) library->relocate(entry, file);
+            });
+            panel->open();
+        });
     finder->setFuture(QtConcurrent::run([folder = entry.folderPath()]() mutable {
         while (!QFileInfo::exists(folder) && folder.count(QLatin1Char('/')) >= 1 && folder != QLatin1String("/"))
             folder = QFileInfo(folder).path();

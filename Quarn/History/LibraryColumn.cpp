@@ -57,15 +57,15 @@ QWidget* LibraryColumn::panelFor(LibraryPanel panel)
             stack_->addWidget(explore_);
         }
         return explore_;
-    case LibraryPanel::document:
-        return nullptr;
+    case LibraryPanel::document: return nullptr;
     }
     return nullptr;
 }
 
 void LibraryColumn::follow()
 {
-    QWidget* panel = model_ && PagesModel::of(*model_).sidebar() ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
+    QWidget* panel =
+        model_ && PagesModel::of(*model_).sidebar() ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
     if (panel) stack_->setCurrentWidget(panel);
     // Hidden while another panel shows: coming back is "appearing" again.
     setVisible(panel != nullptr);

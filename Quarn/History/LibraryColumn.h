@@ -11,7 +11,9 @@
 
 class QStackedLayout;
 
-namespace quarnkit { class HistoryLibrary; }
+namespace quarnkit {
+class HistoryLibrary;
+}
 
 namespace quarn {
 

@@ -40,8 +40,10 @@ QAction* LibraryMenuItems::add(QMenu* menu, QAction* before, const QString& titl
 
 void LibraryMenuItems::refresh()
 {
-    for (const auto& [action, panel] : {std::pair{history_, LibraryPanel::history}, std::pair{explore_, LibraryPanel::explore}})
-        action->setChecked(viewer_ && PagesModel::of(*viewer_).sidebar() && PagesModel::of(*viewer_).libraryPanel() == panel);
+    for (const auto& [action, panel] :
+         {std::pair{history_, LibraryPanel::history}, std::pair{explore_, LibraryPanel::explore}})
+        action->setChecked(viewer_ && PagesModel::of(*viewer_).sidebar()
+                           && PagesModel::of(*viewer_).libraryPanel() == panel);
 }
 
 } // namespace quarn

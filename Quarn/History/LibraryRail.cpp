@@ -55,7 +55,8 @@ QString libraryPanelHelp(LibraryPanel panel)
     switch (panel) {
     case LibraryPanel::document: return QStringLiteral("This PDF: pages, outline, and marks");
     case LibraryPanel::history: return withKey(QStringLiteral("History"), ShortcutCommand::history);
-    case LibraryPanel::explore: return withKey(QStringLiteral("Explore PDFs on this computer"), ShortcutCommand::explore);
+    case LibraryPanel::explore:
+        return withKey(QStringLiteral("Explore PDFs on this computer"), ShortcutCommand::explore);
     }
     return {};
 }
@@ -143,7 +144,8 @@ void LibraryRail::setPanelAvailable(LibraryPanel panel, bool available) { button
 void LibraryRail::showChoice()
 {
     for (const auto& [panel, button] : buttons_)
-        button->setChosen(model_ && PagesModel::of(*model_).sidebar() && PagesModel::of(*model_).libraryPanel() == panel);
+        button->setChosen(model_ && PagesModel::of(*model_).sidebar()
+                          && PagesModel::of(*model_).libraryPanel() == panel);
 }
 
 } // namespace quarn

@@ -19,11 +19,11 @@ namespace {
 
 constexpr int padX = 8;
 constexpr int padY = 7;
-constexpr int gap = 10;      // between the thumbnail and the texts
+constexpr int gap = 10; // between the thumbnail and the texts
 constexpr int lineGap = 2;
-constexpr int linkGap = 4;   // between two links
+constexpr int linkGap = 4; // between two links
 constexpr int linksAbove = 3;
-constexpr int linkPull = 6;  // links stand a little left of the texts, so their words line up
+constexpr int linkPull = 6; // links stand a little left of the texts, so their words line up
 
 const QFont& titleFont()
 {
@@ -52,10 +52,7 @@ int textHeight(const LibraryRowData& row)
 
 } // namespace
 
-int height(const LibraryRowData& row)
-{
-    return padY + std::max(thumbnailHeight, textHeight(row)) + padY;
-}
+int height(const LibraryRowData& row) { return padY + std::max(thumbnailHeight, textHeight(row)) + padY; }
 
 int thumbnailPixels(double scale)
 {

@@ -24,11 +24,11 @@ struct LibraryRowLink {
 struct LibraryRowData {
     QString title;
     QString folder;
-    QString detail;                  // empty: no third line
-    QString path;                    // the file behind the thumbnail; empty shows the placeholder
-    std::optional<QDateTime> version; // versions the thumbnail
-    bool dimmed = false;             // unavailable: fainter, a question mark for a picture
-    bool current = false;            // the document this window shows
+    QString detail;                    // empty: no third line
+    QString path;                      // the file behind the thumbnail; empty shows the placeholder
+    std::optional<QDateTime> version;  // versions the thumbnail
+    bool dimmed = false;               // unavailable: fainter, a question mark for a picture
+    bool current = false;              // the document this window shows
     std::vector<LibraryRowLink> links; // under the text lines
 };
 

@@ -26,7 +26,8 @@ QThreadPool& workers()
 
 } // namespace
 
-LibraryThumbnails::LibraryThumbnails(QString cacheRoot, QObject* parent) : QObject(parent), root_(std::move(cacheRoot)) {}
+LibraryThumbnails::LibraryThumbnails(QString cacheRoot, QObject* parent) : QObject(parent), root_(std::move(cacheRoot))
+{}
 
 LibraryThumbnails& LibraryThumbnails::shared()
 {
@@ -54,8 +55,7 @@ QImage LibraryThumbnails::image(const QString& key)
 
 void LibraryThumbnails::request(const QString& path, const QString& key, int pixels, std::function<bool()> wanted)
 {
-    if (path.isEmpty() || pixels < 1 || byKey_.contains(key) || asked_.count(key) > 0 || failed_.count(key) > 0)
-        return;
+    if (path.isEmpty() || pixels < 1 || byKey_.contains(key) || asked_.count(key) > 0 || failed_.count(key) > 0) return;
     asked_.insert(key);
     pending_.push_front({path, key, pixels, std::move(wanted)});
     startNext();

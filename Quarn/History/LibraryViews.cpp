@@ -95,10 +95,7 @@ LinkButton::LinkButton(const QString& title, const QColor& tint, QWidget* parent
 
 QFont LinkButton::font() { return uiFont(11, QFont::DemiBold); }
 
-QSize LinkButton::sizeFor(const QString& title)
-{
-    return {QFontMetrics(font()).horizontalAdvance(title) + 12, 20};
-}
+QSize LinkButton::sizeFor(const QString& title) { return {QFontMetrics(font()).horizontalAdvance(title) + 12, 20}; }
 
 QSize LinkButton::sizeHint() const { return sizeFor(text()); }
 

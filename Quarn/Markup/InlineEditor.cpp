@@ -42,8 +42,9 @@ InlineEditor::InlineEditor(Style style, const QFont& font, const QColor& textCol
     document()->setDefaultFont(font);
     setTextColor(textColor);
     setAttribute(Qt::WA_MacShowFocusRect, false);
-    setStyleSheet(QStringLiteral("QTextEdit { color: %1; background-color: %2; border: 1.5px solid %3; border-radius: 4px; }")
-                      .arg(rgba(textColor), rgba(background), rgba(quarnkit::Design::accent())));
+    setStyleSheet(
+        QStringLiteral("QTextEdit { color: %1; background-color: %2; border: 1.5px solid %3; border-radius: 4px; }")
+            .arg(rgba(textColor), rgba(background), rgba(quarnkit::Design::accent())));
     setGeometry(0, 0, 200, 28);
     connect(this, &QTextEdit::textChanged, this, [this] {
         if (onGrow) onGrow();
@@ -92,8 +93,7 @@ void InlineEditor::keyPressEvent(QKeyEvent* event)
         if (onCancel) onCancel();
         event->accept();
         return;
-    default:
-        QTextEdit::keyPressEvent(event);
+    default: QTextEdit::keyPressEvent(event);
     }
 }
 

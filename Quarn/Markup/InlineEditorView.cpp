@@ -87,8 +87,8 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     if (target.isNote()) {
         QFont font = QApplication::font();
         font.setPixelSize(13);
-        editor = new InlineEditor(InlineEditor::Style::note, font, quarnkit::Design::paper(), quarnkit::Design::chrome(),
-                                  QSizeF(10, 8), view_.viewport());
+        editor = new InlineEditor(InlineEditor::Style::note, font, quarnkit::Design::paper(),
+                                  quarnkit::Design::chrome(), QSizeF(10, 8), view_.viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
         editor->resize(int(noteEditorWidth), editor->height());
     } else {
@@ -97,15 +97,17 @@ void MarkEditor::beginEditing(const EditorTarget& target)
         if (mark && mark->interiorColor) backing = colorOf(*mark->interiorColor);
         else if ((textColor.redF() + textColor.greenF() + textColor.blueF()) / 3.0 > 0.82)
             backing = QColor::fromRgbF(0.12f, 0.12f, 0.12f, 0.92f); // white words need something dark under them
-        const double size = mark ? (mark->fontSize > 0 ? mark->fontSize : view_.style().textSize) : view_.style().textSize;
+        const double size =
+            mark ? (mark->fontSize > 0 ? mark->fontSize : view_.style().textSize) : view_.style().textSize;
         const quarnkit::TextFont face = mark ? quarnkit::textFontOf(mark->fontName) : view_.style().font;
         const double scale = std::max(view_.scaleFactor(), 0.05);
         // The words at their size on screen, never under 9 pixels.
         const QFont font = quarnkit::screenFont(face, std::max(size * scale, 9.0));
         const QSizeF inset(std::max(7 * scale, 3.0), std::max(5 * scale, 2.0));
-        editor = backing ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, view_.viewport())
-                         : new InlineEditor(InlineEditor::Style::text, font, textColor, QColor::fromRgbF(1, 1, 1, 0.97f),
-                                            inset, view_.viewport());
+        editor = backing
+                     ? new InlineEditor(InlineEditor::Style::text, font, Qt::white, *backing, inset, view_.viewport())
+                     : new InlineEditor(InlineEditor::Style::text, font, textColor, QColor::fromRgbF(1, 1, 1, 0.97f),
+                                        inset, view_.viewport());
         if (mark) editor->setPlainText(QString::fromStdString(mark->contents));
     }
     if (target.kind == EditorTarget::Kind::newNote) {
@@ -116,9 +118,15 @@ void MarkEditor::beginEditing(const EditorTarget& target)
     }
 
     QPointer<QuarnPDFView> owner(&view_);
-    editor->onCommit = [owner, this] { if (owner) commitEditing(); };
-    editor->onCancel = [owner, this] { if (owner) closeEditor(); };
-    editor->onGrow = [owner, this] { if (owner) layoutEditor(); };
+    editor->onCommit = [owner, this] {
+        if (owner) commitEditing();
+    };
+    editor->onCancel = [owner, this] {
+        if (owner) closeEditor();
+    };
+    editor->onGrow = [owner, this] {
+        if (owner) layoutEditor();
+    };
     editor_ = editor;
     editorTarget_ = std::make_shared<EditorTarget>(target);
     editor->show();
@@ -163,8 +171,9 @@ void MarkEditor::layoutEditor()
     }
     case EditorTarget::Kind::newNote: {
         const double n = AnnotationFactory::noteSize;
-        const PdfRect box = quarnkit::MarkupGeometry::clamp(
-            PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n}, (*view_.placement().geometry(target.page)).cropBox);
+        const PdfRect box =
+            quarnkit::MarkupGeometry::clamp(PdfRect{target.point.x - n / 2, target.point.y - n / 2, n, n},
+                                            (*view_.placement().geometry(target.page)).cropBox);
         const QRectF r = view_.placement().convertFromPage(box, target.page);
         if (QWidget* pending = editor->companion()) pending->setGeometry(r.toAlignedRect());
         frame = besideNote(r);
@@ -216,9 +225,9 @@ void MarkEditor::commitEditing()
         try {
             switch (target.kind) {
             case EditorTarget::Kind::newText:
-                if (const auto mark = AnnotationFactory::freeText(target.point, words, style.color, style.textSize,
-                                                                  style.font, pageBounds,
-                                                                  view_.placement().geometry(target.page)->rotation))
+                if (const auto mark =
+                        AnnotationFactory::freeText(target.point, words, style.color, style.textSize, style.font,
+                                                    pageBounds, view_.placement().geometry(target.page)->rotation))
                     addMark(target.page, *mark, QStringLiteral("Text")); // left unselected
                 break;
             case EditorTarget::Kind::newNote:

@@ -15,7 +15,6 @@
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
-
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Shell/ShellText.h"
 
@@ -294,7 +293,9 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     // 6. Head: straight to the selected line, never to the tool memory.
     head_ = checkbox(tr("Head"), content);
     connect(head_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!model_ || !MarkupModel::of(*model_).inspected() || !quarnkit::usesHead(MarkupModel::of(*model_).inspected()->kind)) return;
+        if (!model_ || !MarkupModel::of(*model_).inspected()
+            || !quarnkit::usesHead(MarkupModel::of(*model_).inspected()->kind))
+            return;
         if (QuarnPDFView* view = model_->pdfView()) setArrowhead(MarkEditor::of(*view), on);
     });
     column->addWidget(head_);
@@ -309,8 +310,8 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     note->setContentsMargins(10, 10, 10, 10);
     note->setSpacing(8);
     auto* info = new QLabel(redaction_);
-    info->setPixmap(symbolPixmap(QStringLiteral("info.circle"), {12, 12}, withOpacity(D::paper(), 0.7),
-                                 devicePixelRatioF()));
+    info->setPixmap(
+        symbolPixmap(QStringLiteral("info.circle"), {12, 12}, withOpacity(D::paper(), 0.7), devicePixelRatioF()));
     info->setAlignment(Qt::AlignTop);
     note->addWidget(info, 0, Qt::AlignTop);
     auto* explanation =
@@ -339,13 +340,20 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
             if (QuarnPDFView* view = model_->pdfView()) run(*view);
         };
     };
-    duplicate_ = new ChromeToolButton(QStringLiteral("plus.square.on.square"), tr("Duplicate (%1)").arg(quarnkit::KeyboardShortcuts::keyText(
-                                          quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::duplicateMark)[0])), actions_);
-    connect(duplicate_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); }));
+    duplicate_ =
+        new ChromeToolButton(QStringLiteral("plus.square.on.square"),
+                             tr("Duplicate (%1)")
+                                 .arg(quarnkit::KeyboardShortcuts::keyText(quarnkit::KeyboardShortcuts::menuKey(
+                                     quarnkit::ShortcutCommand::duplicateMark)[0])),
+                             actions_);
+    connect(duplicate_, &QAbstractButton::clicked, this,
+            onView([](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); }));
     front_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.top.filled"), tr("Bring to front"), actions_);
-    connect(front_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); }));
+    connect(front_, &QAbstractButton::clicked, this,
+            onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); }));
     back_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.bottom.filled"), tr("Send to back"), actions_);
-    connect(back_, &QAbstractButton::clicked, this, onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); }));
+    connect(back_, &QAbstractButton::clicked, this,
+            onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); }));
     delete_ = new InspectorActionButton(tr("Delete"), QStringLiteral("trash"), D::record(), actions_);
     delete_->setToolTip(tr("Delete the mark (Delete)"));
     connect(delete_, &QAbstractButton::clicked, this,
@@ -370,7 +378,9 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
 
 bool InspectorPane::wanted() const
 {
-    return model_ && (MarkupModel::of(*model_).tool() != quarnkit::MarkupTool::select || MarkupModel::of(*model_).hasSelection());
+    return model_
+           && (MarkupModel::of(*model_).tool() != quarnkit::MarkupTool::select
+               || MarkupModel::of(*model_).hasSelection());
 }
 
 void InspectorPane::rebuildSwatches(const std::vector<RGBA>& palette)

@@ -35,8 +35,8 @@ bool cutSelectedMark(MarkEditor& marks)
 
 bool canPasteMarks(const MarkEditor& marks)
 {
-    return marks.document() && marks.view().pageCount() > 0 && !marks.hasEditor() &&
-           MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+    return marks.document() && marks.view().pageCount() > 0 && !marks.hasEditor()
+           && MarkClipboard::canRead(QApplication::clipboard()->mimeData());
 }
 
 void pasteMarks(MarkEditor& marks)
@@ -47,7 +47,8 @@ void pasteMarks(MarkEditor& marks)
     if (read.empty()) return;
     // The page in the middle of the view, whatever page the marks came from.
     const QuarnPDFView& view = marks.view();
-    const int page = view.placement().pageAt(QRectF(view.viewport()->rect()).center(), true).value_or(view.currentPageIndex());
+    const int page =
+        view.placement().pageAt(QRectF(view.viewport()->rect()).center(), true).value_or(view.currentPageIndex());
     const auto id = page < view.pageCount() ? marks.pageId(page) : std::nullopt;
     if (!id) return;
     std::optional<int> last;

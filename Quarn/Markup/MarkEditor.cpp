@@ -39,9 +39,9 @@ namespace MarkupGeometry = quarnkit::MarkupGeometry;
 
 namespace {
 
-constexpr double minInkStep = 0.6;     // points between collected pen points
-constexpr double minLineLength = 4.0;  // a dragged line end stays this far from the other
-constexpr double handleReach = 7.0;    // view points on each axis
+constexpr double minInkStep = 0.6;    // points between collected pen points
+constexpr double minLineLength = 4.0; // a dragged line end stays this far from the other
+constexpr double handleReach = 7.0;   // view points on each axis
 
 bool isDrawingTool(MarkupTool tool)
 {
@@ -54,10 +54,8 @@ bool isDrawingTool(MarkupTool tool)
     case MarkupTool::ellipse:
     case MarkupTool::line:
     case MarkupTool::arrow:
-    case MarkupTool::redact:
-        return true;
-    default:
-        return false;
+    case MarkupTool::redact: return true;
+    default: return false;
     }
 }
 
@@ -77,10 +75,7 @@ std::string_view markupSubtype(MarkupTool tool)
 double wholePoints(double v) { return v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5); }
 
 // How far from a mark, in page points, a click still takes it.
-double hitTolerance(double scale)
-{
-    return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0);
-}
+double hitTolerance(double scale) { return scale <= 0.05 ? 100.0 : std::max(5.0 / scale, 2.0); }
 
 // Where the handles of a mark show in the viewport.
 std::vector<std::pair<MarkHandle, QPointF>> handlePoints(const PagePlacement& placement, const Annotation& a, int page)
@@ -95,7 +90,8 @@ std::vector<std::pair<MarkHandle, QPointF>> handlePoints(const PagePlacement& pl
             return result;
         }
     }
-    for (MarkHandle h : handles) result.emplace_back(h, placement.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
+    for (MarkHandle h : handles)
+        result.emplace_back(h, placement.convertFromPage(quarnkit::handlePoint(h, a.rect), page));
     return result;
 }
 
@@ -121,10 +117,8 @@ PdfPoint shapeEnd(MarkupTool tool, PdfPoint start, PdfPoint end, bool shift)
         return {start.x + (dx < 0 ? -side : side), start.y + (dy < 0 ? -side : side)};
     }
     case MarkupTool::line:
-    case MarkupTool::arrow:
-        return MarkupGeometry::snapAngle(start, end);
-    default:
-        return end;
+    case MarkupTool::arrow: return MarkupGeometry::snapAngle(start, end);
+    default: return end;
     }
 }
 
@@ -159,7 +153,8 @@ MarkEditor::~MarkEditor() = default;
 
 // ---------------------------------------------------------------- routing
 
-template <typename F> bool MarkEditor::guarded(F&& step)
+template <typename F>
+bool MarkEditor::guarded(F&& step)
 {
     try {
         return step();
@@ -264,13 +259,15 @@ QMenu* MarkEditor::contextMenu()
     if (selected) {
         const auto kind = quarnkit::MarkCatalog::kind(*selected);
         if (kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note) {
-            menu->addAction(kind == quarnkit::MarkKind::text ? QObject::tr("Edit Text") : QObject::tr("Edit Note"), &view_,
-                            [this] { editSelectedText(); });
+            menu->addAction(kind == quarnkit::MarkKind::text ? QObject::tr("Edit Text") : QObject::tr("Edit Note"),
+                            &view_, [this] { editSelectedText(); });
             menu->addSeparator();
         }
-        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(*this); })->setEnabled(!hasEditor());
+        menu->addAction(QObject::tr("Cut"), QKeySequence::Cut, &view_, [this] { cutSelectedMark(*this); })
+            ->setEnabled(!hasEditor());
         menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(*this); });
-        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_, [this] { duplicateSelection(*this); });
+        menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_,
+                        [this] { duplicateSelection(*this); });
         menu->addAction(QObject::tr("Delete Mark"), &view_, [this] { removeSelection(QStringLiteral("Delete")); })
             ->setEnabled(!hasEditor());
         menu->addSeparator();
@@ -278,8 +275,10 @@ QMenu* MarkEditor::contextMenu()
         menu->addAction(QObject::tr("Send to Back"), &view_, [this] { reorderSelection(false); });
     } else {
         if (!view_.interactions().textSelection().current().text.empty())
-            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { view_.interactions().textSelection().copy(); });
-        if (canPasteMarks(*this)) menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(*this); });
+            menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_,
+                            [this] { view_.interactions().textSelection().copy(); });
+        if (canPasteMarks(*this))
+            menu->addAction(QObject::tr("Paste"), QKeySequence::Paste, &view_, [this] { pasteMarks(*this); });
     }
     if (view_.pageCount() > 0) {
         if (!menu->isEmpty()) menu->addSeparator();
@@ -311,19 +310,15 @@ bool MarkEditor::chooseByKey(const QKeyEvent* event)
     const int c = int(*command);
     if (c >= int(ShortcutCommand::toolSelect) && c <= int(ShortcutCommand::toolEraser)) {
         const auto tool = quarnkit::allTools[size_t(c - int(ShortcutCommand::toolSelect))];
-        if (onChooseTool)
-            onChooseTool(tool);
-        else if (onToolChange)
-            onToolChange(tool);
+        if (onChooseTool) onChooseTool(tool);
+        else if (onToolChange) onToolChange(tool);
         return true;
     }
     if (c >= int(ShortcutCommand::swatch1) && c <= int(ShortcutCommand::swatch8)) {
         const int index = c - int(ShortcutCommand::swatch1);
         if (index >= int(quarnkit::RGBA::swatches.size())) return false;
-        if (onChooseSwatch)
-            onChooseSwatch(index);
-        else if (onSwatchIndex)
-            onSwatchIndex(index);
+        if (onChooseSwatch) onChooseSwatch(index);
+        else if (onSwatchIndex) onSwatchIndex(index);
         return true;
     }
     return false;
@@ -538,26 +533,17 @@ void MarkEditor::finishDrawing(const Drag& finished)
     switch (shape->tool) {
     case MarkupTool::highlight:
     case MarkupTool::underline:
-    case MarkupTool::strikethrough:
-        addTextMarkups(shape->tool, shape->page, shape->start, end);
-        return;
+    case MarkupTool::strikethrough: addTextMarkups(shape->tool, shape->page, shape->start, end); return;
     case MarkupTool::rectangle:
         mark = AnnotationFactory::rectangle(shape->start, end, style.color, style.stroke, style.filled);
         break;
     case MarkupTool::ellipse:
         mark = AnnotationFactory::ellipse(shape->start, end, style.color, style.stroke, style.filled);
         break;
-    case MarkupTool::line:
-        mark = AnnotationFactory::line(shape->start, end, style.color, style.stroke, false);
-        break;
-    case MarkupTool::arrow:
-        mark = AnnotationFactory::arrow(shape->start, end, style.color, style.stroke);
-        break;
-    case MarkupTool::redact:
-        mark = quarnkit::Redaction::mark(shape->start, end);
-        break;
-    default:
-        break;
+    case MarkupTool::line: mark = AnnotationFactory::line(shape->start, end, style.color, style.stroke, false); break;
+    case MarkupTool::arrow: mark = AnnotationFactory::arrow(shape->start, end, style.color, style.stroke); break;
+    case MarkupTool::redact: mark = quarnkit::Redaction::mark(shape->start, end); break;
+    default: break;
     }
     if (mark) addMark(shape->page, *mark, quarnkit::title(shape->tool));
 }
@@ -778,7 +764,13 @@ bool MarkEditor::gestureKey(QKeyEvent* event)
         if (commandLike || !selected_) return false;
         const double step = (mods & Qt::ShiftModifier) ? 10 : 1;
         const int k = event->key();
-        nudge(k == Qt::Key_Left ? -1 : k == Qt::Key_Right ? 1 : 0, k == Qt::Key_Up ? 1 : k == Qt::Key_Down ? -1 : 0, step);
+        nudge(k == Qt::Key_Left    ? -1
+              : k == Qt::Key_Right ? 1
+                                   : 0,
+              k == Qt::Key_Up     ? 1
+              : k == Qt::Key_Down ? -1
+                                  : 0,
+              step);
         return true;
     }
     case Qt::Key_Return:
@@ -797,8 +789,7 @@ bool MarkEditor::gestureKey(QKeyEvent* event)
         if (!selected_) return false;
         remove(*selected_, QStringLiteral("Delete"));
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -867,8 +858,10 @@ void MarkEditor::hoverAt(QPointF p)
             Qt::CursorShape shape = Qt::CrossCursor;
             if (*handle != MarkHandle::start && *handle != MarkHandle::end) {
                 if (const auto a = annotation(*selected_)) {
-                    const QPointF centre = view_.placement().convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
-                    const QPointF at = view_.placement().convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
+                    const QPointF centre =
+                        view_.placement().convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
+                    const QPointF at =
+                        view_.placement().convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
                     shape = resizeCursor(centre, at);
                 }
             }
@@ -914,7 +907,8 @@ void MarkEditor::fillOverlay()
     overlay_->textLines.reset();
     if (auto* ink = std::get_if<Ink>(&drag_)) {
         MarkupOverlay::Stroke stroke{MarkupTool::pen, {}, color, lineWidth, false};
-        for (const PdfPoint& p : inkPoints(ink->points, shift_)) stroke.points.push_back(view_.placement().convertFromPage(p, ink->page));
+        for (const PdfPoint& p : inkPoints(ink->points, shift_))
+            stroke.points.push_back(view_.placement().convertFromPage(p, ink->page));
         overlay_->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
@@ -928,16 +922,20 @@ void MarkEditor::fillOverlay()
                 boxPreview = true; // a highlight over no text is a plain box
             } else {
                 MarkupOverlay::TextLines preview{shape->tool, {}, color, scale};
-                for (const PdfRect& r : lines) preview.rects.push_back(view_.placement().convertFromPage(r, shape->page));
+                for (const PdfRect& r : lines)
+                    preview.rects.push_back(view_.placement().convertFromPage(r, shape->page));
                 overlay_->textLines = std::move(preview);
             }
         }
         if (boxPreview) {
-            overlay_->stroke = MarkupOverlay::Stroke{
-                shape->tool,
-                {view_.placement().convertFromPage(shape->start, shape->page),
-                 view_.placement().convertFromPage(shapeEnd(shape->tool, shape->start, shape->current, shift_), shape->page)},
-                color, lineWidth, style.filled};
+            overlay_->stroke =
+                MarkupOverlay::Stroke{shape->tool,
+                                      {view_.placement().convertFromPage(shape->start, shape->page),
+                                       view_.placement().convertFromPage(
+                                           shapeEnd(shape->tool, shape->start, shape->current, shift_), shape->page)},
+                                      color,
+                                      lineWidth,
+                                      style.filled};
         }
     }
 
@@ -966,17 +964,20 @@ void MarkEditor::fillOverlay()
     const auto isNote = [](const std::optional<Annotation>& a) {
         return a && quarnkit::MarkCatalog::kind(*a) == quarnkit::MarkKind::note;
     };
-    const auto& [noteRef, note] = isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);
+    const auto& [noteRef, note] =
+        isNote(hoveredMark) ? std::tie(hovered, hoveredMark) : std::tie(selected, selectedMark);
     // A note whose words are being typed shows them in its editor, not twice.
     const bool typedInto = hasEditor() && editorTarget_ && editorTarget_->kind == EditorTarget::Kind::note && noteRef
                            && editorTarget_->object == noteRef->object;
     if (isNote(note) && !typedInto) {
-        const bool shown = view_.tool() == MarkupTool::select || view_.tool() == MarkupTool::note || noteRef == selected;
+        const bool shown =
+            view_.tool() == MarkupTool::select || view_.tool() == MarkupTool::note || noteRef == selected;
         const QString text = QString::fromStdString(note->contents).trimmed();
         if (shown && !text.isEmpty())
-            overlay_->bubble = MarkupOverlay::Bubble{view_.placement().convertFromPage(note->rect, noteRef->page), text,
-                                                    note->color ? QColor::fromRgbF(float(note->color->r), float(note->color->g), float(note->color->b))
-                                                                : quarnkit::Design::accent()};
+            overlay_->bubble = MarkupOverlay::Bubble{
+                view_.placement().convertFromPage(note->rect, noteRef->page), text,
+                note->color ? QColor::fromRgbF(float(note->color->r), float(note->color->g), float(note->color->b))
+                            : quarnkit::Design::accent()};
     }
 
     // The hovered mark: an outline with Select, the eraser's trail with the eraser.
@@ -984,7 +985,8 @@ void MarkEditor::fillOverlay()
     if (!hoveredMark) return;
     const QRectF box = view_.placement().convertFromPage(hoveredMark->rect, hovered->page);
     if (view_.tool() == MarkupTool::select) {
-        if (!(selected == hovered)) overlay_->hover = MarkupOverlay::Hover{box.adjusted(-2, -2, 2, 2), std::nullopt, 1.5};
+        if (!(selected == hovered))
+            overlay_->hover = MarkupOverlay::Hover{box.adjusted(-2, -2, 2, 2), std::nullopt, 1.5};
     } else if (view_.tool() == MarkupTool::eraser) {
         const double width = std::max(hoveredMark->borderWidth.value_or(1) * scale + 6, 6.0);
         QPainterPath path;
@@ -997,7 +999,8 @@ void MarkEditor::fillOverlay()
                 if (stroke.empty()) continue;
                 path.moveTo(view_.placement().convertFromPage(stroke.front(), hovered->page));
                 if (stroke.size() == 1) path.lineTo(path.currentPosition() + QPointF(0.5, 0)); // a dot shows too
-                for (std::size_t i = 1; i < stroke.size(); ++i) path.lineTo(view_.placement().convertFromPage(stroke[i], hovered->page));
+                for (std::size_t i = 1; i < stroke.size(); ++i)
+                    path.lineTo(view_.placement().convertFromPage(stroke[i], hovered->page));
             }
             overlay_->hover = MarkupOverlay::Hover{std::nullopt, path, width};
         } else {

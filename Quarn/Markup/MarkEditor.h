@@ -127,7 +127,8 @@ public:
                  const QString& name);
     // Makes an edit of the document as this editor's, ending any run of
     // quick edits (the clipboard's, MarkClipboardCommands.h).
-    template <typename F> auto edit(F&& step)
+    template <typename F>
+    auto edit(F&& step)
     {
         burst_.reset();
         return own(std::forward<F>(step));
@@ -178,14 +179,16 @@ private:
     void abandon();
     // A page whose marks cannot be read (a damaged file) must not take the
     // window down from inside an event handler: the gesture is dropped.
-    template <typename F> bool guarded(F&& step);
+    template <typename F>
+    bool guarded(F&& step);
     // False (and the gesture dropped) when the view shows another document than at mouse-down.
     bool sameDocument();
 
     std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
 
     // Makes an edit of this editor's: the change it announces keeps the run of quick edits.
-    template <typename F> auto own(F&& edit)
+    template <typename F>
+    auto own(F&& edit)
     {
         editing_ = true;
         struct Done {
@@ -216,7 +219,7 @@ private:
     std::optional<quarnkit::MarkHandle> hoverHandle_;
     QPointer<quarnkit::QuarnDocument> eraseDocument_; // where the open erase group was begun
     QPointer<quarnkit::QuarnDocument> dragDocument_;  // the document the gesture began on
-    bool editing_ = false; // an edit of this editor is being announced
+    bool editing_ = false;                            // an edit of this editor is being announced
 
     std::optional<MarkRef> selected_;
     std::optional<MarkRef> hovered_;

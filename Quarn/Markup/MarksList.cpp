@@ -288,7 +288,8 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     });
     connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
     // The row of the mark selected on the page is lit, however it was selected.
-    if (model_) connect(&MarkupModel::of(*model_), &MarkupModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
+    if (model_)
+        connect(&MarkupModel::of(*model_), &MarkupModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
 
     setDocument(document);
     rebuildRows(); // nothing shows until the list has been on screen
@@ -360,7 +361,8 @@ void MarksList::refresh()
     }
     std::erase_if(groups_, [page](const MarkGroup& g) { return g.pageIndex == page; });
     if (!entries.empty()) {
-        const auto at = std::find_if(groups_.begin(), groups_.end(), [page](const MarkGroup& g) { return g.pageIndex > page; });
+        const auto at =
+            std::find_if(groups_.begin(), groups_.end(), [page](const MarkGroup& g) { return g.pageIndex > page; });
         groups_.insert(at, MarkGroup{page, std::move(entries)});
     }
     rebuildRows();
@@ -402,8 +404,8 @@ void MarksList::rebuildRows()
     const int scrolled = tree_->verticalScrollBar()->value();
     tree_->clear();
     const QSize headerSize(0, headerHeight(font()));
-    const QSize rowSize(0, rowInset.top() + std::max(tree_->iconSize().height(), QFontMetrics(rowFont(font())).height()) +
-                               rowInset.bottom());
+    const QSize rowSize(0, rowInset.top() + std::max(tree_->iconSize().height(), QFontMetrics(rowFont(font())).height())
+                               + rowInset.bottom());
     QHash<QString, QIcon> icons;
     for (const MarkGroup& group : groups_) {
         auto* header = new QTreeWidgetItem(tree_);

@@ -3,7 +3,6 @@
 #include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Quarn/Markup/MarkupModel.h"
 
-
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -16,8 +15,7 @@ namespace quarn {
 namespace Keys = quarnkit::KeyboardShortcuts;
 using quarnkit::ShortcutCommand;
 
-MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent)
-    : QObject(parent), viewer_(viewer)
+MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent) : QObject(parent), viewer_(viewer)
 {
     const auto item = [this](const QString& title, std::optional<ShortcutCommand> command,
                              std::function<void(QuarnPDFView&)> run) {
@@ -31,10 +29,14 @@ MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent
         });
         return action;
     };
-    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, [](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); });
-    delete_ = item(tr("Delete Mark"), std::nullopt, [](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); });
-    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); });
-    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); });
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark,
+                      [](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); });
+    delete_ = item(tr("Delete Mark"), std::nullopt,
+                   [](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); });
+    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront,
+                  [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); });
+    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack,
+                 [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); });
 
     if (edit) {
         // After the pasteboard group: right before the group that holds Find.

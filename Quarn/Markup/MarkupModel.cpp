@@ -47,8 +47,7 @@ MarkupModel& MarkupModel::of(ViewerModel& viewer)
 
 MarkupModel::MarkupModel(ViewerModel& viewer)
     : QObject(&viewer), viewer_(viewer), toolMemory_(quarnkit::ToolMemory::load(viewer.defaults()))
-{
-}
+{}
 
 void MarkupModel::setTool(MarkupTool tool)
 {
@@ -130,10 +129,7 @@ void MarkupModel::loadToolStyle()
     emit changed();
 }
 
-std::optional<MarkRef> MarkupModel::selectedMark() const
-{
-    return selectedOnPage ? selectedOnPage() : std::nullopt;
-}
+std::optional<MarkRef> MarkupModel::selectedMark() const { return selectedOnPage ? selectedOnPage() : std::nullopt; }
 
 void MarkupModel::noteSelection(bool selected, std::optional<MarkRef>)
 {
@@ -175,8 +171,7 @@ void MarkupModel::rememberStyle(MarkupTool tool, const std::function<void(ToolSt
     if (style == old) return; // nothing stored, saved or reloaded
     toolMemory_.setStyle(style, tool);
     toolMemory_.save(viewer_.defaults());
-    if (tool == tool_)
-        loadToolStyle();
+    if (tool == tool_) loadToolStyle();
     else {
         emit styleChanged();
         emit changed();

@@ -19,7 +19,9 @@
 #include <optional>
 #include <vector>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarn {
 

@@ -51,13 +51,18 @@ void showMarkupOnPages(MarkupModel& markup, QuarnPDFView& view)
         view.goToPage(mark.page, platform::PdfPoint{annotation->rect.minX() - 40, annotation->rect.maxY() + 40});
         editor.select(mark);
     });
-    QObject::connect(&markup, &MarkupModel::colorApplied, &view, [&editor](const RGBA& color) { applyColor(editor, color); });
-    QObject::connect(&markup, &MarkupModel::strokeApplied, &view, [&editor](double width) { applyStroke(editor, width); });
+    QObject::connect(&markup, &MarkupModel::colorApplied, &view,
+                     [&editor](const RGBA& color) { applyColor(editor, color); });
+    QObject::connect(&markup, &MarkupModel::strokeApplied, &view,
+                     [&editor](double width) { applyStroke(editor, width); });
     QObject::connect(&markup, &MarkupModel::fillApplied, &view, [&editor](bool filled) { applyFill(editor, filled); });
-    QObject::connect(&markup, &MarkupModel::textSizeApplied, &view, [&editor](double size) { applyTextSize(editor, size); });
-    QObject::connect(&markup, &MarkupModel::fontApplied, &view, [&editor](quarnkit::TextFont font) { applyFont(editor, font); });
-    QObject::connect(&markup, &MarkupModel::removeRequested, &view,
-                     [&editor](const std::vector<MarkRef>& marks, const QString& name) { editor.removeMarks(marks, name); });
+    QObject::connect(&markup, &MarkupModel::textSizeApplied, &view,
+                     [&editor](double size) { applyTextSize(editor, size); });
+    QObject::connect(&markup, &MarkupModel::fontApplied, &view,
+                     [&editor](quarnkit::TextFont font) { applyFont(editor, font); });
+    QObject::connect(
+        &markup, &MarkupModel::removeRequested, &view,
+        [&editor](const std::vector<MarkRef>& marks, const QString& name) { editor.removeMarks(marks, name); });
 }
 
 } // namespace quarn

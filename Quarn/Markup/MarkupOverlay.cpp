@@ -58,9 +58,7 @@ void paintStroke(QPainter& painter, const MarkupOverlay::Stroke& stroke)
     if (pts.size() < 2) return; // the other shapes need both points
     const QRectF box = spanned(pts[0], pts[1]);
     switch (stroke.tool) {
-    case MarkupTool::highlight:
-        painter.fillRect(box, withAlpha(stroke.color, 0.35));
-        break;
+    case MarkupTool::highlight: painter.fillRect(box, withAlpha(stroke.color, 0.35)); break;
     case MarkupTool::rectangle:
     case MarkupTool::ellipse: {
         painter.setBrush(stroke.filled ? QBrush(withAlpha(stroke.color, 0.22)) : QBrush(Qt::NoBrush));
@@ -87,11 +85,8 @@ void paintStroke(QPainter& painter, const MarkupOverlay::Stroke& stroke)
         }
         break;
     }
-    case MarkupTool::redact:
-        painter.fillRect(box, QColor(0, 0, 0, int(0.85 * 255)));
-        break;
-    default:
-        break;
+    case MarkupTool::redact: painter.fillRect(box, QColor(0, 0, 0, int(0.85 * 255))); break;
+    default: break;
     }
 }
 
@@ -196,11 +191,12 @@ void MarkupOverlay::paint(QPainter& painter) const
         for (const QRectF& r : textLines->rects) {
             // The view's y grows downwards: a page's baseline side is the rectangle's bottom.
             if (textLines->tool == MarkupTool::underline)
-                painter.fillRect(QRectF(r.left(), r.bottom() - textLines->weight, r.width(), textLines->weight), textLines->color);
+                painter.fillRect(QRectF(r.left(), r.bottom() - textLines->weight, r.width(), textLines->weight),
+                                 textLines->color);
             else if (textLines->tool == MarkupTool::strikethrough)
-                painter.fillRect(QRectF(r.left(), r.center().y() - textLines->weight / 2, r.width(), textLines->weight), textLines->color);
-            else
-                painter.fillRect(r, withAlpha(textLines->color, 0.35));
+                painter.fillRect(QRectF(r.left(), r.center().y() - textLines->weight / 2, r.width(), textLines->weight),
+                                 textLines->color);
+            else painter.fillRect(r, withAlpha(textLines->color, 0.35));
         }
     }
 
@@ -221,7 +217,8 @@ void MarkupOverlay::paint(QPainter& painter) const
         painter.setPen(QPen(accent, 1.5));
         painter.setBrush(quarnkit::Design::paper());
         for (const QPointF& h : selection->handles)
-            painter.drawRoundedRect(QRectF(h.x() - handleSize / 2, h.y() - handleSize / 2, handleSize, handleSize), 2, 2);
+            painter.drawRoundedRect(QRectF(h.x() - handleSize / 2, h.y() - handleSize / 2, handleSize, handleSize), 2,
+                                    2);
     }
 
     if (bubble && target_) {

@@ -59,7 +59,7 @@ public:
     struct Bubble {
         QRectF anchor; // the note's box
         QString text;
-        QColor tint;   // the note's colour
+        QColor tint; // the note's colour
     };
 
     // Paints on `target` (made transparent to the mouse) above its own content.

@@ -52,7 +52,8 @@ bool canRunOnField(Command command, const QWidget* target)
     return false;
 }
 
-template <typename Field> void runOn(Field* field, Command command)
+template <typename Field>
+void runOn(Field* field, Command command)
 {
     switch (command) {
     case Command::cut: field->cut(); break;
@@ -81,8 +82,7 @@ bool canRun(Command command, const QuarnPDFView* view)
     switch (command) {
     case Command::cut: return mark && !typing;
     case Command::copy: return mark || !view->interactions().textSelection().current().text.empty();
-    case Command::paste:
-        return !typing && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
+    case Command::paste: return !typing && quarnkit::MarkClipboard::canRead(QApplication::clipboard()->mimeData());
     }
     return false;
 }

@@ -113,7 +113,8 @@ void ToolGroupPart::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     if (isDown()) p.setOpacity(0.7);
     const QPointF c = QRectF(rect()).center();
-    drawSymbol(p, symbol_, QRectF(c - QPointF(symbolSize_ / 2, symbolSize_ / 2), QSizeF(symbolSize_, symbolSize_)), color_);
+    drawSymbol(p, symbol_, QRectF(c - QPointF(symbolSize_ / 2, symbolSize_ / 2), QSizeF(symbolSize_, symbolSize_)),
+               color_);
 }
 
 // ---------------------------------------------------------------- group button
@@ -173,12 +174,15 @@ void ToolGroupButton::toggleMenu()
     }
     if (!model_) return;
     const QPointer<ToolGroupButton> self(this);
-    auto* menu = new ToolGroupMenu(group_, MarkupModel::of(*model_).tool(), [self](MarkupTool tool) {
-        if (!self) return;
-        // The menu closes before the tool changes.
-        if (self->menu_) self->menu_->close();
-        if (self->model_) MarkupModel::of(*self->model_).chooseTool(tool);
-    }, this);
+    auto* menu = new ToolGroupMenu(
+        group_, MarkupModel::of(*model_).tool(),
+        [self](MarkupTool tool) {
+            if (!self) return;
+            // The menu closes before the tool changes.
+            if (self->menu_) self->menu_->close();
+            if (self->model_) MarkupModel::of(*self->model_).chooseTool(tool);
+        },
+        this);
     menu_ = menu;
     menu->adjustSize();
     const QPoint below = menuButton_->mapToGlobal(QPoint(menuButton_->width() / 2, menuButton_->height() + 4));

@@ -79,8 +79,8 @@ private:
 class ToolGroupMenu : public QWidget {
     Q_OBJECT
 public:
-    ToolGroupMenu(quarnkit::ToolGroup group, quarnkit::MarkupTool current, std::function<void(quarnkit::MarkupTool)> pick,
-                  QWidget* parent = nullptr);
+    ToolGroupMenu(quarnkit::ToolGroup group, quarnkit::MarkupTool current,
+                  std::function<void(quarnkit::MarkupTool)> pick, QWidget* parent = nullptr);
 
     quarnkit::MarkupTool current() const { return current_; }
     std::optional<quarnkit::MarkupTool> hovered() const { return hovered_; }

@@ -149,7 +149,8 @@ public:
             painter->save();
             painter->translate(slot.center());
             if (list_->expanded().count(entry.path)) painter->rotate(90);
-            drawSymbol(*painter, QStringLiteral("chevron.right"), QRectF(-4.5, -4.5, 9, 9), withOpacity(D::paper(), 0.5));
+            drawSymbol(*painter, QStringLiteral("chevron.right"), QRectF(-4.5, -4.5, 9, 9),
+                       withOpacity(D::paper(), 0.5));
             painter->restore();
         }
         const QRect title = titleRect(row, r.top(), r.width());
@@ -159,9 +160,10 @@ public:
         // Two lines at most; the second is cut short with an ellipsis.
         QString text = entry.title;
         if (fm.boundingRect(QRect(0, 0, title.width(), 10000), Qt::TextWordWrap, text).height() > title.height()) {
-            while (text.size() > 1 &&
-                   fm.boundingRect(QRect(0, 0, title.width(), 10000), Qt::TextWordWrap, text + QChar(0x2026)).height() >
-                       title.height())
+            while (
+                text.size() > 1
+                && fm.boundingRect(QRect(0, 0, title.width(), 10000), Qt::TextWordWrap, text + QChar(0x2026)).height()
+                       > title.height())
                 text.chop(1);
             text += QChar(0x2026);
         }
@@ -169,7 +171,8 @@ public:
         if (entry.pageIndex) {
             painter->setFont(numberFont());
             painter->setPen(withOpacity(D::paper(), current ? 0.72 : 0.4));
-            const QRect number(title.right() + 4, r.top() + padTop + 1, r.right() - margin - padTrailing - title.right() - 3,
+            const QRect number(title.right() + 4, r.top() + padTop + 1,
+                               r.right() - margin - padTrailing - title.right() - 3,
                                QFontMetrics(numberFont()).height());
             painter->drawText(number, Qt::AlignRight | Qt::AlignTop, QString::number(*entry.pageIndex + 1));
         }
@@ -345,7 +348,8 @@ public:
         // One element per entry while the list lives, so that readers can keep hold of it.
         auto it = rows_.find(path);
         if (it == rows_.end())
-            it = rows_.emplace(path, QAccessible::registerAccessibleInterface(new OutlineRowAccessible(list_, path))).first;
+            it = rows_.emplace(path, QAccessible::registerAccessibleInterface(new OutlineRowAccessible(list_, path)))
+                     .first;
         return QAccessible::accessibleInterface(it->second);
     }
     int indexOfChild(const QAccessibleInterface* child) const override

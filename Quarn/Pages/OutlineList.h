@@ -15,7 +15,9 @@
 class QListView;
 class QStackedLayout;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

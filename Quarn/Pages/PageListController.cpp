@@ -57,7 +57,10 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     fadeTicks_.setInterval(16);
     connect(&fadeTicks_, &QTimer::timeout, this, &PageListController::fadeTick);
     // The controller goes with its list.
-    connect(table_, &QObject::destroyed, this, [this] { table_ = nullptr; deleteLater(); });
+    connect(table_, &QObject::destroyed, this, [this] {
+        table_ = nullptr;
+        deleteLater();
+    });
 
     if (model_) {
         store().setListener(this, this);
@@ -88,7 +91,8 @@ PageListController::~PageListController()
     // The sidebar's page selection does not outlive its list.
     const QPointer<ViewerModel> model(model_);
     QTimer::singleShot(0, model, [model] {
-        if (model && !PagesModel::of(*model).thumbnails().listener() && !PagesModel::of(*model).selectedPages().empty()) PagesModel::of(*model).setSelectedPages({});
+        if (model && !PagesModel::of(*model).thumbnails().listener() && !PagesModel::of(*model).selectedPages().empty())
+            PagesModel::of(*model).setSelectedPages({});
     });
 }
 
@@ -138,10 +142,7 @@ void PageListController::pagesRead()
     scrollToCurrent(false);
 }
 
-int PageListController::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(pages_.size());
-}
+int PageListController::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(pages_.size()); }
 
 Qt::ItemFlags PageListController::flags(const QModelIndex& index) const
 {
@@ -204,9 +205,9 @@ void PageListController::documentChanged()
     const std::vector<quarnkit::PageId> after =
         document_ && !document_->isLocked() ? DocumentPages::ids(*document_) : std::vector<quarnkit::PageId>{};
     // Rows not all known yet are listed again.
-    const PageRowsChange change = provisional_ ? PageRowsChange{}
-                                               : quarnkit::pageRowsChange(before, after,
-                                                                          document_ ? document_->editedPage() : std::nullopt);
+    const PageRowsChange change =
+        provisional_ ? PageRowsChange{}
+                     : quarnkit::pageRowsChange(before, after, document_ ? document_->editedPage() : std::nullopt);
     if (change.kind == PageRowsChange::Kind::onePage) {
         store().invalidate(pages_[size_t(change.row)]);
         requestThumbnail(change.row);
@@ -359,14 +360,16 @@ void PageListController::selectionChangedInTable()
     if (syncing_ || !model_) return;
     const std::set<int> rows = selectedRows();
     PagesModel::of(*model_).setSelectedPages(rows);
-    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_) PagesModel::of(*model_).goToPageFromSidebar(*rows.begin());
+    if (!quietSelection_ && rows.size() == 1 && *rows.begin() != current_)
+        PagesModel::of(*model_).goToPageFromSidebar(*rows.begin());
 }
 
 void PageListController::clickedRow(int row)
 {
     // A click inside a selection of several rows shows that page and keeps the selection.
     const std::set<int> rows = selectedRows();
-    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row)) PagesModel::of(*model_).goToPageFromSidebar(row);
+    if (model_ && row >= 0 && row != current_ && rows.size() >= 2 && rows.count(row))
+        PagesModel::of(*model_).goToPageFromSidebar(row);
 }
 
 void PageListController::scrollToCurrent(bool animated)
@@ -509,9 +512,9 @@ QMenu* PageListController::makeMenu(int row)
         add(tr("Insert Blank Page"), [end](ViewerModel& m) {
             if (!m.document() || m.document()->isLocked()) return;
             try {
-                PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()), tr("Insert Blank Page"), true);
-            } catch (const std::exception&) {
-            }
+                PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()),
+                                                tr("Insert Blank Page"), true);
+            } catch (const std::exception&) {}
         });
         add(tr("Insert Pages from File…"), [this, end](ViewerModel& m) { askForPagesToInsert(m, table_, end); });
         return menu;
@@ -524,8 +527,12 @@ QMenu* PageListController::makeMenu(int row)
     }
     const int n = int(selectedRows().size());
     auto key = [](ShortcutCommand command) { return quarnkit::KeyboardShortcuts::menuKey(command); };
-    add(tr("Rotate Left"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); }, key(ShortcutCommand::rotateLeft));
-    add(tr("Rotate Right"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); }, key(ShortcutCommand::rotateRight));
+    add(
+        tr("Rotate Left"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); },
+        key(ShortcutCommand::rotateLeft));
+    add(
+        tr("Rotate Right"), [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); },
+        key(ShortcutCommand::rotateRight));
     menu->addSeparator();
     add(PageEditor::title(tr("Duplicate"), n, false), [](ViewerModel& m) { PagesModel::of(m).duplicatePages(); });
     add(tr("Insert Blank Page After"), [](ViewerModel& m) { PagesModel::of(m).insertBlankPage(); });
@@ -533,8 +540,9 @@ QMenu* PageListController::makeMenu(int row)
     menu->addSeparator();
     add(PageEditor::title(tr("Extract"), n, true), [this](ViewerModel& m) { askWhereToExtract(m, table_); });
     menu->addSeparator();
-    QAction* remove = add(PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { PagesModel::of(m).deletePages(); },
-                          key(ShortcutCommand::deletePages));
+    QAction* remove = add(
+        PageEditor::title(tr("Delete"), n, false), [](ViewerModel& m) { PagesModel::of(m).deletePages(); },
+        key(ShortcutCommand::deletePages));
     remove->setEnabled(n < rowCount());
     return menu;
 }

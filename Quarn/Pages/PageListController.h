@@ -24,7 +24,9 @@
 class QMimeData;
 class QMenu;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

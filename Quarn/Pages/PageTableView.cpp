@@ -86,8 +86,8 @@ void PageCell::paint(QPainter* painter, const QStyleOptionViewItem& option, cons
 
     if (selected) {
         // Emphasised while the list has the keyboard focus in the active window.
-        const bool emphasised = (option.state & QStyle::State_HasFocus || option.state & QStyle::State_Active) &&
-                                option.widget && option.widget->hasFocus();
+        const bool emphasised = (option.state & QStyle::State_HasFocus || option.state & QStyle::State_Active)
+                                && option.widget && option.widget->hasFocus();
         painter->setPen(Qt::NoPen);
         painter->setBrush(emphasised ? withOpacity(D::accent(), 0.22) : withOpacity(D::paper(), 0.08));
         painter->drawRoundedRect(selectionRect(row, size.width()), 4, 4);
@@ -210,8 +210,8 @@ bool ownKey(const QKeyEvent* event, bool rowsSelected)
 bool PageTableView::event(QEvent* event)
 {
     // Claimed before any shortcut or window-wide key handler takes them.
-    if (event->type() == QEvent::ShortcutOverride &&
-        ownKey(static_cast<QKeyEvent*>(event), selectionModel() && selectionModel()->hasSelection())) {
+    if (event->type() == QEvent::ShortcutOverride
+        && ownKey(static_cast<QKeyEvent*>(event), selectionModel() && selectionModel()->hasSelection())) {
         event->accept();
         return true;
     }
@@ -255,7 +255,8 @@ void PageTableView::startDrag(Qt::DropActions)
     const QImage image = first.data(pageImageRole).value<QImage>();
     const QRect paper = PageCell::paperRect(visualRect(first), first.data(pageSizeRole).toSizeF());
     if (!image.isNull()) {
-        drag->setPixmap(QPixmap::fromImage(image.scaled(paper.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+        drag->setPixmap(
+            QPixmap::fromImage(image.scaled(paper.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
         drag->setHotSpot(viewport()->mapFromGlobal(QCursor::pos()) - paper.topLeft());
     }
     controller_->dragStarted(rows);

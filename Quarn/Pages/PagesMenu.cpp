@@ -37,18 +37,23 @@ PageCommands::PageCommands(QuarnCommands& commands, ViewerModel* viewer, QObject
         });
         return action;
     };
-    rotateLeft_ = item(tr("Rotate Left"), ShortcutCommand::rotateLeft, [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); });
-    rotateRight_ = item(tr("Rotate Right"), ShortcutCommand::rotateRight, [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); });
+    rotateLeft_ = item(tr("Rotate Left"), ShortcutCommand::rotateLeft,
+                       [](ViewerModel& m) { PagesModel::of(m).rotatePages(-90); });
+    rotateRight_ = item(tr("Rotate Right"), ShortcutCommand::rotateRight,
+                        [](ViewerModel& m) { PagesModel::of(m).rotatePages(90); });
     menu_->addSeparator();
     insertBlank_ = item(tr("Insert Blank Page"), ShortcutCommand::insertBlankPage,
                         [](ViewerModel& m) { PagesModel::of(m).insertBlankPage(); });
     insertFile_ = item(tr("Insert Pages from File…"), ShortcutCommand::insertPagesFromFile,
                        [this](ViewerModel& m) { askForPagesToInsert(m, menu_->parentWidget()); });
-    duplicate_ = item(PageEditor::title(tr("Duplicate"), 1, false), std::nullopt, [](ViewerModel& m) { PagesModel::of(m).duplicatePages(); });
+    duplicate_ = item(PageEditor::title(tr("Duplicate"), 1, false), std::nullopt,
+                      [](ViewerModel& m) { PagesModel::of(m).duplicatePages(); });
     menu_->addSeparator();
-    extract_ = item(PageEditor::title(tr("Extract"), 1, true), std::nullopt, [this](ViewerModel& m) { askWhereToExtract(m, menu_->parentWidget()); });
+    extract_ = item(PageEditor::title(tr("Extract"), 1, true), std::nullopt,
+                    [this](ViewerModel& m) { askWhereToExtract(m, menu_->parentWidget()); });
     menu_->addSeparator();
-    delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt, [](ViewerModel& m) { PagesModel::of(m).deletePages(); });
+    delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt,
+                   [](ViewerModel& m) { PagesModel::of(m).deletePages(); });
     // The page list's key, shown as the thumbnails' menu shows it. Heard only
     // while the menu is open: in the window the key belongs to whatever has
     // the focus (a mark, a field, the page list itself).
@@ -102,8 +107,8 @@ void PageCommands::watchDocument()
     // Pages that come and go change the titles and the enabled states.
     disconnect(documentConnection_);
     if (viewer_ && viewer_->document())
-        documentConnection_ = connect(viewer_->document(), &quarnkit::QuarnDocument::generationChanged, this,
-                                      &PageCommands::refresh);
+        documentConnection_ =
+            connect(viewer_->document(), &quarnkit::QuarnDocument::generationChanged, this, &PageCommands::refresh);
 }
 
 void PageCommands::refresh()
@@ -120,8 +125,9 @@ void PageCommands::refresh()
     delete_->setEnabled(viewer && PagesModel::of(*viewer).canDeletePages());
     for (const auto& [tab, toggle] : tabs_) {
         toggle->setEnabled(viewer != nullptr);
-        toggle->setChecked(viewer && PagesModel::of(*viewer).sidebar() && PagesModel::of(*viewer).libraryPanel() == LibraryPanel::document &&
-                           PagesModel::of(*viewer).sidebarTab() == tab);
+        toggle->setChecked(viewer && PagesModel::of(*viewer).sidebar()
+                           && PagesModel::of(*viewer).libraryPanel() == LibraryPanel::document
+                           && PagesModel::of(*viewer).sidebarTab() == tab);
     }
     duplicate_->setText(PageEditor::title(tr("Duplicate"), n, false));
     extract_->setText(PageEditor::title(tr("Extract"), n, true));

@@ -123,7 +123,8 @@ ThumbnailStore& PagesModel::thumbnails()
     return *thumbnails_;
 }
 
-void PagesModel::showOutlineTarget(std::optional<int> page, const std::optional<quarnkit::OutlineDestination>& destination)
+void PagesModel::showOutlineTarget(std::optional<int> page,
+                                   const std::optional<quarnkit::OutlineDestination>& destination)
 {
     if (!page || !shownPage) return;
     if (destination) emit pageRequested(destination->pageIndex, destination->point);
@@ -303,7 +304,7 @@ void PagesModel::insertReadPages(PageEditor::FilePages read, const QStringList& 
     }
     if (failures.isEmpty()) return;
     const bool allFailed = failures.size() >= paths.size();
-    const QString message = !allFailed ? tr("Some files weren't added.")
+    const QString message = !allFailed          ? tr("Some files weren't added.")
                             : paths.size() == 1 ? tr("That file wasn't added.")
                                                 : tr("Those files weren't added.");
     emit failed(message, failures.join(QLatin1Char('\n')));
@@ -314,7 +315,8 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
     if (path.isEmpty()) return;
     // Written over, the document's own file would no longer hold what the window shows.
     if (!viewer_.filePath().isEmpty() && quarnkit::sameFile(path, viewer_.filePath())) {
-        emit failed(tr("Extract didn't finish."), quarnkit::ExportError(quarnkit::ExportError::Kind::documentFile).message());
+        emit failed(tr("Extract didn't finish."),
+                    quarnkit::ExportError(quarnkit::ExportError::Kind::documentFile).message());
         return;
     }
     // A snapshot now; the pages are copied out of it and written off the UI thread.

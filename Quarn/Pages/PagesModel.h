@@ -22,7 +22,9 @@
 namespace quarnkit {
 struct OutlineDestination;
 struct PageEdit;
-namespace PageEditor { struct FilePages; }
+namespace PageEditor {
+struct FilePages;
+}
 } // namespace quarnkit
 
 namespace quarn {

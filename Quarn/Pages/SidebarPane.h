@@ -13,7 +13,9 @@
 class QLabel;
 class QVariantAnimation;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

@@ -5,11 +5,9 @@
 namespace quarn {
 
 ThumbnailStore::ThumbnailStore(QObject* parent)
-    : QObject(parent),
-      scheduler_([this](platform::PdfPageId page) { return wanted(page); },
-                 [this](const quarnkit::ThumbnailRequest& request) { render(request); })
-{
-}
+    : QObject(parent), scheduler_([this](quarnkit::PageId page) { return wanted(page); },
+                                  [this](const quarnkit::ThumbnailRequest& request) { render(request); })
+{}
 
 void ThumbnailStore::setDocument(quarnkit::QuarnDocument* document)
 {
@@ -24,12 +22,12 @@ void ThumbnailStore::setListener(ThumbnailListener* listener, QObject* object)
     listenerObject_ = object;
 }
 
-void ThumbnailStore::request(platform::PdfPageId page, platform::PdfSize points, double scale, int index)
+void ThumbnailStore::request(quarnkit::PageId page, platform::PdfSize points, double scale, int index)
 {
     scheduler_.request(page, points, scale, index);
 }
 
-bool ThumbnailStore::wanted(platform::PdfPageId page) const
+bool ThumbnailStore::wanted(quarnkit::PageId page) const
 {
     // The list shows the document's pages as they are: no need to ask the
     // document, which a render on a worker may be reading.

@@ -3,13 +3,16 @@
 // one render at a time; the renderer draws each page on a worker, and the UI
 // thread never waits for it. Finished images come back to the UI thread and
 // the listener is told.
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Pages/ThumbnailRenderer.h"
 #include "QuarnKit/Pages/ThumbnailScheduler.h"
 
 #include <QObject>
 #include <QPointer>
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 
@@ -17,9 +20,9 @@ namespace quarn {
 class ThumbnailListener {
 public:
     // The page is on or near the shown rows: still worth rendering.
-    virtual bool wantsThumbnail(platform::PdfPageId page) const = 0;
+    virtual bool wantsThumbnail(quarnkit::PageId page) const = 0;
     // A new image of the page is in the store.
-    virtual void thumbnailReady(platform::PdfPageId page) = 0;
+    virtual void thumbnailReady(quarnkit::PageId page) = 0;
 
 protected:
     ~ThumbnailListener() = default;
@@ -40,11 +43,11 @@ public:
 
     // A thumbnail of the page at `points` (its fitted size) and the screen's
     // scale; `index`: where the page stands now.
-    void request(platform::PdfPageId page, platform::PdfSize points, double scale, int index = -1);
-    QImage image(platform::PdfPageId page) { return scheduler_.image(page); }
-    void invalidate(platform::PdfPageId page) { scheduler_.invalidate(page); }
+    void request(quarnkit::PageId page, platform::PdfSize points, double scale, int index = -1);
+    QImage image(quarnkit::PageId page) { return scheduler_.image(page); }
+    void invalidate(quarnkit::PageId page) { scheduler_.invalidate(page); }
     void invalidateAll() { scheduler_.invalidateAll(); }
-    void cancel(platform::PdfPageId page) { scheduler_.cancel(page); }
+    void cancel(quarnkit::PageId page) { scheduler_.cancel(page); }
 
     const quarnkit::ThumbnailScheduler& scheduler() const { return scheduler_; }
     // Nothing is rendering or waiting.
@@ -55,7 +58,7 @@ signals:
     void renderFinished();
 
 private:
-    bool wanted(platform::PdfPageId page) const;
+    bool wanted(quarnkit::PageId page) const;
     void render(const quarnkit::ThumbnailRequest& request);
     void finished(const quarnkit::ThumbnailRequest& request, const QImage& image);
 

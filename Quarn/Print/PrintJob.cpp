@@ -38,10 +38,7 @@ void inBackground(QObject* context, std::function<Result()> work, std::function<
 }
 
 // The sheet the printer's paper gives, in points, turned as the paper is.
-QSizeF sheetSize(const QPrinter& printer)
-{
-    return printer.pageLayout().fullRect(QPageLayout::Point).size();
-}
+QSizeF sheetSize(const QPrinter& printer) { return printer.pageLayout().fullRect(QPageLayout::Point).size(); }
 
 // The `lp` command line of a job: printer, paper, copies, collation, sides,
 // title. The file's sheets are already the paper's, margins and all: the
@@ -56,8 +53,8 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
     arguments << QStringLiteral("-o") << QStringLiteral("print-scaling=none");
     if (printer.copyCount() > 1) {
         arguments << QStringLiteral("-n") << QString::number(printer.copyCount());
-        arguments << QStringLiteral("-o") << (printer.collateCopies() ? QStringLiteral("collate=true")
-                                                                      : QStringLiteral("collate=false"));
+        arguments << QStringLiteral("-o")
+                  << (printer.collateCopies() ? QStringLiteral("collate=true") : QStringLiteral("collate=false"));
     }
     switch (printer.duplex()) {
     case QPrinter::DuplexLongSide:
@@ -66,11 +63,8 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
     case QPrinter::DuplexShortSide:
         arguments << QStringLiteral("-o") << QStringLiteral("sides=two-sided-short-edge");
         break;
-    case QPrinter::DuplexNone:
-        arguments << QStringLiteral("-o") << QStringLiteral("sides=one-sided");
-        break;
-    case QPrinter::DuplexAuto:
-        break;
+    case QPrinter::DuplexNone: arguments << QStringLiteral("-o") << QStringLiteral("sides=one-sided"); break;
+    case QPrinter::DuplexAuto: break;
     }
     if (!printer.docName().isEmpty()) arguments << QStringLiteral("-t") << printer.docName();
     arguments << file;
@@ -85,7 +79,8 @@ bool drawPages(const quarnkit::QuarnDocument& document, const std::vector<int>& 
     QPainter painter;
     if (!painter.begin(&printer)) return false;
     const double resolution = printer.resolution();
-    const QRectF area = quarnkit::printArea(printer.pageLayout().fullRectPixels(int(resolution)).size(), resolution / 72);
+    const QRectF area =
+        quarnkit::printArea(printer.pageLayout().fullRectPixels(int(resolution)).size(), resolution / 72);
     bool first = true;
     for (const int page : pages) {
         if (!first && !printer.newPage()) return false;
@@ -100,7 +95,8 @@ bool drawPages(const quarnkit::QuarnDocument& document, const std::vector<int>& 
         if (placed.rect.isEmpty()) continue;
         QImage image;
         try {
-            image = DocumentPages::image(document, page, (placed.turned ? placed.rect.height() : placed.rect.width()) / size.width);
+            image = DocumentPages::image(document, page,
+                                         (placed.turned ? placed.rect.height() : placed.rect.width()) / size.width);
         } catch (const std::exception&) {
             return false;
         }
@@ -117,16 +113,13 @@ std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int current
 {
     std::vector<std::pair<int, int>> ranges;
     switch (printer.printRange()) {
-    case QPrinter::CurrentPage:
-        ranges.emplace_back(currentPage + 1, currentPage + 1);
-        break;
+    case QPrinter::CurrentPage: ranges.emplace_back(currentPage + 1, currentPage + 1); break;
     case QPrinter::PageRange:
         for (const QPageRanges::Range& range : printer.pageRanges().toRangeList())
             ranges.emplace_back(range.from, range.to);
         break;
     case QPrinter::AllPages:
-    case QPrinter::Selection:
-        break;
+    case QPrinter::Selection: break;
     }
     if (printer.printRange() == QPrinter::PageRange && ranges.empty() && printer.fromPage() > 0)
         ranges.emplace_back(printer.fromPage(), printer.toPage());
@@ -142,8 +135,8 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
 
     // Into a file: the sheets as they would go to paper, as PDF.
     if (!printer.outputFileName().isEmpty()) {
-        inBackground<bool>(context, quarnkit::printingJob(document, pages, sheetSize(printer), printer.outputFileName()),
-                           finished);
+        inBackground<bool>(
+            context, quarnkit::printingJob(document, pages, sheetSize(printer), printer.outputFileName()), finished);
         return true;
     }
 
@@ -162,29 +155,30 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
     }
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);
-    inBackground<bool>(
-        context, quarnkit::printingJob(document, pages, sheetSize(printer), spool),
-        [lp, arguments, spool, guard, finished](bool written) {
-            if (!written || !guard) {
-                QFile::remove(spool);
-                finished(false);
-                return;
-            }
-            auto* process = new QProcess(guard);
-            QObject::connect(process, &QProcess::finished, guard, [process, spool, finished](int code, QProcess::ExitStatus status) {
-                // `lp` has copied the file into the spool when it returns.
-                QFile::remove(spool);
-                process->deleteLater();
-                finished(status == QProcess::NormalExit && code == 0);
-            });
-            QObject::connect(process, &QProcess::errorOccurred, guard, [process, spool, finished](QProcess::ProcessError error) {
-                if (error != QProcess::FailedToStart) return;
-                QFile::remove(spool);
-                process->deleteLater();
-                finished(false);
-            });
-            process->start(lp, arguments);
-        });
+    inBackground<bool>(context, quarnkit::printingJob(document, pages, sheetSize(printer), spool),
+                       [lp, arguments, spool, guard, finished](bool written) {
+                           if (!written || !guard) {
+                               QFile::remove(spool);
+                               finished(false);
+                               return;
+                           }
+                           auto* process = new QProcess(guard);
+                           QObject::connect(process, &QProcess::finished, guard,
+                                            [process, spool, finished](int code, QProcess::ExitStatus status) {
+                                                // `lp` has copied the file into the spool when it returns.
+                                                QFile::remove(spool);
+                                                process->deleteLater();
+                                                finished(status == QProcess::NormalExit && code == 0);
+                                            });
+                           QObject::connect(process, &QProcess::errorOccurred, guard,
+                                            [process, spool, finished](QProcess::ProcessError error) {
+                                                if (error != QProcess::FailedToStart) return;
+                                                QFile::remove(spool);
+                                                process->deleteLater();
+                                                finished(false);
+                                            });
+                           process->start(lp, arguments);
+                       });
     return true;
 }
 
@@ -194,9 +188,9 @@ void printDocument(QuarnPDFView& view)
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     auto* dialog = new QPrintDialog(printer.get(), &view);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
-                       QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies |
-                       QAbstractPrintDialog::PrintShowPageSize);
+    dialog->setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange
+                       | QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies
+                       | QAbstractPrintDialog::PrintShowPageSize);
     dialog->setMinMax(1, view.pageCount());
     QObject::connect(dialog, &QDialog::accepted, &view, [&view, printer] { print(view, *printer); });
     dialog->open();

@@ -13,7 +13,9 @@
 class QObject;
 class QPrinter;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 class QuarnPDFView;

@@ -49,10 +49,8 @@ void ColorPanelBridge::show(const RGBA& color, QObject* owner, Apply apply)
 
     apply_ = std::move(apply);
     owner_ = owner;
-    if (owner)
-        ownerGone_ = connect(owner, &QObject::destroyed, this, [this] { apply_ = nullptr; });
-    else
-        apply_ = nullptr; // nothing to work on
+    if (owner) ownerGone_ = connect(owner, &QObject::destroyed, this, [this] { apply_ = nullptr; });
+    else apply_ = nullptr; // nothing to work on
 
     panel_->show();
     panel_->raise();

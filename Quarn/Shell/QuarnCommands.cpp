@@ -7,7 +7,6 @@
 #include "Quarn/Markup/MarkupMenu.h"
 #include "Quarn/Markup/Pasteboard.h"
 
-
 #include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -38,10 +37,7 @@ namespace Keys = quarnkit::KeyboardShortcuts;
 
 namespace {
 
-QString plainTitle(QString title)
-{
-    return title.remove(QLatin1Char('&'));
-}
+QString plainTitle(QString title) { return title.remove(QLatin1Char('&')); }
 
 // The menu of the bar with this title (mnemonics ignored), or none.
 QMenu* existingMenu(QMenuBar* bar, const QString& title)
@@ -79,10 +75,7 @@ QuarnCommands::QuarnCommands(QMenuBar* bar, ViewerModel* viewer, QObject* parent
     refresh();
 }
 
-QuarnCommands::~QuarnCommands()
-{
-    disconnect(viewConnection_);
-}
+QuarnCommands::~QuarnCommands() { disconnect(viewConnection_); }
 
 void QuarnCommands::watch(ViewerModel* viewer)
 {
@@ -144,7 +137,8 @@ void QuarnCommands::insertMenu(QMenu* menu)
 void QuarnCommands::refresh()
 {
     // A locked PDF offers nothing to find, show or go to until it is unlocked.
-    ViewerModel* viewer = viewer_ && !(viewer_->document() && viewer_->document()->isLocked()) ? viewer_.data() : nullptr;
+    ViewerModel* viewer =
+        viewer_ && !(viewer_->document() && viewer_->document()->isLocked()) ? viewer_.data() : nullptr;
     for (auto& [action, rule] : rules_) {
         action->setEnabled(viewer != nullptr);
         if (action->isCheckable()) action->setChecked(false);
@@ -192,7 +186,8 @@ void QuarnCommands::buildFile(QMenuBar* bar)
         add(nullptr, tr("Export Marks Summary…"), std::nullopt,
             [](ViewerModel& v) { DocumentActions::of(v).presentExport(ExportFormat::marksSummary); }),
     };
-    QAction* share = add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { DocumentActions::of(v).shareCopy(); });
+    QAction* share =
+        add(nullptr, tr("Share…"), std::nullopt, [](ViewerModel& v) { DocumentActions::of(v).shareCopy(); });
     QAction* copyPage = add(nullptr, tr("Copy Page"), ShortcutCommand::copyPage, [](ViewerModel& v) {
         if (QuarnPDFView* view = v.pdfView()) quarn::copyPage(*view);
     });
@@ -263,8 +258,11 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
     for (const auto& [title, key, command] : {std::tuple{tr("Cut"), ShortcutCommand::cut, Command::cut},
                                               std::tuple{tr("Copy"), ShortcutCommand::copy, Command::copy},
                                               std::tuple{tr("Paste"), ShortcutCommand::paste, Command::paste}}) {
-        add(edit, title, key, [command](ViewerModel& v) { Pasteboard::run(command, v.pdfView()); },
-            [command](QAction& a, ViewerModel* v) { a.setEnabled(Pasteboard::canRun(command, v ? v->pdfView() : nullptr)); });
+        add(
+            edit, title, key, [command](ViewerModel& v) { Pasteboard::run(command, v.pdfView()); },
+            [command](QAction& a, ViewerModel* v) {
+                a.setEnabled(Pasteboard::canRun(command, v ? v->pdfView() : nullptr));
+            });
     }
     // What they act on changes with the focus, the selection and the clipboard.
     connect(edit, &QMenu::aboutToShow, this, &QuarnCommands::refresh);
@@ -276,9 +274,11 @@ void QuarnCommands::buildEdit(QMenuBar* bar)
     menus_[tr("Find")] = findMenu_;
     const Rule whileShown = [](QAction& a, ViewerModel* v) { a.setEnabled(v && FindModel::of(*v).presented()); };
     add(findMenu_, tr("Find…"), ShortcutCommand::find, [](ViewerModel& v) { FindModel::of(v).show(); });
-    add(findMenu_, tr("Find Next"), ShortcutCommand::findNext, [](ViewerModel& v) { FindModel::of(v).nextMatch(); },
+    add(
+        findMenu_, tr("Find Next"), ShortcutCommand::findNext, [](ViewerModel& v) { FindModel::of(v).nextMatch(); },
         whileShown);
-    add(findMenu_, tr("Find Previous"), ShortcutCommand::findPrevious,
+    add(
+        findMenu_, tr("Find Previous"), ShortcutCommand::findPrevious,
         [](ViewerModel& v) { FindModel::of(v).previousMatch(); }, whileShown);
     findMenu_->addSeparator();
     QAction* matchCase = add(
@@ -315,9 +315,9 @@ void QuarnCommands::buildView(QMenuBar* bar)
         });
     view->addSeparator();
     for (const DisplayMode mode : quarnkit::allDisplayModes) {
-        QAction* item = add(view, quarnkit::title(mode), displayModeCommand(mode),
-                            [mode](ViewerModel& v) { v.setDisplayMode(mode); },
-                            [mode](QAction& a, ViewerModel* v) { a.setChecked(v && v->displayMode() == mode); });
+        QAction* item = add(
+            view, quarnkit::title(mode), displayModeCommand(mode), [mode](ViewerModel& v) { v.setDisplayMode(mode); },
+            [mode](QAction& a, ViewerModel* v) { a.setChecked(v && v->displayMode() == mode); });
         item->setCheckable(true);
     }
     QAction* cover = add(
@@ -335,13 +335,13 @@ void QuarnCommands::buildView(QMenuBar* bar)
     add(view, tr("Zoom In"), ShortcutCommand::zoomIn, [](ViewerModel& v) { v.zoomIn(); });
     add(view, tr("Zoom Out"), ShortcutCommand::zoomOut, [](ViewerModel& v) { v.zoomOut(); });
     add(view, tr("Actual Size"), ShortcutCommand::actualSize, [](ViewerModel& v) { v.setZoom(1.0); });
-    QAction* fitPage = add(view, quarnkit::title(ZoomPreset::fitPage), ShortcutCommand::fitPage,
-                           [](ViewerModel& v) { v.fitPage(); },
-                           [](QAction& a, ViewerModel* v) { a.setChecked(v && v->zoomFit() == ZoomPreset::fitPage); });
+    QAction* fitPage = add(
+        view, quarnkit::title(ZoomPreset::fitPage), ShortcutCommand::fitPage, [](ViewerModel& v) { v.fitPage(); },
+        [](QAction& a, ViewerModel* v) { a.setChecked(v && v->zoomFit() == ZoomPreset::fitPage); });
     fitPage->setCheckable(true);
-    QAction* fitWidth = add(view, quarnkit::title(ZoomPreset::fitWidth), ShortcutCommand::fitWidth,
-                            [](ViewerModel& v) { v.fitWidth(); },
-                            [](QAction& a, ViewerModel* v) { a.setChecked(v && v->zoomFit() == ZoomPreset::fitWidth); });
+    QAction* fitWidth = add(
+        view, quarnkit::title(ZoomPreset::fitWidth), ShortcutCommand::fitWidth, [](ViewerModel& v) { v.fitWidth(); },
+        [](QAction& a, ViewerModel* v) { a.setChecked(v && v->zoomFit() == ZoomPreset::fitWidth); });
     fitWidth->setCheckable(true);
     view->addSeparator();
     add(view, tr("Slideshow"), ShortcutCommand::slideshow, [this](ViewerModel&) { emit slideshowRequested(); });
@@ -386,7 +386,8 @@ void QuarnCommands::buildTools(QMenuBar* bar)
     QMenu* tools = bar->addMenu(tr("&Tools"));
     menus_[tr("Tools")] = tools;
     for (const quarnkit::MarkupTool tool : quarnkit::allTools)
-        add(tools, quarnkit::title(tool), std::nullopt, [tool](ViewerModel& v) { MarkupModel::of(v).chooseTool(tool); });
+        add(tools, quarnkit::title(tool), std::nullopt,
+            [tool](ViewerModel& v) { MarkupModel::of(v).chooseTool(tool); });
 }
 
 // ---------------------------------------------------------------- Window and Help
@@ -424,9 +425,9 @@ void QuarnCommands::showAboutPanel(QWidget* parent)
     box->setWindowTitle(tr("About ravlen"));
     box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
     box->setText(QStringLiteral("<b>ravlen</b>"));
-    box->setInformativeText(tr("Version %1 (%2)").arg(quarnkit::appShortVersion(), quarnkit::appBuildVersion()) +
-                            QStringLiteral("<br><br><small>%1<br>%2</small>")
-                                .arg(tr("Read, mark up, sign, and export PDFs."), tr("Made by Ombri.")));
+    box->setInformativeText(tr("Version %1 (%2)").arg(quarnkit::appShortVersion(), quarnkit::appBuildVersion())
+                            + QStringLiteral("<br><br><small>%1<br>%2</small>")
+                                  .arg(tr("Read, mark up, sign, and export PDFs."), tr("Made by Ombri.")));
     box->setStandardButtons(QMessageBox::Ok);
     box->setWindowModality(Qt::NonModal);
     box->show();

@@ -222,7 +222,9 @@ SettingsServices SettingsServices::standard()
     namespace H = quarnkit::DefaultPDFHandler;
     SettingsServices services;
     services.queryDefaultPDFApp = H::query;
-    services.claimDefaultPDFApp = [](H::Completion completion, H::Ask ask) { H::claim(std::move(completion), std::move(ask)); };
+    services.claimDefaultPDFApp = [](H::Completion completion, H::Ask ask) {
+        H::claim(std::move(completion), std::move(ask));
+    };
     addHistoryServices(services);
     // HOOK: the updater connects itself here when it exists (updateStatus,
     // checkForUpdates, showUpdate), through SettingsWindow::shared().setServices().
@@ -304,7 +306,8 @@ QWidget* SettingsView::makeGeneral()
     name->setSpacing(2);
     name->addStretch(1);
     name->addWidget(shelltext::label(QStringLiteral("ravlen"), uiFont(18, QFont::DemiBold), D::paper()));
-    name->addWidget(shelltext::label(QStringLiteral("Read, mark up, sign, and export PDFs."), uiFont(12), shelltext::secondary()));
+    name->addWidget(
+        shelltext::label(QStringLiteral("Read, mark up, sign, and export PDFs."), uiFont(12), shelltext::secondary()));
     name->addStretch(1);
     header->addLayout(name, 1);
     column->addLayout(header);
@@ -393,10 +396,11 @@ QWidget* SettingsView::makeGeneral()
     bound_->updateAutomatically = new SettingsSwitch(QStringLiteral("Check for updates automatically"));
     connect(bound_->updateAutomatically, &QAbstractButton::toggled, this,
             [this](bool on) { defaults_.set(SettingsKeys::updateAutomatically, on); });
-    column->addWidget(settingsRow(QStringLiteral("Check for updates automatically"),
-                                  appDisplayName() + QStringLiteral(" checks once a day and asks before it installs anything."),
-                                  bound_->updateAutomatically)
-                          .widget);
+    column->addWidget(
+        settingsRow(QStringLiteral("Check for updates automatically"),
+                    appDisplayName() + QStringLiteral(" checks once a day and asks before it installs anything."),
+                    bound_->updateAutomatically)
+            .widget);
     column->addWidget(new Hairline(false));
 
     // Crash reports.
@@ -450,8 +454,8 @@ QWidget* SettingsView::makeReading()
         defaults_.set(ReaderPreferences::defaultZoomKey, quarnkit::rawValue(quarnkit::allZoomPresets[size_t(index)]));
         showChoice(bound_->defaultZoom, index);
     });
-    column->addWidget(settingsChoice(QStringLiteral("Default zoom"), QStringLiteral("For PDFs you haven't opened before."),
-                                     bound_->defaultZoom));
+    column->addWidget(settingsChoice(QStringLiteral("Default zoom"),
+                                     QStringLiteral("For PDFs you haven't opened before."), bound_->defaultZoom));
     column->addWidget(new Hairline(false));
 
     bound_->defaultMode = new ChromeSegmented;
@@ -507,9 +511,8 @@ void SettingsView::refreshDefaultApp()
 {
     if (!services_.queryDefaultPDFApp) return showDefaultApp({false, {}});
     // Shown as last known until the answer comes.
-    services_.queryDefaultPDFApp(this, [this](const quarnkit::DefaultPDFHandler::HandlerState& state) {
-        showDefaultApp(state);
-    });
+    services_.queryDefaultPDFApp(
+        this, [this](const quarnkit::DefaultPDFHandler::HandlerState& state) { showDefaultApp(state); });
 }
 
 void SettingsView::showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerState& state)
@@ -539,17 +542,12 @@ void SettingsView::claimDefault()
             if (self) self->claimFinished(failure);
         },
         [self](std::function<void(bool)> answer) {
-            if (self)
-                self->askToClaim(std::move(answer));
-            else
-                answer(false);
+            if (self) self->askToClaim(std::move(answer));
+            else answer(false);
         });
 }
 
-void SettingsView::askToClaim(std::function<void(bool)> answer)
-{
-    askToUseRavlenForPdfs(window(), std::move(answer));
-}
+void SettingsView::askToClaim(std::function<void(bool)> answer) { askToUseRavlenForPdfs(window(), std::move(answer)); }
 
 void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer)
 {
@@ -584,8 +582,9 @@ void SettingsView::refreshHistory()
     const int count = services_.historyCount ? services_.historyCount() : 0;
     const bool show = !bound_->keepHistory->isChecked() && count > 0;
     if (show)
-        historyLineText_->setText(count == 1 ? QStringLiteral("1 PDF is still saved.")
-                                             : QStringLiteral("%1 PDFs are still saved.").arg(QLocale().toString(count)));
+        historyLineText_->setText(count == 1
+                                      ? QStringLiteral("1 PDF is still saved.")
+                                      : QStringLiteral("%1 PDFs are still saved.").arg(QLocale().toString(count)));
     historyLine_->setVisible(show);
     // The line sits close under the switch's row: 6 of the row's padding go.
     historyRow_->layout()->setContentsMargins(0, 14, 0, show ? 8 : 14);
@@ -595,7 +594,8 @@ void SettingsView::refreshHistory()
 void SettingsView::refreshUpdates()
 {
     const bool connected = bool(services_.updateStatus);
-    const SettingsServices::UpdateStatus status = connected ? services_.updateStatus() : SettingsServices::UpdateStatus{};
+    const SettingsServices::UpdateStatus status =
+        connected ? services_.updateStatus() : SettingsServices::UpdateStatus{};
     updateDetail_->setText(status.text);
     updateDetail_->setVisible(!status.text.isEmpty());
     // Without an updater there is nothing to check with.
@@ -635,8 +635,7 @@ SettingsWindow& SettingsWindow::shared()
 SettingsWindow::SettingsWindow(platform::UserDefaults& defaults, quarnkit::ReadingPositionStore& positions,
                                SettingsServices services)
     : defaults_(defaults), positions_(positions), services_(std::move(services))
-{
-}
+{}
 
 SettingsWindow::~SettingsWindow() { delete window_.data(); }
 
@@ -650,8 +649,8 @@ void SettingsWindow::show()
 {
     if (!window_) {
         window_ = new SettingsView(defaults_, positions_, services_);
-        window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                                Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+        window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                                | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
         applyWindowChrome(window_);
         closeWithKeys(window_);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {

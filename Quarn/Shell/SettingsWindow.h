@@ -15,8 +15,12 @@ class QLabel;
 class QStackedWidget;
 class QTabWidget;
 
-namespace platform { class UserDefaults; }
-namespace quarnkit { class ReadingPositionStore; }
+namespace platform {
+class UserDefaults;
+}
+namespace quarnkit {
+class ReadingPositionStore;
+}
 
 namespace quarn {
 
@@ -58,8 +62,8 @@ struct SettingsServices {
 
 // The keys this window binds that are read by other parts of the program.
 namespace SettingsKeys {
-inline constexpr const char* keepHistory = "ravlenKeepHistory";                       // Boolean, default on
-inline constexpr const char* updateAutomatically = "ravlenUpdateCheckAutomatically"; // Boolean, default on
+inline constexpr const char* keepHistory = "ravlenKeepHistory";                        // Boolean, default on
+inline constexpr const char* updateAutomatically = "ravlenUpdateCheckAutomatically";   // Boolean, default on
 inline constexpr const char* crashReports = quarnkit::CrashReportPreferences::modeKey; // a CrashReportMode; default ask
 } // namespace SettingsKeys
 
@@ -69,8 +73,8 @@ QString settingsVersionLine(const QString& shortVersion, const QString& build, c
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
-    SettingsView(platform::UserDefaults& defaults, quarnkit::ReadingPositionStore& positions,
-                 SettingsServices services, QWidget* parent = nullptr);
+    SettingsView(platform::UserDefaults& defaults, quarnkit::ReadingPositionStore& positions, SettingsServices services,
+                 QWidget* parent = nullptr);
     ~SettingsView() override;
 
     void setServices(SettingsServices services);

@@ -28,9 +28,9 @@
 namespace quarn {
 
 namespace D = quarnkit::Design;
-using quarnkit::ShortcutCatalog::filtered;
 using quarnkit::ShortcutGroup;
 using quarnkit::ShortcutRow;
+using quarnkit::ShortcutCatalog::filtered;
 
 ShortcutColumns dealShortcutColumns(std::vector<ShortcutGroup> groups)
 {
@@ -74,7 +74,8 @@ QString accessibleRowText(const ShortcutRow& row)
 // tabs" came out as "Sidel" beside three pairs of keys).
 class RowWidget : public QWidget {
 public:
-    RowWidget(QWidget* lead, QWidget* keys) : lead_(lead), keys_(keys), box_(new QBoxLayout(QBoxLayout::LeftToRight, this))
+    RowWidget(QWidget* lead, QWidget* keys)
+        : lead_(lead), keys_(keys), box_(new QBoxLayout(QBoxLayout::LeftToRight, this))
     {
         box_->setContentsMargins(0, 0, 0, 0);
         box_->setSpacing(12);
@@ -204,8 +205,8 @@ ShortcutsView::ShortcutsView(QWidget* parent) : QWidget(parent)
     field_->setPlaceholderText(QStringLiteral("Search shortcuts"));
     field_->setAccessibleName(QStringLiteral("Search shortcuts"));
     field_->setFixedWidth(220);
-    field_->addAction(QIcon(symbolPixmap(QStringLiteral("magnifyingglass"), QSize(11, 11),
-                                         withOpacity(D::paper(), 0.5), devicePixelRatioF())),
+    field_->addAction(QIcon(symbolPixmap(QStringLiteral("magnifyingglass"), QSize(11, 11), withOpacity(D::paper(), 0.5),
+                                         devicePixelRatioF())),
                       QLineEdit::LeadingPosition);
     header->addWidget(field_);
     root->addLayout(header);
@@ -243,7 +244,8 @@ void ShortcutsView::rebuild()
         QString shown = query();
         while (shown.startsWith(QLatin1Char(' ')) || shown.startsWith(QLatin1Char('\t'))) shown.remove(0, 1);
         while (shown.endsWith(QLatin1Char(' ')) || shown.endsWith(QLatin1Char('\t'))) shown.chop(1);
-        empty_ = shelltext::label(QStringLiteral("No shortcuts match “%1”.").arg(shown), uiFont(13), shelltext::secondary());
+        empty_ =
+            shelltext::label(QStringLiteral("No shortcuts match “%1”.").arg(shown), uiFont(13), shelltext::secondary());
         empty_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         empty_->setWordWrap(true);
         layout->addWidget(empty_);
@@ -298,8 +300,8 @@ void ShortcutsWindow::show()
 void ShortcutsWindow::create()
 {
     window_ = new ShortcutsView;
-    window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                            Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+    window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
+                            | Qt::CustomizeWindowHint);
     window_->setWindowTitle(QStringLiteral("Keyboard Shortcuts"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false); // closing hides it
     applyWindowChrome(window_);
@@ -347,7 +349,8 @@ void ShortcutsWindow::saveFrame()
 bool ShortcutsWindow::eventFilter(QObject* watched, QEvent* event)
 {
     // Moves before the window is first shown are our own placing.
-    if (watched == window_ && ((event->type() == QEvent::Move && window_->isVisible()) || event->type() == QEvent::Hide))
+    if (watched == window_
+        && ((event->type() == QEvent::Move && window_->isVisible()) || event->type() == QEvent::Hide))
         saveFrame();
     return QObject::eventFilter(watched, event);
 }

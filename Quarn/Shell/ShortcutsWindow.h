@@ -14,7 +14,9 @@
 class QLabel;
 class QScrollArea;
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarn {
 

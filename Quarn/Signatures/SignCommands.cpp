@@ -74,9 +74,9 @@ public:
         plain.icon = QIcon();
         QProxyStyle::drawControl(element, &plain, painter, widget);
         if (item->icon.isNull()) return;
-        const QIcon::Mode mode = !(item->state & State_Enabled) ? QIcon::Disabled
+        const QIcon::Mode mode = !(item->state & State_Enabled)   ? QIcon::Disabled
                                  : (item->state & State_Selected) ? QIcon::Active
-                                                                   : QIcon::Normal;
+                                                                  : QIcon::Normal;
         const QPixmap pixmap = item->icon.pixmap(previewSize, painter->device()->devicePixelRatioF(), mode);
         QRect shown(QPoint(), pixmap.deviceIndependentSize().toSize());
         const QRect slot(item->rect.x() + 4, item->rect.y(), column, item->rect.height());
@@ -102,7 +102,8 @@ SignCommands::SignCommands(ViewerModel* viewer, QObject* parent, SignatureLibrar
     menu_->addMenu(placeMenu_);
     menu_->addSeparator();
     add(tr("Insert Date"), ShortcutCommand::insertDate, [](ViewerModel& v) { SigningModel::of(v).insertDate(); });
-    add(tr("Insert Checkmark"), ShortcutCommand::insertCheckmark, [](ViewerModel& v) { SigningModel::of(v).insertCheckmark(); });
+    add(tr("Insert Checkmark"), ShortcutCommand::insertCheckmark,
+        [](ViewerModel& v) { SigningModel::of(v).insertCheckmark(); });
     add(tr("Insert Cross"), std::nullopt, [](ViewerModel& v) { SigningModel::of(v).insertCross(); });
     menu_->addSeparator();
     fillForms_ = add(tr("Fill Form Fields"), std::nullopt, [this](ViewerModel&) { fillFormFields(); });
@@ -161,7 +162,8 @@ QString SignCommands::itemTitle(const Signature& signature)
     if (signature.text) return QString::fromStdString(*signature.text);
     const QDateTime created =
         QDateTime::fromMSecsSinceEpoch(qint64((signature.created + double(referenceEpoch)) * 1000), QTimeZone::utc());
-    return tr("Drawn %1").arg(quarnkit::formatDate(created, "MMMdyyyy", quarnkit::LibraryCalendar::current(), QLocale()));
+    return tr("Drawn %1")
+        .arg(quarnkit::formatDate(created, "MMMdyyyy", quarnkit::LibraryCalendar::current(), QLocale()));
 }
 
 void SignCommands::rebuildPlaceMenu()

@@ -45,9 +45,21 @@ void useSymbols()
 } // namespace signview
 
 namespace {
-const QFont& chipSymbolFont() { static const QFont f = uiFont(11, QFont::Medium); return f; }
-const QFont& chipTitleFont() { static const QFont f = uiFont(12, QFont::Medium); return f; }
-const QFont& secondaryFont() { static const QFont f = uiFont(13, QFont::DemiBold); return f; }
+const QFont& chipSymbolFont()
+{
+    static const QFont f = uiFont(11, QFont::Medium);
+    return f;
+}
+const QFont& chipTitleFont()
+{
+    static const QFont f = uiFont(12, QFont::Medium);
+    return f;
+}
+const QFont& secondaryFont()
+{
+    static const QFont f = uiFont(13, QFont::DemiBold);
+    return f;
+}
 } // namespace
 
 // ---------------------------------------------------------------- chip
@@ -98,10 +110,7 @@ SecondaryButton::SecondaryButton(const QString& title, QWidget* parent) : Chrome
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize SecondaryButton::sizeHint() const
-{
-    return {QFontMetrics(secondaryFont()).horizontalAdvance(text()) + 28, 26};
-}
+QSize SecondaryButton::sizeHint() const { return {QFontMetrics(secondaryFont()).horizontalAdvance(text()) + 28, 26}; }
 
 void SecondaryButton::paintEvent(QPaintEvent*)
 {

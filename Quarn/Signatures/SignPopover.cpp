@@ -214,16 +214,15 @@ void SignatureCard::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     signview::fillRounded(p, rect(), 4, D::paper());
     if (!preview_.isNull()) p.drawImage(QPointF(6, 5), preview_);
-    signview::strokeRoundedInside(p, rect(), 4, 2,
-                                  hover_ && !confirming_ ? D::accent() : QColor(Qt::transparent));
+    signview::strokeRoundedInside(p, rect(), 4, 2, hover_ && !confirming_ ? D::accent() : QColor(Qt::transparent));
 }
 
 // ---------------------------------------------------------------- popover
 
 SignPopover::SignPopover(ViewerModel* model, SignatureLibrary& library, std::function<void(Signature::Kind)> onAdd,
                          std::function<void()> onDone, QWidget* anchor)
-    : QFrame(anchor, Qt::Popup), model_(model), library_(library), onAdd_(std::move(onAdd)),
-      onDone_(std::move(onDone)), anchor_(anchor)
+    : QFrame(anchor, Qt::Popup), model_(model), library_(library), onAdd_(std::move(onAdd)), onDone_(std::move(onDone)),
+      anchor_(anchor)
 {
     signview::useSymbols();
     setAttribute(Qt::WA_DeleteOnClose);
@@ -260,9 +259,9 @@ SignPopover::SignPopover(ViewerModel* model, SignatureLibrary& library, std::fun
     };
 
     // Starting a new one: the host closes the popover and opens the sheet.
-    column->addLayout(centredRow(
-        {chip(tr("Add Signature…"), QStringLiteral("plus"), [this] { onAdd_(Signature::Kind::signature); }),
-         chip(tr("Add Initials…"), QStringLiteral("plus"), [this] { onAdd_(Signature::Kind::initials); })}));
+    column->addLayout(
+        centredRow({chip(tr("Add Signature…"), QStringLiteral("plus"), [this] { onAdd_(Signature::Kind::signature); }),
+                    chip(tr("Add Initials…"), QStringLiteral("plus"), [this] { onAdd_(Signature::Kind::initials); })}));
     column->addWidget(new Hairline(false, this));
 
     auto* quick = new QVBoxLayout;
@@ -276,9 +275,9 @@ SignPopover::SignPopover(ViewerModel* model, SignatureLibrary& library, std::fun
     };
     dateChip_ = chip(tr("Date"), QStringLiteral("calendar"), stamp(&SigningModel::insertDate));
     dateChip_->installEventFilter(this);
-    quick->addLayout(centredRow({dateChip_,
-                                 chip(tr("Checkmark"), QStringLiteral("checkmark"), stamp(&SigningModel::insertCheckmark)),
-                                 chip(tr("Cross"), QStringLiteral("xmark"), stamp(&SigningModel::insertCross))}));
+    quick->addLayout(centredRow(
+        {dateChip_, chip(tr("Checkmark"), QStringLiteral("checkmark"), stamp(&SigningModel::insertCheckmark)),
+         chip(tr("Cross"), QStringLiteral("xmark"), stamp(&SigningModel::insertCross))}));
     column->addLayout(quick);
 
     errorLabel_ = shelltext::label(QString(), uiFont(12), D::record(), this);

@@ -106,8 +106,7 @@ protected:
 private:
     void rebuildCards();
     void setError(std::optional<QString> message);
-    QWidget* makeSection(const QString& title, bool hint, const std::vector<quarnkit::Signature>& entries,
-                         int columns);
+    QWidget* makeSection(const QString& title, bool hint, const std::vector<quarnkit::Signature>& entries, int columns);
 
     QPointer<ViewerModel> model_;
     SignatureLibrary& library_;

@@ -23,7 +23,8 @@ SignToolbarItem::SignToolbarItem(ViewerModel* model, QWidget* parent, SignatureL
     button_ = new ChromeToolButton(QStringLiteral("signature"), tr("Fill and sign"), this);
     row->addWidget(button_);
     connect(button_, &QAbstractButton::clicked, this, [this] { setShowing(!showing_); });
-    if (model) connect(&SigningModel::of(*model), &SigningModel::signatureSheetChanged, this, &SignToolbarItem::followSheet);
+    if (model)
+        connect(&SigningModel::of(*model), &SigningModel::signatureSheetChanged, this, &SignToolbarItem::followSheet);
 }
 
 SignToolbarItem::~SignToolbarItem()

@@ -27,10 +27,7 @@ SignaturePad::SignaturePad(QWidget* parent) : QWidget(parent)
     setAccessibleName(tr("Signature pad"));
 }
 
-SignaturePad::~SignaturePad()
-{
-    endCompressionPause();
-}
+SignaturePad::~SignaturePad() { endCompressionPause(); }
 
 void SignaturePad::setStrokes(const quarnkit::InkStrokes& strokes)
 {
@@ -145,8 +142,8 @@ void SignaturePad::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(SignatureInk::color.toQColor(), SignatureInk::padPenWidth, Qt::SolidLine, Qt::RoundCap,
-                  Qt::RoundJoin));
+    p.setPen(
+        QPen(SignatureInk::color.toQColor(), SignatureInk::padPenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     for (const QPainterPath& stroke : finished_) p.drawPath(stroke);
     if (current_) p.drawPath(path(*current_));

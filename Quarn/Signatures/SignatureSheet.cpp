@@ -126,8 +126,7 @@ QString SignatureSheet::defaultName(Signature::Kind kind, const QString& fullNam
 
 SignatureSheet::SignatureSheet(Signature::Kind kind, SaveHandler onSave, QWidget* parent,
                                std::vector<SignatureFont> fonts, QString fullName)
-    : QDialog(parent), onSave_(std::move(onSave)), kind_(kind), fonts_(std::move(fonts)),
-      fullName_(std::move(fullName))
+    : QDialog(parent), onSave_(std::move(onSave)), kind_(kind), fonts_(std::move(fonts)), fullName_(std::move(fullName))
 {
     signview::useSymbols();
     setWindowModality(Qt::WindowModal);
@@ -154,9 +153,8 @@ SignatureSheet::SignatureSheet(Signature::Kind kind, SaveHandler onSave, QWidget
 
     // The kind and the mode.
     auto* switches = new QHBoxLayout;
-    kindSwitch_ = new ChromeSegmented({quarnkit::title(Signature::Kind::signature),
-                                       quarnkit::title(Signature::Kind::initials)},
-                                      0, this);
+    kindSwitch_ = new ChromeSegmented(
+        {quarnkit::title(Signature::Kind::signature), quarnkit::title(Signature::Kind::initials)}, 0, this);
     modeSwitch_ = new ChromeSegmented({tr("Draw"), tr("Type")}, 0, this);
     kindSwitch_->setFixedSize(kindSwitch_->sizeHint());
     modeSwitch_->setFixedSize(modeSwitch_->sizeHint());

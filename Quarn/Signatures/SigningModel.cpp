@@ -28,10 +28,7 @@ SigningModel& SigningModel::of(ViewerModel& viewer)
 
 SigningModel::SigningModel(ViewerModel& viewer) : QObject(&viewer), viewer_(viewer) {}
 
-bool SigningModel::canSign() const
-{
-    return pageCentre && viewer_.document() && viewer_.pageCount() > 0;
-}
+bool SigningModel::canSign() const { return pageCentre && viewer_.document() && viewer_.pageCount() > 0; }
 
 void SigningModel::setSignatureSheet(std::optional<Signature::Kind> kind)
 {
@@ -59,7 +56,8 @@ void SigningModel::placeAtCentre(const MarkBuilder& build, const QString& action
         const std::optional<Annotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
         if (!mark) {
             // A page too small for it, or a stored signature with nothing to draw.
-            emit failed(tr("It can't be placed here: the page is too small, or the saved signature has nothing to draw."));
+            emit failed(
+                tr("It can't be placed here: the page is too small, or the saved signature has nothing to draw."));
             return;
         }
         MarkupModel& markup = MarkupModel::of(viewer_);
@@ -88,29 +86,23 @@ void SigningModel::placeSignature(const Signature& signature)
 void SigningModel::insertDate()
 {
     const std::string text = QuickFill::dateString(QDate::currentDate(), QLocale()).toStdString();
-    placeAtCentre(
-        [&text](PdfPoint centre, const PdfRect& box, int rotation) {
-            return QuickFill::date(text, centre, box, rotation, SignatureInk::color);
-        },
-        tr("Date"), Placing::stamp);
+    placeAtCentre([&text](PdfPoint centre, const PdfRect& box,
+                          int rotation) { return QuickFill::date(text, centre, box, rotation, SignatureInk::color); },
+                  tr("Date"), Placing::stamp);
 }
 
 void SigningModel::insertCheckmark()
 {
-    placeAtCentre(
-        [](PdfPoint centre, const PdfRect& box, int rotation) {
-            return QuickFill::checkmark(centre, box, rotation, SignatureInk::color);
-        },
-        tr("Checkmark"), Placing::stamp);
+    placeAtCentre([](PdfPoint centre, const PdfRect& box,
+                     int rotation) { return QuickFill::checkmark(centre, box, rotation, SignatureInk::color); },
+                  tr("Checkmark"), Placing::stamp);
 }
 
 void SigningModel::insertCross()
 {
-    placeAtCentre(
-        [](PdfPoint centre, const PdfRect& box, int rotation) {
-            return QuickFill::cross(centre, box, rotation, SignatureInk::color);
-        },
-        tr("Cross"), Placing::stamp);
+    placeAtCentre([](PdfPoint centre, const PdfRect& box,
+                     int rotation) { return QuickFill::cross(centre, box, rotation, SignatureInk::color); },
+                  tr("Cross"), Placing::stamp);
 }
 
 } // namespace quarn

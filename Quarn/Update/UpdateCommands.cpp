@@ -22,10 +22,8 @@ UpdateCommands::UpdateCommands(QuarnCommands& commands, QObject* parent) : QObje
     // Right after About, wherever About stands.
     const QList<QAction*> items = help->actions();
     const qsizetype about = items.indexOf(commands.action(QuarnCommands::tr("About ravlen")));
-    if (about >= 0 && about + 1 < items.size())
-        help->insertAction(items[about + 1], action_);
-    else
-        help->addAction(action_);
+    if (about >= 0 && about + 1 < items.size()) help->insertAction(items[about + 1], action_);
+    else help->addAction(action_);
 }
 
 void connectUpdateSettings(UpdateController& updates, UpdateWindow& window, SettingsWindow& settings)
@@ -36,8 +34,8 @@ void connectUpdateSettings(UpdateController& updates, UpdateWindow& window, Sett
         SettingsServices::UpdateStatus status;
         status.text = updates.statusText();
         status.updateReady = kind == Kind::available || kind == Kind::readyToInstall;
-        status.busy = kind == Kind::checking || kind == Kind::downloading || kind == Kind::verifying ||
-                      kind == Kind::installing;
+        status.busy =
+            kind == Kind::checking || kind == Kind::downloading || kind == Kind::verifying || kind == Kind::installing;
         return status;
     };
     services.checkForUpdates = [&updates] { updates.check(UpdateTrigger::settings); };

@@ -41,8 +41,9 @@ UpdateController::~UpdateController()
 
 UpdateController& UpdateController::shared()
 {
-    static UpdateController* controller = new UpdateController(
-        platform::UserDefaults::standard(), UpdateEnvironment::running(), UpdateHost::standard(DocumentController::shared()));
+    static UpdateController* controller =
+        new UpdateController(platform::UserDefaults::standard(), UpdateEnvironment::running(),
+                             UpdateHost::standard(DocumentController::shared()));
     return *controller;
 }
 
@@ -103,14 +104,12 @@ void UpdateController::check(UpdateTrigger trigger)
     case Kind::downloading:
     case Kind::verifying:
     case Kind::readyToInstall:
-    case Kind::installing:
-        return;
+    case Kind::installing: return;
     case Kind::checking:
         // The running check now counts as the user's: its failure will show.
         if (trigger != UpdateTrigger::automatic) checkTrigger_ = trigger;
         return;
-    default:
-        break;
+    default: break;
     }
     const UpdateState previous = state_;
     checkTrigger_ = trigger;
@@ -130,8 +129,7 @@ void UpdateController::check(UpdateTrigger trigger)
                                                  checkTask_.release()->deleteLater();
                                                  if (const auto* feed = std::get_if<UpdateFeed>(&result))
                                                      checkFinished(*feed);
-                                                 else
-                                                     checkFailed(std::get<UpdateError>(result), previous);
+                                                 else checkFailed(std::get<UpdateError>(result), previous);
                                              });
     checkTask_->start();
 }
@@ -142,9 +140,9 @@ void UpdateController::checkFinished(const UpdateFeed& feed)
     lastCheck_ = QDateTime::currentDateTimeUtc();
     defaults_.set(Preferences::lastCheckKey, double(lastCheck_->toMSecsSinceEpoch()) / 1000.0);
     const auto skipped = defaults_.stringValue(Preferences::skippedVersionKey);
-    const UpdateDecision decision =
-        quarnkit::decideUpdate(environment_.current, feed, environment_.chip,
-                               skipped ? std::optional(QString::fromStdString(*skipped)) : std::nullopt, environment_.system);
+    const UpdateDecision decision = quarnkit::decideUpdate(
+        environment_.current, feed, environment_.chip,
+        skipped ? std::optional(QString::fromStdString(*skipped)) : std::nullopt, environment_.system);
     const bool automatic = trigger == UpdateTrigger::automatic;
     switch (decision) {
     case UpdateDecision::upToDate:
@@ -152,21 +150,15 @@ void UpdateController::checkFinished(const UpdateFeed& feed)
         offered_.reset();
         setState(UpdateState::of(Kind::upToDate));
         break;
-    case UpdateDecision::available:
-        offer(feed, trigger);
-        break;
+    case UpdateDecision::available: offer(feed, trigger); break;
     case UpdateDecision::skipped:
         // A skipped version is still offered when the user asks.
-        if (automatic)
-            setState(UpdateState::of(Kind::idle));
-        else
-            offer(feed, trigger);
+        if (automatic) setState(UpdateState::of(Kind::idle));
+        else offer(feed, trigger);
         break;
     case UpdateDecision::requiresNewerSystem:
-        if (automatic)
-            setState(UpdateState::of(Kind::idle));
-        else
-            setState({Kind::needsNewerSystem, feed, 0, {}});
+        if (automatic) setState(UpdateState::of(Kind::idle));
+        else setState({Kind::needsNewerSystem, feed, 0, {}});
         break;
     }
 }
@@ -189,10 +181,8 @@ void UpdateController::offer(const UpdateFeed& feed, UpdateTrigger trigger)
     offered_ = feed;
     setState({Kind::available, feed, 0, {}});
     if (!host_.showWindow) return;
-    if (trigger == UpdateTrigger::automatic)
-        host_.showWindow(false);
-    else if (trigger == UpdateTrigger::settings)
-        host_.showWindow(true);
+    if (trigger == UpdateTrigger::automatic) host_.showWindow(false);
+    else if (trigger == UpdateTrigger::settings) host_.showWindow(true);
 }
 
 void UpdateController::cancelCheck()
@@ -207,17 +197,14 @@ void UpdateController::cancelCheck()
 void UpdateController::later()
 {
     switch (state_.kind) {
-    case Kind::checking:
-        cancelCheck();
-        break;
+    case Kind::checking: cancelCheck(); break;
     case Kind::downloading:
     case Kind::verifying:
     case Kind::failed:
         discardDownload();
         setState(offerOrIdle());
         break;
-    default:
-        break;
+    default: break;
     }
     setNote(std::nullopt);
 }
@@ -234,10 +221,8 @@ void UpdateController::skip()
 
 void UpdateController::retry()
 {
-    if (offered_ && !failedDuringCheck_)
-        install();
-    else
-        check(UpdateTrigger::menu);
+    if (offered_ && !failedDuringCheck_) install();
+    else check(UpdateTrigger::menu);
 }
 
 UpdateState UpdateController::offerOrIdle() const
@@ -280,29 +265,22 @@ QString UpdateController::statusText(const QDateTime& now, const QLocale& locale
     const QString& app = environment_.displayName;
     const QString offeredVersion = offered_ ? offered_->version : QString();
     switch (state_.kind) {
-    case Kind::idle:
-        return lastCheckText(now, locale).value_or(QStringLiteral("Not checked yet."));
-    case Kind::checking:
-        return QStringLiteral("Checking for updates…");
+    case Kind::idle: return lastCheckText(now, locale).value_or(QStringLiteral("Not checked yet."));
+    case Kind::checking: return QStringLiteral("Checking for updates…");
     case Kind::upToDate: {
         const auto last = lastCheckText(now, locale);
         return QStringLiteral("You're up to date.") + (last ? u' ' + *last : QString());
     }
     case Kind::available:
         return app + u' ' + (state_.feed ? state_.feed->version : QString()) + QStringLiteral(" is available.");
-    case Kind::needsNewerSystem:
-        return state_.feed ? updatetexts::needsNewerSystem(app, *state_.feed) : QString();
+    case Kind::needsNewerSystem: return state_.feed ? updatetexts::needsNewerSystem(app, *state_.feed) : QString();
     case Kind::downloading:
         return QStringLiteral("Downloading %1 %2… %3%")
             .arg(app, offeredVersion, QString::number(std::llround(state_.fraction * 100)));
-    case Kind::verifying:
-        return QStringLiteral("Checking the download…");
-    case Kind::readyToInstall:
-        return app + u' ' + offeredVersion + QStringLiteral(" is ready to install.");
-    case Kind::installing:
-        return QStringLiteral("Installing…");
-    case Kind::failed:
-        return state_.message;
+    case Kind::verifying: return QStringLiteral("Checking the download…");
+    case Kind::readyToInstall: return app + u' ' + offeredVersion + QStringLiteral(" is ready to install.");
+    case Kind::installing: return QStringLiteral("Installing…");
+    case Kind::failed: return state_.message;
     }
     return {};
 }

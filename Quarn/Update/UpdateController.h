@@ -23,8 +23,12 @@
 #include <optional>
 #include <variant>
 
-namespace platform { class UserDefaults; }
-namespace quarnkit { class StagingFolder; }
+namespace platform {
+class UserDefaults;
+}
+namespace quarnkit {
+class StagingFolder;
+}
 
 namespace quarn {
 

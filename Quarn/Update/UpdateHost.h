@@ -23,23 +23,23 @@ namespace quarn {
 class DocumentController;
 
 struct UpdateEnvironment {
-    QString installFolder;          // the running install folder (where Info.json is); empty in none
-    quarnkit::UpdateSource source;  // feed URLs, update key and identifier of the build
-    quarnkit::AppRelease current;   // the running version and build
-    QString displayName;            // the application's name in every sentence
+    QString installFolder;         // the running install folder (where Info.json is); empty in none
+    quarnkit::UpdateSource source; // feed URLs, update key and identifier of the build
+    quarnkit::AppRelease current;  // the running version and build
+    QString displayName;           // the application's name in every sentence
     quarnkit::Chip chip = quarnkit::Chip::x86_64;
-    quarnkit::OSVersion system;     // the running C library's version
-    QString systemName;             // the distribution, for display ("Debian GNU/Linux 12 (bookworm)")
-    uid_t userID = 0;               // the effective user
-    QString temporaryRoot;          // where the private temporary folder is
-    QString updatesFolder;          // the installer script and its log
+    quarnkit::OSVersion system; // the running C library's version
+    QString systemName;         // the distribution, for display ("Debian GNU/Linux 12 (bookworm)")
+    uid_t userID = 0;           // the effective user
+    QString temporaryRoot;      // where the private temporary folder is
+    QString updatesFolder;      // the installer script and its log
     // The team of the running copy's seal; slow (it reads every file), so the
     // controller calls it once, off the UI thread.
     std::function<std::optional<QString>()> readTeam;
 
-    std::chrono::milliseconds launchDelay{8000};    // start to the first automatic check
+    std::chrono::milliseconds launchDelay{8000};      // start to the first automatic check
     std::chrono::milliseconds timerInterval{3600000}; // between due tests
-    std::chrono::milliseconds feedTimeout{20000};    // inactivity of one feed request
+    std::chrono::milliseconds feedTimeout{20000};     // inactivity of one feed request
     std::chrono::milliseconds downloadTimeout{60000}; // inactivity of the archive download
     // From asking to quit to deciding that the quit did not happen.
     std::chrono::milliseconds quitTimeout{5000};

@@ -71,8 +71,9 @@ void UpdateController::download(const UpdateFeed::ChipBuild& build)
     failedDuringCheck_ = false;
     setState({Kind::downloading, std::nullopt, 0, {}});
 
-    download_ = std::make_unique<ArchiveDownload>(updateRequest(build.update.url, userAgent(), environment_.downloadTimeout),
-                                                  staging_->archive(), build.update.size);
+    download_ =
+        std::make_unique<ArchiveDownload>(updateRequest(build.update.url, userAgent(), environment_.downloadTimeout),
+                                          staging_->archive(), build.update.size);
     download_->progress = [this](double fraction) { downloadProgressed(fraction); };
     download_->completion = [this, build](std::optional<UpdateError> error) { downloadFinished(error, build); };
     download_->start();
@@ -162,7 +163,8 @@ void UpdateController::documentsClosed(bool allClosed, const std::vector<QUrl>& 
         return;
     }
     const std::optional<QString> team = runningTeamID();
-    const auto requirement = team ? quarnkit::CodeSignature::requirement(environment_.source.identifier, *team) : std::nullopt;
+    const auto requirement =
+        team ? quarnkit::CodeSignature::requirement(environment_.source.identifier, *team) : std::nullopt;
     if (!requirement) {
         discardDownload();
         fail(UpdateError::untrustedCode);

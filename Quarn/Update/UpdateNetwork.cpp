@@ -40,10 +40,8 @@ QNetworkRequest updateRequest(const QUrl& url, const QString& userAgent, std::ch
 void watchRedirects(QNetworkReply* reply)
 {
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl& target) {
-        if (quarnkit::isSecureURL(target))
-            emit reply->redirectAllowed();
-        else
-            reply->abort();
+        if (quarnkit::isSecureURL(target)) emit reply->redirectAllowed();
+        else reply->abort();
     });
 }
 
@@ -51,10 +49,9 @@ void watchRedirects(QNetworkReply* reply)
 
 FeedFetch::FeedFetch(QNetworkAccessManager& network, std::vector<QUrl> urls, std::set<QString> hosts, QString userAgent,
                      std::chrono::milliseconds inactivity, std::function<void(Result)> completion, QObject* parent)
-    : QObject(parent), network_(network), urls_(std::move(urls)), hosts_(std::move(hosts)), userAgent_(std::move(userAgent)),
-      inactivity_(inactivity), completion_(std::move(completion))
-{
-}
+    : QObject(parent), network_(network), urls_(std::move(urls)), hosts_(std::move(hosts)),
+      userAgent_(std::move(userAgent)), inactivity_(inactivity), completion_(std::move(completion))
+{}
 
 FeedFetch::~FeedFetch()
 {
@@ -125,8 +122,7 @@ class ArchiveDownload::Worker : public QObject {
 public:
     Worker(QNetworkRequest request, QString destination, qint64 expectedSize)
         : request_(std::move(request)), file_(std::move(destination)), expected_(expectedSize)
-    {
-    }
+    {}
 
     void run()
     {
@@ -185,7 +181,8 @@ private:
         if (!failure_ && reply_->error() == QNetworkReply::NoError) received(); // the last bytes
         if (!failure_ && (reply_->error() != QNetworkReply::NoError || !isSuccess(reply_)))
             failure_ = UpdateError::downloadFailed;
-        if (!failure_ && (!file_.flush() || file_.error() != QFileDevice::NoError)) failure_ = UpdateError::downloadFailed;
+        if (!failure_ && (!file_.flush() || file_.error() != QFileDevice::NoError))
+            failure_ = UpdateError::downloadFailed;
         file_.close();
         finish(failure_);
     }

@@ -105,7 +105,8 @@ void ReleaseNotes::setNotes(const QStringList& notes)
         line->setSpacing(9);
         // The dot sits just above the baseline of the note's first line.
         line->addWidget(new NoteDot(QFontMetrics(font).ascent() + 1), 0, Qt::AlignTop);
-        QLabel* text = shelltext::label(clampToLines(note, font, noteWidth, linesPerNote), font, withOpacity(D::paper(), 0.88));
+        QLabel* text =
+            shelltext::label(clampToLines(note, font, noteWidth, linesPerNote), font, withOpacity(D::paper(), 0.88));
         line->addWidget(text, 1);
         rows_->addWidget(row);
     }

@@ -55,10 +55,8 @@ bool showsOffer(Kind kind)
     case Kind::failed:
     case Kind::verifying:
     case Kind::readyToInstall:
-    case Kind::installing:
-        return true;
-    default:
-        return false;
+    case Kind::installing: return true;
+    default: return false;
     }
 }
 
@@ -165,14 +163,9 @@ UpdateView::~UpdateView() = default;
 void UpdateView::run(Action action)
 {
     switch (action) {
-    case Action::none:
-        return;
-    case Action::hide:
-        emit hideRequested();
-        return;
-    case Action::check:
-        updates_.check(UpdateTrigger::menu);
-        return;
+    case Action::none: return;
+    case Action::hide: emit hideRequested(); return;
+    case Action::check: updates_.check(UpdateTrigger::menu); return;
     case Action::cancelCheck:
         updates_.cancelCheck();
         emit hideRequested();
@@ -181,15 +174,9 @@ void UpdateView::run(Action action)
         updates_.later();
         emit hideRequested();
         return;
-    case Action::skip:
-        updates_.skip();
-        return;
-    case Action::install:
-        updates_.install();
-        return;
-    case Action::retry:
-        updates_.retry();
-        return;
+    case Action::skip: updates_.skip(); return;
+    case Action::install: updates_.install(); return;
+    case Action::retry: updates_.retry(); return;
     }
 }
 
@@ -228,9 +215,7 @@ void UpdateView::refresh()
         heading = offered ? name + u' ' + offeredVersion + QStringLiteral(" is available.")
                           : QStringLiteral("Couldn't check for updates.");
         break;
-    default:
-        heading = name + u' ' + offeredVersion + QStringLiteral(" is available.");
-        break;
+    default: heading = name + u' ' + offeredVersion + QStringLiteral(" is available."); break;
     }
     heading_->setText(heading);
     subtitle_->setText(subtitle);
@@ -253,8 +238,8 @@ void UpdateView::refresh()
     if (state.kind == Kind::failed)
         stateLine_->set(QStringLiteral("exclamationmark.triangle.fill"), state.message, D::record());
     if (state.kind == Kind::installing)
-        stateLine_->set(QStringLiteral("arrow.triangle.2.circlepath"), name + QStringLiteral(" will reopen in a moment."),
-                        withOpacity(D::paper(), 0.6));
+        stateLine_->set(QStringLiteral("arrow.triangle.2.circlepath"),
+                        name + QStringLiteral(" will reopen in a moment."), withOpacity(D::paper(), 0.6));
     const auto& note = updates_.note();
     if (note) noteLine_->set(QStringLiteral("doc"), *note, withOpacity(D::paper(), 0.6));
     noteBox_->setVisible(note.has_value());
@@ -277,18 +262,21 @@ void UpdateView::refresh()
         break;
     case Kind::available:
     case Kind::readyToInstall:
-        setButtons(true, Button{QStringLiteral("Later"), Action::later, true, true}, Button{main, Action::install, true, true});
+        setButtons(true, Button{QStringLiteral("Later"), Action::later, true, true},
+                   Button{main, Action::install, true, true});
         break;
     case Kind::failed:
         if (offered)
-            setButtons(true, Button{QStringLiteral("Later"), Action::later, true, true}, Button{main, Action::retry, true, true});
+            setButtons(true, Button{QStringLiteral("Later"), Action::later, true, true},
+                       Button{main, Action::retry, true, true});
         else
             setButtons(false, Button{QStringLiteral("Close"), Action::later, true, true},
                        Button{QStringLiteral("Try Again"), Action::retry, true, true});
         break;
     case Kind::downloading:
     case Kind::verifying:
-        setButtons(false, Button{QStringLiteral("Cancel"), Action::later, true, true}, Button{main, Action::none, false, false});
+        setButtons(false, Button{QStringLiteral("Cancel"), Action::later, true, true},
+                   Button{main, Action::none, false, false});
         break;
     case Kind::installing:
         setButtons(false, std::nullopt, Button{QStringLiteral("Installing…"), Action::none, false, false});
@@ -316,8 +304,8 @@ void UpdateView::fitToContent()
     for (QWidget* w : findChildren<QWidget*>()) w->updateGeometry();
     for (QLayout* l : findChildren<QLayout*>()) l->invalidate();
     if (QLayout* l = layout()) l->activate();
-    const int wanted = layout() && layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(panelWidth)
-                                                                 : sizeHint().height();
+    const int wanted =
+        layout() && layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(panelWidth) : sizeHint().height();
     // A size out of reason leaves the window as it is.
     if (wanted <= 1 || wanted >= 2000) return;
     if (width() == panelWidth && height() == wanted && minimumHeight() == wanted) return;

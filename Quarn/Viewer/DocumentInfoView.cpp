@@ -54,8 +54,7 @@ DocumentInfoView::DocumentInfoView(ViewerModel* model, quarnkit::QuarnDocument* 
     if (info_) draft_ = info_->metadata;
     build();
 
-    if (document_)
-        connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &DocumentInfoView::refresh);
+    if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &DocumentInfoView::refresh);
     connect(qApp, &QApplication::focusChanged, this, &DocumentInfoView::focusMoved);
 }
 
@@ -193,9 +192,9 @@ QString DocumentInfoView::summary() const
 
 QString DocumentInfoView::summaryLine(std::optional<qint64> fileSize, std::optional<int> pageCount)
 {
-    QString text = fileSize ? QLocale().formattedDataSize(*fileSize, 1, QLocale::DataSizeSIFormat) +
-                                  QStringLiteral(", ")
-                            : tr("Not saved yet, ");
+    QString text = fileSize
+                       ? QLocale().formattedDataSize(*fileSize, 1, QLocale::DataSizeSIFormat) + QStringLiteral(", ")
+                       : tr("Not saved yet, ");
     if (pageCount) text += *pageCount == 1 ? tr("1 page") : tr("%1 pages").arg(*pageCount);
     return text;
 }
@@ -362,15 +361,16 @@ void DocumentInfoPopover::hideEvent(QHideEvent* event)
 void DocumentInfoPopover::follow(ViewerModel* model, QWidget* anchor)
 {
     if (!model || !anchor) return;
-    QObject::connect(&DocumentActions::of(*model), &DocumentActions::infoPresentedChanged, anchor, [model, anchor](bool presented) {
-        DocumentInfoPopover* shown = shownFor(anchor);
-        if (presented && !shown && model->document()) {
-            auto* popover = new DocumentInfoPopover(model, model->document(), anchor);
-            popover->present();
-        } else if (!presented && shown) {
-            shown->close();
-        }
-    });
+    QObject::connect(&DocumentActions::of(*model), &DocumentActions::infoPresentedChanged, anchor,
+                     [model, anchor](bool presented) {
+                         DocumentInfoPopover* shown = shownFor(anchor);
+                         if (presented && !shown && model->document()) {
+                             auto* popover = new DocumentInfoPopover(model, model->document(), anchor);
+                             popover->present();
+                         } else if (!presented && shown) {
+                             shown->close();
+                         }
+                     });
 }
 
 DocumentInfoPopover* DocumentInfoPopover::shownFor(QWidget* anchor)

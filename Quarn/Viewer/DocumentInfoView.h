@@ -19,7 +19,9 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

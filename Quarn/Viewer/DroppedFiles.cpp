@@ -55,8 +55,7 @@ protected:
             if (open_) open_(*path);
             return true;
         }
-        default:
-            return QObject::eventFilter(watched, event);
+        default: return QObject::eventFilter(watched, event);
         }
     }
 

@@ -22,7 +22,8 @@ public:
     // those added before it.
     PageInteraction& add(std::unique_ptr<PageInteraction> interaction);
     // The interaction of type T, if there is one.
-    template <typename T> T* find() const
+    template <typename T>
+    T* find() const
     {
         for (const auto& each : all_)
             if (auto* found = dynamic_cast<T*>(each.get())) return found;
@@ -32,14 +33,16 @@ public:
     PageLinks& links() const { return *links_; }
 
     // Offers an event to each in turn: true when one took it.
-    template <typename F> bool offer(F&& takes) const
+    template <typename F>
+    bool offer(F&& takes) const
     {
         for (const auto& each : all_)
             if (takes(*each)) return true;
         return false;
     }
     // Tells each of them something.
-    template <typename F> void tell(F&& told) const
+    template <typename F>
+    void tell(F&& told) const
     {
         for (const auto& each : all_) told(*each);
     }

@@ -60,8 +60,7 @@ void PagePlacement::readPage(const quarnkit::QuarnDocument& document, int page)
     try {
         geometries_[page] = quarnkit::DocumentPages::geometry(document, page);
         layout_.sizes[page] = geometries_[page].displaySize;
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 std::vector<int> PagePlacement::changedPages(const std::vector<platform::PdfSize>& sizes) const
@@ -142,7 +141,7 @@ QPointF PagePlacement::contentOrigin() const
                          ? std::floor((view.width() - content.width()) / 2.0) + heldShift_
                          : -area_.horizontalScrollBar()->value();
     const double y = content.height() < view.height() ? std::floor((view.height() - content.height()) / 2.0)
-                                                       : -area_.verticalScrollBar()->value();
+                                                      : -area_.verticalScrollBar()->value();
     return {x, y};
 }
 
@@ -211,10 +210,7 @@ std::vector<int> PagePlacement::pagesIn(const QRectF& viewportArea) const
     return layout_.pagesIn(QRectF((viewportArea.topLeft() - origin) / scale_, viewportArea.size() / scale_));
 }
 
-bool PagePlacement::overflowsHorizontally() const
-{
-    return contentPixels().width() > area_.viewport()->width() + 1;
-}
+bool PagePlacement::overflowsHorizontally() const { return contentPixels().width() > area_.viewport()->width() + 1; }
 
 QPointF PagePlacement::contentPoint(const quarnkit::PageDestination& destination) const
 {
@@ -231,8 +227,8 @@ PagePlacement::Anchor PagePlacement::topLeftAnchor(int currentPage) const
     const QRectF rect = pageRect(anchor.page);
     // Across, the page's own extent (centred content has room beside it);
     // down, the exact offset, so that the gap above a page keeps its place too.
-    anchor.display = QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_.sizes[anchor.page].width),
-                             -rect.top() / scale_);
+    anchor.display =
+        QPointF(std::clamp(-rect.left() / scale_, 0.0, layout_.sizes[anchor.page].width), -rect.top() / scale_);
     return anchor;
 }
 

@@ -18,7 +18,9 @@
 
 class QAbstractScrollArea;
 
-namespace quarnkit { class QuarnDocument; }
+namespace quarnkit {
+class QuarnDocument;
+}
 
 namespace quarn {
 

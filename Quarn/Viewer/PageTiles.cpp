@@ -107,7 +107,9 @@ void PageTiles::requestMissing()
     });
     // Prefetch only while it leaves room: tiles fetched ahead must never push
     // out the tiles on screen.
-    const auto bytesOf = [](const TileRequest& tile) { return std::size_t(tile.clip.width()) * tile.clip.height() * 4; };
+    const auto bytesOf = [](const TileRequest& tile) {
+        return std::size_t(tile.clip.width()) * tile.clip.height() * 4;
+    };
     std::size_t onScreen = 0;
     for (const TileRequest& tile : tilesIn(view)) onScreen += bytesOf(tile);
     renderer_->setFloor(2 * onScreen);

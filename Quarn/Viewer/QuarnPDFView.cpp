@@ -33,10 +33,8 @@ using quarnkit::PageSelection;
 using quarnkit::PdfDisplayMode;
 
 QuarnPDFView::QuarnPDFView(QWidget* parent)
-    : QAbstractScrollArea(parent),
-      placement_(std::make_unique<PagePlacement>(*this)),
-      tiles_(std::make_unique<PageTiles>(*this)),
-      background_(quarnkit::Design::canvas())
+    : QAbstractScrollArea(parent), placement_(std::make_unique<PagePlacement>(*this)),
+      tiles_(std::make_unique<PageTiles>(*this)), background_(quarnkit::Design::canvas())
 {
     style_ = quarnkit::ToolStyle{};
     interactions_ = std::make_unique<PageInteractions>(*this);
@@ -201,7 +199,8 @@ void QuarnPDFView::updateScrollBars()
     const QSize content = placement_->contentPixels();
     const QSize view = viewport()->size();
     withoutTracking([&] {
-        horizontalScrollBar()->setRange(0, placement_->heldShift() != 0 ? 0 : std::max(0, content.width() - view.width()));
+        horizontalScrollBar()->setRange(0,
+                                        placement_->heldShift() != 0 ? 0 : std::max(0, content.width() - view.width()));
         horizontalScrollBar()->setPageStep(view.width());
         verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
         verticalScrollBar()->setPageStep(view.height());
@@ -447,16 +446,14 @@ void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> ope
         return;
     }
     // The timer belongs to the view: a view that goes away ends the wait.
-    QTimer::singleShot(attempt < 80 ? 25 : 250, this,
-                       [this, attempt, operation = std::move(operation)]() mutable { whenReady(attempt + 1, std::move(operation)); });
+    QTimer::singleShot(attempt < 80 ? 25 : 250, this, [this, attempt, operation = std::move(operation)]() mutable {
+        whenReady(attempt + 1, std::move(operation));
+    });
 }
 
 // ---------------------------------------------------------------- events
 
-void QuarnPDFView::holdPlaceOnNextResize()
-{
-    holdPlace_ = true;
-}
+void QuarnPDFView::holdPlaceOnNextResize() { holdPlace_ = true; }
 
 void QuarnPDFView::resizeEvent(QResizeEvent* event)
 {
@@ -467,8 +464,8 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
         const int cw = placement_->contentPixels().width();
         const int oldView = viewport()->width() - (event->size().width() - event->oldSize().width());
         const int shift = placement_->heldShift();
-        const double oldX = shift != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + shift
-                                                       : -horizontalScrollBar()->value();
+        const double oldX =
+            shift != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + shift : -horizontalScrollBar()->value();
         const PagePlacement::Anchor kept = placement_->topLeftAnchor(currentPage_);
         placement_->setHeldShift(0);
         const int newView = viewport()->width();
@@ -580,12 +577,8 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
         return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
     };
     switch (event->key()) {
-    case Qt::Key_Home:
-        goToFirstPage(*this);
-        return;
-    case Qt::Key_End:
-        goToLastPage(*this);
-        return;
+    case Qt::Key_Home: goToFirstPage(*this); return;
+    case Qt::Key_End: goToLastPage(*this); return;
     case Qt::Key_PageDown:
     case Qt::Key_Space:
         if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ShiftModifier)) {
@@ -610,8 +603,7 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     QAbstractScrollArea::keyPressEvent(event);
 }
@@ -665,12 +657,8 @@ void QuarnPDFView::updateCursor(QPointF viewportPoint)
     case MarkupTool::highlight:
     case MarkupTool::underline:
     case MarkupTool::strikethrough:
-    case MarkupTool::text:
-        shape = Qt::IBeamCursor;
-        break;
-    default:
-        shape = Qt::CrossCursor;
-        break;
+    case MarkupTool::text: shape = Qt::IBeamCursor; break;
+    default: shape = Qt::CrossCursor; break;
     }
     if (viewport()->cursor().shape() != shape) viewport()->setCursor(shape);
 }

@@ -141,7 +141,6 @@ public:
     // Takes the window's tool and its style; acts only when the tool changed.
     void setTool(quarnkit::MarkupTool tool, const quarnkit::ToolStyle& style);
 
-
     // ------------------------------------------------------------ interactions
 
     // What the mouse and keys reach before the view's scrolling and paging:
@@ -181,7 +180,8 @@ private:
     void relayout();
     void updateScrollBars();
     void scrollToContentPoint(QPointF contentPoint, bool horizontal);
-    template <typename F> void withoutTracking(F&& change);
+    template <typename F>
+    void withoutTracking(F&& change);
     void setScaleInternal(double scale, std::optional<QPointF> anchorInViewport);
     void takeScaleOver();
     void applyAutoScale();
@@ -204,7 +204,7 @@ private:
     bool holdPlace_ = false;
 
     int currentPage_ = -1;
-    bool jumping_ = false; // the current page is set by the caller, not by the scroll position
+    bool jumping_ = false;              // the current page is set by the caller, not by the scroll position
     ReadingHistory* history_ = nullptr; // a child
     std::vector<int> lastVisible_;
     double shownScale_ = -1.0;

@@ -24,10 +24,8 @@ void showShareFailure(QWidget* window, const QString& description)
                                 QMessageBox::Ok, window);
     box->setInformativeText(description);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    if (window)
-        box->setWindowModality(Qt::WindowModal);
-    else
-        box->setWindowModality(Qt::ApplicationModal);
+    if (window) box->setWindowModality(Qt::WindowModal);
+    else box->setWindowModality(Qt::ApplicationModal);
     box->open();
 }
 
@@ -58,9 +56,8 @@ void ShareMenu::offer(const DocumentActions& actions, QWidget* anchor, QWidget* 
     auto* menu = new ShareMenu(file, owner);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QPointer<QWidget> sheetOn(window);
-    connect(menu, &ShareMenu::failed, menu, [sheetOn](const QString& description) {
-        showShareFailure(sheetOn, description);
-    });
+    connect(menu, &ShareMenu::failed, menu,
+            [sheetOn](const QString& description) { showShareFailure(sheetOn, description); });
     menu->popup(at);
 }
 

@@ -113,10 +113,10 @@ std::optional<QSizeF> SlideshowView::drawnSize() const
     if (!document_ || page_ >= pageCount()) return std::nullopt;
     try {
         const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*document_, page_);
-        const platform::PdfSize drawn = quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
+        const platform::PdfSize drawn =
+            quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
         if (drawn.width > 1 && drawn.height > 1) return QSizeF(drawn.width, drawn.height);
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return std::nullopt;
 }
 
@@ -255,8 +255,7 @@ void SlideshowCounter::paintEvent(QPaintEvent*)
 
 // ---------------------------------------------------------------- slideshow
 
-Slideshow::Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget* host,
-                     std::function<void(int)> onExit)
+Slideshow::Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget* host, std::function<void(int)> onExit)
     : window_(std::make_unique<SlideshowWindow>()), onExit_(std::move(onExit)), host_(host)
 {
     if (screen) {
@@ -307,9 +306,10 @@ void Slideshow::start(int page)
     const QPointer<Slideshow> self(this);
     pageObserver_ = connect(pages_, &SlideshowView::pageChanged, this, &Slideshow::showCounter);
     // Leaving the application keeps the counter shown until the next fade.
-    activeObserver_ = connect(qApp, &QGuiApplication::applicationStateChanged, this, [self](Qt::ApplicationState state) {
-        if (self && state != Qt::ApplicationActive) self->hideWork_.stop();
-    });
+    activeObserver_ =
+        connect(qApp, &QGuiApplication::applicationStateChanged, this, [self](Qt::ApplicationState state) {
+            if (self && state != Qt::ApplicationActive) self->hideWork_.stop();
+        });
     showCounter();
 }
 
@@ -372,10 +372,8 @@ bool Slideshow::handleSlideshowKey(QKeyEvent* event)
             showCounter(); // at either end: nothing moves, the counter says where we are
             return;
         }
-        if (forward)
-            pages_->goToNextPage();
-        else
-            pages_->goToPreviousPage();
+        if (forward) pages_->goToNextPage();
+        else pages_->goToPreviousPage();
         pages_->hidePointerUntilMoved();
     };
     switch (event->key()) {
@@ -383,31 +381,18 @@ bool Slideshow::handleSlideshowKey(QKeyEvent* event)
     case Qt::Key_Backspace:
     case Qt::Key_PageUp:
     case Qt::Key_Left:
-    case Qt::Key_Up:
-        step(false);
-        return true;
+    case Qt::Key_Up: step(false); return true;
     case Qt::Key_Return:
     case Qt::Key_N:
     case Qt::Key_Enter:
     case Qt::Key_PageDown:
     case Qt::Key_Right:
-    case Qt::Key_Down:
-        step(true);
-        return true;
-    case Qt::Key_Space:
-        step(flags != Qt::ShiftModifier);
-        return true;
-    case Qt::Key_Escape:
-        end();
-        return true;
-    case Qt::Key_Home:
-        pages_->goToFirstPage();
-        return true;
-    case Qt::Key_End:
-        pages_->goToLastPage();
-        return true;
-    default:
-        return false;
+    case Qt::Key_Down: step(true); return true;
+    case Qt::Key_Space: step(flags != Qt::ShiftModifier); return true;
+    case Qt::Key_Escape: end(); return true;
+    case Qt::Key_Home: pages_->goToFirstPage(); return true;
+    case Qt::Key_End: pages_->goToLastPage(); return true;
+    default: return false;
     }
 }
 
@@ -418,10 +403,8 @@ void Slideshow::advance(bool forward)
         showCounter();
         return;
     }
-    if (forward)
-        pages_->goToNextPage();
-    else
-        pages_->goToPreviousPage();
+    if (forward) pages_->goToNextPage();
+    else pages_->goToPreviousPage();
     pages_->hidePointerUntilMoved();
 }
 

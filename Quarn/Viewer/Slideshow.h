@@ -130,8 +130,7 @@ public:
     static constexpr int fadeInMs = 150;
     static constexpr int fadeOutMs = 450;
 
-    Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget* host,
-              std::function<void(int page)> onExit);
+    Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget* host, std::function<void(int page)> onExit);
     ~Slideshow() override;
 
     // The running slideshow, if any.

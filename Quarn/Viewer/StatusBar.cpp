@@ -1,6 +1,5 @@
 #include "Quarn/Viewer/StatusBar.h"
 
-
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -195,8 +194,8 @@ StatusBar::StatusBar(ViewerModel* model, QWidget* parent) : QWidget(parent), mod
         this);
     displayMode_->setFixedSize(38, 26);
     viewGroup->addWidget(displayMode_);
-    slideshow_ = new StatusIconButton(QStringLiteral("play.fill"), withKey(tr("Slideshow"), ShortcutCommand::slideshow),
-                                      this);
+    slideshow_ =
+        new StatusIconButton(QStringLiteral("play.fill"), withKey(tr("Slideshow"), ShortcutCommand::slideshow), this);
     connect(slideshow_, &QAbstractButton::clicked, this, &StatusBar::slideshowRequested);
     viewGroup->addWidget(slideshow_);
     row->addLayout(viewGroup);
@@ -277,16 +276,11 @@ void StatusBar::setPageTotal(int total)
 
 void StatusBar::refreshPageDraft()
 {
-    if (pageTotal_ < 1 || !model_)
-        pageField_->clear();
-    else
-        pageField_->setText(QString::number(model_->pageIndex() + 1));
+    if (pageTotal_ < 1 || !model_) pageField_->clear();
+    else pageField_->setText(QString::number(model_->pageIndex() + 1));
 }
 
-void StatusBar::refreshZoomDraft()
-{
-    zoomField_->setText(ZoomLevel::label(model_ ? model_->zoom() : 1.0));
-}
+void StatusBar::refreshZoomDraft() { zoomField_->setText(ZoomLevel::label(model_ ? model_->zoom() : 1.0)); }
 
 void StatusBar::refreshStates()
 {
@@ -378,8 +372,12 @@ std::vector<ChromeMenuItem> StatusBar::displayModeItems() const
                          }});
     }
     items.push_back(ChromeMenuItem::separator());
-    items.push_back({tr("Show Cover Separately"), model && model->coverSeparately(),
-                     model && quarnkit::showsSpreads(model->displayMode()), QString(), {}, [model] {
+    items.push_back({tr("Show Cover Separately"),
+                     model && model->coverSeparately(),
+                     model && quarnkit::showsSpreads(model->displayMode()),
+                     QString(),
+                     {},
+                     [model] {
                          if (!model) return;
                          model->setCoverSeparately(!model->coverSeparately());
                          model->applyDisplayMode();

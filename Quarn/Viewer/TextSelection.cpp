@@ -59,7 +59,8 @@ const TextSelection::PageChars& TextSelection::charsOf(int page) const
         int line = 0;
         for (const auto& block : text.blocks) {
             for (const auto& textLine : block.lines) {
-                for (const auto& c : textLine.chars) cache->chars.push_back({c.code, c.quad, c.quad.bounds(), line, false});
+                for (const auto& c : textLine.chars)
+                    cache->chars.push_back({c.code, c.quad, c.quad.bounds(), line, false});
                 if (!textLine.chars.empty()) cache->chars.back().lineEnd = true;
                 ++line;
             }
@@ -93,7 +94,8 @@ std::optional<Qt::CursorShape> TextSelection::cursor(QPointF viewportPoint) cons
 {
     const auto page = view_.placement().pageAt(viewportPoint, false);
     if (!page) return std::nullopt;
-    const auto cached = std::find_if(pages_.begin(), pages_.end(), [&](const auto& entry) { return entry.first == *page; });
+    const auto cached =
+        std::find_if(pages_.begin(), pages_.end(), [&](const auto& entry) { return entry.first == *page; });
     if (cached == pages_.end()) return std::nullopt;
     const PdfPoint point = view_.placement().convertToPage(viewportPoint, *page);
     const auto& chars = cached->second->chars;
@@ -154,8 +156,10 @@ void TextSelection::selectBetween(const Anchor& from, const Anchor& to)
             text += QString::fromUcs4(&c.code, 1);
             const bool lastOfLine = c.lineEnd || i + 1 == end || chars[i + 1].line != c.line;
             if (lastOfLine) {
-                piece.quads.push_back({{lineBox.minX(), lineBox.maxY()}, {lineBox.maxX(), lineBox.maxY()},
-                                       {lineBox.minX(), lineBox.minY()}, {lineBox.maxX(), lineBox.minY()}});
+                piece.quads.push_back({{lineBox.minX(), lineBox.maxY()},
+                                       {lineBox.maxX(), lineBox.maxY()},
+                                       {lineBox.minX(), lineBox.minY()},
+                                       {lineBox.maxX(), lineBox.minY()}});
                 lineBox = {};
                 if (c.lineEnd && i + 1 < end) text += QLatin1Char('\n');
             }
@@ -178,8 +182,8 @@ void TextSelection::selectWordAt(QPointF viewportPoint)
     int index = std::clamp(hit->index, 0, int(chars.size()) - 1);
     if (index > 0 && !chars[index].box.contains(view_.placement().convertToPage(viewportPoint, hit->page))) --index;
     const auto isWord = [&](int i) {
-        return i >= 0 && i < int(chars.size()) && chars[i].line == chars[index].line &&
-               QChar::isLetterOrNumber(chars[i].code);
+        return i >= 0 && i < int(chars.size()) && chars[i].line == chars[index].line
+               && QChar::isLetterOrNumber(chars[i].code);
     };
     if (!isWord(index)) return;
     int begin = index, end = index + 1;
@@ -289,8 +293,10 @@ void TextSelection::paintSelection(QPainter& painter, const PageSelection& selec
         QPainterPath path;
         for (const platform::PdfQuad& quad : piece.quads) {
             QPolygonF polygon;
-            polygon << view_.placement().convertFromPage(quad.ul, piece.page) << view_.placement().convertFromPage(quad.ur, piece.page)
-                    << view_.placement().convertFromPage(quad.lr, piece.page) << view_.placement().convertFromPage(quad.ll, piece.page);
+            polygon << view_.placement().convertFromPage(quad.ul, piece.page)
+                    << view_.placement().convertFromPage(quad.ur, piece.page)
+                    << view_.placement().convertFromPage(quad.lr, piece.page)
+                    << view_.placement().convertFromPage(quad.ll, piece.page);
             path.addPolygon(polygon);
             path.closeSubpath();
         }

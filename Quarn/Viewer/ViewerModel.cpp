@@ -13,8 +13,7 @@ namespace quarn {
 using namespace quarnkit;
 
 ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore* positions, QObject* parent)
-    : QObject(parent),
-      defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
+    : QObject(parent), defaults_(defaults ? *defaults : platform::UserDefaults::standard()),
       positions_(positions ? *positions : ReadingPositionStore::shared()),
       displayMode_(ReaderPreferences::defaultMode(defaults_))
 {
@@ -25,11 +24,12 @@ ViewerModel::ViewerModel(platform::UserDefaults* defaults, ReadingPositionStore*
 
 ViewerModel::~ViewerModel() = default;
 
-template <typename T, typename Signal> bool ViewerModel::assign(T& field, const T& value, Signal signal)
+template <typename T, typename Signal>
+bool ViewerModel::assign(T& field, const T& value, Signal signal)
 {
     if (field == value) return false;
     field = value;
-    emit (this->*signal)(value);
+    emit(this->*signal)(value);
     emit changed();
     return true;
 }
@@ -53,10 +53,12 @@ void ViewerModel::openFile(const QString& path)
     if (openFileHandler) openFileHandler(path);
 }
 
-
 // ---------------------------------------------------------------- what the view shows
 
-void ViewerModel::focusPageField() { assign(pageFieldToken_, pageFieldToken_ + 1, &ViewerModel::pageFieldTokenChanged); }
+void ViewerModel::focusPageField()
+{
+    assign(pageFieldToken_, pageFieldToken_ + 1, &ViewerModel::pageFieldTokenChanged);
+}
 
 void ViewerModel::notePage(int index, int count)
 {
@@ -92,16 +94,17 @@ void ViewerModel::setDisplayMode(DisplayMode mode)
     if (assign(displayMode_, mode, &ViewerModel::displayModeChanged)) applyDisplayMode();
 }
 
-void ViewerModel::setCoverSeparately(bool cover) { assign(coverSeparately_, cover, &ViewerModel::coverSeparatelyChanged); }
+void ViewerModel::setCoverSeparately(bool cover)
+{
+    assign(coverSeparately_, cover, &ViewerModel::coverSeparatelyChanged);
+}
 
 void ViewerModel::applyDisplayMode()
 {
     if (pdfView_) {
         emit displayRequested(displayMode_, coverSeparately_, pageIndex_);
-        if (zoomFit_ == ZoomPreset::fitPage)
-            fitPage();
-        else if (zoomFit_ == ZoomPreset::fitWidth)
-            fitWidth();
+        if (zoomFit_ == ZoomPreset::fitPage) fitPage();
+        else if (zoomFit_ == ZoomPreset::fitWidth) fitWidth();
     }
     scheduleReadingPositionSave();
 }
@@ -178,8 +181,8 @@ void ViewerModel::stop()
 
 void ViewerModel::viewAttached()
 {
-    pageSignature_ = document_ && document_->pageMapReady() ? std::optional<size_t>(document_->pageSignature())
-                                                            : std::nullopt;
+    pageSignature_ =
+        document_ && document_->pageMapReady() ? std::optional<size_t>(document_->pageSignature()) : std::nullopt;
 }
 
 void ViewerModel::documentChanged()
@@ -226,12 +229,9 @@ std::optional<ReadingPosition> ViewerModel::currentPosition() const
     ReadingPosition position;
     position.page = readingPoint_->page;
     position.point = readingPoint_->point;
-    if (zoomFit_ == ZoomPreset::fitPage)
-        position.zoom = ReadingZoom::fitPage();
-    else if (zoomFit_ == ZoomPreset::fitWidth)
-        position.zoom = ReadingZoom::fitWidth();
-    else
-        position.zoom = ReadingZoom::fixed(viewScale_.value_or(zoom_));
+    if (zoomFit_ == ZoomPreset::fitPage) position.zoom = ReadingZoom::fitPage();
+    else if (zoomFit_ == ZoomPreset::fitWidth) position.zoom = ReadingZoom::fitWidth();
+    else position.zoom = ReadingZoom::fixed(viewScale_.value_or(zoom_));
     position.mode = displayMode_;
     position.coverSeparately = coverSeparately_;
     return position;

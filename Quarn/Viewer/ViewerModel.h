@@ -21,7 +21,9 @@
 #include <functional>
 #include <optional>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarn {
 
@@ -149,7 +151,8 @@ signals:
 
 private:
     // Assigns a published value and reports it, only when it changed.
-    template <typename T, typename Signal> bool assign(T& field, const T& value, Signal signal);
+    template <typename T, typename Signal>
+    bool assign(T& field, const T& value, Signal signal);
     void setZoomFit(std::optional<quarnkit::ZoomPreset> fit);
     // Runs `work` after `ms` unless the window stops first or the model goes.
     void later(int ms, std::function<void()> work);

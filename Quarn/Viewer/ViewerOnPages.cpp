@@ -23,8 +23,8 @@ namespace {
 
 bool isTextInput(const QWidget* widget)
 {
-    return qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
-           qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget);
+    return qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget)
+           || qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget);
 }
 
 // The application-wide key filter of one window's page view: sees key
@@ -87,8 +87,8 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
     QObject::connect(&model, &ViewerModel::displayRequested, &view,
                      [&view](quarnkit::DisplayMode mode, bool cover, std::optional<int> keep) {
                          view.applyDisplay(mode, cover);
-                         if (keep && view.quarnDocument() && *keep >= 0 && *keep < view.pageCount() &&
-                             view.currentPageIndex() != *keep)
+                         if (keep && view.quarnDocument() && *keep >= 0 && *keep < view.pageCount()
+                             && view.currentPageIndex() != *keep)
                              view.goToPage(*keep);
                      });
     QObject::connect(&model, &ViewerModel::scaleRequested, &view, [&view](double scale) {
@@ -96,7 +96,8 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
         view.setScaleFactor(scale);
     });
     QObject::connect(&model, &ViewerModel::fitRequested, &view, [&view, self](ZoomPreset fit, bool spreads, bool keep) {
-        const std::optional<double> scale = fit == ZoomPreset::fitWidth ? view.fitWidth(spreads) : view.fitPage(spreads, keep);
+        const std::optional<double> scale =
+            fit == ZoomPreset::fitWidth ? view.fitWidth(spreads) : view.fitPage(spreads, keep);
         self->noteFitted(scale);
     });
     QObject::connect(&model, &ViewerModel::pageRequested, &view,
@@ -104,7 +105,8 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
     QObject::connect(&model, &ViewerModel::focusRequested, &view, [&view] {
         if (!view.hasFocus()) view.setFocus(Qt::OtherFocusReason);
     });
-    QObject::connect(&model, &ViewerModel::slideshowRequested, &view, [&view, self] { Slideshow::startFor(*self, view); });
+    QObject::connect(&model, &ViewerModel::slideshowRequested, &view,
+                     [&view, self] { Slideshow::startFor(*self, view); });
     new PageKeys(view, model);
 }
 
@@ -152,29 +154,20 @@ bool handlePageKey(QuarnPDFView& view, QKeyEvent* event, QObject* receiver)
     case Qt::Key_PageDown:
     case Qt::Key_Down:
     case Qt::Key_Up:
-    case Qt::Key_Space:
-        focusView();
-        return false;
+    case Qt::Key_Space: focusView(); return false;
     case Qt::Key_Left:
     case Qt::Key_Right:
         // With a mark selected the arrows move it.
         if (!view.interactions().holdArrows() && !view.placement().overflowsHorizontally()) {
-            if (event->key() == Qt::Key_Left)
-                goToPreviousPage(view);
-            else
-                goToNextPage(view);
+            if (event->key() == Qt::Key_Left) goToPreviousPage(view);
+            else goToNextPage(view);
             return true;
         }
         focusView();
         return false;
-    case Qt::Key_End:
-        goToLastPage(view);
-        return true;
-    case Qt::Key_Home:
-        goToFirstPage(view);
-        return true;
-    default:
-        return false;
+    case Qt::Key_End: goToLastPage(view); return true;
+    case Qt::Key_Home: goToFirstPage(view); return true;
+    default: return false;
     }
 }
 

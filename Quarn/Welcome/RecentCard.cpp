@@ -81,7 +81,8 @@ void RecentCard::setItem(const RecentItem& item, bool removable)
 
 QSize RecentCard::sizeHint() const
 {
-    return {120, thumbnailHeight + textGap + QFontMetrics(nameFont()).height() + 2 + QFontMetrics(subtitleFont()).height()};
+    return {120,
+            thumbnailHeight + textGap + QFontMetrics(nameFont()).height() + 2 + QFontMetrics(subtitleFont()).height()};
 }
 
 void RecentCard::paintEvent(QPaintEvent*)
@@ -100,14 +101,16 @@ void RecentCard::paintEvent(QPaintEvent*)
     if (!thumbnail) thumbnails_.request(item_);
     else if (thumbnail->kind == Result::Kind::image && !thumbnail->image.isNull()) {
         const QRectF room = block.adjusted(12, 12, -12, -12);
-        const QSizeF size = (QSizeF(thumbnail->image.size()) / thumbnail->image.devicePixelRatio()).scaled(room.size(), Qt::KeepAspectRatio);
+        const QSizeF size = (QSizeF(thumbnail->image.size()) / thumbnail->image.devicePixelRatio())
+                                .scaled(room.size(), Qt::KeepAspectRatio);
         const QRectF picture(room.center() - QPointF(size.width() / 2, size.height() / 2), size);
         paintShadow(p, picture);
         p.drawImage(picture, thumbnail->image);
     } else {
         const bool locked = thumbnail->kind == Result::Kind::locked;
         drawSymbol(p, locked ? QStringLiteral("lock.fill") : QStringLiteral("doc"),
-                   QRectF(block.center() - QPointF(9, 9), QSizeF(18, 18)), withOpacity(D::paper(), locked ? 0.45 : 0.35));
+                   QRectF(block.center() - QPointF(9, 9), QSizeF(18, 18)),
+                   withOpacity(D::paper(), locked ? 0.45 : 0.35));
     }
     p.setPen(QPen(withOpacity(D::paper(), showsHover() ? 0.3 : 0.12), 1));
     p.drawPath(plate);
@@ -122,7 +125,8 @@ void RecentCard::paintEvent(QPaintEvent*)
     p.setFont(subtitleFont());
     p.setPen(withOpacity(D::paper(), 0.55));
     p.drawText(QRectF(text.left(), text.top() + nameMetrics.height() + 2, text.width(), subtitleMetrics.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, subtitleMetrics.elidedText(item_.subtitle, Qt::ElideLeft, int(text.width())));
+               Qt::AlignLeft | Qt::AlignVCenter,
+               subtitleMetrics.elidedText(item_.subtitle, Qt::ElideLeft, int(text.width())));
 }
 
 QMenu* RecentCard::makeMenu()
@@ -140,10 +144,7 @@ QMenu* RecentCard::makeMenu()
     return menu;
 }
 
-void RecentCard::contextMenuEvent(QContextMenuEvent* event)
-{
-    makeMenu()->popup(event->globalPos());
-}
+void RecentCard::contextMenuEvent(QContextMenuEvent* event) { makeMenu()->popup(event->globalPos()); }
 
 // ---------------------------------------------------------------- grid
 

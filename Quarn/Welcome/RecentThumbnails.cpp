@@ -38,7 +38,8 @@ RecentItem RecentItem::fromEntry(const quarnkit::HistoryEntry& entry, const QStr
     const QString name = entry.title ? *entry.title : entry.fileName();
     const QString subtitle =
         quarnkit::RelativeDay::label(entry.lastOpened, now, quarnkit::LibraryCalendar::current(), QLocale());
-    return {entry.id, path, name, subtitle, LibraryThumbnails::cacheKey(quarnkit::standardizedPath(path), modifiedAt(path))};
+    return {entry.id, path, name, subtitle,
+            LibraryThumbnails::cacheKey(quarnkit::standardizedPath(path), modifiedAt(path))};
 }
 
 RecentItem RecentItem::fromResult(const quarnkit::ExploreItem& item)
@@ -73,16 +74,16 @@ void RecentThumbnails::request(const RecentItem& item)
     if (!pending_.insert(item.key).second) return;
     // Several at once on the shared workers; the answer comes back only
     // while this cache still exists.
-    QThreadPool::globalInstance()->start([guard = QPointer<RecentThumbnails>(this), render = render_, path = item.path,
-                                          key = item.key] {
-        Result result = render(path);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, result = std::move(result), key] {
-                if (guard) guard->store(result, key);
-            },
-            Qt::QueuedConnection);
-    });
+    QThreadPool::globalInstance()->start(
+        [guard = QPointer<RecentThumbnails>(this), render = render_, path = item.path, key = item.key] {
+            Result result = render(path);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, result = std::move(result), key] {
+                    if (guard) guard->store(result, key);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void RecentThumbnails::store(const Result& result, const QString& key)

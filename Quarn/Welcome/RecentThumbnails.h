@@ -18,7 +18,9 @@
 #include <optional>
 #include <set>
 
-namespace quarnkit { struct ExploreItem; }
+namespace quarnkit {
+struct ExploreItem;
+}
 
 namespace quarn {
 

@@ -55,8 +55,7 @@ void VersionBadge::follow()
         case Kind::checking:
         case Kind::upToDate:
         case Kind::needsNewerSystem:
-        case Kind::failed:
-            break;
+        case Kind::failed: break;
         }
         setToolTip(updates_->statusText());
     }
@@ -67,10 +66,7 @@ void VersionBadge::follow()
     update();
 }
 
-QSize VersionBadge::sizeHint() const
-{
-    return {QFontMetrics(badgeFont(news_)).horizontalAdvance(text()) + 12, 20};
-}
+QSize VersionBadge::sizeHint() const { return {QFontMetrics(badgeFont(news_)).horizontalAdvance(text()) + 12, 20}; }
 
 void VersionBadge::paintEvent(QPaintEvent*)
 {

@@ -134,8 +134,8 @@ int WelcomeController::contentHeight() const
 {
     if (!window_) return 0;
     WelcomeView* view = window_->view();
-    const int height = view->hasHeightForWidth() ? view->heightForWidth(WelcomeView::contentWidth)
-                                                 : view->sizeHint().height();
+    const int height =
+        view->hasHeightForWidth() ? view->heightForWidth(WelcomeView::contentWidth) : view->sizeHint().height();
     return height > minimumHeight && height < maximumHeight ? height : 0;
 }
 

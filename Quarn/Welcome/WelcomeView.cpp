@@ -62,16 +62,16 @@ namespace {
 template <typename Work, typename Done>
 void inBackground(QObject* owner, Work work, Done done)
 {
-    QThreadPool::globalInstance()->start([guard = QPointer<QObject>(owner), work = std::move(work),
-                                          done = std::move(done)]() mutable {
-        auto result = work();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, done = std::move(done), result = std::move(result)]() mutable {
-                if (guard) done(std::move(result));
-            },
-            Qt::QueuedConnection);
-    });
+    QThreadPool::globalInstance()->start(
+        [guard = QPointer<QObject>(owner), work = std::move(work), done = std::move(done)]() mutable {
+            auto result = work();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, done = std::move(done), result = std::move(result)]() mutable {
+                    if (guard) done(std::move(result));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 QFont sectionFont()
@@ -403,9 +403,9 @@ void WelcomeView::refresh()
     Handler::query(this, [this, asked](const Handler::HandlerState& state) {
         if (asked != refreshes_) return;
         isDefault_ = state.isDefault;
-        defaultMark_->setPixmap(symbolPixmap(isDefault_ ? QStringLiteral("checkmark.circle") : QStringLiteral("info.circle"),
-                                             {12, 12}, isDefault_ ? withOpacity(D::paper(), 0.55) : D::accent(),
-                                             devicePixelRatioF()));
+        defaultMark_->setPixmap(
+            symbolPixmap(isDefault_ ? QStringLiteral("checkmark.circle") : QStringLiteral("info.circle"), {12, 12},
+                         isDefault_ ? withOpacity(D::paper(), 0.55) : D::accent(), devicePixelRatioF()));
         defaultMark_->show();
         status_->setText(isDefault_ ? QStringLiteral("ravlen opens PDFs on this computer.")
                                     : state.sentenceName() + QStringLiteral(" opens PDFs."));
@@ -415,8 +415,8 @@ void WelcomeView::refresh()
         badge_->parentWidget()->layout()->invalidate();
     });
     dropBox_->setKeepHistory(services_.library->keepHistory());
-    services_.library->loadRecents(recentLimit, [view = QPointer<WelcomeView>(this), asked](
-                                                    std::vector<std::pair<quarnkit::HistoryEntry, QString>> found) {
+    services_.library->loadRecents(recentLimit, [view = QPointer<WelcomeView>(this),
+                                                 asked](std::vector<std::pair<quarnkit::HistoryEntry, QString>> found) {
         if (!view || asked != view->refreshes_) return;
         // The cards' keys read each file's time: on a worker too.
         inBackground(
@@ -491,9 +491,10 @@ void WelcomeView::open(const RecentItem& item)
         [this, item](bool exists) {
             if (exists) {
                 setProblem(std::nullopt);
-                services_.library->openFile(item.path, [view = QPointer<WelcomeView>(this)](const quarnkit::OpenProblem& problem) {
-                    if (view) view->setProblem(problem);
-                });
+                services_.library->openFile(item.path,
+                                            [view = QPointer<WelcomeView>(this)](const quarnkit::OpenProblem& problem) {
+                                                if (view) view->setProblem(problem);
+                                            });
                 return;
             }
             // A recent card's file is still in History; a search result's need not be.
@@ -543,7 +544,9 @@ void WelcomeView::claimDefault()
     Handler::claim(
         [view](std::optional<QString> failure) {
             if (!view) return;
-            if (failure) view->setProblem(quarnkit::OpenProblem{QStringLiteral("ravlen couldn't become the default PDF app."), *failure});
+            if (failure)
+                view->setProblem(
+                    quarnkit::OpenProblem{QStringLiteral("ravlen couldn't become the default PDF app."), *failure});
             view->refresh();
         },
         [view](std::function<void(bool)> answer) {

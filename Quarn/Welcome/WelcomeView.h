@@ -23,8 +23,13 @@ class QScrollArea;
 class QSpacerItem;
 class QStackedWidget;
 
-namespace platform { class UserDefaults; }
-namespace quarnkit { class ExploreModel; class HistoryLibrary; }
+namespace platform {
+class UserDefaults;
+}
+namespace quarnkit {
+class ExploreModel;
+class HistoryLibrary;
+} // namespace quarnkit
 
 namespace quarn {
 
@@ -41,13 +46,13 @@ class VersionBadge;
 
 // What the welcome window works with; the application's own by default.
 struct WelcomeServices {
-    quarnkit::HistoryLibrary* library = nullptr;  // recents, opens, Clear
-    DocumentController* documents = nullptr;      // the Open panel; its windows hide the welcome window
+    quarnkit::HistoryLibrary* library = nullptr; // recents, opens, Clear
+    DocumentController* documents = nullptr;     // the Open panel; its windows hide the welcome window
     RecentThumbnails* thumbnails = nullptr;
-    platform::UserDefaults* defaults = nullptr;    // where a refused default-app request is kept
-    UpdateController* updates = nullptr;          // none: the footer shows the version alone
-    std::function<void()> showUpdates;            // the Software Update window
-    ExploreSourceMaker exploreSource;             // none: the file index
+    platform::UserDefaults* defaults = nullptr; // where a refused default-app request is kept
+    UpdateController* updates = nullptr;        // none: the footer shows the version alone
+    std::function<void()> showUpdates;          // the Software Update window
+    ExploreSourceMaker exploreSource;           // none: the file index
 
     static WelcomeServices application();
 };

@@ -20,7 +20,8 @@ platform::CrashIdentity crashIdentity()
     };
     const QString name = executable.fileName().isEmpty() ? QStringLiteral("ravlen") : executable.fileName();
     return {textOf("CFBundleExecutable", name), appShortVersion(infoFile).toStdString(),
-            appBuildVersion(infoFile).toStdString(), textOf("CFBundleIdentifier", QString::fromLatin1(DefaultPDFHandler::bundleID))};
+            appBuildVersion(infoFile).toStdString(),
+            textOf("CFBundleIdentifier", QString::fromLatin1(DefaultPDFHandler::bundleID))};
 }
 
 } // namespace quarnkit

@@ -91,7 +91,8 @@ void addFrames(CrashPayload::Crash& crash, const std::vector<const json*>& threa
     std::set<std::int64_t> seen;
     for (const json* entry : objectsAt(*threads[size_t(crash.crashedThread)], "frames")) {
         const std::int64_t index = ipsInt(ipsMember(*entry, "imageIndex")).value_or(-1);
-        const json& image = index >= 0 && index < std::int64_t(usedImages.size()) ? *usedImages[size_t(index)] : emptyObject();
+        const json& image =
+            index >= 0 && index < std::int64_t(usedImages.size()) ? *usedImages[size_t(index)] : emptyObject();
         const json* nameValue = ipsMember(image, "name");
         const QString name = cut(nameValue ? ipsString(nameValue).value_or(QString()) : QStringLiteral("???"), 200);
         const QString uuid = cut(textOf(image, "uuid"), 60);
@@ -100,15 +101,18 @@ void addFrames(CrashPayload::Crash& crash, const std::vector<const json*>& threa
         if (symbol) symbol = cut(*symbol, 500);
         crash.frames.push_back({name, uuid, base, ipsUInt64(ipsMember(*entry, "imageOffset")).value_or(0), symbol});
         if (seen.insert(index).second)
-            crash.images.push_back(
-                {name, uuid, base, ipsUInt64(ipsMember(image, "size")).value_or(0), ipsString(ipsMember(image, "arch"))});
+            crash.images.push_back({name, uuid, base, ipsUInt64(ipsMember(image, "size")).value_or(0),
+                                    ipsString(ipsMember(image, "arch"))});
     }
 }
 
 // JSON form. Keys come out sorted, as nlohmann keeps objects.
 json text(const QString& value) { return value.toStdString(); }
 
-QString textFrom(const json& object, const char* key) { return QString::fromStdString(object.at(key).get<std::string>()); }
+QString textFrom(const json& object, const char* key)
+{
+    return QString::fromStdString(object.at(key).get<std::string>());
+}
 
 std::optional<QString> optionalTextFrom(const json& object, const char* key)
 {
@@ -132,10 +136,7 @@ std::uint64_t unsignedFrom(const json& object, const char* key)
     return value.get<std::uint64_t>();
 }
 
-bool boolFrom(const json& object, const char* key)
-{
-    return object.at(key).get<bool>();
-}
+bool boolFrom(const json& object, const char* key) { return object.at(key).get<bool>(); }
 
 } // namespace
 
@@ -162,7 +163,10 @@ void to_json(json& j, const CrashPayload& p)
            {"arch", text(p.app.arch)},
            {"translated", p.app.translated}}},
          {"os", {{"version", text(p.os.version)}, {"model", text(p.os.model)}}},
-         {"incident", {{"id", text(p.incident.id)}, {"timestamp", text(p.incident.timestamp)}, {"bugType", text(p.incident.bugType)}}},
+         {"incident",
+          {{"id", text(p.incident.id)},
+           {"timestamp", text(p.incident.timestamp)},
+           {"bugType", text(p.incident.bugType)}}},
          {"crash",
           {{"exceptionType", text(p.crash.exceptionType)},
            {"signal", text(p.crash.signal)},
@@ -190,8 +194,8 @@ void from_json(const json& j, CrashPayload& p)
 {
     p.schema = signedFrom(j, "schema");
     const json& app = j.at("app");
-    p.app = {textFrom(app, "name"), textFrom(app, "version"), signedFrom(app, "build"),
-             textFrom(app, "bundleID"), textFrom(app, "arch"), boolFrom(app, "translated")};
+    p.app = {textFrom(app, "name"),     textFrom(app, "version"), signedFrom(app, "build"),
+             textFrom(app, "bundleID"), textFrom(app, "arch"),    boolFrom(app, "translated")};
     const json& os = j.at("os");
     p.os = {textFrom(os, "version"), textFrom(os, "model")};
     const json& incident = j.at("incident");
@@ -221,7 +225,8 @@ QString CrashPayload::archName(const std::optional<QString>& cpuType, const json
 QString CrashPayload::terminationText(const json& termination)
 {
     QStringList parts;
-    if (const auto space = ipsString(ipsMember(termination, "namespace"))) parts << QStringLiteral("Namespace ") + *space;
+    if (const auto space = ipsString(ipsMember(termination, "namespace")))
+        parts << QStringLiteral("Namespace ") + *space;
     if (const auto code = ipsString(ipsMember(termination, "code"))) parts << QStringLiteral("Code ") + *code;
     QString result = parts.join(QStringLiteral(", "));
     if (const auto indicator = ipsString(ipsMember(termination, "indicator")))

@@ -56,10 +56,10 @@ struct CrashPayload {
         bool operator==(const Image&) const = default;
     };
     struct Crash {
-        QString exceptionType;     // 1000
-        QString signal;            // 1000
-        QString codes;             // 1000
-        QString terminationReason; // 1000
+        QString exceptionType;          // 1000
+        QString signal;                 // 1000
+        QString codes;                  // 1000
+        QString terminationReason;      // 1000
         std::int64_t crashedThread = 0; // as the report gives it, maybe outside its thread list
         std::vector<Frame> frames;      // the crashed thread's, innermost first
         std::vector<Image> images;      // those the frames lie in, each once, in order of first use

@@ -72,16 +72,26 @@ constexpr std::array<Delimiter, 8> closingDelimiters{{{u'"', u'"', false},
                                                       {u'<', u'>', true}}};
 
 // Folders whose paths name nothing of the user's: kept whole.
-const std::array<QLatin1String, 17> systemPrefixes{
-    QLatin1String("/System/Library/"), QLatin1String("/System/iOSSupport/"), QLatin1String("/System/Cryptexes/"),
-    QLatin1String("/usr/lib/"),        QLatin1String("/usr/libexec/"),       QLatin1String("/usr/bin/"),
-    QLatin1String("/usr/sbin/"),       QLatin1String("/usr/share/"),         QLatin1String("/bin/"),
-    QLatin1String("/sbin/"),           QLatin1String("/Library/Apple/"),     QLatin1String("/private/var/db/"),
-    QLatin1String("/private/tmp/*/"),  QLatin1String("/tmp/*/"),             QLatin1String("/lib/"),
-    QLatin1String("/lib64/"),          QLatin1String("/usr/lib64/")};
-const std::array<QLatin1String, 6> bundleMarkers{QLatin1String(".app/"),    QLatin1String(".appex/"),
+const std::array<QLatin1String, 17> systemPrefixes{QLatin1String("/System/Library/"),
+                                                   QLatin1String("/System/iOSSupport/"),
+                                                   QLatin1String("/System/Cryptexes/"),
+                                                   QLatin1String("/usr/lib/"),
+                                                   QLatin1String("/usr/libexec/"),
+                                                   QLatin1String("/usr/bin/"),
+                                                   QLatin1String("/usr/sbin/"),
+                                                   QLatin1String("/usr/share/"),
+                                                   QLatin1String("/bin/"),
+                                                   QLatin1String("/sbin/"),
+                                                   QLatin1String("/Library/Apple/"),
+                                                   QLatin1String("/private/var/db/"),
+                                                   QLatin1String("/private/tmp/*/"),
+                                                   QLatin1String("/tmp/*/"),
+                                                   QLatin1String("/lib/"),
+                                                   QLatin1String("/lib64/"),
+                                                   QLatin1String("/usr/lib64/")};
+const std::array<QLatin1String, 6> bundleMarkers{QLatin1String(".app/"),       QLatin1String(".appex/"),
                                                  QLatin1String(".framework/"), QLatin1String(".bundle/"),
-                                                 QLatin1String(".xpc/"),    QLatin1String(".plugin/")};
+                                                 QLatin1String(".xpc/"),       QLatin1String(".plugin/")};
 const std::array<QLatin1String, 3> applicationFolders{QLatin1String("/Applications/"), QLatin1String("~/Applications/"),
                                                       QLatin1String("/System/Applications/")};
 
@@ -153,8 +163,7 @@ std::optional<QString> keptForm(const QString& token)
 bool startsToken(const Characters& c, qsizetype i)
 {
     if (i > 0 && (c.isLetterOrNumber(i - 1) || (c.is(i - 1, u'*') && c.is(i - 2, u'/')))) return false;
-    if (c.is(i, u'/'))
-        return c.isLetterOrNumber(i + 1) || c.is(i + 1, u'.') || c.is(i + 1, u'_') || c.is(i + 1, u'*');
+    if (c.is(i, u'/')) return c.isLetterOrNumber(i + 1) || c.is(i + 1, u'.') || c.is(i + 1, u'_') || c.is(i + 1, u'*');
     if (c.is(i, u'~')) return c.is(i + 1, u'/');
     return c.spells(i, u"file://");
 }
@@ -177,10 +186,12 @@ CrashRedactor::CrashRedactor(const QString& home, const QString& userName, const
     QString base = home;
     if (base.endsWith(u'/')) base.chop(1);
     QStringList roots;
-    if (base.size() >= 2) roots << base << QStringLiteral("/private") + base << QStringLiteral("/System/Volumes/Data") + base;
+    if (base.size() >= 2)
+        roots << base << QStringLiteral("/private") + base << QStringLiteral("/System/Volumes/Data") + base;
     if (!userName.isEmpty()) roots << QStringLiteral("/Users/") + userName << QStringLiteral("/home/") + userName;
     roots.removeDuplicates();
-    std::stable_sort(roots.begin(), roots.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    std::stable_sort(roots.begin(), roots.end(),
+                     [](const QString& a, const QString& b) { return a.size() > b.size(); });
     for (const QString& root : roots) {
         QRegularExpression expression(QRegularExpression::escape(root) + QStringLiteral("(?![A-Za-z0-9._-])"));
         if (!expression.isValid()) continue;
@@ -194,8 +205,8 @@ CrashRedactor::CrashRedactor(const QString& home, const QString& userName, const
     std::stable_sort(names.begin(), names.end(),
                      [](const QString& a, const QString& b) { return characterCount(a) > characterCount(b); });
     for (const QString& name : names) {
-        QRegularExpression expression(QStringLiteral("(?<![\\p{L}\\p{N}_])") + QRegularExpression::escape(name) +
-                                          QStringLiteral("(?![\\p{L}\\p{N}_])"),
+        QRegularExpression expression(QStringLiteral("(?<![\\p{L}\\p{N}_])") + QRegularExpression::escape(name)
+                                          + QStringLiteral("(?![\\p{L}\\p{N}_])"),
                                       QRegularExpression::CaseInsensitiveOption);
         if (!expression.isValid()) continue;
         expression.optimize();
@@ -210,9 +221,9 @@ CrashRedactor CrashRedactor::forCurrentUser()
 
 const std::set<std::string>& CrashRedactor::droppedKeys()
 {
-    static const std::set<std::string> keys{"crashReporterKey", "sleepWakeUUID",  "bootSessionUUID",
-                                            "userID",           "deviceIdentifierForVendor", "storeInfo",
-                                            "trialInfo",        "logWritingSignature"};
+    static const std::set<std::string> keys{
+        "crashReporterKey",          "sleepWakeUUID", "bootSessionUUID", "userID",
+        "deviceIdentifierForVendor", "storeInfo",     "trialInfo",       "logWritingSignature"};
     return keys;
 }
 

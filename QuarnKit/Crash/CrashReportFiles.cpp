@@ -166,7 +166,8 @@ std::optional<QDateTime> CrashDate::parse(const QString& text)
 
     if (time.size() == 2) {
         const QString& fraction = time[1];
-        const bool digits = std::all_of(fraction.begin(), fraction.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+        const bool digits =
+            std::all_of(fraction.begin(), fraction.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
         if (digits) {
             const std::string number = "0." + fraction.toStdString();
             double seconds = 0;

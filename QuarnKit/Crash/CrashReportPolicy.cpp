@@ -127,10 +127,8 @@ bool CrashReportLedger::beginSending(const CrashReportFile& report, const QDateT
 void CrashReportLedger::record(CrashUploadOutcome outcome, const CrashReportFile& report, bool wasRetry,
                                const QDateTime& now)
 {
-    if (outcome == CrashUploadOutcome::retryLater && !wasRetry)
-        pending.try_emplace(report.incidentID, now);
-    else
-        markHandled(report, now);
+    if (outcome == CrashUploadOutcome::retryLater && !wasRetry) pending.try_emplace(report.incidentID, now);
+    else markHandled(report, now);
 }
 
 void CrashReportLedger::prune(const QDateTime& now)

@@ -19,7 +19,9 @@
 #include <optional>
 #include <vector>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 
@@ -38,11 +40,11 @@ namespace CrashReportPreferences {
 inline constexpr char modeKey[] = "ravlenCrashReports";        // the mode's raw value
 inline constexpr char ledgerKey[] = "ravlenCrashReportLedger"; // the ledger as a JSON object
 inline constexpr char endpointsKey[] = "RVCrashReportURLs";    // in Info.json
-inline constexpr int launchDelayMs = 4000;   // from the reporter's start to the scan
-inline constexpr qint64 maxAge = 604800;     // seconds: the age limit of a report and of a pending mark
-inline constexpr int perLaunch = 3;          // the most fresh reports acted on in one launch
-inline constexpr int timeoutMs = 20000;      // one upload request
-inline constexpr qint64 byteLimit = 262144;  // what an upload body is fitted under
+inline constexpr int launchDelayMs = 4000;                     // from the reporter's start to the scan
+inline constexpr qint64 maxAge = 604800;    // seconds: the age limit of a report and of a pending mark
+inline constexpr int perLaunch = 3;         // the most fresh reports acted on in one launch
+inline constexpr int timeoutMs = 20000;     // one upload request
+inline constexpr qint64 byteLimit = 262144; // what an upload body is fitted under
 
 // The stored mode; anything but one of the raw values reads as ask.
 CrashReportMode mode(const platform::UserDefaults& defaults);

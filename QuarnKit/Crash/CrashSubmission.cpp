@@ -52,7 +52,8 @@ bool RawReport::shrink()
     if (threadsCut || threads == body.end() || !threads->is_array() || threads->size() < 2) return false;
     threadsCut = true;
     json kept = json::array();
-    if (crashedThread >= 0 && crashedThread < std::int64_t(threads->size())) kept.push_back((*threads)[size_t(crashedThread)]);
+    if (crashedThread >= 0 && crashedThread < std::int64_t(threads->size()))
+        kept.push_back((*threads)[size_t(crashedThread)]);
     *threads = std::move(kept);
     return true;
 }
@@ -71,10 +72,8 @@ QByteArray CrashSubmission::encoded(qint64 limit) const
     p.raw = QString::fromStdString(working.render());
     QByteArray bytes = p.encoded();
     while (bytes.size() > limit && p.raw) {
-        if (working.shrink())
-            p.raw = QString::fromStdString(working.render());
-        else
-            p.raw.reset();
+        if (working.shrink()) p.raw = QString::fromStdString(working.render());
+        else p.raw.reset();
         bytes = p.encoded();
     }
     while (bytes.size() > limit && p.crash.frames.size() >= 2) {

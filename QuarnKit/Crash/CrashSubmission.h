@@ -21,10 +21,26 @@ namespace quarnkit {
 // The working copy of the text copy while it is fitted.
 struct RawReport {
     // Written first, never given up.
-    static constexpr std::array<const char*, 20> leadingKeys{
-        "incident",  "captureTime",    "procName",  "procPath",    "bundleInfo",    "osVersion",      "modelCode",
-        "cpuType",   "translated",     "procRole",  "exception",   "termination",   "asi",            "ktriageinfo",
-        "reportNotes", "faultingThread", "lastExceptionBacktrace", "threads", "usedImages", "sharedCache"};
+    static constexpr std::array<const char*, 20> leadingKeys{"incident",
+                                                             "captureTime",
+                                                             "procName",
+                                                             "procPath",
+                                                             "bundleInfo",
+                                                             "osVersion",
+                                                             "modelCode",
+                                                             "cpuType",
+                                                             "translated",
+                                                             "procRole",
+                                                             "exception",
+                                                             "termination",
+                                                             "asi",
+                                                             "ktriageinfo",
+                                                             "reportNotes",
+                                                             "faultingThread",
+                                                             "lastExceptionBacktrace",
+                                                             "threads",
+                                                             "usedImages",
+                                                             "sharedCache"};
     // Written last, given up first.
     static constexpr std::array<const char*, 4> trailingKeys{"vmregioninfo", "instructionByteStream", "extMods",
                                                              "vmSummary"};

@@ -6,8 +6,7 @@ namespace quarnkit {
 
 DocumentCommand::DocumentCommand(QuarnDocument& document, const QString& name, bool made, QUndoCommand* parent)
     : QUndoCommand(name, parent), document_(&document), skipRedo_(made)
-{
-}
+{}
 
 bool DocumentCommand::push(DocumentCommand* command)
 {
@@ -54,9 +53,9 @@ void DocumentCommand::run(bool forward)
 }
 
 DocumentInfoCommand::DocumentInfoCommand(QuarnDocument& document, DocumentAttributes before, DocumentAttributes after)
-    : DocumentCommand(document, QObject::tr("Document Info"), false), before_(std::move(before)), after_(std::move(after))
-{
-}
+    : DocumentCommand(document, QObject::tr("Document Info"), false), before_(std::move(before)),
+      after_(std::move(after))
+{}
 
 bool DocumentInfoCommand::apply(QuarnDocument& document, bool forward)
 {

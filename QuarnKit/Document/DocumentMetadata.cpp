@@ -16,7 +16,10 @@ namespace Key = DocumentAttributeKey;
 constexpr std::array<const char*, 8> managedKeys{Key::title,        Key::author,           Key::subject, Key::keywords,
                                                  Key::creationDate, Key::modificationDate, Key::creator, Key::producer};
 
-bool isDateKey(const char* key) { return qstrcmp(key, Key::creationDate) == 0 || qstrcmp(key, Key::modificationDate) == 0; }
+bool isDateKey(const char* key)
+{
+    return qstrcmp(key, Key::creationDate) == 0 || qstrcmp(key, Key::modificationDate) == 0;
+}
 
 // Keywords are trimmed of spaces and tabs only: other white space separates them.
 QString trimSpacesAndTabs(const QString& text)
@@ -31,10 +34,16 @@ QString trimSpacesAndTabs(const QString& text)
 bool isKeywordSeparator(QChar c)
 {
     switch (c.unicode()) {
-    case ',': case ';': case '\n': case '\v': case '\f': case '\r': case 0x0085: case 0x2028: case 0x2029:
-        return true;
-    default:
-        return false;
+    case ',':
+    case ';':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+    case 0x0085:
+    case 0x2028:
+    case 0x2029: return true;
+    default: return false;
     }
 }
 
@@ -131,7 +140,8 @@ std::vector<std::pair<const char*, std::optional<std::string>>> changes(const Do
         if (!hasWanted && !hasHeld) continue;
         // Compared as they would be stored: an equal value keeps its stored form.
         if (hasWanted && hasHeld && stored(want->second) == stored(have->second)) continue;
-        out.emplace_back(key, hasWanted ? std::optional<std::string>(stored(want->second).toStdString()) : std::nullopt);
+        out.emplace_back(key,
+                         hasWanted ? std::optional<std::string>(stored(want->second).toStdString()) : std::nullopt);
     }
     return out;
 }
@@ -197,9 +207,10 @@ QString PdfDate::format(const QDateTime& date)
     QString text = QStringLiteral("D:") + date.toString(QStringLiteral("yyyyMMddHHmmss"));
     if (offset == 0) return text + QLatin1Char('Z');
     const int minutes = std::abs(offset) / 60;
-    return text + QLatin1Char(offset < 0 ? '-' : '+') + QStringLiteral("%1'%2'")
-                                                             .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-                                                             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return text + QLatin1Char(offset < 0 ? '-' : '+')
+           + QStringLiteral("%1'%2'")
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 // ---------------------------------------------------------------- modification date

@@ -85,8 +85,7 @@ struct DocumentMetadata {
     DocumentMetadata() = default;
     DocumentMetadata(QString title, QString author, QString subject, QString keywords)
         : title(std::move(title)), author(std::move(author)), subject(std::move(subject)), keywords(std::move(keywords))
-    {
-    }
+    {}
     // Title, author and subject trimmed; keywords from a list or a text.
     explicit DocumentMetadata(const DocumentAttributes& attributes);
     static DocumentMetadata read(const platform::PdfDocument& document)

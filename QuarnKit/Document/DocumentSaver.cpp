@@ -29,7 +29,8 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QStr
             outcome.error = DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
         }
         // The saver outlives the worker (its destructor joins), so `this` is safe here.
-        QMetaObject::invokeMethod(this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
     });
     return true;
 }

@@ -181,8 +181,8 @@ int defaultReaderCount()
 {
     cpu_set_t cores;
     CPU_ZERO(&cores);
-    const int available = sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores)
-                                                                           : int(std::thread::hardware_concurrency());
+    const int available =
+        sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : int(std::thread::hardware_concurrency());
     return std::clamp(available, 1, 4);
 }
 
@@ -191,19 +191,15 @@ int defaultReaderCount()
 DocumentSearch::DocumentSearch(const QuarnDocument& document, int readers) : DocumentSearch(document.pdf(), readers) {}
 
 DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document, int readers)
-    : document_(std::move(document)),
-      readers_(readers > 0 ? readers : defaultReaderCount()),
+    : document_(std::move(document)), readers_(readers > 0 ? readers : defaultReaderCount()),
       // Workers may drop the last reference on their own thread; the object
       // must die on the thread it lives on. While the application tears down
       // its pending events, posting one more would wait on itself forever.
       relay_(new QObject, [](QObject* relay) {
-          if (QCoreApplication::closingDown() && relay->thread() == QThread::currentThread())
-              delete relay;
-          else
-              relay->deleteLater();
+          if (QCoreApplication::closingDown() && relay->thread() == QThread::currentThread()) delete relay;
+          else relay->deleteLater();
       })
-{
-}
+{}
 
 DocumentSearch::~DocumentSearch()
 {
@@ -295,8 +291,7 @@ public:
     {
         try {
             own_ = platform::PdfTextReader::open(*shared_);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 
     platform::PdfTextPage text(int page)
@@ -343,8 +338,7 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
     int pageCount = 0;
     try {
         pageCount = document->pageCount();
-    } catch (...) {
-    }
+    } catch (...) {}
     std::vector<Page> pages(std::size_t(std::max(pageCount, 0)));
     std::mutex mutex;
     std::condition_variable pageRead;
@@ -354,7 +348,8 @@ void DocumentSearch::work(std::shared_ptr<Run> run, std::shared_ptr<const platfo
     const auto read = [&] {
         PageReader reader(document);
         const auto wanted = [&] { return !run->cancelled && !stop; };
-        for (int first = nextRun.fetch_add(runLength); first < pageCount && wanted(); first = nextRun.fetch_add(runLength)) {
+        for (int first = nextRun.fetch_add(runLength); first < pageCount && wanted();
+             first = nextRun.fetch_add(runLength)) {
             for (int page = first; page < std::min(first + runLength, pageCount) && wanted(); ++page) {
                 std::vector<SearchMatch> found;
                 try {

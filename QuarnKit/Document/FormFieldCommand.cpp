@@ -4,17 +4,14 @@
 
 namespace quarnkit {
 
+using FormFields::Widget;
 using platform::PdfDocument;
 using platform::PdfForms;
 using platform::PdfWidgetKind;
-using FormFields::Widget;
 
 namespace {
 
-bool isButton(const Widget& w)
-{
-    return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton;
-}
+bool isButton(const Widget& w) { return w.kind == PdfWidgetKind::checkBox || w.kind == PdfWidgetKind::radioButton; }
 
 // Puts the widgets back as they were read: buttons off before on, so that a
 // radio button turned on last settles its group; a text or choice value once
@@ -26,8 +23,7 @@ void restore(PdfDocument& pdf, const std::vector<Widget>& states)
             if (!isButton(w) || (w.state != 0) != (pass == 1)) continue;
             try {
                 PdfForms::setChecked(pdf, w.page, w.objectNumber, w.state != 0);
-            } catch (const platform::PdfError&) {
-            }
+            } catch (const platform::PdfError&) {}
         }
     }
     for (const Widget& w : states) {
@@ -52,8 +48,7 @@ std::vector<Widget> FormFields::reread(const PdfDocument& doc, const std::vector
     for (const Widget& w : widgets) {
         try {
             if (auto fresh = PdfForms::widget(doc, w.page, w.objectNumber)) result.push_back(std::move(*fresh));
-        } catch (const platform::PdfError&) {
-        }
+        } catch (const platform::PdfError&) {}
     }
     return result;
 }
@@ -61,8 +56,7 @@ std::vector<Widget> FormFields::reread(const PdfDocument& doc, const std::vector
 FormFieldCommand::FormFieldCommand(QuarnDocument& document, const QString& name, const std::vector<Widget>& before,
                                    const std::vector<Widget>& after)
     : DocumentCommand(document, name, true), before_(place(document, before)), after_(place(document, after))
-{
-}
+{}
 
 std::vector<FormFieldCommand::Placed> FormFieldCommand::place(QuarnDocument& document,
                                                               const std::vector<Widget>& widgets) const

@@ -30,10 +30,9 @@ bool apply(QuarnDocument& document, const Widget& field, std::vector<Widget> gro
         failure = std::current_exception();
     }
     const std::vector<Widget> after = FormFields::reread(pdf, before);
-    const bool changed = !std::equal(before.begin(), before.end(), after.begin(), after.end(),
-                                     [](const Widget& a, const Widget& b) {
-                                         return FormFields::value(a) == FormFields::value(b);
-                                     });
+    const bool changed =
+        !std::equal(before.begin(), before.end(), after.begin(), after.end(),
+                    [](const Widget& a, const Widget& b) { return FormFields::value(a) == FormFields::value(b); });
     if (changed) {
         // The pages of the widgets are drawn again: the document tells every view.
         std::set<int> pages;

@@ -14,10 +14,8 @@ bool isField(const Widget& widget)
     case PdfWidgetKind::text:
     case PdfWidgetKind::choice:
     case PdfWidgetKind::checkBox:
-    case PdfWidgetKind::radioButton:
-        return true;
-    default:
-        return false;
+    case PdfWidgetKind::radioButton: return true;
+    default: return false;
     }
 }
 
@@ -26,10 +24,7 @@ bool isTabStop(const Widget& widget)
     return isField(widget) && widget.kind == PdfWidgetKind::text && !widget.readOnly;
 }
 
-bool declaresFields(const platform::PdfDocument& doc)
-{
-    return platform::PdfForms::declaresFields(doc);
-}
+bool declaresFields(const platform::PdfDocument& doc) { return platform::PdfForms::declaresFields(doc); }
 
 std::vector<Widget> fields(const platform::PdfDocument& doc)
 {
@@ -83,7 +78,8 @@ std::vector<Widget> readingOrder(std::vector<Widget> widgets)
     // row's first (highest) widget, so fields of slightly different heights
     // on one line stay together.
     for (size_t i = 0; i <= widgets.size(); ++i) {
-        const bool endOfRow = i == widgets.size() || (i > rowStart && widgets[rowStart].rect.minY() > widgets[i].rect.midY());
+        const bool endOfRow =
+            i == widgets.size() || (i > rowStart && widgets[rowStart].rect.minY() > widgets[i].rect.midY());
         if (!endOfRow) continue;
         std::stable_sort(widgets.begin() + std::ptrdiff_t(rowStart), widgets.begin() + std::ptrdiff_t(i),
                          [](const Widget& a, const Widget& b) { return a.rect.minX() < b.rect.minX(); });
@@ -102,8 +98,8 @@ std::optional<Widget> next(std::optional<int> current, const std::vector<Widget>
 
     std::optional<size_t> position;
     if (current) {
-        const auto it = std::find_if(fields.begin(), fields.end(),
-                                     [&](const Widget& w) { return w.objectNumber == *current; });
+        const auto it =
+            std::find_if(fields.begin(), fields.end(), [&](const Widget& w) { return w.objectNumber == *current; });
         if (it != fields.end()) position = size_t(it - fields.begin());
     }
     if (!position) return fields[backward ? stops.back() : stops.front()];
@@ -118,10 +114,7 @@ std::optional<Widget> next(std::optional<int> current, const std::vector<Widget>
     return fields[stops.front()];
 }
 
-Value value(const Widget& widget)
-{
-    return Value{widget.value, widget.state};
-}
+Value value(const Widget& widget) { return Value{widget.value, widget.state}; }
 
 Snapshot values(const std::vector<Widget>& widgets)
 {

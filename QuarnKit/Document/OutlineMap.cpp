@@ -45,10 +45,7 @@ void findCurrent(const std::vector<OutlineEntry>& entries, int page, const Outli
 
 } // namespace
 
-OutlineMap::OutlineMap(const platform::PdfDocument& document)
-    : OutlineMap(document.outline(), document.pageCount())
-{
-}
+OutlineMap::OutlineMap(const platform::PdfDocument& document) : OutlineMap(document.outline(), document.pageCount()) {}
 
 OutlineMap::OutlineMap(const std::vector<platform::PdfOutlineItem>& items, int pageCount)
 {

@@ -27,9 +27,9 @@ struct OutlineDestination {
 };
 
 struct OutlineEntry {
-    OutlinePath path;                    // the entry's identity
-    QString title;                       // trimmed; "Untitled" when empty
-    std::optional<int> pageIndex;        // none: no destination in this document
+    OutlinePath path;             // the entry's identity
+    QString title;                // trimmed; "Untitled" when empty
+    std::optional<int> pageIndex; // none: no destination in this document
     std::optional<OutlineDestination> destination;
     std::vector<OutlineEntry> children;
 

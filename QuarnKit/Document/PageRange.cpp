@@ -10,11 +10,13 @@ namespace quarnkit {
 PageRangeError::PageRangeError(Kind kind, QString token, std::int64_t first, std::int64_t second)
     : std::runtime_error(describe(kind, token, first, second).toStdString()), kind_(kind), token_(std::move(token)),
       first_(first), second_(second)
-{
-}
+{}
 
 PageRangeError PageRangeError::unreadable(const QString& token) { return {Kind::unreadable, token, 0, 0}; }
-PageRangeError PageRangeError::pastEnd(std::int64_t page, std::int64_t count) { return {Kind::pastEnd, {}, page, count}; }
+PageRangeError PageRangeError::pastEnd(std::int64_t page, std::int64_t count)
+{
+    return {Kind::pastEnd, {}, page, count};
+}
 PageRangeError PageRangeError::backwards(std::int64_t from, std::int64_t to) { return {Kind::backwards, {}, from, to}; }
 PageRangeError PageRangeError::empty() { return {Kind::empty, {}, 0, 0}; }
 PageRangeError PageRangeError::zero() { return {Kind::zero, {}, 0, 0}; }
@@ -25,19 +27,17 @@ QString PageRangeError::describe(Kind kind, const QString& token, std::int64_t f
 {
     const auto n = [](std::int64_t v) { return QString::number(v); };
     switch (kind) {
-    case Kind::unreadable:
-        return QLatin1Char('"') + token + QStringLiteral("\" isn't a page or a range.");
+    case Kind::unreadable: return QLatin1Char('"') + token + QStringLiteral("\" isn't a page or a range.");
     case Kind::pastEnd:
-        return QStringLiteral("Page ") + n(first) +
-               (second == 1 ? QStringLiteral(" doesn't exist. This PDF has 1 page.")
-                            : QStringLiteral(" doesn't exist. This PDF has ") + n(second) + QStringLiteral(" pages."));
+        return QStringLiteral("Page ") + n(first)
+               + (second == 1
+                      ? QStringLiteral(" doesn't exist. This PDF has 1 page.")
+                      : QStringLiteral(" doesn't exist. This PDF has ") + n(second) + QStringLiteral(" pages."));
     case Kind::backwards:
-        return n(first) + QLatin1Char('-') + n(second) + QStringLiteral(" runs backwards. Try ") + n(second) +
-               QLatin1Char('-') + n(first) + QLatin1Char('.');
-    case Kind::empty:
-        return QStringLiteral("Type the pages to export, like 1-3, 5, 8-.");
-    case Kind::zero:
-        return QStringLiteral("Pages start at 1.");
+        return n(first) + QLatin1Char('-') + n(second) + QStringLiteral(" runs backwards. Try ") + n(second)
+               + QLatin1Char('-') + n(first) + QLatin1Char('.');
+    case Kind::empty: return QStringLiteral("Type the pages to export, like 1-3, 5, 8-.");
+    case Kind::zero: return QStringLiteral("Pages start at 1.");
     }
     return {};
 }
@@ -48,10 +48,13 @@ namespace {
 bool isDash(QChar c)
 {
     switch (c.unicode()) {
-    case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2212:
-        return true;
-    default:
-        return false;
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2013:
+    case 0x2014:
+    case 0x2212: return true;
+    default: return false;
     }
 }
 
@@ -141,8 +144,7 @@ std::vector<int> parse(const QString& text, int pageCount)
     if (spans.empty()) throw PageRangeError::empty();
     // Every span lies within 1…pageCount, so a flag per page is the union.
     std::vector<char> chosen(std::size_t(std::max(pageCount, 0)), 0);
-    for (const auto& [lower, upper] : spans)
-        std::fill(chosen.begin() + (lower - 1), chosen.begin() + upper, 1);
+    for (const auto& [lower, upper] : spans) std::fill(chosen.begin() + (lower - 1), chosen.begin() + upper, 1);
     std::vector<int> indices;
     for (int i = 0; i < int(chosen.size()); ++i)
         if (chosen[std::size_t(i)]) indices.push_back(i);

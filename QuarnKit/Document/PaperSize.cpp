@@ -29,9 +29,9 @@ constexpr StandardSize millimetres(const char* name, double shortMm, double long
 
 // Tried in this order; the first within tolerance names the size.
 constexpr std::array<StandardSize, 9> standardSizes{
-    inches("Letter", 8.5, 11),      inches("Legal", 8.5, 14),       inches("Tabloid", 11, 17),
-    inches("Executive", 7.25, 10.5), millimetres("A3", 297, 420),   millimetres("A4", 210, 297),
-    millimetres("A5", 148, 210),    millimetres("A6", 105, 148),    millimetres("B5", 176, 250),
+    inches("Letter", 8.5, 11),       inches("Legal", 8.5, 14),    inches("Tabloid", 11, 17),
+    inches("Executive", 7.25, 10.5), millimetres("A3", 297, 420), millimetres("A4", 210, 297),
+    millimetres("A5", 148, 210),     millimetres("A6", 105, 148), millimetres("B5", 176, 250),
 };
 
 // Rounded to hundredths; whole numbers without a decimal part.
@@ -56,16 +56,17 @@ QString describe(platform::PdfSize size)
     const double shortSide = std::min(width, height);
     const double longSide = std::max(width, height);
     for (const StandardSize& standard : standardSizes) {
-        if (std::fabs(shortSide - standard.shortSide) > tolerance || std::fabs(longSide - standard.longSide) > tolerance)
+        if (std::fabs(shortSide - standard.shortSide) > tolerance
+            || std::fabs(longSide - standard.longSide) > tolerance)
             continue;
         const bool landscape = height < width;
         const double first = landscape ? standard.shownLong : standard.shownShort;
         const double second = landscape ? standard.shownShort : standard.shownLong;
-        return QString::fromLatin1(standard.name) + QStringLiteral(", ") + number(first) + QStringLiteral(" \u00D7 ") +
-               number(second) + QLatin1Char(' ') + QString::fromLatin1(standard.unit);
+        return QString::fromLatin1(standard.name) + QStringLiteral(", ") + number(first) + QStringLiteral(" \u00D7 ")
+               + number(second) + QLatin1Char(' ') + QString::fromLatin1(standard.unit);
     }
-    return QString::number(std::llround(width)) + QStringLiteral(" \u00D7 ") + QString::number(std::llround(height)) +
-           QStringLiteral(" pt");
+    return QString::number(std::llround(width)) + QStringLiteral(" \u00D7 ") + QString::number(std::llround(height))
+           + QStringLiteral(" pt");
 }
 
 platform::PdfSize displayedSize(const platform::PdfPageGeometry& geometry)

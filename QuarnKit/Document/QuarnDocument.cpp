@@ -55,30 +55,22 @@ std::string withReason(const char* sentence, const std::string& reason)
 
 DocumentError::DocumentError(Code code, std::string reason)
     : std::runtime_error(withReason(message(code), reason)), code_(code), reason_(std::move(reason))
-{
-}
+{}
 
 const char* DocumentError::message(Code code)
 {
     switch (code) {
-    case Code::fileReadCorruptFile:
-        return "The file couldn't be opened because it isn't in the correct format.";
-    case Code::fileReadNoSuchFile:
-        return "The file couldn't be opened because there is no such file.";
-    case Code::fileReadIsFolder:
-        return "The file couldn't be opened because it is a folder, not a PDF.";
-    case Code::fileReadNoPermission:
-        return "The file couldn't be opened because you don't have permission to read it.";
-    case Code::fileWriteUnknown:
-        return "The file couldn't be saved.";
-    case Code::fileWriteOutOfSpace:
-        return "The disk is full.";
-    case Code::fileWriteNoPermission:
-        return "You don't have permission to save there.";
-    case Code::fileWriteVolumeReadOnly:
-        return "That disk is read only.";
+    case Code::fileReadCorruptFile: return "The file couldn't be opened because it isn't in the correct format.";
+    case Code::fileReadNoSuchFile: return "The file couldn't be opened because there is no such file.";
+    case Code::fileReadIsFolder: return "The file couldn't be opened because it is a folder, not a PDF.";
+    case Code::fileReadNoPermission: return "The file couldn't be opened because you don't have permission to read it.";
+    case Code::fileWriteUnknown: return "The file couldn't be saved.";
+    case Code::fileWriteOutOfSpace: return "The disk is full.";
+    case Code::fileWriteNoPermission: return "You don't have permission to save there.";
+    case Code::fileWriteVolumeReadOnly: return "That disk is read only.";
     case Code::fileWriteDamagedSinceOpen:
-        return "ravlen found damage in this PDF after opening it, and saving it now could lose changes. Nothing was written.";
+        return "ravlen found damage in this PDF after opening it, and saving it now could lose changes. Nothing was "
+               "written.";
     case Code::fileWriteRepairedFile:
         return "ravlen had to repair this PDF to open it, and saving over it could lose parts that other programs can "
                "still read. Use Save As to keep your changes in a new file; the original stays as it is.";
@@ -154,10 +146,7 @@ platform::PdfSaveOptions fileSaveOptions()
 
 } // namespace
 
-QuarnDocument::QuarnDocument(QObject* parent)
-    : QObject(parent), pdf_(platform::PdfDocument::createBlank(612, 792))
-{
-}
+QuarnDocument::QuarnDocument(QObject* parent) : QObject(parent), pdf_(platform::PdfDocument::createBlank(612, 792)) {}
 
 QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent)
     : QObject(parent), pdf_(std::move(pdf))
@@ -189,10 +178,7 @@ void QuarnDocument::mapPagesLater()
     });
 }
 
-bool QuarnDocument::pageMapReady() const
-{
-    return platform::pagesMapped(*pdf_);
-}
+bool QuarnDocument::pageMapReady() const { return platform::pagesMapped(*pdf_); }
 
 std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
 {
@@ -230,10 +216,7 @@ void QuarnDocument::noteEdit(std::optional<platform::PdfPageId> page)
     emit generationChanged(generation_);
 }
 
-void QuarnDocument::noteEditOfPage(int index)
-{
-    noteEdit(pageId(index));
-}
+void QuarnDocument::noteEditOfPage(int index) { noteEdit(pageId(index)); }
 
 void QuarnDocument::noteUnrecordedEdit(std::optional<platform::PdfPageId> page)
 {
@@ -270,8 +253,7 @@ size_t QuarnDocument::pageSignature() const
     std::vector<platform::PdfPageId> pages;
     try {
         pages = platform::pageIds(*pdf_);
-    } catch (const platform::PdfError&) {
-    }
+    } catch (const platform::PdfError&) {}
     size_t seed = std::hash<size_t>{}(pages.size());
     const auto mix = [&seed](size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
     for (const platform::PdfPageId& page : pages) {
@@ -314,10 +296,7 @@ QByteArray QuarnDocument::snapshot() const
     }
 }
 
-void QuarnDocument::writeTo(const QString& path)
-{
-    writeDocumentFile(*pdf_, path);
-}
+void QuarnDocument::writeTo(const QString& path) { writeDocumentFile(*pdf_, path); }
 
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 {

@@ -26,19 +26,19 @@ using PageId = platform::PdfPageId;
 class DocumentError : public std::runtime_error {
 public:
     enum class Code {
-        fileReadCorruptFile,      // bytes that are not a readable PDF, or not a regular file
-        fileReadNoSuchFile,       // nothing at that path
-        fileReadIsFolder,         // the path is a folder
-        fileReadNoPermission,     // the file may not be read
-        fileWriteUnknown,         // no bytes to write, or the file could not be written
-        fileWriteOutOfSpace,      // the disk is full
-        fileWriteNoPermission,    // the file or its folder may not be written
-        fileWriteVolumeReadOnly,  // the disk is mounted read-only
+        fileReadCorruptFile,       // bytes that are not a readable PDF, or not a regular file
+        fileReadNoSuchFile,        // nothing at that path
+        fileReadIsFolder,          // the path is a folder
+        fileReadNoPermission,      // the file may not be read
+        fileWriteUnknown,          // no bytes to write, or the file could not be written
+        fileWriteOutOfSpace,       // the disk is full
+        fileWriteNoPermission,     // the file or its folder may not be written
+        fileWriteVolumeReadOnly,   // the disk is mounted read-only
         fileWriteDamagedSinceOpen, // MuPDF rebuilt the file after opening: a save could lose changes
-        fileWriteRepairedFile,    // over the file MuPDF had to repair to read: Save As instead
-        fileWriteUnreadablePages, // the page tree names pages that cannot be read
-        fileWriteDamagedContent,  // the engine could not write the document: part of it is damaged
-        fileWriteSourceChanged,   // another program rewrote the file in place: its bytes are no longer the document's
+        fileWriteRepairedFile,     // over the file MuPDF had to repair to read: Save As instead
+        fileWriteUnreadablePages,  // the page tree names pages that cannot be read
+        fileWriteDamagedContent,   // the engine could not write the document: part of it is damaged
+        fileWriteSourceChanged,    // another program rewrote the file in place: its bytes are no longer the document's
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.

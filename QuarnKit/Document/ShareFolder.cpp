@@ -30,7 +30,8 @@ void ensurePrivateFolder(const QString& path)
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
     if (::lstat(native.constData(), &st) != 0) {
-        if (errno != ENOENT) throw ShareError(QObject::tr("The folder “%1” cannot be read: %2.").arg(path, systemError(errno)));
+        if (errno != ENOENT)
+            throw ShareError(QObject::tr("The folder “%1” cannot be read: %2.").arg(path, systemError(errno)));
         if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
             throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(path, systemError(errno)));
         if (::lstat(native.constData(), &st) != 0)
@@ -49,23 +50,19 @@ void ensurePrivateFolder(const QString& path)
     const int error = errno;
     ::close(fd);
     if (!same) throw ShareError(QObject::tr("The folder “%1” changed while it was checked.").arg(path));
-    if (!fixed) throw ShareError(QObject::tr("The folder “%1” cannot be made private: %2.").arg(path, systemError(error)));
+    if (!fixed)
+        throw ShareError(QObject::tr("The folder “%1” cannot be made private: %2.").arg(path, systemError(error)));
 }
 
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
 {
-    if (type == FTW_DP)
-        ::rmdir(path);
-    else
-        ::unlink(path);
+    if (type == FTW_DP) ::rmdir(path);
+    else ::unlink(path);
     return 0; // go on: what cannot be removed stays until a later share
 }
 
 // Depth first, never following links (a link is unlinked, not entered).
-void removeTree(const QByteArray& path)
-{
-    ::nftw(path.constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
+void removeTree(const QByteArray& path) { ::nftw(path.constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
 } // namespace
 
@@ -119,7 +116,8 @@ QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName)
     const QString file = own + '/' + baseName + QStringLiteral(".pdf");
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        throw ShareError(out.errorString().isEmpty() ? QObject::tr("The copy could not be written.") : out.errorString());
+        throw ShareError(out.errorString().isEmpty() ? QObject::tr("The copy could not be written.")
+                                                     : out.errorString());
     return file;
 }
 

@@ -12,19 +12,16 @@ namespace quarnkit {
 // ---------------------------------------------------------------- TextRecognizerError
 
 TextRecognizerError::TextRecognizerError(Kind kind, const QString& detail)
-    : std::runtime_error(std::string("Text recognition isn't available. ") + detail.toStdString()), kind_(kind), detail_(detail)
-{
-}
+    : std::runtime_error(std::string("Text recognition isn't available. ") + detail.toStdString()), kind_(kind),
+      detail_(detail)
+{}
 
 TextRecognizerError TextRecognizerError::unavailable(const QString& detail)
 {
     return TextRecognizerError(Kind::unavailable, detail);
 }
 
-QString TextRecognizerError::message() const
-{
-    return QStringLiteral("Text recognition isn't available. ") + detail_;
-}
+QString TextRecognizerError::message() const { return QStringLiteral("Text recognition isn't available. ") + detail_; }
 
 // ---------------------------------------------------------------- TextRecognizer
 
@@ -44,10 +41,7 @@ QString existingText(const platform::PdfDocument& doc, int page)
     return QString::fromStdString(doc.textPage(page).text()).trimmed();
 }
 
-bool needsRecognition(const platform::PdfDocument& doc, int page)
-{
-    return existingText(doc, page).isEmpty();
-}
+bool needsRecognition(const platform::PdfDocument& doc, int page) { return existingText(doc, page).isEmpty(); }
 
 platform::PdfSize displayedSize(const platform::PdfPageGeometry& geometry)
 {
@@ -69,7 +63,8 @@ QString recognize(const platform::PdfDocument& doc, int page)
     const double scale = renderScale(displayedSize(doc.pageGeometry(page)));
     const QImage image = doc.render(page, scale);
     if (image.isNull())
-        throw platform::PdfError(platform::PdfErrorCode::general, "page " + std::to_string(page + 1) + " could not be rendered");
+        throw platform::PdfError(platform::PdfErrorCode::general,
+                                 "page " + std::to_string(page + 1) + " could not be rendered");
     return recognize(image, int(std::lround(72 * scale)));
 }
 
@@ -99,10 +94,7 @@ QString recognize(const QImage& image, int dpi)
     }
 }
 
-QString joinLines(const QStringList& lines)
-{
-    return lines.join(QLatin1Char('\n')).trimmed();
-}
+QString joinLines(const QStringList& lines) { return lines.join(QLatin1Char('\n')).trimmed(); }
 
 QStringList recognitionLanguages(const QStringList& supported, const QStringList& preferred)
 {

@@ -14,7 +14,8 @@ namespace ExploreIndex {
 
 QString path()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/ravlen/index.sqlite");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+           + QStringLiteral("/ravlen/index.sqlite");
 }
 
 QString readerProgram()

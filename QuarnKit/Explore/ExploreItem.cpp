@@ -10,10 +10,10 @@
 
 namespace quarnkit {
 
-ExploreItem ExploreItem::make(const QString& path, const std::optional<QString>& name, const std::optional<QString>& title,
-                              std::optional<std::int64_t> pageCount, std::optional<std::int64_t> size,
-                              std::optional<QDateTime> lastUsed, std::optional<QDateTime> dateAdded,
-                              std::optional<QDateTime> modified)
+ExploreItem ExploreItem::make(const QString& path, const std::optional<QString>& name,
+                              const std::optional<QString>& title, std::optional<std::int64_t> pageCount,
+                              std::optional<std::int64_t> size, std::optional<QDateTime> lastUsed,
+                              std::optional<QDateTime> dateAdded, std::optional<QDateTime> modified)
 {
     ExploreItem item;
     item.path = path;
@@ -58,10 +58,10 @@ QString withSlash(QString folder)
 // The system's own folders: what lives there belongs to programs, not to
 // the user (removable drives and network places are not walked either).
 const std::array<QLatin1String, 17> systemPrefixes{
-    QLatin1String("/proc/"), QLatin1String("/sys/"),  QLatin1String("/dev/"),   QLatin1String("/run/"),
-    QLatin1String("/boot/"), QLatin1String("/usr/"),  QLatin1String("/lib/"),   QLatin1String("/lib32/"),
-    QLatin1String("/lib64/"), QLatin1String("/bin/"), QLatin1String("/sbin/"),  QLatin1String("/etc/"),
-    QLatin1String("/var/"),  QLatin1String("/tmp/"),  QLatin1String("/opt/"),   QLatin1String("/snap/"),
+    QLatin1String("/proc/"),  QLatin1String("/sys/"), QLatin1String("/dev/"),  QLatin1String("/run/"),
+    QLatin1String("/boot/"),  QLatin1String("/usr/"), QLatin1String("/lib/"),  QLatin1String("/lib32/"),
+    QLatin1String("/lib64/"), QLatin1String("/bin/"), QLatin1String("/sbin/"), QLatin1String("/etc/"),
+    QLatin1String("/var/"),   QLatin1String("/tmp/"), QLatin1String("/opt/"),  QLatin1String("/snap/"),
     QLatin1String("/srv/")};
 
 } // namespace

@@ -14,7 +14,7 @@ namespace quarnkit {
 
 struct ExploreItem {
     QString path;
-    QString name; // with its extension
+    QString name;                 // with its extension
     std::optional<QString> title; // a title worth showing (DocumentTitle::sensible)
     std::optional<std::int64_t> pageCount;
     std::optional<std::int64_t> size;

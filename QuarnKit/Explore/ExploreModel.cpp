@@ -12,7 +12,8 @@ namespace quarnkit {
 namespace {
 
 template <typename T>
-T restored(const platform::UserDefaults& defaults, const char* key, std::optional<T> (*named)(const QString&), T fallback)
+T restored(const platform::UserDefaults& defaults, const char* key, std::optional<T> (*named)(const QString&),
+           T fallback)
 {
     const std::optional<std::string> stored = defaults.stringValue(key);
     if (!stored) return fallback;
@@ -164,7 +165,8 @@ void ExploreModel::setStatus(Status status)
     emit statusChanged();
 }
 
-void ExploreModel::setResults(std::vector<ExploreItem> items, std::int64_t total, bool finished, const ExploreRequest& shown)
+void ExploreModel::setResults(std::vector<ExploreItem> items, std::int64_t total, bool finished,
+                              const ExploreRequest& shown)
 {
     if (items == items_ && total == total_ && finished == finished_ && shown == shown_) return;
     items_ = std::move(items);

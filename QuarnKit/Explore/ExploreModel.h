@@ -17,7 +17,9 @@
 #include <optional>
 #include <vector>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 

@@ -12,7 +12,8 @@ namespace ExploreRanking {
 namespace {
 
 // Present before absent, then the larger first; none when they tie.
-template <typename T> std::optional<bool> larger(const std::optional<T>& a, const std::optional<T>& b)
+template <typename T>
+std::optional<bool> larger(const std::optional<T>& a, const std::optional<T>& b)
 {
     if (a.has_value() != b.has_value()) return a.has_value();
     if (!a || *a == *b) return std::nullopt;
@@ -62,7 +63,8 @@ std::vector<ExploreItem> sorted(std::vector<ExploreItem> items, ExploreSort sort
 
 std::vector<ExploreItem> top(const std::vector<ExploreItem>& items, ExploreSort sort, int limit)
 {
-    TopPicker<ExploreItem> picker(limit, [sort](const ExploreItem& a, const ExploreItem& b) { return precedes(a, b, sort); });
+    TopPicker<ExploreItem> picker(limit,
+                                  [sort](const ExploreItem& a, const ExploreItem& b) { return precedes(a, b, sort); });
     for (const ExploreItem& item : items) picker.offer(item);
     return picker.take();
 }

@@ -19,7 +19,8 @@ namespace quarnkit {
 // that ties with kept ones goes after them, so among equals the first
 // offered stays first, and a newcomer that only ties with the last kept
 // element of a full picker is dropped.
-template <typename T> class TopPicker {
+template <typename T>
+class TopPicker {
 public:
     using Precedes = std::function<bool(const T&, const T&)>;
 
@@ -38,10 +39,8 @@ public:
         std::size_t low = 0, high = kept_.size();
         while (low < high) {
             const std::size_t mid = (low + high) / 2;
-            if (precedes_(x, kept_[mid]))
-                high = mid;
-            else
-                low = mid + 1;
+            if (precedes_(x, kept_[mid])) high = mid;
+            else low = mid + 1;
         }
         kept_.insert(kept_.begin() + std::ptrdiff_t(low), std::move(x));
     }

@@ -44,7 +44,8 @@ QString name(ExploreSort sort)
 
 namespace {
 
-template <typename T, std::size_t N> std::optional<T> named(const std::array<T, N>& all, const QString& text)
+template <typename T, std::size_t N>
+std::optional<T> named(const std::array<T, N>& all, const QString& text)
 {
     for (T value : all)
         if (name(value) == text) return value;
@@ -122,11 +123,13 @@ std::optional<QString> ExploreFolders::folder(ExploreLocation location) const
 std::vector<QString> ExploreFolders::roots() const
 {
     const auto inside = [](const QString& path, const QString& folder) {
-        return path == folder || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+        return path == folder
+               || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
     };
     std::vector<QString> roots{home};
     for (const QString& folder : {downloads, desktop, documents}) {
-        if (folder.isEmpty() || std::any_of(roots.begin(), roots.end(), [&](const QString& r) { return inside(folder, r); }))
+        if (folder.isEmpty()
+            || std::any_of(roots.begin(), roots.end(), [&](const QString& r) { return inside(folder, r); }))
             continue;
         roots.push_back(folder);
     }

@@ -22,10 +22,10 @@ enum class ExploreLocation { all, downloads, desktop, documents };
 enum class ExploreSort { lastOpened, name, dateAdded, size };
 
 inline constexpr std::array<ExploreMode, 2> allExploreModes{ExploreMode::names, ExploreMode::contents};
-inline constexpr std::array<ExploreLocation, 4> allExploreLocations{ExploreLocation::all, ExploreLocation::downloads,
-                                                                   ExploreLocation::desktop, ExploreLocation::documents};
+inline constexpr std::array<ExploreLocation, 4> allExploreLocations{
+    ExploreLocation::all, ExploreLocation::downloads, ExploreLocation::desktop, ExploreLocation::documents};
 inline constexpr std::array<ExploreSort, 4> allExploreSorts{ExploreSort::lastOpened, ExploreSort::name,
-                                                           ExploreSort::dateAdded, ExploreSort::size};
+                                                            ExploreSort::dateAdded, ExploreSort::size};
 
 // How each is stored ("names", "downloads", "lastOpened", …) and read back:
 // exactly the stored name, case included; none for any other text.

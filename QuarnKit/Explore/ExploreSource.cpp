@@ -6,11 +6,10 @@
 
 namespace quarnkit {
 
-FixedExploreSource::FixedExploreSource(std::vector<ExploreItem> items, int limit, bool available, ExploreFolders folders,
-                                       QObject* parent)
+FixedExploreSource::FixedExploreSource(std::vector<ExploreItem> items, int limit, bool available,
+                                       ExploreFolders folders, QObject* parent)
     : ExploreSource(parent), items(std::move(items)), limit(limit), available(available), folders(std::move(folders))
-{
-}
+{}
 
 void FixedExploreSource::start(const ExploreRequest& request, Update onUpdate)
 {

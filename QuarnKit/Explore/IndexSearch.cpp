@@ -21,7 +21,7 @@ struct IndexSearch::Shared {
     Settings settings; // the worker's alone once it runs
     std::mutex mutex;  // guards everything below
     std::condition_variable wake;
-    IndexSearch* owner; // none once the source is gone
+    IndexSearch* owner;                    // none once the source is gone
     std::optional<ExploreRequest> request; // the live search, if any
     std::uint64_t generation = 0;
     bool fresh = false;   // the live search has not been run yet
@@ -30,12 +30,14 @@ struct IndexSearch::Shared {
     void run();
     // Calls `call` with the source on the source's thread, if the source is
     // still there then.
-    template <typename F> void post(F&& call)
+    template <typename F>
+    void post(F&& call)
     {
         std::lock_guard lock(mutex);
         if (!owner) return;
         IndexSearch* to = owner;
-        QMetaObject::invokeMethod(to, [to, call = std::forward<F>(call)] { call(to); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            to, [to, call = std::forward<F>(call)] { call(to); }, Qt::QueuedConnection);
     }
 };
 
@@ -70,10 +72,8 @@ void IndexSearch::Shared::run()
             std::unique_lock lock(mutex);
             const auto ready = [&] { return !owner || fresh || (this->probing && !probing); };
             // A live search or an open probe looks for changes now and then.
-            if (request || probing)
-                wake.wait_for(lock, settings.refresh, ready);
-            else
-                wake.wait(lock, ready);
+            if (request || probing) wake.wait_for(lock, settings.refresh, ready);
+            else wake.wait(lock, ready);
             if (!owner) return;
             live = request;
             generation = this->generation;
@@ -110,7 +110,9 @@ void IndexSearch::Shared::run()
                 ExploreSnapshot snapshot = searchOrFail(index, *live, settings);
                 if (freshRun || snapshot != sent) {
                     sent = snapshot;
-                    post([generation, snapshot = std::move(snapshot)](IndexSearch* to) { to->deliver(generation, snapshot); });
+                    post([generation, snapshot = std::move(snapshot)](IndexSearch* to) {
+                        to->deliver(generation, snapshot);
+                    });
                 }
             }
         }
@@ -118,12 +120,9 @@ void IndexSearch::Shared::run()
             // Empty while the first walk still runs says nothing yet: ask again later.
             std::optional<bool> any;
             try {
-                if (!index)
-                    any = false;
-                else if (!index->isEmpty())
-                    any = true;
-                else if (index->isComplete())
-                    any = false;
+                if (!index) any = false;
+                else if (!index->isEmpty()) any = true;
+                else if (index->isComplete()) any = false;
             } catch (const platform::MetadataError&) {
                 any = false;
             }
@@ -201,8 +200,9 @@ ExploreSnapshot IndexSearch::search(const platform::MetadataIndex& index, const 
 {
     const bool recents = request.isRecents();
     const ExploreSort sort = request.sort;
-    TopPicker<ExploreItem> picker(settings.limit,
-                                  [sort](const ExploreItem& a, const ExploreItem& b) { return ExploreRanking::precedes(a, b, sort); });
+    TopPicker<ExploreItem> picker(settings.limit, [sort](const ExploreItem& a, const ExploreItem& b) {
+        return ExploreRanking::precedes(a, b, sort);
+    });
     std::int64_t total = 0;
     index.query(request.indexQuery(settings.folders), [&](const platform::MetadataEntry& e) {
         if (settings.exclusions.excludes(e.path)) return;

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
-namespace platform { class MetadataIndex; }
+namespace platform {
+class MetadataIndex;
+}
 
 namespace quarnkit {
 

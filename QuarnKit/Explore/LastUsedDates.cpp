@@ -12,8 +12,7 @@ namespace quarnkit {
 
 LastUsedDates::LastUsedDates(QString historyFile, QString recentsFile)
     : historyFile_(std::move(historyFile)), recentsFile_(std::move(recentsFile))
-{
-}
+{}
 
 LastUsedDates LastUsedDates::standard()
 {
@@ -46,7 +45,8 @@ bool LastUsedDates::refresh()
     if (history.size >= 0) {
         QFile file(historyFile_);
         if (file.open(QIODevice::ReadOnly))
-            for (const HistoryEntry& entry : HistoryFile::decode(file.readAll()).entries) note(entry.path, entry.lastOpened);
+            for (const HistoryEntry& entry : HistoryFile::decode(file.readAll()).entries)
+                note(entry.path, entry.lastOpened);
     }
     if (recents.size >= 0)
         for (const RecentFiles::RecentUse& use : RecentFiles::systemRecentUses(recentsFile_))

@@ -20,7 +20,8 @@ constexpr char searchableKey[] = "ravlenExportSearchable";
 
 QString counted(int n, const char* noun)
 {
-    return n == 1 ? QStringLiteral("1 ") + QLatin1String(noun) : QStringLiteral("%1 %2s").arg(n).arg(QLatin1String(noun));
+    return n == 1 ? QStringLiteral("1 ") + QLatin1String(noun)
+                  : QStringLiteral("%1 %2s").arg(n).arg(QLatin1String(noun));
 }
 
 int pageCountOf(const ExportSource& source) { return source.pdf ? source.pdf->pageCount() : 0; }
@@ -38,8 +39,8 @@ ExportChoices ExportChoices::saved(const platform::UserDefaults& defaults)
         c.scope = ExportScopes::fromRaw(QString::fromStdString(*raw)).value_or(ExportScope::allPages);
     if (c.scope == ExportScope::range) c.scope = ExportScope::allPages;
     if (const auto dpi = defaults.intValue(dpiKey))
-        if (std::find(ExportSettings::resolutions.begin(), ExportSettings::resolutions.end(), *dpi) !=
-            ExportSettings::resolutions.end())
+        if (std::find(ExportSettings::resolutions.begin(), ExportSettings::resolutions.end(), *dpi)
+            != ExportSettings::resolutions.end())
             c.dpi = int(*dpi);
     c.quality = std::clamp(defaults.doubleValue(qualityKey).value_or(0.85), 0.3, 1.0);
     c.searchable = defaults.boolValue(searchableKey).value_or(false);
@@ -152,7 +153,8 @@ bool ExportForm::canExport(const ExportSource& source, bool working) const
 std::optional<QString> ExportForm::passwordCaption() const
 {
     if (!openPassword.isEmpty() && !editPassword.isEmpty())
-        return QStringLiteral("Readers need the first password. Changes need the second. ravlen can't recover a lost password.");
+        return QStringLiteral(
+            "Readers need the first password. Changes need the second. ravlen can't recover a lost password.");
     if (!openPassword.isEmpty())
         return QStringLiteral("The copy won't open without this password. ravlen can't recover it if it's lost.");
     if (!editPassword.isEmpty()) return QStringLiteral("The copy opens freely, but changing it takes this password.");
@@ -168,18 +170,20 @@ std::optional<QString> ExportForm::formatNote(const ExportSource& source) const
         const QString painted = QStringLiteral("Marks are painted in, so they look the same everywhere.");
         // A black box reads as removal: the flattened copy removes what it covers too.
         if (!census || list.empty() || census->redactionsIn(list) < 1) return painted;
-        return painted + QStringLiteral(" ") + counted(census->redactionsIn(list), "redaction") + QStringLiteral(" on ") +
-               counted(census->pagesWithRedactionsIn(list), "page") +
-               QStringLiteral(" remove what they cover; those pages become images.");
+        return painted + QStringLiteral(" ") + counted(census->redactionsIn(list), "redaction") + QStringLiteral(" on ")
+               + counted(census->pagesWithRedactionsIn(list), "page")
+               + QStringLiteral(" remove what they cover; those pages become images.");
     }
     case ExportFormat::redactedPDF: {
         if (!census || list.empty() || census->redactionsIn(list) < 1) return std::nullopt;
-        return counted(census->redactionsIn(list), "redaction") + QStringLiteral(" on ") +
-               counted(census->pagesWithRedactionsIn(list), "page") +
-               QStringLiteral(" will be applied. Those pages become images, so the covered text is gone. Document details are removed.");
+        return counted(census->redactionsIn(list), "redaction") + QStringLiteral(" on ")
+               + counted(census->pagesWithRedactionsIn(list), "page")
+               + QStringLiteral(" will be applied. Those pages become images, so the covered text is gone. Document "
+                                "details are removed.");
     }
     case ExportFormat::smallerPDF:
-        return QStringLiteral("Images are recompressed for the screen. Text stays selectable. ravlen shows the new size when it's done.");
+        return QStringLiteral(
+            "Images are recompressed for the screen. Text stays selectable. ravlen shows the new size when it's done.");
     case ExportFormat::png:
     case ExportFormat::jpeg:
         if (list.size() > 1) return QStringLiteral("One image per page, in a new folder named after the PDF.");
@@ -188,12 +192,13 @@ std::optional<QString> ExportForm::formatNote(const ExportSource& source) const
         if (list.size() > 1) return QStringLiteral("All pages go into one TIFF file.");
         return std::nullopt;
     case ExportFormat::text:
-        return QStringLiteral("Plain text in reading order. Pages without a text layer are read with text recognition.");
+        return QStringLiteral(
+            "Plain text in reading order. Pages without a text layer are read with text recognition.");
     case ExportFormat::marksSummary: {
         if (!census || list.empty() || census->marksIn(list) < 1) return std::nullopt;
-        return counted(census->marksIn(list), "mark") + QStringLiteral(" on ") +
-               counted(census->pagesWithMarksIn(list), "page") +
-               QStringLiteral(", listed by page as Markdown with highlighted words and note text.");
+        return counted(census->marksIn(list), "mark") + QStringLiteral(" on ")
+               + counted(census->pagesWithMarksIn(list), "page")
+               + QStringLiteral(", listed by page as Markdown with highlighted words and note text.");
     }
     }
     return std::nullopt;

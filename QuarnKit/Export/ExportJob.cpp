@@ -54,9 +54,10 @@ public:
     Run(const ExportSettings& settings, const std::shared_ptr<PdfDocument>& source, const QString& destination,
         const Progress& progress, std::stop_token stop, const Recognizer& recognize)
         : s(settings), source(source), destination(destination), progress(progress), stop(std::move(stop)),
-          recognize(recognize ? recognize : Recognizer([](const PdfDocument& doc, int page) { return TextRecognizer::recognize(doc, page); }))
-    {
-    }
+          recognize(recognize ? recognize : Recognizer([](const PdfDocument& doc, int page) {
+              return TextRecognizer::recognize(doc, page);
+          }))
+    {}
 
     ExportReport go()
     {
@@ -77,8 +78,7 @@ public:
         case ExportFormat::text: return text();
         case ExportFormat::marksSummary: return marks();
         case ExportFormat::png:
-        case ExportFormat::jpeg:
-            return s.pages.size() == 1 ? singleImage() : imageFolder();
+        case ExportFormat::jpeg: return s.pages.size() == 1 ? singleImage() : imageFolder();
         case ExportFormat::tiff: return s.pages.size() == 1 ? singleImage() : multiPageTiff();
         }
         throw ExportError(ExportError::Kind::renderFailed);
@@ -141,8 +141,8 @@ private:
 
     ExportReport drawn(const Exporter::DocumentInfo& info, const Exporter::PageDrawer& drawer)
     {
-        const auto doc = Exporter::drawPDF(*source, s.pages, info, [this](int k) { report(Kind::rendering, k, total()); },
-                                           drawer, stop);
+        const auto doc = Exporter::drawPDF(
+            *source, s.pages, info, [this](int k) { report(Kind::rendering, k, total()); }, drawer, stop);
         check();
         addTextLayer(*doc);
         if (!options.isEmpty()) report(Kind::saving);
@@ -253,14 +253,16 @@ private:
         std::error_code error;
         std::filesystem::create_directories(QFile::encodeName(staging).toStdString(), error);
         if (error)
-            throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(FileSystemError(error.value(), "create")));
+            throw ExportError::cannotWrite(s.baseName,
+                                           Exporter::saveFailureReason(FileSystemError(error.value(), "create")));
         const QString ext = ExportFormats::fileExtension(s.format);
         const int count = source->pageCount();
         PagePipeline::run(
             source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
             [&](int k, const QByteArray& bytes) {
                 const int i = s.pages[size_t(k)];
-                Exporter::writeFile(bytes, staging + QLatin1Char('/') + Exporter::pageFileName(s.baseName, i, count, ext));
+                Exporter::writeFile(bytes,
+                                    staging + QLatin1Char('/') + Exporter::pageFileName(s.baseName, i, count, ext));
             });
         check();
         // Never replace a folder, not even one made while the pages were drawn.
@@ -308,7 +310,8 @@ private:
 } // namespace
 
 ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
-                 const QString& destination, const Progress& progress, std::stop_token stop, const Recognizer& recognize)
+                 const QString& destination, const Progress& progress, std::stop_token stop,
+                 const Recognizer& recognize)
 {
     try {
         return Run(settings, source, destination, progress, std::move(stop), recognize).go();

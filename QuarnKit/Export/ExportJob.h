@@ -35,8 +35,8 @@ using Recognizer = std::function<QString(const platform::PdfDocument&, int page)
 // FileSystemError when no work folder can be made.
 // `recognize` defaults to the text recognizer.
 ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
-                 const QString& destination,
-                 const Progress& progress, std::stop_token stop = {}, const Recognizer& recognize = {});
+                 const QString& destination, const Progress& progress, std::stop_token stop = {},
+                 const Recognizer& recognize = {});
 // The same on ExportSnapshot's bytes: a PDF that cannot be read or handled
 // throws ExportError (unreadable).
 ExportReport run(const ExportSettings& settings, const QByteArray& snapshot, const QString& destination,

@@ -26,19 +26,23 @@ struct FormatRow {
 // One row per format, in the order the sheet shows them.
 constexpr std::array<FormatRow, 9> formatRows{{
     {ExportFormat::pdf, "pdf", "PDF", "Marks stay editable", "pdf", "application/pdf"},
-    {ExportFormat::flattenedPDF, "flattenedPDF", "Flattened PDF", "Marks painted into the page", "pdf", "application/pdf"},
-    {ExportFormat::redactedPDF, "redactedPDF", "Redacted PDF", "Covered content removed permanently", "pdf", "application/pdf"},
+    {ExportFormat::flattenedPDF, "flattenedPDF", "Flattened PDF", "Marks painted into the page", "pdf",
+     "application/pdf"},
+    {ExportFormat::redactedPDF, "redactedPDF", "Redacted PDF", "Covered content removed permanently", "pdf",
+     "application/pdf"},
     {ExportFormat::smallerPDF, "smallerPDF", "Smaller PDF", "Lighter images, same pages", "pdf", "application/pdf"},
     {ExportFormat::png, "png", "PNG", "Sharp image of each page", "png", "image/png"},
     {ExportFormat::jpeg, "jpeg", "JPEG", "Smaller image of each page", "jpg", "image/jpeg"},
     {ExportFormat::tiff, "tiff", "TIFF", "One file for print", "tiff", "image/tiff"},
     {ExportFormat::text, "text", "Text", "The words, even from scans", "txt", "text/plain"},
-    {ExportFormat::marksSummary, "marksSummary", "Marks summary", "A Markdown list of every mark", "md", "text/markdown"},
+    {ExportFormat::marksSummary, "marksSummary", "Marks summary", "A Markdown list of every mark", "md",
+     "text/markdown"},
 }};
 
 const FormatRow& row(ExportFormat format)
 {
-    return *std::find_if(formatRows.begin(), formatRows.end(), [format](const FormatRow& r) { return r.format == format; });
+    return *std::find_if(formatRows.begin(), formatRows.end(),
+                         [format](const FormatRow& r) { return r.format == format; });
 }
 
 struct ScopeRow {
@@ -68,7 +72,8 @@ QString errorMessage(ExportError::Kind kind, const QString& name, const QString&
     case ExportError::Kind::writeFailed: return QStringLiteral("The file could not be written.");
     case ExportError::Kind::locked: return QStringLiteral("Unlock the PDF before exporting it.");
     case ExportError::Kind::unreadable: return QStringLiteral("ravlen couldn't make a working copy of this PDF.");
-    case ExportError::Kind::noSelection: return QStringLiteral("No pages are selected. Pick pages in the sidebar first.");
+    case ExportError::Kind::noSelection:
+        return QStringLiteral("No pages are selected. Pick pages in the sidebar first.");
     case ExportError::Kind::noRedactions: return QStringLiteral("These pages have no redactions to apply.");
     case ExportError::Kind::noMarks: return QStringLiteral("These pages have no marks to list.");
     case ExportError::Kind::documentFile:
@@ -134,8 +139,8 @@ QString nameFilter(ExportFormat format)
 }
 bool isPDF(ExportFormat format)
 {
-    return format == ExportFormat::pdf || format == ExportFormat::flattenedPDF ||
-           format == ExportFormat::redactedPDF || format == ExportFormat::smallerPDF;
+    return format == ExportFormat::pdf || format == ExportFormat::flattenedPDF || format == ExportFormat::redactedPDF
+           || format == ExportFormat::smallerPDF;
 }
 bool isImage(ExportFormat format)
 {
@@ -174,10 +179,7 @@ platform::PdfSaveOptions ExportWriteOptions::saveOptions() const
 
 double ExportSettings::scale() const { return std::max(dpi, 36) / 72.0; }
 
-bool ExportSettings::writesFolder() const
-{
-    return ExportFormats::writesDirectory(format) && pages.size() > 1;
-}
+bool ExportSettings::writesFolder() const { return ExportFormats::writesDirectory(format) && pages.size() > 1; }
 
 bool ExportSettings::isProtected() const
 {
@@ -250,7 +252,8 @@ std::optional<QString> ExportReport::summary() const
 {
     if (bytesBefore && bytesAfter) {
         if (keptOriginal)
-            return QStringLiteral("This PDF is already compact, so ravlen kept it as is. It's %1.").arg(size(*bytesAfter));
+            return QStringLiteral("This PDF is already compact, so ravlen kept it as is. It's %1.")
+                .arg(size(*bytesAfter));
         const double percent = *bytesBefore >= 1 ? double(*bytesBefore - *bytesAfter) / double(*bytesBefore) * 100 : 0;
         const long long shown = std::max(1LL, std::llround(percent));
         return QStringLiteral("%1 to %2, %3% smaller.").arg(size(*bytesBefore), size(*bytesAfter)).arg(shown);
@@ -273,8 +276,7 @@ ExportError::ExportError(Kind kind) : ExportError(kind, {}, {}) {}
 ExportError::ExportError(Kind kind, QString name, QString reason)
     : std::runtime_error(errorMessage(kind, name, reason).toStdString()), kind_(kind), name_(std::move(name)),
       reason_(std::move(reason))
-{
-}
+{}
 
 ExportError ExportError::cannotWrite(const QString& name, const QString& reason)
 {
@@ -289,8 +291,7 @@ QString saveFailureReason(const std::exception& error)
         std::rethrow_if_nested(error);
     } catch (const std::exception& underlying) {
         if (const auto reason = reasonForSystemError(underlying)) return *reason;
-    } catch (...) {
-    }
+    } catch (...) {}
     if (const auto reason = reasonForSystemError(error)) return *reason;
     // The system's own sentence for the error, without the operation's prefix.
     if (const auto* system = dynamic_cast<const std::system_error*>(&error))

@@ -18,20 +18,20 @@ namespace quarnkit {
 enum class ExportFormat { pdf, flattenedPDF, redactedPDF, smallerPDF, png, jpeg, tiff, text, marksSummary };
 
 inline constexpr std::array<ExportFormat, 9> allExportFormats{
-    ExportFormat::pdf, ExportFormat::flattenedPDF, ExportFormat::redactedPDF,
-    ExportFormat::smallerPDF, ExportFormat::png, ExportFormat::jpeg,
-    ExportFormat::tiff, ExportFormat::text, ExportFormat::marksSummary};
+    ExportFormat::pdf,        ExportFormat::flattenedPDF, ExportFormat::redactedPDF,
+    ExportFormat::smallerPDF, ExportFormat::png,          ExportFormat::jpeg,
+    ExportFormat::tiff,       ExportFormat::text,         ExportFormat::marksSummary};
 
 enum class ExportScope { thisPage, allPages, selectedPages, range };
 
-inline constexpr std::array<ExportScope, 4> allExportScopes{
-    ExportScope::thisPage, ExportScope::allPages, ExportScope::selectedPages, ExportScope::range};
+inline constexpr std::array<ExportScope, 4> allExportScopes{ExportScope::thisPage, ExportScope::allPages,
+                                                            ExportScope::selectedPages, ExportScope::range};
 
 namespace ExportFormats {
 QString rawValue(ExportFormat format); // "pdf", "flattenedPDF", …
 std::optional<ExportFormat> fromRaw(const QString& raw);
 QString title(ExportFormat format);
-QString detail(ExportFormat format);      // the line on the format's card
+QString detail(ExportFormat format);        // the line on the format's card
 QString fileExtension(ExportFormat format); // without the dot
 QString mimeType(ExportFormat format);
 // The file dialog's filter, "TIFF image (*.tiff *.tif)": the format's own
@@ -103,7 +103,7 @@ struct ExportStep {
 };
 
 struct ExportReport {
-    QString path; // the file written, or the folder of per-page images
+    QString path;                      // the file written, or the folder of per-page images
     std::optional<qint64> bytesBefore; // smaller PDF
     std::optional<qint64> bytesAfter;  // smaller PDF
     bool keptOriginal = false;         // smaller PDF: compression did not help
@@ -126,7 +126,15 @@ struct ExportReport {
 class ExportError : public std::runtime_error {
 public:
     enum class Kind {
-        cannotWrite, empty, renderFailed, writeFailed, locked, unreadable, noSelection, noRedactions, noMarks,
+        cannotWrite,
+        empty,
+        renderFailed,
+        writeFailed,
+        locked,
+        unreadable,
+        noSelection,
+        noRedactions,
+        noMarks,
         documentFile, // the file chosen is the open document's own
     };
 

@@ -51,7 +51,8 @@ PdfSize drawnSizeOf(const PdfDocument& doc, int index)
 QString composedName(ExportFormat format, const QString& base, const QString& suffix)
 {
     switch (format) {
-    case ExportFormat::pdf: return base + (suffix.isEmpty() ? QStringLiteral(" copy") : suffix) + QStringLiteral(".pdf");
+    case ExportFormat::pdf:
+        return base + (suffix.isEmpty() ? QStringLiteral(" copy") : suffix) + QStringLiteral(".pdf");
     case ExportFormat::flattenedPDF: return base + suffix + QStringLiteral(" flattened.pdf");
     case ExportFormat::redactedPDF: return base + suffix + QStringLiteral(" redacted.pdf");
     case ExportFormat::smallerPDF: return base + suffix + QStringLiteral(" smaller.pdf");
@@ -90,8 +91,8 @@ bool writeAll(int fd, const char* data, qint64 size)
 void writeAtomically(const QByteArray& data, const QString& path)
 {
     const QFileInfo info(path);
-    const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') +
-                              QUuid::createUuid().toString(QUuid::Id128);
+    const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.')
+                              + QUuid::createUuid().toString(QUuid::Id128);
     const QByteArray native = QFile::encodeName(temporary);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) throwErrno(path, "create");
@@ -173,8 +174,8 @@ QString suggestedFileName(const QString& base, ExportFormat format, const std::v
 QString pageFileName(const QString& base, int index, int count, const QString& ext)
 {
     const int width = std::max(2, int(QString::number(std::max(count, 1)).size()));
-    return base + QLatin1Char('-') + QStringLiteral("%1").arg(index + 1, width, 10, QLatin1Char('0')) +
-           QLatin1Char('.') + ext;
+    return base + QLatin1Char('-') + QStringLiteral("%1").arg(index + 1, width, 10, QLatin1Char('0')) + QLatin1Char('.')
+           + ext;
 }
 
 // ------------------------------------------------------------ new PDFs
@@ -219,8 +220,7 @@ QByteArray pdfBytes(const PdfDocument& doc, const ExportWriteOptions& options)
     try {
         bytes = doc.save(options.saveOptions());
     } catch (const PdfError&) {
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     if (bytes.isEmpty()) throw failure(ExportError::Kind::renderFailed);
     return bytes;
 }
@@ -255,7 +255,8 @@ namespace {
 void drawPainted(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
 {
     try {
-        platform::PdfWriting::appendFlattenedPage(out, source, index, userToPixels(source.pageGeometry(index), 1.0), size);
+        platform::PdfWriting::appendFlattenedPage(out, source, index, userToPixels(source.pageGeometry(index), 1.0),
+                                                  size);
     } catch (const PdfError&) {
         throw failure(ExportError::Kind::renderFailed);
     }
@@ -330,8 +331,7 @@ QString text(const PdfDocument& doc, const std::vector<int>& pages)
         QString words;
         try {
             words = QString::fromStdString(doc.textPage(index).text()).trimmed();
-        } catch (const PdfError&) {
-        }
+        } catch (const PdfError&) {}
         words = expandedLigatures(words);
         entries << (pages.size() == 1 ? words : QStringLiteral("Page %1\n").arg(index + 1) + words);
     }
@@ -410,7 +410,8 @@ QString writeImages(const PdfDocument& doc, const std::vector<int>& pages, Expor
             throw failure(ExportError::Kind::renderFailed);
         }
         const QByteArray bytes = encode({image}, format, std::nullopt, quality);
-        writeFile(bytes, folder + QLatin1Char('/') + pageFileName(base, index, count, ExportFormats::fileExtension(format)));
+        writeFile(bytes,
+                  folder + QLatin1Char('/') + pageFileName(base, index, count, ExportFormats::fileExtension(format)));
     }
     return folder;
 }
@@ -429,7 +430,8 @@ void writeFile(const QByteArray& data, const QString& path)
 QString workFolder(const QString& destination)
 {
     const QString parent = QFileInfo(destination).absolutePath();
-    const QString name = QStringLiteral("ravlen Export ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString name =
+        QStringLiteral("ravlen Export ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const ShareFolder share;
     bool privateReady = true;
     try {
@@ -437,10 +439,11 @@ QString workFolder(const QString& destination)
     } catch (const ShareError&) {
         privateReady = false;
     }
-    struct stat parentStat {}, privateStat {};
-    const bool sameVolume = privateReady && ::stat(QFile::encodeName(parent).constData(), &parentStat) == 0 &&
-                            ::stat(QFile::encodeName(share.privateRoot()).constData(), &privateStat) == 0 &&
-                            parentStat.st_dev == privateStat.st_dev;
+    struct stat parentStat {
+    }, privateStat{};
+    const bool sameVolume = privateReady && ::stat(QFile::encodeName(parent).constData(), &parentStat) == 0
+                            && ::stat(QFile::encodeName(share.privateRoot()).constData(), &privateStat) == 0
+                            && parentStat.st_dev == privateStat.st_dev;
     if (!sameVolume) {
         // A hidden folder beside the destination is on its volume for sure.
         const QString beside = parent + QStringLiteral("/.") + name;
@@ -461,7 +464,8 @@ void removeQuietly(const QString& path)
 QString freeFolderURL(const QString& directory, const QString& name)
 {
     QString candidate = directory + QLatin1Char('/') + name;
-    for (int n = 2; entryExists(candidate); ++n) candidate = directory + QLatin1Char('/') + name + QStringLiteral(" %1").arg(n);
+    for (int n = 2; entryExists(candidate); ++n)
+        candidate = directory + QLatin1Char('/') + name + QStringLiteral(" %1").arg(n);
     return candidate;
 }
 

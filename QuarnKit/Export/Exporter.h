@@ -28,8 +28,7 @@ namespace quarnkit::Exporter {
 std::vector<int> pageIndexes(int count, ExportScope scope, int current);
 // The pages the sheet exports. Throws ExportError (empty, noSelection) and,
 // for a range, the PageRangeError of the text.
-std::vector<int> pages(ExportScope scope, int count, int current, const std::set<int>& selected,
-                       const QString& range);
+std::vector<int> pages(ExportScope scope, int count, int current, const std::set<int>& selected, const QString& range);
 
 // ------------------------------------------------------------ naming
 
@@ -47,8 +46,8 @@ QString pageFileName(const QString& base, int index, int count, const QString& e
 QImage opaqueBitmap(const platform::PdfDocument& doc, int index, double scale, const Overlay& overlay = {});
 
 // Draws page `index` of `source` as a new last page of `out`, `size` points large.
-using PageDrawer =
-    std::function<void(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size)>;
+using PageDrawer = std::function<void(platform::PdfDocument& out, const platform::PdfDocument& source, int index,
+                                      platform::PdfSize size)>;
 using DocumentInfo = std::map<std::string, std::string>; // Info key to text
 
 // A new PDF with one page per listed page that exists, each of the page's
@@ -58,8 +57,8 @@ using DocumentInfo = std::map<std::string, std::string>; // Info key to text
 // calls `progress` with the position in the list. Throws ExportError
 // (renderFailed when no page was drawn) and what `drawPage` throws.
 QByteArray renderPDF(const platform::PdfDocument& doc, const std::vector<int>& pages, const DocumentInfo& info,
-                     const std::function<void(int)>& progress, const PageDrawer& drawPage,
-                     std::stop_token stop = {}, const ExportWriteOptions& options = {});
+                     const std::function<void(int)>& progress, const PageDrawer& drawPage, std::stop_token stop = {},
+                     const ExportWriteOptions& options = {});
 // The same new document before it is written.
 std::shared_ptr<platform::PdfDocument> drawPDF(const platform::PdfDocument& doc, const std::vector<int>& pages,
                                                const DocumentInfo& info, const std::function<void(int)>& progress,
@@ -97,12 +96,12 @@ QString expandedLigatures(const QString& text);
 // to 0.1…1. Throws ExportError (empty, renderFailed).
 QByteArray encode(const std::vector<QImage>& images, ExportFormat format, std::optional<int> dpi, double quality);
 // The listed pages that exist, rendered at `scale` and encoded as one file.
-QByteArray imageData(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format,
-                     double scale, double quality);
+QByteArray imageData(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
+                     double quality);
 // One file per listed page in the new folder `directory`/`base`, named by
 // pageFileName with the document's page count; returns the folder's path.
-QString writeImages(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format,
-                    double scale, const QString& directory, const QString& base, double quality);
+QString writeImages(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
+                    const QString& directory, const QString& base, double quality);
 
 // ------------------------------------------------------------ files
 

@@ -53,7 +53,8 @@ std::optional<RGBA> rgba(const std::optional<platform::PdfColor>& c)
 
 QString counted(qsizetype n, const char* noun)
 {
-    return n == 1 ? QStringLiteral("1 ") + QLatin1String(noun) : QStringLiteral("%1 %2s").arg(n).arg(QLatin1String(noun));
+    return n == 1 ? QStringLiteral("1 ") + QLatin1String(noun)
+                  : QStringLiteral("%1 %2s").arg(n).arg(QLatin1String(noun));
 }
 
 // Trims spaces, tabs and the like, but not line ends (there are none left).
@@ -77,7 +78,10 @@ MarkCensus::MarkCensus(const platform::PdfDocument& doc)
     }
 }
 
-bool MarkCensus::hasMarks() const { return std::any_of(marks.begin(), marks.end(), [](int n) { return n > 0; }); }
+bool MarkCensus::hasMarks() const
+{
+    return std::any_of(marks.begin(), marks.end(), [](int n) { return n > 0; });
+}
 bool MarkCensus::hasRedactions() const
 {
     return std::any_of(redactions.begin(), redactions.end(), [](int n) { return n > 0; });
@@ -85,10 +89,7 @@ bool MarkCensus::hasRedactions() const
 int MarkCensus::marksIn(const std::vector<int>& pages) const { return sumOver(marks, pages); }
 int MarkCensus::redactionsIn(const std::vector<int>& pages) const { return sumOver(redactions, pages); }
 int MarkCensus::pagesWithMarksIn(const std::vector<int>& pages) const { return pagesWithSome(marks, pages); }
-int MarkCensus::pagesWithRedactionsIn(const std::vector<int>& pages) const
-{
-    return pagesWithSome(redactions, pages);
-}
+int MarkCensus::pagesWithRedactionsIn(const std::vector<int>& pages) const { return pagesWithSome(redactions, pages); }
 
 // ---------------------------------------------------------------- summary
 
@@ -171,12 +172,13 @@ QString markdown(const platform::PdfDocument& doc, const std::vector<int>& pages
     } else {
         std::set<int> distinct;
         for (const auto& e : list) distinct.insert(e.page);
-        lines << counted(qsizetype(list.size()), "mark") + QStringLiteral(" on ") +
-                     counted(qsizetype(distinct.size()), "page") + QLatin1Char('.');
+        lines << counted(qsizetype(list.size()), "mark") + QStringLiteral(" on ")
+                     + counted(qsizetype(distinct.size()), "page") + QLatin1Char('.');
     }
     for (size_t i = 0; i < list.size(); ++i) {
         const SummaryEntry& e = list[i];
-        if (i == 0 || e.page != list[i - 1].page) lines << QString() << QStringLiteral("## Page %1").arg(e.page + 1) << QString();
+        if (i == 0 || e.page != list[i - 1].page)
+            lines << QString() << QStringLiteral("## Page %1").arg(e.page + 1) << QString();
         QString line = QStringLiteral("- **") + e.kind + QStringLiteral("**, ") + e.colorName;
         if (e.excerpt) line += QStringLiteral(": \u201C") + escaped(*e.excerpt) + QStringLiteral("\u201D");
         lines << line;
@@ -212,9 +214,12 @@ QString describe(const std::optional<RGBA>& color)
     if (brightness < 0.18f) return QStringLiteral("Black");
     if (saturation < 0.15f) return brightness > 0.85f ? QStringLiteral("White") : QStringLiteral("Gray");
     const double degrees = std::max(0.0f, hue) * 360.0;
-    struct Band { double below; const char* name; };
-    static constexpr Band bands[] = {{15, "Red"},   {40, "Orange"},  {70, "Yellow"}, {165, "Green"},
-                                     {195, "Teal"}, {255, "Blue"},   {290, "Purple"}, {345, "Pink"}};
+    struct Band {
+        double below;
+        const char* name;
+    };
+    static constexpr Band bands[] = {{15, "Red"},   {40, "Orange"}, {70, "Yellow"},  {165, "Green"},
+                                     {195, "Teal"}, {255, "Blue"},  {290, "Purple"}, {345, "Pink"}};
     for (const Band& band : bands)
         if (degrees < band.below) return QLatin1String(band.name);
     return QStringLiteral("Red");

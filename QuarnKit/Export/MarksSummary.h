@@ -33,8 +33,8 @@ struct MarkCensus {
 };
 
 struct SummaryEntry {
-    int page = 0;  // 0-based
-    QString kind;  // the kind's title: "Highlight", …
+    int page = 0; // 0-based
+    QString kind; // the kind's title: "Highlight", …
     QString colorName;
     std::optional<QString> excerpt; // the words under a text mark
     std::optional<QString> note;    // the mark's own text, trimmed

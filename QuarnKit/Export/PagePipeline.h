@@ -28,8 +28,7 @@ int threadCount(int pages);
 // of the calling side ends the run and is rethrown once every worker has
 // stopped. `source` is copied once per worker; with one thread it is used
 // as it is.
-void run(const std::shared_ptr<platform::PdfDocument>& source, const std::vector<int>& pages,
-         const Produce& produce, const std::function<void(int k)>& before, const Consume& consume,
-         int threads = 0);
+void run(const std::shared_ptr<platform::PdfDocument>& source, const std::vector<int>& pages, const Produce& produce,
+         const std::function<void(int k)>& before, const Consume& consume, int threads = 0);
 
 } // namespace quarnkit::PagePipeline

@@ -20,8 +20,8 @@ constexpr int maximumSide = 32767; // QPainter's limit
 
 bool fits(QSize size)
 {
-    return size.width() <= maximumSide && size.height() <= maximumSide &&
-           qint64(size.width()) * size.height() <= maximumPixels;
+    return size.width() <= maximumSide && size.height() <= maximumSide
+           && qint64(size.width()) * size.height() <= maximumPixels;
 }
 
 // The opaque white bitmap of a page drawn at `scale`, refused when too large.
@@ -62,7 +62,7 @@ QSize pixelSize(platform::PdfSize drawn, double scale)
 {
     auto side = [scale](double points) {
         const double pixels = std::round(points * scale); // halves away from zero
-        if (!(pixels >= 1)) return 1; // also catches not-a-number
+        if (!(pixels >= 1)) return 1;                     // also catches not-a-number
         return pixels > double(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max() : int(pixels);
     };
     return {side(drawn.width), side(drawn.height)};

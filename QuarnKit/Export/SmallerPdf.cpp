@@ -78,8 +78,7 @@ int compressImages(platform::PdfDocument& doc, const std::function<void()>& chec
             platform::PdfImages::replaceWithJpeg(doc, stored.objectNumber, jpeg, pixels);
             ++replaced;
         } catch (const platform::PdfError&) {
-        } catch (const platform::ImageEncoding::EncodingError&) {
-        }
+        } catch (const platform::ImageEncoding::EncodingError&) {}
     }
     return replaced;
 }

@@ -42,14 +42,14 @@ int addToScannedPages(platform::PdfDocument& doc, const BeforePage& beforePage, 
             const platform::PdfMatrix pixelsToUser = Exporter::userToPixels(geometry, scale).inverted();
             std::vector<platform::PdfWriting::PdfTextRun> runs;
             for (const platform::RecognizedLine& line : reader(image, int(std::lround(72 * scale))))
-                if (!line.text.empty() && !line.box.isEmpty()) runs.push_back({line.text, placement(line, pixelsToUser)});
+                if (!line.text.empty() && !line.box.isEmpty())
+                    runs.push_back({line.text, placement(line, pixelsToUser)});
             if (runs.empty()) continue;
             platform::PdfWriting::appendInvisibleText(doc, page, runs);
             ++added;
         } catch (const Exporter::RenderFailed&) {
         } catch (const platform::PdfError&) {
-        } catch (const platform::TextRecognitionError&) {
-        }
+        } catch (const platform::TextRecognitionError&) {}
     }
     return added;
 }

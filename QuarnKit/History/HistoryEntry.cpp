@@ -90,8 +90,8 @@ HistoryEntry decodeEntry(const json& value)
     if (const json* title = find(value, "title")) e.title = string(*title);
     if (const json* pages = find(value, "pageCount")) e.pageCount = integer(*pages);
     if (const json* bookmark = find(value, "bookmark")) {
-        const auto bytes = QByteArray::fromBase64Encoding(string(*bookmark).toLatin1(),
-                                                          QByteArray::AbortOnBase64DecodingErrors);
+        const auto bytes =
+            QByteArray::fromBase64Encoding(string(*bookmark).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         if (!bytes) throw Unreadable{};
         e.bookmark = *bytes;
     }
@@ -184,8 +184,7 @@ QByteArray encode(const std::vector<HistoryEntry>& entries)
     for (const HistoryEntry& e : entries) {
         try {
             list.push_back(encodeEntry(e));
-        } catch (const Unreadable&) {
-        }
+        } catch (const Unreadable&) {}
     }
     // nlohmann's objects are sorted maps, so the keys come out sorted.
     const json file{{"entries", std::move(list)}, {"version", 1}};

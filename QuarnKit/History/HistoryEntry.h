@@ -16,7 +16,7 @@ namespace quarnkit {
 
 struct HistoryEntry {
     QUuid id;
-    QString path; // standardized, links kept
+    QString path;                       // standardized, links kept
     std::optional<QByteArray> bookmark; // kept as read; Linux makes none
     std::optional<QString> title;
     std::optional<std::int64_t> pageCount;
@@ -48,8 +48,8 @@ inline constexpr const char* corruptFileName = "history.corrupt.json";
 
 // What a read of the file's bytes gives.
 struct Decoded {
-    bool damaged = false; // not a JSON object with an "entries" list: nothing was read
-    int dropped = 0;      // entries left out because they could not be read
+    bool damaged = false;              // not a JSON object with an "entries" list: nothing was read
+    int dropped = 0;                   // entries left out because they could not be read
     std::vector<HistoryEntry> entries; // in file order, not yet cleaned
 };
 

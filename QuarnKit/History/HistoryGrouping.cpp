@@ -75,8 +75,8 @@ std::vector<HistoryEntry> filter(const std::vector<HistoryEntry>& entries, const
     for (QString& word : words) word = platform::foldedForSearch(word);
     std::vector<HistoryEntry> kept;
     for (const HistoryEntry& e : entries) {
-        const QString haystack = platform::foldedForSearch(e.title.value_or(QString()) + QLatin1Char('\n') +
-                                                           e.fileName() + QLatin1Char('\n') + e.folderPath());
+        const QString haystack = platform::foldedForSearch(e.title.value_or(QString()) + QLatin1Char('\n')
+                                                           + e.fileName() + QLatin1Char('\n') + e.folderPath());
         if (std::all_of(words.begin(), words.end(), [&](const QString& word) { return haystack.contains(word); }))
             kept.push_back(e);
     }

@@ -19,8 +19,8 @@ namespace quarnkit {
 enum class HistoryPeriod { today, yesterday, thisWeek, thisMonth, earlier };
 
 inline constexpr std::array<HistoryPeriod, 5> allHistoryPeriods{HistoryPeriod::today, HistoryPeriod::yesterday,
-                                                                 HistoryPeriod::thisWeek, HistoryPeriod::thisMonth,
-                                                                 HistoryPeriod::earlier};
+                                                                HistoryPeriod::thisWeek, HistoryPeriod::thisMonth,
+                                                                HistoryPeriod::earlier};
 
 // "Today", "Yesterday", "This Week", "This Month", "Earlier".
 QString title(HistoryPeriod period);

@@ -32,15 +32,17 @@ std::optional<QString> sensibleTitle(const QuarnDocument& document, const QStrin
 template <typename Work, typename Done>
 void HistoryLibrary::runOff(QThreadPool& pool, Work work, Done done, int priority)
 {
-    pool.start([guard = QPointer<HistoryLibrary>(this), work = std::move(work), done = std::move(done)]() mutable {
-        auto result = work();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, done = std::move(done), result = std::move(result)]() mutable {
-                if (guard) done(*guard, std::move(result));
-            },
-            Qt::QueuedConnection);
-    }, priority);
+    pool.start(
+        [guard = QPointer<HistoryLibrary>(this), work = std::move(work), done = std::move(done)]() mutable {
+            auto result = work();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, done = std::move(done), result = std::move(result)]() mutable {
+                    if (guard) done(*guard, std::move(result));
+                },
+                Qt::QueuedConnection);
+        },
+        priority);
 }
 
 HistoryLibrary::HistoryLibrary(std::unique_ptr<HistoryStore> store, ReadingPositionStore& positions,
@@ -267,7 +269,8 @@ void HistoryLibrary::open(const HistoryEntry& entry, std::function<void(const Op
 void HistoryLibrary::openFile(const QString& path, std::function<void(const OpenProblem&)> onProblem)
 {
     if (!opener) return;
-    opener(path, [guard = QPointer<HistoryLibrary>(this), path, onProblem = std::move(onProblem)](const OpenOutcome& outcome) {
+    opener(path, [guard = QPointer<HistoryLibrary>(this), path,
+                  onProblem = std::move(onProblem)](const OpenOutcome& outcome) {
         switch (outcome.kind) {
         case OpenOutcome::Kind::alreadyOpen:
             // A new window records itself when it shows; one brought forward is recorded here.

@@ -25,7 +25,9 @@
 #include <utility>
 #include <vector>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 
@@ -34,8 +36,8 @@ class ReadingPositionStore;
 
 // What a check found about one entry's file.
 struct HistoryFileState {
-    std::optional<QString> path;      // where the file is now; none when it is missing
-    std::optional<QString> progress;  // "Page 5 of 10", "12 pages", …
+    std::optional<QString> path;       // where the file is now; none when it is missing
+    std::optional<QString> progress;   // "Page 5 of 10", "12 pages", …
     std::optional<QDateTime> modified; // the file's modification time, whole milliseconds
 
     bool missing() const { return !path; }

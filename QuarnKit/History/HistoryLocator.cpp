@@ -47,8 +47,8 @@ bool isTrashed(const QString& path, const QString& homeTrash)
         if (path == trash || path.startsWith(trash + QLatin1Char('/'))) return true;
     }
     for (const QStringView component : QStringView(path).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (component == u".Trash" || component == u".Trashes" || component.startsWith(u".DocumentRevisions") ||
-            isUserTrashFolder(component))
+        if (component == u".Trash" || component == u".Trashes" || component.startsWith(u".DocumentRevisions")
+            || isUserTrashFolder(component))
             return true;
     }
     return false;

@@ -20,8 +20,7 @@ namespace quarnkit {
 HistoryStore::HistoryStore(const QString& directory) : HistoryStore(directory, Options{}) {}
 
 HistoryStore::HistoryStore(const QString& directory, Options options)
-    : directory_(directory),
-      filePath_(QDir(directory).filePath(QString::fromLatin1(HistoryFile::fileName))),
+    : directory_(directory), filePath_(QDir(directory).filePath(QString::fromLatin1(HistoryFile::fileName))),
       limit_(std::max(options.limit, 1)),
       saveDelay_(std::isfinite(options.saveDelay) && options.saveDelay > 0 ? options.saveDelay : 0),
       clock_(options.clock ? std::move(options.clock) : Clock([] { return QDateTime::currentDateTimeUtc(); })),
@@ -69,7 +68,8 @@ void HistoryStore::load()
     if (decoded.damaged) {
         recoveredFromDamage_ = true;
         // rename() replaces the older copy and moves the file in one step.
-        const QByteArray aside = QFile::encodeName(QDir(directory_).filePath(QString::fromLatin1(HistoryFile::corruptFileName)));
+        const QByteArray aside =
+            QFile::encodeName(QDir(directory_).filePath(QString::fromLatin1(HistoryFile::corruptFileName)));
         if (std::rename(native.constData(), aside.constData()) != 0) canWrite_ = false;
         return;
     }
@@ -111,7 +111,8 @@ std::optional<HistoryEntry> HistoryStore::record(const QString& path, const std:
     const QString p = historyPath(path);
     if (p.isEmpty()) return std::nullopt;
     const QDateTime now = clock_();
-    const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.path == p; });
+    const auto found =
+        std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.path == p; });
     HistoryEntry e;
     if (found != entries_.end()) {
         e = *found;
@@ -132,14 +133,15 @@ std::optional<HistoryEntry> HistoryStore::record(const QString& path, const std:
 
 void HistoryStore::relocate(const QUuid& id, const QString& path, const std::optional<QByteArray>& bookmark)
 {
-    const auto i = size_t(std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.id == id; }) -
-                          entries_.begin());
+    const auto i =
+        size_t(std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.id == id; })
+               - entries_.begin());
     if (i == entries_.size()) return;
     const QString p = historyPath(path);
     if (p.isEmpty()) return;
-    const auto j = size_t(std::find_if(entries_.begin(), entries_.end(),
-                                       [&](const HistoryEntry& e) { return e.path == p && e.id != id; }) -
-                          entries_.begin());
+    const auto j = size_t(
+        std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.path == p && e.id != id; })
+        - entries_.begin());
     if (j == entries_.size()) {
         entries_[i].path = p;
         if (bookmark) entries_[i].bookmark = bookmark;
@@ -168,7 +170,8 @@ void HistoryStore::updateDetails(const QString& path, const std::optional<QStrin
 {
     const QString p = historyPath(path);
     if (p.isEmpty()) return;
-    const auto found = std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.path == p; });
+    const auto found =
+        std::find_if(entries_.begin(), entries_.end(), [&](const HistoryEntry& e) { return e.path == p; });
     if (found == entries_.end()) return;
     HistoryEntry copy = *found;
     if (title) copy.title = title;
@@ -200,8 +203,8 @@ void HistoryStore::importRecents(const std::vector<Recent>& recents)
     for (const Recent& recent : recents) {
         const QString p = historyPath(recent.path);
         if (p.isEmpty() || !recent.date.isValid() || !known.insert(p).second) continue;
-        entries_.push_back(HistoryEntry{QUuid::createUuid(), p, std::nullopt, std::nullopt, std::nullopt,
-                                        recent.date, recent.date, 1});
+        entries_.push_back(HistoryEntry{QUuid::createUuid(), p, std::nullopt, std::nullopt, std::nullopt, recent.date,
+                                        recent.date, 1});
         added = true;
     }
     if (!added) return;
@@ -219,8 +222,8 @@ void HistoryStore::scheduleSave()
         std::lock_guard guard(lock_);
         ++generation_;
         pending_ = Pending{generation_, entries_};
-        const auto delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(saveDelay_));
+        const auto delay =
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(saveDelay_));
         jobs_.emplace(std::chrono::steady_clock::now() + delay, generation_);
     }
     wake_.notify_all();
@@ -298,10 +301,7 @@ bool HistoryStore::write(const std::vector<HistoryEntry>& entries)
 
 namespace HistoryPreferences {
 
-bool keepHistory(const platform::UserDefaults& defaults)
-{
-    return defaults.boolValue(keepHistoryKey).value_or(true);
-}
+bool keepHistory(const platform::UserDefaults& defaults) { return defaults.boolValue(keepHistoryKey).value_or(true); }
 
 } // namespace HistoryPreferences
 

@@ -21,7 +21,9 @@
 #include <thread>
 #include <vector>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 
@@ -35,10 +37,10 @@ public:
     using FileWriter = std::function<bool(const QString& path, const QByteArray& bytes)>;
 
     struct Options {
-        int limit = defaultLimit;         // below 1 counts as 1
+        int limit = defaultLimit;            // below 1 counts as 1
         double saveDelay = defaultSaveDelay; // seconds; negative or not a number counts as 0
-        Clock clock;                      // none: the current time
-        FileWriter writeFile;             // none: an atomic write with fsync
+        Clock clock;                         // none: the current time
+        FileWriter writeFile;                // none: an atomic write with fsync
     };
 
     // Loads `directory`/history.json at once. A missing file is an empty
@@ -78,8 +80,7 @@ public:
     // Moves an entry to a new path; when another entry is already there the
     // two merge (the one opened later keeps its id and place; counts add up).
     void relocate(const QUuid& id, const QString& path, const std::optional<QByteArray>& bookmark = {});
-    void updateDetails(const QString& path, const std::optional<QString>& title,
-                       std::optional<std::int64_t> pageCount);
+    void updateDetails(const QString& path, const std::optional<QString>& title, std::optional<std::int64_t> pageCount);
     void remove(const QUuid& id);
     void remove(const std::set<QUuid>& ids);
     void removeAll();
@@ -129,7 +130,7 @@ private:
     std::int64_t finished_ = 0; // the newest sequence whose write is over
     std::multimap<std::chrono::steady_clock::time_point, std::int64_t> jobs_;
     bool stopping_ = false;
-    std::condition_variable wake_;     // the writer thread: a job or the end
+    std::condition_variable wake_; // the writer thread: a job or the end
     std::condition_variable finishedChanged_;
 
     std::mutex writeLock_; // one write of the file at a time; guards `written_`

@@ -8,14 +8,16 @@
 #include <array>
 #include <optional>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 
 enum class LibraryPanel { document, history, explore };
 
 inline constexpr std::array<LibraryPanel, 3> allLibraryPanels{LibraryPanel::document, LibraryPanel::history,
-                                                               LibraryPanel::explore};
+                                                              LibraryPanel::explore};
 
 namespace LibraryPanels {
 

@@ -16,20 +16,42 @@ namespace {
 
 const std::set<QString>& genericTitles()
 {
-    static const std::set<QString> titles{
-        "untitled", "untitled document", "document", "title", "no title", "notitle", "none", "null", "unknown",
-        "blank", "new document", "powerpoint presentation", "presentation", "microsoft word",
-        "microsoft powerpoint", "adobe acrobat", "pdf", "print", "scan", "scanned document", "doc", "file",
-        "slide", "page", "default", "test"};
+    static const std::set<QString> titles{"untitled",
+                                          "untitled document",
+                                          "document",
+                                          "title",
+                                          "no title",
+                                          "notitle",
+                                          "none",
+                                          "null",
+                                          "unknown",
+                                          "blank",
+                                          "new document",
+                                          "powerpoint presentation",
+                                          "presentation",
+                                          "microsoft word",
+                                          "microsoft powerpoint",
+                                          "adobe acrobat",
+                                          "pdf",
+                                          "print",
+                                          "scan",
+                                          "scanned document",
+                                          "doc",
+                                          "file",
+                                          "slide",
+                                          "page",
+                                          "default",
+                                          "test"};
     return titles;
 }
 
 const std::set<QString>& fileExtensions()
 {
     static const std::set<QString> extensions{
-        "pdf", "doc", "docx", "dot", "dotx", "ppt", "pptx", "pps", "ppsx", "xls", "xlsx", "csv", "txt", "rtf", "odt",
-        "odp", "ods", "pages", "key", "numbers", "indd", "ai", "psd", "eps", "ps", "tex", "dvi", "html", "htm",
-        "md", "qxd", "qxp", "pub", "vsd", "vsdx", "jpg", "jpeg", "png", "tif", "tiff", "gif", "heic", "bmp", "cdr"};
+        "pdf", "doc",  "docx", "dot",  "dotx", "ppt",  "pptx",  "pps", "ppsx",    "xls",  "xlsx",
+        "csv", "txt",  "rtf",  "odt",  "odp",  "ods",  "pages", "key", "numbers", "indd", "ai",
+        "psd", "eps",  "ps",   "tex",  "dvi",  "html", "htm",   "md",  "qxd",     "qxp",  "pub",
+        "vsd", "vsdx", "jpg",  "jpeg", "png",  "tif",  "tiff",  "gif", "heic",    "bmp",  "cdr"};
     return extensions;
 }
 
@@ -73,7 +95,8 @@ std::optional<QString> sensible(const std::optional<QString>& raw, const std::op
     static const QRegularExpression numbered(
         QStringLiteral("^(document|doc|presentation|book|untitled|slide|page|scan|image|img)[ _-]?\\d+$"));
     if (numbered.match(lower).hasMatch()) return std::nullopt;
-    if (const qsizetype dot = lower.lastIndexOf(QLatin1Char('.')); dot > 0 && fileExtensions().count(lower.mid(dot + 1)))
+    if (const qsizetype dot = lower.lastIndexOf(QLatin1Char('.'));
+        dot > 0 && fileExtensions().count(lower.mid(dot + 1)))
         return std::nullopt;
     if (lower.startsWith(QLatin1Char('/')) || lower.startsWith(QLatin1String("~/"))) return std::nullopt;
     static const QRegularExpression windowsPath(QStringLiteral("^[a-z]:\\\\"));
@@ -138,7 +161,8 @@ QString pdfCount(std::int64_t count, const QLocale& locale)
 
 QString size(std::int64_t bytes, const QLocale& locale)
 {
-    if (std::llabs(bytes) < 1000) return QStringLiteral("%1 %2").arg(bytes).arg(std::llabs(bytes) == 1 ? "byte" : "bytes");
+    if (std::llabs(bytes) < 1000)
+        return QStringLiteral("%1 %2").arg(bytes).arg(std::llabs(bytes) == 1 ? "byte" : "bytes");
     // Kilobytes in whole numbers, megabytes with one decimal, larger units with two.
     static constexpr std::array<const char*, 6> units{"KB", "MB", "GB", "TB", "PB", "EB"};
     static constexpr std::array<int, 6> decimals{0, 1, 2, 2, 2, 2};

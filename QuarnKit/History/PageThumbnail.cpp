@@ -123,8 +123,8 @@ QByteArray fileUri(const QString& path)
 QString thumbnailPath(const QString& root, const QString& path, Size size)
 {
     const QByteArray name = QCryptographicHash::hash(fileUri(path), QCryptographicHash::Md5).toHex();
-    return QDir(root).filePath(QString::fromLatin1(folderName(size)) + QLatin1Char('/') + QString::fromLatin1(name) +
-                               QStringLiteral(".png"));
+    return QDir(root).filePath(QString::fromLatin1(folderName(size)) + QLatin1Char('/') + QString::fromLatin1(name)
+                               + QStringLiteral(".png"));
 }
 
 std::optional<QImage> cached(const QString& root, const QString& path, Size size)

@@ -66,7 +66,8 @@ std::vector<QUrl> systemRecents(const QString& xbelPath)
 
 QString defaultXbelPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/recently-used.xbel");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/recently-used.xbel");
 }
 
 std::vector<QUrl> visible(const std::vector<QUrl>& urls, int limit, const std::function<bool(const QUrl&)>& exists)

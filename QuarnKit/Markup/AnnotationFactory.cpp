@@ -25,12 +25,10 @@ void paint(PdfAnnotation& a, const RGBA& c, double alpha)
     a.opacity = std::clamp(alpha, 0.0, 1.0);
 }
 
-PdfRect standardized(const PdfRect& r)
-{
-    return PdfRect::fromCorners({r.minX(), r.minY()}, {r.maxX(), r.maxY()});
-}
+PdfRect standardized(const PdfRect& r) { return PdfRect::fromCorners({r.minX(), r.minY()}, {r.maxX(), r.maxY()}); }
 
-std::optional<PdfAnnotation> shape(const char* subtype, PdfPoint from, PdfPoint to, const RGBA& color, double width, bool filled)
+std::optional<PdfAnnotation> shape(const char* subtype, PdfPoint from, PdfPoint to, const RGBA& color, double width,
+                                   bool filled)
 {
     const PdfRect rect = MarkupGeometry::rect(from, to);
     if (rect.width < 3 || rect.height < 3) return std::nullopt;
@@ -69,7 +67,8 @@ double heightWrapped(const std::string& text, TextFont font, double size, double
 }
 
 // The line rectangles of a selection that are worth a mark.
-std::vector<PdfRect> lineRects(const std::vector<SelectedLine>& selection, const PdfRect& box, const std::optional<PdfRect>& clip)
+std::vector<PdfRect> lineRects(const std::vector<SelectedLine>& selection, const PdfRect& box,
+                               const std::optional<PdfRect>& clip)
 {
     std::vector<PdfRect> out;
     for (const auto& line : selection) {
@@ -173,19 +172,28 @@ std::optional<PdfAnnotation> textMarkup(std::string_view subtype, const PdfRect&
     a.rect = r;
     paint(a, color, a.subtype == "Highlight" ? 0.45 : 1.0);
     const auto q = quad(r.width, r.height);
-    a.quads = {{{r.x + q[0].x, r.y + q[0].y}, {r.x + q[1].x, r.y + q[1].y}, {r.x + q[2].x, r.y + q[2].y}, {r.x + q[3].x, r.y + q[3].y}}};
+    a.quads = {{{r.x + q[0].x, r.y + q[0].y},
+                {r.x + q[1].x, r.y + q[1].y},
+                {r.x + q[2].x, r.y + q[2].y},
+                {r.x + q[3].x, r.y + q[3].y}}};
     return a;
 }
 
-std::optional<PdfAnnotation> highlight(const PdfRect& rect, const RGBA& color) { return textMarkup("Highlight", rect, color); }
+std::optional<PdfAnnotation> highlight(const PdfRect& rect, const RGBA& color)
+{
+    return textMarkup("Highlight", rect, color);
+}
 
-std::array<PdfPoint, 4> quad(double w, double h) { return {PdfPoint{0, h}, PdfPoint{w, h}, PdfPoint{0, 0}, PdfPoint{w, 0}}; }
+std::array<PdfPoint, 4> quad(double w, double h)
+{
+    return {PdfPoint{0, h}, PdfPoint{w, h}, PdfPoint{0, 0}, PdfPoint{w, 0}};
+}
 
 std::vector<PdfRect> textLines(const platform::PdfTextPage& text, const PdfRect& box, PdfPoint from, PdfPoint to)
 {
     const auto selection = MarkupGeometry::length(from, to) < 2
-        ? PageText::wordAt(text, from)
-        : PageText::between(text, ontoLine(text, box, from), ontoLine(text, box, to));
+                               ? PageText::wordAt(text, from)
+                               : PageText::between(text, ontoLine(text, box, from), ontoLine(text, box, to));
     if (selection.empty()) return {};
     const PdfRect clip = MarkupGeometry::rect(from, to).insetBy(-3, -3);
     return lineRects(selection, box, clip);
@@ -208,7 +216,8 @@ std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const std::vect
     return markupsFor(subtype, lineRects(selection, mediaBox, std::nullopt), color);
 }
 
-std::vector<PdfAnnotation> textHighlights(const platform::PdfDocument& doc, int page, const PdfRect& rect, const RGBA& color)
+std::vector<PdfAnnotation> textHighlights(const platform::PdfDocument& doc, int page, const PdfRect& rect,
+                                          const RGBA& color)
 {
     const PdfRect r = standardized(rect);
     if (r.width < 2 || r.height < 2) return {};
@@ -217,7 +226,8 @@ std::vector<PdfAnnotation> textHighlights(const platform::PdfDocument& doc, int 
     return textMarkups("Highlight", selection, doc.pageGeometry(page).mediaBox, color);
 }
 
-std::optional<PdfAnnotation> note(PdfPoint at, const std::string& contents, const RGBA& color, const PdfRect& pageBounds)
+std::optional<PdfAnnotation> note(PdfPoint at, const std::string& contents, const RGBA& color,
+                                  const PdfRect& pageBounds)
 {
     const std::string text = trimmed(contents);
     if (text.empty()) return std::nullopt;

@@ -21,7 +21,7 @@ using platform::PdfAnnotation;
 namespace AnnotationFactory {
 
 // The subtypes that are marks, in this order.
-inline constexpr std::array<const char*, 9> markupTypes{"Ink", "Square", "Circle", "Line", "FreeText",
+inline constexpr std::array<const char*, 9> markupTypes{"Ink",       "Square",    "Circle",    "Line", "FreeText",
                                                         "Highlight", "Underline", "StrikeOut", "Text"};
 inline constexpr double noteSize = 22;
 
@@ -52,10 +52,12 @@ std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const platform:
 std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const std::vector<SelectedLine>& selection,
                                        const PdfRect& mediaBox, const RGBA& color);
 // Highlights of the text inside a box.
-std::vector<PdfAnnotation> textHighlights(const platform::PdfDocument& doc, int page, const PdfRect& rect, const RGBA& color);
+std::vector<PdfAnnotation> textHighlights(const platform::PdfDocument& doc, int page, const PdfRect& rect,
+                                          const RGBA& color);
 
 // A sticky note centred on the point and kept on the page; none for empty words.
-std::optional<PdfAnnotation> note(PdfPoint at, const std::string& contents, const RGBA& color, const PdfRect& pageBounds);
+std::optional<PdfAnnotation> note(PdfPoint at, const std::string& contents, const RGBA& color,
+                                  const PdfRect& pageBounds);
 // A text box whose top sits half a line plus 5 above the click. On a page
 // shown turned by `pageRotation` degrees the box is laid out as the page is
 // seen, so its words read upright there.
@@ -68,8 +70,8 @@ struct BoxSize {
 BoxSize textBoxSize(const std::string& text, TextFont font, double fontSize);
 // A text box refitted to new words, font or size: left and top edges (as its
 // words read, turned by `rotation`) kept, on the page.
-PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& box, const PdfRect& pageBounds,
-                      int rotation = 0);
+PdfRect textBoxBounds(const std::string& text, TextFont font, double fontSize, const PdfRect& box,
+                      const PdfRect& pageBounds, int rotation = 0);
 
 // Text taken from a PDF or typed by the user, without surrounding white space and line ends.
 std::string trimmed(const std::string& text);

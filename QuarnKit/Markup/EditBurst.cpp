@@ -2,7 +2,8 @@
 
 namespace quarnkit {
 
-bool EditBurst::continues(std::optional<EditBurst>& burst, const std::string& key, long long target, Clock::time_point now)
+bool EditBurst::continues(std::optional<EditBurst>& burst, const std::string& key, long long target,
+                          Clock::time_point now)
 {
     if (burst && burst->key == key && burst->target == target && now - burst->last < window) {
         burst->last = now;

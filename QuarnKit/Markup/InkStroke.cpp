@@ -62,7 +62,10 @@ std::vector<PdfPoint> simplify(const std::vector<PdfPoint>& p, double tol)
         size_t index = a;
         for (size_t m = a + 1; m < b; ++m) {
             const double d = segmentDistance(p[m], p[a], p[b]);
-            if (d > best) { best = d; index = m; }
+            if (d > best) {
+                best = d;
+                index = m;
+            }
         }
         if (best > tol) {
             keep[index] = true;
@@ -100,7 +103,8 @@ std::vector<PdfPoint> points(const QPainterPath& path)
         const QPainterPath::Element e = path.elementAt(i);
         if (e.type == QPainterPath::CurveToElement) {
             int last = i;
-            while (last + 1 < path.elementCount() && path.elementAt(last + 1).type == QPainterPath::CurveToDataElement) ++last;
+            while (last + 1 < path.elementCount() && path.elementAt(last + 1).type == QPainterPath::CurveToDataElement)
+                ++last;
             const QPainterPath::Element end = path.elementAt(last);
             out.push_back({end.x, end.y});
             i = last;

@@ -14,7 +14,8 @@ namespace InkStroke {
 inline constexpr double tolerance = 0.3; // points; the default reduction tolerance
 
 // simplify(smooth(points), tolerance).
-std::vector<platform::PdfPoint> points(const std::vector<platform::PdfPoint>& points, double tolerance = InkStroke::tolerance);
+std::vector<platform::PdfPoint> points(const std::vector<platform::PdfPoint>& points,
+                                       double tolerance = InkStroke::tolerance);
 // Midpoint quadratic smoothing: about one point per 2 units of curve, 2 to 16 per segment.
 std::vector<platform::PdfPoint> smooth(const std::vector<platform::PdfPoint>& points);
 // Ramer-Douglas-Peucker: keeps the points farther than `tolerance` (strictly) from the chords.

@@ -71,7 +71,8 @@ std::optional<MarkKind> kind(const PdfAnnotation& a)
     if (matches(a, "FreeText")) return MarkKind::text;
     if (matches(a, "Text")) return MarkKind::note;
     if (matches(a, "Line")) {
-        const bool ends = (a.endEnding != "None" && !a.endEnding.empty()) || (a.startEnding != "None" && !a.startEnding.empty());
+        const bool ends =
+            (a.endEnding != "None" && !a.endEnding.empty()) || (a.startEnding != "None" && !a.startEnding.empty());
         return ends ? MarkKind::arrow : MarkKind::line;
     }
     return std::nullopt;
@@ -158,8 +159,7 @@ std::vector<MarkEntry> entries(const platform::PdfDocument& doc)
         try {
             auto page = entries(doc, p);
             std::move(page.begin(), page.end(), std::back_inserter(out));
-        } catch (const platform::PdfError&) {
-        }
+        } catch (const platform::PdfError&) {}
     }
     return out;
 }
@@ -181,8 +181,7 @@ std::vector<MarkGroup> groups(const platform::PdfDocument& doc)
         try {
             auto page = entries(doc, p);
             if (!page.empty()) out.push_back({p, std::move(page)});
-        } catch (const platform::PdfError&) {
-        }
+        } catch (const platform::PdfError&) {}
     }
     return out;
 }

@@ -48,7 +48,8 @@ QString plainText(const std::vector<platform::PdfAnnotation>& annotations)
     return words.join(QStringLiteral("\n\n"));
 }
 
-std::unique_ptr<QMimeData> mimeData(const std::vector<platform::PdfAnnotation>& annotations, const platform::PdfRect& pageBounds)
+std::unique_ptr<QMimeData> mimeData(const std::vector<platform::PdfAnnotation>& annotations,
+                                    const platform::PdfRect& pageBounds)
 {
     const QByteArray bytes = data(annotations, pageBounds);
     if (bytes.isEmpty()) return nullptr;
@@ -59,7 +60,8 @@ std::unique_ptr<QMimeData> mimeData(const std::vector<platform::PdfAnnotation>& 
     return mime;
 }
 
-bool write(const std::vector<platform::PdfAnnotation>& annotations, const platform::PdfRect& pageBounds, QClipboard* clipboard)
+bool write(const std::vector<platform::PdfAnnotation>& annotations, const platform::PdfRect& pageBounds,
+           QClipboard* clipboard)
 {
     if (!clipboard) return false;
     auto mime = mimeData(annotations, pageBounds);

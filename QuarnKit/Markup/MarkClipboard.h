@@ -31,9 +31,11 @@ QString plainText(const std::vector<platform::PdfAnnotation>& annotations);
 
 // One clipboard item: the marks and, when there are words, plain text. Null
 // when no data could be made.
-std::unique_ptr<QMimeData> mimeData(const std::vector<platform::PdfAnnotation>& annotations, const platform::PdfRect& pageBounds);
+std::unique_ptr<QMimeData> mimeData(const std::vector<platform::PdfAnnotation>& annotations,
+                                    const platform::PdfRect& pageBounds);
 // Replaces the clipboard's contents; false, with the clipboard untouched, when nothing could be made.
-bool write(const std::vector<platform::PdfAnnotation>& annotations, const platform::PdfRect& pageBounds, QClipboard* clipboard);
+bool write(const std::vector<platform::PdfAnnotation>& annotations, const platform::PdfRect& pageBounds,
+           QClipboard* clipboard);
 bool canRead(const QMimeData* mime); // plain text alone does not count
 std::vector<platform::PdfAnnotation> read(const QMimeData* mime);
 

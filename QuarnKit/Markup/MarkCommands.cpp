@@ -8,8 +8,7 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 
 MarkAddCommand::MarkAddCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation mark, const QString& name)
     : DocumentCommand(document, name, false), page_(page), mark_(std::move(mark))
-{
-}
+{}
 
 bool MarkAddCommand::apply(QuarnDocument& document, bool forward)
 {
@@ -31,8 +30,7 @@ bool MarkAddCommand::apply(QuarnDocument& document, bool forward)
 
 MarkRemoveCommand::MarkRemoveCommand(QuarnDocument& document, PageId page, int object, const QString& name)
     : DocumentCommand(document, name, false), page_(page), object_(object)
-{
-}
+{}
 
 bool MarkRemoveCommand::apply(QuarnDocument& document, bool forward)
 {
@@ -53,8 +51,7 @@ MarkChangeCommand::MarkChangeCommand(QuarnDocument& document, PageId page, platf
                                      platform::PdfAnnotation after, const QString& name, bool continuesRun)
     : DocumentCommand(document, name, false), page_(page), before_(std::move(before)), after_(std::move(after)),
       continuesRun_(continuesRun)
-{
-}
+{}
 
 bool MarkChangeCommand::apply(QuarnDocument& document, bool forward)
 {
@@ -67,8 +64,8 @@ bool MarkChangeCommand::apply(QuarnDocument& document, bool forward)
 bool MarkChangeCommand::mergeWith(const QUndoCommand* other)
 {
     const auto* next = dynamic_cast<const MarkChangeCommand*>(other);
-    if (!next || !next->continuesRun_ || next->page_ != page_ || next->after_.objectNumber != after_.objectNumber ||
-        next->text() != text())
+    if (!next || !next->continuesRun_ || next->page_ != page_ || next->after_.objectNumber != after_.objectNumber
+        || next->text() != text())
         return false;
     after_ = next->after_;
     return true;
@@ -77,8 +74,7 @@ bool MarkChangeCommand::mergeWith(const QUndoCommand* other)
 MarkOrderCommand::MarkOrderCommand(QuarnDocument& document, PageId page, std::vector<int> before,
                                    std::vector<int> after, const QString& name)
     : DocumentCommand(document, name, false), page_(page), before_(std::move(before)), after_(std::move(after))
-{
-}
+{}
 
 bool MarkOrderCommand::apply(QuarnDocument& document, bool forward)
 {

@@ -42,7 +42,8 @@ bool record(QuarnDocument& document, PageId page, const Annotation& before, cons
 }
 
 // Runs the edits of `body` as one step named `name`; the step is closed also when an edit throws.
-template <typename F> void asOneStep(QuarnDocument& document, const QString& name, F&& body)
+template <typename F>
+void asOneStep(QuarnDocument& document, const QString& name, F&& body)
 {
     QUndoStack& stack = document.undoStack();
     stack.beginMacro(name);
@@ -58,9 +59,9 @@ template <typename F> void asOneStep(QuarnDocument& document, const QString& nam
 } // namespace
 
 DamagedPage::DamagedPage(int page)
-    : std::runtime_error("Page " + std::to_string(page + 1) + " of this PDF is damaged, so ravlen can't add marks to it.")
-{
-}
+    : std::runtime_error("Page " + std::to_string(page + 1)
+                         + " of this PDF is damaged, so ravlen can't add marks to it.")
+{}
 
 // ---------------------------------------------------------------- reading
 
@@ -157,9 +158,8 @@ bool change(QuarnDocument& document, PageId page, const Annotation& before, cons
     return record(document, page, before, after, name, false);
 }
 
-bool restyle(QuarnDocument& document, PageId page, int object,
-             const std::function<bool(Annotation&, MarkKind)>& change, const char* runKey, const QString& name,
-             std::optional<EditBurst>& run)
+bool restyle(QuarnDocument& document, PageId page, int object, const std::function<bool(Annotation&, MarkKind)>& change,
+             const char* runKey, const QString& name, std::optional<EditBurst>& run)
 {
     const auto index = document.pageIndex(page);
     const auto before = index ? find(document, *index, object) : std::nullopt;
@@ -168,10 +168,8 @@ bool restyle(QuarnDocument& document, PageId page, int object,
     Annotation after = *before;
     if (!change(after, *kind) || after == *before) return false;
     bool continues = false;
-    if (runKey)
-        continues = EditBurst::continues(run, runKey, runTarget(*index, object));
-    else
-        run.reset();
+    if (runKey) continues = EditBurst::continues(run, runKey, runTarget(*index, object));
+    else run.reset();
     return record(document, page, *before, after, name, continues);
 }
 
@@ -201,9 +199,9 @@ bool restack(QuarnDocument& document, PageId page, int object, bool toFront)
     const std::vector<Annotation> stack = MarkOrder::stack(*document.pdf(), *index);
     const auto after = toFront ? MarkOrder::toFront(stack, object) : MarkOrder::toBack(stack, object);
     if (!after) return false;
-    return DocumentCommand::push(new MarkOrderCommand(document, page, MarkOrder::numbers(stack), *after,
-                                                      toFront ? QStringLiteral("Bring to Front")
-                                                              : QStringLiteral("Send to Back")));
+    return DocumentCommand::push(
+        new MarkOrderCommand(document, page, MarkOrder::numbers(stack), *after,
+                             toFront ? QStringLiteral("Bring to Front") : QStringLiteral("Send to Back")));
 }
 
 std::optional<int> paste(QuarnDocument& document, PageId page, std::vector<Annotation> marks, const QString& name)

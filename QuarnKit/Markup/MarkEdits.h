@@ -60,9 +60,8 @@ bool change(QuarnDocument& document, PageId page, const Annotation& before, cons
 // whether the mark takes it. Quick repeats of the change named `runKey` on the
 // same mark fold into the step their run began with; `run` keeps the run
 // between calls (a change without a key ends it). False when nothing changed.
-bool restyle(QuarnDocument& document, PageId page, int object,
-             const std::function<bool(Annotation&, MarkKind)>& change, const char* runKey, const QString& name,
-             std::optional<EditBurst>& run);
+bool restyle(QuarnDocument& document, PageId page, int object, const std::function<bool(Annotation&, MarkKind)>& change,
+             const char* runKey, const QString& name, std::optional<EditBurst>& run);
 // Moves a mark by `offset` points as a "Move" step; quick repeats fold into
 // one step as `restyle`'s do. A mark wholly on its page stays on it; one
 // already partly off moves freely. False when it would not move.

@@ -25,7 +25,10 @@ std::optional<PdfRect> localStrokeBounds(const std::vector<std::vector<PdfPoint>
     std::optional<PdfRect> out;
     for (const auto& path : paths)
         for (const auto& p : path) {
-            if (!out) { out = PdfRect{p.x, p.y, 0, 0}; continue; }
+            if (!out) {
+                out = PdfRect{p.x, p.y, 0, 0};
+                continue;
+            }
             const double x0 = std::min(out->minX(), p.x), y0 = std::min(out->minY(), p.y);
             out = PdfRect{x0, y0, std::max(out->maxX(), p.x) - x0, std::max(out->maxY(), p.y) - y0};
         }
@@ -144,13 +147,10 @@ std::vector<MarkHandle> handles(const PdfAnnotation& a)
     case MarkKind::rectangle:
     case MarkKind::ellipse:
     case MarkKind::text:
-    case MarkKind::redaction:
-        return {std::begin(boxHandles), std::end(boxHandles)};
+    case MarkKind::redaction: return {std::begin(boxHandles), std::end(boxHandles)};
     case MarkKind::line:
-    case MarkKind::arrow:
-        return {MarkHandle::start, MarkHandle::end};
-    default:
-        return {};
+    case MarkKind::arrow: return {MarkHandle::start, MarkHandle::end};
+    default: return {};
     }
 }
 

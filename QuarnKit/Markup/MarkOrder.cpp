@@ -38,7 +38,8 @@ std::optional<std::vector<int>> toBack(const std::vector<PdfAnnotation>& stack, 
     const auto it = std::find(s.begin(), s.end(), objectNumber);
     if (it == s.end() || objectNumber <= 0) return std::nullopt;
     const long i = it - s.begin();
-    const auto firstMark = std::find_if(stack.begin(), stack.end(), [](const PdfAnnotation& a) { return AnnotationFactory::isMarkup(a); });
+    const auto firstMark =
+        std::find_if(stack.begin(), stack.end(), [](const PdfAnnotation& a) { return AnnotationFactory::isMarkup(a); });
     const long j = firstMark == stack.end() ? 0 : firstMark - stack.begin();
     if (j >= i) return std::nullopt;
     s.erase(it);

@@ -28,8 +28,10 @@ PdfRect bounds(const std::vector<PdfPoint>& points, double pad)
     if (points.empty()) return {};
     double x0 = points[0].x, x1 = x0, y0 = points[0].y, y1 = y0;
     for (const auto& p : points) {
-        x0 = std::min(x0, p.x); x1 = std::max(x1, p.x);
-        y0 = std::min(y0, p.y); y1 = std::max(y1, p.y);
+        x0 = std::min(x0, p.x);
+        x1 = std::max(x1, p.x);
+        y0 = std::min(y0, p.y);
+        y1 = std::max(y1, p.y);
     }
     return {x0 - pad, y0 - pad, x1 - x0 + 2 * pad, y1 - y0 + 2 * pad};
 }
@@ -82,8 +84,7 @@ PdfRect resize(const PdfRect& rect, MarkHandle handle, PdfPoint to, bool keepAsp
     const double aspect = r.height > 0 ? r.width / r.height : 1;
     switch (handle) {
     case MarkHandle::start:
-    case MarkHandle::end:
-        return r;
+    case MarkHandle::end: return r;
     case MarkHandle::topLeft:
     case MarkHandle::topRight:
     case MarkHandle::bottomRight:
@@ -154,11 +155,12 @@ PdfPoint stepOff(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& 
 
 } // namespace
 
-PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area)
+PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step,
+                     const PdfRect& area)
 {
     return stepOff(rects, avoiding, step, area, [](const PdfRect& a, const PdfRect& b) {
-        return std::fabs(a.x - b.x) < 0.5 && std::fabs(a.y - b.y) < 0.5 && std::fabs(a.width - b.width) < 0.5 &&
-               std::fabs(a.height - b.height) < 0.5;
+        return std::fabs(a.x - b.x) < 0.5 && std::fabs(a.y - b.y) < 0.5 && std::fabs(a.width - b.width) < 0.5
+               && std::fabs(a.height - b.height) < 0.5;
     });
 }
 

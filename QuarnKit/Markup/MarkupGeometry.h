@@ -14,11 +14,11 @@ using platform::PdfRect;
 enum class MarkHandle { topLeft, top, topRight, right, bottomRight, bottom, bottomLeft, left, start, end };
 
 inline constexpr MarkHandle allMarkHandles[] = {
-    MarkHandle::topLeft, MarkHandle::top, MarkHandle::topRight, MarkHandle::right, MarkHandle::bottomRight,
-    MarkHandle::bottom, MarkHandle::bottomLeft, MarkHandle::left, MarkHandle::start, MarkHandle::end};
-inline constexpr MarkHandle boxHandles[] = {
-    MarkHandle::topLeft, MarkHandle::top, MarkHandle::topRight, MarkHandle::right,
-    MarkHandle::bottomRight, MarkHandle::bottom, MarkHandle::bottomLeft, MarkHandle::left};
+    MarkHandle::topLeft, MarkHandle::top,        MarkHandle::topRight, MarkHandle::right, MarkHandle::bottomRight,
+    MarkHandle::bottom,  MarkHandle::bottomLeft, MarkHandle::left,     MarkHandle::start, MarkHandle::end};
+inline constexpr MarkHandle boxHandles[] = {MarkHandle::topLeft,    MarkHandle::top,         MarkHandle::topRight,
+                                            MarkHandle::right,      MarkHandle::bottomRight, MarkHandle::bottom,
+                                            MarkHandle::bottomLeft, MarkHandle::left};
 
 // Where a handle sits on a rectangle; start and end sit at its centre (line
 // handles are placed from the line's ends by the caller).
@@ -45,7 +45,8 @@ double distanceToSegment(PdfPoint p, PdfPoint a, PdfPoint b);
 PdfRect resize(const PdfRect& rect, MarkHandle handle, PdfPoint to, bool keepAspect, double minSize);
 // The offset that moves pasted marks off identical marks already there, in
 // steps of (step, -step), kept inside `area` (also when every spot is taken).
-PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);
+PdfPoint pasteOffset(const std::vector<PdfRect>& rects, const std::vector<PdfRect>& avoiding, double step,
+                     const PdfRect& area);
 // The offset, in the same steps and kept inside `area`, that moves `rect` off
 // every frame of `avoiding` it overlaps.
 PdfPoint clearOffset(const PdfRect& rect, const std::vector<PdfRect>& avoiding, double step, const PdfRect& area);

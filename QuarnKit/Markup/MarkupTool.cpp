@@ -66,8 +66,7 @@ template <typename E, std::size_t N>
 std::optional<E> parse(std::string_view raw, const std::string_view (&names)[N])
 {
     for (std::size_t i = 0; i < N; ++i)
-        if (names[i] == raw)
-            return E(i);
+        if (names[i] == raw) return E(i);
     return std::nullopt;
 }
 
@@ -80,11 +79,11 @@ bool containsAny(const std::string& hay, std::initializer_list<std::string_view>
 template <typename E>
 void fromRaw(const nlohmann::json& j, E& out, std::optional<E> (*parser)(std::string_view), const char* what)
 {
-    if (!j.is_string())
-        throw nlohmann::json::type_error::create(302, std::string(what) + " is not a string", &j);
+    if (!j.is_string()) throw nlohmann::json::type_error::create(302, std::string(what) + " is not a string", &j);
     const auto parsed = parser(j.get_ref<const std::string&>());
     if (!parsed)
-        throw nlohmann::json::other_error::create(501, std::string("unknown ") + what + " \"" + j.get<std::string>() + "\"", &j);
+        throw nlohmann::json::other_error::create(
+            501, std::string("unknown ") + what + " \"" + j.get<std::string>() + "\"", &j);
     out = *parsed;
 }
 
@@ -98,8 +97,7 @@ std::string_view rawValue(TextFont font) { return kFontRaw[int(font)]; }
 std::optional<MarkupTool> markupToolFromRaw(std::string_view raw)
 {
     for (std::size_t i = 0; i < std::size(kTools); ++i)
-        if (kTools[i].raw == raw)
-            return MarkupTool(i);
+        if (kTools[i].raw == raw) return MarkupTool(i);
     return std::nullopt;
 }
 
@@ -108,8 +106,7 @@ std::optional<ToolGroup> toolGroupFromRaw(std::string_view raw) { return parse<T
 std::optional<MarkKind> markKindFromRaw(std::string_view raw)
 {
     for (std::size_t i = 0; i < std::size(kKinds); ++i)
-        if (kKinds[i].raw == raw)
-            return MarkKind(i);
+        if (kKinds[i].raw == raw) return MarkKind(i);
     return std::nullopt;
 }
 
@@ -125,23 +122,19 @@ std::optional<ToolGroup> group(MarkupTool tool)
     switch (tool) {
     case MarkupTool::highlight:
     case MarkupTool::underline:
-    case MarkupTool::strikethrough:
-        return ToolGroup::textMarkup;
+    case MarkupTool::strikethrough: return ToolGroup::textMarkup;
     case MarkupTool::rectangle:
     case MarkupTool::ellipse:
     case MarkupTool::line:
-    case MarkupTool::arrow:
-        return ToolGroup::shapes;
-    default:
-        return std::nullopt;
+    case MarkupTool::arrow: return ToolGroup::shapes;
+    default: return std::nullopt;
     }
 }
 
 std::optional<MarkKind> kind(MarkupTool tool)
 {
     // The kinds follow the tools from pen to redact, one for one.
-    if (tool == MarkupTool::select || tool == MarkupTool::eraser)
-        return std::nullopt;
+    if (tool == MarkupTool::select || tool == MarkupTool::eraser) return std::nullopt;
     return MarkKind(int(tool) - 1);
 }
 
@@ -150,7 +143,7 @@ bool usesColor(MarkupTool tool) { return !RGBA::palette(tool).empty(); }
 bool usesStroke(MarkupTool tool)
 {
     return tool == MarkupTool::pen || tool == MarkupTool::rectangle || tool == MarkupTool::ellipse
-        || tool == MarkupTool::line || tool == MarkupTool::arrow;
+           || tool == MarkupTool::line || tool == MarkupTool::arrow;
 }
 
 bool usesFill(MarkupTool tool) { return tool == MarkupTool::rectangle || tool == MarkupTool::ellipse; }
@@ -170,10 +163,10 @@ std::vector<MarkupTool> members(ToolGroup group)
 
 const std::array<ToolSlot, 8>& toolBar()
 {
-    static const std::array<ToolSlot, 8> bar{
-        ToolSlot{MarkupTool::select}, ToolSlot{MarkupTool::pen},    ToolSlot{ToolGroup::textMarkup},
-        ToolSlot{ToolGroup::shapes},  ToolSlot{MarkupTool::text},   ToolSlot{MarkupTool::note},
-        ToolSlot{MarkupTool::redact}, ToolSlot{MarkupTool::eraser}};
+    static const std::array<ToolSlot, 8> bar{ToolSlot{MarkupTool::select},    ToolSlot{MarkupTool::pen},
+                                             ToolSlot{ToolGroup::textMarkup}, ToolSlot{ToolGroup::shapes},
+                                             ToolSlot{MarkupTool::text},      ToolSlot{MarkupTool::note},
+                                             ToolSlot{MarkupTool::redact},    ToolSlot{MarkupTool::eraser}};
     return bar;
 }
 
@@ -185,17 +178,15 @@ QString hint(MarkKind kind)
     switch (kind) {
     case MarkKind::highlight:
     case MarkKind::underline:
-    case MarkKind::strikethrough:
-        return QStringLiteral("Drag to move. Arrow keys nudge it.");
+    case MarkKind::strikethrough: return QStringLiteral("Drag to move. Arrow keys nudge it.");
     case MarkKind::line:
-    case MarkKind::arrow:
-        return QStringLiteral("Drag an end to reshape it. Hold Shift to snap. Arrow keys nudge it.");
+    case MarkKind::arrow: return QStringLiteral("Drag an end to reshape it. Hold Shift to snap. Arrow keys nudge it.");
     case MarkKind::text:
         return QStringLiteral("Double-click or press Return to edit the words. Drag a handle to resize.");
-    case MarkKind::note:
-        return QStringLiteral("Double-click or press Return to edit the note. Drag to move it.");
+    case MarkKind::note: return QStringLiteral("Double-click or press Return to edit the note. Drag to move it.");
     default:
-        return QStringLiteral("Drag to move, or drag a handle to resize. Hold Shift to keep the shape. Arrow keys nudge it.");
+        return QStringLiteral(
+            "Drag to move, or drag a handle to resize. Hold Shift to keep the shape. Arrow keys nudge it.");
     }
 }
 
@@ -205,7 +196,7 @@ bool usesColor(MarkKind kind) { return kind != MarkKind::redaction; }
 bool usesStroke(MarkKind kind)
 {
     return kind == MarkKind::drawing || kind == MarkKind::rectangle || kind == MarkKind::ellipse
-        || kind == MarkKind::line || kind == MarkKind::arrow;
+           || kind == MarkKind::line || kind == MarkKind::arrow;
 }
 
 bool usesText(MarkKind kind) { return kind == MarkKind::text; }
@@ -255,15 +246,12 @@ TextFont textFontOf(std::string_view fontName)
     std::string name(fontName);
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     // The base-14 resource names MuPDF and other writers use in /DA.
-    if (name == "cour" || name == "cou")
-        return TextFont::mono;
-    if (name == "tiro" || name == "tiro-bold" || name == "tiit")
-        return TextFont::serif;
-    if (containsAny(name, {"menlo", "mono", "courier", "consolas", "monaco"}))
-        return TextFont::mono;
-    if (containsAny(name, {"sans"}))
-        return TextFont::sans;
-    if (containsAny(name, {"georgia", "times", "serif", "newyork", "new york", "garamond", "palatino", "baskerville", "charter"}))
+    if (name == "cour" || name == "cou") return TextFont::mono;
+    if (name == "tiro" || name == "tiro-bold" || name == "tiit") return TextFont::serif;
+    if (containsAny(name, {"menlo", "mono", "courier", "consolas", "monaco"})) return TextFont::mono;
+    if (containsAny(name, {"sans"})) return TextFont::sans;
+    if (containsAny(name, {"georgia", "times", "serif", "newyork", "new york", "garamond", "palatino", "baskerville",
+                           "charter"}))
         return TextFont::serif;
     return TextFont::sans;
 }
@@ -271,13 +259,17 @@ TextFont textFontOf(std::string_view fontName)
 void to_json(nlohmann::json& j, MarkupTool tool) { j = std::string(rawValue(tool)); }
 void from_json(const nlohmann::json& j, MarkupTool& tool) { fromRaw<MarkupTool>(j, tool, &markupToolFromRaw, "tool"); }
 void to_json(nlohmann::json& j, ToolGroup group) { j = std::string(rawValue(group)); }
-void from_json(const nlohmann::json& j, ToolGroup& group) { fromRaw<ToolGroup>(j, group, &toolGroupFromRaw, "tool group"); }
+void from_json(const nlohmann::json& j, ToolGroup& group)
+{
+    fromRaw<ToolGroup>(j, group, &toolGroupFromRaw, "tool group");
+}
 void to_json(nlohmann::json& j, TextFont font) { j = std::string(rawValue(font)); }
 void from_json(const nlohmann::json& j, TextFont& font) { fromRaw<TextFont>(j, font, &textFontFromRaw, "text font"); }
 
 void to_json(nlohmann::json& j, const ToolStyle& s)
 {
-    j = nlohmann::json{{"color", s.color}, {"stroke", s.stroke}, {"filled", s.filled}, {"textSize", s.textSize}, {"font", s.font}};
+    j = nlohmann::json{
+        {"color", s.color}, {"stroke", s.stroke}, {"filled", s.filled}, {"textSize", s.textSize}, {"font", s.font}};
 }
 
 void from_json(const nlohmann::json& j, ToolStyle& s)

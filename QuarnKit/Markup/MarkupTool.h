@@ -56,14 +56,14 @@ enum class MarkKind : int {
 enum class TextFont : int { sans, serif, mono };
 
 inline constexpr std::array<MarkupTool, 13> allTools{
-    MarkupTool::select, MarkupTool::pen, MarkupTool::highlight, MarkupTool::underline,
-    MarkupTool::strikethrough, MarkupTool::rectangle, MarkupTool::ellipse, MarkupTool::line,
-    MarkupTool::arrow, MarkupTool::text, MarkupTool::note, MarkupTool::redact, MarkupTool::eraser};
+    MarkupTool::select,    MarkupTool::pen,     MarkupTool::highlight, MarkupTool::underline, MarkupTool::strikethrough,
+    MarkupTool::rectangle, MarkupTool::ellipse, MarkupTool::line,      MarkupTool::arrow,     MarkupTool::text,
+    MarkupTool::note,      MarkupTool::redact,  MarkupTool::eraser};
 inline constexpr std::array<ToolGroup, 2> allToolGroups{ToolGroup::textMarkup, ToolGroup::shapes};
 inline constexpr std::array<MarkKind, 11> allMarkKinds{
-    MarkKind::drawing, MarkKind::highlight, MarkKind::underline, MarkKind::strikethrough,
-    MarkKind::rectangle, MarkKind::ellipse, MarkKind::line, MarkKind::arrow, MarkKind::text,
-    MarkKind::note, MarkKind::redaction};
+    MarkKind::drawing,   MarkKind::highlight, MarkKind::underline, MarkKind::strikethrough,
+    MarkKind::rectangle, MarkKind::ellipse,   MarkKind::line,      MarkKind::arrow,
+    MarkKind::text,      MarkKind::note,      MarkKind::redaction};
 inline constexpr std::array<TextFont, 3> allTextFonts{TextFont::sans, TextFont::serif, TextFont::mono};
 
 // Raw values: the case names. Parsing is exact and case-sensitive.
@@ -77,16 +77,16 @@ std::optional<MarkKind> markKindFromRaw(std::string_view raw);
 std::optional<TextFont> textFontFromRaw(std::string_view raw);
 
 // MarkupTool
-QString title(MarkupTool tool);   // "Select", "Pen", …
-QString letter(MarkupTool tool);  // the single key that chooses the tool: "V", "P", …
-QString symbol(MarkupTool tool);  // icon name in the shared icon table
-QString hint(MarkupTool tool);    // one line of guidance while the tool is active
+QString title(MarkupTool tool);  // "Select", "Pen", …
+QString letter(MarkupTool tool); // the single key that chooses the tool: "V", "P", …
+QString symbol(MarkupTool tool); // icon name in the shared icon table
+QString hint(MarkupTool tool);   // one line of guidance while the tool is active
 std::optional<ToolGroup> group(MarkupTool tool);
 std::optional<MarkKind> kind(MarkupTool tool); // none for select and eraser
-bool usesColor(MarkupTool tool);    // its palette is not empty
-bool usesStroke(MarkupTool tool);   // pen, rectangle, ellipse, line, arrow
-bool usesFill(MarkupTool tool);     // rectangle, ellipse
-bool usesTextSize(MarkupTool tool); // text
+bool usesColor(MarkupTool tool);               // its palette is not empty
+bool usesStroke(MarkupTool tool);              // pen, rectangle, ellipse, line, arrow
+bool usesFill(MarkupTool tool);                // rectangle, ellipse
+bool usesTextSize(MarkupTool tool);            // text
 
 // ToolGroup
 QString title(ToolGroup group);

@@ -34,9 +34,19 @@ std::vector<Char> flatten(const PdfTextPage& text)
 void appendUtf8(std::string& out, char32_t c)
 {
     if (c < 0x80) out += char(c);
-    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
-    else if (c < 0x10000) { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
-    else { out += char(0xF0 | (c >> 18)); out += char(0x80 | ((c >> 12) & 0x3F)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
+    else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
 }
 
 // Groups chosen characters by their line, in order.
@@ -115,7 +125,8 @@ std::vector<SelectedLine> wordAt(const PdfTextPage& text, PdfPoint p)
         if (!chars[i].box.contains(p) || isSpace(chars[i].code)) continue;
         size_t first = i, last = i;
         while (first > 0 && chars[first - 1].line == chars[i].line && !isSpace(chars[first - 1].code)) --first;
-        while (last + 1 < chars.size() && chars[last + 1].line == chars[i].line && !isSpace(chars[last + 1].code)) ++last;
+        while (last + 1 < chars.size() && chars[last + 1].line == chars[i].line && !isSpace(chars[last + 1].code))
+            ++last;
         std::vector<size_t> chosen;
         for (size_t k = first; k <= last; ++k) chosen.push_back(k);
         return group(chars, chosen);

@@ -15,7 +15,7 @@ using PageTextLayout = platform::PdfTextPage;
 
 // The part of one text line a selection covers.
 struct SelectedLine {
-    std::string text;        // UTF-8
+    std::string text;         // UTF-8
     platform::PdfRect bounds; // union of the covered characters' boxes
 };
 

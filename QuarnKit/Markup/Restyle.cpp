@@ -29,8 +29,7 @@ bool color(PdfAnnotation& a, MarkKind kind, const RGBA& color)
 {
     const PdfColor c{color.r, color.g, color.b};
     switch (kind) {
-    case MarkKind::redaction:
-        return false;
+    case MarkKind::redaction: return false;
     case MarkKind::highlight:
         a.color = c;
         a.opacity = 0.45;

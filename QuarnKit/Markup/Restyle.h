@@ -20,7 +20,8 @@ bool fill(platform::PdfAnnotation& mark, MarkKind kind, bool filled);
 // Text boxes refit around their words (on the page box `page`).
 bool textSize(platform::PdfAnnotation& mark, MarkKind kind, double size, const platform::PdfRect& page);
 // `fallbackSize` stands for a box that names no size.
-bool font(platform::PdfAnnotation& mark, MarkKind kind, TextFont font, double fallbackSize, const platform::PdfRect& page);
+bool font(platform::PdfAnnotation& mark, MarkKind kind, TextFont font, double fallbackSize,
+          const platform::PdfRect& page);
 bool head(platform::PdfAnnotation& mark, MarkKind kind, bool on);
 // New words for a text box or note: trimmed; a text box refits around them
 // (`fallbackFont` and `fallbackSize` for a box that names none). False for

@@ -16,21 +16,16 @@ ToolStyle ToolMemory::defaultStyle(MarkupTool tool)
 {
     switch (tool) {
     case MarkupTool::highlight:
-    case MarkupTool::note:
-        return {RGBA::highlighter, 3, false, 16, TextFont::sans};
+    case MarkupTool::note: return {RGBA::highlighter, 3, false, 16, TextFont::sans};
     case MarkupTool::underline:
     case MarkupTool::strikethrough:
     case MarkupTool::rectangle:
     case MarkupTool::ellipse:
     case MarkupTool::line:
-    case MarkupTool::arrow:
-        return {RGBA::crimson, 3, false, 16, TextFont::sans};
-    case MarkupTool::text:
-        return {RGBA::graphite, 3, false, 16, TextFont::sans};
-    case MarkupTool::redact:
-        return redactionStyle();
-    default:
-        return {RGBA::ink, 3, false, 16, TextFont::sans};
+    case MarkupTool::arrow: return {RGBA::crimson, 3, false, 16, TextFont::sans};
+    case MarkupTool::text: return {RGBA::graphite, 3, false, 16, TextFont::sans};
+    case MarkupTool::redact: return redactionStyle();
+    default: return {RGBA::ink, 3, false, 16, TextFont::sans};
     }
 }
 
@@ -52,7 +47,8 @@ MarkupTool ToolMemory::choice(ToolGroup group) const
     const auto list = members(group);
     const auto it = choices.find(std::string(rawValue(group)));
     if (it != choices.end())
-        if (const auto tool = markupToolFromRaw(it->second); tool && std::find(list.begin(), list.end(), *tool) != list.end())
+        if (const auto tool = markupToolFromRaw(it->second);
+            tool && std::find(list.begin(), list.end(), *tool) != list.end())
             return *tool;
     return list.front();
 }

@@ -8,12 +8,14 @@
 #include <map>
 #include <string>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 
 struct ToolMemory {
-    std::map<std::string, ToolStyle> styles;   // tool raw value -> last style
+    std::map<std::string, ToolStyle> styles;    // tool raw value -> last style
     std::map<std::string, std::string> choices; // group raw value -> tool raw value
 
     friend bool operator==(const ToolMemory&, const ToolMemory&) = default;

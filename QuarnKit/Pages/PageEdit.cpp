@@ -23,10 +23,7 @@ std::set<int> PageEdit::insertedIndexes() const
     return indexes;
 }
 
-int PageEdit::pageCount() const
-{
-    return int(std::max({removed.size(), inserted.size(), rotations.size()}));
-}
+int PageEdit::pageCount() const { return int(std::max({removed.size(), inserted.size(), rotations.size()})); }
 
 void PageEdit::apply(platform::PdfDocument& document) const
 {
@@ -56,22 +53,18 @@ void PageEdit::apply(platform::PdfDocument& document) const
 
 PageEditError::PageEditError(Code code, const QString& name)
     : std::runtime_error(describe(code, name).toStdString()), code_(code), name_(name)
-{
-}
+{}
 
 QString PageEditError::description() const { return describe(code_, name_); }
 
 QString PageEditError::describe(Code code, const QString& name)
 {
     switch (code) {
-    case Code::locked:
-        return QObject::tr("“%1” is locked with a password, so ravlen can't add its pages.").arg(name);
-    case Code::unreadable:
-        return QObject::tr("ravlen couldn't read “%1”.").arg(name);
+    case Code::locked: return QObject::tr("“%1” is locked with a password, so ravlen can't add its pages.").arg(name);
+    case Code::unreadable: return QObject::tr("ravlen couldn't read “%1”.").arg(name);
     case Code::unsupported:
         return QObject::tr("“%1” isn't a PDF or an image. ravlen adds PDF, PNG, JPEG, HEIC, and TIFF files.").arg(name);
-    case Code::lastPage:
-        return QObject::tr("A PDF needs at least one page.");
+    case Code::lastPage: return QObject::tr("A PDF needs at least one page.");
     }
     return {};
 }

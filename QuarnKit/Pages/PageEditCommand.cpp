@@ -4,8 +4,7 @@ namespace quarnkit {
 
 PageEditCommand::PageEditCommand(QuarnDocument& document, PageEdit edit, const QString& name)
     : DocumentCommand(document, name, true), edit_(std::move(edit))
-{
-}
+{}
 
 bool PageEditCommand::apply(QuarnDocument& document, bool forward)
 {

@@ -23,7 +23,8 @@ std::vector<PagePlacement> placements(const std::set<int>& indexes, const PdfDoc
     const std::vector<PdfPageId> pages = platform::pageIds(document);
     std::vector<PagePlacement> result;
     for (int index : indexes)
-        if (index >= 0 && index < int(pages.size()) && pages[size_t(index)]) result.push_back({pages[size_t(index)], index});
+        if (index >= 0 && index < int(pages.size()) && pages[size_t(index)])
+            result.push_back({pages[size_t(index)], index});
     return result;
 }
 

@@ -24,8 +24,7 @@ std::optional<std::vector<int>> takenOut(const std::vector<platform::PdfPageId>&
 } // namespace
 
 PageRowsChange pageRowsChange(const std::vector<platform::PdfPageId>& before,
-                              const std::vector<platform::PdfPageId>& after,
-                              std::optional<platform::PdfPageId> edited)
+                              const std::vector<platform::PdfPageId>& after, std::optional<platform::PdfPageId> edited)
 {
     using Kind = PageRowsChange::Kind;
     if (before == after) {

@@ -27,7 +27,6 @@ struct PageRowsChange {
 // `edited`: the page the document named for the change; none for a change of
 // the whole document.
 PageRowsChange pageRowsChange(const std::vector<platform::PdfPageId>& before,
-                              const std::vector<platform::PdfPageId>& after,
-                              std::optional<platform::PdfPageId> edited);
+                              const std::vector<platform::PdfPageId>& after, std::optional<platform::PdfPageId> edited);
 
 } // namespace quarnkit

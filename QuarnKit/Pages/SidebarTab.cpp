@@ -54,10 +54,7 @@ QString help(SidebarTab tab)
     return keys.isEmpty() ? title(tab) : title(tab) + QStringLiteral(" (") + KeyboardShortcuts::keyText(keys[0]) + ')';
 }
 
-void saveSidebarTab(SidebarTab tab, platform::UserDefaults& defaults)
-{
-    defaults.set(key, name(tab).toStdString());
-}
+void saveSidebarTab(SidebarTab tab, platform::UserDefaults& defaults) { defaults.set(key, name(tab).toStdString()); }
 
 SidebarTab loadSidebarTab(const platform::UserDefaults& defaults)
 {

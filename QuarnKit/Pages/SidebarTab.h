@@ -6,7 +6,9 @@
 #include <array>
 #include <optional>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 

@@ -19,7 +19,8 @@ void ThumbnailRenderer::render(const std::shared_ptr<const platform::PdfDocument
     QThreadPool::globalInstance()->start([self, document, request, done = std::move(done)] {
         QImage image;
         try {
-            if (const auto recording = document ? platform::recordPage(*document, request.page, request.index) : nullptr) {
+            if (const auto recording =
+                    document ? platform::recordPage(*document, request.page, request.index) : nullptr) {
                 const double scale = thumbnailScale(recording->geometry(), request.pixels);
                 if (scale > 0) image = Exporter::bitmap(*recording, scale);
             }
@@ -32,7 +33,8 @@ void ThumbnailRenderer::render(const std::shared_ptr<const platform::PdfDocument
         }
         // Back on the application's thread, where the renderer may be gone by then.
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, request, image, done] {
+            QCoreApplication::instance(),
+            [self, request, image, done] {
                 if (self) done(request, image);
             },
             Qt::QueuedConnection);

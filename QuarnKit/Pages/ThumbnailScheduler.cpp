@@ -24,8 +24,7 @@ double thumbnailScale(const platform::PdfPageGeometry& page, QSize pixels)
 
 ThumbnailScheduler::ThumbnailScheduler(Wanted wanted, Render render)
     : wanted_(std::move(wanted)), render_(std::move(render)), cache_(costLimit)
-{
-}
+{}
 
 QSize ThumbnailScheduler::pixelsFor(platform::PdfSize points, double scale)
 {
@@ -51,7 +50,8 @@ void ThumbnailScheduler::request(platform::PdfPageId page, platform::PdfSize poi
     const QSize pixels = pixelsFor(points, scale);
     if (pixels.isEmpty() || !page) return;
     const ThumbnailRequest wanted{page, pixels, stampOf(page), index};
-    if (const Thumbnail* cached = cache_.object(page); cached && cached->pixels == pixels && cached->stamp == wanted.stamp)
+    if (const Thumbnail* cached = cache_.object(page);
+        cached && cached->pixels == pixels && cached->stamp == wanted.stamp)
         return;
     if (running_ && running_->page == page && running_->pixels == pixels && running_->stamp == wanted.stamp) return;
     cancel(page);
@@ -71,15 +71,9 @@ bool ThumbnailScheduler::isCurrent(platform::PdfPageId page, QSize pixels)
     return cached && cached->pixels == pixels && cached->stamp == stampOf(page);
 }
 
-void ThumbnailScheduler::invalidate(platform::PdfPageId page)
-{
-    tokens_[page] = ++counter_;
-}
+void ThumbnailScheduler::invalidate(platform::PdfPageId page) { tokens_[page] = ++counter_; }
 
-void ThumbnailScheduler::invalidateAll()
-{
-    epoch_ = ++counter_;
-}
+void ThumbnailScheduler::invalidateAll() { epoch_ = ++counter_; }
 
 void ThumbnailScheduler::cancel(platform::PdfPageId page)
 {

@@ -21,10 +21,7 @@ namespace {
 // xdg-mime answers at once; a hung one must not hang the caller.
 constexpr int queryTimeoutMs = 5000;
 
-QString xdgMime()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-}
+QString xdgMime() { return QStandardPaths::findExecutable(QStringLiteral("xdg-mime")); }
 
 // The file of a desktop file ID: "kde-okular.desktop" may live at
 // applications/kde/okular.desktop.
@@ -33,7 +30,8 @@ QString locateDesktopFile(const QString& id)
     QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, id);
     if (!path.isEmpty()) return path;
     QString nested = id;
-    for (qsizetype dash = nested.indexOf(QLatin1Char('-')); dash > 0; dash = nested.indexOf(QLatin1Char('-'), dash + 1)) {
+    for (qsizetype dash = nested.indexOf(QLatin1Char('-')); dash > 0;
+         dash = nested.indexOf(QLatin1Char('-'), dash + 1)) {
         nested[dash] = QLatin1Char('/');
         path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, nested);
         if (!path.isEmpty()) return path;
@@ -79,10 +77,7 @@ QString currentHandler()
     return out.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(';'), 0, 0).trimmed();
 }
 
-bool isDefault()
-{
-    return currentHandler() == QLatin1String(desktopFileName);
-}
+bool isDefault() { return currentHandler() == QLatin1String(desktopFileName); }
 
 std::optional<QString> desktopEntryName(const QString& entryText, const QString& localeName)
 {
@@ -132,10 +127,7 @@ QString nameOf(const QString& id)
 
 } // namespace
 
-QString handlerName()
-{
-    return nameOf(currentHandler());
-}
+QString handlerName() { return nameOf(currentHandler()); }
 
 HandlerState state()
 {
@@ -162,17 +154,14 @@ void query(QObject* context, std::function<void(HandlerState)> done)
 bool isInstalledCopy(const QString& installFolder)
 {
     if (installFolder.isEmpty()) return false;
-    const QString path = QDir::cleanPath(QDir::isAbsolutePath(installFolder) ? installFolder
-                                                                              : QDir::current().absoluteFilePath(installFolder));
+    const QString path = QDir::cleanPath(
+        QDir::isAbsolutePath(installFolder) ? installFolder : QDir::current().absoluteFilePath(installFolder));
     const QString home = QDir::cleanPath(QDir::homePath() + QStringLiteral("/.local/opt/ravlen"));
-    return path == QLatin1String("/opt/ravlen") || path == home || path == QLatin1String("/usr") ||
-           path == QLatin1String("/usr/local");
+    return path == QLatin1String("/opt/ravlen") || path == home || path == QLatin1String("/usr")
+           || path == QLatin1String("/usr/local");
 }
 
-bool declined(const platform::UserDefaults& defaults)
-{
-    return defaults.boolValue(declinedKey).value_or(false);
-}
+bool declined(const platform::UserDefaults& defaults) { return defaults.boolValue(declinedKey).value_or(false); }
 
 QString desktopEntry(const QString& executable)
 {
@@ -219,7 +208,8 @@ void claim(Completion completion, Ask ask, platform::UserDefaults& defaults)
     auto request = [finish, later, &defaults] {
         const QString program = xdgMime();
         if (program.isEmpty()) {
-            later(QStringLiteral("xdg-mime was not found. Install the xdg-utils package to choose the default PDF application."));
+            later(QStringLiteral(
+                "xdg-mime was not found. Install the xdg-utils package to choose the default PDF application."));
             return;
         }
         if (!ensureDesktopFile(QCoreApplication::applicationFilePath())) {
@@ -227,24 +217,27 @@ void claim(Completion completion, Ask ask, platform::UserDefaults& defaults)
             return;
         }
         auto* process = new QProcess(QCoreApplication::instance());
-        QObject::connect(process, &QProcess::finished, process, [process, finish, &defaults](int code, QProcess::ExitStatus status) {
-            if (status == QProcess::NormalExit && code == 0) {
-                defaults.set(declinedKey, false);
-                finish(std::nullopt);
-            } else {
-                QString detail = QString::fromUtf8(process->readAllStandardError()).trimmed();
-                if (detail.isEmpty()) detail = QStringLiteral("xdg-mime stopped with status %1.").arg(code);
-                finish(detail);
-            }
-            process->deleteLater();
-        });
+        QObject::connect(process, &QProcess::finished, process,
+                         [process, finish, &defaults](int code, QProcess::ExitStatus status) {
+                             if (status == QProcess::NormalExit && code == 0) {
+                                 defaults.set(declinedKey, false);
+                                 finish(std::nullopt);
+                             } else {
+                                 QString detail = QString::fromUtf8(process->readAllStandardError()).trimmed();
+                                 if (detail.isEmpty())
+                                     detail = QStringLiteral("xdg-mime stopped with status %1.").arg(code);
+                                 finish(detail);
+                             }
+                             process->deleteLater();
+                         });
         QObject::connect(process, &QProcess::errorOccurred, process, [process, finish](QProcess::ProcessError error) {
             // A crash or time-out is followed by finished(); a failed start is not.
             if (error != QProcess::FailedToStart) return;
             finish(process->errorString());
             process->deleteLater();
         });
-        process->start(program, {QStringLiteral("default"), QLatin1String(desktopFileName), QLatin1String(pdfMimeType)});
+        process->start(program,
+                       {QStringLiteral("default"), QLatin1String(desktopFileName), QLatin1String(pdfMimeType)});
     };
 
     if (!ask) {

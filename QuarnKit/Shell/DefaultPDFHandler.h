@@ -80,8 +80,7 @@ using Completion = std::function<void(std::optional<QString> failure)>;
 // declinedKey; a success stores false; a failure leaves it as it was.
 // Returns at once; the outcome comes through `completion`. `defaults` must
 // outlive the request (the standard defaults live as long as the application).
-void claim(Completion completion, Ask ask = {},
-           platform::UserDefaults& defaults = platform::UserDefaults::standard());
+void claim(Completion completion, Ask ask = {}, platform::UserDefaults& defaults = platform::UserDefaults::standard());
 
 } // namespace DefaultPDFHandler
 } // namespace quarnkit

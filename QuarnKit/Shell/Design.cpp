@@ -25,12 +25,36 @@ QFont systemFont(QFontDatabase::SystemFont kind, int pixels, QFont::Weight weigh
 
 } // namespace
 
-const QColor& accent() { static const QColor c = srgb(0.345, 0.478, 0.902); return c; }
-const QColor& record() { static const QColor c = srgb(0.75, 0.32, 0.30); return c; }
-const QColor& window() { static const QColor c = srgb(0.102, 0.094, 0.086); return c; }
-const QColor& chrome() { static const QColor c = srgb(0.149, 0.137, 0.125); return c; }
-const QColor& canvas() { static const QColor c = srgb(0.067, 0.059, 0.051); return c; }
-const QColor& paper() { static const QColor c = srgb(0.945, 0.925, 0.89); return c; }
+const QColor& accent()
+{
+    static const QColor c = srgb(0.345, 0.478, 0.902);
+    return c;
+}
+const QColor& record()
+{
+    static const QColor c = srgb(0.75, 0.32, 0.30);
+    return c;
+}
+const QColor& window()
+{
+    static const QColor c = srgb(0.102, 0.094, 0.086);
+    return c;
+}
+const QColor& chrome()
+{
+    static const QColor c = srgb(0.149, 0.137, 0.125);
+    return c;
+}
+const QColor& canvas()
+{
+    static const QColor c = srgb(0.067, 0.059, 0.051);
+    return c;
+}
+const QColor& paper()
+{
+    static const QColor c = srgb(0.945, 0.925, 0.89);
+    return c;
+}
 
 const QColor& hairline()
 {
@@ -42,9 +66,25 @@ const QColor& hairline()
     return c;
 }
 
-const QFont& font() { static const QFont f = systemFont(QFontDatabase::GeneralFont, 13, QFont::Medium); return f; }
-const QFont& fontBold() { static const QFont f = systemFont(QFontDatabase::GeneralFont, 13, QFont::DemiBold); return f; }
-const QFont& title() { static const QFont f = systemFont(QFontDatabase::GeneralFont, 18, QFont::DemiBold); return f; }
-const QFont& mono() { static const QFont f = systemFont(QFontDatabase::FixedFont, 12, QFont::Medium); return f; }
+const QFont& font()
+{
+    static const QFont f = systemFont(QFontDatabase::GeneralFont, 13, QFont::Medium);
+    return f;
+}
+const QFont& fontBold()
+{
+    static const QFont f = systemFont(QFontDatabase::GeneralFont, 13, QFont::DemiBold);
+    return f;
+}
+const QFont& title()
+{
+    static const QFont f = systemFont(QFontDatabase::GeneralFont, 18, QFont::DemiBold);
+    return f;
+}
+const QFont& mono()
+{
+    static const QFont f = systemFont(QFontDatabase::FixedFont, 12, QFont::Medium);
+    return f;
+}
 
 } // namespace quarnkit::Design

@@ -18,7 +18,8 @@ using X = ShortcutContext;
 QList<QKeySequence> seq(std::initializer_list<const char*> texts)
 {
     QList<QKeySequence> out;
-    for (const char* text : texts) out.append(QKeySequence::fromString(QString::fromUtf8(text), QKeySequence::PortableText));
+    for (const char* text : texts)
+        out.append(QKeySequence::fromString(QString::fromUtf8(text), QKeySequence::PortableText));
     return out;
 }
 
@@ -122,7 +123,10 @@ std::vector<Shortcut> buildTable()
         {C::swatch8, X::pageView, seq({"8"}), {}},
 
         {C::nudge, X::selectedMark, seq({"Left", "Right", "Up", "Down"}), {"Arrow keys"}},
-        {C::nudgeFar, X::selectedMark, seq({"Shift+Left", "Shift+Right", "Shift+Up", "Shift+Down"}), {"Shift+Arrow keys"}},
+        {C::nudgeFar,
+         X::selectedMark,
+         seq({"Shift+Left", "Shift+Right", "Shift+Up", "Shift+Down"}),
+         {"Shift+Arrow keys"}},
         {C::deleteMark, X::selectedMark, seq({"Del", "Backspace"}), {"Delete"}},
         {C::editMark, X::selectedMark, seq({"Return"}), {"Return"}},
 
@@ -133,7 +137,10 @@ std::vector<Shortcut> buildTable()
         {C::deletePages, X::pageList, seq({"Del", "Backspace"}), {"Delete"}},
 
         {C::slideshowNext, X::slideshow, seq({"Right", "Space", "Shift+Right", "Down", "PgDown"}), {"→", "Space"}},
-        {C::slideshowPrevious, X::slideshow, seq({"Left", "Shift+Space", "Shift+Left", "Up", "PgUp"}), {"←", "Shift+Space"}},
+        {C::slideshowPrevious,
+         X::slideshow,
+         seq({"Left", "Shift+Space", "Shift+Left", "Up", "PgUp"}),
+         {"←", "Shift+Space"}},
         {C::slideshowExit, X::slideshow, seq({"Esc", "Ctrl+."}), {"Esc"}},
 
         {C::undoStroke, X::signaturePad, seq({"Ctrl+Z"}), {}},
@@ -181,17 +188,12 @@ bool isAvailable(ShortcutCommand command)
     case C::addSignature:
     case C::insertDate:
     case C::insertCheckmark:
-    case C::undoStroke:
-        return false;
-    default:
-        return true;
+    case C::undoStroke: return false;
+    default: return true;
     }
 }
 
-QList<QKeySequence> keys(ShortcutCommand command)
-{
-    return shortcut(command).keys;
-}
+QList<QKeySequence> keys(ShortcutCommand command) { return shortcut(command).keys; }
 
 QKeySequence menuKey(ShortcutCommand command)
 {
@@ -259,15 +261,12 @@ bool isReserved(QKeyCombination key)
     case Qt::Key_Left:
     case Qt::Key_Right:
     case Qt::Key_Up:
-    case Qt::Key_Down:
-        return true;
+    case Qt::Key_Down: return true;
     case Qt::Key_T:
     case Qt::Key_L:
     case Qt::Key_D:
-    case Qt::Key_Delete:
-        return !(mods & Qt::ShiftModifier);
-    default:
-        return false;
+    case Qt::Key_Delete: return !(mods & Qt::ShiftModifier);
+    default: return false;
     }
 }
 
@@ -350,8 +349,8 @@ QStringList keysOf(std::initializer_list<ShortcutCommand> commands, const QStrin
 std::optional<ShortcutRow> row(const char* title, std::initializer_list<ShortcutCommand> commands,
                                const QStringList& extra = {})
 {
-    const bool offered = commands.size() == 0 ||
-                         std::any_of(commands.begin(), commands.end(), KeyboardShortcuts::isAvailable);
+    const bool offered =
+        commands.size() == 0 || std::any_of(commands.begin(), commands.end(), KeyboardShortcuts::isAvailable);
     if (!offered) return std::nullopt;
     return ShortcutRow(QString::fromUtf8(title), keysOf(commands, extra));
 }
@@ -366,18 +365,16 @@ void add(std::vector<ShortcutGroup>& all, const QString& title, std::initializer
 }
 
 // The display mode's title with all but its first character lower-cased.
-QString sentenceCase(const QString& title)
-{
-    return title.isEmpty() ? title : title.left(1) + title.mid(1).toLower();
-}
+QString sentenceCase(const QString& title) { return title.isEmpty() ? title : title.left(1) + title.mid(1).toLower(); }
 
 } // namespace
 
 std::vector<ShortcutGroup> groups()
 {
-    static constexpr C toolCommands[] = {C::toolSelect, C::toolPen, C::toolHighlight, C::toolUnderline,
-                                         C::toolStrikethrough, C::toolRectangle, C::toolEllipse, C::toolLine,
-                                         C::toolArrow, C::toolText, C::toolNote, C::toolRedact, C::toolEraser};
+    static constexpr C toolCommands[] = {C::toolSelect,        C::toolPen,       C::toolHighlight, C::toolUnderline,
+                                         C::toolStrikethrough, C::toolRectangle, C::toolEllipse,   C::toolLine,
+                                         C::toolArrow,         C::toolText,      C::toolNote,      C::toolRedact,
+                                         C::toolEraser};
     static constexpr C swatchCommands[] = {C::swatch1, C::swatch2, C::swatch3, C::swatch4,
                                            C::swatch5, C::swatch6, C::swatch7, C::swatch8};
     static constexpr C modeCommands[] = {C::singlePage, C::continuous, C::twoPages, C::twoPagesContinuous};
@@ -391,27 +388,27 @@ std::vector<ShortcutGroup> groups()
 
     ShortcutGroup colors{QStringLiteral("Colors"), {}};
     for (size_t i = 0; i < RGBA::swatches.size(); ++i)
-        colors.rows.emplace_back(RGBA::swatches[i].name(), KeyboardShortcuts::shownKeys(swatchCommands[i]), RGBA::swatches[i]);
+        colors.rows.emplace_back(RGBA::swatches[i].name(), KeyboardShortcuts::shownKeys(swatchCommands[i]),
+                                 RGBA::swatches[i]);
     all.push_back(std::move(colors));
 
     add(all, QStringLiteral("Marks"),
-                   {row("Duplicate", {C::duplicateMark}), row("Copy", {C::copy}), row("Cut", {C::cut}),
-                    row("Paste", {C::paste}), row("Edit a text mark or note", {C::editMark}, {QStringLiteral("Double-click")}),
-                    row("Nudge", {C::nudge}), row("Nudge 10 points", {C::nudgeFar}),
-                    row("Bring to front", {C::bringToFront}), row("Send to back", {C::sendToBack}),
-                    row("Delete", {C::deleteMark}), row("Snap while drawing", {}, {QStringLiteral("Shift")}),
-                    row("Back to Select", {C::backToSelect}), row("Undo", {C::undo}), row("Redo", {C::redo})});
+        {row("Duplicate", {C::duplicateMark}), row("Copy", {C::copy}), row("Cut", {C::cut}), row("Paste", {C::paste}),
+         row("Edit a text mark or note", {C::editMark}, {QStringLiteral("Double-click")}), row("Nudge", {C::nudge}),
+         row("Nudge 10 points", {C::nudgeFar}), row("Bring to front", {C::bringToFront}),
+         row("Send to back", {C::sendToBack}), row("Delete", {C::deleteMark}),
+         row("Snap while drawing", {}, {QStringLiteral("Shift")}), row("Back to Select", {C::backToSelect}),
+         row("Undo", {C::undo}), row("Redo", {C::redo})});
 
     add(all, QStringLiteral("Navigation"),
-                   {row("Next page", {C::pageViewNextPage, C::nextPage}),
-                    row("Previous page", {C::pageViewPreviousPage, C::previousPage}),
-                    row("First page", {C::firstPage, C::pageViewFirstPage}),
-                    row("Last page", {C::lastPage, C::pageViewLastPage}), row("Go to page", {C::goToPage}),
-                    row("Back", {C::back}), row("Forward", {C::forward})});
+        {row("Next page", {C::pageViewNextPage, C::nextPage}),
+         row("Previous page", {C::pageViewPreviousPage, C::previousPage}),
+         row("First page", {C::firstPage, C::pageViewFirstPage}), row("Last page", {C::lastPage, C::pageViewLastPage}),
+         row("Go to page", {C::goToPage}), row("Back", {C::back}), row("Forward", {C::forward})});
 
     add(all, QStringLiteral("Zoom"),
-                   {row("Zoom in", {C::zoomIn}), row("Zoom out", {C::zoomOut}), row("Actual size", {C::actualSize}),
-                    row("Fit page", {C::fitPage}), row("Fit width", {C::fitWidth})});
+        {row("Zoom in", {C::zoomIn}), row("Zoom out", {C::zoomOut}), row("Actual size", {C::actualSize}),
+         row("Fit page", {C::fitPage}), row("Fit width", {C::fitWidth})});
 
     ShortcutGroup view{QStringLiteral("View"), {}};
     for (size_t i = 0; i < allDisplayModes.size(); ++i)
@@ -423,26 +420,26 @@ std::vector<ShortcutGroup> groups()
     all.push_back(std::move(view));
 
     add(all, QStringLiteral("Find"),
-                   {row("Find", {C::find}), row("Next match", {C::findNext, C::findFieldNext}),
-                    row("Previous match", {C::findPrevious, C::findFieldPrevious}), row("Close find", {C::closeFind})});
+        {row("Find", {C::find}), row("Next match", {C::findNext, C::findFieldNext}),
+         row("Previous match", {C::findPrevious, C::findFieldPrevious}), row("Close find", {C::closeFind})});
 
     add(all, QStringLiteral("Fill and sign"),
-                   {row("Add signature", {C::addSignature}), row("Insert date", {C::insertDate}),
-                    row("Insert checkmark", {C::insertCheckmark})});
+        {row("Add signature", {C::addSignature}), row("Insert date", {C::insertDate}),
+         row("Insert checkmark", {C::insertCheckmark})});
 
     add(all, QStringLiteral("Pages"),
-                   {row("Rotate left", {C::rotateLeft}), row("Rotate right", {C::rotateRight}),
-                    row("Insert blank page", {C::insertBlankPage}), row("Insert pages from file", {C::insertPagesFromFile}),
-                    row("Sidebar tabs", {C::sidebarPages, C::sidebarOutline, C::sidebarMarks})});
+        {row("Rotate left", {C::rotateLeft}), row("Rotate right", {C::rotateRight}),
+         row("Insert blank page", {C::insertBlankPage}), row("Insert pages from file", {C::insertPagesFromFile}),
+         row("Sidebar tabs", {C::sidebarPages, C::sidebarOutline, C::sidebarMarks})});
 
     add(all, QStringLiteral("File"),
-                   {row("Open", {C::open}), row("Save", {C::save}), row("Export", {C::exportDocument}),
-                    row("Document info", {C::documentInfo}), row("Copy page", {C::copyPage}), row("Print", {C::print}),
-                    row("Settings", {C::settings})});
+        {row("Open", {C::open}), row("Save", {C::save}), row("Export", {C::exportDocument}),
+         row("Document info", {C::documentInfo}), row("Copy page", {C::copyPage}), row("Print", {C::print}),
+         row("Settings", {C::settings})});
 
     add(all, QStringLiteral("Slideshow"),
-                   {row("Next page", {C::slideshowNext}, {QStringLiteral("Click")}),
-                    row("Previous page", {C::slideshowPrevious}), row("Exit", {C::slideshowExit})});
+        {row("Next page", {C::slideshowNext}, {QStringLiteral("Click")}), row("Previous page", {C::slideshowPrevious}),
+         row("Exit", {C::slideshowExit})});
     return all;
 }
 

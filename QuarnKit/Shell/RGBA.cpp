@@ -42,7 +42,8 @@ double component(const nlohmann::json& j, const char* key)
 {
     const auto& v = j.at(key);
     if (!v.is_number())
-        throw nlohmann::json::type_error::create(302, std::string("RGBA component \"") + key + "\" is not a number", &v);
+        throw nlohmann::json::type_error::create(302, std::string("RGBA component \"") + key + "\" is not a number",
+                                                 &v);
     return v.get<double>();
 }
 
@@ -53,21 +54,17 @@ std::vector<RGBA> RGBA::palette(MarkupTool tool)
     switch (tool) {
     case MarkupTool::select:
     case MarkupTool::redact:
-    case MarkupTool::eraser:
-        return {};
+    case MarkupTool::eraser: return {};
     case MarkupTool::highlight:
-    case MarkupTool::note:
-        return {highlighters.begin(), highlighters.end()};
-    default:
-        return {swatches.begin(), swatches.end()};
+    case MarkupTool::note: return {highlighters.begin(), highlighters.end()};
+    default: return {swatches.begin(), swatches.end()};
     }
 }
 
 QString RGBA::name() const
 {
     for (const auto& row : kColorNames)
-        if (row.color == *this)
-            return QString::fromLatin1(row.name);
+        if (row.color == *this) return QString::fromLatin1(row.name);
     return QStringLiteral("Color");
 }
 
@@ -76,28 +73,20 @@ bool RGBA::matchesRGB(const RGBA& o) const
     return std::fabs(r - o.r) < 0.04 && std::fabs(g - o.g) < 0.04 && std::fabs(b - o.b) < 0.04;
 }
 
-QColor RGBA::toQColor() const
-{
-    return QColor::fromRgbF(float(r), float(g), float(b), float(a));
-}
+QColor RGBA::toQColor() const { return QColor::fromRgbF(float(r), float(g), float(b), float(a)); }
 
 std::optional<RGBA> RGBA::from(const QColor& color)
 {
-    if (!color.isValid())
-        return std::nullopt;
+    if (!color.isValid()) return std::nullopt;
     const QColor c = color.toRgb();
     return RGBA{c.redF(), c.greenF(), c.blueF(), c.alphaF()};
 }
 
-void to_json(nlohmann::json& j, const RGBA& c)
-{
-    j = nlohmann::json{{"r", c.r}, {"g", c.g}, {"b", c.b}, {"a", c.a}};
-}
+void to_json(nlohmann::json& j, const RGBA& c) { j = nlohmann::json{{"r", c.r}, {"g", c.g}, {"b", c.b}, {"a", c.a}}; }
 
 void from_json(const nlohmann::json& j, RGBA& c)
 {
-    if (!j.is_object())
-        throw nlohmann::json::type_error::create(302, "RGBA is not an object", &j);
+    if (!j.is_object()) throw nlohmann::json::type_error::create(302, "RGBA is not an object", &j);
     c = RGBA{component(j, "r"), component(j, "g"), component(j, "b"), component(j, "a")};
 }
 

@@ -22,8 +22,8 @@ struct RGBA {
     // Named colours (all opaque). Several names share one value.
     static const RGBA white, black, red, orange, yellow, green, blue, pink;
     static const RGBA ink, graphite, crimson, moss, amber, violet, slate, redaction;
-    static const RGBA highlighter, highlighterGreen, highlighterBlue, highlighterPink,
-        highlighterOrange, highlighterPurple, highlighterRed, highlighterGray;
+    static const RGBA highlighter, highlighterGreen, highlighterBlue, highlighterPink, highlighterOrange,
+        highlighterPurple, highlighterRed, highlighterGray;
 
     // The eight ink colours and the eight highlighter colours, in palette order.
     static const std::array<RGBA, 8> swatches;
@@ -71,11 +71,11 @@ inline constexpr RGBA RGBA::highlighterPurple{0.72, 0.56, 1.0, 1};
 inline constexpr RGBA RGBA::highlighterRed{1.0, 0.40, 0.36, 1};
 inline constexpr RGBA RGBA::highlighterGray{0.74, 0.74, 0.72, 1};
 
-inline constexpr std::array<RGBA, 8> RGBA::swatches{
-    RGBA::graphite, RGBA::ink, RGBA::crimson, RGBA::moss, RGBA::amber, RGBA::violet, RGBA::white, RGBA::slate};
+inline constexpr std::array<RGBA, 8> RGBA::swatches{RGBA::graphite, RGBA::ink,    RGBA::crimson, RGBA::moss,
+                                                    RGBA::amber,    RGBA::violet, RGBA::white,   RGBA::slate};
 inline constexpr std::array<RGBA, 8> RGBA::highlighters{
-    RGBA::highlighter, RGBA::highlighterGreen, RGBA::highlighterBlue, RGBA::highlighterPink,
-    RGBA::highlighterOrange, RGBA::highlighterPurple, RGBA::highlighterRed, RGBA::highlighterGray};
+    RGBA::highlighter,       RGBA::highlighterGreen,  RGBA::highlighterBlue, RGBA::highlighterPink,
+    RGBA::highlighterOrange, RGBA::highlighterPurple, RGBA::highlighterRed,  RGBA::highlighterGray};
 
 // JSON form {"r":…, "g":…, "b":…, "a":…}; decoding needs all four keys as
 // numbers (nlohmann::json::exception otherwise) and ignores other keys.

@@ -29,7 +29,8 @@ bool readFromDesktop(int timeoutMs)
 {
     const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
     if (desktop.contains(QLatin1String("KDE"), Qt::CaseInsensitive)) {
-        const QString path = QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kdeglobals"));
+        const QString path =
+            QStandardPaths::locate(QStandardPaths::GenericConfigLocation, QStringLiteral("kdeglobals"));
         if (const auto reduced = fromKde(path)) return *reduced;
     }
     const QString gsettings = QStandardPaths::findExecutable(QStringLiteral("gsettings"));

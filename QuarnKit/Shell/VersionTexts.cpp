@@ -55,8 +55,9 @@ QString installInfoPath(const QString& executableFolder)
 {
     if (executableFolder.isEmpty()) return {};
     const QDir bin(executableFolder);
-    for (const QString& candidate : {bin.filePath(QStringLiteral("../Info.json")), bin.filePath(QStringLiteral("Info.json")),
-                                     bin.filePath(QStringLiteral("../share/ravlen/Info.json"))})
+    for (const QString& candidate :
+         {bin.filePath(QStringLiteral("../Info.json")), bin.filePath(QStringLiteral("Info.json")),
+          bin.filePath(QStringLiteral("../share/ravlen/Info.json"))})
         if (QFileInfo(candidate).isFile()) return QDir::cleanPath(candidate);
     return {};
 }

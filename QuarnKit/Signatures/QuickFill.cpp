@@ -22,7 +22,8 @@ std::optional<PdfAnnotation> textBox(const std::string& text, PdfPoint center, c
 {
     const PdfRect box = page.insetBy(4, 4);
     if (box.isEmpty()) return std::nullopt;
-    const PdfRect fitted = AnnotationFactory::textBoxBounds(text, TextFont::sans, dateSize, {center.x, center.y, 0, 0}, page);
+    const PdfRect fitted =
+        AnnotationFactory::textBoxBounds(text, TextFont::sans, dateSize, {center.x, center.y, 0, 0}, page);
     const double width = fitted.width, height = fitted.height;
     // The factory's text box gives the stamp its font and its rule for light
     // ink; given room enough, it neither narrows nor moves the box.
@@ -44,8 +45,14 @@ std::optional<PdfAnnotation> letteredDate(const std::string& text, PdfPoint cent
     if (!font) return std::nullopt;
     const auto unit = SignatureInk::lettering(text, *font, SignatureInk::FillRule::nonZero);
     if (!unit) return std::nullopt;
-    const Signature lettered{QUuid::createUuid(), Signature::Kind::signature, Signature::Source::typed, unit->strokes,
-                             unit->aspect, unit->lineWidth, text, Signature::now()};
+    const Signature lettered{QUuid::createUuid(),
+                             Signature::Kind::signature,
+                             Signature::Source::typed,
+                             unit->strokes,
+                             unit->aspect,
+                             unit->lineWidth,
+                             text,
+                             Signature::now()};
     const PdfSize size{unit->aspect * dateInkHeight, dateInkHeight};
     const auto rect = SignatureInk::placement(size, center, page, rotation);
     if (!rect) return std::nullopt;

@@ -25,10 +25,10 @@ using platform::PdfRect;
 
 namespace QuickFill {
 
-inline constexpr double dateSize = 12;      // point size of the date's text
+inline constexpr double dateSize = 12;        // point size of the date's text
 inline constexpr double dateInkHeight = 8.64; // height of the lettered date on a turned page
-inline constexpr double checkmarkSize = 16; // side of the checkmark's square
-inline constexpr double crossSize = 14;     // side of the cross's square
+inline constexpr double checkmarkSize = 16;   // side of the checkmark's square
+inline constexpr double crossSize = 14;       // side of the cross's square
 
 // The locale's short numeric date.
 QString dateString(const QDate& date, const QLocale& locale);

@@ -54,7 +54,8 @@ InkStrokes strokesFrom(const json& j)
             if (!n.is_number()) undecodable(n, "a stroke holds a non-number");
         std::vector<PdfPoint> points;
         points.reserve(stroke.size() / 2);
-        for (size_t i = 0; i + 1 < stroke.size(); i += 2) points.push_back({stroke[i].get<double>(), stroke[i + 1].get<double>()});
+        for (size_t i = 0; i + 1 < stroke.size(); i += 2)
+            points.push_back({stroke[i].get<double>(), stroke[i + 1].get<double>()});
         out.push_back(std::move(points));
     }
     return out;
@@ -131,7 +132,8 @@ void from_json(const json& j, Signature& s)
     const std::string id = string(j, "id");
     out.id = QUuid::fromString(QString::fromStdString(id));
     // QUuid also takes braces and nonsense (as the nil id); only the canonical text is an id.
-    if (id.size() != 36 || out.id.toString(QUuid::WithoutBraces).compare(QString::fromStdString(id), Qt::CaseInsensitive) != 0)
+    if (id.size() != 36
+        || out.id.toString(QUuid::WithoutBraces).compare(QString::fromStdString(id), Qt::CaseInsensitive) != 0)
         undecodable(j, "id is not a UUID");
 
     const std::string kind = string(j, "kind");

@@ -32,8 +32,8 @@ struct Signature {
     Kind kind = Kind::signature;
     Source source = Source::drawn;
     InkStrokes strokes;
-    double aspect = 1;    // width / height of the box the strokes came from
-    double lineWidth = 0; // pen width as a fraction of that box's width
+    double aspect = 1;               // width / height of the box the strokes came from
+    double lineWidth = 0;            // pen width as a fraction of that box's width
     std::optional<std::string> text; // the typed words; none for drawn ones
     // Seconds since 2001-01-01 00:00:00 UTC, the file's own date coding, kept
     // as a number so that a file reads and writes back byte for byte.
@@ -53,7 +53,7 @@ struct Signature {
     static double now();
 };
 
-std::string_view rawValue(Signature::Kind kind);   // "signature", "initials"
+std::string_view rawValue(Signature::Kind kind);     // "signature", "initials"
 std::string_view rawValue(Signature::Source source); // "drawn", "typed"
 QString title(Signature::Kind kind);                 // "Signature", "Initials"
 

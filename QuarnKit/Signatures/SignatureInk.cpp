@@ -18,7 +18,10 @@ using platform::PathVerb;
 
 double distance(PdfPoint a, PdfPoint b) { return std::hypot(b.x - a.x, b.y - a.y); }
 
-PdfPoint lerp(PdfPoint a, PdfPoint b, double num, double den) { return {a.x + (b.x - a.x) * num / den, a.y + (b.y - a.y) * num / den}; }
+PdfPoint lerp(PdfPoint a, PdfPoint b, double num, double den)
+{
+    return {a.x + (b.x - a.x) * num / den, a.y + (b.y - a.y) * num / den};
+}
 
 double rounded4(double v) { return std::round(v * 10000) / 10000; }
 
@@ -29,7 +32,8 @@ bool oddTurns(int rotation) { return (rotation / 90) % 2 != 0; }
 std::string trimmedText(const std::string& text) { return QString::fromStdString(text).trimmed().toStdString(); }
 
 // A point of the centripetal Catmull-Rom segment from p1 to p2 (Barry-Goldman pyramid).
-PdfPoint catmullRom(PdfPoint p0, PdfPoint p1, PdfPoint p2, PdfPoint p3, double t0, double t1, double t2, double t3, double t)
+PdfPoint catmullRom(PdfPoint p0, PdfPoint p1, PdfPoint p2, PdfPoint p3, double t0, double t1, double t2, double t3,
+                    double t)
 {
     const PdfPoint a1 = lerp(p0, p1, t - t0, t1 - t0);
     const PdfPoint a2 = lerp(p1, p2, t - t1, t2 - t1);
@@ -45,8 +49,7 @@ struct EdgeWalk {
 
     void to(PdfPoint b)
     {
-        if (current.y != b.y)
-            out.push_back(current.y < b.y ? Edge{current, b, 1} : Edge{b, current, -1});
+        if (current.y != b.y) out.push_back(current.y < b.y ? Edge{current, b, 1} : Edge{b, current, -1});
         current = b;
     }
 };
@@ -121,8 +124,8 @@ std::optional<Signature> drawn(const InkStrokes& strokes, Signature::Kind kind, 
         if (!stroke.empty()) smoothed.push_back(smooth(stroke, 1.2));
     const auto unit = normalize(smoothed, penWidth);
     if (!unit) return std::nullopt;
-    return Signature{QUuid::createUuid(), kind, Signature::Source::drawn, unit->strokes, unit->aspect, unit->lineWidth,
-                     std::nullopt, Signature::now()};
+    return Signature{QUuid::createUuid(), kind,         Signature::Source::drawn, unit->strokes, unit->aspect,
+                     unit->lineWidth,     std::nullopt, Signature::now()};
 }
 
 std::optional<OutlinePath> outline(const std::string& text, const platform::OutlineFont& font, double size)
@@ -149,8 +152,14 @@ std::optional<Signature> typed(const std::string& text, const SignatureFont& fon
     if (!loaded) return std::nullopt;
     const auto unit = lettering(text, *loaded, rule);
     if (!unit) return std::nullopt;
-    return Signature{QUuid::createUuid(), kind, Signature::Source::typed, unit->strokes, unit->aspect, unit->lineWidth,
-                     trimmedText(text), Signature::now()};
+    return Signature{QUuid::createUuid(),
+                     kind,
+                     Signature::Source::typed,
+                     unit->strokes,
+                     unit->aspect,
+                     unit->lineWidth,
+                     trimmedText(text),
+                     Signature::now()};
 }
 
 int curveSteps(const std::vector<PdfPoint>& polygon, double tolerance)
@@ -178,7 +187,8 @@ std::vector<Edge> edges(const OutlinePath& path, double tolerance)
             const int n = curveSteps({from, p[0], p[1]}, tolerance);
             for (int k = 1; k <= n; ++k) {
                 const double t = double(k) / n, u = 1 - t;
-                walk.to({u * u * from.x + 2 * t * u * p[0].x + t * t * p[1].x, u * u * from.y + 2 * t * u * p[0].y + t * t * p[1].y});
+                walk.to({u * u * from.x + 2 * t * u * p[0].x + t * t * p[1].x,
+                         u * u * from.y + 2 * t * u * p[0].y + t * t * p[1].y});
             }
             break;
         }
@@ -188,7 +198,8 @@ std::vector<Edge> edges(const OutlinePath& path, double tolerance)
             for (int k = 1; k <= n; ++k) {
                 const double t = double(k) / n, u = 1 - t;
                 const double a = u * u * u, b = 3 * t * u * u, c = 3 * t * t * u, d = t * t * t;
-                walk.to({a * from.x + b * p[0].x + c * p[1].x + d * p[2].x, a * from.y + b * p[0].y + c * p[1].y + d * p[2].y});
+                walk.to({a * from.x + b * p[0].x + c * p[1].x + d * p[2].x,
+                         a * from.y + b * p[0].y + c * p[1].y + d * p[2].y});
             }
             break;
         }
@@ -209,7 +220,8 @@ std::vector<Span> spans(const std::vector<Edge>& edges, FillRule rule, double y)
     for (const auto& e : edges)
         if (e.low.y <= y && y < e.high.y)
             crossings.push_back({e.low.x + (e.high.x - e.low.x) * (y - e.low.y) / (e.high.y - e.low.y), e.direction});
-    std::stable_sort(crossings.begin(), crossings.end(), [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+    std::stable_sort(crossings.begin(), crossings.end(),
+                     [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
 
     const auto inside = [rule](int w) { return rule == FillRule::nonZero ? w != 0 : w % 2 != 0; };
     std::vector<Span> out;
@@ -307,7 +319,8 @@ PdfPoint toPage(PdfPoint unit, const PdfRect& rect, int rotation)
     }
 }
 
-std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation, const RGBA& color)
+std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation,
+                                        const RGBA& color)
 {
     const double upright = oddTurns(rotation) ? rect.height : rect.width;
     auto a = ink(signature.strokes, rect, rotation, signature.penWidth(upright), color);
@@ -315,7 +328,8 @@ std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRec
     return a;
 }
 
-std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth, const RGBA& color)
+std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth,
+                                 const RGBA& color)
 {
     InkStrokes mapped;
     mapped.reserve(unit.size());

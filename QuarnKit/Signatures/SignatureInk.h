@@ -95,7 +95,8 @@ PdfPoint toPage(PdfPoint unit, const PdfRect& rect, int rotation);
 // The Ink mark of a signature placed in `rect` on a page with `rotation`. Its
 // contents, the PDF's description of a mark that shows no text, say
 // "Signature" or "Initials": the marks list and summary show that word.
-std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation, const RGBA& color);
+std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation,
+                                        const RGBA& color);
 // The same mapping with a given pen width.
 std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth,
                                  const RGBA& color);

@@ -45,8 +45,7 @@ void sortNewestFirst(std::vector<Signature>& signatures)
 
 SignatureStoreError::SignatureStoreError(Code code, QString keptAs)
     : m_code(code), m_keptAs(std::move(keptAs)), m_what(description().toStdString())
-{
-}
+{}
 
 QString SignatureStoreError::description() const
 {
@@ -86,7 +85,8 @@ SignatureStore::Reading SignatureStore::read() const
         return {std::move(*signatures), std::nullopt};
     }
     // Damaged copies are never written over: a later one takes the next free name.
-    if (const auto aside = platform::FileMoves::moveAside(m_filePath)) return {{}, SignatureStoreError(SignatureStoreError::Code::keptAside, *aside)};
+    if (const auto aside = platform::FileMoves::moveAside(m_filePath))
+        return {{}, SignatureStoreError(SignatureStoreError::Code::keptAside, *aside)};
     // Kept where it is; refusing to write is the only way not to lose it.
     if (QFileInfo::exists(m_filePath)) return {{}, SignatureStoreError(SignatureStoreError::Code::unreadable)};
     return {};

@@ -44,7 +44,7 @@ class SignatureStore {
 public:
     // The signatures and anything the user must hear about the file.
     struct Reading {
-        std::vector<Signature> signatures; // newest first
+        std::vector<Signature> signatures;          // newest first
         std::optional<SignatureStoreError> problem; // unreadable, or keptAside
     };
 

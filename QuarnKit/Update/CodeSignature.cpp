@@ -17,7 +17,8 @@ bool isRequirementWord(const QString& text)
 {
     if (text.isEmpty()) return false;
     for (const QChar c : text)
-        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-'))
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.'
+              || c == u'-'))
             return false;
     return true;
 }
@@ -55,7 +56,8 @@ std::optional<QString> requirement(const QString& identifier, const QString& tea
 
 bool satisfies(const QString& folder, const QString& requirementText, const QString& publicKey)
 {
-    static const QRegularExpression pattern(QStringLiteral("^identifier \"([A-Za-z0-9.-]+)\" and team \"([A-Za-z0-9.-]+)\"$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^identifier \"([A-Za-z0-9.-]+)\" and team \"([A-Za-z0-9.-]+)\"$"));
     const QRegularExpressionMatch match = pattern.match(requirementText);
     const auto key = publicKeyFromText(publicKey);
     if (!match.hasMatch() || !key) return false;

@@ -10,14 +10,14 @@ namespace {
 
 std::uint32_t bigEndian32(const QByteArray& b, qsizetype at)
 {
-    return std::uint32_t(std::uint8_t(b[at])) << 24 | std::uint32_t(std::uint8_t(b[at + 1])) << 16 |
-           std::uint32_t(std::uint8_t(b[at + 2])) << 8 | std::uint32_t(std::uint8_t(b[at + 3]));
+    return std::uint32_t(std::uint8_t(b[at])) << 24 | std::uint32_t(std::uint8_t(b[at + 1])) << 16
+           | std::uint32_t(std::uint8_t(b[at + 2])) << 8 | std::uint32_t(std::uint8_t(b[at + 3]));
 }
 
 std::uint32_t littleEndian32(const QByteArray& b, qsizetype at)
 {
-    return std::uint32_t(std::uint8_t(b[at + 3])) << 24 | std::uint32_t(std::uint8_t(b[at + 2])) << 16 |
-           std::uint32_t(std::uint8_t(b[at + 1])) << 8 | std::uint32_t(std::uint8_t(b[at]));
+    return std::uint32_t(std::uint8_t(b[at + 3])) << 24 | std::uint32_t(std::uint8_t(b[at + 2])) << 16
+           | std::uint32_t(std::uint8_t(b[at + 1])) << 8 | std::uint32_t(std::uint8_t(b[at]));
 }
 
 constexpr std::uint32_t machArm64 = 0x0100000C;
@@ -54,15 +54,16 @@ ChipSet MachOSlices::chips(const QByteArray& header)
 ChipSet ElfHeader::chips(const QByteArray& header)
 {
     // e_ident (16 bytes), e_type (2), e_machine (2).
-    if (header.size() < 20 || !header.startsWith("\x7F" "ELF")) return {};
+    if (header.size() < 20
+        || !header.startsWith("\x7F"
+                              "ELF"))
+        return {};
     constexpr char elfClass64 = 2, littleEndian = 1, bigEndian = 2;
     if (header[4] != elfClass64) return {};
     const std::uint8_t low = std::uint8_t(header[18]), high = std::uint8_t(header[19]);
     std::uint16_t machine = 0;
-    if (header[5] == littleEndian)
-        machine = std::uint16_t(high << 8 | low);
-    else if (header[5] == bigEndian)
-        machine = std::uint16_t(low << 8 | high);
+    if (header[5] == littleEndian) machine = std::uint16_t(high << 8 | low);
+    else if (header[5] == bigEndian) machine = std::uint16_t(low << 8 | high);
     if (machine == 62) return {Chip::x86_64};
     if (machine == 183) return {Chip::arm64};
     return {};
@@ -70,7 +71,10 @@ ChipSet ElfHeader::chips(const QByteArray& header)
 
 ChipSet ExecutableSlices::chips(const QByteArray& header)
 {
-    return header.startsWith("\x7F" "ELF") ? ElfHeader::chips(header) : MachOSlices::chips(header);
+    return header.startsWith("\x7F"
+                             "ELF")
+               ? ElfHeader::chips(header)
+               : MachOSlices::chips(header);
 }
 
 ChipSet ExecutableSlices::chips(const QString& path)

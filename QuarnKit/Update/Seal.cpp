@@ -25,7 +25,7 @@ using nlohmann::json;
 // with its target. Links are never followed.
 struct Item {
     int mode = 0;
-    std::string kind; // "folder", "file", "link"
+    std::string kind;    // "folder", "file", "link"
     std::string content; // the file's SHA-256, the link's target
     friend bool operator==(const Item&, const Item&) = default;
 };
@@ -84,8 +84,8 @@ std::optional<Items> itemsOfManifest(const json& manifest)
     if (files == manifest.end() || !files->is_array()) return std::nullopt;
     Items items;
     for (const json& entry : *files) {
-        if (!entry.is_object() || !entry.value("path", json()).is_string() || !entry.value("mode", json()).is_number_integer() ||
-            !entry.value("kind", json()).is_string())
+        if (!entry.is_object() || !entry.value("path", json()).is_string()
+            || !entry.value("mode", json()).is_number_integer() || !entry.value("kind", json()).is_string())
             return std::nullopt;
         Item item{entry["mode"].get<int>(), entry["kind"].get<std::string>(), {}};
         if (item.kind == "file") item.content = entry.value("sha256", std::string());
@@ -97,10 +97,7 @@ std::optional<Items> itemsOfManifest(const json& manifest)
 
 // A umask may have taken rights from group and others when the folder was
 // unpacked; any other change of mode, and any right added, breaks the seal.
-bool modeHolds(int sealed, int present)
-{
-    return (present & ~sealed) == 0 && (present & 07700) == (sealed & 07700);
-}
+bool modeHolds(int sealed, int present) { return (present & ~sealed) == 0 && (present & 07700) == (sealed & 07700); }
 
 QString firstDifference(const Items& sealed, const Items& present)
 {
@@ -109,10 +106,12 @@ QString firstDifference(const Items& sealed, const Items& present)
     while (s != sealed.end() || p != present.end()) {
         if (p == present.end() || (s != sealed.end() && s->first < p->first))
             return QStringLiteral("removed: ") + QString::fromStdString(s->first);
-        if (s == sealed.end() || p->first < s->first) return QStringLiteral("added: ") + QString::fromStdString(p->first);
+        if (s == sealed.end() || p->first < s->first)
+            return QStringLiteral("added: ") + QString::fromStdString(p->first);
         if (s->second.kind != p->second.kind || s->second.content != p->second.content)
             return QStringLiteral("changed: ") + QString::fromStdString(s->first);
-        if (!modeHolds(s->second.mode, p->second.mode)) return QStringLiteral("mode changed: ") + QString::fromStdString(s->first);
+        if (!modeHolds(s->second.mode, p->second.mode))
+            return QStringLiteral("mode changed: ") + QString::fromStdString(s->first);
         ++s;
         ++p;
     }
@@ -121,10 +120,7 @@ QString firstDifference(const Items& sealed, const Items& present)
 
 } // namespace
 
-QString teamOf(const QByteArray& publicKey)
-{
-    return Crypto::hex(Crypto::sha256(publicKey).left(5)).toUpper();
-}
+QString teamOf(const QByteArray& publicKey) { return Crypto::hex(Crypto::sha256(publicKey).left(5)).toUpper(); }
 
 std::optional<QString> seal(const QString& named, const QByteArray& secretKey)
 {
@@ -160,7 +156,8 @@ Check verify(const QString& named, const QByteArray& publicKey)
     }
     const QByteArray bytes = file.readAll();
     const json sealed = json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
-    if (!sealed.is_object() || !sealed.value("manifest", json()).is_string() || !sealed.value("signature", json()).is_string()) {
+    if (!sealed.is_object() || !sealed.value("manifest", json()).is_string()
+        || !sealed.value("signature", json()).is_string()) {
         check.problem = QStringLiteral("the seal is damaged");
         return check;
     }
@@ -173,7 +170,8 @@ Check verify(const QString& named, const QByteArray& publicKey)
     // Signed by the key, so the manifest is ours; a malformed one is still refused.
     const json manifest = json::parse(manifestText.constBegin(), manifestText.constEnd(), nullptr, false);
     const auto sealedItems = manifest.is_object() ? itemsOfManifest(manifest) : std::nullopt;
-    if (!sealedItems || !manifest.value("identifier", json()).is_string() || !manifest.value("team", json()).is_string()) {
+    if (!sealedItems || !manifest.value("identifier", json()).is_string()
+        || !manifest.value("team", json()).is_string()) {
         check.problem = QStringLiteral("the seal is damaged");
         return check;
     }

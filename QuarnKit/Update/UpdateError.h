@@ -37,7 +37,7 @@ namespace UpdatePreferences {
 inline constexpr char automaticKey[] = "ravlenUpdateCheckAutomatically";
 inline constexpr char lastCheckKey[] = "ravlenUpdateLastCheck";
 inline constexpr char skippedVersionKey[] = "ravlenUpdateSkippedVersion";
-inline constexpr double launchDelay = 8.0; // seconds from start to the first automatic check
+inline constexpr double launchDelay = 8.0;  // seconds from start to the first automatic check
 inline constexpr double interval = 86400.0; // least seconds between two automatic checks
 
 // On unless a Boolean false is stored: a fresh install checks by itself.

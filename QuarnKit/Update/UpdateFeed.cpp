@@ -39,7 +39,8 @@ QString text(const json& value, const char* key)
 std::int64_t integer(const json& value, const char* key)
 {
     if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() <= std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+    if (value.is_number_unsigned()
+        && value.get<std::uint64_t>() <= std::uint64_t(std::numeric_limits<std::int64_t>::max()))
         return std::int64_t(value.get<std::uint64_t>());
     invalid(std::string(key) + " is not an integer");
 }
@@ -58,8 +59,7 @@ std::int64_t buildNumber(const json& document)
     if (value && value->is_number_integer()) {
         try {
             return integer(*value, "build");
-        } catch (const std::invalid_argument&) {
-        }
+        } catch (const std::invalid_argument&) {}
     }
     static const QRegularExpression pattern(QStringLiteral("^[+-]?[0-9]+$"));
     if (value && value->is_string()) {
@@ -107,8 +107,8 @@ std::set<QString> lowerCased(const std::set<QString>& hosts)
 bool isSecureURL(const QUrl& url)
 {
     // A user name or password in the URL is never ours to send.
-    return url.isValid() && url.scheme().toLower() == QLatin1String("https") && !url.host().isEmpty() &&
-           url.userInfo().isEmpty();
+    return url.isValid() && url.scheme().toLower() == QLatin1String("https") && !url.host().isEmpty()
+           && url.userInfo().isEmpty();
 }
 
 bool UpdateVerifier::isDigest(const QString& text)
@@ -128,7 +128,8 @@ UpdateFeed UpdateFeed::fromJson(const json& document)
     feed.build = buildNumber(document);
     if (const json* minimum = optionalKey(document, "minimumSystemVersion"))
         feed.minimumSystemVersion = text(*minimum, "minimumSystemVersion");
-    if (const json* published = optionalKey(document, "publishedAt")) feed.publishedAt = text(*published, "publishedAt");
+    if (const json* published = optionalKey(document, "publishedAt"))
+        feed.publishedAt = text(*published, "publishedAt");
     if (const json* notes = optionalKey(document, "notes")) {
         if (!notes->is_array()) invalid("notes is not a list");
         for (const json& note : *notes) feed.notes << text(note, "notes");
@@ -221,7 +222,8 @@ std::optional<QDateTime> UpdateFeed::publishedDate() const
 
 bool UpdateFeed::supports(const OSVersion& system) const
 {
-    return minimumSystemVersion.isEmpty() || VersionNumber::compare(SystemVersion::string(system), minimumSystemVersion) != -1;
+    return minimumSystemVersion.isEmpty()
+           || VersionNumber::compare(SystemVersion::string(system), minimumSystemVersion) != -1;
 }
 
 QString UpdateFeed::userAgent(const QString& app, const QString& version, const OSVersion& system)

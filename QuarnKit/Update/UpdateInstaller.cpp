@@ -31,8 +31,8 @@ QString besideTarget(const QString& target, const char* suffix)
 bool isSystemFolder(const QString& path)
 {
     if (path == QLatin1String("/")) return true;
-    for (const char* root : {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/etc", "/var", "/boot", "/dev",
-                             "/proc", "/sys", "/run", "/snap"}) {
+    for (const char* root : {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/etc", "/var", "/boot",
+                             "/dev", "/proc", "/sys", "/run", "/snap"}) {
         const QString top = QLatin1String(root);
         if (path == top || path.startsWith(top + u'/')) return true;
     }
@@ -43,8 +43,8 @@ bool isSystemFolder(const QString& path)
 // caught by the test in front of it.
 QString openCommand(const QString& arguments)
 {
-    return QStringLiteral("{ [ -x \"$TARGET/bin/ravlen\" ] && /usr/bin/setsid -f \"$TARGET/bin/ravlen\"") + arguments +
-           QStringLiteral(" </dev/null >/dev/null 2>&1; }");
+    return QStringLiteral("{ [ -x \"$TARGET/bin/ravlen\" ] && /usr/bin/setsid -f \"$TARGET/bin/ravlen\"") + arguments
+           + QStringLiteral(" </dev/null >/dev/null 2>&1; }");
 }
 
 } // namespace
@@ -53,15 +53,14 @@ QString message(InstallBlocker blocker, const QString& app)
 {
     switch (blocker) {
     case InstallBlocker::unsignedCopy:
-        return QStringLiteral("This copy of ") + app + QStringLiteral(" is a development build, so it can't update itself.");
+        return QStringLiteral("This copy of ") + app
+               + QStringLiteral(" is a development build, so it can't update itself.");
     case InstallBlocker::packageManaged:
         return app + QStringLiteral(" was installed by the system's package manager, so it can't update itself.");
     case InstallBlocker::readOnlyVolume:
         return app + QStringLiteral(" is running from a read-only disk, so it can't update itself.");
-    case InstallBlocker::runningAsRoot:
-        return app + QStringLiteral(" is running as root, so it won't update itself.");
-    case InstallBlocker::folderNotWritable:
-        return app + QStringLiteral(" can't replace itself in the folder it's in.");
+    case InstallBlocker::runningAsRoot: return app + QStringLiteral(" is running as root, so it won't update itself.");
+    case InstallBlocker::folderNotWritable: return app + QStringLiteral(" can't replace itself in the folder it's in.");
     }
     return {};
 }
@@ -104,8 +103,9 @@ QString UpdateInstallPlan::script() const
                         "relaunch() {\n"
                         "  log \"Opening $TARGET\"\n"
                         "  ");
-    s += relaunch + QStringLiteral(" || log \"Couldn't open the app.\"\n"
-                                   "}\n");
+    s += relaunch
+         + QStringLiteral(" || log \"Couldn't open the app.\"\n"
+                          "}\n");
     s += QStringLiteral(R"SH(
 # Stops without touching the installed copy, and opens it again.
 stop() {
@@ -208,12 +208,14 @@ QString UpdateInstaller::quote(const QString& text)
 pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scriptPath)
 {
     const auto fail = [] { return UpdateFailure(UpdateError::installerFailed); };
-    if (!QDir().mkpath(QFileInfo(scriptPath).absolutePath()) || !QDir().mkpath(QFileInfo(plan.log).absolutePath())) throw fail();
+    if (!QDir().mkpath(QFileInfo(scriptPath).absolutePath()) || !QDir().mkpath(QFileInfo(plan.log).absolutePath()))
+        throw fail();
     QSaveFile file(scriptPath);
     if (!file.open(QIODevice::WriteOnly)) throw fail();
     file.write(plan.script().toUtf8());
     if (!file.commit()) throw fail();
-    if (!QFile::setPermissions(scriptPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) throw fail();
+    if (!QFile::setPermissions(scriptPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        throw fail();
     if (QFileInfo(plan.log).size() > 262144) QFile::remove(plan.log);
 
     posix_spawnattr_t attributes;

@@ -14,26 +14,26 @@
 namespace quarnkit {
 
 enum class InstallBlocker {
-    unsignedCopy,      // a development build: no seal that holds
-    packageManaged,    // under /usr or another system folder, or not an install folder of its own
+    unsignedCopy,   // a development build: no seal that holds
+    packageManaged, // under /usr or another system folder, or not an install folder of its own
     readOnlyVolume,
-    runningAsRoot,     // an update never installs as root
+    runningAsRoot, // an update never installs as root
     folderNotWritable,
 };
 
 QString message(InstallBlocker blocker, const QString& app);
 
 struct UpdateInstallPlan {
-    pid_t pid = 0;                       // the running application, which the script waits for
-    QString newApp;                      // the verified new install folder, inside `staging`
-    QString target;                      // the install folder to replace
-    QString staging;                     // the download's folder, removed at the end
-    QString log;                         // the script's log file
-    QString relaunch;                    // shell command that starts ravlen again: reopen()
-    std::optional<QString> requirement;  // what the new copy's seal must meet; none skips the script's check
-    int timeout = 300;                   // seconds to wait for the application to quit
-    QString verifier;                    // the installed ravlen-seal that checks the requirement
-    QString publicKey;                   // base64 key the seal must hold under
+    pid_t pid = 0;                      // the running application, which the script waits for
+    QString newApp;                     // the verified new install folder, inside `staging`
+    QString target;                     // the install folder to replace
+    QString staging;                    // the download's folder, removed at the end
+    QString log;                        // the script's log file
+    QString relaunch;                   // shell command that starts ravlen again: reopen()
+    std::optional<QString> requirement; // what the new copy's seal must meet; none skips the script's check
+    int timeout = 300;                  // seconds to wait for the application to quit
+    QString verifier;                   // the installed ravlen-seal that checks the requirement
+    QString publicKey;                  // base64 key the seal must hold under
 
     // Beside the target: ".<name>.update-backup", ".<name>.update-new" and the
     // new copy's place inside the latter. A trailing "/" on the target is ignored.

@@ -26,22 +26,24 @@ bool isPlainName(const QString& text)
 {
     if (text.isEmpty() || text == QLatin1String(".") || text == QLatin1String("..")) return false;
     for (const QChar c : text)
-        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-'))
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.'
+              || c == u'-'))
             return false;
     return true;
 }
 
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
 {
-    if (type == FTW_DP)
-        ::rmdir(path);
-    else
-        ::unlink(path);
+    if (type == FTW_DP) ::rmdir(path);
+    else ::unlink(path);
     return 0; // what cannot be removed stays for a later clean
 }
 
 // A folder opened without following a link; -1 when it is not a folder.
-int openFolder(const QByteArray& path) { return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }
+int openFolder(const QByteArray& path)
+{
+    return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
 
 } // namespace
 
@@ -103,8 +105,8 @@ void StagingFolder::removeStale(const QString& temporaryRoot, const QString& ide
     struct stat rootInfo {};
     // Only a private folder of the user's own is cleaned: a link or a folder
     // someone else made in its place is left alone.
-    if (::lstat(root.constData(), &rootInfo) != 0 || !S_ISDIR(rootInfo.st_mode) || rootInfo.st_uid != ::getuid() ||
-        (rootInfo.st_mode & 077) != 0)
+    if (::lstat(root.constData(), &rootInfo) != 0 || !S_ISDIR(rootInfo.st_mode) || rootInfo.st_uid != ::getuid()
+        || (rootInfo.st_mode & 077) != 0)
         return;
     const int rootFd = openFolder(root);
     if (rootFd < 0) return;
@@ -117,7 +119,8 @@ void StagingFolder::removeStale(const QString& temporaryRoot, const QString& ide
     const qint64 cutoff = now.toSecsSinceEpoch() - staleAfterSeconds;
     std::vector<QByteArray> names;
     while (const dirent* entry = ::readdir(dir))
-        if (std::strncmp(entry->d_name, wanted.constData(), size_t(wanted.size())) == 0) names.emplace_back(entry->d_name);
+        if (std::strncmp(entry->d_name, wanted.constData(), size_t(wanted.size())) == 0)
+            names.emplace_back(entry->d_name);
 
     for (const QByteArray& name : names) {
         const int fd = ::openat(::dirfd(dir), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -91,8 +91,8 @@ QString UpdateVerifier::sha256(const QString& file)
     return Crypto::hex(*digest);
 }
 
-QString UpdateVerifier::checkAndUnpack(const QString& file, const UpdateFeed::Archive& expected, const QString& publicKey,
-                                       const QString& destination)
+QString UpdateVerifier::checkAndUnpack(const QString& file, const UpdateFeed::Archive& expected,
+                                       const QString& publicKey, const QString& destination)
 {
     const QByteArray contents = readArchive(file, expected.size);
     const auto digest = Crypto::sha256(contents);
@@ -111,8 +111,8 @@ QString UpdateVerifier::checkAndUnpack(const QString& file, const UpdateFeed::Ar
     return appBundle(destination);
 }
 
-AppRelease UpdateVerifier::checkApp(const QString& folder, const QString& bundleID, const AppRelease& newerThan, Chip chip,
-                                    const std::optional<QString>& team, const QString& publicKey)
+AppRelease UpdateVerifier::checkApp(const QString& folder, const QString& bundleID, const AppRelease& newerThan,
+                                    Chip chip, const std::optional<QString>& team, const QString& publicKey)
 {
     const auto info = infoOf(folder);
     if (!info) fail(UpdateError::damagedArchive);
@@ -126,8 +126,8 @@ AppRelease UpdateVerifier::checkApp(const QString& folder, const QString& bundle
     if (!(newerThan < release)) fail(UpdateError::notNewer);
 
     const auto executable = textOf(*info, "CFBundleExecutable");
-    if (!executable || executable->isEmpty() || executable->contains(u'/') || *executable == QLatin1String(".") ||
-        *executable == QLatin1String(".."))
+    if (!executable || executable->isEmpty() || executable->contains(u'/') || *executable == QLatin1String(".")
+        || *executable == QLatin1String(".."))
         fail(UpdateError::damagedArchive);
     const QString program = QDir(folder).filePath(QStringLiteral("bin/") + *executable);
     struct stat st {};

@@ -84,7 +84,8 @@ std::optional<AppRelease> AppRelease::fromInfo(const nlohmann::json& info)
     if (!info.is_object() || info.empty()) return std::nullopt;
     const auto version = info.find("CFBundleShortVersionString");
     const auto build = info.find("CFBundleVersion");
-    if (version == info.end() || !version->is_string() || build == info.end() || !build->is_string()) return std::nullopt;
+    if (version == info.end() || !version->is_string() || build == info.end() || !build->is_string())
+        return std::nullopt;
     const QString text = QString::fromStdString(version->get<std::string>());
     if (!VersionNumber::isValid(text)) return std::nullopt;
     return AppRelease{text, AppRelease::buildNumber(QString::fromStdString(build->get<std::string>()))};
@@ -115,7 +116,8 @@ UpdateDecision decideUpdate(const AppRelease& current, const UpdateFeed& feed, C
     if (!(current < feed.release())) return UpdateDecision::upToDate;
     if (!feed.downloads(chip)) return UpdateDecision::noBuildForThisComputer;
     if (!feed.supports(system)) return UpdateDecision::requiresNewerSystem;
-    if (skippedVersion && VersionNumber::isValid(*skippedVersion) && VersionNumber::compare(*skippedVersion, feed.version) == 0)
+    if (skippedVersion && VersionNumber::isValid(*skippedVersion)
+        && VersionNumber::compare(*skippedVersion, feed.version) == 0)
         return UpdateDecision::skipped;
     return UpdateDecision::available;
 }

@@ -79,10 +79,7 @@ std::string key(DisplayMode mode) { return std::to_string(static_cast<int>(mode)
 
 PdfDisplayMode pdf(DisplayMode mode) { return static_cast<PdfDisplayMode>(static_cast<int>(mode)); }
 
-bool showsSpreads(DisplayMode mode)
-{
-    return mode == DisplayMode::twoPages || mode == DisplayMode::twoPagesContinuous;
-}
+bool showsSpreads(DisplayMode mode) { return mode == DisplayMode::twoPages || mode == DisplayMode::twoPagesContinuous; }
 
 bool isContinuous(DisplayMode mode)
 {
@@ -213,9 +210,9 @@ double fitScale(QSizeF content, QSizeF container, double pageBreak)
 {
     if (!(content.width() > 1) || !(content.height() > 1)) return 1;
     const double widthScale = std::max(container.width() - fitMarginWidth, smallestRoom) / content.width();
-    const double heightScale =
-        pageBreak > 0 ? std::max(container.height(), smallestRoom) / (content.height() + 2 * pageBreak)
-                      : std::max(container.height() - fitMarginHeight, smallestRoom) / content.height();
+    const double heightScale = pageBreak > 0
+                                   ? std::max(container.height(), smallestRoom) / (content.height() + 2 * pageBreak)
+                                   : std::max(container.height() - fitMarginHeight, smallestRoom) / content.height();
     return clamp(std::min(widthScale, heightScale));
 }
 

@@ -23,8 +23,8 @@ enum class DisplayMode { singlePage, continuous, twoPages, twoPagesContinuous };
 // The page view's own layout modes, numbered 0 to 3 in this order.
 enum class PdfDisplayMode { singlePage = 0, singlePageContinuous = 1, twoUp = 2, twoUpContinuous = 3 };
 
-inline constexpr std::array<DisplayMode, 4> allDisplayModes{
-    DisplayMode::singlePage, DisplayMode::continuous, DisplayMode::twoPages, DisplayMode::twoPagesContinuous};
+inline constexpr std::array<DisplayMode, 4> allDisplayModes{DisplayMode::singlePage, DisplayMode::continuous,
+                                                            DisplayMode::twoPages, DisplayMode::twoPagesContinuous};
 
 // The stored name ("singlePage", …), also the mode's identifier.
 std::string rawValue(DisplayMode mode);

@@ -15,8 +15,8 @@ std::optional<QUrl> externalLinkTarget(const QUrl& url)
     QUrlQuery kept;
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyEncoded)) {
         const QString field = QUrl::fromPercentEncoding(key.toUtf8()).toLower();
-        if (field == QLatin1String("to") || field == QLatin1String("cc") || field == QLatin1String("bcc") ||
-            field == QLatin1String("subject") || field == QLatin1String("body"))
+        if (field == QLatin1String("to") || field == QLatin1String("cc") || field == QLatin1String("bcc")
+            || field == QLatin1String("subject") || field == QLatin1String("body"))
             kept.addQueryItem(key, value);
     }
     QUrl mail = url;

@@ -27,8 +27,8 @@ PrintPlacement placeOnSheet(platform::PdfSize page, const QRectF& area)
 {
     if (!(page.width > 0) || !(page.height > 0) || area.isEmpty()) return {};
     // Square pages (within a point) are never turned.
-    const bool turned = (page.width > page.height) != (area.width() > area.height()) &&
-                        std::fabs(page.width - page.height) > 1;
+    const bool turned =
+        (page.width > page.height) != (area.width() > area.height()) && std::fabs(page.width - page.height) > 1;
     const double width = turned ? page.height : page.width;
     const double height = turned ? page.width : page.height;
     const double fit = std::min(area.width() / width, area.height() / height);
@@ -63,7 +63,8 @@ std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int
                 const double fit = placed.rect.width() / (placed.turned ? drawn.height : drawn.width);
                 toSheet = toSheet.then(platform::PdfMatrix::scale(fit, fit))
                               .then(platform::PdfMatrix::translate(placed.rect.x(), placed.rect.y()));
-                platform::PdfWriting::appendFlattenedPage(*out, *source, index, toSheet, {sheet.width(), sheet.height()});
+                platform::PdfWriting::appendFlattenedPage(*out, *source, index, toSheet,
+                                                          {sheet.width(), sheet.height()});
             }
             if (out->pageCount() != int(pages.size())) return false;
             out->saveToFile(QFile::encodeName(path).toStdString());

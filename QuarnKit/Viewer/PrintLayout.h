@@ -25,7 +25,7 @@ std::vector<int> printedPages(int pageCount, const std::vector<std::pair<int, in
 // A page placed on the printable area of a sheet: as large as fits, centred,
 // turned a quarter when its orientation differs from the sheet's.
 struct PrintPlacement {
-    QRectF rect;        // in the area's units
+    QRectF rect;         // in the area's units
     bool turned = false; // a quarter turn clockwise
 };
 PrintPlacement placeOnSheet(platform::PdfSize page, const QRectF& area);

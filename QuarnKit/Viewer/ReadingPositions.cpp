@@ -34,7 +34,8 @@ const json& member(const json& object, const char* name)
 std::int64_t integer(const json& value)
 {
     if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-    if (value.is_number_unsigned() && value.get<std::uint64_t>() <= std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+    if (value.is_number_unsigned()
+        && value.get<std::uint64_t>() <= std::uint64_t(std::numeric_limits<std::int64_t>::max()))
         return std::int64_t(value.get<std::uint64_t>());
     throw DecodeError{};
 }
@@ -111,10 +112,7 @@ QString standardizedPath(const QString& path)
     return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
-double referenceSeconds(const QDateTime& time)
-{
-    return double(time.toMSecsSinceEpoch()) / 1000.0 - referenceEpoch;
-}
+double referenceSeconds(const QDateTime& time) { return double(time.toMSecsSinceEpoch()) / 1000.0 - referenceEpoch; }
 
 QDateTime fromReferenceSeconds(double seconds)
 {
@@ -126,8 +124,7 @@ QDateTime fromReferenceSeconds(double seconds)
 
 FileFingerprint::FileFingerprint(QString path, std::int64_t size, double modified)
     : path(std::move(path)), size(size), modified(std::round(modified * 1000.0) / 1000.0)
-{
-}
+{}
 
 std::optional<FileFingerprint> FileFingerprint::of(const QString& path)
 {
@@ -144,8 +141,7 @@ std::optional<FileFingerprint> FileFingerprint::of(const QString& path)
 
 ReadingPositionStore::ReadingPositionStore(platform::UserDefaults& defaults, std::string key, int limit)
     : defaults_(defaults), key_(std::move(key)), limit_(std::max(limit, 1))
-{
-}
+{}
 
 ReadingPositionStore& ReadingPositionStore::shared()
 {
@@ -184,8 +180,10 @@ void ReadingPositionStore::write(Entries entries)
     bool encoded = true;
     try {
         for (const auto& [path, e] : entries)
-            blob[path.toStdString()] = json{{"size", e.size}, {"modified", finite(e.modified)},
-                                            {"date", finite(e.date)}, {"position", encodePosition(e.position)}};
+            blob[path.toStdString()] = json{{"size", e.size},
+                                            {"modified", finite(e.modified)},
+                                            {"date", finite(e.date)},
+                                            {"position", encodePosition(e.position)}};
     } catch (const DecodeError&) {
         encoded = false;
     }
@@ -260,10 +258,7 @@ bool restorePosition(const platform::UserDefaults& defaults)
     return defaults.boolValue(restorePositionKey).value_or(true);
 }
 
-bool showWelcome(const platform::UserDefaults& defaults)
-{
-    return defaults.boolValue(showWelcomeKey).value_or(true);
-}
+bool showWelcome(const platform::UserDefaults& defaults) { return defaults.boolValue(showWelcomeKey).value_or(true); }
 
 ZoomPreset defaultZoom(const platform::UserDefaults& defaults)
 {

@@ -14,7 +14,9 @@
 #include <optional>
 #include <string>
 
-namespace platform { class UserDefaults; }
+namespace platform {
+class UserDefaults;
+}
 
 namespace quarnkit {
 
@@ -58,7 +60,7 @@ struct ReadingZoom {
 };
 
 struct ReadingPosition {
-    int page = 0;                          // zero-based
+    int page = 0;                            // zero-based
     std::optional<platform::PdfPoint> point; // scroll point on that page, user space
     ReadingZoom zoom;
     DisplayMode mode = DisplayMode::continuous;

@@ -60,7 +60,8 @@ public:
         if (!data) data = static_cast<uchar*>(std::malloc(bytes));
         if (!data) return {};
         auto* back = new Return{shared_from_this(), data, size};
-        return QImage(data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32, &Buffers::giveBack, back);
+        return QImage(data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32, &Buffers::giveBack,
+                      back);
     }
 
     quint64 reused() const
@@ -150,7 +151,8 @@ struct TileRenderer::Shared {
             if (!over) return;
             auto oldest = lists.end();
             for (auto it = lists.begin(); it != lists.end(); ++it)
-                if (it->first != keep && it->second.cost > 0 && (oldest == lists.end() || it->second.used < oldest->second.used))
+                if (it->first != keep && it->second.cost > 0
+                    && (oldest == lists.end() || it->second.used < oldest->second.used))
                     oldest = it;
             if (oldest == lists.end()) return;
             dropList(oldest);
@@ -171,9 +173,8 @@ struct TileRenderer::Shared {
 
     // The page's display list, made once per page and generation by the first
     // worker that needs it; other workers wait for that one (never the UI thread).
-    std::shared_ptr<platform::PdfDisplayList> displayList(int page, quint64 gen,
-                                                          const std::shared_ptr<platform::PdfDocument>& doc,
-                                                          bool windowWaits)
+    std::shared_ptr<platform::PdfDisplayList>
+    displayList(int page, quint64 gen, const std::shared_ptr<platform::PdfDocument>& doc, bool windowWaits)
     {
         std::unique_lock lock(mutex);
         auto found = lists.find(page);
@@ -199,8 +200,7 @@ struct TileRenderer::Shared {
         promise.set_value(list);
         try {
             if (doc) links = doc->links(page);
-        } catch (...) {
-        }
+        } catch (...) {}
         std::lock_guard relock(mutex);
         // The entry is still this recording's unless an edit or a new document dropped it meanwhile.
         auto entry = lists.find(page);
@@ -212,7 +212,8 @@ struct TileRenderer::Shared {
         if (receiver && gen == generation) {
             TileRenderer* to = receiver;
             QMetaObject::invokeMethod(
-                to, [to, page, links = std::move(links), gen]() mutable { to->acceptLinks(page, std::move(links), gen); },
+                to,
+                [to, page, links = std::move(links), gen]() mutable { to->acceptLinks(page, std::move(links), gen); },
                 Qt::QueuedConnection);
         }
         return list;
@@ -249,8 +250,7 @@ struct TileRenderer::Shared {
                     image = list->renderRgb32(request.key.level / 1000.0, request.clip,
                                               [&buffers](QSize size) { return buffers->take(size); });
                 }
-            } catch (...) {
-            }
+            } catch (...) {}
             // The key stays in flight until the UI thread has taken the tile,
             // so that a paint in between does not ask for it again.
             std::lock_guard lock(self->mutex);
@@ -258,7 +258,8 @@ struct TileRenderer::Shared {
                 TileRenderer* receiver = self->receiver;
                 const TileKey key = request.key;
                 QMetaObject::invokeMethod(
-                    receiver, [receiver, key, image = std::move(image), gen]() mutable {
+                    receiver,
+                    [receiver, key, image = std::move(image), gen]() mutable {
                         receiver->accept(key, std::move(image), gen);
                     },
                     Qt::QueuedConnection);
@@ -491,8 +492,7 @@ std::vector<int> TileRenderer::cachedLevels(int page) const
     const auto keys = byPage_.constFind(page);
     if (keys == byPage_.cend()) return levels;
     for (auto it = keys->cbegin(); it != keys->cend(); ++it)
-        if (std::find(levels.begin(), levels.end(), it.key().level) == levels.end())
-            levels.push_back(it.key().level);
+        if (std::find(levels.begin(), levels.end(), it.key().level) == levels.end()) levels.push_back(it.key().level);
     return levels;
 }
 

@@ -118,7 +118,7 @@ private:
     QHash<TileKey, Entry> cache_;
     QHash<int, QHash<TileKey, bool>> byPage_; // page → its cached keys
     QHash<int, std::vector<platform::PdfLink>> links_;
-    std::list<TileKey> lru_;                  // front: most recently used
+    std::list<TileKey> lru_; // front: most recently used
     std::size_t bytes_ = 0;
     std::size_t budget_ = 64u << 20;
     std::size_t floor_ = 0;

@@ -55,8 +55,8 @@ struct Vocabulary {
 
 Vocabulary makeVocabulary(std::mt19937& random)
 {
-    static const char* syllables[] = {"ka", "lo", "mer", "tin", "sa", "vo", "dri", "pel", "an", "qua", "ros", "bel",
-                                      "to", "ni", "gar", "fen", "ul", "ced", "mo", "rax", "ple", "si", "dun", "ho"};
+    static const char* syllables[] = {"ka", "lo", "mer", "tin", "sa", "vo",  "dri", "pel", "an",  "qua", "ros", "bel",
+                                      "to", "ni", "gar", "fen", "ul", "ced", "mo",  "rax", "ple", "si",  "dun", "ho"};
     Vocabulary v;
     for (int i = 0; i < 3000; ++i) {
         std::string word;
@@ -88,7 +88,8 @@ std::string pdfWithText(const std::vector<std::string>& pageTexts, const std::st
     for (std::size_t i = 0; i < pageTexts.size(); ++i) {
         const std::string& content = pageTexts[i];
         objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
-                          "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
+                          "/Contents "
+                          + std::to_string(5 + 2 * i) + " 0 R >>");
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
     }
     std::string trailer;
@@ -109,8 +110,8 @@ std::string pdfWithText(const std::vector<std::string>& pageTexts, const std::st
         std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
         out += line;
     }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailer + " >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailer + " >>\nstartxref\n"
+           + std::to_string(xref) + "\n%%EOF\n";
     return out;
 }
 
@@ -119,7 +120,9 @@ std::vector<std::string> generateTree(const QString& root, int files, std::int64
 {
     std::mt19937 random(28);
     const Vocabulary v = makeVocabulary(random);
-    const auto pick = [&](const std::vector<std::string>& from) -> const std::string& { return from[random() % from.size()]; };
+    const auto pick = [&](const std::vector<std::string>& from) -> const std::string& {
+        return from[random() % from.size()];
+    };
     std::vector<std::string> paths;
     bytes = 0;
     for (int i = 0; i < files; ++i) {
@@ -268,7 +271,10 @@ int main(int argc, char** argv)
     // The copy of a file into a watched folder, until the open search shows it.
     double liveMs = -1;
     {
-        quarnkit::IndexSearch live({indexPath, 300, quarnkit::ExploreExclusions(home, {}), {home, "", "", ""},
+        quarnkit::IndexSearch live({indexPath,
+                                    300,
+                                    quarnkit::ExploreExclusions(home, {}),
+                                    {home, "", "", ""},
                                     quarnkit::LastUsedDates("", "")});
         bool seen = false;
         live.start({"copiedlate"}, [&](const quarnkit::ExploreSnapshot& s) {
@@ -304,12 +310,11 @@ int main(int argc, char** argv)
     }
     if (liveMs >= 0)
         std::printf("a PDF copied into a watched folder showed in the open search after %.0f ms\n", liveMs);
-    else
-        std::printf("a PDF copied into a watched folder did not show within 10 s\n");
+    else std::printf("a PDF copied into a watched folder did not show within 10 s\n");
 
     // The queries, through the search source as a window runs them.
-    quarnkit::IndexSearch source({indexPath, 300, quarnkit::ExploreExclusions(home, {}), {home, "", "", ""},
-                                  quarnkit::LastUsedDates("", "")});
+    quarnkit::IndexSearch source(
+        {indexPath, 300, quarnkit::ExploreExclusions(home, {}), {home, "", "", ""}, quarnkit::LastUsedDates("", "")});
     const auto measure = [&](const ExploreRequest& request, const char* what) {
         quarnkit::ExploreSnapshot result;
         searchMs(source, request, result); // the first opens the index
@@ -323,12 +328,12 @@ int main(int argc, char** argv)
     };
     // The first letters of a word, found in half the names; then a word
     // beginning found in three quarters of the texts.
-    const double namesMs = measure({"ka", quarnkit::ExploreMode::names, quarnkit::ExploreLocation::all,
-                                    quarnkit::ExploreSort::lastOpened},
-                                   "names");
-    const double contentsMs = measure({"kalo", quarnkit::ExploreMode::contents, quarnkit::ExploreLocation::all,
-                                       quarnkit::ExploreSort::name},
-                                      "contents");
+    const double namesMs =
+        measure({"ka", quarnkit::ExploreMode::names, quarnkit::ExploreLocation::all, quarnkit::ExploreSort::lastOpened},
+                "names");
+    const double contentsMs =
+        measure({"kalo", quarnkit::ExploreMode::contents, quarnkit::ExploreLocation::all, quarnkit::ExploreSort::name},
+                "contents");
     std::printf("explore-query %.1f %.1f at %lld files\n", namesMs, contentsMs, static_cast<long long>(indexed));
     return 0;
 }

@@ -177,8 +177,8 @@ int main(int argc, char** argv)
                 cores, bestMutool, runs);
     std::printf("png-bytes: ravlen %lld bytes in %zu files, peer mutool %lld bytes in %zu files; "
                 "first page: %.3f %% of its pixels differ\n",
-                static_cast<long long>(ourFiles.bytes), ourFiles.paths.size(),
-                static_cast<long long>(theirFiles.bytes), theirFiles.paths.size(), differing * 100);
+                static_cast<long long>(ourFiles.bytes), ourFiles.paths.size(), static_cast<long long>(theirFiles.bytes),
+                theirFiles.paths.size(), differing * 100);
     std::printf("load average at the end %s\n", bench::loadAverage().c_str());
     std::printf("png-export-equal-cores ratio %.2f\n", bestRavlen / bestMutool);
     std::printf("png-bytes ratio %.3f\n", theirFiles.bytes ? double(ourFiles.bytes) / double(theirFiles.bytes) : 0.0);

@@ -52,8 +52,8 @@ int main(int argc, char** argv)
         // Round the document as often as needed to reach the page count.
         for (int k = 0; k < limit && doc->pageCount() > 0; ++k) {
             const int i = k % doc->pageCount();
-            const double scale = quarnkit::TextRecognizer::renderScale(
-                quarnkit::TextRecognizer::displayedSize(doc->pageGeometry(i)));
+            const double scale =
+                quarnkit::TextRecognizer::renderScale(quarnkit::TextRecognizer::displayedSize(doc->pageGeometry(i)));
             Page page{doc->render(i, scale), scratch.filePath(QString("page-%1.png").arg(k)),
                       int(std::lround(72 * scale))};
             page.image.setDotsPerMeterX(int(std::lround(page.dpi / 0.0254)));
@@ -87,8 +87,8 @@ int main(int argc, char** argv)
 
         clock.restart();
         QProcess tesseract;
-        tesseract.start("tesseract", {page.path, "-", "--dpi", QString::number(page.dpi), "-l",
-                                      QString::fromStdString(languages)});
+        tesseract.start("tesseract",
+                        {page.path, "-", "--dpi", QString::number(page.dpi), "-l", QString::fromStdString(languages)});
         if (!tesseract.waitForFinished(-1) || tesseract.exitCode() != 0) {
             std::fprintf(stderr, "tesseract failed on %s\n", qPrintable(page.path));
             return 1;

@@ -87,7 +87,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList files = app.arguments().mid(1);
     if (files.isEmpty())
-        for (const QFileInfo& info : QDir(QStringLiteral(RAVLEN_CORPUS_DIR)).entryInfoList({"*.pdf"}, QDir::Files, QDir::Name))
+        for (const QFileInfo& info :
+             QDir(QStringLiteral(RAVLEN_CORPUS_DIR)).entryInfoList({"*.pdf"}, QDir::Files, QDir::Name))
             files << info.absoluteFilePath();
     QTemporaryDir scratch;
     double largest = 0;
@@ -107,11 +108,16 @@ int main(int argc, char** argv)
         const Row q = tool("qpdf", {"--recompress-flate", "--object-streams=generate", file, qpdfOut}, qpdfOut, 3);
         print("ravlen", r, original);
         print("qpdf", q, original);
-        print("gs", tool("gs", {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite", "-dPDFSETTINGS=/ebook",
-                                "-sOutputFile=" + gsOut, file}, gsOut), original);
+        print("gs",
+              tool("gs",
+                   {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pdfwrite", "-dPDFSETTINGS=/ebook",
+                    "-sOutputFile=" + gsOut, file},
+                   gsOut),
+              original);
         // A damaged file that qpdf "recovers" into fewer pages is no comparison.
         if (q.bytes > 0 && pagesOf(qpdfOut) != pages) {
-            std::printf("  qpdf kept %d of the %d pages: left out of the ratio\n", std::max(0, pagesOf(qpdfOut)), pages);
+            std::printf("  qpdf kept %d of the %d pages: left out of the ratio\n", std::max(0, pagesOf(qpdfOut)),
+                        pages);
         } else if (r.bytes > 0 && q.bytes > 0) {
             const double ratio = double(r.bytes) / double(q.bytes);
             std::printf("  ravlen / qpdf: %.4f\n", ratio);

@@ -100,13 +100,14 @@ double mutoolSeconds(const QString& mutool, const QString& file, int pages, int 
         const int first = pages * p / processes + 1, last = pages * (p + 1) / processes;
         if (first > last) continue;
         auto process = std::make_unique<QProcess>();
-        process->start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("txt"),
-                                QStringLiteral("-o"), QStringLiteral("/dev/null"), file,
+        process->start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-F"),
+                                QStringLiteral("txt"), QStringLiteral("-o"), QStringLiteral("/dev/null"), file,
                                 QStringLiteral("%1-%2").arg(first).arg(last)});
         running.push_back(std::move(process));
     }
     for (auto& process : running)
-        if (!process->waitForFinished(600000) || process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0)
+        if (!process->waitForFinished(600000) || process->exitStatus() != QProcess::NormalExit
+            || process->exitCode() != 0)
             return -1;
     return timer.nsecsElapsed() / 1e9;
 }
@@ -168,7 +169,8 @@ int main(int argc, char** argv)
         QByteArray output;
         const double ours = timed(QCoreApplication::applicationFilePath(),
                                   {QStringLiteral("--search-once"), QStringLiteral("--word"), word,
-                                   QStringLiteral("--readers"), QString::number(readers), file}, &output);
+                                   QStringLiteral("--readers"), QString::number(readers), file},
+                                  &output);
         if (ours < 0) {
             std::fprintf(stderr, "the search failed\n");
             return 1;

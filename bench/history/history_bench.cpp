@@ -69,17 +69,16 @@ int main(int argc, char** argv)
     for (int i = 0; i < count; ++i) {
         const QString folder = scratch.filePath(QString::fromLatin1(folders[i % 5]));
         QDir().mkpath(folder);
-        const QString path = QStringLiteral("%1/%2 %3 %4.pdf")
-                                 .arg(folder, QString::fromLatin1(names[i % 7]))
-                                 .arg(2015 + i % 10)
-                                 .arg(i);
+        const QString path =
+            QStringLiteral("%1/%2 %3 %4.pdf").arg(folder, QString::fromLatin1(names[i % 7])).arg(2015 + i % 10).arg(i);
         if (i % 10 != 9 && ::link(QFile::encodeName(source).constData(), QFile::encodeName(path).constData()) != 0)
             QFile::copy(source, path);
         // Newest first, spread over about three years.
         const QDateTime opened = now.addSecs(-qint64(i) * 20000);
-        entries.push_back({QUuid::createUuid(), path, std::nullopt,
-                           i % 3 == 0 ? std::optional<QString>(QStringLiteral("Title of document %1").arg(i)) : std::nullopt,
-                           4, opened, opened, 1});
+        entries.push_back(
+            {QUuid::createUuid(), path, std::nullopt,
+             i % 3 == 0 ? std::optional<QString>(QStringLiteral("Title of document %1").arg(i)) : std::nullopt, 4,
+             opened, opened, 1});
     }
     const QString data = scratch.filePath(QStringLiteral("data"));
     QDir().mkpath(data);
@@ -97,10 +96,12 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     timer.start();
     quarnkit::HistoryLibrary library(std::make_unique<quarnkit::HistoryStore>(data), positions, defaults);
-    std::printf("load (read, decode, publish):           %7.1f ms (%zu entries)\n", ms(timer), library.entries().size());
+    std::printf("load (read, decode, publish):           %7.1f ms (%zu entries)\n", ms(timer),
+                library.entries().size());
 
     timer.restart();
-    const auto sections = quarnkit::HistoryGrouping::sections(library.entries(), now, quarnkit::LibraryCalendar::current());
+    const auto sections =
+        quarnkit::HistoryGrouping::sections(library.entries(), now, quarnkit::LibraryCalendar::current());
     std::printf("group into periods:                     %7.1f ms (%zu sections)\n", ms(timer), sections.size());
 
     // Every check waits as on a slow mount; the UI thread must not notice.
@@ -160,7 +161,8 @@ int main(int argc, char** argv)
         slowestTurn = std::max(slowestTurn, ms(timer));
         QThread::msleep(5);
     }
-    std::printf("UI thread while %d ms checks run:       the slowest turn %.1f ms; %zu files checked, %d thumbnails made\n",
-                slowMs, slowestTurn, library.states().size(), thumbnails.count());
+    std::printf(
+        "UI thread while %d ms checks run:       the slowest turn %.1f ms; %zu files checked, %d thumbnails made\n",
+        slowMs, slowestTurn, library.states().size(), thumbnails.count());
     return 0;
 }

@@ -82,8 +82,9 @@ pid_t spawn(const Launch& launch, const std::optional<cpu_set_t>& cpus, bool qui
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         const std::string name = entry.substr(0, entry.find('='));
-        const bool replaced = std::any_of(launch.env.begin(), launch.env.end(),
-                                          [&](const std::string& ours) { return ours.substr(0, ours.find('=')) == name; });
+        const bool replaced = std::any_of(launch.env.begin(), launch.env.end(), [&](const std::string& ours) {
+            return ours.substr(0, ours.find('=')) == name;
+        });
         if (!replaced) envStrings.push_back(entry);
     }
     envStrings.insert(envStrings.end(), launch.env.begin(), launch.env.end());
@@ -170,7 +171,8 @@ struct Rgb {
 
 Rgb pixelAt(const XImage& image, int x, int y)
 {
-    const auto p = *reinterpret_cast<const uint32_t*>(image.data + size_t(y) * size_t(image.bytes_per_line) + size_t(x) * 4);
+    const auto p =
+        *reinterpret_cast<const uint32_t*>(image.data + size_t(y) * size_t(image.bytes_per_line) + size_t(x) * 4);
     return {int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)};
 }
 
@@ -310,8 +312,7 @@ class Bench {
 public:
     Bench(XServer& x, std::optional<cpu_set_t> cpus, fs::path scratch)
         : x_(x), cpus_(cpus), scratch_(std::move(scratch))
-    {
-    }
+    {}
 
     // One launch left to settle: the page's place and content.
     std::optional<Calibration> settle(const Program& program, const fs::path& file)
@@ -466,10 +467,10 @@ int main(int argc, char** argv)
     // warm-up launch stay for the timed ones.
     const fs::path home = scratch / "home";
     for (const char* sub : {"config", "data", "cache", "state"}) fs::create_directories(home / sub);
-    const std::vector<std::string> homeEnv = {
-        "HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
-        "XDG_DATA_HOME=" + (home / "data").string(), "XDG_CACHE_HOME=" + (home / "cache").string(),
-        "XDG_STATE_HOME=" + (home / "state").string()};
+    const std::vector<std::string> homeEnv = {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
+                                              "XDG_DATA_HOME=" + (home / "data").string(),
+                                              "XDG_CACHE_HOME=" + (home / "cache").string(),
+                                              "XDG_STATE_HOME=" + (home / "state").string()};
     std::vector<std::string> ravlenEnv = homeEnv;
     ravlenEnv.push_back("QT_QPA_PLATFORM=xcb");
     const Program ravlen{"ravlen", {RAVLEN_APP}, ravlenEnv};
@@ -491,8 +492,8 @@ int main(int argc, char** argv)
     std::vector<std::pair<int, double>> ratios;
     for (const int pages : sizes) {
         const fs::path file = scratch / ("launch-" + std::to_string(pages) + ".pdf");
-        const pid_t maker = spawn({{RAVLEN_MAKEBIG, std::to_string(pages), file.string(), RAVLEN_CORPUS_DIR}, {}},
-                                  std::nullopt);
+        const pid_t maker =
+            spawn({{RAVLEN_MAKEBIG, std::to_string(pages), file.string(), RAVLEN_CORPUS_DIR}, {}}, std::nullopt);
         int status = 0;
         waitpid(maker, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

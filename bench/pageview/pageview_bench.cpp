@@ -61,7 +61,8 @@ double statusMegabytes(const char* field)
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(int(std::strlen(field))).trimmed().split(' ').front().toDouble() / 1024;
+        if (line.startsWith(field))
+            return line.mid(int(std::strlen(field))).trimmed().split(' ').front().toDouble() / 1024;
     return -1;
 }
 
@@ -73,8 +74,7 @@ bool buildLongDocument(int pages, const std::string& path)
         try {
             auto doc = platform::PdfDocument::openFile(info.absoluteFilePath().toStdString());
             if (!doc->needsPassword() && doc->pageCount() > 0) sources.push_back(doc);
-        } catch (const platform::PdfError&) {
-        }
+        } catch (const platform::PdfError&) {}
     }
     if (sources.empty()) return false;
     auto big = platform::PdfDocument::createEmpty();
@@ -118,8 +118,8 @@ double mutoolWholeMs(const std::string& path)
     QProcess process;
     QElapsedTimer timer;
     timer.start();
-    process.start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                           QString::fromStdString(path), QStringLiteral("1")});
+    process.start(mutool, {QStringLiteral("draw"), QStringLiteral("-q"), QStringLiteral("-o"),
+                           QStringLiteral("/dev/null"), QString::fromStdString(path), QStringLiteral("1")});
     if (!process.waitForFinished(120000) || process.exitCode() != 0) return -1;
     return timer.nsecsElapsed() / 1e6;
 }
@@ -229,8 +229,8 @@ int main(int argc, char** argv)
     while (!platform::pagesMapped(*document)) app.processEvents(QEventLoop::AllEvents, 5);
     const double mapped = timer.nsecsElapsed() / 1e6;
     std::printf("document: %s, %d pages\n", path.c_str(), view.pageCount());
-    std::printf("first paint: %.1f ms (opened %.1f ms, laid out and shown %.1f ms) at scale %.3f\n", firstPaint,
-                opened, shown, view.scaleFactor());
+    std::printf("first paint: %.1f ms (opened %.1f ms, laid out and shown %.1f ms) at scale %.3f\n", firstPaint, opened,
+                shown, view.scaleFactor());
     std::printf("rest of the file read on a worker (what a first edit would wait for) by %.1f ms\n", settled);
     std::printf("every page's size and object read (the layout's first guess replaced) by %.1f ms\n", mapped);
     std::printf("memory before scrolling: resident %.1f MB, peak %.1f MB\n", statusMegabytes("VmRSS:"),
@@ -239,8 +239,7 @@ int main(int argc, char** argv)
     if (mutool > 0)
         std::printf("mutool draw of page 1: %.1f ms; ratio ravlen / mutool: %.2f\n", mutool * 1000,
                     firstPaint / (mutool * 1000));
-    else
-        std::printf("mutool draw: not available\n");
+    else std::printf("mutool draw: not available\n");
     if (const double whole = mutoolWholeMs(path); whole > 0) {
         std::printf("first-paint-fair: ravlen %.1f ms, peer `mutool draw -o /dev/null FILE 1` %.1f ms\n", firstPaint,
                     whole);

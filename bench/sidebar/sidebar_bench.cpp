@@ -62,7 +62,8 @@ int main(int argc, char** argv)
     if (!QFileInfo::exists(path)) {
         std::printf("building a %d-page document from the corpus…\n", pages);
         if (QProcess::execute(QStringLiteral(RAVLEN_MAKEBIG),
-                              {QString::number(pages), path, QStringLiteral(RAVLEN_CORPUS_DIR)}) != 0)
+                              {QString::number(pages), path, QStringLiteral(RAVLEN_CORPUS_DIR)})
+            != 0)
             return 1;
     }
 

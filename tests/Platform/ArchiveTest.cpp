@@ -64,11 +64,12 @@ TEST(Archive, AFolderComesBackWithItsContentsModesAndLinks)
 {
     QTemporaryDir dir;
     const QString app = dir.filePath("source/ravlen");
-    const auto exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
-                      QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    const auto exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                      | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
     writeFile(app + "/bin/ravlen", "#!/bin/sh\n", exec);
     writeFile(app + "/share/private.txt", "mine", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    writeFile(app + "/lib/libkit.so.1", "library", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    writeFile(app + "/lib/libkit.so.1", "library",
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     ASSERT_TRUE(QFile::link("libkit.so.1", app + "/lib/libkit.so"));
 
     const QString zip = dir.filePath("update.zip");
@@ -100,7 +101,8 @@ TEST(Archive, UnsafeEntriesAreRefusedAndNothingLandsOutside)
         {"a link to an absolute path", {linkEntry("app/etc", "/etc")}},
         {"a link that climbs out", {linkEntry("app/up", "../../escaped")}},
         {"a write through a link", {linkEntry("app/here", "."), fileEntry("app/here/../../escaped")}},
-        {"a link inside followed by a write through it", {fileEntry("app/real/keep"), linkEntry("app/jump", "real"), fileEntry("app/jump/escaped")}},
+        {"a link inside followed by a write through it",
+         {fileEntry("app/real/keep"), linkEntry("app/jump", "real"), fileEntry("app/jump/escaped")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -169,7 +171,8 @@ TEST(Archive, AnArchiveThatUnpacksPastTheLimitIsRefused)
     QTemporaryDir dir;
     const QString zip = dir.filePath("bomb.zip");
     // Zeros pack tightly: 8 MiB of them fill a few kilobytes of archive.
-    Archive::writeZip(zip, {fileEntry("app/a", QByteArray(4 << 20, '\0')), fileEntry("app/b", QByteArray(4 << 20, '\0'))});
+    Archive::writeZip(zip,
+                      {fileEntry("app/a", QByteArray(4 << 20, '\0')), fileEntry("app/b", QByteArray(4 << 20, '\0'))});
     ASSERT_LT(QFileInfo(zip).size(), 1 << 16);
     const QString out = dir.filePath("out");
     QDir().mkpath(out);
@@ -208,9 +211,10 @@ TEST(Archive, ModesComeOutUnderTheUmask)
 {
     QTemporaryDir dir;
     const Umask umask(027);
-    const QString out = unpackEntries(dir, {folderEntry("app", 0777), fileEntry("app/everyone-writes", "x", 0666),
-                                            fileEntry("app/runs-as-owner", "x", 04777), fileEntry("app/read-only", "x", 0444),
-                                            folderEntry("app/locked", 0555), fileEntry("app/locked/inside", "x", 0644)});
+    const QString out =
+        unpackEntries(dir, {folderEntry("app", 0777), fileEntry("app/everyone-writes", "x", 0666),
+                            fileEntry("app/runs-as-owner", "x", 04777), fileEntry("app/read-only", "x", 0444),
+                            folderEntry("app/locked", 0555), fileEntry("app/locked/inside", "x", 0644)});
     EXPECT_EQ(modeOf(out + "/app"), 0750);
     EXPECT_EQ(modeOf(out + "/app/everyone-writes"), 0640);
     EXPECT_EQ(modeOf(out + "/app/runs-as-owner"), 0750);
@@ -236,12 +240,14 @@ TEST(Archive, NamesThatAreNotUtf8AndSpecialFilesAreRefused)
         SCOPED_TRACE(why);
         QTemporaryDir dir;
         EXPECT_THROW(Archive::unzip(testsupport::makeRawZip(entries), dir.path(), noLimit), Archive::ArchiveError);
-        EXPECT_TRUE(QDir(dir.filePath("app")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).isEmpty());
+        EXPECT_TRUE(
+            QDir(dir.filePath("app")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).isEmpty());
     }
     // UTF-8 names come out as they are, with the flag or without it.
     QTemporaryDir dir;
-    Archive::unzip(testsupport::makeRawZip({{"app/caf\xc3\xa9", "flagged", 0100644, true}, {"app/na\xc3\xafve", "plain"}}),
-                   dir.path(), noLimit);
+    Archive::unzip(
+        testsupport::makeRawZip({{"app/caf\xc3\xa9", "flagged", 0100644, true}, {"app/na\xc3\xafve", "plain"}}),
+        dir.path(), noLimit);
     EXPECT_EQ(readFile(dir.filePath(QString::fromUtf8("app/caf\xc3\xa9"))), "flagged");
     EXPECT_EQ(readFile(dir.filePath(QString::fromUtf8("app/na\xc3\xafve"))), "plain");
 }

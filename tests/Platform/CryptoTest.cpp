@@ -19,7 +19,8 @@ TEST(Crypto, Sha256MatchesPublishedDigests)
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Crypto::hex(Crypto::sha256(c.input)), QLatin1String(c.digest)) << c.input.toStdString();
+    for (const Case& c : cases)
+        EXPECT_EQ(Crypto::hex(Crypto::sha256(c.input)), QLatin1String(c.digest)) << c.input.toStdString();
 }
 
 TEST(Crypto, AFileIsHashedInPiecesToTheSameDigest)

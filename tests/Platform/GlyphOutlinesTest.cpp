@@ -16,7 +16,8 @@ const char* const kristi = "/usr/share/fonts/truetype/kristi/Kristi.ttf";
 // How many subpaths (contours) a path holds.
 int contours(const OutlinePath& path)
 {
-    return int(std::count_if(path.elements.begin(), path.elements.end(), [](const PathElement& e) { return e.verb == PathVerb::move; }));
+    return int(std::count_if(path.elements.begin(), path.elements.end(),
+                             [](const PathElement& e) { return e.verb == PathVerb::move; }));
 }
 
 } // namespace
@@ -37,7 +38,8 @@ TEST(GlyphOutlines, FontsLoadFromFilesAndBase14NamesOnly)
 
     const Case cases[] = {
         {OutlineFont::fromFile(kristi), true, "Kristi"},
-        {OutlineFont::fromFile("/usr/share/fonts/opentype/dancingscript/DancingScript-Regular.otf"), true, "Dancing Script"},
+        {OutlineFont::fromFile("/usr/share/fonts/opentype/dancingscript/DancingScript-Regular.otf"), true,
+         "Dancing Script"},
         {OutlineFont::base14("Helvetica"), true, "Helvetica"},
         {OutlineFont::base14("Times-Bold"), true, "Times-Bold"},
         {OutlineFont::base14("HelveticaNeue-Medium"), false, ""},

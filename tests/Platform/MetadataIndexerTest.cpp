@@ -49,7 +49,8 @@ struct IndexerTest : ::testing::Test {
     {
         std::set<QString> names;
         MetadataIndex index(indexPath());
-        index.query({words, contents, {}}, [&](const MetadataEntry& e) { names.insert(e.path.mid(home().size() + 1)); });
+        index.query({words, contents, {}},
+                    [&](const MetadataEntry& e) { names.insert(e.path.mid(home().size() + 1)); });
         return names;
     }
 
@@ -75,7 +76,8 @@ TEST_F(IndexerTest, IndexesTheTreeAndFollowsItsChanges)
     write(".hidden/Secret.pdf", testsupport::makeTextPdf(1, "hidden words"));
     write("Broken.pdf", "not a PDF at all");
     write("readme.txt", testsupport::makeTextPdf(1, "text file"));
-    QFile::copy(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), home() + "/Locked.pdf");
+    QFile::copy(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")),
+                home() + "/Locked.pdf");
 
     MetadataIndexer indexer(options());
     indexer.start();
@@ -91,7 +93,8 @@ TEST_F(IndexerTest, IndexesTheTreeAndFollowsItsChanges)
     }
 
     // Each change shows in the index by itself.
-    const auto until = [&](const std::vector<QString>& words, const std::set<QString>& expected, bool contents = false) {
+    const auto until = [&](const std::vector<QString>& words, const std::set<QString>& expected,
+                           bool contents = false) {
         return waitFor([&] { return found(words, contents) == expected; }, 10000);
     };
     write("Sub/Fresh.pdf", testsupport::makeTextPdf(1, "brand new"));

@@ -34,7 +34,10 @@ std::set<std::string> found(const MetadataIndex& index, const MetadataQuery& que
     return paths;
 }
 
-MetadataQuery names(std::vector<QString> words, QString folder = {}) { return {std::move(words), false, std::move(folder)}; }
+MetadataQuery names(std::vector<QString> words, QString folder = {})
+{
+    return {std::move(words), false, std::move(folder)};
+}
 MetadataQuery contents(std::vector<QString> words) { return {std::move(words), true, {}}; }
 
 mode_t modeOf(const QString& path)
@@ -67,8 +70,9 @@ TEST_F(MetadataTest, NamesAndTitlesMatchAsFoldedSubstringsContentsByWordPrefix)
         std::set<std::string> expected;
     };
     const std::vector<Case> cases = {
-        {"no words: everything", names({}), {"/h/Docs/Résumé 2024.pdf", "/h/Docs/invoice.pdf", "/h/Downloads/Manual.PDF",
-                                             "/h/Downloads2/other.pdf"}},
+        {"no words: everything",
+         names({}),
+         {"/h/Docs/Résumé 2024.pdf", "/h/Docs/invoice.pdf", "/h/Downloads/Manual.PDF", "/h/Downloads2/other.pdf"}},
         {"name without accents or case", names({"RESUME"}), {"/h/Docs/Résumé 2024.pdf"}},
         {"inside a word of the name", names({"voic"}), {"/h/Docs/invoice.pdf", "/h/Downloads2/other.pdf"}},
         {"title", names({"angstrom"}), {"/h/Downloads/Manual.PDF"}},

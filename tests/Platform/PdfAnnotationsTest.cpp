@@ -229,7 +229,8 @@ TEST(PdfAnnotations, DamagedAnnotationArraysReadAsWhatCanBeRead)
         "%PDF-1.4\n1 0 obj <</Type/Catalog/Pages 2 0 R>> endobj\n"
         "2 0 obj <</Type/Pages/Kids[3 0 R]/Count 1>> endobj\n"
         "3 0 obj <</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Annots[42 77 0 R <</Foo 1>> 4 0 R]>> endobj\n"
-        "4 0 obj <</Type/Annot/Subtype/Square/Rect[10 10 50 50]/C[1]/Border[0 0 2]/QuadPoints[1 2 3]/InkList 5>> endobj\n"
+        "4 0 obj <</Type/Annot/Subtype/Square/Rect[10 10 50 50]/C[1]/Border[0 0 2]/QuadPoints[1 2 3]/InkList 5>> "
+        "endobj\n"
         "trailer <</Root 1 0 R>>\n%%EOF\n";
     auto doc = PdfDocument::openBytes(QByteArray::fromStdString(pdf));
     const auto list = annots::list(*doc, 0);
@@ -247,12 +248,14 @@ TEST(PdfAnnotations, TextIsMeasuredWithTheFontThatDrawsIt)
     using platform::PdfBaseFont;
     // Courier advances 0.6 em per character; Helvetica's "i" is narrower than its "m".
     EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "abcde"), 30, 0.01);
-    EXPECT_LT(annots::textWidth(PdfBaseFont::helvetica, 10, "iiii"), annots::textWidth(PdfBaseFont::helvetica, 10, "mmmm"));
+    EXPECT_LT(annots::textWidth(PdfBaseFont::helvetica, 10, "iiii"),
+              annots::textWidth(PdfBaseFont::helvetica, 10, "mmmm"));
     EXPECT_EQ(annots::textWidth(PdfBaseFont::times, 12, ""), 0);
     // A character outside the face's Latin set is measured in the face that
     // draws it: Han a full em, Greek and Cyrillic in DejaVu's widths.
     EXPECT_NEAR(annots::textWidth(PdfBaseFont::courier, 10, "\xe4\xb8\xad"), 10, 0.01);
-    EXPECT_NE(annots::textWidth(PdfBaseFont::helvetica, 18, "Привет"), annots::textWidth(PdfBaseFont::helvetica, 18, "??????"));
+    EXPECT_NE(annots::textWidth(PdfBaseFont::helvetica, 18, "Привет"),
+              annots::textWidth(PdfBaseFont::helvetica, 18, "??????"));
     EXPECT_EQ(annots::baseFontNamed("Cour"), PdfBaseFont::courier);
     EXPECT_EQ(annots::baseFontNamed("TiRo"), PdfBaseFont::times);
     EXPECT_EQ(annots::baseFontNamed("Arial"), PdfBaseFont::helvetica);
@@ -354,7 +357,9 @@ TEST(PdfAnnotations, TextBoxesShowEveryScriptInEveryReader)
         EXPECT_LT(QFileInfo(pdf).size(), 60000);
 
         // Poppler draws every word where MuPDF draws it (the fonts' widths agree).
-        ASSERT_EQ(std::system(("pdftoppm -r 72 -png -singlefile " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
+        ASSERT_EQ(
+            std::system(("pdftoppm -r 72 -png -singlefile " + pdf + " " + dir.filePath("page")).toUtf8().constData()),
+            0);
         const QImage poppler(dir.filePath("page.png"));
         const QImage ours = back->render(0, 1.0);
         EXPECT_GT(rightmostInk(ours), 100);
@@ -409,7 +414,8 @@ namespace {
 QString popplerText(const QString& pdf)
 {
     QString text = run("pdftotext -q " + pdf + " -");
-    text.removeIf([](QChar c) { return (c >= QChar(0x202A) && c <= QChar(0x202E)) || c == QChar(0x200E) || c == QChar(0x200F); });
+    text.removeIf(
+        [](QChar c) { return (c >= QChar(0x202A) && c <= QChar(0x202E)) || c == QChar(0x200E) || c == QChar(0x200F); });
     return words(text);
 }
 
@@ -500,7 +506,9 @@ TEST(PdfAnnotations, RightToLeftTextBoxesReadAndJoinAsTheEditorShowsThem)
             EXPECT_EQ(popplerText(pdf), QString::fromStdString(c.typed));
         }
 
-        ASSERT_EQ(std::system(("pdftoppm -r 288 -png -singlefile " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
+        ASSERT_EQ(
+            std::system(("pdftoppm -r 288 -png -singlefile " + pdf + " " + dir.filePath("page")).toUtf8().constData()),
+            0);
         const QImage page(dir.filePath("page.png"));
         // A paragraph that starts right to left starts at the box's right edge.
         const bool rightToLeft = c.typed[0] & 0x80;

@@ -36,7 +36,8 @@ QString run(const QString& program, const QStringList& arguments, const QByteArr
 
 TEST(PdfCompaction, ACorpusFileKeepsItsPagesAndTextInFewerBytes)
 {
-    for (const char* name : {"pdflatex-4-pages.pdf", "multicolumn.pdf", "libreoffice-form.pdf", "imagemagick-images.pdf"}) {
+    for (const char* name :
+         {"pdflatex-4-pages.pdf", "multicolumn.pdf", "libreoffice-form.pdf", "imagemagick-images.pdf"}) {
         SCOPED_TRACE(name);
         const QByteArray original = readFile(QString::fromStdString(testsupport::corpusPath(name)));
         const int pages = PdfDocument::openBytes(original)->pageCount();

@@ -111,10 +111,11 @@ TEST(PdfDocument, RefusesGarbageEmptyAndTruncatedInput)
     try {
         auto doc = PdfDocument::openBytes(whole.left(whole.size() / 2));
         for (int i = 0; i < doc->pageCount(); ++i) {
-            try { doc->render(i, 0.2); } catch (const PdfError&) {}
+            try {
+                doc->render(i, 0.2);
+            } catch (const PdfError&) {}
         }
-    } catch (const PdfError&) {
-    }
+    } catch (const PdfError&) {}
     EXPECT_THROW(PdfDocument::openFile("/nonexistent/file.pdf"), PdfError);
     EXPECT_THROW(PdfDocument::openFile("/tmp"), PdfError);
 }
@@ -250,8 +251,8 @@ int largestChannelDifference(const QImage& a, const QImage& b)
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                             std::abs(qBlue(p) - qBlue(q))});
+            most = std::max(
+                {most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
         }
     return most;
 }
@@ -276,14 +277,16 @@ TEST(PdfDocument, DisplayListsDrawInto32BitBuffersOfTheCaller)
         const platform::PdfSize size = list->displaySize();
         if (size.width < 20 || size.height < 20) continue;
         // A part inside the page: a tile.
-        const QRect clip(int(size.width * 0.05), int(size.height * 0.05), int(size.width * 0.6), int(size.height * 0.4));
+        const QRect clip(int(size.width * 0.05), int(size.height * 0.05), int(size.width * 0.6),
+                         int(size.height * 0.4));
         const QImage rgb = list->render(1.0, clip);
         ASSERT_EQ(rgb.size(), clip.size());
         QImage given(clip.size(), QImage::Format_RGB32);
         given.fill(Qt::red);
         const uchar* buffer = given.constBits();
         // The source gives its only reference away, as the renderer's buffers do.
-        const QImage drawn = list->renderRgb32(1.0, clip, [&](QSize size) { return size == given.size() ? std::exchange(given, {}) : QImage(); });
+        const QImage drawn = list->renderRgb32(
+            1.0, clip, [&](QSize size) { return size == given.size() ? std::exchange(given, {}) : QImage(); });
         ASSERT_EQ(drawn.format(), QImage::Format_RGB32);
         EXPECT_EQ(drawn.constBits(), buffer); // drawn where it was asked to, not into a copy
         EXPECT_LE(largestChannelDifference(drawn, rgb), 1);
@@ -340,9 +343,10 @@ TEST(PdfDocument, AnOutlineNestedTooDeepIsReadToALimitAndACycleEnds)
                                         "<< /Type /Outlines /First 5 0 R /Last 5 0 R /Count 1 >>"};
     for (int i = 0; i < depth; ++i) {
         const int num = 5 + i;
-        std::string item = "<< /Title (Level " + std::to_string(i + 1) + ") /Parent " + std::to_string(i ? num - 1 : 4) +
-                           " 0 R /Dest [3 0 R /XYZ 0 200 0]";
-        if (i + 1 < depth) item += " /First " + std::to_string(num + 1) + " 0 R /Last " + std::to_string(num + 1) + " 0 R /Count 1";
+        std::string item = "<< /Title (Level " + std::to_string(i + 1) + ") /Parent " + std::to_string(i ? num - 1 : 4)
+                           + " 0 R /Dest [3 0 R /XYZ 0 200 0]";
+        if (i + 1 < depth)
+            item += " /First " + std::to_string(num + 1) + " 0 R /Last " + std::to_string(num + 1) + " 0 R /Count 1";
         objects.push_back(item + " >>");
     }
     auto deep = PdfDocument::openBytes(testsupport::writePdf(objects));
@@ -403,7 +407,8 @@ TEST(PdfDocument, DocumentsLetGoOfWhileOthersRenderGoSafely)
                 }
                 try {
                     // Half the workers draw pages directly, half record display lists.
-                    const QImage image = w % 2 ? doc->render((w + i) % 3, 0.3) : doc->displayList((w + i) % 3)->render(0.3);
+                    const QImage image =
+                        w % 2 ? doc->render((w + i) % 3, 0.3) : doc->displayList((w + i) % 3)->render(0.3);
                     (image.isNull() ? blank : rendered)++;
                 } catch (const PdfError&) {
                     blank++;

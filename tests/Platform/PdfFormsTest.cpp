@@ -76,7 +76,8 @@ int darkPixelsByPoppler(const PdfDocument& doc, int page, const platform::PdfRec
     const QString pdf = dir.filePath(QStringLiteral("poppler.pdf"));
     const QString prefix = dir.filePath(QStringLiteral("poppler"));
     doc.saveToFile(pdf.toStdString());
-    const QString command = QStringLiteral("pdftoppm -r 144 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
+    const QString command =
+        QStringLiteral("pdftoppm -r 144 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
     if (std::system(command.toUtf8().constData()) != 0) return -1;
     const QImage image(prefix + QStringLiteral(".png"));
     if (image.isNull()) return -1;
@@ -239,8 +240,8 @@ TEST(PdfForms, RefusesEditsItCannotMake)
         "<< /Type /Annot /Subtype /Widget /FT /Sig /T (signature) /Rect [72 600 272 630] /P 3 0 R >>",
         "<< /Type /Annot /Subtype /Widget /FT /Tx /T (hidden) /F 2 /Rect [72 550 272 570] /P 3 0 R >>",
     };
-    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R 6 0 R 7 0 R", extra,
-                                                  "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    auto doc = PdfDocument::openBytes(
+        makeFormPdf("4 0 R 5 0 R 6 0 R 7 0 R", extra, "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R] /DA (/Helv 0 Tf 0 g) >>"));
     const auto widgets = PdfForms::widgets(*doc, 0);
     ASSERT_EQ(widgets.size(), 4u);
     EXPECT_TRUE(byName(widgets, "locked").readOnly);
@@ -250,10 +251,10 @@ TEST(PdfForms, RefusesEditsItCannotMake)
 
     EXPECT_FALSE(PdfForms::setText(*doc, 0, 4, "changed"));
     EXPECT_EQ(PdfForms::widget(*doc, 0, 4)->value, "fixed");
-    EXPECT_THROW(PdfForms::setChecked(*doc, 0, 5, true), PdfError);   // not a button
-    EXPECT_THROW(PdfForms::choose(*doc, 0, 5, "x"), PdfError);        // not a choice
-    EXPECT_THROW(PdfForms::setText(*doc, 0, 99, "x"), PdfError);      // no such widget
-    EXPECT_THROW(PdfForms::widgets(*doc, 3), PdfError);              // no such page
+    EXPECT_THROW(PdfForms::setChecked(*doc, 0, 5, true), PdfError); // not a button
+    EXPECT_THROW(PdfForms::choose(*doc, 0, 5, "x"), PdfError);      // not a choice
+    EXPECT_THROW(PdfForms::setText(*doc, 0, 99, "x"), PdfError);    // no such widget
+    EXPECT_THROW(PdfForms::widgets(*doc, 3), PdfError);             // no such page
     EXPECT_FALSE(PdfForms::widget(*doc, 0, 99).has_value());
 
     EXPECT_TRUE(PdfForms::setText(*doc, 0, 5, "typed"));
@@ -272,8 +273,8 @@ TEST(PdfForms, ChoiceFieldsStoreTheExportValueOfTheShownOption)
         "<< /Type /Annot /Subtype /Widget /FT /Ch /T (colour) /Opt [(red) (green)]"
         " /Rect [72 550 272 630] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
     };
-    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R 6 0 R", extra,
-                                                  "<< /Fields [4 0 R 5 0 R 6 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    auto doc = PdfDocument::openBytes(
+        makeFormPdf("4 0 R 5 0 R 6 0 R", extra, "<< /Fields [4 0 R 5 0 R 6 0 R] /DA (/Helv 0 Tf 0 g) >>"));
     const auto widgets = PdfForms::widgets(*doc, 0);
     const auto& language = byName(widgets, "language");
     EXPECT_EQ(language.options, (std::vector<std::string>{"German", "French"}));
@@ -305,11 +306,13 @@ TEST(PdfForms, ChoosingNoneClearsAChoiceThatHadNone)
         "<< /Type /Annot /Subtype /Widget /FT /Ch /T (colour) /Opt [(red) (green)]"
         " /Rect [72 550 272 630] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
     };
-    auto doc = PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R", extra, "<< /Fields [4 0 R 5 0 R] /DA (/Helv 0 Tf 0 g) >>"));
+    auto doc =
+        PdfDocument::openBytes(makeFormPdf("4 0 R 5 0 R", extra, "<< /Fields [4 0 R 5 0 R] /DA (/Helv 0 Tf 0 g) >>"));
     // A field as drawn, compared whole.
     auto drawn = [](const PdfDocument& pdf, const PdfWidget& field) {
         const platform::PdfRect shown = pdf.pageGeometry(0).userToDisplay.mapRect(field.rect);
-        return pdf.render(0, 2.0).copy(QRectF(shown.x * 2, shown.y * 2, shown.width * 2, shown.height * 2).toAlignedRect());
+        return pdf.render(0, 2.0).copy(
+            QRectF(shown.x * 2, shown.y * 2, shown.width * 2, shown.height * 2).toAlignedRect());
     };
     for (const int number : {4, 5}) {
         SCOPED_TRACE(number);
@@ -345,9 +348,10 @@ TEST(PdfForms, ChoosingNoneClearsAChoiceThatHadNone)
     EXPECT_THROW(PdfForms::clearChoice(*doc, 0, 99), PdfError);
 
     // A read-only list keeps its value.
-    auto fixed = PdfDocument::openBytes(makeFormPdf("4 0 R", {
-        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 1 /T (fixed) /Opt [(a) (b)] /V (a) /Rect [72 550 272 630] /P 3 0 R >>"},
-        "<< /Fields [4 0 R] >>"));
+    auto fixed = PdfDocument::openBytes(makeFormPdf("4 0 R",
+                                                    {"<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 1 /T (fixed) /Opt "
+                                                     "[(a) (b)] /V (a) /Rect [72 550 272 630] /P 3 0 R >>"},
+                                                    "<< /Fields [4 0 R] >>"));
     EXPECT_FALSE(PdfForms::clearChoice(*fixed, 0, 4));
     EXPECT_EQ(PdfForms::widget(*fixed, 0, 4)->value, "a");
 }

@@ -9,20 +9,11 @@ using platform::PdfErrorCode;
 
 namespace {
 
-std::string pageText(const PdfDocument& doc, int page)
-{
-    return doc.textPage(page).text();
-}
+std::string pageText(const PdfDocument& doc, int page) { return doc.textPage(page).text(); }
 
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::shared_ptr<PdfDocument> roundTrip(const PdfDocument& doc)
-{
-    return PdfDocument::openBytes(doc.save());
-}
+std::shared_ptr<PdfDocument> roundTrip(const PdfDocument& doc) { return PdfDocument::openBytes(doc.save()); }
 
 } // namespace
 
@@ -37,7 +28,8 @@ TEST(PdfPageAssembly, AppendedPagesAndTextSurviveSaveAndReopen)
 
     auto reopened = roundTrip(*target);
     ASSERT_EQ(reopened->pageCount(), 4);
-    const std::string expected[4][2] = {{"Page 2", "first"}, {"Page 3", "first"}, {"Page 1", "second"}, {"Page 2", "second"}};
+    const std::string expected[4][2] = {
+        {"Page 2", "first"}, {"Page 3", "first"}, {"Page 1", "second"}, {"Page 2", "second"}};
     for (int i = 0; i < 4; ++i) {
         const std::string text = pageText(*reopened, i);
         EXPECT_TRUE(contains(text, expected[i][0]) && contains(text, expected[i][1])) << i << ": " << text;

@@ -56,10 +56,10 @@ QByteArray jpegWithOrientation(const QImage& image, int orientation)
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPG", 95);
-    const char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8,                         // big-endian header, IFD at 8
-                         0, 1,                                                // one entry
-                         0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, char(orientation), 0, 0, // Orientation, SHORT, 1
-                         0, 0, 0, 0};                                         // no next IFD
+    const char tiff[] = {'M',  'M',  0, 42, 0, 0, 0, 8,                             // big-endian header, IFD at 8
+                         0,    1,                                                   // one entry
+                         0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, char(orientation), 0, 0, // Orientation, SHORT, 1
+                         0,    0,    0, 0};                                         // no next IFD
     QByteArray app1 = QByteArray("Exif\0\0", 6) + QByteArray(tiff, sizeof tiff);
     const int length = app1.size() + 2;
     app1.prepend(char(length & 0xff)).prepend(char(length >> 8)).prepend('\xe1').prepend('\xff');
@@ -98,14 +98,25 @@ QByteArray tiffOf(const QImage& image)
 {
     const quint32 w = quint32(image.width()), h = quint32(image.height());
     QByteArray out("II*\0", 4);
-    const auto u16 = [&out](quint32 v) { out += char(v & 0xff); out += char((v >> 8) & 0xff); };
-    const auto u32 = [&](quint32 v) { u16(v & 0xffff); u16(v >> 16); };
+    const auto u16 = [&out](quint32 v) {
+        out += char(v & 0xff);
+        out += char((v >> 8) & 0xff);
+    };
+    const auto u32 = [&](quint32 v) {
+        u16(v & 0xffff);
+        u16(v >> 16);
+    };
     const quint32 entries = 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 6;
     u32(ifd);
     u16(entries);
     const auto entry = [&](quint32 tag, quint32 type, quint32 count, quint32 value) {
-        u16(tag); u16(type); u32(count);
-        if (type == 3 && count == 1) { u16(value); u16(0); } else u32(value);
+        u16(tag);
+        u16(type);
+        u32(count);
+        if (type == 3 && count == 1) {
+            u16(value);
+            u16(0);
+        } else u32(value);
     };
     entry(256, 4, 1, w);
     entry(257, 4, 1, h);
@@ -117,16 +128,23 @@ QByteArray tiffOf(const QImage& image)
     entry(278, 4, 1, h);
     entry(279, 4, 1, w * h * 3);
     u32(0);
-    u16(8); u16(8); u16(8);
+    u16(8);
+    u16(8);
+    u16(8);
     for (quint32 y = 0; y < h; ++y)
         for (quint32 x = 0; x < w; ++x) {
             const QRgb c = image.pixel(int(x), int(y));
-            out += char(qRed(c)); out += char(qGreen(c)); out += char(qBlue(c));
+            out += char(qRed(c));
+            out += char(qGreen(c));
+            out += char(qBlue(c));
         }
     return out;
 }
 
-std::function<PdfSize(int, int)> pixelsAsPoints() { return [](int w, int h) { return PdfSize{double(w), double(h)}; }; }
+std::function<PdfSize(int, int)> pixelsAsPoints()
+{
+    return [](int w, int h) { return PdfSize{double(w), double(h)}; };
+}
 
 QRgb centreOf(const QImage& image, double fx, double fy)
 {
@@ -218,7 +236,8 @@ QByteArray linkedPdf()
         content(3),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
         "<< /Type /Annot /Subtype /Link /Rect [0 0 100 100] /Border [0 0 0] /Dest [5 0 R /Fit] /P 3 0 R >>",
-        "<< /Type /Annot /Subtype /Link /Rect [100 0 200 100] /Border [0 0 0] /A << /S /GoTo /D [4 0 R /XYZ 0 300 0] >> >>",
+        "<< /Type /Annot /Subtype /Link /Rect [100 0 200 100] /Border [0 0 0] /A << /S /GoTo /D [4 0 R /XYZ 0 300 0] "
+        ">> >>",
     });
 }
 
@@ -302,7 +321,8 @@ TEST(PdfPageEditing, ImagePagesAreUprightForEveryOrientation)
         {8, {200, 400}, 0.5, 0.75, 0.5, 0.25},
     };
     for (const Case& c : cases) {
-        const QString path = write(dir, QString("o%1.jpg").arg(c.orientation), jpegWithOrientation(halves(400, 200), c.orientation));
+        const QString path =
+            write(dir, QString("o%1.jpg").arg(c.orientation), jpegWithOrientation(halves(400, 200), c.orientation));
         const auto page = imagePageDocument(path.toStdString(), pixelsAsPoints());
         ASSERT_TRUE(page) << c.orientation;
         EXPECT_EQ(page->pageGeometry(0).displaySize, c.size) << c.orientation;

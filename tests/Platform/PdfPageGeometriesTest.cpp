@@ -8,7 +8,8 @@ using namespace platform;
 // The geometries read in one pass agree with those of loaded pages.
 TEST(PdfPageGeometriesTest, MatchEachPagesOwnGeometry)
 {
-    for (const char* name : {"habibi-rotated.pdf", "pdflatex-4-pages.pdf", "GeoTopo-komprimiert.pdf", "multicolumn.pdf"}) {
+    for (const char* name :
+         {"habibi-rotated.pdf", "pdflatex-4-pages.pdf", "GeoTopo-komprimiert.pdf", "multicolumn.pdf"}) {
         const auto doc = PdfDocument::openFile(testsupport::corpusPath(name));
         const auto all = pageGeometries(*doc);
         ASSERT_EQ(int(all.size()), doc->pageCount()) << name;

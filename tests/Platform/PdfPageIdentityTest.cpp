@@ -64,8 +64,9 @@ TEST(PdfPageIdentity, PagesKeepTheirObjectWhenTheyMove)
 
 TEST(PdfPageIdentity, EveryPageOfEveryCorpusFileIsKnownByItsObject)
 {
-    for (const char* name : {"pdflatex-4-pages.pdf", "pdflatex-forms.pdf", "GeoTopo-komprimiert.pdf", "annotated_pdf.pdf",
-                             "libreoffice-form.pdf", "mistitled_outlines_example.pdf", "crazyones-pdfa.pdf"}) {
+    for (const char* name :
+         {"pdflatex-4-pages.pdf", "pdflatex-forms.pdf", "GeoTopo-komprimiert.pdf", "annotated_pdf.pdf",
+          "libreoffice-form.pdf", "mistitled_outlines_example.pdf", "crazyones-pdfa.pdf"}) {
         SCOPED_TRACE(name);
         auto doc = PdfDocument::openFile(testsupport::corpusPath(name));
         const auto ids = platform::pageIds(*doc);

@@ -39,9 +39,15 @@ TEST(PdfPageLabelsTest, NumbersInEveryStyle)
         int value;
         const char* text;
     } cases[] = {
-        {Style::decimal, 7, "7"},         {Style::upperRoman, 14, "XIV"},  {Style::lowerRoman, 1994, "mcmxciv"},
-        {Style::lowerRoman, 4, "iv"},     {Style::upperLetters, 1, "A"},   {Style::upperLetters, 26, "Z"},
-        {Style::upperLetters, 27, "AA"},  {Style::lowerLetters, 54, "bbb"}, {Style::none, 5, ""},
+        {Style::decimal, 7, "7"},
+        {Style::upperRoman, 14, "XIV"},
+        {Style::lowerRoman, 1994, "mcmxciv"},
+        {Style::lowerRoman, 4, "iv"},
+        {Style::upperLetters, 1, "A"},
+        {Style::upperLetters, 26, "Z"},
+        {Style::upperLetters, 27, "AA"},
+        {Style::lowerLetters, 54, "bbb"},
+        {Style::none, 5, ""},
         {Style::upperRoman, 2000000000, "2000000000"}, // no megabytes of M
     };
     for (const Case& c : cases) EXPECT_EQ(formatPageNumber(c.style, c.value), c.text) << c.value;
@@ -57,9 +63,9 @@ TEST(PdfPageLabelsTest, RangesWithPrefixesAndStartValues)
 TEST(PdfPageLabelsTest, NumberTreeWithKids)
 {
     // The root holds only kids; one kid is an indirect node with its own kid.
-    const auto doc = PdfDocument::openBytes(pdfWithLabels(
-        5, "/PageLabels << /Kids [ << /Limits [0 1] /Nums [0 << /S /R >>] >> 8 0 R ] >>",
-        {"<< /Limits [2 4] /Kids [ << /Nums [2 << /S /a /St 2 >> 4 << /S /D /St 10 >>] >> ] >>"}));
+    const auto doc = PdfDocument::openBytes(
+        pdfWithLabels(5, "/PageLabels << /Kids [ << /Limits [0 1] /Nums [0 << /S /R >>] >> 8 0 R ] >>",
+                      {"<< /Limits [2 4] /Kids [ << /Nums [2 << /S /a /St 2 >> 4 << /S /D /St 10 >>] >> ] >>"}));
     EXPECT_EQ(labelsOf(*doc), (std::vector<std::string>{"I", "II", "b", "c", "10"}));
 }
 
@@ -76,8 +82,8 @@ TEST(PdfPageLabelsTest, DamagedOrMissingTrees)
         {"kids that point at themselves", "/PageLabels 6 0 R", {"", "", ""}},
     };
     for (const Case& c : cases) {
-        const auto doc = PdfDocument::openBytes(
-            pdfWithLabels(3, c.labels, {"<< /Kids [6 0 R 6 0 R] /Nums [9 << /S /D >>] >>"}));
+        const auto doc =
+            PdfDocument::openBytes(pdfWithLabels(3, c.labels, {"<< /Kids [6 0 R 6 0 R] /Nums [9 << /S /D >>] >>"}));
         EXPECT_EQ(labelsOf(*doc), c.expected) << c.name;
     }
 }

@@ -59,8 +59,12 @@ TEST(PdfPageMap, FollowsEveryChangeOfThePageTree)
         {"own pages appended", [](PdfDocument& doc) { platform::appendPages(doc, doc, 2, 3); }},
         {"first page moved last", [](PdfDocument& doc) { platform::movePage(doc, 0, doc.pageCount() - 1); }},
         {"last page moved first", [](PdfDocument& doc) { platform::movePage(doc, doc.pageCount() - 1, 0); }},
-        {"every other page kept", [](PdfDocument& doc) { platform::keepPages(doc, {0, 2, 4, 6}); }},
-        {"saved with garbage collected", [](PdfDocument& doc) {
+        {"every other page kept",
+         [](PdfDocument& doc) {
+             platform::keepPages(doc, {0, 2, 4, 6});
+         }},
+        {"saved with garbage collected",
+         [](PdfDocument& doc) {
              platform::PdfSaveOptions options;
              options.garbageCollect = true;
              doc.save(options);

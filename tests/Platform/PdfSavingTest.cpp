@@ -36,8 +36,8 @@ namespace {
 
 std::string pageObject(int contents, const std::string& extra = {})
 {
-    return "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents " + std::to_string(contents) +
-           " 0 R /Resources << /Font << /F1 3 0 R >> >>" + extra + " >>";
+    return "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents " + std::to_string(contents)
+           + " 0 R /Resources << /Font << /F1 3 0 R >> >>" + extra + " >>";
 }
 
 std::string textStream(const std::string& words)
@@ -182,10 +182,9 @@ TEST(PdfSaving, APageCountThatLiesIsBoundedByTheObjectsInTheFile)
 {
     for (const char* count : {"2147483647", "10000000", "5"}) {
         SCOPED_TRACE(count);
-        const QByteArray pdf = testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>",
-                                                      std::string("<< /Type /Pages /Kids [4 0 R] /Count ") + count + " >>",
-                                                      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-                                                      pageObject(5), textStream("Only page")});
+        const QByteArray pdf = testsupport::writePdf(
+            {"<< /Type /Catalog /Pages 2 0 R >>", std::string("<< /Type /Pages /Kids [4 0 R] /Count ") + count + " >>",
+             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", pageObject(5), textStream("Only page")});
         auto doc = PdfDocument::openBytes(pdf);
         EXPECT_EQ(doc->pageCount(), 1);
         EXPECT_EQ(platform::pageGeometries(*doc).size(), 1u);
@@ -247,8 +246,8 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
     int exitCode = -1;
     testsupport::runProgram("openssl",
-                            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
-                             "-subj", "/CN=ravlen test signer"},
+                            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days",
+                             "2", "-subj", "/CN=ravlen test signer"},
                             &exitCode);
     ASSERT_EQ(exitCode, 0);
 
@@ -261,17 +260,18 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
          pageObject(5, " /Annots [6 0 R]"), textStream("Signed page"),
          "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
          "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
-         "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <" + placeholder + "> >>"});
+         "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <"
+             + placeholder + "> >>"});
     const qsizetype open = pdf.indexOf("/Contents <" + QByteArray(placeholder.c_str())) + 10;
     const qsizetype close = open + qsizetype(placeholder.size()) + 2;
-    const QByteArray range = QByteArray::number(open).rightJustified(10, '0') + ' ' +
-                             QByteArray::number(close).rightJustified(10, '0') + ' ' +
-                             QByteArray::number(pdf.size() - close).rightJustified(10, '0');
+    const QByteArray range = QByteArray::number(open).rightJustified(10, '0') + ' '
+                             + QByteArray::number(close).rightJustified(10, '0') + ' '
+                             + QByteArray::number(pdf.size() - close).rightJustified(10, '0');
     pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
     writeFile(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
     testsupport::runProgram("openssl",
-                            {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
-                             "-outform", "DER", "-out", dir.filePath("sig.der")},
+                            {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey",
+                             key, "-outform", "DER", "-out", dir.filePath("sig.der")},
                             &exitCode);
     ASSERT_EQ(exitCode, 0);
     const QByteArray signature = readFile(dir.filePath("sig.der")).toHex();
@@ -514,8 +514,8 @@ TEST(PdfSaving, OpeningTellsAMissingFileAFolderAndAnUnreadableFileApart)
 
 TEST(PdfSaving, APdfWithoutPagesOpensAndSaves)
 {
-    auto empty = PdfDocument::openBytes(testsupport::writePdf(
-        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}));
+    auto empty = PdfDocument::openBytes(
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}));
     EXPECT_EQ(empty->pageCount(), 0);
     EXPECT_FALSE(empty->save().isEmpty());
 }

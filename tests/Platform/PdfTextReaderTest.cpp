@@ -41,8 +41,10 @@ void expectSameText(const PdfTextPage& read, const PdfTextPage& expected)
 // whether the document came from bytes or from a file (rotated pages too).
 TEST(PdfTextReader, ReadsWhatTheDocumentShows)
 {
-    std::vector<std::shared_ptr<PdfDocument>> documents = {PdfDocument::openBytes(testsupport::makeTextPdf(3, "the reader"))};
-    for (const char* name : {"pdflatex-4-pages.pdf", "habibi-rotated.pdf", "multicolumn.pdf", "GeoTopo-komprimiert.pdf"})
+    std::vector<std::shared_ptr<PdfDocument>> documents = {
+        PdfDocument::openBytes(testsupport::makeTextPdf(3, "the reader"))};
+    for (const char* name :
+         {"pdflatex-4-pages.pdf", "habibi-rotated.pdf", "multicolumn.pdf", "GeoTopo-komprimiert.pdf"})
         documents.push_back(PdfDocument::openFile(testsupport::corpusPath(name)));
     for (const auto& doc : documents) {
         const auto reader = PdfTextReader::open(*doc);
@@ -119,7 +121,8 @@ TEST(PdfTextReader, ReadersOnSeveralThreadsAndAfterTheDocumentIsGone)
                 if (readers[i]->textPage(page).text() != expected[std::size_t(page)].text()) ++mismatches[i];
         });
     }
-    for (int page = 0; page < doc->pageCount(); ++page) EXPECT_EQ(doc->textPage(page).text(), expected[std::size_t(page)].text());
+    for (int page = 0; page < doc->pageCount(); ++page)
+        EXPECT_EQ(doc->textPage(page).text(), expected[std::size_t(page)].text());
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(mismatches, std::vector<int>(readers.size(), 0));
     doc.reset();

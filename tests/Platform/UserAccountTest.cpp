@@ -16,7 +16,8 @@ TEST(UserAccountTest, TheFullNameIsTheFirstFieldOfTheGecosEntry)
         {"", QString()},
         {nullptr, QString()},
     };
-    for (const auto& [gecos, name] : cases) EXPECT_EQ(platform::fullNameFromGecos(gecos), name) << (gecos ? gecos : "null");
+    for (const auto& [gecos, name] : cases)
+        EXPECT_EQ(platform::fullNameFromGecos(gecos), name) << (gecos ? gecos : "null");
 }
 
 TEST(UserAccountTest, TheRunningAccountIsReadFromThePasswordDatabase)

@@ -12,20 +12,18 @@
 #include <thread>
 #include <vector>
 
-using platform::UserDefaults;
 using nlohmann::json;
+using platform::UserDefaults;
 using testsupport::readFile;
 using testsupport::writeFile;
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 TEST(UserDefaults, EveryTypeSurvivesAReopen)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("config/defaults.json"); // the folder is made on first write
-    const std::int64_t big = (std::int64_t(1) << 53) + 1;     // not representable as a double
+    const std::int64_t big = (std::int64_t(1) << 53) + 1;      // not representable as a double
     {
         UserDefaults defaults(path);
         defaults.set("flag", true);
@@ -100,13 +98,15 @@ TEST(UserDefaults, InvalidUtf8IsWrittenReplacedNotLost)
     const QString path = dir.filePath("d.json");
     {
         UserDefaults defaults(path);
-        defaults.set("bad", std::string("a\xff" "b"));
+        defaults.set("bad", std::string("a\xff"
+                                        "b"));
         defaults.set("good", 1);
         EXPECT_TRUE(defaults.synchronize());
     }
     UserDefaults again(path);
     EXPECT_EQ(again.intValue("good"), 1);
-    EXPECT_EQ(again.stringValue("bad"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(again.stringValue("bad"), "a\xEF\xBF\xBD"
+                                        "b");
 }
 
 TEST(UserDefaults, ChangesReachTheFileWithoutSynchronize)
@@ -197,8 +197,7 @@ TEST(UserDefaults, ConcurrentWritersLoseNothing)
     }
     UserDefaults again(path);
     for (int t = 0; t < 4; ++t)
-        for (int i = 0; i < 200; ++i)
-            ASSERT_EQ(again.intValue("k" + std::to_string(t) + "_" + std::to_string(i)), i);
+        for (int i = 0; i < 200; ++i) ASSERT_EQ(again.intValue("k" + std::to_string(t) + "_" + std::to_string(i)), i);
 }
 
 TEST(UserDefaults, StandardLivesInTheConfiguredFolder)

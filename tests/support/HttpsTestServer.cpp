@@ -39,8 +39,8 @@ std::optional<Identity> localIdentity()
                        QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
                        QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
                        QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"), QStringLiteral("-keyout"),
-                       keyFile, QStringLiteral("-out"), certificateFile});
+                       QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"), QStringLiteral("-keyout"), keyFile,
+                       QStringLiteral("-out"), certificateFile});
         if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) return std::nullopt;
         QFile keyPem(keyFile);
         QFile certificatePem(certificateFile);

@@ -26,8 +26,7 @@ public:
         // As the fields below, in their order; the rest keep their defaults.
         Answer(int status = 200, QByteArray body = {}, int pieces = 1, qint64 stallAfter = -1)
             : status(status), body(std::move(body)), pieces(pieces), stallAfter(stallAfter)
-        {
-        }
+        {}
         int status = 200;
         QByteArray body;
         // The body goes out in this many pieces, a few milliseconds apart.

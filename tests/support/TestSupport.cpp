@@ -42,8 +42,8 @@ bool writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permis
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
-                         file.flush() && (!permissions || file.setPermissions(permissions));
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
+                         && file.flush() && (!permissions || file.setPermissions(permissions));
     if (!written) ADD_FAILURE() << "could not write " << path.toStdString();
     return written;
 }
@@ -78,8 +78,8 @@ QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed, int objects)
     std::string kids;
     for (int i = 0; i < pages; ++i) {
         kids += std::to_string(3 + i) + " 0 R ";
-        parts.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ") +
-                        (i == landscape ? "792 612" : "612 792") + "] >>");
+        parts.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ")
+                        + (i == landscape ? "792 612" : "612 792") + "] >>");
     }
     while (int(parts.size()) < objects) parts.push_back("<< /Unused true >>");
     parts[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(claimed < 0 ? pages : claimed) + " >>";
@@ -98,8 +98,9 @@ QByteArray makeTextPdf(int pages, const std::string& extraText, const std::strin
     for (int i = 0; i < pages; ++i) {
         std::string text = "BT /F1 24 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET";
         if (!extraText.empty()) text += " BT /F1 12 Tf 72 660 Td (" + extraText + ") Tj ET";
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-                          std::to_string(5 + 2 * i) + " 0 R >>");
+        objects.push_back(
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents "
+            + std::to_string(5 + 2 * i) + " 0 R >>");
         objects.push_back("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream");
     }
     if (title.empty()) return writePdf(objects);
@@ -114,13 +115,13 @@ QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes)
     std::string kids;
     for (const auto& [width, height] : sizes) {
         const std::string w = std::to_string(width), h = std::to_string(height);
-        const std::string content = "0 g 0 0 " + w + " " + h + " re f 1 g 0 " + std::to_string(height - 100) +
-                                    " 100 100 re f BT /F1 24 Tf 72 700 Td (Page " +
-                                    std::to_string(objects.size() / 2) + ") Tj ET";
+        const std::string content = "0 g 0 0 " + w + " " + h + " re f 1 g 0 " + std::to_string(height - 100)
+                                    + " 100 100 re f BT /F1 24 Tf 72 700 Td (Page " + std::to_string(objects.size() / 2)
+                                    + ") Tj ET";
         kids += std::to_string(objects.size() + 1) + " 0 R ";
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
-                          "] /Resources << /Font << /F1 3 0 R >> >> /Contents " + std::to_string(objects.size() + 2) +
-                          " 0 R >>");
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h
+                          + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " + std::to_string(objects.size() + 2)
+                          + " 0 R >>");
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(sizes.size()) + " >>";
@@ -153,8 +154,9 @@ QByteArray makeLongTextPdf(int pages, std::size_t bytes)
             c = "0123456789abcdef"[noise >> 28];
         }
         const std::string text = "BT /F1 24 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET\n%" + comment;
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-                          std::to_string(5 + 2 * i) + " 0 R >>");
+        objects.push_back(
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents "
+            + std::to_string(5 + 2 * i) + " 0 R >>");
         objects.push_back("<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream");
     }
     return writePdf(objects);
@@ -173,13 +175,15 @@ QByteArray makeEndlessPagePdf()
 {
     constexpr int depth = 12;
     // 1 catalog, 2 pages, 3 font, 4 and 5 page 1 and its contents, 6 and 7 page 2 and its, 8… the forms.
-    std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /X 8 0 R >> >> /Contents 5 0 R >>",
-        stream("", "/X Do"),
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 7 0 R >>",
-        stream("", "BT /F1 24 Tf 72 700 Td (Page 2) Tj ET")};
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                        "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject "
+                                        "<< /X 8 0 R >> >> /Contents 5 0 R >>",
+                                        stream("", "/X Do"),
+                                        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << "
+                                        "/F1 3 0 R >> >> /Contents 7 0 R >>",
+                                        stream("", "BT /F1 24 Tf 72 700 Td (Page 2) Tj ET")};
     for (int level = 0; level < depth; ++level) {
         const int next = 9 + level;
         std::string body, resources = "<< >>";
@@ -198,28 +202,28 @@ QByteArray makeJbig2BombPdf(int side)
 {
     // An embedded JBIG2 stream: a page information segment and an immediate
     // generic region of the whole page, arithmetic coded, whose data ends at once.
-    const auto u32 = [](std::uint32_t v) {
-        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    };
+    const auto u32 = [](std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
     const auto segment = [&](std::uint32_t number, char type, const std::string& data) {
-        return u32(number) + type + std::string(1, '\0') + std::string(1, '\1') + u32(std::uint32_t(data.size())) + data;
+        return u32(number) + type + std::string(1, '\0') + std::string(1, '\1') + u32(std::uint32_t(data.size()))
+               + data;
     };
     const std::uint32_t n = std::uint32_t(side);
     const std::string page = u32(n) + u32(n) + u32(0) + u32(0) + std::string(3, '\0');
-    const std::string region = u32(n) + u32(n) + u32(0) + u32(0) + std::string(1, '\0') + std::string(1, '\0') +
-                               std::string("\x03\xff\xfd\xff\x02\xfe\xfe\xfe", 8) + std::string(16, '\0');
+    const std::string region = u32(n) + u32(n) + u32(0) + u32(0) + std::string(1, '\0') + std::string(1, '\0')
+                               + std::string("\x03\xff\xfd\xff\x02\xfe\xfe\xfe", 8) + std::string(16, '\0');
     const std::string jbig2 = segment(0, 48, page) + segment(1, 38, region);
     const std::string size = std::to_string(side);
     return writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im 5 0 R >> >> "
                      "/Contents 4 0 R >>",
                      stream("", "q 612 0 0 792 0 0 cm /Im Do Q"),
-                     stream("/Type /XObject /Subtype /Image /Width " + size + " /Height " + size +
-                                " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode",
+                     stream("/Type /XObject /Subtype /Image /Width " + size + " /Height " + size
+                                + " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode",
                             jbig2)});
 }
 
-QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version, const std::string& trailerExtra)
+QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version,
+                    const std::string& trailerExtra)
 {
     std::string out = "%PDF-" + version + "\n";
     std::vector<size_t> offsets;
@@ -234,8 +238,8 @@ QByteArray writePdf(const std::vector<std::string>& objects, const std::string& 
         std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
         out += line;
     }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra + " >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra
+           + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return QByteArray(out.data(), qsizetype(out.size()));
 }
 

@@ -28,7 +28,8 @@ std::vector<std::string> pdfsIn(const QString& folder)
 {
     std::vector<std::string> files;
     const QDir dir(folder);
-    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.pdf"), QStringLiteral("*.PDF")}, QDir::Files, QDir::Name))
+    for (const QFileInfo& info :
+         dir.entryInfoList({QStringLiteral("*.pdf"), QStringLiteral("*.PDF")}, QDir::Files, QDir::Name))
         files.push_back(info.filePath().toStdString());
     return files;
 }

@@ -68,7 +68,8 @@ int keygen(const QString& path)
     const Crypto::KeyPair pair = Crypto::generateKeyPair();
     if (!writeKeyFile(path, pair.secretKey, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return complain(QStringLiteral("cannot write ") + path);
-    const auto everyoneReads = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const auto everyoneReads =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
     if (!writeKeyFile(path + QStringLiteral(".pub"), pair.publicKey, everyoneReads))
         return complain(QStringLiteral("cannot write ") + path + QStringLiteral(".pub"));
     std::printf("%s\n", Crypto::toBase64(pair.publicKey).toLatin1().constData());
@@ -104,7 +105,8 @@ int verifyFolder(const QString& folder, const std::optional<QByteArray>& key, co
     if (!check.holds) return complain(check.problem);
     if (requirement && !CodeSignature::satisfies(folder, *requirement, Crypto::toBase64(*key)))
         return complain(QStringLiteral("the seal does not meet the requirement ") + *requirement);
-    std::printf("the seal holds: %s, team %s\n", check.identifier.toLocal8Bit().constData(), check.team.toLatin1().constData());
+    std::printf("the seal holds: %s, team %s\n", check.identifier.toLocal8Bit().constData(),
+                check.team.toLatin1().constData());
     return 0;
 }
 
@@ -118,7 +120,8 @@ int main(int argc, char** argv)
     if (command == QLatin1String("keygen") && args.size() == 2) return keygen(args[1]);
     if (command == QLatin1String("seal") && args.size() == 3) return sealFolder(args[1], args[2]);
     if (command == QLatin1String("sign") && args.size() == 3) return signArchive(args[1], args[2]);
-    if (command == QLatin1String("verify") && args.value(1) == QLatin1String("--key-file") && (args.size() == 4 || args.size() == 5))
+    if (command == QLatin1String("verify") && args.value(1) == QLatin1String("--key-file")
+        && (args.size() == 4 || args.size() == 5))
         return verifyFolder(args[3], readKeyFile(args[2], Crypto::publicKeySize), args[2],
                             args.size() == 5 ? std::optional<QString>(args[4]) : std::nullopt);
     if (command == QLatin1String("verify") && (args.size() == 3 || args.size() == 4))

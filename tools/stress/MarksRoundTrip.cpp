@@ -55,9 +55,9 @@ bool near(double a, double b) { return std::fabs(a - b) <= 0.01; }
 
 bool sameStyle(const quarnkit::MarkStyle& a, const quarnkit::MarkStyle& b)
 {
-    return a.kind == b.kind && near(a.color.r, b.color.r) && near(a.color.g, b.color.g) && near(a.color.b, b.color.b) &&
-           near(a.color.a, b.color.a) && near(a.stroke, b.stroke) && a.filled == b.filled && near(a.textSize, b.textSize) &&
-           a.font == b.font && a.head == b.head;
+    return a.kind == b.kind && near(a.color.r, b.color.r) && near(a.color.g, b.color.g) && near(a.color.b, b.color.b)
+           && near(a.color.a, b.color.a) && near(a.stroke, b.stroke) && a.filled == b.filled
+           && near(a.textSize, b.textSize) && a.font == b.font && a.head == b.head;
 }
 
 // What the file holds of its own that the round trip must leave alone.
@@ -97,8 +97,8 @@ void expectSame(const OwnContent& before, const OwnContent& after)
     for (size_t i = 0; i < before.firstPage.size(); ++i) {
         const auto& a = before.firstPage[i];
         const auto& b = after.firstPage[i];
-        if (a.objectNumber != b.objectNumber || a.subtype != b.subtype || !near(a.rect.x, b.rect.x) ||
-            !near(a.rect.y, b.rect.y))
+        if (a.objectNumber != b.objectNumber || a.subtype != b.subtype || !near(a.rect.x, b.rect.x)
+            || !near(a.rect.y, b.rect.y))
             throw std::runtime_error("the file's own " + a.subtype + " annotation changed");
     }
     if (before.links != after.links) throw std::runtime_error("the file's links changed");
@@ -135,7 +135,8 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
         const auto style = back ? quarnkit::MarkCatalog::style(*back) : std::nullopt;
         const std::string name(quarnkit::rawValue(mark.style.kind));
         if (!style) throw std::runtime_error("the " + name + " mark did not come back as a mark");
-        if (!sameStyle(*style, mark.style)) throw std::runtime_error("the " + name + " mark came back in another style");
+        if (!sameStyle(*style, mark.style))
+            throw std::runtime_error("the " + name + " mark came back in another style");
     }
     expectSame(own, ownContent(*reopened, numbers));
     step("marks read back");
@@ -148,7 +149,8 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
     for (const Added& mark : added) {
         // Putting the object back works only while it is an annotation in the file.
         if (!annots::insert(*cleaned, 0, mark.object, 0)) continue;
-        const std::string what = "a deleted " + std::string(quarnkit::rawValue(mark.style.kind)) + " mark is still in the file";
+        const std::string what =
+            "a deleted " + std::string(quarnkit::rawValue(mark.style.kind)) + " mark is still in the file";
         if (reopened->isSigned()) throw KeptInSignedRevision(what + ", in the signed revision");
         throw std::runtime_error(what);
     }

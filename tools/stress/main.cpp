@@ -108,7 +108,8 @@ struct Refused : std::runtime_error {
 
 // Adds a mark; a page whose dictionary is damaged takes none, which the
 // window reports without recording a change: a refusal, not a failure.
-template <typename Add> void addingMark(const char* what, Add&& add)
+template <typename Add>
+void addingMark(const char* what, Add&& add)
 {
     try {
         add();
@@ -173,10 +174,7 @@ std::shared_ptr<platform::PdfDocument> openUnlocked(const std::string& path)
     return doc;
 }
 
-int markCount(const platform::PdfDocument& doc)
-{
-    return int(platform::PdfAnnotations::list(doc, 0).size());
-}
+int markCount(const platform::PdfDocument& doc) { return int(platform::PdfAnnotations::list(doc, 0).size()); }
 
 // Saves the copy at `copy` as the window does, through its checks.
 void saveCopy(platform::PdfDocument& doc, const std::string& copy)
@@ -186,10 +184,11 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
     try {
         quarnkit::writeDocumentFile(doc, QString::fromStdString(copy));
     } catch (const quarnkit::DocumentError& e) {
-        if (readBytes(copy) != before) throw std::runtime_error(std::string("a failed save changed the file: ") + e.what());
+        if (readBytes(copy) != before)
+            throw std::runtime_error(std::string("a failed save changed the file: ") + e.what());
         const Code code = e.code();
-        if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnreadablePages ||
-            code == Code::fileWriteDamagedSinceOpen)
+        if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnreadablePages
+            || code == Code::fileWriteDamagedSinceOpen)
             throw Refused(e.what());
         throw Unsaveable(e.what());
     }
@@ -203,12 +202,17 @@ void checkSavedCopy(const std::string& path, int fd)
     const std::string copy = std::string(folder) + "/copy.pdf";
     struct Cleanup {
         std::string folder, copy;
-        ~Cleanup() { ::unlink(copy.c_str()); ::rmdir(folder.c_str()); }
+        ~Cleanup()
+        {
+            ::unlink(copy.c_str());
+            ::rmdir(folder.c_str());
+        }
     } cleanup{folder, copy};
     {
         const std::string bytes = readBytes(path);
         FILE* out = std::fopen(copy.c_str(), "wb");
-        if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) throw std::runtime_error("cannot copy the file");
+        if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
+            throw std::runtime_error("cannot copy the file");
         std::fclose(out);
     }
     const bool signedValid = signatureValid(copy);
@@ -218,7 +222,8 @@ void checkSavedCopy(const std::string& path, int fd)
     const int pages = doc->pageCount();
     saveCopy(*doc, copy);
     if (const int now = openUnlocked(copy)->pageCount(); now != pages)
-        throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of " + std::to_string(pages));
+        throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of "
+                                 + std::to_string(pages));
     send(fd, "step saved unchanged");
     if (pages < 1) return;
 
@@ -236,13 +241,13 @@ void checkSavedCopy(const std::string& path, int fd)
     for (int i = 0; i < pages; ++i) {
         try {
             (void)doc->displayList(i);
-        } catch (const platform::PdfError&) {
-        }
+        } catch (const platform::PdfError&) {}
     }
     saveCopy(*doc, copy);
     auto reopened = openUnlocked(copy);
     if (reopened->pageCount() != pages) throw std::runtime_error("the saved copy lost pages");
-    if (markCount(*reopened) != marks + 1) throw std::runtime_error("the mark added before saving is not in the saved copy");
+    if (markCount(*reopened) != marks + 1)
+        throw std::runtime_error("the mark added before saving is not in the saved copy");
     if (signedValid && !signatureValid(copy)) throw std::runtime_error("the signature no longer verifies after a save");
     send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
 }
@@ -316,9 +321,9 @@ void checkFile(const std::string& path, int fd)
 struct Outcome {
     bool passed = false;
     std::string text;
-    int marks = 0; // marks round-tripped
-    bool unsaveable = false; // opened, but no save succeeded
-    bool refused = false;    // the window's save check declined, the file left as it was: no failure
+    int marks = 0;                // marks round-tripped
+    bool unsaveable = false;      // opened, but no save succeeded
+    bool refused = false;         // the window's save check declined, the file left as it was: no failure
     bool keptBySignature = false; // a signed revision keeps the deleted marks, by design
 };
 
@@ -399,8 +404,7 @@ Outcome runChild(const std::string& path)
     ::close(fds[0]);
     if (timedOut) ::kill(pid, SIGKILL);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
 
     if (timedOut) {
         const bool whole = Clock::now() >= fileDeadline;
@@ -411,7 +415,9 @@ Outcome runChild(const std::string& path)
     if (WIFSIGNALED(status)) return {false, describeStatus(status)};
     Outcome outcome;
     if (result == "ok") {
-        outcome = {true, marks > 0 || signedNote.empty() ? "ok, " + std::to_string(marks) + " marks round-tripped" : "ok", marks};
+        outcome = {true,
+                   marks > 0 || signedNote.empty() ? "ok, " + std::to_string(marks) + " marks round-tripped" : "ok",
+                   marks};
     } else if (result == "locked") {
         outcome = {true, "locked"};
     } else if (result.rfind("unsaveable: ", 0) == 0) {
@@ -438,8 +444,8 @@ std::string seconds(Clock::duration d)
 
 bool isPdfName(const std::string& extension)
 {
-    return extension.size() == 4 && extension[0] == '.' && std::tolower(extension[1]) == 'p' &&
-           std::tolower(extension[2]) == 'd' && std::tolower(extension[3]) == 'f';
+    return extension.size() == 4 && extension[0] == '.' && std::tolower(extension[1]) == 'p'
+           && std::tolower(extension[2]) == 'd' && std::tolower(extension[3]) == 'f';
 }
 
 } // namespace
@@ -462,7 +468,8 @@ int main(int argc, char** argv)
             // Symbolic links to folders are not followed, so a loop cannot trap the walk.
             for (fs::recursive_directory_iterator it(arg, fs::directory_options::skip_permission_denied, error), end;
                  !error && it != end; it.increment(error)) {
-                if (it->is_regular_file(error) && isPdfName(it->path().extension().string())) files.push_back(it->path().string());
+                if (it->is_regular_file(error) && isPdfName(it->path().extension().string()))
+                    files.push_back(it->path().string());
             }
         } else {
             std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
@@ -489,7 +496,8 @@ int main(int argc, char** argv)
         std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was), %d failed (%d of them opened but "
+    std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was), %d failed (%d "
+                "of them opened but "
                 "could not be written); %d files and %d marks round-tripped; %d signed files keep the deleted marks in "
                 "their signed revision, by design\n",
                 passed, refused, failed, unsaveable, marked, marks, keptBySignature);

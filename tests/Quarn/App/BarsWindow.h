@@ -46,7 +46,8 @@ public:
         window.setCentralWidget(content);
         commands = new QuarnCommands(window.menuBar(), &model, &window);
         // As the viewer screen does: typing searches after a short pause.
-        QObject::connect(&FindModel::of(model), &FindModel::queryChanged, &model, [this] { FindModel::of(model).start(160); });
+        QObject::connect(&FindModel::of(model), &FindModel::queryChanged, &model,
+                         [this] { FindModel::of(model).start(160); });
 
         testsupport::showPdf(*view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages, words)));
         showViewerOnPages(model, *view);
@@ -75,14 +76,15 @@ public:
     bool waitForReports()
     {
         return testsupport::waitFor([this] {
-            return model.isReading() && model.pageIndex() == std::max(0, view->currentPageIndex()) &&
-                   std::abs(model.zoom() - view->scaleFactor()) < 0.001;
+            return model.isReading() && model.pageIndex() == std::max(0, view->currentPageIndex())
+                   && std::abs(model.zoom() - view->scaleFactor()) < 0.001;
         });
     }
     // Waits until a search has run for the current query and ended.
     bool waitForMatches()
     {
-        return QTest::qWaitFor([this] { return FindModel::of(model).count() > 0 && !FindModel::of(model).searching(); }, 10000);
+        return QTest::qWaitFor([this] { return FindModel::of(model).count() > 0 && !FindModel::of(model).searching(); },
+                               10000);
     }
 
     QTemporaryDir folder;

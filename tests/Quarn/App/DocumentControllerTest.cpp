@@ -78,8 +78,7 @@ public:
     TitleEdit(QuarnDocument& document, std::string title)
         : QUndoCommand("Document Info"), document_(document), title_(std::move(title)),
           before_(document.pdf()->infoString("Title"))
-    {
-    }
+    {}
     void redo() override
     {
         document_.pdf()->setInfoString("Title", title_);
@@ -199,7 +198,11 @@ TEST(DocumentWindow, SaveAsMovesTheWindowToTheNewFile)
     QTemporaryDir dir;
     Controller c;
     const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
-    const QByteArray original = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    const QByteArray original = [&] {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
     DocumentWindow* window = c.controller.openDocument(path);
     window->undoStack()->push(new TitleEdit(*window->document(), "Copy"));
     const QString copy = dir.filePath("copy.pdf");
@@ -321,11 +324,13 @@ namespace {
 QMessageBox* shownBox()
 {
     QMessageBox* found = nullptr;
-    testsupport::waitFor([&] {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) found = box;
-        return found != nullptr;
-    }, 10000);
+    testsupport::waitFor(
+        [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) found = box;
+            return found != nullptr;
+        },
+        10000);
     return found;
 }
 
@@ -375,8 +380,7 @@ TEST(DocumentWindow, RevertOfAnUnlockedFileReusesItsPassword)
 {
     QTemporaryDir dir;
     Controller c;
-    DocumentWindow* window =
-        c.controller.openDocument(copyOf(dir, "libreoffice-writer-password.pdf", "locked.pdf"));
+    DocumentWindow* window = c.controller.openDocument(copyOf(dir, "libreoffice-writer-password.pdf", "locked.pdf"));
     ASSERT_EQ(window->screen()->content(), ViewerScreen::Content::locked);
     LockedGate* gate = window->screen()->gate();
     ASSERT_NE(gate, nullptr);
@@ -471,9 +475,10 @@ TEST(DocumentWindow, ANewWindowFitsTheScreensAvailableArea)
     ASSERT_TRUE(available.width() < 1180 || available.height() < 800) << available.width() << "×" << available.height();
     EXPECT_TRUE(testsupport::waitFor([&] {
         const QRect shown = window->frameGeometry();
-        return shown.top() >= available.top() && shown.bottom() <= available.bottom() &&
-               window->width() <= available.width();
-    })) << window->frameGeometry().width() << "×" << window->frameGeometry().height();
+        return shown.top() >= available.top() && shown.bottom() <= available.bottom()
+               && window->width() <= available.width();
+    })) << window->frameGeometry().width()
+        << "×" << window->frameGeometry().height();
 }
 
 TEST(DocumentController, TheOpenPanelIsTheDesktopsOwnWhereThereIsOne)

@@ -54,7 +54,7 @@ const bool privateConfig = testsupport::usePrivateConfigDir();
 // A controller whose alerts and questions are recorded and answered here.
 struct Controller {
     DocumentController controller;
-    std::vector<std::pair<QString, QString>> failures; // text, reason
+    std::vector<std::pair<QString, QString>> failures;     // text, reason
     std::vector<std::pair<QString, QString>> saveAsOffers; // text, reason; answered Cancel
     std::vector<std::pair<QString, QString>> revertOffers; // text, reason; answered with `revertAnswer`
     bool revertAnswer = false;
@@ -88,7 +88,8 @@ struct Controller {
         DocumentWindow* window = controller.openDocument(path);
         if (!window) return nullptr;
         QApplication::setActiveWindow(window);
-        testsupport::waitFor([window] { return window->screen()->pageViewHost() && window->screen()->pageViewHost()->view(); });
+        testsupport::waitFor(
+            [window] { return window->screen()->pageViewHost() && window->screen()->pageViewHost()->view(); });
         return window;
     }
 };
@@ -178,8 +179,9 @@ TEST(DocumentOpening, APdfWithoutPagesOrWithAnUnreadableFirstPageOpensAndSaysSo)
 {
     QTemporaryDir dir;
     Controller c;
-    const QString empty = writeFile(dir, "empty.pdf", testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>",
-                                                                             "<< /Type /Pages /Kids [] /Count 0 >>"}));
+    const QString empty =
+        writeFile(dir, "empty.pdf",
+                  testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}));
     const QString unreadable = writeFile(
         dir, "unreadable.pdf",
         testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
@@ -343,9 +345,10 @@ TEST(DocumentOpening, TheCommandLineNamesFilesThatStartWithADash)
         QStringList files;
     };
     const std::vector<Case> cases = {
-        {{"-notes.pdf", "plain.pdf"}, {dashed, plain}},            // an existing file, though it looks like an option
-        {{"--verbose", "plain.pdf"}, {plain}},                     // an option is no file
-        {{"--", "-notes.pdf", "--", "-x.pdf"}, {dashed, dir.filePath("--"), dir.filePath("-x.pdf")}}, // after "--", all are files
+        {{"-notes.pdf", "plain.pdf"}, {dashed, plain}}, // an existing file, though it looks like an option
+        {{"--verbose", "plain.pdf"}, {plain}},          // an option is no file
+        {{"--", "-notes.pdf", "--", "-x.pdf"},
+         {dashed, dir.filePath("--"), dir.filePath("-x.pdf")}}, // after "--", all are files
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.arguments.join(' ').toStdString());

@@ -32,8 +32,8 @@ inline QString corpus(const char* name) { return QString::fromStdString(testsupp
 inline std::unique_ptr<quarn::ViewerScreen> showScreen(quarnkit::QuarnDocument* document, const QString& path,
                                                        Settings& settings)
 {
-    auto screen = std::make_unique<quarn::ViewerScreen>(document, path, nullptr, &settings.defaults,
-                                                        &settings.positions);
+    auto screen =
+        std::make_unique<quarn::ViewerScreen>(document, path, nullptr, &settings.defaults, &settings.positions);
     screen->resize(1000, 760);
     screen->show();
     return screen;
@@ -46,8 +46,8 @@ inline bool waitForPages(quarn::ViewerScreen& screen)
     return testsupport::waitFor([&screen] {
         const quarn::QuarnPDFView* view = screen.pageViewHost()->view();
         const quarn::ViewerModel& model = screen.model();
-        return model.isReading() && model.pageIndex() == std::max(0, view->currentPageIndex()) &&
-               std::abs(model.zoom() - view->scaleFactor()) < 0.001;
+        return model.isReading() && model.pageIndex() == std::max(0, view->currentPageIndex())
+               && std::abs(model.zoom() - view->scaleFactor()) < 0.001;
     });
 }
 

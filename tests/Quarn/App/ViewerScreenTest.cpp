@@ -173,7 +173,8 @@ TEST(LockedGate, ReducedMotionOnTheDesktopShowsTheErrorWithoutMoving)
         ASSERT_TRUE(kde.open(QIODevice::WriteOnly));
         kde.write("[KDE]\nAnimationDurationFactor=0\n");
     }
-    const QByteArray path = qgetenv("PATH"), config = qgetenv("XDG_CONFIG_HOME"), session = qgetenv("XDG_CURRENT_DESKTOP");
+    const QByteArray path = qgetenv("PATH"), config = qgetenv("XDG_CONFIG_HOME"),
+                     session = qgetenv("XDG_CURRENT_DESKTOP");
     const struct {
         const char* desktop;
         QByteArray path;

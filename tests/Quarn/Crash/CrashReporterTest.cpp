@@ -28,9 +28,9 @@
 
 using namespace quarn;
 using namespace quarnkit;
+using nlohmann::json;
 using testsupport::HttpsTestServer;
 using testsupport::waitFor;
-using nlohmann::json;
 
 namespace {
 
@@ -82,13 +82,16 @@ struct Launches {
                           {"exception", {{"type", "EXC_BAD_ACCESS"}, {"signal", "SIGSEGV"}}},
                           {"faultingThread", 0},
                           {"threads", {{{"frames", {{{"imageIndex", 0}, {"imageOffset", 4096}}}}}}},
-                          {"usedImages", {{{"name", "ravlen"}, {"path", home + "/.local/opt/ravlen/bin/ravlen"},
-                                           {"base", 4194304}, {"size", 65536}}}}};
+                          {"usedImages",
+                           {{{"name", "ravlen"},
+                             {"path", home + "/.local/opt/ravlen/bin/ravlen"},
+                             {"base", 4194304},
+                             {"size", 65536}}}}};
         QDir().mkpath(reportsFolder());
         QFile file(QDir(reportsFolder()).filePath(QStringLiteral("ravlen-%1.ips").arg(incident)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString(header.dump()) + '\n' +
-                   (body.isNull() ? QByteArray::fromStdString(sample.dump(2)) : body));
+        file.write(QByteArray::fromStdString(header.dump()) + '\n'
+                   + (body.isNull() ? QByteArray::fromStdString(sample.dump(2)) : body));
     }
 
     // Starts this launch's reporter: the settings written by the last one are
@@ -102,7 +105,12 @@ struct Launches {
         }
         outcomes.clear();
         reporter = std::make_unique<CrashReporter>(
-            *defaults, [this, s = setup()] { ++setups; return s; }, CrashReporter::Timing{delayMs, requestTimeoutMs});
+            *defaults,
+            [this, s = setup()] {
+                ++setups;
+                return s;
+            },
+            CrashReporter::Timing{delayMs, requestTimeoutMs});
         QObject::connect(reporter.get(), &CrashReporter::uploadFinished,
                          [this](const QString& id, CrashUploadOutcome outcome) { outcomes.emplace_back(id, outcome); });
         reporter->start();
@@ -113,7 +121,10 @@ struct Launches {
     bool handled(const QString& id) const { return ledger().handled.count(id) && !ledger().pending.count(id); }
     bool pending(const QString& id) const { return ledger().pending.count(id) && !ledger().handled.count(id); }
     bool promptShowing() const { return reporter->prompt() && reporter->prompt()->isVisible(); }
-    bool waitForOutcomes(size_t count) { return waitFor([&] { return outcomes.size() >= count; }); }
+    bool waitForOutcomes(size_t count)
+    {
+        return waitFor([&] { return outcomes.size() >= count; });
+    }
 };
 
 QStringList idsOf(const std::vector<CrashReportFile>& reports)
@@ -174,10 +185,8 @@ TEST(CrashReporter, EachReportsOutcomeFollowsTheEndpointsAnswers)
         EXPECT_EQ(app.server.requestsTo(QStringLiteral("/one")), c.toOne);
         EXPECT_EQ(app.server.requestsTo(QStringLiteral("/two")), c.toTwo);
         EXPECT_FALSE(app.reporter->prompt());
-        if (c.outcome == CrashUploadOutcome::retryLater)
-            EXPECT_TRUE(app.pending(QStringLiteral("R")));
-        else
-            EXPECT_TRUE(app.handled(QStringLiteral("R")));
+        if (c.outcome == CrashUploadOutcome::retryLater) EXPECT_TRUE(app.pending(QStringLiteral("R")));
+        else EXPECT_TRUE(app.handled(QStringLiteral("R")));
         // Every request: the redacted payload as JSON, with our user agent and no cookie.
         for (const HttpsTestServer::Request& request : app.server.requests()) {
             EXPECT_EQ(request.method, "POST");
@@ -306,8 +315,8 @@ TEST(CrashReporter, TheCloseButtonDeclinesButQuittingIsNoAnswer)
         app.writeReport(QStringLiteral("NEW"), 0);
         app.launch();
         ASSERT_TRUE(waitFor([&] { return app.promptShowing(); }));
-        const QStringList asked = c.quit ? QStringList{QStringLiteral("NEW"), QStringLiteral("R")}
-                                         : QStringList{QStringLiteral("NEW")};
+        const QStringList asked =
+            c.quit ? QStringList{QStringLiteral("NEW"), QStringLiteral("R")} : QStringList{QStringLiteral("NEW")};
         EXPECT_EQ(idsOf(app.reporter->waiting()), asked);
     }
 }

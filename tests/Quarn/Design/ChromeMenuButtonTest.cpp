@@ -17,10 +17,9 @@ namespace {
 struct MenuFixture {
     std::vector<ChromeMenuItem> items;
     std::vector<ChromeMenuButton::LabelState> labelStates;
-    ChromeMenuButton button{QStringLiteral("View: Continuous"), [this] { return items; },
-                            [this](QPainter&, const QRectF&, const ChromeMenuButton::LabelState& state) {
-                                labelStates.push_back(state);
-                            }};
+    ChromeMenuButton button{
+        QStringLiteral("View: Continuous"), [this] { return items; },
+        [this](QPainter&, const QRectF&, const ChromeMenuButton::LabelState& state) { labelStates.push_back(state); }};
 
     MenuFixture()
     {
@@ -53,7 +52,9 @@ TEST(ChromeMenuItem, ShowsItsShortcutOnlyWithAKey)
 {
     EXPECT_EQ((ChromeMenuItem{"Find", false, true, "F", Qt::ControlModifier, [] {}}).shortcutText(), "Ctrl+F");
     EXPECT_EQ((ChromeMenuItem{"Zoom In", false, true, "=", Qt::ControlModifier, [] {}}).shortcutText(), "Ctrl+=");
-    EXPECT_EQ((ChromeMenuItem{"Fit Page", false, true, "", Qt::ControlModifier | Qt::ShiftModifier, [] {}}).shortcutText(), "");
+    EXPECT_EQ(
+        (ChromeMenuItem{"Fit Page", false, true, "", Qt::ControlModifier | Qt::ShiftModifier, [] {}}).shortcutText(),
+        "");
     EXPECT_EQ((ChromeMenuItem{"Next", false, true, "→", Qt::AltModifier, [] {}}).shortcutText(), "Alt+→");
     EXPECT_TRUE(ChromeMenuItem::separator().isSeparator());
 }
@@ -118,12 +119,13 @@ TEST(ChromeMenuButton, EachClickReadsTheItemsAnew)
 {
     MenuFixture f;
     int reads = 0;
-    ChromeMenuButton counting(QStringLiteral("Sort by"),
-                              [&] {
-                                  ++reads;
-                                  return std::vector<ChromeMenuItem>{{reads == 1 ? "Name" : "Date", reads > 1, true, "", {}, [] {}}};
-                              },
-                              {});
+    ChromeMenuButton counting(
+        QStringLiteral("Sort by"),
+        [&] {
+            ++reads;
+            return std::vector<ChromeMenuItem>{{reads == 1 ? "Name" : "Date", reads > 1, true, "", {}, [] {}}};
+        },
+        {});
     counting.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&counting));
     QTest::mouseClick(&counting, Qt::LeftButton);
@@ -145,10 +147,12 @@ TEST(ChromeMenuButton, EachClickReadsTheItemsAnew)
 TEST(ChromeMenuButton, ShowsNothingWithoutAnAnchorOnScreen)
 {
     int reads = 0;
-    ChromeMenuButton hidden(QStringLiteral("Options"), [&] {
-        ++reads;
-        return std::vector<ChromeMenuItem>{{"Match Case", false, true, "", {}, [] {}}};
-    }, {});
+    ChromeMenuButton hidden(QStringLiteral("Options"),
+                            [&] {
+                                ++reads;
+                                return std::vector<ChromeMenuItem>{{"Match Case", false, true, "", {}, [] {}}};
+                            },
+                            {});
     hidden.click(); // never shown
     EXPECT_EQ(hidden.openMenu(), nullptr);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);

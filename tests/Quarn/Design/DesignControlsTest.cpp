@@ -41,7 +41,8 @@ QColor over(const QColor& top, double opacity, const QColor& bottom)
 
 void expectNear(const QColor& actual, const QColor& expected, int tolerance = 3)
 {
-    EXPECT_NEAR(actual.red(), expected.red(), tolerance) << actual.name().toStdString() << " vs " << expected.name().toStdString();
+    EXPECT_NEAR(actual.red(), expected.red(), tolerance)
+        << actual.name().toStdString() << " vs " << expected.name().toStdString();
     EXPECT_NEAR(actual.green(), expected.green(), tolerance);
     EXPECT_NEAR(actual.blue(), expected.blue(), tolerance);
 }

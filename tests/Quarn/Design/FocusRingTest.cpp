@@ -25,8 +25,8 @@ namespace {
 bool isAccent(QRgb pixel)
 {
     const QColor accent = quarnkit::Design::accent();
-    return std::abs(qRed(pixel) - accent.red()) < 24 && std::abs(qGreen(pixel) - accent.green()) < 24 &&
-           std::abs(qBlue(pixel) - accent.blue()) < 24;
+    return std::abs(qRed(pixel) - accent.red()) < 24 && std::abs(qGreen(pixel) - accent.green()) < 24
+           && std::abs(qBlue(pixel) - accent.blue()) < 24;
 }
 
 // How many of the pixels on the line just outside `control` (a ring's

@@ -66,7 +66,10 @@ struct Panel {
     std::vector<QString> opened;
     std::set<QString> refused; // paths the document system fails to open
 
-    ~Panel() { testsupport::waitFor([this] { return thumbnails.idle(); }, 10000); }
+    ~Panel()
+    {
+        testsupport::waitFor([this] { return thumbnails.idle(); }, 10000);
+    }
 
     void show(const QStringList& names)
     {

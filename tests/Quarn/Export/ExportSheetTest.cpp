@@ -47,9 +47,9 @@ struct Shown {
 
     explicit Shown(int pages, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
         : Shown(testsupport::makeTextPdf(pages), preset, selected)
-    {
-    }
-    explicit Shown(const QByteArray& pdf, std::optional<ExportFormat> preset = std::nullopt, const std::set<int>& selected = {})
+    {}
+    explicit Shown(const QByteArray& pdf, std::optional<ExportFormat> preset = std::nullopt,
+                   const std::set<int>& selected = {})
         : path(writeFile(settings.dir, "Letter.pdf", pdf)), document(QuarnDocument::open(path)),
           screen(showScreen(document.get(), path, settings))
     {
@@ -148,8 +148,8 @@ TEST(ExportSheet, AChoiceKeepsTheSheetsTopEdgeAndTheCardUnderThePointer)
     // Placed explicitly, so that window managers keep it there as it resizes.
     EXPECT_TRUE(sheet.testAttribute(Qt::WA_Moved));
     std::set<int> heights{sheet.height()};
-    for (ExportFormat format : {ExportFormat::text, ExportFormat::jpeg, ExportFormat::pdf, ExportFormat::png,
-                                ExportFormat::text}) {
+    for (ExportFormat format :
+         {ExportFormat::text, ExportFormat::jpeg, ExportFormat::pdf, ExportFormat::png, ExportFormat::text}) {
         SCOPED_TRACE(quarnkit::ExportFormats::title(format).toStdString());
         QAbstractButton* card = nullptr;
         for (QAbstractButton* c : sheet.cards())
@@ -249,12 +249,16 @@ TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
 
     // PDF into a file, then PNG into a folder, each from a fresh sheet.
     QTemporaryDir out;
-    struct Case { ExportFormat format; QString target; };
+    struct Case {
+        ExportFormat format;
+        QString target;
+    };
     for (const Case& c : {Case{ExportFormat::pdf, out.filePath("Two.pdf")}, Case{ExportFormat::png, out.path()}}) {
         if (!shown.sheet) shown.present();
         ASSERT_TRUE(shown.sheet);
         EXPECT_EQ(shown.sheet->form().scope, quarnkit::ExportScope::selectedPages); // remembered
-        shown.sheet->controller().chooseDestination = [&](const quarnkit::ExportSettings& settings, const ViewerModel&) {
+        shown.sheet->controller().chooseDestination = [&](const quarnkit::ExportSettings& settings,
+                                                          const ViewerModel&) {
             EXPECT_EQ(settings.pages, (std::vector<int>{0, 2}));
             return std::optional<QString>(c.target);
         };
@@ -273,7 +277,8 @@ TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
         ASSERT_TRUE(reader.waitForFinished());
         EXPECT_EQ(QString::fromUtf8(reader.readAllStandardOutput()).trimmed(), text);
     }
-    EXPECT_EQ(QDir(out.filePath("Letter")).entryList(QDir::Files, QDir::Name), (QStringList{"Letter-01.png", "Letter-03.png"}));
+    EXPECT_EQ(QDir(out.filePath("Letter")).entryList(QDir::Files, QDir::Name),
+              (QStringList{"Letter-01.png", "Letter-03.png"}));
 
     // Without a selection the segment is gone and the remembered scope opens as all pages.
     PagesModel::of(shown.model()).setSelectedPages({});
@@ -296,7 +301,11 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
         testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"})));
     ASSERT_EQ(empty->pageCount(), 0);
     // Only an open, unlocked document is looked at for marks.
-    struct Case { QuarnDocument* document; QString validation; int cardsOff; };
+    struct Case {
+        QuarnDocument* document;
+        QString validation;
+        int cardsOff;
+    };
     for (const Case& c : {Case{nullptr, "There is no document to export.", 0},
                           Case{locked.get(), "Unlock the PDF to export it.", 0}, Case{empty.get(), "", 2}}) {
         SCOPED_TRACE(c.validation.toStdString());
@@ -309,7 +318,8 @@ TEST(ExportSheet, CopesWithNoDocumentALockedOneAndOneWithoutPages)
         window.show();
         DocumentActions::of(model).setExportPresented(true);
         ExportSheet* sheet = nullptr;
-        ASSERT_TRUE(testsupport::waitFor([&] { return (sheet = window.findChild<ExportSheet*>()) && sheet->isVisible(); }));
+        ASSERT_TRUE(
+            testsupport::waitFor([&] { return (sheet = window.findChild<ExportSheet*>()) && sheet->isVisible(); }));
         EXPECT_EQ(sheet->pagesLine()->text(), "There is nothing to export.");
         EXPECT_EQ(sheet->validation()->text(), c.validation);
         EXPECT_FALSE(sheet->exportButton()->isEnabled());
@@ -432,11 +442,11 @@ TEST(ExportController, TheDialogProposesTheFormatsOwnNameOrSaysWhereImagesGo)
         std::vector<int> pages;
         const char* name;    // proposed in the save dialog
         const char* message; // shown in the folder chooser
-    } cases[] = {{ExportFormat::tiff, 1, {0}, "Letter.tiff", nullptr},
-                 {ExportFormat::jpeg, 2, {0}, "Letter page 1.jpg", nullptr},
-                 {ExportFormat::marksSummary, 1, {0}, "Letter marks.md", nullptr},
-                 {ExportFormat::png, 2, {0, 1}, nullptr,
-                  "ravlen saves one image per page into a new folder named Letter."}};
+    } cases[] = {
+        {ExportFormat::tiff, 1, {0}, "Letter.tiff", nullptr},
+        {ExportFormat::jpeg, 2, {0}, "Letter page 1.jpg", nullptr},
+        {ExportFormat::marksSummary, 1, {0}, "Letter marks.md", nullptr},
+        {ExportFormat::png, 2, {0, 1}, nullptr, "ravlen saves one image per page into a new folder named Letter."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(quarnkit::ExportFormats::title(c.format).toStdString());
         Shown shown(c.count);

@@ -66,7 +66,10 @@ struct FindFixture {
         ASSERT_TRUE(waitForSearch());
     }
 
-    int currentPage() const { return view.interactions().textSelection().highlights().empty() ? -1 : currentHighlight().firstPage(); }
+    int currentPage() const
+    {
+        return view.interactions().textSelection().highlights().empty() ? -1 : currentHighlight().firstPage();
+    }
 
     // The one highlight drawn in the current-match colour.
     quarnkit::PageSelection currentHighlight() const
@@ -92,10 +95,8 @@ TEST(ViewerFindTest, MatchesAreCountedAndTheFirstIsCurrent)
     EXPECT_EQ(f.currentHighlight().firstPage(), 0);
     int current = 0;
     for (const auto& h : f.view.interactions().textSelection().highlights()) {
-        if (h.color == FindModel::currentMatchColor())
-            ++current;
-        else
-            EXPECT_EQ(h.color, FindModel::allMatchesColor());
+        if (h.color == FindModel::currentMatchColor()) ++current;
+        else EXPECT_EQ(h.color, FindModel::allMatchesColor());
     }
     EXPECT_EQ(current, 1);
 }
@@ -162,7 +163,8 @@ TEST(ViewerFindTest, TypingSearchesOnlyTheLastQuery)
     FindModel::of(f.model).setQuery(QStringLiteral("cats"));
     FindModel::of(f.model).start(160);
     EXPECT_FALSE(FindModel::of(f.model).searching()); // still waiting
-    ASSERT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).count() > 0 && !FindModel::of(f.model).searching(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return FindModel::of(f.model).count() > 0 && !FindModel::of(f.model).searching(); }, 10000));
     EXPECT_EQ(FindModel::of(f.model).count(), 5);
 }
 
@@ -300,7 +302,7 @@ TEST(ViewerFindTest, StoppingTheWindowEndsItsSearch)
     FindModel::of(f.model).show();
     FindModel::of(f.model).setQuery(QStringLiteral("cat"));
     FindModel::of(f.model).start(50);
-    f.model.stop(); // before the typing pause is over: nothing is searched
+    f.model.stop();    // before the typing pause is over: nothing is searched
     QTest::qWait(120); // past the pause: that nothing starts is the point
     EXPECT_FALSE(FindModel::of(f.model).searching());
     EXPECT_EQ(FindModel::of(f.model).count(), 0);

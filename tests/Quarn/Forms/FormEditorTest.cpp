@@ -11,16 +11,13 @@
 #include <QPlainTextEdit>
 
 using namespace quarn;
-using quarn::testing::FormWindow;
 using platform::PdfDocument;
+using quarn::testing::FormWindow;
 
 namespace {
 
 // The open editor as a line.
-QLineEdit* line(const FormWindow& w)
-{
-    return qobject_cast<QLineEdit*>(w.editor().editorWidget());
-}
+QLineEdit* line(const FormWindow& w) { return qobject_cast<QLineEdit*>(w.editor().editorWidget()); }
 
 } // namespace
 
@@ -148,7 +145,8 @@ TEST(FormEditorTest, RadioButtonsTurnEachOtherOffAndUndoTurnsThemBack)
         if (field.name == "female") radios.push_back(field);
     ASSERT_EQ(radios.size(), 2u);
     const auto stateOf = [&](int i) {
-        return platform::PdfForms::widget(*w.document->pdf(), radios[size_t(i)].page, radios[size_t(i)].objectNumber)->state;
+        return platform::PdfForms::widget(*w.document->pdf(), radios[size_t(i)].page, radios[size_t(i)].objectNumber)
+            ->state;
     };
 
     w.click(radios[0]);
@@ -329,8 +327,11 @@ QByteArray kindsOfTextFields()
         "4 0 R 5 0 R 6 0 R 7 0 R",
         {
             "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 4096 /T (notes) /Rect [72 560 372 660] /P 3 0 R" + da + " >>",
-            "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (city) /Opt [(Oslo) (Lima)] /Rect [72 500 272 520] /P 3 0 R" + da + " >>",
-            "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 1 /T (fixed) /V (kept) /Rect [72 450 272 470] /P 3 0 R" + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (city) /Opt [(Oslo) (Lima)] /Rect [72 500 272 520] "
+            "/P 3 0 R"
+                + da + " >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 1 /T (fixed) /V (kept) /Rect [72 450 272 470] /P 3 0 R" + da
+                + " >>",
             "<< /Type /Annot /Subtype /Widget /FT /Tx /MaxLen 4 /T (code) /Rect [72 400 272 420] /P 3 0 R" + da + " >>",
         },
         "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R] /DA (/Helv 12 Tf 0 g) >>");

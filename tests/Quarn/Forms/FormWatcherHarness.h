@@ -51,8 +51,7 @@ public:
     // `name` is a sample file.
     explicit FormWindow(const std::string& name)
         : FormWindow(quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath(name))))
-    {
-    }
+    {}
 
     FormWindow(std::unique_ptr<quarnkit::QuarnDocument> opened) : document(std::move(opened))
     {
@@ -127,10 +126,7 @@ public:
         QTest::keyClick(target ? target : static_cast<QWidget*>(const_cast<QMainWindow*>(&window)), key, modifiers);
         QApplication::processEvents();
     }
-    void type(const QString& text) const
-    {
-        QTest::keyClicks(QApplication::focusWidget(), text);
-    }
+    void type(const QString& text) const { QTest::keyClicks(QApplication::focusWidget(), text); }
 
     // The widget of that name read afresh from a document.
     static platform::PdfWidget read(const platform::PdfDocument& pdf, const std::string& name)

@@ -17,10 +17,10 @@ namespace {
 // /AcroForm /Fields only when `declared`.
 QByteArray onePageWithWidget(bool declared)
 {
-    return quarn::testing::formPdf(
-        "4 0 R",
-        {"<< /Type /Annot /Subtype /Widget /FT /Tx /T (loose) /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>"},
-        declared ? "<< /Fields [4 0 R] /DA (/Helv 12 Tf 0 g) >>" : "");
+    return quarn::testing::formPdf("4 0 R",
+                                   {"<< /Type /Annot /Subtype /Widget /FT /Tx /T (loose) /Rect [72 700 272 720] /P 3 0 "
+                                    "R /DA (/Helv 12 Tf 0 g) >>"},
+                                   declared ? "<< /Fields [4 0 R] /DA (/Helv 12 Tf 0 g) >>" : "");
 }
 
 std::unique_ptr<quarnkit::QuarnDocument> fromBytes(const QByteArray& bytes)
@@ -120,7 +120,8 @@ TEST(FormWatcherTest, TabAndShiftTabFollowReadingOrder)
         forwards.push_back(w.editing());
     }
     // Top to bottom, left to right, then around again.
-    EXPECT_EQ(forwards, (std::vector<std::string>{"First Name", "Last Name", "Birthday", "First Name_2", "First Name"}));
+    EXPECT_EQ(forwards,
+              (std::vector<std::string>{"First Name", "Last Name", "Birthday", "First Name_2", "First Name"}));
 
     std::vector<std::string> backwards;
     for (int i = 0; i < 5; ++i) {

@@ -109,7 +109,8 @@ struct ScreenWindow {
 
 TEST(FormsBannerTest, TheViewerScreenShowsItAboveThePagesOnlyForForms)
 {
-    ScreenWindow form(quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("pdflatex-forms.pdf"))));
+    ScreenWindow form(
+        quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("pdflatex-forms.pdf"))));
     FormBanner* banner = form.screen->formsBanner();
     ASSERT_TRUE(banner);
     EXPECT_TRUE(banner->isShown());

@@ -39,7 +39,10 @@ struct Panel {
     std::vector<QString> opened;
 
     // Pictures still being drawn land before their folder goes.
-    ~Panel() { testsupport::waitFor([this] { return thumbnails.idle(); }, 10000); }
+    ~Panel()
+    {
+        testsupport::waitFor([this] { return thumbnails.idle(); }, 10000);
+    }
 
     void show(const std::vector<Library::Seed>& seeds)
     {
@@ -65,8 +68,7 @@ struct Panel {
             const HistoryListModel::Row& r = model().row(row);
             if (r.kind == HistoryListModel::RowKind::header)
                 lines << QStringLiteral("# %1 (%2)").arg(quarnkit::title(r.period)).arg(r.count);
-            else if (r.entry)
-                lines << r.entry->displayTitle();
+            else if (r.entry) lines << r.entry->displayTitle();
         }
         return lines;
     }
@@ -189,7 +191,8 @@ TEST(HistoryPanel, ASectionsHeaderStaysOnTopWhileItsRowsScrollUnderIt)
     Panel p;
     std::vector<Library::Seed> seeds;
     for (int i = 0; i < 30; ++i)
-        seeds.emplace_back(p.h.write(QStringLiteral("f%1.pdf").arg(i), titledPdf("x", 1)), std::nullopt, daysAgo(0.001 * i));
+        seeds.emplace_back(p.h.write(QStringLiteral("f%1.pdf").arg(i), titledPdf("x", 1)), std::nullopt,
+                           daysAgo(0.001 * i));
     p.show(seeds);
     HistoryList* list = p.panel->list();
     EXPECT_FALSE(list->pinnedHeader()); // its own row is in view

@@ -40,8 +40,8 @@ struct Screen {
     {
         h.make();
         document = quarnkit::QuarnDocument::open(path);
-        screen = std::make_unique<ViewerScreen>(document.get(), path, nullptr, &settings.defaults,
-                                                &settings.positions, h.library.get());
+        screen = std::make_unique<ViewerScreen>(document.get(), path, nullptr, &settings.defaults, &settings.positions,
+                                                h.library.get());
         screen->resize(1100, 760);
         screen->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(screen.get()));

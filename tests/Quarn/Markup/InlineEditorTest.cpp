@@ -49,7 +49,10 @@ struct EditView {
     QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
     void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor()); }
+    InlineEditor* editor() const
+    {
+        return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor());
+    }
     void type(const QString& words)
     {
         ASSERT_NE(editor(), nullptr);
@@ -76,8 +79,9 @@ struct EditView {
     // A text box put on the page directly, as if made earlier.
     MarkRef placeBox(const std::string& words, PdfPoint at = {100, 400})
     {
-        const auto box = quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
-                                                               quarnkit::TextFont::serif, view.quarnDocument()->pdf()->pageGeometry(0).cropBox);
+        const auto box =
+            quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16, quarnkit::TextFont::serif,
+                                                  view.quarnDocument()->pdf()->pageGeometry(0).cropBox);
         const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), 0, *box);
         view.quarnDocument()->noteEditOfPage(0);
         return MarkRef{0, object};

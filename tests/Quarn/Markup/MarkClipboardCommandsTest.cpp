@@ -51,7 +51,7 @@ struct ClipView {
     MarkRef box(PdfRect rect, int page = 0)
     {
         return place(*quarnkit::AnnotationFactory::rectangle({rect.x, rect.y}, {rect.maxX(), rect.maxY()},
-                                                            quarnkit::RGBA{1, 0, 0, 1}, 2, false),
+                                                             quarnkit::RGBA{1, 0, 0, 1}, 2, false),
                      page);
     }
     std::vector<PdfAnnotation> marks(int page = 0) const
@@ -211,8 +211,8 @@ TEST(MarkClipboardCommands, ContextMenuOfASelectedMark)
 TEST(MarkClipboardCommands, ContextMenuOfATextBoxEditsIt)
 {
     ClipView v;
-    const MarkRef box = v.place(*quarnkit::AnnotationFactory::freeText({100, 400}, "words", quarnkit::RGBA{0, 0, 0, 1}, 14,
-                                                                      quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792}));
+    const MarkRef box = v.place(*quarnkit::AnnotationFactory::freeText(
+        {100, 400}, "words", quarnkit::RGBA{0, 0, 0, 1}, 14, quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792}));
     MarkEditor::of(v.view).select(box);
     std::unique_ptr<QMenu> menu(MarkEditor::of(v.view).contextMenu());
     ASSERT_EQ(menu->actions().value(0)->text(), QStringLiteral("Edit Text"));

@@ -181,7 +181,8 @@ TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
     EXPECT_EQ(v.stack().undoText(), "Underline");
     const auto saved = v.saved();
     ASSERT_EQ(saved.size(), 3u);
-    EXPECT_EQ(std::count_if(saved.begin(), saved.end(), [](const auto& e) { return e.kind == MarkKind::underline; }), 1);
+    EXPECT_EQ(std::count_if(saved.begin(), saved.end(), [](const auto& e) { return e.kind == MarkKind::underline; }),
+              1);
     v.stack().undo();
     EXPECT_EQ(v.marks().size(), 2u);
 }
@@ -414,8 +415,8 @@ TEST(MarkGestures, OverlayShowsThePreviewAndTheSelection)
     for (int dy = -5; dy <= 5 && !found; ++dy)
         for (int dx = -5; dx <= 5 && !found; ++dx) {
             const QColor px = image.pixelColor(corner + QPoint(dx, dy));
-            found = std::abs(px.red() - accent.red()) < 30 && std::abs(px.green() - accent.green()) < 30 &&
-                    std::abs(px.blue() - accent.blue()) < 30;
+            found = std::abs(px.red() - accent.red()) < 30 && std::abs(px.green() - accent.green()) < 30
+                    && std::abs(px.blue() - accent.blue()) < 30;
         }
     EXPECT_TRUE(found);
 }
@@ -441,7 +442,9 @@ TEST(MarkGestures, DraggingALineEndResizesIt)
 
     // An end dragged onto the other one stops short of it.
     v.drag(*after.lineEnd, *after.lineStart);
-    EXPECT_GE(std::hypot(v.marks().at(0).lineEnd->x - after.lineStart->x, v.marks().at(0).lineEnd->y - after.lineStart->y), 4.0);
+    EXPECT_GE(
+        std::hypot(v.marks().at(0).lineEnd->x - after.lineStart->x, v.marks().at(0).lineEnd->y - after.lineStart->y),
+        4.0);
 
     while (v.stack().canUndo() && v.stack().undoText() == "Resize") v.stack().undo();
     EXPECT_EQ(v.marks().at(0).lineStart, before.lineStart);

@@ -43,7 +43,8 @@ struct MarkedWindow {
     }
     int add(double y)
     {
-        const auto box = quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 60}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+        const auto box =
+            quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 60}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
         return PdfAnnotations::add(*document->pdf(), 0, *box);
     }
     bool has(int object) const { return PdfAnnotations::find(*document->pdf(), 0, object).has_value(); }

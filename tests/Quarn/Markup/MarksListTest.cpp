@@ -42,13 +42,12 @@ struct ListFixture {
     QuarnPDFView view;
     MarksList list{&model, &document};
 
-    explicit ListFixture(int pages = 10)
-        : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
+    explicit ListFixture(int pages = 10) : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
     {
         view.resize(700, 800);
         view.load(&document);
         model.setDocument(&document);
-        showViewerOnPages(model, view); // edits reach the document
+        showViewerOnPages(model, view);                  // edits reach the document
         showMarkupOnPages(MarkupModel::of(model), view); // selections reach the model
         view.show();
         list.resize(260, 600);
@@ -58,7 +57,8 @@ struct ListFixture {
     // A rectangle put on a page and reported as an edit of that page.
     MarkRef box(int page, double y = 500)
     {
-        const auto mark = quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 40}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+        const auto mark =
+            quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 40}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
         const int object = PdfAnnotations::add(*document.pdf(), page, *mark);
         document.noteEditOfPage(page);
         return MarkRef{page, object};
@@ -116,7 +116,8 @@ TEST(MarksList, NothingShowsBeforeTheListIsOnScreenThenTheEmptyMessage)
     EXPECT_TRUE(f.list.groups().empty());
     bool message = false;
     for (QLabel* label : f.list.findChildren<QLabel*>())
-        if (label->text() == QStringLiteral("No marks yet. Pick a tool and draw on the page.")) message = label->isVisible();
+        if (label->text() == QStringLiteral("No marks yet. Pick a tool and draw on the page."))
+            message = label->isVisible();
     EXPECT_TRUE(message);
     // Over the message, a symbol: drawn, not blank.
     auto* symbol = f.list.findChild<QLabel*>(QStringLiteral("emptySymbol"));
@@ -139,8 +140,9 @@ TEST(MarksList, AnEditRebuildsOnlyItsPage)
     EXPECT_EQ(f.list.tree()->topLevelItem(0)->text(0), QStringLiteral("Page 2"));
 
     // A mark put on page 8 behind the list's back stays unlisted until page 8 is edited.
-    PdfAnnotations::add(*f.document.pdf(), 8,
-                        *quarnkit::AnnotationFactory::ellipse({50, 50}, {90, 90}, quarnkit::RGBA{0, 0, 1, 1}, 2, false));
+    PdfAnnotations::add(
+        *f.document.pdf(), 8,
+        *quarnkit::AnnotationFactory::ellipse({50, 50}, {90, 90}, quarnkit::RGBA{0, 0, 1, 1}, 2, false));
     f.box(4);
     ASSERT_EQ(f.pages(), (std::vector<int>{1, 4, 8}));
     EXPECT_EQ(f.list.groups()[2].entries.size(), 1u);
@@ -230,7 +232,8 @@ TEST(MarksList, ARowShowsNoUnreadableCharacters)
     quarnkit::QuarnDocument document(platform::PdfDocument::openFile(testsupport::corpusPath("habibi.pdf")));
     const auto line = document.pdf()->textPage(0).blocks.at(0).lines.at(0);
     ASSERT_NE(line.text().find("\xEF\xBF\xBD"), std::string::npos);
-    PdfAnnotations::add(*document.pdf(), 0, *quarnkit::AnnotationFactory::highlight(line.bounds, quarnkit::RGBA{1, 1, 0, 1}));
+    PdfAnnotations::add(*document.pdf(), 0,
+                        *quarnkit::AnnotationFactory::highlight(line.bounds, quarnkit::RGBA{1, 1, 0, 1}));
     QTemporaryDir folder;
     platform::UserDefaults defaults(folder.filePath(QStringLiteral("defaults.json")));
     quarnkit::ReadingPositionStore positions(defaults);

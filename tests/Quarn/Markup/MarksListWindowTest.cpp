@@ -28,7 +28,8 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     auto marked = quarnkit::QuarnDocument::open(viewertest::corpus("libreoffice-writer-password.pdf"));
     ASSERT_TRUE(marked->unlock(QStringLiteral("openpassword")));
     for (double y : {300.0, 500.0}) {
-        const auto box = quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 50}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+        const auto box =
+            quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 50}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
         platform::PdfAnnotations::add(*marked->pdf(), 0, *box);
     }
     auto document = quarnkit::QuarnDocument::fromData(marked->snapshot());
@@ -38,7 +39,8 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     auto screen = viewertest::showScreen(document.get(), QString(), settings);
     QApplication::setActiveWindow(screen.get());
     (void)QTest::qWaitForWindowActive(screen.get());
-    PagesModel::of(screen->model()).showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
+    PagesModel::of(screen->model())
+        .showSidebarTab(quarnkit::SidebarTab::marks); // the marks list is the sidebar's Marks tab
     QApplication::processEvents();
     auto* gate = screen->findChild<LockedGate*>();
     ASSERT_TRUE(gate);
@@ -49,7 +51,8 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
 
     auto* list = screen->findChild<MarksList*>();
     ASSERT_TRUE(list);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return list->isVisible() && list->summary().contains(QLatin1String("2")); }, 5000))
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return list->isVisible() && list->summary().contains(QLatin1String("2")); }, 5000))
         << list->summary().toStdString();
     int rows = 0;
     for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)
@@ -69,8 +72,7 @@ struct MarkedWindow {
     MarkedWindow(int pages, int perPage) : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
     {
         for (int page = 0; page < pages; ++page)
-            for (int i = 0; i < perPage; ++i)
-                platform::PdfAnnotations::add(*document.pdf(), page, *box(i));
+            for (int i = 0; i < perPage; ++i) platform::PdfAnnotations::add(*document.pdf(), page, *box(i));
         screen = viewertest::showScreen(&document, QString(), settings);
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());
@@ -119,7 +121,8 @@ QRect inked(const QImage& image)
     QRect box;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            if (MarkedWindow::distance(image.pixelColor(x, y), quarnkit::Design::chrome()) > 30) box |= QRect(x, y, 1, 1);
+            if (MarkedWindow::distance(image.pixelColor(x, y), quarnkit::Design::chrome()) > 30)
+                box |= QRect(x, y, 1, 1);
     return box;
 }
 
@@ -140,7 +143,8 @@ TEST(MarksListWindow, PageHeadersStayPinnedWhileTheirRowsScrollUnderThem)
     // The wheel scrolls page 1's rows under the list's top edge.
     while (w.rect(w.tree()->topLevelItem(0)).top() >= 0) {
         const QPointF at(w.port()->width() / 2, w.port()->height() / 2);
-        QWheelEvent wheel(at, w.port()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(at, w.port()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase,
+                          false);
         QApplication::sendEvent(w.port(), &wheel);
     }
     const QTreeWidgetItem* under = w.tree()->itemAt(w.port()->width() / 2, h + 1);

@@ -64,7 +64,8 @@ TEST(MarkupMenu, ASelectionEnablesTheItemsThatActOnIt)
     EXPECT_FALSE(marks->bringToFront()->isEnabled());
 
     const MarkRef first = h.place(rectangle());
-    const MarkRef second = h.place(*quarnkit::AnnotationFactory::rectangle({300, 300}, {400, 380}, quarnkit::RGBA::moss, 2, false));
+    const MarkRef second =
+        h.place(*quarnkit::AnnotationFactory::rectangle({300, 300}, {400, 380}, quarnkit::RGBA::moss, 2, false));
     EXPECT_TRUE(marks->duplicate()->isEnabled());
     EXPECT_TRUE(marks->deleteMark()->isEnabled());
     EXPECT_TRUE(marks->bringToFront()->isEnabled());

@@ -36,7 +36,8 @@ struct PasteboardWindow : quarn::testing::BarsWindow {
     int addBox(const std::string& words)
     {
         const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
-                                                               quarnkit::TextFont::sans, view->quarnDocument()->pdf()->pageGeometry(0).cropBox);
+                                                               quarnkit::TextFont::sans,
+                                                               view->quarnDocument()->pdf()->pageGeometry(0).cropBox);
         const int object = PdfAnnotations::add(*view->quarnDocument()->pdf(), 0, *box);
         view->quarnDocument()->noteEditOfPage(0);
         return object;

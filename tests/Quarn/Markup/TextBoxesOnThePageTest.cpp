@@ -48,7 +48,10 @@ struct TextView {
         view.setTool(tool, style);
     }
     QPoint at(PdfPoint p, int page = 0) const { return view.placement().convertFromPage(p, page).toPoint(); }
-    InlineEditor* editor() const { return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor()); }
+    InlineEditor* editor() const
+    {
+        return qobject_cast<InlineEditor*>(view.interactions().find<MarkEditor>()->editor());
+    }
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> out;
@@ -130,7 +133,8 @@ TEST(TextBoxesOnThePage, TypedWordsKeepTheirSizeWhenReturnIsPressed)
         const double typed = QFontMetricsF(v.editor()->font()).horizontalAdvance(words);
         QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
         ASSERT_EQ(v.marks().size(), 1u);
-        const double drawn = PdfAnnotations::textWidth(platform::PdfBaseFont::helvetica, 18, words.toStdString()) * zoom;
+        const double drawn =
+            PdfAnnotations::textWidth(platform::PdfBaseFont::helvetica, 18, words.toStdString()) * zoom;
         EXPECT_NEAR(typed / drawn, 1.0, 0.08);
     }
 
@@ -171,7 +175,9 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
     typeInto(v.view.windowHandle(), QStringLiteral("dark words"));
     QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
     ASSERT_EQ(v.marks().size(), 1u);
-    const auto saved = [&] { return PdfAnnotations::list(*platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save()), 0); };
+    const auto saved = [&] {
+        return PdfAnnotations::list(*platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save()), 0);
+    };
     // No box colour: a reader that rebuilds the look would fill the box with it.
     const auto typed = saved().at(0);
     EXPECT_FALSE(typed.color);

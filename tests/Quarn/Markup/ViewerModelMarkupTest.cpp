@@ -87,7 +87,11 @@ TEST(ViewerModelMarkup, SettersRefuseWhatTheToolOrKindDoesNotTake)
     PdfAnnotation box = rectangle();
     const MarkRef mark = h.place(box);
     MarkEditor::of(h.view()).select(std::nullopt);
-    const std::optional<quarnkit::MarkStyle> redaction = [] { quarnkit::MarkStyle s; s.kind = MarkKind::redaction; return s; }();
+    const std::optional<quarnkit::MarkStyle> redaction = [] {
+        quarnkit::MarkStyle s;
+        s.kind = MarkKind::redaction;
+        return s;
+    }();
     MarkEditor::of(h.view()).onInspect(redaction);
     MarkupModel::of(*h.model).setColor(RGBA::crimson);
     EXPECT_EQ(h.stack().count(), 0);
@@ -130,8 +134,7 @@ TEST(ViewerModelMarkup, AnUnchangedStrokeStillReachesTheSelectionButSavesNothing
     EXPECT_NEAR(*h.read(mark).borderWidth, remembered, 1e-6);
     EXPECT_EQ(h.stack().count(), 1);
     EXPECT_EQ(h.stack().undoText(), "Stroke");
-    EXPECT_FALSE(QFile::exists(h.dir.filePath("defaults.json")) &&
-                 h.storedMemory().styles.count("rectangle"));
+    EXPECT_FALSE(QFile::exists(h.dir.filePath("defaults.json")) && h.storedMemory().styles.count("rectangle"));
     h.stack().undo();
     EXPECT_NEAR(*h.read(mark).borderWidth, 2, 1e-6);
 }
@@ -139,9 +142,8 @@ TEST(ViewerModelMarkup, AnUnchangedStrokeStillReachesTheSelectionButSavesNothing
 TEST(ViewerModelMarkup, TextSizeAndFontRefitASelectedTextBox)
 {
     MarkupHarness h;
-    const MarkRef mark =
-        h.place(*AnnotationFactory::freeText({100, 500}, "Overdue", RGBA::graphite, 12, quarnkit::TextFont::sans,
-                                             {0, 0, 612, 792}));
+    const MarkRef mark = h.place(*AnnotationFactory::freeText({100, 500}, "Overdue", RGBA::graphite, 12,
+                                                              quarnkit::TextFont::sans, {0, 0, 612, 792}));
     const double width = h.read(mark).rect.width;
     MarkupModel::of(*h.model).setTextSize(24.4);
     EXPECT_DOUBLE_EQ(h.read(mark).fontSize, 24);

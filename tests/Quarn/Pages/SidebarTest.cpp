@@ -206,8 +206,8 @@ TEST(Sidebar, ALongFileListsItsRowsAtOnceAndKeepsThePageOnScreenWhenEveryPageIsR
     std::string kids;
     for (int i = 0; i < 1200; ++i) {
         kids += std::to_string(3 + i) + " 0 R ";
-        objects.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ") + (i < 20 ? "612 792" : "595 842") +
-                          "] >>");
+        objects.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ") + (i < 20 ? "612 792" : "595 842")
+                          + "] >>");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count 1200 >>";
     Settings settings;
@@ -223,9 +223,8 @@ TEST(Sidebar, ALongFileListsItsRowsAtOnceAndKeepsThePageOnScreenWhenEveryPageIsR
     ASSERT_TRUE(table);
     // Every row is there before the pages are read, and the first rows' thumbnails come.
     EXPECT_EQ(table->model()->rowCount(), 1200);
-    ASSERT_TRUE(testsupport::waitFor([&] {
-        return !table->model()->index(0, 0).data(pageImageRole).value<QImage>().isNull();
-    }));
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return !table->model()->index(0, 0).data(pageImageRole).value<QImage>().isNull(); }));
     QuarnPDFView* view = screen->pageViewHost()->view();
     ASSERT_TRUE(testsupport::waitFor([&] { return view->tiles().visibleReady(); }));
     const double scale = view->scaleFactor();
@@ -234,7 +233,8 @@ TEST(Sidebar, ALongFileListsItsRowsAtOnceAndKeepsThePageOnScreenWhenEveryPageIsR
     // At the moment the pages are known, and after: the page on screen keeps
     // its place, its scale and its painted tiles (no blank redraw).
     bool keptTiles = false;
-    QObject::connect(document.get(), &quarnkit::QuarnDocument::pageMapBuilt, view, [&] { keptTiles = view->tiles().visibleReady(); });
+    QObject::connect(document.get(), &quarnkit::QuarnDocument::pageMapBuilt, view,
+                     [&] { keptTiles = view->tiles().visibleReady(); });
     ASSERT_TRUE(testsupport::waitFor([&] { return read; }));
     QApplication::processEvents();
     EXPECT_TRUE(keptTiles);
@@ -261,8 +261,8 @@ TEST(Sidebar, DraggingAThumbnailMovesItsPageWhereTheBarShows)
         const QPoint middle = table->indicator()->geometry().center();
         const QColor drawn = port->grab().toImage().pixelColor(middle);
         const QColor accent = quarnkit::Design::accent();
-        return std::abs(drawn.red() - accent.red()) < 8 && std::abs(drawn.green() - accent.green()) < 8 &&
-               std::abs(drawn.blue() - accent.blue()) < 8;
+        return std::abs(drawn.red() - accent.red()) < 8 && std::abs(drawn.green() - accent.green()) < 8
+               && std::abs(drawn.blue() - accent.blue()) < 8;
     };
     const int before = w.stack().count();
     bool barOverOwnGap = true, barAtTop = false, barAtTopWhere = false;
@@ -274,8 +274,9 @@ TEST(Sidebar, DraggingAThumbnailMovesItsPageWhereTheBarShows)
         barOverOwnGap = table->indicator()->isVisible();
         loop.moveTo(w.inWindow(w.rowTop(0)));
         barAtTop = barShown();
-        barAtTopWhere = std::abs(table->indicator()->geometry().center().y() -
-                                 table->visualRect(table->model()->index(0, 0)).top()) <= 2;
+        barAtTopWhere =
+            std::abs(table->indicator()->geometry().center().y() - table->visualRect(table->model()->index(0, 0)).top())
+            <= 2;
         loop.moveTo(w.inWindow(w.rowCentre(2) - QPoint(0, 8)));
         barOverOwnGap = barOverOwnGap || table->indicator()->isVisible();
         loop.moveTo(w.inWindow(w.rowTop(0) + QPoint(0, 2)));
@@ -532,7 +533,8 @@ TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
     const QImage shot = list->view()->viewport()->grab().toImage();
     const QPoint lit = list->rowRect({0, 0}).center() + QPoint(-40, 0);
     const QPoint plain = list->rowRect({1}).center() + QPoint(-40, 0);
-    EXPECT_GT(shot.pixelColor(lit * shot.devicePixelRatio()).blue(), shot.pixelColor(plain * shot.devicePixelRatio()).blue());
+    EXPECT_GT(shot.pixelColor(lit * shot.devicePixelRatio()).blue(),
+              shot.pixelColor(plain * shot.devicePixelRatio()).blue());
 
     // A click on a title goes to its entry.
     QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, list->rowRect({2}).center());
@@ -549,7 +551,8 @@ TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)
     ASSERT_TRUE(reader);
     const auto row = [&](const QString& name) -> QAccessibleInterface* {
         for (int i = 0; i < reader->childCount(); ++i)
-            if (QAccessibleInterface* child = reader->child(i); child && child->text(QAccessible::Name) == name) return child;
+            if (QAccessibleInterface* child = reader->child(i); child && child->text(QAccessible::Name) == name)
+                return child;
         return nullptr;
     };
     ASSERT_EQ(reader->childCount(), 3);

@@ -51,7 +51,8 @@ void choosePages(QPrinter& printer, int from, int to)
 
 struct Window {
     Settings settings;
-    std::unique_ptr<QuarnDocument> document = QuarnDocument::fromData(testsupport::makeDarkPagesPdf(std::vector<std::pair<int, int>>(4, {612, 792})));
+    std::unique_ptr<QuarnDocument> document =
+        QuarnDocument::fromData(testsupport::makeDarkPagesPdf(std::vector<std::pair<int, int>>(4, {612, 792})));
     std::unique_ptr<quarn::ViewerScreen> screen = showScreen(document.get(), QString(), settings);
     quarn::QuarnPDFView* view() const { return screen->pageViewHost()->view(); }
 };
@@ -135,7 +136,8 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     // side and centred: 540 points wide from x = 36, 698.8 high from y = 46.6.
     const QString sheet = bin.filePath("sheet");
     int code = -1;
-    testsupport::runProgram(QStringLiteral("pdftoppm"), {"-r", "72", "-f", "1", "-l", "1", "-singlefile", "-png", kept, sheet}, &code);
+    testsupport::runProgram(QStringLiteral("pdftoppm"),
+                            {"-r", "72", "-f", "1", "-l", "1", "-singlefile", "-png", kept, sheet}, &code);
     ASSERT_EQ(code, 0);
     const QImage image(sheet + ".png");
     ASSERT_EQ(image.size(), QSize(612, 792));
@@ -143,8 +145,8 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
         QPoint at;
         bool dark;
     } spots[] = {
-        {{33, 396}, false}, {{39, 396}, true},   {{579, 396}, false}, {{573, 396}, true},
-        {{306, 43}, false}, {{306, 50}, true},   {{306, 749}, false}, {{306, 742}, true},
+        {{33, 396}, false}, {{39, 396}, true}, {{579, 396}, false}, {{573, 396}, true},
+        {{306, 43}, false}, {{306, 50}, true}, {{306, 749}, false}, {{306, 742}, true},
     };
     for (const auto& spot : spots)
         EXPECT_EQ(image.pixelColor(spot.at).lightness() < 128, spot.dark) << spot.at.x() << "," << spot.at.y();

@@ -52,8 +52,7 @@ TEST(QuarnCommandsTest, WithoutADocumentWindowItemsThatNeedOneAreDisabled)
 {
     QMenuBar bar;
     QuarnCommands commands(&bar, nullptr);
-    EXPECT_EQ(menuTitles(bar),
-              (QStringList{"File", "Edit", "View", "Go", "Tools", "Window", "Help"}));
+    EXPECT_EQ(menuTitles(bar), (QStringList{"File", "Edit", "View", "Go", "Tools", "Window", "Help"}));
     for (const ShortcutCommand command :
          {ShortcutCommand::exportDocument, ShortcutCommand::copyPage, ShortcutCommand::print, ShortcutCommand::find,
           ShortcutCommand::findNext, ShortcutCommand::singlePage, ShortcutCommand::zoomIn, ShortcutCommand::fitPage,
@@ -104,16 +103,35 @@ TEST(QuarnCommandsTest, EveryItemTakesItsKeysFromTheShortcutTable)
 {
     QMenuBar bar;
     QuarnCommands commands(&bar, nullptr);
-    for (const ShortcutCommand command :
-         {ShortcutCommand::exportDocument, ShortcutCommand::copyPage, ShortcutCommand::print, ShortcutCommand::undo,
-          ShortcutCommand::redo, ShortcutCommand::find, ShortcutCommand::findNext, ShortcutCommand::findPrevious,
-          ShortcutCommand::toggleSidebar, ShortcutCommand::singlePage, ShortcutCommand::continuous,
-          ShortcutCommand::twoPages, ShortcutCommand::twoPagesContinuous, ShortcutCommand::zoomIn,
-          ShortcutCommand::zoomOut, ShortcutCommand::actualSize, ShortcutCommand::fitPage, ShortcutCommand::fitWidth,
-          ShortcutCommand::slideshow, ShortcutCommand::nextPage, ShortcutCommand::previousPage,
-          ShortcutCommand::firstPage, ShortcutCommand::lastPage, ShortcutCommand::goToPage, ShortcutCommand::back,
-          ShortcutCommand::forward, ShortcutCommand::welcome, ShortcutCommand::keyboardShortcuts,
-          ShortcutCommand::settings}) {
+    for (const ShortcutCommand command : {ShortcutCommand::exportDocument,
+                                          ShortcutCommand::copyPage,
+                                          ShortcutCommand::print,
+                                          ShortcutCommand::undo,
+                                          ShortcutCommand::redo,
+                                          ShortcutCommand::find,
+                                          ShortcutCommand::findNext,
+                                          ShortcutCommand::findPrevious,
+                                          ShortcutCommand::toggleSidebar,
+                                          ShortcutCommand::singlePage,
+                                          ShortcutCommand::continuous,
+                                          ShortcutCommand::twoPages,
+                                          ShortcutCommand::twoPagesContinuous,
+                                          ShortcutCommand::zoomIn,
+                                          ShortcutCommand::zoomOut,
+                                          ShortcutCommand::actualSize,
+                                          ShortcutCommand::fitPage,
+                                          ShortcutCommand::fitWidth,
+                                          ShortcutCommand::slideshow,
+                                          ShortcutCommand::nextPage,
+                                          ShortcutCommand::previousPage,
+                                          ShortcutCommand::firstPage,
+                                          ShortcutCommand::lastPage,
+                                          ShortcutCommand::goToPage,
+                                          ShortcutCommand::back,
+                                          ShortcutCommand::forward,
+                                          ShortcutCommand::welcome,
+                                          ShortcutCommand::keyboardShortcuts,
+                                          ShortcutCommand::settings}) {
         ASSERT_NE(commands.action(command), nullptr);
         EXPECT_EQ(commands.action(command)->shortcuts(), Keys::keys(command))
             << commands.action(command)->text().toStdString();
@@ -148,8 +166,7 @@ TEST(QuarnCommandsTest, OtherMenusStandBeforeTheWindowMenu)
     QuarnCommands commands(&bar, nullptr);
     commands.insertMenu(new QMenu(QStringLiteral("Pages"), &bar));
     commands.insertMenu(new QMenu(QStringLiteral("Sign"), &bar));
-    EXPECT_EQ(menuTitles(bar),
-              (QStringList{"File", "Edit", "View", "Go", "Tools", "Pages", "Sign", "Window", "Help"}));
+    EXPECT_EQ(menuTitles(bar), (QStringList{"File", "Edit", "View", "Go", "Tools", "Pages", "Sign", "Window", "Help"}));
 }
 
 // ---------------------------------------------------------------- with a document window
@@ -345,8 +362,8 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
     QApplication::processEvents();
     EXPECT_TRUE(bars->findBar()->isVisible());
     QTest::keyClicks(bars->findBar()->field(), QStringLiteral("cat"));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return bars->findBar()->countLabel()->text() == QStringLiteral("1 of 12"); }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return bars->findBar()->countLabel()->text() == QStringLiteral("1 of 12"); }, 10000));
     QTest::keyClick(bars->findBar()->field(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(bars->findBar()->countLabel()->text(), QStringLiteral("12 of 12"));
     window->close();
@@ -400,11 +417,13 @@ TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
     ASSERT_TRUE(commands->action(ShortcutCommand::exportDocument)->isEnabled());
     QTest::keyClick(window->windowHandle(), Qt::Key_E, Qt::ControlModifier);
     ExportSheet* sheet = nullptr;
-    ASSERT_TRUE(testsupport::waitFor([&] { return (sheet = window->findChild<ExportSheet*>()) && sheet->isVisible(); }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return (sheet = window->findChild<ExportSheet*>()) && sheet->isVisible(); }));
     EXPECT_EQ(sheet->validation()->text(), QStringLiteral("Unlock the PDF to export it."));
     EXPECT_FALSE(sheet->exportButton()->isEnabled());
     QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(window->screen()->model()).exportPresented(); }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return !DocumentActions::of(window->screen()->model()).exportPresented(); }));
     QApplication::setActiveWindow(window); // the sheet had the keys while it showed
 
     LockedGate* gate = window->screen()->gate();
@@ -415,7 +434,8 @@ TEST(QuarnCommandsTest, ALockedWindowOffersViewerCommandsOnlyOnceUnlocked)
     ASSERT_TRUE(testsupport::waitFor([&] { return window->screen()->content() == ViewerScreen::Content::document; }));
     ASSERT_TRUE(testsupport::waitFor([&] { return commands->action(ShortcutCommand::find)->isEnabled(); }));
     QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier);
-    EXPECT_TRUE(testsupport::waitFor([&] { return window->screen()->findBar() && window->screen()->findBar()->isVisible(); }));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return window->screen()->findBar() && window->screen()->findBar()->isVisible(); }));
     window->close();
     QApplication::processEvents();
 }
@@ -433,7 +453,8 @@ TEST(QuarnCommandsTest, EveryMenuKeyOfTheTableRunsACommandOrStaysOutOfTheShortcu
         for (const QKeySequence& key : action->shortcuts()) boundKeys.append(key);
 
     for (const quarnkit::Shortcut& entry : Keys::table()) {
-        if (entry.context != quarnkit::ShortcutContext::window && entry.context != quarnkit::ShortcutContext::application)
+        if (entry.context != quarnkit::ShortcutContext::window
+            && entry.context != quarnkit::ShortcutContext::application)
             continue;
         const bool runs = std::all_of(entry.keys.begin(), entry.keys.end(),
                                       [&](const QKeySequence& key) { return boundKeys.contains(key); });
@@ -443,8 +464,8 @@ TEST(QuarnCommandsTest, EveryMenuKeyOfTheTableRunsACommandOrStaysOutOfTheShortcu
             continue;
         }
         // Not bound: no row of the shortcuts window may offer its keys.
-        EXPECT_FALSE(Keys::isAvailable(entry.command)) << "unbound but listed: " << int(entry.command) << " "
-                                                       << entry.keys.first().toString().toStdString();
+        EXPECT_FALSE(Keys::isAvailable(entry.command))
+            << "unbound but listed: " << int(entry.command) << " " << entry.keys.first().toString().toStdString();
     }
     window->close();
     QApplication::processEvents();

@@ -49,11 +49,13 @@ struct SettingsFixture {
     {
         SettingsServices s;
         // Answered later, as the desktop's answer comes.
-        s.queryDefaultPDFApp = [this](QObject* context, std::function<void(quarnkit::DefaultPDFHandler::HandlerState)> done) {
+        s.queryDefaultPDFApp = [this](QObject* context,
+                                      std::function<void(quarnkit::DefaultPDFHandler::HandlerState)> done) {
             ++queries;
             QTimer::singleShot(0, context, [this, done] { done({isDefault, handler}); });
         };
-        s.claimDefaultPDFApp = [this](quarnkit::DefaultPDFHandler::Completion done, quarnkit::DefaultPDFHandler::Ask ask) {
+        s.claimDefaultPDFApp = [this](quarnkit::DefaultPDFHandler::Completion done,
+                                      quarnkit::DefaultPDFHandler::Ask ask) {
             ++claims;
             ask([this, done](bool accepted) {
                 if (accepted) pendingClaim = done;
@@ -236,8 +238,8 @@ TEST(SettingsWindow, TheDefaultAppLineStartsWithACapital)
         f.handler = QString::fromUtf8(handler);
         SettingsView& view = f.shown();
         const QString first = *handler ? QString::fromUtf8(handler) : QStringLiteral("another app");
-        const QString expected = first.left(1).toUpper() + first.mid(1) +
-                                 QStringLiteral(" opens PDFs right now. Linux asks before it changes.");
+        const QString expected = first.left(1).toUpper() + first.mid(1)
+                                 + QStringLiteral(" opens PDFs right now. Linux asks before it changes.");
         EXPECT_TRUE(testsupport::waitFor([&] { return visibleLabels(view).contains(expected); }));
     }
 }
@@ -348,7 +350,8 @@ TEST(SettingsWindow, VersionRowFollowsTheUpdater)
 TEST(SettingsWindow, EscAndCtrlWCloseIt)
 {
     SettingsFixture f;
-    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
         SettingsView& view = f.shown();
         QApplication::setActiveWindow(&view);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
@@ -380,12 +383,13 @@ TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)
     ASSERT_TRUE(testsupport::waitFor([&] { return visibleLabels(view).contains("Default"); }));
     QLabel* mark = nullptr;
     for (QLabel* label : view.findChildren<QLabel*>())
-        if (!label->pixmap().isNull() && label->isVisibleTo(&view) && label->parentWidget()->findChild<QLabel*>() &&
-            shownWith<QLabel>(*label->parentWidget(), QStringLiteral("Default")))
+        if (!label->pixmap().isNull() && label->isVisibleTo(&view) && label->parentWidget()->findChild<QLabel*>()
+            && shownWith<QLabel>(*label->parentWidget(), QStringLiteral("Default")))
             mark = label;
     ASSERT_NE(mark, nullptr);
     const QImage shown = mark->pixmap().toImage();
-    const QImage circle = symbolPixmap(QStringLiteral("circle"), {12, 12}, shelltext::secondary(), mark->devicePixelRatioF()).toImage();
+    const QImage circle =
+        symbolPixmap(QStringLiteral("circle"), {12, 12}, shelltext::secondary(), mark->devicePixelRatioF()).toImage();
     EXPECT_NE(shown, circle);
 
     const int general = view.window()->height();

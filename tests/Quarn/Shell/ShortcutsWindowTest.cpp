@@ -150,7 +150,8 @@ TEST(ShortcutsWindow, OneWindowHiddenOnCloseWithItsQuery)
 TEST(ShortcutsWindow, EscAndCtrlWCloseItWhileTheSearchFieldHasTheKeys)
 {
     WindowFixture f;
-    for (const QKeyCombination key : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
         ShortcutsView& view = f.shown();
         QApplication::setActiveWindow(&view);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&view));

@@ -32,8 +32,7 @@ QStringList titles(const QMenu* menu)
     return out;
 }
 
-const QStringList alwaysWithAPage{"Add Signature…", "Add Initials…", "Insert Date", "Insert Checkmark",
-                                  "Insert Cross"};
+const QStringList alwaysWithAPage{"Add Signature…", "Add Initials…", "Insert Date", "Insert Checkmark", "Insert Cross"};
 
 } // namespace
 
@@ -57,7 +56,8 @@ TEST(SignCommandsTest, AWindowWithAnEmptyLibraryCanSignButPlacesNothing)
     EXPECT_EQ(titles(w.commands->menu()),
               (QStringList{"Add Signature…", "Add Initials…", "Place Signature", "Insert Date", "Insert Checkmark",
                            "Insert Cross", "Fill Form Fields"}));
-    for (const QString& title : alwaysWithAPage) EXPECT_TRUE(w.commands->action(title)->isEnabled()) << title.toStdString();
+    for (const QString& title : alwaysWithAPage)
+        EXPECT_TRUE(w.commands->action(title)->isEnabled()) << title.toStdString();
     EXPECT_FALSE(w.commands->placeMenu()->menuAction()->isEnabled());
     EXPECT_TRUE(w.commands->placeMenu()->isEmpty());
     EXPECT_FALSE(w.commands->action(QStringLiteral("Fill Form Fields"))->isEnabled()); // no fields
@@ -122,7 +122,8 @@ TEST(SignCommandsTest, FillFormFieldsChoosesSelectAndGoesToTheFirstEmptyField)
     MarkupModel::of(*w.model).chooseTool(quarnkit::MarkupTool::highlight);
     fill->trigger();
     EXPECT_EQ(MarkupModel::of(*w.model).tool(), quarnkit::MarkupTool::select);
-    EXPECT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(*w.model).editor() && FormWatcher::of(*w.model).editor()->editingField(); }));
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] { return FormWatcher::of(*w.model).editor() && FormWatcher::of(*w.model).editor()->editingField(); }));
 }
 
 TEST(SignCommandsTest, ThePlaceMenuShowsEachSignatureAtItsOwnShape)

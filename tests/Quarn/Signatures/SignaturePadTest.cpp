@@ -31,8 +31,8 @@ struct ShownPad {
 
 bool compressing()
 {
-    return QCoreApplication::testAttribute(Qt::AA_CompressHighFrequencyEvents) ||
-           QCoreApplication::testAttribute(Qt::AA_CompressTabletEvents);
+    return QCoreApplication::testAttribute(Qt::AA_CompressHighFrequencyEvents)
+           || QCoreApplication::testAttribute(Qt::AA_CompressTabletEvents);
 }
 
 void setCompression(bool on)

@@ -28,7 +28,8 @@ struct OpenSheet {
 
     explicit OpenSheet(Kind kind, std::vector<SignatureFont> fonts = SignatureFont::installed(),
                        QString fullName = QStringLiteral("Ada King Lovelace"))
-        : sheet(kind, [this](const Signature& s) { onSave(s); }, nullptr, std::move(fonts), std::move(fullName))
+        : sheet(
+            kind, [this](const Signature& s) { onSave(s); }, nullptr, std::move(fonts), std::move(fullName))
     {
         sheet.show();
         QApplication::setActiveWindow(&sheet);

@@ -165,7 +165,8 @@ TEST(SigningTest, AStampWhereOneAlreadySitsStepsOffItSoEachCanBePicked)
     // A click at the middle of each picks that one.
     MarkEditor& editor = MarkEditor::of(w.view());
     for (const auto& mark : marks) {
-        const QPoint at = w.view().placement().convertFromPage(platform::PdfPoint{mark.rect.midX(), mark.rect.midY()}, 0).toPoint();
+        const QPoint at =
+            w.view().placement().convertFromPage(platform::PdfPoint{mark.rect.midX(), mark.rect.midY()}, 0).toPoint();
         QTest::mouseClick(w.view().viewport(), Qt::LeftButton, {}, at);
         ASSERT_TRUE(editor.selected());
         EXPECT_EQ(editor.selected()->object, mark.objectNumber) << mark.subtype;
@@ -182,17 +183,21 @@ TEST(SigningTest, ADragBetweenTheStrokesOfASelectedSignatureMovesIt)
 {
     // A page of text lines from top to bottom: a drag that missed the mark would select words.
     std::string text;
-    for (int y = 740; y > 40; y -= 16) text += "BT /F1 12 Tf 40 " + std::to_string(y) + " Td (" + std::string(14, 'W') + " lorem ipsum dolor sit amet consectetur adipiscing elit sed do) Tj ET\n";
+    for (int y = 740; y > 40; y -= 16)
+        text += "BT /F1 12 Tf 40 " + std::to_string(y) + " Td (" + std::string(14, 'W')
+                + " lorem ipsum dolor sit amet consectetur adipiscing elit sed do) Tj ET\n";
     const QByteArray pdf = testsupport::writePdf({
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 5 0 R "
+        ">>",
         "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
     });
     SigningWindow w(pdf);
     // Two upright strokes far apart, as a signature of two letters might be.
-    auto signature = quarnkit::SignatureInk::drawn({{{0, 0}, {0, 60}}, {{200, 0}, {200, 60}}}, Signature::Kind::signature);
+    auto signature =
+        quarnkit::SignatureInk::drawn({{{0, 0}, {0, 60}}, {{200, 0}, {200, 60}}}, Signature::Kind::signature);
     ASSERT_TRUE(signature);
     SigningModel::of(*w.model).placeSignature(*signature);
     MarkEditor& editor = MarkEditor::of(w.view());
@@ -200,7 +205,9 @@ TEST(SigningTest, ADragBetweenTheStrokesOfASelectedSignatureMovesIt)
     const auto placed = w.marks().front();
     const int steps = w.stack->count();
 
-    const auto viewPoint = [&](double x, double y) { return w.view().placement().convertFromPage(platform::PdfPoint{x, y}, 0).toPoint(); };
+    const auto viewPoint = [&](double x, double y) {
+        return w.view().placement().convertFromPage(platform::PdfPoint{x, y}, 0).toPoint();
+    };
     const QPoint from = viewPoint(placed.rect.midX(), placed.rect.midY()); // between the strokes
     const QPoint to = viewPoint(placed.rect.midX() + 60, placed.rect.midY() - 80);
     QWidget* port = w.view().viewport();

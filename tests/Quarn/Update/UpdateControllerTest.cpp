@@ -47,8 +47,8 @@ TEST(UpdateController, AnOfferedReleaseIsDownloadedVerifiedAndHandedToTheInstall
 
     updates.install();
     ASSERT_TRUE(rig.reaches(Kind::installing));
-    EXPECT_EQ(kindsOf(rig.states), (std::vector<Kind>{Kind::checking, Kind::available, Kind::downloading, Kind::verifying,
-                                                        Kind::readyToInstall, Kind::installing}));
+    EXPECT_EQ(kindsOf(rig.states), (std::vector<Kind>{Kind::checking, Kind::available, Kind::downloading,
+                                                      Kind::verifying, Kind::readyToInstall, Kind::installing}));
     // The bar only ever grows, and ends full.
     double last = -1;
     for (const UpdateState& state : rig.states)
@@ -112,7 +112,8 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
     };
     const std::vector<Case> cases{
         // The bytes match the feed's size and digest, but not its signature.
-        {"tampered", [](UpdateRig& rig) {
+        {"tampered",
+         [](UpdateRig& rig) {
              QByteArray bytes = updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip"));
              bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x40);
              rig.server.answer("/ravlen-2.0.zip", {200, bytes, 4});
@@ -120,11 +121,18 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
              feed["builds"].begin().value()["update"]["sha256"] =
                  platform::Crypto::hex(platform::Crypto::sha256(bytes)).toStdString();
              rig.serveFeed("/feed.json", feed);
-         }, UpdateError::badSignature, true},
-        {"oversized", [](UpdateRig& rig) {
+         },
+         UpdateError::badSignature, true},
+        {"oversized",
+         [](UpdateRig& rig) {
              rig.server.answer("/ravlen-2.0.zip", {200, QByteArray(rig.archive.size + 1000001, 'x'), 50});
-         }, UpdateError::damagedDownload, false}, // stopped while it arrives
-        {"missing", [](UpdateRig& rig) { rig.server.answer("/ravlen-2.0.zip", {404, "gone"}); }, UpdateError::downloadFailed, false},
+         },
+         UpdateError::damagedDownload, false}, // stopped while it arrives
+        {"missing",
+         [](UpdateRig& rig) {
+             rig.server.answer("/ravlen-2.0.zip", {404, "gone"});
+         },
+         UpdateError::downloadFailed, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,7 +147,8 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
         const std::vector<Kind> kinds = kindsOf(rig.states);
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Kind::verifying), c.checked ? 1 : 0);
         EXPECT_TRUE(rig.plans.empty());
-        EXPECT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().isEmpty(); })) << rig.stagingFolders().join(", ").toStdString();
+        EXPECT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().isEmpty(); }))
+            << rig.stagingFolders().join(", ").toStdString();
         // The failure came from the download: Try Again downloads once more.
         const int before = rig.server.requestsTo("/ravlen-2.0.zip");
         updates.retry();
@@ -198,14 +207,28 @@ TEST(UpdateController, TheDecisionIsShownAsTheTriggerWants)
     const auto skipped = [](nlohmann::json&, platform::UserDefaults& d) { d.set("ravlenUpdateSkippedVersion", "2.0"); };
     const auto newerSystem = [](nlohmann::json& f, platform::UserDefaults&) { f["minimumSystemVersion"] = "99.0"; };
     const std::vector<Case> cases{
-        {"automatic offer", [](nlohmann::json&, platform::UserDefaults&) {}, UpdateTrigger::automatic, Kind::available, {false}},
-        {"settings offer", [](nlohmann::json&, platform::UserDefaults&) {}, UpdateTrigger::settings, Kind::available, {true}},
+        {"automatic offer",
+         [](nlohmann::json&, platform::UserDefaults&) {},
+         UpdateTrigger::automatic,
+         Kind::available,
+         {false}},
+        {"settings offer",
+         [](nlohmann::json&, platform::UserDefaults&) {},
+         UpdateTrigger::settings,
+         Kind::available,
+         {true}},
         {"automatic, skipped", skipped, UpdateTrigger::automatic, Kind::idle, {}},
         {"menu, skipped", skipped, UpdateTrigger::menu, Kind::available, {true}},
         {"automatic, newer system", newerSystem, UpdateTrigger::automatic, Kind::idle, {}},
         {"menu, newer system", newerSystem, UpdateTrigger::menu, Kind::needsNewerSystem, {true}},
-        {"not newer", [](nlohmann::json& f, platform::UserDefaults&) { f["version"] = "1.0"; f["build"] = 10; },
-         UpdateTrigger::automatic, Kind::upToDate, {}},
+        {"not newer",
+         [](nlohmann::json& f, platform::UserDefaults&) {
+             f["version"] = "1.0";
+             f["build"] = 10;
+         },
+         UpdateTrigger::automatic,
+         Kind::upToDate,
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

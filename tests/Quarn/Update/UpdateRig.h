@@ -55,13 +55,17 @@ struct UpdateRig {
                                                  server.url("/ravlen-2.0.zip"));
         server.answer("/ravlen-2.0.zip", {200, updatefixtures::readFile(dir.filePath("ravlen-2.0.zip")), 40});
         serveFeed("/feed.json", feed());
-        documents.askToSaveChanges = [](quarn::DocumentWindow&) { return quarn::DocumentController::CloseAnswer::discard; };
+        documents.askToSaveChanges = [](quarn::DocumentWindow&) {
+            return quarn::DocumentController::CloseAnswer::discard;
+        };
         documents.showFailure = [](const QString&, const QString&, QWidget*) {};
     }
     ~UpdateRig()
     {
         controller.reset();
-        documents.askToSaveChanges = [](quarn::DocumentWindow&) { return quarn::DocumentController::CloseAnswer::discard; };
+        documents.askToSaveChanges = [](quarn::DocumentWindow&) {
+            return quarn::DocumentController::CloseAnswer::discard;
+        };
         documents.closeAll();
     }
 
@@ -141,7 +145,8 @@ struct UpdateRig {
     // The staging folders in the private temporary folder.
     QStringList stagingFolders() const
     {
-        return QDir(quarnkit::StagingFolder::privateRoot(temporaryRoot)).entryList({"*-update-*"}, QDir::AllEntries | QDir::Hidden);
+        return QDir(quarnkit::StagingFolder::privateRoot(temporaryRoot))
+            .entryList({"*-update-*"}, QDir::AllEntries | QDir::Hidden);
     }
     QString pdf(const QString& name) const
     {

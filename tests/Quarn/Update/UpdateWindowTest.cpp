@@ -41,8 +41,8 @@ struct Panel {
         for (const QAbstractButton* button : view.shownButtons())
             panel.buttons << button->text() + (button->isEnabled() ? QString() : QStringLiteral(" (off)"));
         for (const QLabel* label : view.findChildren<QLabel*>())
-            if (label->isVisibleTo(&view) && !label->text().isEmpty() && label->text() != panel.heading &&
-                label->text() != panel.subtitle)
+            if (label->isVisibleTo(&view) && !label->text().isEmpty() && label->text() != panel.heading
+                && label->text() != panel.subtitle)
                 panel.lines << label->text();
         return panel;
     }
@@ -64,8 +64,8 @@ struct Recorder {
 QString downloadLine(qint64 done, qint64 total)
 {
     const QLocale locale;
-    return "Downloading… " + locale.formattedDataSize(done, 1, QLocale::DataSizeSIFormat) + " of " +
-           locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat);
+    return "Downloading… " + locale.formattedDataSize(done, 1, QLocale::DataSizeSIFormat) + " of "
+           + locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat);
 }
 
 } // namespace
@@ -86,7 +86,9 @@ TEST(UpdateWindow, EachStateReadsItsHeadingSubtitleAndButtons)
         rig.controller->install();
         ASSERT_TRUE(testsupport::waitFor([&] { return rig.controller->note().has_value(); }));
         seen[Kind::readyToInstall] = Panel::of(recorder.view);
-        rig.documents.askToSaveChanges = [](quarn::DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+        rig.documents.askToSaveChanges = [](quarn::DocumentWindow&) {
+            return DocumentController::CloseAnswer::discard;
+        };
         rig.controller->install();
         ASSERT_TRUE(rig.reaches(Kind::installing));
         collect(recorder);
@@ -101,8 +103,9 @@ TEST(UpdateWindow, EachStateReadsItsHeadingSubtitleAndButtons)
         ASSERT_TRUE(rig.reaches(Kind::failed));
         seen.emplace(Kind::failed, Panel::of(recorder.view));
     }
-    for (const auto& [kind, feed] : std::vector<std::pair<Kind, std::string>>{
-             {Kind::upToDate, R"({"version": "1.0", "build": 10})"}, {Kind::needsNewerSystem, R"({"minimumSystemVersion": "99.0"})"}}) {
+    for (const auto& [kind, feed] :
+         std::vector<std::pair<Kind, std::string>>{{Kind::upToDate, R"({"version": "1.0", "build": 10})"},
+                                                   {Kind::needsNewerSystem, R"({"minimumSystemVersion": "99.0"})"}}) {
         UpdateRig rig;
         nlohmann::json document = rig.feed();
         document.merge_patch(nlohmann::json::parse(feed));
@@ -128,27 +131,48 @@ TEST(UpdateWindow, EachStateReadsItsHeadingSubtitleAndButtons)
         {Kind::idle, {"ravlen 1.0", "Check for a newer version.", {"Close", "Check for Updates"}, false, {}}},
         {Kind::checking, {"Checking for updates…", "This takes a moment.", {"Cancel"}, true, {}}},
         {Kind::available,
-         {offer, have, {"Skip This Version", "Later", "Install and Relaunch"}, false,
+         {offer,
+          have,
+          {"Skip This Version", "Later", "Install and Relaunch"},
+          false,
           {"What's new", "Faster pages.", "Fewer surprises."}}},
         {Kind::downloading,
-         {offer, have, {"Cancel", "Install and Relaunch (off)"}, false,
+         {offer,
+          have,
+          {"Cancel", "Install and Relaunch (off)"},
+          false,
           {"What's new", "Faster pages.", "Fewer surprises.", downloadLine(0, rig.archive.size)}}},
         {Kind::verifying,
-         {offer, have, {"Cancel", "Install and Relaunch (off)"}, true,
+         {offer,
+          have,
+          {"Cancel", "Install and Relaunch (off)"},
+          true,
           {"What's new", "Faster pages.", "Fewer surprises.", "Checking the download…"}}},
         {Kind::readyToInstall,
-         {offer, have, {"Skip This Version", "Later", "Install and Relaunch"}, false,
+         {offer,
+          have,
+          {"Skip This Version", "Later", "Install and Relaunch"},
+          false,
           {"What's new", "Faster pages.", "Fewer surprises.", "A document is still open, so the update is waiting."}}},
         {Kind::installing,
-         {offer, have, {"Installing… (off)"}, true,
+         {offer,
+          have,
+          {"Installing… (off)"},
+          true,
           {"What's new", "Faster pages.", "Fewer surprises.", "ravlen will reopen in a moment."}}},
         {Kind::failed,
-         {offer, have, {"Skip This Version", "Later", "Try Again"}, false,
+         {offer,
+          have,
+          {"Skip This Version", "Later", "Try Again"},
+          false,
           {"What's new", "Faster pages.", "Fewer surprises.", sentence}}},
         {Kind::upToDate, {"You're up to date.", "ravlen 1.0 is the newest version.", {"OK"}, false, {}}},
         {Kind::needsNewerSystem,
-         {"ravlen 2.0 needs glibc 99.0 or later.", "This computer has Debian GNU/Linux 12 (bookworm) with glibc 2.36.",
-          {"OK"}, false, {}}},
+         {"ravlen 2.0 needs glibc 99.0 or later.",
+          "This computer has Debian GNU/Linux 12 (bookworm) with glibc 2.36.",
+          {"OK"},
+          false,
+          {}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.kind));
@@ -276,8 +300,11 @@ TEST(UpdateWindow, DownloadProgressDrawsAndSpeaksTheFraction)
         double fill;
         const char* spoken;
     };
-    for (const Case& c : std::vector<Case>{{0.004, 4, "0 percent"}, {0.125, 51.5, "13 percent"}, {0.994, 409.528, "99 percent"},
-                                           {1.0, 412, "100 percent"}, {1.5, 412, "150 percent"}}) {
+    for (const Case& c : std::vector<Case>{{0.004, 4, "0 percent"},
+                                           {0.125, 51.5, "13 percent"},
+                                           {0.994, 409.528, "99 percent"},
+                                           {1.0, 412, "100 percent"},
+                                           {1.5, 412, "150 percent"}}) {
         EXPECT_NEAR(DownloadProgress::fillWidth(c.fraction, 412), c.fill, 1e-9);
         EXPECT_EQ(DownloadProgress::spokenValue(c.fraction), c.spoken);
     }

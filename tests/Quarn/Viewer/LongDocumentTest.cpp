@@ -51,13 +51,14 @@ QByteArray markedForm()
             fields += std::to_string(mark + 1 + f) + " 0 R ";
         }
         objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font "
-                          "<< /F1 3 0 R >> >> /Annots [" + annots + "] >>");
+                          "<< /F1 3 0 R >> >> /Annots ["
+                          + annots + "] >>");
         objects.push_back("<< /Type /Annot /Subtype /Highlight /Rect [70 720 300 740] /QuadPoints [70 740 300 740 70 "
                           "720 300 720] /C [1 1 0] >>");
         for (int f = 0; f < fieldsPerPage; ++f) {
             const std::string rect = std::to_string(40 + 70 * f) + " 40 " + std::to_string(100 + 70 * f) + " 60";
-            objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Tx /T (field " + std::to_string(i + 1) + "." +
-                              std::to_string(f + 1) + ") /Rect [" + rect + "] /F 4 /DA (/Helv 12 Tf 0 g) >>");
+            objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Tx /T (field " + std::to_string(i + 1) + "."
+                              + std::to_string(f + 1) + ") /Rect [" + rect + "] /F 4 /DA (/Helv 12 Tf 0 g) >>");
         }
     }
     objects[0] = "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [" + fields + "] /DA (/Helv 12 Tf 0 g) >> >>";
@@ -139,14 +140,16 @@ TEST(LongDocument, TheFormWatcherFindsEveryFieldWithoutStallingTheWindow)
     LongWindow w;
     StallWatch watch;
     FormWatcher::of(w.model).start(&w.model, &w.document);
-    ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(w.model).fieldCount() == pageCount * fieldsPerPage; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return FormWatcher::of(w.model).fieldCount() == pageCount * fieldsPerPage; }));
     EXPECT_LE(watch.longestMs(), 50);
     // Page by page, each page's row from the left.
     const auto& fields = FormWatcher::of(w.model).fields();
     ASSERT_EQ(int(fields.size()), pageCount * fieldsPerPage);
     for (int i = 0; i < int(fields.size()); ++i) {
         EXPECT_EQ(fields[i].page, i / fieldsPerPage);
-        EXPECT_EQ(fields[i].name, "field " + std::to_string(i / fieldsPerPage + 1) + "." + std::to_string(i % fieldsPerPage + 1));
+        EXPECT_EQ(fields[i].name,
+                  "field " + std::to_string(i / fieldsPerPage + 1) + "." + std::to_string(i % fieldsPerPage + 1));
     }
 }
 
@@ -157,7 +160,8 @@ TEST(LongDocument, FillFieldsAskedForWhileTheFieldsAreReadStartsOnTheFirstField)
     ASSERT_TRUE(FormWatcher::of(w.model).reading());
     FormWatcher::of(w.model).focusFirstEmptyField();
     ASSERT_TRUE(testsupport::waitFor([&] { return FormWatcher::of(w.model).editor()->editingField().has_value(); }));
-    EXPECT_EQ(*FormWatcher::of(w.model).editor()->editingField(), FormWatcher::of(w.model).fields().front().objectNumber);
+    EXPECT_EQ(*FormWatcher::of(w.model).editor()->editingField(),
+              FormWatcher::of(w.model).fields().front().objectNumber);
 }
 
 TEST(LongDocument, EveryPageTakesItsOwnSizeOnceReadAndThePageAtTheTopStays)

@@ -303,7 +303,8 @@ TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
     const QRect text(page.left() + 68, page.top() + 72, 100, 30);
     EXPECT_EQ(darkest(first, text), 255);
     // Once the tiles arrive the text shows.
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(darkest(view.viewport()->grab().toImage(), text) < 100); }, 30000));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return bool(darkest(view.viewport()->grab().toImage(), text) < 100); }, 30000));
 }
 
 // ---------------------------------------------------------------- text, links
@@ -336,8 +337,7 @@ static QByteArray pdfWithUriLink(const std::string& uri)
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
-        "<< /Type /Annot /Subtype /Link /Rect [100 100 300 200] /Border [0 0 0] /A << /S /URI /URI (" + uri +
-            ") >> >>",
+        "<< /Type /Annot /Subtype /Link /Rect [100 100 300 200] /Border [0 0 0] /A << /S /URI /URI (" + uri + ") >> >>",
     };
     return testsupport::writePdf(objects, "1.4");
 }
@@ -487,7 +487,8 @@ TEST(QuarnPDFViewTest, RotatedPagesConvertBothWaysAndJumpToTheirVisualTop)
         const auto geometry = doc->pageGeometry(page);
         sawRotation = sawRotation || geometry.rotation != 0;
         const platform::PdfPoint inside{geometry.cropBox.x + 30, geometry.cropBox.y + 50};
-        const platform::PdfPoint back = view.placement().convertToPage(view.placement().convertFromPage(inside, page), page);
+        const platform::PdfPoint back =
+            view.placement().convertToPage(view.placement().convertFromPage(inside, page), page);
         EXPECT_NEAR(back.x, inside.x, 1e-6);
         EXPECT_NEAR(back.y, inside.y, 1e-6);
         view.goToPage(page);
@@ -643,7 +644,8 @@ TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
     EXPECT_EQ(view.interactions().textSelection().current().text, "beta");
     const QPoint pastGamma = view.placement().convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
-    EXPECT_EQ(view.interactions().textSelection().current().text.rfind("beta gamma", 0), 0u) << view.interactions().textSelection().current().text;
+    EXPECT_EQ(view.interactions().textSelection().current().text.rfind("beta gamma", 0), 0u)
+        << view.interactions().textSelection().current().text;
     // A plain click clears it.
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, pastGamma);
     EXPECT_TRUE(view.interactions().textSelection().current().isEmpty());
@@ -688,7 +690,8 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     const QColor inside = image.pixelColor((box.topLeft() + QPointF(2, 2)).toPoint());
     EXPECT_EQ(inside, QColor(255, 200, 0));
     view.interactions().textSelection().setHighlights({});
-    EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()), QColor(Qt::white));
+    EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()),
+              QColor(Qt::white));
 }
 
 TEST(QuarnPDFViewTest, ChangesReachTheViewThroughTheDocument)
@@ -710,7 +713,8 @@ TEST(QuarnPDFViewTest, ChangesReachTheViewThroughTheDocument)
     EXPECT_EQ(view.pageCount(), 4);
 
     // Unlocking a shown document: showing it again brings its pages in.
-    quarnkit::QuarnDocument locked(platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    quarnkit::QuarnDocument locked(
+        platform::PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf")));
     view.load(&locked);
     EXPECT_EQ(view.pageCount(), 0);
     ASSERT_TRUE(locked.unlock("openpassword"));

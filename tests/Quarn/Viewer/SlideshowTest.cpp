@@ -188,7 +188,8 @@ TEST(Slideshow, HoldsTheWindowWeakly)
     auto document = QuarnDocument::fromData(testsupport::makeTextPdf(3));
     auto host = std::make_unique<QWidget>();
     host->show();
-    auto* show = new Slideshow(document.get(), QGuiApplication::primaryScreen(), host.get(), [&](int page) { exitedAt = page; });
+    auto* show =
+        new Slideshow(document.get(), QGuiApplication::primaryScreen(), host.get(), [&](int page) { exitedAt = page; });
     Slideshow::setCurrent(show);
     show->start(2);
     EXPECT_EQ(show->counter()->text(), "3 of 3");
@@ -223,8 +224,8 @@ TEST(Slideshow, TheCounterKeepsClearOfEveryPage)
     std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
                                         "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>"};
     for (const auto& page : pages)
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(page.points.width()) + " " +
-                          std::to_string(page.points.height()) + "] >>");
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(page.points.width()) + " "
+                          + std::to_string(page.points.height()) + "] >>");
     Window window(testsupport::writePdf(objects));
     window.model().startSlideshow();
     Slideshow* show = Slideshow::current();
@@ -237,7 +238,8 @@ TEST(Slideshow, TheCounterKeepsClearOfEveryPage)
         EXPECT_FALSE(counter.intersects(shown));
         EXPECT_TRUE(show->window()->rect().contains(counter));
         // The page still fills most of the screen one way.
-        EXPECT_TRUE(shown.height() * 10 >= show->window()->height() * 8 || shown.width() * 10 >= show->window()->width() * 8);
+        EXPECT_TRUE(shown.height() * 10 >= show->window()->height() * 8
+                    || shown.width() * 10 >= show->window()->width() * 8);
         QTest::keyClick(show->window()->windowHandle(), Qt::Key_Right);
     }
 }

@@ -245,8 +245,8 @@ TEST(StatusBarTest, TheSlideshowButtonAsksForTheSlideshow)
 TEST(StatusBarTest, EverySymbolOfTheBarsIsDrawn)
 {
     registerViewerBarSymbols();
-    for (const char* name : {"minus", "plus", "chevron.down", "chevron.up", "chevron.left", "chevron.right", "play.fill",
-                             "xmark", "rectangle.portrait", "rectangle.split.1x2", "rectangle.split.2x1",
+    for (const char* name : {"minus", "plus", "chevron.down", "chevron.up", "chevron.left", "chevron.right",
+                             "play.fill", "xmark", "rectangle.portrait", "rectangle.split.1x2", "rectangle.split.2x1",
                              "rectangle.split.2x2", "square.and.arrow.up", "info.circle"}) {
         EXPECT_TRUE(hasSymbol(QString::fromLatin1(name))) << name;
         // A drawing that parses covers some pixels.

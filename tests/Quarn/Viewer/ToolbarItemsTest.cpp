@@ -40,8 +40,8 @@ TEST(DocumentToolbarItemsTest, ShareHandsOverItsButton)
 TEST(DocumentToolbarItemsTest, DocumentInfoTogglesForADocumentWithPages)
 {
     ItemsFixture f;
-    auto document = std::make_unique<quarnkit::QuarnDocument>(
-        platform::PdfDocument::openBytes(testsupport::makeTextPdf(2)));
+    auto document =
+        std::make_unique<quarnkit::QuarnDocument>(platform::PdfDocument::openBytes(testsupport::makeTextPdf(2)));
     f.model.setDocument(document.get());
     EXPECT_EQ(f.items.infoButton()->toolTip(), QStringLiteral("Document info"));
     QTest::mouseClick(f.items.infoButton(), Qt::LeftButton);

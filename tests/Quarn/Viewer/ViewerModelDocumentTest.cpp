@@ -214,7 +214,8 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(copy)->pdf()).title, "Edited");
     EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(path)->pdf()).title, "");
     // Each share gets a folder of its own.
-    EXPECT_NE(QFileInfo(DocumentActions::of(model).makeShareFile(tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
+    EXPECT_NE(QFileInfo(DocumentActions::of(model).makeShareFile(tmp.path())).absolutePath(),
+              QFileInfo(copy).absolutePath());
 }
 
 TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)

@@ -127,8 +127,8 @@ TEST(WindowLayout, LockedAndEmptyWindowsShowOnlyTheirMessage)
         EXPECT_EQ(screen->findBar(), nullptr);
         for (QWidget* child : screen->findChildren<QWidget*>()) {
             if (child->isVisible()) {
-                EXPECT_FALSE(qobject_cast<QLabel*>(child) &&
-                             qobject_cast<QLabel*>(child)->text().startsWith("No marks yet"));
+                EXPECT_FALSE(qobject_cast<QLabel*>(child)
+                             && qobject_cast<QLabel*>(child)->text().startsWith("No marks yet"));
             }
         }
         EXPECT_TRUE(screen->findChildren<StatusBar*>().empty());
@@ -228,11 +228,13 @@ TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
     const std::vector<std::pair<const char*, std::function<void()>>> clicks = {
         {"a swatch", [&] { QTest::mouseClick(inspector->swatches().at(2), Qt::LeftButton); }},
         {"the stroke slider", sliderClick},
-        {"a tool button", [&] {
+        {"a tool button",
+         [&] {
              for (auto* button : screen->findChildren<QAbstractButton*>())
                  if (button->accessibleName().startsWith("Text")) QTest::mouseClick(button, Qt::LeftButton);
          }},
-        {"the sidebar button", [&] {
+        {"the sidebar button",
+         [&] {
              for (auto* button : screen->findChildren<QAbstractButton*>())
                  if (button->accessibleName().startsWith("Sidebar")) QTest::mouseClick(button, Qt::LeftButton);
          }},
@@ -240,7 +242,10 @@ TEST(WindowLayout, ClicksOnTheChromeLeaveTheKeysWithThePage)
     for (const auto& [what, click] : clicks) {
         click();
         QApplication::processEvents();
-        EXPECT_TRUE(pageHasTheKeys()) << what << ": " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+        EXPECT_TRUE(pageHasTheKeys()) << what << ": "
+                                      << (QApplication::focusWidget()
+                                              ? QApplication::focusWidget()->metaObject()->className()
+                                              : "none");
     }
     // The tool keys still reach the page: V for Select.
     QTest::keyClick(screen->windowHandle(), 'v');

@@ -22,7 +22,9 @@ TEST(RecentThumbnails, DrawsEachKeyOnceOffTheUIThreadAndKeepsTheNewest)
         onUIThread = onUIThread || QThread::currentThread() == ui;
         return Thumbnail{Thumbnail::Kind::locked, {}};
     });
-    const auto item = [](int i) { return RecentItem{std::nullopt, "/f.pdf", "f", "", QStringLiteral("/f%1.pdf|0.0").arg(i)}; };
+    const auto item = [](int i) {
+        return RecentItem{std::nullopt, "/f.pdf", "f", "", QStringLiteral("/f%1.pdf|0.0").arg(i)};
+    };
 
     // Asked twice while it is drawn: drawn once.
     thumbnails.request(item(0));

@@ -56,13 +56,14 @@ struct StandInDesktop {
         const QString script = dir.filePath("bin/xdg-mime");
         QFile file(script);
         file.open(QIODevice::WriteOnly);
-        file.write(QStringLiteral("#!/bin/sh\n"
-                                  "state='%1'\n"
-                                  "case \"$1\" in\n"
-                                  "query) if [ -f \"$state\" ]; then cat \"$state\"; else echo evince.desktop; fi ;;\n"
-                                  "default) if [ -f '%2' ]; then echo 'xdg-mime: the default cannot be changed' >&2; exit 4; fi\n"
-                                  "  echo \"$2\" > \"$state\" ;;\n"
-                                  "esac\n")
+        file.write(QStringLiteral(
+                       "#!/bin/sh\n"
+                       "state='%1'\n"
+                       "case \"$1\" in\n"
+                       "query) if [ -f \"$state\" ]; then cat \"$state\"; else echo evince.desktop; fi ;;\n"
+                       "default) if [ -f '%2' ]; then echo 'xdg-mime: the default cannot be changed' >&2; exit 4; fi\n"
+                       "  echo \"$2\" > \"$state\" ;;\n"
+                       "esac\n")
                        .arg(dir.filePath("default-pdf"), dir.filePath("refuse"))
                        .toUtf8());
         file.close();
@@ -90,11 +91,13 @@ struct StandInDesktop {
 QMessageBox* question()
 {
     QMessageBox* shown = nullptr;
-    testsupport::waitFor([&] {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) shown = box;
-        return shown != nullptr;
-    }, 5000);
+    testsupport::waitFor(
+        [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) shown = box;
+            return shown != nullptr;
+        },
+        5000);
     return shown;
 }
 
@@ -146,7 +149,8 @@ struct Welcome {
         services.exploreSource = [this] {
             const QString home = h.dir.filePath("files");
             return std::make_unique<quarnkit::FixedExploreSource>(
-                found, 300, true, quarnkit::ExploreFolders{home, home + "/Downloads", home + "/Desktop", home + "/Documents"});
+                found, 300, true,
+                quarnkit::ExploreFolders{home, home + "/Downloads", home + "/Desktop", home + "/Documents"});
         };
         controller = std::make_unique<WelcomeController>(services);
     }
@@ -207,8 +211,8 @@ TEST(WelcomeWindow, ALaunchWithoutFilesShowsEightRecentCardsWithTheirFirstPages)
     ASSERT_EQ(cards->count(), 8);
     QStringList names;
     for (int i = 0; i < cards->count(); ++i) names << cards->card(i)->item().name;
-    EXPECT_EQ(names, QStringList({"report.final", "locked", "damaged", "Paper 0", "Paper 1", "Paper 2", "Paper 3",
-                                  "Paper 4"}));
+    EXPECT_EQ(names, QStringList(
+                         {"report.final", "locked", "damaged", "Paper 0", "Paper 1", "Paper 2", "Paper 3", "Paper 4"}));
     EXPECT_EQ(cards->card(0)->accessibleName(), "report.final, Today");
     EXPECT_EQ(cards->card(4)->geometry().width(), cards->card(0)->geometry().width());
     EXPECT_GT(cards->card(4)->geometry().top(), cards->card(0)->geometry().bottom());
@@ -355,8 +359,8 @@ TEST(WelcomeWindow, UseRavlenForPdfsAsksFirstThenTakesTheRole)
     box = question();
     ASSERT_NE(box, nullptr);
     QTest::mouseClick(buttonTitled(box, "Use ravlen"), Qt::LeftButton);
-    ASSERT_TRUE(testsupport::waitFor(
-        [&] { return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer."; }));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer."; }));
     EXPECT_EQ(w.desktop.queryDefault(), "ravlen.desktop");
     EXPECT_FALSE(w.view().useButton()->isVisible());
     EXPECT_FALSE(quarnkit::DefaultPDFHandler::declined(w.h.defaults));
@@ -372,7 +376,7 @@ TEST(WelcomeWindow, UseRavlenForPdfsAsksFirstThenTakesTheRole)
     QTest::mouseClick(buttonTitled(box, "Use ravlen"), Qt::LeftButton);
     ASSERT_TRUE(testsupport::waitFor([&] { return w.view().problem().has_value(); }));
     EXPECT_EQ(*w.view().problem(), (quarnkit::OpenProblem{"ravlen couldn't become the default PDF app.",
-                                                           "xdg-mime: the default cannot be changed"}));
+                                                          "xdg-mime: the default cannot be changed"}));
 }
 
 TEST(WelcomeWindow, ClearingTheHistoryLeavesTheDropBoxAndShrinksDownward)

@@ -25,7 +25,8 @@ void expectScrubs(const CrashRedactor& redactor, const std::vector<Example>& exa
 // library name on stays, so the first and fifth keep just that.
 TEST(CrashRedactor, ScrubsTheDocumentedExamples)
 {
-    const CrashRedactor redactor(QStringLiteral("/Users/tmarsh"), QStringLiteral("tmarsh"), QStringLiteral("Tova Marsh"));
+    const CrashRedactor redactor(QStringLiteral("/Users/tmarsh"), QStringLiteral("tmarsh"),
+                                 QStringLiteral("Tova Marsh"));
     expectScrubs(redactor,
                  {
                      {"Library not loaded: '/Users/tmarsh/lib/libq.dylib'", "Library not loaded: '<path>/libq.dylib'"},
@@ -49,7 +50,8 @@ TEST(CrashRedactor, ScrubsTheDocumentedExamples)
                      {"~/a\r\n/Users/x", "<path>\r\n<path>"},
                  });
     // The path pass alone leaves the user's names to the others.
-    EXPECT_EQ(CrashRedactor::scrubPaths(QStringLiteral("'~/Tova's notes/x' missing")), QStringLiteral("'<path>' missing"));
+    EXPECT_EQ(CrashRedactor::scrubPaths(QStringLiteral("'~/Tova's notes/x' missing")),
+              QStringLiteral("'<path>' missing"));
 }
 
 // The same rules with Linux's folders: /home/<user>, the system's library
@@ -57,7 +59,8 @@ TEST(CrashRedactor, ScrubsTheDocumentedExamples)
 // character that is not a letter or a number.
 TEST(CrashRedactor, ScrubsLinuxPaths)
 {
-    const CrashRedactor redactor(QStringLiteral("/home/tmarsh/"), QStringLiteral("tmarsh"), QStringLiteral("Tova Marsh"));
+    const CrashRedactor redactor(QStringLiteral("/home/tmarsh/"), QStringLiteral("tmarsh"),
+                                 QStringLiteral("Tova Marsh"));
     expectScrubs(redactor,
                  {
                      {"/home/tmarsh/.local/opt/ravlen/lib/libravlen-kit.so", "<path>/libravlen-kit.so"},
@@ -79,7 +82,8 @@ TEST(CrashRedactor, ScrubsLinuxPaths)
 
 TEST(CrashRedactor, RedactsValuesAndKeysAndDropsIdentifiers)
 {
-    const CrashRedactor redactor(QStringLiteral("/Users/tmarsh"), QStringLiteral("tmarsh"), QStringLiteral("Tova Marsh"));
+    const CrashRedactor redactor(QStringLiteral("/Users/tmarsh"), QStringLiteral("tmarsh"),
+                                 QStringLiteral("Tova Marsh"));
     const json report{{"crashReporterKey", "x"},
                       {"procPath", "/Users/tmarsh/Apps/q"},
                       {"threads", json::array({{{"userID", 501}, {"name", "tmarsh"}, {"id", 7}}})},

@@ -46,10 +46,16 @@ TEST(CrashReportScanner, FindsOnlyThisProgramsCrashReports)
         json header;
         bool found;
     };
-    const json otherApp{{"bug_type", "309"}, {"incident_id", "B"}, {"timestamp", "2024-01-15 10:00:00 +0000"},
-                        {"bundleID", "com.example.other"}, {"app_name", "ravlen"}};
-    const json namedOnly{{"bug_type", 309}, {"incident_id", "C"}, {"timestamp", "2024-01-15 10:00:00 +0000"},
-                         {"bundleID", ""}, {"name", "ravlen"}};
+    const json otherApp{{"bug_type", "309"},
+                        {"incident_id", "B"},
+                        {"timestamp", "2024-01-15 10:00:00 +0000"},
+                        {"bundleID", "com.example.other"},
+                        {"app_name", "ravlen"}};
+    const json namedOnly{{"bug_type", 309},
+                         {"incident_id", "C"},
+                         {"timestamp", "2024-01-15 10:00:00 +0000"},
+                         {"bundleID", ""},
+                         {"name", "ravlen"}};
     json notCrash = crashHeader("D");
     notCrash["bug_type"] = "288";
     json noIncident = crashHeader("");
@@ -72,7 +78,8 @@ TEST(CrashReportScanner, FindsOnlyThisProgramsCrashReports)
     // A folder and a link named like reports are passed over.
     QDir(folder).mkpath(QStringLiteral("ravlen-folder.ips"));
     writeReport(home.filePath(QStringLiteral("elsewhere.ips")), crashHeader("J"));
-    QFile::link(home.filePath(QStringLiteral("elsewhere.ips")), QDir(folder).filePath(QStringLiteral("ravlen-link.ips")));
+    QFile::link(home.filePath(QStringLiteral("elsewhere.ips")),
+                QDir(folder).filePath(QStringLiteral("ravlen-link.ips")));
 
     QStringList expected;
     for (const Case& c : cases)
@@ -82,7 +89,8 @@ TEST(CrashReportScanner, FindsOnlyThisProgramsCrashReports)
     expected.sort();
     EXPECT_EQ(found, expected);
     // The scan reads only the first 16384 bytes; the reader takes the whole line.
-    EXPECT_EQ(IPSReport::read(QDir(folder).filePath(QStringLiteral("ravlen-long.ips"))).header.incidentID(), QStringLiteral("G"));
+    EXPECT_EQ(IPSReport::read(QDir(folder).filePath(QStringLiteral("ravlen-long.ips"))).header.incidentID(),
+              QStringLiteral("G"));
 }
 
 TEST(CrashReportScanner, ListsNewestFirstAndPrefersTheMainFolder)

@@ -52,21 +52,49 @@ TEST(CrashReportPlan, SortsEachReportByTheFirstRuleThatApplies)
     };
     const std::vector<Case> cases{
         {"nothing found", {}, {}, CrashReportMode::ask, {}, {}, {}},
-        {"five fresh: the three newest asked, the rest dropped", {},
-         {{"A", 5 * day}, {"B", day}, {"C", 4 * day}, {"D", 2 * day}, {"E", 3 * day}}, CrashReportMode::ask,
-         {"B", "D", "E"}, {}, {"C", "A"}},
-        {"exactly seven days old is fresh, a second more is not", {}, {{"OLD", 7 * day + 1}, {"EDGE", 7 * day}},
-         CrashReportMode::ask, {"EDGE"}, {}, {}},
-        {"the high-water mark passes over its own date, not a second later", seen,
-         {{"AT", 3 * day}, {"AFTER", 3 * day - 1}}, CrashReportMode::ask, {"AFTER"}, {}, {}},
+        {"five fresh: the three newest asked, the rest dropped",
+         {},
+         {{"A", 5 * day}, {"B", day}, {"C", 4 * day}, {"D", 2 * day}, {"E", 3 * day}},
+         CrashReportMode::ask,
+         {"B", "D", "E"},
+         {},
+         {"C", "A"}},
+        {"exactly seven days old is fresh, a second more is not",
+         {},
+         {{"OLD", 7 * day + 1}, {"EDGE", 7 * day}},
+         CrashReportMode::ask,
+         {"EDGE"},
+         {},
+         {}},
+        {"the high-water mark passes over its own date, not a second later",
+         seen,
+         {{"AT", 3 * day}, {"AFTER", 3 * day - 1}},
+         CrashReportMode::ask,
+         {"AFTER"},
+         {},
+         {}},
         {"handled reports are in no list", seen, {{"H", day}}, CrashReportMode::always, {}, {}, {}},
-        {"pending: retried without asking unless stale", seen,
-         {{"P8", 8 * day}, {"P2", 2 * day}, {"PM", 2 * day}, {"F", day}}, CrashReportMode::ask, {"F"}, {"P2"},
+        {"pending: retried without asking unless stale",
+         seen,
+         {{"P8", 8 * day}, {"P2", 2 * day}, {"PM", 2 * day}, {"F", day}},
+         CrashReportMode::ask,
+         {"F"},
+         {"P2"},
          {"PM", "P8"}},
-        {"always: retries first, then the fresh reports", seen, {{"F", day}, {"P2", 2 * day}},
-         CrashReportMode::always, {}, {"P2", "F"}, {}},
-        {"never: pending and fresh reports are all dropped", seen, {{"F", day}, {"P2", 2 * day}},
-         CrashReportMode::never, {}, {}, {"P2", "F"}},
+        {"always: retries first, then the fresh reports",
+         seen,
+         {{"F", day}, {"P2", 2 * day}},
+         CrashReportMode::always,
+         {},
+         {"P2", "F"},
+         {}},
+        {"never: pending and fresh reports are all dropped",
+         seen,
+         {{"F", day}, {"P2", 2 * day}},
+         CrashReportMode::never,
+         {},
+         {},
+         {"P2", "F"}},
         {"equal dates keep their order", {}, {{"X", day}, {"Y", day}}, CrashReportMode::always, {}, {"X", "Y"}, {}},
     };
     for (const Case& c : cases) {
@@ -128,7 +156,8 @@ TEST(CrashReportLedger, PruningForgetsOldEntriesButKeepsTheMark)
 {
     CrashReportLedger ledger;
     ledger.newestHandled = ago(30 * day);
-    ledger.handled = {{QStringLiteral("H13"), ago(13 * day)}, {QStringLiteral("H15"), ago(15 * day)},
+    ledger.handled = {{QStringLiteral("H13"), ago(13 * day)},
+                      {QStringLiteral("H15"), ago(15 * day)},
                       {QStringLiteral("HF"), now.addSecs(day)}};
     ledger.pending = {{QStringLiteral("P6"), ago(6 * day)}, {QStringLiteral("P8"), ago(8 * day)}};
     ledger.prune(now);
@@ -170,10 +199,8 @@ TEST(CrashReportLedger, StoredFormReadsBackAndDamageReadsAsEmpty)
     for (const auto& [name, patch, expected] : cases) {
         SCOPED_TRACE(name);
         json value = stored;
-        if (patch.is_object())
-            value.merge_patch(patch);
-        else
-            value = patch;
+        if (patch.is_object()) value.merge_patch(patch);
+        else value = patch;
         defaults.set(CrashReportPreferences::ledgerKey, value);
         EXPECT_EQ(CrashReportLedger::load(defaults), expected);
     }
@@ -185,8 +212,8 @@ TEST(CrashReportPreferences, OnlyTheThreeRawValuesAreModes)
     platform::UserDefaults defaults(dir.filePath(QStringLiteral("defaults.json")));
     EXPECT_EQ(CrashReportPreferences::mode(defaults), CrashReportMode::ask);
     const std::vector<std::pair<json, CrashReportMode>> cases{
-        {"ask", CrashReportMode::ask},      {"always", CrashReportMode::always}, {"never", CrashReportMode::never},
-        {"Always", CrashReportMode::ask},   {"", CrashReportMode::ask},          {true, CrashReportMode::ask},
+        {"ask", CrashReportMode::ask},    {"always", CrashReportMode::always}, {"never", CrashReportMode::never},
+        {"Always", CrashReportMode::ask}, {"", CrashReportMode::ask},          {true, CrashReportMode::ask},
         {2, CrashReportMode::ask},
     };
     for (const auto& [stored, mode] : cases) {
@@ -223,12 +250,18 @@ TEST(CrashUpload, EndpointsAreTheHttpsURLsWithAHostInOrder)
 TEST(CrashUpload, AnAnswerIsSentPassingTroubleOrARefusal)
 {
     const std::vector<std::pair<std::optional<int>, CrashUploadOutcome>> cases{
-        {std::nullopt, CrashUploadOutcome::retryLater}, {200, CrashUploadOutcome::sent},
-        {201, CrashUploadOutcome::sent},                {299, CrashUploadOutcome::sent},
-        {408, CrashUploadOutcome::retryLater},          {429, CrashUploadOutcome::retryLater},
-        {500, CrashUploadOutcome::retryLater},          {599, CrashUploadOutcome::retryLater},
-        {100, CrashUploadOutcome::rejected},            {302, CrashUploadOutcome::rejected},
-        {400, CrashUploadOutcome::rejected},            {404, CrashUploadOutcome::rejected},
+        {std::nullopt, CrashUploadOutcome::retryLater},
+        {200, CrashUploadOutcome::sent},
+        {201, CrashUploadOutcome::sent},
+        {299, CrashUploadOutcome::sent},
+        {408, CrashUploadOutcome::retryLater},
+        {429, CrashUploadOutcome::retryLater},
+        {500, CrashUploadOutcome::retryLater},
+        {599, CrashUploadOutcome::retryLater},
+        {100, CrashUploadOutcome::rejected},
+        {302, CrashUploadOutcome::rejected},
+        {400, CrashUploadOutcome::rejected},
+        {404, CrashUploadOutcome::rejected},
         {600, CrashUploadOutcome::rejected},
     };
     for (const auto& [status, outcome] : cases) {

@@ -181,8 +181,8 @@ TEST(CrashSubmission, SendsNeitherTheHomeFolderNorTheUsersNames)
         EXPECT_FALSE(sent.contains(QLatin1String("userID")));
         for (const QString& name : names) {
             if (name.size() < 3) continue; // shorter names are not hidden
-            const QRegularExpression word(QStringLiteral("(?<![\\p{L}\\p{N}_])") + QRegularExpression::escape(name) +
-                                              QStringLiteral("(?![\\p{L}\\p{N}_])"),
+            const QRegularExpression word(QStringLiteral("(?<![\\p{L}\\p{N}_])") + QRegularExpression::escape(name)
+                                              + QStringLiteral("(?![\\p{L}\\p{N}_])"),
                                           QRegularExpression::CaseInsensitiveOption);
             EXPECT_FALSE(word.match(sent).hasMatch()) << name.toStdString();
         }
@@ -197,7 +197,8 @@ TEST(CrashSubmission, FitsTheLimitByGivingUpTheLeastImportantFirst)
     json body = reportBody();
     body["faultingThread"] = 1;
     body["threads"] = json::array();
-    for (int t = 0; t < 3; ++t) body["threads"].push_back({{"id", t}, {"queue", std::string(3000, 'q')}, {"frames", json::array()}});
+    for (int t = 0; t < 3; ++t)
+        body["threads"].push_back({{"id", t}, {"queue", std::string(3000, 'q')}, {"frames", json::array()}});
     for (int f = 0; f < 8; ++f) body["threads"][1]["frames"].push_back({{"imageIndex", f % 2}, {"imageOffset", f}});
     body["zeta"] = "z";
     body["alpha"] = "a";
@@ -207,8 +208,8 @@ TEST(CrashSubmission, FitsTheLimitByGivingUpTheLeastImportantFirst)
     body["extMods"] = "e";
     body["vmSummary"] = std::string(20000, 's');
     const CrashSubmission submission(IPSReport{IPSHeader{reportHeader()}, body}, nobody);
-    const QStringList leading{"incident", "procName", "modelCode", "cpuType", "exception", "termination",
-                              "faultingThread", "threads", "usedImages"};
+    const QStringList leading{"incident",    "procName",       "modelCode", "cpuType",   "exception",
+                              "termination", "faultingThread", "threads",   "usedImages"};
     const QStringList trailing{"vmregioninfo", "instructionByteStream", "extMods", "vmSummary"};
 
     struct Case {
@@ -218,7 +219,8 @@ TEST(CrashSubmission, FitsTheLimitByGivingUpTheLeastImportantFirst)
     };
     const std::vector<Case> cases{
         {qint64(1) << 30, leading + QStringList{"Beta", "alpha", "zeta"} + trailing, 3, 8, 2},
-        {15000, leading + QStringList{"Beta", "alpha", "zeta", "vmregioninfo", "instructionByteStream", "extMods"}, 3, 8, 2},
+        {15000, leading + QStringList{"Beta", "alpha", "zeta", "vmregioninfo", "instructionByteStream", "extMods"}, 3,
+         8, 2},
         {6000, leading, 1, 8, 2},
         {0, {}, 0, 1, 1},
     };

@@ -93,7 +93,8 @@ TEST(CrashWriter, CrashedChildrenLeaveReportsThatAreFoundNewestFirst)
     EXPECT_NE(found[0].incidentID, found[1].incidentID);
 
     EXPECT_EQ(modeOf(folder), 0700u);
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2) << "no temporary file is left";
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2)
+        << "no temporary file is left";
     for (const CrashReportFile& file : found) {
         SCOPED_TRACE(file.path.toStdString());
         EXPECT_EQ(modeOf(file.path), 0600u);
@@ -115,7 +116,8 @@ TEST(CrashWriter, CrashedChildrenLeaveReportsThatAreFoundNewestFirst)
 
     const IPSReport thrown = IPSReport::read(found[0].path);
     EXPECT_EQ(thrown.body["exception"]["signal"], "SIGABRT");
-    EXPECT_EQ(thrown.body["asi"]["libstdc++"][0], "terminate called after throwing an instance of 'std::runtime_error'");
+    EXPECT_EQ(thrown.body["asi"]["libstdc++"][0],
+              "terminate called after throwing an instance of 'std::runtime_error'");
 
     // The null read: its innermost frame lies in the child itself, whose
     // build id the payload carries as binutils reads it.

@@ -32,7 +32,9 @@ struct Damaged {
 // twice, and with bytes flipped, at places drawn from `random`.
 std::vector<Damaged> damagedCopies(const std::string& name, const QByteArray& original, std::mt19937& random)
 {
-    const auto at = [&](qsizetype size) { return qsizetype(std::uniform_int_distribution<qsizetype>(0, size - 1)(random)); };
+    const auto at = [&](qsizetype size) {
+        return qsizetype(std::uniform_int_distribution<qsizetype>(0, size - 1)(random));
+    };
     const auto length = [&] { return qsizetype(std::uniform_int_distribution<int>(1, 2000)(random)); };
     std::vector<Damaged> copies;
     for (int k = 0; k < 2; ++k) {
@@ -118,8 +120,8 @@ TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
         // The long document would take the run's time alone.
         if (original.size() > 1'000'000 && QFileInfo(QString::fromStdString(source)).fileName().startsWith("GeoTopo"))
             continue;
-        for (const Damaged& damaged : damagedCopies(QFileInfo(QString::fromStdString(source)).fileName().toStdString(),
-                                                    original, random)) {
+        for (const Damaged& damaged :
+             damagedCopies(QFileInfo(QString::fromStdString(source)).fileName().toStdString(), original, random)) {
             SCOPED_TRACE(damaged.name);
             const QString path = dir.filePath("damaged.pdf");
             writeFile(path, damaged.bytes);

@@ -16,8 +16,8 @@ namespace PdfDate = quarnkit::PdfDate;
 namespace quarnkit {
 void PrintTo(const DocumentMetadata& m, std::ostream* os)
 {
-    *os << "{" << m.title.toStdString() << " | " << m.author.toStdString() << " | " << m.subject.toStdString()
-        << " | " << m.keywords.toStdString() << "}";
+    *os << "{" << m.title.toStdString() << " | " << m.author.toStdString() << " | " << m.subject.toStdString() << " | "
+        << m.keywords.toStdString() << "}";
 }
 } // namespace quarnkit
 
@@ -308,8 +308,7 @@ TEST(DocumentInfoPdf, DamagedMetadataReadsAsNothing)
     std::shared_ptr<PdfDocument> unreadable;
     try {
         unreadable = PdfDocument::openFile(testsupport::corpusPath("unreadablemetadata.pdf"));
-    } catch (const platform::PdfError&) {
-    }
+    } catch (const platform::PdfError&) {}
     if (unreadable) {
         const DocumentInfo damaged(*unreadable);
         EXPECT_GE(damaged.pageCount, 0);

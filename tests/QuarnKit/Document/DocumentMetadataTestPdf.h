@@ -35,7 +35,8 @@ inline std::string literal(const std::string& text)
 // Text lines in 12-point Helvetica, from (72, 700) downwards, 16 points apart.
 inline std::string textLines(const std::vector<std::string>& lines, double size = 12)
 {
-    std::string out = "BT /F1 " + std::to_string(int(size)) + " Tf 72 700 Td " + std::to_string(int(size * 4 / 3)) + " TL";
+    std::string out =
+        "BT /F1 " + std::to_string(int(size)) + " Tf 72 700 Td " + std::to_string(int(size * 4 / 3)) + " TL";
     for (const std::string& line : lines) out += " " + literal(line) + " Tj T*";
     return out + " ET";
 }
@@ -54,20 +55,17 @@ inline QByteArray makePdf(const std::vector<Page>& pages, const std::string& inf
     objects.push_back(info.empty() ? "null" : "<< " + info + " >>");
     for (int i = 0; i < int(pages.size()); ++i) {
         const Page& page = pages[std::size_t(i)];
-        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox " + page.mediaBox + " " + page.extra +
-                          " /Resources << /Font << /F1 3 0 R >> >> /Contents " + std::to_string(pageObject(i) + 1) +
-                          " 0 R >>");
-        objects.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" + page.content +
-                          "\nendstream");
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox " + page.mediaBox + " " + page.extra
+                          + " /Resources << /Font << /F1 3 0 R >> >> /Contents " + std::to_string(pageObject(i) + 1)
+                          + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" + page.content
+                          + "\nendstream");
     }
     for (const std::string& object : extraObjects) objects.push_back(object);
 
     return testsupport::writePdf(objects, version, info.empty() ? "" : " /Info 4 0 R");
 }
 
-inline std::vector<Page> blankPages(int count)
-{
-    return std::vector<Page>(std::size_t(count));
-}
+inline std::vector<Page> blankPages(int count) { return std::vector<Page>(std::size_t(count)); }
 
 } // namespace handmade

@@ -108,7 +108,9 @@ TEST(TextMatchRules, CaseFolding)
     EXPECT_EQ(find("PDF", "a PDF file", exactCase), (std::vector<Range>{{2, 3}}));
     // Beyond ASCII: accented and Greek letters, final sigma included.
     EXPECT_EQ(find(QStringLiteral("\u00C9T\u00C9"), QStringLiteral("l'\u00E9t\u00E9")).size(), 1u);
-    EXPECT_EQ(find(QStringLiteral("\u03A3\u039F\u03A6\u039F\u03A3"), QStringLiteral("\u03C3\u03BF\u03C6\u03BF\u03C2")).size(), 1u);
+    EXPECT_EQ(
+        find(QStringLiteral("\u03A3\u039F\u03A6\u039F\u03A3"), QStringLiteral("\u03C3\u03BF\u03C6\u03BF\u03C2")).size(),
+        1u);
 }
 
 TEST(TextMatchRules, MatchesDoNotOverlapAndQueriesAreTrimmed)
@@ -217,7 +219,8 @@ TEST(DocumentSearchRun, BlankQueryFinishesBeforeStartReturns)
 
 TEST(DocumentSearchRun, CountsMatchesOnEveryPageInPageOrder)
 {
-    std::shared_ptr<const PdfDocument> doc = PdfDocument::openBytes(testsupport::makeTextPdf(50, "needle in a haystack"));
+    std::shared_ptr<const PdfDocument> doc =
+        PdfDocument::openBytes(testsupport::makeTextPdf(50, "needle in a haystack"));
     const Outcome outcome = searchAll(doc, "Needle");
     const auto matches = outcome.matches();
     ASSERT_EQ(matches.size(), 50u);
@@ -283,8 +286,7 @@ TEST(DocumentSearchRun, PhraseRunningOnToTheNextLine)
 
 TEST(DocumentSearchRun, RealFile)
 {
-    std::shared_ptr<const PdfDocument> doc =
-        PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    std::shared_ptr<const PdfDocument> doc = PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
     EXPECT_EQ(searchAll(doc, "Kjift", exactCase).matches().size(), 23u);
     const auto phrase = searchAll(doc, "this text", exactCase).matches();
     EXPECT_EQ(phrase.size(), 46u);
@@ -431,7 +433,8 @@ TEST(DocumentSearchRun, ReadersOnSeveralThreadsFindWhatOnePageAtATimeFinds)
         const char* name;
         bool changed; // an edit since opening: the document has no copy to offer
     } cases[] = {{"unchanged", false}, {"changed", true}};
-    for (const char* file : {"pdflatex-4-pages.pdf", "google-doc-document.pdf", "multicolumn.pdf", "GeoTopo-komprimiert.pdf"}) {
+    for (const char* file :
+         {"pdflatex-4-pages.pdf", "google-doc-document.pdf", "multicolumn.pdf", "GeoTopo-komprimiert.pdf"}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(file) + ", " + c.name);
             std::shared_ptr<PdfDocument> doc = PdfDocument::openFile(testsupport::corpusPath(file));
@@ -440,7 +443,8 @@ TEST(DocumentSearchRun, ReadersOnSeveralThreadsFindWhatOnePageAtATimeFinds)
             std::vector<std::pair<int, Range>> expected;
             for (int page = 0; page < doc->pageCount(); ++page) {
                 const PageSearchText text(doc->textPage(page));
-                for (const Range& range : TextMatch::ranges("e", text.text(), anyCase)) expected.emplace_back(page, range);
+                for (const Range& range : TextMatch::ranges("e", text.text(), anyCase))
+                    expected.emplace_back(page, range);
             }
             ASSERT_FALSE(expected.empty());
             for (int readers : {1, 4}) {

@@ -81,7 +81,8 @@ TEST(FormFields, ReadingOrderIsRowsTopDownThenLeftToRight)
     EXPECT_EQ(numbers(FormFields::readingOrder(withNextLine)), (std::vector<int>{2, 3, 1, 4, 5}));
 
     // Equal keys keep their input order.
-    const std::vector<PdfWidget> same = {widget(7, PdfWidgetKind::text, 50, 500), widget(6, PdfWidgetKind::text, 50, 500)};
+    const std::vector<PdfWidget> same = {widget(7, PdfWidgetKind::text, 50, 500),
+                                         widget(6, PdfWidgetKind::text, 50, 500)};
     EXPECT_EQ(numbers(FormFields::readingOrder(same)), (std::vector<int>{7, 6}));
     EXPECT_TRUE(FormFields::readingOrder({}).empty());
 }
@@ -108,7 +109,8 @@ TEST(FormFields, TabAndShiftTabStepOverButtonsAndWrap)
     readOnlyC[3].readOnly = true;
     EXPECT_EQ(tabFrom(11, readOnlyC, false), 10);
 
-    const std::vector<PdfWidget> noStops = {widget(1, PdfWidgetKind::checkBox, 0, 0), widget(2, PdfWidgetKind::choice, 0, 40)};
+    const std::vector<PdfWidget> noStops = {widget(1, PdfWidgetKind::checkBox, 0, 0),
+                                            widget(2, PdfWidgetKind::choice, 0, 40)};
     EXPECT_EQ(tabFrom(1, noStops, false), -1);
     EXPECT_EQ(tabFrom(std::nullopt, {}, false), -1);
 }
@@ -121,8 +123,8 @@ TEST(FormFields, ChangedReportsNewAndAlteredValuesOnly)
     still.value = "same";
     const auto snapshot = FormFields::values({text, box, still});
 
-    text.value = "";  // none → "" is a change
-    box.state = 1;    // 0 → 1 is a change
+    text.value = ""; // none → "" is a change
+    box.state = 1;   // 0 → 1 is a change
     auto added = widget(4, PdfWidgetKind::text, 0, 120);
     EXPECT_EQ(numbers(FormFields::changed({text, box, still, added}, snapshot)), (std::vector<int>{1, 2, 4}));
     EXPECT_TRUE(FormFields::changed({still}, snapshot).empty());

@@ -27,10 +27,7 @@ PdfOutlineItem item(const std::string& title, std::optional<int> page, std::vect
 }
 
 // A (page 0) with A1 (page 2) and A2 (page 5), then B (page 8).
-OutlineMap sampleMap()
-{
-    return OutlineMap({item("A", 0, {item("A1", 2), item("A2", 5)}), item("B", 8)}, 10);
-}
+OutlineMap sampleMap() { return OutlineMap({item("A", 0, {item("A1", 2), item("A2", 5)}), item("B", 8)}, 10); }
 
 std::vector<std::string> titles(const std::vector<OutlineRow>& rows)
 {
@@ -111,15 +108,15 @@ TEST(OutlineMapPdf, ReadsDestinationsActionsAndLinks)
     const auto obj = [](int n) { return std::to_string(n) + " 0 R"; };
     const std::vector<std::string> objects{
         "<< /Type /Outlines /First " + obj(extra + 1) + " /Last " + obj(extra + 3) + " /Count 3 >>",
-        "<< /Title (   ) /Parent " + obj(extra) + " /Next " + obj(extra + 2) + " /Dest [" +
-            obj(handmade::pageObject(0)) + " /XYZ 0 792 0] >>",
-        "<< /Title (Goes) /Parent " + obj(extra) + " /Prev " + obj(extra + 1) + " /Next " + obj(extra + 3) +
-            " /A << /S /GoTo /D [" + obj(handmade::pageObject(3)) + " /Fit] >> >>",
-        "<< /Title (Web) /Parent " + obj(extra) + " /Prev " + obj(extra + 2) +
-            " /A << /S /URI /URI (https://example.com/) >> >>",
+        "<< /Title (   ) /Parent " + obj(extra) + " /Next " + obj(extra + 2) + " /Dest [" + obj(handmade::pageObject(0))
+            + " /XYZ 0 792 0] >>",
+        "<< /Title (Goes) /Parent " + obj(extra) + " /Prev " + obj(extra + 1) + " /Next " + obj(extra + 3)
+            + " /A << /S /GoTo /D [" + obj(handmade::pageObject(3)) + " /Fit] >> >>",
+        "<< /Title (Web) /Parent " + obj(extra) + " /Prev " + obj(extra + 2)
+            + " /A << /S /URI /URI (https://example.com/) >> >>",
     };
-    auto doc = PdfDocument::openBytes(
-        handmade::makePdf(handmade::blankPages(10), {}, objects, "/Outlines " + obj(extra)));
+    auto doc =
+        PdfDocument::openBytes(handmade::makePdf(handmade::blankPages(10), {}, objects, "/Outlines " + obj(extra)));
     const OutlineMap map(*doc);
     ASSERT_EQ(map.entries().size(), 3u);
     EXPECT_EQ(map.entries()[0].title, "Untitled");
@@ -161,12 +158,12 @@ TEST(OutlineMapPdf, NestedOutlineWithOpenAndClosedEntries)
     EXPECT_EQ(map.initiallyExpanded(), (Paths{{0}, {0, 2}, {1}, {4}}));
 
     const auto rows = map.visibleRows(map.initiallyExpanded());
-    EXPECT_EQ(titles(rows),
-              (std::vector<std::string>{"First", ">Second", ">Third", ">Fourth", ">>Fifth", ">>Sixth", ">Seventh",
-                                        "Tenth", ">Eleventh", ">Twelfth", ">Thirteenth", ">Fourteenth", "Fifteenth",
-                                        "Eighteenth", "Nineteenth", ">Twentieth", ">Twenty-first", ">Twenty-second",
-                                        ">Twenty-third", ">Twenty-fourth", ">Twenty-fifth", ">Twenty-sixth",
-                                        ">Twenty-seventh"}));
+    EXPECT_EQ(titles(rows), (std::vector<std::string>{
+                                "First",         ">Second",       ">Third",         ">Fourth",       ">>Fifth",
+                                ">>Sixth",       ">Seventh",      "Tenth",          ">Eleventh",     ">Twelfth",
+                                ">Thirteenth",   ">Fourteenth",   "Fifteenth",      "Eighteenth",    "Nineteenth",
+                                ">Twentieth",    ">Twenty-first", ">Twenty-second", ">Twenty-third", ">Twenty-fourth",
+                                ">Twenty-fifth", ">Twenty-sixth", ">Twenty-seventh"}));
     EXPECT_EQ(titles(map.visibleRows({})),
               (std::vector<std::string>{"First", "Tenth", "Fifteenth", "Eighteenth", "Nineteenth"}));
 

@@ -43,12 +43,12 @@ TEST(PageRangeParse, ListsRangesAndOpenEnds)
 TEST(PageRangeParse, AcceptsEveryDashAndSeparator)
 {
     const Indices threeToFive{2, 3, 4};
-    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20135"), 10), threeToFive);      // en dash
-    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20145"), 10), threeToFive);      // em dash
-    EXPECT_EQ(PageRange::parse(QStringLiteral("3 \u2212 5"), 10), threeToFive);    // minus sign, spaced
-    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20105"), 10), threeToFive);      // hyphen
-    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20115"), 10), threeToFive);      // non-breaking hyphen
-    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20125"), 10), threeToFive);      // figure dash
+    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20135"), 10), threeToFive);   // en dash
+    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20145"), 10), threeToFive);   // em dash
+    EXPECT_EQ(PageRange::parse(QStringLiteral("3 \u2212 5"), 10), threeToFive); // minus sign, spaced
+    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20105"), 10), threeToFive);   // hyphen
+    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20115"), 10), threeToFive);   // non-breaking hyphen
+    EXPECT_EQ(PageRange::parse(QStringLiteral("3\u20125"), 10), threeToFive);   // figure dash
     EXPECT_EQ(PageRange::parse("1 3 5", 10), (Indices{0, 2, 4}));
     EXPECT_EQ(PageRange::parse("5;1,3", 10), (Indices{0, 2, 4}));
     EXPECT_EQ(PageRange::parse(" 1\n3\t5 ", 10), (Indices{0, 2, 4}));

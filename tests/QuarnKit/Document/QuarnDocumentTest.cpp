@@ -60,7 +60,10 @@ TEST(QuarnDocument, NoteEditRecordsPageBeforeRaisingGeneration)
     QObject::connect(&document, &QuarnDocument::generationChanged, [&] { seenPage = document.editedPageIndex(); });
     int emitted = 0;
     qint64 lastSignalled = -1;
-    QObject::connect(&document, &QuarnDocument::generationChanged, [&](qint64 g) { ++emitted; lastSignalled = g; });
+    QObject::connect(&document, &QuarnDocument::generationChanged, [&](qint64 g) {
+        ++emitted;
+        lastSignalled = g;
+    });
 
     document.noteEditOfPage(3);
     EXPECT_EQ(seenPage, std::optional<int>(3));
@@ -109,7 +112,8 @@ TEST(QuarnDocument, BadInputGivesTheReadError)
 
 TEST(QuarnDocument, PasswordProtectedFileOpensLockedAndUnlocks)
 {
-    auto document = QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    auto document =
+        QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
     EXPECT_TRUE(document->isLocked());
     EXPECT_FALSE(document->firstPageReadable());
     EXPECT_FALSE(document->unlock("wrong"));
@@ -125,7 +129,8 @@ TEST(QuarnDocument, PasswordProtectedFileOpensLockedAndUnlocks)
 
 TEST(QuarnDocument, SnapshotKeepsEncryption)
 {
-    auto document = QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    auto document =
+        QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
     ASSERT_TRUE(document->unlock("openpassword"));
     const int pages = document->pageCount();
     auto reopened = QuarnDocument::fromData(document->snapshot());
@@ -136,7 +141,8 @@ TEST(QuarnDocument, SnapshotKeepsEncryption)
 
 TEST(QuarnDocument, SnapshotOfALockedDocumentIsTheWriteError)
 {
-    auto document = QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    auto document =
+        QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
     try {
         document->snapshot();
         FAIL() << "a locked document gave bytes";
@@ -206,9 +212,11 @@ TEST(QuarnDocument, ASaveDatesTheFileAndKeepsItsXmpInStep)
 
     // A packet that keeps the date as an attribute, and one without XMP's namespace.
     const QDateTime date(QDate(2026, 3, 4), QTime(5, 6, 7), Qt::UTC);
-    EXPECT_EQ(quarnkit::ModificationStamp::xmpWithDate(
-                  R"(<rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:MetadataDate='2001-01-01' xmp:ModifyDate="2001-01-01"/>)", date),
-              R"(<rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:MetadataDate="2026-03-04T05:06:07Z" xmp:ModifyDate="2026-03-04T05:06:07Z"/>)");
+    EXPECT_EQ(
+        quarnkit::ModificationStamp::xmpWithDate(
+            R"(<rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:MetadataDate='2001-01-01' xmp:ModifyDate="2001-01-01"/>)",
+            date),
+        R"(<rdf:Description xmlns:xmp="http://ns.adobe.com/xap/1.0/" xmp:MetadataDate="2026-03-04T05:06:07Z" xmp:ModifyDate="2026-03-04T05:06:07Z"/>)");
     const QByteArray other = R"(<x xmlns:q="urn:other"><q:ModifyDate>2001</q:ModifyDate></x>)";
     EXPECT_EQ(quarnkit::ModificationStamp::xmpWithDate(other, date), other);
 }
@@ -221,7 +229,8 @@ TEST(QuarnDocument, FailedWriteLeavesTheFileAlone)
     writeFile(path, original);
 
     // A locked document has no bytes to give: the write fails before the file is touched.
-    auto locked = QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
+    auto locked =
+        QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
     EXPECT_THROW(locked->writeTo(path), DocumentError);
     // A target in a folder that does not exist cannot be written either.
     QuarnDocument blank;
@@ -241,7 +250,8 @@ TEST(QuarnDocumentSaveChild, SavesUntilKilled)
 {
     const QByteArray target = qgetenv("RAVLEN_SAVE_LOOP_TARGET");
     if (target.isEmpty()) GTEST_SKIP() << "run by QuarnDocument.KilledSaveLeavesTheOriginalIntact";
-    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(6000, "a longer line so that every page weighs more"));
+    auto document =
+        QuarnDocument::fromData(testsupport::makeTextPdf(6000, "a longer line so that every page weighs more"));
     QFile ready(QString::fromLocal8Bit(target) + ".ready");
     for (int round = 0;; ++round) {
         document->writeTo(QString::fromLocal8Bit(target));
@@ -271,7 +281,8 @@ TEST(QuarnDocument, KilledSaveLeavesTheOriginalIntact)
         // save finished, then at random points after the first.
         // The times are the point: where in a save the kill lands.
         if (run > 0) {
-            testsupport::waitFor([&] { return QFileInfo::exists(path + ".ready") || child.state() != QProcess::Running; });
+            testsupport::waitFor(
+                [&] { return QFileInfo::exists(path + ".ready") || child.state() != QProcess::Running; });
             QThread::msleep(QRandomGenerator::global()->bounded(120));
         } else {
             QThread::msleep(30);

@@ -72,9 +72,9 @@ TEST(ShareFolder, RefusesLinksInsteadOfFollowingThem)
     const ShareFolder folder(tmp.path());
 
     // The per-user folder planted as a link to somewhere else.
-    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere.path()).constData(),
-                        QFile::encodeName(folder.privateRoot()).constData()),
-              0);
+    ASSERT_EQ(
+        ::symlink(QFile::encodeName(elsewhere.path()).constData(), QFile::encodeName(folder.privateRoot()).constData()),
+        0);
     EXPECT_THROW(folder.prepare(), ShareError);
     EXPECT_THROW(folder.writeCopy("data", "Report"), ShareError);
     EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());

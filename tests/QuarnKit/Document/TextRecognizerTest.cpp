@@ -21,7 +21,8 @@ QByteArray makePagePdf(const std::string& content, const std::string& resources,
     std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]" + pageExtra + " /Resources " + resources + " /Contents 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792]" + pageExtra + " /Resources " + resources
+            + " /Contents 4 0 R >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
     if (!extraObject.empty()) objects.push_back(extraObject);
@@ -30,10 +31,7 @@ QByteArray makePagePdf(const std::string& content, const std::string& resources,
 
 const std::string helvetica = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>";
 
-QByteArray helloWorldPdf()
-{
-    return makePagePdf("BT /F1 24 Tf 72 600 Td (HELLO WORLD) Tj ET", helvetica);
-}
+QByteArray helloWorldPdf() { return makePagePdf("BT /F1 24 Tf 72 600 Td (HELLO WORLD) Tj ET", helvetica); }
 
 // A "scanned" page: the text page drawn into a grey image that fills a page
 // with no text of its own.
@@ -44,9 +42,9 @@ QByteArray scannedPdf()
     std::string pixels;
     for (int y = 0; y < grey.height(); ++y)
         pixels.append(reinterpret_cast<const char*>(grey.constScanLine(y)), size_t(grey.width()));
-    const std::string image = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(grey.width()) + " /Height " +
-                              std::to_string(grey.height()) + " /ColorSpace /DeviceGray /BitsPerComponent 8 /Length " +
-                              std::to_string(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream";
+    const std::string image = "<< /Type /XObject /Subtype /Image /Width " + std::to_string(grey.width()) + " /Height "
+                              + std::to_string(grey.height()) + " /ColorSpace /DeviceGray /BitsPerComponent 8 /Length "
+                              + std::to_string(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream";
     return makePagePdf("q 612 0 0 792 0 0 cm /Im1 Do Q", "<< /XObject << /Im1 5 0 R >> >>", image);
 }
 
@@ -94,7 +92,8 @@ TEST(TextRecognizer, RenderScaleKeepsTheLongerSideNear2600Pixels)
 TEST(TextRecognizer, ChoosesLanguagesInTheUsersOrder)
 {
     using L = QStringList;
-    EXPECT_EQ(TextRecognizer::recognitionLanguages(L{"en-US", "de-DE", "fr-FR"}, L{"de-CH", "en-GB"}), (L{"de-DE", "en-US"}));
+    EXPECT_EQ(TextRecognizer::recognitionLanguages(L{"en-US", "de-DE", "fr-FR"}, L{"de-CH", "en-GB"}),
+              (L{"de-DE", "en-US"}));
     EXPECT_EQ(TextRecognizer::recognitionLanguages(L{"en-US"}, L{"en-GB", "en-AU"}), (L{"en-US"}));
     EXPECT_EQ(TextRecognizer::recognitionLanguages(L{"en", "de"}, L{"de", "fr", "en-US"}), (L{"de", "en"}));
     EXPECT_TRUE(TextRecognizer::recognitionLanguages(L{}, L{"en"}).isEmpty());
@@ -105,7 +104,8 @@ TEST(TextRecognizer, ChoosesLanguagesInTheUsersOrder)
 
 TEST(TextRecognizer, JoinsLinesWithOneLineFeed)
 {
-    EXPECT_EQ(TextRecognizer::joinLines({QStringLiteral("first"), QStringLiteral("second")}), QStringLiteral("first\nsecond"));
+    EXPECT_EQ(TextRecognizer::joinLines({QStringLiteral("first"), QStringLiteral("second")}),
+              QStringLiteral("first\nsecond"));
     EXPECT_EQ(TextRecognizer::joinLines({QStringLiteral("  only \n")}), QStringLiteral("only"));
     EXPECT_EQ(TextRecognizer::joinLines({}), QString());
 }

@@ -81,7 +81,8 @@ TEST_F(ExploreModelTest, TypingSearchesOnceTheUserPauses)
     model->setText("taxes");
     model->setSort(ExploreSort::size);
     ASSERT_TRUE(waitFor([&] { return source->starts.size() == 3; }));
-    EXPECT_EQ(source->starts[2].request, (ExploreRequest{"taxes", ExploreMode::names, ExploreLocation::all, ExploreSort::size}));
+    EXPECT_EQ(source->starts[2].request,
+              (ExploreRequest{"taxes", ExploreMode::names, ExploreLocation::all, ExploreSort::size}));
     EXPECT_LT(source->starts[2].at - source->starts[1].at, ExploreModel::typingDelayMs + 1000);
     // The same value again is no change.
     model->setSort(ExploreSort::size);
@@ -103,7 +104,8 @@ TEST_F(ExploreModelTest, ChoicesAreRememberedOnlyWhenAsked)
         EXPECT_EQ(model->location(), remembers ? ExploreLocation::documents : ExploreLocation::all);
         model->setLocation(ExploreLocation::desktop);
         EXPECT_EQ(defaults.stringValue(ExploreModel::locationKey), remembers ? "desktop" : "documents");
-        EXPECT_EQ(defaults.stringValue(ExploreModel::modeKey), remembers ? std::optional<std::string>("names") : std::nullopt);
+        EXPECT_EQ(defaults.stringValue(ExploreModel::modeKey),
+                  remembers ? std::optional<std::string>("names") : std::nullopt);
         EXPECT_EQ(defaults.stringValue(ExploreModel::sortKey), remembers ? "lastOpened" : "bySize");
     }
 }

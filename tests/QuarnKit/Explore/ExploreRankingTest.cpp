@@ -9,7 +9,8 @@ namespace {
 QDateTime day(int n) { return QDateTime::fromSecsSinceEpoch(1700000000 + n * 86400, Qt::UTC); }
 
 ExploreItem item(const QString& path, std::optional<QDateTime> used = {}, std::optional<QDateTime> modified = {},
-                 std::optional<std::int64_t> size = {}, std::optional<QDateTime> added = {}, std::optional<QString> title = {})
+                 std::optional<std::int64_t> size = {}, std::optional<QDateTime> added = {},
+                 std::optional<QString> title = {})
 {
     return ExploreItem::make(path, std::nullopt, title, std::nullopt, size, used, added, modified);
 }
@@ -66,10 +67,12 @@ TEST(ExploreRankingTest, TheOrderOfEachSort)
     const std::vector<Case> cases = {
         {ExploreSort::lastOpened,
          {"Opened yesterday.pdf", "Chapter 9.pdf", "Chapter 10.pdf", "Never opened.pdf", "Chapter 9.pdf"}},
-        {ExploreSort::name, {"Chapter 9.pdf", "Chapter 9.pdf", "Chapter 10.pdf", "Never opened.pdf", "Opened yesterday.pdf"}},
+        {ExploreSort::name,
+         {"Chapter 9.pdf", "Chapter 9.pdf", "Chapter 10.pdf", "Never opened.pdf", "Opened yesterday.pdf"}},
         {ExploreSort::dateAdded,
          {"Chapter 9.pdf", "Opened yesterday.pdf", "Chapter 9.pdf", "Never opened.pdf", "Chapter 10.pdf"}},
-        {ExploreSort::size, {"Chapter 9.pdf", "Opened yesterday.pdf", "Chapter 9.pdf", "Never opened.pdf", "Chapter 10.pdf"}},
+        {ExploreSort::size,
+         {"Chapter 9.pdf", "Opened yesterday.pdf", "Chapter 9.pdf", "Never opened.pdf", "Chapter 10.pdf"}},
     };
     for (const Case& c : cases) {
         const std::vector<ExploreItem> sorted = ExploreRanking::sorted(items, c.sort);

@@ -41,7 +41,8 @@ protected:
             file.setFileTime(day(modifiedDay), QFileDevice::FileModificationTime);
         };
         write("Downloads/Invoice March.pdf", testsupport::makeTextPdf(2, "payment due"), 1);
-        write("Downloads/Manual.pdf", testsupport::makeTextPdf(4, "descaling instructions", "Espresso Machine Guide"), 2);
+        write("Downloads/Manual.pdf", testsupport::makeTextPdf(4, "descaling instructions", "Espresso Machine Guide"),
+              2);
         write("Desktop/Notes.pdf", testsupport::makeTextPdf(1, "invoice draft"), 3);
         write("Documents/Tax 2024.pdf", testsupport::makeTextPdf(3, "income statement, invoice attached"), 4);
         write("Documents/.private/Hidden invoice.pdf", testsupport::makeTextPdf(1, "invoice"), 5);
@@ -55,9 +56,9 @@ protected:
         history.write(HistoryFile::encode({opened}));
         QFile recents(dir->filePath("recently-used.xbel"));
         recents.open(QIODevice::WriteOnly);
-        recents.write("<?xml version=\"1.0\"?>\n<xbel version=\"1.0\"><bookmark href=\"" +
-                      QUrl::fromLocalFile(home() + "/Downloads/Manual.pdf").toEncoded() +
-                      "\" added=\"2023-11-22T22:13:20Z\" visited=\"2023-11-22T22:13:20.123456Z\"/></xbel>\n");
+        recents.write("<?xml version=\"1.0\"?>\n<xbel version=\"1.0\"><bookmark href=\""
+                      + QUrl::fromLocalFile(home() + "/Downloads/Manual.pdf").toEncoded()
+                      + "\" added=\"2023-11-22T22:13:20Z\" visited=\"2023-11-22T22:13:20.123456Z\"/></xbel>\n");
 
         platform::MetadataIndexerOptions options;
         options.indexPath = indexPath();
@@ -126,7 +127,9 @@ TEST_F(IndexSearchTest, NamesAndContentsPerLocationAndSort)
     };
     const std::vector<Case> cases = {
         {"invoice", ExploreMode::names, ExploreLocation::all, {"Invoice copy.pdf", "Invoice March.pdf"}},
-        {"INVOICE", ExploreMode::contents, ExploreLocation::all,
+        {"INVOICE",
+         ExploreMode::contents,
+         ExploreLocation::all,
          {"Invoice copy.pdf", "Invoice March.pdf", "Notes.pdf", "Tax 2024.pdf"}},
         {"invoice", ExploreMode::contents, ExploreLocation::documents, {"Tax 2024.pdf"}},
         {"invoice", ExploreMode::names, ExploreLocation::downloads, {"Invoice March.pdf"}},
@@ -140,7 +143,8 @@ TEST_F(IndexSearchTest, NamesAndContentsPerLocationAndSort)
     for (const Case& c : cases) {
         for (ExploreSort sort : allExploreSorts) {
             const ExploreSnapshot s = run(source, {c.text, c.mode, c.location, sort});
-            const std::string what = (c.text + " " + name(c.mode) + " " + name(c.location) + " " + name(sort)).toStdString();
+            const std::string what =
+                (c.text + " " + name(c.mode) + " " + name(c.location) + " " + name(sort)).toStdString();
             EXPECT_TRUE(s.finished && !s.unavailable) << what;
             EXPECT_EQ(s.total, std::int64_t(c.byName.size())) << what;
             EXPECT_EQ(s.items, ExploreRanking::sorted(s.items, sort)) << what;
@@ -149,11 +153,13 @@ TEST_F(IndexSearchTest, NamesAndContentsPerLocationAndSort)
             }
         }
     }
-    const ExploreSnapshot recents = run(source, {"", ExploreMode::names, ExploreLocation::all, ExploreSort::lastOpened});
+    const ExploreSnapshot recents =
+        run(source, {"", ExploreMode::names, ExploreLocation::all, ExploreSort::lastOpened});
     ASSERT_EQ(recents.items.size(), 2u);
     EXPECT_EQ(recents.items[0].lastUsed, QDateTime::fromString("2023-11-22T22:13:20.123Z", Qt::ISODateWithMs));
     EXPECT_EQ(recents.items[1].lastUsed, day(5));
-    const ExploreSnapshot bySize = run(source, {"invoice", ExploreMode::contents, ExploreLocation::all, ExploreSort::size});
+    const ExploreSnapshot bySize =
+        run(source, {"invoice", ExploreMode::contents, ExploreLocation::all, ExploreSort::size});
     EXPECT_EQ(names(bySize.items)[0], "Tax 2024.pdf");
     EXPECT_EQ(bySize.items[0].pageCount, 3);
     EXPECT_EQ(bySize.items[0].modified, day(4));
@@ -168,7 +174,8 @@ TEST_F(IndexSearchTest, MoreThanTheLimitGiveTheTotalAndTheOverflowLine)
     model.setSort(ExploreSort::name);
     model.setText("batch");
     model.activate();
-    ASSERT_TRUE(waitFor([&] { return model.status() == ExploreModel::Status::ready && model.shown() == model.request(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return model.status() == ExploreModel::Status::ready && model.shown() == model.request(); }));
     EXPECT_EQ(model.total(), 310);
     ASSERT_EQ(model.items().size(), 300u);
     EXPECT_EQ(model.items().front().name, "Batch 000.pdf");

@@ -17,13 +17,18 @@ TEST(ExportChoices, RememberedChoicesReadBackWithTheirChecks)
 {
     QTemporaryDir dir;
     platform::UserDefaults defaults(dir.filePath("defaults.json"));
-    EXPECT_EQ(ExportChoices::saved(defaults), (ExportChoices{ExportFormat::flattenedPDF, ExportScope::allPages, 150, 0.85, false}));
+    EXPECT_EQ(ExportChoices::saved(defaults),
+              (ExportChoices{ExportFormat::flattenedPDF, ExportScope::allPages, 150, 0.85, false}));
 
     const ExportChoices jpeg{ExportFormat::jpeg, ExportScope::thisPage, 300, 0.5, true};
     jpeg.save(defaults);
     EXPECT_EQ(ExportChoices::saved(defaults), jpeg);
 
-    struct Case { const char* key; nlohmann::json stored; ExportChoices expected; };
+    struct Case {
+        const char* key;
+        nlohmann::json stored;
+        ExportChoices expected;
+    };
     const std::vector<Case> cases = {
         {"ravlenExportScope", "range", {ExportFormat::jpeg, ExportScope::allPages, 300, 0.5, true}},
         {"ravlenExportScope", "everything", {ExportFormat::jpeg, ExportScope::allPages, 300, 0.5, true}},
@@ -54,7 +59,13 @@ struct Fixture {
 TEST(ExportForm, PagesLineNamesThePagesOrWhatIsWrong)
 {
     Fixture f;
-    struct Case { ExportScope scope; QString range; std::set<int> selected; QString line; bool error; };
+    struct Case {
+        ExportScope scope;
+        QString range;
+        std::set<int> selected;
+        QString line;
+        bool error;
+    };
     const std::vector<Case> cases = {
         {ExportScope::thisPage, {}, {}, "Page 4", false},
         {ExportScope::allPages, {}, {}, "12 pages", false},
@@ -99,7 +110,10 @@ TEST(ExportForm, ImageOptionsShowPixelsButtonAndNotes)
     EXPECT_EQ(f.form.actionTitle(f.source), "Export");
     EXPECT_EQ(f.form.formatNote(f.source), "All pages go into one TIFF file.");
 
-    struct Quality { double value; QString text; };
+    struct Quality {
+        double value;
+        QString text;
+    };
     for (const Quality& q : std::vector<Quality>{{0.85, "85%"}, {0.3, "30%"}, {1.0, "100%"}, {0.555, "56%"}}) {
         f.form.quality = q.value;
         EXPECT_EQ(f.form.qualityText(), q.text);
@@ -113,7 +127,8 @@ TEST(ExportForm, PasswordCaptionsAndSettingsFollowTheFormat)
     f.form.format = ExportFormat::pdf;
     EXPECT_FALSE(f.form.passwordCaption());
     f.form.openPassword = "a";
-    EXPECT_EQ(f.form.passwordCaption(), "The copy won't open without this password. ravlen can't recover it if it's lost.");
+    EXPECT_EQ(f.form.passwordCaption(),
+              "The copy won't open without this password. ravlen can't recover it if it's lost.");
     f.form.editPassword = "b";
     EXPECT_EQ(f.form.passwordCaption(),
               "Readers need the first password. Changes need the second. ravlen can't recover a lost password.");

@@ -88,7 +88,8 @@ std::pair<QImage, QImage> firstPageDrawn(const QString& pdf)
     QTemporaryDir dir;
     exporttest::output("pdftoppm", {"-r", "50", "-png", "-singlefile", "-l", "1", pdf, dir.path() + "/p"});
     return {QImage(dir.path() + "/p.png").convertToFormat(QImage::Format_RGB888),
-            Exporter::bitmap(*PdfDocument::openFile(pdf.toStdString()), 0, 50.0 / 72).convertToFormat(QImage::Format_RGB888)};
+            Exporter::bitmap(*PdfDocument::openFile(pdf.toStdString()), 0, 50.0 / 72)
+                .convertToFormat(QImage::Format_RGB888)};
 }
 
 // Mean difference of the colour values of two images of one size, 0 to 255.
@@ -96,7 +97,8 @@ double meanDifference(const QImage& a, const QImage& b)
 {
     qint64 sum = 0;
     for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width() * 3; ++x) sum += std::abs(int(a.constScanLine(y)[x]) - int(b.constScanLine(y)[x]));
+        for (int x = 0; x < a.width() * 3; ++x)
+            sum += std::abs(int(a.constScanLine(y)[x]) - int(b.constScanLine(y)[x]));
     return double(sum) / (double(a.width()) * a.height() * 3);
 }
 
@@ -126,7 +128,8 @@ QByteArray spotColourPdf()
         "<< /Length 29 >>\nstream\nq 300 0 0 300 0 0 cm /Im Do Q\nendstream",
         "<< /Type /XObject /Subtype /Image /Width 300 /Height 300 /BitsPerComponent 8 /ColorSpace [/Separation "
         "/PANTONE#20185#20C /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [0 0.91 0.76 0] /N 1 >>] "
-        "/Length 90000 >>\nstream\n" + pixels + "\nendstream",
+        "/Length 90000 >>\nstream\n"
+            + pixels + "\nendstream",
     });
 }
 
@@ -140,15 +143,17 @@ TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
     ExportSettings s = settingsFor(ExportFormat::tiff, {0, 1, 2});
     s.dpi = 150;
     std::vector<ExportStep> steps;
-    const ExportReport report = ExportJob::run(s, textDocument(3), to, [&](const ExportStep& step) { steps.push_back(step); });
+    const ExportReport report =
+        ExportJob::run(s, textDocument(3), to, [&](const ExportStep& step) { steps.push_back(step); });
     EXPECT_EQ(report, ExportReport(to));
     const QString info = exporttest::output("tiffinfo", {to});
     EXPECT_EQ(info.count("Image Width: 1275 Image Length: 1650"), 3) << info.toStdString();
     EXPECT_EQ(info.count("Resolution: 150, 150 pixels/inch"), 3);
     EXPECT_EQ(entries(dir.path()), QStringList{"Doc.tiff"}); // no work folder left
     using Kind = ExportStep::Kind;
-    EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::rendering, 0, 3}, {Kind::rendering, 1, 3},
-                                             {Kind::rendering, 2, 3}, {Kind::saving, 0, 0}}));
+    EXPECT_EQ(steps,
+              (std::vector<ExportStep>{
+                  {Kind::rendering, 0, 3}, {Kind::rendering, 1, 3}, {Kind::rendering, 2, 3}, {Kind::saving, 0, 0}}));
 
     // One page is a plain single-page file.
     ExportJob::run(settingsFor(ExportFormat::tiff, {1}), textDocument(3), to, {});
@@ -185,7 +190,8 @@ TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
     const ExportReport report = ExportJob::run(s, PdfDocument::openFile(source), dir.path(), {});
     exporttest::output("mutool", {"draw", "-q", "-r", "150", "-o", dir.path() + "/mutool-%d.png",
                                   QString::fromStdString(source), "1,3"});
-    for (const auto& [ours, theirs] : {std::pair{"Doc-01.png", "mutool-1.png"}, std::pair{"Doc-03.png", "mutool-3.png"}}) {
+    for (const auto& [ours, theirs] :
+         {std::pair{"Doc-01.png", "mutool-1.png"}, std::pair{"Doc-03.png", "mutool-3.png"}}) {
         SCOPED_TRACE(ours);
         const QString path = report.path + "/" + ours, other = dir.path() + "/" + theirs;
         const QImage a = QImage(path).convertToFormat(QImage::Format_RGB888);
@@ -195,7 +201,8 @@ TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
         const QSize common = a.size().boundedTo(b.size());
         EXPECT_LE((b.size() - common).width() + (b.size() - common).height(), 1);
         for (int y = 0; y < common.height(); ++y)
-            ASSERT_EQ(std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(common.width()) * 3), 0) << "row " << y;
+            ASSERT_EQ(std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(common.width()) * 3), 0)
+                << "row " << y;
         EXPECT_LE(QFileInfo(path).size(), QFileInfo(other).size());
     }
 }
@@ -236,10 +243,10 @@ TEST(ExportJob, EditPasswordWritesAes256WithPrintingAndCopyingOnly)
     // qpdf names AES-256 by its handler revision and method.
     EXPECT_TRUE(info.contains("R = 6")) << info.toStdString();
     EXPECT_TRUE(info.contains("file encryption method: AESv3"));
-    for (const char* line : {"print low resolution: allowed", "print high resolution: allowed",
-                             "extract for accessibility: allowed", "extract for any purpose: allowed",
-                             "modify document assembly: not allowed", "modify forms: not allowed",
-                             "modify annotations: not allowed", "modify other: not allowed"})
+    for (const char* line :
+         {"print low resolution: allowed", "print high resolution: allowed", "extract for accessibility: allowed",
+          "extract for any purpose: allowed", "modify document assembly: not allowed", "modify forms: not allowed",
+          "modify annotations: not allowed", "modify other: not allowed"})
         EXPECT_TRUE(info.contains(line)) << line << "\n" << info.toStdString();
 }
 
@@ -318,8 +325,8 @@ TEST(ExportJob, RedactedAndSummaryExportsReportWhatTheyApplied)
     platform::PdfAnnotations::add(*doc, 1, *Redaction::mark({60, 690}, {300, 730}));
     platform::PdfAnnotations::add(*doc, 2, *Redaction::mark({60, 690}, {300, 730}));
     QTemporaryDir dir;
-    const ExportReport redacted = ExportJob::run(settingsFor(ExportFormat::redactedPDF, {0, 1, 2}), doc,
-                                                 dir.path() + "/r.pdf", {});
+    const ExportReport redacted =
+        ExportJob::run(settingsFor(ExportFormat::redactedPDF, {0, 1, 2}), doc, dir.path() + "/r.pdf", {});
     EXPECT_EQ(redacted.redactions, 2);
     const QString text = exporttest::output("pdftotext", {dir.path() + "/r.pdf", "-"});
     EXPECT_TRUE(text.contains("Page 1"));
@@ -345,7 +352,8 @@ TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
 TEST(ExportJob, SmallerPdfIsNoLargerThanQpdfMakesItAndReadsTheSame)
 {
     // Files whose pictures leave nothing to gain: what is left is the file's structure.
-    for (const char* name : {"multicolumn.pdf", "annotated_pdf.pdf", "pdflatex-outline.pdf", "imagemagick-images.pdf"}) {
+    for (const char* name :
+         {"multicolumn.pdf", "annotated_pdf.pdf", "pdflatex-outline.pdf", "imagemagick-images.pdf"}) {
         SCOPED_TRACE(name);
         const QString source = QString::fromStdString(testsupport::corpusPath(name));
         const auto doc = PdfDocument::openFile(source.toStdString());
@@ -370,13 +378,10 @@ TEST(ExportJob, SmallerPdfSaysWhatItGainedOrWritesThePlainExportItself)
         bool shrinks;
     };
     const Case cases[] = {
-        {"cmyk-image.pdf", {0}, true},
-        {"grayscale-image.pdf", {0}, true},
-        {"pdflatex-image.pdf", {0}, true},
-        {"GeoTopo-komprimiert.pdf", {0, 23, 24}, true},
-        {"pdflatex-4-pages.pdf", {3, 1}, true}, // only its structure to gain
-        {"multicolumn.pdf", {0}, true},
-        {"", {0}, false}, // one page of text: nothing to gain
+        {"cmyk-image.pdf", {0}, true},          {"grayscale-image.pdf", {0}, true},
+        {"pdflatex-image.pdf", {0}, true},      {"GeoTopo-komprimiert.pdf", {0, 23, 24}, true},
+        {"pdflatex-4-pages.pdf", {3, 1}, true},                   // only its structure to gain
+        {"multicolumn.pdf", {0}, true},         {"", {0}, false}, // one page of text: nothing to gain
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.empty() ? "text page" : c.name);
@@ -395,15 +400,15 @@ TEST(ExportJob, SmallerPdfSaysWhatItGainedOrWritesThePlainExportItself)
         using Kind = ExportStep::Kind;
         if (c.shrinks) {
             EXPECT_LT(*report.bytesAfter, *report.bytesBefore);
-            EXPECT_TRUE(summary.startsWith(ExportReport::size(*report.bytesBefore) + " to " +
-                                           ExportReport::size(*report.bytesAfter) + ", "))
+            EXPECT_TRUE(summary.startsWith(ExportReport::size(*report.bytesBefore) + " to "
+                                           + ExportReport::size(*report.bytesAfter) + ", "))
                 << summary.toStdString();
             EXPECT_TRUE(summary.endsWith("% smaller.")) << summary.toStdString();
             EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::compressing, 0, 0}}));
         } else {
             EXPECT_EQ(testsupport::readFile(to), testsupport::readFile(plain));
-            EXPECT_EQ(summary, "This PDF is already compact, so ravlen kept it as is. It's " +
-                                   ExportReport::size(QFileInfo(plain).size()) + ".");
+            EXPECT_EQ(summary, "This PDF is already compact, so ravlen kept it as is. It's "
+                                   + ExportReport::size(QFileInfo(plain).size()) + ".");
             EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::compressing, 0, 0}, {Kind::saving, 0, 0}}));
         }
         EXPECT_EQ(exporttest::output("pdftotext", {to, "-"}), exporttest::output("pdftotext", {plain, "-"}));
@@ -420,11 +425,9 @@ TEST(ExportJob, SmallerPdfKeepsEachPicturesColoursAsReadersShowThem)
         std::string pictures;
     };
     const Case cases[] = {
-        {"cmyk-image.pdf", "cmyk 756x1008 jpeg"},
-        {"grayscale-image.pdf", "gray 324x450 jpeg"},
+        {"cmyk-image.pdf", "cmyk 756x1008 jpeg"},   {"grayscale-image.pdf", "gray 324x450 jpeg"},
         {"base64image.pdf", "rgb 781x627 jpeg"}, // with a soft mask and a colour key
-        {"pdflatex-image.pdf", "rgb 300x200 jpeg"},
-        {"", "sep 300x300 image"},
+        {"pdflatex-image.pdf", "rgb 300x200 jpeg"}, {"", "sep 300x300 image"},
     };
     QTemporaryDir dir;
     const QString spot = dir.path() + "/Spot.pdf";
@@ -455,7 +458,8 @@ TEST(ExportJob, APageThatCannotBeCopiedFailsThePdfExportAndWritesNothing)
         QTemporaryDir dir;
         // Pages 1 and 2: page 1 copies, page 2 does not, so a copy that left
         // page 2 out would write a file of page 1 alone.
-        EXPECT_EQ(failureOf(settingsFor(format, {0, 1}), doc, dir.path() + "/Doc.pdf"), ExportError::Kind::renderFailed);
+        EXPECT_EQ(failureOf(settingsFor(format, {0, 1}), doc, dir.path() + "/Doc.pdf"),
+                  ExportError::Kind::renderFailed);
         EXPECT_TRUE(entries(dir.path()).isEmpty());
     }
 }
@@ -467,7 +471,8 @@ TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFata
     QTemporaryDir dir;
 
     // Text: the page has no text of its own, and recognition cannot read it either.
-    const ExportReport text = ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, dir.path() + "/Doc.txt", {});
+    const ExportReport text =
+        ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, dir.path() + "/Doc.txt", {});
     EXPECT_EQ(text.unreadablePages, 1);
     EXPECT_EQ(text.summary(), "Text recognition couldn't read 1 page.");
     EXPECT_EQ(testsupport::readFile(dir.path() + "/Doc.txt"), "Page 1\nPage 1\n\nPage 2\n\n\nPage 3\nPage 3");
@@ -495,7 +500,8 @@ TEST(ExportJob, TextExportSpellsOutLigatures)
     const auto doc = PdfDocument::openBytes(testsupport::writePdf({
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R "
+        ">>",
         "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Type /Encoding /BaseEncoding "
         "/WinAnsiEncoding /Differences [128 /ff /fi /fl /ffi /ffl] >> >>",

@@ -21,11 +21,15 @@ ExportSettings settingsFor(ExportFormat format, std::vector<int> pages = {0})
 
 TEST(ExportSettings, OnlySeveralPngOrJpegPagesWriteAFolder)
 {
-    struct Case { ExportFormat format; std::vector<int> pages; bool folder; };
+    struct Case {
+        ExportFormat format;
+        std::vector<int> pages;
+        bool folder;
+    };
     const std::vector<Case> cases = {
-        {ExportFormat::png, {0}, false},      {ExportFormat::png, {0, 1}, true},
+        {ExportFormat::png, {0}, false},       {ExportFormat::png, {0, 1}, true},
         {ExportFormat::jpeg, {3, 4, 5}, true}, {ExportFormat::tiff, {0, 1, 2}, false},
-        {ExportFormat::pdf, {0, 1}, false},   {ExportFormat::text, {0, 1}, false},
+        {ExportFormat::pdf, {0, 1}, false},    {ExportFormat::text, {0, 1}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ExportFormats::rawValue(c.format).toStdString());
@@ -35,7 +39,10 @@ TEST(ExportSettings, OnlySeveralPngOrJpegPagesWriteAFolder)
 
 TEST(ExportSettings, ScaleHasAFloorOfThirtySixDpi)
 {
-    struct Case { int dpi; double scale; };
+    struct Case {
+        int dpi;
+        double scale;
+    };
     for (const Case& c : std::vector<Case>{{20, 0.5}, {36, 0.5}, {72, 1.0}, {300, 300.0 / 72}}) {
         ExportSettings s;
         s.dpi = c.dpi;
@@ -59,10 +66,9 @@ TEST(ExportSettings, PasswordsBecomeWriterOptionsOnlyForPdfKinds)
     EXPECT_EQ(o.ownerPassword, "edit");
     EXPECT_FALSE(o.userPassword);
     ASSERT_TRUE(o.permissions);
-    EXPECT_TRUE(o.permissions->print && o.permissions->printHighQuality && o.permissions->copy &&
-                o.permissions->accessibility);
-    EXPECT_FALSE(o.permissions->edit || o.permissions->annotate || o.permissions->fillForms ||
-                 o.permissions->assemble);
+    EXPECT_TRUE(o.permissions->print && o.permissions->printHighQuality && o.permissions->copy
+                && o.permissions->accessibility);
+    EXPECT_FALSE(o.permissions->edit || o.permissions->annotate || o.permissions->fillForms || o.permissions->assemble);
 
     s.format = ExportFormat::png;
     EXPECT_TRUE(s.writeOptions().isEmpty());
@@ -96,7 +102,11 @@ TEST(ExportStep, FirstStepFractionAndLabel)
     EXPECT_EQ(ExportStep::first(settingsFor(ExportFormat::smallerPDF, {0})), (ExportStep{Kind::compressing, 0, 0}));
     EXPECT_EQ(ExportStep::first(settingsFor(ExportFormat::png, {0, 1, 2})), (ExportStep{Kind::rendering, 0, 3}));
 
-    struct Case { ExportStep step; std::optional<double> fraction; QString label; };
+    struct Case {
+        ExportStep step;
+        std::optional<double> fraction;
+        QString label;
+    };
     const std::vector<Case> cases = {
         {{Kind::rendering, 0, 4}, 0.0, "Page 1 of 4"},
         {{Kind::rendering, 3, 3}, 1.0, "Page 3 of 3"},
@@ -155,10 +165,16 @@ TEST(ExportError, CannotWriteNamesTheFileAndComparesItsReason)
 
 TEST(ExportError, SaveFailureReasonsNameTheCommonCauses)
 {
-    struct Case { int code; QString reason; };
+    struct Case {
+        int code;
+        QString reason;
+    };
     const std::vector<Case> cases = {
-        {EACCES, "You don't have permission to save there."}, {EPERM, "You don't have permission to save there."},
-        {ENOSPC, "The disk is full."}, {EDQUOT, "The disk is full."}, {EROFS, "That disk is read only."},
+        {EACCES, "You don't have permission to save there."},
+        {EPERM, "You don't have permission to save there."},
+        {ENOSPC, "The disk is full."},
+        {EDQUOT, "The disk is full."},
+        {EROFS, "That disk is read only."},
         {ENOENT, "No such file or directory."},
     };
     for (const Case& c : cases)

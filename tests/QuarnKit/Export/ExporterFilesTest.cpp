@@ -57,7 +57,9 @@ TEST(ExporterPages, ScopesNameTheirPages)
 
     EXPECT_EQ(Exporter::pages(ExportScope::selectedPages, 5, 0, {4, 1, 9}, {}), (std::vector<int>{1, 4}));
     EXPECT_EQ(Exporter::pages(ExportScope::range, 10, 0, {}, "8-, 2"), (std::vector<int>{1, 7, 8, 9}));
-    EXPECT_EQ(failureOf([] { Exporter::pages(ExportScope::selectedPages, 3, 0, {5, 6}, {}); }),
+    EXPECT_EQ(failureOf([] {
+                  Exporter::pages(ExportScope::selectedPages, 3, 0, {5, 6}, {});
+              }),
               ExportError::Kind::noSelection);
     EXPECT_EQ(failureOf([] { Exporter::pages(ExportScope::allPages, 0, 0, {}, {}); }), ExportError::Kind::empty);
     EXPECT_THROW(Exporter::pages(ExportScope::range, 3, 0, {}, "5"), PageRangeError);
@@ -69,7 +71,11 @@ TEST(ExporterNames, BaseNamesAndSuggestedFileNames)
     EXPECT_EQ(Exporter::baseName(QString("/home/u/   .pdf")), "Untitled");
     EXPECT_EQ(Exporter::baseName(std::nullopt), "Untitled");
 
-    struct ScopeCase { ExportFormat format; ExportScope scope; QString name; };
+    struct ScopeCase {
+        ExportFormat format;
+        ExportScope scope;
+        QString name;
+    };
     const std::vector<ScopeCase> byScope = {
         {ExportFormat::pdf, ExportScope::allPages, "Doc copy.pdf"},
         {ExportFormat::pdf, ExportScope::thisPage, "Doc page.pdf"},
@@ -83,7 +89,11 @@ TEST(ExporterNames, BaseNamesAndSuggestedFileNames)
     };
     for (const ScopeCase& c : byScope) EXPECT_EQ(Exporter::suggestedFileName("Doc", c.format, c.scope), c.name);
 
-    struct PagesCase { std::vector<int> pages; int count; QString name; };
+    struct PagesCase {
+        std::vector<int> pages;
+        int count;
+        QString name;
+    };
     const std::vector<PagesCase> byPages = {
         {{4}, 10, "Doc page 5.png"},
         {{4, 4}, 10, "Doc page 5.png"},
@@ -166,7 +176,9 @@ TEST(ExporterImages, EncodingNeedsImagesOfAnImageFormat)
     const QImage page = Exporter::bitmap(*doc, 0, 0.25);
     EXPECT_EQ(failureOf([&] { Exporter::encode({}, ExportFormat::png, 72, 1); }), ExportError::Kind::empty);
     EXPECT_EQ(failureOf([&] { Exporter::encode({page}, ExportFormat::text, 72, 1); }), ExportError::Kind::renderFailed);
-    EXPECT_EQ(failureOf([&] { Exporter::encode({page, page}, ExportFormat::png, 72, 1); }),
+    EXPECT_EQ(failureOf([&] {
+                  Exporter::encode({page, page}, ExportFormat::png, 72, 1);
+              }),
               ExportError::Kind::renderFailed);
     EXPECT_EQ(failureOf([&] { Exporter::imageData(*doc, {7, 8}, ExportFormat::png, 1, 1); }), ExportError::Kind::empty);
     // Several pages in memory: one TIFF holding them all.
@@ -179,7 +191,8 @@ TEST(ExporterImages, PerPageFilesAreNumberedByTheDocumentsPageCount)
 {
     auto doc = textDocument(12);
     QTemporaryDir dir;
-    const QString folder = Exporter::writeImages(*doc, {0, 11, 30}, ExportFormat::jpeg, 0.5, dir.path() + "/a/b", "Doc", 0.8);
+    const QString folder =
+        Exporter::writeImages(*doc, {0, 11, 30}, ExportFormat::jpeg, 0.5, dir.path() + "/a/b", "Doc", 0.8);
     EXPECT_EQ(folder, dir.path() + "/a/b/Doc");
     EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name), (QStringList{"Doc-01.jpg", "Doc-12.jpg"}));
     EXPECT_EQ(QImage(folder + "/Doc-12.jpg").size(), QSize(306, 396));
@@ -235,7 +248,8 @@ TEST(ExporterFiles, WorkFoldersLieOnTheDestinationsVolumeAndGoAway)
     const QString second = Exporter::workFolder(dir.path() + "/Out.tiff");
     EXPECT_NE(second, folder);
     Exporter::removeQuietly(second);
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &a), 0);
     ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &b), 0);
     EXPECT_EQ(a.st_dev, b.st_dev);
@@ -250,10 +264,10 @@ TEST(ExporterImages, PosterPagesFailAsImagesWhileRedactionScalesDown)
 {
     // A 200-inch square page: 60000 pixels a side at 300 dpi.
     const std::string content = "0 0 0 rg 0 0 7200 7200 re f";
-    auto doc = PdfDocument::openBytes(testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 14400 14400] /Contents 4 0 R >>",
-        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"}));
+    auto doc = PdfDocument::openBytes(testsupport::writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 14400 14400] /Contents 4 0 R >>",
+         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"}));
     EXPECT_EQ(failureOf([&] { Exporter::imageData(*doc, {0}, ExportFormat::png, 300.0 / 72, 1); }),
               ExportError::Kind::renderFailed);
 

@@ -22,11 +22,12 @@ namespace {
 // `pageExtra` goes into each page dictionary (boxes, rotation).
 std::shared_ptr<PdfDocument> makeDocument(const std::string& pageExtra = "/MediaBox [0 0 612 792]")
 {
-    const std::string first = "BT /F1 24 Tf 72 700 Td (Alpha secret words) Tj ET BT /F1 24 Tf 72 600 Td (Bravo public words) Tj ET";
+    const std::string first =
+        "BT /F1 24 Tf 72 700 Td (Alpha secret words) Tj ET BT /F1 24 Tf 72 600 Td (Bravo public words) Tj ET";
     const std::string second = "BT /F1 24 Tf 72 700 Td (Charlie second page) Tj ET";
     auto page = [&](int contents) {
-        return "<< /Type /Page /Parent 2 0 R " + pageExtra + " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-               std::to_string(contents) + " 0 R >>";
+        return "<< /Type /Page /Parent 2 0 R " + pageExtra + " /Resources << /Font << /F1 3 0 R >> >> /Contents "
+               + std::to_string(contents) + " 0 R >>";
     };
     auto stream = [](const std::string& s) {
         return "<< /Length " + std::to_string(s.size()) + " >>\nstream\n" + s + "\nendstream";
@@ -35,7 +36,10 @@ std::shared_ptr<PdfDocument> makeDocument(const std::string& pageExtra = "/Media
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
-        page(5), stream(first), page(7), stream(second),
+        page(5),
+        stream(first),
+        page(7),
+        stream(second),
     }));
 }
 
@@ -115,7 +119,7 @@ TEST(ExporterPdf, RedactedPageLosesTheCoveredWordsEverywhereWhileOtherPagesKeepT
     const auto back = PdfDocument::openFile(out.path.toStdString());
     const QImage page1 = back->render(0, 1.0);
     ASSERT_EQ(page1.size(), QSize(612, 792));
-    EXPECT_LT(qGray(page1.pixel(240, 792 - 710)), 30);  // inside the box
+    EXPECT_LT(qGray(page1.pixel(240, 792 - 710)), 30);                      // inside the box
     EXPECT_FALSE(darkBounds(page1.copy(60, 792 - 625, 400, 40)).isEmpty()); // "Bravo public words"
     EXPECT_TRUE(back->textPage(0).text().empty());
 }
@@ -129,7 +133,10 @@ TEST(ExporterPdf, PagesWithoutRedactionsStayVector)
 
 TEST(ExporterPdf, DrawnPagesKeepTheDisplayedSizeAndPicture)
 {
-    struct Case { std::string boxes; QSize size; };
+    struct Case {
+        std::string boxes;
+        QSize size;
+    };
     const std::vector<Case> cases = {
         {"/MediaBox [0 0 612 792]", {612, 792}},
         {"/MediaBox [0 0 612 792] /Rotate 90", {792, 612}},
@@ -150,8 +157,9 @@ TEST(ExporterPdf, DrawnPagesKeepTheDisplayedSizeAndPicture)
         ASSERT_EQ(after.size(), c.size);
         const QRect a = darkBounds(before), b = darkBounds(after);
         EXPECT_FALSE(a.isEmpty());
-        EXPECT_LE(std::abs(a.left() - b.left()) + std::abs(a.top() - b.top()) + std::abs(a.right() - b.right()) +
-                      std::abs(a.bottom() - b.bottom()), 4);
+        EXPECT_LE(std::abs(a.left() - b.left()) + std::abs(a.top() - b.top()) + std::abs(a.right() - b.right())
+                      + std::abs(a.bottom() - b.bottom()),
+                  4);
     }
 }
 
@@ -159,8 +167,8 @@ TEST(ExporterPdf, RenderingReportsEachPageStopsWhenCancelledAndNeedsAPage)
 {
     auto doc = makeDocument();
     std::vector<int> reported;
-    const auto bytes = Exporter::renderPDF(*doc, {1, 7, 0}, {{"Title", "Fresh"}},
-                                           [&](int k) { reported.push_back(k); }, Exporter::drawFlattened);
+    const auto bytes = Exporter::renderPDF(
+        *doc, {1, 7, 0}, {{"Title", "Fresh"}}, [&](int k) { reported.push_back(k); }, Exporter::drawFlattened);
     EXPECT_EQ(reported, (std::vector<int>{0, 1, 2}));
     const auto back = PdfDocument::openBytes(bytes);
     EXPECT_EQ(back->pageCount(), 2); // the missing page 8 is skipped

@@ -18,8 +18,8 @@ std::shared_ptr<PdfDocument> makeDocument()
 {
     const std::string text = "BT /F1 24 Tf 72 700 Td (the *main* point) Tj ET";
     auto page = [](int contents) {
-        return "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-               std::to_string(contents) + " 0 R >>";
+        return "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents "
+               + std::to_string(contents) + " 0 R >>";
     };
     auto stream = [](const std::string& s) {
         return "<< /Length " + std::to_string(s.size()) + " >>\nstream\n" + s + "\nendstream";
@@ -28,14 +28,16 @@ std::shared_ptr<PdfDocument> makeDocument()
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [4 0 R 6 0 R 8 0 R] /Count 3 >>",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        page(5), stream(text), page(7), stream(""), page(9), stream(""),
+        page(5),
+        stream(text),
+        page(7),
+        stream(""),
+        page(9),
+        stream(""),
     }));
 }
 
-platform::PdfRect lineBounds(const PdfDocument& doc)
-{
-    return doc.textPage(0).blocks.at(0).lines.at(0).bounds;
-}
+platform::PdfRect lineBounds(const PdfDocument& doc) { return doc.textPage(0).blocks.at(0).lines.at(0).bounds; }
 
 PdfAnnotation box(double x, double top, const RGBA& color = RGBA::ink)
 {
@@ -76,7 +78,8 @@ TEST(MarksSummary, NoMarksAndOneMark)
     EXPECT_EQ(MarksSummary::markdown(*doc, {0, 1}, "Report"), "# Marks in Report\n\nNo marks on these pages.\n");
     add(*doc, 1, box(100, 500));
     EXPECT_TRUE(MarksSummary::markdown(*doc, {1}, "R").contains("\n1 mark on 1 page.\n"));
-    EXPECT_EQ(MarksSummary::markdown(*doc, {0}, "Q#1 [new]"), "# Marks in Q\\#1 \\[new\\]\n\nNo marks on these pages.\n");
+    EXPECT_EQ(MarksSummary::markdown(*doc, {0}, "Q#1 [new]"),
+              "# Marks in Q\\#1 \\[new\\]\n\nNo marks on these pages.\n");
 }
 
 TEST(MarksSummary, PagesAreListedOnceInOrderButCountedAsListed)
@@ -93,7 +96,10 @@ TEST(MarksSummary, PagesAreListedOnceInOrderButCountedAsListed)
 
 TEST(MarksSummary, MarksAreReadInRowsFromLeftToRight)
 {
-    struct Case { double rightTop; std::vector<QString> colors; };
+    struct Case {
+        double rightTop;
+        std::vector<QString> colors;
+    };
     // The right mark's top 1.5 points above the left one's: one row, left first.
     // 2.5 points above: the higher one first.
     for (const Case& c : std::vector<Case>{{701.5, {"Moss", "Crimson"}}, {702.5, {"Crimson", "Moss"}}}) {
@@ -136,7 +142,10 @@ TEST(MarksSummary, EscapesMarkdownsActiveCharacters)
 
 TEST(ColorName, PaletteNamesFirstThenHueWords)
 {
-    struct Case { std::optional<RGBA> color; QString name; };
+    struct Case {
+        std::optional<RGBA> color;
+        QString name;
+    };
     const std::vector<Case> cases = {
         {std::nullopt, "No color"},
         {RGBA{0.36, 0.56, 0.41, 1}, "Moss"},

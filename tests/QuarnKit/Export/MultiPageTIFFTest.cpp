@@ -36,7 +36,10 @@ struct Tiff {
         grow(at + 4);
         for (int i = 0; i < 4; ++i) bytes[at + (little ? i : 3 - i)] = char((v >> (8 * i)) & 0xFF);
     }
-    struct Entry { quint16 tag, type; quint32 count, value; };
+    struct Entry {
+        quint16 tag, type;
+        quint32 count, value;
+    };
     // A directory at `at`; returns the offset of its next-directory field.
     int ifd(int at, const std::vector<Entry>& entries, quint32 next = 0)
     {
@@ -67,8 +70,15 @@ quint64 read32(const QByteArray& b, qsizetype at, bool little = true)
 Tiff pixelPage(char grey, bool little = true)
 {
     Tiff t(little);
-    t.ifd(8, {{256, 4, 1, 1}, {257, 4, 1, 1}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
-              {273, 4, 1, 122}, {277, 3, 1, 1}, {278, 4, 1, 1}, {279, 4, 1, 1}});
+    t.ifd(8, {{256, 4, 1, 1},
+              {257, 4, 1, 1},
+              {258, 3, 1, 8},
+              {259, 3, 1, 1},
+              {262, 3, 1, 1},
+              {273, 4, 1, 122},
+              {277, 3, 1, 1},
+              {278, 4, 1, 1},
+              {279, 4, 1, 1}});
     t.grow(123);
     t.bytes[122] = grey;
     return t;
@@ -79,7 +89,8 @@ struct Output {
     QString path;
     MultiPageTIFF writer;
     explicit Output(std::uint64_t limit = MultiPageTIFF::maximumSize)
-        : path(dir.path() + "/out.tiff"), writer(path, limit) {}
+        : path(dir.path() + "/out.tiff"), writer(path, limit)
+    {}
     QByteArray bytes() const { return testsupport::readFile(path); }
 };
 
@@ -119,7 +130,7 @@ TEST(MultiPageTIFF, LaterPagesAreMovedToEvenOffsetsAndChained)
         // Blocks of 115 bytes start at 8, 124 (after one zero byte) and 240.
         ASSERT_EQ(file.size(), 240 + 115);
         EXPECT_EQ(file[123], '\0');
-        EXPECT_EQ(read32(file, 8 + 110, little), 124u);  // page 1's next directory: page 2's
+        EXPECT_EQ(read32(file, 8 + 110, little), 124u); // page 1's next directory: page 2's
         EXPECT_EQ(read32(file, 124 + 110, little), 240u);
         EXPECT_EQ(read32(file, 240 + 110, little), 0u);
         // Each strip offset moved with its page, so each page still shows its own pixel.
@@ -177,7 +188,9 @@ TEST(MultiPageTIFF, MalformedPagesAreRefusedAndLeaveTheFileAlone)
         {"short strip offsets", variant([](Tiff& t) { t.put16(8 + 2 + 12 * 5 + 2, 3); })},
         {"strip offset past the end", variant([](Tiff& t) { t.put32(8 + 2 + 12 * 5 + 8, 5000); })},
         // Huge counts whose byte totals would wrap a 32-bit sum.
-        {"values past the end", variant([](Tiff& t) { t.ifd(8, {{700, 12, 0x20000001u, 16}}); })},
+        {"values past the end", variant([](Tiff& t) {
+             t.ifd(8, {{700, 12, 0x20000001u, 16}});
+         })},
     };
     for (const auto& [what, page] : refused) {
         SCOPED_TRACE(what);

@@ -61,8 +61,8 @@ TEST(PagePipeline, TheFirstFailureEndsTheRun)
             if (i == 7) throw ExportError(ExportError::Kind::renderFailed);
             return pageBytes(d, i);
         };
-        EXPECT_THROW(PagePipeline::run(doc, pages, failing, {}, [&](int k, const QByteArray&) { consumed.push_back(k); },
-                                       threads),
+        EXPECT_THROW(PagePipeline::run(
+                         doc, pages, failing, {}, [&](int k, const QByteArray&) { consumed.push_back(k); }, threads),
                      ExportError);
         // Only pages before the failing one were handed on, in order.
         ASSERT_LE(consumed.size(), 7u);
@@ -71,7 +71,8 @@ TEST(PagePipeline, TheFirstFailureEndsTheRun)
         auto stopAtThree = [](int k) {
             if (k == 3) throw ExportCancelled();
         };
-        EXPECT_THROW(PagePipeline::run(doc, pages, pageBytes, stopAtThree, [](int, const QByteArray&) {}, threads),
+        EXPECT_THROW(PagePipeline::run(
+                         doc, pages, pageBytes, stopAtThree, [](int, const QByteArray&) {}, threads),
                      ExportCancelled);
     }
 }

@@ -30,10 +30,10 @@ std::shared_ptr<PdfDocument> makePdf(const std::vector<PageSpec>& pages)
     for (size_t i = 0; i < pages.size(); ++i) {
         const int pageObj = int(3 + 2 * i);
         kids += std::to_string(pageObj) + " 0 R ";
-        objects.push_back("<< /Type /Page /Parent 2 0 R " + pages[i].boxes + " /Contents " +
-                          std::to_string(pageObj + 1) + " 0 R >>");
-        objects.push_back("<< /Length " + std::to_string(pages[i].content.size()) + " >>\nstream\n" +
-                          pages[i].content + "\nendstream");
+        objects.push_back("<< /Type /Page /Parent 2 0 R " + pages[i].boxes + " /Contents " + std::to_string(pageObj + 1)
+                          + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(pages[i].content.size()) + " >>\nstream\n" + pages[i].content
+                          + "\nendstream");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
     return PdfDocument::openBytes(testsupport::writePdf(objects));
@@ -57,12 +57,16 @@ TEST(PageRender, RotationsSwapTheDrawnSizeAndTurnThePage)
 {
     // The square sits at the page's lower left; a quarter turn clockwise
     // brings that corner to the top left.
-    struct Case { int rotate; QSize size; QRect ink; };
+    struct Case {
+        int rotate;
+        QSize size;
+        QRect ink;
+    };
     const std::vector<Case> cases = {
-        {0, {200, 300}, {0, 250, 50, 50}},   {90, {300, 200}, {0, 0, 50, 50}},
-        {180, {200, 300}, {150, 0, 50, 50}}, {270, {300, 200}, {250, 150, 50, 50}},
+        {0, {200, 300}, {0, 250, 50, 50}},     {90, {300, 200}, {0, 0, 50, 50}},
+        {180, {200, 300}, {150, 0, 50, 50}},   {270, {300, 200}, {250, 150, 50, 50}},
         {-90, {300, 200}, {250, 150, 50, 50}}, {450, {300, 200}, {0, 0, 50, 50}},
-        {360, {200, 300}, {0, 250, 50, 50}}, {-540, {200, 300}, {150, 0, 50, 50}},
+        {360, {200, 300}, {0, 250, 50, 50}},   {-540, {200, 300}, {150, 0, 50, 50}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rotate);
@@ -148,9 +152,9 @@ TEST(PageRender, OverlayDrawsInUserSpace)
         SCOPED_TRACE(rotate);
         auto doc = makePdf({{"/MediaBox [0 0 200 300] /Rotate " + std::to_string(rotate), ""}});
         // A box at the page's upper left in user space, as a redaction's bounds would be.
-        const QImage image = Exporter::render(*doc, 0, 2.0, [](QPainter& p) {
-            p.fillRect(QRectF(0, 250, 40, 50), Qt::black);
-        }, Exporter::BitmapAlpha::noneSkipLast);
+        const QImage image = Exporter::render(
+            *doc, 0, 2.0, [](QPainter& p) { p.fillRect(QRectF(0, 250, 40, 50), Qt::black); },
+            Exporter::BitmapAlpha::noneSkipLast);
         // Upright it is at the top left; a quarter turn clockwise takes it to the top right.
         const QRect expected = rotate == 0 ? QRect(0, 0, 80, 100) : QRect(500, 0, 100, 80);
         EXPECT_EQ(inkBounds(image), expected);

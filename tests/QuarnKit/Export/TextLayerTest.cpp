@@ -55,11 +55,11 @@ TEST(TextLayer, LinesLieOverTheirPicturesOnTurnedPages)
     for (int rotate : {0, 90, 270}) {
         SCOPED_TRACE(rotate);
         const std::string content = "0 0 0 rg 10 10 5 5 re f";
-        auto doc = PdfDocument::openBytes(testsupport::writePdf({
-            "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate " + std::to_string(rotate) +
-                " /Contents 4 0 R >>",
-            "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"}));
+        auto doc = PdfDocument::openBytes(testsupport::writePdf(
+            {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate " + std::to_string(rotate)
+                 + " /Contents 4 0 R >>",
+             "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"}));
         const QRect box(300, 200, 1200, 100); // pixels of the page as shown
         double scale = 0;
         auto reader = [&](const QImage& image, int dpi) {

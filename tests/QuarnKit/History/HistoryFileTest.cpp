@@ -22,8 +22,8 @@ std::string entryJson(const std::string& path, double lastOpened, const std::str
     static int counter = 0;
     char id[64];
     std::snprintf(id, sizeof id, "6F9619FF-8B86-D011-B42D-00C04FC9%04X", ++counter);
-    return "{\"id\":\"" + std::string(id) + "\",\"path\":\"" + path + "\",\"firstOpened\":1000,\"lastOpened\":" +
-           std::to_string(lastOpened) + ",\"openCount\":1" + extra + "}";
+    return "{\"id\":\"" + std::string(id) + "\",\"path\":\"" + path
+           + "\",\"firstOpened\":1000,\"lastOpened\":" + std::to_string(lastOpened) + ",\"openCount\":1" + extra + "}";
 }
 
 QByteArray fileWith(const std::vector<std::string>& entries, const std::string& head = "\"version\":1,")
@@ -63,10 +63,21 @@ TEST(HistoryFile, DamagedEntriesCostOnlyThemselves)
         std::vector<QString> kept;
     };
     const std::vector<Case> cases{
-        {"no openCount", {entryJson("/a.pdf", 3), "{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC96400\",\"path\":\"/b.pdf\",\"firstOpened\":1,\"lastOpened\":2}", entryJson("/c.pdf", 1)}, {"/a.pdf", "/c.pdf"}},
+        {"no openCount",
+         {entryJson("/a.pdf", 3),
+          "{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC96400\",\"path\":\"/b.pdf\",\"firstOpened\":1,\"lastOpened\":2}",
+          entryJson("/c.pdf", 1)},
+         {"/a.pdf", "/c.pdf"}},
         {"not objects", {"7", "\"text\"", "null", entryJson("/a.pdf", 1)}, {"/a.pdf"}},
-        {"malformed id", {entryJson("/a.pdf", 2), "{\"id\":\"nope\",\"path\":\"/b.pdf\",\"firstOpened\":1,\"lastOpened\":2,\"openCount\":1}"}, {"/a.pdf"}},
-        {"date as text", {entryJson("/a.pdf", 2, ",\"title\":\"A\""), "{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC96401\",\"path\":\"/b.pdf\",\"firstOpened\":\"yesterday\",\"lastOpened\":2,\"openCount\":1}"}, {"/a.pdf"}},
+        {"malformed id",
+         {entryJson("/a.pdf", 2),
+          "{\"id\":\"nope\",\"path\":\"/b.pdf\",\"firstOpened\":1,\"lastOpened\":2,\"openCount\":1}"},
+         {"/a.pdf"}},
+        {"date as text",
+         {entryJson("/a.pdf", 2, ",\"title\":\"A\""),
+          "{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC96401\",\"path\":\"/"
+          "b.pdf\",\"firstOpened\":\"yesterday\",\"lastOpened\":2,\"openCount\":1}"},
+         {"/a.pdf"}},
         {"bad base64", {entryJson("/a.pdf", 2), entryJson("/b.pdf", 1, ",\"bookmark\":\"%%%\"")}, {"/a.pdf"}},
         {"fractional count", {entryJson("/a.pdf", 2), entryJson("/b.pdf", 1, ",\"pageCount\":2.5")}, {"/a.pdf"}},
         {"empty path", {entryJson("", 5), entryJson("/a.pdf", 1)}, {"/a.pdf"}},
@@ -119,8 +130,8 @@ TEST(HistoryFile, CleaningKeepsTheNewestOfEachPathInFileOrder)
 {
     Folder folder;
     writeFile(folder.file(), fileWith({entryJson("/a/b/../c.pdf", 10, ",\"title\":\"old\""),
-                                      entryJson("/a/c.pdf", 20, ",\"title\":\"new\""), entryJson("/x/one.pdf", 5),
-                                      entryJson("/x/two.pdf", 5), entryJson("/x//three.pdf/", 5)}));
+                                       entryJson("/a/c.pdf", 20, ",\"title\":\"new\""), entryJson("/x/one.pdf", 5),
+                                       entryJson("/x/two.pdf", 5), entryJson("/x//three.pdf/", 5)}));
     const auto store = folder.open();
     EXPECT_EQ(paths(*store), (std::vector<QString>{"/a/c.pdf", "/x/one.pdf", "/x/two.pdf", "/x/three.pdf"}));
     EXPECT_EQ(store->entries()[0].title, "new");
@@ -165,7 +176,8 @@ TEST(HistoryFile, WrittenFileIsOneSortedLineThatReadsBack)
     EXPECT_EQ(full["path"].toString(), "/docs/full.pdf");
     EXPECT_EQ(full["openCount"].toInt(), 2);
     EXPECT_EQ(full["lastOpened"].toDouble(), 1700000002.123);
-    EXPECT_EQ(full.keys(), (QStringList{"bookmark", "firstOpened", "id", "lastOpened", "openCount", "pageCount", "path", "title"}));
+    EXPECT_EQ(full.keys(),
+              (QStringList{"bookmark", "firstOpened", "id", "lastOpened", "openCount", "pageCount", "path", "title"}));
     EXPECT_EQ(entries[1].toObject().keys(), (QStringList{"firstOpened", "id", "lastOpened", "openCount", "path"}));
     EXPECT_EQ(full["id"].toString(), full["id"].toString().toUpper());
 

@@ -112,12 +112,19 @@ TEST(HistoryLabels, Progress)
         std::optional<QString> text;
     };
     const std::vector<Case> cases{
-        {4, 10, "Page 5 of 10"}, {12, 10, "Page 10 of 10"}, {0, std::nullopt, "Page 1"},
-        {std::nullopt, 1, "1 page"}, {std::nullopt, 0, std::nullopt}, {-1, 3, "3 pages"},
-        {std::nullopt, 12500, "12500 pages"}, {std::nullopt, std::nullopt, std::nullopt}, {3, 0, "Page 4"},
+        {4, 10, "Page 5 of 10"},
+        {12, 10, "Page 10 of 10"},
+        {0, std::nullopt, "Page 1"},
+        {std::nullopt, 1, "1 page"},
+        {std::nullopt, 0, std::nullopt},
+        {-1, 3, "3 pages"},
+        {std::nullopt, 12500, "12500 pages"},
+        {std::nullopt, std::nullopt, std::nullopt},
+        {3, 0, "Page 4"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(HistoryLabels::progress(c.page, c.count), c.text) << c.page.value_or(-99) << " " << c.count.value_or(-99);
+        EXPECT_EQ(HistoryLabels::progress(c.page, c.count), c.text)
+            << c.page.value_or(-99) << " " << c.count.value_or(-99);
 }
 
 TEST(HistoryLabels, OpenedShowsTimeWeekdayOrDateByPeriod)
@@ -129,14 +136,10 @@ TEST(HistoryLabels, OpenedShowsTimeWeekdayOrDateByPeriod)
         QString text;
     };
     const std::vector<Case> cases{
-        {local(2025, 6, 4, 9, 5), german, "09:05"},
-        {local(2025, 6, 3, 21, 30), german, "21:30"},
-        {local(2025, 6, 2, 9), us, "Monday"},
-        {local(2025, 6, 2, 9), german, "Montag"},
-        {local(2025, 3, 5), us, "Mar 5"},
-        {local(2025, 3, 5), german, QString::fromUtf8("5. März")},
-        {local(2024, 3, 5), us, "Mar 5, 2024"},
-        {local(2024, 3, 5), german, QString::fromUtf8("5. März 2024")},
+        {local(2025, 6, 4, 9, 5), german, "09:05"}, {local(2025, 6, 3, 21, 30), german, "21:30"},
+        {local(2025, 6, 2, 9), us, "Monday"},       {local(2025, 6, 2, 9), german, "Montag"},
+        {local(2025, 3, 5), us, "Mar 5"},           {local(2025, 3, 5), german, QString::fromUtf8("5. März")},
+        {local(2024, 3, 5), us, "Mar 5, 2024"},     {local(2024, 3, 5), german, QString::fromUtf8("5. März 2024")},
     };
     for (const Case& c : cases)
         EXPECT_EQ(HistoryLabels::opened(c.date, now, LibraryCalendar::of(c.locale, berlin), c.locale), c.text)
@@ -154,7 +157,8 @@ TEST(RelativeDay, TodayYesterdayOrADate)
     EXPECT_EQ(RelativeDay::label(local(2025, 6, 3, 23, 50), now, calendar, us), "Yesterday");
     EXPECT_EQ(RelativeDay::label(local(2025, 6, 5, 9), now, calendar, us), "Jun 5") << "tomorrow is a date";
     EXPECT_EQ(RelativeDay::label(local(2024, 12, 31), now, calendar, us), "Dec 31, 2024");
-    EXPECT_EQ(RelativeDay::label(local(2024, 12, 31), now, LibraryCalendar::of(german, berlin), german), "31. Dez. 2024");
+    EXPECT_EQ(RelativeDay::label(local(2024, 12, 31), now, LibraryCalendar::of(german, berlin), german),
+              "31. Dez. 2024");
     // The calendar's zone decides the day: 23:50 in Berlin is already the next day in Tokyo.
     const LibraryCalendar tokyo{QTimeZone("Asia/Tokyo"), Qt::Monday};
     EXPECT_EQ(RelativeDay::label(local(2025, 6, 3, 23, 50), now, tokyo, us), "Today");

@@ -54,8 +54,7 @@ struct Library {
         Seed(QString path, std::optional<QString> title = std::nullopt,
              QDateTime lastOpened = QDateTime::currentDateTimeUtc(), std::optional<int> pageCount = std::nullopt)
             : path(std::move(path)), title(std::move(title)), lastOpened(std::move(lastOpened)), pageCount(pageCount)
-        {
-        }
+        {}
         QString path;
         std::optional<QString> title;
         QDateTime lastOpened;

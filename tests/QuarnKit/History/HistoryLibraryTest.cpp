@@ -112,9 +112,9 @@ TEST(HistoryLibrary, TheFileIsPrivateAndWrittenSoonAfterAnOpening)
     Library h;
     // A folder left open by an older version is closed on the next write.
     QDir().mkpath(h.data());
-    QFile::setPermissions(h.data(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                        QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                        QFileDevice::ExeOther);
+    QFile::setPermissions(h.data(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                        | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                        | QFileDevice::ExeOther);
     HistoryLibrary& library = h.make(HistoryStore::defaultSaveDelay);
     const QString path = h.write("paper.pdf", titledPdf("Paper", 2));
     library.recordOpen(path, QuarnDocument::open(path).get());
@@ -191,10 +191,15 @@ TEST(HistoryLibrary, OpeningReportsWhatWentWrongAndRecordsAWindowBroughtForward)
         {"opened in a new window", {OpenOutcome::Kind::opened, {}}, std::nullopt, 1},
         {"a cancel says nothing", {OpenOutcome::Kind::cancelled, {}}, std::nullopt, 1},
         {"a window brought forward is one more opening", {OpenOutcome::Kind::alreadyOpen, {}}, std::nullopt, 2},
-        {"refused", {OpenOutcome::Kind::failed, QStringLiteral("Not a PDF.")},
-         OpenProblem{QStringLiteral("ravlen couldn't open “Report”."), QStringLiteral("Not a PDF.")}, 2},
-        {"refused without a reason", {OpenOutcome::Kind::failed, {}},
-         OpenProblem{QStringLiteral("ravlen couldn't open “Report”."), QStringLiteral("The file may be damaged or not a PDF.")}, 2},
+        {"refused",
+         {OpenOutcome::Kind::failed, QStringLiteral("Not a PDF.")},
+         OpenProblem{QStringLiteral("ravlen couldn't open “Report”."), QStringLiteral("Not a PDF.")},
+         2},
+        {"refused without a reason",
+         {OpenOutcome::Kind::failed, {}},
+         OpenProblem{QStringLiteral("ravlen couldn't open “Report”."),
+                     QStringLiteral("The file may be damaged or not a PDF.")},
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -264,7 +269,8 @@ TEST(HistoryLibrary, AnOpenNeverWaitsBehindTheCheckOfAFileThatDoesNotAnswer)
     }
     released.notify_all();
     // The check ends before what it waits on goes.
-    EXPECT_TRUE(testsupport::waitFor([&] { return library.state(library.store().entryForPath(stuck)->id).has_value(); }));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return library.state(library.store().entryForPath(stuck)->id).has_value(); }));
 }
 
 TEST(HistoryLibrary, RecentEntriesAreLookedForOnlyUntilEnoughAreFound)
@@ -335,9 +341,11 @@ TEST(LibraryPanel, TheChoiceIsSavedByNameAndReadStrictly)
     QTemporaryDir dir;
     platform::UserDefaults defaults(dir.filePath("defaults.json"));
     EXPECT_EQ(LibraryPanels::saved(defaults), LibraryPanel::document);
-    for (const auto& [stored, panel] : std::vector<std::pair<std::string, LibraryPanel>>{
-             {"history", LibraryPanel::history}, {"explore", LibraryPanel::explore},
-             {"History", LibraryPanel::document}, {"", LibraryPanel::document}}) {
+    for (const auto& [stored, panel] :
+         std::vector<std::pair<std::string, LibraryPanel>>{{"history", LibraryPanel::history},
+                                                           {"explore", LibraryPanel::explore},
+                                                           {"History", LibraryPanel::document},
+                                                           {"", LibraryPanel::document}}) {
         defaults.set(LibraryPanels::savedKey, stored);
         EXPECT_EQ(LibraryPanels::saved(defaults), panel) << stored;
     }

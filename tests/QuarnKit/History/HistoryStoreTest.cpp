@@ -107,11 +107,13 @@ TEST_F(HistoryStoreTest, RelocatingOntoAnotherEntryMergesThem)
         now = 1;
         const QUuid moved = store.record("/old/place.pdf", std::nullopt, 7)->id;
         now = 2;
-        const QUuid other = store.record("/new/place.pdf", QStringLiteral("Other"), std::nullopt, QByteArray("mark"))->id;
+        const QUuid other =
+            store.record("/new/place.pdf", QStringLiteral("Other"), std::nullopt, QByteArray("mark"))->id;
         now = 3;
         store.record("/new/place.pdf");
         store.record("/d/third.pdf");
-        for (const auto& [path, when] : {std::pair{"/old/place.pdf", c.movedOpened}, std::pair{"/new/place.pdf", c.otherOpened}}) {
+        for (const auto& [path, when] :
+             {std::pair{"/old/place.pdf", c.movedOpened}, std::pair{"/new/place.pdf", c.otherOpened}}) {
             now = when;
             store.record(path);
         }
@@ -181,8 +183,8 @@ TEST_F(HistoryStoreTest, ImportAddsUnknownFilesNewestFirst)
                          {"/r/./later.pdf", at(50)},
                          {"/r/tie-two.pdf", at(100)},
                          {"/r/old.pdf", at(10)}});
-    EXPECT_EQ(paths(store), (std::vector<QString>{"/r/later.pdf", "/d/known.pdf", "/r/tie-one.pdf", "/r/tie-two.pdf",
-                                                  "/r/old.pdf"}));
+    EXPECT_EQ(paths(store),
+              (std::vector<QString>{"/r/later.pdf", "/d/known.pdf", "/r/tie-one.pdf", "/r/tie-two.pdf", "/r/old.pdf"}));
     const HistoryEntry later = *store.entryForPath(QStringLiteral("/r/later.pdf"));
     EXPECT_EQ(later.firstOpened, at(200)) << "dated by its first occurrence";
     EXPECT_EQ(later.lastOpened, at(200));
@@ -200,7 +202,8 @@ TEST_F(HistoryStoreTest, RecordsWithinTheDelayGiveOneWrite)
         store.record("/d/c.pdf");
         // A machine that stalls longer than the delay between the records has
         // rightly written more than once; that says nothing about the store.
-        if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(HistoryStore::defaultSaveDelay / 2))
+        if (std::chrono::steady_clock::now() - start
+            > std::chrono::duration<double>(HistoryStore::defaultSaveDelay / 2))
             GTEST_SKIP() << "the records took longer than the delay allows";
         ASSERT_TRUE(testsupport::waitFor([&] { return writes == 1; }));
         // Jobs run in deadline order: the one that wrote was the last.
@@ -324,8 +327,9 @@ TEST_F(HistoryStoreTest, ADamagedFileThatCannotBeMovedAsideIsNotOverwritten)
 
 TEST_F(HistoryStoreTest, EntriesLostInReadingAreKeptAsideBeforeTheFirstWrite)
 {
-    const QByteArray original = "{\"entries\":[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"path\":\"/d/a.pdf\","
-                                "\"firstOpened\":1,\"lastOpened\":2,\"openCount\":1},{\"path\":\"/d/lost.pdf\"}],\"version\":1}";
+    const QByteArray original =
+        "{\"entries\":[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"path\":\"/d/a.pdf\","
+        "\"firstOpened\":1,\"lastOpened\":2,\"openCount\":1},{\"path\":\"/d/lost.pdf\"}],\"version\":1}";
     {
         QFile f(file());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));

@@ -7,9 +7,23 @@ using namespace quarnkit;
 TEST(DocumentTitle, GenericPathLikeAndFileNameTitlesAreLeftOut)
 {
     const std::vector<QString> rejected{
-        "Untitled", "Microsoft Word", "Scan_0012", "document 3", "img12", "IMG-0042", "C:\\Reports\\q3.doc",
-        "/Users/ann/a.pdf", "~/Desktop/x", "Quarterly Report.docx", "x", "-- ... !!", QString(201, QChar('a')),
-        "  \t ", QString::fromUtf8("\xef\xbb\xbf" "Untitled\n"), "PowerPoint Presentation",
+        "Untitled",
+        "Microsoft Word",
+        "Scan_0012",
+        "document 3",
+        "img12",
+        "IMG-0042",
+        "C:\\Reports\\q3.doc",
+        "/Users/ann/a.pdf",
+        "~/Desktop/x",
+        "Quarterly Report.docx",
+        "x",
+        "-- ... !!",
+        QString(201, QChar('a')),
+        "  \t ",
+        QString::fromUtf8("\xef\xbb\xbf"
+                          "Untitled\n"),
+        "PowerPoint Presentation",
     };
     for (const QString& title : rejected)
         EXPECT_EQ(DocumentTitle::sensible(title, QStringLiteral("file.pdf")), std::nullopt) << title.toStdString();
@@ -78,9 +92,16 @@ TEST(LibraryFormat, CountsDetailsAndSizes)
         std::int64_t bytes;
         QString text;
     };
-    for (const Size& s : std::vector<Size>{{0, "0 bytes"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1 KB"},
-                                           {1499, "1 KB"}, {999499, "999 KB"}, {999500, "1 MB"}, {1300000, "1.3 MB"},
-                                           {4070000000, "4.07 GB"}, {2000000000000, "2 TB"}})
+    for (const Size& s : std::vector<Size>{{0, "0 bytes"},
+                                           {1, "1 byte"},
+                                           {999, "999 bytes"},
+                                           {1000, "1 KB"},
+                                           {1499, "1 KB"},
+                                           {999499, "999 KB"},
+                                           {999500, "1 MB"},
+                                           {1300000, "1.3 MB"},
+                                           {4070000000, "4.07 GB"},
+                                           {2000000000000, "2 TB"}})
         EXPECT_EQ(LibraryFormat::size(s.bytes, us), s.text) << s.bytes;
     EXPECT_EQ(LibraryFormat::size(1300000, german), "1,3 MB");
 

@@ -23,10 +23,9 @@ namespace {
 // A one-page PDF with a page of the given size and rotation, written by hand.
 QByteArray rotatedPage(int width, int height, int rotate)
 {
-    return testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>",
-                                  "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                                  "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
-                                      std::to_string(height) + "] /Rotate " + std::to_string(rotate) + " >>"});
+    return testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                  "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " "
+                                      + std::to_string(height) + "] /Rotate " + std::to_string(rotate) + " >>"});
 }
 
 } // namespace
@@ -54,8 +53,10 @@ TEST(RecentFiles, SystemListIsReadMostRecentlyUsedFirst)
     EXPECT_EQ(urls[3].toLocalFile(), "/home/ann/undated.pdf");
 
     EXPECT_TRUE(RecentFiles::systemRecents(dir.filePath("missing.xbel")).empty());
-    const QString cut = writeFile(dir, "cut.xbel", "<xbel><bookmark href=\"file:///a.pdf\" added=\"2024-01-01T10:00:00Z\"/><bookm");
-    EXPECT_EQ(RecentFiles::systemRecents(cut), (std::vector<QUrl>{QUrl("file:///a.pdf")})) << "what came before the damage";
+    const QString cut =
+        writeFile(dir, "cut.xbel", "<xbel><bookmark href=\"file:///a.pdf\" added=\"2024-01-01T10:00:00Z\"/><bookm");
+    EXPECT_EQ(RecentFiles::systemRecents(cut), (std::vector<QUrl>{QUrl("file:///a.pdf")}))
+        << "what came before the damage";
 }
 
 TEST(RecentFiles, VisibleKeepsExistingPdfsOnceInOrder)
@@ -74,7 +75,9 @@ TEST(RecentFiles, VisibleKeepsExistingPdfsOnceInOrder)
     asked.clear();
     EXPECT_TRUE(RecentFiles::visible(urls, 0, exists).empty());
     EXPECT_TRUE(asked.empty());
-    EXPECT_EQ(RecentFiles::visible({QUrl("file:///a.pdf"), QUrl("file:///b.pdf"), QUrl("file:///c.pdf")}, 2, exists).size(), 2u);
+    EXPECT_EQ(
+        RecentFiles::visible({QUrl("file:///a.pdf"), QUrl("file:///b.pdf"), QUrl("file:///c.pdf")}, 2, exists).size(),
+        2u);
 }
 
 TEST(RecentFiles, RebuildOrderDropsEveryCopyAndReverses)
@@ -98,8 +101,8 @@ TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
               PageThumbnail::Result::Kind::unreadable);
     EXPECT_EQ(PageThumbnail::firstPage(writeFile(dir, "flat.pdf", rotatedPage(600, 1, 0)), QSizeF(100, 100)).kind,
               PageThumbnail::Result::Kind::unreadable);
-    EXPECT_EQ(PageThumbnail::firstPage(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")),
-                                       QSizeF(100, 100))
+    EXPECT_EQ(PageThumbnail::firstPage(
+                  QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), QSizeF(100, 100))
                   .kind,
               PageThumbnail::Result::Kind::locked);
 }
@@ -120,8 +123,7 @@ TEST(ThumbnailCache, StoredThumbnailsFollowTheDesktopLayout)
     // Named by the MD5 of the file's URI, in the "large" folder, private.
     const QByteArray uri = ThumbnailCache::fileUri(pdf);
     EXPECT_TRUE(uri.startsWith("file:///") && uri.endsWith("/My%20Paper%20%231.pdf")) << uri.constData();
-    const QString stored =
-        root + "/large/" + QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
+    const QString stored = root + "/large/" + QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png";
     ASSERT_TRUE(QFile::exists(stored));
     EXPECT_EQ(QFileInfo(stored).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
     EXPECT_EQ(QFileInfo(root + "/large").permissions() & (QFile::ReadOther | QFile::ExeOther), QFile::Permissions());

@@ -69,7 +69,7 @@ TEST(AnnotationFactory, TextBoxesOnTurnedPagesGrowAsTheirWordsRead)
     // for each turn.
     const struct {
         int rotation;
-        bool alongX;                                   // the lines run along user x
+        bool alongX;                                     // the lines run along user x
         std::function<double(const PdfRect&)> left, top; // the edges that stay
     } cases[] = {
         {0, true, &PdfRect::minX, &PdfRect::maxY},
@@ -79,13 +79,14 @@ TEST(AnnotationFactory, TextBoxesOnTurnedPagesGrowAsTheirWordsRead)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rotation);
-        const auto box = AnnotationFactory::freeText({300, 400}, "short", RGBA::ink, 12, TextFont::sans, letterPage, c.rotation);
+        const auto box =
+            AnnotationFactory::freeText({300, 400}, "short", RGBA::ink, 12, TextFont::sans, letterPage, c.rotation);
         ASSERT_TRUE(box);
         EXPECT_EQ(box->rotation, c.rotation);
         const double length = c.alongX ? box->rect.width : box->rect.height;
         EXPECT_NEAR(length, AnnotationFactory::textBoxSize("short", TextFont::sans, 12).width, 1e-9);
-        const PdfRect grown = AnnotationFactory::textBoxBounds("a much longer line of words", TextFont::sans, 12, box->rect,
-                                                               letterPage, c.rotation);
+        const PdfRect grown = AnnotationFactory::textBoxBounds("a much longer line of words", TextFont::sans, 12,
+                                                               box->rect, letterPage, c.rotation);
         EXPECT_GT(c.alongX ? grown.width : grown.height, length + 50);
         EXPECT_NEAR(c.left(grown), c.left(box->rect), 1e-6);
         EXPECT_NEAR(c.top(grown), c.top(box->rect), 1e-6);
@@ -114,12 +115,14 @@ TEST(AnnotationFactory, NotesAndTextBoxesStayOnThePage)
     EXPECT_EQ(dark->borderWidth, 0);
 
     // Near the right edge the box narrows to the room left, at least 28, and stays 4 inside.
-    const auto edge = AnnotationFactory::freeText({600, 400}, "a long line of words", RGBA::graphite, 12, TextFont::sans, letterPage);
+    const auto edge =
+        AnnotationFactory::freeText({600, 400}, "a long line of words", RGBA::graphite, 12, TextFont::sans, letterPage);
     EXPECT_EQ(edge->rect.width, 28);
     EXPECT_EQ(edge->rect.maxX(), 608);
     // The narrowed box wraps its five words onto five lines and grows to show them all.
     EXPECT_NEAR(edge->rect.height, 72 + 10, 1e-9);
-    const auto roomy = AnnotationFactory::freeText({100, 400}, "a long line of words", RGBA::graphite, 12, TextFont::sans, letterPage);
+    const auto roomy =
+        AnnotationFactory::freeText({100, 400}, "a long line of words", RGBA::graphite, 12, TextFont::sans, letterPage);
     EXPECT_NEAR(roomy->rect.height, 15 + 10, 1e-9); // one line of 14.4, rounded up
     const auto top = AnnotationFactory::freeText({100, 791}, "top", RGBA::graphite, 12, TextFont::sans, letterPage);
     EXPECT_LE(top->rect.maxY(), 788);
@@ -130,7 +133,8 @@ TEST(AnnotationFactory, NotesAndTextBoxesStayOnThePage)
     EXPECT_EQ(size.height, 12 + 10);
     EXPECT_EQ(AnnotationFactory::textBoxSize("a\nb", TextFont::mono, 10).height, 24 + 10);
     EXPECT_EQ(AnnotationFactory::textBoxSize("", TextFont::sans, 10).width, 28);
-    const PdfRect refit = AnnotationFactory::textBoxBounds("abcde\nabcde", TextFont::mono, 10, {100, 100, 200, 50}, letterPage);
+    const PdfRect refit =
+        AnnotationFactory::textBoxBounds("abcde\nabcde", TextFont::mono, 10, {100, 100, 200, 50}, letterPage);
     EXPECT_EQ(refit, (PdfRect{100, 116, 44, 34})); // left and top edges kept
 }
 
@@ -138,7 +142,8 @@ TEST(AnnotationFactory, WhatCountsAsAMark)
 {
     EXPECT_TRUE(AnnotationFactory::isMarkup(typed("FreeText")));
     EXPECT_TRUE(AnnotationFactory::isMarkup(typed("/FreeText")));
-    for (const char* other : {"Link", "Widget", "Stamp", "Popup", ""}) EXPECT_FALSE(AnnotationFactory::isMarkup(typed(other))) << other;
+    for (const char* other : {"Link", "Widget", "Stamp", "Popup", ""})
+        EXPECT_FALSE(AnnotationFactory::isMarkup(typed(other))) << other;
 }
 
 TEST(MarkCatalog, KindsByAuthorSubtypeAndLineEndings)
@@ -180,7 +185,8 @@ TEST(MarkCatalog, StylesReadBack)
     EXPECT_EQ(whiteStyle->color, RGBA::white);
     EXPECT_TRUE(whiteStyle->filled);
     EXPECT_EQ(whiteStyle->font, TextFont::mono);
-    const auto crimson = MarkCatalog::style(*AnnotationFactory::freeText({100, 400}, "red", RGBA::crimson, 12, TextFont::sans, letterPage));
+    const auto crimson = MarkCatalog::style(
+        *AnnotationFactory::freeText({100, 400}, "red", RGBA::crimson, 12, TextFont::sans, letterPage));
     EXPECT_EQ(crimson->color, RGBA::crimson);
     EXPECT_FALSE(crimson->filled);
     const auto highlight = MarkCatalog::style(*AnnotationFactory::highlight({0, 0, 10, 10}, RGBA::highlighter));
@@ -201,7 +207,8 @@ TEST(MarkCatalog, SnippetsAndEntryColours)
     ASSERT_FALSE(line.isEmpty());
     PdfAnnotation high = *AnnotationFactory::highlight(line, RGBA{1, 0.85, 0.22, 0.5});
     annots::add(*doc, 0, high);
-    PdfAnnotation spaces = *AnnotationFactory::freeText({300, 300}, "x", RGBA::graphite, 12, TextFont::sans, letterPage);
+    PdfAnnotation spaces =
+        *AnnotationFactory::freeText({300, 300}, "x", RGBA::graphite, 12, TextFont::sans, letterPage);
     spaces.contents = "   ";
     annots::add(*doc, 0, spaces);
     const auto entries = MarkCatalog::entries(*doc, 0);

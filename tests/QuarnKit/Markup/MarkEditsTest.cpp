@@ -25,8 +25,7 @@ struct EditCount {
     QMetaObject::Connection connection;
     explicit EditCount(QuarnDocument& document)
         : connection(QObject::connect(&document, &QuarnDocument::generationChanged, [this] { ++count_; }))
-    {
-    }
+    {}
     ~EditCount() { QObject::disconnect(connection); }
     int count() const { return count_; }
 };
@@ -114,7 +113,8 @@ TEST(MarkEdits, DrawMoveRestyleRestackPasteAndDeleteUndoAndRedo)
     EXPECT_EQ(MarkEdits::marks(document, 0).back().objectNumber, rect);
 
     // A pasted copy of the ink lands off the original.
-    const auto copied = MarkClipboard::annotations(MarkClipboard::data({*MarkEdits::find(document, 0, pen)}, {0, 0, 612, 792}));
+    const auto copied =
+        MarkClipboard::annotations(MarkClipboard::data({*MarkEdits::find(document, 0, pen)}, {0, 0, 612, 792}));
     const auto pasted = MarkEdits::paste(document, page, copied, QStringLiteral("Paste"));
     ASSERT_TRUE(pasted);
     step(QStringLiteral("Paste"));
@@ -151,20 +151,24 @@ TEST(MarkEdits, StepsOfAMovedPageActOnThatPage)
         {"added mark",
          [](MovedPages& m) -> std::function<bool(bool)> {
              const int mark = *MarkEdits::add(m.document, m.page(1), box(100), "Rectangle");
-             return [&m, mark](bool made) { return m.marks(0) == (made ? std::vector<int>{mark} : std::vector<int>{}); };
+             return
+                 [&m, mark](bool made) { return m.marks(0) == (made ? std::vector<int>{mark} : std::vector<int>{}); };
          }},
         {"removed mark",
          [](MovedPages& m) -> std::function<bool(bool)> {
              const int mark = annots::add(*m.document.pdf(), 1, box(100));
              EXPECT_TRUE(MarkEdits::remove(m.document, m.page(1), mark, "Delete"));
-             return [&m, mark](bool made) { return m.marks(0) == (made ? std::vector<int>{} : std::vector<int>{mark}); };
+             return
+                 [&m, mark](bool made) { return m.marks(0) == (made ? std::vector<int>{} : std::vector<int>{mark}); };
          }},
         {"restack",
          [](MovedPages& m) -> std::function<bool(bool)> {
              const int a = annots::add(*m.document.pdf(), 1, box(100));
              const int b = annots::add(*m.document.pdf(), 1, box(120));
              EXPECT_TRUE(MarkEdits::restack(m.document, m.page(1), a, true));
-             return [&m, a, b](bool made) { return m.marks(0) == (made ? std::vector<int>{b, a} : std::vector<int>{a, b}); };
+             return [&m, a, b](bool made) {
+                 return m.marks(0) == (made ? std::vector<int>{b, a} : std::vector<int>{a, b});
+             };
          }},
         {"style",
          [](MovedPages& m) -> std::function<bool(bool)> {
@@ -222,8 +226,8 @@ TEST(MarkEdits, ANudgedMarkStaysOnItsPage)
     QuarnDocument document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
     const PageId page = *document.pageId(0);
     std::optional<EditBurst> run;
-    const int inside = *MarkEdits::add(document, page, box(0), "Rectangle");        // against the left edge
-    const int partlyOff = *MarkEdits::add(document, page, box(-30), "Rectangle");   // already over the edge
+    const int inside = *MarkEdits::add(document, page, box(0), "Rectangle");      // against the left edge
+    const int partlyOff = *MarkEdits::add(document, page, box(-30), "Rectangle"); // already over the edge
     const int steps = document.undoStack().count();
     EXPECT_FALSE(MarkEdits::nudge(document, page, inside, {-10, 0}, run)); // would leave the page: stays
     EXPECT_EQ(document.undoStack().count(), steps);

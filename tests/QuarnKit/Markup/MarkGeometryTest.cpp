@@ -85,10 +85,10 @@ TEST(MarkupGeometry, AStampStepsOffEveryFrameItWouldCover)
         PdfPoint offset;
     } cases[] = {
         {{}, {0, 0}},
-        {{{121, 100, 20, 20}}, {0, 0}},             // beside it, not over it
-        {{{110, 105, 20, 20}}, {24, -24}},          // partly under it: off it altogether
-        {{{90, 90, 80, 40}}, {36, -36}},            // a wider frame: off its bottom edge
-        {{r, {112, 88, 20, 20}}, {36, -36}},        // two in a row
+        {{{121, 100, 20, 20}}, {0, 0}},      // beside it, not over it
+        {{{110, 105, 20, 20}}, {24, -24}},   // partly under it: off it altogether
+        {{{90, 90, 80, 40}}, {36, -36}},     // a wider frame: off its bottom edge
+        {{r, {112, 88, 20, 20}}, {36, -36}}, // two in a row
     };
     for (const auto& c : cases) EXPECT_EQ(MarkupGeometry::clearOffset(r, c.taken, 12, page), c.offset);
 }
@@ -208,7 +208,7 @@ TEST(MarkOrder, StackingKeepsLinksAndPopupsInPlace)
     };
     EXPECT_EQ(numbers(), (std::vector<int>{4, 5, a, b}));
     EXPECT_FALSE(MarkOrder::toFront(MarkOrder::stack(*doc, 0), b)); // already on top
-    EXPECT_FALSE(MarkOrder::toBack(MarkOrder::stack(*doc, 0), 5));   // already the first mark
+    EXPECT_FALSE(MarkOrder::toBack(MarkOrder::stack(*doc, 0), 5));  // already the first mark
     EXPECT_FALSE(MarkOrder::toFront(MarkOrder::stack(*doc, 0), 9999));
 
     const auto back = MarkOrder::toBack(MarkOrder::stack(*doc, 0), b);

@@ -40,21 +40,34 @@ std::vector<Expected> everyMark()
 {
     std::vector<Expected> out;
     auto add = [&](std::optional<PdfAnnotation> a, MarkKind k, RGBA c, double stroke, bool filled, double size = 12,
-                   TextFont font = TextFont::sans) { out.push_back({must(std::move(a)), k, c, stroke, filled, size, font}); };
-    add(AnnotationFactory::ink({{40, 700}, {80, 740}, {120, 700}}, RGBA::ink, 1), MarkKind::drawing, RGBA::ink, 1, false);
-    add(AnnotationFactory::ink({{140, 700}, {200, 700}}, RGBA::crimson, 16), MarkKind::drawing, RGBA::crimson, 16, false);
-    add(AnnotationFactory::highlight({40, 640, 150, 14}, RGBA::highlighterGreen), MarkKind::highlight, RGBA::highlighterGreen, 1, false);
-    add(AnnotationFactory::textMarkup("Underline", {40, 610, 150, 14}, RGBA::moss), MarkKind::underline, RGBA::moss, 1, false);
-    add(AnnotationFactory::textMarkup("StrikeOut", {40, 580, 150, 14}, RGBA::violet), MarkKind::strikethrough, RGBA::violet, 1, false);
-    add(AnnotationFactory::rectangle({250, 600}, {350, 680}, RGBA::ink, 4, true), MarkKind::rectangle, RGBA::ink, 4, true);
-    add(AnnotationFactory::rectangle({380, 600}, {480, 680}, RGBA::amber, 2, false), MarkKind::rectangle, RGBA::amber, 2, false);
-    add(AnnotationFactory::ellipse({250, 480}, {350, 560}, RGBA::moss, 3, true), MarkKind::ellipse, RGBA::moss, 3, true);
-    add(AnnotationFactory::ellipse({380, 480}, {480, 560}, RGBA::slate, 8, false), MarkKind::ellipse, RGBA::slate, 8, false);
-    add(AnnotationFactory::line({40, 500}, {200, 540}, RGBA::graphite, 5, false), MarkKind::line, RGBA::graphite, 5, false);
+                   TextFont font = TextFont::sans) {
+        out.push_back({must(std::move(a)), k, c, stroke, filled, size, font});
+    };
+    add(AnnotationFactory::ink({{40, 700}, {80, 740}, {120, 700}}, RGBA::ink, 1), MarkKind::drawing, RGBA::ink, 1,
+        false);
+    add(AnnotationFactory::ink({{140, 700}, {200, 700}}, RGBA::crimson, 16), MarkKind::drawing, RGBA::crimson, 16,
+        false);
+    add(AnnotationFactory::highlight({40, 640, 150, 14}, RGBA::highlighterGreen), MarkKind::highlight,
+        RGBA::highlighterGreen, 1, false);
+    add(AnnotationFactory::textMarkup("Underline", {40, 610, 150, 14}, RGBA::moss), MarkKind::underline, RGBA::moss, 1,
+        false);
+    add(AnnotationFactory::textMarkup("StrikeOut", {40, 580, 150, 14}, RGBA::violet), MarkKind::strikethrough,
+        RGBA::violet, 1, false);
+    add(AnnotationFactory::rectangle({250, 600}, {350, 680}, RGBA::ink, 4, true), MarkKind::rectangle, RGBA::ink, 4,
+        true);
+    add(AnnotationFactory::rectangle({380, 600}, {480, 680}, RGBA::amber, 2, false), MarkKind::rectangle, RGBA::amber,
+        2, false);
+    add(AnnotationFactory::ellipse({250, 480}, {350, 560}, RGBA::moss, 3, true), MarkKind::ellipse, RGBA::moss, 3,
+        true);
+    add(AnnotationFactory::ellipse({380, 480}, {480, 560}, RGBA::slate, 8, false), MarkKind::ellipse, RGBA::slate, 8,
+        false);
+    add(AnnotationFactory::line({40, 500}, {200, 540}, RGBA::graphite, 5, false), MarkKind::line, RGBA::graphite, 5,
+        false);
     add(AnnotationFactory::arrow({40, 420}, {200, 460}, RGBA::crimson, 2), MarkKind::arrow, RGBA::crimson, 2, false);
     add(AnnotationFactory::freeText({40, 360}, "Sans words", RGBA::graphite, 16, TextFont::sans, {0, 0, 612, 792}),
         MarkKind::text, RGBA::graphite, 0, false, 16, TextFont::sans);
-    add(AnnotationFactory::freeText({240, 360}, "Serif words\nover two lines", RGBA::crimson, 20, TextFont::serif, {0, 0, 612, 792}),
+    add(AnnotationFactory::freeText({240, 360}, "Serif words\nover two lines", RGBA::crimson, 20, TextFont::serif,
+                                    {0, 0, 612, 792}),
         MarkKind::text, RGBA::crimson, 0, false, 20, TextFont::serif);
     add(AnnotationFactory::freeText({40, 300}, "Mono on dark", RGBA::white, 12, TextFont::mono, {0, 0, 612, 792}),
         MarkKind::text, RGBA::white, 0, true, 12, TextFont::mono);
@@ -103,7 +116,8 @@ TEST(MarksOnPages, EveryKindAndStyleSurvivesSaveAndReopen)
     for (const auto& m : marks) {
         // Entries come in reading order; find each mark by its place.
         const auto it = std::find_if(entries.begin(), entries.end(), [&](const MarkEntry& e) {
-            return std::abs(e.annotation.rect.x - m.annotation.rect.x) < 0.01 && std::abs(e.annotation.rect.y - m.annotation.rect.y) < 0.01;
+            return std::abs(e.annotation.rect.x - m.annotation.rect.x) < 0.01
+                   && std::abs(e.annotation.rect.y - m.annotation.rect.y) < 0.01;
         });
         ASSERT_NE(it, entries.end());
         SCOPED_TRACE(title(m.kind).toStdString());
@@ -119,9 +133,11 @@ TEST(MarksOnPages, EveryKindAndStyleSurvivesSaveAndReopen)
         EXPECT_EQ(style->font, m.font);
         EXPECT_EQ(style->head, m.kind == MarkKind::arrow);
     }
-    const auto highlight = std::find_if(entries.begin(), entries.end(), [](const MarkEntry& e) { return e.kind == MarkKind::highlight; });
+    const auto highlight =
+        std::find_if(entries.begin(), entries.end(), [](const MarkEntry& e) { return e.kind == MarkKind::highlight; });
     EXPECT_NEAR(highlight->annotation.opacity, 0.45, 1e-4);
-    const auto note = std::find_if(entries.begin(), entries.end(), [](const MarkEntry& e) { return e.kind == MarkKind::note; });
+    const auto note =
+        std::find_if(entries.begin(), entries.end(), [](const MarkEntry& e) { return e.kind == MarkKind::note; });
     EXPECT_EQ(note->snippet, "A note");
     EXPECT_EQ(note->annotation.iconName, "Comment");
     EXPECT_EQ(Redaction::count(*reopened, {0, 0, 5}), 2);
@@ -163,8 +179,8 @@ TEST(MarksOnPages, PopplerDrawsEachMarkWhereRavlenDoes)
         EXPECT_LT(head.green(), 150);
         // The note's bubble in the note's colour.
         const PdfRect noteBox{509, 689, 22, 22};
-        near(at(*image, {noteBox.x + 10, noteBox.y + 18.5}), 255 * RGBA::highlighterPink.r, 255 * RGBA::highlighterPink.g,
-             255 * RGBA::highlighterPink.b, 25);
+        near(at(*image, {noteBox.x + 10, noteBox.y + 18.5}), 255 * RGBA::highlighterPink.r,
+             255 * RGBA::highlighterPink.g, 255 * RGBA::highlighterPink.b, 25);
         // The redaction is opaque black.
         near(at(*image, {450, 275}), 0, 0, 0, 3);
         // White words on the dark backing: a dark box with light pixels in it.
@@ -205,7 +221,9 @@ TEST(MarksOnPages, DragAcrossTwoLinesOfCorpusTextMarksEachLine)
     for (const auto& m : marks) annots::add(*doc, 0, m);
     const auto entries = MarkCatalog::entries(*doc, 0);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_TRUE(QString::fromStdString(text.blocks[0].lines[0].text()).simplified().endsWith(entries[0].snippet.split(' ').last()));
+    EXPECT_TRUE(QString::fromStdString(text.blocks[0].lines[0].text())
+                    .simplified()
+                    .endsWith(entries[0].snippet.split(' ').last()));
     EXPECT_FALSE(entries[1].snippet.isEmpty());
 }
 
@@ -243,7 +261,8 @@ TEST(MarksOnPages, GroupsListOnlyPagesWithMarks)
 {
     auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(6));
     annots::add(*doc, 1, must(AnnotationFactory::note({100, 100}, "second", RGBA::highlighter, {0, 0, 612, 792})));
-    annots::add(*doc, 4, must(AnnotationFactory::note({100, 100}, std::string(300, 'x'), RGBA::highlighter, {0, 0, 612, 792})));
+    annots::add(*doc, 4,
+                must(AnnotationFactory::note({100, 100}, std::string(300, 'x'), RGBA::highlighter, {0, 0, 612, 792})));
     const auto groups = MarkCatalog::groups(*doc);
     ASSERT_EQ(groups.size(), 2u);
     EXPECT_EQ(groups[0].pageIndex, 1);

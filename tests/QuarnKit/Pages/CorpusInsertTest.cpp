@@ -44,8 +44,7 @@ TEST(CorpusInsert, EveryFileAddsItsPagesOrSaysWhyNot)
                     if (picture.save(image)) inputs.push_back(image);
                 }
             }
-        } catch (const platform::PdfError&) {
-        }
+        } catch (const platform::PdfError&) {}
         for (const QString& input : inputs) {
             SCOPED_TRACE(input.toStdString());
             std::vector<SourcePage> pages;
@@ -53,7 +52,8 @@ TEST(CorpusInsert, EveryFileAddsItsPagesOrSaysWhyNot)
                 pages = PageEditor::pages(input);
             } catch (const PageEditError& error) {
                 ++refused;
-                EXPECT_TRUE(error.code() == PageEditError::Code::locked || error.code() == PageEditError::Code::unreadable);
+                EXPECT_TRUE(error.code() == PageEditError::Code::locked
+                            || error.code() == PageEditError::Code::unreadable);
                 EXPECT_EQ(error.name(), QFileInfo(input).fileName());
                 continue;
             }

@@ -51,7 +51,8 @@ TEST(PageEditor, TargetsAreTheUsableSelectionElseTheCurrentPage)
         int current, count;
         std::set<int> expected;
     } cases[] = {
-        {{}, 7, 5, {4}}, {{9, 2}, 0, 5, {2}}, {{1, 3}, 0, 0, {}}, {{}, -3, 5, {0}}, {{9}, 2, 5, {2}}, {{0, 4}, 2, 5, {0, 4}},
+        {{}, 7, 5, {4}},  {{9, 2}, 0, 5, {2}}, {{1, 3}, 0, 0, {}},
+        {{}, -3, 5, {0}}, {{9}, 2, 5, {2}},    {{0, 4}, 2, 5, {0, 4}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(PageEditor::targets(c.selected, c.current, c.count), c.expected) << c.current << " " << c.count;
@@ -80,10 +81,7 @@ TEST(PageEditor, MovesPagesAsOneBlockAndTheInverseRestoresTheOrder)
         int gap;
         std::vector<int> expected; // empty: no edit
     } cases[] = {
-        {{0, 2}, 5, {2, 4, 5, 1, 3}},
-        {{3}, 0, {4, 1, 2, 3, 5}},
-        {{0, 1}, 2, {}},
-        {{4}, 99, {}},
+        {{0, 2}, 5, {2, 4, 5, 1, 3}}, {{3}, 0, {4, 1, 2, 3, 5}}, {{0, 1}, 2, {}}, {{4}, 99, {}},
         {{1, 4}, 0, {2, 5, 1, 3, 4}},
     };
     for (const Case& c : cases) {

@@ -139,8 +139,8 @@ TEST(ThumbnailScheduler, PagesScrolledAwayOrCancelledAreDropped)
     s.scheduler.request(A, thumb, 1);
     s.scheduler.request(B, thumb, 1);
     s.scheduler.request(C, thumb, 1);
-    s.shown.erase(C);       // scrolled away before its turn
-    s.scheduler.cancel(A);  // its row left the table
+    s.shown.erase(C);      // scrolled away before its turn
+    s.scheduler.cancel(A); // its row left the table
     s.finishAll();
     EXPECT_EQ(s.order(), (std::vector<PdfPageId>{X, B}));
 }
@@ -240,12 +240,9 @@ TEST(ThumbnailSize, PagesFitTheBoxWithTheirShape)
         platform::PdfPageGeometry geometry;
         platform::PdfSize size;
     } cases[] = {
-        {"US Letter", page(612, 792, 0), {116, 150}},
-        {"A4 landscape by rotation", page(595, 842, 90), {128, 90}},
-        {"square", page(500, 500, 0), {128, 128}},
-        {"small pages grow", page(50, 50, 270), {128, 128}},
-        {"no size", page(0, 0, 0), {128, 150}},
-        {"degenerate crop box", degenerateCrop, {128, 128}},
+        {"US Letter", page(612, 792, 0), {116, 150}}, {"A4 landscape by rotation", page(595, 842, 90), {128, 90}},
+        {"square", page(500, 500, 0), {128, 128}},    {"small pages grow", page(50, 50, 270), {128, 128}},
+        {"no size", page(0, 0, 0), {128, 150}},       {"degenerate crop box", degenerateCrop, {128, 128}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(thumbnailSize(c.geometry), c.size) << c.name;

@@ -86,11 +86,13 @@ protected:
         std::optional<std::optional<QString>> result;
         int calls = 0;
         QEventLoop loop;
-        DefaultPDFHandler::claim([&](std::optional<QString> failure) {
-            ++calls;
-            result = failure;
-            loop.quit();
-        }, std::move(ask), defaults);
+        DefaultPDFHandler::claim(
+            [&](std::optional<QString> failure) {
+                ++calls;
+                result = failure;
+                loop.quit();
+            },
+            std::move(ask), defaults);
         EXPECT_EQ(calls, 0) << "the completion ran before claim returned";
         QTimer::singleShot(30000, &loop, &QEventLoop::quit); // a guard against a hang, not a timing check
         if (!result) loop.exec();
@@ -237,13 +239,17 @@ TEST_F(DefaultPDFHandlerDesktop, TheQueryAnswersLaterOnTheCallersThreadAndNotAft
 
 TEST(DefaultPDFHandler, ReadsDesktopEntryNames)
 {
-    const QString entry = QStringLiteral("# comment\n[Desktop Entry]\nName=Document Viewer\nName[de]=Dokumentenbetrachter\n"
-                                         "Name[de_CH]=Dokumäntebetrachter\nName[fr]=\nExec=x\n[Desktop Action]\nName=Later\n");
+    const QString entry =
+        QStringLiteral("# comment\n[Desktop Entry]\nName=Document Viewer\nName[de]=Dokumentenbetrachter\n"
+                       "Name[de_CH]=Dokumäntebetrachter\nName[fr]=\nExec=x\n[Desktop Action]\nName=Later\n");
     EXPECT_EQ(DefaultPDFHandler::desktopEntryName(entry, QStringLiteral("en_US")), QStringLiteral("Document Viewer"));
-    EXPECT_EQ(DefaultPDFHandler::desktopEntryName(entry, QStringLiteral("de_DE")), QStringLiteral("Dokumentenbetrachter"));
-    EXPECT_EQ(DefaultPDFHandler::desktopEntryName(entry, QStringLiteral("de_CH")), QStringLiteral("Dokumäntebetrachter"));
+    EXPECT_EQ(DefaultPDFHandler::desktopEntryName(entry, QStringLiteral("de_DE")),
+              QStringLiteral("Dokumentenbetrachter"));
+    EXPECT_EQ(DefaultPDFHandler::desktopEntryName(entry, QStringLiteral("de_CH")),
+              QStringLiteral("Dokumäntebetrachter"));
     EXPECT_EQ(DefaultPDFHandler::desktopEntryName(entry, QStringLiteral("fr_FR")), QStringLiteral("Document Viewer"));
-    EXPECT_EQ(DefaultPDFHandler::desktopEntryName(QStringLiteral("[Other]\nName=x\n"), QStringLiteral("C")), std::nullopt);
+    EXPECT_EQ(DefaultPDFHandler::desktopEntryName(QStringLiteral("[Other]\nName=x\n"), QStringLiteral("C")),
+              std::nullopt);
     EXPECT_EQ(DefaultPDFHandler::desktopEntryName(QString(), QString()), std::nullopt);
 }
 

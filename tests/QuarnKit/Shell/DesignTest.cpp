@@ -18,7 +18,8 @@ TEST(Design, ColoursAreTheDarkPalette)
     EXPECT_LT(Design::canvas().lightnessF(), Design::window().lightnessF());
     EXPECT_LT(Design::window().lightnessF(), Design::chrome().lightnessF());
     EXPECT_GT(Design::paper().lightnessF(), 0.9);
-    for (const QColor* c : {&Design::accent(), &Design::record(), &Design::window(), &Design::chrome(), &Design::canvas(), &Design::paper()})
+    for (const QColor* c : {&Design::accent(), &Design::record(), &Design::window(), &Design::chrome(),
+                            &Design::canvas(), &Design::paper()})
         EXPECT_EQ(c->alphaF(), 1.0f);
 }
 

@@ -91,7 +91,8 @@ TEST(KeyboardShortcuts, NoTwoCommandsShareAKeyWhereBothAreHeard)
 TEST(KeyboardShortcuts, AvoidsTheDesktopsCombinations)
 {
     for (const Shortcut& s : KeyboardShortcuts::table())
-        for (const QKeySequence& k : s.keys) EXPECT_FALSE(KeyboardShortcuts::isReserved(k[0])) << k.toString().toStdString();
+        for (const QKeySequence& k : s.keys)
+            EXPECT_FALSE(KeyboardShortcuts::isReserved(k[0])) << k.toString().toStdString();
 
     const auto ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
     EXPECT_TRUE(KeyboardShortcuts::isReserved(combo(ctrlAlt, Qt::Key_T)));
@@ -108,10 +109,12 @@ TEST(KeyboardShortcuts, AvoidsTheDesktopsCombinations)
     // The translated keys: Command → Ctrl, Option → Alt, and the nearest free
     // combination where the translation is the desktop's.
     EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::zoomIn), QKeySequence(QStringLiteral("Ctrl+=")));
-    EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::bringToFront), QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F")));
+    EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::bringToFront),
+              QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F")));
     EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::goToPage), QKeySequence(QStringLiteral("Ctrl+Alt+G")));
     EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::nextPage), QKeySequence(QStringLiteral("Alt+Down")));
-    EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::insertDate), QKeySequence(QStringLiteral("Ctrl+Alt+Shift+T")));
+    EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::insertDate),
+              QKeySequence(QStringLiteral("Ctrl+Alt+Shift+T")));
     EXPECT_EQ(KeyboardShortcuts::menuKey(ShortcutCommand::keyboardShortcuts), QKeySequence(QStringLiteral("Ctrl+/")));
 }
 
@@ -124,21 +127,27 @@ TEST(KeyboardShortcuts, LooksUpKeyPressesByContext)
     EXPECT_EQ(command(combo(Qt::ControlModifier, Qt::Key_V), ShortcutContext::pageView), std::nullopt);
     EXPECT_EQ(command(combo(Qt::ControlModifier, Qt::Key_V), ShortcutContext::window), ShortcutCommand::paste);
     // Keypad Enter is Return; Shift+Tab may arrive as Backtab; the keypad flag does not matter.
-    EXPECT_EQ(command(combo(Qt::KeypadModifier, Qt::Key_Enter), ShortcutContext::findField), ShortcutCommand::findFieldNext);
-    EXPECT_EQ(command(combo(Qt::ShiftModifier, Qt::Key_Return), ShortcutContext::findField), ShortcutCommand::findFieldPrevious);
-    EXPECT_EQ(command(combo(Qt::ShiftModifier, Qt::Key_Backtab), ShortcutContext::pageView), ShortcutCommand::previousFormField);
-    EXPECT_EQ(command(combo(Qt::NoModifier, Qt::Key_Backtab), ShortcutContext::pageView), ShortcutCommand::previousFormField);
+    EXPECT_EQ(command(combo(Qt::KeypadModifier, Qt::Key_Enter), ShortcutContext::findField),
+              ShortcutCommand::findFieldNext);
+    EXPECT_EQ(command(combo(Qt::ShiftModifier, Qt::Key_Return), ShortcutContext::findField),
+              ShortcutCommand::findFieldPrevious);
+    EXPECT_EQ(command(combo(Qt::ShiftModifier, Qt::Key_Backtab), ShortcutContext::pageView),
+              ShortcutCommand::previousFormField);
+    EXPECT_EQ(command(combo(Qt::NoModifier, Qt::Key_Backtab), ShortcutContext::pageView),
+              ShortcutCommand::previousFormField);
     EXPECT_EQ(command(combo(Qt::ShiftModifier, Qt::Key_Up), ShortcutContext::selectedMark), ShortcutCommand::nudgeFar);
-    EXPECT_EQ(command(combo(Qt::NoModifier, Qt::Key_Backspace), ShortcutContext::selectedMark), ShortcutCommand::deleteMark);
-    EXPECT_EQ(command(combo(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus), ShortcutContext::window), ShortcutCommand::zoomIn);
+    EXPECT_EQ(command(combo(Qt::NoModifier, Qt::Key_Backspace), ShortcutContext::selectedMark),
+              ShortcutCommand::deleteMark);
+    EXPECT_EQ(command(combo(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus), ShortcutContext::window),
+              ShortcutCommand::zoomIn);
 }
 
 TEST(ShortcutCatalog, GroupsBuiltFromTheTableOfferOnlyCommandsThatExist)
 {
     const auto groups = ShortcutCatalog::groups();
     // Fill and sign waits for its commands.
-    EXPECT_EQ(titles(groups),
-              strings({"Tools", "Colors", "Marks", "Navigation", "Zoom", "View", "Find", "Pages", "File", "Slideshow"}));
+    EXPECT_EQ(titles(groups), strings({"Tools", "Colors", "Marks", "Navigation", "Zoom", "View", "Find", "Pages",
+                                       "File", "Slideshow"}));
     // No row offers the keys of a command not built yet, unless a built one shares them.
     QStringList offered;
     for (const Shortcut& entry : KeyboardShortcuts::table())
@@ -151,7 +160,8 @@ TEST(ShortcutCatalog, GroupsBuiltFromTheTableOfferOnlyCommandsThatExist)
             for (const auto& g : groups)
                 for (const auto& r : g.rows)
                     for (const QStringList& alternative : r.keys)
-                        EXPECT_NE(alternative, caps.keys.front()) << r.title.toStdString() << " offers " << text.toStdString();
+                        EXPECT_NE(alternative, caps.keys.front())
+                            << r.title.toStdString() << " offers " << text.toStdString();
         }
     }
     const auto& tools = group(groups, QStringLiteral("Tools"));
@@ -178,12 +188,12 @@ TEST(ShortcutCatalog, GroupsBuiltFromTheTableOfferOnlyCommandsThatExist)
     EXPECT_EQ(navigation.rows[2].id(), QStringLiteral("First pageCtrl↑|Home"));
     const auto& view = group(groups, QStringLiteral("View"));
     EXPECT_EQ(rowTitles(view), strings({"Single page", "Continuous", "Two pages", "Two pages continuous",
-                                        "Show or hide sidebar", "History", "Explore PDFs on this computer",
-                                        "Slideshow", "Welcome window",
-                                        "Keyboard shortcuts"}));
+                                        "Show or hide sidebar", "History", "Explore PDFs on this computer", "Slideshow",
+                                        "Welcome window", "Keyboard shortcuts"}));
     EXPECT_EQ(view.rows[0].keys, (std::vector<QStringList>{{QStringLiteral("Ctrl"), QStringLiteral("1")}}));
     const auto& marks = group(groups, QStringLiteral("Marks"));
-    EXPECT_EQ(marks.rows[4].keys, (std::vector<QStringList>{{QStringLiteral("Return")}, {QStringLiteral("Double-click")}}));
+    EXPECT_EQ(marks.rows[4].keys,
+              (std::vector<QStringList>{{QStringLiteral("Return")}, {QStringLiteral("Double-click")}}));
     EXPECT_EQ(marks.rows[6].keys, (std::vector<QStringList>{{QStringLiteral("Shift"), QStringLiteral("Arrow keys")}}));
     EXPECT_EQ(group(groups, QStringLiteral("File")).rows[3].id(), QStringLiteral("Document infoCtrlI"));
 

@@ -36,9 +36,10 @@ TEST(VersionTexts, MissingNonTextOrDamagedFallsBackToTheBuiltInVersion)
     EXPECT_FALSE(builtVersion.isEmpty());
     EXPECT_FALSE(builtBuild.isEmpty());
 
-    for (const QByteArray& text : {QByteArray(R"({})"), QByteArray(R"({"CFBundleShortVersionString": 2, "CFBundleVersion": 5})"),
-                                   QByteArray(R"({"CFBundleShortVersionString": null, "CFBundleVersion": ["5"]})"),
-                                   QByteArray("{\"CFBundleVersion\": \"5\""), QByteArray("[\"2.0\"]")}) {
+    for (const QByteArray& text :
+         {QByteArray(R"({})"), QByteArray(R"({"CFBundleShortVersionString": 2, "CFBundleVersion": 5})"),
+          QByteArray(R"({"CFBundleShortVersionString": null, "CFBundleVersion": ["5"]})"),
+          QByteArray("{\"CFBundleVersion\": \"5\""), QByteArray("[\"2.0\"]")}) {
         SCOPED_TRACE(text.toStdString());
         const QString path = writeInfo(dir, text);
         EXPECT_EQ(appShortVersion(path), builtVersion);

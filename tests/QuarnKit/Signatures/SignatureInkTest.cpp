@@ -73,7 +73,8 @@ TEST(SignatureInk, SmoothingThinsAndRunsThroughTheKeptPoints)
     EXPECT_EQ(curve.front(), zigzag.front());
     EXPECT_EQ(curve.back(), zigzag.back());
     for (const auto& kept : zigzag) // every segment ends on its kept point
-        EXPECT_NE(std::find_if(curve.begin(), curve.end(), [&](PdfPoint p) { return std::hypot(p.x - kept.x, p.y - kept.y) < 1e-9; }),
+        EXPECT_NE(std::find_if(curve.begin(), curve.end(),
+                               [&](PdfPoint p) { return std::hypot(p.x - kept.x, p.y - kept.y) < 1e-9; }),
                   curve.end());
     for (size_t i = 1; i < curve.size(); ++i)
         EXPECT_LT(std::hypot(curve[i].x - curve[i - 1].x, curve[i].y - curve[i - 1].y), 1.2 * 1.5);
@@ -243,10 +244,8 @@ TEST(SignatureInk, MarksTurnWithThePage)
         PdfPoint start, end;
     };
     const Case cases[] = {
-        {0, {100, 100, 180, 72}, {100, 136}, {280, 136}},
-        {90, {100, 100, 72, 180}, {136, 100}, {136, 280}},
-        {180, {100, 100, 180, 72}, {280, 136}, {100, 136}},
-        {270, {100, 100, 72, 180}, {136, 280}, {136, 100}},
+        {0, {100, 100, 180, 72}, {100, 136}, {280, 136}},   {90, {100, 100, 72, 180}, {136, 100}, {136, 280}},
+        {180, {100, 100, 180, 72}, {280, 136}, {100, 136}}, {270, {100, 100, 72, 180}, {136, 280}, {136, 100}},
         {-90, {100, 100, 72, 180}, {136, 280}, {136, 100}},
     };
     for (const auto& c : cases) {

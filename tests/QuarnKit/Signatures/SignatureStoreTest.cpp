@@ -53,12 +53,9 @@ TEST(Signature, PlacedSizeKeepsWithinItsCaps)
         double width, height;
     };
     const Case cases[] = {
-        {Signature::Kind::signature, 3, 180, 60},
-        {Signature::Kind::signature, 2, 144, 72},
-        {Signature::Kind::signature, 10, 180, 18},
-        {Signature::Kind::initials, 1, 44, 44},
-        {Signature::Kind::initials, 2, 60, 30},
-        {Signature::Kind::signature, 0, 3.6, 72},
+        {Signature::Kind::signature, 3, 180, 60},  {Signature::Kind::signature, 2, 144, 72},
+        {Signature::Kind::signature, 10, 180, 18}, {Signature::Kind::initials, 1, 44, 44},
+        {Signature::Kind::initials, 2, 60, 30},    {Signature::Kind::signature, 0, 3.6, 72},
         {Signature::Kind::signature, -4, 3.6, 72},
     };
     for (const auto& c : cases) {
@@ -128,7 +125,8 @@ TEST(SignatureStore, StrokesReadAsPairsOfNumbers)
         QTemporaryDir dir;
         SignatureStore store(dir.path());
         writeFile(store.filePath(), QByteArray(R"({"version":1,"signatures":[{"aspect":1,"created":0,"id":")") + idA
-                     + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":)" + c.strokes + "}]}");
+                                        + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":)"
+                                        + c.strokes + "}]}");
         const auto all = store.all();
         ASSERT_EQ(all.size(), 1u);
         EXPECT_EQ(all[0].strokes, c.expected);
@@ -141,13 +139,15 @@ TEST(SignatureStore, VersionMustBeAnIntegerOfAnyValue)
         const char* version;
         size_t count;
     };
-    const Case cases[] = {{R"("version":2,)", 1}, {R"("version":1,)", 1}, {"", 0}, {R"("version":"1",)", 0}, {R"("version":1.5,)", 0}};
+    const Case cases[] = {
+        {R"("version":2,)", 1}, {R"("version":1,)", 1}, {"", 0}, {R"("version":"1",)", 0}, {R"("version":1.5,)", 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version);
         QTemporaryDir dir;
         SignatureStore store(dir.path());
-        writeFile(store.filePath(), QByteArray("{") + c.version + R"("signatures":[{"aspect":1,"created":0,"id":")" + idA
-                     + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]}]})");
+        writeFile(store.filePath(), QByteArray("{") + c.version + R"("signatures":[{"aspect":1,"created":0,"id":")"
+                                        + idA
+                                        + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]}]})");
         EXPECT_EQ(store.all().size(), c.count);
     }
 }
@@ -156,12 +156,13 @@ TEST(SignatureStore, NewestFirstWithTiesInFileOrder)
 {
     QTemporaryDir dir;
     SignatureStore store(dir.path());
-    writeFile(store.filePath(),
-             QByteArray(R"({"signatures":[)")
-                 + R"({"aspect":1,"created":5,"id":")" + idA + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]},)"
-                 + R"({"aspect":1,"created":9,"id":")" + idC + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]},)"
-                 + R"({"aspect":1,"created":5,"id":")" + idB + R"(","kind":"initials","lineWidth":0.01,"source":"drawn","strokes":[]})"
-                 + R"(],"version":1})");
+    writeFile(store.filePath(), QByteArray(R"({"signatures":[)") + R"({"aspect":1,"created":5,"id":")" + idA
+                                    + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]},)"
+                                    + R"({"aspect":1,"created":9,"id":")" + idC
+                                    + R"(","kind":"signature","lineWidth":0.01,"source":"drawn","strokes":[]},)"
+                                    + R"({"aspect":1,"created":5,"id":")" + idB
+                                    + R"(","kind":"initials","lineWidth":0.01,"source":"drawn","strokes":[]})"
+                                    + R"(],"version":1})");
     const auto all = store.all();
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].id, QUuid::fromString(QString::fromLatin1(idC)));

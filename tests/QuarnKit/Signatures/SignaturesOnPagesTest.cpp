@@ -37,7 +37,8 @@ std::shared_ptr<PdfDocument> uprightAndTurned()
 QImage popplerRender(const QString& pdf, int page, const QTemporaryDir& dir)
 {
     const QString prefix = dir.filePath(QStringLiteral("poppler-%1").arg(page));
-    const QString command = QStringLiteral("pdftoppm -r 72 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
+    const QString command =
+        QStringLiteral("pdftoppm -r 72 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
     if (std::system(command.toUtf8().constData()) != 0) return {};
     return QImage(prefix + ".png").convertToFormat(QImage::Format_RGB32);
 }
@@ -230,7 +231,8 @@ TEST(SignaturesOnPages, StampsAndSignaturesSayWhatTheyAreInTheMarksListAndSummar
          MarkKind::text},
         {QuickFill::checkmark({300, 300}, doc->pageGeometry(0).cropBox, 0, SignatureInk::color), 0, "Checkmark",
          MarkKind::drawing},
-        {QuickFill::cross({450, 300}, doc->pageGeometry(0).cropBox, 0, SignatureInk::color), 0, "Cross", MarkKind::drawing},
+        {QuickFill::cross({450, 300}, doc->pageGeometry(0).cropBox, 0, SignatureInk::color), 0, "Cross",
+         MarkKind::drawing},
         {QuickFill::date("7/12/26", {306, 400}, turned.cropBox, turned.rotation, SignatureInk::color), 1, "7/12/26",
          MarkKind::drawing}, // lettered ink on a turned page
     };
@@ -244,7 +246,8 @@ TEST(SignaturesOnPages, StampsAndSignaturesSayWhatTheyAreInTheMarksListAndSummar
     const auto reopened = PdfDocument::openFile(path.toStdString());
 
     std::vector<std::tuple<int, QString, MarkKind>> listed, expected;
-    for (const MarkEntry& entry : MarkCatalog::entries(*reopened)) listed.emplace_back(entry.pageIndex, entry.snippet, entry.kind);
+    for (const MarkEntry& entry : MarkCatalog::entries(*reopened))
+        listed.emplace_back(entry.pageIndex, entry.snippet, entry.kind);
     for (const auto& c : cases) expected.emplace_back(c.page, c.snippet, c.kind);
     std::sort(listed.begin(), listed.end());
     std::sort(expected.begin(), expected.end());
@@ -281,7 +284,8 @@ TEST(SignaturesOnPages, AStoredSignatureWithAbsurdNumbersStillPlacesWithinThePag
         EXPECT_GE(rect->height, 1);
         const auto mark = SignatureInk::annotation(signature, *rect, 0, SignatureInk::color);
         ASSERT_TRUE(mark);
-        EXPECT_TRUE(page.contains({mark->rect.minX(), mark->rect.minY()}) && page.contains({mark->rect.maxX(), mark->rect.maxY()}));
+        EXPECT_TRUE(page.contains({mark->rect.minX(), mark->rect.minY()})
+                    && page.contains({mark->rect.maxX(), mark->rect.maxY()}));
         EXPECT_GT(mark->borderWidth, 0);
         EXPECT_LE(mark->borderWidth, rect->width);
     }

@@ -42,7 +42,9 @@ QByteArray single(std::uint32_t magic, std::uint32_t cpu)
 
 QByteArray elf(char elfClass, char byteOrder, std::uint16_t machine)
 {
-    QByteArray bytes("\x7F" "ELF", 4);
+    QByteArray bytes("\x7F"
+                     "ELF",
+                     4);
     bytes.append(elfClass).append(byteOrder).append(1);
     bytes.resize(64, '\0');
     const bool big = byteOrder == 2;

@@ -35,7 +35,8 @@ ToolRun sealTool(const QStringList& arguments, const QString& workingDirectory =
     process.start(QStringLiteral(RAVLEN_SEAL_TOOL), arguments);
     process.waitForFinished(60000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()).trimmed(), QString::fromUtf8(process.readAllStandardError()).trimmed()};
+            QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
+            QString::fromUtf8(process.readAllStandardError()).trimmed()};
 }
 
 } // namespace
@@ -61,10 +62,10 @@ TEST(SealTool, MakesKeysSealsSignsAndVerifies)
     EXPECT_EQ(sealTool({"verify", folder, Crypto::toBase64(*publicKey)}).exitCode, 0) << "the key's text serves too";
     const QString requirement = *CodeSignature::requirement("com.ombri.ravlen", Seal::teamOf(*publicKey));
     EXPECT_EQ(sealTool({"verify", "--key-file", key + ".pub", folder, requirement}).exitCode, 0);
-    EXPECT_NE(
-        sealTool({"verify", "--key-file", key + ".pub", folder, *CodeSignature::requirement("com.example.other", "ABCDE12345")})
-            .exitCode,
-        0);
+    EXPECT_NE(sealTool({"verify", "--key-file", key + ".pub", folder,
+                        *CodeSignature::requirement("com.example.other", "ABCDE12345")})
+                  .exitCode,
+              0);
 
     // The signature printed for the feed verifies over the archive's bytes.
     ASSERT_TRUE(writeFile(dir.filePath("update.zip"), "archive bytes"));
@@ -80,11 +81,14 @@ TEST(SealTool, VerifyNamesTheFirstChange)
 {
     using Change = std::function<void(const QString&)>;
     const std::vector<std::tuple<const char*, Change, QString>> cases = {
-        {"a changed file", [](const QString& f) { writeFile(f + "/lib/libravlen-kit.so", "patched"); }, "changed: lib/libravlen-kit.so"},
+        {"a changed file", [](const QString& f) { writeFile(f + "/lib/libravlen-kit.so", "patched"); },
+         "changed: lib/libravlen-kit.so"},
         {"an added file", [](const QString& f) { writeFile(f + "/bin/helper", "new"); }, "added: bin/helper"},
-        {"a removed file", [](const QString& f) { QFile::remove(f + "/share/ravlen/notes.txt"); }, "removed: share/ravlen/notes.txt"},
+        {"a removed file", [](const QString& f) { QFile::remove(f + "/share/ravlen/notes.txt"); },
+         "removed: share/ravlen/notes.txt"},
         {"a changed mode",
-         [](const QString& f) { QFile::setPermissions(f + "/Info.json", updatefixtures::executableMode); }, "mode changed: Info.json"},
+         [](const QString& f) { QFile::setPermissions(f + "/Info.json", updatefixtures::executableMode); },
+         "mode changed: Info.json"},
         {"a file replaced by a link",
          [](const QString& f) {
              QFile::remove(f + "/bin/ravlen");
@@ -199,5 +203,6 @@ TEST(Seal, TheManifestMustNameTheTeamOfItsKey)
     EXPECT_EQ(check.team, QString());
     const QString key = Crypto::toBase64(keys.publicKey);
     EXPECT_FALSE(CodeSignature::satisfies(folder, *CodeSignature::requirement("com.ombri.ravlen", "ABCDE12345"), key));
-    EXPECT_EQ(sealTool({"verify", folder, key, *CodeSignature::requirement("com.ombri.ravlen", "ABCDE12345")}).exitCode, 1);
+    EXPECT_EQ(sealTool({"verify", folder, key, *CodeSignature::requirement("com.ombri.ravlen", "ABCDE12345")}).exitCode,
+              1);
 }

@@ -10,10 +10,10 @@ using namespace quarnkit;
 
 TEST(UpdateError, EveryCaseHasItsOwnSentenceWithTheNameAsGiven)
 {
-    const UpdateError all[] = {UpdateError::offline,        UpdateError::damagedFeed,    UpdateError::downloadFailed,
-                               UpdateError::damagedDownload, UpdateError::badSignature,  UpdateError::damagedArchive,
-                               UpdateError::wrongApp,       UpdateError::wrongChip,      UpdateError::notNewer,
-                               UpdateError::untrustedCode,  UpdateError::installerFailed};
+    const UpdateError all[] = {UpdateError::offline,         UpdateError::damagedFeed,    UpdateError::downloadFailed,
+                               UpdateError::damagedDownload, UpdateError::badSignature,   UpdateError::damagedArchive,
+                               UpdateError::wrongApp,        UpdateError::wrongChip,      UpdateError::notNewer,
+                               UpdateError::untrustedCode,   UpdateError::installerFailed};
     std::set<QString> sentences;
     int naming = 0;
     for (const UpdateError error : all) {
@@ -25,8 +25,10 @@ TEST(UpdateError, EveryCaseHasItsOwnSentenceWithTheNameAsGiven)
     }
     EXPECT_EQ(sentences.size(), std::size(all));
     EXPECT_EQ(naming, 4);
-    EXPECT_EQ(message(UpdateError::badSignature, "Sample App"), "The download isn't signed by Sample App, so it wasn't installed.");
-    EXPECT_EQ(message(UpdateError::installerFailed, "Sample App"), "Sample App couldn't start the installer. Try again.");
+    EXPECT_EQ(message(UpdateError::badSignature, "Sample App"),
+              "The download isn't signed by Sample App, so it wasn't installed.");
+    EXPECT_EQ(message(UpdateError::installerFailed, "Sample App"),
+              "Sample App couldn't start the installer. Try again.");
     EXPECT_EQ(message(UpdateError::badSignature, ""), "The download isn't signed by , so it wasn't installed.");
 }
 

@@ -19,14 +19,14 @@ namespace updatefixtures {
 using testsupport::readFile;
 using testsupport::writeFile;
 
-inline constexpr auto executableMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                       QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                       QFileDevice::ExeOther;
+inline constexpr auto executableMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                       | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                       | QFileDevice::ExeOther;
 
 // An install folder as the build installs it: Info.json, bin/ravlen (the
 // given program), bin/ravlen-seal, a library and a shared file.
-inline bool makeInstallFolder(const QString& folder, const QString& version, const QString& build, const QByteArray& program,
-                              const QString& identifier = QStringLiteral("com.ombri.ravlen"))
+inline bool makeInstallFolder(const QString& folder, const QString& version, const QString& build,
+                              const QByteArray& program, const QString& identifier = QStringLiteral("com.ombri.ravlen"))
 {
     const nlohmann::json info{{"CFBundleIdentifier", identifier.toStdString()},
                               {"CFBundleName", "ravlen"},
@@ -34,9 +34,10 @@ inline bool makeInstallFolder(const QString& folder, const QString& version, con
                               {"CFBundleShortVersionString", version.toStdString()},
                               {"CFBundleVersion", build.toStdString()},
                               {"RVUpdateFeedURLs", {"https://updates.example.com/feed.json"}}};
-    return writeFile(folder + "/Info.json", QByteArray::fromStdString(info.dump(2))) &&
-           writeFile(folder + "/bin/ravlen", program, executableMode) &&
-           writeFile(folder + "/lib/libravlen-kit.so", "library") && writeFile(folder + "/share/ravlen/notes.txt", "notes");
+    return writeFile(folder + "/Info.json", QByteArray::fromStdString(info.dump(2)))
+           && writeFile(folder + "/bin/ravlen", program, executableMode)
+           && writeFile(folder + "/lib/libravlen-kit.so", "library")
+           && writeFile(folder + "/share/ravlen/notes.txt", "notes");
 }
 
 // The bytes of a real program of this computer's processor.
@@ -47,8 +48,11 @@ inline nlohmann::json validFeed()
 {
     const std::string digest(64, 'a');
     const std::string signature = std::string(86, 'A') + "==";
-    const nlohmann::json download{{"url", "https://updates.example.com/ravlen-2.0.tar"}, {"size", 1000}, {"sha256", digest}};
-    nlohmann::json update{{"url", "https://updates.example.com/ravlen-2.0.zip"}, {"size", 2000}, {"sha256", digest},
+    const nlohmann::json download{
+        {"url", "https://updates.example.com/ravlen-2.0.tar"}, {"size", 1000}, {"sha256", digest}};
+    nlohmann::json update{{"url", "https://updates.example.com/ravlen-2.0.zip"},
+                          {"size", 2000},
+                          {"sha256", digest},
                           {"edSignature", signature}};
     return nlohmann::json{{"name", "ravlen 2"},
                           {"version", "2.0"},
@@ -61,8 +65,8 @@ inline nlohmann::json validFeed()
 
 // A release as the maker publishes it: `folder` sealed with `secretKey` and
 // zipped at `archive`. Returns the feed's entry for it, served at `url`.
-inline quarnkit::UpdateFeed::Archive publishRelease(const QString& folder, const QString& archive, const QByteArray& secretKey,
-                                                    const QUrl& url)
+inline quarnkit::UpdateFeed::Archive publishRelease(const QString& folder, const QString& archive,
+                                                    const QByteArray& secretKey, const QUrl& url)
 {
     namespace Crypto = platform::Crypto;
     if (quarnkit::Seal::seal(folder, secretKey)) return {};

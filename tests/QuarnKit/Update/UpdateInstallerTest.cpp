@@ -46,7 +46,8 @@ struct Installation {
 
     QByteArray program(const char* version) const
     {
-        return QByteArray("#!/bin/sh\nprintf '%s\\n' ") + version + " \"$@\" > " + UpdateInstaller::quote(launched).toUtf8() + "\n";
+        return QByteArray("#!/bin/sh\nprintf '%s\\n' ") + version + " \"$@\" > "
+               + UpdateInstaller::quote(launched).toUtf8() + "\n";
     }
 
     UpdateInstallPlan plan(pid_t waitFor, int timeout = 5) const
@@ -57,7 +58,8 @@ struct Installation {
         plan.target = target + "/"; // a trailing slash changes nothing
         plan.staging = staging;
         plan.log = base + "/updates/update.log";
-        plan.relaunch = UpdateInstallPlan::reopen({QUrl::fromLocalFile(base + "/a file's name.pdf"), QUrl("https://example.com/x.pdf")});
+        plan.relaunch = UpdateInstallPlan::reopen(
+            {QUrl::fromLocalFile(base + "/a file's name.pdf"), QUrl("https://example.com/x.pdf")});
         plan.requirement = CodeSignature::requirement("com.ombri.ravlen", Seal::teamOf(keys.publicKey));
         plan.timeout = timeout;
         plan.verifier = QStringLiteral(RAVLEN_SEAL_TOOL);
@@ -76,13 +78,15 @@ struct Installation {
 
     QString installedVersion() const
     {
-        return QString::fromStdString(nlohmann::json::parse(readFile(target + "/Info.json").toStdString())["CFBundleShortVersionString"]);
+        return QString::fromStdString(
+            nlohmann::json::parse(readFile(target + "/Info.json").toStdString())["CFBundleShortVersionString"]);
     }
     QStringList logMessages() const
     {
         QStringList messages;
         static const QRegularExpression stamped(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} (.*)$"));
-        for (const QString& line : QString::fromUtf8(readFile(base + "/updates/update.log")).split(u'\n', Qt::SkipEmptyParts)) {
+        for (const QString& line :
+             QString::fromUtf8(readFile(base + "/updates/update.log")).split(u'\n', Qt::SkipEmptyParts)) {
             const auto match = stamped.match(line);
             messages << (match.hasMatch() ? match.captured(1) : QStringLiteral("unstamped: ") + line);
         }
@@ -128,8 +132,9 @@ TEST(UpdateInstaller, TheScriptSwapsTheFolderLogsAndReopens)
     EXPECT_FALSE(QFileInfo::exists(plan.backup()));
     EXPECT_FALSE(QFileInfo::exists(plan.next()));
     EXPECT_FALSE(QFileInfo::exists(install.staging));
-    EXPECT_EQ(install.logMessages(), QStringList({QStringLiteral("Waiting for process %1 to quit.").arg(plan.pid),
-                                                  "Installed the new copy at " + install.target, "Opening " + install.target}));
+    EXPECT_EQ(install.logMessages(),
+              QStringList({QStringLiteral("Waiting for process %1 to quit.").arg(plan.pid),
+                           "Installed the new copy at " + install.target, "Opening " + install.target}));
     EXPECT_EQ(install.launchedWith(), QStringList({"2.0", install.base + "/a file's name.pdf"}));
     // The new copy's mode bits came along.
     EXPECT_TRUE(QFileInfo(install.target + "/bin/ravlen").isExecutable());
@@ -208,8 +213,10 @@ TEST(UpdateInstaller, ScriptTextQuotesEveryPath)
     EXPECT_EQ(plan.next(), "/home/o'neil/.ravlen.update-new");
     EXPECT_EQ(plan.nextApp(), "/home/o'neil/.ravlen.update-new/ravlen");
     const QString script = plan.script();
-    EXPECT_TRUE(script.startsWith("#!/bin/sh\n# Installs an update once the running app quits, then opens it again.\n\nPID=42\n"));
-    for (const char* line : {"\nTARGET='/home/o'\\''neil/ravlen'\n", "\nREQUIREMENT=''\n", "\nTIMEOUT=1\n", "\nmain\nexit $?\n"})
+    EXPECT_TRUE(script.startsWith(
+        "#!/bin/sh\n# Installs an update once the running app quits, then opens it again.\n\nPID=42\n"));
+    for (const char* line :
+         {"\nTARGET='/home/o'\\''neil/ravlen'\n", "\nREQUIREMENT=''\n", "\nTIMEOUT=1\n", "\nmain\nexit $?\n"})
         EXPECT_TRUE(script.contains(QLatin1String(line))) << line;
     EXPECT_TRUE(script.endsWith("exit $?\n"));
     // Only local documents are reopened; none reopens the app alone.
@@ -241,7 +248,8 @@ TEST(UpdateInstaller, BlockersComeInOrder)
     EXPECT_EQ(UpdateInstaller::blocker("/usr", QString(), 0), InstallBlocker::unsignedCopy);
     for (const char* system : {"/usr", "/usr/local", "/usr/lib/ravlen", "/", "/opt/../usr"})
         EXPECT_EQ(UpdateInstaller::blocker(system, team, user), InstallBlocker::packageManaged) << system;
-    EXPECT_EQ(UpdateInstaller::blocker(dir.path(), team, user), InstallBlocker::packageManaged) << "not an install folder";
+    EXPECT_EQ(UpdateInstaller::blocker(dir.path(), team, user), InstallBlocker::packageManaged)
+        << "not an install folder";
     EXPECT_EQ(UpdateInstaller::blocker(own, team, 0), InstallBlocker::runningAsRoot);
     EXPECT_EQ(UpdateInstaller::blocker(own + "/", team, user), std::nullopt);
     EXPECT_EQ(message(InstallBlocker::unsignedCopy, "Sample App"),

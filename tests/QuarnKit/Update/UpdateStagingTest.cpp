@@ -23,7 +23,8 @@ const QString identifier = QStringLiteral("com.ombri.ravlen");
 // Sets a path's modification time (not through a link) `seconds` before `now`.
 void age(const QString& path, const QDateTime& now, qint64 seconds)
 {
-    const timeval times[2] = {{time_t(now.toSecsSinceEpoch() - seconds), 0}, {time_t(now.toSecsSinceEpoch() - seconds), 0}};
+    const timeval times[2] = {{time_t(now.toSecsSinceEpoch() - seconds), 0},
+                              {time_t(now.toSecsSinceEpoch() - seconds), 0}};
     ::lutimes(QFile::encodeName(path).constData(), times);
 }
 

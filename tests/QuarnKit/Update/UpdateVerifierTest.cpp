@@ -45,7 +45,8 @@ struct SignedUpdate {
                           const std::function<void(const QString&)>& tamper = {}, int bundles = 1)
     {
         for (int i = 0; i < bundles; ++i) {
-            const QString folder = dir.filePath(QStringLiteral("release/ravlen%1").arg(i ? QString::number(i) : QString()));
+            const QString folder =
+                dir.filePath(QStringLiteral("release/ravlen%1").arg(i ? QString::number(i) : QString()));
             makeInstallFolder(folder, version, build, nativeProgram());
             if (prepare) prepare(folder);
             EXPECT_EQ(Seal::seal(folder, keys.secretKey), std::nullopt);
@@ -66,7 +67,8 @@ struct SignedUpdate {
     // The archive checked and unpacked into a new staging folder: the new copy.
     QString unpack(const UpdateFeed::Archive& expected, const QString& key)
     {
-        return UpdateVerifier::checkAndUnpack(archive, expected, key, dir.filePath(QStringLiteral("staging%1/Unzipped").arg(++downloads)));
+        return UpdateVerifier::checkAndUnpack(archive, expected, key,
+                                              dir.filePath(QStringLiteral("staging%1/Unzipped").arg(++downloads)));
     }
     int downloads = 0;
     QString unpack() { return unpack(entry, publicKey); }
@@ -116,7 +118,8 @@ TEST(UpdateVerifier, TheArchiveIsReadOnceSoTheBytesCheckedAreTheBytesUnpacked)
     int opens = 0;
     alignas(inotify_event) char buffer[4096];
     for (ssize_t length; (length = ::read(watch, buffer, sizeof buffer)) > 0;)
-        for (char* at = buffer; at < buffer + length; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+        for (char* at = buffer; at < buffer + length;
+             at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
             opens += (reinterpret_cast<inotify_event*>(at)->mask & IN_OPEN) ? 1 : 0;
     ::close(watch);
     // Opened once: whatever the file holds afterwards, the unpacked copy is the signed one.
@@ -129,20 +132,25 @@ TEST(UpdateVerifier, TheArchiveMustBeTheOneTheFeedDescribes)
 {
     SignedUpdate update;
     const Crypto::KeyPair stranger = Crypto::generateKeyPair();
-    using Change = std::function<void(UpdateFeed::Archive&, QString& key)>;
+    using Change = std::function<void(UpdateFeed::Archive&, QString & key)>;
     const std::vector<std::tuple<const char*, Change, UpdateError>> cases = {
         {"a size one byte longer", [](auto& a, auto&) { a.size += 1; }, UpdateError::damagedDownload},
         {"a size one byte shorter", [](auto& a, auto&) { a.size -= 1; }, UpdateError::damagedDownload},
         {"another digest", [](auto& a, auto&) { a.sha256 = QString(64, u'0'); }, UpdateError::damagedDownload},
         {"a signature by another key",
-         [&](auto& a, auto&) { a.edSignature = Crypto::toBase64(*Crypto::sign(readFile(update.archive), stranger.secretKey)); },
+         [&](auto& a, auto&) {
+             a.edSignature = Crypto::toBase64(*Crypto::sign(readFile(update.archive), stranger.secretKey));
+         },
          UpdateError::badSignature},
         {"a signature of another file",
          [&](auto& a, auto&) { a.edSignature = Crypto::toBase64(*Crypto::sign("other", update.keys.secretKey)); },
          UpdateError::badSignature},
-        {"a signature that is not base64", [](auto& a, auto&) { a.edSignature = "not base64!"; }, UpdateError::badSignature},
-        {"a key of 31 bytes", [](auto&, auto& key) { key = Crypto::toBase64(QByteArray(31, 'k')); }, UpdateError::badSignature},
-        {"a key of 33 bytes", [](auto&, auto& key) { key = Crypto::toBase64(QByteArray(33, 'k')); }, UpdateError::badSignature},
+        {"a signature that is not base64", [](auto& a, auto&) { a.edSignature = "not base64!"; },
+         UpdateError::badSignature},
+        {"a key of 31 bytes", [](auto&, auto& key) { key = Crypto::toBase64(QByteArray(31, 'k')); },
+         UpdateError::badSignature},
+        {"a key of 33 bytes", [](auto&, auto& key) { key = Crypto::toBase64(QByteArray(33, 'k')); },
+         UpdateError::badSignature},
         {"no key", [](auto&, auto& key) { key.clear(); }, UpdateError::badSignature},
     };
     for (const auto& [why, change, expected] : cases) {
@@ -175,10 +183,8 @@ TEST(UpdateVerifier, TheNewCopyMustBeThisAppNewerRunnableAndSealed)
     const auto setInfo = [](const char* key, nlohmann::json value) {
         return [key, value](const QString& folder) {
             auto info = nlohmann::json::parse(readFile(folder + "/Info.json").toStdString());
-            if (value.is_null())
-                info.erase(key);
-            else
-                info[key] = value;
+            if (value.is_null()) info.erase(key);
+            else info[key] = value;
             writeFile(folder + "/Info.json", QByteArray::fromStdString(info.dump()));
         };
     };
@@ -202,31 +208,36 @@ TEST(UpdateVerifier, TheNewCopyMustBeThisAppNewerRunnableAndSealed)
         {"a version with two points", "2..0", "20", none, none, 1, UpdateError::notNewer},
         {"no version", "2.0", "20", setInfo("CFBundleShortVersionString", nullptr), none, 1, UpdateError::notNewer},
         {"two bundles", "2.0", "20", none, none, 2, UpdateError::damagedArchive},
-        {"another app", "2.0", "20", setInfo("CFBundleIdentifier", "com.example.other"), none, 1, UpdateError::wrongApp},
+        {"another app", "2.0", "20", setInfo("CFBundleIdentifier", "com.example.other"), none, 1,
+         UpdateError::wrongApp},
         {"an executable name with a slash", "2.0", "20", setInfo("CFBundleExecutable", "../bin/ravlen"), none, 1,
          UpdateError::damagedArchive},
-        {"an executable that is a link",
-         "2.0", "20",
+        {"an executable that is a link", "2.0", "20",
          [](const QString& f) {
              QFile::remove(f + "/bin/ravlen");
              QFile::link("/bin/true", f + "/bin/ravlen");
          },
          none, 1, UpdateError::damagedArchive},
         {"an executable nobody may run", "2.0", "20",
-         [](const QString& f) { QFile::setPermissions(f + "/bin/ravlen", QFileDevice::ReadOwner | QFileDevice::WriteOwner); },
+         [](const QString& f) {
+             QFile::setPermissions(f + "/bin/ravlen", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+         },
          none, 1, UpdateError::damagedArchive},
         {"a program for another processor", "2.0", "20",
-         [](const QString& f) { writeFile(f + "/bin/ravlen", QByteArray("\xCF\xFA\xED\xFE\x0C\0\0\x01", 8) + QByteArray(24, 0),
-                                          updatefixtures::executableMode); },
+         [](const QString& f) {
+             writeFile(f + "/bin/ravlen", QByteArray("\xCF\xFA\xED\xFE\x0C\0\0\x01", 8) + QByteArray(24, 0),
+                       updatefixtures::executableMode);
+         },
          none, 1, nativeChip() == Chip::arm64 ? std::nullopt : std::optional(UpdateError::wrongChip)},
         {"a file changed after sealing", "2.0", "20", none,
          [](const QString& f) { writeFile(f + "/share/ravlen/notes.txt", "changed"); }, 1, UpdateError::untrustedCode},
-        {"a file added after sealing", "2.0", "20", none, [](const QString& f) { writeFile(f + "/lib/extra.so", "more"); }, 1,
-         UpdateError::untrustedCode},
+        {"a file added after sealing", "2.0", "20", none,
+         [](const QString& f) { writeFile(f + "/lib/extra.so", "more"); }, 1, UpdateError::untrustedCode},
         {"a mode changed after sealing", "2.0", "20", none,
-         [](const QString& f) { QFile::setPermissions(f + "/lib/libravlen-kit.so", updatefixtures::executableMode); }, 1,
+         [](const QString& f) { QFile::setPermissions(f + "/lib/libravlen-kit.so", updatefixtures::executableMode); },
+         1, UpdateError::untrustedCode},
+        {"no seal", "2.0", "20", none, [](const QString& f) { QFile::remove(f + "/Seal.json"); }, 1,
          UpdateError::untrustedCode},
-        {"no seal", "2.0", "20", none, [](const QString& f) { QFile::remove(f + "/Seal.json"); }, 1, UpdateError::untrustedCode},
     };
     for (const Case& c : cases) {
         SignedUpdate update(c.version, c.build, c.prepare, c.tamper, c.bundles);
@@ -269,8 +280,10 @@ TEST(UpdateVerifier, ABundleIsOneInstallFolderAtTheTopOfTheArchive)
         platform::Archive::writeZip(path, entries);
         const QByteArray bytes = readFile(path);
         const UpdateFeed::Archive expected{QUrl("https://updates.example.com/" + name), bytes.size(),
-                                           Crypto::hex(Crypto::sha256(bytes)), Crypto::toBase64(*Crypto::sign(bytes, keys.secretKey))};
-        return UpdateVerifier::checkAndUnpack(path, expected, Crypto::toBase64(keys.publicKey), dir.filePath(name + ".out"));
+                                           Crypto::hex(Crypto::sha256(bytes)),
+                                           Crypto::toBase64(*Crypto::sign(bytes, keys.secretKey))};
+        return UpdateVerifier::checkAndUnpack(path, expected, Crypto::toBase64(keys.publicKey),
+                                              dir.filePath(name + ".out"));
     };
     const E info{E::Kind::file, "ravlen/Info.json", "{}", {}, 0644};
     const E nested{E::Kind::file, "outer/ravlen/Info.json", "{}", {}, 0644};
@@ -280,7 +293,9 @@ TEST(UpdateVerifier, ABundleIsOneInstallFolderAtTheTopOfTheArchive)
 
     EXPECT_EQ(QFileInfo(unpack("one.zip", {info, readme, otherFolder, linked})).fileName(), "ravlen");
     for (const auto& [name, entries] : std::vector<std::pair<QString, std::vector<E>>>{
-             {"nested.zip", {nested}}, {"empty.zip", {readme}}, {"unsafe.zip", {E{E::Kind::file, "../x/Info.json", "{}", {}, 0644}}}}) {
+             {"nested.zip", {nested}},
+             {"empty.zip", {readme}},
+             {"unsafe.zip", {E{E::Kind::file, "../x/Info.json", "{}", {}, 0644}}}}) {
         try {
             unpack(name, entries);
             ADD_FAILURE() << name.toStdString() << " gave a bundle";

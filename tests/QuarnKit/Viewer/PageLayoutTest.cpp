@@ -79,9 +79,15 @@ TEST(LinkSafety, OnlyWebAndMailLinksLeaveTheDocument)
         const char* url;
         bool safe;
     } cases[] = {
-        {"https://example.org/a?b", true}, {"HTTP://example.org", true}, {"mailto:ada@example.org", true},
-        {"file:///etc/passwd", false},     {"javascript:alert(1)", false}, {"smb://host/share", false},
-        {"launch:calc", false},            {"", false},
+        {"https://example.org/a?b", true},
+        {"HTTP://example.org", true},
+        {"mailto:ada@example.org", true},
+        {"file:///etc/passwd", false},
+        {"javascript:alert(1)", false},
+        {"smb://host/share", false},
+        {"launch:calc", false},
+        {"", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(externalLinkTarget(QUrl(QString::fromLatin1(c.url))).has_value(), c.safe) << c.url;
+    for (const auto& c : cases)
+        EXPECT_EQ(externalLinkTarget(QUrl(QString::fromLatin1(c.url))).has_value(), c.safe) << c.url;
 }

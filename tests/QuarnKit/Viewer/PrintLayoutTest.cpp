@@ -89,7 +89,8 @@ TEST(PrintLayout, EachPageGoesOnASheetInsideItsMarginsTurnedToFit)
         const QImage image = sheets->render(sheet, 1.0);
         ASSERT_EQ(image.size(), QSize(612, 792));
         for (const auto& c : cases)
-            EXPECT_EQ(image.pixelColor(c.at).lightness() < 128, c.dark[sheet]) << sheet << " at " << c.at.x() << "," << c.at.y();
+            EXPECT_EQ(image.pixelColor(c.at).lightness() < 128, c.dark[sheet])
+                << sheet << " at " << c.at.x() << "," << c.at.y();
     }
     // A sheet too small for its margins prints nothing.
     EXPECT_FALSE(quarnkit::printingJob(*document, {0}, QSizeF(70, 70), dir.filePath("none.pdf"))());

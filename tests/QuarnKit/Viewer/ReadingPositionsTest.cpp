@@ -21,7 +21,8 @@ QDateTime at(double referenceSecondsValue) { return fromReferenceSeconds(referen
 
 ReadingPosition somePosition(int page)
 {
-    return ReadingPosition{page, platform::PdfPoint{12.5, 700.25}, ReadingZoom::fixed(1.75), DisplayMode::twoPages, true};
+    return ReadingPosition{page, platform::PdfPoint{12.5, 700.25}, ReadingZoom::fixed(1.75), DisplayMode::twoPages,
+                           true};
 }
 
 struct Fixture : ::testing::Test {
@@ -174,8 +175,12 @@ TEST_F(ReadingPositionStoreTest, RemoveAllAndForget)
 
 TEST_F(ReadingPositionStoreTest, UnreadableDataReadsEmptyUntilTheNextWrite)
 {
-    const json good{{"size", 1}, {"modified", 1.0}, {"date", 1.0},
-                    {"position", {{"page", 0}, {"zoom", {{"fitPage", json::object()}}}, {"mode", "continuous"}, {"coverSeparately", false}}}};
+    const json good{
+        {"size", 1},
+        {"modified", 1.0},
+        {"date", 1.0},
+        {"position",
+         {{"page", 0}, {"zoom", {{"fitPage", json::object()}}}, {"mode", "continuous"}, {"coverSeparately", false}}}};
     auto damaged = [&](auto change) {
         json entry = good;
         change(entry);
@@ -186,9 +191,13 @@ TEST_F(ReadingPositionStoreTest, UnreadableDataReadsEmptyUntilTheNextWrite)
         json::array({1, 2}),
         damaged([](json& e) { e.erase("date"); }),
         damaged([](json& e) { e["size"] = "big"; }),
-        damaged([](json& e) { e["position"]["zoom"] = {{"fitPage", json::object()}, {"fitWidth", json::object()}}; }),
+        damaged([](json& e) {
+            e["position"]["zoom"] = {{"fitPage", json::object()}, {"fitWidth", json::object()}};
+        }),
         damaged([](json& e) { e["position"]["zoom"] = json::object(); }),
-        damaged([](json& e) { e["position"]["zoom"] = {{"scale", json::object()}}; }),
+        damaged([](json& e) {
+            e["position"]["zoom"] = {{"scale", json::object()}};
+        }),
         damaged([](json& e) { e["position"]["mode"] = "Continuous"; }),
         damaged([](json& e) { e["position"]["point"] = json::array({1}); }),
         damaged([](json& e) { e["position"].erase("coverSeparately"); }),
@@ -210,8 +219,12 @@ TEST_F(ReadingPositionStoreTest, UnreadableDataReadsEmptyUntilTheNextWrite)
 
 TEST_F(ReadingPositionStoreTest, AbsurdStoredDatesAreNoDates)
 {
-    const json entry{{"size", 1}, {"modified", 1.0}, {"date", 1e300},
-                     {"position", {{"page", 0}, {"zoom", {{"fitPage", json::object()}}}, {"mode", "continuous"}, {"coverSeparately", false}}}};
+    const json entry{
+        {"size", 1},
+        {"modified", 1.0},
+        {"date", 1e300},
+        {"position",
+         {{"page", 0}, {"zoom", {{"fitPage", json::object()}}}, {"mode", "continuous"}, {"coverSeparately", false}}}};
     json near = entry;
     near["date"] = 50.0;
     defaults.set("odd", json{{"/far", entry}, {"/near", near}});

@@ -115,7 +115,6 @@ TEST(TileRenderer, DestroyedWhileWorkersRender)
     SUCCEED();
 }
 
-
 // Display lists are kept by what they cost: over the budget the least
 // recently used go, and a page whose list and tiles were dropped is recorded
 // and drawn again to the same pixels, into buffers of tiles that left the cache.

@@ -1,0 +1,23 @@
+# Every source file is built: each .cpp and .h under the libraries, the
+# application and the tests is named in its folder's CMakeLists.txt, which
+# lists sources by name. Run with -DSOURCE=<project folder>.
+cmake_minimum_required(VERSION 3.25)
+set(failures "")
+function(check folder lists pattern)
+  file(READ "${SOURCE}/${lists}" text)
+  file(GLOB_RECURSE files RELATIVE "${SOURCE}/${folder}" ${pattern})
+  foreach(file IN LISTS files)
+    string(REGEX REPLACE "([.+])" "\\\\\\1" escaped "${file}")
+    if(NOT text MATCHES "[ \n(]${escaped}[ \n)]")
+      string(APPEND failures "\n  ${folder}/${file} is not in ${lists}")
+    endif()
+  endforeach()
+  set(failures "${failures}" PARENT_SCOPE)
+endfunction()
+check(Platform Platform/CMakeLists.txt "${SOURCE}/Platform/*.cpp;${SOURCE}/Platform/*.h")
+check(QuarnKit QuarnKit/CMakeLists.txt "${SOURCE}/QuarnKit/*.cpp;${SOURCE}/QuarnKit/*.h")
+check(Quarn Quarn/CMakeLists.txt "${SOURCE}/Quarn/*.cpp;${SOURCE}/Quarn/*.h;${SOURCE}/Quarn/*.qrc")
+check(tests tests/CMakeLists.txt "${SOURCE}/tests/Platform/*.cpp;${SOURCE}/tests/QuarnKit/*.cpp;${SOURCE}/tests/Quarn/*.cpp")
+if(failures)
+  message(FATAL_ERROR "Sources that no target builds:${failures}")
+endif()
