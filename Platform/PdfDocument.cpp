@@ -3,6 +3,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/MemoryUse.h"
+#include "Platform/Utf8.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,30 +59,10 @@ int normalizedRotation(int degrees)
 
 // ---------------------------------------------------------------- text
 
-namespace {
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) out += char(c);
-    else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-} // namespace
-
 std::string PdfTextLine::text() const
 {
     std::string s;
-    for (const auto& c : chars) appendUtf8(s, c.code);
+    for (const auto& c : chars) platform::appendUtf8(s, c.code);
     return s;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// UTF-8 as file names need it judged: the bytes of a name either are UTF-8
-// or are not, with no lenient decoding in between.
+// UTF-8 as file names need it judged (the bytes of a name either are UTF-8
+// or are not, with no lenient decoding in between), and written from code points.
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -12,5 +13,7 @@ namespace platform {
 int utf8SequenceLength(std::string_view bytes, std::size_t at);
 // True when all of `bytes` is UTF-8.
 bool isUtf8(std::string_view bytes);
+// Appends the UTF-8 form of the code point `c`.
+void appendUtf8(std::string& out, char32_t c);
 
 } // namespace platform

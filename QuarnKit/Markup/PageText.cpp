@@ -1,5 +1,7 @@
 #include "QuarnKit/Markup/PageText.h"
 
+#include "Platform/Utf8.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -31,24 +33,6 @@ std::vector<Char> flatten(const PdfTextPage& text)
     return chars;
 }
 
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) out += char(c);
-    else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 // Groups chosen characters by their line, in order.
 std::vector<SelectedLine> group(const std::vector<Char>& chars, const std::vector<size_t>& chosen)
 {
@@ -64,7 +48,7 @@ std::vector<SelectedLine> group(const std::vector<Char>& chars, const std::vecto
             const double x0 = std::min(b.minX(), c.box.minX()), y0 = std::min(b.minY(), c.box.minY());
             b = {x0, y0, std::max(b.maxX(), c.box.maxX()) - x0, std::max(b.maxY(), c.box.maxY()) - y0};
         }
-        appendUtf8(out.back().text, c.code);
+        platform::appendUtf8(out.back().text, c.code);
     }
     return out;
 }
