@@ -285,26 +285,20 @@ TileRenderer::~TileRenderer()
 
 void TileRenderer::setDocument(std::shared_ptr<platform::PdfDocument> document)
 {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->document = std::move(document);
-        ++shared_->generation;
-        shared_->queue.clear();
-        shared_->inFlight.clear();
-        shared_->clearLists();
-    }
-    cache_.clear();
-    byPage_.clear();
-    lru_.clear();
-    links_.clear();
-    bytes_ = 0;
+    dropAll([&] { shared_->document = std::move(document); });
 }
 
 void TileRenderer::invalidate(std::optional<int> page)
 {
     if (page) return invalidate(std::vector<int>{*page});
+    dropAll({});
+}
+
+void TileRenderer::dropAll(const std::function<void()>& alsoUnderLock)
+{
     {
         std::lock_guard lock(shared_->mutex);
+        if (alsoUnderLock) alsoUnderLock();
         ++shared_->generation;
         shared_->queue.clear();
         shared_->inFlight.clear();

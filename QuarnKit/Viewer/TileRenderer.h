@@ -13,6 +13,7 @@
 #include <QRect>
 
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -110,6 +111,8 @@ private:
     };
 
     void accept(const TileKey& key, QImage image, quint64 generation);
+    // Forgets every tile, list and queued request; `alsoUnderLock` runs under the same lock.
+    void dropAll(const std::function<void()>& alsoUnderLock);
     void acceptLinks(int page, std::vector<platform::PdfLink> links, quint64 generation);
     void evictToBudget();
     void startWorkers();
