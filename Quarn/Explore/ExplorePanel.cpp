@@ -171,16 +171,7 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
                            QWidget* parent, LibraryThumbnails* thumbnails)
     : QWidget(parent), explore_(explore), viewer_(model), library_(library)
 {
-    loadLibrarySymbols();
-    setFixedWidth(columnWidth);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, D::chrome());
-    setPalette(pal);
-
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = makeLibraryColumn(this, columnWidth);
     auto* spinnerFrame = new QWidget;
     spinnerFrame->setFixedSize(16, 16);
     spinner_ = new Spinner(11, QStringLiteral("Searching"), spinnerFrame);

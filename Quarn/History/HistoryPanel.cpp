@@ -41,16 +41,7 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
       library_(library), viewer_(model), thumbnails_(thumbnails ? *thumbnails : LibraryThumbnails::shared()),
       clock_([] { return QDateTime::currentDateTimeUtc(); }), calendar_(quarnkit::LibraryCalendar::current())
 {
-    loadLibrarySymbols();
-    setFixedWidth(columnWidth);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, D::chrome());
-    setPalette(pal);
-
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    QVBoxLayout* column = makeLibraryColumn(this, columnWidth);
     column->addWidget(new LibraryPanelHeader(QStringLiteral("History")));
 
     search_ = new LibrarySearchField(QStringLiteral("Search history"));

@@ -33,6 +33,20 @@ void loadLibrarySymbols()
     (void)loaded;
 }
 
+QVBoxLayout* makeLibraryColumn(QWidget* panel, int width)
+{
+    loadLibrarySymbols();
+    panel->setFixedWidth(width);
+    panel->setAutoFillBackground(true);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, D::chrome());
+    panel->setPalette(pal);
+    auto* column = new QVBoxLayout(panel);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    return column;
+}
+
 const QString& libraryHomePath()
 {
     static const QString home = QDir::homePath();
