@@ -263,10 +263,7 @@ QWidget* ViewerScreen::makeToolbar()
 {
     auto* bar = new QWidget;
     bar->setFixedHeight(48);
-    bar->setAutoFillBackground(true);
-    QPalette p = bar->palette();
-    p.setColor(QPalette::Window, D::chrome());
-    bar->setPalette(p);
+    fillWithChrome(bar);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(4);

@@ -9,10 +9,19 @@
 #include <QFontMetrics>
 #include <QStyleFactory>
 #include <QThreadPool>
+#include <QWidget>
 
 namespace quarn {
 
 namespace D = quarnkit::Design;
+
+void fillWithChrome(QWidget* widget)
+{
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, D::chrome());
+    widget->setPalette(palette);
+}
 
 QColor withOpacity(const QColor& color, double opacity)
 {

@@ -6,6 +6,7 @@
 #include <QPalette>
 
 class QApplication;
+class QWidget;
 
 namespace quarn {
 
@@ -15,6 +16,8 @@ QPalette darkPalette();
 // ring on the application.
 void applyDarkAppearance(QApplication& app);
 
+// Paints `widget`'s background in the chrome colour of bars and panels.
+void fillWithChrome(QWidget* widget);
 // `color` with its alpha multiplied by `opacity` ("paper at 0.78").
 QColor withOpacity(const QColor& color, double opacity);
 // The desktop's interface font at a pixel size and weight.

@@ -113,10 +113,7 @@ LibraryRail::LibraryRail(ViewerModel* model, QWidget* parent) : QWidget(parent),
 {
     loadLibrarySymbols();
     setFixedWidth(railWidth);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, D::chrome());
-    setPalette(pal);
+    fillWithChrome(this);
     setAccessibleName(QStringLiteral("Library"));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 8, 0, 0);

@@ -37,10 +37,7 @@ QVBoxLayout* makeLibraryColumn(QWidget* panel, int width)
 {
     loadLibrarySymbols();
     panel->setFixedWidth(width);
-    panel->setAutoFillBackground(true);
-    QPalette pal = panel->palette();
-    pal.setColor(QPalette::Window, D::chrome());
-    panel->setPalette(pal);
+    fillWithChrome(panel);
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

@@ -217,10 +217,7 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     outer->addWidget(scroll_);
 
     auto* content = new QWidget;
-    content->setAutoFillBackground(true);
-    QPalette cp = content->palette();
-    cp.setColor(QPalette::Window, D::chrome());
-    content->setPalette(cp);
+    fillWithChrome(content);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(16);

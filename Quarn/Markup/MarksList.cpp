@@ -1,6 +1,7 @@
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Markup/MarkupModel.h"
 
+#include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
@@ -38,12 +39,6 @@ namespace {
 constexpr int pageRole = Qt::UserRole;
 constexpr int objectRole = Qt::UserRole + 1;
 constexpr int countRole = Qt::UserRole + 2; // a header's number of marks
-
-QColor withOpacity(QColor color, double opacity)
-{
-    color.setAlphaF(float(opacity));
-    return color;
-}
 
 // The kind's symbol and, 8 points further, the ink dot of the mark's colour,
 // whose light outline keeps a dark ink (black words) visible on the sidebar.

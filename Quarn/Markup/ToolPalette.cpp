@@ -217,10 +217,7 @@ ToolGroupMenu::ToolGroupMenu(ToolGroup group, MarkupTool current, std::function<
     : QWidget(parent, Qt::Popup), current_(current), pick_(std::move(pick))
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, D::chrome());
-    setPalette(p);
+    fillWithChrome(this);
     setFixedWidth(196);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(6, 6, 6, 6);

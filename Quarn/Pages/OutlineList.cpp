@@ -1,6 +1,7 @@
 #include "Quarn/Pages/OutlineList.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -27,12 +28,6 @@ using quarnkit::OutlinePath;
 using quarnkit::OutlineRow;
 
 namespace {
-
-QColor withOpacity(QColor color, double opacity)
-{
-    color.setAlphaF(float(opacity));
-    return color;
-}
 
 // The geometry of a row: 8 points of margin each side of the list, the
 // indent, the chevron slot, the title and the page number.

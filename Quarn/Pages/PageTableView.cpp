@@ -1,5 +1,6 @@
 #include "Quarn/Pages/PageTableView.h"
 
+#include "Quarn/Design/Appearance.h"
 #include "Quarn/Pages/PageListController.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -18,12 +19,6 @@ namespace quarn {
 namespace D = quarnkit::Design;
 
 namespace {
-
-QColor withOpacity(QColor color, double opacity)
-{
-    color.setAlphaF(float(opacity));
-    return color;
-}
 
 // The column is measured in pixels, so its type is too: sizes in points would
 // outgrow the fixed 188-pixel column on a screen set to a higher resolution.

@@ -1,6 +1,7 @@
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Pages/OutlineList.h"
@@ -38,12 +39,6 @@ namespace D = quarnkit::Design;
 using quarnkit::SidebarTab;
 
 namespace {
-
-QColor withOpacity(QColor color, double opacity)
-{
-    color.setAlphaF(float(opacity));
-    return color;
-}
 
 // A tab of the bar: its title, semibold in the accent colour while chosen.
 class TabButton : public QAbstractButton {
@@ -188,10 +183,7 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
     : QWidget(parent), model_(model), document_(document)
 {
     setFixedWidth(columnWidth);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, D::chrome());
-    setPalette(p);
+    fillWithChrome(this);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

@@ -228,10 +228,7 @@ SignPopover::SignPopover(ViewerModel* model, SignatureLibrary& library, std::fun
     setAttribute(Qt::WA_DeleteOnClose);
     setFrameShape(QFrame::NoFrame);
     setFixedWidth(popoverWidth);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, D::chrome());
-    setPalette(p);
+    fillWithChrome(this);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);

@@ -122,10 +122,7 @@ UpdateView::UpdateView(UpdateController& updates, QWidget* parent) : QWidget(par
 
     auto* buttonRow = new QWidget;
     buttonRow->setFixedHeight(52);
-    buttonRow->setAutoFillBackground(true);
-    QPalette chrome = buttonRow->palette();
-    chrome.setColor(QPalette::Window, D::chrome());
-    buttonRow->setPalette(chrome);
+    fillWithChrome(buttonRow);
     auto* buttons = new QHBoxLayout(buttonRow);
     // The leading button sits 8 points further out than the row's inset of 24.
     buttons->setContentsMargins(16, 0, 24, 0);

@@ -70,10 +70,7 @@ DocumentInfoView::~DocumentInfoView()
 void DocumentInfoView::build()
 {
     setFixedWidth(panelWidth);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, D::chrome());
-    setPalette(p);
+    fillWithChrome(this);
 
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(padding, padding, padding, padding);

@@ -102,10 +102,7 @@ QHBoxLayout* setUpViewerBar(QWidget* bar, int height)
 {
     registerViewerBarSymbols();
     bar->setFixedHeight(height);
-    bar->setAutoFillBackground(true);
-    QPalette p = bar->palette();
-    p.setColor(QPalette::Window, D::chrome());
-    bar->setPalette(p);
+    fillWithChrome(bar);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(8);

@@ -368,10 +368,7 @@ QWidget* WelcomeView::makeFooter()
 {
     auto* footer = new QWidget(this);
     footer->setFixedHeight(44);
-    footer->setAutoFillBackground(true);
-    QPalette pal = footer->palette();
-    pal.setColor(QPalette::Window, D::chrome());
-    footer->setPalette(pal);
+    fillWithChrome(footer);
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(28, 0, 28, 0);
     row->setSpacing(10);
