@@ -14,7 +14,7 @@ PKGS=(
   libsodium-dev libicu-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libqpdf-dev libpng-dev libtiff-dev libarchive-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libx11-dev libxext-dev
   fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core fonts-wqy-zenhei
-  xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl
+  clang-format-14 xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl
 )
 missing=()
 for p in "${PKGS[@]}"; do
