@@ -7,10 +7,8 @@
 #include "QuarnKit/History/LibraryTexts.h"
 #include "QuarnKit/Shell/Design.h"
 
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace quarn {
@@ -20,7 +18,6 @@ using quarnkit::ExploreItem;
 
 namespace {
 
-constexpr int rowInset = 6;       // the rows stand 6 in from the list's sides
 constexpr int bottomPadding = 12; // below the last row
 
 const QFont& overflowFont()
@@ -155,37 +152,18 @@ private:
 // ---------------------------------------------------------------- view
 
 ExploreList::ExploreList(ExploreListModel* model, LibraryThumbnails& thumbnails, QWidget* parent)
-    : QListView(parent), model_(model), thumbnails_(thumbnails)
+    : LibraryList(model, thumbnails, parent), model_(model)
 {
-    setModel(model);
     setItemDelegate(new ExploreRowDelegate(this));
-    setFrameShape(QFrame::NoFrame);
-    setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus); // rows open with a click; the keys stay in the search field
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setResizeMode(QListView::Adjust);
-    setUniformItemSizes(false);
-    setMouseTracking(true);
-    verticalScrollBar()->setSingleStep(24);
-    viewport()->setAutoFillBackground(false);
-    setAutoFillBackground(false);
-    QPalette p = palette();
-    p.setColor(QPalette::Base, D::chrome());
-    setPalette(p);
-    connect(&thumbnails_, &LibraryThumbnails::ready, viewport(), qOverload<>(&QWidget::update));
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] { setHover(-1); });
-}
-
-std::pair<int, int> ExploreList::visibleRows() const
-{
-    const int count = model_->rowCount();
-    if (count == 0) return {0, 0};
-    const QModelIndex top = indexAt(QPoint(rowInset + 1, 0));
-    const QModelIndex bottom = indexAt(QPoint(rowInset + 1, viewport()->height() - 1));
-    const int first = top.isValid() ? top.row() : 0;
-    const int last = bottom.isValid() ? bottom.row() : count - 1;
-    return {first, std::max(first, last) + 1};
+    // The handlers may change the list: each gets its own copy of the result.
+    connect(this, &LibraryList::rowActivated, this, [this](int row) {
+        const ExploreItem item = *model_->item(row);
+        emit openRequested(item);
+    });
+    connect(this, &LibraryList::rowMenuRequested, this, [this](int row, const QPoint& globalPos) {
+        const ExploreItem item = *model_->item(row);
+        emit menuRequested(item, globalPos);
+    });
 }
 
 QRect ExploreList::rowRect(int row) const
@@ -194,69 +172,6 @@ QRect ExploreList::rowRect(int row) const
     QRect rect = visualRect(model_->index(row)).adjusted(rowInset, 0, -rowInset, 0);
     if (row == model_->rowCount() - 1) rect.setBottom(rect.bottom() - bottomPadding);
     return rect;
-}
-
-int ExploreList::itemRowAt(const QPoint& point) const
-{
-    const QModelIndex index = indexAt(point);
-    if (!index.isValid()) return -1;
-    return rowRect(index.row()).contains(point) ? index.row() : -1;
-}
-
-void ExploreList::setHover(int row)
-{
-    if (row == hoveredRow_) return;
-    hoveredRow_ = row;
-    viewport()->update();
-}
-
-void ExploreList::mouseMoveEvent(QMouseEvent* event)
-{
-    setHover(itemRowAt(event->position().toPoint()));
-    QListView::mouseMoveEvent(event);
-}
-
-void ExploreList::leaveEvent(QEvent* event)
-{
-    setHover(-1);
-    QListView::leaveEvent(event);
-}
-
-void ExploreList::mousePressEvent(QMouseEvent* event)
-{
-    pressedRow_ = event->button() == Qt::LeftButton ? itemRowAt(event->position().toPoint()) : -1;
-    event->accept();
-}
-
-void ExploreList::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    // One click opens; the second of a double click does nothing more.
-    event->accept();
-}
-
-void ExploreList::mouseReleaseEvent(QMouseEvent* event)
-{
-    const int row = itemRowAt(event->position().toPoint());
-    const int pressed = std::exchange(pressedRow_, -1);
-    event->accept();
-    if (event->button() != Qt::LeftButton || row < 0 || row != pressed) return;
-    const ExploreItem item = *model_->item(row); // the handler may change the list
-    emit openRequested(item);
-}
-
-void ExploreList::contextMenuEvent(QContextMenuEvent* event)
-{
-    const int row = itemRowAt(event->pos());
-    if (row < 0) return;
-    const ExploreItem item = *model_->item(row);
-    emit menuRequested(item, event->globalPos());
-}
-
-void ExploreList::resizeEvent(QResizeEvent* event)
-{
-    QListView::resizeEvent(event);
-    // The rows are as wide as the list, and the overflow line wraps anew.
-    scheduleDelayedItemsLayout();
 }
 
 } // namespace quarn

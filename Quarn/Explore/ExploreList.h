@@ -4,11 +4,11 @@
 // model shows fewer results than it found. Rows are drawn on demand, so
 // hundreds of results cost only the rows on screen; each row drawn asks the
 // thumbnails for its picture.
+#include "Quarn/History/LibraryList.h"
 #include "Quarn/History/LibraryRow.h"
 #include "QuarnKit/Explore/ExploreItem.h"
 
 #include <QAbstractListModel>
-#include <QListView>
 
 namespace quarnkit {
 class ExploreModel;
@@ -41,40 +41,20 @@ private:
     QString overflow_;
 };
 
-class ExploreList : public QListView {
+class ExploreList : public LibraryList {
     Q_OBJECT
 public:
     ExploreList(ExploreListModel* model, LibraryThumbnails& thumbnails, QWidget* parent = nullptr);
     ExploreListModel* exploreModel() const { return model_; }
-    LibraryThumbnails& thumbnails() const { return thumbnails_; }
-    // The rows on screen now, [first, end).
-    std::pair<int, int> visibleRows() const;
-    int hoveredRow() const { return hoveredRow_; }
-    // Where a result's row stands in the viewport; empty for none.
-    QRect rowRect(int row) const;
+    // A result's row; empty for the overflow line.
+    QRect rowRect(int row) const override;
 
 signals:
     void openRequested(const quarnkit::ExploreItem& item);
     void menuRequested(const quarnkit::ExploreItem& item, const QPoint& globalPos);
 
-protected:
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
-    // The result row under a viewport point; -1 for none.
-    int itemRowAt(const QPoint& point) const;
-    void setHover(int row);
-
     ExploreListModel* model_;
-    LibraryThumbnails& thumbnails_;
-    int hoveredRow_ = -1;
-    int pressedRow_ = -1;
 };
 
 } // namespace quarn

@@ -7,10 +7,8 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QFileInfo>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace quarn {
@@ -20,8 +18,6 @@ using quarnkit::HistoryEntry;
 using quarnkit::HistoryFileState;
 
 namespace {
-
-constexpr int rowInset = 6; // the rows stand 6 in from the list's sides
 
 const QFont& headerFont()
 {
@@ -281,8 +277,8 @@ public:
             }
         }
         const bool hovered = list_->hoveredRow() == index.row();
-        LibraryRow::paint(*p, QRectF(option.rect.adjusted(rowInset, 0, -rowInset, 0)), data, hovered, picture,
-                          hovered ? list_->hoveredLink() : -1);
+        LibraryRow::paint(*p, QRectF(option.rect.adjusted(LibraryList::rowInset, 0, -LibraryList::rowInset, 0)), data,
+                          hovered, picture, hovered ? list_->hoveredLink() : -1);
         emit list_->rowShown(*row.entry);
     }
 
@@ -295,39 +291,22 @@ private:
 // ---------------------------------------------------------------- view
 
 HistoryList::HistoryList(HistoryListModel* model, LibraryThumbnails& thumbnails, QWidget* parent)
-    : QListView(parent), model_(model), thumbnails_(thumbnails)
+    : LibraryList(model, thumbnails, parent), model_(model)
 {
-    setModel(model);
     setItemDelegate(new HistoryRowDelegate(this));
-    setFrameShape(QFrame::NoFrame);
-    setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus); // rows open with a click; the keys stay with the pages or the field
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setResizeMode(QListView::Adjust);
-    setUniformItemSizes(false);
-    setMouseTracking(true);
-    setViewportMargins(0, 0, 0, 0);
-    verticalScrollBar()->setSingleStep(24);
-    viewport()->setAutoFillBackground(false);
-    setAutoFillBackground(false);
-    QPalette p = palette();
-    p.setColor(QPalette::Base, D::chrome());
-    setPalette(p);
-    // A picture that arrives repaints the rows on screen.
-    connect(&thumbnails_, &LibraryThumbnails::ready, viewport(), qOverload<>(&QWidget::update));
-    connect(model_, &QAbstractItemModel::modelReset, this, [this] { setHover(-1, -1); });
-}
-
-std::pair<int, int> HistoryList::visibleRows() const
-{
-    const int count = model_->rowCount();
-    if (count == 0) return {0, 0};
-    const QModelIndex top = indexAt(QPoint(rowInset + 1, 0));
-    const QModelIndex bottom = indexAt(QPoint(rowInset + 1, viewport()->height() - 1));
-    const int first = top.isValid() ? top.row() : 0;
-    const int last = bottom.isValid() ? bottom.row() : count - 1;
-    return {first, std::max(first, last) + 1};
+    // The handlers may change the list: each gets its own copy of the entry.
+    connect(this, &LibraryList::rowActivated, this, [this](int row) {
+        const HistoryEntry entry = *model_->row(row).entry;
+        emit openRequested(entry);
+    });
+    connect(this, &LibraryList::rowLinkActivated, this, [this](int row, int link) {
+        const HistoryEntry entry = *model_->row(row).entry;
+        emit linkActivated(entry, link);
+    });
+    connect(this, &LibraryList::rowMenuRequested, this, [this](int row, const QPoint& globalPos) {
+        const HistoryEntry entry = *model_->row(row).entry;
+        emit menuRequested(entry, globalPos);
+    });
 }
 
 std::optional<int> HistoryList::pinnedHeader() const
@@ -339,6 +318,15 @@ std::optional<int> HistoryList::pinnedHeader() const
     return header;
 }
 
+QRect HistoryList::rowRect(int row) const
+{
+    if (row < 0 || row >= model_->rowCount() || model_->row(row).kind != HistoryListModel::RowKind::entry) return {};
+    QRect rect = visualRect(model_->index(row)).adjusted(rowInset, 0, -rowInset, 0);
+    // The pinned header covers the rows under it.
+    if (pinnedHeader()) rect.setTop(std::max(rect.top(), headerHeight()));
+    return rect.isValid() ? rect : QRect();
+}
+
 QRect HistoryList::linkRect(int row, int link) const
 {
     if (row < 0 || row >= model_->rowCount() || model_->row(row).kind != HistoryListModel::RowKind::entry) return {};
@@ -348,37 +336,9 @@ QRect HistoryList::linkRect(int row, int link) const
     return links[size_t(link)].toAlignedRect();
 }
 
-int HistoryList::entryRowAt(const QPoint& point) const
-{
-    // The pinned header covers the rows under it.
-    if (pinnedHeader() && point.y() < headerHeight()) return -1;
-    const QModelIndex index = indexAt(point);
-    if (!index.isValid() || model_->row(index.row()).kind != HistoryListModel::RowKind::entry) return -1;
-    const QRect rect = visualRect(index).adjusted(rowInset, 0, -rowInset, 0);
-    return rect.contains(point) ? index.row() : -1;
-}
-
-int HistoryList::linkAt(int row, const QPoint& point) const
-{
-    if (row < 0) return -1;
-    for (int link = 0;; ++link) {
-        const QRect rect = linkRect(row, link);
-        if (rect.isEmpty()) return -1;
-        if (rect.contains(point)) return link;
-    }
-}
-
-void HistoryList::setHover(int row, int link)
-{
-    if (row == hoveredRow_ && link == hoveredLink_) return;
-    hoveredRow_ = row;
-    hoveredLink_ = link;
-    viewport()->update();
-}
-
 void HistoryList::paintEvent(QPaintEvent* event)
 {
-    QListView::paintEvent(event);
+    LibraryList::paintEvent(event);
     const std::optional<int> header = pinnedHeader();
     if (!header) return;
     // The next section's header pushes the pinned one up as it arrives.
@@ -391,58 +351,6 @@ void HistoryList::paintEvent(QPaintEvent* event)
     }
     QPainter p(viewport());
     paintHeader(p, QRect(0, top, viewport()->width(), headerHeight()), row.period, row.count);
-}
-
-void HistoryList::mouseMoveEvent(QMouseEvent* event)
-{
-    const int row = entryRowAt(event->position().toPoint());
-    setHover(row, linkAt(row, event->position().toPoint()));
-    QListView::mouseMoveEvent(event);
-}
-
-void HistoryList::leaveEvent(QEvent* event)
-{
-    setHover(-1, -1);
-    QListView::leaveEvent(event);
-}
-
-void HistoryList::mousePressEvent(QMouseEvent* event)
-{
-    pressedRow_ = event->button() == Qt::LeftButton ? entryRowAt(event->position().toPoint()) : -1;
-    event->accept();
-}
-
-void HistoryList::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    // One click opens; the second of a double click does nothing more.
-    event->accept();
-}
-
-void HistoryList::mouseReleaseEvent(QMouseEvent* event)
-{
-    const QPoint point = event->position().toPoint();
-    const int row = entryRowAt(point);
-    const int pressed = pressedRow_;
-    pressedRow_ = -1;
-    event->accept();
-    if (event->button() != Qt::LeftButton || row < 0 || row != pressed) return;
-    const HistoryEntry entry = *model_->row(row).entry; // the signal's handler may change the list
-    if (const int link = linkAt(row, point); link >= 0) emit linkActivated(entry, link);
-    else emit openRequested(entry);
-}
-
-void HistoryList::contextMenuEvent(QContextMenuEvent* event)
-{
-    const int row = entryRowAt(event->pos());
-    if (row < 0) return;
-    emit menuRequested(*model_->row(row).entry, event->globalPos());
-}
-
-void HistoryList::resizeEvent(QResizeEvent* event)
-{
-    QListView::resizeEvent(event);
-    // The rows are as wide as the list.
-    scheduleDelayedItemsLayout();
 }
 
 } // namespace quarn

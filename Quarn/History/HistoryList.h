@@ -5,6 +5,7 @@
 // model derives every text when a row is drawn, so a history of thousands of
 // entries costs only the rows on screen; each row drawn asks the library to
 // check its file and the thumbnails for its picture.
+#include "Quarn/History/LibraryList.h"
 #include "Quarn/History/LibraryRow.h"
 #include "QuarnKit/History/HistoryGrouping.h"
 #include "QuarnKit/History/HistoryLibrary.h"
@@ -12,7 +13,6 @@
 
 #include <QAbstractListModel>
 #include <QHash>
-#include <QListView>
 
 #include <functional>
 #include <set>
@@ -78,22 +78,18 @@ private:
     std::set<QUuid> missing_; // the shown entries found gone, as last laid out
 };
 
-class HistoryList : public QListView {
+class HistoryList : public LibraryList {
     Q_OBJECT
 public:
     HistoryList(HistoryListModel* model, LibraryThumbnails& thumbnails, QWidget* parent = nullptr);
     HistoryListModel* historyModel() const { return model_; }
-    LibraryThumbnails& thumbnails() const { return thumbnails_; }
 
-    // The rows on screen now, [first, end).
-    std::pair<int, int> visibleRows() const;
-    // Where a row's link stands, in the viewport; empty without that link.
-    QRect linkRect(int row, int link) const;
+    // An entry row, less what the pinned header covers.
+    QRect rowRect(int row) const override;
+    QRect linkRect(int row, int link) const override;
     // The header pinned at the top while its section scrolls under it; none
     // when the section's own header row is in view.
     std::optional<int> pinnedHeader() const;
-    int hoveredRow() const { return hoveredRow_; }
-    int hoveredLink() const { return hoveredLink_; }
 
 signals:
     void openRequested(const quarnkit::HistoryEntry& entry);
@@ -104,26 +100,9 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    friend class HistoryRowDelegate;
-    // The entry row under a viewport point, not hidden by the pinned header; -1 for none.
-    int entryRowAt(const QPoint& point) const;
-    int linkAt(int row, const QPoint& point) const;
-    void setHover(int row, int link);
-
     HistoryListModel* model_;
-    LibraryThumbnails& thumbnails_;
-    int hoveredRow_ = -1;
-    int hoveredLink_ = -1;
-    int pressedRow_ = -1;
 };
 
 } // namespace quarn

@@ -1,5 +1,5 @@
 #pragma once
-// One row of a library list (History now, Explore later): a thumbnail, the
+// One row of a library list (History or Explore): a thumbnail, the
 // title, the folder, a line of details and, under them, optional links. The
 // rows are drawn by the lists' delegates from this value; the geometry here
 // is what both the drawing and the clicks use.
