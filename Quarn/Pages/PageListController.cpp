@@ -509,13 +509,7 @@ QMenu* PageListController::makeMenu(int row)
         // Below the rows: both items act at the end of the document, also
         // one without pages (inserting is the only way out of that state).
         const int end = rowCount();
-        add(tr("Insert Blank Page"), [end](ViewerModel& m) {
-            if (!m.document() || m.document()->isLocked()) return;
-            try {
-                PagesModel::of(m).applyPageEdit(PageEditor::insertBlank(end - 1, *m.document()->pdf()),
-                                                tr("Insert Blank Page"), true);
-            } catch (const std::exception&) {}
-        });
+        add(tr("Insert Blank Page"), [end](ViewerModel& m) { PagesModel::of(m).insertBlankPageAfter(end - 1); });
         add(tr("Insert Pages from File…"), [this, end](ViewerModel& m) { askForPagesToInsert(m, table_, end); });
         return menu;
     }

@@ -6,8 +6,8 @@
 #include "QuarnKit/Document/OutlineMap.h"
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/History/HistoryLocator.h"
-#include "QuarnKit/Pages/PageEditCommand.h"
 #include "QuarnKit/Pages/PageEditor.h"
+#include "QuarnKit/Pages/PageEdits.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -18,6 +18,7 @@ namespace quarn {
 using quarnkit::PageEdit;
 using quarnkit::PageEditError;
 namespace PageEditor = quarnkit::PageEditor;
+namespace PageEdits = quarnkit::PageEdits;
 
 PagesModel& PagesModel::of(ViewerModel& viewer)
 {
@@ -131,19 +132,12 @@ void PagesModel::showOutlineTarget(std::optional<int> page,
     else emit pageRequested(*page, std::nullopt);
 }
 
-void PagesModel::applyPageEdit(const PageEdit& edit, const QString& name, bool reveal)
+PageEdits::FollowUp PagesModel::followUp()
 {
-    quarnkit::QuarnDocument* doc = document();
-    if (!doc) return;
-    auto* command = new quarnkit::PageEditCommand(*doc, edit, name);
-    const QPointer<PagesModel> self(this);
     // Undo and redo select and show the pages they put back.
-    command->followUp = [self](const PageEdit& applied) {
+    return [self = QPointer<PagesModel>(this)](const PageEdit& applied) {
         if (self) self->pagesDidChange(applied, true);
     };
-    doc->noteEdit(std::nullopt);
-    doc->undoStack().push(command); // the edit is made: the push changes nothing more
-    pagesDidChange(edit, reveal);
 }
 
 void PagesModel::pagesDidChange(const PageEdit& edit, bool reveal)
@@ -212,8 +206,8 @@ void PagesModel::rotatePages(int degrees)
     const std::set<int> targets = pageTargets();
     const int shown = shownPage();
     try {
-        if (const auto edit = PageEditor::rotate(targets, degrees, *document()->pdf())) {
-            applyPageEdit(*edit, PageEditor::title(tr("Rotate"), edit->pageCount(), false), false);
+        if (const auto edit = PageEdits::rotate(*document(), targets, degrees, followUp())) {
+            pagesDidChange(*edit, false);
             // A page turned in view changes shape: its top stays in sight.
             if (targets.count(shown)) emit pageRequested(shown, std::nullopt);
         }
@@ -224,14 +218,19 @@ void PagesModel::rotatePages(int degrees)
 
 void PagesModel::insertBlankPage()
 {
+    if (!shownPage) return;
+    const std::set<int> targets = pageTargets();
+    insertBlankPageAfter(targets.empty() ? 0 : *targets.rbegin());
+}
+
+void PagesModel::insertBlankPageAfter(int index)
+{
     // Also into a document without pages: inserting is the only way out of that state.
     quarnkit::QuarnDocument* doc = document();
-    if (!shownPage || !doc || doc->isLocked()) return;
+    if (!doc || doc->isLocked()) return;
     emit editingFinishRequested();
-    const std::set<int> targets = pageTargets();
     try {
-        const PageEdit edit = PageEditor::insertBlank(targets.empty() ? 0 : *targets.rbegin(), *doc->pdf());
-        applyPageEdit(edit, tr("Insert Blank Page"), true);
+        if (const auto edit = PageEdits::insertBlank(*doc, index, followUp())) pagesDidChange(*edit, true);
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -242,8 +241,7 @@ void PagesModel::duplicatePages()
     if (!canEditPages()) return;
     emit editingFinishRequested();
     try {
-        if (const auto edit = PageEditor::duplicate(pageTargets(), *document()->pdf()))
-            applyPageEdit(*edit, PageEditor::title(tr("Duplicate"), edit->pageCount(), false), true);
+        if (const auto edit = PageEdits::duplicate(*document(), pageTargets(), followUp())) pagesDidChange(*edit, true);
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -255,8 +253,7 @@ void PagesModel::deletePages()
     if (!doc || doc->isLocked()) return;
     emit editingFinishRequested();
     try {
-        if (const auto edit = PageEditor::deletePages(pageTargets(), *doc->pdf()))
-            applyPageEdit(*edit, PageEditor::title(tr("Delete"), edit->pageCount(), false), false);
+        if (const auto edit = PageEdits::deletePages(*doc, pageTargets(), followUp())) pagesDidChange(*edit, false);
     } catch (const PageEditError& error) {
         emit failed(tr("ravlen didn't delete those pages."), error.description());
     } catch (const std::exception& error) {
@@ -269,8 +266,7 @@ void PagesModel::movePages(const std::set<int>& pages, int gap)
     if (!canEditPages()) return;
     emit editingFinishRequested();
     try {
-        if (const auto edit = PageEditor::move(pages, gap, *document()->pdf()))
-            applyPageEdit(*edit, PageEditor::title(tr("Move"), edit->pageCount(), false), true);
+        if (const auto edit = PageEdits::move(*document(), pages, gap, followUp())) pagesDidChange(*edit, true);
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -297,8 +293,7 @@ void PagesModel::insertReadPages(PageEditor::FilePages read, const QStringList& 
     if (!doc || doc->isLocked()) return;
     QStringList& failures = read.failures;
     try {
-        if (const auto edit = PageEditor::insert(read.pages, gap, *doc->pdf()))
-            applyPageEdit(*edit, PageEditor::title(tr("Insert"), edit->pageCount(), false), true);
+        if (const auto edit = PageEdits::insert(*doc, read.pages, gap, followUp())) pagesDidChange(*edit, true);
     } catch (const std::exception& error) {
         failures << QString::fromStdString(error.what());
     }
@@ -322,7 +317,7 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
     // A snapshot now; the pages are copied out of it and written off the UI thread.
     std::function<bool()> write;
     try {
-        write = PageEditor::extractionJob(document, pages, path);
+        write = PageEdits::extractInto(document, pages, path);
     } catch (const std::exception& error) {
         emit failed(tr("Extract didn't finish."), QString::fromStdString(error.what()));
         return;

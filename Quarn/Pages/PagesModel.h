@@ -1,14 +1,14 @@
 #pragma once
 // The pages of one document window: the document sidebar (shown or not, its
 // tab), the pages selected in its page list, the window's page thumbnails,
-// and the page operations. An operation picks its target pages, makes the
-// edit through QuarnKit's PageEditor and records it as one named undo step of
-// the document, then keeps the page selection in step. The model knows no
-// view and opens no panel: the page view follows its requests (PagesOnPages.h)
-// and PagePanels.h asks for files.
-#include "Platform/PdfGeometry.h"
+// and the page operations. An operation picks its target pages and asks
+// QuarnKit's PageEdits for the edit, one named undo step of the document that
+// makes the write; the model then keeps the page selection in step and says
+// what failed. The model knows no view and opens no panel: the page view
+// follows its requests (PagesOnPages.h) and PagePanels.h asks for files.
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/LibraryPanel.h"
+#include "QuarnKit/Pages/PageEdits.h"
 #include "QuarnKit/Pages/SidebarTab.h"
 
 #include <QObject>
@@ -21,11 +21,7 @@
 
 namespace quarnkit {
 struct OutlineDestination;
-struct PageEdit;
-namespace PageEditor {
-struct FilePages;
 }
-} // namespace quarnkit
 
 namespace quarn {
 
@@ -77,7 +73,11 @@ public:
     // Where inserted files go by default: after the last target, else at the start.
     int insertionGap() const;
     void rotatePages(int degrees);
+    // A blank page after the last target, with a page view.
     void insertBlankPage();
+    // A blank page after the page at `index` (at the start of a document
+    // without pages), also from a page list with no page view.
+    void insertBlankPageAfter(int index);
     void duplicatePages();
     void deletePages();
     // Moves the pages as one block to the gap (0: before the first page), one step "Move N Pages".
@@ -86,8 +86,6 @@ public:
     void insertPages(const QStringList& paths, int gap);
     // Writes the pages of `document` to `path` off the UI thread, then reveals the file.
     void finishExtract(const QString& path, const std::set<int>& pages, const quarnkit::QuarnDocument& document);
-    // Records an edit already made as one undo step and puts the window in step.
-    void applyPageEdit(const quarnkit::PageEdit& edit, const QString& name, bool reveal);
     // Where an extracted file is shown; set by tests.
     std::function<void(const QString& path)> revealFile;
 
@@ -129,6 +127,8 @@ private:
     void syncSelectionToPage();
     // Puts the view and the page selection in step after a page edit.
     void pagesDidChange(const quarnkit::PageEdit& edit, bool reveal);
+    // What a page step tells the model after its later undos and redos.
+    quarnkit::PageEdits::FollowUp followUp();
     // insertPages, back from the worker that read the files.
     void insertReadPages(quarnkit::PageEditor::FilePages read, const QStringList& paths, int gap);
     quarnkit::QuarnDocument* document() const;

@@ -4,8 +4,8 @@
 
 namespace quarnkit {
 
-DocumentCommand::DocumentCommand(QuarnDocument& document, const QString& name, bool made, QUndoCommand* parent)
-    : QUndoCommand(name, parent), document_(&document), skipRedo_(made)
+DocumentCommand::DocumentCommand(QuarnDocument& document, const QString& name)
+    : QUndoCommand(name), document_(&document)
 {}
 
 bool DocumentCommand::push(DocumentCommand* command)
@@ -25,10 +25,6 @@ void DocumentCommand::undo() { run(false); }
 
 void DocumentCommand::redo()
 {
-    if (skipRedo_) {
-        skipRedo_ = false; // the edit is already made
-        return;
-    }
     if (const std::shared_ptr<FirstRun> first = std::exchange(firstRun_, nullptr)) {
         // The push: what fails or changes nothing stays off the stack.
         try {
@@ -53,8 +49,7 @@ void DocumentCommand::run(bool forward)
 }
 
 DocumentInfoCommand::DocumentInfoCommand(QuarnDocument& document, DocumentAttributes before, DocumentAttributes after)
-    : DocumentCommand(document, QObject::tr("Document Info"), false), before_(std::move(before)),
-      after_(std::move(after))
+    : DocumentCommand(document, QObject::tr("Document Info")), before_(std::move(before)), after_(std::move(after))
 {}
 
 bool DocumentInfoCommand::apply(QuarnDocument& document, bool forward)

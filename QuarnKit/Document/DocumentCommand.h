@@ -27,9 +27,7 @@ public:
     static bool push(DocumentCommand* command);
 
 protected:
-    // `made`: the edit was made before the step is pushed, so the first redo
-    // (run by the push) changes nothing.
-    DocumentCommand(QuarnDocument& document, const QString& name, bool made, QUndoCommand* parent = nullptr);
+    DocumentCommand(QuarnDocument& document, const QString& name);
     // Puts the earlier state back (forward false) or the later one; false
     // when nothing changed. Called only while the document exists and is
     // unlocked.
@@ -44,7 +42,6 @@ private:
     };
     void run(bool forward);
     QPointer<QuarnDocument> document_;
-    bool skipRedo_;
     std::shared_ptr<FirstRun> firstRun_;
 };
 

@@ -1,5 +1,6 @@
 #include "QuarnKit/Document/FormFieldCommand.h"
 
+#include <algorithm>
 #include <set>
 
 namespace quarnkit {
@@ -53,10 +54,34 @@ std::vector<Widget> FormFields::reread(const PdfDocument& doc, const std::vector
     return result;
 }
 
-FormFieldCommand::FormFieldCommand(QuarnDocument& document, const QString& name, const std::vector<Widget>& before,
-                                   const std::vector<Widget>& after)
-    : DocumentCommand(document, name, true), before_(place(document, before)), after_(place(document, after))
+FormFieldCommand::FormFieldCommand(QuarnDocument& document, const QString& name, std::vector<Widget> group,
+                                   Change change, std::shared_ptr<Outcome> outcome)
+    : DocumentCommand(document, name), group_(std::move(group)), change_(std::move(change)),
+      outcome_(std::move(outcome))
 {}
+
+bool FormFieldCommand::make(QuarnDocument& document)
+{
+    PdfDocument& pdf = *document.pdf();
+    const std::vector<Widget> before = FormFields::reread(pdf, group_);
+    try {
+        outcome_->took = std::exchange(change_, nullptr)(pdf);
+    } catch (const platform::PdfError&) {
+        outcome_->failure = std::current_exception();
+    }
+    const std::vector<Widget> after = FormFields::reread(pdf, before);
+    const bool changed =
+        !std::equal(before.begin(), before.end(), after.begin(), after.end(),
+                    [](const Widget& a, const Widget& b) { return FormFields::value(a) == FormFields::value(b); });
+    if (!changed) return false;
+    before_ = place(document, before);
+    after_ = place(document, after);
+    // The pages of the widgets are drawn again: the document tells every view.
+    std::set<int> pages;
+    for (const Widget& w : after) pages.insert(w.page);
+    for (int page : pages) document.noteEditOfPage(page);
+    return true;
+}
 
 std::vector<FormFieldCommand::Placed> FormFieldCommand::place(QuarnDocument& document,
                                                               const std::vector<Widget>& widgets) const
@@ -69,6 +94,7 @@ std::vector<FormFieldCommand::Placed> FormFieldCommand::place(QuarnDocument& doc
 
 bool FormFieldCommand::apply(QuarnDocument& document, bool forward)
 {
+    if (change_) return make(document);
     std::vector<Widget> states;
     std::set<platform::PdfPageId> pages;
     for (const Placed& placed : forward ? after_ : before_) {

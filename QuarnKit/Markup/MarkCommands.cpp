@@ -7,7 +7,7 @@ namespace quarnkit {
 namespace PdfAnnotations = platform::PdfAnnotations;
 
 MarkAddCommand::MarkAddCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation mark, const QString& name)
-    : DocumentCommand(document, name, false), page_(page), mark_(std::move(mark))
+    : DocumentCommand(document, name), page_(page), mark_(std::move(mark))
 {}
 
 bool MarkAddCommand::apply(QuarnDocument& document, bool forward)
@@ -29,7 +29,7 @@ bool MarkAddCommand::apply(QuarnDocument& document, bool forward)
 }
 
 MarkRemoveCommand::MarkRemoveCommand(QuarnDocument& document, PageId page, int object, const QString& name)
-    : DocumentCommand(document, name, false), page_(page), object_(object)
+    : DocumentCommand(document, name), page_(page), object_(object)
 {}
 
 bool MarkRemoveCommand::apply(QuarnDocument& document, bool forward)
@@ -49,7 +49,7 @@ bool MarkRemoveCommand::apply(QuarnDocument& document, bool forward)
 
 MarkChangeCommand::MarkChangeCommand(QuarnDocument& document, PageId page, platform::PdfAnnotation before,
                                      platform::PdfAnnotation after, const QString& name, bool continuesRun)
-    : DocumentCommand(document, name, false), page_(page), before_(std::move(before)), after_(std::move(after)),
+    : DocumentCommand(document, name), page_(page), before_(std::move(before)), after_(std::move(after)),
       continuesRun_(continuesRun)
 {}
 
@@ -73,7 +73,7 @@ bool MarkChangeCommand::mergeWith(const QUndoCommand* other)
 
 MarkOrderCommand::MarkOrderCommand(QuarnDocument& document, PageId page, std::vector<int> before,
                                    std::vector<int> after, const QString& name)
-    : DocumentCommand(document, name, false), page_(page), before_(std::move(before)), after_(std::move(after))
+    : DocumentCommand(document, name), page_(page), before_(std::move(before)), after_(std::move(after))
 {}
 
 bool MarkOrderCommand::apply(QuarnDocument& document, bool forward)

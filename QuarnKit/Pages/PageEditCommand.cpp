@@ -2,16 +2,26 @@
 
 namespace quarnkit {
 
-PageEditCommand::PageEditCommand(QuarnDocument& document, PageEdit edit, const QString& name)
-    : DocumentCommand(document, name, true), edit_(std::move(edit))
+PageEditCommand::PageEditCommand(QuarnDocument& document, Make make, Name name, FollowUp followUp)
+    : DocumentCommand(document, QString()), make_(std::move(make)), name_(std::move(name)),
+      followUp_(std::move(followUp))
 {}
 
 bool PageEditCommand::apply(QuarnDocument& document, bool forward)
 {
+    if (make_) {
+        // The first redo: the pages are picked in the document as it is now.
+        const std::optional<PageEdit> made = std::exchange(make_, nullptr)(*document.pdf());
+        if (!made) return false;
+        edit_ = *made;
+        setText(name_(edit_));
+        document.noteEdit(std::nullopt);
+        return true;
+    }
     const PageEdit edit = forward ? edit_ : edit_.inverse();
     edit.apply(*document.pdf());
     document.noteEdit(std::nullopt);
-    if (followUp) followUp(edit);
+    if (followUp_) followUp_(edit);
     return true;
 }
 

@@ -190,16 +190,6 @@ std::shared_ptr<PdfDocument> extract(const std::set<int>& indexes, const PdfDocu
     return result;
 }
 
-std::function<bool()> extractionJob(const QuarnDocument& document, const std::set<int>& indexes, const QString& path)
-{
-    return [snapshot = std::shared_ptr<const PdfDocument>(document.pdf()->copy()), indexes, path] {
-        const auto extracted = extract(indexes, *snapshot);
-        if (!extracted || extracted->pageCount() == 0) return false;
-        extracted->saveToFile(path.toStdString());
-        return true;
-    };
-}
-
 bool canInsert(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();

@@ -2,16 +2,15 @@
 // The page operations: which pages an operation acts on, rotate, delete,
 // move, duplicate, insert (pages of PDFs and images, blank pages) and
 // extract, and the names of these operations and of extracted files. Each
-// operation that returns an edit has already made it; applying the edit's
-// inverse undoes it. An operation with nothing to act on returns none and
-// changes nothing.
-#include "QuarnKit/Document/QuarnDocument.h"
+// operation that returns an edit has made it on the PDF it was given;
+// applying the edit's inverse undoes it. An operation with nothing to act on
+// returns none and changes nothing. The document's own pages are edited
+// through PageEdits.h, whose undo steps run these operations.
 #include "QuarnKit/Pages/PageEdit.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -59,11 +58,6 @@ PageEdit insertBlank(int index, platform::PdfDocument& document);
 platform::PdfSize blankPageSize(const std::optional<platform::PdfPageGeometry>& neighbour);
 // A new document of the pages, in ascending order, with their marks.
 std::shared_ptr<platform::PdfDocument> extract(const std::set<int>& indexes, const platform::PdfDocument& document);
-// Extract's file, written atomically to `path` by a job that any thread may
-// run: the pages as they are now (their snapshot is taken here, and throws
-// when it cannot be). The job returns false when no page came out and throws
-// when the file cannot be written.
-std::function<bool()> extractionJob(const QuarnDocument& document, const std::set<int>& indexes, const QString& path);
 
 // Judged by the name's extension alone: a PDF or an image of imageSuffixes.
 bool canInsert(const QString& path);

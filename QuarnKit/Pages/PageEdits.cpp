@@ -1,0 +1,82 @@
+#include "QuarnKit/Pages/PageEdits.h"
+
+#include <QObject>
+
+namespace quarnkit::PageEdits {
+
+using platform::PdfDocument;
+
+namespace {
+
+// Pushes the step; what its first redo made, none when it changed nothing.
+std::optional<PageEdit> push(QuarnDocument& document, PageEditCommand::Make make, PageEditCommand::Name name,
+                             const FollowUp& followUp)
+{
+    auto* command = new PageEditCommand(document, std::move(make), std::move(name), followUp);
+    if (!DocumentCommand::push(command)) return std::nullopt;
+    return command->edit(); // on the stack now
+}
+
+// Names an edit by its verb and the number of its pages: "Rotate 3 Pages".
+PageEditCommand::Name titled(const QString& verb)
+{
+    return [verb](const PageEdit& edit) { return PageEditor::title(verb, edit.pageCount(), false); };
+}
+
+} // namespace
+
+std::optional<PageEdit> rotate(QuarnDocument& document, const std::set<int>& pages, int degrees,
+                               const FollowUp& followUp)
+{
+    return push(
+        document, [pages, degrees](PdfDocument& pdf) { return PageEditor::rotate(pages, degrees, pdf); },
+        titled(QObject::tr("Rotate")), followUp);
+}
+
+std::optional<PageEdit> deletePages(QuarnDocument& document, const std::set<int>& pages, const FollowUp& followUp)
+{
+    return push(
+        document, [pages](PdfDocument& pdf) { return PageEditor::deletePages(pages, pdf); },
+        titled(QObject::tr("Delete")), followUp);
+}
+
+std::optional<PageEdit> move(QuarnDocument& document, const std::set<int>& pages, int gap, const FollowUp& followUp)
+{
+    return push(
+        document, [pages, gap](PdfDocument& pdf) { return PageEditor::move(pages, gap, pdf); },
+        titled(QObject::tr("Move")), followUp);
+}
+
+std::optional<PageEdit> duplicate(QuarnDocument& document, const std::set<int>& pages, const FollowUp& followUp)
+{
+    return push(
+        document, [pages](PdfDocument& pdf) { return PageEditor::duplicate(pages, pdf); },
+        titled(QObject::tr("Duplicate")), followUp);
+}
+
+std::optional<PageEdit> insert(QuarnDocument& document, const std::vector<SourcePage>& pages, int gap,
+                               const FollowUp& followUp)
+{
+    return push(
+        document, [pages, gap](PdfDocument& pdf) { return PageEditor::insert(pages, gap, pdf); },
+        titled(QObject::tr("Insert")), followUp);
+}
+
+std::optional<PageEdit> insertBlank(QuarnDocument& document, int index, const FollowUp& followUp)
+{
+    return push(
+        document, [index](PdfDocument& pdf) { return std::optional(PageEditor::insertBlank(index, pdf)); },
+        [](const PageEdit&) { return QObject::tr("Insert Blank Page"); }, followUp);
+}
+
+std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, const QString& path)
+{
+    return [snapshot = std::shared_ptr<const PdfDocument>(document.pdf()->copy()), pages, path] {
+        const auto extracted = PageEditor::extract(pages, *snapshot);
+        if (!extracted || extracted->pageCount() == 0) return false;
+        extracted->saveToFile(path.toStdString());
+        return true;
+    };
+}
+
+} // namespace quarnkit::PageEdits

@@ -1,0 +1,125 @@
+// Page edits through the document, with no widget: each is one named undo
+// step that makes its write when pushed, and undoes and redoes to exactly the
+// pages there were; an edit with nothing to change leaves no step.
+#include "QuarnKit/Pages/PageEdits.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUndoStack>
+
+using namespace quarnkit;
+using platform::PdfDocument;
+
+namespace {
+
+// What the user sees of a page: its words, its shape and its turn.
+struct Seen {
+    std::string text;
+    platform::PdfSize size;
+    int rotation = 0;
+    friend bool operator==(const Seen&, const Seen&) = default;
+};
+
+std::vector<Seen> seen(const PdfDocument& pdf)
+{
+    std::vector<Seen> out;
+    for (int i = 0; i < pdf.pageCount(); ++i) {
+        const platform::PdfPageGeometry geometry = pdf.pageGeometry(i);
+        out.push_back({QString::fromStdString(pdf.textPage(i).text()).simplified().toStdString(), geometry.displaySize,
+                       geometry.rotation});
+    }
+    return out;
+}
+
+std::vector<Seen> seen(const QuarnDocument& document) { return seen(*PdfDocument::openBytes(document.snapshot())); }
+
+} // namespace
+
+TEST(PageEdits, EveryPageEditUndoesAndRedoesThroughTheDocument)
+{
+    QTemporaryDir dir;
+    const QString other = testsupport::writeFile(dir, "other.pdf", testsupport::makeTextPdf(2, "Other"));
+    QImage photo(200, 100, QImage::Format_RGB32);
+    photo.fill(Qt::blue);
+    const QString image = dir.filePath("photo.png");
+    ASSERT_TRUE(photo.save(image));
+
+    QuarnDocument document(PdfDocument::openBytes(testsupport::makeTextPdf(4)));
+    QUndoStack& stack = document.undoStack();
+    std::vector<PageEdit> followed;
+    const PageEdits::FollowUp follow = [&](const PageEdit& applied) { followed.push_back(applied); };
+    std::vector<std::vector<Seen>> states{seen(document)}; // after each step
+    const auto step = [&](const std::optional<PageEdit>& edit, const QString& name) {
+        EXPECT_TRUE(edit) << name.toStdString();
+        EXPECT_EQ(stack.undoText(), name);
+        EXPECT_EQ(stack.count(), int(states.size()));
+        EXPECT_NE(seen(document), states.back()) << name.toStdString() << " wrote nothing";
+        states.push_back(seen(document));
+    };
+
+    step(PageEdits::rotate(document, {0, 1}, 90, follow), "Rotate 2 Pages");
+    EXPECT_EQ(states.back()[0].rotation, 90);
+    step(PageEdits::move(document, {0}, 3, follow), "Move Page");
+    EXPECT_EQ(states.back()[2].text, "Page 1");
+    step(PageEdits::duplicate(document, {1}, follow), "Duplicate Page");
+    step(PageEdits::insertBlank(document, 0, follow), "Insert Blank Page");
+    EXPECT_EQ(states.back()[1], (Seen{"", {792, 612}, 0})); // shaped as the turned page before it
+    const PageEditor::FilePages read = PageEditor::pages(QStringList{other, image});
+    ASSERT_TRUE(read.failures.isEmpty());
+    const auto inserted = PageEdits::insert(document, read.pages, 2, follow);
+    step(inserted, "Insert 3 Pages");
+    EXPECT_EQ(inserted->insertedIndexes(), (std::set<int>{2, 3, 4}));
+    EXPECT_EQ(states.back()[4].size, (platform::PdfSize{200, 100}));
+    step(PageEdits::deletePages(document, {0, 3}, follow), "Delete 2 Pages");
+
+    // Nothing to change, or a change refused: no step, no write.
+    const qint64 generation = document.generation();
+    EXPECT_FALSE(PageEdits::move(document, {1, 2}, 1));
+    EXPECT_FALSE(PageEdits::rotate(document, {40}, 90));
+    EXPECT_FALSE(PageEdits::insert(document, {}, 0));
+    std::set<int> every;
+    for (int i = 0; i < document.pageCount(); ++i) every.insert(i);
+    EXPECT_THROW(PageEdits::deletePages(document, every), PageEditError);
+    EXPECT_EQ(stack.count(), int(states.size()) - 1);
+    EXPECT_EQ(document.generation(), generation);
+    EXPECT_EQ(seen(document), states.back());
+    EXPECT_TRUE(followed.empty()); // the first redos tell their caller by what they return
+
+    for (int i = int(states.size()) - 1; i > 0; --i) {
+        stack.undo();
+        EXPECT_EQ(seen(document), states[size_t(i) - 1]) << "undo to state " << i - 1;
+    }
+    // Undoing the delete put its pages back where they stood.
+    ASSERT_FALSE(followed.empty());
+    EXPECT_EQ(followed.front().insertedIndexes(), (std::set<int>{0, 3}));
+    for (size_t i = 1; i < states.size(); ++i) {
+        stack.redo();
+        EXPECT_EQ(seen(document), states[i]) << "redo to state " << i;
+    }
+    EXPECT_EQ(followed.back().removed.size(), 2u); // the delete, done again
+}
+
+TEST(PageEdits, ExtractIntoWritesThePagesAsTheyWereAndLeavesTheDocumentAlone)
+{
+    QTemporaryDir dir;
+    QuarnDocument document(PdfDocument::openBytes(testsupport::makeTextPdf(4)));
+    ASSERT_TRUE(PageEdits::rotate(document, {2}, 90));
+    const QString path = dir.filePath("Extracted.pdf");
+    const std::function<bool()> job = PageEdits::extractInto(document, {0, 2}, path);
+    // Pages deleted after the panel closed are still written as they were.
+    ASSERT_TRUE(PageEdits::deletePages(document, {0}));
+    const int steps = document.undoStack().count();
+    ASSERT_TRUE(job());
+    EXPECT_EQ(document.undoStack().count(), steps);
+
+    QProcess pdftotext;
+    pdftotext.start("pdftotext", {path, "-"});
+    ASSERT_TRUE(pdftotext.waitForFinished());
+    EXPECT_EQ(QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified(), "Page 1 Page 3");
+    const auto extracted = PdfDocument::openFile(path.toStdString());
+    EXPECT_EQ(extracted->pageGeometry(1).rotation, 90);
+}
