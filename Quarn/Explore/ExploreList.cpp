@@ -141,7 +141,7 @@ public:
                 });
         }
         const QRect rect = list_->rowRect(index.row());
-        LibraryRow::paint(*p, QRectF(rect), data, list_->hoveredRow() == index.row(), picture, -1);
+        LibraryRow::paint(*p, QRectF(rect), data, list_->isLit(index.row()), picture, -1);
     }
 
 private:
@@ -165,6 +165,10 @@ ExploreList::ExploreList(ExploreListModel* model, LibraryThumbnails& thumbnails,
         emit menuRequested(item, globalPos);
     });
 }
+
+bool ExploreList::opens(int row) const { return model_->item(row) != nullptr; }
+
+QString ExploreList::rowIdentity(int row) const { return opens(row) ? model_->item(row)->path : QString(); }
 
 QRect ExploreList::rowRect(int row) const
 {

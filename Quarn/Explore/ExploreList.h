@@ -46,6 +46,8 @@ class ExploreList : public LibraryList {
 public:
     ExploreList(ExploreListModel* model, LibraryThumbnails& thumbnails, QWidget* parent = nullptr);
     ExploreListModel* exploreModel() const { return model_; }
+    bool opens(int row) const override;
+    QString rowIdentity(int row) const override;
     // A result's row; empty for the overflow line.
     QRect rowRect(int row) const override;
 

@@ -227,6 +227,10 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
     connect(notice_, &LibraryNotice::dismissed, this, [this] { showProblem(std::nullopt); });
     connect(results_, &ExploreResults::openRequested, this, &ExplorePanel::openItem);
     connect(results_, &ExploreResults::menuRequested, this, &ExplorePanel::showMenu);
+    results_->list()->rowActions = [model = results_->list()->exploreModel()](int row) {
+        return std::vector<LibraryRowAction>{
+            {QStringLiteral("Show in Folder"), [path = model->item(row)->path] { revealInFolder(path); }}};
+    };
     if (viewer_)
         connect(&PagesModel::of(*viewer_), &PagesModel::libraryFocusRequestChanged, this, [this] {
             if (isVisible()) takeFocusRequest();

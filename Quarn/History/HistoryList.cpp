@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace quarn {
@@ -276,9 +277,9 @@ public:
                                             });
             }
         }
-        const bool hovered = list_->hoveredRow() == index.row();
+        const int link = list_->hoveredRow() == index.row() ? list_->hoveredLink() : -1;
         LibraryRow::paint(*p, QRectF(option.rect.adjusted(LibraryList::rowInset, 0, -LibraryList::rowInset, 0)), data,
-                          hovered, picture, hovered ? list_->hoveredLink() : -1);
+                          list_->isLit(index.row()), picture, link);
         emit list_->rowShown(*row.entry);
     }
 
@@ -307,6 +308,32 @@ HistoryList::HistoryList(HistoryListModel* model, LibraryThumbnails& thumbnails,
         const HistoryEntry entry = *model_->row(row).entry;
         emit menuRequested(entry, globalPos);
     });
+}
+
+bool HistoryList::opens(int row) const
+{
+    return row >= 0 && row < model_->rowCount() && model_->row(row).kind == HistoryListModel::RowKind::entry;
+}
+
+bool HistoryList::isHeading(int row) const
+{
+    return row >= 0 && row < model_->rowCount() && model_->row(row).kind == HistoryListModel::RowKind::header;
+}
+
+bool HistoryList::isCurrentDocument(int row) const { return opens(row) && model_->rowData(row).current; }
+
+QString HistoryList::rowIdentity(int row) const
+{
+    return opens(row) ? model_->row(row).entry->id.toString() : QString();
+}
+
+void HistoryList::showRow(int row)
+{
+    LibraryList::showRow(row);
+    // Not under the pinned header either.
+    const int top = visualRect(model_->index(row)).top();
+    if (pinnedHeader() && top < headerHeight())
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - (headerHeight() - top));
 }
 
 std::optional<int> HistoryList::pinnedHeader() const

@@ -84,6 +84,10 @@ public:
     HistoryList(HistoryListModel* model, LibraryThumbnails& thumbnails, QWidget* parent = nullptr);
     HistoryListModel* historyModel() const { return model_; }
 
+    bool opens(int row) const override;
+    bool isHeading(int row) const override;
+    bool isCurrentDocument(int row) const override;
+    QString rowIdentity(int row) const override;
     // An entry row, less what the pinned header covers.
     QRect rowRect(int row) const override;
     QRect linkRect(int row, int link) const override;
@@ -99,6 +103,7 @@ signals:
     void rowShown(const quarnkit::HistoryEntry& entry);
 
 protected:
+    void showRow(int row) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

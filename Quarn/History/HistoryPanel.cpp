@@ -93,6 +93,18 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
     connect(list_, &HistoryList::openRequested, this, &HistoryPanel::openEntry);
     connect(list_, &HistoryList::rowShown, &library_, &quarnkit::HistoryLibrary::check);
     connect(list_, &HistoryList::menuRequested, this, &HistoryPanel::showMenu);
+    // A screen reader's actions on a row: what its menu offers besides Open and Copy Path.
+    list_->rowActions = [this](int row) {
+        const HistoryEntry entry = *model_->row(row).entry;
+        std::vector<LibraryRowAction> actions;
+        if (model_->missing(entry))
+            actions.push_back({QStringLiteral("Locate"), [this, entry] { locateEntry(entry); }});
+        else
+            actions.push_back(
+                {QStringLiteral("Show in Folder"), [location = model_->location(entry)] { revealInFolder(location); }});
+        actions.push_back({QStringLiteral("Remove from History"), [this, id = entry.id] { library_.remove(id); }});
+        return actions;
+    };
     connect(list_, &HistoryList::linkActivated, this, [this](const HistoryEntry& entry, int link) {
         if (link == 0) locateEntry(entry);
         else library_.remove(entry.id);
@@ -147,13 +159,6 @@ void HistoryPanel::showEvent(QShowEvent* event)
     regroup();
     scheduleDayChange();
     takeFocusRequest();
-}
-
-void HistoryPanel::changeEvent(QEvent* event)
-{
-    QWidget::changeEvent(event);
-    // Keeping a history may have been switched in Settings meanwhile.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) refresh();
 }
 
 void HistoryPanel::takeFocusRequest()

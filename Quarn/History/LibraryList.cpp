@@ -1,9 +1,13 @@
 #include "Quarn/History/LibraryList.h"
 
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/History/LibraryAccessibility.h"
 #include "Quarn/History/LibraryThumbnails.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 
 namespace quarn {
@@ -11,10 +15,12 @@ namespace quarn {
 LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnails, QWidget* parent)
     : QListView(parent), thumbnails_(thumbnails)
 {
+    installLibraryAccessibility();
     setModel(model);
     setFrameShape(QFrame::NoFrame);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus); // rows open with a click; the keys stay with the pages or the field
+    // Tab reaches the list; a click opens its row and leaves the keys where they were.
+    setFocusPolicy(Qt::TabFocus);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setResizeMode(QListView::Adjust);
@@ -28,7 +34,170 @@ LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnail
     setPalette(p);
     // A picture that arrives repaints the rows on screen.
     connect(&thumbnails_, &LibraryThumbnails::ready, viewport(), qOverload<>(&QWidget::update));
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { setHover(-1, -1); });
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        rowBeforeReset_ = keyboardRow();
+        identityBeforeReset_ = rowBeforeReset_ >= 0 ? rowIdentity(rowBeforeReset_) : QString();
+    });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        setHover(-1, -1);
+        dropAccessibleRows();
+        if (hasFocus() && rowBeforeReset_ >= 0) setKeyboardRow(rowAfterReset());
+        rowBeforeReset_ = -1;
+    });
+    connect(model, &QAbstractItemModel::layoutChanged, this, &LibraryList::dropAccessibleRows);
+}
+
+LibraryList::~LibraryList() { dropAccessibleRows(); }
+
+bool LibraryList::isHeading(int) const { return false; }
+
+bool LibraryList::isCurrentDocument(int) const { return false; }
+
+void LibraryList::openRow(int row)
+{
+    if (row >= 0 && row < model()->rowCount() && opens(row)) emit rowActivated(row);
+}
+
+int LibraryList::keyboardRow() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() && opens(current.row()) ? current.row() : -1;
+}
+
+void LibraryList::setKeyboardRow(int row)
+{
+    if (row < 0 || row >= model()->rowCount() || !opens(row)) {
+        setCurrentIndex({});
+        return;
+    }
+    setCurrentIndex(model()->index(row, 0));
+    showRow(row);
+    viewport()->update();
+}
+
+bool LibraryList::isLit(int row) const { return row == hoveredRow_ || (hasFocus() && row == keyboardRow()); }
+
+void LibraryList::showRow(int row) { scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible); }
+
+int LibraryList::nextOpening(int row, int step) const
+{
+    const int count = model()->rowCount();
+    for (int next = row + step; next >= 0 && next < count; next += step)
+        if (opens(next)) return next;
+    return -1;
+}
+
+int LibraryList::rowAfterReset() const
+{
+    // The keys stay with their row wherever it went; a removed row hands them to the next.
+    for (int row = 0; row < model()->rowCount(); ++row)
+        if (opens(row) && rowIdentity(row) == identityBeforeReset_) return row;
+    const int next = nextOpening(rowBeforeReset_ - 1, 1);
+    return next >= 0 ? next : nextOpening(rowBeforeReset_, -1);
+}
+
+QAccessibleInterface* LibraryList::accessibleRow(int row)
+{
+    if (const auto found = accessibleRows_.find(row); found != accessibleRows_.end())
+        if (QAccessibleInterface* made = QAccessible::accessibleInterface(found->second)) return made;
+    QAccessibleInterface* made = makeLibraryRowAccessible(this, row);
+    accessibleRows_[row] = QAccessible::registerAccessibleInterface(made);
+    return made;
+}
+
+void LibraryList::dropAccessibleRows()
+{
+    // The rows are other entries now: a reader asks again.
+    for (const auto& [row, id] : accessibleRows_) QAccessible::deleteAccessibleInterface(id);
+    accessibleRows_.clear();
+}
+
+bool LibraryList::event(QEvent* event)
+{
+    // The keys the list answers are its own, not the window's (a selected
+    // mark's arrows, say).
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Menu:
+            if (plain) {
+                event->accept();
+                return true;
+            }
+            break;
+        default: break;
+        }
+    }
+    return QListView::event(event);
+}
+
+void LibraryList::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier && event->key() == Qt::Key_F10)
+        return showMenuOfKeyboardRow();
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return event->ignore();
+    const int row = keyboardRow();
+    const int count = model()->rowCount();
+    switch (event->key()) {
+    case Qt::Key_Down: {
+        const int next = nextOpening(row, 1);
+        if (next >= 0) setKeyboardRow(next);
+        return;
+    }
+    case Qt::Key_Up: {
+        const int next = row < 0 ? nextOpening(count, -1) : nextOpening(row, -1);
+        if (next >= 0) setKeyboardRow(next);
+        return;
+    }
+    case Qt::Key_Home: setKeyboardRow(nextOpening(-1, 1)); return;
+    case Qt::Key_End: setKeyboardRow(nextOpening(count, -1)); return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: openRow(row); return;
+    case Qt::Key_Menu: showMenuOfKeyboardRow(); return;
+    default: event->ignore();
+    }
+}
+
+void LibraryList::showMenuOfKeyboardRow()
+{
+    const int row = keyboardRow();
+    if (row < 0) return;
+    showRow(row);
+    const QRect rect = rowRect(row);
+    emit rowMenuRequested(row, viewport()->mapToGlobal(QPoint(rect.left() + 16, rect.center().y())));
+}
+
+void LibraryList::focusInEvent(QFocusEvent* event)
+{
+    QListView::focusInEvent(event);
+    // The keys arrive on the first row that opens.
+    if (keyboardRow() < 0) setKeyboardRow(nextOpening(-1, 1));
+    viewport()->update();
+}
+
+void LibraryList::focusOutEvent(QFocusEvent* event)
+{
+    QListView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void LibraryList::paintEvent(QPaintEvent* event)
+{
+    QListView::paintEvent(event);
+    // The keys' row is outlined as well as lit.
+    const int row = keyboardRow();
+    if (!hasFocus() || row < 0) return;
+    QPainter p(viewport());
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(withOpacity(quarnkit::Design::accent(), 0.7), 1));
+    p.drawRoundedRect(QRectF(rowRect(row)).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
 }
 
 std::pair<int, int> LibraryList::visibleRows() const
@@ -101,12 +270,17 @@ void LibraryList::mouseReleaseEvent(QMouseEvent* event)
     const int pressed = std::exchange(pressedRow_, -1);
     event->accept();
     if (event->button() != Qt::LeftButton || row < 0 || row != pressed) return;
+    // The keys go on from the row clicked.
+    setCurrentIndex(model()->index(row, 0));
     if (const int link = linkAt(row, point); link >= 0) emit rowLinkActivated(row, link);
     else emit rowActivated(row);
 }
 
 void LibraryList::contextMenuEvent(QContextMenuEvent* event)
 {
+    // The desktop's menu key comes here as well as to keyPressEvent; the
+    // menu shown by then takes this one.
+    if (event->reason() == QContextMenuEvent::Keyboard) return showMenuOfKeyboardRow();
     const int row = rowAt(event->pos());
     if (row >= 0) emit rowMenuRequested(row, event->globalPos());
 }

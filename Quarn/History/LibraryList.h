@@ -4,13 +4,27 @@
 // row it was pressed and released on (the second click of a double click
 // does nothing more), links inside a row, and the row's menu. Rows that open
 // nothing (headers, notes, the overflow line) take no hover and no clicks.
+// The keyboard reaches the list with Tab: the arrows, Home and End move
+// among the rows that open, Return opens one and the menu key (or
+// Shift+F10) shows its menu. A screen reader sees each row as a button
+// that opens, with the panel's named actions beside.
+#include <QAccessible>
 #include <QListView>
 
+#include <functional>
+#include <map>
 #include <utility>
+#include <vector>
 
 namespace quarn {
 
 class LibraryThumbnails;
+
+// An action a screen reader offers on a row beside opening it.
+struct LibraryRowAction {
+    QString name;
+    std::function<void()> run;
+};
 
 class LibraryList : public QListView {
     Q_OBJECT
@@ -18,7 +32,22 @@ public:
     static constexpr int rowInset = 6; // the rows stand 6 in from the list's sides
 
     LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnails, QWidget* parent = nullptr);
+    ~LibraryList() override;
     LibraryThumbnails& thumbnails() const { return thumbnails_; }
+
+    // Whether a row opens something (an entry, a result).
+    virtual bool opens(int row) const = 0;
+    // A section's header row; a screen reader reads it as a heading.
+    virtual bool isHeading(int row) const;
+    // The row of the document that this window shows.
+    virtual bool isCurrentDocument(int row) const;
+    // What a row that opens shows (an entry's id, a result's path), the same
+    // after the rows are made again.
+    virtual QString rowIdentity(int row) const = 0;
+    // The named actions of a row besides opening it, set by the panel.
+    std::function<std::vector<LibraryRowAction>(int row)> rowActions;
+    // Opens a row as a click does; rows that open nothing are left alone.
+    void openRow(int row);
 
     // The rows on screen now, [first, end).
     std::pair<int, int> visibleRows() const;
@@ -29,6 +58,14 @@ public:
     virtual QRect linkRect(int row, int link) const;
     int hoveredRow() const { return hoveredRow_; }
     int hoveredLink() const { return hoveredLink_; }
+    // The row the keys are on; -1 for none.
+    int keyboardRow() const;
+    void setKeyboardRow(int row);
+    // Drawn lit: under the pointer, or the keys' row while the list has them.
+    bool isLit(int row) const;
+    // The screen reader's element of a row, made on first use and kept
+    // until the rows change.
+    QAccessibleInterface* accessibleRow(int row);
 
 signals:
     void rowActivated(int row);
@@ -36,6 +73,13 @@ signals:
     void rowMenuRequested(int row, const QPoint& globalPos);
 
 protected:
+    // Scrolls the row into view.
+    virtual void showRow(int row);
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -49,11 +93,19 @@ private:
     int rowAt(const QPoint& point) const;
     int linkAt(int row, const QPoint& point) const;
     void setHover(int row, int link);
+    // The next row that opens from `row` in steps of `step`; -1 for none.
+    int nextOpening(int row, int step) const;
+    void showMenuOfKeyboardRow();
+    int rowAfterReset() const;
+    void dropAccessibleRows();
 
     LibraryThumbnails& thumbnails_;
     int hoveredRow_ = -1;
     int hoveredLink_ = -1;
     int pressedRow_ = -1;
+    int rowBeforeReset_ = -1;
+    QString identityBeforeReset_;
+    std::map<int, QAccessible::Id> accessibleRows_; // row → its element's id
 };
 
 } // namespace quarn

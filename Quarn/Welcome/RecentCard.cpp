@@ -6,6 +6,7 @@
 #include "Quarn/Shell/FileManager.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGridLayout>
@@ -55,12 +56,56 @@ void paintShadow(QPainter& p, const QRectF& picture)
     }
 }
 
+QString showInFolder() { return QStringLiteral("Show in Folder"); }
+QString removeFromHistory() { return QStringLiteral("Remove from History"); }
+
+// A card as a screen reader sees it: one button, labelled with the name and
+// the line under it.
+class CardAccessible : public QAccessibleWidget {
+public:
+    explicit CardAccessible(RecentCard* card) : QAccessibleWidget(card, QAccessible::Button) {}
+
+    RecentCard* card() const { return static_cast<RecentCard*>(widget()); }
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    // Opening comes first: it is the card's default action.
+    QStringList actionNames() const override
+    {
+        QStringList names{pressAction(), showInFolder()};
+        if (card()->isRemovable()) names << removeFromHistory();
+        return names;
+    }
+    QString localizedActionName(const QString& name) const override
+    {
+        return name == pressAction() ? QAccessibleWidget::localizedActionName(name) : name;
+    }
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction()) card()->click();
+        else if (name == showInFolder()) card()->reveal();
+        else if (name == removeFromHistory() && card()->isRemovable()) card()->remove();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+QAccessibleInterface* cardFactory(const QString& className, QObject* object)
+{
+    if (className != QLatin1String(RecentCard::staticMetaObject.className())) return nullptr;
+    auto* card = qobject_cast<RecentCard*>(object);
+    return card ? new CardAccessible(card) : nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- card
 
 RecentCard::RecentCard(RecentThumbnails& thumbnails, QWidget* parent) : ChromeButton(parent), thumbnails_(thumbnails)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(cardFactory);
+        return true;
+    }();
+    (void)accessible;
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     setFocusPolicy(Qt::NoFocus);
     connect(this, &QAbstractButton::clicked, this, [this] { emit openRequested(item_); });
@@ -135,13 +180,20 @@ QMenu* RecentCard::makeMenu()
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const RecentItem item = item_;
     menu->addAction(QStringLiteral("Open"), this, [this, item] { emit openRequested(item); });
-    menu->addAction(QStringLiteral("Show in Folder"), this, [item] { revealInFolder(item.path); });
+    menu->addAction(showInFolder(), this, [item] { revealInFolder(item.path); });
     menu->addAction(QStringLiteral("Copy Path"), this, [item] { QGuiApplication::clipboard()->setText(item.path); });
     if (removable_) {
         menu->addSeparator();
-        menu->addAction(QStringLiteral("Remove from History"), this, [this, item] { emit removeRequested(item); });
+        menu->addAction(removeFromHistory(), this, [this, item] { emit removeRequested(item); });
     }
     return menu;
+}
+
+void RecentCard::reveal() const { revealInFolder(item_.path); }
+
+void RecentCard::remove()
+{
+    if (removable_) emit removeRequested(item_);
 }
 
 void RecentCard::contextMenuEvent(QContextMenuEvent* event) { makeMenu()->popup(event->globalPos()); }

@@ -3,7 +3,9 @@
 // first page over its name and a line under it, and the grid that sets them
 // four to a row. A card opens its file with a click; its menu opens it,
 // shows it in its folder, copies its path and, for a recent one, removes it
-// from History.
+// from History. A screen reader sees a button whose default action opens
+// the file, with "Show in Folder" and, for a recent one, "Remove from
+// History" beside.
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Welcome/RecentThumbnails.h"
 
@@ -27,6 +29,9 @@ public:
     bool isRemovable() const { return removable_; }
     // The menu a right click shows, for the caller to pop up.
     QMenu* makeMenu();
+    // What the menu's items and a screen reader's named actions do.
+    void reveal() const;
+    void remove();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 

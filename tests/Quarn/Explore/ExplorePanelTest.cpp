@@ -17,9 +17,11 @@
 #include "Quarn/Pages/PagesModel.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
+#include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -248,4 +250,46 @@ TEST(ExploreWindow, TheExploreKeyShowsThePanelWithTheKeysInItsField)
     EXPECT_FALSE(panel->isVisible());
     EXPECT_TRUE(controller.closeAll());
     platform::UserDefaults::standard().remove(quarnkit::LibraryPanels::savedKey);
+}
+
+TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResults)
+{
+    Panel p;
+    p.show({"Downloads/tax 2023.pdf", "Documents/tax notes.pdf"});
+    QTest::mouseClick(p.panel->searchField(), Qt::LeftButton);
+    p.type("tax");
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.rows().size() == 2; }));
+    const QString first = p.explore->items().front().path;
+    const QString second = p.explore->items().back().path;
+
+    // Tab through the choices to the list; the arrows, Return and the menu key.
+    ExploreList* list = p.panel->results()->list();
+    for (int i = 0; i < 20 && !list->hasFocus(); ++i) QTest::keyClick(p.window(), Qt::Key_Tab);
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_EQ(list->keyboardRow(), 0);
+    QTest::keyClick(p.window(), Qt::Key_Down);
+    QTest::keyClick(p.window(), Qt::Key_Down); // the last row stays
+    EXPECT_EQ(list->keyboardRow(), 1);
+    QTest::keyClick(p.window(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(p.opened, std::vector<QString>{second});
+    QTest::keyClick(p.window(), Qt::Key_F10, Qt::ShiftModifier);
+    QMenu* menu = p.panel->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions().size(), 3);
+    menu->close();
+
+    // A screen reader: a button per result that opens, and Show in Folder.
+    QAccessibleInterface* row = QAccessible::queryAccessibleInterface(list)->child(0);
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(row->text(QAccessible::Name).startsWith("tax 2023, "));
+    EXPECT_EQ(row->role(), QAccessible::Button);
+    ASSERT_NE(row->actionInterface(), nullptr);
+    EXPECT_EQ(row->actionInterface()->actionNames(),
+              QStringList({QAccessibleActionInterface::pressAction(), "Show in Folder"}));
+    row->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(p.opened, (std::vector<QString>{second, first}));
+    QUrl shown;
+    testsupport::UrlCatcher catcher("file", [&](const QUrl& url) { shown = url; });
+    row->actionInterface()->doAction("Show in Folder");
+    EXPECT_EQ(shown, QUrl::fromLocalFile(QFileInfo(first).path()));
 }

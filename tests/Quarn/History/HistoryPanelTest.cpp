@@ -7,10 +7,12 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "QuarnKit/History/PageThumbnail.h"
+#include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -92,6 +94,7 @@ struct Panel {
     {
         for (const QChar c : text) QTest::keyClick(panel->windowHandle(), c.toLatin1());
     }
+    QWindow* window() { return panel->windowHandle(); }
 };
 
 // Less than a day ago stays today, so the tests hold just after midnight too.
@@ -293,4 +296,126 @@ TEST(HistoryPanel, ThumbnailsAreMadeOffTheUIThreadIntoTheDesktopCache)
     ASSERT_TRUE(state);
     EXPECT_FALSE(p.thumbnails.image(LibraryThumbnails::cacheKey(path, state->modified)).isNull());
     EXPECT_EQ(p.thumbnails.count(), 1);
+}
+
+namespace {
+
+// What a screen reader finds at a row of a library list.
+struct ReaderRow {
+    QString name;
+    QAccessible::Role role;
+    bool selected;
+    QStringList actions;
+};
+
+ReaderRow readerRow(LibraryList* list, int row)
+{
+    QAccessibleInterface* listElement = QAccessible::queryAccessibleInterface(list);
+    QAccessibleInterface* element = listElement->child(row);
+    if (!element) return {};
+    QAccessibleActionInterface* actions = element->actionInterface();
+    return {element->text(QAccessible::Name), element->role(), bool(element->state().selected),
+            actions ? actions->actionNames() : QStringList()};
+}
+
+void act(LibraryList* list, int row, const QString& action)
+{
+    QAccessible::queryAccessibleInterface(list)->child(row)->actionInterface()->doAction(action);
+}
+
+} // namespace
+
+TEST(HistoryPanel, AScreenReaderOpensLocatesShowsAndRemovesRows)
+{
+    Panel p;
+    const QString kept = p.h.write("kept.pdf", titledPdf("x", 2));
+    const QString gone = p.h.dir.filePath("files/gone.pdf");
+    std::vector<HistoryEntry> located;
+    p.show({{kept, std::nullopt, daysAgo(0.01), 2}, {gone, std::nullopt, daysAgo(0.02)}});
+    p.panel->locate = [&](const HistoryEntry& entry, QWidget*) { located.push_back(entry); };
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.library().states().size() == 2; }));
+    HistoryList* list = p.panel->list();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->childCount(), 3);
+
+    const ReaderRow header = readerRow(list, 0);
+    EXPECT_EQ(header.name, "Today, 2");
+    EXPECT_EQ(header.role, QAccessible::Heading);
+    EXPECT_TRUE(header.actions.isEmpty());
+    const ReaderRow present = readerRow(list, 1);
+    EXPECT_TRUE(present.name.startsWith("kept, "));
+    EXPECT_EQ(present.role, QAccessible::Button);
+    EXPECT_FALSE(present.selected);
+    EXPECT_EQ(present.actions,
+              QStringList({QAccessibleActionInterface::pressAction(), "Show in Folder", "Remove from History"}));
+    // The window's own file is the selected one.
+    p.model().currentPath = [&] { return kept; };
+    EXPECT_TRUE(readerRow(list, 1).selected);
+    EXPECT_FALSE(readerRow(list, 2).selected);
+    const ReaderRow missing = readerRow(list, 2);
+    EXPECT_TRUE(missing.name.contains("Moved or deleted"));
+    EXPECT_EQ(missing.actions,
+              QStringList({QAccessibleActionInterface::pressAction(), "Locate", "Remove from History"}));
+
+    // The default action opens; Locate asks for the file; the file's folder is shown.
+    act(list, 1, QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
+    EXPECT_EQ(p.opened.front(), kept);
+    act(list, 2, "Locate");
+    ASSERT_EQ(located.size(), 1u);
+    EXPECT_EQ(located.front().path, gone);
+    QUrl shown;
+    testsupport::UrlCatcher catcher("file", [&](const QUrl& url) { shown = url; });
+    act(list, 1, "Show in Folder");
+    testsupport::waitFor([&] { return !shown.isEmpty(); }, 5000);
+    EXPECT_EQ(shown, QUrl::fromLocalFile(QFileInfo(kept).path()));
+    act(list, 2, "Remove from History");
+    EXPECT_EQ(p.shown(), QStringList({"# Today (1)", "kept"}));
+}
+
+TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
+{
+    Panel p;
+    std::vector<Library::Seed> seeds;
+    for (int i = 0; i < 30; ++i)
+        seeds.emplace_back(p.h.write(QStringLiteral("f%1.pdf").arg(i), titledPdf("x", 1)), std::nullopt,
+                           daysAgo(i < 20 ? 0.001 * (i + 1) : 40 + i));
+    p.show(seeds);
+    HistoryList* list = p.panel->list();
+    QTest::mouseClick(p.panel->searchField(), Qt::LeftButton);
+    QTest::keyClick(p.window(), Qt::Key_Tab);
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_EQ(list->keyboardRow(), 1); // the first file, under its header
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(list)->child(1)->state().focused);
+
+    // Down past the last of Today, over the next header; End and Home.
+    for (int i = 0; i < 20; ++i) QTest::keyClick(p.window(), Qt::Key_Down);
+    EXPECT_EQ(list->keyboardRow(), 22);
+    EXPECT_EQ(list->historyModel()->row(21).kind, HistoryListModel::RowKind::header);
+    const QRect shown = list->rowRect(22);
+    EXPECT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.height(), list->visualRect(list->model()->index(22, 0)).height()); // not under the pinned header
+    QTest::keyClick(p.window(), Qt::Key_End);
+    EXPECT_EQ(list->keyboardRow(), 31);
+    QTest::keyClick(p.window(), Qt::Key_Home);
+    EXPECT_EQ(list->keyboardRow(), 1);
+    QTest::keyClick(p.window(), Qt::Key_Up);
+    EXPECT_EQ(list->keyboardRow(), 1);
+
+    // Return opens the row; the menu key shows its menu.
+    QTest::keyClick(p.window(), Qt::Key_Down);
+    QTest::keyClick(p.window(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
+    EXPECT_EQ(p.opened.front(), p.h.dir.filePath("files/f1.pdf"));
+    QTest::keyClick(p.window(), Qt::Key_Menu);
+    QMenu* menu = p.panel->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions().first()->text(), "Open");
+    menu->close();
+
+    // The keys stay with their row when the list is made again; a removed
+    // row hands them to the next.
+    p.library().recordOpen(p.h.dir.filePath("files/f5.pdf"), nullptr);
+    EXPECT_EQ(list->historyModel()->row(list->keyboardRow()).entry->displayTitle(), "f1");
+    p.library().remove(p.entry("f1").id);
+    EXPECT_EQ(list->historyModel()->row(list->keyboardRow()).entry->displayTitle(), "f2");
 }
