@@ -12,15 +12,18 @@ void attachHistory(DocumentController& controller, quarnkit::HistoryLibrary& lib
     library.opener = [&controller](const QString& path, std::function<void(const quarnkit::OpenOutcome&)> done) {
         controller.openDocumentReporting(path, std::move(done));
     };
-    QObject::connect(&library, &quarnkit::HistoryLibrary::entriesChanged, &controller, [] {
+    const auto refreshSettings = [] {
         if (SettingsView* settings = SettingsWindow::shared().window()) settings->refreshHistory();
-    });
+    };
+    QObject::connect(&library, &quarnkit::HistoryLibrary::entriesChanged, &controller, refreshSettings);
+    QObject::connect(&library, &quarnkit::HistoryLibrary::keepHistoryChanged, &controller, refreshSettings);
 }
 
 void addHistoryServices(SettingsServices& services)
 {
     services.historyCount = [] { return int(quarnkit::HistoryLibrary::shared().entries().size()); };
     services.clearHistory = [] { quarnkit::HistoryLibrary::shared().clearAll(); };
+    services.setKeepHistory = [](bool on) { quarnkit::HistoryLibrary::shared().setKeepHistory(on); };
 }
 
 } // namespace quarn

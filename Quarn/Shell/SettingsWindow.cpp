@@ -350,7 +350,8 @@ QWidget* SettingsView::makeGeneral()
     // History.
     bound_->keepHistory = new SettingsSwitch(QStringLiteral("Keep a history of opened PDFs"));
     connect(bound_->keepHistory, &QAbstractButton::toggled, this, [this](bool on) {
-        defaults_.set(SettingsKeys::keepHistory, on);
+        if (services_.setKeepHistory) services_.setKeepHistory(on);
+        else defaults_.set(SettingsKeys::keepHistory, on);
         refreshHistory();
     });
     historyRow_ = settingsRow(QStringLiteral("Keep a history of opened PDFs"),
@@ -579,6 +580,8 @@ void SettingsView::claimFinished(const std::optional<QString>& failure)
 
 void SettingsView::refreshHistory()
 {
+    // Switched elsewhere too (the History panel's Turn On History).
+    bound_->keepHistory->setStored(boolSetting(defaults_, SettingsKeys::keepHistory));
     const int count = services_.historyCount ? services_.historyCount() : 0;
     const bool show = !bound_->keepHistory->isChecked() && count > 0;
     if (show)

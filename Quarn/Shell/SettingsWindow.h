@@ -39,10 +39,13 @@ struct SettingsServices {
         queryDefaultPDFApp;
     std::function<void(quarnkit::DefaultPDFHandler::Completion, quarnkit::DefaultPDFHandler::Ask)> claimDefaultPDFApp;
 
-    // The history library: how many PDFs it holds, and emptying it. The owner
-    // calls SettingsView::refreshHistory() when its entries change.
+    // The history library: how many PDFs it holds, emptying it, and keeping
+    // it or not (through the library, so that every view of it hears). The
+    // owner calls SettingsView::refreshHistory() when its entries or that
+    // choice change.
     std::function<int()> historyCount;
     std::function<void()> clearHistory;
+    std::function<void(bool)> setKeepHistory;
 
     // The updater, for the version row. The owner calls
     // SettingsView::refreshUpdates() when its state changes.
@@ -83,7 +86,7 @@ public:
     // Reads again whether ravlen opens PDFs, and who does.
     void refreshDefaultApp();
     void showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerState& state);
-    // The history's entries or the updater's state changed.
+    // The history's entries, whether it is kept, or the updater's state changed.
     void refreshHistory();
     void refreshUpdates();
 

@@ -92,15 +92,19 @@ WelcomeController& WelcomeController::shared()
 
 void WelcomeController::show()
 {
-    const bool made = window_;
-    if (!made) window_ = new WelcomeWindow(services_, *this);
+    if (!window_) {
+        window_ = new WelcomeWindow(services_, *this);
+        // The keys go to the search field only when Explore asks for them.
+        window_->view()->setFocus(Qt::OtherFocusReason);
+    } else if (window_->isVisible()) {
+        // On screen already, so no show event: the recents and the default-app row are read again here.
+        window_->view()->willShow();
+    }
     // A window that comes back on screen is centred again; one on screen stays put.
     fit(!window_->isVisible());
     window_->show();
     window_->raise();
     window_->activateWindow();
-    // The first time, the keys go to the search field: typing searches at once.
-    if (!made) window_->view()->focusSearch();
     refit();
 }
 

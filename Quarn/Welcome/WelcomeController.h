@@ -44,7 +44,8 @@ public:
     static WelcomeController& shared();
 
     // Shows the window (making it the first time), brings it to the front and
-    // gives it the keys; a window coming back on screen is centred again.
+    // gives it the keys; a window coming back on screen is centred again, and
+    // one shown again reads its recents and default-app row again.
     void show();
     // As show(), then, with `focusSearch`, the search field takes the keys.
     void show(bool focusSearch);

@@ -251,7 +251,10 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
         if (isVisible()) refresh();
     };
     connect(services_.library, &quarnkit::HistoryLibrary::entriesChanged, this, refreshShown);
-    connect(services_.library, &quarnkit::HistoryLibrary::keepHistoryChanged, this, refreshShown);
+    connect(services_.library, &quarnkit::HistoryLibrary::keepHistoryChanged, this, [this, refreshShown](bool on) {
+        dropBox_->setKeepHistory(on);
+        refreshShown();
+    });
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [refreshShown](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive) refreshShown();
     });
@@ -557,11 +560,16 @@ void WelcomeView::focusSearch() { field_->setFocus(Qt::ShortcutFocusReason); }
 
 // ---------------------------------------------------------------- events
 
+void WelcomeView::willShow()
+{
+    refresh();
+    if (searching_) search_->activate();
+}
+
 void WelcomeView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    refresh();
-    if (searching_) search_->activate();
+    willShow();
 }
 
 void WelcomeView::hideEvent(QHideEvent* event)

@@ -100,6 +100,8 @@ public:
     void claimDefault();
     // The search field takes the keys.
     void focusSearch();
+    // The window is shown again: refresh, and search again when there are words.
+    void willShow();
 
 protected:
     void showEvent(QShowEvent* event) override;

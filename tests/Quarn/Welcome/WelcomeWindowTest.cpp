@@ -5,17 +5,22 @@
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/LaunchTasks.h"
 #include "Quarn/History/HistoryHooks.h"
+#include "Quarn/History/HistoryPanel.h"
+#include "Quarn/History/LibraryThumbnails.h"
 #include "Quarn/History/LibraryMenuItems.h"
 #include "Quarn/History/LibraryViews.h"
 #include "Quarn/Welcome/RecentCard.h"
 #include "Quarn/Welcome/VersionBadge.h"
+#include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
+#include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
@@ -272,7 +277,8 @@ TEST(WelcomeWindow, TypingSearchesAndReturnOpensTheFirstResult)
     EXPECT_EQ(w.view().dropBox()->hint(), "PDFs you open show up here.");
     const int restingHeight = w.controller->window()->height();
 
-    // Spaces are no search; words are (the keys go to the field at once).
+    // Spaces are no search; words are.
+    QTest::mouseClick(w.view().searchField(), Qt::LeftButton);
     w.type("  ");
     EXPECT_FALSE(w.view().isSearching());
     EXPECT_FALSE(w.view().search().isActive());
@@ -445,4 +451,99 @@ TEST(WelcomeWindow, WithoutADocumentWindowTheLibraryKeysAndTheWindowMenuShowIt)
     EXPECT_FALSE(items->history()->isChecked());
     EXPECT_FALSE(items->explore()->isChecked());
     welcome.hide();
+}
+
+TEST(WelcomeWindow, FirstShownTheKeysStayOutOfTheSearchAndShownAgainItReadsItsRowsAgain)
+{
+    Welcome w;
+    const QString kept = w.pdf("kept.pdf");
+    const QString later = w.pdf("later.pdf");
+    w.make({{kept, std::nullopt, minutesAgo(1)}, {later, std::nullopt, minutesAgo(2)}});
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 2; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().statusLabel()->text() == "Document Viewer opens PDFs."; }));
+    QApplication::processEvents();
+    EXPECT_FALSE(w.view().searchField()->hasFocus());
+
+    // Changed behind its back, then shown while on screen: read again.
+    QFile::remove(later);
+    testsupport::writeFile(w.desktop.dir.filePath("default-pdf"), "ravlen.desktop\n");
+    w.controller->show();
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 1; }));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer."; }));
+    EXPECT_FALSE(w.view().searchField()->hasFocus());
+}
+
+TEST(WelcomeWindow, AScreenReaderOpensShowsAndRemovesCards)
+{
+    Welcome w;
+    const QString paper = w.pdf("paper.pdf");
+    w.make({{paper, std::nullopt, minutesAgo(1)}, {w.pdf("other.pdf"), std::nullopt, minutesAgo(2)}});
+    w.find("found.pdf");
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 2; }));
+    const auto element = [](RecentCard* card) { return QAccessible::queryAccessibleInterface(card); };
+    const QString press = QAccessibleActionInterface::pressAction();
+
+    QAccessibleInterface* recent = element(w.view().recentCards()->card(0));
+    EXPECT_EQ(recent->text(QAccessible::Name), "paper, Today");
+    EXPECT_EQ(recent->role(), QAccessible::Button);
+    EXPECT_EQ(recent->childCount(), 0);
+    EXPECT_EQ(recent->actionInterface()->actionNames(), QStringList({press, "Show in Folder", "Remove from History"}));
+    recent->actionInterface()->doAction(press);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.opened.size() == 1; }));
+    EXPECT_EQ(w.opened.front(), paper);
+    QUrl shown;
+    testsupport::UrlCatcher catcher("file", [&](const QUrl& url) { shown = url; });
+    recent->actionInterface()->doAction("Show in Folder");
+    EXPECT_EQ(shown, QUrl::fromLocalFile(QFileInfo(paper).path()));
+    recent->actionInterface()->doAction("Remove from History");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 1; }));
+    EXPECT_FALSE(w.h.library->store().entryForPath(paper));
+
+    // A search result is no recent: nothing to remove.
+    QTest::mouseClick(w.view().searchField(), Qt::LeftButton);
+    w.type("found");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().resultCards()->count() == 1; }));
+    EXPECT_EQ(element(w.view().resultCards()->card(0))->actionInterface()->actionNames(),
+              QStringList({press, "Show in Folder"}));
+}
+
+TEST(WelcomeWindow, KeepingAHistorySwitchedInSettingsReachesEveryViewAtOnce)
+{
+    Welcome w;
+    w.make();
+    w.show();
+    LibraryThumbnails thumbnails(w.h.dir.filePath("thumbnails"));
+    HistoryPanel panel(*w.h.library, nullptr, nullptr, &thumbnails);
+    panel.show();
+    SettingsServices services;
+    services.setKeepHistory = [&](bool on) { w.h.library->setKeepHistory(on); };
+    services.historyCount = [&] { return int(w.h.library->entries().size()); };
+    SettingsView settings(w.h.defaults, w.h.positions, services);
+    // As the application wires Settings to its library.
+    QObject::connect(w.h.library.get(), &quarnkit::HistoryLibrary::keepHistoryChanged, &settings,
+                     &SettingsView::refreshHistory);
+    settings.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&settings));
+    QAbstractButton* keep = nullptr;
+    for (QAbstractButton* button : settings.findChildren<QAbstractButton*>())
+        if (button->isCheckable() && button->accessibleName() == "Keep a history of opened PDFs") keep = button;
+    ASSERT_NE(keep, nullptr);
+    EXPECT_EQ(w.view().dropBox()->hint(), "PDFs you open show up here.");
+
+    QTest::mouseClick(keep, Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(w.h.library->keepHistory());
+    ASSERT_NE(panel.message(), nullptr);
+    EXPECT_EQ(panel.message()->title(), "History is off");
+    EXPECT_EQ(w.view().dropBox()->hint(), "History is off, so recent PDFs don't show here.");
+
+    // Turned on again from the panel: Settings and the welcome window follow.
+    QTest::mouseClick(panel.message()->action(), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_TRUE(keep->isChecked());
+    EXPECT_EQ(panel.message()->title(), "No history yet");
+    EXPECT_EQ(w.view().dropBox()->hint(), "PDFs you open show up here.");
 }
