@@ -12,6 +12,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
 
 namespace platform::PrivateFiles {
 
@@ -67,6 +71,60 @@ std::optional<QString> privateFolderProblem(const QString& folder)
     if (st.st_mode & 077)
         return path + QStringLiteral(" is open to other users (mode %1)").arg(st.st_mode & 07777, 4, 8, QChar(u'0'));
     return std::nullopt;
+}
+
+namespace {
+
+// The folders made with mkdtemp, by the temporary folder they were made in,
+// kept for the run; an empty one is removed when the program ends.
+struct MadeFolders {
+    std::mutex mutex;
+    std::map<QString, QString> made;
+    ~MadeFolders()
+    {
+        for (const auto& [in, folder] : made) ::rmdir(QFile::encodeName(folder).constData());
+    }
+};
+
+MadeFolders& madeFolders()
+{
+    static MadeFolders folders;
+    return folders;
+}
+
+} // namespace
+
+PrivateWorkFolder PrivateWorkFolder::standard()
+{
+    const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+    return {runtime.startsWith(u'/') ? runtime : QString(), QDir::tempPath()};
+}
+
+QString PrivateWorkFolder::path() const
+{
+    QString runtimeProblem;
+    if (!runtime_.isEmpty()) {
+        const QString folder = QDir(runtime_).filePath(QStringLiteral("ravlen"));
+        const auto problem = privateFolderProblem(folder);
+        if (!problem) return folder;
+        runtimeProblem = *problem;
+    }
+    MadeFolders& folders = madeFolders();
+    const std::lock_guard<std::mutex> lock(folders.mutex);
+    const auto known = folders.made.find(temporary_);
+    // Checked again: what was ours may have been removed and taken since.
+    if (known != folders.made.end() && !privateFolderProblem(known->second)) return known->second;
+
+    QByteArray pattern = QFile::encodeName(QDir(temporary_).filePath(QStringLiteral("ravlen-XXXXXX")));
+    if (!::mkdtemp(pattern.data())) {
+        const QString why = QStringLiteral("cannot make a private folder in %1: %2")
+                                .arg(temporary_, QString::fromLocal8Bit(std::strerror(errno)));
+        throw PrivateFolderError(runtimeProblem.isEmpty() ? why : runtimeProblem + QStringLiteral("; ") + why);
+    }
+    const QString made = QFile::decodeName(pattern);
+    if (const auto problem = privateFolderProblem(made)) throw PrivateFolderError(*problem);
+    folders.made[temporary_] = made;
+    return made;
 }
 
 } // namespace platform::PrivateFiles

@@ -1,11 +1,13 @@
 #pragma once
 // Files and folders for one user's eyes: the files that hold the user's
 // signatures or name their documents (0600 files in 0700 folders), and the
-// folder where a second launch finds the running one.
+// folder where a second launch finds the running one, and the folder for the
+// run's private temporary work.
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
+#include <stdexcept>
 
 namespace platform::PrivateFiles {
 
@@ -27,5 +29,35 @@ bool write(const QString& path, const QByteArray& bytes);
 // (as /tmp is), so that nobody can put another folder in its place. Checked
 // on open descriptors, one folder at a time from the root.
 std::optional<QString> privateFolderProblem(const QString& folder);
+
+// A private place that could not be made; the message says why.
+struct PrivateFolderError : std::runtime_error {
+    explicit PrivateFolderError(const QString& why) : std::runtime_error(why.toStdString()) {}
+    QString message() const { return QString::fromStdString(what()); }
+};
+
+// The user's private folder for temporary work (update staging, shared
+// copies): "ravlen" in the runtime folder ($XDG_RUNTIME_DIR) when that is
+// private (privateFolderProblem), else a new folder made with mkdtemp in the
+// temporary folder and remembered for the run. Never a name another user can
+// guess and take first: a place someone else holds is passed over, not used.
+class PrivateWorkFolder {
+public:
+    PrivateWorkFolder(QString runtimeFolder, QString temporaryFolder)
+        : runtime_(std::move(runtimeFolder)), temporary_(std::move(temporaryFolder))
+    {}
+    // $XDG_RUNTIME_DIR (when absolute) and the system's temporary folder.
+    static PrivateWorkFolder standard();
+
+    // The folder (mode 0700, the user's own), made when needed; checked
+    // again on every call. Throws PrivateFolderError when no place can be made.
+    QString path() const;
+
+    friend bool operator==(const PrivateWorkFolder&, const PrivateWorkFolder&) = default;
+
+private:
+    QString runtime_;
+    QString temporary_;
+};
 
 } // namespace platform::PrivateFiles

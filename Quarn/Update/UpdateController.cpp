@@ -69,8 +69,8 @@ void UpdateController::readTeam()
 void UpdateController::start()
 {
     if (timer_) return;
-    QThreadPool::globalInstance()->start([root = environment_.temporaryRoot, id = environment_.source.identifier] {
-        quarnkit::StagingFolder::removeStale(root, id);
+    QThreadPool::globalInstance()->start([place = environment_.workFolder, id = environment_.source.identifier] {
+        quarnkit::StagingFolder::removeStale(place, id);
     });
     // Every launch checks once, however recent the last check.
     QTimer::singleShot(environment_.launchDelay, this, [this] {
@@ -123,14 +123,14 @@ void UpdateController::check(UpdateTrigger trigger)
         checkFailed(UpdateError::damagedFeed, previous);
         return;
     }
-    checkTask_ = std::make_unique<FeedFetch>(network_, source.feedURLs, source.hosts(), userAgent(),
-                                             environment_.feedTimeout, [this, previous](FeedFetch::Result result) {
-                                                 // Ended from inside the fetch: it goes once it has returned.
-                                                 checkTask_.release()->deleteLater();
-                                                 if (const auto* feed = std::get_if<UpdateFeed>(&result))
-                                                     checkFinished(*feed);
-                                                 else checkFailed(std::get<UpdateError>(result), previous);
-                                             });
+    checkTask_ =
+        std::make_unique<FeedFetch>(network_, source.feedURLs, source.hosts(), userAgent(), environment_.feedTimeout,
+                                    environment_.feedTimeLimit, [this, previous](FeedFetch::Result result) {
+                                        // Ended from inside the fetch: it goes once it has returned.
+                                        checkTask_.release()->deleteLater();
+                                        if (const auto* feed = std::get_if<UpdateFeed>(&result)) checkFinished(*feed);
+                                        else checkFailed(std::get<UpdateError>(result), previous);
+                                    });
     checkTask_->start();
 }
 

@@ -7,7 +7,6 @@
 #include "QuarnKit/Update/CodeSignature.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -61,11 +60,17 @@ UpdateEnvironment UpdateEnvironment::running()
     environment.system = quarnkit::SystemVersion::running();
     environment.systemName = distributionName();
     environment.userID = ::geteuid();
-    environment.temporaryRoot = QDir::tempPath();
-    // The application's own cache folder (~/.cache/ravlen), else the temporary folder.
+    // The application's own cache folder (~/.cache/ravlen), else the private
+    // work folder: never a shared name in the temporary folder.
     QString caches = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    if (caches.isEmpty()) caches = QDir::tempPath() + QStringLiteral("/ravlen");
-    environment.updatesFolder = caches + QStringLiteral("/Updates");
+    if (caches.isEmpty()) {
+        try {
+            caches = environment.workFolder.path();
+        } catch (const platform::PrivateFiles::PrivateFolderError&) {
+            // No folder for the script: starting it fails, and says so.
+        }
+    }
+    environment.updatesFolder = caches.isEmpty() ? QString() : caches + QStringLiteral("/Updates");
     environment.readTeam = [] { return quarnkit::CodeSignature::runningTeamID(); };
     return environment;
 }

@@ -3,6 +3,7 @@
 // asks of the rest of the application. Both are values handed to the
 // controller, so that tests can run it against a copy and a server of their
 // own, with stand-ins for starting the installer and quitting.
+#include "Platform/PrivateFiles.h"
 #include "QuarnKit/Update/Chip.h"
 #include "QuarnKit/Update/UpdateFeed.h"
 #include "QuarnKit/Update/UpdateInstaller.h"
@@ -31,8 +32,9 @@ struct UpdateEnvironment {
     quarnkit::OSVersion system; // the running C library's version
     QString systemName;         // the distribution, for display ("Debian GNU/Linux 12 (bookworm)")
     uid_t userID = 0;           // the effective user
-    QString temporaryRoot;      // where the private temporary folder is
-    QString updatesFolder;      // the installer script and its log
+    // Where staging folders are made: the user's private work folder.
+    platform::PrivateFiles::PrivateWorkFolder workFolder = platform::PrivateFiles::PrivateWorkFolder::standard();
+    QString updatesFolder; // the installer script and its log
     // The team of the running copy's seal; slow (it reads every file), so the
     // controller calls it once, off the UI thread.
     std::function<std::optional<QString>()> readTeam;
@@ -40,7 +42,10 @@ struct UpdateEnvironment {
     std::chrono::milliseconds launchDelay{8000};      // start to the first automatic check
     std::chrono::milliseconds timerInterval{3600000}; // between due tests
     std::chrono::milliseconds feedTimeout{20000};     // inactivity of one feed request
+    std::chrono::milliseconds feedTimeLimit{60000};   // the whole of one feed request
     std::chrono::milliseconds downloadTimeout{60000}; // inactivity of the archive download
+    // The whole of the archive download, however steadily bytes trickle in.
+    std::chrono::milliseconds downloadTimeLimit{3600000};
     // From asking to quit to deciding that the quit did not happen.
     std::chrono::milliseconds quitTimeout{5000};
 

@@ -61,7 +61,7 @@ void UpdateController::download(const UpdateFeed::ChipBuild& build)
 {
     discardDownload();
     try {
-        staging_ = StagingFolder::make(environment_.temporaryRoot, environment_.source.identifier);
+        staging_ = StagingFolder::make(environment_.workFolder, environment_.source.identifier);
     } catch (const UpdateFailure& failure) {
         discardDownload();
         fail(failure.error);
@@ -71,9 +71,9 @@ void UpdateController::download(const UpdateFeed::ChipBuild& build)
     failedDuringCheck_ = false;
     setState({Kind::downloading, std::nullopt, 0, {}});
 
-    download_ =
-        std::make_unique<ArchiveDownload>(updateRequest(build.update.url, userAgent(), environment_.downloadTimeout),
-                                          staging_->archive(), build.update.size);
+    download_ = std::make_unique<ArchiveDownload>(
+        updateRequest(build.update.url, userAgent(), environment_.downloadTimeout), environment_.source.hosts(),
+        environment_.downloadTimeLimit, staging_->archive(), build.update.size);
     download_->progress = [this](double fraction) { downloadProgressed(fraction); };
     download_->completion = [this, build](std::optional<UpdateError> error) { downloadFinished(error, build); };
     download_->start();
@@ -111,6 +111,7 @@ void UpdateController::downloadFinished(std::optional<UpdateError> error, const 
     check.publicKey = environment_.source.publicKey;
     check.identifier = environment_.source.identifier;
     check.current = environment_.current;
+    check.offered = offered_ ? offered_->release() : quarnkit::AppRelease{};
     check.chip = environment_.chip;
     check.team = team;
     const QString staging = staging_->path();
@@ -136,6 +137,12 @@ void UpdateController::verified(const QString& staging, const Verification& resu
     verification_ = {};
     if (const auto* error = std::get_if<UpdateError>(&result)) {
         discardDownload();
+        if (*error == UpdateError::damagedFeed) {
+            // The feed named another release than its archive holds: the
+            // offer goes, and Try Again reads the feed anew.
+            offered_.reset();
+            failedDuringCheck_ = true;
+        }
         fail(*error);
         return;
     }

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTimer>
 
 namespace quarn {
 
@@ -37,20 +38,33 @@ QNetworkRequest updateRequest(const QUrl& url, const QString& userAgent, std::ch
     return request;
 }
 
-void watchRedirects(QNetworkReply* reply)
+void watchRedirects(QNetworkReply* reply, const std::set<QString>& hosts)
 {
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl& target) {
-        if (quarnkit::isSecureURL(target)) emit reply->redirectAllowed();
+    std::set<QString> allowed;
+    for (const QString& host : hosts) allowed.insert(host.toLower());
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, allowed](const QUrl& target) {
+        if (quarnkit::isSecureURL(target) && allowed.count(target.host().toLower())) emit reply->redirectAllowed();
         else reply->abort();
     });
+}
+
+void limitTime(QNetworkReply* reply, std::chrono::milliseconds limit)
+{
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    QObject::connect(reply, &QNetworkReply::finished, timer, &QTimer::stop);
+    timer->start(limit);
 }
 
 // ---------------------------------------------------------------- feed
 
 FeedFetch::FeedFetch(QNetworkAccessManager& network, std::vector<QUrl> urls, std::set<QString> hosts, QString userAgent,
-                     std::chrono::milliseconds inactivity, std::function<void(Result)> completion, QObject* parent)
+                     std::chrono::milliseconds inactivity, std::chrono::milliseconds timeLimit,
+                     std::function<void(Result)> completion, QObject* parent)
     : QObject(parent), network_(network), urls_(std::move(urls)), hosts_(std::move(hosts)),
-      userAgent_(std::move(userAgent)), inactivity_(inactivity), completion_(std::move(completion))
+      userAgent_(std::move(userAgent)), inactivity_(inactivity), timeLimit_(timeLimit),
+      completion_(std::move(completion))
 {}
 
 FeedFetch::~FeedFetch()
@@ -74,7 +88,8 @@ void FeedFetch::next()
     QNetworkRequest request = updateRequest(urls_[index_], userAgent_, inactivity_);
     request.setRawHeader("Accept", "application/json");
     reply_ = network_.get(request);
-    watchRedirects(reply_);
+    watchRedirects(reply_, hosts_);
+    limitTime(reply_, timeLimit_);
     connect(reply_, &QNetworkReply::readyRead, this, [this] {
         if (tooLong_) return;
         body_ += reply_->readAll();
@@ -120,8 +135,10 @@ void FeedFetch::answered()
 class ArchiveDownload::Worker : public QObject {
     Q_OBJECT
 public:
-    Worker(QNetworkRequest request, QString destination, qint64 expectedSize)
-        : request_(std::move(request)), file_(std::move(destination)), expected_(expectedSize)
+    Worker(QNetworkRequest request, std::set<QString> hosts, std::chrono::milliseconds timeLimit, QString destination,
+           qint64 expectedSize)
+        : request_(std::move(request)), hosts_(std::move(hosts)), timeLimit_(timeLimit), file_(std::move(destination)),
+          expected_(expectedSize)
     {}
 
     void run()
@@ -132,7 +149,11 @@ public:
         }
         network_ = new QNetworkAccessManager(this);
         reply_ = network_->get(request_);
-        watchRedirects(reply_);
+        // The network thread waits while this much is unread: memory stays
+        // bounded however fast the server sends.
+        reply_->setReadBufferSize(bufferLimit);
+        watchRedirects(reply_, hosts_);
+        limitTime(reply_, timeLimit_);
         connect(reply_, &QNetworkReply::readyRead, this, &Worker::received);
         connect(reply_, &QNetworkReply::finished, this, &Worker::ended);
     }
@@ -200,6 +221,8 @@ private:
     }
 
     QNetworkRequest request_;
+    std::set<QString> hosts_;
+    std::chrono::milliseconds timeLimit_;
     QFile file_;
     qint64 expected_;
     QNetworkAccessManager* network_ = nullptr;
@@ -210,8 +233,10 @@ private:
     bool finished_ = false;
 };
 
-ArchiveDownload::ArchiveDownload(QNetworkRequest request, QString destination, qint64 expectedSize, QObject* parent)
-    : QObject(parent), worker_(new Worker(std::move(request), std::move(destination), expectedSize))
+ArchiveDownload::ArchiveDownload(QNetworkRequest request, std::set<QString> hosts, std::chrono::milliseconds timeLimit,
+                                 QString destination, qint64 expectedSize, QObject* parent)
+    : QObject(parent),
+      worker_(new Worker(std::move(request), std::move(hosts), timeLimit, std::move(destination), expectedSize))
 {
     thread_.setObjectName(QStringLiteral("ravlen update download"));
     worker_->moveToThread(&thread_);

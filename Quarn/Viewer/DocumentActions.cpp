@@ -102,7 +102,7 @@ QString DocumentActions::makeShareFile(const QString& temporaryRoot) const
         bytes.clear();
     }
     if (bytes.isEmpty()) throw ShareError(tr("ravlen couldn't make a working copy of this PDF."));
-    const ShareFolder folder = temporaryRoot.isEmpty() ? ShareFolder() : ShareFolder(temporaryRoot);
+    const ShareFolder folder = temporaryRoot.isEmpty() ? ShareFolder() : ShareFolder({QString(), temporaryRoot});
     return folder.writeCopy(bytes, ShareFolder::baseName(viewer_.filePath()));
 }
 

@@ -46,7 +46,8 @@ public:
     // The file on disk holds everything the window shows.
     bool isSavedAndUnchanged() const;
     // The file to share: the file itself when it is up to date, else a fresh
-    // copy in the private share folder under `temporaryRoot`. Throws ShareError.
+    // copy in the private share folder (one made in `temporaryRoot` when it is
+    // given, for tests). Throws ShareError.
     QString makeShareFile(const QString& temporaryRoot = {}) const;
     // Asks the window for its Share menu (ShareMenu::offer).
     void shareCopy();

@@ -68,23 +68,32 @@ void removeTree(const QByteArray& path) { ::nftw(path.constData(), removeEntry, 
 
 // ---------------------------------------------------------------- ShareFolder
 
-ShareFolder::ShareFolder(QString temporaryRoot) : root_(std::move(temporaryRoot)) {}
+ShareFolder::ShareFolder(WorkFolder place) : place_(std::move(place)) {}
 
-QString ShareFolder::privateRoot() const { return root_ + QStringLiteral("/ravlen-%1").arg(::getuid()); }
+QString ShareFolder::privateRoot() const
+{
+    try {
+        return place_.path();
+    } catch (const platform::PrivateFiles::PrivateFolderError& error) {
+        throw ShareError(QObject::tr("There is no private folder for the copy: %1.").arg(error.message()));
+    }
+}
 
 QString ShareFolder::path() const { return privateRoot() + QStringLiteral("/ravlen Share"); }
 
-void ShareFolder::prepare() const
-{
-    ensurePrivateFolder(privateRoot());
-    ensurePrivateFolder(path());
-}
+void ShareFolder::prepare() const { ensurePrivateFolder(path()); }
 
-void ShareFolder::preparePrivateRoot() const { ensurePrivateFolder(privateRoot()); }
+void ShareFolder::preparePrivateRoot() const { privateRoot(); }
 
 void ShareFolder::clean(const QDateTime& now) const
 {
-    const QByteArray folder = QFile::encodeName(path());
+    QString share;
+    try {
+        share = path();
+    } catch (const ShareError&) {
+        return;
+    }
+    const QByteArray folder = QFile::encodeName(share);
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return;
     DIR* dir = ::fdopendir(fd);
@@ -108,9 +117,10 @@ void ShareFolder::clean(const QDateTime& now) const
 
 QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName) const
 {
-    prepare();
+    const QString folder = path();
+    ensurePrivateFolder(folder);
     clean();
-    const QString own = path() + '/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString own = folder + '/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0)
         throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(own, systemError(errno)));
     const QString file = own + '/' + baseName + QStringLiteral(".pdf");

@@ -1,8 +1,9 @@
 #pragma once
 // The user's private temporary folder: copies of documents written for
 // sharing, and the exports' fallback work folders.
+#include "Platform/PrivateFiles.h"
+
 #include <QDateTime>
-#include <QDir>
 #include <QString>
 
 #include <stdexcept>
@@ -17,17 +18,21 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
-// "<temporary root>/ravlen-<uid>/ravlen Share": both folders belong to the
-// user alone (mode 0700). A folder on the way that is a link, not a folder or
-// someone else's is refused, never followed, so another user of the machine
-// cannot redirect or read the copies.
+// "ravlen Share" in the user's private work folder
+// (platform::PrivateFiles::PrivateWorkFolder): both belong to the user alone
+// (mode 0700). A share folder that is a link, not a folder or someone else's
+// is refused, never followed, so another user of the machine cannot redirect
+// or read the copies.
 class ShareFolder {
 public:
     // Copies older than this (by modification time) are removed at the next share.
     static constexpr qint64 maxAgeSeconds = 86400;
 
-    explicit ShareFolder(QString temporaryRoot = QDir::tempPath());
+    using WorkFolder = platform::PrivateFiles::PrivateWorkFolder;
+    explicit ShareFolder(WorkFolder place = WorkFolder::standard());
+    // The private work folder, made when needed. Throws ShareError.
     QString privateRoot() const;
+    // Throws ShareError when the private work folder cannot be made.
     QString path() const;
 
     // Makes both folders when missing and tightens their mode to 0700.
@@ -49,7 +54,7 @@ public:
     static QString baseName(const QString& path);
 
 private:
-    QString root_;
+    WorkFolder place_;
 };
 
 } // namespace quarnkit

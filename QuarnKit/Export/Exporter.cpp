@@ -432,25 +432,22 @@ QString workFolder(const QString& destination)
     const QString parent = QFileInfo(destination).absolutePath();
     const QString name =
         QStringLiteral("ravlen Export ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const ShareFolder share;
-    bool privateReady = true;
+    QString privateRoot;
     try {
-        share.preparePrivateRoot();
-    } catch (const ShareError&) {
-        privateReady = false;
-    }
+        privateRoot = ShareFolder().privateRoot();
+    } catch (const ShareError&) {}
     struct stat parentStat {
     }, privateStat{};
-    const bool sameVolume = privateReady && ::stat(QFile::encodeName(parent).constData(), &parentStat) == 0
-                            && ::stat(QFile::encodeName(share.privateRoot()).constData(), &privateStat) == 0
+    const bool sameVolume = !privateRoot.isEmpty() && ::stat(QFile::encodeName(parent).constData(), &parentStat) == 0
+                            && ::stat(QFile::encodeName(privateRoot).constData(), &privateStat) == 0
                             && parentStat.st_dev == privateStat.st_dev;
     if (!sameVolume) {
         // A hidden folder beside the destination is on its volume for sure.
         const QString beside = parent + QStringLiteral("/.") + name;
         if (::mkdir(QFile::encodeName(beside).constData(), 0700) == 0) return beside;
     }
-    if (!privateReady) throw FileSystemError(EACCES, "prepare " + QFile::encodeName(share.privateRoot()).toStdString());
-    const QString fallback = share.privateRoot() + QLatin1Char('/') + name;
+    if (privateRoot.isEmpty()) throw FileSystemError(EACCES, "prepare a private work folder");
+    const QString fallback = privateRoot + QLatin1Char('/') + name;
     if (::mkdir(QFile::encodeName(fallback).constData(), 0700) != 0) throwErrno(fallback, "create");
     return fallback;
 }

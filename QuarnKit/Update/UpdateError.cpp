@@ -23,6 +23,7 @@ QString message(UpdateError error, const QString& app)
         return QStringLiteral("The new copy of ") + app
                + QStringLiteral(" failed its signature check, so it wasn't installed.");
     case UpdateError::installerFailed: return app + QStringLiteral(" couldn't start the installer. Try again.");
+    case UpdateError::noPrivateFolder: return app + QStringLiteral(" couldn't make a private folder for the download.");
     }
     return {};
 }

@@ -22,6 +22,7 @@ enum class UpdateError {
     notNewer,
     untrustedCode,
     installerFailed,
+    noPrivateFolder, // the download's private staging folder could not be made
 };
 
 // The sentence shown to the user; `app` is the display name, put in unchanged.

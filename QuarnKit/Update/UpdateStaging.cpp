@@ -1,6 +1,5 @@
 #include "QuarnKit/Update/UpdateStaging.h"
 
-#include "QuarnKit/Document/ShareFolder.h"
 #include "QuarnKit/Update/UpdateError.h"
 #include "QuarnKit/Update/UpdateVerifier.h"
 
@@ -47,24 +46,25 @@ int openFolder(const QByteArray& path)
 
 } // namespace
 
-std::unique_ptr<StagingFolder> StagingFolder::make(const QString& temporaryRoot, const QString& identifier)
+std::unique_ptr<StagingFolder> StagingFolder::make(const WorkFolder& place, const QString& identifier)
 {
-    const ShareFolder share(temporaryRoot);
+    QString root;
     try {
-        share.preparePrivateRoot();
-    } catch (const ShareError&) {
-        throw UpdateFailure(UpdateError::downloadFailed);
+        root = place.path();
+    } catch (const platform::PrivateFiles::PrivateFolderError& error) {
+        qWarning("ravlen: no private folder for the update: %s", qUtf8Printable(error.message()));
+        throw UpdateFailure(UpdateError::noPrivateFolder);
     }
     const QString path =
-        share.privateRoot() + u'/' + prefix(identifier) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        root + u'/' + prefix(identifier) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const QByteArray native = QFile::encodeName(path);
     // A name that exists already is refused, never reused.
-    if (::mkdir(native.constData(), 0700) != 0) throw UpdateFailure(UpdateError::downloadFailed);
+    if (::mkdir(native.constData(), 0700) != 0) throw UpdateFailure(UpdateError::noPrivateFolder);
     const int lock = openFolder(native);
     if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
         if (lock >= 0) ::close(lock);
         remove(path);
-        throw UpdateFailure(UpdateError::downloadFailed);
+        throw UpdateFailure(UpdateError::noPrivateFolder);
     }
     return std::unique_ptr<StagingFolder>(new StagingFolder(path, lock));
 }
@@ -90,7 +90,7 @@ QString StagingFolder::prefix(const QString& identifier)
     return (isPlainName(identifier) ? identifier : QString()) + QStringLiteral("-update-");
 }
 
-QString StagingFolder::privateRoot(const QString& temporaryRoot) { return ShareFolder(temporaryRoot).privateRoot(); }
+QString StagingFolder::privateRoot(const WorkFolder& place) { return place.path(); }
 
 void StagingFolder::remove(const QString& path)
 {
@@ -98,10 +98,14 @@ void StagingFolder::remove(const QString& path)
     ::nftw(QFile::encodeName(path).constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-void StagingFolder::removeStale(const QString& temporaryRoot, const QString& identifier, const QDateTime& now)
+void StagingFolder::removeStale(const WorkFolder& place, const QString& identifier, const QDateTime& now)
 {
-    const ShareFolder share(temporaryRoot);
-    const QByteArray root = QFile::encodeName(share.privateRoot());
+    QByteArray root;
+    try {
+        root = QFile::encodeName(place.path());
+    } catch (const platform::PrivateFiles::PrivateFolderError&) {
+        return;
+    }
     struct stat rootInfo {};
     // Only a private folder of the user's own is cleaned: a link or a folder
     // someone else made in its place is left alone.
@@ -140,7 +144,9 @@ QString UpdateVerification::verifyDownload(const DownloadCheck& check)
     try {
         const QString app =
             UpdateVerifier::checkAndUnpack(check.archive, check.expected, check.publicKey, check.unzipped);
-        UpdateVerifier::checkApp(app, check.identifier, check.current, check.chip, check.team, check.publicKey);
+        const AppRelease release =
+            UpdateVerifier::checkApp(app, check.identifier, check.current, check.chip, check.team, check.publicKey);
+        if (!(release == check.offered)) throw UpdateFailure(UpdateError::damagedFeed);
         return app;
     } catch (const UpdateFailure&) {
         throw;

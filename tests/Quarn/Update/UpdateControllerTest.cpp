@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUndoStack>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quarn;
 using quarnkit::UpdateError;
@@ -72,13 +74,60 @@ TEST(UpdateController, AnOfferedReleaseIsDownloadedVerifiedAndHandedToTheInstall
     EXPECT_EQ(plan.verifier, rig.installFolder + "/bin/ravlen-seal");
     // The verified copy waits in a private staging folder, which is the script's now.
     EXPECT_EQ(plan.newApp, plan.staging + "/Unzipped/ravlen");
-    EXPECT_EQ(QFileInfo(plan.staging).path(), quarnkit::StagingFolder::privateRoot(rig.temporaryRoot));
+    EXPECT_EQ(QFileInfo(plan.staging).path(), quarnkit::StagingFolder::privateRoot(rig.workFolder));
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(plan.staging).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
     EXPECT_TRUE(quarnkit::Seal::verify(plan.newApp, rig.keys.publicKey).holds);
     EXPECT_EQ(rig.quits, 1);
     EXPECT_EQ(updates.statusText(), "Installing…");
+}
+
+TEST(UpdateController, APrivateRootSomeoneElseHoldsIsPassedOverAndTheUpdateProceeds)
+{
+    struct Case {
+        const char* name;
+        bool runtime; // whether there is a runtime folder
+        // Plants what another user made first.
+        std::function<bool(const QString& runtimeRoot, const QString& oldRoot, const QString& elsewhere)> plant;
+    };
+    const std::vector<Case> cases{
+        {"runtime root linked", true,
+         [](const QString& root, const QString&, const QString& elsewhere) { return QFile::link(elsewhere, root); }},
+        {"runtime root another user's", true,
+         [](const QString& root, const QString&, const QString&) {
+             return QDir().mkpath(root) && ::chown(QFile::encodeName(root).constData(), 4242, 4242) == 0;
+         }},
+        // The fixed name once used in the temporary folder, taken by another user.
+        {"old fixed name taken", false,
+         [](const QString&, const QString& old, const QString& elsewhere) { return QFile::link(elsewhere, old); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateRig rig;
+        QTemporaryDir elsewhere;
+        ASSERT_TRUE(QDir().mkpath(rig.dir.filePath("run")));
+        if (!c.plant(rig.dir.filePath("run/ravlen"), rig.temporaryRoot + QStringLiteral("/ravlen-%1").arg(::getuid()),
+                     elsewhere.path()))
+            continue; // only root can give a folder to another user
+        UpdateEnvironment environment = rig.environment();
+        if (!c.runtime) environment.workFolder = {QString(), rig.temporaryRoot};
+        UpdateController& updates = rig.make(environment);
+        updates.check(UpdateTrigger::menu);
+        ASSERT_TRUE(rig.reaches(Kind::available));
+        updates.install();
+        ASSERT_TRUE(rig.reaches(Kind::installing)) << updates.state().message.toStdString();
+        ASSERT_EQ(rig.plans.size(), 1u);
+        // A folder of the run's own, made where nobody could name it first.
+        const QString root = QFileInfo(rig.plans[0].staging).path();
+        EXPECT_TRUE(root.startsWith(rig.temporaryRoot + "/ravlen-")) << root.toStdString();
+        EXPECT_NE(root, rig.temporaryRoot + QStringLiteral("/ravlen-%1").arg(::getuid()));
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(root).constData(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
+        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    }
 }
 
 TEST(UpdateController, AQuitThatDoesNotHappenStopsTheInstallerAndFails)
@@ -109,6 +158,8 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
         std::function<void(UpdateRig&)> serve;
         UpdateError error;
         bool checked; // whether the download got as far as its checks
+        std::function<void(UpdateEnvironment&)> adjust = {};
+        bool retryChecks = false; // Try Again reads the feed rather than downloading
     };
     const std::vector<Case> cases{
         // The bytes match the feed's size and digest, but not its signature.
@@ -133,12 +184,46 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
              rig.server.answer("/ravlen-2.0.zip", {404, "gone"});
          },
          UpdateError::downloadFailed, false},
+        // The same bytes one redirect away, on a host the feed URLs do not name.
+        {"redirected to another host",
+         [](UpdateRig& rig) {
+             QUrl elsewhere = rig.server.url("/elsewhere.zip");
+             elsewhere.setHost("localhost");
+             rig.server.answer("/elsewhere.zip", {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip"))});
+             testsupport::HttpsTestServer::Answer moved(302);
+             moved.headers["Location"] = elsewhere.toEncoded();
+             rig.server.answer("/ravlen-2.0.zip", moved);
+         },
+         UpdateError::downloadFailed, false},
+        // Bytes trickle in, each well within the silence allowed, past the whole time.
+        {"too slow",
+         [](UpdateRig& rig) {
+             rig.server.answer("/ravlen-2.0.zip",
+                               {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip")), 1, 100});
+         },
+         UpdateError::downloadFailed, false,
+         [](UpdateEnvironment& e) { e.downloadTimeLimit = std::chrono::milliseconds(300); }},
+        // A feed that offers 9.0 (90) with the archive of 2.0 (20): installed, it
+        // would be offered again at every check.
+        {"another version than the feed's",
+         [](UpdateRig& rig) {
+             nlohmann::json feed = rig.feed();
+             feed["version"] = "9.0";
+             feed["build"] = 90;
+             rig.serveFeed("/feed.json", feed);
+         },
+         UpdateError::damagedFeed,
+         true,
+         {},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UpdateRig rig;
         c.serve(rig);
-        UpdateController& updates = rig.make();
+        UpdateEnvironment environment = rig.environment();
+        if (c.adjust) c.adjust(environment);
+        UpdateController& updates = rig.make(environment);
         updates.check(UpdateTrigger::menu);
         ASSERT_TRUE(rig.reaches(Kind::available));
         updates.install();
@@ -149,6 +234,15 @@ TEST(UpdateController, AFailedDownloadShowsItsSentenceAndLeavesNoStaging)
         EXPECT_TRUE(rig.plans.empty());
         EXPECT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().isEmpty(); }))
             << rig.stagingFolders().join(", ").toStdString();
+        if (c.retryChecks) {
+            // The offer was refused: Try Again reads the feed again.
+            EXPECT_FALSE(updates.offered().has_value());
+            const int checks = rig.server.requestsTo("/feed.json");
+            updates.retry();
+            EXPECT_TRUE(rig.reaches(Kind::available));
+            EXPECT_EQ(rig.server.requestsTo("/feed.json"), checks + 1);
+            continue;
+        }
         // The failure came from the download: Try Again downloads once more.
         const int before = rig.server.requestsTo("/ravlen-2.0.zip");
         updates.retry();
@@ -172,12 +266,21 @@ TEST(UpdateController, FeedURLsAreTriedInOrderAndOnlyTheUsersChecksReportFailure
         {"damaged then missing", {"/damaged", "/missing"}, UpdateTrigger::menu, Kind::failed, UpdateError::offline},
         {"missing then damaged", {"/missing", "/damaged"}, UpdateTrigger::menu, Kind::failed, UpdateError::damagedFeed},
         {"automatic failure", {"/missing"}, UpdateTrigger::automatic, Kind::idle, std::nullopt},
+        {"moved on its host", {"/moved"}, UpdateTrigger::menu, Kind::available, std::nullopt},
+        {"moved to another host", {"/moved-away"}, UpdateTrigger::menu, Kind::failed, UpdateError::offline},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UpdateRig rig;
         rig.server.answer("/broken", {500, "oops"});
         rig.server.answer("/damaged", {200, "{\"version\": 2"});
+        testsupport::HttpsTestServer::Answer moved(301), movedAway(301);
+        moved.headers["Location"] = rig.server.url("/feed.json").toEncoded();
+        QUrl away = rig.server.url("/feed.json");
+        away.setHost("localhost");
+        movedAway.headers["Location"] = away.toEncoded();
+        rig.server.answer("/moved", moved);
+        rig.server.answer("/moved-away", movedAway);
         UpdateController& updates = rig.make(rig.environment(c.feeds));
         updates.check(c.trigger);
         ASSERT_TRUE(testsupport::waitFor([&] { return updates.state().kind != Kind::checking; }));
@@ -186,6 +289,9 @@ TEST(UpdateController, FeedURLsAreTriedInOrderAndOnlyTheUsersChecksReportFailure
             EXPECT_EQ(updates.state().message, sentence(*c.error));
         }
         for (const QString& feed : c.feeds) EXPECT_EQ(rig.server.requestsTo(feed), 1) << feed.toStdString();
+        if (c.feeds.front() == "/moved-away") {
+            EXPECT_EQ(rig.server.requestsTo("/feed.json"), 0);
+        }
         if (c.trigger == UpdateTrigger::automatic) {
             // Nothing shown, nothing remembered: the next hourly test tries again.
             EXPECT_TRUE(rig.shown.empty());

@@ -28,6 +28,8 @@ struct UpdateRig {
     platform::Crypto::KeyPair keys = platform::Crypto::generateKeyPair();
     QString installFolder = dir.filePath("opt/ravlen");
     QString temporaryRoot = dir.filePath("tmp");
+    // The private work folder: "ravlen" in the rig's runtime folder.
+    platform::PrivateFiles::PrivateWorkFolder workFolder{dir.filePath("run"), temporaryRoot};
     platform::UserDefaults defaults{dir.filePath("defaults.json")};
     quarn::DocumentController documents;
     quarnkit::UpdateFeed::Archive archive; // the release as published
@@ -103,7 +105,7 @@ struct UpdateRig {
         e.system = {2, 36, 0};
         e.systemName = "Debian GNU/Linux 12 (bookworm)";
         e.userID = 1000;
-        e.temporaryRoot = temporaryRoot;
+        e.workFolder = workFolder;
         e.updatesFolder = dir.filePath("cache/Updates");
         e.readTeam = [team = team] { return team; };
         e.launchDelay = std::chrono::milliseconds(50);
@@ -142,10 +144,10 @@ struct UpdateRig {
     {
         return testsupport::waitFor([&] { return controller->state().kind == kind; }, timeoutMs);
     }
-    // The staging folders in the private temporary folder.
+    // The staging folders in the private work folder.
     QStringList stagingFolders() const
     {
-        return QDir(quarnkit::StagingFolder::privateRoot(temporaryRoot))
+        return QDir(quarnkit::StagingFolder::privateRoot(workFolder))
             .entryList({"*-update-*"}, QDir::AllEntries | QDir::Hidden);
     }
     QString pdf(const QString& name) const

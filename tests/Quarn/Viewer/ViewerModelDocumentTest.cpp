@@ -207,7 +207,7 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     DocumentActions::of(model).updateMetadata(DocumentMetadata("Edited", "", "", ""));
     EXPECT_FALSE(DocumentActions::of(model).isSavedAndUnchanged());
     const QString copy = DocumentActions::of(model).makeShareFile(tmp.path());
-    const ShareFolder folder(tmp.path());
+    const ShareFolder folder({QString(), tmp.path()});
     EXPECT_TRUE(copy.startsWith(folder.path() + "/")) << copy.toStdString();
     EXPECT_EQ(QFileInfo(copy).fileName(), "Minutes.pdf");
     // The copy holds the edit; the file does not.

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,17 +45,15 @@ void touch(const QString& path, const QDateTime& when)
 TEST(ShareFolder, IsPrivateToTheUser)
 {
     QTemporaryDir tmp;
-    const ShareFolder folder(tmp.path());
-    EXPECT_EQ(folder.path(), tmp.path() + QStringLiteral("/ravlen-%1/ravlen Share").arg(::getuid()));
+    const ShareFolder folder({tmp.filePath("run"), tmp.path()});
+    EXPECT_EQ(folder.path(), tmp.filePath("run/ravlen/ravlen Share"));
     folder.prepare();
     EXPECT_EQ(modeOf(folder.privateRoot()), 0700u);
     EXPECT_EQ(modeOf(folder.path()), 0700u);
 
-    // A folder left open to others is closed again.
+    // A share folder left open to others is closed again.
     ::chmod(QFile::encodeName(folder.path()).constData(), 0777);
-    ::chmod(QFile::encodeName(folder.privateRoot()).constData(), 0755);
     folder.prepare();
-    EXPECT_EQ(modeOf(folder.privateRoot()), 0700u);
     EXPECT_EQ(modeOf(folder.path()), 0700u);
 
     const QString copy = folder.writeCopy("%PDF-1.4 test", "Report");
@@ -65,25 +65,50 @@ TEST(ShareFolder, IsPrivateToTheUser)
     EXPECT_EQ(written.readAll(), "%PDF-1.4 test");
 }
 
+TEST(ShareFolder, APrivateRootThatIsNotPrivateIsPassedOver)
+{
+    struct Case {
+        const char* name;
+        std::function<bool(const QString& root, const QString& elsewhere)> plant;
+    };
+    const std::vector<Case> cases{
+        {"a link", [](const QString& root, const QString& elsewhere) { return QFile::link(elsewhere, root); }},
+        {"another user's",
+         [](const QString& root, const QString&) {
+             // Only root can give a folder away; others test the rest.
+             return QDir().mkpath(root) && ::chown(QFile::encodeName(root).constData(), 4242, 4242) == 0;
+         }},
+        {"open to others",
+         [](const QString& root, const QString&) {
+             return QDir().mkpath(root) && ::chmod(QFile::encodeName(root).constData(), 0777) == 0;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir tmp, elsewhere;
+        const QString planted = tmp.filePath("run/ravlen");
+        QDir().mkpath(tmp.filePath("run"));
+        ::chmod(QFile::encodeName(tmp.filePath("run")).constData(), 0700);
+        if (!c.plant(planted, elsewhere.path())) continue;
+        const ShareFolder folder({tmp.filePath("run"), tmp.path()});
+        // A folder of the run's own, made where nobody could name it first.
+        const QString copy = folder.writeCopy("data", "Report");
+        EXPECT_TRUE(copy.startsWith(tmp.filePath("ravlen-"))) << copy.toStdString();
+        EXPECT_EQ(modeOf(folder.privateRoot()), 0700u);
+        EXPECT_EQ(folder.privateRoot(), QFileInfo(copy).path().section('/', 0, -3)) << "remembered for the run";
+        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+        EXPECT_TRUE(QDir(planted).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+    }
+}
+
 TEST(ShareFolder, RefusesLinksInsteadOfFollowingThem)
 {
     QTemporaryDir tmp;
     QTemporaryDir elsewhere;
-    const ShareFolder folder(tmp.path());
+    const ShareFolder folder({tmp.filePath("run"), tmp.path()});
 
-    // The per-user folder planted as a link to somewhere else.
-    ASSERT_EQ(
-        ::symlink(QFile::encodeName(elsewhere.path()).constData(), QFile::encodeName(folder.privateRoot()).constData()),
-        0);
-    EXPECT_THROW(folder.prepare(), ShareError);
-    EXPECT_THROW(folder.writeCopy("data", "Report"), ShareError);
-    EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
-    const mode_t before = modeOf(elsewhere.path());
-    EXPECT_EQ(modeOf(elsewhere.path()), before); // not chmodded through the link
-
-    // The share folder itself as a link.
-    QFile::remove(folder.privateRoot());
-    ASSERT_TRUE(QDir().mkdir(folder.privateRoot()));
+    // The share folder planted as a link.
+    ASSERT_TRUE(QDir().mkpath(folder.privateRoot()));
     ASSERT_EQ(::symlink(QFile::encodeName(elsewhere.path()).constData(), QFile::encodeName(folder.path()).constData()),
               0);
     try {
@@ -92,6 +117,7 @@ TEST(ShareFolder, RefusesLinksInsteadOfFollowingThem)
     } catch (const ShareError& error) {
         EXPECT_TRUE(error.message().contains("link")) << error.message().toStdString();
     }
+    EXPECT_THROW(folder.writeCopy("data", "Report"), ShareError);
     EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
 
     // A plain file in its place.
@@ -104,7 +130,7 @@ TEST(ShareFolder, CleaningRemovesOnlyCopiesOlderThanADayByModificationTime)
 {
     QTemporaryDir tmp;
     QTemporaryDir outside;
-    const ShareFolder folder(tmp.path());
+    const ShareFolder folder({QString(), tmp.path()});
     folder.prepare();
     const QDateTime now = QDateTime::currentDateTimeUtc();
 

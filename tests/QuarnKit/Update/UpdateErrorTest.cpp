@@ -10,10 +10,11 @@ using namespace quarnkit;
 
 TEST(UpdateError, EveryCaseHasItsOwnSentenceWithTheNameAsGiven)
 {
-    const UpdateError all[] = {UpdateError::offline,         UpdateError::damagedFeed,    UpdateError::downloadFailed,
-                               UpdateError::damagedDownload, UpdateError::badSignature,   UpdateError::damagedArchive,
-                               UpdateError::wrongApp,        UpdateError::wrongChip,      UpdateError::notNewer,
-                               UpdateError::untrustedCode,   UpdateError::installerFailed};
+    const UpdateError all[] = {
+        UpdateError::offline,         UpdateError::damagedFeed,     UpdateError::downloadFailed,
+        UpdateError::damagedDownload, UpdateError::badSignature,    UpdateError::damagedArchive,
+        UpdateError::wrongApp,        UpdateError::wrongChip,       UpdateError::notNewer,
+        UpdateError::untrustedCode,   UpdateError::installerFailed, UpdateError::noPrivateFolder};
     std::set<QString> sentences;
     int naming = 0;
     for (const UpdateError error : all) {
@@ -24,7 +25,7 @@ TEST(UpdateError, EveryCaseHasItsOwnSentenceWithTheNameAsGiven)
         if (sentence != message(error, "Other")) ++naming;
     }
     EXPECT_EQ(sentences.size(), std::size(all));
-    EXPECT_EQ(naming, 4);
+    EXPECT_EQ(naming, 5);
     EXPECT_EQ(message(UpdateError::badSignature, "Sample App"),
               "The download isn't signed by Sample App, so it wasn't installed.");
     EXPECT_EQ(message(UpdateError::installerFailed, "Sample App"),

@@ -37,44 +37,46 @@ unsigned modeOf(const QString& path)
 
 } // namespace
 
-TEST(StagingFolder, IsMadePrivateInTheUsersOwnTemporaryFolder)
+TEST(StagingFolder, IsMadePrivateInTheUsersOwnWorkFolder)
 {
     QTemporaryDir tmp;
-    const auto staging = StagingFolder::make(tmp.path(), identifier);
-    const QString root = StagingFolder::privateRoot(tmp.path());
+    const StagingFolder::WorkFolder place{tmp.filePath("run"), tmp.path()};
+    const auto staging = StagingFolder::make(place, identifier);
+    const QString root = StagingFolder::privateRoot(place);
+    EXPECT_EQ(root, tmp.filePath("run/ravlen"));
     EXPECT_EQ(QFileInfo(staging->path()).path(), root);
     EXPECT_TRUE(QFileInfo(staging->path()).fileName().startsWith("com.ombri.ravlen-update-"));
     EXPECT_EQ(modeOf(root), 0700u);
     EXPECT_EQ(modeOf(staging->path()), 0700u);
     EXPECT_EQ(staging->archive(), staging->path() + "/update.zip");
     // Each download has a folder of its own.
-    EXPECT_NE(StagingFolder::make(tmp.path(), identifier)->path(), staging->path());
+    EXPECT_NE(StagingFolder::make(place, identifier)->path(), staging->path());
 
     // An identifier that is no plain name cannot lead the folder elsewhere.
     for (const QString bad : {"", "../escape", "a/b", ".."})
         EXPECT_EQ(StagingFolder::prefix(bad), "-update-") << bad.toStdString();
 
-    // A private folder planted as a link by someone else is refused, not followed.
-    QTemporaryDir other, elsewhere;
-    ASSERT_TRUE(QFile::link(elsewhere.path(), StagingFolder::privateRoot(other.path())));
+    // No place at all: the failure says so, not "check your connection".
+    const StagingFolder::WorkFolder nowhere{QString(), tmp.filePath("missing/deeper")};
+    ASSERT_TRUE(writeFile(tmp.filePath("missing"), "a file, not a folder"));
     try {
-        StagingFolder::make(other.path(), identifier);
-        ADD_FAILURE() << "a link was used as the private folder";
+        StagingFolder::make(nowhere, identifier);
+        ADD_FAILURE() << "a staging folder was made";
     } catch (const UpdateFailure& failure) {
-        EXPECT_EQ(failure.error, UpdateError::downloadFailed);
+        EXPECT_EQ(failure.error, UpdateError::noPrivateFolder);
     }
-    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
 }
 
 TEST(StagingFolder, OnlyStaleFoldersNobodyHoldsAreRemoved)
 {
     QTemporaryDir tmp;
+    const StagingFolder::WorkFolder place{tmp.filePath("run"), tmp.path()};
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QString root = StagingFolder::privateRoot(tmp.path());
-    auto held = StagingFolder::make(tmp.path(), identifier);
+    const QString root = StagingFolder::privateRoot(place);
+    auto held = StagingFolder::make(place, identifier);
     writeFile(held->archive(), "bytes");
     age(held->path(), now, 7200);
-    auto handedOver = StagingFolder::make(tmp.path(), identifier);
+    auto handedOver = StagingFolder::make(place, identifier);
     age(handedOver->path(), now, 86400);
     handedOver->handOver(); // the script's now: its time is new again
 
@@ -93,7 +95,7 @@ TEST(StagingFolder, OnlyStaleFoldersNobodyHoldsAreRemoved)
     const QString link = root + "/com.ombri.ravlen-update-LINK";
     ASSERT_TRUE(QFile::link(outside.path(), link));
 
-    StagingFolder::removeStale(tmp.path(), identifier, now);
+    StagingFolder::removeStale(place, identifier, now);
     EXPECT_FALSE(QFileInfo::exists(crashed));
     EXPECT_TRUE(QFileInfo::exists(held->archive()));
     EXPECT_TRUE(QFileInfo::exists(handedOver->path()));
@@ -104,7 +106,7 @@ TEST(StagingFolder, OnlyStaleFoldersNobodyHoldsAreRemoved)
     // Let go, and old enough: now it goes.
     const QString heldPath = held->path();
     held.reset();
-    StagingFolder::removeStale(tmp.path(), identifier, now.addSecs(StagingFolder::staleAfterSeconds));
+    StagingFolder::removeStale(place, identifier, now.addSecs(StagingFolder::staleAfterSeconds));
     EXPECT_FALSE(QFileInfo::exists(heldPath));
     EXPECT_FALSE(QFileInfo::exists(handedOver->path()));
     EXPECT_TRUE(QFileInfo::exists(another));
@@ -113,11 +115,12 @@ TEST(StagingFolder, OnlyStaleFoldersNobodyHoldsAreRemoved)
 TEST(StagingFolder, APrivateFolderThatIsNotPrivateIsLeftAlone)
 {
     QTemporaryDir tmp;
-    const QString root = StagingFolder::privateRoot(tmp.path());
+    const StagingFolder::WorkFolder place{tmp.filePath("run"), tmp.path()};
+    const QString root = StagingFolder::privateRoot(place);
     const QString old = root + "/com.ombri.ravlen-update-OLD";
     QDir().mkpath(old);
     age(old, QDateTime::currentDateTimeUtc(), 7200);
     ::chmod(QFile::encodeName(root).constData(), 0777); // anyone could have put it there
-    StagingFolder::removeStale(tmp.path(), identifier);
+    StagingFolder::removeStale(place, identifier);
     EXPECT_TRUE(QFileInfo::exists(old));
 }
