@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace quarnkit {
@@ -36,9 +37,6 @@ std::optional<nlohmann::json> infoOf(const QString& folder)
     if (info.is_discarded() || !info.is_object()) return std::nullopt;
     return info;
 }
-
-// What an update may unpack to: a few times the largest archive a feed may name.
-constexpr qint64 unpackedLimit = 4 * UpdateFeed::sizeLimit;
 
 // The file's bytes, read through one descriptor: exactly `size` of them, or
 // damagedDownload.
@@ -91,6 +89,11 @@ QString UpdateVerifier::sha256(const QString& file)
     return Crypto::hex(*digest);
 }
 
+qint64 UpdateVerifier::unpackBudget(qint64 size)
+{
+    return std::min(unpackCap, std::max(unpackFloor, unpackFactor * std::clamp<qint64>(size, 0, unpackCap)));
+}
+
 QString UpdateVerifier::checkAndUnpack(const QString& file, const UpdateFeed::Archive& expected,
                                        const QString& publicKey, const QString& destination)
 {
@@ -104,7 +107,7 @@ QString UpdateVerifier::checkAndUnpack(const QString& file, const UpdateFeed::Ar
 
     if (!QDir().mkpath(destination)) throw std::runtime_error("cannot create " + destination.toStdString());
     try {
-        platform::Archive::unzip(contents, destination, unpackedLimit);
+        platform::Archive::unzip(contents, destination, unpackBudget(expected.size));
     } catch (const platform::Archive::ArchiveError&) {
         fail(UpdateError::damagedArchive);
     }

@@ -18,6 +18,14 @@ namespace UpdateVerifier {
 // pieces. Throws std::runtime_error when the file cannot be opened or read.
 QString sha256(const QString& file);
 
+// What an archive the feed announces at `size` bytes may unpack to: a few
+// times its size, at least enough for a small release, and never more than
+// the hard cap, so that a signed archive cannot fill the disk.
+inline constexpr qint64 unpackFactor = 4;
+inline constexpr qint64 unpackFloor = qint64(4) << 20; // 4 MiB
+inline constexpr qint64 unpackCap = qint64(512) << 20; // 512 MiB
+qint64 unpackBudget(qint64 size);
+
 // Checks the downloaded archive and unpacks it into a staging folder, in one
 // call, so that the bytes checked are the bytes unpacked: `archive` is opened
 // once (not through a link) and read whole into memory, and nothing after
@@ -30,7 +38,7 @@ QString sha256(const QString& file);
 // - `destination` is then created with its parents (a failure throws
 //   std::runtime_error); it should be new, as nothing in it is ever replaced.
 //   The bytes are unpacked into it under platform::Archive::unzip's rules,
-//   the total capped at four times UpdateFeed::sizeLimit: any refusal is
+//   the total capped at unpackBudget(expected.size): any refusal is
 //   damagedArchive.
 // - Returns the one install folder at the top of `destination`: a real
 //   folder (not a link) with an Info.json file at its top. None or several:

@@ -166,6 +166,31 @@ TEST(UpdateVerifier, TheArchiveMustBeTheOneTheFeedDescribes)
     }
 }
 
+TEST(UpdateVerifier, UnpackingStopsAtABudgetTiedToTheAnnouncedSize)
+{
+    const qint64 MiB = qint64(1) << 20;
+    const std::vector<std::pair<qint64, qint64>> budgets{
+        {0, UpdateVerifier::unpackFloor},
+        {100 * 1024, UpdateVerifier::unpackFloor},
+        {10 * MiB, 40 * MiB},
+        {UpdateFeed::sizeLimit, UpdateVerifier::unpackCap},
+        {-1, UpdateVerifier::unpackFloor},
+    };
+    for (const auto& [size, budget] : budgets) EXPECT_EQ(UpdateVerifier::unpackBudget(size), budget) << size;
+
+    // A signed archive of a few kilobytes that unpacks past its budget.
+    SignedUpdate bomb("2.0", "20", [](const QString& folder) {
+        writeFile(folder + "/share/zeros", QByteArray(UpdateVerifier::unpackFloor + 1, '\0'));
+    });
+    ASSERT_LT(bomb.entry.size, 1 << 20);
+    EXPECT_EQ(bomb.install(), UpdateError::damagedArchive);
+    // What fits is unpacked whole.
+    SignedUpdate fits("2.0", "20", [](const QString& folder) {
+        writeFile(folder + "/share/zeros", QByteArray(UpdateVerifier::unpackFloor / 2, '\0'));
+    });
+    EXPECT_EQ(fits.install(), std::nullopt);
+}
+
 TEST(UpdateVerifier, OneFlippedByteBreaksTheSignature)
 {
     SignedUpdate update;
