@@ -127,7 +127,10 @@ std::optional<QString> seal(const QString& named, const QByteArray& secretKey)
     const QString folder = QFileInfo(named).absoluteFilePath();
     const auto publicKey = Crypto::publicKeyOf(secretKey);
     if (!publicKey) return QStringLiteral("the key is not an Ed25519 secret key");
-    const json info = readInstallInfo(QDir(folder).filePath(QStringLiteral("Info.json")));
+    if (!QFileInfo(folder).isDir()) return folder + QStringLiteral(" is not a folder");
+    const QString infoPath = QDir(folder).filePath(QStringLiteral("Info.json"));
+    if (!QFileInfo(infoPath).isFile()) return folder + QStringLiteral(" holds no Info.json");
+    const json info = readInstallInfo(infoPath);
     const auto identifier = info.find("CFBundleIdentifier");
     if (identifier == info.end() || !identifier->is_string() || identifier->get<std::string>().empty())
         return QStringLiteral("Info.json names no identifier");
@@ -149,6 +152,10 @@ Check verify(const QString& named, const QByteArray& publicKey)
 {
     const QString folder = QFileInfo(named).absoluteFilePath();
     Check check;
+    if (!QFileInfo(folder).isDir()) {
+        check.problem = folder + QStringLiteral(" is not a folder");
+        return check;
+    }
     QFile file(QDir(folder).filePath(QLatin1String(fileName)));
     if (!file.open(QIODevice::ReadOnly)) {
         check.problem = QStringLiteral("no seal");

@@ -28,10 +28,11 @@ struct Check {
     bool holds = false;
     QString identifier; // the seal's, when it holds
     QString team;
-    // Why it does not hold: "no seal", "the seal is not signed by this key",
-    // "the seal names a team other than its key's", a name that is not UTF-8,
-    // or the first path (in path order) that was "changed", "added",
-    // "removed" or whose "mode changed", as "changed: bin/ravlen".
+    // Why it does not hold: "<folder> is not a folder", "no seal", "the seal
+    // is not signed by this key", "the seal names a team other than its
+    // key's", a name that is not UTF-8, or the first path (in path order)
+    // that was "changed", "added", "removed" or whose "mode changed", as
+    // "changed: bin/ravlen".
     QString problem;
 };
 // Checks the seal of `folder` against a 32-byte public key and the folder's

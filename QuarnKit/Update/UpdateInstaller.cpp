@@ -1,5 +1,8 @@
 #include "QuarnKit/Update/UpdateInstaller.h"
 
+#include "Platform/FileDescriptor.h"
+#include "Platform/PrivateFiles.h"
+
 #include "QuarnKit/Update/UpdateError.h"
 
 #include <QDir>
@@ -10,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -208,7 +212,10 @@ QString UpdateInstaller::quote(const QString& text)
 pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scriptPath)
 {
     const auto fail = [] { return UpdateFailure(UpdateError::installerFailed); };
-    if (!QDir().mkpath(QFileInfo(scriptPath).absolutePath()) || !QDir().mkpath(QFileInfo(plan.log).absolutePath()))
+    if (!QDir::isAbsolutePath(scriptPath) || !QDir::isAbsolutePath(plan.log)) throw fail();
+    // The script and its log name the user's paths: their folders are 0700.
+    if (!platform::PrivateFiles::makeFolder(QFileInfo(scriptPath).absolutePath())
+        || !platform::PrivateFiles::makeFolder(QFileInfo(plan.log).absolutePath()))
         throw fail();
     QSaveFile file(scriptPath);
     if (!file.open(QIODevice::WriteOnly)) throw fail();
@@ -217,6 +224,11 @@ pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scrip
     if (!QFile::setPermissions(scriptPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
         throw fail();
     if (QFileInfo(plan.log).size() > 262144) QFile::remove(plan.log);
+    // The script only appends: the log is made here, 0600, or closed to others
+    // when an earlier version left it open.
+    const platform::FileDescriptor log(
+        ::open(QFile::encodeName(plan.log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (log.fd < 0 || ::fchmod(log.fd, 0600) != 0) throw fail();
 
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_t actions;

@@ -115,7 +115,13 @@ int verifyFolder(const QString& folder, const std::optional<QByteArray>& key, co
 int main(int argc, char** argv)
 {
     QStringList args;
-    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        args << QFile::decodeName(argv[i]);
+        // Such a name would come back as other bytes, and the file it names
+        // would seem missing: say so rather than "no seal".
+        if (QFile::encodeName(args.back()) != QByteArray(argv[i]))
+            return complain(QStringLiteral("“%1” is not UTF-8; ravlen-seal takes only UTF-8 names").arg(args.back()));
+    }
     const QString command = args.value(0);
     if (command == QLatin1String("keygen") && args.size() == 2) return keygen(args[1]);
     if (command == QLatin1String("seal") && args.size() == 3) return sealFolder(args[1], args[2]);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -180,6 +181,33 @@ TEST(Seal, NamesThatAreNotUtf8NeitherSealNorHide)
 
     // There before sealing: nothing is sealed.
     EXPECT_NE(Seal::seal(folder, keys.secretKey), std::nullopt);
+}
+
+TEST(SealTool, AFolderWhosePathIsNotUtf8IsNamedAsTheCause)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(makeInstallFolder(dir.filePath("ravlen"), "2.0", "20", "program"));
+    ASSERT_EQ(sealTool({"keygen", dir.filePath("key")}).exitCode, 0);
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/rav\xfflen";
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("ravlen")).constData(), folder.constData()), 0);
+    const QString keyText = QString::fromLatin1(readFile(dir.filePath("key.pub")).trimmed());
+    // The folder's name goes to the tool as its own bytes, through the shell.
+    for (const QStringList& command : {QStringList{"seal", "%s/rav\\377len", dir.filePath("key")},
+                                       QStringList{"verify", "%s/rav\\377len", keyText}}) {
+        SCOPED_TRACE(command.front().toStdString());
+        QProcess shell;
+        shell.start(
+            "/bin/sh",
+            {"-c",
+             QStringLiteral("exec \"$0\" %1 \"$(printf '%2' \"$1\")\" '%3'").arg(command[0], command[1], command[2]),
+             QStringLiteral(RAVLEN_SEAL_TOOL), dir.path()});
+        ASSERT_TRUE(shell.waitForFinished(60000));
+        const QString err = QString::fromUtf8(shell.readAllStandardError());
+        EXPECT_EQ(shell.exitCode(), 1);
+        EXPECT_TRUE(err.contains("not UTF-8")) << err.toStdString();
+        EXPECT_FALSE(err.contains("identifier") || err.contains("no seal")) << err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(folder + "/Seal.json")));
 }
 
 TEST(Seal, TheManifestMustNameTheTeamOfItsKey)

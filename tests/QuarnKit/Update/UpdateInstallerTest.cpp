@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -233,6 +234,28 @@ TEST(UpdateInstaller, StartDropsALogPastItsLimit)
         ASSERT_TRUE(writeFile(plan.log, QByteArray(size, 'x')));
         EXPECT_EQ(install.run(plan), 1);
         EXPECT_EQ(readFile(plan.log).startsWith(QByteArray(1000, 'x')), kept) << size;
+        EXPECT_TRUE(readFile(plan.log).contains("Waiting for process"));
+    }
+}
+
+TEST(UpdateInstaller, TheLogAndItsFolderAreTheUsersAlone)
+{
+    for (const bool leftOpen : {false, true}) {
+        SCOPED_TRACE(leftOpen ? "left open by an earlier version" : "new");
+        Installation install;
+        UpdateInstallPlan plan = install.plan(endedProcess());
+        QDir(install.newApp).removeRecursively(); // a short run: it stops at once
+        if (leftOpen) {
+            ASSERT_TRUE(writeFile(plan.log, "an earlier update\n"));
+            ::chmod(QFile::encodeName(plan.log).constData(), 0644);
+            ::chmod(QFile::encodeName(QFileInfo(plan.log).path()).constData(), 0755);
+        }
+        EXPECT_EQ(install.run(plan), 1);
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(plan.log).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(plan.log).path()).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
         EXPECT_TRUE(readFile(plan.log).contains("Waiting for process"));
     }
 }
