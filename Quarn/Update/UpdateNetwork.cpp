@@ -88,6 +88,8 @@ void FeedFetch::next()
     QNetworkRequest request = updateRequest(urls_[index_], userAgent_, inactivity_);
     request.setRawHeader("Accept", "application/json");
     reply_ = network_.get(request);
+    // Read as it comes, so the network thread holds little more than the limit.
+    reply_->setReadBufferSize(bodyLimit + 1);
     watchRedirects(reply_, hosts_);
     limitTime(reply_, timeLimit_);
     connect(reply_, &QNetworkReply::readyRead, this, [this] {
