@@ -3,6 +3,7 @@
 #include "Platform/FontConfiguration.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/App/LaunchTimes.h"
 #include "Quarn/App/LaunchTasks.h"
 #include "Quarn/App/SingleInstance.h"
 #include "Quarn/Crash/CrashReporter.h"
@@ -14,6 +15,7 @@
 #include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Explore/ExploreIndex.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 
 #include <QApplication>
 #include <QThreadPool>
@@ -27,6 +29,7 @@ int main(int argc, char** argv)
 {
     // First, so that a crash anywhere after this leaves a report.
     platform::CrashHandler::install(quarnkit::crashIdentity());
+    quarn::launchTimes::mark("main");
     // Read while Qt starts: the first window's text needs it.
     platform::FontConfiguration::loadInBackground();
     // Open and Save As through the desktop's own dialogs (GNOME's, KDE's), by
@@ -40,6 +43,7 @@ int main(int argc, char** argv)
     quarn::applyDarkAppearance(app);
     // Read once, off the UI thread, before any window could animate.
     quarn::motion::readAtStart();
+    quarn::launchTimes::mark("application");
 
     // From the bytes themselves (Qt has taken its own options out of argv):
     // arguments() would turn a name that is not UTF-8 into another name.
@@ -74,7 +78,7 @@ int main(int argc, char** argv)
     // Work still running once every window has closed is abandoned, not
     // waited for: a crafted page can keep a decoder busy for long after its
     // window stopped it (a single huge image cannot be called off halfway).
-    if (!QThreadPool::globalInstance()->waitForDone(2000)) {
+    if (!QThreadPool::globalInstance()->waitForDone(2000) || !quarnkit::TileRenderer::workerPool().waitForDone(1000)) {
         std::fflush(nullptr);
         ::_exit(result);
     }

@@ -1,6 +1,7 @@
 #include "Quarn/App/DocumentController.h"
 
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/App/LaunchTimes.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLibrary.h"
@@ -217,6 +218,7 @@ DocumentWindow* DocumentController::showNewWindow(std::unique_ptr<QuarnDocument>
     }
     windows_.emplace_back(window);
     window->show();
+    launchTimes::mark("window");
     quarnkit::settleInBackground(window->document()->pdf());
     window->raise();
     window->activateWindow();

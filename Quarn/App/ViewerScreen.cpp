@@ -47,6 +47,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace quarn {
 
 namespace D = quarnkit::Design;
@@ -82,6 +84,7 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     root->addWidget(rail_);
     root->addWidget(new Hairline(true, this));
     libraryColumn_ = new LibraryColumn(model_, history_, this);
+    libraryColumn_->fillInLater();
     for (const LibraryPanel panel : {LibraryPanel::history, LibraryPanel::explore})
         rail_->setPanelAvailable(panel, libraryColumn_->offers(panel));
     contentHost_ = new QWidget(this);
@@ -138,6 +141,17 @@ void ViewerScreen::appear()
     model_->setFilePath(filePath_);
     model_->start();
     if (history_) history_->recordOpen(filePath_, document_);
+    // Without a page to wait for (a locked, empty or unreadable document), on
+    // the next turn; with one, should its tiles be slow, not much later.
+    QTimer::singleShot(content_ == Content::document ? 500 : 0, this, &ViewerScreen::fillIn);
+}
+
+void ViewerScreen::fillIn()
+{
+    if (std::exchange(filledIn_, true)) return;
+    libraryColumn_->fillIn();
+    if (auto* sidebar = findChild<SidebarPane*>()) sidebar->fillIn();
+    if (inspector_) inspector_->fillIn();
 }
 
 void ViewerScreen::disappear()
@@ -329,7 +343,7 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     auto* row = new QHBoxLayout(side);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    row->addWidget(new SidebarPane(model_, document_, side));
+    row->addWidget(new SidebarPane(model_, document_, side, !filledIn_));
     row->addWidget(new Hairline(true, side));
     const auto show = [this, side] {
         side->setVisible(PagesModel::of(*model_).sidebar()
@@ -371,7 +385,9 @@ QWidget* ViewerScreen::makeDocumentView()
     connect(model_, &ViewerModel::changed, view, holdPlace);
     connect(&MarkupModel::of(*model_), &MarkupModel::changed, view, holdPlace);
     inspector_ = new InspectorPane(model_, view);
+    if (filledIn_) inspector_->fillIn();
     body->addWidget(inspector_);
+    connect(pageViewHost_->view(), &QuarnPDFView::firstPagesPainted, this, &ViewerScreen::fillIn);
     column->addLayout(body, 1);
     // The status bar draws the hairline above it.
     statusBar_ = new StatusBar(model_, view);

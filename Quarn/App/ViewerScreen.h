@@ -73,6 +73,11 @@ public:
     // the model stops. Each runs once; showing and destroying call them.
     void appear();
     void disappear();
+    // Makes what the first page does not need (the sidebar's list, the
+    // library column's panel, the inspector's parts): once the first page is
+    // painted, or at once when called before. They keep their room meanwhile.
+    void fillIn();
+    bool filledIn() const { return filledIn_; }
 
     // The local PDF files among dropped URLs, in drop order (".pdf" in any case).
     static QStringList droppedPdfs(const QMimeData* mime);
@@ -106,6 +111,7 @@ private:
     bool unlocked_ = false;
     bool tabbing_ = false; // a Tab or Shift+Tab of this window is being handled
     bool appeared_ = false;
+    bool filledIn_ = false;
     bool disappeared_ = false;
     Content content_ = Content::document;
 

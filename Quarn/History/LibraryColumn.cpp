@@ -18,15 +18,28 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    auto* host = new QWidget(this);
-    stack_ = new QStackedLayout(host);
-    row->addWidget(host);
+    host_ = new QWidget(this);
+    stack_ = new QStackedLayout(host_);
+    row->addWidget(host_);
     row->addWidget(new Hairline(true, this));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     if (model_) {
-        connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::follow);
-        connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, this, &LibraryColumn::follow);
+        // The user's own choice is made at once.
+        connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::fillIn);
+        connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, this, &LibraryColumn::fillIn);
     }
+    follow();
+}
+
+void LibraryColumn::fillInLater()
+{
+    waiting_ = true;
+    follow();
+}
+
+void LibraryColumn::fillIn()
+{
+    waiting_ = false;
     follow();
 }
 
@@ -64,11 +77,13 @@ QWidget* LibraryColumn::panelFor(LibraryPanel panel)
 
 void LibraryColumn::follow()
 {
-    QWidget* panel =
-        model_ && PagesModel::of(*model_).sidebar() ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
+    const bool shown = model_ && PagesModel::of(*model_).sidebar() && offers(PagesModel::of(*model_).libraryPanel());
+    QWidget* panel = shown && !waiting_ ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
     if (panel) stack_->setCurrentWidget(panel);
+    // Both panels are as wide: the pages beside do not move when it comes.
+    host_->setMinimumWidth(shown && !panel ? HistoryPanel::columnWidth : 0);
     // Hidden while another panel shows: coming back is "appearing" again.
-    setVisible(panel != nullptr);
+    setVisible(shown);
 }
 
 } // namespace quarn

@@ -37,6 +37,11 @@ public:
     ExploreSourceMaker exploreSource;
     // Shows or hides itself as the window's model says.
     void follow();
+    // Until fillIn, a panel shown at the window's start is room of its width
+    // only, made at fillIn (after the first page is on the screen) or as soon
+    // as the user chooses a panel.
+    void fillInLater();
+    void fillIn();
 
 private:
     QWidget* panelFor(quarnkit::LibraryPanel panel);
@@ -44,6 +49,8 @@ private:
     QPointer<ViewerModel> model_;
     quarnkit::HistoryLibrary* library_;
     QStackedLayout* stack_ = nullptr;
+    QWidget* host_ = nullptr;
+    bool waiting_ = false;
     HistoryPanel* history_ = nullptr;
     ExplorePanel* explore_ = nullptr;
 };

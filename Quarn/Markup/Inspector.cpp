@@ -216,6 +216,15 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     scroll_->setFocusPolicy(Qt::NoFocus);
     outer->addWidget(scroll_);
 
+    if (model) {
+        connect(model, &ViewerModel::changed, this, &InspectorPane::refresh);
+        connect(&MarkupModel::of(*model), &MarkupModel::changed, this, &InspectorPane::refresh);
+    }
+    refresh();
+}
+
+void InspectorPane::makeContent()
+{
     auto* content = new QWidget;
     fillWithChrome(content);
     auto* column = new QVBoxLayout(content);
@@ -366,12 +375,19 @@ InspectorPane::InspectorPane(ViewerModel* model, QWidget* parent) : QWidget(pare
     column->addStretch(1);
 
     scroll_->setWidget(content);
-    if (model) {
-        connect(model, &ViewerModel::changed, this, &InspectorPane::refresh);
-        connect(&MarkupModel::of(*model), &MarkupModel::changed, this, &InspectorPane::refresh);
-    }
-    refresh();
 }
+
+const InspectorPane& InspectorPane::made() const
+{
+    if (!title_) {
+        auto* self = const_cast<InspectorPane*>(this);
+        self->makeContent();
+        self->refresh();
+    }
+    return *this;
+}
+
+void InspectorPane::fillIn() { made(); }
 
 bool InspectorPane::wanted() const
 {
@@ -414,6 +430,9 @@ void InspectorPane::chooseCustomColor()
 void InspectorPane::refresh()
 {
     setVisible(wanted());
+    // The parts are made the first time the pane shows, or by fillIn.
+    if (!title_ && !wanted()) return;
+    if (!title_) makeContent();
     if (!model_) return;
     const MarkupPanel panel = MarkupModel::of(*model_).markupPanel();
 

@@ -79,30 +79,33 @@ public:
     bool wanted() const;
     // Reads the model's panel and lays it out again.
     void refresh();
+    // Makes the parts now: they are made the first time the pane shows, and
+    // by the window once its first page is on the screen.
+    void fillIn();
 
-    // The parts, for the window's tests.
-    QLabel* title() const { return title_; }
-    KeyCap* keyCap() const { return keyCap_; }
-    QLabel* selectedLabel() const { return selectedLabel_; }
-    const std::vector<SwatchButton*>& swatches() const { return swatchButtons_; }
-    CustomSwatchButton* customSwatch() const { return custom_; }
-    QWidget* swatchSection() const { return swatchSection_; }
-    QWidget* strokeRow() const { return strokeRow_; }
-    QSlider* strokeSlider() const { return strokeSlider_; }
-    QLabel* strokeText() const { return strokeText_; }
-    QCheckBox* fill() const { return fill_; }
-    QWidget* textSection() const { return textSection_; }
-    QSlider* textSizeSlider() const { return textSlider_; }
-    QLabel* textSizeText() const { return textText_; }
-    ChromeSegmented* faces() const { return faces_; }
-    QCheckBox* head() const { return head_; }
-    QWidget* redactionNote() const { return redaction_; }
-    QLabel* hint() const { return hint_; }
-    QWidget* actions() const { return actions_; }
-    ChromeToolButton* duplicateButton() const { return duplicate_; }
-    ChromeToolButton* frontButton() const { return front_; }
-    ChromeToolButton* backButton() const { return back_; }
-    InspectorActionButton* deleteButton() const { return delete_; }
+    // The parts, for the window's tests (made if they wait).
+    QLabel* title() const { return made().title_; }
+    KeyCap* keyCap() const { return made().keyCap_; }
+    QLabel* selectedLabel() const { return made().selectedLabel_; }
+    const std::vector<SwatchButton*>& swatches() const { return made().swatchButtons_; }
+    CustomSwatchButton* customSwatch() const { return made().custom_; }
+    QWidget* swatchSection() const { return made().swatchSection_; }
+    QWidget* strokeRow() const { return made().strokeRow_; }
+    QSlider* strokeSlider() const { return made().strokeSlider_; }
+    QLabel* strokeText() const { return made().strokeText_; }
+    QCheckBox* fill() const { return made().fill_; }
+    QWidget* textSection() const { return made().textSection_; }
+    QSlider* textSizeSlider() const { return made().textSlider_; }
+    QLabel* textSizeText() const { return made().textText_; }
+    ChromeSegmented* faces() const { return made().faces_; }
+    QCheckBox* head() const { return made().head_; }
+    QWidget* redactionNote() const { return made().redaction_; }
+    QLabel* hint() const { return made().hint_; }
+    QWidget* actions() const { return made().actions_; }
+    ChromeToolButton* duplicateButton() const { return made().duplicate_; }
+    ChromeToolButton* frontButton() const { return made().front_; }
+    ChromeToolButton* backButton() const { return made().back_; }
+    InspectorActionButton* deleteButton() const { return made().delete_; }
 
     // The value texts of the two sliders.
     static QString strokeText(double width);
@@ -111,6 +114,8 @@ public:
     static constexpr int sliderScale = 100;
 
 private:
+    void makeContent();
+    const InspectorPane& made() const;
     void rebuildSwatches(const std::vector<quarnkit::RGBA>& palette);
     void chooseCustomColor();
 

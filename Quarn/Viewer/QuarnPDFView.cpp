@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/App/LaunchTimes.h"
 
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/PageLinks.h"
@@ -439,15 +440,27 @@ void QuarnPDFView::revealPage(int index)
 
 void QuarnPDFView::whenReady(int attempt, std::function<void(QuarnPDFView&)> operation)
 {
-    if (isVisible() && width() > 40 && document_) {
-        relayout();
-        layoutPass(); // the first fit, if still due, comes before the operation
-        operation(*this);
-        return;
-    }
+    auto waiting = std::make_shared<std::function<void(QuarnPDFView&)>>(std::move(operation));
+    if (runIfReady(waiting)) return;
+    readyWaiters_.push_back(waiting);
+    waitUntilReady(attempt, std::move(waiting));
+}
+
+bool QuarnPDFView::runIfReady(const ReadyOperation& operation)
+{
+    if (!*operation) return true; // ran already
+    if (!(isVisible() && width() > 40 && document_)) return false;
+    relayout();
+    layoutPass(); // the first fit, if still due, comes before the operation
+    std::exchange(*operation, {})(*this);
+    return true;
+}
+
+void QuarnPDFView::waitUntilReady(int attempt, ReadyOperation operation)
+{
     // The timer belongs to the view: a view that goes away ends the wait.
     QTimer::singleShot(attempt < 80 ? 25 : 250, this, [this, attempt, operation = std::move(operation)]() mutable {
-        whenReady(attempt + 1, std::move(operation));
+        if (!runIfReady(operation)) waitUntilReady(attempt + 1, std::move(operation));
     });
 }
 
@@ -501,12 +514,21 @@ void QuarnPDFView::paintEvent(QPaintEvent* event)
     if (pageCount() == 0) return;
     tiles_->paint(painter, exposed);
     interactions_->tell([&](PageInteraction& each) { each.paint(painter); });
+    if (!pagesPainted_ && tiles_->visibleReady()) {
+        pagesPainted_ = true;
+        launchTimes::mark("painted");
+        // Not from inside the paint: what follows may make widgets.
+        QMetaObject::invokeMethod(this, &QuarnPDFView::firstPagesPainted, Qt::QueuedConnection);
+    }
 }
 
 void QuarnPDFView::showEvent(QShowEvent* event)
 {
     QAbstractScrollArea::showEvent(event);
     layoutPass();
+    // What waited for the view (the reading position put back, the first
+    // fit) comes before the first tiles, so that they are the ones shown.
+    for (const ReadyOperation& waiting : std::exchange(readyWaiters_, {})) runIfReady(waiting);
     // The first screen's pages start rendering now rather than at the first
     // paint, which comes once the window system has shown the window.
     tiles_->requestMissing();

@@ -108,7 +108,8 @@ public:
     // The current page and the point of it at the view's top left, for a reading position.
     std::optional<quarnkit::PageDestination> readingPoint() const;
     // Runs `operation` once the view is in a window, wider than 40 pixels and
-    // showing a document; checks again later (never giving up) until then.
+    // showing a document: at once, else when the view shows (before its first
+    // tiles are asked for), else when a later check (never giving up) finds it so.
     void whenReady(int attempt, std::function<void(QuarnPDFView&)> operation);
 
     // ------------------------------------------------------------ rendering
@@ -154,6 +155,9 @@ signals:
     void displayModeChanged();
     // The visible area moved (scrolling alone).
     void boundsChanged();
+    // Once, on the turn after the first paint that showed every visible
+    // tile: what a window builds after its first page is on the screen.
+    void firstPagesPainted();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -210,6 +214,12 @@ private:
     double shownScale_ = -1.0;
     int shownPage_ = -2;
     bool didInitialFit_ = false;
+    bool pagesPainted_ = false;
+    // Operations waiting for the view to be ready (whenReady); each runs once.
+    using ReadyOperation = std::shared_ptr<std::function<void(QuarnPDFView&)>>;
+    std::vector<ReadyOperation> readyWaiters_;
+    bool runIfReady(const ReadyOperation& operation);
+    void waitUntilReady(int attempt, ReadyOperation operation);
     int lastPage_ = -1;
     int lastCount_ = -1;
     double lastZoom_ = -1.0;

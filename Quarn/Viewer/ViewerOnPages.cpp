@@ -120,14 +120,11 @@ void attachViewerToPages(ViewerModel& model, QuarnPDFView& view)
     const QPointer<ViewerModel> self(&model);
     const QPointer<QuarnPDFView> page(&view);
     const quint64 epoch = model.epoch();
-    // On the next turn the view has its window and size; the view's own
-    // readiness wait keeps checking (quickly at first, then every 0.25 s)
-    // for as long as it exists.
-    QTimer::singleShot(0, &model, [self, page, epoch] {
-        if (!page || !self || self->epoch() != epoch) return;
-        page->whenReady(1, [self, epoch](QuarnPDFView&) {
-            if (self && self->epoch() == epoch) self->restoreReadingPosition();
-        });
+    // Once the view has its window and size: as it shows, before its first
+    // tiles are asked for, so that they are the ones the reading position
+    // shows; else through the view's own readiness wait.
+    page->whenReady(1, [self, epoch](QuarnPDFView&) {
+        if (self && self->epoch() == epoch) self->restoreReadingPosition();
     });
 }
 

@@ -275,6 +275,19 @@ TileRenderer::TileRenderer(QObject* parent) : QObject(parent), shared_(std::make
     shared_->maxWorkers = std::clamp(QThread::idealThreadCount() - 1, 2, 4);
 }
 
+QThreadPool& TileRenderer::workerPool()
+{
+    // Never destroyed: at exit a render of a crafted page may still run, and
+    // the application decides how long to wait for it.
+    static QThreadPool* const pool = [] {
+        auto* threads = new QThreadPool;
+        // Each renderer limits its own workers; this only bounds several windows together.
+        threads->setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
+        return threads;
+    }();
+    return *pool;
+}
+
 TileRenderer::~TileRenderer()
 {
     std::lock_guard lock(shared_->mutex);
@@ -369,7 +382,7 @@ void TileRenderer::startWorkers()
     while (shared_->workers < needed) {
         ++shared_->workers;
         std::shared_ptr<Shared> shared = shared_;
-        QThreadPool::globalInstance()->start([shared] { Shared::work(shared); });
+        workerPool().start([shared] { Shared::work(shared); });
     }
 }
 

@@ -20,6 +20,11 @@
 // after a login: no earlier instance is found. The last lines read
 // "launch-N ratio R" with R = ravlen's median ÷ mupdf's. --before times an
 // earlier build of ravlen in the same rounds, for comparing a change.
+//
+// Where ravlen's time goes: each launch notes its stages (RAVLEN_LAUNCH_TIMES),
+// and the bench reports their medians from exec: the libraries loaded (main
+// entered), the application made, the first window shown, and its first page
+// painted in the process; the rest, to the screen, is the X server's.
 #include "bench/BenchMachine.h"
 
 #include <X11/Xatom.h>
@@ -41,6 +46,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -300,7 +307,24 @@ struct Program {
     std::string name;
     std::vector<std::string> argv; // the file is added at the end
     std::vector<std::string> env;
+    bool notesStages = false; // writes its stages where RAVLEN_LAUNCH_TIMES says
 };
+
+// The stages a ravlen launch notes, in order, and what each one ends.
+const std::vector<std::pair<std::string, std::string>> launchStages = {
+    {"main", "libraries"}, {"application", "application"}, {"window", "window"}, {"painted", "first paint"}};
+
+// Milliseconds from `began` to each stage noted in `file`.
+std::vector<std::pair<std::string, double>> stagesIn(const fs::path& file, Clock::time_point began)
+{
+    std::vector<std::pair<std::string, double>> stages;
+    std::ifstream in(file);
+    std::string name;
+    long long ns = 0;
+    const long long start = std::chrono::duration_cast<std::chrono::nanoseconds>(began.time_since_epoch()).count();
+    while (in >> name >> ns) stages.push_back({name, (ns - start) / 1e6});
+    return stages;
+}
 
 // Where a program shows the first page of a file, and how much of it.
 struct Calibration {
@@ -356,12 +380,16 @@ public:
     }
 
     // One timed launch: milliseconds from exec to the first page painted, or
-    // a negative number when it never came (in 20 seconds).
-    double once(const Program& program, const Calibration& calibration, const fs::path& file)
+    // a negative number when it never came (in 20 seconds). The stages the
+    // program noted on the way go to `stages`.
+    double once(const Program& program, const Calibration& calibration, const fs::path& file,
+                std::vector<std::pair<std::string, double>>* stages = nullptr)
     {
         Grabber page(x_.display(), calibration.box);
+        const fs::path times = scratch_ / ("times-" + std::to_string(++timed_));
+        fs::remove(times);
         const Clock::time_point began = Clock::now();
-        const pid_t pid = start(program, file);
+        const pid_t pid = start(program, file, program.notesStages ? times : fs::path());
         double painted = -1;
         while (msSince(began) < 20000) {
             if (inkOf(page.grab()) * 10 >= calibration.ink * 8) {
@@ -371,12 +399,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         stop(pid);
+        if (stages && program.notesStages) *stages = stagesIn(times, began);
         waitForEmptyScreen(calibration.box);
         return painted;
     }
 
 private:
-    pid_t start(const Program& program, const fs::path& file)
+    pid_t start(const Program& program, const fs::path& file, const fs::path& times = {})
     {
         // A runtime folder of its own for each launch: no instance to hand over to.
         const fs::path runtime = scratch_ / ("run-" + std::to_string(++launches_));
@@ -386,6 +415,7 @@ private:
         launch.argv.push_back(file.string());
         launch.env.push_back("DISPLAY=" + x_.name());
         launch.env.push_back("XDG_RUNTIME_DIR=" + runtime.string());
+        if (!times.empty()) launch.env.push_back("RAVLEN_LAUNCH_TIMES=" + times.string());
         return spawn(launch, cpus_);
     }
 
@@ -402,6 +432,7 @@ private:
     std::optional<cpu_set_t> cpus_;
     fs::path scratch_;
     int launches_ = 0;
+    inline static int timed_ = 0; // across documents: each launch's own times file
 };
 
 double median(std::vector<double> values)
@@ -417,6 +448,26 @@ struct Series {
     const Program* program;
     Calibration page;
     std::vector<double> ms;
+    std::map<std::string, std::vector<double>> stages; // ms from exec, per stage
+    // "libraries 17.0, application 12.1, …": each stage's median length.
+    std::string split() const
+    {
+        std::string text;
+        double before = 0;
+        for (const auto& [stage, what] : launchStages) {
+            const auto found = stages.find(stage);
+            if (found == stages.end() || found->second.empty()) continue;
+            const double at = median(found->second);
+            char part[96];
+            std::snprintf(part, sizeof part, "%s%s %.1f", text.empty() ? "" : ", ", what.c_str(), at - before);
+            text += part;
+            before = at;
+        }
+        if (text.empty()) return text;
+        char rest[96];
+        std::snprintf(rest, sizeof rest, ", to the screen %.1f ms", median(ms) - before);
+        return text + rest;
+    }
     std::string summary() const
     {
         char text[128];
@@ -473,8 +524,8 @@ int main(int argc, char** argv)
                                               "XDG_STATE_HOME=" + (home / "state").string()};
     std::vector<std::string> ravlenEnv = homeEnv;
     ravlenEnv.push_back("QT_QPA_PLATFORM=xcb");
-    const Program ravlen{"ravlen", {RAVLEN_APP}, ravlenEnv};
-    const Program earlier{"ravlen (before)", {before}, ravlenEnv};
+    const Program ravlen{"ravlen", {RAVLEN_APP}, ravlenEnv, true};
+    const Program earlier{"ravlen (before)", {before}, ravlenEnv, true};
     const Program mupdf{"mupdf", {"mupdf"}, homeEnv};
     std::vector<const Program*> programs = {&ravlen, &mupdf};
     if (!before.empty()) programs.insert(programs.begin() + 1, &earlier);
@@ -505,22 +556,28 @@ int main(int argc, char** argv)
         for (const Program* program : programs) {
             const std::optional<Calibration> page = bench.settle(*program, file);
             if (!page) return 1;
-            series.push_back({program, *page, {}});
+            series.push_back({program, *page, {}, {}});
         }
         // In turn, so that all meet the same machine.
         for (int run = 0; run < runs; ++run)
             for (Series& one : series) {
-                const double ms = bench.once(*one.program, one.page, file);
+                std::vector<std::pair<std::string, double>> stages;
+                const double ms = bench.once(*one.program, one.page, file, &stages);
                 if (ms < 0) {
                     std::fprintf(stderr, "%s never painted its first page\n", one.program->name.c_str());
                     return 1;
                 }
                 one.ms.push_back(ms);
+                for (const auto& [stage, at] : stages) one.stages[stage].push_back(at);
             }
         std::printf("launch-%d: ravlen %s, peer mupdf %s", pages, series.front().summary().c_str(),
                     series.back().summary().c_str());
         if (series.size() > 2) std::printf(", ravlen before %s", series[1].summary().c_str());
         std::printf("; median of %d each\n", runs);
+        for (const Series& one : series)
+            if (!one.split().empty())
+                std::printf("launch-%d split, %s (medians, ms): %s\n", pages, one.program->name.c_str(),
+                            one.split().c_str());
         std::fflush(stdout);
         ratios.push_back({pages, median(series.front().ms) / median(series.back().ms)});
     }
