@@ -83,8 +83,7 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     rail_ = new LibraryRail(model_, this);
     root->addWidget(rail_);
     root->addWidget(new Hairline(true, this));
-    libraryColumn_ = new LibraryColumn(model_, history_, this);
-    libraryColumn_->fillInLater();
+    libraryColumn_ = new LibraryColumn(model_, history_, this, true);
     for (const LibraryPanel panel : {LibraryPanel::history, LibraryPanel::explore})
         rail_->setPanelAvailable(panel, libraryColumn_->offers(panel));
     contentHost_ = new QWidget(this);
@@ -150,7 +149,6 @@ void ViewerScreen::fillIn()
 {
     if (std::exchange(filledIn_, true)) return;
     libraryColumn_->fillIn();
-    if (auto* sidebar = findChild<SidebarPane*>()) sidebar->fillIn();
     if (inspector_) inspector_->fillIn();
 }
 
@@ -343,7 +341,7 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     auto* row = new QHBoxLayout(side);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    row->addWidget(new SidebarPane(model_, document_, side, !filledIn_));
+    row->addWidget(new SidebarPane(model_, document_, side));
     row->addWidget(new Hairline(true, side));
     const auto show = [this, side] {
         side->setVisible(PagesModel::of(*model_).sidebar()

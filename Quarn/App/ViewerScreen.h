@@ -73,9 +73,9 @@ public:
     // the model stops. Each runs once; showing and destroying call them.
     void appear();
     void disappear();
-    // Makes what the first page does not need (the sidebar's list, the
-    // library column's panel, the inspector's parts): once the first page is
-    // painted, or at once when called before. They keep their room meanwhile.
+    // Makes what the first page does not need (the library column's panel,
+    // the inspector's parts): once the first page is painted, or at once when
+    // called before. The column keeps its room meanwhile.
     void fillIn();
     bool filledIn() const { return filledIn_; }
 

@@ -12,8 +12,8 @@ namespace quarn {
 
 using quarnkit::LibraryPanel;
 
-LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent)
-    : QWidget(parent), model_(model), library_(library)
+LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent, bool later)
+    : QWidget(parent), model_(model), library_(library), waiting_(later)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -28,12 +28,6 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
         connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::fillIn);
         connect(&PagesModel::of(*model_), &PagesModel::libraryPanelChanged, this, &LibraryColumn::fillIn);
     }
-    follow();
-}
-
-void LibraryColumn::fillInLater()
-{
-    waiting_ = true;
     follow();
 }
 

@@ -25,7 +25,9 @@ class LibraryColumn : public QWidget {
 public:
     // Without a library the column shows neither History nor Explore (which
     // opens files through it).
-    LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent = nullptr);
+    // With `later`, a panel shown at the start is room of its width only
+    // until fillIn (see there).
+    LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* library, QWidget* parent = nullptr, bool later = false);
 
     // Whether the column has a panel to show for `panel`.
     bool offers(quarnkit::LibraryPanel panel) const;
@@ -37,10 +39,8 @@ public:
     ExploreSourceMaker exploreSource;
     // Shows or hides itself as the window's model says.
     void follow();
-    // Until fillIn, a panel shown at the window's start is room of its width
-    // only, made at fillIn (after the first page is on the screen) or as soon
-    // as the user chooses a panel.
-    void fillInLater();
+    // Makes the panel that waits: once the window's first page is on the
+    // screen, or as soon as the user chooses a panel.
     void fillIn();
 
 private:

@@ -17,8 +17,6 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
-#include <utility>
-
 // The resources live in a static library; naming their initialisers keeps
 // the linker from dropping them. The outline's chevron is the status bar's,
 // the marks' scribble the tool palette's.
@@ -181,8 +179,8 @@ void SidebarTabBar::paintEvent(QPaintEvent*)
 
 // ---------------------------------------------------------------- pane
 
-SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent, bool later)
-    : QWidget(parent), model_(model), document_(document), waiting_(later)
+SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
+    : QWidget(parent), model_(model), document_(document)
 {
     setFixedWidth(columnWidth);
     fillWithChrome(this);
@@ -199,7 +197,6 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
         connect(tabBar_, &SidebarTabBar::chosen, &PagesModel::of(*model_), &PagesModel::setSidebarTab);
         connect(&PagesModel::of(*model_), &PagesModel::sidebarTabChanged, this, [this](SidebarTab tab) {
             tabBar_->setSelection(tab);
-            waiting_ = false;
             showTab();
         });
     }
@@ -213,15 +210,8 @@ void SidebarPane::setDocument(quarnkit::QuarnDocument* document)
     showTab();
 }
 
-void SidebarPane::fillIn()
-{
-    if (!std::exchange(waiting_, false)) return;
-    showTab();
-}
-
 void SidebarPane::showTab()
 {
-    if (waiting_) return;
     if (content_) {
         content_->hide();
         content_->deleteLater();

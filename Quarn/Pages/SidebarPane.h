@@ -71,15 +71,11 @@ class SidebarPane : public QWidget {
 public:
     static constexpr int columnWidth = 188;
 
-    // With `later`, the tab's list is made by fillIn (a window's first page
-    // shows first), or when a tab is chosen before then.
-    SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent = nullptr, bool later = false);
+    SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent = nullptr);
     // The document behind the window was replaced: the list is made again.
     void setDocument(quarnkit::QuarnDocument* document);
-    // Makes the tab's list if it waits.
-    void fillIn();
     SidebarTabBar* tabBar() const { return tabBar_; }
-    // The list of the chosen tab; none while it waits for fillIn.
+    // The list of the chosen tab.
     QWidget* content() const { return content_; }
 
 private:
@@ -89,7 +85,6 @@ private:
     QPointer<quarnkit::QuarnDocument> document_;
     SidebarTabBar* tabBar_ = nullptr;
     QWidget* content_ = nullptr;
-    bool waiting_ = false; // the list is made by fillIn
 };
 
 } // namespace quarn

@@ -2,6 +2,7 @@
 
 #include "Platform/PdfPageDraw.h"
 #include "QuarnKit/Export/PageRender.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -16,7 +17,8 @@ void ThumbnailRenderer::render(const std::shared_ptr<const platform::PdfDocument
                                const ThumbnailRequest& request, Done done)
 {
     const QPointer<ThumbnailRenderer> self(this);
-    QThreadPool::globalInstance()->start([self, document, request, done = std::move(done)] {
+    // Beside the page view's tiles, off the pool Qt splits its own painting over.
+    TileRenderer::workerPool().start([self, document, request, done = std::move(done)] {
         QImage image;
         try {
             if (const auto recording =

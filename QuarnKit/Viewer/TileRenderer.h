@@ -56,10 +56,10 @@ public:
     explicit TileRenderer(QObject* parent = nullptr);
     ~TileRenderer() override;
 
-    // The threads every renderer's workers run on. Not Qt's global pool: Qt
-    // splits large fills and image conversions of the UI thread's painting
-    // over that pool and waits for them, so a window's first paint would wait
-    // behind the renders of its pages.
+    // The threads every renderer's workers (and the thumbnails') run on. Not
+    // Qt's global pool: Qt splits large fills and image conversions of the UI
+    // thread's painting over that pool and waits for them, so a window's
+    // first paint would wait behind the renders of its pages.
     static QThreadPool& workerPool();
 
     // Forgets every tile and display list; later results of the old document are dropped.

@@ -13,6 +13,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "Quarn/Signatures/SigningModel.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -402,6 +403,7 @@ TEST(DamagedFiles, AWindowOnAPageThatNeverFinishesShowsAtOnceAndClosesOnCtrlW)
     ASSERT_TRUE(testsupport::waitFor([&] { return !window; }, 2000)) << "the window did not close";
     // Closed, the document's page work stops: nothing is left reading page 1.
     EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(10000));
+    EXPECT_TRUE(quarnkit::TileRenderer::workerPool().waitForDone(10000));
 }
 
 TEST(DamagedFiles, AFileThatHadToBeRepairedIsKeptAndCtrlSOffersSaveAs)

@@ -7,8 +7,12 @@
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryRail.h"
 #include "Quarn/History/LibraryViews.h"
+#include "Quarn/Explore/ExplorePanel.h"
+#include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Viewer/PageTiles.h"
+#include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -190,4 +194,65 @@ TEST(HistoryWindow, OpeningFromHistoryOpensAWindowOrSaysWhy)
                                      "The file couldn't be opened because it isn't in the correct format."}));
     EXPECT_EQ(c.alerts, 0);
     EXPECT_EQ(c.controller.windows().size(), 1u);
+}
+
+TEST(WindowFillIn, PanelsMadeAfterTheFirstPaintKeepTheirRoomAndWork)
+{
+    Controller c;
+    // History was the last panel: the window starts with its column.
+    quarnkit::LibraryPanels::save(platform::UserDefaults::standard(), LibraryPanel::history);
+    const QString path = c.h.write("paper.pdf", titledPdf("A Paper on Birds", 3));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    ViewerScreen* screen = window->screen();
+    QuarnPDFView* view = screen->pageViewHost()->view();
+    // Shown, not yet painted: the column holds its room, its panel and the
+    // sidebar's list wait.
+    ASSERT_FALSE(screen->filledIn());
+    EXPECT_TRUE(screen->libraryColumn()->isVisible());
+    EXPECT_EQ(screen->libraryColumn()->historyPanel(), nullptr);
+    // Across: the window's own height is fitted to the screen once shown.
+    const int pagesLeft = view->mapTo(window, QPoint(0, 0)).x();
+    const int pagesWidth = view->width();
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->filledIn(); }));
+    EXPECT_TRUE(view->tiles().visibleReady()); // after the first page, not before
+    HistoryPanel* history = screen->libraryColumn()->historyPanel();
+    ASSERT_NE(history, nullptr);
+    EXPECT_TRUE(history->isVisible());
+    // The pages stayed where they were painted.
+    EXPECT_EQ(view->mapTo(window, QPoint(0, 0)).x(), pagesLeft);
+    EXPECT_EQ(view->width(), pagesWidth);
+    // History lists the file, marked as this window's.
+    const quarnkit::HistoryEntry entry = c.library().entries().front();
+    ASSERT_GE(history->listModel()->rowOf(entry.id), 0);
+    EXPECT_TRUE(history->listModel()->rowData(history->listModel()->rowOf(entry.id)).current);
+
+    // Explore, first used now, is made and shown.
+    QTest::mouseClick(screen->rail()->button(LibraryPanel::explore), Qt::LeftButton);
+    ASSERT_NE(screen->libraryColumn()->explorePanel(), nullptr);
+    EXPECT_TRUE(screen->libraryColumn()->explorePanel()->isVisible());
+    EXPECT_FALSE(history->isVisible());
+
+    // Pages: the list has every page, and a click on one shows it.
+    QTest::mouseClick(screen->rail()->button(LibraryPanel::document), Qt::LeftButton);
+    auto* table = screen->findChild<PageTableView*>();
+    ASSERT_NE(table, nullptr);
+    ASSERT_TRUE(table->isVisible());
+    ASSERT_EQ(table->model()->rowCount(), 3);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(2, 0)).center());
+    EXPECT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 2; }));
+}
+
+TEST(WindowFillIn, APanelChosenBeforeTheFirstPaintIsMadeAtOnce)
+{
+    Controller c;
+    const QString path = c.h.write("paper.pdf", titledPdf("A Paper on Birds", 2));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    ViewerScreen* screen = window->screen();
+    ASSERT_FALSE(screen->filledIn());
+    QTest::mouseClick(screen->rail()->button(LibraryPanel::history), Qt::LeftButton);
+    ASSERT_NE(screen->libraryColumn()->historyPanel(), nullptr);
+    EXPECT_TRUE(screen->libraryColumn()->historyPanel()->isVisible());
 }

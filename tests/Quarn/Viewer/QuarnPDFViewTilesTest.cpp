@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "Quarn/Viewer/PageTiles.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
@@ -78,7 +79,7 @@ TEST(QuarnPDFViewTilesTest, ViewClosedWhileRendering)
         view.reset();
     }
     // Renders begun for the views end and report to nobody.
-    ASSERT_TRUE(testsupport::waitFor([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }));
+    ASSERT_TRUE(testsupport::waitFor([] { return quarnkit::TileRenderer::workerPool().activeThreadCount() == 0; }));
     QCoreApplication::processEvents();
     SUCCEED();
 }

@@ -264,10 +264,10 @@ TEST(ViewerModel, StopCancelsWorkThatWasStillPending)
     h.model->setFilePath(h.path);
     h.pageViewHost = std::make_unique<PageViewHost>(h.document.get(), h.model.get());
     h.pageViewHost->resize(1000, 800);
-    h.pageViewHost->show();
     h.model->start();
-    // The restore was queued by attaching; stopping first means it never runs.
+    // The restore waits for the view to show; stopping first means it never runs.
     h.model->stop();
+    h.pageViewHost->show();
     QTest::qWait(100); // that the restore never runs is the point: it would have by now
     EXPECT_FALSE(h.model->isReading());
     EXPECT_EQ(h.positions.count(), 0);
