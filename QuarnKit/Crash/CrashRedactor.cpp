@@ -129,9 +129,16 @@ qsizetype earliestMarker(const QString& text)
     return earliest;
 }
 
+// Folders whose next name is a person's: a library or bundle kept under one
+// of them would still name its owner once the home pass has run.
+const std::array<QLatin1String, 6> personalFolders{QLatin1String("/home/"),      QLatin1String("/Users/"),
+                                                   QLatin1String("/root/"),      QLatin1String("/media/"),
+                                                   QLatin1String("/run/media/"), QLatin1String("/var/home/")};
+
 // What a path token becomes when it may stay: itself in a system or
-// application folder; elsewhere "<path>/" and the part from the bundle or
-// library name on. None when it goes entirely.
+// application folder, or when it names a library or bundle; of a library or
+// bundle inside another person's folder, "<path>/" and the part from its name
+// on. None when it goes entirely.
 std::optional<QString> keptForm(const QString& token)
 {
     QString t = trimmedBlanks(token);
@@ -144,17 +151,22 @@ std::optional<QString> keptForm(const QString& token)
     const QString head = space < 0 ? t : t.left(space);
     for (const QLatin1String prefix : systemPrefixes)
         if (head.startsWith(prefix)) return token;
+    qsizetype nameEnd = earliestMarker(head);
+    if (nameEnd < 0 && endsLikeLibrary(head)) nameEnd = head.size();
+    if (nameEnd >= 0) {
+        const bool personal = std::any_of(personalFolders.begin(), personalFolders.end(),
+                                          [&](QLatin1String folder) { return head.startsWith(folder); });
+        if (!personal) return token;
+        const qsizetype nameStart = nameEnd > 0 ? head.lastIndexOf(u'/', nameEnd - 1) + 1 : 0;
+        return pathMark + u'/' + token.mid(skipped + nameStart);
+    }
     for (const QLatin1String folder : applicationFolders)
         if (t.startsWith(folder)) {
             const qsizetype marker = earliestMarker(t);
             if (marker >= 0 && !holdsEmbeddedExtension(t.left(marker))) return token;
             break;
         }
-    qsizetype nameEnd = earliestMarker(head);
-    if (nameEnd < 0 && endsLikeLibrary(head)) nameEnd = head.size();
-    if (nameEnd < 0) return std::nullopt;
-    const qsizetype nameStart = nameEnd > 0 ? head.lastIndexOf(u'/', nameEnd - 1) + 1 : 0;
-    return pathMark + u'/' + token.mid(skipped + nameStart);
+    return std::nullopt;
 }
 
 // Where a path may start: "/" before a letter, a number, ".", "_" or "*";
@@ -229,15 +241,14 @@ const std::set<std::string>& CrashRedactor::droppedKeys()
 
 json CrashRedactor::redact(const json& value) const
 {
-    const auto scrubbed = [this](const std::string& text) { return scrub(QString::fromStdString(text)).toStdString(); };
     switch (value.type()) {
     case json::value_t::object: {
+        // Keys are the report format's own words, never the user's: scrubbing
+        // them would turn a key equal to the login name ("name", "code",
+        // "build") into "user" and lose the value's meaning.
         json result = json::object();
-        for (const auto& [key, member] : value.items()) {
-            if (droppedKeys().count(key)) continue;
-            // Two keys that scrub alike keep the first.
-            result.emplace(scrubbed(key), redact(member));
-        }
+        for (const auto& [key, member] : value.items())
+            if (!droppedKeys().count(key)) result.emplace(key, redact(member));
         return result;
     }
     case json::value_t::array: {
@@ -245,7 +256,7 @@ json CrashRedactor::redact(const json& value) const
         for (const json& element : value) result.push_back(redact(element));
         return result;
     }
-    case json::value_t::string: return scrubbed(value.get_ref<const std::string&>());
+    case json::value_t::string: return scrub(QString::fromStdString(value.get_ref<const std::string&>())).toStdString();
     default: return value;
     }
 }

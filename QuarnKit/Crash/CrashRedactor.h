@@ -3,7 +3,8 @@
 // leaves the computer: the home folder in all its spellings (to "~"), the
 // user's short and full names (to "user"), the per-user runtime and temporary
 // folders, eight identifier keys, and every path outside the system folders
-// (to "<path>"; of a library or bundle, the part from its name on stays).
+// (to "<path>"; a library or bundle stays, but inside another person's
+// folder only the part from its name on).
 // Immutable once built; copies share the compiled patterns; any thread.
 #include <nlohmann/json.hpp>
 
@@ -23,8 +24,8 @@ public:
     // of the password database.
     static CrashRedactor forCurrentUser();
 
-    // The value with every text scrubbed, object keys included, and the
-    // members under droppedKeys() left out, at any depth.
+    // The value with every text scrubbed and the members under droppedKeys()
+    // left out, at any depth; object keys stay as they are.
     nlohmann::json redact(const nlohmann::json& value) const;
     // Home roots, names, temporary folders, then path tokens.
     QString scrub(const QString& text) const;

@@ -59,6 +59,25 @@ QStringList rawKeys(const QString& raw)
 
 } // namespace
 
+// A login name that is also a word of the report format scrubs the values
+// that spell it, never the keys: the payload reads as for any other user.
+TEST(CrashPayload, ALoginNameEqualToAReportKeyLosesNothing)
+{
+    const CrashPayload expected = payloadOf(reportHeader(), reportBody());
+    for (const char* login : {"name", "code", "build", "frames", "threads", "symbol", "imageIndex", "exception",
+                              "termination", "usedImages", "incident", "timestamp"}) {
+        const CrashRedactor redactor(QStringLiteral("/home/") + QString::fromLatin1(login), QString::fromLatin1(login),
+                                     QString());
+        const CrashSubmission submission(IPSReport{IPSHeader{reportHeader()}, reportBody()}, redactor);
+        const CrashPayload& p = submission.payload();
+        EXPECT_EQ(p.crash.frames, expected.crash.frames) << login;
+        EXPECT_EQ(p.crash.terminationReason, expected.crash.terminationReason) << login;
+        EXPECT_EQ(p.incident, expected.incident) << login;
+        EXPECT_EQ(p.app, expected.app) << login;
+        EXPECT_TRUE(submission.body().contains(login) || !reportBody().contains(login)) << login;
+    }
+}
+
 TEST(CrashPayload, SummarisesTheReport)
 {
     const CrashPayload p = payloadOf(reportHeader(), reportBody());
@@ -169,7 +188,7 @@ TEST(CrashSubmission, SendsNeitherTheHomeFolderNorTheUsersNames)
     body["threads"][0]["name"] = full + "'s thread";
     body["threads"][0]["frames"][0]["symbol"] = "open " + h + "/Documents/" + full + " notes.pdf";
     body["exception"]["codes"] = "fault reading " + h + "/x";
-    body["asi"] = {{h + "/key", {"for " + full}}};
+    body["asi"] = {{"key", {h + "/key", "for " + full}}};
     body["vmSummary"] = "mapped " + h + "/.cache/ravlen/x";
     body["userID"] = 501;
 
