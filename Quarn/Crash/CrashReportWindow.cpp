@@ -51,7 +51,7 @@ CrashReportPrompt::CrashReportPrompt(CrashReporter& reporter, const QString& app
     auto* message = new QHBoxLayout;
     message->setContentsMargins(24, 28, 24, 22);
     message->setSpacing(16);
-    message->addWidget(new PageMark(42), 0, Qt::AlignTop);
+    message->addWidget(PageMark::inSquare(42), 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(6);
     title_ = wrapping(shelltext::label(appName + QStringLiteral(" quit unexpectedly last time."),

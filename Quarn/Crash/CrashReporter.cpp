@@ -19,6 +19,7 @@
 
 #include <deque>
 #include <optional>
+#include <set>
 
 namespace quarn {
 
@@ -157,9 +158,11 @@ void CrashReporter::scan()
     });
     watcher->setFuture(QtConcurrent::run([resolve = resolveSetup_] {
         ScanResult result{resolve ? resolve() : CrashReportSetup{}, {}};
-        if (result.setup.enabled())
-            result.found = quarnkit::CrashReportScanner::find(result.setup.folders, result.setup.bundleID,
-                                                              result.setup.processName);
+        const CrashReportSetup& s = result.setup;
+        if (s.enabled()) result.found = quarnkit::CrashReportScanner::find(s.folders, s.bundleID, s.processName);
+        else // nothing will ever send them: they go where handled reports go
+            quarnkit::CrashReportScanner::retire(s.folders, s.bundleID, s.processName,
+                                                 [](const CrashReportFile&) { return true; });
         return result;
     }));
 }
@@ -172,11 +175,26 @@ void CrashReporter::handleFound(const std::vector<CrashReportFile>& found)
     const quarnkit::CrashReportPlan plan = ledger.plan(found, CrashReportPreferences::mode(defaults_), at);
     for (const CrashReportFile& report : plan.drop) ledger.markHandled(report, at);
     ledger.save(defaults_);
+    retireSettled(plan, ledger);
     upload(plan.send);
     if (plan.ask.empty()) return;
     waiting_ = plan.ask;
     setSendAutomatically(false);
     showPrompt();
+}
+
+void CrashReporter::retireSettled(const quarnkit::CrashReportPlan& plan, const CrashReportLedger& ledger)
+{
+    // Reports this launch neither asks about nor sends, and that no upload
+    // waits for, need no more work: the reports folder keeps only the rest.
+    std::set<QString> open;
+    for (const auto* list : {&plan.ask, &plan.send})
+        for (const CrashReportFile& report : *list) open.insert(report.incidentID);
+    for (const auto& pending : ledger.pending) open.insert(pending.first);
+    (void)QtConcurrent::run([setup = setup_, open = std::move(open)] {
+        quarnkit::CrashReportScanner::retire(setup.folders, setup.bundleID, setup.processName,
+                                             [&open](const CrashReportFile& r) { return !open.count(r.incidentID); });
+    });
 }
 
 void CrashReporter::send()

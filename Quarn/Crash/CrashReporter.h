@@ -10,6 +10,7 @@
 // one that names no https endpoint. Used on the UI thread; the scan, the
 // seal check and the building of each upload body run on worker threads.
 #include "QuarnKit/Crash/CrashReportFiles.h"
+#include "QuarnKit/Crash/CrashReportPolicy.h"
 #include "QuarnKit/Crash/CrashUpload.h"
 
 #include <QObject>
@@ -86,6 +87,8 @@ private:
     void scan();
     // The scan's result: plans, records, uploads and asks.
     void handleFound(const std::vector<quarnkit::CrashReportFile>& found);
+    // Moves the reports that need no more work into "Retired", on a worker.
+    void retireSettled(const quarnkit::CrashReportPlan& plan, const quarnkit::CrashReportLedger& ledger);
     // Starts working through `reports`, one after another, beside any other list.
     void upload(std::vector<quarnkit::CrashReportFile> reports);
     void showPrompt();

@@ -112,6 +112,16 @@ PageMark::PageMark(double side, QWidget* parent) : QWidget(parent), side_(side)
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
+QWidget* PageMark::inSquare(double side)
+{
+    auto* square = new QWidget;
+    square->setFixedSize(int(std::ceil(side)), int(std::ceil(side)));
+    square->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* mark = new PageMark(side, square);
+    mark->move((square->width() - mark->width()) / 2, -18); // the page's top at the square's
+    return square;
+}
+
 void PageMark::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

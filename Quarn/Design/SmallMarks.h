@@ -61,6 +61,9 @@ class PageMark : public QWidget {
     Q_OBJECT
 public:
     explicit PageMark(double side, QWidget* parent = nullptr);
+    // A side × side square holding a mark, for rows that lay out the page
+    // itself rather than the room its shadow takes.
+    static QWidget* inSquare(double side);
     QSizeF pageSize() const { return {side_ * 0.76, side_}; }
     double lineWidth() const { return std::max(side_ * 0.76 * 0.045, 2.0); }
 

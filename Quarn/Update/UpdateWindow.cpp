@@ -87,12 +87,7 @@ UpdateView::UpdateView(UpdateController& updates, QWidget* parent) : QWidget(par
 
     auto* header = new QHBoxLayout;
     header->setSpacing(16);
-    // The emblem's widget leaves room for its shadow; the row keeps to the page.
-    auto* markBox = new QWidget;
-    markBox->setFixedSize(42, 42);
-    auto* mark = new PageMark(42, markBox);
-    mark->move((42 - mark->width()) / 2, -18);
-    header->addWidget(markBox, 0, Qt::AlignVCenter);
+    header->addWidget(PageMark::inSquare(42), 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);
     heading_ = shelltext::label(QString(), uiFont(17, QFont::DemiBold), D::paper());

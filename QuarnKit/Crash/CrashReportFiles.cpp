@@ -1,5 +1,7 @@
 #include "QuarnKit/Crash/CrashReportFiles.h"
 
+#include "Platform/PrivateFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <map>
 
@@ -281,6 +284,24 @@ std::vector<CrashReportFile> CrashReportScanner::find(const QStringList& folders
     for (auto& [incident, file] : byIncident) files.push_back(std::move(file));
     std::stable_sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.date > b.date; });
     return files;
+}
+
+void CrashReportScanner::retire(const QStringList& folders, const QString& bundleID, const QString& processName,
+                                const std::function<bool(const CrashReportFile&)>& done, int keep)
+{
+    if (folders.size() < 2) return;
+    const QString& retired = folders[1];
+    bool moved = false;
+    for (const CrashReportFile& report : find({folders[0]}, bundleID, processName)) {
+        if (!done(report)) continue;
+        if (!moved && !platform::PrivateFiles::makeFolder(retired)) return;
+        moved = true;
+        const QString target = QDir(retired).filePath(QFileInfo(report.path).fileName());
+        // rename() replaces an older copy of the same report in one step.
+        std::rename(QFile::encodeName(report.path).constData(), QFile::encodeName(target).constData());
+    }
+    const std::vector<CrashReportFile> kept = find({retired}, bundleID, processName);
+    for (size_t i = size_t(std::max(keep, 0)); i < kept.size(); ++i) QFile::remove(kept[i].path);
 }
 
 } // namespace quarnkit

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -110,6 +111,16 @@ QStringList standardFolders(const QString& reportsFolder);
 // id and a readable timestamp. The first file seen of an incident id wins.
 // Never fails; an empty process name finds nothing without reading the disk.
 std::vector<CrashReportFile> find(const QStringList& folders, const QString& bundleID, const QString& processName);
+
+// How many reports "Retired" keeps: about 23 KB each, so a few hundred KB.
+inline constexpr int retiredLimit = 20;
+// What the system does with reports it no longer needs: this program's
+// reports in `folders[0]` for which `done` holds move into `folders[1]`
+// ("Retired", made private when missing), and only the newest `keep` stay
+// there; older ones, and files that are not this program's crash reports,
+// are never touched outside that. Never fails: what cannot be moved stays.
+void retire(const QStringList& folders, const QString& bundleID, const QString& processName,
+            const std::function<bool(const CrashReportFile&)>& done, int keep = retiredLimit);
 } // namespace CrashReportScanner
 
 } // namespace quarnkit

@@ -121,6 +121,16 @@ struct Launches {
     bool handled(const QString& id) const { return ledger().handled.count(id) && !ledger().pending.count(id); }
     bool pending(const QString& id) const { return ledger().pending.count(id) && !ledger().handled.count(id); }
     bool promptShowing() const { return reporter->prompt() && reporter->prompt()->isVisible(); }
+    QStringList retiredIDs() const
+    {
+        QStringList ids;
+        for (const CrashReportFile& r :
+             CrashReportScanner::find({CrashReportScanner::standardFolders(reportsFolder())[1]},
+                                      QStringLiteral("com.ombri.ravlen"), QStringLiteral("ravlen")))
+            ids << r.incidentID;
+        ids.sort();
+        return ids;
+    }
     bool waitForOutcomes(size_t count)
     {
         return waitFor([&] { return outcomes.size() >= count; });
@@ -264,11 +274,48 @@ TEST(CrashReporter, DontSendHandlesTheWaitingReportsAndKeepsTheMode)
     EXPECT_FALSE(app.defaults->contains(CrashReportPreferences::modeKey));
     EXPECT_TRUE(app.server.requests().empty());
 
-    // Not offered at the next launch.
+    // R4, let go of, has moved into "Retired" already.
+    EXPECT_TRUE(waitFor([&] { return app.retiredIDs() == QStringList{QStringLiteral("R4")}; }));
+
+    // Not offered at the next launch, and retired then.
     app.writeReport(QStringLiteral("R0"), 0);
     app.launch();
     ASSERT_TRUE(waitFor([&] { return app.promptShowing(); }));
     EXPECT_EQ(idsOf(app.reporter->waiting()), QStringList{QStringLiteral("R0")});
+    EXPECT_TRUE(waitFor([&] { return app.retiredIDs().size() == 4; }));
+    EXPECT_EQ(idsOf(CrashReportScanner::find({app.reportsFolder()}, QStringLiteral("com.ombri.ravlen"),
+                                             QStringLiteral("ravlen"))),
+              QStringList{QStringLiteral("R0")});
+}
+
+// A build that can send nothing treats every report as handled: they never
+// pile up in the reports folder.
+TEST(CrashReporter, ABuildThatCannotSendRetiresItsReports)
+{
+    Launches app;
+    app.signedBuild = false;
+    app.writeReport(QStringLiteral("R1"), 1);
+    app.launch();
+    EXPECT_TRUE(waitFor([&] { return app.retiredIDs() == QStringList{QStringLiteral("R1")}; }));
+    EXPECT_EQ(app.reporter->prompt(), nullptr);
+}
+
+// The prompt's text column starts beside a 42-point page glyph and reaches
+// the right margin, so the title wraps only where it must.
+TEST(CrashReporter, ThePromptSaysWhatAReportHoldsBesideThePageGlyph)
+{
+    Launches app;
+    app.writeReport(QStringLiteral("R1"), 1);
+    app.launch();
+    ASSERT_TRUE(waitFor([&] { return app.promptShowing(); }));
+    CrashReportPrompt* prompt = app.reporter->prompt()->prompt();
+    EXPECT_EQ(prompt->explanation()->text(), QStringLiteral("A report holds the ravlen and Linux versions and where it "
+                                                            "crashed, never your documents or file names."));
+    const QRect title(prompt->title()->mapTo(prompt, QPoint(0, 0)), prompt->title()->size());
+    EXPECT_EQ(title.left(), 24 + 42 + 16);
+    EXPECT_EQ(title.width(), CrashReportPrompt::width - 24 - 42 - 16 - 24);
+    EXPECT_EQ(title.top(), 28);
+    EXPECT_EQ(prompt->title()->heightForWidth(title.width()), QFontMetrics(prompt->title()->font()).height());
 }
 
 TEST(CrashReporter, SendWithTheCheckBoxTickedSendsFromNowOn)

@@ -112,6 +112,29 @@ TEST(CrashReportScanner, ListsNewestFirstAndPrefersTheMainFolder)
     EXPECT_TRUE(CrashReportScanner::find({home.filePath(QStringLiteral("missing"))}, bundle, process).empty());
 }
 
+// Handled reports leave the main folder for "Retired", which keeps only the
+// newest few; whatever is not this program's crash report is left alone.
+TEST(CrashReportScanner, RetiresHandledReportsAndKeepsAFewOfThem)
+{
+    QTemporaryDir home;
+    const QStringList folders = CrashReportScanner::standardFolders(home.filePath(QStringLiteral("DiagnosticReports")));
+    const auto at = [](int hour) { return QStringLiteral("2024-01-15 %1:00:00 +0000").arg(hour, 2, 10, QChar(u'0')); };
+    for (int hour = 0; hour < 6; ++hour)
+        writeReport(folders[0] + QStringLiteral("/ravlen-%1.ips").arg(hour),
+                    crashHeader("H" + std::to_string(hour), at(hour).toStdString()));
+    writeReport(folders[1] + QStringLiteral("/ravlen-old.ips"), crashHeader("OLD", "2023-01-01 00:00:00 +0000"));
+    writeFile(folders[1] + QStringLiteral("/notes.txt"), "not a report");
+
+    // H5 still waits for an answer; the others are handled.
+    CrashReportScanner::retire(
+        folders, bundle, process, [](const CrashReportFile& r) { return r.incidentID != QStringLiteral("H5"); }, 3);
+    EXPECT_EQ(namesOf(CrashReportScanner::find({folders[0]}, bundle, process)), QStringList{"ravlen-5.ips"});
+    EXPECT_EQ(namesOf(CrashReportScanner::find({folders[1]}, bundle, process)),
+              (QStringList{"ravlen-4.ips", "ravlen-3.ips", "ravlen-2.ips"}));
+    EXPECT_TRUE(QFile::exists(folders[1] + QStringLiteral("/notes.txt")));
+    EXPECT_EQ(QFileInfo(folders[1]).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+}
+
 TEST(CrashReport, ReadsTwoJsonObjectsUpToTheSizeLimit)
 {
     const auto unreadable = [](const QByteArray& bytes) {
