@@ -9,6 +9,7 @@
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/History/HistoryHooks.h"
 #include "Quarn/Shell/ShellText.h"
+#include "QuarnKit/Crash/CrashUpload.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "QuarnKit/Update/Chip.h"
@@ -226,6 +227,12 @@ SettingsServices SettingsServices::standard()
         H::claim(std::move(completion), std::move(ask));
     };
     addHistoryServices(services);
+    services.canSendCrashReports = [] {
+        // The build's report servers: Info.json, read once.
+        static const bool any =
+            !quarnkit::CrashUpload::endpoints(quarnkit::readInstallInfo(quarnkit::installInfoPath())).empty();
+        return any;
+    };
     // HOOK: the updater connects itself here when it exists (updateStatus,
     // checkForUpdates, showUpdate), through SettingsWindow::shared().setServices().
     return services;
@@ -414,12 +421,9 @@ QWidget* SettingsView::makeGeneral()
         defaults_.set(SettingsKeys::crashReports, quarnkit::rawValue(quarnkit::allCrashReportModes[size_t(index)]));
         showChoice(bound_->crashReports, index);
     });
-    column->addWidget(settingsRow(QStringLiteral("Crash reports"),
-                                  QStringLiteral("A report holds the %1 and Linux versions and where it crashed, never "
-                                                 "your documents or file names.")
-                                      .arg(appDisplayName()),
-                                  bound_->crashReports)
-                          .widget);
+    const Row crash = settingsRow(QStringLiteral("Crash reports"), QString(), bound_->crashReports);
+    crashDetail_ = crash.detail;
+    column->addWidget(crash.widget);
     return page;
 }
 
@@ -601,10 +605,20 @@ void SettingsView::refreshUpdates()
         connected ? services_.updateStatus() : SettingsServices::UpdateStatus{};
     updateDetail_->setText(status.text);
     updateDetail_->setVisible(!status.text.isEmpty());
-    // Without an updater there is nothing to check with.
-    updateButton_->setVisible(connected && status.updateReady);
-    checkButton_->setVisible(connected && !status.updateReady);
+    // Without an updater, or a feed, there is nothing to check with.
+    const bool canCheck = connected && status.updatesItself;
+    updateButton_->setVisible(canCheck && status.updateReady);
+    checkButton_->setVisible(canCheck && !status.updateReady);
     checkButton_->setEnabled(!status.busy);
+    bound_->updateAutomatically->setEnabled(!connected || status.updatesItself);
+    const bool canSend = !services_.canSendCrashReports || services_.canSendCrashReports();
+    bound_->crashReports->setVisible(canSend);
+    crashDetail_->setText(
+        canSend ? QStringLiteral("A report holds the %1 and Linux versions and where it crashed, never your documents "
+                                 "or file names.")
+                      .arg(appDisplayName())
+                : QStringLiteral("This copy of %1 can't send crash reports: it was built without a report server.")
+                      .arg(appDisplayName()));
     fitToTab();
 }
 

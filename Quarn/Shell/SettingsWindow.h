@@ -50,13 +50,18 @@ struct SettingsServices {
     // The updater, for the version row. The owner calls
     // SettingsView::refreshUpdates() when its state changes.
     struct UpdateStatus {
-        QString text;             // the state told in a sentence
-        bool updateReady = false; // an update is available or ready to install
-        bool busy = false;        // checking, downloading, verifying or installing
+        QString text;              // the state told in a sentence
+        bool updateReady = false;  // an update is available or ready to install
+        bool busy = false;         // checking, downloading, verifying or installing
+        bool updatesItself = true; // false for a copy built without a feed
     };
     std::function<UpdateStatus()> updateStatus;
     std::function<void()> checkForUpdates; // a check asked for from Settings
     std::function<void()> showUpdate;      // the update window, brought to the front
+
+    // Whether this copy has anywhere to send crash reports (its build names
+    // report servers); without one the choice of sending is left out.
+    std::function<bool()> canSendCrashReports;
 
     // The default-PDF-app role over DefaultPDFHandler; the history library and
     // the updater are left for their owners to connect (SettingsWindow::setServices).
@@ -121,6 +126,7 @@ private:
     QWidget* historyLine_ = nullptr;
     QLabel* historyLineText_ = nullptr;
     QLabel* updateDetail_ = nullptr;
+    QLabel* crashDetail_ = nullptr;
     AccentButton* updateButton_ = nullptr;
     QuietButton* checkButton_ = nullptr;
     // Reading

@@ -14,9 +14,11 @@ namespace quarn::shelltext {
 inline QColor secondary() { return withOpacity(quarnkit::Design::paper(), 0.6); }
 inline QColor tertiary() { return withOpacity(quarnkit::Design::paper(), 0.35); }
 
-inline QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr)
+// `Label` is QLabel or a kind of it made from a text and a parent.
+template <typename Label = QLabel>
+inline Label* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr)
 {
-    auto* l = new QLabel(text, parent);
+    auto* l = new Label(text, parent);
     l->setFont(font);
     l->setTextFormat(Qt::PlainText); // texts can hold what the user typed
     QPalette p = l->palette();

@@ -32,7 +32,10 @@ void connectUpdateSettings(UpdateController& updates, UpdateWindow& window, Sett
     services.updateStatus = [&updates] {
         const Kind kind = updates.state().kind;
         SettingsServices::UpdateStatus status;
-        status.text = updates.statusText();
+        status.updatesItself = updates.updatesItself();
+        status.text = status.updatesItself
+                          ? updates.statusText()
+                          : QStringLiteral("This copy doesn't update itself: it was built without an update feed.");
         status.updateReady = kind == Kind::available || kind == Kind::readyToInstall;
         status.busy =
             kind == Kind::checking || kind == Kind::downloading || kind == Kind::verifying || kind == Kind::installing;

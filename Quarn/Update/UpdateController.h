@@ -94,6 +94,12 @@ public:
     const std::optional<quarnkit::UpdateFeed>& offered() const { return offered_; }
     const std::optional<QString>& note() const { return note_; }
     const UpdateEnvironment& environment() const { return environment_; }
+    // False for a copy built without a feed or an update key: no check can
+    // ever succeed, so none is offered.
+    bool updatesItself() const
+    {
+        return !environment_.source.feedURLs.empty() && !environment_.source.publicKey.isEmpty();
+    }
 
     // The state told in one sentence (Settings shows it).
     QString statusText(const QDateTime& now = QDateTime::currentDateTime(), const QLocale& locale = QLocale()) const;

@@ -1,5 +1,6 @@
 #include "Quarn/Update/UpdateViews.h"
 
+#include "Quarn/Design/AccessibleHeading.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Shell/ShellText.h"
@@ -83,9 +84,8 @@ ReleaseNotes::ReleaseNotes(QWidget* parent) : QWidget(parent)
     rows_->setSpacing(6);
     QFont headingFont = uiFont(13, QFont::DemiBold);
     headingFont.setFamilies({QStringLiteral("serif")});
-    QLabel* heading = shelltext::label(QStringLiteral("What's new"), headingFont, withOpacity(D::paper(), 0.7));
-    heading->setAccessibleDescription(QStringLiteral("heading"));
-    rows_->addWidget(heading);
+    rows_->addWidget(
+        shelltext::label<HeadingLabel>(QStringLiteral("What's new"), headingFont, withOpacity(D::paper(), 0.7)));
 }
 
 void ReleaseNotes::setNotes(const QStringList& notes)

@@ -1,6 +1,7 @@
 #include "Quarn/Update/UpdateWindow.h"
 
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Spinner.h"
@@ -19,6 +20,9 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <utility>
 
 // The resources live in a static library; naming their initialisers keeps the
 // linker from dropping them.
@@ -175,6 +179,11 @@ void UpdateView::run(Action action)
 void UpdateView::refresh()
 {
     const UpdateState& state = updates_.state();
+    // A new state eases the panel to its new height; new texts alone do not.
+    if (state.kind != shownKind_) {
+        easeNextFit_ = shownKind_.has_value();
+        shownKind_ = state.kind;
+    }
     const UpdateEnvironment& environment = updates_.environment();
     const QString& name = environment.displayName;
     const QString current = environment.current.version;
@@ -183,6 +192,11 @@ void UpdateView::refresh()
     const auto blocker = updates_.blocker();
     const auto build = updates_.chipBuild();
     const qint64 archiveSize = build ? build->update.size : 0;
+
+    if (!updates_.updatesItself()) {
+        showCannotUpdate(name, current);
+        return;
+    }
 
     // Heading and subtitle.
     QString heading, subtitle = QStringLiteral("You have ") + current + u'.';
@@ -277,6 +291,17 @@ void UpdateView::refresh()
     fitToContent();
 }
 
+void UpdateView::showCannotUpdate(const QString& name, const QString& current)
+{
+    heading_->setText(name + QStringLiteral(" doesn't update itself."));
+    subtitle_->setText(QStringLiteral("This copy was built without an update feed. You have ") + current
+                       + QStringLiteral(". Install new versions the way you installed this one."));
+    spinner_->setVisible(false);
+    for (QWidget* box : {notesBox_, blockerBox_, progressBox_, stateLineBox_, noteBox_}) box->setVisible(false);
+    setButtons(false, std::nullopt, Button{QStringLiteral("OK"), Action::hide, true, true});
+    fitToContent();
+}
+
 void UpdateView::setButtons(bool skip, const std::optional<Button>& quiet, const std::optional<Button>& accent)
 {
     skip_->setVisible(skip);
@@ -300,9 +325,27 @@ void UpdateView::fitToContent()
         layout() && layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(panelWidth) : sizeHint().height();
     // A size out of reason leaves the window as it is.
     if (wanted <= 1 || wanted >= 2000) return;
+    const bool ease = std::exchange(easeNextFit_, false) && isVisible() && !motion::reduced();
     if (width() == panelWidth && height() == wanted && minimumHeight() == wanted) return;
+    if (ease && width() == panelWidth) {
+        if (!resize_) {
+            resize_ = new QVariantAnimation(this);
+            resize_->setDuration(150);
+            resize_->setEasingCurve(QEasingCurve::OutCubic);
+            connect(resize_, &QVariantAnimation::valueChanged, this,
+                    [this](const QVariant& h) { setFixedSize(panelWidth, h.toInt()); });
+        }
+        resize_->stop();
+        resize_->setStartValue(height());
+        resize_->setEndValue(wanted);
+        resize_->start();
+        return;
+    }
+    if (resize_) resize_->stop();
     setFixedSize(panelWidth, wanted);
 }
+
+bool UpdateView::easing() const { return resize_ && resize_->state() == QAbstractAnimation::Running; }
 
 QString UpdateView::heading() const { return heading_->text(); }
 
@@ -324,6 +367,16 @@ void UpdateView::closeEvent(QCloseEvent* event)
     // The title bar's close button: the user chose to wait.
     updates_.later();
     event->accept();
+}
+
+void UpdateView::hideEvent(QHideEvent* event)
+{
+    // Nobody sees an ease while the window is away: it takes its height now.
+    if (easing()) {
+        resize_->stop();
+        setFixedSize(panelWidth, resize_->endValue().toInt());
+    }
+    QWidget::hideEvent(event);
 }
 
 // ---------------------------------------------------------------- holder

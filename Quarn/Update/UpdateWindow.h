@@ -5,6 +5,8 @@
 // copy cannot replace itself, the progress or failure line, the updater's
 // note, and a row of buttons that changes with the state. Closing it with its
 // title-bar button means "later"; its own buttons only hide it.
+#include "Quarn/Update/UpdateController.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -13,6 +15,7 @@
 
 class QAbstractButton;
 class QLabel;
+class QVariantAnimation;
 
 namespace quarn {
 
@@ -43,6 +46,8 @@ public:
     // The buttons on show, leading to trailing.
     QList<QAbstractButton*> shownButtons() const;
     bool spinnerShown() const;
+    // While the panel eases to the height of a new state (0.15 s, ease-out).
+    bool easing() const;
 
 signals:
     // A button that ends the interaction asks its holder to hide the window.
@@ -50,6 +55,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     enum class Action { none, hide, check, cancelCheck, later, skip, install, retry };
@@ -60,6 +66,8 @@ private:
         bool key = false; // Escape for the quiet button, Return for the accent one
     };
     void run(Action action);
+    // What a copy without an update feed shows, whatever the state.
+    void showCannotUpdate(const QString& name, const QString& current);
     void setButtons(bool skip, const std::optional<Button>& quiet, const std::optional<Button>& accent);
 
     UpdateController& updates_;
@@ -81,6 +89,9 @@ private:
     AccentButton* accent_ = nullptr;
     Button quietRole_;
     Button accentRole_;
+    std::optional<UpdateState::Kind> shownKind_;
+    bool easeNextFit_ = false;
+    QVariantAnimation* resize_ = nullptr;
 };
 
 // The holder of the one Software Update window.

@@ -401,3 +401,22 @@ TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
     EXPECT_TRUE(testsupport::waitFor([&] { return view.window()->height() == general; })) << view.window()->height();
 }
+
+// A copy built without report servers cannot send a report: it says so and
+// offers no choice of sending.
+TEST(SettingsWindow, ACopyWithoutReportServersOffersNoChoiceOfSending)
+{
+    for (const bool canSend : {true, false}) {
+        SettingsFixture f;
+        SettingsServices services = f.services();
+        services.canSendCrashReports = [canSend] { return canSend; };
+        SettingsWindow windows(f.defaults, f.positions, services);
+        windows.show();
+        SettingsView& view = *windows.window();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        EXPECT_EQ(shownWith(view, QStringLiteral("Always send")) != nullptr, canSend);
+        EXPECT_EQ(visibleLabels(view).contains(QStringLiteral(
+                      "This copy of ravlen can't send crash reports: it was built without a report server.")),
+                  !canSend);
+    }
+}

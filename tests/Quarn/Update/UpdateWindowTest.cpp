@@ -1,5 +1,6 @@
 #include "UpdateRig.h"
 
+#include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/Shell/SettingsWindow.h"
@@ -12,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
 
@@ -211,6 +214,7 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     rig.server.answer("/ravlen-2.0.zip", {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip")), 1, 100});
     QTest::keyClick(window, Qt::Key_Return);
     ASSERT_TRUE(rig.reaches(Kind::downloading));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !window->easing(); }));
     const int before = window->height();
     window->close();
     EXPECT_EQ(updates.state().kind, Kind::available);
@@ -249,8 +253,18 @@ TEST(UpdateWindow, TheWindowGrowsToShowEveryLineWhole)
     UpdateView* window = holder.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     const QPoint corner = window->pos();
+    // Each new state eases the panel to its height rather than jumping.
+    std::vector<std::pair<bool, int>> atChange; // easing, height: as the state changed
+    QObject::connect(&updates, &UpdateController::changed, window,
+                     [&] { atChange.emplace_back(window->easing(), window->height()); });
+    const int before = window->height();
     updates.check(UpdateTrigger::menu);
     ASSERT_TRUE(rig.reaches(Kind::failed)); // a sentence that takes two lines
+    ASSERT_FALSE(atChange.empty());
+    EXPECT_TRUE(atChange.back().first);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !window->easing(); }));
+    EXPECT_LT(atChange.back().second, window->height()); // still growing when the state changed
+    EXPECT_GT(window->height(), before);
     int lines = 0;
     for (const QLabel* label : window->findChildren<QLabel*>()) {
         if (!label->isVisible() || !label->wordWrap()) continue;
@@ -291,6 +305,63 @@ TEST(UpdateWindow, NotesAndTheBlockerFollowTheRelease)
     updates.check(UpdateTrigger::menu);
     ASSERT_TRUE(testsupport::waitFor([&] { return updates.offered() && updates.offered()->build == 21; }));
     EXPECT_FALSE(Panel::of(view).lines.contains("What's new"));
+}
+
+// The notes' title is a heading for screen readers.
+TEST(UpdateWindow, WhatsNewIsReadAsAHeading)
+{
+    UpdateRig rig;
+    rig.serveFeed("/feed.json", rig.feed());
+    UpdateController& updates = rig.make();
+    UpdateView view(updates);
+    updates.check(UpdateTrigger::menu);
+    ASSERT_TRUE(rig.reaches(Kind::available));
+    const QLabel* heading = nullptr;
+    for (const QLabel* label : view.findChildren<QLabel*>())
+        if (label->text() == "What's new") heading = label;
+    ASSERT_NE(heading, nullptr);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(const_cast<QLabel*>(heading));
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->role(), QAccessible::Heading);
+    EXPECT_EQ(read->text(QAccessible::Name), "What's new");
+}
+
+// A copy built without a feed says so, in the window and in Settings, and
+// offers no check that could never succeed.
+TEST(UpdateWindow, ACopyWithoutAFeedSaysItDoesNotUpdateItself)
+{
+    UpdateRig rig;
+    quarn::UpdateEnvironment environment = rig.environment({});
+    UpdateController& updates = rig.make(environment);
+    UpdateWindow holder(updates);
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("settings.json"));
+    quarnkit::ReadingPositionStore positions(defaults);
+    SettingsWindow settings(defaults, positions, {});
+    connectUpdateSettings(updates, holder, settings);
+
+    updates.check(UpdateTrigger::menu);
+    holder.show(true);
+    const Panel panel = Panel::of(*holder.window());
+    EXPECT_EQ(panel.heading, "ravlen doesn't update itself.");
+    EXPECT_TRUE(panel.subtitle.startsWith("This copy was built without an update feed. You have 1.0."));
+    EXPECT_EQ(panel.buttons, QStringList{"OK"});
+    EXPECT_FALSE(panel.spinner);
+    EXPECT_TRUE(rig.server.requests().empty());
+
+    settings.show();
+    SettingsView& view = *settings.window();
+    QStringList shown;
+    for (const QLabel* label : view.findChildren<QLabel*>())
+        if (label->isVisibleTo(&view)) shown << label->text();
+    EXPECT_TRUE(shown.contains("This copy doesn't update itself: it was built without an update feed."));
+    for (const QAbstractButton* b : view.findChildren<QAbstractButton*>()) {
+        if (!b->isVisibleTo(&view)) continue;
+        EXPECT_NE(b->text(), "Check for Updates");
+        if (b->accessibleName() == "Check for updates automatically") {
+            EXPECT_FALSE(b->isEnabled());
+        }
+    }
 }
 
 TEST(UpdateWindow, DownloadProgressDrawsAndSpeaksTheFraction)
