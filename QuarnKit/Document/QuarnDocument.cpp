@@ -15,31 +15,37 @@
 #include <functional>
 #include <new>
 #include <thread>
+#include <utility>
 
 namespace quarnkit {
 
 namespace {
 
 // Reads the rest of a file just opened on a worker, then calls `whenRead`
-// there. Not before the first page has had time to render: reading the file
-// competes with it for the engine's allocator and the document's lock. Short
-// slices, each under the document's lock with a pause between them, let
-// renders and the UI thread have it in turn; the reading stops when the
-// document is gone.
-void readRestLater(const std::shared_ptr<platform::PdfDocument>& pdf,
-                   std::function<void(const platform::PdfDocument&)> whenRead = {})
+// there. Short slices, each under the document's lock with a pause between
+// them, let renders and the UI thread have it in turn; the reading stops
+// when the document is gone.
+void readRest(const std::weak_ptr<platform::PdfDocument>& weak,
+              std::function<void(const platform::PdfDocument&)> whenRead)
 {
-    QTimer::singleShot(250, [weak = std::weak_ptr<platform::PdfDocument>(pdf), whenRead = std::move(whenRead)] {
-        QThreadPool::globalInstance()->start([weak, whenRead] {
-            while (const auto document = weak.lock()) {
-                if (document->settle(250)) {
-                    if (whenRead) whenRead(*document);
-                    return;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QThreadPool::globalInstance()->start([weak, whenRead = std::move(whenRead)] {
+        while (const auto document = weak.lock()) {
+            if (document->settle(250)) {
+                if (whenRead) whenRead(*document);
+                return;
             }
-        });
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     });
+}
+
+// Not before the first page has had time to render: reading the file
+// competes with it for the engine's allocator and the document's lock.
+constexpr int kReadRestDelayMs = 250;
+
+void readRestLater(const std::shared_ptr<platform::PdfDocument>& pdf)
+{
+    QTimer::singleShot(kReadRestDelayMs, [weak = std::weak_ptr<platform::PdfDocument>(pdf)] { readRest(weak, {}); });
 }
 
 } // namespace
@@ -165,9 +171,23 @@ QuarnDocument::~QuarnDocument()
 
 void QuarnDocument::mapPagesLater()
 {
+    QTimer::singleShot(kReadRestDelayMs, this, [this] {
+        if (pageMapHeld_) pageMapDue_ = true;
+        else mapPages();
+    });
+}
+
+void QuarnDocument::releasePageMap()
+{
+    pageMapHeld_ = false;
+    if (std::exchange(pageMapDue_, false)) mapPages();
+}
+
+void QuarnDocument::mapPages()
+{
     // Reading the file first makes the map itself quick, so that it holds
     // the document only briefly.
-    readRestLater(pdf_, [self = QPointer(this)](const platform::PdfDocument& document) {
+    readRest(pdf_, [self = QPointer(this)](const platform::PdfDocument& document) {
         platform::mapPages(document);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

@@ -120,6 +120,10 @@ public:
     // tells when. Until then, asking for every page (pageSignature, pageId,
     // platform::pageGeometries …) reads them all on the spot.
     bool pageMapReady() const;
+    // For tests of what shows before every page is read: the reading waits
+    // until released. Called before the event loop runs after opening.
+    void holdPageMap() { pageMapHeld_ = true; }
+    void releasePageMap();
 
     // True when the password opened the document. Its pages (and their
     // marks) appear then: every view hears of it as an edit of the whole
@@ -152,12 +156,15 @@ signals:
 
 private:
     void mapPagesLater();
+    void mapPages();
 
     std::shared_ptr<platform::PdfDocument> pdf_;
     std::unique_ptr<QUndoStack> undoStack_ = std::make_unique<QUndoStack>();
     qint64 generation_ = 0;
     std::optional<QString> unlockPassword_;
     std::optional<platform::PdfPageId> editedPage_;
+    bool pageMapHeld_ = false;
+    bool pageMapDue_ = false; // held when its time came
 };
 
 } // namespace quarnkit
