@@ -7,9 +7,13 @@
 
 namespace quarnkit {
 
-platform::CrashIdentity crashIdentity()
+platform::CrashIdentity crashIdentity() { return crashIdentity(QStringLiteral("/proc/self/exe")); }
+
+platform::CrashIdentity crashIdentity(const QString& path)
 {
-    const QFileInfo executable(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
+    // A link's target is named even when that file is gone (replaced by an update).
+    const QFileInfo given(path);
+    const QFileInfo executable(given.isSymLink() ? given.symLinkTarget() : given.absoluteFilePath());
     const QString infoFile = installInfoPath(executable.path());
     const nlohmann::json info = readInstallInfo(infoFile);
     const auto textOf = [&](const char* key, const QString& fallback) {

@@ -3,6 +3,8 @@
 // them and what the scanner looks for.
 #include "Platform/CrashHandler.h"
 
+#include <QString>
+
 namespace quarnkit {
 
 // From the Info.json of the running executable's install folder (found as
@@ -11,5 +13,7 @@ namespace quarnkit {
 // the version and build (as appShortVersion() and appBuildVersion()), and
 // the bundle identifier ("CFBundleIdentifier", else "com.ombri.ravlen").
 platform::CrashIdentity crashIdentity();
+// The same for the executable at `executable`, or the file a link there names.
+platform::CrashIdentity crashIdentity(const QString& executable);
 
 } // namespace quarnkit
