@@ -113,6 +113,30 @@ TEST_F(IndexerTest, IndexesTheTreeAndFollowsItsChanges)
     EXPECT_TRUE(until({"late"}, {})) << "a folder deleted";
 }
 
+TEST_F(IndexerTest, AChangedFileLosesItsOldWordsAndADeletedOneGoesWhileStopped)
+{
+    write("Gone.pdf", testsupport::makeTextPdf(1, "vanishing"));
+    write("Changed.pdf", testsupport::makeTextPdf(1, "alpha bravo charlie"));
+    {
+        MetadataIndexer indexer(options());
+        indexer.start();
+        ASSERT_TRUE(waitFor([&] { return complete(); }));
+    }
+    ASSERT_EQ(found({"charlie"}, true), std::set<QString>{"Changed.pdf"});
+    // While no indexer runs, one file goes and the other gets new words.
+    ASSERT_TRUE(QFile::remove(home() + "/Gone.pdf"));
+    write("Changed.pdf", testsupport::makeTextPdf(1, "delta echo"));
+    MetadataIndexer indexer(options());
+    indexer.start();
+    const std::set<QString> changed = {"Changed.pdf"};
+    EXPECT_TRUE(waitFor([&] { return found({}) == changed && found({"echo"}, true) == changed; }));
+    // Then a change while it runs. The old words go, the first and the last alike.
+    write("Changed.pdf", testsupport::makeTextPdf(1, "foxtrot golf"));
+    EXPECT_TRUE(waitFor([&] { return found({"golf"}, true) == changed; }));
+    for (const char* word : {"alpha", "charlie", "delta", "echo", "vanishing"})
+        EXPECT_EQ(found({word}, true), std::set<QString>{}) << word;
+}
+
 TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)
 {
     write("Report.pdf", testsupport::makeTextPdf(1, "revenue growth"));
