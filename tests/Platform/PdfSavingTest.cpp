@@ -243,40 +243,8 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     if (QStandardPaths::findExecutable("openssl").isEmpty() || QStandardPaths::findExecutable("pdfsig").isEmpty())
         GTEST_SKIP() << "needs openssl and pdfsig";
     QTemporaryDir dir;
-    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
-    int exitCode = -1;
-    testsupport::runProgram("openssl",
-                            {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days",
-                             "2", "-subj", "/CN=ravlen test signer"},
-                            &exitCode);
-    ASSERT_EQ(exitCode, 0);
-
-    // A one-page file with a signature field whose /Contents is a detached
-    // CMS signature over every byte but the /Contents string itself.
-    const std::string placeholder(8192, '0');
-    QByteArray pdf = testsupport::writePdf(
-        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>",
-         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-         pageObject(5, " /Annots [6 0 R]"), textStream("Signed page"),
-         "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
-         "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
-         "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <"
-             + placeholder + "> >>"});
-    const qsizetype open = pdf.indexOf("/Contents <" + QByteArray(placeholder.c_str())) + 10;
-    const qsizetype close = open + qsizetype(placeholder.size()) + 2;
-    const QByteArray range = QByteArray::number(open).rightJustified(10, '0') + ' '
-                             + QByteArray::number(close).rightJustified(10, '0') + ' '
-                             + QByteArray::number(pdf.size() - close).rightJustified(10, '0');
-    pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
-    writeFile(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
-    testsupport::runProgram("openssl",
-                            {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey",
-                             key, "-outform", "DER", "-out", dir.filePath("sig.der")},
-                            &exitCode);
-    ASSERT_EQ(exitCode, 0);
-    const QByteArray signature = readFile(dir.filePath("sig.der")).toHex();
-    ASSERT_LT(signature.size(), qsizetype(placeholder.size()));
-    pdf.replace(open + 1, signature.size(), signature);
+    const QByteArray pdf = testsupport::makeSignedPdf(dir.path());
+    ASSERT_FALSE(pdf.isEmpty());
     const QString path = dir.filePath("signed.pdf");
     writeFile(path, pdf);
     const auto verdict = [&] { return testsupport::runProgram("pdfsig", {path}); };
@@ -297,6 +265,7 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     EXPECT_TRUE(saved.startsWith(pdf));
     EXPECT_TRUE(verdict().contains("Signature is Valid")) << verdict().toStdString();
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 2);
+    int exitCode = -1;
     testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
     EXPECT_EQ(exitCode, 0);
 }

@@ -138,6 +138,45 @@ QString runProgram(const QString& program, const QStringList& arguments, int* ex
     return QString::fromLocal8Bit(process.readAll());
 }
 
+QByteArray makeSignedPdf(const QString& folder)
+{
+    const QDir dir(folder);
+    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+    int exitCode = -1;
+    runProgram("openssl",
+               {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
+                "/CN=ravlen test signer"},
+               &exitCode);
+    if (exitCode != 0) return {};
+    const std::string placeholder(8192, '0');
+    const std::string text = "BT /F1 24 Tf 30 150 Td (Signed page) Tj ET";
+    QByteArray pdf = writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>",
+         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >>"
+         " /Annots [6 0 R] >>",
+         "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+         "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
+         "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+         "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <"
+             + placeholder + "> >>"});
+    const qsizetype open = pdf.indexOf("/Contents <" + QByteArray(placeholder.c_str())) + 10;
+    const qsizetype close = open + qsizetype(placeholder.size()) + 2;
+    const QByteArray range = QByteArray::number(open).rightJustified(10, '0') + ' '
+                             + QByteArray::number(close).rightJustified(10, '0') + ' '
+                             + QByteArray::number(pdf.size() - close).rightJustified(10, '0');
+    pdf.replace(pdf.indexOf("0000000000 0000000000 0000000000"), range.size(), range);
+    writeFile(dir.filePath("signed.bin"), pdf.left(open) + pdf.mid(close));
+    runProgram("openssl",
+               {"cms", "-sign", "-binary", "-in", dir.filePath("signed.bin"), "-signer", cert, "-inkey", key,
+                "-outform", "DER", "-out", dir.filePath("sig.der")},
+               &exitCode);
+    const QByteArray signature = readFile(dir.filePath("sig.der")).toHex();
+    if (exitCode != 0 || signature.isEmpty() || signature.size() >= qsizetype(placeholder.size())) return {};
+    pdf.replace(open + 1, signature.size(), signature);
+    return pdf;
+}
+
 QByteArray makeLongTextPdf(int pages, std::size_t bytes)
 {
     std::vector<std::string> objects;

@@ -54,6 +54,10 @@ QByteArray makeEndlessPagePdf();
 // One page showing a JBIG2 image that claims `side` by `side` pixels in a few
 // bytes of data (a decompression bomb: decoding it asks for side² / 8 bytes).
 QByteArray makeJbig2BombPdf(int side);
+// One page reading "Signed page" with a signature field whose /Contents is a
+// detached CMS signature over every byte but that string, made by openssl
+// with a key it makes in `folder`. Empty when openssl fails or is missing.
+QByteArray makeSignedPdf(const QString& folder);
 // A PDF file of the given objects, numbered from 1 in order (object 1 is the
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",

@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
+#include "QuarnKit/Markup/MarkEdits.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
@@ -137,6 +140,33 @@ TEST(QuarnDocument, SnapshotKeepsEncryption)
     EXPECT_TRUE(reopened->isLocked());
     ASSERT_TRUE(reopened->unlock("openpassword"));
     EXPECT_EQ(reopened->pageCount(), pages);
+}
+
+TEST(QuarnDocument, SnapshotsOfASignedFileAreWholeAndKeepTheSignatureValid)
+{
+    if (QStandardPaths::findExecutable("openssl").isEmpty() || QStandardPaths::findExecutable("pdfsig").isEmpty())
+        GTEST_SKIP() << "needs openssl and pdfsig";
+    QTemporaryDir dir;
+    const QByteArray signedPdf = testsupport::makeSignedPdf(dir.path());
+    ASSERT_FALSE(signedPdf.isEmpty());
+    auto document = QuarnDocument::open(writeFile(dir, "signed.pdf", signedPdf));
+    // What Share, Export and Print hand on: before a change, after a mark, after another.
+    for (int marks = 0; marks < 3; ++marks) {
+        SCOPED_TRACE(marks);
+        if (marks > 0) {
+            const auto mark = quarnkit::AnnotationFactory::rectangle({40.0 * marks, 40}, {40.0 * marks + 30, 70},
+                                                                     quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+            ASSERT_TRUE(quarnkit::MarkEdits::add(*document, *document->pageId(0), *mark, "Rectangle"));
+        }
+        const QByteArray snapshot = document->snapshot();
+        const QString path = writeFile(dir, "snapshot.pdf", snapshot);
+        EXPECT_TRUE(snapshot.startsWith(signedPdf)) << "the signed bytes stay as they were";
+        EXPECT_TRUE(testsupport::runProgram("pdfsig", {path}).contains("Signature is Valid"));
+        int exitCode = -1;
+        testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(path), 0).size(), size_t(marks));
+    }
 }
 
 TEST(QuarnDocument, SnapshotOfALockedDocumentIsTheWriteError)
