@@ -432,10 +432,80 @@ bool PageWorkRegistry::stopped()
     return stopped_;
 }
 
+// ---------------------------------------------------------------- content read by the byte
+
+namespace {
+
+// The cookie of the page work running on this thread, if any: the content
+// streams it opens read through a stream that watches its abort flag.
+thread_local fz_cookie* t_pageWorkCookie = nullptr;
+
+// MuPDF checks the abort flag between two operators only: a content stream
+// that inflates to a gigabyte of spaces has none, and its run would go on to
+// its end. This many bytes of content at most are read between two looks.
+constexpr std::size_t contentBytesBetweenChecks = 64 * 1024;
+
+struct WatchedContent {
+    fz_stream* inner;
+    const fz_cookie* cookie;
+};
+
+// Hands on the inner stream's bytes as they are, in slices, and ends the
+// stream once the work is called off: the interpreter then meets the end of
+// the content and returns, and the work counts as called off (PageWork).
+int nextWatchedContent(fz_context* ctx, fz_stream* stm, size_t max)
+{
+    auto* state = static_cast<WatchedContent*>(stm->state);
+    if (std::atomic_ref(const_cast<int&>(state->cookie->abort)).load(std::memory_order_relaxed)) return EOF;
+    std::size_t n = fz_available(ctx, state->inner, max);
+    if (n == 0) return EOF;
+    n = std::min(n, contentBytesBetweenChecks);
+    stm->rp = state->inner->rp;
+    stm->wp = stm->rp + n;
+    state->inner->rp += n;
+    stm->pos += std::int64_t(n);
+    return *stm->rp++;
+}
+
+void dropWatchedContent(fz_context* ctx, void* state)
+{
+    auto* watched = static_cast<WatchedContent*>(state);
+    fz_drop_stream(ctx, watched->inner);
+    fz_free(ctx, watched);
+}
+
+} // namespace
+
+// Every content stream MuPDF interprets (a page's, a form's, a pattern's, a
+// mark's appearance) is opened here: the link step routes MuPDF's calls of
+// pdf_open_contents_stream to this function (see Platform/CMakeLists.txt).
+extern "C" fz_stream* __real_pdf_open_contents_stream(fz_context* ctx, pdf_document* doc, pdf_obj* obj);
+
+extern "C" fz_stream* __wrap_pdf_open_contents_stream(fz_context* ctx, pdf_document* doc, pdf_obj* obj)
+{
+    fz_stream* inner = __real_pdf_open_contents_stream(ctx, doc, obj);
+    const fz_cookie* cookie = t_pageWorkCookie;
+    if (!cookie) return inner; // not page work (an edit, a save): read to the end
+    WatchedContent* state = nullptr;
+    fz_var(state);
+    fz_try(ctx) {
+        state = static_cast<WatchedContent*>(fz_malloc(ctx, sizeof(WatchedContent)));
+        state->inner = inner;
+        state->cookie = cookie;
+    }
+    fz_catch(ctx) {
+        fz_drop_stream(ctx, inner);
+        fz_rethrow(ctx);
+    }
+    // fz_new_stream drops the state (and with it the inner stream) when it fails.
+    return fz_new_stream(ctx, state, nextWatchedContent, dropWatchedContent);
+}
+
 PageWork::PageWork(const PdfDocument::Impl& d, bool interruptible) : PageWork(d.mutex.work(), interruptible) {}
 
 PageWork::PageWork(std::shared_ptr<PageWorkRegistry> registry, bool interruptible)
-    : registry_(std::move(registry)), work_{&cookie_, interruptible && !onWindowThread()}, watched_(onWindowThread())
+    : registry_(std::move(registry)), work_{&cookie_, interruptible && !onWindowThread()}, watched_(onWindowThread()),
+      outerCookie_(std::exchange(t_pageWorkCookie, &cookie_))
 {
     registry_->add(&work_);
     if (watched_) windowWorkWatch().watch(&cookie_);
@@ -443,6 +513,7 @@ PageWork::PageWork(std::shared_ptr<PageWorkRegistry> registry, bool interruptibl
 
 PageWork::~PageWork()
 {
+    t_pageWorkCookie = outerCookie_;
     if (watched_) windowWorkWatch().unwatch(&cookie_);
     registry_->remove(&work_);
 }

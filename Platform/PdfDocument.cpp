@@ -518,16 +518,46 @@ fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz
     return text;
 }
 
-fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, FzError* err)
+namespace {
+
+// Runs the page's content, then its marks, then its form fields, each on its
+// own: a part that fails part way (an image with no width, a font that draws
+// itself) keeps what it drew before, and the parts after it still draw.
+// Returns whether a part failed; a run called off, or out of memory, throws.
+int runPagePartsC(fz_context* ctx, fz_page* page, fz_device* dev, fz_cookie* cookie)
+{
+    int failed = 0;
+    int part = 0;
+    fz_var(failed);
+    fz_var(part);
+    for (part = 0; part < 3; ++part) {
+        fz_try(ctx) {
+            if (part == 0) fz_run_page_contents(ctx, page, dev, fz_identity, cookie);
+            else if (part == 1) fz_run_page_annots(ctx, page, dev, fz_identity, cookie);
+            else fz_run_page_widgets(ctx, page, dev, fz_identity, cookie);
+        }
+        fz_catch(ctx) {
+            const int caught = fz_caught(ctx);
+            if (caught == FZ_ERROR_ABORT || caught == FZ_ERROR_MEMORY || (cookie && cookie->abort)) fz_rethrow(ctx);
+            failed = 1;
+        }
+    }
+    return failed;
+}
+
+} // namespace
+
+fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err)
 {
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
     fz_var(list);
     fz_var(dev);
+    *damaged = 0;
     fz_try(ctx) {
         list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
         dev = fz_new_list_device(ctx, list);
-        fz_run_page(ctx, &page->super, dev, fz_identity, cookie);
+        *damaged = runPagePartsC(ctx, &page->super, dev, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) fz_drop_device(ctx, dev);
@@ -1442,10 +1472,11 @@ std::shared_ptr<PdfDisplayList> PdfDocument::displayList(int index, bool windowW
             // What the recording holds that was not in memory before: its commands
             // and the resources it was first to load.
             EngineAllocationTally tally;
-            fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
+            int damaged = 0;
+            fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &damaged, &err);
             throwIfFailed(err, PdfErrorCode::damaged);
             auto* impl = new PdfDisplayList::Impl{list, fz_identity, g.userToDisplay.inverted()};
-            return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes());
+            return std::make_shared<PdfDisplayList>(impl, g.displaySize, tally.liveBytes(), damaged != 0);
         },
         true, !windowWaits);
 }

@@ -151,9 +151,14 @@ public:
     // The page's text as PdfDocument::textPage reads it, without holding the
     // document: several threads may read pages of one document at once.
     PdfTextPage textPage() const;
+    // Whether drawing the page failed part way (damaged content): the
+    // recording holds what was drawn before the failure.
+    bool damaged() const { return damaged_; }
 
     struct Impl;
-    explicit PdfDisplayList(Impl* impl, PdfSize size, std::size_t cost = 0) : d(impl), size_(size), cost_(cost) {}
+    explicit PdfDisplayList(Impl* impl, PdfSize size, std::size_t cost = 0, bool damaged = false)
+        : d(impl), size_(size), cost_(cost), damaged_(damaged)
+    {}
 
 private:
     QImage draw(double scale, const QRect& clip, const ImageSource& make) const;
@@ -161,6 +166,7 @@ private:
     Impl* d;
     PdfSize size_;
     std::size_t cost_;
+    bool damaged_;
 };
 
 class PdfDocument {
@@ -220,7 +226,8 @@ public:
 
     // Rendering on the calling thread.
     QImage render(int page, double scale, const QRect& clip = {}) const;
-    // Records a page for rendering elsewhere (annotations and widgets included).
+    // Records a page for rendering elsewhere (annotations and widgets included);
+    // a page whose drawing fails part way is recorded up to the failure.
     // `windowWaits`: the window shows nothing of the page until it is recorded
     // (its first paint), so the work starts at once instead of keeping off
     // while the window used the document a moment ago; it still gives way

@@ -254,7 +254,8 @@ struct PdfDocument::Impl {
 
 // One run of a page's content through MuPDF, made on the stack with the
 // document's lock held: MuPDF reads the cookie's abort flag between operators,
-// which is how the run is interrupted (DocumentMutex) or stopped (stopPageWork).
+// and the content streams the run opens read it every few kilobytes, which is
+// how the run is interrupted (DocumentMutex) or stopped (stopPageWork).
 // On the window's thread nothing interrupts it, so it has a time limit
 // (windowWorkLimit) after which it counts as stopped: a page that never ends
 // holds the window for that long at most.
@@ -276,7 +277,8 @@ private:
     std::shared_ptr<PageWorkRegistry> registry_;
     fz_cookie cookie_ = {};
     PageWorkRegistry::Work work_;
-    bool watched_ = false; // run on the window's thread, under a time limit
+    bool watched_ = false;   // run on the window's thread, under a time limit
+    fz_cookie* outerCookie_; // the page work this one runs inside, if any
 };
 
 // Runs `run(work)`, which reads a page's content with the work's cookie and
@@ -382,7 +384,9 @@ bool hasReadingSource(const PdfDocument::Impl& d);
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err);
 // A recording of the page with its annotations and widgets, as
 // fz_new_display_list_from_page makes it, with a cookie that can stop it.
-fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, FzError* err);
+// A page whose drawing fails part way is recorded up to the failure, with
+// `damaged` set; `err` is set only when nothing could be recorded.
+fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err);
 // Our form of MuPDF's text: `toUser` maps its page space to user space.
 PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser);
 

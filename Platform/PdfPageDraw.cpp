@@ -95,7 +95,8 @@ std::shared_ptr<const PdfPageRecording> record(const PdfDocument& doc, int index
     PageRef page = loadPage(d, index);
     const PdfMatrix userToPage = pageTransform(page.page);
     FzError err;
-    fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &err);
+    int damaged = 0;
+    fz_display_list* list = recordPageC(pdfContext(), page.page, work.cookie(), &damaged, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     return std::make_shared<const PdfPageRecording>(new PdfPageRecording::Impl{list, userToPage}, geometry);
 }

@@ -1,8 +1,12 @@
 #include "Quarn/Viewer/PageTiles.h"
 
+#include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/Symbols.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
@@ -13,6 +17,7 @@ namespace quarn {
 using quarnkit::TileKey;
 using quarnkit::TileRenderer;
 using quarnkit::TileRequest;
+namespace D = quarnkit::Design;
 
 PageTiles::PageTiles(QuarnPDFView& view) : view_(view), renderer_(std::make_unique<TileRenderer>())
 {
@@ -79,6 +84,8 @@ std::size_t PageTiles::budget() const { return renderer_->budget(); }
 void PageTiles::setBudget(std::size_t bytes) { renderer_->setBudget(bytes); }
 
 const std::vector<quarnkit::PageLink>* PageTiles::linksRead(int page) const { return renderer_->links(page); }
+
+bool PageTiles::damaged(int page) const { return renderer_->damaged(page); }
 
 void PageTiles::paint(QPainter& painter, const QRect& exposed)
 {
@@ -176,7 +183,32 @@ void PageTiles::paintPage(QPainter& painter, int page, const QRectF& rect, const
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     for (const auto& [target, image] : ready)
         if (!image->isNull()) painter.drawImage(target, *image);
+    if (renderer_->damaged(page)) paintDamageNotice(painter, rect);
     painter.restore();
+}
+
+void PageTiles::paintDamageNotice(QPainter& painter, const QRectF& page)
+{
+    // The page shows what was drawn before its content failed; this says so,
+    // on the page itself, in its lower left corner.
+    constexpr double inset = 8, height = 24, pad = 8, symbol = 14;
+    if (page.width() < 120 || page.height() < 3 * height) return;
+    const QFont font = uiFont(12, QFont::Medium);
+    const QString text = QObject::tr("This page is damaged: only part of it can be shown.");
+    const double room = page.width() - 2 * inset - 3 * pad - symbol;
+    const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideRight, room);
+    const double width =
+        std::min(page.width() - 2 * inset, 3 * pad + symbol + QFontMetricsF(font).horizontalAdvance(shown) + 1);
+    const QRectF box(page.left() + inset, page.bottom() - inset - height, width, height);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(withOpacity(D::chrome(), 0.92));
+    painter.drawRoundedRect(box, 6, 6);
+    drawSymbol(painter, QStringLiteral("exclamationmark.triangle"),
+               QRectF(box.left() + pad, box.center().y() - symbol / 2, symbol, symbol), D::record());
+    painter.setFont(font);
+    painter.setPen(D::paper());
+    painter.drawText(box.adjusted(2 * pad + symbol, 0, -pad, 0), Qt::AlignLeft | Qt::AlignVCenter, shown);
 }
 
 } // namespace quarn

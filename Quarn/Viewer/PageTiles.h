@@ -53,6 +53,9 @@ public:
     void setBudget(std::size_t bytes);
     // The links of a page as the worker that drew it read them; null until then.
     const std::vector<quarnkit::PageLink>* linksRead(int page) const;
+    // Whether the page's drawing failed part way: it shows what was drawn
+    // before the failure, with a notice that says the page is damaged.
+    bool damaged(int page) const;
 
 private:
     int level() const;
@@ -60,6 +63,7 @@ private:
     std::vector<quarnkit::TileRequest> tilesIn(const QRectF& area) const;
     QRectF rectInView(const quarnkit::TileRequest& request) const;
     void paintPage(QPainter& painter, int page, const QRectF& rect, const QRect& exposed);
+    void paintDamageNotice(QPainter& painter, const QRectF& page);
 
     QuarnPDFView& view_;
     std::unique_ptr<quarnkit::TileRenderer> renderer_;

@@ -211,9 +211,12 @@ struct TileRenderer::Shared {
         }
         if (receiver && gen == generation) {
             TileRenderer* to = receiver;
+            const bool damaged = list && list->damaged();
             QMetaObject::invokeMethod(
                 to,
-                [to, page, links = std::move(links), gen]() mutable { to->acceptLinks(page, std::move(links), gen); },
+                [to, page, links = std::move(links), damaged, gen]() mutable {
+                    to->acceptRecorded(page, std::move(links), damaged, gen);
+                },
                 Qt::QueuedConnection);
         }
         return list;
@@ -321,6 +324,7 @@ void TileRenderer::dropAll(const std::function<void()>& alsoUnderLock)
     byPage_.clear();
     lru_.clear();
     links_.clear();
+    damaged_.clear();
     bytes_ = 0;
 }
 
@@ -340,6 +344,7 @@ void TileRenderer::invalidate(const std::vector<int>& pages)
     }
     for (const int page : pages) {
         links_.remove(page);
+        damaged_.remove(page);
         const auto keys = byPage_.take(page);
         for (auto it = keys.begin(); it != keys.end(); ++it) {
             auto entry = cache_.find(it.key());
@@ -408,13 +413,15 @@ void TileRenderer::accept(const TileKey& key, QImage image, quint64 generation)
     emit tileReady(key.page);
 }
 
-void TileRenderer::acceptLinks(int page, std::vector<platform::PdfLink> links, quint64 generation)
+void TileRenderer::acceptRecorded(int page, std::vector<platform::PdfLink> links, bool damaged, quint64 generation)
 {
     {
         std::lock_guard lock(shared_->mutex);
         if (generation != shared_->generation) return;
     }
     links_.insert(page, std::move(links));
+    if (damaged) damaged_.insert(page);
+    else damaged_.remove(page);
 }
 
 const std::vector<platform::PdfLink>* TileRenderer::links(int page) const

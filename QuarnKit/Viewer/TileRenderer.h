@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QObject>
 #include <QRect>
+#include <QSet>
 
 #include <cstddef>
 #include <functional>
@@ -106,6 +107,9 @@ public:
     // The links of a page, read by the worker that recorded the page, so that
     // the UI thread finds them without asking the document; null until then.
     const std::vector<platform::PdfLink>* links(int page) const;
+    // Whether the page's drawing failed part way (damaged content): its tiles
+    // show what was drawn before the failure. Known once it is recorded.
+    bool damaged(int page) const { return damaged_.contains(page); }
 
 signals:
     void tileReady(int page);
@@ -121,7 +125,7 @@ private:
     void accept(const TileKey& key, QImage image, quint64 generation);
     // Forgets every tile, list and queued request; `alsoUnderLock` runs under the same lock.
     void dropAll(const std::function<void()>& alsoUnderLock);
-    void acceptLinks(int page, std::vector<platform::PdfLink> links, quint64 generation);
+    void acceptRecorded(int page, std::vector<platform::PdfLink> links, bool damaged, quint64 generation);
     void evictToBudget();
     void startWorkers();
 
@@ -129,6 +133,7 @@ private:
     QHash<TileKey, Entry> cache_;
     QHash<int, QHash<TileKey, bool>> byPage_; // page → its cached keys
     QHash<int, std::vector<platform::PdfLink>> links_;
+    QSet<int> damaged_;
     std::list<TileKey> lru_; // front: most recently used
     std::size_t bytes_ = 0;
     std::size_t budget_ = 64u << 20;
