@@ -66,3 +66,23 @@ TEST(PdfPageRecordingTest, OutlivesEditsOfItsPage)
     EXPECT_EQ(drawnRecording(*recording, m, size), before);
     EXPECT_THROW(recordPage(*doc, 5), PdfError);
 }
+
+// Content that fails part way is kept up to the failure, as other readers
+// show it, and the recording says the page is damaged.
+TEST(PdfPageRecordingTest, APageWhoseContentFailsPartWayKeepsWhatWasDrawnBefore)
+{
+    using testsupport::PageFailure;
+    for (const PageFailure how : {PageFailure::zeroWidthImage, PageFailure::selfDrawingType3Font}) {
+        SCOPED_TRACE(int(how));
+        const auto doc = PdfDocument::openBytes(testsupport::makeHalfDrawnPagePdf(how));
+        const auto list = doc->displayList(0);
+        ASSERT_TRUE(list);
+        EXPECT_TRUE(list->damaged());
+        const QImage image = list->render(0.25);
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(QColor(image.pixel(76, 50)), QColor(Qt::red)) << "the upper half, drawn before the failure";
+        EXPECT_EQ(QColor(image.pixel(76, 150)), QColor(Qt::white)) << "the lower half, after it";
+    }
+    const auto sound = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    EXPECT_FALSE(sound->displayList(0)->damaged());
+}

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <csignal>
+
+#include <zlib.h>
 #include <cstdint>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -233,6 +235,70 @@ QByteArray makeEndlessPagePdf()
             body = "0 0 1 1 re f";
         }
         objects.push_back(stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " + resources, body));
+    }
+    return writePdf(objects);
+}
+
+QByteArray makeSilentPagePdf(std::size_t bytes)
+{
+    // Deflated a slice at a time, so that the gigabyte is never held.
+    z_stream z = {};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15, 9, Z_RLE) != Z_OK) return {};
+    const std::string spaces(std::size_t(1) << 20, ' ');
+    std::string deflated;
+    char out[1 << 16];
+    for (std::size_t left = bytes; left > 0 || z.avail_in > 0;) {
+        if (z.avail_in == 0) {
+            const std::size_t n = std::min(left, spaces.size());
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(spaces.data()));
+            z.avail_in = uInt(n);
+            left -= n;
+        }
+        z.next_out = reinterpret_cast<Bytef*>(out);
+        z.avail_out = sizeof out;
+        deflate(&z, Z_NO_FLUSH);
+        deflated.append(out, sizeof out - z.avail_out);
+    }
+    int status = Z_OK;
+    while (status == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(out);
+        z.avail_out = sizeof out;
+        status = deflate(&z, Z_FINISH);
+        deflated.append(out, sizeof out - z.avail_out);
+    }
+    deflateEnd(&z);
+    return writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
+                     "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 5 0 R >>",
+                     stream("/Filter /FlateDecode", deflated),
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                     "/Contents 7 0 R >>",
+                     stream("", "BT /F1 24 Tf 72 700 Td (Page 2) Tj ET")});
+}
+
+QByteArray makeHalfDrawnPagePdf(PageFailure how)
+{
+    const std::string red = "1 0 0 rg 0 396 612 396 re f\n", blue = "\n0 0 1 rg 0 0 612 396 re f\n";
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources ";
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"};
+    switch (how) {
+    case PageFailure::zeroWidthImage:
+        objects.push_back(page + "<< /XObject << /Im0 5 0 R >> >> >>");
+        objects.push_back(stream("", red + "/Im0 Do" + blue));
+        objects.push_back(stream("/Type /XObject /Subtype /Image /Width 0 /Height 10 /ColorSpace /DeviceGray "
+                                 "/BitsPerComponent 8",
+                                 std::string(10, '\0')));
+        break;
+    case PageFailure::selfDrawingType3Font:
+        // Its one glyph shows itself.
+        objects.push_back(page + "<< /Font << /F1 5 0 R >> >> >>");
+        objects.push_back(stream("", red + "BT /F1 12 Tf 100 100 Td (a) Tj ET" + blue));
+        objects.push_back("<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.001 0 0 0.001 0 0] "
+                          "/CharProcs << /a 6 0 R >> /Encoding << /Type /Encoding /Differences [97 /a] >> "
+                          "/FirstChar 97 /LastChar 97 /Widths [1000] /Resources << /Font << /F1 5 0 R >> >> >>");
+        objects.push_back(stream("", "1000 0 d0 BT /F1 1 Tf (a) Tj ET 0 0 100 100 re f"));
+        break;
     }
     return writePdf(objects);
 }

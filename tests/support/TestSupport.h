@@ -51,6 +51,13 @@ QByteArray makeBlankPagesPdf(int pages, int landscape, int claimed = -1, int obj
 // Two pages; the content of the first never finishes: form objects nested
 // twelve deep, each drawing the next ten times (10^12 squares). Page 2 reads "Page 2".
 QByteArray makeEndlessPagePdf();
+// Two pages; the content of the first inflates (one Flate stream) to `bytes`
+// bytes of spaces, without a single operator. Page 2 reads "Page 2".
+QByteArray makeSilentPagePdf(std::size_t bytes);
+// One page whose content paints its upper half red, then fails (`how`), and
+// would paint its lower half blue after the failure.
+enum class PageFailure { zeroWidthImage, selfDrawingType3Font };
+QByteArray makeHalfDrawnPagePdf(PageFailure how);
 // One page showing a JBIG2 image that claims `side` by `side` pixels in a few
 // bytes of data (a decompression bomb: decoding it asks for side² / 8 bytes).
 QByteArray makeJbig2BombPdf(int side);

@@ -46,6 +46,27 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
 }
 
+TEST(QuarnPDFViewTilesTest, APageWhoseDrawingFailsPartWayShowsWhatWasDrawnAndSaysItIsDamaged)
+{
+    QuarnPDFView view;
+    view.resize(700, 900);
+    testsupport::showPdf(view, platform::PdfDocument::openBytes(
+                                   testsupport::makeHalfDrawnPagePdf(testsupport::PageFailure::zeroWidthImage)));
+    view.show();
+    view.setScaleFactor(1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
+    EXPECT_TRUE(view.tiles().damaged(0));
+    view.viewport()->repaint();
+    const QImage image = view.viewport()->grab().toImage();
+    const auto at = [&](double x, double y) {
+        return QColor(image.pixel(view.placement().convertFromPage(platform::PdfPoint{x, y}, 0).toPoint()));
+    };
+    EXPECT_EQ(at(306, 600), QColor(Qt::red)) << "drawn before the failure";
+    EXPECT_EQ(at(306, 300), QColor(Qt::white)) << "after it";
+    // The notice in the page's lower left corner, in the chrome's dark.
+    EXPECT_LT(at(60, 10).lightness(), 100);
+}
+
 TEST(QuarnPDFViewTilesTest, ScrollingThroughStaysWithinTheBudget)
 {
     QuarnPDFView view;
