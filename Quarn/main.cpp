@@ -13,6 +13,7 @@
 #include "Quarn/Update/UpdateCommands.h"
 #include "QuarnKit/Crash/CrashIdentity.h"
 #include "QuarnKit/History/HistoryLibrary.h"
+#include "QuarnKit/History/PageThumbnail.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Explore/ExploreIndex.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
@@ -71,6 +72,7 @@ int main(int argc, char** argv)
     // once the first windows are up.
     QTimer::singleShot(std::chrono::seconds(10), &app, [] { quarnkit::ExploreIndex::indexer().start(); });
     const int result = app.exec();
+    quarnkit::PageThumbnail::abandonAll();
     quarnkit::ExploreIndex::indexer().stop();
     // The windows have recorded their page counts as they closed: on disk now.
     quarnkit::HistoryLibrary::flushShared();

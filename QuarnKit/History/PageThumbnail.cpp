@@ -1,5 +1,6 @@
 #include "QuarnKit/History/PageThumbnail.h"
 
+#include "Platform/PdfPageDraw.h"
 #include "QuarnKit/Export/PageRender.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <mutex>
+#include <set>
 #include <string_view>
 
 #include <sys/stat.h>
@@ -21,6 +24,42 @@
 namespace quarnkit {
 
 namespace PageThumbnail {
+
+namespace {
+
+// The documents whose first pages are being drawn, so that quitting can call them off.
+struct Drawing {
+    std::mutex mutex;
+    std::set<const platform::PdfDocument*> documents;
+};
+
+Drawing& drawing()
+{
+    static auto* shared = new Drawing; // never destroyed: workers may outlive the statics
+    return *shared;
+}
+
+// Holds the document among those being drawn for as long as it lives.
+class DrawingDocument {
+public:
+    explicit DrawingDocument(const platform::PdfDocument& doc) : doc_(doc)
+    {
+        std::lock_guard lock(drawing().mutex);
+        drawing().documents.insert(&doc_);
+    }
+    ~DrawingDocument()
+    {
+        std::lock_guard lock(drawing().mutex);
+        drawing().documents.erase(&doc_);
+    }
+    DrawingDocument(const DrawingDocument&) = delete;
+    DrawingDocument& operator=(const DrawingDocument&) = delete;
+
+private:
+    const platform::PdfDocument& doc_;
+};
+
+} // namespace
 
 Result firstPage(const QString& path, QSizeF fitting)
 {
@@ -33,10 +72,19 @@ Result firstPage(const QString& path, QSizeF fitting)
         const platform::PdfSize drawn = Exporter::drawnSize(page, Exporter::displayBox(page));
         if (!(drawn.width > 1) || !(drawn.height > 1)) return Result::unreadable();
         const double scale = std::min(fitting.width() / drawn.width, fitting.height() / drawn.height);
-        return {Result::Kind::image, Exporter::render(*doc, 0, scale)};
+        // Recorded, as the sidebar's thumbnails are: a damaged page keeps
+        // what it drew before the failure.
+        const DrawingDocument held(*doc);
+        return {Result::Kind::image, Exporter::bitmap(*platform::recordPage(*doc, 0), scale)};
     } catch (const std::exception&) {
         return Result::unreadable();
     }
+}
+
+void abandonAll()
+{
+    std::lock_guard lock(drawing().mutex);
+    for (const platform::PdfDocument* doc : drawing().documents) doc->stopPageWork();
 }
 
 Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot)

@@ -22,10 +22,15 @@ struct Result {
 };
 
 // The first page drawn as the exporter draws it, scaled to fit `fitting`
-// (pixels) with its aspect kept, on white. Locked: the PDF needs a
-// password. Unreadable: a size below 1, not a readable PDF, no first page,
-// a page without area, or a failed rendering. Opens the file on every call.
+// (pixels) with its aspect kept, on white; a page whose drawing fails part
+// way shows what was drawn before. Locked: the PDF needs a password.
+// Unreadable: a size below 1, not a readable PDF, no first page, a page
+// without area, or a failed rendering. Opens the file on every call.
 Result firstPage(const QString& path, QSizeF fitting);
+// Calls off the first pages being drawn now (they come out unreadable),
+// within moments even on a page that takes long to draw: for quitting,
+// which then waits for none of them.
+void abandonAll();
 
 // As firstPage(), fitting a square of `pixels`, taken from the thumbnail
 // cache under `cacheRoot` while the file is unchanged, else drawn and stored

@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 #include <utime.h>
@@ -105,6 +109,32 @@ TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
                   QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), QSizeF(100, 100))
                   .kind,
               PageThumbnail::Result::Kind::locked);
+    // A page whose content fails half way shows what it drew before.
+    const auto damaged = PageThumbnail::firstPage(
+        writeFile(dir, "damaged.pdf", testsupport::makeHalfDrawnPagePdf(testsupport::PageFailure::zeroWidthImage)),
+        QSizeF(153, 198));
+    ASSERT_EQ(damaged.kind, PageThumbnail::Result::Kind::image);
+    EXPECT_EQ(damaged.image.pixel(76, 50), qRgb(255, 0, 0));
+    EXPECT_EQ(damaged.image.pixel(76, 150), qRgb(255, 255, 255));
+}
+
+TEST(PageThumbnail, AFirstPageBeingDrawnIsAbandonedAtOnce)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "silent.pdf", testsupport::makeSilentPagePdf(1u << 30));
+    std::atomic<bool> ended{false};
+    std::thread drawing([&] {
+        EXPECT_EQ(PageThumbnail::firstPage(path, QSizeF(100, 100)).kind, PageThumbnail::Result::Kind::unreadable);
+        ended = true;
+    });
+    testsupport::waitFor([] { return false; }, 300); // well into its gigabyte of spaces
+    ASSERT_FALSE(ended);
+    QElapsedTimer clock;
+    clock.start();
+    PageThumbnail::abandonAll();
+    EXPECT_TRUE(testsupport::waitFor([&] { return bool(ended); }));
+    EXPECT_LT(clock.elapsed(), 1000);
+    drawing.join();
 }
 
 TEST(ThumbnailCache, StoredThumbnailsFollowTheDesktopLayout)
