@@ -139,15 +139,23 @@ pdf_document* openWatchedC(fz_context* ctx, const std::shared_ptr<WatchedFile>& 
     return doc;
 }
 
+// MuPDF keeps a name of at most this many bytes and cuts a longer one, in
+// the objects it parses but not in the content streams that use the name.
+constexpr size_t engineNameLimit = 127;
+
 // The highest object number that `obj` refers to, looking into its arrays
 // and dictionaries (direct objects nest without cycles; a crafted depth is cut).
-int highestReferenceC(fz_context* ctx, pdf_obj* obj)
+// Sets `*nameCut` when a name (a key or a value) is as long as MuPDF keeps.
+int highestReferenceC(fz_context* ctx, pdf_obj* obj, int* nameCut = nullptr)
 {
     enum { maxDepth = 64 };
     pdf_obj* stack[maxDepth];
     int depth = 0, highest = 0;
     fz_var(depth);
     fz_var(highest);
+    const auto cut = [&](pdf_obj* name) {
+        if (nameCut && pdf_is_name(ctx, name) && std::strlen(pdf_to_name(ctx, name)) >= engineNameLimit) *nameCut = 1;
+    };
     fz_try(ctx) {
         stack[depth++] = obj;
         while (depth > 0) {
@@ -155,9 +163,11 @@ int highestReferenceC(fz_context* ctx, pdf_obj* obj)
             const int dict = pdf_is_dict(ctx, at);
             const int n = dict ? pdf_dict_len(ctx, at) : pdf_is_array(ctx, at) ? pdf_array_len(ctx, at) : 0;
             for (int i = 0; i < n; ++i) {
+                if (dict) cut(pdf_dict_get_key(ctx, at, i));
                 pdf_obj* item = dict ? pdf_dict_get_val(ctx, at, i) : pdf_array_get(ctx, at, i);
                 if (pdf_is_indirect(ctx, item)) highest = std::max(highest, pdf_to_num(ctx, item));
                 else if ((pdf_is_array(ctx, item) || pdf_is_dict(ctx, item)) && depth < maxDepth) stack[depth++] = item;
+                else cut(item);
             }
         }
     }
@@ -167,8 +177,52 @@ int highestReferenceC(fz_context* ctx, pdf_obj* obj)
 
 // Reads one object of the cross-reference table (see settleObjects) and gives
 // the highest object number it refers to. Unreadable objects are left to the
-// pages that use them.
-int touchObjectC(fz_context* ctx, pdf_document* doc, int num)
+// pages that use them; `*unparsed` tells of one that is in the table but
+// could not be parsed (MuPDF reads it as null), `*nameCut` of a name cut short.
+int touchObjectC(fz_context* ctx, pdf_document* doc, int num, int* unparsed, int* nameCut)
+{
+    pdf_obj* obj = nullptr;
+    fz_var(obj);
+    *unparsed = 0;
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+        obj = entry ? entry->obj : nullptr;
+    }
+    fz_catch(ctx) {
+        obj = nullptr;
+        *unparsed = 1;
+    }
+    return obj ? highestReferenceC(ctx, obj, nameCut) : 0;
+}
+
+// Whether `obj` refers to one of the `count` object numbers `nums`.
+int refersToC(fz_context* ctx, pdf_obj* obj, const int* nums, int count)
+{
+    enum { maxDepth = 64 };
+    pdf_obj* stack[maxDepth];
+    int depth = 0, found = 0;
+    fz_var(depth);
+    fz_var(found);
+    fz_try(ctx) {
+        stack[depth++] = obj;
+        while (depth > 0 && !found) {
+            pdf_obj* at = stack[--depth];
+            const int dict = pdf_is_dict(ctx, at);
+            const int n = dict ? pdf_dict_len(ctx, at) : pdf_is_array(ctx, at) ? pdf_array_len(ctx, at) : 0;
+            for (int i = 0; i < n && !found; ++i) {
+                pdf_obj* item = dict ? pdf_dict_get_val(ctx, at, i) : pdf_array_get(ctx, at, i);
+                if (pdf_is_indirect(ctx, item))
+                    found = std::find(nums, nums + count, pdf_to_num(ctx, item)) != nums + count;
+                else if ((pdf_is_array(ctx, item) || pdf_is_dict(ctx, item)) && depth < maxDepth) stack[depth++] = item;
+            }
+        }
+    }
+    fz_catch(ctx) {}
+    return found;
+}
+
+// Object `num` as parsed, or null when it cannot be.
+pdf_obj* parsedObjectC(fz_context* ctx, pdf_document* doc, int num)
 {
     pdf_obj* obj = nullptr;
     fz_var(obj);
@@ -177,7 +231,17 @@ int touchObjectC(fz_context* ctx, pdf_document* doc, int num)
         obj = entry ? entry->obj : nullptr;
     }
     fz_catch(ctx) obj = nullptr;
-    return obj ? highestReferenceC(ctx, obj) : 0;
+    return obj;
+}
+
+// Whether the trailer or any object of the document refers to one of `nums`.
+int documentRefersToC(fz_context* ctx, pdf_document* doc, const int* nums, int count)
+{
+    int found = refersToC(ctx, pdf_trailer(ctx, doc), nums, count);
+    const int objects = xrefLengthC(ctx, doc);
+    for (int num = 1; num < objects && !found; ++num)
+        if (pdf_obj* obj = parsedObjectC(ctx, doc, num)) found = refersToC(ctx, obj, nums, count);
+    return found;
 }
 
 // Takes every object number up to `highest` in the table, so that the
@@ -383,6 +447,29 @@ int isPageObjectC(fz_context* ctx, pdf_document* doc, int num, int64_t* offset)
     return isPage;
 }
 
+// The value of an inheritable `key` for `page`: its own, or the nearest
+// ancestor's. The walk up /Parent is bounded: a damaged tree may loop.
+pdf_obj* inheritedC(fz_context* ctx, pdf_obj* page, pdf_obj* key)
+{
+    pdf_obj* node = page;
+    for (int depth = 0; node && depth < 64; ++depth) {
+        if (pdf_obj* value = pdf_dict_get(ctx, node, key)) return value;
+        node = pdf_dict_get(ctx, node, PDF_NAME(Parent));
+    }
+    return nullptr;
+}
+
+// Gives the page its own copy of every attribute it inherits, so that it
+// keeps its size, resources and rotation under a new parent.
+void keepInheritedC(fz_context* ctx, pdf_obj* page)
+{
+    pdf_obj* const keys[] = {PDF_NAME(MediaBox), PDF_NAME(CropBox), PDF_NAME(Resources), PDF_NAME(Rotate)};
+    for (pdf_obj* key : keys) {
+        if (pdf_dict_get(ctx, page, key)) continue;
+        if (pdf_obj* value = inheritedC(ctx, page, key)) pdf_dict_put(ctx, page, key, value);
+    }
+}
+
 // Puts a new flat page tree with the given page objects under the catalog.
 void installPageTreeC(fz_context* ctx, pdf_document* doc, const int* nums, int count, FzError* err)
 {
@@ -398,6 +485,7 @@ void installPageTreeC(fz_context* ctx, pdf_document* doc, const int* nums, int c
         for (int k = 0; k < count; ++k) {
             pdf_obj* page = pdf_new_indirect(ctx, doc, nums[k], 0);
             pdf_array_push_drop(ctx, kids, page);
+            keepInheritedC(ctx, pdf_array_get(ctx, kids, k));
             pdf_dict_put(ctx, pdf_array_get(ctx, kids, k), PDF_NAME(Parent), pages);
         }
         pdf_dict_put(ctx, pages, PDF_NAME(Type), PDF_NAME(Pages));
@@ -429,6 +517,49 @@ int rebuildPageTree(fz_context* ctx, pdf_document* doc, FzError* err)
     for (const auto& f : found) nums.push_back(f.second);
     installPageTreeC(ctx, doc, nums.data(), int(nums.size()), err);
     return err->code ? 0 : int(nums.size());
+}
+
+// A mark written straight into a page's /Annots (a dictionary with no object
+// of its own) that MuPDF would draw through an appearance it makes itself:
+// links and popups it never draws so.
+int isDirectMarkC(fz_context* ctx, pdf_obj* entry)
+{
+    if (pdf_is_indirect(ctx, entry) || !pdf_is_dict(ctx, entry)) return 0;
+    pdf_obj* subtype = pdf_dict_get(ctx, entry, PDF_NAME(Subtype));
+    return pdf_is_name(ctx, subtype) && !pdf_name_eq(ctx, subtype, PDF_NAME(Link))
+           && !pdf_name_eq(ctx, subtype, PDF_NAME(Popup));
+}
+
+// The page's /Annots when it holds such a mark, else null.
+pdf_obj* directMarksC(fz_context* ctx, pdf_document* doc, int index)
+{
+    pdf_obj* found = nullptr;
+    fz_var(found);
+    fz_try(ctx) {
+        pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, index), PDF_NAME(Annots));
+        for (int i = 0, n = pdf_array_len(ctx, annots); i < n && !found; ++i)
+            if (isDirectMarkC(ctx, pdf_array_get(ctx, annots, i))) found = annots;
+    }
+    fz_catch(ctx) found = nullptr;
+    return found;
+}
+
+// Moves each such mark into an object of its own, the dictionary unchanged.
+// MuPDF draws a mark without an appearance through one it makes in a
+// scratch table beside the file's objects; for a dictionary held inside the
+// page it writes that appearance (and its own /Rect) into the page's own
+// dictionary instead, where the next save keeps /AP << /N null >> and other
+// readers draw nothing. A mark with an object of its own is drawn from a
+// scratch copy and stays as the file held it.
+void numberDirectMarksC(fz_context* ctx, pdf_document* doc, pdf_obj* annots, FzError* err)
+{
+    fz_try(ctx) {
+        for (int i = 0, n = pdf_array_len(ctx, annots); i < n; ++i) {
+            pdf_obj* entry = pdf_array_get(ctx, annots, i);
+            if (isDirectMarkC(ctx, entry)) pdf_array_put_drop(ctx, annots, i, pdf_add_object(ctx, doc, entry));
+        }
+    }
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 pdf_page* loadPageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
@@ -918,6 +1049,15 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     const int count = countPagesC(ctx, d.doc, &err);
     if (index < 0 || index >= count)
         throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
+    if (directMarksC(ctx, d.doc, index)) {
+        // Before MuPDF first loads the page (see numberDirectMarksC). It is
+        // an edit, made as every edit is: the document itself is no const
+        // object, only this reader's view of it.
+        auto& editable = const_cast<PdfDocument::Impl&>(d);
+        settleBeforeEditing(editable);
+        if (pdf_obj* annots = directMarksC(ctx, d.doc, index)) numberDirectMarksC(ctx, d.doc, annots, &err);
+        err = FzError{};
+    }
     pdf_page* page = loadPageC(ctx, d.doc, index, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     return PageRef(page);
@@ -947,6 +1087,8 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
     FzError err;
     d.settled = false;
     d.nextUnsettled = 1;
+    d.unparsedObjects.clear();
+    d.namesCut = false;
     const int claimed = countPagesC(ctx, d.doc, &err);
     d.pagesDeferred = opening && !err.code && claimed >= deferredMapPages && claimed < xrefLengthC(ctx, d.doc);
     d.releasesWhatItReads = d.pagesDeferred;
@@ -993,7 +1135,11 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     fz_context* ctx = pdfContext();
     const int objects = xrefLengthC(ctx, d.doc);
     for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) {
-        d.highestReference = std::max(d.highestReference, touchObjectC(ctx, d.doc, d.nextUnsettled));
+        int unparsed = 0, nameCut = 0;
+        d.highestReference =
+            std::max(d.highestReference, touchObjectC(ctx, d.doc, d.nextUnsettled, &unparsed, &nameCut));
+        if (unparsed) d.unparsedObjects.push_back(d.nextUnsettled);
+        d.namesCut = d.namesCut || nameCut;
         // Read to have MuPDF meet any damage now, not to be kept.
         if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, d.nextUnsettled);
     }
@@ -1615,6 +1761,8 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     // Read as a file just opened: its objects before the next edit.
     d.settled = false;
     d.nextUnsettled = 1;
+    d.unparsedObjects.clear();
+    d.namesCut = false;
     d.highestReference = 0;
     d.numbersReserved = false;
 }
@@ -1657,6 +1805,14 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         if (targetIsSource && d->repairedAtOpen)
             throw PdfError(PdfErrorCode::repairedFile,
                            "the file had to be rebuilt to be read, and other programs may read more of it");
+        if (d->namesCut)
+            throw PdfError(PdfErrorCode::namesTooLong,
+                           "the file uses names longer than " + std::to_string(engineNameLimit) + " bytes");
+        const auto& unparsed = d->unparsedObjects;
+        if (targetIsSource && !unparsed.empty()
+            && documentRefersToC(pdfContext(), d->doc, unparsed.data(), int(unparsed.size())))
+            throw PdfError(PdfErrorCode::unparsedObjects,
+                           "object " + std::to_string(unparsed.front()) + " of the file cannot be parsed");
     }
     // MuPDF writes into the new file as it makes the bytes, under the
     // document's lock; the sync and the rename run without it, so pages

@@ -33,6 +33,8 @@ enum class PdfErrorCode {
     damagedPage,      // editing: the page's dictionary cannot be read or changed
     cancelled,        // page work called off (PdfDocument::stopPageWork)
     sourceChanged,    // saving: another program rewrote the file the document reads, in place
+    unparsedObjects,  // saving over a file with objects MuPDF could not parse: they would be written as null
+    namesTooLong,     // saving: the file uses names longer than MuPDF keeps, which it would cut on one side only
 };
 
 class PdfError : public std::runtime_error {
@@ -255,6 +257,12 @@ public:
     // read from (same device and inode) when MuPDF had to rebuild that file to
     // read it: the file may hold more than MuPDF found (other readers often
     // recover more), and that would be lost. Another file takes it.
+    // Refuses (unparsedObjects) to write over that file too when objects it
+    // holds and uses could not be parsed: they would be written as null (a
+    // font, a page's resources), losing what other readers still show; another
+    // file takes it, the original stays whole. Refuses (namesTooLong) any file
+    // when the document uses a name longer than MuPDF keeps: it would be cut
+    // where it is defined and stay whole where it is used.
     // MuPDF writes into the new file as it makes the bytes: the document is
     // never held in memory whole for a save.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;

@@ -240,6 +240,12 @@ struct PdfDocument::Impl {
     // it is needed: kept, a long document's dictionaries take more memory than
     // all else the viewer holds. A short document keeps them.
     bool releasesWhatItReads = false;
+    // What settling found that a save would write otherwise than the file
+    // holds it: objects MuPDF could not parse (written as null), and names
+    // longer than MuPDF keeps (cut in the objects, whole in the content
+    // streams that use them). See checkBeforeSaving.
+    std::vector<int> unparsedObjects;
+    bool namesCut = false;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // The file it reads as it needs it, watched for another program's

@@ -85,6 +85,13 @@ const char* DocumentError::message(Code code)
                "written.";
     case Code::fileWriteDamagedContent:
         return "ravlen couldn't write this PDF because part of it is damaged. Nothing was written.";
+    case Code::fileWriteUnparsedObjects:
+        return "Part of this PDF is damaged: some of its objects, such as a font or a page's resources, can't be read "
+               "by ravlen, and saving over the file would leave them out although other programs may still show "
+               "them. Use Save As to keep your changes in a new file; the original stays as it is.";
+    case Code::fileWriteNamesTooLong:
+        return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep, so a saved "
+               "copy would lose them in other programs. Nothing was written.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -114,6 +121,8 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::repairedFile: return DocumentError(Code::fileWriteRepairedFile, error.what());
     case PdfErrorCode::unreadablePages: return DocumentError(Code::fileWriteUnreadablePages, error.what());
     case PdfErrorCode::sourceChanged: return DocumentError(Code::fileWriteSourceChanged, error.what());
+    case PdfErrorCode::unparsedObjects: return DocumentError(Code::fileWriteUnparsedObjects, error.what());
+    case PdfErrorCode::namesTooLong: return DocumentError(Code::fileWriteNamesTooLong, error.what());
     default: break;
     }
     switch (error.systemError()) {

@@ -39,6 +39,8 @@ public:
         fileWriteUnreadablePages,  // the page tree names pages that cannot be read
         fileWriteDamagedContent,   // the engine could not write the document: part of it is damaged
         fileWriteSourceChanged,    // another program rewrote the file in place: its bytes are no longer the document's
+        fileWriteUnparsedObjects,  // over a file with objects the engine cannot parse: Save As instead
+        fileWriteNamesTooLong,     // the file uses names longer than the engine keeps: no save would keep them whole
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.

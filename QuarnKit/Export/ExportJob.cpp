@@ -28,6 +28,9 @@ QByteArray data(const platform::PdfDocument& doc)
     try {
         platform::PdfSaveOptions options;
         options.encryption = platform::PdfSaveOptions::Encryption::none;
+        // Written as Save writes a file: what nothing refers to (a broken
+        // object left over by the program that made the file) stays out.
+        options.garbageCollect = true;
         return doc.save(options);
     } catch (const platform::PdfError&) {
         return {};

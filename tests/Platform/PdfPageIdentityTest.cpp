@@ -123,21 +123,13 @@ TEST(PdfAnnotations, AMarkIsNeverPutOnAPageThatIsNotItsOwn)
 TEST(PdfAnnotations, MarksWrittenStraightIntoAnnotsGetAnObjectOfTheirOwn)
 {
     auto doc = PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf"));
-    (void)doc->render(0, 0.5); // drawing gives the marks their appearances first
-    const auto before = annots::list(*doc, 0);
-    ASSERT_EQ(before.size(), 3u);
-    for (const auto& a : before) EXPECT_EQ(a.objectNumber, 0) << a.subtype;
-
-    EXPECT_EQ(annots::numberDirect(*doc, 0), 3);
-    EXPECT_EQ(annots::numberDirect(*doc, 0), 0); // once only
+    (void)doc->render(0, 0.5); // the page's first loading numbers its marks, their keys unchanged
     const auto after = annots::list(*doc, 0);
     ASSERT_EQ(after.size(), 3u);
-    for (size_t i = 0; i < after.size(); ++i) {
-        EXPECT_GT(after[i].objectNumber, 0);
-        auto same = after[i];
-        same.objectNumber = 0;
-        EXPECT_EQ(same, before[i]) << i;
-    }
+    for (const auto& a : after) EXPECT_GT(a.objectNumber, 0) << a.subtype;
+    EXPECT_EQ(annots::numberDirect(*doc, 0), 0);
+    EXPECT_EQ(after[0].subtype, "Text");
+    EXPECT_NEAR(after[0].rect.width, 172.91 - 170.08, 0.01); // not MuPDF's icon size
     // The note and the highlight (the top of the page) keep their looks when
     // another of the marks is edited.
     const QRect top(0, 0, 306, 100);

@@ -188,6 +188,7 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
             throw std::runtime_error(std::string("a failed save changed the file: ") + e.what());
         const Code code = e.code();
         if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnreadablePages
+            || code == Code::fileWriteUnparsedObjects || code == Code::fileWriteNamesTooLong
             || code == Code::fileWriteDamagedSinceOpen)
             throw Refused(e.what());
         throw Unsaveable(e.what());

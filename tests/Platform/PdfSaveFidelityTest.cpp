@@ -1,0 +1,263 @@
+// A save writes what the file held as the file held it: marks nobody edited,
+// inherited page attributes, objects MuPDF cannot parse, long names. Each
+// case is a file written here, saved, and read back by poppler.
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfDocument.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using platform::PdfDocument;
+using platform::PdfError;
+using platform::PdfErrorCode;
+namespace PdfAnnotations = platform::PdfAnnotations;
+
+namespace {
+
+std::string stream(const std::string& dict, const std::string& data)
+{
+    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+// Poppler's drawing of page 1 at 72 dpi, in gray.
+QImage popplerPage(const QString& path)
+{
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath("page");
+    testsupport::runProgram("pdftoppm", {"-r", "72", "-gray", "-png", "-singlefile", path, prefix});
+    return QImage(prefix + ".png");
+}
+
+QString popplerText(const QString& path) { return testsupport::runProgram("pdftotext", {path, "-"}); }
+
+QString popplerInfo(const QString& path) { return testsupport::runProgram("pdfinfo", {path}); }
+
+// One page showing `words` in font /F1 (object 5 unless `font` says otherwise).
+std::vector<std::string> textPageObjects(const std::string& words, const std::string& page,
+                                         const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont "
+                                                                   "/Helvetica >>")
+{
+    return {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", page,
+            stream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"), font};
+}
+
+const std::string plainPage =
+    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>";
+
+void addMark(PdfDocument& doc)
+{
+    platform::PdfAnnotation square;
+    square.subtype = "Square";
+    square.rect = {200, 20, 60, 60};
+    square.color = platform::PdfColor{1, 0, 0};
+    square.borderWidth = 2;
+    ASSERT_GT(PdfAnnotations::add(doc, 0, square), 0);
+}
+
+PdfErrorCode saveFailure(const PdfDocument& doc, const QString& path)
+{
+    try {
+        doc.saveToFile(path.toStdString(), platform::PdfSaveOptions{});
+    } catch (const PdfError& error) {
+        return error.code();
+    }
+    ADD_FAILURE() << "the save succeeded";
+    return PdfErrorCode::general;
+}
+
+platform::PdfSaveOptions fileSave()
+{
+    platform::PdfSaveOptions options;
+    options.garbageCollect = true; // as the window saves
+    return options;
+}
+
+// ---------------------------------------------------------------- marks nobody edited
+
+struct Mark {
+    const char* keys;
+    int x0, y0, x1, y1; // its rectangle on a 300 × 300 page
+};
+
+// A square, a circle, an ink stroke, a line and a note, each in its own
+// corner of the page.
+const Mark marks[] = {
+    {"/Subtype /Square /C [1 0 0] /BS << /W 3 >>", 20, 200, 80, 260},
+    {"/Subtype /Circle /C [0 0 1] /BS << /W 3 >>", 120, 200, 180, 260},
+    {"/Subtype /Ink /C [0 0.6 0] /BS << /W 3 >> /InkList [[25 105 75 155 25 155]]", 20, 100, 80, 160},
+    {"/Subtype /Line /C [0 0 0] /BS << /W 3 >> /L [125 105 175 155]", 120, 100, 180, 160},
+    {"/Subtype /Text /Contents (A note)", 220, 220, 240, 240},
+};
+
+struct MarksCase {
+    bool inlined;     // written straight into /Annots, or objects of their own
+    bool appearances; // with an appearance stream each, or none
+    bool newMark;     // a mark is added before the save
+};
+
+QByteArray marksPdf(const MarksCase& c)
+{
+    // 1 catalog, 2 pages, 3 page, 4 content, then the marks and their appearances.
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", "", stream("", "0 g")};
+    std::string annots;
+    for (const Mark& m : marks) {
+        char rect[64];
+        std::snprintf(rect, sizeof rect, "[%d %d %d %d]", m.x0, m.y0, m.x1, m.y1);
+        std::string dict = std::string("<< /Type /Annot ") + m.keys + " /Rect " + rect + " /F 4";
+        if (c.appearances) {
+            const int w = m.x1 - m.x0, h = m.y1 - m.y0;
+            objects.push_back(
+                stream("/Type /XObject /Subtype /Form /BBox [0 0 " + std::to_string(w) + " " + std::to_string(h) + "]",
+                       "0.5 g 4 4 " + std::to_string(w - 8) + " " + std::to_string(h - 8) + " re f"));
+            dict += " /AP << /N " + std::to_string(objects.size()) + " 0 R >>";
+        }
+        dict += " >>";
+        if (c.inlined) {
+            annots += dict + " ";
+        } else {
+            objects.push_back(dict);
+            annots += std::to_string(objects.size()) + " 0 R ";
+        }
+    }
+    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Annots [" + annots + "] >>";
+    return testsupport::writePdf(objects);
+}
+
+std::string describe(const MarksCase& c)
+{
+    return std::string(c.inlined ? "inline" : "objects") + (c.appearances ? ", with appearances" : ", none")
+           + (c.newMark ? ", a new mark" : ", no edit");
+}
+
+TEST(PdfSaveFidelity, MarksNobodyEditedAreSavedAsTheFileHeldThem)
+{
+    QTemporaryDir dir;
+    for (bool inlined : {true, false})
+        for (bool appearances : {true, false})
+            for (bool newMark : {true, false}) {
+                const MarksCase c{inlined, appearances, newMark};
+                SCOPED_TRACE(describe(c));
+                const QString original = testsupport::writeFile(dir, "original.pdf", marksPdf(c));
+                const QString saved = dir.filePath("saved.pdf");
+                const QImage before = popplerPage(original);
+                ASSERT_FALSE(before.isNull());
+
+                auto doc = PdfDocument::openFile(original.toStdString());
+                // Drawn as the window draws it, before and after the edit.
+                ASSERT_FALSE(doc->render(0, 1.0).isNull());
+                ASSERT_NE(doc->displayList(0), nullptr);
+                if (newMark) {
+                    addMark(*doc);
+                    ASSERT_FALSE(doc->render(0, 1.0).isNull());
+                }
+                doc->saveToFile(saved.toStdString(), fileSave());
+
+                // Each earlier mark has no appearance, or one that is a stream.
+                for (int k = 1; k <= int(std::size(marks)); ++k) {
+                    const QString at = "trailer/Root/Pages/Kids/1/Annots/" + QString::number(k);
+                    const QString ap = testsupport::runProgram("mutool", {"show", "-g", saved, at + "/AP"}).trimmed();
+                    if (ap == "null") {
+                        EXPECT_FALSE(appearances) << "mark " << k << " lost its appearance";
+                        continue;
+                    }
+                    const QString normal = testsupport::runProgram("mutool", {"show", "-g", saved, at + "/AP/N"});
+                    EXPECT_TRUE(normal.contains(" stream")) << "mark " << k << ": " << ap.toStdString();
+                }
+                // Poppler draws every earlier mark where it drew it.
+                const QImage after = popplerPage(saved);
+                ASSERT_EQ(after.size(), before.size());
+                for (const Mark& m : marks) {
+                    const QRect area(m.x0 - 4, 300 - m.y1 - 4, m.x1 - m.x0 + 8, m.y1 - m.y0 + 8);
+                    EXPECT_EQ(after.copy(area), before.copy(area)) << m.keys;
+                }
+                EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(saved.toStdString()), 0).size(),
+                          std::size(marks) + (newMark ? 1 : 0));
+            }
+}
+
+// ---------------------------------------------------------------- a page tree that loops
+
+TEST(PdfSaveFidelity, APageTreeRebuiltFromALoopKeepsWhatItsPagesInherit)
+{
+    // The root lists itself among its kids; the page inherits its size,
+    // resources and rotation from it.
+    auto objects = textPageObjects("Testcase: Pages loop", "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
+    objects[1] = "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 /MediaBox [0 0 595 842] /Rotate 90 "
+                 "/Resources << /Font << /F1 5 0 R >> >> >>";
+    QTemporaryDir dir;
+    const QString original = testsupport::writeFile(dir, "loop.pdf", testsupport::writePdf(objects));
+    ASSERT_TRUE(popplerText(original).contains("Pages loop"));
+
+    auto doc = PdfDocument::openFile(original.toStdString());
+    ASSERT_EQ(doc->pageCount(), 1);
+    const auto geometry = doc->pageGeometry(0);
+    EXPECT_DOUBLE_EQ(geometry.mediaBox.width, 595);
+    EXPECT_DOUBLE_EQ(geometry.mediaBox.height, 842);
+    EXPECT_EQ(geometry.rotation, 90);
+    EXPECT_NE(doc->textPage(0).text().find("Testcase: Pages loop"), std::string::npos);
+
+    addMark(*doc);
+    doc->saveToFile(original.toStdString(), fileSave());
+    const QString info = popplerInfo(original);
+    EXPECT_TRUE(info.contains(QRegularExpression("Pages: +1\\n"))) << info.toStdString();
+    EXPECT_TRUE(info.contains("595 x 842")) << info.toStdString();
+    EXPECT_TRUE(info.contains(QRegularExpression("Page rot: +90"))) << info.toStdString();
+    EXPECT_TRUE(popplerText(original).contains("Testcase: Pages loop"));
+}
+
+// ---------------------------------------------------------------- what MuPDF cannot read whole
+
+TEST(PdfSaveFidelity, AFileWhoseObjectsCannotBeParsedIsNotSavedOver)
+{
+    // A font whose /BaseFont name holds a space: MuPDF reads the object as
+    // null, poppler reads the page's words.
+    const QByteArray bytes = testsupport::writePdf(
+        textPageObjects("Flags and paving", plainPage, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
+    QTemporaryDir dir;
+    const QString original = testsupport::writeFile(dir, "font.pdf", bytes);
+    ASSERT_TRUE(popplerText(original).contains("Flags and paving"));
+
+    auto doc = PdfDocument::openFile(original.toStdString());
+    addMark(*doc);
+    EXPECT_EQ(saveFailure(*doc, original), PdfErrorCode::unparsedObjects);
+    EXPECT_EQ(testsupport::readFile(original), bytes);
+    // Another file takes the document.
+    const QString elsewhere = dir.filePath("elsewhere.pdf");
+    doc->saveToFile(elsewhere.toStdString(), fileSave());
+    EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(elsewhere.toStdString()), 0).size(), 1u);
+
+    // A broken object that nothing uses is no loss: the save goes ahead.
+    auto unused = textPageObjects("Kept", plainPage);
+    unused.push_back("<< /Broken [ 1 2 /Name (open");
+    const QString spare = testsupport::writeFile(dir, "spare.pdf", testsupport::writePdf(unused));
+    auto spareDoc = PdfDocument::openFile(spare.toStdString());
+    addMark(*spareDoc);
+    spareDoc->saveToFile(spare.toStdString(), fileSave());
+    EXPECT_TRUE(popplerText(spare).contains("Kept"));
+}
+
+TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
+{
+    const std::string name = "F" + std::string(149, 'x');
+    auto objects = textPageObjects("Long name", "");
+    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /" + name
+                 + " 5 0 R >> >> >>";
+    objects[3] = stream("", "BT /" + name + " 18 Tf 20 150 Td (Long name) Tj ET");
+    const QByteArray bytes = testsupport::writePdf(objects);
+    QTemporaryDir dir;
+    const QString original = testsupport::writeFile(dir, "long.pdf", bytes);
+    ASSERT_TRUE(popplerText(original).contains("Long name"));
+
+    auto doc = PdfDocument::openFile(original.toStdString());
+    addMark(*doc);
+    EXPECT_EQ(saveFailure(*doc, original), PdfErrorCode::namesTooLong);
+    EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);
+    EXPECT_EQ(testsupport::readFile(original), bytes);
+}
+
+} // namespace
