@@ -503,6 +503,8 @@ void installPageTreeC(fz_context* ctx, pdf_document* doc, const int* nums, int c
 // Some damaged files lose their page tree (the /Pages object is missing or
 // unreadable) although every page object is intact, and other readers still
 // show them. Rebuild a flat tree from the page objects found, in file order.
+// With none found the tree is left empty: a count the file cannot hold
+// (MuPDF reads 99,999,999,999 as 1,215,752,191) is then never reported.
 int rebuildPageTree(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     std::vector<std::pair<int64_t, int>> found;
@@ -511,7 +513,6 @@ int rebuildPageTree(fz_context* ctx, pdf_document* doc, FzError* err)
         int64_t offset = 0;
         if (isPageObjectC(ctx, doc, num, &offset)) found.emplace_back(offset, num);
     }
-    if (found.empty()) return 0;
     std::sort(found.begin(), found.end());
     std::vector<int> nums;
     for (const auto& f : found) nums.push_back(f.second);
@@ -1666,6 +1667,11 @@ void checkBeforeSaving(PdfDocument::Impl& d)
         throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages)
                                                            + " pages instead of "
                                                            + std::to_string(d.expectedPageCount));
+    // A file read with no pages (its page objects damaged past finding)
+    // would be written as a PDF that no reader opens, while other readers
+    // may still find pages in the file as it is.
+    if (pages == 0 && (d.source || d.watch || d.fileInode))
+        throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
     // A page the tree names but no dictionary holds (a damaged file whose
     // page objects MuPDF could not find) would be written as a null: the
     // saved file would lose that page, and no reader would open it.

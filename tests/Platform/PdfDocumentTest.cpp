@@ -1,5 +1,6 @@
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfAnnotations.h"
+#include "Platform/MetadataReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -424,4 +425,37 @@ TEST(PdfDocument, DocumentsLetGoOfWhileOthersRenderGoSafely)
     for (auto& worker : workers) worker.join();
     EXPECT_GT(rendered.load(), 0);
     EXPECT_EQ(blank.load(), 0);
+}
+
+TEST(PdfDocument, APageCountNoIntHoldsIsNeverCutTo32Bits)
+{
+    // 99,999,999,999 pages claimed; MuPDF reads that cut to 32 bits, 1,215,752,191.
+    // With a page object the tree is rebuilt from it; without one (a page
+    // dictionary with no /Type) the file shows no pages.
+    QTemporaryDir dir;
+    for (const bool typed : {true, false}) {
+        SCOPED_TRACE(typed ? "a page object" : "no page object");
+        const std::string page =
+            std::string("<< ") + (typed ? "/Type /Page " : "") + "/Parent 2 0 R /MediaBox [0 0 300 300] >>";
+        const QString path = testsupport::writeFile(
+            dir, "lying.pdf",
+            testsupport::writePdf(
+                {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 99999999999 >>", page}));
+        const int expected = typed ? 1 : 0;
+        const auto doc = PdfDocument::openFile(path.toStdString());
+        EXPECT_EQ(doc->pageCount(), expected);
+        if (!typed) {
+            // Saved, it would be a PDF no reader opens: refused, the file kept.
+            const QByteArray before = testsupport::readFile(path);
+            try {
+                doc->saveToFile(dir.filePath("saved.pdf").toStdString());
+                ADD_FAILURE() << "a document with no pages was saved";
+            } catch (const PdfError& error) {
+                EXPECT_EQ(error.code(), PdfErrorCode::unreadablePages);
+            }
+            EXPECT_EQ(testsupport::readFile(path), before);
+        }
+        const auto reading = platform::readForIndex(path.toStdString(), std::chrono::seconds(5));
+        EXPECT_EQ(reading.pageCount.value_or(-1), expected);
+    }
 }
