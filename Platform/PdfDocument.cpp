@@ -1667,11 +1667,6 @@ void checkBeforeSaving(PdfDocument::Impl& d)
         throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages)
                                                            + " pages instead of "
                                                            + std::to_string(d.expectedPageCount));
-    // A file read with no pages (its page objects damaged past finding)
-    // would be written as a PDF that no reader opens, while other readers
-    // may still find pages in the file as it is.
-    if (pages == 0 && (d.source || d.watch || d.fileInode))
-        throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
     // A page the tree names but no dictionary holds (a damaged file whose
     // page objects MuPDF could not find) would be written as a null: the
     // saved file would lose that page, and no reader would open it.
@@ -1811,6 +1806,12 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         if (targetIsSource && d->repairedAtOpen)
             throw PdfError(PdfErrorCode::repairedFile,
                            "the file had to be rebuilt to be read, and other programs may read more of it");
+        // A file read with no pages (its page objects damaged past finding)
+        // would be written as a PDF that no reader opens, while other
+        // readers may still find pages in the file as it is.
+        FzError err;
+        if (countPagesC(pdfContext(), d->doc, &err) == 0 && !d->locked)
+            throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
         if (d->namesCut)
             throw PdfError(PdfErrorCode::namesTooLong,
                            "the file uses names longer than " + std::to_string(engineNameLimit) + " bytes");

@@ -257,7 +257,8 @@ public:
     // read from (same device and inode) when MuPDF had to rebuild that file to
     // read it: the file may hold more than MuPDF found (other readers often
     // recover more), and that would be lost. Another file takes it.
-    // Refuses (unparsedObjects) to write over that file too when objects it
+    // Refuses (unreadablePages) a document with no pages: no reader opens
+    // such a file. Refuses (unparsedObjects) to write over that file too when objects it
     // holds and uses could not be parsed: they would be written as null (a
     // font, a page's resources), losing what other readers still show; another
     // file takes it, the original stays whole. Refuses (namesTooLong) any file

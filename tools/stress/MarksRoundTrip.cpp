@@ -129,7 +129,10 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
     }
     step("marks added");
 
-    auto reopened = PdfDocument::openBytes(doc.save());
+    // Written as Save writes a file: what nothing refers to stays out.
+    platform::PdfSaveOptions collect;
+    collect.garbageCollect = true;
+    auto reopened = PdfDocument::openBytes(doc.save(collect));
     for (const Added& mark : added) {
         const auto back = annots::find(*reopened, 0, mark.object);
         const auto style = back ? quarnkit::MarkCatalog::style(*back) : std::nullopt;
@@ -143,8 +146,6 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
 
     for (const Added& mark : added)
         if (!annots::remove(*reopened, 0, mark.object)) throw std::runtime_error("a mark could not be deleted");
-    platform::PdfSaveOptions collect;
-    collect.garbageCollect = true;
     auto cleaned = PdfDocument::openBytes(reopened->save(collect));
     for (const Added& mark : added) {
         // Putting the object back works only while it is an annotation in the file.

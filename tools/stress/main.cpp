@@ -5,7 +5,9 @@
 // counted against that file and the run goes on. A copy of each file is then
 // saved through the window's own save (its checks included): with no edit
 // (the page count stays), with a new mark (it is there when reopened) and,
-// for a signed file, with the signature still valid. Saves the window's
+// for a signed file, with the signature still valid. After each save a
+// second reader (poppler: pdfinfo, pdftotext) must read the copy as it read
+// the original: the same pages, sizes and rotations, and words. Saves the window's
 // checks refuse (the file is left byte for byte) and files that open but
 // cannot be written are counted apart from failures; so are signed files
 // whose signed revision keeps the round trip's deleted marks, as an
@@ -29,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -131,15 +134,17 @@ std::string readBytes(const std::string& path)
     return data;
 }
 
-// Runs a program and gives what it printed, or nothing when it cannot run.
-std::string outputOf(const std::vector<std::string>& command)
+// Runs a program and gives what it printed (its errors too, unless
+// `errors` is false), or nothing when it cannot run.
+std::string outputOf(const std::vector<std::string>& command, bool errors = true)
 {
     int fds[2];
     if (::pipe(fds) != 0) return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    if (errors) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    else posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     std::vector<char*> argv;
     for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
@@ -165,6 +170,102 @@ std::string outputOf(const std::vector<std::string>& command)
 bool signatureValid(const std::string& path)
 {
     return outputOf({"pdfsig", path}).find("Signature is Valid") != std::string::npos;
+}
+
+// ---------------------------------------------------------------- a second reader
+
+// What poppler reads of a file: its pages, each page's size and rotation as
+// pdfinfo gives them, and each page's words. ravlen's own read-back cannot
+// see what only other readers lose (a mark drawn from an appearance MuPDF
+// made, a font written as null, a name cut on one side).
+struct PopplerReading {
+    bool read = false; // poppler could read the file at all
+    int pages = 0;
+    std::vector<std::string> geometry; // "size: … rot: …" of each page
+    std::vector<std::string> text;     // each page's words, spaces collapsed
+};
+
+// Each poppler program gets this long; a hang of poppler's is not ravlen's.
+constexpr const char* popplerSeconds = "8";
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string words(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+PopplerReading popplerRead(const std::string& path)
+{
+    PopplerReading r;
+    int claimed = 0;
+    for (const std::string& line : lines(outputOf({"timeout", popplerSeconds, "pdfinfo", path}, false)))
+        if (line.rfind("Pages:", 0) == 0) {
+            claimed = std::atoi(line.c_str() + 6);
+            r.read = true;
+        }
+    if (!r.read || claimed <= 0) return r;
+    // "Page    3 size: 595.28 x 841.89 pts (A4)", then "Page    3 rot:  90".
+    // A page the tree claims but poppler cannot find is "0 x 0": no page.
+    std::vector<std::string> geometry(static_cast<size_t>(claimed));
+    for (const std::string& line : lines(
+             outputOf({"timeout", popplerSeconds, "pdfinfo", "-f", "1", "-l", std::to_string(claimed), path}, false))) {
+        if (line.rfind("Page ", 0) != 0) continue;
+        const int page = std::atoi(line.c_str() + 5);
+        const size_t colon = line.find(':');
+        if (page < 1 || page > claimed || colon == std::string::npos) continue;
+        geometry[size_t(page - 1)] += words(line.substr(line.find_last_of(' ', colon) + 1)) + " ";
+    }
+    for (const std::string& page : geometry)
+        if (page.rfind("size: 0 x 0 ", 0) != 0) r.geometry.push_back(page);
+    r.pages = int(r.geometry.size());
+    const std::string text = outputOf({"timeout", popplerSeconds, "pdftotext", "-q", path, "-"}, false);
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\f', start), text.size());
+        r.text.push_back(words(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return r;
+}
+
+// Throws when poppler reads less of the saved copy than of the original:
+// fewer or more pages, a page of another size or rotation, other words.
+void checkSecondReader(const PopplerReading& original, const std::string& copy, const char* save)
+{
+    if (!original.read) return; // poppler cannot read the original either
+    const PopplerReading saved = popplerRead(copy);
+    const std::string after = std::string(" after a save ") + save;
+    if (!saved.read) throw std::runtime_error("poppler cannot read the saved copy" + after);
+    if (saved.pages != original.pages)
+        throw std::runtime_error("poppler reads " + std::to_string(saved.pages) + " pages instead of "
+                                 + std::to_string(original.pages) + after);
+    for (size_t i = 0; i < original.geometry.size(); ++i)
+        if (saved.geometry[i] != original.geometry[i])
+            throw std::runtime_error("poppler reads page " + std::to_string(i + 1) + " as " + saved.geometry[i]
+                                     + "instead of " + original.geometry[i] + after);
+    for (size_t i = 0; i < original.text.size(); ++i)
+        if (i >= saved.text.size() || saved.text[i] != original.text[i])
+            throw std::runtime_error("poppler reads other words on page " + std::to_string(i + 1) + after);
 }
 
 std::shared_ptr<platform::PdfDocument> openUnlocked(const std::string& path)
@@ -217,6 +318,8 @@ void checkSavedCopy(const std::string& path, int fd)
         std::fclose(out);
     }
     const bool signedValid = signatureValid(copy);
+    const PopplerReading original = popplerRead(copy);
+    send(fd, "step poppler read the original");
 
     auto doc = openUnlocked(copy);
     if (doc->isLocked()) return; // a password we do not know: nothing to save
@@ -225,6 +328,7 @@ void checkSavedCopy(const std::string& path, int fd)
     if (const int now = openUnlocked(copy)->pageCount(); now != pages)
         throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of "
                                  + std::to_string(pages));
+    checkSecondReader(original, copy, "with no edit");
     send(fd, "step saved unchanged");
     if (pages < 1) return;
 
@@ -250,6 +354,7 @@ void checkSavedCopy(const std::string& path, int fd)
     if (markCount(*reopened) != marks + 1)
         throw std::runtime_error("the mark added before saving is not in the saved copy");
     if (signedValid && !signatureValid(copy)) throw std::runtime_error("the signature no longer verifies after a save");
+    checkSecondReader(original, copy, "with a mark");
     send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
 }
 
@@ -295,7 +400,18 @@ void checkFile(const std::string& path, int fd)
             addingMark("the text box", [&] { addTextBox(*doc); });
         }
         stage = "write";
-        const QByteArray bytes = doc->save();
+        // Written as Save and Export write (garbage collected); what the
+        // save checks decline is declined here too.
+        platform::PdfSaveOptions collect;
+        collect.garbageCollect = true;
+        QByteArray bytes;
+        try {
+            bytes = doc->save(collect);
+        } catch (const platform::PdfError& e) {
+            using Code = platform::PdfErrorCode;
+            if (e.code() == Code::unreadablePages || e.code() == Code::changedSinceOpen) throw Refused(e.what());
+            throw;
+        }
         send(fd, "step written");
         stage = "reopen";
         auto again = PdfDocument::openBytes(bytes);

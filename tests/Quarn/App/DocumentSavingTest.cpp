@@ -453,6 +453,33 @@ TEST(DamagedFiles, AFileThatHadToBeRepairedIsKeptAndCtrlSOffersSaveAs)
     EXPECT_EQ(readFile(path), damaged);
 }
 
+TEST(DamagedFiles, AFileWithAFontThatCannotBeParsedIsKeptAndCtrlSOffersSaveAs)
+{
+    // The font's /BaseFont name holds a space: MuPDF reads the font as null,
+    // and a save over the file would write it so.
+    const std::string text = "BT /F1 24 Tf 20 150 Td (Flags and paving) Tj ET";
+    const QByteArray damaged = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
+        ">> >>",
+        "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>",
+    });
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "font.pdf", damaged);
+    Controller c;
+    DocumentWindow* window = c.open(path);
+    ASSERT_TRUE(window);
+    SigningModel::of(window->screen()->model()).insertCheckmark();
+    ASSERT_TRUE(window->isDocumentEdited());
+    key(window, "Ctrl+S");
+    ASSERT_EQ(c.saveAsOffers.size(), 1u);
+    EXPECT_TRUE(c.saveAsOffers[0].second.startsWith("Part of this PDF is damaged"));
+    EXPECT_EQ(readFile(path), damaged);
+    EXPECT_TRUE(window->isDocumentEdited());
+}
+
 TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
 {
     QTemporaryDir dir;
