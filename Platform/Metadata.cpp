@@ -43,17 +43,27 @@ void makePrivateFolder(const std::string& folder)
         throw MetadataError(systemError("cannot make private", folder, errno));
 }
 
-// The database file exists with mode 0600 before SQLite opens it: SQLite
-// gives its journal files the mode of the database.
-void makePrivateFile(const std::string& path)
+// The database file, when it exists, is a file of this user's with mode
+// 0600 (SQLite gives its journal files the mode of the database). Looked at
+// by path only, never opened: closing any descriptor of a file drops every
+// POSIX lock this process holds on it, and those locks are how the SQLite
+// connections of this process (the indexer's among them) tell another
+// program that the log is in use. Without them, a backup tool or a sqlite3
+// shell that reads the index deletes the log under the indexer. False when
+// there is no file yet.
+bool keepPrivateFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) throw MetadataError(systemError("cannot open", path, errno));
     struct stat st {};
-    const bool ok =
-        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ((st.st_mode & 07777) == 0600 || ::fchmod(fd, 0600) == 0);
-    ::close(fd);
-    if (!ok) throw MetadataError(path + " cannot be made private");
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return false;
+        throw MetadataError(systemError("cannot read", path, errno));
+    }
+    if (!S_ISREG(st.st_mode)) throw MetadataError(path + " is not a file");
+    if (st.st_uid != ::geteuid()) throw MetadataError(path + " belongs to another user");
+    // The folder is private and ours: nobody else can swap the file for a link meanwhile.
+    if ((st.st_mode & 07777) != 0600 && ::chmod(path.c_str(), 0600) != 0)
+        throw MetadataError(path + " cannot be made private");
+    return true;
 }
 
 // SQLite's message and its extended code, which tells one I/O failure from another.
@@ -177,14 +187,20 @@ QString columnString(sqlite3_stmt* s, int column)
 MetadataIndex::MetadataIndex(const std::string& path) : path_(path), statements_(statementCount, nullptr)
 {
     makeFolder(path);
-    makePrivateFile(path);
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    keepPrivateFile(path);
+    // SQLite makes a missing file (in the private folder); it is made
+    // private below, before the log and its index exist.
+    if (sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
+                        nullptr)
+        != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
         throw MetadataError("cannot open the file index: " + message);
     }
     try {
+        if (!keepPrivateFile(path)) throw MetadataError("cannot make " + path);
         sqlite3_busy_timeout(db_, 5000);
         // Pages freed by merges can go back to the file system (set while
         // the database is new; a no-op after).

@@ -11,7 +11,7 @@ PKGS=(
   libmupdf-dev mupdf-tools libharfbuzz-dev libfreetype-dev libfontconfig-dev libopenjp2-7-dev libjbig2dec0-dev
   libjpeg62-turbo-dev zlib1g-dev libgumbo-dev libmujs-dev
   libtesseract-dev tesseract-ocr-eng libleptonica-dev
-  libsodium-dev libicu-dev nlohmann-json3-dev libsqlite3-dev libheif-dev libqpdf-dev libpng-dev libtiff-dev libarchive-dev
+  libsodium-dev libicu-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libseccomp-dev libheif-dev libqpdf-dev libpng-dev libtiff-dev libarchive-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libx11-dev libxext-dev
   fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core fonts-wqy-zenhei
   clang-format-14 xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl

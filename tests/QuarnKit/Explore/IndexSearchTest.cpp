@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -220,4 +221,25 @@ TEST_F(IndexSearchTest, OfTwoQuickSearchesOnlyTheSecondReports)
     source.probe([&](bool a) { any = a, answered = true; });
     ASSERT_TRUE(waitFor([&] { return answered; }));
     EXPECT_TRUE(any);
+}
+
+TEST_F(IndexSearchTest, AnotherProgramReadingTheIndexLeavesItFollowingChanges)
+{
+    // A search opens a connection of its own beside the indexer's.
+    IndexSearch source(settings());
+    EXPECT_EQ(run(source, {"visitor"}).total, 0);
+    // Another program reads the index and closes it, as backup tools and
+    // file indexers do: the log stays, as this process still uses it.
+    QProcess reader;
+    reader.start("sqlite3", {QString::fromStdString(indexPath()), "SELECT count(*) FROM files"});
+    ASSERT_TRUE(reader.waitForFinished());
+    ASSERT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(indexPath() + "-wal")));
+
+    ASSERT_TRUE(QFile::copy(home() + "/Desktop/Notes.pdf", home() + "/Desktop/Visitor.pdf"));
+    const auto finds = [&](IndexSearch& s) { return waitFor([&] { return run(s, {"visitor"}).total == 1; }, 5000); };
+    EXPECT_TRUE(finds(source)) << "the open search";
+    IndexSearch later(settings());
+    EXPECT_TRUE(finds(later)) << "a search opened afterwards";
+    ASSERT_TRUE(QFile::remove(home() + "/Desktop/Visitor.pdf"));
 }
