@@ -416,6 +416,28 @@ std::optional<std::int64_t> metaValue(sqlite3* db, const char* key)
 
 bool MetadataIndex::isComplete() const { return metaValue(db_, "complete").value_or(0) != 0; }
 
+MetadataIndexProblem MetadataIndex::problem() const
+{
+    const std::int64_t value = metaValue(db_, "problem").value_or(0);
+    switch (value) {
+    case int(MetadataIndexProblem::noReader): return MetadataIndexProblem::noReader;
+    case int(MetadataIndexProblem::readerUnconfined): return MetadataIndexProblem::readerUnconfined;
+    default: return MetadataIndexProblem::none;
+    }
+}
+
+std::optional<MetadataReadState> MetadataIndex::readState(const std::string& path) const
+{
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT state FROM files WHERE path = ?", -1, &s, nullptr) != SQLITE_OK)
+        throw MetadataError(failure(db_));
+    bindText(s, 1, path);
+    std::optional<MetadataReadState> state;
+    if (sqlite3_step(s) == SQLITE_ROW) state = MetadataReadState(sqlite3_column_int(s, 0));
+    sqlite3_finalize(s);
+    return state;
+}
+
 bool MetadataIndex::matchesSchema() const { return metaValue(db_, "schema") == schemaVersion; }
 
 // ---------------------------------------------------------------- writing
@@ -609,6 +631,18 @@ std::vector<std::string> MetadataIndex::pathsIn(const std::string& folder) const
 }
 
 void MetadataIndex::markComplete() { exec("INSERT OR REPLACE INTO meta(key, value) VALUES('complete', 1)"); }
+
+void MetadataIndex::setProblem(MetadataIndexProblem problem)
+{
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES('problem', ?)", -1, &s, nullptr)
+        != SQLITE_OK)
+        throw MetadataError(failure(db_));
+    sqlite3_bind_int(s, 1, int(problem));
+    const int rc = sqlite3_step(s);
+    sqlite3_finalize(s);
+    if (rc != SQLITE_DONE) throw MetadataError(failure(db_));
+}
 
 void MetadataIndex::compact()
 {

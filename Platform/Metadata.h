@@ -39,6 +39,14 @@ enum class MetadataReadState {
     unread = 5,     // no reader could be started: read again at the next walk
 };
 
+// Why the indexer reads no file at all; kept in the index, so that every
+// search can say so.
+enum class MetadataIndexProblem {
+    none = 0,
+    noReader = 1,         // no reader program is installed with the program
+    readerUnconfined = 2, // the reader cannot confine itself on this system
+};
+
 // One file as the indexer stores it.
 struct MetadataRecord {
     std::string path; // UTF-8, absolute
@@ -119,6 +127,10 @@ public:
     // A full walk of the indexer's folders has finished and every file it
     // found has been read, at least once in the index's life.
     bool isComplete() const;
+    // Why the indexer stopped reading files, if it did.
+    MetadataIndexProblem problem() const;
+    // The reading state a file was stored with (tests).
+    std::optional<MetadataReadState> readState(const std::string& path) const;
 
     // ---- writing (the indexer)
     bool matchesSchema() const;
@@ -140,6 +152,7 @@ public:
     // Every stored path below the folder.
     std::vector<std::string> pathsIn(const std::string& folder) const;
     void markComplete();
+    void setProblem(MetadataIndexProblem problem);
     // Merges the text index into one segment and frees the pages it left.
     void compact();
     // Writes the log into the database and empties it (outside a transaction).

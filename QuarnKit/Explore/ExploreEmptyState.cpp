@@ -7,7 +7,7 @@ namespace quarnkit {
 namespace ExploreEmptyState {
 
 ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::optional<bool> indexHasPDFs,
-                            const ExploreRequest& shown)
+                            platform::MetadataIndexProblem problem, const ExploreRequest& shown)
 {
     if (status == ExploreModel::Status::unavailable)
         return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index isn't available"),
@@ -16,19 +16,35 @@ ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::opt
     if (!finished)
         return {QStringLiteral("magnifyingglass"), QStringLiteral("Searching"),
                 QStringLiteral("Looking through the PDFs the file index knows about.")};
-    if (indexHasPDFs == false)
-        return {QStringLiteral("hourglass"), QStringLiteral("The file index has no PDFs yet"),
-                QStringLiteral("The file index may be off, or still indexing this computer. PDFs show up here as it "
-                               "catches up.")};
+    // The index is known to be empty only once its indexer walked every
+    // folder, or gave up reading: say which.
+    if (indexHasPDFs == false) {
+        switch (problem) {
+        case platform::MetadataIndexProblem::noReader:
+            return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index can't read PDFs"),
+                    QStringLiteral("ravlen-index-reader, the program that reads PDFs for the file index, isn't "
+                                   "installed with this copy of ravlen, so no PDF is indexed. Reinstall ravlen to "
+                                   "search your PDFs.")};
+        case platform::MetadataIndexProblem::readerUnconfined:
+            return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index can't read PDFs"),
+                    QStringLiteral("The file index reads PDFs only inside a sandbox, and this system doesn't allow "
+                                   "one, so no PDF is indexed.")};
+        case platform::MetadataIndexProblem::none: break;
+        }
+        return {QStringLiteral("doc"), QStringLiteral("The file index has no PDFs"),
+                QStringLiteral("The file index looked through your folders and found no PDFs. New PDFs show up here "
+                               "as you add them.")};
+    }
     if (shown.isRecents())
         return {QStringLiteral("clock"), QStringLiteral("Nothing opened lately"),
                 QStringLiteral("Type a name to search every PDF on this computer.")};
-    const QStringList words = LibrarySearchText::words(shown.text);
+    const QStringList words = shown.searchedWords();
     if (!words.isEmpty()) {
         QString detail = QStringLiteral("No PDFs");
         if (shown.location != ExploreLocation::all) detail += QStringLiteral(" in ") + title(shown.location);
         detail += QStringLiteral(" match “") + words.join(QLatin1Char(' ')) + QStringLiteral("”.");
         if (shown.mode == ExploreMode::names) detail += QStringLiteral(" Try Contents to search inside them.");
+        if (shown.isCut()) detail += QLatin1Char(' ') + ExploreRequest::cutSentence();
         return {QStringLiteral("magnifyingglass"), QStringLiteral("No matches"), detail};
     }
     return {QStringLiteral("folder"), QStringLiteral("No PDFs here"),
@@ -37,7 +53,7 @@ ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::opt
 
 ExploreEmptyMessage message(const ExploreModel& model)
 {
-    return message(model.status(), model.finished(), model.indexHasPDFs(), model.shown());
+    return message(model.status(), model.finished(), model.indexHasPDFs(), model.indexProblem(), model.shown());
 }
 
 } // namespace ExploreEmptyState

@@ -20,10 +20,11 @@ struct ExploreEmptyMessage {
 namespace ExploreEmptyState {
 
 // The first rule that holds: unavailable, still searching, an index known to
-// hold no PDF, the recents request, words that matched nothing, an empty folder.
-// The last three read `shown`, the request whose results are on screen.
+// hold no PDF (and why: its indexer found none, or cannot read any), the
+// recents request, words that matched nothing, an empty folder. The last
+// three read `shown`, the request whose results are on screen.
 ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::optional<bool> indexHasPDFs,
-                            const ExploreRequest& shown);
+                            platform::MetadataIndexProblem problem, const ExploreRequest& shown);
 ExploreEmptyMessage message(const ExploreModel& model);
 
 } // namespace ExploreEmptyState

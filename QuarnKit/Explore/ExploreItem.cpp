@@ -74,8 +74,16 @@ ExploreExclusions::ExploreExclusions(QString home, QStringList ownFolders) : hom
 
 ExploreExclusions ExploreExclusions::standard()
 {
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    return ExploreExclusions(QDir::homePath(), {QDir::tempPath(), cache, cache + QStringLiteral("/ravlen")});
+    return forUser(QDir::homePath(), QDir::tempPath(),
+                   QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation));
+}
+
+ExploreExclusions ExploreExclusions::forUser(const QString& home, const QString& temporary, const QString& cache)
+{
+    QStringList own{cache, cache + QStringLiteral("/ravlen")};
+    const QString homeFolder = withSlash(QDir::cleanPath(home));
+    if (!homeFolder.startsWith(withSlash(QDir::cleanPath(temporary)))) own.prepend(temporary);
+    return ExploreExclusions(home, own);
 }
 
 bool ExploreExclusions::excluded(const QString& path, bool lastIsFile) const

@@ -52,6 +52,10 @@ public:
     // This user's: the home folder; the temporary folder, the cache folder
     // and ravlen's cache folder as own folders.
     static ExploreExclusions standard();
+    // The same for the given folders. The temporary folder is left out
+    // only when the home folder is not that folder or inside it (a home
+    // under /tmp would otherwise hide every PDF).
+    static ExploreExclusions forUser(const QString& home, const QString& temporary, const QString& cache);
 
     const QString& home() const { return home_; }
 

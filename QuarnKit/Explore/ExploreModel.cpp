@@ -137,6 +137,10 @@ void ExploreModel::receive(const ExploreSnapshot& snapshot, const ExploreRequest
     }
     setResults(snapshot.items, snapshot.total, snapshot.finished, request);
     setStatus(snapshot.finished ? Status::ready : Status::searching);
+    if (snapshot.problem != indexProblem_) {
+        indexProblem_ = snapshot.problem;
+        emit indexHasPDFsChanged();
+    }
     // Whether an empty result means an empty index. A yes is kept; a no is
     // asked again after a later empty search, as the index fills in the
     // background (it is new at first launch). Never two questions at once.
@@ -186,7 +190,11 @@ QString ExploreModel::summaryLine() const
 
 std::optional<QString> ExploreModel::overflowLine() const
 {
-    return ExploreSummary::overflow(std::int64_t(items_.size()), total_, QLocale());
+    std::optional<QString> line = ExploreSummary::overflow(std::int64_t(items_.size()), total_, QLocale());
+    // A cut search says so under its results (with none, the empty state does).
+    if (shown_.isCut() && !items_.empty())
+        line = line ? *line + QLatin1Char(' ') + ExploreRequest::cutSentence() : ExploreRequest::cutSentence();
+    return line;
 }
 
 } // namespace quarnkit

@@ -65,6 +65,8 @@ public:
     const ExploreRequest& shown() const { return shown_; }
     // Whether the index holds any PDF at all; none until asked.
     std::optional<bool> indexHasPDFs() const { return indexHasPDFs_; }
+    // Why the index reads no PDF, as the last search found.
+    platform::MetadataIndexProblem indexProblem() const { return indexProblem_; }
 
     // The views show the results: search now. Nothing when active already.
     void activate();
@@ -74,7 +76,8 @@ public:
 
     // "Recently opened", "Searching…", "12 PDFs", or empty when unavailable.
     QString summaryLine() const;
-    // "Showing 300 of 1,234. Refine the search to see more." or none.
+    // "Showing 300 of 1,234. Refine the search to see more." or none; after
+    // the results of a cut search, the request's cut sentence as well.
     std::optional<QString> overflowLine() const;
 
 signals:
@@ -82,7 +85,7 @@ signals:
     void choicesChanged(); // mode, location or sort
     void resultsChanged(); // items, total, finished or shown
     void statusChanged();
-    void indexHasPDFsChanged();
+    void indexHasPDFsChanged(); // or indexProblem
 
 private:
     void schedule(int delayMs);
@@ -108,6 +111,7 @@ private:
     Status status_ = Status::idle;
     ExploreRequest shown_;
     std::optional<bool> indexHasPDFs_;
+    platform::MetadataIndexProblem indexProblem_ = platform::MetadataIndexProblem::none;
 
     bool active_ = false;
     bool probing_ = false;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -143,10 +144,32 @@ bool ExploreRequest::isRecents() const
     return LibrarySearchText::words(text).isEmpty() && location == ExploreLocation::all;
 }
 
+QStringList ExploreRequest::searchedWords() const
+{
+    QStringList words = LibrarySearchText::words(text);
+    for (QString& word : words) word.truncate(maximumWordLength);
+    return words;
+}
+
+bool ExploreRequest::isCut() const
+{
+    static const QRegularExpression space(QStringLiteral("\\s+"), QRegularExpression::UseUnicodePropertiesOption);
+    const QStringList all = text.split(space, Qt::SkipEmptyParts);
+    return all.size() > LibrarySearchText::maximumWords
+           || std::any_of(all.begin(), all.end(), [](const QString& w) { return w.size() > maximumWordLength; });
+}
+
+QString ExploreRequest::cutSentence()
+{
+    return QObject::tr("Only the first %1 words of a search, up to %2 characters each, are searched.")
+        .arg(LibrarySearchText::maximumWords)
+        .arg(maximumWordLength);
+}
+
 platform::MetadataQuery ExploreRequest::indexQuery(const ExploreFolders& folders) const
 {
     platform::MetadataQuery query;
-    for (const QString& word : LibrarySearchText::words(text)) {
+    for (const QString& word : searchedWords()) {
         // Control and format characters are dropped, as a quoted query value
         // would drop them; the word is otherwise matched as typed.
         QString kept;
@@ -162,7 +185,7 @@ platform::MetadataQuery ExploreRequest::indexQuery(const ExploreFolders& folders
 bool ExploreRequest::matches(const ExploreItem& item) const
 {
     const QString haystack = item.name + QLatin1Char('\n') + item.title.value_or(QString());
-    const QStringList words = LibrarySearchText::words(text);
+    const QStringList words = searchedWords();
     return std::all_of(words.begin(), words.end(),
                        [&](const QString& word) { return LibrarySearchText::contains(haystack, word); });
 }

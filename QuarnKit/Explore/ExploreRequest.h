@@ -65,10 +65,20 @@ struct ExploreRequest {
     ExploreLocation location = ExploreLocation::all;
     ExploreSort sort = ExploreSort::lastOpened;
 
+    // A word longer than this is searched by its first characters.
+    static constexpr int maximumWordLength = 100;
+
     // No words, everywhere: the PDFs opened most recently ("Recently opened").
     bool isRecents() const;
-    // The query of the file index: the first eight words (control
-    // characters dropped from each), the mode, and the location's folder.
+    // The words searched: the first eight, each cut to maximumWordLength.
+    QStringList searchedWords() const;
+    // The text holds more than is searched (a paste of a page, say).
+    bool isCut() const;
+    // "Only the first 8 words of a search, up to 100 characters each, are
+    // searched.": said wherever the results of a cut search show.
+    static QString cutSentence();
+    // The query of the file index: the searched words (control characters
+    // dropped from each), the mode, and the location's folder.
     platform::MetadataQuery indexQuery(const ExploreFolders& folders) const;
     // Whether every word occurs in the item's name or title, ignoring case
     // and accents (mode, location and sort play no part).

@@ -18,10 +18,12 @@ namespace quarnkit {
 struct ExploreSnapshot {
     std::vector<ExploreItem> items; // best first, at most the source's limit
     std::int64_t total = 0;         // how many qualified; may exceed the items
-    bool finished = false;          // the index was complete when searched
+    bool finished = false;          // the index was complete when searched, or its indexer gave up
     bool unavailable = false;       // the search could not run at all
+    // Why the indexer reads no PDF, if it gave up.
+    platform::MetadataIndexProblem problem = platform::MetadataIndexProblem::none;
 
-    static ExploreSnapshot failed() { return {{}, 0, true, true}; }
+    static ExploreSnapshot failed() { return {{}, 0, true, true, {}}; }
     friend bool operator==(const ExploreSnapshot&, const ExploreSnapshot&) = default;
 };
 

@@ -122,7 +122,7 @@ void IndexSearch::Shared::run()
             try {
                 if (!index) any = false;
                 else if (!index->isEmpty()) any = true;
-                else if (index->isComplete()) any = false;
+                else if (index->isComplete() || index->problem() != platform::MetadataIndexProblem::none) any = false;
             } catch (const platform::MetadataError&) {
                 any = false;
             }
@@ -215,7 +215,10 @@ ExploreSnapshot IndexSearch::search(const platform::MetadataIndex& index, const 
                                        QDateTime::fromSecsSinceEpoch(e.addedSeconds, Qt::UTC),
                                        QDateTime::fromMSecsSinceEpoch(e.modifiedNs / 1000000, Qt::UTC)));
     });
-    return {picker.take(), total, index.isComplete(), false};
+    // An indexer that gave up will not complete the index: what it holds is all there is.
+    const platform::MetadataIndexProblem problem = index.problem();
+    return {picker.take(), total, index.isComplete() || problem != platform::MetadataIndexProblem::none, false,
+            problem};
 }
 
 } // namespace quarnkit

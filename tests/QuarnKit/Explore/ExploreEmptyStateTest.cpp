@@ -6,6 +6,7 @@
 
 using namespace quarnkit;
 using Status = ExploreModel::Status;
+using Problem = platform::MetadataIndexProblem;
 
 TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
 {
@@ -13,33 +14,49 @@ TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
     const ExploreRequest twoWordsInDownloads{"tax  2023", ExploreMode::names, ExploreLocation::downloads};
     const ExploreRequest twoWordsByContents{"tax  2023", ExploreMode::contents, ExploreLocation::all};
     const ExploreRequest desktop{"  ", ExploreMode::names, ExploreLocation::desktop};
+    const ExploreRequest tenWords{"a b c d e f g h i j", ExploreMode::contents, ExploreLocation::all};
     const struct {
         Status status;
         bool finished;
         std::optional<bool> indexHasPDFs;
+        Problem problem;
         ExploreRequest shown;
         const char* title;
         const char* detail; // null: not compared
     } cases[] = {
         // 1. Unavailable comes before everything, finished or not.
-        {Status::unavailable, false, false, twoWordsInDownloads, "The file index isn't available", nullptr},
+        {Status::unavailable, false, false, Problem::none, twoWordsInDownloads, "The file index isn't available",
+         nullptr},
         // 2. Still searching.
-        {Status::searching, false, false, recents, "Searching", "Looking through the PDFs the file index knows about."},
-        // 3. An index known to be empty comes before the recents request.
-        {Status::ready, true, false, recents, "The file index has no PDFs yet", nullptr},
+        {Status::searching, false, false, Problem::none, recents, "Searching",
+         "Looking through the PDFs the file index knows about."},
+        // 3. An index known to be empty comes before the recents request,
+        // and says why it is empty.
+        {Status::ready, true, false, Problem::none, recents, "The file index has no PDFs",
+         "The file index looked through your folders and found no PDFs. New PDFs show up here as you add them."},
+        {Status::ready, true, false, Problem::noReader, recents, "The file index can't read PDFs",
+         "ravlen-index-reader, the program that reads PDFs for the file index, isn't installed with this copy of "
+         "ravlen, so no PDF is indexed. Reinstall ravlen to search your PDFs."},
+        {Status::ready, true, false, Problem::readerUnconfined, twoWordsByContents, "The file index can't read PDFs",
+         "The file index reads PDFs only inside a sandbox, and this system doesn't allow one, so no PDF is indexed."},
         // 4. The recents request, with the index unknown or holding PDFs.
-        {Status::ready, true, std::nullopt, recents, "Nothing opened lately",
+        {Status::ready, true, std::nullopt, Problem::none, recents, "Nothing opened lately",
          "Type a name to search every PDF on this computer."},
-        {Status::ready, true, true, recents, "Nothing opened lately", nullptr},
-        // 5. Words that matched nothing: the words once, single spaced.
-        {Status::ready, true, true, twoWordsInDownloads, "No matches",
+        {Status::ready, true, true, Problem::none, recents, "Nothing opened lately", nullptr},
+        // 5. Words that matched nothing: the words once, single spaced; a
+        // cut search says so.
+        {Status::ready, true, true, Problem::none, twoWordsInDownloads, "No matches",
          "No PDFs in Downloads match “tax 2023”. Try Contents to search inside them."},
-        {Status::ready, true, true, twoWordsByContents, "No matches", "No PDFs match “tax 2023”."},
+        {Status::ready, true, true, Problem::none, twoWordsByContents, "No matches", "No PDFs match “tax 2023”."},
+        {Status::ready, true, true, Problem::none, tenWords, "No matches",
+         "No PDFs match “a b c d e f g h”. Only the first 8 words of a search, up to 100 characters each, are "
+         "searched."},
         // 6. No words, a folder.
-        {Status::ready, true, true, desktop, "No PDFs here", "The file index found no PDFs in Desktop."},
+        {Status::ready, true, true, Problem::none, desktop, "No PDFs here", "The file index found no PDFs in Desktop."},
     };
     for (const auto& c : cases) {
-        const ExploreEmptyMessage message = ExploreEmptyState::message(c.status, c.finished, c.indexHasPDFs, c.shown);
+        const ExploreEmptyMessage message =
+            ExploreEmptyState::message(c.status, c.finished, c.indexHasPDFs, c.problem, c.shown);
         EXPECT_EQ(message.title, c.title);
         if (c.detail) {
             EXPECT_EQ(message.detail, c.detail) << c.title;

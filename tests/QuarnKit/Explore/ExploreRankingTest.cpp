@@ -51,6 +51,33 @@ TEST(ExploreRankingTest, PathsASearchNeverShows)
     EXPECT_EQ(exclusions.home(), "/var/home/ann");
 }
 
+TEST(ExploreRankingTest, TheTemporaryFolderIsLeftOutUnlessTheHomeFolderIsInIt)
+{
+    struct Case {
+        const char* home;
+        const char* temporary;
+        const char* path;
+        bool excluded;
+    };
+    const std::vector<Case> cases = {
+        {"/home/ann", "/tmp", "/tmp/a.pdf", true},
+        {"/home/ann", "/home/ann/tmp", "/home/ann/tmp/a.pdf", true},
+        {"/home/ann", "/home/ann/tmp", "/home/ann/Documents/a.pdf", false},
+        {"/tmp/ann", "/tmp", "/tmp/ann/Documents/a.pdf", false},
+        {"/tmp/ann", "/tmp", "/tmp/other/a.pdf", true},
+        {"/tmp/ann", "/tmp/", "/tmp/ann/a.pdf", false},
+        {"/tmp", "/tmp", "/tmp/Documents/a.pdf", false},
+        {"/tmp/ann", "/tmp/ann", "/tmp/ann/a.pdf", false},
+        {"/tmp/ann", "/tmp/ann", "/tmp/ann/.cache/a.pdf", true},
+        {"/tmpfiles/ann", "/tmp", "/tmpfiles/ann/a.pdf", false},
+    };
+    for (const Case& c : cases) {
+        const auto exclusions = ExploreExclusions::forUser(c.home, c.temporary, QString(c.home) + "/.cache");
+        EXPECT_EQ(exclusions.excludes(c.path), c.excluded) << c.home << " " << c.temporary << " " << c.path;
+        EXPECT_FALSE(exclusions.excludesFolder(c.home)) << c.home << " " << c.temporary;
+    }
+}
+
 TEST(ExploreRankingTest, TheOrderOfEachSort)
 {
     const std::vector<ExploreItem> items = {

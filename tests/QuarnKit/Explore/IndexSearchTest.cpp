@@ -2,6 +2,7 @@
 
 #include "Platform/MetadataIndexer.h"
 #include "Platform/UserDefaults.h"
+#include "QuarnKit/Explore/ExploreEmptyState.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryEntry.h"
 #include "QuarnKit/History/LibraryTexts.h"
@@ -242,4 +243,30 @@ TEST_F(IndexSearchTest, AnotherProgramReadingTheIndexLeavesItFollowingChanges)
     IndexSearch later(settings());
     EXPECT_TRUE(finds(later)) << "a search opened afterwards";
     ASSERT_TRUE(QFile::remove(home() + "/Desktop/Visitor.pdf"));
+}
+
+TEST_F(IndexSearchTest, ALongSearchIsCutWithASentence)
+{
+    platform::UserDefaults defaults(dir->filePath("defaults.json"));
+    struct Case {
+        QString text;
+        std::int64_t total;
+    };
+    QStringList distinct;
+    for (int i = 0; i < 2000; ++i) distinct << QString("word%1").arg(i);
+    const std::vector<Case> cases = {{QString("invoice ").repeated(2000), 2},
+                                     {distinct.join(' '), 0},
+                                     {QString("invoice") + QString("x").repeated(5000), 0}};
+    for (const Case& c : cases) {
+        ExploreModel model(std::make_unique<IndexSearch>(settings()), false, defaults);
+        model.setText(c.text);
+        model.activate();
+        ASSERT_TRUE(waitFor(
+            [&] { return model.status() != ExploreModel::Status::searching && model.shown() == model.request(); }));
+        EXPECT_EQ(model.status(), ExploreModel::Status::ready);
+        EXPECT_EQ(model.total(), c.total);
+        const QString said =
+            c.total > 0 ? model.overflowLine().value_or(QString()) : ExploreEmptyState::message(model).detail;
+        EXPECT_TRUE(said.endsWith(ExploreRequest::cutSentence())) << said.toStdString();
+    }
 }
