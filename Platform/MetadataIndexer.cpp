@@ -1,5 +1,6 @@
 #include "Platform/MetadataIndexer.h"
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/Metadata.h"
 #include "Platform/MetadataReader.h"
 
@@ -130,8 +131,9 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Returns when stopped; throws MetadataError when the index fails.
-    void run();
+    // Returns when stopped, or when no file can be read (false: the
+    // reason is kept in the index); throws MetadataError when the index fails.
+    bool run();
 
 private:
     struct Job {
@@ -180,6 +182,7 @@ private:
     void enqueue(const Job& job, bool urgent);
     void dispatch();
     void finishRead(const Job& job, const MetadataReading& reading);
+    void giveUp(MetadataIndexProblem problem);
     void store(const Job& job, const MetadataReading& reading);
     bool isQueuedOrReading(const std::string& path) const;
 
@@ -204,6 +207,7 @@ private:
     bool inTransaction_ = false;
     Clock::time_point began_;
     bool complete_ = false;
+    bool gaveUp_ = false;
 
     std::deque<Scan> scans_; // the front one is walked first
     int fullScans_ = 0;      // full scans queued or running
@@ -252,10 +256,21 @@ Session::~Session()
     }
 }
 
-void Session::run()
+bool Session::run()
 {
+    // Without a reader nothing is indexed at all (not even names): every
+    // search says why instead. A reader that was missing or refused before
+    // may work now: the first one started tells.
+    if (options_.readerPath.empty()) {
+        giveUp(MetadataIndexProblem::noReader);
+        return false;
+    }
+    if (index_->problem() != MetadataIndexProblem::none) {
+        write([&] { index_->setProblem(MetadataIndexProblem::none); });
+        commit();
+    }
     requestFullScan();
-    while (!stopping_) {
+    while (!stopping_ && !gaveUp_) {
         const auto now = Clock::now();
         processDirty(now);
         expireMoves(now);
@@ -278,6 +293,14 @@ void Session::run()
         if (inTransaction_ && (idle() || Clock::now() - began_ >= commitDelay)) commit();
         wait(Clock::now());
     }
+    return !gaveUp_;
+}
+
+void Session::giveUp(MetadataIndexProblem problem)
+{
+    write([&] { index_->setProblem(problem); });
+    commit();
+    gaveUp_ = true;
 }
 
 void Session::commit()
@@ -439,7 +462,17 @@ void Session::dispatch()
             if (found == pending_.end()) continue; // taken already
             Job job{path, found->second};
             pending_.erase(found);
-            if (!reader.process->begin(path)) {
+            // The reader gets the file open, and can open nothing itself.
+            const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+            struct stat st {};
+            if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                MetadataReading unreadable;
+                unreadable.state = MetadataReadState::unreadable;
+                if (file.fd < 0 && errno == ENOENT) write([&] { index_->remove(path); });
+                else store(job, unreadable);
+                continue;
+            }
+            if (!reader.process->begin(file.fd)) {
                 // No reader runs: list the file by name, to be read next time.
                 MetadataReading unread;
                 unread.state = MetadataReadState::unread;
@@ -681,7 +714,11 @@ void Session::wait(Clock::time_point now)
     for (std::size_t i = 0; i < polled.size(); ++i) {
         if (!fds[firstReader + i].revents) continue;
         Reader& r = *polled[i];
-        if (auto reading = r.process->receive()) finishRead(r.job, *reading);
+        if (auto reading = r.process->receive()) {
+            // A reader that cannot be confined reads nothing, ever, here.
+            if (r.process->refused()) return giveUp(MetadataIndexProblem::readerUnconfined);
+            finishRead(r.job, *reading);
+        }
     }
     const auto later = Clock::now();
     for (Reader& r : readers_) {
@@ -781,7 +818,8 @@ void MetadataIndexer::Impl::run()
         while (!stopping) {
             try {
                 Session session(options, wake, stopping);
-                session.run();
+                // Given up: nothing to do until the program runs again.
+                if (!session.run()) break;
             } catch (const MetadataError&) {
                 // The index is a cache: a damaged or unwritable one is
                 // dropped and built again, a few times, then later.

@@ -1,6 +1,7 @@
 #include "Platform/MetadataReader.h"
 
 #include "Platform/PdfDocument.h"
+#include "Platform/Sandbox.h"
 
 #include <QString>
 
@@ -23,10 +24,11 @@ namespace platform {
 
 namespace {
 
-// Frames on the wire: a 32-bit length (host order: both ends are this
-// machine), then that many bytes. A request is a path; an answer is the
-// state (1 byte), the page count (4 bytes, -1 for none), the title's length
-// (4 bytes, 0xffffffff for none), the title and the text.
+// A request is one byte with the file's descriptor attached. An answer is
+// a frame: a 32-bit length (host order: both ends are this machine), then
+// that many bytes: the state (1 byte), the page count (4 bytes, -1 for
+// none), the title's length (4 bytes, 0xffffffff for none), the title and
+// the text.
 constexpr std::uint32_t noTitle = 0xffffffffu;
 constexpr std::uint32_t maxFrame = std::uint32_t(MetadataIndex::maxTextBytes) + (1u << 20);
 
@@ -34,18 +36,6 @@ bool writeAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
@@ -133,12 +123,12 @@ void lowerPriority(bool idleClass)
     ::syscall(SYS_ioprio_set, whoProcess, 0, classIdle << classShift);
 }
 
-MetadataReading readForIndex(const std::string& path, std::chrono::milliseconds budget)
+MetadataReading readForIndex(int fd, std::chrono::milliseconds budget)
 {
     const auto start = std::chrono::steady_clock::now();
     MetadataReading r;
     try {
-        const auto doc = PdfDocument::openFile(path);
+        const auto doc = PdfDocument::openDescriptor(fd);
         if (doc->needsPassword() && !doc->unlock("")) {
             r.state = MetadataReadState::locked;
             return r;
@@ -171,19 +161,49 @@ MetadataReading readForIndex(const std::string& path, std::chrono::milliseconds 
 int runMetadataReader(int in, int out, std::uint64_t memoryLimit)
 {
     limitSelf(memoryLimit);
+    // Unconfined, a reader reads nothing: the indexer says why.
+    if (!confineProcess().confined) {
+        writeAll(out, "U", 1);
+        return 3;
+    }
     // From here on, a reader that dies was killed by the file it read.
     if (!writeAll(out, "R", 1)) return 0;
     // A file's text gets this long; the indexer's own limit kills a reader
     // stuck inside one page.
     constexpr std::chrono::seconds textBudget{8};
     for (;;) {
-        std::uint32_t size = 0;
-        if (!readAll(in, reinterpret_cast<char*>(&size), 4) || size > maxFrame) return 0;
-        std::string path(size, '\0');
-        if (!readAll(in, path.data(), size)) return 0;
-        const std::string frame = encode(readForIndex(path, textBudget));
-        if (!writeAll(out, frame.data(), frame.size())) return 0;
+        const int fd = receiveFile(in);
+        if (fd < 0) return 0;
+        if (!sendReading(out, readForIndex(fd, textBudget))) return 0;
     }
+}
+
+int receiveFile(int in)
+{
+    char byte = 0;
+    iovec part{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n;
+    while ((n = ::recvmsg(in, &message, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {}
+    if (n <= 0) return -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS || c->cmsg_len != CMSG_LEN(sizeof(int))) continue;
+        int fd = -1;
+        std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+        return fd;
+    }
+    return -1;
+}
+
+bool sendReading(int out, const MetadataReading& reading)
+{
+    const std::string frame = encode(reading);
+    return writeAll(out, frame.data(), frame.size());
 }
 
 // ---------------------------------------------------------------- the indexer's end
@@ -236,20 +256,40 @@ void MetadataReaderProcess::end(bool kill)
     buffer_.clear();
 }
 
-bool MetadataReaderProcess::begin(const std::string& path)
+namespace {
+
+bool sendFile(int socket, int fd)
+{
+    char byte = 'F';
+    iovec part{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    ssize_t n;
+    while ((n = ::sendmsg(socket, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    return n == 1;
+}
+
+} // namespace
+
+bool MetadataReaderProcess::begin(int fd)
 {
     if (pid_ > 0 && served_ >= filesPerProcess) end(false);
     if (pid_ <= 0) start();
     if (pid_ <= 0) return false;
-    const auto size = std::uint32_t(path.size());
-    std::string frame;
-    append(frame, &size, 4);
-    frame += path;
-    if (!writeAll(socket_, frame.data(), frame.size())) {
+    if (!sendFile(socket_, fd)) {
         // It ended since the last file: one more try with a new one.
         end(true);
         start();
-        if (pid_ <= 0 || !writeAll(socket_, frame.data(), frame.size())) {
+        if (pid_ <= 0 || !sendFile(socket_, fd)) {
             end(true);
             return false;
         }
@@ -271,6 +311,7 @@ std::optional<MetadataReading> MetadataReaderProcess::receive()
         if (n <= 0) return abandon(); // it died: a crash, or its memory limit
         buffer_.append(chunk, std::size_t(n));
         if (!ready_) {
+            refused_ = buffer_[0] == 'U';
             if (buffer_[0] != 'R') return abandon();
             ready_ = true;
             buffer_.erase(0, 1);

@@ -1212,9 +1212,8 @@ constexpr std::int64_t privateCopyLimit = 32 << 20;
 
 // Opens the file at `path` as `d` reads it from now on: held whole, or
 // watched. Throws PdfError (damaged for what is not a PDF).
-pdf_document* openSource(PdfDocument::Impl& d, const std::string& path)
+pdf_document* openSource(PdfDocument::Impl& d, std::shared_ptr<WatchedFile> file)
 {
-    std::shared_ptr<WatchedFile> file = WatchedFile::open(path);
     if (!file) {
         const int error = errno;
         throw PdfError(error == EACCES || error == EPERM ? PdfErrorCode::unreadable : PdfErrorCode::io,
@@ -1263,7 +1262,23 @@ std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
     if (!S_ISREG(info.st_mode)) throw PdfError(PdfErrorCode::damaged, "not a regular file");
     auto impl = std::make_unique<Impl>();
     EngineWork work;
-    pdf_document* doc = openSource(*impl, path);
+    pdf_document* doc = openSource(*impl, WatchedFile::open(path));
+    return adopt(doc, std::move(impl),
+                 [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::openDescriptor(int fd)
+{
+    std::shared_ptr<WatchedFile> file = WatchedFile::adopt(fd);
+    if (file) {
+        struct stat info = {};
+        ::fstat(file->fd(), &info);
+        if (S_ISDIR(info.st_mode)) throw PdfError(PdfErrorCode::folder, "the path is a folder", EISDIR);
+        if (!S_ISREG(info.st_mode)) throw PdfError(PdfErrorCode::damaged, "not a regular file");
+    }
+    auto impl = std::make_unique<Impl>();
+    EngineWork work;
+    pdf_document* doc = openSource(*impl, std::move(file));
     return adopt(doc, std::move(impl),
                  [](std::unique_ptr<Impl> i) { return std::shared_ptr<PdfDocument>(new PdfDocument(std::move(i))); });
 }
@@ -1852,7 +1867,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     });
     if (incremental) {
         std::lock_guard lock(d->mutex);
-        adoptWritten(*d, openSource(*d, path));
+        adoptWritten(*d, openSource(*d, WatchedFile::open(path)));
     }
 }
 

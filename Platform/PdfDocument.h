@@ -179,6 +179,9 @@ public:
     // longer one as MuPDF needs it (see sourceChanged); `path` is bytes, any
     // encoding.
     static std::shared_ptr<PdfDocument> openFile(const std::string& path);
+    // The same for the regular file open for reading at descriptor `fd`,
+    // which the document takes (closed when it goes, or when opening throws).
+    static std::shared_ptr<PdfDocument> openDescriptor(int fd);
     static std::shared_ptr<PdfDocument> openBytes(const QByteArray& bytes);
     // One white page of the given size in points; no pages when that fails.
     static std::shared_ptr<PdfDocument> createBlank(double width = 612, double height = 792);

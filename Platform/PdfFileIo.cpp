@@ -36,6 +36,11 @@ std::shared_ptr<WatchedFile> WatchedFile::open(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
+    return adopt(fd);
+}
+
+std::shared_ptr<WatchedFile> WatchedFile::adopt(int fd)
+{
     struct stat info = {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;

@@ -27,6 +27,9 @@ class WatchedFile {
 public:
     // Opens `path` (O_RDONLY); none with errno set when it cannot be opened.
     static std::shared_ptr<WatchedFile> open(const std::string& path);
+    // Takes the descriptor `fd`, open for reading; none with errno set (and
+    // `fd` closed) when it cannot be looked at.
+    static std::shared_ptr<WatchedFile> adopt(int fd);
     ~WatchedFile();
     WatchedFile(const WatchedFile&) = delete;
     WatchedFile& operator=(const WatchedFile&) = delete;

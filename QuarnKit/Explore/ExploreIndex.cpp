@@ -1,6 +1,7 @@
 #include "QuarnKit/Explore/ExploreIndex.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -18,11 +19,18 @@ QString path()
            + QStringLiteral("/ravlen/index.sqlite");
 }
 
-QString readerProgram()
+QString readerProgram() { return readerProgram(QCoreApplication::applicationDirPath()); }
+
+QString readerProgram(const QString& executableFolder)
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/ravlen-index-reader");
-    if (QFileInfo(beside).isExecutable()) return beside;
-    return QStringLiteral(RAVLEN_INDEX_READER);
+    const QString name = QStringLiteral("ravlen-index-reader");
+    const QString install = QFileInfo(executableFolder).dir().absolutePath();
+    for (const QString& folder :
+         {executableFolder, install + QStringLiteral("/libexec"), install + QStringLiteral("/bin")}) {
+        const QFileInfo reader(folder + QLatin1Char('/') + name);
+        if (reader.isFile() && reader.isExecutable()) return reader.absoluteFilePath();
+    }
+    return {};
 }
 
 platform::MetadataIndexerOptions indexerOptions()

@@ -12,10 +12,15 @@ namespace ExploreIndex {
 
 // The cache folder's "ravlen/index.sqlite".
 QString path();
-// ravlen-index-reader beside the running program, else the one of the build.
+// ravlen-index-reader beside the running program, else in its install
+// folder's (the folder above the program's) own libexec or bin folder;
+// empty when there is none. Never a path compiled into the program: a build
+// folder may be anyone's, and a copy of the program run elsewhere would run
+// what another user put there.
 QString readerProgram();
+QString readerProgram(const QString& executableFolder);
 // The home folder and any location outside it, without the folders a search
-// never shows; the readers of this build.
+// never shows; the reader found with the program (none: nothing is indexed).
 platform::MetadataIndexerOptions indexerOptions();
 IndexSearch::Settings searchSettings();
 // The application-wide indexer, made (not started) on first use.

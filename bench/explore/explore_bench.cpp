@@ -257,7 +257,7 @@ int main(int argc, char** argv)
     platform::MetadataIndexerOptions options;
     options.indexPath = indexPath;
     options.roots = {home.toStdString()};
-    options.readerPath = quarnkit::ExploreIndex::readerProgram().toStdString();
+    options.readerPath = RAVLEN_INDEX_READER;
     options.readers = readers;
     auto indexer = std::make_unique<platform::MetadataIndexer>(options);
     const double cpuBefore = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);

@@ -1,6 +1,8 @@
 #include "Platform/MetadataIndexer.h"
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/Metadata.h"
+#include "Platform/MetadataReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <QTemporaryDir>
 
 #include <set>
+
+#include <fcntl.h>
 
 using namespace platform;
 using testsupport::waitFor;
@@ -55,6 +59,7 @@ struct IndexerTest : ::testing::Test {
     }
 
     bool complete() const { return MetadataIndex(indexPath()).isComplete(); }
+    MetadataIndexProblem problem() const { return MetadataIndex(indexPath()).problem(); }
 };
 
 QString script(const QTemporaryDir& dir, const char* name, const char* body)
@@ -203,4 +208,66 @@ TEST_F(IndexerTest, FoldersBeyondTheWatchLimitAreWalkedAgain)
     write("Top.pdf", testsupport::makeTextPdf(1, "watched"));
     write("Sub/Deep/New.pdf", testsupport::makeTextPdf(1, "unwatched"));
     EXPECT_TRUE(waitFor([&] { return found({"top"}).size() == 1 && found({"new"}).size() == 1; }));
+}
+
+TEST_F(IndexerTest, TheReaderRunsConfinedAndStillReads)
+{
+    MetadataReaderProcess reader(RAVLEN_INDEX_READER, 1ull << 30);
+    const FileDescriptor file(::open(testsupport::corpusPath("pdflatex-4-pages.pdf").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(reader.begin(file.fd));
+    std::optional<MetadataReading> reading;
+    ASSERT_TRUE(waitFor([&] { return (reading = reader.receive()).has_value(); }));
+    EXPECT_EQ(reading->state, MetadataReadState::read);
+    EXPECT_EQ(reading->pageCount, 4);
+    EXPECT_FALSE(reading->text.empty());
+    // Seen from outside: no new privileges, a system-call filter.
+    const QByteArray status = testsupport::readFile(QString("/proc/%1/status").arg(reader.pid()));
+    EXPECT_TRUE(status.contains("NoNewPrivs:\t1")) << status.toStdString();
+    EXPECT_TRUE(status.contains("Seccomp:\t2")) << status.toStdString();
+}
+
+TEST_F(IndexerTest, AConfinedReaderDiesAtAForbiddenCallAndCostsOnlyItsFile)
+{
+    write("Report.pdf", testsupport::makeTextPdf(1, "revenue growth"));
+    QTemporaryDir readers;
+    for (const char* call : {"socket", "connect", "execve", "write"}) {
+        const QString reader = readers.filePath(call);
+        ASSERT_TRUE(QFile::link(RAVLEN_MISBEHAVING_READER, reader));
+        MetadataIndex::discard(indexPath());
+        MetadataIndexer indexer(options(reader.toStdString()));
+        indexer.start();
+        ASSERT_TRUE(waitFor([&] { return complete(); })) << call;
+        EXPECT_EQ(MetadataIndex(indexPath()).readState(home().toStdString() + "/Report.pdf"), MetadataReadState::failed)
+            << call;
+        EXPECT_EQ(found({"escaped"}, true), std::set<QString>{}) << call;
+    }
+}
+
+TEST_F(IndexerTest, WithoutAConfinedReaderNothingIsIndexedAndTheIndexSaysWhy)
+{
+    write("Report.pdf", testsupport::makeTextPdf(1, "revenue growth"));
+    QTemporaryDir readers;
+    const QString unconfinable = readers.filePath("unconfinable");
+    ASSERT_TRUE(QFile::link(RAVLEN_MISBEHAVING_READER, unconfinable));
+    struct Case {
+        QString reader;
+        MetadataIndexProblem problem;
+    };
+    for (const Case& c :
+         {Case{"", MetadataIndexProblem::noReader}, Case{unconfinable, MetadataIndexProblem::readerUnconfined}}) {
+        MetadataIndex::discard(indexPath());
+        {
+            MetadataIndexer indexer(options(c.reader.toStdString()));
+            indexer.start();
+            ASSERT_TRUE(waitFor([&] { return problem() == c.problem; })) << c.reader.toStdString();
+            EXPECT_TRUE(waitFor([&] { return !indexer.holdsLock(); })) << "it stops";
+        }
+        EXPECT_EQ(found({}), std::set<QString>{}) << c.reader.toStdString();
+        EXPECT_FALSE(complete());
+        // A reader that works indexes again, and the reason goes.
+        MetadataIndexer again(options());
+        again.start();
+        EXPECT_TRUE(waitFor([&] { return complete() && found({}).size() == 1; })) << c.reader.toStdString();
+        EXPECT_EQ(problem(), MetadataIndexProblem::none);
+    }
 }
