@@ -219,7 +219,9 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     window->close();
     EXPECT_EQ(updates.state().kind, Kind::available);
     EXPECT_TRUE(testsupport::waitFor([&] { return rig.stagingFolders().isEmpty(); }));
-    EXPECT_LT(window->height(), before); // the progress line went; the window follows its content
+    // The progress line went; the window is fixed to its content's height.
+    // (Its geometry while hidden may still take a resize the platform sent before.)
+    EXPECT_LT(window->minimumHeight(), before);
 
     // Escape while checking cancels and puts the window away.
     rig.server.answer("/feed.json", {200, "{}", 1, 0});
