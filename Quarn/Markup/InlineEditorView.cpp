@@ -245,11 +245,8 @@ void MarkEditor::commitEditing()
                 if (!quarnkit::Restyle::words(after, note ? quarnkit::MarkKind::note : quarnkit::MarkKind::text, words,
                                               style.font, style.textSize, pageBounds))
                     break;
-                burst_.reset();
-                own([&] {
-                    return quarnkit::MarkEdits::change(*document(), *page, *before, after,
-                                                       note ? QStringLiteral("Note") : QStringLiteral("Text"));
-                });
+                quarnkit::MarkEdits::change(*document(), *page, *before, after,
+                                            note ? QStringLiteral("Note") : QStringLiteral("Text"));
                 break;
             }
             }

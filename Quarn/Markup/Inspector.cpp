@@ -1,7 +1,4 @@
 #include "Quarn/Markup/Inspector.h"
-#include "Quarn/Markup/MarkEditor.h"
-#include "Quarn/Markup/RestyleMark.h"
-#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
@@ -14,8 +11,6 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-
-#include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Shell/ShellText.h"
 
 #include <QCheckBox>
@@ -299,10 +294,7 @@ void InspectorPane::makeContent()
     // 6. Head: straight to the selected line, never to the tool memory.
     head_ = checkbox(tr("Head"), content);
     connect(head_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!model_ || !MarkupModel::of(*model_).inspected()
-            || !quarnkit::usesHead(MarkupModel::of(*model_).inspected()->kind))
-            return;
-        if (QuarnPDFView* view = model_->pdfView()) setArrowhead(MarkEditor::of(*view), on);
+        if (model_) MarkupModel::of(*model_).setArrowhead(on);
     });
     column->addWidget(head_);
 
@@ -340,10 +332,9 @@ void InspectorPane::makeContent()
     actionColumn->addWidget(new Hairline(false, actions_));
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(2);
-    const auto onView = [this](std::function<void(QuarnPDFView&)> run) {
-        return [this, run = std::move(run)] {
-            if (!model_) return;
-            if (QuarnPDFView* view = model_->pdfView()) run(*view);
+    const auto onSelection = [this](void (MarkupModel::*run)()) {
+        return [this, run] {
+            if (model_) (MarkupModel::of(*model_).*run)();
         };
     };
     duplicate_ =
@@ -352,18 +343,14 @@ void InspectorPane::makeContent()
                                  .arg(quarnkit::KeyboardShortcuts::keyText(quarnkit::KeyboardShortcuts::menuKey(
                                      quarnkit::ShortcutCommand::duplicateMark)[0])),
                              actions_);
-    connect(duplicate_, &QAbstractButton::clicked, this,
-            onView([](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); }));
+    connect(duplicate_, &QAbstractButton::clicked, this, onSelection(&MarkupModel::duplicateSelection));
     front_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.top.filled"), tr("Bring to front"), actions_);
-    connect(front_, &QAbstractButton::clicked, this,
-            onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); }));
+    connect(front_, &QAbstractButton::clicked, this, onSelection(&MarkupModel::bringSelectionToFront));
     back_ = new ChromeToolButton(QStringLiteral("square.3.layers.3d.bottom.filled"), tr("Send to back"), actions_);
-    connect(back_, &QAbstractButton::clicked, this,
-            onView([](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); }));
+    connect(back_, &QAbstractButton::clicked, this, onSelection(&MarkupModel::sendSelectionToBack));
     delete_ = new InspectorActionButton(tr("Delete"), QStringLiteral("trash"), D::record(), actions_);
     delete_->setToolTip(tr("Delete the mark (Delete)"));
-    connect(delete_, &QAbstractButton::clicked, this,
-            onView([](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); }));
+    connect(delete_, &QAbstractButton::clicked, this, onSelection(&MarkupModel::deleteSelection));
     buttons->addWidget(duplicate_);
     buttons->addWidget(front_);
     buttons->addWidget(back_);

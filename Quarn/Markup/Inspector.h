@@ -3,8 +3,8 @@
 // selected mark, with its colour swatches and a custom colour, line width,
 // fill, text size and face, the arrow head, and for a selected mark
 // duplicate, stacking order and delete. It keeps no editing state: it draws
-// the model's panel descriptor and sends every change back through the
-// model's style setters or the page view's edits. It shows itself (with the
+// the model's panel descriptor and sends every change and action back
+// through the markup model, never through a page view. It shows itself (with the
 // hairline before it) while a tool other than Select is chosen or a mark is
 // selected.
 #include "QuarnKit/Shell/RGBA.h"

@@ -54,7 +54,7 @@ void pasteMarks(MarkEditor& marks)
     std::optional<int> last;
     try {
         // One undo takes the whole paste away.
-        last = marks.edit([&] { return MarkEdits::paste(*document, *id, std::move(read), QStringLiteral("Paste")); });
+        last = MarkEdits::paste(*document, *id, std::move(read), QStringLiteral("Paste"));
     } catch (const std::exception& error) {
         showErrorAlert(&marks.view(), QString::fromUtf8(error.what()));
         return;
@@ -62,14 +62,6 @@ void pasteMarks(MarkEditor& marks)
     if (last) marks.select(MarkRef{page, *last});
 }
 
-void duplicateSelection(MarkEditor& marks)
-{
-    if (!marks.selected()) return;
-    const MarkRef selected = *marks.selected();
-    const auto page = marks.pageId(selected.page);
-    if (!page) return;
-    if (const auto copy = marks.edit([&] { return MarkEdits::duplicate(*marks.document(), *page, selected.object); }))
-        marks.select(MarkRef{selected.page, *copy});
-}
+void duplicateSelection(MarkEditor& marks) { marks.selection().duplicate(); }
 
 } // namespace quarn

@@ -147,9 +147,10 @@ MarkEditor::MarkEditor(QuarnPDFView& view) : view_(view), layer_(new QWidget(vie
     layer_->show();
     overlay_ = new MarkupOverlay(layer_);
     overlay_->beforePaint = [this] { fillOverlay(); };
+    following_ = QObject::connect(&ownSelection_, &MarkSelection::changed, layer_, [this] { selectionChanged(); });
 }
 
-MarkEditor::~MarkEditor() = default;
+MarkEditor::~MarkEditor() { QObject::disconnect(following_); }
 
 // ---------------------------------------------------------------- routing
 
@@ -227,17 +228,32 @@ void MarkEditor::refresh() { overlay_->update(); }
 
 // ---------------------------------------------------------------- selection
 
-void MarkEditor::select(std::optional<MarkRef> mark)
+void MarkEditor::follow(MarkSelection& selection)
 {
-    const bool changed = !(mark == selected_);
-    selected_ = mark;
-    if (changed) burst_.reset();
-    if (changed && mark) view_.interactions().textSelection().clear();
-    if (onSelection) onSelection(selected_.has_value());
-    if (onInspect) {
-        const auto a = mark ? annotation(*mark) : std::nullopt;
-        onInspect(a ? quarnkit::MarkCatalog::style(*a) : std::nullopt);
-    }
+    if (&selection == followed_.data()) return;
+    QObject::disconnect(following_);
+    ownSelection_.clear();
+    followed_ = &selection;
+    following_ = QObject::connect(&selection, &MarkSelection::changed, layer_, [this] { selectionChanged(); });
+    selectionChanged();
+}
+
+MarkSelection& MarkEditor::selection() const
+{
+    return followed_ ? *followed_ : const_cast<MarkSelection&>(ownSelection_);
+}
+
+void MarkEditor::select(std::optional<MarkRef> mark) { selection().select(document(), mark); }
+
+std::optional<MarkRef> MarkEditor::selected() const
+{
+    const MarkSelection& chosen = selection();
+    return chosen.document() && chosen.document() == document() ? chosen.mark() : std::nullopt;
+}
+
+void MarkEditor::selectionChanged()
+{
+    if (selected()) view_.interactions().textSelection().clear();
     refresh();
 }
 
@@ -255,9 +271,10 @@ void MarkEditor::setHover(std::optional<MarkRef> mark)
 QMenu* MarkEditor::contextMenu()
 {
     auto* menu = new QMenu(&view_);
-    const auto selected = selected_ ? annotation(*selected_) : std::nullopt;
-    if (selected) {
-        const auto kind = quarnkit::MarkCatalog::kind(*selected);
+    const auto mark = selected();
+    const auto selectedMark = mark ? annotation(*mark) : std::nullopt;
+    if (selectedMark) {
+        const auto kind = quarnkit::MarkCatalog::kind(*selectedMark);
         if (kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note) {
             menu->addAction(kind == quarnkit::MarkKind::text ? QObject::tr("Edit Text") : QObject::tr("Edit Note"),
                             &view_, [this] { editSelectedText(); });
@@ -268,11 +285,11 @@ QMenu* MarkEditor::contextMenu()
         menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_, [this] { copySelectedMark(*this); });
         menu->addAction(QObject::tr("Duplicate"), QKeySequence(Qt::CTRL | Qt::Key_D), &view_,
                         [this] { duplicateSelection(*this); });
-        menu->addAction(QObject::tr("Delete Mark"), &view_, [this] { removeSelection(QStringLiteral("Delete")); })
+        menu->addAction(QObject::tr("Delete Mark"), &view_, [this] { selection().remove(QStringLiteral("Delete")); })
             ->setEnabled(!hasEditor());
         menu->addSeparator();
-        menu->addAction(QObject::tr("Bring to Front"), &view_, [this] { reorderSelection(true); });
-        menu->addAction(QObject::tr("Send to Back"), &view_, [this] { reorderSelection(false); });
+        menu->addAction(QObject::tr("Bring to Front"), &view_, [this] { selection().restack(true); });
+        menu->addAction(QObject::tr("Send to Back"), &view_, [this] { selection().restack(false); });
     } else {
         if (!view_.interactions().textSelection().current().text.empty())
             menu->addAction(QObject::tr("Copy"), QKeySequence::Copy, &view_,
@@ -336,8 +353,9 @@ std::optional<MarkRef> MarkEditor::markAt(PdfPoint at, int page, bool claim) con
 {
     if (!document() || page < 0 || page >= view_.pageCount()) return std::nullopt;
     // With Select, the selected mark holds all of its frame.
-    const std::optional<int> held = view_.tool() == MarkupTool::select && selected_ && selected_->page == page
-                                        ? std::optional(selected_->object)
+    const auto selectedMark = selected();
+    const std::optional<int> held = view_.tool() == MarkupTool::select && selectedMark && selectedMark->page == page
+                                        ? std::optional(selectedMark->object)
                                         : std::nullopt;
     const auto object = MarkEdits::markAt(*document(), page, at, hitTolerance(view_.scaleFactor()), claim, held);
     return object ? std::optional(MarkRef{page, *object}) : std::nullopt;
@@ -364,20 +382,16 @@ std::optional<MarkHandle> MarkEditor::handleAt(QPointF p, const MarkRef& mark) c
 
 void MarkEditor::preview(const MarkRef& mark, const Annotation& annotation)
 {
-    if (const auto page = pageId(mark.page)) own([&] { MarkEdits::preview(*document(), *page, annotation); });
+    if (const auto page = pageId(mark.page)) MarkEdits::preview(*document(), *page, annotation);
 }
 
 void MarkEditor::documentChanged()
 {
-    if (!editing_) burst_.reset(); // an undo, a redo or another edit ends any run of quick edits
     const auto exists = [this](const std::optional<MarkRef>& mark) { return mark && annotation(*mark); };
     if (hovered_ && !exists(hovered_)) hovered_.reset();
-    if (selected_ && !exists(selected_)) {
+    if (const auto mark = selected(); mark && !exists(mark)) {
         select(std::nullopt);
         return;
-    }
-    if (selected_ && onInspect) {
-        if (const auto a = annotation(*selected_)) onInspect(quarnkit::MarkCatalog::style(*a));
     }
     refresh();
 }
@@ -391,10 +405,9 @@ std::optional<MarkRef> MarkEditor::addMark(int page, const Annotation& a, const 
 {
     const auto id = pageId(page);
     if (!id || page >= view_.pageCount()) return std::nullopt;
-    burst_.reset();
     std::optional<int> object;
     try {
-        object = own([&] { return MarkEdits::add(*document(), *id, a, name); });
+        object = MarkEdits::add(*document(), *id, a, name);
     } catch (const MarkEdits::DamagedPage& error) {
         // Nothing was added and nothing is recorded: the user hears why.
         showErrorAlert(&view_, QString::fromUtf8(error.what()));
@@ -408,43 +421,17 @@ void MarkEditor::remove(MarkRef mark, const QString& name)
 {
     const auto page = pageId(mark.page);
     if (!page) return;
-    if (own([&] { return MarkEdits::remove(*document(), *page, mark.object, name); })) burst_.reset();
-}
-
-void MarkEditor::reorderSelection(bool toFront)
-{
-    const auto mark = selected_;
-    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
-    const auto page = pageId(mark->page);
-    if (page && own([&] { return MarkEdits::restack(*document(), *page, mark->object, toFront); })) burst_.reset();
-}
-
-void MarkEditor::removeSelection(const QString& actionName)
-{
-    const auto mark = selected_;
-    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return;
-    remove(*mark, actionName);
+    MarkEdits::remove(*document(), *page, mark.object, name);
 }
 
 void MarkEditor::editSelectedText()
 {
-    if (!selected_) return;
-    const auto mark = annotation(*selected_);
+    const auto selectedMark = selected();
+    if (!selectedMark) return;
+    const auto mark = annotation(*selectedMark);
     const auto kind = mark ? quarnkit::MarkCatalog::kind(*mark) : std::nullopt;
-    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
-    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
-}
-
-void MarkEditor::removeMarks(const std::vector<MarkRef>& marks, const QString& actionName)
-{
-    if (!document() || marks.empty()) return;
-    std::vector<std::pair<quarnkit::PageId, int>> placed;
-    for (const MarkRef& mark : marks) {
-        if (mark.page < 0 || mark.page >= view_.pageCount()) continue; // its page is gone
-        if (const auto page = pageId(mark.page)) placed.emplace_back(*page, mark.object);
-    }
-    burst_.reset();
-    own([&] { MarkEdits::remove(*document(), placed, actionName); });
+    if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selectedMark));
+    else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selectedMark));
 }
 
 void MarkEditor::finishChange(const MarkRef& mark, const Annotation& before, const QString& name)
@@ -454,15 +441,13 @@ void MarkEditor::finishChange(const MarkRef& mark, const Annotation& before, con
     if (!now || !page) return;
     const MarkFrame from = MarkFrame::of(before), to = MarkFrame::of(*now);
     if (from.bounds == to.bounds && from.start == to.start && from.end == to.end) return; // put back where it was
-    burst_.reset();
-    own([&] { return MarkEdits::change(*document(), *page, before, *now, name); });
+    MarkEdits::change(*document(), *page, before, *now, name);
 }
 
 void MarkEditor::nudge(double dx, double dy, double step)
 {
-    const auto mark = selected_;
-    const auto page = mark ? pageId(mark->page) : std::nullopt;
-    if (!page || !view_.placement().geometry(mark->page)) return;
+    const auto mark = selected();
+    if (!mark || !view_.placement().geometry(mark->page)) return;
     // The direction is one in the view (y up); carry it into page space.
     const QPointF centre = view_.viewport()->rect().center();
     const PdfPoint p0 = view_.placement().convertToPage(centre, mark->page);
@@ -472,7 +457,7 @@ void MarkEditor::nudge(double dx, double dy, double step)
     PdfPoint offset;
     if (length > 0) offset = {wholePoints(step * ddx / length), wholePoints(step * ddy / length)};
     // A continuing nudge folds into the step its run began with.
-    own([&] { return MarkEdits::nudge(*document(), *page, mark->object, offset, burst_); });
+    selection().nudge(offset);
 }
 
 void MarkEditor::erase(QPointF p)
@@ -512,8 +497,7 @@ void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoi
     if (marks.empty() && tool == MarkupTool::highlight) {
         if (auto box = AnnotationFactory::highlight(MarkupGeometry::rect(from, to), color)) marks.push_back(*box);
     }
-    burst_.reset();
-    own([&] { return MarkEdits::add(*document(), *id, marks, quarnkit::title(tool)); });
+    MarkEdits::add(*document(), *id, marks, quarnkit::title(tool));
 }
 
 // ---------------------------------------------------------------- drawing steps
@@ -565,7 +549,7 @@ bool MarkEditor::press(QMouseEvent* event)
     const MarkupTool tool = view_.tool();
 
     if (tool == MarkupTool::select) {
-        if (const auto selected = selected_) {
+        if (const auto selected = this->selected()) {
             if (const auto handle = handleAt(p, *selected)) {
                 if (const auto a = annotation(*selected)) {
                     drag_ = Resize{*selected, *a, MarkFrame::of(*a), *handle};
@@ -588,7 +572,7 @@ bool MarkEditor::press(QMouseEvent* event)
             beginEditing(kind == quarnkit::MarkKind::note ? EditorTarget::note(*hit) : EditorTarget::text(*hit));
             return true;
         }
-        const bool reclick = typed && selected_ == hit;
+        const bool reclick = typed && selected() == hit;
         select(hit);
         if (reclick) reclick_ = hit;
         drag_ = Move{*hit, *a, MarkFrame::of(*a), at->point};
@@ -746,6 +730,7 @@ bool MarkEditor::gestureKey(QKeyEvent* event)
 {
     const Qt::KeyboardModifiers mods = event->modifiers();
     const bool commandLike = mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const auto selectedMark = selected();
     switch (event->key()) {
     case Qt::Key_Escape:
         if (hasEditor()) {
@@ -761,7 +746,7 @@ bool MarkEditor::gestureKey(QKeyEvent* event)
     case Qt::Key_Right:
     case Qt::Key_Up:
     case Qt::Key_Down: {
-        if (commandLike || !selected_) return false;
+        if (commandLike || !selectedMark) return false;
         const double step = (mods & Qt::ShiftModifier) ? 10 : 1;
         const int k = event->key();
         nudge(k == Qt::Key_Left    ? -1
@@ -776,18 +761,18 @@ bool MarkEditor::gestureKey(QKeyEvent* event)
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         // Return types into the selected text box or note.
-        if (commandLike || !selected_) return false;
-        const auto a = annotation(*selected_);
+        if (commandLike || !selectedMark) return false;
+        const auto a = annotation(*selectedMark);
         const auto kind = a ? quarnkit::MarkCatalog::kind(*a) : std::nullopt;
-        if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selected_));
-        else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selected_));
+        if (kind == quarnkit::MarkKind::text) beginEditing(EditorTarget::text(*selectedMark));
+        else if (kind == quarnkit::MarkKind::note) beginEditing(EditorTarget::note(*selectedMark));
         else return false;
         return true;
     }
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
-        if (!selected_) return false;
-        remove(*selected_, QStringLiteral("Delete"));
+        if (!selectedMark) return false;
+        remove(*selectedMark, QStringLiteral("Delete"));
         return true;
     default: return false;
     }
@@ -821,7 +806,7 @@ bool MarkEditor::escape()
         clearPreview();
         return true;
     }
-    if (selected_) {
+    if (selected()) {
         select(std::nullopt);
         return true;
     }
@@ -848,8 +833,9 @@ void MarkEditor::hoverAt(QPointF p)
 {
     if (!std::holds_alternative<std::monostate>(drag_)) return;
     const MarkupTool tool = view_.tool();
-    if (tool == MarkupTool::select && selected_) {
-        if (const auto handle = handleAt(p, *selected_)) {
+    const auto selectedMark = selected();
+    if (tool == MarkupTool::select && selectedMark) {
+        if (const auto handle = handleAt(p, *selectedMark)) {
             if (hoverHandle_ != handle || hovered_) {
                 hoverHandle_ = handle;
                 hovered_.reset();
@@ -857,11 +843,11 @@ void MarkEditor::hoverAt(QPointF p)
             }
             Qt::CursorShape shape = Qt::CrossCursor;
             if (*handle != MarkHandle::start && *handle != MarkHandle::end) {
-                if (const auto a = annotation(*selected_)) {
+                if (const auto a = annotation(*selectedMark)) {
                     const QPointF centre =
-                        view_.placement().convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selected_->page);
+                        view_.placement().convertFromPage(PdfPoint{a->rect.midX(), a->rect.midY()}, selectedMark->page);
                     const QPointF at =
-                        view_.placement().convertFromPage(quarnkit::handlePoint(*handle, a->rect), selected_->page);
+                        view_.placement().convertFromPage(quarnkit::handlePoint(*handle, a->rect), selectedMark->page);
                     shape = resizeCursor(centre, at);
                 }
             }
@@ -941,7 +927,7 @@ void MarkEditor::fillOverlay()
 
     // The selected mark's frame and handles.
     overlay_->selection.reset();
-    const auto selected = selected_;
+    const auto selected = this->selected();
     const auto selectedMark = selected ? annotation(*selected) : std::nullopt;
     if (selectedMark) {
         const auto points = handlePoints(view_.placement(), *selectedMark, selected->page);

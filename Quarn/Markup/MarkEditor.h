@@ -1,18 +1,21 @@
 #pragma once
 // The editing of marks in one page view, one of the view's interactions
 // (PageInteraction.h): the view hands it the mouse and the keys, it paints
-// on a layer of its own above the pages, and it keeps the selection, the hover, the gesture in progress from
-// mouse-down to mouse-up (drawing, moving, resizing, erasing), the handles
-// and the in-place editor of text boxes and notes. The edits themselves are
-// the document's (QuarnKit/Markup/MarkEdits.h), which records each as an undo
-// step; this class turns gestures into them and follows the document's change
-// signal. It reaches the view through its public interface only.
+// on a layer of its own above the pages, and it keeps the hover, the gesture
+// in progress from mouse-down to mouse-up (drawing, moving, resizing,
+// erasing), the handles and the in-place editor of text boxes and notes. The
+// selected mark is not its own: it selects through the window's selection
+// (MarkSelection.h, held by the markup model) and follows its changes. The
+// edits themselves are the document's (QuarnKit/Markup/MarkEdits.h), which
+// records each as an undo step; this class turns gestures into them and
+// follows the document's change signal. It reaches the view through its
+// public interface only.
 #include "Quarn/Markup/MarkRef.h"
+#include "Quarn/Markup/MarkSelection.h"
 #include "Quarn/Markup/MarkupOverlay.h"
 #include "Quarn/Viewer/PageInteraction.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/Annotation.h"
-#include "QuarnKit/Markup/EditBurst.h"
 #include "QuarnKit/Markup/MarkGeometry.h"
 #include "QuarnKit/Markup/PageText.h"
 
@@ -45,11 +48,9 @@ public:
     MarkEditor(const MarkEditor&) = delete;
     MarkEditor& operator=(const MarkEditor&) = delete;
 
-    // What the editing reports to the window's markup: a mark selected or
-    // not, the style of the selected mark, a tool or swatch chosen by key
-    // (onChooseTool and onChooseSwatch when set, else onToolChange and onSwatchIndex).
-    std::function<void(bool selected)> onSelection;
-    std::function<void(std::optional<quarnkit::MarkStyle>)> onInspect;
+    // What the editing reports to the window's markup: a tool or swatch
+    // chosen by key (onChooseTool and onChooseSwatch when set, else
+    // onToolChange and onSwatchIndex).
     std::function<void(quarnkit::MarkupTool)> onToolChange;
     std::function<void(int index)> onSwatchIndex;
     std::function<void(quarnkit::MarkupTool)> onChooseTool;
@@ -70,10 +71,8 @@ public:
     bool contextMenu(QContextMenuEvent* event) override;
     void hover(std::optional<QPointF> viewportPoint) override;
     // With a mark selected the arrow keys nudge it.
-    bool holdsArrows() const override { return selected_.has_value(); }
-    // After any change of the document: a mark gone is no longer selected or
-    // hovered, the inspector shows the selected mark as it is now, and an
-    // edit made elsewhere (an undo, another view) ends any run of quick edits.
+    bool holdsArrows() const override { return selected().has_value(); }
+    // After any change of the document: a mark gone is no longer selected or hovered.
     void documentChanged() override;
     // The view shows another document: the editor closes, the gesture ends.
     void documentReplaced() override;
@@ -84,8 +83,14 @@ public:
 
     // ------------------------------------------------------------ selection and hover
 
+    // Selects through `selection` (the window's) from now on; until then
+    // through a selection of the editor's own.
+    void follow(MarkSelection& selection);
+    MarkSelection& selection() const;
+    // Selects a mark of the view's document (none: drops the selection).
     void select(std::optional<MarkRef> mark);
-    std::optional<MarkRef> selected() const { return selected_; }
+    // The selected mark, when it is one of the view's document.
+    std::optional<MarkRef> selected() const;
     std::optional<MarkRef> hovered() const { return hovered_; }
     void setHover(std::optional<MarkRef> mark);
     // The mark drawn on top at a point. A mark written straight into /Annots
@@ -115,24 +120,6 @@ public:
 
     std::optional<MarkRef> addMark(int page, const Annotation& annotation, const QString& name);
     void remove(MarkRef mark, const QString& name); // a copy: removal may clear the selection it came from
-    void removeMarks(const std::vector<MarkRef>& marks, const QString& actionName);
-    void removeSelection(const QString& actionName);
-
-    // Brings the selected mark to the front or sends it to the back.
-    void reorderSelection(bool toFront);
-    // Changes the selected mark through `change` (false: nothing to change)
-    // as one step; `burstKey` folds quick repeats into one (RestyleMark.h
-    // has the changes the window asks for).
-    bool restyle(const std::function<bool(Annotation&, quarnkit::MarkKind)>& change, const char* burstKey,
-                 const QString& name);
-    // Makes an edit of the document as this editor's, ending any run of
-    // quick edits (the clipboard's, MarkClipboardCommands.h).
-    template <typename F>
-    auto edit(F&& step)
-    {
-        burst_.reset();
-        return own(std::forward<F>(step));
-    }
 
     QuarnPDFView& view() const { return view_; }
     quarnkit::QuarnDocument* document() const { return view_.quarnDocument(); }
@@ -186,17 +173,6 @@ private:
 
     std::optional<quarnkit::MarkHandle> handleAt(QPointF viewportPoint, const MarkRef& mark) const;
 
-    // Makes an edit of this editor's: the change it announces keeps the run of quick edits.
-    template <typename F>
-    auto own(F&& edit)
-    {
-        editing_ = true;
-        struct Done {
-            bool& editing;
-            ~Done() { editing = false; }
-        } done{editing_};
-        return edit();
-    }
     // Shows a mark as a drag leaves it, without an undo step.
     void preview(const MarkRef& mark, const Annotation& annotation);
     void nudge(double dx, double dy, double step);
@@ -206,6 +182,8 @@ private:
     void finishDrawing(const Drag& drag);
     void finishChange(const MarkRef& mark, const Annotation& before, const QString& name);
 
+    // Another mark or none selected: the text selection and the frame follow.
+    void selectionChanged();
     void hoverAt(QPointF viewportPoint);
     void fillOverlay();
     void clearPreview();
@@ -215,13 +193,13 @@ private:
     MarkupOverlay* overlay_; // owned by the layer
     Drag drag_;
     bool shift_ = false; // Shift held at the latest event of the gesture
-    std::optional<quarnkit::EditBurst> burst_;
     std::optional<quarnkit::MarkHandle> hoverHandle_;
     QPointer<quarnkit::QuarnDocument> eraseDocument_; // where the open erase group was begun
     QPointer<quarnkit::QuarnDocument> dragDocument_;  // the document the gesture began on
-    bool editing_ = false;                            // an edit of this editor is being announced
 
-    std::optional<MarkRef> selected_;
+    MarkSelection ownSelection_;        // selected through until the window's is followed
+    QPointer<MarkSelection> followed_;  // the window's
+    QMetaObject::Connection following_; // to the selection's changes
     std::optional<MarkRef> hovered_;
     std::optional<MarkRef> reclick_;
     bool textEditClick_ = false;

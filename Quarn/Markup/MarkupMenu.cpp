@@ -1,9 +1,6 @@
 #include "Quarn/Markup/MarkupMenu.h"
-#include "Quarn/Markup/MarkEditor.h"
-#include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Quarn/Markup/MarkupModel.h"
 
-#include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -18,25 +15,20 @@ using quarnkit::ShortcutCommand;
 MarkupCommands::MarkupCommands(QMenu* edit, ViewerModel* viewer, QObject* parent) : QObject(parent), viewer_(viewer)
 {
     const auto item = [this](const QString& title, std::optional<ShortcutCommand> command,
-                             std::function<void(QuarnPDFView&)> run) {
+                             std::function<void(MarkupModel&)> run) {
         auto* action = new QAction(title, this);
         if (command) action->setShortcuts(Keys::keys(*command));
         connect(action, &QAction::triggered, this, [this, run = std::move(run)] {
-            // Nothing once the window's model or its page view is gone.
-            if (const QPointer<ViewerModel> viewer = viewer_)
-                if (QuarnPDFView* view = viewer->pdfView()) run(*view);
+            // Nothing once the window's model is gone.
+            if (const QPointer<ViewerModel> viewer = viewer_) run(MarkupModel::of(*viewer));
             refresh();
         });
         return action;
     };
-    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark,
-                      [](QuarnPDFView& v) { duplicateSelection(MarkEditor::of(v)); });
-    delete_ = item(tr("Delete Mark"), std::nullopt,
-                   [](QuarnPDFView& v) { MarkEditor::of(v).removeSelection(QStringLiteral("Delete")); });
-    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront,
-                  [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(true); });
-    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack,
-                 [](QuarnPDFView& v) { MarkEditor::of(v).reorderSelection(false); });
+    duplicate_ = item(tr("Duplicate"), ShortcutCommand::duplicateMark, &MarkupModel::duplicateSelection);
+    delete_ = item(tr("Delete Mark"), std::nullopt, &MarkupModel::deleteSelection);
+    front_ = item(tr("Bring to Front"), ShortcutCommand::bringToFront, &MarkupModel::bringSelectionToFront);
+    back_ = item(tr("Send to Back"), ShortcutCommand::sendToBack, &MarkupModel::sendSelectionToBack);
 
     if (edit) {
         // After the pasteboard group: right before the group that holds Find.

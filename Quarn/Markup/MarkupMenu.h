@@ -1,7 +1,7 @@
 #pragma once
 // The four mark items of the Edit menu: Duplicate, Delete Mark, Bring to
-// Front and Send to Back. They act on the selected mark of the window's page
-// view and are enabled exactly while a mark is selected; without a document
+// Front and Send to Back. They act on the selected mark of the window's
+// markup model and are enabled exactly while a mark is selected; without a document
 // window they stay in the menu, disabled.
 #include <QObject>
 #include <QPointer>

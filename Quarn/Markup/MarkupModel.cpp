@@ -1,9 +1,10 @@
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Platform/UserDefaults.h"
-#include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Markup/RestyleMark.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -46,22 +47,18 @@ MarkupModel& MarkupModel::of(ViewerModel& viewer)
 }
 
 MarkupModel::MarkupModel(ViewerModel& viewer)
-    : QObject(&viewer), viewer_(viewer), toolMemory_(quarnkit::ToolMemory::load(viewer.defaults()))
-{}
+    : QObject(&viewer), viewer_(viewer), toolMemory_(quarnkit::ToolMemory::load(viewer.defaults())),
+      selection_(new MarkSelection(this))
+{
+    connect(selection_, &MarkSelection::changed, this, &MarkupModel::selectionChanged);
+    connect(selection_, &MarkSelection::edited, this, &MarkupModel::inspectSelection);
+}
 
 void MarkupModel::setTool(MarkupTool tool)
 {
     if (tool == tool_) return;
     tool_ = tool;
     emit toolChanged(tool);
-    emit changed();
-}
-
-void MarkupModel::setHasSelection(bool selected)
-{
-    if (selected == hasSelection_) return;
-    hasSelection_ = selected;
-    emit hasSelectionChanged(selected);
     emit changed();
 }
 
@@ -95,10 +92,7 @@ void MarkupModel::chooseTool(MarkupTool tool)
 {
     setTool(tool);
     // Only the select tool works on the selected mark; any other leaves it.
-    if (tool != MarkupTool::select) {
-        emit selectRequested(std::nullopt);
-        setHasSelection(false);
-    }
+    if (tool != MarkupTool::select) selection_->clear();
     rememberGroupChoice(tool);
     loadToolStyle();
 }
@@ -129,22 +123,34 @@ void MarkupModel::loadToolStyle()
     emit changed();
 }
 
-std::optional<MarkRef> MarkupModel::selectedMark() const { return selectedOnPage ? selectedOnPage() : std::nullopt; }
-
-void MarkupModel::noteSelection(bool selected, std::optional<MarkRef>)
+void MarkupModel::selectionChanged()
 {
-    setHasSelection(selected);
+    // The style first, so that whoever hears of the selection reads its style.
+    const std::optional<quarnkit::MarkStyle> before = inspected_;
+    const auto mark = selection_->annotation();
+    inspected_ = mark ? quarnkit::MarkCatalog::style(*mark) : std::nullopt;
+    const bool restyled = !(inspected_ == before);
+    if (restyled) emit inspectedChanged();
+    const bool selected = selection_->mark().has_value();
+    const bool flagged = selected != hasSelection_;
+    hasSelection_ = selected;
+    if (flagged) emit hasSelectionChanged(selected);
     emit selectedMarkChanged();
+    if (restyled || flagged) emit changed();
 }
 
-void MarkupModel::noteInspected(std::optional<quarnkit::MarkStyle> style)
+void MarkupModel::inspectSelection()
 {
-    // Repeated reports of an unchanged selection publish nothing.
+    const auto mark = selection_->annotation();
+    const std::optional<quarnkit::MarkStyle> style = mark ? quarnkit::MarkCatalog::style(*mark) : std::nullopt;
+    // An edit that leaves the selected mark's style as it was publishes nothing.
     if (inspected_ == style) return;
     inspected_ = style;
     emit inspectedChanged();
     emit changed();
 }
+
+void MarkupModel::select(std::optional<MarkRef> mark) { selection_->select(viewer_.document(), mark); }
 
 void MarkupModel::reveal(const MarkRef& mark)
 {
@@ -152,16 +158,35 @@ void MarkupModel::reveal(const MarkRef& mark)
     if (!document || mark.page < 0 || mark.page >= document->pageCount()) return;
     if (!quarnkit::MarkEdits::find(*document, mark.page, mark.object)) return; // gone since the list was built
     chooseTool(MarkupTool::select);
+    select(mark);
     emit revealRequested(mark);
 }
 
-void MarkupModel::select(std::optional<MarkRef> mark) { emit selectRequested(mark); }
-
 void MarkupModel::deleteMarks(const std::vector<MarkRef>& marks)
 {
-    if (marks.empty()) return;
-    emit removeRequested(marks, marks.size() == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(marks.size()));
+    quarnkit::QuarnDocument* document = viewer_.document();
+    if (!document || marks.empty()) return;
+    std::vector<std::pair<quarnkit::PageId, int>> placed;
+    for (const MarkRef& mark : marks) {
+        if (mark.page < 0 || mark.page >= document->pageCount()) continue; // its page is gone
+        if (const auto page = document->pageId(mark.page)) placed.emplace_back(*page, mark.object);
+    }
+    quarnkit::MarkEdits::remove(*document, placed,
+                                marks.size() == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(marks.size()));
 }
+
+void MarkupModel::setArrowhead(bool on)
+{
+    if (inspected_ && quarnkit::usesHead(inspected_->kind)) quarn::setArrowhead(*selection_, on);
+}
+
+void MarkupModel::duplicateSelection() { selection_->duplicate(); }
+
+void MarkupModel::bringSelectionToFront() { selection_->restack(true); }
+
+void MarkupModel::sendSelectionToBack() { selection_->restack(false); }
+
+void MarkupModel::deleteSelection() { selection_->remove(QStringLiteral("Delete")); }
 
 void MarkupModel::rememberStyle(MarkupTool tool, const std::function<void(ToolStyle&)>& change)
 {
@@ -185,7 +210,7 @@ void MarkupModel::setColor(const RGBA& color)
     if (inspected_) {
         if (inspected_->kind == MarkKind::redaction) return;
         const MarkupTool owner = quarnkit::tool(inspected_->kind);
-        emit colorApplied(opaque);
+        applyColor(*selection_, opaque);
         remember(owner);
     } else if (quarnkit::usesColor(tool_)) {
         remember(tool_);
@@ -198,7 +223,7 @@ void MarkupModel::setStroke(double width)
     if (inspected_) {
         if (!quarnkit::usesStroke(inspected_->kind)) return;
         const MarkupTool owner = quarnkit::tool(inspected_->kind);
-        emit strokeApplied(width);
+        applyStroke(*selection_, width);
         remember(owner);
     } else if (quarnkit::usesStroke(tool_)) {
         remember(tool_);
@@ -211,7 +236,7 @@ void MarkupModel::setFilled(bool filled)
     if (inspected_) {
         if (!isShapeKind(inspected_->kind)) return;
         const MarkupTool owner = quarnkit::tool(inspected_->kind);
-        emit fillApplied(filled);
+        applyFill(*selection_, filled);
         remember(owner);
     } else if (isShapeTool(tool_)) {
         remember(tool_);
@@ -225,7 +250,7 @@ void MarkupModel::setTextSize(double size)
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.textSize = whole; }); };
     if (inspected_) {
         if (inspected_->kind != MarkKind::text) return;
-        emit textSizeApplied(whole);
+        applyTextSize(*selection_, whole);
         remember(MarkupTool::text);
     } else if (tool_ == MarkupTool::text) {
         remember(tool_);
@@ -237,7 +262,7 @@ void MarkupModel::setFont(TextFont font)
     const auto remember = [&](MarkupTool t) { rememberStyle(t, [&](ToolStyle& s) { s.font = font; }); };
     if (inspected_) {
         if (inspected_->kind != MarkKind::text) return;
-        emit fontApplied(font);
+        applyFont(*selection_, font, textSize_);
         remember(MarkupTool::text);
     } else if (tool_ == MarkupTool::text) {
         remember(tool_);

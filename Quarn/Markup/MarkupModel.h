@@ -1,13 +1,15 @@
 #pragma once
 // The markup state of one document window: the chosen tool and its style
 // (colour, swatch, stroke, text size, fill), the remembered styles by tool,
-// and the selected mark as the page view reports it, with its style for the
-// inspector. The style setters restyle the selected mark when there is one
-// and remember the value for its tool, else for the current tool. The model
-// knows no view: the page view subscribes to it (MarkupOnPages.h) and carries
-// out what it asks of the selected mark.
+// and the selected mark with its style for the inspector. The style setters
+// restyle the selected mark when there is one and remember the value for its
+// tool, else for the current tool; the actions on the selected mark are
+// edits of the document (QuarnKit/Markup/MarkEdits.h). The model knows no
+// view: the page view's gestures select through `selection()`, and the view
+// follows the model's signals (MarkupOnPages.h).
 #include "Quarn/Markup/InspectorPanel.h"
 #include "Quarn/Markup/MarkRef.h"
+#include "Quarn/Markup/MarkSelection.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "QuarnKit/Shell/RGBA.h"
@@ -69,51 +71,48 @@ public:
 
     // The selected mark, its style, and what the inspector shows now.
     bool hasSelection() const { return hasSelection_; }
-    std::optional<MarkRef> selectedMark() const;
+    std::optional<MarkRef> selectedMark() const { return selection_->mark(); }
     const std::optional<quarnkit::MarkStyle>& inspected() const { return inspected_; }
     MarkupPanel markupPanel() const;
-    // Chooses Select, shows the mark with some room around it and selects it;
-    // nothing for a mark that is gone.
+    // What the page view selects through and follows.
+    MarkSelection& selection() const { return *selection_; }
+    // Selects a mark of the window's document (none: drops the selection).
+    void select(std::optional<MarkRef> mark);
+    // Chooses Select, selects the mark and has the page view show it with
+    // some room around it; nothing for a mark that is gone.
     void reveal(const MarkRef& mark);
     // Removes the marks as one undo step, "Delete Mark" or "Delete N Marks".
     void deleteMarks(const std::vector<MarkRef>& marks);
-    // Has the page view select a mark (none: drop the selection).
-    void select(std::optional<MarkRef> mark);
 
-    // Reports of the page view's side: the selected mark (none for none) and its style.
-    void noteSelection(bool selected, std::optional<MarkRef> mark);
-    void noteInspected(std::optional<quarnkit::MarkStyle> style);
-    // Set by the page view's side: where a mark is on the page and which one
-    // the view has selected; none without a view.
-    std::function<std::optional<MarkRef>()> selectedOnPage;
+    // Actions on the selected mark, one undo step each; nothing without one.
+    // The arrow head goes to the selected line only, never to the tool memory.
+    void setArrowhead(bool on);
+    void duplicateSelection();
+    void bringSelectionToFront();
+    void sendSelectionToBack();
+    void deleteSelection();
 
 signals:
     void toolChanged(quarnkit::MarkupTool tool);
     void styleChanged();
     void inspectedChanged();
     void hasSelectionChanged(bool selected);
-    // The page view selected a mark, another one or none (also when the flag above stays).
+    // Another mark or none was selected (also when the flag above stays).
     void selectedMarkChanged();
     // Any of the above.
     void changed();
 
-    // Asked of the page view: select a mark (none: drop the selection), show
-    // and select one, restyle the selected one, remove marks as one step.
-    void selectRequested(std::optional<MarkRef> mark);
+    // Asked of the page view: show a mark just selected, with some room around it.
     void revealRequested(const MarkRef& mark);
-    void colorApplied(const quarnkit::RGBA& color);
-    void strokeApplied(double width);
-    void fillApplied(bool filled);
-    void textSizeApplied(double size);
-    void fontApplied(quarnkit::TextFont font);
-    void removeRequested(const std::vector<MarkRef>& marks, const QString& actionName);
 
 private:
     explicit MarkupModel(ViewerModel& viewer);
     // Takes one changed field into the remembered style of `tool`; saved and
     // loaded only when it changed.
     void rememberStyle(quarnkit::MarkupTool tool, const std::function<void(quarnkit::ToolStyle&)>& change);
-    void setHasSelection(bool selected);
+    // After another selection, or an edit while a mark stays selected.
+    void selectionChanged();
+    void inspectSelection();
 
     ViewerModel& viewer_;
     quarnkit::ToolMemory toolMemory_;
@@ -125,6 +124,7 @@ private:
     bool filled_ = false;
     bool hasSelection_ = false;
     std::optional<quarnkit::MarkStyle> inspected_;
+    MarkSelection* selection_; // a child
 };
 
 } // namespace quarn

@@ -1,8 +1,7 @@
 #pragma once
-// The page view's side of markup: the view draws with the window's tool and
-// reports the selected mark and its style, tool and swatch keys to the markup
-// model, and carries out what the model asks of the selected mark (restyle,
-// select, reveal, remove).
+// The page view's side of markup: the view draws with the window's tool,
+// selects marks through the model's selection and follows it, reports tool
+// and swatch keys to the model, and scrolls to a mark the model reveals.
 namespace quarn {
 
 class MarkupModel;

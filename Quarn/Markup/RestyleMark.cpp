@@ -1,68 +1,71 @@
 #include "Quarn/Markup/RestyleMark.h"
 
-#include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarkSelection.h"
 
-#include "QuarnKit/Markup/MarkEdits.h"
+#include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Markup/Restyle.h"
 
 namespace quarn {
 
 using quarnkit::Annotation;
 using quarnkit::MarkKind;
-namespace MarkEdits = quarnkit::MarkEdits;
 namespace Restyle = quarnkit::Restyle;
 
-bool MarkEditor::restyle(const std::function<bool(Annotation&, MarkKind)>& change, const char* burstKey,
-                         const QString& name)
+namespace {
+
+// The crop box of the selected mark's page, which a text box refits within;
+// none without a selection or for a page that cannot be read.
+std::optional<platform::PdfRect> pageBox(const MarkSelection& selection)
 {
-    const auto mark = selected_;
-    if (!mark || mark->page < 0 || mark->page >= view_.pageCount()) return false;
-    const auto page = pageId(mark->page);
-    if (!page) return false;
-    return own([&] { return MarkEdits::restyle(*document(), *page, mark->object, change, burstKey, name, burst_); });
+    const auto mark = selection.mark();
+    if (!mark || mark->page >= selection.document()->pageCount()) return std::nullopt;
+    try {
+        return quarnkit::DocumentPages::geometry(*selection.document(), mark->page).cropBox;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
-void applyColor(MarkEditor& marks, const quarnkit::RGBA& color)
+} // namespace
+
+void applyColor(MarkSelection& selection, const quarnkit::RGBA& color)
 {
-    marks.restyle([&](Annotation& a, MarkKind kind) { return Restyle::color(a, kind, color); }, "Color",
-                  QStringLiteral("Color"));
+    selection.restyle([&](Annotation& a, MarkKind kind) { return Restyle::color(a, kind, color); }, "Color",
+                      QStringLiteral("Color"));
 }
 
-void applyStroke(MarkEditor& marks, double width)
+void applyStroke(MarkSelection& selection, double width)
 {
-    marks.restyle([&](Annotation& a, MarkKind kind) { return Restyle::stroke(a, kind, width); }, "stroke",
-                  QStringLiteral("Stroke"));
+    selection.restyle([&](Annotation& a, MarkKind kind) { return Restyle::stroke(a, kind, width); }, "stroke",
+                      QStringLiteral("Stroke"));
 }
 
-void applyFill(MarkEditor& marks, bool filled)
+void applyFill(MarkSelection& selection, bool filled)
 {
-    marks.restyle([&](Annotation& a, MarkKind kind) { return Restyle::fill(a, kind, filled); }, nullptr,
-                  QStringLiteral("Fill"));
+    selection.restyle([&](Annotation& a, MarkKind kind) { return Restyle::fill(a, kind, filled); }, nullptr,
+                      QStringLiteral("Fill"));
 }
 
-void applyTextSize(MarkEditor& marks, double size)
+void applyTextSize(MarkSelection& selection, double size)
 {
-    const auto mark = marks.selected();
-    if (!mark || !marks.view().placement().geometry(mark->page)) return;
-    const platform::PdfRect page = marks.view().placement().geometry(mark->page)->cropBox;
-    marks.restyle([&](Annotation& a, MarkKind kind) { return Restyle::textSize(a, kind, size, page); }, "textSize",
-                  QStringLiteral("Text Size"));
+    const auto page = pageBox(selection);
+    if (!page) return;
+    selection.restyle([&](Annotation& a, MarkKind kind) { return Restyle::textSize(a, kind, size, *page); }, "textSize",
+                      QStringLiteral("Text Size"));
 }
 
-void applyFont(MarkEditor& marks, quarnkit::TextFont font)
+void applyFont(MarkSelection& selection, quarnkit::TextFont font, double fallbackSize)
 {
-    const auto mark = marks.selected();
-    if (!mark || !marks.view().placement().geometry(mark->page)) return;
-    const platform::PdfRect page = marks.view().placement().geometry(mark->page)->cropBox;
-    const double fallbackSize = marks.view().style().textSize;
-    marks.restyle([&](Annotation& a, MarkKind kind) { return Restyle::font(a, kind, font, fallbackSize, page); },
-                  nullptr, QStringLiteral("Font"));
+    const auto page = pageBox(selection);
+    if (!page) return;
+    selection.restyle([&](Annotation& a, MarkKind kind) { return Restyle::font(a, kind, font, fallbackSize, *page); },
+                      nullptr, QStringLiteral("Font"));
 }
 
-void setArrowhead(MarkEditor& marks, bool on)
+void setArrowhead(MarkSelection& selection, bool on)
 {
-    marks.restyle([&](Annotation& a, MarkKind kind) { return Restyle::head(a, kind, on); }, nullptr,
-                  on ? QStringLiteral("Add Head") : QStringLiteral("Remove Head"));
+    selection.restyle([&](Annotation& a, MarkKind kind) { return Restyle::head(a, kind, on); }, nullptr,
+                      on ? QStringLiteral("Add Head") : QStringLiteral("Remove Head"));
 }
 
 } // namespace quarn

@@ -10,6 +10,7 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Shell/ColorPanelBridge.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "QuarnKit/Markup/MarkEdits.h"
 
 #include <gtest/gtest.h>
 
@@ -148,35 +149,81 @@ TEST(Inspector, SlidersRoundAsTheModelKeepsThem)
     EXPECT_EQ(h.pane.faces()->selection(), 2);
 }
 
-TEST(Inspector, ActionsActOnTheSelectedMarkOnly)
+// The window's model and its document with no page view at all: what the
+// inspector does goes through the model alone.
+struct ViewlessHarness {
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath("defaults.json")};
+    quarnkit::ReadingPositionStore positions{defaults};
+    std::unique_ptr<quarnkit::QuarnDocument> document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(1));
+    ViewerModel model{&defaults, &positions};
+    InspectorPane pane{&model};
+
+    ViewlessHarness() { model.setDocument(document.get()); }
+    QUndoStack& stack() { return document->undoStack(); }
+    MarkRef add(const quarnkit::Annotation& mark)
+    {
+        return {0, *quarnkit::MarkEdits::add(*document, *document->pageId(0), mark, QStringLiteral("Add"))};
+    }
+    std::optional<quarnkit::Annotation> read(const MarkRef& mark)
+    {
+        return quarnkit::MarkEdits::find(*document, 0, mark.object);
+    }
+    // The page's marks, bottom first, as saved and opened again.
+    std::vector<int> saved()
+    {
+        std::vector<int> objects;
+        for (const auto& mark : quarnkit::MarkEdits::marks(*quarnkit::QuarnDocument::fromData(document->snapshot()), 0))
+            objects.push_back(mark.objectNumber);
+        return objects;
+    }
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center()); }
+};
+
+TEST(Inspector, ActionsReachTheSelectedMarkThroughTheModelWithNoPageView)
 {
-    PaneHarness h;
-    const MarkRef first = h.place(rectangle());
-    const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
+    ViewlessHarness h;
+    ASSERT_FALSE(h.model.pdfView());
+    const MarkRef box = h.add(rectangle());
+    const MarkRef line = h.add(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
+    MarkupModel::of(h.model).select(line);
+    ASSERT_FALSE(h.pane.isHidden());
+    ASSERT_FALSE(h.pane.head()->isHidden());
+    const quarnkit::ToolMemory memory = MarkupModel::of(h.model).toolMemory();
+
     h.pane.head()->click();
-    EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
+    EXPECT_EQ(h.read(line)->endEnding, "ClosedArrow");
     EXPECT_EQ(h.stack().undoText(), "Add Head");
-    // The head never reaches the tool memory.
-    EXPECT_EQ(MarkupModel::of(*h.model).toolMemory(), h.storedMemory());
+    EXPECT_TRUE(h.pane.head()->isChecked());                  // the pane shows the mark as it is now
+    EXPECT_EQ(MarkupModel::of(h.model).toolMemory(), memory); // the head is the mark's alone
 
     EXPECT_EQ(h.pane.duplicateButton()->toolTip(), "Duplicate (Ctrl+D)");
     EXPECT_EQ(h.pane.frontButton()->toolTip(), "Bring to front");
     h.click(h.pane.backButton());
     EXPECT_EQ(h.stack().undoText(), "Send to Back");
+    EXPECT_EQ(h.saved(), (std::vector<int>{line.object, box.object}));
     h.click(h.pane.frontButton());
     EXPECT_EQ(h.stack().undoText(), "Bring to Front");
+    EXPECT_EQ(h.saved(), (std::vector<int>{box.object, line.object}));
+
     h.click(h.pane.duplicateButton());
     EXPECT_EQ(h.stack().undoText(), "Duplicate");
+    const auto copy = MarkupModel::of(h.model).selectedMark();
+    ASSERT_TRUE(copy);
+    EXPECT_NE(copy->object, line.object);
     EXPECT_EQ(h.saved().size(), 3u);
+    // Undone, the copy is gone and so is the selection.
+    h.stack().undo();
+    EXPECT_FALSE(MarkupModel::of(h.model).hasSelection());
+    EXPECT_TRUE(h.pane.isHidden());
+    h.stack().redo();
 
+    MarkupModel::of(h.model).select(copy);
     EXPECT_EQ(h.pane.deleteButton()->toolTip(), "Delete the mark (Delete)");
     h.click(h.pane.deleteButton());
     EXPECT_EQ(h.stack().undoText(), "Delete");
     // The copy went; the two marks before it stay.
-    std::vector<int> kept;
-    for (const auto& entry : h.saved()) kept.push_back(entry.annotation.objectNumber);
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(kept, (std::vector<int>{std::min(first.object, line.object), std::max(first.object, line.object)}));
+    EXPECT_EQ(h.saved(), (std::vector<int>{box.object, line.object}));
     EXPECT_TRUE(h.pane.isHidden()); // nothing selected, Select chosen
 }
 

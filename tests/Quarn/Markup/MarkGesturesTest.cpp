@@ -228,7 +228,8 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
     v.use(MarkupTool::select);
 
     bool reported = false;
-    MarkEditor::of(v.view).onSelection = [&](bool selected) { reported = selected; };
+    QObject::connect(&MarkEditor::of(v.view).selection(), &MarkSelection::changed,
+                     [&] { reported = MarkEditor::of(v.view).selected().has_value(); });
     v.click({100, 112}); // on its left edge, away from the handles
     ASSERT_TRUE(MarkEditor::of(v.view).selected());
     EXPECT_TRUE(reported);

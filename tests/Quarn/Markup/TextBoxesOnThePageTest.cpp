@@ -186,9 +186,9 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
 
     // Recoloured white it gets its dark plate, and dark again it loses it.
     MarkEditor::of(v.view).select(MarkRef{0, typed.objectNumber});
-    applyColor(MarkEditor::of(v.view), quarnkit::RGBA::white);
+    applyColor(MarkEditor::of(v.view).selection(), quarnkit::RGBA::white);
     EXPECT_TRUE(saved().at(0).interiorColor);
-    applyColor(MarkEditor::of(v.view), quarnkit::RGBA::moss);
+    applyColor(MarkEditor::of(v.view).selection(), quarnkit::RGBA::moss);
     const auto recoloured = saved().at(0);
     EXPECT_FALSE(recoloured.color);
     EXPECT_FALSE(recoloured.interiorColor);

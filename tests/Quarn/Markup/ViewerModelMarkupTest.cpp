@@ -3,10 +3,10 @@
 // descriptor, and the tool and swatch keys of the page view.
 #include "Quarn/Markup/ViewerModelMarkupHarness.h"
 #include "Quarn/Markup/MarkEditor.h"
-#include "Quarn/Markup/RestyleMark.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Markup/InspectorPanel.h"
+#include "QuarnKit/Markup/Redaction.h"
 
 #include <gtest/gtest.h>
 
@@ -84,18 +84,12 @@ TEST(ViewerModelMarkup, SettersRefuseWhatTheToolOrKindDoesNotTake)
     EXPECT_EQ(h.storedMemory(), before);
 
     // A selected redaction takes no colour.
-    PdfAnnotation box = rectangle();
-    const MarkRef mark = h.place(box);
-    MarkEditor::of(h.view()).select(std::nullopt);
-    const std::optional<quarnkit::MarkStyle> redaction = [] {
-        quarnkit::MarkStyle s;
-        s.kind = MarkKind::redaction;
-        return s;
-    }();
-    MarkEditor::of(h.view()).onInspect(redaction);
+    const MarkRef mark = h.place(*quarnkit::Redaction::mark({100, 100}, {200, 180}));
+    ASSERT_EQ(MarkupModel::of(*h.model).inspected()->kind, MarkKind::redaction);
+    const PdfAnnotation unchanged = h.read(mark);
     MarkupModel::of(*h.model).setColor(RGBA::crimson);
     EXPECT_EQ(h.stack().count(), 0);
-    EXPECT_NEAR(h.read(mark).color->b, RGBA::ink.b, 1e-6);
+    EXPECT_EQ(h.read(mark).color, unchanged.color);
 }
 
 TEST(ViewerModelMarkup, ToolModeRemembersAndLoadsTheCurrentToolsStyle)
@@ -206,7 +200,7 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
     MarkupHarness h;
     const MarkRef below = h.place(rectangle());
     const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
-    setArrowhead(MarkEditor::of(h.view()), true);
+    MarkupModel::of(*h.model).setArrowhead(true);
     EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
     EXPECT_EQ(h.stack().undoText(), "Add Head");
     EXPECT_TRUE(MarkupModel::of(*h.model).inspected()->head);
@@ -216,9 +210,9 @@ TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
 
     const auto order = [&] { return PdfAnnotations::order(h.pdf(), 0); };
     const std::vector<int> before = order();
-    MarkEditor::of(h.view()).reorderSelection(true); // already on top: nothing
+    MarkupModel::of(*h.model).bringSelectionToFront(); // already on top: nothing
     EXPECT_EQ(h.stack().undoText(), "Add Head");
-    MarkEditor::of(h.view()).reorderSelection(false);
+    MarkupModel::of(*h.model).sendSelectionToBack();
     EXPECT_EQ(h.stack().undoText(), "Send to Back");
     EXPECT_EQ(order(), (std::vector<int>{line.object, below.object}));
     h.stack().undo();
@@ -242,9 +236,9 @@ TEST(ViewerModelMarkup, SwatchCallbackUsesThePanelsPalette)
     MarkEditor::of(h.view()).onChooseSwatch(1);
     EXPECT_NEAR(h.read(mark).color->g, RGBA::highlighterGreen.g, 1e-6);
 
-    // Repeated reports of the same selection publish nothing.
+    // Selecting the selected mark again publishes nothing.
     QSignalSpy inspected(&MarkupModel::of(*h.model), &MarkupModel::inspectedChanged);
-    MarkEditor::of(h.view()).onInspect(MarkupModel::of(*h.model).inspected());
+    MarkupModel::of(*h.model).select(mark);
     EXPECT_EQ(inspected.count(), 0);
 }
 

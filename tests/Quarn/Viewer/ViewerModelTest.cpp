@@ -105,7 +105,7 @@ TEST(ViewerModel, ReportsPublishOnlyRealChanges)
     QSignalSpy changes(&model, &ViewerModel::changed);
     h.view().onPage(model.pageIndex(), model.pageCount());
     h.view().onZoom(model.zoom() + 0.0005);
-    MarkEditor::of(h.view()).onSelection(false);
+    MarkEditor::of(h.view()).select(std::nullopt);
     MarkEditor::of(h.view()).onSwatchIndex(8);
     MarkEditor::of(h.view()).onSwatchIndex(-1);
     EXPECT_EQ(changes.count(), 0);
