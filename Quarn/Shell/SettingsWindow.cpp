@@ -8,11 +8,15 @@
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/History/HistoryHooks.h"
+#include "Quarn/Shell/DefaultAppQuestion.h"
 #include "Quarn/Shell/ShellText.h"
+#include "QuarnKit/Crash/CrashReportPolicy.h"
 #include "QuarnKit/Crash/CrashUpload.h"
+#include "QuarnKit/History/HistoryStore.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "QuarnKit/Update/Chip.h"
+#include "QuarnKit/Update/UpdateError.h"
 #include "QuarnKit/Viewer/DisplayModes.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
@@ -23,10 +27,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QSysInfo>
@@ -180,11 +182,6 @@ QWidget* settingsChoice(const QString& title, const QString& detail, QWidget* co
     layout->addLayout(texts);
     layout->addWidget(control, 0, Qt::AlignLeft);
     return widget;
-}
-
-bool boolSetting(const platform::UserDefaults& defaults, const char* key)
-{
-    return defaults.boolValue(key).value_or(true); // anything but a Boolean reads as on
 }
 
 // A symbol the icon table draws, else none: a placeholder circle says nothing.
@@ -358,7 +355,7 @@ QWidget* SettingsView::makeGeneral()
     bound_->keepHistory = new SettingsSwitch(QStringLiteral("Keep a history of opened PDFs"));
     connect(bound_->keepHistory, &QAbstractButton::toggled, this, [this](bool on) {
         if (services_.setKeepHistory) services_.setKeepHistory(on);
-        else defaults_.set(SettingsKeys::keepHistory, on);
+        else defaults_.set(quarnkit::HistoryPreferences::keepHistoryKey, on);
         refreshHistory();
     });
     historyRow_ = settingsRow(QStringLiteral("Keep a history of opened PDFs"),
@@ -403,7 +400,7 @@ QWidget* SettingsView::makeGeneral()
     column->addWidget(new Hairline(false));
     bound_->updateAutomatically = new SettingsSwitch(QStringLiteral("Check for updates automatically"));
     connect(bound_->updateAutomatically, &QAbstractButton::toggled, this,
-            [this](bool on) { defaults_.set(SettingsKeys::updateAutomatically, on); });
+            [this](bool on) { defaults_.set(quarnkit::UpdatePreferences::automaticKey, on); });
     column->addWidget(
         settingsRow(QStringLiteral("Check for updates automatically"),
                     appDisplayName() + QStringLiteral(" checks once a day and asks before it installs anything."),
@@ -418,7 +415,8 @@ QWidget* SettingsView::makeGeneral()
     bound_->crashReports->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); // the detail wraps instead
     connect(bound_->crashReports, &ChromeSegmented::selected, this, [this](int index) {
         if (index < 0 || index >= int(quarnkit::allCrashReportModes.size())) return;
-        defaults_.set(SettingsKeys::crashReports, quarnkit::rawValue(quarnkit::allCrashReportModes[size_t(index)]));
+        defaults_.set(quarnkit::CrashReportPreferences::modeKey,
+                      quarnkit::rawValue(quarnkit::allCrashReportModes[size_t(index)]));
         showChoice(bound_->crashReports, index);
     });
     const Row crash = settingsRow(QStringLiteral("Crash reports"), QString(), bound_->crashReports);
@@ -482,8 +480,8 @@ QWidget* SettingsView::makeReading()
 void SettingsView::readDefaults()
 {
     bound_->showWelcome->setStored(ReaderPreferences::showWelcome(defaults_));
-    bound_->keepHistory->setStored(boolSetting(defaults_, SettingsKeys::keepHistory));
-    bound_->updateAutomatically->setStored(boolSetting(defaults_, SettingsKeys::updateAutomatically));
+    bound_->keepHistory->setStored(quarnkit::HistoryPreferences::keepHistory(defaults_));
+    bound_->updateAutomatically->setStored(quarnkit::UpdatePreferences::automatic(defaults_));
     bound_->restorePosition->setStored(ReaderPreferences::restorePosition(defaults_));
     const quarnkit::CrashReportMode mode = quarnkit::CrashReportPreferences::mode(defaults_);
     for (size_t i = 0; i < quarnkit::allCrashReportModes.size(); ++i)
@@ -554,27 +552,6 @@ void SettingsView::claimDefault()
 
 void SettingsView::askToClaim(std::function<void(bool)> answer) { askToUseRavlenForPdfs(window(), std::move(answer)); }
 
-void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer)
-{
-    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Default PDF app"),
-                                QStringLiteral("Use ravlen to open PDF files?"), QMessageBox::NoButton, window);
-    box->setInformativeText(QStringLiteral("PDF files opened from Files and other apps will open in ravlen."));
-    QPushButton* use = box->addButton(QStringLiteral("Use ravlen"), QMessageBox::AcceptRole);
-    box->addButton(QMessageBox::Cancel);
-    box->setDefaultButton(use);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    // The answer is given once: on the user's choice, or as a refusal when the
-    // question goes away unanswered with its window.
-    auto pending = std::make_shared<std::function<void(bool)>>(std::move(answer));
-    QObject::connect(box, &QMessageBox::finished, box, [box, use, pending] {
-        if (auto give = std::exchange(*pending, nullptr)) give(box->clickedButton() == use);
-    });
-    QObject::connect(box, &QObject::destroyed, [pending] {
-        if (auto give = std::exchange(*pending, nullptr)) give(false);
-    });
-    box->open();
-}
-
 void SettingsView::claimFinished(const std::optional<QString>& failure)
 {
     claimFailure_->setText(failure.value_or(QString()));
@@ -585,7 +562,7 @@ void SettingsView::claimFinished(const std::optional<QString>& failure)
 void SettingsView::refreshHistory()
 {
     // Switched elsewhere too (the History panel's Turn On History).
-    bound_->keepHistory->setStored(boolSetting(defaults_, SettingsKeys::keepHistory));
+    bound_->keepHistory->setStored(quarnkit::HistoryPreferences::keepHistory(defaults_));
     const int count = services_.historyCount ? services_.historyCount() : 0;
     const bool show = !bound_->keepHistory->isChecked() && count > 0;
     if (show)

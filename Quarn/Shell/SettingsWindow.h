@@ -2,7 +2,6 @@
 // The Settings window: two tabs, General and Reading. Every control is bound
 // to its user-defaults key and writes a change at once (there is no Apply, OK
 // or Cancel); a key that is unset shows the default its readers apply.
-#include "QuarnKit/Crash/CrashReportPolicy.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 
 #include <QPointer>
@@ -67,13 +66,6 @@ struct SettingsServices {
     // the updater are left for their owners to connect (SettingsWindow::setServices).
     static SettingsServices standard();
 };
-
-// The keys this window binds that are read by other parts of the program.
-namespace SettingsKeys {
-inline constexpr const char* keepHistory = "ravlenKeepHistory";                        // Boolean, default on
-inline constexpr const char* updateAutomatically = "ravlenUpdateCheckAutomatically";   // Boolean, default on
-inline constexpr const char* crashReports = quarnkit::CrashReportPreferences::modeKey; // a CrashReportMode; default ask
-} // namespace SettingsKeys
 
 // The version row's title: "Version 1.4 (57), x86-64".
 QString settingsVersionLine(const QString& shortVersion, const QString& build, const QString& cpuArchitecture);
@@ -158,10 +150,5 @@ private:
     SettingsServices services_;
     QPointer<SettingsView> window_;
 };
-
-// The question asked before ravlen makes itself the default PDF application
-// (Linux asks nothing itself), window-modal on `window`. `answer` is called
-// once: with the user's choice, or false when the question goes unanswered.
-void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer);
 
 } // namespace quarn

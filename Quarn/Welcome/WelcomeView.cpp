@@ -9,7 +9,7 @@
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/History/HistoryPanel.h"
 #include "Quarn/History/LibraryViews.h"
-#include "Quarn/Shell/SettingsWindow.h"
+#include "Quarn/Shell/DefaultAppQuestion.h"
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Update/UpdateController.h"
 #include "Quarn/Update/UpdateWindow.h"
