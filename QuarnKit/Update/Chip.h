@@ -1,6 +1,8 @@
 #pragma once
 // The two processor families ravlen is built for: which one this computer
-// has, which one the running build is, and the build's label in Settings.
+// has, which one the running build is, and the build's label in Settings. A
+// `Chip` is a family of processors (x86-64 or ARM64, as uname's machine name
+// tells them apart), never one processor model.
 #include <QString>
 
 #include <array>

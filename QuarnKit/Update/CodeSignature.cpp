@@ -32,7 +32,7 @@ std::optional<QByteArray> publicKeyFromText(const QString& text)
     return key;
 }
 
-std::optional<QString> teamID(const QString& installFolder, const QString& publicKey)
+std::optional<QString> sealTeam(const QString& installFolder, const QString& publicKey)
 {
     const auto key = publicKeyFromText(publicKey);
     if (!key || installFolder.isEmpty()) return std::nullopt;
@@ -45,7 +45,7 @@ std::optional<QString> runningTeamID()
 {
     const QString info = installInfoPath();
     if (info.isEmpty()) return std::nullopt;
-    return teamID(QFileInfo(info).absolutePath(), UpdateSource::fromInfo(readInstallInfo(info)).publicKey);
+    return sealTeam(QFileInfo(info).absolutePath(), UpdateSource::fromInfo(readInstallInfo(info)).publicKey);
 }
 
 std::optional<QString> requirement(const QString& identifier, const QString& team)

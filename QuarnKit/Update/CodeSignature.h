@@ -3,6 +3,8 @@
 // downloaded copy must meet to count as this application from that team:
 // a seal that holds under the build's update key, for the same identifier
 // and team. ravlen-seal checks the same requirement for the installer script.
+// Code is signed here by the seal (Seal.h): a team is the name its signed
+// manifest carries, and the team ID of the running copy is its seal's team.
 #include <QByteArray>
 #include <QString>
 
@@ -14,8 +16,8 @@ namespace CodeSignature {
 // The team of an install folder's seal when it holds under `publicKey`
 // (base64 text, as Info.json's "RVUpdatePublicKey"); none for a development
 // build, an unsealed or altered folder, or a missing key.
-std::optional<QString> teamID(const QString& installFolder, const QString& publicKey);
-// teamID() of the running program's install folder and build key.
+std::optional<QString> sealTeam(const QString& installFolder, const QString& publicKey);
+// sealTeam() of the running program's install folder and build key.
 std::optional<QString> runningTeamID();
 
 // `identifier "ID" and team "TEAM"`; none when either is empty or holds a

@@ -36,7 +36,9 @@ struct UpdateFeed {
         friend bool operator==(const Archive&, const Archive&) = default;
     };
     struct ChipBuild {
-        Download dmg; // the release's download page, opened when this copy cannot replace itself
+        // The feed's "dmg": here no disk image but the release's download
+        // page, opened when this copy cannot replace itself.
+        Download dmg;
         Archive update;
         friend bool operator==(const ChipBuild&, const ChipBuild&) = default;
     };

@@ -3,7 +3,7 @@
 #include "Platform/Archive.h"
 #include "Platform/Crypto.h"
 #include "QuarnKit/Update/CodeSignature.h"
-#include "QuarnKit/Update/ExecutableSlices.h"
+#include "QuarnKit/Update/ExecutableFamilies.h"
 #include "QuarnKit/Update/UpdateError.h"
 
 #include <nlohmann/json.hpp>
@@ -138,7 +138,7 @@ AppRelease UpdateVerifier::checkApp(const QString& folder, const QString& bundle
     if (::lstat(QFile::encodeName(program).constData(), &st) != 0 || !S_ISREG(st.st_mode) || !(st.st_mode & S_IXUSR))
         fail(UpdateError::damagedArchive);
 
-    if (!ExecutableSlices::chips(program).count(chip)) fail(UpdateError::wrongChip);
+    if (!ExecutableFamilies::chips(program).count(chip)) fail(UpdateError::wrongChip);
 
     const auto requirement = team ? CodeSignature::requirement(bundleID, *team) : std::nullopt;
     if (!requirement || !CodeSignature::satisfies(folder, *requirement, publicKey)) fail(UpdateError::untrustedCode);

@@ -290,8 +290,8 @@ TEST(UpdateVerifier, TheSealMustBeByTheBuildsKeyForItsTeam)
             EXPECT_EQ(failure.error, UpdateError::untrustedCode) << why;
         }
     }
-    EXPECT_EQ(CodeSignature::teamID(app, update.publicKey), update.team);
-    EXPECT_EQ(CodeSignature::teamID(app, otherKey), std::nullopt);
+    EXPECT_EQ(CodeSignature::sealTeam(app, update.publicKey), update.team);
+    EXPECT_EQ(CodeSignature::sealTeam(app, otherKey), std::nullopt);
 }
 
 TEST(UpdateVerifier, ABundleIsOneInstallFolderAtTheTopOfTheArchive)

@@ -1,4 +1,4 @@
-#include "QuarnKit/Update/ExecutableSlices.h"
+#include "QuarnKit/Update/ExecutableFamilies.h"
 
 #include <QFile>
 
@@ -69,7 +69,7 @@ ChipSet ElfHeader::chips(const QByteArray& header)
     return {};
 }
 
-ChipSet ExecutableSlices::chips(const QByteArray& header)
+ChipSet ExecutableFamilies::chips(const QByteArray& header)
 {
     return header.startsWith("\x7F"
                              "ELF")
@@ -77,7 +77,7 @@ ChipSet ExecutableSlices::chips(const QByteArray& header)
                : MachOSlices::chips(header);
 }
 
-ChipSet ExecutableSlices::chips(const QString& path)
+ChipSet ExecutableFamilies::chips(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};

@@ -1,4 +1,4 @@
-#include "QuarnKit/Update/ExecutableSlices.h"
+#include "QuarnKit/Update/ExecutableFamilies.h"
 
 #include "QuarnKit/Update/UpdateFixtures.h"
 
@@ -57,7 +57,7 @@ constexpr std::uint32_t arm = 0x0100000C, intel = 0x01000007, arm32 = 12;
 
 } // namespace
 
-TEST(ExecutableSlices, HeadersGiveTheirFamilies)
+TEST(ExecutableFamilies, HeadersGiveTheirFamilies)
 {
     const ChipSet both{Chip::arm64, Chip::x86_64}, armOnly{Chip::arm64}, intelOnly{Chip::x86_64}, none;
     QByteArray cutInSecond = universal(0xCAFEBABE, 3, {arm, intel});
@@ -86,18 +86,18 @@ TEST(ExecutableSlices, HeadersGiveTheirFamilies)
         {"text", QByteArray("#!/bin/sh\necho hello\n"), none},
         {"nothing", QByteArray(), none},
     };
-    for (const auto& [why, header, expected] : cases) EXPECT_EQ(ExecutableSlices::chips(header), expected) << why;
+    for (const auto& [why, header, expected] : cases) EXPECT_EQ(ExecutableFamilies::chips(header), expected) << why;
 }
 
-TEST(ExecutableSlices, FilesAreReadFromTheirStart)
+TEST(ExecutableFamilies, FilesAreReadFromTheirStart)
 {
     QTemporaryDir dir;
-    EXPECT_EQ(ExecutableSlices::chips(QCoreApplication::applicationFilePath()), ChipSet{nativeChip()});
-    EXPECT_EQ(ExecutableSlices::chips(dir.filePath("missing")), ChipSet{});
+    EXPECT_EQ(ExecutableFamilies::chips(QCoreApplication::applicationFilePath()), ChipSet{nativeChip()});
+    EXPECT_EQ(ExecutableFamilies::chips(dir.filePath("missing")), ChipSet{});
     ASSERT_TRUE(updatefixtures::writeFile(dir.filePath("empty"), {}));
-    EXPECT_EQ(ExecutableSlices::chips(dir.filePath("empty")), ChipSet{});
+    EXPECT_EQ(ExecutableFamilies::chips(dir.filePath("empty")), ChipSet{});
     ASSERT_TRUE(updatefixtures::writeFile(dir.filePath("universal"), universal(0xCAFEBABE, 2, {arm, intel})));
-    EXPECT_EQ(ExecutableSlices::chips(dir.filePath("universal")), (ChipSet{Chip::arm64, Chip::x86_64}));
+    EXPECT_EQ(ExecutableFamilies::chips(dir.filePath("universal")), (ChipSet{Chip::arm64, Chip::x86_64}));
 }
 
 TEST(Chip, NamesAndLabels)

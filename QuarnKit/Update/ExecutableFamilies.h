@@ -1,7 +1,8 @@
 #pragma once
 // Which processor families an executable file holds code for, read from its
-// header: Mach-O (single or universal) and ELF. The updater checks that a
-// downloaded copy runs on this computer.
+// header: ELF, which this system runs (one family per file), and Mach-O,
+// whose universal files hold one slice of code per family. The updater
+// checks that a downloaded copy runs on this computer.
 #include "QuarnKit/Update/Chip.h"
 
 #include <QByteArray>
@@ -27,12 +28,12 @@ namespace ElfHeader {
 ChipSet chips(const QByteArray& header);
 } // namespace ElfHeader
 
-namespace ExecutableSlices {
-// The families of the first bytes of a file, Mach-O or ELF.
+namespace ExecutableFamilies {
+// The families of the first bytes of a file, ELF or Mach-O.
 ChipSet chips(const QByteArray& header);
 // The families of a file, from its first 4096 bytes; a missing, unreadable or
 // empty file is the empty set.
 ChipSet chips(const QString& path);
-} // namespace ExecutableSlices
+} // namespace ExecutableFamilies
 
 } // namespace quarnkit
