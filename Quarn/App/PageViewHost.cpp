@@ -29,7 +29,7 @@ PageViewHost::PageViewHost(quarnkit::QuarnDocument* document, ViewerModel* model
     view_ = new QuarnPDFView(this);
     layout->addWidget(view_);
     MarkEditor& marks = MarkEditor::of(*view_); // marks are edited on the pages
-    new MarkKeys(view_, this);                  // mark keys wherever the focus is in the window
+    listenForMarkKeys(*view_);                  // mark keys wherever the focus is in the window
 
     // Making the view: load, bind, tool, attach.
     if (document_) view_->load(document_.data());

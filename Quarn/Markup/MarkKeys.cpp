@@ -1,6 +1,7 @@
 #include "Quarn/Markup/MarkKeys.h"
 
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Shell/WindowKeys.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -19,29 +20,8 @@ bool isTextInput(const QWidget* widget)
            || qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget);
 }
 
-} // namespace
-
-MarkKeys::MarkKeys(QuarnPDFView* view, QObject* parent) : QObject(parent), view_(view)
+bool takeMarkKey(QuarnPDFView* view, QKeyEvent* event, QObject* receiver)
 {
-    qApp->installEventFilter(this);
-}
-
-MarkKeys::~MarkKeys() { qApp->removeEventFilter(this); }
-
-bool MarkKeys::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
-    // A key press goes to the focus widget first, then up its parents: only
-    // that first delivery counts.
-    QWidget* first = QApplication::focusWidget();
-    if (!first) first = static_cast<QWidget*>(watched)->window();
-    if (watched != first) return false;
-    return take(static_cast<QKeyEvent*>(event), watched);
-}
-
-bool MarkKeys::take(QKeyEvent* event, QObject* receiver)
-{
-    QuarnPDFView* view = view_;
     if (!view || !view->isVisible() || QApplication::activeModalWidget()) return false;
     auto* target = qobject_cast<QWidget*>(receiver);
     QWidget* window = view->window();
@@ -59,6 +39,15 @@ bool MarkKeys::take(QKeyEvent* event, QObject* receiver)
     MarkEditor& marks = MarkEditor::of(*view);
     if (marks.hasEditor()) return false; // words are being typed into a mark
     return marks.key(event);
+}
+
+} // namespace
+
+void listenForMarkKeys(QuarnPDFView& view)
+{
+    WindowKeys::listen(view, [page = QPointer<QuarnPDFView>(&view)](QKeyEvent* event, QObject* receiver) {
+        return takeMarkKey(page, event, receiver);
+    });
 }
 
 } // namespace quarn

@@ -7,6 +7,7 @@
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Viewer/DroppedFiles.h"
+#include "Quarn/Shell/WindowKeys.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -26,37 +27,6 @@ bool isTextInput(const QWidget* widget)
     return qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QTextEdit*>(widget)
            || qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget);
 }
-
-// The application-wide key filter of one window's page view: sees key
-// presses before the focused widget does, and swallows those that turned a
-// page, while the window's viewer runs.
-class PageKeys : public QObject {
-public:
-    PageKeys(QuarnPDFView& view, ViewerModel& model) : QObject(&view), view_(view), model_(&model)
-    {
-        qApp->installEventFilter(this);
-    }
-    ~PageKeys() override { qApp->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::KeyPress || !model_ || !model_->isRunning()) return false;
-        // A key press comes to the window first, then to the focused widget
-        // (the window's own widget when nothing has the focus), then up the
-        // parents of that widget while none takes it: heard once, at the
-        // focused widget.
-        if (!watched->isWidgetType()) return false;
-        QWidget* first = QApplication::focusWidget();
-        if (!first) first = static_cast<QWidget*>(watched)->window();
-        if (watched != first) return false;
-        return handlePageKey(view_, static_cast<QKeyEvent*>(event), watched);
-    }
-
-private:
-    QuarnPDFView& view_;
-    QPointer<ViewerModel> model_;
-};
 
 // Whether the view has been attached to its model before, kept on the view.
 constexpr const char* attachedProperty = "ravlenViewerAttached";
@@ -107,7 +77,10 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
     });
     QObject::connect(&model, &ViewerModel::slideshowRequested, &view,
                      [&view, self] { Slideshow::startFor(*self, view); });
-    new PageKeys(view, model);
+    // Keys turn pages before the focused widget sees them, while the window's viewer runs.
+    WindowKeys::listen(view, [page = QPointer<QuarnPDFView>(&view), self](QKeyEvent* event, QObject* receiver) {
+        return page && self && self->isRunning() && handlePageKey(*page, event, receiver);
+    });
 }
 
 void attachViewerToPages(ViewerModel& model, QuarnPDFView& view)

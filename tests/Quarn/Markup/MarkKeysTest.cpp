@@ -147,3 +147,22 @@ TEST(MarkKeys, AfterTheInspectorsDeleteTheKeysStillReachTheWindow)
     w.key(Qt::Key_R);
     EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }
+
+TEST(MarkKeys, AKeyReachesTheSelectedMarkOfItsOwnWindowOnly)
+{
+    MarkedWindow a, b;
+    MarkEditor::of(*a.view).select(MarkRef{0, a.first});
+    MarkEditor::of(*b.view).select(MarkRef{0, b.first});
+    for (MarkedWindow* w : {&b, &a}) {
+        QApplication::setActiveWindow(w->screen.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w->screen.get()));
+        w->view->clearFocus(); // the window itself hears the key
+        w->key(Qt::Key_Delete);
+    }
+    // Each window's Delete took its own mark, once.
+    for (MarkedWindow* w : {&a, &b}) {
+        EXPECT_FALSE(w->has(w->first));
+        EXPECT_TRUE(w->has(w->second));
+        EXPECT_EQ(w->stack().count(), 1);
+    }
+}
