@@ -2,6 +2,7 @@
 
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Platform/PrivateFiles.h"
 #include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
 
@@ -146,12 +147,16 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
         return true;
     }
     // To CUPS: the PDF of the sheets goes to the spooler, which takes PDF.
+    // In the user's private work folder: the file holds the document's pages.
     QString spool;
-    {
-        QTemporaryFile file(QDir::tempPath() + QStringLiteral("/ravlen-print-XXXXXX.pdf"));
+    try {
+        const QString folder = platform::PrivateFiles::PrivateWorkFolder::standard().path();
+        QTemporaryFile file(QDir(folder).filePath(QStringLiteral("print-XXXXXX.pdf")));
         file.setAutoRemove(false);
         if (!file.open()) return false;
         spool = file.fileName();
+    } catch (const platform::PrivateFiles::PrivateFolderError&) {
+        return false;
     }
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);

@@ -150,8 +150,9 @@ TEST(Printing, APrinterGetsThePdfOfTheChosenPagesThroughCups)
     };
     for (const auto& spot : spots)
         EXPECT_EQ(image.pixelColor(spot.at).lightness() < 128, spot.dark) << spot.at.x() << "," << spot.at.y();
-    // The spool file is gone once lp has it.
+    // The spool file lay in the user's private work folder, and is gone once lp has it.
     const QString spool = given.last();
+    EXPECT_EQ(QFileInfo(spool).absolutePath(), platform::PrivateFiles::PrivateWorkFolder::standard().path());
     EXPECT_TRUE(testsupport::waitFor([&] { return !QFileInfo::exists(spool); }));
 }
 
