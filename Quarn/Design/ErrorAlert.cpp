@@ -1,6 +1,9 @@
 #include "Quarn/Design/ErrorAlert.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace quarn {
 
@@ -17,6 +20,25 @@ void showErrorAlert(QWidget* over, const QString& description)
         box->setWindowModality(Qt::ApplicationModal);
         box->show();
     }
+}
+
+int widthForTitle(const QMessageBox& box, const QString& title)
+{
+    // The title set bold, the title bar's icon and three buttons, and its margins.
+    constexpr int titleBarButtons = 150;
+    QFont bold = box.font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(title) + titleBarButtons;
+}
+
+void makeRoomForTitle(QMessageBox& box)
+{
+    // The box sizes itself to its layout's least width when shown: a spacer
+    // that wide across the whole grid makes it so.
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    grid->addItem(new QSpacerItem(widthForTitle(box, box.windowTitle()), 0, QSizePolicy::Fixed, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 } // namespace quarn

@@ -1,4 +1,5 @@
 #include "Quarn/History/HistoryPanel.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -273,6 +274,7 @@ void askToClearHistory(QWidget* window, std::function<void()> clear)
     box->setDefaultButton(qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel)));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
+    makeRoomForTitle(*box);
     QObject::connect(box, &QMessageBox::buttonClicked, box,
                      [clearButton, clear = std::move(clear)](QAbstractButton* button) {
                          if (button == clearButton) clear();

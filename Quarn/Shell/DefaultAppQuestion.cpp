@@ -1,4 +1,5 @@
 #include "Quarn/Shell/DefaultAppQuestion.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,6 +18,7 @@ void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer)
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(use);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    makeRoomForTitle(*box);
     // The answer is given once: on the user's choice, or as a refusal when the
     // question goes away unanswered with its window.
     auto pending = std::make_shared<std::function<void(bool)>>(std::move(answer));

@@ -529,7 +529,7 @@ void SettingsView::showDefaultApp(const quarnkit::DefaultPDFHandler::HandlerStat
     } else {
         const QString name = state.name.isEmpty() ? QStringLiteral("Another app") : state.sentenceName();
         // ravlen asks before it changes the default (askToClaim), as Linux itself does not.
-        handlerStatus_->setText(name + QStringLiteral(" opens PDFs right now. Linux asks before it changes."));
+        handlerStatus_->setText(name + QStringLiteral(" opens PDFs right now. ravlen asks before it changes that."));
     }
     fitToTab();
 }

@@ -2,6 +2,7 @@
 // panel on screen, clicks and keys.
 #include "Quarn/History/HistoryList.h"
 #include "Quarn/History/HistoryPanel.h"
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/History/LibraryThumbnails.h"
 #include "Quarn/History/LibraryViews.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -232,6 +233,8 @@ TEST(HistoryPanel, ClearHistoryAsksFirst)
     QMessageBox* box = dialog();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), "Clear your history?");
+    // Wide enough for a title bar to show its title whole.
+    EXPECT_GE(box->width(), widthForTitle(*box, box->windowTitle()));
     EXPECT_EQ(box->informativeText(), "ravlen forgets the PDFs you opened. The files stay where they are.");
     press(box, "Cancel");
     EXPECT_TRUE(testsupport::waitFor([&] { return !box->isVisible(); }));

@@ -2,6 +2,7 @@
 #include "Quarn/Print/PrintJob.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/App/ViewerScreenHarness.h"
+#include "Platform/PrivateFiles.h"
 
 #include <gtest/gtest.h>
 

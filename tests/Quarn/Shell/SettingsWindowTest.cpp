@@ -1,4 +1,5 @@
 #include "Quarn/Shell/SettingsWindow.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -239,7 +240,7 @@ TEST(SettingsWindow, TheDefaultAppLineStartsWithACapital)
         SettingsView& view = f.shown();
         const QString first = *handler ? QString::fromUtf8(handler) : QStringLiteral("another app");
         const QString expected = first.left(1).toUpper() + first.mid(1)
-                                 + QStringLiteral(" opens PDFs right now. Linux asks before it changes.");
+                                 + QStringLiteral(" opens PDFs right now. ravlen asks before it changes that.");
         EXPECT_TRUE(testsupport::waitFor([&] { return visibleLabels(view).contains(expected); }));
     }
 }
@@ -250,7 +251,8 @@ TEST(SettingsWindow, TheDefaultAppRowAsksAndReports)
     SettingsView& view = f.shown();
     // The desktop's answer comes after the window shows, not before.
     EXPECT_TRUE(testsupport::waitFor([&] {
-        return visibleLabels(view).contains("Document Viewer opens PDFs right now. Linux asks before it changes.");
+        return visibleLabels(view).contains(
+            "Document Viewer opens PDFs right now. ravlen asks before it changes that.");
     }));
     EXPECT_GE(f.queries, 1);
     auto* use = shownWith<QAbstractButton>(view, "Use ravlen");
@@ -261,6 +263,10 @@ TEST(SettingsWindow, TheDefaultAppRowAsksAndReports)
     auto* question = openQuestion(view);
     ASSERT_NE(question, nullptr);
     EXPECT_EQ(question->text(), "Use ravlen to open PDF files?");
+    // Wide enough for a title bar to show its title whole.
+    EXPECT_EQ(question->windowTitle(), "Default PDF app");
+    EXPECT_TRUE(testsupport::waitFor([&] { return question->isVisible(); }));
+    EXPECT_GE(question->width(), widthForTitle(*question, question->windowTitle()));
     question->button(QMessageBox::Cancel)->click();
     EXPECT_EQ(f.claims, 1);
     EXPECT_FALSE(f.pendingClaim);
