@@ -373,11 +373,12 @@ QWidget* ViewerScreen::makeDocumentView()
     body->addWidget(libraryColumn_);
     body->addWidget(makeSideColumn(view));
     body->addWidget(pageViewHost_, 1);
-    // The inspector coming or going narrows or widens the page view; the pages
-    // must not move under the pointer for it. Told before the pane hears the
-    // same change, as its layout acts at once.
+    // The inspector coming or going narrows or widens the page view. A fit
+    // follows the new width; at a chosen zoom the pages must not move under
+    // the pointer for it. Told before the pane hears the same change, as its
+    // layout acts at once.
     const auto holdPlace = [this] {
-        if (inspector_ && pageViewHost_ && inspector_->wanted() != inspector_->isVisible())
+        if (inspector_ && pageViewHost_ && !model_->zoomFit() && inspector_->wanted() != inspector_->isVisible())
             pageViewHost_->view()->holdPlaceOnNextResize();
     };
     connect(model_, &ViewerModel::changed, view, holdPlace);

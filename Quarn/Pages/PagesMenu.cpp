@@ -117,8 +117,9 @@ void PageCommands::refresh()
     const quarnkit::QuarnDocument* document = viewer ? viewer->document() : nullptr;
     const int n = viewer ? std::max<int>(1, int(PagesModel::of(*viewer).pageTargets().size())) : 1;
     const bool ready = viewer && PagesModel::of(*viewer).canEditPages();
-    // Inserting stays possible without pages: it is the only way out of that state.
-    const bool insertable = viewer && viewer->pdfView() && document && !document->isLocked();
+    // Inserting stays possible without pages, where no page view is built:
+    // it is the only way out of that state.
+    const bool insertable = viewer && document && !document->isLocked();
     for (QAction* action : {rotateLeft_, rotateRight_, duplicate_, extract_}) action->setEnabled(ready);
     insertBlank_->setEnabled(insertable);
     insertFile_->setEnabled(insertable);

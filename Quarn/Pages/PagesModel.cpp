@@ -218,7 +218,6 @@ void PagesModel::rotatePages(int degrees)
 
 void PagesModel::insertBlankPage()
 {
-    if (!shownPage) return;
     const std::set<int> targets = pageTargets();
     insertBlankPageAfter(targets.empty() ? 0 : *targets.rbegin());
 }

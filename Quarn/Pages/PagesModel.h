@@ -73,7 +73,7 @@ public:
     // Where inserted files go by default: after the last target, else at the start.
     int insertionGap() const;
     void rotatePages(int degrees);
-    // A blank page after the last target, with a page view.
+    // A blank page after the last target (at the start of a document without pages).
     void insertBlankPage();
     // A blank page after the page at `index` (at the start of a document
     // without pages), also from a page list with no page view.

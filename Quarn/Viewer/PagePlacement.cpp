@@ -136,13 +136,34 @@ QPointF PagePlacement::contentOrigin() const
 {
     const QSize content = contentPixels();
     const QSize view = area_.viewport()->size();
-    // Content smaller than the view is centred; larger content scrolls.
-    const double x = heldShift_ != 0 || content.width() < view.width()
-                         ? std::floor((view.width() - content.width()) / 2.0) + heldShift_
-                         : -area_.horizontalScrollBar()->value();
+    // Content smaller than the view is centred; larger content scrolls; held
+    // content scrolls from where it was held.
+    const int scrolled = area_.horizontalScrollBar()->value();
+    const double x = heldShift_ != 0                  ? heldLeft() - scrolled
+                     : content.width() < view.width() ? std::floor((view.width() - content.width()) / 2.0)
+                                                      : -scrolled;
     const double y = content.height() < view.height() ? std::floor((view.height() - content.height()) / 2.0)
                                                       : -area_.verticalScrollBar()->value();
     return {x, y};
+}
+
+int PagePlacement::heldLeft() const
+{
+    return int(std::floor((area_.viewport()->width() - contentPixels().width()) / 2.0)) + heldShift_;
+}
+
+std::pair<int, int> PagePlacement::horizontalRange() const
+{
+    const int over = contentPixels().width() - area_.viewport()->width();
+    if (heldShift_ == 0) return {0, std::max(0, over)};
+    // From the held place, far enough either way to show both edges.
+    const int left = heldLeft();
+    return {std::min(0, left), std::max(0, left + over)};
+}
+
+int PagePlacement::horizontalValueFor(double x) const
+{
+    return int(std::lround(x)) + (heldShift_ != 0 ? heldLeft() : 0);
 }
 
 QRectF PagePlacement::pageRect(int page) const

@@ -14,6 +14,7 @@
 #include <QSize>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QAbstractScrollArea;
@@ -83,6 +84,13 @@ public:
     // Pixels the pages stand right of centre, to keep their place in the window.
     int heldShift() const { return heldShift_; }
     void setHeldShift(int pixels) { heldShift_ = pixels; }
+    // While a place is held: where the content's left edge stands at scroll
+    // value 0 (the pages scroll sideways from there).
+    int heldLeft() const;
+    // The horizontal scroll range, and the scroll value that puts the content
+    // point `x` at the view's left edge.
+    std::pair<int, int> horizontalRange() const;
+    int horizontalValueFor(double x) const;
 
     // ------------------------------------------------------------ in the viewport
 

@@ -53,7 +53,12 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
-QuarnPDFView::~QuarnPDFView() = default;
+QuarnPDFView::~QuarnPDFView()
+{
+    // Given up while the view is whole: the focus change makes the menus ask
+    // the view what they can do, which a view half taken down cannot answer.
+    if (hasFocus()) clearFocus();
+}
 
 // ---------------------------------------------------------------- document
 
@@ -200,8 +205,8 @@ void QuarnPDFView::updateScrollBars()
     const QSize content = placement_->contentPixels();
     const QSize view = viewport()->size();
     withoutTracking([&] {
-        horizontalScrollBar()->setRange(0,
-                                        placement_->heldShift() != 0 ? 0 : std::max(0, content.width() - view.width()));
+        const auto [least, most] = placement_->horizontalRange();
+        horizontalScrollBar()->setRange(least, most);
         horizontalScrollBar()->setPageStep(view.width());
         verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
         verticalScrollBar()->setPageStep(view.height());
@@ -211,7 +216,7 @@ void QuarnPDFView::updateScrollBars()
 void QuarnPDFView::scrollToContentPoint(QPointF contentPoint, bool horizontal)
 {
     withoutTracking([&] {
-        if (horizontal) horizontalScrollBar()->setValue(int(std::lround(contentPoint.x())));
+        if (horizontal) horizontalScrollBar()->setValue(placement_->horizontalValueFor(contentPoint.x()));
         verticalScrollBar()->setValue(int(std::lround(contentPoint.y())));
     });
 }
@@ -282,7 +287,8 @@ void QuarnPDFView::setScaleInternal(double scale, std::optional<QPointF> anchor)
 
 void QuarnPDFView::restoreAnchor(const PagePlacement::Anchor& anchor)
 {
-    if (const auto scroll = placement_->scrollFor(anchor)) scrollToContentPoint(*scroll, true);
+    // Held pages keep their place across: only the rows move back.
+    if (const auto scroll = placement_->scrollFor(anchor)) scrollToContentPoint(*scroll, placement_->heldShift() == 0);
 }
 
 // ---------------------------------------------------------------- navigation
@@ -432,7 +438,7 @@ void QuarnPDFView::revealPage(int index)
     const double y = page.height() <= visible.height() ? page.center().y() - visible.height() * 0.5 : page.top();
     const bool wide = page.width() > visible.width();
     withoutTracking([&] {
-        if (wide) horizontalScrollBar()->setValue(int(std::lround(page.left())));
+        if (wide) horizontalScrollBar()->setValue(placement_->horizontalValueFor(page.left()));
         verticalScrollBar()->setValue(int(std::lround(y)));
     });
     withoutTracking([&] { syncState(); });
@@ -477,8 +483,10 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
         const int cw = placement_->contentPixels().width();
         const int oldView = viewport()->width() - (event->size().width() - event->oldSize().width());
         const int shift = placement_->heldShift();
-        const double oldX =
-            shift != 0 || cw < oldView ? std::floor((oldView - cw) / 2.0) + shift : -horizontalScrollBar()->value();
+        const int scrolled = horizontalScrollBar()->value();
+        const double oldX = shift != 0     ? std::floor((oldView - cw) / 2.0) + shift - scrolled
+                            : cw < oldView ? std::floor((oldView - cw) / 2.0)
+                                           : -scrolled;
         const PagePlacement::Anchor kept = placement_->topLeftAnchor(currentPage_);
         placement_->setHeldShift(0);
         const int newView = viewport()->width();
@@ -486,7 +494,9 @@ void QuarnPDFView::resizeEvent(QResizeEvent* event)
         relayout();
         withoutTracking([&] {
             restoreAnchor(kept);
-            if (placement_->heldShift() == 0 && cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
+            // Held: the pages stand where they were, and scroll sideways from there.
+            if (placement_->heldShift() != 0) horizontalScrollBar()->setValue(0);
+            else if (cw >= newView) horizontalScrollBar()->setValue(int(-oldX));
             layoutPass();
         });
         return;
@@ -562,6 +572,14 @@ void QuarnPDFView::wheelEvent(QWheelEvent* event)
             takeScaleOver();
             setScaleInternal(placement_->clampScale(quarnkit::ZoomLevel::step(scaleFactor(), up)), event->position());
         }
+        event->accept();
+        return;
+    }
+    if ((event->modifiers() & Qt::ShiftModifier) && event->angleDelta().x() == 0) {
+        // Shift and the wheel scroll sideways, as across the desktop.
+        QScrollBar* bar = horizontalScrollBar();
+        const double notches = event->angleDelta().y() / 120.0;
+        bar->setValue(bar->value() - int(std::lround(notches * QApplication::wheelScrollLines() * bar->singleStep())));
         event->accept();
         return;
     }

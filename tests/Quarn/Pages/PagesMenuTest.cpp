@@ -61,11 +61,12 @@ struct Window {
     QString path;
     DocumentWindow* window = nullptr;
 
-    explicit Window(int pages = 5)
+    explicit Window(int pages = 5) : Window(testsupport::makeTextPdf(pages), pages) {}
+    Window(const QByteArray& pdf, int pages)
     {
         controller.showFailure = [](const QString&, const QString&, QWidget*) {};
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
-        path = writeFile(dir, "doc.pdf", testsupport::makeTextPdf(pages));
+        path = writeFile(dir, "doc.pdf", pdf);
         window = controller.openDocument(path);
         window->show();
         QApplication::setActiveWindow(window);
@@ -309,18 +310,48 @@ TEST(PagesMenu, ExtractOverTheOpenDocumentsOwnFileIsRefused)
 
 TEST(PagesMenu, ADocumentWithoutPagesCanOnlyBeInsertedInto)
 {
-    Window w(1);
-    // Take the only page away behind the menu's back, as a damaged file may come.
-    platform::removePage(w.pdf(), 0);
-    w.window->document()->noteEdit(std::nullopt);
-    w.pages().refresh();
+    // A file saved without pages: the window shows its message and builds no page view.
+    Window w(PdfDocument::createEmpty()->save(), 0);
+    ViewerScreen& screen = *w.window->screen();
+    const auto shows = [&](ViewerScreen::Content content, int pages) {
+        return testsupport::waitFor([&] {
+            return screen.content() == content && (screen.pageViewHost() != nullptr) == (pages > 0)
+                   && w.window->document()->pageCount() == pages && (pages == 0 || w.model().pageCount() == pages);
+        });
+    };
+    ASSERT_TRUE(shows(ViewerScreen::Content::noPages, 0));
+    emit w.pages().menu()->aboutToShow();
     EXPECT_TRUE(w.pages().insertBlank()->isEnabled());
     EXPECT_TRUE(w.pages().insertFromFile()->isEnabled());
     for (QAction* a : {w.pages().rotateLeft(), w.pages().duplicate(), w.pages().extract(), w.pages().deletePages()})
         EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
-    w.pages().insertBlank()->trigger();
-    EXPECT_EQ(w.pdf().pageCount(), 1);
+
+    // Insert Blank Page by its key: the page and its view appear; undo and redo follow.
+    w.key("Ctrl+Shift+N");
+    ASSERT_TRUE(shows(ViewerScreen::Content::document, 1));
     EXPECT_EQ(w.pdf().pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
+    EXPECT_EQ(w.undo().undoText(), "Insert Blank Page");
+    w.key("Ctrl+Z");
+    ASSERT_TRUE(shows(ViewerScreen::Content::noPages, 0));
+    w.key("Ctrl+Shift+Z");
+    ASSERT_TRUE(shows(ViewerScreen::Content::document, 1));
+    w.key("Ctrl+Z");
+    ASSERT_TRUE(shows(ViewerScreen::Content::noPages, 0));
+
+    // Insert Pages from File, through its panel: the file's page goes at the start.
+    const QString other = writeFile(w.dir, "other.pdf", testsupport::makeTextPdf(1));
+    w.key("Ctrl+Shift+I");
+    QFileDialog* panel = w.window->findChild<QFileDialog*>();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->findChild<QLabel*>("panelMessage")->text(), "Choose PDFs or images to add at the start.");
+    panel->selectFile(other);
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(shows(ViewerScreen::Content::document, 1));
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1}));
+    EXPECT_EQ(w.undo().undoText(), "Insert Page");
+    QApplication::setActiveWindow(w.window); // back from the panel
+    w.key("Ctrl+Z");
+    ASSERT_TRUE(shows(ViewerScreen::Content::noPages, 0));
 }
 
 TEST(PagesMenu, AnEditWithoutAWindowStillMarksTheDocumentChanged)

@@ -25,7 +25,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSlider>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <functional>
 
@@ -44,7 +46,7 @@ QPoint inWindow(ViewerScreen& screen, platform::PdfPoint point)
 
 } // namespace
 
-TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
+TEST(WindowLayout, AtAChosenZoomThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
 {
     const struct {
         const char* name;
@@ -63,6 +65,9 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         auto* inspector = screen->findChild<InspectorPane*>();
         ASSERT_NE(inspector, nullptr);
         ASSERT_TRUE(waitForPages(*screen));
+        // The scale the fit chose, now as a zoom of its own.
+        screen->model().setZoom(screen->pageViewHost()->view()->scaleFactor());
+        ASSERT_TRUE(waitForPages(*screen));
         const platform::PdfPoint word{100, 700};
         const QPoint before = inWindow(*screen, word);
         const QuarnPDFView* view = screen->pageViewHost()->view();
@@ -80,6 +85,58 @@ TEST(WindowLayout, ThePageStaysUnderThePointerWhenTheInspectorComesAndGoes)
         ASSERT_TRUE(waitForPages(*screen));
         EXPECT_EQ(inWindow(*screen, word), before);
     }
+}
+
+TEST(WindowLayout, AFitFollowsTheInspectorAndAChosenZoomScrollsSideways)
+{
+    Settings settings;
+    auto document = QuarnDocument::fromData(testsupport::makeTextPdf(3));
+    auto screen = showScreen(document.get(), {}, settings);
+    // Tall and narrow: fit page is bound by the view's width.
+    screen->resize(700, 1400);
+    ASSERT_TRUE(waitForPages(*screen));
+    ASSERT_EQ(screen->model().zoomFit(), quarnkit::ZoomPreset::fitPage);
+    QuarnPDFView* view = screen->pageViewHost()->view();
+    auto* inspector = screen->findChild<InspectorPane*>();
+    ASSERT_NE(inspector, nullptr);
+    const auto pageLeft = [&] { return view->placement().pageRect(0).left(); };
+    const auto pageRight = [&] { return view->placement().pageRect(0).right(); };
+    const auto wholeWidth = [&] { return pageLeft() >= 0 && pageRight() <= view->viewport()->width(); };
+    ASSERT_TRUE(wholeWidth());
+    const int wide = view->width();
+
+    // The pen key, sent to the window: the inspector opens and the page shrinks to the narrower view.
+    QTest::keyClick(screen->windowHandle(), 'p');
+    ASSERT_TRUE(testsupport::waitFor([&] { return inspector->isVisible() && view->width() < wide && wholeWidth(); }));
+    ASSERT_TRUE(waitForPages(*screen));
+    EXPECT_TRUE(wholeWidth()) << pageLeft() << " " << pageRight() << " " << view->viewport()->width();
+    EXPECT_EQ(screen->model().zoomFit(), quarnkit::ZoomPreset::fitPage);
+    // And grows back when it closes.
+    const double narrowScale = view->scaleFactor();
+    QTest::keyClick(screen->windowHandle(), 'v');
+    ASSERT_TRUE(testsupport::waitFor([&] { return !inspector->isVisible() && view->scaleFactor() > narrowScale; }));
+    ASSERT_TRUE(waitForPages(*screen));
+    EXPECT_TRUE(wholeWidth());
+
+    // At the fit's scale chosen as a zoom, the page stays put and the rest of it is a scroll away.
+    screen->model().setZoom(view->scaleFactor());
+    ASSERT_TRUE(waitForPages(*screen));
+    const double left = pageLeft();
+    QTest::keyClick(screen->windowHandle(), 'p');
+    ASSERT_TRUE(testsupport::waitFor([&] { return inspector->isVisible() && view->width() < wide; }));
+    ASSERT_TRUE(waitForPages(*screen));
+    EXPECT_EQ(pageLeft(), left);
+    ASSERT_GT(pageRight(), view->viewport()->width()); // cut off on the right
+    EXPECT_GT(view->horizontalScrollBar()->maximum(), view->horizontalScrollBar()->minimum());
+    // Shift and the wheel, sent to the window over the pages, scroll to the page's right edge.
+    const QPoint at = view->viewport()->mapTo(screen.get(), view->viewport()->rect().center());
+    for (int notch = 0; notch < 40 && pageRight() > view->viewport()->width(); ++notch) {
+        QWheelEvent wheel(at, screen->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::ShiftModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(screen->windowHandle(), &wheel);
+    }
+    EXPECT_LE(pageRight(), view->viewport()->width());
+    EXPECT_GE(pageLeft(), view->viewport()->width() - view->placement().contentPixels().width() - 1);
 }
 
 TEST(WindowLayout, TheFindBarOpensUnderTheToolbarAboveThePages)
