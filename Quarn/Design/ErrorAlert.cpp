@@ -1,6 +1,7 @@
 #include "Quarn/Design/ErrorAlert.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QSpacerItem>
@@ -24,11 +25,13 @@ void showErrorAlert(QWidget* over, const QString& description)
 
 int widthForTitle(const QMessageBox& box, const QString& title)
 {
-    // The title set bold, the title bar's icon and three buttons, and its margins.
+    // The title as the title bar shows it (Qt adds the application's name),
+    // set bold, beside the bar's icon and three buttons and its margins.
     constexpr int titleBarButtons = 150;
     QFont bold = box.font();
     bold.setBold(true);
-    return QFontMetrics(bold).horizontalAdvance(title) + titleBarButtons;
+    const QString shown = title + QStringLiteral(" \u2014 ") + QGuiApplication::applicationDisplayName();
+    return QFontMetrics(bold).horizontalAdvance(shown) + titleBarButtons;
 }
 
 void makeRoomForTitle(QMessageBox& box)
