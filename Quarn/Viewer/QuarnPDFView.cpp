@@ -55,9 +55,11 @@ QuarnPDFView::QuarnPDFView(QWidget* parent)
 
 QuarnPDFView::~QuarnPDFView()
 {
-    // Given up while the view is whole: the focus change makes the menus ask
-    // the view what they can do, which a view half taken down cannot answer.
-    if (hasFocus()) clearFocus();
+    // Given up while the view is whole (by it or a child such as the text
+    // editor): the focus change makes the menus ask the view what they can
+    // do, which a view half taken down cannot answer.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus && (focus == this || isAncestorOf(focus))) focus->clearFocus();
 }
 
 // ---------------------------------------------------------------- document
