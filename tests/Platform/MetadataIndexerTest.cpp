@@ -76,6 +76,7 @@ QString script(const QTemporaryDir& dir, const char* name, const char* body)
 
 TEST_F(IndexerTest, IndexesTheTreeAndFollowsItsChanges)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     write("Report.pdf", testsupport::makeTextPdf(2, "revenue growth", "Quarterly Figures"));
     write("Sub/Notes.pdf", testsupport::makeTextPdf(1, "meeting minutes"));
     write(".hidden/Secret.pdf", testsupport::makeTextPdf(1, "hidden words"));
@@ -120,6 +121,7 @@ TEST_F(IndexerTest, IndexesTheTreeAndFollowsItsChanges)
 
 TEST_F(IndexerTest, AChangedFileLosesItsOldWordsAndADeletedOneGoesWhileStopped)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     write("Gone.pdf", testsupport::makeTextPdf(1, "vanishing"));
     write("Changed.pdf", testsupport::makeTextPdf(1, "alpha bravo charlie"));
     {
@@ -144,6 +146,7 @@ TEST_F(IndexerTest, AChangedFileLosesItsOldWordsAndADeletedOneGoesWhileStopped)
 
 TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     write("Report.pdf", testsupport::makeTextPdf(1, "revenue growth"));
     write("Other.pdf", testsupport::makeTextPdf(1, "other words"));
     QTemporaryDir scripts;
@@ -212,6 +215,7 @@ TEST_F(IndexerTest, FoldersBeyondTheWatchLimitAreWalkedAgain)
 
 TEST_F(IndexerTest, TheReaderRunsConfinedAndStillReads)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     MetadataReaderProcess reader(RAVLEN_INDEX_READER, 1ull << 30);
     const FileDescriptor file(::open(testsupport::corpusPath("pdflatex-4-pages.pdf").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_TRUE(reader.begin(file.fd));

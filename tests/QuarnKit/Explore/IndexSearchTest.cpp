@@ -120,6 +120,7 @@ std::vector<QString> names(const std::vector<ExploreItem>& items)
 
 TEST_F(IndexSearchTest, NamesAndContentsPerLocationAndSort)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     IndexSearch source(settings());
     struct Case {
         QString text;
