@@ -1,6 +1,8 @@
 # The application reaches the PDF only through QuarnKit: no file under Quarn/
 # includes a Platform/Pdf* header (plain geometry aside) or names a class or
-# function of the PDF layer. Run with -DSOURCE=<project folder>.
+# function of the PDF layer, and none reaches behind a QuarnDocument for the
+# engine's document (QuarnKit/Document/DocumentEngine.h, which the compiler
+# also refuses to the application). Run with -DSOURCE=<project folder>.
 cmake_minimum_required(VERSION 3.25)
 file(GLOB_RECURSE files RELATIVE "${SOURCE}" "${SOURCE}/Quarn/*.cpp" "${SOURCE}/Quarn/*.h")
 # Plain geometry values, and the platform services that are not the PDF layer.
@@ -18,10 +20,16 @@ foreach(file IN LISTS files)
   list(TRANSFORM names REPLACE "^[^A-Za-z]" "")
   list(REMOVE_ITEM names ${allowed})
   list(REMOVE_DUPLICATES names)
+  string(REGEX MATCHALL "DocumentEngine|pdfOf|QUARNKIT_INTERNAL|[.>]pdf\\(\\)" engine "${text}")
+  list(APPEND names ${engine})
   if(includes OR names)
     string(APPEND failures "\n  ${file}: ${includes} ${names}")
   endif()
 endforeach()
+file(READ "${SOURCE}/Quarn/CMakeLists.txt" lists)
+if(lists MATCHES "QUARNKIT_INTERNAL")
+  string(APPEND failures "\n  Quarn/CMakeLists.txt: QUARNKIT_INTERNAL")
+endif()
 if(failures)
   message(FATAL_ERROR "Quarn/ reaches the PDF layer:${failures}")
 endif()

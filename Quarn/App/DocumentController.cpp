@@ -219,7 +219,7 @@ DocumentWindow* DocumentController::showNewWindow(std::unique_ptr<QuarnDocument>
     windows_.emplace_back(window);
     window->show();
     launchTimes::mark("window");
-    quarnkit::settleInBackground(window->document()->pdf());
+    quarnkit::settleInBackground(*window->document());
     window->raise();
     window->activateWindow();
     emit windowsChanged();

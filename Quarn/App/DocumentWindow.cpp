@@ -169,7 +169,7 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
 {
     const int startIndex = undoStack()->index();
     unrecordedDuringSave_ = false;
-    if (!saver_->start(document_->pdf(), path)) return Written::failed;
+    if (!saver_->start(*document_, path)) return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -215,8 +215,7 @@ bool DocumentWindow::save()
     // asking; when it was written in place over the bytes the document still
     // reads, there is no version of ours to write, and the save says so.
     const std::optional<FileStamp> now = stampOf(filePath_);
-    if (now && fileStamp_ && *now != *fileStamp_ && !document_->pdf()->sourceChanged()
-        && controller_.askAboutChangedFile) {
+    if (now && fileStamp_ && *now != *fileStamp_ && !document_->sourceChanged() && controller_.askAboutChangedFile) {
         switch (controller_.askAboutChangedFile(*this)) {
         case DocumentController::ChangedFileAnswer::overwrite: break;
         case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();

@@ -189,7 +189,7 @@ void ExportSheet::follow(ViewerModel* model, QWidget* window)
 ExportSource ExportSheet::source() const
 {
     ExportSource s;
-    if (const QuarnDocument* document = model_.document()) s.pdf = document->pdf().get();
+    s.document = model_.document();
     s.pageIndex = model_.pageIndex();
     s.selectedPages = PagesModel::of(model_).selectedPages();
     if (!model_.filePath().isEmpty()) s.filePath = model_.filePath();
@@ -387,7 +387,7 @@ void ExportSheet::showEvent(QShowEvent* event)
     // A preset is used once; the census is taken now and kept while the sheet is open.
     DocumentActions::of(model_).setExportPreset(std::nullopt);
     if (const QuarnDocument* document = model_.document(); document && !document->isLocked())
-        form_.census = MarkCensus(*document->pdf());
+        form_.census = MarkCensus(*document);
     if (!preset_ && form_.unavailableReason(form_.format)) form_.format = ExportFormat::flattenedPDF;
     refresh();
     // No field starts focused: typing must not land in a password field

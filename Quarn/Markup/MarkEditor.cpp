@@ -490,7 +490,7 @@ void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoi
     const quarnkit::RGBA color = view_.style().color;
     std::vector<Annotation> marks;
     try {
-        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *document()->pdf(), page, from, to, color);
+        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *document(), page, from, to, color);
     } catch (const std::exception&) {
         marks.clear(); // a page whose text cannot be read takes a plain box below
     }

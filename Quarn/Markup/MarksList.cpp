@@ -350,7 +350,7 @@ void MarksList::refresh()
     }
     std::vector<MarkEntry> entries;
     try {
-        entries = quarnkit::MarkCatalog::entries(*document_->pdf(), page);
+        entries = quarnkit::MarkCatalog::entries(*document_, page);
     } catch (const std::exception&) {
         entries.clear(); // a page that cannot be read shows no marks
     }

@@ -405,7 +405,7 @@ void OutlineList::showEvent(QShowEvent* event)
 
 void OutlineList::build()
 {
-    map_ = document_ && !document_->isLocked() ? quarnkit::OutlineMap(*document_->pdf()) : quarnkit::OutlineMap();
+    map_ = document_ && !document_->isLocked() ? quarnkit::OutlineMap(*document_) : quarnkit::OutlineMap();
     expanded_ = map_->initiallyExpanded();
     refresh(true);
 }
@@ -415,7 +415,7 @@ void OutlineList::documentEdited()
     // An edit inside one page leaves the outline as it is; a change of the
     // page sequence may move every entry's page. Expanded paths stay.
     if (!map_ || !document_ || document_->editedPage()) return;
-    map_ = document_->isLocked() ? quarnkit::OutlineMap() : quarnkit::OutlineMap(*document_->pdf());
+    map_ = document_->isLocked() ? quarnkit::OutlineMap() : quarnkit::OutlineMap(*document_);
     refresh(true);
 }
 

@@ -36,7 +36,7 @@ bool ThumbnailStore::wanted(quarnkit::PageId page) const
 
 void ThumbnailStore::render(const quarnkit::ThumbnailRequest& request)
 {
-    renderer_.render(document_ ? document_->pdf() : nullptr, request,
+    renderer_.render(document_, request,
                      [this](const quarnkit::ThumbnailRequest& done, const QImage& image) { finished(done, image); });
 }
 

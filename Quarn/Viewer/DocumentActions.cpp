@@ -66,7 +66,7 @@ void DocumentActions::updateMetadata(const DocumentMetadata& metadata)
 {
     QuarnDocument* document = viewer_.document();
     if (!document || document->isLocked()) return;
-    const DocumentAttributes current = readDocumentAttributes(*document->pdf());
+    const DocumentAttributes current = readDocumentAttributes(*document);
     // Compared after normalising, so that spaces or separators alone never
     // make an undo step.
     if (DocumentMetadata(current) == DocumentMetadata(metadata.applied())) return;
@@ -78,8 +78,11 @@ void DocumentActions::setDocumentAttributes(const DocumentAttributes& attributes
     QuarnDocument* document = viewer_.document();
     if (!document || document->isLocked()) return;
     // The push runs redo(): written and noted once.
-    document->undoStack().push(
-        new DocumentInfoCommand(*document, readDocumentAttributes(*document->pdf()), attributes));
+    try {
+        DocumentCommand::push(new DocumentInfoCommand(*document, readDocumentAttributes(*document), attributes));
+    } catch (const std::exception&) {
+        // A document that no longer takes the change keeps what it has, and records no step.
+    }
 }
 
 // ---------------------------------------------------------------- sharing

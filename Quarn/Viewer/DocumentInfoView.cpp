@@ -48,7 +48,7 @@ QLabel* gridLabel(const QString& text, QWidget* parent)
 DocumentInfoView::DocumentInfoView(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
     : QWidget(parent), model_(model), document_(document)
 {
-    if (document_ && !document_->isLocked()) info_ = DocumentInfo(*document_->pdf());
+    if (document_ && !document_->isLocked()) info_ = DocumentInfo(*document_);
     const QString path = model_ ? model_->filePath() : QString();
     fileSize_ = DocumentInfo::fileSize(path.isEmpty() ? std::nullopt : std::optional<QString>(path));
     if (info_) draft_ = info_->metadata;
@@ -279,7 +279,7 @@ void DocumentInfoView::focusMoved(QWidget* from, QWidget* to)
 void DocumentInfoView::refresh()
 {
     if (!document_ || document_->isLocked()) return;
-    info_ = DocumentInfo(*document_->pdf());
+    info_ = DocumentInfo(*document_);
     fillFacts();
     if (summary_) summary_->setText(summary());
     if (focusedField()) return;

@@ -29,10 +29,7 @@ PageTiles::PageTiles(QuarnPDFView& view) : view_(view), renderer_(std::make_uniq
 
 PageTiles::~PageTiles() = default;
 
-void PageTiles::setDocument(const quarnkit::QuarnDocument* document)
-{
-    renderer_->setDocument(document ? document->pdf() : nullptr);
-}
+void PageTiles::setDocument(const quarnkit::QuarnDocument* document) { renderer_->setDocument(document); }
 
 void PageTiles::invalidate(std::optional<int> page) { renderer_->invalidate(page); }
 

@@ -149,7 +149,7 @@ const QImage& SlideshowView::pageImage()
     try {
         if (const std::optional<QSizeF> drawn = drawnSize()) {
             const double scale = std::min(wanted.width() / drawn->width(), wanted.height() / drawn->height());
-            image_ = quarnkit::Exporter::render(*document_->pdf(), page_, scale);
+            image_ = quarnkit::Exporter::render(*document_, page_, scale);
             image_.setDevicePixelRatio(ratio);
         }
     } catch (const std::exception&) {

@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/DocumentCommand.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 #include <QObject>
 
 namespace quarnkit {
@@ -54,7 +56,7 @@ DocumentInfoCommand::DocumentInfoCommand(QuarnDocument& document, DocumentAttrib
 
 bool DocumentInfoCommand::apply(QuarnDocument& document, bool forward)
 {
-    writeDocumentAttributes(*document.pdf(), forward ? after_ : before_);
+    writeDocumentAttributes(*pdfOf(document), forward ? after_ : before_);
     document.noteEdit(std::nullopt);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "QuarnKit/Document/DocumentMetadata.h"
 
 #include "Platform/PdfXmp.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/PaperSize.h"
 
 #include <QFileInfo>
@@ -93,6 +94,11 @@ bool isDigit(const QString& text, qsizetype pos)
 } // namespace
 
 // ---------------------------------------------------------------- attributes
+
+DocumentAttributes readDocumentAttributes(const QuarnDocument& document)
+{
+    return readDocumentAttributes(*pdfOf(document));
+}
 
 DocumentAttributes readDocumentAttributes(const platform::PdfDocument& document)
 {
@@ -307,6 +313,8 @@ DocumentAttributes DocumentMetadata::applied(const DocumentAttributes& attribute
 }
 
 // ---------------------------------------------------------------- info
+
+DocumentInfo::DocumentInfo(const QuarnDocument& document) : DocumentInfo(*pdfOf(document)) {}
 
 DocumentInfo::DocumentInfo(const platform::PdfDocument& document)
 {

@@ -4,6 +4,7 @@
 // of the document-info panel (`DocumentInfo`). The value types hold no
 // reference to the document.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -37,6 +38,7 @@ using DocumentAttributes = std::map<QString, DocumentAttributeValue>;
 // dates, anything else keeps its text; keywords stored as several strings are
 // a list.
 DocumentAttributes readDocumentAttributes(const platform::PdfDocument& document);
+DocumentAttributes readDocumentAttributes(const QuarnDocument& document);
 
 // Makes the document's attributes under the keys above equal `attributes`: a
 // key missing from `attributes` is removed. Only keys whose value differs from
@@ -126,6 +128,7 @@ struct DocumentInfo {
 
     DocumentInfo() = default;
     explicit DocumentInfo(const platform::PdfDocument& document);
+    explicit DocumentInfo(const QuarnDocument& document);
 
     // The size of the file at `path` in bytes; none without a path or when it
     // cannot be read.

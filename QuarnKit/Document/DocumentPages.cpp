@@ -2,21 +2,22 @@
 
 #include "Platform/PdfPageGeometries.h"
 #include "Platform/PdfPageLabels.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 
 namespace quarnkit::DocumentPages {
 
-std::vector<PageId> ids(const QuarnDocument& document) { return platform::pageIds(*document.pdf()); }
+std::vector<PageId> ids(const QuarnDocument& document) { return platform::pageIds(*pdfOf(document)); }
 
-PageGeometry geometry(const QuarnDocument& document, int page) { return document.pdf()->pageGeometry(page); }
+PageGeometry geometry(const QuarnDocument& document, int page) { return pdfOf(document)->pageGeometry(page); }
 
 std::vector<std::optional<PageGeometry>> geometries(const QuarnDocument& document, int first)
 {
-    return platform::firstPageGeometries(*document.pdf(), first);
+    return platform::firstPageGeometries(*pdfOf(document), first);
 }
 
 std::vector<QString> labels(const QuarnDocument& document)
 {
-    const auto ranges = platform::pageLabelRanges(*document.pdf());
+    const auto ranges = platform::pageLabelRanges(*pdfOf(document));
     std::vector<QString> result;
     const int count = document.pageCount();
     result.reserve(size_t(std::max(count, 0)));
@@ -27,8 +28,8 @@ std::vector<QString> labels(const QuarnDocument& document)
     return result;
 }
 
-std::vector<PageLink> links(const QuarnDocument& document, int page) { return document.pdf()->links(page); }
+std::vector<PageLink> links(const QuarnDocument& document, int page) { return pdfOf(document)->links(page); }
 
-QImage image(const QuarnDocument& document, int page, double scale) { return document.pdf()->render(page, scale); }
+QImage image(const QuarnDocument& document, int page, double scale) { return pdfOf(document)->render(page, scale); }
 
 } // namespace quarnkit::DocumentPages

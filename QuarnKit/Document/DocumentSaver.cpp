@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/DocumentSaver.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 #include <QEventLoop>
 #include <QMetaObject>
 
@@ -34,6 +36,8 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QStr
     });
     return true;
 }
+
+bool DocumentSaver::start(const QuarnDocument& document, const QString& path) { return start(pdfOf(document), path); }
 
 void DocumentSaver::done(const Outcome& outcome)
 {

@@ -1,6 +1,7 @@
 #include "QuarnKit/Document/DocumentSearch.h"
 
 #include "Platform/PdfTextReader.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -188,7 +189,9 @@ int defaultReaderCount()
 
 } // namespace
 
-DocumentSearch::DocumentSearch(const QuarnDocument& document, int readers) : DocumentSearch(document.pdf(), readers) {}
+DocumentSearch::DocumentSearch(const QuarnDocument& document, int readers) : DocumentSearch(pdfOf(document), readers) {}
+
+bool DocumentSearch::reads(const QuarnDocument& document) const { return document_ == pdfOf(document); }
 
 DocumentSearch::DocumentSearch(std::shared_ptr<const platform::PdfDocument> document, int readers)
     : document_(std::move(document)), readers_(readers > 0 ? readers : defaultReaderCount()),

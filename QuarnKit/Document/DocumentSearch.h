@@ -105,9 +105,8 @@ public:
     DocumentSearch(const DocumentSearch&) = delete;
     DocumentSearch& operator=(const DocumentSearch&) = delete;
 
-    const std::shared_ptr<const platform::PdfDocument>& document() const { return document_; }
     // The search reads this document's PDF.
-    bool reads(const QuarnDocument& document) const { return document_ == document.pdf(); }
+    bool reads(const QuarnDocument& document) const;
 
     // Cancels the current search and starts a new one; returns at once.
     // `onMatches` gets the matches in page order, in batches (the first as

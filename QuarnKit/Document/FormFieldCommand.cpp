@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/FormFieldCommand.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 #include <algorithm>
 #include <set>
 
@@ -62,7 +64,7 @@ FormFieldCommand::FormFieldCommand(QuarnDocument& document, const QString& name,
 
 bool FormFieldCommand::make(QuarnDocument& document)
 {
-    PdfDocument& pdf = *document.pdf();
+    PdfDocument& pdf = *pdfOf(document);
     const std::vector<Widget> before = FormFields::reread(pdf, group_);
     try {
         outcome_->took = std::exchange(change_, nullptr)(pdf);
@@ -105,7 +107,7 @@ bool FormFieldCommand::apply(QuarnDocument& document, bool forward)
         states.push_back(std::move(w));
         pages.insert(placed.page);
     }
-    restore(*document.pdf(), states);
+    restore(*pdfOf(document), states);
     for (const platform::PdfPageId& page : pages) document.noteEdit(page);
     return !pages.empty();
 }

@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/FormFields.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 #include <algorithm>
 
 namespace quarnkit {
@@ -45,13 +47,13 @@ std::vector<Widget> fields(const platform::PdfDocument& doc)
 
 std::vector<Widget> widgetsOnPage(const QuarnDocument& document, int page)
 {
-    return platform::PdfForms::widgets(*document.pdf(), page);
+    return platform::PdfForms::widgets(*pdfOf(document), page);
 }
 
 std::optional<Widget> widget(const QuarnDocument& document, int page, int objectNumber)
 {
     try {
-        return platform::PdfForms::widget(*document.pdf(), page, objectNumber);
+        return platform::PdfForms::widget(*pdfOf(document), page, objectNumber);
     } catch (const platform::PdfError&) {
         return std::nullopt;
     }
@@ -59,7 +61,7 @@ std::optional<Widget> widget(const QuarnDocument& document, int page, int object
 
 std::function<Reading()> readingJob(const QuarnDocument& document, bool wasAccepted)
 {
-    return [pdf = document.pdf(), wasAccepted] {
+    return [pdf = pdfOf(document), wasAccepted] {
         Reading reading;
         reading.accepted = wasAccepted || declaresFields(*pdf);
         if (reading.accepted) reading.fields = fields(*pdf);

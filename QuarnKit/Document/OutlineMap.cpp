@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/OutlineMap.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 namespace quarnkit {
 namespace {
 
@@ -46,6 +48,8 @@ void findCurrent(const std::vector<OutlineEntry>& entries, int page, const Outli
 } // namespace
 
 OutlineMap::OutlineMap(const platform::PdfDocument& document) : OutlineMap(document.outline(), document.pageCount()) {}
+
+OutlineMap::OutlineMap(const QuarnDocument& document) : OutlineMap(*pdfOf(document)) {}
 
 OutlineMap::OutlineMap(const std::vector<platform::PdfOutlineItem>& items, int pageCount)
 {

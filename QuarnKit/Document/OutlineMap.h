@@ -5,6 +5,7 @@
 // being read. Built once from the document; rebuild it after a whole-document
 // edit.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QString>
 
@@ -46,6 +47,7 @@ class OutlineMap {
 public:
     OutlineMap() = default;
     explicit OutlineMap(const platform::PdfDocument& document);
+    explicit OutlineMap(const QuarnDocument& document);
     // From an outline already read; `pageCount` bounds the page indices.
     OutlineMap(const std::vector<platform::PdfOutlineItem>& items, int pageCount);
 

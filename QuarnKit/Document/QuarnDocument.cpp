@@ -1,6 +1,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include "Platform/PdfPageGeometries.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/NativePaths.h"
 
@@ -209,15 +210,17 @@ void QuarnDocument::mapPages()
 
 bool QuarnDocument::pageMapReady() const { return platform::pagesMapped(*pdf_); }
 
+QuarnDocument::QuarnDocument(Parsed parsed, QObject* parent) : QuarnDocument(std::move(parsed.pdf_), parent) {}
+
 std::unique_ptr<QuarnDocument> QuarnDocument::open(const QString& path)
 {
     return std::make_unique<QuarnDocument>(read(path));
 }
 
-std::shared_ptr<platform::PdfDocument> QuarnDocument::read(const QString& path)
+QuarnDocument::Parsed QuarnDocument::read(const QString& path)
 {
     try {
-        return platform::PdfDocument::openFile(nativePath(path).toStdString());
+        return Parsed(platform::PdfDocument::openFile(nativePath(path).toStdString()));
     } catch (const platform::PdfError& error) {
         throw readError(error);
     } catch (const std::exception& error) {
@@ -301,6 +304,8 @@ bool QuarnDocument::unlock(const QString& password)
     return true;
 }
 
+bool QuarnDocument::sourceChanged() const { return pdf_->sourceChanged(); }
+
 bool QuarnDocument::firstPageReadable() const
 {
     if (pdf_->isLocked() || pdf_->pageCount() < 1) return false;
@@ -332,6 +337,8 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
     // A long file whose pages are still to be mapped is being read already.
     if (platform::pagesMapped(*pdf)) readRestLater(pdf);
 }
+
+void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
 void writeDocumentFile(platform::PdfDocument& pdf, const QString& path)
 {

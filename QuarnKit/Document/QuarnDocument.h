@@ -64,17 +64,32 @@ void writeDocumentFile(platform::PdfDocument& pdf, const QString& path);
 // moment later from the calling thread's event loop, and stops when the
 // document is gone.
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf);
+class QuarnDocument;
+void settleInBackground(const QuarnDocument& document);
 
 class QuarnDocument : public QObject {
     Q_OBJECT
     Q_PROPERTY(qint64 generation READ generation NOTIFY generationChanged)
 
 public:
+    // A PDF read on a worker by read(), to be made a document on the thread
+    // that shows it; its holder cannot look inside.
+    class Parsed {
+    public:
+        Parsed() = default;
+
+    private:
+        friend class QuarnDocument;
+        explicit Parsed(std::shared_ptr<platform::PdfDocument> pdf) : pdf_(std::move(pdf)) {}
+        std::shared_ptr<platform::PdfDocument> pdf_;
+    };
+
     // A new, untitled document: one white page of 612 by 792 points (no pages
     // when that page cannot be made).
     explicit QuarnDocument(QObject* parent = nullptr);
     // A document around a PDF already parsed.
     explicit QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent = nullptr);
+    explicit QuarnDocument(Parsed parsed, QObject* parent = nullptr);
     // The document's window is gone: renders, recordings and text reading of
     // its pages still running on workers stop (PdfDocument::stopPageWork).
     ~QuarnDocument() override;
@@ -85,12 +100,8 @@ public:
     static std::unique_ptr<QuarnDocument> open(const QString& path);
     // The reading part of open(), callable on a worker: the parsed PDF, to be
     // made a document on the thread that shows it. Throws as open() does.
-    using Parsed = std::shared_ptr<platform::PdfDocument>;
     static Parsed read(const QString& path);
     static std::unique_ptr<QuarnDocument> fromData(const QByteArray& bytes);
-
-    // Constant for the document's life; edits change it in place.
-    const std::shared_ptr<platform::PdfDocument>& pdf() const { return pdf_; }
 
     // Every edit of the document is a step here; nothing else holds an undo stack.
     QUndoStack& undoStack() const { return *undoStack_; }
@@ -136,6 +147,9 @@ public:
     const std::optional<QString>& unlockPassword() const { return unlockPassword_; }
     bool isLocked() const { return pdf_->isLocked(); }
     int pageCount() const { return pdf_->pageCount(); }
+    // Another program rewrote the file in place since the document read it:
+    // its bytes are no longer the document's, and a save is refused.
+    bool sourceChanged() const;
     // The first page loads and has a usable size; false without pages or while locked.
     bool firstPageReadable() const;
 
@@ -157,6 +171,8 @@ signals:
     void pageMapBuilt();
 
 private:
+    // QuarnKit's own way to the engine's document (DocumentEngine.h).
+    friend struct DocumentEngine;
     void mapPagesLater();
     void mapPages();
 

@@ -1,5 +1,6 @@
 #include "QuarnKit/Export/ExportForm.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/PageRange.h"
 #include "QuarnKit/Export/Exporter.h"
 
@@ -24,7 +25,7 @@ QString counted(int n, const char* noun)
                   : QStringLiteral("%1 %2s").arg(n).arg(QLatin1String(noun));
 }
 
-int pageCountOf(const ExportSource& source) { return source.pdf ? source.pdf->pageCount() : 0; }
+int pageCountOf(const ExportSource& source) { return source.document ? source.document->pageCount() : 0; }
 
 } // namespace
 
@@ -111,12 +112,12 @@ ExportForm::Line ExportForm::pagesLine(const ExportSource& source) const
 
 QString ExportForm::pixelSize(const ExportSource& source) const
 {
-    if (!source.pdf) return {};
+    if (!source.document) return {};
     const std::vector<int> list = pages(source);
     const int index = list.empty() ? source.pageIndex : list.front();
     if (index < 0 || index >= pageCountOf(source)) return {};
     try {
-        const platform::PdfPageGeometry geometry = source.pdf->pageGeometry(index);
+        const platform::PdfPageGeometry geometry = pdfOf(*source.document)->pageGeometry(index);
         const platform::PdfSize size = Exporter::drawnSize(geometry, Exporter::displayBox(geometry));
         const double s = dpi / 72.0;
         return QStringLiteral("%1 \u00D7 %2 px").arg(std::llround(size.width * s)).arg(std::llround(size.height * s));
@@ -129,8 +130,8 @@ QString ExportForm::pixelSize(const ExportSource& source) const
 
 std::optional<QString> ExportForm::validationMessage(const ExportSource& source) const
 {
-    if (!source.pdf) return QStringLiteral("There is no document to export.");
-    if (source.pdf->isLocked()) return QStringLiteral("Unlock the PDF to export it.");
+    if (!source.document) return QStringLiteral("There is no document to export.");
+    if (source.document->isLocked()) return QStringLiteral("Unlock the PDF to export it.");
     const PageList list = pageList(source);
     if (!std::holds_alternative<std::vector<int>>(list) || !census) return std::nullopt;
     const auto& chosen = std::get<std::vector<int>>(list);

@@ -35,9 +35,9 @@ struct ExportChoices {
 
 // What the sheet knows of the window's document.
 struct ExportSource {
-    const platform::PdfDocument* pdf = nullptr; // none without a document
-    int pageIndex = 0;                          // the current page
-    std::set<int> selectedPages;                // in the sidebar
+    const QuarnDocument* document = nullptr; // none without a document
+    int pageIndex = 0;                       // the current page
+    std::set<int> selectedPages;             // in the sidebar
     std::optional<QString> filePath;
 };
 

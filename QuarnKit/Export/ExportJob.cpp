@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/ExportJob.h"
 
 #include "Platform/FileMoves.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/TextRecognizer.h"
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Export/MarksSummary.h"
@@ -20,7 +21,7 @@ namespace quarnkit {
 
 namespace ExportSnapshot {
 
-QByteArray data(const QuarnDocument& document) { return data(*document.pdf()); }
+QByteArray data(const QuarnDocument& document) { return data(*pdfOf(document)); }
 
 QByteArray data(const platform::PdfDocument& doc)
 {

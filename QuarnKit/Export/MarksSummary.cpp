@@ -1,5 +1,6 @@
 #include "QuarnKit/Export/MarksSummary.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/Redaction.h"
 
@@ -63,6 +64,8 @@ QString trimmedLine(const QString& line) { return line.trimmed(); }
 } // namespace
 
 // ---------------------------------------------------------------- census
+
+MarkCensus::MarkCensus(const QuarnDocument& document) : MarkCensus(*pdfOf(document)) {}
 
 MarkCensus::MarkCensus(const platform::PdfDocument& doc)
 {

@@ -4,6 +4,7 @@
 // (MarksSummary) and the colour words of that list (ColorName). All read the
 // document's current annotations and change nothing.
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/RGBA.h"
 
 #include <QString>
@@ -19,6 +20,7 @@ struct MarkCensus {
 
     MarkCensus() = default;
     explicit MarkCensus(const platform::PdfDocument& doc);
+    explicit MarkCensus(const QuarnDocument& document);
 
     bool hasMarks() const;
     bool hasRedactions() const;

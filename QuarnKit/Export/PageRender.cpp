@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/PageRender.h"
 
 #include "Platform/PdfPageDraw.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 
 #include <QPainter>
 #include <QTransform>
@@ -93,6 +94,11 @@ platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double s
     const double sy = shown.height > 0 ? drawn.height / shown.height : 1;
     return page.userToDisplay.then(platform::PdfMatrix::translate(-shown.x, -shown.y))
         .then(platform::PdfMatrix::scale(sx * scale, sy * scale));
+}
+
+QImage render(const QuarnDocument& document, int pageIndex, double scale)
+{
+    return render(*pdfOf(document), pageIndex, scale);
 }
 
 QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, const Overlay& overlay, BitmapAlpha alpha)

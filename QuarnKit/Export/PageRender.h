@@ -4,6 +4,7 @@
 // Copy Page, text recognition and the image exports all draw through here, so
 // every page image of the program looks the same.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "Platform/PdfPageDraw.h"
 
 #include <QImage>
@@ -56,6 +57,7 @@ platform::PdfMatrix userToPixels(const platform::PdfPageGeometry& page, double s
 // included, then the overlay when given. Throws RenderFailed when the page
 // cannot be read or the bitmap cannot be made (including bitmaps too large
 // to hold: a side above 32767 or more than 2^28 pixels).
+QImage render(const QuarnDocument& document, int pageIndex, double scale);
 QImage render(const platform::PdfDocument& doc, int pageIndex, double scale, const Overlay& overlay = {},
               BitmapAlpha alpha = BitmapAlpha::premultipliedLast);
 

@@ -1,6 +1,7 @@
 #include "QuarnKit/History/HistoryLibrary.h"
 
 #include "Platform/UserDefaults.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryGrouping.h"
 #include "QuarnKit/History/LibraryTexts.h"
@@ -23,7 +24,7 @@ HistoryLibrary* sharedLibrary = nullptr;
 std::optional<QString> sensibleTitle(const QuarnDocument& document, const QString& path)
 {
     std::optional<QString> raw;
-    if (const auto title = document.pdf()->infoString("Title")) raw = QString::fromStdString(*title);
+    if (const auto title = pdfOf(document)->infoString("Title")) raw = QString::fromStdString(*title);
     return DocumentTitle::sensible(raw, QFileInfo(path).fileName());
 }
 

@@ -1,5 +1,7 @@
 #include "QuarnKit/Markup/AnnotationFactory.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -208,6 +210,12 @@ std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const platform:
                                        PdfPoint from, PdfPoint to, const RGBA& color)
 {
     return markupsFor(subtype, textLines(doc, page, from, to), color);
+}
+
+std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const QuarnDocument& document, int page, PdfPoint from,
+                                       PdfPoint to, const RGBA& color)
+{
+    return textMarkups(subtype, *pdfOf(document), page, from, to, color);
 }
 
 std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const std::vector<SelectedLine>& selection,

@@ -1,5 +1,6 @@
 #include "QuarnKit/Markup/MarkCatalog.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/PageText.h"
 #include "QuarnKit/Markup/Redaction.h"
@@ -120,6 +121,11 @@ std::optional<QString> words(const PdfAnnotation& a, const platform::PdfTextPage
     return joined;
 }
 
+std::vector<MarkEntry> entries(const QuarnDocument& document, int pageIndex)
+{
+    return entries(*pdfOf(document), pageIndex);
+}
+
 std::vector<MarkEntry> entries(const platform::PdfDocument& doc, int pageIndex)
 {
     std::vector<MarkEntry> out;
@@ -166,7 +172,7 @@ std::vector<MarkEntry> entries(const platform::PdfDocument& doc)
 
 std::function<Catalog()> readingJob(const QuarnDocument& document)
 {
-    return [pdf = document.pdf()] {
+    return [pdf = pdfOf(document)] {
         Catalog catalog;
         catalog.pages = pdf->pageCount();
         catalog.groups = groups(*pdf);

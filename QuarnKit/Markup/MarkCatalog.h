@@ -41,6 +41,7 @@ std::optional<MarkKind> kind(const PdfAnnotation& annotation);
 std::optional<MarkStyle> style(const PdfAnnotation& annotation);
 
 std::vector<MarkEntry> entries(const platform::PdfDocument& doc, int pageIndex);
+std::vector<MarkEntry> entries(const QuarnDocument& document, int pageIndex);
 // Every page's entries in page order; pages that cannot be read are skipped.
 std::vector<MarkEntry> entries(const platform::PdfDocument& doc);
 std::vector<MarkGroup> groups(const platform::PdfDocument& doc);

@@ -1,5 +1,6 @@
 #include "QuarnKit/Markup/MarkCommands.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/MarkOrder.h"
 
 namespace quarnkit {
@@ -15,13 +16,13 @@ bool MarkAddCommand::apply(QuarnDocument& document, bool forward)
     const auto page = document.pageIndex(page_);
     if (!page) return false;
     if (!forward) {
-        const auto index = PdfAnnotations::remove(*document.pdf(), *page, object_);
+        const auto index = PdfAnnotations::remove(*pdfOf(document), *page, object_);
         if (!index) return false;
         index_ = *index;
     } else if (object_ == 0) {
-        object_ = std::max(0, PdfAnnotations::add(*document.pdf(), *page, mark_));
+        object_ = std::max(0, PdfAnnotations::add(*pdfOf(document), *page, mark_));
         if (object_ == 0) return false;
-    } else if (!PdfAnnotations::insert(*document.pdf(), *page, object_, index_)) {
+    } else if (!PdfAnnotations::insert(*pdfOf(document), *page, object_, index_)) {
         return false;
     }
     document.noteEdit(page_);
@@ -37,10 +38,10 @@ bool MarkRemoveCommand::apply(QuarnDocument& document, bool forward)
     const auto page = document.pageIndex(page_);
     if (!page) return false;
     if (forward) {
-        const auto index = PdfAnnotations::remove(*document.pdf(), *page, object_);
+        const auto index = PdfAnnotations::remove(*pdfOf(document), *page, object_);
         if (!index) return false;
         index_ = *index;
-    } else if (!PdfAnnotations::insert(*document.pdf(), *page, object_, index_)) {
+    } else if (!PdfAnnotations::insert(*pdfOf(document), *page, object_, index_)) {
         return false;
     }
     document.noteEdit(page_);
@@ -56,7 +57,7 @@ MarkChangeCommand::MarkChangeCommand(QuarnDocument& document, PageId page, platf
 bool MarkChangeCommand::apply(QuarnDocument& document, bool forward)
 {
     const auto page = document.pageIndex(page_);
-    if (!page || !PdfAnnotations::update(*document.pdf(), *page, forward ? after_ : before_)) return false;
+    if (!page || !PdfAnnotations::update(*pdfOf(document), *page, forward ? after_ : before_)) return false;
     document.noteEdit(page_);
     return true;
 }
@@ -79,7 +80,7 @@ MarkOrderCommand::MarkOrderCommand(QuarnDocument& document, PageId page, std::ve
 bool MarkOrderCommand::apply(QuarnDocument& document, bool forward)
 {
     const auto page = document.pageIndex(page_);
-    if (!page || !MarkOrder::restore(*document.pdf(), *page, forward ? after_ : before_)) return false;
+    if (!page || !MarkOrder::restore(*pdfOf(document), *page, forward ? after_ : before_)) return false;
     document.noteEdit(page_);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "QuarnKit/Markup/MarkEdits.h"
 
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
@@ -29,7 +30,7 @@ std::vector<PdfRect> markBounds(const QuarnDocument& document, int page)
     return result;
 }
 
-PdfRect cropBox(const QuarnDocument& document, int page) { return document.pdf()->pageGeometry(page).cropBox; }
+PdfRect cropBox(const QuarnDocument& document, int page) { return pdfOf(document)->pageGeometry(page).cropBox; }
 
 // The mark a run of quick edits follows: its page and object number.
 long long runTarget(int page, int object) { return (static_cast<long long>(page) << 32) | unsigned(object); }
@@ -71,7 +72,7 @@ std::optional<Annotation> find(const QuarnDocument& document, int page, int obje
     // Windows ask while painting: a page that cannot be read any more (its
     // file rewritten in place by another program) holds no mark to draw.
     try {
-        return PdfAnnotations::find(*document.pdf(), page, object);
+        return PdfAnnotations::find(*pdfOf(document), page, object);
     } catch (const platform::PdfError&) {
         return std::nullopt;
     }
@@ -80,7 +81,7 @@ std::optional<Annotation> find(const QuarnDocument& document, int page, int obje
 std::vector<Annotation> marks(const QuarnDocument& document, int page)
 {
     if (!onDocument(document, page)) return {};
-    std::vector<Annotation> all = PdfAnnotations::list(*document.pdf(), page);
+    std::vector<Annotation> all = PdfAnnotations::list(*pdfOf(document), page);
     std::erase_if(all, [](const Annotation& a) { return !AnnotationFactory::isMarkup(a); });
     return all;
 }
@@ -89,7 +90,7 @@ std::optional<int> markAt(QuarnDocument& document, int page, PdfPoint at, double
                           std::optional<int> held)
 {
     if (!onDocument(document, page)) return std::nullopt;
-    platform::PdfDocument& pdf = *document.pdf();
+    platform::PdfDocument& pdf = *pdfOf(document);
     const std::vector<Annotation> annotations = PdfAnnotations::list(pdf, page);
     // The mark drawn on top is the one hit.
     for (size_t i = annotations.size(); i-- > 0;) {
@@ -196,7 +197,7 @@ bool restack(QuarnDocument& document, PageId page, int object, bool toFront)
 {
     const auto index = document.pageIndex(page);
     if (!index) return false;
-    const std::vector<Annotation> stack = MarkOrder::stack(*document.pdf(), *index);
+    const std::vector<Annotation> stack = MarkOrder::stack(*pdfOf(document), *index);
     const auto after = toFront ? MarkOrder::toFront(stack, object) : MarkOrder::toBack(stack, object);
     if (!after) return false;
     return DocumentCommand::push(
@@ -238,7 +239,7 @@ std::optional<int> duplicate(QuarnDocument& document, PageId page, int object)
     const auto index = document.pageIndex(page);
     const auto mark = index ? find(document, *index, object) : std::nullopt;
     if (!mark) return std::nullopt;
-    const PdfRect media = document.pdf()->pageGeometry(*index).mediaBox;
+    const PdfRect media = pdfOf(document)->pageGeometry(*index).mediaBox;
     // Through the clipboard format, so the copy carries only the keys a mark needs.
     std::vector<Annotation> copies = MarkClipboard::annotations(MarkClipboard::data({*mark}, media));
     if (copies.empty()) return std::nullopt;
@@ -252,7 +253,7 @@ std::optional<int> duplicate(QuarnDocument& document, PageId page, int object)
 void preview(QuarnDocument& document, PageId page, const Annotation& mark)
 {
     const auto index = document.pageIndex(page);
-    if (!index || !PdfAnnotations::update(*document.pdf(), *index, mark)) return;
+    if (!index || !PdfAnnotations::update(*pdfOf(document), *index, mark)) return;
     document.noteEdit(page);
 }
 

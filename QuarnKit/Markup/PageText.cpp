@@ -1,6 +1,7 @@
 #include "QuarnKit/Markup/PageText.h"
 
 #include "Platform/Utf8.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -86,7 +87,7 @@ namespace PageText {
 PageTextLayout layout(const QuarnDocument& document, int page)
 {
     try {
-        return document.pdf()->textPage(page);
+        return pdfOf(document)->textPage(page);
     } catch (const std::exception&) {
         return {};
     }

@@ -1,5 +1,7 @@
 #include "QuarnKit/Pages/PageEditCommand.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 namespace quarnkit {
 
 PageEditCommand::PageEditCommand(QuarnDocument& document, Make make, Name name, FollowUp followUp)
@@ -11,7 +13,7 @@ bool PageEditCommand::apply(QuarnDocument& document, bool forward)
 {
     if (make_) {
         // The first redo: the pages are picked in the document as it is now.
-        const std::optional<PageEdit> made = std::exchange(make_, nullptr)(*document.pdf());
+        const std::optional<PageEdit> made = std::exchange(make_, nullptr)(*pdfOf(document));
         if (!made) return false;
         edit_ = *made;
         setText(name_(edit_));
@@ -19,7 +21,7 @@ bool PageEditCommand::apply(QuarnDocument& document, bool forward)
         return true;
     }
     const PageEdit edit = forward ? edit_ : edit_.inverse();
-    edit.apply(*document.pdf());
+    edit.apply(*pdfOf(document));
     document.noteEdit(std::nullopt);
     if (followUp_) followUp_(edit);
     return true;

@@ -1,5 +1,7 @@
 #include "QuarnKit/Pages/PageEdits.h"
 
+#include "QuarnKit/Document/DocumentEngine.h"
+
 #include <QObject>
 
 namespace quarnkit::PageEdits {
@@ -71,7 +73,7 @@ std::optional<PageEdit> insertBlank(QuarnDocument& document, int index, const Fo
 
 std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, const QString& path)
 {
-    return [snapshot = std::shared_ptr<const PdfDocument>(document.pdf()->copy()), pages, path] {
+    return [snapshot = std::shared_ptr<const PdfDocument>(pdfOf(document)->copy()), pages, path] {
         const auto extracted = PageEditor::extract(pages, *snapshot);
         if (!extracted || extracted->pageCount() == 0) return false;
         extracted->saveToFile(path.toStdString());

@@ -1,6 +1,7 @@
 #include "QuarnKit/Pages/ThumbnailRenderer.h"
 
 #include "Platform/PdfPageDraw.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Export/PageRender.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 
@@ -12,6 +13,11 @@
 namespace quarnkit {
 
 ThumbnailRenderer::ThumbnailRenderer(QObject* parent) : QObject(parent) {}
+
+void ThumbnailRenderer::render(const QuarnDocument* document, const ThumbnailRequest& request, Done done)
+{
+    render(document ? pdfOf(*document) : nullptr, request, std::move(done));
+}
 
 void ThumbnailRenderer::render(const std::shared_ptr<const platform::PdfDocument>& document,
                                const ThumbnailRequest& request, Done done)

@@ -6,6 +6,7 @@
 // file), holds only that worker, and stops when its document's page work is
 // stopped; a renderer that goes away leaves its render behind and the image
 // is dropped.
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Pages/ThumbnailScheduler.h"
 
 #include <QObject>
@@ -27,6 +28,8 @@ public:
     // Starts drawing the request's page of `document` at the request's size.
     void render(const std::shared_ptr<const platform::PdfDocument>& document, const ThumbnailRequest& request,
                 Done done);
+    // The same of the document's pages; a null image without a document.
+    void render(const QuarnDocument* document, const ThumbnailRequest& request, Done done);
 };
 
 } // namespace quarnkit

@@ -2,6 +2,7 @@
 
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfWriting.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/PageRender.h"
 
@@ -45,7 +46,7 @@ QRectF printArea(const QSizeF& sheet, double unitsPerPoint)
 
 std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet, QString path)
 {
-    return [pdf = document.pdf(), pages = std::move(pages), sheet, path = std::move(path)] {
+    return [pdf = pdfOf(document), pages = std::move(pages), sheet, path = std::move(path)] {
         try {
             const QRectF area = printArea(sheet, 1);
             if (pages.empty() || area.isEmpty()) return false;

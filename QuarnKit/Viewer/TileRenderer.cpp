@@ -1,6 +1,7 @@
 #include "QuarnKit/Viewer/TileRenderer.h"
 
 #include "Platform/MemoryUse.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -298,6 +299,8 @@ TileRenderer::~TileRenderer()
     shared_->queue.clear();
     shared_->clearLists();
 }
+
+void TileRenderer::setDocument(const QuarnDocument* document) { setDocument(document ? pdfOf(*document) : nullptr); }
 
 void TileRenderer::setDocument(std::shared_ptr<platform::PdfDocument> document)
 {

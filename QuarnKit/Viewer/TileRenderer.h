@@ -6,6 +6,7 @@
 // rendering: workers make each page's display list once (lazily, on first
 // need) and render tiles from it.
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QHash>
 #include <QImage>
@@ -65,6 +66,8 @@ public:
 
     // Forgets every tile and display list; later results of the old document are dropped.
     void setDocument(std::shared_ptr<platform::PdfDocument> document);
+    // The pages of the document (none: no pages), drawn as it is edited.
+    void setDocument(const QuarnDocument* document);
     // After an edit: forgets the tiles and display list of a page, or of all pages.
     void invalidate(std::optional<int> page);
     // The same for several pages at once; the other pages keep theirs.

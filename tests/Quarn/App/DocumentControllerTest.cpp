@@ -8,6 +8,7 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -77,16 +78,16 @@ class TitleEdit : public QUndoCommand {
 public:
     TitleEdit(QuarnDocument& document, std::string title)
         : QUndoCommand("Document Info"), document_(document), title_(std::move(title)),
-          before_(document.pdf()->infoString("Title"))
+          before_(pdfOf(document)->infoString("Title"))
     {}
     void redo() override
     {
-        document_.pdf()->setInfoString("Title", title_);
+        pdfOf(document_)->setInfoString("Title", title_);
         document_.noteEdit(std::nullopt);
     }
     void undo() override
     {
-        document_.pdf()->setInfoString("Title", before_);
+        pdfOf(document_)->setInfoString("Title", before_);
         document_.noteEdit(std::nullopt);
     }
 
@@ -186,7 +187,7 @@ TEST(DocumentWindow, SavingAfterAnEditReplacesTheFileAtomically)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"paper.pdf"});
     auto reopened = QuarnDocument::open(path);
     EXPECT_EQ(reopened->pageCount(), 4);
-    EXPECT_EQ(reopened->pdf()->infoString("Title"), std::optional<std::string>("Edited"));
+    EXPECT_EQ(pdfOf(*reopened)->infoString("Title"), std::optional<std::string>("Edited"));
 
     // Undoing back past the save marks the window modified again.
     window->undoStack()->undo();
@@ -237,14 +238,14 @@ TEST(DocumentWindow, ClosingAModifiedWindowAsksFirst)
     c.answer = DocumentController::CloseAnswer::save;
     EXPECT_TRUE(window->close());
     EXPECT_TRUE(c.controller.windows().empty());
-    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unsaved"));
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Unsaved"));
 
     // Discarding closes without writing; a window without changes is not asked about.
     DocumentWindow* again = c.controller.openDocument(path);
     again->undoStack()->push(new TitleEdit(*again->document(), "Dropped"));
     c.answer = DocumentController::CloseAnswer::discard;
     EXPECT_TRUE(again->close());
-    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unsaved"));
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Unsaved"));
     DocumentWindow* clean = c.controller.openDocument(path);
     const int asked = c.questions;
     EXPECT_TRUE(clean->close());
@@ -257,10 +258,10 @@ TEST(DocumentWindow, RevertReloadsTheFileAndForgetsTheChanges)
     Controller c;
     const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
     DocumentWindow* window = c.controller.openDocument(path);
-    const auto saved = window->document()->pdf()->infoString("Title");
+    const auto saved = pdfOf(*window->document())->infoString("Title");
     window->undoStack()->push(new TitleEdit(*window->document(), "Changed"));
     ASSERT_TRUE(window->revert());
-    EXPECT_EQ(window->document()->pdf()->infoString("Title"), saved);
+    EXPECT_EQ(pdfOf(*window->document())->infoString("Title"), saved);
     EXPECT_FALSE(window->isWindowModified());
     EXPECT_EQ(window->undoStack()->count(), 0);
     EXPECT_EQ(window->screen()->document(), window->document());
@@ -300,7 +301,7 @@ TEST(DocumentController, QuitAsksAboutEveryChangedWindowBeforeClosingAny)
     EXPECT_FALSE(c.controller.closeAll());
     EXPECT_EQ(asked, (std::vector<QString>{"a.pdf", "c.pdf"}));
     EXPECT_EQ(c.controller.windows().size(), 3u);
-    EXPECT_NE(QuarnDocument::open(dir.filePath("a.pdf"))->pdf()->infoString("Title"),
+    EXPECT_NE(pdfOf(*QuarnDocument::open(dir.filePath("a.pdf")))->infoString("Title"),
               std::optional<std::string>("First"));
 
     // Save and Don't Save: everything closes, the saved one with its change.
@@ -312,9 +313,9 @@ TEST(DocumentController, QuitAsksAboutEveryChangedWindowBeforeClosingAny)
     EXPECT_TRUE(c.controller.closeAll());
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_TRUE(c.controller.windows().empty());
-    EXPECT_EQ(QuarnDocument::open(dir.filePath("a.pdf"))->pdf()->infoString("Title"),
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(dir.filePath("a.pdf")))->infoString("Title"),
               std::optional<std::string>("First"));
-    EXPECT_NE(QuarnDocument::open(dir.filePath("c.pdf"))->pdf()->infoString("Title"),
+    EXPECT_NE(pdfOf(*QuarnDocument::open(dir.filePath("c.pdf")))->infoString("Title"),
               std::optional<std::string>("Last"));
 }
 
@@ -414,7 +415,7 @@ TEST(DocumentWindow, AnEditNoUndoStepRecordsStillAsksBeforeClosing)
     Controller c;
     const QString path = copyOf(dir, "pdflatex-4-pages.pdf", "paper.pdf");
     DocumentWindow* window = c.controller.openDocument(path);
-    window->document()->pdf()->setInfoString("Title", "Unrecorded");
+    pdfOf(*window->document())->setInfoString("Title", "Unrecorded");
     window->document()->noteUnrecordedEdit(std::nullopt);
     EXPECT_TRUE(window->isDocumentEdited());
     EXPECT_TRUE(window->isWindowModified());
@@ -429,7 +430,7 @@ TEST(DocumentWindow, AnEditNoUndoStepRecordsStillAsksBeforeClosing)
     EXPECT_FALSE(window->isWindowModified());
     EXPECT_TRUE(window->close());
     EXPECT_EQ(c.questions, 1);
-    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Unrecorded"));
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Unrecorded"));
 }
 
 TEST(DocumentWindow, WordsStillBeingTypedAreSavedAndAskedAbout)

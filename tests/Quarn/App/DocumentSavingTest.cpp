@@ -14,6 +14,7 @@
 #include "Quarn/App/ViewerScreen.h"
 #include "Quarn/Signatures/SigningModel.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -110,13 +111,13 @@ public:
     TitleEdit(QuarnDocument& document, std::string title) : document_(document), title_(std::move(title)) {}
     void redo() override
     {
-        before_ = document_.pdf()->infoString("Title");
-        document_.pdf()->setInfoString("Title", title_);
+        before_ = pdfOf(document_)->infoString("Title");
+        pdfOf(document_)->setInfoString("Title", title_);
         document_.noteEdit(std::nullopt);
     }
     void undo() override
     {
-        document_.pdf()->setInfoString("Title", before_);
+        pdfOf(document_)->setInfoString("Title", before_);
         document_.noteEdit(std::nullopt);
     }
 
@@ -230,7 +231,7 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     c.changedAnswer = DocumentController::ChangedFileAnswer::overwrite;
     EXPECT_TRUE(window->save());
     EXPECT_EQ(c.changeQuestions, 2);
-    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Mine"));
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Mine"));
     // The version written is whole: the pages the window read, none of theirs.
     if (!QStandardPaths::findExecutable("qpdf").isEmpty() && !QStandardPaths::findExecutable("pdftotext").isEmpty()) {
         int exitCode = -1;
@@ -311,7 +312,7 @@ TEST(DocumentWindowSaving, WhileASaveRunsTheWindowSaysSoAndRefusesSavingAndClosi
     EXPECT_FALSE(window->isSaving());
     EXPECT_FALSE(window->windowTitle().contains("Saving"));
     EXPECT_FALSE(window->isWindowModified());
-    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Title"), std::optional<std::string>("Saved while busy"));
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Saved while busy"));
     EXPECT_EQ(c.controller.windows().size(), 1u);
     EXPECT_TRUE(window->close());
 }
@@ -380,7 +381,7 @@ TEST(DocumentOpening, AFileWhoseNameIsNotUtf8OpensAndSaves)
     ASSERT_TRUE(window->save());
     struct stat info = {};
     EXPECT_EQ(::stat(native.constData(), &info), 0);
-    EXPECT_EQ(QuarnDocument::open(files[0])->pdf()->infoString("Title"), std::optional<std::string>("Latin-1 name"));
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(files[0]))->infoString("Title"), std::optional<std::string>("Latin-1 name"));
     window->close();
     ::unlink(native.constData()); // QDir cannot name it to remove it
 }
@@ -446,9 +447,9 @@ TEST(DamagedFiles, AFileThatHadToBeRepairedIsKeptAndCtrlSOffersSaveAs)
     const auto saved = QuarnDocument::open(copy);
     ASSERT_EQ(saved->pageCount(), 3);
     for (int page = 0; page < 3; ++page)
-        EXPECT_NE(saved->pdf()->textPage(page).text().find("kept words"), std::string::npos);
+        EXPECT_NE(pdfOf(*saved)->textPage(page).text().find("kept words"), std::string::npos);
     int marks = 0;
-    for (int page = 0; page < 3; ++page) marks += int(platform::PdfAnnotations::list(*saved->pdf(), page).size());
+    for (int page = 0; page < 3; ++page) marks += int(platform::PdfAnnotations::list(*pdfOf(*saved), page).size());
     EXPECT_EQ(marks, 1);
     EXPECT_EQ(readFile(path), damaged);
 }

@@ -12,6 +12,7 @@
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageLinks.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentSearch.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
@@ -343,7 +344,7 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     QTest::mouseMove(f.view.viewport(), (shown.center() + QPointF(40, 30)).toPoint());
     QTest::mouseRelease(f.view.viewport(), Qt::LeftButton, {}, (shown.center() + QPointF(40, 30)).toPoint());
     ASSERT_EQ(stack.count(), 1);
-    quarnkit::DocumentMetadata info = quarnkit::DocumentMetadata::read(*document.pdf());
+    quarnkit::DocumentMetadata info = quarnkit::DocumentMetadata::read(*pdfOf(document));
     info.title = QStringLiteral("Cats");
     DocumentActions::of(f.model).updateMetadata(info);
     ASSERT_EQ(stack.count(), 2);
@@ -354,7 +355,7 @@ TEST(ViewerFindTest, MarksAndDocumentInfoKeepTheMatchWhileAPageMoveSearchesAgain
     EXPECT_EQ(f.view.verticalScrollBar()->value(), scrolled);
 
     // Moving a page changes what the matches point at: the search runs again.
-    platform::movePage(*document.pdf(), 0, 59);
+    platform::movePage(*pdfOf(document), 0, 59);
     document.noteEdit(std::nullopt);
     EXPECT_TRUE(QTest::qWaitFor([&] { return FindModel::of(f.model).index() != 150; }, 5000));
     EXPECT_TRUE(f.waitForSearch());

@@ -2,6 +2,7 @@
 // undo step that Ctrl+Z takes back; the values survive saving and reopening.
 #include "Quarn/Forms/FormWatcherHarness.h"
 #include "Quarn/Markup/MarkupModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,7 @@ TEST(FormEditorTest, RadioButtonsTurnEachOtherOffAndUndoTurnsThemBack)
         if (field.name == "female") radios.push_back(field);
     ASSERT_EQ(radios.size(), 2u);
     const auto stateOf = [&](int i) {
-        return platform::PdfForms::widget(*w.document->pdf(), radios[size_t(i)].page, radios[size_t(i)].objectNumber)
+        return platform::PdfForms::widget(*pdfOf(*w.document), radios[size_t(i)].page, radios[size_t(i)].objectNumber)
             ->state;
     };
 
@@ -252,21 +253,21 @@ TEST(FormEditorTest, ThePageShowsTheTickAndTheTypedTextAtOnce)
     FormWindow w("pdflatex-forms.pdf");
     // The box first, on the document as opened: its states are stored undrawn.
     const auto check = w.field("Check");
-    EXPECT_EQ(darkPixelsIn(*w.document->pdf(), check), 0);
+    EXPECT_EQ(darkPixelsIn(*pdfOf(*w.document), check), 0);
     w.click("Check");
     ASSERT_EQ(w.read("Check").state, 1);
-    EXPECT_GT(darkPixelsIn(*w.document->pdf(), check), 20);
+    EXPECT_GT(darkPixelsIn(*pdfOf(*w.document), check), 20);
     EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), check), 20);
 
     const auto name = w.field("Name");
-    EXPECT_EQ(darkPixelsIn(*w.document->pdf(), name), 0);
+    EXPECT_EQ(darkPixelsIn(*pdfOf(*w.document), name), 0);
     w.click("Name");
     w.type(QStringLiteral("Ada Lovelace"));
     w.key(Qt::Key_Return);
     // The field's own appearance carries the text, for this view and for other readers.
-    EXPECT_GT(darkPixelsIn(*w.document->pdf(), name), 20);
+    EXPECT_GT(darkPixelsIn(*pdfOf(*w.document), name), 20);
     EXPECT_GT(darkPixelsIn(*w.saveAndReopen(), name), 20);
-    EXPECT_GT(darkPixelsIn(*w.document->pdf(), check), 20);
+    EXPECT_GT(darkPixelsIn(*pdfOf(*w.document), check), 20);
 }
 
 // ---------------------------------------------------------------- typing that must not be lost
@@ -308,7 +309,7 @@ TEST(FormEditorTest, ARevertedDocumentDropsTheTyping)
     QApplication::processEvents();
     EXPECT_FALSE(w.editor().editingField());
     EXPECT_EQ(w.read("Last Name").value.value_or(""), "");
-    EXPECT_EQ(FormWindow::read(*fresh->pdf(), "Last Name").value.value_or(""), "");
+    EXPECT_EQ(FormWindow::read(*pdfOf(*fresh), "Last Name").value.value_or(""), "");
     EXPECT_EQ(w.stack->count(), 0);
     w.pageViewHost->setDocument(w.document.get()); // before `fresh` goes
     w.banner->setDocument(w.document.get());

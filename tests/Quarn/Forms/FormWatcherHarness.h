@@ -12,6 +12,7 @@
 #include "Quarn/Forms/FormsBanner.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -136,7 +137,7 @@ public:
         ADD_FAILURE() << "no widget " << name;
         return {};
     }
-    platform::PdfWidget read(const std::string& name) const { return read(*document->pdf(), name); }
+    platform::PdfWidget read(const std::string& name) const { return read(*pdfOf(*document), name); }
 
     // Writes the document as a save does and opens what was written.
     std::shared_ptr<platform::PdfDocument> saveAndReopen() const

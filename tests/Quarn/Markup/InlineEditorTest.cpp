@@ -5,6 +5,7 @@
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "support/PageViewSupport.h"
@@ -67,13 +68,13 @@ struct EditView {
     std::vector<PdfAnnotation> marks() const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), 0))
+        for (const auto& a : PdfAnnotations::list(*pdfOf(*view.quarnDocument()), 0))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
+        const auto reopened = platform::PdfDocument::openBytes(pdfOf(*view.quarnDocument())->save());
         return quarnkit::MarkCatalog::entries(*reopened, 0);
     }
     // A text box put on the page directly, as if made earlier.
@@ -81,8 +82,8 @@ struct EditView {
     {
         const auto box =
             quarnkit::AnnotationFactory::freeText(at, words, quarnkit::RGBA{0, 0, 0, 1}, 16, quarnkit::TextFont::serif,
-                                                  view.quarnDocument()->pdf()->pageGeometry(0).cropBox);
-        const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), 0, *box);
+                                                  pdfOf(*view.quarnDocument())->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*pdfOf(*view.quarnDocument()), 0, *box);
         view.quarnDocument()->noteEditOfPage(0);
         return MarkRef{0, object};
     }
@@ -267,7 +268,7 @@ TEST(InlineEditor, NewNoteNearTheRightEdgeOpensToTheLeft)
 {
     EditView v;
     v.use(MarkupTool::note);
-    const double right = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxX() - 15;
+    const double right = pdfOf(*v.view.quarnDocument())->pageGeometry(0).cropBox.maxX() - 15;
     v.click({right, 500});
     ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     const QPoint note = v.at({right, 500});
@@ -278,7 +279,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
 {
     EditView v;
     const MarkRef box = v.placeBox("old");
-    const PdfAnnotation before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
+    const PdfAnnotation before = *PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, box.object);
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     QTest::mouseDClick(v.port(), Qt::LeftButton, {}, v.at(inside));
@@ -286,7 +287,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("old"));
     v.type(QStringLiteral("a much longer text than before"));
     v.typeKey(Qt::Key_Return);
-    const auto after = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
+    const auto after = *PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, box.object);
     EXPECT_EQ(after.contents, "a much longer text than before");
     EXPECT_GT(after.rect.width, before.rect.width);
     EXPECT_DOUBLE_EQ(after.rect.minX(), before.rect.minX());
@@ -294,7 +295,7 @@ TEST(InlineEditor, DoubleClickRetypesABoxRefittedWithOneUndoStep)
     ASSERT_EQ(v.stack().count(), 1);
     EXPECT_EQ(v.stack().undoText(), QStringLiteral("Text"));
     v.stack().undo();
-    const auto undone = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
+    const auto undone = *PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, box.object);
     EXPECT_EQ(undone.contents, "old");
     EXPECT_NEAR(undone.rect.width, before.rect.width, 0.01);
     EXPECT_EQ(v.saved()[0].annotation.contents, "old");
@@ -317,7 +318,7 @@ TEST(InlineEditor, ReturnOnASelectedBoxEditsItAndTheSameTextChangesNothing)
     QTest::keyClick(&v.view, Qt::Key_Return);
     v.typeKey(Qt::Key_Backspace);
     v.typeKey(Qt::Key_Return);
-    EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->contents, "same");
+    EXPECT_EQ(PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, box.object)->contents, "same");
     EXPECT_EQ(v.stack().count(), 0);
 }
 
@@ -356,7 +357,7 @@ TEST(InlineEditor, TheEditorStaysInsideTheView)
     EditView v;
     v.view.verticalScrollBar()->setValue(0);
     QApplication::processEvents();
-    const double top = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox.maxY();
+    const double top = pdfOf(*v.view.quarnDocument())->pageGeometry(0).cropBox.maxY();
     MarkEditor::of(v.view).beginEditing(EditorTarget::newText(0, {100, top - 1}));
     ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_GE(v.editor()->geometry().top(), 8);
@@ -378,7 +379,7 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
 {
     EditView v;
     const MarkRef box = v.placeBox("again");
-    const PdfAnnotation before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object);
+    const PdfAnnotation before = *PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, box.object);
     v.use(MarkupTool::select);
     const PdfPoint inside{before.rect.midX(), before.rect.midY()};
     v.click(inside); // selects
@@ -387,7 +388,7 @@ TEST(InlineEditor, ASecondClickOnASelectedBoxTypesIntoIt)
     v.click(inside); // the same box again
     ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
     EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("again"));
-    EXPECT_EQ(PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, box.object)->rect, before.rect); // not moved
+    EXPECT_EQ(PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, box.object)->rect, before.rect); // not moved
     EXPECT_EQ(v.stack().count(), 0);
 }
 

@@ -4,6 +4,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
@@ -44,7 +45,7 @@ struct ClipView {
 
     MarkRef place(const PdfAnnotation& a, int page = 0)
     {
-        const int object = PdfAnnotations::add(*view.quarnDocument()->pdf(), page, a);
+        const int object = PdfAnnotations::add(*pdfOf(*view.quarnDocument()), page, a);
         view.quarnDocument()->noteEditOfPage(page);
         return MarkRef{page, object};
     }
@@ -57,13 +58,13 @@ struct ClipView {
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), page))
+        for (const auto& a : PdfAnnotations::list(*pdfOf(*view.quarnDocument()), page))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
+        const auto reopened = platform::PdfDocument::openBytes(pdfOf(*view.quarnDocument())->save());
         return quarnkit::MarkCatalog::entries(*reopened);
     }
     QStringList menuTitles()

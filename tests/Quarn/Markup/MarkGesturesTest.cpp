@@ -6,6 +6,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 #include "Platform/PdfAnnotations.h"
 #include "Quarn/Markup/MarkupOverlay.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/Redaction.h"
@@ -71,14 +72,14 @@ struct MarkView {
     std::vector<PdfAnnotation> marks() const
     {
         std::vector<PdfAnnotation> result;
-        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), 0))
+        for (const auto& a : PdfAnnotations::list(*pdfOf(*view.quarnDocument()), 0))
             if (quarnkit::MarkCatalog::kind(a)) result.push_back(a);
         return result;
     }
     // The marks of the document as saved and opened again.
     std::vector<quarnkit::MarkEntry> saved() const
     {
-        const auto reopened = platform::PdfDocument::openBytes(view.quarnDocument()->pdf()->save());
+        const auto reopened = platform::PdfDocument::openBytes(pdfOf(*view.quarnDocument())->save());
         return quarnkit::MarkCatalog::entries(*reopened, 0);
     }
 };
@@ -162,7 +163,7 @@ TEST(MarkGestures, PenStrokeAndPenClickAddInk)
 TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
 {
     MarkView v;
-    const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
+    const PdfRect line = firstTextLine(*pdfOf(*v.view.quarnDocument()));
     v.use(MarkupTool::highlight);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     ASSERT_EQ(v.marks().size(), 1u);
@@ -194,7 +195,7 @@ TEST(MarkGestures, RedactionBox)
     v.use(MarkupTool::redact);
     v.drag({100, 100}, {220, 140});
     EXPECT_EQ(v.stack().undoText(), "Redact");
-    const auto reopened = platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save());
+    const auto reopened = platform::PdfDocument::openBytes(pdfOf(*v.view.quarnDocument())->save());
     EXPECT_EQ(quarnkit::Redaction::count(*reopened, {0}), 1);
 }
 
@@ -261,7 +262,7 @@ TEST(MarkGestures, SelectClickSelectsAndDragMoves)
 TEST(MarkGestures, SelectDragOverTextStillSelectsText)
 {
     MarkView v;
-    const PdfRect line = firstTextLine(*v.view.quarnDocument()->pdf());
+    const PdfRect line = firstTextLine(*pdfOf(*v.view.quarnDocument()));
     v.use(MarkupTool::select);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     EXPECT_FALSE(v.view.interactions().textSelection().current().text.empty());
@@ -504,7 +505,7 @@ TEST(MarkGestures, ASelectedNoteShowsItsText)
     const auto note = quarnkit::AnnotationFactory::note({200, 400}, "Read this first", quarnkit::RGBA{1, 0.8, 0, 1},
                                                         PdfRect{0, 0, 612, 792});
     ASSERT_TRUE(note);
-    const int object = PdfAnnotations::add(*v.view.quarnDocument()->pdf(), 0, *note);
+    const int object = PdfAnnotations::add(*pdfOf(*v.view.quarnDocument()), 0, *note);
     v.view.quarnDocument()->noteEditOfPage(0);
     v.use(MarkupTool::select);
     const QImage plain = v.port()->grab().toImage();
@@ -553,7 +554,7 @@ TEST(MarkGestures, ADocumentShownMidDragTakesNoMark)
     v.use(MarkupTool::rectangle);
     QTest::mousePress(v.port(), Qt::LeftButton, {}, v.at({100, 100}));
     QTest::mouseMove(v.port(), v.at({200, 200}));
-    const auto first = v.view.quarnDocument()->pdf();
+    const auto first = pdfOf(*v.view.quarnDocument());
     testsupport::showPdf(v.view, platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)));
     QTest::mouseRelease(v.port(), Qt::LeftButton, {}, v.at({200, 200}));
     EXPECT_TRUE(v.marks().empty());
@@ -585,7 +586,7 @@ TEST(MarkGestures, ANudgeKeepsAMarkOnThePage)
     // Shifted steps of 10 points until the right edge stops it.
     for (int i = 0; i < 60; ++i) v.key(Qt::Key_Right, Qt::ShiftModifier);
     const PdfRect atEdge = v.marks().at(0).rect;
-    const PdfRect page = v.view.quarnDocument()->pdf()->pageGeometry(0).cropBox;
+    const PdfRect page = pdfOf(*v.view.quarnDocument())->pageGeometry(0).cropBox;
     EXPECT_NEAR(atEdge.maxX(), page.maxX(), 0.01);
     const int steps = v.stack().count();
     v.key(Qt::Key_Right);
@@ -621,17 +622,17 @@ TEST(MarkGestures, AMarkWrittenStraightIntoAnnotsIsSelectedMovedSavedAndDeleted)
     ASSERT_TRUE(MarkEditor::of(v.view).selected().has_value());
     const int object = MarkEditor::of(v.view).selected()->object;
     EXPECT_GT(object, 0);
-    const auto before = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
+    const auto before = *PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, object);
     EXPECT_EQ(before.subtype, "Ink");
 
     v.drag(onStroke, {onStroke.x + 40, onStroke.y - 30});
-    const auto moved = *PdfAnnotations::find(*v.view.quarnDocument()->pdf(), 0, object);
+    const auto moved = *PdfAnnotations::find(*pdfOf(*v.view.quarnDocument()), 0, object);
     EXPECT_NEAR(moved.rect.x - before.rect.x, 40, 2);
     EXPECT_NEAR(moved.rect.y - before.rect.y, -30, 2);
     EXPECT_EQ(v.stack().undoText(), "Move");
 
     // Saved and opened again, it is the same object, moved; the other two stay.
-    const auto reopened = platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save());
+    const auto reopened = platform::PdfDocument::openBytes(pdfOf(*v.view.quarnDocument())->save());
     const auto again = PdfAnnotations::find(*reopened, 0, object);
     ASSERT_TRUE(again.has_value());
     EXPECT_NEAR(again->rect.x, moved.rect.x, 0.01);

@@ -8,6 +8,7 @@
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "../App/ViewerScreenHarness.h"
 
@@ -45,9 +46,9 @@ struct MarkedWindow {
     {
         const auto box =
             quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 60}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
-        return PdfAnnotations::add(*document->pdf(), 0, *box);
+        return PdfAnnotations::add(*pdfOf(*document), 0, *box);
     }
-    bool has(int object) const { return PdfAnnotations::find(*document->pdf(), 0, object).has_value(); }
+    bool has(int object) const { return PdfAnnotations::find(*pdfOf(*document), 0, object).has_value(); }
     // A key as the window system delivers it: to whatever has the focus.
     void key(int k) { QTest::keyClick(screen->windowHandle(), Qt::Key(k)); }
 };
@@ -101,9 +102,9 @@ TEST(MarkKeys, NudgeToolLetterAndEscapeWorkAfterAClickInTheMarksList)
     ASSERT_EQ(MarkEditor::of(*w.view).selected()->object, w.second);
     ASSERT_TRUE(list->tree()->hasFocus());
 
-    const double x = PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x;
+    const double x = PdfAnnotations::find(*pdfOf(*w.document), 0, w.second)->rect.x;
     w.key(Qt::Key_Right);
-    EXPECT_NEAR(PdfAnnotations::find(*w.document->pdf(), 0, w.second)->rect.x, x + 1, 0.01);
+    EXPECT_NEAR(PdfAnnotations::find(*pdfOf(*w.document), 0, w.second)->rect.x, x + 1, 0.01);
     w.key(Qt::Key_Escape);
     EXPECT_FALSE(MarkEditor::of(*w.view).selected());
     w.key(Qt::Key_R);

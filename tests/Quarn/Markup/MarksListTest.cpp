@@ -9,6 +9,7 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/Design.h"
@@ -59,7 +60,7 @@ struct ListFixture {
     {
         const auto mark =
             quarnkit::AnnotationFactory::rectangle({100, y}, {180, y + 40}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
-        const int object = PdfAnnotations::add(*document.pdf(), page, *mark);
+        const int object = PdfAnnotations::add(*pdfOf(document), page, *mark);
         document.noteEditOfPage(page);
         return MarkRef{page, object};
     }
@@ -141,7 +142,7 @@ TEST(MarksList, AnEditRebuildsOnlyItsPage)
 
     // A mark put on page 8 behind the list's back stays unlisted until page 8 is edited.
     PdfAnnotations::add(
-        *f.document.pdf(), 8,
+        *pdfOf(f.document), 8,
         *quarnkit::AnnotationFactory::ellipse({50, 50}, {90, 90}, quarnkit::RGBA{0, 0, 1, 1}, 2, false));
     f.box(4);
     ASSERT_EQ(f.pages(), (std::vector<int>{1, 4, 8}));
@@ -188,7 +189,7 @@ TEST(MarksList, DeletingRowsRemovesTheirMarksAsOneStep)
     // The list heard of the edits through the document.
     ASSERT_EQ(f.pages(), (std::vector<int>{0}));
     EXPECT_EQ(f.list.groups()[0].entries.size(), 1u);
-    const auto reopened = platform::PdfDocument::openBytes(f.document.pdf()->save());
+    const auto reopened = platform::PdfDocument::openBytes(pdfOf(f.document)->save());
     EXPECT_EQ(quarnkit::MarkCatalog::entries(*reopened).size(), 1u);
 
     f.stack().undo();
@@ -230,9 +231,9 @@ TEST(MarksList, ARowShowsNoUnreadableCharacters)
 {
     // The Arabic file's text line holds glyphs mapped to no character.
     quarnkit::QuarnDocument document(platform::PdfDocument::openFile(testsupport::corpusPath("habibi.pdf")));
-    const auto line = document.pdf()->textPage(0).blocks.at(0).lines.at(0);
+    const auto line = pdfOf(document)->textPage(0).blocks.at(0).lines.at(0);
     ASSERT_NE(line.text().find("\xEF\xBF\xBD"), std::string::npos);
-    PdfAnnotations::add(*document.pdf(), 0,
+    PdfAnnotations::add(*pdfOf(document), 0,
                         *quarnkit::AnnotationFactory::highlight(line.bounds, quarnkit::RGBA{1, 1, 0, 1}));
     QTemporaryDir folder;
     platform::UserDefaults defaults(folder.filePath(QStringLiteral("defaults.json")));
@@ -254,7 +255,7 @@ TEST(MarksList, TheDotOfABlackTextBoxIsVisibleOnTheSidebar)
     ListFixture f;
     const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, "Black words", quarnkit::RGBA{0, 0, 0, 1}, 16,
                                                            quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792});
-    PdfAnnotations::add(*f.document.pdf(), 0, *box);
+    PdfAnnotations::add(*pdfOf(f.document), 0, *box);
     f.document.noteEditOfPage(0);
     f.showList();
     QTreeWidgetItem* row = f.row(0, 0);

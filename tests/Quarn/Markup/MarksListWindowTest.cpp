@@ -7,6 +7,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/Design.h"
 #include "../App/ViewerScreenHarness.h"
@@ -30,7 +31,7 @@ TEST(MarksListWindow, UnlockingAPdfWithMarksListsThem)
     for (double y : {300.0, 500.0}) {
         const auto box =
             quarnkit::AnnotationFactory::rectangle({100, y}, {200, y + 50}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
-        platform::PdfAnnotations::add(*marked->pdf(), 0, *box);
+        platform::PdfAnnotations::add(*pdfOf(*marked), 0, *box);
     }
     auto document = quarnkit::QuarnDocument::fromData(marked->snapshot());
     ASSERT_TRUE(document->isLocked());
@@ -72,7 +73,7 @@ struct MarkedWindow {
     MarkedWindow(int pages, int perPage) : document(platform::PdfDocument::openBytes(testsupport::makeTextPdf(pages)))
     {
         for (int page = 0; page < pages; ++page)
-            for (int i = 0; i < perPage; ++i) platform::PdfAnnotations::add(*document.pdf(), page, *box(i));
+            for (int i = 0; i < perPage; ++i) platform::PdfAnnotations::add(*pdfOf(document), page, *box(i));
         screen = viewertest::showScreen(&document, QString(), settings);
         QApplication::setActiveWindow(screen.get());
         (void)QTest::qWaitForWindowActive(screen.get());

@@ -4,6 +4,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/InlineEditor.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 #include "Quarn/App/BarsWindow.h"
@@ -37,8 +38,8 @@ struct PasteboardWindow : quarn::testing::BarsWindow {
     {
         const auto box = quarnkit::AnnotationFactory::freeText({100, 400}, words, quarnkit::RGBA{0, 0, 0, 1}, 16,
                                                                quarnkit::TextFont::sans,
-                                                               view->quarnDocument()->pdf()->pageGeometry(0).cropBox);
-        const int object = PdfAnnotations::add(*view->quarnDocument()->pdf(), 0, *box);
+                                                               pdfOf(*view->quarnDocument())->pageGeometry(0).cropBox);
+        const int object = PdfAnnotations::add(*pdfOf(*view->quarnDocument()), 0, *box);
         view->quarnDocument()->noteEditOfPage(0);
         return object;
     }
@@ -63,7 +64,7 @@ TEST(PasteboardMenu, ItemsFollowTheSelectedMarkAndTheClipboard)
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
     EXPECT_EQ(w.stack().undoText(), "Paste");
-    EXPECT_EQ(PdfAnnotations::list(*w.view->quarnDocument()->pdf(), 0).size(), 2u);
+    EXPECT_EQ(PdfAnnotations::list(*pdfOf(*w.view->quarnDocument()), 0).size(), 2u);
 }
 
 TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
@@ -87,7 +88,7 @@ TEST(PasteboardMenu, WhileABoxIsTypedInTheItemsActOnItsWords)
     w.item(ShortcutCommand::cut)->trigger();
     EXPECT_EQ(editor->toPlainText(), QString());
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Hello there"));
-    EXPECT_TRUE(PdfAnnotations::find(*w.view->quarnDocument()->pdf(), 0, object).has_value()); // the mark stays
+    EXPECT_TRUE(PdfAnnotations::find(*pdfOf(*w.view->quarnDocument()), 0, object).has_value()); // the mark stays
     EXPECT_TRUE(w.enabled(ShortcutCommand::paste));
     w.item(ShortcutCommand::paste)->trigger();
     w.item(ShortcutCommand::paste)->trigger();

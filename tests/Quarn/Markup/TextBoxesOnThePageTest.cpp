@@ -5,6 +5,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/RestyleMark.h"
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
@@ -55,7 +56,7 @@ struct TextView {
     std::vector<PdfAnnotation> marks(int page = 0) const
     {
         std::vector<PdfAnnotation> out;
-        for (const auto& a : PdfAnnotations::list(*view.quarnDocument()->pdf(), page))
+        for (const auto& a : PdfAnnotations::list(*pdfOf(*view.quarnDocument()), page))
             if (quarnkit::MarkCatalog::kind(a)) out.push_back(a);
         return out;
     }
@@ -99,7 +100,7 @@ TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
     QApplication::processEvents();
     platform::PdfSaveOptions plain;
     plain.compress = false;
-    const QByteArray moved = v.view.quarnDocument()->pdf()->save(plain);
+    const QByteArray moved = pdfOf(*v.view.quarnDocument())->save(plain);
     EXPECT_GT(PdfAnnotations::find(*platform::PdfDocument::openBytes(moved), 0, 4)->rect.x, 100);
     EXPECT_TRUE(moved.contains("/F 28")) << moved.toStdString();
     EXPECT_TRUE(moved.contains("<b>there</b>"));
@@ -110,7 +111,7 @@ TEST(TextBoxesOnThePage, ForeignBoxKeepsItsFlagsAndRichTextUntilItsWordsChange)
     ASSERT_TRUE(v.editor());
     QTest::keyClicks(v.editor(), QStringLiteral("Goodbye"));
     QTest::keyClick(&v.view, Qt::Key_Return);
-    const QByteArray retyped = v.view.quarnDocument()->pdf()->save(plain);
+    const QByteArray retyped = pdfOf(*v.view.quarnDocument())->save(plain);
     EXPECT_TRUE(retyped.contains("/F 28"));
     EXPECT_FALSE(retyped.contains("<b>there</b>"));
     EXPECT_EQ(PdfAnnotations::find(*platform::PdfDocument::openBytes(retyped), 0, 4)->contents, "Goodbye");
@@ -159,7 +160,7 @@ TEST(TextBoxesOnThePage, MixedScriptsAreSavedExactlyAsTyped)
 
     QTemporaryDir dir;
     const QString pdf = dir.filePath("typed.pdf");
-    v.view.quarnDocument()->pdf()->saveToFile(pdf.toStdString());
+    pdfOf(*v.view.quarnDocument())->saveToFile(pdf.toStdString());
     const auto reopened = platform::PdfDocument::openFile(pdf.toStdString());
     EXPECT_EQ(QString::fromStdString(quarnkit::MarkCatalog::entries(*reopened, 0).at(0).annotation.contents), words);
     // The page's own text is "Page 1"; the box's words follow it.
@@ -176,7 +177,7 @@ TEST(TextBoxesOnThePage, DarkWordsSitInATransparentBox)
     QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
     ASSERT_EQ(v.marks().size(), 1u);
     const auto saved = [&] {
-        return PdfAnnotations::list(*platform::PdfDocument::openBytes(v.view.quarnDocument()->pdf()->save()), 0);
+        return PdfAnnotations::list(*platform::PdfDocument::openBytes(pdfOf(*v.view.quarnDocument())->save()), 0);
     };
     // No box colour: a reader that rebuilds the look would fill the box with it.
     const auto typed = saved().at(0);
@@ -232,7 +233,7 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
         QTest::mouseClick(plain.view.viewport(), Qt::LeftButton, {}, plain.at({100, 500}));
         typeInto(plain.view.windowHandle(), words);
         QTest::keyClick(plain.view.windowHandle(), Qt::Key_Return);
-        const QImage page = plain.view.quarnDocument()->pdf()->render(0, 3.0);
+        const QImage page = pdfOf(*plain.view.quarnDocument())->render(0, 3.0);
         reference = page.copy(redInk(page));
     }
     ASSERT_FALSE(reference.isNull());
@@ -252,11 +253,11 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
         typeInto(v.view.windowHandle(), words);
         QTest::keyClick(v.view.windowHandle(), Qt::Key_Return);
         ASSERT_EQ(v.marks(page).size(), 1u);
-        const platform::PdfPageGeometry g = v.view.quarnDocument()->pdf()->pageGeometry(page);
+        const platform::PdfPageGeometry g = pdfOf(*v.view.quarnDocument())->pageGeometry(page);
         typedAt.push_back(g.userToDisplay.map(v.view.placement().convertToPage(click, page)));
 
         // On screen: the words start at the click, their first line through it, upright.
-        const QImage shown = v.view.quarnDocument()->pdf()->render(page, 3.0); // 3 pixels a point
+        const QImage shown = pdfOf(*v.view.quarnDocument())->render(page, 3.0); // 3 pixels a point
         const QRect ink = redInk(shown);
         EXPECT_NEAR(ink.left() / 3.0, typedAt.back().x + 7, 4);
         EXPECT_NEAR(ink.center().y() / 3.0, typedAt.back().y, 8);
@@ -268,7 +269,7 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
     // Saved and drawn by poppler: the same place, the same upright words.
     QTemporaryDir dir;
     const QString pdf = dir.filePath("turned.pdf");
-    v.view.quarnDocument()->pdf()->saveToFile(pdf.toStdString());
+    pdfOf(*v.view.quarnDocument())->saveToFile(pdf.toStdString());
     ASSERT_EQ(std::system(("pdftoppm -r 216 -png " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
     for (int page = 0; page < 4; ++page) {
         SCOPED_TRACE(page);

@@ -7,6 +7,7 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -63,7 +64,7 @@ struct MarkupHarness {
         model.reset();
     }
     QuarnPDFView& view() { return *pageViewHost->view(); }
-    platform::PdfDocument& pdf() { return *view().quarnDocument()->pdf(); }
+    platform::PdfDocument& pdf() { return *pdfOf(*view().quarnDocument()); }
 
     // Puts a mark on the page and selects it, as a click with Select would.
     MarkRef place(const PdfAnnotation& annotation)

@@ -10,6 +10,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "Platform/PdfPageEditing.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -75,7 +76,7 @@ struct Window {
     ~Window() { controller.closeAll(); }
 
     ViewerModel& model() const { return window->screen()->model(); }
-    PdfDocument& pdf() const { return *window->document()->pdf(); }
+    PdfDocument& pdf() const { return *pdfOf(*window->document()); }
     PageCommands& pages() const { return *window->findChild<PageCommands*>(); }
     QUndoStack& undo() const { return *window->undoStack(); }
     void key(const char* keys) const { QTest::keySequence(window, QKeySequence(keys)); }

@@ -14,6 +14,7 @@
 #include "../App/ViewerScreenHarness.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -80,7 +81,7 @@ struct Window {
     OutlineList* outline() { return screen->findChild<OutlineList*>(); }
     QuarnPDFView* view() { return screen->pageViewHost()->view(); }
     // The first words of a page of the document.
-    std::string pageText(int index) { return document->pdf()->textPage(index).text(); }
+    std::string pageText(int index) { return pdfOf(*document)->textPage(index).text(); }
     QPoint rowCentre(int row) { return table()->visualRect(table()->model()->index(row, 0)).center(); }
     QPoint rowTop(int row) { return table()->visualRect(table()->model()->index(row, 0)).topLeft() + QPoint(40, 3); }
     // A point of the list in the window's coordinates, where the system delivers drags.
@@ -161,7 +162,7 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
 {
     Window w(testsupport::makeTextPdf(6));
     ThumbnailStore& store = PagesModel::of(w.model()).thumbnails();
-    const auto pages = platform::pageIds(*w.document->pdf());
+    const auto pages = platform::pageIds(*pdfOf(*w.document));
     ASSERT_TRUE(testsupport::waitFor([&] { return !store.image(pages[0]).isNull() && store.idle(); }));
     // The thumbnail is the page: dark text on white, as exported.
     const QImage first = store.image(pages[0]);
@@ -186,7 +187,7 @@ TEST(Sidebar, ThumbnailsArriveForTheRowsOnShowAndAMarkRendersItsPageAgainOnly)
     square.subtype = "Square";
     square.rect = {0, 0, 612, 792};
     square.interiorColor = platform::PdfColor{0, 0, 0};
-    platform::PdfAnnotations::add(*w.document->pdf(), 1, square);
+    platform::PdfAnnotations::add(*pdfOf(*w.document), 1, square);
     w.document->noteEditOfPage(1);
     ASSERT_TRUE(testsupport::waitFor([&] { return renders >= 1 && store.idle(); }));
     QTest::qWait(50); // that no second render comes is the point: it would have by now
@@ -436,7 +437,7 @@ TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteK
     ASSERT_TRUE(insert && item(below, "Insert Pages from File…"));
     QTest::mouseClick(below->windowHandle(), Qt::LeftButton, {}, below->actionGeometry(insert).center());
     EXPECT_EQ(empty->pageCount(), 1);
-    EXPECT_EQ(empty->pdf()->pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
+    EXPECT_EQ(pdfOf(*empty)->pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
 
     // A row's menu shows the key the list deletes pages with, as the Pages menu does.
     Window w(testsupport::makeTextPdf(3));

@@ -12,6 +12,7 @@
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -65,7 +66,7 @@ public:
     std::vector<platform::PdfAnnotation> marks(int page = 0) const
     {
         std::vector<platform::PdfAnnotation> result;
-        for (const auto& a : platform::PdfAnnotations::list(*view().quarnDocument()->pdf(), page))
+        for (const auto& a : platform::PdfAnnotations::list(*pdfOf(*view().quarnDocument()), page))
             if (a.subtype != "Popup" && a.subtype != "Link" && a.subtype != "Widget") result.push_back(a);
         return result;
     }

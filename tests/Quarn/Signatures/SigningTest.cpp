@@ -14,6 +14,7 @@
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Signatures/SigningHarness.h"
 #include "Quarn/Viewer/ToolbarItems.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "Quarn/App/ViewerScreenHarness.h"
 #include "QuarnKit/Signatures/QuickFill.h"
@@ -231,7 +232,7 @@ TEST(SigningTest, TheDateStampCarriesTodaysDateIntoTheSavedFile)
 {
     SigningWindow w;
     SigningModel::of(*w.model).insertDate();
-    const auto reopened = platform::PdfDocument::openBytes(w.view().quarnDocument()->pdf()->save());
+    const auto reopened = platform::PdfDocument::openBytes(pdfOf(*w.view().quarnDocument())->save());
     const auto entries = quarnkit::MarkCatalog::entries(*reopened, 0);
     ASSERT_EQ(entries.size(), 1u);
     const QString today = quarnkit::QuickFill::dateString(QDate::currentDate(), QLocale());

@@ -5,6 +5,7 @@
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -184,7 +185,7 @@ TEST(DocumentInfoView, ReturnCommitsOnceAndTabAddsNothing)
     QTest::keyClick(view.field(Field::title), Qt::Key_Return);
     ASSERT_EQ(bench.stack().count(), 1);
     EXPECT_EQ(bench.stack().undoText(), "Document Info");
-    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).title, "Report");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*bench.document)).title, "Report");
     // The field keeps what was typed while it has the focus.
     EXPECT_EQ(view.field(Field::title)->text(), "  Report  ");
 
@@ -203,14 +204,14 @@ TEST(DocumentInfoView, FocusMoveCommitsBeforeTheNextFieldIsEdited)
     type(view.field(Field::author), "Ada");
     view.field(Field::subject)->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(bench.stack().count(), 1);
-    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).author, "Ada");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*bench.document)).author, "Ada");
 
     // An edit made elsewhere while a field is focused refreshes the facts but
     // leaves the text being typed alone.
     QTest::keyClicks(view.field(Field::subject), "Half");
     bench.stack().undo();
     EXPECT_EQ(view.field(Field::subject)->text(), "Half");
-    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).author, "");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*bench.document)).author, "");
 }
 
 TEST(DocumentInfoView, HidingCommitsAndTheDraftFollowsUndo)
@@ -223,7 +224,7 @@ TEST(DocumentInfoView, HidingCommitsAndTheDraftFollowsUndo)
         type(view.field(Field::keywords), "alpha; beta;gamma");
         view.hide(); // the popover closing
         ASSERT_EQ(bench.stack().count(), 1);
-        EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).keywords, "alpha, beta, gamma");
+        EXPECT_EQ(DocumentMetadata::read(*pdfOf(*bench.document)).keywords, "alpha, beta, gamma");
         // Destroying it afterwards adds nothing.
     }
     EXPECT_EQ(bench.stack().count(), 1);
@@ -276,20 +277,20 @@ TEST(DocumentInfoView, EditSavedAndReopenedAndUndoneWithCtrlZ)
 
     {
         auto reopened = QuarnDocument::open(path);
-        const DocumentMetadata stored = DocumentMetadata::read(*reopened->pdf());
+        const DocumentMetadata stored = DocumentMetadata::read(*pdfOf(*reopened));
         EXPECT_EQ(stored.title, "Quarterly figures");
         EXPECT_EQ(stored.keywords, "a, b, c");
-        EXPECT_EQ(reopened->pdf()->infoString("Keywords").value_or(""), "a, b, c");
+        EXPECT_EQ(pdfOf(*reopened)->infoString("Keywords").value_or(""), "a, b, c");
     }
 
     // Ctrl+Z in the window takes back the keywords, then the title.
     QApplication::setActiveWindow(window);
     window->screen()->setFocus();
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(DocumentMetadata::read(*window->document()->pdf()).keywords, "");
-    EXPECT_EQ(DocumentMetadata::read(*window->document()->pdf()).title, "Quarterly figures");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*window->document())).keywords, "");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*window->document())).title, "Quarterly figures");
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(DocumentMetadata::read(*window->document()->pdf()).title, "");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*window->document())).title, "");
     EXPECT_TRUE(window->isWindowModified());
     window->close();
 }
@@ -316,7 +317,7 @@ TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
     type(popover->view()->field(Field::subject), "Budget");
     QTest::keyClick(popover->view()->field(Field::subject), Qt::Key_Escape);
     EXPECT_FALSE(DocumentActions::of(bench.model).infoPresented());
-    EXPECT_EQ(DocumentMetadata::read(*bench.document->pdf()).subject, "Budget");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*bench.document)).subject, "Budget");
     EXPECT_EQ(bench.stack().count(), 1);
 
     // Toggling twice opens and closes it.

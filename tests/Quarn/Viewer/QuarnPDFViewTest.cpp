@@ -6,6 +6,7 @@
 #include "Quarn/Viewer/TextSelection.h"
 #include "Quarn/Viewer/PageLinks.h"
 #include "Platform/PdfPageAssembly.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
@@ -702,13 +703,13 @@ TEST(QuarnPDFViewTest, ChangesReachTheViewThroughTheDocument)
     view.load(&document);
     view.show();
     const auto other = platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-4-pages.pdf"));
-    platform::appendPages(*document.pdf(), *other, 0, 2);
+    platform::appendPages(*pdfOf(document), *other, 0, 2);
     document.noteEdit(std::nullopt);
     EXPECT_EQ(view.pageCount(), 4);
 
     // A page moved: the view reads the whole document again and keeps its page.
     view.goToPage(3);
-    platform::movePage(*document.pdf(), 3, 0);
+    platform::movePage(*pdfOf(document), 3, 0);
     document.noteEditOfPage(0); // the moved page, found again by its object
     EXPECT_EQ(view.pageCount(), 4);
 

@@ -1,3 +1,4 @@
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/ToolMemory.h"
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/DocumentActions.h"
@@ -37,8 +38,8 @@ TEST(ViewerModelMetadata, OneNamedStepThatUndoesAndRedoes)
 {
     Settings settings;
     auto document = QuarnDocument::open(corpus("pdflatex-4-pages.pdf"));
-    const DocumentMetadata before = DocumentMetadata::read(*document->pdf());
-    const auto producer = document->pdf()->infoString("Producer");
+    const DocumentMetadata before = DocumentMetadata::read(*pdfOf(*document));
+    const auto producer = pdfOf(*document)->infoString("Producer");
     auto screen = showScreen(document.get(), {}, settings);
     QUndoStack& stack = document->undoStack();
     ViewerModel& model = screen->model();
@@ -51,15 +52,15 @@ TEST(ViewerModelMetadata, OneNamedStepThatUndoesAndRedoes)
     EXPECT_EQ(stack.undoText(), "Document Info");
     EXPECT_EQ(edits.count(), 1);
     EXPECT_EQ(document->editedPage(), std::nullopt);
-    EXPECT_EQ(DocumentMetadata::read(*document->pdf()).title, "New title");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*document)).title, "New title");
     // Attributes nobody edited stay as they were.
-    EXPECT_EQ(document->pdf()->infoString("Producer"), producer);
+    EXPECT_EQ(pdfOf(*document)->infoString("Producer"), producer);
 
     stack.undo();
-    EXPECT_EQ(DocumentMetadata::read(*document->pdf()), before);
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*document)), before);
     EXPECT_EQ(stack.redoText(), "Document Info");
     stack.redo();
-    EXPECT_EQ(DocumentMetadata::read(*document->pdf()).title, "New title");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*document)).title, "New title");
     EXPECT_EQ(edits.count(), 3);
 }
 
@@ -93,7 +94,7 @@ TEST(ViewerModelMetadata, AnEditWithoutAPageViewStillMarksTheWindowModified)
     DocumentActions::of(model).updateMetadata(DocumentMetadata("Empty but named", "", "", ""));
     EXPECT_FALSE(stack.isClean());
     EXPECT_EQ(stack.undoText(), "Document Info");
-    EXPECT_EQ(DocumentMetadata::read(*document.pdf()).title, "Empty but named");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(document)).title, "Empty but named");
 }
 
 TEST(ViewerModelMetadata, LockedDocumentsAreLeftAlone)
@@ -211,8 +212,8 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     EXPECT_TRUE(copy.startsWith(folder.path() + "/")) << copy.toStdString();
     EXPECT_EQ(QFileInfo(copy).fileName(), "Minutes.pdf");
     // The copy holds the edit; the file does not.
-    EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(copy)->pdf()).title, "Edited");
-    EXPECT_EQ(DocumentMetadata::read(*QuarnDocument::open(path)->pdf()).title, "");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*QuarnDocument::open(copy))).title, "Edited");
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*QuarnDocument::open(path))).title, "");
     // Each share gets a folder of its own.
     EXPECT_NE(QFileInfo(DocumentActions::of(model).makeShareFile(tmp.path())).absolutePath(),
               QFileInfo(copy).absolutePath());

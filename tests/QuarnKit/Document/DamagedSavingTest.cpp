@@ -2,6 +2,7 @@
 // damage, a save either keeps every page and every word ravlen read from the
 // file, plus the new mark, or is refused and leaves the file as it was.
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -136,10 +137,10 @@ TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
                 ++outcomes["locked or without pages"];
                 continue;
             }
-            const std::vector<Words> before = pageWords(*document->pdf());
-            const int marks = markCount(*document->pdf());
+            const std::vector<Words> before = pageWords(*pdfOf(*document));
+            const int marks = markCount(*pdfOf(*document));
             try {
-                platform::PdfAnnotations::add(*document->pdf(), 0, square());
+                platform::PdfAnnotations::add(*pdfOf(*document), 0, square());
             } catch (const platform::PdfError& error) {
                 // Nothing changed: the window says why, and has nothing to save.
                 EXPECT_EQ(error.code(), platform::PdfErrorCode::damagedPage) << error.what();
@@ -156,12 +157,12 @@ TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
             ++outcomes["saved"];
             const auto saved = QuarnDocument::open(path);
             ASSERT_EQ(saved->pageCount(), int(before.size())) << "pages lost";
-            const std::vector<Words> after = pageWords(*saved->pdf());
+            const std::vector<Words> after = pageWords(*pdfOf(*saved));
             for (size_t page = 0; page < before.size(); ++page)
                 for (const auto& [word, count] : before[page])
                     EXPECT_GE(after[page].count(word) ? after[page].at(word) : 0, count)
                         << "page " << page + 1 << " lost \"" << word << "\"";
-            EXPECT_EQ(markCount(*saved->pdf()), marks + 1) << "the mark is not in the saved file";
+            EXPECT_EQ(markCount(*pdfOf(*saved)), marks + 1) << "the mark is not in the saved file";
         }
     }
     for (const auto& [outcome, count] : outcomes) std::printf("  %4d %s\n", count, outcome.c_str());

@@ -1,5 +1,6 @@
 // Writing a document where the disk or the file says no: each failure gets
 // its own sentence, and the file on disk stays as it was.
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
@@ -29,7 +30,7 @@ std::unique_ptr<QuarnDocument> swollen(const QString& path)
     auto document = QuarnDocument::open(path);
     QByteArray noise(200000, 'x');
     for (char& c : noise) c = char('a' + QRandomGenerator::global()->bounded(26));
-    document->pdf()->setInfoString("Subject", noise.toStdString());
+    pdfOf(*document)->setInfoString("Subject", noise.toStdString());
     return document;
 }
 
@@ -99,15 +100,15 @@ TEST(DocumentWriting, TheSaverWritesOnAWorkerAndReportsOnItsOwnThread)
     DocumentSaver saver;
     Qt::HANDLE reported = nullptr;
     QObject::connect(&saver, &DocumentSaver::finished, [&] { reported = QThread::currentThreadId(); });
-    ASSERT_TRUE(saver.start(document->pdf(), path));
-    EXPECT_FALSE(saver.start(document->pdf(), path)); // one at a time
+    ASSERT_TRUE(saver.start(pdfOf(*document), path));
+    EXPECT_FALSE(saver.start(pdfOf(*document), path)); // one at a time
     const DocumentSaver::Outcome outcome = saver.waitForFinished();
     EXPECT_FALSE(outcome.error.has_value());
     EXPECT_EQ(reported, QThread::currentThreadId());
-    EXPECT_EQ(QuarnDocument::open(path)->pdf()->infoString("Subject")->size(), 200000u);
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Subject")->size(), 200000u);
 
     // A failure comes back as its error, and the next save may start.
-    ASSERT_TRUE(saver.start(document->pdf(), dir.filePath("no/such/folder/doc.pdf")));
+    ASSERT_TRUE(saver.start(pdfOf(*document), dir.filePath("no/such/folder/doc.pdf")));
     const DocumentSaver::Outcome failed = saver.waitForFinished();
     ASSERT_TRUE(failed.error.has_value());
     EXPECT_EQ(failed.error->code(), DocumentError::Code::fileWriteUnknown);

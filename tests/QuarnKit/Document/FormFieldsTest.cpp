@@ -1,4 +1,5 @@
 #include "Platform/PdfPageAssembly.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/FormFieldCommand.h"
 #include "QuarnKit/Document/FormFieldEdits.h"
 #include "QuarnKit/Document/FormFields.h"
@@ -220,9 +221,9 @@ TEST(FormFields, EditsShowAsChangesAndSurviveSaving)
 TEST(FormFieldCommand, UndoOfAFieldEditFindsItsPageAfterAMove)
 {
     quarnkit::QuarnDocument document(platform::PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf")));
-    platform::appendPages(*document.pdf(), *platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)), 0, 1);
+    platform::appendPages(*pdfOf(document), *platform::PdfDocument::openBytes(testsupport::makeTextPdf(1)), 0, 1);
     const auto name = [&](int page) {
-        for (const auto& w : platform::PdfForms::widgets(*document.pdf(), page))
+        for (const auto& w : platform::PdfForms::widgets(*pdfOf(document), page))
             if (w.name == "Name") return std::optional(w);
         return std::optional<platform::PdfWidget>();
     };
@@ -230,7 +231,7 @@ TEST(FormFieldCommand, UndoOfAFieldEditFindsItsPageAfterAMove)
     QUndoStack& stack = document.undoStack();
     EXPECT_EQ(stack.undoText(), "Typing");
 
-    platform::movePage(*document.pdf(), 0, 1); // the form page is now the second
+    platform::movePage(*pdfOf(document), 0, 1); // the form page is now the second
     ASSERT_TRUE(name(1).has_value());
     EXPECT_EQ(name(1)->value, "Ada");
     stack.undo();

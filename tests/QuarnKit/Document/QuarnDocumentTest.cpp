@@ -1,3 +1,4 @@
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
@@ -43,13 +44,13 @@ TEST(QuarnDocument, NewDocumentIsOneWhiteLetterPage)
 {
     QuarnDocument document;
     ASSERT_EQ(document.pageCount(), 1);
-    const auto geometry = document.pdf()->pageGeometry(0);
+    const auto geometry = pdfOf(document)->pageGeometry(0);
     EXPECT_DOUBLE_EQ(geometry.mediaBox.width, 612);
     EXPECT_DOUBLE_EQ(geometry.mediaBox.height, 792);
     EXPECT_EQ(document.generation(), 0);
     EXPECT_FALSE(document.editedPage().has_value());
 
-    const QImage image = document.pdf()->render(0, 0.25);
+    const QImage image = pdfOf(document)->render(0, 0.25);
     ASSERT_FALSE(image.isNull());
     for (int y = 0; y < image.height(); y += 7)
         for (int x = 0; x < image.width(); x += 7)
@@ -188,13 +189,13 @@ TEST(QuarnDocument, WriteToReplacesTheFileWhole)
     ASSERT_TRUE(QFile::copy(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")), path));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     auto document = QuarnDocument::open(path);
-    document->pdf()->setInfoString("Title", "Saved title");
+    pdfOf(*document)->setInfoString("Title", "Saved title");
     document->noteEdit(std::nullopt);
     document->writeTo(path);
 
     auto reopened = QuarnDocument::open(path);
     EXPECT_EQ(reopened->pageCount(), 4);
-    EXPECT_EQ(reopened->pdf()->infoString("Title"), std::optional<std::string>("Saved title"));
+    EXPECT_EQ(pdfOf(*reopened)->infoString("Title"), std::optional<std::string>("Saved title"));
     // Nothing is left beside the file.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
@@ -219,11 +220,11 @@ TEST(QuarnDocument, ASaveDatesTheFileAndKeepsItsXmpInStep)
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
         document->writeTo(path);
         // Document Info shows the save at once, and after reopening.
-        const std::optional<QDateTime> shown = quarnkit::DocumentInfo(*document->pdf()).modified;
+        const std::optional<QDateTime> shown = quarnkit::DocumentInfo(*pdfOf(*document)).modified;
         ASSERT_TRUE(shown);
         EXPECT_GE(*shown, before);
         EXPECT_LE(*shown, QDateTime::currentDateTime().addSecs(1));
-        EXPECT_EQ(quarnkit::DocumentInfo(*QuarnDocument::open(path)->pdf()).modified, shown);
+        EXPECT_EQ(quarnkit::DocumentInfo(*pdfOf(*QuarnDocument::open(path))).modified, shown);
         EXPECT_TRUE(QProcess::execute("qpdf", {"--check", path}) == 0);
 
         QProcess pdfinfo;
@@ -264,9 +265,9 @@ TEST(QuarnDocument, FailedWriteLeavesTheFileAlone)
     EXPECT_THROW(locked->writeTo(path), DocumentError);
     // A target in a folder that does not exist cannot be written either.
     QuarnDocument blank;
-    blank.pdf()->setInfoString("ModDate", "D:20010101000000Z");
+    pdfOf(blank)->setInfoString("ModDate", "D:20010101000000Z");
     EXPECT_THROW(blank.writeTo(dir.filePath("no/such/folder/doc.pdf")), DocumentError);
-    EXPECT_EQ(blank.pdf()->infoString("ModDate"), "D:20010101000000Z"); // the failed save is not dated
+    EXPECT_EQ(pdfOf(blank)->infoString("ModDate"), "D:20010101000000Z"); // the failed save is not dated
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -336,14 +337,14 @@ TEST(QuarnDocument, TheRestOfAnOpenedFileIsReadOnAWorkerWhileItIsOpen)
 
     // Read in full a moment after it shows, while the window keeps it.
     const auto kept = QuarnDocument::open(path);
-    ASSERT_FALSE(kept->pdf()->settle(0));
-    quarnkit::settleInBackground(kept->pdf());
-    EXPECT_TRUE(testsupport::waitFor([&] { return kept->pdf()->settle(0); }));
+    ASSERT_FALSE(pdfOf(*kept)->settle(0));
+    quarnkit::settleInBackground(pdfOf(*kept));
+    EXPECT_TRUE(testsupport::waitFor([&] { return pdfOf(*kept)->settle(0); }));
 
     // A window closed at once: the worker lets the document go.
     auto closed = QuarnDocument::open(path);
-    const std::weak_ptr<platform::PdfDocument> gone = closed->pdf();
-    quarnkit::settleInBackground(closed->pdf());
+    const std::weak_ptr<platform::PdfDocument> gone = pdfOf(*closed);
+    quarnkit::settleInBackground(pdfOf(*closed));
     closed.reset();
     EXPECT_TRUE(gone.expired());
     EXPECT_TRUE(testsupport::waitFor([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }));

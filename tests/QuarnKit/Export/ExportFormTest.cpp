@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/ExportForm.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/Redaction.h"
 
@@ -49,8 +50,9 @@ TEST(ExportChoices, RememberedChoicesReadBackWithTheirChecks)
 namespace {
 
 struct Fixture {
-    std::shared_ptr<PdfDocument> doc = PdfDocument::openBytes(testsupport::makeTextPdf(12));
-    ExportSource source{doc.get(), 3, {}, QString("/home/u/Plan.pdf")};
+    QuarnDocument document{PdfDocument::openBytes(testsupport::makeTextPdf(12))};
+    std::shared_ptr<PdfDocument> doc = pdfOf(document);
+    ExportSource source{&document, 3, {}, QString("/home/u/Plan.pdf")};
     ExportForm form;
 };
 
@@ -187,9 +189,9 @@ TEST(ExportForm, MarksAndRedactionsDecideWhatCanBeExported)
     f.form.rangeText = "1";
     EXPECT_EQ(f.form.validationMessage(f.source), "These pages have no marks.");
 
-    const auto locked = PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    const QuarnDocument locked(PdfDocument::openFile(testsupport::corpusPath("libreoffice-writer-password.pdf")));
     ExportSource lockedSource;
-    lockedSource.pdf = locked.get();
+    lockedSource.document = &locked;
     EXPECT_EQ(ExportForm().validationMessage(lockedSource), "Unlock the PDF to export it.");
     EXPECT_EQ(ExportForm().validationMessage({}), "There is no document to export.");
 }

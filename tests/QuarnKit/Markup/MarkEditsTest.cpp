@@ -3,6 +3,7 @@
 // moved, and undoes and redoes to exactly the marks there were.
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageEditing.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkClipboard.h"
 #include "QuarnKit/Markup/MarkEdits.h"
@@ -55,12 +56,12 @@ struct MovedPages {
     QuarnDocument document{platform::PdfDocument::openBytes(testsupport::makeTextPdf(3))};
     int other = 0; // a mark on the page that takes the moved page's place
 
-    MovedPages() { other = annots::add(*document.pdf(), 0, box(300)); }
+    MovedPages() { other = annots::add(*pdfOf(document), 0, box(300)); }
 
     PageId page(int index) const { return *document.pageId(index); }
-    std::vector<int> marks(int index) const { return annots::order(*document.pdf(), index); }
+    std::vector<int> marks(int index) const { return annots::order(*pdfOf(document), index); }
     // Page 2 (index 1) goes to the front: its marks are then on index 0.
-    void movePage() { platform::movePage(*document.pdf(), 1, 0); }
+    void movePage() { platform::movePage(*pdfOf(document), 1, 0); }
 };
 
 } // namespace
@@ -71,11 +72,11 @@ TEST(MarkEdits, DrawMoveRestyleRestackPasteAndDeleteUndoAndRedo)
     QUndoStack& stack = document.undoStack();
     const PageId page = *document.pageId(0);
     std::optional<EditBurst> run;
-    std::vector<std::vector<Seen>> states{seen(*document.pdf(), 0)}; // after each step
+    std::vector<std::vector<Seen>> states{seen(*pdfOf(document), 0)}; // after each step
     const auto step = [&](const QString& name) {
         EXPECT_EQ(stack.undoText(), name);
         EXPECT_EQ(stack.count(), int(states.size()));
-        states.push_back(seen(*document.pdf(), 0));
+        states.push_back(seen(*pdfOf(document), 0));
     };
 
     const int rect = *MarkEdits::add(document, page, box(100), QStringLiteral("Rectangle"));
@@ -129,11 +130,11 @@ TEST(MarkEdits, DrawMoveRestyleRestackPasteAndDeleteUndoAndRedo)
 
     for (int i = int(states.size()) - 1; i > 0; --i) {
         stack.undo();
-        EXPECT_EQ(seen(*document.pdf(), 0), states[size_t(i) - 1]) << "undo to state " << i - 1;
+        EXPECT_EQ(seen(*pdfOf(document), 0), states[size_t(i) - 1]) << "undo to state " << i - 1;
     }
     for (size_t i = 1; i < states.size(); ++i) {
         stack.redo();
-        EXPECT_EQ(seen(*document.pdf(), 0), states[i]) << "redo to state " << i;
+        EXPECT_EQ(seen(*pdfOf(document), 0), states[i]) << "redo to state " << i;
     }
     // What was saved reads back as the last state.
     const auto saved = platform::PdfDocument::openBytes(document.snapshot());
@@ -156,15 +157,15 @@ TEST(MarkEdits, StepsOfAMovedPageActOnThatPage)
          }},
         {"removed mark",
          [](MovedPages& m) -> std::function<bool(bool)> {
-             const int mark = annots::add(*m.document.pdf(), 1, box(100));
+             const int mark = annots::add(*pdfOf(m.document), 1, box(100));
              EXPECT_TRUE(MarkEdits::remove(m.document, m.page(1), mark, "Delete"));
              return
                  [&m, mark](bool made) { return m.marks(0) == (made ? std::vector<int>{} : std::vector<int>{mark}); };
          }},
         {"restack",
          [](MovedPages& m) -> std::function<bool(bool)> {
-             const int a = annots::add(*m.document.pdf(), 1, box(100));
-             const int b = annots::add(*m.document.pdf(), 1, box(120));
+             const int a = annots::add(*pdfOf(m.document), 1, box(100));
+             const int b = annots::add(*pdfOf(m.document), 1, box(120));
              EXPECT_TRUE(MarkEdits::restack(m.document, m.page(1), a, true));
              return [&m, a, b](bool made) {
                  return m.marks(0) == (made ? std::vector<int>{b, a} : std::vector<int>{a, b});
@@ -172,13 +173,13 @@ TEST(MarkEdits, StepsOfAMovedPageActOnThatPage)
          }},
         {"style",
          [](MovedPages& m) -> std::function<bool(bool)> {
-             const int mark = annots::add(*m.document.pdf(), 1, box(100));
-             const Annotation before = *annots::find(*m.document.pdf(), 1, mark);
+             const int mark = annots::add(*pdfOf(m.document), 1, box(100));
+             const Annotation before = *annots::find(*pdfOf(m.document), 1, mark);
              Annotation after = before;
              after.color = AnnotationColor{0, 0, 1};
              EXPECT_TRUE(MarkEdits::change(m.document, m.page(1), before, after, "Color"));
              return [&m, mark](bool made) {
-                 const auto now = annots::find(*m.document.pdf(), 0, mark);
+                 const auto now = annots::find(*pdfOf(m.document), 0, mark);
                  return now && now->color == (made ? AnnotationColor{0, 0, 1} : AnnotationColor{1, 0, 0});
              };
          }},
@@ -213,7 +214,7 @@ TEST(MarkEdits, AStepWhosePageIsGoneDoesNothing)
     const PageId gone{m.page(1).object + 1000, 0};
     EXPECT_FALSE(MarkEdits::add(m.document, gone, box(200), "X"));
     EXPECT_EQ(m.document.undoStack().count(), 1);
-    platform::removePage(*m.document.pdf(), 1);
+    platform::removePage(*pdfOf(m.document), 1);
     EditCount edits(m.document);
     m.document.undoStack().undo();
     EXPECT_EQ(edits.count(), 0);

@@ -4,6 +4,7 @@
 #include "QuarnKit/Pages/ThumbnailScheduler.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "support/TestSupport.h"
 
@@ -178,7 +179,7 @@ TEST(ThumbnailScheduler, TheCacheKeepsToItsCostLimit)
 TEST(ThumbnailScheduler, AMarkOnPageFourRendersPageFourAgainOnly)
 {
     auto doc = QuarnDocument::fromData(testsupport::makeTextPdf(6));
-    const std::vector<PdfPageId> pages = platform::pageIds(*doc->pdf());
+    const std::vector<PdfPageId> pages = platform::pageIds(*pdfOf(*doc));
     std::vector<ThumbnailRequest> rendered;
     ThumbnailScheduler scheduler([](PdfPageId) { return true; },
                                  [&](const ThumbnailRequest& r) { rendered.push_back(r); });
@@ -194,10 +195,10 @@ TEST(ThumbnailScheduler, AMarkOnPageFourRendersPageFourAgainOnly)
     square.subtype = "Square";
     square.rect = {100, 100, 50, 50};
     square.color = platform::PdfColor{1, 0, 0};
-    platform::PdfAnnotations::add(*doc->pdf(), 3, square);
+    platform::PdfAnnotations::add(*pdfOf(*doc), 3, square);
     doc->noteEditOfPage(3);
 
-    const PageRowsChange change = pageRowsChange(pages, platform::pageIds(*doc->pdf()), doc->editedPage());
+    const PageRowsChange change = pageRowsChange(pages, platform::pageIds(*pdfOf(*doc)), doc->editedPage());
     ASSERT_EQ(change.kind, PageRowsChange::Kind::onePage);
     scheduler.invalidate(pages[size_t(change.row)]);
     askForAll();
