@@ -393,7 +393,9 @@ TEST(ExportJob, SmallerPdfSaysWhatItGainedOrWritesThePlainExportItself)
         const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, c.pages), doc, to,
                                                    [&](const ExportStep& step) { steps.push_back(step); });
         ASSERT_TRUE(report.bytesBefore && report.bytesAfter);
-        EXPECT_EQ(*report.bytesBefore, QFileInfo(plain).size());
+        const QByteArray plainBytes = exporttest::withoutSavedId(testsupport::readFile(plain));
+        const qsizetype idLength = QFileInfo(plain).size() - plainBytes.size();
+        EXPECT_NEAR(*report.bytesBefore, QFileInfo(plain).size(), 2 * idLength);
         EXPECT_EQ(*report.bytesAfter, QFileInfo(to).size());
         EXPECT_EQ(report.keptOriginal, !c.shrinks);
         const QString summary = report.summary().value_or(QString());
@@ -406,7 +408,7 @@ TEST(ExportJob, SmallerPdfSaysWhatItGainedOrWritesThePlainExportItself)
             EXPECT_TRUE(summary.endsWith("% smaller.")) << summary.toStdString();
             EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::compressing, 0, 0}}));
         } else {
-            EXPECT_EQ(testsupport::readFile(to), testsupport::readFile(plain));
+            EXPECT_EQ(exporttest::withoutSavedId(testsupport::readFile(to)), plainBytes);
             EXPECT_EQ(summary, "This PDF is already compact, so ravlen kept it as is. It's "
                                    + ExportReport::size(QFileInfo(plain).size()) + ".");
             EXPECT_EQ(steps, (std::vector<ExportStep>{{Kind::compressing, 0, 0}, {Kind::saving, 0, 0}}));
