@@ -12,6 +12,7 @@
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Shell/FileManager.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Pages/SidebarPane.h"
@@ -106,8 +107,11 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     });
     if (document_) connect(document_, &quarnkit::QuarnDocument::generationChanged, this, &ViewerScreen::documentEdited);
 
-    // The chrome never keeps the keys: see eventFilter.
-    qApp->installEventFilter(this);
+    // The chrome never keeps the keys: see keepKeysOnThePages.
+    WindowEvents::listen(*this, {QEvent::KeyPress, QEvent::FocusIn}, [this](QEvent* event, QObject* receiver) {
+        keepKeysOnThePages(receiver, event);
+        return false;
+    });
     // Whatever the content: a locked or empty document's sheet says why it
     // cannot export.
     ExportSheet::follow(model_, this);
@@ -117,7 +121,11 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     rebuildContent();
 }
 
-ViewerScreen::~ViewerScreen() { disappear(); }
+ViewerScreen::~ViewerScreen()
+{
+    WindowEvents::forget(*this);
+    disappear();
+}
 
 bool ViewerScreen::documentReady() const
 {
@@ -407,10 +415,9 @@ void ViewerScreen::updatePageTotal()
 
 // ---------------------------------------------------------------- focus
 
-bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
+void ViewerScreen::keepKeysOnThePages(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()
-        && static_cast<QWidget*>(watched)->window() == window()) {
+    if (event->type() == QEvent::KeyPress) {
         // The focus that Tab moves now is the user's choice, unlike the focus
         // Qt hands on (with the same reason) when the control holding it goes away.
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -419,12 +426,10 @@ bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
             QTimer::singleShot(0, this, [this] { tabbing_ = false; });
         }
     }
-    if (event->type() != QEvent::FocusIn || !pageViewHost_ || !watched->isWidgetType())
-        return QWidget::eventFilter(watched, event);
+    if (event->type() != QEvent::FocusIn || !pageViewHost_) return;
     auto* widget = static_cast<QWidget*>(watched);
     QuarnPDFView* page = pageViewHost_->view();
-    if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget) || widget->window() != window())
-        return QWidget::eventFilter(watched, event);
+    if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget)) return;
     // A field or a sidebar list the user clicked, tabbed to or was sent to
     // (Find, Go to Page, the page list's Delete) keeps the keys; a button, a slider, a
     // swatch or a scroll area never does, nor a field the focus fell to when
@@ -443,7 +448,6 @@ bool ViewerScreen::eventFilter(QObject* watched, QEvent* event)
             },
             Qt::QueuedConnection);
     }
-    return QWidget::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------- dropping files

@@ -87,14 +87,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Focus that lands on the chrome goes back to the pages, unless the user
-    // clicked, tabbed or was sent there.
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Focus that lands on the chrome goes back to the pages, unless the user
+    // clicked, tabbed or was sent there: heard for the window's key presses
+    // and focus changes.
+    void keepKeysOnThePages(QObject* watched, QEvent* event);
     void rebuildContent();
     QWidget* makeToolbar();
     QWidget* makeDocumentView();

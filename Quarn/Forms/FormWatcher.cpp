@@ -2,6 +2,7 @@
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -28,10 +29,7 @@ FormWatcher& FormWatcher::of(ViewerModel& viewer)
 
 FormWatcher::FormWatcher(QObject* parent) : QObject(parent) {}
 
-FormWatcher::~FormWatcher()
-{
-    if (monitoring_ && qApp) qApp->removeEventFilter(this);
-}
+FormWatcher::~FormWatcher() = default;
 
 QuarnPDFView* FormWatcher::view() const { return model_ ? model_->pdfView() : nullptr; }
 
@@ -44,9 +42,6 @@ void FormWatcher::start(ViewerModel* model, quarnkit::QuarnDocument* document)
     if (!editor_) editor_ = new FormEditor(*this);
     scan();
     followView();
-    if (monitoring_) return; // a second start only re-binds and rescans
-    monitoring_ = true;
-    qApp->installEventFilter(this);
 }
 
 void FormWatcher::scan()
@@ -123,6 +118,22 @@ void FormWatcher::followView()
 {
     if (editor_ && editor_->view() != view()) editor_->setView(view());
     followUndoStack();
+    listenToWindow();
+}
+
+void FormWatcher::listenToWindow()
+{
+    QuarnPDFView* pageView = view();
+    if (!pageView || pageView == heard_) return;
+    heard_ = pageView;
+    WindowEvents::listen(
+        *pageView,
+        {QEvent::Shortcut, QEvent::Close, QEvent::KeyPress, QEvent::MouseButtonPress, QEvent::MouseButtonDblClick,
+         QEvent::MouseButtonRelease},
+        [self = QPointer(this), owner = QPointer<QWidget>(pageView)](QEvent* event, QObject* receiver) {
+            // Through the page view of now only: a replaced one's may linger a while.
+            return self && self->heard_ == owner && self->hear(receiver, event);
+        });
 }
 
 void FormWatcher::followUndoStack()
@@ -138,7 +149,7 @@ void FormWatcher::followUndoStack()
 
 // ---------------------------------------------------------------- events
 
-bool FormWatcher::eventFilter(QObject* watched, QEvent* event)
+bool FormWatcher::hear(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::Shortcut:

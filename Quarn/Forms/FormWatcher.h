@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+class QWidget;
+
 namespace quarn {
 
 class FormEditor;
@@ -33,7 +35,7 @@ public:
     ~FormWatcher() override;
 
     // Binds to the window's model and document (both held weakly) and scans;
-    // the first start also begins watching the window's events.
+    // from the first start on, the watcher hears the events of the page view's window.
     void start(ViewerModel* model, quarnkit::QuarnDocument* document);
     // Re-reads the fields when the PDF, its page count or its lock changed: a
     // short document at once, a long one on a worker (see reading).
@@ -75,9 +77,6 @@ public:
 signals:
     void fieldCountChanged(int count);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     using Reading = quarnkit::FormFields::Reading;
     explicit FormWatcher(QObject* parent);
@@ -86,6 +85,9 @@ private:
     void click(const Widget& field, int attempts);
     void followUndoStack();
     void followView();
+    // Hears the page view's window through the application's one filter.
+    void listenToWindow();
+    bool hear(QObject* watched, QEvent* event);
     // The fields with their values read afresh from their pages.
     std::vector<Widget> readCurrent() const;
     void revealField(const Widget& field);
@@ -103,7 +105,7 @@ private:
     bool focusWhenRead_ = false; // Fill Fields was asked for while reading
     std::vector<Widget> fields_;
     std::optional<int> active_;
-    bool monitoring_ = false;
+    QPointer<QWidget> heard_; // the page view whose window is heard
     QMetaObject::Connection undoConnection_;
     QPointer<quarnkit::QuarnDocument> followed_; // the document whose undo stack is watched
     bool checkQueued_ = false;

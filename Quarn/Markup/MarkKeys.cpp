@@ -1,7 +1,7 @@
 #include "Quarn/Markup/MarkKeys.h"
 
 #include "Quarn/Markup/MarkEditor.h"
-#include "Quarn/Shell/WindowKeys.h"
+#include "Quarn/Shell/WindowEvents.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -45,7 +45,7 @@ bool takeMarkKey(QuarnPDFView* view, QKeyEvent* event, QObject* receiver)
 
 void listenForMarkKeys(QuarnPDFView& view)
 {
-    WindowKeys::listen(view, [page = QPointer<QuarnPDFView>(&view)](QKeyEvent* event, QObject* receiver) {
+    WindowEvents::listenForKeys(view, [page = QPointer<QuarnPDFView>(&view)](QKeyEvent* event, QObject* receiver) {
         return takeMarkKey(page, event, receiver);
     });
 }

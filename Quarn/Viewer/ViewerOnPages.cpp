@@ -7,7 +7,7 @@
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Viewer/DroppedFiles.h"
-#include "Quarn/Shell/WindowKeys.h"
+#include "Quarn/Shell/WindowEvents.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -78,9 +78,10 @@ void showViewerOnPages(ViewerModel& model, QuarnPDFView& view)
     QObject::connect(&model, &ViewerModel::slideshowRequested, &view,
                      [&view, self] { Slideshow::startFor(*self, view); });
     // Keys turn pages before the focused widget sees them, while the window's viewer runs.
-    WindowKeys::listen(view, [page = QPointer<QuarnPDFView>(&view), self](QKeyEvent* event, QObject* receiver) {
-        return page && self && self->isRunning() && handlePageKey(*page, event, receiver);
-    });
+    WindowEvents::listenForKeys(view,
+                                [page = QPointer<QuarnPDFView>(&view), self](QKeyEvent* event, QObject* receiver) {
+                                    return page && self && self->isRunning() && handlePageKey(*page, event, receiver);
+                                });
 }
 
 void attachViewerToPages(ViewerModel& model, QuarnPDFView& view)

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QSignalSpy>
+#include <QTest>
 
 using namespace quarn;
 using quarn::testing::FormWindow;
@@ -172,6 +174,39 @@ TEST(FormWatcherTest, TabPassesThroughWhenItIsNotForTheFields)
     FormWindow plain(fromBytes(testsupport::makeTextPdf(2)));
     plain.key(Qt::Key_Tab);
     EXPECT_FALSE(plain.editor().editingField());
+}
+
+TEST(FormWatcherTest, TheKeysClicksAndCommandsOfOneWindowLeaveTheOtherAlone)
+{
+    // Two windows of one form, one over the other.
+    FormWindow a("libreoffice-form.pdf"), b("libreoffice-form.pdf");
+    std::optional<std::string> seenBySave;
+    QAction save(QStringLiteral("Save"), &a.window);
+    save.setShortcut(QKeySequence::Save);
+    a.window.addAction(&save);
+    QObject::connect(&save, &QAction::triggered, [&] { seenBySave = a.read("Last Name").value; });
+    for (FormWindow* w : {&b, &a}) {
+        QApplication::setActiveWindow(&w->window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w->window));
+        w->click("Last Name");
+        w->type(w == &a ? QStringLiteral("Ada") : QStringLiteral("Bob"));
+    }
+    const int otherSteps = b.stack->count();
+
+    // Sent to the active window, as the keyboard does: its command sees its typing, its click and Tab move on there.
+    QTest::keyClick(a.window.windowHandle(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(seenBySave, "Ada");
+    a.click("gdpr");
+    EXPECT_EQ(a.nameOf(a.forms().active()), "gdpr");
+    QTest::keyClick(a.window.windowHandle(), Qt::Key_Tab);
+    QApplication::processEvents();
+    EXPECT_FALSE(a.editing().empty());
+    EXPECT_NE(a.editing(), "Last Name");
+
+    // The other window types on in its field, and nothing more of it is written.
+    EXPECT_EQ(b.nameOf(b.forms().active()), "Last Name");
+    EXPECT_EQ(b.editing(), "Last Name");
+    EXPECT_EQ(b.stack->count(), otherSteps);
 }
 
 // ---------------------------------------------------------------- notes on the document

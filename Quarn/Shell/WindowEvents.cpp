@@ -1,0 +1,123 @@
+#include "Quarn/Shell/WindowEvents.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QWidget>
+
+#include <algorithm>
+#include <vector>
+
+namespace quarn::WindowEvents {
+
+namespace {
+
+// The window whose listeners hear `event`, sent to `watched`; none when nobody does.
+const QWidget* windowOf(QObject* watched, const QEvent* event)
+{
+    if (event->type() == QEvent::Shortcut) return QApplication::activeWindow();
+    if (!watched->isWidgetType()) return nullptr;
+    if (event->type() != QEvent::KeyPress) return static_cast<QWidget*>(watched)->window();
+    // A key press comes to the window first, then to the focused widget (the
+    // window's own widget when nothing has the focus), then up the parents of
+    // that widget while none takes it: heard once, at the focused widget.
+    QWidget* first = QApplication::focusWidget();
+    if (!first) first = static_cast<QWidget*>(watched)->window();
+    return watched == first ? first->window() : nullptr;
+}
+
+class Filter : public QObject {
+public:
+    using QObject::QObject;
+
+    void add(QWidget& owner, std::initializer_list<QEvent::Type> types, Hear hear)
+    {
+        std::erase_if(listeners_, [](const Listener& each) { return !each.owner; });
+        listeners_.push_back({++made_, &owner, std::vector<QEvent::Type>(types), std::move(hear)});
+    }
+
+    void remove(const QWidget& owner)
+    {
+        std::erase_if(listeners_, [&owner](const Listener& each) { return !each.owner || each.owner == &owner; });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!heard(event->type())) return false;
+        const QWidget* window = windowOf(watched, event);
+        if (!window) return false;
+        // A listener may close its window or open another: the list as it is
+        // now, less those forgotten meanwhile.
+        const std::vector<Listener> now = listeners_;
+        for (auto each = now.rbegin(); each != now.rend(); ++each) {
+            if (!each->owner || each->owner->window() != window
+                || std::find(each->types.begin(), each->types.end(), event->type()) == each->types.end()
+                || !listening(each->id))
+                continue;
+            if (each->hear(event, watched)) return true;
+        }
+        return false;
+    }
+
+private:
+    static bool heard(QEvent::Type type)
+    {
+        switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::Shortcut:
+        case QEvent::FocusIn:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseButtonRelease:
+        case QEvent::Close: return true;
+        default: return false;
+        }
+    }
+
+    bool listening(quint64 id) const
+    {
+        return std::any_of(listeners_.begin(), listeners_.end(), [id](const Listener& each) { return each.id == id; });
+    }
+
+    struct Listener {
+        quint64 id;
+        QPointer<QWidget> owner;
+        std::vector<QEvent::Type> types;
+        Hear hear;
+    };
+    std::vector<Listener> listeners_;
+    quint64 made_ = 0;
+};
+
+// The application's own: made with the first listener, gone with the application.
+QPointer<Filter>& filter()
+{
+    static QPointer<Filter> value;
+    return value;
+}
+
+} // namespace
+
+void listen(QWidget& owner, std::initializer_list<QEvent::Type> types, Hear hear)
+{
+    if (!filter()) {
+        filter() = new Filter(qApp);
+        qApp->installEventFilter(filter());
+    }
+    filter()->add(owner, types, std::move(hear));
+}
+
+void forget(const QWidget& owner)
+{
+    if (filter()) filter()->remove(owner);
+}
+
+void listenForKeys(QWidget& owner, Take take)
+{
+    listen(owner, {QEvent::KeyPress}, [take = std::move(take)](QEvent* event, QObject* receiver) {
+        return take(static_cast<QKeyEvent*>(event), receiver);
+    });
+}
+
+} // namespace quarn::WindowEvents

@@ -1,0 +1,39 @@
+#pragma once
+// The one application-wide filter for the events a window's parts must see
+// before, or besides, the widget they are sent to: key presses, focus coming
+// in, mouse presses, closing, commands run by their keys. A part listens
+// through it instead of installing a filter on the application of its own,
+// so that each event is looked at by one filter however many windows are
+// open, and a listener hears the events of its own window only.
+#include <QEvent>
+
+#include <functional>
+#include <initializer_list>
+
+class QKeyEvent;
+class QObject;
+class QWidget;
+
+namespace quarn::WindowEvents {
+
+// True when the event was taken: no one hears it after. `receiver` is the
+// object the event was sent to.
+using Hear = std::function<bool(QEvent* event, QObject* receiver)>;
+using Take = std::function<bool(QKeyEvent* event, QObject* receiver)>;
+
+// The window `owner` is in (as of each event) hears the events of `types`
+// through `hear` until `owner` goes; a window's latest listener hears first.
+// Whose window an event is: a key press's, the focused widget's (the window
+// when nothing has the focus), heard once there at its first delivery; a
+// shortcut's, the active window's; any other's, the widget it is sent to,
+// at each delivery.
+void listen(QWidget& owner, std::initializer_list<QEvent::Type> types, Hear hear);
+
+// Key presses alone.
+void listenForKeys(QWidget& owner, Take take);
+
+// `owner`'s listeners hear nothing more: for a widget's destructor, whose
+// children may still move the focus as they go.
+void forget(const QWidget& owner);
+
+} // namespace quarn::WindowEvents
