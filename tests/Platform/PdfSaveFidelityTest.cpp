@@ -69,6 +69,21 @@ PdfErrorCode saveFailure(const PdfDocument& doc, const QString& path)
     return PdfErrorCode::general;
 }
 
+// `objects` written as a file in `dir` that shows `words`, and marked: the
+// save over it fails with `refused` and leaves the file as it was.
+std::shared_ptr<PdfDocument> refusedOver(const QTemporaryDir& dir, const std::vector<std::string>& objects,
+                                         const QString& words, PdfErrorCode refused)
+{
+    const QByteArray bytes = testsupport::writePdf(objects);
+    const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+    EXPECT_TRUE(popplerText(original).contains(words));
+    auto doc = PdfDocument::openFile(original.toStdString());
+    addMark(*doc);
+    EXPECT_EQ(saveFailure(*doc, original), refused);
+    EXPECT_EQ(testsupport::readFile(original), bytes);
+    return doc;
+}
+
 platform::PdfSaveOptions fileSave()
 {
     platform::PdfSaveOptions options;
@@ -216,16 +231,11 @@ TEST(PdfSaveFidelity, AFileWhoseObjectsCannotBeParsedIsNotSavedOver)
 {
     // A font whose /BaseFont name holds a space: MuPDF reads the object as
     // null, poppler reads the page's words.
-    const QByteArray bytes = testsupport::writePdf(
-        textPageObjects("Flags and paving", plainPage, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
     QTemporaryDir dir;
-    const QString original = testsupport::writeFile(dir, "font.pdf", bytes);
-    ASSERT_TRUE(popplerText(original).contains("Flags and paving"));
-
-    auto doc = PdfDocument::openFile(original.toStdString());
-    addMark(*doc);
-    EXPECT_EQ(saveFailure(*doc, original), PdfErrorCode::unparsedObjects);
-    EXPECT_EQ(testsupport::readFile(original), bytes);
+    const auto doc = refusedOver(
+        dir,
+        textPageObjects("Flags and paving", plainPage, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"),
+        "Flags and paving", PdfErrorCode::unparsedObjects);
     // Another file takes the document.
     const QString elsewhere = dir.filePath("elsewhere.pdf");
     doc->saveToFile(elsewhere.toStdString(), fileSave());
@@ -248,16 +258,9 @@ TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
     objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /" + name
                  + " 5 0 R >> >> >>";
     objects[3] = stream("", "BT /" + name + " 18 Tf 20 150 Td (Long name) Tj ET");
-    const QByteArray bytes = testsupport::writePdf(objects);
     QTemporaryDir dir;
-    const QString original = testsupport::writeFile(dir, "long.pdf", bytes);
-    ASSERT_TRUE(popplerText(original).contains("Long name"));
-
-    auto doc = PdfDocument::openFile(original.toStdString());
-    addMark(*doc);
-    EXPECT_EQ(saveFailure(*doc, original), PdfErrorCode::namesTooLong);
+    const auto doc = refusedOver(dir, objects, "Long name", PdfErrorCode::namesTooLong);
     EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);
-    EXPECT_EQ(testsupport::readFile(original), bytes);
 }
 
 } // namespace

@@ -63,6 +63,34 @@ struct Recorder {
     void record(UpdateController& updates) { seen.try_emplace(updates.state().kind, Panel::of(view)); }
 };
 
+// The update window and Settings, bound as the application binds them.
+struct WithSettings {
+    explicit WithSettings(UpdateController& updates) : holder(updates)
+    {
+        connectUpdateSettings(updates, holder, settings);
+    }
+    // Settings' shown button of that title; none when it does not show.
+    QAbstractButton* button(const QString& title) const
+    {
+        for (QAbstractButton* b : settings.window()->findChildren<QAbstractButton*>())
+            if (b->isVisibleTo(settings.window()) && b->text() == title) return b;
+        return nullptr;
+    }
+    // Whether Settings shows the text.
+    bool shows(const QString& text) const
+    {
+        for (const QLabel* label : settings.window()->findChildren<QLabel*>())
+            if (label->isVisibleTo(settings.window()) && label->text() == text) return true;
+        return false;
+    }
+
+    UpdateWindow holder;
+    QTemporaryDir dir;
+    platform::UserDefaults defaults{dir.filePath("settings.json")};
+    quarnkit::ReadingPositionStore positions{defaults};
+    SettingsWindow settings{defaults, positions, {}};
+};
+
 // The platform's byte counts, in the file style.
 QString downloadLine(qint64 done, qint64 total)
 {
@@ -335,35 +363,22 @@ TEST(UpdateWindow, ACopyWithoutAFeedSaysItDoesNotUpdateItself)
     UpdateRig rig;
     quarn::UpdateEnvironment environment = rig.environment({});
     UpdateController& updates = rig.make(environment);
-    UpdateWindow holder(updates);
-    QTemporaryDir dir;
-    platform::UserDefaults defaults(dir.filePath("settings.json"));
-    quarnkit::ReadingPositionStore positions(defaults);
-    SettingsWindow settings(defaults, positions, {});
-    connectUpdateSettings(updates, holder, settings);
+    WithSettings both(updates);
 
     updates.check(UpdateTrigger::menu);
-    holder.show(true);
-    const Panel panel = Panel::of(*holder.window());
+    both.holder.show(true);
+    const Panel panel = Panel::of(*both.holder.window());
     EXPECT_EQ(panel.heading, "ravlen doesn't update itself.");
     EXPECT_TRUE(panel.subtitle.startsWith("This copy was built without an update feed. You have 1.0."));
     EXPECT_EQ(panel.buttons, QStringList{"OK"});
     EXPECT_FALSE(panel.spinner);
     EXPECT_TRUE(rig.server.requests().empty());
 
-    settings.show();
-    SettingsView& view = *settings.window();
-    QStringList shown;
-    for (const QLabel* label : view.findChildren<QLabel*>())
-        if (label->isVisibleTo(&view)) shown << label->text();
-    EXPECT_TRUE(shown.contains("This copy doesn't update itself: it was built without an update feed."));
-    for (const QAbstractButton* b : view.findChildren<QAbstractButton*>()) {
-        if (!b->isVisibleTo(&view)) continue;
-        EXPECT_NE(b->text(), "Check for Updates");
-        if (b->accessibleName() == "Check for updates automatically") {
-            EXPECT_FALSE(b->isEnabled());
-        }
-    }
+    both.settings.show();
+    EXPECT_TRUE(both.shows("This copy doesn't update itself: it was built without an update feed."));
+    EXPECT_EQ(both.button("Check for Updates"), nullptr);
+    for (const QAbstractButton* b : both.settings.window()->findChildren<QAbstractButton*>())
+        EXPECT_TRUE(b->accessibleName() != "Check for updates automatically" || !b->isEnabled());
 }
 
 TEST(UpdateWindow, DownloadProgressDrawsAndSpeaksTheFraction)
@@ -388,38 +403,22 @@ TEST(UpdateWindow, SettingsAndTheHelpMenuReachTheUpdater)
     UpdateRig rig;
     rig.server.answer("/feed.json", {200, "{}", 1, 0}); // the check stays open
     UpdateController& updates = rig.make();
-    UpdateWindow holder(updates);
-    QTemporaryDir dir;
-    platform::UserDefaults defaults(dir.filePath("settings.json"));
-    quarnkit::ReadingPositionStore positions(defaults);
-    SettingsWindow settings(defaults, positions, {});
-    connectUpdateSettings(updates, holder, settings);
-    settings.show();
-    SettingsView& view = *settings.window();
-    const auto button = [&](const QString& title) -> QAbstractButton* {
-        for (QAbstractButton* b : view.findChildren<QAbstractButton*>())
-            if (b->isVisibleTo(&view) && b->text() == title) return b;
-        return nullptr;
-    };
-    const auto shows = [&](const QString& text) {
-        for (const QLabel* label : view.findChildren<QLabel*>())
-            if (label->isVisibleTo(&view) && label->text() == text) return true;
-        return false;
-    };
-    EXPECT_TRUE(shows("Not checked yet."));
-    QTest::mouseClick(button("Check for Updates"), Qt::LeftButton);
-    EXPECT_TRUE(shows("Checking for updates…"));
-    EXPECT_FALSE(button("Check for Updates")->isEnabled());
+    WithSettings both(updates);
+    both.settings.show();
+    EXPECT_TRUE(both.shows("Not checked yet."));
+    QTest::mouseClick(both.button("Check for Updates"), Qt::LeftButton);
+    EXPECT_TRUE(both.shows("Checking for updates…"));
+    EXPECT_FALSE(both.button("Check for Updates")->isEnabled());
 
     rig.serveFeed("/feed.json", rig.feed());
     updates.cancelCheck();
     updates.check(UpdateTrigger::settings);
     ASSERT_TRUE(rig.reaches(Kind::available));
-    EXPECT_TRUE(shows("ravlen 2.0 is available."));
+    EXPECT_TRUE(both.shows("ravlen 2.0 is available."));
     EXPECT_EQ(rig.shown.back(), true); // a Settings check brings the window forward
-    QTest::mouseClick(button("Update"), Qt::LeftButton);
-    ASSERT_NE(holder.window(), nullptr);
-    EXPECT_TRUE(holder.window()->isVisible());
+    QTest::mouseClick(both.button("Update"), Qt::LeftButton);
+    ASSERT_NE(both.holder.window(), nullptr);
+    EXPECT_TRUE(both.holder.window()->isVisible());
 
     // The menu item stands right after About.
     QMenuBar bar;
