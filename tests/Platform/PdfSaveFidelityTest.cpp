@@ -18,10 +18,8 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 
 namespace {
 
-std::string stream(const std::string& dict, const std::string& data)
-{
-    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
-}
+using testsupport::pdfStream;
+using testsupport::textPageObjects;
 
 // Poppler's drawing of page 1 at 72 dpi, in gray.
 QImage popplerPage(const QString& path)
@@ -35,18 +33,6 @@ QImage popplerPage(const QString& path)
 QString popplerText(const QString& path) { return testsupport::runProgram("pdftotext", {path, "-"}); }
 
 QString popplerInfo(const QString& path) { return testsupport::runProgram("pdfinfo", {path}); }
-
-// One page showing `words` in font /F1 (object 5 unless `font` says otherwise).
-std::vector<std::string> textPageObjects(const std::string& words, const std::string& page,
-                                         const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont "
-                                                                   "/Helvetica >>")
-{
-    return {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", page,
-            stream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"), font};
-}
-
-const std::string plainPage =
-    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>";
 
 void addMark(PdfDocument& doc)
 {
@@ -118,7 +104,7 @@ QByteArray marksPdf(const MarksCase& c)
 {
     // 1 catalog, 2 pages, 3 page, 4 content, then the marks and their appearances.
     std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
-                                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", "", stream("", "0 g")};
+                                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", "", pdfStream("", "0 g")};
     std::string annots;
     for (const Mark& m : marks) {
         char rect[64];
@@ -126,9 +112,9 @@ QByteArray marksPdf(const MarksCase& c)
         std::string dict = std::string("<< /Type /Annot ") + m.keys + " /Rect " + rect + " /F 4";
         if (c.appearances) {
             const int w = m.x1 - m.x0, h = m.y1 - m.y0;
-            objects.push_back(
-                stream("/Type /XObject /Subtype /Form /BBox [0 0 " + std::to_string(w) + " " + std::to_string(h) + "]",
-                       "0.5 g 4 4 " + std::to_string(w - 8) + " " + std::to_string(h - 8) + " re f"));
+            objects.push_back(pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 " + std::to_string(w) + " "
+                                            + std::to_string(h) + "]",
+                                        "0.5 g 4 4 " + std::to_string(w - 8) + " " + std::to_string(h - 8) + " re f"));
             dict += " /AP << /N " + std::to_string(objects.size()) + " 0 R >>";
         }
         dict += " >>";
@@ -201,7 +187,8 @@ TEST(PdfSaveFidelity, APageTreeRebuiltFromALoopKeepsWhatItsPagesInherit)
 {
     // The root lists itself among its kids; the page inherits its size,
     // resources and rotation from it.
-    auto objects = textPageObjects("Testcase: Pages loop", "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
+    auto objects = textPageObjects("Testcase: Pages loop");
+    objects[2] = "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>";
     objects[1] = "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 /MediaBox [0 0 595 842] /Rotate 90 "
                  "/Resources << /Font << /F1 5 0 R >> >> >>";
     QTemporaryDir dir;
@@ -233,8 +220,7 @@ TEST(PdfSaveFidelity, AFileWhoseObjectsCannotBeParsedIsNotSavedOver)
     // null, poppler reads the page's words.
     QTemporaryDir dir;
     const auto doc = refusedOver(
-        dir,
-        textPageObjects("Flags and paving", plainPage, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"),
+        dir, textPageObjects("Flags and paving", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"),
         "Flags and paving", PdfErrorCode::unparsedObjects);
     // Another file takes the document.
     const QString elsewhere = dir.filePath("elsewhere.pdf");
@@ -242,7 +228,7 @@ TEST(PdfSaveFidelity, AFileWhoseObjectsCannotBeParsedIsNotSavedOver)
     EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(elsewhere.toStdString()), 0).size(), 1u);
 
     // A broken object that nothing uses is no loss: the save goes ahead.
-    auto unused = textPageObjects("Kept", plainPage);
+    auto unused = textPageObjects("Kept");
     unused.push_back("<< /Broken [ 1 2 /Name (open");
     const QString spare = testsupport::writeFile(dir, "spare.pdf", testsupport::writePdf(unused));
     auto spareDoc = PdfDocument::openFile(spare.toStdString());
@@ -254,10 +240,10 @@ TEST(PdfSaveFidelity, AFileWhoseObjectsCannotBeParsedIsNotSavedOver)
 TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
 {
     const std::string name = "F" + std::string(149, 'x');
-    auto objects = textPageObjects("Long name", "");
+    auto objects = textPageObjects("Long name");
     objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /" + name
                  + " 5 0 R >> >> >>";
-    objects[3] = stream("", "BT /" + name + " 18 Tf 20 150 Td (Long name) Tj ET");
+    objects[3] = pdfStream("", "BT /" + name + " 18 Tf 20 150 Td (Long name) Tj ET");
     QTemporaryDir dir;
     const auto doc = refusedOver(dir, objects, "Long name", PdfErrorCode::namesTooLong);
     EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,4 +130,60 @@ TEST(PrivateFiles, EveryFolderOfThePathIsCheckedAsTheUserSeesIt)
     ASSERT_EQ(::stat(QFile::encodeName(chains[1][2]).constData(), &made), 0);
     EXPECT_EQ(made.st_uid, kUser);
     EXPECT_EQ(made.st_mode & 07777, 0700u);
+}
+
+TEST(PrivateFiles, AWorkFolderSomeoneElseCouldHoldIsPassedOver)
+{
+    using platform::PrivateFiles::PrivateWorkFolder;
+    // Plants what another user made first: at "ravlen" in the runtime
+    // folder, or at the fixed name once used in the temporary folder.
+    using Plant = std::function<bool(const QString& runtimeRoot, const QString& oldRoot, const QString& elsewhere)>;
+    struct Case {
+        const char* what;
+        bool runtime;     // whether there is a runtime folder
+        bool runtimeKept; // whether its "ravlen" is the work folder
+        Plant plant;
+    };
+    const auto folderWith = [](uid_t owner, mode_t mode) -> Plant {
+        return [owner, mode](const QString& root, const QString&, const QString&) {
+            const QByteArray native = QFile::encodeName(root);
+            return QDir().mkpath(root) && ::chmod(native.constData(), mode) == 0
+                   && (owner == ::geteuid() || ::chown(native.constData(), owner, owner) == 0);
+        };
+    };
+    const std::vector<Case> cases{
+        {"the user's own", true, true, folderWith(::geteuid(), 0700)},
+        {"a link", true, false,
+         [](const QString& root, const QString&, const QString& elsewhere) { return QFile::link(elsewhere, root); }},
+        {"another user's", true, false, folderWith(kStranger, 0700)}, // only root can give a folder away
+        {"open to others", true, false, folderWith(::geteuid(), 0777)},
+        {"no runtime folder, the old fixed name taken", false, false,
+         [](const QString&, const QString& old, const QString& elsewhere) { return QFile::link(elsewhere, old); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir tmp, elsewhere;
+        const QString runtime = tmp.filePath("run"), temporary = tmp.filePath("tmp");
+        ASSERT_TRUE(QDir().mkpath(runtime) && QDir().mkpath(temporary));
+        ::chmod(QFile::encodeName(runtime).constData(), 0700);
+        const QString planted = runtime + "/ravlen", old = temporary + QStringLiteral("/ravlen-%1").arg(::getuid());
+        if (!c.plant(planted, old, elsewhere.path())) continue;
+
+        const PrivateWorkFolder place(c.runtime ? runtime : QString(), temporary);
+        const QString path = place.path();
+        if (c.runtimeKept) {
+            EXPECT_EQ(path, planted);
+        } else {
+            // A folder of the run's own, made where nobody could name it first, and kept for the run.
+            EXPECT_TRUE(path.startsWith(temporary + "/ravlen-")) << path.toStdString();
+            EXPECT_NE(path, old);
+            EXPECT_EQ(place.path(), path);
+        }
+        struct stat info {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_uid, ::geteuid());
+        EXPECT_EQ(info.st_mode & 07777, 0700u);
+        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    }
 }

@@ -348,6 +348,19 @@ QByteArray writePdf(const std::vector<std::string>& objects, const std::string& 
     return QByteArray(out.data(), qsizetype(out.size()));
 }
 
+std::string pdfStream(const std::string& dict, const std::string& data)
+{
+    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+std::vector<std::string> textPageObjects(const std::string& words, const std::string& font)
+{
+    return {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
+            ">> >>",
+            pdfStream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"), font};
+}
+
 QByteArray makeRawZip(const std::vector<RawZipEntry>& entries)
 {
     const auto put = [](QByteArray& out, std::uint64_t value, int bytes) {

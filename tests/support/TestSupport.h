@@ -78,6 +78,14 @@ QByteArray makeSignedPdf(const QString& folder);
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
                     const std::string& trailerExtra = {});
+// A stream object holding `data`, its dictionary holding `dict` too.
+std::string pdfStream(const std::string& dict, const std::string& data);
+// The objects of a one-page PDF for writePdf: a 300-point square page
+// showing `words` in font /F1, which is object 5 (`font`); the content is
+// object 4.
+std::vector<std::string> textPageObjects(const std::string& words,
+                                         const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont "
+                                                                   "/Helvetica >>");
 // One entry of a zip archive written byte by byte, so that tests can make
 // archives that libarchive's own writer refuses to: names that are not UTF-8,
 // named pipes, devices. Stored uncompressed; `mode` holds the file type bits

@@ -458,15 +458,8 @@ TEST(DamagedFiles, AFileWithAFontThatCannotBeParsedIsKeptAndCtrlSOffersSaveAs)
 {
     // The font's /BaseFont name holds a space: MuPDF reads the font as null,
     // and a save over the file would write it so.
-    const std::string text = "BT /F1 24 Tf 20 150 Td (Flags and paving) Tj ET";
-    const QByteArray damaged = testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
-        ">> >>",
-        "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>",
-    });
+    const QByteArray damaged = testsupport::writePdf(testsupport::textPageObjects(
+        "Flags and paving", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
     QTemporaryDir dir;
     const QString path = writeFile(dir, "font.pdf", damaged);
     Controller c;

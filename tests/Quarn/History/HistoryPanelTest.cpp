@@ -390,7 +390,7 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
     EXPECT_EQ(list->keyboardRow(), 1); // the first file, under its header
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(list)->child(1)->state().focused);
 
-    // Down past the last of Today, over the next header; End and Home.
+    // Down past the last of Today, over the next header; End and Home; the ends stay.
     for (int i = 0; i < 20; ++i) QTest::keyClick(p.window(), Qt::Key_Down);
     EXPECT_EQ(list->keyboardRow(), 22);
     EXPECT_EQ(list->historyModel()->row(21).kind, HistoryListModel::RowKind::header);
@@ -398,22 +398,26 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
     EXPECT_FALSE(shown.isEmpty());
     EXPECT_EQ(shown.height(), list->visualRect(list->model()->index(22, 0)).height()); // not under the pinned header
     QTest::keyClick(p.window(), Qt::Key_End);
+    QTest::keyClick(p.window(), Qt::Key_Down);
     EXPECT_EQ(list->keyboardRow(), 31);
     QTest::keyClick(p.window(), Qt::Key_Home);
     EXPECT_EQ(list->keyboardRow(), 1);
     QTest::keyClick(p.window(), Qt::Key_Up);
     EXPECT_EQ(list->keyboardRow(), 1);
 
-    // Return opens the row; the menu key shows its menu.
+    // Return opens the row; the menu key, or Shift+F10, shows its menu.
     QTest::keyClick(p.window(), Qt::Key_Down);
     QTest::keyClick(p.window(), Qt::Key_Return);
     ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
     EXPECT_EQ(p.opened.front(), p.h.dir.filePath("files/f1.pdf"));
-    QTest::keyClick(p.window(), Qt::Key_Menu);
-    QMenu* menu = p.panel->findChild<QMenu*>();
-    ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->actions().first()->text(), "Open");
-    menu->close();
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Menu), Qt::ShiftModifier | Qt::Key_F10}) {
+        QTest::keyClick(p.window(), keys.key(), keys.keyboardModifiers());
+        QMenu* menu = p.panel->findChild<QMenu*>();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->actions().first()->text(), "Open");
+        menu->close();
+        delete menu;
+    }
 
     // The keys stay with their row when the list is made again; a removed
     // row hands them to the next.

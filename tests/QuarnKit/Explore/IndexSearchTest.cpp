@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -232,10 +231,10 @@ TEST_F(IndexSearchTest, AnotherProgramReadingTheIndexLeavesItFollowingChanges)
     EXPECT_EQ(run(source, {"visitor"}).total, 0);
     // Another program reads the index and closes it, as backup tools and
     // file indexers do: the log stays, as this process still uses it.
-    QProcess reader;
-    reader.start("sqlite3", {QString::fromStdString(indexPath()), "SELECT count(*) FROM files"});
-    ASSERT_TRUE(reader.waitForFinished());
-    ASSERT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+    int code = -1;
+    const QString said =
+        testsupport::runProgram("sqlite3", {QString::fromStdString(indexPath()), "SELECT count(*) FROM files"}, &code);
+    ASSERT_EQ(code, 0) << said.toStdString();
     EXPECT_TRUE(QFile::exists(QString::fromStdString(indexPath() + "-wal")));
 
     ASSERT_TRUE(QFile::copy(home() + "/Desktop/Notes.pdf", home() + "/Desktop/Visitor.pdf"));

@@ -534,19 +534,11 @@ TEST(ExportJob, AFlattenedCopyRemovesWhatARedactionBoxCovers)
     EXPECT_LT(qGray(back->render(0, 1.0).pixel(200, 792 - 665)), 30); // inside the box
 }
 
-namespace {
-
 TEST(ExportJob, ABrokenObjectNothingUsesDoesNotStopAnExport)
 {
-    const std::string text = "BT /F1 24 Tf 20 150 Td (Exported) Tj ET";
-    const QByteArray bytes = testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
-        ">> >>",
-        "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Left [ 1 2 /Over (by the program that wrote the file", // no object refers to it
-    });
+    auto objects = testsupport::textPageObjects("Exported");
+    objects.push_back("<< /Left [ 1 2 /Over (by the program that wrote the file"); // no object refers to it
+    const QByteArray bytes = testsupport::writePdf(objects);
     const QByteArray snapshot = ExportSnapshot::data(*PdfDocument::openBytes(bytes));
     ASSERT_FALSE(snapshot.isEmpty());
     QTemporaryDir dir;
@@ -554,5 +546,3 @@ TEST(ExportJob, ABrokenObjectNothingUsesDoesNotStopAnExport)
     ExportJob::run(settingsFor(ExportFormat::pdf, {0}), PdfDocument::openBytes(snapshot), to, {});
     EXPECT_TRUE(testsupport::runProgram("pdftotext", {to, "-"}).contains("Exported"));
 }
-
-} // namespace

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QUndoStack>
 
@@ -116,10 +115,7 @@ TEST(PageEdits, ExtractIntoWritesThePagesAsTheyWereAndLeavesTheDocumentAlone)
     ASSERT_TRUE(job());
     EXPECT_EQ(document.undoStack().count(), steps);
 
-    QProcess pdftotext;
-    pdftotext.start("pdftotext", {path, "-"});
-    ASSERT_TRUE(pdftotext.waitForFinished());
-    EXPECT_EQ(QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified(), "Page 1 Page 3");
+    EXPECT_EQ(testsupport::runProgram("pdftotext", {path, "-"}).simplified(), "Page 1 Page 3");
     const auto extracted = PdfDocument::openFile(path.toStdString());
     EXPECT_EQ(extracted->pageGeometry(1).rotation, 90);
 }
