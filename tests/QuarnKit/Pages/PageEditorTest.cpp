@@ -184,66 +184,6 @@ TEST(PageEditor, PagesMovedOutOfOrIntoAnInheritingNodeKeepTheirBoxAndTurn)
     EXPECT_EQ(doc->pageGeometry(1).displaySize, (platform::PdfSize{500, 300}));
 }
 
-TEST(PageEditor, RotationsRecordBeforeAndAfterAndUndo)
-{
-    auto doc = fivePages();
-    const auto left = PageEditor::rotate({0}, -90, *doc);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(left->rotations.front().from, 0);
-    EXPECT_EQ(left->rotations.front().to, 270);
-    const auto right = PageEditor::rotate({0, 1, 2}, 90, *doc);
-    ASSERT_TRUE(right);
-    EXPECT_EQ(right->pageCount(), 3);
-    EXPECT_EQ(right->rotations.front().to, 0);
-    EXPECT_EQ(rotations(*doc), (std::vector<int>{0, 90, 90, 0, 0}));
-    right->inverse().apply(*doc);
-    left->inverse().apply(*doc);
-    EXPECT_EQ(rotations(*reopened(*doc)), (std::vector<int>{0, 0, 0, 0, 0}));
-}
-
-TEST(PageEditor, DeletingEveryPageIsRefusedAndTwoOfThreeIsOneEdit)
-{
-    auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(3));
-    try {
-        PageEditor::deletePages({0, 1, 2}, *doc);
-        FAIL() << "deleted every page";
-    } catch (const PageEditError& error) {
-        EXPECT_EQ(error, PageEditError(PageEditError::Code::lastPage));
-        EXPECT_EQ(error.description(), "A PDF needs at least one page.");
-    }
-    EXPECT_EQ(doc->pageCount(), 3);
-    const auto edit = PageEditor::deletePages({0, 2}, *doc);
-    ASSERT_TRUE(edit);
-    EXPECT_EQ(edit->pageCount(), 2);
-    EXPECT_EQ(order(*doc), (std::vector<int>{2}));
-    EXPECT_FALSE(PageEditor::deletePages({7}, *doc));
-}
-
-TEST(PageEditor, DeletedPageSavedIsGoneAndUndoAfterTheSaveBringsItBack)
-{
-    QTemporaryDir dir;
-    const std::string path = (dir.path() + "/doc.pdf").toStdString();
-    auto doc = fivePages();
-    const auto edit = PageEditor::deletePages({1}, *doc);
-    ASSERT_TRUE(edit);
-    doc->saveToFile(path);
-    EXPECT_EQ(order(*PdfDocument::openFile(path)), (std::vector<int>{1, 3, 4, 5}));
-    edit->inverse().apply(*doc);
-    doc->saveToFile(path);
-    EXPECT_EQ(order(*PdfDocument::openFile(path)), (std::vector<int>{1, 2, 3, 4, 5}));
-}
-
-TEST(PageEditor, DuplicatesGoAfterTheLastTargetInOrder)
-{
-    auto doc = fivePages();
-    const auto edit = PageEditor::duplicate({1, 3}, *doc);
-    ASSERT_TRUE(edit);
-    EXPECT_EQ(edit->insertedIndexes(), (std::set<int>{4, 5}));
-    EXPECT_EQ(order(*doc), (std::vector<int>{1, 2, 3, 4, 2, 4, 5}));
-    edit->inverse().apply(*doc);
-    EXPECT_EQ(order(*doc), (std::vector<int>{1, 2, 3, 4, 5}));
-}
-
 TEST(PageEditor, AMarkDeletedOnADuplicateStaysOnTheOriginal)
 {
     auto doc = fivePages();
@@ -260,23 +200,15 @@ TEST(PageEditor, AMarkDeletedOnADuplicateStaysOnTheOriginal)
     EXPECT_TRUE(annots::list(*saved, 1).empty());
 }
 
-TEST(PageEditor, BlankPagesTakeTheShapeTheirNeighbourShows)
+// The shape of the turned page before it and of a document without pages:
+// the page edits' tests and the Pages menu's.
+TEST(PageEditor, ABlankPagePastTheEndGoesLastShapedAsTheLastPage)
 {
     auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(3));
     const PageEdit edit = PageEditor::insertBlank(99, *doc);
     EXPECT_EQ(edit.insertedIndexes(), (std::set<int>{3}));
     EXPECT_EQ(doc->pageCount(), 4);
     EXPECT_EQ(doc->pageGeometry(3).displaySize, doc->pageGeometry(2).displaySize);
-
-    auto empty = PdfDocument::createEmpty();
-    const PageEdit first = PageEditor::insertBlank(0, *empty);
-    EXPECT_EQ(first.insertedIndexes(), (std::set<int>{0}));
-    EXPECT_EQ(empty->pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
-
-    platform::PdfPageGeometry turned;
-    turned.mediaBox = turned.cropBox = {0, 0, 600, 800};
-    turned.rotation = 90;
-    EXPECT_EQ(PageEditor::blankPageSize(turned), (platform::PdfSize{800, 600}));
 }
 
 TEST(PageEditor, ImagePageSizes)

@@ -79,6 +79,7 @@ TEST(PageEdits, EveryPageEditUndoesAndRedoesThroughTheDocument)
     const qint64 generation = document.generation();
     EXPECT_FALSE(PageEdits::move(document, {1, 2}, 1));
     EXPECT_FALSE(PageEdits::rotate(document, {40}, 90));
+    EXPECT_FALSE(PageEdits::deletePages(document, {40}));
     EXPECT_FALSE(PageEdits::insert(document, {}, 0));
     std::set<int> every;
     for (int i = 0; i < document.pageCount(); ++i) every.insert(i);
