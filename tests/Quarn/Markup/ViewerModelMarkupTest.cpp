@@ -21,7 +21,6 @@ using quarnkit::MarkKind;
 using quarnkit::MarkupTool;
 using quarnkit::RGBA;
 using quarnkit::ToolMemory;
-namespace PdfAnnotations = platform::PdfAnnotations;
 namespace AnnotationFactory = quarnkit::AnnotationFactory;
 
 using markuptest::MarkupHarness;
@@ -193,30 +192,6 @@ TEST(ViewerModelMarkup, PanelDescribesTheToolOrTheSelection)
     // A colour within 0.04 of a swatch, whatever its alpha, is that swatch.
     panel.color = RGBA{0.37, 0.53, 0.42, 0.2};
     EXPECT_EQ(panel.chosenSwatch(), 3);
-}
-
-TEST(ViewerModelMarkup, HeadAndStackingOrderAreUndoableSteps)
-{
-    MarkupHarness h;
-    const MarkRef below = h.place(rectangle());
-    const MarkRef line = h.place(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
-    MarkupModel::of(*h.model).setArrowhead(true);
-    EXPECT_EQ(h.read(line).endEnding, "ClosedArrow");
-    EXPECT_EQ(h.stack().undoText(), "Add Head");
-    EXPECT_TRUE(MarkupModel::of(*h.model).inspected()->head);
-    h.stack().undo();
-    EXPECT_EQ(h.read(line).endEnding, "None");
-    h.stack().redo();
-
-    const auto order = [&] { return PdfAnnotations::order(h.pdf(), 0); };
-    const std::vector<int> before = order();
-    MarkupModel::of(*h.model).bringSelectionToFront(); // already on top: nothing
-    EXPECT_EQ(h.stack().undoText(), "Add Head");
-    MarkupModel::of(*h.model).sendSelectionToBack();
-    EXPECT_EQ(h.stack().undoText(), "Send to Back");
-    EXPECT_EQ(order(), (std::vector<int>{line.object, below.object}));
-    h.stack().undo();
-    EXPECT_EQ(order(), before);
 }
 
 TEST(ViewerModelMarkup, SwatchCallbackUsesThePanelsPalette)
