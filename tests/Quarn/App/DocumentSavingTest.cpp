@@ -412,66 +412,61 @@ TEST(DamagedFiles, AWindowOnAPageThatNeverFinishesShowsAtOnceAndClosesOnCtrlW)
     }
 }
 
-TEST(DamagedFiles, AFileThatHadToBeRepairedIsKeptAndCtrlSOffersSaveAs)
+TEST(DamagedFiles, AFileTheEngineCannotWriteWholeIsKeptAndCtrlSOffersSaveAs)
 {
-    QTemporaryDir dir;
     // Its cross-reference table is nowhere near where the file says.
-    QByteArray damaged = testsupport::makeTextPdf(3, "kept words");
-    const qsizetype at = damaged.lastIndexOf("startxref\n") + 10;
-    damaged.replace(at, damaged.indexOf('\n', at) - at, "12");
-    const QString path = writeFile(dir, "repaired.pdf", damaged);
-    Controller c;
-    DocumentWindow* window = c.open(path);
-    ASSERT_TRUE(window);
-    const auto before = stampOf(path);
-
-    // Nothing changed: Ctrl+S writes nothing, asks nothing.
-    key(window, "Ctrl+S");
-    EXPECT_EQ(stampOf(path), before);
-    EXPECT_TRUE(c.saveAsOffers.empty());
-
-    SigningModel::of(window->screen()->model()).insertCheckmark();
-    ASSERT_TRUE(window->isDocumentEdited());
-    key(window, "Ctrl+S");
-    ASSERT_EQ(c.saveAsOffers.size(), 1u);
-    EXPECT_EQ(c.saveAsOffers[0].first, "The document “repaired.pdf” could not be saved.");
-    EXPECT_TRUE(c.saveAsOffers[0].second.startsWith("ravlen had to repair this PDF to open it"));
-    EXPECT_EQ(readFile(path), damaged);
-    EXPECT_EQ(stampOf(path), before);
-    EXPECT_TRUE(window->isDocumentEdited());
-
-    // Another file takes every page, word and the mark.
-    const QString copy = dir.filePath("copy.pdf");
-    ASSERT_TRUE(window->saveAs(copy));
-    EXPECT_FALSE(window->isDocumentEdited());
-    const auto saved = QuarnDocument::open(copy);
-    ASSERT_EQ(saved->pageCount(), 3);
-    for (int page = 0; page < 3; ++page)
-        EXPECT_NE(pdfOf(*saved)->textPage(page).text().find("kept words"), std::string::npos);
-    int marks = 0;
-    for (int page = 0; page < 3; ++page) marks += int(platform::PdfAnnotations::list(*pdfOf(*saved), page).size());
-    EXPECT_EQ(marks, 1);
-    EXPECT_EQ(readFile(path), damaged);
-}
-
-TEST(DamagedFiles, AFileWithAFontThatCannotBeParsedIsKeptAndCtrlSOffersSaveAs)
-{
+    QByteArray repaired = testsupport::makeTextPdf(3, "kept words");
+    const qsizetype at = repaired.lastIndexOf("startxref\n") + 10;
+    repaired.replace(at, repaired.indexOf('\n', at) - at, "12");
     // The font's /BaseFont name holds a space: MuPDF reads the font as null,
     // and a save over the file would write it so.
-    const QByteArray damaged = testsupport::writePdf(testsupport::textPageObjects(
-        "Flags and paving", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, "font.pdf", damaged);
-    Controller c;
-    DocumentWindow* window = c.open(path);
-    ASSERT_TRUE(window);
-    SigningModel::of(window->screen()->model()).insertCheckmark();
-    ASSERT_TRUE(window->isDocumentEdited());
-    key(window, "Ctrl+S");
-    ASSERT_EQ(c.saveAsOffers.size(), 1u);
-    EXPECT_TRUE(c.saveAsOffers[0].second.startsWith("Part of this PDF is damaged"));
-    EXPECT_EQ(readFile(path), damaged);
-    EXPECT_TRUE(window->isDocumentEdited());
+    const QByteArray font = testsupport::writePdf(
+        testsupport::textPageObjects("kept words", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
+    struct Case {
+        QString name;
+        QByteArray damaged;
+        int pages;
+        QString why;
+    };
+    for (const Case& each : {Case{"repaired.pdf", repaired, 3, "ravlen had to repair this PDF to open it"},
+                             Case{"font.pdf", font, 1, "Part of this PDF is damaged"}}) {
+        SCOPED_TRACE(each.name.toStdString());
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, each.name, each.damaged);
+        Controller c;
+        DocumentWindow* window = c.open(path);
+        ASSERT_TRUE(window);
+        const auto before = stampOf(path);
+
+        // Nothing changed: Ctrl+S writes nothing, asks nothing.
+        key(window, "Ctrl+S");
+        EXPECT_EQ(stampOf(path), before);
+        EXPECT_TRUE(c.saveAsOffers.empty());
+
+        SigningModel::of(window->screen()->model()).insertCheckmark();
+        ASSERT_TRUE(window->isDocumentEdited());
+        key(window, "Ctrl+S");
+        ASSERT_EQ(c.saveAsOffers.size(), 1u);
+        EXPECT_EQ(c.saveAsOffers[0].first, "The document “" + each.name + "” could not be saved.");
+        EXPECT_TRUE(c.saveAsOffers[0].second.startsWith(each.why)) << c.saveAsOffers[0].second.toStdString();
+        EXPECT_EQ(readFile(path), each.damaged);
+        EXPECT_EQ(stampOf(path), before);
+        EXPECT_TRUE(window->isDocumentEdited());
+
+        // Another file takes every page, word and the mark.
+        const QString copy = dir.filePath("copy.pdf");
+        ASSERT_TRUE(window->saveAs(copy));
+        EXPECT_FALSE(window->isDocumentEdited());
+        const auto saved = QuarnDocument::open(copy);
+        ASSERT_EQ(saved->pageCount(), each.pages);
+        int marks = 0;
+        for (int page = 0; page < each.pages; ++page) {
+            EXPECT_NE(pdfOf(*saved)->textPage(page).text().find("kept words"), std::string::npos);
+            marks += int(platform::PdfAnnotations::list(*pdfOf(*saved), page).size());
+        }
+        EXPECT_EQ(marks, 1);
+        EXPECT_EQ(readFile(path), each.damaged);
+    }
 }
 
 TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
