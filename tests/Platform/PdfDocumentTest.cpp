@@ -1,6 +1,8 @@
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfAnnotations.h"
 #include "Platform/MetadataReader.h"
+#include "Platform/PdfPageGeometries.h"
+#include "Platform/PdfPageIdentity.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -429,24 +431,37 @@ TEST(PdfDocument, DocumentsLetGoOfWhileOthersRenderGoSafely)
     EXPECT_EQ(blank.load(), 0);
 }
 
-TEST(PdfDocument, APageCountNoIntHoldsIsNeverCutTo32Bits)
+TEST(PdfDocument, APageCountThatLiesGivesThePagesThereAre)
 {
-    // 99,999,999,999 pages claimed; MuPDF reads that cut to 32 bits, 1,215,752,191.
-    // With a page object the tree is rebuilt from it; without one (a page
-    // dictionary with no /Type) the file shows no pages.
+    // The root claims more pages than the file holds, up to a count no int
+    // holds, which MuPDF reads cut to 32 bits (99,999,999,999 as
+    // 1,215,752,191). With a page object the tree is rebuilt from it;
+    // without one (a page dictionary with no /Type) the file shows no pages.
     QTemporaryDir dir;
-    for (const bool typed : {true, false}) {
-        SCOPED_TRACE(typed ? "a page object" : "no page object");
-        const std::string page =
-            std::string("<< ") + (typed ? "/Type /Page " : "") + "/Parent 2 0 R /MediaBox [0 0 300 300] >>";
-        const QString path = testsupport::writeFile(
-            dir, "lying.pdf",
-            testsupport::writePdf(
-                {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 99999999999 >>", page}));
-        const int expected = typed ? 1 : 0;
+    struct Case {
+        const char* count;
+        bool typed;
+    };
+    for (const Case& c : {Case{"5", true}, Case{"10000000", true}, Case{"1000000000", true}, Case{"2147483647", true},
+                          Case{"99999999999", true}, Case{"99999999999", false}}) {
+        SCOPED_TRACE(std::string(c.count) + (c.typed ? ", a page object" : ", no page object"));
+        auto objects = testsupport::textPageObjects("Only page");
+        objects[1] = std::string("<< /Type /Pages /Kids [3 0 R] /Count ") + c.count + " >>";
+        objects[2] =
+            std::string("<< ") + (c.typed ? "/Type /Page " : "")
+            + "/Parent 2 0 R /MediaBox [0 0 300 400] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>";
+        const QString path = testsupport::writeFile(dir, "lying.pdf", testsupport::writePdf(objects));
+        const int expected = c.typed ? 1 : 0;
         const auto doc = PdfDocument::openFile(path.toStdString());
         EXPECT_EQ(doc->pageCount(), expected);
-        if (!typed) {
+        const auto geometries = platform::pageGeometries(*doc);
+        ASSERT_EQ(geometries.size(), size_t(expected));
+        if (c.typed) {
+            ASSERT_TRUE(geometries[0].has_value());
+            EXPECT_EQ(geometries[0]->displaySize.width, 300);
+            EXPECT_EQ(platform::pageIndex(*doc, platform::pageId(*doc, 0)), 0);
+            EXPECT_NE(doc->textPage(0).text().find("Only page"), std::string::npos);
+        } else {
             // Saved, it would be a PDF no reader opens: refused, the file kept.
             const QByteArray before = testsupport::readFile(path);
             try {

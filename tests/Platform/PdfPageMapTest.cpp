@@ -96,23 +96,6 @@ TEST(PdfPageMap, ALongDocumentIsMappedWholeAndAPageObjectNotInItIsNotFound)
     EXPECT_FALSE(platform::pageIndex(*doc, platform::PdfPageId{1, 0}).has_value()); // the catalog
 }
 
-TEST(PdfPageMap, ALyingPageCountMapsThePagesThereAre)
-{
-    // The root claims a billion pages; the file holds one.
-    const QByteArray bytes = testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1000000000 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] >>",
-    });
-    auto doc = PdfDocument::openBytes(bytes);
-    const auto geometries = platform::pageGeometries(*doc);
-    ASSERT_FALSE(geometries.empty());
-    EXPECT_LE(geometries.size(), 4u);
-    ASSERT_TRUE(geometries[0].has_value());
-    EXPECT_EQ(geometries[0]->displaySize.width, 300);
-    EXPECT_EQ(platform::pageIndex(*doc, platform::pageId(*doc, 0)), 0);
-}
-
 TEST(PdfPageMap, ALongDocumentOpensWithItsFirstPagesAndMapsTheRestLater)
 {
     const struct Case {

@@ -178,20 +178,6 @@ TEST(PdfSaving, AFirstEditOfAFileNotYetReadInFullSurvivesARepairDueLater)
     }
 }
 
-TEST(PdfSaving, APageCountThatLiesIsBoundedByTheObjectsInTheFile)
-{
-    for (const char* count : {"2147483647", "10000000", "5"}) {
-        SCOPED_TRACE(count);
-        const QByteArray pdf = testsupport::writePdf(
-            {"<< /Type /Catalog /Pages 2 0 R >>", std::string("<< /Type /Pages /Kids [4 0 R] /Count ") + count + " >>",
-             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", pageObject(5), textStream("Only page")});
-        auto doc = PdfDocument::openBytes(pdf);
-        EXPECT_EQ(doc->pageCount(), 1);
-        EXPECT_EQ(platform::pageGeometries(*doc).size(), 1u);
-        EXPECT_NE(doc->textPage(0).text().find("Only page"), std::string::npos);
-    }
-}
-
 TEST(PdfSaving, AnUnreferencedObjectThatCannotBeParsedDoesNotStopASave)
 {
     // Object 12 is referred to by nothing and its dictionary is never closed.
