@@ -48,6 +48,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace quarn {
@@ -223,6 +224,7 @@ void ViewerScreen::rebuildContent()
     gate_ = nullptr;
     message_ = nullptr;
     sidebarButton_ = findButton_ = nullptr;
+    toolbar_ = sideColumn_ = nullptr;
     formsBanner_ = nullptr;
     inspector_ = nullptr;
     findBar_ = nullptr;
@@ -367,7 +369,8 @@ QWidget* ViewerScreen::makeDocumentView()
     auto* column = new QVBoxLayout(view);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(makeToolbar());
+    toolbar_ = makeToolbar();
+    column->addWidget(toolbar_);
     column->addWidget(new Hairline(false, view));
     // Find, under the toolbar while it is open; it draws its own hairline below.
     findBar_ = new FindBar(&FindModel::of(*model_), view);
@@ -379,7 +382,8 @@ QWidget* ViewerScreen::makeDocumentView()
     auto* body = new QHBoxLayout;
     body->setSpacing(0);
     body->addWidget(libraryColumn_);
-    body->addWidget(makeSideColumn(view));
+    sideColumn_ = makeSideColumn(view);
+    body->addWidget(sideColumn_);
     body->addWidget(pageViewHost_, 1);
     // The inspector coming or going narrows or widens the page view. A fit
     // follows the new width; at a chosen zoom the pages must not move under
@@ -430,16 +434,17 @@ void ViewerScreen::keepKeysOnThePages(QObject* watched, QEvent* event)
     auto* widget = static_cast<QWidget*>(watched);
     QuarnPDFView* page = pageViewHost_->view();
     if (widget == page || page->isAncestorOf(widget) || !isAncestorOf(widget)) return;
-    // A field or a sidebar list the user clicked, tabbed to or was sent to
-    // (Find, Go to Page, the page list's Delete) keeps the keys; a button, a slider, a
-    // swatch or a scroll area never does, nor a field the focus fell to when
-    // the control holding it went away.
+    // Whatever the user tabbed to keeps the keys, and so does a field or a
+    // sidebar list the user clicked or was sent to (Find, Go to Page, the page
+    // list's Delete); a button, a slider, a swatch or a scroll area the focus
+    // reached otherwise never does, nor a field the focus fell to when the
+    // control holding it went away.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget)
                         || qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget)
                         || qobject_cast<QAbstractItemView*>(widget);
-    const bool chosen = tabbing_ || (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason);
-    if (!(typing && chosen)) {
+    const bool chosen = reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason;
+    if (!tabbing_ && !(typing && chosen)) {
         const QPointer<QuarnPDFView> target(page);
         QMetaObject::invokeMethod(
             this,
@@ -448,6 +453,42 @@ void ViewerScreen::keepKeysOnThePages(QObject* watched, QEvent* event)
             },
             Qt::QueuedConnection);
     }
+}
+
+std::vector<QWidget*> ViewerScreen::tabStops() const
+{
+    std::vector<QWidget*> stops;
+    if (content_ != Content::document || !pageViewHost_) return stops;
+    // The parts in the order Tab visits them; a stop in none of them goes last.
+    const QWidget* parts[] = {toolbar_,    findBar_,      formsBanner_, rail_,     libraryColumn_,
+                              sideColumn_, pageViewHost_, inspector_,   statusBar_};
+    const auto partOf = [&parts](const QWidget* widget) {
+        const auto at = std::find_if(std::begin(parts), std::end(parts), [widget](const QWidget* part) {
+            return part && (part == widget || part->isAncestorOf(widget));
+        });
+        return int(at - std::begin(parts));
+    };
+    // Within a part, the order the widgets were made in (left to right, top to bottom).
+    QWidget* top = window();
+    for (QWidget* w = top->nextInFocusChain(); w && w != top; w = w->nextInFocusChain())
+        if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && w->isVisibleTo(top)
+            && w->isEnabled() && !w->focusProxy())
+            stops.push_back(w);
+    std::stable_sort(stops.begin(), stops.end(),
+                     [&partOf](const QWidget* a, const QWidget* b) { return partOf(a) < partOf(b); });
+    return stops;
+}
+
+bool ViewerScreen::focusNextPrevChild(bool next)
+{
+    const std::vector<QWidget*> stops = tabStops();
+    const auto at = std::find(stops.begin(), stops.end(), QApplication::focusWidget());
+    if (at == stops.end()) return QWidget::focusNextPrevChild(next);
+    const auto index = std::size_t(at - stops.begin());
+    const std::size_t count = stops.size();
+    QWidget* to = stops[next ? (index + 1) % count : (index + count - 1) % count];
+    to->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 // ---------------------------------------------------------------- dropping files

@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <vector>
+
 class QMimeData;
 class QStackedLayout;
 
@@ -87,14 +89,19 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Tab goes round the document view as it reads: the toolbar, the bars
+    // under it, the rail, the side column, the pages, the inspector and the
+    // status bar. Parts made later (the library panel, a sidebar tab's list)
+    // take their place in that order whenever they were made.
+    bool focusNextPrevChild(bool next) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     // Focus that lands on the chrome goes back to the pages, unless the user
-    // clicked, tabbed or was sent there: heard for the window's key presses
-    // and focus changes.
+    // tabbed there, or clicked or was sent to a field or list: heard for the
+    // window's key presses and focus changes.
     void keepKeysOnThePages(QObject* watched, QEvent* event);
     void rebuildContent();
     QWidget* makeToolbar();
@@ -102,6 +109,7 @@ private:
     QWidget* makeSideColumn(QWidget* parent);
     void updatePageTotal();
     void documentEdited();
+    std::vector<QWidget*> tabStops() const;
 
     QPointer<quarnkit::QuarnDocument> document_;
     QString filePath_;
@@ -118,6 +126,8 @@ private:
 
     QWidget* contentHost_ = nullptr;
     QWidget* current_ = nullptr;
+    QWidget* toolbar_ = nullptr;
+    QWidget* sideColumn_ = nullptr;
     PageViewHost* pageViewHost_ = nullptr;
     LockedGate* gate_ = nullptr;
     StateMessage* message_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QEasingCurve>
@@ -74,7 +75,7 @@ void ChromePressStyle::apply(QPainter& painter, const QRectF& rect) const
 
 ChromeButton::ChromeButton(QWidget* parent) : QAbstractButton(parent), press_(this)
 {
-    setFocusPolicy(Qt::NoFocus); // no focus ring
+    makeTabStop(this);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::ArrowCursor);
     hoverAnimation_.setDuration(kEaseMs);

@@ -1,7 +1,8 @@
 #pragma once
 // The design system's buttons: one press style and four members of one
-// family (tool, status icon, accent, quiet). No focus ring, the whole frame
-// as the hit area, hover as a faint fill while enabled, disabled dimmed.
+// family (tool, status icon, accent, quiet). The whole frame as the hit area,
+// hover as a faint fill while enabled, disabled dimmed. Each is a tab stop
+// (TabStop.h): the keyboard reaches it, a click does not take the focus.
 #include <QAbstractButton>
 #include <QVariantAnimation>
 

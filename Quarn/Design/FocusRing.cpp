@@ -36,7 +36,9 @@ public:
         QWidget* window = target->window();
         if (parentWidget() != window) setParent(window);
         const QRect control(target->mapTo(window, QPoint(0, 0)), target->size());
-        setGeometry(control.adjusted(-outset, -outset, outset, outset));
+        // A control at the window's edge (the rail's buttons) keeps all four
+        // sides of its ring inside the window.
+        setGeometry(control.adjusted(-outset, -outset, outset, outset).intersected(window->rect()));
         // Rounded corners bend at most two pixels further in.
         setMask(QRegion(rect()).subtracted(
             QRegion(rect().adjusted(ringWidth + 2, ringWidth + 2, -ringWidth - 2, -ringWidth - 2))));

@@ -4,6 +4,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "Quarn/Markup/InspectorPanel.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/Design.h"
@@ -94,7 +95,7 @@ private:
 ToolGroupPart::ToolGroupPart(QSize size, QWidget* parent) : QAbstractButton(parent), size_(size)
 {
     initToolPaletteSymbols();
-    setFocusPolicy(Qt::NoFocus);
+    makeTabStop(this);
     setFixedSize(size);
 }
 
@@ -129,6 +130,7 @@ ToolGroupButton::ToolGroupButton(ToolGroup group, ViewerModel* model, QWidget* p
     row->addWidget(tool_);
     row->addWidget(menuButton_);
     menuButton_->setToolTip(tr("%1 tools").arg(quarnkit::title(group)));
+    menuButton_->setAccessibleName(menuButton_->toolTip()); // a stop of Tab: a screen reader names it
     connect(tool_, &QAbstractButton::clicked, this, [this] {
         if (model_) MarkupModel::of(*model_).chooseTool(shownTool());
     });

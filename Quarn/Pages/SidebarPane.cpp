@@ -3,6 +3,7 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "Quarn/Markup/MarksList.h"
 #include "Quarn/Pages/OutlineList.h"
 #include "Quarn/Pages/PageListController.h"
@@ -49,7 +50,7 @@ public:
         setToolTip(quarnkit::help(tab));
         setAccessibleName(quarnkit::title(tab));
         setCheckable(true);
-        setFocusPolicy(Qt::NoFocus);
+        makeTabStop(this);
         setFixedHeight(22);
     }
     SidebarTab tab() const { return tab_; }

@@ -164,7 +164,7 @@ TEST(ChromeMenuButton, HelpAndHoverReachTheLabel)
     MenuFixture f;
     EXPECT_EQ(f.button.toolTip(), "View: Continuous");
     EXPECT_EQ(f.button.accessibleName(), "View: Continuous");
-    EXPECT_EQ(f.button.focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(f.button.focusPolicy(), Qt::TabFocus);
 
     f.labelStates.clear();
     f.button.repaint();

@@ -1,0 +1,61 @@
+#include "Quarn/Design/TabStop.h"
+
+#include <QAbstractButton>
+#include <QFocusEvent>
+#include <QKeyEvent>
+
+namespace quarn {
+
+namespace {
+
+// Return presses the button only when the keyboard brought the focus there:
+// a dialog's first button, focused as its window opens, leaves Return to the
+// dialog's own default action.
+class ReturnPress : public QObject {
+public:
+    explicit ReturnPress(QAbstractButton* button) : QObject(button), button_(button) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::FocusIn: {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            keyboard_ =
+                reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+            break;
+        }
+        case QEvent::FocusOut: keyboard_ = false; break;
+        case QEvent::ShortcutOverride: // before a window shortcut on Return
+        case QEvent::KeyPress:
+            if (keyboard_ && isReturn(static_cast<QKeyEvent*>(event))) {
+                event->accept();
+                if (event->type() == QEvent::KeyPress) button_->click();
+                return true;
+            }
+            break;
+        default: break;
+        }
+        return false;
+    }
+
+private:
+    static bool isReturn(const QKeyEvent* key)
+    {
+        return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+               && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    }
+
+    QAbstractButton* button_;
+    bool keyboard_ = false;
+};
+
+} // namespace
+
+void makeTabStop(QAbstractButton* button)
+{
+    button->setFocusPolicy(Qt::TabFocus);
+    button->installEventFilter(new ReturnPress(button));
+}
+
+} // namespace quarn
