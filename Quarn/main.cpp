@@ -16,6 +16,7 @@
 #include "QuarnKit/History/PageThumbnail.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Explore/ExploreIndex.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 
 #include <QApplication>
@@ -72,15 +73,22 @@ int main(int argc, char** argv)
     // once the first windows are up.
     QTimer::singleShot(std::chrono::seconds(10), &app, [] { quarnkit::ExploreIndex::indexer().start(); });
     const int result = app.exec();
+    // What was only for the screen is called off first: its workers stop
+    // while the rest below is written.
     quarnkit::PageThumbnail::abandonAll();
+    quarnkit::DroppableWork::shared().drop(0);
+    quarnkit::TileRenderer::workerPool().clear();
     quarnkit::ExploreIndex::indexer().stop();
     // The windows have recorded their page counts as they closed: on disk now.
     quarnkit::HistoryLibrary::flushShared();
     platform::UserDefaults::standard().synchronize();
-    // Work still running once every window has closed is abandoned, not
-    // waited for: a crafted page can keep a decoder busy for long after its
-    // window stopped it (a single huge image cannot be called off halfway).
-    if (!QThreadPool::globalInstance()->waitForDone(2000) || !quarnkit::TileRenderer::workerPool().waitForDone(1000)) {
+    // A file being written (pages extracted, a print's spool, an export
+    // finishing its cancel) is finished, however long it takes.
+    QThreadPool::globalInstance()->waitForDone();
+    // Screen work still running is abandoned after a moment, not waited for:
+    // a crafted page can keep a decoder busy for long after its window
+    // stopped it (a single huge image cannot be called off halfway).
+    if (!quarnkit::DroppableWork::shared().drop(200) || !quarnkit::TileRenderer::workerPool().waitForDone(200)) {
         std::fflush(nullptr);
         ::_exit(result);
     }

@@ -1,4 +1,5 @@
 #include "Quarn/Crash/CrashReporter.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Platform/CrashHandler.h"
 #include "Platform/UserDefaults.h"
@@ -90,7 +91,8 @@ public:
             watcher->deleteLater();
             bodyReady(watcher->result());
         });
-        watcher->setFuture(QtConcurrent::run(uploadBody, reports_.front().path));
+        watcher->setFuture(
+            QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), uploadBody, reports_.front().path));
     }
 
 private:
@@ -156,7 +158,7 @@ void CrashReporter::scan()
         setup_ = std::move(result.setup);
         if (setup_.enabled()) handleFound(result.found);
     });
-    watcher->setFuture(QtConcurrent::run([resolve = resolveSetup_] {
+    watcher->setFuture(QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), [resolve = resolveSetup_] {
         ScanResult result{resolve ? resolve() : CrashReportSetup{}, {}};
         const CrashReportSetup& s = result.setup;
         if (s.enabled()) result.found = quarnkit::CrashReportScanner::find(s.folders, s.bundleID, s.processName);
@@ -191,7 +193,7 @@ void CrashReporter::retireSettled(const quarnkit::CrashReportPlan& plan, const C
     for (const auto* list : {&plan.ask, &plan.send})
         for (const CrashReportFile& report : *list) open.insert(report.incidentID);
     for (const auto& pending : ledger.pending) open.insert(pending.first);
-    (void)QtConcurrent::run([setup = setup_, open = std::move(open)] {
+    (void)QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), [setup = setup_, open = std::move(open)] {
         quarnkit::CrashReportScanner::retire(setup.folders, setup.bundleID, setup.processName,
                                              [&open](const CrashReportFile& r) { return !open.count(r.incidentID); });
     });

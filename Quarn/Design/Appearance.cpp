@@ -1,4 +1,5 @@
 #include "Quarn/Design/Appearance.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Quarn/Design/FocusRing.h"
 
@@ -8,7 +9,6 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QStyleFactory>
-#include <QThreadPool>
 #include <QWidget>
 
 namespace quarn {
@@ -89,7 +89,7 @@ void applyDarkAppearance(QApplication& app)
     // Finding the interface's faces (the font database, their fallbacks) is
     // the same for every thread and took most of a window's making at start:
     // a worker finds them while the first window is made.
-    QThreadPool::globalInstance()->start([] {
+    quarnkit::DroppableWork::shared().start([] {
         for (const QFont& font : {uiFont(13), D::font(), D::fontBold(), D::title()})
             QFontMetrics(font).horizontalAdvance(QStringLiteral("ravlen"));
     });

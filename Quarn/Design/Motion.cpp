@@ -1,8 +1,8 @@
 #include "Quarn/Design/Motion.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "QuarnKit/Shell/ReducedMotion.h"
 
-#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -32,7 +32,7 @@ void readAtStart()
     // Asking the desktop starts a process (gsettings): not while the first
     // window is being made and drawn, which needs no animation yet.
     QTimer::singleShot(250, [] {
-        QThreadPool::globalInstance()->start([] {
+        quarnkit::DroppableWork::shared().start([] {
             const bool reduced = quarnkit::ReducedMotion::readFromDesktop();
             int unknown = 0;
             answer().compare_exchange_strong(unknown, reduced ? 2 : 1);

@@ -1,4 +1,5 @@
 #include "Quarn/Forms/FormWatcher.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Forms/FormEditor.h"
@@ -89,7 +90,7 @@ void FormWatcher::scan()
                 reading_ = false;
                 if (read) apply(read, pages, locked, watcher->result());
             });
-    watcher->setFuture(QtConcurrent::run(job));
+    watcher->setFuture(QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), job));
 }
 
 void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading)

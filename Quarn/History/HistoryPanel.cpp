@@ -1,4 +1,5 @@
 #include "Quarn/History/HistoryPanel.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Design/ErrorAlert.h"
 
 #include "Quarn/Design/Appearance.h"
@@ -307,11 +308,12 @@ void locateWithOpenPanel(quarnkit::HistoryLibrary& library, const HistoryEntry& 
             });
             panel->open();
         });
-    finder->setFuture(QtConcurrent::run([folder = entry.folderPath()]() mutable {
-        while (!QFileInfo::exists(folder) && folder.count(QLatin1Char('/')) >= 1 && folder != QLatin1String("/"))
-            folder = QFileInfo(folder).path();
-        return folder;
-    }));
+    finder->setFuture(
+        QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), [folder = entry.folderPath()]() mutable {
+            while (!QFileInfo::exists(folder) && folder.count(QLatin1Char('/')) >= 1 && folder != QLatin1String("/"))
+                folder = QFileInfo(folder).path();
+            return folder;
+        }));
 }
 
 } // namespace quarn

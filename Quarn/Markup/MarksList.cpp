@@ -1,4 +1,5 @@
 #include "Quarn/Markup/MarksList.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Markup/MarkupModel.h"
 
 #include "Quarn/Design/Appearance.h"
@@ -335,7 +336,8 @@ void MarksList::reload()
         reading_ = false;
         rebuildRows();
     });
-    watcher->setFuture(QtConcurrent::run(quarnkit::MarkCatalog::readingJob(*document_)));
+    watcher->setFuture(
+        QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), quarnkit::MarkCatalog::readingJob(*document_)));
 }
 
 void MarksList::refresh()

@@ -1,4 +1,5 @@
 #include "Quarn/Pages/PagesModel.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Quarn/Pages/ThumbnailStore.h"
 #include "Quarn/Shell/FileManager.h"
@@ -283,7 +284,8 @@ void PagesModel::insertPages(const QStringList& paths, int gap)
         watcher->deleteLater();
         insertReadPages(watcher->result(), paths, gap);
     });
-    watcher->setFuture(QtConcurrent::run([paths] { return PageEditor::pages(paths); }));
+    watcher->setFuture(
+        QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), [paths] { return PageEditor::pages(paths); }));
 }
 
 void PagesModel::insertReadPages(PageEditor::FilePages read, const QStringList& paths, int gap)

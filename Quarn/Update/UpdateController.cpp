@@ -1,4 +1,5 @@
 #include "Quarn/Update/UpdateController.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
@@ -9,7 +10,6 @@
 #include "QuarnKit/Update/UpdateStaging.h"
 
 #include <QFutureWatcher>
-#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <cmath>
@@ -61,7 +61,7 @@ void UpdateController::readTeam()
         emit changed();
         if (std::exchange(installWhenTeamKnown_, false)) install();
     });
-    watcher->setFuture(QtConcurrent::run(environment_.readTeam));
+    watcher->setFuture(QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), environment_.readTeam));
 }
 
 // ---------------------------------------------------------------- schedule
@@ -69,7 +69,8 @@ void UpdateController::readTeam()
 void UpdateController::start()
 {
     if (timer_) return;
-    QThreadPool::globalInstance()->start([place = environment_.workFolder, id = environment_.source.identifier] {
+    // Stale folders left by an earlier launch; one left now goes next time.
+    quarnkit::DroppableWork::shared().start([place = environment_.workFolder, id = environment_.source.identifier] {
         quarnkit::StagingFolder::removeStale(place, id);
     });
     // Every launch checks once, however recent the last check.

@@ -1,4 +1,5 @@
 #include "Quarn/Welcome/RecentThumbnails.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Quarn/History/LibraryThumbnails.h"
 #include "Quarn/History/LibraryViews.h"
@@ -12,7 +13,6 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QPointer>
-#include <QThreadPool>
 
 #include <sys/stat.h>
 
@@ -74,7 +74,7 @@ void RecentThumbnails::request(const RecentItem& item)
     if (!pending_.insert(item.key).second) return;
     // Several at once on the shared workers; the answer comes back only
     // while this cache still exists.
-    QThreadPool::globalInstance()->start(
+    quarnkit::DroppableWork::shared().start(
         [guard = QPointer<RecentThumbnails>(this), render = render_, path = item.path, key = item.key] {
             Result result = render(path);
             QMetaObject::invokeMethod(

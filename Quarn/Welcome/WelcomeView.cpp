@@ -1,4 +1,5 @@
 #include "Quarn/Welcome/WelcomeView.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
@@ -32,7 +33,6 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QStackedWidget>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace quarn {
@@ -62,7 +62,7 @@ namespace {
 template <typename Work, typename Done>
 void inBackground(QObject* owner, Work work, Done done)
 {
-    QThreadPool::globalInstance()->start(
+    quarnkit::DroppableWork::shared().start(
         [guard = QPointer<QObject>(owner), work = std::move(work), done = std::move(done)]() mutable {
             auto result = work();
             QMetaObject::invokeMethod(

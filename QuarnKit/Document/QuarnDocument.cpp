@@ -1,4 +1,5 @@
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Platform/PdfPageGeometries.h"
 #include "QuarnKit/Document/DocumentEngine.h"
@@ -8,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <cerrno>
@@ -29,8 +29,10 @@ namespace {
 void readRest(const std::weak_ptr<platform::PdfDocument>& weak,
               std::function<void(const platform::PdfDocument&)> whenRead)
 {
-    QThreadPool::globalInstance()->start([weak, whenRead = std::move(whenRead)] {
-        while (const auto document = weak.lock()) {
+    DroppableWork::shared().start([weak, whenRead = std::move(whenRead)] {
+        while (!DroppableWork::shared().stopping()) {
+            const auto document = weak.lock();
+            if (!document) return;
             if (document->settle(250)) {
                 if (whenRead) whenRead(*document);
                 return;

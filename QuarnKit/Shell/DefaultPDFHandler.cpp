@@ -1,4 +1,5 @@
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QLocale>
 #include <QPointer>
 #include <QProcess>
-#include <QThreadPool>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
@@ -140,7 +140,7 @@ void query(QObject* context, std::function<void(HandlerState)> done)
     // The answer is handed over on the application's thread and dropped there if
     // `context` has gone, so nothing reaches a window that is gone. (QFuture's
     // context continuation asserts that the context still lives.)
-    QThreadPool::globalInstance()->start([guard = QPointer<QObject>(context), done = std::move(done)]() mutable {
+    DroppableWork::shared().start([guard = QPointer<QObject>(context), done = std::move(done)]() mutable {
         HandlerState found = state();
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
