@@ -10,6 +10,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Design/ErrorAlert.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -79,6 +80,10 @@ void DocumentWindow::followUndoStack()
             [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
     connect(undoStack(), &QUndoStack::cleanChanged, this, [this] { refreshFileActions_(); });
     commands_->setUndoStack(undoStack());
+    connect(document_.get(), &quarnkit::QuarnDocument::stepFailed, this, [this](const QString& step, bool undoing) {
+        showErrorAlert(this, (undoing ? tr("“%1” could not be undone.") : tr("“%1” could not be redone.")).arg(step)
+                                 + u' ' + tr("The document stays as it is, and its undo history is cleared."));
+    });
 }
 
 QString DocumentWindow::displayName() const

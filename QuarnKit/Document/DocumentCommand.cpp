@@ -3,6 +3,7 @@
 #include "QuarnKit/Document/DocumentEngine.h"
 
 #include <QObject>
+#include <QTimer>
 
 namespace quarnkit {
 
@@ -46,7 +47,14 @@ void DocumentCommand::run(bool forward)
     try {
         apply(*document_, forward);
     } catch (const std::exception&) {
-        // A document that no longer takes the change keeps what it has.
+        // A document that no longer takes the change keeps what it has, which
+        // is no longer the state the stack claims: the steps around this one
+        // would act on the wrong pages and marks, so the history goes once the
+        // stack is done with this step, and the file counts as out of date.
+        QuarnDocument* document = document_.data();
+        document->noteUnrecordedEdit(std::nullopt);
+        QTimer::singleShot(0, document, [document] { document->undoStack().clear(); });
+        emit document->stepFailed(text(), !forward);
     }
 }
 

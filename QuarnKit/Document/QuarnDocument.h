@@ -168,6 +168,9 @@ public:
 signals:
     void generationChanged(qint64 generation);
     void unrecordedEdit();
+    // An undo (`undoing`) or redo of the step named `stepName` failed: the
+    // document keeps what it holds and its undo history is cleared.
+    void stepFailed(const QString& stepName, bool undoing);
     void pageMapBuilt();
 
 private:

@@ -14,6 +14,7 @@
 #include "Quarn/App/ViewerScreen.h"
 #include "Quarn/Signatures/SigningModel.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
+#include "QuarnKit/Document/DocumentCommand.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
@@ -493,4 +494,53 @@ TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
     const auto before = stampOf(path);
     key(window, "Ctrl+S");
     EXPECT_EQ(stampOf(path), before);
+}
+
+// A step whose undo or redo throws, as one does on an object the engine can no
+// longer read.
+class FailingStep : public quarnkit::DocumentCommand {
+public:
+    FailingStep(QuarnDocument& document, bool failsOnUndo)
+        : DocumentCommand(document, "Crop"), failsOnUndo_(failsOnUndo)
+    {}
+
+protected:
+    bool apply(QuarnDocument& document, bool forward) override
+    {
+        if (!firstRun_ && forward != failsOnUndo_) throw std::runtime_error("unreadable object");
+        firstRun_ = false;
+        document.noteEdit(std::nullopt);
+        return true;
+    }
+
+private:
+    bool failsOnUndo_;
+    bool firstRun_ = true;
+};
+
+TEST(DamagedFiles, AnUndoOrRedoThatFailsSaysSoKeepsTheEditAndClearsTheHistory)
+{
+    // Without the history cleared, the stack would stand where the file was
+    // opened and the window would close the edited document without asking.
+    for (const bool failsOnUndo : {true, false}) {
+        SCOPED_TRACE(failsOnUndo ? "undo" : "redo");
+        QTemporaryDir dir;
+        const QString path = writeFile(
+            dir, "doc.pdf", readFile(QString::fromStdString(testsupport::corpusPath("minimal-document.pdf"))));
+        Controller c;
+        DocumentWindow* window = c.open(path);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(quarnkit::DocumentCommand::push(new FailingStep(*window->document(), failsOnUndo)));
+        key(window, "Ctrl+Z");
+        if (!failsOnUndo) key(window, "Ctrl+Shift+Z");
+        QMessageBox* alert = nullptr;
+        ASSERT_TRUE(testsupport::waitFor([&] { return (alert = window->findChild<QMessageBox*>()) != nullptr; }));
+        EXPECT_EQ(alert->informativeText(), QString("“Crop” could not be %1. The document stays as it is, and its "
+                                                    "undo history is cleared.")
+                                                .arg(failsOnUndo ? "undone" : "redone"));
+        EXPECT_TRUE(testsupport::waitFor([&] { return window->undoStack()->count() == 0; }));
+        EXPECT_TRUE(window->isDocumentEdited());
+        EXPECT_TRUE(window->isWindowModified());
+        window->close();
+    }
 }
