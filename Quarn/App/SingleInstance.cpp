@@ -12,7 +12,11 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace quarn {
 
@@ -43,20 +47,30 @@ SingleInstance::SingleInstance(const QString& folder, const QString& name, QObje
         return;
     }
     socketPath_ = place + u'/' + name + QStringLiteral(".socket");
-    lock_ = std::make_unique<QLockFile>(place + u'/' + name + QStringLiteral(".lock"));
-    lock_->setStaleLockTime(0); // a lock is stale only when its process is gone
+    lockPath_ = place + u'/' + name + QStringLiteral(".lock");
 }
 
 SingleInstance::~SingleInstance()
 {
     if (server_) server_->close();
-    if (lock_ && lock_->isLocked()) lock_->unlock();
 }
 
 bool SingleInstance::claim()
 {
-    if (!lock_) return true; // no folder to share: the one instance of its own
-    if (!lock_->tryLock(100)) return false;
+    if (lockPath_.isEmpty()) return true; // no folder to share: the one instance of its own
+    // The kernel's lock on the file: it goes with its process however that
+    // ends, and taking it writes nothing (a lock file's contents would be
+    // synced to the disk at every start).
+    platform::FileDescriptor file(
+        ::open(QFile::encodeName(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (file.fd < 0) return false;
+    // Another instance may be just ending: a moment's grace.
+    for (int tries = 0; ::flock(file.fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (tries == 10) return false;
+        ::usleep(10000);
+    }
+    lock_ = std::move(file);
     // A socket left by a process that crashed would block listening.
     QLocalServer::removeServer(socketPath_);
     server_ = std::make_unique<QLocalServer>();
@@ -90,7 +104,7 @@ void SingleInstance::readConnection(QLocalSocket* socket)
 
 bool SingleInstance::handOver(const QStringList& files)
 {
-    if (!lock_) return false;
+    if (lockPath_.isEmpty()) return false;
     QJsonArray list;
     for (const QString& file : files) list.append(QFileInfo(file).absoluteFilePath());
     QLocalSocket socket;

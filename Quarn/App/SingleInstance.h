@@ -2,8 +2,9 @@
 // One ravlen process per user: the first process holds a lock file and
 // listens on a local socket in a private folder; a later launch hands its
 // files to it and ends. A hand-over with no files is a "reopen".
+#include "Platform/FileDescriptor.h"
+
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 #include <QStringList>
 
@@ -38,7 +39,8 @@ signals:
 private:
     void readConnection(class QLocalSocket* socket);
     QString socketPath_;
-    std::unique_ptr<QLockFile> lock_; // none when the folder is unfit
+    QString lockPath_;              // none when the folder is unfit
+    platform::FileDescriptor lock_; // open while this process is the one instance
     std::unique_ptr<QLocalServer> server_;
 };
 
