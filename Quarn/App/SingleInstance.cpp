@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace quarn {
 
@@ -53,6 +54,7 @@ SingleInstance::SingleInstance(const QString& folder, const QString& name, QObje
 SingleInstance::~SingleInstance()
 {
     if (server_) server_->close();
+    if (lock_ >= 0) ::close(lock_); // and the lock goes with it
 }
 
 bool SingleInstance::claim()
@@ -61,16 +63,17 @@ bool SingleInstance::claim()
     // The kernel's lock on the file: it goes with its process however that
     // ends, and taking it writes nothing (a lock file's contents would be
     // synced to the disk at every start).
-    platform::FileDescriptor file(
-        ::open(QFile::encodeName(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (file.fd < 0) return false;
+    if (lock_ < 0)
+        lock_ = ::open(QFile::encodeName(lockPath_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock_ < 0) return false;
     // Another instance may be just ending: a moment's grace.
-    for (int tries = 0; ::flock(file.fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (tries == 10) return false;
+    for (int tries = 0; ::flock(lock_, LOCK_EX | LOCK_NB) != 0; ++tries) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || tries == 10) {
+            ::close(std::exchange(lock_, -1));
+            return false;
+        }
         ::usleep(10000);
     }
-    lock_ = std::move(file);
     // A socket left by a process that crashed would block listening.
     QLocalServer::removeServer(socketPath_);
     server_ = std::make_unique<QLocalServer>();

@@ -2,8 +2,6 @@
 // One ravlen process per user: the first process holds a lock file and
 // listens on a local socket in a private folder; a later launch hands its
 // files to it and ends. A hand-over with no files is a "reopen".
-#include "Platform/FileDescriptor.h"
-
 #include <QLocalServer>
 #include <QObject>
 #include <QStringList>
@@ -39,8 +37,8 @@ signals:
 private:
     void readConnection(class QLocalSocket* socket);
     QString socketPath_;
-    QString lockPath_;              // none when the folder is unfit
-    platform::FileDescriptor lock_; // open while this process is the one instance
+    QString lockPath_; // none when the folder is unfit
+    int lock_ = -1;    // the locked file, open while this process is the one instance
     std::unique_ptr<QLocalServer> server_;
 };
 
