@@ -409,6 +409,17 @@ void replaceSourceC(fz_context* ctx, pdf_document* doc, const std::shared_ptr<Wa
     fz_catch(ctx) captureError(ctx, err);
 }
 
+// Points the document at `buf`, a copy of the bytes it reads now.
+void useBufferC(fz_context* ctx, pdf_document* doc, fz_buffer* buf, FzError* err)
+{
+    fz_try(ctx) {
+        fz_stream* stm = fz_open_buffer(ctx, buf);
+        fz_drop_stream(ctx, doc->file);
+        doc->file = stm;
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 fz_buffer* newBufferC(fz_context* ctx, size_t size, FzError* err)
 {
     fz_buffer* buf = nullptr;
@@ -1205,13 +1216,15 @@ std::shared_ptr<PdfDocument> PdfDocument::openBytes(const QByteArray& bytes)
 
 namespace {
 
-// A file up to this size is read whole when it is opened: another program
-// may then rewrite it in place, and the document still holds every byte it
-// came from. A longer one is read as it is needed, watched (WatchedFile).
+// A file up to this size is read whole soon after it is opened (holdWhole):
+// another program may then rewrite it in place, and the document still holds
+// every byte it came from. A longer one is read as it is needed, watched
+// (WatchedFile), and so is a short one until then.
 constexpr std::int64_t privateCopyLimit = 32 << 20;
 
-// Opens the file at `path` as `d` reads it from now on: held whole, or
-// watched. Throws PdfError (damaged for what is not a PDF).
+// Opens the file at `path` as `d` reads it from now on: watched, and for a
+// short file to be held whole later. Throws PdfError (damaged for what is not
+// a PDF).
 pdf_document* openSource(PdfDocument::Impl& d, std::shared_ptr<WatchedFile> file)
 {
     if (!file) {
@@ -1222,32 +1235,68 @@ pdf_document* openSource(PdfDocument::Impl& d, std::shared_ptr<WatchedFile> file
     if (file->size() == 0) throw PdfError(PdfErrorCode::damaged, "the file is empty");
     fz_context* ctx = pdfContext();
     FzError err;
-    pdf_document* doc = nullptr;
-    fz_buffer* copy = nullptr;
-    if (file->size() <= privateCopyLimit) {
-        copy = newBufferC(ctx, size_t(file->size()), &err);
-        throwIfFailed(err);
-        if (!file->copyTo(copy->data)) {
-            fz_drop_buffer(ctx, copy);
-            throw PdfError(PdfErrorCode::io, "the file changed while it was read");
-        }
-        copy->len = size_t(file->size());
-        doc = openFromBuffer(ctx, copy, &err);
-        if (!doc) fz_drop_buffer(ctx, copy);
-    } else {
-        doc = openWatchedC(ctx, file, &err);
-    }
+    pdf_document* doc = openWatchedC(ctx, file, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     struct stat info = {};
     ::fstat(file->fd(), &info);
     d.fileDevice = info.st_dev;
     d.fileInode = info.st_ino;
-    fz_drop_buffer(ctx, std::exchange(d.source, copy));
-    d.watch = copy ? nullptr : std::move(file);
+    fz_drop_buffer(ctx, std::exchange(d.source, nullptr));
+    d.holdsWholeLater = file->size() <= privateCopyLimit;
+    d.watch = std::move(file);
     return doc;
 }
 
+// The bytes of `file`, read whole; none when they cannot be (out of memory,
+// a failed read) or the file changed meanwhile. Needs no lock of a document.
+fz_buffer* wholeCopy(WatchedFile& file)
+{
+    EngineWork work;
+    fz_context* ctx = pdfContext();
+    FzError err;
+    fz_buffer* copy = newBufferC(ctx, size_t(file.size()), &err);
+    if (!copy) return nullptr;
+    if (!file.copyTo(copy->data)) {
+        fz_drop_buffer(ctx, copy);
+        return nullptr;
+    }
+    copy->len = size_t(file.size());
+    return copy;
+}
+
+// `d` reads `copy` (taken, may be none) from now on, when it is of the file
+// `d` still waits to hold whole and that file still holds those bytes. The
+// caller holds d.mutex.
+void adoptWholeCopy(PdfDocument::Impl& d, const std::shared_ptr<WatchedFile>& from, fz_buffer* copy)
+{
+    fz_context* ctx = pdfContext();
+    // Held whole already, or the document reads another file by now.
+    if (!d.holdsWholeLater || !from || d.watch != from) {
+        fz_drop_buffer(ctx, copy);
+        return;
+    }
+    // Tried once: a file that changed stays changed, and one that cannot be
+    // copied (out of memory, a failed read) is read as a long one is.
+    d.holdsWholeLater = false;
+    FzError err;
+    if (copy && from->unchanged(true)) useBufferC(ctx, d.doc, copy, &err);
+    else err.code = FZ_ERROR_GENERIC;
+    if (err.code) {
+        fz_drop_buffer(ctx, copy);
+        return;
+    }
+    fz_drop_buffer(ctx, std::exchange(d.source, copy));
+    d.watch.reset();
+}
+
 } // namespace
+
+void holdWhole(PdfDocument::Impl& d)
+{
+    if (!d.holdsWholeLater) return;
+    const std::shared_ptr<WatchedFile> file = d.watch;
+    adoptWholeCopy(d, file, file ? wholeCopy(*file) : nullptr);
+}
 
 std::shared_ptr<PdfDocument> PdfDocument::openFile(const std::string& path)
 {
@@ -1316,6 +1365,18 @@ void PdfDocument::stopPageWork() const { d->mutex.work()->stop(); }
 
 bool PdfDocument::settle(int objects) const
 {
+    // The file is read whole without the document's lock: the window and
+    // renders keep reading it meanwhile, from the file.
+    std::shared_ptr<WatchedFile> file;
+    {
+        std::lock_guard lock(d->mutex);
+        if (d->holdsWholeLater) file = d->watch;
+    }
+    if (file) {
+        fz_buffer* copy = wholeCopy(*file);
+        std::lock_guard lock(d->mutex);
+        adoptWholeCopy(*d, file, copy);
+    }
     std::lock_guard lock(d->mutex);
     return settleObjects(*d, objects);
 }
@@ -1801,6 +1862,7 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
         adoptWritten(*d, fresh);
         fz_drop_buffer(ctx, std::exchange(d->source, buf));
         d->watch.reset();
+        d->holdsWholeLater = false;
         d->fileDevice = d->fileInode = 0;
     }
     return bytes;
@@ -1868,6 +1930,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     if (incremental) {
         std::lock_guard lock(d->mutex);
         adoptWritten(*d, openSource(*d, WatchedFile::open(path)));
+        holdWhole(*d); // on the saving worker: the window never waits for it
     }
 }
 

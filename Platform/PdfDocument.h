@@ -175,9 +175,9 @@ class PdfDocument {
 public:
     // Opening throws PdfError: missingFile, folder, unreadable, or damaged for
     // anything that is not a PDF. A PDF without pages, or whose first page
-    // cannot be read, opens. A file of up to 32 MB is read whole at once; a
-    // longer one as MuPDF needs it (see sourceChanged); `path` is bytes, any
-    // encoding.
+    // cannot be read, opens. Opening reads what the first page needs, as
+    // MuPDF needs it; a file of up to 32 MB is read whole soon after (see
+    // sourceChanged); `path` is bytes, any encoding.
     static std::shared_ptr<PdfDocument> openFile(const std::string& path);
     // The same for the regular file open for reading at descriptor `fd`,
     // which the document takes (closed when it goes, or when opening throws).
@@ -201,7 +201,10 @@ public:
     // by the first edit or save, or sooner in slices through `settle` (on a
     // worker, between renders), so that MuPDF's rebuild of a damaged file
     // happens before there is an edit it could drop. Reads up to `objects`
-    // more objects; true once every object has been read.
+    // more objects; true once every object has been read. Its first call
+    // reads a file of up to 32 MB whole (see sourceChanged) before anything
+    // else, without keeping the document from the window meanwhile.
+    // `settle(0)` does only that.
     bool settle(int objects) const;
 
     int pageCount() const; // 0 while locked
@@ -270,12 +273,13 @@ public:
     // MuPDF writes into the new file as it makes the bytes: the document is
     // never held in memory whole for a save.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
-    // A file of up to 32 MB is read whole when opened, and nothing done to it
-    // afterwards reaches the document. A longer one is read as it is needed;
-    // if another program writes it in place (same file, new bytes) the
-    // document reads nothing more from it: pages not read yet fail, and
-    // saves and copies are refused (sourceChanged), for they would mix that
-    // program's bytes into the document. Whether that happened.
+    // A file of up to 32 MB is read whole by the first `settle` or edit, or
+    // the first save, and nothing done to it afterwards reaches the document.
+    // A longer one, and a short one until then, is read as it is needed; if
+    // another program writes it in place (same file, new bytes) the document
+    // reads nothing more from it: pages not read yet fail, and saves and
+    // copies are refused (sourceChanged), for they would mix that program's
+    // bytes into the document. Whether that happened.
     bool sourceChanged() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;

@@ -251,6 +251,9 @@ struct PdfDocument::Impl {
     // The file it reads as it needs it, watched for another program's
     // change; none when it holds its bytes itself (`source`).
     std::shared_ptr<WatchedFile> watch;
+    // Whether that file is short enough to be held whole, and is still to be
+    // read whole (holdWhole): opening reads only what the first page needs.
+    bool holdsWholeLater = false;
     ~Impl();
     mutable std::optional<PageMap> pageMap; // a cache, built on first need: see pageTreeChanged
     // The bytes it reads, when it holds them: opened from bytes, or a small
@@ -351,11 +354,18 @@ void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num);
 // the font's ToUnicode with it. This takes every number up to the highest
 // one referred to, once the whole file has been read; d.mutex held.
 void reserveReferencedNumbers(PdfDocument::Impl& d);
+// Reads a short file that `d` reads as it needs it (holdsWholeLater) whole,
+// and reads it from memory from then on, unless another program changed it
+// meanwhile: then it stays watched, and its saves are refused. The caller
+// holds d.mutex; PdfDocument::settle reads the file without it.
+void holdWhole(PdfDocument::Impl& d);
 // What every edit does first, with d.mutex held: the edit then meets a page
 // tree that holds the pages it claims, as after opening a short document,
-// and makes objects under numbers that nothing in the file refers to.
+// and makes objects under numbers that nothing in the file refers to; a
+// short file is held whole from then on, whatever another program does to it.
 inline void settleBeforeEditing(PdfDocument::Impl& d)
 {
+    holdWhole(d);
     settleObjects(d, std::numeric_limits<int>::max());
     if (d.pagesDeferred) pageMap(d);
     reserveReferencedNumbers(d);

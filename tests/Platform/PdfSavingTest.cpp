@@ -366,26 +366,32 @@ TEST(PdfSaving, AWritableFileInAReadOnlyFolderIsWrittenInPlace)
 }
 
 // Another program writes the open file between opening and saving. Written
-// in place (same inode, new bytes), a short file was read whole at opening,
-// and the save writes the user's version; a long one is read as needed, so
-// every save, copy and reading of it is refused and the file stays as the
-// other program left it. Replaced by a rename, a long file's old bytes stay
-// where the document reads them, and it saves as usual.
+// in place (same inode, new bytes), a short file read whole (by its first
+// edit, or by settling on a worker) keeps the document's bytes, and the save
+// writes the user's version; a long one is read as needed, and so is a short
+// one before it is held whole, so every save, copy and reading of it is
+// refused and the file stays as the other program left it. Replaced by a
+// rename, a long file's old bytes stay where the document reads them, and it
+// saves as usual.
 TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
 {
     if (QStandardPaths::findExecutable("qpdf").isEmpty() || QStandardPaths::findExecutable("pdftotext").isEmpty())
         GTEST_SKIP() << "needs qpdf and pdftotext";
     const QByteArray theirs = testsupport::makeTextPdf(2, "their words");
     const QByteArray longFile = testsupport::makeLongTextPdf(1000, 33 << 20);
+    enum class First { edit, settle, nothing };
     const struct {
         const char* name;
         QByteArray original;
+        First first; // what happens between opening and the other program's write
         bool inPlace;
         bool saves;
     } cases[] = {
-        {"short, rewritten in place", testsupport::makeTextPdf(6), true, true},
-        {"long, rewritten in place", longFile, true, false},
-        {"long, replaced by a rename", longFile, false, true},
+        {"short, edited, rewritten in place", testsupport::makeTextPdf(6), First::edit, true, true},
+        {"short, settled, rewritten in place", testsupport::makeTextPdf(6), First::settle, true, true},
+        {"short, rewritten in place at once", testsupport::makeTextPdf(6), First::nothing, true, false},
+        {"long, rewritten in place", longFile, First::edit, true, false},
+        {"long, replaced by a rename", longFile, First::edit, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -395,7 +401,8 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
         writeFile(path, c.original);
         auto doc = PdfDocument::openFile(native);
         const int pages = doc->pageCount();
-        PdfAnnotations::add(*doc, 0, square(20));
+        if (c.first == First::edit) PdfAnnotations::add(*doc, 0, square(20));
+        if (c.first == First::settle) doc->settle(0);
         struct stat before = {}, after = {};
         ::stat(native.c_str(), &before);
         if (c.inPlace) {
@@ -407,6 +414,7 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
         ::stat(native.c_str(), &after);
         ASSERT_EQ(after.st_ino == before.st_ino, c.inPlace);
         EXPECT_EQ(doc->sourceChanged(), !c.saves);
+        if (c.first == First::settle) PdfAnnotations::add(*doc, 0, square(20));
 
         if (c.saves) {
             doc->saveToFile(native);

@@ -28,6 +28,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -106,6 +107,17 @@ std::pair<ino_t, qint64> stampOf(const QString& path)
 }
 
 void key(DocumentWindow* window, const char* keys) { QTest::keySequence(window, QKeySequence(keys)); }
+
+// How many descriptors of this process are open on the file at `path`.
+int descriptorsOn(const QString& path)
+{
+    const QString file = QFileInfo(path).canonicalFilePath();
+    int open = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        open += QFile::symLinkTarget(fds.filePath(fd)) == file;
+    return open;
+}
 
 class TitleEdit : public QUndoCommand {
 public:
@@ -247,6 +259,23 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     window->undoStack()->push(new TitleEdit(*window->document(), "Mine again"));
     EXPECT_TRUE(window->save());
     EXPECT_EQ(c.changeQuestions, 2);
+}
+
+TEST(DocumentWindowSaving, AShortFileIsReadWholeOnAWorkerOnceItsWindowShows)
+{
+    QTemporaryDir dir;
+    Controller c;
+    const QString path = writeFile(dir, "short.pdf", testsupport::makeTextPdf(4));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    // The first page is read from the file as it is needed; then the file is
+    // read whole and let go, with no edit to ask for it.
+    EXPECT_EQ(descriptorsOn(path), 1);
+    ASSERT_TRUE(testsupport::waitFor([&] { return descriptorsOn(path) == 0; }));
+    // Another program's write in place no longer reaches the document.
+    writeFile(dir, "short.pdf", testsupport::makeTextPdf(2, "their words"));
+    EXPECT_FALSE(window->document()->sourceChanged());
+    EXPECT_EQ(window->document()->pageCount(), 4);
 }
 
 TEST(DocumentWindowSaving, ALongFileRewrittenInPlaceIsNotSavedAndRevertShowsWhatIsThere)
