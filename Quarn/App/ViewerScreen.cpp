@@ -158,6 +158,7 @@ void ViewerScreen::fillIn()
 {
     if (std::exchange(filledIn_, true)) return;
     libraryColumn_->fillIn();
+    if (sidebar_) sidebar_->fillIn();
     if (inspector_) inspector_->fillIn();
 }
 
@@ -227,6 +228,7 @@ void ViewerScreen::rebuildContent()
     toolbar_ = sideColumn_ = nullptr;
     formsBanner_ = nullptr;
     inspector_ = nullptr;
+    sidebar_ = nullptr;
     findBar_ = nullptr;
     statusBar_ = nullptr;
 
@@ -351,7 +353,9 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     auto* row = new QHBoxLayout(side);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    row->addWidget(new SidebarPane(model_, document_, side));
+    sidebar_ = new SidebarPane(model_, document_, side);
+    if (filledIn_) sidebar_->fillIn();
+    row->addWidget(sidebar_);
     row->addWidget(new Hairline(true, side));
     const auto show = [this, side] {
         side->setVisible(PagesModel::of(*model_).sidebar()

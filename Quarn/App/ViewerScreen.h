@@ -28,6 +28,7 @@ class StateMessage;
 class ChromeToolButton;
 class FormBanner;
 class InspectorPane;
+class SidebarPane;
 class FindBar;
 class StatusBar;
 class LibraryRail;
@@ -76,8 +77,9 @@ public:
     void appear();
     void disappear();
     // Makes what the first page does not need (the library column's panel,
-    // the inspector's parts): once the first page is painted, or at once when
-    // called before. The column keeps its room meanwhile.
+    // the sidebar's list, the inspector's parts): once the first page is
+    // painted, or at once when called before. The columns keep their room
+    // meanwhile.
     void fillIn();
     bool filledIn() const { return filledIn_; }
 
@@ -135,6 +137,7 @@ private:
     ChromeToolButton* findButton_ = nullptr;
     FormBanner* formsBanner_ = nullptr;
     InspectorPane* inspector_ = nullptr;
+    SidebarPane* sidebar_ = nullptr;
     FindBar* findBar_ = nullptr;
     StatusBar* statusBar_ = nullptr;
 };

@@ -40,6 +40,10 @@ namespace PageEditor = quarnkit::PageEditor;
 PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
     : QAbstractListModel(parent), model_(model), document_(document)
 {
+    // Until the rows show the model's selection, the table's own changes to
+    // its selection (it gets one with this model) are no choice of the
+    // user's: they must not clear a selection the list did not make.
+    syncing_ = true;
     table_ = new PageTableView(parent);
     table_->setController(this);
     table_->setModel(this);
@@ -76,7 +80,6 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     mirror();
     {
         const QSignalBlocker quiet(this);
-        syncing_ = true;
         if (model_) selectRows(PagesModel::of(*model_).selectedPages());
         syncing_ = false;
     }

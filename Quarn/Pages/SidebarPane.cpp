@@ -18,6 +18,8 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
+#include <utility>
+
 // The resources live in a static library; naming their initialisers keeps
 // the linker from dropping them. The outline's chevron is the status bar's,
 // the marks' scribble the tool palette's.
@@ -198,17 +200,22 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
         connect(tabBar_, &SidebarTabBar::chosen, &PagesModel::of(*model_), &PagesModel::setSidebarTab);
         connect(&PagesModel::of(*model_), &PagesModel::sidebarTabChanged, this, [this](SidebarTab tab) {
             tabBar_->setSelection(tab);
+            filledIn_ = true;
             showTab();
         });
     }
-    showTab();
+}
+
+void SidebarPane::fillIn()
+{
+    if (!std::exchange(filledIn_, true)) showTab();
 }
 
 void SidebarPane::setDocument(quarnkit::QuarnDocument* document)
 {
     if (document == document_) return;
     document_ = document;
-    showTab();
+    if (filledIn_) showTab();
 }
 
 void SidebarPane::showTab()

@@ -71,11 +71,15 @@ class SidebarPane : public QWidget {
 public:
     static constexpr int columnWidth = 188;
 
+    // The tab bar shows at once; the list waits for fillIn, so that a window
+    // paints its first page before it reads every page's label and thumbnail.
     SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent = nullptr);
+    // Makes the list of the chosen tab; choosing a tab makes its list at once.
+    void fillIn();
     // The document behind the window was replaced: the list is made again.
     void setDocument(quarnkit::QuarnDocument* document);
     SidebarTabBar* tabBar() const { return tabBar_; }
-    // The list of the chosen tab.
+    // The list of the chosen tab; none before fillIn.
     QWidget* content() const { return content_; }
 
 private:
@@ -85,6 +89,7 @@ private:
     QPointer<quarnkit::QuarnDocument> document_;
     SidebarTabBar* tabBar_ = nullptr;
     QWidget* content_ = nullptr;
+    bool filledIn_ = false;
 };
 
 } // namespace quarn

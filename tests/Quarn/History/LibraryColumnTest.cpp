@@ -211,6 +211,7 @@ TEST(WindowFillIn, PanelsMadeAfterTheFirstPaintKeepTheirRoomAndWork)
     ASSERT_FALSE(screen->filledIn());
     EXPECT_TRUE(screen->libraryColumn()->isVisible());
     EXPECT_EQ(screen->libraryColumn()->historyPanel(), nullptr);
+    EXPECT_EQ(screen->findChild<PageTableView*>(), nullptr);
     // Across: the window's own height is fitted to the screen once shown.
     const int pagesLeft = view->mapTo(window, QPoint(0, 0)).x();
     const int pagesWidth = view->width();
@@ -242,6 +243,33 @@ TEST(WindowFillIn, PanelsMadeAfterTheFirstPaintKeepTheirRoomAndWork)
     ASSERT_EQ(table->model()->rowCount(), 3);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(2, 0)).center());
     EXPECT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 2; }));
+}
+
+TEST(WindowFillIn, TheSidebarsListComesAfterTheFirstPaintWithoutMovingThePages)
+{
+    Controller c;
+    const QString path = c.h.write("paper.pdf", titledPdf("A Paper on Birds", 4));
+    DocumentWindow* window = c.controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    ViewerScreen* screen = window->screen();
+    QuarnPDFView* view = screen->pageViewHost()->view();
+    auto* pane = screen->findChild<SidebarPane*>();
+    ASSERT_NE(pane, nullptr);
+    ASSERT_FALSE(screen->filledIn());
+    // The sidebar stands at its width with its tabs; its list waits.
+    EXPECT_TRUE(pane->isVisible());
+    EXPECT_EQ(pane->content(), nullptr);
+    // Across: the window's own height is fitted to the screen once shown.
+    const int pagesLeft = view->mapTo(window, QPoint(0, 0)).x();
+    const int pagesWidth = view->width();
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->filledIn(); }));
+    auto* table = screen->findChild<PageTableView*>();
+    ASSERT_NE(table, nullptr);
+    EXPECT_TRUE(table->isVisible());
+    EXPECT_EQ(table->model()->rowCount(), 4);
+    EXPECT_EQ(view->mapTo(window, QPoint(0, 0)).x(), pagesLeft);
+    EXPECT_EQ(view->width(), pagesWidth);
 }
 
 TEST(WindowFillIn, APanelChosenBeforeTheFirstPaintIsMadeAtOnce)

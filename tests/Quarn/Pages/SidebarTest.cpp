@@ -74,6 +74,8 @@ struct Window {
         EXPECT_TRUE(testsupport::waitFor([&] { return model().pageCount() == document->pageCount(); }));
         // Restoring the reading position gives the pages the keys: wait for it.
         EXPECT_TRUE(testsupport::waitFor([&] { return model().isReading(); }));
+        // The list is made once the first page is painted.
+        EXPECT_TRUE(testsupport::waitFor([&] { return screen->filledIn(); }));
     }
     ViewerModel& model() { return screen->model(); }
     SidebarPane* pane() { return screen->findChild<SidebarPane*>(); }
@@ -221,6 +223,7 @@ TEST(Sidebar, ALongFileListsItsRowsAtOnceAndKeepsThePageOnScreenWhenEveryPageIsR
     bool read = false;
     QObject::connect(document.get(), &quarnkit::QuarnDocument::pageMapBuilt, [&] { read = true; });
     auto screen = showScreen(document.get(), path, settings);
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->filledIn(); }));
     auto* table = screen->findChild<PageTableView*>();
     ASSERT_TRUE(table);
     // Every row is there before the pages are read, and the first rows' thumbnails come.
@@ -486,6 +489,7 @@ TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
         EXPECT_EQ(pane->content(), list);
     }
     auto screen = showScreen(document.get(), {}, settings);
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->filledIn(); }));
     auto* pane = screen->findChild<SidebarPane*>();
     EXPECT_EQ(PagesModel::of(screen->model()).sidebarTab(), SidebarTab::marks);
     auto* marksEmpty = pane->content()->findChild<SidebarEmptyState*>();
@@ -587,7 +591,7 @@ TEST(Sidebar, TheOutlineOfATypesetFile)
     quarnkit::saveSidebarTab(SidebarTab::outline, settings.defaults);
     auto document = quarnkit::QuarnDocument::open(corpus("pdflatex-outline.pdf"));
     auto screen = showScreen(document.get(), {}, settings);
-    ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageCount() == 4; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen->model().pageCount() == 4 && screen->filledIn(); }));
     auto* list = screen->findChild<OutlineList*>();
     ASSERT_TRUE(testsupport::waitFor([&] { return list->map().has_value(); }));
     EXPECT_EQ(list->highlight(), std::nullopt); // the contents page comes before every section
