@@ -287,6 +287,8 @@ bool DocumentWindow::revert()
     disconnect(&old->undoStack(), nullptr, this, nullptr);
     document_ = std::move(fresh);
     screen_->setDocument(document_.get());
+    // Read whole on a worker, as a file opened in a new window is.
+    quarnkit::settleInBackground(*document_);
     followUndoStack();
     old.reset();
     watchUnrecordedEdits();

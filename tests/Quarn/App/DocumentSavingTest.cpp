@@ -276,6 +276,10 @@ TEST(DocumentWindowSaving, AShortFileIsReadWholeOnAWorkerOnceItsWindowShows)
     writeFile(dir, "short.pdf", testsupport::makeTextPdf(2, "their words"));
     EXPECT_FALSE(window->document()->sourceChanged());
     EXPECT_EQ(window->document()->pageCount(), 4);
+    // Reverted, the window reads their version, and reads it whole as well.
+    ASSERT_TRUE(window->revert());
+    EXPECT_EQ(window->document()->pageCount(), 2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return descriptorsOn(path) == 0; }));
 }
 
 TEST(DocumentWindowSaving, ALongFileRewrittenInPlaceIsNotSavedAndRevertShowsWhatIsThere)
