@@ -6,6 +6,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Export/PageRender.h"
+#include "QuarnKit/Viewer/FittedPage.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -74,6 +75,8 @@ void SlideshowView::setDocument(quarnkit::QuarnDocument* document)
     page_ = 0;
     image_ = QImage();
     imagePage_ = -1;
+    pendingPage_ = -1;
+    ++documentSerial_;
     update();
 }
 
@@ -134,29 +137,40 @@ void SlideshowView::setReservedBottom(int pixels)
 {
     if (pixels == reservedBottom_) return;
     reservedBottom_ = pixels;
-    imagePage_ = -1; // drawn again for the new room
-    update();
+    update(); // drawn again for the new room
 }
 
-const QImage& SlideshowView::pageImage()
+QSize SlideshowView::wantedPixels() const
 {
+    return QSize(width(), std::max(1, height() - reservedBottom_)) * devicePixelRatioF();
+}
+
+bool SlideshowView::showsCurrentPage() const
+{
+    return document_ && imagePage_ == page_ && imageSize_ == wantedPixels();
+}
+
+void SlideshowView::renderCurrentPage()
+{
+    const QSize wanted = wantedPixels();
+    if (showsCurrentPage() || (pendingPage_ == page_ && pendingSize_ == wanted)) return;
+    pendingPage_ = page_;
+    pendingSize_ = wanted;
+    const int page = page_;
+    const quint64 serial = documentSerial_;
     const double ratio = devicePixelRatioF();
-    const QSize wanted = QSize(width(), std::max(1, height() - reservedBottom_)) * ratio;
-    if (imagePage_ == page_ && imageSize_ == wanted) return image_;
-    imagePage_ = page_;
-    imageSize_ = wanted;
-    image_ = QImage();
-    try {
-        if (const std::optional<QSizeF> drawn = drawnSize()) {
-            const double scale = std::min(wanted.width() / drawn->width(), wanted.height() / drawn->height());
-            image_ = quarnkit::Exporter::render(*document_, page_, scale);
-            image_.setDevicePixelRatio(ratio);
-        }
-    } catch (const std::exception&) {
+    quarnkit::renderFittedPage(*document_, page, wanted, this, [this, page, wanted, serial, ratio](QImage image) {
+        // A page left meanwhile, or a size since changed, keeps what is shown.
+        if (serial != documentSerial_) return;
+        if (pendingPage_ == page && pendingSize_ == wanted) pendingPage_ = -1;
+        if (page != page_ || wanted != wantedPixels()) return;
         // A page that cannot be drawn shows as black; the others still show.
-        image_ = QImage();
-    }
-    return image_;
+        image.setDevicePixelRatio(ratio);
+        image_ = std::move(image);
+        imagePage_ = page;
+        imageSize_ = wanted;
+        update();
+    });
 }
 
 void SlideshowView::paintEvent(QPaintEvent*)
@@ -164,12 +178,18 @@ void SlideshowView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     if (!document_ || page_ >= pageCount()) return;
-    const QImage& image = pageImage();
-    if (image.isNull()) return;
-    const QSizeF shown = image.deviceIndependentSize();
+    renderCurrentPage();
+    if (image_.isNull()) return;
     const double room = height() - reservedBottom_;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QPointF((width() - shown.width()) / 2, (room - shown.height()) / 2), image);
+    if (showsCurrentPage()) {
+        const QSizeF shown = image_.deviceIndependentSize();
+        painter.drawImage(QPointF((width() - shown.width()) / 2, (room - shown.height()) / 2), image_);
+        return;
+    }
+    // The image of another page or size, scaled to the room until the new one comes.
+    const QSizeF shown = image_.deviceIndependentSize().scaled(QSizeF(width(), room), Qt::KeepAspectRatio);
+    painter.drawImage(QRectF(QPointF((width() - shown.width()) / 2, (room - shown.height()) / 2), shown), image_);
 }
 
 void SlideshowView::keyPressEvent(QKeyEvent* event)

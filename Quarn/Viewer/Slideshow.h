@@ -38,7 +38,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 };
 
-// The page area: the current page fitted into the view on black.
+// The page area: the current page fitted into the view on black. Pages are
+// drawn on a render worker; until the current page's image arrives at the
+// current size, the last image drawn stands in for it, scaled to fit.
 class SlideshowView : public QWidget {
     Q_OBJECT
 public:
@@ -76,6 +78,10 @@ public:
     void showPointer();
     bool pointerHidden() const { return pointerHidden_; }
 
+    // The image shown is the current page's at the view's size (black when
+    // that page could not be drawn), not a stand-in.
+    bool showsCurrentPage() const;
+
 signals:
     void pageChanged(int page);
 
@@ -87,7 +93,10 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    const QImage& pageImage();
+    // The pixels the page is drawn into: the view less the reserved bottom.
+    QSize wantedPixels() const;
+    // Asks a worker for the current page unless its image is here or coming.
+    void renderCurrentPage();
     // The current page's size in points as shown, none when it has none.
     std::optional<QSizeF> drawnSize() const;
 
@@ -97,6 +106,10 @@ private:
     QImage image_;
     int imagePage_ = -1;
     QSize imageSize_;
+    int pendingPage_ = -1;
+    QSize pendingSize_;
+    // Raised with each document: renders of an earlier one are dropped.
+    quint64 documentSerial_ = 0;
     int reservedBottom_ = 0;
 };
 

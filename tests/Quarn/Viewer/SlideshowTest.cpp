@@ -3,6 +3,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "support/TestSupport.h"
 
 #include <QUndoStack> // before the view header
@@ -15,6 +16,8 @@
 #include <QApplication>
 #include <QScreen>
 #include <QMouseEvent>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,7 +55,58 @@ struct EndsSlideshow {
     }
 };
 
+// Keeps every render worker busy until released (at the latest when the test ends).
+struct HeldRenders {
+    QSemaphore started, released;
+    int count = quarnkit::TileRenderer::workerPool().maxThreadCount();
+    HeldRenders()
+    {
+        for (int i = 0; i < count; ++i)
+            quarnkit::TileRenderer::workerPool().start([this] {
+                started.release();
+                released.acquire();
+            });
+    }
+    bool holding() { return started.tryAcquire(count, 10000); }
+    void release() { released.release(std::exchange(count, 0)); }
+    ~HeldRenders() { release(); }
+};
+
 } // namespace
+
+TEST(Slideshow, PagesAreDrawnOnAWorkerWhileTheLastImageStaysOnShow)
+{
+    EndsSlideshow cleanup;
+    // A red page, then a blue one.
+    Window window(
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>",
+                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+                               testsupport::pdfStream("", "1 0 0 rg 0 0 612 792 re f"),
+                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>",
+                               testsupport::pdfStream("", "0 0 1 rg 0 0 612 792 re f")}));
+    window.model().startSlideshow();
+    Slideshow* show = Slideshow::current();
+    ASSERT_NE(show, nullptr);
+    SlideshowView* pages = show->pages();
+    const auto middle = [pages] {
+        const QImage shot = pages->grab().toImage();
+        return shot.pixelColor(shot.width() / 2, shot.height() / 2);
+    };
+    ASSERT_TRUE(testsupport::waitFor([&] { return pages->showsCurrentPage(); }));
+    EXPECT_EQ(middle(), QColor(Qt::red));
+
+    // With every worker held, the next page is painted at once with the red image.
+    HeldRenders held;
+    ASSERT_TRUE(held.holding());
+    QTest::keyClick(show->window()->windowHandle(), Qt::Key_Right);
+    ASSERT_EQ(pages->currentPageIndex(), 1);
+    EXPECT_EQ(middle(), QColor(Qt::red));
+    EXPECT_FALSE(pages->showsCurrentPage());
+
+    held.release();
+    ASSERT_TRUE(testsupport::waitFor([&] { return pages->showsCurrentPage(); }));
+    EXPECT_EQ(middle(), QColor(Qt::blue));
+}
 
 TEST(Slideshow, RightArrowShowsTheNextPageAndEscapeReturnsToItInTheWindow)
 {
