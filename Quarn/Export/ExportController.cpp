@@ -3,6 +3,7 @@
 #include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/FileManager.h"
+#include "QuarnKit/Document/HeldDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Document/PageRange.h"
@@ -75,8 +76,8 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     // Written over, the document's own file would no longer hold what the window shows.
     if (!settings.writesFolder() && !model.filePath().isEmpty() && sameFile(*destination, model.filePath()))
         return setPhase(Phase::failed(ExportError(ExportError::Kind::documentFile).message()));
-    const QByteArray snapshot = ExportSnapshot::data(*document);
-    if (snapshot.isEmpty()) return setPhase(Phase::failed(ExportError(ExportError::Kind::unreadable).message()));
+    // The bytes are made on the worker: a long document is not written out on the UI thread.
+    const HeldDocument held(*document);
 
     const int token = ++token_;
     stop_.request_stop(); // an older run, should one still be going
@@ -108,8 +109,11 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
             Qt::QueuedConnection);
     };
     std::ignore =
-        QtConcurrent::run([snapshot, settings, destination = *destination, progress, finish, stop = stop_.get_token()] {
+        QtConcurrent::run([held, settings, destination = *destination, progress, finish, stop = stop_.get_token()] {
             try {
+                const QByteArray snapshot = ExportSnapshot::data(held);
+                if (snapshot.isEmpty())
+                    return finish(std::nullopt, ExportError(ExportError::Kind::unreadable).message());
                 finish(ExportJob::run(settings, snapshot, destination, progress, stop), std::nullopt);
             } catch (const ExportCancelled&) {
                 finish(std::nullopt, std::nullopt);

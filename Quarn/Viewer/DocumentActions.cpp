@@ -2,10 +2,14 @@
 
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/DocumentCommand.h"
+#include "QuarnKit/Document/HeldDocument.h"
 #include "QuarnKit/Document/ShareFolder.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace quarn {
 
@@ -95,18 +99,45 @@ bool DocumentActions::isSavedAndUnchanged() const
     return document->undoStack().isClean();
 }
 
-QString DocumentActions::makeShareFile(const QString& temporaryRoot) const
+bool DocumentActions::makeShareFile(ShareFileDone done, const QString& temporaryRoot)
 {
-    if (isSavedAndUnchanged()) return viewer_.filePath();
-    QByteArray bytes;
-    try {
-        if (const QuarnDocument* document = viewer_.document()) bytes = document->snapshot();
-    } catch (const DocumentError&) {
-        bytes.clear();
+    if (makingShareFile_) return false;
+    if (isSavedAndUnchanged()) {
+        done({viewer_.filePath(), {}});
+        return true;
     }
-    if (bytes.isEmpty()) throw ShareError(tr("ravlen couldn't make a working copy of this PDF."));
-    const ShareFolder folder = temporaryRoot.isEmpty() ? ShareFolder() : ShareFolder({QString(), temporaryRoot});
-    return folder.writeCopy(bytes, ShareFolder::baseName(viewer_.filePath()));
+    const QuarnDocument* document = viewer_.document();
+    if (!document) {
+        done({{}, tr("ravlen couldn't make a working copy of this PDF.")});
+        return true;
+    }
+    makingShareFile_ = true;
+    // Written out and put on disk by a worker: a long document is never saved on the UI thread.
+    auto work = [held = HeldDocument(*document), hook = shareWorkerHook,
+                 baseName = ShareFolder::baseName(viewer_.filePath()),
+                 folder = temporaryRoot.isEmpty() ? ShareFolder() : ShareFolder({QString(), temporaryRoot})] {
+        if (hook) hook();
+        QByteArray bytes;
+        try {
+            bytes = held.snapshot();
+        } catch (const DocumentError&) {
+            bytes.clear();
+        }
+        if (bytes.isEmpty()) return ShareFile{{}, tr("ravlen couldn't make a working copy of this PDF.")};
+        try {
+            return ShareFile{folder.writeCopy(bytes, baseName), {}};
+        } catch (const ShareError& error) {
+            return ShareFile{{}, error.message()};
+        }
+    };
+    auto* watcher = new QFutureWatcher<ShareFile>(this);
+    connect(watcher, &QFutureWatcher<ShareFile>::finished, this, [this, watcher, done = std::move(done)] {
+        makingShareFile_ = false;
+        watcher->deleteLater();
+        done(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(DroppableWork::shared().pool(), std::move(work)));
+    return true;
 }
 
 void DocumentActions::shareCopy()

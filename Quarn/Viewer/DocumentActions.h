@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quarn {
@@ -45,10 +46,20 @@ public:
 
     // The file on disk holds everything the window shows.
     bool isSavedAndUnchanged() const;
-    // The file to share: the file itself when it is up to date, else a fresh
-    // copy in the private share folder (one made in `temporaryRoot` when it is
-    // given, for tests). Throws ShareError.
-    QString makeShareFile(const QString& temporaryRoot = {}) const;
+    // The file to share, or why there is none (`failure`, a sentence).
+    struct ShareFile {
+        QString path;
+        QString failure;
+    };
+    using ShareFileDone = std::function<void(const ShareFile&)>;
+    // Hands `done` the file to share: at once the file itself when it is up
+    // to date, else, once a worker has made it, a fresh copy in the private
+    // share folder (one made in `temporaryRoot` when it is given, for tests).
+    // False, and `done` is never called, while another copy is being made.
+    bool makeShareFile(ShareFileDone done, const QString& temporaryRoot = {});
+    bool isMakingShareFile() const { return makingShareFile_; }
+    // Runs on the worker before it makes a copy: tests hold it there.
+    std::function<void()> shareWorkerHook;
     // Asks the window for its Share menu (ShareMenu::offer).
     void shareCopy();
 
@@ -66,6 +77,7 @@ private:
     bool exportPresented_ = false;
     std::optional<quarnkit::ExportFormat> exportPreset_;
     bool infoPresented_ = false;
+    bool makingShareFile_ = false;
 };
 
 } // namespace quarn

@@ -31,34 +31,33 @@ void showShareFailure(QWidget* window, const QString& description)
 
 } // namespace
 
-void ShareMenu::offer(const DocumentActions& actions, QWidget* anchor, QWidget* fallback)
+void ShareMenu::offer(DocumentActions& actions, QWidget* anchor, QWidget* fallback)
 {
-    QWidget* window = fallback ? fallback->window() : anchor ? anchor->window() : nullptr;
-    QString file;
-    try {
-        file = actions.makeShareFile();
-    } catch (const ShareError& error) {
-        showShareFailure(window, error.message());
-        return;
-    }
-    // Under the Share button, else under the middle of the page view.
-    QPoint at;
-    QWidget* owner = nullptr;
-    if (anchor && anchor->isVisible()) {
-        owner = anchor;
-        at = anchor->mapToGlobal(QPoint(0, anchor->height()));
-    } else if (fallback) {
-        owner = fallback;
-        at = fallback->mapToGlobal(QPoint(fallback->width() / 2, fallback->height() + 2));
-    } else {
-        return;
-    }
-    auto* menu = new ShareMenu(file, owner);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    const QPointer<QWidget> sheetOn(window);
-    connect(menu, &ShareMenu::failed, menu,
-            [sheetOn](const QString& description) { showShareFailure(sheetOn, description); });
-    menu->popup(at);
+    const QPointer<QWidget> window(fallback ? fallback->window() : anchor ? anchor->window() : nullptr);
+    const QPointer<QWidget> under(anchor);
+    const QPointer<QWidget> beside(fallback);
+    // A second request while a copy is being made waits for that copy's menu.
+    actions.makeShareFile([window, under, beside](const DocumentActions::ShareFile& file) {
+        if (!window) return; // the window closed while the copy was made
+        if (!file.failure.isEmpty()) return showShareFailure(window, file.failure);
+        // Under the Share button, else under the middle of the page view.
+        QPoint at;
+        QWidget* owner = nullptr;
+        if (under && under->isVisible()) {
+            owner = under;
+            at = under->mapToGlobal(QPoint(0, under->height()));
+        } else if (beside) {
+            owner = beside;
+            at = beside->mapToGlobal(QPoint(beside->width() / 2, beside->height() + 2));
+        } else {
+            return;
+        }
+        auto* menu = new ShareMenu(file.path, owner);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        connect(menu, &ShareMenu::failed, menu,
+                [window](const QString& description) { showShareFailure(window, description); });
+        menu->popup(at);
+    });
 }
 
 ShareMenu::ShareMenu(const QString& filePath, QWidget* parent) : QMenu(parent), filePath_(filePath)

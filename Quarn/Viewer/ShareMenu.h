@@ -34,9 +34,10 @@ public:
     static QMimeData* fileMimeData(const QString& filePath);
 
     // The Share menu for the window's file, or for a copy when the file is out
-    // of date: under `anchor` while it shows, else under the middle of
-    // `fallback` (the page view). A failure is an alert on the window.
-    static void offer(const DocumentActions& actions, QWidget* anchor, QWidget* fallback);
+    // of date (made on a worker; the menu opens once it is written): under
+    // `anchor` while it shows, else under the middle of `fallback` (the page
+    // view). A failure is an alert on the window.
+    static void offer(DocumentActions& actions, QWidget* anchor, QWidget* fallback);
 
     // Starts a program detached; false when it could not start. Replaceable (tests).
     std::function<bool(const QString& program, const QStringList& arguments)> launch;

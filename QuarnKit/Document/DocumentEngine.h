@@ -8,6 +8,7 @@
 #error "QuarnKit/Document/DocumentEngine.h is QuarnKit's own: call a QuarnKit function that takes the QuarnDocument"
 #endif
 #include "Platform/PdfDocument.h"
+#include "QuarnKit/Document/HeldDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include <memory>
@@ -17,11 +18,17 @@ namespace quarnkit {
 struct DocumentEngine {
     // Constant for the document's life; edits change it in place.
     static const std::shared_ptr<platform::PdfDocument>& of(const QuarnDocument& document) { return document.pdf_; }
+    static const std::shared_ptr<platform::PdfDocument>& of(const HeldDocument& held) { return held.pdf_; }
 };
 
 inline const std::shared_ptr<platform::PdfDocument>& pdfOf(const QuarnDocument& document)
 {
     return DocumentEngine::of(document);
+}
+
+inline const std::shared_ptr<platform::PdfDocument>& pdfOf(const HeldDocument& held)
+{
+    return DocumentEngine::of(held);
 }
 
 } // namespace quarnkit

@@ -319,12 +319,14 @@ bool QuarnDocument::firstPageReadable() const
     }
 }
 
-QByteArray QuarnDocument::snapshot() const
+QByteArray QuarnDocument::snapshot() const { return snapshotOf(*pdf_); }
+
+QByteArray snapshotOf(const platform::PdfDocument& pdf)
 {
     // The default options keep the file's encryption, so an unlocked
     // password-protected PDF is never written out without its password.
     try {
-        QByteArray bytes = pdf_->save(fileSaveOptions());
+        QByteArray bytes = pdf.save(fileSaveOptions());
         if (bytes.isEmpty()) throw DocumentError(DocumentError::Code::fileWriteUnknown, "no data");
         return bytes;
     } catch (const platform::PdfError& error) {

@@ -59,6 +59,9 @@ private:
 // save as its modification date; callable from any thread.
 void writeDocumentFile(platform::PdfDocument& pdf, const QString& path);
 
+// The bytes of `pdf` as QuarnDocument::snapshot makes them; callable from any thread.
+QByteArray snapshotOf(const platform::PdfDocument& pdf);
+
 // Reads the rest of a file just opened on a worker (PdfDocument::settle), so
 // that the first edit need not: called once its window shows, it starts a
 // moment later from the calling thread's event loop, and stops when the

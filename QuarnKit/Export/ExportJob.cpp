@@ -21,7 +21,7 @@ namespace quarnkit {
 
 namespace ExportSnapshot {
 
-QByteArray data(const QuarnDocument& document) { return data(*pdfOf(document)); }
+QByteArray data(const HeldDocument& held) { return data(*pdfOf(held)); }
 
 QByteArray data(const platform::PdfDocument& doc)
 {

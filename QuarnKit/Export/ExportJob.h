@@ -3,7 +3,7 @@
 // runs the format's pipeline and writes a new file or folder. It runs on the
 // calling thread, on a private copy of the document; the open document is
 // never touched.
-#include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/HeldDocument.h"
 #include "QuarnKit/Export/ExportSettings.h"
 
 #include <QByteArray>
@@ -19,7 +19,7 @@ namespace ExportSnapshot {
 // The bytes of the job's private copy of `doc`, without encryption; empty
 // for a locked document or one that cannot be written.
 QByteArray data(const platform::PdfDocument& doc);
-QByteArray data(const QuarnDocument& document);
+QByteArray data(const HeldDocument& held);
 } // namespace ExportSnapshot
 
 namespace ExportJob {

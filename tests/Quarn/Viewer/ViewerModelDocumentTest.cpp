@@ -10,6 +10,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 #include "support/TestSupport.h"
 #include "Quarn/App/ViewerScreenHarness.h"
 
@@ -20,7 +21,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+#include <optional>
+
 #include <QApplication>
+#include <QThreadPool>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -191,6 +197,21 @@ TEST(ViewerModelTools, ChoosingAToolLoadsItsRememberedStyleAndRemembersTheGroupC
 
 // ---------------------------------------------------------------- sharing
 
+namespace {
+
+// The file the window's actions share, once it is ready.
+QString shareFile(ViewerModel& model, const QString& temporaryRoot)
+{
+    std::optional<DocumentActions::ShareFile> file;
+    EXPECT_TRUE(DocumentActions::of(model).makeShareFile(
+        [&file](const DocumentActions::ShareFile& made) { file = made; }, temporaryRoot));
+    EXPECT_TRUE(testsupport::waitFor([&file] { return file.has_value(); }));
+    EXPECT_EQ(file.value_or(DocumentActions::ShareFile{}).failure, QString());
+    return file ? file->path : QString();
+}
+
+} // namespace
+
 TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
 {
     Settings settings;
@@ -203,11 +224,11 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     ASSERT_NE(model.pdfView(), nullptr);
 
     EXPECT_TRUE(DocumentActions::of(model).isSavedAndUnchanged());
-    EXPECT_EQ(DocumentActions::of(model).makeShareFile(tmp.path()), path);
+    EXPECT_EQ(shareFile(model, tmp.path()), path);
 
     DocumentActions::of(model).updateMetadata(DocumentMetadata("Edited", "", "", ""));
     EXPECT_FALSE(DocumentActions::of(model).isSavedAndUnchanged());
-    const QString copy = DocumentActions::of(model).makeShareFile(tmp.path());
+    const QString copy = shareFile(model, tmp.path());
     const ShareFolder folder({QString(), tmp.path()});
     EXPECT_TRUE(copy.startsWith(folder.path() + "/")) << copy.toStdString();
     EXPECT_EQ(QFileInfo(copy).fileName(), "Minutes.pdf");
@@ -215,8 +236,7 @@ TEST(ViewerModelShare, AnUnchangedFileIsSharedItselfAnEditedOneAsACopy)
     EXPECT_EQ(DocumentMetadata::read(*pdfOf(*QuarnDocument::open(copy))).title, "Edited");
     EXPECT_EQ(DocumentMetadata::read(*pdfOf(*QuarnDocument::open(path))).title, "");
     // Each share gets a folder of its own.
-    EXPECT_NE(QFileInfo(DocumentActions::of(model).makeShareFile(tmp.path())).absolutePath(),
-              QFileInfo(copy).absolutePath());
+    EXPECT_NE(QFileInfo(shareFile(model, tmp.path())).absolutePath(), QFileInfo(copy).absolutePath());
 }
 
 TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
@@ -225,11 +245,75 @@ TEST(ViewerModelShare, ADocumentWithoutAFileIsSharedAsUntitled)
     QTemporaryDir tmp;
     QuarnDocument document;
     auto screen = showScreen(&document, {}, settings);
-    const QString copy = DocumentActions::of(screen->model()).makeShareFile(tmp.path());
-    EXPECT_EQ(QFileInfo(copy).fileName(), "Untitled.pdf");
+    EXPECT_EQ(QFileInfo(shareFile(screen->model(), tmp.path())).fileName(), "Untitled.pdf");
 }
 
-TEST(ViewerModelShare, ShareOpensTheMenuUnderTheAnchor)
+TEST(ViewerModelShare, AnEditedFileIsCopiedOnAWorkerWhileTheWindowGoesOn)
+{
+    Settings settings;
+    QTemporaryDir files;
+    const QString path = writeFile(files, "Draft.pdf", testsupport::makeTextPdf(3));
+    auto document = QuarnDocument::open(path);
+    auto screen = showScreen(document.get(), path, settings);
+    ASSERT_TRUE(waitForPages(*screen));
+    DocumentActions& actions = DocumentActions::of(screen->model());
+    actions.updateMetadata(DocumentMetadata("Shared draft", "", "", ""));
+
+    // The worker waits here until the window has been looked at.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    actions.shareWorkerHook = [released] { released.wait(); };
+    actions.shareCopy();
+    ASSERT_TRUE(actions.isMakingShareFile());
+    QApplication::processEvents();
+    // No menu yet, the pages still turn, and asking again starts no second copy.
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    screen->model().pdfView()->goToPage(2);
+    EXPECT_EQ(screen->model().pdfView()->currentPageIndex(), 2);
+    EXPECT_FALSE(actions.makeShareFile([](const DocumentActions::ShareFile&) { ADD_FAILURE(); }));
+    actions.shareCopy();
+    release.set_value();
+
+    ASSERT_TRUE(testsupport::waitFor([] { return qobject_cast<ShareMenu*>(QApplication::activePopupWidget()); }));
+    auto* menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget());
+    EXPECT_NE(menu->filePath(), path);
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*QuarnDocument::open(menu->filePath()))).title, "Shared draft");
+    menu->close();
+    EXPECT_FALSE(actions.isMakingShareFile());
+}
+
+TEST(ViewerModelShare, AWindowClosedWhileItsCopyIsMadeShowsNothingAndLosesNothing)
+{
+    Settings settings;
+    QTemporaryDir files;
+    const QString path = writeFile(files, "Closing.pdf", testsupport::makeTextPdf(2));
+    auto document = QuarnDocument::open(path);
+    auto screen = showScreen(document.get(), path, settings);
+    DocumentActions& actions = DocumentActions::of(screen->model());
+    actions.updateMetadata(DocumentMetadata("Edited", "", "", ""));
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> reached = false;
+    actions.shareWorkerHook = [released, &reached] {
+        reached = true;
+        released.wait();
+    };
+    actions.shareCopy();
+    ASSERT_TRUE(testsupport::waitFor([&reached] { return reached.load(); }));
+
+    // The window and its document go while the worker still holds the PDF.
+    screen.reset();
+    document.reset();
+    release.set_value();
+    QThreadPool& pool = *quarnkit::DroppableWork::shared().pool();
+    ASSERT_TRUE(pool.waitForDone(30000));
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(DocumentMetadata::read(*pdfOf(*QuarnDocument::open(path))).title, "");
+}
+
+TEST(ViewerModelShare, AnUnchangedFileOpensTheMenuUnderTheAnchorAtOnce)
 {
     Settings settings;
     QTemporaryDir files;
