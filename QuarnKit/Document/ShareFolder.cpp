@@ -125,7 +125,9 @@ QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName)
         throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(own, systemError(errno)));
     const QString file = own + '/' + baseName + QStringLiteral(".pdf");
     QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    // The copy holds the user's document: theirs alone, like its folder.
+    if (!out.open(QIODevice::WriteOnly) || !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || out.write(bytes) != bytes.size() || !out.commit())
         throw ShareError(out.errorString().isEmpty() ? QObject::tr("The copy could not be written.")
                                                      : out.errorString());
     return file;

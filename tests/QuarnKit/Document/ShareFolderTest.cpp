@@ -58,6 +58,7 @@ TEST(ShareFolder, IsPrivateToTheUser)
     EXPECT_TRUE(copy.startsWith(folder.path() + "/"));
     EXPECT_TRUE(copy.endsWith("/Report.pdf"));
     EXPECT_EQ(modeOf(QFileInfo(copy).absolutePath()), 0700u);
+    EXPECT_EQ(modeOf(copy), 0600u);
     QFile written(copy);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.readAll(), "%PDF-1.4 test");
