@@ -3,14 +3,17 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/PageText.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <limits>
@@ -45,49 +48,99 @@ TextSelection::~TextSelection() = default;
 
 // ---------------------------------------------------------------- the text of pages
 
-const TextSelection::PageChars& TextSelection::charsOf(int page) const
+const TextSelection::PageChars* TextSelection::charsOf(int page) const
 {
     for (auto it = pages_.begin(); it != pages_.end(); ++it) {
         if (it->first == page) {
             pages_.splice(pages_.begin(), pages_, it);
-            return *pages_.front().second;
+            return pages_.front().second.get();
         }
     }
+    const quarnkit::QuarnDocument* document = view_.quarnDocument();
+    if (!document || page < 0 || page >= document->pageCount() || reading_.count(page)) return nullptr;
+    // A page's text can take seconds (a crafted content stream): a render
+    // worker reads it, and what waits for it resumes when it comes.
+    const quint64 reading = ++readings_;
+    reading_[page] = reading;
+    auto* self = const_cast<TextSelection*>(this);
+    quarnkit::TileRenderer::workerPool().start([job = quarnkit::PageText::layoutJob(*document, page), hook = workerHook,
+                                                alive = std::weak_ptr<int>(alive_), self, page, reading] {
+        if (hook) hook();
+        quarnkit::PageTextLayout text = job();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, self, page, reading, text = std::move(text)] {
+                if (!alive.expired()) self->accept(page, reading, text);
+            },
+            Qt::QueuedConnection);
+    });
+    return nullptr;
+}
+
+void TextSelection::accept(int page, quint64 reading, const quarnkit::PageTextLayout& text)
+{
+    const auto asked = reading_.find(page);
+    // A page read again since (an edit), or another document: this text is stale.
+    if (asked == reading_.end() || asked->second != reading) return;
+    reading_.erase(asked);
     auto cache = std::make_unique<PageChars>();
-    if (const quarnkit::QuarnDocument* document = view_.quarnDocument()) {
-        const quarnkit::PageTextLayout text = quarnkit::PageText::layout(*document, page);
-        int line = 0;
-        for (const auto& block : text.blocks) {
-            for (const auto& textLine : block.lines) {
-                for (const auto& c : textLine.chars)
-                    cache->chars.push_back({c.code, c.quad, c.quad.bounds(), line, false});
-                if (!textLine.chars.empty()) cache->chars.back().lineEnd = true;
-                ++line;
-            }
+    int line = 0;
+    for (const auto& block : text.blocks) {
+        for (const auto& textLine : block.lines) {
+            for (const auto& c : textLine.chars) cache->chars.push_back({c.code, c.quad, c.quad.bounds(), line, false});
+            if (!textLine.chars.empty()) cache->chars.back().lineEnd = true;
+            ++line;
         }
     }
     pages_.emplace_front(page, std::move(cache));
+    resume();
+}
+
+void TextSelection::startGesture()
+{
+    pressAt_.reset();
+    dragTo_.reset();
+    wordAt_.reset();
+    // Only between gestures: one that spans many pages keeps the text of all.
     while (int(pages_.size()) > keptTextPages) pages_.pop_back();
-    return *pages_.front().second;
+}
+
+void TextSelection::resume()
+{
+    if (pressAt_) {
+        const auto anchor = charAt(*pressAt_, true);
+        if (!anchor && reading_.count(pressAt_->page)) return; // its text is still coming
+        anchor_ = anchor;
+        pressAt_.reset();
+    }
+    if (wordAt_) selectWordAt(*wordAt_);
+    // A drag over many pages selects again once all their text is in, not at each page.
+    if (dragTo_ && reading_.empty()) selectTo(*dragTo_);
 }
 
 void TextSelection::pagesRead(std::optional<int> page)
 {
     if (page) {
         pages_.remove_if([&](const auto& entry) { return entry.first == *page; });
+        reading_.erase(*page);
+        resume(); // what waited for the page asks for it again
         return;
     }
     pages_.clear();
+    reading_.clear();
     selection_ = {};
     anchor_.reset();
+    startGesture();
 }
 
 void TextSelection::documentReplaced()
 {
     pages_.clear();
+    reading_.clear();
     selection_ = {};
     highlights_.clear();
     anchor_.reset();
+    startGesture();
 }
 
 std::optional<Qt::CursorShape> TextSelection::cursor(QPointF viewportPoint) const
@@ -104,14 +157,21 @@ std::optional<Qt::CursorShape> TextSelection::cursor(QPointF viewportPoint) cons
     return std::nullopt;
 }
 
-std::optional<TextSelection::Anchor> TextSelection::charAt(QPointF viewportPoint, bool nearest) const
+std::optional<TextSelection::PagePoint> TextSelection::pointAt(QPointF viewportPoint, bool nearest) const
 {
     if (!view_.quarnDocument()) return std::nullopt;
     const auto page = view_.placement().pageAt(viewportPoint, nearest);
     if (!page) return std::nullopt;
-    const auto& chars = charsOf(*page).chars;
-    if (chars.empty()) return nearest ? std::optional(Anchor{*page, 0}) : std::nullopt;
-    const PdfPoint point = view_.placement().convertToPage(viewportPoint, *page);
+    return PagePoint{*page, view_.placement().convertToPage(viewportPoint, *page)};
+}
+
+std::optional<TextSelection::Anchor> TextSelection::charAt(const PagePoint& at, bool nearest) const
+{
+    const PageChars* text = charsOf(at.page);
+    if (!text) return std::nullopt;
+    const auto& chars = text->chars;
+    if (chars.empty()) return nearest ? std::optional(Anchor{at.page, 0}) : std::nullopt;
+    const PdfPoint point = at.point;
     int best = -1;
     double bestDistance = std::numeric_limits<double>::infinity();
     for (int i = 0; i < int(chars.size()); ++i) {
@@ -130,20 +190,26 @@ std::optional<TextSelection::Anchor> TextSelection::charAt(QPointF viewportPoint
     const auto& q = chars[best].quad;
     const double ax = q.ur.x - q.ul.x, ay = q.ur.y - q.ul.y;
     const double along = (point.x - (box.midX())) * ax + (point.y - box.midY()) * ay;
-    return Anchor{*page, best + (along > 0 ? 1 : 0)};
+    return Anchor{at.page, best + (along > 0 ? 1 : 0)};
 }
 
 // ---------------------------------------------------------------- selecting
 
-void TextSelection::selectBetween(const Anchor& from, const Anchor& to)
+bool TextSelection::selectBetween(const Anchor& from, const Anchor& to)
 {
     Anchor a = from, b = to;
     if (std::tie(b.page, b.index) < std::tie(a.page, a.index)) std::swap(a, b);
     start_ = from;
+    bool whole = true;
     PageSelection selection;
     QString text;
     for (int page = a.page; page <= b.page; ++page) {
-        const auto& chars = charsOf(page).chars;
+        const PageChars* read = charsOf(page);
+        if (!read) {
+            whole = false; // selected once its text comes
+            continue;
+        }
+        const auto& chars = read->chars;
         const int begin = page == a.page ? std::clamp(a.index, 0, int(chars.size())) : 0;
         const int end = page == b.page ? std::clamp(b.index, 0, int(chars.size())) : int(chars.size());
         if (begin >= end) continue;
@@ -168,19 +234,35 @@ void TextSelection::selectBetween(const Anchor& from, const Anchor& to)
         selection.pieces.push_back(std::move(piece));
     }
     selection.text = text.trimmed().toStdString();
-    if (selection == selection_) return;
+    if (selection == selection_) return whole;
     selection_ = std::move(selection);
     view_.viewport()->update();
+    return whole;
 }
 
-void TextSelection::selectWordAt(QPointF viewportPoint)
+void TextSelection::selectTo(const PagePoint& end)
 {
-    const auto hit = charAt(viewportPoint, false);
+    // Kept until every page it spans has its text: each that comes selects again.
+    dragTo_ = end;
+    if (!anchor_) return; // the press's page is still being read
+    const auto to = charAt(end, true);
+    if (to && selectBetween(*anchor_, *to)) dragTo_.reset();
+}
+
+void TextSelection::selectWordAt(const PagePoint& at)
+{
+    wordAt_.reset();
+    const PageChars* read = charsOf(at.page);
+    if (!read) {
+        wordAt_ = at; // the word is selected once the page's text comes
+        return;
+    }
+    const auto hit = charAt(at, false);
     if (!hit) return;
-    const auto& chars = charsOf(hit->page).chars;
+    const auto& chars = read->chars;
     // The character under the point: the caret sits before or after it.
     int index = std::clamp(hit->index, 0, int(chars.size()) - 1);
-    if (index > 0 && !chars[index].box.contains(view_.placement().convertToPage(viewportPoint, hit->page))) --index;
+    if (index > 0 && !chars[index].box.contains(at.point)) --index;
     const auto isWord = [&](int i) {
         return i >= 0 && i < int(chars.size()) && chars[i].line == chars[index].line
                && QChar::isLetterOrNumber(chars[i].code);
@@ -194,6 +276,9 @@ void TextSelection::selectWordAt(QPointF viewportPoint)
 
 void TextSelection::set(const PageSelection& selection)
 {
+    // Set from elsewhere: a drag or a word still waiting for text gives way.
+    dragTo_.reset();
+    wordAt_.reset();
     if (selection == selection_) return;
     selection_ = selection;
     start_.reset();
@@ -218,14 +303,17 @@ bool TextSelection::mousePress(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) return false;
     pressPoint_ = event->position();
+    const bool extend = event->modifiers() & Qt::ShiftModifier && !selection_.isEmpty() && start_;
     anchor_.reset();
     selecting_ = false;
-    if (event->modifiers() & Qt::ShiftModifier && !selection_.isEmpty() && start_) {
-        if (const auto end = charAt(event->position(), true)) selectBetween(*start_, *end);
+    startGesture();
+    if (extend) {
         anchor_ = start_;
+        if (const auto end = pointAt(event->position(), true)) selectTo(*end);
     } else {
         clear();
-        anchor_ = charAt(event->position(), true);
+        pressAt_ = pointAt(event->position(), true);
+        resume();
     }
     event->accept();
     return true;
@@ -234,7 +322,7 @@ bool TextSelection::mousePress(QMouseEvent* event)
 bool TextSelection::mouseDoubleClick(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || view_.tool() != quarnkit::MarkupTool::select) return false;
-    selectWordAt(event->position());
+    if (const auto at = pointAt(event->position(), false)) selectWordAt(*at);
     event->accept();
     return true;
 }
@@ -243,9 +331,9 @@ bool TextSelection::mouseMove(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::LeftButton)) return false;
     const bool moved = (event->position() - pressPoint_).manhattanLength() >= QApplication::startDragDistance();
-    if (anchor_ && (moved || selecting_)) {
+    if ((anchor_ || pressAt_) && (moved || selecting_)) {
         selecting_ = true;
-        if (const auto end = charAt(event->position(), true)) selectBetween(*anchor_, *end);
+        if (const auto end = pointAt(event->position(), true)) selectTo(*end);
         // Dragging past the edge scrolls on.
         QScrollBar* bar = view_.verticalScrollBar();
         const QRect area = view_.viewport()->rect();

@@ -93,6 +93,17 @@ PageTextLayout layout(const QuarnDocument& document, int page)
     }
 }
 
+std::function<PageTextLayout()> layoutJob(const QuarnDocument& document, int page)
+{
+    return [pdf = pdfOf(document), page]() -> PageTextLayout {
+        try {
+            return pdf->textPage(page);
+        } catch (const std::exception&) {
+            return {};
+        }
+    };
+}
+
 std::vector<SelectedLine> between(const PdfTextPage& text, PdfPoint from, PdfPoint to)
 {
     const auto chars = flatten(text);

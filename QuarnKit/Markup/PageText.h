@@ -5,6 +5,7 @@
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ namespace PageText {
 
 // The page's text as laid out; empty for a page whose text cannot be read.
 PageTextLayout layout(const QuarnDocument& document, int page);
+// The same read as a job for a worker: it keeps the PDF it reads, so the
+// document may go meanwhile.
+std::function<PageTextLayout()> layoutJob(const QuarnDocument& document, int page);
 
 // The characters from the one nearest `from` to the one nearest `to`, in
 // reading order; empty when the page has no text.

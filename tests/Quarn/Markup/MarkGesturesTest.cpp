@@ -265,7 +265,8 @@ TEST(MarkGestures, SelectDragOverTextStillSelectsText)
     const PdfRect line = firstTextLine(*pdfOf(*v.view.quarnDocument()));
     v.use(MarkupTool::select);
     v.drag({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
-    EXPECT_FALSE(v.view.interactions().textSelection().current().text.empty());
+    // Once a worker has read the page's text.
+    EXPECT_TRUE(testsupport::waitFor([&] { return !v.view.interactions().textSelection().current().text.empty(); }));
     EXPECT_EQ(v.stack().count(), 0);
 }
 

@@ -19,6 +19,7 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -322,6 +323,8 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     QTest::mouseMove(view.viewport(), ((from + to) / 2).toPoint());
     QTest::mouseMove(view.viewport(), to.toPoint());
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
+    // Once a worker has read the page's text.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !view.interactions().textSelection().current().isEmpty(); }));
     EXPECT_EQ(view.interactions().textSelection().current().text, "Page 1");
     EXPECT_EQ(view.interactions().textSelection().current().firstPage(), 0);
     QApplication::clipboard()->clear();
@@ -329,6 +332,40 @@ TEST(QuarnPDFViewTest, DragSelectsTextAndCopyPutsItOnTheClipboard)
     EXPECT_EQ(QApplication::clipboard()->text(), "Page 1");
     view.interactions().textSelection().clear();
     EXPECT_TRUE(view.interactions().textSelection().current().isEmpty());
+}
+
+TEST(QuarnPDFViewTest, ADragMadeBeforeThePagesTextHasComeSelectsWhenItComes)
+{
+    ShownView shown(2, {700, 900});
+    QuarnPDFView& view = shown.view;
+    view.setScaleFactor(1);
+    TextSelection& selection = view.interactions().textSelection();
+    // The worker that reads the page's text waits until released.
+    QSemaphore reading, released;
+    selection.workerHook = [&] {
+        reading.release();
+        released.acquire();
+    };
+    const struct Release {
+        QSemaphore& held;
+        ~Release() { held.release(100); }
+    } release{released};
+    const QPointF from = view.placement().convertFromPage(platform::PdfPoint{70, 708}, 0);
+    const QPointF to = view.placement().convertFromPage(platform::PdfPoint{200, 708}, 0);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from.toPoint());
+    QTest::mouseMove(view.viewport(), to.toPoint());
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
+    ASSERT_TRUE(testsupport::waitFor([&] { return reading.tryAcquire(); }));
+    EXPECT_TRUE(selection.current().isEmpty());
+    // The view answers its keys meanwhile.
+    QTest::keyClick(&view, Qt::Key_End);
+    EXPECT_EQ(view.currentPageIndex(), 1);
+    selection.workerHook = nullptr;
+    released.release();
+    // The press and the drag were kept: the words they span are selected.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !selection.current().isEmpty(); }));
+    EXPECT_EQ(selection.current().text, "Page 1");
+    EXPECT_EQ(selection.current().firstPage(), 0);
 }
 
 // A one-page PDF with a link annotation to `uri` over the rectangle 100 100 300 200.
@@ -642,6 +679,7 @@ TEST(QuarnPDFViewTest, DoubleClickSelectsAWordAndShiftClickExtends)
     // The extra text is 12-point at 72,660: "beta" starts about 33 points in.
     const QPoint onBeta = view.placement().convertFromPage(platform::PdfPoint{72 + 40, 664}, 0).toPoint();
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onBeta);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !view.interactions().textSelection().current().isEmpty(); }));
     EXPECT_EQ(view.interactions().textSelection().current().text, "beta");
     const QPoint pastGamma = view.placement().convertFromPage(platform::PdfPoint{200, 664}, 0).toPoint();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, pastGamma);
