@@ -15,7 +15,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <map>
 
 namespace quarn {
 
@@ -71,14 +70,8 @@ void FormWatcher::scan()
     if (!same && editor_) editor_->cancel();
     const bool wasAccepted = same && accepted_;
     const quint64 reading = ++readings_;
-    reading_ = false;
-    const std::function<Reading()> job = FormFields::readingJob(*document, wasAccepted);
-    if (document->pageCount() <= readAtOnceMaxPages) {
-        apply(document, pages, locked, job());
-        return;
-    }
-    // Every page of a long document is read by a worker: the window shows
-    // its first pages meanwhile, and the fields come when all are known.
+    // Read by a worker, however short the document: the fields and their
+    // values come from its pages, which the UI thread does not wait for.
     reading_ = true;
     readingDocument_ = document;
     readingPages_ = pages;
@@ -90,12 +83,14 @@ void FormWatcher::scan()
                 reading_ = false;
                 if (read) apply(read, pages, locked, watcher->result());
             });
-    watcher->setFuture(QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), job));
+    watcher->setFuture(
+        QtConcurrent::run(quarnkit::DroppableWork::shared().pool(), FormFields::readingJob(*document, wasAccepted)));
 }
 
 void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool locked, Reading reading)
 {
     const int before = fieldCount();
+    ++valueReadings_; // values read of the fields before are dropped
     accepted_ = reading.accepted;
     fields_ = std::move(reading.fields);
     scanned_ = document;
@@ -111,7 +106,7 @@ void FormWatcher::apply(quarnkit::QuarnDocument* document, size_t pages, bool lo
     if (fieldCount() != before) emit fieldCountChanged(fieldCount());
     if (focusWhenRead_) {
         focusWhenRead_ = false;
-        focusFirstEmptyField();
+        focusOnFirstEmptyField(); // the values have just been read
     }
 }
 
@@ -232,12 +227,10 @@ bool FormWatcher::handleTab(bool backward)
 
 void FormWatcher::beginEditing(const Widget field)
 {
-    // `field` is a copy: comparing the values below reads the field list afresh.
     QuarnPDFView* pageView = view();
     if (!model_ || !pageView || !pageView->window() || field.page < 0 || field.page >= pageView->pageCount()) return;
     // The field being left is written and compared before the focus moves.
     if (editor_) editor_->commit();
-    readValues();
     pageView->setFocus(Qt::TabFocusReason);
     active_ = field.objectNumber;
 
@@ -281,7 +274,13 @@ void FormWatcher::focusFirstEmptyField()
         focusWhenRead_ = true; // the fields are not all known yet
         return;
     }
-    fields_ = readCurrent();
+    // Which fields are empty is known once their values are read afresh.
+    focusWhenRead_ = true;
+    readValues();
+}
+
+void FormWatcher::focusOnFirstEmptyField()
+{
     for (const Widget& field : fields_) {
         if (FormFields::isTabStop(field) && (!field.value || field.value->empty())) {
             beginEditing(field);
@@ -311,32 +310,42 @@ void FormWatcher::scheduleCheck()
         Qt::QueuedConnection);
 }
 
-std::vector<FormWatcher::Widget> FormWatcher::readCurrent() const
-{
-    if (!scanned_ || fields_.empty()) return fields_;
-    std::map<int, std::vector<Widget>> pages;
-    for (const Widget& field : fields_) {
-        if (pages.count(field.page)) continue;
-        try {
-            pages[field.page] = FormFields::widgetsOnPage(*scanned_, field.page);
-        } catch (const std::exception&) {
-            pages[field.page] = {}; // an unreadable page keeps the values last read
-        }
-    }
-    std::vector<Widget> current;
-    current.reserve(fields_.size());
-    for (const Widget& field : fields_) {
-        const auto& onPage = pages[field.page];
-        const auto it = std::find_if(onPage.begin(), onPage.end(),
-                                     [&](const Widget& w) { return w.objectNumber == field.objectNumber; });
-        current.push_back(it != onPage.end() ? *it : field);
-    }
-    return current;
-}
-
 void FormWatcher::readValues()
 {
-    if (!fields_.empty()) fields_ = readCurrent();
+    if (!scanned_ || fields_.empty()) {
+        if (focusWhenRead_ && !reading_) {
+            focusWhenRead_ = false;
+            focusOnFirstEmptyField();
+        }
+        return;
+    }
+    if (readingValues_) {
+        valuesAgain_ = true; // read once more when the reading under way ends
+        return;
+    }
+    readingValues_ = true;
+    const quint64 reading = ++valueReadings_;
+    auto* watcher = new QFutureWatcher<std::vector<Widget>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, reading] {
+        watcher->deleteLater();
+        readingValues_ = false;
+        // The fields read again meanwhile (another scan) have their own values.
+        if (reading == valueReadings_) fields_ = watcher->result();
+        if (valuesAgain_) {
+            valuesAgain_ = false;
+            readValues();
+            return;
+        }
+        if (focusWhenRead_ && !reading_) {
+            focusWhenRead_ = false;
+            focusOnFirstEmptyField();
+        }
+    });
+    watcher->setFuture(QtConcurrent::run(quarnkit::DroppableWork::shared().pool(),
+                                         [job = FormFields::valuesJob(*scanned_, fields_), hook = workerHook] {
+                                             if (hook) hook();
+                                             return job();
+                                         }));
 }
 
 } // namespace quarn

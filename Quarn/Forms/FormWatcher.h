@@ -11,6 +11,7 @@
 #include <QPointF>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -37,16 +38,18 @@ public:
     // Binds to the window's model and document (both held weakly) and scans;
     // from the first start on, the watcher hears the events of the page view's window.
     void start(ViewerModel* model, quarnkit::QuarnDocument* document);
-    // Re-reads the fields when the PDF, its page count or its lock changed: a
-    // short document at once, a long one on a worker (see reading).
+    // Re-reads the fields when the PDF, its page count or its lock changed,
+    // on a worker (see reading).
     void scan();
-    // A worker is reading the fields of a long document; fields() are the last read till then.
+    // A worker is reading the fields; fields() are the last read till then.
     bool reading() const { return reading_; }
     // Starts editing the first empty text field, else the first text field;
-    // with no text field at all, only shows the first field.
+    // with no text field at all, only shows the first field. Once a worker
+    // has read the fields' values.
     void focusFirstEmptyField();
 
-    // The fillable fields in reading order, with their values as last read.
+    // The fillable fields in reading order, with their values as last read
+    // (see readValues).
     const std::vector<Widget>& fields() const { return fields_; }
     // How many fields there are, as the banner and the Sign menu show it.
     int fieldCount() const { return int(fields_.size()); }
@@ -61,8 +64,10 @@ public:
     FormEditor* editor() const { return editor_; }
     // Reads the field values again after the current event has been handled.
     void scheduleCheck();
-    // Reads the field values again now.
+    // Asks a worker to read the field values again; fields() holds them once it has.
     void readValues();
+    // Runs on the worker before it reads the values (tests hold it there).
+    std::function<void()> workerHook;
     // Tab (forwards) or Shift-Tab: true when it moved editing, or kept it on
     // the only field there is.
     bool handleTab(bool backward);
@@ -70,7 +75,6 @@ public:
     // scrolling it into view first.
     void beginEditing(Widget field);
 
-    static constexpr int readAtOnceMaxPages = 24;
     static constexpr int clickDelayMs = 30;
     static constexpr int clickAttempts = 10;
 
@@ -88,8 +92,8 @@ private:
     // Hears the page view's window through the application's one filter.
     void listenToWindow();
     bool hear(QObject* watched, QEvent* event);
-    // The fields with their values read afresh from their pages.
-    std::vector<Widget> readCurrent() const;
+    // Starts editing as focusFirstEmptyField says, by the values last read.
+    void focusOnFirstEmptyField();
     void revealField(const Widget& field);
 
     QPointer<ViewerModel> model_;
@@ -102,7 +106,10 @@ private:
     quint64 readings_ = 0; // the latest reading started; an older one's result is dropped
     QPointer<quarnkit::QuarnDocument> readingDocument_;
     size_t readingPages_ = 0;
-    bool focusWhenRead_ = false; // Fill Fields was asked for while reading
+    bool focusWhenRead_ = false; // Fill Fields waits for the fields or their values
+    bool readingValues_ = false;
+    bool valuesAgain_ = false;  // asked for again while a reading was under way
+    quint64 valueReadings_ = 0; // the latest; the values of fields since replaced are dropped
     std::vector<Widget> fields_;
     std::optional<int> active_;
     QPointer<QWidget> heard_; // the page view whose window is heard

@@ -45,11 +45,6 @@ std::vector<Widget> fields(const platform::PdfDocument& doc)
     return result;
 }
 
-std::vector<Widget> widgetsOnPage(const QuarnDocument& document, int page)
-{
-    return platform::PdfForms::widgets(*pdfOf(document), page);
-}
-
 std::optional<Widget> widget(const QuarnDocument& document, int page, int objectNumber)
 {
     try {
@@ -66,6 +61,30 @@ std::function<Reading()> readingJob(const QuarnDocument& document, bool wasAccep
         reading.accepted = wasAccepted || declaresFields(*pdf);
         if (reading.accepted) reading.fields = fields(*pdf);
         return reading;
+    };
+}
+
+std::function<std::vector<Widget>()> valuesJob(const QuarnDocument& document, std::vector<Widget> fields)
+{
+    return [pdf = pdfOf(document), fields = std::move(fields)] {
+        std::map<int, std::vector<Widget>> pages;
+        for (const Widget& field : fields) {
+            if (pages.count(field.page)) continue;
+            try {
+                pages[field.page] = platform::PdfForms::widgets(*pdf, field.page);
+            } catch (const std::exception&) {
+                pages[field.page] = {};
+            }
+        }
+        std::vector<Widget> current;
+        current.reserve(fields.size());
+        for (const Widget& field : fields) {
+            const auto& onPage = pages[field.page];
+            const auto it = std::find_if(onPage.begin(), onPage.end(),
+                                         [&](const Widget& w) { return w.objectNumber == field.objectNumber; });
+            current.push_back(it != onPage.end() ? *it : field);
+        }
+        return current;
     };
 }
 

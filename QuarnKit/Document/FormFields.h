@@ -38,8 +38,6 @@ bool isTabStop(const Widget& widget);
 bool declaresFields(const platform::PdfDocument& doc);
 // Every field of the document, read afresh: pages in order, each in reading order.
 std::vector<Widget> fields(const platform::PdfDocument& doc);
-// The widgets of one page in /Annots order, read afresh; throws when the page cannot be read.
-std::vector<Widget> widgetsOnPage(const QuarnDocument& document, int page);
 // One widget read afresh; none when it is gone or its page cannot be read.
 std::optional<Widget> widget(const QuarnDocument& document, int page, int objectNumber);
 
@@ -53,6 +51,11 @@ struct Reading {
 };
 // The reading as a job for any thread: it holds the PDF while it runs.
 std::function<Reading()> readingJob(const QuarnDocument& document, bool wasAccepted);
+
+// The fields given, their values read afresh, as a job for any thread: it
+// holds the PDF while it runs. A field on a page that cannot be read keeps
+// the value it had; one gone from its page is kept as it was.
+std::function<std::vector<Widget>()> valuesJob(const QuarnDocument& document, std::vector<Widget> fields);
 
 // Rows from the top down, each row left to right; equal keys keep their input order.
 std::vector<Widget> readingOrder(std::vector<Widget> widgets);

@@ -82,6 +82,8 @@ public:
         model->start();
         // The view lays its pages out and restores the reading position on the next turns.
         (void)testsupport::waitFor([this] { return model->isReading(); });
+        // And a worker reads the form's fields.
+        (void)testsupport::waitFor([this] { return !forms().reading(); });
         view()->setFocus(Qt::OtherFocusReason);
         QApplication::processEvents();
     }

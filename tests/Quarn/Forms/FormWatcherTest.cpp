@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -227,19 +228,43 @@ TEST(FormWatcherTest, EachRecordedChangeIsNotedOnceAtOnce)
     EXPECT_EQ(w.read("gdpr").state, 0);
 }
 
+TEST(FormWatcherTest, ValuesAreReadOnAWorkerWhileTheWindowAnswers)
+{
+    FormWindow w("libreoffice-form.pdf");
+    // The worker that reads the values waits until released.
+    QSemaphore reading, released;
+    w.forms().workerHook = [&] {
+        reading.release();
+        released.acquire();
+    };
+    const struct Release {
+        QSemaphore& held;
+        ~Release() { held.release(100); }
+    } release{released};
+    // An edit asks for the values again.
+    ASSERT_TRUE(w.editor().setText(w.field("Last Name"), QStringLiteral("Hopper")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return reading.tryAcquire(); }));
+    EXPECT_NE(w.field("Last Name").value, "Hopper");
+    // The window answers meanwhile: Tab starts typing in the first field.
+    w.key(Qt::Key_Tab);
+    EXPECT_EQ(w.editing(), "First Name");
+    w.forms().workerHook = nullptr;
+    released.release();
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.field("Last Name").value == "Hopper"; }));
+}
+
 TEST(FormWatcherTest, FocusFirstEmptyFieldSkipsFilledFields)
 {
     FormWindow w("libreoffice-form.pdf");
     // "First Name" holds "Alice" in the sample.
     w.forms().focusFirstEmptyField();
-    QApplication::processEvents();
-    EXPECT_EQ(w.editing(), "Last Name");
+    // Once a worker has read the values.
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.editing() == "Last Name"; })) << w.editing();
     EXPECT_TRUE(w.editor().editorWidget()->hasFocus());
 
     // With every text field filled, the first text field.
     for (const char* name : {"Last Name", "Birthday", "First Name_2"})
         ASSERT_TRUE(w.editor().setText(w.field(name), QStringLiteral("x")));
     w.forms().focusFirstEmptyField();
-    QApplication::processEvents();
-    EXPECT_EQ(w.editing(), "First Name");
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.editing() == "First Name"; })) << w.editing();
 }

@@ -113,7 +113,8 @@ TEST(FormsBannerTest, TheViewerScreenShowsItAboveThePagesOnlyForForms)
         quarnkit::QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("pdflatex-forms.pdf"))));
     FormBanner* banner = form.screen->formsBanner();
     ASSERT_TRUE(banner);
-    EXPECT_TRUE(banner->isShown());
+    // Once a worker has read the fields.
+    EXPECT_TRUE(testsupport::waitFor([&] { return banner->isShown(); }));
     EXPECT_EQ(FormWatcher::of(form.screen->model()).fieldCount(), 2);
     ASSERT_TRUE(form.screen->pageViewHost());
     const QPoint bannerAt = banner->mapTo(form.screen.get(), QPoint(0, 0));
