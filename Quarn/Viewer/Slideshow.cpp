@@ -1,11 +1,8 @@
 #include "Quarn/Viewer/Slideshow.h"
 
-#include "QuarnKit/Document/DocumentPages.h"
-
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
-#include "QuarnKit/Export/PageRender.h"
 #include "QuarnKit/Viewer/FittedPage.h"
 
 #include <QApplication>
@@ -77,6 +74,8 @@ void SlideshowView::setDocument(quarnkit::QuarnDocument* document)
     imagePage_ = -1;
     pendingPage_ = -1;
     ++documentSerial_;
+    sizes_.clear();
+    sizing_.clear();
     update();
 }
 
@@ -111,24 +110,14 @@ void SlideshowView::showPointer()
     unsetCursor();
 }
 
-std::optional<QSizeF> SlideshowView::drawnSize() const
-{
-    if (!document_ || page_ >= pageCount()) return std::nullopt;
-    try {
-        const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*document_, page_);
-        const platform::PdfSize drawn =
-            quarnkit::Exporter::drawnSize(geometry, quarnkit::Exporter::displayBox(geometry));
-        if (drawn.width > 1 && drawn.height > 1) return QSizeF(drawn.width, drawn.height);
-    } catch (const std::exception&) {}
-    return std::nullopt;
-}
+bool SlideshowView::currentPageSized() const { return document_ && sizes_.count(page_); }
 
 QRect SlideshowView::pageRect(int reservedBottom) const
 {
-    const std::optional<QSizeF> drawn = drawnSize();
+    const auto known = sizes_.find(page_);
+    if (!document_ || known == sizes_.end() || !known->second) return {};
     const QSize room(width(), std::max(1, height() - reservedBottom));
-    if (!drawn) return {};
-    const QSizeF shown = drawn->scaled(QSizeF(room), Qt::KeepAspectRatio);
+    const QSizeF shown = known->second->scaled(QSizeF(room), Qt::KeepAspectRatio);
     return QRectF(QPointF((room.width() - shown.width()) / 2, (room.height() - shown.height()) / 2), shown)
         .toAlignedRect();
 }
@@ -152,6 +141,21 @@ bool SlideshowView::showsCurrentPage() const
 
 void SlideshowView::renderCurrentPage()
 {
+    if (!sizes_.count(page_)) {
+        if (sizing_.count(page_)) return;
+        sizing_.insert(page_);
+        const int page = page_;
+        const quint64 serial = documentSerial_;
+        quarnkit::readDrawnSize(*document_, page, this, [this, page, serial](std::optional<QSizeF> size) {
+            if (serial != documentSerial_) return;
+            sizing_.erase(page);
+            sizes_[page] = size;
+            if (page != page_) return;
+            emit pageSized(); // the room around the page is settled before it is drawn
+            update();
+        });
+        return;
+    }
     const QSize wanted = wantedPixels();
     if (showsCurrentPage() || (pendingPage_ == page_ && pendingSize_ == wanted)) return;
     pendingPage_ = page_;
@@ -304,6 +308,7 @@ Slideshow::Slideshow(quarnkit::QuarnDocument* document, QScreen* screen, QWidget
     pages_->onMove = [self] {
         if (self) self->showCounter();
     };
+    connect(pages_, &SlideshowView::pageSized, this, &Slideshow::placeCounter);
 }
 
 Slideshow::~Slideshow()
@@ -346,7 +351,10 @@ void Slideshow::placeCounter()
     const QRect page = pages_->pageRect(0);
     QPoint at((area.width() - size.width()) / 2, area.height() - counterFromBottom - size.height());
     const int beside = area.width() - page.right() - 1;
-    if (page.isEmpty() || page.bottom() < area.height() - band) {
+    if (!pages_->currentPageSized()) {
+        // Placed again when the page's size has been read (pageSized); the
+        // room below stays as the last page left it meanwhile.
+    } else if (page.isEmpty() || page.bottom() < area.height() - band) {
         pages_->setReservedBottom(0);
     } else if (beside >= size.width() + 32) {
         pages_->setReservedBottom(0);

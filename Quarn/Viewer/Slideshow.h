@@ -14,8 +14,10 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 class QGraphicsOpacityEffect;
 class QLabel;
@@ -39,8 +41,9 @@ protected:
 };
 
 // The page area: the current page fitted into the view on black. Pages are
-// drawn on a render worker; until the current page's image arrives at the
-// current size, the last image drawn stands in for it, scaled to fit.
+// sized, then drawn, on a render worker; until the current page's image
+// arrives at the current size, the last image drawn stands in for it, scaled
+// to fit.
 class SlideshowView : public QWidget {
     Q_OBJECT
 public:
@@ -67,8 +70,11 @@ public:
     std::function<void()> onMove;
 
     // Where the current page is drawn while the lowest `reservedBottom`
-    // pixels are kept free of it; empty without a page.
+    // pixels are kept free of it; empty without a page, or until its size
+    // has been read (pageSized).
     QRect pageRect(int reservedBottom) const;
+    // Whether the current page's size has been read.
+    bool currentPageSized() const;
     // Keeps the lowest pixels free of the page (room for the counter).
     void setReservedBottom(int pixels);
     int reservedBottom() const { return reservedBottom_; }
@@ -84,6 +90,8 @@ public:
 
 signals:
     void pageChanged(int page);
+    // The current page's size has been read: pageRect knows where it goes.
+    void pageSized();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -95,10 +103,9 @@ protected:
 private:
     // The pixels the page is drawn into: the view less the reserved bottom.
     QSize wantedPixels() const;
-    // Asks a worker for the current page unless its image is here or coming.
+    // Asks a worker for the current page unless its image is here or coming;
+    // for its size first, which decides the room the page is drawn in.
     void renderCurrentPage();
-    // The current page's size in points as shown, none when it has none.
-    std::optional<QSizeF> drawnSize() const;
 
     QPointer<quarnkit::QuarnDocument> document_;
     int page_ = 0;
@@ -110,6 +117,10 @@ private:
     QSize pendingSize_;
     // Raised with each document: renders of an earlier one are dropped.
     quint64 documentSerial_ = 0;
+    // The pages' sizes in points as shown, none for a page that has none;
+    // and the pages whose size a worker reads.
+    std::map<int, std::optional<QSizeF>> sizes_;
+    std::set<int> sizing_;
     int reservedBottom_ = 0;
 };
 

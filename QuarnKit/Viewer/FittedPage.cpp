@@ -33,6 +33,18 @@ QImage fitted(const platform::PdfDocument& pdf, int page, QSize pixels)
     }
 }
 
+std::optional<QSizeF> drawnSize(const platform::PdfDocument& pdf, int page)
+{
+    try {
+        const platform::PdfPageGeometry geometry = pdf.pageGeometry(page);
+        const platform::PdfSize drawn = Exporter::drawnSize(geometry, Exporter::displayBox(geometry));
+        if (drawn.width > 1 && drawn.height > 1) return QSizeF(drawn.width, drawn.height);
+    } catch (const std::exception&) {
+        // A page that cannot be read has no size.
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 void renderFittedPage(const QuarnDocument& document, int page, QSize pixels, QObject* context, FittedPageDone done)
@@ -45,6 +57,21 @@ void renderFittedPage(const QuarnDocument& document, int page, QSize pixels, QOb
             QCoreApplication::instance(),
             [guard, image = std::move(image), done] {
                 if (guard) done(image);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void readDrawnSize(const QuarnDocument& document, int page, QObject* context, DrawnSizeDone done)
+{
+    const QPointer<QObject> guard(context);
+    // Beside the renders of the page it sizes, off the pool Qt paints with.
+    TileRenderer::workerPool().start([pdf = pdfOf(document), page, guard, done = std::move(done)] {
+        const std::optional<QSizeF> size = drawnSize(*pdf, page);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, size, done] {
+                if (guard) done(size);
             },
             Qt::QueuedConnection);
     });

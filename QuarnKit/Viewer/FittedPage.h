@@ -8,8 +8,10 @@
 #include <QImage>
 #include <QObject>
 #include <QSize>
+#include <QSizeF>
 
 #include <functional>
+#include <optional>
 
 namespace quarnkit {
 
@@ -21,5 +23,13 @@ using FittedPageDone = std::function<void(const QImage&)>;
 // dropped when `context` has gone by the time the image is ready; the
 // worker keeps the PDF it reads, so the document may go meanwhile.
 void renderFittedPage(const QuarnDocument& document, int page, QSize pixels, QObject* context, FittedPageDone done);
+
+// Called on the application's thread with the page's size as it is shown (its
+// display box, turned), in points; none when the page has none or cannot be read.
+using DrawnSizeDone = std::function<void(std::optional<QSizeF>)>;
+
+// Reads the shown size of page `page` on a render worker, for laying out
+// around the page before it is drawn. `done` is dropped as above.
+void readDrawnSize(const QuarnDocument& document, int page, QObject* context, DrawnSizeDone done);
 
 } // namespace quarnkit

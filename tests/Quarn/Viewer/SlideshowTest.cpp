@@ -252,6 +252,37 @@ TEST(Slideshow, HoldsTheWindowWeakly)
     EXPECT_EQ(exitedAt, 2);
 }
 
+TEST(Slideshow, ThePageIsSizedOnAWorkerAndTheCounterPlacedWhenItIs)
+{
+    EndsSlideshow cleanup;
+    // Pages of the screen's shape: the counter needs a strip below them.
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(screen.width()) + " "
+                             + std::to_string(screen.height()) + "] >>";
+    Window window(testsupport::writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>", page, page}));
+    HeldRenders held;
+    ASSERT_TRUE(held.holding());
+    window.model().startSlideshow();
+    Slideshow* show = Slideshow::current();
+    ASSERT_NE(show, nullptr);
+    QApplication::processEvents();
+    // Nothing is read here: the size waits for a worker, and the keys work meanwhile.
+    EXPECT_FALSE(show->pages()->currentPageSized());
+    QTest::keyClick(show->window()->windowHandle(), Qt::Key_Right);
+    EXPECT_EQ(show->pages()->currentPageIndex(), 1);
+    EXPECT_EQ(show->counter()->text(), "2 of 2");
+    EXPECT_FALSE(show->pages()->currentPageSized());
+    held.release();
+    ASSERT_TRUE(testsupport::waitFor([&] { return show->pages()->currentPageSized(); }));
+    const QRect shown = show->pages()->pageRect(show->pages()->reservedBottom());
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_GT(show->pages()->reservedBottom(), 0);
+    EXPECT_FALSE(show->counter()->geometry().intersects(shown));
+    // The page is drawn in the room left above the counter.
+    EXPECT_TRUE(testsupport::waitFor([&] { return show->pages()->showsCurrentPage(); }));
+}
+
 TEST(Slideshow, NothingForADocumentWithoutPages)
 {
     EndsSlideshow cleanup;
@@ -286,6 +317,8 @@ TEST(Slideshow, TheCounterKeepsClearOfEveryPage)
     ASSERT_NE(show, nullptr);
     for (const auto& page : pages) {
         SCOPED_TRACE(page.name);
+        // Placed once a worker has read the page's size.
+        ASSERT_TRUE(testsupport::waitFor([&] { return show->pages()->currentPageSized(); }));
         const QRect counter = show->counter()->geometry();
         const QRect shown = show->pages()->pageRect(show->pages()->reservedBottom());
         ASSERT_FALSE(shown.isEmpty());
