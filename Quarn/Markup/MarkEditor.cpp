@@ -10,17 +10,21 @@
 #include "QuarnKit/Markup/InkStroke.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkEdits.h"
+#include "QuarnKit/Markup/PageText.h"
 #include "QuarnKit/Markup/Redaction.h"
 
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "Quarn/Viewer/CopyPage.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QMouseEvent>
+#include <QThreadPool>
 
 #include <cmath>
 
@@ -483,17 +487,52 @@ void MarkEditor::endEraseGroup()
     eraseDocument_.clear();
 }
 
-void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to)
+quint64 MarkEditor::readTextFor(int page)
+{
+    const quarnkit::QuarnDocument* doc = document();
+    if (!doc) return 0;
+    // A page's text can take seconds (a crafted content stream): a render
+    // worker reads it, and the preview and the mark wait for it.
+    const quint64 reading = ++textReadings_;
+    quarnkit::TileRenderer::workerPool().start([job = quarnkit::PageText::layoutJob(*doc, page), hook = textWorkerHook,
+                                                alive = std::weak_ptr<int>(alive_), self = this, page, reading] {
+        if (hook) hook();
+        auto text = std::make_shared<const quarnkit::PageTextLayout>(job());
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, self, page, reading, text] {
+                if (!alive.expired()) self->textRead(reading, page, text);
+            },
+            Qt::QueuedConnection);
+    });
+    return reading;
+}
+
+void MarkEditor::textRead(quint64 reading, int page, const std::shared_ptr<const quarnkit::PageTextLayout>& text)
+{
+    if (auto* shape = std::get_if<Shape>(&drag_); shape && shape->reading == reading) {
+        shape->text = text;
+        overlay_->update();
+    }
+    const auto waiting = std::find_if(waitingMarkups_.begin(), waitingMarkups_.end(),
+                                      [&](const WaitingMarkup& w) { return w.reading == reading; });
+    if (waiting == waitingMarkups_.end()) return;
+    const WaitingMarkup markup = *waiting;
+    waitingMarkups_.erase(waiting);
+    // The view moved on to another document meanwhile: the gesture goes with the old one.
+    if (!markup.document || markup.document != document()) return;
+    addTextMarkups(markup.tool, page, markup.from, markup.to, *text);
+}
+
+void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to,
+                                const quarnkit::PageTextLayout& text)
 {
     const auto id = pageId(page);
-    if (!id) return;
+    const auto geometry = view_.placement().geometry(page);
+    if (!id || !geometry) return;
     const quarnkit::RGBA color = view_.style().color;
-    std::vector<Annotation> marks;
-    try {
-        marks = AnnotationFactory::textMarkups(markupSubtype(tool), *document(), page, from, to, color);
-    } catch (const std::exception&) {
-        marks.clear(); // a page whose text cannot be read takes a plain box below
-    }
+    std::vector<Annotation> marks =
+        AnnotationFactory::textMarkups(markupSubtype(tool), text, geometry->mediaBox, from, to, color);
     if (marks.empty() && tool == MarkupTool::highlight) {
         if (auto box = AnnotationFactory::highlight(MarkupGeometry::rect(from, to), color)) marks.push_back(*box);
     }
@@ -517,7 +556,11 @@ void MarkEditor::finishDrawing(const Drag& finished)
     switch (shape->tool) {
     case MarkupTool::highlight:
     case MarkupTool::underline:
-    case MarkupTool::strikethrough: addTextMarkups(shape->tool, shape->page, shape->start, end); return;
+    case MarkupTool::strikethrough:
+        if (shape->text) addTextMarkups(shape->tool, shape->page, shape->start, end, *shape->text);
+        else if (shape->reading)
+            waitingMarkups_.push_back({shape->reading, shape->tool, shape->page, shape->start, end, document()});
+        return;
     case MarkupTool::rectangle:
         mark = AnnotationFactory::rectangle(shape->start, end, style.color, style.stroke, style.filled);
         break;
@@ -591,7 +634,9 @@ bool MarkEditor::press(QMouseEvent* event)
         if (!at) return true; // beside the pages a drawing tool does nothing
         select(std::nullopt);
         if (tool == MarkupTool::pen) drag_ = Ink{at->page, {at->point}};
-        else drag_ = Shape{tool, at->page, at->point, at->point, nullptr};
+        else
+            drag_ = Shape{tool,      at->page, at->point,
+                          at->point, nullptr,  isTextMarkupTool(tool) ? readTextFor(at->page) : 0};
         overlay_->update();
         return true;
     }
@@ -898,10 +943,7 @@ void MarkEditor::fillOverlay()
         overlay_->stroke = std::move(stroke);
     } else if (auto* shape = std::get_if<Shape>(&drag_)) {
         bool boxPreview = !isTextMarkupTool(shape->tool);
-        if (!boxPreview && document() && view_.placement().geometry(shape->page)) {
-            if (!shape->text)
-                shape->text = std::make_shared<const quarnkit::PageTextLayout>(
-                    quarnkit::PageText::layout(*document(), shape->page));
+        if (!boxPreview && shape->text && view_.placement().geometry(shape->page)) {
             const PdfRect media = view_.placement().geometry(shape->page)->mediaBox;
             const auto lines = AnnotationFactory::textLines(*shape->text, media, shape->start, shape->current);
             if (lines.empty() && shape->tool == MarkupTool::highlight) {

@@ -56,6 +56,11 @@ public:
     std::function<void(quarnkit::MarkupTool)> onChooseTool;
     std::function<void(int index)> onChooseSwatch;
 
+    // A text markup drawn before its page's text was read waits for it.
+    bool waitingForText() const { return !waitingMarkups_.empty(); }
+    // Runs on the worker before it reads a page's text: tests hold it there.
+    std::function<void()> textWorkerHook;
+
     // ------------------------------------------------------------ events routed by the view
 
     // True when the editing took the event (a press beside every mark with
@@ -137,7 +142,18 @@ private:
         quarnkit::MarkupTool tool = quarnkit::MarkupTool::rectangle;
         int page = -1;
         PdfPoint start, current;
-        std::shared_ptr<const quarnkit::PageTextLayout> text; // read once per drag, for the text preview
+        // The page's text for a text markup, read on a worker once per drag
+        // (`reading`); until it comes the preview waits.
+        std::shared_ptr<const quarnkit::PageTextLayout> text;
+        quint64 reading = 0;
+    };
+    // A text markup whose drag ended before its page's text came: made when it does.
+    struct WaitingMarkup {
+        quint64 reading = 0;
+        quarnkit::MarkupTool tool = quarnkit::MarkupTool::highlight;
+        int page = -1;
+        PdfPoint from, to;
+        QPointer<quarnkit::QuarnDocument> document;
     };
     // A body drag of a mark: its value and frame at mouse-down and the page point grabbed.
     struct Move {
@@ -178,7 +194,11 @@ private:
     void nudge(double dx, double dy, double step);
     void erase(QPointF viewportPoint);
     void endEraseGroup();
-    void addTextMarkups(quarnkit::MarkupTool tool, int page, PdfPoint from, PdfPoint to);
+    // Reads the page's text for the drag on a render worker (see Shape).
+    quint64 readTextFor(int page);
+    void textRead(quint64 reading, int page, const std::shared_ptr<const quarnkit::PageTextLayout>& text);
+    void addTextMarkups(quarnkit::MarkupTool tool, int page, PdfPoint from, PdfPoint to,
+                        const quarnkit::PageTextLayout& text);
     void finishDrawing(const Drag& drag);
     void finishChange(const MarkRef& mark, const Annotation& before, const QString& name);
 
@@ -208,6 +228,9 @@ private:
     std::shared_ptr<EditorTarget> editorTarget_;
     std::set<int> erased_;
     bool erasingGroup_ = false;
+    quint64 textReadings_ = 0;
+    std::vector<WaitingMarkup> waitingMarkups_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0); // its end drops the text still coming
 };
 
 } // namespace quarn

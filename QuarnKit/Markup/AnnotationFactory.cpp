@@ -1,7 +1,5 @@
 #include "QuarnKit/Markup/AnnotationFactory.h"
 
-#include "QuarnKit/Document/DocumentEngine.h"
-
 #include <QString>
 
 #include <algorithm>
@@ -212,10 +210,10 @@ std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const platform:
     return markupsFor(subtype, textLines(doc, page, from, to), color);
 }
 
-std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const QuarnDocument& document, int page, PdfPoint from,
-                                       PdfPoint to, const RGBA& color)
+std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const platform::PdfTextPage& text,
+                                       const PdfRect& mediaBox, PdfPoint from, PdfPoint to, const RGBA& color)
 {
-    return textMarkups(subtype, *pdfOf(document), page, from, to, color);
+    return markupsFor(subtype, textLines(text, mediaBox, from, to), color);
 }
 
 std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const std::vector<SelectedLine>& selection,

@@ -5,7 +5,6 @@
 // mark per line. Builders never put anything on a page: an empty result means
 // there is nothing to add.
 #include "Platform/PdfAnnotations.h"
-#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/MarkupTool.h"
 #include "QuarnKit/Markup/MarkupGeometry.h"
 #include "QuarnKit/Markup/PageText.h"
@@ -49,8 +48,9 @@ std::vector<PdfRect> textLines(const platform::PdfDocument& doc, int page, PdfPo
 // One mark per line of that text, in line order.
 std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const platform::PdfDocument& doc, int page,
                                        PdfPoint from, PdfPoint to, const RGBA& color);
-std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const QuarnDocument& document, int page, PdfPoint from,
-                                       PdfPoint to, const RGBA& color);
+// The same over a page's text read already, on a page of `mediaBox`.
+std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const platform::PdfTextPage& text,
+                                       const PdfRect& mediaBox, PdfPoint from, PdfPoint to, const RGBA& color);
 // One mark per line of a selection.
 std::vector<PdfAnnotation> textMarkups(std::string_view subtype, const std::vector<SelectedLine>& selection,
                                        const PdfRect& mediaBox, const RGBA& color);

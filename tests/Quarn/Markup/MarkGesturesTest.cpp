@@ -22,6 +22,7 @@
 #include <QUndoStack>
 
 #include <cmath>
+#include <future>
 
 using namespace quarn;
 using platform::PdfAnnotation;
@@ -57,7 +58,8 @@ struct MarkView {
     QPoint at(PdfPoint p) const { return view.placement().convertFromPage(p, 0).toPoint(); }
     QWidget* port() { return view.viewport(); }
 
-    void drag(PdfPoint from, PdfPoint to, Qt::KeyboardModifiers mods = {}, int steps = 4)
+    // A drag as the mouse makes it; a text markup it draws waits for its page's text.
+    void dragOnly(PdfPoint from, PdfPoint to, Qt::KeyboardModifiers mods = {}, int steps = 4)
     {
         QTest::mousePress(port(), Qt::LeftButton, mods, at(from));
         for (int i = 1; i <= steps; ++i) {
@@ -65,6 +67,12 @@ struct MarkView {
             QTest::mouseMove(port(), at({from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t}));
         }
         QTest::mouseRelease(port(), Qt::LeftButton, mods, at(to));
+    }
+    // The same, and the mark it draws made.
+    void drag(PdfPoint from, PdfPoint to, Qt::KeyboardModifiers mods = {}, int steps = 4)
+    {
+        dragOnly(from, to, mods, steps);
+        EXPECT_TRUE(testsupport::waitFor([this] { return !MarkEditor::of(view).waitingForText(); }));
     }
     void click(PdfPoint p) { QTest::mouseClick(port(), Qt::LeftButton, {}, at(p)); }
     void key(int k, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(&view, Qt::Key(k), mods); }
@@ -187,6 +195,29 @@ TEST(MarkGestures, HighlightOverTextAndOverBlankPage)
               1);
     v.stack().undo();
     EXPECT_EQ(v.marks().size(), 2u);
+}
+
+TEST(MarkGestures, AHighlightDrawnBeforeThePagesTextHasComeIsMadeWhenItComes)
+{
+    MarkView v(2);
+    const PdfRect line = firstTextLine(*pdfOf(*v.view.quarnDocument()));
+    // The worker reading the page's text waits here until the view has been used.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    MarkEditor::of(v.view).textWorkerHook = [released] { released.wait(); };
+    v.use(MarkupTool::highlight);
+    v.dragOnly({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
+    EXPECT_TRUE(MarkEditor::of(v.view).waitingForText());
+    EXPECT_EQ(v.stack().count(), 0);
+    // The view goes on answering the keys meanwhile.
+    v.key(Qt::Key_End);
+    EXPECT_EQ(v.view.currentPageIndex(), 1);
+
+    release.set_value();
+    ASSERT_TRUE(testsupport::waitFor([&v] { return !MarkEditor::of(v.view).waitingForText(); }));
+    ASSERT_EQ(v.marks().size(), 1u);
+    EXPECT_EQ(v.stack().undoText(), "Highlight");
+    EXPECT_TRUE(v.marks()[0].rect.intersects(line));
 }
 
 TEST(MarkGestures, RedactionBox)
