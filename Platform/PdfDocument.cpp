@@ -343,8 +343,19 @@ int hasCatalogC(fz_context* ctx, pdf_document* doc)
     return found;
 }
 
-// Whether a field of the form is a signature with a value. The field tree is
-// walked with a bounded stack: a damaged file may make it a cycle.
+// Whether a field is a signature with a value; a widget takes both from its
+// field when it has neither itself.
+bool isSignatureC(fz_context* ctx, pdf_obj* field)
+{
+    return pdf_name_eq(ctx, pdf_dict_get_inheritable(ctx, field, PDF_NAME(FT)), PDF_NAME(Sig))
+           && pdf_is_dict(ctx, pdf_dict_get_inheritable(ctx, field, PDF_NAME(V)));
+}
+
+// Whether a field of the form, or a widget on a page, is a signature with a
+// value. Some signing programs leave the new field out of the form's list
+// when the catalog holds the form itself, and other readers still find and
+// check the signature through the page: a full rewrite would break it. The
+// field tree is walked with a bounded stack: a damaged file may make it a cycle.
 int isSignedC(fz_context* ctx, pdf_document* doc)
 {
     int isSigned = 0;
@@ -359,11 +370,22 @@ int isSignedC(fz_context* ctx, pdf_document* doc)
             const int n = pdf_array_len(ctx, list);
             for (int i = 0; i < n && !isSigned; ++i, ++visited) {
                 pdf_obj* field = pdf_array_get(ctx, list, i);
-                if (pdf_name_eq(ctx, pdf_dict_get(ctx, field, PDF_NAME(FT)), PDF_NAME(Sig))
-                    && pdf_is_dict(ctx, pdf_dict_get(ctx, field, PDF_NAME(V))))
-                    isSigned = 1;
+                if (isSignatureC(ctx, field)) isSigned = 1;
                 pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
                 if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
+            }
+        }
+        // Reading each page's list of marks costs little beside the save
+        // that asks, which writes every object of the file.
+        const int pages = isSigned ? 0 : pdf_count_pages(ctx, doc);
+        for (int p = 0; p < pages && !isSigned; ++p) {
+            pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, p), PDF_NAME(Annots));
+            const int n = pdf_array_len(ctx, annots);
+            for (int i = 0; i < n && !isSigned; ++i) {
+                pdf_obj* annot = pdf_array_get(ctx, annots, i);
+                if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget))
+                    && isSignatureC(ctx, annot))
+                    isSigned = 1;
             }
         }
     }

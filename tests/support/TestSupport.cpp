@@ -140,7 +140,7 @@ QString runProgram(const QString& program, const QStringList& arguments, int* ex
     return QString::fromLocal8Bit(process.readAll());
 }
 
-QByteArray makeSignedPdf(const QString& folder)
+QByteArray makeSignedPdf(const QString& folder, bool listedInForm)
 {
     const QDir dir(folder);
     const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
@@ -153,7 +153,8 @@ QByteArray makeSignedPdf(const QString& folder)
     const std::string placeholder(8192, '0');
     const std::string text = "BT /F1 24 Tf 30 150 Td (Signed page) Tj ET";
     QByteArray pdf = writePdf(
-        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>",
+        {listedInForm ? "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>"
+                      : "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [] >> >>",
          "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >>"
          " /Annots [6 0 R] >>",

@@ -73,7 +73,9 @@ QByteArray makeJbig2BombPdf(int side);
 // One page reading "Signed page" with a signature field whose /Contents is a
 // detached CMS signature over every byte but that string, made by openssl
 // with a key it makes in `folder`. Empty when openssl fails or is missing.
-QByteArray makeSignedPdf(const QString& folder);
+// Unless `listedInForm`, the form's field list leaves the signature out and
+// only the page's marks hold it, as some signing programs write it.
+QByteArray makeSignedPdf(const QString& folder, bool listedInForm = true);
 // A PDF file of the given objects, numbered from 1 in order (object 1 is the
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
