@@ -918,6 +918,98 @@ extern "C" void sinkWrite(fz_context* ctx, void* state, const void* data, size_t
 
 extern "C" int64_t sinkTell(fz_context*, void* state) { return static_cast<ByteSink*>(state)->bytes->size(); }
 
+// The document's metadata stream when its encryption leaves metadata in the
+// clear (/EncryptMetadata false), or null. MuPDF's writer encrypts every
+// stream it writes, this one too, and other readers, which take it as clear
+// text, would read noise.
+pdf_obj* clearMetadataC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts)
+{
+    if (opts->do_encrypt != PDF_ENCRYPT_KEEP || !doc->crypt || pdf_crypt_encrypt_metadata(ctx, doc->crypt))
+        return nullptr;
+    pdf_obj* metadata = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Metadata");
+    return pdf_is_indirect(ctx, metadata) && pdf_is_stream(ctx, metadata) ? metadata : nullptr;
+}
+
+// Where the last cross-reference section just written starts, read from the
+// "startxref" line that ends it.
+int64_t lastStartXrefC(fz_context* ctx, fz_output* out, ByteSink* bytes, FileSink* file)
+{
+    char tail[64] = {};
+    fz_flush_output(ctx, out);
+    const int64_t end = fz_tell_output(ctx, out);
+    const int64_t from = std::max<int64_t>(0, end - int64_t(sizeof tail - 1));
+    const size_t n = size_t(end - from);
+    if (file) {
+        if (::pread(file->fd, tail, n, off_t(from)) != ssize_t(n)) fz_throw(ctx, FZ_ERROR_GENERIC, "cannot read back");
+    } else {
+        std::memcpy(tail, bytes->bytes->constData() + from, n);
+    }
+    const char* line = nullptr;
+    for (const char* at = tail; (at = std::strstr(at, "startxref")) != nullptr; at += 9) line = at;
+    if (!line) fz_throw(ctx, FZ_ERROR_GENERIC, "no startxref at the end of the written file");
+    return std::strtoll(line + 9, nullptr, 10);
+}
+
+// Appends an update that holds the metadata stream in the clear, as the
+// file's encryption says it is: readers take the last revision of an object.
+void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata, fz_output* out, ByteSink* bytes,
+                          FileSink* file)
+{
+    fz_buffer* raw = nullptr;
+    pdf_obj* dict = nullptr;
+    pdf_obj* trailer = nullptr;
+    fz_var(raw);
+    fz_var(dict);
+    fz_var(trailer);
+    fz_try(ctx) {
+        const int64_t previous = lastStartXrefC(ctx, out, bytes, file);
+        const int num = pdf_to_num(ctx, metadata), gen = pdf_to_gen(ctx, metadata);
+        // MuPDF's reader takes the stream for encrypted too: the file's own
+        // bytes are read, unless the document holds new ones for it.
+        pdf_xref_entry* entry = pdf_get_xref_entry_no_null(ctx, doc, num);
+        if (entry->stm_buf) {
+            raw = fz_keep_buffer(ctx, entry->stm_buf);
+        } else {
+            fz_stream* stm =
+                fz_open_null_filter(ctx, doc->file, pdf_dict_get_int(ctx, metadata, PDF_NAME(Length)), entry->stm_ofs);
+            fz_try(ctx) raw = fz_read_all(ctx, stm, 0);
+            fz_always(ctx) fz_drop_stream(ctx, stm);
+            fz_catch(ctx) fz_rethrow(ctx);
+        }
+        unsigned char* data = nullptr;
+        const size_t length = fz_buffer_storage(ctx, raw, &data);
+        // Only names, numbers and the filters' parameters: nothing the key would have to hide.
+        dict = pdf_new_dict(ctx, doc, 5);
+        for (pdf_obj* key : {PDF_NAME(Type), PDF_NAME(Subtype), PDF_NAME(Filter), PDF_NAME(DecodeParms)})
+            if (pdf_obj* value = pdf_dict_get(ctx, metadata, key)) pdf_dict_put(ctx, dict, key, value);
+        pdf_dict_put_int(ctx, dict, PDF_NAME(Length), int64_t(length));
+        fz_write_string(ctx, out, "\n");
+        const int64_t offset = fz_tell_output(ctx, out);
+        fz_write_printf(ctx, out, "%d %d obj\n", num, gen);
+        pdf_print_obj(ctx, out, dict, 1, 0);
+        fz_write_string(ctx, out, "\nstream\n");
+        fz_write_data(ctx, out, data, length);
+        fz_write_string(ctx, out, "\nendstream\nendobj\n");
+        const int64_t xref = fz_tell_output(ctx, out);
+        fz_write_printf(ctx, out, "xref\n%d 1\n%010ld %05d n \n", num, offset, gen);
+        trailer = pdf_new_dict(ctx, doc, 6);
+        pdf_obj* old = pdf_trailer(ctx, doc);
+        for (pdf_obj* key : {PDF_NAME(Root), PDF_NAME(Info), PDF_NAME(ID), PDF_NAME(Encrypt)})
+            if (pdf_obj* value = pdf_dict_get(ctx, old, key)) pdf_dict_put(ctx, trailer, key, value);
+        pdf_dict_put_int(ctx, trailer, PDF_NAME(Size), pdf_xref_len(ctx, doc));
+        pdf_dict_put_int(ctx, trailer, PDF_NAME(Prev), previous);
+        fz_write_string(ctx, out, "trailer\n");
+        pdf_print_obj(ctx, out, trailer, 1, 0);
+        fz_write_printf(ctx, out, "\nstartxref\n%ld\n%%%%EOF\n", xref);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, trailer);
+        pdf_drop_obj(ctx, dict);
+        fz_drop_buffer(ctx, raw);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // Writes the document into `file` or, without one, into `bytes`. MuPDF
 // reads an incremental update back while it writes it: that takes a file.
 int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* bytes, FileSink* file,
@@ -936,6 +1028,8 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
         }
         if (opts->do_incremental) appendOriginalC(ctx, doc, out);
         pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
+        if (pdf_obj* metadata = clearMetadataC(ctx, doc, opts))
+            appendClearMetadataC(ctx, doc, metadata, out, bytes, file);
         fz_close_output(ctx, out);
         ok = 1;
     }

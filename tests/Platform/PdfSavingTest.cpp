@@ -261,6 +261,63 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
     }
 }
 
+// An encryption that leaves the metadata in the clear (/EncryptMetadata
+// false) is kept, and other readers take the metadata as clear text: it must
+// be written so, while the rest stays encrypted.
+TEST(PdfSaving, MetadataTheEncryptionLeavesInTheClearStaysReadable)
+{
+    const struct {
+        const char* name;
+        QStringList encryption;
+        QString password;
+        int requiresPassword; // qpdf --requires-password: 0 yes, 3 encrypted without one
+    } cases[] = {
+        {"AES-256, no open password", {"", "owner", "256"}, "", 3},
+        {"AES-128, an open password", {"user", "owner", "128", "--use-aes=y"}, "user", 0},
+    };
+    const std::string xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><!-- clear metadata --></x:xmpmeta>";
+    std::vector<std::string> objects = fourPageObjects();
+    objects[0] = "<< /Type /Catalog /Pages 2 0 R /Metadata 12 0 R >>";
+    objects.push_back("<< /Type /Metadata /Subtype /XML /Length " + std::to_string(xmp.size()) + " >>\nstream\n" + xmp
+                      + "\nendstream");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString plain = dir.filePath("plain.pdf"), path = dir.filePath("clear.pdf");
+        writeFile(plain, testsupport::writePdf(objects));
+        int exitCode = -1;
+        testsupport::runProgram(
+            "qpdf", QStringList{"--encrypt"} + c.encryption + QStringList{"--cleartext-metadata", "--", plain, path},
+            &exitCode);
+        ASSERT_EQ(exitCode, 0);
+        const auto metadataReads = [&] {
+            const QString check = dir.filePath("check.pdf");
+            testsupport::runProgram(
+                "qpdf", {"--password=" + c.password, "--decrypt", "--stream-data=uncompress", path, check}, &exitCode);
+            return exitCode != 2 && readFile(check).contains("clear metadata");
+        };
+        ASSERT_TRUE(metadataReads());
+
+        const auto open = [&] {
+            auto doc = PdfDocument::openFile(path.toStdString());
+            if (doc->isLocked()) {
+                EXPECT_TRUE(doc->unlock(c.password.toStdString()));
+            }
+            return doc;
+        };
+        auto doc = open();
+        PdfAnnotations::add(*doc, 0, square(20));
+        doc->saveToFile(path.toStdString(), collecting());
+
+        EXPECT_TRUE(metadataReads());
+        testsupport::runProgram("qpdf", {"--requires-password", path}, &exitCode);
+        EXPECT_EQ(exitCode, c.requiresPassword);
+        testsupport::runProgram("qpdf", {"--check", "--password=" + c.password, path}, &exitCode);
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(countSquares(*open(), 0), 1);
+    }
+}
+
 TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
 {
     QTemporaryDir dir;
