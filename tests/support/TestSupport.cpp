@@ -1,5 +1,10 @@
 #include "support/TestSupport.h"
 
+#if defined(RAVLEN_TEST_KIT)
+#include "QuarnKit/Shell/DroppableWork.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -18,6 +23,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 
 #include <zlib.h>
 #include <cstdint>
@@ -453,5 +459,15 @@ int main(int argc, char** argv)
 #else
     QGuiApplication app(argc, argv);
 #endif
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+#if defined(RAVLEN_TEST_KIT)
+    // A page a test left being read on a worker must not outlive the engine's
+    // statics; the application leaves the same way when its workers linger.
+    if (!quarnkit::TileRenderer::workerPool().waitForDone(30000)
+        || !quarnkit::DroppableWork::shared().pool()->waitForDone(30000)) {
+        std::fflush(nullptr);
+        std::_Exit(result);
+    }
+#endif
+    return result;
 }
