@@ -521,7 +521,11 @@ void MarkEditor::textRead(quint64 reading, int page, const std::shared_ptr<const
     waitingMarkups_.erase(waiting);
     // The view moved on to another document meanwhile: the gesture goes with the old one.
     if (!markup.document || markup.document != document()) return;
-    addTextMarkups(markup.tool, page, markup.from, markup.to, *text);
+    try {
+        addTextMarkups(markup.tool, page, markup.from, markup.to, *text);
+    } catch (const std::exception&) {
+        // A page that no longer takes marks: the gesture goes, as a failed drag's does.
+    }
 }
 
 void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to,
