@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/History/HistoryLocator.h"
+#include "QuarnKit/Shell/KeyboardShortcuts.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QThreadPool>
 
 #include <sys/stat.h>
@@ -363,6 +365,15 @@ void DocumentController::quit()
     if (!closeAll()) return;
     closeOpenPanels();
     QApplication::quit();
+}
+
+void DocumentController::quitWithKey(QWidget& window)
+{
+    for (const QKeySequence& key : quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::quit)) {
+        auto* shortcut = new QShortcut(key, &window);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, &window, [] { shared().quit(); });
+    }
 }
 
 } // namespace quarn

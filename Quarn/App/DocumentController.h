@@ -71,6 +71,11 @@ public:
     bool closeAll();
     // Quits the application once every window agreed to close.
     void quit();
+    // The Quit key in a window with no menu bar (Settings, Keyboard Shortcuts,
+    // Software Update) runs the application's quit(), as the File menu's
+    // "Quit ravlen" does. A shortcut of that window alone: it never meets the
+    // menu item's key, which only windows with a menu bar hold.
+    static void quitWithKey(QWidget& window);
 
     // How the question is asked; a dialog by default (tests answer it themselves).
     std::function<CloseAnswer(DocumentWindow&)> askToSaveChanges;

@@ -1,6 +1,7 @@
 #include "Quarn/Shell/SettingsWindow.h"
 
 #include "Platform/UserDefaults.h"
+#include "Quarn/App/DocumentController.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
@@ -647,6 +648,7 @@ void SettingsWindow::show()
                                 | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
         applyWindowChrome(window_);
         closeWithKeys(window_);
+        DocumentController::quitWithKey(*window_);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
             window_->move(area.center() - QPoint(window_->width() / 2, window_->height() / 2));

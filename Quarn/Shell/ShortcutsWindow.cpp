@@ -1,5 +1,6 @@
 #include "Quarn/Shell/ShortcutsWindow.h"
 
+#include "Quarn/App/DocumentController.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
@@ -306,6 +307,7 @@ void ShortcutsWindow::create()
     window_->setAttribute(Qt::WA_DeleteOnClose, false); // closing hides it
     applyWindowChrome(window_);
     closeWithKeys(window_);
+    DocumentController::quitWithKey(*window_);
     placeWindow();
     window_->installEventFilter(this);
     // A window must not outlive the application object.

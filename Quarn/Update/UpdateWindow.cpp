@@ -1,5 +1,6 @@
 #include "Quarn/Update/UpdateWindow.h"
 
+#include "Quarn/App/DocumentController.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -400,6 +401,7 @@ void UpdateWindow::show(bool activate)
         window_ = new UpdateView(updates_);
         window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
         applyWindowChrome(window_);
+        DocumentController::quitWithKey(*window_);
         connect(window_, &UpdateView::hideRequested, this, &UpdateWindow::hide);
         if (QCoreApplication* app = QCoreApplication::instance())
             connect(app, &QCoreApplication::aboutToQuit, window_, &QObject::deleteLater);

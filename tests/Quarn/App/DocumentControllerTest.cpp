@@ -7,6 +7,12 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Shell/SettingsWindow.h"
+#include "Quarn/Shell/ShortcutsWindow.h"
+#include "Quarn/Update/UpdateWindow.h"
+#include "Quarn/Update/UpdateRig.h"
+#include "Platform/UserDefaults.h"
+#include "QuarnKit/Viewer/ReadingPositions.h"
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -280,6 +286,50 @@ TEST(DocumentController, QuitIsCalledOffWhenAWindowStaysOpen)
     // The unchanged window opened first stays open too: nothing closes on a Cancel.
     EXPECT_EQ(c.controller.windows().size(), 2u);
     EXPECT_EQ(c.questions, 1);
+}
+
+// Settings, Keyboard Shortcuts and Software Update have no menu bar: Ctrl+Q
+// there is still the File menu's Quit, which asks about a changed document.
+TEST(DocumentController, TheQuitKeyQuitsFromWindowsWithoutAMenuBar)
+{
+    QTemporaryDir dir;
+    DocumentController& documents = DocumentController::shared();
+    const auto ask = documents.askToSaveChanges;
+    int questions = 0;
+    documents.askToSaveChanges = [&](DocumentWindow&) {
+        ++questions;
+        return DocumentController::CloseAnswer::cancel;
+    };
+    DocumentWindow* changed = documents.openDocument(copyOf(dir, "pdflatex-4-pages.pdf", "a.pdf"));
+    ASSERT_NE(changed, nullptr);
+    changed->undoStack()->push(new TitleEdit(*changed->document(), "Keep"));
+
+    platform::UserDefaults defaults(dir.filePath("defaults.json"));
+    quarnkit::ReadingPositionStore positions(defaults);
+    SettingsWindow settings(defaults, positions, {});
+    ShortcutsWindow shortcuts(defaults);
+    updatetest::UpdateRig rig;
+    UpdateWindow update(rig.make());
+    const std::vector<std::pair<const char*, std::function<QWidget*()>>> windows = {
+        {"Settings", [&] { return settings.show(), settings.window(); }},
+        {"Keyboard Shortcuts", [&] { return shortcuts.show(), shortcuts.window(); }},
+        {"Software Update", [&] { return update.show(true), update.window(); }},
+    };
+    for (const auto& [name, show] : windows) {
+        QWidget* window = show();
+        QApplication::setActiveWindow(window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window)) << name;
+        const int before = questions;
+        QTest::keyClick(window->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(questions, before + 1) << name;
+        // Cancel called the quit off: the document is still open.
+        EXPECT_EQ(documents.windows().size(), 1u) << name;
+        window->close();
+    }
+
+    documents.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    EXPECT_TRUE(documents.closeAll());
+    documents.askToSaveChanges = ask;
 }
 
 TEST(DocumentController, QuitAsksAboutEveryChangedWindowBeforeClosingAny)
