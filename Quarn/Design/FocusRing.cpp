@@ -122,7 +122,11 @@ private:
     void place()
     {
         QWidget* control = keyboard_ ? QApplication::focusWidget() : nullptr;
-        if (control && (control->isWindow() || !control->isVisible() || qobject_cast<FlatField*>(control)))
+        // A control that fills its whole window (the slideshow's page) is the
+        // window to the user: a ring would only frame the screen.
+        if (control
+            && (control->isWindow() || !control->isVisible() || qobject_cast<FlatField*>(control)
+                || control->size() == control->window()->size()))
             control = nullptr;
         target_ = control;
         if (!control) {

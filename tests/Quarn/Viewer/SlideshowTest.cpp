@@ -1,4 +1,6 @@
 #include "Platform/UserDefaults.h"
+#include "Quarn/Design/FocusRing.h"
+#include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
@@ -137,6 +139,30 @@ TEST(Slideshow, RightArrowShowsTheNextPageAndEscapeReturnsToItInTheWindow)
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.model().pageIndex() == 1; }));
     EXPECT_TRUE(testsupport::waitFor([&] { return watched.isNull(); }));
     EXPECT_TRUE(watched.isNull());
+}
+
+// Started from the keyboard (Tab to the status bar's button, Space), the
+// slideshow fills the screen with the page alone: no focus ring frames it.
+TEST(Slideshow, StartedFromTheKeyboardShowsNoFocusRing)
+{
+    EndsSlideshow cleanup;
+    focusring::install();
+    Window window(3);
+    QApplication::setActiveWindow(window.screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.screen.get()));
+    QWidget* button = window.screen->statusBar()->slideshowButton();
+    for (int press = 0; press < 60 && QApplication::focusWidget() != button; ++press)
+        QTest::keyClick(window.screen->windowHandle(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), button);
+    ASSERT_TRUE(testsupport::waitFor([&] { return focusring::target() == button; }));
+
+    QTest::keyClick(window.screen->windowHandle(), Qt::Key_Space);
+    Slideshow* show = Slideshow::current();
+    ASSERT_NE(show, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return show->pages()->hasFocus() && focusring::target() != button; }));
+    EXPECT_EQ(focusring::target(), nullptr);
+    QWidget* ring = show->window()->findChild<QWidget*>(QStringLiteral("focusRing"));
+    EXPECT_TRUE(ring == nullptr || !ring->isVisible());
 }
 
 TEST(Slideshow, StartsAtTheWindowsPageAndOnlyOneRuns)
