@@ -495,6 +495,15 @@ void SettingsView::readDefaults()
         if (quarnkit::allDisplayModes[i] == display) showChoice(bound_->defaultMode, int(i));
 }
 
+bool SettingsView::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // A row that came or went (the history's still-saved line, the claim's
+    // failure) is measured once the layouts under it have taken it in.
+    if (event->type() == QEvent::LayoutRequest) fitToTab();
+    return handled;
+}
+
 bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Show) {
@@ -573,7 +582,6 @@ void SettingsView::refreshHistory()
     historyLine_->setVisible(show);
     // The line sits close under the switch's row: 6 of the row's padding go.
     historyRow_->layout()->setContentsMargins(0, 14, 0, show ? 8 : 14);
-    fitToTab();
 }
 
 void SettingsView::refreshUpdates()
@@ -597,7 +605,6 @@ void SettingsView::refreshUpdates()
                       .arg(appDisplayName())
                 : QStringLiteral("This copy of %1 can't send crash reports: it was built without a report server.")
                       .arg(appDisplayName()));
-    fitToTab();
 }
 
 void SettingsView::forgetPositions()

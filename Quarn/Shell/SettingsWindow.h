@@ -88,6 +88,7 @@ public:
     void refreshUpdates();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -7,6 +7,7 @@
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Shell/ShellText.h"
 #include "QuarnKit/Shell/Design.h"
+#include "QuarnKit/History/HistoryStore.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include "support/TestSupport.h"
@@ -318,6 +319,37 @@ TEST(SettingsWindow, HistoryStillSavedLine)
     view.refreshHistory();
     EXPECT_EQ(shownWith(view, "Clear History"), nullptr);
     QLocale::setDefault(QLocale::c());
+}
+
+// Switched off and on from the keyboard, the history's still-saved line
+// comes and goes under the switch and the window grows and shrinks with it
+// each time: no row is squeezed, no gap is left.
+TEST(SettingsWindow, TheWindowFollowsTheStillSavedLine)
+{
+    SettingsFixture f;
+    f.historyCount = 1;
+    SettingsView& view = f.shown();
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    QAbstractButton* keep = switchFor(view, "Keep a history of opened PDFs");
+    for (int press = 0; press < 20 && QApplication::focusWidget() != keep; ++press)
+        QTest::keyClick(view.windowHandle(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), keep);
+    const int on = view.height();
+
+    // The General tab is the taller: the window is as tall as its content
+    // asks (read as the window system reads it after each change).
+    const auto fits = [&] { return view.height() == view.sizeHint().height(); };
+
+    QTest::keyClick(view.windowHandle(), Qt::Key_Space);
+    ASSERT_TRUE(visibleLabels(view).contains("1 PDF is still saved."));
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.height() > on && fits(); })) << view.height();
+    const int off = view.height();
+    QTest::keyClick(view.windowHandle(), Qt::Key_Space);
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.height() == on && fits(); })) << view.height() << " for " << on;
+    QTest::keyClick(view.windowHandle(), Qt::Key_Space);
+    EXPECT_TRUE(testsupport::waitFor([&] { return view.height() == off && fits(); }))
+        << view.height() << " for " << off;
 }
 
 TEST(SettingsWindow, VersionRowFollowsTheUpdater)
