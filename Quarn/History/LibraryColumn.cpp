@@ -19,6 +19,10 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     host_ = new QWidget(this);
+    // A stack sizes itself by what its panels would like, not by their fixed
+    // width (Explore's chips would like more): the panels' width is all the
+    // column takes, whichever shows, so the pages beside never move.
+    host_->setMaximumWidth(HistoryPanel::columnWidth);
     stack_ = new QStackedLayout(host_);
     row->addWidget(host_);
     row->addWidget(new Hairline(true, this));

@@ -114,6 +114,25 @@ TEST(LibraryRail, TogglesTheColumnAndRemembersThePanel)
     EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
 }
 
+// History and Explore take the same room: switching between them from the
+// rail never moves the pages beside the column.
+TEST(LibraryRail, HistoryAndExploreLeaveThePagesWhereTheyAre)
+{
+    Screen s(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_TRUE(testsupport::waitFor([&] { return s.screen->filledIn(); }));
+    QuarnPDFView* view = s.screen->pageViewHost()->view();
+    s.click(LibraryPanel::history);
+    ASSERT_TRUE(s.historyShown());
+    QApplication::processEvents();
+    const QRect pages(view->mapTo(s.screen.get(), QPoint(0, 0)), view->size());
+    for (const LibraryPanel panel : {LibraryPanel::explore, LibraryPanel::history, LibraryPanel::explore}) {
+        s.click(panel);
+        QApplication::processEvents();
+        EXPECT_EQ(QRect(view->mapTo(s.screen.get(), QPoint(0, 0)), view->size()), pages) << int(panel);
+        EXPECT_EQ(s.screen->libraryColumn()->width(), HistoryPanel::columnWidth + 1) << int(panel);
+    }
+}
+
 TEST(LibraryRail, HistoryStaysReachableBesideTheLockedGate)
 {
     Screen s(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
