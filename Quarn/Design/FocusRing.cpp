@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QMainWindow>
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
@@ -57,6 +58,17 @@ protected:
         p.drawRoundedRect(QRectF(rect()).adjusted(half, half, -half, -half), 5, 5);
     }
 };
+
+// A control that is the whole of its window's content (the slideshow's page,
+// the welcome window's view) is the window to the user: a ring would only
+// frame the window.
+bool isWholeContent(const QWidget& control)
+{
+    const QWidget* window = control.window();
+    if (control.size() == window->size()) return true;
+    const auto* main = qobject_cast<const QMainWindow*>(window);
+    return main && main->centralWidget() == &control;
+}
 
 class Follower : public QObject {
 public:
@@ -122,11 +134,9 @@ private:
     void place()
     {
         QWidget* control = keyboard_ ? QApplication::focusWidget() : nullptr;
-        // A control that fills its whole window (the slideshow's page) is the
-        // window to the user: a ring would only frame the screen.
         if (control
             && (control->isWindow() || !control->isVisible() || qobject_cast<FlatField*>(control)
-                || control->size() == control->window()->size()))
+                || isWholeContent(*control)))
             control = nullptr;
         target_ = control;
         if (!control) {

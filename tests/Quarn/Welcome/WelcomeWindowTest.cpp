@@ -15,6 +15,7 @@
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
+#include "Quarn/Design/FocusRing.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "support/UrlCatcher.h"
 
@@ -546,4 +547,33 @@ TEST(WelcomeWindow, KeepingAHistorySwitchedInSettingsReachesEveryViewAtOnce)
     EXPECT_TRUE(keep->isChecked());
     EXPECT_EQ(panel.message()->title(), "No history yet");
     EXPECT_EQ(w.view().dropBox()->hint(), "PDFs you open show up here.");
+}
+
+// "Use ravlen for PDFs" clicked and its question answered with Return: back
+// in the welcome window, no focus ring frames the whole of its content.
+TEST(WelcomeWindow, AnsweringTheDefaultAppQuestionLeavesNoRingRoundTheWindow)
+{
+    focusring::install();
+    Welcome w;
+    w.make();
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().statusLabel()->text() == "Document Viewer opens PDFs."; }));
+    QWidget* window = w.view().window();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    QTest::mouseClick(w.view().useButton(), Qt::LeftButton);
+    QMessageBox* box = question();
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return box->isActiveWindow(); }));
+    QTest::keyClick(box->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer."; }));
+    // The window manager gives the welcome window the keys again.
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == &w.view(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(focusring::target(), nullptr);
+    QWidget* ring = window->findChild<QWidget*>(QStringLiteral("focusRing"));
+    EXPECT_TRUE(ring == nullptr || !ring->isVisible());
 }
