@@ -37,6 +37,12 @@ install(CODE "
 ")
 
 # The desktop entry that names ravlen as a PDF application (the default-app claim uses it).
+# Its program stands bare: xdg-mime takes Exec's first word as the program and
+# passes over an entry whose program it cannot find. Quoted when the path holds
+# anything but letters, digits and "/._+-".
 set(RAVLEN_INSTALLED_EXECUTABLE "${CMAKE_INSTALL_FULL_BINDIR}/ravlen")
+if(RAVLEN_INSTALLED_EXECUTABLE MATCHES "[^A-Za-z0-9/._+-]")
+  set(RAVLEN_INSTALLED_EXECUTABLE "\"${RAVLEN_INSTALLED_EXECUTABLE}\"")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/data/ravlen.desktop.in ${PROJECT_BINARY_DIR}/ravlen.desktop @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ravlen.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace quarnkit {
@@ -39,10 +40,18 @@ QString locateDesktopFile(const QString& id)
     return {};
 }
 
-// Quotes an argument of a desktop entry's Exec key: reserved characters
-// inside double quotes take a backslash, and "%" is doubled.
-QString quotedExecArgument(const QString& argument)
+// An argument of a desktop entry's Exec key. It stands bare when it holds no
+// character the format reserves: xdg-mime takes the key's first word as the
+// program and passes over an entry whose program it cannot find, so a quoted
+// path would keep ravlen from ever being the default it reports. Otherwise it
+// is quoted: reserved characters inside double quotes take a backslash.
+// Either way "%" is doubled.
+QString execArgument(const QString& argument)
 {
+    static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`");
+    if (!argument.isEmpty()
+        && std::none_of(argument.begin(), argument.end(), [](QChar c) { return reserved.contains(c); }))
+        return QString(argument).replace(QLatin1String("%"), QLatin1String("%%"));
     QString quoted;
     for (const QChar c : argument) {
         if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
@@ -175,7 +184,7 @@ QString desktopEntry(const QString& executable)
                           "Categories=Office;Viewer;\n"
                           "MimeType=application/pdf;\n"
                           "StartupWMClass=ravlen\n")
-        .arg(quotedExecArgument(executable));
+        .arg(execArgument(executable));
 }
 
 bool ensureDesktopFile(const QString& executable)

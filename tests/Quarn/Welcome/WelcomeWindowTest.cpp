@@ -29,6 +29,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -384,6 +385,46 @@ TEST(WelcomeWindow, UseRavlenForPdfsAsksFirstThenTakesTheRole)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.view().problem().has_value(); }));
     EXPECT_EQ(*w.view().problem(), (quarnkit::OpenProblem{"ravlen couldn't become the default PDF app.",
                                                           "xdg-mime: the default cannot be changed"}));
+}
+
+// The desktop's own xdg-mime, with another PDF application installed:
+// "Use ravlen for PDFs" makes ravlen the default that xdg-mime then reports,
+// so the row says so and the link goes.
+TEST(WelcomeWindow, UseRavlenForPdfsTakesTheRoleAsTheDesktopReadsIt)
+{
+    Welcome w;
+    w.make();
+    // Past the stand-in, on a desktop xdg-mime knows nothing special of.
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    const QByteArray current = qgetenv("XDG_CURRENT_DESKTOP");
+    const QByteArray session = qgetenv("DESKTOP_SESSION");
+    qputenv("PATH", w.desktop.oldPath);
+    ASSERT_FALSE(QStandardPaths::findExecutable("xdg-mime").isEmpty()) << "xdg-utils is needed";
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(w.desktop.dir.filePath("config")));
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    qunsetenv("DESKTOP_SESSION");
+    testsupport::writeFile(w.desktop.dir.filePath("data/applications/evince.desktop"),
+                           "[Desktop Entry]\nType=Application\nName=Document Viewer\nExec=/bin/true %U\n"
+                           "MimeType=application/pdf;\n");
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().statusLabel()->text() == "Document Viewer opens PDFs."; }));
+
+    QTest::mouseClick(w.view().useButton(), Qt::LeftButton);
+    QMessageBox* box = question();
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(buttonTitled(box, "Use ravlen"), Qt::LeftButton);
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer.";
+    })) << w.view().statusLabel()->text().toStdString();
+    EXPECT_FALSE(w.view().useButton()->isVisible());
+    EXPECT_FALSE(w.view().problem().has_value());
+
+    qputenv("PATH", path);
+    for (const auto& [name, value] : {std::pair{"XDG_CONFIG_HOME", config}, std::pair{"XDG_CURRENT_DESKTOP", current},
+                                      std::pair{"DESKTOP_SESSION", session}})
+        if (value.isEmpty()) qunsetenv(name);
+        else qputenv(name, value);
 }
 
 TEST(WelcomeWindow, ClearingTheHistoryLeavesTheDropBoxAndShrinksDownward)

@@ -138,7 +138,7 @@ TEST_F(DefaultPDFHandlerDesktop, ClaimRecordsTheDefaultAndClearsARefusal)
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(entry.readAll());
     EXPECT_TRUE(text.contains(QStringLiteral("MimeType=application/pdf;")));
-    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"%1\" %F").arg(QCoreApplication::applicationFilePath())));
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=%1 %F\n").arg(QCoreApplication::applicationFilePath())));
     EXPECT_EQ(DefaultPDFHandler::handlerName(), QStringLiteral("ravlen"));
 
     // Without a question (the user asked from Settings) the request goes straight out.
