@@ -377,7 +377,9 @@ void PageListController::clickedRow(int row)
 
 void PageListController::scrollToCurrent(bool animated)
 {
-    if (!table_ || current_ < 0 || current_ >= rowCount()) return;
+    // A hidden list (made behind History or Explore) has no viewport of its
+    // own size yet: it is scrolled when it shows (PageTableView).
+    if (!table_ || !table_->isVisible() || current_ < 0 || current_ >= rowCount()) return;
     const QRect row = table_->visualRect(index(current_));
     const QRect view = table_->viewport()->rect();
     if (view.contains(row)) return;

@@ -10,7 +10,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <cmath>
 
@@ -204,6 +206,11 @@ bool ownKey(const QKeyEvent* event, bool rowsSelected)
 
 bool PageTableView::event(QEvent* event)
 {
+    // Shown, the list has its size: the current page is brought in once it is laid out.
+    if (event->type() == QEvent::Show && controller_)
+        QTimer::singleShot(0, controller_, [list = QPointer<PageListController>(controller_)] {
+            if (list) list->scrollToCurrent(false);
+        });
     // Claimed before any shortcut or window-wide key handler takes them.
     if (event->type() == QEvent::ShortcutOverride
         && ownKey(static_cast<QKeyEvent*>(event), selectionModel() && selectionModel()->hasSelection())) {

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScrollBar>
 #include <QTest>
 
 using namespace quarn;
@@ -130,6 +131,47 @@ TEST(LibraryRail, HistoryAndExploreLeaveThePagesWhereTheyAre)
         QApplication::processEvents();
         EXPECT_EQ(QRect(view->mapTo(s.screen.get(), QPoint(0, 0)), view->size()), pages) << int(panel);
         EXPECT_EQ(s.screen->libraryColumn()->width(), HistoryPanel::columnWidth + 1) << int(panel);
+    }
+}
+
+// A window that opens on History makes its page list behind it; chosen
+// later, the list starts at the current page's thumbnail, whole, not
+// scrolled by where the hidden list stood.
+TEST(LibraryRail, ThePagesListChosenAfterHistoryShowsTheCurrentPageWhole)
+{
+    viewertest::Settings settings;
+    quarnkit::LibraryPanels::save(settings.defaults, LibraryPanel::history);
+    Library h;
+    h.make();
+    const QString path = QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf"));
+    auto document = quarnkit::QuarnDocument::open(path);
+    ViewerScreen screen(document.get(), path, nullptr, &settings.defaults, &settings.positions, h.library.get());
+    screen.resize(1100, 760);
+    screen.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&screen));
+    ASSERT_TRUE(testsupport::waitFor([&] { return screen.filledIn() && screen.findChild<PageTableView*>(); }));
+    auto* table = screen.findChild<PageTableView*>();
+    ASSERT_FALSE(table->isVisible());
+    QApplication::processEvents();
+
+    // The first page, then the last one (End on the pages).
+    for (const int page : {0, 3}) {
+        if (page == 3) {
+            QTest::mouseClick(screen.rail()->button(LibraryPanel::history), Qt::LeftButton);
+            ASSERT_FALSE(table->isVisible());
+            QTest::keyClick(screen.windowHandle(), Qt::Key_End);
+            ASSERT_TRUE(testsupport::waitFor([&] { return screen.model().pageIndex() == 3; }));
+        }
+        QTest::mouseClick(screen.rail()->button(LibraryPanel::document), Qt::LeftButton);
+        ASSERT_TRUE(table->isVisible());
+        const QRect row = table->visualRect(table->model()->index(page, 0));
+        EXPECT_TRUE(testsupport::waitFor([&] {
+            return table->viewport()->rect().contains(table->visualRect(table->model()->index(page, 0)));
+        })) << page
+            << ": " << row.y() << " in " << table->viewport()->height();
+        if (page == 0) {
+            EXPECT_EQ(table->verticalScrollBar()->value(), 0);
+        }
     }
 }
 
