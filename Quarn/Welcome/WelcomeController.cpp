@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace quarn {
 
 using quarnkit::ShortcutCommand;
@@ -150,8 +152,17 @@ void WelcomeController::fit(bool centerWindow)
         const QPoint topLeft = window_->pos();
         window_->view()->setFixedSize(WelcomeView::contentWidth, height);
         window_->layout()->activate();
-        // A visible window grows and shrinks downward.
-        if (!centerWindow && window_->isVisible()) window_->move(topLeft);
+        // A visible window grows and shrinks downward, but not past the
+        // bottom of its screen: it then moves up as far as it must.
+        if (!centerWindow && window_->isVisible()) {
+            QPoint place = topLeft;
+            if (const QScreen* screen = window_->screen()) {
+                const QRect visible = screen->availableGeometry();
+                const int below = place.y() + window_->frameGeometry().height() - (visible.bottom() + 1);
+                if (below > 0) place.setY(std::max(visible.top(), place.y() - below));
+            }
+            window_->move(place);
+        }
     }
     if (centerWindow) center();
 }

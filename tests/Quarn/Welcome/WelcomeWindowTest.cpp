@@ -322,6 +322,29 @@ TEST(WelcomeWindow, TypingSearchesAndReturnOpensTheFirstResult)
     EXPECT_TRUE(w.view().dropBox()->isVisible());
 }
 
+// Low on the screen, the window that grows for the search results moves up
+// as far as it must to stay on the screen, never above its top.
+TEST(WelcomeWindow, GrowingForResultsKeepsTheWindowOnTheScreen)
+{
+    Welcome w;
+    w.find("Documents/tax 2023.pdf");
+    w.make();
+    w.show();
+    QWidget* window = w.controller->window();
+    const QRect screen = window->screen()->availableGeometry();
+    window->move(window->x(), screen.bottom() + 1 - window->frameGeometry().height() - 20);
+    const int restingHeight = window->height();
+
+    QTest::mouseClick(w.view().searchField(), Qt::LeftButton);
+    w.type("tax");
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->height() > restingHeight; }));
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const QRect frame = window->frameGeometry();
+        return frame.top() >= screen.top() && (frame.bottom() <= screen.bottom() || frame.top() == screen.top());
+    })) << window->frameGeometry().top()
+        << "+" << window->frameGeometry().height() << " on " << screen.height();
+}
+
 TEST(WelcomeWindow, DroppingAPdfOpensItAndTheWelcomeWindowGoes)
 {
     Welcome w;
