@@ -618,11 +618,16 @@ void SettingsView::fitToTab()
 {
     // The window's height follows the tab on screen, not the taller of the
     // two: QTabWidget measures every tab, so the others' share comes off.
+    // Each is measured as the layouts measure it: by its height for the
+    // window's width when its lines wrap, as General's do.
     if (QLayout* l = layout()) l->activate();
+    const auto tall = [this](const QWidget* w) {
+        return w->hasHeightForWidth() ? w->heightForWidth(width()) : w->sizeHint().height();
+    };
     int tallest = 0;
-    for (int i = 0; i < tabs_->count(); ++i) tallest = std::max(tallest, tabs_->widget(i)->sizeHint().height());
+    for (int i = 0; i < tabs_->count(); ++i) tallest = std::max(tallest, tall(tabs_->widget(i)));
     const QWidget* page = tabs_->currentWidget();
-    setFixedHeight(sizeHint().height() - tallest + (page ? page->sizeHint().height() : 0));
+    setFixedHeight(tall(this) - tallest + (page ? tall(page) : 0));
 }
 
 // ---------------------------------------------------------------- window

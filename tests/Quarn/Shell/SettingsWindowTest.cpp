@@ -440,6 +440,33 @@ TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)
     EXPECT_TRUE(testsupport::waitFor([&] { return view.window()->height() == general; })) << view.window()->height();
 }
 
+// A copy without an update feed or report servers (long, wrapping lines on
+// General): chosen from the keyboard, the Reading tab shows every row at
+// its full height, none squeezed.
+TEST(SettingsWindow, TheReadingTabShowsEveryRowWhole)
+{
+    SettingsFixture f;
+    f.update = {QStringLiteral("This copy doesn't update itself: it was built without an update feed."), false, false,
+                false};
+    SettingsServices services = f.services();
+    services.canSendCrashReports = [] { return false; };
+    f.windows = std::make_unique<SettingsWindow>(f.defaults, f.positions, services);
+    f.windows->show();
+    SettingsView& view = *f.windows->window();
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+
+    QTest::keyClick(view.windowHandle(), Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_EQ(view.tabs()->currentIndex(), 1);
+    QWidget* page = view.tabs()->currentWidget();
+    const auto whole = [&] {
+        for (QWidget* row : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (row->isVisible() && row->height() < row->minimumSizeHint().height()) return false;
+        return page->height() >= page->minimumSizeHint().height();
+    };
+    EXPECT_TRUE(testsupport::waitFor(whole)) << page->height() << " for " << page->minimumSizeHint().height();
+}
+
 // A copy built without report servers cannot send a report: it says so and
 // offers no choice of sending.
 TEST(SettingsWindow, ACopyWithoutReportServersOffersNoChoiceOfSending)
