@@ -46,12 +46,19 @@ QString locateDesktopFile(const QString& id)
 // path would keep ravlen from ever being the default it reports. Otherwise it
 // is quoted: reserved characters inside double quotes take a backslash.
 // Either way "%" is doubled.
+QString quotedExecArgument(const QString& argument);
+
 QString execArgument(const QString& argument)
 {
     static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`");
     if (!argument.isEmpty()
         && std::none_of(argument.begin(), argument.end(), [](QChar c) { return reserved.contains(c); }))
         return QString(argument).replace(QLatin1String("%"), QLatin1String("%%"));
+    return quotedExecArgument(argument);
+}
+
+QString quotedExecArgument(const QString& argument)
+{
     QString quoted;
     for (const QChar c : argument) {
         if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
@@ -172,7 +179,10 @@ bool isInstalledCopy(const QString& installFolder)
 
 bool declined(const platform::UserDefaults& defaults) { return defaults.boolValue(declinedKey).value_or(false); }
 
-QString desktopEntry(const QString& executable)
+namespace {
+
+// The entry with `exec` as its Exec key's program.
+QString entryWithExec(const QString& exec)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
@@ -184,16 +194,29 @@ QString desktopEntry(const QString& executable)
                           "Categories=Office;Viewer;\n"
                           "MimeType=application/pdf;\n"
                           "StartupWMClass=ravlen\n")
-        .arg(execArgument(executable));
+        .arg(exec);
 }
+
+} // namespace
+
+QString desktopEntry(const QString& executable) { return entryWithExec(execArgument(executable)); }
 
 bool ensureDesktopFile(const QString& executable)
 {
-    if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, QLatin1String(desktopFileName)).isEmpty())
-        return true;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    const QString own = folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QLatin1String(desktopFileName);
+    // Earlier copies quoted the program's path, which xdg-mime cannot run, so
+    // it never reported ravlen as the default: their entry for this program
+    // is written anew. Any other entry found is left as it is.
+    QFile found(own);
+    const bool earlier = execArgument(executable) != quotedExecArgument(executable) && found.open(QIODevice::ReadOnly)
+                         && found.size() < 4096
+                         && found.readAll() == entryWithExec(quotedExecArgument(executable)).toUtf8();
+    if (!earlier
+        && !QStandardPaths::locate(QStandardPaths::ApplicationsLocation, QLatin1String(desktopFileName)).isEmpty())
+        return true;
     if (folder.isEmpty() || !QDir().mkpath(folder)) return false;
-    QSaveFile file(folder + QLatin1Char('/') + QLatin1String(desktopFileName));
+    QSaveFile file(own);
     if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(desktopEntry(executable).toUtf8());
     return file.commit();

@@ -7,12 +7,15 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 using platform::UserDefaults;
 namespace DefaultPDFHandler = quarnkit::DefaultPDFHandler;
@@ -144,6 +147,32 @@ TEST_F(DefaultPDFHandlerDesktop, ClaimRecordsTheDefaultAndClearsARefusal)
     // Without a question (the user asked from Settings) the request goes straight out.
     EXPECT_EQ(runClaim({}, defaults), std::nullopt);
     EXPECT_EQ(log().count(QStringLiteral("default ravlen.desktop application/pdf")), 2);
+}
+
+TEST_F(DefaultPDFHandlerDesktop, AnEntryAnEarlierCopyWroteIsWrittenAnewAnyOtherIsKept)
+{
+    UserDefaults defaults(dir.filePath(QStringLiteral("defaults.json")));
+    const QString path = dir.filePath(QStringLiteral("data/applications/ravlen.desktop"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString current = DefaultPDFHandler::desktopEntry(program);
+    ASSERT_TRUE(current.contains(QStringLiteral("Exec=%1 %F\n").arg(program)));
+    // What an earlier copy wrote: the same entry with the program's path quoted.
+    QString earlier = current;
+    earlier.replace(QStringLiteral("Exec=%1 ").arg(program), QStringLiteral("Exec=\"%1\" ").arg(program));
+    const QString users =
+        QStringLiteral("[Desktop Entry]\nType=Application\nName=My ravlen\nExec=\"%1\" %F\n").arg(program);
+    for (const auto& [before, after] : std::vector<std::pair<QString, QString>>{{earlier, current}, {users, users}}) {
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(before.toUtf8());
+        }
+        EXPECT_EQ(runClaim({}, defaults), std::nullopt);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(file.readAll()), after);
+    }
 }
 
 TEST_F(DefaultPDFHandlerDesktop, ARefusalIsRememberedAndNothingIsChanged)
