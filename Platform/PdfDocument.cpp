@@ -714,6 +714,7 @@ int runPagePartsC(fz_context* ctx, fz_page* page, fz_device* dev, fz_cookie* coo
 
 fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err)
 {
+    drawMissingAppearancesC(ctx, page);
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
     fz_var(list);

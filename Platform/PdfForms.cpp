@@ -423,6 +423,13 @@ bool isButton(const PdfWidget& w) { return w.kind == PdfWidgetKind::checkBox || 
 
 } // namespace
 
+void drawMissingAppearancesC(fz_context* ctx, pdf_page* page)
+{
+    FzError err;
+    // A form whose appearances cannot be made is still drawn as it stands.
+    synthesiseMissingC(ctx, page->doc, page, &err);
+}
+
 // ---------------------------------------------------------------- PdfForms
 
 bool PdfForms::declaresFields(const PdfDocument& doc)

@@ -399,7 +399,8 @@ bool hasReadingSource(const PdfDocument::Impl& d);
 // selection read it; `cookie` may be null.
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err);
 // A recording of the page with its annotations and widgets, as
-// fz_new_display_list_from_page makes it, with a cookie that can stop it.
+// fz_new_display_list_from_page makes it, with a cookie that can stop it,
+// its missing field appearances made first (drawMissingAppearancesC).
 // A page whose drawing fails part way is recorded up to the failure, with
 // `damaged` set; `err` is set only when nothing could be recorded.
 fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err);
@@ -424,7 +425,12 @@ struct PixelTarget {
     bool alpha = false;
     bool clearToWhite = false; // else the page is drawn over what the pixels hold
 };
-// Draws a page, or its recording when `list` is given, through `ctm` into `target`.
+// Gives the page's widgets that show no value of their own, in a form that
+// asks readers to draw its fields, their appearance, so that the first
+// drawing of the page shows them as any other reader does. Never throws.
+void drawMissingAppearancesC(fz_context* ctx, pdf_page* page);
+// Draws a page, or its recording when `list` is given, through `ctm` into
+// `target`, its missing field appearances made first.
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
            fz_cookie* cookie, FzError* err);
 

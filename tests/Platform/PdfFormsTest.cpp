@@ -389,6 +389,14 @@ TEST(PdfForms, ValuesWithoutAnAppearanceAreDrawn)
     EXPECT_EQ(PdfForms::widgets(*doc), PdfForms::widgets(*doc));
     EXPECT_EQ(doc->render(0, 0.5), after);
 
+    // The window draws a page before any field of it is read: the values show
+    // in that first drawing too, made straight or through a recording.
+    for (const bool recorded : {false, true}) {
+        auto fresh = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+        const QImage drawn = recorded ? fresh->displayList(0)->render(2.0) : fresh->render(0, 2.0);
+        EXPECT_GT(darkPixelsIn(drawn, *fresh, 0, byName(fields, "First Name").rect), 10) << recorded;
+    }
+
     // Filled and saved, every value is drawn by any reader.
     EXPECT_TRUE(PdfForms::setText(*doc, 0, byName(fields, "Last Name").objectNumber, "Lovelace"));
     auto reopened = PdfDocument::openBytes(doc->save());
