@@ -1885,6 +1885,8 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
         opts.do_garbage = 0; // the signed bytes stay exactly as they are
         *incremental = true;
     }
+    // A signed file's form stays as signed.
+    if (!*incremental) drawNeededAppearances(d);
     // Collecting garbage drops objects nothing refers to: the page map is read again.
     if (options.garbageCollect && !*incremental) pageTreeChanged(d);
     return opts;

@@ -430,6 +430,60 @@ void drawMissingAppearancesC(fz_context* ctx, pdf_page* page)
     synthesiseMissingC(ctx, page->doc, page, &err);
 }
 
+namespace {
+
+int needsAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    int needs = 0;
+    fz_var(needs);
+    fz_try(ctx) needs = pdf_to_bool(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/NeedAppearances"));
+    fz_catch(ctx) captureError(ctx, err);
+    return needs;
+}
+
+// Whether every widget of the page has an appearance that shows its value,
+// once the missing ones are made.
+int showsEveryFieldC(fz_context* ctx, pdf_page* page, FzError* err)
+{
+    synthesiseMissingC(ctx, page->doc, page, err);
+    int shows = err->code == 0;
+    fz_var(shows);
+    fz_try(ctx) {
+        for (pdf_annot* w = pdf_first_widget(ctx, page); w && shows; w = pdf_next_widget(ctx, w))
+            if (!pdf_dict_getp(ctx, pdf_annot_obj(ctx, w), "AP/N") || lacksAppearanceC(ctx, w)) shows = 0;
+    }
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        shows = 0;
+    }
+    return shows;
+}
+
+void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
+{
+    fz_try(ctx) pdf_dict_dels(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm"), "NeedAppearances");
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+} // namespace
+
+void drawNeededAppearances(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    if (!needsAppearancesC(ctx, d.doc, &err)) return;
+    const int count = countPagesC(ctx, d.doc, &err);
+    for (int i = 0; i < count; ++i) {
+        try {
+            PageRef page = loadPage(d, i);
+            if (!showsEveryFieldC(ctx, page.page, &err)) return;
+        } catch (const PdfError&) {
+            return; // a page that cannot be read keeps the request for other readers
+        }
+    }
+    if (count > 0 && err.code == 0) dropNeedAppearancesC(ctx, d.doc, &err);
+}
+
 // ---------------------------------------------------------------- PdfForms
 
 bool PdfForms::declaresFields(const PdfDocument& doc)

@@ -429,6 +429,13 @@ struct PixelTarget {
 // asks readers to draw its fields, their appearance, so that the first
 // drawing of the page shows them as any other reader does. Never throws.
 void drawMissingAppearancesC(fz_context* ctx, pdf_page* page);
+// Before a save: a form that asks readers to draw its fields gets every
+// missing appearance, then, when each widget has one, no longer asks. Some
+// readers (poppler) draw a field afresh when asked and fail on the fonts
+// that programs like LibreOffice name in it, showing a ticked box or a
+// chosen option as empty. A page or field that cannot be drawn keeps the
+// request. The caller holds d.mutex; never throws.
+void drawNeededAppearances(PdfDocument::Impl& d);
 // Draws a page, or its recording when `list` is given, through `ctm` into
 // `target`, its missing field appearances made first.
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,

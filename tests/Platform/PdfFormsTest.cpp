@@ -373,6 +373,31 @@ TEST(PdfForms, ClearsTheLibreOfficePopUp)
     EXPECT_EQ(darkPixelsIn(*reopened, 0, nationality.rect), blank);
 }
 
+TEST(PdfForms, TheFilledLibreOfficeFormShowsInPoppler)
+{
+    // The form asks readers to draw its fields; poppler cannot draw its
+    // buttons and pop-up itself (their /DA names no usable font), so it must
+    // draw the appearances the edits made.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const auto fields = PdfForms::widgets(*doc, 0);
+    PdfWidget male = byName(fields, "female");
+    for (const PdfWidget& w : fields)
+        if (w.name == "female" && w.rect.minX() > male.rect.minX()) male = w;
+    const std::vector<PdfWidget> edited{byName(fields, "Nationality"), byName(fields, "gdpr"), male};
+    std::vector<int> blank;
+    for (const PdfWidget& w : edited) blank.push_back(darkPixelsByPoppler(*doc, 0, w.rect, dir));
+
+    ASSERT_TRUE(PdfForms::choose(*doc, 0, edited[0].objectNumber, "French"));
+    ASSERT_TRUE(PdfForms::setChecked(*doc, 0, edited[1].objectNumber, true));
+    ASSERT_TRUE(PdfForms::setChecked(*doc, 0, edited[2].objectNumber, true));
+    for (size_t i = 0; i < edited.size(); ++i)
+        EXPECT_GT(darkPixelsByPoppler(*doc, 0, edited[i].rect, dir), blank[i] + 5) << edited[i].name;
+    // Fields nobody touched look as they did.
+    EXPECT_GT(darkPixelsByPoppler(*doc, 0, byName(fields, "First Name").rect, dir), 10);
+}
+
 TEST(PdfForms, ValuesWithoutAnAppearanceAreDrawn)
 {
     // The file asks readers to draw its fields (/NeedAppearances) and stores
