@@ -16,11 +16,13 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 namespace quarn {
@@ -168,6 +170,7 @@ QWidget* DocumentInfoView::makeFields()
             }
         });
         connect(field, &QLineEdit::returnPressed, this, &DocumentInfoView::commit);
+        field->installEventFilter(this);
     }
     // Tab goes through the four fields in order.
     for (size_t i = 0; i + 1 < fields_.size(); ++i) setTabOrder(fields_[i], fields_[i + 1]);
@@ -285,6 +288,29 @@ void DocumentInfoView::refresh()
     if (focusedField()) return;
     draft_ = info_->metadata;
     showDraft();
+}
+
+bool DocumentInfoView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
+    auto* field = qobject_cast<QLineEdit*>(watched);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (!field || !document_ || document_->isLocked()) return false;
+    // A field takes back its own typing; one with none to take back hands
+    // Undo and Redo to the document, as the Edit menu does outside the panel.
+    const bool undo = key->matches(QKeySequence::Undo) && !field->isUndoAvailable();
+    const bool redo = key->matches(QKeySequence::Redo) && !field->isRedoAvailable();
+    if (!undo && !redo) return false;
+    event->accept();
+    if (event->type() == QEvent::ShortcutOverride) return true;
+    QUndoStack& stack = document_->undoStack();
+    if (undo ? !stack.canUndo() : !stack.canRedo()) return true;
+    undo ? stack.undo() : stack.redo();
+    // The draft follows the document even with a field focused: the undone
+    // text must not come back when the focus moves on.
+    if (info_) draft_ = info_->metadata;
+    showDraft();
+    return true;
 }
 
 void DocumentInfoView::hideEvent(QHideEvent* event)

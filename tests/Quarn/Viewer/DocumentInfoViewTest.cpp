@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
+#include <QWindow>
 
 using namespace quarn;
 using quarnkit::DocumentMetadata;
@@ -51,6 +52,12 @@ void type(QLineEdit* field, const QString& text)
     field->setFocus(Qt::OtherFocusReason);
     field->selectAll();
     QTest::keyClicks(field, text);
+}
+
+// Keys as the window system hands them to the window's focused field.
+void typeKeys(QWindow* window, const char* text)
+{
+    for (const char* c = text; *c; ++c) QTest::keyClick(window, *c);
 }
 
 } // namespace
@@ -326,4 +333,58 @@ TEST(DocumentInfoPopover, FollowsTheModelAndClosingClearsTheFlag)
     DocumentActions::of(bench.model).toggleInfo();
     EXPECT_EQ(DocumentInfoPopover::shownFor(button), nullptr);
     EXPECT_EQ(bench.stack().count(), 1);
+}
+
+// Ctrl+Z in the open panel, in a field with no typing of its own to take
+// back, takes back the last edit of the document, and the fields follow.
+TEST(DocumentInfoPopover, CtrlZInAnUntouchedFieldUndoesTheLastEdit)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "trip.pdf", testsupport::makeTextPdf(2));
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    DocumentWindow* window = controller.openDocument(path);
+    ASSERT_NE(window, nullptr);
+    window->show();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ViewerModel& model = window->screen()->model();
+    DocumentActions::of(model).toggleInfo();
+    auto* popover = window->findChild<DocumentInfoPopover*>();
+    ASSERT_NE(popover, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return popover->isVisible() && popover->windowHandle(); }));
+    QWindow* panel = popover->windowHandle();
+    DocumentInfoView& view = *popover->view();
+    const auto stored = [&] { return DocumentMetadata::read(*pdfOf(*window->document())); };
+
+    QTest::mouseClick(view.field(Field::title), Qt::LeftButton);
+    typeKeys(panel, "Trip");
+    QTest::keyClick(panel, Qt::Key_Tab);
+    typeKeys(panel, "Ann");
+    QTest::keyClick(panel, Qt::Key_Tab); // now in Subject, nothing typed there
+    ASSERT_EQ(window->undoStack()->count(), 2);
+    ASSERT_EQ(view.field(Field::subject), QApplication::focusWidget());
+
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(stored().author, "");
+    EXPECT_EQ(view.field(Field::author)->text(), "");
+    EXPECT_EQ(view.field(Field::title)->text(), "Trip");
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(stored().title, "");
+    EXPECT_EQ(view.field(Field::title)->text(), "");
+    // Leaving the field commits nothing: the undone text is gone from the draft.
+    QTest::keyClick(panel, Qt::Key_Tab);
+    EXPECT_EQ(window->undoStack()->index(), 0);
+    EXPECT_EQ(stored().title, "");
+
+    // Redo brings the title back, shown in its field.
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(stored().title, "Trip");
+    EXPECT_EQ(view.field(Field::title)->text(), "Trip");
+    // Typing in a field is taken back in the field first.
+    typeKeys(panel, "x");
+    QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(view.field(Field::keywords)->text(), "");
+    EXPECT_EQ(stored().title, "Trip");
+    window->close();
 }
