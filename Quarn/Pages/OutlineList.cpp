@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 
 #include <map>
 
@@ -97,6 +98,27 @@ private:
 
 namespace {
 
+// The title in at most two lines of `width`: words wrap, a word wider than
+// the line breaks inside, and what the second line cannot hold ends in an
+// ellipsis (a long single word would otherwise run under the page number).
+QStringList titleLines(const QString& title, const QFont& font, int width)
+{
+    QTextLayout layout(title, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid() && lines.size() < 2; line = layout.createLine()) {
+        line.setLineWidth(width);
+        const bool last = lines.size() == 1;
+        const QString text = last ? title.mid(line.textStart()) : title.mid(line.textStart(), line.textLength());
+        lines << (last ? QFontMetrics(font).elidedText(text.trimmed(), Qt::ElideRight, width) : text.trimmed());
+    }
+    layout.endLayout();
+    return lines;
+}
+
 // The title's rectangle in a row of `width` (at most two lines).
 QRect titleRect(const OutlineRow& row, int top, int width, int* height = nullptr)
 {
@@ -106,8 +128,7 @@ QRect titleRect(const OutlineRow& row, int top, int width, int* height = nullptr
         right -= QFontMetrics(numberFont()).horizontalAdvance(QString::number(*row.entry.pageIndex + 1)) + 4;
     const QFontMetrics fm(titleFont(row.depth));
     const int w = std::max(10, right - x);
-    const QRect bound = fm.boundingRect(QRect(0, 0, w, fm.lineSpacing() * 2), Qt::TextWordWrap, row.entry.title);
-    const int h = std::min(bound.height(), fm.lineSpacing() * 2);
+    const int h = int(titleLines(row.entry.title, titleFont(row.depth), w).size()) * fm.lineSpacing();
     if (height) *height = h;
     return {x, top + padTop, w, std::max(h, fm.lineSpacing())};
 }
@@ -151,18 +172,11 @@ public:
         const QRect title = titleRect(row, r.top(), r.width());
         painter->setFont(titleFont(row.depth));
         painter->setPen(withOpacity(D::paper(), current ? 1.0 : entry.pageIndex ? 0.78 : 0.4));
-        const QFontMetrics fm(painter->font());
-        // Two lines at most; the second is cut short with an ellipsis.
-        QString text = entry.title;
-        if (fm.boundingRect(QRect(0, 0, title.width(), 10000), Qt::TextWordWrap, text).height() > title.height()) {
-            while (
-                text.size() > 1
-                && fm.boundingRect(QRect(0, 0, title.width(), 10000), Qt::TextWordWrap, text + QChar(0x2026)).height()
-                       > title.height())
-                text.chop(1);
-            text += QChar(0x2026);
-        }
-        painter->drawText(title, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
+        const int lineHeight = QFontMetrics(painter->font()).lineSpacing();
+        const QStringList lines = titleLines(entry.title, painter->font(), title.width());
+        for (int i = 0; i < lines.size(); ++i)
+            painter->drawText(QRect(title.left(), title.top() + i * lineHeight, title.width(), lineHeight),
+                              Qt::AlignLeft | Qt::AlignTop, lines[i]);
         if (entry.pageIndex) {
             painter->setFont(numberFont());
             painter->setPen(withOpacity(D::paper(), current ? 0.72 : 0.4));

@@ -23,6 +23,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDrag>
+#include <QFontDatabase>
 #include <QListView>
 #include <QMenu>
 #include <QContextMenuEvent>
@@ -548,6 +549,46 @@ TEST(Sidebar, TheOutlineHighlightsTheEntryOfTheCurrentPage)
     QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, list->rowRect({2}).center());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
     EXPECT_EQ(list->highlight(), (OutlinePath{2}));
+}
+
+TEST(Sidebar, AnOutlineTitleOfOneLongWordStaysInItsColumn)
+{
+    // A word wider than the list, as in a German "Abkuerzungsverzeichnis".
+    const std::string word(80, 'W');
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+        "<< /Type /Pages /Kids [5 0 R] /Count 1 >>",
+        "<< /Type /Outlines /First 4 0 R /Last 4 0 R /Count 1 >>",
+        "<< /Title (" + word + ") /Parent 3 0 R /Dest [5 0 R /Fit] >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] >>",
+    };
+    Window w(testsupport::writePdf(objects), SidebarTab::outline);
+    OutlineList* list = w.outline();
+    ASSERT_TRUE(list && testsupport::waitFor([&] { return list->map().has_value(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return list->view()->isVisible(); }));
+
+    // The word is not cut off at the column's edge: it breaks onto a
+    // second line, which carries the rest of it.
+    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    titleFont.setPixelSize(12);
+    const int line = QFontMetrics(titleFont).lineSpacing();
+    const QRect row = list->rowRect({0});
+    ASSERT_GE(row.height(), 2 * line);
+    const QImage shot = list->view()->viewport()->grab().toImage();
+    const qreal ratio = shot.devicePixelRatio();
+    const QColor back = shot.pixelColor(QPoint(row.left() + 10, row.center().y()) * ratio);
+    const auto inked = [&](int top) {
+        int count = 0;
+        for (int x = row.left() + 30; x < row.right() - 30; ++x)
+            for (int y = top; y < top + line; ++y) {
+                const QColor c = shot.pixelColor(QPoint(x, y) * ratio);
+                count += std::abs(c.red() - back.red()) + std::abs(c.green() - back.green())
+                             + std::abs(c.blue() - back.blue())
+                         > 30;
+            }
+        return count;
+    };
+    EXPECT_GT(inked(row.top() + 5 + line), inked(row.top() + 5) / 4);
 }
 
 TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)
