@@ -26,6 +26,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
+#include <utility>
 #include <QMessageBox>
 
 namespace quarn {
@@ -392,10 +393,40 @@ void QuarnCommands::buildTools(QMenuBar* bar)
 
 // ---------------------------------------------------------------- Window and Help
 
+// Every open window of the application, the current one checked: choosing
+// one brings it forward, from minimised as well, as the desktop's own window
+// lists do.
+void QuarnCommands::listWindows()
+{
+    for (QAction* item : std::exchange(windowItems_, {})) {
+        windowMenu_->removeAction(item);
+        item->deleteLater();
+    }
+    const QWidget* current = bar_ ? bar_->window() : nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->windowType() != Qt::Window || !window->isVisible() || window->windowTitle().isEmpty()) continue;
+        QString title = window->windowTitle();
+        title.remove(QStringLiteral("[*]"));
+        auto* item = new QAction(title, windowMenu_);
+        item->setCheckable(window == current); // the others show no empty box
+        item->setChecked(window == current);
+        connect(item, &QAction::triggered, window, [window] {
+            if (window->isMinimized()) window->showNormal();
+            window->raise();
+            window->activateWindow();
+        });
+        windowMenu_->insertAction(windowsEnd_, item);
+        windowItems_.push_back(item);
+    }
+}
+
 void QuarnCommands::buildWindowAndHelp(QMenuBar* bar)
 {
     windowMenu_ = bar->addMenu(tr("&Window"));
     menus_[tr("Window")] = windowMenu_;
+    // The open windows come first, listed afresh each time the menu opens.
+    windowsEnd_ = windowMenu_->addSeparator();
+    connect(windowMenu_, &QMenu::aboutToShow, this, &QuarnCommands::listWindows);
     // Always available: it needs no document.
     QAction* welcome = windowMenu_->addAction(tr("Welcome to ravlen"));
     welcome->setShortcuts(Keys::keys(ShortcutCommand::welcome));

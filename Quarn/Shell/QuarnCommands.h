@@ -72,6 +72,7 @@ private:
     void buildGo(QMenuBar* bar);
     void buildTools(QMenuBar* bar);
     void buildWindowAndHelp(QMenuBar* bar);
+    void listWindows();
 
     QPointer<ViewerModel> viewer_;
     QPointer<QUndoStack> undoStack_;
@@ -83,6 +84,8 @@ private:
     QMenu* findMenu_ = nullptr;
     QAction* exportItem_ = nullptr; // enabled for a locked PDF as well
     QMenu* windowMenu_ = nullptr;
+    QAction* windowsEnd_ = nullptr; // the separator after the list of open windows
+    std::vector<QAction*> windowItems_;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QList<QMetaObject::Connection> undoConnections_;

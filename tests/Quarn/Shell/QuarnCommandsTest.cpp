@@ -370,6 +370,42 @@ TEST(QuarnCommandsTest, ADocumentWindowHasTheMenusTheFindBarAndTheStatusBar)
     QApplication::processEvents();
 }
 
+TEST(QuarnCommandsTest, TheWindowMenuListsTheOpenWindowsAndBringsOneForward)
+{
+    QTemporaryDir dir;
+    DocumentController controller;
+    std::vector<DocumentWindow*> windows;
+    for (const char* name : {"first.pdf", "second.pdf"}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(testsupport::makeTextPdf(1));
+        file.close();
+        windows.push_back(controller.openDocument(path));
+        ASSERT_NE(windows.back(), nullptr);
+    }
+    // The window opened last is in front.
+    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::activeWindow() == windows[1]; }));
+
+    // Alt+W opens its Window menu.
+    QTest::keyClick(windows[1]->windowHandle(), Qt::Key_W, Qt::AltModifier);
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] { return menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); }));
+    std::map<QString, QAction*> items;
+    for (QAction* item : menu->actions()) items[item->text()] = item;
+    ASSERT_TRUE(items.count(QStringLiteral("first.pdf")) && items.count(QStringLiteral("second.pdf")));
+    EXPECT_FALSE(items[QStringLiteral("first.pdf")]->isChecked());
+    EXPECT_TRUE(items[QStringLiteral("second.pdf")]->isChecked());
+    EXPECT_TRUE(items.count(QStringLiteral("Welcome to ravlen")));
+
+    // Choosing the other one brings it forward, even from minimised.
+    windows[0]->showMinimized();
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(items[QStringLiteral("first.pdf")]).center());
+    EXPECT_TRUE(testsupport::waitFor([&] { return QApplication::activeWindow() == windows[0]; }));
+    EXPECT_FALSE(windows[0]->isMinimized());
+    controller.closeAll();
+}
+
 TEST(QuarnCommandsTest, ExportItemsAskForTheSheetWithTheirFormat)
 {
     BarsWindow w(3);
