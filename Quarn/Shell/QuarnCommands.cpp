@@ -26,6 +26,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 #include <utility>
 #include <QMessageBox>
 
@@ -403,10 +404,16 @@ void QuarnCommands::listWindows()
         item->deleteLater();
     }
     const QWidget* current = bar_ ? bar_->window() : nullptr;
+    // By title: the application keeps its windows in no lasting order.
+    std::vector<std::pair<QString, QWidget*>> windows;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window->windowType() != Qt::Window || !window->isVisible() || window->windowTitle().isEmpty()) continue;
-        QString title = window->windowTitle();
-        title.remove(QStringLiteral("[*]"));
+        windows.emplace_back(window->windowTitle().remove(QStringLiteral("[*]")), window);
+    }
+    std::stable_sort(windows.begin(), windows.end(),
+                     [](const auto& a, const auto& b) { return QString::localeAwareCompare(a.first, b.first) < 0; });
+    for (const auto& [title, found] : windows) {
+        QWidget* window = found;
         auto* item = new QAction(title, windowMenu_);
         item->setCheckable(window == current); // the others show no empty box
         item->setChecked(window == current);

@@ -392,7 +392,10 @@ TEST(QuarnCommandsTest, TheWindowMenuListsTheOpenWindowsAndBringsOneForward)
     QMenu* menu = nullptr;
     ASSERT_TRUE(testsupport::waitFor([&] { return menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); }));
     std::map<QString, QAction*> items;
-    for (QAction* item : menu->actions()) items[item->text()] = item;
+    QStringList titles;
+    for (QAction* item : menu->actions()) items[item->text()] = item, titles << item->text();
+    // By title, then the separator and Welcome.
+    EXPECT_EQ(titles, (QStringList{"first.pdf", "second.pdf", "", "Welcome to ravlen"}));
     ASSERT_TRUE(items.count(QStringLiteral("first.pdf")) && items.count(QStringLiteral("second.pdf")));
     EXPECT_FALSE(items[QStringLiteral("first.pdf")]->isChecked());
     EXPECT_TRUE(items[QStringLiteral("second.pdf")]->isChecked());
