@@ -32,6 +32,20 @@ std::vector<PdfRect> markBounds(const QuarnDocument& document, int page)
 
 PdfRect cropBox(const QuarnDocument& document, int page) { return pdfOf(document)->pageGeometry(page).cropBox; }
 
+// A text box copied from a page shown turned another way reads sideways here:
+// it is turned about its centre to read upright on this page.
+void turnUpright(Annotation& mark, int pageRotation)
+{
+    if (mark.subtype != "FreeText") return;
+    const int from = platform::normalizedRotation(mark.rotation), to = platform::normalizedRotation(pageRotation);
+    if (from == to) return;
+    if ((from - to + 360) % 180 == 90) {
+        const PdfRect r = mark.rect;
+        mark.rect = {r.midX() - r.height / 2, r.midY() - r.width / 2, r.height, r.width};
+    }
+    mark.rotation = to;
+}
+
 // The mark a run of quick edits follows: its page and object number.
 long long runTarget(int page, int object) { return (static_cast<long long>(page) << 32) | unsigned(object); }
 
@@ -209,8 +223,12 @@ std::optional<int> paste(QuarnDocument& document, PageId page, std::vector<Annot
 {
     const auto index = document.pageIndex(page);
     if (!index || marks.empty()) return std::nullopt;
+    const int rotation = pdfOf(document)->pageGeometry(*index).rotation;
     std::vector<PdfRect> rects;
-    for (const Annotation& m : marks) rects.push_back(m.rect);
+    for (Annotation& m : marks) {
+        turnUpright(m, rotation);
+        rects.push_back(m.rect);
+    }
     const PdfPoint offset =
         MarkupGeometry::pasteOffset(rects, markBounds(document, *index), pasteStep, cropBox(document, *index));
     for (Annotation& m : marks) MarkFrame::of(m).offset(offset).apply(m);

@@ -4,6 +4,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkClipboardCommands.h"
 #include "Platform/PdfAnnotations.h"
+#include "Platform/PdfPageEditing.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
@@ -175,6 +176,36 @@ TEST(MarkClipboardCommands, PasteLandsOnThePageInTheMiddleOfTheView)
     ASSERT_EQ(v.marks(middle).size(), 1u);
     EXPECT_NEAR(v.marks(middle)[0].rect.x, v.marks(0)[0].rect.x, 0.01); // its old place, on this page
     EXPECT_EQ(MarkEditor::of(v.view).selected()->page, middle);
+}
+
+TEST(MarkClipboardCommands, ATextBoxFromATurnedPageReadsUprightWherePasted)
+{
+    ClipView target;
+    // The source window shows its page turned a quarter clockwise.
+    QuarnPDFView source;
+    MarkEditor::of(source);
+    source.resize(800, 900);
+    auto turned = platform::PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    platform::setPageRotation(*turned, platform::pageId(*turned, 0), 90);
+    testsupport::showPdf(source, turned);
+    source.show();
+    QApplication::processEvents();
+    const auto box = *quarnkit::AnnotationFactory::freeText({300, 400}, "Across the page", quarnkit::RGBA{0, 0, 0, 1},
+                                                            14, quarnkit::TextFont::sans, PdfRect{0, 0, 612, 792}, 90);
+    ASSERT_GT(box.rect.height, box.rect.width); // on the turned page the words run up its user space
+    const int object = PdfAnnotations::add(*turned, 0, box);
+    source.quarnDocument()->noteEditOfPage(0);
+    MarkEditor::of(source).select(MarkRef{0, object});
+    ASSERT_TRUE(copySelectedMark(MarkEditor::of(source)));
+
+    pasteMarks(MarkEditor::of(target.view));
+    const auto saved = platform::PdfDocument::openBytes(pdfOf(*target.view.quarnDocument())->save());
+    const auto marks = PdfAnnotations::list(*saved, 0);
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].rotation, 0);
+    EXPECT_NEAR(marks[0].rect.width, box.rect.height, 0.5); // reads across this upright page
+    EXPECT_NEAR(marks[0].rect.height, box.rect.width, 0.5);
+    EXPECT_EQ(marks[0].contents, "Across the page");
 }
 
 TEST(MarkClipboardCommands, DuplicatePutsACopyBesideTheMarkAndSelectsIt)
