@@ -15,16 +15,13 @@
 
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
-#include "QuarnKit/Viewer/TileRenderer.h"
 #include "Quarn/Viewer/CopyPage.h"
 
 #include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QMouseEvent>
-#include <QThreadPool>
 
 #include <cmath>
 
@@ -494,17 +491,8 @@ quint64 MarkEditor::readTextFor(int page)
     // A page's text can take seconds (a crafted content stream): a render
     // worker reads it, and the preview and the mark wait for it.
     const quint64 reading = ++textReadings_;
-    quarnkit::TileRenderer::workerPool().start([job = quarnkit::PageText::layoutJob(*doc, page), hook = textWorkerHook,
-                                                alive = std::weak_ptr<int>(alive_), self = this, page, reading] {
-        if (hook) hook();
-        auto text = std::make_shared<const quarnkit::PageTextLayout>(job());
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, self, page, reading, text] {
-                if (!alive.expired()) self->textRead(reading, page, text);
-            },
-            Qt::QueuedConnection);
-    });
+    quarnkit::PageText::readLater(
+        *doc, page, alive_, [this, page, reading](const auto& text) { textRead(reading, page, text); }, textWorkerHook);
     return reading;
 }
 

@@ -3,17 +3,14 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/PageText.h"
 #include "QuarnKit/Shell/Design.h"
-#include "QuarnKit/Viewer/TileRenderer.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <limits>
@@ -63,17 +60,9 @@ const TextSelection::PageChars* TextSelection::charsOf(int page) const
     const quint64 reading = ++readings_;
     reading_[page] = reading;
     auto* self = const_cast<TextSelection*>(this);
-    quarnkit::TileRenderer::workerPool().start([job = quarnkit::PageText::layoutJob(*document, page), hook = workerHook,
-                                                alive = std::weak_ptr<int>(alive_), self, page, reading] {
-        if (hook) hook();
-        quarnkit::PageTextLayout text = job();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, self, page, reading, text = std::move(text)] {
-                if (!alive.expired()) self->accept(page, reading, text);
-            },
-            Qt::QueuedConnection);
-    });
+    quarnkit::PageText::readLater(
+        *document, page, alive_, [self, page, reading](const auto& text) { self->accept(page, reading, *text); },
+        workerHook);
     return nullptr;
 }
 

@@ -2,6 +2,11 @@
 
 #include "Platform/Utf8.h"
 #include "QuarnKit/Document/DocumentEngine.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -84,24 +89,25 @@ bool isSpace(char32_t c) { return c == ' ' || c == '\t' || c == 0xA0 || c == '\n
 
 namespace PageText {
 
-PageTextLayout layout(const QuarnDocument& document, int page)
+void readLater(const QuarnDocument& document, int page, std::weak_ptr<const void> alive, PageTextDone done,
+               std::function<void()> hook)
 {
-    try {
-        return pdfOf(document)->textPage(page);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-std::function<PageTextLayout()> layoutJob(const QuarnDocument& document, int page)
-{
-    return [pdf = pdfOf(document), page]() -> PageTextLayout {
-        try {
-            return pdf->textPage(page);
-        } catch (const std::exception&) {
-            return {};
-        }
-    };
+    TileRenderer::workerPool().start(
+        [pdf = pdfOf(document), page, alive = std::move(alive), done = std::move(done), hook = std::move(hook)] {
+            if (hook) hook();
+            auto text = std::make_shared<PageTextLayout>();
+            try {
+                *text = pdf->textPage(page);
+            } catch (const std::exception&) {
+                // A page whose text cannot be read has none.
+            }
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [alive, done, text = std::shared_ptr<const PageTextLayout>(std::move(text))] {
+                    if (!alive.expired()) done(text);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 std::vector<SelectedLine> between(const PdfTextPage& text, PdfPoint from, PdfPoint to)

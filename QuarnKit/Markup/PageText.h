@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,15 @@ struct SelectedLine {
 
 namespace PageText {
 
-// The page's text as laid out; empty for a page whose text cannot be read.
-PageTextLayout layout(const QuarnDocument& document, int page);
-// The same read as a job for a worker: it keeps the PDF it reads, so the
-// document may go meanwhile.
-std::function<PageTextLayout()> layoutJob(const QuarnDocument& document, int page);
+// Called on the application's thread with the page's text as laid out;
+// empty for a page whose text cannot be read.
+using PageTextDone = std::function<void(const std::shared_ptr<const PageTextLayout>& text)>;
+// Reads the text of page `page` on a render worker: on a crafted content
+// stream it can take seconds. `done` is dropped once `alive` has expired; the
+// worker keeps the PDF it reads, so the document may go meanwhile. `hook`
+// runs on the worker before it reads (tests hold it there).
+void readLater(const QuarnDocument& document, int page, std::weak_ptr<const void> alive, PageTextDone done,
+               std::function<void()> hook = {});
 
 // The characters from the one nearest `from` to the one nearest `to`, in
 // reading order; empty when the page has no text.
