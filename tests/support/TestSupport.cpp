@@ -22,6 +22,9 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 
@@ -439,6 +442,38 @@ FileSizeLimit::~FileSizeLimit()
     limit.rlim_cur = saved_;
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, handler_);
+}
+
+struct WorkerGate::State {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    std::atomic<int> arrived = 0;
+};
+
+std::shared_ptr<WorkerGate::State> WorkerGate::makeState() { return std::make_shared<State>(); }
+
+std::function<void()> WorkerGate::hook() const
+{
+    return [state = state_] {
+        ++state->arrived;
+        std::unique_lock lock(state->mutex);
+        state->opened.wait(lock, [&state] { return state->open; });
+    };
+}
+
+bool WorkerGate::waitUntilReached() const
+{
+    return waitFor([this] { return state_->arrived.load() > 0; });
+}
+
+void WorkerGate::release()
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->open = true;
+    }
+    state_->opened.notify_all();
 }
 
 QDateTime earlierToday(qint64 seconds)

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,28 @@ public:
 private:
     unsigned long long saved_ = 0;
     void (*handler_)(int) = nullptr;
+};
+
+// Holds the workers that run its hook (a worker hook of the code under test)
+// until released, and releases them at the latest when it goes, so that a
+// failed assertion never leaves a worker waiting.
+class WorkerGate {
+public:
+    WorkerGate() = default;
+    ~WorkerGate() { release(); }
+    WorkerGate(const WorkerGate&) = delete;
+    WorkerGate& operator=(const WorkerGate&) = delete;
+
+    // Each call of the hook notes a worker arrived and waits for release().
+    std::function<void()> hook() const;
+    // Runs the event loop until a worker has arrived; true when one did.
+    bool waitUntilReached() const;
+    void release();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_ = makeState();
+    static std::shared_ptr<State> makeState();
 };
 
 // Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.

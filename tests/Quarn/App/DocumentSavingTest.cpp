@@ -40,8 +40,6 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 
-#include <future>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -327,9 +325,8 @@ TEST(DocumentWindowSaving, WhileASaveRunsTheWindowSaysSoAndRefusesSavingAndClosi
     window->undoStack()->push(new TitleEdit(*window->document(), "Saved while busy"));
 
     // The worker waits here until the window has been looked at.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    window->saver().workerHook = [released] { released.wait(); };
+    testsupport::WorkerGate gate;
+    window->saver().workerHook = gate.hook();
     bool looked = false;
     QTimer::singleShot(0, window, [&] {
         EXPECT_TRUE(window->isSaving());
@@ -339,7 +336,7 @@ TEST(DocumentWindowSaving, WhileASaveRunsTheWindowSaysSoAndRefusesSavingAndClosi
         // The page view stays usable: a page turn is handled at once.
         if (QuarnPDFView* view = viewOf(window)) view->goToPage(1);
         looked = true;
-        release.set_value();
+        gate.release();
     });
     EXPECT_TRUE(window->save());
     EXPECT_TRUE(looked);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -232,24 +231,17 @@ TEST(FormWatcherTest, ValuesAreReadOnAWorkerWhileTheWindowAnswers)
 {
     FormWindow w("libreoffice-form.pdf");
     // The worker that reads the values waits until released.
-    QSemaphore reading, released;
-    w.forms().workerHook = [&] {
-        reading.release();
-        released.acquire();
-    };
-    const struct Release {
-        QSemaphore& held;
-        ~Release() { held.release(100); }
-    } release{released};
+    testsupport::WorkerGate gate;
+    w.forms().workerHook = gate.hook();
     // An edit asks for the values again.
     ASSERT_TRUE(w.editor().setText(w.field("Last Name"), QStringLiteral("Hopper")));
-    ASSERT_TRUE(testsupport::waitFor([&] { return reading.tryAcquire(); }));
+    ASSERT_TRUE(gate.waitUntilReached());
     EXPECT_NE(w.field("Last Name").value, "Hopper");
     // The window answers meanwhile: Tab starts typing in the first field.
     w.key(Qt::Key_Tab);
     EXPECT_EQ(w.editing(), "First Name");
     w.forms().workerHook = nullptr;
-    released.release();
+    gate.release();
     EXPECT_TRUE(testsupport::waitFor([&] { return w.field("Last Name").value == "Hopper"; }));
 }
 

@@ -22,7 +22,6 @@
 #include <QUndoStack>
 
 #include <cmath>
-#include <future>
 
 using namespace quarn;
 using platform::PdfAnnotation;
@@ -202,9 +201,8 @@ TEST(MarkGestures, AHighlightDrawnBeforeThePagesTextHasComeIsMadeWhenItComes)
     MarkView v(2);
     const PdfRect line = firstTextLine(*pdfOf(*v.view.quarnDocument()));
     // The worker reading the page's text waits here until the view has been used.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    MarkEditor::of(v.view).textWorkerHook = [released] { released.wait(); };
+    testsupport::WorkerGate gate;
+    MarkEditor::of(v.view).textWorkerHook = gate.hook();
     v.use(MarkupTool::highlight);
     v.dragOnly({line.minX() + 1, line.midY()}, {line.maxX() - 1, line.midY()});
     EXPECT_TRUE(MarkEditor::of(v.view).waitingForText());
@@ -213,7 +211,7 @@ TEST(MarkGestures, AHighlightDrawnBeforeThePagesTextHasComeIsMadeWhenItComes)
     v.key(Qt::Key_End);
     EXPECT_EQ(v.view.currentPageIndex(), 1);
 
-    release.set_value();
+    gate.release();
     ASSERT_TRUE(testsupport::waitFor([&v] { return !MarkEditor::of(v.view).waitingForText(); }));
     ASSERT_EQ(v.marks().size(), 1u);
     EXPECT_EQ(v.stack().undoText(), "Highlight");

@@ -19,7 +19,6 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QScrollBar>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -341,27 +340,20 @@ TEST(QuarnPDFViewTest, ADragMadeBeforeThePagesTextHasComeSelectsWhenItComes)
     view.setScaleFactor(1);
     TextSelection& selection = view.interactions().textSelection();
     // The worker that reads the page's text waits until released.
-    QSemaphore reading, released;
-    selection.workerHook = [&] {
-        reading.release();
-        released.acquire();
-    };
-    const struct Release {
-        QSemaphore& held;
-        ~Release() { held.release(100); }
-    } release{released};
+    testsupport::WorkerGate gate;
+    selection.workerHook = gate.hook();
     const QPointF from = view.placement().convertFromPage(platform::PdfPoint{70, 708}, 0);
     const QPointF to = view.placement().convertFromPage(platform::PdfPoint{200, 708}, 0);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from.toPoint());
     QTest::mouseMove(view.viewport(), to.toPoint());
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to.toPoint());
-    ASSERT_TRUE(testsupport::waitFor([&] { return reading.tryAcquire(); }));
+    ASSERT_TRUE(gate.waitUntilReached());
     EXPECT_TRUE(selection.current().isEmpty());
     // The view answers its keys meanwhile.
     QTest::keyClick(&view, Qt::Key_End);
     EXPECT_EQ(view.currentPageIndex(), 1);
     selection.workerHook = nullptr;
-    released.release();
+    gate.release();
     // The press and the drag were kept: the words they span are selected.
     ASSERT_TRUE(testsupport::waitFor([&] { return !selection.current().isEmpty(); }));
     EXPECT_EQ(selection.current().text, "Page 1");

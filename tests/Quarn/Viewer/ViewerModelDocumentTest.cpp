@@ -21,8 +21,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <future>
 #include <optional>
 
 #include <QApplication>
@@ -260,9 +258,8 @@ TEST(ViewerModelShare, AnEditedFileIsCopiedOnAWorkerWhileTheWindowGoesOn)
     actions.updateMetadata(DocumentMetadata("Shared draft", "", "", ""));
 
     // The worker waits here until the window has been looked at.
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    actions.shareWorkerHook = [released] { released.wait(); };
+    testsupport::WorkerGate gate;
+    actions.shareWorkerHook = gate.hook();
     actions.shareCopy();
     ASSERT_TRUE(actions.isMakingShareFile());
     QApplication::processEvents();
@@ -272,7 +269,7 @@ TEST(ViewerModelShare, AnEditedFileIsCopiedOnAWorkerWhileTheWindowGoesOn)
     EXPECT_EQ(screen->model().pdfView()->currentPageIndex(), 2);
     EXPECT_FALSE(actions.makeShareFile([](const DocumentActions::ShareFile&) { ADD_FAILURE(); }));
     actions.shareCopy();
-    release.set_value();
+    gate.release();
 
     ASSERT_TRUE(testsupport::waitFor([] { return qobject_cast<ShareMenu*>(QApplication::activePopupWidget()); }));
     auto* menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget());
@@ -291,20 +288,15 @@ TEST(ViewerModelShare, AWindowClosedWhileItsCopyIsMadeShowsNothingAndLosesNothin
     auto screen = showScreen(document.get(), path, settings);
     DocumentActions& actions = DocumentActions::of(screen->model());
     actions.updateMetadata(DocumentMetadata("Edited", "", "", ""));
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> reached = false;
-    actions.shareWorkerHook = [released, &reached] {
-        reached = true;
-        released.wait();
-    };
+    testsupport::WorkerGate gate;
+    actions.shareWorkerHook = gate.hook();
     actions.shareCopy();
-    ASSERT_TRUE(testsupport::waitFor([&reached] { return reached.load(); }));
+    ASSERT_TRUE(gate.waitUntilReached());
 
     // The window and its document go while the worker still holds the PDF.
     screen.reset();
     document.reset();
-    release.set_value();
+    gate.release();
     QThreadPool& pool = *quarnkit::DroppableWork::shared().pool();
     ASSERT_TRUE(pool.waitForDone(30000));
     QApplication::processEvents();
