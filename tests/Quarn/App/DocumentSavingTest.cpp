@@ -451,7 +451,7 @@ TEST(DamagedFiles, AWindowOnAPageThatNeverFinishesShowsAtOnceAnswersADragAndClos
     }
 }
 
-TEST(DamagedFiles, AFileTheEngineCannotWriteWholeIsKeptAndCtrlSOffersSaveAs)
+TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
 {
     // Its cross-reference table is nowhere near where the file says.
     QByteArray repaired = testsupport::makeTextPdf(3, "kept words");
@@ -466,12 +466,18 @@ TEST(DamagedFiles, AFileTheEngineCannotWriteWholeIsKeptAndCtrlSOffersSaveAs)
         QByteArray damaged;
         int pages;
         QString why;
+        bool readOnly = false; // ravlen refuses to write over a read-only file, whoever runs it
     };
-    for (const Case& each : {Case{"repaired.pdf", repaired, 3, "ravlen had to repair this PDF to open it"},
-                             Case{"font.pdf", font, 1, "Part of this PDF is damaged"}}) {
+    for (const Case& each :
+         {Case{"repaired.pdf", repaired, 3, "ravlen had to repair this PDF to open it"},
+          Case{"font.pdf", font, 1, "Part of this PDF is damaged"},
+          Case{"read-only.pdf", testsupport::makeTextPdf(2, "kept words"), 2, "You don't have permission", true}}) {
         SCOPED_TRACE(each.name.toStdString());
         QTemporaryDir dir;
         const QString path = writeFile(dir, each.name, each.damaged);
+        if (each.readOnly) {
+            ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup));
+        }
         Controller c;
         DocumentWindow* window = c.open(path);
         ASSERT_TRUE(window);
