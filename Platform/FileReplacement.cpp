@@ -3,14 +3,18 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/PdfDocument.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
+#include <deque>
 #include <random>
 #include <utility>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +27,35 @@ namespace {
 }
 
 using Fd = FileDescriptor;
+
+// While it lives, a write of this thread past the file-size limit fails with
+// EFBIG, as one on a full disk fails, instead of ending the process (the
+// default of SIGXFSZ) with the user's file cut short: the signal is held for
+// the thread, and the one a failed write raised is taken before it is let go.
+class FileSizeSignalHeld {
+public:
+    FileSizeSignalHeld()
+    {
+        ::sigemptyset(&signal_);
+        ::sigaddset(&signal_, SIGXFSZ);
+        ::pthread_sigmask(SIG_BLOCK, &signal_, &previous_);
+    }
+    ~FileSizeSignalHeld()
+    {
+        // One held by the caller already is the caller's to take.
+        if (!::sigismember(&previous_, SIGXFSZ)) {
+            const timespec none{0, 0};
+            while (::sigtimedwait(&signal_, nullptr, &none) == SIGXFSZ) {}
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    FileSizeSignalHeld(const FileSizeSignalHeld&) = delete;
+    FileSizeSignalHeld& operator=(const FileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t signal_{};
+    sigset_t previous_{};
+};
 
 // Copies the whole of `from` to `to` (from offset 0); 0 or the errno.
 int copyContents(int from, int to, off_t* copied)
@@ -73,7 +106,84 @@ int createSibling(const std::string& path, mode_t mode, std::string* made)
     return -1;
 }
 
+// The names of `path` between its slashes.
+std::deque<std::string> namesOf(const std::string& path)
+{
+    std::deque<std::string> names;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (end > start) names.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+std::string readLink(const std::string& path)
+{
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) fail("cannot read the link " + path, errno);
+        if (std::size_t(n) < target.size()) return target.substr(0, std::size_t(n));
+        target.resize(target.size() * 2);
+    }
+}
+
 } // namespace
+
+bool mayFollowLink(uid_t user, uid_t linkOwner, uid_t folderOwner, mode_t folderMode)
+{
+    const bool shared = (folderMode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    return linkOwner == user || !shared || linkOwner == folderOwner;
+}
+
+std::string followChosenPath(const std::string& path)
+{
+    std::string resolved; // absolute, without links, `.` or `..`; empty for the root
+    if (path.empty() || path.front() != '/') {
+        char* here = ::getcwd(nullptr, 0);
+        if (!here) fail("cannot read the current folder", errno);
+        resolved = here;
+        std::free(here);
+        if (resolved == "/") resolved.clear();
+    }
+    std::deque<std::string> rest = namesOf(path);
+    constexpr int maxLinks = 40; // the kernel's own limit
+    int links = 0;
+    while (!rest.empty()) {
+        const std::string name = std::move(rest.front());
+        rest.pop_front();
+        if (name == ".") continue;
+        if (name == "..") {
+            resolved.erase(resolved.empty() ? 0 : resolved.rfind('/'));
+            continue;
+        }
+        const std::string next = resolved + '/' + name;
+        struct stat entry = {};
+        if (::lstat(next.c_str(), &entry) != 0) {
+            // What is missing (or unreachable) is kept as named: the write meets it.
+            resolved = next;
+            for (const std::string& later : rest) resolved += '/' + later;
+            break;
+        }
+        if (!S_ISLNK(entry.st_mode)) {
+            resolved = next;
+            continue;
+        }
+        if (++links > maxLinks) fail("too many links in " + path, ELOOP);
+        struct stat folder = {};
+        if (::stat(resolved.empty() ? "/" : resolved.c_str(), &folder) != 0) fail("cannot reach " + resolved, errno);
+        if (!mayFollowLink(::geteuid(), entry.st_uid, folder.st_uid, folder.st_mode))
+            throw PdfError(PdfErrorCode::foreignLink,
+                           next + " is a link another user made in a folder others can write to", EACCES);
+        const std::string target = readLink(next);
+        const std::deque<std::string> names = namesOf(target);
+        rest.insert(rest.begin(), names.begin(), names.end());
+        if (!target.empty() && target.front() == '/') resolved.clear();
+    }
+    return resolved.empty() ? "/" : resolved;
+}
 
 int writeAllAt(int fd, const void* data, std::size_t size, off_t offset)
 {
@@ -108,7 +218,8 @@ void writeInPlace(const std::string& path, const ContentsWriter& write,
 {
     Fd copy(openPrivateScratchFile());
     if (copy.fd < 0) fail("cannot make a copy of the file", errno);
-    Fd target(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    // The path has no link left: one put in its place since is not followed.
+    Fd target(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (target.fd < 0) fail("cannot write the file", errno);
     off_t originalSize = 0;
     // The copy is complete before the file is touched: a full disk stops here.
@@ -116,23 +227,31 @@ void writeInPlace(const std::string& path, const ContentsWriter& write,
         fail("cannot make a copy of the file", error);
     if (beforeInPlace) beforeInPlace("/proc/self/fd/" + std::to_string(copy.fd));
 
-    auto restore = [&] {
+    // The old bytes go back over the new ones, into room the new ones took.
+    const auto restore = [&]() -> int {
         off_t restored = 0;
-        copyContents(copy.fd, target.fd, &restored);
-        if (::ftruncate(target.fd, originalSize) == 0) ::fsync(target.fd);
+        if (const int error = copyContents(copy.fd, target.fd, &restored)) return error;
+        if (::ftruncate(target.fd, originalSize) != 0 || ::fsync(target.fd) != 0) return errno;
+        return 0;
+    };
+    const auto failAndRestore = [&](int error) {
+        if (const int restoreError = restore())
+            fail(std::string("cannot write the file (") + std::strerror(error) + "), nor put its old contents back",
+                 restoreError);
+        fail("cannot write the file", error);
     };
     if (::ftruncate(target.fd, 0) != 0) fail("cannot write the file", errno);
     try {
         write(target.fd);
+    } catch (const PdfError& error) {
+        if (const int restoreError = restore())
+            fail(std::string(error.what()) + ", nor put its old contents back", restoreError);
+        throw;
     } catch (...) {
         restore();
         throw;
     }
-    if (::fsync(target.fd) != 0) {
-        const int error = errno;
-        restore();
-        fail("cannot write the file", error);
-    }
+    if (::fsync(target.fd) != 0) failAndRestore(errno);
     if (const int closeError = target.close()) fail("cannot write the file", closeError);
 }
 
@@ -141,15 +260,10 @@ void writeInPlace(const std::string& path, const ContentsWriter& write,
 void replaceFileContents(const std::string& requested, const ContentsWriter& write,
                          const std::function<void(const std::string&)>& beforeInPlace)
 {
-    // A link stays a link: the file it leads to is the one replaced.
-    std::string path = requested;
-    struct stat link = {};
-    if (::lstat(requested.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (char* target = ::realpath(requested.c_str(), nullptr)) {
-            path = target;
-            std::free(target);
-        }
-    }
+    // A link stays a link: the file it leads to is the one replaced, unless
+    // another user's link would aim the write at a file of the user's.
+    const std::string path = followChosenPath(requested);
+    const FileSizeSignalHeld fileSizeSignal;
     struct stat old = {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) fail("cannot reach the file", errno);

@@ -15,18 +15,35 @@ namespace platform {
 using ContentsWriter = std::function<void(int fd)>;
 
 // Has `write` fill a new file beside `path` (beside the file it leads to,
-// when `path` is a symbolic link), syncs it, gives it the
-// owner, group and mode of the file it replaces, renames it over `path` and
-// syncs the folder; a failure at any step removes the new file. A file the
-// caller may not write is refused. When the
-// folder takes no new file (or the owner cannot be kept) but the file itself
-// is writable, the file is written in place: its old contents are first
-// copied to a private unnamed file, `beforeInPlace` is called with a path
-// that reads that copy, and the copy is written back if the write fails.
-// Throws PdfError(io) carrying the errno of the step that failed, or what
-// `write` threw.
+// when `path` goes through links: see followChosenPath), syncs it, gives it
+// the owner, group and mode of the file it replaces, renames it over `path`
+// and syncs the folder; a failure at any step removes the new file. The new
+// file is the caller's alone (0600) until it is complete; a file that
+// replaces none gets the usual mode (0666 less the umask). A file the caller
+// may not write is refused. When the folder takes no new file (or the owner
+// cannot be kept) but the file itself is writable, the file is written in
+// place: its old contents are first copied to a private unnamed file,
+// `beforeInPlace` is called with a path that reads that copy, and the copy is
+// written back if the write fails. A write past the process's file-size
+// limit fails like one on a full disk, whatever the process does with
+// SIGXFSZ. Throws PdfError(io) carrying the errno of the step that failed,
+// PdfError(foreignLink), or what `write` threw.
 void replaceFileContents(const std::string& path, const ContentsWriter& write,
                          const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
+
+// Whether a write to a path the user chose may follow a link: the kernel's
+// rule for links in shared folders (fs.protected_symlinks), kept whatever the
+// system's setting. A link is followed when `user` made it, when its folder
+// is not both sticky and writable by others, or when the folder's owner made
+// it; otherwise another user could aim the write at any file of the user's.
+bool mayFollowLink(uid_t user, uid_t linkOwner, uid_t folderOwner, mode_t folderMode);
+
+// `path` (made absolute) with every link on its way followed as the kernel
+// would, each one only where mayFollowLink allows it, and `.` and `..`
+// taken; from the first name that does not exist the rest is kept as it is.
+// Every writer of a path the user chose writes here. Throws
+// PdfError(foreignLink) naming the link another user made, or PdfError(io).
+std::string followChosenPath(const std::string& path);
 
 // Writes all `size` bytes at `offset`: 0 or the errno. A write that makes no
 // progress is a full disk.

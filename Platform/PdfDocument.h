@@ -35,6 +35,7 @@ enum class PdfErrorCode {
     sourceChanged,    // saving: another program rewrote the file the document reads, in place
     unparsedObjects,  // saving over a file with objects MuPDF could not parse: they would be written as null
     namesTooLong,     // saving: the file uses names longer than MuPDF keeps, which it would cut on one side only
+    foreignLink,      // writing: the path goes through a link another user made in a folder others can write to
 };
 
 class PdfError : public std::runtime_error {

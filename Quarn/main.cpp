@@ -23,6 +23,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 #include <unistd.h>
@@ -31,6 +32,9 @@ int main(int argc, char** argv)
 {
     // First, so that a crash anywhere after this leaves a report.
     platform::CrashHandler::install(quarnkit::crashIdentity());
+    // A file that would grow past the file-size limit is a write that fails,
+    // told as a full disk is, not the end of the program with the file cut short.
+    std::signal(SIGXFSZ, SIG_IGN);
     quarn::launchTimes::mark("main");
     // Read while Qt starts: the first window's text needs it.
     platform::FontConfiguration::loadInBackground();
