@@ -185,12 +185,13 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         const QString text = tr("The document “%1” could not be saved.").arg(shownName);
         const QString reason = QString::fromUtf8(DocumentError::message(outcome.error->code()));
         // A file that had to be repaired, holds objects that cannot be
-        // parsed, or may not be written is kept as it is; a new file may take
-        // the document.
+        // parsed, or may not be written (or only through another user's
+        // link) is kept as it is; a new file may take the document.
         const auto code = outcome.error->code();
         if ((code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects
              || code == DocumentError::Code::fileWriteNoPermission
-             || code == DocumentError::Code::fileWriteVolumeReadOnly)
+             || code == DocumentError::Code::fileWriteVolumeReadOnly
+             || code == DocumentError::Code::fileWriteForeignLink)
             && controller_.offerSaveAs)
             return controller_.offerSaveAs(*this, text, reason) ? Written::elsewhere : Written::failed;
         // Another program rewrote the file: what is on disk now is all there is to go back to.

@@ -128,7 +128,7 @@ std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int current
 }
 
 bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
-           std::function<void(bool ok)> finished)
+           std::function<void(bool ok, const QString& reason)> finished)
 {
     if (document.isLocked() || document.pageCount() == 0) return false;
     const std::vector<int> pages = chosenPages(printer, document.pageCount(), currentPage);
@@ -136,14 +136,15 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
 
     // Into a file: the sheets as they would go to paper, as PDF.
     if (!printer.outputFileName().isEmpty()) {
-        inBackground<bool>(
-            context, quarnkit::printingJob(document, pages, sheetSize(printer), printer.outputFileName()), finished);
+        inBackground<quarnkit::PrintOutcome>(
+            context, quarnkit::printingJob(document, pages, sheetSize(printer), printer.outputFileName()),
+            [finished](const quarnkit::PrintOutcome& outcome) { finished(outcome.written, outcome.reason); });
         return true;
     }
 
     const QString lp = QStandardPaths::findExecutable(QStringLiteral("lp"));
     if (lp.isEmpty()) {
-        finished(drawPages(document, pages, printer));
+        finished(drawPages(document, pages, printer), {});
         return true;
     }
     // To CUPS: the PDF of the sheets goes to the spooler, which takes PDF.
@@ -160,30 +161,31 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
     }
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);
-    inBackground<bool>(context, quarnkit::printingJob(document, pages, sheetSize(printer), spool),
-                       [lp, arguments, spool, guard, finished](bool written) {
-                           if (!written || !guard) {
-                               QFile::remove(spool);
-                               finished(false);
-                               return;
-                           }
-                           auto* process = new QProcess(guard);
-                           QObject::connect(process, &QProcess::finished, guard,
-                                            [process, spool, finished](int code, QProcess::ExitStatus status) {
-                                                // `lp` has copied the file into the spool when it returns.
-                                                QFile::remove(spool);
-                                                process->deleteLater();
-                                                finished(status == QProcess::NormalExit && code == 0);
-                                            });
-                           QObject::connect(process, &QProcess::errorOccurred, guard,
-                                            [process, spool, finished](QProcess::ProcessError error) {
-                                                if (error != QProcess::FailedToStart) return;
-                                                QFile::remove(spool);
-                                                process->deleteLater();
-                                                finished(false);
-                                            });
-                           process->start(lp, arguments);
-                       });
+    inBackground<quarnkit::PrintOutcome>(
+        context, quarnkit::printingJob(document, pages, sheetSize(printer), spool),
+        [lp, arguments, spool, guard, finished](const quarnkit::PrintOutcome& written) {
+            if (!written || !guard) {
+                QFile::remove(spool);
+                finished(false, written.reason);
+                return;
+            }
+            auto* process = new QProcess(guard);
+            QObject::connect(process, &QProcess::finished, guard,
+                             [process, spool, finished](int code, QProcess::ExitStatus status) {
+                                 // `lp` has copied the file into the spool when it returns.
+                                 QFile::remove(spool);
+                                 process->deleteLater();
+                                 finished(status == QProcess::NormalExit && code == 0, {});
+                             });
+            QObject::connect(process, &QProcess::errorOccurred, guard,
+                             [process, spool, finished](QProcess::ProcessError error) {
+                                 if (error != QProcess::FailedToStart) return;
+                                 QFile::remove(spool);
+                                 process->deleteLater();
+                                 finished(false, {});
+                             });
+            process->start(lp, arguments);
+        });
     return true;
 }
 
@@ -206,13 +208,15 @@ bool print(QuarnPDFView& view, QPrinter& printer)
     const quarnkit::QuarnDocument* document = view.quarnDocument();
     if (!document || document->isLocked() || view.pageCount() == 0) return false;
     const QPointer<QuarnPDFView> over(&view);
-    const auto failed = [over] {
-        if (over) showErrorAlert(over, QObject::tr("The document could not be printed."));
+    const auto failed = [over](const QString& reason) {
+        const QString text = QObject::tr("The document could not be printed.");
+        if (over) showErrorAlert(over, reason.isEmpty() ? text : text + u' ' + reason);
     };
-    const bool started = print(*document, printer, view.currentPageIndex(), &view, [failed](bool ok) {
-        if (!ok) failed();
-    });
-    if (!started) failed();
+    const bool started =
+        print(*document, printer, view.currentPageIndex(), &view, [failed](bool ok, const QString& reason) {
+            if (!ok) failed(reason);
+        });
+    if (!started) failed({});
     return started;
 }
 

@@ -12,6 +12,7 @@
 
 class QObject;
 class QPrinter;
+class QString;
 
 namespace quarnkit {
 class QuarnDocument;
@@ -36,9 +37,10 @@ bool print(QuarnPDFView& view, QPrinter& printer);
 std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int currentPage);
 
 // Starts printing; the copying and writing run off the UI thread. `finished`
-// is called on `context`'s thread with whether the job was handed over. False
-// (and no call) when there is nothing to print: a locked document or no pages.
+// is called on `context`'s thread with whether the job was handed over, and
+// when not, why, when there is more to say than that. False (and no call)
+// when there is nothing to print: a locked document or no pages.
 bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
-           std::function<void(bool ok)> finished);
+           std::function<void(bool ok, const QString& reason)> finished);
 
 } // namespace quarn::printing

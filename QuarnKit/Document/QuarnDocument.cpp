@@ -95,6 +95,9 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteNamesTooLong:
         return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep, so a saved "
                "copy would lose them in other programs. Nothing was written.";
+    case Code::fileWriteForeignLink:
+        return "That name is a link another user made in a folder that others can write to, and it could lead to "
+               "any of your files. ravlen doesn't write through it: nothing was written.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -126,6 +129,7 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::sourceChanged: return DocumentError(Code::fileWriteSourceChanged, error.what());
     case PdfErrorCode::unparsedObjects: return DocumentError(Code::fileWriteUnparsedObjects, error.what());
     case PdfErrorCode::namesTooLong: return DocumentError(Code::fileWriteNamesTooLong, error.what());
+    case PdfErrorCode::foreignLink: return DocumentError(Code::fileWriteForeignLink, error.what());
     default: break;
     }
     switch (error.systemError()) {

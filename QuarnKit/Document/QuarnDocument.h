@@ -41,6 +41,7 @@ public:
         fileWriteSourceChanged,    // another program rewrote the file in place: its bytes are no longer the document's
         fileWriteUnparsedObjects,  // over a file with objects the engine cannot parse: Save As instead
         fileWriteNamesTooLong,     // the file uses names longer than the engine keeps: no save would keep them whole
+        fileWriteForeignLink,      // the name is a link another user made in a shared folder: never written through
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.

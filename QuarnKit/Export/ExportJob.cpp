@@ -11,11 +11,14 @@
 #include "QuarnKit/Export/TextLayer.h"
 #include "QuarnKit/Markup/Redaction.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
 #include <filesystem>
+
+#include <sys/stat.h>
 
 namespace quarnkit {
 
@@ -252,7 +255,8 @@ private:
 
     ExportReport imageFolder()
     {
-        WorkFolder work{Exporter::workFolder(destination + QLatin1Char('/') + s.baseName)};
+        const QString folder = Exporter::chosenPath(destination);
+        WorkFolder work{Exporter::workFolder(folder + QLatin1Char('/') + s.baseName)};
         const QString staging = work.path + QLatin1Char('/') + s.baseName;
         std::error_code error;
         std::filesystem::create_directories(QFile::encodeName(staging).toStdString(), error);
@@ -271,7 +275,7 @@ private:
         check();
         // Never replace a folder, not even one made while the pages were drawn.
         for (int attempt = 0;; ++attempt) {
-            const QString target = Exporter::freeFolderURL(destination, s.baseName);
+            const QString target = Exporter::freeFolderURL(folder, s.baseName);
             const int moved = platform::FileMoves::moveNoReplace(staging, target);
             if (moved == 0) return ExportReport(target);
             if (moved != EEXIST || attempt >= 100)
@@ -282,8 +286,10 @@ private:
 
     ExportReport multiPageTiff()
     {
-        const bool replacing = QFileInfo::exists(destination);
-        WorkFolder work{Exporter::workFolder(destination)};
+        const QString target = Exporter::chosenPath(destination);
+        struct stat replaced = {};
+        const bool replacing = ::stat(QFile::encodeName(target).constData(), &replaced) == 0;
+        WorkFolder work{Exporter::workFolder(target)};
         const QString name = QFileInfo(destination).fileName();
         const QString temporary = work.path + QLatin1Char('/') + name;
         MultiPageTIFF writer(temporary, MultiPageTIFF::maximumSize);
@@ -293,10 +299,12 @@ private:
         report(Kind::saving);
         writer.finish();
         check();
-        // The file chosen in the save dialog is replaced; one that appeared
-        // meanwhile is not.
-        const int moved = replacing ? platform::FileMoves::moveReplacing(temporary, destination)
-                                    : platform::FileMoves::moveNoReplace(temporary, destination);
+        // The file chosen in the save dialog is replaced, keeping its mode
+        // (the work folder is the user's alone until then); one that
+        // appeared meanwhile is not.
+        if (replacing) ::chmod(QFile::encodeName(temporary).constData(), replaced.st_mode & 07777);
+        const int moved = replacing ? platform::FileMoves::moveReplacing(temporary, target)
+                                    : platform::FileMoves::moveNoReplace(temporary, target);
         if (moved != 0)
             throw ExportError::cannotWrite(name, Exporter::saveFailureReason(FileSystemError(moved, "move")));
         return ExportReport(destination);

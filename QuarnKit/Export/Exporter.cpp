@@ -1,5 +1,6 @@
 #include "QuarnKit/Export/Exporter.h"
 
+#include "Platform/FileReplacement.h"
 #include "Platform/ImageEncoding.h"
 #include "Platform/PdfWriting.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
@@ -71,42 +72,6 @@ bool entryExists(const QString& path)
 [[noreturn]] void throwErrno(const QString& path, const char* what)
 {
     throw FileSystemError(errno, std::string(what) + " " + QFile::encodeName(path).toStdString());
-}
-
-// Writes all of `data` to `fd`; false with errno set on failure.
-bool writeAll(int fd, const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(size, 1 << 30)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
-void writeAtomically(const QByteArray& data, const QString& path)
-{
-    const QFileInfo info(path);
-    const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.')
-                              + QUuid::createUuid().toString(QUuid::Id128);
-    const QByteArray native = QFile::encodeName(temporary);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) throwErrno(path, "create");
-    bool ok = writeAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(native.constData(), QFile::encodeName(path).constData()) == 0) return;
-    if (ok) error = errno;
-    ::unlink(native.constData());
-    errno = error;
-    throwErrno(path, "write");
 }
 
 } // namespace
@@ -420,9 +385,23 @@ QString writeImages(const PdfDocument& doc, const std::vector<int>& pages, Expor
 
 void writeFile(const QByteArray& data, const QString& path)
 {
+    // As a save writes: whole or not at all, the replaced file's mode kept,
+    // and never through another user's link.
     try {
-        writeAtomically(data, path);
-    } catch (const FileSystemError& error) {
+        platform::replaceFileContents(QFile::encodeName(path).toStdString(), [&data](int fd) {
+            if (const int error = platform::writeAllAt(fd, data.constData(), std::size_t(data.size()), 0))
+                throw PdfError(platform::PdfErrorCode::io, "cannot write the file", error);
+        });
+    } catch (const PdfError& error) {
+        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
+    }
+}
+
+QString chosenPath(const QString& path)
+{
+    try {
+        return QFile::decodeName(platform::followChosenPath(QFile::encodeName(path).toStdString()).c_str());
+    } catch (const PdfError& error) {
         throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
     }
 }

@@ -105,9 +105,14 @@ QString writeImages(const platform::PdfDocument& doc, const std::vector<int>& pa
 
 // ------------------------------------------------------------ files
 
-// Writes the bytes to a new file beside `path`, flushed, then renames it into
-// place. Throws ExportError::cannotWrite naming the file.
+// Writes the bytes as a save writes a document (platform::replaceFileContents):
+// a new file beside `path`, flushed, then renamed into place, keeping the
+// mode of the file it replaces. Throws ExportError::cannotWrite naming the file.
 void writeFile(const QByteArray& data, const QString& path);
+// Where a file or folder written at `path` goes: through the links the user
+// may follow (platform::followChosenPath). Throws ExportError::cannotWrite
+// naming the file when another user's link is on the way.
+QString chosenPath(const QString& path);
 // A new folder for the export's temporary output on the destination's
 // volume, so the final move is a rename; failing that, one in the user's
 // private temporary folder. Throws FileSystemError.

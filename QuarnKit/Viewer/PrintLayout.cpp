@@ -44,19 +44,20 @@ QRectF printArea(const QSizeF& sheet, double unitsPerPoint)
     return area.isValid() ? area : QRectF();
 }
 
-std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet, QString path)
+std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet,
+                                          QString path)
 {
-    return [pdf = pdfOf(document), pages = std::move(pages), sheet, path = std::move(path)] {
+    return [pdf = pdfOf(document), pages = std::move(pages), sheet, path = std::move(path)]() -> PrintOutcome {
         try {
             const QRectF area = printArea(sheet, 1);
-            if (pages.empty() || area.isEmpty()) return false;
+            if (pages.empty() || area.isEmpty()) return {};
             const std::shared_ptr<platform::PdfDocument> source = pdf->copy();
             const std::shared_ptr<platform::PdfDocument> out = platform::PdfDocument::createEmpty();
             for (const int index : pages) {
                 const platform::PdfPageGeometry geometry = source->pageGeometry(index);
                 const platform::PdfSize drawn = Exporter::drawnSize(geometry, Exporter::displayBox(geometry));
                 const PrintPlacement placed = placeOnSheet(drawn, area);
-                if (placed.rect.isEmpty()) return false;
+                if (placed.rect.isEmpty()) return {};
                 // The shown page, turned a quarter clockwise when it must be,
                 // scaled into its place on the sheet (y down from the top left).
                 platform::PdfMatrix toSheet = Exporter::userToPixels(geometry, 1.0);
@@ -67,11 +68,14 @@ std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int
                 platform::PdfWriting::appendFlattenedPage(*out, *source, index, toSheet,
                                                           {sheet.width(), sheet.height()});
             }
-            if (out->pageCount() != int(pages.size())) return false;
+            if (out->pageCount() != int(pages.size())) return {};
             out->saveToFile(QFile::encodeName(path).toStdString());
-            return true;
+            return {true, {}};
+        } catch (const platform::PdfError& error) {
+            if (error.code() != platform::PdfErrorCode::foreignLink) return {};
+            return {false, QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignLink))};
         } catch (const std::exception&) {
-            return false;
+            return {};
         }
     };
 }

@@ -38,8 +38,14 @@ QRectF printArea(const QSizeF& sheet, double unitsPerPoint);
 // PDF of one sheet of `sheet` points a page, the page with its marks and
 // form fields painted in, placed in the sheet's print area as placeOnSheet
 // puts it; text stays text. Written atomically to `path` by a job that any
-// thread may run: false when nothing could be written. The job reads the
-// document as it is when it runs.
-std::function<bool()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet, QString path);
+// thread may run, never through another user's link (as a save). The job
+// reads the document as it is when it runs.
+struct PrintOutcome {
+    bool written = false;
+    QString reason; // why nothing was written, for the alert; empty when there is nothing more to say
+    explicit operator bool() const { return written; }
+};
+std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet,
+                                          QString path);
 
 } // namespace quarnkit
