@@ -6,16 +6,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace platform::PrivateFiles {
 
@@ -75,14 +81,28 @@ std::optional<QString> privateFolderProblem(const QString& folder)
 
 namespace {
 
+// The file in a work folder made in the temporary folder whose lock, held
+// for the run, tells later runs that the folder is in use.
+constexpr char kLockName[] = "in-use.lock";
+
+// A work folder made with mkdtemp and the lock that holds it.
+struct MadeFolder {
+    QString path;
+    FileDescriptor lock;
+};
+
 // The folders made with mkdtemp, by the temporary folder they were made in,
 // kept for the run; an empty one is removed when the program ends.
 struct MadeFolders {
     std::mutex mutex;
-    std::map<QString, QString> made;
+    std::map<QString, MadeFolder> made;
     ~MadeFolders()
     {
-        for (const auto& [in, folder] : made) ::rmdir(QFile::encodeName(folder).constData());
+        for (const auto& [in, folder] : made) {
+            const QByteArray native = QFile::encodeName(folder.path);
+            ::unlink((native + '/' + kLockName).constData());
+            ::rmdir(native.constData());
+        }
     }
 };
 
@@ -90,6 +110,80 @@ MadeFolders& madeFolders()
 {
     static MadeFolders folders;
     return folders;
+}
+
+// Opens the lock file of a folder just made and holds it shared for the run.
+FileDescriptor holdFolder(const QString& folder)
+{
+    const QByteArray lock = QFile::encodeName(folder) + '/' + kLockName;
+    FileDescriptor fd(::open(lock.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.fd >= 0) ::flock(fd.fd, LOCK_SH);
+    return fd;
+}
+
+// Each entry of the open folder `fd` but `.` and `..`, by name.
+void eachEntry(int fd, const std::function<void(const char* name)>& visit)
+{
+    const int listed = ::dup(fd);
+    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0) ::close(listed);
+        return;
+    }
+    // The copy shares the descriptor's place: an earlier listing left it at the end.
+    ::rewinddir(dir);
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    for (const std::string& name : names) visit(name.c_str());
+}
+
+// The latest modification time of the open folder `fd` and everything in
+// it, links taken as themselves.
+std::int64_t latestChange(int fd)
+{
+    struct stat st {};
+    std::int64_t latest = ::fstat(fd, &st) == 0 ? std::int64_t(st.st_mtim.tv_sec) : 0;
+    eachEntry(fd, [&](const char* name) {
+        struct stat entry {};
+        if (::fstatat(fd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) return;
+        latest = std::max(latest, std::int64_t(entry.st_mtim.tv_sec));
+        if (!S_ISDIR(entry.st_mode)) return;
+        const FileDescriptor inner(::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (inner.fd >= 0) latest = std::max(latest, latestChange(inner.fd));
+    });
+    return latest;
+}
+
+// Empties the open folder `fd`, depth first, never following a link.
+void removeContents(int fd)
+{
+    eachEntry(fd, [fd](const char* name) {
+        struct stat entry {};
+        if (::fstatat(fd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (S_ISDIR(entry.st_mode)) {
+            const FileDescriptor inner(::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (inner.fd >= 0) removeContents(inner.fd);
+            ::unlinkat(fd, name, AT_REMOVEDIR);
+        } else {
+            ::unlinkat(fd, name, 0);
+        }
+    });
+}
+
+// Whether `name` is one that mkdtemp gives from "ravlen-XXXXXX". The fixed
+// name a launch without a runtime folder reaches a running copy through
+// (ravlen-<uid>) is not one of them, whatever the number's length.
+bool isWorkFolderName(const QString& name)
+{
+    static const QString prefix = QStringLiteral("ravlen-");
+    if (name.size() != prefix.size() + 6 || !name.startsWith(prefix)) return false;
+    if (name == prefix + QString::number(::getuid())) return false;
+    return std::all_of(name.begin() + prefix.size(), name.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+    });
 }
 
 } // namespace
@@ -113,7 +207,7 @@ QString PrivateWorkFolder::path() const
     const std::lock_guard<std::mutex> lock(folders.mutex);
     const auto known = folders.made.find(temporary_);
     // Checked again: what was ours may have been removed and taken since.
-    if (known != folders.made.end() && !privateFolderProblem(known->second)) return known->second;
+    if (known != folders.made.end() && !privateFolderProblem(known->second.path)) return known->second.path;
 
     QByteArray pattern = QFile::encodeName(QDir(temporary_).filePath(QStringLiteral("ravlen-XXXXXX")));
     if (!::mkdtemp(pattern.data())) {
@@ -122,9 +216,67 @@ QString PrivateWorkFolder::path() const
         throw PrivateFolderError(runtimeProblem.isEmpty() ? why : runtimeProblem + QStringLiteral("; ") + why);
     }
     const QString made = QFile::decodeName(pattern);
-    if (const auto problem = privateFolderProblem(made)) throw PrivateFolderError(*problem);
-    folders.made[temporary_] = made;
+    if (const auto problem = privateFolderProblem(made)) {
+        // Refused (another user holds the temporary folder, say): not left there.
+        ::rmdir(pattern.constData());
+        throw PrivateFolderError(*problem);
+    }
+    folders.made[temporary_] = MadeFolder{made, holdFolder(made)};
     return made;
+}
+
+int PrivateWorkFolder::removeLeftovers(std::chrono::system_clock::time_point unchangedSince) const
+{
+    const std::int64_t cutoff =
+        std::chrono::duration_cast<std::chrono::seconds>(unchangedSince.time_since_epoch()).count();
+    const FileDescriptor temporary(
+        ::open(QFile::encodeName(temporary_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (temporary.fd < 0) return 0;
+    int removed = 0;
+    eachEntry(temporary.fd, [&](const char* name) {
+        const QString folder = QFile::decodeName(name);
+        // Only the user's own private folders, in a temporary folder nobody
+        // else can swap them out of.
+        if (!isWorkFolderName(folder) || privateFolderProblem(QDir(temporary_).filePath(folder))) return;
+        const FileDescriptor fd(::openat(temporary.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077)) return;
+        // A running copy holds its lock; this one is held while the folder goes.
+        const FileDescriptor lock(::openat(fd.fd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (lock.fd >= 0 && ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) return;
+        if (latestChange(fd.fd) >= cutoff) return;
+        removeContents(fd.fd);
+        removed += ::unlinkat(temporary.fd, name, AT_REMOVEDIR) == 0;
+    });
+    return removed;
+}
+
+std::optional<QString> replaceForeignRuntimeFolder()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty()) return std::nullopt;
+    std::optional<QString> problem = runtime.startsWith('/')
+                                         ? privateFolderProblem(QFile::decodeName(runtime))
+                                         : QStringLiteral("the runtime folder is not an absolute path");
+    if (!problem) return std::nullopt;
+    try {
+        const QString own = PrivateWorkFolder(QString(), QDir::tempPath()).path();
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(own));
+    } catch (const PrivateFolderError&) {
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+    return problem;
+}
+
+bool makeDialogStatePrivate()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder)) return false;
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/QtProject.conf"));
+    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat st {};
+    return fd.fd >= 0 && ::fstat(fd.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+           && ::fchmod(fd.fd, 0600) == 0;
 }
 
 } // namespace platform::PrivateFiles

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 
@@ -30,6 +31,20 @@ bool write(const QString& path, const QByteArray& bytes);
 // on open descriptors, one folder at a time from the root.
 std::optional<QString> privateFolderProblem(const QString& folder);
 
+// Makes $XDG_RUNTIME_DIR a folder of this user's alone, for this process and
+// every program it starts: one that privateFolderProblem refuses (another
+// user's, open to others, reached through a link) is replaced by a private
+// folder made as PrivateWorkFolder makes one, or unset when none can be made.
+// Called first thing, before anything reads it or starts a program. Returns
+// the problem of the folder replaced; none when it was kept or unset.
+std::optional<QString> replaceForeignRuntimeFolder();
+
+// Qt's file dialog remembers the folders the user visited in QtProject.conf
+// in the user's configuration folder. Qt makes that file with the usual mode
+// (0644) and keeps a file's mode when it writes it again: it is made (empty)
+// or tightened to 0600 here, before any dialog opens. False when it cannot be.
+bool makeDialogStatePrivate();
+
 // A private place that could not be made; the message says why.
 struct PrivateFolderError : std::runtime_error {
     explicit PrivateFolderError(const QString& why) : std::runtime_error(why.toStdString()) {}
@@ -51,7 +66,16 @@ public:
 
     // The folder (mode 0700, the user's own), made when needed; checked
     // again on every call. Throws PrivateFolderError when no place can be made.
+    // A folder made in the temporary folder is held, for the run, by a lock
+    // on a file inside it; an empty one is removed when the program ends.
     QString path() const;
+
+    // Removes the folders that earlier runs made in the temporary folder
+    // (named as path() names them, the user's own and private) that no
+    // running copy holds and in which nothing changed since `unchangedSince`:
+    // a copy shared with another program stays as long as in the share
+    // folder. Links in them are removed, never followed. Returns how many went.
+    int removeLeftovers(std::chrono::system_clock::time_point unchangedSince) const;
 
     friend bool operator==(const PrivateWorkFolder&, const PrivateWorkFolder&) = default;
 

@@ -1,6 +1,7 @@
 // ravlen: opens the PDF files it is given, each in a window of its own, in
 // the one ravlen process of the user.
 #include "Platform/FontConfiguration.h"
+#include "Platform/PrivateFiles.h"
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/LaunchTimes.h"
@@ -23,6 +24,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 
@@ -32,6 +34,9 @@ int main(int argc, char** argv)
 {
     // First, so that a crash anywhere after this leaves a report.
     platform::CrashHandler::install(quarnkit::crashIdentity());
+    // Before anything reads it or starts a program: no helper of ours uses a
+    // runtime folder that another user holds.
+    platform::PrivateFiles::replaceForeignRuntimeFolder();
     // A file that would grow past the file-size limit is a write that fails,
     // told as a full disk is, not the end of the program with the file cut short.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -45,6 +50,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ravlen"));
     QApplication::setApplicationDisplayName(QStringLiteral("ravlen"));
     QApplication::setDesktopFileName(QStringLiteral("ravlen"));
+    // Before any file dialog remembers a folder the user visited.
+    platform::PrivateFiles::makeDialogStatePrivate();
     // Dark before any window exists.
     quarn::applyDarkAppearance(app);
     // Read once, off the UI thread, before any window could animate.
@@ -71,6 +78,12 @@ int main(int argc, char** argv)
     controller.openDocuments(files);
     launch.schedule();
     quarn::startUpdater();
+    // Work folders of earlier runs that no running copy holds, once a day has
+    // passed over them (what they shared with other programs stays that long).
+    quarnkit::DroppableWork::shared().start([] {
+        platform::PrivateFiles::PrivateWorkFolder::standard().removeLeftovers(std::chrono::system_clock::now()
+                                                                              - std::chrono::hours(24));
+    });
     // Crash reports of earlier runs: looked for a few seconds from now.
     quarn::CrashReporter::shared().start();
     // The file index keeps up with the user's PDFs at idle priority, from

@@ -6,10 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <functional>
+
+#include <fcntl.h>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -60,6 +65,25 @@ void own(const QString& path, uid_t user, mode_t mode)
     if (kRoot) {
         EXPECT_EQ(::chown(native.constData(), user, user == 0 ? 0 : kNobody), 0);
     }
+}
+
+// A small file `name` in `folder`; its path.
+QString writeFileIn(const QString& folder, const QString& name)
+{
+    QFile file(folder + '/' + name);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("%PDF-1.7\n") > 0);
+    return file.fileName();
+}
+
+// Sets the modification time of `path` and of all in it (links as
+// themselves) to `seconds` ago.
+void age(const QString& path, qint64 seconds)
+{
+    const timespec then[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) ::utimensat(AT_FDCWD, QFile::encodeName(it.next()).constData(), then, AT_SYMLINK_NOFOLLOW);
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), then, AT_SYMLINK_NOFOLLOW);
 }
 
 } // namespace
@@ -186,4 +210,151 @@ TEST(PrivateFiles, AWorkFolderSomeoneElseCouldHoldIsPassedOver)
         EXPECT_EQ(info.st_mode & 07777, 0700u);
         EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
     }
+}
+
+// Work folders that earlier runs made in the temporary folder go once no
+// running copy holds their lock and a day has passed over everything in
+// them; whatever is not plainly the user's own such folder stays.
+TEST(PrivateFiles, LeftoversOfEarlierRunsGoOnceNoRunningCopyHoldsThem)
+{
+    using platform::PrivateFiles::PrivateWorkFolder;
+    QTemporaryDir dir, elsewhere;
+    const QString temporary = dir.filePath("tmp");
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    const QString outside = writeFileIn(elsewhere.path(), "kept.pdf");
+    const auto folderOf = [&](const QString& name, mode_t mode) {
+        const QString folder = temporary + '/' + name;
+        EXPECT_TRUE(QDir().mkpath(folder + "/ravlen Share/0F1E2D3C"));
+        writeFileIn(folder + "/ravlen Share/0F1E2D3C", "Report.pdf");
+        EXPECT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
+        return folder;
+    };
+    const PrivateWorkFolder place(QString(), temporary);
+    const struct {
+        const char* what;
+        std::function<QString()> make;
+        qint64 changedHoursAgo;
+        bool removed;
+    } cases[] = {
+        {"an earlier run's, its lock free",
+         [&] {
+             const QString folder = folderOf("ravlen-Ab12Cd", 0700);
+             writeFileIn(folder, "in-use.lock");
+             EXPECT_TRUE(QFile::link(outside, folder + "/ravlen Share/0F1E2D3C/link.pdf"));
+             return folder;
+         },
+         30, true},
+        {"an earlier run's without a lock", [&] { return folderOf("ravlen-Xy34Zw", 0700); }, 30, true},
+        {"a running copy's", [&] { return place.path(); }, 30, false},
+        {"an earlier run's, changed an hour ago", [&] { return folderOf("ravlen-Re5ent", 0700); }, 1, false},
+        {"open to others", [&] { return folderOf("ravlen-Op6nMe", 0755); }, 30, false},
+        {"a link to a folder of the user's",
+         [&] {
+             const QString folder = temporary + "/ravlen-Li7kEd";
+             EXPECT_TRUE(QFile::link(elsewhere.path(), folder));
+             return folder;
+         },
+         30, false},
+        {"another name", [&] { return folderOf("ravlen-Longer1", 0700); }, 30, false},
+    };
+    std::vector<QString> folders;
+    for (const auto& c : cases) {
+        folders.push_back(c.make());
+        age(folders.back(), c.changedHoursAgo * 3600);
+    }
+    if (kRoot) {
+        folders.push_back(folderOf("ravlen-St8ngr", 0700));
+        ASSERT_EQ(::chown(QFile::encodeName(folders.back()).constData(), kStranger, kStranger), 0);
+        age(folders.back(), 30 * 3600);
+    }
+
+    EXPECT_EQ(place.removeLeftovers(std::chrono::system_clock::now() - std::chrono::hours(24)), 2);
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const bool removed = i < std::size(cases) && cases[i].removed;
+        EXPECT_EQ(QFileInfo(folders[i]).exists() || QFileInfo(folders[i]).isSymLink(), !removed)
+            << (i < std::size(cases) ? cases[i].what : "another user's");
+    }
+    EXPECT_TRUE(QFile::exists(outside));
+}
+
+// A folder made for the run and then found unusable (its temporary folder
+// is another user's, or open to others) is not left behind there.
+TEST(PrivateFiles, AWorkFolderMadeAndRefusedIsRemoved)
+{
+    using platform::PrivateFiles::PrivateWorkFolder;
+    const struct {
+        const char* what;
+        uid_t owner;
+        mode_t mode;
+    } cases[] = {{"open to others", ::geteuid(), 0777}, {"another user's", kStranger, 0755}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.owner != ::geteuid() && !kRoot) continue; // only root gives folders away
+        QTemporaryDir dir;
+        const QString temporary = dir.filePath("tmp");
+        ASSERT_TRUE(QDir().mkpath(temporary));
+        own(temporary, c.owner, c.mode);
+        EXPECT_THROW(PrivateWorkFolder(QString(), temporary).path(), platform::PrivateFiles::PrivateFolderError);
+        EXPECT_TRUE(QDir(temporary).isEmpty());
+    }
+}
+
+// A runtime folder the user does not hold alone is replaced, in this
+// process's environment, by a private one: every program it starts sees that.
+TEST(PrivateFiles, ARuntimeFolderOthersHoldIsReplacedForEveryProgramStarted)
+{
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir dir;
+    const QString own = dir.filePath("own");
+    ASSERT_TRUE(QDir().mkpath(own));
+    ::chmod(QFile::encodeName(own).constData(), 0700);
+    const struct {
+        const char* what;
+        std::function<QString()> make;
+        bool replaced;
+    } cases[] = {
+        {"the user's own", [&] { return own; }, false},
+        {"open to others",
+         [&] {
+             const QString open = dir.filePath("open");
+             QDir().mkpath(open);
+             ::chmod(QFile::encodeName(open).constData(), 0755);
+             return open;
+         },
+         true},
+        {"a link to the user's own",
+         [&] {
+             QFile::link(own, dir.filePath("link"));
+             return dir.filePath("link");
+         },
+         true},
+        {"another user's",
+         [&] {
+             const QString theirs = dir.filePath("theirs");
+             QDir().mkpath(theirs);
+             ::chmod(QFile::encodeName(theirs).constData(), 0700);
+             return ::chown(QFile::encodeName(theirs).constData(), kStranger, kStranger) == 0 ? theirs : QString();
+         },
+         true},
+        {"not a path from the root", [] { return QStringLiteral("run/user"); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString given = c.make();
+        if (given.isEmpty()) continue; // only root gives folders away
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(given));
+        EXPECT_EQ(platform::PrivateFiles::replaceForeignRuntimeFolder().has_value(), c.replaced);
+        const QString now = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+        EXPECT_EQ(now == given, !c.replaced) << now.toStdString();
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(now).constData(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_uid, ::geteuid());
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        QProcess shell;
+        shell.start("sh", {"-c", "printf %s \"$XDG_RUNTIME_DIR\""});
+        ASSERT_TRUE(shell.waitForFinished(10000));
+        EXPECT_EQ(QFile::decodeName(shell.readAllStandardOutput()), now);
+    }
+    qputenv("XDG_RUNTIME_DIR", saved);
 }

@@ -4,6 +4,7 @@
 // and damaged and crafted files (keys sent to the window, the file on disk
 // compared byte for byte).
 #include "Platform/PdfAnnotations.h"
+#include "Platform/PrivateFiles.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/PageViewHost.h"
@@ -28,6 +29,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
@@ -329,6 +331,28 @@ TEST(DocumentWindowSaving, ASaveInPlaceThatFailsPartWayKeepsTheFileAndSaysSo)
     EXPECT_TRUE(window->isWindowModified());
     EXPECT_EQ(readFile(path), original);
     EXPECT_EQ(QDir(dir.filePath("shelf")).entryList(QDir::Files | QDir::Hidden), QStringList{"report.pdf"});
+}
+
+// The folders the user visits in a file dialog are remembered in a file
+// that only the user may read, as ravlen prepares it before any dialog.
+TEST(DocumentWindowSaving, TheFileDialogRemembersFoldersInAFileOnlyTheUserReads)
+{
+    const QString state = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/QtProject.conf";
+    QFile::remove(state);
+    ASSERT_TRUE(platform::PrivateFiles::makeDialogStatePrivate());
+    QTemporaryDir visited;
+    {
+        QFileDialog dialog(nullptr, "Save As", visited.path());
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.show();
+        dialog.selectFile(visited.filePath("report.pdf"));
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    }
+    EXPECT_TRUE(readFile(state).contains(QFile::encodeName(visited.path()))) << readFile(state).toStdString();
+    struct stat info = {};
+    ASSERT_EQ(::stat(QFile::encodeName(state).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
 TEST(DocumentWindowSaving, AShortFileIsReadWholeOnAWorkerOnceItsWindowShows)
