@@ -67,23 +67,23 @@ void own(const QString& path, uid_t user, mode_t mode)
     }
 }
 
-// A small file `name` in `folder`; its path.
-QString writeFileIn(const QString& folder, const QString& name)
+// A folder of the user's with a shared copy in it, everything in it last
+// changed `hoursAgo`; a link inside leads to `outside`.
+QString leftover(const QString& folder, mode_t mode, qint64 hoursAgo, const QString& outside)
 {
-    QFile file(folder + '/' + name);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("%PDF-1.7\n") > 0);
-    return file.fileName();
-}
-
-// Sets the modification time of `path` and of all in it (links as
-// themselves) to `seconds` ago.
-void age(const QString& path, qint64 seconds)
-{
-    const timespec then[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
-    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    const QString copies = folder + "/ravlen Share/0F1E2D3C";
+    EXPECT_TRUE(QDir().mkpath(copies));
+    QFile copy(copies + "/Report.pdf");
+    EXPECT_TRUE(copy.open(QIODevice::WriteOnly) && copy.write("%PDF-1.7\n") > 0);
+    copy.close(); // written now, not after its time is set
+    EXPECT_TRUE(QFile::link(outside, copies + "/link.pdf"));
+    EXPECT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
+    const timespec then[2] = {{::time(nullptr) - hoursAgo * 3600, 0}, {::time(nullptr) - hoursAgo * 3600, 0}};
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) ::utimensat(AT_FDCWD, QFile::encodeName(it.next()).constData(), then, AT_SYMLINK_NOFOLLOW);
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), then, AT_SYMLINK_NOFOLLOW);
+    ::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), then, AT_SYMLINK_NOFOLLOW);
+    return folder;
 }
 
 } // namespace
@@ -213,89 +213,56 @@ TEST(PrivateFiles, AWorkFolderSomeoneElseCouldHoldIsPassedOver)
 }
 
 // Work folders that earlier runs made in the temporary folder go once no
-// running copy holds their lock and a day has passed over everything in
-// them; whatever is not plainly the user's own such folder stays.
+// running copy holds their lock and a day has passed over all in them;
+// whatever is not plainly such a folder of the user's own stays.
 TEST(PrivateFiles, LeftoversOfEarlierRunsGoOnceNoRunningCopyHoldsThem)
 {
-    using platform::PrivateFiles::PrivateWorkFolder;
     QTemporaryDir dir, elsewhere;
-    const QString temporary = dir.filePath("tmp");
-    ASSERT_TRUE(QDir().mkpath(temporary));
-    const QString outside = writeFileIn(elsewhere.path(), "kept.pdf");
-    const auto folderOf = [&](const QString& name, mode_t mode) {
-        const QString folder = temporary + '/' + name;
-        EXPECT_TRUE(QDir().mkpath(folder + "/ravlen Share/0F1E2D3C"));
-        writeFileIn(folder + "/ravlen Share/0F1E2D3C", "Report.pdf");
-        EXPECT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
-        return folder;
-    };
-    const PrivateWorkFolder place(QString(), temporary);
+    const QString tmp = dir.filePath("tmp"), outside = elsewhere.filePath("kept.pdf");
+    ASSERT_TRUE(QDir().mkpath(tmp) && QFile(outside).open(QIODevice::WriteOnly));
+    const platform::PrivateFiles::PrivateWorkFolder place(QString(), tmp);
+    const QString running = place.path(); // this run's, its lock held
+    // An earlier run's: its lock file is there, held by nobody.
+    ASSERT_TRUE(QDir().mkpath(tmp + "/ravlen-Ab12Cd")
+                && QFile(tmp + "/ravlen-Ab12Cd/in-use.lock").open(QIODevice::WriteOnly));
     const struct {
-        const char* what;
-        std::function<QString()> make;
-        qint64 changedHoursAgo;
+        QString folder;
         bool removed;
     } cases[] = {
-        {"an earlier run's, its lock free",
-         [&] {
-             const QString folder = folderOf("ravlen-Ab12Cd", 0700);
-             writeFileIn(folder, "in-use.lock");
-             EXPECT_TRUE(QFile::link(outside, folder + "/ravlen Share/0F1E2D3C/link.pdf"));
-             return folder;
-         },
-         30, true},
-        {"an earlier run's without a lock", [&] { return folderOf("ravlen-Xy34Zw", 0700); }, 30, true},
-        {"a running copy's", [&] { return place.path(); }, 30, false},
-        {"an earlier run's, changed an hour ago", [&] { return folderOf("ravlen-Re5ent", 0700); }, 1, false},
-        {"open to others", [&] { return folderOf("ravlen-Op6nMe", 0755); }, 30, false},
-        {"a link to a folder of the user's",
-         [&] {
-             const QString folder = temporary + "/ravlen-Li7kEd";
-             EXPECT_TRUE(QFile::link(elsewhere.path(), folder));
-             return folder;
-         },
-         30, false},
-        {"another name", [&] { return folderOf("ravlen-Longer1", 0700); }, 30, false},
+        {leftover(tmp + "/ravlen-Ab12Cd", 0700, 30, outside), true},
+        {leftover(running, 0700, 30, outside), false},
+        {leftover(tmp + "/ravlen-Re5ent", 0700, 1, outside), false},
+        {leftover(tmp + "/ravlen-Op6nMe", 0755, 30, outside), false},
+        {leftover(tmp + "/ravlen-Longer1", 0700, 30, outside), false},
+        {kRoot ? leftover(tmp + "/ravlen-St8ngr", 0700, 30, outside) : QString(), false},
     };
-    std::vector<QString> folders;
-    for (const auto& c : cases) {
-        folders.push_back(c.make());
-        age(folders.back(), c.changedHoursAgo * 3600);
-    }
+    ASSERT_TRUE(QFile::link(elsewhere.path(), tmp + "/ravlen-Li7kEd"));
     if (kRoot) {
-        folders.push_back(folderOf("ravlen-St8ngr", 0700));
-        ASSERT_EQ(::chown(QFile::encodeName(folders.back()).constData(), kStranger, kStranger), 0);
-        age(folders.back(), 30 * 3600);
+        ASSERT_EQ(::chown(QFile::encodeName(tmp + "/ravlen-St8ngr").constData(), kStranger, kStranger), 0);
     }
 
-    EXPECT_EQ(place.removeLeftovers(std::chrono::system_clock::now() - std::chrono::hours(24)), 2);
-    for (size_t i = 0; i < folders.size(); ++i) {
-        const bool removed = i < std::size(cases) && cases[i].removed;
-        EXPECT_EQ(QFileInfo(folders[i]).exists() || QFileInfo(folders[i]).isSymLink(), !removed)
-            << (i < std::size(cases) ? cases[i].what : "another user's");
+    EXPECT_EQ(place.removeLeftovers(std::chrono::system_clock::now() - std::chrono::hours(24)), 1);
+    for (const auto& c : cases) {
+        if (c.folder.isEmpty()) continue;
+        EXPECT_EQ(QFileInfo::exists(c.folder), !c.removed) << c.folder.toStdString();
     }
+    EXPECT_TRUE(QFileInfo(tmp + "/ravlen-Li7kEd").isSymLink());
     EXPECT_TRUE(QFile::exists(outside));
 }
 
 // A folder made for the run and then found unusable (its temporary folder
-// is another user's, or open to others) is not left behind there.
+// is open to others, or another user's) is not left behind there.
 TEST(PrivateFiles, AWorkFolderMadeAndRefusedIsRemoved)
 {
-    using platform::PrivateFiles::PrivateWorkFolder;
-    const struct {
-        const char* what;
-        uid_t owner;
-        mode_t mode;
-    } cases[] = {{"open to others", ::geteuid(), 0777}, {"another user's", kStranger, 0755}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.owner != ::geteuid() && !kRoot) continue; // only root gives folders away
+    for (const auto& [owner, mode] : {std::pair(::geteuid(), mode_t(0777)), std::pair(kStranger, mode_t(0755))}) {
+        if (owner != ::geteuid() && !kRoot) continue; // only root gives folders away
         QTemporaryDir dir;
-        const QString temporary = dir.filePath("tmp");
-        ASSERT_TRUE(QDir().mkpath(temporary));
-        own(temporary, c.owner, c.mode);
-        EXPECT_THROW(PrivateWorkFolder(QString(), temporary).path(), platform::PrivateFiles::PrivateFolderError);
-        EXPECT_TRUE(QDir(temporary).isEmpty());
+        const QString tmp = dir.filePath("tmp");
+        ASSERT_TRUE(QDir().mkpath(tmp));
+        own(tmp, owner, mode);
+        EXPECT_THROW(platform::PrivateFiles::PrivateWorkFolder(QString(), tmp).path(),
+                     platform::PrivateFiles::PrivateFolderError);
+        EXPECT_TRUE(QDir(tmp).isEmpty()) << owner;
     }
 }
 
@@ -305,52 +272,31 @@ TEST(PrivateFiles, ARuntimeFolderOthersHoldIsReplacedForEveryProgramStarted)
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
     QTemporaryDir dir;
-    const QString own = dir.filePath("own");
-    ASSERT_TRUE(QDir().mkpath(own));
-    ::chmod(QFile::encodeName(own).constData(), 0700);
+    const auto folder = [&](const QString& name, mode_t mode, uid_t owner) {
+        EXPECT_TRUE(QDir().mkpath(dir.filePath(name)));
+        own(dir.filePath(name), owner, mode);
+        return dir.filePath(name);
+    };
     const struct {
-        const char* what;
-        std::function<QString()> make;
+        QString given;
         bool replaced;
     } cases[] = {
-        {"the user's own", [&] { return own; }, false},
-        {"open to others",
-         [&] {
-             const QString open = dir.filePath("open");
-             QDir().mkpath(open);
-             ::chmod(QFile::encodeName(open).constData(), 0755);
-             return open;
-         },
-         true},
-        {"a link to the user's own",
-         [&] {
-             QFile::link(own, dir.filePath("link"));
-             return dir.filePath("link");
-         },
-         true},
-        {"another user's",
-         [&] {
-             const QString theirs = dir.filePath("theirs");
-             QDir().mkpath(theirs);
-             ::chmod(QFile::encodeName(theirs).constData(), 0700);
-             return ::chown(QFile::encodeName(theirs).constData(), kStranger, kStranger) == 0 ? theirs : QString();
-         },
-         true},
-        {"not a path from the root", [] { return QStringLiteral("run/user"); }, true},
+        {folder("own", 0700, ::geteuid()), false},
+        {folder("open", 0755, ::geteuid()), true},
+        {QFile::link(dir.filePath("own"), dir.filePath("link")) ? dir.filePath("link") : QString(), true},
+        {kRoot ? folder("theirs", 0700, kStranger) : QString(), true},
+        {"run/user", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const QString given = c.make();
-        if (given.isEmpty()) continue; // only root gives folders away
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(given));
+        if (c.given.isEmpty()) continue;
+        SCOPED_TRACE(c.given.toStdString());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(c.given));
         EXPECT_EQ(platform::PrivateFiles::replaceForeignRuntimeFolder().has_value(), c.replaced);
         const QString now = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
-        EXPECT_EQ(now == given, !c.replaced) << now.toStdString();
+        EXPECT_EQ(now == c.given, !c.replaced) << now.toStdString();
         struct stat st {};
         ASSERT_EQ(::lstat(QFile::encodeName(now).constData(), &st), 0);
-        EXPECT_TRUE(S_ISDIR(st.st_mode));
-        EXPECT_EQ(st.st_uid, ::geteuid());
-        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700);
         QProcess shell;
         shell.start("sh", {"-c", "printf %s \"$XDG_RUNTIME_DIR\""});
         ASSERT_TRUE(shell.waitForFinished(10000));

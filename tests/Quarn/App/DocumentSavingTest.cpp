@@ -264,43 +264,21 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     EXPECT_EQ(c.changeQuestions, 2);
 }
 
-// A folder that takes no new file while it lives, though its files may be
-// written: read-only to an ordinary user, immutable to root (who writes
-// anywhere else); false where neither can be had.
-class FolderTakingNoFile {
-public:
-    explicit FolderTakingNoFile(const QString& folder) : native_(QFile::encodeName(folder))
-    {
-        if (::geteuid() != 0) {
-            made_ = ::chmod(native_.constData(), 0555) == 0;
-            return;
-        }
-        const int fd = ::open(native_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        int flags = 0;
-        made_ = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
-                && (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
-        if (fd >= 0) ::close(fd);
-    }
-    ~FolderTakingNoFile()
-    {
-        if (::geteuid() != 0) {
-            ::chmod(native_.constData(), 0755);
-            return;
-        }
-        const int fd = ::open(native_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        int flags = 0;
-        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags &= ~FS_IMMUTABLE_FL;
-            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-        }
-        if (fd >= 0) ::close(fd);
-    }
-    bool made() const { return made_; }
-
-private:
-    QByteArray native_;
-    bool made_ = false;
-};
+// Makes `folder` take no new file, though its files may be written, or
+// take them again: read-only to an ordinary user, immutable to root, who
+// writes anywhere else. False where that cannot be had.
+bool setTakesNoFile(const QString& folder, bool takesNoFile)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    if (::geteuid() != 0) return ::chmod(native.constData(), takesNoFile ? 0555 : 0755) == 0;
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool set = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = takesNoFile ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    set = set && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) ::close(fd);
+    return set;
+}
 
 // The save must write the file in place, and the new bytes pass the
 // process's file-size limit part way (the kernel's signal left to its
@@ -314,18 +292,15 @@ TEST(DocumentWindowSaving, ASaveInPlaceThatFailsPartWayKeepsTheFileAndSaysSo)
     DocumentWindow* window = c.open(path);
     ASSERT_NE(window, nullptr);
     window->undoStack()->push(new TitleEdit(*window->document(), std::string(200000, 't')));
-    {
-        const FolderTakingNoFile shelf(dir.filePath("shelf"));
-        if (!shelf.made()) GTEST_SKIP() << "no folder here can refuse new files to root (chattr +i)";
-        rlimit limit = {};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        const rlim_t saved = limit.rlim_cur;
-        limit.rlim_cur = rlim_t(original.size() + 4096);
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-        key(window, "Ctrl+S");
-        limit.rlim_cur = saved;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    if (!setTakesNoFile(dir.filePath("shelf"), true)) GTEST_SKIP() << "no folder here refuses new files to root";
+    rlimit limit = {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t saved = std::exchange(limit.rlim_cur, rlim_t(original.size() + 4096));
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    key(window, "Ctrl+S");
+    limit.rlim_cur = saved;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    setTakesNoFile(dir.filePath("shelf"), false);
     ASSERT_EQ(c.failures.size(), 1u);
     EXPECT_EQ(c.failures.front().first, "The document “report.pdf” could not be saved.");
     EXPECT_TRUE(window->isWindowModified());
