@@ -234,7 +234,7 @@ TEST_F(IndexerTest, AConfinedReaderDiesAtAForbiddenCallAndCostsOnlyItsFile)
 {
     write("Report.pdf", testsupport::makeTextPdf(1, "revenue growth"));
     QTemporaryDir readers;
-    for (const char* call : {"socket", "connect", "execve", "write"}) {
+    for (const char* call : {"socket", "connect", "execve", "write", "mmap-exec", "mprotect-exec", "pkey_mprotect"}) {
         const QString reader = readers.filePath(call);
         ASSERT_TRUE(QFile::link(RAVLEN_MISBEHAVING_READER, reader));
         MetadataIndex::discard(indexPath());

@@ -1,9 +1,10 @@
 // A reader program for the tests of the reader's sandbox, run by the
 // indexer under a name that says what it does. Confined as the real reader
 // is, "socket", "connect", "execve" and "write" make that call with the
-// first file they are given: killed for it, they leave the file listed as
-// one that broke its reader; still alive, they answer that the file read
-// with the text "escaped". "unconfinable" runs the real reader where
+// first file they are given, and "mmap-exec", "mprotect-exec" and
+// "pkey_mprotect" ask for executable memory: killed for it, they leave the
+// file listed as one that broke its reader; still alive, they answer that
+// the file read with the text "escaped". "unconfinable" runs the real reader where
 // installing a system-call filter fails, as on a kernel without seccomp.
 #include "Platform/MetadataReader.h"
 #include "Platform/Sandbox.h"
@@ -14,8 +15,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -49,6 +52,12 @@ int main(int argc, char** argv)
         ::execve("/bin/true", args, environ);
     } else if (name == "write") {
         ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    } else if (name == "mmap-exec") {
+        ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    } else if (name == "mprotect-exec" || name == "pkey_mprotect") {
+        void* page = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (name == "mprotect-exec") ::mprotect(page, 4096, PROT_READ | PROT_EXEC);
+        else ::syscall(SYS_pkey_mprotect, page, 4096, PROT_READ | PROT_EXEC, -1);
     }
     platform::MetadataReading escaped;
     escaped.state = platform::MetadataReadState::read;
