@@ -280,8 +280,11 @@ void MetadataIndex::createSchema()
     try {
         exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
              "CREATE TABLE IF NOT EXISTS files("
-             " id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE, name TEXT NOT NULL, title TEXT, pages INTEGER,"
-             " size INTEGER NOT NULL, modified INTEGER NOT NULL, added INTEGER NOT NULL,"
+             // Numbers are never reused (AUTOINCREMENT): the words of a
+             // file are kept under its number.
+             " id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE, name TEXT NOT NULL, title TEXT,"
+             " pages INTEGER, size INTEGER NOT NULL, modified INTEGER NOT NULL, changed INTEGER NOT NULL,"
+             " added INTEGER NOT NULL,"
              " device INTEGER NOT NULL, inode INTEGER NOT NULL, state INTEGER NOT NULL, folded TEXT NOT NULL);"
              "CREATE INDEX IF NOT EXISTS files_inode ON files(inode);"
              // The words alone (contentless): each text is kept compressed
@@ -314,6 +317,21 @@ sqlite3_stmt* MetadataIndex::prepared(int which, const char* sql) const
 }
 
 namespace {
+
+// Runs `change` as one step, in the caller's transaction or alone: all of
+// its statements are made or none is.
+template <typename F>
+void whole(sqlite3* db, F&& change)
+{
+    if (sqlite3_exec(db, "SAVEPOINT change", nullptr, nullptr, nullptr) != SQLITE_OK) throw MetadataError(failure(db));
+    try {
+        change();
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+        throw;
+    }
+    if (sqlite3_exec(db, "RELEASE change", nullptr, nullptr, nullptr) != SQLITE_OK) throw MetadataError(failure(db));
+}
 
 void stepDone(sqlite3* db, sqlite3_stmt* s)
 {
@@ -449,12 +467,12 @@ void MetadataIndex::commit() { exec("COMMIT"); }
 std::optional<MetadataStamp> MetadataIndex::stamp(const std::string& path) const
 {
     sqlite3_stmt* s =
-        prepared(stampOf, "SELECT size, modified, device, inode FROM files WHERE path = ? AND state != 5");
+        prepared(stampOf, "SELECT size, modified, changed, device, inode FROM files WHERE path = ? AND state != 5");
     Reset reset{s};
     bindText(s, 1, path);
     if (!stepRow(db_, s)) return std::nullopt;
-    return MetadataStamp{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1),
-                         std::uint64_t(sqlite3_column_int64(s, 2)), std::uint64_t(sqlite3_column_int64(s, 3))};
+    return MetadataStamp{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1), sqlite3_column_int64(s, 2),
+                         std::uint64_t(sqlite3_column_int64(s, 3)), std::uint64_t(sqlite3_column_int64(s, 4))};
 }
 
 std::optional<std::string> MetadataIndex::pathOf(const MetadataStamp& stamp) const
@@ -514,12 +532,18 @@ std::optional<std::int64_t> MetadataIndex::idOf(const std::string& path) const
 
 void MetadataIndex::put(const MetadataRecord& r)
 {
+    whole(db_, [&] { write(r); });
+}
+
+void MetadataIndex::write(const MetadataRecord& r)
+{
     if (const auto old = idOf(r.path)) forgetWords(*old);
-    sqlite3_stmt* s = prepared(
-        upsertFile, "INSERT INTO files(path, name, title, pages, size, modified, added, device, inode, state, folded)"
-                    " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) ON CONFLICT(path) DO UPDATE"
-                    " SET name = ?2, title = ?3, pages = ?4, size = ?5, modified = ?6, added = ?7, device = ?8,"
-                    " inode = ?9, state = ?10, folded = ?11 RETURNING id");
+    sqlite3_stmt* s = prepared(upsertFile, "INSERT INTO files(path, name, title, pages, size, modified, changed, added,"
+                                           " device, inode, state, folded)"
+                                           " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?12, ?7, ?8, ?9, ?10, ?11)"
+                                           " ON CONFLICT(path) DO UPDATE SET name = ?2, title = ?3, pages = ?4,"
+                                           " size = ?5, modified = ?6, changed = ?12, added = ?7, device = ?8,"
+                                           " inode = ?9, state = ?10, folded = ?11 RETURNING id");
     std::int64_t id = 0;
     {
         Reset reset{s};
@@ -535,6 +559,7 @@ void MetadataIndex::put(const MetadataRecord& r)
         sqlite3_bind_int64(s, 9, std::int64_t(r.inode));
         sqlite3_bind_int(s, 10, int(r.state));
         bindText(s, 11, foldedText(name, r.title));
+        sqlite3_bind_int64(s, 12, r.changedNs);
         if (!stepRow(db_, s)) throw MetadataError("file index: a row was not written");
         id = sqlite3_column_int64(s, 0);
         stepDone(db_, s);
@@ -558,65 +583,75 @@ void MetadataIndex::put(const MetadataRecord& r)
     stepDone(db_, add);
 }
 
-void MetadataIndex::move(const std::string& from, const std::string& to)
+void MetadataIndex::move(const std::string& from, const std::string& to, const std::optional<MetadataStamp>& stamp)
 {
-    remove(to);
-    std::optional<std::string> title;
-    {
-        sqlite3_stmt* s = prepared(titleOf, "SELECT title FROM files WHERE path = ?");
+    whole(db_, [&] {
+        remove(to);
+        std::optional<std::string> title;
+        {
+            sqlite3_stmt* s = prepared(titleOf, "SELECT title FROM files WHERE path = ?");
+            Reset reset{s};
+            bindText(s, 1, from);
+            if (!stepRow(db_, s)) return;
+            if (sqlite3_column_type(s, 0) != SQLITE_NULL) title = columnText(s, 0);
+        }
+        sqlite3_stmt* s = prepared(moveFile, "UPDATE files SET path = ?2, name = ?3, folded = ?4,"
+                                             " changed = coalesce(?5, changed) WHERE path = ?1");
         Reset reset{s};
+        const std::string name = nameOf(to);
         bindText(s, 1, from);
-        if (!stepRow(db_, s)) return;
-        if (sqlite3_column_type(s, 0) != SQLITE_NULL) title = columnText(s, 0);
-    }
-    sqlite3_stmt* s = prepared(moveFile, "UPDATE files SET path = ?2, name = ?3, folded = ?4 WHERE path = ?1");
-    Reset reset{s};
-    const std::string name = nameOf(to);
-    bindText(s, 1, from);
-    bindText(s, 2, to);
-    bindText(s, 3, name);
-    bindText(s, 4, foldedText(name, title));
-    stepDone(db_, s);
+        bindText(s, 2, to);
+        bindText(s, 3, name);
+        bindText(s, 4, foldedText(name, title));
+        if (stamp) sqlite3_bind_int64(s, 5, stamp->changedNs);
+        stepDone(db_, s);
+    });
 }
 
 void MetadataIndex::moveFolder(const std::string& from, const std::string& to)
 {
-    removeFolder(to);
-    sqlite3_stmt* s = prepared(moveFiles, "UPDATE files SET path = ?3 || substr(path, length(?4) + 1)"
-                                          " WHERE path >= ?1 AND path < ?2");
-    Reset reset{s};
-    bindText(s, 1, below(from));
-    bindText(s, 2, beyond(from));
-    bindText(s, 3, to);
-    bindText(s, 4, from);
-    stepDone(db_, s);
+    whole(db_, [&] {
+        removeFolder(to);
+        sqlite3_stmt* s = prepared(moveFiles, "UPDATE files SET path = ?3 || substr(path, length(?4) + 1)"
+                                              " WHERE path >= ?1 AND path < ?2");
+        Reset reset{s};
+        bindText(s, 1, below(from));
+        bindText(s, 2, beyond(from));
+        bindText(s, 3, to);
+        bindText(s, 4, from);
+        stepDone(db_, s);
+    });
 }
 
 void MetadataIndex::remove(const std::string& path)
 {
-    const auto id = idOf(path);
-    if (!id) return;
-    forgetWords(*id);
-    sqlite3_stmt* s = prepared(deleteFile, "DELETE FROM files WHERE path = ?");
-    Reset reset{s};
-    bindText(s, 1, path);
-    stepDone(db_, s);
+    whole(db_, [&] {
+        const auto id = idOf(path);
+        if (!id) return;
+        forgetWords(*id);
+        sqlite3_stmt* s = prepared(deleteFile, "DELETE FROM files WHERE path = ?");
+        Reset reset{s};
+        bindText(s, 1, path);
+        stepDone(db_, s);
+    });
 }
 
 void MetadataIndex::removeFolder(const std::string& folder)
 {
-    {
-        sqlite3_stmt* rows = prepared(rowsBelow, "SELECT id FROM files WHERE path >= ?1 AND path < ?2");
-        Reset reset{rows};
-        bindText(rows, 1, below(folder));
-        bindText(rows, 2, beyond(folder));
-        while (stepRow(db_, rows)) forgetWords(sqlite3_column_int64(rows, 0));
-    }
-    sqlite3_stmt* s = prepared(deleteFilesBelow, "DELETE FROM files WHERE path >= ?1 AND path < ?2");
-    Reset reset{s};
-    bindText(s, 1, below(folder));
-    bindText(s, 2, beyond(folder));
-    stepDone(db_, s);
+    whole(db_, [&] {
+        {
+            sqlite3_stmt* rows = prepared(rowsBelow, "SELECT id FROM files WHERE path >= ?1 AND path < ?2");
+            Reset reset{rows};
+            bindText(rows, 1, below(folder));
+            bindText(rows, 2, beyond(folder));
+            while (stepRow(db_, rows)) forgetWords(sqlite3_column_int64(rows, 0));
+        }
+        sqlite3_stmt* s = prepared(deleteFilesBelow, "DELETE FROM files WHERE path >= ?1 AND path < ?2");
+        Reset reset{s};
+        bindText(s, 1, below(folder));
+        bindText(s, 2, beyond(folder));
+        stepDone(db_, s);
+    });
 }
 
 std::vector<std::string> MetadataIndex::pathsIn(const std::string& folder) const

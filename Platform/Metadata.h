@@ -54,6 +54,7 @@ struct MetadataRecord {
     std::optional<int> pageCount;
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;   // nanoseconds since 1970
+    std::int64_t changedNs = 0;    // the inode's change time, likewise
     std::int64_t addedSeconds = 0; // birth time, else when the indexer first saw it
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -61,10 +62,13 @@ struct MetadataRecord {
     std::string text; // the file's text (kept compressed; searched through its words)
 };
 
-// What the indexer compares to know whether a file changed.
+// What the indexer compares to know whether a file changed. The change
+// time catches a rewrite that kept the size and put the modification time
+// back; it moves on a rename too, so a moved file is found without it.
 struct MetadataStamp {
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     friend bool operator==(const MetadataStamp&, const MetadataStamp&) = default;
@@ -98,7 +102,7 @@ class MetadataIndex {
 public:
     // Bumped whenever the layout changes; an index of another version is
     // dropped and rebuilt by the indexer.
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
     // Text kept per file: enough for a long book; the rest is not searched.
     static constexpr std::size_t maxTextBytes = 4u << 20;
 
@@ -132,19 +136,23 @@ public:
     // The reading state a file was stored with (tests).
     std::optional<MetadataReadState> readState(const std::string& path) const;
 
-    // ---- writing (the indexer)
+    // ---- writing (the indexer); each change is whole or not made at all,
+    // inside a transaction or not. A number given to a file is never given
+    // to another, so words that stayed behind could never name a stranger.
     bool matchesSchema() const;
     void begin();
     void commit();
     // The stamp stored with a file that needs no new reading.
     std::optional<MetadataStamp> stamp(const std::string& path) const;
-    // The path of a file stored with this device and inode, size and time.
+    // The path of a file stored with this device and inode, size and
+    // modification time.
     std::optional<std::string> pathOf(const MetadataStamp& stamp) const;
     // The stored date the file was first seen, to keep across updates.
     std::optional<std::int64_t> added(const std::string& path) const;
     void put(const MetadataRecord& record);
-    // Gives a stored file a new path (a file moved or renamed).
-    void move(const std::string& from, const std::string& to);
+    // Gives a stored file a new path (a file moved or renamed), and the
+    // stamp it has there when given.
+    void move(const std::string& from, const std::string& to, const std::optional<MetadataStamp>& stamp = {});
     // Moves every file below folder `from` below `to`.
     void moveFolder(const std::string& from, const std::string& to);
     void remove(const std::string& path);
@@ -161,6 +169,7 @@ public:
 private:
     sqlite3_stmt* prepared(int which, const char* sql) const;
     std::optional<std::int64_t> idOf(const std::string& path) const;
+    void write(const MetadataRecord& record);
     void forgetWords(std::int64_t id);
     void exec(const char* sql) const;
     void useWriteAheadLog();

@@ -59,6 +59,7 @@ std::optional<FileStat> statAt(int folder, const char* name)
     st.folder = S_ISDIR(sx.stx_mode);
     st.stamp.size = std::int64_t(sx.stx_size);
     st.stamp.modifiedNs = std::int64_t(sx.stx_mtime.tv_sec) * 1000000000 + sx.stx_mtime.tv_nsec;
+    st.stamp.changedNs = std::int64_t(sx.stx_ctime.tv_sec) * 1000000000 + sx.stx_ctime.tv_nsec;
     st.stamp.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     st.stamp.inode = sx.stx_ino;
     if (sx.stx_mask & STATX_BTIME) st.birthSeconds = sx.stx_btime.tv_sec;
@@ -422,7 +423,7 @@ void Session::examine(const std::string& path, const FileStat& st, bool urgent)
         if (const auto old = index_->pathOf(st.stamp); old && *old != path) {
             const auto there = statPath(*old);
             if (!there || there->stamp.inode != st.stamp.inode || there->stamp.device != st.stamp.device) {
-                write([&] { index_->move(*old, path); });
+                write([&] { index_->move(*old, path, st.stamp); });
                 return;
             }
         }
@@ -505,6 +506,7 @@ void Session::store(const Job& job, const MetadataReading& reading)
     record.pageCount = reading.pageCount;
     record.size = job.st.stamp.size;
     record.modifiedNs = job.st.stamp.modifiedNs;
+    record.changedNs = job.st.stamp.changedNs;
     record.device = job.st.stamp.device;
     record.inode = job.st.stamp.inode;
     record.state = reading.state;

@@ -5,8 +5,9 @@
 // low priority; one indexer per user indexes, through a lock file beside the
 // index (another waits until the lock comes free).
 //
-// Incremental: a file whose size, modification time and inode are the ones
-// stored is not read again, and a file or folder that moved keeps its row.
+// Incremental: a file whose size, modification and change times and inode
+// are the ones stored is not read again, and a file or folder that moved
+// keeps its row.
 // Folders are watched breadth first, within a share of the user's inotify
 // watches; an event queue overflow rescans everything, and when some folders
 // could not be watched the walk is repeated now and then.

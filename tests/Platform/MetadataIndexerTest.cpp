@@ -14,6 +14,7 @@
 #include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace platform;
 using testsupport::waitFor;
@@ -142,6 +143,60 @@ TEST_F(IndexerTest, AChangedFileLosesItsOldWordsAndADeletedOneGoesWhileStopped)
     EXPECT_TRUE(waitFor([&] { return found({"golf"}, true) == changed; }));
     for (const char* word : {"alpha", "charlie", "delta", "echo", "vanishing"})
         EXPECT_EQ(found({word}, true), std::set<QString>{}) << word;
+}
+
+TEST_F(IndexerTest, AChangeThatKeepsTheSizeIsReadAgain)
+{
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
+    const QString path = home() + "/Same.pdf";
+    const QByteArray before = testsupport::makeTextPdf(1, "alpha words");
+    const QByteArray after = testsupport::makeTextPdf(1, "omega words");
+    ASSERT_EQ(before.size(), after.size());
+    const auto setModified = [](const QString& file, const timespec& when) {
+        const timespec times[2] = {when, when};
+        return ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0) == 0;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const timespec& modified)> change;
+    };
+    const std::vector<Case> cases = {
+        {"rewritten in place, a new modification time",
+         [&](const timespec& modified) {
+             write("Same.pdf", after);
+             ASSERT_TRUE(setModified(path, {modified.tv_sec + 5, modified.tv_nsec}));
+         }},
+        {"rewritten in place, the modification time put back",
+         [&](const timespec& modified) {
+             write("Same.pdf", after);
+             ASSERT_TRUE(setModified(path, modified));
+         }},
+        {"replaced by another file with the same time",
+         [&](const timespec& modified) {
+             write("Other.tmp", after);
+             ASSERT_TRUE(setModified(home() + "/Other.tmp", modified));
+             ASSERT_EQ(
+                 ::rename(QFile::encodeName(home() + "/Other.tmp").constData(), QFile::encodeName(path).constData()),
+                 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        MetadataIndex::discard(indexPath());
+        write("Same.pdf", before);
+        {
+            MetadataIndexer indexer(options());
+            indexer.start();
+            ASSERT_TRUE(waitFor([&] { return complete(); })) << c.what;
+        }
+        ASSERT_EQ(found({"alpha"}, true), std::set<QString>{"Same.pdf"}) << c.what;
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        c.change(st.st_mtim);
+        MetadataIndexer indexer(options());
+        indexer.start();
+        EXPECT_TRUE(waitFor([&] { return found({"omega"}, true) == std::set<QString>{"Same.pdf"}; })) << c.what;
+        EXPECT_EQ(found({"alpha"}, true), std::set<QString>{}) << c.what;
+    }
 }
 
 TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)

@@ -1,5 +1,7 @@
 #include "Platform/Metadata.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -119,6 +121,26 @@ TEST_F(MetadataTest, MovesAndRemovalsCarryTheTextAlong)
     index.commit();
     EXPECT_TRUE(index.isEmpty());
     EXPECT_EQ(found(index, contents({"beta"})), std::set<std::string>{});
+}
+
+TEST_F(MetadataTest, ADeletedFilesWordsLeaveTheIndexAndNameNoOtherFile)
+{
+    MetadataIndex index(path());
+    index.begin();
+    index.put(record("/h/gone.pdf", std::nullopt, "confidential salary review"));
+    index.commit();
+    // Removed, then another file: the last row's number is free again.
+    index.remove("/h/gone.pdf");
+    index.put(record("/h/new.pdf", std::nullopt, "weather report"));
+    EXPECT_EQ(found(index, contents({"salary"})), std::set<std::string>{});
+    EXPECT_EQ(found(index, contents({"weather"})), std::set<std::string>{"/h/new.pdf"});
+    // Another program finds no trace of the words in the file either.
+    int exitCode = -1;
+    const QString rows = testsupport::runProgram(
+        "sqlite3", {QString::fromStdString(path()), "SELECT count(*) FROM contents WHERE contents MATCH 'salary'"},
+        &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(rows.trimmed(), "0");
 }
 
 TEST_F(MetadataTest, TheIndexIsPrivateAndADamagedOneIsRefused)
