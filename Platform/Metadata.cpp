@@ -440,6 +440,7 @@ MetadataIndexProblem MetadataIndex::problem() const
     switch (value) {
     case int(MetadataIndexProblem::noReader): return MetadataIndexProblem::noReader;
     case int(MetadataIndexProblem::readerUnconfined): return MetadataIndexProblem::readerUnconfined;
+    case int(MetadataIndexProblem::readerUntrusted): return MetadataIndexProblem::readerUntrusted;
     default: return MetadataIndexProblem::none;
     }
 }

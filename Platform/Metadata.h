@@ -45,6 +45,7 @@ enum class MetadataIndexProblem {
     none = 0,
     noReader = 1,         // no reader program is installed with the program
     readerUnconfined = 2, // the reader cannot confine itself on this system
+    readerUntrusted = 3,  // another user owns or can change the reader or a folder on its path
 };
 
 // One file as the indexer stores it.

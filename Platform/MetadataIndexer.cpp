@@ -3,6 +3,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/Metadata.h"
 #include "Platform/MetadataReader.h"
+#include "Platform/TrustedProgram.h"
 
 #include <QString>
 
@@ -266,6 +267,10 @@ bool Session::run()
         giveUp(MetadataIndexProblem::noReader);
         return false;
     }
+    if (checkProgram(options_.readerPath).verdict == ProgramCheck::Verdict::untrusted) {
+        giveUp(MetadataIndexProblem::readerUntrusted);
+        return false;
+    }
     if (index_->problem() != MetadataIndexProblem::none) {
         write([&] { index_->setProblem(MetadataIndexProblem::none); });
         commit();
@@ -474,6 +479,7 @@ void Session::dispatch()
                 continue;
             }
             if (!reader.process->begin(file.fd)) {
+                if (reader.process->untrusted()) return giveUp(MetadataIndexProblem::readerUntrusted);
                 // No reader runs: list the file by name, to be read next time.
                 MetadataReading unread;
                 unread.state = MetadataReadState::unread;

@@ -2,6 +2,7 @@
 
 #include "Platform/PdfDocument.h"
 #include "Platform/Sandbox.h"
+#include "Platform/TrustedProgram.h"
 
 #include <QString>
 
@@ -216,6 +217,12 @@ MetadataReaderProcess::~MetadataReaderProcess() { end(true); }
 
 void MetadataReaderProcess::start()
 {
+    // A reader that another user could have put in place never runs; one
+    // that is missing fails to start below, as it always did.
+    const ProgramCheck check = checkProgram(program_);
+    untrusted_ = check.verdict == ProgramCheck::Verdict::untrusted;
+    if (untrusted_) return;
+    const std::string& file = check.verdict == ProgramCheck::Verdict::trusted ? check.path : program_;
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -229,7 +236,7 @@ void MetadataReaderProcess::start()
     const std::string memory = std::to_string(memoryLimit_);
     char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(memory.c_str()), nullptr};
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, environ);
+    const int spawned = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(sockets[1]);
     if (spawned != 0) {

@@ -65,6 +65,9 @@ public:
     bool busy() const { return busy_; }
     // The last process started said it cannot be confined on this system.
     bool refused() const { return refused_; }
+    // The program was not started: another user owns or can change it or a
+    // folder on its path (TrustedProgram.h).
+    bool untrusted() const { return untrusted_; }
     // The running process, -1 for none.
     pid_t pid() const { return pid_; }
     // The descriptor to poll for input while busy.
@@ -88,6 +91,7 @@ private:
     bool busy_ = false;
     bool ready_ = false; // the process said it runs, limits in place
     bool refused_ = false;
+    bool untrusted_ = false;
     int served_ = 0;
     std::string buffer_;
 };

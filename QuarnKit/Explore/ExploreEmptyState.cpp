@@ -29,6 +29,11 @@ ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::opt
             return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index can't read PDFs"),
                     QStringLiteral("The file index reads PDFs only inside a sandbox, and this system doesn't allow "
                                    "one, so no PDF is indexed.")};
+        case platform::MetadataIndexProblem::readerUntrusted:
+            return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index can't read PDFs"),
+                    QStringLiteral("ravlen didn't run ravlen-index-reader, the program that reads PDFs for the file "
+                                   "index, because another user owns or can change it or a folder it's in, so no PDF "
+                                   "is indexed. Run ravlen from a folder only you can change to search your PDFs.")};
         case platform::MetadataIndexProblem::none: break;
         }
         return {QStringLiteral("doc"), QStringLiteral("The file index has no PDFs"),

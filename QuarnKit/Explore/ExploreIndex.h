@@ -15,8 +15,9 @@ QString path();
 // ravlen-index-reader beside the running program, else in its install
 // folder's (the folder above the program's) own libexec or bin folder;
 // empty when there is none. Never a path compiled into the program: a build
-// folder may be anyone's, and a copy of the program run elsewhere would run
-// what another user put there.
+// folder may be anyone's. What is found runs only when no other user can
+// have put it there (Platform/TrustedProgram.h, checked as it starts): the
+// install folder of a copy in /tmp/x is /tmp, whose libexec anyone can make.
 QString readerProgram();
 QString readerProgram(const QString& executableFolder);
 // The home folder and any location outside it, without the folders a search

@@ -308,12 +308,20 @@ TEST_F(IndexerTest, WithoutAConfinedReaderNothingIsIndexedAndTheIndexSaysWhy)
     QTemporaryDir readers;
     const QString unconfinable = readers.filePath("unconfinable");
     ASSERT_TRUE(QFile::link(RAVLEN_MISBEHAVING_READER, unconfinable));
+    // A reader in a folder anyone may write: whoever put it there would run
+    // as the user. It would leave a mark, then read as the real one does.
+    const QString open = readers.filePath("open"), mark = readers.filePath("ran");
+    ASSERT_TRUE(QDir().mkpath(open));
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    const QString planted = script(readers, "open/planted",
+                                   qPrintable(QString("touch '%1'; exec '%2' \"$@\"").arg(mark, RAVLEN_INDEX_READER)));
     struct Case {
         QString reader;
         MetadataIndexProblem problem;
     };
     for (const Case& c :
-         {Case{"", MetadataIndexProblem::noReader}, Case{unconfinable, MetadataIndexProblem::readerUnconfined}}) {
+         {Case{"", MetadataIndexProblem::noReader}, Case{unconfinable, MetadataIndexProblem::readerUnconfined},
+          Case{planted, MetadataIndexProblem::readerUntrusted}}) {
         MetadataIndex::discard(indexPath());
         {
             MetadataIndexer indexer(options(c.reader.toStdString()));
@@ -323,6 +331,7 @@ TEST_F(IndexerTest, WithoutAConfinedReaderNothingIsIndexedAndTheIndexSaysWhy)
         }
         EXPECT_EQ(found({}), std::set<QString>{}) << c.reader.toStdString();
         EXPECT_FALSE(complete());
+        EXPECT_FALSE(QFile::exists(mark)) << c.reader.toStdString();
         // A reader that works indexes again, and the reason goes.
         MetadataIndexer again(options());
         again.start();

@@ -39,6 +39,10 @@ TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
          "ravlen, so no PDF is indexed. Reinstall ravlen to search your PDFs."},
         {Status::ready, true, false, Problem::readerUnconfined, twoWordsByContents, "The file index can't read PDFs",
          "The file index reads PDFs only inside a sandbox, and this system doesn't allow one, so no PDF is indexed."},
+        {Status::ready, true, false, Problem::readerUntrusted, recents, "The file index can't read PDFs",
+         "ravlen didn't run ravlen-index-reader, the program that reads PDFs for the file index, because another user "
+         "owns or can change it or a folder it's in, so no PDF is indexed. Run ravlen from a folder only you can "
+         "change to search your PDFs."},
         // 4. The recents request, with the index unknown or holding PDFs.
         {Status::ready, true, std::nullopt, Problem::none, recents, "Nothing opened lately",
          "Type a name to search every PDF on this computer."},
