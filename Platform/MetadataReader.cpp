@@ -1,12 +1,15 @@
 #include "Platform/MetadataReader.h"
 
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageDraw.h"
 #include "Platform/Sandbox.h"
 #include "Platform/TrustedProgram.h"
 
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -25,13 +28,17 @@ namespace platform {
 
 namespace {
 
-// A request is one byte with the file's descriptor attached. An answer is
-// a frame: a 32-bit length (host order: both ends are this machine), then
-// that many bytes: the state (1 byte), the page count (4 bytes, -1 for
-// none), the title's length (4 bytes, 0xffffffff for none), the title and
-// the text.
+// A request is one byte with the file's descriptor attached: "F" to read
+// the file for the index; "D" to draw its first page, followed by the size
+// to fit (two 16-bit numbers). An answer is a frame: a 32-bit length (host
+// order: both ends are this machine), then that many bytes. A reading: the
+// state (1 byte), the page count (4 bytes, -1 for none), the title's length
+// (4 bytes, 0xffffffff for none), the title and the text. A drawing: the
+// state (1 byte), the width and the height (4 bytes each), and the pixels,
+// three bytes (red, green, blue) each, row after row.
 constexpr std::uint32_t noTitle = 0xffffffffu;
 constexpr std::uint32_t maxFrame = std::uint32_t(MetadataIndex::maxTextBytes) + (1u << 20);
+static_assert(9 + 3ull * maxDrawingSide * maxDrawingSide <= maxFrame);
 
 bool writeAll(int fd, const char* data, std::size_t size)
 {
@@ -64,6 +71,47 @@ std::string encode(const MetadataReading& r)
     return frame + payload;
 }
 
+std::string encodeDrawing(const PageDrawing& d)
+{
+    const auto state = std::uint8_t(d.state);
+    const bool drawn = d.state == PageDrawing::State::drawn && !d.image.isNull();
+    const QImage rgb = drawn ? d.image.convertToFormat(QImage::Format_RGB888) : QImage();
+    const auto width = std::uint32_t(rgb.width()), height = std::uint32_t(rgb.height());
+    const auto size = std::uint32_t(9 + std::size_t(width) * height * 3);
+    std::string frame;
+    frame.reserve(4 + size);
+    append(frame, &size, 4);
+    append(frame, &state, 1);
+    append(frame, &width, 4);
+    append(frame, &height, 4);
+    for (int y = 0; y < rgb.height(); ++y) append(frame, rgb.constScanLine(y), std::size_t(width) * 3);
+    return frame;
+}
+
+// A drawing that fits what was asked, every pixel there; else none.
+std::optional<PageDrawing> decodeDrawing(const std::string& payload, int maxWidth, int maxHeight)
+{
+    if (payload.size() < 9) return std::nullopt;
+    std::uint8_t state;
+    std::uint32_t width, height;
+    std::memcpy(&state, payload.data(), 1);
+    std::memcpy(&width, payload.data() + 1, 4);
+    std::memcpy(&height, payload.data() + 5, 4);
+    if (state > std::uint8_t(PageDrawing::State::failed)) return std::nullopt;
+    PageDrawing d;
+    d.state = PageDrawing::State(state);
+    if (d.state != PageDrawing::State::drawn) return payload.size() == 9 ? std::optional(d) : std::nullopt;
+    if (width < 1 || height < 1 || width > std::uint32_t(maxWidth) || height > std::uint32_t(maxHeight)
+        || payload.size() != 9 + std::size_t(width) * height * 3)
+        return std::nullopt;
+    QImage image(int(width), int(height), QImage::Format_RGB888);
+    if (image.isNull()) return std::nullopt;
+    for (int y = 0; y < int(height); ++y)
+        std::memcpy(image.scanLine(y), payload.data() + 9 + std::size_t(y) * width * 3, std::size_t(width) * 3);
+    d.image = image.convertToFormat(QImage::Format_RGB32);
+    return d;
+}
+
 std::optional<MetadataReading> decode(const std::string& payload)
 {
     if (payload.size() < 9) return std::nullopt;
@@ -87,7 +135,7 @@ std::optional<MetadataReading> decode(const std::string& payload)
     return r;
 }
 
-void limitSelf(std::uint64_t memoryLimit)
+void limitSelf(std::uint64_t memoryLimit, bool idle)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     const rlimit noCore{0, 0};
@@ -101,7 +149,7 @@ void limitSelf(std::uint64_t memoryLimit)
 #else
     (void)memoryLimit;
 #endif
-    lowerPriority(true);
+    if (idle) lowerPriority(true);
 }
 
 std::optional<std::string> nonEmpty(std::optional<std::string> text)
@@ -159,9 +207,57 @@ MetadataReading readForIndex(int fd, std::chrono::milliseconds budget)
     return r;
 }
 
-int runMetadataReader(int in, int out, std::uint64_t memoryLimit)
+PageDrawing drawFirstPage(int fd, int width, int height)
 {
-    limitSelf(memoryLimit);
+    PageDrawing d;
+    d.state = PageDrawing::State::unreadable;
+    if (width < 1 || height < 1 || width > maxDrawingSide || height > maxDrawingSide) {
+        ::close(fd);
+        return d;
+    }
+    try {
+        const auto doc = PdfDocument::openDescriptor(fd);
+        if (doc->isLocked()) {
+            d.state = PageDrawing::State::locked;
+            return d;
+        }
+        if (doc->pageCount() < 1) return d;
+        // The exporter's display box: the crop box, unless it has no area.
+        const PdfPageGeometry page = doc->pageGeometry(0);
+        const PdfRect box = page.cropBox.width > 1 && page.cropBox.height > 1 ? page.cropBox : page.mediaBox;
+        const int rotation = normalizedRotation(page.rotation);
+        const bool turned = rotation == 90 || rotation == 270;
+        const double w = turned ? box.height : box.width, h = turned ? box.width : box.height;
+        if (!(w > 1) || !(h > 1)) return d;
+        const double scale = std::min(width / w, height / h);
+        const auto side = [scale](double points) {
+            return std::clamp(int(std::lround(points * scale)), 1, maxDrawingSide);
+        };
+        QImage image(side(w), side(h), QImage::Format_RGB888);
+        if (image.isNull()) return d;
+        image.fill(Qt::white);
+        // Display space, its origin moved to the box's corner, then scaled.
+        const PdfRect shown = page.userToDisplay.mapRect(box);
+        if (!(shown.width > 0) || !(shown.height > 0)) return d;
+        const PdfMatrix toPixels = page.userToDisplay.then(PdfMatrix::translate(-shown.x, -shown.y))
+                                       .then(PdfMatrix::scale(scale * w / shown.width, scale * h / shown.height));
+        // Recorded first, so that a page that fails part way keeps what it drew.
+        drawRecording(*recordPage(*doc, 0), toPixels, image);
+        d.state = PageDrawing::State::drawn;
+        d.image = std::move(image);
+    } catch (const PdfError&) {
+        d = {};
+        d.state = PageDrawing::State::unreadable;
+    } catch (const std::exception&) {
+        d = {};
+        d.state = PageDrawing::State::failed;
+    }
+    return d;
+}
+
+int runMetadataReader(int in, int out, std::uint64_t memoryLimit, bool idle)
+{
+    limitSelf(memoryLimit, idle);
     // Unconfined, a reader reads nothing: the indexer says why.
     if (!confineProcess().confined) {
         writeAll(out, "U", 1);
@@ -173,14 +269,17 @@ int runMetadataReader(int in, int out, std::uint64_t memoryLimit)
     // stuck inside one page.
     constexpr std::chrono::seconds textBudget{8};
     for (;;) {
-        const int fd = receiveFile(in);
-        if (fd < 0) return 0;
-        if (!sendReading(out, readForIndex(fd, textBudget))) return 0;
+        const ReaderRequest request = receiveRequest(in);
+        if (request.fd < 0) return 0;
+        const bool sent = request.draw ? sendDrawing(out, drawFirstPage(request.fd, request.width, request.height))
+                                       : sendReading(out, readForIndex(request.fd, textBudget));
+        if (!sent) return 0;
     }
 }
 
-int receiveFile(int in)
+ReaderRequest receiveRequest(int in)
 {
+    ReaderRequest request;
     char byte = 0;
     iovec part{&byte, 1};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
@@ -191,14 +290,27 @@ int receiveFile(int in)
     message.msg_controllen = sizeof control;
     ssize_t n;
     while ((n = ::recvmsg(in, &message, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {}
-    if (n <= 0) return -1;
+    if (n <= 0) return request;
+    int fd = -1;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS || c->cmsg_len != CMSG_LEN(sizeof(int))) continue;
-        int fd = -1;
         std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-        return fd;
+        break;
     }
-    return -1;
+    if (fd < 0) return request;
+    if (byte == 'D') {
+        std::uint16_t size[2];
+        while ((n = ::recv(in, size, sizeof size, MSG_WAITALL)) < 0 && errno == EINTR) {}
+        if (n != ssize_t(sizeof size)) {
+            ::close(fd);
+            return request;
+        }
+        request.draw = true;
+        request.width = size[0];
+        request.height = size[1];
+    }
+    request.fd = fd;
+    return request;
 }
 
 bool sendReading(int out, const MetadataReading& reading)
@@ -207,10 +319,16 @@ bool sendReading(int out, const MetadataReading& reading)
     return writeAll(out, frame.data(), frame.size());
 }
 
+bool sendDrawing(int out, const PageDrawing& drawing)
+{
+    const std::string frame = encodeDrawing(drawing);
+    return writeAll(out, frame.data(), frame.size());
+}
+
 // ---------------------------------------------------------------- the indexer's end
 
-MetadataReaderProcess::MetadataReaderProcess(std::string program, std::uint64_t memoryLimit)
-    : program_(std::move(program)), memoryLimit_(memoryLimit)
+MetadataReaderProcess::MetadataReaderProcess(std::string program, std::uint64_t memoryLimit, bool idle)
+    : program_(std::move(program)), memoryLimit_(memoryLimit), idle_(idle)
 {}
 
 MetadataReaderProcess::~MetadataReaderProcess() { end(true); }
@@ -234,7 +352,9 @@ void MetadataReaderProcess::start()
     // Nothing else of the program's (its documents, its sockets) goes along.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     const std::string memory = std::to_string(memoryLimit_);
-    char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(memory.c_str()), nullptr};
+    char priority[] = "normal";
+    char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(memory.c_str()), idle_ ? nullptr : priority,
+                    nullptr};
     pid_t pid = -1;
     const int spawned = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -265,10 +385,9 @@ void MetadataReaderProcess::end(bool kill)
 
 namespace {
 
-bool sendFile(int socket, int fd)
+bool sendFile(int socket, int fd, const std::string& request)
 {
-    char byte = 'F';
-    iovec part{&byte, 1};
+    iovec part{const_cast<char*>(request.data()), request.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};
     message.msg_iov = &part;
@@ -282,21 +401,34 @@ bool sendFile(int socket, int fd)
     std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
     ssize_t n;
     while ((n = ::sendmsg(socket, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
-    return n == 1;
+    return n == ssize_t(request.size());
 }
 
 } // namespace
 
-bool MetadataReaderProcess::begin(int fd)
+bool MetadataReaderProcess::begin(int fd) { return send(fd, "F"); }
+
+bool MetadataReaderProcess::beginDrawing(int fd, int width, int height)
+{
+    if (width < 1 || height < 1 || width > maxDrawingSide || height > maxDrawingSide) return false;
+    drawingWidth_ = width;
+    drawingHeight_ = height;
+    const std::uint16_t size[2] = {std::uint16_t(width), std::uint16_t(height)};
+    std::string request = "D";
+    append(request, size, sizeof size);
+    return send(fd, request);
+}
+
+bool MetadataReaderProcess::send(int fd, const std::string& request)
 {
     if (pid_ > 0 && served_ >= filesPerProcess) end(false);
     if (pid_ <= 0) start();
     if (pid_ <= 0) return false;
-    if (!sendFile(socket_, fd)) {
+    if (!sendFile(socket_, fd, request)) {
         // It ended since the last file: one more try with a new one.
         end(true);
         start();
-        if (pid_ <= 0 || !sendFile(socket_, fd)) {
+        if (pid_ <= 0 || !sendFile(socket_, fd, request)) {
             end(true);
             return false;
         }
@@ -307,33 +439,58 @@ bool MetadataReaderProcess::begin(int fd)
     return true;
 }
 
-std::optional<MetadataReading> MetadataReaderProcess::receive()
+MetadataReaderProcess::Arrival MetadataReaderProcess::collect()
 {
-    if (!busy_) return std::nullopt;
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (n <= 0) return abandon(); // it died: a crash, or its memory limit
+        if (n <= 0) return Arrival::broken; // it died: a crash, or its memory limit
         buffer_.append(chunk, std::size_t(n));
         if (!ready_) {
             refused_ = buffer_[0] == 'U';
-            if (buffer_[0] != 'R') return abandon();
+            if (buffer_[0] != 'R') return Arrival::broken;
             ready_ = true;
             buffer_.erase(0, 1);
         }
     }
-    if (buffer_.size() < 4) return std::nullopt;
+    if (buffer_.size() < 4) return Arrival::waiting;
     std::uint32_t size = 0;
     std::memcpy(&size, buffer_.data(), 4);
-    if (size > maxFrame) return abandon();
-    if (buffer_.size() < 4 + std::size_t(size)) return std::nullopt;
-    std::optional<MetadataReading> reading = decode(buffer_.substr(4, size));
+    if (size > maxFrame) return Arrival::broken;
+    if (buffer_.size() < 4 + std::size_t(size)) return Arrival::waiting;
+    payload_ = buffer_.substr(4, size);
     busy_ = false;
     buffer_.clear();
+    return Arrival::whole;
+}
+
+std::optional<MetadataReading> MetadataReaderProcess::receive()
+{
+    if (!busy_) return std::nullopt;
+    switch (collect()) {
+    case Arrival::waiting: return std::nullopt;
+    case Arrival::broken: return abandon();
+    case Arrival::whole: break;
+    }
+    std::optional<MetadataReading> reading = decode(payload_);
     if (!reading) return abandon();
     return reading;
+}
+
+std::optional<PageDrawing> MetadataReaderProcess::receiveDrawing()
+{
+    if (!busy_) return std::nullopt;
+    const Arrival arrival = collect();
+    if (arrival == Arrival::waiting) return std::nullopt;
+    std::optional<PageDrawing> drawing;
+    if (arrival == Arrival::whole) drawing = decodeDrawing(payload_, drawingWidth_, drawingHeight_);
+    if (!drawing) {
+        end(true);
+        return PageDrawing{};
+    }
+    return drawing;
 }
 
 MetadataReading MetadataReaderProcess::abandon()

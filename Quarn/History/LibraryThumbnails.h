@@ -1,6 +1,7 @@
 #pragma once
-// The first-page pictures of the library's rows: drawn on workers (never on
-// the UI thread), kept in the desktop's shared thumbnail cache
+// The first-page pictures of the library's rows: drawn by the confined
+// reader (PageThumbnail), waited for on workers (never on the UI thread),
+// kept in the desktop's shared thumbnail cache
 // (~/.cache/thumbnails) and, for this run, in memory, so that a row that
 // scrolls back into view, the other panel and other windows find them at once.
 #include <QDateTime>

@@ -1,9 +1,10 @@
 #pragma once
 // The welcome window's recent documents: what one card shows, and the
-// application's cache of the cards' first pages. Pages are drawn on workers,
-// never on the UI thread, once per file version (its path and modification
-// time make the key), and the 120 most recently stored or asked for are kept,
-// locked and unreadable files included, so that cards shown again draw at once.
+// application's cache of the cards' first pages. Pages are drawn by the
+// confined reader (PageThumbnail), waited for on workers, never on the UI
+// thread, once per file version (its path and modification time make the
+// key), and the 120 most recently stored or asked for are kept, locked and
+// unreadable files included, so that cards shown again draw at once.
 #include "QuarnKit/History/HistoryEntry.h"
 #include "QuarnKit/History/PageThumbnail.h"
 

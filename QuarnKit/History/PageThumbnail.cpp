@@ -1,7 +1,8 @@
 #include "QuarnKit/History/PageThumbnail.h"
 
-#include "Platform/PdfPageDraw.h"
-#include "QuarnKit/Export/PageRender.h"
+#include "Platform/ConfinedDrawing.h"
+#include "Platform/FileDescriptor.h"
+#include "QuarnKit/Explore/ExploreIndex.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include <QCryptographicHash>
@@ -15,79 +16,57 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <mutex>
-#include <set>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace quarnkit {
 
 namespace PageThumbnail {
 
-namespace {
+Result firstPage(const QString& path, QSizeF fitting) { return firstPage(path, fitting, drawing()); }
 
-// The documents whose first pages are being drawn, so that quitting can call them off.
-struct Drawing {
-    std::mutex mutex;
-    std::set<const platform::PdfDocument*> documents;
-};
-
-Drawing& drawing()
+Result firstPage(const QString& path, QSizeF fitting, const platform::ConfinedDrawing& drawing)
 {
-    static auto* shared = new Drawing; // never destroyed: workers may outlive the statics
+    if (!(fitting.width() >= 1) || !(fitting.height() >= 1)) return Result::unreadable();
+    constexpr double largest = platform::maxDrawingSide;
+    if (fitting.width() > largest || fitting.height() > largest)
+        fitting = fitting.scaled(largest, largest, Qt::KeepAspectRatio);
+    const int width = std::max(1, int(fitting.width())), height = std::max(1, int(fitting.height()));
+    // Opened here, so that the reader needs no way to any file by path; a
+    // pipe or a device is no PDF, and must not hold the opening.
+    const platform::FileDescriptor file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return Result::unreadable();
+    platform::PageDrawing drawn = drawing.draw(file.fd, width, height);
+    switch (drawn.state) {
+    case platform::PageDrawing::State::drawn: return {Result::Kind::image, std::move(drawn.image)};
+    case platform::PageDrawing::State::locked: return {Result::Kind::locked, {}};
+    case platform::PageDrawing::State::unreadable:
+    case platform::PageDrawing::State::failed: break;
+    }
+    return Result::unreadable();
+}
+
+platform::ConfinedDrawing& drawing()
+{
+    static auto* shared =
+        new platform::ConfinedDrawing({QFile::encodeName(ExploreIndex::readerProgram())
+                                           .toStdString()}); // never destroyed: workers may outlive the statics
     return *shared;
 }
 
-// Holds the document among those being drawn for as long as it lives.
-class DrawingDocument {
-public:
-    explicit DrawingDocument(const platform::PdfDocument& doc) : doc_(doc)
-    {
-        std::lock_guard lock(drawing().mutex);
-        drawing().documents.insert(&doc_);
-    }
-    ~DrawingDocument()
-    {
-        std::lock_guard lock(drawing().mutex);
-        drawing().documents.erase(&doc_);
-    }
-    DrawingDocument(const DrawingDocument&) = delete;
-    DrawingDocument& operator=(const DrawingDocument&) = delete;
-
-private:
-    const platform::PdfDocument& doc_;
-};
-
-} // namespace
-
-Result firstPage(const QString& path, QSizeF fitting)
-{
-    if (!(fitting.width() >= 1) || !(fitting.height() >= 1)) return Result::unreadable();
-    try {
-        const auto doc = platform::PdfDocument::openFile(QFile::encodeName(path).toStdString());
-        if (doc->isLocked()) return {Result::Kind::locked, {}};
-        if (doc->pageCount() < 1) return Result::unreadable();
-        const platform::PdfPageGeometry page = doc->pageGeometry(0);
-        const platform::PdfSize drawn = Exporter::drawnSize(page, Exporter::displayBox(page));
-        if (!(drawn.width > 1) || !(drawn.height > 1)) return Result::unreadable();
-        const double scale = std::min(fitting.width() / drawn.width, fitting.height() / drawn.height);
-        // Recorded, as the sidebar's thumbnails are: a damaged page keeps
-        // what it drew before the failure.
-        const DrawingDocument held(*doc);
-        return {Result::Kind::image, Exporter::bitmap(*platform::recordPage(*doc, 0), scale)};
-    } catch (const std::exception&) {
-        return Result::unreadable();
-    }
-}
-
-void abandonAll()
-{
-    std::lock_guard lock(drawing().mutex);
-    for (const platform::PdfDocument* doc : drawing().documents) doc->stopPageWork();
-}
+void abandonAll() { drawing().abandonAll(); }
 
 Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot)
+{
+    return cachedFirstPage(path, pixels, cacheRoot, drawing());
+}
+
+Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot,
+                       const platform::ConfinedDrawing& drawing)
 {
     if (pixels < 1) return Result::unreadable();
     const ThumbnailCache::Size size = ThumbnailCache::sizeFor(pixels);
@@ -97,7 +76,7 @@ Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot
     };
     if (auto image = ThumbnailCache::cached(cacheRoot, path, size)) return {Result::Kind::image, fit(*image)};
     const int side = int(size);
-    Result drawn = firstPage(path, QSizeF(side, side));
+    Result drawn = firstPage(path, QSizeF(side, side), drawing);
     if (drawn.kind != Result::Kind::image) return drawn;
     ThumbnailCache::store(cacheRoot, path, drawn.image, size);
     drawn.image = fit(drawn.image);

@@ -1,13 +1,20 @@
 #pragma once
 // First pages of PDF files as small images, and the desktop's shared cache
 // of file thumbnails (~/.cache/thumbnails), so that ravlen and the file
-// manager draw each file once.
+// manager draw each file once. The files are ones the user has not opened
+// here (search results; the library's, which may have changed since): their
+// pages are drawn in the confined reader (Platform/ConfinedDrawing.h), never
+// in the program, which receives only pixels.
 #include <QByteArray>
 #include <QImage>
 #include <QSizeF>
 #include <QString>
 
 #include <optional>
+
+namespace platform {
+class ConfinedDrawing;
+}
 
 namespace quarnkit {
 
@@ -22,20 +29,27 @@ struct Result {
 };
 
 // The first page drawn as the exporter draws it, scaled to fit `fitting`
-// (pixels) with its aspect kept, on white; a page whose drawing fails part
-// way shows what was drawn before. Locked: the PDF needs a password.
-// Unreadable: a size below 1, not a readable PDF, no first page, a page
-// without area, or a failed rendering. Opens the file on every call.
+// (pixels, whole ones, up to platform::maxDrawingSide a side) with its
+// aspect kept, on white; a page whose drawing fails part way shows what was
+// drawn before. Locked: the PDF needs a password. Unreadable: a size below
+// 1, not a readable PDF, no first page, a page without area, a failed
+// drawing, or one that cost the reader too much time or memory, or no reader
+// to draw it. Opens the file on every call; waits for the reader.
 Result firstPage(const QString& path, QSizeF fitting);
-// Calls off the first pages being drawn now (they come out unreadable),
-// within moments even on a page that takes long to draw: for quitting,
-// which then waits for none of them.
+Result firstPage(const QString& path, QSizeF fitting, const platform::ConfinedDrawing& drawing);
+// The program's drawings: the reader found with it (ExploreIndex), made on
+// first use, never released.
+platform::ConfinedDrawing& drawing();
+// Calls off the first pages being drawn now (they come out unreadable), at
+// once: for quitting, which then waits for none of them.
 void abandonAll();
 
 // As firstPage(), fitting a square of `pixels`, taken from the thumbnail
 // cache under `cacheRoot` while the file is unchanged, else drawn and stored
 // there. Locked and unreadable files are not stored.
 Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot);
+Result cachedFirstPage(const QString& path, int pixels, const QString& cacheRoot,
+                       const platform::ConfinedDrawing& drawing);
 
 } // namespace PageThumbnail
 

@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     }
     if (!platform::confineProcess().confined) return 3;
     if (::write(1, "R", 1) != 1) return 0;
-    if (platform::receiveFile(0) < 0) return 0;
+    if (platform::receiveRequest(0).fd < 0) return 0;
     if (name == "socket") {
         ::socket(AF_INET, SOCK_STREAM, 0);
     } else if (name == "connect") {

@@ -11,12 +11,21 @@
 
 // The file index's reader confines itself with a system-call filter that
 // AddressSanitizer's runtime does not fit in, so tests that need it to read a
-// PDF skip themselves in the sanitizer build (the normal build runs them).
+// PDF or draw a thumbnail skip themselves (or those checks) in the sanitizer
+// build (the normal build runs them).
 #if defined(__SANITIZE_ADDRESS__)
 #define RAVLEN_SKIP_WITHOUT_CONFINED_READER() GTEST_SKIP() << "the confined reader does not run under the sanitizer"
 #else
 #define RAVLEN_SKIP_WITHOUT_CONFINED_READER() (void)0
 #endif
+
+namespace testsupport {
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool confinedReaderRuns = false;
+#else
+constexpr bool confinedReaderRuns = true;
+#endif
+} // namespace testsupport
 
 namespace testsupport {
 

@@ -273,6 +273,7 @@ TEST(HistoryPanel, TodayBecomesYesterdayAtMidnight)
 
 TEST(HistoryPanel, ThumbnailsAreMadeOffTheUIThreadIntoTheDesktopCache)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     Panel p;
     const QString path = p.h.write("pages.pdf", testsupport::makeTextPdf(2));
     p.show({{path}});

@@ -234,10 +234,12 @@ TEST(WelcomeWindow, ALaunchWithoutFilesShowsEightRecentCardsWithTheirFirstPages)
             if (!thumbnail(i)) return false;
         return true;
     }));
-    EXPECT_EQ(thumbnail(0)->kind, Thumbnail::Kind::image);
-    EXPECT_EQ(thumbnail(0)->image.size(), QSize(216, 280)); // a letter page fitted into 240 × 280
-    EXPECT_EQ(thumbnail(0)->image.pixelColor(100, 100), QColor(Qt::white));
-    EXPECT_EQ(thumbnail(1)->kind, Thumbnail::Kind::locked);
+    if (testsupport::confinedReaderRuns) {
+        EXPECT_EQ(thumbnail(0)->kind, Thumbnail::Kind::image);
+        EXPECT_EQ(thumbnail(0)->image.size(), QSize(216, 280)); // a letter page fitted into 240 × 280
+        EXPECT_EQ(thumbnail(0)->image.pixelColor(100, 100), QColor(Qt::white));
+        EXPECT_EQ(thumbnail(1)->kind, Thumbnail::Kind::locked);
+    }
     EXPECT_EQ(thumbnail(2)->kind, Thumbnail::Kind::unreadable);
 
     // A card whose file went away since: said in the banner, the cards reload.

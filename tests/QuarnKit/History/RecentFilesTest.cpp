@@ -1,6 +1,8 @@
 #include "QuarnKit/History/PageThumbnail.h"
 #include "QuarnKit/History/RecentFiles.h"
 
+#include "Platform/ConfinedDrawing.h"
+
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -92,6 +95,7 @@ TEST(RecentFiles, RebuildOrderDropsEveryCopyAndReverses)
 
 TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     QTemporaryDir dir;
     const QString rotated = writeFile(dir, "rotated.pdf", rotatedPage(800, 600, 90));
     const auto image = PageThumbnail::firstPage(rotated, QSizeF(400, 400));
@@ -118,8 +122,93 @@ TEST(PageThumbnail, FirstPageFitsTheSizeOrSaysWhyNot)
     EXPECT_EQ(damaged.image.pixel(76, 150), qRgb(255, 255, 255));
 }
 
+TEST(PageThumbnail, TheProgramShowsOnlyPixelsTheReaderSentThatFitWhatItAsked)
+{
+    QTemporaryDir dir;
+    const QString pdf = writeFile(dir, "never-opened.pdf", testsupport::makeTextPdf(1, "hello"));
+    // Stand-in readers: each says it runs, takes the request, answers with a
+    // frame (its length, state, width, height, then RGB pixels: those given,
+    // then `black` bytes of zeros) and ends.
+    const auto reader = [&](const char* name, const char* frame, int black = 0) {
+        const QString path = dir.filePath(name);
+        const QByteArray body = QByteArray("#!/bin/sh\nprintf R\nhead -c 5 > /dev/null\nprintf '") + frame
+                                + "'\nhead -c " + QByteArray::number(black) + " /dev/zero\n";
+        EXPECT_TRUE(testsupport::writeFile(path, body, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        return path.toStdString();
+    };
+    using Kind = PageThumbnail::Result::Kind;
+    const struct {
+        const char* what;
+        std::string program;
+        Kind kind;
+    } cases[] = {
+        {"a red and a green pixel", reader("two", "\\017\\0\\0\\0\\0\\2\\0\\0\\0\\1\\0\\0\\0\\377\\0\\0\\0\\377\\0"),
+         Kind::image},
+        {"locked", reader("locked", "\\011\\0\\0\\0\\1\\0\\0\\0\\0\\0\\0\\0\\0"), Kind::locked},
+        {"wider than asked", reader("wide", "\\070\\1\\0\\0\\0\\145\\0\\0\\0\\1\\0\\0\\0", 303), Kind::unreadable},
+        {"fewer pixels than it claims", reader("short", "\\014\\0\\0\\0\\0\\2\\0\\0\\0\\1\\0\\0\\0\\377\\0\\0"),
+         Kind::unreadable},
+        {"no reader: the program never draws it itself", "", Kind::unreadable},
+    };
+    for (const auto& c : cases) {
+        const platform::ConfinedDrawing drawing({c.program});
+        const auto result = PageThumbnail::firstPage(pdf, QSizeF(100, 100), drawing);
+        EXPECT_EQ(result.kind, c.kind) << c.what;
+        if (c.kind == Kind::image) {
+            ASSERT_EQ(result.image.size(), QSize(2, 1)) << c.what;
+            EXPECT_EQ(result.image.pixel(0, 0), qRgb(255, 0, 0));
+            EXPECT_EQ(result.image.pixel(1, 0), qRgb(0, 255, 0));
+        }
+    }
+}
+
+TEST(PageThumbnail, AFileThatCostsTooMuchCostsTheReaderNotTheProgram)
+{
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
+    QTemporaryDir dir;
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    const auto cpu = [&](int who) {
+        rusage use{};
+        ::getrusage(who, &use);
+        return seconds(use.ru_utime) + seconds(use.ru_stime);
+    };
+    platform::ConfinedDrawing::Settings settings{RAVLEN_INDEX_READER};
+    // A third of what the gigabyte below takes the reader here.
+    settings.timeout = std::chrono::milliseconds(1000);
+    platform::ConfinedDrawing drawing(settings);
+    const struct {
+        const char* what;
+        QByteArray pdf;
+    } bombs[] = {
+        {"a page that never ends", testsupport::makeEndlessPagePdf()},
+        {"a page of a gigabyte of spaces", testsupport::makeSilentPagePdf(1u << 30)},
+    };
+    for (const auto& bomb : bombs) {
+        const QString path = writeFile(dir, "bomb.pdf", bomb.pdf);
+        const double before = cpu(RUSAGE_SELF), readersBefore = cpu(RUSAGE_CHILDREN);
+        std::atomic<bool> ended{false};
+        PageThumbnail::Result result;
+        std::thread worker([&] {
+            result = PageThumbnail::firstPage(path, QSizeF(200, 200), drawing);
+            ended = true;
+        });
+        // Called off only when the drawing outlives its time limit by far.
+        if (!testsupport::waitFor([&] { return bool(ended); }, 10000)) {
+            ADD_FAILURE() << bomb.what << ": still drawing";
+            drawing.abandonAll();
+            PageThumbnail::abandonAll(); // were it drawn by the program itself
+        }
+        worker.join();
+        const double own = cpu(RUSAGE_SELF) - before, reader = cpu(RUSAGE_CHILDREN) - readersBefore;
+        EXPECT_EQ(result.kind, PageThumbnail::Result::Kind::unreadable) << bomb.what;
+        EXPECT_LT(own, 0.5) << bomb.what << ": the program's own CPU seconds";
+        EXPECT_GT(reader, own) << bomb.what << ": the reader's CPU seconds";
+    }
+}
+
 TEST(PageThumbnail, AFirstPageBeingDrawnIsAbandonedAtOnce)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     QTemporaryDir dir;
     const QString path = writeFile(dir, "silent.pdf", testsupport::makeSilentPagePdf(1u << 30));
     std::atomic<bool> ended{false};
@@ -139,6 +228,7 @@ TEST(PageThumbnail, AFirstPageBeingDrawnIsAbandonedAtOnce)
 
 TEST(ThumbnailCache, StoredThumbnailsFollowTheDesktopLayout)
 {
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     QTemporaryDir dir;
     const QString pdf = QFile::copy(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")),
                                     dir.filePath("My Paper #1.pdf"))
