@@ -1,11 +1,11 @@
 #include "Quarn/History/LibraryThumbnails.h"
 
 #include "QuarnKit/History/PageThumbnail.h"
+#include "QuarnKit/Shell/DroppableWork.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 
 #include <charconv>
 
@@ -13,16 +13,9 @@ namespace quarn {
 
 namespace {
 
-// Never released: quitting never waits for a file on a mount that stopped answering.
-QThreadPool& workers()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(2);
-        return p;
-    }();
-    return *pool;
-}
+// Drawings at once, on the work quitting drops (and does not wait long for:
+// a file on a mount that stopped answering, a reader at its time limit).
+constexpr int drawingsAtOnce = 2;
 
 } // namespace
 
@@ -65,7 +58,7 @@ void LibraryThumbnails::retryFailed() { failed_.clear(); }
 
 void LibraryThumbnails::startNext()
 {
-    while (running_ < workers().maxThreadCount() && !pending_.empty()) {
+    while (running_ < drawingsAtOnce && !pending_.empty()) {
         Job job = std::move(pending_.front());
         pending_.pop_front();
         if (job.wanted && !job.wanted()) {
@@ -73,7 +66,7 @@ void LibraryThumbnails::startNext()
             continue;
         }
         ++running_;
-        workers().start([guard = QPointer<LibraryThumbnails>(this), root = root_, job] {
+        quarnkit::DroppableWork::shared().start([guard = QPointer<LibraryThumbnails>(this), root = root_, job] {
             const auto result = quarnkit::PageThumbnail::cachedFirstPage(job.path, job.pixels, root);
             const QImage image = result.kind == quarnkit::PageThumbnail::Result::Kind::image ? result.image : QImage();
             QMetaObject::invokeMethod(
