@@ -74,7 +74,7 @@ MetadataReading readForIndex(int fd, std::chrono::milliseconds budget);
 // what was drawn before. Sides up to maxDrawingSide.
 PageDrawing drawFirstPage(int fd, int width, int height);
 
-// The indexer's end of one reader process.
+// The caller's end of one reader process: the indexer's, or a drawing's.
 class MetadataReaderProcess {
 public:
     // A reader is restarted after this many files, so that what MuPDF's
