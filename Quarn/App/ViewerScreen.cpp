@@ -298,6 +298,7 @@ QWidget* ViewerScreen::makeToolbar()
         sidebarKey.isEmpty() ? tr("Sidebar")
                              : tr("Sidebar (%1)").arg(quarnkit::KeyboardShortcuts::keyText(sidebarKey[0])),
         bar);
+    sidebarButton_->setKind(ChromeButton::Kind::toggle);
     sidebarButton_->setChosen(PagesModel::of(*model_).sidebar());
     connect(sidebarButton_, &QAbstractButton::clicked, model_,
             [this] { PagesModel::of(*model_).setSidebar(!PagesModel::of(*model_).sidebar()); });
@@ -330,6 +331,7 @@ QWidget* ViewerScreen::makeToolbar()
 
     findButton_ = new ChromeToolButton(QStringLiteral("magnifyingglass"), tr("Find"), bar);
     FindModel& find = FindModel::of(*model_);
+    findButton_->setKind(ChromeButton::Kind::toggle);
     findButton_->setChosen(find.presented());
     connect(findButton_, &QAbstractButton::clicked, &find, [&find] {
         if (find.presented()) find.close();

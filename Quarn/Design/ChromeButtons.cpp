@@ -1,10 +1,12 @@
 #include "Quarn/Design/ChromeButtons.h"
 
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Design/TabStop.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QAccessibleWidget>
 #include <QEasingCurve>
 #include <QEnterEvent>
 #include <QPainter>
@@ -24,6 +26,71 @@ void fillRounded(QPainter& p, const QRectF& rect, qreal radius, const QColor& co
     QPainterPath path;
     path.addRoundedRect(rect, radius, radius);
     p.fillPath(path, color);
+}
+
+// A chrome button as a screen reader sees it: its role follows its kind, not
+// whether it happens to be chosen now, and each of its actions is the click
+// that the button does (a toggle or a choice is never flipped behind its
+// owner's back).
+class ChromeButtonAccessible : public QAccessibleWidget {
+public:
+    explicit ChromeButtonAccessible(ChromeButton* button) : QAccessibleWidget(button) {}
+
+    ChromeButton* button() const { return static_cast<ChromeButton*>(widget()); }
+    QAccessible::Role role() const override
+    {
+        switch (button()->kind()) {
+        case ChromeButton::Kind::action: break;
+        case ChromeButton::Kind::toggle: return QAccessible::CheckBox;
+        case ChromeButton::Kind::choice: return QAccessible::RadioButton;
+        }
+        return QAccessible::Button;
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        const bool checks = button()->kind() != ChromeButton::Kind::action;
+        state.checkable = checks;
+        state.checked = checks && button()->isChecked();
+        state.pressed = button()->isDown();
+        return state;
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && button()->accessibleName().isEmpty()) return button()->text();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override
+    {
+        QStringList names;
+        if (button()->isEnabled()) names << ownAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override
+    {
+        if (name == ownAction()) {
+            if (button()->isEnabled()) button()->click();
+        } else {
+            QAccessibleWidget::doAction(name);
+        }
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QString ownAction() const
+    {
+        return button()->kind() == ChromeButton::Kind::toggle ? toggleAction() : pressAction();
+    }
+};
+
+// Asked with the most derived class name first: a button with an interface
+// of its own (a welcome card) keeps it.
+QAccessibleInterface* chromeButtonAccessible(const QString& className, QObject* object)
+{
+    auto* button = qobject_cast<ChromeButton*>(object);
+    return button && className == QLatin1String(ChromeButton::staticMetaObject.className())
+               ? new ChromeButtonAccessible(button)
+               : nullptr;
 }
 
 } // namespace
@@ -75,6 +142,8 @@ void ChromePressStyle::apply(QPainter& painter, const QRectF& rect) const
 
 ChromeButton::ChromeButton(QWidget* parent) : QAbstractButton(parent), press_(this)
 {
+    static const bool accessible = (QAccessible::installFactory(chromeButtonAccessible), true);
+    Q_UNUSED(accessible);
     makeTabStop(this);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::ArrowCursor);
@@ -86,11 +155,24 @@ ChromeButton::ChromeButton(QWidget* parent) : QAbstractButton(parent), press_(th
     });
 }
 
+void ChromeButton::setKind(Kind kind)
+{
+    kind_ = kind;
+    setCheckable(kind != Kind::action);
+}
+
+void ChromeButton::setHoverEase(int milliseconds) { hoverAnimation_.setDuration(milliseconds); }
+
 void ChromeButton::setHover(bool hover)
 {
     if (hover == hover_) return;
     hover_ = hover;
     hoverAnimation_.stop();
+    if (motion::reduced()) {
+        hoverAmount_ = hover ? 1.0 : 0.0;
+        update();
+        return;
+    }
     hoverAnimation_.setStartValue(hoverAmount_);
     hoverAnimation_.setEndValue(hover ? 1.0 : 0.0);
     hoverAnimation_.start();
@@ -122,13 +204,11 @@ ChromeToolButton::ChromeToolButton(const QString& symbol, const QString& help, Q
     setToolTip(help);
     setAccessibleName(help);
     setFixedSize(32, 28);
-    exposeChosen(false);
 }
 
 void ChromeButton::exposeChosen(bool chosen)
 {
-    setCheckable(true);
-    setChecked(chosen);
+    if (kind_ != Kind::action) setChecked(chosen);
 }
 
 void ChromeToolButton::setChosen(bool chosen)

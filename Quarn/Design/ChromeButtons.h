@@ -39,7 +39,16 @@ private:
 class ChromeButton : public QAbstractButton {
     Q_OBJECT
 public:
+    // What the button does, as a screen reader tells it: act once (a push
+    // button), switch something on and off (a check box), or stand for one
+    // choice among several (a radio button). A toggle or a choice is checked
+    // while on or chosen, and reads the same whether chosen or not; any of
+    // them acts by a click of its own.
+    enum class Kind { action, toggle, choice };
+
     explicit ChromeButton(QWidget* parent = nullptr);
+    Kind kind() const { return kind_; }
+    void setKind(Kind kind);
     bool isHovered() const { return hover_; }
     // 0 … 1, eased out over 0.12 s; the hover fill is drawn at this strength.
     double hoverAmount() const { return hoverAmount_; }
@@ -47,9 +56,12 @@ public:
 
 protected:
     // A chosen tool, segment or swatch is told to screen readers as checked;
-    // the state follows the owner's choice, never a click of its own.
+    // the state follows the owner's choice, never a click of its own. Only a
+    // toggle or a choice is ever checked.
     void exposeChosen(bool chosen);
     void nextCheckState() override {}
+    // How long the hover fill takes to come and go; 0.12 s unless set.
+    void setHoverEase(int milliseconds);
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -58,13 +70,15 @@ protected:
 
 private:
     void setHover(bool hover);
+    Kind kind_ = Kind::action;
     ChromePressStyle press_;
     QVariantAnimation hoverAnimation_;
     bool hover_ = false;
     double hoverAmount_ = 0;
 };
 
-// An icon button for toolbars and tool palettes: 32 × 28.
+// An icon button for toolbars and tool palettes: 32 × 28. It acts once
+// unless its owner makes it a toggle (a tool, a panel it shows and hides).
 class ChromeToolButton : public ChromeButton {
     Q_OBJECT
 public:

@@ -25,6 +25,7 @@ public:
         : ChromeButton(parent), option_(std::move(option)), chosen_(chosen), chosenAmount_(chosen ? 1 : 0)
     {
         setAccessibleName(option_.title);
+        setKind(Kind::choice);
         exposeChosen(chosen);
         setFixedHeight(26);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

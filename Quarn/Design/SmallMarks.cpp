@@ -18,6 +18,7 @@ SwatchButton::SwatchButton(const quarnkit::RGBA& ink, bool chosen, QWidget* pare
     setToolTip(ink.name());
     setAccessibleName(ink.name());
     setFixedSize(22, 22);
+    setKind(Kind::choice);
     exposeChosen(chosen);
 }
 

@@ -24,6 +24,7 @@ ChromeChip::ChromeChip(const QString& title, QWidget* parent) : ChromeButton(par
 {
     setText(title);
     setAccessibleName(title);
+    setKind(Kind::choice);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 

@@ -38,11 +38,13 @@ public:
         setFixedHeight(27);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setText(ExportFormats::title(format));
+        setKind(Kind::choice);
     }
     ExportFormat format() const { return format_; }
     void show(bool chosen, const std::optional<QString>& reason)
     {
         chosen_ = chosen;
+        exposeChosen(chosen);
         line_ = reason.value_or(ExportFormats::detail(format_));
         setEnabled(!reason);
         setToolTip(line_);

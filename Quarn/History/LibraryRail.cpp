@@ -68,6 +68,7 @@ RailButton::RailButton(LibraryPanel panel, QWidget* parent) : ChromeButton(paren
     setFixedSize(sizeHint());
     setToolTip(libraryPanelHelp(panel));
     setAccessibleName(libraryPanelTitle(panel));
+    setKind(Kind::choice);
 }
 
 void RailButton::setChosen(bool chosen)

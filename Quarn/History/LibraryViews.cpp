@@ -1,5 +1,6 @@
 #include "Quarn/History/LibraryViews.h"
 
+#include "Quarn/Design/AccessibleHeading.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Shell/ShellText.h"
@@ -140,7 +141,8 @@ LibraryPanelHeader::LibraryPanelHeader(const QString& title, QWidget* trailing, 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(14, 0, 14, 0);
     row->setSpacing(8);
-    row->addWidget(shelltext::label(title, uiFont(13, QFont::DemiBold), D::paper(), this));
+    // A heading, so that a screen reader can jump to the panel by its title.
+    row->addWidget(shelltext::label<HeadingLabel>(title, uiFont(13, QFont::DemiBold), D::paper(), this));
     row->addStretch(1);
     if (trailing) row->addWidget(trailing);
 }

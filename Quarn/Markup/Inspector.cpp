@@ -6,6 +6,7 @@
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "Quarn/Markup/InspectorPanel.h"
 #include "Quarn/Shell/ColorPanelBridge.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -72,6 +73,7 @@ QWidget* sliderRow(const QString& title, QSlider* s, QLabel*& value, QWidget* pa
     name->setFixedWidth(64);
     layout->addWidget(name);
     s->setParent(row);
+    s->setAccessibleName(title);
     layout->addWidget(s, 1);
     value = label(QString(), 11, QFont::Normal, secondary(), row);
     QFont mono = value->font();
@@ -99,17 +101,17 @@ double rounded(double v) { return std::round(v); }
 
 // ---------------------------------------------------------------- custom swatch
 
-CustomSwatchButton::CustomSwatchButton(QWidget* parent) : QAbstractButton(parent)
+CustomSwatchButton::CustomSwatchButton(QWidget* parent) : ChromeButton(parent)
 {
-    setFocusPolicy(Qt::NoFocus);
     setFixedSize(22, 22);
     setToolTip(tr("Custom color"));
+    setAccessibleName(tr("Custom color"));
+    setKind(Kind::choice);
 }
 
 void CustomSwatchButton::setInk(const RGBA& ink, bool chosen)
 {
-    setCheckable(true); // told to screen readers as checked while chosen
-    setChecked(chosen);
+    exposeChosen(chosen); // told to screen readers as checked while chosen
     if (ink == ink_ && chosen == chosen_) return;
     ink_ = ink;
     chosen_ = chosen;
@@ -350,6 +352,7 @@ void InspectorPane::makeContent()
     connect(back_, &QAbstractButton::clicked, this, onSelection(&MarkupModel::sendSelectionToBack));
     delete_ = new InspectorActionButton(tr("Delete"), QStringLiteral("trash"), D::record(), actions_);
     delete_->setToolTip(tr("Delete the mark (Delete)"));
+    makeTabStop(delete_);
     connect(delete_, &QAbstractButton::clicked, this, onSelection(&MarkupModel::deleteSelection));
     buttons->addWidget(duplicate_);
     buttons->addWidget(front_);

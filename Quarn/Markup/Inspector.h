@@ -7,6 +7,7 @@
 // through the markup model, never through a page view. It shows itself (with the
 // hairline before it) while a tool other than Select is chosen or a mark is
 // selected.
+#include "Quarn/Design/ChromeButtons.h"
 #include "QuarnKit/Shell/RGBA.h"
 
 #include <QAbstractButton>
@@ -31,8 +32,9 @@ class KeyCap;
 class SwatchButton;
 
 // The last cell of the swatch grid: the colour itself when no swatch matches
-// it, else a colour ring; opens the colour panel.
-class CustomSwatchButton : public QAbstractButton {
+// it, else a colour ring; opens the colour panel. One choice among the
+// swatches, as they are.
+class CustomSwatchButton : public ChromeButton {
     Q_OBJECT
 public:
     CustomSwatchButton(QWidget* parent = nullptr);

@@ -267,6 +267,7 @@ ToolPalette::ToolPalette(ViewerModel* model, QWidget* parent) : QWidget(parent),
         if (const auto* tool = std::get_if<MarkupTool>(&slot)) {
             const MarkupTool t = *tool;
             auto* button = new ChromeToolButton(quarnkit::symbol(t), helpText(t), this);
+            button->setKind(ChromeButton::Kind::toggle); // checked while it is the tool
             connect(button, &QAbstractButton::clicked, this, [this, t] {
                 if (model_) MarkupModel::of(*model_).chooseTool(t);
             });

@@ -21,6 +21,7 @@ SignToolbarItem::SignToolbarItem(ViewerModel* model, QWidget* parent, SignatureL
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     button_ = new ChromeToolButton(QStringLiteral("signature"), tr("Fill and sign"), this);
+    button_->setKind(ChromeButton::Kind::toggle);
     row->addWidget(button_);
     connect(button_, &QAbstractButton::clicked, this, [this] { setShowing(!showing_); });
     if (model)

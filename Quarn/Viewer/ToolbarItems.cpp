@@ -17,6 +17,7 @@ DocumentToolbarItems::DocumentToolbarItems(ViewerModel* model, QWidget* parent) 
     row->setSpacing(4);
     share_ = new ChromeToolButton(QStringLiteral("square.and.arrow.up"), tr("Share"), this);
     info_ = new ChromeToolButton(QStringLiteral("info.circle"), tr("Document info"), this);
+    info_->setKind(ChromeButton::Kind::toggle);
     row->addWidget(share_);
     row->addWidget(info_);
     connect(share_, &QAbstractButton::clicked, this, [this] { emit shareRequested(share_); });

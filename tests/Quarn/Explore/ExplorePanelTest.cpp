@@ -286,3 +286,23 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResults)
     row->actionInterface()->doAction("Show in Folder");
     EXPECT_EQ(shown, QUrl::fromLocalFile(QFileInfo(first).path()));
 }
+
+// A screen reader hears each location chip as one choice among five, the
+// chosen one checked, and its action chooses it.
+TEST(ExplorePanel, AScreenReaderHearsTheLocationsAsChoices)
+{
+    Panel p;
+    p.show({"Downloads/tax 2023.pdf"});
+    const auto element = [&](ExploreLocation location) {
+        return QAccessible::queryAccessibleInterface(p.panel->chip(location));
+    };
+    for (const ExploreLocation chosen : {ExploreLocation::downloads, ExploreLocation::all}) {
+        element(chosen)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_EQ(p.explore->location(), chosen);
+        for (const ExploreLocation location : quarnkit::allExploreLocations) {
+            QAccessibleInterface* chip = element(location);
+            EXPECT_EQ(chip->role(), QAccessible::RadioButton) << chip->text(QAccessible::Name).toStdString();
+            EXPECT_EQ(bool(chip->state().checked), location == chosen) << chip->text(QAccessible::Name).toStdString();
+        }
+    }
+}

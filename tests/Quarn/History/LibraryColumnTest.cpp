@@ -21,9 +21,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QScrollBar>
 #include <QTest>
+
+#include <functional>
 
 using namespace quarn;
 using historytest::Library;
@@ -113,6 +116,43 @@ TEST(LibraryRail, TogglesTheColumnAndRemembersThePanel)
     EXPECT_EQ(PagesModel::of(next).libraryPanel(), LibraryPanel::history);
     // Explore opens through the library too, so it has its button.
     EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::explore)->isVisible());
+}
+
+// What a screen reader hears of the rail and the panels: each rail item is
+// one choice among three, chosen or not, and its action shows its panel;
+// each panel's title is a heading to jump to.
+TEST(LibraryRail, AScreenReaderHearsChoicesAndPanelTitlesAsHeadings)
+{
+    Screen s(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    const auto element = [&](LibraryPanel panel) {
+        return QAccessible::queryAccessibleInterface(s.screen->rail()->button(panel));
+    };
+    // The headings among the accessible descendants of a panel.
+    const auto headings = [](QWidget* panel) {
+        QStringList found;
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+            if (node->role() == QAccessible::Heading) found << node->text(QAccessible::Name);
+            for (int i = 0; i < node->childCount(); ++i)
+                if (QAccessibleInterface* child = node->child(i)) walk(child);
+        };
+        walk(QAccessible::queryAccessibleInterface(panel));
+        return found;
+    };
+    const LibraryPanel panels[] = {LibraryPanel::document, LibraryPanel::history, LibraryPanel::explore};
+    for (const LibraryPanel chosen : {LibraryPanel::history, LibraryPanel::explore}) {
+        element(chosen)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_TRUE(s.screen->rail()->button(chosen)->isChosen());
+        for (const LibraryPanel panel : panels) {
+            QAccessibleInterface* item = element(panel);
+            EXPECT_EQ(item->role(), QAccessible::RadioButton) << int(panel);
+            EXPECT_TRUE(item->state().checkable) << int(panel);
+            EXPECT_EQ(bool(item->state().checked), panel == chosen) << int(panel);
+            EXPECT_EQ(item->actionInterface()->actionNames().value(0), QAccessibleActionInterface::pressAction());
+        }
+    }
+    // The panel's title comes first, before any section of its list.
+    EXPECT_EQ(headings(s.screen->libraryColumn()->historyPanel()).value(0), "History");
+    EXPECT_EQ(headings(s.screen->libraryColumn()->explorePanel()).value(0), "Explore");
 }
 
 // History and Explore take the same room: switching between them from the

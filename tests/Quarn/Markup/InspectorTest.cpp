@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QLabel>
@@ -225,6 +226,50 @@ TEST(Inspector, ActionsReachTheSelectedMarkThroughTheModelWithNoPageView)
     // The copy went; the two marks before it stay.
     EXPECT_EQ(h.saved(), (std::vector<int>{box.object, line.object}));
     EXPECT_TRUE(h.pane.isHidden()); // nothing selected, Select chosen
+}
+
+// What a screen reader and the keyboard meet in the inspector: the buttons
+// that act once are push buttons, the colours are choices, every control
+// has a name, and Tab reaches Delete, which Return presses.
+TEST(Inspector, EveryControlIsNamedForWhatItDoesAndDeleteTakesTheKeys)
+{
+    ViewlessHarness h;
+    h.add(rectangle());
+    const MarkRef line = h.add(*AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 3, false));
+    MarkupModel::of(h.model).select(line);
+    ASSERT_FALSE(h.pane.isHidden());
+    const auto element = [](QWidget* widget) { return QAccessible::queryAccessibleInterface(widget); };
+    const QString press = QAccessibleActionInterface::pressAction();
+
+    const std::vector<QAbstractButton*> actOnce{h.pane.duplicateButton(), h.pane.frontButton(), h.pane.backButton(),
+                                                h.pane.deleteButton()};
+    for (QAbstractButton* once : actOnce) {
+        QAccessibleInterface* button = element(once);
+        EXPECT_EQ(button->role(), QAccessible::Button) << once->toolTip().toStdString();
+        EXPECT_FALSE(button->state().checkable) << once->toolTip().toStdString();
+        EXPECT_EQ(button->actionInterface()->actionNames().value(0), press) << once->toolTip().toStdString();
+        EXPECT_FALSE(button->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    }
+    element(h.pane.backButton())->actionInterface()->doAction(press);
+    EXPECT_EQ(h.stack().undoText(), "Send to Back");
+
+    EXPECT_EQ(element(h.pane.strokeSlider())->text(QAccessible::Name), "Stroke");
+    EXPECT_EQ(element(h.pane.textSizeSlider())->text(QAccessible::Name), "Text size");
+    QAccessibleInterface* custom = element(h.pane.customSwatch());
+    EXPECT_EQ(custom->text(QAccessible::Name), "Custom color");
+    auto* swatch = h.pane.swatchSection()->findChild<SwatchButton*>();
+    ASSERT_NE(swatch, nullptr);
+    EXPECT_EQ(element(swatch)->role(), QAccessible::RadioButton);
+    EXPECT_EQ(custom->role(), QAccessible::RadioButton);
+
+    h.pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&h.pane));
+    for (int i = 0; i < 40 && !h.pane.deleteButton()->hasFocus(); ++i)
+        QTest::keyClick(h.pane.windowHandle(), Qt::Key_Tab);
+    ASSERT_TRUE(h.pane.deleteButton()->hasFocus());
+    QTest::keyClick(h.pane.windowHandle(), Qt::Key_Return);
+    EXPECT_EQ(h.stack().undoText(), "Delete");
+    EXPECT_FALSE(MarkupModel::of(h.model).hasSelection());
 }
 
 TEST(Inspector, StandsBesideThePagesInTheDocumentWindow)
