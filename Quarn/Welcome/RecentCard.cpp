@@ -1,5 +1,6 @@
 #include "Quarn/Welcome/RecentCard.h"
 
+#include "Quarn/Design/AccessibleShown.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/History/LibraryViews.h"
@@ -11,9 +12,12 @@
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
 
 namespace quarn {
 
@@ -107,7 +111,7 @@ RecentCard::RecentCard(RecentThumbnails& thumbnails, QWidget* parent) : ChromeBu
     }();
     (void)accessible;
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    setFocusPolicy(Qt::NoFocus);
+    setHoverEase(150);
     connect(this, &QAbstractButton::clicked, this, [this] { emit openRequested(item_); });
     connect(&thumbnails_, &RecentThumbnails::stored, this, [this](const QString& key) {
         if (key == item_.key) update();
@@ -196,13 +200,51 @@ void RecentCard::remove()
     if (removable_) emit removeRequested(item_);
 }
 
-void RecentCard::contextMenuEvent(QContextMenuEvent* event) { makeMenu()->popup(event->globalPos()); }
+namespace {
+
+bool offersMenu(const QKeyEvent* key)
+{
+    return (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Menu)
+           && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+} // namespace
+
+bool RecentCard::event(QEvent* event)
+{
+    // Delete is the card's, before any menu item that would take the key.
+    if (event->type() == QEvent::ShortcutOverride && offersMenu(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return ChromeButton::event(event);
+}
+
+void RecentCard::keyPressEvent(QKeyEvent* event)
+{
+    if (!offersMenu(event)) return ChromeButton::keyPressEvent(event);
+    showMenu(mapToGlobal(QPoint(8, thumbnailHeight)));
+}
+
+void RecentCard::contextMenuEvent(QContextMenuEvent* event)
+{
+    showMenu(event->reason() == QContextMenuEvent::Keyboard ? mapToGlobal(QPoint(8, thumbnailHeight))
+                                                            : event->globalPos());
+}
+
+void RecentCard::showMenu(const QPoint& place)
+{
+    if (shownMenu_ && shownMenu_->isVisible()) return;
+    shownMenu_ = makeMenu();
+    shownMenu_->popup(place);
+}
 
 // ---------------------------------------------------------------- grid
 
 CardGrid::CardGrid(RecentThumbnails& thumbnails, QWidget* parent)
     : QWidget(parent), thumbnails_(thumbnails), grid_(new QGridLayout(this))
 {
+    exposeShownChildrenOnly(this);
     grid_->setContentsMargins(0, 0, 0, 0);
     grid_->setHorizontalSpacing(14);
     grid_->setVerticalSpacing(18);
@@ -223,6 +265,7 @@ void CardGrid::setItems(const std::vector<RecentItem>& items, bool removable)
         auto* card = new RecentCard(thumbnails_, this);
         connect(card, &RecentCard::openRequested, this, &CardGrid::openRequested);
         connect(card, &RecentCard::removeRequested, this, &CardGrid::removeRequested);
+        card->installEventFilter(this);
         grid_->addWidget(card, int(cards_.size()) / columns, int(cards_.size()) % columns, Qt::AlignTop);
         cards_.push_back(card);
     }
@@ -241,6 +284,28 @@ void CardGrid::setItems(const std::vector<RecentItem>& items, bool removable)
         grid_->addWidget(fillers_[size_t(i)], place / columns, place % columns, Qt::AlignTop);
         fillers_[size_t(i)]->show();
     }
+}
+
+bool CardGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    const auto found = std::find(cards_.begin(), cards_.end(), watched);
+    if (found == cards_.end()) return false;
+    const int index = int(found - cards_.begin());
+    const int lastRow = (shown_ - 1) / columns;
+    int next = index;
+    switch (key->key()) {
+    case Qt::Key_Left: next = index - 1; break;
+    case Qt::Key_Right: next = index + 1; break;
+    case Qt::Key_Up: next = index - columns; break;
+    // Down from above a short last row: its last card.
+    case Qt::Key_Down: next = index / columns < lastRow ? std::min(index + columns, shown_ - 1) : index; break;
+    default: return false;
+    }
+    if (next >= 0 && next < shown_) cards_[size_t(next)]->setFocus(Qt::TabFocusReason);
+    return true; // at an edge the keys stay on the card
 }
 
 } // namespace quarn

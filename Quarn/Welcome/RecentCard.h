@@ -3,12 +3,15 @@
 // first page over its name and a line under it, and the grid that sets them
 // four to a row. A card opens its file with a click; its menu opens it,
 // shows it in its folder, copies its path and, for a recent one, removes it
-// from History. A screen reader sees a button whose default action opens
-// the file, with "Show in Folder" and, for a recent one, "Remove from
-// History" beside.
+// from History. By keyboard a card is a stop of Tab: Return or Space opens
+// it, Delete or the menu key offers its menu. A screen reader sees a button
+// whose default action opens the file, with "Show in Folder" and, for a
+// recent one, "Remove from History" beside.
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Welcome/RecentThumbnails.h"
 
+#include <QMenu>
+#include <QPointer>
 #include <QWidget>
 
 #include <vector>
@@ -29,6 +32,8 @@ public:
     bool isRemovable() const { return removable_; }
     // The menu a right click shows, for the caller to pop up.
     QMenu* makeMenu();
+    // The menu shown now by a click or a key, if any.
+    QMenu* shownMenu() const { return shownMenu_; }
     // What the menu's items and a screen reader's named actions do.
     void reveal() const;
     void remove();
@@ -40,17 +45,26 @@ signals:
     void removeRequested(const quarn::RecentItem& item);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Pops the menu up at `place`, unless it is up already (the menu key
+    // comes both as a key and as a request for the menu).
+    void showMenu(const QPoint& place);
+
     RecentThumbnails& thumbnails_;
     RecentItem item_;
     bool removable_ = false;
+    QPointer<QMenu> shownMenu_;
 };
 
 // Cards four to a row, 14 apart, rows 18 apart; a short last row keeps the
-// width of a full one. Cards are reused as the items change.
+// width of a full one. Cards are reused as the items change; the hidden ones
+// are out of a screen reader's view. The arrows move the keys from card to
+// card: left and right in reading order, up and down by a row.
 class CardGrid : public QWidget {
     Q_OBJECT
 public:
@@ -64,6 +78,9 @@ public:
 signals:
     void openRequested(const quarn::RecentItem& item);
     void removeRequested(const quarn::RecentItem& item);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     RecentThumbnails& thumbnails_;

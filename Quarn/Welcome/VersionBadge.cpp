@@ -22,9 +22,9 @@ VersionBadge::VersionBadge(UpdateController* updates, std::function<void()> show
     : ChromeButton(parent), updates_(updates), showUpdates_(std::move(showUpdates))
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setFocusPolicy(Qt::NoFocus);
+    // A stop of Tab like any button: Space or Return shows where the version stands.
     connect(this, &QAbstractButton::clicked, this, [this] {
-        if (news_ && showUpdates_) showUpdates_();
+        if (showUpdates_) showUpdates_();
     });
     if (updates_) connect(updates_, &UpdateController::changed, this, &VersionBadge::follow);
     follow();

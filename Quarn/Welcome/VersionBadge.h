@@ -1,7 +1,7 @@
 #pragma once
 // The last item of the welcome window's footer: the running version, or,
 // while the updater offers or installs a release, that news in the accent
-// colour as a button that shows the Software Update window.
+// colour. Either way a button that shows the Software Update window.
 #include "Quarn/Design/ChromeButtons.h"
 
 #include <QPointer>
@@ -16,7 +16,7 @@ class VersionBadge : public ChromeButton {
     Q_OBJECT
 public:
     // Without `updates` the badge shows the version alone. `showUpdates` runs
-    // on a click while there is news.
+    // on a click.
     VersionBadge(UpdateController* updates, std::function<void()> showUpdates, QWidget* parent = nullptr);
     QSize sizeHint() const override;
 
@@ -28,7 +28,7 @@ private:
 
     QPointer<UpdateController> updates_;
     std::function<void()> showUpdates_;
-    bool news_ = false; // the badge tells of a release, and a click shows it
+    bool news_ = false; // the badge tells of a release
 };
 
 } // namespace quarn

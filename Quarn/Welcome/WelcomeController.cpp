@@ -96,8 +96,9 @@ void WelcomeController::show()
 {
     if (!window_) {
         window_ = new WelcomeWindow(services_, *this);
-        // The keys go to the search field only when Explore asks for them.
-        window_->view()->setFocus(Qt::OtherFocusReason);
+        // The keys go to the search field only when Explore asks for them;
+        // until then to the first control, which a screen reader names.
+        window_->view()->focusFirst();
     } else if (window_->isVisible()) {
         // On screen already, so no show event: the recents and the default-app row are read again here.
         window_->view()->willShow();

@@ -3,6 +3,7 @@
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Design/AccessibleShown.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -204,8 +205,12 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    // What is put away (an old banner, the other sections, an empty
+    // state behind the results) is not read out either.
+    exposeShownChildrenOnly(this);
 
     main_ = new QWidget(this);
+    exposeShownChildrenOnly(main_);
     auto* column = new QVBoxLayout(main_);
     column->setContentsMargins(28, 0, 28, 24);
     column->setSpacing(0);
@@ -221,6 +226,7 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
     column->addWidget(bannerRow_);
 
     auto* sections = new QWidget;
+    exposeShownChildrenOnly(sections);
     auto* sectionColumn = new QVBoxLayout(sections);
     sectionColumn->setContentsMargins(0, 20, 0, 0);
     sectionColumn->setSpacing(0);
@@ -243,6 +249,10 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
         searchTextChanged();
     });
     connect(field_, &QLineEdit::returnPressed, this, &WelcomeView::openFirstResult);
+    // A card reached by the keys is scrolled into view.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now && resultsScroll_->isAncestorOf(now)) resultsScroll_->ensureWidgetVisible(now, 0, 8);
+    });
     connect(banner_, &LibraryNotice::dismissed, this, [this] { setProblem(std::nullopt); });
     for (const auto signal : {&ExploreModel::resultsChanged, &ExploreModel::statusChanged})
         connect(search_, signal, this, &WelcomeView::showResults);
@@ -260,6 +270,7 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
     });
     showResults();
     showSections();
+    orderTabs();
 }
 
 WelcomeView::~WelcomeView() = default;
@@ -287,17 +298,20 @@ QWidget* WelcomeView::makeHeader()
         if (services_.documents) services_.documents->runOpenPanel();
     });
     row->addWidget(open);
+    open_ = open;
     return header;
 }
 
 QWidget* WelcomeView::makeResultsSection()
 {
     auto* section = new QWidget;
+    exposeShownChildrenOnly(section);
     auto* column = new QVBoxLayout(section);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(12);
 
     auto* header = new QWidget(section);
+    exposeShownChildrenOnly(header);
     header->setFixedHeight(22);
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
@@ -311,10 +325,12 @@ QWidget* WelcomeView::makeResultsSection()
     column->addWidget(header);
 
     resultsArea_ = new QStackedWidget(section);
+    exposeShownChildrenOnly(resultsArea_);
     resultsArea_->setFixedHeight(resultsHeight);
     resultsEmpty_ = new ExploreEmptyView(*search_);
     resultsArea_->addWidget(resultsEmpty_);
     auto* content = new QWidget;
+    exposeShownChildrenOnly(content);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
     contentColumn->setSpacing(0);
@@ -326,6 +342,7 @@ QWidget* WelcomeView::makeResultsSection()
     contentColumn->addWidget(overflow_);
     contentColumn->addStretch(1);
     resultsScroll_ = new QScrollArea;
+    resultsScroll_->setFocusPolicy(Qt::NoFocus); // the cards take the keys, not the area around them
     resultsScroll_->setFrameShape(QFrame::NoFrame);
     resultsScroll_->setWidgetResizable(true);
     resultsScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -370,6 +387,7 @@ QWidget* WelcomeView::makeRecentsSection()
 QWidget* WelcomeView::makeFooter()
 {
     auto* footer = new QWidget(this);
+    exposeShownChildrenOnly(footer);
     footer->setFixedHeight(44);
     fillWithChrome(footer);
     auto* row = new QHBoxLayout(footer);
@@ -438,6 +456,7 @@ void WelcomeView::setRecents(std::vector<RecentItem> recents)
     recents_ = std::move(recents);
     recentCards_->setItems(recents_, true);
     showSections();
+    orderTabs();
 }
 
 void WelcomeView::setProblem(std::optional<quarnkit::OpenProblem> problem)
@@ -473,6 +492,7 @@ void WelcomeView::showResults()
     std::vector<RecentItem> cards;
     for (const quarnkit::ExploreItem& item : search_->items()) cards.push_back(RecentItem::fromResult(item));
     resultCards_->setItems(cards, false);
+    orderTabs();
     const std::optional<QString> overflow = search_->overflowLine();
     overflow_->setText(overflow.value_or(QString()));
     overflow_->setVisible(overflow.has_value());
@@ -557,6 +577,19 @@ void WelcomeView::claimDefault()
 }
 
 void WelcomeView::focusSearch() { field_->setFocus(Qt::ShortcutFocusReason); }
+
+void WelcomeView::focusFirst() { open_->setFocus(Qt::OtherFocusReason); }
+
+void WelcomeView::orderTabs()
+{
+    std::vector<QWidget*> order{open_, field_, field_->clearButton(), banner_->dismissButton()};
+    for (int i = 0; i < resultCards_->count(); ++i) order.push_back(resultCards_->card(i));
+    order.push_back(clear_);
+    for (int i = 0; i < recentCards_->count(); ++i) order.push_back(recentCards_->card(i));
+    order.push_back(use_);
+    order.push_back(badge_);
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
 
 // ---------------------------------------------------------------- events
 

@@ -100,6 +100,11 @@ public:
     void claimDefault();
     // The search field takes the keys.
     void focusSearch();
+    // The first control, Open PDF, takes the keys: what the window holds
+    // when it first shows.
+    void focusFirst();
+    QAbstractButton* openButton() const { return open_; }
+    VersionBadge* versionBadge() const { return badge_; }
     // The window is shown again: refresh, and search again when there are words.
     void willShow();
 
@@ -123,6 +128,9 @@ private:
     void searchTextChanged();
     void showResults();
     void showSections();
+    // Tab in reading order: Open PDF, the search, the banner, the cards shown
+    // (results or recents with their Clear), then the footer.
+    void orderTabs();
     // The full-window drop highlight: a drag over recents or results.
     bool overlayShown() const;
 
@@ -136,6 +144,7 @@ private:
     int refreshes_ = 0; // the latest refresh, whose answers alone are shown
 
     QWidget* main_ = nullptr;
+    QAbstractButton* open_ = nullptr;
     LibrarySearchField* field_ = nullptr;
     QWidget* bannerRow_ = nullptr;
     LibraryNotice* banner_ = nullptr;

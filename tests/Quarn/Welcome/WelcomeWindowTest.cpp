@@ -17,6 +17,7 @@
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "Quarn/Design/FocusRing.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
+#include "QuarnKit/Shell/VersionTexts.h"
 #include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +33,11 @@
 #include <QStandardPaths>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+
+#include <functional>
 
 using namespace quarn;
 using historytest::Library;
@@ -124,6 +129,7 @@ struct Welcome {
     DocumentController documents;
     std::vector<ExploreItem> found; // what the stand-in index holds
     std::vector<QString> opened;    // with the stand-in opener
+    int updatesShown = 0;           // the Software Update window asked for
     std::unique_ptr<WelcomeController> controller;
 
     ~Welcome()
@@ -153,6 +159,7 @@ struct Welcome {
         services.documents = &documents;
         services.thumbnails = &thumbnails;
         services.defaults = &h.defaults;
+        services.showUpdates = [this] { ++updatesShown; };
         services.exploreSource = [this] {
             const QString home = h.dir.filePath("files");
             return std::make_unique<quarnkit::FixedExploreSource>(
@@ -185,6 +192,26 @@ struct Welcome {
         return drop.isAccepted();
     }
 };
+
+// The names of the accessible elements under `root`, depth first.
+QStringList accessibleNames(QWidget* root)
+{
+    QStringList names;
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        names << node->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* child = node->child(i)) walk(child);
+    };
+    walk(QAccessible::queryAccessibleInterface(root));
+    return names;
+}
+
+// The accessible name of the control with the keys in `window`.
+QString focusedName(QWidget* window)
+{
+    QWidget* focused = window->focusWidget();
+    return focused ? QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name) : QString();
+}
 
 // Still today just after midnight, where the cards are named "…, Today".
 QDateTime minutesAgo(int minutes) { return testsupport::earlierToday(60 * minutes); }
@@ -637,9 +664,153 @@ TEST(WelcomeWindow, AnsweringTheDefaultAppQuestionLeavesNoRingRoundTheWindow)
         testsupport::waitFor([&] { return w.view().statusLabel()->text() == "ravlen opens PDFs on this computer."; }));
     // The window manager gives the welcome window the keys again.
     QApplication::setActiveWindow(window);
-    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == &w.view(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == w.view().openButton(); }));
     QApplication::processEvents();
-    EXPECT_EQ(focusring::target(), nullptr);
+    // Answered by keyboard, the ring may mark the control with the keys, never the whole view.
+    EXPECT_TRUE(focusring::target() == nullptr || focusring::target() == w.view().openButton());
     QWidget* ring = window->findChild<QWidget*>(QStringLiteral("focusRing"));
-    EXPECT_TRUE(ring == nullptr || !ring->isVisible());
+    EXPECT_TRUE(ring == nullptr || !ring->isVisible() || focusring::target() == w.view().openButton());
+}
+
+// A keyboard-only user: the window opens with the keys on a named control,
+// Tab reaches every card in reading order with the ring round it, the arrows
+// move across and down the grid, Return opens, Delete and the menu key offer
+// the card's menu, and the version in the footer is a stop that Space presses.
+TEST(WelcomeWindow, TheKeysReachOpenAndRemoveTheCards)
+{
+    focusring::install();
+    Welcome w;
+    std::vector<Library::Seed> seeds;
+    for (int i = 0; i < 6; ++i)
+        seeds.emplace_back(w.pdf(QStringLiteral("paper %1.pdf").arg(i)), QStringLiteral("Paper %1").arg(i),
+                           minutesAgo(1 + i));
+    w.make(seeds);
+    w.show();
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 6; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().statusLabel()->text() == "Document Viewer opens PDFs."; }));
+    QWidget* window = w.controller->window();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(focusedName(window), "Open PDF");
+
+    QStringList stops;
+    for (int i = 0; i < 10; ++i) {
+        QTest::keyClick(w.window(), Qt::Key_Tab);
+        stops << focusedName(window);
+    }
+    EXPECT_EQ(stops, QStringList({"Find a PDF on this computer", "Clear", "Paper 0, Today", "Paper 1, Today",
+                                  "Paper 2, Today", "Paper 3, Today", "Paper 4, Today", "Paper 5, Today",
+                                  "Use ravlen for PDFs", "Version " + quarnkit::appShortVersion()}));
+    QTest::keyClick(w.window(), Qt::Key_Space);
+    EXPECT_EQ(w.updatesShown, 1);
+
+    // Back to the first card: the ring is round it.
+    CardGrid* cards = w.view().recentCards();
+    for (int i = 0; i < 7; ++i) QTest::keyClick(w.window(), Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_TRUE(cards->card(0)->hasFocus());
+    ASSERT_TRUE(testsupport::waitFor([&] { return focusring::target() == cards->card(0); }));
+    EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("focusRing"))->isVisible());
+
+    // Four to a row, two rows: the arrows stop at the edges, and down from
+    // above the short last row lands on its last card.
+    const struct {
+        Qt::Key key;
+        int card;
+    } moves[] = {{Qt::Key_Left, 0},  {Qt::Key_Up, 0},    {Qt::Key_Right, 1}, {Qt::Key_Down, 5},
+                 {Qt::Key_Down, 5},  {Qt::Key_Right, 5}, {Qt::Key_Up, 1},    {Qt::Key_Right, 2},
+                 {Qt::Key_Right, 3}, {Qt::Key_Down, 5},  {Qt::Key_Left, 4},  {Qt::Key_Left, 3}};
+    for (const auto& move : moves) {
+        QTest::keyClick(w.window(), move.key);
+        EXPECT_TRUE(cards->card(move.card)->hasFocus()) << move.key << " to " << move.card;
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return focusring::target() == cards->card(3); }));
+
+    QTest::keyClick(w.window(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.opened.size() == 1; }));
+    EXPECT_EQ(QFileInfo(w.opened.front()).fileName(), "paper 3.pdf");
+
+    // The menu key and Delete offer the card's menu; its last item removes it.
+    for (const Qt::Key key : {Qt::Key_Menu, Qt::Key_Delete}) {
+        QTest::keyClick(w.window(), key);
+        QMenu* menu = cards->card(3)->shownMenu();
+        ASSERT_NE(menu, nullptr) << key;
+        ASSERT_TRUE(testsupport::waitFor([&] { return menu->isVisible(); })) << key;
+        QStringList items;
+        for (QAction* action : menu->actions()) items << action->text();
+        EXPECT_EQ(items, QStringList({"Open", "Show in Folder", "Copy Path", "", "Remove from History"}));
+        if (key == Qt::Key_Menu) {
+            menu->close();
+            continue;
+        }
+        QTest::keyClick(menu, Qt::Key_Up);
+        QTest::keyClick(menu, Qt::Key_Return);
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 5; }));
+    EXPECT_EQ(w.h.library->entries().size(), 5u);
+    EXPECT_FALSE(w.h.library->store().entryForPath(w.h.dir.filePath("files/paper 3.pdf")));
+}
+
+// While a search shows results, Tab goes from the field to the first
+// result card, the arrows move through the grid, scrolling it, and Return
+// opens the card that has the keys.
+TEST(WelcomeWindow, TheKeysReachTheResultCards)
+{
+    Welcome w;
+    for (int i = 0; i < 14; ++i) w.find(QStringLiteral("Documents/tax %1.pdf").arg(i));
+    w.make();
+    w.show();
+    QTest::mouseClick(w.view().searchField(), Qt::LeftButton);
+    w.type("tax");
+    CardGrid* cards = w.view().resultCards();
+    ASSERT_TRUE(testsupport::waitFor([&] { return cards->count() == 14; }));
+    QTest::keyClick(w.window(), Qt::Key_Tab);
+    EXPECT_EQ(focusedName(w.controller->window()), "Clear"); // the field's own
+    QTest::keyClick(w.window(), Qt::Key_Tab);
+    ASSERT_TRUE(cards->card(0)->hasFocus()) << focusedName(w.controller->window()).toStdString();
+    for (int i = 0; i < 3; ++i) QTest::keyClick(w.window(), Qt::Key_Down);
+    RecentCard* card = cards->card(12);
+    ASSERT_TRUE(card->hasFocus());
+    // Scrolled so that the card is whole in the results area.
+    QScrollArea* area = nullptr;
+    for (QWidget* up = card; up && !area; up = up->parentWidget()) area = qobject_cast<QScrollArea*>(up);
+    ASSERT_NE(area, nullptr);
+    EXPECT_GT(area->verticalScrollBar()->value(), 0);
+    const QRect shown(card->mapTo(area->viewport(), QPoint(0, 0)), card->size());
+    EXPECT_TRUE(area->viewport()->rect().contains(shown)) << shown.top() << " " << shown.bottom();
+    QTest::keyClick(w.window(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.opened.size() == 1; }));
+    EXPECT_EQ(w.opened.front(), card->item().path);
+}
+
+// A screen reader meets only what the window shows: no cards of an earlier,
+// longer search and no empty state behind the results; the cards it meets
+// can take the keys.
+TEST(WelcomeWindow, AScreenReaderMeetsOnlyWhatIsShown)
+{
+    Welcome w;
+    w.find("Documents/tax 2023.pdf");
+    w.find("Documents/tax notes.pdf");
+    w.find("Documents/holiday.pdf");
+    w.make();
+    w.show();
+    QWidget* window = w.controller->window();
+    QTest::mouseClick(w.view().searchField(), Qt::LeftButton);
+    w.type("zzz");
+    ASSERT_TRUE(testsupport::waitFor([&] { return accessibleNames(window).join('|').contains("No PDFs match"); }));
+
+    QTest::keyClick(w.window(), Qt::Key_Backspace);
+    QTest::keyClick(w.window(), Qt::Key_Backspace);
+    QTest::keyClick(w.window(), Qt::Key_Backspace);
+    w.type("o");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().resultCards()->count() == 2; })); // notes, holiday
+    w.type("l");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.view().resultCards()->count() == 1; })); // holiday
+    const QStringList names = accessibleNames(window);
+    EXPECT_FALSE(names.join('|').contains("No PDFs match")) << names.join('|').toStdString();
+    EXPECT_FALSE(names.join('|').contains("tax notes")) << names.join('|').toStdString();
+    EXPECT_EQ(names.filter("holiday").size(), 1) << names.join('|').toStdString();
+    QAccessibleInterface* card = QAccessible::queryAccessibleInterface(w.view().resultCards()->card(0));
+    EXPECT_TRUE(card->state().focusable);
+    // Nor the recents section, the drop box or a banner put away.
+    EXPECT_FALSE(names.contains("Drop a PDF here"));
 }
