@@ -13,6 +13,7 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
@@ -158,11 +159,14 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetFixedSize); // the sheet fits what it shows
-    // 480 wide with its margins.
+    // 480 wide with its margins, and as tall as its tallest choice of
+    // options (reserveRoom): rows that come and go leave room under them,
+    // so the buttons never move under the pointer.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     formArea_ = buildForm();
     formArea_->setFixedWidth(440);
     layout->addWidget(formArea_);
+    layout->addStretch(1);
     QWidget* footer = buildFooter();
     footer->setFixedWidth(440);
     layout->addWidget(footer);
@@ -391,10 +395,39 @@ void ExportSheet::showEvent(QShowEvent* event)
     if (const QuarnDocument* document = model_.document(); document && !document->isLocked())
         form_.census = MarkCensus(*document);
     if (!preset_ && form_.unavailableReason(form_.format)) form_.format = ExportFormat::flattenedPDF;
+    reserveRoom();
     refresh();
     // No field starts focused: typing must not land in a password field
     // unasked, and Return exports.
     setFocus(Qt::OtherFocusReason);
+}
+
+int ExportSheet::neededHeight() const
+{
+    // The sections lay themselves out on a later turn: now, level by level.
+    for (int level = 0; level < 4; ++level) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QLayout* column = layout();
+    column->activate();
+    return column->hasHeightForWidth() ? column->totalHeightForWidth(sheetWidth) : column->totalSizeHint().height();
+}
+
+void ExportSheet::reserveRoom()
+{
+    // Every format and scope the sheet can show, each laid out once.
+    const quarnkit::ExportForm chosen = form_;
+    int tallest = 0;
+    measuring_ = true;
+    for (ExportFormat format : allExportFormats)
+        for (ExportScope scope : ExportForm::scopes(source())) {
+            form_.format = format;
+            form_.scope = scope;
+            refresh();
+            tallest = std::max(tallest, neededHeight());
+        }
+    measuring_ = false;
+    form_ = chosen;
+    reserved_ = std::max(reserved_, tallest);
+    setFixedSize(sheetWidth, reserved_);
 }
 
 void ExportSheet::reject()
@@ -499,6 +532,13 @@ void ExportSheet::refresh()
     }
     summary_->setText(phase.kind == Kind::finished ? phase.text : QString());
     footer_->setCurrentIndex(working ? 1 : phase.kind == Kind::finished ? 2 : 0);
+    // What no choice of options showed (a failure, a long note) may still
+    // need more room: the sheet grows for it, and never shrinks.
+    if (measuring_) return;
+    if (const int needed = neededHeight(); needed > reserved_) {
+        reserved_ = needed;
+        setFixedSize(sheetWidth, needed);
+    }
 }
 
 } // namespace quarn

@@ -75,9 +75,17 @@ private:
     quarnkit::ExportSource source() const;
     void chooseScope(quarnkit::ExportScope scope);
     void refresh();
+    // The height the sheet needs for what it shows now.
+    int neededHeight() const;
+    // Makes the sheet as tall as the tallest of its choices of format and scope.
+    void reserveRoom();
+
+    static constexpr int sheetWidth = 480;
 
     ViewerModel& model_;
     platform::UserDefaults& defaults_;
+    int reserved_ = 0;       // the height kept, the tallest needed so far
+    bool measuring_ = false; // reserveRoom is trying the choices
     ExportController controller_;
     quarnkit::ExportForm form_;
     std::optional<quarnkit::ExportFormat> preset_;

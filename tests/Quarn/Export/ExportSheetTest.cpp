@@ -140,16 +140,26 @@ TEST(ExportSheet, ShowsPagesPixelsNotesAndPasswordCaptions)
     EXPECT_EQ(sheet.passwordCaption()->text(), "The copy opens freely, but changing it takes this password.");
 }
 
-TEST(ExportSheet, AChoiceKeepsTheSheetsTopEdgeAndTheCardUnderThePointer)
+// A choice that shows or hides rows (resolution, quality, passwords, the
+// range field) keeps the sheet's size and place: the card clicked and the
+// buttons stay under the pointer, and every row still fits.
+TEST(ExportSheet, AChoiceKeepsTheSheetsSizePlaceAndButtons)
 {
     Shown shown(3);
     ExportSheet& sheet = *shown.sheet;
-    const QPoint place = sheet.pos();
-    // Placed explicitly, so that window managers keep it there as it resizes.
+    const QRect frame = sheet.geometry();
+    // Placed explicitly, so that window managers keep it there.
     EXPECT_TRUE(sheet.testAttribute(Qt::WA_Moved));
-    std::set<int> heights{sheet.height()};
-    for (ExportFormat format :
-         {ExportFormat::text, ExportFormat::jpeg, ExportFormat::pdf, ExportFormat::png, ExportFormat::text}) {
+    // The button's right end: its title, and so its width, follows the choice.
+    const auto exportEnd = [&] { return sheet.exportButton()->mapToGlobal(sheet.exportButton()->rect().topRight()); };
+    const QPoint exportAt = exportEnd();
+    const auto chooseScope = [&](const QString& title) {
+        const QStringList titles = shown.segmentTitles(sheet.scopeControl());
+        ASSERT_TRUE(titles.contains(title)) << titles.join(", ").toStdString();
+        shown.chooseSegment(sheet.scopeControl(), int(titles.indexOf(title)));
+    };
+    for (ExportFormat format : {ExportFormat::text, ExportFormat::jpeg, ExportFormat::pdf, ExportFormat::png,
+                                ExportFormat::text, ExportFormat::pdf}) {
         SCOPED_TRACE(quarnkit::ExportFormats::title(format).toStdString());
         QAbstractButton* card = nullptr;
         for (QAbstractButton* c : sheet.cards())
@@ -159,11 +169,25 @@ TEST(ExportSheet, AChoiceKeepsTheSheetsTopEdgeAndTheCardUnderThePointer)
         QTest::mouseClick(sheet.windowHandle(), Qt::LeftButton, {}, card->mapTo(&sheet, card->rect().center()));
         ASSERT_EQ(sheet.form().format, format);
         QApplication::processEvents();
-        EXPECT_EQ(sheet.pos(), place);
+        EXPECT_EQ(sheet.geometry(), frame);
         EXPECT_EQ(card->mapToGlobal(QPoint()), cardAt);
-        heights.insert(sheet.height());
+        EXPECT_EQ(exportEnd(), exportAt);
+        // With the range field shown too.
+        chooseScope("Range");
+        QApplication::processEvents();
+        EXPECT_TRUE(sheet.rangeField()->isVisible());
+        EXPECT_EQ(sheet.geometry(), frame);
+        EXPECT_EQ(exportEnd(), exportAt);
+        // Every row it shows fits above the footer.
+        for (QWidget* row :
+             {static_cast<QWidget*>(sheet.note()), static_cast<QWidget*>(sheet.passwordCaption()),
+              static_cast<QWidget*>(sheet.searchableBox()), static_cast<QWidget*>(sheet.qualitySlider())})
+            if (row->isVisible()) {
+                EXPECT_LT(row->mapTo(&sheet, QPoint(0, row->height())).y(),
+                          sheet.exportButton()->mapTo(&sheet, QPoint()).y());
+            }
+        chooseScope("All pages");
     }
-    EXPECT_GE(heights.size(), 3u); // the sheet did change its height
 }
 
 TEST(ExportSheet, AChosenFormatsTitleIsNeverCutShort)
