@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QThreadPool>
 
@@ -206,6 +207,27 @@ DocumentWindow* DocumentController::openDocument(const QString& path)
     });
 }
 
+QPoint DocumentController::cascadedPlace(const QRect& previous, const QSize& frameSize, const QRect& available)
+{
+    QPoint place = previous.topLeft() + QPoint(cascadeStep, cascadeStep);
+    if (place.y() + frameSize.height() > available.bottom() + 1) place.setY(available.top());
+    if (place.x() + frameSize.width() > available.right() + 1) place.setX(available.left());
+    return place;
+}
+
+void DocumentController::placeAfterLastWindow(DocumentWindow& window) const
+{
+    const DocumentWindow* last = nullptr;
+    for (const QPointer<DocumentWindow>& shown : windows_)
+        if (shown && shown->isVisible()) last = shown;
+    if (!last) return; // the first goes where the window manager puts it
+    const QScreen* screen = last->QWidget::screen();
+    if (!screen) return;
+    // The new frame is the last one's frame around the new window's size.
+    const QSize frame = window.size() + (last->frameGeometry().size() - last->size());
+    window.move(cascadedPlace(last->frameGeometry(), frame, screen->availableGeometry()));
+}
+
 DocumentWindow* DocumentController::showNewWindow(std::unique_ptr<QuarnDocument> document, const QString& path,
                                                   const std::function<void(const QString& reason)>& failed)
 {
@@ -218,6 +240,7 @@ DocumentWindow* DocumentController::showNewWindow(std::unique_ptr<QuarnDocument>
         failed(QString::fromUtf8(DocumentError::message(DocumentError::Code::fileReadCorruptFile)));
         return nullptr;
     }
+    placeAfterLastWindow(*window);
     windows_.emplace_back(window);
     window->show();
     launchTimes::mark("window");

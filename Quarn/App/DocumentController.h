@@ -104,6 +104,11 @@ public:
     // The path a window keeps for a file: absolute, "." and ".." resolved,
     // symbolic links kept (as the history keeps it).
     static QString fileKey(const QString& path);
+    // Where a new window of `frameSize` goes after one whose frame is
+    // `previous`: `cascadeStep` lower and to the right, back at the top (or
+    // the left) when it would pass the bottom (or the right) of `available`.
+    static constexpr int cascadeStep = 22;
+    static QPoint cascadedPlace(const QRect& previous, const QSize& frameSize, const QRect& available);
 
 signals:
     void windowsChanged();
@@ -113,6 +118,8 @@ private:
     void windowClosed(DocumentWindow* window);
     // A window for a document just read, shown and brought forward; none
     // (after `failed` is told why) when it cannot be made.
+    // A second window and later ones cascade from the last one shown, and stay on its screen.
+    void placeAfterLastWindow(DocumentWindow& window) const;
     DocumentWindow* showNewWindow(std::unique_ptr<quarnkit::QuarnDocument> document, const QString& path,
                                   const std::function<void(const QString& reason)>& failed);
 

@@ -25,7 +25,7 @@ PageCommands::PageCommands(QuarnCommands& commands, ViewerModel* viewer, QObject
 {
     // A child of the bar, like the other menus, so the window holds its items.
     QMenu* view = commands.menu(tr("View"));
-    menu_ = new QMenu(tr("Pages"), view ? view->parentWidget() : nullptr);
+    menu_ = new QMenu(tr("&Pages"), view ? view->parentWidget() : nullptr);
     const auto item = [this](const QString& title, std::optional<ShortcutCommand> command,
                              std::function<void(ViewerModel&)> run) {
         QAction* action = menu_->addAction(title);

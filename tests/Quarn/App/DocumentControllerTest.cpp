@@ -532,6 +532,29 @@ TEST(DocumentWindow, ANewWindowFitsTheScreensAvailableArea)
         << "×" << window->frameGeometry().height();
 }
 
+// Later windows cascade from the last one and never pass the bottom or the
+// right of the screen: on a 1600 × 1000 screen with a 30-pixel panel on top,
+// an 1180 × 830 frame steps down to 170 and then starts again at the top.
+TEST(DocumentController, LaterWindowsCascadeAndStayOnTheScreen)
+{
+    const QRect available(0, 30, 1600, 970);
+    const QSize frame(1180, 830);
+    const struct {
+        QPoint last, next;
+    } steps[] = {
+        {{100, 30}, {122, 52}},   // room below: one step down and right
+        {{100, 148}, {122, 170}}, // the frame's bottom on the screen's last row
+        {{122, 170}, {144, 30}},  // past the bottom: back to the top
+        {{420, 100}, {0, 122}},   // past the right: back to the left
+        {{420, 170}, {0, 30}},    // both
+    };
+    for (const auto& step : steps) {
+        const QPoint next = DocumentController::cascadedPlace(QRect(step.last, frame), frame, available);
+        EXPECT_EQ(next, step.next) << step.last.x() << "," << step.last.y();
+        EXPECT_TRUE(available.contains(QRect(next, frame)));
+    }
+}
+
 TEST(DocumentController, TheOpenPanelIsTheDesktopsOwnWhereThereIsOne)
 {
     Controller c;
