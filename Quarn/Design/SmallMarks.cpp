@@ -3,8 +3,10 @@
 #include "Quarn/Design/Appearance.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 
 namespace quarn {
 
@@ -113,15 +115,52 @@ PageMark::PageMark(double side, QWidget* parent) : QWidget(parent), side_(side)
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-QWidget* PageMark::inSquare(double side)
-{
-    auto* square = new QWidget;
-    square->setFixedSize(int(std::ceil(side)), int(std::ceil(side)));
-    square->setAttribute(Qt::WA_TransparentForMouseEvents);
-    auto* mark = new PageMark(side, square);
-    mark->move((square->width() - mark->width()) / 2, -18); // the page's top at the square's
-    return square;
-}
+namespace {
+
+// Holds a page mark's place in a row; the mark itself stands beside it in
+// the same parent, so that nothing clips its shadow.
+class PageSquare : public QWidget {
+public:
+    explicit PageSquare(double side) : side_(side)
+    {
+        setFixedSize(int(std::ceil(side)), int(std::ceil(side)));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    ~PageSquare() override { delete mark_.data(); }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::ParentChange:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide: follow(); break;
+        default: break;
+        }
+        return QWidget::event(event);
+    }
+
+private:
+    void follow()
+    {
+        QWidget* parent = parentWidget();
+        if (!parent) return;
+        if (!mark_) mark_ = new PageMark(side_, parent);
+        else if (mark_->parentWidget() != parent) mark_->setParent(parent);
+        mark_->move(pos() + QPoint((width() - mark_->width()) / 2, -18)); // the page's top at the square's
+        mark_->lower();                                                   // under the row's texts
+        mark_->setVisible(!isHidden());
+    }
+
+    double side_;
+    QPointer<PageMark> mark_;
+};
+
+} // namespace
+
+QWidget* PageMark::inSquare(double side) { return new PageSquare(side); }
 
 void PageMark::paintEvent(QPaintEvent*)
 {

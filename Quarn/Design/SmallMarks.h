@@ -61,8 +61,10 @@ class PageMark : public QWidget {
     Q_OBJECT
 public:
     explicit PageMark(double side, QWidget* parent = nullptr);
-    // A side × side square holding a mark, for rows that lay out the page
-    // itself rather than the room its shadow takes.
+    // A side × side square for rows that lay out the page itself rather
+    // than the room its shadow takes: the page stands at the square's top,
+    // and its shadow is drawn whole beyond the square, under the row's
+    // other views (the mark is the square's sibling, not its child).
     static QWidget* inSquare(double side);
     QSizeF pageSize() const { return {side_ * 0.76, side_}; }
     double lineWidth() const { return std::max(side_ * 0.76 * 0.045, 2.0); }

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QHBoxLayout>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -182,6 +183,45 @@ TEST(SmallMarks, InkDotPageMarkAndKeyCapMeasure)
 
     Hairline line(true);
     EXPECT_EQ(line.maximumWidth(), 1);
+}
+
+// The page mark in its square in a row (the crash prompt's, the update
+// window's) keeps the square's room in the layout yet is drawn whole: all
+// of its shadow, as much ink as the mark alone, the page's top at the
+// square's top.
+TEST(SmallMarks, APageMarkInItsSquareKeepsItsWholeShadow)
+{
+    const auto ink = [](QWidget& widget) {
+        QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        double sum = 0;
+        int top = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                sum += pixel.alphaF();
+                if (top < 0 && pixel.alpha() == 255) top = y;
+            }
+        return std::pair{sum, top};
+    };
+    PageMark mark(42);
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    layout->setContentsMargins(24, 28, 24, 22);
+    QWidget* square = PageMark::inSquare(42);
+    layout->addWidget(square, 0, Qt::AlignTop);
+    layout->addStretch(1);
+    row.resize(200, 120);
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    EXPECT_EQ(square->size(), QSize(42, 42));
+    EXPECT_EQ(square->pos(), QPoint(24, 28));
+    const auto [alone, markTop] = ink(mark);
+    const auto [shown, rowTop] = ink(row);
+    EXPECT_NEAR(shown, alone, alone * 0.002);
+    EXPECT_EQ(markTop, 18);
+    EXPECT_EQ(rowTop, 28);
 }
 
 TEST(Shake, SwingsBothWaysAndComesToRest)
