@@ -48,4 +48,34 @@ void readNow()
 
 bool reduced() { return answer() == 2; }
 
+Ease::Ease(int milliseconds, std::function<void()> changed, QObject* parent)
+    : QObject(parent), changed_(std::move(changed))
+{
+    animation_.setDuration(milliseconds);
+    animation_.setEasingCurve(QEasingCurve::OutCubic);
+    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+        value_ = v.toDouble();
+        if (changed_) changed_();
+    });
+}
+
+void Ease::moveTo(double target)
+{
+    if (reduced()) return jumpTo(target);
+    if (animation_.state() == QAbstractAnimation::Running && animation_.endValue().toDouble() == target) return;
+    animation_.stop();
+    if (value_ == target) return;
+    animation_.setStartValue(value_);
+    animation_.setEndValue(target);
+    animation_.start();
+}
+
+void Ease::jumpTo(double value)
+{
+    animation_.stop();
+    if (value_ == value) return;
+    value_ = value;
+    if (changed_) changed_();
+}
+
 } // namespace quarn::motion

@@ -141,7 +141,7 @@ public:
                 });
         }
         const QRect rect = list_->rowRect(index.row());
-        LibraryRow::paint(*p, QRectF(rect), data, list_->isLit(index.row()), picture, -1);
+        LibraryRow::paint(*p, QRectF(rect), data, list_->lit(index.row()), picture, -1);
     }
 
 private:

@@ -279,7 +279,7 @@ public:
         }
         const int link = list_->hoveredRow() == index.row() ? list_->hoveredLink() : -1;
         LibraryRow::paint(*p, QRectF(option.rect.adjusted(LibraryList::rowInset, 0, -LibraryList::rowInset, 0)), data,
-                          list_->isLit(index.row()), picture, link);
+                          list_->lit(index.row()), picture, link);
         emit list_->rowShown(*row.entry);
     }
 

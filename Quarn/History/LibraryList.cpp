@@ -13,7 +13,10 @@
 namespace quarn {
 
 LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnails, QWidget* parent)
-    : QListView(parent), thumbnails_(thumbnails)
+    : QListView(parent), thumbnails_(thumbnails), hoverIn_(
+                                                      120, [this] { viewport()->update(); }, this),
+      hoverOut_(
+          120, [this] { viewport()->update(); }, this)
 {
     installLibraryAccessibility();
     setModel(model);
@@ -75,7 +78,13 @@ void LibraryList::setKeyboardRow(int row)
     viewport()->update();
 }
 
-bool LibraryList::isLit(int row) const { return row == hoveredRow_ || (hasFocus() && row == keyboardRow()); }
+double LibraryList::lit(int row) const
+{
+    if (row < 0) return 0;
+    if (hasFocus() && row == keyboardRow()) return 1;
+    if (row == hoveredRow_) return hoverIn_.value();
+    return row == leftRow_ ? hoverOut_.value() : 0;
+}
 
 void LibraryList::showRow(int row) { scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible); }
 
@@ -233,6 +242,14 @@ int LibraryList::linkAt(int row, const QPoint& point) const
 void LibraryList::setHover(int row, int link)
 {
     if (row == hoveredRow_ && link == hoveredLink_) return;
+    if (row != hoveredRow_) {
+        // The row left fades from where it stood; the new one from nothing.
+        leftRow_ = hoveredRow_;
+        hoverOut_.jumpTo(hoverIn_.value());
+        hoverOut_.moveTo(0);
+        hoverIn_.jumpTo(0);
+        hoverIn_.moveTo(row >= 0 ? 1 : 0);
+    }
     hoveredRow_ = row;
     hoveredLink_ = link;
     viewport()->update();

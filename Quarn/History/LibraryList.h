@@ -8,6 +8,8 @@
 // among the rows that open, Return opens one and the menu key (or
 // Shift+F10) shows its menu. A screen reader sees each row as a button
 // that opens, with the panel's named actions beside.
+#include "Quarn/Design/Motion.h"
+
 #include <QAccessible>
 #include <QListView>
 
@@ -61,8 +63,10 @@ public:
     // The row the keys are on; -1 for none.
     int keyboardRow() const;
     void setKeyboardRow(int row);
-    // Drawn lit: under the pointer, or the keys' row while the list has them.
-    bool isLit(int row) const;
+    // How lit a row is drawn, 0 … 1: the row under the pointer eases in
+    // over 0.12 s and the one it left eases out; the keys' row, while the
+    // list has them, is lit at once.
+    double lit(int row) const;
     // The screen reader's element of a row, made on first use and kept
     // until the rows change.
     QAccessibleInterface* accessibleRow(int row);
@@ -100,6 +104,9 @@ private:
     void dropAccessibleRows();
 
     LibraryThumbnails& thumbnails_;
+    motion::Ease hoverIn_;  // of hoveredRow_
+    motion::Ease hoverOut_; // of leftRow_
+    int leftRow_ = -1;      // the row the pointer left last
     int hoveredRow_ = -1;
     int hoveredLink_ = -1;
     int pressedRow_ = -1;

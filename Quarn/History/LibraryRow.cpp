@@ -98,13 +98,13 @@ void paintThumbnail(QPainter& p, const QRectF& frame, const QImage& image, bool 
     p.restore();
 }
 
-void paint(QPainter& p, const QRectF& rect, const LibraryRowData& row, bool hovered, const QImage& thumbnail,
+void paint(QPainter& p, const QRectF& rect, const LibraryRowData& row, double lit, const QImage& thumbnail,
            int hoveredLink)
 {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const QColor fill = row.current ? withOpacity(D::accent(), 0.16)
-                        : hovered   ? withOpacity(D::paper(), 0.06)
+                        : lit > 0   ? withOpacity(D::paper(), 0.06 * lit)
                                     : QColor(Qt::transparent);
     if (fill.alpha() > 0) {
         QPainterPath back;

@@ -41,8 +41,9 @@ inline constexpr int thumbnailHeight = 46;
 int height(const LibraryRowData& row);
 // Where each link stands when the row is drawn in `rect`.
 std::vector<QRectF> linkRects(const QRectF& rect, const LibraryRowData& row);
-// `hoveredLink`: the index of the link under the pointer, or -1.
-void paint(QPainter& painter, const QRectF& rect, const LibraryRowData& row, bool hovered, const QImage& thumbnail,
+// `lit`: how strongly the hover fill shows, 0 … 1. `hoveredLink`: the index
+// of the link under the pointer, or -1.
+void paint(QPainter& painter, const QRectF& rect, const LibraryRowData& row, double lit, const QImage& thumbnail,
            int hoveredLink);
 // The 36 × 46 picture: the first page on a dark plate, else "doc" (or "questionmark" when dimmed).
 void paintThumbnail(QPainter& painter, const QRectF& frame, const QImage& image, bool dimmed);

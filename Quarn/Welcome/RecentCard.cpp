@@ -103,7 +103,9 @@ QAccessibleInterface* cardFactory(const QString& className, QObject* object)
 
 // ---------------------------------------------------------------- card
 
-RecentCard::RecentCard(RecentThumbnails& thumbnails, QWidget* parent) : ChromeButton(parent), thumbnails_(thumbnails)
+RecentCard::RecentCard(RecentThumbnails& thumbnails, QWidget* parent)
+    : ChromeButton(parent), thumbnails_(thumbnails), arrival_(new motion::Ease(
+                                                         200, [this] { update(); }, this))
 {
     static const bool accessible = [] {
         QAccessible::installFactory(cardFactory);
@@ -114,7 +116,7 @@ RecentCard::RecentCard(RecentThumbnails& thumbnails, QWidget* parent) : ChromeBu
     setHoverEase(150);
     connect(this, &QAbstractButton::clicked, this, [this] { emit openRequested(item_); });
     connect(&thumbnails_, &RecentThumbnails::stored, this, [this](const QString& key) {
-        if (key == item_.key) update();
+        if (key == item_.key) arrival_->moveTo(1);
     });
 }
 
@@ -123,6 +125,8 @@ void RecentCard::setItem(const RecentItem& item, bool removable)
     if (item == item_ && removable == removable_) return;
     item_ = item;
     removable_ = removable;
+    // A page already at hand shows at once; one still to come fades in.
+    arrival_->jumpTo(thumbnails_.thumbnail(item.key) ? 1 : 0);
     setToolTip(shortPath(item.path));
     setAccessibleName(item.subtitle.isEmpty() ? item.name : item.name + QStringLiteral(", ") + item.subtitle);
     update();
@@ -147,6 +151,8 @@ void RecentCard::paintEvent(QPaintEvent*)
 
     // Drawn only when the card is on screen: that is when its page is asked for.
     const std::optional<Result> thumbnail = thumbnails_.thumbnail(item_.key);
+    p.save();
+    p.setOpacity(p.opacity() * arrival());
     if (!thumbnail) thumbnails_.request(item_);
     else if (thumbnail->kind == Result::Kind::image && !thumbnail->image.isNull()) {
         const QRectF room = block.adjusted(12, 12, -12, -12);
@@ -161,7 +167,8 @@ void RecentCard::paintEvent(QPaintEvent*)
                    QRectF(block.center() - QPointF(9, 9), QSizeF(18, 18)),
                    withOpacity(D::paper(), locked ? 0.45 : 0.35));
     }
-    p.setPen(QPen(withOpacity(D::paper(), showsHover() ? 0.3 : 0.12), 1));
+    p.restore();
+    p.setPen(QPen(withOpacity(D::paper(), 0.12 + 0.18 * (isEnabled() ? hoverAmount() : 0)), 1));
     p.drawPath(plate);
 
     const QRectF text(2, thumbnailHeight + textGap, width() - 4, height() - thumbnailHeight - textGap);

@@ -8,6 +8,7 @@
 // whose default action opens the file, with "Show in Folder" and, for a
 // recent one, "Remove from History" beside.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Welcome/RecentThumbnails.h"
 
 #include <QMenu>
@@ -34,6 +35,9 @@ public:
     QMenu* makeMenu();
     // The menu shown now by a click or a key, if any.
     QMenu* shownMenu() const { return shownMenu_; }
+    // How far the first page (or its symbol) has faded in, 0 … 1: a page
+    // that arrives while the card shows fades in over 0.2 s.
+    double arrival() const { return arrival_->value(); }
     // What the menu's items and a screen reader's named actions do.
     void reveal() const;
     void remove();
@@ -59,6 +63,7 @@ private:
     RecentItem item_;
     bool removable_ = false;
     QPointer<QMenu> shownMenu_;
+    motion::Ease* arrival_;
 };
 
 // Cards four to a row, 14 apart, rows 18 apart; a short last row keeps the

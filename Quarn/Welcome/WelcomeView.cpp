@@ -84,6 +84,14 @@ QFont sectionFont()
 
 QColor secondary() { return withOpacity(D::paper(), 0.55); }
 
+// `from` at 0, `to` at 1, and between them in proportion.
+QColor blend(const QColor& from, const QColor& to, double t)
+{
+    const auto mix = [t](float a, float b) { return float(a + (b - a) * t); };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()), mix(from.blueF(), to.blueF()),
+                            mix(from.alphaF(), to.alphaF()));
+}
+
 // A text button in the accent colour, 12 semibold, no fill.
 class AccentLink : public ChromeButton {
 public:
@@ -111,7 +119,9 @@ protected:
 
 // ---------------------------------------------------------------- drop box and overlay
 
-DropBox::DropBox(QWidget* parent) : QWidget(parent)
+DropBox::DropBox(QWidget* parent)
+    : QWidget(parent), lit_(new motion::Ease(
+                           150, [this] { showLit(); }, this))
 {
     setFixedHeight(176);
     auto* column = new QVBoxLayout(this);
@@ -133,7 +143,13 @@ DropBox::DropBox(QWidget* parent) : QWidget(parent)
 void DropBox::setTargeted(bool targeted)
 {
     targeted_ = targeted;
-    symbol_->setPixmap(symbolPixmap(QStringLiteral("arrow.down.doc"), {22, 22}, targeted ? D::accent() : secondary(),
+    lit_->moveTo(targeted ? 1 : 0);
+    showLit();
+}
+
+void DropBox::showLit()
+{
+    symbol_->setPixmap(symbolPixmap(QStringLiteral("arrow.down.doc"), {22, 22}, blend(secondary(), D::accent(), lit()),
                                     devicePixelRatioF()));
     update();
 }
@@ -152,10 +168,14 @@ void DropBox::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath box;
     box.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
-    p.fillPath(box, targeted_ ? withOpacity(D::accent(), 0.1) : withOpacity(D::paper(), 0.03));
-    QPen border(targeted_ ? D::accent() : withOpacity(D::paper(), 0.16), 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    if (!targeted_) border.setDashPattern({5, 4});
-    p.setPen(border);
+    const double lit = this->lit();
+    p.fillPath(box, blend(withOpacity(D::paper(), 0.03), withOpacity(D::accent(), 0.1), lit));
+    // The dashed border gives way to the solid accent one.
+    QPen dashed(withOpacity(D::paper(), 0.16 * (1 - lit)), 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    dashed.setDashPattern({5, 4});
+    p.setPen(dashed);
+    p.drawPath(box);
+    p.setPen(QPen(withOpacity(D::accent(), lit), 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     p.drawPath(box);
 }
 

@@ -6,6 +6,7 @@
 // PDFs can be dropped anywhere on it. It keeps its recents and that row up to
 // date as the window shows, the application becomes active and the history
 // changes, and searches only while it has words and is on screen.
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Explore/ExplorePanel.h"
 #include "Quarn/Welcome/RecentThumbnails.h"
 #include "QuarnKit/History/OpenProblem.h"
@@ -174,14 +175,20 @@ class DropBox : public QWidget {
     Q_OBJECT
 public:
     explicit DropBox(QWidget* parent = nullptr);
+    // Lights up, or goes out, easing over 0.15 s.
     void setTargeted(bool targeted);
     void setKeepHistory(bool on);
     QString hint() const;
+    // How lit it is drawn now, 0 … 1.
+    double lit() const { return lit_->value(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void showLit();
+
+    motion::Ease* lit_;
     bool targeted_ = false;
     QLabel* symbol_ = nullptr;
     QLabel* hint_ = nullptr;

@@ -25,6 +25,8 @@
 #include <QMessageBox>
 #include <QTest>
 
+#include "Quarn/Design/MotionRig.h"
+
 #include <sys/stat.h>
 
 using namespace quarn;
@@ -419,4 +421,29 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
     EXPECT_EQ(list->historyModel()->row(list->keyboardRow()).entry->displayTitle(), "f1");
     p.library().remove(p.entry("f1").id);
     EXPECT_EQ(list->historyModel()->row(list->keyboardRow()).entry->displayTitle(), "f2");
+}
+
+// The row under the pointer lights up over 0.12 s and the one it left goes
+// out as gently; with less motion asked for by the desktop, at once.
+TEST(HistoryPanel, RowsLightUpUnderThePointerEasingUnlessMotionIsReduced)
+{
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
+        motiontest::DesktopMotion motion(reduced);
+        Panel p;
+        p.show({{p.h.write("a.pdf", titledPdf("A", 1)), std::nullopt, daysAgo(0.001)},
+                {p.h.write("b.pdf", titledPdf("B", 1)), std::nullopt, daysAgo(0.002)}});
+        HistoryList* list = p.panel->list();
+        const int a = p.model().rowOf(p.entry("a").id), b = p.model().rowOf(p.entry("b").id);
+        const auto moveTo = [&](int row) {
+            QTest::mouseMove(list->viewport(), list->visualRect(p.model().index(row)).center());
+        };
+        moveTo(a);
+        EXPECT_EQ(list->lit(a), reduced ? 1.0 : 0.0);
+        ASSERT_TRUE(testsupport::waitFor([&] { return list->lit(a) == 1.0; }));
+        moveTo(b);
+        EXPECT_EQ(list->lit(a), reduced ? 0.0 : 1.0); // goes out from where it stood
+        EXPECT_EQ(list->lit(b), reduced ? 1.0 : 0.0);
+        EXPECT_TRUE(testsupport::waitFor([&] { return list->lit(a) == 0.0 && list->lit(b) == 1.0; }));
+    }
 }

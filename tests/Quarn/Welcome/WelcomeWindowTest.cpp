@@ -16,6 +16,7 @@
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "Quarn/Design/FocusRing.h"
+#include "Quarn/Design/MotionRig.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "QuarnKit/Shell/VersionTexts.h"
 #include "support/UrlCatcher.h"
@@ -813,4 +814,49 @@ TEST(WelcomeWindow, AScreenReaderMeetsOnlyWhatIsShown)
     EXPECT_TRUE(card->state().focusable);
     // Nor the recents section, the drop box or a banner put away.
     EXPECT_FALSE(names.contains("Drop a PDF here"));
+}
+
+// The drop box lights up, a card's outline follows the pointer and a first
+// page fades in, each easing out from where it stood (0.15 s, 0.15 s, 0.2 s);
+// with less motion asked for by the desktop, each is there at once.
+TEST(WelcomeWindow, TheDropBoxCardsAndArrivingPagesEaseUnlessMotionIsReduced)
+{
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
+        motiontest::DesktopMotion motion(reduced);
+        const double atOnce = reduced ? 1.0 : 0.0; // how far along each is just after its change
+
+        Welcome bare;
+        bare.make();
+        bare.show();
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(bare.pdf("dropped.pdf"))});
+        QDragEnterEvent enter(QPoint(200, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&bare.view(), &enter);
+        EXPECT_EQ(bare.view().dropBox()->lit(), atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return bare.view().dropBox()->lit() == 1.0; }));
+
+        // A card whose page arrives while it shows.
+        RecentThumbnails pages;
+        RecentCard card(pages);
+        card.setItem({std::nullopt, "/nowhere/paper.pdf", "paper", "Today", "paper|1.0"}, false);
+        card.resize(card.sizeHint());
+        card.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&card));
+        EXPECT_EQ(card.arrival(), 0.0);
+        QImage page(216, 280, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        pages.store({Thumbnail::Kind::image, page}, "paper|1.0");
+        EXPECT_EQ(card.arrival(), atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return card.arrival() == 1.0; }));
+        // Shown again, a page at hand is there at once.
+        card.setItem({std::nullopt, "/nowhere/other.pdf", "other", "Today", "other|1.0"}, false);
+        card.setItem({std::nullopt, "/nowhere/paper.pdf", "paper", "Today", "paper|1.0"}, false);
+        EXPECT_EQ(card.arrival(), 1.0);
+
+        QEnterEvent hover(QPointF(10, 10), QPointF(10, 10), card.mapToGlobal(QPointF(10, 10)));
+        QApplication::sendEvent(&card, &hover);
+        EXPECT_EQ(card.hoverAmount(), atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return card.hoverAmount() == 1.0; }));
+    }
 }
