@@ -21,11 +21,17 @@ protected:
         switch (event->type()) {
         case QEvent::FocusIn: {
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            // Back from a menu it opened, or from another window: as it was.
+            if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) break;
             keyboard_ =
                 reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
             break;
         }
-        case QEvent::FocusOut: keyboard_ = false; break;
+        case QEvent::FocusOut: {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) keyboard_ = false;
+            break;
+        }
         case QEvent::ShortcutOverride: // before a window shortcut on Return
         case QEvent::KeyPress:
             if (keyboard_ && isReturn(static_cast<QKeyEvent*>(event))) {
