@@ -132,10 +132,10 @@ std::string readLink(const std::string& path)
 
 } // namespace
 
-bool mayFollowLink(uid_t user, uid_t linkOwner, uid_t folderOwner, mode_t folderMode)
+bool mayTrustEntry(uid_t user, uid_t entryOwner, uid_t folderOwner, mode_t folderMode)
 {
     const bool shared = (folderMode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-    return linkOwner == user || !shared || linkOwner == folderOwner;
+    return entryOwner == user || !shared || entryOwner == folderOwner;
 }
 
 std::string followChosenPath(const std::string& path)
@@ -174,7 +174,7 @@ std::string followChosenPath(const std::string& path)
         if (++links > maxLinks) fail("too many links in " + path, ELOOP);
         struct stat folder = {};
         if (::stat(resolved.empty() ? "/" : resolved.c_str(), &folder) != 0) fail("cannot reach " + resolved, errno);
-        if (!mayFollowLink(::geteuid(), entry.st_uid, folder.st_uid, folder.st_mode))
+        if (!mayTrustEntry(::geteuid(), entry.st_uid, folder.st_uid, folder.st_mode))
             throw PdfError(PdfErrorCode::foreignLink,
                            next + " is a link another user made in a folder others can write to", EACCES);
         const std::string target = readLink(next);
@@ -269,6 +269,16 @@ void replaceFileContents(const std::string& requested, const ContentsWriter& wri
     if (!exists && errno != ENOENT) fail("cannot reach the file", errno);
     if (exists && S_ISDIR(old.st_mode)) fail("the path is a folder", EISDIR);
     if (exists && !S_ISREG(old.st_mode)) fail("not a regular file", EINVAL);
+    // Another user's file in a shared folder cannot be renamed over, so it
+    // would be written in place and stay theirs to read: the kernel's rule
+    // for such files (fs.protected_regular), kept whatever the setting.
+    if (exists && old.st_uid != ::geteuid()) {
+        struct stat folder = {};
+        if (::stat(folderOf(path).c_str(), &folder) != 0) fail("cannot reach the folder", errno);
+        if (!mayTrustEntry(::geteuid(), old.st_uid, folder.st_uid, folder.st_mode))
+            throw PdfError(PdfErrorCode::foreignFile,
+                           path + " is a file another user made in a folder others can write to", EACCES);
+    }
     // A read-only file stays read-only: it is refused, not made writable
     // (also for root, who could write it: a mode without write bits is intent).
     if (exists && (old.st_mode & 0222) == 0) fail("the file is read-only", EACCES);

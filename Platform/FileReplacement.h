@@ -26,20 +26,23 @@ using ContentsWriter = std::function<void(int fd)>;
 // `beforeInPlace` is called with a path that reads that copy, and the copy is
 // written back if the write fails. A write past the process's file-size
 // limit fails like one on a full disk, whatever the process does with
-// SIGXFSZ. Throws PdfError(io) carrying the errno of the step that failed,
-// PdfError(foreignLink), or what `write` threw.
+// SIGXFSZ. Another user's file in a shared folder is refused (mayTrustEntry).
+// Throws PdfError(io) carrying the errno of the step that failed,
+// PdfError(foreignLink), PdfError(foreignFile), or what `write` threw.
 void replaceFileContents(const std::string& path, const ContentsWriter& write,
                          const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
 
-// Whether a write to a path the user chose may follow a link: the kernel's
-// rule for links in shared folders (fs.protected_symlinks), kept whatever the
-// system's setting. A link is followed when `user` made it, when its folder
-// is not both sticky and writable by others, or when the folder's owner made
-// it; otherwise another user could aim the write at any file of the user's.
-bool mayFollowLink(uid_t user, uid_t linkOwner, uid_t folderOwner, mode_t folderMode);
+// Whether a write to a path the user chose may go through an entry of a
+// folder that `entryOwner` made: follow a link, or write into a file. The
+// kernel's rules for shared folders (fs.protected_symlinks and
+// fs.protected_regular), kept whatever the system's settings: the entry is
+// used when `user` made it, when its folder is not both sticky and writable by
+// others, or when the folder's owner made it; otherwise another user could aim
+// the write at any file of the user's, or read what is written.
+bool mayTrustEntry(uid_t user, uid_t entryOwner, uid_t folderOwner, mode_t folderMode);
 
 // `path` (made absolute) with every link on its way followed as the kernel
-// would, each one only where mayFollowLink allows it, and `.` and `..`
+// would, each one only where mayTrustEntry allows it, and `.` and `..`
 // taken; from the first name that does not exist the rest is kept as it is.
 // Every writer of a path the user chose writes here. Throws
 // PdfError(foreignLink) naming the link another user made, or PdfError(io).

@@ -36,6 +36,7 @@ enum class PdfErrorCode {
     unparsedObjects,  // saving over a file with objects MuPDF could not parse: they would be written as null
     namesTooLong,     // saving: the file uses names longer than MuPDF keeps, which it would cut on one side only
     foreignLink,      // writing: the path goes through a link another user made in a folder others can write to
+    foreignFile,      // writing: the file is another user's, made in a folder others can write to
 };
 
 class PdfError : public std::runtime_error {

@@ -191,7 +191,7 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         if ((code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects
              || code == DocumentError::Code::fileWriteNoPermission
              || code == DocumentError::Code::fileWriteVolumeReadOnly
-             || code == DocumentError::Code::fileWriteForeignLink)
+             || code == DocumentError::Code::fileWriteForeignLink || code == DocumentError::Code::fileWriteForeignFile)
             && controller_.offerSaveAs)
             return controller_.offerSaveAs(*this, text, reason) ? Written::elsewhere : Written::failed;
         // Another program rewrote the file: what is on disk now is all there is to go back to.

@@ -98,11 +98,25 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteForeignLink:
         return "That name is a link another user made in a folder that others can write to, and it could lead to "
                "any of your files. ravlen doesn't write through it: nothing was written.";
+    case Code::fileWriteForeignFile:
+        return "That name is a file another user made in a folder that others can write to, and they could read "
+               "what ravlen writes into it. Nothing was written: choose another name or folder.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
     }
     return "";
+}
+
+std::optional<QString> DocumentError::foreignNameRefusal(const std::exception& error)
+{
+    const auto* engine = dynamic_cast<const platform::PdfError*>(&error);
+    if (!engine) return std::nullopt;
+    if (engine->code() == platform::PdfErrorCode::foreignLink)
+        return QString::fromUtf8(message(Code::fileWriteForeignLink));
+    if (engine->code() == platform::PdfErrorCode::foreignFile)
+        return QString::fromUtf8(message(Code::fileWriteForeignFile));
+    return std::nullopt;
 }
 
 namespace {
@@ -130,6 +144,7 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::unparsedObjects: return DocumentError(Code::fileWriteUnparsedObjects, error.what());
     case PdfErrorCode::namesTooLong: return DocumentError(Code::fileWriteNamesTooLong, error.what());
     case PdfErrorCode::foreignLink: return DocumentError(Code::fileWriteForeignLink, error.what());
+    case PdfErrorCode::foreignFile: return DocumentError(Code::fileWriteForeignFile, error.what());
     default: break;
     }
     switch (error.systemError()) {

@@ -42,6 +42,7 @@ public:
         fileWriteUnparsedObjects,  // over a file with objects the engine cannot parse: Save As instead
         fileWriteNamesTooLong,     // the file uses names longer than the engine keeps: no save would keep them whole
         fileWriteForeignLink,      // the name is a link another user made in a shared folder: never written through
+        fileWriteForeignFile,      // the name is another user's file in a shared folder: never written into
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
@@ -50,6 +51,10 @@ public:
     const std::string& reason() const { return reason_; }
     // The fixed sentence of a code: plain words, for the alert.
     static const char* message(Code code);
+    // The sentence for a write refused because another user made the name
+    // (a link or a file in a shared folder), whoever wrote; none for any
+    // other failure.
+    static std::optional<QString> foreignNameRefusal(const std::exception& error);
 
 private:
     Code code_;

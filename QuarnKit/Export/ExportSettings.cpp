@@ -101,8 +101,7 @@ std::optional<QString> reasonForSystemError(const std::exception& error)
     // The engine's own file operations carry the system's error number.
     if (const auto* engine = dynamic_cast<const platform::PdfError*>(&error)) {
         // Told as a save is told: the same rule refuses both.
-        if (engine->code() == platform::PdfErrorCode::foreignLink)
-            return QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignLink));
+        if (const auto refusal = DocumentError::foreignNameRefusal(error)) return refusal;
         if (engine->systemError() == 0) return std::nullopt;
         if (const auto reason = reasonForErrno(engine->systemError())) return reason;
         return QString::fromLocal8Bit(std::generic_category().message(engine->systemError())) + QLatin1Char('.');

@@ -72,8 +72,8 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
             out->saveToFile(QFile::encodeName(path).toStdString());
             return {true, {}};
         } catch (const platform::PdfError& error) {
-            if (error.code() != platform::PdfErrorCode::foreignLink) return {};
-            return {false, QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignLink))};
+            if (const auto refusal = DocumentError::foreignNameRefusal(error)) return {false, *refusal};
+            return {};
         } catch (const std::exception&) {
             return {};
         }

@@ -171,7 +171,7 @@ TEST(FileReplacement, ALinkIsFollowedWhereTheKernelsProtectedLinksRuleWould)
         {"another's, in a sticky folder the group may write", other, 01775, true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(platform::mayFollowLink(me, c.linkOwner, owner, S_IFDIR | c.folderMode), c.followed) << c.name;
+        EXPECT_EQ(platform::mayTrustEntry(me, c.linkOwner, owner, S_IFDIR | c.folderMode), c.followed) << c.name;
 }
 
 // The rule on real folders, where a link may also name a folder on the way

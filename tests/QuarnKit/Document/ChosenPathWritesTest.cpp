@@ -86,11 +86,13 @@ mode_t modeOf(const QString& path)
 // In a sticky folder all may write to, as /tmp, the user's own link leads
 // every writer on to the private file it names, which is replaced and stays
 // private; another user's link there is refused with one sentence and the
-// file it names stays as it was. A new file gets the usual mode.
+// file it names stays as it was, as is another user's file there that others
+// may write. A new file gets the usual mode.
 TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
 {
     const QString refusal = QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignLink));
     EXPECT_TRUE(refusal.contains("link another user made"));
+    const QString plantedRefusal = QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignFile));
     const auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
     ASSERT_TRUE(document);
     const bool root = ::geteuid() == 0;
@@ -116,6 +118,13 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         const QString failure = writer.write(*document, shared + "/report.pdf");
         EXPECT_TRUE(failure.contains(refusal)) << failure.toStdString();
         EXPECT_EQ(readFile(settings), "my settings");
+        // A file another user left there for others to fill stays theirs and empty of the document.
+        const QString planted = shared + "/planted.pdf";
+        ASSERT_TRUE(writeFile(planted, "bait", QFileDevice::Permissions(0x6666)));
+        ASSERT_EQ(::chown(QFile::encodeName(planted).constData(), kStranger, kStranger), 0);
+        const QString plantedFailure = writer.write(*document, planted);
+        EXPECT_TRUE(plantedFailure.contains(plantedRefusal)) << plantedFailure.toStdString();
+        EXPECT_EQ(readFile(planted), "bait");
     }
     ::umask(saved);
     if (!root) GTEST_SKIP() << "another user's link needs root to make (lchown): only the user's own links were tried";
