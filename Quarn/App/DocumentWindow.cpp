@@ -57,28 +57,27 @@ DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QS
     connect(commands, &QuarnCommands::slideshowRequested, &screen_->model(), &ViewerModel::startSlideshow);
     new PageCommands(*commands, &screen_->model(), commands);
     new UpdateCommands(*commands, commands);
-    followUndoStack();
-    watchUnrecordedEdits();
+    followDocument();
     updateTitle();
     fitToScreen();
 }
 
 DocumentWindow::~DocumentWindow()
 {
-    // The stack goes with the document, after the window's own parts: its
-    // last signals must find nobody listening here.
-    disconnect(undoStack(), nullptr, this, nullptr);
+    // The document goes after the window's own parts: its last signals must
+    // find nobody listening here.
+    disconnect(document_.get(), nullptr, this, nullptr);
 }
 
 QUndoStack* DocumentWindow::undoStack() const { return &document_->undoStack(); }
 
-void DocumentWindow::followUndoStack()
+void DocumentWindow::followDocument()
 {
-    // Every edit registers an undo step; the stack's clean state is whether
-    // the file is up to date.
-    connect(undoStack(), &QUndoStack::cleanChanged, this,
-            [this](bool clean) { setWindowModified(!clean || unrecordedEdits_); });
-    connect(undoStack(), &QUndoStack::cleanChanged, this, [this] { refreshFileActions_(); });
+    // The document says whether the file is up to date.
+    connect(document_.get(), &QuarnDocument::editedChanged, this, [this](bool edited) {
+        setWindowModified(edited);
+        refreshFileActions_();
+    });
     commands_->setUndoStack(undoStack());
     connect(document_.get(), &quarnkit::QuarnDocument::stepFailed, this, [this](const QString& step, bool undoing) {
         showErrorAlert(this, (undoing ? tr("“%1” could not be undone.") : tr("“%1” could not be redone.")).arg(step)
@@ -91,17 +90,6 @@ QString DocumentWindow::displayName() const
     return filePath_.isEmpty() ? tr("Untitled") : QFileInfo(filePath_).fileName();
 }
 
-void DocumentWindow::watchUnrecordedEdits()
-{
-    // An edit that reached no undo stack still makes the file out of date.
-    unrecordedEdits_ = false;
-    connect(document_.get(), &quarnkit::QuarnDocument::unrecordedEdit, this, [this] {
-        unrecordedEdits_ = true;
-        if (saver_->isSaving()) unrecordedDuringSave_ = true;
-        setWindowModified(true);
-    });
-}
-
 std::optional<DocumentWindow::FileStamp> DocumentWindow::stampOf(const QString& path)
 {
     struct stat info = {};
@@ -112,7 +100,7 @@ std::optional<DocumentWindow::FileStamp> DocumentWindow::stampOf(const QString& 
 
 bool DocumentWindow::isSaving() const { return saver_->isSaving(); }
 
-bool DocumentWindow::isDocumentEdited() const { return !undoStack()->isClean() || unrecordedEdits_; }
+bool DocumentWindow::isDocumentEdited() const { return document_->isEdited(); }
 
 void DocumentWindow::updateTitle()
 {
@@ -172,8 +160,7 @@ void DocumentWindow::commitPendingTyping()
 
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)
 {
-    const int startIndex = undoStack()->index();
-    unrecordedDuringSave_ = false;
+    const QuarnDocument::SavePoint written = document_->savePoint();
     if (!saver_->start(*document_, path)) return Written::failed;
     updateTitle();
     refreshFileActions_();
@@ -203,11 +190,8 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         return Written::failed;
     }
     fileStamp_ = stampOf(path);
-    // Edits made while the file was written are not in it: the window stays
-    // modified, and no step of the stack matches the file any more.
-    if (undoStack()->index() == startIndex) undoStack()->setClean();
-    else undoStack()->resetClean();
-    unrecordedEdits_ = unrecordedDuringSave_;
+    // Edits made while the file was written are not in it: the window stays modified.
+    document_->noteSaved(written);
     setWindowModified(isDocumentEdited());
     return Written::yes;
 }
@@ -287,14 +271,13 @@ bool DocumentWindow::revert()
     fileStamp_ = stampOf(filePath_);
     // The screen switches to the fresh document before the old one goes.
     std::unique_ptr<QuarnDocument> old = std::move(document_);
-    disconnect(&old->undoStack(), nullptr, this, nullptr);
+    disconnect(old.get(), nullptr, this, nullptr);
     document_ = std::move(fresh);
     screen_->setDocument(document_.get());
     // Read whole on a worker, as a file opened in a new window is.
     quarnkit::settleInBackground(*document_);
-    followUndoStack();
+    followDocument();
     old.reset();
-    watchUnrecordedEdits();
     setWindowModified(isDocumentEdited());
     refreshFileActions_();
     return true;

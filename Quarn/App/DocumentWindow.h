@@ -1,6 +1,6 @@
 #pragma once
 // One document window: its document and the viewer screen. The title
-// carries the modified mark while the document's undo stack is not clean;
+// carries the modified mark while the document is edited;
 // Save and Save As write atomically; Revert reloads the file; closing a
 // modified window asks whether to save.
 #include "Quarn/App/DocumentController.h"
@@ -79,8 +79,8 @@ private:
     static std::optional<FileStamp> stampOf(const QString& path);
 
     void buildMenus();
-    // Follows the document's undo stack: the title, the File menu and Undo and Redo.
-    void followUndoStack();
+    // Follows the document: the title's mark, the File menu, Undo and Redo, failed steps.
+    void followDocument();
     void updateTitle();
     void fitToScreen();
     void setFilePath(const QString& path);
@@ -91,11 +91,8 @@ private:
     Written writeFile(const QString& path, const QString& shownName);
 
     DocumentController& controller_;
-    void watchUnrecordedEdits();
     void commitPendingTyping();
     std::unique_ptr<quarnkit::QuarnDocument> document_;
-    bool unrecordedEdits_ = false; // edits no undo step records, since the last save
-    bool unrecordedDuringSave_ = false;
     quarnkit::DocumentSaver* saver_;
     std::optional<FileStamp> fileStamp_; // the file as it was at open or at our last save
     std::function<void()> refreshFileActions_;

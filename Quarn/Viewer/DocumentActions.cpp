@@ -96,7 +96,8 @@ bool DocumentActions::isSavedAndUnchanged() const
     const QString& path = viewer_.filePath();
     const QuarnDocument* document = viewer_.document();
     if (path.isEmpty() || !QFileInfo(path).isFile() || !document) return false;
-    return document->undoStack().isClean();
+    // The document's own answer: a failed undo leaves a clean stack over an edited document.
+    return !document->isEdited();
 }
 
 bool DocumentActions::makeShareFile(ShareFileDone done, const QString& temporaryRoot)

@@ -183,13 +183,17 @@ platform::PdfSaveOptions fileSaveOptions()
 
 } // namespace
 
-QuarnDocument::QuarnDocument(QObject* parent) : QObject(parent), pdf_(platform::PdfDocument::createBlank(612, 792)) {}
+QuarnDocument::QuarnDocument(QObject* parent) : QObject(parent), pdf_(platform::PdfDocument::createBlank(612, 792))
+{
+    connect(undoStack_.get(), &QUndoStack::cleanChanged, this, &QuarnDocument::updateEdited);
+}
 
 QuarnDocument::QuarnDocument(std::shared_ptr<platform::PdfDocument> pdf, QObject* parent)
     : QObject(parent), pdf_(std::move(pdf))
 {
     if (!pdf_) pdf_ = platform::PdfDocument::createEmpty();
     if (!platform::pagesMapped(*pdf_)) mapPagesLater();
+    connect(undoStack_.get(), &QUndoStack::cleanChanged, this, &QuarnDocument::updateEdited);
 }
 
 QuarnDocument::~QuarnDocument()
@@ -274,7 +278,30 @@ void QuarnDocument::noteEditOfPage(int index) { noteEdit(pageId(index)); }
 void QuarnDocument::noteUnrecordedEdit(std::optional<platform::PdfPageId> page)
 {
     noteEdit(page);
-    emit unrecordedEdit();
+    ++unrecordedEdits_;
+    updateEdited();
+}
+
+bool QuarnDocument::isEdited() const { return !undoStack_->isClean() || unrecordedEdits_ != savedUnrecordedEdits_; }
+
+QuarnDocument::SavePoint QuarnDocument::savePoint() const { return {undoStack_->index(), unrecordedEdits_}; }
+
+void QuarnDocument::noteSaved(const SavePoint& written)
+{
+    // Steps pushed or undone while the file was written are not in it: no
+    // step of the stack matches the file then.
+    if (undoStack_->index() == written.stackIndex) undoStack_->setClean();
+    else undoStack_->resetClean();
+    savedUnrecordedEdits_ = written.unrecordedEdits;
+    updateEdited();
+}
+
+void QuarnDocument::updateEdited()
+{
+    const bool edited = isEdited();
+    if (edited == edited_) return;
+    edited_ = edited;
+    emit editedChanged(edited);
 }
 
 std::optional<int> QuarnDocument::editedPageIndex() const

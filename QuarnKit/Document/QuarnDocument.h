@@ -2,9 +2,9 @@
 // The document of one window: the parsed PDF, its undo stack and its change
 // counter. Every edit of the PDF, whoever makes it, is an undo step on this
 // document's stack and is announced here with noteEdit; views redraw on
-// generationChanged alone. Whether the file needs saving is the stack's clean
-// state. Pages are named by their page object, which stays with a page when
-// pages move.
+// generationChanged alone. Whether the file needs saving is isEdited: the
+// stack's clean state and the edits no step records. Pages are named by their
+// page object, which stays with a page when pages move.
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageIdentity.h"
 
@@ -125,10 +125,25 @@ public:
     void noteEdit(std::optional<platform::PdfPageId> page);
     // The same for the page at `index` now (the whole document when there is none).
     void noteEditOfPage(int index);
-    // An edit that no undo step records (no undo stack could be reached): the
-    // window must still count the document as changed, or the edit could be
-    // lost at close without the question.
+    // An edit that no undo step records (a step whose undo or redo failed
+    // kept what it holds): the document counts as edited until it is saved,
+    // or the edit could be lost at close without the question.
     void noteUnrecordedEdit(std::optional<platform::PdfPageId> page);
+
+    // Whether the file is out of date: the undo stack is away from its clean
+    // state, or an edit no step records came since the last save. Whatever
+    // asks whether the document is unchanged (the window's mark, closing,
+    // Save, Revert, Share) asks this, never the undo stack alone.
+    bool isEdited() const;
+    // Where the document stands, taken before a save starts; given back to
+    // noteSaved once that save has written the file, so that edits made while
+    // it was written keep the document edited.
+    struct SavePoint {
+        int stackIndex = 0;
+        quint64 unrecordedEdits = 0;
+    };
+    SavePoint savePoint() const;
+    void noteSaved(const SavePoint& written);
 
     // The page object of the page at `index`; none outside the document or while locked.
     std::optional<platform::PdfPageId> pageId(int index) const;
@@ -175,11 +190,14 @@ public:
     void writeTo(const QString& path);
 
 signals:
+    // Every edit, after editedPage is set: views redraw from this alone.
     void generationChanged(qint64 generation);
-    void unrecordedEdit();
+    // isEdited changed.
+    void editedChanged(bool edited);
     // An undo (`undoing`) or redo of the step named `stepName` failed: the
     // document keeps what it holds and its undo history is cleared.
     void stepFailed(const QString& stepName, bool undoing);
+    // Every page's object and size are known (pageMapReady).
     void pageMapBuilt();
 
 private:
@@ -193,6 +211,10 @@ private:
     qint64 generation_ = 0;
     std::optional<QString> unlockPassword_;
     std::optional<platform::PdfPageId> editedPage_;
+    quint64 unrecordedEdits_ = 0; // counted, never reset
+    quint64 savedUnrecordedEdits_ = 0;
+    bool edited_ = false; // isEdited as last told by editedChanged
+    void updateEdited();
     bool pageMapHeld_ = false;
     bool pageMapDue_ = false; // held when its time came
 };

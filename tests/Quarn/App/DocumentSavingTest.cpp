@@ -9,6 +9,9 @@
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Viewer/ShareMenu.h"
+#include "Quarn/Viewer/ToolbarItems.h"
 #include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -17,6 +20,7 @@
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Document/DocumentCommand.h"
 #include "QuarnKit/Document/DocumentEngine.h"
+#include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -612,7 +616,7 @@ TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
 }
 
 // A step whose undo or redo throws, as one does on an object the engine can no
-// longer read.
+// longer read. Its first run gives the document the title "Cropped".
 class FailingStep : public quarnkit::DocumentCommand {
 public:
     FailingStep(QuarnDocument& document, bool failsOnUndo)
@@ -623,6 +627,9 @@ protected:
     bool apply(QuarnDocument& document, bool forward) override
     {
         if (!firstRun_ && forward != failsOnUndo_) throw std::runtime_error("unreadable object");
+        if (firstRun_)
+            quarnkit::writeDocumentAttributes(*pdfOf(document),
+                                              quarnkit::DocumentMetadata("Cropped", "", "", "").applied());
         firstRun_ = false;
         document.noteEdit(std::nullopt);
         return true;
@@ -658,4 +665,38 @@ TEST(DamagedFiles, AnUndoOrRedoThatFailsSaysSoKeepsTheEditAndClearsTheHistory)
         EXPECT_TRUE(window->isWindowModified());
         window->close();
     }
+}
+
+TEST(DamagedFiles, ShareAfterAFailedUndoSharesACopyOfWhatTheWindowShows)
+{
+    // The undo history is cleared and its stack clean again, but the file on
+    // disk does not hold the edit the window kept.
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "doc.pdf", testsupport::makeTextPdf(1));
+    Controller c;
+    DocumentWindow* window = c.open(path);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(quarnkit::DocumentCommand::push(new FailingStep(*window->document(), true)));
+    key(window, "Ctrl+Z");
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] { return (alert = window->findChild<QMessageBox*>()) != nullptr; }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return window->undoStack()->count() == 0; }));
+    ASSERT_TRUE(window->undoStack()->isClean());
+    alert->close();
+    QApplication::processEvents();
+
+    // The toolbar's Share button, clicked in the window.
+    QWidget* share = window->findChild<DocumentToolbarItems*>()->shareButton();
+    ASSERT_TRUE(share && share->isVisible());
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, share->mapTo(window, share->rect().center()));
+    ShareMenu* menu = nullptr;
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return (menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget())) != nullptr; }));
+    EXPECT_NE(menu->filePath(), path);
+    EXPECT_EQ(QFileInfo(menu->filePath()).fileName(), "doc.pdf");
+    // Read by another program: the copy holds the edit, the file does not.
+    EXPECT_TRUE(testsupport::runProgram("pdfinfo", {menu->filePath()}).simplified().contains("Title: Cropped"));
+    EXPECT_FALSE(testsupport::runProgram("pdfinfo", {path}).contains("Cropped"));
+    menu->close();
+    window->close();
 }
