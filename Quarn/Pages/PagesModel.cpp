@@ -12,11 +12,11 @@
 
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QScopedValueRollback>
 #include <QtConcurrent>
 
 namespace quarn {
 
-using quarnkit::PageEdit;
 using quarnkit::PageEditError;
 namespace PageEditor = quarnkit::PageEditor;
 namespace PageEdits = quarnkit::PageEdits;
@@ -33,6 +33,18 @@ PagesModel::PagesModel(ViewerModel& viewer)
 {
     // Until a page list shows the selection, the model keeps it in step itself.
     connect(&viewer, &ViewerModel::pageIndexChanged, this, &PagesModel::syncSelectionToPage);
+    connect(&viewer, &ViewerModel::documentReplaced, this, &PagesModel::followDocument);
+    followDocument();
+}
+
+void PagesModel::followDocument()
+{
+    // Every page edit, made here or undone and redone from the Edit menu,
+    // comes back from the document: the pages it put in are selected.
+    disconnect(documentConnection_);
+    if (quarnkit::QuarnDocument* doc = document())
+        documentConnection_ = connect(doc, &quarnkit::QuarnDocument::pagesEdited, this,
+                                      [this](const quarnkit::PagesEdit& edit) { pagesDidChange(edit, revealEdits_); });
 }
 
 quarnkit::QuarnDocument* PagesModel::document() const { return viewer_.document(); }
@@ -133,29 +145,21 @@ void PagesModel::showOutlineTarget(std::optional<int> page,
     else emit pageRequested(*page, std::nullopt);
 }
 
-PageEdits::FollowUp PagesModel::followUp()
-{
-    // Undo and redo select and show the pages they put back.
-    return [self = QPointer<PagesModel>(this)](const PageEdit& applied) {
-        if (self) self->pagesDidChange(applied, true);
-    };
-}
-
-void PagesModel::pagesDidChange(const PageEdit& edit, bool reveal)
+void PagesModel::pagesDidChange(const quarnkit::PagesEdit& edit, bool reveal)
 {
     emit pagesReset();
     const quarnkit::QuarnDocument* doc = document();
-    const std::set<int> inserted = edit.insertedIndexes();
+    const std::set<int>& inserted = edit.placed;
     if (!inserted.empty()) {
         setSelectedPages(inserted);
         const int first = *inserted.begin();
         // Shown as if the sidebar asked: the new selection survives the page change.
         if (reveal && doc && first < doc->pageCount()) goToPageFromSidebar(first);
-    } else if (edit.rotations.empty()) {
+    } else if (edit.turned.empty()) {
         setSelectedPages({});
     } else if (reveal && doc) {
         // Undo and redo of a rotation show the first page they turned.
-        const auto index = doc->pageIndex(edit.rotations.front().page);
+        const auto index = doc->pageIndex(edit.turned.front());
         if (index) emit pageRequested(*index, std::nullopt);
     }
 }
@@ -206,12 +210,11 @@ void PagesModel::rotatePages(int degrees)
     emit editingFinishRequested();
     const std::set<int> targets = pageTargets();
     const int shown = shownPage();
+    const QScopedValueRollback stay(revealEdits_, false);
     try {
-        if (const auto edit = PageEdits::rotate(*document(), targets, degrees, followUp())) {
-            pagesDidChange(*edit, false);
-            // A page turned in view changes shape: its top stays in sight.
-            if (targets.count(shown)) emit pageRequested(shown, std::nullopt);
-        }
+        // A page turned in view changes shape: its top stays in sight.
+        if (PageEdits::rotate(*document(), targets, degrees) && targets.count(shown))
+            emit pageRequested(shown, std::nullopt);
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -230,7 +233,7 @@ void PagesModel::insertBlankPageAfter(int index)
     if (!doc || doc->isLocked()) return;
     emit editingFinishRequested();
     try {
-        if (const auto edit = PageEdits::insertBlank(*doc, index, followUp())) pagesDidChange(*edit, true);
+        PageEdits::insertBlank(*doc, index);
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -241,7 +244,7 @@ void PagesModel::duplicatePages()
     if (!canEditPages()) return;
     emit editingFinishRequested();
     try {
-        if (const auto edit = PageEdits::duplicate(*document(), pageTargets(), followUp())) pagesDidChange(*edit, true);
+        PageEdits::duplicate(*document(), pageTargets());
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -252,8 +255,9 @@ void PagesModel::deletePages()
     quarnkit::QuarnDocument* doc = document();
     if (!doc || doc->isLocked()) return;
     emit editingFinishRequested();
+    const QScopedValueRollback stay(revealEdits_, false);
     try {
-        if (const auto edit = PageEdits::deletePages(*doc, pageTargets(), followUp())) pagesDidChange(*edit, false);
+        PageEdits::deletePages(*doc, pageTargets());
     } catch (const PageEditError& error) {
         emit failed(tr("ravlen didn't delete those pages."), error.description());
     } catch (const std::exception& error) {
@@ -266,7 +270,7 @@ void PagesModel::movePages(const std::set<int>& pages, int gap)
     if (!canEditPages()) return;
     emit editingFinishRequested();
     try {
-        if (const auto edit = PageEdits::move(*document(), pages, gap, followUp())) pagesDidChange(*edit, true);
+        PageEdits::move(*document(), pages, gap);
     } catch (const std::exception& error) {
         emit failed(tr("ravlen couldn't change those pages."), QString::fromStdString(error.what()));
     }
@@ -294,7 +298,7 @@ void PagesModel::insertReadPages(PageEditor::FilePages read, const QStringList& 
     if (!doc || doc->isLocked()) return;
     QStringList& failures = read.failures;
     try {
-        if (const auto edit = PageEdits::insert(*doc, read.pages, gap, followUp())) pagesDidChange(*edit, true);
+        PageEdits::insert(*doc, read.pages, gap);
     } catch (const std::exception& error) {
         failures << QString::fromStdString(error.what());
     }

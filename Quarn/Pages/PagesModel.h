@@ -3,8 +3,9 @@
 // tab), the pages selected in its page list, the window's page thumbnails,
 // and the page operations. An operation picks its target pages and asks
 // QuarnKit's PageEdits for the edit, one named undo step of the document that
-// makes the write; the model then keeps the page selection in step and says
-// what failed. The model knows no view and opens no panel: the page view
+// makes the write; the model hears every page edit back from the document
+// (made, undone or redone), keeps the page selection in step, and says what
+// failed. The model knows no view and opens no panel: the page view
 // follows its requests (PagesOnPages.h) and PagePanels.h asks for files.
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/LibraryPanel.h"
@@ -125,10 +126,11 @@ private:
     // page outside a selection of several pages clears it, unless the
     // sidebar itself asked for that page.
     void syncSelectionToPage();
-    // Puts the view and the page selection in step after a page edit.
-    void pagesDidChange(const quarnkit::PageEdit& edit, bool reveal);
-    // What a page step tells the model after its later undos and redos.
-    quarnkit::PageEdits::FollowUp followUp();
+    // Listens to the viewer's document for its page edits.
+    void followDocument();
+    // Puts the view and the page selection in step after a page edit; with
+    // `reveal`, the first page it put in (or turned) is shown.
+    void pagesDidChange(const quarnkit::PagesEdit& edit, bool reveal);
     // insertPages, back from the worker that read the files.
     void insertReadPages(quarnkit::PageEditor::FilePages read, const QStringList& paths, int gap);
     quarnkit::QuarnDocument* document() const;
@@ -142,6 +144,10 @@ private:
     std::optional<quarnkit::PageId> shownPageId_; // the current page as last seen by syncSelectionToPage
     std::optional<quarnkit::PageId> sidebarJump_; // a page the sidebar asked for
     ThumbnailStore* thumbnails_ = nullptr;
+    QMetaObject::Connection documentConnection_;
+    // Rotating and deleting leave the pages where they are; every other
+    // edit, and every undo and redo, shows what it put in.
+    bool revealEdits_ = true;
 };
 
 } // namespace quarn

@@ -185,6 +185,13 @@ void ViewerModel::viewAttached()
         document_ && document_->pageMapReady() ? std::optional<size_t>(document_->pageSignature()) : std::nullopt;
 }
 
+void ViewerModel::setDocument(quarnkit::QuarnDocument* document)
+{
+    if (document == document_) return;
+    document_ = document;
+    emit documentReplaced();
+}
+
 void ViewerModel::documentChanged()
 {
     if (!document_) return;

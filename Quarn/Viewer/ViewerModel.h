@@ -43,7 +43,7 @@ public:
     // ------------------------------------------------------------ the window
 
     quarnkit::QuarnDocument* document() const { return document_.data(); }
-    void setDocument(quarnkit::QuarnDocument* document) { document_ = document; }
+    void setDocument(quarnkit::QuarnDocument* document);
     const QString& filePath() const { return filePath_; }
     void setFilePath(const QString& path) { filePath_ = path; }
     platform::UserDefaults& defaults() const { return defaults_; }
@@ -138,6 +138,8 @@ signals:
     void stopped();
     // An edit added, removed or moved pages.
     void pagesMoved();
+    // The window holds another document (Revert): its parts listen to that one.
+    void documentReplaced();
 
     // Asked of the page view: lay the pages out (then show `keepPage` again
     // when given), take a fixed scale, fit (reporting the scale through

@@ -282,6 +282,12 @@ void QuarnDocument::noteUnrecordedEdit(std::optional<platform::PdfPageId> page)
     updateEdited();
 }
 
+void QuarnDocument::notePagesEdit(const PagesEdit& edit)
+{
+    noteEdit(std::nullopt);
+    emit pagesEdited(edit);
+}
+
 bool QuarnDocument::isEdited() const { return !undoStack_->isClean() || unrecordedEdits_ != savedUnrecordedEdits_; }
 
 QuarnDocument::SavePoint QuarnDocument::savePoint() const { return {undoStack_->index(), unrecordedEdits_}; }

@@ -15,12 +15,22 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
+#include <vector>
 
 namespace quarnkit {
 
 // A page of a document by its page object: the same page wherever it stands.
 using PageId = platform::PdfPageId;
+
+// What an edit of the pages did to them, for the window that shows them:
+// where the pages it put in (inserted or moved) stand now, and the pages it
+// turned.
+struct PagesEdit {
+    std::set<int> placed;
+    std::vector<PageId> turned;
+};
 
 // The failures of reading and writing a document, each with a fixed sentence.
 class DocumentError : public std::runtime_error {
@@ -129,6 +139,9 @@ public:
     // kept what it holds): the document counts as edited until it is saved,
     // or the edit could be lost at close without the question.
     void noteUnrecordedEdit(std::optional<platform::PdfPageId> page);
+    // Records an edit of the pages as noteEdit does one of the whole
+    // document, then tells pagesEdited what it did.
+    void notePagesEdit(const PagesEdit& edit);
 
     // Whether the file is out of date: the undo stack is away from its clean
     // state, or an edit no step records came since the last save. Whatever
@@ -192,6 +205,10 @@ public:
 signals:
     // Every edit, after editedPage is set: views redraw from this alone.
     void generationChanged(qint64 generation);
+    // An edit of the pages (made, undone or redone), after generationChanged
+    // so that every view already shows the pages: the window selects and
+    // shows the pages it put in.
+    void pagesEdited(const quarnkit::PagesEdit& edit);
     // isEdited changed.
     void editedChanged(bool edited);
     // An undo (`undoing`) or redo of the step named `stepName` failed: the

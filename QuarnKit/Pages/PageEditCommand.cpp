@@ -4,9 +4,21 @@
 
 namespace quarnkit {
 
-PageEditCommand::PageEditCommand(QuarnDocument& document, Make make, Name name, FollowUp followUp)
-    : DocumentCommand(document, QString()), make_(std::move(make)), name_(std::move(name)),
-      followUp_(std::move(followUp))
+namespace {
+
+// What an applied edit did, as the document tells it.
+PagesEdit told(const PageEdit& applied)
+{
+    PagesEdit edit;
+    edit.placed = applied.insertedIndexes();
+    for (const PageRotation& rotation : applied.rotations) edit.turned.push_back(rotation.page);
+    return edit;
+}
+
+} // namespace
+
+PageEditCommand::PageEditCommand(QuarnDocument& document, Make make, Name name)
+    : DocumentCommand(document, QString()), make_(std::move(make)), name_(std::move(name))
 {}
 
 bool PageEditCommand::apply(QuarnDocument& document, bool forward)
@@ -17,13 +29,12 @@ bool PageEditCommand::apply(QuarnDocument& document, bool forward)
         if (!made) return false;
         edit_ = *made;
         setText(name_(edit_));
-        document.noteEdit(std::nullopt);
+        document.notePagesEdit(told(edit_));
         return true;
     }
     const PageEdit edit = forward ? edit_ : edit_.inverse();
     edit.apply(*pdfOf(document));
-    document.noteEdit(std::nullopt);
-    if (followUp_) followUp_(edit);
+    document.notePagesEdit(told(edit));
     return true;
 }
 

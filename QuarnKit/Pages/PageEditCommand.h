@@ -1,8 +1,10 @@
 #pragma once
 // The undo step of a page edit. Its first redo makes the edit: `make` picks
 // the pages and writes them, and the step keeps the PageEdit it returns; undo
-// applies the inverse and later redos the edit again, each announced as a
-// change of the whole document. PageEdits.h makes and pushes these steps.
+// applies the inverse and later redos the edit again. Each run is told through
+// the document (notePagesEdit): where the pages it put in stand and which it
+// turned, so that the window can select and show them; the step knows no
+// window. PageEdits.h makes and pushes these steps.
 #include "QuarnKit/Document/DocumentCommand.h"
 #include "QuarnKit/Pages/PageEdit.h"
 
@@ -17,11 +19,8 @@ public:
     using Make = std::function<std::optional<PageEdit>(platform::PdfDocument&)>;
     // The step's name for the edit made: "Rotate 3 Pages".
     using Name = std::function<QString(const PageEdit&)>;
-    // Told after every later undo and redo the edit just applied (the inverse
-    // on undo), so a window can select and show the pages it put in.
-    using FollowUp = std::function<void(const PageEdit& applied)>;
 
-    PageEditCommand(QuarnDocument& document, Make make, Name name, FollowUp followUp);
+    PageEditCommand(QuarnDocument& document, Make make, Name name);
     // The edit once the first redo made it.
     const PageEdit& edit() const { return edit_; }
 
@@ -31,7 +30,6 @@ protected:
 private:
     Make make_;
     Name name_;
-    FollowUp followUp_;
     PageEdit edit_;
 };
 

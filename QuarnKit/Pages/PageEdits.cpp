@@ -11,10 +11,9 @@ using platform::PdfDocument;
 namespace {
 
 // Pushes the step; what its first redo made, none when it changed nothing.
-std::optional<PageEdit> push(QuarnDocument& document, PageEditCommand::Make make, PageEditCommand::Name name,
-                             const FollowUp& followUp)
+std::optional<PageEdit> push(QuarnDocument& document, PageEditCommand::Make make, PageEditCommand::Name name)
 {
-    auto* command = new PageEditCommand(document, std::move(make), std::move(name), followUp);
+    auto* command = new PageEditCommand(document, std::move(make), std::move(name));
     if (!DocumentCommand::push(command)) return std::nullopt;
     return command->edit(); // on the stack now
 }
@@ -27,48 +26,46 @@ PageEditCommand::Name titled(const QString& verb)
 
 } // namespace
 
-std::optional<PageEdit> rotate(QuarnDocument& document, const std::set<int>& pages, int degrees,
-                               const FollowUp& followUp)
+std::optional<PageEdit> rotate(QuarnDocument& document, const std::set<int>& pages, int degrees)
 {
     return push(
         document, [pages, degrees](PdfDocument& pdf) { return PageEditor::rotate(pages, degrees, pdf); },
-        titled(QObject::tr("Rotate")), followUp);
+        titled(QObject::tr("Rotate")));
 }
 
-std::optional<PageEdit> deletePages(QuarnDocument& document, const std::set<int>& pages, const FollowUp& followUp)
+std::optional<PageEdit> deletePages(QuarnDocument& document, const std::set<int>& pages)
 {
     return push(
         document, [pages](PdfDocument& pdf) { return PageEditor::deletePages(pages, pdf); },
-        titled(QObject::tr("Delete")), followUp);
+        titled(QObject::tr("Delete")));
 }
 
-std::optional<PageEdit> move(QuarnDocument& document, const std::set<int>& pages, int gap, const FollowUp& followUp)
+std::optional<PageEdit> move(QuarnDocument& document, const std::set<int>& pages, int gap)
 {
     return push(
         document, [pages, gap](PdfDocument& pdf) { return PageEditor::move(pages, gap, pdf); },
-        titled(QObject::tr("Move")), followUp);
+        titled(QObject::tr("Move")));
 }
 
-std::optional<PageEdit> duplicate(QuarnDocument& document, const std::set<int>& pages, const FollowUp& followUp)
+std::optional<PageEdit> duplicate(QuarnDocument& document, const std::set<int>& pages)
 {
     return push(
         document, [pages](PdfDocument& pdf) { return PageEditor::duplicate(pages, pdf); },
-        titled(QObject::tr("Duplicate")), followUp);
+        titled(QObject::tr("Duplicate")));
 }
 
-std::optional<PageEdit> insert(QuarnDocument& document, const std::vector<SourcePage>& pages, int gap,
-                               const FollowUp& followUp)
+std::optional<PageEdit> insert(QuarnDocument& document, const std::vector<SourcePage>& pages, int gap)
 {
     return push(
         document, [pages, gap](PdfDocument& pdf) { return PageEditor::insert(pages, gap, pdf); },
-        titled(QObject::tr("Insert")), followUp);
+        titled(QObject::tr("Insert")));
 }
 
-std::optional<PageEdit> insertBlank(QuarnDocument& document, int index, const FollowUp& followUp)
+std::optional<PageEdit> insertBlank(QuarnDocument& document, int index)
 {
     return push(
         document, [index](PdfDocument& pdf) { return std::optional(PageEditor::insertBlank(index, pdf)); },
-        [](const PageEdit&) { return QObject::tr("Insert Blank Page"); }, followUp);
+        [](const PageEdit&) { return QObject::tr("Insert Blank Page"); });
 }
 
 std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, const QString& path)

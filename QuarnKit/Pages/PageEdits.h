@@ -2,11 +2,11 @@
 // Editing the pages of a document. Every edit is one undo step on the
 // document's own stack, named for the Edit menu ("Rotate 3 Pages", "Insert
 // Blank Page"); the step picks its pages and makes the write in its first
-// redo, in the document as it is then, and announces it through the
-// document's change signal. Each returns the edit made (where its pages
-// went), none when there was nothing to change, and throws what the first
-// redo threw, recording no step. `followUp` is told after every later undo
-// and redo of the step what was applied (PageEditCommand.h).
+// redo, in the document as it is then, and announces it and every later
+// undo and redo through the document's change signals (generationChanged,
+// then pagesEdited). Each returns the edit made (where its pages went), none
+// when there was nothing to change, and throws what the first redo threw,
+// recording no step.
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Pages/PageEditCommand.h"
 #include "QuarnKit/Pages/PageEditor.h"
@@ -18,23 +18,18 @@
 
 namespace quarnkit::PageEdits {
 
-using FollowUp = PageEditCommand::FollowUp;
-
 // By `degrees` (±90): "Rotate Page", "Rotate 3 Pages".
-std::optional<PageEdit> rotate(QuarnDocument& document, const std::set<int>& pages, int degrees,
-                               const FollowUp& followUp = {});
+std::optional<PageEdit> rotate(QuarnDocument& document, const std::set<int>& pages, int degrees);
 // "Delete 2 Pages"; throws PageEditError(lastPage) rather than remove every page.
-std::optional<PageEdit> deletePages(QuarnDocument& document, const std::set<int>& pages, const FollowUp& followUp = {});
+std::optional<PageEdit> deletePages(QuarnDocument& document, const std::set<int>& pages);
 // The pages as one block to the gap (0: before the first page): "Move 2 Pages".
-std::optional<PageEdit> move(QuarnDocument& document, const std::set<int>& pages, int gap,
-                             const FollowUp& followUp = {});
+std::optional<PageEdit> move(QuarnDocument& document, const std::set<int>& pages, int gap);
 // Copies right after the last of the pages: "Duplicate Page".
-std::optional<PageEdit> duplicate(QuarnDocument& document, const std::set<int>& pages, const FollowUp& followUp = {});
+std::optional<PageEdit> duplicate(QuarnDocument& document, const std::set<int>& pages);
 // Pages of other files (PageEditor::pages) at the gap: "Insert 4 Pages".
-std::optional<PageEdit> insert(QuarnDocument& document, const std::vector<SourcePage>& pages, int gap,
-                               const FollowUp& followUp = {});
+std::optional<PageEdit> insert(QuarnDocument& document, const std::vector<SourcePage>& pages, int gap);
 // A blank page after `index` (at the start of a document without pages): "Insert Blank Page".
-std::optional<PageEdit> insertBlank(QuarnDocument& document, int index, const FollowUp& followUp = {});
+std::optional<PageEdit> insertBlank(QuarnDocument& document, int index);
 
 // Extract's file, written atomically to `path` by a job that any thread may
 // run: the pages as they are now (their snapshot is taken here, and throws

@@ -194,6 +194,13 @@ TEST(PagesMenu, DuplicateAndInsertBlankSelectWhatTheyPutIn)
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{6}));
     EXPECT_EQ(order(w.pdf())[6], 0);
     EXPECT_TRUE(w.window->isDocumentEdited());
+
+    // The same in the document Revert reads afresh.
+    ASSERT_TRUE(w.window->revert());
+    PagesModel::of(w.model()).setSelectedPages({1});
+    w.key("Ctrl+Shift+N");
+    EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 0, 3, 4, 5}));
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{2}));
 }
 
 TEST(PagesMenu, InsertingThreeFilesOfWhichOneIsTextIsOneStepAndOneComplaint)

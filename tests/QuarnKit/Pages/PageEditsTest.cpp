@@ -49,8 +49,10 @@ TEST(PageEdits, EveryPageEditUndoesAndRedoesThroughTheDocument)
 
     QuarnDocument document(PdfDocument::openBytes(testsupport::makeTextPdf(4)));
     QUndoStack& stack = document.undoStack();
-    std::vector<PageEdit> followed;
-    const PageEdits::FollowUp follow = [&](const PageEdit& applied) { followed.push_back(applied); };
+    // What the document tells the window of each edit, undo and redo.
+    std::vector<PagesEdit> told;
+    QObject::connect(&document, &QuarnDocument::pagesEdited, [&](const PagesEdit& edit) { told.push_back(edit); });
+    const std::vector<platform::PdfPageId> firstTwo{*document.pageId(0), *document.pageId(1)};
     std::vector<std::vector<Seen>> states{seen(document)}; // after each step
     const auto step = [&](const std::optional<PageEdit>& edit, const QString& name) {
         EXPECT_TRUE(edit) << name.toStdString();
@@ -60,20 +62,20 @@ TEST(PageEdits, EveryPageEditUndoesAndRedoesThroughTheDocument)
         states.push_back(seen(document));
     };
 
-    step(PageEdits::rotate(document, {0, 1}, 90, follow), "Rotate 2 Pages");
+    step(PageEdits::rotate(document, {0, 1}, 90), "Rotate 2 Pages");
     EXPECT_EQ(states.back()[0].rotation, 90);
-    step(PageEdits::move(document, {0}, 3, follow), "Move Page");
+    step(PageEdits::move(document, {0}, 3), "Move Page");
     EXPECT_EQ(states.back()[2].text, "Page 1");
-    step(PageEdits::duplicate(document, {1}, follow), "Duplicate Page");
-    step(PageEdits::insertBlank(document, 0, follow), "Insert Blank Page");
+    step(PageEdits::duplicate(document, {1}), "Duplicate Page");
+    step(PageEdits::insertBlank(document, 0), "Insert Blank Page");
     EXPECT_EQ(states.back()[1], (Seen{"", {792, 612}, 0})); // shaped as the turned page before it
     const PageEditor::FilePages read = PageEditor::pages(QStringList{other, image});
     ASSERT_TRUE(read.failures.isEmpty());
-    const auto inserted = PageEdits::insert(document, read.pages, 2, follow);
+    const auto inserted = PageEdits::insert(document, read.pages, 2);
     step(inserted, "Insert 3 Pages");
     EXPECT_EQ(inserted->insertedIndexes(), (std::set<int>{2, 3, 4}));
     EXPECT_EQ(states.back()[4].size, (platform::PdfSize{200, 100}));
-    step(PageEdits::deletePages(document, {0, 3}, follow), "Delete 2 Pages");
+    step(PageEdits::deletePages(document, {0, 3}), "Delete 2 Pages");
 
     // Nothing to change, or a change refused: no step, no write.
     const qint64 generation = document.generation();
@@ -87,20 +89,25 @@ TEST(PageEdits, EveryPageEditUndoesAndRedoesThroughTheDocument)
     EXPECT_EQ(stack.count(), int(states.size()) - 1);
     EXPECT_EQ(document.generation(), generation);
     EXPECT_EQ(seen(document), states.back());
-    EXPECT_TRUE(followed.empty()); // the first redos tell their caller by what they return
+    ASSERT_EQ(told.size(), states.size() - 1); // one for each edit made, none for the refused
+    EXPECT_EQ(told[0].turned, firstTwo);
+    EXPECT_EQ(told[4].placed, (std::set<int>{2, 3, 4}));
 
     for (int i = int(states.size()) - 1; i > 0; --i) {
         stack.undo();
         EXPECT_EQ(seen(document), states[size_t(i) - 1]) << "undo to state " << i - 1;
     }
-    // Undoing the delete put its pages back where they stood.
-    ASSERT_FALSE(followed.empty());
-    EXPECT_EQ(followed.front().insertedIndexes(), (std::set<int>{0, 3}));
+    // Undoing the delete put its pages back where they stood; undoing the
+    // rotation turned the pages it had turned.
+    ASSERT_EQ(told.size(), 2 * (states.size() - 1));
+    EXPECT_EQ(told[states.size() - 1].placed, (std::set<int>{0, 3}));
+    EXPECT_EQ(told.back().turned, told[0].turned);
     for (size_t i = 1; i < states.size(); ++i) {
         stack.redo();
         EXPECT_EQ(seen(document), states[i]) << "redo to state " << i;
     }
-    EXPECT_EQ(followed.back().removed.size(), 2u); // the delete, done again
+    ASSERT_EQ(told.size(), 3 * (states.size() - 1));
+    EXPECT_EQ(told.back().placed, std::set<int>{}); // the delete, done again, put nothing in
 }
 
 TEST(PageEdits, ExtractIntoWritesThePagesAsTheyWereAndLeavesTheDocumentAlone)
