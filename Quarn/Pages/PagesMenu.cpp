@@ -52,13 +52,10 @@ PageCommands::PageCommands(QuarnCommands& commands, ViewerModel* viewer, QObject
     extract_ = item(PageEditor::title(tr("Extract"), 1, true), std::nullopt,
                     [this](ViewerModel& m) { askWhereToExtract(m, menu_->parentWidget()); });
     menu_->addSeparator();
+    // No key: in the window Delete belongs to whatever has the focus (a mark,
+    // a field), and deletes pages only in the page list, whose own menu shows it.
     delete_ = item(PageEditor::title(tr("Delete"), 1, false), std::nullopt,
                    [](ViewerModel& m) { PagesModel::of(m).deletePages(); });
-    // The page list's key, shown as the thumbnails' menu shows it. Heard only
-    // while the menu is open: in the window the key belongs to whatever has
-    // the focus (a mark, a field, the page list itself).
-    delete_->setShortcut(Keys::menuKey(ShortcutCommand::deletePages));
-    delete_->setShortcutContext(Qt::WidgetShortcut);
 
     commands.insertMenu(menu_);
     addSidebarToggles(commands);

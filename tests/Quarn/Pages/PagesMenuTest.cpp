@@ -122,8 +122,26 @@ TEST(PagesMenu, StandsBeforeWindowDisabledWithoutAViewer)
     EXPECT_LT(at("Pages"), at("Window"));
     EXPECT_EQ(pages.rotateLeft()->shortcut(), QKeySequence("Ctrl+L"));
     EXPECT_EQ(pages.insertFromFile()->shortcut(), QKeySequence("Ctrl+Shift+I"));
-    // The page list's Delete key, shown as the thumbnails' menu shows it.
-    EXPECT_EQ(pages.deletePages()->shortcut(), QKeySequence("Del"));
+}
+
+TEST(PagesMenu, DeletePageShowsNoKeyWhereTheKeyDeletesNothing)
+{
+    // Delete deletes pages in the page list only (its own menu shows the
+    // key); on the page view it belongs to the selected mark.
+    Window w;
+    QuarnPDFView* view = w.window->screen()->pageViewHost()->view();
+    view->setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->hasFocus(); }));
+    PagesModel::of(w.model()).setSelectedPages({1});
+    w.pages().refresh();
+    ASSERT_TRUE(w.pages().deletePages()->isEnabled());
+    EXPECT_TRUE(w.pages().deletePages()->shortcut().isEmpty());
+    for (const char* key : {"Del", "Backspace"}) {
+        w.key(key);
+        QApplication::processEvents();
+        EXPECT_EQ(w.pdf().pageCount(), 5) << key;
+    }
+    EXPECT_EQ(w.undo().count(), 0);
 }
 
 TEST(PagesMenu, RotateKeysActOnTheSelectionAsOneNamedStep)

@@ -443,7 +443,7 @@ TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteK
     EXPECT_EQ(empty->pageCount(), 1);
     EXPECT_EQ(pdfOf(*empty)->pageGeometry(0).displaySize, (platform::PdfSize{612, 792}));
 
-    // A row's menu shows the key the list deletes pages with, as the Pages menu does.
+    // A row's menu shows the key the list deletes pages with.
     Window w(testsupport::makeTextPdf(3));
     QMenu* menu = openMenu(w.table(), w.rowCentre(1));
     ASSERT_TRUE(menu);
