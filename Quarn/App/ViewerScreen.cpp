@@ -256,7 +256,7 @@ void ViewerScreen::rebuildContent()
         if (!filePath_.isEmpty()) {
             auto* reveal = new QuietButton(tr("Show in Folder"));
             reveal->setFixedSize(reveal->sizeHint());
-            connect(reveal, &QAbstractButton::clicked, this, [this] { revealInFolder(filePath_); });
+            connect(reveal, &QAbstractButton::clicked, this, [this] { revealInFolder(filePath_, window()); });
             action = reveal;
         }
         message_ = new StateMessage(QStringLiteral("exclamationmark.triangle"), tr("ravlen can't read this PDF"),

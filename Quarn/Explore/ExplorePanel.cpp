@@ -227,9 +227,9 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
     connect(notice_, &LibraryNotice::dismissed, this, [this] { showProblem(std::nullopt); });
     connect(results_, &ExploreResults::openRequested, this, &ExplorePanel::openItem);
     connect(results_, &ExploreResults::menuRequested, this, &ExplorePanel::showMenu);
-    results_->list()->rowActions = [model = results_->list()->exploreModel()](int row) {
+    results_->list()->rowActions = [this, model = results_->list()->exploreModel()](int row) {
         return std::vector<LibraryRowAction>{
-            {QStringLiteral("Show in Folder"), [path = model->item(row)->path] { revealInFolder(path); }}};
+            {QStringLiteral("Show in Folder"), [this, path = model->item(row)->path] { reveal(path); }}};
     };
     if (viewer_)
         connect(&PagesModel::of(*viewer_), &PagesModel::libraryFocusRequestChanged, this, [this] {
@@ -283,6 +283,14 @@ void ExplorePanel::showProblem(const std::optional<quarnkit::OpenProblem>& probl
     noticeRow_->setVisible(problem.has_value());
 }
 
+void ExplorePanel::reveal(const QString& path)
+{
+    showProblem(std::nullopt);
+    revealInFolder(path, [panel = QPointer<ExplorePanel>(this), path](const QString& reason) {
+        if (panel) panel->showProblem(quarnkit::OpenProblem::notShownInFolder(path, reason));
+    });
+}
+
 void ExplorePanel::openItem(const ExploreItem& item)
 {
     library_.openFile(item.path, [panel = QPointer<ExplorePanel>(this)](const quarnkit::OpenProblem& problem) {
@@ -295,7 +303,7 @@ void ExplorePanel::showMenu(const ExploreItem& item, const QPoint& globalPos)
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Open"), this, [this, item] { openItem(item); });
-    menu->addAction(QStringLiteral("Show in Folder"), this, [path = item.path] { revealInFolder(path); });
+    menu->addAction(QStringLiteral("Show in Folder"), this, [this, path = item.path] { reveal(path); });
     menu->addAction(QStringLiteral("Copy Path"), this,
                     [path = item.path] { QGuiApplication::clipboard()->setText(path); });
     menu->popup(globalPos);

@@ -106,6 +106,8 @@ public:
     ExploreResults* results() const { return results_; }
     // Opens a result as a click on its row does.
     void openItem(const quarnkit::ExploreItem& item);
+    // Shows the file in its folder; the banner says when nothing could.
+    void reveal(const QString& path);
     // Shows the row menu (Open, Show in Folder, Copy Path).
     void showMenu(const quarnkit::ExploreItem& item, const QPoint& globalPos);
 

@@ -24,7 +24,7 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
     chooseDestination = [this](const ExportSettings& settings, const ViewerModel& model) {
         return askForDestination(settings, model);
     };
-    reveal = [](const QString& path) { revealInFolder(path); };
+    reveal = [this](const QString& path) { revealInFolder(path, dialogParent); };
 }
 
 ExportController::~ExportController() { stop_.request_stop(); }

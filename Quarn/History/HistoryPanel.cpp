@@ -103,7 +103,7 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
             actions.push_back({QStringLiteral("Locate"), [this, entry] { locateEntry(entry); }});
         else
             actions.push_back(
-                {QStringLiteral("Show in Folder"), [location = model_->location(entry)] { revealInFolder(location); }});
+                {QStringLiteral("Show in Folder"), [this, location = model_->location(entry)] { reveal(location); }});
         actions.push_back({QStringLiteral("Remove from History"), [this, id = entry.id] { library_.remove(id); }});
         return actions;
     };
@@ -232,6 +232,14 @@ void HistoryPanel::openEntry(const HistoryEntry& entry)
     });
 }
 
+void HistoryPanel::reveal(const QString& path)
+{
+    showProblem(std::nullopt);
+    revealInFolder(path, [panel = QPointer<HistoryPanel>(this), path](const QString& reason) {
+        if (panel) panel->showProblem(quarnkit::OpenProblem::notShownInFolder(path, reason));
+    });
+}
+
 void HistoryPanel::locateEntry(const HistoryEntry& entry)
 {
     showProblem(std::nullopt);
@@ -251,7 +259,7 @@ void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos)
         menu->addAction(QStringLiteral("Locate…"), this, [this, entry] { locateEntry(entry); });
     } else {
         menu->addAction(QStringLiteral("Open"), this, [this, entry] { openEntry(entry); });
-        menu->addAction(QStringLiteral("Show in Folder"), this, [location] { revealInFolder(location); });
+        menu->addAction(QStringLiteral("Show in Folder"), this, [this, location] { reveal(location); });
     }
     // A missing file's recorded path.
     menu->addAction(QStringLiteral("Copy Path"), this, [location] { QGuiApplication::clipboard()->setText(location); });

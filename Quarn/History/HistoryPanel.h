@@ -68,6 +68,8 @@ private:
     void takeFocusRequest();
     void showProblem(const std::optional<quarnkit::OpenProblem>& problem);
     void locateEntry(const quarnkit::HistoryEntry& entry);
+    // Shows the file in its folder; the banner says when nothing could.
+    void reveal(const QString& path);
     void askToClear();
     void scheduleDayChange();
     void regroup();

@@ -7,6 +7,7 @@
 #include "QuarnKit/Document/OutlineMap.h"
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/History/HistoryLocator.h"
+#include "QuarnKit/History/OpenProblem.h"
 #include "QuarnKit/Pages/PageEditor.h"
 #include "QuarnKit/Pages/PageEdits.h"
 
@@ -335,8 +336,10 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
             emit failed(tr("Extract didn't finish."), failure);
             return;
         }
-        if (revealFile) revealFile(path);
-        else revealInFolder(path);
+        if (revealFile) return revealFile(path);
+        revealInFolder(path, [self = QPointer<PagesModel>(this), path](const QString& reason) {
+            if (self) emit self->failed(quarnkit::OpenProblem::notShownInFolder(path, reason).title, reason);
+        });
     });
     watcher->setFuture(QtConcurrent::run([write, path]() -> QString {
         // Told as every other save is: "ravlen couldn't save "name". <reason>".

@@ -1,40 +1,110 @@
 #include "Quarn/Shell/FileManager.h"
 
+#include "QuarnKit/History/OpenProblem.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 namespace quarn {
 
-void revealInFolder(const QString& path)
+namespace {
+
+using Failed = std::function<void(const QString& reason)>;
+
+// How long xdg-open may take to fail. One still running then has started a
+// program that shows the folder (some wait for it to close), and what it
+// says when it ends is no failure of showing.
+constexpr int kOpenerVerdictMs = 10000;
+
+// Opens the folder with xdg-open, run here rather than detached so that its
+// exit status says whether something showed the folder.
+void openFolder(const QString& folder, Failed failed)
 {
-    const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString();
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (program.isEmpty()) {
+        failed(QObject::tr("No file manager answered, and xdg-open, which opens folders, isn't installed."));
+        return;
+    }
+    const QString reason =
+        QObject::tr("No file manager answered, and xdg-open couldn't open the folder “%1”.").arg(folder);
+    auto* opener = new QProcess(qApp);
+    opener->setProgram(program);
+    opener->setArguments({QUrl::fromLocalFile(folder).toString()});
+    // Its complaints go to the log, as the desktop's own tools' do.
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    const auto decided = std::make_shared<bool>(false);
+    QTimer::singleShot(kOpenerVerdictMs, opener, [decided] { *decided = true; });
+    QObject::connect(opener, &QProcess::finished, opener,
+                     [opener, decided, failed, reason](int code, QProcess::ExitStatus status) {
+                         if (!std::exchange(*decided, true) && (status != QProcess::NormalExit || code != 0))
+                             failed(reason);
+                         opener->deleteLater();
+                     });
+    QObject::connect(opener, &QProcess::errorOccurred, opener,
+                     [opener, decided, failed, reason](QProcess::ProcessError e) {
+                         if (e != QProcess::FailedToStart) return; // the others end in finished
+                         if (!std::exchange(*decided, true)) failed(reason);
+                         opener->deleteLater();
+                     });
+    opener->start();
+}
+
+} // namespace
+
+void revealInFolder(const QString& path, Failed failed)
+{
+    const QFileInfo file(path);
+    const QString folder = QDir::toNativeSeparators(file.absolutePath());
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{uri} << QString();
+    call << QStringList{QUrl::fromLocalFile(file.absoluteFilePath()).toString()} << QString();
     // Asked without waiting; a desktop without the service gets the folder opened instead.
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
     // Without a session bus the call has failed before the watcher exists,
     // and a watcher made then never says it finished.
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folder);
-        return;
-    }
+    if (!bus.isConnected()) return openFolder(folder, std::move(failed));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000), qApp);
     if (watcher->isFinished()) {
-        if (watcher->isError()) QDesktopServices::openUrl(folder);
+        if (watcher->isError()) openFolder(folder, std::move(failed));
         watcher->deleteLater();
         return;
     }
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [folder](QDBusPendingCallWatcher* w) {
-        if (w->isError()) QDesktopServices::openUrl(folder);
-        w->deleteLater();
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
+                     [folder, failed = std::move(failed)](QDBusPendingCallWatcher* w) {
+                         if (w->isError()) openFolder(folder, failed);
+                         w->deleteLater();
+                     });
+}
+
+void revealInFolder(const QString& path, QWidget* window)
+{
+    revealInFolder(path, [path, over = QPointer<QWidget>(window)](const QString& reason) {
+        // Another window may be in front by now: the alert goes to the one asked from.
+        auto* box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(),
+                                    quarnkit::OpenProblem::notShownInFolder(path, reason).title, QMessageBox::Ok, over);
+        box->setTextFormat(Qt::PlainText); // it names the file and its folder
+        box->setInformativeText(reason);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        if (over && over->isVisible()) {
+            box->setWindowModality(Qt::WindowModal);
+            box->open();
+        } else {
+            box->setWindowModality(Qt::ApplicationModal);
+            box->show();
+        }
     });
 }
 

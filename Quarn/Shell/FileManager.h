@@ -2,9 +2,20 @@
 // The desktop's file manager.
 #include <QString>
 
+#include <functional>
+
+class QWidget;
+
 namespace quarn {
 
-// Shows a file in the desktop's file manager (selected where it can), else opens its folder.
-void revealInFolder(const QString& path);
+// Shows a file in the desktop's file manager, selected (the FileManager1
+// service on the session bus), else opens its folder with xdg-open. When
+// neither can (no file manager answers, and xdg-open is missing or fails),
+// `failed` is called on the UI thread, at once or a moment later, with what
+// went wrong in a sentence for the user.
+void revealInFolder(const QString& path, std::function<void(const QString& reason)> failed);
+// The same, a failure told in an alert over `window` while it exists (else
+// over the application): "ravlen couldn't show “Report” in its folder."
+void revealInFolder(const QString& path, QWidget* window);
 
 } // namespace quarn

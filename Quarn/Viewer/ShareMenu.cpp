@@ -65,7 +65,9 @@ ShareMenu::ShareMenu(const QString& filePath, QWidget* parent) : QMenu(parent), 
     launch = [](const QString& program, const QStringList& arguments) {
         return QProcess::startDetached(program, arguments);
     };
-    reveal = [](const QString& path) { revealInFolder(path); };
+    // Told over the window the menu was shown in: the menu is gone by the
+    // time a slow failure comes.
+    reveal = [this](const QString& path) { revealInFolder(path, parentWidget() ? parentWidget()->window() : nullptr); };
 
     email_ = addAction(tr("Email…"));
     copy_ = addAction(tr("Copy"));

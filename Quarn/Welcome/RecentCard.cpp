@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -191,7 +192,7 @@ QMenu* RecentCard::makeMenu()
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const RecentItem item = item_;
     menu->addAction(QStringLiteral("Open"), this, [this, item] { emit openRequested(item); });
-    menu->addAction(showInFolder(), this, [item] { revealInFolder(item.path); });
+    menu->addAction(showInFolder(), this, [this, item] { reveal(item); });
     menu->addAction(QStringLiteral("Copy Path"), this, [item] { QGuiApplication::clipboard()->setText(item.path); });
     if (removable_) {
         menu->addSeparator();
@@ -200,7 +201,14 @@ QMenu* RecentCard::makeMenu()
     return menu;
 }
 
-void RecentCard::reveal() const { revealInFolder(item_.path); }
+void RecentCard::reveal() { reveal(item_); }
+
+void RecentCard::reveal(const RecentItem& item)
+{
+    revealInFolder(item.path, [card = QPointer<RecentCard>(this), path = item.path](const QString& reason) {
+        if (card) emit card->revealFailed(quarnkit::OpenProblem::notShownInFolder(path, reason));
+    });
+}
 
 void RecentCard::remove()
 {
@@ -273,6 +281,7 @@ void CardGrid::setItems(const std::vector<RecentItem>& items, bool removable)
         connect(card, &RecentCard::openRequested, this, &CardGrid::openRequested);
         connect(card, &RecentCard::removeRequested, this, &CardGrid::removeRequested);
         card->installEventFilter(this);
+        connect(card, &RecentCard::revealFailed, this, &CardGrid::revealFailed);
         grid_->addWidget(card, int(cards_.size()) / columns, int(cards_.size()) % columns, Qt::AlignTop);
         cards_.push_back(card);
     }

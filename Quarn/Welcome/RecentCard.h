@@ -10,6 +10,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Welcome/RecentThumbnails.h"
+#include "QuarnKit/History/OpenProblem.h"
 
 #include <QMenu>
 #include <QPointer>
@@ -39,7 +40,7 @@ public:
     // that arrives while the card shows fades in over 0.2 s.
     double arrival() const { return arrival_->value(); }
     // What the menu's items and a screen reader's named actions do.
-    void reveal() const;
+    void reveal();
     void remove();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -47,6 +48,8 @@ public:
 signals:
     void openRequested(const quarn::RecentItem& item);
     void removeRequested(const quarn::RecentItem& item);
+    // Nothing could show the file in its folder.
+    void revealFailed(const quarnkit::OpenProblem& problem);
 
 protected:
     bool event(QEvent* event) override;
@@ -58,6 +61,7 @@ private:
     // Pops the menu up at `place`, unless it is up already (the menu key
     // comes both as a key and as a request for the menu).
     void showMenu(const QPoint& place);
+    void reveal(const RecentItem& item);
 
     RecentThumbnails& thumbnails_;
     RecentItem item_;
@@ -83,6 +87,7 @@ public:
 signals:
     void openRequested(const quarn::RecentItem& item);
     void removeRequested(const quarn::RecentItem& item);
+    void revealFailed(const quarnkit::OpenProblem& problem);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

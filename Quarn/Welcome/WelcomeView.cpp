@@ -373,6 +373,7 @@ QWidget* WelcomeView::makeResultsSection()
     column->addWidget(resultsArea_);
 
     connect(resultCards_, &CardGrid::openRequested, this, &WelcomeView::open);
+    connect(resultCards_, &CardGrid::revealFailed, this, &WelcomeView::setProblem);
     return section;
 }
 
@@ -400,6 +401,7 @@ QWidget* WelcomeView::makeRecentsSection()
         });
     });
     connect(recentCards_, &CardGrid::openRequested, this, &WelcomeView::open);
+    connect(recentCards_, &CardGrid::revealFailed, this, &WelcomeView::setProblem);
     connect(recentCards_, &CardGrid::removeRequested, this, &WelcomeView::removeRecent);
     return section;
 }

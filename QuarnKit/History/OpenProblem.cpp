@@ -38,4 +38,9 @@ OpenProblem OpenProblem::missingEntry(const QString& name)
             QStringLiteral("Locate it, or remove it from History.")};
 }
 
+OpenProblem OpenProblem::notShownInFolder(const QString& path, const QString& reason)
+{
+    return {QStringLiteral("ravlen couldn't show “%1” in its folder.").arg(shownName(path)), reason};
+}
+
 } // namespace quarnkit

@@ -1,7 +1,8 @@
 #pragma once
-// Why a file picked in a library panel did not open, as the panel tells it
-// in its banner: a headline and a line of explanation. Every place that opens
-// a library entry words its problems with these.
+// Why a file picked in a library panel did not open, or could not be shown
+// in its folder, as the panel tells it in its banner: a headline and a line
+// of explanation. Every place that opens a library entry words its problems
+// with these.
 #include <QString>
 
 namespace quarnkit {
@@ -22,6 +23,9 @@ struct OpenProblem {
     // The same headline for an entry by its own name (its title or file name),
     // with the advice the History panel gives.
     static OpenProblem missingEntry(const QString& name);
+    // "ravlen couldn't show “Report” in its folder." with the reason: no file
+    // manager could be reached.
+    static OpenProblem notShownInFolder(const QString& path, const QString& reason);
 
     friend bool operator==(const OpenProblem&, const OpenProblem&) = default;
 };

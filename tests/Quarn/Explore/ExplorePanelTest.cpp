@@ -284,6 +284,7 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResults)
     QUrl shown;
     testsupport::UrlCatcher catcher("file", [&](const QUrl& url) { shown = url; });
     row->actionInterface()->doAction("Show in Folder");
+    testsupport::waitFor([&] { return !shown.isEmpty(); });
     EXPECT_EQ(shown, QUrl::fromLocalFile(QFileInfo(first).path()));
 }
 

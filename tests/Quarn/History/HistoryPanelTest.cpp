@@ -371,6 +371,20 @@ TEST(HistoryPanel, AScreenReaderOpensLocatesShowsAndRemovesRows)
     EXPECT_EQ(p.shown(), QStringList({"# Today (1)", "kept"}));
 }
 
+TEST(HistoryPanel, ShowInFolderWithNothingToShowTheFolderSaysSoInTheBanner)
+{
+    Panel p;
+    const QString kept = p.h.write("kept.pdf", titledPdf("x", 2));
+    p.show({{kept, std::nullopt, daysAgo(0.01), 2}});
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.library().states().size() == 1; }));
+    const testsupport::XdgOpenStandIn noOpener(std::nullopt); // and no file manager on a session bus
+    act(p.panel->list(), 1, "Show in Folder");
+    ASSERT_TRUE(testsupport::waitFor([&] { return p.panel->notice()->isVisible(); }));
+    EXPECT_EQ(p.panel->notice()->problem().title, "ravlen couldn't show “kept” in its folder.");
+    EXPECT_EQ(p.panel->notice()->problem().detail,
+              "No file manager answered, and xdg-open, which opens folders, isn't installed.");
+}
+
 TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
 {
     Panel p;

@@ -1,4 +1,6 @@
 #include "Quarn/Viewer/ShareMenu.h"
+#include "support/TestSupport.h"
+#include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -67,4 +70,37 @@ TEST(ShareMenu, AMailProgramThatDoesNotStartIsReported)
     QObject::connect(&menu, &ShareMenu::failed, [&](const QString& description) { failure = description; });
     menu.emailAction()->trigger();
     EXPECT_FALSE(failure.isEmpty());
+}
+
+TEST(ShareMenu, ShowInFolderWithNothingToShowTheFolderSaysWhyOverTheWindow)
+{
+    // No file manager on a session bus, and xdg-open missing or failing.
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Shared copy.pdf");
+    touch(path);
+    const struct {
+        const char* name;
+        std::optional<QByteArray> script;
+        QString reason;
+    } cases[] = {
+        {"no xdg-open", std::nullopt, "No file manager answered, and xdg-open, which opens folders, isn't installed."},
+        {"xdg-open fails", QByteArray("exit 4"),
+         QString("No file manager answered, and xdg-open couldn't open the folder “%1”.").arg(tmp.path())},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        const testsupport::XdgOpenStandIn opener(each.script);
+        QWidget window;
+        window.show();
+        // The menu under the window's Share button closes as its item is chosen.
+        auto* menu = new ShareMenu(path, new QWidget(&window));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->revealAction()->trigger();
+        menu->close();
+        QMessageBox* alert = nullptr;
+        ASSERT_TRUE(testsupport::waitFor([&] { return (alert = window.findChild<QMessageBox*>()) != nullptr; }));
+        EXPECT_EQ(alert->text(), "ravlen couldn't show “Shared copy” in its folder.");
+        EXPECT_EQ(alert->informativeText(), each.reason);
+        EXPECT_TRUE(alert->isVisible());
+    }
 }

@@ -592,6 +592,7 @@ TEST(WelcomeWindow, AScreenReaderOpensShowsAndRemovesCards)
     QUrl shown;
     testsupport::UrlCatcher catcher("file", [&](const QUrl& url) { shown = url; });
     recent->actionInterface()->doAction("Show in Folder");
+    testsupport::waitFor([&] { return !shown.isEmpty(); });
     EXPECT_EQ(shown, QUrl::fromLocalFile(QFileInfo(paper).path()));
     recent->actionInterface()->doAction("Remove from History");
     ASSERT_TRUE(testsupport::waitFor([&] { return w.view().recents().size() == 1; }));
