@@ -60,14 +60,13 @@ void FormEditor::setView(QuarnPDFView* view)
 {
     if (view_ == view) return;
     cancel();
-    if (view_) {
-        view_->viewport()->removeEventFilter(this);
-        disconnect(view_, nullptr, this, nullptr);
-    }
+    if (viewport_) viewport_->removeEventFilter(this);
+    if (view_) disconnect(view_, nullptr, this, nullptr);
     view_ = view;
+    viewport_ = view ? view->viewport() : nullptr;
     pressTaken_ = false;
     if (!view) return;
-    view->viewport()->installEventFilter(this);
+    viewport_->installEventFilter(this);
     // The editor stays on its field while the pages scroll, zoom or change layout.
     connect(view, &QuarnPDFView::scaleChanged, this, &FormEditor::layoutEditor);
     connect(view, &QuarnPDFView::boundsChanged, this, &FormEditor::layoutEditor);
@@ -110,7 +109,7 @@ bool FormEditor::activate(const Widget& field)
 
 bool FormEditor::eventFilter(QObject* watched, QEvent* event)
 {
-    if (view_ && watched == view_->viewport()) return viewportEvent(event);
+    if (viewport_ && watched == viewport_.data()) return viewportEvent(event);
     if (editor_ && watched == editor_) return editorEvent(event);
     return false;
 }

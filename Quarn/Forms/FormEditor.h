@@ -88,6 +88,9 @@ private:
 
     FormWatcher& watcher_;
     QPointer<QuarnPDFView> view_;
+    // The view's viewport, watched: its events also come while the view is
+    // being destroyed, when view_ may no longer be taken for a page view.
+    QPointer<QWidget> viewport_;
     QPointer<QWidget> editor_;
     std::optional<Widget> editing_;
     QPointer<quarnkit::QuarnDocument> editingDocument_; // the document the typing belongs to

@@ -350,8 +350,10 @@ void ShortcutsWindow::saveFrame()
 
 bool ShortcutsWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // Moves before the window is first shown are our own placing.
-    if (watched == window_
+    // Moves before the window is first shown are our own placing. A window
+    // being destroyed is no ShortcutsView any more, and is not asked.
+    const auto* view = qobject_cast<ShortcutsView*>(watched);
+    if (view && view == window_
         && ((event->type() == QEvent::Move && window_->isVisible()) || event->type() == QEvent::Hide))
         saveFrame();
     return QObject::eventFilter(watched, event);
