@@ -8,6 +8,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -95,8 +96,12 @@ void revealInFolder(const QString& path, QWidget* window)
         // Another window may be in front by now: the alert goes to the one asked from.
         auto* box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(),
                                     quarnkit::OpenProblem::notShownInFolder(path, reason).title, QMessageBox::Ok, over);
-        box->setTextFormat(Qt::PlainText); // it names the file and its folder
+        // Both lines name the file or its folder as they are called: plain
+        // text (the box sets its own line's format only).
+        box->setTextFormat(Qt::PlainText);
         box->setInformativeText(reason);
+        if (auto* second = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            second->setTextFormat(Qt::PlainText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         if (over && over->isVisible()) {
             box->setWindowModality(Qt::WindowModal);
