@@ -148,6 +148,11 @@ int WelcomeController::contentHeight() const
 
 void WelcomeController::fit(bool centerWindow)
 {
+    // A section shown or hidden has asked its parents to lay out again, and
+    // until they have, the view's height still counts the section as it was:
+    // the window would grow for a moment (and move up at the screen's
+    // bottom) on its way to the right height.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const int height = contentHeight();
     if (window_ && height > 0 && window_->view()->size() != QSize(WelcomeView::contentWidth, height)) {
         const QPoint topLeft = window_->pos();
