@@ -1,5 +1,6 @@
 #include "Quarn/App/DocumentController.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/LaunchTimes.h"
 #include "QuarnKit/Document/NativePaths.h"
@@ -56,7 +57,8 @@ DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& w
                     DocumentController::tr("The file “%1” has been changed by another program since you opened it.")
                         .arg(window.displayName()),
                     QMessageBox::NoButton, &window);
-    box.setInformativeText(
+    setPlainTexts(
+        box, box.text(), // it names the file as it is called
         DocumentController::tr("Do you want to write your version over it, or save your version as a new file?"));
     QPushButton* overwrite = box.addButton(DocumentController::tr("Overwrite"), QMessageBox::DestructiveRole);
     QPushButton* elsewhere = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
@@ -79,8 +81,7 @@ void bringForward(DocumentWindow* window)
 bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
-    box.setTextFormat(Qt::PlainText); // it names the file as it is called
-    box.setInformativeText(reason);
+    setPlainTexts(box, text, reason); // they name the file as it is called
     QPushButton* saveAs = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(saveAs);
@@ -92,9 +93,10 @@ bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QS
 bool offerRevertWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
-    box.setTextFormat(Qt::PlainText); // it names the file as it is called
-    box.setInformativeText(reason + QLatin1Char(' ')
-                           + DocumentController::tr("Revert opens the file as it is now; your changes will be lost."));
+    // They name the file as it is called.
+    setPlainTexts(box, text,
+                  reason + QLatin1Char(' ')
+                      + DocumentController::tr("Revert opens the file as it is now; your changes will be lost."));
     QPushButton* revert = box.addButton(DocumentController::tr("Revert"), QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Cancel);
@@ -110,8 +112,7 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
     auto* box =
         new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
     box->setObjectName(failureAlertName);
-    box->setTextFormat(Qt::PlainText); // it names the file as it is called
-    box->setInformativeText(reason);
+    setPlainTexts(*box, text, reason); // they name the file as it is called
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (parent) box->setWindowModality(Qt::WindowModal);
     box->open();

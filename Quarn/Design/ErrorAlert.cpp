@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QSpacerItem>
 
@@ -12,7 +13,7 @@ void showErrorAlert(QWidget* over, const QString& description)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ravlen"),
                                 QMessageBox::tr("ravlen couldn't finish that."), QMessageBox::Ok, over);
-    box->setInformativeText(description);
+    setPlainTexts(*box, box->text(), description);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (over && over->isVisible()) {
         box->setWindowModality(Qt::WindowModal);
@@ -21,6 +22,15 @@ void showErrorAlert(QWidget* over, const QString& description)
         box->setWindowModality(Qt::ApplicationModal);
         box->show();
     }
+}
+
+void setPlainTexts(QMessageBox& box, const QString& text, const QString& informativeText)
+{
+    box.setTextFormat(Qt::PlainText); // the box's own format reaches its first line only
+    box.setText(text);
+    box.setInformativeText(informativeText);
+    if (auto* second = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        second->setTextFormat(Qt::PlainText);
 }
 
 int widthForTitle(const QMessageBox& box, const QString& title)

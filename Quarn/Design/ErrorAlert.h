@@ -11,6 +11,11 @@ namespace quarn {
 
 void showErrorAlert(QWidget* over, const QString& description);
 
+// Sets both lines of `box` as plain text: they may name a file as it is
+// called, or carry what a PDF holds, and the box's second line would
+// otherwise take "<b>…</b>" for markup.
+void setPlainTexts(QMessageBox& box, const QString& text, const QString& informativeText);
+
 // Widens `box` so that the window manager's title bar shows its title whole:
 // Qt leaves room for the title in the application's font only, while title
 // bars set it bolder beside their buttons. Called once the texts and buttons

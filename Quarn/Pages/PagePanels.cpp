@@ -1,5 +1,6 @@
 #include "Quarn/Pages/PagePanels.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -80,8 +81,7 @@ void askWhereToExtract(ViewerModel& viewer, QWidget* parent)
 void showPageAlert(QWidget* window, const QString& message, const QString& detail)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ravlen"), message, QMessageBox::Ok, window);
-    box->setInformativeText(detail);
-    box->setTextFormat(Qt::PlainText);
+    setPlainTexts(*box, message, detail);
     box->setObjectName(QStringLiteral("pageAlert"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (window) box->open();

@@ -1,4 +1,5 @@
 #include "Quarn/Shell/FileManager.h"
+#include "Quarn/Design/ErrorAlert.h"
 
 #include "QuarnKit/History/OpenProblem.h"
 
@@ -96,12 +97,8 @@ void revealInFolder(const QString& path, QWidget* window)
         // Another window may be in front by now: the alert goes to the one asked from.
         auto* box = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(),
                                     quarnkit::OpenProblem::notShownInFolder(path, reason).title, QMessageBox::Ok, over);
-        // Both lines name the file or its folder as they are called: plain
-        // text (the box sets its own line's format only).
-        box->setTextFormat(Qt::PlainText);
-        box->setInformativeText(reason);
-        if (auto* second = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-            second->setTextFormat(Qt::PlainText);
+        // Both lines name the file or its folder as they are called.
+        setPlainTexts(*box, box->text(), reason);
         box->setAttribute(Qt::WA_DeleteOnClose);
         if (over && over->isVisible()) {
             box->setWindowModality(Qt::WindowModal);

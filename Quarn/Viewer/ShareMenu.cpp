@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/ShareMenu.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Shell/FileManager.h"
 #include "Quarn/Viewer/DocumentActions.h"
 
@@ -22,7 +23,7 @@ void showShareFailure(QWidget* window, const QString& description)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("ravlen couldn't share this PDF."), QString(),
                                 QMessageBox::Ok, window);
-    box->setInformativeText(description);
+    setPlainTexts(*box, box->text(), description);
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (window) box->setWindowModality(Qt::WindowModal);
     else box->setWindowModality(Qt::ApplicationModal);

@@ -1,6 +1,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -14,6 +15,8 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -325,4 +328,23 @@ TEST(ChromeSegmented, AtItsOwnSizeNoTitleIsCutOffChosenOrNot)
             }
         }
     }
+}
+
+// An alert's second line often names a file as it is called, and a name may
+// hold what reads as markup: the user sees the characters, not bold type.
+TEST(ErrorAlert, BothLinesShowTheirCharactersAsTheyAre)
+{
+    QWidget window;
+    window.show();
+    const QString description = QStringLiteral("<b>Report</b> <img src=\"x.png\">.pdf could not be written.");
+    showErrorAlert(&window, description);
+    QMessageBox* box = window.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+        const auto* line = box->findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_NE(line, nullptr) << name;
+        EXPECT_EQ(line->textFormat(), Qt::PlainText) << name;
+    }
+    EXPECT_EQ(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))->text(), description);
+    box->close();
 }
