@@ -74,6 +74,7 @@ const char* DocumentError::message(Code code)
     case Code::fileReadIsFolder: return "The file couldn't be opened because it is a folder, not a PDF.";
     case Code::fileReadNoPermission: return "The file couldn't be opened because you don't have permission to read it.";
     case Code::fileWriteUnknown: return "The file couldn't be saved.";
+    case Code::fileWriteTooLarge: return "The file would be larger than this system lets ravlen write.";
     case Code::fileWriteOutOfSpace: return "The disk is full.";
     case Code::fileWriteNoPermission: return "You don't have permission to save there.";
     case Code::fileWriteVolumeReadOnly: return "That disk is read only.";
@@ -153,6 +154,7 @@ DocumentError writeError(const platform::PdfError& error)
     case ENOSPC:
     case EDQUOT: return DocumentError(Code::fileWriteOutOfSpace, error.what());
     case EROFS: return DocumentError(Code::fileWriteVolumeReadOnly, error.what());
+    case EFBIG: return DocumentError(Code::fileWriteTooLarge, error.what());
     case 0:
         // No file operation failed: the engine could not write the document's objects.
         if (error.code() == PdfErrorCode::general || error.code() == PdfErrorCode::damaged)

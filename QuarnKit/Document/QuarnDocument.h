@@ -44,6 +44,7 @@ public:
         fileWriteOutOfSpace,       // the disk is full
         fileWriteNoPermission,     // the file or its folder may not be written
         fileWriteVolumeReadOnly,   // the disk is mounted read-only
+        fileWriteTooLarge,         // the file would pass the size this process may write
         fileWriteDamagedSinceOpen, // MuPDF rebuilt the file after opening: a save could lose changes
         fileWriteRepairedFile,     // over the file MuPDF had to repair to read: Save As instead
         fileWriteUnreadablePages,  // the page tree names pages that cannot be read

@@ -92,6 +92,7 @@ std::optional<QString> reasonForErrno(int code)
     case ENOSPC:
     case EDQUOT: return QStringLiteral("The disk is full.");
     case EROFS: return QStringLiteral("That disk is read only.");
+    case EFBIG: return QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteTooLarge));
     default: return std::nullopt;
     }
 }

@@ -306,6 +306,7 @@ TEST(DocumentWindowSaving, ASaveInPlaceThatFailsPartWayKeepsTheFileAndSaysSo)
     setTakesNoFile(dir.filePath("shelf"), false);
     ASSERT_EQ(c.failures.size(), 1u);
     EXPECT_EQ(c.failures.front().first, "The document “report.pdf” could not be saved.");
+    EXPECT_EQ(c.failures.front().second, "The file would be larger than this system lets ravlen write.");
     EXPECT_TRUE(window->isWindowModified());
     EXPECT_EQ(readFile(path), original);
     EXPECT_EQ(QDir(dir.filePath("shelf")).entryList(QDir::Files | QDir::Hidden), QStringList{"report.pdf"});
