@@ -110,9 +110,10 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
 }
 
 // Whether a content stream shows anything that could be a field's value:
-// text, or a form XObject that may hold it. Strings and comments are skipped,
-// so a value that merely contains "Tj" does not count.
-bool showsTextC(const unsigned char* data, size_t len)
+// text, or a form XObject that may hold it, and with `paths` a filled or
+// stroked path too (a button's tick). Strings and comments are skipped, so a
+// value that merely contains "Tj" does not count.
+bool showsTextC(const unsigned char* data, size_t len, bool paths = false)
 {
     auto delimiter = [](unsigned char c) {
         return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/'
@@ -156,6 +157,10 @@ bool showsTextC(const unsigned char* data, size_t len)
                  && (std::memcmp(t, "Tj", 2) == 0 || std::memcmp(t, "TJ", 2) == 0 || std::memcmp(t, "Do", 2) == 0))
                 || (n == 1 && (*t == '\'' || *t == '"')))
                 return true;
+            static const char* const painting[] = {"f", "F", "f*", "S", "s", "B", "B*", "b", "b*", "sh"};
+            if (paths)
+                for (const char* op : painting)
+                    if (n == std::strlen(op) && std::memcmp(t, op, n) == 0) return true;
         }
     }
     return false;
@@ -441,22 +446,193 @@ int needsAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
     return needs;
 }
 
-// Whether every widget of the page has an appearance that shows its value,
-// once the missing ones are made.
-int showsEveryFieldC(fz_context* ctx, pdf_page* page, FzError* err)
+// Whether two texts hold the same words, however the spaces and line ends
+// between them run.
+int sameWordsC(const char* a, const char* b)
 {
-    synthesiseMissingC(ctx, page->doc, page, err);
-    int shows = err->code == 0;
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; };
+    const auto skip = [&](const char*& p) {
+        while (*p && space(*p)) ++p;
+    };
+    skip(a);
+    skip(b);
+    while (*a && *b) {
+        if (space(*a) || space(*b)) {
+            if (!space(*a) || !space(*b)) return 0;
+            skip(a);
+            skip(b);
+        } else if (*a++ != *b++) {
+            return 0;
+        }
+    }
+    skip(a);
+    skip(b);
+    return !*a && !*b;
+}
+
+// Whether the words the widget's drawing shows are its value, or for a
+// choice the label of the option its value names. Throws like any MuPDF call.
+int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
+{
+    const char* value = pdf_field_value(ctx, pdf_annot_obj(ctx, widget));
+    if (!value) value = "";
+    fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
+    fz_buffer* buf = nullptr;
+    char** options = nullptr;
+    int shows = 0;
+    fz_var(text);
+    fz_var(dev);
+    fz_var(buf);
+    fz_var(options);
     fz_var(shows);
     fz_try(ctx) {
-        for (pdf_annot* w = pdf_first_widget(ctx, page); w && shows; w = pdf_next_widget(ctx, w))
-            if (!pdf_dict_getp(ctx, pdf_annot_obj(ctx, w), "AP/N") || lacksAppearanceC(ctx, w)) shows = 0;
+        text = fz_new_stext_page(ctx, pdf_bound_annot(ctx, widget));
+        dev = fz_new_stext_device(ctx, text, nullptr);
+        pdf_run_annot(ctx, widget, dev, fz_identity, nullptr);
+        fz_close_device(ctx, dev);
+        buf = fz_new_buffer_from_stext_page(ctx, text);
+        const char* drawn = fz_string_from_buffer(ctx, buf);
+        shows = sameWordsC(drawn, value);
+        const int type = pdf_widget_type(ctx, widget);
+        const int n = !shows && (type == PDF_WIDGET_TYPE_COMBOBOX || type == PDF_WIDGET_TYPE_LISTBOX)
+                          ? pdf_choice_widget_options(ctx, widget, 0, nullptr)
+                          : 0;
+        if (n > 0) {
+            // Labels first, export values after them, both borrowed.
+            options = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
+            pdf_choice_widget_options(ctx, widget, 0, const_cast<const char**>(options));
+            pdf_choice_widget_options(ctx, widget, 1, const_cast<const char**>(options + n));
+            for (int i = 0; i < n && !shows; ++i)
+                shows = options[n + i] && options[i] && !std::strcmp(options[n + i], value)
+                        && sameWordsC(drawn, options[i]);
+        }
+    }
+    fz_always(ctx) {
+        fz_free(ctx, options);
+        fz_drop_buffer(ctx, buf);
+        fz_drop_device(ctx, dev);
+        fz_drop_stext_page(ctx, text);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+    return shows;
+}
+
+// Whether a check box or radio button is drawn as its value says: the state
+// it shows (/AS) is the one its field's value names, and its drawing of that
+// state paints something (a box ticked in the value must not look empty).
+// Throws like any MuPDF call.
+int buttonShowsValueC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* value = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(V));
+    pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
+    const int on = pdf_is_name(ctx, look) && !pdf_name_eq(ctx, look, PDF_NAME(Off));
+    if (on) return pdf_name_eq(ctx, value, look);
+    return !pdf_name_eq(ctx, value, pdf_button_field_on_state(ctx, obj));
+}
+
+// Whether the stored drawing of a button holds a drawing of each of its
+// states that it may show, and the one of its on state paints something.
+int buttonDrawingSoundC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
+    if (!pdf_is_dict(ctx, normal) || pdf_is_stream(ctx, normal)) return 0;
+    pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
+    if (!pdf_is_name(ctx, look) || pdf_name_eq(ctx, look, PDF_NAME(Off))) return 1;
+    pdf_obj* shown = pdf_dict_get(ctx, normal, look);
+    if (!pdf_is_stream(ctx, shown)) return 0;
+    fz_buffer* content = pdf_load_stream(ctx, shown);
+    unsigned char* data = nullptr;
+    const size_t len = fz_buffer_storage(ctx, content, &data);
+    const int paints = showsTextC(data, len, true);
+    fz_drop_buffer(ctx, content);
+    return paints;
+}
+
+// MuPDF 1.21 gives the ZapfDingbats font it adds for a button's tick the
+// WinAnsi encoding, under which other readers (poppler) find no glyph for
+// it and draw an empty box: that font keeps its own encoding instead.
+void keepDingbatsEncodingC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* normal = pdf_dict_getp(ctx, pdf_annot_obj(ctx, widget), "AP/N");
+    const int states = pdf_is_stream(ctx, normal) ? 0 : pdf_dict_len(ctx, normal);
+    for (int i = 0; i < states; ++i) {
+        pdf_obj* fonts = pdf_dict_getp(ctx, pdf_dict_get_val(ctx, normal, i), "Resources/Font");
+        for (int k = 0, n = pdf_dict_len(ctx, fonts); k < n; ++k) {
+            pdf_obj* font = pdf_dict_get_val(ctx, fonts, k);
+            pdf_obj* base = pdf_dict_get(ctx, font, PDF_NAME(BaseFont));
+            if (pdf_is_name(ctx, base) && !std::strcmp(pdf_to_name(ctx, base), "ZapfDingbats"))
+                pdf_dict_del(ctx, font, PDF_NAME(Encoding));
+        }
+    }
+}
+
+// Draws one field anew from its value: its stored drawing goes and MuPDF
+// makes one. Returns 1 when that drawing shows the value; otherwise the
+// stored drawing is put back and the result is 0.
+int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* stored = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(AP)));
+    int drawn = 0;
+    fz_var(drawn);
+    fz_try(ctx) {
+        pdf_dict_del(ctx, obj, PDF_NAME(AP));
+        // MuPDF 1.21 ignores the request while the document has no unsaved
+        // change: rewriting an entry with the value it has makes one.
+        pdf_dict_put(ctx, obj, PDF_NAME(Subtype), PDF_NAME(Widget));
+        pdf_annot_request_resynthesis(ctx, widget);
+        pdf_update_annot(ctx, widget);
+        if (button) keepDingbatsEncodingC(ctx, widget);
+        drawn = button ? buttonDrawingSoundC(ctx, widget) : drawingShowsValueC(ctx, widget);
+    }
+    fz_catch(ctx) drawn = 0;
+    if (!drawn) {
+        fz_try(ctx) {
+            if (stored) pdf_dict_put(ctx, obj, PDF_NAME(AP), stored);
+            pdf_set_annot_resynthesised(ctx, widget); // not tried again at every drawing
+        }
+        fz_catch(ctx) {}
+    }
+    pdf_drop_obj(ctx, stored);
+    return drawn;
+}
+
+// Makes each field of the page show its value: a text or choice whose
+// drawing shows other words, and a button whose drawing of its state is
+// missing or blank, are drawn anew. Returns whether every widget of the page
+// now shows its value by a drawing other readers may use in place of their
+// own: not a button whose look and value disagree (the request keeps other
+// readers showing it as they did), a field MuPDF cannot draw, a push button
+// or a signature (MuPDF cannot draw them as their programs did).
+int showFieldValuesC(fz_context* ctx, pdf_page* page, FzError* err)
+{
+    int all = 1;
+    fz_var(all);
+    fz_try(ctx) {
+        for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+            switch (pdf_widget_type(ctx, w)) {
+            case PDF_WIDGET_TYPE_TEXT:
+            case PDF_WIDGET_TYPE_COMBOBOX:
+            case PDF_WIDGET_TYPE_LISTBOX:
+                if (!drawingShowsValueC(ctx, w) && !redrawFieldC(ctx, w, 0)) all = 0;
+                break;
+            case PDF_WIDGET_TYPE_CHECKBOX:
+            case PDF_WIDGET_TYPE_RADIOBUTTON:
+                if (!buttonShowsValueC(ctx, w)) all = 0;
+                else if (!buttonDrawingSoundC(ctx, w) && !redrawFieldC(ctx, w, 1)) all = 0;
+                break;
+            default: all = 0;
+            }
+        }
     }
     fz_catch(ctx) {
         captureError(ctx, err);
-        shows = 0;
+        all = 0;
     }
-    return shows;
+    return all;
 }
 
 void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
@@ -473,15 +649,20 @@ void drawNeededAppearances(PdfDocument::Impl& d)
     FzError err;
     if (!needsAppearancesC(ctx, d.doc, &err)) return;
     const int count = countPagesC(ctx, d.doc, &err);
+    // A stored drawing may show another value than the field holds (some
+    // programs leave it behind when the value changes), and the request is
+    // what makes other readers draw the value instead: it goes only when
+    // every field shows its value, drawn anew here where it did not.
+    bool every = count > 0 && err.code == 0;
     for (int i = 0; i < count; ++i) {
         try {
             PageRef page = loadPage(d, i);
-            if (!showsEveryFieldC(ctx, page.page, &err)) return;
+            if (!showFieldValuesC(ctx, page.page, &err)) every = false;
         } catch (const PdfError&) {
-            return; // a page that cannot be read keeps the request for other readers
+            every = false; // a page that cannot be read keeps the request for other readers
         }
     }
-    if (count > 0 && err.code == 0) dropNeedAppearancesC(ctx, d.doc, &err);
+    if (every && err.code == 0) dropNeedAppearancesC(ctx, d.doc, &err);
 }
 
 // ---------------------------------------------------------------- PdfForms

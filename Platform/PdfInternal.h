@@ -429,12 +429,13 @@ struct PixelTarget {
 // asks readers to draw its fields, their appearance, so that the first
 // drawing of the page shows them as any other reader does. Never throws.
 void drawMissingAppearancesC(fz_context* ctx, pdf_page* page);
-// Before a save: a form that asks readers to draw its fields gets every
-// missing appearance, then, when each widget has one, no longer asks. Some
-// readers (poppler) draw a field afresh when asked and fail on the fonts
-// that programs like LibreOffice name in it, showing a ticked box or a
-// chosen option as empty. A page or field that cannot be drawn keeps the
-// request. The caller holds d.mutex; never throws.
+// Before a save: a form that asks readers to draw its fields has each field
+// that shows a value drawn anew from that value, then, when every one was,
+// no longer asks. Some readers (poppler) draw a field afresh when asked and
+// fail on the fonts that programs like LibreOffice name in it, showing a
+// ticked box or a chosen option as empty; a stored drawing, on the other
+// hand, may show a value the field no longer holds. A page or field that
+// cannot be drawn keeps the request. The caller holds d.mutex; never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
 // Draws a page, or its recording when `list` is given, through `ctm` into
 // `target`, its missing field appearances made first.

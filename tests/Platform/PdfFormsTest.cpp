@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <QImage>
 #include <QTemporaryDir>
@@ -396,6 +397,97 @@ TEST(PdfForms, TheFilledLibreOfficeFormShowsInPoppler)
         EXPECT_GT(darkPixelsByPoppler(*doc, 0, edited[i].rect, dir), blank[i] + 5) << edited[i].name;
     // Fields nobody touched look as they did.
     EXPECT_GT(darkPixelsByPoppler(*doc, 0, byName(fields, "First Name").rect, dir), 10);
+}
+
+// A form that asks readers to draw its fields, as LibreOffice and others write
+// them, whose stored drawings need not show the fields' values: a text field
+// "greeting" holding "Hello World" drawn by `greeting`, an empty text field
+// "name", and a check box holding /Yes that shows state `look`, its on state
+// drawn by `tick`. The box's drawings name no font of the form's.
+QByteArray makeRequestingForm(const std::string& greeting, const std::string& look, const std::string& tick)
+{
+    using testsupport::pdfStream;
+    const std::string field =
+        "/Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources << /Font << /Helv 8 0 R >> >>";
+    return makeFormPdf(
+        "4 0 R 5 0 R 6 0 R",
+        {
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (greeting) /V (Hello World) /DA (/Helv 12 Tf 0 g)"
+            " /Rect [72 700 272 720] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 670] /F 4"
+            " /P 3 0 R /AP << /N 9 0 R >> >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Yes /AS /" + look
+                + " /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> /Rect [72 560 112 600] /F 4 /P 3 0 R"
+                  " /AP << /N << /Yes 10 0 R /Off 11 0 R >> >> >>",
+            pdfStream(field, "/Tx BMC q BT /Helv 12 Tf 0 g 2 6 Td (" + greeting + ") Tj ET Q EMC"),
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+            pdfStream(field, "/Tx BMC EMC"),
+            pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", tick),
+            pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", ""),
+        },
+        "<< /Fields [4 0 R 5 0 R 6 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 8 0 R >> >> "
+        ">>");
+}
+
+// What poppler shows of a form file: its words, and how many dark pixels it
+// draws in `box` of the first page. A tick is left out of the words: whether
+// a ticked box shows a check mark or another sign of the Dingbats is a
+// matter of the drawing (poppler's own or the stored one), not of its value.
+struct PopplerView {
+    std::string words;
+    int dark = 0;
+};
+
+PopplerView popplerView(const QString& path, const platform::PdfRect& box, const QTemporaryDir& dir)
+{
+    PopplerView view;
+    QString words = testsupport::runProgram("pdftotext", {"-q", path, "-"});
+    words.remove(QRegularExpression(QStringLiteral("[\\x{2700}-\\x{27BF}]")));
+    view.words = words.simplified().toStdString();
+    const QString prefix = dir.filePath(QStringLiteral("view"));
+    testsupport::runProgram("pdftoppm", {"-r", "144", "-png", "-singlefile", path, prefix});
+    const QImage image(prefix + QStringLiteral(".png"));
+    view.dark = image.isNull() ? -1 : darkPixelsIn(image, *PdfDocument::openFile(path.toStdString()), 0, box);
+    return view;
+}
+
+TEST(PdfForms, ASavedFormShowsInOtherReadersWhatItShowedBefore)
+{
+    // The request to draw the fields stays unless every field shows its value
+    // in the saved file: poppler, which draws the fields itself while asked,
+    // shows the same words and the same box as before, and the edit.
+    const std::string tick = "q 0 g 8 8 24 24 re f Q";
+    struct Case {
+        const char* name;
+        QByteArray form;
+    } cases[] = {
+        {"a text drawn with other words", makeRequestingForm("DlrowOlleh", "Yes", tick)},
+        {"a ticked box drawn empty", makeRequestingForm("Hello World", "Yes", "")},
+        {"a box that looks unticked but holds its on state", makeRequestingForm("Hello World", "Off", tick)},
+    };
+    const platform::PdfRect box{72, 560, 40, 40};
+    for (const Case& c : cases) {
+        for (const bool edited : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (edited ? ", filled in" : ", unchanged"));
+            QTemporaryDir dir;
+            ASSERT_TRUE(dir.isValid());
+            const QString original = testsupport::writeFile(dir, "form.pdf", c.form);
+            const PopplerView before = popplerView(original, box, dir);
+            ASSERT_NE(before.words.find("Hello World"), std::string::npos);
+
+            auto doc = PdfDocument::openFile(original.toStdString());
+            if (edited) {
+                const int name = byName(PdfForms::widgets(*doc, 0), "name").objectNumber;
+                ASSERT_TRUE(PdfForms::setText(*doc, 0, name, "Ada"));
+            }
+            const QString saved = dir.filePath("saved.pdf");
+            doc->saveToFile(saved.toStdString());
+            const PopplerView after = popplerView(saved, box, dir);
+            EXPECT_EQ(after.words, edited ? before.words + " Ada" : before.words);
+            EXPECT_EQ(after.dark > 0, before.dark > 0)
+                << before.dark << " dark pixels before, " << after.dark << " after";
+        }
+    }
 }
 
 TEST(PdfForms, ValuesWithoutAnAppearanceAreDrawn)
