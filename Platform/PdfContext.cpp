@@ -60,6 +60,15 @@ extern "C" void messageCallback(void* user, const char* message)
     if (user) std::fprintf(stderr, "mupdf: %s\n", message);
 }
 
+// The count of warnings the calling thread's engine work keeps (EngineWarnings).
+thread_local EngineWarnings* t_warnings = nullptr;
+
+extern "C" void warningCallback(void* user, const char* message)
+{
+    if (t_warnings) t_warnings->noted();
+    messageCallback(user, message);
+}
+
 // ---------------------------------------------------------------- allocations
 
 // Read on every allocation MuPDF makes: the initial-exec model reads it
@@ -108,7 +117,7 @@ fz_context* baseContext()
             std::fputs("ravlen: cannot create the PDF engine\n", stderr);
             std::abort();
         }
-        fz_set_warning_callback(ctx, messageCallback, warningsWanted());
+        fz_set_warning_callback(ctx, warningCallback, warningsWanted());
         fz_set_error_callback(ctx, messageCallback, warningsWanted());
         fz_register_document_handlers(ctx);
         return ctx;
@@ -174,7 +183,7 @@ fz_context* pdfContext()
 PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(&g_alloc, nullptr, storeBytes))
 {
     if (!ctx_) throw PdfError(PdfErrorCode::general, "out of memory");
-    fz_set_warning_callback(ctx_, messageCallback, warningsWanted());
+    fz_set_warning_callback(ctx_, warningCallback, warningsWanted());
     fz_set_error_callback(ctx_, messageCallback, warningsWanted());
 }
 
@@ -206,6 +215,25 @@ void retireDocument(pdf_document* doc)
 EngineBlockLimit::EngineBlockLimit(std::size_t bytes) : outer_(std::exchange(t_blockLimit, bytes)) {}
 
 EngineBlockLimit::~EngineBlockLimit() { t_blockLimit = outer_; }
+
+EngineWarnings::EngineWarnings(fz_context* ctx) : outer_(t_warnings)
+{
+    // MuPDF passes a warning on only when it differs from the one before it
+    // on this context: the one before is printed now and forgotten, so that
+    // a repeat of it counts here.
+    fz_flush_warnings(ctx);
+    ctx->warn.message[0] = 0;
+    ctx->warn.count = 0;
+    t_warnings = this;
+}
+
+EngineWarnings::~EngineWarnings() { t_warnings = outer_; }
+
+void EngineWarnings::noted() noexcept
+{
+    ++count_;
+    if (outer_) outer_->noted();
+}
 
 EngineAllocationTally::EngineAllocationTally() : outer_(std::exchange(t_tally, this)) {}
 

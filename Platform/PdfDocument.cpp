@@ -195,6 +195,93 @@ int touchObjectC(fz_context* ctx, pdf_document* doc, int num, int* unparsed, int
     return obj ? highestReferenceC(ctx, obj, nameCut) : 0;
 }
 
+// Where the file holds object `num`: in itself ('n', at `offset`), in an
+// object stream ('o', the stream's number in `stream`), or neither (0);
+// whether MuPDF holds it parsed already, and whether it changed (or was
+// made) since the file was opened, as the form's missing drawings are.
+struct TableEntry {
+    char type = 0;
+    int gen = 0;
+    int cached = 0;
+    int changed = 0;
+    int stream = 0;
+    std::int64_t offset = 0;
+};
+
+void tableEntryC(fz_context* ctx, pdf_document* doc, int num, TableEntry* out)
+{
+    fz_try(ctx) {
+        out->changed = doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num);
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && (entry->type == 'n' || entry->type == 'o')) {
+            out->type = entry->type;
+            out->gen = entry->gen;
+            out->cached = entry->obj != nullptr;
+            out->stream = entry->type == 'o' ? int(entry->ofs) : 0;
+            out->offset = entry->type == 'n' ? entry->ofs : 0;
+        }
+    }
+    fz_catch(ctx) out->type = 0;
+}
+
+// An object stream longer than this is not read to its end to check it:
+// MuPDF reads one only up to its last object, and real ones are far shorter.
+constexpr std::size_t objectStreamCheckLimit = 64 << 20;
+
+// Reads object stream `num` to its end, where a compressed stream's check
+// sum tells whether its bytes are the ones written; MuPDF reads past a wrong
+// one with a warning. Returns 0 when the stream cannot be read.
+int readObjectStreamC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_stream* stm = nullptr;
+    int read = 0;
+    fz_var(stm);
+    fz_var(read);
+    fz_try(ctx) {
+        stm = pdf_open_stream_number(ctx, doc, num);
+        fz_skip(ctx, stm, objectStreamCheckLimit);
+        read = 1;
+    }
+    fz_always(ctx) fz_drop_stream(ctx, stm);
+    fz_catch(ctx) read = 0;
+    return read;
+}
+
+// Reads where the file holds object `num` (at `offset`) again. Its header
+// must give the generation the table does: MuPDF writes the table's, which a
+// damaged table may have wrong, and other readers then find no object where
+// the references point. With `whole`, the object is parsed again too, and
+// the copy let go: for an object MuPDF parsed before anything counted its
+// warnings (opening, the first pages drawn). Returns 0 when the header
+// differs or the parse fails or asks for repair.
+int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_t offset, int whole)
+{
+    pdf_lexbuf buf;
+    pdf_lexbuf_init(ctx, &buf, PDF_LEXBUF_SMALL);
+    pdf_obj* obj = nullptr;
+    int read = 0;
+    fz_var(obj);
+    fz_var(read);
+    fz_try(ctx) {
+        fz_seek(ctx, doc->file, offset, SEEK_SET);
+        if (whole) {
+            int foundNum = 0, foundGen = 0, tryRepair = 0;
+            std::int64_t streamOffset = 0;
+            obj = pdf_parse_ind_obj(ctx, doc, doc->file, &foundNum, &foundGen, &streamOffset, &tryRepair);
+            read = !tryRepair && foundNum == num && foundGen == gen;
+        } else {
+            read = pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == num;
+            read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == gen;
+        }
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, obj);
+        pdf_lexbuf_fin(ctx, &buf);
+    }
+    fz_catch(ctx) read = 0;
+    return read;
+}
+
 // Whether `obj` refers to one of the `count` object numbers `nums`.
 int refersToC(fz_context* ctx, pdf_obj* obj, const int* nums, int count)
 {
@@ -1217,6 +1304,7 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
     d.settled = false;
     d.nextUnsettled = 1;
     d.unparsedObjects.clear();
+    d.objectStreams.clear();
     d.namesCut = false;
     const int claimed = countPagesC(ctx, d.doc, &err);
     d.pagesDeferred = opening && !err.code && claimed >= deferredMapPages && claimed < xrefLengthC(ctx, d.doc);
@@ -1264,13 +1352,34 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     fz_context* ctx = pdfContext();
     const int objects = xrefLengthC(ctx, d.doc);
     for (; d.nextUnsettled < objects && count > 0; ++d.nextUnsettled, --count) {
+        const int num = d.nextUnsettled;
+        TableEntry entry;
+        tableEntryC(ctx, d.doc, num, &entry);
+        // MuPDF reads past some damage with a warning and a guess, which a
+        // save would write as if the file held it: such an object counts as
+        // unparsed. An object stream is read to its end once, for its check
+        // sum; an object parsed before this reading is parsed again; every
+        // object's header must agree with the table.
+        bool guessed = false;
+        if (entry.type == 'o' && !d.objectStreams.count(entry.stream)) {
+            const EngineWarnings warnings(ctx);
+            const bool read = readObjectStreamC(ctx, d.doc, entry.stream);
+            d.objectStreams[entry.stream] = !read || warnings.count() > 0;
+        }
+        if (entry.type == 'o') guessed = d.objectStreams[entry.stream];
         int unparsed = 0, nameCut = 0;
-        d.highestReference =
-            std::max(d.highestReference, touchObjectC(ctx, d.doc, d.nextUnsettled, &unparsed, &nameCut));
-        if (unparsed) d.unparsedObjects.push_back(d.nextUnsettled);
+        {
+            const EngineWarnings warnings(ctx);
+            d.highestReference = std::max(d.highestReference, touchObjectC(ctx, d.doc, num, &unparsed, &nameCut));
+            if (entry.type == 'n' && !entry.changed
+                && !readAgainC(ctx, d.doc, num, entry.gen, entry.offset, entry.cached))
+                guessed = true;
+            if (warnings.count() > 0) guessed = true;
+        }
+        if (unparsed || guessed) d.unparsedObjects.push_back(num);
         d.namesCut = d.namesCut || nameCut;
         // Read to have MuPDF meet any damage now, not to be kept.
-        if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, d.nextUnsettled);
+        if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, num);
     }
     if (d.nextUnsettled < objects) return false;
     d.settled = true;
@@ -1958,6 +2067,7 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     d.settled = false;
     d.nextUnsettled = 1;
     d.unparsedObjects.clear();
+    d.objectStreams.clear();
     d.namesCut = false;
     d.highestReference = 0;
     d.numbersReserved = false;

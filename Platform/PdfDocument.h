@@ -33,7 +33,7 @@ enum class PdfErrorCode {
     damagedPage,      // editing: the page's dictionary cannot be read or changed
     cancelled,        // page work called off (PdfDocument::stopPageWork)
     sourceChanged,    // saving: another program rewrote the file the document reads, in place
-    unparsedObjects,  // saving over a file with objects MuPDF could not parse: they would be written as null
+    unparsedObjects,  // saving over a file with objects MuPDF could not parse, or parsed only by guessing past damage
     namesTooLong,     // saving: the file uses names longer than MuPDF keeps, which it would cut on one side only
     foreignLink,      // writing: the path goes through a link another user made in a folder others can write to
     foreignFile,      // writing: the file is another user's, made in a folder others can write to
@@ -268,8 +268,11 @@ public:
     // Refuses (unreadablePages) a document with no pages: no reader opens
     // such a file. Refuses (unparsedObjects) to write over that file too when objects it
     // holds and uses could not be parsed: they would be written as null (a
-    // font, a page's resources), losing what other readers still show; another
-    // file takes it, the original stays whole. Refuses (namesTooLong) any file
+    // font, a page's resources), losing what other readers still show; or
+    // were parsed only by guessing past damage (MuPDF's warning while reading
+    // them, an object stream whose check sum is wrong, a cross-reference entry
+    // that names another generation than the object): they would be written
+    // as guessed. Another file takes it, the original stays whole. Refuses (namesTooLong) any file
     // when the document uses a name longer than MuPDF keeps: it would be cut
     // where it is defined and stay whole where it is used.
     // MuPDF writes into the new file as it makes the bytes: the document is

@@ -93,6 +93,24 @@ private:
     std::size_t bytes_ = 0;
 };
 
+// Counts the warnings MuPDF gives on the calling thread while it lives,
+// through `ctx` or any context: the damage it read past by guessing (a
+// stream whose check sum is wrong, an object that does not end where it
+// should). Counts nest: an outer one counts what an inner one does.
+class EngineWarnings {
+public:
+    explicit EngineWarnings(fz_context* ctx);
+    ~EngineWarnings();
+    EngineWarnings(const EngineWarnings&) = delete;
+    EngineWarnings& operator=(const EngineWarnings&) = delete;
+    int count() const { return count_; }
+    void noted() noexcept;
+
+private:
+    EngineWarnings* outer_;
+    int count_ = 0;
+};
+
 struct EngineWork {
     EngineWork() { enterEngine(); }
     ~EngineWork() { leaveEngine(); }
@@ -241,10 +259,14 @@ struct PdfDocument::Impl {
     // all else the viewer holds. A short document keeps them.
     bool releasesWhatItReads = false;
     // What settling found that a save would write otherwise than the file
-    // holds it: objects MuPDF could not parse (written as null), and names
-    // longer than MuPDF keeps (cut in the objects, whole in the content
-    // streams that use them). See checkBeforeSaving.
+    // holds it: objects MuPDF could not parse (written as null) or parsed
+    // only by guessing past damage (a byte changed in an object stream, whose
+    // check sum tells), and names longer than MuPDF keeps (cut in the
+    // objects, whole in the content streams that use them). See
+    // checkBeforeSaving. `objectStreams` holds each object stream read so
+    // far, and whether it was damaged.
     std::vector<int> unparsedObjects;
+    std::unordered_map<int, bool> objectStreams;
     bool namesCut = false;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;

@@ -55,12 +55,11 @@ PdfErrorCode saveFailure(const PdfDocument& doc, const QString& path)
     return PdfErrorCode::general;
 }
 
-// `objects` written as a file in `dir` that shows `words`, and marked: the
+// `bytes` written as a file in `dir` that shows `words`, and marked: the
 // save over it fails with `refused` and leaves the file as it was.
-std::shared_ptr<PdfDocument> refusedOver(const QTemporaryDir& dir, const std::vector<std::string>& objects,
-                                         const QString& words, PdfErrorCode refused)
+std::shared_ptr<PdfDocument> refusedOver(const QTemporaryDir& dir, const QByteArray& bytes, const QString& words,
+                                         PdfErrorCode refused)
 {
-    const QByteArray bytes = testsupport::writePdf(objects);
     const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
     EXPECT_TRUE(popplerText(original).contains(words));
     auto doc = PdfDocument::openFile(original.toStdString());
@@ -68,6 +67,12 @@ std::shared_ptr<PdfDocument> refusedOver(const QTemporaryDir& dir, const std::ve
     EXPECT_EQ(saveFailure(*doc, original), refused);
     EXPECT_EQ(testsupport::readFile(original), bytes);
     return doc;
+}
+
+std::shared_ptr<PdfDocument> refusedOver(const QTemporaryDir& dir, const std::vector<std::string>& objects,
+                                         const QString& words, PdfErrorCode refused)
+{
+    return refusedOver(dir, testsupport::writePdf(objects), words, refused);
 }
 
 platform::PdfSaveOptions fileSave()
@@ -239,6 +244,91 @@ TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
     QTemporaryDir dir;
     const auto doc = refusedOver(dir, objects, "Long name", PdfErrorCode::namesTooLong);
     EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);
+}
+
+// The objects of textPageObjects, its font (object 5) kept in an object
+// stream (object 6) whose compressed bytes decode to `font` but end in the
+// check sum of `written`: the stream as a program wrote it, then damaged.
+// The table is a cross-reference stream (object 7), as such files have.
+QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font)
+{
+    const std::vector<std::string> page = textPageObjects(words);
+    std::string out = "%PDF-1.5\n";
+    std::vector<size_t> offsets;
+    for (int i = 0; i < 4; ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + page[size_t(i)] + "\nendobj\n";
+    }
+    const auto deflated = [](const std::string& text) {
+        // qCompress puts the length first, then a zlib stream ending in its check sum.
+        return qCompress(QByteArray::fromStdString(text)).mid(4).toStdString();
+    };
+    const std::string header = "5 0 ";
+    std::string data = deflated(header + font);
+    data.replace(data.size() - 4, 4, deflated(header + written).substr(data.size() - 4));
+    offsets.push_back(0); // object 5 lives in the stream
+    offsets.push_back(out.size());
+    out += "6 0 obj\n"
+           + pdfStream("/Type /ObjStm /N 1 /First " + std::to_string(header.size()) + " /Filter /FlateDecode", data)
+           + "\nendobj\n";
+    offsets.push_back(out.size());
+    std::string table;
+    const auto entry = [&](int type, size_t field2, int field3) {
+        table += char(type);
+        for (int shift = 24; shift >= 0; shift -= 8) table += char((field2 >> shift) & 0xFF);
+        table += char((field3 >> 8) & 0xFF);
+        table += char(field3 & 0xFF);
+    };
+    entry(0, 0, 0xFFFF);
+    for (int num = 1; num <= 7; ++num) {
+        if (num == 5) entry(2, 6, 0);
+        else entry(1, offsets[size_t(num - 1)], 0);
+    }
+    out += "7 0 obj\n" + pdfStream("/Type /XRef /Size 8 /W [1 4 2] /Root 1 0 R", table) + "\nendobj\n";
+    out += "startxref\n" + std::to_string(offsets[6]) + "\n%%EOF\n";
+    return QByteArray::fromStdString(out);
+}
+
+TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
+{
+    // MuPDF reads each file, but only by guessing at what the damage hid;
+    // saved over, the guess would replace what the file holds, which other
+    // readers may still read. Another file takes the document.
+    // Widths every reader takes alike, the third one damaged in the stream.
+    std::string widths;
+    for (int c = 32; c <= 126; ++c) widths += " 600";
+    const auto font = [&](const std::string& third) {
+        return "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar 32 /LastChar 126 /Widths [600 600 "
+               + third + widths.substr(12) + "] >>";
+    };
+    QByteArray otherGeneration = testsupport::writePdf(textPageObjects("Damaged table", font("600")));
+    // The cross-reference entry of object 5, the font: its generation.
+    otherGeneration.replace(otherGeneration.indexOf("xref\n0 6\n") + 9 + 5 * 20 + 11, 5, "00001");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QString words;
+    } cases[] = {
+        {"a byte of the font changed inside an object stream",
+         objectStreamPdf("Damaged stream", font("600"), font("6x0")), "Damaged stream"},
+        {"a table naming another generation than the font's", otherGeneration, "Damaged table"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const auto doc = refusedOver(dir, c.bytes, c.words, PdfErrorCode::unparsedObjects);
+        const QString elsewhere = dir.filePath("elsewhere.pdf");
+        doc->saveToFile(elsewhere.toStdString(), fileSave());
+        EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(elsewhere.toStdString()), 0).size(), 1u);
+    }
+    // The same stream undamaged is saved over.
+    QTemporaryDir dir;
+    const QString sound =
+        testsupport::writeFile(dir, "sound.pdf", objectStreamPdf("Sound stream", font("600"), font("600")));
+    auto doc = PdfDocument::openFile(sound.toStdString());
+    addMark(*doc);
+    doc->saveToFile(sound.toStdString(), fileSave());
+    EXPECT_TRUE(popplerText(sound).contains("Sound stream"));
 }
 
 } // namespace
