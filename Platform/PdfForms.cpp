@@ -1,6 +1,7 @@
 #include "Platform/PdfForms.h"
 
 #include "Platform/PdfInternal.h"
+#include "Platform/PdfMarkVisibility.h"
 
 #include <algorithm>
 #include <cstring>
@@ -371,7 +372,7 @@ PdfWidget convert(const RawWidget& raw, int pageIndex)
     for (int i = 0; i < raw.exportCount; ++i) w.exportValues.emplace_back(raw.exports[i] ? raw.exports[i] : "");
     if (w.exportValues.size() != w.options.size()) w.exportValues = w.options;
     w.readOnly = raw.fieldFlags & PDF_FIELD_IS_READ_ONLY;
-    w.hidden = raw.annotFlags & (PDF_ANNOT_IS_HIDDEN | PDF_ANNOT_IS_NO_VIEW);
+    w.hidden = !drawsMark(raw.annotFlags, PdfMarkUse::screen);
     w.multiline = w.kind == PdfWidgetKind::text && (raw.fieldFlags & PDF_TX_FIELD_IS_MULTILINE);
     w.comboBox = raw.type == PDF_WIDGET_TYPE_COMBOBOX;
     w.editable = w.comboBox && (raw.fieldFlags & PDF_CH_FIELD_IS_EDIT);

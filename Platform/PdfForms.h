@@ -31,7 +31,7 @@ struct PdfWidget {
     std::vector<std::string>
         exportValues; // the value each option stores; the texts themselves when the field names none
     bool readOnly = false;
-    bool hidden = false;    // the Hidden or NoView annotation flag
+    bool hidden = false;    // not shown on screen (drawsMark): the Hidden or NoView annotation flag
     bool multiline = false; // text fields
     bool comboBox = false;  // choice fields: a pop-up rather than a list
     bool editable = false;  // combo boxes that take text of the user's own

@@ -45,22 +45,26 @@ pdf_obj* normalAppearance(fz_context* ctx, pdf_obj* annot)
     return pdf_is_stream(ctx, state) ? state : nullptr;
 }
 
-bool isShown(fz_context* ctx, pdf_obj* annot)
+static_assert(pdfMarkHidden == PDF_ANNOT_IS_HIDDEN && pdfMarkPrint == PDF_ANNOT_IS_PRINT
+              && pdfMarkNoView == PDF_ANNOT_IS_NO_VIEW);
+
+bool isShown(fz_context* ctx, pdf_obj* annot, PdfMarkUse use)
 {
     pdf_obj* subtype = pdf_dict_get(ctx, annot, PDF_NAME(Subtype));
     if (pdf_name_eq(ctx, subtype, PDF_NAME(Link)) || pdf_name_eq(ctx, subtype, PDF_NAME(Popup))) return false;
-    return (pdf_dict_get_int(ctx, annot, PDF_NAME(F)) & (PDF_ANNOT_IS_HIDDEN | PDF_ANNOT_IS_NO_VIEW)) == 0;
+    return drawsMark(pdf_dict_get_int(ctx, annot, PDF_NAME(F)), use);
 }
 
 // Draws the appearance of each shown annotation of `page` as a form object
 // named "Mark<i>", mapped onto the annotation's rectangle as readers do.
-void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, pdf_obj* xobjects, fz_buffer* contents)
+void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse use, pdf_obj* xobjects,
+                  fz_buffer* contents)
 {
     pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
     const int n = pdf_array_len(ctx, annots);
     for (int i = 0; i < n; ++i) {
         pdf_obj* annot = pdf_array_get(ctx, annots, i);
-        if (!pdf_is_dict(ctx, annot) || !isShown(ctx, annot)) continue;
+        if (!pdf_is_dict(ctx, annot) || !isShown(ctx, annot, use)) continue;
         pdf_obj* ap = normalAppearance(ctx, annot);
         if (!ap) continue;
         const fz_rect rect = pdf_dict_get_rect(ctx, annot, PDF_NAME(Rect));
@@ -76,10 +80,33 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, pdf_obj* x
     }
 }
 
+// Runs an annotation the rule shows into `dev`. MuPDF runs one as the
+// screen shows it: one flagged NoView it neither draws nor gives an
+// appearance. Such a mark, printed and so flattened too, has the flag
+// cleared while MuPDF makes its appearance (which the source keeps) and runs
+// it, then put back.
+void runAsShownC(fz_context* ctx, pdf_annot* annot, fz_device* dev, fz_matrix ctm)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, annot);
+    const int flags = pdf_dict_get_int(ctx, obj, PDF_NAME(F));
+    if (!(flags & PDF_ANNOT_IS_NO_VIEW)) {
+        pdf_run_annot(ctx, annot, dev, ctm, nullptr);
+        return;
+    }
+    pdf_dict_put_int(ctx, obj, PDF_NAME(F), flags & ~PDF_ANNOT_IS_NO_VIEW);
+    fz_try(ctx) {
+        pdf_annot_request_resynthesis(ctx, annot);
+        pdf_update_annot(ctx, annot);
+        pdf_run_annot(ctx, annot, dev, ctm, nullptr);
+    }
+    fz_always(ctx) pdf_dict_put_int(ctx, obj, PDF_NAME(F), flags);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // Draws the shown annotations and widgets of `page` that have no appearance
 // in the document as MuPDF makes one for them, into `contents`.
-void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, fz_matrix ctm, pdf_obj* resources,
-                       fz_buffer* contents)
+void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMarkUse use, fz_matrix ctm,
+                       pdf_obj* resources, fz_buffer* contents)
 {
     fz_device* dev = nullptr;
     fz_var(dev);
@@ -88,9 +115,9 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, fz_ma
             for (pdf_annot* a = widgets ? pdf_first_widget(ctx, page) : pdf_first_annot(ctx, page); a;
                  a = widgets ? pdf_next_widget(ctx, a) : pdf_next_annot(ctx, a)) {
                 pdf_obj* obj = pdf_annot_obj(ctx, a);
-                if (!isShown(ctx, obj) || normalAppearance(ctx, obj)) continue;
+                if (!isShown(ctx, obj, use) || normalAppearance(ctx, obj)) continue;
                 if (!dev) dev = pdf_new_pdf_device(ctx, dst, fz_identity, resources, contents);
-                pdf_run_annot(ctx, a, dev, ctm, nullptr);
+                runAsShownC(ctx, a, dev, ctm);
             }
         if (dev) fz_close_device(ctx, dev);
     }
@@ -98,8 +125,8 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, fz_ma
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, fz_matrix m,
-                    fz_matrix deviceCtm, float w, float h, FzError* err)
+void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, PdfMarkUse use,
+                    fz_matrix m, fz_matrix deviceCtm, float w, float h, FzError* err)
 {
     pdf_graft_map* map = nullptr;
     fz_buffer* pageContents = nullptr;
@@ -134,9 +161,9 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pdf_dict_puts(ctx, xobjects, "Page", form);
         contents = fz_new_buffer(ctx, 256);
         fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
-        appendMarksC(ctx, map, page, xobjects, contents);
+        appendMarksC(ctx, map, page, use, xobjects, contents);
         fz_append_string(ctx, contents, "Q\n");
-        appendDrawnMarksC(ctx, dst, srcPage, deviceCtm, resources, contents);
+        appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
     }
     fz_always(ctx) {
@@ -291,7 +318,7 @@ void invisibleTextC(fz_context* ctx, pdf_document* doc, pdf_page* page, const ch
 } // namespace
 
 void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,
-                         PdfSize size)
+                         PdfSize size, PdfMarkUse use)
 {
     if (&target == &source) throw PdfError(PdfErrorCode::general, "a page cannot be flattened into its own document");
     std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
@@ -308,8 +335,8 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     // boxes of the groups it makes in the space of their contents.
     const PdfMatrix deviceCtm = pageTransform(page.page).inverted().then(toPage);
     FzError err;
-    flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, toFz(toPage), toFz(deviceCtm),
-                   float(size.width), float(size.height), &err);
+    flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, use, toFz(toPage),
+                   toFz(deviceCtm), float(size.width), float(size.height), &err);
     pageTreeChanged(target.impl());
     throwIfFailed(err, PdfErrorCode::damaged);
 }

@@ -3,6 +3,7 @@
 // another document, pages made of one image, and copies of pages that keep
 // their marks. The exports write their files through here.
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfMarkVisibility.h"
 
 #include <QImage>
 
@@ -17,11 +18,12 @@ namespace platform::PdfWriting {
 // objects drawn on the new page, so text stays text in its own fonts and no
 // annotation or field survives as one. Annotations that come without an
 // appearance are drawn as MuPDF draws them, through its PDF output device.
-// Hidden annotations, links and popups are left out. `userToPage` maps
-// the source's user space to the new page shown upright (origin at the top
-// left, y down, points). Throws PdfError.
+// Only the marks drawsMark shows for `use` (flatten or print) are painted
+// in; links and popups are left out. `userToPage` maps the source's user
+// space to the new page shown upright (origin at the top left, y down,
+// points). Throws PdfError.
 void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,
-                         PdfSize size);
+                         PdfSize size, PdfMarkUse use);
 
 // Appends a page of `size` points that shows `image` stretched over all of
 // it, and nothing else. Throws PdfError.

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPrinter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtConcurrent/QtConcurrentRun>
@@ -72,38 +73,50 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
     return arguments;
 }
 
-// Without CUPS's `lp`: each page drawn at the printer's resolution, fitted
-// inside the margins of the sheet.
-bool drawPages(const quarnkit::QuarnDocument& document, const std::vector<int>& pages, QPrinter& printer)
+// A new file for the sheets of a job in the user's private work folder (they
+// hold the document's pages); empty when none can be made.
+QString privateSheetsFile()
 {
-    printer.setFullPage(true); // the painter's origin at the paper's corner, where the margins are measured from
+    try {
+        const QString folder = platform::PrivateFiles::PrivateWorkFolder::standard().path();
+        QTemporaryFile file(QDir(folder).filePath(QStringLiteral("print-XXXXXX.pdf")));
+        file.setAutoRemove(false);
+        if (!file.open()) return {};
+        return file.fileName();
+    } catch (const platform::PrivateFiles::PrivateFolderError&) {
+        return {};
+    }
+}
+
+// Without CUPS's `lp`: the sheets as they go to paper (printingJob's, the
+// marks on them that print painted in), each drawn over the whole paper at
+// the printer's resolution.
+bool drawSheets(const quarnkit::QuarnDocument& document, const std::vector<int>& pages, QPrinter& printer)
+{
+    const QString file = privateSheetsFile();
+    if (file.isEmpty()) return false;
+    const auto removeFile = qScopeGuard([&] { QFile::remove(file); });
+    if (!quarnkit::printingJob(document, pages, sheetSize(printer), file)()) return false;
+    std::unique_ptr<quarnkit::QuarnDocument> sheets;
+    try {
+        sheets = quarnkit::QuarnDocument::open(file);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!sheets) return false;
+    printer.setFullPage(true); // the painter's origin at the paper's corner, where the sheet's is
     QPainter painter;
     if (!painter.begin(&printer)) return false;
-    const double resolution = printer.resolution();
-    const QRectF area =
-        quarnkit::printArea(printer.pageLayout().fullRectPixels(int(resolution)).size(), resolution / 72);
-    bool first = true;
-    for (const int page : pages) {
-        if (!first && !printer.newPage()) return false;
-        first = false;
-        platform::PdfSize size;
-        try {
-            size = DocumentPages::geometry(document, page).displaySize;
-        } catch (const std::exception&) {
-            return false;
-        }
-        const quarnkit::PrintPlacement placed = quarnkit::placeOnSheet(size, area);
-        if (placed.rect.isEmpty()) continue;
+    for (int sheet = 0; sheet < sheets->pageCount(); ++sheet) {
+        if (sheet > 0 && !printer.newPage()) return false;
         QImage image;
         try {
-            image = DocumentPages::image(document, page,
-                                         (placed.turned ? placed.rect.height() : placed.rect.width()) / size.width);
+            image = DocumentPages::image(*sheets, sheet, printer.resolution() / 72.0);
         } catch (const std::exception&) {
             return false;
         }
         if (image.isNull()) return false;
-        if (placed.turned) image = image.transformed(QTransform().rotate(90));
-        painter.drawImage(placed.rect, image);
+        painter.drawImage(QPointF(0, 0), image);
     }
     return painter.end();
 }
@@ -144,21 +157,12 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
 
     const QString lp = QStandardPaths::findExecutable(QStringLiteral("lp"));
     if (lp.isEmpty()) {
-        finished(drawPages(document, pages, printer), {});
+        finished(drawSheets(document, pages, printer), {});
         return true;
     }
     // To CUPS: the PDF of the sheets goes to the spooler, which takes PDF.
-    // In the user's private work folder: the file holds the document's pages.
-    QString spool;
-    try {
-        const QString folder = platform::PrivateFiles::PrivateWorkFolder::standard().path();
-        QTemporaryFile file(QDir(folder).filePath(QStringLiteral("print-XXXXXX.pdf")));
-        file.setAutoRemove(false);
-        if (!file.open()) return false;
-        spool = file.fileName();
-    } catch (const platform::PrivateFiles::PrivateFolderError&) {
-        return false;
-    }
+    const QString spool = privateSheetsFile();
+    if (spool.isEmpty()) return false;
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);
     inBackground<quarnkit::PrintOutcome>(

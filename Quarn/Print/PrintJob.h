@@ -2,10 +2,10 @@
 // Printing the chosen pages of a document without losing what a reader sees.
 // Each page goes on a sheet of the chosen paper, turned to fit it when its
 // shape asks for that, scaled to fit inside a 36-point margin on every side
-// and centred, its marks printed with it. Into a PDF file and to a printer
-// alike the sheets are written as PDF, so text stays text: to a printer they
-// go to CUPS through `lp`, which takes PDF. Where `lp` is missing, the pages
-// are drawn at the printer's own resolution, in the same place.
+// and centred, the marks flagged to print printed with it. Into a PDF
+// file and to a printer alike the sheets are written as PDF, so text stays
+// text: to a printer they go to CUPS through `lp`, which takes PDF. Where
+// `lp` is missing, those sheets are drawn at the printer's own resolution.
 #include <functional>
 #include <memory>
 #include <vector>

@@ -221,7 +221,7 @@ void drawPainted(PdfDocument& out, const PdfDocument& source, int index, PdfSize
 {
     try {
         platform::PdfWriting::appendFlattenedPage(out, source, index, userToPixels(source.pageGeometry(index), 1.0),
-                                                  size);
+                                                  size, platform::PdfMarkUse::flatten);
     } catch (const PdfError&) {
         throw failure(ExportError::Kind::renderFailed);
     }

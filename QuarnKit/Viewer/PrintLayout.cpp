@@ -66,7 +66,7 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
                 toSheet = toSheet.then(platform::PdfMatrix::scale(fit, fit))
                               .then(platform::PdfMatrix::translate(placed.rect.x(), placed.rect.y()));
                 platform::PdfWriting::appendFlattenedPage(*out, *source, index, toSheet,
-                                                          {sheet.width(), sheet.height()});
+                                                          {sheet.width(), sheet.height()}, platform::PdfMarkUse::print);
             }
             if (out->pageCount() != int(pages.size())) return {};
             out->saveToFile(QFile::encodeName(path).toStdString());
