@@ -241,10 +241,170 @@ void copyMarkC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* 
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
+// Whether `obj` leads to a page or the page tree (a go-to action's
+// destination, say), following references a little way: grafted, it would
+// drag that page, and through its parent the whole source, into the copy.
+int leadsToPagesC(fz_context* ctx, pdf_obj* obj, int depth, int* budget)
+{
+    if (depth > 8 || --*budget < 0) return 1; // too deep to tell: kept out
+    if (pdf_is_dict(ctx, obj)) {
+        pdf_obj* type = pdf_dict_get(ctx, obj, PDF_NAME(Type));
+        if (pdf_name_eq(ctx, type, PDF_NAME(Page)) || pdf_name_eq(ctx, type, PDF_NAME(Pages))) return 1;
+        for (int i = 0, n = pdf_dict_len(ctx, obj); i < n; ++i) {
+            pdf_obj* value = pdf_dict_get_val(ctx, obj, i);
+            if ((pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) && leadsToPagesC(ctx, value, depth + 1, budget))
+                return 1;
+        }
+    } else if (pdf_is_array(ctx, obj)) {
+        for (int i = 0, n = pdf_array_len(ctx, obj); i < n; ++i) {
+            pdf_obj* value = pdf_array_get(ctx, obj, i);
+            if ((pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) && leadsToPagesC(ctx, value, depth + 1, budget))
+                return 1;
+        }
+    }
+    return 0;
+}
+
+// A field of the source and its copy, as the copies of its widgets meet it.
+struct FieldCopy {
+    int source;
+    pdf_obj* copy; // held
+};
+
+struct FieldCopies {
+    FieldCopy* items = nullptr;
+    int count = 0, capacity = 0;
+};
+
+void dropFieldCopies(fz_context* ctx, FieldCopies* copies)
+{
+    for (int i = 0; i < copies->count; ++i) pdf_drop_obj(ctx, copies->items[i].copy);
+    fz_free(ctx, copies->items);
+    *copies = FieldCopies{};
+}
+
+// A new dictionary of `dst` holding the entries of `from` but the ones
+// named in `left` (each a name) and those that lead to pages.
+pdf_obj* copyEntriesC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* from, pdf_obj** left,
+                      int leftCount)
+{
+    pdf_obj* copy = pdf_add_new_dict(ctx, dst, pdf_dict_len(ctx, from));
+    fz_try(ctx) {
+        for (int k = 0, n = pdf_dict_len(ctx, from); k < n; ++k) {
+            pdf_obj* key = pdf_dict_get_key(ctx, from, k);
+            pdf_obj* value = pdf_dict_get_val(ctx, from, k);
+            int skip = 0;
+            for (int i = 0; i < leftCount && !skip; ++i) skip = pdf_name_eq(ctx, key, left[i]);
+            int budget = 256;
+            if (skip || leadsToPagesC(ctx, value, 0, &budget)) continue;
+            pdf_dict_put_drop(ctx, copy, key, pdf_graft_mapped_object(ctx, map, value));
+        }
+    }
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, copy);
+        fz_rethrow(ctx);
+    }
+    return copy;
+}
+
+// The copy of source field `field`, made on first need with an empty /Kids
+// and no parent; `*made` tells whether it was made now.
+pdf_obj* fieldCopyC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* field, FieldCopies* copies,
+                    int* made)
+{
+    const int num = pdf_to_num(ctx, field);
+    *made = 0;
+    for (int i = 0; i < copies->count; ++i)
+        if (copies->items[i].source == num) return copies->items[i].copy;
+    pdf_obj* left[] = {PDF_NAME(Kids), PDF_NAME(Parent), PDF_NAME(P)};
+    pdf_obj* copy = copyEntriesC(ctx, map, dst, field, left, 3);
+    fz_try(ctx) {
+        pdf_dict_put_array(ctx, copy, PDF_NAME(Kids), 2);
+        if (copies->count == copies->capacity) {
+            const int capacity = copies->capacity ? 2 * copies->capacity : 8;
+            copies->items =
+                static_cast<FieldCopy*>(fz_realloc(ctx, copies->items, sizeof(FieldCopy) * size_t(capacity)));
+            copies->capacity = capacity;
+        }
+    }
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, copy);
+        fz_rethrow(ctx);
+    }
+    copies->items[copies->count++] = FieldCopy{num, copy};
+    *made = 1;
+    return copy;
+}
+
+// The form of `dst`, made on first need with the defaults of the source's
+// form (fonts, default appearance, alignment, the request to draw fields).
+pdf_obj* formOfC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_document* src)
+{
+    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, dst), PDF_NAME(Root));
+    pdf_obj* form = pdf_dict_get(ctx, root, PDF_NAME(AcroForm));
+    if (pdf_is_dict(ctx, form)) return form;
+    form = pdf_dict_put_dict(ctx, root, PDF_NAME(AcroForm), 4);
+    pdf_dict_put_array(ctx, form, PDF_NAME(Fields), 4);
+    pdf_obj* source = pdf_dict_getp(ctx, pdf_trailer(ctx, src), "Root/AcroForm");
+    const char* const kept[] = {"DA", "DR", "Q", "NeedAppearances"};
+    for (const char* key : kept)
+        if (pdf_obj* value = pdf_dict_gets(ctx, source, key))
+            pdf_dict_puts_drop(ctx, form, key, pdf_graft_mapped_object(ctx, map, value));
+    return form;
+}
+
+// Copies one widget onto `page` of `dst` as a widget of a field of dst's
+// form: the field and the fields above it are copied once each, with only
+// the kids that come along, so that a field keeps its value and the widgets
+// it has on the pages copied, and nothing of the pages left behind.
+void copyFieldC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_document* src, pdf_obj* page,
+                pdf_obj* widget, FieldCopies* copies)
+{
+    pdf_obj* left[] = {PDF_NAME(P), PDF_NAME(Parent), PDF_NAME(Popup), PDF_NAME(IRT)};
+    pdf_obj* copy = copyEntriesC(ctx, map, dst, widget, left, 4);
+    fz_try(ctx) {
+        pdf_dict_put(ctx, copy, PDF_NAME(P), page);
+        pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+        if (!pdf_is_array(ctx, annots)) annots = pdf_dict_put_array(ctx, page, PDF_NAME(Annots), 4);
+        pdf_array_push(ctx, annots, copy);
+        pdf_obj* fields = pdf_dict_get(ctx, formOfC(ctx, map, dst, src), PDF_NAME(Fields));
+        pdf_obj* child = copy;
+        pdf_obj* at = widget;
+        // Bounded: a damaged file may make its parents a cycle.
+        for (int depth = 0; depth < 32; ++depth) {
+            pdf_obj* parent = pdf_dict_get(ctx, at, PDF_NAME(Parent));
+            if (!pdf_is_dict(ctx, parent)) {
+                pdf_array_push(ctx, fields, child);
+                break;
+            }
+            int made = 0;
+            pdf_obj* parentCopy = fieldCopyC(ctx, map, dst, parent, copies, &made);
+            pdf_dict_put(ctx, child, PDF_NAME(Parent), parentCopy);
+            pdf_array_push(ctx, pdf_dict_get(ctx, parentCopy, PDF_NAME(Kids)), child);
+            if (!made) break; // the rest of the way up was made with it
+            child = parentCopy;
+            at = parent;
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, copy);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// A widget that copies as a field: any but a signature, whose signature
+// covers the bytes of the source file and would not hold in the copy.
+bool isCopiedField(fz_context* ctx, pdf_obj* annot)
+{
+    if (!pdf_is_dict(ctx, annot) || !pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
+        return false;
+    return !pdf_name_eq(ctx, pdf_dict_get_inheritable(ctx, annot, PDF_NAME(FT)), PDF_NAME(Sig));
+}
+
 void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* pages, int count, FzError* err)
 {
     pdf_graft_map* map = nullptr;
+    FieldCopies fields;
     fz_var(map);
+    fz_var(fields);
     fz_try(ctx) {
         map = pdf_new_graft_map(ctx, dst);
         for (int i = 0; i < count; ++i) {
@@ -255,10 +415,14 @@ void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int
             for (int j = 0; j < n; ++j) {
                 pdf_obj* annot = pdf_array_get(ctx, annots, j);
                 if (isMark(ctx, annot)) copyMarkC(ctx, map, dst, page, annot);
+                else if (isCopiedField(ctx, annot)) copyFieldC(ctx, map, dst, src, page, annot, &fields);
             }
         }
     }
-    fz_always(ctx) pdf_drop_graft_map(ctx, map);
+    fz_always(ctx) {
+        dropFieldCopies(ctx, &fields);
+        pdf_drop_graft_map(ctx, map);
+    }
     fz_catch(ctx) captureError(ctx, err);
 }
 

@@ -30,8 +30,11 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
 void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size);
 
 // Appends copies of the listed pages of `source` in list order (a repeated
-// index gives a repeated page) with their marks. Links, form fields and
-// popups are left behind: they point at pages and forms of the source.
+// index gives a repeated page) with their marks and form fields. A field
+// comes as a field of the target's form with its value and the widgets it
+// has on the pages copied; a signature field stays behind (its signature
+// covers the source's bytes), and so do links, popups and whatever of a
+// mark or field leads to other pages (an action's destination).
 // Throws PdfError (pageOutOfRange for an index outside `source`).
 void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages);
 

@@ -2,6 +2,8 @@
 #include "QuarnKit/Export/Exporter.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "Platform/PdfForms.h"
+#include "Platform/PdfPageEditing.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/Redaction.h"
@@ -11,7 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <map>
 
 using namespace quarnkit;
 using platform::PdfDocument;
@@ -306,4 +315,70 @@ TEST(ExporterPdf, MarksWithoutAnAppearanceAreFlattenedAsReadersDrawThem)
         for (int x = 27; x < 87; ++x)
             if (page.pixelColor(x, y).blue() < 120 && page.pixelColor(x, y).red() > 180) ++ink;
     EXPECT_GT(ink, 20);
+}
+
+namespace {
+
+// The fields of a PDF as qpdf lists its form: full name → value.
+std::map<QString, QString> formFields(const QString& path)
+{
+    const QJsonObject form =
+        QJsonDocument::fromJson(exporttest::output("qpdf", {"--json", "--json-key=acroform", path}).toUtf8())
+            .object()["acroform"]
+            .toObject();
+    std::map<QString, QString> fields;
+    for (const QJsonValue& field : form["fields"].toArray())
+        fields[field["fullname"].toString()] = field["value"].toString();
+    return fields;
+}
+
+} // namespace
+
+TEST(ExporterPdf, APageRangeOfAFilledFormKeepsItsFieldsFillable)
+{
+    using platform::PdfForms;
+    // The corpus form, filled, and a page after it; page 1 is exported.
+    auto doc = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
+    const auto byName = [](const std::vector<platform::PdfWidget>& widgets, const std::string& name) {
+        return *std::find_if(widgets.begin(), widgets.end(), [&](const auto& w) { return w.name == name; });
+    };
+    auto widgets = PdfForms::widgets(*doc, 0);
+    ASSERT_TRUE(PdfForms::setText(*doc, 0, byName(widgets, "Last Name").objectNumber, "Lovelace"));
+    ASSERT_TRUE(PdfForms::setChecked(*doc, 0, byName(widgets, "gdpr").objectNumber, true));
+    platform::insertPage(*doc, platform::createBlankPage(*doc, 612, 792), 1);
+    const Written out(Exporter::pdfData(doc, {0}, false));
+
+    // Other readers find every field, with its value, in the form.
+    const auto fields = formFields(out.path);
+    EXPECT_EQ(fields.size(), 8u);
+    EXPECT_EQ(fields.at("Last Name"), "u:Lovelace");
+    EXPECT_EQ(fields.at("First Name"), "u:Alice");
+    EXPECT_EQ(fields.at("gdpr"), "/Yes");
+    EXPECT_TRUE(out.pdftotext().contains("Lovelace"));
+    // The fields take new values, and keep them.
+    auto exported = PdfDocument::openFile(out.path.toStdString());
+    ASSERT_EQ(exported->pageCount(), 1);
+    ASSERT_TRUE(
+        PdfForms::setText(*exported, 0, byName(PdfForms::widgets(*exported, 0), "Last Name").objectNumber, "Byron"));
+    const Written refilled(exported->save());
+    EXPECT_EQ(formFields(refilled.path).at("Last Name"), "u:Byron");
+
+    // A field with a widget on each of two pages comes with the one on the
+    // page exported; a field of the other page stays behind with it.
+    const std::string widget = "/Type /Annot /Subtype /Widget /F 4 /Rect [72 700 272 720] /DA (/Helv 12 Tf 0 g)";
+    auto twoPages = PdfDocument::openBytes(testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R 8 0 R] /DA (/Helv 0 Tf 0 g) >> >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R 7 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [9 0 R 8 0 R] >>",
+        "<< " + widget + " /FT /Tx /T (first) /V (On page one) /P 3 0 R >>",
+        "<< /FT /Tx /T (shared) /V (On both) /Kids [7 0 R 9 0 R] >>",
+        "<< " + widget + " /Parent 6 0 R /P 3 0 R >>",
+        "<< " + widget + " /FT /Tx /T (second) /V (On page two) /P 4 0 R >>",
+        "<< " + widget + " /Parent 6 0 R /P 4 0 R >>",
+    }));
+    const Written second(Exporter::pdfData(twoPages, {1}, false));
+    EXPECT_EQ(formFields(second.path),
+              (std::map<QString, QString>{{"shared", "u:On both"}, {"second", "u:On page two"}}));
+    EXPECT_TRUE(exporttest::output("pdfinfo", {second.path}).contains(QRegularExpression("Pages: +1\\n")));
 }
