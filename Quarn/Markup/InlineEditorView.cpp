@@ -218,8 +218,8 @@ void MarkEditor::commitEditing()
     const EditorTarget target = *editorTarget_;
     closeEditor();
     const std::string words = text.toStdString();
-    const auto page = target.page < view_.pageCount() ? pageId(target.page) : std::nullopt;
-    if (page) {
+    // A new box or note on a page that takes no mark says so (addMark).
+    if (target.page < view_.pageCount() && view_.placement().geometry(target.page)) {
         const PdfRect pageBounds = view_.placement().geometry(target.page)->cropBox;
         const quarnkit::ToolStyle& style = view_.style();
         try {
@@ -238,8 +238,9 @@ void MarkEditor::commitEditing()
             case EditorTarget::Kind::text:
             case EditorTarget::Kind::note: {
                 const bool note = target.kind == EditorTarget::Kind::note;
+                const auto page = pageId(target.page);
                 const auto before = annotation(MarkRef{target.page, target.object});
-                if (!before) break;
+                if (!page || !before) break;
                 Annotation after = *before;
                 // Empty words keep the old ones: removing a mark is a delete of its own.
                 if (!quarnkit::Restyle::words(after, note ? quarnkit::MarkKind::note : quarnkit::MarkKind::text, words,

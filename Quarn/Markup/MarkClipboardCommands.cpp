@@ -49,12 +49,12 @@ void pasteMarks(MarkEditor& marks)
     const QuarnPDFView& view = marks.view();
     const int page =
         view.placement().pageAt(QRectF(view.viewport()->rect()).center(), true).value_or(view.currentPageIndex());
-    const auto id = page < view.pageCount() ? marks.pageId(page) : std::nullopt;
-    if (!id) return;
+    if (page >= view.pageCount()) return;
     std::optional<int> last;
     try {
         // One undo takes the whole paste away.
-        last = MarkEdits::paste(*document, *id, std::move(read), QStringLiteral("Paste"));
+        last = MarkEdits::paste(*document, MarkEdits::pageTakingMarks(*document, page), std::move(read),
+                                QStringLiteral("Paste"));
     } catch (const std::exception& error) {
         showErrorAlert(&marks.view(), QString::fromUtf8(error.what()));
         return;

@@ -404,11 +404,10 @@ std::optional<quarnkit::PageId> MarkEditor::pageId(int page) const
 
 std::optional<MarkRef> MarkEditor::addMark(int page, const Annotation& a, const QString& name)
 {
-    const auto id = pageId(page);
-    if (!id || page >= view_.pageCount()) return std::nullopt;
+    if (!document() || page >= view_.pageCount()) return std::nullopt;
     std::optional<int> object;
     try {
-        object = MarkEdits::add(*document(), *id, a, name);
+        object = MarkEdits::add(*document(), MarkEdits::pageTakingMarks(*document(), page), a, name);
     } catch (const MarkEdits::DamagedPage& error) {
         // Nothing was added and nothing is recorded: the user hears why.
         showErrorAlert(&view_, QString::fromUtf8(error.what()));
@@ -519,16 +518,21 @@ void MarkEditor::textRead(quint64 reading, int page, const std::shared_ptr<const
 void MarkEditor::addTextMarkups(MarkupTool tool, int page, PdfPoint from, PdfPoint to,
                                 const quarnkit::PageTextLayout& text)
 {
-    const auto id = pageId(page);
     const auto geometry = view_.placement().geometry(page);
-    if (!id || !geometry) return;
+    if (!document() || !geometry) return;
     const quarnkit::RGBA color = view_.style().color;
     std::vector<Annotation> marks =
         AnnotationFactory::textMarkups(markupSubtype(tool), text, geometry->mediaBox, from, to, color);
     if (marks.empty() && tool == MarkupTool::highlight) {
         if (auto box = AnnotationFactory::highlight(MarkupGeometry::rect(from, to), color)) marks.push_back(*box);
     }
-    MarkEdits::add(*document(), *id, marks, quarnkit::title(tool));
+    if (marks.empty()) return;
+    try {
+        MarkEdits::add(*document(), MarkEdits::pageTakingMarks(*document(), page), marks, quarnkit::title(tool));
+    } catch (const MarkEdits::DamagedPage& error) {
+        // Nothing was added and nothing is recorded: the user hears why.
+        showErrorAlert(&view_, QString::fromUtf8(error.what()));
+    }
 }
 
 // ---------------------------------------------------------------- drawing steps

@@ -46,12 +46,12 @@ void SigningModel::placeAtCentre(const MarkBuilder& build, const QString& action
 {
     quarnkit::QuarnDocument* document = viewer_.document();
     const std::optional<PagePoint> at = pageCentre && document ? pageCentre() : std::nullopt;
-    const auto page = at ? document->pageId(at->page) : std::nullopt;
-    if (!page) {
+    if (!at) {
         QApplication::beep();
         return;
     }
     try {
+        const quarnkit::PageId page = quarnkit::MarkEdits::pageTakingMarks(*document, at->page);
         const quarnkit::PageGeometry geometry = quarnkit::DocumentPages::geometry(*document, at->page);
         const std::optional<Annotation> mark = build(at->point, geometry.cropBox, geometry.rotation);
         if (!mark) {
@@ -64,8 +64,8 @@ void SigningModel::placeAtCentre(const MarkBuilder& build, const QString& action
         markup.chooseTool(quarnkit::MarkupTool::select);
         // One undo step, announced by the document.
         const std::optional<int> added = placing == Placing::stamp
-                                             ? quarnkit::MarkEdits::addStamp(*document, *page, *mark, actionName)
-                                             : quarnkit::MarkEdits::add(*document, *page, *mark, actionName);
+                                             ? quarnkit::MarkEdits::addStamp(*document, page, *mark, actionName)
+                                             : quarnkit::MarkEdits::add(*document, page, *mark, actionName);
         if (added) markup.select(MarkRef{at->page, *added});
     } catch (const std::exception& error) {
         emit failed(QString::fromUtf8(error.what()));

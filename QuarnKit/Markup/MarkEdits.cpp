@@ -56,7 +56,9 @@ bool record(QuarnDocument& document, PageId page, const Annotation& before, cons
     return DocumentCommand::push(new MarkChangeCommand(document, page, before, after, name, continuesRun));
 }
 
-// Runs the edits of `body` as one step named `name`; the step is closed also when an edit throws.
+// Runs the edits of `body` as one step named `name`; the step is closed also
+// when an edit throws, and taken off the stack when it holds no edit (the
+// first one failed), so that nothing counts as changed.
 template <typename F>
 void asOneStep(QuarnDocument& document, const QString& name, F&& body)
 {
@@ -66,6 +68,10 @@ void asOneStep(QuarnDocument& document, const QString& name, F&& body)
         body();
     } catch (...) {
         stack.endMacro();
+        if (auto* step = const_cast<QUndoCommand*>(stack.command(stack.index() - 1)); step && step->childCount() == 0) {
+            step->setObsolete(true); // undoing an obsolete step deletes it
+            stack.undo();
+        }
         throw;
     }
     stack.endMacro();
@@ -77,6 +83,13 @@ DamagedPage::DamagedPage(int page)
     : std::runtime_error("Page " + std::to_string(page + 1)
                          + " of this PDF is damaged, so ravlen can't add marks to it.")
 {}
+
+PageId pageTakingMarks(const QuarnDocument& document, int index)
+{
+    const auto page = onDocument(document, index) ? document.pageId(index) : std::nullopt;
+    if (!page) throw DamagedPage(index);
+    return *page;
+}
 
 // ---------------------------------------------------------------- reading
 
@@ -130,8 +143,9 @@ std::optional<int> add(QuarnDocument& document, PageId page, const Annotation& m
     auto* command = new MarkAddCommand(document, page, mark, name);
     try {
         if (!DocumentCommand::push(command)) return std::nullopt;
-    } catch (const platform::PdfError& error) {
-        if (error.code() != platform::PdfErrorCode::damagedPage) throw;
+    } catch (const platform::PdfError&) {
+        // Whatever failed (the page's dictionary, the page itself, its
+        // marks), the page took no mark and the stack holds no step.
         throw DamagedPage(document.pageIndex(page).value_or(0));
     }
     return command->object(); // on the stack now

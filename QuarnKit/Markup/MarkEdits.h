@@ -39,13 +39,20 @@ std::optional<int> markAt(QuarnDocument& document, int page, platform::PdfPoint 
 // ---------------------------------------------------------------- edits, one undo step each
 
 // A page whose dictionary cannot be read or changed takes no mark; nothing
-// was changed. Its message is the sentence shown to the user.
+// was changed. Its message is the sentence shown to the user, whichever way
+// the page turned out to be damaged.
 struct DamagedPage : std::runtime_error {
     explicit DamagedPage(int page);
 };
 
+// The page at `index` that a new mark goes on. Throws DamagedPage when the
+// page is one the document cannot name (its object lost or its tree looping:
+// the page shows blank), as a mark added there would go nowhere.
+PageId pageTakingMarks(const QuarnDocument& document, int index);
+
 // A new mark on top of the page: its object number, none when it could not be made.
-// Throws DamagedPage, recording no step, when the page cannot take it.
+// Throws DamagedPage, recording no step, when the page cannot take it: its
+// dictionary cannot be read or written.
 std::optional<int> add(QuarnDocument& document, PageId page, const Annotation& mark, const QString& name);
 // Several new marks as one step (a highlight across lines): the object numbers made.
 std::vector<int> add(QuarnDocument& document, PageId page, const std::vector<Annotation>& marks, const QString& name);

@@ -17,6 +17,7 @@
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "Quarn/Signatures/SigningModel.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "QuarnKit/Document/DocumentCommand.h"
 #include "QuarnKit/Document/DocumentEngine.h"
@@ -44,6 +45,8 @@
 #include <QTimer>
 #include <QUndoCommand>
 #include <QUndoStack>
+
+#include <functional>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -589,30 +592,64 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
     }
 }
 
-TEST(DamagedFiles, APageWithoutADictionaryTakesNoMarkAndSaysWhy)
+TEST(DamagedFiles, AMarkADamagedPageCannotTakeAlwaysSaysWhy)
 {
-    QTemporaryDir dir;
-    // Page 2 is object 5, which the file does not hold.
-    const QString path = writeFile(
-        dir, "lost page.pdf",
-        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>",
-                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>", "<< /Unused true >>"}));
-    Controller c;
-    DocumentWindow* window = c.open(path);
-    ASSERT_TRUE(window);
-    ASSERT_EQ(window->document()->pageCount(), 2);
-    QuarnPDFView* view = window->screen()->pageViewHost()->view();
-    view->goToPage(1);
-    ASSERT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 1; }));
-    SigningModel::of(window->screen()->model()).insertCheckmark();
-    QMessageBox* alert = window->findChild<QMessageBox*>();
-    ASSERT_TRUE(alert);
-    EXPECT_EQ(alert->informativeText(), "Page 2 of this PDF is damaged, so ravlen can't add marks to it.");
-    EXPECT_FALSE(window->isDocumentEdited());
-    EXPECT_EQ(window->undoStack()->count(), 0);
-    const auto before = stampOf(path);
-    key(window, "Ctrl+S");
-    EXPECT_EQ(stampOf(path), before);
+    // Page 2 is damaged: object 5, which the file does not hold, or a page
+    // whose parent is itself, which shows blank. Whatever the gesture, no
+    // mark is added, the user is told why, and the file stays as it was.
+    const std::string catalog = "<< /Type /Catalog /Pages 2 0 R >>";
+    const std::string tree = "<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>";
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>";
+    const struct {
+        const char* damage;
+        QByteArray pdf;
+    } files[] = {
+        {"a page without a dictionary", testsupport::writePdf({catalog, tree, page, "<< /Unused true >>"})},
+        {"a page that is its own parent",
+         testsupport::writePdf(
+             {catalog, tree, page, "<< /Unused true >>", "<< /Type /Page /Parent 5 0 R /MediaBox [0 0 612 792] >>"})},
+    };
+    using quarnkit::MarkupTool;
+    const auto drag = [](DocumentWindow* window, QuarnPDFView* view, MarkupTool tool) {
+        MarkupModel::of(window->screen()->model()).setTool(tool);
+        const auto at = [&](platform::PdfPoint p) { return view->placement().convertFromPage(p, 1).toPoint(); };
+        QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at({100, 500}));
+        for (int i = 1; i <= 4; ++i) QTest::mouseMove(view->viewport(), at({100 + 50.0 * i, 500 + 25.0 * i}));
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at({300, 600}));
+    };
+    const struct {
+        const char* gesture;
+        std::function<void(DocumentWindow*, QuarnPDFView*)> make;
+    } gestures[] = {
+        {"a rectangle dragged",
+         [&](DocumentWindow* window, QuarnPDFView* view) { drag(window, view, MarkupTool::rectangle); }},
+        {"a highlight dragged",
+         [&](DocumentWindow* window, QuarnPDFView* view) { drag(window, view, MarkupTool::highlight); }},
+        {"a checkmark placed",
+         [](DocumentWindow* window, QuarnPDFView*) { SigningModel::of(window->screen()->model()).insertCheckmark(); }},
+    };
+    for (const auto& file : files)
+        for (const auto& gesture : gestures) {
+            SCOPED_TRACE(std::string(file.damage) + ", " + gesture.gesture);
+            QTemporaryDir dir;
+            const QString path = writeFile(dir, "damaged page.pdf", file.pdf);
+            Controller c;
+            DocumentWindow* window = c.open(path);
+            ASSERT_TRUE(window);
+            ASSERT_EQ(window->document()->pageCount(), 2);
+            QuarnPDFView* view = window->screen()->pageViewHost()->view();
+            view->goToPage(1);
+            ASSERT_TRUE(testsupport::waitFor([&] { return view->currentPageIndex() == 1; }));
+            gesture.make(window, view);
+            QMessageBox* alert = nullptr;
+            ASSERT_TRUE(testsupport::waitFor([&] { return (alert = window->findChild<QMessageBox*>()) != nullptr; }));
+            EXPECT_EQ(alert->informativeText(), "Page 2 of this PDF is damaged, so ravlen can't add marks to it.");
+            EXPECT_FALSE(window->isDocumentEdited());
+            EXPECT_EQ(window->undoStack()->count(), 0);
+            const auto before = stampOf(path);
+            key(window, "Ctrl+S");
+            EXPECT_EQ(stampOf(path), before);
+        }
 }
 
 // A step whose undo or redo throws, as one does on an object the engine can no
