@@ -494,9 +494,11 @@ int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
         fz_close_device(ctx, dev);
         buf = fz_new_buffer_from_stext_page(ctx, text);
         const char* drawn = fz_string_from_buffer(ctx, buf);
-        shows = sameWordsC(drawn, value);
+        // A choice shows the label of the option its value names, as other
+        // readers draw it (MuPDF draws the value itself).
+        const char* shown = value;
         const int type = pdf_widget_type(ctx, widget);
-        const int n = !shows && (type == PDF_WIDGET_TYPE_COMBOBOX || type == PDF_WIDGET_TYPE_LISTBOX)
+        const int n = type == PDF_WIDGET_TYPE_COMBOBOX || type == PDF_WIDGET_TYPE_LISTBOX
                           ? pdf_choice_widget_options(ctx, widget, 0, nullptr)
                           : 0;
         if (n > 0) {
@@ -504,10 +506,13 @@ int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
             options = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
             pdf_choice_widget_options(ctx, widget, 0, const_cast<const char**>(options));
             pdf_choice_widget_options(ctx, widget, 1, const_cast<const char**>(options + n));
-            for (int i = 0; i < n && !shows; ++i)
-                shows = options[n + i] && options[i] && !std::strcmp(options[n + i], value)
-                        && sameWordsC(drawn, options[i]);
+            for (int i = 0; i < n; ++i)
+                if (options[n + i] && options[i] && !std::strcmp(options[n + i], value)) {
+                    shown = options[i];
+                    break;
+                }
         }
+        shows = sameWordsC(drawn, shown);
     }
     fz_always(ctx) {
         fz_free(ctx, options);

@@ -400,20 +400,25 @@ TEST(PdfForms, TheFilledLibreOfficeFormShowsInPoppler)
 }
 
 // A form that asks readers to draw its fields, as LibreOffice and others write
-// them, whose stored drawings need not show the fields' values: a text field
-// "greeting" holding "Hello World" drawn by `greeting`, an empty text field
-// "name", and a check box holding /Yes that shows state `look`, its on state
-// drawn by `tick`. The box's drawings name no font of the form's.
-QByteArray makeRequestingForm(const std::string& greeting, const std::string& look, const std::string& tick)
+// them, whose stored drawings need not show the fields' values: a field
+// "greeting" that shows "Hello World", drawn by `greeting` (a text field, or
+// with `choice` a pop-up whose value names the option labelled so), an empty
+// text field "name", and a check box holding /Yes that shows state `look`,
+// its on state drawn by `tick`. The box's drawings name no font of the form's.
+QByteArray makeRequestingForm(const std::string& greeting, const std::string& look, const std::string& tick,
+                              bool choice = false)
 {
+    const std::string greetingField =
+        choice ? "/FT /Ch /Ff 131072 /V (hw) /Opt [[(hw) (Hello World)] [(bye) (DlrowOlleh)]]"
+               : "/FT /Tx /V (Hello World)";
     using testsupport::pdfStream;
     const std::string field =
         "/Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources << /Font << /Helv 8 0 R >> >>";
     return makeFormPdf(
         "4 0 R 5 0 R 6 0 R",
         {
-            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (greeting) /V (Hello World) /DA (/Helv 12 Tf 0 g)"
-            " /Rect [72 700 272 720] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
+            "<< /Type /Annot /Subtype /Widget " + greetingField
+                + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 720] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
             "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 670] /F 4"
             " /P 3 0 R /AP << /N 9 0 R >> >>",
             "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Yes /AS /" + look
@@ -464,6 +469,7 @@ TEST(PdfForms, ASavedFormShowsInOtherReadersWhatItShowedBefore)
         {"a text drawn with other words", makeRequestingForm("DlrowOlleh", "Yes", tick)},
         {"a ticked box drawn empty", makeRequestingForm("Hello World", "Yes", "")},
         {"a box that looks unticked but holds its on state", makeRequestingForm("Hello World", "Off", tick)},
+        {"a choice drawn with another option", makeRequestingForm("DlrowOlleh", "Yes", tick, true)},
     };
     const platform::PdfRect box{72, 560, 40, 40};
     for (const Case& c : cases) {
