@@ -224,36 +224,63 @@ void tableEntryC(fz_context* ctx, pdf_document* doc, int num, TableEntry* out)
     fz_catch(ctx) out->type = 0;
 }
 
-// An object stream longer than this is not read to its end to check it:
-// MuPDF reads one only up to its last object, and real ones are far shorter.
+// An object stream is read token by token up to this length, and its check
+// sum only up to it again: MuPDF reads one only up to its last object, and
+// real ones are far shorter.
 constexpr std::size_t objectStreamCheckLimit = 64 << 20;
 
-// Reads object stream `num` to its end, where a compressed stream's check
-// sum tells whether its bytes are the ones written; MuPDF reads past a wrong
-// one with a warning. Returns 0 when the stream cannot be read.
+// Reads object stream `num` to its end, token by token: a compressed
+// stream's check sum at its end tells whether its bytes are the ones written
+// (MuPDF reads past a wrong one with a warning), and its objects must hold
+// no token that PDF objects do not have (readAgainC). Returns 0 when the
+// stream cannot be read or holds such a token.
 int readObjectStreamC(fz_context* ctx, pdf_document* doc, int num)
 {
+    pdf_lexbuf buf;
+    pdf_lexbuf_init(ctx, &buf, PDF_LEXBUF_SMALL);
     fz_stream* stm = nullptr;
     int read = 0;
     fz_var(stm);
     fz_var(read);
     fz_try(ctx) {
         stm = pdf_open_stream_number(ctx, doc, num);
-        fz_skip(ctx, stm, objectStreamCheckLimit);
         read = 1;
+        for (int done = 0; !done && fz_tell(ctx, stm) < std::int64_t(objectStreamCheckLimit);) {
+            switch (pdf_lex(ctx, stm, &buf)) {
+            case PDF_TOK_EOF: done = 1; break;
+            case PDF_TOK_KEYWORD:
+            case PDF_TOK_ERROR:
+            case PDF_TOK_OBJ:
+            case PDF_TOK_ENDOBJ:
+            case PDF_TOK_STREAM:
+            case PDF_TOK_ENDSTREAM:
+            case PDF_TOK_XREF:
+            case PDF_TOK_TRAILER:
+            case PDF_TOK_STARTXREF:
+            case PDF_TOK_NEWOBJ: read = 0, done = 1; break;
+            default: break;
+            }
+        }
+        // The rest of a stream too long to read token by token, for its check sum.
+        if (read) fz_skip(ctx, stm, objectStreamCheckLimit);
     }
-    fz_always(ctx) fz_drop_stream(ctx, stm);
+    fz_always(ctx) {
+        fz_drop_stream(ctx, stm);
+        pdf_lexbuf_fin(ctx, &buf);
+    }
     fz_catch(ctx) read = 0;
     return read;
 }
 
-// Reads where the file holds object `num` (at `offset`) again. Its header
-// must give the generation the table does: MuPDF writes the table's, which a
-// damaged table may have wrong, and other readers then find no object where
-// the references point. With `whole`, the object is parsed again too, and
-// the copy let go: for an object MuPDF parsed before anything counted its
-// warnings (opening, the first pages drawn). Returns 0 when the header
-// differs or the parse fails or asks for repair.
+// Reads where the file holds object `num` (at `offset`) again, token by
+// token. Its header must give the generation the table does: MuPDF writes
+// the table's, which a damaged table may have wrong, and other readers then
+// find no object where the references point. Its body must hold no token
+// that PDF objects do not have (a number with a byte changed, "400!774"):
+// MuPDF reads such a token as null, or leaves it out, without a word. With
+// `whole`, the object is parsed again too, and the copy let go: for an
+// object MuPDF parsed before anything counted its warnings (opening, the
+// first pages drawn). Returns 0 when anything of that fails.
 int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_t offset, int whole)
 {
     pdf_lexbuf buf;
@@ -264,14 +291,31 @@ int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_
     fz_var(read);
     fz_try(ctx) {
         fz_seek(ctx, doc->file, offset, SEEK_SET);
-        if (whole) {
+        read = pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == num;
+        read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == gen;
+        read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_OBJ;
+        for (int done = !read; !done;) {
+            switch (pdf_lex(ctx, doc->file, &buf)) {
+            case PDF_TOK_ENDOBJ:
+            case PDF_TOK_STREAM:
+            case PDF_TOK_EOF: done = 1; break;
+            case PDF_TOK_KEYWORD:
+            case PDF_TOK_ERROR:
+            case PDF_TOK_OBJ:
+            case PDF_TOK_ENDSTREAM:
+            case PDF_TOK_XREF:
+            case PDF_TOK_TRAILER:
+            case PDF_TOK_STARTXREF:
+            case PDF_TOK_NEWOBJ: read = 0, done = 1; break;
+            default: break;
+            }
+        }
+        if (read && whole) {
             int foundNum = 0, foundGen = 0, tryRepair = 0;
             std::int64_t streamOffset = 0;
+            fz_seek(ctx, doc->file, offset, SEEK_SET);
             obj = pdf_parse_ind_obj(ctx, doc, doc->file, &foundNum, &foundGen, &streamOffset, &tryRepair);
-            read = !tryRepair && foundNum == num && foundGen == gen;
-        } else {
-            read = pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == num;
-            read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == gen;
+            read = !tryRepair;
         }
     }
     fz_always(ctx) {

@@ -261,10 +261,10 @@ struct PdfDocument::Impl {
     // What settling found that a save would write otherwise than the file
     // holds it: objects MuPDF could not parse (written as null) or parsed
     // only by guessing past damage (a byte changed in an object stream, whose
-    // check sum tells), and names longer than MuPDF keeps (cut in the
-    // objects, whole in the content streams that use them). See
-    // checkBeforeSaving. `objectStreams` holds each object stream read so
-    // far, and whether it was damaged.
+    // check sum tells; a table naming another generation than the object's),
+    // and names longer than MuPDF keeps (cut in the objects, whole in the
+    // content streams that use them). See saveToFile. `objectStreams` holds
+    // each object stream read so far, and whether it was damaged.
     std::vector<int> unparsedObjects;
     std::unordered_map<int, bool> objectStreams;
     bool namesCut = false;

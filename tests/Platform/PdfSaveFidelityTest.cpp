@@ -312,6 +312,8 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         {"a byte of the font changed inside an object stream",
          objectStreamPdf("Damaged stream", font("600"), font("6x0")), "Damaged stream"},
         {"a table naming another generation than the font's", otherGeneration, "Damaged table"},
+        {"a byte of the font changed in the file itself",
+         testsupport::writePdf(textPageObjects("Damaged font", font("6!0"))), "Damaged font"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
