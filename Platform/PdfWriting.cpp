@@ -241,28 +241,60 @@ void copyMarkC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* 
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-// Whether `obj` leads to a page or the page tree (a go-to action's
-// destination, say), following references a little way: grafted, it would
-// drag that page, and through its parent the whole source, into the copy.
-int leadsToPagesC(fz_context* ctx, pdf_obj* obj, int depth, int* budget)
+// The objects a walk has met, by number.
+struct Visited {
+    int* nums = nullptr;
+    int count = 0, capacity = 0;
+};
+
+// Notes object `num`; false when it was met before.
+bool visitC(fz_context* ctx, Visited* seen, int num)
 {
-    if (depth > 8 || --*budget < 0) return 1; // too deep to tell: kept out
+    for (int i = 0; i < seen->count; ++i)
+        if (seen->nums[i] == num) return false;
+    if (seen->count == seen->capacity) {
+        const int capacity = seen->capacity ? 2 * seen->capacity : 32;
+        seen->nums = static_cast<int*>(fz_realloc(ctx, seen->nums, sizeof(int) * size_t(capacity)));
+        seen->capacity = capacity;
+    }
+    seen->nums[seen->count++] = num;
+    return true;
+}
+
+// Whether `obj` leads to a page or the page tree (a go-to action's
+// destination, say), through any of the objects it refers to: grafted, it
+// would drag that page, and through its parent the whole source, into the
+// copy. One that leads too far to tell (past `*budget` objects) counts as
+// leading there.
+int walkToPagesC(fz_context* ctx, pdf_obj* obj, int depth, int* budget, Visited* seen)
+{
+    if (depth > 64 || --*budget < 0) return 1;
+    if (pdf_is_indirect(ctx, obj) && !visitC(ctx, seen, pdf_to_num(ctx, obj))) return 0;
     if (pdf_is_dict(ctx, obj)) {
         pdf_obj* type = pdf_dict_get(ctx, obj, PDF_NAME(Type));
         if (pdf_name_eq(ctx, type, PDF_NAME(Page)) || pdf_name_eq(ctx, type, PDF_NAME(Pages))) return 1;
-        for (int i = 0, n = pdf_dict_len(ctx, obj); i < n; ++i) {
-            pdf_obj* value = pdf_dict_get_val(ctx, obj, i);
-            if ((pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) && leadsToPagesC(ctx, value, depth + 1, budget))
-                return 1;
-        }
-    } else if (pdf_is_array(ctx, obj)) {
-        for (int i = 0, n = pdf_array_len(ctx, obj); i < n; ++i) {
-            pdf_obj* value = pdf_array_get(ctx, obj, i);
-            if ((pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) && leadsToPagesC(ctx, value, depth + 1, budget))
-                return 1;
-        }
+    }
+    const int dict = pdf_is_dict(ctx, obj);
+    const int n = dict ? pdf_dict_len(ctx, obj) : pdf_is_array(ctx, obj) ? pdf_array_len(ctx, obj) : 0;
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* value = dict ? pdf_dict_get_val(ctx, obj, i) : pdf_array_get(ctx, obj, i);
+        if ((pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) && walkToPagesC(ctx, value, depth + 1, budget, seen))
+            return 1;
     }
     return 0;
+}
+
+int leadsToPagesC(fz_context* ctx, pdf_obj* obj)
+{
+    Visited seen;
+    int budget = 1 << 14;
+    int leads = 1;
+    fz_var(seen);
+    fz_var(leads);
+    fz_try(ctx) leads = walkToPagesC(ctx, obj, 0, &budget, &seen);
+    fz_always(ctx) fz_free(ctx, seen.nums);
+    fz_catch(ctx) fz_rethrow(ctx);
+    return leads;
 }
 
 // A field of the source and its copy, as the copies of its widgets meet it.
@@ -295,8 +327,7 @@ pdf_obj* copyEntriesC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pd
             pdf_obj* value = pdf_dict_get_val(ctx, from, k);
             int skip = 0;
             for (int i = 0; i < leftCount && !skip; ++i) skip = pdf_name_eq(ctx, key, left[i]);
-            int budget = 256;
-            if (skip || leadsToPagesC(ctx, value, 0, &budget)) continue;
+            if (skip || leadsToPagesC(ctx, value)) continue;
             pdf_dict_put_drop(ctx, copy, key, pdf_graft_mapped_object(ctx, map, value));
         }
     }

@@ -364,8 +364,13 @@ TEST(ExporterPdf, APageRangeOfAFilledFormKeepsItsFieldsFillable)
     EXPECT_EQ(formFields(refilled.path).at("Last Name"), "u:Byron");
 
     // A field with a widget on each of two pages comes with the one on the
-    // page exported; a field of the other page stays behind with it.
+    // page exported, its drawing too (however deep its resources nest); a
+    // field of the other page stays behind with it.
     const std::string widget = "/Type /Annot /Subtype /Widget /F 4 /Rect [72 700 272 720] /DA (/Helv 12 Tf 0 g)";
+    const auto form = [](const std::string& content, const std::string& resources) {
+        return testsupport::pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources " + resources,
+                                      content);
+    };
     auto twoPages = PdfDocument::openBytes(testsupport::writePdf({
         "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R 8 0 R] /DA (/Helv 0 Tf 0 g) >> >>",
         "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
@@ -374,11 +379,17 @@ TEST(ExporterPdf, APageRangeOfAFilledFormKeepsItsFieldsFillable)
         "<< " + widget + " /FT /Tx /T (first) /V (On page one) /P 3 0 R >>",
         "<< /FT /Tx /T (shared) /V (On both) /Kids [7 0 R 9 0 R] >>",
         "<< " + widget + " /Parent 6 0 R /P 3 0 R >>",
-        "<< " + widget + " /FT /Tx /T (second) /V (On page two) /P 4 0 R >>",
+        "<< /Type /Annot /Subtype /Widget /F 4 /Rect [72 600 272 620] /FT /Tx /T (second) /V (On page two) /P 4 0 R"
+        " /AP << /N 10 0 R >> >>",
         "<< " + widget + " /Parent 6 0 R /P 4 0 R >>",
+        form("/X1 Do", "<< /XObject << /X1 11 0 R >> >>"),
+        form("/X2 Do", "<< /XObject << /X2 12 0 R >> >>"),
+        form("BT /F1 12 Tf 2 6 Td (Drawn deep) Tj ET", "<< /Font << /F1 13 0 R >> >>"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FontDescriptor << /Flags 32 >> >>",
     }));
     const Written second(Exporter::pdfData(twoPages, {1}, false));
     EXPECT_EQ(formFields(second.path),
               (std::map<QString, QString>{{"shared", "u:On both"}, {"second", "u:On page two"}}));
     EXPECT_TRUE(exporttest::output("pdfinfo", {second.path}).contains(QRegularExpression("Pages: +1\\n")));
+    EXPECT_TRUE(second.pdftotext().contains("Drawn deep")); // the stored drawing, not poppler's own
 }
