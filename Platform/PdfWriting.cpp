@@ -421,16 +421,21 @@ void copyFieldC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_docu
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-// A widget that copies as a field: any but a signature, whose signature
-// covers the bytes of the source file and would not hold in the copy.
-bool isCopiedField(fz_context* ctx, pdf_obj* annot)
+bool isWidget(fz_context* ctx, pdf_obj* annot)
 {
-    if (!pdf_is_dict(ctx, annot) || !pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
-        return false;
-    return !pdf_name_eq(ctx, pdf_dict_get_inheritable(ctx, annot, PDF_NAME(FT)), PDF_NAME(Sig));
+    return pdf_is_dict(ctx, annot) && pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget));
 }
 
-void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* pages, int count, FzError* err)
+// A signature's widget: its signature covers the bytes of the source file
+// and would not hold in a copy.
+bool isSignatureWidget(fz_context* ctx, pdf_obj* annot)
+{
+    return isWidget(ctx, annot) && pdf_name_eq(ctx, pdf_dict_get_inheritable(ctx, annot, PDF_NAME(FT)), PDF_NAME(Sig));
+}
+
+// Counts in `signaturesLeft` the signature widgets that stay behind.
+void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* pages, int count, int* signaturesLeft,
+                FzError* err)
 {
     pdf_graft_map* map = nullptr;
     FieldCopies fields;
@@ -446,7 +451,8 @@ void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int
             for (int j = 0; j < n; ++j) {
                 pdf_obj* annot = pdf_array_get(ctx, annots, j);
                 if (isMark(ctx, annot)) copyMarkC(ctx, map, dst, page, annot);
-                else if (isCopiedField(ctx, annot)) copyFieldC(ctx, map, dst, src, page, annot, &fields);
+                else if (isSignatureWidget(ctx, annot)) ++*signaturesLeft;
+                else if (isWidget(ctx, annot)) copyFieldC(ctx, map, dst, src, page, annot, &fields);
             }
         }
     }
@@ -551,12 +557,11 @@ void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size)
     throwIfFailed(err);
 }
 
-void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages)
+int appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages)
 {
     if (&target == &source) {
         const auto snapshot = source.copy();
-        appendPagesWithMarks(target, *snapshot, pages);
-        return;
+        return appendPagesWithMarks(target, *snapshot, pages);
     }
     std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
     settleBeforeEditing(target.impl());
@@ -566,11 +571,14 @@ void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const 
     for (int p : pages)
         if (p < 0 || p >= count)
             throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(p + 1) + " does not exist");
-    if (pages.empty()) return;
+    if (pages.empty()) return 0;
     FzError err;
-    copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &err);
+    int signaturesLeft = 0;
+    copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &signaturesLeft,
+               &err);
     pageTreeChanged(target.impl());
     throwIfFailed(err, PdfErrorCode::damaged);
+    return signaturesLeft;
 }
 
 } // namespace platform::PdfWriting

@@ -34,9 +34,10 @@ void appendImagePage(PdfDocument& target, const QImage& image, PdfSize size);
 // comes as a field of the target's form with its value and the widgets it
 // has on the pages copied; a signature field stays behind (its signature
 // covers the source's bytes), and so do links, popups and whatever of a
-// mark or field leads to other pages (an action's destination).
+// mark or field leads to other pages (an action's destination). Returns how
+// many signature widgets stayed behind on the pages copied.
 // Throws PdfError (pageOutOfRange for an index outside `source`).
-void appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages);
+int appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const std::vector<int>& pages);
 
 // A line of text and where it goes: `textToUser` maps text space (font size
 // 1, x along the line, y up) to the page's user space.

@@ -126,7 +126,7 @@ private:
     {
         std::shared_ptr<PdfDocument> doc;
         try {
-            doc = Exporter::subset(source, s.pages);
+            doc = Exporter::subset(source, s.pages, &signaturesLeft);
         } catch (const platform::PdfError&) {
             throw ExportError(ExportError::Kind::renderFailed);
         }
@@ -143,7 +143,9 @@ private:
         const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
         Exporter::writeFile(bytes, destination);
-        return ExportReport(destination);
+        ExportReport result(destination);
+        result.signaturesLeftOut = signaturesLeft;
+        return result;
     }
 
     ExportReport drawn(const Exporter::DocumentInfo& info, const Exporter::PageDrawer& drawer)
@@ -183,6 +185,7 @@ private:
             SmallerPdf::compactFile(lighter ? Exporter::pdfBytes(*doc, options) : original, *doc, options);
         check();
         ExportReport result(destination);
+        result.signaturesLeftOut = signaturesLeft;
         result.keptOriginal = smaller.size() >= original.size();
         if (result.keptOriginal) report(Kind::saving);
         const QByteArray& output = result.keptOriginal ? original : smaller;
@@ -317,6 +320,7 @@ private:
     std::stop_token stop;
     Recognizer recognize;
     ExportWriteOptions options;
+    int signaturesLeft = 0; // by plainDocument
 };
 
 } // namespace

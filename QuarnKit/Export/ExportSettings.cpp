@@ -254,15 +254,26 @@ QString ExportReport::size(qint64 bytes)
 
 std::optional<QString> ExportReport::summary() const
 {
-    if (bytesBefore && bytesAfter) {
-        if (keptOriginal)
-            return QStringLiteral("This PDF is already compact, so ravlen kept it as is. It's %1.")
-                .arg(size(*bytesAfter));
-        const double percent = *bytesBefore >= 1 ? double(*bytesBefore - *bytesAfter) / double(*bytesBefore) * 100 : 0;
-        const long long shown = std::max(1LL, std::llround(percent));
-        return QStringLiteral("%1 to %2, %3% smaller.").arg(size(*bytesBefore), size(*bytesAfter)).arg(shown);
-    }
     QStringList sentences;
+    if (bytesBefore && bytesAfter) {
+        if (keptOriginal) {
+            sentences << QStringLiteral("This PDF is already compact, so ravlen kept it as is. It's %1.")
+                             .arg(size(*bytesAfter));
+        } else {
+            const double percent =
+                *bytesBefore >= 1 ? double(*bytesBefore - *bytesAfter) / double(*bytesBefore) * 100 : 0;
+            const long long shown = std::max(1LL, std::llround(percent));
+            sentences << QStringLiteral("%1 to %2, %3% smaller.").arg(size(*bytesBefore), size(*bytesAfter)).arg(shown);
+        }
+    }
+    // A signature covers the bytes of the file it signed: a copy of some of
+    // its pages cannot carry it.
+    if (signaturesLeftOut == 1)
+        sentences << QStringLiteral("The signature on these pages was left out: it holds only in the signed file.");
+    else if (signaturesLeftOut > 1)
+        sentences << QStringLiteral(
+                         "The %1 signatures on these pages were left out: they hold only in the signed file.")
+                         .arg(signaturesLeftOut);
     if (recognizedPages == 1) sentences << QStringLiteral("Read 1 scanned page with text recognition.");
     else if (recognizedPages > 1)
         sentences << QStringLiteral("Read %1 scanned pages with text recognition.").arg(recognizedPages);

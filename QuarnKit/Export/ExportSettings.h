@@ -110,6 +110,7 @@ struct ExportReport {
     int recognizedPages = 0;           // text
     int unreadablePages = 0;           // text
     int redactions = 0;                // redacted PDF
+    int signaturesLeftOut = 0;         // PDF, smaller PDF: a copy of some pages holds no signature
 
     ExportReport() = default;
     explicit ExportReport(QString path) : path(std::move(path)) {}

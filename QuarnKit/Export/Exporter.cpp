@@ -261,15 +261,18 @@ void drawRedacted(PdfDocument& out, const PdfDocument& source, int index, PdfSiz
 
 // ------------------------------------------------------------ documents, text, images
 
-std::shared_ptr<PdfDocument> subset(const std::shared_ptr<PdfDocument>& doc, const std::vector<int>& pages)
+std::shared_ptr<PdfDocument> subset(const std::shared_ptr<PdfDocument>& doc, const std::vector<int>& pages,
+                                    int* signaturesLeft)
 {
+    if (signaturesLeft) *signaturesLeft = 0;
     const int count = doc->pageCount();
     if (isWholeDocument(pages, count)) return doc;
     std::vector<int> existing;
     for (int p : pages)
         if (p >= 0 && p < count) existing.push_back(p);
     auto out = PdfDocument::createEmpty();
-    platform::PdfWriting::appendPagesWithMarks(*out, *doc, existing);
+    const int left = platform::PdfWriting::appendPagesWithMarks(*out, *doc, existing);
+    if (signaturesLeft) *signaturesLeft = left;
     writeDocumentAttributes(*out, readDocumentAttributes(*doc));
     return out;
 }

@@ -79,10 +79,11 @@ void drawRedacted(platform::PdfDocument& out, const platform::PdfDocument& sourc
 // ------------------------------------------------------------ documents, text, images
 
 // The document itself when `pages` is all of its pages in order; otherwise a
-// new document of copies of the listed pages that exist, with their marks and
-// the source's document attributes.
+// new document of copies of the listed pages that exist, with their marks,
+// form fields and the source's document attributes. A signature does not
+// hold in such a copy: how many were left behind goes to `signaturesLeft`.
 std::shared_ptr<platform::PdfDocument> subset(const std::shared_ptr<platform::PdfDocument>& doc,
-                                              const std::vector<int>& pages);
+                                              const std::vector<int>& pages, int* signaturesLeft = nullptr);
 // The bytes of the listed pages, flattened or as they are. Throws ExportError.
 QByteArray pdfData(const std::shared_ptr<platform::PdfDocument>& doc, const std::vector<int>& pages, bool flatten,
                    const ExportWriteOptions& options = {});

@@ -3,6 +3,7 @@
 #include "QuarnKit/Export/ExportJob.h"
 
 #include "Platform/PdfAnnotations.h"
+#include "Platform/PdfPageEditing.h"
 #include "Platform/PdfWriting.h"
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Markup/Redaction.h"
@@ -335,6 +336,28 @@ TEST(ExportJob, RedactedAndSummaryExportsReportWhatTheyApplied)
     ExportJob::run(settingsFor(ExportFormat::marksSummary, {1}, "Plan"), doc, dir.path() + "/m.md", {});
     EXPECT_EQ(testsupport::readFile(dir.path() + "/m.md"),
               "# Marks in Plan\n\n1 mark on 1 page.\n\n## Page 2\n\n- **Redaction**, Black\n");
+}
+
+// A signature covers the bytes of the file it signed: a copy of some of its
+// pages leaves it behind and says so; the whole document keeps it.
+TEST(ExportJob, APageRangeOfASignedFileSaysItsSignatureWasLeftOut)
+{
+    QTemporaryDir dir;
+    const QByteArray signedPdf = testsupport::makeSignedPdf(dir.path());
+    if (signedPdf.isEmpty()) GTEST_SKIP() << "openssl could not sign";
+    auto doc = PdfDocument::openBytes(signedPdf);
+    platform::insertPage(*doc, platform::createBlankPage(*doc, 300, 300), 1);
+    for (const ExportFormat format : {ExportFormat::pdf, ExportFormat::smallerPDF}) {
+        const ExportReport page = ExportJob::run(settingsFor(format, {0}), doc, dir.filePath("page.pdf"), {});
+        EXPECT_EQ(page.signaturesLeftOut, 1);
+        EXPECT_TRUE(page.summary().value_or("").contains(
+            "The signature on these pages was left out: it holds only in the signed file."))
+            << page.summary().value_or("").toStdString();
+        EXPECT_TRUE(exporttest::output("pdftotext", {dir.filePath("page.pdf"), "-"}).contains("Signed page"));
+    }
+    const ExportReport whole = ExportJob::run(settingsFor(ExportFormat::pdf, {0, 1}), doc, dir.filePath("all.pdf"), {});
+    EXPECT_EQ(whole.signaturesLeftOut, 0);
+    EXPECT_FALSE(whole.summary());
 }
 
 TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
