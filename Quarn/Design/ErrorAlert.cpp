@@ -14,6 +14,11 @@ void showErrorAlert(QWidget* over, const QString& description)
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ravlen"),
                                 QMessageBox::tr("ravlen couldn't finish that."), QMessageBox::Ok, over);
     setPlainTexts(*box, box->text(), description);
+    openAlert(box, over);
+}
+
+void openAlert(QMessageBox* box, QWidget* over)
+{
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (over && over->isVisible()) {
         box->setWindowModality(Qt::WindowModal);

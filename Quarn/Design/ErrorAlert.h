@@ -11,6 +11,10 @@ namespace quarn {
 
 void showErrorAlert(QWidget* over, const QString& description);
 
+// Shows `box` without waiting, deleted once closed: modal to the window of
+// `over` when that is shown, else to the application.
+void openAlert(QMessageBox* box, QWidget* over);
+
 // Sets both lines of `box` as plain text: they may name a file as it is
 // called, or carry what a PDF holds, and the box's second line would
 // otherwise take "<b>…</b>" for markup.

@@ -99,14 +99,7 @@ void revealInFolder(const QString& path, QWidget* window)
                                     quarnkit::OpenProblem::notShownInFolder(path, reason).title, QMessageBox::Ok, over);
         // Both lines name the file or its folder as they are called.
         setPlainTexts(*box, box->text(), reason);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        if (over && over->isVisible()) {
-            box->setWindowModality(Qt::WindowModal);
-            box->open();
-        } else {
-            box->setWindowModality(Qt::ApplicationModal);
-            box->show();
-        }
+        openAlert(box, over);
     });
 }
 
