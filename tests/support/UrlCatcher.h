@@ -2,18 +2,15 @@
 // "Show in Folder" asks the file manager on the session bus, and when none
 // answers (as under the tests) runs the program named xdg-open found on the
 // PATH. While they live, these put a stand-in for it there, so that no test
-// opens a folder on the desktop: UrlCatcher's writes each URL down and hands
-// those of one scheme to a function of the test's; XdgOpenStandIn's runs the
-// test's own commands, or there is no xdg-open at all.
+// opens a folder on the desktop: XdgOpenStandIn's runs the test's own
+// commands, or there is no xdg-open at all; UrlCatcher's writes down each URL.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QObject>
+#include <QList>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUrl>
 
-#include <functional>
 #include <optional>
 
 namespace testsupport {
@@ -24,18 +21,17 @@ public:
     // no xdg-open on the PATH at all. No session bus is reached meanwhile:
     // a file manager on it would answer first.
     explicit XdgOpenStandIn(const std::optional<QByteArray>& script)
-        : path_(qgetenv("PATH")), bus_(qgetenv("DBUS_SESSION_BUS_ADDRESS"))
     {
+        QByteArray path = QFile::encodeName(dir_.path());
         if (script) {
             QFile program(QDir(dir_.path()).filePath(QStringLiteral("xdg-open")));
             program.open(QIODevice::WriteOnly);
             program.write("#!/bin/sh\n" + *script + "\n");
             program.close();
             program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            qputenv("PATH", QFile::encodeName(dir_.path()) + ':' + path_);
-        } else {
-            qputenv("PATH", QFile::encodeName(dir_.path()));
+            path += ':' + path_;
         }
+        qputenv("PATH", path);
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(dir_.filePath("no-bus")));
     }
     ~XdgOpenStandIn()
@@ -47,46 +43,27 @@ public:
     XdgOpenStandIn(const XdgOpenStandIn&) = delete;
     XdgOpenStandIn& operator=(const XdgOpenStandIn&) = delete;
 
-    // A folder of the stand-in's own, for what it writes.
-    QString folder() const { return dir_.path(); }
+protected:
+    QTemporaryDir dir_;
 
 private:
-    QTemporaryDir dir_;
-    QByteArray path_;
-    QByteArray bus_;
+    QByteArray path_ = qgetenv("PATH");
+    QByteArray bus_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
 };
 
-class UrlCatcher : public QObject {
-    Q_OBJECT
+class UrlCatcher : public XdgOpenStandIn {
 public:
-    UrlCatcher(const QString& scheme, std::function<void(const QUrl&)> seen)
-        : scheme_(scheme), seen_(std::move(seen)), log_(QDir(folder_.path()).filePath(QStringLiteral("opened"))),
-          opener_("printf '%s\\n' \"$1\" >> '" + QFile::encodeName(log_) + "'")
-    {
-        // Read as the test waits (testsupport::waitFor runs the event loop).
-        connect(&poll_, &QTimer::timeout, this, &UrlCatcher::readLog);
-        poll_.start(10);
-    }
+    UrlCatcher() : XdgOpenStandIn(QByteArray("printf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened\"")) {}
 
-private:
-    void readLog()
+    // The URLs opened so far, each once its line is whole.
+    QList<QUrl> opened() const
     {
-        QFile log(log_);
-        if (!log.open(QIODevice::ReadOnly)) return;
-        const QList<QByteArray> lines = log.readAll().split('\n');
-        for (; read_ < lines.size() - 1; ++read_) {
-            const QUrl url(QString::fromUtf8(lines[read_]));
-            if (url.scheme() == scheme_) seen_(url);
-        }
+        QFile log(dir_.filePath(QStringLiteral("opened")));
+        QList<QUrl> urls;
+        const QList<QByteArray> lines = log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>();
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) urls << QUrl(QString::fromUtf8(lines[i]));
+        return urls;
     }
-
-    QString scheme_;
-    std::function<void(const QUrl&)> seen_;
-    QTemporaryDir folder_;
-    QString log_;
-    XdgOpenStandIn opener_;
-    QTimer poll_;
-    qsizetype read_ = 0;
 };
 
 } // namespace testsupport

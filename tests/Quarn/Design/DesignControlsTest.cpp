@@ -1,7 +1,6 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
-#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -15,8 +14,6 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -219,12 +216,10 @@ TEST(SmallMarks, APageMarkInItsSquareKeepsItsWholeShadow)
     row.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
     EXPECT_EQ(square->size(), QSize(42, 42));
-    EXPECT_EQ(square->pos(), QPoint(24, 28));
-    const auto [alone, markTop] = ink(mark);
-    const auto [shown, rowTop] = ink(row);
+    const double alone = ink(mark).first;
+    const auto [shown, top] = ink(row);
     EXPECT_NEAR(shown, alone, alone * 0.002);
-    EXPECT_EQ(markTop, 18);
-    EXPECT_EQ(rowTop, 28);
+    EXPECT_EQ(top, 28);
 }
 
 TEST(Shake, SwingsBothWaysAndComesToRest)
@@ -328,23 +323,4 @@ TEST(ChromeSegmented, AtItsOwnSizeNoTitleIsCutOffChosenOrNot)
             }
         }
     }
-}
-
-// An alert's second line often names a file as it is called, and a name may
-// hold what reads as markup: the user sees the characters, not bold type.
-TEST(ErrorAlert, BothLinesShowTheirCharactersAsTheyAre)
-{
-    QWidget window;
-    window.show();
-    const QString description = QStringLiteral("<b>Report</b> <img src=\"x.png\">.pdf could not be written.");
-    showErrorAlert(&window, description);
-    QMessageBox* box = window.findChild<QMessageBox*>();
-    ASSERT_NE(box, nullptr);
-    for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
-        const auto* line = box->findChild<QLabel*>(QString::fromLatin1(name));
-        ASSERT_NE(line, nullptr) << name;
-        EXPECT_EQ(line->textFormat(), Qt::PlainText) << name;
-    }
-    EXPECT_EQ(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))->text(), description);
-    box->close();
 }

@@ -8,37 +8,30 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <utility>
+
 namespace motiontest {
 
 class DesktopMotion {
 public:
     explicit DesktopMotion(bool reduced)
     {
-        QFile kde(dir_.filePath("kdeglobals"));
+        const QTemporaryDir dir; // read before it goes
+        QFile kde(dir.filePath("kdeglobals"));
         if (kde.open(QIODevice::WriteOnly))
             kde.write(reduced ? "[KDE]\nAnimationDurationFactor=0\n" : "[KDE]\nAnimationDurationFactor=1\n");
         kde.close();
+        const std::pair<const char*, QByteArray> kept[] = {{"XDG_CURRENT_DESKTOP", qgetenv("XDG_CURRENT_DESKTOP")},
+                                                           {"XDG_CONFIG_HOME", qgetenv("XDG_CONFIG_HOME")}};
         qputenv("XDG_CURRENT_DESKTOP", "KDE");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
         quarn::motion::readNow();
-        restore(); // the setting is read; the rest of the test sees the environment as it was
-    }
-    ~DesktopMotion() { quarn::motion::readNow(); }
-    DesktopMotion(const DesktopMotion&) = delete;
-    DesktopMotion& operator=(const DesktopMotion&) = delete;
-
-private:
-    void restore()
-    {
-        for (const auto& [name, value] :
-             {std::pair{"XDG_CURRENT_DESKTOP", desktop_}, std::pair{"XDG_CONFIG_HOME", config_}})
+        // The setting is read; the rest of the test sees the environment as it was.
+        for (const auto& [name, value] : kept)
             if (value.isNull()) qunsetenv(name);
             else qputenv(name, value);
     }
-
-    QTemporaryDir dir_;
-    QByteArray desktop_ = qgetenv("XDG_CURRENT_DESKTOP");
-    QByteArray config_ = qgetenv("XDG_CONFIG_HOME");
+    ~DesktopMotion() { quarn::motion::readNow(); }
 };
 
 } // namespace motiontest

@@ -153,6 +153,18 @@ TEST(ExportSheet, AChoiceKeepsTheSheetsSizePlaceAndButtons)
     // The button's right end: its title, and so its width, follows the choice.
     const auto exportEnd = [&] { return sheet.exportButton()->mapToGlobal(sheet.exportButton()->rect().topRight()); };
     const QPoint exportAt = exportEnd();
+    QWidget* const rows[] = {sheet.note(), sheet.passwordCaption(), sheet.searchableBox(), sheet.qualitySlider()};
+    const auto keptInPlace = [&] {
+        QApplication::processEvents();
+        EXPECT_EQ(sheet.geometry(), frame);
+        EXPECT_EQ(exportEnd(), exportAt);
+        // Every row it shows fits above the footer.
+        for (QWidget* row : rows)
+            EXPECT_TRUE(!row->isVisible()
+                        || row->mapTo(&sheet, QPoint(0, row->height())).y()
+                               < sheet.exportButton()->mapTo(&sheet, QPoint()).y())
+                << row->metaObject()->className();
+    };
     const auto chooseScope = [&](const QString& title) {
         const QStringList titles = shown.segmentTitles(sheet.scopeControl());
         ASSERT_TRUE(titles.contains(title)) << titles.join(", ").toStdString();
@@ -168,24 +180,12 @@ TEST(ExportSheet, AChoiceKeepsTheSheetsSizePlaceAndButtons)
         const QPoint cardAt = card->mapToGlobal(QPoint());
         QTest::mouseClick(sheet.windowHandle(), Qt::LeftButton, {}, card->mapTo(&sheet, card->rect().center()));
         ASSERT_EQ(sheet.form().format, format);
-        QApplication::processEvents();
-        EXPECT_EQ(sheet.geometry(), frame);
+        keptInPlace();
         EXPECT_EQ(card->mapToGlobal(QPoint()), cardAt);
-        EXPECT_EQ(exportEnd(), exportAt);
         // With the range field shown too.
         chooseScope("Range");
-        QApplication::processEvents();
+        keptInPlace();
         EXPECT_TRUE(sheet.rangeField()->isVisible());
-        EXPECT_EQ(sheet.geometry(), frame);
-        EXPECT_EQ(exportEnd(), exportAt);
-        // Every row it shows fits above the footer.
-        for (QWidget* row :
-             {static_cast<QWidget*>(sheet.note()), static_cast<QWidget*>(sheet.passwordCaption()),
-              static_cast<QWidget*>(sheet.searchableBox()), static_cast<QWidget*>(sheet.qualitySlider())})
-            if (row->isVisible()) {
-                EXPECT_LT(row->mapTo(&sheet, QPoint(0, row->height())).y(),
-                          sheet.exportButton()->mapTo(&sheet, QPoint()).y());
-            }
         chooseScope("All pages");
     }
 }

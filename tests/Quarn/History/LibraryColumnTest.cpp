@@ -23,10 +23,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QScrollBar>
 #include <QTest>
-
-#include <functional>
 
 using namespace quarn;
 using historytest::Library;
@@ -127,17 +126,6 @@ TEST(LibraryRail, AScreenReaderHearsChoicesAndPanelTitlesAsHeadings)
     const auto element = [&](LibraryPanel panel) {
         return QAccessible::queryAccessibleInterface(s.screen->rail()->button(panel));
     };
-    // The headings among the accessible descendants of a panel.
-    const auto headings = [](QWidget* panel) {
-        QStringList found;
-        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
-            if (node->role() == QAccessible::Heading) found << node->text(QAccessible::Name);
-            for (int i = 0; i < node->childCount(); ++i)
-                if (QAccessibleInterface* child = node->child(i)) walk(child);
-        };
-        walk(QAccessible::queryAccessibleInterface(panel));
-        return found;
-    };
     const LibraryPanel panels[] = {LibraryPanel::document, LibraryPanel::history, LibraryPanel::explore};
     for (const LibraryPanel chosen : {LibraryPanel::history, LibraryPanel::explore}) {
         element(chosen)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
@@ -145,14 +133,17 @@ TEST(LibraryRail, AScreenReaderHearsChoicesAndPanelTitlesAsHeadings)
         for (const LibraryPanel panel : panels) {
             QAccessibleInterface* item = element(panel);
             EXPECT_EQ(item->role(), QAccessible::RadioButton) << int(panel);
-            EXPECT_TRUE(item->state().checkable) << int(panel);
             EXPECT_EQ(bool(item->state().checked), panel == chosen) << int(panel);
-            EXPECT_EQ(item->actionInterface()->actionNames().value(0), QAccessibleActionInterface::pressAction());
         }
     }
-    // The panel's title comes first, before any section of its list.
-    EXPECT_EQ(headings(s.screen->libraryColumn()->historyPanel()).value(0), "History");
-    EXPECT_EQ(headings(s.screen->libraryColumn()->explorePanel()).value(0), "Explore");
+    for (const auto& [panel, title] :
+         {std::pair<QWidget*, QString>{s.screen->libraryColumn()->historyPanel(), "History"},
+          {s.screen->libraryColumn()->explorePanel(), "Explore"}}) {
+        QAccessibleInterface* heading =
+            QAccessible::queryAccessibleInterface(panel->findChild<LibraryPanelHeader*>()->findChild<QLabel*>());
+        EXPECT_EQ(heading->role(), QAccessible::Heading) << title.toStdString();
+        EXPECT_EQ(heading->text(QAccessible::Name), title);
+    }
 }
 
 // History and Explore take the same room: switching between them from the

@@ -244,23 +244,19 @@ TEST(Inspector, EveryControlIsNamedForWhatItDoesAndDeleteTakesTheKeys)
     const std::vector<QAbstractButton*> actOnce{h.pane.duplicateButton(), h.pane.frontButton(), h.pane.backButton(),
                                                 h.pane.deleteButton()};
     for (QAbstractButton* once : actOnce) {
-        QAccessibleInterface* button = element(once);
-        EXPECT_EQ(button->role(), QAccessible::Button) << once->toolTip().toStdString();
-        EXPECT_FALSE(button->state().checkable) << once->toolTip().toStdString();
-        EXPECT_EQ(button->actionInterface()->actionNames().value(0), press) << once->toolTip().toStdString();
-        EXPECT_FALSE(button->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+        const QStringList actions = element(once)->actionInterface()->actionNames();
+        EXPECT_EQ(element(once)->role(), QAccessible::Button) << once->toolTip().toStdString();
+        EXPECT_TRUE(actions.value(0) == press && !actions.contains(QAccessibleActionInterface::toggleAction()))
+            << actions.join(", ").toStdString();
     }
     element(h.pane.backButton())->actionInterface()->doAction(press);
     EXPECT_EQ(h.stack().undoText(), "Send to Back");
 
     EXPECT_EQ(element(h.pane.strokeSlider())->text(QAccessible::Name), "Stroke");
     EXPECT_EQ(element(h.pane.textSizeSlider())->text(QAccessible::Name), "Text size");
-    QAccessibleInterface* custom = element(h.pane.customSwatch());
-    EXPECT_EQ(custom->text(QAccessible::Name), "Custom color");
-    auto* swatch = h.pane.swatchSection()->findChild<SwatchButton*>();
-    ASSERT_NE(swatch, nullptr);
-    EXPECT_EQ(element(swatch)->role(), QAccessible::RadioButton);
-    EXPECT_EQ(custom->role(), QAccessible::RadioButton);
+    EXPECT_EQ(element(h.pane.customSwatch())->text(QAccessible::Name), "Custom color");
+    EXPECT_EQ(element(h.pane.customSwatch())->role(), QAccessible::RadioButton);
+    EXPECT_EQ(element(h.pane.swatchSection()->findChild<SwatchButton*>())->role(), QAccessible::RadioButton);
 
     h.pane.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&h.pane));

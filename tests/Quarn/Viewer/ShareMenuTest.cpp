@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -102,5 +103,8 @@ TEST(ShareMenu, ShowInFolderWithNothingToShowTheFolderSaysWhyOverTheWindow)
         EXPECT_EQ(alert->text(), "ravlen couldn't show “Shared copy” in its folder.");
         EXPECT_EQ(alert->informativeText(), each.reason);
         EXPECT_TRUE(alert->isVisible());
+        // A name may hold what reads as markup: both lines show their characters as they are.
+        for (const char* line : {"qt_msgbox_label", "qt_msgbox_informativelabel"})
+            EXPECT_EQ(alert->findChild<QLabel*>(line)->textFormat(), Qt::PlainText) << line;
     }
 }
