@@ -124,79 +124,44 @@ TEST_F(IndexerTest, AChangedFileLosesItsOldWordsAndADeletedOneGoesWhileStopped)
 {
     RAVLEN_SKIP_WITHOUT_CONFINED_READER();
     write("Gone.pdf", testsupport::makeTextPdf(1, "vanishing"));
-    write("Changed.pdf", testsupport::makeTextPdf(1, "alpha bravo charlie"));
+    write("Changed.pdf", testsupport::makeTextPdf(1, "alpha bravo"));
+    write("Swapped.pdf", testsupport::makeTextPdf(1, "kilo lima"));
     {
         MetadataIndexer indexer(options());
         indexer.start();
         ASSERT_TRUE(waitFor([&] { return complete(); }));
     }
-    ASSERT_EQ(found({"charlie"}, true), std::set<QString>{"Changed.pdf"});
-    // While no indexer runs, one file goes and the other gets new words.
+    ASSERT_EQ(found({"bravo"}, true), std::set<QString>{"Changed.pdf"});
+    // While no indexer runs, one file goes and two get new words of the same
+    // size and keep their modification time: one is written over in place,
+    // the other replaced by a file renamed over it.
     ASSERT_TRUE(QFile::remove(home() + "/Gone.pdf"));
-    write("Changed.pdf", testsupport::makeTextPdf(1, "delta echo"));
+    const auto sameSizeAndTime = [&](const QString& name, const QString& writtenAs, const std::string& words) {
+        const QByteArray path = QFile::encodeName(home() + "/" + name),
+                         written = QFile::encodeName(home() + "/" + writtenAs);
+        struct stat before {};
+        ASSERT_EQ(::stat(path.constData(), &before), 0);
+        const QByteArray bytes = testsupport::makeTextPdf(1, words);
+        ASSERT_EQ(bytes.size(), before.st_size);
+        write(writtenAs, bytes);
+        const timespec times[2] = {before.st_mtim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, written.constData(), times, 0), 0);
+        ASSERT_EQ(::rename(written.constData(), path.constData()), 0);
+    };
+    sameSizeAndTime("Changed.pdf", "Changed.pdf", "delta hotel");
+    sameSizeAndTime("Swapped.pdf", "Swapped.tmp", "mike papa");
     MetadataIndexer indexer(options());
     indexer.start();
     const std::set<QString> changed = {"Changed.pdf"};
-    EXPECT_TRUE(waitFor([&] { return found({}) == changed && found({"echo"}, true) == changed; }));
+    EXPECT_TRUE(waitFor([&] {
+        return found({}) == std::set<QString>{"Changed.pdf", "Swapped.pdf"} && found({"hotel"}, true) == changed
+               && found({"papa"}, true) == std::set<QString>{"Swapped.pdf"};
+    }));
     // Then a change while it runs. The old words go, the first and the last alike.
     write("Changed.pdf", testsupport::makeTextPdf(1, "foxtrot golf"));
     EXPECT_TRUE(waitFor([&] { return found({"golf"}, true) == changed; }));
-    for (const char* word : {"alpha", "charlie", "delta", "echo", "vanishing"})
+    for (const char* word : {"alpha", "bravo", "delta", "hotel", "kilo", "lima", "vanishing"})
         EXPECT_EQ(found({word}, true), std::set<QString>{}) << word;
-}
-
-TEST_F(IndexerTest, AChangeThatKeepsTheSizeIsReadAgain)
-{
-    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
-    const QString path = home() + "/Same.pdf";
-    const QByteArray before = testsupport::makeTextPdf(1, "alpha words");
-    const QByteArray after = testsupport::makeTextPdf(1, "omega words");
-    ASSERT_EQ(before.size(), after.size());
-    const auto setModified = [](const QString& file, const timespec& when) {
-        const timespec times[2] = {when, when};
-        return ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0) == 0;
-    };
-    struct Case {
-        const char* what;
-        std::function<void(const timespec& modified)> change;
-    };
-    const std::vector<Case> cases = {
-        {"rewritten in place, a new modification time",
-         [&](const timespec& modified) {
-             write("Same.pdf", after);
-             ASSERT_TRUE(setModified(path, {modified.tv_sec + 5, modified.tv_nsec}));
-         }},
-        {"rewritten in place, the modification time put back",
-         [&](const timespec& modified) {
-             write("Same.pdf", after);
-             ASSERT_TRUE(setModified(path, modified));
-         }},
-        {"replaced by another file with the same time",
-         [&](const timespec& modified) {
-             write("Other.tmp", after);
-             ASSERT_TRUE(setModified(home() + "/Other.tmp", modified));
-             ASSERT_EQ(
-                 ::rename(QFile::encodeName(home() + "/Other.tmp").constData(), QFile::encodeName(path).constData()),
-                 0);
-         }},
-    };
-    for (const Case& c : cases) {
-        MetadataIndex::discard(indexPath());
-        write("Same.pdf", before);
-        {
-            MetadataIndexer indexer(options());
-            indexer.start();
-            ASSERT_TRUE(waitFor([&] { return complete(); })) << c.what;
-        }
-        ASSERT_EQ(found({"alpha"}, true), std::set<QString>{"Same.pdf"}) << c.what;
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-        c.change(st.st_mtim);
-        MetadataIndexer indexer(options());
-        indexer.start();
-        EXPECT_TRUE(waitFor([&] { return found({"omega"}, true) == std::set<QString>{"Same.pdf"}; })) << c.what;
-        EXPECT_EQ(found({"alpha"}, true), std::set<QString>{}) << c.what;
-    }
 }
 
 TEST_F(IndexerTest, AReaderThatHangsOrDiesCostsOnlyItsFile)

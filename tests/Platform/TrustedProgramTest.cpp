@@ -12,8 +12,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <map>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,32 +32,30 @@ TEST(TrustedProgram, OnlyAProgramNoOtherUserCanChangeRuns)
     // stands for /tmp, mid for a folder made in it.
     struct Case {
         const char* what;
-        const char* step; // the step changed
+        const char* step; // the step changed, below the test's folder
         mode_t mode;      // its mode; 0: given to another user instead
         bool trusted;     // else refused at that step
     };
     const std::vector<Case> cases = {
-        {"the user's own, in folders others cannot write", "reader", 0700, true},
+        {"the user's own, in folders others cannot write", "top/mid/bin/reader", 0700, true},
         {"a sticky folder open to all above", "top", 01777, true},
-        {"the program writable by others", "reader", 0757, false},
-        {"the program writable by its group", "reader", 0775, false},
-        {"its folder writable by others", "bin", 0777, false},
-        {"its folder sticky and open to all", "bin", 01777, false},
-        {"a folder above open to all, not sticky", "mid", 0777, false},
+        {"the program writable by others", "top/mid/bin/reader", 0757, false},
+        {"the program writable by its group", "top/mid/bin/reader", 0775, false},
+        {"its folder writable by others", "top/mid/bin", 0777, false},
+        {"its folder sticky and open to all", "top/mid/bin", 01777, false},
+        {"a folder above open to all, not sticky", "top/mid", 0777, false},
         {"a folder above writable by its group", "top", 0775, false},
-        {"the program another user's", "reader", 0, false},
-        {"its folder another user's", "bin", 0, false},
-        {"a folder above another user's", "mid", 0, false},
+        {"the program another user's", "top/mid/bin/reader", 0, false},
+        {"its folder another user's", "top/mid/bin", 0, false},
+        {"a folder above another user's", "top/mid", 0, false},
     };
     for (const Case& c : cases) {
         if (c.mode == 0 && ::geteuid() != 0) continue; // only root gives files away
         QTemporaryDir dir;
         const QString top = dir.filePath("top"), mid = top + "/mid", bin = mid + "/bin", reader = bin + "/reader";
-        ASSERT_TRUE(QDir().mkpath(bin));
-        ASSERT_TRUE(testsupport::writeFile(reader, "#!/bin/sh\n"));
+        ASSERT_TRUE(testsupport::writeFile(reader, "#!/bin/sh\n")); // and its folders
         for (const QString& step : {top, mid, bin, reader}) ASSERT_TRUE(setMode(step, 0755));
-        const std::map<std::string, QString> steps{{"top", top}, {"mid", mid}, {"bin", bin}, {"reader", reader}};
-        const QString changed = steps.at(c.step);
+        const QString changed = dir.filePath(c.step);
         ASSERT_TRUE(c.mode ? setMode(changed, c.mode) : giveAway(changed)) << c.what;
 
         const ProgramCheck check = platform::checkProgram(reader.toStdString());

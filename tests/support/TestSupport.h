@@ -20,14 +20,12 @@
 #endif
 
 namespace testsupport {
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool confinedReaderRuns = false;
 #else
 constexpr bool confinedReaderRuns = true;
 #endif
-} // namespace testsupport
-
-namespace testsupport {
 
 // Points the windows' settings (RAVLEN_CONFIG_DIR) at a private folder that
 // lives as long as the test program, unless the caller's environment names one;

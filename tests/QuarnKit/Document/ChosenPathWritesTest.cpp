@@ -1,7 +1,5 @@
-// Every writer of a path the user chose (Save As, print to a file, export,
-// extract pages) writes as a save does: through the user's own links, never
-// through another user's link in a shared folder, keeping the mode of the
-// file it replaces and giving a new file the usual mode.
+// Every writer of a path the user chose writes as a save does (the rules
+// themselves, case by case, are FileReplacement's).
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportSettings.h"
@@ -30,50 +28,42 @@ namespace {
 
 constexpr uid_t kStranger = 4242;
 
-// A writer of a chosen path: the sentence the user is told when it fails,
-// empty when it wrote.
-struct Writer {
-    const char* name;
-    std::function<QString(QuarnDocument&, const QString& path)> write;
-};
-
-std::vector<Writer> writers()
+// The sentence the user is told when `write` fails; empty when it wrote.
+QString failureOf(const std::function<void()>& write)
 {
-    return {
-        {"Save As",
-         [](QuarnDocument& document, const QString& path) {
-             try {
-                 quarnkit::writeDocumentFile(*pdfOf(document), path);
-             } catch (const DocumentError& error) {
-                 return QString::fromUtf8(DocumentError::message(error.code()));
-             }
-             return QString();
-         }},
-        {"Print to a file",
-         [](QuarnDocument& document, const QString& path) {
-             const quarnkit::PrintOutcome printed = quarnkit::printingJob(document, {0}, QSizeF(612, 792), path)();
-             return printed ? QString() : printed.reason + QStringLiteral(" (not printed)");
-         }},
-        {"Export",
-         [](QuarnDocument& document, const QString& path) {
-             try {
-                 quarnkit::Exporter::writeFile(document.snapshot(), path);
-             } catch (const quarnkit::ExportError& error) {
-                 return error.message();
-             }
-             return QString();
-         }},
-        {"Extract pages",
-         [](QuarnDocument& document, const QString& path) {
-             try {
-                 if (!quarnkit::PageEdits::extractInto(document, {0}, path)()) return QStringLiteral("not extracted");
-             } catch (const std::exception& error) {
-                 return quarnkit::Exporter::saveFailureReason(error);
-             }
-             return QString();
-         }},
-    };
+    try {
+        write();
+    } catch (const DocumentError& error) {
+        return QString::fromUtf8(DocumentError::message(error.code()));
+    } catch (const quarnkit::ExportError& error) {
+        return error.message();
+    } catch (const std::exception& error) {
+        return quarnkit::Exporter::saveFailureReason(error);
+    }
+    return {};
 }
+
+// Each writer of a chosen path, with what it tells the user.
+using Writer = std::function<QString(QuarnDocument&, const QString& path)>;
+const std::pair<const char*, Writer> writers[] = {
+    {"Save As", [](QuarnDocument& d,
+                   const QString& path) { return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), path); }); }},
+    {"Print to a file",
+     [](QuarnDocument& d, const QString& path) {
+         const quarnkit::PrintOutcome printed = quarnkit::printingJob(d, {0}, QSizeF(612, 792), path)();
+         return printed ? QString() : printed.reason + QStringLiteral(" (not printed)");
+     }},
+    {"Export",
+     [](QuarnDocument& d, const QString& path) {
+         return failureOf([&] { quarnkit::Exporter::writeFile(d.snapshot(), path); });
+     }},
+    {"Extract pages",
+     [](QuarnDocument& d, const QString& path) {
+         return failureOf([&] {
+             if (!quarnkit::PageEdits::extractInto(d, {0}, path)()) throw std::runtime_error("not extracted");
+         });
+     }},
+};
 
 mode_t modeOf(const QString& path)
 {
@@ -97,8 +87,8 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
     ASSERT_TRUE(document);
     const bool root = ::geteuid() == 0;
     const mode_t saved = ::umask(022);
-    for (const Writer& writer : writers()) {
-        SCOPED_TRACE(writer.name);
+    for (const auto& [name, write] : writers) {
+        SCOPED_TRACE(name);
         QTemporaryDir dir;
         const QString mine = dir.filePath("home/mine.pdf"), settings = dir.filePath("home/.bashrc");
         const QString shared = dir.filePath("tmp");
@@ -107,22 +97,22 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
         ASSERT_TRUE(QFile::link(mine, shared + "/mine.pdf") && QFile::link(settings, shared + "/report.pdf"));
 
-        EXPECT_EQ(writer.write(*document, shared + "/mine.pdf"), QString());
+        EXPECT_EQ(write(*document, shared + "/mine.pdf"), QString());
         EXPECT_TRUE(readFile(mine).startsWith("%PDF"));
         EXPECT_EQ(modeOf(mine), 0600u);
         EXPECT_TRUE(QFileInfo(shared + "/mine.pdf").isSymLink());
-        EXPECT_EQ(writer.write(*document, dir.filePath("new.pdf")), QString());
+        EXPECT_EQ(write(*document, dir.filePath("new.pdf")), QString());
         EXPECT_EQ(modeOf(dir.filePath("new.pdf")), 0644u);
         if (!root) continue; // only root can give a link away
         ASSERT_EQ(::lchown(QFile::encodeName(shared + "/report.pdf").constData(), kStranger, kStranger), 0);
-        const QString failure = writer.write(*document, shared + "/report.pdf");
+        const QString failure = write(*document, shared + "/report.pdf");
         EXPECT_TRUE(failure.contains(refusal)) << failure.toStdString();
         EXPECT_EQ(readFile(settings), "my settings");
         // A file another user left there for others to fill stays theirs and empty of the document.
         const QString planted = shared + "/planted.pdf";
         ASSERT_TRUE(writeFile(planted, "bait", QFileDevice::Permissions(0x6666)));
         ASSERT_EQ(::chown(QFile::encodeName(planted).constData(), kStranger, kStranger), 0);
-        const QString plantedFailure = writer.write(*document, planted);
+        const QString plantedFailure = write(*document, planted);
         EXPECT_TRUE(plantedFailure.contains(plantedRefusal)) << plantedFailure.toStdString();
         EXPECT_EQ(readFile(planted), "bait");
     }
