@@ -114,6 +114,28 @@ TEST(FileReplacement, TheNewFileIsTheUsersAloneUntilItTakesItsPredecessorsMode)
     }
 }
 
+// The rule alone, which needs no second account: a link is followed, and a
+// file written into, as the kernel's protected_symlinks and
+// protected_regular rules allow. The real folders below need root.
+TEST(FileReplacement, AnEntryIsUsedWhereTheKernelsProtectedRulesWould)
+{
+    constexpr uid_t me = 1000, other = 1001, owner = 1002;
+    const struct {
+        const char* name;
+        uid_t entryOwner;
+        mode_t folderMode;
+        bool used;
+    } cases[] = {
+        {"mine, in a sticky folder all may write", me, 01777, true},
+        {"another's, in a sticky folder all may write", other, 01777, false},
+        {"the folder owner's, in a sticky folder all may write", owner, 01777, true},
+        {"another's, in a folder all may write, not sticky", other, 0777, true},
+        {"another's, in a sticky folder the group may write", other, 01775, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::mayTrustEntry(me, c.entryOwner, owner, S_IFDIR | c.folderMode), c.used) << c.name;
+}
+
 // The kernel's rule on real folders: another user's link is followed only
 // where the folder is not both sticky and open to all, or is that user's;
 // it may name a folder on the way or lead nowhere yet.
