@@ -229,6 +229,26 @@ void tableEntryC(fz_context* ctx, pdf_document* doc, int num, TableEntry* out)
 // real ones are far shorter.
 constexpr std::size_t objectStreamCheckLimit = 64 << 20;
 
+// Whether `token` may stand in an object's body: a value or its brackets,
+// not a keyword of the file's layout nor what the lexer could not read.
+bool isValueToken(pdf_token token)
+{
+    switch (token) {
+    case PDF_TOK_EOF:
+    case PDF_TOK_KEYWORD:
+    case PDF_TOK_ERROR:
+    case PDF_TOK_OBJ:
+    case PDF_TOK_ENDOBJ:
+    case PDF_TOK_STREAM:
+    case PDF_TOK_ENDSTREAM:
+    case PDF_TOK_XREF:
+    case PDF_TOK_TRAILER:
+    case PDF_TOK_STARTXREF:
+    case PDF_TOK_NEWOBJ: return false;
+    default: return true;
+    }
+}
+
 // Reads object stream `num` to its end, token by token: a compressed
 // stream's check sum at its end tells whether its bytes are the ones written
 // (MuPDF reads past a wrong one with a warning), and its objects must hold
@@ -246,20 +266,9 @@ int readObjectStreamC(fz_context* ctx, pdf_document* doc, int num)
         stm = pdf_open_stream_number(ctx, doc, num);
         read = 1;
         for (int done = 0; !done && fz_tell(ctx, stm) < std::int64_t(objectStreamCheckLimit);) {
-            switch (pdf_lex(ctx, stm, &buf)) {
-            case PDF_TOK_EOF: done = 1; break;
-            case PDF_TOK_KEYWORD:
-            case PDF_TOK_ERROR:
-            case PDF_TOK_OBJ:
-            case PDF_TOK_ENDOBJ:
-            case PDF_TOK_STREAM:
-            case PDF_TOK_ENDSTREAM:
-            case PDF_TOK_XREF:
-            case PDF_TOK_TRAILER:
-            case PDF_TOK_STARTXREF:
-            case PDF_TOK_NEWOBJ: read = 0, done = 1; break;
-            default: break;
-            }
+            const pdf_token token = pdf_lex(ctx, stm, &buf);
+            if (token == PDF_TOK_EOF) done = 1;
+            else if (!isValueToken(token)) read = 0, done = 1;
         }
         // The rest of a stream too long to read token by token, for its check sum.
         if (read) fz_skip(ctx, stm, objectStreamCheckLimit);
@@ -295,20 +304,9 @@ int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_
         read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == gen;
         read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_OBJ;
         for (int done = !read; !done;) {
-            switch (pdf_lex(ctx, doc->file, &buf)) {
-            case PDF_TOK_ENDOBJ:
-            case PDF_TOK_STREAM:
-            case PDF_TOK_EOF: done = 1; break;
-            case PDF_TOK_KEYWORD:
-            case PDF_TOK_ERROR:
-            case PDF_TOK_OBJ:
-            case PDF_TOK_ENDSTREAM:
-            case PDF_TOK_XREF:
-            case PDF_TOK_TRAILER:
-            case PDF_TOK_STARTXREF:
-            case PDF_TOK_NEWOBJ: read = 0, done = 1; break;
-            default: break;
-            }
+            const pdf_token token = pdf_lex(ctx, doc->file, &buf);
+            if (token == PDF_TOK_ENDOBJ || token == PDF_TOK_STREAM || token == PDF_TOK_EOF) done = 1;
+            else if (!isValueToken(token)) read = 0, done = 1;
         }
         if (read && whole) {
             int foundNum = 0, foundGen = 0, tryRepair = 0;

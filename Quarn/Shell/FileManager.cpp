@@ -9,7 +9,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
