@@ -441,6 +441,7 @@ MetadataIndexProblem MetadataIndex::problem() const
     case int(MetadataIndexProblem::noReader): return MetadataIndexProblem::noReader;
     case int(MetadataIndexProblem::readerUnconfined): return MetadataIndexProblem::readerUnconfined;
     case int(MetadataIndexProblem::readerUntrusted): return MetadataIndexProblem::readerUntrusted;
+    case int(MetadataIndexProblem::readerUnchecked): return MetadataIndexProblem::readerUnchecked;
     default: return MetadataIndexProblem::none;
     }
 }

@@ -46,6 +46,7 @@ enum class MetadataIndexProblem {
     noReader = 1,         // no reader program is installed with the program
     readerUnconfined = 2, // the reader cannot confine itself on this system
     readerUntrusted = 3,  // another user owns or can change the reader or a folder on its path
+    readerUnchecked = 4,  // whether others can change the reader could not be told (a folder it may not search)
 };
 
 // One file as the indexer stores it.

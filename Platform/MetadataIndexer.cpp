@@ -36,6 +36,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Why a reader the check refused was not run; none when it was not refused.
+std::optional<MetadataIndexProblem> refusalOf(ProgramCheck::Verdict verdict)
+{
+    switch (verdict) {
+    case ProgramCheck::Verdict::untrusted: return MetadataIndexProblem::readerUntrusted;
+    case ProgramCheck::Verdict::undecided: return MetadataIndexProblem::readerUnchecked;
+    case ProgramCheck::Verdict::trusted:
+    case ProgramCheck::Verdict::missing: break;
+    }
+    return std::nullopt;
+}
+
 constexpr std::uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY
                                        | IN_ATTRIB | IN_DELETE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 // Rows written are committed together, at most this long after the first.
@@ -267,8 +279,8 @@ bool Session::run()
         giveUp(MetadataIndexProblem::noReader);
         return false;
     }
-    if (checkProgram(options_.readerPath).verdict == ProgramCheck::Verdict::untrusted) {
-        giveUp(MetadataIndexProblem::readerUntrusted);
+    if (const auto refusal = refusalOf(checkProgram(options_.readerPath).verdict)) {
+        giveUp(*refusal);
         return false;
     }
     if (index_->problem() != MetadataIndexProblem::none) {
@@ -479,7 +491,7 @@ void Session::dispatch()
                 continue;
             }
             if (!reader.process->begin(file.fd)) {
-                if (reader.process->untrusted()) return giveUp(MetadataIndexProblem::readerUntrusted);
+                if (const auto refusal = refusalOf(reader.process->programVerdict())) return giveUp(*refusal);
                 // No reader runs: list the file by name, to be read next time.
                 MetadataReading unread;
                 unread.state = MetadataReadState::unread;

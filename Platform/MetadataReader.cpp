@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -22,7 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include <vector>
 
 namespace platform {
 
@@ -335,31 +334,18 @@ MetadataReaderProcess::~MetadataReaderProcess() { end(true); }
 
 void MetadataReaderProcess::start()
 {
-    // A reader that another user could have put in place never runs; one
-    // that is missing fails to start below, as it always did.
+    // Only a reader that no other user could have put in place runs, and
+    // the file checked is the file started, whatever its name leads to now.
     const ProgramCheck check = checkProgram(program_);
-    untrusted_ = check.verdict == ProgramCheck::Verdict::untrusted;
-    if (untrusted_) return;
-    const std::string& file = check.verdict == ProgramCheck::Verdict::trusted ? check.path : program_;
+    verdict_ = check.verdict;
+    if (check.verdict != ProgramCheck::Verdict::trusted) return;
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, sockets[1], 0);
-    posix_spawn_file_actions_adddup2(&actions, sockets[1], 1);
-    // MuPDF's warnings about damaged files are of no use to anyone here.
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // Nothing else of the program's (its documents, its sockets) goes along.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    const std::string memory = std::to_string(memoryLimit_);
-    char priority[] = "normal";
-    char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(memory.c_str()), idle_ ? nullptr : priority,
-                    nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    std::vector<std::string> arguments = {program_, std::to_string(memoryLimit_)};
+    if (!idle_) arguments.emplace_back("normal");
+    const pid_t pid = startCheckedProgram(check, arguments, sockets[1]);
     ::close(sockets[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         ::close(sockets[0]);
         return;
     }

@@ -9,6 +9,7 @@
 // the reader its descriptor, so the reader needs no access to any file by
 // path. Whatever happens to a reader costs only the file it was reading.
 #include "Platform/Metadata.h"
+#include "Platform/TrustedProgram.h"
 
 #include <QImage>
 
@@ -97,9 +98,9 @@ public:
     bool busy() const { return busy_; }
     // The last process started said it cannot be confined on this system.
     bool refused() const { return refused_; }
-    // The program was not started: another user owns or can change it or a
-    // folder on its path (TrustedProgram.h).
-    bool untrusted() const { return untrusted_; }
+    // What the last check of the program found (TrustedProgram.h): it was
+    // not started unless trusted.
+    ProgramCheck::Verdict programVerdict() const { return verdict_; }
     // The running process, -1 for none.
     pid_t pid() const { return pid_; }
     // The descriptor to poll for input while busy.
@@ -130,7 +131,7 @@ private:
     bool busy_ = false;
     bool ready_ = false; // the process said it runs, limits in place
     bool refused_ = false;
-    bool untrusted_ = false;
+    ProgramCheck::Verdict verdict_ = ProgramCheck::Verdict::missing;
     int served_ = 0;
     std::string buffer_;
     std::string payload_;

@@ -34,6 +34,12 @@ ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::opt
                     QStringLiteral("ravlen didn't run ravlen-index-reader, the program that reads PDFs for the file "
                                    "index, because another user owns or can change it or a folder it's in, so no PDF "
                                    "is indexed. Run ravlen from a folder only you can change to search your PDFs.")};
+        case platform::MetadataIndexProblem::readerUnchecked:
+            return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index can't read PDFs"),
+                    QStringLiteral("ravlen didn't run ravlen-index-reader, the program that reads PDFs for the file "
+                                   "index, because it couldn't tell whether another user can change it: a folder on "
+                                   "its way can't be searched, or its links go round in circles. So no PDF is "
+                                   "indexed. Run ravlen from a folder only you can change to search your PDFs.")};
         case platform::MetadataIndexProblem::none: break;
         }
         return {QStringLiteral("doc"), QStringLiteral("The file index has no PDFs"),

@@ -278,15 +278,23 @@ TEST_F(IndexerTest, WithoutAConfinedReaderNothingIsIndexedAndTheIndexSaysWhy)
     const QString open = readers.filePath("open"), mark = readers.filePath("ran");
     ASSERT_TRUE(QDir().mkpath(open));
     ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
-    const QString planted = script(readers, "open/planted",
-                                   qPrintable(QString("touch '%1'; exec '%2' \"$@\"").arg(mark, RAVLEN_INDEX_READER)));
+    const QString body = QString("touch '%1'; exec '%2' \"$@\"").arg(mark, RAVLEN_INDEX_READER);
+    const QString planted = script(readers, "open/planted", qPrintable(body));
+    // The same behind a way longer than the system's limit for a path; and
+    // links that go round, where nobody can tell what would run.
+    const testsupport::LongWay farAway(open, "#!/bin/sh\n" + body.toUtf8() + "\n");
+    ASSERT_FALSE(farAway.path.isEmpty());
+    const QString round = readers.filePath("round");
+    ASSERT_TRUE(QFile::link(round, readers.filePath("about")) && QFile::link(readers.filePath("about"), round));
     struct Case {
         QString reader;
         MetadataIndexProblem problem;
     };
     for (const Case& c :
          {Case{"", MetadataIndexProblem::noReader}, Case{unconfinable, MetadataIndexProblem::readerUnconfined},
-          Case{planted, MetadataIndexProblem::readerUntrusted}}) {
+          Case{planted, MetadataIndexProblem::readerUntrusted},
+          Case{farAway.path, MetadataIndexProblem::readerUntrusted},
+          Case{round, MetadataIndexProblem::readerUnchecked}}) {
         MetadataIndex::discard(indexPath());
         {
             MetadataIndexer indexer(options(c.reader.toStdString()));

@@ -1,9 +1,13 @@
 // Which helper programs may run: the program and every folder on its path
 // the user's or root's, written by nobody else; sticky folders (/tmp) are
-// passed over above the program's own folder. Another user's files need
-// root to make (chown to nobody); those cases are left out otherwise.
+// passed over above the program's own folder; a way of any length is
+// judged, and one that cannot be judged is refused; the program that runs
+// is the file that was checked. Another user's files need root to make
+// (chown to nobody); those cases are left out otherwise.
 #include "Platform/TrustedProgram.h"
 
+#include "Platform/ConfinedDrawing.h"
+#include "Platform/FileDescriptor.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +16,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <climits>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::ProgramCheck;
@@ -23,6 +33,20 @@ constexpr uid_t kNobody = 65534;
 
 bool setMode(const QString& path, mode_t mode) { return ::chmod(QFile::encodeName(path).constData(), mode) == 0; }
 bool giveAway(const QString& path) { return ::lchown(QFile::encodeName(path).constData(), kNobody, kNobody) == 0; }
+
+// What `check` gives for `program` as the unprivileged user nobody, in a
+// child process (only root can become another user).
+ProgramCheck::Verdict verdictAsNobody(const QString& program)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(100);
+        ::_exit(int(platform::checkProgram(program.toStdString()).verdict));
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return ProgramCheck::Verdict::trusted;
+    return ProgramCheck::Verdict(WEXITSTATUS(status));
+}
 
 } // namespace
 
@@ -84,4 +108,83 @@ TEST(TrustedProgram, ALinkIsJudgedByWhatItLeadsTo)
     EXPECT_EQ(platform::checkProgram(dir.filePath("private/back").toStdString()).verdict,
               ProgramCheck::Verdict::untrusted);
     EXPECT_EQ(platform::checkProgram(dir.filePath("missing").toStdString()).verdict, ProgramCheck::Verdict::missing);
+}
+
+TEST(TrustedProgram, AWayOfAnyLengthIsJudgedAndOneThatCannotBeIsRefused)
+{
+    struct Case {
+        const char* what;
+        mode_t top;      // the mode of the folder the way starts in
+        bool farAway;    // the program at the end of a way longer than the limit
+        bool roundLinks; // else a program in a folder none but root may search
+        ProgramCheck::Verdict verdict;
+    };
+    const std::vector<Case> cases = {
+        {"a way longer than the limit, all the user's", 0700, true, false, ProgramCheck::Verdict::trusted},
+        {"a way longer than the limit through a folder others may write", 0777, true, false,
+         ProgramCheck::Verdict::untrusted},
+        {"links that go round", 0700, false, true, ProgramCheck::Verdict::undecided},
+        {"a folder on the way it may not search", 0755, false, false, ProgramCheck::Verdict::undecided},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(setMode(dir.path(), c.top));
+        if (c.farAway) {
+            const testsupport::LongWay way(dir.path(), "#!/bin/sh\n");
+            ASSERT_FALSE(way.path.isEmpty()) << c.what;
+            const ProgramCheck check = platform::checkProgram(way.path.toStdString());
+            EXPECT_EQ(check.verdict, c.verdict) << c.what << ": " << check.path;
+            EXPECT_EQ(check.path, (c.verdict == ProgramCheck::Verdict::trusted ? way.whole : dir.path()).toStdString())
+                << c.what;
+        } else if (c.roundLinks) {
+            ASSERT_TRUE(QFile::link(dir.filePath("round"), dir.filePath("about")));
+            ASSERT_TRUE(QFile::link(dir.filePath("about"), dir.filePath("round")));
+            EXPECT_EQ(platform::checkProgram(dir.filePath("round").toStdString()).verdict, c.verdict) << c.what;
+        } else {
+            const QString locked = dir.filePath("locked"), reader = locked + "/reader";
+            ASSERT_TRUE(testsupport::writeFile(reader, "#!/bin/sh\n") && setMode(reader, 0755));
+            ASSERT_TRUE(setMode(locked, 0600));
+            // Root searches every folder: then the user who may not is nobody.
+            EXPECT_EQ(::geteuid() == 0 ? verdictAsNobody(reader) : platform::checkProgram(reader.toStdString()).verdict,
+                      c.verdict)
+                << c.what;
+            setMode(locked, 0700);
+        }
+    }
+}
+
+// The drawing reader's name is swapped in a tight loop between the user's
+// program, a program others may change and nothing at all, while drawings
+// start: the one others may change never runs (it would leave a mark).
+TEST(TrustedProgram, TheReaderThatRunsIsTheFileThatWasChecked)
+{
+    QTemporaryDir dir;
+    const QString bin = dir.filePath("bin"), reader = bin + "/reader", mark = dir.filePath("ran");
+    ASSERT_TRUE(QDir().mkpath(bin) && setMode(bin, 0755));
+    ASSERT_TRUE(QFile::copy("/bin/true", bin + "/good") && setMode(bin + "/good", 0755));
+    ASSERT_TRUE(testsupport::writeFile(bin + "/bad", "#!/bin/sh\ntouch '" + mark.toUtf8() + "'\n"));
+    ASSERT_TRUE(setMode(bin + "/bad", 0775));
+    const QByteArray pdf = testsupport::makeTextPdf(1, "drawn");
+    ASSERT_TRUE(testsupport::writeFile(dir.filePath("doc.pdf"), pdf));
+
+    std::atomic<bool> stop = false;
+    std::thread swapper([&] {
+        const QByteArray to = QFile::encodeName(reader), in = QFile::encodeName(bin + "/.in");
+        const QByteArray good = QFile::encodeName(bin + "/good"), bad = QFile::encodeName(bin + "/bad");
+        while (!stop) {
+            for (const QByteArray& next : {good, bad}) {
+                ::link(next.constData(), in.constData());
+                ::rename(in.constData(), to.constData());
+            }
+            ::unlink(to.constData());
+        }
+    });
+    platform::ConfinedDrawing drawing({reader.toStdString()});
+    for (int attempt = 0; attempt < 400 && !QFile::exists(mark); ++attempt) {
+        const platform::FileDescriptor file(::open(QFile::encodeName(dir.filePath("doc.pdf")), O_RDONLY | O_CLOEXEC));
+        drawing.draw(file.fd, 16, 16);
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_FALSE(QFile::exists(mark)) << "a reader another user could have swapped in ran";
 }

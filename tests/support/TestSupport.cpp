@@ -32,6 +32,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <sys/resource.h>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sstream>
 
 namespace testsupport {
@@ -41,6 +45,72 @@ bool usePrivateConfigDir()
     static QTemporaryDir dir;
     if (qEnvironmentVariableIsEmpty("RAVLEN_CONFIG_DIR")) qputenv("RAVLEN_CONFIG_DIR", dir.path().toUtf8());
     return true;
+}
+
+namespace {
+
+// Removes the folder `name` in `parent` and all it holds, by descriptors.
+void removeTree(int parent, const char* name)
+{
+    const int fd = ::openat(parent, name, O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (DIR* folder = ::fdopendir(::dup(fd))) {
+            std::vector<std::string> entries;
+            while (const dirent* entry = ::readdir(folder)) {
+                const std::string entryName = entry->d_name;
+                if (entryName != "." && entryName != "..") entries.push_back(entryName);
+            }
+            ::closedir(folder);
+            for (const std::string& entry : entries) {
+                if (::unlinkat(fd, entry.c_str(), 0) != 0) removeTree(fd, entry.c_str());
+            }
+        }
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+const QByteArray longName(250, 'n');
+
+} // namespace
+
+LongWay::LongWay(const QString& top, const QByteArray& bytes) : top_(top)
+{
+    constexpr int levels = 20; // 20 names of 251 characters
+    static_assert(levels * 251 > PATH_MAX);
+    int folder = ::open(QFile::encodeName(top).constData(), O_DIRECTORY | O_CLOEXEC);
+    QString made = top;
+    for (int level = 0; level < levels && folder >= 0; ++level) {
+        // top/down leads through the first half, down there through the rest.
+        if (level % (levels / 2) == 0) {
+            QByteArray half = longName;
+            for (int i = 1; i < levels / 2; ++i) half += '/' + longName;
+            ::symlinkat(half.constData(), folder, "down");
+        }
+        ::mkdirat(folder, longName.constData(), 0755);
+        const int next = ::openat(folder, longName.constData(), O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = next;
+        made += '/' + QString::fromLatin1(longName);
+    }
+    if (folder < 0) return;
+    const int file = ::openat(folder, "file", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
+    ::close(folder);
+    if (file < 0) return;
+    const bool written = ::write(file, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
+    ::close(file);
+    if (!written) return;
+    path = top + "/down/down/file";
+    whole = made + "/file";
+}
+
+LongWay::~LongWay()
+{
+    const int folder = ::open(QFile::encodeName(top_).constData(), O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    removeTree(folder, longName.constData());
+    ::unlinkat(folder, "down", 0);
+    ::close(folder);
 }
 
 QByteArray readFile(const QString& path)

@@ -46,6 +46,22 @@ bool writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permis
 // The same for the file `name` in `dir`; returns the file's path.
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
 
+// A file written at the bottom of folders (the user's, 0755) whose names make
+// its own path longer than the system's limit for one path, under `top`, and
+// reached from there by links of short paths. The folders, which QDir cannot
+// reach, go with it.
+struct LongWay {
+    LongWay(const QString& top, const QByteArray& bytes);
+    ~LongWay();
+    LongWay(const LongWay&) = delete;
+    LongWay& operator=(const LongWay&) = delete;
+    QString path;  // by the links: top/down/down/file; empty when it could not be made
+    QString whole; // its own path
+
+private:
+    QString top_;
+};
+
 // A PDF of `pages` pages, each with a line of text "Page N" in 24-point Helvetica,
 // written by hand so that tests do not depend on the code they check.
 // With a `title`, the document info holds it as the title.

@@ -43,6 +43,10 @@ TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
          "ravlen didn't run ravlen-index-reader, the program that reads PDFs for the file index, because another user "
          "owns or can change it or a folder it's in, so no PDF is indexed. Run ravlen from a folder only you can "
          "change to search your PDFs."},
+        {Status::ready, true, false, Problem::readerUnchecked, recents, "The file index can't read PDFs",
+         "ravlen didn't run ravlen-index-reader, the program that reads PDFs for the file index, because it couldn't "
+         "tell whether another user can change it: a folder on its way can't be searched, or its links go round in "
+         "circles. So no PDF is indexed. Run ravlen from a folder only you can change to search your PDFs."},
         // 4. The recents request, with the index unknown or holding PDFs.
         {Status::ready, true, std::nullopt, Problem::none, recents, "Nothing opened lately",
          "Type a name to search every PDF on this computer."},
