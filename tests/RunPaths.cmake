@@ -1,0 +1,55 @@
+# No program or library of the build, in the build tree or installed, looks
+# for libraries in the folder it was started from: each entry of its RUNPATH
+# (or RPATH) names a folder from the root or from its own ($ORIGIN). The
+# loader reads an empty or a relative entry from the current folder, where
+# another user may have put a library that would run as the user before
+# anything could stop it. Reads the dynamic section of every ELF file of the
+# build folder and of an install of it into a scratch folder.
+# Run with -DBUILD=<build folder> -DSCRATCH=<scratch folder>.
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${SCRATCH}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${SCRATCH}"
+                RESULT_VARIABLE installed OUTPUT_QUIET)
+if(NOT installed EQUAL 0)
+  message(FATAL_ERROR "the build did not install")
+endif()
+set(failures "")
+set(read 0)
+file(GLOB_RECURSE files LIST_DIRECTORIES false "${BUILD}/*" "${SCRATCH}/*")
+foreach(file IN LISTS files)
+  # Objects, generated sources and the other scratch folders hold no program.
+  if(file MATCHES "/CMakeFiles/|_autogen/|\\.(o|a|cpp|h|txt|cmake|json|ninja|log|pdf|png|qm|svg)$")
+    continue()
+  endif()
+  file(READ "${file}" magic LIMIT 4 HEX)
+  if(NOT magic STREQUAL "7f454c46")
+    continue()
+  endif()
+  unset(error)
+  file(READ_ELF "${file}" RUNPATH runpath RPATH rpath CAPTURE_ERROR error)
+  if(error)
+    string(APPEND failures "\n  ${file}: ${error}")
+    continue()
+  endif()
+  math(EXPR read "${read} + 1")
+  # The entries come as a list (";" for ":"); an empty entry stays one.
+  foreach(kind IN ITEMS RUNPATH RPATH)
+    string(TOLOWER "${kind}" variable)
+    if("${${variable}}" STREQUAL "")
+      continue()
+    endif()
+    foreach(entry IN LISTS ${variable})
+      if(NOT entry MATCHES "^(/|\\$ORIGIN(/|$)|\\$\\{ORIGIN\\}(/|$))")
+        string(APPEND failures "\n  ${file}: ${kind} entry \"${entry}\" in \"${${variable}}\"")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+file(REMOVE_RECURSE "${SCRATCH}")
+if(read EQUAL 0)
+  message(FATAL_ERROR "no program or library found in ${BUILD}")
+endif()
+if(failures)
+  message(FATAL_ERROR "entries that search the current folder for libraries:${failures}")
+endif()
+message(STATUS "${read} programs and libraries read")
