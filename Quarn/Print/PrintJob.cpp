@@ -6,9 +6,12 @@
 #include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFutureWatcher>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -20,6 +23,8 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <sys/stat.h>
 
 namespace quarn::printing {
 
@@ -121,6 +126,62 @@ bool drawSheets(const quarnkit::QuarnDocument& document, const std::vector<int>&
     return painter.end();
 }
 
+// Print to File once the name typed is settled: a name that is there
+// already is replaced only when the user says so. Nothing at that name is
+// opened here.
+void confirmFile(QPrintDialog& dialog, const QString& path)
+{
+    const auto tell = [&dialog](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons) {
+        auto* box = new QMessageBox(icon, dialog.windowTitle(), {}, buttons, &dialog);
+        setPlainTexts(*box, text, {});
+        openAlert(box, &dialog);
+        return box;
+    };
+    const QByteArray name = QFile::encodeName(path);
+    struct stat entry {
+    }, target{};
+    if (path.isEmpty()) {
+        tell(QMessageBox::Warning, QObject::tr("Choose a file to print into."), QMessageBox::Ok);
+    } else if (::lstat(name.constData(), &entry) != 0) {
+        dialog.accept();
+    } else if (::stat(name.constData(), &target) == 0 && S_ISDIR(target.st_mode)) {
+        tell(QMessageBox::Warning, QObject::tr("%1 is a folder.\nChoose another name.").arg(path), QMessageBox::Ok);
+    } else {
+        QMessageBox* box =
+            tell(QMessageBox::Question, QObject::tr("%1 already exists.\nDo you want to replace it?").arg(path),
+                 QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::No);
+        QObject::connect(box, &QMessageBox::finished, &dialog, [&dialog](int answer) {
+            if (answer == QMessageBox::Yes) dialog.accept();
+        });
+    }
+}
+
+// Qt's print dialog opens the file typed for Print to File itself when Print
+// is clicked (to append, on the UI thread, to see that it can be written): a
+// FIFO there holds the whole program until someone opens its other end, and
+// another user's dangling link makes a file where it leads. So the Print
+// button is ravlen's: for a file, the dialog only asks about a name that is
+// there already, and ravlen's writer decides the rest (regular files only,
+// never through another user's link), saying why when it refuses. A dialog
+// not made as expected offers no file at all.
+void keepFilesFromTheDialog(QPrintDialog& dialog)
+{
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QString(), Qt::FindDirectChildrenOnly);
+    auto* fileName = dialog.findChild<QLineEdit*>(QStringLiteral("filename"));
+    if (!buttons || !fileName) {
+        dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+        return;
+    }
+    QObject::disconnect(buttons, &QDialogButtonBox::accepted, &dialog, nullptr);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog, fileName] {
+        // The file field is enabled exactly when the file is the printer.
+        if (fileName->isEnabled()) confirmFile(dialog, fileName->text());
+        // A printer: the dialog's own check of its options, which opens nothing.
+        else if (!QMetaObject::invokeMethod(&dialog, "_q_checkFields")) dialog.accept();
+    });
+}
+
 } // namespace
 
 std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int currentPage)
@@ -203,6 +264,7 @@ void printDocument(QuarnPDFView& view)
                        | QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies
                        | QAbstractPrintDialog::PrintShowPageSize);
     dialog->setMinMax(1, view.pageCount());
+    keepFilesFromTheDialog(*dialog);
     QObject::connect(dialog, &QDialog::accepted, &view, [&view, printer] { print(view, *printer); });
     dialog->open();
 }

@@ -6,15 +6,30 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace viewertest;
 using quarnkit::QuarnDocument;
@@ -172,4 +187,87 @@ TEST(Printing, TheCurrentPageChoicePrintsThePageBeingRead)
     const Reading reading = readWithPoppler(path);
     EXPECT_EQ(reading.pages, 1);
     EXPECT_TRUE(reading.text.contains("Page 3")) << reading.text.toStdString();
+}
+
+// Print to a file through the print dialog: the dialog opens nothing at the
+// name typed, and ravlen's writer refuses what is no regular file or leads
+// through another user's link, at once and leaving nothing behind. A FIFO
+// there held the whole program in the dialog's own open until someone opened
+// its other end (here a helper, after five seconds); another user's dangling
+// link in a shared folder made an empty file where it led. That link needs
+// root to give away.
+TEST(Printing, ToAFileTheDialogOpensNothingAndTheWriterRefusesAtOnce)
+{
+    constexpr uid_t stranger = 4242;
+    const struct {
+        const char* what;
+        bool fifo; // else another user's dangling link in a shared folder
+    } cases[] = {{"a FIFO", true}, {"another user's dangling link", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.fifo && ::geteuid() != 0) continue;
+        QTemporaryDir dir;
+        const QString shared = dir.filePath("shared"), path = shared + "/printed.pdf";
+        const QString leadsTo = dir.filePath("elsewhere.pdf");
+        ASSERT_TRUE(QDir().mkpath(shared));
+        ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+        } else {
+            ASSERT_TRUE(QFile::link(leadsTo, path));
+            ASSERT_EQ(::lchown(QFile::encodeName(path).constData(), stranger, stranger), 0);
+        }
+        Window window;
+        quarn::printing::printDocument(*window.view());
+        auto* dialog = window.view()->findChild<QPrintDialog*>();
+        ASSERT_TRUE(dialog && testsupport::waitFor([&] { return dialog->isVisible(); }));
+        auto* printers = dialog->findChild<QComboBox*>(QStringLiteral("printers"));
+        auto* fileName = dialog->findChild<QLineEdit*>(QStringLiteral("filename"));
+        ASSERT_TRUE(printers && fileName);
+        printers->setCurrentIndex(printers->count() - 1); // Print to File (PDF)
+        ASSERT_TRUE(fileName->isEnabled());
+        fileName->setText(path);
+
+        // Whatever asks whether to replace the name is answered yes.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box && box->isVisible() && box->button(QMessageBox::Yes)) box->button(QMessageBox::Yes)->click();
+            }
+        });
+        answer.start(20);
+        std::atomic<bool> clicked = false, rescued = false;
+        std::thread rescuer([&] {
+            for (int waited = 0; waited < 5000 && !clicked; waited += 10) ::usleep(10000);
+            if (clicked || !c.fifo) return;
+            rescued = true;
+            ::close(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QTest::keyClick(dialog, Qt::Key_Return);
+        const qint64 took = clock.elapsed();
+        clicked = true;
+        rescuer.join();
+        EXPECT_FALSE(rescued) << "Print waited on the FIFO";
+        EXPECT_LT(took, 2000);
+
+        // The refusal is said, and nothing was made anywhere.
+        const bool refused = testsupport::waitFor(
+            [&] {
+                const auto boxes = window.view()->findChildren<QMessageBox*>();
+                return std::any_of(boxes.begin(), boxes.end(), [](QMessageBox* box) {
+                    return box->isVisible() && box->text() == QMessageBox::tr("ravlen couldn't finish that.");
+                });
+            },
+            10000);
+        EXPECT_TRUE(refused);
+        struct stat entry {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &entry), 0);
+        EXPECT_TRUE(c.fifo ? S_ISFIFO(entry.st_mode) : S_ISLNK(entry.st_mode));
+        EXPECT_FALSE(QFileInfo::exists(leadsTo));
+        EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList{"printed.pdf"});
+    }
 }
