@@ -221,6 +221,17 @@ void writeInPlace(const std::string& path, const ContentsWriter& write,
     // The path has no link left: one put in its place since is not followed.
     Fd target(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (target.fd < 0) fail("cannot write the file", errno);
+    // A file with more than one name, in a folder another user owns, may be
+    // one of the user's own files that that user linked there: refused, as
+    // the kernel's rule for making hard links (fs.protected_hardlinks) would
+    // have refused the link, whatever the system's setting.
+    struct stat file = {};
+    if (::fstat(target.fd, &file) != 0) fail("cannot reach the file", errno);
+    if (file.st_nlink > 1) {
+        struct stat folder = {};
+        if (::stat(folderOf(path).c_str(), &folder) != 0) fail("cannot reach the folder", errno);
+        if (folder.st_uid != ::geteuid()) fail("the file has other names, in a folder another user owns", EACCES);
+    }
     off_t originalSize = 0;
     // The copy is complete before the file is touched: a full disk stops here.
     if (const int error = copyContents(target.fd, copy.fd, &originalSize))

@@ -1,8 +1,10 @@
 // Writing a file the user chose: a write in place that fails part way puts
 // the old bytes back; the new file is the user's alone until it takes the
 // mode of the file it replaces; links are followed only where the kernel's
-// protected-links rule would follow them (each writer's own case is in
-// ChosenPathWrites). Another user's link and a small disk need root to make.
+// protected-links rule would follow them, and a file with a second name in
+// another user's folder is not written in place (each writer's own case is
+// in ChosenPathWrites). Another user's link or folder and a small disk need
+// root to make.
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "support/TestSupport.h"
@@ -170,5 +172,53 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         EXPECT_EQ(replaceWith(shared + '/' + c.written, "%PDF"), c.followed ? 0 : -EACCES);
         EXPECT_EQ(readFile(home.filePath("report.pdf")), c.followed ? "%PDF" : "");
         EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 1);
+    }
+}
+
+// Where the system lets a user link others' files, another user's folder may
+// hold a second name of one of the user's files (a ~/.bashrc). Save As to
+// that name cannot make a new file there, and must not write the user's file
+// in place, as the kernel's rule for making such links would have refused
+// the link. A file with one name there, or with two in a folder of the
+// user's, is written in place as before. The user is nobody, in a child.
+TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlace)
+{
+    if (!kRoot) GTEST_SKIP() << "another user's folder and a second user need root to make";
+    const struct {
+        const char* name;
+        uid_t folderOwner; // the folder holding the name written; neither user can make a file there
+        bool secondName;   // the name written is a second name of the user's file in their own folder
+        bool written;
+    } cases[] = {
+        {"a second name in another user's folder", kStranger, true, false},
+        {"the only name in another user's folder", kStranger, false, true},
+        {"a second name in a folder of the user's", kNobody, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home"), theirs = dir.filePath("theirs");
+        const QString own = home + "/.bashrc", named = theirs + "/report.pdf";
+        ASSERT_TRUE(writeFile(own, "secret") && QDir().mkpath(theirs));
+        if (c.secondName)
+            ASSERT_EQ(::link(QFile::encodeName(own).constData(), QFile::encodeName(named).constData()), 0);
+        else ASSERT_TRUE(writeFile(named, "secret"));
+        for (const QString& path : {dir.path(), home, own, named})
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0555), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
+            const int error = replaceWith(named, "%PDF");
+            const bool asExpected =
+                c.written ? error == 0 && readFile(named) == "%PDF" : error == EACCES && readFile(own) == "secret";
+            ::_exit(asExpected ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "written: " << readFile(named).toStdString();
+        ::chmod(QFile::encodeName(theirs).constData(), 0755);
     }
 }
