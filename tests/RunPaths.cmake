@@ -3,9 +3,10 @@
 # (or RPATH) names a folder from the root or from its own ($ORIGIN). The
 # loader reads an empty or a relative entry from the current folder, where
 # another user may have put a library that would run as the user before
-# anything could stop it. Reads the dynamic section of every ELF file of the
-# build folder and of an install of it into a scratch folder.
-# Run with -DBUILD=<build folder> -DSCRATCH=<scratch folder>.
+# anything could stop it. Reads the dynamic section of every program and
+# library the build makes (listed in LIST) and of every ELF file of an
+# install of the build into a scratch folder.
+# Run with -DBUILD=<build folder> -DLIST=<list of the build's files> -DSCRATCH=<scratch folder>.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${SCRATCH}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${SCRATCH}"
@@ -15,12 +16,9 @@ if(NOT installed EQUAL 0)
 endif()
 set(failures "")
 set(read 0)
-file(GLOB_RECURSE files LIST_DIRECTORIES false "${BUILD}/*" "${SCRATCH}/*")
-foreach(file IN LISTS files)
-  # Objects, generated sources and the other scratch folders hold no program.
-  if(file MATCHES "/CMakeFiles/|_autogen/|\\.(o|a|cpp|h|txt|cmake|json|ninja|log|pdf|png|qm|svg)$")
-    continue()
-  endif()
+file(STRINGS "${LIST}" built)
+file(GLOB_RECURSE installed LIST_DIRECTORIES false "${SCRATCH}/*")
+foreach(file IN LISTS built installed)
   file(READ "${file}" magic LIMIT 4 HEX)
   if(NOT magic STREQUAL "7f454c46")
     continue()

@@ -133,9 +133,10 @@ TEST(TrustedProgram, AWayOfAnyLengthIsJudgedAndOneThatCannotBeIsRefused)
             const testsupport::LongWay way(dir.path(), "#!/bin/sh\n");
             ASSERT_FALSE(way.path.isEmpty()) << c.what;
             const ProgramCheck check = platform::checkProgram(way.path.toStdString());
-            EXPECT_EQ(check.verdict, c.verdict) << c.what << ": " << check.path;
-            EXPECT_EQ(check.path, (c.verdict == ProgramCheck::Verdict::trusted ? way.whole : dir.path()).toStdString())
-                << c.what;
+            EXPECT_EQ(check.verdict, c.verdict) << c.what;
+            // Named whole, however long.
+            const QString named = c.verdict == ProgramCheck::Verdict::trusted ? way.whole : dir.path();
+            EXPECT_TRUE(check.path == named.toStdString()) << c.what << ": " << check.path.size() << " characters";
         } else if (c.roundLinks) {
             ASSERT_TRUE(QFile::link(dir.filePath("round"), dir.filePath("about")));
             ASSERT_TRUE(QFile::link(dir.filePath("about"), dir.filePath("round")));
@@ -180,7 +181,7 @@ TEST(TrustedProgram, TheReaderThatRunsIsTheFileThatWasChecked)
         }
     });
     platform::ConfinedDrawing drawing({reader.toStdString()});
-    for (int attempt = 0; attempt < 400 && !QFile::exists(mark); ++attempt) {
+    for (int attempt = 0; attempt < 2000 && !QFile::exists(mark); ++attempt) {
         const platform::FileDescriptor file(::open(QFile::encodeName(dir.filePath("doc.pdf")), O_RDONLY | O_CLOEXEC));
         drawing.draw(file.fd, 16, 16);
     }
