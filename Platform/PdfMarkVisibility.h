@@ -2,9 +2,10 @@
 // Which marks (annotations and form fields) a drawing of a page shows, by
 // the flags of each (its /F entry, ISO 32000-1 12.5.3): a Hidden mark never;
 // on screen every other mark but one flagged NoView; on paper only a mark
-// flagged Print, NoView or not; and a flattened copy, which stands for the
-// page as it prints, as on paper. The page view's drawing follows the same
-// rule (MuPDF's, for its "View" use).
+// flagged Print, NoView or not. A flattened copy shows what the screen
+// shows: its marks become page content that every reader shows alike, and
+// marks without the Print flag are common. The page view's drawing follows
+// the same rule (MuPDF's, for its "View" use).
 
 namespace platform {
 
@@ -18,7 +19,7 @@ enum class PdfMarkUse { screen, flatten, print };
 constexpr bool drawsMark(int flags, PdfMarkUse use)
 {
     if (flags & pdfMarkHidden) return false;
-    if (use == PdfMarkUse::screen) return !(flags & pdfMarkNoView);
+    if (use != PdfMarkUse::print) return !(flags & pdfMarkNoView);
     return (flags & pdfMarkPrint) != 0;
 }
 

@@ -82,9 +82,8 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse
 
 // Runs an annotation the rule shows into `dev`. MuPDF runs one as the
 // screen shows it: one flagged NoView it neither draws nor gives an
-// appearance. Such a mark, printed and so flattened too, has the flag
-// cleared while MuPDF makes its appearance (which the source keeps) and runs
-// it, then put back.
+// appearance. Such a mark, when printed, has the flag cleared while MuPDF
+// makes its appearance (which the source keeps) and runs it, then put back.
 void runAsShownC(fz_context* ctx, pdf_annot* annot, fz_device* dev, fz_matrix ctm)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, annot);
