@@ -197,12 +197,11 @@ int touchObjectC(fz_context* ctx, pdf_document* doc, int num, int* unparsed, int
 
 // Where the file holds object `num`: in itself ('n', at `offset`), in an
 // object stream ('o', the stream's number in `stream`), or neither (0);
-// whether MuPDF holds it parsed already, and whether it changed (or was
-// made) since the file was opened, as the form's missing drawings are.
+// and whether it changed (or was made) since the file was opened, as the
+// form's missing drawings are.
 struct TableEntry {
     char type = 0;
     int gen = 0;
-    int cached = 0;
     int changed = 0;
     int stream = 0;
     std::int64_t offset = 0;
@@ -216,7 +215,6 @@ void tableEntryC(fz_context* ctx, pdf_document* doc, int num, TableEntry* out)
         if (entry && (entry->type == 'n' || entry->type == 'o')) {
             out->type = entry->type;
             out->gen = entry->gen;
-            out->cached = entry->obj != nullptr;
             out->stream = entry->type == 'o' ? int(entry->ofs) : 0;
             out->offset = entry->type == 'n' ? entry->ofs : 0;
         }
@@ -281,45 +279,182 @@ int readObjectStreamC(fz_context* ctx, pdf_document* doc, int num)
     return read;
 }
 
-// Reads where the file holds object `num` (at `offset`) again, token by
-// token. Its header must give the generation the table does: MuPDF writes
-// the table's, which a damaged table may have wrong, and other readers then
-// find no object where the references point. Its body must hold no token
-// that PDF objects do not have (a number with a byte changed, "400!774"):
-// MuPDF reads such a token as null, or leaves it out, without a word. With
-// `whole`, the object is parsed again too, and the copy let go: for an
-// object MuPDF parsed before anything counted its warnings (opening, the
-// first pages drawn). Returns 0 when anything of that fails.
-int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_t offset, int whole)
+// The tokens of an object's body read one by one, with up to two read ahead:
+// enough to take "a b R" as one reference, as every reader does.
+struct StrictTokens {
+    fz_stream* file;
+    pdf_lexbuf* buf;
+    pdf_token ahead[2];
+    int count;
+};
+
+pdf_token takeTokenC(fz_context* ctx, StrictTokens* tokens)
+{
+    if (tokens->count == 0) return pdf_lex(ctx, tokens->file, tokens->buf);
+    const pdf_token token = tokens->ahead[0];
+    tokens->ahead[0] = tokens->ahead[1];
+    --tokens->count;
+    return token;
+}
+
+pdf_token peekTokenC(fz_context* ctx, StrictTokens* tokens, int at)
+{
+    while (tokens->count <= at) tokens->ahead[tokens->count++] = pdf_lex(ctx, tokens->file, tokens->buf);
+    return tokens->ahead[at];
+}
+
+// The next item of a value: a token, with PDF_TOK_R standing for a whole
+// reference and PDF_TOK_ERROR for an "R" without its two numbers.
+pdf_token takeItemC(fz_context* ctx, StrictTokens* tokens)
+{
+    const pdf_token token = takeTokenC(ctx, tokens);
+    if (token == PDF_TOK_R) return PDF_TOK_ERROR;
+    if (token == PDF_TOK_INT && peekTokenC(ctx, tokens, 0) == PDF_TOK_INT && peekTokenC(ctx, tokens, 1) == PDF_TOK_R) {
+        tokens->count = 0;
+        return PDF_TOK_R;
+    }
+    return token;
+}
+
+bool isScalarItem(pdf_token item)
+{
+    switch (item) {
+    case PDF_TOK_INT:
+    case PDF_TOK_REAL:
+    case PDF_TOK_STRING:
+    case PDF_TOK_NAME:
+    case PDF_TOK_TRUE:
+    case PDF_TOK_FALSE:
+    case PDF_TOK_NULL:
+    case PDF_TOK_R: return true;
+    default: return false;
+    }
+}
+
+// Reads one whole value strictly: only the tokens PDF objects have, brackets
+// that pair, a name for each key of a dictionary and a value after it. Sets
+// `*number` when the value is a lone number. Returns 0 on anything else,
+// where MuPDF reads null in place of what it met, or leaves it out, or
+// guesses where the value ends, and other readers may read otherwise.
+int strictValueC(fz_context* ctx, StrictTokens* tokens, int* number)
+{
+    enum { maxDepth = 256 };
+    char dict[maxDepth];    // per open bracket: a dictionary, or an array
+    char keyNext[maxDepth]; // in a dictionary: a key comes next
+    int depth = 0;
+    for (;;) {
+        const pdf_token item = takeItemC(ctx, tokens);
+        if (depth > 0 && dict[depth - 1] && keyNext[depth - 1]) {
+            if (item == PDF_TOK_NAME) {
+                keyNext[depth - 1] = 0;
+                continue;
+            }
+            if (item != PDF_TOK_CLOSE_DICT) return 0;
+            --depth;
+        } else if (item == PDF_TOK_OPEN_ARRAY || item == PDF_TOK_OPEN_DICT) {
+            if (depth == maxDepth) return 0;
+            dict[depth] = item == PDF_TOK_OPEN_DICT;
+            keyNext[depth] = 1;
+            ++depth;
+            continue;
+        } else if (item == PDF_TOK_CLOSE_ARRAY) {
+            if (depth == 0 || dict[depth - 1]) return 0;
+            --depth;
+        } else if (!isScalarItem(item)) {
+            return 0;
+        }
+        // A value ended.
+        if (depth == 0) {
+            *number = item == PDF_TOK_INT;
+            return 1;
+        }
+        if (dict[depth - 1]) keyNext[depth - 1] = 1;
+    }
+}
+
+// What follows an object's value: `endobj` (or the file's end) as every
+// reader takes it, `stream`, or damage. Junk before `endobj` is left out by
+// MuPDF and other readers alike; but junk before `stream` leaves the
+// stream's data behind, junk up to a keyword of the file's layout is a
+// damaged `endobj`, and a number after a lone number is a reference cut
+// short, which MuPDF mends by guessing.
+enum class ObjectEnd { damaged, ended, stream };
+
+ObjectEnd strictEndC(fz_context* ctx, StrictTokens* tokens, int number)
+{
+    enum { junkLimit = 1024 };
+    for (int junk = 0; junk < junkLimit; ++junk) {
+        const pdf_token token = takeTokenC(ctx, tokens);
+        if (token == PDF_TOK_ENDOBJ || (token == PDF_TOK_EOF && junk == 0)) return ObjectEnd::ended;
+        if (token == PDF_TOK_STREAM && junk == 0) return ObjectEnd::stream;
+        const bool layout = !isValueToken(token) && token != PDF_TOK_KEYWORD && token != PDF_TOK_ERROR;
+        if (layout || (number && junk == 0 && token == PDF_TOK_INT)) return ObjectEnd::damaged;
+    }
+    return ObjectEnd::damaged;
+}
+
+// Whether the data of stream object `num`, whose `stream` keyword was just
+// read, starts where every reader takes it to: after spaces and the end of
+// the line. A carriage return alone ends the line too, as MuPDF and other
+// readers take it, but may as well be the first half of an end of line whose
+// line feed was damaged: then the data must end, /Length bytes on, at
+// `endstream`, as it does in a file written that way.
+int strictStreamStartC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_stream* file = doc->file;
+    int c = fz_read_byte(ctx, file);
+    while (c == ' ') c = fz_read_byte(ctx, file);
+    if (c == '\n') return 1;
+    if (c != '\r') return 0;
+    if (fz_peek_byte(ctx, file) == '\n') return 1;
+    const std::int64_t start = fz_tell(ctx, file);
+    pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+    const int length = entry ? pdf_dict_get_int(ctx, entry->obj, PDF_NAME(Length)) : -1;
+    if (length < 0) return 0;
+    fz_seek(ctx, file, start + length, SEEK_SET);
+    c = fz_read_byte(ctx, file);
+    if (c == '\r' && fz_peek_byte(ctx, file) == '\n') fz_read_byte(ctx, file);
+    if (c == '\r' || c == '\n') c = fz_read_byte(ctx, file);
+    for (const char* at = "endstream"; *at; ++at, c = fz_read_byte(ctx, file))
+        if (c != *at) return 0;
+    return 1;
+}
+
+// Reads where the file holds object `num` (at `offset`) again, strictly.
+// Its header must give the generation the table does: MuPDF writes the
+// table's, which a damaged table may have wrong, and other readers then find
+// no object where the references point. Its body must be one value as every
+// reader reads it (strictValueC, strictEndC, strictStreamStartC): where
+// MuPDF reads past damage by guessing (a number with a byte changed,
+// "400!774", read as null or left out), a save would write the guess. What
+// MuPDF only warns about but reads as others do (a stream keyword ending in
+// a carriage return alone, junk before `endobj`) is no such damage. Returns
+// 0 when anything of that fails.
+int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_t offset)
 {
     pdf_lexbuf buf;
     pdf_lexbuf_init(ctx, &buf, PDF_LEXBUF_SMALL);
-    pdf_obj* obj = nullptr;
     int read = 0;
-    fz_var(obj);
     fz_var(read);
     fz_try(ctx) {
         fz_seek(ctx, doc->file, offset, SEEK_SET);
         read = pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == num;
         read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == gen;
         read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_OBJ;
-        for (int done = !read; !done;) {
-            const pdf_token token = pdf_lex(ctx, doc->file, &buf);
-            if (token == PDF_TOK_ENDOBJ || token == PDF_TOK_STREAM || token == PDF_TOK_EOF) done = 1;
-            else if (!isValueToken(token)) read = 0, done = 1;
-        }
-        if (read && whole) {
-            int foundNum = 0, foundGen = 0, tryRepair = 0;
-            std::int64_t streamOffset = 0;
-            fz_seek(ctx, doc->file, offset, SEEK_SET);
-            obj = pdf_parse_ind_obj(ctx, doc, doc->file, &foundNum, &foundGen, &streamOffset, &tryRepair);
-            read = !tryRepair;
+        if (read) {
+            StrictTokens tokens = {doc->file, &buf, {PDF_TOK_EOF, PDF_TOK_EOF}, 0};
+            int number = 0;
+            if (peekTokenC(ctx, &tokens, 0) == PDF_TOK_ENDOBJ) {
+                read = 1; // an empty body: null to every reader
+            } else if (!strictValueC(ctx, &tokens, &number)) {
+                read = 0;
+            } else {
+                const ObjectEnd end = strictEndC(ctx, &tokens, number);
+                read = end == ObjectEnd::ended || (end == ObjectEnd::stream && strictStreamStartC(ctx, doc, num));
+            }
         }
     }
-    fz_always(ctx) {
-        pdf_drop_obj(ctx, obj);
-        pdf_lexbuf_fin(ctx, &buf);
-    }
+    fz_always(ctx) pdf_lexbuf_fin(ctx, &buf);
     fz_catch(ctx) read = 0;
     return read;
 }
@@ -1397,11 +1532,13 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         const int num = d.nextUnsettled;
         TableEntry entry;
         tableEntryC(ctx, d.doc, num, &entry);
-        // MuPDF reads past some damage with a warning and a guess, which a
-        // save would write as if the file held it: such an object counts as
-        // unparsed. An object stream is read to its end once, for its check
-        // sum; an object parsed before this reading is parsed again; every
-        // object's header must agree with the table.
+        // MuPDF reads past some damage with a guess, which a save would write
+        // as if the file held it: such an object counts as unparsed. An
+        // object stream is read to its end once, for its check sum, and any
+        // warning while it or its objects are read counts: every object of a
+        // stream that fails counts, as the damage may lie in any. An object
+        // of the file itself is read again strictly (readAgainC): a warning
+        // alone about it tells of no guess.
         bool guessed = false;
         if (entry.type == 'o' && !d.objectStreams.count(entry.stream)) {
             const EngineWarnings warnings(ctx);
@@ -1413,11 +1550,10 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         {
             const EngineWarnings warnings(ctx);
             d.highestReference = std::max(d.highestReference, touchObjectC(ctx, d.doc, num, &unparsed, &nameCut));
-            if (entry.type == 'n' && !entry.changed
-                && !readAgainC(ctx, d.doc, num, entry.gen, entry.offset, entry.cached))
-                guessed = true;
-            if (warnings.count() > 0) guessed = true;
+            if (entry.type != 'n' && warnings.count() > 0) guessed = true;
         }
+        if (entry.type == 'n' && !entry.changed && !readAgainC(ctx, d.doc, num, entry.gen, entry.offset))
+            guessed = true;
         if (unparsed || guessed) d.unparsedObjects.push_back(num);
         d.namesCut = d.namesCut || nameCut;
         // Read to have MuPDF meet any damage now, not to be kept.

@@ -225,33 +225,66 @@ TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
     EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);
 }
 
-// The objects of textPageObjects, its font moved to object 6 in an object
-// stream (object 5) whose compressed bytes decode to `font` but end in the
-// check sum of `written`: the stream as a program wrote it, then damaged.
-// The table is a cross-reference stream (object 7), as such files have.
-QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font)
+// The objects of textPageObjects, its font moved into an object stream
+// (object 5) whose compressed bytes decode to `font` but end in the check
+// sum of `written`: the stream as a program wrote it, then damaged. The
+// stream holds `others` objects nothing refers to (6, 7, …) before the font,
+// which comes last. The table is a cross-reference stream (after the font),
+// as such files have.
+QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
+                           int others = 0)
 {
+    const int fontNum = 6 + others, tableNum = fontNum + 1;
     std::vector<std::string> objects = textPageObjects(words);
-    objects[2].replace(objects[2].find("5 0 R"), 5, "6 0 R");
-    const auto deflated = [](const std::string& object) {
+    objects[2].replace(objects[2].find("5 0 R"), 5, std::to_string(fontNum) + " 0 R");
+    const auto deflated = [&](const std::string& object) {
+        std::string header, body;
+        for (int k = 0; k <= others; ++k) {
+            header += std::to_string(6 + k) + " " + std::to_string(body.size()) + " ";
+            body += (k < others ? "<< /Unused " + std::to_string(k) + " >>" : object) + "\n";
+        }
         // qCompress puts the length first, then a zlib stream ending in its check sum.
-        return qCompress(QByteArray::fromStdString("6 0 " + object)).mid(4).toStdString();
+        return std::pair(qCompress(QByteArray::fromStdString(header + body)).mid(4).toStdString(), header.size());
     };
-    std::string data = deflated(font);
-    data.replace(data.size() - 4, 4, deflated(written).substr(data.size() - 4));
-    objects[4] = pdfStream("/Type /ObjStm /N 1 /First 4 /Filter /FlateDecode", data);
+    auto [data, first] = deflated(font);
+    data.replace(data.size() - 4, 4, deflated(written).first.substr(deflated(written).first.size() - 4));
+    objects[4] = pdfStream("/Type /ObjStm /N " + std::to_string(others + 1) + " /First " + std::to_string(first)
+                               + " /Filter /FlateDecode",
+                           data);
     // Entries of /W [1 2 1]: the type, then the offset (or the object stream), then the index in it.
     std::string out = "%PDF-1.5\n", table(4, '\0');
-    const auto entry = [&](char type, std::size_t field) { table += {type, char(field >> 8), char(field), '\0'}; };
+    const auto entry = [&](char type, std::size_t field, char index) {
+        table += {type, char(field >> 8), char(field), index};
+    };
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        entry(1, out.size());
+        entry(1, out.size(), 0);
         out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
-    entry(2, 5);
+    for (int k = 0; k <= others; ++k) entry(2, 5, char(k));
     const std::string tableAt = std::to_string(out.size());
-    entry(1, out.size());
-    out += "7 0 obj\n" + pdfStream("/Type /XRef /Size 8 /W [1 2 1] /Root 1 0 R", table) + "\nendobj\n";
+    entry(1, out.size(), 0);
+    out += std::to_string(tableNum) + " 0 obj\n"
+           + pdfStream("/Type /XRef /Size " + std::to_string(tableNum + 1) + " /W [1 2 1] /Root 1 0 R", table)
+           + "\nendobj\n";
     return QByteArray::fromStdString(out + "startxref\n" + tableAt + "\n%%EOF\n");
+}
+
+// textPageObjects with the content's stream keyword ending in `lineEnd`.
+std::vector<std::string> crLfPageObjects(const std::string& words, const std::string& lineEnd = "\r\n")
+{
+    auto objects = textPageObjects(words);
+    objects[3].replace(objects[3].find("stream\n"), 7, "stream" + lineEnd);
+    return objects;
+}
+
+// `pdf` with its first "stream\r\n" become "stream\r ": the data as
+// readers take it then starts a byte early.
+QByteArray lineEndChanged(QByteArray pdf) { return pdf.replace(pdf.indexOf("stream\r\n") + 7, 1, " "); }
+
+// `pdf` with the "endobj" of its font (object 5) changed into another word.
+QByteArray endobjChanged(QByteArray pdf)
+{
+    return pdf.replace(pdf.indexOf("endobj", pdf.indexOf("5 0 obj")), 6, "endobX");
 }
 
 TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
@@ -284,6 +317,12 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         {"a table naming another generation than the font's", otherGeneration, "Damaged table"},
         {"a byte of the font changed in the file itself",
          testsupport::writePdf(textPageObjects("Damaged font", font("6!0"))), "Damaged font"},
+        {"a digit of the font changed in a stream of several objects",
+         objectStreamPdf("Damaged digit", font("600"), font("601"), 2), "Damaged digit"},
+        {"the line feed after a stream keyword changed",
+         lineEndChanged(testsupport::writePdf(crLfPageObjects("Damaged line end"))), "Damaged line end"},
+        {"the keyword endobj changed", endobjChanged(testsupport::writePdf(textPageObjects("Damaged endobj"))),
+         "Damaged endobj"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -301,6 +340,53 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
     addMark(*doc);
     doc->saveToFile(sound.toStdString(), fileSave());
     EXPECT_TRUE(popplerText(sound).contains("Sound stream"));
+}
+
+// ---------------------------------------------------------------- unusual but sound
+
+TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
+{
+    // MuPDF warns about each of these, but reads it as poppler does, and a
+    // save writes what the file holds: the file is saved over, the mark
+    // added, and poppler reads the same words and draws the same page.
+    auto junk = textPageObjects("Junk before endobj");
+    junk[4] += " junk";
+    auto inArray = textPageObjects("");
+    inArray[3] = pdfStream("", "BT /F1 18 Tf 20 150 Td [(Operator) -250 0 Tc ( inside TJ)] TJ ET");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QString words;
+    } cases[] = {
+        {"a stream keyword ending in a carriage return alone",
+         testsupport::writePdf(crLfPageObjects("Lone carriage return", "\r")), "Lone carriage return"},
+        {"a junk token before endobj", testsupport::writePdf(junk), "Junk before endobj"},
+        {"an operator inside a TJ array", testsupport::writePdf(inArray), "Operator"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
+        const QString wordsBefore = popplerText(original);
+        const QImage before = popplerPage(original);
+        ASSERT_TRUE(wordsBefore.contains(c.words)) << wordsBefore.toStdString();
+        auto doc = PdfDocument::openFile(original.toStdString());
+        ASSERT_FALSE(doc->render(0, 1.0).isNull()); // drawn, as the window does first
+        addMark(*doc);
+        try {
+            doc->saveToFile(original.toStdString(), fileSave());
+        } catch (const PdfError& error) {
+            ADD_FAILURE() << "refused: " << error.what();
+            continue;
+        }
+        EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(original.toStdString()), 0).size(), 1u);
+        EXPECT_EQ(popplerText(original), wordsBefore);
+        // Poppler draws the page as before, and the new square in its corner.
+        const QImage after = popplerPage(original);
+        ASSERT_EQ(after.size(), before.size());
+        EXPECT_EQ(after.copy(0, 0, 300, 200), before.copy(0, 0, 300, 200));
+        EXPECT_NE(after.copy(200, 220, 60, 60), before.copy(200, 220, 60, 60));
+    }
 }
 
 } // namespace
