@@ -216,30 +216,6 @@ bool isMark(fz_context* ctx, pdf_obj* annot)
            && !pdf_name_eq(ctx, subtype, PDF_NAME(Popup));
 }
 
-// Copies one annotation onto `page` of `dst`, leaving out the keys that point
-// at the source's page and at other annotations (grafting those would drag
-// the source page and, through its parent, the whole source document along).
-void copyMarkC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* page, pdf_obj* annot)
-{
-    pdf_obj* copy = pdf_add_new_dict(ctx, dst, pdf_dict_len(ctx, annot));
-    fz_try(ctx) {
-        const int n = pdf_dict_len(ctx, annot);
-        for (int k = 0; k < n; ++k) {
-            pdf_obj* key = pdf_dict_get_key(ctx, annot, k);
-            if (pdf_name_eq(ctx, key, PDF_NAME(P)) || pdf_name_eq(ctx, key, PDF_NAME(Popup))
-                || pdf_name_eq(ctx, key, PDF_NAME(Parent)) || pdf_name_eq(ctx, key, PDF_NAME(IRT)))
-                continue;
-            pdf_dict_put_drop(ctx, copy, key, pdf_graft_mapped_object(ctx, map, pdf_dict_get_val(ctx, annot, k)));
-        }
-        pdf_dict_put(ctx, copy, PDF_NAME(P), page);
-        pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
-        if (!pdf_is_array(ctx, annots)) annots = pdf_dict_put_array(ctx, page, PDF_NAME(Annots), 4);
-        pdf_array_push(ctx, annots, copy);
-    }
-    fz_always(ctx) pdf_drop_obj(ctx, copy);
-    fz_catch(ctx) fz_rethrow(ctx);
-}
-
 // The objects a walk has met, by number.
 struct Visited {
     int* nums = nullptr;
@@ -335,6 +311,24 @@ pdf_obj* copyEntriesC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pd
         fz_rethrow(ctx);
     }
     return copy;
+}
+
+// Copies one annotation onto `page` of `dst`, leaving out the keys that point
+// at the source's page and at other annotations, and whatever leads to
+// other pages (an action's destination): grafting those would drag the
+// source page and, through its parent, the whole source document along.
+void copyMarkC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* page, pdf_obj* annot)
+{
+    pdf_obj* left[] = {PDF_NAME(P), PDF_NAME(Popup), PDF_NAME(Parent), PDF_NAME(IRT)};
+    pdf_obj* copy = copyEntriesC(ctx, map, dst, annot, left, 4);
+    fz_try(ctx) {
+        pdf_dict_put(ctx, copy, PDF_NAME(P), page);
+        pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+        if (!pdf_is_array(ctx, annots)) annots = pdf_dict_put_array(ctx, page, PDF_NAME(Annots), 4);
+        pdf_array_push(ctx, annots, copy);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, copy);
+    fz_catch(ctx) fz_rethrow(ctx);
 }
 
 // The copy of source field `field`, made on first need with an empty /Kids

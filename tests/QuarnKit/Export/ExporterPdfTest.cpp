@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -392,4 +393,74 @@ TEST(ExporterPdf, APageRangeOfAFilledFormKeepsItsFieldsFillable)
               (std::map<QString, QString>{{"shared", "u:On both"}, {"second", "u:On page two"}}));
     EXPECT_TRUE(exporttest::output("pdfinfo", {second.path}).contains(QRegularExpression("Pages: +1\\n")));
     EXPECT_TRUE(second.pdftotext().contains("Drawn deep")); // the stored drawing, not poppler's own
+}
+
+TEST(ExporterPdf, APageRangeCopiesOnlyTheChosenPagesAndListsEachFieldOnce)
+{
+    // Page 1 is exported; what it holds may lead to page 3 (object 5), whose
+    // words must not come along, nor any page but the copy of page 1.
+    const std::string toPage3 = "<< /S /GoTo /D [5 0 R /Fit] >>";
+    const std::string widget = "/Type /Annot /Subtype /Widget /F 4 /P 3 0 R /DA (/Helv 12 Tf 0 g)";
+    const struct {
+        const char* what;
+        std::vector<std::string> annots; // objects 9, 10, …: the marks of page 1
+        std::vector<int> fields;         // the objects the source's form lists
+        int exportedFields;              // how many fields the export's form lists
+    } cases[] = {
+        {"a widget's go-to action",
+         {"<< " + widget + " /Rect [72 700 272 720] /FT /Btn /Ff 65536 /T (go) /A " + toPage3 + " >>"},
+         {9},
+         1},
+        {"a widget's additional action",
+         {"<< " + widget + " /Rect [72 700 272 720] /FT /Tx /T (typed) /V (Kept) /AA << /U " + toPage3 + " >> >>"},
+         {9},
+         1},
+        {"a mark's additional action",
+         {"<< /Type /Annot /Subtype /Square /F 4 /Rect [72 600 172 650] /C [1 0 0] /AA << /E " + toPage3 + " >> >>"},
+         {},
+         0},
+        {"a field with two widgets on the page",
+         {"<< /FT /Tx /T (twice) /V (Both) /Kids [10 0 R 11 0 R] >>",
+          "<< " + widget + " /Parent 9 0 R /Rect [72 700 272 720] >>",
+          "<< " + widget + " /Parent 9 0 R /Rect [72 650 272 670] >>"},
+         {9},
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string annots, fields;
+        for (std::size_t i = 0; i < c.annots.size(); ++i)
+            if (c.annots[i].find("/Subtype") != std::string::npos) annots += std::to_string(9 + i) + " 0 R ";
+        for (int f : c.fields) fields += std::to_string(f) + " 0 R ";
+        const auto page = [](const std::string& extra) {
+            return "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 8 0 R >> >> "
+                   + extra + " >>";
+        };
+        std::vector<std::string> objects = {
+            "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [" + fields + "] /DA (/Helv 0 Tf 0 g) >> >>",
+            "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>",
+            page("/Contents 6 0 R /Annots [" + annots + "]"),
+            page(""),
+            page("/Contents 7 0 R"),
+            testsupport::pdfStream("", "BT /F1 24 Tf 72 400 Td (Chosen words) Tj ET"),
+            testsupport::pdfStream("", "BT /F1 24 Tf 72 400 Td (Unchosen words) Tj ET"),
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        };
+        objects.insert(objects.end(), c.annots.begin(), c.annots.end());
+        const auto doc = PdfDocument::openBytes(testsupport::writePdf(objects));
+        const Written out(Exporter::pdfData(doc, {0}, false));
+
+        EXPECT_TRUE(exporttest::output("pdfinfo", {out.path}).contains(QRegularExpression("Pages: +1\\n")));
+        EXPECT_TRUE(out.pdftotext().contains("Chosen words"));
+        const QByteArray all = out.decompressed();
+        EXPECT_FALSE(all.contains("Unchosen words"));
+        EXPECT_EQ(QString::fromLatin1(all).count(QRegularExpression("/Type\\s*/Page(?!s)")), 1);
+        // The new form lists each field once.
+        const QString listed =
+            exporttest::output("mutool", {"show", out.path, "trailer/Root/AcroForm/Fields"}).simplified();
+        QStringList refs;
+        for (const auto& match : QRegularExpression("(\\d+) 0 R").globalMatch(listed)) refs << match.captured(1);
+        EXPECT_EQ(refs.size(), c.exportedFields) << listed.toStdString();
+        EXPECT_EQ(QSet<QString>(refs.begin(), refs.end()).size(), refs.size()) << listed.toStdString();
+    }
 }
