@@ -21,6 +21,8 @@
 #include <cstring>
 #include <numeric>
 
+#include <sys/stat.h>
+
 using namespace quarnkit;
 using platform::PdfDocument;
 
@@ -159,6 +161,44 @@ TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
     // One page is a plain single-page file.
     ExportJob::run(settingsFor(ExportFormat::tiff, {1}), textDocument(3), to, {});
     EXPECT_EQ(exporttest::output("tiffinfo", {to}).count("TIFF Directory"), 1);
+}
+
+TEST(ExportJob, EveryWriterKeepsTheModeOfTheFileItReplaces)
+{
+    // A private file (0600) stays private whatever the export writes over it;
+    // a new file would be 0644 under the usual umask.
+    const struct {
+        ExportFormat format;
+        std::vector<int> pages;
+        const char* name;
+    } cases[] = {
+        {ExportFormat::pdf, {0, 1}, "Doc.pdf"},
+        {ExportFormat::flattenedPDF, {0, 1, 2}, "Doc flattened.pdf"},
+        {ExportFormat::smallerPDF, {0, 1, 2}, "Doc smaller.pdf"},
+        {ExportFormat::png, {1}, "Doc.png"},
+        {ExportFormat::jpeg, {1}, "Doc.jpg"},
+        {ExportFormat::tiff, {1}, "Doc.tiff"},
+        {ExportFormat::tiff, {0, 1, 2}, "Doc pages.tiff"},
+        {ExportFormat::text, {0, 2}, "Doc.txt"},
+    };
+    struct Umask {
+        mode_t saved = ::umask(022);
+        ~Umask() { ::umask(saved); }
+    } keptUmask;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString to = dir.filePath(c.name);
+        ASSERT_TRUE(testsupport::writeFile(to, "an older file", QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        ExportSettings s = settingsFor(c.format, c.pages);
+        s.dpi = 36;
+        ExportJob::run(s, textDocument(3), to, {});
+        struct stat written = {};
+        ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &written), 0);
+        EXPECT_EQ(written.st_mode & 07777, 0600u);
+        EXPECT_GT(written.st_size, 13);
+        EXPECT_EQ(entries(dir.path()), QStringList{c.name}); // no work folder left
+    }
 }
 
 TEST(ExportJob, PagesGoIntoTheNextFreeFolderAndACancelLeavesNone)
