@@ -1453,6 +1453,7 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     }
     pdf_page* page = loadPageC(ctx, d.doc, index, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
+    maskPasswordsC(ctx, page);
     return PageRef(page);
 }
 

@@ -167,6 +167,131 @@ bool showsTextC(const unsigned char* data, size_t len, bool paths = false)
     return false;
 }
 
+// The drawing a widget shows now: its normal appearance, or of a set of
+// states the one its /AS names (other readers take a missing /AS for Off).
+// Null when that is no drawing at all (some files give a state a name).
+pdf_obj* shownDrawingC(fz_context* ctx, pdf_obj* obj)
+{
+    pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
+    if (pdf_is_stream(ctx, normal)) return normal;
+    pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
+    pdf_obj* shown = pdf_dict_get(ctx, normal, pdf_is_name(ctx, look) ? look : PDF_NAME(Off));
+    return pdf_is_stream(ctx, shown) ? shown : nullptr;
+}
+
+// Whether every reader draws `drawing`: MuPDF draws a form without a
+// bounding box, poppler draws nothing of it.
+int drawableEverywhereC(fz_context* ctx, pdf_obj* drawing)
+{
+    if (!pdf_is_stream(ctx, drawing)) return 0;
+    pdf_obj* box = pdf_dict_get(ctx, drawing, PDF_NAME(BBox));
+    if (!pdf_is_array(ctx, box) || pdf_array_len(ctx, box) != 4) return 0;
+    for (int i = 0; i < 4; ++i)
+        if (!pdf_is_number(ctx, pdf_array_get(ctx, box, i))) return 0;
+    const fz_rect r = pdf_to_rect(ctx, box);
+    return r.x1 > r.x0 && r.y1 > r.y0;
+}
+
+// The text the widget's drawing shows as any reader draws it: what lies
+// outside the widget's rectangle, the drawing's box, other readers cut off.
+// fz_malloc'd; throws like any MuPDF call.
+char* drawnTextC(fz_context* ctx, pdf_annot* widget)
+{
+    fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
+    fz_buffer* buf = nullptr;
+    char* drawn = nullptr;
+    fz_var(text);
+    fz_var(dev);
+    fz_var(buf);
+    fz_var(drawn);
+    fz_try(ctx) {
+        fz_stext_options options{};
+        options.flags = FZ_STEXT_MEDIABOX_CLIP;
+        text = fz_new_stext_page(ctx, pdf_bound_annot(ctx, widget));
+        dev = fz_new_stext_device(ctx, text, &options);
+        pdf_run_annot(ctx, widget, dev, fz_identity, nullptr);
+        fz_close_device(ctx, dev);
+        buf = fz_new_buffer_from_stext_page(ctx, text);
+        drawn = fz_strdup(ctx, fz_string_from_buffer(ctx, buf));
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, buf);
+        fz_drop_device(ctx, dev);
+        fz_drop_stext_page(ctx, text);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+    return drawn;
+}
+
+// A text field with the Password flag: its value is drawn as a mask only.
+int isPasswordC(fz_context* ctx, pdf_annot* widget)
+{
+    return pdf_widget_type(ctx, widget) == PDF_WIDGET_TYPE_TEXT
+           && (pdf_field_flags(ctx, pdf_annot_obj(ctx, widget)) & PDF_TX_FIELD_IS_PASSWORD);
+}
+
+// The mask other readers draw for a password: one asterisk a character.
+// fz_malloc'd.
+char* passwordMaskC(fz_context* ctx, const char* value)
+{
+    size_t n = 0;
+    for (const char* p = value ? value : ""; *p; ++p)
+        if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++n;
+    char* mask = static_cast<char*>(fz_malloc(ctx, n + 1));
+    std::memset(mask, '*', n);
+    mask[n] = 0;
+    return mask;
+}
+
+// Whether drawn text holds no character but the marks readers mask a
+// password with (asterisks, bullets) and spaces.
+bool onlyMaskC(const char* text)
+{
+    static const char* const marks[] = {"*", "\xE2\x80\xA2", "\xE2\x97\x8F", " ", "\t", "\r", "\n"};
+    while (*text) {
+        bool known = false;
+        for (const char* mark : marks) {
+            const size_t n = std::strlen(mark);
+            if (!std::strncmp(text, mark, n)) {
+                text += n;
+                known = true;
+                break;
+            }
+        }
+        if (!known) return false;
+    }
+    return true;
+}
+
+// Draws a password field as its mask: MuPDF draws the value it is given,
+// so for the drawing the widget holds the mask in place of the value, which
+// is put back at once. Throws like any MuPDF call, the value put back.
+void drawMaskC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* own = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(V)));
+    char* mask = nullptr;
+    fz_var(mask);
+    fz_try(ctx) {
+        mask = passwordMaskC(ctx, pdf_field_value(ctx, obj));
+        pdf_dict_put_text_string(ctx, obj, PDF_NAME(V), mask);
+        // MuPDF 1.21 ignores the request while the document has no unsaved
+        // change: rewriting an entry with the value it has makes one.
+        pdf_dict_put(ctx, obj, PDF_NAME(Subtype), PDF_NAME(Widget));
+        pdf_annot_request_resynthesis(ctx, widget);
+        pdf_update_annot(ctx, widget);
+    }
+    fz_always(ctx) {
+        // Replacing or removing an entry allocates nothing: this cannot fail.
+        if (own) pdf_dict_put(ctx, obj, PDF_NAME(V), own);
+        else pdf_dict_del(ctx, obj, PDF_NAME(V));
+        pdf_drop_obj(ctx, own);
+        fz_free(ctx, mask);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // Whether the widget stores a value its normal appearance does not show: a
 // ticked button whose on state is no stream (pdflatex writes empty
 // dictionaries), or a text or choice value over a missing or blank stream
@@ -198,6 +323,24 @@ int lacksAppearanceC(fz_context* ctx, pdf_annot* widget)
     }
 }
 
+// A password field whose drawing shows anything but a mask (MuPDF drew its
+// value, or the file stores it so) is drawn as its mask. Never throws: a
+// widget that cannot be drawn again keeps its drawing.
+void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page)
+{
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+        fz_try(ctx) {
+            if (isPasswordC(ctx, w)) {
+                char* drawn = drawnTextC(ctx, w);
+                const bool masked = onlyMaskC(drawn);
+                fz_free(ctx, drawn);
+                if (!masked) drawMaskC(ctx, w);
+            }
+        }
+        fz_catch(ctx) {}
+    }
+}
+
 // For a form that asks readers to draw its fields, gives every widget of the
 // page whose value shows nowhere an appearance of its own. Returns how many
 // widgets are drawn now that were not.
@@ -220,6 +363,7 @@ int synthesiseMissingC(fz_context* ctx, pdf_document* doc, pdf_page* page, FzErr
                 }
             if (requested) {
                 pdf_update_page(ctx, page);
+                maskPasswordsOfPageC(ctx, page);
                 // Only what shows now counts: a widget MuPDF cannot draw does not
                 // make views draw the page again at every reading.
                 drawn = requested;
@@ -326,6 +470,7 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
                 if (!drawable) pdf_annot_request_resynthesis(ctx, found);
             }
             pdf_update_page(ctx, page);
+            maskPasswordsOfPageC(ctx, page);
         }
     }
     fz_catch(ctx) {
@@ -374,6 +519,7 @@ PdfWidget convert(const RawWidget& raw, int pageIndex)
     w.readOnly = raw.fieldFlags & PDF_FIELD_IS_READ_ONLY;
     w.hidden = !drawsMark(raw.annotFlags, PdfMarkUse::screen);
     w.multiline = w.kind == PdfWidgetKind::text && (raw.fieldFlags & PDF_TX_FIELD_IS_MULTILINE);
+    w.password = w.kind == PdfWidgetKind::text && (raw.fieldFlags & PDF_TX_FIELD_IS_PASSWORD);
     w.comboBox = raw.type == PDF_WIDGET_TYPE_COMBOBOX;
     w.editable = w.comboBox && (raw.fieldFlags & PDF_CH_FIELD_IS_EDIT);
     w.maxLength = std::max(0, raw.maxLength);
@@ -429,6 +575,8 @@ bool isButton(const PdfWidget& w) { return w.kind == PdfWidgetKind::checkBox || 
 
 } // namespace
 
+void maskPasswordsC(fz_context* ctx, pdf_page* page) { maskPasswordsOfPageC(ctx, page); }
+
 void drawMissingAppearancesC(fz_context* ctx, pdf_page* page)
 {
     FzError err;
@@ -471,29 +619,25 @@ int sameWordsC(const char* a, const char* b)
     return !*a && !*b;
 }
 
-// Whether the words the widget's drawing shows are its value, or for a
-// choice the label of the option its value names. Throws like any MuPDF call.
+// Whether every reader draws the widget showing its value: its drawing has
+// a box, and the words it shows within it are the value, for a choice the
+// label of the option its value names, for a password the mask. Throws like
+// any MuPDF call.
 int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
 {
+    if (!drawableEverywhereC(ctx, shownDrawingC(ctx, pdf_annot_obj(ctx, widget)))) return 0;
     const char* value = pdf_field_value(ctx, pdf_annot_obj(ctx, widget));
     if (!value) value = "";
-    fz_stext_page* text = nullptr;
-    fz_device* dev = nullptr;
-    fz_buffer* buf = nullptr;
+    char* drawn = nullptr;
+    char* mask = nullptr;
     char** options = nullptr;
     int shows = 0;
-    fz_var(text);
-    fz_var(dev);
-    fz_var(buf);
+    fz_var(drawn);
+    fz_var(mask);
     fz_var(options);
     fz_var(shows);
     fz_try(ctx) {
-        text = fz_new_stext_page(ctx, pdf_bound_annot(ctx, widget));
-        dev = fz_new_stext_device(ctx, text, nullptr);
-        pdf_run_annot(ctx, widget, dev, fz_identity, nullptr);
-        fz_close_device(ctx, dev);
-        buf = fz_new_buffer_from_stext_page(ctx, text);
-        const char* drawn = fz_string_from_buffer(ctx, buf);
+        drawn = drawnTextC(ctx, widget);
         // A choice shows the label of the option its value names, as other
         // readers draw it (MuPDF draws the value itself).
         const char* shown = value;
@@ -501,7 +645,10 @@ int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
         const int n = type == PDF_WIDGET_TYPE_COMBOBOX || type == PDF_WIDGET_TYPE_LISTBOX
                           ? pdf_choice_widget_options(ctx, widget, 0, nullptr)
                           : 0;
-        if (n > 0) {
+        if (isPasswordC(ctx, widget)) {
+            mask = passwordMaskC(ctx, value);
+            shown = mask;
+        } else if (n > 0) {
             // Labels first, export values after them, both borrowed.
             options = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
             pdf_choice_widget_options(ctx, widget, 0, const_cast<const char**>(options));
@@ -516,9 +663,8 @@ int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
     }
     fz_always(ctx) {
         fz_free(ctx, options);
-        fz_drop_buffer(ctx, buf);
-        fz_drop_device(ctx, dev);
-        fz_drop_stext_page(ctx, text);
+        fz_free(ctx, mask);
+        fz_free(ctx, drawn);
     }
     fz_catch(ctx) fz_rethrow(ctx);
     return shows;
@@ -538,17 +684,19 @@ int buttonShowsValueC(fz_context* ctx, pdf_annot* widget)
     return !pdf_name_eq(ctx, value, pdf_button_field_on_state(ctx, obj));
 }
 
-// Whether the stored drawing of a button holds a drawing of each of its
-// states that it may show, and the one of its on state paints something.
+// Whether every reader draws a button in the state it shows: its drawings
+// are a set of states, the one of that state a drawing with a box (not a
+// name, nor a form without a box, which poppler leaves out), and that of an
+// on state paints something.
 int buttonDrawingSoundC(fz_context* ctx, pdf_annot* widget)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
     pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
     if (!pdf_is_dict(ctx, normal) || pdf_is_stream(ctx, normal)) return 0;
+    pdf_obj* shown = shownDrawingC(ctx, obj);
+    if (!drawableEverywhereC(ctx, shown)) return 0;
     pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
     if (!pdf_is_name(ctx, look) || pdf_name_eq(ctx, look, PDF_NAME(Off))) return 1;
-    pdf_obj* shown = pdf_dict_get(ctx, normal, look);
-    if (!pdf_is_stream(ctx, shown)) return 0;
     fz_buffer* content = pdf_load_stream(ctx, shown);
     unsigned char* data = nullptr;
     const size_t len = fz_buffer_storage(ctx, content, &data);
@@ -575,8 +723,9 @@ void keepDingbatsEncodingC(fz_context* ctx, pdf_annot* widget)
     }
 }
 
-// Draws one field anew from its value: its stored drawing goes and MuPDF
-// makes one. Returns 1 when that drawing shows the value; otherwise the
+// Draws one field anew from its value (a password as its mask): its stored
+// drawing goes and MuPDF makes one. Returns 1 when every reader draws that
+// drawing showing the value; otherwise the
 // stored drawing is put back and the result is 0.
 int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
 {
@@ -586,11 +735,15 @@ int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
     fz_var(drawn);
     fz_try(ctx) {
         pdf_dict_del(ctx, obj, PDF_NAME(AP));
-        // MuPDF 1.21 ignores the request while the document has no unsaved
-        // change: rewriting an entry with the value it has makes one.
-        pdf_dict_put(ctx, obj, PDF_NAME(Subtype), PDF_NAME(Widget));
-        pdf_annot_request_resynthesis(ctx, widget);
-        pdf_update_annot(ctx, widget);
+        if (!button && isPasswordC(ctx, widget)) {
+            drawMaskC(ctx, widget);
+        } else {
+            // MuPDF 1.21 ignores the request while the document has no unsaved
+            // change: rewriting an entry with the value it has makes one.
+            pdf_dict_put(ctx, obj, PDF_NAME(Subtype), PDF_NAME(Widget));
+            pdf_annot_request_resynthesis(ctx, widget);
+            pdf_update_annot(ctx, widget);
+        }
         if (button) keepDingbatsEncodingC(ctx, widget);
         drawn = button ? buttonDrawingSoundC(ctx, widget) : drawingShowsValueC(ctx, widget);
     }
@@ -606,9 +759,11 @@ int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
     return drawn;
 }
 
-// Makes each field of the page show its value: a text or choice whose
-// drawing shows other words, and a button whose drawing of its state is
-// missing or blank, are drawn anew. Returns whether every widget of the page
+// Makes each field of the page show its value to every reader: a text or
+// choice whose drawing shows other words (or only some of them, or none),
+// and a button whose drawing of its state is missing, blank or one that
+// another reader cannot draw (no box, a name in place of a drawing), are
+// drawn anew. Returns whether every widget of the page
 // now shows its value by a drawing other readers may use in place of their
 // own: not a button whose look and value disagree (the request keeps other
 // readers showing it as they did), a field MuPDF cannot draw, a push button

@@ -33,6 +33,7 @@ struct PdfWidget {
     bool readOnly = false;
     bool hidden = false;    // not shown on screen (drawsMark): the Hidden or NoView annotation flag
     bool multiline = false; // text fields
+    bool password = false;  // text fields whose value is never drawn nor shown, only masked
     bool comboBox = false;  // choice fields: a pop-up rather than a list
     bool editable = false;  // combo boxes that take text of the user's own
     int maxLength = 0;      // text fields; 0 for no limit

@@ -451,6 +451,11 @@ struct PixelTarget {
 // asks readers to draw its fields, their appearance, so that the first
 // drawing of the page shows them as any other reader does. Never throws.
 void drawMissingAppearancesC(fz_context* ctx, pdf_page* page);
+// A password is never drawn: each password field of the page whose drawing
+// shows more than a mask (one asterisk a character, as other readers draw
+// it) is drawn as that mask. MuPDF draws a field that has no drawing from its
+// value when it loads the page, so every page is masked once loaded. Never throws.
+void maskPasswordsC(fz_context* ctx, pdf_page* page);
 // Before a save: a form that asks readers to draw its fields has each field
 // that shows a value drawn anew from that value, then, when every one was,
 // no longer asks. Some readers (poppler) draw a field afresh when asked and

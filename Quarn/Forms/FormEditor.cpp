@@ -164,7 +164,7 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
     const QString text = QString::fromStdString(fresh->value.value_or(std::string()));
 
     QWidget* box = nullptr;
-    if (fresh->kind == Kind::text && fresh->multiline) {
+    if (fresh->kind == Kind::text && fresh->multiline && !fresh->password) {
         auto* lines = new QPlainTextEdit(view_->viewport());
         lines->setPlainText(text);
         lines->setTabChangesFocus(true);
@@ -176,6 +176,8 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
         auto* line = new QLineEdit(view_->viewport());
         line->setText(text);
         line->setFrame(false);
+        // A password shows as a mask while it is typed, as it is drawn.
+        if (fresh->password) line->setEchoMode(QLineEdit::Password);
         if (fresh->maxLength > 0) line->setMaxLength(fresh->maxLength);
         line->setStyleSheet(editorStyle("QLineEdit"));
         if (selectAll) line->selectAll();

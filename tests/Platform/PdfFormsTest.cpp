@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <optional>
 
 using platform::PdfDocument;
 using platform::PdfError;
@@ -71,15 +73,21 @@ int darkPixelsIn(const PdfDocument& doc, int page, const platform::PdfRect& rect
     return darkPixelsIn(doc.render(page, 2.0), doc, page, rect);
 }
 
-// The same count on the page as another program (poppler) draws the file at `pdf`.
-int darkPixelsByPoppler(const QString& pdf, const PdfDocument& doc, int page, const platform::PdfRect& rect,
-                        const QTemporaryDir& dir)
+// A page of the file at `pdf` as another program (poppler) draws it, at two pixels a point.
+QImage popplerImage(const QString& pdf, const QTemporaryDir& dir, int page = 0)
 {
     const QString prefix = dir.filePath(QStringLiteral("poppler"));
     const QString command =
         QStringLiteral("pdftoppm -r 144 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
-    if (std::system(command.toUtf8().constData()) != 0) return -1;
-    const QImage image(prefix + QStringLiteral(".png"));
+    if (std::system(command.toUtf8().constData()) != 0) return {};
+    return QImage(prefix + QStringLiteral(".png"));
+}
+
+// The count of dark pixels in `rect` on the page as poppler draws the file at `pdf`.
+int darkPixelsByPoppler(const QString& pdf, const PdfDocument& doc, int page, const platform::PdfRect& rect,
+                        const QTemporaryDir& dir)
+{
+    const QImage image = popplerImage(pdf, dir, page);
     if (image.isNull()) return -1;
     return darkPixelsIn(image, doc, page, rect);
 }
@@ -408,37 +416,62 @@ TEST(PdfForms, TheFilledLibreOfficeFormShowsInPoppler)
 
 // A form that asks readers to draw its fields, as LibreOffice and others write
 // them, whose stored drawings need not show the fields' values: a field
-// "greeting" that shows "Hello World", drawn by `greeting` (a text field, or
-// with `choice` a pop-up whose value names the option labelled so), an empty
-// text field "name", and a check box holding /Yes that shows state `look`,
-// its on state drawn by `tick`. The box's drawings name no font of the form's.
-QByteArray makeRequestingForm(const std::string& greeting, const std::string& look, const std::string& tick,
-                              bool choice = false)
+// "greeting" holding "Hello World" (a text field, or with `choice` a pop-up
+// whose value names the option labelled so), an empty text field "name", a
+// check box "agree" holding /Yes that shows state `look`, its on state drawn
+// by `tick`, and a box "later" holding /Off over a dark background. The boxes'
+// drawings name no font of the form's.
+struct RequestingForm {
+    std::string greeting = "Hello World"; // the words the stored drawing of "greeting" shows
+    std::string greetingAt = "2 6 Td";    // where it starts them in its 200 by 20 box
+    bool choice = false;
+    std::string look = "Yes";
+    std::string tick = "q 0 g 8 8 24 24 re f Q";
+    std::string tickBox = "/BBox [0 0 40 40]"; // the box of the drawings of "agree"
+    std::string laterOff = "13 0 R";           // the drawing of the Off state of "later"
+
+    QByteArray make() const
+    {
+        const std::string greetingField =
+            choice ? "/FT /Ch /Ff 131072 /V (hw) /Opt [[(hw) (Hello World)] [(bye) (DlrowOlleh)]]"
+                   : "/FT /Tx /V (Hello World)";
+        using testsupport::pdfStream;
+        const std::string field =
+            "/Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources << /Font << /Helv 8 0 R >> >>";
+        return makeFormPdf(
+            "4 0 R 5 0 R 6 0 R 12 0 R",
+            {
+                "<< /Type /Annot /Subtype /Widget " + greetingField
+                    + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 720] /F 4 /P 3 0 R /AP << /N 7 0 R >> "
+                      ">>",
+                "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 670] /F 4"
+                " /P 3 0 R /AP << /N 9 0 R >> >>",
+                "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Yes /AS /" + look
+                    + " /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> /Rect [72 560 112 600] /F 4 /P 3 0 R"
+                      " /AP << /N << /Yes 10 0 R /Off 11 0 R >> >> >>",
+                pdfStream(field, "/Tx BMC q BT /Helv 12 Tf 0 g " + greetingAt + " (" + greeting + ") Tj ET Q EMC"),
+                "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+                pdfStream(field, "/Tx BMC EMC"),
+                pdfStream("/Type /XObject /Subtype /Form " + tickBox, tick),
+                pdfStream("/Type /XObject /Subtype /Form " + tickBox, ""),
+                "<< /Type /Annot /Subtype /Widget /FT /Btn /T (later) /V /Off /AS /Off /DA (/ZaDb 0 Tf 0 g)"
+                " /MK << /BG [0.2] /CA (4) >> /Rect [172 560 212 600] /F 4 /P 3 0 R"
+                " /AP << /N << /Yes 10 0 R /Off "
+                    + laterOff + " >> >> >>",
+                pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", "0.2 g 0 0 40 40 re f"),
+            },
+            "<< /Fields [4 0 R 5 0 R 6 0 R 12 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g)"
+            " /DR << /Font << /Helv 8 0 R >> >> >>");
+    }
+};
+
+// Whether a saved form still asks readers to draw its fields, as qpdf reads it.
+bool asksToDraw(const QString& path)
 {
-    const std::string greetingField =
-        choice ? "/FT /Ch /Ff 131072 /V (hw) /Opt [[(hw) (Hello World)] [(bye) (DlrowOlleh)]]"
-               : "/FT /Tx /V (Hello World)";
-    using testsupport::pdfStream;
-    const std::string field =
-        "/Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources << /Font << /Helv 8 0 R >> >>";
-    return makeFormPdf(
-        "4 0 R 5 0 R 6 0 R",
-        {
-            "<< /Type /Annot /Subtype /Widget " + greetingField
-                + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 720] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
-            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 670] /F 4"
-            " /P 3 0 R /AP << /N 9 0 R >> >>",
-            "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Yes /AS /" + look
-                + " /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> /Rect [72 560 112 600] /F 4 /P 3 0 R"
-                  " /AP << /N << /Yes 10 0 R /Off 11 0 R >> >> >>",
-            pdfStream(field, "/Tx BMC q BT /Helv 12 Tf 0 g 2 6 Td (" + greeting + ") Tj ET Q EMC"),
-            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
-            pdfStream(field, "/Tx BMC EMC"),
-            pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", tick),
-            pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", ""),
-        },
-        "<< /Fields [4 0 R 5 0 R 6 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 8 0 R >> >> "
-        ">>");
+    const QString json = testsupport::runProgram("qpdf", {"--json", "--json-key=acroform", path});
+    if (json.contains(QStringLiteral("\"needappearances\": true"))) return true;
+    EXPECT_TRUE(json.contains(QStringLiteral("\"needappearances\": false"))) << json.toStdString();
+    return false;
 }
 
 // The words poppler reads in a form file, but a tick: whether a ticked box
@@ -454,28 +487,44 @@ std::string popplerWords(const QString& path)
 TEST(PdfForms, ASavedFormShowsInOtherReadersWhatItShowedBefore)
 {
     // The request to draw the fields stays unless every field shows its value
-    // in the saved file: poppler, which draws the fields itself while asked,
-    // shows the same words and the same box as before, and the edit.
-    const std::string tick = "q 0 g 8 8 24 24 re f Q";
+    // and state, as every reader draws it, in the saved file: poppler, which
+    // draws the fields itself while asked, shows the same words and the same
+    // boxes as before, and the edit. A drawing poppler cannot draw, or one
+    // that shows only part of the value, is drawn anew.
     struct Case {
         const char* name;
-        QByteArray form;
+        RequestingForm form;
+        std::optional<bool> asks; // whether the saved file still asks readers to draw, when that is known
     } cases[] = {
-        {"a text drawn with other words", makeRequestingForm("DlrowOlleh", "Yes", tick)},
-        {"a ticked box drawn empty", makeRequestingForm("Hello World", "Yes", "")},
-        {"a box that looks unticked but holds its on state", makeRequestingForm("Hello World", "Off", tick)},
-        {"a choice drawn with another option", makeRequestingForm("DlrowOlleh", "Yes", tick, true)},
+        {"every field drawn as it holds", {}, false},
+        {"a text drawn with other words", {.greeting = "DlrowOlleh"}, false},
+        {"a text drawn empty", {.greeting = ""}, false},
+        {"a text drawn with only the start of its value", {.greeting = "Hello"}, false},
+        {"a text whose end lies outside its drawing's box", {.greetingAt = "170 6 Td"}, false},
+        {"a ticked box drawn empty", {.tick = ""}, false},
+        {"a ticked box drawn without a box", {.tickBox = ""}, false},
+        {"an unticked box whose state is a name", {.laterOff = "/Off"}, false},
+        {"a box that looks unticked but holds its on state", {.look = "Off"}, true},
+        {"a choice drawn with another option", {.greeting = "DlrowOlleh", .choice = true}, true},
     };
-    const platform::PdfRect box{72, 560, 40, 40};
+    // The boxes, and where poppler starts the greeting when it draws the field itself.
+    const platform::PdfRect areas[] = {{72, 560, 40, 40}, {172, 560, 40, 40}, {72, 700, 60, 20}};
     for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const QString original = testsupport::writeFile(dir, "form.pdf", c.form.make());
+        const std::string words = popplerWords(original);
+        ASSERT_NE(words.find("Hello World"), std::string::npos) << c.name;
+        const auto darkAreas = [&](const QString& pdf) {
+            const QImage drawn = popplerImage(pdf, dir);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            std::vector<int> dark;
+            for (const platform::PdfRect& area : areas) dark.push_back(darkPixelsIn(drawn, *doc, 0, area));
+            return dark;
+        };
+        const std::vector<int> before = darkAreas(original);
         for (const bool edited : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (edited ? ", filled in" : ", unchanged"));
-            QTemporaryDir dir;
-            const QString original = testsupport::writeFile(dir, "form.pdf", c.form);
             auto doc = PdfDocument::openFile(original.toStdString());
-            const std::string words = popplerWords(original);
-            const int dark = darkPixelsByPoppler(original, *doc, 0, box, dir);
-            ASSERT_NE(words.find("Hello World"), std::string::npos);
             if (edited) {
                 const int name = byName(PdfForms::widgets(*doc, 0), "name").objectNumber;
                 ASSERT_TRUE(PdfForms::setText(*doc, 0, name, "Ada"));
@@ -483,8 +532,13 @@ TEST(PdfForms, ASavedFormShowsInOtherReadersWhatItShowedBefore)
             const QString saved = dir.filePath("saved.pdf");
             doc->saveToFile(saved.toStdString());
             EXPECT_EQ(popplerWords(saved), edited ? words + " Ada" : words);
-            const int after = darkPixelsByPoppler(saved, *doc, 0, box, dir);
-            EXPECT_EQ(after > 0, dark > 0) << dark << " dark pixels before, " << after << " after";
+            const std::vector<int> after = darkAreas(saved);
+            for (size_t i = 0; i < std::size(areas); ++i)
+                EXPECT_EQ(after[i] > 0, before[i] > 0)
+                    << "area " << i << ": " << before[i] << " dark pixels before, " << after[i] << " after";
+            if (c.asks) {
+                EXPECT_EQ(asksToDraw(saved), *c.asks);
+            }
         }
     }
 }
@@ -597,4 +651,111 @@ TEST(PdfForms, TypingLandsInTheWidgetTypedInto)
     pdftotext.start("pdftotext", {"-x", "72", "-y", "72", "-W", "200", "-H", "20", path, "-"});
     ASSERT_TRUE(pdftotext.waitForFinished(30000));
     EXPECT_EQ(pdftotext.readAllStandardOutput().trimmed(), QByteArray("Typed words"));
+}
+
+namespace {
+
+// A form with a password field "secret" holding "This should be hidden" and a
+// text field "plain" showing "Visible words". The password's stored drawing
+// shows `drawn` (none when empty); with `kids` the value is the parent
+// field's and it has a second widget below, drawn the same; with `request`
+// the form asks readers to draw its fields.
+QByteArray makePasswordForm(const std::string& drawn, bool request, bool kids = false)
+{
+    using testsupport::pdfStream;
+    const std::string look = drawn.empty() ? "" : " /AP << /N 8 0 R >>";
+    const std::string widget = "/Type /Annot /Subtype /Widget /F 4 /P 3 0 R" + look;
+    std::vector<std::string> objects = {
+        kids ? "<< " + widget + " /Parent 9 0 R /Rect [72 700 372 720] >>"
+             : "<< " + widget
+                   + " /FT /Tx /Ff 8192 /T (secret) /V (This should be hidden) /DA (/Helv 12 Tf 0 g)"
+                     " /Rect [72 700 372 720] >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (plain) /V (Visible words) /DA (/Helv 12 Tf 0 g)"
+        " /Rect [72 650 372 670] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
+        pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 300 20] /Resources << /Font << /Helv 5 0 R >> >>",
+                  "/Tx BMC q BT /Helv 12 Tf 0 g 2 6 Td (Visible words) Tj ET Q EMC"),
+        pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 300 20] /Resources << /Font << /Helv 5 0 R >> >>",
+                  "/Tx BMC q BT /Helv 12 Tf 0 g 2 6 Td (" + drawn + ") Tj ET Q EMC"),
+    };
+    std::string annots = "4 0 R 6 0 R";
+    std::string fields = "4 0 R 6 0 R";
+    if (kids) {
+        objects.push_back("<< /FT /Tx /Ff 8192 /T (secret) /V (This should be hidden) /DA (/Helv 12 Tf 0 g)"
+                          " /Kids [4 0 R 10 0 R] >>");
+        objects.push_back("<< " + widget + " /Parent 9 0 R /Rect [72 600 372 620] >>");
+        annots += " 10 0 R";
+        fields = "9 0 R 6 0 R";
+    }
+    return makeFormPdf(annots, objects,
+                       "<< /Fields [" + fields + "]" + (request ? " /NeedAppearances true" : "")
+                           + " /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 5 0 R >> >> >>");
+}
+
+// Whether `text` holds `words` as a run of its own: "***" is no part of "*****".
+bool holdsRun(const std::string& text, const std::string& words)
+{
+    static const QRegularExpression runs(QStringLiteral("\\S+"));
+    auto it = runs.globalMatch(QString::fromStdString(text));
+    while (it.hasNext())
+        if (it.next().captured() == QString::fromStdString(words)) return true;
+    return false;
+}
+
+} // namespace
+
+TEST(PdfForms, APasswordIsDrawnOnlyAsItsMask)
+{
+    // A password field shows one asterisk a character in ravlen, as poppler
+    // draws it, and in the file a save writes; its value stays as it was.
+    const std::string secret = "This should be hidden";
+    const std::string stars(secret.size(), '*');
+    struct Case {
+        const char* name;
+        QByteArray form;
+    } cases[] = {
+        {"a stored mask, the form asking readers to draw", makePasswordForm(stars, true)},
+        {"a stored mask", makePasswordForm(stars, false)},
+        {"no drawing", makePasswordForm("", false)},
+        {"no drawing, the form asking readers to draw", makePasswordForm("", true)},
+        {"a drawing that shows the password", makePasswordForm(secret, false)},
+        {"two widgets drawn with the password, the value their field's", makePasswordForm(secret, true, true)},
+    };
+    for (const Case& c : cases) {
+        for (const bool typed : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (typed ? ", typed over" : ", unchanged"));
+            QTemporaryDir dir;
+            const QString original = testsupport::writeFile(dir, "form.pdf", c.form);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            PdfWidget field = byName(PdfForms::widgets(*doc, 0), "secret");
+            EXPECT_TRUE(field.password);
+            EXPECT_FALSE(byName(PdfForms::widgets(*doc, 0), "plain").password);
+            std::string value = secret;
+            if (typed) {
+                value = "Open sesame";
+                ASSERT_TRUE(PdfForms::setText(*doc, 0, field.objectNumber, value));
+            }
+            const std::string mask(value.size(), '*');
+            // The page as ravlen draws it.
+            const std::string shown = doc->displayList(0)->textPage().text();
+            EXPECT_EQ(shown.find(value), std::string::npos) << shown;
+            EXPECT_TRUE(holdsRun(shown, mask)) << shown;
+
+            const QString saved = dir.filePath("saved.pdf");
+            doc->saveToFile(saved.toStdString());
+            const std::string words = testsupport::runProgram("pdftotext", {"-q", saved, "-"}).toStdString();
+            EXPECT_EQ(words.find(value), std::string::npos) << words;
+            EXPECT_EQ(words.find("hidden"), std::string::npos) << words;
+            EXPECT_TRUE(holdsRun(words, mask)) << words;
+            EXPECT_NE(words.find("Visible words"), std::string::npos) << words;
+
+            // MuPDF's own reading of the saved file, as ravlen shows it when opened again.
+            const std::string drawn =
+                testsupport::runProgram("mutool", {"draw", "-q", "-F", "txt", saved}).toStdString();
+            EXPECT_EQ(drawn.find(value), std::string::npos) << drawn;
+            EXPECT_TRUE(holdsRun(drawn, mask)) << drawn;
+            auto reopened = PdfDocument::openFile(saved.toStdString());
+            EXPECT_EQ(byName(PdfForms::widgets(*reopened, 0), "secret").value, value);
+        }
+    }
 }

@@ -389,3 +389,46 @@ TEST(FormEditorTest, MultiLineFieldsComboBoxesAndLimits)
     EXPECT_EQ(FormWindow::read(*saved, "city").value, "Quito");
     EXPECT_EQ(FormWindow::read(*saved, "code").value, "1234");
 }
+
+// ---------------------------------------------------------------- passwords
+
+TEST(FormEditorTest, APasswordIsMaskedWhileTypedOnThePageAndInTheSavedFile)
+{
+    // A password field that is also marked multi-line, in a form that asks
+    // readers to draw its fields; its stored drawing shows the mask.
+    const std::string da = " /DA (/Helv 12 Tf 0 g)";
+    const QByteArray form = quarn::testing::formPdf(
+        "4 0 R",
+        {"<< /Type /Annot /Subtype /Widget /FT /Tx /Ff 12288 /T (secret) /V (Swordfish) /Rect [72 700 372 720] /F 4"
+         " /P 3 0 R"
+             + da + " /AP << /N 5 0 R >> >>",
+         testsupport::pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 300 20] /Resources << /Font << /Helv 6 0 R "
+                                ">> >>",
+                                "/Tx BMC q BT /Helv 12 Tf 0 g 2 6 Td (*********) Tj ET Q EMC"),
+         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"},
+        "<< /Fields [4 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 6 0 R >> >> >>");
+    FormWindow w(quarnkit::QuarnDocument::fromData(form));
+
+    // The editor shows a mask over the field, whatever it holds or is typed.
+    w.click("secret");
+    ASSERT_TRUE(line(w));
+    EXPECT_EQ(line(w)->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(line(w)->displayText().contains(QStringLiteral("Swordfish")));
+    w.key(Qt::Key_A, Qt::ControlModifier);
+    w.type(QStringLiteral("Open sesame"));
+    EXPECT_EQ(line(w)->displayText().size(), 11);
+    EXPECT_FALSE(line(w)->displayText().contains(QStringLiteral("sesame")));
+    w.key(Qt::Key_Return);
+    ASSERT_EQ(w.read("secret").value, "Open sesame");
+
+    // The page shows one asterisk a character, and so does poppler in the saved file.
+    const std::string shown = pdfOf(*w.document)->displayList(0)->textPage().text();
+    EXPECT_EQ(shown.find("sesame"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("***********"), std::string::npos) << shown;
+    const auto saved = w.saveAndReopen();
+    EXPECT_EQ(FormWindow::read(*saved, "secret").value, "Open sesame");
+    const QString words = testsupport::runProgram(QStringLiteral("pdftotext"),
+                                                  {QStringLiteral("-q"), w.folder.filePath("saved.pdf"), "-"});
+    EXPECT_FALSE(words.contains(QStringLiteral("sesame"))) << words.toStdString();
+    EXPECT_EQ(words.simplified(), QStringLiteral("***********"));
+}
