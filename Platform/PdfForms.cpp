@@ -179,8 +179,8 @@ pdf_obj* shownDrawingC(fz_context* ctx, pdf_obj* obj)
     return pdf_is_stream(ctx, shown) ? shown : nullptr;
 }
 
-// Whether every reader draws `drawing`: MuPDF draws a form without a
-// bounding box, poppler draws nothing of it.
+// Whether every reader draws `drawing`: poppler draws nothing of a form
+// without a bounding box of some area, nor of a state that is no form.
 int drawableEverywhereC(fz_context* ctx, pdf_obj* drawing)
 {
     if (!pdf_is_stream(ctx, drawing)) return 0;
