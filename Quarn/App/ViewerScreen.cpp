@@ -3,6 +3,7 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Export/ExportSheet.h"
@@ -359,9 +360,13 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     if (filledIn_) sidebar_->fillIn();
     row->addWidget(sidebar_);
     row->addWidget(new Hairline(true, side));
-    const auto show = [this, side] {
-        side->setVisible(PagesModel::of(*model_).sidebar()
-                         && PagesModel::of(*model_).libraryPanel() == LibraryPanel::document);
+    // Shown by the rail, it fades in as the library column does.
+    auto* fade = new motion::FadeIn(side, 140);
+    const auto show = [this, side, fade] {
+        const bool shown =
+            PagesModel::of(*model_).sidebar() && PagesModel::of(*model_).libraryPanel() == LibraryPanel::document;
+        if (shown && side->isHidden() && motion::EasedChange::active()) fade->start();
+        side->setVisible(shown);
     };
     show();
     connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, side, show);

@@ -30,6 +30,13 @@ QColor withOpacity(const QColor& color, double opacity)
     return c;
 }
 
+QColor blend(const QColor& from, const QColor& to, double t)
+{
+    const auto mix = [t](float a, float b) { return float(a + (b - a) * t); };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()), mix(from.blueF(), to.blueF()),
+                            mix(from.alphaF(), to.alphaF()));
+}
+
 QFont uiFont(int pixels, QFont::Weight weight)
 {
     QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);

@@ -20,6 +20,8 @@ void applyDarkAppearance(QApplication& app);
 void fillWithChrome(QWidget* widget);
 // `color` with its alpha multiplied by `opacity` ("paper at 0.78").
 QColor withOpacity(const QColor& color, double opacity);
+// `from` at 0, `to` at 1, and between them in proportion (an eased change of colour).
+QColor blend(const QColor& from, const QColor& to, double t);
 // The desktop's interface font at a pixel size and weight.
 QFont uiFont(int pixels, QFont::Weight weight = QFont::Normal);
 

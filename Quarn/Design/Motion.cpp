@@ -3,7 +3,9 @@
 
 #include "QuarnKit/Shell/ReducedMotion.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QTimer>
+#include <QWidget>
 
 #include <atomic>
 
@@ -16,6 +18,13 @@ std::atomic<int>& answer()
 {
     static std::atomic<int> value{0};
     return value;
+}
+
+// How many EasedChange live now (on the UI thread).
+int& easedChanges()
+{
+    static int count = 0;
+    return count;
 }
 
 std::atomic<bool>& started()
@@ -76,6 +85,42 @@ void Ease::jumpTo(double value)
     if (value_ == value) return;
     value_ = value;
     if (changed_) changed_();
+}
+
+EasedChange::EasedChange() { ++easedChanges(); }
+
+EasedChange::~EasedChange() { --easedChanges(); }
+
+bool EasedChange::active() { return easedChanges() > 0; }
+
+FadeIn::FadeIn(QWidget* widget, int milliseconds)
+    : QObject(widget), widget_(widget), ease_(
+                                            milliseconds, [this] { showOpacity(); }, this)
+{
+    ease_.jumpTo(1);
+}
+
+void FadeIn::showOpacity()
+{
+    const double opacity = ease_.value();
+    if (opacity >= 1) {
+        // Drawn directly again once it is in.
+        if (effect_) widget_->setGraphicsEffect(nullptr);
+        effect_ = nullptr;
+        return;
+    }
+    if (!effect_) {
+        effect_ = new QGraphicsOpacityEffect(widget_);
+        widget_->setGraphicsEffect(effect_);
+    }
+    effect_->setOpacity(opacity);
+}
+
+void FadeIn::start()
+{
+    if (reduced() || !widget_->window()->isVisible()) return ease_.jumpTo(1);
+    ease_.jumpTo(0);
+    ease_.moveTo(1);
 }
 
 } // namespace quarn::motion

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QVariantAnimation>
 
+class QGraphicsOpacityEffect;
+class QWidget;
+
 #include <functional>
 
 namespace quarn::motion {
@@ -32,6 +35,40 @@ private:
     QVariantAnimation animation_;
     std::function<void()> changed_;
     double value_ = 0;
+};
+
+// While one of these lives, the changes made are eased: a click on the
+// library rail makes its change inside one, while the menu's keys, which
+// make the same change in none, show it at once.
+class EasedChange {
+public:
+    EasedChange();
+    ~EasedChange();
+    EasedChange(const EasedChange&) = delete;
+    EasedChange& operator=(const EasedChange&) = delete;
+    // Whether the change being made now is to be eased.
+    static bool active();
+};
+
+// A widget and all it holds fading in from nothing, easing out over a set
+// time (a column that comes, a panel switched to). With less motion asked
+// for, or while its window is not shown, it is there at once. Made once per
+// widget, as its child; the widget draws through a buffer only while it fades
+// (its graphics effect is the fade's then).
+class FadeIn : public QObject {
+public:
+    FadeIn(QWidget* widget, int milliseconds);
+    // From nothing again.
+    void start();
+    // How far in it is drawn, 0 … 1.
+    double opacity() const { return ease_.value(); }
+
+private:
+    void showOpacity();
+
+    QWidget* widget_;
+    QGraphicsOpacityEffect* effect_ = nullptr; // while it fades
+    Ease ease_;
 };
 
 } // namespace quarn::motion

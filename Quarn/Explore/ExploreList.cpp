@@ -126,22 +126,23 @@ public:
         }
         const LibraryRowData data = model->rowData(index.row());
         const QString key = LibraryThumbnails::cacheKey(data.path, data.version);
-        QImage picture = list_->thumbnails().image(key);
-        if (picture.isNull()) {
+        LibraryRowLook look;
+        look.lit = list_->lit(index.row());
+        look.thumbnail = list_->thumbnails().image(key);
+        if (look.thumbnail.isNull()) {
             const QPointer<ExploreList> list(list_);
             const QString path = item->path;
-            list_->thumbnails().request(
-                data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()), [list, path] {
-                    if (!list || !list->isVisible()) return false;
-                    const auto [first, end] = list->visibleRows();
-                    for (int row = first; row < end; ++row)
-                        if (const ExploreItem* shown = list->exploreModel()->item(row); shown && shown->path == path)
-                            return true;
-                    return false;
-                });
+            list_->requestThumbnail(data.path, key, [list, path] {
+                if (!list || !list->isVisible()) return false;
+                const auto [first, end] = list->visibleRows();
+                for (int row = first; row < end; ++row)
+                    if (const ExploreItem* shown = list->exploreModel()->item(row); shown && shown->path == path)
+                        return true;
+                return false;
+            });
         }
-        const QRect rect = list_->rowRect(index.row());
-        LibraryRow::paint(*p, QRectF(rect), data, list_->lit(index.row()), picture, -1);
+        look.pictureShown = list_->pictureShown(key);
+        LibraryRow::paint(*p, QRectF(list_->rowRect(index.row())), data, look);
     }
 
 private:

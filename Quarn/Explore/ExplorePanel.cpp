@@ -206,6 +206,7 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
     column->addWidget(new Hairline(false));
 
     results_ = new ExploreResults(explore_, true, thumbnails ? *thumbnails : LibraryThumbnails::shared());
+    results_->list()->setAccessibleName(QStringLiteral("Explore results"));
     column->addWidget(results_, 1);
 
     connect(search_, &QLineEdit::textChanged, &explore_, &ExploreModel::setText);

@@ -261,25 +261,27 @@ public:
         case HistoryListModel::RowKind::entry: break;
         }
         const LibraryRowData data = model->rowData(index.row());
-        QImage picture;
+        LibraryRowLook look;
+        look.lit = list_->lit(index.row());
         if (!data.path.isEmpty()) {
             const QString key = LibraryThumbnails::cacheKey(data.path, data.version);
-            picture = list_->thumbnails().image(key);
-            if (picture.isNull()) {
+            look.thumbnail = list_->thumbnails().image(key);
+            if (look.thumbnail.isNull()) {
                 const QPointer<HistoryList> list(list_);
                 const QUuid id = row.entry->id;
-                list_->thumbnails().request(data.path, key, LibraryRow::thumbnailPixels(list_->devicePixelRatioF()),
-                                            [list, id] {
-                                                if (!list || !list->isVisible()) return false;
-                                                const int at = list->historyModel()->rowOf(id);
-                                                const auto [first, end] = list->visibleRows();
-                                                return at >= first && at < end;
-                                            });
+                list_->requestThumbnail(data.path, key, [list, id] {
+                    if (!list || !list->isVisible()) return false;
+                    const int at = list->historyModel()->rowOf(id);
+                    const auto [first, end] = list->visibleRows();
+                    return at >= first && at < end;
+                });
             }
+            look.pictureShown = list_->pictureShown(key);
         }
-        const int link = list_->hoveredRow() == index.row() ? list_->hoveredLink() : -1;
+        for (size_t link = 0; link < data.links.size(); ++link)
+            look.links.push_back(list_->linkLit(index.row(), int(link)));
         LibraryRow::paint(*p, QRectF(option.rect.adjusted(LibraryList::rowInset, 0, -LibraryList::rowInset, 0)), data,
-                          list_->lit(index.row()), picture, link);
+                          look);
         emit list_->rowShown(*row.entry);
     }
 

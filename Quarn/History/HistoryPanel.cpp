@@ -58,6 +58,7 @@ HistoryPanel::HistoryPanel(quarnkit::HistoryLibrary& library, ViewerModel* model
     model_ = new HistoryListModel(library_, this);
     model_->currentPath = [viewer = viewer_] { return viewer ? viewer->filePath() : QString(); };
     list_ = new HistoryList(model_, thumbnails_);
+    list_->setAccessibleName(QStringLiteral("History"));
     auto* contentHost = new QWidget;
     content_ = new QStackedLayout(contentHost);
     content_->addWidget(list_);

@@ -1,5 +1,6 @@
 #include "Quarn/History/LibraryColumn.h"
 
+#include "Quarn/Design/Motion.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/History/HistoryPanel.h"
 #include "Quarn/Pages/PagesModel.h"
@@ -7,6 +8,8 @@
 
 #include <QHBoxLayout>
 #include <QStackedLayout>
+
+#include <utility>
 
 namespace quarn {
 
@@ -27,6 +30,7 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
     row->addWidget(host_);
     row->addWidget(new Hairline(true, this));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    fade_ = new motion::FadeIn(this, 140);
     if (model_) {
         // The user's own choice is made at once.
         connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::fillIn);
@@ -82,6 +86,13 @@ void LibraryColumn::follow()
     host_->setMinimumWidth(shown && !panel ? HistoryPanel::columnWidth : 0);
     // Hidden while another panel shows: coming back is "appearing" again.
     setVisible(shown);
+    const std::optional<LibraryPanel> showing =
+        shown ? std::optional(PagesModel::of(*model_).libraryPanel()) : std::nullopt;
+    // Shown, or another panel: fading in when the rail asked.
+    const std::optional<LibraryPanel> before = std::exchange(showing_, showing);
+    if (showing && showing != before && motion::EasedChange::active()) fade_->start();
 }
+
+double LibraryColumn::opacity() const { return fade_->opacity(); }
 
 } // namespace quarn

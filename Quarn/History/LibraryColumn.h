@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class QStackedLayout;
 
 namespace quarnkit {
@@ -17,6 +19,9 @@ class HistoryLibrary;
 
 namespace quarn {
 
+namespace motion {
+class FadeIn;
+}
 class HistoryPanel;
 class ViewerModel;
 
@@ -37,8 +42,11 @@ public:
     ExplorePanel* explorePanel() const { return explore_; }
     // What that model searches: the file index unless set before then.
     ExploreSourceMaker exploreSource;
-    // Shows or hides itself as the window's model says.
+    // Shows or hides itself as the window's model says. Shown or switched
+    // to another panel by the rail, it fades in over 0.14 s.
     void follow();
+    // How far in it is drawn, 0 … 1.
+    double opacity() const;
     // Makes the panel that waits: once the window's first page is on the
     // screen, or as soon as the user chooses a panel.
     void fillIn();
@@ -51,6 +59,8 @@ private:
     QStackedLayout* stack_ = nullptr;
     QWidget* host_ = nullptr;
     bool waiting_ = false;
+    std::optional<quarnkit::LibraryPanel> showing_; // the panel shown, while shown
+    motion::FadeIn* fade_ = nullptr;
     HistoryPanel* history_ = nullptr;
     ExplorePanel* explore_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/History/LibraryAccessibility.h"
+#include "Quarn/History/LibraryRow.h"
 #include "Quarn/History/LibraryThumbnails.h"
 #include "QuarnKit/Shell/Design.h"
 
@@ -16,6 +17,10 @@ LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnail
     : QListView(parent), thumbnails_(thumbnails), hoverIn_(
                                                       120, [this] { viewport()->update(); }, this),
       hoverOut_(
+          120, [this] { viewport()->update(); }, this),
+      linkIn_(
+          120, [this] { viewport()->update(); }, this),
+      linkOut_(
           120, [this] { viewport()->update(); }, this)
 {
     installLibraryAccessibility();
@@ -36,6 +41,7 @@ LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnail
     p.setColor(QPalette::Base, quarnkit::Design::chrome());
     setPalette(p);
     // A picture that arrives repaints the rows on screen.
+    connect(&thumbnails_, &LibraryThumbnails::ready, this, &LibraryList::pictureArrived);
     connect(&thumbnails_, &LibraryThumbnails::ready, viewport(), qOverload<>(&QWidget::update));
     connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
         rowBeforeReset_ = keyboardRow();
@@ -43,6 +49,9 @@ LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnail
     });
     connect(model, &QAbstractItemModel::modelReset, this, [this] {
         setHover(-1, -1);
+        // The rows are other entries now: none goes out lit.
+        hoverOut_.jumpTo(0);
+        linkOut_.jumpTo(0);
         dropAccessibleRows();
         if (hasFocus() && rowBeforeReset_ >= 0) setKeyboardRow(rowAfterReset());
         rowBeforeReset_ = -1;
@@ -51,6 +60,30 @@ LibraryList::LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnail
 }
 
 LibraryList::~LibraryList() { dropAccessibleRows(); }
+
+void LibraryList::requestThumbnail(const QString& path, const QString& key, std::function<bool()> wanted)
+{
+    awaited_.insert(key);
+    thumbnails_.request(path, key, LibraryRow::thumbnailPixels(devicePixelRatioF()), std::move(wanted));
+}
+
+void LibraryList::pictureArrived(const QString& key)
+{
+    if (awaited_.erase(key) == 0) return; // another list's
+    // Those that have come in are drawn as any picture at hand.
+    std::erase_if(arrivals_, [](const auto& arrival) { return arrival.second->value() >= 1; });
+    if (!isVisible()) return;
+    auto ease = std::make_unique<motion::Ease>(
+        180, [this] { viewport()->update(); }, nullptr);
+    ease->moveTo(1);
+    arrivals_[key] = std::move(ease);
+}
+
+double LibraryList::pictureShown(const QString& key) const
+{
+    const auto found = arrivals_.find(key);
+    return found == arrivals_.end() ? 1.0 : found->second->value();
+}
 
 bool LibraryList::isHeading(int) const { return false; }
 
@@ -84,6 +117,13 @@ double LibraryList::lit(int row) const
     if (hasFocus() && row == keyboardRow()) return 1;
     if (row == hoveredRow_) return hoverIn_.value();
     return row == leftRow_ ? hoverOut_.value() : 0;
+}
+
+double LibraryList::linkLit(int row, int link) const
+{
+    if (row < 0 || link < 0) return 0;
+    if (row == hoveredRow_ && link == hoveredLink_) return linkIn_.value();
+    return std::pair(row, link) == leftLink_ ? linkOut_.value() : 0;
 }
 
 void LibraryList::showRow(int row) { scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible); }
@@ -250,6 +290,14 @@ void LibraryList::setHover(int row, int link)
         hoverIn_.jumpTo(0);
         hoverIn_.moveTo(row >= 0 ? 1 : 0);
     }
+    if (hoveredLink_ >= 0) {
+        // The link left fades from where it stood, as the rows do.
+        leftLink_ = {hoveredRow_, hoveredLink_};
+        linkOut_.jumpTo(linkIn_.value());
+        linkOut_.moveTo(0);
+    }
+    linkIn_.jumpTo(0);
+    linkIn_.moveTo(link >= 0 ? 1 : 0);
     hoveredRow_ = row;
     hoveredLink_ = link;
     viewport()->update();

@@ -15,6 +15,8 @@
 
 #include <functional>
 #include <map>
+#include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,13 @@ public:
     LibraryList(QAbstractItemModel* model, LibraryThumbnails& thumbnails, QWidget* parent = nullptr);
     ~LibraryList() override;
     LibraryThumbnails& thumbnails() const { return thumbnails_; }
+    // Asks for a row's picture (LibraryThumbnails::request at the list's
+    // scale); one that arrives while the list shows fades in over the
+    // placeholder (0.18 s).
+    void requestThumbnail(const QString& path, const QString& key, std::function<bool()> wanted);
+    // How far the picture under `key` has come in, 0 … 1; a picture that
+    // was at hand when its row showed is there at once.
+    double pictureShown(const QString& key) const;
 
     // Whether a row opens something (an entry, a result).
     virtual bool opens(int row) const = 0;
@@ -67,6 +76,9 @@ public:
     // over 0.12 s and the one it left eases out; the keys' row, while the
     // list has them, is lit at once.
     double lit(int row) const;
+    // How lit a link of a row is drawn, 0 … 1: it eases in and out under the
+    // pointer as the rows do.
+    double linkLit(int row, int link) const;
     // The screen reader's element of a row, made on first use and kept
     // until the rows change.
     QAccessibleInterface* accessibleRow(int row);
@@ -102,6 +114,7 @@ private:
     void showMenuOfKeyboardRow();
     int rowAfterReset() const;
     void dropAccessibleRows();
+    void pictureArrived(const QString& key);
 
     LibraryThumbnails& thumbnails_;
     motion::Ease hoverIn_;  // of hoveredRow_
@@ -109,6 +122,11 @@ private:
     int leftRow_ = -1;      // the row the pointer left last
     int hoveredRow_ = -1;
     int hoveredLink_ = -1;
+    motion::Ease linkIn_;                                       // of hoveredLink_
+    motion::Ease linkOut_;                                      // of leftLink_
+    std::pair<int, int> leftLink_{-1, -1};                      // the row and link the pointer left last
+    std::set<QString> awaited_;                                 // pictures asked for and not come
+    std::map<QString, std::unique_ptr<motion::Ease>> arrivals_; // pictures fading in
     int pressedRow_ = -1;
     int rowBeforeReset_ = -1;
     QString identityBeforeReset_;

@@ -63,7 +63,9 @@ QString libraryPanelHelp(LibraryPanel panel)
 
 // ---------------------------------------------------------------- button
 
-RailButton::RailButton(LibraryPanel panel, QWidget* parent) : ChromeButton(parent), panel_(panel)
+RailButton::RailButton(LibraryPanel panel, QWidget* parent)
+    : ChromeButton(parent), panel_(panel), chosenAmount_(
+                                               140, [this] { update(); }, this)
 {
     setFixedSize(sizeHint());
     setToolTip(libraryPanelHelp(panel));
@@ -76,6 +78,8 @@ void RailButton::setChosen(bool chosen)
     if (chosen == chosen_) return;
     chosen_ = chosen;
     exposeChosen(chosen);
+    if (motion::EasedChange::active()) chosenAmount_.moveTo(chosen ? 1 : 0);
+    else chosenAmount_.jumpTo(chosen ? 1 : 0);
     update();
 }
 
@@ -84,24 +88,24 @@ void RailButton::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     // The capsule at the leading edge marks the panel shown.
-    if (chosen_) {
+    const double chosen = chosenAmount();
+    if (chosen > 0) {
         QPainterPath capsule;
         capsule.addRoundedRect(QRectF(0, height() / 2.0 - 8, 2, 16), 1, 1);
-        p.fillPath(capsule, D::accent());
+        p.fillPath(capsule, withOpacity(D::accent(), chosen));
     }
     const QRectF square(width() / 2.0 - 16, height() / 2.0 - 16, 32, 32);
     pressStyle().apply(p, square);
-    QColor fill = Qt::transparent;
-    if (chosen_) fill = withOpacity(D::accent(), 0.16);
-    else if (isEnabled()) fill = withOpacity(D::paper(), 0.06 * hoverAmount());
+    const QColor hovered = withOpacity(D::paper(), isEnabled() ? 0.06 * hoverAmount() : 0);
+    const QColor fill = blend(hovered, withOpacity(D::accent(), 0.16), chosen);
     if (fill.alpha() > 0) {
         QPainterPath back;
         back.addRoundedRect(square, 4, 4);
         p.fillPath(back, fill);
     }
-    const QColor ink = !isEnabled() ? withOpacity(D::paper(), 0.25)
-                       : chosen_    ? D::accent()
-                                    : withOpacity(D::paper(), 0.62 + (0.9 - 0.62) * hoverAmount());
+    const QColor ink = !isEnabled()
+                           ? withOpacity(D::paper(), 0.25)
+                           : blend(withOpacity(D::paper(), 0.62 + (0.9 - 0.62) * hoverAmount()), D::accent(), chosen);
     // The chosen symbol is drawn a little heavier, as a bolder weight would be.
     const double side = chosen_ ? 17 : 16;
     drawSymbol(p, libraryPanelSymbol(panel_), QRectF(square.center() - QPointF(side / 2, side / 2), QSizeF(side, side)),
@@ -124,6 +128,7 @@ LibraryRail::LibraryRail(ViewerModel* model, QWidget* parent) : QWidget(parent),
         buttons_[panel] = button;
         column->addWidget(button, 0, Qt::AlignHCenter);
         connect(button, &QAbstractButton::clicked, this, [this, panel] {
+            const motion::EasedChange eased;
             if (model_) PagesModel::of(*model_).toggleLibrary(panel);
         });
     }

@@ -3,6 +3,7 @@
 // panel (This PDF, History, Explore) that shows the panel in the column
 // beside it, or hides the column when that panel is already shown.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/Motion.h"
 #include "QuarnKit/History/LibraryPanel.h"
 
 #include <QPointer>
@@ -25,7 +26,11 @@ public:
     RailButton(quarnkit::LibraryPanel panel, QWidget* parent = nullptr);
     quarnkit::LibraryPanel panel() const { return panel_; }
     bool isChosen() const { return chosen_; }
+    // Chosen by the rail, its capsule and fill come in over 0.14 s (and go
+    // as gently); otherwise at once.
     void setChosen(bool chosen);
+    // How strongly it is drawn chosen, 0 … 1.
+    double chosenAmount() const { return chosenAmount_.value(); }
     QSize sizeHint() const override { return {44, 32}; }
 
 protected:
@@ -34,8 +39,10 @@ protected:
 private:
     quarnkit::LibraryPanel panel_;
     bool chosen_ = false;
+    motion::Ease chosenAmount_;
 };
 
+// Its buttons show their panel, or hide the column, as an eased change.
 class LibraryRail : public QWidget {
     Q_OBJECT
 public:

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quarn::LibraryRow {
@@ -74,7 +75,7 @@ std::vector<QRectF> linkRects(const QRectF& rect, const LibraryRowData& row)
     return rects;
 }
 
-void paintThumbnail(QPainter& p, const QRectF& frame, const QImage& image, bool dimmed)
+void paintThumbnail(QPainter& p, const QRectF& frame, const QImage& image, bool dimmed, double shown)
 {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
@@ -82,25 +83,29 @@ void paintThumbnail(QPainter& p, const QRectF& frame, const QImage& image, bool 
     QPainterPath plate;
     plate.addRoundedRect(frame, 3, 3);
     p.fillPath(plate, D::canvas());
-    if (!image.isNull() && !dimmed) {
+    const double picture = !image.isNull() && !dimmed ? std::clamp(shown, 0.0, 1.0) : 0.0;
+    if (picture < 1) {
+        const QRectF symbol(frame.center().x() - 6, frame.center().y() - 6, 12, 12);
+        drawSymbol(p, dimmed ? QStringLiteral("questionmark") : QStringLiteral("doc"), symbol,
+                   withOpacity(D::paper(), 0.3 * (1 - picture)));
+    }
+    if (picture > 0) {
         const QRectF room = frame.adjusted(3, 3, -3, -3);
         QSizeF size = QSizeF(image.size()).scaled(room.size(), Qt::KeepAspectRatio);
         const QRectF target(room.center().x() - size.width() / 2, room.center().y() - size.height() / 2, size.width(),
                             size.height());
+        p.setOpacity(picture);
         p.drawImage(target, image);
-    } else {
-        const QRectF symbol(frame.center().x() - 6, frame.center().y() - 6, 12, 12);
-        drawSymbol(p, dimmed ? QStringLiteral("questionmark") : QStringLiteral("doc"), symbol,
-                   withOpacity(D::paper(), 0.3));
+        p.setOpacity(1);
     }
     p.setPen(QPen(D::hairline(), 1));
     p.drawRoundedRect(frame.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
     p.restore();
 }
 
-void paint(QPainter& p, const QRectF& rect, const LibraryRowData& row, double lit, const QImage& thumbnail,
-           int hoveredLink)
+void paint(QPainter& p, const QRectF& rect, const LibraryRowData& row, const LibraryRowLook& look)
 {
+    const double lit = look.lit;
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const QColor fill = row.current ? withOpacity(D::accent(), 0.16)
@@ -112,7 +117,7 @@ void paint(QPainter& p, const QRectF& rect, const LibraryRowData& row, double li
         p.fillPath(back, fill);
     }
     const QRectF frame(rect.left() + padX, rect.top() + padY, thumbnailWidth, thumbnailHeight);
-    paintThumbnail(p, frame, thumbnail, row.dimmed);
+    paintThumbnail(p, frame, look.thumbnail, row.dimmed, look.pictureShown);
 
     const double left = frame.right() + gap;
     const double width = rect.right() - padX - left;
@@ -130,7 +135,8 @@ void paint(QPainter& p, const QRectF& rect, const LibraryRowData& row, double li
     if (!row.detail.isEmpty()) line(row.detail, detailFont(), row.dimmed ? 0.38 : 0.45, Qt::ElideRight);
     const std::vector<QRectF> links = linkRects(rect, row);
     for (size_t i = 0; i < links.size(); ++i)
-        LinkButton::paint(p, links[i], row.links[i].title, row.links[i].tint, int(i) == hoveredLink ? 1.0 : 0.0);
+        LinkButton::paint(p, links[i], row.links[i].title, row.links[i].tint,
+                          i < look.links.size() ? look.links[i] : 0.0);
     p.restore();
 }
 

@@ -32,6 +32,14 @@ struct LibraryRowData {
     std::vector<LibraryRowLink> links; // under the text lines
 };
 
+// How a row is drawn beyond its data, as the list eases it.
+struct LibraryRowLook {
+    double lit = 0;            // how strongly the hover fill shows, 0 … 1
+    QImage thumbnail;          // null: the placeholder
+    double pictureShown = 1;   // how far the picture has come in over the placeholder, 0 … 1
+    std::vector<double> links; // how lit each link is, 0 … 1; missing ones are not
+};
+
 namespace LibraryRow {
 
 inline constexpr int thumbnailWidth = 36;
@@ -41,12 +49,11 @@ inline constexpr int thumbnailHeight = 46;
 int height(const LibraryRowData& row);
 // Where each link stands when the row is drawn in `rect`.
 std::vector<QRectF> linkRects(const QRectF& rect, const LibraryRowData& row);
-// `lit`: how strongly the hover fill shows, 0 … 1. `hoveredLink`: the index
-// of the link under the pointer, or -1.
-void paint(QPainter& painter, const QRectF& rect, const LibraryRowData& row, double lit, const QImage& thumbnail,
-           int hoveredLink);
-// The 36 × 46 picture: the first page on a dark plate, else "doc" (or "questionmark" when dimmed).
-void paintThumbnail(QPainter& painter, const QRectF& frame, const QImage& image, bool dimmed);
+// Draws the row in `rect`.
+void paint(QPainter& painter, const QRectF& rect, const LibraryRowData& row, const LibraryRowLook& look);
+// The 36 × 46 picture: the first page on a dark plate, else "doc" (or
+// "questionmark" when dimmed); `shown` of the way from the placeholder to the page.
+void paintThumbnail(QPainter& painter, const QRectF& frame, const QImage& image, bool dimmed, double shown = 1);
 // The side of the square the thumbnail is drawn to fit, in pixels at `scale`.
 int thumbnailPixels(double scale);
 

@@ -1,5 +1,7 @@
 #include "Quarn/History/LibraryViews.h"
 
+#include "Quarn/Design/AccessibleShown.h"
+
 #include "Quarn/Design/AccessibleHeading.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
@@ -39,6 +41,8 @@ QVBoxLayout* makeLibraryColumn(QWidget* panel, int width)
     loadLibrarySymbols();
     panel->setFixedWidth(width);
     fillWithChrome(panel);
+    // A notice put away, a row or footer hidden: not read out either.
+    exposeShownChildrenOnly(panel);
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

@@ -22,7 +22,8 @@ const QString& libraryHomePath();
 // A widget holding `child` with `margins` around it.
 QWidget* withPadding(QWidget* child, const QMargins& margins);
 // Makes `panel` one of the library column's panels (its width, the chrome
-// behind it, the library's symbols loaded) and gives it its column of views.
+// behind it, the library's symbols loaded, its hidden views not shown to a
+// screen reader) and gives it its column of views.
 QVBoxLayout* makeLibraryColumn(QWidget* panel, int width);
 
 // A small text button in a tint: the tint's faint fill while hovered.

@@ -2,6 +2,7 @@
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Design/AccessibleWindow.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
@@ -658,6 +659,7 @@ void SettingsWindow::show()
         window_ = new SettingsView(defaults_, positions_, services_);
         window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                                 | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+        exposeAsWindow(window_);
         applyWindowChrome(window_);
         closeWithKeys(window_);
         DocumentController::quitWithKey(*window_);

@@ -2,6 +2,7 @@
 
 #include "Quarn/App/DocumentController.h"
 #include "Platform/UserDefaults.h"
+#include "Quarn/Design/AccessibleWindow.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -296,6 +297,9 @@ void ShortcutsWindow::show()
     window_->show();
     window_->raise();
     window_->activateWindow();
+    // The keys go to the search, whose last words are selected: typing replaces them.
+    window_->searchField()->setFocus(Qt::OtherFocusReason);
+    window_->searchField()->selectAll();
 }
 
 void ShortcutsWindow::create()
@@ -305,6 +309,7 @@ void ShortcutsWindow::create()
                             | Qt::CustomizeWindowHint);
     window_->setWindowTitle(QStringLiteral("Keyboard Shortcuts"));
     window_->setAttribute(Qt::WA_DeleteOnClose, false); // closing hides it
+    exposeAsWindow(window_);
     applyWindowChrome(window_);
     closeWithKeys(window_);
     DocumentController::quitWithKey(*window_);

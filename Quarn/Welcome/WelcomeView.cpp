@@ -84,14 +84,6 @@ QFont sectionFont()
 
 QColor secondary() { return withOpacity(D::paper(), 0.55); }
 
-// `from` at 0, `to` at 1, and between them in proportion.
-QColor blend(const QColor& from, const QColor& to, double t)
-{
-    const auto mix = [t](float a, float b) { return float(a + (b - a) * t); };
-    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()), mix(from.blueF(), to.blueF()),
-                            mix(from.alphaF(), to.alphaF()));
-}
-
 // A text button in the accent colour, 12 semibold, no fill.
 class AccentLink : public ChromeButton {
 public:
@@ -179,16 +171,32 @@ void DropBox::paintEvent(QPaintEvent*)
     p.drawPath(box);
 }
 
-// Over the whole view while a drag is over recents or results.
+// Over the whole view while a drag is over recents or results; it comes and
+// goes with its opacity, easing over 0.15 s.
 class DropOverlay : public QWidget {
 public:
-    explicit DropOverlay(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+    explicit DropOverlay(QWidget* parent)
+        : QWidget(parent), opacity_(new motion::Ease(
+                               150, [this] { follow(); }, this))
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+    void setShown(bool shown)
+    {
+        shown_ = shown;
+        if (shown) raise();
+        opacity_->moveTo(shown ? 1 : 0);
+        follow();
+    }
+    double opacity() const { return opacity_->value(); }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(opacity());
         const QRectF area = QRectF(rect()).adjusted(10, 10, -10, -10);
         QPainterPath box;
         box.addRoundedRect(area.adjusted(1, 1, -1, -1), 4, 4);
@@ -206,6 +214,17 @@ protected:
         p.setPen(D::paper());
         p.drawText(pillRect, Qt::AlignCenter, label);
     }
+
+private:
+    // Shown while wanted or still going.
+    void follow()
+    {
+        setVisible(shown_ || opacity() > 0);
+        update();
+    }
+
+    motion::Ease* opacity_;
+    bool shown_ = false;
 };
 
 // ---------------------------------------------------------------- view
@@ -262,7 +281,6 @@ WelcomeView::WelcomeView(WelcomeServices services, QWidget* parent) : QWidget(pa
     setFixedWidth(contentWidth);
 
     overlay_ = new DropOverlay(this);
-    overlay_->hide();
 
     connect(field_, &QLineEdit::textChanged, this, [this](const QString& text) {
         search_->setText(text);
@@ -504,7 +522,7 @@ void WelcomeView::showSections()
     dropBox_->setVisible(!searching_ && recents_.empty());
     recentsSection_->setVisible(!searching_ && !recents_.empty());
     main_->layout()->setContentsMargins(28, 0, 28, searching_ ? 32 : 24);
-    overlay_->setVisible(overlayShown());
+    overlay_->setShown(overlayShown());
 }
 
 void WelcomeView::showResults()
@@ -522,6 +540,10 @@ void WelcomeView::showResults()
 }
 
 bool WelcomeView::overlayShown() const { return targeted_ && !recents_.empty(); }
+
+bool WelcomeView::dropOverlayShown() const { return overlay_->isVisible(); }
+
+double WelcomeView::dropOverlayOpacity() const { return overlay_->opacity(); }
 
 // ---------------------------------------------------------------- actions
 
@@ -647,8 +669,7 @@ void WelcomeView::setTargeted(bool targeted)
     targeted_ = targeted;
     // Without recents the drop box lights up; with them the whole view does.
     dropBox_->setTargeted(targeted && recents_.empty() && !searching_);
-    overlay_->setVisible(overlayShown());
-    overlay_->raise();
+    overlay_->setShown(overlayShown());
 }
 
 void WelcomeView::dragEnterEvent(QDragEnterEvent* event)

@@ -84,6 +84,10 @@ public:
     bool isSearching() const { return searching_; }
     // A drag is over the view.
     bool isTargeted() const { return targeted_; }
+    // The full-window "Drop to open" highlight: whether it is on screen, and
+    // how far in it is drawn (0 … 1), easing in and out over 0.15 s.
+    bool dropOverlayShown() const;
+    double dropOverlayOpacity() const;
 
     // The default-app row, the recents (asked for in the background) and the
     // history setting read again.
