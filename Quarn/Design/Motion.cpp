@@ -3,11 +3,13 @@
 
 #include "QuarnKit/Shell/ReducedMotion.h"
 
-#include <QGraphicsOpacityEffect>
+#include <QEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 
 #include <atomic>
+#include <utility>
 
 namespace quarn::motion {
 
@@ -93,34 +95,82 @@ EasedChange::~EasedChange() { --easedChanges(); }
 
 bool EasedChange::active() { return easedChanges() > 0; }
 
+// Over a widget fading in: what lies behind it, less and less of it.
+class FadeIn::Veil : public QWidget {
+public:
+    Veil(QWidget* parent, const FadeIn& fade) : QWidget(parent), fade_(fade)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        // The colour behind the widget: its parent's window colour.
+        const QWidget* behind = parentWidget()->parentWidget() ? parentWidget()->parentWidget() : parentWidget();
+        QColor color = behind->palette().color(QPalette::Window);
+        color.setAlphaF(float(1 - fade_.opacity()));
+        QPainter(this).fillRect(rect(), color);
+    }
+
+private:
+    const FadeIn& fade_;
+};
+
 FadeIn::FadeIn(QWidget* widget, int milliseconds)
-    : QObject(widget), widget_(widget), ease_(
-                                            milliseconds, [this] { showOpacity(); }, this)
+    : QObject(widget), widget_(widget), veil_(new Veil(widget, *this)),
+      ease_(
+          milliseconds, [this] { showOpacity(); }, this)
 {
     ease_.jumpTo(1);
+    widget_->installEventFilter(this);
 }
 
 void FadeIn::showOpacity()
 {
-    const double opacity = ease_.value();
-    if (opacity >= 1) {
-        // Drawn directly again once it is in.
-        if (effect_) widget_->setGraphicsEffect(nullptr);
-        effect_ = nullptr;
-        return;
+    const bool fading = ease_.value() < 1;
+    if (fading) {
+        veil_->setGeometry(widget_->rect());
+        veil_->raise();
     }
-    if (!effect_) {
-        effect_ = new QGraphicsOpacityEffect(widget_);
-        widget_->setGraphicsEffect(effect_);
-    }
-    effect_->setOpacity(opacity);
+    veil_->setVisible(fading);
+    veil_->update();
 }
 
 void FadeIn::start()
 {
+    waiting_ = false;
     if (reduced() || !widget_->window()->isVisible()) return ease_.jumpTo(1);
     ease_.jumpTo(0);
-    ease_.moveTo(1);
+    waiting_ = true;
+}
+
+bool FadeIn::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != widget_) return false;
+    switch (event->type()) {
+    case QEvent::Paint:
+        // The clock starts with the first frame: making and laying out what
+        // the widget shows may take longer than the fade.
+        if (std::exchange(waiting_, false)) ease_.moveTo(1);
+        break;
+    case QEvent::Resize: veil_->setGeometry(widget_->rect()); break;
+    case QEvent::Hide:
+        // Put away, it is whole when it next shows.
+        waiting_ = false;
+        ease_.jumpTo(1);
+        break;
+    default: break;
+    }
+    return false;
+}
+
+double fadedIn(const QWidget* widget)
+{
+    for (QObject* child : widget->children())
+        if (const auto* fade = dynamic_cast<const FadeIn*>(child)) return fade->opacity();
+    return 1;
 }
 
 } // namespace quarn::motion

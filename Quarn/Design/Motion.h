@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QVariantAnimation>
 
-class QGraphicsOpacityEffect;
 class QWidget;
 
 #include <functional>
@@ -51,10 +50,10 @@ public:
 };
 
 // A widget and all it holds fading in from nothing, easing out over a set
-// time (a column that comes, a panel switched to). With less motion asked
-// for, or while its window is not shown, it is there at once. Made once per
-// widget, as its child; the widget draws through a buffer only while it fades
-// (its graphics effect is the fade's then).
+// time (a column that comes, a panel switched to): a veil of what lies behind
+// it, over it, clears. With less motion asked for, or while its window is not
+// shown, it is there at once; hidden, it is whole again. The time runs from
+// its first frame. Made once per widget, as its child.
 class FadeIn : public QObject {
 public:
     FadeIn(QWidget* widget, int milliseconds);
@@ -63,12 +62,20 @@ public:
     // How far in it is drawn, 0 … 1.
     double opacity() const { return ease_.value(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    class Veil;
     void showOpacity();
 
     QWidget* widget_;
-    QGraphicsOpacityEffect* effect_ = nullptr; // while it fades
+    Veil* veil_;
+    bool waiting_ = false; // for its first frame
     Ease ease_;
 };
+
+// How far in a widget with a FadeIn is drawn, 0 … 1; 1 for any other.
+double fadedIn(const QWidget* widget);
 
 } // namespace quarn::motion

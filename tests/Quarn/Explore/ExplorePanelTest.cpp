@@ -271,7 +271,9 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResultsAndTheLocations)
     QTest::keyClick(p.window(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(p.opened, std::vector<QString>{second});
 
-    // A screen reader: a button per result that opens, and Show in Folder.
+    // A screen reader: a named list, a button per result that opens, and Show in Folder.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->role(), QAccessible::List);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Name), "Explore results");
     QAccessibleInterface* row = QAccessible::queryAccessibleInterface(list)->child(0);
     ASSERT_NE(row, nullptr);
     EXPECT_TRUE(row->text(QAccessible::Name).startsWith("tax 2023, "));

@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -49,7 +50,8 @@ struct Panel {
         testsupport::waitFor([this] { return thumbnails.idle(); }, 10000);
     }
 
-    void show(const std::vector<Library::Seed>& seeds)
+    // Made and not yet shown.
+    void make(const std::vector<Library::Seed>& seeds)
     {
         h.seed(seeds);
         quarnkit::HistoryLibrary& library = h.make();
@@ -59,6 +61,14 @@ struct Panel {
         };
         panel = std::make_unique<HistoryPanel>(library, nullptr, nullptr, &thumbnails);
         panel->resize(HistoryPanel::columnWidth, 700);
+    }
+    void show(const std::vector<Library::Seed>& seeds)
+    {
+        make(seeds);
+        show();
+    }
+    void show()
+    {
         panel->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(panel.get()));
     }
@@ -297,6 +307,54 @@ TEST(HistoryPanel, ThumbnailsAreMadeOffTheUIThreadIntoTheDesktopCache)
     EXPECT_EQ(p.thumbnails.count(), 1);
 }
 
+// A row's first page, arriving while the row shows, fades in over the
+// placeholder (0.18 s); with less motion asked for by the desktop it is there
+// at once. A row shown with its page at hand shows it at once.
+TEST(HistoryPanel, AnArrivingFirstPageFadesInOverThePlaceholderUnlessMotionIsReduced)
+{
+    RAVLEN_SKIP_WITHOUT_CONFINED_READER();
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
+        motiontest::DesktopMotion motion(reduced);
+        Panel p;
+        const QString path = p.h.write("pages.pdf", testsupport::makeTextPdf(2));
+        p.make({{path}});
+        HistoryList* list = p.panel->list();
+        // The 36 × 46 picture at the row's start, as drawn.
+        const auto thumbnailOf = [&](HistoryList* in) {
+            const QRect row = in->rowRect(in->historyModel()->rowOf(p.entry("pages").id));
+            return in->viewport()->grab(QRect(row.topLeft() + QPoint(8, 7), QSize(36, 46))).toImage();
+        };
+        const auto rowPicture = [&] { return thumbnailOf(list); };
+        // As the page arrives, after the list has heard of it.
+        std::optional<double> shownOnArrival;
+        QImage drawnOnArrival;
+        QObject::connect(&p.thumbnails, &LibraryThumbnails::ready, list, [&](const QString& key) {
+            shownOnArrival = list->pictureShown(key);
+            drawnOnArrival = rowPicture();
+        });
+        p.show();
+        ASSERT_TRUE(testsupport::waitFor([&] { return shownOnArrival.has_value(); }, 10000));
+        EXPECT_EQ(*shownOnArrival, reduced ? 1.0 : 0.0);
+        const auto state = p.library().state(p.entry("pages").id);
+        ASSERT_TRUE(state);
+        const QString key = LibraryThumbnails::cacheKey(path, state->modified);
+        ASSERT_TRUE(testsupport::waitFor([&] { return list->pictureShown(key) == 1.0; }));
+        // The page itself: drawn only once it has come in, unless at once.
+        QApplication::processEvents();
+        EXPECT_EQ(drawnOnArrival == rowPicture(), reduced);
+
+        // Another panel over the same pictures: there at once.
+        HistoryPanel other(p.library(), nullptr, nullptr, &p.thumbnails);
+        other.resize(HistoryPanel::columnWidth, 700);
+        other.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+        EXPECT_EQ(other.list()->pictureShown(key), 1.0);
+        EXPECT_EQ(thumbnailOf(other.list()), rowPicture());
+        EXPECT_EQ(p.thumbnails.count(), 1);
+    }
+}
+
 namespace {
 
 // What a screen reader finds at a row of a library list.
@@ -322,6 +380,18 @@ void act(LibraryList* list, int row, const QString& action)
     QAccessible::queryAccessibleInterface(list)->child(row)->actionInterface()->doAction(action);
 }
 
+// Whether a screen reader walking down from `root` meets `widget`.
+bool readerMeets(QWidget* root, QWidget* widget)
+{
+    std::function<bool(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (node->object() == widget) return true;
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* child = node->child(i); child && walk(child)) return true;
+        return false;
+    };
+    return walk(QAccessible::queryAccessibleInterface(root));
+}
+
 } // namespace
 
 TEST(HistoryPanel, AScreenReaderOpensLocatesShowsAndRemovesRows)
@@ -335,6 +405,11 @@ TEST(HistoryPanel, AScreenReaderOpensLocatesShowsAndRemovesRows)
     ASSERT_TRUE(testsupport::waitFor([&] { return p.library().states().size() == 2; }));
     HistoryList* list = p.panel->list();
     EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->childCount(), 3);
+    // The list is named; the banner, put away, is not there to be read.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->role(), QAccessible::List);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Name), "History");
+    EXPECT_TRUE(readerMeets(p.panel.get(), list));
+    EXPECT_FALSE(readerMeets(p.panel.get(), p.panel->notice()));
 
     const ReaderRow header = readerRow(list, 0);
     EXPECT_EQ(header.name, "Today, 2");
@@ -377,6 +452,13 @@ TEST(HistoryPanel, AScreenReaderOpensLocatesShowsAndRemovesRows)
     EXPECT_EQ(p.panel->notice()->problem().title, "ravlen couldn't show “kept” in its folder.");
     EXPECT_EQ(p.panel->notice()->problem().detail,
               "No file manager answered, and xdg-open, which opens folders, isn't installed.");
+    EXPECT_TRUE(readerMeets(p.panel.get(), p.panel->notice()));
+    // Dismissed, it leaves the reader's view with the screen's.
+    QAccessible::queryAccessibleInterface(p.panel->notice()->dismissButton())
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_FALSE(p.panel->notice()->isVisible());
+    EXPECT_FALSE(readerMeets(p.panel.get(), p.panel->notice()));
 }
 
 TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
@@ -432,26 +514,50 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
 }
 
 // The row under the pointer lights up over 0.12 s and the one it left goes
-// out as gently; with less motion asked for by the desktop, at once.
-TEST(HistoryPanel, RowsLightUpUnderThePointerEasingUnlessMotionIsReduced)
+// out as gently, and so do the links drawn in a row; with less motion asked
+// for by the desktop, at once.
+TEST(HistoryPanel, RowsAndTheirLinksLightUpUnderThePointerEasingUnlessMotionIsReduced)
 {
     for (const bool reduced : {false, true}) {
         SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
         motiontest::DesktopMotion motion(reduced);
+        const double atOnce = reduced ? 1.0 : 0.0; // how lit each is just after the pointer came
         Panel p;
         p.show({{p.h.write("a.pdf", titledPdf("A", 1)), std::nullopt, daysAgo(0.001)},
-                {p.h.write("b.pdf", titledPdf("B", 1)), std::nullopt, daysAgo(0.002)}});
+                {p.h.write("b.pdf", titledPdf("B", 1)), std::nullopt, daysAgo(0.002)},
+                {p.h.dir.filePath("files/gone.pdf"), std::nullopt, daysAgo(0.003)}});
+        ASSERT_TRUE(testsupport::waitFor([&] { return p.missing("gone"); }));
         HistoryList* list = p.panel->list();
         const int a = p.model().rowOf(p.entry("a").id), b = p.model().rowOf(p.entry("b").id);
         const auto moveTo = [&](int row) {
             QTest::mouseMove(list->viewport(), list->visualRect(p.model().index(row)).center());
         };
         moveTo(a);
-        EXPECT_EQ(list->lit(a), reduced ? 1.0 : 0.0);
+        EXPECT_EQ(list->lit(a), atOnce);
         ASSERT_TRUE(testsupport::waitFor([&] { return list->lit(a) == 1.0; }));
         moveTo(b);
-        EXPECT_EQ(list->lit(a), reduced ? 0.0 : 1.0); // goes out from where it stood
-        EXPECT_EQ(list->lit(b), reduced ? 1.0 : 0.0);
+        EXPECT_EQ(list->lit(a), 1 - atOnce); // goes out from where it stood
+        EXPECT_EQ(list->lit(b), atOnce);
         EXPECT_TRUE(testsupport::waitFor([&] { return list->lit(a) == 0.0 && list->lit(b) == 1.0; }));
+
+        // Locate… and Remove under the row found gone.
+        const int gone = p.model().rowOf(p.entry("gone").id);
+        const auto moveToLink = [&](int link) {
+            QTest::mouseMove(list->viewport(), list->linkRect(gone, link).center());
+        };
+        moveToLink(0);
+        EXPECT_EQ(list->linkLit(gone, 0), atOnce);
+        ASSERT_TRUE(testsupport::waitFor([&] { return list->linkLit(gone, 0) == 1.0; }));
+        moveToLink(1);
+        EXPECT_EQ(list->linkLit(gone, 0), 1 - atOnce);
+        EXPECT_EQ(list->linkLit(gone, 1), atOnce);
+        EXPECT_TRUE(
+            testsupport::waitFor([&] { return list->linkLit(gone, 0) == 0.0 && list->linkLit(gone, 1) == 1.0; }));
+        // Leaving the list, the row and its link go out together.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(list, &leave);
+        EXPECT_EQ(list->linkLit(gone, 1), 1 - atOnce);
+        EXPECT_EQ(list->lit(gone), 1 - atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return list->linkLit(gone, 1) == 0.0 && list->lit(gone) == 0.0; }));
     }
 }

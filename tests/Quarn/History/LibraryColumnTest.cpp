@@ -18,6 +18,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "Quarn/App/ViewerScreenHarness.h"
+#include "Quarn/Design/MotionRig.h"
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,53 @@ TEST(LibraryRail, AScreenReaderHearsChoicesAndPanelTitlesAsHeadings)
             QAccessible::queryAccessibleInterface(panel->findChild<LibraryPanelHeader*>()->findChild<QLabel*>());
         EXPECT_EQ(heading->role(), QAccessible::Heading) << title.toStdString();
         EXPECT_EQ(heading->text(QAccessible::Name), title);
+    }
+}
+
+// Chosen on the rail, a panel fades in over 0.14 s, its capsule coming with
+// it and the one left going as gently: when the column shows, when it
+// switches, and for This PDF's sidebar. The same change by the window's keys,
+// or with less motion asked for by the desktop, is there at once.
+TEST(LibraryRail, APanelChosenOnTheRailFadesInWithItsCapsuleUnlessMotionIsReduced)
+{
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
+        motiontest::DesktopMotion motion(reduced);
+        const double atOnce = reduced ? 1.0 : 0.0; // how far in each is just after the click
+        Controller c;
+        DocumentWindow* window = c.controller.openDocument(c.h.write("paper.pdf", titledPdf("Paper", 2)));
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        LibraryRail* rail = window->screen()->rail();
+        LibraryColumn* column = window->screen()->libraryColumn();
+        const auto chosen = [&](LibraryPanel panel) { return rail->button(panel)->chosenAmount(); };
+        ASSERT_EQ(chosen(LibraryPanel::document), 1.0);
+
+        for (const LibraryPanel panel : {LibraryPanel::history, LibraryPanel::explore}) {
+            SCOPED_TRACE(libraryPanelTitle(panel).toStdString());
+            const LibraryPanel before = PagesModel::of(window->screen()->model()).libraryPanel();
+            QTest::mouseClick(rail->button(panel), Qt::LeftButton);
+            ASSERT_TRUE(column->isVisible());
+            EXPECT_EQ(column->opacity(), atOnce);
+            EXPECT_EQ(chosen(panel), atOnce);
+            EXPECT_EQ(chosen(before), 1 - atOnce); // goes out from where it stood
+            EXPECT_TRUE(testsupport::waitFor(
+                [&] { return column->opacity() == 1.0 && chosen(panel) == 1.0 && chosen(before) == 0.0; }));
+        }
+
+        // This PDF's sidebar fades in the same way.
+        QTest::mouseClick(rail->button(LibraryPanel::document), Qt::LeftButton);
+        QWidget* side = window->screen()->findChild<SidebarPane*>()->parentWidget();
+        ASSERT_TRUE(side->isVisible());
+        EXPECT_EQ(motion::fadedIn(side), atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return motion::fadedIn(side) == 1.0; }));
+
+        // The window's keys (the View menu's History) show it at once.
+        QTest::keyClick(window->windowHandle(), Qt::Key_Y, Qt::ControlModifier);
+        ASSERT_TRUE(column->isVisible());
+        EXPECT_EQ(column->opacity(), 1.0);
+        EXPECT_EQ(chosen(LibraryPanel::history), 1.0);
+        EXPECT_EQ(chosen(LibraryPanel::document), 0.0);
     }
 }
 

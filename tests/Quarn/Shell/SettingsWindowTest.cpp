@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -407,6 +408,20 @@ TEST(SettingsWindow, IsOneWindowHiddenOnClose)
     f.windows->show();
     EXPECT_EQ(f.windows->window(), &view);
     EXPECT_TRUE(view.isVisible());
+}
+
+// Among the application's windows a screen reader finds it by its title.
+TEST(SettingsWindow, AScreenReaderMeetsAWindowNamedSettings)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+    QAccessibleInterface* window = nullptr;
+    for (int i = 0; i < application->childCount(); ++i)
+        if (QAccessibleInterface* child = application->child(i); child && child->object() == &view) window = child;
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), "Settings");
 }
 
 TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)

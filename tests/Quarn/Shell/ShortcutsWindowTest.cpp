@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
@@ -145,6 +146,35 @@ TEST(ShortcutsWindow, OneWindowHiddenOnCloseWithItsQuery)
     EXPECT_EQ(shownTexts(view), QStringList({"Marks", "Nudge", "Nudge 10 points"}));
     f.windows.show();
     EXPECT_EQ(f.windows.window(), &view);
+}
+
+// Shown again, the keys are in the search with its last words selected:
+// what the user types replaces them.
+TEST(ShortcutsWindow, ShownAgainTypingReplacesTheLastSearch)
+{
+    WindowFixture f;
+    for (const QString& words : {QStringLiteral("nudge"), QStringLiteral("zoom")}) {
+        ShortcutsView& view = f.shown();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+        for (const QChar key : words) QTest::keyClick(view.windowHandle(), key.toLatin1());
+        EXPECT_EQ(view.query(), words);
+        view.close();
+    }
+    EXPECT_EQ(shownTexts(*f.windows.window()).first(), "Zoom");
+}
+
+// Among the application's windows a screen reader finds it by its title.
+TEST(ShortcutsWindow, AScreenReaderMeetsAWindowNamedKeyboardShortcuts)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+    QAccessibleInterface* window = nullptr;
+    for (int i = 0; i < application->childCount(); ++i)
+        if (QAccessibleInterface* child = application->child(i); child && child->object() == &view) window = child;
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), "Keyboard Shortcuts");
 }
 
 TEST(ShortcutsWindow, EscAndCtrlWCloseItWhileTheSearchFieldHasTheKeys)

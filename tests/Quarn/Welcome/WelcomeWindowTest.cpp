@@ -797,9 +797,10 @@ TEST(WelcomeWindow, TheKeysAndAScreenReaderMeetOnlyTheResultsShown)
     EXPECT_EQ(w.opened.front(), card->item().path);
 }
 
-// The drop box lights up, a card's outline follows the pointer and a first
-// page fades in, each easing out from where it stood (0.15 s, 0.15 s, 0.2 s);
-// with less motion asked for by the desktop, each is there at once.
+// The drop box lights up, the "Drop to open" highlight over the recents comes
+// and goes, a card's outline follows the pointer and a first page fades in,
+// each easing out from where it stood (0.15 s, 0.15 s, 0.15 s, 0.2 s); with
+// less motion asked for by the desktop, each is there at once.
 TEST(WelcomeWindow, TheDropBoxCardsAndArrivingPagesEaseUnlessMotionIsReduced)
 {
     for (const bool reduced : {false, true}) {
@@ -813,6 +814,24 @@ TEST(WelcomeWindow, TheDropBoxCardsAndArrivingPagesEaseUnlessMotionIsReduced)
         bare.drop({QUrl::fromLocalFile(bare.pdf("dropped.pdf"))}, false);
         EXPECT_EQ(bare.view().dropBox()->lit(), atOnce);
         EXPECT_TRUE(testsupport::waitFor([&] { return bare.view().dropBox()->lit() == 1.0; }));
+        EXPECT_FALSE(bare.view().dropOverlayShown());
+
+        // Over the recents, the whole view lights up, and goes out as gently.
+        Welcome recent;
+        recent.make({{recent.pdf("recent.pdf")}});
+        recent.show();
+        ASSERT_TRUE(testsupport::waitFor([&] { return recent.view().recents().size() == 1; }));
+        EXPECT_FALSE(recent.view().dropOverlayShown());
+        recent.drop({QUrl::fromLocalFile(recent.pdf("dropped.pdf"))}, false);
+        EXPECT_TRUE(recent.view().dropOverlayShown());
+        EXPECT_EQ(recent.view().dropOverlayOpacity(), atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return recent.view().dropOverlayOpacity() == 1.0; }));
+        QDragLeaveEvent dragLeave;
+        QApplication::sendEvent(&recent.view(), &dragLeave);
+        EXPECT_EQ(recent.view().dropOverlayShown(), !reduced);
+        EXPECT_EQ(recent.view().dropOverlayOpacity(), 1 - atOnce);
+        EXPECT_TRUE(testsupport::waitFor([&] { return !recent.view().dropOverlayShown(); }));
+        EXPECT_EQ(recent.view().dropOverlayOpacity(), 0.0);
 
         // A card whose page arrives while it shows.
         RecentThumbnails pages;
