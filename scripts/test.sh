@@ -20,11 +20,15 @@ if ! clang-format-14 --dry-run --Werror "${sources[@]}" 2>/dev/null; then
   exit 1
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLEN_BUILD_BENCH=OFF -DRAVLEN_WERROR=ON
+# Every option the tests need is set each time: a folder configured earlier
+# (by hand, or by an older run command) keeps its options otherwise, and
+# without the tests ctest would run what an earlier build left there.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAVLEN_BUILD_APP=ON -DRAVLEN_BUILD_TESTS=ON \
+  -DRAVLEN_BUILD_BENCH=OFF -DRAVLEN_SANITIZE=OFF -DRAVLEN_WERROR=ON
 cmake --build build -j "$jobs"
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAVLEN_SANITIZE=ON \
-  -DRAVLEN_BUILD_BENCH=OFF -DRAVLEN_WERROR=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRAVLEN_BUILD_APP=ON -DRAVLEN_BUILD_TESTS=ON \
+  -DRAVLEN_BUILD_BENCH=OFF -DRAVLEN_SANITIZE=ON -DRAVLEN_WERROR=ON
 cmake --build build-asan -j "$jobs"
 
 export QT_QPA_PLATFORM=offscreen
