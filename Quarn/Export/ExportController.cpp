@@ -1,5 +1,6 @@
 #include "Quarn/Export/ExportController.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/FileManager.h"
@@ -12,6 +13,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPointer>
 #include <QtConcurrent>
 
@@ -24,7 +26,21 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
     chooseDestination = [this](const ExportSettings& settings, const ViewerModel& model) {
         return askForDestination(settings, model);
     };
-    reveal = [this](const QString& path) { revealInFolder(path, dialogParent); };
+    reveal = [this](const QString& path) { revealExported(path); };
+}
+
+void ExportController::revealExported(const QString& path) const
+{
+    // The sheet closes once the export is done: the alert stands over the
+    // document window, and says first that the file was written.
+    QWidget* owner =
+        dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent;
+    revealInFolder(path, [path, over = QPointer<QWidget>(owner)](const QString& reason) {
+        auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
+                                    tr("“%1” was exported.").arg(QFileInfo(path).fileName()), QMessageBox::Ok, over);
+        setPlainTexts(*box, box->text(), tr("ravlen couldn't show it in its folder. %1").arg(reason));
+        openAlert(box, over);
+    });
 }
 
 ExportController::~ExportController() { stop_.request_stop(); }

@@ -50,7 +50,9 @@ public:
     // Asks where to write: a file, or for a folder of pages the folder to
     // make it in. None when the user cancels. Replaceable (tests).
     std::function<std::optional<QString>(const quarnkit::ExportSettings&, const ViewerModel&)> chooseDestination;
-    // Shows the written file in the file manager. Replaceable (tests).
+    // Shows the written file in the file manager; when that cannot be done,
+    // an alert says the export succeeded and why the file was not shown.
+    // Replaceable (tests).
     std::function<void(const QString& path)> reveal;
     // The window the destination dialogs belong to.
     QWidget* dialogParent = nullptr;
@@ -60,6 +62,7 @@ signals:
 
 private:
     void setPhase(const Phase& phase);
+    void revealExported(const QString& path) const;
     std::optional<QString> askForDestination(const quarnkit::ExportSettings& settings, const ViewerModel& model) const;
 
     Phase phase_;

@@ -238,6 +238,7 @@ QWidget* ExportSheet::buildForm()
     pages->addWidget(scopeControl_);
     rangeField_ = new FlatField(area);
     rangeField_->setPlaceholderText(tr("1-3, 5, 8-"));
+    rangeField_->setAccessibleName(tr("Page range"));
     QFont mono = quarnkit::Design::mono();
     rangeField_->setFieldFont(mono);
     connect(rangeField_, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -270,10 +271,12 @@ QWidget* ExportSheet::buildForm()
 
     QVBoxLayout* qualityLayout = nullptr;
     qualitySection_ = section(area, qualityLayout);
-    qualityLayout->addWidget(sectionLabel(tr("Quality"), area));
+    QLabel* qualityLabel = sectionLabel(tr("Quality"), area);
+    qualityLayout->addWidget(qualityLabel);
     auto* qualityRow = new QHBoxLayout;
     qualityRow->setSpacing(8);
     quality_ = new QSlider(Qt::Horizontal, area);
+    quality_->setAccessibleName(qualityLabel->text());
     quality_->setRange(30, 100);
     connect(quality_, &QSlider::valueChanged, this, [this](int value) {
         form_.quality = value / 100.0;
@@ -295,6 +298,8 @@ QWidget* ExportSheet::buildForm()
     auto passwordField = [&](const QString& placeholder, QString ExportForm::*member) {
         auto* field = new FlatField(area);
         field->setPlaceholderText(placeholder);
+        // The placeholder is the field's only label; a screen reader reads it as its name.
+        field->setAccessibleName(placeholder);
         field->setEchoMode(QLineEdit::Password);
         field->setFieldFont(uiFont(12, QFont::Medium));
         connect(field, &QLineEdit::textEdited, this, [this, member](const QString& text) {

@@ -9,7 +9,9 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreenHarness.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "Platform/PdfWriting.h"
+#include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 #include <QTimer>
 #include <QProcess>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSlider>
 #include <QTest>
 #include <QThreadPool>
@@ -259,6 +262,48 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
     const auto saved = quarnkit::ExportChoices::saved(shown.settings.defaults);
     EXPECT_EQ(saved.format, ExportFormat::text);
     EXPECT_EQ(saved.scope, quarnkit::ExportScope::thisPage);
+}
+
+// Without a file manager or xdg-open the written file cannot be shown: the
+// alert says first that the export succeeded, over the document's window.
+TEST(ExportSheet, AnExportWhoseFolderCannotBeShownIsToldDone)
+{
+    Shown shown(2);
+    const testsupport::XdgOpenStandIn noOpener(std::nullopt);
+    const QString target = shown.settings.dir.filePath("Out.txt");
+    shown.sheet->controller().chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+        return std::optional<QString>(target);
+    };
+    shown.chooseCard(ExportFormat::text);
+    shown.key(Qt::Key_Return);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* shownBox = qobject_cast<QMessageBox*>(widget); shownBox && shownBox->isVisible()) box = shownBox;
+        return box && !DocumentActions::of(shown.model()).exportPresented();
+    }));
+    EXPECT_EQ(box->text(), "\u201COut.txt\u201D was exported.");
+    EXPECT_EQ(box->informativeText(), "ravlen couldn't show it in its folder. No file manager answered, and "
+                                      "xdg-open, which opens folders, isn't installed.");
+    EXPECT_EQ(box->parentWidget(), shown.screen->window());
+    EXPECT_TRUE(QFile::exists(target));
+    box->close();
+}
+
+// A screen reader finds every control of the sheet by its name, those shown
+// for one format or scope only too.
+TEST(ExportSheet, EveryControlHasAName)
+{
+    Shown shown(3);
+    ExportSheet& sheet = *shown.sheet;
+    EXPECT_EQ(accessibletest::unnamedControls(&sheet), QStringList());
+    const auto name = [](QWidget* control) {
+        return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+    };
+    EXPECT_EQ(name(sheet.qualitySlider()), "Quality");
+    EXPECT_EQ(name(sheet.rangeField()), "Page range");
+    EXPECT_EQ(name(sheet.openPasswordField()), "Password to open");
+    EXPECT_EQ(name(sheet.editPasswordField()), "Password to edit");
 }
 
 TEST(ExportSheet, SelectedPagesExportThosePagesInDocumentOrder)
