@@ -27,6 +27,8 @@ InlineEditor::InlineEditor(Style style, const QFont& font, const QColor& textCol
                            QSizeF inset, QWidget* parent)
     : QTextEdit(parent), style_(style), inset_(inset)
 {
+    // Named for screen readers after the mark it types into.
+    setAccessibleName(style == Style::note ? tr("Note") : tr("Text box"));
     setAcceptRichText(false); // pasted styled text arrives as plain text in the editor's font
     setUndoRedoEnabled(true);
     setTabChangesFocus(false);

@@ -12,6 +12,7 @@
 #include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QAccessibleWidget>
 #include <QFontDatabase>
 #include <QFutureWatcher>
 #include <QHeaderView>
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 
 namespace quarn {
 
@@ -236,11 +238,180 @@ private:
     QPersistentModelIndex hovered_;
 };
 
+// ---------------------------------------------------------------- screen readers
+
+// A row of the list as screen readers know it, kept by what it stands for
+// (a page's header, or a mark) while the rows are made anew after each edit.
+struct RowKey {
+    bool header = true;
+    int page = -1;
+    int object = 0;
+
+    auto operator<=>(const RowKey&) const = default;
+    static RowKey of(const QTreeWidgetItem* item)
+    {
+        if (const auto mark = MarksList::markOf(item)) return {false, mark->page, mark->object};
+        return {true, item->data(0, pageRole).toInt(), 0};
+    }
+};
+
+// The rows in the order the list shows them: each header, then its marks.
+std::vector<QTreeWidgetItem*> shownRows(QTreeWidget* tree)
+{
+    std::vector<QTreeWidgetItem*> rows;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) rows.push_back(*it);
+    return rows;
+}
+
+// One row: a header (a heading) or a mark (a button that shows the mark,
+// with the action Delete), named as the row says it.
+class MarkRowAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    MarkRowAccessible(QTreeWidget* tree, RowKey key) : tree_(tree), key_(key) {}
+
+    bool isValid() const override { return item() != nullptr; }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return tree_ ? tree_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override
+    {
+        return tree_ ? QAccessible::queryAccessibleInterface(tree_.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* focusChild() const override { return nullptr; }
+    QString text(QAccessible::Text t) const override
+    {
+        const QTreeWidgetItem* row = item();
+        return row && t == QAccessible::Name ? row->data(0, Qt::AccessibleTextRole).toString() : QString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override
+    {
+        const QTreeWidgetItem* row = item();
+        if (!row) return {};
+        const QRect shown = tree_->visualItemRect(row);
+        return QRect(tree_->viewport()->mapToGlobal(shown.topLeft()), shown.size());
+    }
+    QAccessible::Role role() const override { return key_.header ? QAccessible::Heading : QAccessible::Button; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        const QTreeWidgetItem* row = item();
+        if (!row) {
+            state.invalid = true;
+            return state;
+        }
+        state.selectable = !key_.header;
+        state.selected = row->isSelected();
+        state.focused = tree_->hasFocus() && tree_->currentItem() == row;
+        return state;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface && !key_.header ? static_cast<QAccessibleActionInterface*>(this)
+                                                                    : nullptr;
+    }
+
+    QStringList actionNames() const override { return {pressAction(), deleteAction()}; }
+    QString localizedActionName(const QString& name) const override
+    {
+        return name == pressAction() ? QAccessibleActionInterface::localizedActionName(name) : name;
+    }
+    QString localizedActionDescription(const QString& name) const override
+    {
+        return name == pressAction() ? MarksList::tr("Shows the mark on its page") : MarksList::tr("Deletes the mark");
+    }
+    void doAction(const QString& name) override
+    {
+        QTreeWidgetItem* row = item();
+        auto* list = tree_ ? qobject_cast<MarksList*>(tree_->parentWidget()) : nullptr;
+        if (!row || !list) return;
+        if (name == pressAction()) {
+            emit tree_->itemClicked(row, 0); // as a click on the row
+        } else if (name == deleteAction()) {
+            tree_->clearSelection();
+            row->setSelected(true);
+            list->deleteChosen();
+        }
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+    static QString deleteAction() { return MarksList::tr("Delete"); }
+
+private:
+    QTreeWidgetItem* item() const
+    {
+        if (!tree_) return nullptr;
+        for (QTreeWidgetItemIterator it(tree_); *it; ++it)
+            if (RowKey::of(*it) == key_) return *it;
+        return nullptr;
+    }
+
+    QPointer<QTreeWidget> tree_;
+    RowKey key_;
+};
+
+// The list itself: its rows in the order shown, and no column header (Qt's
+// own tree lists its hidden header as a column named "1").
+class MarkTreeAccessible : public QAccessibleWidget {
+public:
+    explicit MarkTreeAccessible(QTreeWidget* tree) : QAccessibleWidget(tree, QAccessible::List) {}
+    ~MarkTreeAccessible() override
+    {
+        for (const auto& entry : rows_) QAccessible::deleteAccessibleInterface(entry.second);
+    }
+
+    int childCount() const override { return int(shownRows(tree()).size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        const std::vector<QTreeWidgetItem*> rows = shownRows(tree());
+        if (index < 0 || index >= int(rows.size())) return nullptr;
+        const RowKey key = RowKey::of(rows[size_t(index)]);
+        // One element per row while the list lives, so that readers can keep hold of it.
+        auto it = rows_.find(key);
+        if (it == rows_.end())
+            it = rows_.emplace(key, QAccessible::registerAccessibleInterface(new MarkRowAccessible(tree(), key))).first;
+        return QAccessible::accessibleInterface(it->second);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        for (int i = 0; child && i < childCount(); ++i)
+            if (this->child(i) == child) return i;
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const QTreeWidgetItem* row = tree()->itemAt(tree()->viewport()->mapFromGlobal(QPoint(x, y)));
+        if (!row) return nullptr;
+        const std::vector<QTreeWidgetItem*> rows = shownRows(tree());
+        return child(int(std::find(rows.begin(), rows.end(), row) - rows.begin()));
+    }
+    QAccessibleInterface* focusChild() const override
+    {
+        const std::vector<QTreeWidgetItem*> rows = shownRows(tree());
+        const auto at = std::find(rows.begin(), rows.end(), tree()->currentItem());
+        return tree()->hasFocus() && at != rows.end() ? child(int(at - rows.begin())) : nullptr;
+    }
+
+private:
+    QTreeWidget* tree() const { return static_cast<QTreeWidget*>(widget()); }
+    mutable std::map<RowKey, QAccessible::Id> rows_;
+};
+
+QAccessibleInterface* markTreeAccessible(const QString&, QObject* object)
+{
+    auto* tree = dynamic_cast<MarkTree*>(object);
+    return tree ? new MarkTreeAccessible(tree) : nullptr;
+}
+
 } // namespace
 
 MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWidget* parent)
     : QWidget(parent), model_(model)
 {
+    static const bool readable = (QAccessible::installFactory(markTreeAccessible), true);
+    Q_UNUSED(readable);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 8, 0, 12);
     column->setSpacing(2);
@@ -255,6 +426,7 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
 
     tree_ = new MarkTree(this);
     tree_->setColumnCount(1);
+    tree_->setAccessibleName(tr("Marks"));
     tree_->header()->hide();
     tree_->setRootIsDecorated(false);
     tree_->setIndentation(0);
@@ -408,6 +580,7 @@ void MarksList::rebuildRows()
         auto* header = new QTreeWidgetItem(tree_);
         header->setText(0, tr("Page %1").arg(group.pageIndex + 1));
         header->setData(0, countRole, QString::number(group.entries.size()));
+        header->setData(0, pageRole, group.pageIndex);
         header->setSizeHint(0, headerSize);
         header->setFlags(Qt::ItemIsEnabled);
         header->setData(0, Qt::AccessibleTextRole, header->text(0));

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QScrollBar>
 #include <QTest>
@@ -213,6 +214,21 @@ TEST(InlineEditor, NoteToolTypesANoteAndSelectsIt)
     v.typeKey(Qt::Key_Return);
     EXPECT_EQ(v.saved()[0].annotation.contents, "Checked");
     EXPECT_EQ(v.stack().count(), 2);
+}
+
+// A screen reader names the editor after what it types: a text box or a note.
+TEST(InlineEditor, TheEditorIsNamedAfterItsMark)
+{
+    EditView v;
+    for (const auto& [tool, name] : {std::pair{MarkupTool::text, "Text box"}, std::pair{MarkupTool::note, "Note"}}) {
+        v.use(tool);
+        v.click({300, 500});
+        ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
+        QAccessibleInterface* element = QAccessible::queryAccessibleInterface(v.editor());
+        EXPECT_EQ(element->role(), QAccessible::EditableText);
+        EXPECT_EQ(element->text(QAccessible::Name), name);
+        v.typeKey(Qt::Key_Escape);
+    }
 }
 
 TEST(InlineEditor, EscapeOnANewNoteAddsNothing)

@@ -11,9 +11,11 @@
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/Design.h"
 #include "../App/ViewerScreenHarness.h"
+#include "../Design/UnnamedControls.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QPainter>
@@ -192,4 +194,34 @@ TEST(MarksListWindow, TheLitRowFollowsTheMarkSelectedOnThePage)
     w.showList();
     EXPECT_TRUE(w.lit(w.row(0, 1)));
     EXPECT_FALSE(w.lit(w.row(0, 2)));
+}
+
+// A screen reader finds the list by its name, each page's header as a heading
+// and each mark as a button named by its kind and page, and no column header:
+// the list shows none. A row's actions show the mark and delete it.
+TEST(MarksListWindow, ScreenReadersFindTheNamedListWithoutAColumnHeader)
+{
+    MarkedWindow w(2, 2);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w.tree());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->text(QAccessible::Name), QStringLiteral("Marks"));
+    QStringList names;
+    for (int i = 0; i < list->childCount(); ++i) {
+        QAccessibleInterface* child = list->child(i);
+        ASSERT_TRUE(child);
+        EXPECT_NE(child->role(), QAccessible::ColumnHeader) << child->text(QAccessible::Name).toStdString();
+        names << QStringLiteral("%1 %2").arg(child->role() == QAccessible::Heading ? "#" : "-",
+                                             child->text(QAccessible::Name));
+    }
+    EXPECT_EQ(names, QStringList({"# Page 1", "- Rectangle, page 1", "- Rectangle, page 1", "# Page 2",
+                                  "- Rectangle, page 2", "- Rectangle, page 2"}));
+    EXPECT_EQ(accessibletest::unnamedControls(w.tree()), QStringList());
+
+    QAccessibleInterface* row = list->child(4);
+    ASSERT_TRUE(row->actionInterface());
+    row->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(MarkEditor::of(w.view()).selected(), MarksList::markOf(w.row(1, 0)));
+    row->actionInterface()->doAction(QStringLiteral("Delete"));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.tree()->topLevelItem(1)->childCount() == 1; }));
+    EXPECT_EQ(platform::PdfAnnotations::list(*pdfOf(w.document), 1).size(), 1u);
 }
