@@ -163,6 +163,10 @@ SignatureSheet::SignatureSheet(Signature::Kind kind, SaveHandler onSave, QWidget
     });
     connect(modeSwitch_, &ChromeSegmented::selected, this,
             [this](int index) { setMode(index == 1 ? Mode::type : Mode::draw); });
+    // Return on a segment saves, as anywhere in the sheet: a segment is
+    // chosen by a click or Space.
+    for (ChromeSegmented* control : {kindSwitch_, modeSwitch_})
+        for (QAbstractButton* segment : control->findChildren<QAbstractButton*>()) segment->installEventFilter(this);
     switches->addWidget(kindSwitch_);
     switches->addStretch(1);
     switches->addWidget(modeSwitch_);
@@ -293,7 +297,11 @@ void SignatureSheet::setMode(Mode mode)
     mode_ = mode;
     setError(std::nullopt);
     refresh();
-    if (mode == Mode::type) nameField_->setFocus(Qt::OtherFocusReason);
+    if (mode == Mode::type) {
+        // Selected, so that typing replaces the name filled in for the user.
+        nameField_->setFocus(Qt::OtherFocusReason);
+        nameField_->selectAll();
+    }
 }
 
 void SignatureSheet::chooseFont(const std::string& id)
@@ -378,6 +386,7 @@ void SignatureSheet::refresh()
     undoButton_->setEnabled(!strokes_.empty());
     clearButton_->setEnabled(!strokes_.empty());
     nameField_->setPlaceholderText(namePlaceholder(kind_));
+    nameField_->setAccessibleName(namePlaceholder(kind_));
     const QString trimmed = name().trimmed();
     const QString placeholder = kind_ == Signature::Kind::signature ? tr("Your name") : QStringLiteral("YN");
     for (SignatureFontCard* card : cards_) {
@@ -388,6 +397,21 @@ void SignatureSheet::refresh()
     saveButton_->setEnabled(can);
     static_cast<QGraphicsOpacityEffect*>(saveButton_->graphicsEffect())->setOpacity(can ? 1.0 : 0.45);
     drawArea_->update();
+}
+
+bool SignatureSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    // Before the segment's own handling of Return, which would choose it.
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress) save();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void SignatureSheet::keyPressEvent(QKeyEvent* event)
@@ -406,7 +430,8 @@ SignatureFontCard::SignatureFontCard(const SignatureFont& font, QWidget* parent)
     : QAbstractButton(parent), font_(font), family_(familyOf(font))
 {
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // Tab reaches each card and Space chooses it; a click leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
     setAccessibleName(QString::fromStdString(font.name));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(58 + 5 + QFontMetrics(uiFont(11, QFont::DemiBold)).height());

@@ -7,12 +7,15 @@
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 #include "QuarnKit/Signatures/SignatureStore.h"
+#include "Quarn/Design/UnnamedControls.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <QWindow>
 
 using namespace quarn;
 using quarnkit::Signature;
@@ -185,4 +188,62 @@ TEST(SignatureSheetTest, AFailedSaveKeepsTheSheetOpenWithTheMessage)
     EXPECT_EQ(s.sheet.errorLabel()->text(), QStringLiteral("ravlen couldn't update your saved signatures."));
     s.sheet.setMode(SignatureSheet::Mode::type); // any switch clears it
     EXPECT_FALSE(s.sheet.error().has_value());
+}
+
+// By keyboard alone: Tab and Space reach Type, where the name filled in is
+// selected, so typing replaces it; Tab reaches each font card, which Space
+// chooses; Return on a segment saves. Keys go to the sheet's window.
+TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
+{
+    const std::vector<SignatureFont> fonts = SignatureFont::installed();
+    ASSERT_GE(fonts.size(), 2u) << "the handwriting font packages are not installed";
+    OpenSheet s(Kind::signature, fonts);
+    QWindow* window = s.sheet.windowHandle();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s.sheet));
+    const auto focusedName = [] {
+        QWidget* focused = QApplication::focusWidget();
+        return focused ? QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name) : QString();
+    };
+    // Tab to the segment named title, and Space on it.
+    const auto choose = [&](const QString& title) {
+        for (int i = 0; i < 20 && focusedName() != title; ++i) QTest::keyClick(window, Qt::Key_Tab);
+        ASSERT_EQ(focusedName(), title);
+        QTest::keyClick(window, Qt::Key_Space);
+    };
+    choose(QStringLiteral("Type"));
+    ASSERT_EQ(s.sheet.mode(), SignatureSheet::Mode::type);
+    EXPECT_EQ(QApplication::focusWidget(), s.sheet.nameField());
+    EXPECT_EQ(focusedName(), QStringLiteral("Your name"));
+    for (const QChar c : QStringLiteral("Jana Nov")) QTest::keyClick(window, c.toLatin1());
+    EXPECT_EQ(s.sheet.name(), QStringLiteral("Jana Nov"));
+
+    QTest::keyClick(window, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[0]);
+    EXPECT_EQ(focusedName(), QString::fromStdString(fonts[0].name));
+    QTest::keyClick(window, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[1]);
+    QTest::keyClick(window, Qt::Key_Space);
+    EXPECT_TRUE(s.sheet.fontCards()[1]->isSelected());
+
+    QTest::keyClick(window, Qt::Key_Backtab);
+    QTest::keyClick(window, Qt::Key_Backtab);
+    choose(QStringLiteral("Initials"));
+    ASSERT_EQ(s.sheet.kind(), Kind::initials);
+    EXPECT_EQ(s.sheet.name(), QStringLiteral("Jana Nov")); // edited, so it stays
+    QTest::keyClick(window, Qt::Key_Return);
+    ASSERT_EQ(s.kept.size(), 1u);
+    EXPECT_EQ(s.kept[0].kind, Kind::initials);
+    EXPECT_EQ(s.kept[0].text, "Jana Nov");
+    const auto inSecond = quarnkit::SignatureInk::typed("Jana Nov", fonts[1], Kind::initials);
+    ASSERT_TRUE(inSecond);
+    EXPECT_EQ(s.kept[0].strokes, inSecond->strokes);
+}
+
+TEST(SignatureSheetTest, EveryControlHasAName)
+{
+    OpenSheet s(Kind::initials);
+    s.sheet.setMode(SignatureSheet::Mode::type);
+    EXPECT_EQ(accessibletest::unnamedControls(&s.sheet), QStringList());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(s.sheet.nameField())->text(QAccessible::Name),
+              QStringLiteral("Your initials"));
 }
