@@ -185,21 +185,43 @@ QVariant PageListController::data(const QModelIndex& index, int role) const
 void PageListController::sync()
 {
     if (!table_ || !model_) return;
+    bool moved = false; // the rows, their selection or the page shown
     if (document_ && document_->generation() != generation_) {
         generation_ = document_->generation();
         documentChanged();
+        moved = true;
     }
     if (selectedRows() != PagesModel::of(*model_).selectedPages()) {
         syncing_ = true;
         selectRows(PagesModel::of(*model_).selectedPages());
         syncing_ = false;
         table_->viewport()->update();
+        moved = true;
     }
     if (model_->pageIndex() != current_) {
         current_ = model_->pageIndex();
         table_->viewport()->update();
         scrollToCurrent(true);
+        moved = true;
     }
+    if (moved) followHighlight();
+}
+
+void PageListController::followHighlight()
+{
+    // The keys go on from what the list highlights: a chosen row (the page
+    // shown when it is one), else the page shown. Qt leaves its current row
+    // on the row before a deleted one.
+    const std::set<int> rows = selectedRows();
+    const QModelIndex current = table_->currentIndex();
+    if (current.isValid() && rows.count(current.row())) return;
+    const int row = rows.empty() || rows.count(current_) ? current_ : *rows.begin();
+    if (row < 0 || row >= rowCount() || (current.isValid() && current.row() == row)) return;
+    // Without scrolling: the list brings the page shown in itself, eased.
+    const bool scrolls = table_->hasAutoScroll();
+    table_->setAutoScroll(false);
+    table_->selectionModel()->setCurrentIndex(index(row), QItemSelectionModel::NoUpdate);
+    table_->setAutoScroll(scrolls);
 }
 
 void PageListController::documentChanged()

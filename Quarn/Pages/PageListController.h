@@ -96,6 +96,8 @@ private:
     void requestThumbnail(int row);
     std::set<int> selectedRows() const;
     void selectRows(const std::set<int>& rows);
+    // Puts the table's current row, where the arrow keys start, on the row the list highlights.
+    void followHighlight();
     ThumbnailStore& store() const;
 
     QPointer<ViewerModel> model_;

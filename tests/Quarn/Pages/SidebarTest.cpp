@@ -407,6 +407,39 @@ TEST(Sidebar, KeysOfThePageList)
     ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 3; }));
 }
 
+// After Delete the keyboard goes on from the page highlighted in the deleted
+// one's place: the list's current row is that page's, Down goes to the page
+// after it, and Qt has nothing to warn about.
+TEST(Sidebar, AfterADeleteTheKeysGoOnFromTheHighlightedPage)
+{
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            // The offscreen platform's own complaint about window hints is no fault of the list.
+            if (type != QtDebugMsg && type != QtInfoMsg && !text.contains("propagateSizeHints")) warnings << text;
+        });
+    Window w(testsupport::makeTextPdf(5));
+    PageTableView* table = w.table();
+    QWindow* window = w.screen->window()->windowHandle();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, w.rowCentre(1));
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 1; }));
+    QTest::keyClick(window, Qt::Key_Delete);
+    ASSERT_EQ(w.document->pageCount(), 4);
+    ASSERT_TRUE(testsupport::waitFor([&] { return table->model()->rowCount() == 4; }));
+    QApplication::processEvents();
+    // Page 3 now shows in the deleted page's row; the keys start there.
+    EXPECT_EQ(w.model().pageIndex(), 1);
+    EXPECT_NE(w.pageText(1).find("Page 3"), std::string::npos);
+    EXPECT_EQ(table->currentIndex().row(), 1);
+    QTest::keyClick(window, Qt::Key_Down);
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), std::set<int>{2});
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+    EXPECT_NE(w.pageText(2).find("Page 4"), std::string::npos);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(warnings, QStringList());
+}
+
 // Right-clicks the list at `at` (in its viewport), as the window system
 // reports a right click; the menu that opens.
 QMenu* openMenu(PageTableView* table, QPoint at)
