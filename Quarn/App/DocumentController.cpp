@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QThreadPool>
+#include <QWindow>
 
 #include <sys/stat.h>
 
@@ -216,17 +217,46 @@ QPoint DocumentController::cascadedPlace(const QRect& previous, const QSize& fra
     return place;
 }
 
-void DocumentController::placeAfterLastWindow(DocumentWindow& window) const
+namespace {
+
+// Until the window manager has shown one of the windows, the frame it adds is
+// unknown: as much as common title bars and borders take is assumed, so that a
+// cascade wraps a little early rather than off the screen.
+constexpr QMargins assumedFrame(8, 48, 8, 8);
+
+// Whether the window manager has shown the window: from then on its place and
+// its frame are known, before that only what was asked for.
+bool isPlaced(const QWidget& window)
 {
-    const DocumentWindow* last = nullptr;
+    const QWindow* handle = window.windowHandle();
+    return handle && handle->isExposed();
+}
+
+} // namespace
+
+void DocumentController::placeAfterLastWindow(DocumentWindow& window)
+{
+    DocumentWindow* last = nullptr;
     for (const QPointer<DocumentWindow>& shown : windows_)
         if (shown && shown->isVisible()) last = shown;
     if (!last) return; // the first goes where the window manager puts it
     const QScreen* screen = last->QWidget::screen();
     if (!screen) return;
-    // The new frame is the last one's frame around the new window's size.
-    const QSize frame = window.size() + (last->frameGeometry().size() - last->size());
-    window.move(cascadedPlace(last->frameGeometry(), frame, screen->availableGeometry()));
+    std::optional<QMargins> frame;
+    for (const QPointer<DocumentWindow>& shown : windows_)
+        if (shown && isPlaced(*shown)) frame = shown->windowHandle()->frameMargins();
+    const QMargins margins = frame.value_or(assumedFrame);
+    QRect lastFrame;
+    if (isPlaced(*last)) {
+        lastFrame = last->frameGeometry();
+    } else {
+        // Opened in the same burst and not shown yet: its frame stands where it
+        // was put. The first of a burst, left to the window manager, is held
+        // where Qt put it, so that the next ones step on from it.
+        if (!last->testAttribute(Qt::WA_Moved) && last->windowHandle()) last->move(last->windowHandle()->position());
+        lastFrame = QRect(last->pos(), last->size().grownBy(margins));
+    }
+    window.move(cascadedPlace(lastFrame, window.size().grownBy(margins), screen->availableGeometry()));
 }
 
 DocumentWindow* DocumentController::showNewWindow(std::unique_ptr<QuarnDocument> document, const QString& path,

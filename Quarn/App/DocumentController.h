@@ -118,8 +118,10 @@ private:
     void windowClosed(DocumentWindow* window);
     // A window for a document just read, shown and brought forward; none
     // (after `failed` is told why) when it cannot be made.
-    // A second window and later ones cascade from the last one shown, and stay on its screen.
-    void placeAfterLastWindow(DocumentWindow& window) const;
+    // A second window and later ones cascade from the last one shown, and stay
+    // on its screen, also when several open at once, before the window manager
+    // has shown the earlier ones.
+    void placeAfterLastWindow(DocumentWindow& window);
     DocumentWindow* showNewWindow(std::unique_ptr<quarnkit::QuarnDocument> document, const QString& path,
                                   const std::function<void(const QString& reason)>& failed);
 

@@ -25,6 +25,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
+#include <QScreen>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -552,6 +554,59 @@ TEST(DocumentController, LaterWindowsCascadeAndStayOnTheScreen)
         const QPoint next = DocumentController::cascadedPlace(QRect(step.last, frame), frame, available);
         EXPECT_EQ(next, step.next) << step.last.x() << "," << step.last.y();
         EXPECT_TRUE(available.contains(QRect(next, frame)));
+    }
+}
+
+// Twelve files opened in one command on a 1600 × 1000 screen: each window is
+// placed before the window manager has shown the earlier ones. Window 2 steps
+// down and right from window 1, each later one from the one before it or back
+// at the top (or the left), and every frame stays on the screen. The test runs
+// itself again on a screen of that size with frames round its windows.
+TEST(DocumentController, TwelveFilesInOneCommandStayOnTheScreen)
+{
+    const QRect wide(0, 0, 1600, 1000);
+    if (QGuiApplication::primaryScreen()->geometry() != wide) {
+        QTemporaryDir dir;
+        const QString config = writeFile(dir, QStringLiteral("screen.json"),
+                                         R"({"windowFrameMargins": true, "screens": [{"name": "wide", "x": 0,
+                                             "y": 0, "width": 1600, "height": 1000, "logicalDpi": 96,
+                                             "logicalBaseDpi": 96, "dpr": 1}]})");
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=DocumentController.TwelveFilesInOneCommandStayOnTheScreen")});
+        ASSERT_TRUE(child.waitForFinished(240000));
+        const QByteArray output = child.readAll();
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    Controller c;
+    QTemporaryDir dir;
+    QStringList paths;
+    for (int i = 1; i <= 12; ++i)
+        paths << writeFile(dir, QStringLiteral("File %1.pdf").arg(i), testsupport::makeTextPdf(1));
+    c.controller.openDocuments(paths);
+    const std::vector<DocumentWindow*> windows = c.controller.windows();
+    ASSERT_EQ(windows.size(), 12u);
+    for (DocumentWindow* window : windows) ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QApplication::processEvents();
+    const QRect available = windows[0]->QWidget::screen()->availableGeometry();
+    ASSERT_EQ(available, wide);
+    const int step = DocumentController::cascadeStep;
+    EXPECT_EQ(windows[1]->frameGeometry().topLeft(), windows[0]->frameGeometry().topLeft() + QPoint(step, step));
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const QRect frame = windows[i]->frameGeometry();
+        EXPECT_NE(frame.size(), windows[i]->size()) << "the window has a frame";
+        EXPECT_TRUE(available.contains(frame)) << "window " << i + 1 << " at " << frame.x() << "," << frame.y() << " "
+                                               << frame.width() << "×" << frame.height();
+        if (i == 0) continue;
+        const QRect before = windows[i - 1]->frameGeometry();
+        EXPECT_TRUE(frame.top() == before.top() + step || frame.top() == available.top()) << i + 1;
+        EXPECT_TRUE(frame.left() == before.left() + step || frame.left() == available.left()) << i + 1;
     }
 }
 
