@@ -251,10 +251,17 @@ void DocumentController::placeAfterLastWindow(DocumentWindow& window)
         lastFrame = last->frameGeometry();
     } else {
         // Opened in the same burst and not shown yet: its frame stands where it
-        // was put. The first of a burst, left to the window manager, is held
-        // where Qt put it, so that the next ones step on from it.
-        if (!last->testAttribute(Qt::WA_Moved) && last->windowHandle()) last->move(last->windowHandle()->position());
+        // was put. The first of a burst, left to the window manager, whose
+        // place is not known yet, is put in the middle of the screen, where
+        // window managers commonly put a first window, so that the next ones
+        // step on from it.
         lastFrame = QRect(last->pos(), last->size().grownBy(margins));
+        if (!last->testAttribute(Qt::WA_Moved) && last->windowHandle()) {
+            lastFrame.moveCenter(screen->availableGeometry().center());
+            // Its frame's corner, as for the windows placed before they show.
+            last->windowHandle()->setFramePosition(lastFrame.topLeft());
+            last->setAttribute(Qt::WA_Moved);
+        }
     }
     window.move(cascadedPlace(lastFrame, window.size().grownBy(margins), screen->availableGeometry()));
 }
