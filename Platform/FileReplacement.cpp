@@ -1,6 +1,7 @@
 #include "Platform/FileReplacement.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/PathNames.h"
 #include "Platform/PdfDocument.h"
 
 #include <algorithm>
@@ -106,19 +107,6 @@ int createSibling(const std::string& path, mode_t mode, std::string* made)
     return -1;
 }
 
-// The names of `path` between its slashes.
-std::deque<std::string> namesOf(const std::string& path)
-{
-    std::deque<std::string> names;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        if (end > start) names.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
-}
-
 std::string readLink(const std::string& path)
 {
     std::string target(256, '\0');
@@ -148,7 +136,7 @@ std::string followChosenPath(const std::string& path)
         std::free(here);
         if (resolved == "/") resolved.clear();
     }
-    std::deque<std::string> rest = namesOf(path);
+    std::deque<std::string> rest = pathNames(path);
     constexpr int maxLinks = 40; // the kernel's own limit
     int links = 0;
     while (!rest.empty()) {
@@ -178,7 +166,7 @@ std::string followChosenPath(const std::string& path)
             throw PdfError(PdfErrorCode::foreignLink,
                            next + " is a link another user made in a folder others can write to", EACCES);
         const std::string target = readLink(next);
-        const std::deque<std::string> names = namesOf(target);
+        const std::deque<std::string> names = pathNames(target);
         rest.insert(rest.begin(), names.begin(), names.end());
         if (!target.empty() && target.front() == '/') resolved.clear();
     }

@@ -1,5 +1,7 @@
 #include "Platform/TrustedProgram.h"
 
+#include "Platform/PathNames.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
@@ -26,18 +28,6 @@ struct Folder {
     struct stat st;
     std::string path;
 };
-
-std::deque<std::string> namesOf(const std::string& path)
-{
-    std::deque<std::string> names;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        if (end > start) names.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
-}
 
 // The target of the link open (O_PATH) at `fd`.
 std::optional<std::string> linkTarget(int fd)
@@ -74,7 +64,7 @@ ProgramCheck checkProgram(const std::string& program)
     way.push_back({FileDescriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"});
     if (way.back().fd.fd < 0 || ::fstat(way.back().fd.fd, &way.back().st) != 0)
         return stop(ProgramCheck::Verdict::undecided, "/");
-    std::deque<std::string> rest = namesOf(whole);
+    std::deque<std::string> rest = pathNames(whole);
     constexpr int maxLinks = 40; // the kernel's own limit
     int links = 0;
     while (!rest.empty()) {
@@ -99,7 +89,7 @@ ProgramCheck checkProgram(const std::string& program)
             const std::optional<std::string> target = linkTarget(entry.fd);
             if (++links > maxLinks || !target) return stop(ProgramCheck::Verdict::undecided, path);
             if (target->empty()) return stop(ProgramCheck::Verdict::missing, path);
-            const std::deque<std::string> names = namesOf(*target);
+            const std::deque<std::string> names = pathNames(*target);
             rest.insert(rest.begin(), names.begin(), names.end());
             if (target->front() == '/') way.resize(1);
             continue;
