@@ -2,6 +2,7 @@
 // What a screen reader meets in a window: the controls it finds without a
 // name, hidden ones too (a reader that walks the tree reads them all).
 #include <QAccessible>
+#include <QApplication>
 #include <QStringList>
 #include <QWidget>
 
@@ -31,6 +32,15 @@ inline QStringList unnamedControls(QWidget* root)
     };
     walk(QAccessible::queryAccessibleInterface(root), 0);
     return unnamed;
+}
+
+// The node a screen reader meets for `window` among the application's windows.
+inline QAccessibleInterface* applicationWindow(const QWidget* window)
+{
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+    for (int i = 0; i < application->childCount(); ++i)
+        if (QAccessibleInterface* child = application->child(i); child && child->object() == window) return child;
+    return nullptr;
 }
 
 } // namespace accessibletest

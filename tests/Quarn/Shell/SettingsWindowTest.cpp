@@ -11,6 +11,7 @@
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include "support/TestSupport.h"
+#include "Quarn/Design/UnnamedControls.h"
 
 #include <gtest/gtest.h>
 
@@ -415,10 +416,7 @@ TEST(SettingsWindow, AScreenReaderMeetsAWindowNamedSettings)
 {
     SettingsFixture f;
     SettingsView& view = f.shown();
-    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
-    QAccessibleInterface* window = nullptr;
-    for (int i = 0; i < application->childCount(); ++i)
-        if (QAccessibleInterface* child = application->child(i); child && child->object() == &view) window = child;
+    QAccessibleInterface* window = accessibletest::applicationWindow(&view);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->role(), QAccessible::Window);
     EXPECT_EQ(window->text(QAccessible::Name), "Settings");
