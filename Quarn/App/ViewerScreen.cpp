@@ -360,12 +360,15 @@ QWidget* ViewerScreen::makeSideColumn(QWidget* parent)
     if (filledIn_) sidebar_->fillIn();
     row->addWidget(sidebar_);
     row->addWidget(new Hairline(true, side));
-    // Shown by the rail, it fades in as the library column does.
-    auto* fade = new motion::FadeIn(side, 140);
+    // Shown or hidden by the rail, it fades in or out as the library column does.
+    auto* fade = new motion::FadeIn(side, LibraryColumn::fadeTime);
     const auto show = [this, side, fade] {
         const bool shown =
             PagesModel::of(*model_).sidebar() && PagesModel::of(*model_).libraryPanel() == LibraryPanel::document;
-        if (shown && side->isHidden() && motion::EasedChange::active()) fade->start();
+        if (shown != !side->isHidden() && motion::EasedChange::active()) {
+            if (shown) fade->start();
+            else motion::fadeOut(side, LibraryColumn::fadeTime);
+        }
         side->setVisible(shown);
     };
     show();

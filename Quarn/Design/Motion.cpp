@@ -5,9 +5,11 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -171,6 +173,73 @@ double fadedIn(const QWidget* widget)
     for (QObject* child : widget->children())
         if (const auto* fade = dynamic_cast<const FadeIn*>(child)) return fade->opacity();
     return 1;
+}
+
+namespace {
+
+// The picture of a widget that went, over its place in its parent, clearing.
+class Afterimage : public QWidget {
+public:
+    Afterimage(QWidget* gone, int milliseconds)
+        : QWidget(gone->parentWidget()), gone_(gone), picture_(gone->grab()),
+          ease_(
+              milliseconds, [this] { faded(); }, this)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        ease_.jumpTo(1);
+        setGeometry(gone->geometry());
+        raise();
+        show();
+        // Should no frame come (a window put away meanwhile), it goes all the same.
+        QTimer::singleShot(milliseconds + 250, this, [this] { start(); });
+    }
+    const QWidget* gone() const { return gone_; }
+    double opacity() const { return ease_.value(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setOpacity(ease_.value());
+        painter.drawPixmap(0, 0, picture_);
+        // The clock starts with the first frame, as a fade in's does.
+        start();
+    }
+
+private:
+    void start()
+    {
+        if (!std::exchange(started_, true)) ease_.moveTo(0);
+    }
+    void faded()
+    {
+        update();
+        if (ease_.value() <= 0) deleteLater();
+    }
+
+    const QWidget* gone_;
+    QPixmap picture_;
+    bool started_ = false;
+    Ease ease_;
+};
+
+} // namespace
+
+void fadeOut(QWidget* widget, int milliseconds)
+{
+    if (reduced() || !widget->parentWidget() || !widget->isVisible() || !widget->window()->isVisible()) return;
+    new Afterimage(widget, milliseconds);
+}
+
+double leftBehind(const QWidget* widget)
+{
+    double strongest = 0;
+    if (const QWidget* parent = widget->parentWidget())
+        for (QObject* child : parent->children())
+            if (const auto* picture = dynamic_cast<const Afterimage*>(child); picture && picture->gone() == widget)
+                strongest = std::max(strongest, picture->opacity());
+    return strongest;
 }
 
 } // namespace quarn::motion

@@ -78,4 +78,15 @@ private:
 // How far in a widget with a FadeIn is drawn, 0 … 1; 1 for any other.
 double fadedIn(const QWidget* widget);
 
+// A widget about to go (a column hidden, a panel switched away) fading out
+// where it stood, easing out over a set time: a picture of it, taken now,
+// over whatever takes its place, clears. The widget itself goes at once, so
+// the keys, the clicks and screen readers meet what is there now. With less
+// motion asked for, or while its window is not shown, nothing stays. The
+// time runs from the picture's first frame.
+void fadeOut(QWidget* widget, int milliseconds);
+// How strongly the picture `widget` left behind is drawn, 0 … 1; 0 when
+// nothing of it is fading.
+double leftBehind(const QWidget* widget);
+
 } // namespace quarn::motion

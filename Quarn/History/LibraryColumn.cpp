@@ -30,7 +30,7 @@ LibraryColumn::LibraryColumn(ViewerModel* model, quarnkit::HistoryLibrary* libra
     row->addWidget(host_);
     row->addWidget(new Hairline(true, this));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    fade_ = new motion::FadeIn(this, 140);
+    fade_ = new motion::FadeIn(this, fadeTime);
     if (model_) {
         // The user's own choice is made at once.
         connect(&PagesModel::of(*model_), &PagesModel::sidebarChanged, this, &LibraryColumn::fillIn);
@@ -80,17 +80,20 @@ QWidget* LibraryColumn::panelFor(LibraryPanel panel)
 void LibraryColumn::follow()
 {
     const bool shown = model_ && PagesModel::of(*model_).sidebar() && offers(PagesModel::of(*model_).libraryPanel());
+    const std::optional<LibraryPanel> showing =
+        shown ? std::optional(PagesModel::of(*model_).libraryPanel()) : std::nullopt;
+    const std::optional<LibraryPanel> before = std::exchange(showing_, showing);
+    // Hidden or switched by the rail, the panel that goes fades out as the
+    // one that comes fades in.
+    const bool eased = showing != before && motion::EasedChange::active();
+    if (eased && before) motion::fadeOut(this, fadeTime);
     QWidget* panel = shown && !waiting_ ? panelFor(PagesModel::of(*model_).libraryPanel()) : nullptr;
     if (panel) stack_->setCurrentWidget(panel);
     // Both panels are as wide: the pages beside do not move when it comes.
     host_->setMinimumWidth(shown && !panel ? HistoryPanel::columnWidth : 0);
     // Hidden while another panel shows: coming back is "appearing" again.
     setVisible(shown);
-    const std::optional<LibraryPanel> showing =
-        shown ? std::optional(PagesModel::of(*model_).libraryPanel()) : std::nullopt;
-    // Shown, or another panel: fading in when the rail asked.
-    const std::optional<LibraryPanel> before = std::exchange(showing_, showing);
-    if (showing && showing != before && motion::EasedChange::active()) fade_->start();
+    if (eased && showing) fade_->start();
 }
 
 double LibraryColumn::opacity() const { return fade_->opacity(); }

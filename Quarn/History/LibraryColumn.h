@@ -42,8 +42,11 @@ public:
     ExplorePanel* explorePanel() const { return explore_; }
     // What that model searches: the file index unless set before then.
     ExploreSourceMaker exploreSource;
-    // Shows or hides itself as the window's model says. Shown or switched
-    // to another panel by the rail, it fades in over 0.14 s.
+    // How long the rail's changes of the column take: 0.14 s.
+    static constexpr int fadeTime = 140;
+    // Shows or hides itself as the window's model says. Shown, hidden or
+    // switched to another panel by the rail, what comes fades in and what
+    // goes fades out over fadeTime.
     void follow();
     // How far in it is drawn, 0 … 1.
     double opacity() const;

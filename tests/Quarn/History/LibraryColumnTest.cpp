@@ -148,10 +148,12 @@ TEST(LibraryRail, AScreenReaderHearsChoicesAndPanelTitlesAsHeadings)
 }
 
 // Chosen on the rail, a panel fades in over 0.14 s, its capsule coming with
-// it and the one left going as gently: when the column shows, when it
-// switches, and for This PDF's sidebar. The same change by the window's keys,
-// or with less motion asked for by the desktop, is there at once.
-TEST(LibraryRail, APanelChosenOnTheRailFadesInWithItsCapsuleUnlessMotionIsReduced)
+// it, and the panel and capsule left go out as gently: when the column
+// shows, switches and hides, and for This PDF's sidebar. What is left
+// behind is a picture only: the panel itself goes at once. The same change
+// by the window's keys, or with less motion asked for by the desktop, is
+// there at once.
+TEST(LibraryRail, APanelChosenOnTheRailFadesInAndTheOneLeftFadesOutUnlessMotionIsReduced)
 {
     for (const bool reduced : {false, true}) {
         SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
@@ -163,27 +165,52 @@ TEST(LibraryRail, APanelChosenOnTheRailFadesInWithItsCapsuleUnlessMotionIsReduce
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         LibraryRail* rail = window->screen()->rail();
         LibraryColumn* column = window->screen()->libraryColumn();
+        QWidget* side = window->screen()->findChild<SidebarPane*>()->parentWidget();
         const auto chosen = [&](LibraryPanel panel) { return rail->button(panel)->chosenAmount(); };
+        const auto click = [&](LibraryPanel panel) { QTest::mouseClick(rail->button(panel), Qt::LeftButton); };
         ASSERT_EQ(chosen(LibraryPanel::document), 1.0);
 
-        for (const LibraryPanel panel : {LibraryPanel::history, LibraryPanel::explore}) {
-            SCOPED_TRACE(libraryPanelTitle(panel).toStdString());
+        const struct {
+            LibraryPanel clicked;
+            QWidget* left; // what the click puts away
+        } steps[] = {{LibraryPanel::history, side}, {LibraryPanel::explore, column}};
+        for (const auto& step : steps) {
+            SCOPED_TRACE(libraryPanelTitle(step.clicked).toStdString());
             const LibraryPanel before = PagesModel::of(window->screen()->model()).libraryPanel();
-            QTest::mouseClick(rail->button(panel), Qt::LeftButton);
+            click(step.clicked);
             ASSERT_TRUE(column->isVisible());
             EXPECT_EQ(column->opacity(), atOnce);
-            EXPECT_EQ(chosen(panel), atOnce);
+            EXPECT_EQ(motion::leftBehind(step.left), 1 - atOnce);
+            EXPECT_EQ(chosen(step.clicked), atOnce);
             EXPECT_EQ(chosen(before), 1 - atOnce); // goes out from where it stood
-            EXPECT_TRUE(testsupport::waitFor(
-                [&] { return column->opacity() == 1.0 && chosen(panel) == 1.0 && chosen(before) == 0.0; }));
+            EXPECT_TRUE(testsupport::waitFor([&] {
+                return column->opacity() == 1.0 && motion::leftBehind(step.left) == 0.0 && chosen(step.clicked) == 1.0
+                       && chosen(before) == 0.0;
+            }));
         }
 
-        // This PDF's sidebar fades in the same way.
-        QTest::mouseClick(rail->button(LibraryPanel::document), Qt::LeftButton);
-        QWidget* side = window->screen()->findChild<SidebarPane*>()->parentWidget();
-        ASSERT_TRUE(side->isVisible());
-        EXPECT_EQ(motion::fadedIn(side), atOnce);
-        EXPECT_TRUE(testsupport::waitFor([&] { return motion::fadedIn(side) == 1.0; }));
+        // Hidden from the rail, the column is gone at once and its picture
+        // fades out where it stood, over the pages that take its room.
+        QApplication::processEvents();
+        const QRect room(column->mapTo(window, QPoint(0, 0)), column->size());
+        const QImage shown = window->grab(room).toImage();
+        click(LibraryPanel::explore);
+        EXPECT_FALSE(column->isVisible());
+        EXPECT_EQ(motion::leftBehind(column), 1 - atOnce);
+        EXPECT_EQ(window->grab(room).toImage() == shown, !reduced);
+        EXPECT_TRUE(testsupport::waitFor([&] { return motion::leftBehind(column) == 0.0; }));
+        EXPECT_NE(window->grab(room).toImage(), shown);
+
+        // This PDF's sidebar fades in and out the same way.
+        for (const bool showing : {true, false}) {
+            click(LibraryPanel::document);
+            ASSERT_EQ(side->isVisible(), showing);
+            EXPECT_EQ(showing ? motion::fadedIn(side) : 1 - motion::leftBehind(side), atOnce);
+            EXPECT_TRUE(testsupport::waitFor([&] {
+                return motion::fadedIn(side) == 1.0 && !motion::leftBehind(side)
+                       && chosen(LibraryPanel::document) == (showing ? 1.0 : 0.0);
+            }));
+        }
 
         // The window's keys (the View menu's History) show it at once.
         QTest::keyClick(window->windowHandle(), Qt::Key_Y, Qt::ControlModifier);
@@ -191,6 +218,9 @@ TEST(LibraryRail, APanelChosenOnTheRailFadesInWithItsCapsuleUnlessMotionIsReduce
         EXPECT_EQ(column->opacity(), 1.0);
         EXPECT_EQ(chosen(LibraryPanel::history), 1.0);
         EXPECT_EQ(chosen(LibraryPanel::document), 0.0);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Y, Qt::ControlModifier);
+        EXPECT_FALSE(column->isVisible());
+        EXPECT_EQ(motion::leftBehind(column), 0.0);
     }
 }
 
