@@ -8,6 +8,7 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Export/SheetControls.h"
 #include "Quarn/Shell/ShellText.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
@@ -15,7 +16,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSlider>
@@ -170,6 +170,13 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     QWidget* footer = buildFooter();
     footer->setFixedWidth(440);
     layout->addWidget(footer);
+    // Return acts through the footer's default button wherever the focus is
+    // in the sheet (a card, a scope, a field): Export, or Done once an
+    // export has finished.
+    WindowEvents::returnRuns(*this, [this] {
+        if (controller_.phase().kind == ExportController::Phase::Kind::finished) accept();
+        else exportNow();
+    });
     connect(&controller_, &ExportController::phaseChanged, this, &ExportSheet::refresh);
     // The scopes and the pages line follow the sidebar and the current page.
     connect(&PagesModel::of(model_), &PagesModel::selectedPagesChanged, this, &ExportSheet::refresh);
@@ -177,7 +184,11 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
     refresh();
 }
 
-ExportSheet::~ExportSheet() { controller_.cancel(); }
+ExportSheet::~ExportSheet()
+{
+    WindowEvents::forget(*this);
+    controller_.cancel();
+}
 
 void ExportSheet::follow(ViewerModel* model, QWidget* window)
 {
@@ -444,18 +455,6 @@ void ExportSheet::reject()
 }
 
 std::vector<QAbstractButton*> ExportSheet::cards() const { return {cards_.begin(), cards_.end()}; }
-
-void ExportSheet::keyPressEvent(QKeyEvent* event)
-{
-    // Return acts through the footer's default button: Export (also from
-    // the range field), or Done once an export has finished.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (controller_.phase().kind == ExportController::Phase::Kind::finished) accept();
-        else exportNow();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
 
 void ExportSheet::chooseFormat(ExportFormat format)
 {

@@ -43,7 +43,7 @@ public:
     const quarnkit::ExportForm& form() const { return form_; }
     void chooseFormat(quarnkit::ExportFormat format);
     // The export action of the Export (or Choose Folder) button and of
-    // Return in the range field.
+    // Return anywhere in the sheet.
     void exportNow();
 
     // Shown for tests and for the window: the parts whose text changes.
@@ -67,7 +67,6 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void reject() override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* buildForm();

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextEdit>
 #include <QWidget>
 
 #include <algorithm>
@@ -117,6 +119,19 @@ void listenForKeys(QWidget& owner, Take take)
 {
     listen(owner, {QEvent::KeyPress}, [take = std::move(take)](QEvent* event, QObject* receiver) {
         return take(static_cast<QKeyEvent*>(event), receiver);
+    });
+}
+
+void returnRuns(QWidget& owner, std::function<void()> run)
+{
+    listenForKeys(owner, [run = std::move(run)](QKeyEvent* event, QObject*) {
+        const bool plainReturn = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+                                 && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        const QWidget* focus = QApplication::focusWidget();
+        if (!plainReturn || qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus))
+            return false;
+        run();
+        return true;
     });
 }
 

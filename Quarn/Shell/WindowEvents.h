@@ -32,6 +32,12 @@ void listen(QWidget& owner, std::initializer_list<QEvent::Type> types, Hear hear
 // Key presses alone.
 void listenForKeys(QWidget& owner, Take take);
 
+// Return (or Enter) anywhere in `owner`'s window runs `run`, as a dialog's
+// default button does: on a card, a segment, a check box or a one-line
+// field alike. A field of several lines keeps it for a new line; Space
+// still presses the control that has the focus.
+void returnRuns(QWidget& owner, std::function<void()> run);
+
 // `owner`'s listeners hear nothing more: for a widget's destructor, whose
 // children may still move the focus as they go.
 void forget(const QWidget& owner);

@@ -28,6 +28,7 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <functional>
 #include <set>
 
 #include <unistd.h>
@@ -262,6 +263,66 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
     const auto saved = quarnkit::ExportChoices::saved(shown.settings.defaults);
     EXPECT_EQ(saved.format, ExportFormat::text);
     EXPECT_EQ(saved.scope, quarnkit::ExportScope::thisPage);
+}
+
+// Return exports from whatever control the keys are on, as the Export
+// button would, and never chooses the card or segment it is on; Space
+// chooses a card.
+TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
+{
+    Shown shown(3, std::nullopt, {1});
+    ExportSheet& sheet = *shown.sheet;
+    std::vector<std::pair<ExportFormat, std::vector<int>>> asked;
+    sheet.controller().chooseDestination = [&](const quarnkit::ExportSettings& settings, const ViewerModel&) {
+        asked.emplace_back(settings.format, settings.pages);
+        return std::optional<QString>(); // put away: the sheet stays
+    };
+    const auto card = [&](ExportFormat format) -> QWidget* {
+        for (QAbstractButton* each : sheet.cards())
+            if (each->text() == quarnkit::ExportFormats::title(format)) return each;
+        return nullptr;
+    };
+    const auto segment = [&](ChromeSegmented* control, const QString& title) -> QWidget* {
+        for (QAbstractButton* each : control->findChildren<QAbstractButton*>())
+            if (each->accessibleName() == title) return each;
+        return nullptr;
+    };
+    const auto tabTo = [&](QWidget* control) {
+        for (int i = 0; i < 60 && QApplication::focusWidget() != control; ++i) shown.key(Qt::Key_Tab);
+        return QApplication::focusWidget() == control;
+    };
+    const std::vector<int> all{0, 1, 2};
+    const struct {
+        const char* control;
+        std::function<QWidget*()> find;
+        std::pair<ExportFormat, std::vector<int>> exported;
+    } rows[] = {
+        {"a card not chosen", [&] { return card(ExportFormat::png); }, {ExportFormat::flattenedPDF, all}},
+        {"a scope not chosen",
+         [&] { return segment(sheet.scopeControl(), "Selected pages"); },
+         {ExportFormat::flattenedPDF, all}},
+        {"the password field", [&] { return sheet.openPasswordField(); }, {ExportFormat::flattenedPDF, all}},
+        {"the check box", [&] { return sheet.searchableBox(); }, {ExportFormat::flattenedPDF, all}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.control);
+        ASSERT_TRUE(tabTo(row.find()));
+        asked.clear();
+        shown.key(Qt::Key_Return);
+        EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{row.exported}));
+        EXPECT_EQ(sheet.form().format, ExportFormat::flattenedPDF);
+        EXPECT_TRUE(sheet.isVisible());
+    }
+
+    // Space chooses the card (or the scope) the keys are on; Return then exports it.
+    ASSERT_TRUE(tabTo(card(ExportFormat::text)));
+    shown.key(Qt::Key_Space);
+    EXPECT_EQ(sheet.form().format, ExportFormat::text);
+    ASSERT_TRUE(tabTo(segment(sheet.scopeControl(), "Selected pages")));
+    shown.key(Qt::Key_Space);
+    asked.clear();
+    shown.key(Qt::Key_Enter);
+    EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{ExportFormat::text, {1}}}));
 }
 
 // Without a file manager or xdg-open the written file cannot be shown: the
