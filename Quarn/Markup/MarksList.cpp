@@ -148,6 +148,8 @@ public:
         pinned_->onEnter = [this] { setHovered({}); };
     }
     QWidget* pinned() const { return pinned_; }
+    // Return and Space on a row do what a click does.
+    std::function<void(QTreeWidgetItem*)> onActivate;
 
     // Holds the header of the section under the top edge there.
     void pinHeader()
@@ -205,6 +207,39 @@ protected:
         if (index.parent().isValid() && covered > 0)
             verticalScrollBar()->setValue(verticalScrollBar()->value() - covered);
     }
+    // The keys the list answers are its own while it has them, before the
+    // window's mark keys (which would nudge the selected mark on an arrow,
+    // or open its words on Return).
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride && ownKey(static_cast<QKeyEvent*>(event))) {
+            event->accept();
+            return true;
+        }
+        return QTreeWidget::event(event);
+    }
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool activates =
+            event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
+        if (activates && ownKey(event)) {
+            if (MarksList::markOf(currentItem()) && onActivate) onActivate(currentItem());
+            event->accept();
+            return;
+        }
+        QTreeWidget::keyPressEvent(event);
+    }
+    // The keys move among the marks' rows: a page's header is no stop, and
+    // Left and Right have nowhere to go in a list of one column.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        const QModelIndex from = currentIndex();
+        if (action == MoveLeft || action == MoveRight) return from;
+        QTreeWidgetItem* item = itemFromIndex(QTreeWidget::moveCursor(action, modifiers));
+        const bool down = action == MoveDown || action == MoveNext || action == MovePageDown || action == MoveHome;
+        while (item && !MarksList::markOf(item)) item = down ? itemBelow(item) : itemAbove(item);
+        return item ? indexFromItem(item) : from;
+    }
     void scrollContentsBy(int dx, int dy) override
     {
         QTreeWidget::scrollContentsBy(dx, dy);
@@ -227,6 +262,24 @@ protected:
     }
 
 private:
+    static bool ownKey(const QKeyEvent* key)
+    {
+        if ((key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) != Qt::NoModifier) return false;
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown: return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space: return !(key->modifiers() & Qt::ShiftModifier);
+        default: return false;
+        }
+    }
     void setHovered(const QModelIndex& index)
     {
         if (index == hovered_) return;
@@ -304,6 +357,7 @@ public:
             return state;
         }
         state.selectable = !key_.header;
+        state.focusable = !key_.header;
         state.selected = row->isSelected();
         state.focused = tree_->hasFocus() && tree_->currentItem() == row;
         return state;
@@ -424,7 +478,15 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     summary_->setPalette(dim);
     column->addWidget(summary_);
 
-    tree_ = new MarkTree(this);
+    auto* tree = new MarkTree(this);
+    tree_ = tree;
+    // With a screen reader listening, Qt makes the tree's element while the
+    // tree is still being made (its model is set then), before it is a
+    // MarkTree that the factory above knows: Qt's own table, whose rows
+    // offer only "Toggle". That element goes; the next to ask gets the list's.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(tree_);
+        made && !dynamic_cast<MarkTreeAccessible*>(made))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     tree_->setColumnCount(1);
     tree_->setAccessibleName(tr("Marks"));
     tree_->header()->hide();
@@ -450,10 +512,13 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
                                    tr("No marks yet. Pick a tool and draw on the page."), this);
     column->addWidget(empty_, 1);
 
-    connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    // A click, Return or Space on a row shows its mark and selects it.
+    const auto reveal = [this](QTreeWidgetItem* item) {
         const auto mark = markOf(item);
         if (mark && model_) MarkupModel::of(*model_).reveal(*mark);
-    });
+    };
+    connect(tree_, &QTreeWidget::itemClicked, this, reveal);
+    tree->onActivate = reveal;
     connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
     // The row of the mark selected on the page is lit, however it was selected.
     if (model_)
