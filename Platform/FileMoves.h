@@ -1,26 +1,23 @@
 #pragma once
-// Moving finished files and folders into place without ever replacing
-// something that appeared at the destination meanwhile.
+// Moving a damaged file aside and removing a folder tree, each through the
+// folder that holds it, held open, so that a link swapped in on the way
+// leads nowhere.
 #include <QString>
 
 #include <optional>
+#include <string>
 
 namespace platform::FileMoves {
 
-// Renames `from` to `to` unless something exists at `to` (renameat2 with
-// RENAME_NOREPLACE). Across file systems the entry is copied beside `to`,
-// renamed the same way and the original removed. Returns 0 or an errno value:
-// EEXIST when `to` is taken.
-int moveNoReplace(const QString& from, const QString& to);
-
-// Renames `from` to `to`, replacing a file there in one step. Returns 0 or an
-// errno value.
-int moveReplacing(const QString& from, const QString& to);
-
 // Moves a damaged file ("defaults.json") aside in its folder under the first
 // free name of "defaults.corrupt.json", "defaults.corrupt-2.json", … up to
-// 100, so that a copy kept earlier is never written over. Returns the name
+// 100, so that a copy kept earlier is never written over (renameat2 with
+// RENAME_NOREPLACE in the folder the walk to it holds). Returns the name
 // taken; none when the file could not be moved (it then stays where it was).
 std::optional<QString> moveAside(const QString& path);
+
+// Removes `name` in the folder open at `folder`, and when it is a folder
+// everything in it, depth first, never following a link. Errors are ignored.
+void removeTreeAt(int folder, const std::string& name);
 
 } // namespace platform::FileMoves

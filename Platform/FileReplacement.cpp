@@ -1,8 +1,7 @@
 #include "Platform/FileReplacement.h"
 
 #include "Platform/FileDescriptor.h"
-#include "Platform/PathNames.h"
-#include "Platform/PdfDocument.h"
+#include "Platform/PathWalk.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
-#include <deque>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -75,28 +74,23 @@ int copyContents(int from, int to, off_t* copied)
     return 0;
 }
 
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path)
+// The last name of `path`.
+std::string lastName(const std::string& path)
 {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A new file beside `path` with a name nobody else uses; -1 with errno set.
-int createSibling(const std::string& path, mode_t mode, std::string* made)
+// A new file beside `name` in the folder `folder` with a name nobody else
+// uses; -1 with errno set.
+int createSibling(int folder, const std::string& name, mode_t mode, std::string* made)
 {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%08x", unsigned(random()));
-        const std::string candidate = folderOf(path) + "/." + nameOf(path) + "." + suffix;
-        const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const std::string candidate = "." + name + "." + suffix;
+        const int fd = ::openat(folder, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             *made = candidate;
             return fd;
@@ -107,70 +101,130 @@ int createSibling(const std::string& path, mode_t mode, std::string* made)
     return -1;
 }
 
-std::string readLink(const std::string& path)
+// A rename is durable only once its folder is synced (through a descriptor
+// of its own: the held one is O_PATH). A folder that cannot be read is not.
+void syncFolder(int folder)
 {
-    std::string target(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) fail("cannot read the link " + path, errno);
-        if (std::size_t(n) < target.size()) return target.substr(0, std::size_t(n));
-        target.resize(target.size() * 2);
+    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.fd >= 0 && ::fsync(readable.fd) != 0 && errno != EINVAL) fail("cannot sync the folder", errno);
+}
+
+// A new file made by createSibling, removed unless it is kept.
+class Sibling {
+public:
+    Sibling(int folder, std::string name) : folder_(folder), name_(std::move(name)) {}
+    ~Sibling() { remove(); }
+    Sibling(const Sibling&) = delete;
+    Sibling& operator=(const Sibling&) = delete;
+    // Renames it over `name`; the errno of a failure, 0 once it is there.
+    int renameOver(const std::string& name)
+    {
+        if (::renameat(folder_, name_.c_str(), folder_, name.c_str()) != 0) return errno;
+        name_.clear();
+        return 0;
     }
+
+    void remove()
+    {
+        if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
+        name_.clear();
+    }
+
+private:
+    int folder_;
+    std::string name_;
+};
+
+const char* refusalOf(NameUse use)
+{
+    switch (use) {
+    case NameUse::use: break;
+    case NameUse::foreignLink: return " is a link another user made";
+    case NameUse::foreignFile: return " is another user's file in a folder others can write to";
+    case NameUse::foreignSecondName: return " has a second name, in a folder another user owns";
+    }
+    return "";
 }
 
 } // namespace
 
-bool mayTrustEntry(uid_t user, uid_t entryOwner, uid_t folderOwner, mode_t folderMode)
+NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace)
 {
-    const bool shared = (folderMode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-    return entryOwner == user || !shared || entryOwner == folderOwner;
+    if (S_ISLNK(entry.st_mode)) return mayFollowLink(user, entry.st_uid) ? NameUse::use : NameUse::foreignLink;
+    const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    if (entry.st_uid != user && shared && entry.st_uid != folder.st_uid) return NameUse::foreignFile;
+    // Nobody but the folder's owner (or root, or the user) made a name there.
+    if (inPlace && entry.st_nlink > 1 && folder.st_uid != user && folder.st_uid != 0 && entry.st_uid != folder.st_uid)
+        return NameUse::foreignSecondName;
+    return NameUse::use;
 }
 
-std::string followChosenPath(const std::string& path)
+ForeignName::ForeignName(NameUse use, std::string name, const std::string& path)
+    : PdfError(use == NameUse::foreignLink ? PdfErrorCode::foreignLink : PdfErrorCode::foreignFile,
+               path + refusalOf(use), EACCES),
+      use_(use), name_(std::move(name))
+{}
+
+ChosenFile::ChosenFile(FileDescriptor folder, std::string folderPath, std::string name)
+    : folder_(std::move(folder)), folderPath_(std::move(folderPath)), name_(std::move(name))
+{}
+
+ChosenFile ChosenFile::reach(const std::string& path)
 {
-    std::string resolved; // absolute, without links, `.` or `..`; empty for the root
-    if (path.empty() || path.front() != '/') {
-        char* here = ::getcwd(nullptr, 0);
-        if (!here) fail("cannot read the current folder", errno);
-        resolved = here;
-        std::free(here);
-        if (resolved == "/") resolved.clear();
+    WalkedPath walked = walkPath(path);
+    switch (walked.end) {
+    case WalkedPath::End::reached: break;
+    case WalkedPath::End::missing: fail("the folder " + walked.stoppedAt + " does not exist", ENOENT);
+    case WalkedPath::End::notFolder: fail(walked.stoppedAt + " is not a folder", ENOTDIR);
+    case WalkedPath::End::link: throw ForeignName(NameUse::foreignLink, lastName(walked.stoppedAt), walked.stoppedAt);
+    case WalkedPath::End::refused: fail("cannot reach " + walked.stoppedAt, EACCES);
+    case WalkedPath::End::failed: fail("cannot reach " + walked.stoppedAt, walked.error);
     }
-    std::deque<std::string> rest = pathNames(path);
-    constexpr int maxLinks = 40; // the kernel's own limit
-    int links = 0;
-    while (!rest.empty()) {
-        const std::string name = std::move(rest.front());
-        rest.pop_front();
-        if (name == ".") continue;
-        if (name == "..") {
-            resolved.erase(resolved.empty() ? 0 : resolved.rfind('/'));
-            continue;
-        }
-        const std::string next = resolved + '/' + name;
-        struct stat entry = {};
-        if (::lstat(next.c_str(), &entry) != 0) {
-            // What is missing (or unreachable) is kept as named: the write meets it.
-            resolved = next;
-            for (const std::string& later : rest) resolved += '/' + later;
-            break;
-        }
-        if (!S_ISLNK(entry.st_mode)) {
-            resolved = next;
-            continue;
-        }
-        if (++links > maxLinks) fail("too many links in " + path, ELOOP);
-        struct stat folder = {};
-        if (::stat(resolved.empty() ? "/" : resolved.c_str(), &folder) != 0) fail("cannot reach " + resolved, errno);
-        if (!mayTrustEntry(::geteuid(), entry.st_uid, folder.st_uid, folder.st_mode))
-            throw PdfError(PdfErrorCode::foreignLink,
-                           next + " is a link another user made in a folder others can write to", EACCES);
-        const std::string target = readLink(next);
-        const std::deque<std::string> names = pathNames(target);
-        rest.insert(rest.begin(), names.begin(), names.end());
-        if (!target.empty() && target.front() == '/') resolved.clear();
-    }
-    return resolved.empty() ? "/" : resolved;
+    if (walked.name.empty()) fail(walked.folderPath + " is a folder", EISDIR);
+    return ChosenFile(std::move(walked.folder), std::move(walked.folderPath), std::move(walked.name));
+}
+
+ChosenFile ChosenFile::in(FileDescriptor folder, std::string folderPath, std::string name)
+{
+    return ChosenFile(std::move(folder), std::move(folderPath), std::move(name));
+}
+
+std::string ChosenFile::path() const { return folderPath_ == "/" ? "/" + name_ : folderPath_ + '/' + name_; }
+
+bool ChosenFile::lookAt(struct stat* entry) const
+{
+    if (::fstatat(folder_.fd, name_.c_str(), entry, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    if (errno != ENOENT) fail("cannot reach " + path(), errno);
+    return false;
+}
+
+void ChosenFile::checkExisting(const struct stat& entry) const
+{
+    struct stat folder {};
+    if (::fstat(folder_.fd, &folder) != 0) fail("cannot reach the folder", errno);
+    if (const NameUse use = judgeName(::geteuid(), entry, folder, false); use != NameUse::use)
+        throw ForeignName(use, name_, path());
+    // The walk followed every link: one here now was put in since.
+    if (S_ISLNK(entry.st_mode)) fail(path() + " changed into a link while it was written", ELOOP);
+    if (S_ISDIR(entry.st_mode)) fail("the path is a folder", EISDIR);
+    if (!S_ISREG(entry.st_mode)) fail("not a regular file", EINVAL);
+    // A read-only file stays read-only: it is refused, not made writable
+    // (also for root, who could write it: a mode without write bits is intent).
+    if ((entry.st_mode & 0222) == 0) fail("the file is read-only", EACCES);
+    if (::faccessat(folder_.fd, name_.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        fail("cannot write the file", errno);
+}
+
+void ChosenFile::check() const
+{
+    struct stat entry {};
+    if (lookAt(&entry)) return checkExisting(entry);
+    if (::faccessat(folder_.fd, ".", W_OK, AT_EACCESS) != 0) fail("cannot create a file in the folder", errno);
+}
+
+int ChosenFile::openForReading() const
+{
+    return ::openat(folder_.fd, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 int writeAllAt(int fd, const void* data, std::size_t size, off_t offset)
@@ -201,25 +255,21 @@ int openPrivateScratchFile()
 
 namespace {
 
-void writeInPlace(const std::string& path, const ContentsWriter& write,
+void writeInPlace(const ChosenFile& file, const struct stat& before, const ContentsWriter& write,
                   const std::function<void(const std::string&)>& beforeInPlace)
 {
     Fd copy(openPrivateScratchFile());
     if (copy.fd < 0) fail("cannot make a copy of the file", errno);
-    // The path has no link left: one put in its place since is not followed.
-    Fd target(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    Fd target(::openat(file.folder(), file.name().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (target.fd < 0) fail("cannot write the file", errno);
-    // A file with more than one name, in a folder another user owns, may be
-    // one of the user's own files that that user linked there: refused, as
-    // the kernel's rule for making hard links (fs.protected_hardlinks) would
-    // have refused the link, whatever the system's setting.
-    struct stat file = {};
-    if (::fstat(target.fd, &file) != 0) fail("cannot reach the file", errno);
-    if (file.st_nlink > 1) {
-        struct stat folder = {};
-        if (::stat(folderOf(path).c_str(), &folder) != 0) fail("cannot reach the folder", errno);
-        if (folder.st_uid != ::geteuid()) fail("the file has other names, in a folder another user owns", EACCES);
-    }
+    struct stat now = {}, folder = {};
+    if (::fstat(target.fd, &now) != 0 || ::fstat(file.folder(), &folder) != 0) fail("cannot reach the file", errno);
+    if (now.st_dev != before.st_dev || now.st_ino != before.st_ino)
+        fail(file.path() + " was replaced while it was written", EAGAIN);
+    // Written in place, a second name another user made would lead the
+    // write into the file it names.
+    if (const NameUse use = judgeName(::geteuid(), now, folder, true); use != NameUse::use)
+        throw ForeignName(use, file.name(), file.path());
     off_t originalSize = 0;
     // The copy is complete before the file is touched: a full disk stops here.
     if (const int error = copyContents(target.fd, copy.fd, &originalSize))
@@ -254,81 +304,71 @@ void writeInPlace(const std::string& path, const ContentsWriter& write,
     if (const int closeError = target.close()) fail("cannot write the file", closeError);
 }
 
+// Fills the new file `fd` (made as `sibling`), then puts it in place of
+// `file`'s name; `mode` is given it last, when there is one.
+void completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, const ContentsWriter& write,
+                     std::optional<mode_t> mode)
+{
+    write(fd.fd);
+    // The mode comes last: until the file is complete, only we may read it.
+    if (mode && ::fchmod(fd.fd, *mode) != 0) fail("cannot set the file's mode", errno);
+    if (::fsync(fd.fd) != 0) fail("cannot write the file", errno);
+    if (const int error = fd.close()) fail("cannot write the file", error);
+    if (const int error = sibling.renameOver(file.name())) fail("cannot replace the file", error);
+    syncFolder(file.folder());
+}
+
 } // namespace
 
-void replaceFileContents(const std::string& requested, const ContentsWriter& write,
+void replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
                          const std::function<void(const std::string&)>& beforeInPlace)
 {
-    // A link stays a link: the file it leads to is the one replaced, unless
-    // another user's link would aim the write at a file of the user's.
-    const std::string path = followChosenPath(requested);
     const FileSizeSignalHeld fileSizeSignal;
     struct stat old = {};
-    const bool exists = ::stat(path.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) fail("cannot reach the file", errno);
-    if (exists && S_ISDIR(old.st_mode)) fail("the path is a folder", EISDIR);
-    if (exists && !S_ISREG(old.st_mode)) fail("not a regular file", EINVAL);
-    // Another user's file in a shared folder cannot be renamed over, so it
-    // would be written in place and stay theirs to read: the kernel's rule
-    // for such files (fs.protected_regular), kept whatever the setting.
-    if (exists && old.st_uid != ::geteuid()) {
-        struct stat folder = {};
-        if (::stat(folderOf(path).c_str(), &folder) != 0) fail("cannot reach the folder", errno);
-        if (!mayTrustEntry(::geteuid(), old.st_uid, folder.st_uid, folder.st_mode))
-            throw PdfError(PdfErrorCode::foreignFile,
-                           path + " is a file another user made in a folder others can write to", EACCES);
-    }
-    // A read-only file stays read-only: it is refused, not made writable
-    // (also for root, who could write it: a mode without write bits is intent).
-    if (exists && (old.st_mode & 0222) == 0) fail("the file is read-only", EACCES);
-    if (exists && ::access(path.c_str(), W_OK) != 0) fail("cannot write the file", errno);
+    const bool exists = file.lookAt(&old);
+    if (exists) file.checkExisting(old);
+    else file.check();
 
-    std::string temp;
+    std::string made;
     // A new file gets the usual mode (the umask applies); a replacement its predecessor's.
-    Fd fd(createSibling(path, exists ? 0600 : 0666, &temp));
+    Fd fd(createSibling(file.folder(), file.name(), exists ? 0600 : 0666, &made));
     if (fd.fd < 0) {
         const int error = errno;
-        if (exists && (error == EACCES || error == EPERM || error == EROFS)) {
-            writeInPlace(path, write, beforeInPlace);
-            return;
-        }
+        if (exists && (error == EACCES || error == EPERM || error == EROFS))
+            return writeInPlace(file, old, write, beforeInPlace);
         fail("cannot create a file in the folder", error);
     }
-    auto abandon = [&](const std::string& what, int error) {
-        fd.close();
-        ::unlink(temp.c_str());
-        fail(what, error);
-    };
+    Sibling sibling(file.folder(), made);
     // Renaming would hand the file to us: keep its owner by writing in place.
     if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
         && ::fchown(fd.fd, old.st_uid, old.st_gid) != 0) {
         fd.close();
-        ::unlink(temp.c_str());
-        writeInPlace(path, write, beforeInPlace);
-        return;
+        sibling.remove();
+        return writeInPlace(file, old, write, beforeInPlace);
     }
-    try {
-        write(fd.fd);
-    } catch (...) {
-        fd.close();
-        ::unlink(temp.c_str());
-        throw;
+    completeSibling(file, fd, sibling, write, exists ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt);
+}
+
+void replaceFileContents(const std::string& path, const ContentsWriter& write,
+                         const std::function<void(const std::string&)>& beforeInPlace)
+{
+    replaceFileContents(ChosenFile::reach(path), write, beforeInPlace);
+}
+
+void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write)
+{
+    const FileSizeSignalHeld fileSizeSignal;
+    struct stat old = {};
+    if (file.lookAt(&old)) {
+        if (S_ISLNK(old.st_mode)) fail(file.path() + " changed into a link while it was written", ELOOP);
+        if (S_ISDIR(old.st_mode)) fail("the path is a folder", EISDIR);
     }
-    // The mode comes last: until the file is complete, only we may read it.
-    if (exists && ::fchmod(fd.fd, old.st_mode & 07777) != 0) abandon("cannot set the file's mode", errno);
-    if (::fsync(fd.fd) != 0) abandon("cannot write the file", errno);
-    if (const int error = fd.close()) {
-        ::unlink(temp.c_str());
-        fail("cannot write the file", error);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        fail("cannot replace the file", error);
-    }
-    // The rename itself is durable only once the folder is synced.
-    Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.fd >= 0 && ::fsync(folder.fd) != 0 && errno != EINVAL) fail("cannot sync the folder", errno);
+    std::string made;
+    Fd fd(createSibling(file.folder(), file.name(), 0600, &made));
+    if (fd.fd < 0) fail("cannot create a file in the folder", errno);
+    Sibling sibling(file.folder(), made);
+    // 0600 whatever the umask took away or the old file had.
+    completeSibling(file, fd, sibling, write, mode_t(0600));
 }
 
 } // namespace platform

@@ -1,52 +1,115 @@
 #pragma once
-// Replacing a file's contents so that a failure or a crash at any point
-// leaves either the old contents or the new ones, never a mix.
+// Writing a file at a path the user chose (Save, Save As, Print to a file,
+// every export, Extract Pages) and the user's private files (settings,
+// signatures, history), so that a failure or a crash at any point leaves
+// either the old contents or the new ones, never a mix, and no name another
+// user made leads the write to a file of the user's.
+//
+// The path is walked once (PathWalk.h) to the folder that holds the file;
+// every check, the new file, the write and the rename then go through that
+// folder's descriptor, never through the name from the root again.
+#include "Platform/FileDescriptor.h"
+#include "Platform/PdfDocument.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace platform {
+
+// What a name another user could have aimed at the user's file is, for a
+// write: the one rule every writer keeps.
+enum class NameUse {
+    use,
+    foreignLink,       // a link another user (not root) made, wherever it sits: never followed
+    foreignFile,       // another user's file in a sticky folder others may write (fs.protected_regular):
+                       // written into, it would stay theirs to read
+    foreignSecondName, // a file with more than one name, in a folder of another user's (not root)
+                       // that is not that user's file: they may have linked a file of the user's there
+                       // (fs.protected_hardlinks), so it is not written in place
+};
+// Judges `entry` (as lstat sees it) in `folder` for `user`; `inPlace` when
+// the file would be written into rather than replaced by a new one.
+NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace);
+
+// A write refused by judgeName: the code foreignLink or foreignFile, and the
+// name as the user knows it (the link's or the file's own).
+class ForeignName : public PdfError {
+public:
+    ForeignName(NameUse use, std::string name, const std::string& path);
+    NameUse use() const { return use_; }
+    const std::string& name() const { return name_; }
+
+private:
+    NameUse use_;
+    std::string name_;
+};
+
+// A file the user chose: the folder that holds it, held open as the walk
+// found it, and its name there.
+class ChosenFile {
+public:
+    // Walks to `path`, following only the links mayFollowLink allows; what
+    // is at the last name may not exist yet. Throws ForeignName for another
+    // user's link on the way, PdfError(io) with the errno otherwise (ENOENT:
+    // a folder on the way is not there; EISDIR: the path names a folder).
+    static ChosenFile reach(const std::string& path);
+    // The file `name` in the folder open at `folder` (of the path `folderPath`).
+    static ChosenFile in(FileDescriptor folder, std::string folderPath, std::string name);
+
+    int folder() const { return folder_.fd; }
+    const std::string& name() const { return name_; }
+    std::string path() const;
+    // What is at the name now, a link not followed; false when nothing is.
+    bool lookAt(struct stat* entry) const;
+    // Throws what replaceFileContents would refuse before it writes
+    // anything: a folder, no regular file, a foreign name, a read-only file,
+    // a file or (for a new one) a folder the user may not write.
+    void check() const;
+    // The same, for what lookAt() found there.
+    void checkExisting(const struct stat& entry) const;
+    // The file at the name, opened for reading (-1 with errno set).
+    int openForReading() const;
+
+private:
+    ChosenFile(FileDescriptor folder, std::string folderPath, std::string name);
+
+    FileDescriptor folder_;
+    std::string folderPath_;
+    std::string name_;
+};
 
 // Writes the new contents into `fd`, an empty file open for reading and
 // writing, from its start, as they are made; it may empty the file and
 // begin again. Throws PdfError (io with the errno for a failed write).
 using ContentsWriter = std::function<void(int fd)>;
 
-// Has `write` fill a new file beside `path` (beside the file it leads to,
-// when `path` goes through links: see followChosenPath), syncs it, gives it
-// the owner, group and mode of the file it replaces, renames it over `path`
-// and syncs the folder; a failure at any step removes the new file. The new
-// file is the caller's alone (0600) until it is complete; a file that
-// replaces none gets the usual mode (0666 less the umask). A file the caller
-// may not write is refused. When the folder takes no new file (or the owner
-// cannot be kept) but the file itself is writable, the file is written in
-// place: its old contents are first copied to a private unnamed file,
-// `beforeInPlace` is called with a path that reads that copy, and the copy is
-// written back if the write fails. A write past the process's file-size
-// limit fails like one on a full disk, whatever the process does with
-// SIGXFSZ. Another user's file in a shared folder is refused (mayTrustEntry).
-// Throws PdfError(io) carrying the errno of the step that failed,
-// PdfError(foreignLink), PdfError(foreignFile), or what `write` threw.
+// Has `write` fill a new file beside `file`, syncs it, gives it the owner,
+// group and mode of the file it replaces, renames it over `file` and syncs
+// the folder; a failure at any step removes the new file. The new file is
+// the caller's alone (0600) until it is complete; a file that replaces none
+// gets the usual mode (0666 less the umask). When the folder takes no new
+// file (or the owner cannot be kept) but the file itself is writable, the
+// file is written in place: its old contents are first copied to a private
+// unnamed file, `beforeInPlace` is called with a path that reads that copy,
+// and the copy is written back if the write fails. A write past the
+// process's file-size limit fails like one on a full disk, whatever the
+// process does with SIGXFSZ. Throws what check() throws, ForeignName for a
+// second name refused in place, PdfError(io) carrying the errno of the step
+// that failed, or what `write` threw.
+void replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
+                         const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
+// The same for the path the user chose (ChosenFile::reach).
 void replaceFileContents(const std::string& path, const ContentsWriter& write,
                          const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
 
-// Whether a write to a path the user chose may go through an entry of a
-// folder that `entryOwner` made: follow a link, or write into a file. The
-// kernel's rules for shared folders (fs.protected_symlinks and
-// fs.protected_regular), kept whatever the system's settings: the entry is
-// used when `user` made it, when its folder is not both sticky and writable by
-// others, or when the folder's owner made it; otherwise another user could aim
-// the write at any file of the user's, or read what is written.
-bool mayTrustEntry(uid_t user, uid_t entryOwner, uid_t folderOwner, mode_t folderMode);
-
-// `path` (made absolute) with every link on its way followed as the kernel
-// would, each one only where mayTrustEntry allows it, and `.` and `..`
-// taken; from the first name that does not exist the rest is kept as it is.
-// Every writer of a path the user chose writes here. Throws
-// PdfError(foreignLink) naming the link another user made, or PdfError(io).
-std::string followChosenPath(const std::string& path);
+// Writes a file for the user's eyes alone: a new 0600 file beside `file`,
+// synced and renamed over it, whatever mode and owner the old one had; never
+// in place. Throws as replaceFileContents.
+void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write);
 
 // Writes all `size` bytes at `offset`: 0 or the errno. A write that makes no
 // progress is a full disk.

@@ -2278,12 +2278,14 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
+    // Walked once: what is checked, written and read back is what the walk reached.
+    const ChosenFile file = ChosenFile::reach(path);
     struct stat target = {};
     bool incremental = false;
     bool targetIsSource = false;
     {
         std::lock_guard lock(d->mutex);
-        targetIsSource = ::stat(path.c_str(), &target) == 0 && d->fileInode != 0 && target.st_dev == d->fileDevice
+        targetIsSource = file.lookAt(&target) && d->fileInode != 0 && target.st_dev == d->fileDevice
                          && target.st_ino == d->fileInode;
         // The settling read of the whole file may be what finds the damage.
         readingSource(*d, [&] { settleBeforeEditing(*d); });
@@ -2320,7 +2322,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
                 throw PdfError(PdfErrorCode::general, "the document produced no data");
         });
     };
-    replaceFileContents(path, write, [&](const std::string& copy) {
+    replaceFileContents(file, write, [&](const std::string& copy) {
         // Written in place, the file the document reads would change under it:
         // it reads the copy of the old bytes from now on.
         if (!targetIsSource) return;
@@ -2337,7 +2339,8 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     });
     if (incremental) {
         std::lock_guard lock(d->mutex);
-        adoptWritten(*d, openSource(*d, WatchedFile::open(path)));
+        const int written = file.openForReading();
+        adoptWritten(*d, openSource(*d, written < 0 ? nullptr : WatchedFile::adopt(written)));
         holdWhole(*d); // on the saving worker: the window never waits for it
     }
 }

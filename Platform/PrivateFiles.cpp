@@ -1,11 +1,14 @@
 #include "Platform/PrivateFiles.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/FileMoves.h"
+#include "Platform/FileReplacement.h"
+#include "Platform/PathWalk.h"
+#include "Platform/TrustedProgram.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <dirent.h>
@@ -25,54 +28,85 @@
 
 namespace platform::PrivateFiles {
 
-bool makeFolder(const QString& folder)
+namespace {
+
+// `folder` made a 0700 folder (its missing parents with the usual modes),
+// held open (O_PATH) as the walk to it found it; -1 when it cannot be made.
+FileDescriptor holdPrivateFolder(const QString& folder)
 {
-    if (!QDir().mkpath(folder)) return false;
+    WalkRules rules;
+    rules.makeFolders = 0777;
+    WalkedPath walked = walkPath(QFile::encodeName(folder).toStdString(), rules);
+    if (walked.end != WalkedPath::End::reached) return FileDescriptor();
+    if (walked.name.empty()) return std::move(walked.folder);
+    const char* name = walked.name.c_str();
+    if (!walked.exists() && ::mkdirat(walked.folder.fd, name, 0700) != 0 && errno != EEXIST) return FileDescriptor();
+    FileDescriptor held(::openat(walked.folder.fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     // A folder of another owner that lets us write stays usable as it is.
-    ::chmod(QFile::encodeName(folder).constData(), 0700);
-    return true;
+    if (held.fd >= 0) ::fchmodat(walked.folder.fd, name, 0700, AT_SYMLINK_NOFOLLOW);
+    return held;
 }
+
+} // namespace
+
+bool makeFolder(const QString& folder) { return holdPrivateFolder(folder).fd >= 0; }
 
 bool write(const QString& path, const QByteArray& bytes)
 {
-    if (!makeFolder(QFileInfo(path).absolutePath())) return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    // QSaveFile gives the new file the old one's mode; this one is fixed.
-    // write() only fills a buffer: a disk that runs out of room shows at
-    // flush(), and commit() would put the cut-off file in place regardless.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || file.write(bytes) != bytes.size()
-        || !file.flush()) {
-        file.cancelWriting();
+    const QFileInfo info(path);
+    FileDescriptor folder = holdPrivateFolder(info.absolutePath());
+    if (folder.fd < 0) return false;
+    try {
+        replacePrivateFile(ChosenFile::in(std::move(folder), QFile::encodeName(info.absolutePath()).toStdString(),
+                                          QFile::encodeName(info.fileName()).toStdString()),
+                           [&bytes](int fd) {
+                               if (const int error = writeAllAt(fd, bytes.constData(), std::size_t(bytes.size()), 0))
+                                   throw PdfError(PdfErrorCode::io, "cannot write the file", error);
+                           });
+    } catch (const PdfError&) {
         return false;
     }
-    ::fsync(file.handle());
-    return file.commit();
+    return true;
 }
 
 std::optional<QString> privateFolderProblem(const QString& folder)
 {
     const QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     const uid_t user = ::geteuid();
-    FileDescriptor at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    QString reached = QStringLiteral("/");
-    for (const QString& name : path.split(u'/', Qt::SkipEmptyParts)) {
-        struct stat st {};
-        if (at.fd < 0 || ::fstat(at.fd, &st) != 0) return QStringLiteral("cannot open ") + reached;
-        if (st.st_uid != user && st.st_uid != 0) return reached + QStringLiteral(" belongs to another user");
-        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
-            return QStringLiteral("others may write to ") + reached;
-        const QByteArray native = QFile::encodeName(name);
-        if (::mkdirat(at.fd, native.constData(), 0700) != 0 && errno != EEXIST)
+    // Each folder above: the user's or root's, and closed to writing by
+    // others unless sticky, so that nobody can put another in its place; no
+    // link anywhere; missing ones made the user's alone.
+    WalkRules rules;
+    rules.folder = [](const struct stat& st) { return keepsOthersOut(st, true); };
+    rules.followLinks = false;
+    rules.makeFolders = 0700;
+    WalkedPath walked = walkPath(QFile::encodeName(path).toStdString(), rules);
+    const QString at = QFile::decodeName(walked.stoppedAt.c_str());
+    switch (walked.end) {
+    case WalkedPath::End::reached: break;
+    case WalkedPath::End::refused:
+        if (walked.stoppedStat.st_uid != user && walked.stoppedStat.st_uid != 0)
+            return at + QStringLiteral(" belongs to another user");
+        return QStringLiteral("others may write to ") + at;
+    case WalkedPath::End::link:
+    case WalkedPath::End::notFolder: return at + QStringLiteral(" is a link or not a folder");
+    case WalkedPath::End::missing:
+    case WalkedPath::End::failed: return QStringLiteral("cannot open or create ") + at;
+    }
+    FileDescriptor made;
+    if (walked.name.empty()) {
+        made = std::move(walked.folder);
+    } else {
+        const char* name = walked.name.c_str();
+        if (::mkdirat(walked.folder.fd, name, 0700) != 0 && errno != EEXIST)
             return QStringLiteral("cannot create ") + path;
-        at = FileDescriptor(::openat(at.fd, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        reached = QDir(reached).filePath(name);
-        if (at.fd < 0)
-            return errno == ELOOP || errno == ENOTDIR ? reached + QStringLiteral(" is a link or not a folder")
-                                                      : QStringLiteral("cannot open ") + reached;
+        made = FileDescriptor(::openat(walked.folder.fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (made.fd < 0)
+            return errno == ELOOP || errno == ENOTDIR ? path + QStringLiteral(" is a link or not a folder")
+                                                      : QStringLiteral("cannot open ") + path;
     }
     struct stat st {};
-    if (::fstat(at.fd, &st) != 0) return QStringLiteral("cannot open ") + path;
+    if (::fstat(made.fd, &st) != 0) return QStringLiteral("cannot open ") + path;
     if (st.st_uid != user) return path + QStringLiteral(" belongs to another user");
     if (st.st_mode & 077)
         return path + QStringLiteral(" is open to other users (mode %1)").arg(st.st_mode & 07777, 4, 8, QChar(u'0'));
@@ -157,22 +191,6 @@ std::int64_t latestChange(int fd)
     return latest;
 }
 
-// Empties the open folder `fd`, depth first, never following a link.
-void removeContents(int fd)
-{
-    eachEntry(fd, [fd](const char* name) {
-        struct stat entry {};
-        if (::fstatat(fd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0) return;
-        if (S_ISDIR(entry.st_mode)) {
-            const FileDescriptor inner(::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (inner.fd >= 0) removeContents(inner.fd);
-            ::unlinkat(fd, name, AT_REMOVEDIR);
-        } else {
-            ::unlinkat(fd, name, 0);
-        }
-    });
-}
-
 // Whether `name` is one that mkdtemp gives from "ravlen-XXXXXX". The fixed
 // name a launch without a runtime folder reaches a running copy through
 // (ravlen-<uid>) is not one of them, whatever the number's length.
@@ -245,8 +263,9 @@ int PrivateWorkFolder::removeLeftovers(std::chrono::system_clock::time_point unc
         const FileDescriptor lock(::openat(fd.fd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (lock.fd >= 0 && ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) return;
         if (latestChange(fd.fd) >= cutoff) return;
-        removeContents(fd.fd);
-        removed += ::unlinkat(temporary.fd, name, AT_REMOVEDIR) == 0;
+        FileMoves::removeTreeAt(temporary.fd, name);
+        struct stat gone {};
+        removed += ::fstatat(temporary.fd, name, &gone, AT_SYMLINK_NOFOLLOW) != 0;
     });
     return removed;
 }

@@ -1,11 +1,8 @@
 #include "Platform/TrustedProgram.h"
 
-#include "Platform/PathNames.h"
+#include "Platform/PathWalk.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <deque>
-#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -22,97 +19,84 @@ bool ownedByUserOrRoot(const struct stat& st) { return st.st_uid == ::geteuid() 
 // Write permission for the group covers any other user an access list names.
 bool othersMayWrite(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
 
-// A folder on the program's way, held open while the check lasts.
-struct Folder {
-    FileDescriptor fd;
-    struct stat st;
-    std::string path;
-};
-
-// The target of the link open (O_PATH) at `fd`.
-std::optional<std::string> linkTarget(int fd)
+// The walk to `path`, every folder on it judged as a folder above the
+// program's own, and what stopped it as a verdict.
+WalkedPath walkToProgram(const std::string& path, ProgramCheck& check)
 {
-    std::string target(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlinkat(fd, "", target.data(), target.size());
-        if (n < 0) return std::nullopt;
-        if (std::size_t(n) < target.size()) return target.substr(0, std::size_t(n));
-        target.resize(target.size() * 2);
+    WalkRules rules;
+    rules.folder = [](const struct stat& folder) { return keepsOthersOut(folder, true); };
+    WalkedPath walked = walkPath(path, rules);
+    switch (walked.end) {
+    case WalkedPath::End::reached: break;
+    case WalkedPath::End::missing:
+    case WalkedPath::End::notFolder: check.verdict = ProgramCheck::Verdict::missing; break;
+    case WalkedPath::End::link:
+    case WalkedPath::End::refused: check.verdict = ProgramCheck::Verdict::untrusted; break;
+    case WalkedPath::End::failed:
+        // Nothing there runs nothing; anything else (a folder it may not
+        // search, links that go round) leaves the question open.
+        check.verdict = walked.error == ENOENT ? ProgramCheck::Verdict::missing : ProgramCheck::Verdict::undecided;
+        break;
     }
+    check.path = walked.stoppedAt;
+    return walked;
 }
 
 } // namespace
+
+bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough)
+{
+    return ownedByUserOrRoot(folder)
+           && (!othersMayWrite(folder) || (stickyIsEnough && (folder.st_mode & S_ISVTX) != 0));
+}
 
 ProgramCheck checkProgram(const std::string& program)
 {
     ProgramCheck check;
     if (program.empty()) return check;
-    const auto stop = [&check](ProgramCheck::Verdict verdict, std::string path) {
-        check.verdict = verdict;
-        check.path = std::move(path);
-        return std::move(check);
-    };
-    std::string whole = program;
-    if (program.front() != '/') {
-        char* here = ::getcwd(nullptr, 0);
-        if (!here) return stop(ProgramCheck::Verdict::undecided, program);
-        whole = std::string(here) + '/' + program;
-        std::free(here);
+    WalkedPath walked = walkToProgram(program, check);
+    if (walked.end != WalkedPath::End::reached) return check;
+    check.path = walked.path();
+    if (!walked.exists()) {
+        // The path names a folder, or nothing yet.
+        check.verdict = walked.name.empty() ? ProgramCheck::Verdict::untrusted : ProgramCheck::Verdict::missing;
+        return check;
     }
-    // The folders from the root to the one the next name is in.
-    std::deque<Folder> way;
-    way.push_back({FileDescriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"});
-    if (way.back().fd.fd < 0 || ::fstat(way.back().fd.fd, &way.back().st) != 0)
-        return stop(ProgramCheck::Verdict::undecided, "/");
-    std::deque<std::string> rest = pathNames(whole);
-    constexpr int maxLinks = 40; // the kernel's own limit
-    int links = 0;
-    while (!rest.empty()) {
-        const std::string name = std::move(rest.front());
-        rest.pop_front();
-        if (name == ".") continue;
-        if (name == "..") {
-            if (way.size() > 1) way.pop_back();
-            continue;
-        }
-        const Folder& folder = way.back();
-        std::string path = folder.path == "/" ? "/" + name : folder.path + '/' + name;
-        FileDescriptor entry(::openat(folder.fd.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-        if (entry.fd < 0) {
-            // Nothing there runs nothing; anything else (a folder it may not
-            // search, a name too long) leaves the question open.
-            return stop(errno == ENOENT ? ProgramCheck::Verdict::missing : ProgramCheck::Verdict::undecided, path);
-        }
-        struct stat st {};
-        if (::fstat(entry.fd, &st) != 0) return stop(ProgramCheck::Verdict::undecided, path);
-        if (S_ISLNK(st.st_mode)) {
-            const std::optional<std::string> target = linkTarget(entry.fd);
-            if (++links > maxLinks || !target) return stop(ProgramCheck::Verdict::undecided, path);
-            if (target->empty()) return stop(ProgramCheck::Verdict::missing, path);
-            const std::deque<std::string> names = pathNames(*target);
-            rest.insert(rest.begin(), names.begin(), names.end());
-            if (target->front() == '/') way.resize(1);
-            continue;
-        }
-        if (!rest.empty()) {
-            if (!S_ISDIR(st.st_mode)) return stop(ProgramCheck::Verdict::missing, path);
-            way.push_back({std::move(entry), st, std::move(path)});
-            continue;
-        }
-        // The program itself, then each folder from its own up to the root.
-        if (!S_ISREG(st.st_mode) || !ownedByUserOrRoot(st) || othersMayWrite(st))
-            return stop(ProgramCheck::Verdict::untrusted, path);
-        bool own = true;
-        for (auto step = way.rbegin(); step != way.rend(); ++step) {
-            if (!ownedByUserOrRoot(step->st) || (othersMayWrite(step->st) && (own || !(step->st.st_mode & S_ISVTX))))
-                return stop(ProgramCheck::Verdict::untrusted, step->path);
-            own = false;
-        }
-        check.program = std::move(entry);
-        return stop(ProgramCheck::Verdict::trusted, path);
+    const struct stat& st = walked.entryStat;
+    check.verdict = ProgramCheck::Verdict::untrusted;
+    if (!S_ISREG(st.st_mode) || !ownedByUserOrRoot(st) || othersMayWrite(st)) return check;
+    // Its own folder may not even be sticky: another user could put a hard
+    // link to some other program of this user's there.
+    if (!keepsOthersOut(walked.folderStat, false)) {
+        check.path = walked.folderPath;
+        return check;
     }
-    // The path ends in a folder.
-    return stop(ProgramCheck::Verdict::untrusted, way.back().path);
+    check.verdict = ProgramCheck::Verdict::trusted;
+    check.program = std::move(walked.entry);
+    return check;
+}
+
+ProgramCheck checkProgramFolder(const std::string& folder)
+{
+    ProgramCheck check;
+    if (folder.empty()) return check;
+    WalkedPath walked = walkToProgram(folder, check);
+    if (walked.end != WalkedPath::End::reached) return check;
+    check.path = walked.path();
+    if (walked.name.empty() || !walked.exists()) {
+        // The root is no folder of one program's; nothing there is nothing to keep.
+        check.verdict = walked.name.empty() ? ProgramCheck::Verdict::untrusted : ProgramCheck::Verdict::missing;
+        return check;
+    }
+    check.verdict = ProgramCheck::Verdict::untrusted;
+    if (!S_ISDIR(walked.entryStat.st_mode) || !keepsOthersOut(walked.entryStat, false)) return check;
+    if (!keepsOthersOut(walked.folderStat, false)) {
+        check.path = walked.folderPath;
+        return check;
+    }
+    check.verdict = ProgramCheck::Verdict::trusted;
+    check.program = std::move(walked.entry);
+    return check;
 }
 
 pid_t startCheckedProgram(const ProgramCheck& check, const std::vector<std::string>& arguments, int io)

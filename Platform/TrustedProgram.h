@@ -9,17 +9,18 @@
 // is. The program's own folder never may be one: another user could put a
 // hard link to some other program of this user's there.
 //
-// The check opens each folder on the way and then the program itself, one
-// name at a time, following links as the kernel does but never through a
-// path string of its own making (so a path of any length is judged), and
-// judges what it opened: the program that runs is started from that opening,
-// so a name changed after the check changes nothing. A check that cannot
-// decide (a folder it may not search, links that go round) refuses.
+// The check walks the path once (PathWalk.h): each folder is judged as the
+// walk meets it, the folders that hold a link included, another user's link
+// is not followed, and a path of any length is judged. The program that runs
+// is started from the walk's own opening of it, so a name changed after the
+// check changes nothing. A check that cannot decide (a folder it may not
+// search, links that go round) refuses.
 #include "Platform/FileDescriptor.h"
 
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace platform {
@@ -40,6 +41,18 @@ struct ProgramCheck {
 };
 
 ProgramCheck checkProgram(const std::string& program);
+
+// The same check of a folder that holds a program whole (an install folder
+// that replaces itself): the folder and the one it is in keep others out,
+// not even sticky (in a sticky folder another user could take its name while
+// it is moved), and every folder above as for a program. Trusted: `program`
+// is the folder, opened as the walk found it.
+ProgramCheck checkProgramFolder(const std::string& folder);
+
+// The folder rule of both checks: a folder of the user's or root's that no
+// other user may write, or, where `stickyIsEnough`, one that is sticky, in
+// which nobody may rename or remove what is not theirs.
+bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough);
 
 // Starts the program a trusted check opened, through that opening, with
 // `arguments` (the first is the name it is told it has), `io` as its

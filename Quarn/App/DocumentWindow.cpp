@@ -170,7 +170,7 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         // The library's own words are for the log; the user reads a plain sentence.
         qWarning("ravlen: cannot save %s: %s", qPrintable(path), outcome.error->reason().c_str());
         const QString text = tr("The document “%1” could not be saved.").arg(shownName);
-        const QString reason = QString::fromUtf8(DocumentError::message(outcome.error->code()));
+        const QString reason = outcome.error->sentence();
         // A file that had to be repaired, holds objects that cannot be
         // parsed, or may not be written (or only through another user's
         // link) is kept as it is; a new file may take the document.

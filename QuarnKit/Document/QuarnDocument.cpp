@@ -1,6 +1,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/DroppableWork.h"
 
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfPageGeometries.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
@@ -66,6 +67,12 @@ DocumentError::DocumentError(Code code, std::string reason)
     : std::runtime_error(withReason(message(code), reason)), code_(code), reason_(std::move(reason))
 {}
 
+DocumentError::DocumentError(Code code, std::string reason, std::optional<QString> sentence)
+    : DocumentError(code, std::move(reason))
+{
+    sentence_ = std::move(sentence);
+}
+
 const char* DocumentError::message(Code code)
 {
     switch (code) {
@@ -97,11 +104,11 @@ const char* DocumentError::message(Code code)
         return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep, so a saved "
                "copy would lose them in other programs. Nothing was written.";
     case Code::fileWriteForeignLink:
-        return "That name is a link another user made in a folder that others can write to, and it could lead to "
-               "any of your files. ravlen doesn't write through it: nothing was written.";
+        return "That name is a link another person made, and it could lead to any of your files. ravlen doesn't "
+               "save through it: nothing was written.";
     case Code::fileWriteForeignFile:
-        return "That name is a file another user made in a folder that others can write to, and they could read "
-               "what ravlen writes into it. Nothing was written: choose another name or folder.";
+        return "That name is a file another person could have put there for you to write into. ravlen doesn't "
+               "save into it: nothing was written. Choose another name or folder.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -111,6 +118,22 @@ const char* DocumentError::message(Code code)
 
 std::optional<QString> DocumentError::foreignNameRefusal(const std::exception& error)
 {
+    if (const auto* refused = dynamic_cast<const platform::ForeignName*>(&error)) {
+        const QString name = QString::fromStdString(refused->name());
+        switch (refused->use()) {
+        case platform::NameUse::use: break;
+        case platform::NameUse::foreignLink:
+            return QStringLiteral("%1 is a link another person made; ravlen doesn't save through it.").arg(name);
+        case platform::NameUse::foreignFile:
+            return QStringLiteral("%1 is another person's file in a folder others can write to; ravlen doesn't save "
+                                  "into it.")
+                .arg(name);
+        case platform::NameUse::foreignSecondName:
+            return QStringLiteral("%1 is a second name of a file, in a folder another person owns; ravlen doesn't "
+                                  "save into it.")
+                .arg(name);
+        }
+    }
     const auto* engine = dynamic_cast<const platform::PdfError*>(&error);
     if (!engine) return std::nullopt;
     if (engine->code() == platform::PdfErrorCode::foreignLink)
@@ -119,6 +142,8 @@ std::optional<QString> DocumentError::foreignNameRefusal(const std::exception& e
         return QString::fromUtf8(message(Code::fileWriteForeignFile));
     return std::nullopt;
 }
+
+QString DocumentError::sentence() const { return sentence_ ? *sentence_ : QString::fromUtf8(message(code_)); }
 
 namespace {
 
@@ -144,8 +169,11 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::sourceChanged: return DocumentError(Code::fileWriteSourceChanged, error.what());
     case PdfErrorCode::unparsedObjects: return DocumentError(Code::fileWriteUnparsedObjects, error.what());
     case PdfErrorCode::namesTooLong: return DocumentError(Code::fileWriteNamesTooLong, error.what());
-    case PdfErrorCode::foreignLink: return DocumentError(Code::fileWriteForeignLink, error.what());
-    case PdfErrorCode::foreignFile: return DocumentError(Code::fileWriteForeignFile, error.what());
+    case PdfErrorCode::foreignLink:
+    case PdfErrorCode::foreignFile:
+        return DocumentError(error.code() == PdfErrorCode::foreignLink ? Code::fileWriteForeignLink
+                                                                       : Code::fileWriteForeignFile,
+                             error.what(), DocumentError::foreignNameRefusal(error));
     default: break;
     }
     switch (error.systemError()) {

@@ -58,18 +58,24 @@ public:
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
     DocumentError(Code code, std::string reason = {});
+    // With its own sentence for the alert, where the code's says too little.
+    DocumentError(Code code, std::string reason, std::optional<QString> sentence);
     Code code() const { return code_; }
     const std::string& reason() const { return reason_; }
     // The fixed sentence of a code: plain words, for the alert.
     static const char* message(Code code);
     // The sentence for a write refused because another user made the name
-    // (a link or a file in a shared folder), whoever wrote; none for any
-    // other failure.
+    // (a link, a file in a shared folder, a second name in their folder),
+    // naming it, whoever wrote; none for any other failure.
     static std::optional<QString> foreignNameRefusal(const std::exception& error);
+    // This error's sentence for the alert: the code's, or one that names the
+    // file another user made.
+    QString sentence() const;
 
 private:
     Code code_;
     std::string reason_;
+    std::optional<QString> sentence_;
 };
 
 // Writes `pdf` to `path` as QuarnDocument::writeTo does, with the time of the

@@ -1,6 +1,7 @@
 #include "QuarnKit/Export/ExportJob.h"
 
-#include "Platform/FileMoves.h"
+#include "Platform/FileDescriptor.h"
+#include "Platform/FileReplacement.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/TextRecognizer.h"
 #include "QuarnKit/Export/Exporter.h"
@@ -11,13 +12,16 @@
 #include "QuarnKit/Export/TextLayer.h"
 #include "QuarnKit/Markup/Redaction.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <cerrno>
-#include <filesystem>
+#include <optional>
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 namespace quarnkit {
@@ -49,12 +53,6 @@ namespace {
 
 using Kind = ExportStep::Kind;
 using platform::PdfDocument;
-
-// Removes the job's work folder however the job ends.
-struct WorkFolder {
-    QString path;
-    ~WorkFolder() { Exporter::removeQuietly(path); }
-};
 
 class Run {
 public:
@@ -258,58 +256,64 @@ private:
 
     ExportReport imageFolder()
     {
-        const QString folder = Exporter::chosenPath(destination);
-        WorkFolder work{Exporter::workFolder(folder + QLatin1Char('/') + s.baseName)};
-        const QString staging = work.path + QLatin1Char('/') + s.baseName;
-        std::error_code error;
-        std::filesystem::create_directories(QFile::encodeName(staging).toStdString(), error);
-        if (error)
-            throw ExportError::cannotWrite(s.baseName,
-                                           Exporter::saveFailureReason(FileSystemError(error.value(), "create")));
+        // The chosen folder is walked to once; the pages' folder is made in a
+        // work folder on its volume and renamed into it through that opening.
+        const Exporter::HeldFolder into = Exporter::chosenFolder(destination);
+        std::optional<Exporter::WorkFolder> work;
+        try {
+            work.emplace(into);
+        } catch (const FileSystemError& error) {
+            throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(error));
+        }
+        const QByteArray base = QFile::encodeName(s.baseName);
+        platform::FileDescriptor staging;
+        if (::mkdirat(work->fd(), base.constData(), 0777) == 0)
+            staging = platform::FileDescriptor(
+                ::openat(work->fd(), base.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (staging.fd < 0)
+            throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(FileSystemError(errno, "create")));
+        const std::string stagingPath = QFile::encodeName(work->path()).toStdString() + '/' + base.toStdString();
         const QString ext = ExportFormats::fileExtension(s.format);
         const int count = source->pageCount();
         PagePipeline::run(
             source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
             [&](int k, const QByteArray& bytes) {
                 const int i = s.pages[size_t(k)];
-                Exporter::writeFile(bytes,
-                                    staging + QLatin1Char('/') + Exporter::pageFileName(s.baseName, i, count, ext));
+                const QString name = Exporter::pageFileName(s.baseName, i, count, ext);
+                Exporter::writeFile(
+                    bytes, platform::ChosenFile::in(platform::FileDescriptor(::fcntl(staging.fd, F_DUPFD_CLOEXEC, 0)),
+                                                    stagingPath, QFile::encodeName(name).toStdString()));
             });
         check();
         // Never replace a folder, not even one made while the pages were drawn.
         for (int attempt = 0;; ++attempt) {
-            const QString target = Exporter::freeFolderURL(folder, s.baseName);
-            const int moved = platform::FileMoves::moveNoReplace(staging, target);
-            if (moved == 0) return ExportReport(target);
+            const QString name = Exporter::freeFolderName(into.fd.fd, s.baseName);
+            const int moved = ::renameat2(work->fd(), base.constData(), into.fd.fd, QFile::encodeName(name).constData(),
+                                          RENAME_NOREPLACE)
+                                      == 0
+                                  ? 0
+                                  : errno;
+            if (moved == 0) return ExportReport(QDir(into.path).filePath(name));
             if (moved != EEXIST || attempt >= 100)
-                throw ExportError::cannotWrite(QFileInfo(target).fileName(),
-                                               Exporter::saveFailureReason(FileSystemError(moved, "move")));
+                throw ExportError::cannotWrite(name, Exporter::saveFailureReason(FileSystemError(moved, "move")));
         }
     }
 
     ExportReport multiPageTiff()
     {
-        const QString target = Exporter::chosenPath(destination);
-        struct stat replaced = {};
-        const bool replacing = ::stat(QFile::encodeName(target).constData(), &replaced) == 0;
-        WorkFolder work{Exporter::workFolder(target)};
+        // Written as a save writes, the pages streamed into the new file as
+        // they come: a file that was there keeps its mode until it is replaced
+        // whole, and one that appeared meanwhile is replaced as Save As would.
         const QString name = QFileInfo(destination).fileName();
-        const QString temporary = work.path + QLatin1Char('/') + name;
-        MultiPageTIFF writer(temporary, MultiPageTIFF::maximumSize);
-        PagePipeline::run(
-            source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
-            [&](int, const QByteArray& bytes) { writer.append(bytes); });
-        report(Kind::saving);
-        writer.finish();
-        check();
-        // The file chosen in the save dialog is replaced, keeping its mode
-        // (the work folder is the user's alone until then); one that
-        // appeared meanwhile is not.
-        if (replacing) ::chmod(QFile::encodeName(temporary).constData(), replaced.st_mode & 07777);
-        const int moved = replacing ? platform::FileMoves::moveReplacing(temporary, target)
-                                    : platform::FileMoves::moveNoReplace(temporary, target);
-        if (moved != 0)
-            throw ExportError::cannotWrite(name, Exporter::saveFailureReason(FileSystemError(moved, "move")));
+        Exporter::writeFile(destination, [&](int fd) {
+            MultiPageTIFF writer(fd, name, MultiPageTIFF::maximumSize);
+            PagePipeline::run(
+                source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
+                [&](int, const QByteArray& bytes) { writer.append(bytes); });
+            report(Kind::saving);
+            writer.finish();
+            check();
+        });
         return ExportReport(destination);
     }
 

@@ -92,6 +92,11 @@ std::optional<QString> reasonForErrno(int code)
     case ENOSPC:
     case EDQUOT: return QStringLiteral("The disk is full.");
     case EROFS: return QStringLiteral("That disk is read only.");
+    case ENOENT: return QStringLiteral("The folder it would go in doesn't exist.");
+    case ENOTDIR: return QStringLiteral("A name on the way to it is not a folder.");
+    case EISDIR: return QStringLiteral("That name is a folder.");
+    case ELOOP: return QStringLiteral("Too many links lead to it.");
+    case EINVAL: return QStringLiteral("That name is not a file ravlen can write into.");
     case EFBIG: return QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteTooLarge));
     default: return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "QuarnKit/Export/Exporter.h"
 
+#include "Platform/FileMoves.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/ImageEncoding.h"
 #include "Platform/PdfWriting.h"
@@ -60,13 +61,6 @@ QString composedName(ExportFormat format, const QString& base, const QString& su
     case ExportFormat::marksSummary: return base + suffix + QStringLiteral(" marks.md");
     default: return base + suffix + QLatin1Char('.') + ExportFormats::fileExtension(format);
     }
-}
-
-// Whether something, even a dangling link, is at `path`.
-bool entryExists(const QString& path)
-{
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 [[noreturn]] void throwErrno(const QString& path, const char* what)
@@ -388,63 +382,103 @@ QString writeImages(const PdfDocument& doc, const std::vector<int>& pages, Expor
 
 void writeFile(const QByteArray& data, const QString& path)
 {
+    writeFile(path, [&data](int fd) {
+        if (const int error = platform::writeAllAt(fd, data.constData(), std::size_t(data.size()), 0))
+            throw PdfError(platform::PdfErrorCode::io, "cannot write the file", error);
+    });
+}
+
+void writeFile(const QString& path, const platform::ContentsWriter& write)
+{
     // As a save writes: whole or not at all, the replaced file's mode kept,
     // and never through another user's link.
     try {
-        platform::replaceFileContents(QFile::encodeName(path).toStdString(), [&data](int fd) {
+        platform::replaceFileContents(QFile::encodeName(path).toStdString(), write);
+    } catch (const PdfError& error) {
+        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
+    }
+}
+
+void writeFile(const QByteArray& data, const platform::ChosenFile& file)
+{
+    try {
+        platform::replaceFileContents(file, [&data](int fd) {
             if (const int error = platform::writeAllAt(fd, data.constData(), std::size_t(data.size()), 0))
                 throw PdfError(platform::PdfErrorCode::io, "cannot write the file", error);
         });
     } catch (const PdfError& error) {
-        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
+        throw ExportError::cannotWrite(QFile::decodeName(file.name().c_str()), saveFailureReason(error));
     }
 }
 
-QString chosenPath(const QString& path)
+HeldFolder chosenFolder(const QString& path)
 {
+    const QString name = QFileInfo(path).fileName();
     try {
-        return QFile::decodeName(platform::followChosenPath(QFile::encodeName(path).toStdString()).c_str());
+        const platform::ChosenFile place = platform::ChosenFile::reach(QFile::encodeName(path).toStdString());
+        platform::FileDescriptor fd(
+            ::openat(place.folder(), place.name().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.fd < 0) throw FileSystemError(errno, "open " + place.path());
+        return {std::move(fd), QFile::decodeName(place.path().c_str())};
     } catch (const PdfError& error) {
-        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
+        // The root, or a path that ends in "..": a folder all the same.
+        if (error.systemError() == EISDIR) {
+            platform::FileDescriptor fd(
+                ::open(QFile::encodeName(path).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (fd.fd >= 0) return {std::move(fd), QDir::cleanPath(QFileInfo(path).absoluteFilePath())};
+        }
+        throw ExportError::cannotWrite(name, saveFailureReason(error));
+    } catch (const FileSystemError& error) {
+        throw ExportError::cannotWrite(name, saveFailureReason(error));
     }
 }
 
-QString workFolder(const QString& destination)
+WorkFolder::WorkFolder(const HeldFolder& beside)
 {
-    const QString parent = QFileInfo(destination).absolutePath();
     const QString name =
         QStringLiteral("ravlen Export ") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    QString privateRoot;
+    // In the user's private folder when that is on the destination's volume,
+    // where nothing is left beside the user's files; else a hidden folder
+    // beside them, on their volume for sure. Either way the last move is a rename.
     try {
-        privateRoot = ShareFolder().privateRoot();
+        const QString root = ShareFolder().privateRoot();
+        platform::FileDescriptor held(
+            ::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat rootStat {
+        }, besideStat{};
+        if (held.fd >= 0 && ::fstat(held.fd, &rootStat) == 0 && ::fstat(beside.fd.fd, &besideStat) == 0
+            && rootStat.st_dev == besideStat.st_dev && ::mkdirat(held.fd, QFile::encodeName(name), 0700) == 0) {
+            parent_ = std::move(held);
+            name_ = QFile::encodeName(name).toStdString();
+            path_ = QDir(root).filePath(name);
+        }
     } catch (const ShareError&) {}
-    struct stat parentStat {
-    }, privateStat{};
-    const bool sameVolume = !privateRoot.isEmpty() && ::stat(QFile::encodeName(parent).constData(), &parentStat) == 0
-                            && ::stat(QFile::encodeName(privateRoot).constData(), &privateStat) == 0
-                            && parentStat.st_dev == privateStat.st_dev;
-    if (!sameVolume) {
-        // A hidden folder beside the destination is on its volume for sure.
-        const QString beside = parent + QStringLiteral("/.") + name;
-        if (::mkdir(QFile::encodeName(beside).constData(), 0700) == 0) return beside;
+    if (name_.empty()) {
+        const QByteArray hidden = QFile::encodeName(u'.' + name);
+        if (::mkdirat(beside.fd.fd, hidden.constData(), 0700) != 0) throwErrno(beside.path, "create a folder in");
+        parent_ = platform::FileDescriptor(::fcntl(beside.fd.fd, F_DUPFD_CLOEXEC, 0));
+        name_ = hidden.toStdString();
+        path_ = QDir(beside.path).filePath(u'.' + name);
     }
-    if (privateRoot.isEmpty()) throw FileSystemError(EACCES, "prepare a private work folder");
-    const QString fallback = privateRoot + QLatin1Char('/') + name;
-    if (::mkdir(QFile::encodeName(fallback).constData(), 0700) != 0) throwErrno(fallback, "create");
-    return fallback;
+    fd_ = platform::FileDescriptor(::openat(parent_.fd, name_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd_.fd < 0) {
+        const int error = errno;
+        ::unlinkat(parent_.fd, name_.c_str(), AT_REMOVEDIR);
+        throw FileSystemError(error, "open " + QFile::encodeName(path_).toStdString());
+    }
 }
 
-void removeQuietly(const QString& path)
+WorkFolder::~WorkFolder()
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(QFile::encodeName(path).toStdString(), ignored);
+    if (parent_.fd >= 0) platform::FileMoves::removeTreeAt(parent_.fd, name_);
 }
 
-QString freeFolderURL(const QString& directory, const QString& name)
+QString freeFolderName(int folder, const QString& name)
 {
-    QString candidate = directory + QLatin1Char('/') + name;
-    for (int n = 2; entryExists(candidate); ++n)
-        candidate = directory + QLatin1Char('/') + name + QStringLiteral(" %1").arg(n);
+    QString candidate = name;
+    struct stat st {};
+    for (int n = 2; ::fstatat(folder, QFile::encodeName(candidate).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0; ++n)
+        candidate = name + QStringLiteral(" %1").arg(n);
     return candidate;
 }
 

@@ -6,6 +6,9 @@
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Export/PageRender.h"
 
+#include "Platform/FileDescriptor.h"
+#include "Platform/FileReplacement.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -108,19 +111,47 @@ QString writeImages(const platform::PdfDocument& doc, const std::vector<int>& pa
 
 // Writes the bytes as a save writes a document (platform::replaceFileContents):
 // a new file beside `path`, flushed, then renamed into place, keeping the
-// mode of the file it replaces. Throws ExportError::cannotWrite naming the file.
+// mode of the file it replaces, never through another user's link. Throws
+// ExportError::cannotWrite naming the file.
 void writeFile(const QByteArray& data, const QString& path);
-// Where a file or folder written at `path` goes: through the links the user
-// may follow (platform::followChosenPath). Throws ExportError::cannotWrite
-// naming the file when another user's link is on the way.
-QString chosenPath(const QString& path);
-// A new folder for the export's temporary output on the destination's
-// volume, so the final move is a rename; failing that, one in the user's
-// private temporary folder. Throws FileSystemError.
-QString workFolder(const QString& destination);
-// Deletes a file or folder (its contents too); errors are ignored.
-void removeQuietly(const QString& path);
-// `directory`/`name`, or "name 2", "name 3", … when taken. Creates nothing.
-QString freeFolderURL(const QString& directory, const QString& name);
+// The same with the contents made as they are written (`write` fills the
+// empty file open at its descriptor); what `write` throws passes on.
+void writeFile(const QString& path, const platform::ContentsWriter& write);
+// The same into a file of a folder already held.
+void writeFile(const QByteArray& data, const platform::ChosenFile& file);
+
+// A folder held open, and its path for what is shown.
+struct HeldFolder {
+    platform::FileDescriptor fd; // O_PATH
+    QString path;
+};
+// The folder the user chose to put new files in, walked to once as a writer
+// walks (platform::ChosenFile::reach): what is made in it is made through
+// this opening. Throws ExportError::cannotWrite naming it.
+HeldFolder chosenFolder(const QString& path);
+
+// A new folder for an export's temporary output on the volume of `beside`,
+// so that the last move is a rename: in the user's private folder when that
+// is on the same volume, else a hidden one in `beside`. Removed with all it
+// holds when it goes. Throws FileSystemError.
+class WorkFolder {
+public:
+    explicit WorkFolder(const HeldFolder& beside);
+    ~WorkFolder();
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    int fd() const { return fd_.fd; }
+    const QString& path() const { return path_; }
+
+private:
+    platform::FileDescriptor parent_;
+    std::string name_;
+    platform::FileDescriptor fd_;
+    QString path_;
+};
+
+// `name`, or "name 2", "name 3", … whichever nothing in the folder open at
+// `folder` is called. Creates nothing.
+QString freeFolderName(int folder, const QString& name);
 
 } // namespace quarnkit::Exporter

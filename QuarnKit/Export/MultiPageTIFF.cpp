@@ -175,21 +175,24 @@ QString MultiPageTIFF::tooLargeReason()
 }
 
 MultiPageTIFF::MultiPageTIFF(const QString& path, std::uint64_t limit)
-    : path_(path), limit_(std::min(limit, maximumSize))
+    : name_(QFileInfo(path).fileName()), limit_(std::min(limit, maximumSize))
 {
     fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) failWrite(errno);
 }
 
+MultiPageTIFF::MultiPageTIFF(int fd, const QString& name, std::uint64_t limit)
+    : name_(name), fd_(fd), owned_(false), limit_(std::min(limit, maximumSize))
+{}
+
 MultiPageTIFF::~MultiPageTIFF()
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && owned_) ::close(fd_);
 }
 
 void MultiPageTIFF::failWrite(int error) const
 {
-    const QString name = QFileInfo(path_).fileName();
-    throw ExportError::cannotWrite(name, Exporter::saveFailureReason(FileSystemError(error, "write")));
+    throw ExportError::cannotWrite(name_, Exporter::saveFailureReason(FileSystemError(error, "write")));
 }
 
 void MultiPageTIFF::append(const QByteArray& bytes)
@@ -198,8 +201,7 @@ void MultiPageTIFF::append(const QByteArray& bytes)
     Page page(bytes);
     if (order_ && *order_ != page.order) malformed();
     const u64 start = end_ + (end_ & 1);
-    if (start + (page.length() - 8) > limit_)
-        throw ExportError::cannotWrite(QFileInfo(path_).fileName(), tooLargeReason());
+    if (start + (page.length() - 8) > limit_) throw ExportError::cannotWrite(name_, tooLargeReason());
     const u64 delta = start - 8;
     const auto [first, link] = page.relocate(delta);
 
@@ -229,7 +231,7 @@ void MultiPageTIFF::finish()
 {
     const int fd = fd_;
     fd_ = -1;
-    if (fd >= 0 && ::close(fd) != 0) failWrite(errno);
+    if (fd >= 0 && owned_ && ::close(fd) != 0) failWrite(errno);
     if (pages_ < 1) throw ExportError(ExportError::Kind::empty);
 }
 

@@ -25,6 +25,9 @@ public:
     // Creates or empties the file and opens it for writing; the file may grow
     // to min(limit, maximumSize) bytes. Throws ExportError::cannotWrite.
     MultiPageTIFF(const QString& path, std::uint64_t limit);
+    // Writes into the empty file open at `fd`, which stays the caller's;
+    // `name` is the file's for the messages.
+    MultiPageTIFF(int fd, const QString& name, std::uint64_t limit);
     ~MultiPageTIFF();
     MultiPageTIFF(const MultiPageTIFF&) = delete;
     MultiPageTIFF& operator=(const MultiPageTIFF&) = delete;
@@ -34,8 +37,8 @@ public:
     // byte order (the file is unchanged by it), cannotWrite when the file
     // would grow past the limit or cannot be written.
     void append(const QByteArray& page);
-    // Closes the file. Throws ExportError: cannotWrite when closing fails,
-    // empty when no page was appended. The file stays either way.
+    // Closes the file (one it opened). Throws ExportError: cannotWrite when
+    // closing fails, empty when no page was appended. The file stays either way.
     void finish();
 
     int pages() const { return pages_; }
@@ -43,8 +46,9 @@ public:
 private:
     [[noreturn]] void failWrite(int error) const;
 
-    QString path_;
+    QString name_;
     int fd_ = -1;
+    bool owned_ = true;
     std::uint64_t limit_;
     std::optional<TIFFByteOrder> order_;
     std::uint64_t link_ = 4; // where the next page's first-directory offset goes

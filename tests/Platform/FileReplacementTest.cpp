@@ -1,9 +1,9 @@
 // Writing a file the user chose: a write in place that fails part way puts
 // the old bytes back; the new file is the user's alone until it takes the
-// mode of the file it replaces; links are followed only where the kernel's
-// protected-links rule would follow them, and a file with a second name in
-// another user's folder is not written in place (each writer's own case is
-// in ChosenPathWrites). Another user's link or folder and a small disk need
+// mode of the file it replaces; another user's link is never followed, and a
+// file with a second name in another user's folder is not written in place
+// unless nobody else could have made it (each writer's own case is in
+// ChosenPathWrites). Another user's link or folder and a small disk need
 // root to make.
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
@@ -43,7 +43,8 @@ int replaceWith(const QString& path, const QByteArray& bytes, const std::functio
                 throw PdfError(PdfErrorCode::io, "cannot write", error);
         });
     } catch (const PdfError& error) {
-        return error.code() == PdfErrorCode::foreignLink ? -EACCES : error.systemError();
+        // A name another user made is refused as such, not as a permission.
+        return dynamic_cast<const platform::ForeignName*>(&error) ? -EACCES : error.systemError();
     }
     return 0;
 }
@@ -116,60 +117,102 @@ TEST(FileReplacement, TheNewFileIsTheUsersAloneUntilItTakesItsPredecessorsMode)
     }
 }
 
-// The rule alone, which needs no second account: a link is followed, and a
-// file written into, as the kernel's protected_symlinks and
-// protected_regular rules allow. The real folders below need root.
-TEST(FileReplacement, AnEntryIsUsedWhereTheKernelsProtectedRulesWould)
+// The rule alone, which needs no second account: which names another user
+// could have aimed at a file of the user's a write goes through. The real
+// folders below need root.
+TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
 {
+    using platform::NameUse;
     constexpr uid_t me = 1000, other = 1001, owner = 1002;
     const struct {
         const char* name;
-        uid_t entryOwner;
+        mode_t kind;      // S_IFLNK or S_IFREG
+        uid_t entryOwner; // the link's or the file's
+        nlink_t names;
+        uid_t folderOwner;
         mode_t folderMode;
-        bool used;
+        bool inPlace;
+        NameUse use;
     } cases[] = {
-        {"mine, in a sticky folder all may write", me, 01777, true},
-        {"another's, in a sticky folder all may write", other, 01777, false},
-        {"the folder owner's, in a sticky folder all may write", owner, 01777, true},
-        {"another's, in a folder all may write, not sticky", other, 0777, true},
-        {"another's, in a sticky folder the group may write", other, 01775, true},
+        {"my link, in another's folder", S_IFLNK, me, 1, owner, 0755, false, NameUse::use},
+        {"root's link, in a sticky folder all may write", S_IFLNK, 0, 1, 0, 01777, false, NameUse::use},
+        {"another's link, in a sticky folder all may write", S_IFLNK, other, 1, 0, 01777, false, NameUse::foreignLink},
+        {"another's link, in their own folder I cannot write", S_IFLNK, owner, 1, owner, 0755, false,
+         NameUse::foreignLink},
+        {"another's link, in a folder all may write, not sticky", S_IFLNK, other, 1, owner, 0777, false,
+         NameUse::foreignLink},
+        {"another's link, in my own folder", S_IFLNK, other, 1, me, 0700, false, NameUse::foreignLink},
+        {"my file, in a sticky folder all may write", S_IFREG, me, 1, 0, 01777, false, NameUse::use},
+        {"another's file, in a sticky folder all may write", S_IFREG, other, 1, 0, 01777, false, NameUse::foreignFile},
+        {"the folder owner's file, in a sticky folder all may write", S_IFREG, owner, 1, owner, 01777, false,
+         NameUse::use},
+        {"another's file, in a folder all may write, not sticky", S_IFREG, other, 1, owner, 0777, false, NameUse::use},
+        {"another's file, in a sticky folder its group may write", S_IFREG, other, 1, owner, 01775, false,
+         NameUse::use},
+        {"a second name of my file, in another's folder, in place", S_IFREG, me, 2, owner, 0755, true,
+         NameUse::foreignSecondName},
+        {"a second name of my file, in another's folder, replaced", S_IFREG, me, 2, owner, 0755, false, NameUse::use},
+        {"a colleague's own file with two names, in their team folder", S_IFREG, owner, 2, owner, 02775, true,
+         NameUse::use},
+        {"my file with two names, in a root folder", S_IFREG, me, 2, 0, 0755, true, NameUse::use},
+        {"my file with two names, in my folder", S_IFREG, me, 2, me, 0755, true, NameUse::use},
+        {"my file with one name, in another's folder", S_IFREG, me, 1, owner, 0755, true, NameUse::use},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(platform::mayTrustEntry(me, c.entryOwner, owner, S_IFDIR | c.folderMode), c.used) << c.name;
+    for (const auto& c : cases) {
+        struct stat entry = {}, folder = {};
+        entry.st_mode = c.kind | 0644;
+        entry.st_uid = c.entryOwner;
+        entry.st_nlink = c.names;
+        folder.st_mode = S_IFDIR | c.folderMode;
+        folder.st_uid = c.folderOwner;
+        EXPECT_EQ(platform::judgeName(me, entry, folder, c.inPlace), c.use) << c.name;
+    }
 }
 
-// The kernel's rule on real folders: another user's link is followed only
-// where the folder is not both sticky and open to all, or is that user's;
-// it may name a folder on the way or lead nowhere yet.
+// The rule on real folders: another user's link is never followed, in
+// whatever folder it sits; it may name a folder on the way or lead nowhere
+// yet. The refusal names the link.
 TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
 {
     if (!kRoot) GTEST_SKIP() << "another user's link needs root to make (lchown)";
     const struct {
         const char* name;
-        const char* link;    // in the shared folder, owned by kStranger
+        const char* link;    // in the other folder, owned by `linkOwner`
         const char* leadsTo; // in the user's folder
         const char* written;
         mode_t folderMode;
         uid_t folderOwner;
+        uid_t linkOwner;
         bool followed;
     } cases[] = {
-        {"to a folder on the way", "box", "", "box/report.pdf", 01777, 0, false},
-        {"to a file not made yet", "report.pdf", "/report.pdf", "report.pdf", 01777, 0, false},
-        {"the folder owner's", "report.pdf", "/report.pdf", "report.pdf", 01777, kStranger, true},
-        {"in a folder that is not sticky", "box", "", "box/./report.pdf", 0777, 0, true},
-        {"in a sticky folder only its group may write", "report.pdf", "/report.pdf", "report.pdf", 01775, 0, true},
+        {"to a folder on the way", "box", "", "box/report.pdf", 01777, 0, kStranger, false},
+        {"to a file not made yet", "report.pdf", "/report.pdf", "report.pdf", 01777, 0, kStranger, false},
+        {"the folder owner's, in a sticky folder", "report.pdf", "/report.pdf", "report.pdf", 01777, kStranger,
+         kStranger, false},
+        {"in their own folder, which the user cannot write", "report.pdf", "/report.pdf", "report.pdf", 0555, kStranger,
+         kStranger, false},
+        {"in a folder that is not sticky", "box", "", "box/./report.pdf", 0777, 0, kStranger, false},
+        {"the user's own, in a sticky folder", "box", "", "box/report.pdf", 01777, kStranger, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir home, dir;
         const QString shared = dir.filePath("shared"), link = shared + '/' + c.link;
         ASSERT_TRUE(QDir().mkpath(shared));
+        ASSERT_TRUE(QFile::link(home.path() + c.leadsTo, link));
+        ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), c.linkOwner, c.linkOwner), 0);
         ASSERT_EQ(::chown(QFile::encodeName(shared).constData(), c.folderOwner, c.folderOwner), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), c.folderMode), 0);
-        ASSERT_TRUE(QFile::link(home.path() + c.leadsTo, link));
-        ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), kStranger, kStranger), 0);
 
-        EXPECT_EQ(replaceWith(shared + '/' + c.written, "%PDF"), c.followed ? 0 : -EACCES);
+        std::string named;
+        try {
+            platform::replaceFileContents(QFile::encodeName(shared + '/' + c.written).toStdString(), [](int fd) {
+                if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
+            });
+        } catch (const platform::ForeignName& refused) {
+            named = refused.name();
+        }
+        EXPECT_EQ(named, c.followed ? "" : c.link);
         EXPECT_EQ(readFile(home.filePath("report.pdf")), c.followed ? "%PDF" : "");
         EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 1);
     }
@@ -179,20 +222,25 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
 // hold a second name of one of the user's files (a ~/.bashrc). Save As to
 // that name cannot make a new file there, and must not write the user's file
 // in place, as the kernel's rule for making such links would have refused
-// the link. A file with one name there, or with two in a folder of the
-// user's, is written in place as before. The user is nobody, in a child.
+// the link. Where nobody but the file's owner, root or the user could have
+// made the name, it is written in place: a colleague's own file in their
+// team folder, the user's file in a root folder or their own. The user is
+// nobody, in a child.
 TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlace)
 {
     if (!kRoot) GTEST_SKIP() << "another user's folder and a second user need root to make";
     const struct {
         const char* name;
         uid_t folderOwner; // the folder holding the name written; neither user can make a file there
-        bool secondName;   // the name written is a second name of the user's file in their own folder
+        uid_t fileOwner;   // the file's (writable by the user)
+        bool secondName;   // the name written is a second name of the file first named in the user's folder
         bool written;
     } cases[] = {
-        {"a second name in another user's folder", kStranger, true, false},
-        {"the only name in another user's folder", kStranger, false, true},
-        {"a second name in a folder of the user's", kNobody, true, true},
+        {"a second name in another user's folder", kStranger, kNobody, true, false},
+        {"the only name in another user's folder", kStranger, kNobody, false, true},
+        {"a second name in a folder of the user's", kNobody, kNobody, true, true},
+        {"a colleague's own file with a second name, in their folder", kStranger, kStranger, true, true},
+        {"a second name of the user's file, in a root folder", 0, kNobody, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,6 +254,8 @@ TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlac
         for (const QString& path : {dir.path(), home, own, named})
             ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(named).constData(), c.fileOwner, c.fileOwner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(named).constData(), 0666), 0);
         ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), c.folderOwner, c.folderOwner), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0555), 0);
         const pid_t child = ::fork();
@@ -213,7 +263,7 @@ TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlac
             if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
             const int error = replaceWith(named, "%PDF");
             const bool asExpected =
-                c.written ? error == 0 && readFile(named) == "%PDF" : error == EACCES && readFile(own) == "secret";
+                c.written ? error == 0 && readFile(named) == "%PDF" : error == -EACCES && readFile(own) == "secret";
             ::_exit(asExpected ? 0 : 1);
         }
         int status = 0;

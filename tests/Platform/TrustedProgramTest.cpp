@@ -89,25 +89,47 @@ TEST(TrustedProgram, OnlyAProgramNoOtherUserCanChangeRuns)
     }
 }
 
-TEST(TrustedProgram, ALinkIsJudgedByWhatItLeadsTo)
+// A link is judged with the folder that holds it and by what it leads to:
+// each folder the walk passes is judged, and another user's link is not
+// followed.
+TEST(TrustedProgram, ALinkIsJudgedWithItsFolderAndByWhatItLeadsTo)
 {
     QTemporaryDir dir;
     const QString reader = dir.filePath("private/reader"), open = dir.filePath("open");
+    const QString own = dir.filePath("own");
     ASSERT_TRUE(testsupport::writeFile(reader, "#!/bin/sh\n"));
     ASSERT_TRUE(setMode(reader, 0755) && setMode(dir.filePath("private"), 0700));
-    ASSERT_TRUE(QDir().mkpath(open) && setMode(open, 0777));
-    // A link in a folder anyone can change leads to the user's own program:
-    // that program, by its own path, is what runs.
-    ASSERT_TRUE(QFile::link(reader, open + "/link"));
-    const ProgramCheck viaLink = platform::checkProgram((open + "/link").toStdString());
-    EXPECT_EQ(viaLink.verdict, ProgramCheck::Verdict::trusted);
-    EXPECT_EQ(viaLink.path, QFileInfo(reader).canonicalFilePath().toStdString());
-    // Leading into the open folder, it is refused there.
+    ASSERT_TRUE(QDir().mkpath(open) && setMode(open, 0777) && QDir().mkpath(own) && setMode(own, 0755));
+    const struct {
+        const char* what;
+        QString link; // made, leading to `leadsTo`
+        QString leadsTo;
+        bool stranger; // the link another user's
+        ProgramCheck::Verdict verdict;
+        QString path; // named by the check
+    } cases[] = {
+        {"the user's link in the user's folder", own + "/link", reader, false, ProgramCheck::Verdict::trusted,
+         QFileInfo(reader).canonicalFilePath()},
+        {"the user's link in a folder anyone can change", open + "/link", reader, false,
+         ProgramCheck::Verdict::untrusted, open},
+        {"another user's link in the user's folder", own + "/theirs", reader, true, ProgramCheck::Verdict::untrusted,
+         own + "/theirs"},
+        {"a link into a folder anyone can change", dir.filePath("private/back"), open + "/reader", false,
+         ProgramCheck::Verdict::untrusted, open},
+        {"a link to nothing", own + "/nowhere", dir.filePath("missing"), false, ProgramCheck::Verdict::missing,
+         dir.filePath("missing")},
+    };
     ASSERT_TRUE(QFile::copy(reader, open + "/reader") && setMode(open + "/reader", 0755));
-    ASSERT_TRUE(QFile::link(open + "/reader", dir.filePath("private/back")));
-    EXPECT_EQ(platform::checkProgram(dir.filePath("private/back").toStdString()).verdict,
-              ProgramCheck::Verdict::untrusted);
-    EXPECT_EQ(platform::checkProgram(dir.filePath("missing").toStdString()).verdict, ProgramCheck::Verdict::missing);
+    for (const auto& c : cases) {
+        if (c.stranger && ::geteuid() != 0) continue; // only root gives a link away
+        ASSERT_TRUE(QFile::link(c.leadsTo, c.link)) << c.what;
+        if (c.stranger) {
+            ASSERT_EQ(::lchown(QFile::encodeName(c.link).constData(), 4242, 4242), 0);
+        }
+        const ProgramCheck check = platform::checkProgram(c.link.toStdString());
+        EXPECT_EQ(check.verdict, c.verdict) << c.what;
+        EXPECT_EQ(check.path, c.path.toStdString()) << c.what;
+    }
 }
 
 TEST(TrustedProgram, AWayOfAnyLengthIsJudgedAndOneThatCannotBeIsRefused)
@@ -189,3 +211,4 @@ TEST(TrustedProgram, TheReaderThatRunsIsTheFileThatWasChecked)
     swapper.join();
     EXPECT_FALSE(QFile::exists(mark)) << "a reader another user could have swapped in ran";
 }
+

@@ -288,9 +288,10 @@ TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)
         QString path;
         QString detail;
     } failures[] = {
-        {w.dir.filePath("no/such/folder/out.pdf"), "ravlen couldn't save \"out.pdf\". No such file or directory."},
+        {w.dir.filePath("no/such/folder/out.pdf"),
+         "ravlen couldn't save \"out.pdf\". The folder it would go in doesn't exist."},
         {readOnly, "ravlen couldn't save \"kept.pdf\". You don't have permission to save there."},
-        {w.dir.filePath("folder.pdf"), "ravlen couldn't save \"folder.pdf\". Is a directory."},
+        {w.dir.filePath("folder.pdf"), "ravlen couldn't save \"folder.pdf\". That name is a folder."},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.path.toStdString());

@@ -2,6 +2,7 @@
 // themselves, case by case, are FileReplacement's).
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Pages/PageEdits.h"
@@ -34,7 +35,7 @@ QString failureOf(const std::function<void()>& write)
     try {
         write();
     } catch (const DocumentError& error) {
-        return QString::fromUtf8(DocumentError::message(error.code()));
+        return error.sentence();
     } catch (const quarnkit::ExportError& error) {
         return error.message();
     } catch (const std::exception& error) {
@@ -63,6 +64,16 @@ const std::pair<const char*, Writer> writers[] = {
              if (!quarnkit::PageEdits::extractInto(d, {0}, path)()) throw std::runtime_error("not extracted");
          });
      }},
+    {"Export a multi-page TIFF",
+     [](QuarnDocument& d, const QString& path) {
+         return failureOf([&] {
+             quarnkit::ExportSettings settings;
+             settings.format = quarnkit::ExportFormat::tiff;
+             settings.pages = {0, 1};
+             settings.dpi = 36;
+             quarnkit::ExportJob::run(settings, platform::PdfDocument::openBytes(d.snapshot()), path, {});
+         });
+     }},
 };
 
 mode_t modeOf(const QString& path)
@@ -75,14 +86,15 @@ mode_t modeOf(const QString& path)
 
 // In a sticky folder all may write to, as /tmp, the user's own link leads
 // every writer on to the private file it names, which is replaced and stays
-// private; another user's link there is refused with one sentence and the
-// file it names stays as it was, as is another user's file there that others
-// may write. A new file gets the usual mode.
+// private; another user's link there, or in a folder of theirs, is refused
+// with one sentence that names it, and the file it names stays as it was,
+// as is another user's file there that others may write. A new file gets
+// the usual mode.
 TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
 {
-    const QString refusal = QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignLink));
-    EXPECT_TRUE(refusal.contains("link another user made"));
-    const QString plantedRefusal = QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteForeignFile));
+    const QString refusal = "report.pdf is a link another person made; ravlen doesn't save through it.";
+    const QString plantedRefusal =
+        "planted.pdf is another person's file in a folder others can write to; ravlen doesn't save into it.";
     const auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
     ASSERT_TRUE(document);
     const bool root = ::geteuid() == 0;
@@ -98,7 +110,9 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         ASSERT_TRUE(QFile::link(mine, shared + "/mine.pdf") && QFile::link(settings, shared + "/report.pdf"));
 
         EXPECT_EQ(write(*document, shared + "/mine.pdf"), QString());
-        EXPECT_TRUE(readFile(mine).startsWith("%PDF"));
+        const QByteArray written = readFile(mine);
+        EXPECT_TRUE(written.startsWith("%PDF") || written.startsWith("II*") || written.startsWith("MM"))
+            << written.left(8).toStdString();
         EXPECT_EQ(modeOf(mine), 0600u);
         EXPECT_TRUE(QFileInfo(shared + "/mine.pdf").isSymLink());
         EXPECT_EQ(write(*document, dir.filePath("new.pdf")), QString());
@@ -107,6 +121,15 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         ASSERT_EQ(::lchown(QFile::encodeName(shared + "/report.pdf").constData(), kStranger, kStranger), 0);
         const QString failure = write(*document, shared + "/report.pdf");
         EXPECT_TRUE(failure.contains(refusal)) << failure.toStdString();
+        EXPECT_EQ(readFile(settings), "my settings");
+        // The same link in a folder of that user's, which the user cannot write.
+        const QString theirs = dir.filePath("theirs");
+        ASSERT_TRUE(QDir().mkpath(theirs) && QFile::link(settings, theirs + "/report.pdf"));
+        ASSERT_EQ(::lchown(QFile::encodeName(theirs + "/report.pdf").constData(), kStranger, kStranger), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), kStranger, kStranger), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0755), 0);
+        const QString theirFailure = write(*document, theirs + "/report.pdf");
+        EXPECT_TRUE(theirFailure.contains(refusal)) << theirFailure.toStdString();
         EXPECT_EQ(readFile(settings), "my settings");
         // A file another user left there for others to fill stays theirs and empty of the document.
         const QString planted = shared + "/planted.pdf";

@@ -175,7 +175,9 @@ TEST(ExportError, SaveFailureReasonsNameTheCommonCauses)
         {ENOSPC, "The disk is full."},
         {EDQUOT, "The disk is full."},
         {EROFS, "That disk is read only."},
-        {ENOENT, "No such file or directory."},
+        {ENOENT, "The folder it would go in doesn't exist."},
+        {EISDIR, "That name is a folder."},
+        {EBUSY, "Device or resource busy."},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Exporter::saveFailureReason(FileSystemError(c.code, "write /x")), c.reason) << c.code;

@@ -233,31 +233,34 @@ TEST(ExporterFiles, WritesReplaceWholeFilesOrReportWhy)
 TEST(ExporterFiles, FreeFolderNamesCountUpFromTwo)
 {
     QTemporaryDir dir;
-    EXPECT_EQ(Exporter::freeFolderURL(dir.path(), "Doc"), dir.path() + "/Doc");
+    const Exporter::HeldFolder held = Exporter::chosenFolder(dir.path());
+    EXPECT_EQ(Exporter::freeFolderName(held.fd.fd, "Doc"), "Doc");
     QDir(dir.path()).mkdir("Doc");
-    EXPECT_EQ(Exporter::freeFolderURL(dir.path(), "Doc"), dir.path() + "/Doc 2");
+    EXPECT_EQ(Exporter::freeFolderName(held.fd.fd, "Doc"), "Doc 2");
     testsupport::writeFile(dir.path() + "/Doc 2", "a file counts too");
-    EXPECT_EQ(Exporter::freeFolderURL(dir.path(), "Doc"), dir.path() + "/Doc 3");
+    EXPECT_EQ(Exporter::freeFolderName(held.fd.fd, "Doc"), "Doc 3");
 }
 
 TEST(ExporterFiles, WorkFoldersLieOnTheDestinationsVolumeAndGoAway)
 {
     QTemporaryDir dir;
-    const QString folder = Exporter::workFolder(dir.path() + "/Out.tiff");
-    ASSERT_TRUE(QFileInfo(folder).isDir());
-    const QString second = Exporter::workFolder(dir.path() + "/Out.tiff");
-    EXPECT_NE(second, folder);
-    Exporter::removeQuietly(second);
-    struct stat a {
-    }, b{};
-    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &a), 0);
-    ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &b), 0);
-    EXPECT_EQ(a.st_dev, b.st_dev);
-    EXPECT_EQ(a.st_mode & 0777, 0700u);
-    testsupport::writeFile(folder + "/page.png", "x");
-    Exporter::removeQuietly(folder);
+    const Exporter::HeldFolder held = Exporter::chosenFolder(dir.path());
+    QString folder;
+    {
+        const Exporter::WorkFolder work(held);
+        folder = work.path();
+        ASSERT_TRUE(QFileInfo(folder).isDir());
+        const Exporter::WorkFolder second(held);
+        EXPECT_NE(second.path(), folder);
+        struct stat a {
+        }, b{};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &a), 0);
+        ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &b), 0);
+        EXPECT_EQ(a.st_dev, b.st_dev);
+        EXPECT_EQ(a.st_mode & 0777, 0700u);
+        testsupport::writeFile(folder + "/pages/page.png", "x");
+    }
     EXPECT_FALSE(QFileInfo::exists(folder));
-    Exporter::removeQuietly(folder); // already gone: nothing happens
 }
 
 TEST(ExporterImages, PosterPagesFailAsImagesWhileRedactionScalesDown)

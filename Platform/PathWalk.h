@@ -1,0 +1,78 @@
+#pragma once
+// The one walk of a path that ravlen writes to, makes private folders in, or
+// runs a helper program from. It opens the path one name at a time from the
+// root (openat with O_PATH | O_NOFOLLOW), reads each link and follows it by
+// hand (at most maxPathLinks), so that a path of any length is walked and
+// what is judged is what the walk holds. Each folder it opens is judged as it
+// meets it, the folders that hold a link included, and a link another user
+// made is never followed. It hands back the last folder, held open: the
+// caller checks, creates, writes and renames relative to it (fstatat, openat,
+// renameat) and never resolves the name again, so nothing swapped in after
+// the walk is reached.
+#include "Platform/FileDescriptor.h"
+
+#include <functional>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace platform {
+
+// The kernel's own limit of links on one path.
+constexpr int maxPathLinks = 40;
+
+// Whether a link may be followed: one the user or root made. Another user's
+// link could aim a write, or a program's start, at anything of the user's,
+// in whatever folder it sits.
+bool mayFollowLink(uid_t user, uid_t linkOwner);
+
+struct WalkRules {
+    // Asked about each folder the walk opens, before it looks inside: false
+    // stops the walk there. None: every folder passes.
+    std::function<bool(const struct stat& folder)> folder;
+    // Links are followed (those mayFollowLink allows); false: every link stops the walk.
+    bool followLinks = true;
+    // Missing folders on the way are made with this mode (the umask applies); 0: none is made.
+    mode_t makeFolders = 0;
+};
+
+struct WalkedPath {
+    enum class End {
+        reached,   // `folder` holds `name`, which may not exist yet
+        missing,   // a folder on the way is not there (`name` in `folder`)
+        notFolder, // a name on the way is not a folder
+        link,      // a link the rules do not follow: another user's, or any when none are followed
+        refused,   // a folder the rules refused
+        failed,    // `error` says why: ELOOP for more than maxPathLinks links, EACCES for a
+                   // folder that may not be searched, …
+    };
+    End end = End::failed;
+    int error = 0;
+    // Where the walk stopped, when it did not reach the end: the path of the
+    // folder, link or name, the links before it followed.
+    std::string stoppedAt;
+    // Refused: the folder, as the walk found it; link: the link (lstat).
+    struct stat stoppedStat {};
+
+    // Reached (and missing): the last folder, held (O_PATH), as the walk found it.
+    FileDescriptor folder;
+    struct stat folderStat {};
+    std::string folderPath; // absolute, links followed
+    // The last name in `folder`, links followed; empty when the path names
+    // `folder` itself (the root, or a path that ends in "." or "..").
+    std::string name;
+    // What `name` was when the walk met it: held (O_PATH | O_NOFOLLOW), never
+    // a link; -1 when there is nothing there yet.
+    FileDescriptor entry;
+    struct stat entryStat {};
+
+    // folderPath and name, joined.
+    std::string path() const;
+    bool exists() const { return entry.fd >= 0; }
+};
+
+// Walks `path` (a relative one from the current folder) under `rules`.
+WalkedPath walkPath(const std::string& path, const WalkRules& rules = {});
+
+} // namespace platform
