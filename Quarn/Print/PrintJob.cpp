@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -126,9 +127,11 @@ bool drawSheets(const quarnkit::QuarnDocument& document, const std::vector<int>&
     return painter.end();
 }
 
-// Print to File once the name typed is settled: a name that is there
-// already is replaced only when the user says so. Nothing at that name is
-// opened here.
+// Print to File once the name typed is settled: a name the job could not
+// write to keeps the dialog open and says why, as the writer would (a folder
+// that is not there, another user's link, a file the user may not write); a
+// name that is there already is replaced only when the user says so. Nothing
+// at that name is opened here.
 void confirmFile(QPrintDialog& dialog, const QString& path)
 {
     const auto tell = [&dialog](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons) {
@@ -137,15 +140,16 @@ void confirmFile(QPrintDialog& dialog, const QString& path)
         openAlert(box, &dialog);
         return box;
     };
-    const QByteArray name = QFile::encodeName(path);
-    struct stat entry {
-    }, target{};
+    struct stat entry {};
     if (path.isEmpty()) {
         tell(QMessageBox::Warning, QObject::tr("Choose a file to print into."), QMessageBox::Ok);
-    } else if (::lstat(name.constData(), &entry) != 0) {
+    } else if (const auto problem = quarnkit::printFileProblem(path)) {
+        tell(QMessageBox::Warning,
+             QObject::tr("The document can't be printed into %1.\n%2\nChoose another name.")
+                 .arg(QFileInfo(path).fileName(), *problem),
+             QMessageBox::Ok);
+    } else if (::lstat(QFile::encodeName(path).constData(), &entry) != 0) {
         dialog.accept();
-    } else if (::stat(name.constData(), &target) == 0 && S_ISDIR(target.st_mode)) {
-        tell(QMessageBox::Warning, QObject::tr("%1 is a folder.\nChoose another name.").arg(path), QMessageBox::Ok);
     } else {
         QMessageBox* box =
             tell(QMessageBox::Question, QObject::tr("%1 already exists.\nDo you want to replace it?").arg(path),

@@ -1,9 +1,11 @@
 #include "QuarnKit/Viewer/PrintLayout.h"
 
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfWriting.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Export/PageRender.h"
 
 #include <QFile>
@@ -72,12 +74,22 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
             out->saveToFile(QFile::encodeName(path).toStdString());
             return {true, {}};
         } catch (const platform::PdfError& error) {
-            if (const auto refusal = DocumentError::foreignNameRefusal(error)) return {false, *refusal};
-            return {};
+            // Told as a save of the same file is told.
+            return {false, Exporter::saveFailureReason(error)};
         } catch (const std::exception&) {
             return {};
         }
     };
+}
+
+std::optional<QString> printFileProblem(const QString& path)
+{
+    try {
+        platform::ChosenFile::reach(QFile::encodeName(path).toStdString()).check();
+    } catch (const platform::PdfError& error) {
+        return Exporter::saveFailureReason(error);
+    }
+    return std::nullopt;
 }
 
 } // namespace quarnkit

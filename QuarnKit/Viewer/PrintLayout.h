@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -47,5 +48,12 @@ struct PrintOutcome {
 };
 std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet,
                                           QString path);
+
+// Why the job could not write to `path`, found as its writer finds it
+// before writing anything (a folder on the way that is not there, another
+// user's link, a file or folder the user may not write, …), in the words the
+// job's failure would use: for the print dialog, which stays open on such a
+// name. None when the job may write there.
+std::optional<QString> printFileProblem(const QString& path);
 
 } // namespace quarnkit
