@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -119,10 +120,15 @@ pid_t startCheckedProgram(const ProgramCheck& check, const std::vector<std::stri
     const int errors = nowhere < 0 ? -1 : ::fcntl(nowhere, F_DUPFD_CLOEXEC, 3);
     if (program < 0 || wire < 0 || errors < 0 || ::dup2(wire, 0) < 0 || ::dup2(wire, 1) < 0 || ::dup2(errors, 2) < 0)
         ::_exit(127);
-    // Nothing else of ours (documents, sockets) goes along; the program's
-    // own opening closes as it starts.
-    ::close_range(3, unsigned(program) - 1, 0);
-    ::close_range(unsigned(program) + 1, ~0u, 0);
+    // Nothing else of ours (documents, sockets) goes along, whether or not
+    // it was opened close-on-exec; the program's own opening closes as it
+    // starts. Without close_range, each possible descriptor is closed.
+    if (::close_range(3, unsigned(program) - 1, 0) != 0 || ::close_range(unsigned(program) + 1, ~0u, 0) != 0) {
+        rlimit limit{};
+        const long most = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? long(limit.rlim_cur) : 65536;
+        for (long fd = 3; fd < most; ++fd)
+            if (fd != program) ::close(int(fd));
+    }
     ::syscall(SYS_execveat, program, "", argv.data(), environ, AT_EMPTY_PATH);
     // A script's interpreter opens the script by the descriptor, which must
     // then stay open.

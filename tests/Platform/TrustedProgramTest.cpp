@@ -21,6 +21,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -212,3 +213,26 @@ TEST(TrustedProgram, TheReaderThatRunsIsTheFileThatWasChecked)
     EXPECT_FALSE(QFile::exists(mark)) << "a reader another user could have swapped in ran";
 }
 
+// A helper starts with its standard streams and nothing else of ours, also
+// what was opened without close-on-exec: ls lists its own descriptors (its
+// listing of /proc/self/fd takes the fourth).
+TEST(TrustedProgram, AHelperStartsWithOnlyTheDescriptorsItNeeds)
+{
+    const ProgramCheck check = platform::checkProgram("/bin/ls");
+    ASSERT_EQ(check.verdict, ProgramCheck::Verdict::trusted) << check.path;
+    const platform::FileDescriptor leaked(::open("/dev/null", O_RDONLY)); // no O_CLOEXEC
+    const platform::FileDescriptor high(::fcntl(leaked.fd, F_DUPFD, 100));
+    ASSERT_TRUE(leaked.fd >= 0 && high.fd >= 100);
+    int wire[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, wire), 0);
+    const pid_t pid = platform::startCheckedProgram(check, {"ls", "-1", "/proc/self/fd"}, wire[1]);
+    ::close(wire[1]);
+    ASSERT_GT(pid, 0);
+    QByteArray listed;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(wire[0], chunk, sizeof chunk)) > 0;) listed.append(chunk, n);
+    ::close(wire[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(QString::fromUtf8(listed).split(u'\n', Qt::SkipEmptyParts), QStringList({"0", "1", "2", "3"}));
+}
