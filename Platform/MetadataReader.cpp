@@ -428,24 +428,32 @@ bool MetadataReaderProcess::send(int fd, const std::string& request)
 MetadataReaderProcess::Arrival MetadataReaderProcess::collect()
 {
     char chunk[65536];
+    bool ended = false; // a crash, its memory limit, or a reader that ends once it has answered
     for (;;) {
         const ssize_t n = ::recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (n <= 0) return Arrival::broken; // it died: a crash, or its memory limit
-        buffer_.append(chunk, std::size_t(n));
-        if (!ready_) {
-            refused_ = buffer_[0] == 'U';
-            if (buffer_[0] != 'R') return Arrival::broken;
-            ready_ = true;
-            buffer_.erase(0, 1);
+        if (n <= 0) {
+            ended = true;
+            break;
         }
+        buffer_.append(chunk, std::size_t(n));
     }
-    if (buffer_.size() < 4) return Arrival::waiting;
+    // What it sent before it ended is read first: a whole answer is kept
+    // however soon after it the process went, which the program cannot
+    // tell apart from one that went a moment later.
+    if (!ready_ && !buffer_.empty()) {
+        refused_ = buffer_[0] == 'U';
+        if (buffer_[0] != 'R') return Arrival::broken;
+        ready_ = true;
+        buffer_.erase(0, 1);
+    }
+    const Arrival unfinished = ended ? Arrival::broken : Arrival::waiting;
+    if (buffer_.size() < 4) return unfinished;
     std::uint32_t size = 0;
     std::memcpy(&size, buffer_.data(), 4);
     if (size > maxFrame) return Arrival::broken;
-    if (buffer_.size() < 4 + std::size_t(size)) return Arrival::waiting;
+    if (buffer_.size() < 4 + std::size_t(size)) return unfinished;
     payload_ = buffer_.substr(4, size);
     busy_ = false;
     buffer_.clear();
