@@ -2,6 +2,7 @@
 
 #include "Platform/FileDescriptor.h"
 #include "Platform/PrivateFiles.h"
+#include "Platform/TrustedProgram.h"
 
 #include "QuarnKit/Update/UpdateError.h"
 
@@ -61,6 +62,8 @@ QString message(InstallBlocker blocker, const QString& app)
                + QStringLiteral(" is a development build, so it can't update itself.");
     case InstallBlocker::packageManaged:
         return app + QStringLiteral(" was installed by the system's package manager, so it can't update itself.");
+    case InstallBlocker::translocated:
+        return QStringLiteral("Move ") + app + QStringLiteral(" to a folder of your own so it can update itself.");
     case InstallBlocker::readOnlyVolume:
         return app + QStringLiteral(" is running from a read-only disk, so it can't update itself.");
     case InstallBlocker::runningAsRoot: return app + QStringLiteral(" is running as root, so it won't update itself.");
@@ -154,18 +157,23 @@ main() {
     return 1
   fi
 
-  if ! /bin/mv "$TARGET" "$BACKUP"; then
+  # -T: each move renames onto the name itself, never into a folder found
+  # there, and fails when one is in the way.
+  if ! /bin/mv -T "$TARGET" "$BACKUP"; then
     stop "couldn't move the old copy aside."
     return 1
   fi
-  if [ ! -e "$TARGET" ] && /bin/mv "$NEXT_APP" "$TARGET"; then
+  placed=
+  if [ ! -e "$TARGET" ] && /bin/mv -T "$NEXT_APP" "$TARGET"; then
     /bin/rm -rf "$BACKUP" "$NEXT"
     log "Installed the new copy at $TARGET"
     result=0
+    placed=1
   else
     log "Couldn't move the new copy into place. Restoring the old copy."
-    if [ ! -e "$TARGET" ] && /bin/mv "$BACKUP" "$TARGET"; then
+    if [ ! -e "$TARGET" ] && /bin/mv -T "$BACKUP" "$TARGET"; then
       log "Restored the old copy."
+      placed=1
     else
       log "Couldn't restore the old copy. It is at $BACKUP"
     fi
@@ -174,7 +182,12 @@ main() {
   fi
 
   /bin/rm -rf "$STAGING"
-  relaunch
+  # Only a copy this script put at $TARGET is opened: whatever else is there now is not ours.
+  if [ -n "$placed" ]; then
+    relaunch
+  else
+    log "Not opening the app: neither the new copy nor the old one is at $TARGET."
+  fi
   return $result
 }
 
@@ -192,6 +205,13 @@ std::optional<InstallBlocker> UpdateInstaller::blocker(const QString& installFol
     // Only a folder of ravlen's own, with Info.json at its top, is swapped whole.
     if (isSystemFolder(folder) || !QFileInfo(QDir(folder).filePath(QStringLiteral("Info.json"))).isFile())
         return InstallBlocker::packageManaged;
+    // The script moves the copy aside and the new one in: where another user
+    // may change the folder it is in (a sticky one too, where they may take
+    // the free name between the two moves) or one above, their program
+    // would be started in its place. The helper check's own rule.
+    if (platform::checkProgramFolder(QFile::encodeName(folder).toStdString()).verdict
+        != platform::ProgramCheck::Verdict::trusted)
+        return InstallBlocker::translocated;
     struct statvfs volume {};
     if (::statvfs(QFile::encodeName(folder).constData(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
         return InstallBlocker::readOnlyVolume;

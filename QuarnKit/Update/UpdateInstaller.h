@@ -16,6 +16,7 @@ namespace quarnkit {
 enum class InstallBlocker {
     unsignedCopy,   // a development build: no seal that holds
     packageManaged, // under /usr or another system folder, or not an install folder of its own
+    translocated,   // in a folder another user may change, or below one (platform::checkProgramFolder)
     readOnlyVolume,
     runningAsRoot, // an update never installs as root
     folderNotWritable,

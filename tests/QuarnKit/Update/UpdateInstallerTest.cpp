@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -196,6 +198,69 @@ TEST(UpdateInstaller, AnAppStillRunningAtTheTimeOutKeepsEverything)
     EXPECT_FALSE(QFileInfo::exists(install.launched)) << "nothing was opened";
 }
 
+// A swap that fails half way: the new copy will not move in, or another
+// user takes the install folder's name between the two moves (in a folder
+// they may write). The script opens a copy only where it put one, the old
+// one put back or the new one, and otherwise nothing, saying why. A fake mv
+// makes each happen at that moment, bound over the real one in a mount
+// namespace of a child of its own (which needs root).
+TEST(UpdateInstaller, ASwapThatFailsOpensOnlyACopyTheScriptPutInPlace)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+    const struct {
+        const char* what;
+        bool taken;       // else the new copy does not move
+        const char* last; // the log's last line, around the install folder's path
+        const char* after;
+        const char* launched; // the version started, none
+    } cases[] = {
+        {"the new copy does not move in", false, "Opening ", "", "1.0"},
+        {"another user takes the name between the moves", true,
+         "Not opening the app: neither the new copy nor the old one is at ", ".", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Installation install;
+        const UpdateInstallPlan plan = install.plan(endedProcess());
+        const QString realMv = install.base + "/real-mv", fakeMv = install.base + "/fake-mv";
+        const QString planted = install.base + "/planted";
+        ASSERT_TRUE(QFile::copy("/usr/bin/mv", realMv));
+        ASSERT_TRUE(writeFile(planted, "#!/bin/sh\nprintf 'planted\\n' > "
+                                           + UpdateInstaller::quote(install.launched).toUtf8() + "\n"));
+        using UpdateInstaller::quote;
+        const QString fake = "#!/bin/sh\nREAL=" + quote(realMv) + "\nNEW=" + quote(plan.nextApp())
+                             + "\nTARGET=" + quote(install.target) + "\nPLANTED=" + quote(planted)
+                             + "\nTAKEN=" + (c.taken ? "1" : "") + R"SH(
+if [ -z "$TAKEN" ] && [ "$2" = "$NEW" ]; then exit 1; fi
+"$REAL" "$@" || exit $?
+if [ -n "$TAKEN" ] && [ "$2" = "$TARGET" ]; then
+  /bin/mkdir -p "$TARGET/bin" && /bin/cp "$PLANTED" "$TARGET/bin/ravlen" && /bin/chmod 755 "$TARGET/bin/ravlen"
+fi
+)SH";
+        ASSERT_TRUE(writeFile(fakeMv, fake.toUtf8()));
+        ASSERT_EQ(::chmod(QFile::encodeName(fakeMv).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(realMv).constData(), 0755), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const bool bound =
+                ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                && ::mount(QFile::encodeName(fakeMv).constData(), "/usr/bin/mv", nullptr, MS_BIND, nullptr) == 0;
+            ::_exit(bound ? install.run(plan) : 100);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the child failed";
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const QStringList log = install.logMessages();
+        ASSERT_FALSE(log.isEmpty());
+        EXPECT_EQ(log.last(), QLatin1String(c.last) + install.target + QLatin1String(c.after))
+            << log.join(" | ").toStdString();
+        if (c.launched) EXPECT_EQ(install.launchedWith().value(0), c.launched);
+        else EXPECT_FALSE(log.contains("Opening " + install.target)) << "the other user's program was started";
+        EXPECT_FALSE(QFileInfo::exists(plan.next()));
+    }
+}
+
 TEST(UpdateInstaller, ScriptTextQuotesEveryPath)
 {
     const std::vector<std::pair<QString, QString>> quoted = {
@@ -277,4 +342,29 @@ TEST(UpdateInstaller, BlockersComeInOrder)
     EXPECT_EQ(UpdateInstaller::blocker(own + "/", team, user), std::nullopt);
     EXPECT_EQ(message(InstallBlocker::unsignedCopy, "Sample App"),
               "This copy of Sample App is a development build, so it can't update itself.");
+    // A copy in or under a folder another user may write, sticky or not,
+    // or reached through their link, is not the user's to replace.
+    const struct {
+        const char* what;
+        const char* folder; // holds the copy, below the test's folder
+        mode_t mode;
+        std::optional<InstallBlocker> blocker;
+    } places[] = {
+        {"a sticky folder all may write", "shared", 01777, InstallBlocker::translocated},
+        {"a folder all may write", "open", 0777, InstallBlocker::translocated},
+        {"a folder its group may write", "team", 0775, InstallBlocker::translocated},
+        {"a folder of the user's in a sticky one", "shared/mine", 0755, std::nullopt},
+    };
+    for (const auto& p : places) {
+        const QString folder = dir.filePath(p.folder);
+        ASSERT_TRUE(makeInstallFolder(folder + "/ravlen", "1.0", "1", "program"));
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), p.mode), 0);
+        EXPECT_EQ(UpdateInstaller::blocker(folder + "/ravlen", team, user), p.blocker) << p.what;
+    }
+    EXPECT_EQ(message(InstallBlocker::translocated, "Sample App"),
+              "Move Sample App to a folder of your own so it can update itself.");
+    if (::geteuid() != 0) return; // only root gives a link away
+    ASSERT_TRUE(QFile::link(own, dir.filePath("theirs")));
+    ASSERT_EQ(::lchown(QFile::encodeName(dir.filePath("theirs")).constData(), 4242, 4242), 0);
+    EXPECT_EQ(UpdateInstaller::blocker(dir.filePath("theirs"), team, user), InstallBlocker::translocated);
 }
