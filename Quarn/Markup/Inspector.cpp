@@ -19,6 +19,7 @@
 #include <QEnterEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -52,11 +53,48 @@ void fillRounded(QPainter& p, const QRectF& rect, double radius, const QColor& c
     p.fillPath(path, color);
 }
 
-QSlider* slider(double from, double to, QWidget* parent)
+// A slider that Tab reaches (a click leaves the keys with the page) and
+// that keeps its keys while it has them: the window's mark keys would
+// nudge the selected mark on an arrow.
+class InspectorSlider : public QSlider {
+public:
+    using QSlider::QSlider;
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+            switch (key->key()) {
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+            case Qt::Key_Home:
+            case Qt::Key_End:
+                if (plain) {
+                    event->accept();
+                    return true;
+                }
+                break;
+            default: break;
+            }
+        }
+        return QSlider::event(event);
+    }
+};
+
+// An arrow moves the slider by `step` points, Page Up and Down by four steps.
+QSlider* slider(double from, double to, double step, QWidget* parent)
 {
-    auto* s = new QSlider(Qt::Horizontal, parent);
+    auto* s = new InspectorSlider(Qt::Horizontal, parent);
     s->setRange(int(from * InspectorPane::sliderScale), int(to * InspectorPane::sliderScale));
-    s->setFocusPolicy(Qt::NoFocus); // the page keeps the keys
+    s->setSingleStep(int(step * InspectorPane::sliderScale));
+    s->setPageStep(int(4 * step * InspectorPane::sliderScale));
+    s->setFocusPolicy(Qt::TabFocus);
     QPalette p = s->palette();
     p.setColor(QPalette::Highlight, D::accent());
     s->setPalette(p);
@@ -90,7 +128,7 @@ QCheckBox* checkbox(const QString& title, QWidget* parent)
 {
     auto* box = new QCheckBox(title, parent);
     box->setFont(uiFont(12));
-    box->setFocusPolicy(Qt::NoFocus);
+    box->setFocusPolicy(Qt::TabFocus); // a click leaves the keys with the page
     return box;
 }
 
@@ -256,7 +294,7 @@ void InspectorPane::makeContent()
     column->addWidget(swatchSection_);
 
     // 3. Stroke.
-    strokeSlider_ = slider(1, 16, content);
+    strokeSlider_ = slider(1, 16, 0.5, content);
     strokeRow_ = sliderRow(tr("Stroke"), strokeSlider_, strokeText_, content);
     connect(strokeSlider_, &QSlider::valueChanged, this, [this](int v) {
         // The nearest half point.
@@ -276,7 +314,7 @@ void InspectorPane::makeContent()
     auto* text = new QVBoxLayout(textSection_);
     text->setContentsMargins(0, 0, 0, 0);
     text->setSpacing(8);
-    textSlider_ = slider(8, 72, textSection_);
+    textSlider_ = slider(8, 72, 1, textSection_);
     text->addWidget(sliderRow(tr("Text size"), textSlider_, textText_, textSection_));
     connect(textSlider_, &QSlider::valueChanged, this, [this](int v) {
         if (model_) MarkupModel::of(*model_).setTextSize(double(v) / sliderScale); // the model keeps whole points

@@ -10,6 +10,8 @@
 #include "Quarn/Markup/Inspector.h"
 #include "Quarn/Shell/ColorPanelBridge.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/App/ViewerScreenHarness.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "QuarnKit/Markup/MarkEdits.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +21,8 @@
 #include <QColorDialog>
 #include <QLabel>
 #include <QSlider>
+
+#include <set>
 
 using namespace quarn;
 using markuptest::MarkupHarness;
@@ -257,15 +261,88 @@ TEST(Inspector, EveryControlIsNamedForWhatItDoesAndDeleteTakesTheKeys)
     EXPECT_EQ(element(h.pane.customSwatch())->text(QAccessible::Name), "Custom color");
     EXPECT_EQ(element(h.pane.customSwatch())->role(), QAccessible::RadioButton);
     EXPECT_EQ(element(h.pane.swatchSection()->findChild<SwatchButton*>())->role(), QAccessible::RadioButton);
+}
 
-    h.pane.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&h.pane));
-    for (int i = 0; i < 40 && !h.pane.deleteButton()->hasFocus(); ++i)
-        QTest::keyClick(h.pane.windowHandle(), Qt::Key_Tab);
-    ASSERT_TRUE(h.pane.deleteButton()->hasFocus());
-    QTest::keyClick(h.pane.windowHandle(), Qt::Key_Return);
-    EXPECT_EQ(h.stack().undoText(), "Delete");
-    EXPECT_FALSE(MarkupModel::of(h.model).hasSelection());
+// In the document window, Tab reaches every control the inspector shows for
+// the selected mark, each named; a slider keeps its arrows (the mark stays
+// where it is, its stroke or size changes) and Return on Delete deletes it.
+TEST(Inspector, TabReachesEveryControlInTheWindowAndTheSlidersKeepTheirArrows)
+{
+    viewertest::Settings settings;
+    auto document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(1));
+    const auto add = [&](const std::optional<quarnkit::Annotation>& mark) {
+        return MarkRef{0, *quarnkit::MarkEdits::add(*document, *document->pageId(0), *mark, QStringLiteral("Add"))};
+    };
+    const auto read = [&](const MarkRef& mark) { return *quarnkit::MarkEdits::find(*document, 0, mark.object); };
+    const MarkRef line = add(AnnotationFactory::line({100, 300}, {200, 350}, RGBA::moss, 2, false));
+    const MarkRef box = add(AnnotationFactory::rectangle({100, 500}, {200, 560}, RGBA::moss, 2, false));
+    const MarkRef words = add(
+        AnnotationFactory::freeText({100, 650}, "Words", RGBA::moss, 14, quarnkit::TextFont::sans, {0, 0, 612, 792}));
+    document->undoStack().clear();
+    auto screen = viewertest::showScreen(document.get(), QString(), settings);
+    QApplication::setActiveWindow(screen.get());
+    (void)QTest::qWaitForWindowActive(screen.get());
+    ASSERT_TRUE(viewertest::waitForPages(*screen));
+    auto* pane = screen->findChild<InspectorPane*>();
+    const auto tab = [&] { QTest::keyClick(screen->windowHandle(), Qt::Key_Tab); };
+    // The inspector's controls come right after the pages (the page list
+    // before them takes the selection away as it takes the keys).
+    const auto tabFromThePages = [&](QWidget* control) {
+        screen->model().pdfView()->setFocus();
+        for (int i = 0; i < 40 && QApplication::focusWidget() != control; ++i) tab();
+    };
+
+    const struct {
+        MarkRef mark;
+        QSlider* (InspectorPane::*slider)() const;
+        double (*size)(const quarnkit::Annotation&);
+        double before, after; // the slider's value before and after Right
+    } rows[] = {
+        {line, &InspectorPane::strokeSlider, [](const quarnkit::Annotation& a) { return *a.borderWidth; }, 2, 2.5},
+        {box, &InspectorPane::strokeSlider, [](const quarnkit::Annotation& a) { return *a.borderWidth; }, 2, 2.5},
+        {words, &InspectorPane::textSizeSlider, [](const quarnkit::Annotation& a) { return a.fontSize; }, 14, 15},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mark.object);
+        MarkupModel::of(screen->model()).select(row.mark);
+        QApplication::processEvents();
+        ASSERT_TRUE(pane->isVisible());
+        // The controls shown: buttons, check boxes and sliders.
+        std::set<QWidget*> controls, reached;
+        for (QWidget* each : pane->findChildren<QWidget*>())
+            if ((qobject_cast<QAbstractButton*>(each) || qobject_cast<QSlider*>(each)) && each->isVisible())
+                controls.insert(each);
+        screen->model().pdfView()->setFocus();
+        for (int i = 0; i < 40 && reached.size() < controls.size(); ++i) {
+            tab();
+            if (controls.count(QApplication::focusWidget())) reached.insert(QApplication::focusWidget());
+        }
+        std::vector<std::string> missed;
+        for (QWidget* control : controls)
+            if (!reached.count(control))
+                missed.push_back(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).toStdString());
+        EXPECT_EQ(missed, std::vector<std::string>());
+        EXPECT_EQ(reached.size(), controls.size());
+        EXPECT_TRUE(reached.count((pane->*row.slider)()));
+        EXPECT_EQ(accessibletest::unnamedControls(pane), QStringList());
+
+        // Right on the slider: a step of the slider, not of the mark.
+        tabFromThePages((pane->*row.slider)());
+        ASSERT_EQ(QApplication::focusWidget(), (pane->*row.slider)());
+        EXPECT_DOUBLE_EQ(row.size(read(row.mark)), row.before);
+        const int steps = document->undoStack().count();
+        QTest::keyClick(screen->windowHandle(), Qt::Key_Right);
+        EXPECT_DOUBLE_EQ(row.size(read(row.mark)), row.after);
+        EXPECT_EQ(document->undoStack().count(), steps + 1); // one step, and no move
+        EXPECT_NE(document->undoStack().undoText(), "Move");
+    }
+
+    // Return on Delete, reached by Tab, deletes the selected mark.
+    tabFromThePages(pane->deleteButton());
+    ASSERT_EQ(QApplication::focusWidget(), pane->deleteButton());
+    QTest::keyClick(screen->windowHandle(), Qt::Key_Return);
+    EXPECT_EQ(document->undoStack().undoText(), "Delete");
+    EXPECT_FALSE(quarnkit::MarkEdits::find(*document, 0, words.object));
 }
 
 TEST(Inspector, StandsBesideThePagesInTheDocumentWindow)
