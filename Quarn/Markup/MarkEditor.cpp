@@ -577,6 +577,7 @@ bool MarkEditor::press(QMouseEvent* event)
 {
     reclick_.reset();
     textEditClick_ = false;
+    const auto first = std::exchange(pressedMark_, std::nullopt);
     if (event->button() != Qt::LeftButton) return false;
     view_.setFocus(Qt::MouseFocusReason);
     commitEditing(); // the typed words land before the click is handled
@@ -588,6 +589,19 @@ bool MarkEditor::press(QMouseEvent* event)
     const MarkupTool tool = view_.tool();
 
     if (tool == MarkupTool::select) {
+        // A double click on a text box or note opens it for typing.
+        const bool second = event->type() == QEvent::MouseButtonDblClick;
+        const auto typeInto = [this](const MarkRef& mark, const Annotation& a) {
+            const auto kind = quarnkit::MarkCatalog::kind(a);
+            if (kind != quarnkit::MarkKind::text && kind != quarnkit::MarkKind::note) return false;
+            select(mark);
+            textEditClick_ = true;
+            beginEditing(kind == quarnkit::MarkKind::note ? EditorTarget::note(mark) : EditorTarget::text(mark));
+            return true;
+        };
+        // The mark meant is the one the first press was on, wherever the
+        // pages moved since (the inspector coming with the selection narrows them).
+        if (const auto a = second && first ? annotation(*first) : std::nullopt; a && typeInto(*first, *a)) return true;
         if (const auto selected = this->selected()) {
             if (const auto handle = handleAt(p, *selected)) {
                 if (const auto a = annotation(*selected)) {
@@ -603,18 +617,14 @@ bool MarkEditor::press(QMouseEvent* event)
             select(std::nullopt);
             return false; // page text selection and links go on as before
         }
+        pressedMark_ = hit;
+        if (second && typeInto(*hit, *a)) return true;
         const auto kind = quarnkit::MarkCatalog::kind(*a);
         const bool typed = kind == quarnkit::MarkKind::text || kind == quarnkit::MarkKind::note;
-        if (typed && event->type() == QEvent::MouseButtonDblClick) {
-            select(hit);
-            textEditClick_ = true;
-            beginEditing(kind == quarnkit::MarkKind::note ? EditorTarget::note(*hit) : EditorTarget::text(*hit));
-            return true;
-        }
         const bool reclick = typed && selected() == hit;
         select(hit);
         if (reclick) reclick_ = hit;
-        drag_ = Move{*hit, *a, MarkFrame::of(*a), at->point};
+        drag_ = Move{*hit, *a, MarkFrame::of(*a), p};
         view_.viewport()->setCursor(Qt::ClosedHandCursor);
         return true;
     }
@@ -688,10 +698,11 @@ bool MarkEditor::move(QMouseEvent* event)
         overlay_->update();
     } else if (auto* moving = std::get_if<Move>(&drag_)) {
         const auto at = view_.placement().pagePoint(p, moving->mark.page);
+        const auto from = view_.placement().pagePoint(moving->pressedAt, moving->mark.page);
         auto a = annotation(moving->mark);
-        if (!at || !a) return true;
+        if (!at || !from || !a) return true;
         // Always from the frame at mouse-down, so nothing accumulates.
-        moving->frame.offset({at->point.x - moving->origin.x, at->point.y - moving->origin.y}).apply(*a);
+        moving->frame.offset({at->point.x - from->point.x, at->point.y - from->point.y}).apply(*a);
         preview(moving->mark, *a);
         view_.viewport()->setCursor(Qt::ClosedHandCursor);
         refresh();

@@ -155,12 +155,15 @@ private:
         PdfPoint from, to;
         QPointer<quarnkit::QuarnDocument> document;
     };
-    // A body drag of a mark: its value and frame at mouse-down and the page point grabbed.
+    // A body drag of a mark: its value and frame at mouse-down and where the
+    // pointer was pressed, in the viewport: the mark follows the pointer's
+    // travel from there, also when the pages moved meanwhile (the inspector
+    // coming with the selection narrows them).
     struct Move {
         MarkRef mark;
         Annotation before;
         quarnkit::MarkFrame frame;
-        PdfPoint origin;
+        QPointF pressedAt;
     };
     // A handle drag of the selected mark.
     struct Resize {
@@ -222,6 +225,9 @@ private:
     QMetaObject::Connection following_; // to the selection's changes
     std::optional<MarkRef> hovered_;
     std::optional<MarkRef> reclick_;
+    // The mark the latest press with Select was on: the second press of a
+    // double click means it, wherever the pages moved after the first.
+    std::optional<MarkRef> pressedMark_;
     bool textEditClick_ = false;
     bool committingText_ = false;
     QPointer<QWidget> editor_; // an InlineEditor while one is open

@@ -8,6 +8,8 @@
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "support/PageViewSupport.h"
+#include "Quarn/App/ViewerScreenHarness.h"
+#include "QuarnKit/Markup/AnnotationFactory.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -280,5 +282,69 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
         EXPECT_NEAR(ink.center().y() / 3.0, typedAt[size_t(page)].y, 8);
         const QImage seen = shown.copy(ink).scaled(reference.size());
         EXPECT_LT(difference(seen, reference), 0.06);
+    }
+}
+
+// A double click on a text box or a note that is not selected opens its
+// editor, though the first click, which selects it, brings the inspector,
+// which narrows the pages and rescales them under the pointer at a fitted
+// zoom. A mark dragged
+// meanwhile follows the pointer's travel, not the pages' move.
+TEST(TextBoxesOnThePage, ADoubleClickOpensAMarkThatTheFirstClickMoved)
+{
+    const PdfPoint where{250, 600};
+    const struct {
+        const char* row;
+        quarnkit::MarkKind kind;
+        QPoint travel; // of the pointer while the first click holds the button
+    } rows[] = {
+        {"text box", quarnkit::MarkKind::text, {}},
+        {"note", quarnkit::MarkKind::note, {}},
+        {"text box, the pointer moving a little", quarnkit::MarkKind::text, {1, 1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.row);
+        viewertest::Settings settings;
+        auto document = quarnkit::QuarnDocument::fromData(testsupport::makeTextPdf(1));
+        const auto mark = row.kind == quarnkit::MarkKind::text
+                              ? quarnkit::AnnotationFactory::freeText(where, "Words", {0, 0, 0.6, 1}, 16,
+                                                                      quarnkit::TextFont::sans, {0, 0, 612, 792})
+                              : quarnkit::AnnotationFactory::note(where, "A note", {1, 0.8, 0, 1}, {0, 0, 612, 792});
+        const MarkRef ref{0, PdfAnnotations::add(*pdfOf(*document), 0, *mark)};
+        auto screen = viewertest::showScreen(document.get(), QString(), settings);
+        QApplication::setActiveWindow(screen.get());
+        (void)QTest::qWaitForWindowActive(screen.get());
+        ASSERT_TRUE(viewertest::waitForPages(*screen));
+        QuarnPDFView& view = *screen->model().pdfView();
+        QApplication::processEvents();
+        const PdfAnnotation placed = *PdfAnnotations::find(*pdfOf(*document), 0, ref.object);
+        const PdfPoint centre{placed.rect.x + placed.rect.width / 2, placed.rect.y + placed.rect.height / 2};
+        const auto onWindow = [&] {
+            return view.viewport()->mapTo(screen.get(), view.placement().convertFromPage(centre, 0).toPoint());
+        };
+        const QPoint pointer = onWindow();
+        QWindow* window = screen->windowHandle();
+        // As the window system sends them: the second press comes soon
+        // enough and near enough to make a double click.
+        int time = QTest::lastMouseTimestamp + 1000;
+        const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+            qt_handleMouseEvent(window, at, window->mapToGlobal(at), held, Qt::LeftButton, type, {}, time += 40);
+        };
+        send(QEvent::MouseButtonPress, pointer, Qt::LeftButton);
+        ASSERT_EQ(MarkEditor::of(view).selected(), ref);
+        // The inspector comes; the pages take their new place before the pointer moves.
+        QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QApplication::processEvents();
+        EXPECT_NE(onWindow(), pointer) << "the pages stayed where they were";
+        if (!row.travel.isNull()) send(QEvent::MouseMove, pointer + row.travel, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, pointer + row.travel, Qt::NoButton);
+        // It follows the pointer's travel, not the pages' move under it.
+        const platform::PdfRect after = PdfAnnotations::find(*pdfOf(*document), 0, ref.object)->rect;
+        EXPECT_LE(std::hypot(after.x - placed.rect.x, after.y - placed.rect.y), 1.5 / view.scaleFactor());
+        send(QEvent::MouseButtonPress, pointer + row.travel, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, pointer + row.travel, Qt::NoButton);
+        QTest::lastMouseTimestamp = time + QTest::mouseDoubleClickInterval;
+        EXPECT_TRUE(MarkEditor::of(view).hasEditor());
+        EXPECT_EQ(MarkEditor::of(view).selected(), ref);
     }
 }
