@@ -53,16 +53,13 @@ bool makeFolder(const QString& folder) { return holdPrivateFolder(folder).fd >= 
 
 bool write(const QString& path, const QByteArray& bytes)
 {
-    const QFileInfo info(path);
-    FileDescriptor folder = holdPrivateFolder(info.absolutePath());
-    if (folder.fd < 0) return false;
+    if (holdPrivateFolder(QFileInfo(path).absolutePath()).fd < 0) return false;
     try {
-        replacePrivateFile(ChosenFile::in(std::move(folder), QFile::encodeName(info.absolutePath()).toStdString(),
-                                          QFile::encodeName(info.fileName()).toStdString()),
-                           [&bytes](int fd) {
-                               if (const int error = writeAllAt(fd, bytes.constData(), std::size_t(bytes.size()), 0))
-                                   throw PdfError(PdfErrorCode::io, "cannot write the file", error);
-                           });
+        // Walked whole: the user's own link at the file's name leads on to its file.
+        replacePrivateFile(ChosenFile::reach(QFile::encodeName(path).toStdString()), [&bytes](int fd) {
+            if (const int error = writeAllAt(fd, bytes.constData(), std::size_t(bytes.size()), 0))
+                throw PdfError(PdfErrorCode::io, "cannot write the file", error);
+        });
     } catch (const PdfError&) {
         return false;
     }

@@ -74,6 +74,13 @@ TEST(PrivateStores, EveryStoreKeepsItsFileToItsUser)
         EXPECT_EQ(modeOf(folder), 0700);
         EXPECT_EQ(modeOf(file), 0600);
         EXPECT_EQ(modeOf(dir.filePath("share")), 0755) << "the folders above are not ours to change";
+        // The user's own link at the file's name leads the write on to its file.
+        const QString kept = dir.filePath("kept/") + c.fileName;
+        ASSERT_TRUE(QDir().mkpath(dir.filePath("kept")) && QFile::rename(file, kept) && QFile::link(kept, file));
+        ASSERT_EQ(::chmod(QFile::encodeName(kept).constData(), 0644), 0);
+        c.write(folder);
+        EXPECT_TRUE(QFileInfo(file).isSymLink());
+        EXPECT_EQ(modeOf(kept), 0600);
         if (::geteuid() != 0) continue; // only root gives a link away
         // A link another user made on the way leads the write nowhere.
         const QString elsewhere = dir.filePath("elsewhere"), via = dir.filePath("via");
