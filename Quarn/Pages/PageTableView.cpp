@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QFontDatabase>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -242,6 +243,17 @@ void PageTableView::focusInEvent(QFocusEvent* event)
 {
     QListView::focusInEvent(event);
     if (onFocus) onFocus();
+}
+
+void PageTableView::mousePressEvent(QMouseEvent* event)
+{
+    // A right press selects nothing itself: its menu chooses its row, quietly
+    // (a row of its own would otherwise move the pages before the menu shows).
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QListView::mousePressEvent(event);
 }
 
 void PageTableView::startDrag(Qt::DropActions)

@@ -486,6 +486,36 @@ TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteK
     menu->close();
 }
 
+// A right-click, as the window system sends it (the press, the menu, the
+// release), on a row outside the selection chooses that row alone for its
+// menu; on a selected row it keeps the selection. The pages stay where they
+// were either way.
+TEST(Sidebar, ARightClickChoosesItsRowForTheMenuAndLeavesThePagesWhereTheyAre)
+{
+    Window w(testsupport::makeTextPdf(6));
+    const struct {
+        std::set<int> before;
+        int clicked;
+        std::set<int> after;
+    } rows[] = {{{}, 2, {2}}, {{2}, 1, {1}}, {{1, 2}, 2, {1, 2}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.clicked);
+        PagesModel::of(w.model()).setSelectedPages(row.before);
+        const QPoint at = w.inWindow(w.rowCentre(row.clicked));
+        QTest::mousePress(w.screen->windowHandle(), Qt::RightButton, {}, at);
+        QMenu* menu = w.table()->findChild<QMenu*>();
+        ASSERT_TRUE(menu && menu->isVisible());
+        QTest::mouseRelease(w.screen->windowHandle(), Qt::RightButton, {}, at);
+        EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), row.after);
+        EXPECT_TRUE(item(menu, row.after.size() == 1 ? "Delete Page" : "Delete 2 Pages"));
+        const QPointer<QMenu> shown(menu);
+        menu->close();
+        ASSERT_TRUE(testsupport::waitFor([&] { return !shown; })); // a page change asked for would have come by now
+        EXPECT_EQ(w.model().pageIndex(), 0);
+        EXPECT_EQ(w.view()->currentPageIndex(), 0);
+    }
+}
+
 TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
 {
     Window w(testsupport::makeTextPdf(8));
