@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -197,9 +199,24 @@ TEST(ExplorePanel, ModeAndSortAreChosenAndRemembered)
     EXPECT_EQ(mode->toolTip(), "Search file names and PDF titles.");
     const auto segments = mode->findChildren<QAbstractButton*>();
     ASSERT_EQ(segments.size(), 2);
-    QTest::mouseClick(segments[1], Qt::LeftButton);
-    EXPECT_EQ(p.explore->mode(), quarnkit::ExploreMode::contents);
-    EXPECT_EQ(mode->toolTip(), "Search names and the text inside PDFs.");
+    // Each mode's segment bears its own title, and choosing it chooses that mode.
+    const struct {
+        const char* title;
+        quarnkit::ExploreMode mode;
+        const char* help;
+    } modes[] = {{"Contents", quarnkit::ExploreMode::contents, "Search names and the text inside PDFs."},
+                 {"Names", quarnkit::ExploreMode::names, "Search file names and PDF titles."},
+                 {"Contents", quarnkit::ExploreMode::contents, "Search names and the text inside PDFs."}};
+    for (const auto& row : modes) {
+        const auto titled = std::find_if(segments.begin(), segments.end(), [&](QAbstractButton* segment) {
+            return segment->accessibleName() == row.title;
+        });
+        ASSERT_NE(titled, segments.end()) << row.title;
+        QTest::mouseClick(*titled, Qt::LeftButton);
+        EXPECT_EQ(p.explore->mode(), row.mode) << row.title;
+        EXPECT_EQ(mode->toolTip(), row.help);
+        EXPECT_EQ(quarnkit::title(row.mode), row.title);
+    }
 
     QTest::mouseClick(p.panel->results()->sortButton(), Qt::LeftButton);
     QMenu* menu = p.panel->results()->sortButton()->openMenu();

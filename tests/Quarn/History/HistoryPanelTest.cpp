@@ -410,6 +410,13 @@ TEST(HistoryPanel, AScreenReaderOpensLocatesShowsAndRemovesRows)
     EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Name), "History");
     EXPECT_TRUE(readerMeets(p.panel.get(), list));
     EXPECT_FALSE(readerMeets(p.panel.get(), p.panel->notice()));
+    // A reader that asks what stands at a point of the screen (under the
+    // pointer, a finger) meets the row drawn there.
+    for (int row = 0; row < 3; ++row) {
+        QAccessibleInterface* element = QAccessible::queryAccessibleInterface(list)->child(row);
+        const QPoint centre = element->rect().center();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->childAt(centre.x(), centre.y()), element) << row;
+    }
 
     const ReaderRow header = readerRow(list, 0);
     EXPECT_EQ(header.name, "Today, 2");
