@@ -1,9 +1,11 @@
 #include "Quarn/Signatures/SignPopover.h"
 #include "Quarn/Signatures/SigningModel.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Signatures/SignControls.h"
 #include "Quarn/Signatures/SignatureLibrary.h"
@@ -12,6 +14,7 @@
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -45,7 +48,7 @@ public:
         setFixedSize(16, 16);
         setToolTip(SignPopover::tr("Delete"));
         setAccessibleName(SignPopover::tr("Delete"));
-        setFocusPolicy(Qt::NoFocus);
+        makeTabStop(this);
         setCursor(Qt::ArrowCursor);
     }
 
@@ -68,7 +71,7 @@ public:
     {
         setText(title);
         setAccessibleName(title);
-        setFocusPolicy(Qt::NoFocus);
+        makeTabStop(this);
         setFixedSize(QFontMetrics(font()).horizontalAdvance(title) + 4, QFontMetrics(font()).height());
     }
     QFont font() const { return uiFont(11, QFont::DemiBold); }
@@ -111,7 +114,8 @@ SignatureCard::SignatureCard(const Signature& signature, QWidget* parent)
     setFixedHeight(cardHeight());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setMinimumWidth(10);
-    setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the card, and Return or Space places it as a click does.
+    makeTabStop(this);
     setAttribute(Qt::WA_Hover);
     const bool isSignature = signature.kind == Signature::Kind::signature;
     setToolTip(isSignature ? SignPopover::tr("Place this signature") : SignPopover::tr("Place these initials"));
@@ -122,6 +126,7 @@ SignatureCard::SignatureCard(const Signature& signature, QWidget* parent)
 
     badge_ = new DeleteBadge(this);
     connect(badge_, &QAbstractButton::clicked, this, &SignatureCard::deleteAsked);
+    badge_->installEventFilter(this);
 
     overlay_ = new ConfirmOverlay(this);
     delete_ = new WordButton(SignPopover::tr("Delete"), D::record(), overlay_);
@@ -158,15 +163,41 @@ QSize SignatureCard::sizeHint() const { return {120, cardHeight()}; }
 void SignatureCard::setConfirming(bool confirming)
 {
     if (confirming == confirming_) return;
+    // The keyboard that asked goes to the question, and back to the card after it.
+    const bool keys = holdsKeys() || delete_->hasFocus() || keep_->hasFocus();
     confirming_ = confirming;
     refresh();
+    if (keys) (confirming ? delete_ : static_cast<QWidget*>(this))->setFocus(Qt::TabFocusReason);
 }
+
+bool SignatureCard::holdsKeys() const { return hasFocus() || badge_->hasFocus(); }
+
+QList<QWidget*> SignatureCard::tabStops() const { return {const_cast<SignatureCard*>(this), badge_, delete_, keep_}; }
 
 void SignatureCard::refresh()
 {
     overlay_->setVisible(confirming_);
-    badge_->setVisible(!confirming_ && hover_);
+    // The badge shows under the pointer, and while the keyboard is on the card.
+    badge_->setVisible(!confirming_ && (hover_ || holdsKeys()));
     update();
+}
+
+void SignatureCard::focusInEvent(QFocusEvent* event)
+{
+    QAbstractButton::focusInEvent(event);
+    refresh();
+}
+
+void SignatureCard::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractButton::focusOutEvent(event);
+    refresh();
+}
+
+bool SignatureCard::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == badge_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) refresh();
+    return QAbstractButton::eventFilter(watched, event);
 }
 
 void SignatureCard::layoutChildren()
@@ -229,6 +260,8 @@ SignPopover::SignPopover(ViewerModel* model, SignatureLibrary& library, std::fun
     setFrameShape(QFrame::NoFrame);
     setFixedWidth(popoverWidth);
     fillWithChrome(this);
+    setAccessibleName(tr("Fill and sign"));
+    exposeAsPopover(this);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(padding, padding, padding, padding);
@@ -333,6 +366,9 @@ QWidget* SignPopover::makeSection(const QString& title, bool hint, const std::ve
 
 void SignPopover::rebuildCards()
 {
+    // The keyboard on a card that goes stays in the popover, on the first stop.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool keys = entries_ && focus && entries_->isAncestorOf(focus);
     cards_.clear();
     if (entries_) {
         entries_->hide();
@@ -367,6 +403,7 @@ void SignPopover::rebuildCards()
         if (!initials.empty()) column->addWidget(makeSection(tr("Initials"), signatures.empty(), initials, 4));
         auto* scroll = new QScrollArea(this);
         scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setFocusPolicy(Qt::NoFocus); // Tab goes to the cards, which it scrolls into view
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->setWidgetResizable(true);
@@ -379,6 +416,34 @@ void SignPopover::rebuildCards()
         entries_ = scroll;
     }
     entriesHost_->addWidget(entries_);
+    const QList<QWidget*> order = tabOrder();
+    for (qsizetype i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+    if (keys && !order.isEmpty()) order.front()->setFocus(Qt::TabFocusReason);
+}
+
+QList<QWidget*> SignPopover::tabOrder() const
+{
+    // From top to bottom: each card (and its badge and question), then the chips.
+    QList<QWidget*> order;
+    for (const SignatureCard* card : cards_) order << card->tabStops();
+    for (ChipButton* c : chips_) order << c;
+    return order;
+}
+
+bool SignPopover::focusNextPrevChild(bool next)
+{
+    // The panel opens with the keys on none of its controls: the first Tab
+    // goes to its first control, Shift+Tab to its last.
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus || !isAncestorOf(focus)) {
+        QList<QWidget*> order = tabOrder();
+        order.removeIf([](const QWidget* w) { return !w->isVisible() || !w->isEnabled(); });
+        if (!order.isEmpty()) {
+            (next ? order.front() : order.back())->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QFrame::focusNextPrevChild(next);
 }
 
 void SignPopover::present()

@@ -42,6 +42,8 @@ public:
     QAbstractButton* keepButton() const { return keep_; }
     // "Delete?" beside the buttons of a signature card; none on initials.
     QLabel* question() const { return question_; }
+    // The card, its badge and its Delete and Keep, in the order Tab visits them.
+    QList<QWidget*> tabStops() const;
     QSize sizeHint() const override;
 
 signals:
@@ -55,10 +57,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutChildren();
     void refresh();
+    // The keyboard is on the card or its badge.
+    bool holdsKeys() const;
 
     quarnkit::Signature signature_;
     QImage preview_;
@@ -102,9 +109,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void rebuildCards();
+    // The controls in the order Tab visits them, hidden ones too.
+    QList<QWidget*> tabOrder() const;
     void setError(std::optional<QString> message);
     QWidget* makeSection(const QString& title, bool hint, const std::vector<quarnkit::Signature>& entries, int columns);
 

@@ -1,6 +1,7 @@
 #include "Quarn/Viewer/DocumentInfoView.h"
 #include "Quarn/Viewer/DocumentActions.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -326,6 +327,8 @@ DocumentInfoPopover::DocumentInfoPopover(ViewerModel* model, quarnkit::QuarnDocu
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setFrameShape(QFrame::NoFrame);
+    setAccessibleName(tr("Document info"));
+    exposeAsPopover(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);

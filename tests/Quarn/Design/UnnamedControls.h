@@ -1,8 +1,19 @@
 #pragma once
 // What a screen reader meets in a window: the controls it finds without a
-// name, hidden ones too (a reader that walks the tree reads them all).
+// name, hidden ones too (a reader that walks the tree reads them all), and
+// the stops of Tab.
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractScrollArea>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QAccessible>
 #include <QApplication>
+#include <QTest>
+#include <QWindow>
 #include <QStringList>
 #include <QWidget>
 
@@ -12,7 +23,8 @@
 
 namespace accessibletest {
 
-// Each unnamed control as "role (class)"; empty when every one has a name.
+// Each unnamed control, or element that can take the focus, as "role
+// (class)"; empty when every one has a name.
 inline QStringList unnamedControls(QWidget* root)
 {
     static const QAccessible::Role controls[] = {
@@ -24,8 +36,8 @@ inline QStringList unnamedControls(QWidget* root)
     std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node, int depth) {
         if (!node || depth > 64) return;
         const QAccessible::Role role = node->role();
-        if (std::find(std::begin(controls), std::end(controls), role) != std::end(controls)
-            && node->text(QAccessible::Name).trimmed().isEmpty())
+        const bool control = std::find(std::begin(controls), std::end(controls), role) != std::end(controls);
+        if ((control || node->state().focusable) && node->text(QAccessible::Name).trimmed().isEmpty())
             unnamed << QStringLiteral("%1 (%2)").arg(int(role)).arg(
                 node->object() ? QString::fromLatin1(node->object()->metaObject()->className()) : QString());
         for (int i = 0; i < node->childCount(); ++i) walk(node->child(i), depth + 1);
@@ -41,6 +53,50 @@ inline QAccessibleInterface* applicationWindow(const QWidget* window)
     for (int i = 0; i < application->childCount(); ++i)
         if (QAccessibleInterface* child = application->child(i); child && child->object() == window) return child;
     return nullptr;
+}
+
+// The widgets Tab stops on in `window`'s focus, one press at a time sent to
+// `keys` (the window the keys go to; a popup's keys go through the window
+// under it), until the focus comes back to the first stop.
+inline QList<QWidget*> tabStops(QWindow* keys, int most = 120)
+{
+    QList<QWidget*> stops;
+    for (int press = 0; press < most; ++press) {
+        QTest::keyClick(keys, Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus || (!stops.isEmpty() && focus == stops.front())) break;
+        stops << focus;
+    }
+    return stops;
+}
+
+// The stops a reader hears no name for, or that are scroll areas, as "role (class)".
+inline QStringList unnamedStops(const QList<QWidget*>& stops)
+{
+    QStringList unnamed;
+    for (QWidget* stop : stops) {
+        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(stop);
+        if (!node || node->text(QAccessible::Name).trimmed().isEmpty() || qobject_cast<QAbstractScrollArea*>(stop))
+            unnamed
+                << QStringLiteral("%1 (%2)").arg(node ? int(node->role()) : -1).arg(stop->metaObject()->className());
+    }
+    return unnamed;
+}
+
+// The controls shown and enabled in `root` that no stop of Tab reached, as
+// "class: name".
+inline QStringList unreached(QWidget* root, const QList<QWidget*>& stops)
+{
+    QStringList missed;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w)
+                             || (qobject_cast<QAbstractSlider*>(w) && !qobject_cast<QScrollBar*>(w))
+                             || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)
+                             || qobject_cast<QAbstractItemView*>(w);
+        if (control && w->isVisibleTo(root) && w->isEnabled() && !stops.contains(w))
+            missed << QStringLiteral("%1: %2").arg(w->metaObject()->className(), w->accessibleName());
+    }
+    return missed;
 }
 
 } // namespace accessibletest

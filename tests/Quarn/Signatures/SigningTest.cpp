@@ -308,17 +308,40 @@ TEST(SigningTest, AFailedDeleteIsToldInThePopoverAndChangesNothing)
     EXPECT_FALSE(popover->confirming().has_value());
 }
 
-TEST(SigningTest, APlacedCardClosesThePopoverAndPutsItsInkOnThePage)
+// A saved signature is placed by a click on its card, or from the keyboard:
+// Tab to the card, then Return or Space. Tab on to its badge asks to delete
+// it, and the question is answered from the keyboard too.
+TEST(SigningTest, ACardIsPlacedOrDeletedByClickOrKeys)
 {
-    SigningWindow w;
-    w.library.add(drawnSignature(Signature::Kind::signature, 20));
-    SignPopover* popover = openPopover(w);
-    ASSERT_TRUE(popover);
-    QTest::mouseClick(popover->cards()[0], Qt::LeftButton);
-    EXPECT_FALSE(w.item->isShowing());
-    EXPECT_FALSE(w.item->button()->isChosen());
-    ASSERT_EQ(w.marks().size(), 1u);
-    EXPECT_EQ(w.stack->undoText(), QStringLiteral("Signature"));
+    struct Row {
+        const char* name;
+        std::vector<Qt::Key> keys; // none: a click on the card
+        size_t marks, entries;
+        bool open, focusOnCard;
+    };
+    const Row rows[] = {
+        {"click", {}, 1, 1, false, false},
+        {"Return", {Qt::Key_Tab, Qt::Key_Return}, 1, 1, false, false},
+        {"Space", {Qt::Key_Tab, Qt::Key_Space}, 1, 1, false, false},
+        {"badge, Delete", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space, Qt::Key_Space}, 0, 0, true, false},
+        {"badge, Keep", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Space, Qt::Key_Tab, Qt::Key_Return}, 0, 1, true, true},
+    };
+    for (const Row& row : rows) {
+        SigningWindow w;
+        w.library.add(drawnSignature(Signature::Kind::signature, 20));
+        SignPopover* popover = openPopover(w);
+        ASSERT_TRUE(popover) << row.name;
+        if (row.keys.empty()) QTest::mouseClick(popover->cards()[0], Qt::LeftButton);
+        // The keys go to the window, and from there to the open popover.
+        for (const Qt::Key key : row.keys) QTest::keyClick(w.window.windowHandle(), key);
+        EXPECT_EQ(w.marks().size(), row.marks) << row.name;
+        EXPECT_EQ(w.library.entries().size(), row.entries) << row.name;
+        EXPECT_EQ(w.item->isShowing(), row.open) << row.name;
+        EXPECT_EQ(w.stack->undoText(), row.marks ? QStringLiteral("Signature") : QString()) << row.name;
+        const QPointer<SignPopover> open = w.item->popover();
+        const bool onCard = open && !open->cards().empty() && QApplication::focusWidget() == open->cards()[0];
+        EXPECT_EQ(onCard, row.focusOnCard) << row.name;
+    }
 }
 
 TEST(SigningTest, TheButtonOpensAndClosesThePopover)

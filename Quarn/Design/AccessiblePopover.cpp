@@ -1,0 +1,117 @@
+#include "Quarn/Design/AccessiblePopover.h"
+
+#include <QAccessibleObject>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QEvent>
+#include <QVariant>
+#include <QWidget>
+
+namespace quarn {
+
+namespace {
+
+const char* const asPopover = "quarnAccessiblePopover";
+
+bool isShownPopover(const QWidget* widget)
+{
+    return widget->isWindow() && widget->isVisible() && widget->property(asPopover).toBool();
+}
+
+QList<QWidget*> shownPopovers()
+{
+    QList<QWidget*> popovers;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (isShownPopover(widget)) popovers << widget;
+    return popovers;
+}
+
+// The application's windows as Qt lists them, then the popovers shown.
+class ApplicationAccessible : public QAccessibleApplication {
+public:
+    int childCount() const override { return QAccessibleApplication::childCount() + int(shownPopovers().size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        const int windows = QAccessibleApplication::childCount();
+        if (index < windows) return QAccessibleApplication::child(index);
+        const QList<QWidget*> popovers = shownPopovers();
+        return index - windows < popovers.size() ? QAccessible::queryAccessibleInterface(popovers[index - windows])
+                                                 : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const auto* widget = child ? qobject_cast<const QWidget*>(child->object()) : nullptr;
+        if (!widget || !isShownPopover(widget)) return QAccessibleApplication::indexOfChild(child);
+        return QAccessibleApplication::childCount() + int(shownPopovers().indexOf(const_cast<QWidget*>(widget)));
+    }
+    QAccessibleInterface* focusChild() const override
+    {
+        if (QWidget* popup = QApplication::activePopupWidget(); popup && isShownPopover(popup))
+            return QAccessible::queryAccessibleInterface(popup);
+        return QAccessibleApplication::focusChild();
+    }
+};
+
+// A popover: a dialog whose parent is the application, as for any window
+// (Qt would name the button it hangs from, which does not list it).
+class PopoverAccessible : public QAccessibleWidget {
+public:
+    explicit PopoverAccessible(QWidget* popover) : QAccessibleWidget(popover, QAccessible::Dialog) {}
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(qApp); }
+};
+
+// Asked for each class of the object, most derived first: the first answer
+// stands in for the object's own.
+QAccessibleInterface* popoverAccessible(const QString&, QObject* object)
+{
+    if (object && object == QCoreApplication::instance() && qobject_cast<QApplication*>(object))
+        return new ApplicationAccessible;
+    auto* widget = qobject_cast<QWidget*>(object);
+    return widget && widget->isWindow() && widget->property(asPopover).toBool() ? new PopoverAccessible(widget)
+                                                                                : nullptr;
+}
+
+// Tells a screen reader that the application has one more window as a
+// popover shows. A popover hidden is left out of the list again.
+class ShowNotice : public QObject {
+public:
+    explicit ShowNotice(QWidget* popover) : QObject(popover) { popover->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && QAccessible::isActive()) {
+            QAccessibleEvent added(watched, QAccessible::ObjectCreated);
+            QAccessible::updateAccessibility(&added);
+        }
+        return false;
+    }
+};
+
+void install()
+{
+    QAccessible::installFactory(popoverAccessible);
+    // Qt keeps the application's element once made: one made before now,
+    // which does not list popovers, is made again.
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+    if (application && !dynamic_cast<ApplicationAccessible*>(application))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(application));
+}
+
+} // namespace
+
+void exposeAsPopover(QWidget* popover)
+{
+    static const bool installed = (install(), true);
+    Q_UNUSED(installed);
+    if (popover->property(asPopover).toBool()) return;
+    popover->setProperty(asPopover, true);
+    new ShowNotice(popover);
+    // Qt keeps the element it made for a widget: one made while the popover
+    // was being built (a name set tells the reader) is made again.
+    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(popover);
+    if (made && !dynamic_cast<PopoverAccessible*>(made))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
+} // namespace quarn

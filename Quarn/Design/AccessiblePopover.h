@@ -1,0 +1,14 @@
+#pragma once
+// A popover (a Qt::Popup panel under its button) that a screen reader meets
+// among the application's windows, as a dialog named by its accessible name,
+// with its fields inside. Qt leaves popups out of the application's windows,
+// so a reader walking the tree would never find one open.
+class QWidget;
+
+namespace quarn {
+
+// From now on `popover` is listed among the application's windows while it
+// shows.
+void exposeAsPopover(QWidget* popover);
+
+} // namespace quarn
