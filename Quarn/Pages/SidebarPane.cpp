@@ -1,6 +1,7 @@
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Design/TabStop.h"
@@ -53,6 +54,7 @@ public:
         setAccessibleName(quarnkit::title(tab));
         setCheckable(true);
         makeTabStop(this);
+        exposeAsTab(this); // a reader hears a tab, selected while chosen
         setFixedHeight(22);
     }
     SidebarTab tab() const { return tab_; }
@@ -112,6 +114,7 @@ SidebarTabBar::SidebarTabBar(QWidget* parent) : QWidget(parent)
 {
     setFixedHeight(22 + 4);
     setAccessibleName(tr("Sidebar"));
+    exposeAsTabBar(this);
     for (SidebarTab tab : quarnkit::allSidebarTabs) {
         auto* button = new TabButton(tab, this);
         connect(button, &QAbstractButton::clicked, this, [this, tab] { click(tab); });

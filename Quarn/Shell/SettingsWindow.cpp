@@ -33,6 +33,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QSysInfo>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -266,12 +267,19 @@ SettingsView::SettingsView(platform::UserDefaults& defaults, quarnkit::ReadingPo
     layout->setContentsMargins(0, 8, 0, 0);
     tabs_ = new QTabWidget;
     tabs_->setDocumentMode(true);
+    // The tab bar takes the keys itself: the unnamed frame around the pages
+    // is no stop of its own, nor focused through its bar (a reader would
+    // meet it first, named by nothing).
+    tabs_->setFocusPolicy(Qt::NoFocus);
+    tabs_->setFocusProxy(nullptr);
     general_ = makeGeneral();
     reading_ = makeReading();
     tabs_->addTab(general_, symbolIcon(QStringLiteral("gearshape")), QStringLiteral("General"));
     tabs_->addTab(reading_, symbolIcon(QStringLiteral("book")), QStringLiteral("Reading"));
     tabs_->setCurrentIndex(0);
     layout->addWidget(tabs_);
+    // The window opens with the keys on its tabs, not on the first page's button.
+    tabs_->tabBar()->setFocus(Qt::OtherFocusReason);
     connect(tabs_, &QTabWidget::currentChanged, this, &SettingsView::fitToTab);
 
     // Each tab reads its state when it comes on screen.

@@ -2,6 +2,8 @@
 
 #include "Quarn/App/DocumentController.h"
 #include "Platform/UserDefaults.h"
+#include "Quarn/Design/AccessibleHeading.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/AccessibleWindow.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
@@ -133,7 +135,10 @@ QWidget* makeRow(const ShortcutRow& row)
         keys->addLayout(caps);
     }
     auto* widget = new RowWidget(lead, keysWidget);
+    // One sentence to a reader, and a stop of Tab, so that the keyboard reads the list row by row.
+    exposeAsOneElement(widget);
     widget->setAccessibleName(accessibleRowText(row));
+    widget->setFocusPolicy(Qt::TabFocus);
     widget->setMinimumHeight(26);
     return widget;
 }
@@ -144,7 +149,7 @@ QWidget* makeGroup(const ShortcutGroup& group)
     auto* layout = new QVBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    QLabel* title = shelltext::label(group.title, groupTitleFont(), withOpacity(D::paper(), 0.7));
+    QLabel* title = shelltext::label<HeadingLabel>(group.title, groupTitleFont(), withOpacity(D::paper(), 0.7));
     title->setContentsMargins(0, 0, 0, 4);
     layout->addWidget(title);
     for (const ShortcutRow& row : group.rows) layout->addWidget(makeRow(row));
@@ -216,6 +221,8 @@ ShortcutsView::ShortcutsView(QWidget* parent) : QWidget(parent)
 
     scroll_ = new QScrollArea;
     scroll_->setFrameShape(QFrame::NoFrame);
+    // Tab goes from the search to the rows, which it scrolls into view.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -1,6 +1,7 @@
 #include "Quarn/Signatures/SignatureSheet.h"
 
 #include "Platform/UserAccount.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
@@ -432,6 +433,9 @@ SignatureFontCard::SignatureFontCard(const SignatureFont& font, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
     // Tab reaches each card and Space chooses it; a click leaves the focus where it was.
     setFocusPolicy(Qt::TabFocus);
+    // One choice among the fonts: a reader hears which is chosen.
+    setCheckable(true);
+    exposeAsChoice(this);
     setAccessibleName(QString::fromStdString(font.name));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(58 + 5 + QFontMetrics(uiFont(11, QFont::DemiBold)).height());
@@ -451,6 +455,7 @@ void SignatureFontCard::setSelected(bool selected)
 {
     if (selected == selected_) return;
     selected_ = selected;
+    setChecked(selected);
     update();
 }
 

@@ -108,7 +108,8 @@ private:
 };
 
 // One font of type mode: the name set in the font on a paper card, and the
-// font's name below. Chosen cards carry the accent outline.
+// font's name below. Chosen cards carry the accent outline, and are checked
+// for a screen reader; a click only asks for the card (the sheet chooses).
 class SignatureFontCard : public QAbstractButton {
     Q_OBJECT
 public:
@@ -124,6 +125,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void nextCheckState() override {}
 
 private:
     quarnkit::SignatureFont font_;

@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/Slideshow.h"
 
+#include "Quarn/Design/AccessibleWindow.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -44,6 +45,7 @@ void paintBlack(QWidget& widget)
 SlideshowWindow::SlideshowWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
     setWindowTitle(tr("Slideshow"));
+    exposeAsWindow(this);
     paintBlack(*this);
     setMouseTracking(true);
 }

@@ -538,6 +538,20 @@ TEST(Sidebar, TheSelectionFollowsTheModelAndAPageElsewhereClearsIt)
     EXPECT_EQ(w.table()->selectionModel()->selectedRows().size(), 0);
 }
 
+// The tab a reader hears as selected, among the page tabs of the bar "Sidebar".
+static QStringList selectedTabs(SidebarTabBar& bar)
+{
+    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(&bar);
+    EXPECT_EQ(node->role(), QAccessible::PageTabList);
+    EXPECT_EQ(node->text(QAccessible::Name), QStringLiteral("Sidebar"));
+    QStringList selected;
+    for (int i = 0; i < node->childCount(); ++i) {
+        EXPECT_EQ(node->child(i)->role(), QAccessible::PageTab);
+        if (node->child(i)->state().selected) selected << node->child(i)->text(QAccessible::Name);
+    }
+    return selected;
+}
+
 TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
 {
     Settings settings;
@@ -545,8 +559,10 @@ TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
     {
         auto screen = showScreen(document.get(), {}, settings);
         auto* pane = screen->findChild<SidebarPane*>();
+        EXPECT_EQ(selectedTabs(*pane->tabBar()), QStringList{QStringLiteral("Pages")});
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
         EXPECT_EQ(PagesModel::of(screen->model()).sidebarTab(), SidebarTab::marks);
+        EXPECT_EQ(selectedTabs(*pane->tabBar()), QStringList{QStringLiteral("Marks")});
         // Clicking the tab already chosen changes nothing.
         QWidget* list = pane->content();
         QTest::mouseClick(pane->tabBar()->button(SidebarTab::marks), Qt::LeftButton);
@@ -562,7 +578,8 @@ TEST(Sidebar, TheChosenTabIsSavedAndEmptyListsSaySo)
     EXPECT_EQ(marksEmpty->message(), QStringLiteral("No marks yet. Pick a tool and draw on the page."));
     EXPECT_EQ(marksEmpty->symbol(), QStringLiteral("scribble.variable"));
 
-    PagesModel::of(screen->model()).showSidebarTab(SidebarTab::outline);
+    PagesModel::of(screen->model()).showSidebarTab(SidebarTab::outline); // as the View menu does
+    EXPECT_EQ(selectedTabs(*pane->tabBar()), QStringList{QStringLiteral("Outline")});
     auto* outline = screen->findChild<OutlineList*>();
     ASSERT_NE(outline, nullptr);
     ASSERT_TRUE(testsupport::waitFor([&] { return outline->emptyState()->isVisible(); }));

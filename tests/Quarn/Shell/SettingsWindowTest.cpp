@@ -420,6 +420,14 @@ TEST(SettingsWindow, AScreenReaderMeetsAWindowNamedSettings)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->role(), QAccessible::Window);
     EXPECT_EQ(window->text(QAccessible::Name), "Settings");
+    // It opens with the keys on a named control (its tabs), and nothing
+    // that can take the focus goes unnamed.
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_EQ(focus, view.tabs()->tabBar());
+    EXPECT_EQ(accessibletest::unnamedControls(&view), QStringList());
 }
 
 TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)

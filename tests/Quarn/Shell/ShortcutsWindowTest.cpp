@@ -164,7 +164,9 @@ TEST(ShortcutsWindow, ShownAgainTypingReplacesTheLastSearch)
     EXPECT_EQ(shownTexts(*f.windows.window()).first(), "Zoom");
 }
 
-// Among the application's windows a screen reader finds it by its title.
+// Among the application's windows a screen reader finds it by its title;
+// the group titles are headings, and Tab goes from the search through the
+// rows, each read as one sentence, and stops on nothing unnamed.
 TEST(ShortcutsWindow, AScreenReaderMeetsAWindowNamedKeyboardShortcuts)
 {
     WindowFixture f;
@@ -173,6 +175,26 @@ TEST(ShortcutsWindow, AScreenReaderMeetsAWindowNamedKeyboardShortcuts)
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->role(), QAccessible::Window);
     EXPECT_EQ(window->text(QAccessible::Name), "Keyboard Shortcuts");
+
+    QStringList headings;
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (QAccessible::queryAccessibleInterface(label)->role() == QAccessible::Heading) headings << label->text();
+    QStringList titles = titlesOf(quarnkit::ShortcutCatalog::groups());
+    headings.sort();
+    titles.sort();
+    EXPECT_EQ(headings, titles);
+
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const QList<QWidget*> stops = accessibletest::tabStops(view.windowHandle(), 200);
+    EXPECT_EQ(accessibletest::unnamedStops(stops), QStringList());
+    int rows = 0;
+    for (const auto& group : quarnkit::ShortcutCatalog::groups()) rows += int(group.rows.size());
+    ASSERT_EQ(stops.size(), rows + 1); // every row, then back to the search
+    EXPECT_EQ(stops.back(), view.searchField());
+    QAccessibleInterface* row = QAccessible::queryAccessibleInterface(stops.front());
+    EXPECT_EQ(row->text(QAccessible::Name), QStringLiteral("Select: V"));
+    EXPECT_EQ(row->childCount(), 0);
 }
 
 TEST(ShortcutsWindow, EscAndCtrlWCloseItWhileTheSearchFieldHasTheKeys)

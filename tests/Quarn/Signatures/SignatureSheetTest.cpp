@@ -217,6 +217,17 @@ TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
     for (const QChar c : QStringLiteral("Jana Nov")) QTest::keyClick(window, c.toLatin1());
     EXPECT_EQ(s.sheet.name(), QStringLiteral("Jana Nov"));
 
+    // The cards are choices, and a reader hears which one is chosen.
+    const auto checked = [&] {
+        QList<bool> states;
+        for (SignatureFontCard* card : s.sheet.fontCards()) {
+            QAccessibleInterface* node = QAccessible::queryAccessibleInterface(card);
+            EXPECT_EQ(node->role(), QAccessible::RadioButton);
+            states << node->state().checked;
+        }
+        return states.mid(0, 2);
+    };
+    EXPECT_EQ(checked(), QList<bool>({true, false}));
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[0]);
     EXPECT_EQ(focusedName(), QString::fromStdString(fonts[0].name));
@@ -224,6 +235,7 @@ TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
     EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[1]);
     QTest::keyClick(window, Qt::Key_Space);
     EXPECT_TRUE(s.sheet.fontCards()[1]->isSelected());
+    EXPECT_EQ(checked(), QList<bool>({false, true}));
 
     QTest::keyClick(window, Qt::Key_Backtab);
     QTest::keyClick(window, Qt::Key_Backtab);

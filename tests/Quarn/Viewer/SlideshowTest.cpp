@@ -6,6 +6,7 @@
 #include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "support/TestSupport.h"
 
 #include <QUndoStack> // before the view header
@@ -121,6 +122,11 @@ TEST(Slideshow, RightArrowShowsTheNextPageAndEscapeReturnsToItInTheWindow)
     EXPECT_TRUE(show->window()->isVisible());
     EXPECT_TRUE(show->window()->isFullScreen());
     EXPECT_EQ(show->window()->windowTitle(), "Slideshow");
+    // A window to a screen reader, named as it is.
+    QAccessibleInterface* node = accessibletest::applicationWindow(show->window());
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->role(), QAccessible::Window);
+    EXPECT_EQ(node->text(QAccessible::Name), "Slideshow");
     EXPECT_EQ(show->counter()->text(), "1 of 3");
     EXPECT_TRUE(show->counterFadePending());
 
