@@ -1,7 +1,8 @@
 #pragma once
 // The interactions of one page view (PageInteraction.h) in the order they
 // are offered events: those added from outside (the editing of marks), then
-// the view's own, links and text selection.
+// the view's own, links and text selection, and what a screen reader reads
+// (which takes no events).
 #include "Quarn/Viewer/PageInteraction.h"
 
 #include <memory>
@@ -9,6 +10,7 @@
 
 namespace quarn {
 
+class PageAccessibility;
 class PageLinks;
 class QuarnPDFView;
 class TextSelection;
@@ -31,6 +33,7 @@ public:
     }
     TextSelection& textSelection() const { return *textSelection_; }
     PageLinks& links() const { return *links_; }
+    PageAccessibility& accessibility() const { return *accessibility_; }
 
     // Offers an event to each in turn: true when one took it.
     template <typename F>
@@ -55,6 +58,7 @@ private:
     std::vector<std::unique_ptr<PageInteraction>> all_;
     PageLinks* links_ = nullptr;
     TextSelection* textSelection_ = nullptr;
+    PageAccessibility* accessibility_ = nullptr;
 };
 
 } // namespace quarn

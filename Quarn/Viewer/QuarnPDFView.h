@@ -147,6 +147,8 @@ public:
     // What the mouse and keys reach before the view's scrolling and paging:
     // the editing of marks (added from outside), links, text selection.
     PageInteractions& interactions() const { return *interactions_; }
+    // False while the view is being built, before its interactions are made.
+    bool interactionsMade() const { return interactions_ != nullptr; }
 
 signals:
     void scaleChanged(double scale);

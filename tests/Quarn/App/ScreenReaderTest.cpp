@@ -1,6 +1,6 @@
 // What a keyboard and a screen reader meet in a document window: every sheet
 // and popover among the application's windows, named, each of its controls a
-// named stop of Tab.
+// named stop of Tab; and the page, read out by characters, words and lines.
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/PageViewHost.h"
@@ -13,13 +13,17 @@
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Signatures/SignatureSheet.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/PageAccessibility.h"
+#include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QAccessible>
 #include <QFile>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -107,4 +111,70 @@ TEST(ScreenReader, EverySheetAndPopoverIsNamedAndGoneThroughByTab)
         QApplication::setActiveWindow(shown.window);
         ASSERT_TRUE(QTest::qWaitForWindowActive(shown.window));
     }
+}
+
+// The page a reader meets is the page being read: named after it, with its
+// text from the text layer find and selection use. The text is read on a
+// worker while the window goes on answering: the page reads as empty until
+// it comes. The caret stands at the reading position, the first line shown.
+TEST(ScreenReader, ThePageIsReadByCharactersWordsAndLines)
+{
+    Shown shown("pdflatex-4-pages.pdf");
+    QuarnPDFView& view = shown.view();
+    view.setFocus(Qt::OtherFocusReason);
+    const auto textOf = [&](int page) {
+        return QString::fromStdString(pdfOf(*view.quarnDocument())->textPage(page).text());
+    };
+    PageAccessibility& reading = view.interactions().accessibility();
+    testsupport::WorkerGate gate;
+    reading.workerHook = gate.hook();
+
+    QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->role(), QAccessible::Document);
+    EXPECT_EQ(page->text(QAccessible::Name), QStringLiteral("Page 1 of 4"));
+    QAccessibleTextInterface* text = page->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), 0); // asked: a worker reads it
+    ASSERT_TRUE(gate.waitUntilReached());
+    EXPECT_EQ(text->characterCount(), 0); // still coming, and the window answers
+    reading.workerHook = nullptr;
+    gate.release();
+    ASSERT_TRUE(testsupport::waitFor([&] { return text->characterCount() > 0; }));
+    const QString first = textOf(0);
+    ASSERT_TRUE(first.startsWith(QStringLiteral("Hello, here is some text")));
+    EXPECT_EQ(text->text(0, -1), first);
+    EXPECT_EQ(text->cursorPosition(), 0); // the page's top is shown
+
+    int start = 0, end = 0;
+    EXPECT_EQ(text->textAtOffset(1, QAccessible::CharBoundary, &start, &end), QStringLiteral("e"));
+    EXPECT_EQ(text->textAtOffset(8, QAccessible::WordBoundary, &start, &end), QStringLiteral("here"));
+    EXPECT_EQ(std::pair(start, end), std::pair(7, 11));
+    const QString line = first.left(first.indexOf(QLatin1Char('\n')) + 1);
+    EXPECT_EQ(text->textAtOffset(10, QAccessible::LineBoundary, &start, &end), line);
+    EXPECT_EQ(std::pair(start, end), std::pair(0, int(line.size())));
+    // Each character lies on the screen where the page shows it.
+    const QRect where = text->characterRect(0);
+    EXPECT_FALSE(where.isEmpty());
+    EXPECT_EQ(text->offsetAtPoint(where.center()), 0);
+
+    // Down the page: the caret follows the first line shown.
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + 160);
+    ASSERT_TRUE(testsupport::waitFor([&] { return text->cursorPosition() > 0; }));
+    const int top = view.viewport()->mapToGlobal(QPoint(0, 0)).y();
+    EXPECT_GE(text->characterRect(text->cursorPosition()).center().y(), top);
+    EXPECT_LT(text->characterRect(text->cursorPosition() - 2).center().y(), top); // the line above, before its break
+
+    // The last page, by its key sent to the window: a new name, and no
+    // text until that page's has come.
+    testsupport::WorkerGate next;
+    reading.workerHook = next.hook();
+    QTest::keyClick(shown.keys(), Qt::Key_End);
+    ASSERT_TRUE(testsupport::waitFor([&] { return page->text(QAccessible::Name) == QStringLiteral("Page 4 of 4"); }));
+    EXPECT_EQ(text->characterCount(), 0);
+    ASSERT_TRUE(next.waitUntilReached());
+    reading.workerHook = nullptr;
+    next.release();
+    ASSERT_TRUE(testsupport::waitFor([&] { return text->characterCount() > 0; }));
+    EXPECT_EQ(text->text(0, -1), textOf(3));
 }

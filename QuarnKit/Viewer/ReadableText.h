@@ -1,0 +1,35 @@
+#pragma once
+// The text of one page as a screen reader reads it: the characters in
+// reading order, each line ended by a line break and the blocks kept apart by
+// an empty line (as the page's text is copied), with the box each character
+// is drawn in. Offsets count UTF-16 units, as a reader's text interface does.
+#include "Platform/PdfDocument.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace quarnkit {
+
+class ReadableText {
+public:
+    ReadableText() = default;
+    explicit ReadableText(const platform::PdfTextPage& page);
+
+    const QString& text() const { return text_; }
+    int size() const { return int(text_.size()); }
+    bool isEmpty() const { return text_.isEmpty(); }
+
+    // The box (page space, y up) the character at `offset` is drawn in; none
+    // for a line break or an offset outside the text.
+    std::optional<platform::PdfRect> box(int offset) const;
+    // The character drawn at the point; -1 over blank space.
+    int offsetAt(platform::PdfPoint point) const;
+
+private:
+    QString text_;
+    std::vector<std::optional<platform::PdfRect>> boxes_; // one per UTF-16 unit
+};
+
+} // namespace quarnkit
