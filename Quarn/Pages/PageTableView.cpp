@@ -351,4 +351,13 @@ void PageTableView::selectionChanged(const QItemSelection& selected, const QItem
     if (controller_) controller_->selectionChangedInTable();
 }
 
+void PageTableView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    // The list's own tells a screen reader that the new current row has the
+    // focus. While the keys are elsewhere (the page view turned the page and
+    // the row follows it), that would pull the reader off the page it reads.
+    if (hasFocus()) QListView::currentChanged(current, previous);
+    else QAbstractItemView::currentChanged(current, previous);
+}
+
 } // namespace quarn
