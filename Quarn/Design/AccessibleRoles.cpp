@@ -1,10 +1,35 @@
 #include "Quarn/Design/AccessibleRoles.h"
 
 #include <QAbstractButton>
-#include <QAccessibleWidget>
 #include <QVariant>
 
 namespace quarn {
+
+ButtonAccessible::ButtonAccessible(QAbstractButton* button, QAccessible::Role role) : QAccessibleWidget(button, role) {}
+
+QAbstractButton* ButtonAccessible::button() const { return static_cast<QAbstractButton*>(widget()); }
+
+QString ButtonAccessible::text(QAccessible::Text t) const
+{
+    if (t == QAccessible::Name && button()->accessibleName().isEmpty()) return button()->text();
+    return QAccessibleWidget::text(t);
+}
+
+QStringList ButtonAccessible::actionNames() const
+{
+    QStringList names;
+    if (button()->isEnabled()) names << ownAction();
+    return names + QAccessibleWidget::actionNames();
+}
+
+void ButtonAccessible::doAction(const QString& name)
+{
+    if (name != ownAction()) {
+        QAccessibleWidget::doAction(name);
+        return;
+    }
+    if (button()->isEnabled()) button()->click();
+}
 
 namespace {
 
@@ -28,17 +53,15 @@ public:
     explicit TabBarAccessible(QWidget* bar) : QAccessibleWidget(bar, QAccessible::PageTabList) {}
 };
 
-// A tab or a choice: a button whose state is whether it is the one chosen,
-// and whose one action is the click that chooses it.
-class ChosenAccessible : public QAccessibleWidget {
+// A tab or a choice: a button whose state is whether it is the one chosen.
+class ChosenAccessible : public ButtonAccessible {
 public:
     ChosenAccessible(QAbstractButton* button, bool tab)
-        : QAccessibleWidget(button, tab ? QAccessible::PageTab : QAccessible::RadioButton), tab_(tab)
+        : ButtonAccessible(button, tab ? QAccessible::PageTab : QAccessible::RadioButton), tab_(tab)
     {}
-    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleWidget::state();
+        QAccessible::State state = ButtonAccessible::state();
         if (tab_) {
             state.selectable = true;
             state.selected = button()->isChecked();
@@ -48,26 +71,6 @@ public:
         }
         return state;
     }
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Name && button()->accessibleName().isEmpty()) return button()->text();
-        return QAccessibleWidget::text(t);
-    }
-    QStringList actionNames() const override
-    {
-        QStringList names;
-        if (button()->isEnabled()) names << pressAction();
-        return names + QAccessibleWidget::actionNames();
-    }
-    void doAction(const QString& name) override
-    {
-        if (name == pressAction()) {
-            if (button()->isEnabled()) button()->click();
-        } else {
-            QAccessibleWidget::doAction(name);
-        }
-    }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
 private:
     bool tab_;

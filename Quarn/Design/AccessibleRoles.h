@@ -2,10 +2,29 @@
 // Widgets drawn by the design system that a screen reader must meet in the
 // role they play, which Qt cannot tell from their class: a row read as one
 // sentence, the tabs of a tab bar, the one chosen card among several.
+#include <QAccessibleWidget>
+
 class QAbstractButton;
 class QWidget;
 
 namespace quarn {
+
+// A button as a screen reader sees it: named by its text unless it was
+// named otherwise, and its one action the click the button does (a toggle
+// or a choice is never flipped behind its owner's back).
+class ButtonAccessible : public QAccessibleWidget {
+public:
+    ButtonAccessible(QAbstractButton* button, QAccessible::Role role);
+    QAbstractButton* button() const;
+    QString text(QAccessible::Text t) const override;
+    QStringList actionNames() const override;
+    void doAction(const QString& name) override;
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+protected:
+    // The name of the click's action: a press unless the button says otherwise.
+    virtual QString ownAction() const { return pressAction(); }
+};
 
 // `widget` is one element, read by its accessible name: a reader meets none
 // of its children (a row of key caps read as one sentence). Tab stops on it

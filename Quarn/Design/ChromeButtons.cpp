@@ -1,12 +1,12 @@
 #include "Quarn/Design/ChromeButtons.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Design/TabStop.h"
 #include "QuarnKit/Shell/Design.h"
 
-#include <QAccessibleWidget>
 #include <QEasingCurve>
 #include <QEnterEvent>
 #include <QPainter>
@@ -29,17 +29,15 @@ void fillRounded(QPainter& p, const QRectF& rect, qreal radius, const QColor& co
 }
 
 // A chrome button as a screen reader sees it: its role follows its kind, not
-// whether it happens to be chosen now, and each of its actions is the click
-// that the button does (a toggle or a choice is never flipped behind its
-// owner's back).
-class ChromeButtonAccessible : public QAccessibleWidget {
+// whether it happens to be chosen now.
+class ChromeButtonAccessible : public ButtonAccessible {
 public:
-    explicit ChromeButtonAccessible(ChromeButton* button) : QAccessibleWidget(button) {}
+    explicit ChromeButtonAccessible(ChromeButton* button) : ButtonAccessible(button, QAccessible::Button) {}
 
-    ChromeButton* button() const { return static_cast<ChromeButton*>(widget()); }
+    ChromeButton* chrome() const { return static_cast<ChromeButton*>(button()); }
     QAccessible::Role role() const override
     {
-        switch (button()->kind()) {
+        switch (chrome()->kind()) {
         case ChromeButton::Kind::action: break;
         case ChromeButton::Kind::toggle: return QAccessible::CheckBox;
         case ChromeButton::Kind::choice: return QAccessible::RadioButton;
@@ -48,38 +46,18 @@ public:
     }
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleWidget::state();
-        const bool checks = button()->kind() != ChromeButton::Kind::action;
+        QAccessible::State state = ButtonAccessible::state();
+        const bool checks = chrome()->kind() != ChromeButton::Kind::action;
         state.checkable = checks;
         state.checked = checks && button()->isChecked();
         state.pressed = button()->isDown();
         return state;
     }
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Name && button()->accessibleName().isEmpty()) return button()->text();
-        return QAccessibleWidget::text(t);
-    }
-    QStringList actionNames() const override
-    {
-        QStringList names;
-        if (button()->isEnabled()) names << ownAction();
-        return names + QAccessibleWidget::actionNames();
-    }
-    void doAction(const QString& name) override
-    {
-        if (name == ownAction()) {
-            if (button()->isEnabled()) button()->click();
-        } else {
-            QAccessibleWidget::doAction(name);
-        }
-    }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-private:
-    QString ownAction() const
+protected:
+    QString ownAction() const override
     {
-        return button()->kind() == ChromeButton::Kind::toggle ? toggleAction() : pressAction();
+        return chrome()->kind() == ChromeButton::Kind::toggle ? toggleAction() : pressAction();
     }
 };
 
