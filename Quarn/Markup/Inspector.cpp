@@ -443,6 +443,17 @@ void InspectorPane::rebuildSwatches(const std::vector<RGBA>& palette)
         swatchButtons_.push_back(button);
     }
     swatchGrid_->addWidget(custom_, int(palette.size()) / columns, int(palette.size()) % columns);
+    orderTabStops();
+}
+
+void InspectorPane::orderTabStops()
+{
+    // Swatches made for another palette would otherwise come after Delete.
+    std::vector<QWidget*> order(swatchButtons_.begin(), swatchButtons_.end());
+    order.insert(order.end(), {custom_, strokeSlider_, fill_, textSlider_});
+    for (QAbstractButton* face : faces_->findChildren<QAbstractButton*>()) order.push_back(face);
+    order.insert(order.end(), {head_, duplicate_, front_, back_, delete_});
+    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void InspectorPane::chooseCustomColor()

@@ -119,6 +119,8 @@ private:
     void makeContent();
     const InspectorPane& made() const;
     void rebuildSwatches(const std::vector<quarnkit::RGBA>& palette);
+    // Tab goes through the controls as they stand, top to bottom, left to right.
+    void orderTabStops();
     void chooseCustomColor();
 
     QPointer<ViewerModel> model_;

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QSlider>
 
+#include <algorithm>
 #include <set>
 
 using namespace quarn;
@@ -312,11 +313,20 @@ TEST(Inspector, TabReachesEveryControlInTheWindowAndTheSlidersKeepTheirArrows)
         for (QWidget* each : pane->findChildren<QWidget*>())
             if ((qobject_cast<QAbstractButton*>(each) || qobject_cast<QSlider*>(each)) && each->isVisible())
                 controls.insert(each);
+        // In the order they stand: top to bottom, left to right.
+        std::vector<QWidget*> shown(controls.begin(), controls.end()), visited;
+        const auto place = [&](QWidget* w) {
+            const QPoint at = w->mapTo(pane, w->rect().center());
+            return std::pair(at.y() / 8, at.x());
+        };
+        std::sort(shown.begin(), shown.end(), [&](QWidget* a, QWidget* b) { return place(a) < place(b); });
         screen->model().pdfView()->setFocus();
         for (int i = 0; i < 40 && reached.size() < controls.size(); ++i) {
             tab();
-            if (controls.count(QApplication::focusWidget())) reached.insert(QApplication::focusWidget());
+            if (controls.count(QApplication::focusWidget()) && reached.insert(QApplication::focusWidget()).second)
+                visited.push_back(QApplication::focusWidget());
         }
+        EXPECT_EQ(visited, shown);
         std::vector<std::string> missed;
         for (QWidget* control : controls)
             if (!reached.count(control))
