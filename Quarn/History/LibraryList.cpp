@@ -4,6 +4,7 @@
 #include "Quarn/History/LibraryAccessibility.h"
 #include "Quarn/History/LibraryRow.h"
 #include "Quarn/History/LibraryThumbnails.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QKeyEvent>
@@ -165,25 +166,9 @@ bool LibraryList::event(QEvent* event)
 {
     // The keys the list answers are its own, not the window's (a selected
     // mark's arrows, say).
-    if (event->type() == QEvent::ShortcutOverride) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-        switch (key->key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Menu:
-            if (plain) {
-                event->accept();
-                return true;
-            }
-            break;
-        default: break;
-        }
-    }
+    if (WindowEvents::claimsKey(
+            event, {Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Menu}))
+        return true;
     return QListView::event(event);
 }
 

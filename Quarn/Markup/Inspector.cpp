@@ -9,6 +9,7 @@
 #include "Quarn/Design/TabStop.h"
 #include "Quarn/Markup/InspectorPanel.h"
 #include "Quarn/Shell/ColorPanelBridge.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -19,7 +20,6 @@
 #include <QEnterEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -63,26 +63,9 @@ public:
 protected:
     bool event(QEvent* event) override
     {
-        if (event->type() == QEvent::ShortcutOverride) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-            switch (key->key()) {
-            case Qt::Key_Left:
-            case Qt::Key_Right:
-            case Qt::Key_Up:
-            case Qt::Key_Down:
-            case Qt::Key_PageUp:
-            case Qt::Key_PageDown:
-            case Qt::Key_Home:
-            case Qt::Key_End:
-                if (plain) {
-                    event->accept();
-                    return true;
-                }
-                break;
-            default: break;
-            }
-        }
+        if (WindowEvents::claimsKey(event, {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp,
+                                            Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End}))
+            return true;
         return QSlider::event(event);
     }
 };

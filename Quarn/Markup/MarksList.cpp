@@ -6,6 +6,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -212,17 +213,19 @@ protected:
     // or open its words on Return).
     bool event(QEvent* event) override
     {
-        if (event->type() == QEvent::ShortcutOverride && ownKey(static_cast<QKeyEvent*>(event))) {
-            event->accept();
+        if (WindowEvents::claimsKey(event,
+                                    {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End,
+                                     Qt::Key_PageUp, Qt::Key_PageDown},
+                                    Qt::ShiftModifier)
+            || WindowEvents::claimsKey(event, {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}))
             return true;
-        }
         return QTreeWidget::event(event);
     }
     void keyPressEvent(QKeyEvent* event) override
     {
         const bool activates =
             event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
-        if (activates && ownKey(event)) {
+        if (activates && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             if (MarksList::markOf(currentItem()) && onActivate) onActivate(currentItem());
             event->accept();
             return;
@@ -262,24 +265,6 @@ protected:
     }
 
 private:
-    static bool ownKey(const QKeyEvent* key)
-    {
-        if ((key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) != Qt::NoModifier) return false;
-        switch (key->key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-        case Qt::Key_Left:
-        case Qt::Key_Right:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown: return true;
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Space: return !(key->modifiers() & Qt::ShiftModifier);
-        default: return false;
-        }
-    }
     void setHovered(const QModelIndex& index)
     {
         if (index == hovered_) return;

@@ -122,6 +122,17 @@ void listenForKeys(QWidget& owner, Take take)
     });
 }
 
+bool claimsKey(QEvent* event, std::initializer_list<int> keys, Qt::KeyboardModifiers allowed)
+{
+    if (event->type() != QEvent::ShortcutOverride) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & ~(Qt::KeypadModifier | allowed)) != Qt::NoModifier
+        || std::find(keys.begin(), keys.end(), key->key()) == keys.end())
+        return false;
+    event->accept();
+    return true;
+}
+
 void returnRuns(QWidget& owner, std::function<void()> run)
 {
     listenForKeys(owner, [run = std::move(run)](QKeyEvent* event, QObject*) {

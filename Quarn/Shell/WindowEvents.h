@@ -38,6 +38,13 @@ void listenForKeys(QWidget& owner, Take take);
 // still presses the control that has the focus.
 void returnRuns(QWidget& owner, std::function<void()> run);
 
+// For a control's event(): claims a key it answers itself while it has the
+// focus, as a shortcut would be claimed, so that the window's listeners
+// leave it alone (the mark keys would nudge the selected mark on an arrow).
+// True, and the event accepted, for a ShortcutOverride of one of `keys`
+// with no modifier beyond `allowed` (the keypad's aside).
+bool claimsKey(QEvent* event, std::initializer_list<int> keys, Qt::KeyboardModifiers allowed = {});
+
 // `owner`'s listeners hear nothing more: for a widget's destructor, whose
 // children may still move the focus as they go.
 void forget(const QWidget& owner);
