@@ -301,8 +301,6 @@ TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
         {"a scope not chosen",
          [&] { return segment(sheet.scopeControl(), "Selected pages"); },
          {ExportFormat::flattenedPDF, all}},
-        {"the password field", [&] { return sheet.openPasswordField(); }, {ExportFormat::flattenedPDF, all}},
-        {"the check box", [&] { return sheet.searchableBox(); }, {ExportFormat::flattenedPDF, all}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.control);
