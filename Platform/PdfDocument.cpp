@@ -1442,18 +1442,23 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     const int count = countPagesC(ctx, d.doc, &err);
     if (index < 0 || index >= count)
         throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
-    if (directMarksC(ctx, d.doc, index)) {
+    // A form drawing other readers cannot draw is mended where that changes
+    // nothing it shows (formDrawingsToMendC), but in a signed file, whose
+    // fields stay as signed.
+    const bool mendForm = formDrawingsToMendC(ctx, d.doc, index) && !isSignedC(ctx, d.doc);
+    if (directMarksC(ctx, d.doc, index) || mendForm) {
         // Before MuPDF first loads the page (see numberDirectMarksC). It is
         // an edit, made as every edit is: the document itself is no const
         // object, only this reader's view of it.
         auto& editable = const_cast<PdfDocument::Impl&>(d);
         settleBeforeEditing(editable);
         if (pdf_obj* annots = directMarksC(ctx, d.doc, index)) numberDirectMarksC(ctx, d.doc, annots, &err);
+        if (mendForm) mendFormDrawingsC(ctx, d.doc, index);
         err = FzError{};
     }
     pdf_page* page = loadPageC(ctx, d.doc, index, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
-    maskPasswordsC(ctx, page);
+    showFormC(ctx, page);
     return PageRef(page);
 }
 

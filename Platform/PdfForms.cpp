@@ -110,63 +110,6 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Whether a content stream shows anything that could be a field's value:
-// text, or a form XObject that may hold it, and with `paths` a filled or
-// stroked path too (a button's tick). Strings and comments are skipped, so a
-// value that merely contains "Tj" does not count.
-bool showsTextC(const unsigned char* data, size_t len, bool paths = false)
-{
-    auto delimiter = [](unsigned char c) {
-        return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/'
-               || c == '%';
-    };
-    auto space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; };
-    size_t i = 0;
-    while (i < len) {
-        const unsigned char c = data[i];
-        if (space(c)) {
-            ++i;
-        } else if (c == '%') {
-            while (i < len && data[i] != '\n' && data[i] != '\r') ++i;
-        } else if (c == '(') {
-            int depth = 0;
-            for (; i < len; ++i) {
-                if (data[i] == '\\') {
-                    ++i;
-                    continue;
-                }
-                if (data[i] == '(') ++depth;
-                else if (data[i] == ')' && --depth == 0) {
-                    ++i;
-                    break;
-                }
-            }
-        } else if (c == '<' && i + 1 < len && data[i + 1] != '<') {
-            while (i < len && data[i] != '>') ++i;
-            ++i;
-        } else if (c == '/') {
-            ++i;
-            while (i < len && !space(data[i]) && !delimiter(data[i])) ++i;
-        } else if (delimiter(c)) {
-            ++i;
-        } else {
-            const size_t start = i;
-            while (i < len && !space(data[i]) && !delimiter(data[i])) ++i;
-            const size_t n = i - start;
-            const char* t = reinterpret_cast<const char*>(data + start);
-            if ((n == 2
-                 && (std::memcmp(t, "Tj", 2) == 0 || std::memcmp(t, "TJ", 2) == 0 || std::memcmp(t, "Do", 2) == 0))
-                || (n == 1 && (*t == '\'' || *t == '"')))
-                return true;
-            static const char* const painting[] = {"f", "F", "f*", "S", "s", "B", "B*", "b", "b*", "sh"};
-            if (paths)
-                for (const char* op : painting)
-                    if (n == std::strlen(op) && std::memcmp(t, op, n) == 0) return true;
-        }
-    }
-    return false;
-}
-
 // The drawing a widget shows now: its normal appearance, or of a set of
 // states the one its /AS names (other readers take a missing /AS for Off).
 // Null when that is no drawing at all (some files give a state a name).
@@ -177,19 +120,6 @@ pdf_obj* shownDrawingC(fz_context* ctx, pdf_obj* obj)
     pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
     pdf_obj* shown = pdf_dict_get(ctx, normal, pdf_is_name(ctx, look) ? look : PDF_NAME(Off));
     return pdf_is_stream(ctx, shown) ? shown : nullptr;
-}
-
-// Whether every reader draws `drawing`: poppler draws nothing of a form
-// without a bounding box of some area, nor of a state that is no form.
-int drawableEverywhereC(fz_context* ctx, pdf_obj* drawing)
-{
-    if (!pdf_is_stream(ctx, drawing)) return 0;
-    pdf_obj* box = pdf_dict_get(ctx, drawing, PDF_NAME(BBox));
-    if (!pdf_is_array(ctx, box) || pdf_array_len(ctx, box) != 4) return 0;
-    for (int i = 0; i < 4; ++i)
-        if (!pdf_is_number(ctx, pdf_array_get(ctx, box, i))) return 0;
-    const fz_rect r = pdf_to_rect(ctx, box);
-    return r.x1 > r.x0 && r.y1 > r.y0;
 }
 
 // The text the widget's drawing shows as any reader draws it: what lies
@@ -276,11 +206,7 @@ void drawMaskC(fz_context* ctx, pdf_annot* widget)
     fz_try(ctx) {
         mask = passwordMaskC(ctx, pdf_field_value(ctx, obj));
         pdf_dict_put_text_string(ctx, obj, PDF_NAME(V), mask);
-        // MuPDF 1.21 ignores the request while the document has no unsaved
-        // change: rewriting an entry with the value it has makes one.
-        pdf_dict_put(ctx, obj, PDF_NAME(Subtype), PDF_NAME(Widget));
-        pdf_annot_request_resynthesis(ctx, widget);
-        pdf_update_annot(ctx, widget);
+        drawAnewC(ctx, widget);
     }
     fz_always(ctx) {
         // Replacing or removing an entry allocates nothing: this cannot fail.
@@ -292,31 +218,50 @@ void drawMaskC(fz_context* ctx, pdf_annot* widget)
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-// Whether the widget stores a value its normal appearance does not show: a
-// ticked button whose on state is no stream (pdflatex writes empty
-// dictionaries), or a text or choice value over a missing or blank stream
-// (LibreOffice writes "/Tx BMC EMC"). Throws like any MuPDF call.
+// Whether two texts hold the same words, however the spaces and line ends
+// between them run.
+int sameWordsC(const char* a, const char* b)
+{
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; };
+    const auto skip = [&](const char*& p) {
+        while (*p && space(*p)) ++p;
+    };
+    skip(a);
+    skip(b);
+    while (*a && *b) {
+        if (space(*a) || space(*b)) {
+            if (!space(*a) || !space(*b)) return 0;
+            skip(a);
+            skip(b);
+        } else if (*a++ != *b++) {
+            return 0;
+        }
+    }
+    skip(a);
+    skip(b);
+    return !*a && !*b;
+}
+
+// Whether the widget stores a value its normal drawing does not show: a
+// button whose drawing of a state is missing or unusable (pdflatex writes
+// empty dictionaries, see soundStatesC), or a text or choice value over a
+// missing drawing or one that shows no words (LibreOffice writes "/Tx BMC
+// EMC"). Throws like any MuPDF call.
 int lacksAppearanceC(fz_context* ctx, pdf_annot* widget)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
-    pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
-    pdf_obj* as = pdf_dict_get(ctx, obj, PDF_NAME(AS));
-    pdf_obj* shown = pdf_is_stream(ctx, normal) ? normal : pdf_dict_get(ctx, normal, as);
     switch (pdf_widget_type(ctx, widget)) {
     case PDF_WIDGET_TYPE_CHECKBOX:
-    case PDF_WIDGET_TYPE_RADIOBUTTON:
-        return pdf_is_name(ctx, as) && !pdf_name_eq(ctx, as, PDF_NAME(Off)) && !pdf_is_stream(ctx, shown);
+    case PDF_WIDGET_TYPE_RADIOBUTTON: return !soundStatesC(ctx, obj);
     case PDF_WIDGET_TYPE_TEXT:
     case PDF_WIDGET_TYPE_COMBOBOX:
     case PDF_WIDGET_TYPE_LISTBOX: {
         const char* value = pdf_field_value(ctx, obj);
         if (!value || !*value) return 0;
-        if (!pdf_is_stream(ctx, shown)) return 1;
-        fz_buffer* content = pdf_load_stream(ctx, shown);
-        unsigned char* data = nullptr;
-        const size_t len = fz_buffer_storage(ctx, content, &data);
-        const int blank = !showsTextC(data, len);
-        fz_drop_buffer(ctx, content);
+        if (!pdf_is_stream(ctx, shownDrawingC(ctx, obj))) return 1;
+        char* drawn = drawnTextC(ctx, widget);
+        const int blank = sameWordsC(drawn, "");
+        fz_free(ctx, drawn);
         return blank;
     }
     default: return 0;
@@ -354,15 +299,12 @@ int synthesiseMissingC(fz_context* ctx, pdf_document* doc, pdf_page* page, FzErr
             int requested = 0;
             for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
                 if (lacksAppearanceC(ctx, w)) {
-                    // MuPDF 1.21 ignores the request while the document has
-                    // no unsaved change: rewriting an entry with the value it
-                    // has makes one without changing the widget.
-                    pdf_dict_put(ctx, pdf_annot_obj(ctx, w), PDF_NAME(Subtype), PDF_NAME(Widget));
-                    pdf_annot_request_resynthesis(ctx, w);
+                    const int type = pdf_widget_type(ctx, w);
+                    if (type == PDF_WIDGET_TYPE_CHECKBOX || type == PDF_WIDGET_TYPE_RADIOBUTTON) soundButtonC(ctx, w);
+                    else drawAnewC(ctx, w);
                     ++requested;
                 }
             if (requested) {
-                pdf_update_page(ctx, page);
                 maskPasswordsOfPageC(ctx, page);
                 // Only what shows now counts: a widget MuPDF cannot draw does not
                 // make views draw the page again at every reading.
@@ -456,20 +398,15 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
                 clearChoiceC(ctx, page, found);
                 result = 1;
             } else {
-                // Some producers (pdflatex among them) store a button's states as
-                // empty dictionaries instead of appearance streams: the box would
-                // look blank in every reader. Let MuPDF draw the states then.
-                pdf_obj* normal = pdf_dict_getp(ctx, pdf_annot_obj(ctx, found), "AP/N");
-                int drawable = pdf_is_dict(ctx, normal) && pdf_dict_len(ctx, normal) > 0;
-                for (int i = 0; drawable && i < pdf_dict_len(ctx, normal); ++i)
-                    drawable = pdf_is_stream(ctx, pdf_dict_get_val(ctx, normal, i));
-                // Asked for after the toggle: MuPDF 1.21 ignores the request
-                // while the document has no unsaved change, as a fresh one has not.
+                // Drawn after the toggle: MuPDF 1.21 draws nothing into a
+                // document with no unsaved change, as a fresh one has not.
+                // Some producers (pdflatex among them) store a button's
+                // states as empty dictionaries, which every reader shows blank.
                 result = pdf_toggle_widget(ctx, found) ? 1 : 0;
                 matchLookToValueC(ctx, found);
-                if (!drawable) pdf_annot_request_resynthesis(ctx, found);
+                soundButtonC(ctx, found);
             }
-            pdf_update_page(ctx, page);
+            drawRequestedC(ctx, page);
             maskPasswordsOfPageC(ctx, page);
         }
     }
@@ -575,7 +512,12 @@ bool isButton(const PdfWidget& w) { return w.kind == PdfWidgetKind::checkBox || 
 
 } // namespace
 
-void maskPasswordsC(fz_context* ctx, pdf_page* page) { maskPasswordsOfPageC(ctx, page); }
+void showFormC(fz_context* ctx, pdf_page* page)
+{
+    fz_try(ctx) drawRequestedC(ctx, page);
+    fz_catch(ctx) {} // a drawing MuPDF made and ravlen could not mend is still shown
+    maskPasswordsOfPageC(ctx, page);
+}
 
 void drawMissingAppearancesC(fz_context* ctx, pdf_page* page)
 {
@@ -595,37 +537,13 @@ int needsAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
     return needs;
 }
 
-// Whether two texts hold the same words, however the spaces and line ends
-// between them run.
-int sameWordsC(const char* a, const char* b)
-{
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; };
-    const auto skip = [&](const char*& p) {
-        while (*p && space(*p)) ++p;
-    };
-    skip(a);
-    skip(b);
-    while (*a && *b) {
-        if (space(*a) || space(*b)) {
-            if (!space(*a) || !space(*b)) return 0;
-            skip(a);
-            skip(b);
-        } else if (*a++ != *b++) {
-            return 0;
-        }
-    }
-    skip(a);
-    skip(b);
-    return !*a && !*b;
-}
-
 // Whether every reader draws the widget showing its value: its drawing has
 // a box, and the words it shows within it are the value, for a choice the
 // label of the option its value names, for a password the mask. Throws like
 // any MuPDF call.
 int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
 {
-    if (!drawableEverywhereC(ctx, shownDrawingC(ctx, pdf_annot_obj(ctx, widget)))) return 0;
+    if (!usableDrawingC(ctx, shownDrawingC(ctx, pdf_annot_obj(ctx, widget)))) return 0;
     const char* value = pdf_field_value(ctx, pdf_annot_obj(ctx, widget));
     if (!value) value = "";
     char* drawn = nullptr;
@@ -684,50 +602,11 @@ int buttonShowsValueC(fz_context* ctx, pdf_annot* widget)
     return !pdf_name_eq(ctx, value, pdf_button_field_on_state(ctx, obj));
 }
 
-// Whether every reader draws a button in the state it shows: its drawings
-// are a set of states, the one of that state a drawing with a box (not a
-// name, nor a form without a box, which poppler leaves out), and that of an
-// on state paints something.
-int buttonDrawingSoundC(fz_context* ctx, pdf_annot* widget)
-{
-    pdf_obj* obj = pdf_annot_obj(ctx, widget);
-    pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
-    if (!pdf_is_dict(ctx, normal) || pdf_is_stream(ctx, normal)) return 0;
-    pdf_obj* shown = shownDrawingC(ctx, obj);
-    if (!drawableEverywhereC(ctx, shown)) return 0;
-    pdf_obj* look = pdf_dict_get(ctx, obj, PDF_NAME(AS));
-    if (!pdf_is_name(ctx, look) || pdf_name_eq(ctx, look, PDF_NAME(Off))) return 1;
-    fz_buffer* content = pdf_load_stream(ctx, shown);
-    unsigned char* data = nullptr;
-    const size_t len = fz_buffer_storage(ctx, content, &data);
-    const int paints = showsTextC(data, len, true);
-    fz_drop_buffer(ctx, content);
-    return paints;
-}
-
-// MuPDF 1.21 gives the ZapfDingbats font it adds for a button's tick the
-// WinAnsi encoding, under which other readers (poppler) find no glyph for
-// it and draw an empty box: that font keeps its own encoding instead.
-void keepDingbatsEncodingC(fz_context* ctx, pdf_annot* widget)
-{
-    pdf_obj* normal = pdf_dict_getp(ctx, pdf_annot_obj(ctx, widget), "AP/N");
-    const int states = pdf_is_stream(ctx, normal) ? 0 : pdf_dict_len(ctx, normal);
-    for (int i = 0; i < states; ++i) {
-        pdf_obj* fonts = pdf_dict_getp(ctx, pdf_dict_get_val(ctx, normal, i), "Resources/Font");
-        for (int k = 0, n = pdf_dict_len(ctx, fonts); k < n; ++k) {
-            pdf_obj* font = pdf_dict_get_val(ctx, fonts, k);
-            pdf_obj* base = pdf_dict_get(ctx, font, PDF_NAME(BaseFont));
-            if (pdf_is_name(ctx, base) && !std::strcmp(pdf_to_name(ctx, base), "ZapfDingbats"))
-                pdf_dict_del(ctx, font, PDF_NAME(Encoding));
-        }
-    }
-}
-
-// Draws one field anew from its value (a password as its mask): its stored
-// drawing goes and MuPDF makes one. Returns 1 when every reader draws that
-// drawing showing the value; otherwise the
-// stored drawing is put back and the result is 0.
-int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
+// Draws a text or choice field anew from its value (a password as its
+// mask): its stored drawing goes and MuPDF makes one. Returns 1 when every
+// reader draws that drawing showing the value; otherwise the stored drawing
+// is put back and the result is 0.
+int redrawFieldC(fz_context* ctx, pdf_annot* widget)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
     pdf_obj* stored = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(AP)));
@@ -735,17 +614,9 @@ int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
     fz_var(drawn);
     fz_try(ctx) {
         pdf_dict_del(ctx, obj, PDF_NAME(AP));
-        if (!button && isPasswordC(ctx, widget)) {
-            drawMaskC(ctx, widget);
-        } else {
-            // MuPDF 1.21 ignores the request while the document has no unsaved
-            // change: rewriting an entry with the value it has makes one.
-            pdf_dict_put(ctx, obj, PDF_NAME(Subtype), PDF_NAME(Widget));
-            pdf_annot_request_resynthesis(ctx, widget);
-            pdf_update_annot(ctx, widget);
-        }
-        if (button) keepDingbatsEncodingC(ctx, widget);
-        drawn = button ? buttonDrawingSoundC(ctx, widget) : drawingShowsValueC(ctx, widget);
+        if (isPasswordC(ctx, widget)) drawMaskC(ctx, widget);
+        else drawAnewC(ctx, widget);
+        drawn = drawingShowsValueC(ctx, widget);
     }
     fz_catch(ctx) drawn = 0;
     if (!drawn) {
@@ -760,10 +631,9 @@ int redrawFieldC(fz_context* ctx, pdf_annot* widget, int button)
 }
 
 // Makes each field of the page show its value to every reader: a text or
-// choice whose drawing shows other words (or only some of them, or none),
-// and a button whose drawing of its state is missing, blank or one that
-// another reader cannot draw (no box, a name in place of a drawing), are
-// drawn anew. Returns whether every widget of the page
+// choice whose drawing shows other words (or only some of them, or none) is
+// drawn anew, and so is each state of a button whose drawing is missing,
+// blank or one that another reader cannot draw (soundButtonC). Returns whether every widget of the page
 // now shows its value by a drawing other readers may use in place of their
 // own: not a button whose look and value disagree (the request keeps other
 // readers showing it as they did), a field MuPDF cannot draw, a push button
@@ -778,12 +648,12 @@ int showFieldValuesC(fz_context* ctx, pdf_page* page, FzError* err)
             case PDF_WIDGET_TYPE_TEXT:
             case PDF_WIDGET_TYPE_COMBOBOX:
             case PDF_WIDGET_TYPE_LISTBOX:
-                if (!drawingShowsValueC(ctx, w) && !redrawFieldC(ctx, w, 0)) all = 0;
+                if (!drawingShowsValueC(ctx, w) && !redrawFieldC(ctx, w)) all = 0;
                 break;
             case PDF_WIDGET_TYPE_CHECKBOX:
             case PDF_WIDGET_TYPE_RADIOBUTTON:
                 if (!buttonShowsValueC(ctx, w)) all = 0;
-                else if (!buttonDrawingSoundC(ctx, w) && !redrawFieldC(ctx, w, 1)) all = 0;
+                else if (!soundButtonC(ctx, w)) all = 0;
                 break;
             default: all = 0;
             }

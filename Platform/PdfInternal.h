@@ -451,11 +451,52 @@ struct PixelTarget {
 // asks readers to draw its fields, their appearance, so that the first
 // drawing of the page shows them as any other reader does. Never throws.
 void drawMissingAppearancesC(fz_context* ctx, pdf_page* page);
-// A password is never drawn: each password field of the page whose drawing
-// shows more than a mask (one asterisk a character, as other readers draw
-// it) is drawn as that mask. MuPDF draws a field that has no drawing from its
-// value when it loads the page, so every page is masked once loaded. Never throws.
-void maskPasswordsC(fz_context* ctx, pdf_page* page);
+// A page just loaded shows its form as ravlen draws it: the drawings MuPDF
+// made for fields that had none are mended (drawRequestedC), and each
+// password field whose drawing shows more than a mask (one asterisk a
+// character, as other readers draw it) is drawn as that mask. Never throws.
+void showFormC(fz_context* ctx, pdf_page* page);
+
+// Form drawings (PdfFormDrawings.cpp). Each throws like any MuPDF call unless
+// it says otherwise.
+// The one judge of a form drawing: whether every reader draws it. It must be
+// a form with a box of some area and an invertible matrix, and no font that
+// hides its glyphs from other readers.
+int usableDrawingC(fz_context* ctx, pdf_obj* drawing);
+// Whether a content stream shows anything that could be a field's value:
+// text, or a form XObject that may hold it, and with `paths` a filled or
+// stroked path too (a button's tick). Strings and comments are skipped.
+bool showsTextC(const unsigned char* data, size_t len, bool paths = false);
+// The one road by which ravlen draws form fields: MuPDF draws what was asked
+// of it (a value typed, a box ticked, a field with no drawing), then every
+// drawing it made is mended so that other readers draw it as ravlen shows
+// it: a Dingbats tick keeps its font's own encoding, and one line of text
+// sits inside its box. Runs over the page's marks and widgets.
+void drawRequestedC(fz_context* ctx, pdf_page* page);
+// The same for one annotation: brings its drawing up to date, mending it
+// when MuPDF made it.
+void updateAnnotC(fz_context* ctx, pdf_annot* annot);
+// Asks MuPDF to draw a widget anew from its value and state, through drawRequestedC.
+void drawAnewC(fz_context* ctx, pdf_annot* widget);
+// Whether every reader draws a check box or radio button in each of its
+// states: they are a set of drawings, each usable, the on state's painting
+// something.
+int soundStatesC(fz_context* ctx, pdf_obj* widget);
+// Makes a check box or radio button drawn, in each of its states, as every
+// reader draws it, keeping each drawing of the form's own that every reader
+// draws: only a state whose drawing is missing or unusable (an on state: one
+// that paints nothing) is drawn anew, from the field's look (/MK) as a reader
+// drawing the field itself draws it. Returns whether every reader now draws
+// the button's states; if not, its drawings are put back as they were. Never
+// throws.
+int soundButtonC(fz_context* ctx, pdf_annot* widget);
+// Whether a widget of page `index` has a drawing without a box or with a
+// font that hides its glyphs, which mendFormDrawingsC mends: a drawing
+// without a box gets the widget's rectangle (as readers that draw it take
+// it, and ravlen's window with them), a Dingbats font its own encoding.
+// Read from the page's objects before MuPDF loads it; neither throws.
+int formDrawingsToMendC(fz_context* ctx, pdf_document* doc, int index);
+void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // Before a save: a form that asks readers to draw its fields has each field
 // that shows a value drawn anew from that value, then, when every one was,
 // no longer asks. Some readers (poppler) draw a field afresh when asked and

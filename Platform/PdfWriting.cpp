@@ -95,7 +95,7 @@ void runAsShownC(fz_context* ctx, pdf_annot* annot, fz_device* dev, fz_matrix ct
     pdf_dict_put_int(ctx, obj, PDF_NAME(F), flags & ~PDF_ANNOT_IS_NO_VIEW);
     fz_try(ctx) {
         pdf_annot_request_resynthesis(ctx, annot);
-        pdf_update_annot(ctx, annot);
+        updateAnnotC(ctx, annot);
         pdf_run_annot(ctx, annot, dev, ctm, nullptr);
     }
     fz_always(ctx) pdf_dict_put_int(ctx, obj, PDF_NAME(F), flags);
@@ -115,10 +115,19 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMa
                  a = widgets ? pdf_next_widget(ctx, a) : pdf_next_annot(ctx, a)) {
                 pdf_obj* obj = pdf_annot_obj(ctx, a);
                 if (!isShown(ctx, obj, use) || normalAppearance(ctx, obj)) continue;
-                if (!dev) dev = pdf_new_pdf_device(ctx, dst, fz_identity, resources, contents);
+                if (!dev) {
+                    // MuPDF's PDF writer takes white for the colours it starts
+                    // with, and leaves out a first white fill or stroke: a
+                    // note without a colour of its own would be a black box.
+                    fz_append_string(ctx, contents, "q 1 g 1 G\n");
+                    dev = pdf_new_pdf_device(ctx, dst, fz_identity, resources, contents);
+                }
                 runAsShownC(ctx, a, dev, ctm);
             }
-        if (dev) fz_close_device(ctx, dev);
+        if (dev) {
+            fz_close_device(ctx, dev);
+            fz_append_string(ctx, contents, "Q\n");
+        }
     }
     fz_always(ctx) fz_drop_device(ctx, dev);
     fz_catch(ctx) fz_rethrow(ctx);
@@ -524,6 +533,7 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     // The new page's space has y up from its bottom edge.
     const PdfMatrix toPage = userToPage.then({1, 0, 0, -1, 0, size.height});
     PageRef page = loadPage(source.impl(), index);
+    drawMissingAppearancesC(pdfContext(), page.page); // as the page is drawn on the screen
     // MuPDF draws from its page space: undo the page's own transform first.
     // The device then writes in the new page's own space, which keeps the
     // boxes of the groups it makes in the space of their contents.

@@ -1,4 +1,5 @@
 #include "Platform/PdfForms.h"
+#include "Platform/PdfWriting.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -73,12 +74,18 @@ int darkPixelsIn(const PdfDocument& doc, int page, const platform::PdfRect& rect
     return darkPixelsIn(doc.render(page, 2.0), doc, page, rect);
 }
 
-// A page of the file at `pdf` as another program (poppler) draws it, at two pixels a point.
-QImage popplerImage(const QString& pdf, const QTemporaryDir& dir, int page = 0)
+// A page of the file at `pdf` as another program (poppler) draws it, at two
+// pixels a point, or at `dpi` and only the `pixels` at its top left.
+QImage popplerImage(const QString& pdf, const QTemporaryDir& dir, int page = 0, int dpi = 144, QSize pixels = {})
 {
     const QString prefix = dir.filePath(QStringLiteral("poppler"));
-    const QString command =
-        QStringLiteral("pdftoppm -r 144 -png -singlefile -f %1 -l %1 '%2' '%3'").arg(page + 1).arg(pdf, prefix);
+    const QString part =
+        pixels.isValid() ? QStringLiteral("-x 0 -y 0 -W %1 -H %2").arg(pixels.width()).arg(pixels.height()) : QString();
+    const QString command = QStringLiteral("pdftoppm -r %1 %2 -png -singlefile -f %3 -l %3 '%4' '%5'")
+                                .arg(dpi)
+                                .arg(part)
+                                .arg(page + 1)
+                                .arg(pdf, prefix);
     if (std::system(command.toUtf8().constData()) != 0) return {};
     return QImage(prefix + QStringLiteral(".png"));
 }
@@ -417,18 +424,19 @@ TEST(PdfForms, TheFilledLibreOfficeFormShowsInPoppler)
 // A form that asks readers to draw its fields, as LibreOffice and others write
 // them, whose stored drawings need not show the fields' values: a field
 // "greeting" holding "Hello World" (a text field, or with `choice` a pop-up
-// whose value names the option labelled so), an empty text field "name", a
-// check box "agree" holding /Yes that shows state `look`, its on state drawn
-// by `tick`, and a box "later" holding /Off over a dark background. The boxes'
-// drawings name no font of the form's.
+// whose value names the option labelled so), an empty text field "name"
+// below it, a check box "agree" holding /Yes that shows state `look`, its on
+// state drawn by `tick`, and a box "later" holding /Off, with the drawings
+// `later` names (its on state the tick of "agree", its Off a dark square).
 struct RequestingForm {
     std::string greeting = "Hello World"; // the words the stored drawing of "greeting" shows
-    std::string greetingAt = "2 6 Td";    // where it starts them in its 200 by 20 box
+    std::string greetingAt = "2 6 Td";    // where it starts them in its 200 point wide box
+    std::string height = "20";            // of the boxes of "greeting" and "name"
     bool choice = false;
     std::string look = "Yes";
-    std::string tick = "q 0 g 8 8 24 24 re f Q";
-    std::string tickBox = "/BBox [0 0 40 40]"; // the box of the drawings of "agree"
-    std::string laterOff = "13 0 R";           // the drawing of the Off state of "later"
+    std::string tick = "q 0 0 0.35 rg 8 8 24 24 re f Q"; // dark blue
+    std::string tickBox = "/BBox [0 0 40 40]";           // the box of the drawings of "agree"
+    std::string later = "/MK << /BG [0.2] /CA (4) >> /AP << /N << /Yes 10 0 R /Off 13 0 R >> >>";
 
     QByteArray make() const
     {
@@ -437,28 +445,31 @@ struct RequestingForm {
                    : "/FT /Tx /V (Hello World)";
         using testsupport::pdfStream;
         const std::string field =
-            "/Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources << /Font << /Helv 8 0 R >> >>";
+            "/Type /XObject /Subtype /Form /BBox [0 0 200 " + height + "] /Resources << /Font << /Helv 8 0 R >> >>";
+        const std::string ticks =
+            "/Type /XObject /Subtype /Form " + tickBox
+            + (tick.find("/ZaDb") != std::string::npos ? " /Resources << /Font << /ZaDb 14 0 R >> >>" : "");
         return makeFormPdf(
             "4 0 R 5 0 R 6 0 R 12 0 R",
             {
                 "<< /Type /Annot /Subtype /Widget " + greetingField
-                    + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 720] /F 4 /P 3 0 R /AP << /N 7 0 R >> "
-                      ">>",
-                "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 670] /F 4"
-                " /P 3 0 R /AP << /N 9 0 R >> >>",
+                    + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 "
+                    + std::to_string(700 + std::stod(height)) + "] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
+                "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 "
+                    + std::to_string(650 + std::stod(height)) + "] /F 4 /P 3 0 R /AP << /N 9 0 R >> >>",
                 "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Yes /AS /" + look
                     + " /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> /Rect [72 560 112 600] /F 4 /P 3 0 R"
                       " /AP << /N << /Yes 10 0 R /Off 11 0 R >> >> >>",
                 pdfStream(field, "/Tx BMC q BT /Helv 12 Tf 0 g " + greetingAt + " (" + greeting + ") Tj ET Q EMC"),
                 "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
                 pdfStream(field, "/Tx BMC EMC"),
-                pdfStream("/Type /XObject /Subtype /Form " + tickBox, tick),
-                pdfStream("/Type /XObject /Subtype /Form " + tickBox, ""),
+                pdfStream(ticks, tick),
+                pdfStream(ticks, ""),
                 "<< /Type /Annot /Subtype /Widget /FT /Btn /T (later) /V /Off /AS /Off /DA (/ZaDb 0 Tf 0 g)"
-                " /MK << /BG [0.2] /CA (4) >> /Rect [172 560 212 600] /F 4 /P 3 0 R"
-                " /AP << /N << /Yes 10 0 R /Off "
-                    + laterOff + " >> >> >>",
+                " /Rect [172 560 212 600] /F 4 /P 3 0 R "
+                    + later + " >>",
                 pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", "0.2 g 0 0 40 40 re f"),
+                "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding /WinAnsiEncoding >>",
             },
             "<< /Fields [4 0 R 5 0 R 6 0 R 12 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g)"
             " /DR << /Font << /Helv 8 0 R >> >> >>");
@@ -484,60 +495,139 @@ std::string popplerWords(const QString& path)
     return words.simplified().toStdString();
 }
 
-TEST(PdfForms, ASavedFormShowsInOtherReadersWhatItShowedBefore)
+namespace {
+
+// What a drawing of a page 792 points tall, at four pixels a point, shows in
+// a rectangle: its dark pixels; pixels of a dark blue, the colour of the
+// made forms' own ticks, and of black; the rows of pixels that hold dark ones.
+struct Shown {
+    int dark = 0, blue = 0, black = 0, rows = 0;
+};
+
+Shown shownIn(const QImage& drawn, const platform::PdfRect& rect)
 {
-    // The request to draw the fields stays unless every field shows its value
-    // and state, as every reader draws it, in the saved file: poppler, which
-    // draws the fields itself while asked, shows the same words and the same
-    // boxes as before, and the edit. A drawing poppler cannot draw, or one
-    // that shows only part of the value, is drawn anew.
+    const QImage image = drawn.convertToFormat(QImage::Format_RGB888);
+    Shown shown;
+    for (int y = std::max(0, int((792 - rect.maxY()) * 4)); y < std::min(image.height(), int((792 - rect.y) * 4));
+         ++y) {
+        int dark = 0;
+        for (int x = std::max(0, int(rect.x * 4)); x < std::min(image.width(), int(rect.maxX() * 4)); ++x) {
+            const QRgb c = image.pixel(x, y);
+            dark += qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100;
+            if (qRed(c) < 30 && qGreen(c) < 30) ++(qBlue(c) > 60 ? shown.blue : shown.black);
+        }
+        shown.dark += dark;
+        shown.rows += dark > 0;
+    }
+    return shown;
+}
+
+} // namespace
+
+TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
+{
+    // Every road by which ravlen draws a form (its window, a save, a value
+    // typed, a box ticked, a flattened copy) shows each field as poppler
+    // showed it, drawing the fields itself while the form asked it to: the
+    // same words, the same boxes, letters inside their box. The request to
+    // draw the fields stays unless every field shows its value and state, as
+    // every reader draws it, in the saved file. A drawing poppler cannot draw
+    // is mended, or drawn anew state by state; the form's own tick stays.
     struct Case {
         const char* name;
         RequestingForm form;
         std::optional<bool> asks; // whether the saved file still asks readers to draw, when that is known
+        bool ownTick = true;      // "later", ticked, shows the form's own tick where poppler draws it
+        // Its stored drawing shows other words than its value: ravlen's window,
+        // and a flattened copy with it, show that drawing (poppler draws the value).
+        bool stale = false;
     } cases[] = {
         {"every field drawn as it holds", {}, false},
-        {"a text drawn with other words", {.greeting = "DlrowOlleh"}, false},
+        {"a text drawn with other words", {.greeting = "DlrowOlleh"}, false, true, true},
         {"a text drawn empty", {.greeting = ""}, false},
-        {"a text drawn with only the start of its value", {.greeting = "Hello"}, false},
+        {"a text drawn with only the start of its value", {.greeting = "Hello"}, false, true, true},
         {"a text whose end lies outside its drawing's box", {.greetingAt = "170 6 Td"}, false},
-        {"a ticked box drawn empty", {.tick = ""}, false},
+        {"a text in a box barely taller than its letters", {.greeting = "", .height = "7.75"}, false},
+        {"a ticked box drawn empty", {.tick = ""}, false, false},
         {"a ticked box drawn without a box", {.tickBox = ""}, false},
-        {"an unticked box whose state is a name", {.laterOff = "/Off"}, false},
-        {"a box that looks unticked but holds its on state", {.look = "Off"}, true},
-        {"a choice drawn with another option", {.greeting = "DlrowOlleh", .choice = true}, true},
+        {"a ticked box drawn in a box of no height", {.tickBox = "/BBox [0 0 40 0]"}, false, false},
+        {"a tick whose font hides its glyph", {.tick = "0 0 0.35 rg BT /ZaDb 30 Tf 6 8 Td (4) Tj ET"}, false},
+        {"an unticked box whose state is a name",
+         {.later = "/MK << /BG [0.2] /CA (4) >> /AP << /N << /Yes 10 0 R /Off /Off >> >>"},
+         false},
+        {"an unticked box with no drawing for Off",
+         {.later = "/MK << /CA (4) >> /AP << /N << /Yes 10 0 R >> >>"},
+         false},
+        {"an unticked box with no drawing at all", {.later = "/MK << /BG [0.2] /CA (4) >>"}, false, false},
+        {"a box that looks unticked but holds its on state", {.look = "Off"}, true, false},
+        {"a choice drawn with another option", {.greeting = "DlrowOlleh", .choice = true}, true, false, true},
     };
-    // The boxes, and where poppler starts the greeting when it draws the field itself.
-    const platform::PdfRect areas[] = {{72, 560, 40, 40}, {172, 560, 40, 40}, {72, 700, 60, 20}};
+    enum Road { window, saved, typed, ticked, ticksaved, flattened };
+    const char* const roads[] = {"in ravlen's window", "saved",    "typed into", "ticked",
+                                 "saved, then ticked", "flattened"};
+    // What poppler draws of the page's top left, where the fields are.
+    const auto popplerDrawing = [](const QString& pdf, const QTemporaryDir& dir) {
+        return popplerImage(pdf, dir, 0, 288, {1200, 960});
+    };
     for (const Case& c : cases) {
         QTemporaryDir dir;
         const QString original = testsupport::writeFile(dir, "form.pdf", c.form.make());
         const std::string words = popplerWords(original);
         ASSERT_NE(words.find("Hello World"), std::string::npos) << c.name;
-        const auto darkAreas = [&](const QString& pdf) {
-            const QImage drawn = popplerImage(pdf, dir);
-            auto doc = PdfDocument::openFile(original.toStdString());
-            std::vector<int> dark;
-            for (const platform::PdfRect& area : areas) dark.push_back(darkPixelsIn(drawn, *doc, 0, area));
-            return dark;
+        const double height = std::stod(c.form.height);
+        // The boxes "agree" and "later", "greeting" and "name".
+        const platform::PdfRect areas[] = {
+            {72, 560, 40, 40}, {172, 560, 40, 40}, {72, 700, 200, height}, {72, 650, 200, height}};
+        const auto shown = [&](const QImage& drawn) {
+            std::vector<Shown> all;
+            for (const platform::PdfRect& area : areas) all.push_back(shownIn(drawn, area));
+            return all;
         };
-        const std::vector<int> before = darkAreas(original);
-        for (const bool edited : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (edited ? ", filled in" : ", unchanged"));
-            auto doc = PdfDocument::openFile(original.toStdString());
-            if (edited) {
-                const int name = byName(PdfForms::widgets(*doc, 0), "name").objectNumber;
-                ASSERT_TRUE(PdfForms::setText(*doc, 0, name, "Ada"));
+        const std::vector<Shown> before = shown(popplerDrawing(original, dir));
+        for (const Road road : {window, saved, typed, ticked, ticksaved, flattened}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + roads[road]);
+            std::shared_ptr<PdfDocument> doc = PdfDocument::openFile(original.toStdString());
+            const QString path = dir.filePath("saved.pdf");
+            if (road == typed) {
+                ASSERT_TRUE(PdfForms::setText(*doc, 0, 5, "Hello World"));
             }
-            const QString saved = dir.filePath("saved.pdf");
-            doc->saveToFile(saved.toStdString());
-            EXPECT_EQ(popplerWords(saved), edited ? words + " Ada" : words);
-            const std::vector<int> after = darkAreas(saved);
-            for (size_t i = 0; i < std::size(areas); ++i)
-                EXPECT_EQ(after[i] > 0, before[i] > 0)
-                    << "area " << i << ": " << before[i] << " dark pixels before, " << after[i] << " after";
-            if (c.asks) {
-                EXPECT_EQ(asksToDraw(saved), *c.asks);
+            if (road == ticksaved) {
+                doc->saveToFile(path.toStdString());
+                doc = PdfDocument::openFile(path.toStdString());
+            }
+            if (road == ticked || road == ticksaved) {
+                ASSERT_TRUE(PdfForms::toggle(*doc, 0, 12));
+            }
+            if (road == flattened) {
+                auto flat = PdfDocument::createEmpty();
+                platform::PdfWriting::appendFlattenedPage(*flat, *doc, 0, doc->pageGeometry(0).userToDisplay,
+                                                          {612, 792}, platform::PdfMarkUse::flatten);
+                doc = flat;
+            }
+            QImage drawn = doc->render(0, 4.0);
+            if (road != window) {
+                doc->saveToFile(path.toStdString());
+                drawn = popplerDrawing(path, dir);
+                if (road != flattened || !c.stale) {
+                    EXPECT_EQ(popplerWords(path), road == typed ? words + " Hello World" : words);
+                }
+            }
+            const std::vector<Shown> after = shown(drawn);
+            const bool tick = road == ticked || road == ticksaved;
+            for (int i = 0; i < (tick ? 1 : 2); ++i)
+                EXPECT_EQ(after[i].dark > 0, before[i].dark > 0)
+                    << "box " << i << ": " << before[i].dark << " dark pixels before, " << after[i].dark << " after";
+            if (tick) {
+                EXPECT_GT(after[1].blue + after[1].black, 20) << "no tick";
+                EXPECT_EQ(after[1].blue > 20, c.ownTick) << after[1].blue << " pixels of the form's own tick";
+            }
+            // Letters inside their box: as many rows of them as poppler drew.
+            EXPECT_NEAR(after[2].rows, before[2].rows, 2);
+            if (road == typed) {
+                EXPECT_NEAR(after[3].rows, before[2].rows, 2);
+            }
+            if (c.asks && (road == saved || road == typed)) {
+                EXPECT_EQ(asksToDraw(path), *c.asks);
             }
         }
     }

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 using namespace quarnkit;
@@ -132,6 +133,32 @@ TEST(ExporterPdf, RedactedPageLosesTheCoveredWordsEverywhereWhileOtherPagesKeepT
     EXPECT_LT(qGray(page1.pixel(240, 792 - 710)), 30);                      // inside the box
     EXPECT_FALSE(darkBounds(page1.copy(60, 792 - 625, 400, 40)).isEmpty()); // "Bravo public words"
     EXPECT_TRUE(back->textPage(0).text().empty());
+}
+
+TEST(ExporterPdf, ARedactionBlackensEveryPixelItTouches)
+{
+    // A grey page, and a box whose edges fall inside pixels of the 300 dpi
+    // picture: a pixel it covers in part keeps nothing of what it covers.
+    auto doc = PdfDocument::openBytes(testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+        testsupport::pdfStream("", "0.5 g 0 0 612 792 re f"),
+    }));
+    const platform::PdfRect box{100.224, 292.008, 299.928, 199.848}; // 0.6 and 0.3 of a pixel past each edge
+    platform::PdfAnnotations::add(*doc, 0, *Redaction::mark({box.x, box.y}, {box.maxX(), box.maxY()}));
+    const Written out(Exporter::renderPDF(*doc, {0}, {}, {}, Exporter::drawRedacted));
+    exporttest::output("pdfimages", {"-png", out.path, out.dir.path() + "/picture"});
+    const QImage picture(out.dir.path() + "/picture-000.png");
+    ASSERT_EQ(picture.size(), QSize(2550, 3300));
+    const double scale = 300.0 / 72;
+    const QRect touched(QPoint(int(box.x * scale), int((792 - box.maxY()) * scale)),
+                        QPoint(int(std::ceil(box.maxX() * scale)) - 1, int(std::ceil((792 - box.y) * scale)) - 1));
+    int left = 0;
+    for (int y = touched.top(); y <= touched.bottom(); ++y)
+        for (int x = touched.left(); x <= touched.right(); ++x) left += qGray(picture.pixel(x, y)) > 10;
+    EXPECT_EQ(left, 0) << "pixels of what the box covers survive";
+    EXPECT_GT(qGray(picture.pixel(touched.left() - 2, touched.top() - 2)), 100); // the page around it stays
 }
 
 TEST(ExporterPdf, PagesWithoutRedactionsStayVector)
@@ -316,6 +343,12 @@ TEST(ExporterPdf, MarksWithoutAnAppearanceAreFlattenedAsReadersDrawThem)
         for (int x = 27; x < 87; ++x)
             if (page.pixelColor(x, y).blue() < 120 && page.pixelColor(x, y).red() > 180) ++ink;
     EXPECT_GT(ink, 20);
+    // The note, with no colour of its own, is a note's icon: its lines on
+    // white, not a filled black box.
+    int dark = 0;
+    for (int y = 51; y < 65; ++y)
+        for (int x = 165; x < 179; ++x) dark += qGray(page.pixel(x, y)) < 80;
+    EXPECT_LT(dark, 14 * 14 / 2);
 }
 
 namespace {

@@ -1,0 +1,405 @@
+// The drawings of form fields: how ravlen makes each one it writes and how it
+// judges one, so that other readers (poppler) draw a field as ravlen's window
+// shows it. MuPDF 1.21 makes the drawings; what it makes, and what a file
+// brings, is mended here.
+#include "Platform/PdfInternal.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+bool isNumberBoxC(fz_context* ctx, pdf_obj* box)
+{
+    if (!pdf_is_array(ctx, box) || pdf_array_len(ctx, box) != 4) return false;
+    for (int i = 0; i < 4; ++i)
+        if (!pdf_is_number(ctx, pdf_array_get(ctx, box, i))) return false;
+    return true;
+}
+
+// A Dingbats font the reader supplies, with a named encoding: poppler looks
+// its glyphs up by that encoding's names, which the font lacks, and draws
+// nothing (MuPDF 1.21 gives the tick it draws the WinAnsi encoding).
+bool hidesGlyphsC(fz_context* ctx, pdf_obj* font)
+{
+    pdf_obj* base = pdf_dict_get(ctx, font, PDF_NAME(BaseFont));
+    return pdf_is_name(ctx, base) && !std::strcmp(pdf_to_name(ctx, base), "ZapfDingbats")
+           && !pdf_dict_get(ctx, font, PDF_NAME(FontDescriptor))
+           && pdf_is_name(ctx, pdf_dict_get(ctx, font, PDF_NAME(Encoding)));
+}
+
+// Whether the drawing lacks a box readers can take, or carries a font that
+// hides its glyphs: what mendDrawingC mends.
+bool wantsMendingC(fz_context* ctx, pdf_obj* drawing)
+{
+    if (!pdf_is_stream(ctx, drawing)) return false;
+    if (!isNumberBoxC(ctx, pdf_dict_get(ctx, drawing, PDF_NAME(BBox)))) return true;
+    pdf_obj* fonts = pdf_dict_getp(ctx, drawing, "Resources/Font");
+    for (int i = 0, n = pdf_dict_len(ctx, fonts); i < n; ++i)
+        if (hidesGlyphsC(ctx, pdf_dict_get_val(ctx, fonts, i))) return true;
+    return false;
+}
+
+// Makes a drawing of the widget one every reader draws where that changes
+// nothing it shows: a drawing without a box gets the widget's rectangle as
+// its box (as the readers that draw such drawings take it), a Dingbats font
+// its own encoding.
+void mendDrawingC(fz_context* ctx, pdf_obj* widget, pdf_obj* drawing)
+{
+    if (!wantsMendingC(ctx, drawing)) return;
+    if (!isNumberBoxC(ctx, pdf_dict_get(ctx, drawing, PDF_NAME(BBox)))) {
+        const fz_rect rect = pdf_dict_get_rect(ctx, widget, PDF_NAME(Rect));
+        const fz_matrix m = pdf_xobject_matrix(ctx, drawing);
+        if (rect.x1 > rect.x0 && rect.y1 > rect.y0 && std::fabs(m.a * m.d - m.b * m.c) > 1e-9f) {
+            // The box that the drawing's matrix maps onto the rectangle's size.
+            const fz_rect own = fz_make_rect(0, 0, rect.x1 - rect.x0, rect.y1 - rect.y0);
+            pdf_dict_put_rect(ctx, drawing, PDF_NAME(BBox), fz_transform_rect(own, fz_invert_matrix(m)));
+        }
+    }
+    pdf_obj* fonts = pdf_dict_getp(ctx, drawing, "Resources/Font");
+    for (int i = 0, n = pdf_dict_len(ctx, fonts); i < n; ++i)
+        if (hidesGlyphsC(ctx, pdf_dict_get_val(ctx, fonts, i)))
+            pdf_dict_del(ctx, pdf_dict_get_val(ctx, fonts, i), PDF_NAME(Encoding));
+}
+
+// Calls `visit` on each drawing of the widget: its normal and down
+// appearances, each a drawing or a set of states.
+template <typename Visit>
+void eachDrawingC(fz_context* ctx, pdf_obj* widget, Visit visit)
+{
+    pdf_obj* ap = pdf_dict_get(ctx, widget, PDF_NAME(AP));
+    for (pdf_obj* key : {PDF_NAME(N), PDF_NAME(D)}) {
+        pdf_obj* set = pdf_dict_get(ctx, ap, key);
+        if (pdf_is_stream(ctx, set)) visit(set);
+        else
+            for (int i = 0, n = pdf_dict_len(ctx, set); i < n; ++i) visit(pdf_dict_get_val(ctx, set, i));
+    }
+}
+
+void mendWidgetDrawingsC(fz_context* ctx, pdf_obj* widget)
+{
+    eachDrawingC(ctx, widget, [&](pdf_obj* drawing) { mendDrawingC(ctx, widget, drawing); });
+}
+
+// ---------------------------------------------------------------- one line of text
+
+// A number or an operator of a content stream, by its place in the bytes.
+struct Token {
+    size_t start = 0, end = 0;
+    float value = 0;
+};
+
+// Reads the next token of `data` from `*at`: 'n' a number, 'o' an operator,
+// 0 at the end, '?' anything else (a string, a name, a delimiter).
+char nextTokenC(const unsigned char* data, size_t len, size_t* at, Token* token)
+{
+    auto space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; };
+    auto delimiter = [](unsigned char c) { return std::strchr("()<>[]{}/%", c) != nullptr; };
+    size_t i = *at;
+    while (i < len && space(data[i])) ++i;
+    if (i >= len) return 0;
+    token->start = i;
+    char kind = '?';
+    if (data[i] == '(') {
+        for (int depth = 0; i < len; ++i) {
+            if (data[i] == '\\') ++i;
+            else if (data[i] == '(') ++depth;
+            else if (data[i] == ')' && --depth == 0) break;
+        }
+        ++i;
+    } else if (data[i] == '<' && i + 1 < len && data[i + 1] != '<') {
+        while (i < len && data[i] != '>') ++i;
+        ++i;
+    } else if (data[i] == '%') {
+        while (i < len && data[i] != '\n' && data[i] != '\r') ++i;
+    } else if (data[i] == '/' || !delimiter(data[i])) {
+        ++i;
+        while (i < len && !space(data[i]) && !delimiter(data[i])) ++i;
+        const size_t n = i - token->start;
+        char text[32];
+        if (data[token->start] != '/' && n < sizeof text) {
+            std::memcpy(text, data + token->start, n);
+            text[n] = 0;
+            char* end = nullptr;
+            token->value = std::strtof(text, &end);
+            kind = end == text + n ? 'n' : 'o';
+        }
+    } else {
+        ++i;
+    }
+    token->end = std::min(i, len);
+    *at = token->end;
+    return kind;
+}
+
+bool isOperator(const unsigned char* data, const Token& t, const char* name)
+{
+    const size_t n = std::strlen(name);
+    return t.end - t.start == n && !std::memcmp(data + t.start, name, n);
+}
+
+// Puts the single line of text that MuPDF drew for a widget where other
+// readers put it. MuPDF centres the font's em square in the box, which sets
+// the capitals so high that a box barely taller than the font cuts their
+// tops; poppler puts the baseline 0.4 em below the box's middle, which
+// centres them. The line moves there, and with no border drawn the text may
+// use the whole box, as in poppler. Reads MuPDF's own layout: a clip
+// ("x y w h re W n") before the text, then "BT", "x y Td" and "/F size Tf".
+void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
+{
+    if (!pdf_is_stream(ctx, drawing)) return;
+    fz_buffer* content = pdf_load_stream(ctx, drawing);
+    fz_buffer* placed = nullptr;
+    fz_var(placed);
+    fz_try(ctx) {
+        unsigned char* data = nullptr;
+        const size_t len = fz_buffer_storage(ctx, content, &data);
+        Token operands[4], clip[4], token;
+        int count = 0, step = 0; // step: 0 before the clip, 1 after "re", 2 after "W", 3 in the text
+        bool clipped = false, moved = false;
+        Token y, size;
+        size_t at = 0;
+        for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0 && !(moved && size.end);) {
+            if (kind == 'n') {
+                for (int i = 0; i < 3; ++i) operands[i] = operands[i + 1];
+                operands[3] = token;
+                ++count;
+                continue;
+            }
+            if (kind == 'o' && step < 3) {
+                if (step == 0 && isOperator(data, token, "re") && count >= 4 && !clipped) {
+                    std::copy(operands, operands + 4, clip);
+                    step = 1;
+                } else if (step == 1 && isOperator(data, token, "W")) {
+                    step = 2;
+                } else if (step == 2 && isOperator(data, token, "n")) {
+                    clipped = true;
+                    step = 0;
+                } else if (isOperator(data, token, "BT")) {
+                    step = 3;
+                } else {
+                    step = 0;
+                }
+            } else if (kind == 'o' && isOperator(data, token, "Td") && count >= 2 && !moved) {
+                y = operands[3];
+                moved = true;
+            } else if (kind == 'o' && isOperator(data, token, "Tf") && count >= 1 && !size.end) {
+                size = operands[3];
+            }
+            count = 0;
+        }
+        if (moved && size.end && size.value > 0) {
+            const fz_rect box = pdf_xobject_bbox(ctx, drawing);
+            const float border = pdf_annot_border(ctx, widget);
+            const int edged =
+                border > 0 && pdf_array_len(ctx, pdf_dict_getp(ctx, pdf_annot_obj(ctx, widget), "MK/BC")) > 0;
+            placed = fz_new_buffer(ctx, len + 64);
+            size_t from = 0;
+            if (clipped && !edged) {
+                fz_append_data(ctx, placed, data, clip[0].start);
+                fz_append_printf(ctx, placed, "%g %g %g %g", box.x0, box.y0, box.x1 - box.x0, box.y1 - box.y0);
+                from = clip[3].end;
+            }
+            fz_append_data(ctx, placed, data + from, y.start - from);
+            fz_append_printf(ctx, placed, "%g", (box.y0 + box.y1) / 2 - 0.4f * size.value);
+            fz_append_data(ctx, placed, data + y.end, len - y.end);
+            pdf_update_stream(ctx, pdf_get_bound_document(ctx, drawing), drawing, placed, 0);
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, placed);
+        fz_drop_buffer(ctx, content);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Whether MuPDF draws the widget's value as one line of text.
+bool drawsOneLineC(fz_context* ctx, pdf_annot* widget)
+{
+    const int flags = pdf_field_flags(ctx, pdf_annot_obj(ctx, widget));
+    switch (pdf_widget_type(ctx, widget)) {
+    case PDF_WIDGET_TYPE_TEXT: return !(flags & (PDF_TX_FIELD_IS_MULTILINE | PDF_TX_FIELD_IS_COMB));
+    case PDF_WIDGET_TYPE_COMBOBOX: return true;
+    default: return false;
+    }
+}
+
+// Mends the drawings MuPDF just made for a widget. One it made only for the
+// screen lives in the annotation's scratch table, which must be in use to
+// reach and change it; one made for the file must not.
+void mendMadeC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_annot_push_local_xref(ctx, widget);
+    int pushed = 1;
+    fz_var(pushed);
+    fz_try(ctx) {
+        if (!pdf_is_local_object(ctx, pdf_get_bound_document(ctx, obj), pdf_dict_getp(ctx, obj, "AP/N"))) {
+            pdf_annot_pop_local_xref(ctx, widget);
+            pushed = 0;
+        }
+        mendWidgetDrawingsC(ctx, obj);
+        if (drawsOneLineC(ctx, widget)) placeLineC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"));
+    }
+    fz_always(ctx) {
+        if (pushed) pdf_annot_pop_local_xref(ctx, widget);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// ---------------------------------------------------------------- buttons
+
+// The name of the state a button shows when on: the one it shows, else the
+// one its drawings name.
+pdf_obj* onStateC(fz_context* ctx, pdf_obj* widget)
+{
+    pdf_obj* look = pdf_dict_get(ctx, widget, PDF_NAME(AS));
+    if (pdf_is_name(ctx, look) && !pdf_name_eq(ctx, look, PDF_NAME(Off))) return look;
+    return pdf_button_field_on_state(ctx, widget);
+}
+
+// Whether a button's drawing of `state` may stay: a drawing every reader
+// draws that, for an on state, paints something.
+int stateSoundC(fz_context* ctx, pdf_obj* states, pdf_obj* state)
+{
+    pdf_obj* drawing = pdf_dict_get(ctx, states, state);
+    if (!usableDrawingC(ctx, drawing)) return 0;
+    if (pdf_name_eq(ctx, state, PDF_NAME(Off))) return 1;
+    fz_buffer* content = pdf_load_stream(ctx, drawing);
+    unsigned char* data = nullptr;
+    const size_t len = fz_buffer_storage(ctx, content, &data);
+    const int paints = showsTextC(data, len, true);
+    fz_drop_buffer(ctx, content);
+    return paints;
+}
+
+} // namespace
+
+int soundStatesC(fz_context* ctx, pdf_obj* widget)
+{
+    pdf_obj* states = pdf_dict_getp(ctx, widget, "AP/N");
+    if (!pdf_is_dict(ctx, states) || pdf_is_stream(ctx, states)) return 0;
+    return stateSoundC(ctx, states, onStateC(ctx, widget)) && stateSoundC(ctx, states, PDF_NAME(Off));
+}
+
+int usableDrawingC(fz_context* ctx, pdf_obj* drawing)
+{
+    if (!pdf_is_stream(ctx, drawing) || wantsMendingC(ctx, drawing)) return 0;
+    const fz_rect box = pdf_to_rect(ctx, pdf_dict_get(ctx, drawing, PDF_NAME(BBox)));
+    const fz_matrix m = pdf_xobject_matrix(ctx, drawing);
+    return box.x1 > box.x0 && box.y1 > box.y0 && std::fabs(m.a * m.d - m.b * m.c) > 1e-9f;
+}
+
+bool showsTextC(const unsigned char* data, size_t len, bool paths)
+{
+    static const char* const painting[] = {"f", "F", "f*", "S", "s", "B", "B*", "b", "b*", "sh"};
+    size_t at = 0;
+    Token token;
+    for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0;) {
+        if (kind != 'o') continue;
+        const char* t = reinterpret_cast<const char*>(data + token.start);
+        const size_t n = token.end - token.start;
+        if ((n == 2 && (!std::memcmp(t, "Tj", 2) || !std::memcmp(t, "TJ", 2) || !std::memcmp(t, "Do", 2)))
+            || (n == 1 && (*t == '\'' || *t == '"')))
+            return true;
+        if (paths)
+            for (const char* op : painting)
+                if (n == std::strlen(op) && !std::memcmp(t, op, n)) return true;
+    }
+    return false;
+}
+
+void updateAnnotC(fz_context* ctx, pdf_annot* annot)
+{
+    if (pdf_update_annot(ctx, annot) && pdf_annot_type(ctx, annot) == PDF_ANNOT_WIDGET) mendMadeC(ctx, annot);
+}
+
+void drawRequestedC(fz_context* ctx, pdf_page* page)
+{
+    for (pdf_annot* a = pdf_first_annot(ctx, page); a; a = pdf_next_annot(ctx, a)) updateAnnotC(ctx, a);
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) updateAnnotC(ctx, w);
+}
+
+void drawAnewC(fz_context* ctx, pdf_annot* widget)
+{
+    // MuPDF 1.21 ignores the request while the document has no unsaved
+    // change: rewriting an entry with the value it has makes one.
+    pdf_dict_put(ctx, pdf_annot_obj(ctx, widget), PDF_NAME(Subtype), PDF_NAME(Widget));
+    pdf_annot_request_resynthesis(ctx, widget);
+    drawRequestedC(ctx, pdf_annot_page(ctx, widget));
+}
+
+int soundButtonC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* stored = nullptr;
+    pdf_obj* on = nullptr;
+    int sound = 0;
+    fz_var(stored);
+    fz_var(on);
+    fz_var(sound);
+    fz_try(ctx) {
+        mendWidgetDrawingsC(ctx, obj);
+        sound = soundStatesC(ctx, obj);
+        if (!sound) {
+            stored = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(AP)));
+            on = pdf_keep_obj(ctx, onStateC(ctx, obj));
+            pdf_obj* states = pdf_dict_get(ctx, stored, PDF_NAME(N));
+            drawAnewC(ctx, widget);
+            pdf_obj* made = pdf_dict_getp(ctx, obj, "AP/N");
+            if (pdf_is_dict(ctx, states) && !pdf_is_stream(ctx, states) && pdf_is_dict(ctx, made)) {
+                // Only what was missing or unusable is MuPDF's: the form's own
+                // drawings and its pressed looks stay.
+                for (pdf_obj* state : {on, PDF_NAME(Off)})
+                    if (stateSoundC(ctx, states, state))
+                        pdf_dict_put(ctx, made, state, pdf_dict_get(ctx, states, state));
+                if (pdf_obj* down = pdf_dict_get(ctx, stored, PDF_NAME(D)))
+                    pdf_dict_put(ctx, pdf_dict_get(ctx, obj, PDF_NAME(AP)), PDF_NAME(D), down);
+            }
+            sound = soundStatesC(ctx, obj);
+        }
+    }
+    fz_catch(ctx) sound = 0;
+    if (!sound && stored) {
+        fz_try(ctx) {
+            pdf_dict_put(ctx, obj, PDF_NAME(AP), stored);
+            pdf_set_annot_resynthesised(ctx, widget); // not tried again at every drawing
+        }
+        fz_catch(ctx) {}
+    }
+    pdf_drop_obj(ctx, on);
+    pdf_drop_obj(ctx, stored);
+    return sound;
+}
+
+int formDrawingsToMendC(fz_context* ctx, pdf_document* doc, int index)
+{
+    int found = 0;
+    fz_var(found);
+    fz_try(ctx) {
+        pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, index), PDF_NAME(Annots));
+        for (int i = 0, n = pdf_array_len(ctx, annots); i < n && !found; ++i) {
+            pdf_obj* annot = pdf_array_get(ctx, annots, i);
+            if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
+                eachDrawingC(ctx, annot, [&](pdf_obj* drawing) { found = found || wantsMendingC(ctx, drawing); });
+        }
+    }
+    fz_catch(ctx) found = 0;
+    return found;
+}
+
+void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index)
+{
+    fz_try(ctx) {
+        pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, index), PDF_NAME(Annots));
+        for (int i = 0, n = pdf_array_len(ctx, annots); i < n; ++i) {
+            pdf_obj* annot = pdf_array_get(ctx, annots, i);
+            if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
+                mendWidgetDrawingsC(ctx, annot);
+        }
+    }
+    fz_catch(ctx) {}
+}
+
+} // namespace platform
