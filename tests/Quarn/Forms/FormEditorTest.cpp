@@ -270,6 +270,62 @@ TEST(FormEditorTest, ThePageShowsTheTickAndTheTypedTextAtOnce)
     EXPECT_GT(darkPixelsIn(*pdfOf(*w.document), check), 20);
 }
 
+namespace {
+
+// Dark pixels, and those of a dark blue, inside a field of a page drawn at
+// 72 dpi, 792 points tall.
+std::pair<int, int> darkAndBlueIn(const QImage& drawn, const platform::PdfRect& field)
+{
+    const QImage image = drawn.convertToFormat(QImage::Format_RGB888);
+    int dark = 0, blue = 0;
+    for (int y = int(792 - field.maxY()); y < int(792 - field.y); ++y)
+        for (int x = int(field.x); x < int(field.maxX()); ++x) {
+            const QRgb c = image.pixel(x, y);
+            dark += qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100;
+            blue += qRed(c) < 30 && qGreen(c) < 30 && qBlue(c) > 60;
+        }
+    return {dark, blue};
+}
+
+} // namespace
+
+TEST(FormEditorTest, BoxesTickedInTheWindowShowTheirTicksInOtherReaders)
+{
+    // A form asking readers to draw its fields: a box with no drawing, one
+    // whose drawings have no box, one with only its on state drawn. The
+    // form's own tick is a dark blue cross.
+    const auto box = [](const char* name, int x, const std::string& drawings) {
+        return "<< /Type /Annot /Subtype /Widget /FT /Btn /T (" + std::string(name) + ") /V /Off /AS /Off /Rect ["
+               + std::to_string(x) + " 700 " + std::to_string(x + 20) + " 720] /F 4 /P 3 0 R /MK << /CA (4) >>"
+               + " /DA (/ZaDb 0 Tf 0 g) " + drawings + " >>";
+    };
+    const std::string cross = "0 0 0.35 RG 3 w 3 3 m 17 17 l 3 17 m 17 3 l S";
+    const std::string form = "/Type /XObject /Subtype /Form";
+    QTemporaryDir dir;
+    const QString path = testsupport::writeFile(
+        dir, "form.pdf",
+        quarn::testing::formPdf("4 0 R 5 0 R 6 0 R",
+                                {box("plain", 100, ""), box("bare", 200, "/AP << /N << /Yes 7 0 R /Off 8 0 R >> >>"),
+                                 box("own", 300, "/AP << /N << /Yes 9 0 R >> >>"), testsupport::pdfStream(form, cross),
+                                 testsupport::pdfStream(form, "0 G 0.5 0.5 19 19 re S"),
+                                 testsupport::pdfStream(form + " /BBox [0 0 20 20]", cross)},
+                                "<< /Fields [4 0 R 5 0 R 6 0 R] /NeedAppearances true >>"));
+    FormWindow w(quarnkit::QuarnDocument::open(path));
+    for (const char* name : {"plain", "bare", "own"}) {
+        w.click(name);
+        EXPECT_EQ(w.read(name).state, 1) << name;
+    }
+    // The window shows the cross it ticked, and so does poppler once saved.
+    EXPECT_GT(darkAndBlueIn(pdfOf(*w.document)->render(0, 1.0), w.field("bare").rect).second, 20);
+    w.saveAndReopen();
+    const QString saved = w.folder.filePath(QStringLiteral("saved.pdf"));
+    testsupport::runProgram("pdftoppm", {"-r", "72", "-png", "-singlefile", saved, dir.filePath("poppler")});
+    const QImage poppler(dir.filePath("poppler.png"));
+    ASSERT_FALSE(poppler.isNull());
+    EXPECT_GT(darkAndBlueIn(poppler, w.field("plain").rect).first, 20) << "a tick";
+    for (const char* name : {"bare", "own"}) EXPECT_GT(darkAndBlueIn(poppler, w.field(name).rect).second, 20) << name;
+}
+
 // ---------------------------------------------------------------- typing that must not be lost
 
 TEST(FormEditorTest, CommandsAndClosingSeeTheTextBeingTyped)
