@@ -139,14 +139,17 @@ bool isOperator(const unsigned char* data, const Token& t, const char* name)
     return t.end - t.start == n && !std::memcmp(data + t.start, name, n);
 }
 
-// Puts the single line of text that MuPDF drew for a widget where other
-// readers put it. MuPDF centres the font's em square in the box, which sets
-// the capitals so high that a box barely taller than the font cuts their
-// tops; poppler puts the baseline 0.4 em below the box's middle, which
-// centres them. The line moves there, and with no border drawn the text may
-// use the whole box, as in poppler. Reads MuPDF's own layout: a clip
-// ("x y w h re W n") before the text, then "BT", "x y Td" and "/F size Tf".
-void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
+// Puts the line of text that MuPDF drew for a widget where other readers put
+// it. MuPDF centres the font's em square in the box, which sets the capitals
+// so high that a box barely taller than the font cuts their tops; poppler
+// puts the baseline 0.4 em below the box's middle, which centres them. The
+// line moves there, and with no border drawn the text may use the whole box,
+// as in poppler. A field of several lines holding one is placed so too when
+// the box is shorter than a line (MuPDF hangs the line from the top). Reads
+// MuPDF's own layout: a clip ("x y w h re W n") before the text, then "BT",
+// "x y Td" (a further "0 -h Td" for each line of a field of several lines),
+// "/F size Tf" and the text.
+void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing, bool lines)
 {
     if (!pdf_is_stream(ctx, drawing)) return;
     fz_buffer* content = pdf_load_stream(ctx, drawing);
@@ -155,12 +158,13 @@ void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
     fz_try(ctx) {
         unsigned char* data = nullptr;
         const size_t len = fz_buffer_storage(ctx, content, &data);
-        Token operands[4], clip[4], token;
+        Token operands[4], clip[4], token, y, size;
         int count = 0, step = 0; // step: 0 before the clip, 1 after "re", 2 after "W", 3 in the text
-        bool clipped = false, moved = false;
-        Token y, size;
+        int moves = 0, shows = 0;
+        float drop = 0; // how far the moves after the first take the line down
+        bool clipped = false;
         size_t at = 0;
-        for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0 && !(moved && size.end);) {
+        for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0;) {
             if (kind == 'n') {
                 for (int i = 0; i < 3; ++i) operands[i] = operands[i + 1];
                 operands[3] = token;
@@ -176,21 +180,24 @@ void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
                 } else if (step == 2 && isOperator(data, token, "n")) {
                     clipped = true;
                     step = 0;
-                } else if (isOperator(data, token, "BT")) {
-                    step = 3;
                 } else {
-                    step = 0;
+                    step = isOperator(data, token, "BT") ? 3 : 0;
                 }
-            } else if (kind == 'o' && isOperator(data, token, "Td") && count >= 2 && !moved) {
-                y = operands[3];
-                moved = true;
+            } else if (kind == 'o' && isOperator(data, token, "Td") && count >= 2 && !shows) {
+                if (moves++ == 0) y = operands[3];
+                else drop += operands[3].value;
             } else if (kind == 'o' && isOperator(data, token, "Tf") && count >= 1 && !size.end) {
                 size = operands[3];
+            } else if (kind == 'o'
+                       && (isOperator(data, token, "Tj") || isOperator(data, token, "TJ")
+                           || isOperator(data, token, "'") || isOperator(data, token, "\""))) {
+                ++shows;
             }
             count = 0;
         }
-        if (moved && size.end && size.value > 0) {
-            const fz_rect box = pdf_xobject_bbox(ctx, drawing);
+        const fz_rect box = pdf_xobject_bbox(ctx, drawing);
+        const bool single = lines ? shows == 1 && moves == 2 && 1.116f * size.value > box.y1 - box.y0 : moves == 1;
+        if (single && size.end && size.value > 0) {
             const float border = pdf_annot_border(ctx, widget);
             const int edged =
                 border > 0 && pdf_array_len(ctx, pdf_dict_getp(ctx, pdf_annot_obj(ctx, widget), "MK/BC")) > 0;
@@ -202,7 +209,7 @@ void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
                 from = clip[3].end;
             }
             fz_append_data(ctx, placed, data + from, y.start - from);
-            fz_append_printf(ctx, placed, "%g", (box.y0 + box.y1) / 2 - 0.4f * size.value);
+            fz_append_printf(ctx, placed, "%g", (box.y0 + box.y1) / 2 - 0.4f * size.value - drop);
             fz_append_data(ctx, placed, data + y.end, len - y.end);
             pdf_update_stream(ctx, pdf_get_bound_document(ctx, drawing), drawing, placed, 0);
         }
@@ -214,14 +221,15 @@ void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-// Whether MuPDF draws the widget's value as one line of text.
-bool drawsOneLineC(fz_context* ctx, pdf_annot* widget)
+// How MuPDF draws the widget's value: 1 as one line of text, 2 as a text of
+// several lines, 0 otherwise.
+int textLayoutC(fz_context* ctx, pdf_annot* widget)
 {
     const int flags = pdf_field_flags(ctx, pdf_annot_obj(ctx, widget));
     switch (pdf_widget_type(ctx, widget)) {
-    case PDF_WIDGET_TYPE_TEXT: return !(flags & (PDF_TX_FIELD_IS_MULTILINE | PDF_TX_FIELD_IS_COMB));
-    case PDF_WIDGET_TYPE_COMBOBOX: return true;
-    default: return false;
+    case PDF_WIDGET_TYPE_TEXT: return flags & PDF_TX_FIELD_IS_MULTILINE ? 2 : flags & PDF_TX_FIELD_IS_COMB ? 0 : 1;
+    case PDF_WIDGET_TYPE_COMBOBOX: return 1;
+    default: return 0;
     }
 }
 
@@ -240,7 +248,8 @@ void mendMadeC(fz_context* ctx, pdf_annot* widget)
             pushed = 0;
         }
         mendWidgetDrawingsC(ctx, obj);
-        if (drawsOneLineC(ctx, widget)) placeLineC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"));
+        if (const int layout = textLayoutC(ctx, widget))
+            placeLineC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"), layout == 2);
     }
     fz_always(ctx) {
         if (pushed) pdf_annot_pop_local_xref(ctx, widget);
