@@ -5,7 +5,6 @@
 #include "Platform/PdfInternal.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -122,7 +121,7 @@ char nextTokenC(const unsigned char* data, size_t len, size_t* at, Token* token)
             std::memcpy(text, data + token->start, n);
             text[n] = 0;
             char* end = nullptr;
-            token->value = std::strtof(text, &end);
+            token->value = fz_strtof(text, &end); // whatever the locale's decimal point
             kind = end == text + n ? 'n' : 'o';
         }
     } else {
