@@ -247,11 +247,12 @@ bool isValueToken(pdf_token token)
     }
 }
 
-// Reads object stream `num` to its end, token by token: a compressed
-// stream's check sum at its end tells whether its bytes are the ones written
-// (MuPDF reads past a wrong one with a warning), and its objects must hold
-// no token that PDF objects do not have (readAgainC). Returns 0 when the
-// stream cannot be read or holds such a token.
+// Reads object stream `num` to its end, token by token, for one too long to
+// hold (see settleObjectStream): a compressed stream's check sum at its end
+// tells whether its bytes are the ones written (MuPDF reads past a wrong one
+// with a warning), and its objects must hold no token that PDF objects do
+// not have (readAgainC). Returns 0 when the stream cannot be read or holds
+// such a token.
 int readObjectStreamC(fz_context* ctx, pdf_document* doc, int num)
 {
     pdf_lexbuf buf;
@@ -333,10 +334,11 @@ bool isScalarItem(pdf_token item)
 
 // Reads one whole value strictly: only the tokens PDF objects have, brackets
 // that pair, a name for each key of a dictionary and a value after it. Sets
-// `*number` when the value is a lone number. Returns 0 on anything else,
-// where MuPDF reads null in place of what it met, or leaves it out, or
+// `*number` when the value is a lone number, `*closed` when it is a
+// dictionary or an array (it ends at its own bracket). Returns 0 on anything
+// else, where MuPDF reads null in place of what it met, or leaves it out, or
 // guesses where the value ends, and other readers may read otherwise.
-int strictValueC(fz_context* ctx, StrictTokens* tokens, int* number)
+int strictValueC(fz_context* ctx, StrictTokens* tokens, int* number, int* closed)
 {
     enum { maxDepth = 256 };
     char dict[maxDepth];    // per open bracket: a dictionary, or an array
@@ -366,6 +368,7 @@ int strictValueC(fz_context* ctx, StrictTokens* tokens, int* number)
         // A value ended.
         if (depth == 0) {
             *number = item == PDF_TOK_INT;
+            *closed = item == PDF_TOK_CLOSE_ARRAY || item == PDF_TOK_CLOSE_DICT;
             return 1;
         }
         if (dict[depth - 1]) keyNext[depth - 1] = 1;
@@ -377,16 +380,24 @@ int strictValueC(fz_context* ctx, StrictTokens* tokens, int* number)
 // MuPDF and other readers alike; but junk before `stream` leaves the
 // stream's data behind, junk up to a keyword of the file's layout is a
 // damaged `endobj`, and a number after a lone number is a reference cut
-// short, which MuPDF mends by guessing.
+// short, which MuPDF mends by guessing. A dictionary or an array (`closed`)
+// followed at once by the next object, the table, the trailer or
+// `startxref` is whole without its `endobj`: its own bracket ends it, for
+// every reader.
 enum class ObjectEnd { damaged, ended, stream };
 
-ObjectEnd strictEndC(fz_context* ctx, StrictTokens* tokens, int number)
+ObjectEnd strictEndC(fz_context* ctx, StrictTokens* tokens, int number, int closed)
 {
     enum { junkLimit = 1024 };
     for (int junk = 0; junk < junkLimit; ++junk) {
         const pdf_token token = takeTokenC(ctx, tokens);
         if (token == PDF_TOK_ENDOBJ || (token == PDF_TOK_EOF && junk == 0)) return ObjectEnd::ended;
         if (token == PDF_TOK_STREAM && junk == 0) return ObjectEnd::stream;
+        if (closed && junk == 0
+            && (token == PDF_TOK_XREF || token == PDF_TOK_TRAILER || token == PDF_TOK_STARTXREF
+                || (token == PDF_TOK_INT && peekTokenC(ctx, tokens, 0) == PDF_TOK_INT
+                    && peekTokenC(ctx, tokens, 1) == PDF_TOK_OBJ)))
+            return ObjectEnd::ended;
         const bool layout = !isValueToken(token) && token != PDF_TOK_KEYWORD && token != PDF_TOK_ERROR;
         if (layout || (number && junk == 0 && token == PDF_TOK_INT)) return ObjectEnd::damaged;
     }
@@ -443,13 +454,13 @@ int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_
         read = read && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_OBJ;
         if (read) {
             StrictTokens tokens = {doc->file, &buf, {PDF_TOK_EOF, PDF_TOK_EOF}, 0};
-            int number = 0;
+            int number = 0, closed = 0;
             if (peekTokenC(ctx, &tokens, 0) == PDF_TOK_ENDOBJ) {
                 read = 1; // an empty body: null to every reader
-            } else if (!strictValueC(ctx, &tokens, &number)) {
+            } else if (!strictValueC(ctx, &tokens, &number, &closed)) {
                 read = 0;
             } else {
-                const ObjectEnd end = strictEndC(ctx, &tokens, number);
+                const ObjectEnd end = strictEndC(ctx, &tokens, number, closed);
                 read = end == ObjectEnd::ended || (end == ObjectEnd::stream && strictStreamStartC(ctx, doc, num));
             }
         }
@@ -457,6 +468,150 @@ int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_
     fz_always(ctx) pdf_lexbuf_fin(ctx, &buf);
     fz_catch(ctx) read = 0;
     return read;
+}
+
+// The decoded bytes of object stream `num`, read to their end (so that a
+// compressed stream's check sum is read), or null when they cannot be read
+// or pass objectStreamCheckLimit.
+fz_buffer* objectStreamBytesC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_stream* stm = nullptr;
+    fz_buffer* buf = nullptr;
+    fz_var(stm);
+    fz_var(buf);
+    fz_try(ctx) {
+        stm = pdf_open_stream_number(ctx, doc, num);
+        buf = fz_new_buffer(ctx, 16 << 10);
+        for (;;) {
+            if (buf->len == buf->cap) {
+                if (buf->cap >= objectStreamCheckLimit) fz_throw(ctx, FZ_ERROR_GENERIC, "object stream too long");
+                fz_resize_buffer(ctx, buf, std::min(buf->cap * 2, objectStreamCheckLimit));
+            }
+            const size_t n = fz_read(ctx, stm, buf->data + buf->len, buf->cap - buf->len);
+            if (n == 0) break;
+            buf->len += n;
+        }
+    }
+    fz_always(ctx) fz_drop_stream(ctx, stm);
+    fz_catch(ctx) {
+        fz_drop_buffer(ctx, buf);
+        buf = nullptr;
+    }
+    return buf;
+}
+
+// The number of members object stream `num` claims and where the first
+// begins in its bytes; 0 members when its dictionary cannot be read.
+int objectStreamSizeC(fz_context* ctx, pdf_document* doc, int num, std::int64_t* first)
+{
+    pdf_obj* dict = nullptr;
+    int count = 0;
+    fz_var(dict);
+    fz_var(count);
+    fz_try(ctx) {
+        dict = pdf_load_object(ctx, doc, num);
+        count = pdf_dict_get_int(ctx, dict, PDF_NAME(N));
+        *first = pdf_dict_get_int(ctx, dict, PDF_NAME(First));
+        if (count < 0 || count > PDF_MAX_OBJECT_NUMBER || *first < 0) count = 0;
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, dict);
+    fz_catch(ctx) count = 0;
+    return count;
+}
+
+// Reads the table at the start of an object stream's bytes: `count` pairs
+// of an object number and an offset. Returns 0 when it cannot be read.
+int objectStreamTableC(fz_context* ctx, fz_buffer* bytes, int count, int* nums, std::int64_t* offsets)
+{
+    fz_stream* stm = nullptr;
+    pdf_lexbuf buf;
+    pdf_lexbuf_init(ctx, &buf, PDF_LEXBUF_SMALL);
+    int read = 1;
+    fz_var(stm);
+    fz_var(read);
+    fz_try(ctx) {
+        stm = fz_open_buffer(ctx, bytes);
+        for (int i = 0; i < count && read; ++i) {
+            read = pdf_lex(ctx, stm, &buf) == PDF_TOK_INT;
+            nums[i] = int(buf.i);
+            read = read && pdf_lex(ctx, stm, &buf) == PDF_TOK_INT && buf.i >= 0;
+            offsets[i] = buf.i;
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_stream(ctx, stm);
+        pdf_lexbuf_fin(ctx, &buf);
+    }
+    fz_catch(ctx) read = 0;
+    return read;
+}
+
+// What reading one member of an object stream on its own found.
+enum MemberRead {
+    memberSound,  // read strictly, and what MuPDF reads
+    memberNull,   // the value null: its entry becomes free, as every reader reads it
+    memberGuessed // damaged: MuPDF reads it only by guessing, or not at all
+};
+
+// Reads member object `num`, at `offset` in object stream `stream` (its
+// bytes), on its own, as other readers do: one broken member leaves the
+// others whole, where MuPDF's own reading of the stream stops at it. The
+// member is read strictly first (strictValueC); what MuPDF parses is kept
+// as the object, unless it has one already or the table places the object
+// elsewhere now.
+MemberRead readMemberC(fz_context* ctx, pdf_document* doc, int stream, fz_buffer* bytes, int num, std::int64_t offset)
+{
+    fz_stream* stm = nullptr;
+    pdf_obj* obj = nullptr;
+    pdf_lexbuf buf;
+    pdf_lexbuf_init(ctx, &buf, PDF_LEXBUF_SMALL);
+    MemberRead read = memberGuessed;
+    fz_var(stm);
+    fz_var(obj);
+    fz_var(read);
+    fz_try(ctx) {
+        stm = fz_open_buffer(ctx, bytes);
+        fz_seek(ctx, stm, offset, SEEK_SET);
+        StrictTokens tokens = {stm, &buf, {PDF_TOK_EOF, PDF_TOK_EOF}, 0};
+        int number = 0, closed = 0;
+        const int strict = strictValueC(ctx, &tokens, &number, &closed);
+        fz_seek(ctx, stm, offset, SEEK_SET);
+        obj = pdf_parse_stm_obj(ctx, doc, stm, &buf);
+        read = !strict ? memberGuessed : obj ? memberSound : memberNull;
+        pdf_xref_entry* entry = num > 0 && num < pdf_xref_len(ctx, doc) ? pdf_get_xref_entry(ctx, doc, num) : nullptr;
+        if (entry && entry->type == 'o' && entry->ofs == stream && !entry->obj) {
+            if (read == memberNull) {
+                entry->type = 'f';
+                entry->gen = 0;
+            } else if (obj) {
+                pdf_set_obj_parent(ctx, obj, num);
+                entry->obj = obj;
+                obj = nullptr;
+            }
+        }
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, obj);
+        fz_drop_stream(ctx, stm);
+        pdf_lexbuf_fin(ctx, &buf);
+    }
+    fz_catch(ctx) read = memberGuessed;
+    return read;
+}
+
+// Makes object `num`, which MuPDF cannot load from its object stream, a
+// free entry: null, as MuPDF reads it already, and as the writer, which
+// loads every object of every object stream first, can write it.
+void freeStreamMemberC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && entry->type == 'o' && !entry->obj) {
+            entry->type = 'f';
+            entry->gen = 0;
+        }
+    }
+    fz_catch(ctx) {}
 }
 
 // Whether `obj` refers to one of the `count` object numbers `nums`.
@@ -1275,6 +1430,86 @@ void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata,
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
+// Puts the encryption dictionary back as the file holds it. MuPDF reads an
+// object again once it has rebuilt a damaged file's table, and then takes
+// the dictionary's own strings (/O, /U), which are never encrypted, for
+// encrypted ones: a copy written with them would open with no password.
+void keepEncryptionDictionaryC(fz_context* ctx, pdf_document* doc)
+{
+    pdf_obj* raw = nullptr;
+    fz_var(raw);
+    fz_try(ctx) {
+        pdf_obj* ref = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt));
+        const int num = pdf_is_indirect(ctx, ref) ? pdf_to_num(ctx, ref) : 0;
+        const bool changed = num > 0 && doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num);
+        pdf_xref_entry* entry = doc->crypt && num > 0 && num < pdf_xref_len(ctx, doc) && !changed
+                                    ? pdf_get_xref_entry(ctx, doc, num)
+                                    : nullptr;
+        if (entry && entry->type == 'n') {
+            raw = pdf_load_unencrypted_object(ctx, doc, num);
+            if (pdf_is_dict(ctx, raw)) {
+                pdf_set_obj_parent(ctx, raw, num);
+                pdf_drop_obj(ctx, entry->obj);
+                entry->obj = raw;
+                raw = nullptr;
+            }
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, raw);
+    fz_catch(ctx) {}
+}
+
+fz_stream* openStreamC(fz_context* ctx, const std::shared_ptr<WatchedFile>& file, FzError* err)
+{
+    fz_stream* stm = nullptr;
+    fz_var(stm);
+    fz_try(ctx) stm = openWatchedStream(ctx, file);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        stm = nullptr;
+    }
+    return stm;
+}
+
+fz_stream* openMemoryC(fz_context* ctx, const unsigned char* data, size_t len)
+{
+    fz_stream* stm = nullptr;
+    fz_var(stm);
+    fz_try(ctx) stm = fz_open_memory(ctx, data, len);
+    fz_catch(ctx) stm = nullptr;
+    return stm;
+}
+
+int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
+{
+    int ok = 0;
+    fz_var(ok);
+    fz_try(ctx) ok = pdf_authenticate_password(ctx, doc, password);
+    fz_catch(ctx) ok = 0;
+    return ok;
+}
+
+// Whether the PDF in `stm` (taken) opens with the passwords its source
+// opened with: with none when `password` is null, else with that one only.
+int opensWithC(fz_context* ctx, fz_stream* stm, const char* password)
+{
+    pdf_document* doc = nullptr;
+    int opens = 0;
+    fz_var(doc);
+    fz_var(opens);
+    fz_try(ctx) {
+        doc = pdf_open_document_with_stream(ctx, stm);
+        const int needs = pdf_needs_password(ctx, doc);
+        opens = password ? needs && pdf_authenticate_password(ctx, doc, password) : !needs;
+    }
+    fz_always(ctx) {
+        pdf_drop_document(ctx, doc);
+        fz_drop_stream(ctx, stm);
+    }
+    fz_catch(ctx) opens = 0;
+    return opens;
+}
+
 // Writes the document into `file` or, without one, into `bytes`. MuPDF
 // reads an incremental update back while it writes it: that takes a file.
 int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* bytes, FileSink* file,
@@ -1529,6 +1764,45 @@ int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err)
     return pages;
 }
 
+namespace {
+
+// Reads object stream `stream` once, whole, and each of its members on its
+// own (readMemberC): a stream whose check sum is wrong (a warning while it
+// is read), or that cannot be read, may be damaged anywhere, and every
+// member counts as guessed; otherwise only the members that are damaged
+// themselves do. One too long to hold is read token by token, as a whole.
+void settleObjectStream(PdfDocument::Impl& d, int stream)
+{
+    fz_context* ctx = pdfContext();
+    ObjectStreamRead& read = d.objectStreams[stream];
+    std::int64_t first = 0;
+    const int count = objectStreamSizeC(ctx, d.doc, stream, &first);
+    fz_buffer* bytes = nullptr;
+    {
+        const EngineWarnings warnings(ctx);
+        bytes = objectStreamBytesC(ctx, d.doc, stream);
+        if (!bytes) read.damaged = !readObjectStreamC(ctx, d.doc, stream);
+        read.damaged = read.damaged || warnings.count() > 0;
+    }
+    if (!bytes) return;
+    // Each member takes four bytes of the table at least.
+    std::vector<int> nums(count > 0 && size_t(count) <= bytes->len / 4 ? size_t(count) : 0);
+    std::vector<std::int64_t> offsets(nums.size());
+    if (nums.empty() || !objectStreamTableC(ctx, bytes, count, nums.data(), offsets.data())) {
+        read.damaged = true;
+        nums.clear();
+    }
+    for (size_t i = 0; i < nums.size(); ++i) {
+        const EngineWarnings warnings(ctx);
+        if (readMemberC(ctx, d.doc, stream, bytes, nums[i], first + offsets[i]) == memberGuessed
+            || warnings.count() > 0)
+            read.guessed.push_back(nums[i]);
+    }
+    fz_drop_buffer(ctx, bytes);
+}
+
+} // namespace
+
 bool settleObjects(PdfDocument::Impl& d, int count)
 {
     if (d.settled) return true;
@@ -1547,11 +1821,16 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         // alone about it tells of no guess.
         bool guessed = false;
         if (entry.type == 'o' && !d.objectStreams.count(entry.stream)) {
-            const EngineWarnings warnings(ctx);
-            const bool read = readObjectStreamC(ctx, d.doc, entry.stream);
-            d.objectStreams[entry.stream] = !read || warnings.count() > 0;
+            settleObjectStream(d, entry.stream);
+            tableEntryC(ctx, d.doc, num, &entry); // a null member is free now
         }
-        if (entry.type == 'o') guessed = d.objectStreams[entry.stream];
+        const ObjectStreamRead* stream = entry.type == 'o' ? &d.objectStreams[entry.stream] : nullptr;
+        if (stream)
+            guessed = stream->damaged
+                      || std::find(stream->guessed.begin(), stream->guessed.end(), num) != stream->guessed.end();
+        // A free entry, or a number no table lists, is null to every
+        // reader: nothing to read, nothing damaged.
+        if (!entry.type) continue;
         int unparsed = 0, nameCut = 0;
         {
             const EngineWarnings warnings(ctx);
@@ -1560,10 +1839,13 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         }
         if (entry.type == 'n' && !entry.changed && !readAgainC(ctx, d.doc, num, entry.gen, entry.offset))
             guessed = true;
+        if (unparsed && stream) freeStreamMemberC(ctx, d.doc, num);
         if (unparsed || guessed) d.unparsedObjects.push_back(num);
         d.namesCut = d.namesCut || nameCut;
-        // Read to have MuPDF meet any damage now, not to be kept.
-        if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, num);
+        // Read to have MuPDF meet any damage now, not to be kept; but
+        // MuPDF's own reading of a stream stops at a member it cannot
+        // read, and the members after it would be lost.
+        if (d.releasesWhatItReads && !(stream && !stream->guessed.empty())) releaseParsedObjectC(ctx, d.doc, num);
     }
     if (d.nextUnsettled < objects) return false;
     d.settled = true;
@@ -1803,6 +2085,7 @@ bool PdfDocument::unlock(const std::string& password)
     if (!d->locked) return true;
     const bool ok = pdf_authenticate_password(pdfContext(), d->doc, password.c_str()) != 0;
     if (ok) {
+        d->password = password;
         pageTreeChanged(*d); // the pages show only now
         d->locked = false;
         // Unlocked, the document is read as an unlocked one is at opening;
@@ -2138,6 +2421,18 @@ auto readingSource(PdfDocument::Impl& d, Work&& work)
     }
 }
 
+// Whether the document uses an object that settling found MuPDF could not
+// parse, or parsed only by guessing: written, it holds MuPDF's guess.
+bool usesUnparsedObjects(const PdfDocument::Impl& d)
+{
+    const auto& unparsed = d.unparsedObjects;
+    return !unparsed.empty() && documentRefersToC(pdfContext(), d.doc, unparsed.data(), int(unparsed.size()));
+}
+
+// Whether a file written from the settled document may show less than the
+// file it was read from shows in other programs.
+bool showsLessWhenWritten(const PdfDocument::Impl& d) { return d.repairedAtOpen || usesUnparsedObjects(d); }
+
 // The checks that keep a save from losing the user's work.
 void checkBeforeSaving(PdfDocument::Impl& d)
 {
@@ -2178,11 +2473,37 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
         opts.do_garbage = 0; // the signed bytes stay exactly as they are
         *incremental = true;
     }
+    if (options.encryption == PdfSaveOptions::Encryption::keep) keepEncryptionDictionaryC(ctx, d.doc);
     // A signed file's form stays as signed.
     if (!*incremental) drawNeededAppearances(d);
     // Collecting garbage drops objects nothing refers to: the page map is read again.
     if (options.garbageCollect && !*incremental) pageTreeChanged(d);
     return opts;
+}
+
+// An encrypted copy must open with the passwords of the document it was
+// written from (or with the new ones it was given): a file nobody can open is
+// never handed on. Throws PdfError(unopenableCopy) when it does not.
+void checkWrittenOpens(const PdfDocument::Impl& d, const pdf_write_options& opts, ByteSink* bytes, FileSink* file)
+{
+    const bool kept = opts.do_encrypt == PDF_ENCRYPT_KEEP && d.doc->crypt;
+    if (!kept && opts.do_encrypt != PDF_ENCRYPT_AES_256) return;
+    // With no password of its own the document opened with the empty one.
+    const char* password =
+        kept ? (d.passwordProtected ? d.password.c_str() : nullptr) : (*opts.upwd_utf8 ? opts.upwd_utf8 : nullptr);
+    fz_context* ctx = pdfContext();
+    fz_stream* written = nullptr;
+    if (file) {
+        if (const auto copy = WatchedFile::adopt(::dup(file->fd))) {
+            FzError err;
+            written = openStreamC(ctx, copy, &err);
+        }
+    } else {
+        written = openMemoryC(ctx, reinterpret_cast<const unsigned char*>(bytes->bytes->constData()),
+                              size_t(bytes->bytes->size()));
+    }
+    if (!written || !opensWithC(ctx, written, password))
+        throw PdfError(PdfErrorCode::unopenableCopy, "the written file does not open with the document's password");
 }
 
 // Writes the document into `file`, or into `bytes` without one. A failed
@@ -2206,7 +2527,7 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
         }
         written = writeDocumentC(ctx, d.doc, &opts, bytes, file, &retryErr);
     }
-    if (written) return;
+    if (written) return checkWrittenOpens(d, opts, bytes, file);
     if (file && file->systemError)
         throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
                        file->systemError);
@@ -2244,6 +2565,8 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
 // written: MuPDF cannot chain a second update onto the same handle.
 void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
 {
+    // What was written keeps the encryption: it opens with the same password.
+    if (d.passwordProtected) authenticateC(pdfContext(), fresh, d.password.c_str());
     retireDocument(std::exchange(d.doc, fresh));
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
@@ -2307,11 +2630,11 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         if (d->namesCut)
             throw PdfError(PdfErrorCode::namesTooLong,
                            "the file uses names longer than " + std::to_string(engineNameLimit) + " bytes");
-        const auto& unparsed = d->unparsedObjects;
-        if (targetIsSource && !unparsed.empty()
-            && documentRefersToC(pdfContext(), d->doc, unparsed.data(), int(unparsed.size())))
+        if (targetIsSource && usesUnparsedObjects(*d))
             throw PdfError(PdfErrorCode::unparsedObjects,
-                           "object " + std::to_string(unparsed.front()) + " of the file cannot be parsed");
+                           "object " + std::to_string(d->unparsedObjects.front()) + " of the file cannot be parsed");
+        if (!targetIsSource && !options.lossAccepted && showsLessWhenWritten(*d))
+            throw PdfError(PdfErrorCode::lossyCopy, "the copy may show less than the file it comes from");
     }
     // MuPDF writes into the new file as it makes the bytes, under the
     // document's lock; the sync and the rename run without it, so pages
@@ -2348,6 +2671,14 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         adoptWritten(*d, openSource(*d, written < 0 ? nullptr : WatchedFile::adopt(written)));
         holdWhole(*d); // on the saving worker: the window never waits for it
     }
+}
+
+bool PdfDocument::copyShowsLess() const
+{
+    std::lock_guard lock(d->mutex);
+    if (d->locked) return false;
+    readingSource(*d, [&] { settleBeforeEditing(*d); });
+    return showsLessWhenWritten(*d);
 }
 
 bool PdfDocument::sourceChanged() const

@@ -37,6 +37,8 @@ enum class PdfErrorCode {
     namesTooLong,     // saving: the file uses names longer than MuPDF keeps, which it would cut on one side only
     foreignLink,      // writing: the path goes through a link another user made in a folder others can write to
     foreignFile,      // writing: the file is another user's, made in a folder others can write to
+    unopenableCopy,   // writing: the written file would not open with the document's password
+    lossyCopy,        // writing another file: it may show less than the file the document was read from
 };
 
 class PdfError : public std::runtime_error {
@@ -131,6 +133,10 @@ struct PdfSaveOptions {
     // Leaves out objects nothing refers to; object numbers stay as they are.
     bool garbageCollect = false;
     std::optional<PdfPermissions> allowed; // with aes256: named grants, in place of `permissions`
+    // Writes a file other than the one the document was read from although
+    // it may show less than that file (see copyShowsLess); false refuses
+    // (PdfError lossyCopy), so that the user can be asked first.
+    bool lossAccepted = true;
 };
 
 // A page recorded once and drawn on any thread, any number of times.
@@ -274,7 +280,11 @@ public:
     // that names another generation than the object): they would be written
     // as guessed. Another file takes it, the original stays whole. Refuses (namesTooLong) any file
     // when the document uses a name longer than MuPDF keeps: it would be cut
-    // where it is defined and stay whole where it is used.
+    // where it is defined and stay whole where it is used. Refuses
+    // (lossyCopy) another file that may show less than that file
+    // (copyShowsLess), unless the options accept it. An encrypted copy that
+    // would not open with the document's password is not written
+    // (unopenableCopy).
     // MuPDF writes into the new file as it makes the bytes: the document is
     // never held in memory whole for a save.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
@@ -286,6 +296,12 @@ public:
     // copies are refused (sourceChanged), for they would mix that program's
     // bytes into the document. Whether that happened.
     bool sourceChanged() const;
+    // Whether a file written from the document may show less than the file
+    // it was read from shows in other programs: MuPDF had to rebuild that
+    // file to read it, or objects the document uses could not be parsed, or
+    // only by guessing past damage (a copy holds MuPDF's reading). Reads the
+    // rest of the file first. False for a document not read from a file.
+    bool copyShowsLess() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;
     // An independent copy (for a background thread), made from saved bytes;

@@ -230,6 +230,12 @@ struct PageMap {
     std::unordered_map<int, int> indexByObject;
 };
 
+// What settling found of one object stream.
+struct ObjectStreamRead {
+    bool damaged = false;     // its check sum, or its table: any member may be damaged
+    std::vector<int> guessed; // members damaged themselves, which MuPDF reads by guessing or not at all
+};
+
 struct PdfDocument::Impl {
     Impl();
     pdf_document* doc = nullptr;
@@ -237,6 +243,10 @@ struct PdfDocument::Impl {
     // The page count as the last holder of the lock left it (0 while locked).
     std::atomic<int> countSeen{0};
     bool passwordProtected = false; // fixed when opened
+    // The password that unlocked it: a copy written with its encryption
+    // must open with it too, and so must the document read again after an
+    // incremental save.
+    std::string password;
     std::atomic<bool> locked{false};
     // What opening found, so that a save can tell when MuPDF rebuilt the file
     // later (dropping objects made since) or the pages changed under the views.
@@ -264,9 +274,10 @@ struct PdfDocument::Impl {
     // check sum tells; a table naming another generation than the object's),
     // and names longer than MuPDF keeps (cut in the objects, whole in the
     // content streams that use them). See saveToFile. `objectStreams` holds
-    // each object stream read so far, and whether it was damaged.
+    // each object stream read so far: whether it was damaged as a whole, or
+    // which of its members are.
     std::vector<int> unparsedObjects;
-    std::unordered_map<int, bool> objectStreams;
+    std::unordered_map<int, ObjectStreamRead> objectStreams;
     bool namesCut = false;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -30,7 +31,7 @@ QImage popplerPage(const QString& path)
     return QImage(prefix + ".png");
 }
 
-QString popplerText(const QString& path) { return testsupport::runProgram("pdftotext", {path, "-"}); }
+QString popplerText(const QString& path) { return testsupport::runProgram("pdftotext", {"-q", path, "-"}); }
 
 QString popplerInfo(const QString& path) { return testsupport::runProgram("pdfinfo", {path}); }
 
@@ -228,20 +229,19 @@ TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
 // The objects of textPageObjects, its font moved into an object stream
 // (object 5) whose compressed bytes decode to `font` but end in the check
 // sum of `written`: the stream as a program wrote it, then damaged. The
-// stream holds `others` objects nothing refers to (6, 7, …) before the font,
-// which comes last. The table is a cross-reference stream (after the font),
-// as such files have.
+// stream holds `members` (objects 6, 7, …) before the font, which comes last.
+// The table is a cross-reference stream (after the font), as such files have.
 QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
-                           int others = 0)
+                           const std::vector<std::string>& members = {})
 {
-    const int fontNum = 6 + others, tableNum = fontNum + 1;
+    const int others = int(members.size()), fontNum = 6 + others, tableNum = fontNum + 1;
     std::vector<std::string> objects = textPageObjects(words);
     objects[2].replace(objects[2].find("5 0 R"), 5, std::to_string(fontNum) + " 0 R");
     const auto deflated = [&](const std::string& object) {
         std::string header, body;
         for (int k = 0; k <= others; ++k) {
             header += std::to_string(6 + k) + " " + std::to_string(body.size()) + " ";
-            body += (k < others ? "<< /Unused " + std::to_string(k) + " >>" : object) + "\n";
+            body += (k < others ? members[size_t(k)] : object) + "\n";
         }
         // qCompress puts the length first, then a zlib stream ending in its check sum.
         return std::pair(qCompress(QByteArray::fromStdString(header + body)).mid(4).toStdString(), header.size());
@@ -281,10 +281,24 @@ std::vector<std::string> crLfPageObjects(const std::string& words, const std::st
 // readers take it then starts a byte early.
 QByteArray lineEndChanged(QByteArray pdf) { return pdf.replace(pdf.indexOf("stream\r\n") + 7, 1, " "); }
 
-// `pdf` with the "endobj" of its font (object 5) changed into another word.
-QByteArray endobjChanged(QByteArray pdf)
+// `pdf` with the "endobj" of object `num` changed into another word (or into
+// spaces, as if it were missing).
+QByteArray endobjChanged(QByteArray pdf, int num = 5, const char* word = "endobX")
 {
-    return pdf.replace(pdf.indexOf("endobj", pdf.indexOf("5 0 obj")), 6, "endobX");
+    return pdf.replace(pdf.indexOf("endobj", pdf.indexOf(QByteArray::number(num) + " 0 obj")), 6, word);
+}
+
+// `pdf` (of writePdf) with object `num` left out of its table, which
+// keeps the numbers before and after it in two sections.
+QByteArray unlisted(QByteArray pdf, int num)
+{
+    const qsizetype table = pdf.lastIndexOf("xref\n0 ");
+    const qsizetype entries = pdf.indexOf('\n', table + 5) + 1;
+    const int size = pdf.mid(table + 7, entries - table - 8).toInt();
+    QByteArray sections = "xref\n0 " + QByteArray::number(num) + "\n" + pdf.mid(entries, 20 * num);
+    sections += QByteArray::number(num + 1) + " " + QByteArray::number(size - num - 1) + "\n"
+                + pdf.mid(entries + 20 * (num + 1), 20 * (size - num - 1));
+    return pdf.left(table) + sections + pdf.mid(entries + 20 * size);
 }
 
 TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
@@ -318,17 +332,35 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         {"a byte of the font changed in the file itself",
          testsupport::writePdf(textPageObjects("Damaged font", font("6!0"))), "Damaged font"},
         {"a digit of the font changed in a stream of several objects",
-         objectStreamPdf("Damaged digit", font("600"), font("601"), 2), "Damaged digit"},
+         objectStreamPdf("Damaged digit", font("600"), font("601"), {"<< /Unused 0 >>", "<< /Unused 1 >>"}),
+         "Damaged digit"},
         {"the line feed after a stream keyword changed",
          lineEndChanged(testsupport::writePdf(crLfPageObjects("Damaged line end"))), "Damaged line end"},
         {"the keyword endobj changed", endobjChanged(testsupport::writePdf(textPageObjects("Damaged endobj"))),
          "Damaged endobj"},
+        {"a dictionary left open before the table",
+         endobjChanged(testsupport::writePdf(
+                           textPageObjects("Open dictionary", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica")),
+                       5, "      "),
+         "Open dictionary"},
+        {"a byte of the font changed in an object stream written so",
+         objectStreamPdf("Damaged member", font("6x0"), font("6x0"), {"<< /Sound true >>"}), "Damaged member"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         const auto doc = refusedOver(dir, c.bytes, c.words, PdfErrorCode::unparsedObjects);
+        // Another file may show less than this one: the user is asked first.
         const QString elsewhere = dir.filePath("elsewhere.pdf");
+        platform::PdfSaveOptions asking = fileSave();
+        asking.lossAccepted = false;
+        try {
+            doc->saveToFile(elsewhere.toStdString(), asking);
+            ADD_FAILURE() << "a copy that may show less was written without asking";
+        } catch (const PdfError& error) {
+            EXPECT_EQ(error.code(), PdfErrorCode::lossyCopy);
+        }
+        EXPECT_FALSE(QFile::exists(elsewhere));
         doc->saveToFile(elsewhere.toStdString(), fileSave());
         EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(elsewhere.toStdString()), 0).size(), 1u);
     }
@@ -346,13 +378,24 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
 
 TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
 {
-    // MuPDF warns about each of these, but reads it as poppler does, and a
-    // save writes what the file holds: the file is saved over, the mark
-    // added, and poppler reads the same words and draws the same page.
+    // MuPDF warns about each of these, or cannot read a part nothing uses,
+    // but reads the file as poppler does, and a save writes what the file
+    // holds: the file is saved over, the mark added, and poppler reads the
+    // same words and draws the same page; another file takes it without a
+    // question. Whether the page was drawn before (as the window does) or
+    // not makes no difference.
     auto junk = textPageObjects("Junk before endobj");
     junk[4] += " junk";
     auto inArray = textPageObjects("");
     inArray[3] = pdfStream("", "BT /F1 18 Tf 20 150 Td [(Operator) -250 0 Tc ( inside TJ)] TJ ET");
+    const std::string helvetica = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+    const std::string refersTo6 = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Extra 6 0 R >>";
+    auto dangling = textPageObjects("Unlisted object", refersTo6);
+    dangling.push_back("<< /Listed false >>");
+    dangling.push_back("<< /Listed true >>");
+    const auto withoutEndobj = [](const std::string& words, int num) {
+        return endobjChanged(testsupport::writePdf(textPageObjects(words)), num, "      ");
+    };
     const struct {
         const char* what;
         QByteArray bytes;
@@ -362,30 +405,50 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
          testsupport::writePdf(crLfPageObjects("Lone carriage return", "\r")), "Lone carriage return"},
         {"a junk token before endobj", testsupport::writePdf(junk), "Junk before endobj"},
         {"an operator inside a TJ array", testsupport::writePdf(inArray), "Operator"},
+        {"no endobj before the next object", withoutEndobj("Next object", 3), "Next object"},
+        {"no endobj before the table", withoutEndobj("Before the table", 5), "Before the table"},
+        {"a reference to an object no table lists", unlisted(testsupport::writePdf(dangling), 6), "Unlisted object"},
+        {"an object stream holding null, which the font refers to",
+         objectStreamPdf("Null member", refersTo6, refersTo6, {"null"}), "Null member"},
+        {"an object stream holding a broken object nothing uses",
+         objectStreamPdf("Unused member", helvetica, helvetica, {"<< /Broken [1 2 <<"}), "Unused member"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        QTemporaryDir dir;
-        const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
-        const QString wordsBefore = popplerText(original);
-        const QImage before = popplerPage(original);
-        ASSERT_TRUE(wordsBefore.contains(c.words)) << wordsBefore.toStdString();
-        auto doc = PdfDocument::openFile(original.toStdString());
-        ASSERT_FALSE(doc->render(0, 1.0).isNull()); // drawn, as the window does first
-        addMark(*doc);
-        try {
-            doc->saveToFile(original.toStdString(), fileSave());
-        } catch (const PdfError& error) {
-            ADD_FAILURE() << "refused: " << error.what();
-            continue;
+        for (const bool drawnFirst : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (drawnFirst ? ", drawn first" : ", not drawn"));
+            QTemporaryDir dir;
+            const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
+            const QString wordsBefore = popplerText(original);
+            const QImage before = popplerPage(original);
+            ASSERT_TRUE(wordsBefore.contains(c.words)) << wordsBefore.toStdString();
+            auto doc = PdfDocument::openFile(original.toStdString());
+            if (drawnFirst) {
+                ASSERT_FALSE(doc->render(0, 1.0).isNull());
+            }
+            addMark(*doc);
+            platform::PdfSaveOptions asking = fileSave();
+            asking.lossAccepted = false;
+            const QString elsewhere = dir.filePath("elsewhere.pdf");
+            try {
+                doc->saveToFile(original.toStdString(), fileSave());
+                doc->saveToFile(elsewhere.toStdString(), asking);
+            } catch (const PdfError& error) {
+                ADD_FAILURE() << "refused: " << error.what();
+                continue;
+            }
+            for (const QString& saved : {original, elsewhere}) {
+                EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(saved.toStdString()), 0).size(), 1u);
+                EXPECT_EQ(popplerText(saved), wordsBefore);
+                // Poppler draws the page as before, and the new square in its corner.
+                const QImage after = popplerPage(saved);
+                ASSERT_EQ(after.size(), before.size());
+                EXPECT_EQ(after.copy(0, 0, 300, 200), before.copy(0, 0, 300, 200));
+                EXPECT_NE(after.copy(200, 220, 60, 60), before.copy(200, 220, 60, 60));
+                int exitCode = -1;
+                const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+                EXPECT_EQ(exitCode, 0) << check.toStdString();
+            }
         }
-        EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(original.toStdString()), 0).size(), 1u);
-        EXPECT_EQ(popplerText(original), wordsBefore);
-        // Poppler draws the page as before, and the new square in its corner.
-        const QImage after = popplerPage(original);
-        ASSERT_EQ(after.size(), before.size());
-        EXPECT_EQ(after.copy(0, 0, 300, 200), before.copy(0, 0, 300, 200));
-        EXPECT_NE(after.copy(200, 220, 60, 60), before.copy(200, 220, 60, 60));
     }
 }
 
