@@ -91,6 +91,18 @@ bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QS
     return box.clickedButton() == saveAs;
 }
 
+bool confirmLossyCopyWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
+    setPlainTexts(box, text, reason); // they name the file as it is called
+    QPushButton* save = box.addButton(DocumentController::tr("Save Anyway"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    return box.clickedButton() == save;
+}
+
 bool offerRevertWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
@@ -123,7 +135,8 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
-      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog), offerRevert(offerRevertWithDialog)
+      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog), confirmLossyCopy(confirmLossyCopyWithDialog),
+      offerRevert(offerRevertWithDialog)
 {}
 
 DocumentController::~DocumentController()

@@ -89,6 +89,10 @@ public:
     // file had to be repaired to be read): the same alert, with "Save As…"
     // beside Cancel; true for Save As.
     std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerSaveAs;
+    // Before a new file is written from a damaged one, when it may show less
+    // than the original in other programs: the same alert, with "Save
+    // Anyway" beside Cancel; true to write it.
+    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> confirmLossyCopy;
     // A save was refused because another program rewrote the file in place
     // while it was open: the same alert, with "Revert" beside Cancel; true
     // for Revert.

@@ -161,7 +161,7 @@ void DocumentWindow::commitPendingTyping()
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)
 {
     const QuarnDocument::SavePoint written = document_->savePoint();
-    if (!saver_->start(*document_, path)) return Written::failed;
+    if (!saver_->start(*document_, path, lossAccepted_)) return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -171,16 +171,31 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         qWarning("ravlen: cannot save %s: %s", qPrintable(path), outcome.error->reason().c_str());
         const QString text = tr("The document “%1” could not be saved.").arg(shownName);
         const QString reason = outcome.error->sentence();
+        // A new file that may show less than the damaged original is the
+        // user's choice: asked before it is written, and not again.
+        const auto code = outcome.error->code();
+        if (code == DocumentError::Code::fileWriteCopyShowsLess) {
+            if (!controller_.confirmLossyCopy
+                || !controller_.confirmLossyCopy(
+                    *this, tr("“%1” may show less than the original in other programs.").arg(shownName), reason))
+                return Written::failed;
+            lossAccepted_ = true;
+            return writeFile(path, shownName);
+        }
         // A file that had to be repaired, holds objects that cannot be
         // parsed, or may not be written (or only through another user's
-        // link) is kept as it is; a new file may take the document.
-        const auto code = outcome.error->code();
-        if ((code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects
-             || code == DocumentError::Code::fileWriteNoPermission
+        // link) is kept as it is; a new file may take the document. The
+        // refusal of a damaged file says the new one may show less.
+        const bool damaged =
+            code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects;
+        if ((damaged || code == DocumentError::Code::fileWriteNoPermission
              || code == DocumentError::Code::fileWriteVolumeReadOnly
              || code == DocumentError::Code::fileWriteForeignLink || code == DocumentError::Code::fileWriteForeignFile)
-            && controller_.offerSaveAs)
-            return controller_.offerSaveAs(*this, text, reason) ? Written::elsewhere : Written::failed;
+            && controller_.offerSaveAs) {
+            if (!controller_.offerSaveAs(*this, text, reason)) return Written::failed;
+            lossAccepted_ = lossAccepted_ || damaged;
+            return Written::elsewhere;
+        }
         // Another program rewrote the file: what is on disk now is all there is to go back to.
         if (outcome.error->code() == DocumentError::Code::fileWriteSourceChanged && controller_.offerRevert) {
             if (controller_.offerRevert(*this, text, reason)) revert();
@@ -273,6 +288,7 @@ bool DocumentWindow::revert()
     std::unique_ptr<QuarnDocument> old = std::move(document_);
     disconnect(old.get(), nullptr, this, nullptr);
     document_ = std::move(fresh);
+    lossAccepted_ = false; // a question about the document read before
     screen_->setDocument(document_.get());
     // Read whole on a worker, as a file opened in a new window is.
     quarnkit::settleInBackground(*document_);

@@ -86,7 +86,8 @@ private:
     void setFilePath(const QString& path);
     // Writes to `path` on the worker and waits. A failure is shown; the
     // refusal to write over a file that had to be repaired offers Save As
-    // instead (`elsewhere` when the user took it).
+    // instead (`elsewhere` when the user took it). A new file that may show
+    // less than the damaged original is written once the user said so.
     enum class Written { yes, failed, elsewhere };
     Written writeFile(const QString& path, const QString& shownName);
 
@@ -100,6 +101,10 @@ private:
     ViewerScreen* screen_;
     QuarnCommands* commands_ = nullptr;
     bool closing_ = false;
+    // The user agreed that new files may show less than the damaged
+    // original (asked before the first such file, or told by the refusal
+    // they took Save As from).
+    bool lossAccepted_ = false;
     bool fitted_ = false;
 };
 

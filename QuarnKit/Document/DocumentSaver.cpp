@@ -14,17 +14,17 @@ DocumentSaver::~DocumentSaver()
     if (worker_.joinable()) worker_.join();
 }
 
-bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path)
+bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted)
 {
     if (saving_ || !pdf) return false;
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ = std::thread([this, pdf = std::move(pdf), path, hook = workerHook] {
+    worker_ = std::thread([this, pdf = std::move(pdf), path, lossAccepted, hook = workerHook] {
         Outcome outcome{path, std::nullopt};
         if (hook) hook();
         try {
-            writeDocumentFile(*pdf, path);
+            writeDocumentFile(*pdf, path, lossAccepted);
         } catch (const DocumentError& error) {
             outcome.error = error;
         } catch (const std::exception& error) {
@@ -37,7 +37,10 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QStr
     return true;
 }
 
-bool DocumentSaver::start(const QuarnDocument& document, const QString& path) { return start(pdfOf(document), path); }
+bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted)
+{
+    return start(pdfOf(document), path, lossAccepted);
+}
 
 void DocumentSaver::done(const Outcome& outcome)
 {

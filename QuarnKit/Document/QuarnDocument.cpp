@@ -90,7 +90,8 @@ const char* DocumentError::message(Code code)
                "written.";
     case Code::fileWriteRepairedFile:
         return "ravlen had to repair this PDF to open it, and saving over it could lose parts that other programs can "
-               "still read. Use Save As to keep your changes in a new file; the original stays as it is.";
+               "still read. Use Save As to keep your changes in a new file, which may show less of it in other "
+               "programs; the original stays as it is.";
     case Code::fileWriteUnreadablePages:
         return "Some pages of this PDF are damaged and could not be read, so saving would leave them out. Nothing was "
                "written.";
@@ -99,7 +100,8 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteUnparsedObjects:
         return "Part of this PDF is damaged: some of its objects, such as a font or a page's resources, can't be read "
                "by ravlen, and saving over the file would leave them out although other programs may still show "
-               "them. Use Save As to keep your changes in a new file; the original stays as it is.";
+               "them. Use Save As to keep your changes in a new file, which leaves them out too; the original stays "
+               "as it is.";
     case Code::fileWriteNamesTooLong:
         return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep, so a saved "
                "copy would lose them in other programs. Nothing was written.";
@@ -109,6 +111,12 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteForeignFile:
         return "That name is a file another person could have put there for you to write into. ravlen doesn't "
                "save into it: nothing was written. Choose another name or folder.";
+    case Code::fileWriteUnopenableCopy:
+        return "ravlen couldn't write a copy of this PDF that opens with its password. Nothing was written.";
+    case Code::fileWriteCopyShowsLess:
+        return "ravlen had to repair this PDF, or can't read some of its objects (such as a font or a page's "
+               "resources), so the new file may show less of it in other programs than the original does. The "
+               "original stays as it is.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -174,6 +182,8 @@ DocumentError writeError(const platform::PdfError& error)
         return DocumentError(error.code() == PdfErrorCode::foreignLink ? Code::fileWriteForeignLink
                                                                        : Code::fileWriteForeignFile,
                              error.what(), DocumentError::foreignNameRefusal(error));
+    case PdfErrorCode::unopenableCopy: return DocumentError(Code::fileWriteUnopenableCopy, error.what());
+    case PdfErrorCode::lossyCopy: return DocumentError(Code::fileWriteCopyShowsLess, error.what());
     default: break;
     }
     switch (error.systemError()) {
@@ -202,9 +212,10 @@ void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDoc
     }
 }
 
-platform::PdfSaveOptions fileSaveOptions()
+platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true)
 {
     platform::PdfSaveOptions options;
+    options.lossAccepted = lossAccepted;
     // What nothing refers to (a deleted mark) stays out of the file; object
     // numbers stay, so undo steps still find their objects after a save.
     options.garbageCollect = true;
@@ -426,7 +437,7 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path)
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted)
 {
     // saveToFile writes a temporary file beside the target and renames it,
     // complete and flushed, over the target, so a failure or a crash at any
@@ -435,7 +446,7 @@ void writeDocumentFile(platform::PdfDocument& pdf, const QString& path)
     std::optional<ModificationStamp> stamp;
     try {
         if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
-        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions());
+        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions(lossAccepted));
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
         throw writeError(error);

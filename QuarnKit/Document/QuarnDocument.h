@@ -54,6 +54,8 @@ public:
         fileWriteNamesTooLong,     // the file uses names longer than the engine keeps: no save would keep them whole
         fileWriteForeignLink,      // the name is a link another user made in a shared folder: never written through
         fileWriteForeignFile,      // the name is another user's file in a shared folder: never written into
+        fileWriteUnopenableCopy,   // the written copy would not open with the document's password: not written
+        fileWriteCopyShowsLess,    // another file may show less than the damaged original: asked before writing
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
@@ -79,8 +81,12 @@ private:
 };
 
 // Writes `pdf` to `path` as QuarnDocument::writeTo does, with the time of the
-// save as its modification date; callable from any thread.
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path);
+// save as its modification date; callable from any thread. Without
+// `lossAccepted`, a file other than the one `pdf` was read from that may
+// show less than it in other programs (the file had to be repaired, or
+// objects it uses cannot be read) is refused (fileWriteCopyShowsLess), for
+// the user to say whether to write it.
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true);
 
 // The bytes of `pdf` as QuarnDocument::snapshot makes them; callable from any thread.
 QByteArray snapshotOf(const platform::PdfDocument& pdf);
