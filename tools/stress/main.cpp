@@ -11,7 +11,10 @@
 // checks refuse (the file is left byte for byte) and files that open but
 // cannot be written are counted apart from failures; so are signed files
 // whose signed revision keeps the round trip's deleted marks, as an
-// incremental save must.
+// incremental save must. A refused save takes the road the window offers,
+// Save As: that copy must be written and read by poppler, and qpdf's check
+// of the file says whether it is damaged. Every outside program runs in a
+// process group of its own under a time limit, and is killed with its group.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -134,37 +137,94 @@ std::string readBytes(const std::string& path)
     return data;
 }
 
-// Runs a program and gives what it printed (its errors too, unless
-// `errors` is false), or nothing when it cannot run.
-std::string outputOf(const std::vector<std::string>& command, bool errors = true)
+// ---------------------------------------------------------------- outside programs
+
+// Each outside program (poppler's, qpdf) runs in a process group of its own
+// and gets this long; at it the whole group is killed, and the run counts as
+// unanswered: a program that never ends (pdfsig loops on some forms) is no
+// hang of ravlen's, and is never left behind. The child names each program's
+// group to the parent before it runs, which kills that group too when it
+// gives up on the child.
+constexpr std::chrono::seconds programLimit{8};
+
+// The child's end of the pipe to the parent (-1 in the parent).
+int reportFd = -1;
+
+struct ProgramRun {
+    std::string output;
+    bool answered = false; // it ran and ended within its time
+    int status = 0;        // as waitpid gives it, when answered
+};
+
+// Runs `command` and gives what it printed (its errors too, unless `errors`
+// is false).
+ProgramRun runProgram(const std::vector<std::string>& command, bool errors = true)
 {
+    ProgramRun run;
     int fds[2];
-    if (::pipe(fds) != 0) return {};
+    if (::pipe2(fds, O_CLOEXEC) != 0) return run;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     if (errors) posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     else posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    // A group of its own, with the signals a program expects: the tool
+    // ignores SIGPIPE.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t mask;
+    sigemptyset(&mask);
+    posix_spawnattr_setsigmask(&attributes, &mask);
+    sigaddset(&mask, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &mask);
     std::vector<char*> argv;
     for (const auto& part : command) argv.push_back(const_cast<char*>(part.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
-    std::string out;
+    if (spawned != 0) {
+        ::close(fds[0]);
+        return run;
+    }
+    if (reportFd >= 0) send(reportFd, "program " + std::to_string(pid));
+    const auto deadline = Clock::now() + programLimit;
+    const auto left = [&] {
+        return std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    };
     char chunk[4096];
-    ssize_t n;
-    while (spawned == 0 && (n = ::read(fds[0], chunk, sizeof chunk)) != 0) {
+    for (bool open = true; open && left() > 0;) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, int(std::min<long long>(left(), 1000))) <= 0) continue;
+        const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        out.append(chunk, size_t(n));
+        if (n <= 0) open = false;
+        else run.output.append(chunk, size_t(n));
     }
     ::close(fds[0]);
-    int status = 0;
-    if (spawned == 0) ::waitpid(pid, &status, 0);
-    return out;
+    // Its end, seen without reaping it: until it is reaped, the group's
+    // number stays its own, and whatever it left in the group is killed.
+    siginfo_t info = {};
+    while (left() > 0) {
+        info.si_pid = 0;
+        if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+        ::usleep(10'000);
+    }
+    run.answered = info.si_pid == pid;
+    ::kill(-pid, SIGKILL);
+    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {}
+    if (reportFd >= 0) send(reportFd, "step " + command[0] + (run.answered ? " ran" : " killed at its time limit"));
+    return run;
+}
+
+std::string outputOf(const std::vector<std::string>& command, bool errors = true)
+{
+    return runProgram(command, errors).output;
 }
 
 bool signatureValid(const std::string& path)
@@ -184,9 +244,6 @@ struct PopplerReading {
     std::vector<std::string> geometry; // "size: … rot: …" of each page
     std::vector<std::string> text;     // each page's words, spaces collapsed
 };
-
-// Each poppler program gets this long; a hang of poppler's is not ravlen's.
-constexpr const char* popplerSeconds = "8";
 
 std::vector<std::string> lines(const std::string& text)
 {
@@ -218,7 +275,7 @@ PopplerReading popplerRead(const std::string& path)
 {
     PopplerReading r;
     int claimed = 0;
-    for (const std::string& line : lines(outputOf({"timeout", popplerSeconds, "pdfinfo", path}, false)))
+    for (const std::string& line : lines(outputOf({"pdfinfo", path}, false)))
         if (line.rfind("Pages:", 0) == 0) {
             claimed = std::atoi(line.c_str() + 6);
             r.read = true;
@@ -227,8 +284,8 @@ PopplerReading popplerRead(const std::string& path)
     // "Page    3 size: 595.28 x 841.89 pts (A4)", then "Page    3 rot:  90".
     // A page the tree claims but poppler cannot find is "0 x 0": no page.
     std::vector<std::string> geometry(static_cast<size_t>(claimed));
-    for (const std::string& line : lines(
-             outputOf({"timeout", popplerSeconds, "pdfinfo", "-f", "1", "-l", std::to_string(claimed), path}, false))) {
+    for (const std::string& line :
+         lines(outputOf({"pdfinfo", "-f", "1", "-l", std::to_string(claimed), path}, false))) {
         if (line.rfind("Page ", 0) != 0) continue;
         const int page = std::atoi(line.c_str() + 5);
         const size_t colon = line.find(':');
@@ -238,7 +295,7 @@ PopplerReading popplerRead(const std::string& path)
     for (const std::string& page : geometry)
         if (page.rfind("size: 0 x 0 ", 0) != 0) r.geometry.push_back(page);
     r.pages = int(r.geometry.size());
-    const std::string text = outputOf({"timeout", popplerSeconds, "pdftotext", "-q", path, "-"}, false);
+    const std::string text = outputOf({"pdftotext", "-q", path, "-"}, false);
     size_t start = 0;
     while (start < text.size()) {
         const size_t end = std::min(text.find('\f', start), text.size());
@@ -296,20 +353,54 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
     }
 }
 
-// Saving a copy of the file: with no edit, then with a mark on page 1.
+// The road the window offers when a save over the file is refused: another
+// file, once the user accepts that it may show less. It must be written, and
+// open with the original's (empty) password in ravlen and in poppler, with
+// every page; its words may be fewer, as the window warns. Says how it went.
+std::string saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhere, const PopplerReading& original)
+{
+    using Code = quarnkit::DocumentError::Code;
+    try {
+        quarnkit::writeDocumentFile(doc, QString::fromStdString(elsewhere), true);
+    } catch (const quarnkit::DocumentError& e) {
+        // What no file can take (no page, names cut short, damage found
+        // after an edit) is refused for every file alike; anything else
+        // leaves the user nowhere to keep their work.
+        const Code code = e.code();
+        if (code == Code::fileWriteUnreadablePages || code == Code::fileWriteNamesTooLong
+            || code == Code::fileWriteDamagedSinceOpen)
+            return "Save As refused likewise";
+        throw std::runtime_error(std::string("refused over the file, and Save As failed: ") + e.what());
+    }
+    auto copy = openUnlocked(elsewhere);
+    if (copy->isLocked()) throw std::runtime_error("the copy Save As wrote asks for a password");
+    if (copy->pageCount() != doc.pageCount()) throw std::runtime_error("the copy Save As wrote lost pages");
+    if (!original.read) return "Save As wrote a copy";
+    const PopplerReading saved = popplerRead(elsewhere);
+    if (!saved.read) throw std::runtime_error("poppler cannot read the copy Save As wrote");
+    if (saved.pages != original.pages)
+        throw std::runtime_error("poppler reads " + std::to_string(saved.pages) + " pages of the copy Save As wrote, "
+                                 + std::to_string(original.pages) + " of the original");
+    return saved.text == original.text ? "Save As wrote a copy poppler reads alike"
+                                       : "Save As wrote a copy poppler reads other words of";
+}
+
+// Saving a copy of the file: with no edit, then with a mark on page 1. A
+// save refused over the file goes to another file instead.
 void checkSavedCopy(const std::string& path, int fd)
 {
     char folder[] = "/tmp/ravlen-stress-XXXXXX";
     if (!::mkdtemp(folder)) throw std::runtime_error("cannot make a scratch folder");
-    const std::string copy = std::string(folder) + "/copy.pdf";
+    const std::string copy = std::string(folder) + "/copy.pdf", elsewhere = std::string(folder) + "/elsewhere.pdf";
     struct Cleanup {
-        std::string folder, copy;
+        std::string folder, copy, elsewhere;
         ~Cleanup()
         {
             ::unlink(copy.c_str());
+            ::unlink(elsewhere.c_str());
             ::rmdir(folder.c_str());
         }
-    } cleanup{folder, copy};
+    } cleanup{folder, copy, elsewhere};
     {
         const std::string bytes = readBytes(path);
         FILE* out = std::fopen(copy.c_str(), "wb");
@@ -324,7 +415,14 @@ void checkSavedCopy(const std::string& path, int fd)
     auto doc = openUnlocked(copy);
     if (doc->isLocked()) return; // a password we do not know: nothing to save
     const int pages = doc->pageCount();
-    saveCopy(*doc, copy);
+    const auto save = [&] {
+        try {
+            saveCopy(*doc, copy);
+        } catch (const Refused& e) {
+            throw Refused(std::string(e.what()) + "; " + saveElsewhere(*doc, elsewhere, original));
+        }
+    };
+    save();
     if (const int now = openUnlocked(copy)->pageCount(); now != pages)
         throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of "
                                  + std::to_string(pages));
@@ -348,7 +446,7 @@ void checkSavedCopy(const std::string& path, int fd)
             (void)doc->displayList(i);
         } catch (const platform::PdfError&) {}
     }
-    saveCopy(*doc, copy);
+    save();
     auto reopened = openUnlocked(copy);
     if (reopened->pageCount() != pages) throw std::runtime_error("the saved copy lost pages");
     if (markCount(*reopened) != marks + 1)
@@ -372,6 +470,17 @@ void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
     } catch (const stress::KeptInSignedRevision& e) {
         send(fd, std::string("signed ") + oneLine(e.what()));
     }
+}
+
+// What qpdf's check says of a file ravlen refused to save over, a second
+// opinion on whether it is damaged: "qpdf finds damage" (errors or
+// warnings), "qpdf finds none", or that it gave no answer.
+std::string qpdfVerdict(const std::string& path)
+{
+    const ProgramRun check = runProgram({"qpdf", "--check", path}, false);
+    if (!check.answered || !WIFEXITED(check.status)) return "qpdf gave no answer";
+    const int code = WEXITSTATUS(check.status);
+    return code == 0 ? "qpdf finds none" : code == 2 || code == 3 ? "qpdf finds damage" : "qpdf gave no answer";
 }
 
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
@@ -427,7 +536,7 @@ void checkFile(const std::string& path, int fd)
     } catch (const Unsaveable& e) {
         send(fd, "result unsaveable: " + oneLine(e.what()));
     } catch (const Refused& e) {
-        send(fd, "result refused: " + oneLine(e.what()));
+        send(fd, "result refused: " + oneLine(e.what()) + "; " + qpdfVerdict(path));
     } catch (const std::exception& e) {
         send(fd, "result error: " + stage + ": " + oneLine(e.what()));
     }
@@ -469,18 +578,24 @@ Outcome runChild(const std::string& path)
     }
     if (pid == 0) {
         ::close(fds[0]);
+        // A group of its own, which the parent kills whole when it gives up.
+        ::setpgid(0, 0);
+        reportFd = fds[1];
         checkFile(path, fds[1]);
         ::close(fds[1]);
         // Skip static destructors: the child shares nothing worth tearing down.
         ::_exit(0);
     }
     ::close(fds[1]);
+    ::setpgid(pid, pid);
 
     const auto start = Clock::now();
     auto stepDeadline = start + stepBudget;
     const auto fileDeadline = start + fileCap;
     std::string buffer, result, lastStep = "opening", signedNote;
     int marks = 0;
+    pid_t program = 0;  // the group of the outside program the child runs now
+    std::string killed; // the outside programs that did not end in their time
     bool timedOut = false, eof = false;
     while (!eof) {
         const auto now = Clock::now();
@@ -509,6 +624,10 @@ Outcome runChild(const std::string& path)
             if (line.rfind("step ", 0) == 0) {
                 lastStep = line.substr(5);
                 stepDeadline = Clock::now() + stepBudget;
+                program = 0;
+                if (lastStep.find(" killed at its time limit") != std::string::npos) killed += "; " + lastStep;
+            } else if (line.rfind("program ", 0) == 0) {
+                program = pid_t(std::atoi(line.c_str() + 8));
             } else if (line.rfind("marks ", 0) == 0) {
                 marks = std::atoi(line.c_str() + 6);
             } else if (line.rfind("signed ", 0) == 0) {
@@ -519,7 +638,9 @@ Outcome runChild(const std::string& path)
         }
     }
     ::close(fds[0]);
-    if (timedOut) ::kill(pid, SIGKILL);
+    if (timedOut) ::kill(-pid, SIGKILL);
+    // A child given up on, or that crashed, leaves the program it ran behind.
+    if (program > 0) ::kill(-program, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
 
@@ -548,6 +669,7 @@ Outcome runChild(const std::string& path)
         outcome.keptBySignature = true;
         outcome.text += "; by design, " + signedNote + " (incremental saves keep the signed revision)";
     }
+    outcome.text += killed;
     return outcome;
 }
 
@@ -599,12 +721,15 @@ int main(int argc, char** argv)
     // A child killed while writing must not take the parent with it.
     std::signal(SIGPIPE, SIG_IGN);
     int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0, refused = 0, keptBySignature = 0;
+    int refusedDamaged = 0, refusedSound = 0; // as qpdf's check judges the file
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
         (outcome.refused ? refused : outcome.passed ? passed : failed)++;
         unsaveable += outcome.unsaveable;
+        refusedDamaged += outcome.refused && outcome.text.find("qpdf finds damage") != std::string::npos;
+        refusedSound += outcome.refused && outcome.text.find("qpdf finds none") != std::string::npos;
         keptBySignature += outcome.keptBySignature;
         if (outcome.marks > 0) {
             ++marked;
@@ -613,10 +738,9 @@ int main(int argc, char** argv)
         std::printf("%s: %s (%s)\n", path.c_str(), outcome.text.c_str(), seconds(elapsed).c_str());
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was), %d failed (%d "
-                "of them opened but "
-                "could not be written); %d files and %d marks round-tripped; %d signed files keep the deleted marks in "
-                "their signed revision, by design\n",
-                passed, refused, failed, unsaveable, marked, marks, keptBySignature);
+    std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was: qpdf finds "
+                "damage in %d, none in %d), %d failed (%d of them opened but could not be written); %d files and %d "
+                "marks round-tripped; %d signed files keep the deleted marks in their signed revision, by design\n",
+                passed, refused, refusedDamaged, refusedSound, failed, unsaveable, marked, marks, keptBySignature);
     return failed ? 1 : 0;
 }
