@@ -19,6 +19,7 @@ namespace PdfAnnotations = platform::PdfAnnotations;
 
 namespace {
 
+using testsupport::objectStreamPdf;
 using testsupport::pdfStream;
 using testsupport::textPageObjects;
 
@@ -224,49 +225,6 @@ TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
     QTemporaryDir dir;
     const auto doc = refusedOver(dir, testsupport::writePdf(objects), "Long name", PdfErrorCode::namesTooLong);
     EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);
-}
-
-// The objects of textPageObjects, its font moved into an object stream
-// (object 5) whose compressed bytes decode to `font` but end in the check
-// sum of `written`: the stream as a program wrote it, then damaged. The
-// stream holds `members` (objects 6, 7, …) before the font, which comes last.
-// The table is a cross-reference stream (after the font), as such files have.
-QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
-                           const std::vector<std::string>& members = {})
-{
-    const int others = int(members.size()), fontNum = 6 + others, tableNum = fontNum + 1;
-    std::vector<std::string> objects = textPageObjects(words);
-    objects[2].replace(objects[2].find("5 0 R"), 5, std::to_string(fontNum) + " 0 R");
-    const auto deflated = [&](const std::string& object) {
-        std::string header, body;
-        for (int k = 0; k <= others; ++k) {
-            header += std::to_string(6 + k) + " " + std::to_string(body.size()) + " ";
-            body += (k < others ? members[size_t(k)] : object) + "\n";
-        }
-        // qCompress puts the length first, then a zlib stream ending in its check sum.
-        return std::pair(qCompress(QByteArray::fromStdString(header + body)).mid(4).toStdString(), header.size());
-    };
-    auto [data, first] = deflated(font);
-    data.replace(data.size() - 4, 4, deflated(written).first.substr(deflated(written).first.size() - 4));
-    objects[4] = pdfStream("/Type /ObjStm /N " + std::to_string(others + 1) + " /First " + std::to_string(first)
-                               + " /Filter /FlateDecode",
-                           data);
-    // Entries of /W [1 2 1]: the type, then the offset (or the object stream), then the index in it.
-    std::string out = "%PDF-1.5\n", table(4, '\0');
-    const auto entry = [&](char type, std::size_t field, char index) {
-        table += {type, char(field >> 8), char(field), index};
-    };
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        entry(1, out.size(), 0);
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    for (int k = 0; k <= others; ++k) entry(2, 5, char(k));
-    const std::string tableAt = std::to_string(out.size());
-    entry(1, out.size(), 0);
-    out += std::to_string(tableNum) + " 0 obj\n"
-           + pdfStream("/Type /XRef /Size " + std::to_string(tableNum + 1) + " /W [1 2 1] /Root 1 0 R", table)
-           + "\nendobj\n";
-    return QByteArray::fromStdString(out + "startxref\n" + tableAt + "\n%%EOF\n");
 }
 
 // textPageObjects with the content's stream keyword ending in `lineEnd`.

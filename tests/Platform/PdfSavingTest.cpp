@@ -318,6 +318,75 @@ TEST(PdfSaving, MetadataTheEncryptionLeavesInTheClearStaysReadable)
     }
 }
 
+// A copy of an encrypted file opens with the passwords the file opens
+// with, in ravlen and in other readers; one that would not is never
+// written. Each file here has a line of junk before "%PDF", which MuPDF
+// repairs its way past: it then read the encryption dictionary decrypted,
+// and the copies it wrote asked for a password nobody had.
+TEST(PdfSaving, ACopyOfAnEncryptedFileOpensWithItsPassword)
+{
+    if (QStandardPaths::findExecutable("qpdf").isEmpty() || QStandardPaths::findExecutable("pdftotext").isEmpty())
+        GTEST_SKIP() << "needs qpdf and pdftotext";
+    const struct {
+        const char* name;
+        QStringList encryption; // for qpdf --encrypt; none: the corpus file of that name
+        QString password;       // the one that opens it; empty: it opens with none
+        QString words;
+    } cases[] = {
+        {"leading-junk.pdf", {}, "", "Potato"},
+        {"RC4 40-bit, an open password", {"user", "owner", "40"}, "user", "Page 1"},
+        {"AES-128, an open password", {"user", "owner", "128", "--use-aes=y"}, "user", "Page 1"},
+        {"AES-256, no open password", {"", "owner", "256"}, "", "Page 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("encrypted.pdf"), copy = dir.filePath("copy.pdf");
+        int exitCode = -1;
+        if (c.encryption.isEmpty()) {
+            const QString corpus = QString::fromStdString(testsupport::qpdfCorpusPath(c.name));
+            if (!QFile::exists(corpus)) continue;
+            writeFile(path, readFile(corpus));
+        } else {
+            const QString plain = dir.filePath("plain.pdf"), encrypted = dir.filePath("made.pdf");
+            writeFile(plain, testsupport::writePdf(fourPageObjects()));
+            testsupport::runProgram("qpdf",
+                                    QStringList{"--allow-weak-crypto", "--encrypt"} + c.encryption
+                                        + QStringList{"--", plain, encrypted},
+                                    &exitCode);
+            ASSERT_EQ(exitCode, 0);
+            writeFile(path, "leading junk\n" + readFile(encrypted));
+        }
+        testsupport::runProgram("qpdf", {"--requires-password", path}, &exitCode);
+        const int requiresPassword = exitCode;
+        ASSERT_EQ(requiresPassword, c.password.isEmpty() ? 3 : 0);
+
+        auto doc = PdfDocument::openFile(path.toStdString());
+        if (doc->isLocked()) {
+            ASSERT_TRUE(doc->unlock(c.password.toStdString()));
+        }
+        PdfAnnotations::add(*doc, 0, square(20));
+        doc->saveToFile(copy.toStdString(), collecting());
+
+        testsupport::runProgram("qpdf", {"--requires-password", copy}, &exitCode);
+        EXPECT_EQ(exitCode, requiresPassword);
+        const QString check = testsupport::runProgram("qpdf", {"--check", "--password=" + c.password, copy}, &exitCode);
+        EXPECT_EQ(exitCode, 0) << check.toStdString();
+        EXPECT_TRUE(testsupport::runProgram("pdftotext", {"-upw", c.password, "-l", "1", copy, "-"}).contains(c.words));
+        if (!c.password.isEmpty()) {
+            testsupport::runProgram("pdftotext", {"-l", "1", copy, "-"}, &exitCode);
+            EXPECT_NE(exitCode, 0) << "the copy opens without its password";
+        }
+        auto reopened = PdfDocument::openFile(copy.toStdString());
+        EXPECT_EQ(reopened->isLocked(), !c.password.isEmpty());
+        if (reopened->isLocked()) {
+            EXPECT_FALSE(reopened->unlock("not it"));
+            ASSERT_TRUE(reopened->unlock(c.password.toStdString()));
+        }
+        EXPECT_EQ(countSquares(*reopened, 0), 1);
+    }
+}
+
 TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
 {
     QTemporaryDir dir;

@@ -144,6 +144,8 @@ std::string corpusDir()
 
 std::string corpusPath(const std::string& name) { return corpusDir() + "/" + name; }
 
+std::string qpdfCorpusPath(const std::string& name) { return corpusDir() + "/../corpus-qpdf/" + name; }
+
 std::vector<std::string> corpusPdfs()
 {
     std::vector<std::string> files;
@@ -439,6 +441,44 @@ std::vector<std::string> textPageObjects(const std::string& words, const std::st
             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
             ">> >>",
             pdfStream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"), font};
+}
+
+QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
+                           const std::vector<std::string>& members)
+{
+    const int others = int(members.size()), fontNum = 6 + others, tableNum = fontNum + 1;
+    std::vector<std::string> objects = textPageObjects(words);
+    objects[2].replace(objects[2].find("5 0 R"), 5, std::to_string(fontNum) + " 0 R");
+    const auto deflated = [&](const std::string& object) {
+        std::string header, body;
+        for (int k = 0; k <= others; ++k) {
+            header += std::to_string(6 + k) + " " + std::to_string(body.size()) + " ";
+            body += (k < others ? members[size_t(k)] : object) + "\n";
+        }
+        // qCompress puts the length first, then a zlib stream ending in its check sum.
+        return std::pair(qCompress(QByteArray::fromStdString(header + body)).mid(4).toStdString(), header.size());
+    };
+    auto [data, first] = deflated(font);
+    data.replace(data.size() - 4, 4, deflated(written).first.substr(deflated(written).first.size() - 4));
+    objects[4] = pdfStream("/Type /ObjStm /N " + std::to_string(others + 1) + " /First " + std::to_string(first)
+                               + " /Filter /FlateDecode",
+                           data);
+    // Entries of /W [1 2 1]: the type, then the offset (or the object stream), then the index in it.
+    std::string out = "%PDF-1.5\n", table(4, '\0');
+    const auto entry = [&](char type, std::size_t field, char index) {
+        table += {type, char(field >> 8), char(field), index};
+    };
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        entry(1, out.size(), 0);
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    for (int k = 0; k <= others; ++k) entry(2, 5, char(k));
+    const std::string tableAt = std::to_string(out.size());
+    entry(1, out.size(), 0);
+    out += std::to_string(tableNum) + " 0 obj\n"
+           + pdfStream("/Type /XRef /Size " + std::to_string(tableNum + 1) + " /W [1 2 1] /Root 1 0 R", table)
+           + "\nendobj\n";
+    return QByteArray::fromStdString(out + "startxref\n" + tableAt + "\n%%EOF\n");
 }
 
 QByteArray makeRawZip(const std::vector<RawZipEntry>& entries)

@@ -35,6 +35,8 @@ bool usePrivateConfigDir();
 // The folder of sample PDFs made by other programs, beside the project.
 std::string corpusDir();
 std::string corpusPath(const std::string& name);
+// A file of the PDF library's test suite kept beside the corpus (corpus-qpdf).
+std::string qpdfCorpusPath(const std::string& name);
 // Every PDF in the corpus, sorted by name.
 std::vector<std::string> corpusPdfs();
 // The whole of a file; empty when it cannot be read.
@@ -112,6 +114,15 @@ std::string pdfStream(const std::string& dict, const std::string& data);
 std::vector<std::string> textPageObjects(const std::string& words,
                                          const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont "
                                                                    "/Helvetica >>");
+
+// The objects of textPageObjects, its font moved into an object stream
+// (object 5) whose compressed bytes decode to `font` but end in the check
+// sum of `written` (a stream a program wrote, then damaged, unless the two
+// are the same). The stream holds `members` (objects 6, 7, …) before the
+// font, which comes last. The table is a cross-reference stream, as such
+// files have.
+QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
+                           const std::vector<std::string>& members = {});
 // One entry of a zip archive written byte by byte, so that tests can make
 // archives that libarchive's own writer refuses to: names that are not UTF-8,
 // named pipes, devices. Stored uncompressed; `mode` holds the file type bits

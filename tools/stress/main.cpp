@@ -391,6 +391,7 @@ void checkSavedCopy(const std::string& path, int fd)
 {
     char folder[] = "/tmp/ravlen-stress-XXXXXX";
     if (!::mkdtemp(folder)) throw std::runtime_error("cannot make a scratch folder");
+    send(fd, std::string("scratch ") + folder); // removed by the parent should this child be killed
     const std::string copy = std::string(folder) + "/copy.pdf", elsewhere = std::string(folder) + "/elsewhere.pdf";
     struct Cleanup {
         std::string folder, copy, elsewhere;
@@ -594,8 +595,9 @@ Outcome runChild(const std::string& path)
     const auto fileDeadline = start + fileCap;
     std::string buffer, result, lastStep = "opening", signedNote;
     int marks = 0;
-    pid_t program = 0;  // the group of the outside program the child runs now
-    std::string killed; // the outside programs that did not end in their time
+    pid_t program = 0;   // the group of the outside program the child runs now
+    std::string killed;  // the outside programs that did not end in their time
+    std::string scratch; // the child's scratch folder, which a killed child leaves behind
     bool timedOut = false, eof = false;
     while (!eof) {
         const auto now = Clock::now();
@@ -628,6 +630,8 @@ Outcome runChild(const std::string& path)
                 if (lastStep.find(" killed at its time limit") != std::string::npos) killed += "; " + lastStep;
             } else if (line.rfind("program ", 0) == 0) {
                 program = pid_t(std::atoi(line.c_str() + 8));
+            } else if (line.rfind("scratch ", 0) == 0) {
+                scratch = line.substr(8);
             } else if (line.rfind("marks ", 0) == 0) {
                 marks = std::atoi(line.c_str() + 6);
             } else if (line.rfind("signed ", 0) == 0) {
@@ -643,6 +647,10 @@ Outcome runChild(const std::string& path)
     if (program > 0) ::kill(-program, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    if (!scratch.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
+    }
 
     if (timedOut) {
         const bool whole = Clock::now() >= fileDeadline;

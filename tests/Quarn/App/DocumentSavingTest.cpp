@@ -66,9 +66,11 @@ const bool privateConfig = testsupport::usePrivateConfigDir();
 // A controller whose alerts and questions are recorded and answered here.
 struct Controller {
     DocumentController controller;
-    std::vector<std::pair<QString, QString>> failures;     // text, reason
-    std::vector<std::pair<QString, QString>> saveAsOffers; // text, reason; answered Cancel
-    std::vector<std::pair<QString, QString>> revertOffers; // text, reason; answered with `revertAnswer`
+    std::vector<std::pair<QString, QString>> failures;      // text, reason
+    std::vector<std::pair<QString, QString>> saveAsOffers;  // text, reason; answered Cancel
+    std::vector<std::pair<QString, QString>> revertOffers;  // text, reason; answered with `revertAnswer`
+    std::vector<std::pair<QString, QString>> lossQuestions; // text, reason; answered with `lossAnswer`
+    bool lossAnswer = true;
     bool revertAnswer = false;
     DocumentController::ChangedFileAnswer changedAnswer = DocumentController::ChangedFileAnswer::cancel;
     int changeQuestions = 0;
@@ -81,6 +83,10 @@ struct Controller {
         controller.offerSaveAs = [this](DocumentWindow&, const QString& text, const QString& reason) {
             saveAsOffers.emplace_back(text, reason);
             return false;
+        };
+        controller.confirmLossyCopy = [this](DocumentWindow&, const QString& text, const QString& reason) {
+            lossQuestions.emplace_back(text, reason);
+            return lossAnswer;
         };
         controller.offerRevert = [this](DocumentWindow&, const QString& text, const QString& reason) {
             revertOffers.emplace_back(text, reason);
@@ -536,18 +542,29 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
     // and a save over the file would write it so.
     const QByteArray font = testsupport::writePdf(
         testsupport::textPageObjects("kept words", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
+    // Sound, though the font refers to null, held in an object stream.
+    const std::string refersToNull = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Extra 6 0 R >>";
+    const QByteArray nullMember = testsupport::objectStreamPdf("kept words", refersToNull, refersToNull, {"null"});
+    // RC4 with no open password, junk before "%PDF": MuPDF repairs it.
+    const QByteArray encrypted = readFile(QString::fromStdString(testsupport::qpdfCorpusPath("leading-junk.pdf")));
     struct Case {
         QString name;
         QByteArray damaged;
         int pages;
-        QString why;
+        QString why;           // the refusal's reason; none: saved over
         bool readOnly = false; // ravlen refuses to write over a read-only file, whoever runs it
+        bool showsLess = true; // asked about before another file is written
+        QString words = "kept words";
+        bool popplerReadsWords = true; // in the copy: the font written as null loses them, as the question says
     };
     for (const Case& each :
          {Case{"repaired.pdf", repaired, 3, "ravlen had to repair this PDF to open it"},
-          Case{"font.pdf", font, 1, "Part of this PDF is damaged"},
-          Case{"read-only.pdf", testsupport::makeTextPdf(2, "kept words"), 2, "You don't have permission", true}}) {
+          Case{"font.pdf", font, 1, "Part of this PDF is damaged", false, true, "kept words", false},
+          Case{"read-only.pdf", testsupport::makeTextPdf(2, "kept words"), 2, "You don't have permission", true, false},
+          Case{"null-member.pdf", nullMember, 1, {}, false, false},
+          Case{"leading-junk.pdf", encrypted, 30, "ravlen had to repair this PDF to open it", false, true, "Potato"}}) {
         SCOPED_TRACE(each.name.toStdString());
+        if (each.damaged.isEmpty()) continue; // a corpus file that is not here
         QTemporaryDir dir;
         const QString path = writeFile(dir, each.name, each.damaged);
         if (each.readOnly) {
@@ -566,26 +583,52 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
         SigningModel::of(window->screen()->model()).insertCheckmark();
         ASSERT_TRUE(window->isDocumentEdited());
         key(window, "Ctrl+S");
-        ASSERT_EQ(c.saveAsOffers.size(), 1u);
-        EXPECT_EQ(c.saveAsOffers[0].first, "The document “" + each.name + "” could not be saved.");
-        EXPECT_TRUE(c.saveAsOffers[0].second.startsWith(each.why)) << c.saveAsOffers[0].second.toStdString();
-        EXPECT_EQ(readFile(path), each.damaged);
-        EXPECT_EQ(stampOf(path), before);
-        EXPECT_TRUE(window->isDocumentEdited());
+        QString saved = path;
+        if (each.why.isEmpty()) {
+            // Saved over, the mark with it.
+            EXPECT_TRUE(c.saveAsOffers.empty());
+            EXPECT_TRUE(c.failures.empty());
+            EXPECT_NE(readFile(path), each.damaged);
+        } else {
+            ASSERT_EQ(c.saveAsOffers.size(), 1u);
+            EXPECT_EQ(c.saveAsOffers[0].first, "The document “" + each.name + "” could not be saved.");
+            EXPECT_TRUE(c.saveAsOffers[0].second.startsWith(each.why)) << c.saveAsOffers[0].second.toStdString();
+            EXPECT_EQ(readFile(path), each.damaged);
+            EXPECT_EQ(stampOf(path), before);
+            EXPECT_TRUE(window->isDocumentEdited());
 
-        // Another file takes every page, word and the mark.
-        const QString copy = dir.filePath("copy.pdf");
-        ASSERT_TRUE(window->saveAs(copy));
+            // Another file takes every page, word and the mark, once the
+            // user agreed that it may show less than the original.
+            saved = dir.filePath("copy.pdf");
+            if (each.showsLess) {
+                c.lossAnswer = false;
+                EXPECT_FALSE(window->saveAs(saved));
+                EXPECT_FALSE(QFile::exists(saved));
+                c.lossAnswer = true;
+            }
+            ASSERT_TRUE(window->saveAs(saved));
+            ASSERT_EQ(c.lossQuestions.size(), each.showsLess ? 2u : 0u);
+            if (each.showsLess) {
+                EXPECT_EQ(c.lossQuestions[1].first, "“copy.pdf” may show less than the original in other programs.");
+            }
+            EXPECT_EQ(readFile(path), each.damaged);
+        }
         EXPECT_FALSE(window->isDocumentEdited());
-        const auto saved = QuarnDocument::open(copy);
-        ASSERT_EQ(saved->pageCount(), each.pages);
+        const auto reopened = QuarnDocument::open(saved);
+        ASSERT_FALSE(reopened->isLocked());
+        ASSERT_EQ(reopened->pageCount(), each.pages);
         int marks = 0;
         for (int page = 0; page < each.pages; ++page) {
-            EXPECT_NE(pdfOf(*saved)->textPage(page).text().find("kept words"), std::string::npos);
-            marks += int(platform::PdfAnnotations::list(*pdfOf(*saved), page).size());
+            EXPECT_NE(pdfOf(*reopened)->textPage(page).text().find(each.words.toStdString()), std::string::npos);
+            marks += int(platform::PdfAnnotations::list(*pdfOf(*reopened), page).size());
         }
         EXPECT_EQ(marks, 1);
-        EXPECT_EQ(readFile(path), each.damaged);
+        // Other readers open it as the original opens, with no password.
+        EXPECT_EQ(testsupport::runProgram("pdftotext", {"-l", "1", saved, "-"}).contains(each.words),
+                  each.popplerReadsWords);
+        int exitCode = -1;
+        const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+        EXPECT_EQ(exitCode, 0) << check.toStdString();
     }
 }
 

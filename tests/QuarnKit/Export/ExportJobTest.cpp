@@ -599,13 +599,29 @@ TEST(ExportJob, AFlattenedCopyRemovesWhatARedactionBoxCovers)
 
 TEST(ExportJob, ABrokenObjectNothingUsesDoesNotStopAnExport)
 {
+    // Nothing refers to the broken object; the null one is null to every reader.
     auto objects = testsupport::textPageObjects("Exported");
-    objects.push_back("<< /Left [ 1 2 /Over (by the program that wrote the file"); // no object refers to it
-    const QByteArray bytes = testsupport::writePdf(objects);
-    const QByteArray snapshot = ExportSnapshot::data(*PdfDocument::openBytes(bytes));
-    ASSERT_FALSE(snapshot.isEmpty());
-    QTemporaryDir dir;
-    const QString to = dir.path() + "/Doc.pdf";
-    ExportJob::run(settingsFor(ExportFormat::pdf, {0}), PdfDocument::openBytes(snapshot), to, {});
-    EXPECT_TRUE(testsupport::runProgram("pdftotext", {to, "-"}).contains("Exported"));
+    objects.push_back("<< /Left [ 1 2 /Over (by the program that wrote the file");
+    const std::string helvetica = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+    const std::string refersTo6 = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Extra 6 0 R >>";
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"in the file itself", testsupport::writePdf(objects)},
+        {"in an object stream", testsupport::objectStreamPdf("Exported", helvetica, helvetica, {"<< /Left [1 2 <<"})},
+        {"null in an object stream", testsupport::objectStreamPdf("Exported", refersTo6, refersTo6, {"null"})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QByteArray snapshot = ExportSnapshot::data(*PdfDocument::openBytes(c.bytes));
+        if (snapshot.isEmpty()) {
+            ADD_FAILURE() << "no bytes to export";
+            continue;
+        }
+        QTemporaryDir dir;
+        const QString to = dir.path() + "/Doc.pdf";
+        ExportJob::run(settingsFor(ExportFormat::pdf, {0}), PdfDocument::openBytes(snapshot), to, {});
+        EXPECT_TRUE(testsupport::runProgram("pdftotext", {to, "-"}).contains("Exported"));
+    }
 }
