@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -744,6 +745,42 @@ int wasRepairedC(fz_context* ctx, pdf_document* doc)
     fz_try(ctx) repaired = pdf_was_repaired(ctx, doc);
     fz_catch(ctx) repaired = 1;
     return repaired;
+}
+
+// Reads up to `len` bytes of the document's file from `offset`; how many
+// were read (0 past its end or when it cannot be read).
+size_t readFileAtC(fz_context* ctx, pdf_document* doc, std::int64_t offset, unsigned char* buf, size_t len)
+{
+    size_t n = 0;
+    fz_var(n);
+    fz_try(ctx) {
+        fz_seek(ctx, doc->file, offset, SEEK_SET);
+        n = fz_read(ctx, doc->file, buf, len);
+    }
+    fz_catch(ctx) n = 0;
+    return n;
+}
+
+std::int64_t fileLengthC(fz_context* ctx, pdf_document* doc)
+{
+    std::int64_t length = 0;
+    fz_var(length);
+    fz_try(ctx) {
+        fz_seek(ctx, doc->file, 0, SEEK_END);
+        length = fz_tell(ctx, doc->file);
+    }
+    fz_catch(ctx) length = 0;
+    return length;
+}
+
+// The object number the trailer's /Root names; 0 for none.
+int rootNumberC(fz_context* ctx, pdf_document* doc)
+{
+    int num = 0;
+    fz_var(num);
+    fz_try(ctx) num = pdf_to_num(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)));
+    fz_catch(ctx) num = 0;
+    return num;
 }
 
 // Whether the trailer leads to a document catalog: what is left of a PDF
@@ -1710,6 +1747,163 @@ PdfMatrix pageTransform(pdf_page* page)
 
 namespace {
 
+// The document's file read byte by byte, a chunk at a time.
+class FileBytes {
+public:
+    explicit FileBytes(pdf_document* doc) : doc_(doc), length_(fileLengthC(pdfContext(), doc)) {}
+    std::int64_t length() const { return length_; }
+    // The byte at `at`, or -1 past the end.
+    int at(std::int64_t at)
+    {
+        if (at < 0 || at >= length_) return -1;
+        if (at < start_ || at >= start_ + std::int64_t(chunk_.size())) {
+            chunk_.resize(64 << 10);
+            chunk_.resize(readFileAtC(pdfContext(), doc_, at, chunk_.data(), chunk_.size()));
+            start_ = at;
+            if (chunk_.empty()) return -1;
+        }
+        return chunk_[size_t(at - start_)];
+    }
+    bool startsWith(std::int64_t at, std::string_view word)
+    {
+        for (size_t i = 0; i < word.size(); ++i)
+            if (this->at(at + std::int64_t(i)) != (unsigned char)word[i]) return false;
+        return true;
+    }
+
+private:
+    pdf_document* doc_;
+    std::int64_t length_;
+    std::int64_t start_ = 0;
+    std::vector<unsigned char> chunk_;
+};
+
+bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; }
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
+
+// Reads a number of at most 19 digits at `*at` (after spaces); false when none is there.
+bool readNumber(FileBytes& file, std::int64_t* at, std::int64_t* value)
+{
+    while (isSpace(file.at(*at))) ++*at;
+    int digits = 0;
+    for (*value = 0; isDigit(file.at(*at)) && digits < 19; ++*at, ++digits) *value = *value * 10 + file.at(*at) - '0';
+    return digits > 0 && !isDigit(file.at(*at));
+}
+
+// One entry of a file's own cross-reference table.
+struct FileTableRow {
+    std::int64_t offset = 0;
+    int gen = 0;
+    bool used = false;
+};
+
+// Reads the file's own cross-reference tables, newest first by /Prev, as
+// leniently as other readers do: entries spaced otherwise than the format
+// says, or with words after them, and offsets counted from "%PDF" when
+// junk comes before it (`bias`). A table of another kind (a stream, or a
+// file that also has one) is not read: false.
+bool readFileTables(FileBytes& file, std::int64_t bias, std::unordered_map<int, FileTableRow>* rows, int* root)
+{
+    // The last "startxref" in the file's last kilobyte names the newest table.
+    std::int64_t startxref = -1;
+    for (std::int64_t at = std::max<std::int64_t>(0, file.length() - 1024); at < file.length(); ++at)
+        if (file.startsWith(at, "startxref")) startxref = at + 9;
+    std::int64_t table = 0;
+    if (startxref < 0 || !readNumber(file, &startxref, &table)) return false;
+    std::vector<std::int64_t> seen;
+    *root = 0;
+    for (std::int64_t at = table + bias; seen.size() < 64;) {
+        if (std::find(seen.begin(), seen.end(), at) != seen.end()) return false;
+        seen.push_back(at);
+        while (isSpace(file.at(at))) ++at;
+        if (!file.startsWith(at, "xref")) return false;
+        at += 4;
+        for (;;) {
+            std::int64_t first = 0, count = 0, probe = at;
+            if (!readNumber(file, &probe, &first) || !readNumber(file, &probe, &count)) break;
+            if (first < 0 || count < 0 || first + count > PDF_MAX_OBJECT_NUMBER) return false;
+            at = probe;
+            for (std::int64_t k = 0; k < count; ++k) {
+                std::int64_t offset = 0, gen = 0;
+                if (!readNumber(file, &at, &offset) || !readNumber(file, &at, &gen)) return false;
+                while (file.at(at) == ' ' || file.at(at) == '\t') ++at;
+                const int kind = file.at(at);
+                if (kind != 'n' && kind != 'f') return false;
+                // Whatever follows on the line, as poppler and qpdf leave it.
+                while (file.at(at) >= 0 && file.at(at) != '\n' && file.at(at) != '\r') ++at;
+                FileTableRow row{offset, int(gen), kind == 'n'};
+                rows->try_emplace(int(first + k), row); // the newest table's entry holds
+            }
+        }
+        while (isSpace(file.at(at))) ++at;
+        if (!file.startsWith(at, "trailer")) return false;
+        // The trailer's keys that lead on: up to the end of its dictionary.
+        std::string trailer;
+        for (std::int64_t t = at + 7; trailer.size() < 4096 && file.at(t) >= 0; ++t) {
+            trailer += char(file.at(t));
+            if (trailer.size() > 2 && trailer.find("startxref", trailer.size() - 9) != std::string::npos) break;
+        }
+        const auto number = [&](const char* key) -> std::optional<std::int64_t> {
+            const size_t found = trailer.find(key);
+            if (found == std::string::npos) return std::nullopt;
+            size_t i = found + std::strlen(key);
+            while (i < trailer.size() && isSpace((unsigned char)trailer[i])) ++i;
+            std::int64_t value = 0;
+            if (i >= trailer.size() || !isDigit((unsigned char)trailer[i])) return std::nullopt;
+            for (; i < trailer.size() && isDigit((unsigned char)trailer[i]); ++i) value = value * 10 + trailer[i] - '0';
+            return value;
+        };
+        if (trailer.find("/XRefStm") != std::string::npos) return false;
+        if (!*root) *root = int(number("/Root").value_or(0));
+        const std::optional<std::int64_t> previous = number("/Prev");
+        if (!previous) return *root > 0;
+        at = *previous + bias;
+    }
+    return false;
+}
+
+// Whether MuPDF's repair of a file found what the file's own tables list,
+// where they list it: the tables were only malformed (entries spaced
+// otherwise, words after them, junk before "%PDF" shifting every offset),
+// which other readers read past as MuPDF's repair did, so a save writes
+// what every reader reads. False when the tables cannot be read, or the
+// repair found an object they do not list, or lists elsewhere.
+bool repairFoundFileTables(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    FileBytes file(d.doc);
+    std::int64_t bias = -1;
+    for (std::int64_t at = 0; at < 1024 && bias < 0; ++at)
+        if (file.startsWith(at, "%PDF-")) bias = at;
+    std::unordered_map<int, FileTableRow> rows;
+    int root = 0;
+    if (bias < 0 || !readFileTables(file, bias, &rows, &root) || root != rootNumberC(ctx, d.doc)) return false;
+    // The repair notes where an object's header starts, or the spaces and
+    // comments before it.
+    const auto header = [&](std::int64_t at) {
+        for (;;) {
+            while (isSpace(file.at(at))) ++at;
+            if (file.at(at) != '%') return at;
+            while (file.at(at) >= 0 && file.at(at) != '\n' && file.at(at) != '\r') ++at;
+        }
+    };
+    const int objects = xrefLengthC(ctx, d.doc);
+    for (int num = 1; num < objects; ++num) {
+        TableEntry entry;
+        tableEntryC(ctx, d.doc, num, &entry);
+        const auto row = rows.find(num);
+        const bool listed = row != rows.end() && row->second.used;
+        if (!listed && entry.type) return false;
+        if (listed
+            && (entry.type != 'n' || header(entry.offset) != header(row->second.offset + bias)
+                || entry.gen != row->second.gen))
+            return false;
+    }
+    for (const auto& [num, row] : rows)
+        if (row.used && num >= objects) return false;
+    return true;
+}
+
 // Reads what an unlocked document needs before its first page shows, so that
 // the page count can be trusted; refuses what is no PDF at all. The rest of
 // its objects is read later (settleObjects). At opening, a long document's
@@ -1733,6 +1927,7 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
         throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "no document catalog");
     d.expectedPageCount = std::max(0, pages);
     d.repairedAtOpen = wasRepairedC(ctx, d.doc) != 0;
+    d.repairLostNothing = d.repairedAtOpen && repairFoundFileTables(d);
 }
 
 } // namespace
@@ -1853,6 +2048,7 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     // the rebuilt table, and a save still refuses if their number changed.
     if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc)) {
         d.repairedAtOpen = true;
+        d.repairLostNothing = repairFoundFileTables(d);
         d.pageMap.reset();
     }
     return true;
@@ -2431,7 +2627,10 @@ bool usesUnparsedObjects(const PdfDocument::Impl& d)
 
 // Whether a file written from the settled document may show less than the
 // file it was read from shows in other programs.
-bool showsLessWhenWritten(const PdfDocument::Impl& d) { return d.repairedAtOpen || usesUnparsedObjects(d); }
+bool showsLessWhenWritten(const PdfDocument::Impl& d)
+{
+    return (d.repairedAtOpen && !d.repairLostNothing) || usesUnparsedObjects(d);
+}
 
 // The checks that keep a save from losing the user's work.
 void checkBeforeSaving(PdfDocument::Impl& d)
@@ -2570,6 +2769,7 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     retireDocument(std::exchange(d.doc, fresh));
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
+    d.repairLostNothing = false;
     // Read as a file just opened: its objects before the next edit.
     d.settled = false;
     d.nextUnsettled = 1;
@@ -2618,7 +2818,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         // The settling read of the whole file may be what finds the damage.
         readingSource(*d, [&] { settleBeforeEditing(*d); });
         throwIfSourceChanged(*d);
-        if (targetIsSource && d->repairedAtOpen)
+        if (targetIsSource && d->repairedAtOpen && !d->repairLostNothing)
             throw PdfError(PdfErrorCode::repairedFile,
                            "the file had to be rebuilt to be read, and other programs may read more of it");
         // A file read with no pages (its page objects damaged past finding)

@@ -251,6 +251,9 @@ struct PdfDocument::Impl {
     // What opening found, so that a save can tell when MuPDF rebuilt the file
     // later (dropping objects made since) or the pages changed under the views.
     bool repairedAtOpen = false;
+    // Whether that repair found just what the file's own tables list, where
+    // they list it: tables only malformed, read alike by every reader.
+    bool repairLostNothing = false;
     int expectedPageCount = 0;
     // Whether every object of an opened file has been read (settleObjects),
     // and the next one to read.

@@ -336,8 +336,9 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
 
 TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
 {
-    // MuPDF warns about each of these, or cannot read a part nothing uses,
-    // but reads the file as poppler does, and a save writes what the file
+    // MuPDF warns about each of these, cannot read a part nothing uses, or
+    // rebuilds a table that lists what every reader finds, but reads the
+    // file as poppler does, and a save writes what the file
     // holds: the file is saved over, the mark added, and poppler reads the
     // same words and draws the same page; another file takes it without a
     // question. Whether the page was drawn before (as the window does) or
@@ -354,6 +355,9 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
     const auto withoutEndobj = [](const std::string& words, int num) {
         return endobjChanged(testsupport::writePdf(textPageObjects(words)), num, "      ");
     };
+    // MuPDF rebuilds the table of these, and finds what it lists.
+    QByteArray wordy = testsupport::writePdf(textPageObjects("Words in the table"));
+    wordy.replace(" 00000 n \n", " 00000 n   see here\n");
     const struct {
         const char* what;
         QByteArray bytes;
@@ -370,6 +374,8 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
          objectStreamPdf("Null member", refersTo6, refersTo6, {"null"}), "Null member"},
         {"an object stream holding a broken object nothing uses",
          objectStreamPdf("Unused member", helvetica, helvetica, {"<< /Broken [1 2 <<"}), "Unused member"},
+        {"a line of junk before %PDF", "junk\n" + testsupport::writePdf(textPageObjects("Junk before")), "Junk before"},
+        {"words after the table's entries", wordy, "Words in the table"},
     };
     for (const auto& c : cases) {
         for (const bool drawnFirst : {true, false}) {

@@ -545,7 +545,8 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
     // Sound, though the font refers to null, held in an object stream.
     const std::string refersToNull = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Extra 6 0 R >>";
     const QByteArray nullMember = testsupport::objectStreamPdf("kept words", refersToNull, refersToNull, {"null"});
-    // RC4 with no open password, junk before "%PDF": MuPDF repairs it.
+    // RC4 with no open password, junk before "%PDF": MuPDF rebuilds its
+    // table, and finds what it lists.
     const QByteArray encrypted = readFile(QString::fromStdString(testsupport::qpdfCorpusPath("leading-junk.pdf")));
     struct Case {
         QString name;
@@ -562,7 +563,7 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
           Case{"font.pdf", font, 1, "Part of this PDF is damaged", false, true, "kept words", false},
           Case{"read-only.pdf", testsupport::makeTextPdf(2, "kept words"), 2, "You don't have permission", true, false},
           Case{"null-member.pdf", nullMember, 1, {}, false, false},
-          Case{"leading-junk.pdf", encrypted, 30, "ravlen had to repair this PDF to open it", false, true, "Potato"}}) {
+          Case{"leading-junk.pdf", encrypted, 30, {}, false, false, "Potato"}}) {
         SCOPED_TRACE(each.name.toStdString());
         if (each.damaged.isEmpty()) continue; // a corpus file that is not here
         QTemporaryDir dir;
@@ -583,12 +584,29 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
         SigningModel::of(window->screen()->model()).insertCheckmark();
         ASSERT_TRUE(window->isDocumentEdited());
         key(window, "Ctrl+S");
-        QString saved = path;
+        // Every page, word and the mark, in ravlen and other readers,
+        // which open it as the original opens, with no password.
+        const auto holdsTheDocument = [&](const QString& saved, bool popplerReadsWords) {
+            const auto reopened = QuarnDocument::open(saved);
+            ASSERT_FALSE(reopened->isLocked());
+            ASSERT_EQ(reopened->pageCount(), each.pages);
+            int marks = 0;
+            for (int page = 0; page < each.pages; ++page) {
+                EXPECT_NE(pdfOf(*reopened)->textPage(page).text().find(each.words.toStdString()), std::string::npos);
+                marks += int(platform::PdfAnnotations::list(*pdfOf(*reopened), page).size());
+            }
+            EXPECT_EQ(marks, 1);
+            EXPECT_EQ(testsupport::runProgram("pdftotext", {"-l", "1", saved, "-"}).contains(each.words),
+                      popplerReadsWords);
+            int exitCode = -1;
+            const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+            EXPECT_EQ(exitCode, 0) << check.toStdString();
+        };
         if (each.why.isEmpty()) {
-            // Saved over, the mark with it.
             EXPECT_TRUE(c.saveAsOffers.empty());
             EXPECT_TRUE(c.failures.empty());
             EXPECT_NE(readFile(path), each.damaged);
+            holdsTheDocument(path, true);
         } else {
             ASSERT_EQ(c.saveAsOffers.size(), 1u);
             EXPECT_EQ(c.saveAsOffers[0].first, "The document “" + each.name + "” could not be saved.");
@@ -596,39 +614,26 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
             EXPECT_EQ(readFile(path), each.damaged);
             EXPECT_EQ(stampOf(path), before);
             EXPECT_TRUE(window->isDocumentEdited());
+        }
 
-            // Another file takes every page, word and the mark, once the
-            // user agreed that it may show less than the original.
-            saved = dir.filePath("copy.pdf");
-            if (each.showsLess) {
-                c.lossAnswer = false;
-                EXPECT_FALSE(window->saveAs(saved));
-                EXPECT_FALSE(QFile::exists(saved));
-                c.lossAnswer = true;
-            }
-            ASSERT_TRUE(window->saveAs(saved));
-            ASSERT_EQ(c.lossQuestions.size(), each.showsLess ? 2u : 0u);
-            if (each.showsLess) {
-                EXPECT_EQ(c.lossQuestions[1].first, "“copy.pdf” may show less than the original in other programs.");
-            }
-            EXPECT_EQ(readFile(path), each.damaged);
+        // Another file takes the document, once the user agreed that it may
+        // show less than a damaged original; the original stays as it is.
+        const QByteArray original = readFile(path);
+        const QString copy = dir.filePath("copy.pdf");
+        if (each.showsLess) {
+            c.lossAnswer = false;
+            EXPECT_FALSE(window->saveAs(copy));
+            EXPECT_FALSE(QFile::exists(copy));
+            c.lossAnswer = true;
+        }
+        ASSERT_TRUE(window->saveAs(copy));
+        ASSERT_EQ(c.lossQuestions.size(), each.showsLess ? 2u : 0u);
+        if (each.showsLess) {
+            EXPECT_EQ(c.lossQuestions[1].first, "“copy.pdf” may show less than the original in other programs.");
         }
         EXPECT_FALSE(window->isDocumentEdited());
-        const auto reopened = QuarnDocument::open(saved);
-        ASSERT_FALSE(reopened->isLocked());
-        ASSERT_EQ(reopened->pageCount(), each.pages);
-        int marks = 0;
-        for (int page = 0; page < each.pages; ++page) {
-            EXPECT_NE(pdfOf(*reopened)->textPage(page).text().find(each.words.toStdString()), std::string::npos);
-            marks += int(platform::PdfAnnotations::list(*pdfOf(*reopened), page).size());
-        }
-        EXPECT_EQ(marks, 1);
-        // Other readers open it as the original opens, with no password.
-        EXPECT_EQ(testsupport::runProgram("pdftotext", {"-l", "1", saved, "-"}).contains(each.words),
-                  each.popplerReadsWords);
-        int exitCode = -1;
-        const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
-        EXPECT_EQ(exitCode, 0) << check.toStdString();
+        EXPECT_EQ(readFile(path), original);
+        holdsTheDocument(copy, each.popplerReadsWords);
     }
 }
 
