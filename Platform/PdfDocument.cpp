@@ -1528,21 +1528,18 @@ int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
 
 // Whether the PDF in `stm` (taken) opens with the passwords its source
 // opened with: with none when `password` is null, else with that one only.
-int opensWithC(fz_context* ctx, fz_stream* stm, const char* password)
+// `*opened` is the document read, for the caller to retire.
+int opensWithC(fz_context* ctx, fz_stream* stm, const char* password, pdf_document** opened)
 {
-    pdf_document* doc = nullptr;
     int opens = 0;
-    fz_var(doc);
     fz_var(opens);
+    *opened = nullptr;
     fz_try(ctx) {
-        doc = pdf_open_document_with_stream(ctx, stm);
-        const int needs = pdf_needs_password(ctx, doc);
-        opens = password ? needs && pdf_authenticate_password(ctx, doc, password) : !needs;
+        *opened = pdf_open_document_with_stream(ctx, stm);
+        const int needs = pdf_needs_password(ctx, *opened);
+        opens = password ? needs && pdf_authenticate_password(ctx, *opened, password) : !needs;
     }
-    fz_always(ctx) {
-        pdf_drop_document(ctx, doc);
-        fz_drop_stream(ctx, stm);
-    }
+    fz_always(ctx) fz_drop_stream(ctx, stm);
     fz_catch(ctx) opens = 0;
     return opens;
 }
@@ -2701,7 +2698,10 @@ void checkWrittenOpens(const PdfDocument::Impl& d, const pdf_write_options& opts
         written = openMemoryC(ctx, reinterpret_cast<const unsigned char*>(bytes->bytes->constData()),
                               size_t(bytes->bytes->size()));
     }
-    if (!written || !opensWithC(ctx, written, password))
+    pdf_document* opened = nullptr;
+    const bool opens = written && opensWithC(ctx, written, password, &opened);
+    retireDocument(opened);
+    if (!opens)
         throw PdfError(PdfErrorCode::unopenableCopy, "the written file does not open with the document's password");
 }
 
