@@ -773,12 +773,15 @@ std::int64_t fileLengthC(fz_context* ctx, pdf_document* doc)
     return length;
 }
 
-// The object number the trailer's /Root names; 0 for none.
-int rootNumberC(fz_context* ctx, pdf_document* doc)
+// The object number the trailer's `key` (/Root, /Info, /Encrypt) names; 0 for none.
+int trailerNumberC(fz_context* ctx, pdf_document* doc, pdf_obj* key)
 {
     int num = 0;
     fz_var(num);
-    fz_try(ctx) num = pdf_to_num(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)));
+    fz_try(ctx) {
+        pdf_obj* value = pdf_dict_get(ctx, pdf_trailer(ctx, doc), key);
+        num = pdf_is_indirect(ctx, value) ? pdf_to_num(ctx, value) : 0;
+    }
     fz_catch(ctx) num = 0;
     return num;
 }
@@ -1794,12 +1797,20 @@ struct FileTableRow {
     bool used = false;
 };
 
+// What the newest trailer names: the object numbers of its catalog, its
+// document information and its encryption dictionary (0 for none).
+struct FileTrailer {
+    int root = 0, info = 0, encrypt = 0;
+    bool read = false;
+};
+
 // Reads the file's own cross-reference tables, newest first by /Prev, as
 // leniently as other readers do: entries spaced otherwise than the format
 // says, or with words after them, and offsets counted from "%PDF" when
 // junk comes before it (`bias`). A table of another kind (a stream, or a
 // file that also has one) is not read: false.
-bool readFileTables(FileBytes& file, std::int64_t bias, std::unordered_map<int, FileTableRow>* rows, int* root)
+bool readFileTables(FileBytes& file, std::int64_t bias, std::unordered_map<int, FileTableRow>* rows,
+                    FileTrailer* trailer)
 {
     // The last "startxref" in the file's last kilobyte names the newest table.
     std::int64_t startxref = -1;
@@ -1808,7 +1819,6 @@ bool readFileTables(FileBytes& file, std::int64_t bias, std::unordered_map<int, 
     std::int64_t table = 0;
     if (startxref < 0 || !readNumber(file, &startxref, &table)) return false;
     std::vector<std::int64_t> seen;
-    *root = 0;
     for (std::int64_t at = table + bias; seen.size() < 64;) {
         if (std::find(seen.begin(), seen.end(), at) != seen.end()) return false;
         seen.push_back(at);
@@ -1834,26 +1844,31 @@ bool readFileTables(FileBytes& file, std::int64_t bias, std::unordered_map<int, 
         }
         while (isSpace(file.at(at))) ++at;
         if (!file.startsWith(at, "trailer")) return false;
-        // The trailer's keys that lead on: up to the end of its dictionary.
-        std::string trailer;
-        for (std::int64_t t = at + 7; trailer.size() < 4096 && file.at(t) >= 0; ++t) {
-            trailer += char(file.at(t));
-            if (trailer.size() > 2 && trailer.find("startxref", trailer.size() - 9) != std::string::npos) break;
+        // The trailer's keys that matter, up to "startxref".
+        std::string text;
+        for (std::int64_t t = at + 7; text.size() < 4096 && file.at(t) >= 0; ++t) {
+            text += char(file.at(t));
+            if (text.size() > 9 && text.compare(text.size() - 9, 9, "startxref") == 0) break;
         }
         const auto number = [&](const char* key) -> std::optional<std::int64_t> {
-            const size_t found = trailer.find(key);
+            const size_t found = text.find(key);
             if (found == std::string::npos) return std::nullopt;
             size_t i = found + std::strlen(key);
-            while (i < trailer.size() && isSpace((unsigned char)trailer[i])) ++i;
+            while (i < text.size() && isSpace((unsigned char)text[i])) ++i;
             std::int64_t value = 0;
-            if (i >= trailer.size() || !isDigit((unsigned char)trailer[i])) return std::nullopt;
-            for (; i < trailer.size() && isDigit((unsigned char)trailer[i]); ++i) value = value * 10 + trailer[i] - '0';
+            if (i >= text.size() || !isDigit((unsigned char)text[i])) return std::nullopt;
+            for (; i < text.size() && isDigit((unsigned char)text[i]); ++i) value = value * 10 + text[i] - '0';
             return value;
         };
-        if (trailer.find("/XRefStm") != std::string::npos) return false;
-        if (!*root) *root = int(number("/Root").value_or(0));
+        if (text.find("/XRefStm") != std::string::npos) return false;
+        if (!trailer->read) {
+            trailer->root = int(number("/Root").value_or(0));
+            trailer->info = int(number("/Info").value_or(0));
+            trailer->encrypt = int(number("/Encrypt").value_or(0));
+            trailer->read = true;
+        }
         const std::optional<std::int64_t> previous = number("/Prev");
-        if (!previous) return *root > 0;
+        if (!previous) return trailer->root > 0;
         at = *previous + bias;
     }
     return false;
@@ -1864,7 +1879,8 @@ bool readFileTables(FileBytes& file, std::int64_t bias, std::unordered_map<int, 
 // otherwise, words after them, junk before "%PDF" shifting every offset),
 // which other readers read past as MuPDF's repair did, so a save writes
 // what every reader reads. False when the tables cannot be read, or the
-// repair found an object they do not list, or lists elsewhere.
+// repair found an object they do not list, or lists elsewhere, or another
+// catalog, document information or encryption than the newest trailer names.
 bool repairFoundFileTables(PdfDocument::Impl& d)
 {
     fz_context* ctx = pdfContext();
@@ -1873,8 +1889,12 @@ bool repairFoundFileTables(PdfDocument::Impl& d)
     for (std::int64_t at = 0; at < 1024 && bias < 0; ++at)
         if (file.startsWith(at, "%PDF-")) bias = at;
     std::unordered_map<int, FileTableRow> rows;
-    int root = 0;
-    if (bias < 0 || !readFileTables(file, bias, &rows, &root) || root != rootNumberC(ctx, d.doc)) return false;
+    FileTrailer trailer;
+    if (bias < 0 || !readFileTables(file, bias, &rows, &trailer)) return false;
+    if (trailer.root != trailerNumberC(ctx, d.doc, PDF_NAME(Root))
+        || trailer.info != trailerNumberC(ctx, d.doc, PDF_NAME(Info))
+        || trailer.encrypt != trailerNumberC(ctx, d.doc, PDF_NAME(Encrypt)))
+        return false;
     // The repair notes where an object's header starts, or the spaces and
     // comments before it.
     const auto header = [&](std::int64_t at) {
