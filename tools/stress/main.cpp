@@ -156,9 +156,10 @@ struct ProgramRun {
     int status = 0;        // as waitpid gives it, when answered
 };
 
-// Runs `command` and gives what it printed (its errors too, unless `errors`
-// is false).
-ProgramRun runProgram(const std::vector<std::string>& command, bool errors = true)
+// Runs `command` for `limit` at most and gives what it printed (its errors
+// too, unless `errors` is false).
+ProgramRun runProgram(const std::vector<std::string>& command, bool errors = true,
+                      std::chrono::seconds limit = programLimit)
 {
     ProgramRun run;
     int fds[2];
@@ -191,8 +192,8 @@ ProgramRun runProgram(const std::vector<std::string>& command, bool errors = tru
         ::close(fds[0]);
         return run;
     }
-    if (reportFd >= 0) send(reportFd, "program " + std::to_string(pid));
-    const auto deadline = Clock::now() + programLimit;
+    if (reportFd >= 0) send(reportFd, "program " + std::to_string(pid) + " " + std::to_string(limit.count()));
+    const auto deadline = Clock::now() + limit;
     const auto left = [&] {
         return std::max<long long>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
@@ -479,7 +480,8 @@ void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
 // warnings), "qpdf finds none", or that it gave no answer.
 std::string qpdfVerdict(const std::string& path)
 {
-    const ProgramRun check = runProgram({"qpdf", "--check", path}, false);
+    // qpdf takes long over some damaged files, and its word is worth the wait.
+    const ProgramRun check = runProgram({"qpdf", "--check", path}, false, std::chrono::seconds(60));
     if (!check.answered || !WIFEXITED(check.status)) return "qpdf gave no answer";
     const int code = WEXITSTATUS(check.status);
     return code == 0 ? "qpdf finds none" : code == 2 || code == 3 ? "qpdf finds damage" : "qpdf gave no answer";
@@ -630,7 +632,10 @@ Outcome runChild(const std::string& path)
                 program = 0;
                 if (lastStep.find(" killed at its time limit") != std::string::npos) killed += "; " + lastStep;
             } else if (line.rfind("program ", 0) == 0) {
-                program = pid_t(std::atoi(line.c_str() + 8));
+                // "program PID SECONDS": the child waits for it that long.
+                char* end = nullptr;
+                program = pid_t(std::strtol(line.c_str() + 8, &end, 10));
+                stepDeadline = Clock::now() + std::chrono::seconds(std::strtol(end, nullptr, 10)) + stepBudget;
             } else if (line.rfind("scratch ", 0) == 0) {
                 scratch = line.substr(8);
             } else if (line.rfind("marks ", 0) == 0) {
