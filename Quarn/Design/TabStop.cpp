@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QWidget>
 
 namespace quarn {
 
@@ -14,6 +15,7 @@ namespace {
 class ReturnPress : public QObject {
 public:
     explicit ReturnPress(QAbstractButton* button) : QObject(button), button_(button) {}
+    bool keyboard() const { return keyboard_; }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
@@ -62,6 +64,14 @@ void makeTabStop(QAbstractButton* button)
 {
     button->setFocusPolicy(Qt::TabFocus);
     button->installEventFilter(new ReturnPress(button));
+}
+
+bool returnPresses(const QWidget* widget)
+{
+    if (!widget) return false;
+    for (const QObject* child : widget->children())
+        if (const auto* press = dynamic_cast<const ReturnPress*>(child)) return press->keyboard();
+    return false;
 }
 
 } // namespace quarn

@@ -4,9 +4,14 @@
 // where it was (the pages keep their keys). Once Tab has brought the focus to
 // it, Space or Return presses it.
 class QAbstractButton;
+class QWidget;
 
 namespace quarn {
 
 void makeTabStop(QAbstractButton* button);
+
+// Whether Return presses `widget` now: a tab stop that the keyboard brought
+// the focus to.
+bool returnPresses(const QWidget* widget);
 
 } // namespace quarn

@@ -1,5 +1,8 @@
 #include "Quarn/Shell/WindowEvents.h"
 
+#include "Quarn/Design/TabStop.h"
+
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -140,6 +143,11 @@ void returnRuns(QWidget& owner, std::function<void()> run)
                                  && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         const QWidget* focus = QApplication::focusWidget();
         if (!plainReturn || qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus))
+            return false;
+        // A button Tab brought the keys to takes Return as its press (Cancel
+        // cancels); a choice on a card or a segment does not.
+        if (const auto* button = qobject_cast<const QAbstractButton*>(focus);
+            button && !button->isCheckable() && returnPresses(button))
             return false;
         run();
         return true;

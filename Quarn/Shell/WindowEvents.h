@@ -34,8 +34,9 @@ void listenForKeys(QWidget& owner, Take take);
 
 // Return (or Enter) anywhere in `owner`'s window runs `run`, as a dialog's
 // default button does: on a card, a segment, a check box or a one-line
-// field alike. A field of several lines keeps it for a new line; Space
-// still presses the control that has the focus.
+// field alike. A field of several lines keeps it for a new line, and a
+// button that Tab brought the keys to for its own press; Space still
+// presses the control that has the focus.
 void returnRuns(QWidget& owner, std::function<void()> run);
 
 // For a control's event(): claims a key it answers itself while it has the

@@ -266,8 +266,8 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
 }
 
 // Return exports from whatever control the keys are on, as the Export
-// button would, and never chooses the card or segment it is on; Space
-// chooses a card.
+// button would, and never chooses the card or segment it is on, though a
+// button Tab brought the keys to is pressed; Space chooses a card.
 TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
 {
     Shown shown(3, std::nullopt, {1});
@@ -321,6 +321,15 @@ TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
     asked.clear();
     shown.key(Qt::Key_Enter);
     EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{ExportFormat::text, {1}}}));
+
+    // Cancel, reached by Tab, cancels.
+    const auto buttons = sheet.findChildren<QAbstractButton*>();
+    ASSERT_TRUE(tabTo(*std::find_if(buttons.begin(), buttons.end(),
+                                    [](auto* b) { return b->text() == "Cancel" && b->isVisible(); })));
+    asked.clear();
+    shown.key(Qt::Key_Return);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_FALSE(sheet.isVisible());
 }
 
 // Without a file manager or xdg-open the written file cannot be shown: the
