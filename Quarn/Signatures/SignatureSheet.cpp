@@ -7,6 +7,7 @@
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Shell/ShellText.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Signatures/SignControls.h"
 #include "Quarn/Signatures/SignaturePad.h"
 #include "QuarnKit/Shell/Design.h"
@@ -20,7 +21,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHash>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QStackedWidget>
 #include <QTextBoundaryFinder>
@@ -164,10 +164,6 @@ SignatureSheet::SignatureSheet(Signature::Kind kind, SaveHandler onSave, QWidget
     });
     connect(modeSwitch_, &ChromeSegmented::selected, this,
             [this](int index) { setMode(index == 1 ? Mode::type : Mode::draw); });
-    // Return on a segment saves, as anywhere in the sheet: a segment is
-    // chosen by a click or Space.
-    for (ChromeSegmented* control : {kindSwitch_, modeSwitch_})
-        for (QAbstractButton* segment : control->findChildren<QAbstractButton*>()) segment->installEventFilter(this);
     switches->addWidget(kindSwitch_);
     switches->addStretch(1);
     switches->addWidget(modeSwitch_);
@@ -215,9 +211,14 @@ SignatureSheet::SignatureSheet(Signature::Kind kind, SaveHandler onSave, QWidget
         if (mode_ == Mode::draw) undoStroke();
     });
     addAction(undoKey);
+    // Return saves wherever the keys are in the sheet, a segment or a font
+    // card included, as the Save button would; Escape cancels, as in any dialog.
+    WindowEvents::returnRuns(*this, [this] { save(); });
 
     refresh();
 }
+
+SignatureSheet::~SignatureSheet() { WindowEvents::forget(*this); }
 
 QWidget* SignatureSheet::makeDrawArea()
 {
@@ -398,31 +399,6 @@ void SignatureSheet::refresh()
     saveButton_->setEnabled(can);
     static_cast<QGraphicsOpacityEffect*>(saveButton_->graphicsEffect())->setOpacity(can ? 1.0 : 0.45);
     drawArea_->update();
-}
-
-bool SignatureSheet::eventFilter(QObject* watched, QEvent* event)
-{
-    // Before the segment's own handling of Return, which would choose it.
-    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            event->accept();
-            if (event->type() == QEvent::KeyPress) save();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-void SignatureSheet::keyPressEvent(QKeyEvent* event)
-{
-    // Return saves (never a button's default action); Escape cancels, as in any dialog.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        save();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 // ---------------------------------------------------------------- font cards

@@ -38,6 +38,7 @@ public:
     SignatureSheet(quarnkit::Signature::Kind kind, SaveHandler onSave, QWidget* parent = nullptr,
                    std::vector<quarnkit::SignatureFont> fonts = quarnkit::SignatureFont::installed(),
                    QString fullName = defaultFullName());
+    ~SignatureSheet() override;
 
     // The account's full name (from its GECOS entry).
     static QString defaultFullName();
@@ -72,8 +73,6 @@ public:
     const std::vector<SignatureFontCard*>& fontCards() const { return cards_; }
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
