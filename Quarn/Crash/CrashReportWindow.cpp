@@ -5,6 +5,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Shell/ShellText.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "QuarnKit/Shell/Design.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
@@ -102,18 +103,16 @@ CrashReportWindow::CrashReportWindow(CrashReporter& reporter, const QString& app
     // The width is fixed; the height follows the wrapped texts.
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    const auto keys = [this](const QList<QKeySequence>& sequences, auto answer) {
-        for (const QKeySequence& key : sequences) {
-            auto* shortcut = new QShortcut(key, this);
-            shortcut->setContext(Qt::WindowShortcut);
-            connect(shortcut, &QShortcut::activated, &reporter_, answer);
-        }
-    };
-    keys({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}, &CrashReporter::send);
-    keys(QList<QKeySequence>{QKeySequence(Qt::Key_Escape)}
-             + quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::closeWindow),
-         &CrashReporter::dontSend);
+    WindowEvents::returnRuns(*this, [this] { reporter_.send(); });
+    for (const QKeySequence& key : QList<QKeySequence>{QKeySequence(Qt::Key_Escape)}
+                                       + quarnkit::KeyboardShortcuts::keys(quarnkit::ShortcutCommand::closeWindow)) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, &reporter_, &CrashReporter::dontSend);
+    }
 }
+
+CrashReportWindow::~CrashReportWindow() { WindowEvents::forget(*this); }
 
 void CrashReportWindow::present()
 {

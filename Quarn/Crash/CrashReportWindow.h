@@ -47,6 +47,7 @@ class CrashReportWindow : public QWidget {
     Q_OBJECT
 public:
     CrashReportWindow(CrashReporter& reporter, const QString& appName);
+    ~CrashReportWindow() override;
 
     CrashReportPrompt* prompt() const { return prompt_; }
     // Centred when it is not showing, then shown in front; it takes the

@@ -8,6 +8,7 @@
 #include "Quarn/Design/Spinner.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "Quarn/Shell/ShellText.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Update/UpdateController.h"
 #include "Quarn/Update/UpdateTexts.h"
 #include "Quarn/Update/UpdateViews.h"
@@ -140,12 +141,9 @@ UpdateView::UpdateView(UpdateController& updates, QWidget* parent) : QWidget(par
     connect(quiet_, &QAbstractButton::clicked, this, [this] { run(quietRole_.action); });
     connect(accent_, &QAbstractButton::clicked, this, [this] { run(accentRole_.action); });
     // Return and Escape act wherever the focus is in the window.
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (accentRole_.key && accent_->isVisible() && accent_->isEnabled()) run(accentRole_.action);
-        });
-    }
+    WindowEvents::returnRuns(*this, [this] {
+        if (accentRole_.key && accent_->isVisible() && accent_->isEnabled()) run(accentRole_.action);
+    });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
         if (quietRole_.key && quiet_->isVisible()) run(quietRole_.action);
@@ -155,7 +153,7 @@ UpdateView::UpdateView(UpdateController& updates, QWidget* parent) : QWidget(par
     refresh();
 }
 
-UpdateView::~UpdateView() = default;
+UpdateView::~UpdateView() { WindowEvents::forget(*this); }
 
 void UpdateView::run(Action action)
 {

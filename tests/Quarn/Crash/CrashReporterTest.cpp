@@ -156,7 +156,7 @@ void pressOn(QWidget* window, Qt::Key key)
 {
     window->activateWindow();
     ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == window; }));
-    QTest::keyClick(window, key);
+    QTest::keyClick(window->windowHandle(), key);
 }
 
 } // namespace

@@ -233,14 +233,14 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     EXPECT_EQ(window->width(), UpdateView::panelWidth);
 
     // Return in idle checks, and the window stays to show it.
-    QTest::keyClick(window, Qt::Key_Return);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Return);
     EXPECT_EQ(updates.state().kind, Kind::checking);
     ASSERT_TRUE(rig.reaches(Kind::available));
     EXPECT_TRUE(window->isVisible());
 
     // The title bar's close button while downloading: the download goes.
     rig.server.answer("/ravlen-2.0.zip", {200, updatefixtures::readFile(rig.dir.filePath("ravlen-2.0.zip")), 1, 100});
-    QTest::keyClick(window, Qt::Key_Return);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Return);
     ASSERT_TRUE(rig.reaches(Kind::downloading));
     ASSERT_TRUE(testsupport::waitFor([&] { return !window->easing(); }));
     const int before = window->height();
@@ -261,7 +261,7 @@ TEST(UpdateWindow, KeysAndTheCloseButtonActAsTheirButtons)
     holder.show(true);
     ASSERT_EQ(updates.state().kind, Kind::checking);
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QTest::keyClick(window, Qt::Key_Escape);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
     EXPECT_EQ(updates.state().kind, Kind::available);
     EXPECT_FALSE(window->isVisible());
 
