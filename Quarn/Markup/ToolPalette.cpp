@@ -1,6 +1,8 @@
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Markup/MarkupModel.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Symbols.h"
@@ -41,13 +43,29 @@ public:
     ToolMenuRow(MarkupTool tool, bool current, ToolGroupMenu* menu)
         : QAbstractButton(menu), tool_(tool), current_(current), menu_(menu)
     {
-        setFocusPolicy(Qt::NoFocus);
+        // Tab and the arrows go from row to row; Return or Space picks the tool.
+        makeTabStop(this);
         setFixedHeight(28);
         setText(quarnkit::title(tool));
+        // One choice among the group's tools: a reader hears which is chosen.
+        setCheckable(true);
+        setChecked(current);
+        exposeAsChoice(this);
         setAttribute(Qt::WA_Hover);
     }
 
 protected:
+    void nextCheckState() override {} // the tool chosen sets the state
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QAbstractButton::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QAbstractButton::focusOutEvent(event);
+        update();
+    }
     void enterEvent(QEnterEvent* event) override
     {
         QAbstractButton::enterEvent(event);
@@ -62,7 +80,9 @@ protected:
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        if (menu_->hovered() == tool_) fillRounded(p, rect(), 4, withOpacity(D::paper(), 0.08));
+        // Lit under the pointer, and where the keyboard is.
+        if (menu_->hovered() == tool_ || (hasFocus() && returnPresses(this)))
+            fillRounded(p, rect(), 4, withOpacity(D::paper(), 0.08));
         const QColor fg = current_ ? D::accent() : D::paper();
         const QRectF inner = QRectF(rect()).adjusted(10, 0, -10, 0);
         drawSymbol(p, quarnkit::symbol(tool_), QRectF(inner.left() + 2.5, inner.center().y() - 6.5, 13, 13), fg);
@@ -190,6 +210,9 @@ void ToolGroupButton::toggleMenu()
     const QPoint below = menuButton_->mapToGlobal(QPoint(menuButton_->width() / 2, menuButton_->height() + 4));
     menu->move(below.x() - menu->width() / 2, below.y());
     menu->show();
+    // The keys go to the current row (else the first), so that Tab and the
+    // arrows move through the rows; opened from the keyboard, Return picks it.
+    menu->takeKeys(returnPresses(menuButton_));
 }
 
 void ToolGroupButton::paintEvent(QPaintEvent*)
@@ -216,9 +239,11 @@ void ToolGroupButton::leaveEvent(QEvent* event)
 // ---------------------------------------------------------------- member menu
 
 ToolGroupMenu::ToolGroupMenu(ToolGroup group, MarkupTool current, std::function<void(MarkupTool)> pick, QWidget* parent)
-    : QWidget(parent, Qt::Popup), current_(current), pick_(std::move(pick))
+    : QWidget(parent, Qt::Popup), group_(group), current_(current), pick_(std::move(pick))
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    setAccessibleName(tr("%1 tools").arg(quarnkit::title(group)));
+    exposeAsPopover(this);
     fillWithChrome(this);
     setFixedWidth(196);
     auto* column = new QVBoxLayout(this);
@@ -239,6 +264,13 @@ QAbstractButton* ToolGroupMenu::row(MarkupTool tool) const
 {
     const auto it = rows_.find(tool);
     return it == rows_.end() ? nullptr : it->second;
+}
+
+void ToolGroupMenu::takeKeys(bool fromKeyboard)
+{
+    QAbstractButton* first = row(current_);
+    if (!first) first = rows_.at(quarnkit::members(group_).front());
+    first->setFocus(fromKeyboard ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
 
 void ToolGroupMenu::rowEntered(MarkupTool tool)

@@ -85,11 +85,15 @@ public:
     quarnkit::MarkupTool current() const { return current_; }
     std::optional<quarnkit::MarkupTool> hovered() const { return hovered_; }
     QAbstractButton* row(quarnkit::MarkupTool tool) const;
+    // Puts the keys on the current tool's row, else the first; from the
+    // keyboard, Return then picks it.
+    void takeKeys(bool fromKeyboard);
     // Entering and leaving rows: a leave clears only its own row's hover.
     void rowEntered(quarnkit::MarkupTool tool);
     void rowLeft(quarnkit::MarkupTool tool);
 
 private:
+    quarnkit::ToolGroup group_;
     quarnkit::MarkupTool current_;
     std::function<void(quarnkit::MarkupTool)> pick_;
     std::optional<quarnkit::MarkupTool> hovered_;

@@ -9,6 +9,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/UnnamedControls.h"
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignPopover.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
 #include "Quarn/Signatures/SignatureSheet.h"
@@ -71,6 +72,9 @@ TEST(ScreenReader, EverySheetAndPopoverIsNamedAndGoneThroughByTab)
     Shown shown("pdflatex-4-pages.pdf");
     auto* sign = shown.window->findChild<SignToolbarItem*>();
     ASSERT_NE(sign, nullptr);
+    auto* tools = shown.window->findChild<ToolPalette*>();
+    ASSERT_NE(tools, nullptr);
+    ToolGroupButton* shapes = tools->groupButton(quarnkit::ToolGroup::shapes);
     struct Row {
         const char* name;
         std::function<void()> open;
@@ -82,6 +86,8 @@ TEST(ScreenReader, EverySheetAndPopoverIsNamedAndGoneThroughByTab)
          [&] { return static_cast<QWidget*>(shown.window->findChild<DocumentInfoPopover*>()); }, true},
         {"Fill and sign", [&] { QTest::mouseClick(sign->button(), Qt::LeftButton); },
          [&] { return static_cast<QWidget*>(sign->popover()); }, true},
+        {"Shapes tools", [&] { QTest::mouseClick(shapes->menuPart(), Qt::LeftButton); },
+         [&] { return static_cast<QWidget*>(shapes->openMenu()); }, true},
         {"Export", [&] { QTest::keyClick(shown.keys(), Qt::Key_E, Qt::ControlModifier); },
          [&] { return static_cast<QWidget*>(shown.window->findChild<ExportSheet*>()); }, false},
         {"New signature",
