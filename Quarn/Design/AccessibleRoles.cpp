@@ -127,4 +127,9 @@ void exposeAsTab(QAbstractButton* tab)
 
 void exposeAsChoice(QAbstractButton* button) { play(button, Played::choice); }
 
+void setReaderName(QWidget* widget, const QString& name)
+{
+    if (widget->accessibleName() != name) widget->setAccessibleName(name);
+}
+
 } // namespace quarn

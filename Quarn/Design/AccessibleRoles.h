@@ -41,4 +41,10 @@ void exposeAsTab(QAbstractButton* tab);
 // while it is checked. A press chooses it.
 void exposeAsChoice(QAbstractButton* button);
 
+// Names `widget` for a screen reader, for a name that follows a state (a
+// mode, a tool, a heading). Qt tells the reader each time a name is set,
+// changed or not, and a reader on the control speaks it again: this tells
+// it of a new name only.
+void setReaderName(QWidget* widget, const QString& name);
+
 } // namespace quarn

@@ -1,5 +1,6 @@
 #include "Quarn/Find/FindBar.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
@@ -172,7 +173,7 @@ void FindBar::refresh()
     if (!model_) return;
     const QString help = optionsText(model_->matchCase(), model_->wholeWords());
     options_->setToolTip(help);
-    options_->setAccessibleName(help);
+    setReaderName(options_, help);
     options_->update();
     spinner_->setVisible(model_->searching());
     count_->setText(countText(model_->query(), model_->index(), model_->count(), model_->searching()));

@@ -180,7 +180,7 @@ void ToolGroupButton::refresh()
     const MarkupTool shown = shownTool();
     tool_->setLook(quarnkit::symbol(shown), 14, active ? D::accent() : withOpacity(D::paper(), 0.78));
     tool_->setToolTip(helpText(shown));
-    tool_->setAccessibleName(helpText(shown));
+    setReaderName(tool_, helpText(shown));
     tool_->setCheckable(true); // screen readers hear the group's tool as checked while chosen
     tool_->setChecked(active);
     menuButton_->setLook(QStringLiteral("chevron.down"), 8,

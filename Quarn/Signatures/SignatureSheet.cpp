@@ -388,7 +388,7 @@ void SignatureSheet::refresh()
     undoButton_->setEnabled(!strokes_.empty());
     clearButton_->setEnabled(!strokes_.empty());
     nameField_->setPlaceholderText(namePlaceholder(kind_));
-    nameField_->setAccessibleName(namePlaceholder(kind_));
+    setReaderName(nameField_, namePlaceholder(kind_));
     const QString trimmed = name().trimmed();
     const QString placeholder = kind_ == Signature::Kind::signature ? tr("Your name") : QStringLiteral("YN");
     for (SignatureFontCard* card : cards_) {

@@ -1,5 +1,6 @@
 #include "Quarn/Update/UpdateViews.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/AccessibleHeading.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
@@ -165,7 +166,7 @@ void DownloadProgress::set(double fraction, qint64 total, const std::optional<QS
                             .arg(locale.formattedDataSize(done, 1, QLocale::DataSizeSIFormat),
                                  locale.formattedDataSize(total, 1, QLocale::DataSizeSIFormat)));
     }
-    setAccessibleName(spokenValue(fraction));
+    setReaderName(this, spokenValue(fraction));
 }
 
 QString DownloadProgress::labelText() const { return label_->text(); }

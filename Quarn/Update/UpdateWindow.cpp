@@ -1,6 +1,7 @@
 #include "Quarn/Update/UpdateWindow.h"
 
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -225,7 +226,7 @@ void UpdateView::refresh()
     heading_->setText(heading);
     subtitle_->setText(subtitle);
     const bool busy = state.kind == Kind::checking || state.kind == Kind::verifying || state.kind == Kind::installing;
-    spinner_->setAccessibleName(heading);
+    setReaderName(spinner_, heading);
     spinner_->setVisible(busy);
 
     // The offer: notes and why this copy cannot replace itself.

@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/StatusBar.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -290,7 +291,8 @@ void StatusBar::refreshStates()
     const DisplayMode mode = model_ ? model_->displayMode() : DisplayMode::continuous;
     const QString help = tr("View: %1").arg(quarnkit::title(mode));
     displayMode_->setToolTip(help);
-    displayMode_->setAccessibleName(help);
+    // A reader hears the name again for a new mode only, never at a page turn.
+    setReaderName(displayMode_, help);
 }
 
 void StatusBar::refuse()
