@@ -1,14 +1,10 @@
 #include "QuarnKit/Export/MultiPageTIFF.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cerrno>
 #include <set>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace quarnkit {
@@ -174,21 +170,9 @@ QString MultiPageTIFF::tooLargeReason()
     return QStringLiteral("A TIFF file can't be larger than 4 GB. Export fewer pages or pick a lower resolution.");
 }
 
-MultiPageTIFF::MultiPageTIFF(const QString& path, std::uint64_t limit)
-    : name_(QFileInfo(path).fileName()), limit_(std::min(limit, maximumSize))
-{
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) failWrite(errno);
-}
-
 MultiPageTIFF::MultiPageTIFF(int fd, const QString& name, std::uint64_t limit)
-    : name_(name), fd_(fd), owned_(false), limit_(std::min(limit, maximumSize))
+    : name_(name), fd_(fd), limit_(std::min(limit, maximumSize))
 {}
-
-MultiPageTIFF::~MultiPageTIFF()
-{
-    if (fd_ >= 0 && owned_) ::close(fd_);
-}
 
 void MultiPageTIFF::failWrite(int error) const
 {
@@ -229,9 +213,7 @@ void MultiPageTIFF::append(const QByteArray& bytes)
 
 void MultiPageTIFF::finish()
 {
-    const int fd = fd_;
     fd_ = -1;
-    if (fd >= 0 && owned_ && ::close(fd) != 0) failWrite(errno);
     if (pages_ < 1) throw ExportError(ExportError::Kind::empty);
 }
 

@@ -22,13 +22,10 @@ public:
     static constexpr std::uint64_t maximumSize = 4294967295ULL;
     static QString tooLargeReason();
 
-    // Creates or empties the file and opens it for writing; the file may grow
-    // to min(limit, maximumSize) bytes. Throws ExportError::cannotWrite.
-    MultiPageTIFF(const QString& path, std::uint64_t limit);
-    // Writes into the empty file open at `fd`, which stays the caller's;
-    // `name` is the file's for the messages.
+    // Writes into the empty file open at `fd`, which stays the caller's (the
+    // replacing file a save writes through); `name` is the file's for the
+    // messages. The file may grow to min(limit, maximumSize) bytes.
     MultiPageTIFF(int fd, const QString& name, std::uint64_t limit);
-    ~MultiPageTIFF();
     MultiPageTIFF(const MultiPageTIFF&) = delete;
     MultiPageTIFF& operator=(const MultiPageTIFF&) = delete;
 
@@ -37,8 +34,8 @@ public:
     // byte order (the file is unchanged by it), cannotWrite when the file
     // would grow past the limit or cannot be written.
     void append(const QByteArray& page);
-    // Closes the file (one it opened). Throws ExportError: cannotWrite when
-    // closing fails, empty when no page was appended. The file stays either way.
+    // Ends the writing: nothing more is appended. Throws ExportError::empty
+    // when no page was appended.
     void finish();
 
     int pages() const { return pages_; }
@@ -48,7 +45,6 @@ private:
 
     QString name_;
     int fd_ = -1;
-    bool owned_ = true;
     std::uint64_t limit_;
     std::optional<TIFFByteOrder> order_;
     std::uint64_t link_ = 4; // where the next page's first-directory offset goes

@@ -155,10 +155,12 @@ TEST(ExporterImages, ThreeRenderedPagesJoinIntoOneTiff)
     auto doc = textDocument(3);
     QTemporaryDir dir;
     const QString path = dir.path() + "/Doc.tiff";
-    MultiPageTIFF writer(path, MultiPageTIFF::maximumSize);
-    for (int i = 0; i < 3; ++i)
-        writer.append(Exporter::encode({Exporter::bitmap(*doc, i, 0.5)}, ExportFormat::tiff, 36, 1));
-    writer.finish();
+    Exporter::writeFile(path, [&](int fd) {
+        MultiPageTIFF writer(fd, "Doc.tiff", MultiPageTIFF::maximumSize);
+        for (int i = 0; i < 3; ++i)
+            writer.append(Exporter::encode({Exporter::bitmap(*doc, i, 0.5)}, ExportFormat::tiff, 36, 1));
+        writer.finish();
+    });
     const QString info = exporttest::output("tiffinfo", {path});
     EXPECT_EQ(info.count("TIFF Directory at offset"), 3) << info.toStdString();
     EXPECT_EQ(info.count("Compression Scheme: LZW"), 3);

@@ -1,11 +1,15 @@
 #include "QuarnKit/Export/MultiPageTIFF.h"
 
+#include "Platform/FileDescriptor.h"
 #include "QuarnKit/Export/ExportTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
 
 using namespace quarnkit;
 
@@ -84,13 +88,14 @@ Tiff pixelPage(char grey, bool little = true)
     return t;
 }
 
+// A new file, written through its descriptor as a save writes.
 struct Output {
     QTemporaryDir dir;
-    QString path;
+    QString path = dir.path() + "/out.tiff";
+    platform::FileDescriptor file{
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
     MultiPageTIFF writer;
-    explicit Output(std::uint64_t limit = MultiPageTIFF::maximumSize)
-        : path(dir.path() + "/out.tiff"), writer(path, limit)
-    {}
+    explicit Output(std::uint64_t limit = MultiPageTIFF::maximumSize) : writer(file.fd, "out.tiff", limit) {}
     QByteArray bytes() const { return testsupport::readFile(path); }
 };
 
@@ -262,9 +267,11 @@ TEST(MultiPageTIFF, FinishingWithoutPagesIsEmptyAndUnwritableFilesAreNamed)
     } catch (const ExportError& error) {
         EXPECT_EQ(error.kind(), ExportError::Kind::empty);
     }
-    QTemporaryDir dir;
+    // A file the page cannot be written to.
+    const platform::FileDescriptor readOnly(::open(QFile::encodeName(out.path).constData(), O_RDONLY | O_CLOEXEC));
+    MultiPageTIFF writer(readOnly.fd, "Scan.tiff", MultiPageTIFF::maximumSize);
     try {
-        MultiPageTIFF writer(dir.path() + "/missing/Scan.tiff", MultiPageTIFF::maximumSize);
+        writer.append(pixelPage('\x01').bytes);
         FAIL();
     } catch (const ExportError& error) {
         EXPECT_EQ(error.kind(), ExportError::Kind::cannotWrite);
