@@ -18,11 +18,12 @@
 
 namespace platform::FileMoves {
 
-std::optional<QString> moveAside(const QString& path)
+std::optional<QString> moveAside(const QString& path, const QString& keptFor)
 {
     const WalkedPath walked = walkPath(QFile::encodeName(path).toStdString());
     if (walked.end != WalkedPath::End::reached || !walked.exists()) return std::nullopt;
-    const QString stem = QFileInfo(QFile::decodeName(walked.name.c_str())).completeBaseName();
+    const QString stem =
+        QFileInfo(keptFor.isEmpty() ? QFile::decodeName(walked.name.c_str()) : keptFor).completeBaseName();
     for (int n = 1; n <= 100; ++n) {
         const QString name =
             n == 1 ? stem + QStringLiteral(".corrupt.json") : stem + QStringLiteral(".corrupt-%1.json").arg(n);

@@ -14,7 +14,9 @@ namespace platform::FileMoves {
 // 100, so that a copy kept earlier is never written over (renameat2 with
 // RENAME_NOREPLACE in the folder the walk to it holds). Returns the name
 // taken; none when the file could not be moved (it then stays where it was).
-std::optional<QString> moveAside(const QString& path);
+// `keptFor`: the name whose copies these are, when `path` is a copy written
+// aside for the purpose (the part of "history.json" that could not be read).
+std::optional<QString> moveAside(const QString& path, const QString& keptFor = {});
 
 // Removes `name` in the folder open at `folder`, and when it is a folder
 // everything in it, depth first, never following a link. Errors are ignored.

@@ -44,7 +44,6 @@ QString historyPath(const QString& path);
 namespace HistoryFile {
 
 inline constexpr const char* fileName = "history.json";
-inline constexpr const char* corruptFileName = "history.corrupt.json";
 
 // What a read of the file's bytes gives.
 struct Decoded {

@@ -1,5 +1,7 @@
 #include "QuarnKit/History/HistoryStore.h"
 
+#include "Platform/FileMoves.h"
+
 #include "Platform/PrivateFiles.h"
 #include "Platform/UserDefaults.h"
 
@@ -11,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 
 #include <sys/stat.h>
 
@@ -67,10 +68,8 @@ void HistoryStore::load()
     HistoryFile::Decoded decoded = HistoryFile::decode(bytes);
     if (decoded.damaged) {
         recoveredFromDamage_ = true;
-        // rename() replaces the older copy and moves the file in one step.
-        const QByteArray aside =
-            QFile::encodeName(QDir(directory_).filePath(QString::fromLatin1(HistoryFile::corruptFileName)));
-        if (std::rename(native.constData(), aside.constData()) != 0) canWrite_ = false;
+        // Under the first free name: a damaged copy kept before is never written over.
+        if (!platform::FileMoves::moveAside(filePath_)) canWrite_ = false;
         return;
     }
     if (decoded.dropped > 0) damagedOriginal_ = bytes;
@@ -289,9 +288,15 @@ bool HistoryStore::write(const std::vector<HistoryEntry>& entries)
     // The history names the user's documents: 0600 files in a 0700 folder.
     if (!canWrite_ || !platform::PrivateFiles::makeFolder(directory_)) return false;
     if (damagedOriginal_) {
-        // Entries that could not be read are kept aside before the file that held them is replaced.
-        const QString aside = QDir(directory_).filePath(QString::fromLatin1(HistoryFile::corruptFileName));
-        if (!writeFile_(aside, *damagedOriginal_)) return false;
+        // Entries that could not be read are kept aside before the file that
+        // held them is replaced, as a damaged file is: its bytes are written
+        // beside it, then moved to the first free name of its damaged copies.
+        const QString lost = QDir(directory_).filePath(QStringLiteral("history.lost.json"));
+        if (!writeFile_(lost, *damagedOriginal_)
+            || !platform::FileMoves::moveAside(lost, QString::fromLatin1(HistoryFile::fileName))) {
+            QFile::remove(lost);
+            return false;
+        }
         damagedOriginal_.reset();
     }
     return writeFile_(filePath_, HistoryFile::encode(entries));

@@ -45,8 +45,10 @@ public:
 
     // Loads `directory`/history.json at once. A missing file is an empty
     // history. A file that cannot be read is left alone, and the store then
-    // writes nothing this run. A file that is not a history is moved over
-    // history.corrupt.json; when that fails, nothing is written this run.
+    // writes nothing this run. A file that is not a history is kept aside as
+    // history.corrupt.json (history.corrupt-2.json, … when taken: a copy
+    // kept before is never written over); when that fails, nothing is
+    // written this run.
     explicit HistoryStore(const QString& directory);
     HistoryStore(const QString& directory, Options options);
     // Writes what is pending and waits for any write in progress.

@@ -36,7 +36,12 @@ QByteArray fileWith(const std::vector<std::string>& entries, const std::string& 
 struct Folder {
     QTemporaryDir dir;
     QString file() const { return dir.filePath("history.json"); }
-    QString corrupt() const { return dir.filePath("history.corrupt.json"); }
+    // The n-th damaged copy kept: history.corrupt.json, history.corrupt-2.json, …
+    QString corrupt(int n = 1) const
+    {
+        return dir.filePath(n == 1 ? QStringLiteral("history.corrupt.json")
+                                   : QStringLiteral("history.corrupt-%1.json").arg(n));
+    }
     std::unique_ptr<HistoryStore> open(int limit = HistoryStore::defaultLimit) const
     {
         HistoryStore::Options options;
@@ -105,15 +110,21 @@ TEST(HistoryFile, VersionIsNotLookedAt)
 TEST(HistoryFile, AFileThatIsNoHistoryIsKeptAsideUntilTheNextWrite)
 {
     Folder folder;
+    std::vector<QByteArray> kept;
     for (const QByteArray& damaged : {QByteArray(), QByteArray("[]"), QByteArray("{\"version\":1}"),
                                       fileWith({entryJson("/a.pdf", 1)}).left(40), QByteArray("{\"entries\":{}}")}) {
         writeFile(folder.file(), damaged);
+        kept.push_back(damaged);
         {
             const auto store = folder.open();
             EXPECT_TRUE(store->entries().empty());
             EXPECT_TRUE(store->recoveredFromDamage());
             EXPECT_TRUE(store->existedOnDisk());
-            EXPECT_EQ(readFile(folder.corrupt()), damaged) << "the latest damaged file replaces the copy before";
+            // Each damaged file takes the next free name: no copy kept before is written over.
+            for (int n = 1; n <= int(kept.size()); ++n) {
+                EXPECT_TRUE(QFile::exists(folder.corrupt(n))) << n;
+                EXPECT_EQ(readFile(folder.corrupt(n)), kept[size_t(n - 1)]) << n;
+            }
             EXPECT_FALSE(QFile::exists(folder.file())) << "nothing written before a change";
         }
         EXPECT_FALSE(QFile::exists(folder.file())) << "closing an unchanged store writes nothing";
@@ -123,7 +134,7 @@ TEST(HistoryFile, AFileThatIsNoHistoryIsKeptAsideUntilTheNextWrite)
     store->record("/docs/new.pdf");
     store->flush();
     EXPECT_TRUE(readFile(folder.file()).contains("new.pdf"));
-    EXPECT_EQ(readFile(folder.corrupt()), QByteArray("{\"entries\":{}}"));
+    EXPECT_EQ(readFile(folder.corrupt(5)), QByteArray("{\"entries\":{}}"));
 }
 
 TEST(HistoryFile, CleaningKeepsTheNewestOfEachPathInFileOrder)

@@ -314,8 +314,11 @@ TEST_F(HistoryStoreTest, ADamagedFileThatCannotBeMovedAsideIsNotOverwritten)
         ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
         damaged.write("{\"entries\":[{\"id\":");
     }
-    // A folder with something in it cannot be replaced by a file.
-    ASSERT_TRUE(QDir(dir.path()).mkpath("history.corrupt.json/keep"));
+    // Every name a damaged copy may take is taken by one kept before.
+    for (int n = 1; n <= 100; ++n)
+        testsupport::writeFile(dir.filePath(n == 1 ? QStringLiteral("history.corrupt.json")
+                                                   : QStringLiteral("history.corrupt-%1.json").arg(n)),
+                               "kept");
     {
         HistoryStore store(dir.path(), options());
         EXPECT_TRUE(store.recoveredFromDamage());
@@ -323,6 +326,7 @@ TEST_F(HistoryStoreTest, ADamagedFileThatCannotBeMovedAsideIsNotOverwritten)
         store.record("/d/a.pdf");
     }
     EXPECT_EQ(readFile(file()), QByteArray("{\"entries\":[{\"id\":"));
+    EXPECT_EQ(readFile(dir.filePath("history.corrupt.json")), "kept");
 }
 
 TEST_F(HistoryStoreTest, EntriesLostInReadingAreKeptAsideBeforeTheFirstWrite)
@@ -335,11 +339,14 @@ TEST_F(HistoryStoreTest, EntriesLostInReadingAreKeptAsideBeforeTheFirstWrite)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(original);
     }
+    testsupport::writeFile(dir.filePath("history.corrupt.json"), "kept before");
     HistoryStore store(dir.path(), options());
-    EXPECT_FALSE(QFile::exists(dir.filePath("history.corrupt.json"))) << "nothing happens before a write";
+    EXPECT_FALSE(QFile::exists(dir.filePath("history.corrupt-2.json"))) << "nothing happens before a write";
     store.record("/d/b.pdf");
     store.flush();
-    EXPECT_EQ(readFile(dir.filePath("history.corrupt.json")), original);
+    // Under the next free name: the copy kept before stays as it was.
+    EXPECT_EQ(readFile(dir.filePath("history.corrupt-2.json")), original);
+    EXPECT_EQ(readFile(dir.filePath("history.corrupt.json")), "kept before");
     EXPECT_TRUE(readFile(file()).contains("/d/a.pdf"));
     store.record("/d/c.pdf");
     store.flush();
