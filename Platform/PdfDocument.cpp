@@ -810,6 +810,8 @@ bool isSignatureC(fz_context* ctx, pdf_obj* field)
            && pdf_is_dict(ctx, pdf_dict_get_inheritable(ctx, field, PDF_NAME(V)));
 }
 
+} // namespace
+
 // Whether a field of the form, or a widget on a page, is a signature with a
 // value. Some signing programs leave the new field out of the form's list
 // when the catalog holds the form itself, and other readers still find and
@@ -851,6 +853,8 @@ int isSignedC(fz_context* ctx, pdf_document* doc)
     fz_catch(ctx) isSigned = 0;
     return isSigned;
 }
+
+namespace {
 
 // Whether object `num` is a dictionary: what a page must be.
 int isDictionaryC(fz_context* ctx, pdf_document* doc, int num)
@@ -1173,7 +1177,6 @@ int runPagePartsC(fz_context* ctx, fz_page* page, fz_device* dev, fz_cookie* coo
 
 fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err)
 {
-    drawMissingAppearancesC(ctx, page);
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
     fz_var(list);
@@ -1718,20 +1721,29 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     // nothing it shows (formDrawingsToMendC), but in a signed file, whose
     // fields stay as signed.
     const bool mendForm = formDrawingsToMendC(ctx, d.doc, index) && !isSignedC(ctx, d.doc);
+    // The edits below are made as every edit is: the document itself is no
+    // const object, only this reader's view of it.
+    auto& editable = const_cast<PdfDocument::Impl&>(d);
     if (directMarksC(ctx, d.doc, index) || mendForm) {
-        // Before MuPDF first loads the page (see numberDirectMarksC). It is
-        // an edit, made as every edit is: the document itself is no const
-        // object, only this reader's view of it.
-        auto& editable = const_cast<PdfDocument::Impl&>(d);
+        // Before MuPDF first loads the page (see numberDirectMarksC).
         settleBeforeEditing(editable);
         if (pdf_obj* annots = directMarksC(ctx, d.doc, index)) numberDirectMarksC(ctx, d.doc, annots, &err);
         if (mendForm) mendFormDrawingsC(ctx, d.doc, index);
         err = FzError{};
     }
-    pdf_page* page = loadPageC(ctx, d.doc, index, &err);
+    PageRef page(loadPageC(ctx, d.doc, index, &err));
     throwIfFailed(err, PdfErrorCode::damaged);
-    showFormC(ctx, page);
-    return PageRef(page);
+    showFormC(ctx, page.page);
+    if (!showFieldValues(editable, page.page)) {
+        // A field is to be drawn anew: an edit, made after the whole file is read.
+        page = PageRef();
+        settleBeforeEditing(editable);
+        page = PageRef(loadPageC(ctx, d.doc, index, &err));
+        throwIfFailed(err, PdfErrorCode::damaged);
+        showFormC(ctx, page.page);
+        showFieldValues(editable, page.page);
+    }
+    return page;
 }
 
 PdfMatrix pageTransform(pdf_page* page)

@@ -194,18 +194,52 @@ bool onlyMaskC(const char* text)
     return true;
 }
 
-// Draws a password field as its mask: MuPDF draws the value it is given,
-// so for the drawing the widget holds the mask in place of the value, which
-// is put back at once. Throws like any MuPDF call, the value put back.
-void drawMaskC(fz_context* ctx, pdf_annot* widget)
+// The text other readers show for a field's value: a password's mask, the
+// label of the option a choice's value names (MuPDF would show the value
+// itself), else the value. fz_malloc'd; throws like any MuPDF call.
+char* shownValueC(fz_context* ctx, pdf_annot* widget)
+{
+    const char* value = pdf_field_value(ctx, pdf_annot_obj(ctx, widget));
+    if (!value) value = "";
+    if (isPasswordC(ctx, widget)) return passwordMaskC(ctx, value);
+    const int type = pdf_widget_type(ctx, widget);
+    const int n = type == PDF_WIDGET_TYPE_COMBOBOX || type == PDF_WIDGET_TYPE_LISTBOX
+                      ? pdf_choice_widget_options(ctx, widget, 0, nullptr)
+                      : 0;
+    if (n <= 0) return fz_strdup(ctx, value);
+    // Labels first, export values after them, both borrowed.
+    char** options = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
+    char* shown = nullptr;
+    fz_var(shown);
+    fz_try(ctx) {
+        pdf_choice_widget_options(ctx, widget, 0, const_cast<const char**>(options));
+        pdf_choice_widget_options(ctx, widget, 1, const_cast<const char**>(options + n));
+        const char* label = value;
+        for (int i = 0; i < n; ++i)
+            if (options[n + i] && options[i] && !std::strcmp(options[n + i], value)) {
+                label = options[i];
+                break;
+            }
+        shown = fz_strdup(ctx, label);
+    }
+    fz_always(ctx) fz_free(ctx, options);
+    fz_catch(ctx) fz_rethrow(ctx);
+    return shown;
+}
+
+// Draws a text or choice field anew as other readers show its value
+// (shownValueC): MuPDF draws the value it is given, so for the drawing the
+// widget holds the shown text in place of its value, which is put back at
+// once. Throws like any MuPDF call, the value put back.
+void drawShownC(fz_context* ctx, pdf_annot* widget)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
     pdf_obj* own = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(V)));
-    char* mask = nullptr;
-    fz_var(mask);
+    char* shown = nullptr;
+    fz_var(shown);
     fz_try(ctx) {
-        mask = passwordMaskC(ctx, pdf_field_value(ctx, obj));
-        pdf_dict_put_text_string(ctx, obj, PDF_NAME(V), mask);
+        shown = shownValueC(ctx, widget);
+        pdf_dict_put_text_string(ctx, obj, PDF_NAME(V), shown);
         drawAnewC(ctx, widget);
     }
     fz_always(ctx) {
@@ -213,7 +247,7 @@ void drawMaskC(fz_context* ctx, pdf_annot* widget)
         if (own) pdf_dict_put(ctx, obj, PDF_NAME(V), own);
         else pdf_dict_del(ctx, obj, PDF_NAME(V));
         pdf_drop_obj(ctx, own);
-        fz_free(ctx, mask);
+        fz_free(ctx, shown);
     }
     fz_catch(ctx) fz_rethrow(ctx);
 }
@@ -242,32 +276,6 @@ int sameWordsC(const char* a, const char* b)
     return !*a && !*b;
 }
 
-// Whether the widget stores a value its normal drawing does not show: a
-// button whose drawing of a state is missing or unusable (pdflatex writes
-// empty dictionaries, see soundStatesC), or a text or choice value over a
-// missing drawing or one that shows no words (LibreOffice writes "/Tx BMC
-// EMC"). Throws like any MuPDF call.
-int lacksAppearanceC(fz_context* ctx, pdf_annot* widget)
-{
-    pdf_obj* obj = pdf_annot_obj(ctx, widget);
-    switch (pdf_widget_type(ctx, widget)) {
-    case PDF_WIDGET_TYPE_CHECKBOX:
-    case PDF_WIDGET_TYPE_RADIOBUTTON: return !soundStatesC(ctx, obj);
-    case PDF_WIDGET_TYPE_TEXT:
-    case PDF_WIDGET_TYPE_COMBOBOX:
-    case PDF_WIDGET_TYPE_LISTBOX: {
-        const char* value = pdf_field_value(ctx, obj);
-        if (!value || !*value) return 0;
-        if (!pdf_is_stream(ctx, shownDrawingC(ctx, obj))) return 1;
-        char* drawn = drawnTextC(ctx, widget);
-        const int blank = sameWordsC(drawn, "");
-        fz_free(ctx, drawn);
-        return blank;
-    }
-    default: return 0;
-    }
-}
-
 // A password field whose drawing shows anything but a mask (MuPDF drew its
 // value, or the file stores it so) is drawn as its mask. Never throws: a
 // widget that cannot be drawn again keeps its drawing.
@@ -279,46 +287,11 @@ void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page)
                 char* drawn = drawnTextC(ctx, w);
                 const bool masked = onlyMaskC(drawn);
                 fz_free(ctx, drawn);
-                if (!masked) drawMaskC(ctx, w);
+                if (!masked) drawShownC(ctx, w);
             }
         }
         fz_catch(ctx) {}
     }
-}
-
-// For a form that asks readers to draw its fields, gives every widget of the
-// page whose value shows nowhere an appearance of its own. Returns how many
-// widgets are drawn now that were not.
-int synthesiseMissingC(fz_context* ctx, pdf_document* doc, pdf_page* page, FzError* err)
-{
-    int drawn = 0;
-    fz_var(drawn);
-    fz_try(ctx) {
-        pdf_obj* need = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/NeedAppearances");
-        if (pdf_to_bool(ctx, need)) {
-            int requested = 0;
-            for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
-                if (lacksAppearanceC(ctx, w)) {
-                    const int type = pdf_widget_type(ctx, w);
-                    if (type == PDF_WIDGET_TYPE_CHECKBOX || type == PDF_WIDGET_TYPE_RADIOBUTTON) soundButtonC(ctx, w);
-                    else drawAnewC(ctx, w);
-                    ++requested;
-                }
-            if (requested) {
-                maskPasswordsOfPageC(ctx, page);
-                // Only what shows now counts: a widget MuPDF cannot draw does not
-                // make views draw the page again at every reading.
-                drawn = requested;
-                for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
-                    if (lacksAppearanceC(ctx, w)) --drawn;
-            }
-        }
-    }
-    fz_catch(ctx) {
-        captureError(ctx, err);
-        drawn = 0;
-    }
-    return drawn;
 }
 
 // The choice field of a widget left with no value: /V (and the selected
@@ -467,11 +440,6 @@ std::vector<PdfWidget> widgetsOfPage(PdfDocument::Impl& d, int pageIndex)
 {
     PageRef page = loadPage(d, pageIndex);
     fz_context* ctx = pdfContext();
-    {
-        FzError err;
-        // A form whose appearances cannot be made is still read.
-        synthesiseMissingC(ctx, d.doc, page.page, &err);
-    }
     std::vector<PdfWidget> result;
     for (pdf_annot* w = pdf_first_widget(ctx, page.page); w; w = pdf_next_widget(ctx, w)) {
         RawGuard guard;
@@ -519,13 +487,6 @@ void showFormC(fz_context* ctx, pdf_page* page)
     maskPasswordsOfPageC(ctx, page);
 }
 
-void drawMissingAppearancesC(fz_context* ctx, pdf_page* page)
-{
-    FzError err;
-    // A form whose appearances cannot be made is still drawn as it stands.
-    synthesiseMissingC(ctx, page->doc, page, &err);
-}
-
 namespace {
 
 int needsAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
@@ -538,50 +499,24 @@ int needsAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
 }
 
 // Whether every reader draws the widget showing its value: its drawing has
-// a box, and the words it shows within it are the value, for a choice the
-// label of the option its value names, for a password the mask. Throws like
-// any MuPDF call.
+// a box, and the words it shows within it are those other readers show for
+// the value (shownValueC). Throws like any MuPDF call.
 int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
 {
     if (!usableDrawingC(ctx, shownDrawingC(ctx, pdf_annot_obj(ctx, widget)))) return 0;
-    const char* value = pdf_field_value(ctx, pdf_annot_obj(ctx, widget));
-    if (!value) value = "";
     char* drawn = nullptr;
-    char* mask = nullptr;
-    char** options = nullptr;
+    char* shown = nullptr;
     int shows = 0;
     fz_var(drawn);
-    fz_var(mask);
-    fz_var(options);
+    fz_var(shown);
     fz_var(shows);
     fz_try(ctx) {
         drawn = drawnTextC(ctx, widget);
-        // A choice shows the label of the option its value names, as other
-        // readers draw it (MuPDF draws the value itself).
-        const char* shown = value;
-        const int type = pdf_widget_type(ctx, widget);
-        const int n = type == PDF_WIDGET_TYPE_COMBOBOX || type == PDF_WIDGET_TYPE_LISTBOX
-                          ? pdf_choice_widget_options(ctx, widget, 0, nullptr)
-                          : 0;
-        if (isPasswordC(ctx, widget)) {
-            mask = passwordMaskC(ctx, value);
-            shown = mask;
-        } else if (n > 0) {
-            // Labels first, export values after them, both borrowed.
-            options = static_cast<char**>(fz_calloc(ctx, 2 * size_t(n), sizeof(char*)));
-            pdf_choice_widget_options(ctx, widget, 0, const_cast<const char**>(options));
-            pdf_choice_widget_options(ctx, widget, 1, const_cast<const char**>(options + n));
-            for (int i = 0; i < n; ++i)
-                if (options[n + i] && options[i] && !std::strcmp(options[n + i], value)) {
-                    shown = options[i];
-                    break;
-                }
-        }
+        shown = shownValueC(ctx, widget);
         shows = sameWordsC(drawn, shown);
     }
     fz_always(ctx) {
-        fz_free(ctx, options);
-        fz_free(ctx, mask);
+        fz_free(ctx, shown);
         fz_free(ctx, drawn);
     }
     fz_catch(ctx) fz_rethrow(ctx);
@@ -602,26 +537,45 @@ int buttonShowsValueC(fz_context* ctx, pdf_annot* widget)
     return !pdf_name_eq(ctx, value, pdf_button_field_on_state(ctx, obj));
 }
 
-// Draws a text or choice field anew from its value (a password as its
-// mask): its stored drawing goes and MuPDF makes one. Returns 1 when every
-// reader draws that drawing showing the value; otherwise the stored drawing
-// is put back and the result is 0.
+// Whether the widget's drawing shows no words: it has none, or one that
+// draws none. Throws like any MuPDF call.
+int showsNoWordsC(fz_context* ctx, pdf_annot* widget)
+{
+    if (!pdf_is_stream(ctx, shownDrawingC(ctx, pdf_annot_obj(ctx, widget)))) return 1;
+    char* drawn = drawnTextC(ctx, widget);
+    const int none = sameWordsC(drawn, "");
+    fz_free(ctx, drawn);
+    return none;
+}
+
+// Draws a text or choice field anew as other readers show its value (a
+// password as its mask, a choice as its option's label): its stored drawing
+// goes and MuPDF makes one. Returns 1 when every reader draws that drawing
+// showing the value. Otherwise the result is 0, and the stored drawing is
+// put back, but for one that showed no words: MuPDF's drawing, though it
+// shows the value otherwise than other readers (a letter its font lacks),
+// shows more of it.
 int redrawFieldC(fz_context* ctx, pdf_annot* widget)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
     pdf_obj* stored = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(AP)));
-    int drawn = 0;
+    int drawn = 0, kept = 0;
     fz_var(drawn);
+    fz_var(kept);
     fz_try(ctx) {
+        const int blank = showsNoWordsC(ctx, widget);
         pdf_dict_del(ctx, obj, PDF_NAME(AP));
-        if (isPasswordC(ctx, widget)) drawMaskC(ctx, widget);
-        else drawAnewC(ctx, widget);
+        drawShownC(ctx, widget);
         drawn = drawingShowsValueC(ctx, widget);
+        kept = drawn || blank;
     }
-    fz_catch(ctx) drawn = 0;
+    fz_catch(ctx) drawn = kept = 0;
     if (!drawn) {
         fz_try(ctx) {
-            if (stored) pdf_dict_put(ctx, obj, PDF_NAME(AP), stored);
+            if (!kept) {
+                if (stored) pdf_dict_put(ctx, obj, PDF_NAME(AP), stored);
+                else pdf_dict_del(ctx, obj, PDF_NAME(AP));
+            }
             pdf_set_annot_resynthesised(ctx, widget); // not tried again at every drawing
         }
         fz_catch(ctx) {}
@@ -630,34 +584,59 @@ int redrawFieldC(fz_context* ctx, pdf_annot* widget)
     return drawn;
 }
 
-// Makes each field of the page show its value to every reader: a text or
-// choice whose drawing shows other words (or only some of them, or none) is
-// drawn anew, and so is each state of a button whose drawing is missing,
-// blank or one that another reader cannot draw (soundButtonC). Returns whether every widget of the page
-// now shows its value by a drawing other readers may use in place of their
-// own: not a button whose look and value disagree (the request keeps other
-// readers showing it as they did), a field MuPDF cannot draw, a push button
-// or a signature (MuPDF cannot draw them as their programs did).
+// The one rule by which a form that asks readers to draw its fields is
+// drawn, in a save, in the window and in a flattened copy: whether the
+// widget shows its value by a drawing other readers may use in place of
+// their own. A text or choice shows it when its drawing shows the words
+// other readers show for its value; one that shows other words (or only
+// some of them, or none) is drawn anew (redrawFieldC). A button shows it
+// when each of its states is drawn as every reader draws it, a state that is
+// not being drawn anew (soundButtonC) whichever state it shows, and its
+// look and value agree. Returns 1 when the widget shows its value; 0 when
+// nothing ravlen draws would: a button whose look and value disagree (the
+// request keeps other readers showing it as they do), a field MuPDF cannot
+// draw, a push button or a signature (MuPDF cannot draw them as their
+// programs did). A widget that would be drawn anew is, with `draw`, and the
+// result tells whether that worked; without, the result is -1 and nothing
+// changes. Throws like any MuPDF call.
+int showValueC(fz_context* ctx, pdf_annot* widget, int draw)
+{
+    switch (pdf_widget_type(ctx, widget)) {
+    case PDF_WIDGET_TYPE_TEXT:
+    case PDF_WIDGET_TYPE_COMBOBOX:
+    case PDF_WIDGET_TYPE_LISTBOX:
+        if (drawingShowsValueC(ctx, widget)) return 1;
+        return draw ? redrawFieldC(ctx, widget) : -1;
+    case PDF_WIDGET_TYPE_CHECKBOX:
+    case PDF_WIDGET_TYPE_RADIOBUTTON: {
+        const int sound = draw ? soundButtonC(ctx, widget) : soundStatesC(ctx, pdf_annot_obj(ctx, widget)) ? 1 : -1;
+        if (sound < 0) return -1;
+        return sound && buttonShowsValueC(ctx, widget);
+    }
+    default: return 0;
+    }
+}
+
+// The same, never throwing: a widget that cannot be judged shows nothing
+// ravlen could draw.
+int judgeFieldC(fz_context* ctx, pdf_annot* widget, int draw)
+{
+    int shown = 0;
+    fz_var(shown);
+    fz_try(ctx) shown = showValueC(ctx, widget, draw);
+    fz_catch(ctx) shown = 0;
+    return shown;
+}
+
+// Makes each field of the page show its value to every reader (showValueC).
+// Returns whether every widget of the page now does.
 int showFieldValuesC(fz_context* ctx, pdf_page* page, FzError* err)
 {
     int all = 1;
     fz_var(all);
     fz_try(ctx) {
-        for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
-            switch (pdf_widget_type(ctx, w)) {
-            case PDF_WIDGET_TYPE_TEXT:
-            case PDF_WIDGET_TYPE_COMBOBOX:
-            case PDF_WIDGET_TYPE_LISTBOX:
-                if (!drawingShowsValueC(ctx, w) && !redrawFieldC(ctx, w)) all = 0;
-                break;
-            case PDF_WIDGET_TYPE_CHECKBOX:
-            case PDF_WIDGET_TYPE_RADIOBUTTON:
-                if (!buttonShowsValueC(ctx, w)) all = 0;
-                else if (!soundButtonC(ctx, w)) all = 0;
-                break;
-            default: all = 0;
-            }
-        }
+        for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
+            if (showValueC(ctx, w, 1) != 1) all = 0;
     }
     fz_catch(ctx) {
         captureError(ctx, err);
@@ -670,6 +649,14 @@ void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     fz_try(ctx) pdf_dict_dels(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm"), "NeedAppearances");
     fz_catch(ctx) captureError(ctx, err);
+}
+
+// Whether the document's fields stay as its file holds them, whatever is
+// written or shown: a signed file's do. Asked once a document.
+bool fieldsStaySigned(PdfDocument::Impl& d)
+{
+    if (!d.signedFile) d.signedFile = isSignedC(pdfContext(), d.doc) != 0;
+    return *d.signedFile;
 }
 
 } // namespace
@@ -694,6 +681,30 @@ void drawNeededAppearances(PdfDocument::Impl& d)
         }
     }
     if (every && err.code == 0) dropNeedAppearancesC(ctx, d.doc, &err);
+}
+
+bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
+{
+    fz_context* ctx = pdfContext();
+    FzError err;
+    if (!needsAppearancesC(ctx, d.doc, &err)) return true;
+    std::vector<pdf_annot*> unjudged;
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
+        if (!d.fieldsJudged.count(pdf_to_num(ctx, pdf_annot_obj(ctx, w)))) unjudged.push_back(w);
+    if (unjudged.empty()) return true;
+    if (!fieldsStaySigned(d)) {
+        std::vector<pdf_annot*> redrawn;
+        for (pdf_annot* w : unjudged)
+            if (judgeFieldC(ctx, w, 0) < 0) redrawn.push_back(w);
+        if (!redrawn.empty()) {
+            if (!d.settled) return false;
+            settleBeforeEditing(d);
+            for (pdf_annot* w : redrawn) judgeFieldC(ctx, w, 1);
+            maskPasswordsOfPageC(ctx, page);
+        }
+    }
+    for (pdf_annot* w : unjudged) d.fieldsJudged.insert(pdf_to_num(ctx, pdf_annot_obj(ctx, w)));
+    return true;
 }
 
 // ---------------------------------------------------------------- PdfForms

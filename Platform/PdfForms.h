@@ -47,10 +47,11 @@ public:
     static bool declaresFields(const PdfDocument& doc);
 
     // The widgets of one page in /Annots order, or of every page, page by page.
-    // A form that asks readers to draw its fields (/NeedAppearances) gets an
-    // appearance for each value it stores without one; that changes the page
-    // as drawn but no value. Every drawing ravlen makes is one other readers
-    // draw as ravlen shows it (see PdfFormDrawings.cpp).
+    // A form that asks readers to draw its fields (/NeedAppearances) has each
+    // field whose drawing does not show its value drawn anew from it, as a
+    // save draws it; that changes the page as drawn but no value. Every
+    // drawing ravlen makes is one other readers draw as ravlen shows it (see
+    // PdfFormDrawings.cpp).
     static std::vector<PdfWidget> widgets(const PdfDocument& doc, int page);
     static std::vector<PdfWidget> widgets(const PdfDocument& doc);
     // The widget with this object number on the page, read afresh.

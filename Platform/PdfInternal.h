@@ -26,6 +26,7 @@ extern "C" {
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -282,6 +283,10 @@ struct PdfDocument::Impl {
     std::vector<int> unparsedObjects;
     std::unordered_map<int, ObjectStreamRead> objectStreams;
     bool namesCut = false;
+    // The widgets, by object number, that showFieldValues has judged, and
+    // whether the file is signed, once a form drawing asked.
+    std::unordered_set<int> fieldsJudged;
+    std::optional<bool> signedFile;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // The file it reads as it needs it, watched for another program's
@@ -435,8 +440,7 @@ bool hasReadingSource(const PdfDocument::Impl& d);
 // selection read it; `cookie` may be null.
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err);
 // A recording of the page with its annotations and widgets, as
-// fz_new_display_list_from_page makes it, with a cookie that can stop it,
-// its missing field appearances made first (drawMissingAppearancesC).
+// fz_new_display_list_from_page makes it, with a cookie that can stop it.
 // A page whose drawing fails part way is recorded up to the failure, with
 // `damaged` set; `err` is set only when nothing could be recorded.
 fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err);
@@ -461,10 +465,6 @@ struct PixelTarget {
     bool alpha = false;
     bool clearToWhite = false; // else the page is drawn over what the pixels hold
 };
-// Gives the page's widgets that show no value of their own, in a form that
-// asks readers to draw its fields, their appearance, so that the first
-// drawing of the page shows them as any other reader does. Never throws.
-void drawMissingAppearancesC(fz_context* ctx, pdf_page* page);
 // A page just loaded shows its form as ravlen draws it: the drawings MuPDF
 // made for fields that had none are mended (drawRequestedC), and each
 // password field whose drawing shows more than a mask (one asterisk a
@@ -519,8 +519,22 @@ void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // hand, may show a value the field no longer holds. A page or field that
 // cannot be drawn keeps the request. The caller holds d.mutex; never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
+// A page just loaded shows a form that asks readers to draw its fields as a
+// save writes it, so that the window and a flattened copy show the words
+// that other readers show: each widget is judged by the save's rule, and a
+// field whose drawing shows other words than its value is drawn anew from
+// it. Each widget is judged once a document (fieldsJudged): one that MuPDF
+// cannot draw right is not drawn again at every rendering. A signed file's
+// fields stay as signed. Returns false, having changed nothing, when a field
+// is to be drawn anew in a document not yet read whole: that edit comes
+// after settleBeforeEditing, and the page must then be loaded again. The
+// caller holds d.mutex; throws what settleBeforeEditing throws.
+bool showFieldValues(PdfDocument::Impl& d, pdf_page* page);
+// Whether a field of the form, or a widget on a page, is a signature with a
+// value. Never throws.
+int isSignedC(fz_context* ctx, pdf_document* doc);
 // Draws a page, or its recording when `list` is given, through `ctm` into
-// `target`, its missing field appearances made first.
+// `target`.
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
            fz_cookie* cookie, FzError* err);
 

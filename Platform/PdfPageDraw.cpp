@@ -14,7 +14,6 @@ struct PdfPageRecording::Impl {
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
            fz_cookie* cookie, FzError* err)
 {
-    if (page) drawMissingAppearancesC(ctx, page);
     fz_pixmap* pix = nullptr;
     fz_device* dev = nullptr;
     fz_var(pix);

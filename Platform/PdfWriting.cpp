@@ -533,7 +533,6 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     // The new page's space has y up from its bottom edge.
     const PdfMatrix toPage = userToPage.then({1, 0, 0, -1, 0, size.height});
     PageRef page = loadPage(source.impl(), index);
-    drawMissingAppearancesC(pdfContext(), page.page); // as the page is drawn on the screen
     // MuPDF draws from its page space: undo the page's own transform first.
     // The device then writes in the new page's own space, which keeps the
     // boxes of the groups it makes in the space of their contents.
