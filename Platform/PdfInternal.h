@@ -517,7 +517,8 @@ void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // fail on the fonts that programs like LibreOffice name in it, showing a
 // ticked box or a chosen option as empty; a stored drawing, on the other
 // hand, may show a value the field no longer holds. A page or field that
-// cannot be drawn keeps the request. The caller holds d.mutex; never throws.
+// cannot be drawn keeps the request. A signed file's fields stay as signed,
+// in every copy. The caller holds d.mutex; never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
 // A page just loaded shows a form that asks readers to draw its fields as a
 // save writes it, so that the window and a flattened copy show the words

@@ -642,7 +642,15 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
                                               : road == flattened ? inWindow
                                                                   : words);
             }
-            if (c.form.signs && road != window && road != flattened) {
+            if (c.form.signs && road != flattened) {
+                if (road == window) {
+                    // An export's copy, made as the document is shown, then a save in place.
+                    platform::PdfSaveOptions copy;
+                    copy.encryption = platform::PdfSaveOptions::Encryption::none;
+                    doc->save(copy);
+                    doc->saveToFile(path.toStdString());
+                    EXPECT_EQ(formWords(QString::fromStdString(doc->displayList(0)->textPage().text())), inWindow);
+                }
                 const QByteArray saved = testsupport::readFile(path);
                 EXPECT_TRUE(saved.startsWith(bytes));
                 EXPECT_FALSE(QString::fromLatin1(saved.mid(bytes.size()))
