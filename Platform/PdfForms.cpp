@@ -294,6 +294,18 @@ void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page)
     }
 }
 
+// Whether widget `other` is `widget` or another widget of its field.
+bool sameFieldC(fz_context* ctx, pdf_annot* widget, pdf_annot* other)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_obj* field = pdf_dict_get(ctx, obj, PDF_NAME(T)) ? obj : pdf_dict_get(ctx, obj, PDF_NAME(Parent));
+    pdf_obj* its = pdf_annot_obj(ctx, other);
+    // References are compared by the object they name.
+    return other == widget
+           || (field
+               && (!pdf_objcmp(ctx, its, field) || !pdf_objcmp(ctx, pdf_dict_get(ctx, its, PDF_NAME(Parent)), field)));
+}
+
 // The choice field of a widget left with no value: /V (and the selected
 // indices /I) go from the widget and from its field, and the field's widgets
 // on the page are drawn again.
@@ -309,11 +321,21 @@ void clearChoiceC(fz_context* ctx, pdf_page* page, pdf_annot* widget)
         if (pdf_dict_get(ctx, level, PDF_NAME(T))) break;
         level = pdf_dict_get(ctx, level, PDF_NAME(Parent));
     }
-    pdf_obj* field = pdf_dict_get(ctx, obj, PDF_NAME(T)) ? obj : pdf_dict_get(ctx, obj, PDF_NAME(Parent));
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
+        if (sameFieldC(ctx, widget, w)) pdf_annot_request_resynthesis(ctx, w);
+}
+
+// The widgets of a pop-up just chosen from, which MuPDF draws showing the
+// value, show the label of the option chosen, as other readers show it.
+void drawLabelsC(fz_context* ctx, pdf_page* page, pdf_annot* chosen)
+{
     for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
-        pdf_obj* other = pdf_annot_obj(ctx, w);
-        if (w == widget || other == field || (field && pdf_dict_get(ctx, other, PDF_NAME(Parent)) == field))
-            pdf_annot_request_resynthesis(ctx, w);
+        if (!sameFieldC(ctx, chosen, w) || pdf_widget_type(ctx, w) != PDF_WIDGET_TYPE_COMBOBOX) continue;
+        const char* value = pdf_field_value(ctx, pdf_annot_obj(ctx, w));
+        char* shown = shownValueC(ctx, w);
+        const bool label = std::strcmp(shown, value ? value : "") != 0;
+        fz_free(ctx, shown);
+        if (label) drawShownC(ctx, w);
     }
 }
 
@@ -380,6 +402,7 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
                 soundButtonC(ctx, found);
             }
             drawRequestedC(ctx, page);
+            if (op == int(EditOp::choose)) drawLabelsC(ctx, page, found);
             maskPasswordsOfPageC(ctx, page);
         }
     }

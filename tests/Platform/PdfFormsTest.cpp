@@ -314,6 +314,14 @@ TEST(PdfForms, ChoiceFieldsStoreTheExportValueOfTheShownOption)
     EXPECT_TRUE(PdfForms::choose(*doc, 0, 6, "green"));
     EXPECT_FALSE(PdfForms::choose(*doc, 0, 6, "blue"));
 
+    // The pop-up shows the label chosen, in the window and to other readers.
+    QTemporaryDir dir;
+    const QString path = testsupport::writeFile(dir, "chosen.pdf", doc->save());
+    const QRegularExpression value(QStringLiteral("\\bfr\\b")), label(QStringLiteral("\\bFrench\\b"));
+    for (const QString& words : {QString::fromStdString(doc->displayList(0)->textPage().text()),
+                                 testsupport::runProgram("pdftotext", {"-q", path, "-"})}) {
+        EXPECT_TRUE(words.contains(label) && !words.contains(value)) << words.toStdString();
+    }
     auto reopened = PdfDocument::openBytes(doc->save());
     EXPECT_EQ(PdfForms::widget(*reopened, 0, 4)->value, "fr");
     EXPECT_EQ(PdfForms::widget(*reopened, 0, 5)->value, "Oslo");
