@@ -1121,6 +1121,27 @@ void pageGeometryC(fz_context* ctx, pdf_page* page, fz_rect* media, fz_rect* cro
 
 } // namespace
 
+int runPagePartsC(fz_context* ctx, fz_page* page, fz_device* dev, fz_matrix ctm, fz_cookie* cookie, int parts)
+{
+    int failed = 0;
+    int part = 0;
+    fz_var(failed);
+    fz_var(part);
+    for (part = 0; part < parts && part < 3; ++part) {
+        fz_try(ctx) {
+            if (part == 0) fz_run_page_contents(ctx, page, dev, ctm, cookie);
+            else if (part == 1) fz_run_page_annots(ctx, page, dev, ctm, cookie);
+            else fz_run_page_widgets(ctx, page, dev, ctm, cookie);
+        }
+        fz_catch(ctx) {
+            const int caught = fz_caught(ctx);
+            if (caught == FZ_ERROR_ABORT || caught == FZ_ERROR_MEMORY || (cookie && cookie->abort)) fz_rethrow(ctx);
+            failed = 1;
+        }
+    }
+    return failed;
+}
+
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err)
 {
     fz_stext_page* text = nullptr;
@@ -1134,7 +1155,7 @@ fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz
         text = fz_new_stext_page(ctx, list ? fz_bound_display_list(ctx, list) : fz_bound_page(ctx, &page->super));
         dev = fz_new_stext_device(ctx, text, &opts);
         if (list) fz_run_display_list(ctx, list, dev, fz_identity, fz_infinite_rect, cookie);
-        else fz_run_page_contents(ctx, &page->super, dev, fz_identity, cookie);
+        else runPagePartsC(ctx, &page->super, dev, fz_identity, cookie, 1);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) fz_drop_device(ctx, dev);
@@ -1146,35 +1167,6 @@ fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz
     return text;
 }
 
-namespace {
-
-// Runs the page's content, then its marks, then its form fields, each on its
-// own: a part that fails part way (an image with no width, a font that draws
-// itself) keeps what it drew before, and the parts after it still draw.
-// Returns whether a part failed; a run called off, or out of memory, throws.
-int runPagePartsC(fz_context* ctx, fz_page* page, fz_device* dev, fz_cookie* cookie)
-{
-    int failed = 0;
-    int part = 0;
-    fz_var(failed);
-    fz_var(part);
-    for (part = 0; part < 3; ++part) {
-        fz_try(ctx) {
-            if (part == 0) fz_run_page_contents(ctx, page, dev, fz_identity, cookie);
-            else if (part == 1) fz_run_page_annots(ctx, page, dev, fz_identity, cookie);
-            else fz_run_page_widgets(ctx, page, dev, fz_identity, cookie);
-        }
-        fz_catch(ctx) {
-            const int caught = fz_caught(ctx);
-            if (caught == FZ_ERROR_ABORT || caught == FZ_ERROR_MEMORY || (cookie && cookie->abort)) fz_rethrow(ctx);
-            failed = 1;
-        }
-    }
-    return failed;
-}
-
-} // namespace
-
 fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie, int* damaged, FzError* err)
 {
     fz_display_list* list = nullptr;
@@ -1185,7 +1177,7 @@ fz_display_list* recordPageC(fz_context* ctx, pdf_page* page, fz_cookie* cookie,
     fz_try(ctx) {
         list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
         dev = fz_new_list_device(ctx, list);
-        *damaged = runPagePartsC(ctx, &page->super, dev, cookie);
+        *damaged = runPagePartsC(ctx, &page->super, dev, fz_identity, cookie, 3);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) fz_drop_device(ctx, dev);

@@ -436,8 +436,16 @@ struct PageRef {
 // or its file changed on disk. The caller holds d.mutex.
 bool hasReadingSource(const PdfDocument::Impl& d);
 
+// Runs the first `parts` of a page through `ctm` (its content, its marks,
+// its form fields), each on its own: a part that fails part way (an image
+// with no width, a content stream that cannot be decoded) keeps what it
+// drew before, and the parts after it still draw, as other readers draw
+// such a page. Returns whether a part failed; a run called off, or out of
+// memory, throws.
+int runPagePartsC(fz_context* ctx, fz_page* page, fz_device* dev, fz_matrix ctm, fz_cookie* cookie, int parts);
 // The text of a page, or of its recording when `list` is given, as find and
-// selection read it; `cookie` may be null.
+// selection read it (what a page whose content fails part way holds before
+// the failure); `cookie` may be null.
 fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_cookie* cookie, FzError* err);
 // A recording of the page with its annotations and widgets, as
 // fz_new_display_list_from_page makes it, with a cookie that can stop it.
@@ -534,8 +542,8 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page);
 // Whether a field of the form, or a widget on a page, is a signature with a
 // value. Never throws.
 int isSignedC(fz_context* ctx, pdf_document* doc);
-// Draws a page, or its recording when `list` is given, through `ctm` into
-// `target`.
+// Draws a page (runPagePartsC), or its recording when `list` is given,
+// through `ctm` into `target`.
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
            fz_cookie* cookie, FzError* err);
 

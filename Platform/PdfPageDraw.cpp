@@ -29,7 +29,7 @@ void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm
         if (target.clearToWhite) fz_clear_pixmap_with_value(ctx, pix, 255);
         dev = fz_new_draw_device(ctx, fz_identity, pix);
         if (list) fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(box), cookie);
-        else fz_run_page(ctx, &page->super, dev, ctm, cookie);
+        else runPagePartsC(ctx, &page->super, dev, ctm, cookie, 3);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {

@@ -68,20 +68,45 @@ TEST(PdfPageRecordingTest, OutlivesEditsOfItsPage)
 }
 
 // Content that fails part way is kept up to the failure, as other readers
-// show it, and the recording says the page is damaged.
+// show it, and the recording says the page is damaged. Every road draws the
+// page alike (its recording, a render, a drawing into the caller's pixels),
+// and its text reads: one whose content stream cannot even be decoded (the
+// PDF library's suite) is a blank page, as poppler draws it.
 TEST(PdfPageRecordingTest, APageWhoseContentFailsPartWayKeepsWhatWasDrawnBefore)
 {
     using testsupport::PageFailure;
-    for (const PageFailure how : {PageFailure::zeroWidthImage, PageFailure::selfDrawingType3Font}) {
-        SCOPED_TRACE(int(how));
-        const auto doc = PdfDocument::openBytes(testsupport::makeHalfDrawnPagePdf(how));
+    const auto qpdfSuite = [](const char* name) {
+        return testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name)));
+    };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool redAbove; // drawn before the failure
+    } cases[] = {
+        {"an image with no width", testsupport::makeHalfDrawnPagePdf(PageFailure::zeroWidthImage), true},
+        {"a font that draws itself", testsupport::makeHalfDrawnPagePdf(PageFailure::selfDrawingType3Font), true},
+        {"a predictor of 536870913 colours", qpdfSuite("issue-1688a.pdf"), false},
+        {"the same, its data sound", qpdfSuite("issue-1688b.pdf"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.bytes.isEmpty()) continue; // a file of the library's suite that is not here
+        const auto doc = PdfDocument::openBytes(c.bytes);
         const auto list = doc->displayList(0);
         ASSERT_TRUE(list);
         EXPECT_TRUE(list->damaged());
         const QImage image = list->render(0.25);
         ASSERT_FALSE(image.isNull());
-        EXPECT_EQ(QColor(image.pixel(76, 50)), QColor(Qt::red)) << "the upper half, drawn before the failure";
+        EXPECT_EQ(QColor(image.pixel(76, 50)), c.redAbove ? QColor(Qt::red) : QColor(Qt::white));
         EXPECT_EQ(QColor(image.pixel(76, 150)), QColor(Qt::white)) << "the lower half, after it";
+        QImage rendered;
+        ASSERT_NO_THROW(rendered = doc->render(0, 0.25));
+        EXPECT_EQ(rendered, image);
+        const PdfPageGeometry g = doc->pageGeometry(0);
+        QImage pixels;
+        ASSERT_NO_THROW(pixels = drawn(*doc, 0, g.userToDisplay.then(PdfMatrix::scale(0.25, 0.25)), image.size()));
+        EXPECT_EQ(pixels.convertToFormat(image.format()), image);
+        EXPECT_NO_THROW(doc->textPage(0));
     }
     const auto sound = PdfDocument::openBytes(testsupport::makeTextPdf(1));
     EXPECT_FALSE(sound->displayList(0)->damaged());
