@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -467,6 +468,187 @@ int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_
         }
     }
     fz_always(ctx) pdf_lexbuf_fin(ctx, &buf);
+    fz_catch(ctx) read = 0;
+    return read;
+}
+
+// An item of an object's body and where it lies in the file, from the
+// space before it to its end: a token, or a whole reference "a b R".
+struct PlacedItem {
+    pdf_token token;
+    int reference; // "a b R", as one item
+    std::int64_t start, end;
+};
+
+struct PlacedTokens {
+    fz_stream* file;
+    pdf_lexbuf* buf;
+    PlacedItem ahead[2];
+    int count;
+};
+
+PlacedItem lexPlacedC(fz_context* ctx, PlacedTokens* tokens)
+{
+    PlacedItem item = {PDF_TOK_EOF, 0, fz_tell(ctx, tokens->file), 0};
+    item.token = pdf_lex(ctx, tokens->file, tokens->buf);
+    item.end = fz_tell(ctx, tokens->file);
+    return item;
+}
+
+PlacedItem peekPlacedC(fz_context* ctx, PlacedTokens* tokens, int at)
+{
+    while (tokens->count <= at) tokens->ahead[tokens->count++] = lexPlacedC(ctx, tokens);
+    return tokens->ahead[at];
+}
+
+PlacedItem takePlacedC(fz_context* ctx, PlacedTokens* tokens)
+{
+    PlacedItem item = peekPlacedC(ctx, tokens, 0);
+    tokens->ahead[0] = tokens->ahead[1];
+    --tokens->count;
+    if (item.token == PDF_TOK_INT && peekPlacedC(ctx, tokens, 0).token == PDF_TOK_INT
+        && peekPlacedC(ctx, tokens, 1).token == PDF_TOK_R) {
+        item.reference = 1;
+        item.end = tokens->ahead[1].end;
+        tokens->count = 0;
+    }
+    return item;
+}
+
+// Whether `item` is one value standing alone: a number, a string, a name, a
+// boolean, null or a whole reference.
+int isScalarPlaced(const PlacedItem& item)
+{
+    if (item.reference) return 1;
+    switch (item.token) {
+    case PDF_TOK_INT:
+    case PDF_TOK_REAL:
+    case PDF_TOK_STRING:
+    case PDF_TOK_NAME:
+    case PDF_TOK_TRUE:
+    case PDF_TOK_FALSE:
+    case PDF_TOK_NULL: return 1;
+    default: return 0;
+    }
+}
+
+enum { lenientCutLimit = 64 };
+
+// Reads the value at the file's position as other readers (poppler, qpdf)
+// read it where MuPDF gives up on the whole object: an item standing where
+// a dictionary's key should (a number, a string, a stray "R" or keyword, a
+// whole reference) is left out, and the dictionary read on. Gives where the
+// value starts and ends, and up to lenientCutLimit ranges of it (pairs in
+// `cuts`) to leave out. Returns 0 for anything else it cannot read: brackets
+// out of place, a keyword of the file's layout, the file's end, a value
+// longer than `limit` bytes.
+int lenientExtentC(fz_context* ctx, PlacedTokens* tokens, std::int64_t limit, std::int64_t* start, std::int64_t* end,
+                   std::int64_t* cuts, int* cutCount)
+{
+    enum { maxDepth = 256 };
+    char dict[maxDepth];
+    char keyNext[maxDepth];
+    int depth = 0;
+    *cutCount = 0;
+    for (int first = 1;; first = 0) {
+        const PlacedItem item = takePlacedC(ctx, tokens);
+        if (first) *start = item.start;
+        *end = item.end;
+        if (*end - *start > limit) return 0;
+        if (depth > 0 && dict[depth - 1] && keyNext[depth - 1]) {
+            if (item.token == PDF_TOK_NAME && !item.reference) {
+                keyNext[depth - 1] = 0;
+                continue;
+            }
+            if (item.token != PDF_TOK_CLOSE_DICT) {
+                const int stray = isScalarPlaced(item) || item.token == PDF_TOK_KEYWORD || item.token == PDF_TOK_R;
+                if (!stray || *cutCount == lenientCutLimit) return 0;
+                cuts[2 * *cutCount] = item.start;
+                cuts[2 * *cutCount + 1] = item.end;
+                ++*cutCount;
+                continue;
+            }
+            --depth;
+        } else if (item.token == PDF_TOK_OPEN_ARRAY || item.token == PDF_TOK_OPEN_DICT) {
+            if (depth == maxDepth) return 0;
+            dict[depth] = item.token == PDF_TOK_OPEN_DICT;
+            keyNext[depth] = 1;
+            ++depth;
+            continue;
+        } else if (item.token == PDF_TOK_CLOSE_ARRAY) {
+            if (depth == 0 || dict[depth - 1]) return 0;
+            --depth;
+        } else if (!isScalarPlaced(item)) {
+            return 0;
+        }
+        if (depth == 0) return 1;
+        if (dict[depth - 1]) keyNext[depth - 1] = 1;
+    }
+}
+
+// Reads object `num`, whose header ("num gen obj") the file holds at
+// `offset`, as other readers read it where MuPDF cannot parse it
+// (lenientExtentC), and keeps what it read as the object: MuPDF takes it
+// from the table from then on. Only a dictionary or an array that is no
+// stream is read so, into an entry that holds no object MuPDF read. Returns
+// whether it was read.
+int readAsOthersDoC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_t offset)
+{
+    enum { valueLimit = 1 << 20 };
+    pdf_lexbuf buf;
+    pdf_lexbuf_init(ctx, &buf, PDF_LEXBUF_SMALL);
+    fz_buffer* bytes = nullptr;
+    fz_stream* stm = nullptr;
+    pdf_obj* obj = nullptr;
+    int read = 0;
+    fz_var(bytes);
+    fz_var(stm);
+    fz_var(obj);
+    fz_var(read);
+    fz_try(ctx) {
+        fz_seek(ctx, doc->file, offset, SEEK_SET);
+        int header = pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == num;
+        header = header && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_INT && buf.i == gen;
+        header = header && pdf_lex(ctx, doc->file, &buf) == PDF_TOK_OBJ;
+        PlacedTokens tokens = {doc->file, &buf, {}, 0};
+        std::int64_t start = 0, end = 0, cuts[2 * lenientCutLimit];
+        int cutCount = 0;
+        if (header && lenientExtentC(ctx, &tokens, valueLimit, &start, &end, cuts, &cutCount)
+            && peekPlacedC(ctx, &tokens, 0).token != PDF_TOK_STREAM) {
+            bytes = fz_new_buffer(ctx, size_t(end - start));
+            fz_seek(ctx, doc->file, start, SEEK_SET);
+            bytes->len = fz_read(ctx, doc->file, bytes->data, size_t(end - start));
+            // Each item left out becomes spaces, the rest stays where it was.
+            for (int i = 0; i < cutCount; ++i)
+                for (std::int64_t at = cuts[2 * i]; at < cuts[2 * i + 1] && at - start < std::int64_t(bytes->len); ++at)
+                    bytes->data[at - start] = ' ';
+            stm = fz_open_buffer(ctx, bytes);
+            obj = pdf_parse_stm_obj(ctx, doc, stm, &buf);
+            pdf_xref_entry* entry =
+                pdf_is_dict(ctx, obj) || pdf_is_array(ctx, obj) ? pdf_get_xref_entry_no_null(ctx, doc, num) : nullptr;
+            if (entry && entry->type != 'o' && (!entry->obj || pdf_is_null(ctx, entry->obj))) {
+                if (doc->crypt) pdf_crypt_obj(ctx, doc->crypt, obj, num, gen);
+                pdf_set_obj_parent(ctx, obj, num);
+                // Kept when a long document lets go of what it read: MuPDF
+                // could not read it again from the file.
+                pdf_dirty_obj(ctx, obj);
+                pdf_drop_obj(ctx, entry->obj);
+                entry->obj = obj;
+                entry->type = 'n';
+                entry->gen = gen;
+                entry->ofs = offset;
+                entry->stm_ofs = 0;
+                obj = nullptr;
+                read = 1;
+            }
+        }
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, obj);
+        fz_drop_stream(ctx, stm);
+        fz_drop_buffer(ctx, bytes);
+        pdf_lexbuf_fin(ctx, &buf);
+    }
     fz_catch(ctx) read = 0;
     return read;
 }
@@ -996,12 +1178,9 @@ void installPageTreeC(fz_context* ctx, pdf_document* doc, const int* nums, int c
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Some damaged files lose their page tree (the /Pages object is missing or
-// unreadable) although every page object is intact, and other readers still
-// show them. Rebuild a flat tree from the page objects found, in file order.
-// With none found the tree is left empty: a count the file cannot hold
-// (MuPDF reads 99,999,999,999 as 1,215,752,191) is then never reported.
-int rebuildPageTree(fz_context* ctx, pdf_document* doc, FzError* err)
+// The page objects the file holds, in file order: what a page tree is
+// rebuilt from when the file's own does not hold the pages it claims.
+std::vector<int> pageObjectsInFileOrder(fz_context* ctx, pdf_document* doc)
 {
     std::vector<std::pair<int64_t, int>> found;
     const int len = xrefLengthC(ctx, doc);
@@ -1012,8 +1191,82 @@ int rebuildPageTree(fz_context* ctx, pdf_document* doc, FzError* err)
     std::sort(found.begin(), found.end());
     std::vector<int> nums;
     for (const auto& f : found) nums.push_back(f.second);
-    installPageTreeC(ctx, doc, nums.data(), int(nums.size()), err);
-    return err->code ? 0 : int(nums.size());
+    return nums;
+}
+
+// The object number of the catalog's /Pages; 0 when the catalog holds the
+// node itself, or holds none.
+int rootNodeC(fz_context* ctx, pdf_document* doc)
+{
+    int num = 0;
+    fz_var(num);
+    fz_try(ctx) {
+        pdf_obj* pages = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+        num = pdf_is_indirect(ctx, pages) ? pdf_to_num(ctx, pages) : 0;
+    }
+    fz_catch(ctx) num = 0;
+    return num;
+}
+
+// The kids of page tree node `num` (0: the node the catalog holds itself)
+// that name an object, up to `max` of their numbers. Returns how many there
+// are (none for a node of /Type /Pages without /Kids), -1 for any other
+// dictionary without /Kids (a page), -2 for an object that is no dictionary
+// or cannot be read.
+int treeKidsC(fz_context* ctx, pdf_document* doc, int num, int* nums, int max)
+{
+    int count = -2;
+    fz_var(count);
+    fz_try(ctx) {
+        pdf_obj* node = nullptr;
+        if (num == 0) {
+            node = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+        } else {
+            pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+            node = entry ? entry->obj : nullptr;
+        }
+        if (pdf_is_dict(ctx, node)) {
+            pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+            const int isNode =
+                pdf_is_array(ctx, kids) || pdf_name_eq(ctx, pdf_dict_get(ctx, node, PDF_NAME(Type)), PDF_NAME(Pages));
+            count = isNode ? 0 : -1;
+            for (int i = 0, n = count == 0 ? pdf_array_len(ctx, kids) : 0; i < n; ++i) {
+                pdf_obj* kid = pdf_array_get(ctx, kids, i);
+                if (!pdf_is_indirect(ctx, kid)) continue;
+                if (count < max) nums[count] = pdf_to_num(ctx, kid);
+                ++count;
+            }
+        }
+    }
+    fz_catch(ctx) count = -2;
+    return count;
+}
+
+// Whether the trailer's /Root is a dictionary.
+int catalogReadC(fz_context* ctx, pdf_document* doc)
+{
+    int read = 0;
+    fz_var(read);
+    fz_try(ctx) read = pdf_is_dict(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)));
+    fz_catch(ctx) read = 0;
+    return read;
+}
+
+// Rebuilds the document's cross-reference table from the objects the file
+// holds, as MuPDF does when it meets a damaged table. Returns whether it did.
+int repairTableC(fz_context* ctx, pdf_document* doc)
+{
+    int repaired = 0;
+    fz_var(repaired);
+    fz_try(ctx) {
+        // Which section holds each object is remembered: the repaired table is one section.
+        if (doc->xref_index) std::memset(doc->xref_index, 0, sizeof(int) * size_t(doc->max_xref_len));
+        pdf_repair_xref(ctx, doc);
+        if (doc->xref_index) std::memset(doc->xref_index, 0, sizeof(int) * size_t(doc->max_xref_len));
+        repaired = 1;
+    }
+    fz_catch(ctx) repaired = 0;
+    return repaired;
 }
 
 // A mark written straight into a page's /Annots (a dictionary with no object
@@ -1925,6 +2178,135 @@ bool repairFoundFileTables(PdfDocument::Impl& d)
     return true;
 }
 
+// Has every object read afresh before the next edit (settleObjects).
+void restartSettling(PdfDocument::Impl& d)
+{
+    d.settled = false;
+    d.nextUnsettled = 1;
+    d.unparsedObjects.clear();
+    d.objectStreams.clear();
+    d.namesCut = false;
+    d.highestReference = 0;
+    d.numbersReserved = false;
+}
+
+// Where an object's header ("num gen obj") stands in the file.
+struct ObjectHeader {
+    std::int64_t offset = 0;
+    int gen = 0;
+};
+
+// Every object header in the file, the last of each number, as a reader
+// that rebuilds a damaged file's table finds them.
+std::unordered_map<int, ObjectHeader> objectHeaders(FileBytes& file)
+{
+    std::unordered_map<int, ObjectHeader> headers;
+    const auto isRegular = [](int c) { return c >= 0 && !isSpace(c) && !std::strchr("()<>[]{}/%", c); };
+    for (std::int64_t at = 0; at < file.length(); ++at) {
+        if (!isDigit(file.at(at)) || (at > 0 && isRegular(file.at(at - 1)))) continue;
+        std::int64_t probe = at, num = 0, gen = 0;
+        if (!readNumber(file, &probe, &num) || !isSpace(file.at(probe)) || !readNumber(file, &probe, &gen)) {
+            while (isDigit(file.at(at + 1))) ++at;
+            continue;
+        }
+        while (isSpace(file.at(probe))) ++probe;
+        if (file.startsWith(probe, "obj") && !isRegular(file.at(probe + 3)) && num > 0 && num <= PDF_MAX_OBJECT_NUMBER
+            && gen < 65536)
+            headers[int(num)] = {at, int(gen)};
+        while (isDigit(file.at(at + 1))) ++at;
+    }
+    return headers;
+}
+
+// The pages the document's page tree reaches, in its order, as other
+// readers walk it: a node with /Kids is walked, any other dictionary it
+// names is a page (the catalog's own /Pages too, which poppler and qpdf
+// take for the one page), and a node met again (a loop) is walked once. With
+// `mend`, each object the tree names that is no dictionary MuPDF can read is
+// handed to it first (the catalog, a node, a page); it says whether it
+// mended it.
+std::vector<int> pagesTheTreeReaches(PdfDocument::Impl& d, const std::function<bool(int)>& mend = {})
+{
+    fz_context* ctx = pdfContext();
+    constexpr size_t visitLimit = 1 << 22;
+    if (mend && !catalogReadC(ctx, d.doc)) {
+        if (const int root = trailerNumberC(ctx, d.doc, PDF_NAME(Root))) mend(root);
+    }
+    std::vector<int> pages;
+    std::unordered_set<int> walked;
+    // The nodes and pages still to visit, the next on top.
+    const int top = rootNodeC(ctx, d.doc);
+    std::vector<int> stack{top};
+    for (size_t visits = 0; !stack.empty() && visits < visitLimit; ++visits) {
+        const int num = stack.back();
+        stack.pop_back();
+        int count = treeKidsC(ctx, d.doc, num, nullptr, 0);
+        if (count == -2 && num != 0 && mend && mend(num)) count = treeKidsC(ctx, d.doc, num, nullptr, 0);
+        if (count == -1 && num != 0) pages.push_back(num);
+        if (count <= 0 || !walked.insert(num).second) continue;
+        std::vector<int> kids(static_cast<size_t>(count));
+        count = std::max(0, std::min(count, treeKidsC(ctx, d.doc, num, kids.data(), count)));
+        for (int i = count - 1; i >= 0; --i) stack.push_back(kids[size_t(i)]);
+    }
+    return pages;
+}
+
+// Reads the catalog and the page tree as other readers do where MuPDF
+// cannot, so that a file they open opens here too: a table that leads to no
+// catalog, or to a page tree of objects it does not list (a /Prev that is
+// no number, or loops), is rebuilt from the objects the file holds, as
+// other readers rebuild it; and the catalog, a node or a page that MuPDF
+// cannot parse (a dictionary with a key that is no name), or that only the
+// rebuilt table lost, is read as other readers read it (readAsOthersDoC).
+// What is read so counts as read by guessing: no save goes over the file,
+// and a copy asks first. The caller holds d.mutex; every object has been
+// read once.
+void mendPageTree(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    const auto entryOf = [&](int num) {
+        TableEntry entry;
+        if (num < xrefLengthC(ctx, d.doc)) tableEntryC(ctx, d.doc, num, &entry);
+        return entry;
+    };
+    // A repair drops what the document holds that the file does not: never
+    // once it holds changes.
+    if (!d.doc->repair_attempted && !unsavedChangesC(ctx, d.doc)) {
+        bool unlisted = !catalogReadC(ctx, d.doc);
+        if (!unlisted)
+            pagesTheTreeReaches(d, [&](int num) {
+                unlisted = unlisted || !entryOf(num).type;
+                return false;
+            });
+        if (unlisted && repairTableC(ctx, d.doc)) {
+            // Read afresh from the rebuilt table, before anything is mended.
+            restartSettling(d);
+            settleObjects(d, std::numeric_limits<int>::max());
+        }
+    }
+    std::optional<std::unordered_map<int, ObjectHeader>> headers;
+    const auto mend = [&](int num) {
+        const TableEntry entry = entryOf(num);
+        if (entry.type == 'o') return false;
+        bool read = entry.type == 'n' && readAsOthersDoC(ctx, d.doc, num, entry.gen, entry.offset);
+        if (!read) {
+            if (!headers) {
+                FileBytes file(d.doc);
+                headers = objectHeaders(file);
+            }
+            const auto found = headers->find(num);
+            read = found != headers->end() && found->second.offset != entry.offset
+                   && readAsOthersDoC(ctx, d.doc, num, found->second.gen, found->second.offset);
+        }
+        if (read) {
+            d.unparsedObjects.push_back(num);
+            d.readAsOthers = true;
+        }
+        return read;
+    };
+    pagesTheTreeReaches(d, mend);
+}
+
 // Reads what an unlocked document needs before its first page shows, so that
 // the page count can be trusted; refuses what is no PDF at all. The rest of
 // its objects is read later (settleObjects). At opening, a long document's
@@ -1934,11 +2316,9 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    d.settled = false;
-    d.nextUnsettled = 1;
-    d.unparsedObjects.clear();
-    d.objectStreams.clear();
-    d.namesCut = false;
+    restartSettling(d);
+    d.pageTree = PdfDocument::Impl::PageTree::asFiled;
+    d.readAsOthers = false;
     const int claimed = countPagesC(ctx, d.doc, &err);
     d.pagesDeferred = opening && !err.code && claimed >= deferredMapPages && claimed < xrefLengthC(ctx, d.doc);
     d.releasesWhatItReads = d.pagesDeferred;
@@ -1973,9 +2353,24 @@ int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err)
         pages = countPagesC(ctx, d.doc, err);
     }
     if (!trusted(pages)) {
+        mendPageTree(d);
         *err = FzError{};
-        pages = rebuildPageTree(ctx, d.doc, err);
-        if (err->code) pages = 0;
+        pages = countPagesC(ctx, d.doc, err);
+    }
+    if (!trusted(pages)) {
+        // A tree that holds just the page objects there are, as they are
+        // (none: a PDF without pages) is kept; else the tree is rebuilt from
+        // them, which other readers show only when it holds what the file's
+        // own tree reaches.
+        const std::vector<int> reached = pagesTheTreeReaches(d);
+        const std::vector<int> found = pageObjectsInFileOrder(ctx, d.doc);
+        const bool holdsTree = treeKidsC(ctx, d.doc, rootNodeC(ctx, d.doc), nullptr, 0) >= 0;
+        if (!err->code && holdsTree && found == reached && pages == int(found.size())) return pages;
+        *err = FzError{};
+        installPageTreeC(ctx, d.doc, found.data(), int(found.size()), err);
+        pages = err->code ? 0 : int(found.size());
+        d.pageTree = found == reached ? PdfDocument::Impl::PageTree::rebuiltAlike
+                                      : PdfDocument::Impl::PageTree::rebuiltOtherwise;
     }
     return pages;
 }
@@ -2266,7 +2661,7 @@ std::shared_ptr<PdfDocument> PdfDocument::createEmpty()
 
 bool hasReadingSource(const PdfDocument::Impl& d)
 {
-    if (d.passwordProtected || unsavedChangesC(pdfContext(), d.doc)) return false;
+    if (d.passwordProtected || d.readAsOthers || unsavedChangesC(pdfContext(), d.doc)) return false;
     return d.source || (d.watch && d.watch->unchanged());
 }
 
@@ -2650,7 +3045,8 @@ bool usesUnparsedObjects(const PdfDocument::Impl& d)
 // file it was read from shows in other programs.
 bool showsLessWhenWritten(const PdfDocument::Impl& d)
 {
-    return (d.repairedAtOpen && !d.repairLostNothing) || usesUnparsedObjects(d);
+    return (d.repairedAtOpen && !d.repairLostNothing) || d.pageTree == PdfDocument::Impl::PageTree::rebuiltOtherwise
+           || usesUnparsedObjects(d);
 }
 
 // The checks that keep a save from losing the user's work.
@@ -2794,14 +3190,10 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
     d.repairLostNothing = false;
+    d.pageTree = PdfDocument::Impl::PageTree::asFiled;
+    d.readAsOthers = false;
     // Read as a file just opened: its objects before the next edit.
-    d.settled = false;
-    d.nextUnsettled = 1;
-    d.unparsedObjects.clear();
-    d.objectStreams.clear();
-    d.namesCut = false;
-    d.highestReference = 0;
-    d.numbersReserved = false;
+    restartSettling(d);
 }
 
 } // namespace
@@ -2845,12 +3237,20 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         if (targetIsSource && d->repairedAtOpen && !d->repairLostNothing)
             throw PdfError(PdfErrorCode::repairedFile,
                            "the file had to be rebuilt to be read, and other programs may read more of it");
-        // A file read with no pages (its page objects damaged past finding)
-        // would be written as a PDF that no reader opens, while other
-        // readers may still find pages in the file as it is.
+        // Pages shown from a tree rebuilt otherwise than the file's own
+        // reaches are no pages other readers show of the file.
+        if (targetIsSource && d->pageTree == Impl::PageTree::rebuiltOtherwise)
+            throw PdfError(PdfErrorCode::repairedFile, "the file's page tree had to be rebuilt from its pages");
+        // A PDF without pages is opened by few readers (poppler refuses it):
+        // none is written. One read with no pages because its page objects
+        // are damaged past finding would also lose what other readers may
+        // still find in the file as it is.
         FzError err;
-        if (countPagesC(pdfContext(), d->doc, &err) == 0 && !d->locked)
+        if (countPagesC(pdfContext(), d->doc, &err) == 0 && !d->locked) {
+            if (d->pageTree == Impl::PageTree::asFiled && !err.code)
+                throw PdfError(PdfErrorCode::noPages, "the document has no pages");
             throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
+        }
         if (d->namesCut)
             throw PdfError(PdfErrorCode::namesTooLong,
                            "the file uses names longer than " + std::to_string(engineNameLimit) + " bytes");

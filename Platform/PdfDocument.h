@@ -30,6 +30,7 @@ enum class PdfErrorCode {
     changedSinceOpen, // saving: MuPDF rebuilt the file after opening, or the pages changed under the views
     repairedFile,     // saving over a file MuPDF had to rebuild to read: it may hold more than was read
     unreadablePages,  // saving: the page tree holds entries that are no readable pages
+    noPages,          // saving: the document has no pages, and its file held none either
     damagedPage,      // editing: the page's dictionary cannot be read or changed
     cancelled,        // page work called off (PdfDocument::stopPageWork)
     sourceChanged,    // saving: another program rewrote the file the document reads, in place
@@ -271,9 +272,15 @@ public:
     // read from (same device and inode) when MuPDF had to rebuild that file to
     // read it: the file may hold more than MuPDF found (other readers often
     // recover more), and that would be lost. Another file takes it.
-    // Refuses (unreadablePages) a document with no pages: no reader opens
-    // such a file. Refuses (unparsedObjects) to write over that file too when objects it
-    // holds and uses could not be parsed: they would be written as null (a
+    // Refuses a document with no pages: few readers open such a file
+    // (noPages); one whose page objects are damaged past finding may show
+    // pages in other readers as it is (unreadablePages). A file whose page
+    // tree had to be rebuilt from its page objects, other than its own tree
+    // reaches (lost, or a loop), is not written over either (repairedFile).
+    // Refuses (unparsedObjects) to write over that file too when objects it
+    // holds and uses could not be parsed, or were read only as other readers
+    // read them where MuPDF cannot (a catalog or page with a key that is no
+    // name): they would be written as null (a
     // font, a page's resources), losing what other readers still show; or
     // were parsed only by guessing past damage (MuPDF's warning while reading
     // them, an object stream whose check sum is wrong, a cross-reference entry

@@ -256,6 +256,15 @@ struct PdfDocument::Impl {
     // they list it: tables only malformed, read alike by every reader.
     bool repairLostNothing = false;
     int expectedPageCount = 0;
+    // Whose page tree the document shows: the file's own; one rebuilt from
+    // the file's page objects that holds the pages the file's own reaches,
+    // in its order (only its count lied); or one that holds other pages
+    // (the file's tree lost or looping), which other readers do not show.
+    enum class PageTree { asFiled, rebuiltAlike, rebuiltOtherwise };
+    PageTree pageTree = PageTree::asFiled;
+    // Whether objects MuPDF could not read were read as other readers read
+    // them (see mendPageTree): MuPDF reading the file afresh would not.
+    bool readAsOthers = false;
     // Whether every object of an opened file has been read (settleObjects),
     // and the next one to read.
     bool settled = true;

@@ -95,6 +95,9 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteUnreadablePages:
         return "Some pages of this PDF are damaged and could not be read, so saving would leave them out. Nothing was "
                "written.";
+    case Code::fileWriteNoPages:
+        return "This PDF has no pages, and ravlen doesn't save a PDF without pages because many programs can't open "
+               "one. Add a page from the Pages menu first. Nothing was written.";
     case Code::fileWriteDamagedContent:
         return "ravlen couldn't write this PDF because part of it is damaged. Nothing was written.";
     case Code::fileWriteUnparsedObjects:
@@ -174,6 +177,7 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::changedSinceOpen: return DocumentError(Code::fileWriteDamagedSinceOpen, error.what());
     case PdfErrorCode::repairedFile: return DocumentError(Code::fileWriteRepairedFile, error.what());
     case PdfErrorCode::unreadablePages: return DocumentError(Code::fileWriteUnreadablePages, error.what());
+    case PdfErrorCode::noPages: return DocumentError(Code::fileWriteNoPages, error.what());
     case PdfErrorCode::sourceChanged: return DocumentError(Code::fileWriteSourceChanged, error.what());
     case PdfErrorCode::unparsedObjects: return DocumentError(Code::fileWriteUnparsedObjects, error.what());
     case PdfErrorCode::namesTooLong: return DocumentError(Code::fileWriteNamesTooLong, error.what());

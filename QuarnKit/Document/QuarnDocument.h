@@ -48,6 +48,7 @@ public:
         fileWriteDamagedSinceOpen, // MuPDF rebuilt the file after opening: a save could lose changes
         fileWriteRepairedFile,     // over the file MuPDF had to repair to read: Save As instead
         fileWriteUnreadablePages,  // the page tree names pages that cannot be read
+        fileWriteNoPages,          // the document has no pages: no such PDF is written
         fileWriteDamagedContent,   // the engine could not write the document: part of it is damaged
         fileWriteSourceChanged,    // another program rewrote the file in place: its bytes are no longer the document's
         fileWriteUnparsedObjects,  // over a file with objects the engine cannot parse: Save As instead

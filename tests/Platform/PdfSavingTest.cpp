@@ -606,12 +606,48 @@ TEST(PdfSaving, OpeningTellsAMissingFileAFolderAndAnUnreadableFileApart)
     ::unlink(latin1.c_str()); // QDir cannot name it to remove it
 }
 
-TEST(PdfSaving, APdfWithoutPagesOpensAndSaves)
+TEST(PdfSaving, APdfWithoutPagesOpensAndIsWrittenOnlyAsACopyForReading)
 {
-    auto empty = PdfDocument::openBytes(
-        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}));
-    EXPECT_EQ(empty->pageCount(), 0);
-    EXPECT_FALSE(empty->save().isEmpty());
+    // It opens, and its bytes copy (for reading elsewhere); but no file is
+    // written without pages, which poppler does not open: a file that held
+    // none says so, one whose pages are lost to damage says that.
+    const auto qpdfSuite = [](const char* name) {
+        return readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name)));
+    };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        PdfErrorCode refused;
+    } cases[] = {
+        {"an empty tree",
+         testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"}),
+         PdfErrorCode::noPages},
+        {"the library's empty.pdf", qpdfSuite("empty.pdf"), PdfErrorCode::noPages},
+        {"the library's c-empty.pdf", qpdfSuite("c-empty.pdf"), PdfErrorCode::noPages},
+        {"the library's filter-on-write.pdf", qpdfSuite("filter-on-write.pdf"), PdfErrorCode::noPages},
+        {"a tree that claims five pages and holds none",
+         testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 5 >>"}),
+         PdfErrorCode::unreadablePages},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.bytes.isEmpty()) continue; // a file of the library's suite that is not here
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, "empty.pdf", c.bytes);
+        auto empty = PdfDocument::openFile(path.toStdString());
+        EXPECT_EQ(empty->pageCount(), 0);
+        EXPECT_EQ(PdfDocument::openBytes(empty->save())->pageCount(), 0);
+        for (const QString& target : {path, dir.filePath("copy.pdf")}) {
+            try {
+                empty->saveToFile(target.toStdString(), collecting());
+                ADD_FAILURE() << "a file without pages was written";
+            } catch (const PdfError& error) {
+                EXPECT_EQ(error.code(), c.refused) << error.what();
+            }
+        }
+        EXPECT_EQ(readFile(path), c.bytes);
+        EXPECT_FALSE(QFile::exists(dir.filePath("copy.pdf")));
+    }
 }
 
 TEST(PdfSaving, SavingThroughALinkWritesTheFileItLeadsTo)

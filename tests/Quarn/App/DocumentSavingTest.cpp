@@ -232,6 +232,13 @@ TEST(DocumentOpening, APdfWithoutPagesOrWithAnUnreadableFirstPageOpensAndSaysSo)
         ASSERT_NE(window->screen()->message(), nullptr);
         EXPECT_EQ(window->screen()->message()->title(), each.title);
     }
+    // Save As of the PDF without pages says just that, and writes nothing.
+    DocumentWindow* window = c.controller.openDocument(empty);
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(window->saveAs(dir.filePath("copy.pdf")));
+    ASSERT_EQ(c.failures.size(), 1u);
+    EXPECT_TRUE(c.failures[0].second.startsWith("This PDF has no pages")) << c.failures[0].second.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("copy.pdf")));
 }
 
 TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAsking)
@@ -548,6 +555,9 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
     // RC4 with no open password, junk before "%PDF": MuPDF rebuilds its
     // table, and finds what it lists.
     const QByteArray encrypted = readFile(QString::fromStdString(testsupport::qpdfCorpusPath("leading-junk.pdf")));
+    // A catalog with a key that is no name, which MuPDF cannot parse and
+    // other readers read past: it opens as they show it, and is not saved over.
+    const QByteArray catalog = readFile(QString::fromStdString(testsupport::qpdfCorpusPath("indirect-r-arg.pdf")));
     struct Case {
         QString name;
         QByteArray damaged;
@@ -563,7 +573,8 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
           Case{"font.pdf", font, 1, "Part of this PDF is damaged", false, true, "kept words", false},
           Case{"read-only.pdf", testsupport::makeTextPdf(2, "kept words"), 2, "You don't have permission", true, false},
           Case{"null-member.pdf", nullMember, 1, {}, false, false},
-          Case{"leading-junk.pdf", encrypted, 30, {}, false, false, "Potato"}}) {
+          Case{"leading-junk.pdf", encrypted, 30, {}, false, false, "Potato"},
+          Case{"indirect-r-arg.pdf", catalog, 1, "Part of this PDF is damaged", false, true, "Potato"}}) {
         SCOPED_TRACE(each.name.toStdString());
         if (each.damaged.isEmpty()) continue; // a corpus file that is not here
         QTemporaryDir dir;
