@@ -13,8 +13,11 @@
 // whose signed revision keeps the round trip's deleted marks, as an
 // incremental save must. A refused save takes the road the window offers,
 // Save As: that copy must be written and read by poppler, and qpdf's check
-// of the file says whether it is damaged. Every outside program runs in a
-// process group of its own under a time limit, and is killed with its group.
+// of the file says whether it is damaged. A file ravlen does not open is
+// counted apart from failures when poppler cannot read it either, and a PDF
+// without pages passes when its save is declined as such. Every outside
+// program runs in a process group of its own under a time limit, and is
+// killed with its group.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -109,6 +112,11 @@ struct Unsaveable : std::runtime_error {
 // Thrown when the window's save check declines a save and the file is left
 // as it was, or a damaged page takes no mark: counted on its own.
 struct Refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown when a PDF without pages is not saved, as none is written.
+struct NoPages : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -346,6 +354,7 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
         if (readBytes(copy) != before)
             throw std::runtime_error(std::string("a failed save changed the file: ") + e.what());
         const Code code = e.code();
+        if (code == Code::fileWriteNoPages) throw NoPages(e.what());
         if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnreadablePages
             || code == Code::fileWriteUnparsedObjects || code == Code::fileWriteNamesTooLong
             || code == Code::fileWriteDamagedSinceOpen)
@@ -487,13 +496,31 @@ std::string qpdfVerdict(const std::string& path)
     return code == 0 ? "qpdf finds none" : code == 2 || code == 3 ? "qpdf finds damage" : "qpdf gave no answer";
 }
 
+// Opens the file; a file ravlen does not open is no failure when poppler
+// cannot read it either, and then reports "result unopened …".
+std::shared_ptr<platform::PdfDocument> openOrReport(const std::string& path, int fd)
+{
+    try {
+        return platform::PdfDocument::openFile(path);
+    } catch (const platform::PdfError& e) {
+        if (e.code() != platform::PdfErrorCode::damaged) throw;
+        const PopplerReading poppler = popplerRead(path);
+        if (poppler.read)
+            throw std::runtime_error(oneLine(e.what()) + "; poppler reads " + std::to_string(poppler.pages)
+                                     + " pages of it");
+        send(fd, "result unopened: " + oneLine(e.what()) + "; poppler cannot read it either; " + qpdfVerdict(path));
+        return nullptr;
+    }
+}
+
 // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
 void checkFile(const std::string& path, int fd)
 {
     using platform::PdfDocument;
     std::string stage = "open";
     try {
-        auto doc = PdfDocument::openFile(path);
+        auto doc = openOrReport(path, fd);
+        if (!doc) return;
         if (doc->isLocked() && !doc->unlock("")) {
             send(fd, "result locked");
             return;
@@ -537,6 +564,8 @@ void checkFile(const std::string& path, int fd)
         stage = "save a copy";
         checkSavedCopy(path, fd);
         send(fd, "result ok");
+    } catch (const NoPages& e) {
+        send(fd, "result no pages: " + oneLine(e.what()));
     } catch (const Unsaveable& e) {
         send(fd, "result unsaveable: " + oneLine(e.what()));
     } catch (const Refused& e) {
@@ -555,6 +584,7 @@ struct Outcome {
     bool unsaveable = false;      // opened, but no save succeeded
     bool refused = false;         // the window's save check declined, the file left as it was: no failure
     bool keptBySignature = false; // a signed revision keeps the deleted marks, by design
+    bool unopened = false;        // not opened, and poppler cannot read it either: no failure
 };
 
 std::string describeStatus(int status)
@@ -672,6 +702,11 @@ Outcome runChild(const std::string& path)
                    marks};
     } else if (result == "locked") {
         outcome = {true, "locked"};
+    } else if (result.rfind("no pages: ", 0) == 0) {
+        outcome = {true, "no pages, and none saved: " + result.substr(10)};
+    } else if (result.rfind("unopened: ", 0) == 0) {
+        outcome = {false, "not opened: " + result.substr(10)};
+        outcome.unopened = true;
     } else if (result.rfind("unsaveable: ", 0) == 0) {
         outcome = {false, "opened but could not be saved: " + result.substr(12), 0, true};
     } else if (result.rfind("refused: ", 0) == 0) {
@@ -736,11 +771,12 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0, refused = 0, keptBySignature = 0;
     int refusedDamaged = 0, refusedSound = 0; // as qpdf's check judges the file
+    int unopened = 0;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
-        (outcome.refused ? refused : outcome.passed ? passed : failed)++;
+        (outcome.unopened ? unopened : outcome.refused ? refused : outcome.passed ? passed : failed)++;
         unsaveable += outcome.unsaveable;
         refusedDamaged += outcome.refused && outcome.text.find("qpdf finds damage") != std::string::npos;
         refusedSound += outcome.refused && outcome.text.find("qpdf finds none") != std::string::npos;
@@ -753,8 +789,10 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was: qpdf finds "
-                "damage in %d, none in %d), %d failed (%d of them opened but could not be written); %d files and %d "
-                "marks round-tripped; %d signed files keep the deleted marks in their signed revision, by design\n",
-                passed, refused, refusedDamaged, refusedSound, failed, unsaveable, marked, marks, keptBySignature);
+                "damage in %d, none in %d), %d not opened (poppler cannot read them either), %d failed (%d of them "
+                "opened but could not be written); %d files and %d marks round-tripped; %d signed files keep the "
+                "deleted marks in their signed revision, by design\n",
+                passed, refused, refusedDamaged, refusedSound, unopened, failed, unsaveable, marked, marks,
+                keptBySignature);
     return failed ? 1 : 0;
 }
