@@ -43,6 +43,34 @@ WalkedPath walkToProgram(const std::string& path, ProgramCheck& check)
     return walked;
 }
 
+// Both checks past the walk: what the path names, judged by `itself`, and
+// the folder that holds it, which may not even be sticky (another user
+// could put there a hard link to some other program of this user's, or take
+// a folder's name while it is moved).
+ProgramCheck checkWalkedEnd(const std::string& path, bool (*itself)(const struct stat&))
+{
+    ProgramCheck check;
+    if (path.empty()) return check;
+    WalkedPath walked = walkToProgram(path, check);
+    if (walked.end != WalkedPath::End::reached) return check;
+    check.path = walked.path();
+    if (!walked.exists()) {
+        // A path that names a folder (the root, or one ending in "..") is
+        // no program and no folder of one's own; nothing there runs nothing.
+        check.verdict = walked.name.empty() ? ProgramCheck::Verdict::untrusted : ProgramCheck::Verdict::missing;
+        return check;
+    }
+    check.verdict = ProgramCheck::Verdict::untrusted;
+    if (!itself(walked.entryStat)) return check;
+    if (!keepsOthersOut(walked.folderStat, false)) {
+        check.path = walked.folderPath;
+        return check;
+    }
+    check.verdict = ProgramCheck::Verdict::trusted;
+    check.program = std::move(walked.entry);
+    return check;
+}
+
 } // namespace
 
 bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough)
@@ -53,51 +81,15 @@ bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough)
 
 ProgramCheck checkProgram(const std::string& program)
 {
-    ProgramCheck check;
-    if (program.empty()) return check;
-    WalkedPath walked = walkToProgram(program, check);
-    if (walked.end != WalkedPath::End::reached) return check;
-    check.path = walked.path();
-    if (!walked.exists()) {
-        // The path names a folder, or nothing yet.
-        check.verdict = walked.name.empty() ? ProgramCheck::Verdict::untrusted : ProgramCheck::Verdict::missing;
-        return check;
-    }
-    const struct stat& st = walked.entryStat;
-    check.verdict = ProgramCheck::Verdict::untrusted;
-    if (!S_ISREG(st.st_mode) || !ownedByUserOrRoot(st) || othersMayWrite(st)) return check;
-    // Its own folder may not even be sticky: another user could put a hard
-    // link to some other program of this user's there.
-    if (!keepsOthersOut(walked.folderStat, false)) {
-        check.path = walked.folderPath;
-        return check;
-    }
-    check.verdict = ProgramCheck::Verdict::trusted;
-    check.program = std::move(walked.entry);
-    return check;
+    return checkWalkedEnd(program, [](const struct stat& st) {
+        return S_ISREG(st.st_mode) && ownedByUserOrRoot(st) && !othersMayWrite(st);
+    });
 }
 
 ProgramCheck checkProgramFolder(const std::string& folder)
 {
-    ProgramCheck check;
-    if (folder.empty()) return check;
-    WalkedPath walked = walkToProgram(folder, check);
-    if (walked.end != WalkedPath::End::reached) return check;
-    check.path = walked.path();
-    if (walked.name.empty() || !walked.exists()) {
-        // The root is no folder of one program's; nothing there is nothing to keep.
-        check.verdict = walked.name.empty() ? ProgramCheck::Verdict::untrusted : ProgramCheck::Verdict::missing;
-        return check;
-    }
-    check.verdict = ProgramCheck::Verdict::untrusted;
-    if (!S_ISDIR(walked.entryStat.st_mode) || !keepsOthersOut(walked.entryStat, false)) return check;
-    if (!keepsOthersOut(walked.folderStat, false)) {
-        check.path = walked.folderPath;
-        return check;
-    }
-    check.verdict = ProgramCheck::Verdict::trusted;
-    check.program = std::move(walked.entry);
-    return check;
+    return checkWalkedEnd(folder,
+                          [](const struct stat& st) { return S_ISDIR(st.st_mode) && keepsOthersOut(st, false); });
 }
 
 pid_t startCheckedProgram(const ProgramCheck& check, const std::vector<std::string>& arguments, int io)
