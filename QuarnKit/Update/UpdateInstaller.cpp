@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -233,15 +232,11 @@ pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scrip
 {
     const auto fail = [] { return UpdateFailure(UpdateError::installerFailed); };
     if (!QDir::isAbsolutePath(scriptPath) || !QDir::isAbsolutePath(plan.log)) throw fail();
-    // The script and its log name the user's paths: their folders are 0700.
-    if (!platform::PrivateFiles::makeFolder(QFileInfo(scriptPath).absolutePath())
+    // The script and its log name the user's documents: private files, the
+    // script written as every one is (never through another user's link).
+    // The shell reads it: it needs no mode to run.
+    if (!platform::PrivateFiles::write(scriptPath, plan.script().toUtf8())
         || !platform::PrivateFiles::makeFolder(QFileInfo(plan.log).absolutePath()))
-        throw fail();
-    QSaveFile file(scriptPath);
-    if (!file.open(QIODevice::WriteOnly)) throw fail();
-    file.write(plan.script().toUtf8());
-    if (!file.commit()) throw fail();
-    if (!QFile::setPermissions(scriptPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
         throw fail();
     if (QFileInfo(plan.log).size() > 262144) QFile::remove(plan.log);
     // The script only appends: the log is made here, 0600, or closed to others

@@ -61,8 +61,9 @@ std::optional<InstallBlocker> blocker(const QString& installFolder, const std::o
 // One POSIX shell word: 'it'\''s'.
 QString quote(const QString& text);
 
-// Writes the script at `scriptPath` (mode 0700; the log is dropped first
-// when it passed 256 KiB) and starts it with /bin/sh in a new session, its
+// Writes the script at `scriptPath` (a private file, as
+// platform::PrivateFiles::write writes one; the log is dropped first when it
+// passed 256 KiB) and starts it with /bin/sh in a new session, its
 // standard streams on /dev/null and no other descriptor inherited. Returns
 // the shell's process ID; throws UpdateFailure(installerFailed).
 pid_t start(const UpdateInstallPlan& plan, const QString& scriptPath);

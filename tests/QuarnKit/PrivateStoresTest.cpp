@@ -4,6 +4,8 @@
 #include "Platform/UserDefaults.h"
 #include "QuarnKit/History/HistoryStore.h"
 #include "QuarnKit/Signatures/SignatureStore.h"
+#include "QuarnKit/Update/UpdateInstaller.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,8 @@
 #include <QUuid>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -57,6 +61,23 @@ TEST(PrivateStores, EveryStoreKeepsItsFileToItsUser)
                  SignatureStore(folder).add(signature);
              } catch (const std::exception&) {} // told by the file that is not there
          }},
+        {"install.sh",
+         [](const QString& folder) {
+             // The updater's script, for a copy that is not there: it stops at once.
+             UpdateInstallPlan plan;
+             const pid_t ended = ::fork();
+             if (ended == 0) ::_exit(0);
+             ::waitpid(ended, nullptr, 0);
+             plan.pid = ended;
+             plan.newApp = folder + "/new/ravlen";
+             plan.target = plan.staging = folder + "/ravlen";
+             plan.log = folder + "/update.log";
+             plan.relaunch = UpdateInstallPlan::reopen({});
+             try {
+                 const pid_t script = UpdateInstaller::start(plan, folder + "/install.sh");
+                 ::waitpid(script, nullptr, 0);
+             } catch (const std::exception&) {} // not started
+         }},
     };
     const mode_t saved = ::umask(022);
     for (const Case& c : cases) {
@@ -88,6 +109,13 @@ TEST(PrivateStores, EveryStoreKeepsItsFileToItsUser)
         ASSERT_EQ(::lchown(QFile::encodeName(via).constData(), 4242, 4242), 0);
         c.write(via + "/ravlen");
         EXPECT_FALSE(QFileInfo::exists(elsewhere + "/ravlen")) << "written through another user's link";
+        // Nor does one at the file's name itself.
+        const QString planted = dir.filePath("planted"), bait = dir.filePath("bait");
+        ASSERT_TRUE(testsupport::writeFile(bait, "bait") && QDir().mkpath(planted));
+        ASSERT_TRUE(QFile::link(bait, planted + "/" + c.fileName));
+        ASSERT_EQ(::lchown(QFile::encodeName(planted + "/" + c.fileName).constData(), 4242, 4242), 0);
+        c.write(planted);
+        EXPECT_EQ(testsupport::readFile(bait), "bait") << "written through another user's link";
     }
     ::umask(saved);
 }
