@@ -231,16 +231,19 @@ TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlac
     if (!kRoot) GTEST_SKIP() << "another user's folder and a second user need root to make";
     const struct {
         const char* name;
-        uid_t folderOwner; // the folder holding the name written; neither user can make a file there
+        uid_t folderOwner; // the folder holding the name written
+        mode_t folderMode; // 0555: neither user can make a file there
         uid_t fileOwner;   // the file's (writable by the user)
         bool secondName;   // the name written is a second name of the file first named in the user's folder
         bool written;
     } cases[] = {
-        {"a second name in another user's folder", kStranger, kNobody, true, false},
-        {"the only name in another user's folder", kStranger, kNobody, false, true},
-        {"a second name in a folder of the user's", kNobody, kNobody, true, true},
-        {"a colleague's own file with a second name, in their folder", kStranger, kStranger, true, true},
-        {"a second name of the user's file, in a root folder", 0, kNobody, true, true},
+        {"a second name in another user's folder", kStranger, 0555, kNobody, true, false},
+        {"the only name in another user's folder", kStranger, 0555, kNobody, false, true},
+        {"a second name in a folder of the user's", kNobody, 0555, kNobody, true, true},
+        {"a colleague's own file with a second name, in their folder", kStranger, 0555, kStranger, true, true},
+        // A new file there could not keep the colleague as its owner.
+        {"a colleague's own file with a second name, in their team folder", kStranger, 0777, kStranger, true, true},
+        {"a second name of the user's file, in a root folder", 0, 0555, kNobody, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -257,7 +260,7 @@ TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlac
         ASSERT_EQ(::chown(QFile::encodeName(named).constData(), c.fileOwner, c.fileOwner), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(named).constData(), 0666), 0);
         ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), c.folderOwner, c.folderOwner), 0);
-        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0555), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), c.folderMode), 0);
         const pid_t child = ::fork();
         if (child == 0) {
             if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
