@@ -1,7 +1,6 @@
 #include "QuarnKit/History/HistoryStore.h"
 
 #include "Platform/FileMoves.h"
-
 #include "Platform/PrivateFiles.h"
 #include "Platform/UserDefaults.h"
 
