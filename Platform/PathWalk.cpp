@@ -127,12 +127,7 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
             if (error != ENOENT) return stop(WalkedPath::End::failed, here, error);
             // The last name may name nothing yet; a folder on the way may not.
             if (rest.empty()) return reach(std::move(name), FileDescriptor(), {});
-            WalkedPath missing = stop(WalkedPath::End::missing, here, ENOENT);
-            missing.folder = std::move(way.back().fd);
-            missing.folderStat = way.back().st;
-            missing.folderPath = way.back().path;
-            missing.name = std::move(name);
-            return missing;
+            return stop(WalkedPath::End::missing, here, ENOENT);
         }
         struct stat st {};
         if (::fstat(entry.fd, &st) != 0) return stop(WalkedPath::End::failed, here, errno);

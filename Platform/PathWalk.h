@@ -40,7 +40,7 @@ struct WalkRules {
 struct WalkedPath {
     enum class End {
         reached,   // `folder` holds `name`, which may not exist yet
-        missing,   // a folder on the way is not there (`name` in `folder`)
+        missing,   // a folder on the way is not there
         notFolder, // a name on the way is not a folder
         link,      // a link the rules do not follow: another user's, or any when none are followed
         refused,   // a folder the rules refused
@@ -55,7 +55,7 @@ struct WalkedPath {
     // Refused: the folder, as the walk found it; link: the link (lstat).
     struct stat stoppedStat {};
 
-    // Reached (and missing): the last folder, held (O_PATH), as the walk found it.
+    // Reached: the last folder, held (O_PATH), as the walk found it.
     FileDescriptor folder;
     struct stat folderStat {};
     std::string folderPath; // absolute, links followed
