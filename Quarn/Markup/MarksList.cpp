@@ -712,6 +712,16 @@ void MarksList::showMenu(const QPoint& at)
 
 bool MarksList::eventFilter(QObject* watched, QEvent* event)
 {
+    // Delete takes the rows chosen, before the window's mark keys: they would
+    // take the mark selected on the page, whichever rows the keys went to.
+    // That mark alone they delete as from the page.
+    if (watched == tree_ && event->type() == QEvent::ShortcutOverride) {
+        const std::vector<MarkRef> marks = chosen();
+        const std::optional<MarkRef> selected = model_ ? MarkupModel::of(*model_).selectedMark() : std::nullopt;
+        if (!marks.empty() && !(selected && marks == std::vector<MarkRef>{*selected})
+            && WindowEvents::claimsKey(event, {Qt::Key_Delete, Qt::Key_Backspace}))
+            return true;
+    }
     if (watched == tree_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace) && !chosen().empty()) {

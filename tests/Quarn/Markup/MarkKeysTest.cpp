@@ -140,6 +140,50 @@ TEST(MarkKeys, TheMarksListKeepsItsArrowsReturnAndSpaceAndEscapeAndToolLettersRe
     EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }
 
+// Delete in the marks list takes the rows the keys chose there, not the mark
+// left selected on the page: the row Down went to, then two rows at once.
+TEST(MarkKeys, DeleteInTheMarksListTakesTheRowsChosenThere)
+{
+    MarkedWindow w;
+    const int third = w.add(600);
+    PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
+    auto* list = w.screen->findChild<MarksList*>();
+    ASSERT_TRUE(list);
+    std::vector<QTreeWidgetItem*> rows;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            rows.clear();
+            for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)
+                if (MarksList::markOf(*it)) rows.push_back(*it);
+            return list->isVisible() && rows.size() == 3;
+        },
+        5000));
+    const auto objectOf = [](QTreeWidgetItem* row) { return MarksList::markOf(row)->object; };
+    const int clicked = objectOf(rows[0]), below = objectOf(rows[1]);
+    const auto click = [&](QTreeWidgetItem* row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(list->tree()->viewport(), Qt::LeftButton, modifiers,
+                          list->tree()->visualItemRect(row).center());
+    };
+    click(rows[0]);
+    ASSERT_EQ(MarkEditor::of(*w.view).selected(), (MarkRef{0, clicked}));
+    w.key(Qt::Key_Down);
+    w.key(Qt::Key_Delete);
+    EXPECT_TRUE(w.has(clicked));
+    EXPECT_FALSE(w.has(below));
+    EXPECT_EQ(w.stack().undoText(), "Delete Mark");
+
+    std::vector<QTreeWidgetItem*> left;
+    for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)
+        if (MarksList::markOf(*it)) left.push_back(*it);
+    ASSERT_EQ(left.size(), 2u);
+    click(left[0]);
+    click(left[1], Qt::ControlModifier);
+    w.key(Qt::Key_Backspace);
+    EXPECT_FALSE(w.has(w.first) || w.has(w.second) || w.has(third));
+    EXPECT_EQ(w.stack().undoText(), "Delete 2 Marks");
+    EXPECT_EQ(w.stack().count(), 2);
+}
+
 TEST(MarkKeys, TypingInATextFieldOfTheWindowIsNoMarkKey)
 {
     MarkedWindow w;
