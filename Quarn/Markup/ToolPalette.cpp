@@ -40,8 +40,7 @@ QString helpText(MarkupTool tool) { return QStringLiteral("%1 (%2)").arg(quarnki
 // One member row of a group's menu.
 class ToolMenuRow : public QAbstractButton {
 public:
-    ToolMenuRow(MarkupTool tool, bool current, ToolGroupMenu* menu)
-        : QAbstractButton(menu), tool_(tool), current_(current), menu_(menu)
+    ToolMenuRow(MarkupTool tool, bool current, ToolGroupMenu* menu) : QAbstractButton(menu), tool_(tool), menu_(menu)
     {
         // Tab and the arrows go from row to row; Return or Space picks the tool.
         makeTabStop(this);
@@ -83,12 +82,12 @@ protected:
         // Lit under the pointer, and where the keyboard is.
         if (menu_->hovered() == tool_ || (hasFocus() && returnPresses(this)))
             fillRounded(p, rect(), 4, withOpacity(D::paper(), 0.08));
-        const QColor fg = current_ ? D::accent() : D::paper();
+        const QColor fg = isChecked() ? D::accent() : D::paper();
         const QRectF inner = QRectF(rect()).adjusted(10, 0, -10, 0);
         drawSymbol(p, quarnkit::symbol(tool_), QRectF(inner.left() + 2.5, inner.center().y() - 6.5, 13, 13), fg);
         QFont title = font();
         title.setPixelSize(13);
-        title.setWeight(current_ ? QFont::DemiBold : QFont::Normal);
+        title.setWeight(isChecked() ? QFont::DemiBold : QFont::Normal);
         p.setFont(title);
         p.setPen(fg);
         p.drawText(inner.adjusted(18 + 8, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, quarnkit::title(tool_));
@@ -104,7 +103,6 @@ protected:
 
 private:
     MarkupTool tool_;
-    bool current_;
     ToolGroupMenu* menu_;
 };
 

@@ -393,7 +393,7 @@ void SignatureSheet::refresh()
     const QString placeholder = kind_ == Signature::Kind::signature ? tr("Your name") : QStringLiteral("YN");
     for (SignatureFontCard* card : cards_) {
         card->setPreview(trimmed.isEmpty() ? placeholder : trimmed, trimmed.isEmpty());
-        card->setSelected(fontId_ && card->signatureFont().id() == *fontId_);
+        card->setChecked(fontId_ && card->signatureFont().id() == *fontId_);
     }
     const bool can = canSave();
     saveButton_->setEnabled(can);
@@ -427,21 +427,13 @@ void SignatureFontCard::setPreview(const QString& text, bool placeholder)
     update();
 }
 
-void SignatureFontCard::setSelected(bool selected)
-{
-    if (selected == selected_) return;
-    selected_ = selected;
-    setChecked(selected);
-    update();
-}
-
 void SignatureFontCard::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF box(0, 0, width(), 58);
     signview::fillRounded(p, box, 4, D::paper());
-    signview::strokeRoundedInside(p, box, 4, 2, selected_ ? D::accent() : QColor(Qt::transparent));
+    signview::strokeRoundedInside(p, box, 4, 2, isChecked() ? D::accent() : QColor(Qt::transparent));
 
     // 30 points, scaled down to as little as 0.35 of that to fit on one line.
     QFont face(family_);
@@ -456,8 +448,8 @@ void SignatureFontCard::paintEvent(QPaintEvent*)
     p.drawText(box.adjusted(12, 0, -12, 0), Qt::AlignCenter | Qt::TextSingleLine, preview_);
     p.restore();
 
-    p.setFont(uiFont(11, selected_ ? QFont::DemiBold : QFont::Normal));
-    p.setPen(selected_ ? D::paper() : shelltext::secondary());
+    p.setFont(uiFont(11, isChecked() ? QFont::DemiBold : QFont::Normal));
+    p.setPen(isChecked() ? D::paper() : shelltext::secondary());
     p.drawText(QRectF(0, 58 + 5, width(), height() - 63), Qt::AlignLeft | Qt::AlignTop,
                QString::fromStdString(font_.name));
 }

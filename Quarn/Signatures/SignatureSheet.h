@@ -107,8 +107,8 @@ private:
 };
 
 // One font of type mode: the name set in the font on a paper card, and the
-// font's name below. Chosen cards carry the accent outline, and are checked
-// for a screen reader; a click only asks for the card (the sheet chooses).
+// font's name below. The chosen card is checked, drawn with the accent
+// outline; a click only asks for the card (the sheet chooses).
 class SignatureFontCard : public QAbstractButton {
     Q_OBJECT
 public:
@@ -118,8 +118,6 @@ public:
     void setPreview(const QString& text, bool placeholder);
     const QString& previewText() const { return preview_; }
     bool showsPlaceholder() const { return placeholder_; }
-    void setSelected(bool selected);
-    bool isSelected() const { return selected_; }
     QSize sizeHint() const override;
 
 protected:
@@ -131,7 +129,6 @@ private:
     QString family_;
     QString preview_;
     bool placeholder_ = true;
-    bool selected_ = false;
 };
 
 } // namespace quarn

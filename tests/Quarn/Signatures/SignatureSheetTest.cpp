@@ -131,10 +131,10 @@ TEST(SignatureSheetTest, TypingSavesInTheChosenFont)
     OpenSheet s(Kind::signature, fonts);
     s.sheet.setMode(SignatureSheet::Mode::type);
     ASSERT_EQ(s.sheet.fontCards().size(), fonts.size());
-    EXPECT_TRUE(s.sheet.fontCards()[0]->isSelected());
+    EXPECT_TRUE(s.sheet.fontCards()[0]->isChecked());
     QTest::mouseClick(s.sheet.fontCards()[1], Qt::LeftButton);
-    EXPECT_FALSE(s.sheet.fontCards()[0]->isSelected());
-    EXPECT_TRUE(s.sheet.fontCards()[1]->isSelected());
+    EXPECT_FALSE(s.sheet.fontCards()[0]->isChecked());
+    EXPECT_TRUE(s.sheet.fontCards()[1]->isChecked());
     s.key(Qt::Key_Return);
     ASSERT_EQ(s.kept.size(), 1u);
     EXPECT_EQ(s.kept[0].source, Signature::Source::typed);
@@ -234,7 +234,7 @@ TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[1]);
     QTest::keyClick(window, Qt::Key_Space);
-    EXPECT_TRUE(s.sheet.fontCards()[1]->isSelected());
+    EXPECT_TRUE(s.sheet.fontCards()[1]->isChecked());
     EXPECT_EQ(checked(), QList<bool>({false, true}));
 
     QTest::keyClick(window, Qt::Key_Backtab);
