@@ -1,5 +1,7 @@
 #include "Quarn/Design/AccessiblePopover.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
+
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -91,11 +93,8 @@ protected:
 void install()
 {
     QAccessible::installFactory(popoverAccessible);
-    // Qt keeps the application's element once made: one made before now,
-    // which does not list popovers, is made again.
-    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
-    if (application && !dynamic_cast<ApplicationAccessible*>(application))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(application));
+    // One made before now would not list popovers.
+    remakeAccessible<ApplicationAccessible>(qApp);
 }
 
 } // namespace
@@ -107,11 +106,7 @@ void exposeAsPopover(QWidget* popover)
     if (popover->property(asPopover).toBool()) return;
     popover->setProperty(asPopover, true);
     new ShowNotice(popover);
-    // Qt keeps the element it made for a widget: one made while the popover
-    // was being built (a name set tells the reader) is made again.
-    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(popover);
-    if (made && !dynamic_cast<PopoverAccessible*>(made))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    remakeAccessible<PopoverAccessible>(popover);
 }
 
 } // namespace quarn

@@ -91,21 +91,12 @@ QAccessibleInterface* roleAccessible(const QString&, QObject* object)
     return nullptr;
 }
 
-bool isOurs(QAccessibleInterface* made)
-{
-    return dynamic_cast<OneElementAccessible*>(made) || dynamic_cast<TabBarAccessible*>(made)
-           || dynamic_cast<ChosenAccessible*>(made);
-}
-
 void play(QWidget* widget, Played role)
 {
     static const bool installed = (QAccessible::installFactory(roleAccessible), true);
     Q_UNUSED(installed);
     widget->setProperty(playedRole, int(role));
-    // Qt keeps the element it made for a widget: one made while the widget
-    // was being built (a name set tells the reader) is made again.
-    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
-    if (made && !isOurs(made)) QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    remakeAccessible<OneElementAccessible, TabBarAccessible, ChosenAccessible>(widget);
 }
 
 } // namespace

@@ -41,6 +41,18 @@ void exposeAsTab(QAbstractButton* tab);
 // while it is checked. A press chooses it.
 void exposeAsChoice(QAbstractButton* button);
 
+// Qt keeps the element it made for an object. One it made before a factory
+// answered with one of `Ours` (with a reader listening, Qt makes one while a
+// widget is being built, for a name set or a model given) goes, and the
+// next to ask gets the factory's.
+template <typename... Ours>
+void remakeAccessible(QObject* object)
+{
+    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(object);
+    if (made && !(dynamic_cast<Ours*>(made) || ...))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
 // Names `widget` for a screen reader, for a name that follows a state (a
 // mode, a tool, a heading). Qt tells the reader each time a name is set,
 // changed or not, and a reader on the control speaks it again: this tells

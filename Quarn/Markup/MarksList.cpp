@@ -2,6 +2,7 @@
 #include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Markup/MarkupModel.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
@@ -465,13 +466,9 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
 
     auto* tree = new MarkTree(this);
     tree_ = tree;
-    // With a screen reader listening, Qt makes the tree's element while the
-    // tree is still being made (its model is set then), before it is a
-    // MarkTree that the factory above knows: Qt's own table, whose rows
-    // offer only "Toggle". That element goes; the next to ask gets the list's.
-    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(tree_);
-        made && !dynamic_cast<MarkTreeAccessible*>(made))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    // Made while the tree was still no MarkTree, the element would be Qt's
+    // own table, whose rows offer only "Toggle".
+    remakeAccessible<MarkTreeAccessible>(tree_);
     tree_->setColumnCount(1);
     tree_->setAccessibleName(tr("Marks"));
     tree_->header()->hide();
