@@ -2,6 +2,7 @@
 
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Pages/PageListController.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QDrag>
@@ -192,19 +193,6 @@ std::pair<int, int> PageTableView::visibleRows() const
     return {first, std::max(first, last) + 1};
 }
 
-namespace {
-
-// Delete or Backspace (Shift allowed) with rows selected, or a plain Escape:
-// the list's own keys.
-bool ownKey(const QKeyEvent* event, bool rowsSelected)
-{
-    const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-    if (plain && (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace)) return rowsSelected;
-    return event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier;
-}
-
-} // namespace
-
 bool PageTableView::event(QEvent* event)
 {
     // Shown, the list has its size: the current page is brought in once it is laid out.
@@ -212,12 +200,13 @@ bool PageTableView::event(QEvent* event)
         QTimer::singleShot(0, controller_, [list = QPointer<PageListController>(controller_)] {
             if (list) list->scrollToCurrent(false);
         });
-    // Claimed before any shortcut or window-wide key handler takes them.
-    if (event->type() == QEvent::ShortcutOverride
-        && ownKey(static_cast<QKeyEvent*>(event), selectionModel() && selectionModel()->hasSelection())) {
-        event->accept();
+    // The list's own keys, claimed before any shortcut or window-wide key
+    // handler takes them: Delete or Backspace (Shift allowed) with rows
+    // selected, and Escape.
+    const bool rowsSelected = selectionModel() && selectionModel()->hasSelection();
+    if ((rowsSelected && WindowEvents::claimsKey(event, {Qt::Key_Delete, Qt::Key_Backspace}, Qt::ShiftModifier))
+        || WindowEvents::claimsKey(event, {Qt::Key_Escape}))
         return true;
-    }
     return QListView::event(event);
 }
 
