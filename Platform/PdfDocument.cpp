@@ -955,13 +955,14 @@ std::int64_t fileLengthC(fz_context* ctx, pdf_document* doc)
     return length;
 }
 
-// The object number the trailer's `key` (/Root, /Info, /Encrypt) names; 0 for none.
-int trailerNumberC(fz_context* ctx, pdf_document* doc, pdf_obj* key)
+// The object number that the trailer's entry at `path` ("Root", "Info",
+// "Encrypt", "Root/Pages") names; 0 for none, or for a value held in place.
+int trailerNumberC(fz_context* ctx, pdf_document* doc, const char* path)
 {
     int num = 0;
     fz_var(num);
     fz_try(ctx) {
-        pdf_obj* value = pdf_dict_get(ctx, pdf_trailer(ctx, doc), key);
+        pdf_obj* value = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), path);
         num = pdf_is_indirect(ctx, value) ? pdf_to_num(ctx, value) : 0;
     }
     fz_catch(ctx) num = 0;
@@ -1192,20 +1193,6 @@ std::vector<int> pageObjectsInFileOrder(fz_context* ctx, pdf_document* doc)
     std::vector<int> nums;
     for (const auto& f : found) nums.push_back(f.second);
     return nums;
-}
-
-// The object number of the catalog's /Pages; 0 when the catalog holds the
-// node itself, or holds none.
-int rootNodeC(fz_context* ctx, pdf_document* doc)
-{
-    int num = 0;
-    fz_var(num);
-    fz_try(ctx) {
-        pdf_obj* pages = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
-        num = pdf_is_indirect(ctx, pages) ? pdf_to_num(ctx, pages) : 0;
-    }
-    fz_catch(ctx) num = 0;
-    return num;
 }
 
 // The kids of page tree node `num` (0: the node the catalog holds itself)
@@ -1726,9 +1713,8 @@ void keepEncryptionDictionaryC(fz_context* ctx, pdf_document* doc)
 {
     pdf_obj* raw = nullptr;
     fz_var(raw);
+    const int num = trailerNumberC(ctx, doc, "Encrypt");
     fz_try(ctx) {
-        pdf_obj* ref = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt));
-        const int num = pdf_is_indirect(ctx, ref) ? pdf_to_num(ctx, ref) : 0;
         const bool changed = num > 0 && doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num);
         pdf_xref_entry* entry = doc->crypt && num > 0 && num < pdf_xref_len(ctx, doc) && !changed
                                     ? pdf_get_xref_entry(ctx, doc, num)
@@ -2148,9 +2134,8 @@ bool repairFoundFileTables(PdfDocument::Impl& d)
     std::unordered_map<int, FileTableRow> rows;
     FileTrailer trailer;
     if (bias < 0 || !readFileTables(file, bias, &rows, &trailer)) return false;
-    if (trailer.root != trailerNumberC(ctx, d.doc, PDF_NAME(Root))
-        || trailer.info != trailerNumberC(ctx, d.doc, PDF_NAME(Info))
-        || trailer.encrypt != trailerNumberC(ctx, d.doc, PDF_NAME(Encrypt)))
+    if (trailer.root != trailerNumberC(ctx, d.doc, "Root") || trailer.info != trailerNumberC(ctx, d.doc, "Info")
+        || trailer.encrypt != trailerNumberC(ctx, d.doc, "Encrypt"))
         return false;
     // The repair notes where an object's header starts, or the spaces and
     // comments before it.
@@ -2230,12 +2215,12 @@ std::vector<int> pagesTheTreeReaches(PdfDocument::Impl& d, const std::function<b
     fz_context* ctx = pdfContext();
     constexpr size_t visitLimit = 1 << 22;
     if (mend && !catalogReadC(ctx, d.doc)) {
-        if (const int root = trailerNumberC(ctx, d.doc, PDF_NAME(Root))) mend(root);
+        if (const int root = trailerNumberC(ctx, d.doc, "Root")) mend(root);
     }
     std::vector<int> pages;
     std::unordered_set<int> walked;
     // The nodes and pages still to visit, the next on top.
-    const int top = rootNodeC(ctx, d.doc);
+    const int top = trailerNumberC(ctx, d.doc, "Root/Pages");
     std::vector<int> stack{top};
     for (size_t visits = 0; !stack.empty() && visits < visitLimit; ++visits) {
         const int num = stack.back();
@@ -2364,7 +2349,7 @@ int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err)
         // own tree reaches.
         const std::vector<int> reached = pagesTheTreeReaches(d);
         const std::vector<int> found = pageObjectsInFileOrder(ctx, d.doc);
-        const bool holdsTree = treeKidsC(ctx, d.doc, rootNodeC(ctx, d.doc), nullptr, 0) >= 0;
+        const bool holdsTree = treeKidsC(ctx, d.doc, trailerNumberC(ctx, d.doc, "Root/Pages"), nullptr, 0) >= 0;
         if (!err->code && holdsTree && found == reached && pages == int(found.size())) return pages;
         *err = FzError{};
         installPageTreeC(ctx, d.doc, found.data(), int(found.size()), err);
