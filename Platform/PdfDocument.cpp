@@ -1733,25 +1733,14 @@ void keepEncryptionDictionaryC(fz_context* ctx, pdf_document* doc)
     fz_catch(ctx) {}
 }
 
-fz_stream* openStreamC(fz_context* ctx, const std::shared_ptr<WatchedFile>& file, FzError* err)
+// A buffer over `len` bytes at `data`, which must outlive it; null when it cannot be made.
+fz_buffer* sharedBufferC(fz_context* ctx, const unsigned char* data, size_t len)
 {
-    fz_stream* stm = nullptr;
-    fz_var(stm);
-    fz_try(ctx) stm = openWatchedStream(ctx, file);
-    fz_catch(ctx) {
-        captureError(ctx, err);
-        stm = nullptr;
-    }
-    return stm;
-}
-
-fz_stream* openMemoryC(fz_context* ctx, const unsigned char* data, size_t len)
-{
-    fz_stream* stm = nullptr;
-    fz_var(stm);
-    fz_try(ctx) stm = fz_open_memory(ctx, data, len);
-    fz_catch(ctx) stm = nullptr;
-    return stm;
+    fz_buffer* buf = nullptr;
+    fz_var(buf);
+    fz_try(ctx) buf = fz_new_buffer_from_shared_data(ctx, data, len);
+    fz_catch(ctx) buf = nullptr;
+    return buf;
 }
 
 int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
@@ -1763,20 +1752,16 @@ int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
     return ok;
 }
 
-// Whether the PDF in `stm` (taken) opens with the passwords its source
-// opened with: with none when `password` is null, else with that one only.
-// `*opened` is the document read, for the caller to retire.
-int opensWithC(fz_context* ctx, fz_stream* stm, const char* password, pdf_document** opened)
+// Whether `doc` opens with the passwords its source opened with: with none
+// when `password` is null, else with that one only.
+int opensWithC(fz_context* ctx, pdf_document* doc, const char* password)
 {
     int opens = 0;
     fz_var(opens);
-    *opened = nullptr;
     fz_try(ctx) {
-        *opened = pdf_open_document_with_stream(ctx, stm);
-        const int needs = pdf_needs_password(ctx, *opened);
-        opens = password ? needs && pdf_authenticate_password(ctx, *opened, password) : !needs;
+        const int needs = pdf_needs_password(ctx, doc);
+        opens = password ? needs && pdf_authenticate_password(ctx, doc, password) : !needs;
     }
-    fz_always(ctx) fz_drop_stream(ctx, stm);
     fz_catch(ctx) opens = 0;
     return opens;
 }
@@ -3093,18 +3078,17 @@ void checkWrittenOpens(const PdfDocument::Impl& d, const pdf_write_options& opts
     const char* password =
         kept ? (d.passwordProtected ? d.password.c_str() : nullptr) : (*opts.upwd_utf8 ? opts.upwd_utf8 : nullptr);
     fz_context* ctx = pdfContext();
-    fz_stream* written = nullptr;
-    if (file) {
-        if (const auto copy = WatchedFile::adopt(::dup(file->fd))) {
-            FzError err;
-            written = openStreamC(ctx, copy, &err);
-        }
-    } else {
-        written = openMemoryC(ctx, reinterpret_cast<const unsigned char*>(bytes->bytes->constData()),
-                              size_t(bytes->bytes->size()));
-    }
+    FzError err;
     pdf_document* opened = nullptr;
-    const bool opens = written && opensWithC(ctx, written, password, &opened);
+    if (file) {
+        if (const auto copy = WatchedFile::adopt(::dup(file->fd))) opened = openWatchedC(ctx, copy, &err);
+    } else if (fz_buffer* written =
+                   sharedBufferC(ctx, reinterpret_cast<const unsigned char*>(bytes->bytes->constData()),
+                                 size_t(bytes->bytes->size()))) {
+        opened = openFromBuffer(ctx, written, &err);
+        fz_drop_buffer(ctx, written);
+    }
+    const bool opens = opened && opensWithC(ctx, opened, password);
     retireDocument(opened);
     if (!opens)
         throw PdfError(PdfErrorCode::unopenableCopy, "the written file does not open with the document's password");
