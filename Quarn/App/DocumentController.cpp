@@ -79,43 +79,38 @@ void bringForward(DocumentWindow* window)
     window->activateWindow();
 }
 
-bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+// A warning on the window with one action beside Cancel; true when the user
+// took the action.
+bool askActionWithDialog(DocumentWindow& window, const QString& text, const QString& reason, const QString& action,
+                         QMessageBox::ButtonRole role, bool actionIsDefault)
 {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
     setPlainTexts(box, text, reason); // they name the file as it is called
-    QPushButton* saveAs = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(saveAs);
+    QPushButton* button = box.addButton(action, role);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(actionIsDefault ? button : cancel);
     box.setWindowModality(Qt::WindowModal);
     box.exec();
-    return box.clickedButton() == saveAs;
+    return box.clickedButton() == button;
+}
+
+bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+{
+    return askActionWithDialog(window, text, reason, DocumentController::tr("Save As…"), QMessageBox::AcceptRole, true);
 }
 
 bool confirmLossyCopyWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
-    setPlainTexts(box, text, reason); // they name the file as it is called
-    QPushButton* save = box.addButton(DocumentController::tr("Save Anyway"), QMessageBox::AcceptRole);
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    return box.clickedButton() == save;
+    return askActionWithDialog(window, text, reason, DocumentController::tr("Save Anyway"), QMessageBox::AcceptRole,
+                               false);
 }
 
 bool offerRevertWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
-    // They name the file as it is called.
-    setPlainTexts(box, text,
-                  reason + QLatin1Char(' ')
-                      + DocumentController::tr("Revert opens the file as it is now; your changes will be lost."));
-    QPushButton* revert = box.addButton(DocumentController::tr("Revert"), QMessageBox::DestructiveRole);
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    return box.clickedButton() == revert;
+    const QString consequence =
+        DocumentController::tr("Revert opens the file as it is now; your changes will be lost.");
+    return askActionWithDialog(window, text, reason + QLatin1Char(' ') + consequence, DocumentController::tr("Revert"),
+                               QMessageBox::DestructiveRole, false);
 }
 
 const QString failureAlertName = QStringLiteral("ravlenFailureAlert");
