@@ -3011,12 +3011,23 @@ bool usesUnparsedObjects(const PdfDocument::Impl& d)
     return !unparsed.empty() && documentRefersToC(pdfContext(), d.doc, unparsed.data(), int(unparsed.size()));
 }
 
-// Whether a file written from the settled document may show less than the
-// file it was read from shows in other programs.
-bool showsLessWhenWritten(const PdfDocument::Impl& d)
+// Why a file written from the settled document may show less than the file
+// it was read from shows in other programs, as the refusal to write over
+// that file; none when it shows as much. The one judge of a save in place
+// and of a copy (saveToFile, copyShowsLess).
+std::optional<PdfError> lossWhenWritten(const PdfDocument::Impl& d)
 {
-    return (d.repairedAtOpen && !d.repairLostNothing) || d.pageTree == PdfDocument::Impl::PageTree::rebuiltOtherwise
-           || usesUnparsedObjects(d);
+    if (d.repairedAtOpen && !d.repairLostNothing)
+        return PdfError(PdfErrorCode::repairedFile,
+                        "the file had to be rebuilt to be read, and other programs may read more of it");
+    // Pages shown from a tree rebuilt otherwise than the file's own reaches
+    // are no pages other readers show of the file.
+    if (d.pageTree == PdfDocument::Impl::PageTree::rebuiltOtherwise)
+        return PdfError(PdfErrorCode::repairedFile, "the file's page tree had to be rebuilt from its pages");
+    if (usesUnparsedObjects(d))
+        return PdfError(PdfErrorCode::unparsedObjects,
+                        "object " + std::to_string(d.unparsedObjects.front()) + " of the file cannot be parsed");
+    return std::nullopt;
 }
 
 // The checks that keep a save from losing the user's work.
@@ -3203,17 +3214,12 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         // The settling read of the whole file may be what finds the damage.
         readingSource(*d, [&] { settleBeforeEditing(*d); });
         throwIfSourceChanged(*d);
-        if (targetIsSource && d->repairedAtOpen && !d->repairLostNothing)
-            throw PdfError(PdfErrorCode::repairedFile,
-                           "the file had to be rebuilt to be read, and other programs may read more of it");
-        // Pages shown from a tree rebuilt otherwise than the file's own
-        // reaches are no pages other readers show of the file.
-        if (targetIsSource && d->pageTree == Impl::PageTree::rebuiltOtherwise)
-            throw PdfError(PdfErrorCode::repairedFile, "the file's page tree had to be rebuilt from its pages");
-        // A PDF without pages is opened by few readers (poppler refuses it):
-        // none is written. One read with no pages because its page objects
-        // are damaged past finding would also lose what other readers may
-        // still find in the file as it is.
+        // What no file takes is refused before what only this file may not
+        // take: offered Save As, the user would be refused again. A PDF
+        // without pages is opened by few readers (poppler refuses it): none
+        // is written. One read with no pages because its page objects are
+        // damaged past finding would also lose what other readers may still
+        // find in the file as it is.
         FzError err;
         if (countPagesC(pdfContext(), d->doc, &err) == 0 && !d->locked) {
             if (d->pageTree == Impl::PageTree::asFiled && !err.code)
@@ -3223,11 +3229,14 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         if (d->namesCut)
             throw PdfError(PdfErrorCode::namesTooLong,
                            "the file uses names longer than " + std::to_string(engineNameLimit) + " bytes");
-        if (targetIsSource && usesUnparsedObjects(*d))
-            throw PdfError(PdfErrorCode::unparsedObjects,
-                           "object " + std::to_string(d->unparsedObjects.front()) + " of the file cannot be parsed");
-        if (!targetIsSource && !options.lossAccepted && showsLessWhenWritten(*d))
-            throw PdfError(PdfErrorCode::lossyCopy, "the copy may show less than the file it comes from");
+        // What may show less than the file it was read from never goes over
+        // that file, and goes to another once the user accepted it.
+        if (targetIsSource || !options.lossAccepted) {
+            if (const std::optional<PdfError> loss = lossWhenWritten(*d)) {
+                if (targetIsSource) throw *loss;
+                throw PdfError(PdfErrorCode::lossyCopy, "the copy may show less than the file it comes from");
+            }
+        }
     }
     // MuPDF writes into the new file as it makes the bytes, under the
     // document's lock; the sync and the rename run without it, so pages
@@ -3271,7 +3280,7 @@ bool PdfDocument::copyShowsLess() const
     std::lock_guard lock(d->mutex);
     if (d->locked) return false;
     readingSource(*d, [&] { settleBeforeEditing(*d); });
-    return showsLessWhenWritten(*d);
+    return lossWhenWritten(*d).has_value();
 }
 
 bool PdfDocument::sourceChanged() const
