@@ -304,10 +304,13 @@ public:
     // bytes into the document. Whether that happened.
     bool sourceChanged() const;
     // Whether a file written from the document may show less than the file
-    // it was read from shows in other programs: MuPDF had to rebuild that
-    // file to read it, or objects the document uses could not be parsed, or
-    // only by guessing past damage (a copy holds MuPDF's reading). Reads the
-    // rest of the file first. False for a document not read from a file.
+    // (or bytes) it was read from shows in other programs: MuPDF had to
+    // rebuild that file to read it, or its pages are shown from a tree
+    // rebuilt otherwise than its own reaches, or objects the document uses
+    // could not be parsed, or only by guessing past damage (a copy holds
+    // MuPDF's reading). What refuses a save over that file (saveToFile).
+    // Reads the rest of the file first. False for a document made here, and
+    // for a locked one, of which nothing is written.
     bool copyShowsLess() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;

@@ -329,6 +329,8 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         QTemporaryDir dir;
         const auto doc = refusedOver(dir, c.bytes, c.words, c.refused);
         // Another file may show less than this one: the user is asked first.
+        EXPECT_TRUE(doc->copyShowsLess());
+        EXPECT_TRUE(PdfDocument::openBytes(c.bytes)->copyShowsLess()); // read from bytes alike
         const QString elsewhere = dir.filePath("elsewhere.pdf");
         platform::PdfSaveOptions asking = fileSave();
         asking.lossAccepted = false;
@@ -415,6 +417,7 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
                 ASSERT_FALSE(doc->render(0, 1.0).isNull());
             }
             addMark(*doc);
+            EXPECT_FALSE(doc->copyShowsLess());
             platform::PdfSaveOptions asking = fileSave();
             asking.lossAccepted = false;
             const QString elsewhere = dir.filePath("elsewhere.pdf");
