@@ -373,9 +373,9 @@ std::string saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhe
     try {
         quarnkit::writeDocumentFile(doc, QString::fromStdString(elsewhere), true);
     } catch (const quarnkit::DocumentError& e) {
-        // What no file can take (no page, names cut short, damage found
-        // after an edit) is refused for every file alike; anything else
-        // leaves the user nowhere to keep their work.
+        // What no file can take (pages that cannot be read, names cut
+        // short, damage found after an edit) is refused for every file
+        // alike; anything else leaves the user nowhere to keep their work.
         const Code code = e.code();
         if (code == Code::fileWriteUnreadablePages || code == Code::fileWriteNamesTooLong
             || code == Code::fileWriteDamagedSinceOpen)
@@ -402,17 +402,9 @@ void checkSavedCopy(const std::string& path, int fd)
 {
     char folder[] = "/tmp/ravlen-stress-XXXXXX";
     if (!::mkdtemp(folder)) throw std::runtime_error("cannot make a scratch folder");
-    send(fd, std::string("scratch ") + folder); // removed by the parent should this child be killed
+    // The parent removes the folder with all it holds, however this child ends.
+    send(fd, std::string("scratch ") + folder);
     const std::string copy = std::string(folder) + "/copy.pdf", elsewhere = std::string(folder) + "/elsewhere.pdf";
-    struct Cleanup {
-        std::string folder, copy, elsewhere;
-        ~Cleanup()
-        {
-            ::unlink(copy.c_str());
-            ::unlink(elsewhere.c_str());
-            ::rmdir(folder.c_str());
-        }
-    } cleanup{folder, copy, elsewhere};
     {
         const std::string bytes = readBytes(path);
         FILE* out = std::fopen(copy.c_str(), "wb");
