@@ -21,6 +21,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportJob.h"
 #include "tools/stress/MarksRoundTrip.h"
 
 #include <algorithm>
@@ -316,22 +317,148 @@ PopplerReading popplerRead(const std::string& path)
 
 // Throws when poppler reads less of the saved copy than of the original:
 // fewer or more pages, a page of another size or rotation, other words.
-void checkSecondReader(const PopplerReading& original, const std::string& copy, const char* save)
+// `after` ends each message ("" or " after …"). Without `geometry`, pages
+// may be of another size or rotation (a flattened page is drawn upright).
+void checkSecondReader(const PopplerReading& original, const std::string& copy, const std::string& after,
+                       bool geometry = true)
 {
     if (!original.read) return; // poppler cannot read the original either
     const PopplerReading saved = popplerRead(copy);
-    const std::string after = std::string(" after a save ") + save;
-    if (!saved.read) throw std::runtime_error("poppler cannot read the saved copy" + after);
+    if (!saved.read) throw std::runtime_error("poppler cannot read the copy" + after);
     if (saved.pages != original.pages)
         throw std::runtime_error("poppler reads " + std::to_string(saved.pages) + " pages instead of "
                                  + std::to_string(original.pages) + after);
-    for (size_t i = 0; i < original.geometry.size(); ++i)
+    for (size_t i = 0; geometry && i < original.geometry.size(); ++i)
         if (saved.geometry[i] != original.geometry[i])
             throw std::runtime_error("poppler reads page " + std::to_string(i + 1) + " as " + saved.geometry[i]
                                      + "instead of " + original.geometry[i] + after);
     for (size_t i = 0; i < original.text.size(); ++i)
         if (i >= saved.text.size() || saved.text[i] != original.text[i])
             throw std::runtime_error("poppler reads other words on page " + std::to_string(i + 1) + after);
+}
+
+// ---------------------------------------------------------------- what poppler draws
+
+// Poppler draws the first pages of the original and of each copy at a low
+// resolution, and the pixels are compared. A difference is listed for a
+// person to judge, not failed: a form that asks readers to draw its fields
+// is drawn anew on a save, by design.
+constexpr int drawnPages = 10;
+constexpr const char* drawnResolution = "30";
+
+struct PopplerDrawing {
+    bool drawn = false; // pdftoppm ended in its time, with a page at least
+    std::vector<QImage> pages;
+};
+
+// Draws the file's first pages into the new folder `folder`.
+PopplerDrawing popplerDraw(const std::string& path, const std::string& folder)
+{
+    PopplerDrawing drawing;
+    std::error_code error;
+    if (!std::filesystem::create_directory(folder, error)) return drawing;
+    const ProgramRun run = runProgram(
+        {"pdftoppm", "-r", drawnResolution, "-l", std::to_string(drawnPages), "-png", path, folder + "/page"}, false);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) names.push_back(entry.path());
+    // pdftoppm pads the page numbers of one file to one width.
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) drawing.pages.emplace_back(QString::fromStdString(name));
+    drawing.drawn = run.answered && !drawing.pages.empty();
+    return drawing;
+}
+
+// Pixels alike but for rounding: each channel within 8 of 255.
+bool alike(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) <= 8 && std::abs(qGreen(a) - qGreen(b)) <= 8
+           && std::abs(qBlue(a) - qBlue(b)) <= 8;
+}
+
+// Empty when poppler draws the copy as it draws the original; else how many
+// pixels differ, and on which pages.
+std::string drawnDifference(const PopplerDrawing& original, const PopplerDrawing& copy)
+{
+    if (!copy.drawn) return "poppler draws no page of it";
+    long long differing = 0, all = 0;
+    std::string where;
+    for (size_t i = 0; i < original.pages.size(); ++i) {
+        const QImage a = original.pages[i].convertToFormat(QImage::Format_RGB32);
+        const long long area = (long long)a.width() * a.height();
+        all += area;
+        long long n = area; // a page missing, or of another size, differs whole
+        if (i < copy.pages.size() && copy.pages[i].size() == a.size()) {
+            const QImage b = copy.pages[i].convertToFormat(QImage::Format_RGB32);
+            n = 0;
+            for (int y = 0; y < a.height(); ++y) {
+                const auto* lineA = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+                const auto* lineB = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+                for (int x = 0; x < a.width(); ++x) n += !alike(lineA[x], lineB[x]);
+            }
+        }
+        if (n == 0) continue;
+        differing += n;
+        where += (where.empty() ? "" : ", ") + std::to_string(i + 1);
+    }
+    std::string extra;
+    if (copy.pages.size() != original.pages.size())
+        extra = std::to_string(copy.pages.size()) + " pages drawn of " + std::to_string(original.pages.size()) + "; ";
+    if (differing == 0) return extra.empty() ? extra : extra.substr(0, extra.size() - 2);
+    return extra + std::to_string(differing) + " of " + std::to_string(all) + " pixels differ (page " + where + ")";
+}
+
+// With --keep, the original and the copies poppler draws or reads
+// differently are kept in this folder, one folder each, to be looked at.
+std::string keepFolder;
+
+// Compares what poppler draws and reads of `file` with the original, and
+// reports each difference as a "differs …" line.
+struct DrawnComparison {
+    std::string source;     // the original's path
+    PopplerReading reading; // of the original
+    PopplerDrawing drawing; // of the original
+    std::string scratch;    // the file's scratch folder
+    int fd = -1;
+
+    void compare(const std::string& what, const std::string& file, const std::string& name, bool words) const
+    {
+        if (!drawing.drawn || reading.pages == 0) return; // poppler cannot draw the original either
+        std::string difference = drawnDifference(drawing, popplerDraw(file, scratch + "/" + name));
+        if (words) {
+            try {
+                checkSecondReader(reading, file, "", false);
+            } catch (const std::runtime_error& e) {
+                difference += (difference.empty() ? "" : "; ") + std::string(e.what());
+            }
+        }
+        if (difference.empty()) return;
+        send(fd, "differs " + what + ": " + oneLine(difference));
+        if (keepFolder.empty()) return;
+        namespace fs = std::filesystem;
+        const fs::path source(this->source);
+        const fs::path kept =
+            fs::path(keepFolder) / (source.parent_path().filename().string() + "-" + source.filename().string());
+        std::error_code error;
+        fs::create_directories(kept, error);
+        fs::copy_file(source, kept / "original.pdf", fs::copy_options::overwrite_existing, error);
+        fs::copy_file(file, kept / (name + ".pdf"), fs::copy_options::overwrite_existing, error);
+    }
+};
+
+// Exports the document as the window's Export does (a snapshot of the
+// document as it stands, all pages) to `destination`.
+void exportAs(const platform::PdfDocument& doc, quarnkit::ExportFormat format, const std::string& destination, int fd)
+{
+    quarnkit::ExportSettings settings;
+    settings.format = format;
+    for (int i = 0; i < doc.pageCount(); ++i) settings.pages.push_back(i);
+    settings.baseName = "copy";
+    const QByteArray snapshot = quarnkit::ExportSnapshot::data(doc);
+    if (snapshot.isEmpty()) throw quarnkit::ExportError(quarnkit::ExportError::Kind::unreadable);
+    const std::string title = quarnkit::ExportFormats::title(format).toStdString();
+    quarnkit::ExportJob::run(
+        settings, snapshot, QString::fromStdString(destination),
+        [&](const quarnkit::ExportStep& step) { send(fd, "step export " + title + " " + std::to_string(step.done)); });
 }
 
 std::shared_ptr<platform::PdfDocument> openUnlocked(const std::string& path)
@@ -414,11 +541,25 @@ void checkSavedCopy(const std::string& path, int fd)
     }
     const bool signedValid = signatureValid(copy);
     const PopplerReading original = popplerRead(copy);
+    const DrawnComparison drawn{path, original, popplerDraw(copy, std::string(folder) + "/original"), folder, fd};
     send(fd, "step poppler read the original");
 
     auto doc = openUnlocked(copy);
     if (doc->isLocked()) return; // a password we do not know: nothing to save
     const int pages = doc->pageCount();
+    if (pages > 0) {
+        for (const auto format : {quarnkit::ExportFormat::pdf, quarnkit::ExportFormat::flattenedPDF}) {
+            const std::string name = "export-" + quarnkit::ExportFormats::rawValue(format).toStdString();
+            const std::string file = std::string(folder) + "/" + name + ".pdf";
+            const std::string what = "Export " + quarnkit::ExportFormats::title(format).toStdString();
+            try {
+                exportAs(*doc, format, file, fd);
+            } catch (const std::exception& e) {
+                throw std::runtime_error(what + " failed: " + e.what());
+            }
+            drawn.compare(what, file, name, true);
+        }
+    }
     const auto save = [&] {
         try {
             saveCopy(*doc, copy);
@@ -426,11 +567,17 @@ void checkSavedCopy(const std::string& path, int fd)
             throw Refused(std::string(e.what()) + "; " + saveElsewhere(*doc, elsewhere, original));
         }
     };
-    save();
+    try {
+        save();
+    } catch (const Refused&) {
+        if (std::filesystem::exists(elsewhere)) drawn.compare("the copy Save As wrote", elsewhere, "save-as", false);
+        throw;
+    }
     if (const int now = openUnlocked(copy)->pageCount(); now != pages)
         throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of "
                                  + std::to_string(pages));
-    checkSecondReader(original, copy, "with no edit");
+    checkSecondReader(original, copy, " after a save with no edit");
+    drawn.compare("the copy saved with no edit", copy, "saved", false);
     send(fd, "step saved unchanged");
     if (pages < 1) return;
 
@@ -456,7 +603,7 @@ void checkSavedCopy(const std::string& path, int fd)
     if (markCount(*reopened) != marks + 1)
         throw std::runtime_error("the mark added before saving is not in the saved copy");
     if (signedValid && !signatureValid(copy)) throw std::runtime_error("the signature no longer verifies after a save");
-    checkSecondReader(original, copy, "with a mark");
+    checkSecondReader(original, copy, " after a save with a mark");
     send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
 }
 
@@ -577,6 +724,7 @@ struct Outcome {
     bool refused = false;         // the window's save check declined, the file left as it was: no failure
     bool keptBySignature = false; // a signed revision keeps the deleted marks, by design
     bool unopened = false;        // not opened, and poppler cannot read it either: no failure
+    std::string differs = {};     // what poppler draws or reads differently of a copy, for a person to judge
 };
 
 std::string describeStatus(int status)
@@ -623,6 +771,7 @@ Outcome runChild(const std::string& path)
     pid_t program = 0;   // the group of the outside program the child runs now
     std::string killed;  // the outside programs that did not end in their time
     std::string scratch; // the child's scratch folder, which a killed child leaves behind
+    std::string differs;
     bool timedOut = false, eof = false;
     while (!eof) {
         const auto now = Clock::now();
@@ -658,6 +807,8 @@ Outcome runChild(const std::string& path)
                 char* end = nullptr;
                 program = pid_t(std::strtol(line.c_str() + 8, &end, 10));
                 stepDeadline = Clock::now() + std::chrono::seconds(std::strtol(end, nullptr, 10)) + stepBudget;
+            } else if (line.rfind("differs ", 0) == 0) {
+                differs += (differs.empty() ? "" : "; ") + line.substr(8);
             } else if (line.rfind("scratch ", 0) == 0) {
                 scratch = line.substr(8);
             } else if (line.rfind("marks ", 0) == 0) {
@@ -711,6 +862,8 @@ Outcome runChild(const std::string& path)
         outcome.text += "; by design, " + signedNote + " (incremental saves keep the signed revision)";
     }
     outcome.text += killed;
+    if (!differs.empty()) outcome.text += "; poppler draws or reads it differently: " + differs;
+    outcome.differs = differs;
     return outcome;
 }
 
@@ -732,14 +885,19 @@ bool isPdfName(const std::string& extension)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FOLDER...\n", argv[0]);
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--keep") == 0) {
+        keepFolder = std::filesystem::absolute(argv[2]).string();
+        first = 3;
+    }
+    if (argc <= first) {
+        std::fprintf(stderr, "usage: %s [--keep FOLDER] FOLDER...\n", argv[0]);
         return 2;
     }
     // Paths stay bytes throughout: a name that is not UTF-8 is a file like any other.
     namespace fs = std::filesystem;
     std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = first; i < argc; ++i) {
         const fs::path arg(argv[i]);
         std::error_code error;
         if (fs::is_regular_file(arg, error)) {
@@ -764,6 +922,7 @@ int main(int argc, char** argv)
     int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0, refused = 0, keptBySignature = 0;
     int refusedDamaged = 0, refusedSound = 0; // as qpdf's check judges the file
     int unopened = 0;
+    std::vector<std::string> drawnDifferently;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
@@ -773,6 +932,7 @@ int main(int argc, char** argv)
         refusedDamaged += outcome.refused && outcome.text.find("qpdf finds damage") != std::string::npos;
         refusedSound += outcome.refused && outcome.text.find("qpdf finds none") != std::string::npos;
         keptBySignature += outcome.keptBySignature;
+        if (!outcome.differs.empty()) drawnDifferently.push_back(path + ": " + outcome.differs);
         if (outcome.marks > 0) {
             ++marked;
             marks += outcome.marks;
@@ -786,5 +946,9 @@ int main(int argc, char** argv)
                 "deleted marks in their signed revision, by design\n",
                 passed, refused, refusedDamaged, refusedSound, unopened, failed, unsaveable, marked, marks,
                 keptBySignature);
+    std::printf("poppler draws or reads %zu files differently after a save or an export (no failure; for a person to "
+                "judge)%s\n",
+                drawnDifferently.size(), drawnDifferently.empty() ? "" : ":");
+    for (const auto& line : drawnDifferently) std::printf("  %s\n", line.c_str());
     return failed ? 1 : 0;
 }
