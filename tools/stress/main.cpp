@@ -1,29 +1,29 @@
 // ravlen-stress [--keep FOLDER] FOLDER…: runs every PDF under the folders
-// through the PDF layer (open, render each page at 72 dpi, extract text, add
-// a text box, write to memory, open again, and round-trip one mark of each
-// kind on the first page), each file in a child process so that a crash or a
-// hang is counted against that file and the run goes on. A copy of each file
-// is then saved through the window's own save (its checks included): with
-// no edit (the page count stays), then exported as the window's Export
-// writes "PDF" and "Flattened PDF", then saved with a new mark (it is there
-// when reopened) and, for a signed file, with the signature still valid.
-// After each save a second reader (poppler: pdfinfo, pdftotext) must read
-// the copy as it read the original: the same pages, sizes and rotations, and
-// words. Poppler also draws the first pages of the original, of the copy
-// saved with no edit and of each export (pdftoppm at 30 dpi): pixels that
-// differ, and other words or pages in an export, are listed apart for a
-// person to judge, not failed, as a form that asks readers to draw its
-// fields is drawn anew on a save by design; --keep keeps those files. Saves
-// the window's checks refuse (the file is left byte for byte) and files
-// that open but cannot be written are counted apart from failures; so are
-// signed files whose signed revision keeps the round trip's deleted marks,
-// as an incremental save must. A refused save takes the road the window
-// offers, Save As: that copy must be written and read by poppler, its
-// drawing is compared too, and qpdf's check of the file says whether it is
-// damaged. A file ravlen does not open is counted apart from failures when
-// poppler cannot read it either, and a PDF without pages passes when its
-// save is declined as such. Every outside program runs in a process group of
-// its own under a time limit, and is killed with its group.
+// through the PDF layer (open, render each page at 72 dpi, extract text, add a
+// text box, write to memory, open again, and round-trip one mark of each kind
+// on the first page), each file in a child process so that a crash or a hang is
+// counted against that file and the run goes on. A copy of each file is then
+// saved through the window's own save (its checks included): with no edit (the
+// page count stays), then exported as the window's Export writes "PDF" and
+// "Flattened PDF", then saved with a new mark (it is there when reopened) and,
+// for a signed file, with the signature still valid. After each save a second
+// reader (poppler: pdfinfo, pdftotext) must read the copy as it read the
+// original: the same pages, sizes and rotations, and words. Poppler also draws
+// the first pages of the original, of the copy saved with no edit and of each
+// export (pdftoppm at 30 dpi, each page's crop box as readers show it): pixels
+// that differ, and other words or pages in an export, are listed apart for a
+// person to judge, not failed, as a form that asks readers to draw its fields
+// is drawn anew on a save by design; --keep keeps those files. Saves the
+// window's checks refuse (the file is left byte for byte) and files that open
+// but cannot be written are counted apart from failures; so are signed files
+// whose signed revision keeps the round trip's deleted marks, as an incremental
+// save must. A refused save takes the road the window offers, Save As: that
+// copy must be written and read by poppler, its drawing is compared too, and
+// qpdf's check of the file says whether it is damaged. A file ravlen does not
+// open is counted apart from failures when poppler cannot read it either, and a
+// PDF without pages passes when its save is declined as such. Every outside
+// program runs in a process group of its own under a time limit, and is killed
+// with its group.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -363,8 +363,10 @@ PopplerDrawing popplerDraw(const std::string& path, const std::string& folder)
     PopplerDrawing drawing;
     std::error_code error;
     if (!std::filesystem::create_directory(folder, error)) return drawing;
-    const ProgramRun run = runProgram(
-        {"pdftoppm", "-r", drawnResolution, "-l", std::to_string(drawnPages), "-png", path, folder + "/page"}, false);
+    // The crop box, as readers show a page: a flattened page is drawn to it.
+    const ProgramRun run = runProgram({"pdftoppm", "-cropbox", "-r", drawnResolution, "-l", std::to_string(drawnPages),
+                                       "-png", path, folder + "/page"},
+                                      false);
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) names.push_back(entry.path());
     // pdftoppm pads the page numbers of one file to one width.
