@@ -1768,14 +1768,22 @@ int opensWithC(fz_context* ctx, pdf_document* doc, const char* password)
 
 // Writes the document into `file` or, without one, into `bytes`. MuPDF
 // reads an incremental update back while it writes it: that takes a file.
+// A copy written without the file's encryption (an export, a print, Extract
+// Pages) takes /Encrypt out of the open document's trailer as it goes: it is
+// put back, or the next save would write the file's encrypted streams with
+// no encryption dictionary, which no reader can read.
 int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* bytes, FileSink* file,
                    FzError* err)
 {
     fz_output* out = nullptr;
+    pdf_obj* encrypt = nullptr;
+    const bool keepsEncrypt = opts->do_encrypt == PDF_ENCRYPT_KEEP;
     int ok = 0;
     fz_var(out);
+    fz_var(encrypt);
     fz_var(ok);
     fz_try(ctx) {
+        if (!keepsEncrypt) encrypt = pdf_keep_obj(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt)));
         if (file) {
             out = newFileOutput(ctx, file);
         } else {
@@ -1789,7 +1797,22 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
         fz_close_output(ctx, out);
         ok = 1;
     }
-    fz_always(ctx) fz_drop_output(ctx, out);
+    fz_always(ctx) {
+        fz_drop_output(ctx, out);
+        if (!keepsEncrypt) {
+            // Untouched where the copy left it as it was: a change to the
+            // trailer would end a signed file's incremental saves.
+            fz_try(ctx) {
+                pdf_obj* trailer = pdf_trailer(ctx, doc);
+                if (pdf_dict_get(ctx, trailer, PDF_NAME(Encrypt)) != encrypt) {
+                    if (encrypt) pdf_dict_put(ctx, trailer, PDF_NAME(Encrypt), encrypt);
+                    else pdf_dict_del(ctx, trailer, PDF_NAME(Encrypt));
+                }
+            }
+            fz_catch(ctx) {}
+            pdf_drop_obj(ctx, encrypt);
+        }
+    }
     fz_catch(ctx) captureError(ctx, err);
     return ok;
 }

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <functional>
+
 using platform::PdfDocument;
 using platform::PdfError;
 using platform::PdfErrorCode;
@@ -439,6 +441,65 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
                 int exitCode = -1;
                 const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
                 EXPECT_EQ(exitCode, 0) << check.toStdString();
+            }
+        }
+    }
+}
+
+TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
+{
+    // Export, print and Extract Pages write a copy of the open document
+    // without its encryption; the user's next save must still write the
+    // file as it was: encrypted with its password, its signature valid.
+    const struct {
+        const char* name;
+        bool encrypted;
+        bool signedFile;
+    } files[] = {
+        {"V4.pdf", true, false},
+        {"V4-aes.pdf", true, false},
+        {"digitally-signed.pdf", false, true},
+        {"minimal-signed-restricted.pdf", true, true},
+    };
+    const struct {
+        const char* what;
+        std::function<void(const PdfDocument&)> copy;
+    } roads[] = {
+        {"a copy (print, Extract Pages)", [](const PdfDocument& doc) { ASSERT_TRUE(doc.copy()); }},
+        {"an export's snapshot",
+         [](const PdfDocument& doc) {
+             platform::PdfSaveOptions options;
+             options.encryption = platform::PdfSaveOptions::Encryption::none;
+             options.garbageCollect = true;
+             ASSERT_FALSE(doc.save(options).isEmpty());
+         }},
+    };
+    for (const auto& f : files) {
+        for (const auto& road : roads) {
+            SCOPED_TRACE(std::string(f.name) + ", " + road.what);
+            QTemporaryDir dir;
+            const QString original = dir.filePath("original.pdf");
+            ASSERT_TRUE(QFile::copy(QString::fromStdString(testsupport::qpdfCorpusPath(f.name)), original));
+            const QString wordsBefore = popplerText(original);
+            ASSERT_FALSE(wordsBefore.trimmed().isEmpty());
+            int checkBefore = -1; // qpdf warns about some of these files as they come
+            testsupport::runProgram("qpdf", {"--check", original}, &checkBefore);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            road.copy(*doc);
+            for (const bool marked : {false, true}) {
+                if (marked) addMark(*doc);
+                const QString saved = dir.filePath(marked ? "marked.pdf" : "unchanged.pdf");
+                doc->saveToFile(saved.toStdString(), fileSave());
+                EXPECT_EQ(popplerText(saved).toStdString(), wordsBefore.toStdString())
+                    << (marked ? "marked" : "unchanged");
+                EXPECT_EQ(popplerInfo(saved).contains(QRegularExpression("Encrypted:\\s+yes")), f.encrypted);
+                int exitCode = -1;
+                const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+                EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
+                if (f.signedFile) {
+                    const QString sig = testsupport::runProgram("pdfsig", {saved});
+                    EXPECT_TRUE(sig.contains("Signature is Valid")) << sig.toStdString();
+                }
             }
         }
     }
