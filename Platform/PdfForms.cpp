@@ -194,6 +194,16 @@ bool onlyMaskC(const char* text)
     return true;
 }
 
+// Whether the widget's drawing shows no more than a mask. Throws like any
+// MuPDF call.
+bool showsMaskC(fz_context* ctx, pdf_annot* widget)
+{
+    char* drawn = drawnTextC(ctx, widget);
+    const bool masked = onlyMaskC(drawn);
+    fz_free(ctx, drawn);
+    return masked;
+}
+
 // The text other readers show for a field's value: a password's mask, the
 // label of the option a choice's value names (MuPDF would show the value
 // itself), else the value. fz_malloc'd; throws like any MuPDF call.
@@ -276,24 +286,6 @@ int sameWordsC(const char* a, const char* b)
     return !*a && !*b;
 }
 
-// A password field whose drawing shows anything but a mask (MuPDF drew its
-// value, or the file stores it so) is drawn as its mask. Never throws: a
-// widget that cannot be drawn again keeps its drawing.
-void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page)
-{
-    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
-        fz_try(ctx) {
-            if (isPasswordC(ctx, w)) {
-                char* drawn = drawnTextC(ctx, w);
-                const bool masked = onlyMaskC(drawn);
-                fz_free(ctx, drawn);
-                if (!masked) drawShownC(ctx, w);
-            }
-        }
-        fz_catch(ctx) {}
-    }
-}
-
 // Whether widget `other` is `widget` or another widget of its field.
 bool sameFieldC(fz_context* ctx, pdf_annot* widget, pdf_annot* other)
 {
@@ -336,6 +328,28 @@ void drawLabelsC(fz_context* ctx, pdf_page* page, pdf_annot* chosen)
         const bool label = std::strcmp(shown, value ? value : "") != 0;
         fz_free(ctx, shown);
         if (label) drawShownC(ctx, w);
+    }
+}
+
+// A password field whose drawing shows anything but a mask (MuPDF drew its
+// value, or the file stores it so) is drawn as its mask. In a signed file,
+// whose fields stay as signed, a drawing the file holds stays but for the
+// widgets of the field `edited` (none when null), which the edit just drew.
+// Never throws: a widget that cannot be drawn again keeps its drawing.
+void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page, pdf_annot* edited)
+{
+    int staySigned = -1; // asked once, and only of a page with a drawing to change
+    fz_var(staySigned);
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+        fz_try(ctx) {
+            if (isPasswordC(ctx, w) && !showsMaskC(ctx, w)) {
+                const bool held = pdf_dict_get(ctx, pdf_annot_obj(ctx, w), PDF_NAME(AP)) != nullptr;
+                const bool edit = edited && sameFieldC(ctx, edited, w);
+                if (held && !edit && staySigned < 0) staySigned = isSignedC(ctx, page->doc);
+                if (!held || edit || !staySigned) drawShownC(ctx, w);
+            }
+        }
+        fz_catch(ctx) {}
     }
 }
 
@@ -403,7 +417,7 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
             }
             drawRequestedC(ctx, page);
             if (op == int(EditOp::choose)) drawLabelsC(ctx, page, found);
-            maskPasswordsOfPageC(ctx, page);
+            maskPasswordsOfPageC(ctx, page, found);
         }
     }
     fz_catch(ctx) {
@@ -507,7 +521,7 @@ void showFormC(fz_context* ctx, pdf_page* page)
 {
     fz_try(ctx) drawRequestedC(ctx, page);
     fz_catch(ctx) {} // a drawing MuPDF made and ravlen could not mend is still shown
-    maskPasswordsOfPageC(ctx, page);
+    maskPasswordsOfPageC(ctx, page, nullptr);
 }
 
 namespace {
@@ -725,7 +739,7 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
             if (!d.settled) return false;
             settleBeforeEditing(d);
             for (pdf_annot* w : redrawn) judgeFieldC(ctx, w, 1);
-            maskPasswordsOfPageC(ctx, page);
+            maskPasswordsOfPageC(ctx, page, nullptr);
         }
     }
     for (pdf_annot* w : unjudged) d.fieldsJudged.insert(pdf_to_num(ctx, pdf_annot_obj(ctx, w)));

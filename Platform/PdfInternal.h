@@ -485,7 +485,8 @@ struct PixelTarget {
 // A page just loaded shows its form as ravlen draws it: the drawings MuPDF
 // made for fields that had none are mended (drawRequestedC), and each
 // password field whose drawing shows more than a mask (one asterisk a
-// character, as other readers draw it) is drawn as that mask. Never throws.
+// character, as other readers draw it) is drawn as that mask, but for a
+// drawing a signed file holds. Never throws.
 void showFormC(fz_context* ctx, pdf_page* page);
 
 // Form drawings (PdfFormDrawings.cpp). Each throws like any MuPDF call unless

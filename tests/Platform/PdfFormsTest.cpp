@@ -442,7 +442,8 @@ struct RequestingForm {
     std::string greetingAt = "2 6 Td";    // where it starts them in its 200 point wide box
     std::string height = "20";            // of the boxes of "greeting" and "name"
     bool choice = false;
-    bool lines = false; // "greeting" a text of several lines
+    bool lines = false;    // "greeting" a text of several lines
+    bool password = false; // "greeting" a password
     std::string look = "Yes";
     std::string tick = "q 0 0 0.35 rg 8 8 24 24 re f Q"; // dark blue
     std::string tickBox = "/BBox [0 0 40 40]";           // the box of the drawings of "agree"
@@ -454,7 +455,10 @@ struct RequestingForm {
     {
         const std::string greetingField =
             choice ? "/FT /Ch /Ff 131072 /V (hw) /Opt [[(hw) (Hello World)] [(bye) (DlrowOlleh)]]"
-                   : "/FT /Tx /V (Hello World)" + std::string(lines ? " /Ff 4096" : "");
+                   : "/FT /Tx /V (Hello World)"
+                         + std::string(lines      ? " /Ff 4096"
+                                       : password ? " /Ff 8192"
+                                                  : "");
         using testsupport::pdfStream;
         const std::string field =
             "/Type /XObject /Subtype /Form /BBox [0 0 200 " + height + "] /Resources << /Font << /Helv 8 0 R >> >>";
@@ -587,6 +591,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         // A signed file's fields stay as signed: the window and a flattened
         // copy show the drawing the file holds.
         {"a signed form, its text drawn with other words", {.greeting = "Old words", .signs = true}, true, false},
+        {"a signed form, its password drawn as the value", {.password = true, .asks = false, .signs = true}, {}},
     };
     enum Road { window, saved, typed, ticked, ticksaved, flattened };
     const char* const roads[] = {"in ravlen's window", "saved",    "typed into", "ticked",
