@@ -258,6 +258,21 @@ void mendMadeC(fz_context* ctx, pdf_annot* widget)
 
 // ---------------------------------------------------------------- buttons
 
+// Whether a content stream paints anything: text, a form or an image, a
+// filled or stroked path (a button's tick). Strings and comments are skipped.
+bool paintsC(const unsigned char* data, size_t len)
+{
+    static const char* const painting[] = {"Tj", "TJ", "'", "\"", "Do", "f",  "F", "f*",
+                                           "S",  "s",  "B", "B*", "b",  "b*", "sh"};
+    size_t at = 0;
+    Token token;
+    for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0;)
+        if (kind == 'o')
+            for (const char* op : painting)
+                if (isOperator(data, token, op)) return true;
+    return false;
+}
+
 // The name of the state a button shows when on: the one it shows, else the
 // one its drawings name.
 pdf_obj* onStateC(fz_context* ctx, pdf_obj* widget)
@@ -277,7 +292,7 @@ int stateSoundC(fz_context* ctx, pdf_obj* states, pdf_obj* state)
     fz_buffer* content = pdf_load_stream(ctx, drawing);
     unsigned char* data = nullptr;
     const size_t len = fz_buffer_storage(ctx, content, &data);
-    const int paints = showsTextC(data, len, true);
+    const int paints = paintsC(data, len);
     fz_drop_buffer(ctx, content);
     return paints;
 }
@@ -297,25 +312,6 @@ int usableDrawingC(fz_context* ctx, pdf_obj* drawing)
     const fz_rect box = pdf_to_rect(ctx, pdf_dict_get(ctx, drawing, PDF_NAME(BBox)));
     const fz_matrix m = pdf_xobject_matrix(ctx, drawing);
     return box.x1 > box.x0 && box.y1 > box.y0 && std::fabs(m.a * m.d - m.b * m.c) > 1e-9f;
-}
-
-bool showsTextC(const unsigned char* data, size_t len, bool paths)
-{
-    static const char* const painting[] = {"f", "F", "f*", "S", "s", "B", "B*", "b", "b*", "sh"};
-    size_t at = 0;
-    Token token;
-    for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0;) {
-        if (kind != 'o') continue;
-        const char* t = reinterpret_cast<const char*>(data + token.start);
-        const size_t n = token.end - token.start;
-        if ((n == 2 && (!std::memcmp(t, "Tj", 2) || !std::memcmp(t, "TJ", 2) || !std::memcmp(t, "Do", 2)))
-            || (n == 1 && (*t == '\'' || *t == '"')))
-            return true;
-        if (paths)
-            for (const char* op : painting)
-                if (n == std::strlen(op) && !std::memcmp(t, op, n)) return true;
-    }
-    return false;
 }
 
 void updateAnnotC(fz_context* ctx, pdf_annot* annot)

@@ -495,10 +495,6 @@ void showFormC(fz_context* ctx, pdf_page* page);
 // a form with a box of some area and an invertible matrix, and no font that
 // hides its glyphs from other readers.
 int usableDrawingC(fz_context* ctx, pdf_obj* drawing);
-// Whether a content stream shows anything that could be a field's value:
-// text, or a form XObject that may hold it, and with `paths` a filled or
-// stroked path too (a button's tick). Strings and comments are skipped.
-bool showsTextC(const unsigned char* data, size_t len, bool paths = false);
 // The one road by which ravlen draws form fields: MuPDF draws what was asked
 // of it (a value typed, a box ticked, a field with no drawing), then every
 // drawing it made is mended so that other readers draw it as ravlen shows
