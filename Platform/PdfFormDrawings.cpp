@@ -81,6 +81,18 @@ void mendWidgetDrawingsC(fz_context* ctx, pdf_obj* widget)
     eachDrawingC(ctx, widget, [&](pdf_obj* drawing) { mendDrawingC(ctx, widget, drawing); });
 }
 
+// Calls `visit` on each widget that page `index` lists, read from the page's
+// objects: before MuPDF loads the page.
+template <typename Visit>
+void eachWidgetObjectC(fz_context* ctx, pdf_document* doc, int index, Visit visit)
+{
+    pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, index), PDF_NAME(Annots));
+    for (int i = 0, n = pdf_array_len(ctx, annots); i < n; ++i) {
+        pdf_obj* annot = pdf_array_get(ctx, annots, i);
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget))) visit(annot);
+    }
+}
+
 // ---------------------------------------------------------------- one line of text
 
 // A number or an operator of a content stream, by its place in the bytes.
@@ -381,28 +393,17 @@ int formDrawingsToMendC(fz_context* ctx, pdf_document* doc, int index)
 {
     int found = 0;
     fz_var(found);
-    fz_try(ctx) {
-        pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, index), PDF_NAME(Annots));
-        for (int i = 0, n = pdf_array_len(ctx, annots); i < n && !found; ++i) {
-            pdf_obj* annot = pdf_array_get(ctx, annots, i);
-            if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
-                eachDrawingC(ctx, annot, [&](pdf_obj* drawing) { found = found || wantsMendingC(ctx, drawing); });
-        }
-    }
+    fz_try(ctx)
+        eachWidgetObjectC(ctx, doc, index, [&](pdf_obj* widget) {
+            eachDrawingC(ctx, widget, [&](pdf_obj* drawing) { found = found || wantsMendingC(ctx, drawing); });
+        });
     fz_catch(ctx) found = 0;
     return found;
 }
 
 void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index)
 {
-    fz_try(ctx) {
-        pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, index), PDF_NAME(Annots));
-        for (int i = 0, n = pdf_array_len(ctx, annots); i < n; ++i) {
-            pdf_obj* annot = pdf_array_get(ctx, annots, i);
-            if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)))
-                mendWidgetDrawingsC(ctx, annot);
-        }
-    }
+    fz_try(ctx) eachWidgetObjectC(ctx, doc, index, [&](pdf_obj* widget) { mendWidgetDrawingsC(ctx, widget); });
     fz_catch(ctx) {}
 }
 
