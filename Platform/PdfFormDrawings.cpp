@@ -356,7 +356,6 @@ int soundButtonC(fz_context* ctx, pdf_annot* widget)
     fz_var(on);
     fz_var(sound);
     fz_try(ctx) {
-        mendWidgetDrawingsC(ctx, obj);
         sound = soundStatesC(ctx, obj);
         if (!sound) {
             stored = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(AP)));
