@@ -63,6 +63,15 @@ QString composedName(ExportFormat format, const QString& base, const QString& su
     }
 }
 
+// Fills a file with `data`, as replaceFileContents asks.
+platform::ContentsWriter bytesWriter(const QByteArray& data)
+{
+    return [&data](int fd) {
+        if (const int error = platform::writeAllAt(fd, data.constData(), std::size_t(data.size()), 0))
+            throw PdfError(platform::PdfErrorCode::io, "cannot write the file", error);
+    };
+}
+
 [[noreturn]] void throwErrno(const QString& path, const char* what)
 {
     throw FileSystemError(errno, std::string(what) + " " + QFile::encodeName(path).toStdString());
@@ -380,13 +389,7 @@ QString writeImages(const PdfDocument& doc, const std::vector<int>& pages, Expor
 
 // ------------------------------------------------------------ files
 
-void writeFile(const QByteArray& data, const QString& path)
-{
-    writeFile(path, [&data](int fd) {
-        if (const int error = platform::writeAllAt(fd, data.constData(), std::size_t(data.size()), 0))
-            throw PdfError(platform::PdfErrorCode::io, "cannot write the file", error);
-    });
-}
+void writeFile(const QByteArray& data, const QString& path) { writeFile(path, bytesWriter(data)); }
 
 void writeFile(const QString& path, const platform::ContentsWriter& write)
 {
@@ -402,10 +405,7 @@ void writeFile(const QString& path, const platform::ContentsWriter& write)
 void writeFile(const QByteArray& data, const platform::ChosenFile& file)
 {
     try {
-        platform::replaceFileContents(file, [&data](int fd) {
-            if (const int error = platform::writeAllAt(fd, data.constData(), std::size_t(data.size()), 0))
-                throw PdfError(platform::PdfErrorCode::io, "cannot write the file", error);
-        });
+        platform::replaceFileContents(file, bytesWriter(data));
     } catch (const PdfError& error) {
         throw ExportError::cannotWrite(QFile::decodeName(file.name().c_str()), saveFailureReason(error));
     }
