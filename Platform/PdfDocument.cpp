@@ -1033,7 +1033,9 @@ int isSignedC(fz_context* ctx, pdf_document* doc)
             }
         }
     }
-    fz_catch(ctx) isSigned = 0;
+    // One that cannot be told is left as signed: a full rewrite would break
+    // a signature the walk did not reach.
+    fz_catch(ctx) isSigned = 1;
     return isSigned;
 }
 
@@ -1959,10 +1961,10 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     // A form drawing other readers cannot draw is mended where that changes
     // nothing it shows (formDrawingsToMendC), but in a signed file, whose
     // fields stay as signed.
-    const bool mendForm = formDrawingsToMendC(ctx, d.doc, index) && !isSignedC(ctx, d.doc);
     // The edits below are made as every edit is: the document itself is no
     // const object, only this reader's view of it.
     auto& editable = const_cast<PdfDocument::Impl&>(d);
+    const bool mendForm = formDrawingsToMendC(ctx, d.doc, index) && !fieldsStaySigned(editable);
     if (directMarksC(ctx, d.doc, index) || mendForm) {
         // Before MuPDF first loads the page (see numberDirectMarksC).
         settleBeforeEditing(editable);

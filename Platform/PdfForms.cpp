@@ -688,15 +688,13 @@ void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Whether the document's fields stay as its file holds them, whatever is
-// written or shown: a signed file's do. Asked once a document.
+} // namespace
+
 bool fieldsStaySigned(PdfDocument::Impl& d)
 {
     if (!d.signedFile) d.signedFile = isSignedC(pdfContext(), d.doc) != 0;
     return *d.signedFile;
 }
-
-} // namespace
 
 void drawNeededAppearances(PdfDocument::Impl& d)
 {

@@ -546,8 +546,12 @@ void drawNeededAppearances(PdfDocument::Impl& d);
 // caller holds d.mutex; throws what settleBeforeEditing throws.
 bool showFieldValues(PdfDocument::Impl& d, pdf_page* page);
 // Whether a field of the form, or a widget on a page, is a signature with a
-// value. Never throws.
+// value; a file that cannot be read through counts as signed. Never throws.
 int isSignedC(fz_context* ctx, pdf_document* doc);
+// Whether the document's fields stay as its file holds them, whatever is
+// written or shown: a signed file's do. Asked once a document (isSignedC
+// walks every page); the caller holds d.mutex.
+bool fieldsStaySigned(PdfDocument::Impl& d);
 // Draws a page (runPagePartsC), or its recording when `list` is given,
 // through `ctm` into `target`.
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
