@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <numeric>
 
 #include <fcntl.h>
@@ -361,30 +360,6 @@ QByteArray imageData(const PdfDocument& doc, const std::vector<int>& pages, Expo
     }
     if (images.empty()) throw failure(ExportError::Kind::empty);
     return encode(images, format, std::nullopt, quality);
-}
-
-QString writeImages(const PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
-                    const QString& directory, const QString& base, double quality)
-{
-    if (pages.empty()) throw failure(ExportError::Kind::empty);
-    const QString folder = directory + QLatin1Char('/') + base;
-    std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
-    if (error) throw FileSystemError(error.value(), "create " + QFile::encodeName(folder).toStdString());
-    const int count = doc.pageCount();
-    for (int index : pages) {
-        if (!exists(doc, index)) continue;
-        QImage image;
-        try {
-            image = bitmap(doc, index, scale);
-        } catch (const RenderFailed&) {
-            throw failure(ExportError::Kind::renderFailed);
-        }
-        const QByteArray bytes = encode({image}, format, std::nullopt, quality);
-        writeFile(bytes,
-                  folder + QLatin1Char('/') + pageFileName(base, index, count, ExportFormats::fileExtension(format)));
-    }
-    return folder;
 }
 
 // ------------------------------------------------------------ files

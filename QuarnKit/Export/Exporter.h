@@ -102,10 +102,6 @@ QByteArray encode(const std::vector<QImage>& images, ExportFormat format, std::o
 // The listed pages that exist, rendered at `scale` and encoded as one file.
 QByteArray imageData(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
                      double quality);
-// One file per listed page in the new folder `directory`/`base`, named by
-// pageFileName with the document's page count; returns the folder's path.
-QString writeImages(const platform::PdfDocument& doc, const std::vector<int>& pages, ExportFormat format, double scale,
-                    const QString& directory, const QString& base, double quality);
 
 // ------------------------------------------------------------ files
 

@@ -189,19 +189,6 @@ TEST(ExporterImages, EncodingNeedsImagesOfAnImageFormat)
     EXPECT_EQ(exporttest::output("tiffinfo", {dir.path() + "/two.tiff"}).count("TIFF Directory at offset"), 2);
 }
 
-TEST(ExporterImages, PerPageFilesAreNumberedByTheDocumentsPageCount)
-{
-    auto doc = textDocument(12);
-    QTemporaryDir dir;
-    const QString folder =
-        Exporter::writeImages(*doc, {0, 11, 30}, ExportFormat::jpeg, 0.5, dir.path() + "/a/b", "Doc", 0.8);
-    EXPECT_EQ(folder, dir.path() + "/a/b/Doc");
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name), (QStringList{"Doc-01.jpg", "Doc-12.jpg"}));
-    EXPECT_EQ(QImage(folder + "/Doc-12.jpg").size(), QSize(306, 396));
-    EXPECT_EQ(failureOf([&] { Exporter::writeImages(*doc, {}, ExportFormat::png, 1, dir.path(), "X", 1); }),
-              ExportError::Kind::empty);
-}
-
 TEST(ExporterFiles, WritesReplaceWholeFilesOrReportWhy)
 {
     QTemporaryDir dir;
