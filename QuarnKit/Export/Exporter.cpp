@@ -3,6 +3,7 @@
 #include "Platform/FileMoves.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/ImageEncoding.h"
+#include "Platform/PathWalk.h"
 #include "Platform/PdfWriting.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/PageRange.h"
@@ -396,11 +397,12 @@ HeldFolder chosenFolder(const QString& path)
         if (fd.fd < 0) throw FileSystemError(errno, "open " + place.path());
         return {std::move(fd), QFile::decodeName(place.path().c_str())};
     } catch (const PdfError& error) {
-        // The root, or a path that ends in "..": a folder all the same.
+        // The root, or a path that ends in "..": a folder all the same, the
+        // one the walk holds.
         if (error.systemError() == EISDIR) {
-            platform::FileDescriptor fd(
-                ::open(QFile::encodeName(path).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (fd.fd >= 0) return {std::move(fd), QDir::cleanPath(QFileInfo(path).absoluteFilePath())};
+            platform::WalkedPath walked = platform::walkPath(QFile::encodeName(path).toStdString());
+            if (walked.end == platform::WalkedPath::End::reached && walked.name.empty())
+                return {std::move(walked.folder), QFile::decodeName(walked.folderPath.c_str())};
         }
         throw ExportError::cannotWrite(name, saveFailureReason(error));
     } catch (const FileSystemError& error) {

@@ -332,6 +332,11 @@ TEST(ExportJob, SelectedPagesComeOutInDocumentOrder)
     s.format = ExportFormat::png;
     const ExportReport report = ExportJob::run(s, textDocument(4), dir.path(), {});
     EXPECT_EQ(entries(report.path), (QStringList{"Doc-01.png", "Doc-03.png"}));
+    // A folder named by a path that ends in "..": the pages go where it leads.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    const ExportReport up = ExportJob::run(s, textDocument(4), dir.path() + "/sub/..", {});
+    EXPECT_EQ(QFileInfo(up.path).absolutePath(), QFileInfo(dir.path()).canonicalFilePath());
+    EXPECT_EQ(entries(up.path), (QStringList{"Doc-01.png", "Doc-03.png"}));
 }
 
 TEST(ExportJob, TextReadsScannedPagesAndCountsWhatItCouldNotRead)
