@@ -71,12 +71,15 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
                                                           {sheet.width(), sheet.height()}, platform::PdfMarkUse::print);
             }
             if (out->pageCount() != int(pages.size())) return {};
-            out->saveToFile(QFile::encodeName(path).toStdString());
+            try {
+                out->saveToFile(QFile::encodeName(path).toStdString());
+            } catch (const platform::PdfError& error) {
+                // Told as a save of the same file is told.
+                return {false, Exporter::saveFailureReason(error)};
+            }
             return {true, {}};
-        } catch (const platform::PdfError& error) {
-            // Told as a save of the same file is told.
-            return {false, Exporter::saveFailureReason(error)};
         } catch (const std::exception&) {
+            // A page that could not be drawn: the file was never the matter.
             return {};
         }
     };

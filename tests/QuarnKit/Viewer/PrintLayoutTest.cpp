@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using quarnkit::placeOnSheet;
@@ -94,4 +95,10 @@ TEST(PrintLayout, EachPageGoesOnASheetInsideItsMarginsTurnedToFit)
     }
     // A sheet too small for its margins prints nothing.
     EXPECT_FALSE(quarnkit::printingJob(*document, {0}, QSizeF(70, 70), dir.filePath("none.pdf"))());
+    // A page that cannot be drawn is no file that could not be written.
+    const quarnkit::PrintOutcome undrawn =
+        quarnkit::printingJob(*document, {0, 7}, QSizeF(612, 792), dir.filePath("none.pdf"))();
+    EXPECT_FALSE(undrawn);
+    EXPECT_EQ(undrawn.reason.toStdString(), "");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.pdf")));
 }
