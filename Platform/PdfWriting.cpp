@@ -18,20 +18,40 @@ void addPageC(fz_context* ctx, pdf_document* doc, fz_rect box, pdf_obj* resource
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-// Appends the page's content streams, one after the other, to `buf`.
+// Appends what a content stream holds to `buf`, as readers run it: one that
+// cannot be decoded at all (a filter that cannot be set up) adds nothing,
+// one that fails part way what was decoded of it before the failure.
+void appendStreamC(fz_context* ctx, pdf_obj* stream, fz_buffer* buf)
+{
+    fz_stream* stm = nullptr;
+    fz_buffer* part = nullptr;
+    fz_var(stm);
+    fz_var(part);
+    fz_try(ctx) {
+        stm = pdf_open_stream(ctx, stream);
+        int truncated = 0;
+        part = fz_read_best(ctx, stm, 0, &truncated, 0);
+        fz_append_buffer(ctx, buf, part);
+        fz_append_byte(ctx, buf, '\n');
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, part);
+        fz_drop_stream(ctx, stm);
+    }
+    fz_catch(ctx) {
+        const int caught = fz_caught(ctx);
+        if (caught == FZ_ERROR_ABORT || caught == FZ_ERROR_MEMORY || caught == FZ_ERROR_TRYLATER) fz_rethrow(ctx);
+    }
+}
+
+// Appends the page's content streams, one after the other, to `buf`: a
+// stream that cannot be read leaves out only what it failed to give.
 void appendContentsC(fz_context* ctx, pdf_obj* contents, fz_buffer* buf)
 {
     const int n = pdf_is_array(ctx, contents) ? pdf_array_len(ctx, contents) : 1;
     for (int i = 0; i < n; ++i) {
         pdf_obj* stream = pdf_is_array(ctx, contents) ? pdf_array_get(ctx, contents, i) : contents;
-        if (!pdf_is_stream(ctx, stream)) continue;
-        fz_buffer* part = pdf_load_stream(ctx, stream);
-        fz_try(ctx) {
-            fz_append_buffer(ctx, buf, part);
-            fz_append_byte(ctx, buf, '\n');
-        }
-        fz_always(ctx) fz_drop_buffer(ctx, part);
-        fz_catch(ctx) fz_rethrow(ctx);
+        if (pdf_is_stream(ctx, stream)) appendStreamC(ctx, stream, buf);
     }
 }
 

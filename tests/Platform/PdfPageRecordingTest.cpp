@@ -1,13 +1,24 @@
 #include "Platform/PdfPageDraw.h"
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfPageEditing.h"
+#include "Platform/PdfWriting.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 using namespace platform;
 
 namespace {
+
+// Page 1 of the file at `path` as poppler draws it, at 18 dpi.
+QImage popplerDrawing(const QString& path)
+{
+    const QString prefix = path + ".page";
+    testsupport::runProgram("pdftoppm", {"-r", "18", "-png", "-singlefile", path, prefix});
+    return QImage(prefix + ".png").convertToFormat(QImage::Format_RGB888);
+}
 
 QImage drawn(const PdfDocument& doc, int page, const PdfMatrix& m, QSize size)
 {
@@ -71,7 +82,8 @@ TEST(PdfPageRecordingTest, OutlivesEditsOfItsPage)
 // show it, and the recording says the page is damaged. Every road draws the
 // page alike (its recording, a render, a drawing into the caller's pixels),
 // and its text reads: one whose content stream cannot even be decoded (the
-// PDF library's suite) is a blank page, as poppler draws it.
+// PDF library's suite) is a blank page, as poppler draws it. A flattened
+// copy of the page is written, and poppler draws it as it draws the page.
 TEST(PdfPageRecordingTest, APageWhoseContentFailsPartWayKeepsWhatWasDrawnBefore)
 {
     using testsupport::PageFailure;
@@ -107,6 +119,16 @@ TEST(PdfPageRecordingTest, APageWhoseContentFailsPartWayKeepsWhatWasDrawnBefore)
         ASSERT_NO_THROW(pixels = drawn(*doc, 0, g.userToDisplay.then(PdfMatrix::scale(0.25, 0.25)), image.size()));
         EXPECT_EQ(pixels.convertToFormat(image.format()), image);
         EXPECT_NO_THROW(doc->textPage(0));
+        QTemporaryDir dir;
+        const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
+        const auto flat = PdfDocument::createEmpty();
+        ASSERT_NO_THROW(
+            PdfWriting::appendFlattenedPage(*flat, *doc, 0, g.userToDisplay, g.displaySize, PdfMarkUse::flatten));
+        const QString flattened = dir.filePath("flattened.pdf");
+        flat->saveToFile(flattened.toStdString());
+        const QImage before = popplerDrawing(original);
+        ASSERT_FALSE(before.isNull());
+        EXPECT_EQ(popplerDrawing(flattened), before);
     }
     const auto sound = PdfDocument::openBytes(testsupport::makeTextPdf(1));
     EXPECT_FALSE(sound->displayList(0)->damaged());
