@@ -95,6 +95,14 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse
         char name[32];
         fz_snprintf(name, sizeof name, "Mark%d", i);
         pdf_dict_puts_drop(ctx, xobjects, name, pdf_graft_mapped_object(ctx, map, ap));
+        // An appearance is drawn as a form whatever its subtype says; drawn
+        // with Do, it is one only with the subtype, in poppler and MuPDF
+        // alike. The copy gets it: the source stays as it is.
+        pdf_obj* copy = pdf_dict_gets(ctx, xobjects, name);
+        if (!pdf_name_eq(ctx, pdf_dict_get(ctx, copy, PDF_NAME(Subtype)), PDF_NAME(Form))) {
+            pdf_dict_put(ctx, copy, PDF_NAME(Type), PDF_NAME(XObject));
+            pdf_dict_put(ctx, copy, PDF_NAME(Subtype), PDF_NAME(Form));
+        }
         fz_append_printf(ctx, contents, "q %g 0 0 %g %g %g cm /%s Do Q\n", sx, sy, rect.x0 - box.x0 * sx,
                          rect.y0 - box.y0 * sy, name);
     }

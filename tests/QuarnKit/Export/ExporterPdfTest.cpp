@@ -351,6 +351,38 @@ TEST(ExporterPdf, MarksWithoutAnAppearanceAreFlattenedAsReadersDrawThem)
     EXPECT_LT(dark, 14 * 14 / 2);
 }
 
+TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersTheMarksItsSourceShows)
+{
+    // Marks that poppler and ravlen's window show, their appearances as other
+    // programs write them: flattened, poppler and MuPDF read their words too.
+    const auto qpdfSuite = [](const char* name) {
+        return testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name)));
+    };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        QStringList words;
+    } cases[] = {
+        {"fields whose appearances do not say they are forms",
+         qpdfSuite("sample-form.pdf"),
+         {"ABC", "DEF", "Man", "Blue"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.bytes.isEmpty()) continue; // a file of the library's suite that is not here
+        const Written source(c.bytes);
+        const QString before = source.pdftotext();
+        const Written out(Exporter::pdfData(PdfDocument::openBytes(c.bytes), {0}, true));
+        EXPECT_FALSE(out.decompressed().contains("/Annots"));
+        const QString text = out.pdftotext(), mutool = out.mutoolText();
+        for (const QString& word : c.words) {
+            ASSERT_TRUE(before.contains(word)) << word.toStdString();
+            EXPECT_TRUE(text.contains(word)) << word.toStdString() << " in poppler";
+            EXPECT_TRUE(mutool.contains(word)) << word.toStdString() << " in MuPDF";
+        }
+    }
+}
+
 namespace {
 
 // The fields of a PDF as qpdf lists its form: full name → value.
