@@ -75,10 +75,42 @@ bool isShown(fz_context* ctx, pdf_obj* annot, PdfMarkUse use)
     return drawsMark(pdf_dict_get_int(ctx, annot, PDF_NAME(F)), use);
 }
 
+// Gives a form object grafted for an appearance the entries of the page's
+// resources it lacks. Readers draw an appearance over the page: poppler looks
+// a name its resources lack (a font, say) up in the page's, and MuPDF takes
+// the page's when it has none. Drawn from the new page, whose resources hold
+// only the forms, it would find nothing there.
+void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResources)
+{
+    pdf_obj* own = pdf_dict_get(ctx, form, PDF_NAME(Resources));
+    if (!pdf_is_dict(ctx, own)) {
+        pdf_dict_put(ctx, form, PDF_NAME(Resources), pageResources);
+        return;
+    }
+    if (pdf_resolve_indirect(ctx, own) == pdf_resolve_indirect(ctx, pageResources)) return;
+    for (int i = 0, n = pdf_dict_len(ctx, pageResources); i < n; ++i) {
+        pdf_obj* key = pdf_dict_get_key(ctx, pageResources, i);
+        pdf_obj* theirs = pdf_dict_get_val(ctx, pageResources, i);
+        pdf_obj* mine = pdf_dict_get(ctx, own, key);
+        if (!mine) {
+            pdf_dict_put(ctx, own, key, theirs);
+            continue;
+        }
+        if (!pdf_is_dict(ctx, mine) || !pdf_is_dict(ctx, theirs)
+            || pdf_resolve_indirect(ctx, mine) == pdf_resolve_indirect(ctx, theirs))
+            continue;
+        for (int j = 0, m = pdf_dict_len(ctx, theirs); j < m; ++j) {
+            pdf_obj* name = pdf_dict_get_key(ctx, theirs, j);
+            if (!pdf_dict_get(ctx, mine, name)) pdf_dict_put(ctx, mine, name, pdf_dict_get_val(ctx, theirs, j));
+        }
+    }
+}
+
 // Draws the appearance of each shown annotation of `page` as a form object
 // named "Mark<i>", mapped onto the annotation's rectangle as readers do.
-void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse use, pdf_obj* xobjects,
-                  fz_buffer* contents)
+// `pageResources` are the page's own, grafted with `map`.
+void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse use, pdf_obj* pageResources,
+                  pdf_obj* xobjects, fz_buffer* contents)
 {
     pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
     const int n = pdf_array_len(ctx, annots);
@@ -103,6 +135,7 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse
             pdf_dict_put(ctx, copy, PDF_NAME(Type), PDF_NAME(XObject));
             pdf_dict_put(ctx, copy, PDF_NAME(Subtype), PDF_NAME(Form));
         }
+        inheritPageResourcesC(ctx, copy, pageResources);
         fz_append_printf(ctx, contents, "q %g 0 0 %g %g %g cm /%s Do Q\n", sx, sy, rect.x0 - box.x0 * sx,
                          rect.y0 - box.y0 * sy, name);
     }
@@ -197,7 +230,7 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pdf_dict_puts(ctx, xobjects, "Page", form);
         contents = fz_new_buffer(ctx, 256);
         fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
-        appendMarksC(ctx, map, page, use, xobjects, contents);
+        appendMarksC(ctx, map, page, use, pageResources, xobjects, contents);
         fz_append_string(ctx, contents, "Q\n");
         appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);

@@ -358,6 +358,16 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersTheMarksItsSourceShows)
     const auto qpdfSuite = [](const char* name) {
         return testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name)));
     };
+    const QByteArray withoutResources = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >>"
+        " /Annots [4 0 R] >>",
+        "<< /Type /Annot /Subtype /Square /Rect [100 500 300 700] /AP << /N 6 0 R >> >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>",
+        testsupport::pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200]",
+                               "BT /F1 20 Tf 10 10 Td (Square words) Tj ET"),
+    });
     const struct {
         const char* what;
         QByteArray bytes;
@@ -366,6 +376,10 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersTheMarksItsSourceShows)
         {"fields whose appearances do not say they are forms",
          qpdfSuite("sample-form.pdf"),
          {"ABC", "DEF", "Man", "Blue"}},
+        {"an attachment whose appearance takes its font from the page",
+         qpdfSuite("nontrivial-crypt-filter-decrypted.pdf"),
+         {"Click for attachment2"}},
+        {"an appearance without resources of its own", withoutResources, {"Square words"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
