@@ -5,6 +5,7 @@
 #include "Platform/PdfInternal.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -232,14 +233,117 @@ void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing, bool lines
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
+// Marks the chosen options in the drawing MuPDF just made for a list box as
+// poppler marks them: white letters on a black bar across the box, 1.1 em
+// tall from 0.2 em below the line's baseline. MuPDF 1.21 draws every option,
+// one a line, and marks none. Reads MuPDF's own layout: a clip ("x y w h re W
+// n"), then "BT", the colour of the letters, "x y Td", and for each option
+// "0 -h Td /F size Tf (text) Tj"; a drawing that holds another number of
+// lines than the field has options is left as it is.
+void markChosenC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing)
+{
+    if (!pdf_is_stream(ctx, drawing)) return;
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    const int options = pdf_choice_field_option_count(ctx, obj);
+    bool any = false;
+    for (int i = 0; i < options && !any; ++i) any = chosenOptionC(ctx, obj, i);
+    if (!any) return;
+    struct Line {
+        size_t start, end; // of "(text) Tj"
+        float y;           // its baseline
+    };
+    Line* lines = static_cast<Line*>(fz_calloc(ctx, size_t(options), sizeof(Line)));
+    fz_buffer* content = nullptr;
+    fz_buffer* marked = nullptr;
+    fz_var(content);
+    fz_var(marked);
+    fz_try(ctx) {
+        content = pdf_load_stream(ctx, drawing);
+        unsigned char* data = nullptr;
+        const size_t len = fz_buffer_storage(ctx, content, &data);
+        int shows = 0;
+        Token operands[4], clip[4], token;
+        size_t textStart = 0, colourStart = 0, colourEnd = 0, operandStart = 0;
+        int count = 0, moves = 0;
+        float y = 0, size = 0;
+        bool clipped = false, inText = false, other = false;
+        size_t at = 0;
+        for (char kind; (kind = nextTokenC(data, len, &at, &token)) != 0;) {
+            if (kind != 'o') {
+                if (kind == 'n') {
+                    for (int i = 0; i < 3; ++i) operands[i] = operands[i + 1];
+                    operands[3] = token;
+                }
+                if (count++ == 0) operandStart = token.start;
+                continue;
+            }
+            if (!inText && isOperator(data, token, "re") && count >= 4 && !clipped) {
+                std::copy(operands, operands + 4, clip);
+                clipped = true;
+            } else if (!inText && isOperator(data, token, "BT") && !textStart) {
+                textStart = token.start;
+                inText = true;
+            } else if (inText && !colourEnd && count > 0
+                       && (isOperator(data, token, "g") || isOperator(data, token, "rg")
+                           || isOperator(data, token, "k"))) {
+                colourStart = operandStart;
+                colourEnd = token.end;
+            } else if (inText && isOperator(data, token, "Td") && count >= 2) {
+                y += operands[3].value;
+                ++moves;
+            } else if (inText && isOperator(data, token, "Tf") && count >= 1) {
+                size = operands[3].value;
+            } else if (inText && isOperator(data, token, "Tj") && count == 1 && shows < options) {
+                lines[shows++] = {operandStart, token.end, y};
+            } else if (inText && isOperator(data, token, "ET")) {
+                inText = false;
+            } else if (inText) {
+                other = true;
+            }
+            count = 0;
+        }
+        const fz_rect box = pdf_xobject_bbox(ctx, drawing);
+        const float x0 = clipped ? clip[0].value : box.x0, w = clipped ? clip[2].value : box.x1 - box.x0;
+        if (textStart && !other && size > 0 && moves == options + 1 && shows == options) {
+            marked = fz_new_buffer(ctx, len + 64 * size_t(options));
+            fz_append_data(ctx, marked, data, textStart);
+            for (int i = 0; i < options; ++i)
+                if (chosenOptionC(ctx, obj, i))
+                    fz_append_printf(ctx, marked, "q 0 g %g %g %g %g re f Q\n", x0, lines[i].y - 0.2f * size, w,
+                                     1.1f * size);
+            size_t from = textStart;
+            for (int i = 0; i < options; ++i) {
+                if (!chosenOptionC(ctx, obj, i)) continue;
+                fz_append_data(ctx, marked, data + from, lines[i].start - from);
+                fz_append_string(ctx, marked, "1 g ");
+                fz_append_data(ctx, marked, data + lines[i].start, lines[i].end - lines[i].start);
+                fz_append_byte(ctx, marked, '\n');
+                // The other options keep the field's colour.
+                if (colourEnd) fz_append_data(ctx, marked, data + colourStart, colourEnd - colourStart);
+                else fz_append_string(ctx, marked, "0 g");
+                from = lines[i].end;
+            }
+            fz_append_data(ctx, marked, data + from, len - from);
+            pdf_update_stream(ctx, pdf_get_bound_document(ctx, drawing), drawing, marked, 0);
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, marked);
+        fz_drop_buffer(ctx, content);
+        fz_free(ctx, lines);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // How MuPDF draws the widget's value: 1 as one line of text, 2 as a text of
-// several lines, 0 otherwise.
+// several lines, 3 as a list box's options, 0 otherwise.
 int textLayoutC(fz_context* ctx, pdf_annot* widget)
 {
     const int flags = pdf_field_flags(ctx, pdf_annot_obj(ctx, widget));
     switch (pdf_widget_type(ctx, widget)) {
     case PDF_WIDGET_TYPE_TEXT: return flags & PDF_TX_FIELD_IS_MULTILINE ? 2 : flags & PDF_TX_FIELD_IS_COMB ? 0 : 1;
     case PDF_WIDGET_TYPE_COMBOBOX: return 1;
+    case PDF_WIDGET_TYPE_LISTBOX: return 3;
     default: return 0;
     }
 }
@@ -259,8 +363,9 @@ void mendMadeC(fz_context* ctx, pdf_annot* widget)
             pushed = 0;
         }
         mendWidgetDrawingsC(ctx, obj);
-        if (const int layout = textLayoutC(ctx, widget))
-            placeLineC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"), layout == 2);
+        const int layout = textLayoutC(ctx, widget);
+        if (layout == 3) markChosenC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"));
+        else if (layout) placeLineC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"), layout == 2);
     }
     fz_always(ctx) {
         if (pushed) pdf_annot_pop_local_xref(ctx, widget);
@@ -316,6 +421,65 @@ int soundStatesC(fz_context* ctx, pdf_obj* widget)
     pdf_obj* states = pdf_dict_getp(ctx, widget, "AP/N");
     if (!pdf_is_dict(ctx, states) || pdf_is_stream(ctx, states)) return 0;
     return stateSoundC(ctx, states, onStateC(ctx, widget)) && stateSoundC(ctx, states, PDF_NAME(Off));
+}
+
+int chosenOptionC(fz_context* ctx, pdf_obj* field, int i)
+{
+    const char* exported = pdf_choice_field_option(ctx, field, 1, i);
+    pdf_obj* value = pdf_dict_get_inheritable(ctx, field, PDF_NAME(V));
+    for (int k = 0, n = pdf_is_array(ctx, value) ? pdf_array_len(ctx, value) : 1; k < n; ++k) {
+        pdf_obj* one = pdf_is_array(ctx, value) ? pdf_array_get(ctx, value, k) : value;
+        if (!pdf_is_string(ctx, one)) continue;
+        const char* text = pdf_to_text_string(ctx, one);
+        if (exported && !std::strcmp(text, exported)) return 1;
+    }
+    return 0;
+}
+
+int marksChosenC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    const int options = pdf_choice_field_option_count(ctx, obj);
+    fz_stext_page* text = nullptr;
+    fz_device* dev = nullptr;
+    int marks = 1;
+    fz_var(text);
+    fz_var(dev);
+    fz_try(ctx) {
+        fz_stext_options opts{};
+        opts.flags = FZ_STEXT_MEDIABOX_CLIP;
+        text = fz_new_stext_page(ctx, pdf_bound_annot(ctx, widget));
+        dev = fz_new_stext_device(ctx, text, &opts);
+        pdf_run_annot(ctx, widget, dev, fz_identity, nullptr);
+        fz_close_device(ctx, dev);
+        for (fz_stext_block* block = text->first_block; block; block = block->next) {
+            if (block->type != FZ_STEXT_BLOCK_TEXT) continue;
+            for (fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
+                // The line's text, up to a length no label of a list box reaches.
+                char words[512];
+                size_t n = 0;
+                bool white = true;
+                for (fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
+                    if (n + FZ_UTFMAX < sizeof words) n += size_t(fz_runetochar(words + n, ch->c));
+                    if (ch->c != ' ') white = white && (ch->color & 0xFFFFFF) == 0xFFFFFF;
+                }
+                while (n > 0 && words[n - 1] == ' ') --n;
+                words[n] = 0;
+                bool chosen = false;
+                for (int i = 0; i < options && !chosen; ++i) {
+                    const char* label = pdf_choice_field_option(ctx, obj, 0, i);
+                    chosen = label && !std::strcmp(words, label) && chosenOptionC(ctx, obj, i);
+                }
+                if (n > 0 && white != chosen) marks = 0;
+            }
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_stext_page(ctx, text);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+    return marks;
 }
 
 int usableDrawingC(fz_context* ctx, pdf_obj* drawing)

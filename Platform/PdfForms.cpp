@@ -243,6 +243,12 @@ char* shownValueC(fz_context* ctx, pdf_annot* widget)
 // once. Throws like any MuPDF call, the value put back.
 void drawShownC(fz_context* ctx, pdf_annot* widget)
 {
+    // MuPDF draws a list box's options, whatever its value: that stays, for
+    // the options it names to be marked.
+    if (pdf_widget_type(ctx, widget) == PDF_WIDGET_TYPE_LISTBOX) {
+        drawAnewC(ctx, widget);
+        return;
+    }
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
     pdf_obj* own = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(V)));
     char* shown = nullptr;
@@ -535,12 +541,38 @@ int needsAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
     return needs;
 }
 
+// The words other readers show in a list box: its options, one a line,
+// from the one its top index (/TI) names. fz_malloc'd; throws like any
+// MuPDF call.
+char* listedWordsC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    const int n = pdf_choice_field_option_count(ctx, obj);
+    fz_buffer* words = fz_new_buffer(ctx, 256);
+    char* listed = nullptr;
+    fz_var(listed);
+    fz_try(ctx) {
+        for (int i = std::max(0, pdf_dict_get_int(ctx, obj, PDF_NAME(TI))); i < n; ++i) {
+            const char* label = pdf_choice_field_option(ctx, obj, 0, i);
+            fz_append_string(ctx, words, label ? label : "");
+            fz_append_byte(ctx, words, '\n');
+        }
+        listed = fz_strdup(ctx, fz_string_from_buffer(ctx, words));
+    }
+    fz_always(ctx) fz_drop_buffer(ctx, words);
+    fz_catch(ctx) fz_rethrow(ctx);
+    return listed;
+}
+
 // Whether every reader draws the widget showing its value: its drawing has
 // a box, and the words it shows within it are those other readers show for
-// the value (shownValueC). Throws like any MuPDF call.
+// the value (shownValueC); a list box's are its options (listedWordsC), the
+// chosen ones marked as other readers mark them (marksChosenC). Throws like
+// any MuPDF call.
 int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
 {
     if (!usableDrawingC(ctx, shownDrawingC(ctx, pdf_annot_obj(ctx, widget)))) return 0;
+    const bool list = pdf_widget_type(ctx, widget) == PDF_WIDGET_TYPE_LISTBOX;
     char* drawn = nullptr;
     char* shown = nullptr;
     int shows = 0;
@@ -549,8 +581,8 @@ int drawingShowsValueC(fz_context* ctx, pdf_annot* widget)
     fz_var(shows);
     fz_try(ctx) {
         drawn = drawnTextC(ctx, widget);
-        shown = shownValueC(ctx, widget);
-        shows = sameWordsC(drawn, shown);
+        shown = list ? listedWordsC(ctx, widget) : shownValueC(ctx, widget);
+        shows = sameWordsC(drawn, shown) && (!list || marksChosenC(ctx, widget));
     }
     fz_always(ctx) {
         fz_free(ctx, shown);

@@ -495,11 +495,19 @@ void showFormC(fz_context* ctx, pdf_page* page);
 // a form with a box of some area and an invertible matrix, and no font that
 // hides its glyphs from other readers.
 int usableDrawingC(fz_context* ctx, pdf_obj* drawing);
+// Whether option `i` of a choice field is chosen, as other readers take it:
+// its value (or one of its values) is the option's export value, which is
+// its label when it has no other.
+int chosenOptionC(fz_context* ctx, pdf_obj* field, int i);
+// Whether a list box's drawing marks the options chosen, and only them, as
+// poppler draws a list box: white letters (on a dark bar).
+int marksChosenC(fz_context* ctx, pdf_annot* widget);
 // The one road by which ravlen draws form fields: MuPDF draws what was asked
 // of it (a value typed, a box ticked, a field with no drawing), then every
 // drawing it made is mended so that other readers draw it as ravlen shows
-// it: a Dingbats tick keeps its font's own encoding, and one line of text
-// sits inside its box. Runs over the page's marks and widgets.
+// it: a Dingbats tick keeps its font's own encoding, one line of text sits
+// inside its box, and a list box marks its chosen options. Runs over the
+// page's marks and widgets.
 void drawRequestedC(fz_context* ctx, pdf_page* page);
 // The same for one annotation: brings its drawing up to date, mending it
 // when MuPDF made it.

@@ -450,6 +450,7 @@ struct RequestingForm {
     std::string later = "/MK << /BG [0.2] /CA (4) >> /AP << /N << /Yes 10 0 R /Off 13 0 R >> >>";
     bool asks = true;
     bool signs = false;
+    const char* list = nullptr; // the value of a list box "pick" ("" none) drawn empty, when not null
 
     QByteArray make() const
     {
@@ -465,7 +466,10 @@ struct RequestingForm {
         const std::string ticks =
             "/Type /XObject /Subtype /Form " + tickBox
             + (tick.find("/ZaDb") != std::string::npos ? " /Resources << /Font << /ZaDb 14 0 R >> >>" : "");
-        const std::string widgets = "4 0 R 5 0 R 6 0 R 12 0 R" + std::string(signs ? " 15 0 R" : "");
+        const int pick = signs ? 16 : 15;
+        // "pick" lies above the others, and is read first.
+        const std::string widgets = (list ? std::to_string(pick) + " 0 R " : "") + "4 0 R 5 0 R 6 0 R 12 0 R"
+                                    + std::string(signs ? " 15 0 R" : "");
         std::vector<std::string> objects = {
             "<< /Type /Annot /Subtype /Widget " + greetingField
                 + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 " + std::to_string(700 + std::stod(height))
@@ -490,6 +494,13 @@ struct RequestingForm {
             objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Sig /T (signature) /V << /Type /Sig"
                               " /Filter /Adobe.PPKLite /ByteRange [0 0 0 0] /Contents <00> >>"
                               " /Rect [300 560 400 600] /F 4 /P 3 0 R >>");
+        if (list) {
+            objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Ch /T (pick) /V (" + std::string(list)
+                              + ") /Opt [(five) [(6) (six)] (seven) (eight)] /DA (/Helv 10 Tf 0 g)"
+                                " /Rect [222 724 298 790] /F 4 /P 3 0 R /AP << /N "
+                              + std::to_string(pick + 1) + " 0 R >> >>");
+            objects.push_back(pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 76 66]", "/Tx BMC EMC"));
+        }
         return makeFormPdf(widgets, objects,
                            "<< /Fields [" + widgets + "]" + (asks ? " /NeedAppearances true" : "")
                                + " /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 8 0 R >> >> >>");
@@ -588,6 +599,11 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         {"a box that looks unticked but holds its on state", {.look = "Off"}, true, false},
         {"a choice drawn with another option", {.greeting = "DlrowOlleh", .choice = true}, false},
         {"a form that does not ask, its text drawn with other words", {.greeting = "Old words", .asks = false}, false},
+        // Other readers list a list box's options, the one its value names
+        // by its export value white on black.
+        {"a list box with no value drawn empty", {.list = ""}, false},
+        {"a list box with an option chosen drawn empty", {.list = "6"}, false},
+        {"a list box whose value is an option's label drawn empty", {.list = "six"}, false},
         // A signed file's fields stay as signed: the window and a flattened
         // copy show the drawing the file holds.
         {"a signed form, its text drawn with other words", {.greeting = "Old words", .signs = true}, true, false},
@@ -620,9 +636,9 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         // The words ravlen's window and a flattened copy show.
         const std::string inWindow = c.form.signs ? c.form.greeting : words;
         const double height = std::stod(c.form.height);
-        // The boxes "agree" and "later", "greeting" and "name".
+        // The boxes "agree" and "later", "greeting" and "name", and inside "pick".
         const platform::PdfRect areas[] = {
-            {72, 560, 40, 40}, {172, 560, 40, 40}, {72, 700, 200, height}, {72, 650, 200, height}};
+            {72, 560, 40, 40}, {172, 560, 40, 40}, {72, 700, 200, height}, {72, 650, 200, height}, {224, 726, 72, 62}};
         const auto shown = [&](const QImage& drawn) {
             std::vector<Shown> all;
             for (const platform::PdfRect& area : areas) all.push_back(shownIn(drawn, area));
@@ -681,6 +697,12 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
             for (int i = 0; i < (tick ? 1 : 2); ++i)
                 EXPECT_EQ(after[i].dark > 0, before[i].dark > 0)
                     << "box " << i << ": " << before[i].dark << " dark pixels before, " << after[i].dark << " after";
+            if (c.form.list) {
+                EXPECT_EQ(after[4].dark > 0, before[4].dark > 0) << "options listed";
+                // A bar 1.1 em tall across the box.
+                EXPECT_EQ(after[4].black > 5000, before[4].black > 5000)
+                    << "chosen option: " << before[4].black << " black pixels before, " << after[4].black << " after";
+            }
             if (tick) {
                 EXPECT_GT(after[1].blue + after[1].black, 20) << "no tick";
                 EXPECT_EQ(after[1].blue > 20, c.ownTick) << after[1].blue << " pixels of the form's own tick";
