@@ -236,14 +236,25 @@ void ViewerScreen::rebuildContent()
     switch (content_) {
     case Content::locked: {
         const QPointer<quarnkit::QuarnDocument> document(document_);
-        gate_ = new LockedGate([document](const QString& password) { return document && document->unlock(password); },
-                               [this] {
-                                   unlocked_ = true;
-                                   if (history_ && document_) history_->refreshDetails(filePath_, *document_);
-                                   // Leave the gate's own call before it is replaced.
-                                   QMetaObject::invokeMethod(this, &ViewerScreen::rebuildContent, Qt::QueuedConnection);
-                               },
-                               contentHost_);
+        gate_ = new LockedGate(
+            [this, document](const QString& password, LockedGate::Answer answer) {
+                // Tried on a worker: a damaged file is read whole once it opens.
+                if (document) document->unlockLater(password, std::move(answer), unlockHook);
+                else answer(false);
+            },
+            [this] {
+                unlocked_ = true;
+                if (history_ && document_) history_->refreshDetails(filePath_, *document_);
+                // The pages came with the unlock's edit (documentEdited), which
+                // built them once; otherwise, after the gate's own call.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        if (content_ == Content::locked) rebuildContent();
+                    },
+                    Qt::QueuedConnection);
+            },
+            contentHost_);
         current_ = gate_;
         break;
     }

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QMimeData;
@@ -57,6 +58,8 @@ public:
     bool documentReady() const;
     PageViewHost* pageViewHost() const { return pageViewHost_; }
     LockedGate* gate() const { return gate_; }
+    // Runs on the worker before it tries the gate's password (tests hold it there).
+    std::function<void()> unlockHook;
     StateMessage* message() const { return message_; }
     // The notice above the pages of a PDF with fillable fields.
     FormBanner* formsBanner() const { return formsBanner_; }

@@ -10,6 +10,7 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -90,7 +91,8 @@ QString StateMessage::detail() const { return detail_->text(); }
 
 // ---------------------------------------------------------------- password gate
 
-LockedGate::LockedGate(std::function<bool(const QString&)> unlock, std::function<void()> onUnlock, QWidget* parent)
+LockedGate::LockedGate(std::function<void(const QString&, Answer)> unlock, std::function<void()> onUnlock,
+                       QWidget* parent)
     : QWidget(parent), unlock_(std::move(unlock)), onUnlock_(std::move(onUnlock))
 {
     auto* column = new QVBoxLayout(this);
@@ -155,11 +157,32 @@ void LockedGate::setFailed(bool failed)
     error_->setVisible(failed);
 }
 
+void LockedGate::setChecking(bool checking)
+{
+    checking_ = checking;
+    // The gate keeps the keys meanwhile: focus leaving the disabled field
+    // would land on whatever comes next, where a key could press it.
+    if (QWidget* focused = QApplication::focusWidget(); checking && focused && isAncestorOf(focused))
+        setFocus(Qt::OtherFocusReason);
+    field_->setEnabled(!checking);
+    button_->setEnabled(!checking && !field_->text().isEmpty());
+}
+
 void LockedGate::attempt()
 {
     const QString password = field_->text();
-    if (password.isEmpty()) return;
-    if (unlock_ && unlock_(password)) {
+    if (password.isEmpty() || checking_) return;
+    if (!unlock_) return answered(false);
+    setChecking(true);
+    unlock_(password, [gate = QPointer<LockedGate>(this)](bool opened) {
+        if (gate) gate->answered(opened);
+    });
+}
+
+void LockedGate::answered(bool opened)
+{
+    setChecking(false);
+    if (opened) {
         setFailed(false);
         if (onUnlock_) onUnlock_();
         return;

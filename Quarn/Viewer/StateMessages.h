@@ -46,15 +46,20 @@ private:
 };
 
 // The password form of an encrypted PDF. `unlock` is asked with the typed
-// password and answers whether it opened the document; `onUnlock` runs once
-// it did.
+// password and calls its answer, at once or later on this thread, with
+// whether it opened the document; `onUnlock` runs once it did. The field
+// and the button wait for the answer.
 class LockedGate : public QWidget {
     Q_OBJECT
 public:
-    LockedGate(std::function<bool(const QString&)> unlock, std::function<void()> onUnlock, QWidget* parent = nullptr);
+    using Answer = std::function<void(bool opened)>;
+    LockedGate(std::function<void(const QString&, Answer)> unlock, std::function<void()> onUnlock,
+               QWidget* parent = nullptr);
 
     // An unlock attempt, as Return in the field or the Unlock button start it.
     void attempt();
+    // An attempt waits for its answer.
+    bool checking() const { return checking_; }
 
     QString password() const;
     bool failed() const { return failed_; }
@@ -71,13 +76,16 @@ protected:
 
 private:
     void setFailed(bool failed);
-    std::function<bool(const QString&)> unlock_;
+    void setChecking(bool checking);
+    void answered(bool opened);
+    std::function<void(const QString&, Answer)> unlock_;
     std::function<void()> onUnlock_;
     FlatField* field_;
     AccentButton* button_;
     QLabel* error_;
     Shake* shake_;
     bool failed_ = false;
+    bool checking_ = false;
     int attempts_ = 0;
     bool focusedOnce_ = false;
 };

@@ -362,7 +362,7 @@ std::optional<int> QuarnDocument::editedPageIndex() const
 
 std::optional<platform::PdfPageId> QuarnDocument::pageId(int index) const
 {
-    if (pdf_->isLocked() || index < 0) return std::nullopt;
+    if (isLocked() || index < 0) return std::nullopt;
     try {
         return platform::pageId(*pdf_, index);
     } catch (const platform::PdfError&) {
@@ -397,17 +397,44 @@ size_t QuarnDocument::pageSignature() const
 bool QuarnDocument::unlock(const QString& password)
 {
     if (!pdf_->unlock(password.toStdString())) return false;
+    unlocked(password);
+    return true;
+}
+
+void QuarnDocument::unlockLater(const QString& password, std::function<void(bool)> done, std::function<void()> hook)
+{
+    ++unlocksRunning_;
+    // Only this shared pointer crosses threads; what it holds is used on this thread alone.
+    auto answer = std::make_shared<std::function<void(bool)>>(
+        [self = QPointer<QuarnDocument>(this), password, done = std::move(done)](bool opened) {
+            if (!self) return;
+            --self->unlocksRunning_;
+            if (opened) self->unlocked(password);
+            if (done) done(opened);
+        });
+    // The worker keeps the PDF it reads, so the document may go meanwhile.
+    DroppableWork::shared().start(
+        [pdf = pdf_, secret = password.toStdString(), answer = std::move(answer), hook = std::move(hook)]() mutable {
+            if (hook) hook();
+            const bool opened = pdf->unlock(secret);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [answer = std::move(answer), opened] { (*answer)(opened); },
+                Qt::QueuedConnection);
+        });
+}
+
+void QuarnDocument::unlocked(const QString& password)
+{
     unlockPassword_ = password;
     settleInBackground(pdf_); // the file is read only now
     noteEdit(std::nullopt);
-    return true;
 }
 
 bool QuarnDocument::sourceChanged() const { return pdf_->sourceChanged(); }
 
 bool QuarnDocument::firstPageReadable() const
 {
-    if (pdf_->isLocked() || pdf_->pageCount() < 1) return false;
+    if (isLocked() || pdf_->pageCount() < 1) return false;
     try {
         const platform::PdfPageGeometry geometry = pdf_->pageGeometry(0);
         return geometry.displaySize.width > 0 && geometry.displaySize.height > 0;

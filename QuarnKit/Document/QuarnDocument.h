@@ -13,6 +13,7 @@
 #include <QString>
 #include <QUndoStack>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -193,10 +194,18 @@ public:
     // marks) appear then: every view hears of it as an edit of the whole
     // document, though nothing in the file changed.
     bool unlock(const QString& password);
+    // unlock() on a worker, for the window: once opened, a damaged file is
+    // read whole and its page tree mended. `done` runs on this thread with
+    // the answer, after the document took it; it is dropped when the
+    // document goes first. `hook` runs on the worker before the password is
+    // tried (tests hold it there).
+    void unlockLater(const QString& password, std::function<void(bool opened)> done, std::function<void()> hook = {});
     // The password that unlocked the document, so that a fresh read of the
     // same file (Revert) opens without asking again; none before an unlock.
     const std::optional<QString>& unlockPassword() const { return unlockPassword_; }
-    bool isLocked() const { return pdf_->isLocked(); }
+    // Still locked while unlockLater's worker runs: the window keeps off a
+    // document the worker may hold for long, until the answer comes.
+    bool isLocked() const { return unlocksRunning_ > 0 || pdf_->isLocked(); }
     int pageCount() const { return pdf_->pageCount(); }
     // Another program rewrote the file in place since the document read it:
     // its bytes are no longer the document's, and a save is refused.
@@ -241,6 +250,8 @@ private:
     std::unique_ptr<QUndoStack> undoStack_ = std::make_unique<QUndoStack>();
     qint64 generation_ = 0;
     std::optional<QString> unlockPassword_;
+    int unlocksRunning_ = 0; // unlockLater's, not answered yet
+    void unlocked(const QString& password);
     std::optional<platform::PdfPageId> editedPage_;
     quint64 unrecordedEdits_ = 0; // counted, never reset
     quint64 savedUnrecordedEdits_ = 0;

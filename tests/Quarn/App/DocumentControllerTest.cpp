@@ -4,9 +4,12 @@
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/App/PageViewHost.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Shell/SettingsWindow.h"
 #include "Quarn/Shell/ShortcutsWindow.h"
 #include "Quarn/Update/UpdateWindow.h"
@@ -23,6 +26,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
@@ -445,6 +449,82 @@ TEST(DocumentWindow, RevertOfAnUnlockedFileReusesItsPassword)
     ASSERT_TRUE(window->revert());
     EXPECT_FALSE(window->document()->isLocked());
     EXPECT_EQ(window->screen()->content(), ViewerScreen::Content::document);
+}
+
+// The password is tried on a worker (a damaged file is read whole once it
+// opens): meanwhile the gate waits, the window answers and keeps the document
+// locked, and a window closed before the answer drops it and frees the PDF.
+TEST(DocumentWindow, APasswordIsTriedOnAWorkerWhileTheWindowAnswers)
+{
+    const struct {
+        const char* name;
+        const char* password;
+        bool closeMidCheck;
+    } rows[] = {
+        {"wrong", "nope", false},
+        {"right", "openpassword", false},
+        {"closed", "openpassword", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        Controller c;
+        QPointer<DocumentWindow> window =
+            c.controller.openDocument(copyOf(dir, "libreoffice-writer-password.pdf", "locked.pdf"));
+        ASSERT_TRUE(window);
+        const std::weak_ptr<platform::PdfDocument> pdf = pdfOf(*window->document());
+        // Gone once the pages show.
+        const QPointer<LockedGate> gate = window->screen()->gate();
+        ASSERT_TRUE(gate);
+        testsupport::WorkerGate worker;
+        window->screen()->unlockHook = worker.hook();
+        ASSERT_TRUE(testsupport::waitFor([&] { return gate->field()->hasFocus(); }));
+        for (const char key : std::string(row.password)) QTest::keyClick(window->windowHandle(), key);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+        ASSERT_TRUE(worker.waitUntilReached());
+
+        EXPECT_TRUE(gate->checking());
+        EXPECT_FALSE(gate->field()->isEnabled());
+        EXPECT_FALSE(gate->unlockButton()->isEnabled());
+        EXPECT_TRUE(window->document()->isLocked());
+        // The window answers: Export… says the PDF is still locked.
+        QTest::keyClick(window->windowHandle(), Qt::Key_E, Qt::ControlModifier);
+        ExportSheet* sheet = nullptr;
+        ASSERT_TRUE(
+            testsupport::waitFor([&] { return (sheet = window->findChild<ExportSheet*>()) && sheet->isVisible(); }));
+        EXPECT_EQ(sheet->validation()->text(), QStringLiteral("Unlock the PDF to export it."));
+        QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
+        ASSERT_TRUE(
+            testsupport::waitFor([&] { return !DocumentActions::of(window->screen()->model()).exportPresented(); }));
+        QApplication::setActiveWindow(window); // the sheet had the keys while it showed
+        EXPECT_TRUE(gate->checking());
+
+        if (row.closeMidCheck) {
+            window->close();
+            ASSERT_TRUE(testsupport::waitFor([&] { return !window; }));
+            EXPECT_TRUE(c.controller.windows().empty());
+            worker.release();
+            // The worker ends and lets the PDF go; its answer finds no window.
+            ASSERT_TRUE(testsupport::waitFor([&] { return pdf.expired(); }));
+            QApplication::processEvents();
+            continue;
+        }
+        worker.release();
+        ASSERT_TRUE(testsupport::waitFor([&] { return !gate || !gate->checking(); }));
+        if (std::string(row.name) == "wrong") {
+            ASSERT_TRUE(gate);
+            EXPECT_TRUE(gate->failed());
+            EXPECT_TRUE(window->document()->isLocked());
+            EXPECT_TRUE(gate->field()->isEnabled());
+            // The typed password stays, selected, for the next try.
+            EXPECT_TRUE(testsupport::waitFor(
+                [&] { return gate->field()->hasFocus() && gate->field()->selectedText() == row.password; }));
+        } else {
+            EXPECT_FALSE(window->document()->isLocked());
+            EXPECT_TRUE(
+                testsupport::waitFor([&] { return window->screen()->content() == ViewerScreen::Content::document; }));
+        }
+    }
 }
 
 TEST(DocumentController, OpenPanelIsShownOnce)

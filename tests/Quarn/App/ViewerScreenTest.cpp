@@ -129,7 +129,7 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
     EXPECT_TRUE(gate->unlockButton()->isEnabled());
     EXPECT_TRUE(gate->errorLine()->isHidden());
     QTest::keyClick(gate->field(), Qt::Key_Return);
-    EXPECT_TRUE(gate->failed());
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->failed(); })); // tried on a worker
     EXPECT_FALSE(gate->errorLine()->isHidden());
     EXPECT_EQ(gate->errorLine()->text(), "That password didn't work. Try again.");
     EXPECT_EQ(gate->attempts(), 1);
@@ -143,7 +143,7 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
 
     // A second wrong one shakes again; the line stays.
     QTest::mouseClick(gate->unlockButton(), Qt::LeftButton);
-    EXPECT_EQ(gate->attempts(), 2);
+    ASSERT_TRUE(testsupport::waitFor([&] { return gate->attempts() == 2; }));
     EXPECT_TRUE(gate->failed());
 
     // Typing hides the line at once, before any attempt.
@@ -153,7 +153,7 @@ TEST(LockedGate, WrongPasswordShakesAndShowsTheErrorThenTheRightOneOpens)
 
     gate->field()->setText("openpassword");
     QTest::mouseClick(gate->unlockButton(), Qt::LeftButton);
-    EXPECT_FALSE(document->isLocked());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !document->isLocked(); }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return screen->content() == ViewerScreen::Content::document; }));
     ASSERT_NE(screen->pageViewHost(), nullptr);
     EXPECT_GT(screen->pageViewHost()->view()->pageCount(), 0);
@@ -190,7 +190,8 @@ TEST(LockedGate, ReducedMotionOnTheDesktopShowsTheErrorWithoutMoving)
         qputenv("XDG_CURRENT_DESKTOP", session);
 
         int unlocks = 0;
-        LockedGate gate([](const QString& password) { return password == "right"; }, [&] { ++unlocks; });
+        LockedGate gate([](const QString& password, const LockedGate::Answer& answer) { answer(password == "right"); },
+                        [&] { ++unlocks; });
         gate.show();
         QTest::keyClicks(gate.field(), "wrong");
         QTest::keyClick(gate.windowHandle(), Qt::Key_Return);
@@ -206,7 +207,7 @@ TEST(LockedGate, ReducedMotionOnTheDesktopShowsTheErrorWithoutMoving)
 
 TEST(LockedGate, ErrorLineKeepsItsPlace)
 {
-    LockedGate gate([](const QString&) { return false; }, [] {});
+    LockedGate gate([](const QString&, const LockedGate::Answer& answer) { answer(false); }, [] {});
     gate.resize(600, 500);
     gate.show();
     QApplication::processEvents();

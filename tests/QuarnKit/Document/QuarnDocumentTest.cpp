@@ -9,7 +9,11 @@
 
 #include <unistd.h>
 
+#include <optional>
+#include <string>
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -116,19 +120,53 @@ TEST(QuarnDocument, BadInputGivesTheReadError)
 
 TEST(QuarnDocument, PasswordProtectedFileOpensLockedAndUnlocks)
 {
-    auto document =
-        QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
-    EXPECT_TRUE(document->isLocked());
-    EXPECT_FALSE(document->firstPageReadable());
-    EXPECT_FALSE(document->unlock("wrong"));
-    EXPECT_TRUE(document->isLocked());
-    EXPECT_EQ(document->generation(), 0);
-    EXPECT_TRUE(document->unlock("openpassword"));
-    EXPECT_FALSE(document->isLocked());
-    EXPECT_TRUE(document->firstPageReadable());
-    // Views learn that the pages are there, as after an edit of the whole document.
-    EXPECT_EQ(document->generation(), 1);
-    EXPECT_FALSE(document->editedPage().has_value());
+    const QString path = QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf"));
+    // Tried at once, and on a worker as the window tries it.
+    for (const bool later : {false, true}) {
+        SCOPED_TRACE(later ? "later" : "now");
+        auto document = QuarnDocument::open(path);
+        const auto tryPassword = [&](const char* password) {
+            if (!later) return document->unlock(password);
+            std::optional<bool> answer;
+            document->unlockLater(password, [&](bool opened) { answer = opened; });
+            // The right one opens the PDF on the worker before the answer
+            // comes: the document stays locked until then.
+            const QDeadlineTimer deadline(30000);
+            if (std::string(password) == "openpassword")
+                while (pdfOf(*document)->isLocked() && !deadline.hasExpired()) QThread::msleep(1);
+            EXPECT_TRUE(document->isLocked());
+            EXPECT_TRUE(testsupport::waitFor([&] { return answer.has_value(); }));
+            return answer.value_or(false);
+        };
+        EXPECT_TRUE(document->isLocked());
+        EXPECT_FALSE(document->firstPageReadable());
+        EXPECT_FALSE(tryPassword("wrong"));
+        EXPECT_TRUE(document->isLocked());
+        EXPECT_EQ(document->generation(), 0);
+        EXPECT_FALSE(document->unlockPassword().has_value());
+        EXPECT_TRUE(tryPassword("openpassword"));
+        EXPECT_FALSE(document->isLocked());
+        EXPECT_TRUE(document->firstPageReadable());
+        EXPECT_EQ(document->unlockPassword(), QStringLiteral("openpassword"));
+        // Views learn that the pages are there, as after an edit of the whole document.
+        EXPECT_EQ(document->generation(), 1);
+        EXPECT_FALSE(document->editedPage().has_value());
+    }
+
+    // A document gone before its answer: the answer is dropped, the PDF freed.
+    auto closed = QuarnDocument::open(path);
+    const std::weak_ptr<platform::PdfDocument> gone = pdfOf(*closed);
+    testsupport::WorkerGate worker;
+    bool answered = false;
+    closed->unlockLater(
+        "openpassword", [&](bool) { answered = true; }, worker.hook());
+    ASSERT_TRUE(worker.waitUntilReached());
+    closed.reset();
+    EXPECT_FALSE(gone.expired()); // the worker still holds it
+    worker.release();
+    EXPECT_TRUE(testsupport::waitFor([&] { return gone.expired(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(answered);
 }
 
 TEST(QuarnDocument, SnapshotKeepsEncryption)
