@@ -413,6 +413,7 @@ void QuarnDocument::unlockLater(const QString& password, std::function<void(bool
             if (done) done(opened);
         });
     // The worker keeps the PDF it reads, so the document may go meanwhile.
+    // The user waits at the gate: ahead of the thumbnails and lists queued.
     DroppableWork::shared().start(
         [pdf = pdf_, secret = password.toStdString(), answer = std::move(answer), hook = std::move(hook)]() mutable {
             if (hook) hook();
@@ -420,7 +421,8 @@ void QuarnDocument::unlockLater(const QString& password, std::function<void(bool
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [answer = std::move(answer), opened] { (*answer)(opened); },
                 Qt::QueuedConnection);
-        });
+        },
+        1);
 }
 
 void QuarnDocument::unlocked(const QString& password)

@@ -24,10 +24,10 @@ DroppableWork& DroppableWork::shared()
     return *work;
 }
 
-void DroppableWork::start(std::function<void()> work)
+void DroppableWork::start(std::function<void()> work, int priority)
 {
     if (stopping_) return;
-    pool_.start(std::move(work));
+    pool_.start(std::move(work), priority);
 }
 
 bool DroppableWork::drop(int waitMs)

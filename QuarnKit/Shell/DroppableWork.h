@@ -21,7 +21,8 @@ public:
     static DroppableWork& shared();
 
     QThreadPool* pool() { return &pool_; }
-    void start(std::function<void()> work);
+    // Work of a higher `priority` starts before the queued work of a lower one.
+    void start(std::function<void()> work, int priority = 0);
     // True once drop() was called: long work returns at its next item.
     bool stopping() const { return stopping_; }
     // Drops the work not started and asks the rest to stop; afterwards

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <vector>
 
 using quarnkit::DroppableWork;
 
@@ -29,4 +30,24 @@ TEST(DroppableWork, DropStopsTheRunningWorkAndStartsNoMore)
     work.start([&] { ++later; });
     EXPECT_TRUE(work.pool()->waitForDone(-1));
     EXPECT_EQ(later.load(), 0);
+}
+
+// What the user waits for (a password tried) starts before the queued
+// screen work of a lower priority.
+TEST(DroppableWork, WorkOfAHigherPriorityStartsFirst)
+{
+    DroppableWork work;
+    work.pool()->setMaxThreadCount(1);
+    std::atomic<bool> started{false}, release{false};
+    std::vector<int> order; // written by the pool's one thread
+    work.start([&] {
+        started = true;
+        while (!release) QThread::yieldCurrentThread();
+    });
+    while (!started) QThread::yieldCurrentThread();
+    for (int i = 0; i < 3; ++i) work.start([&order, i] { order.push_back(i); });
+    work.start([&order] { order.push_back(9); }, 1);
+    release = true;
+    ASSERT_TRUE(work.pool()->waitForDone(-1));
+    EXPECT_EQ(order, (std::vector<int>{9, 0, 1, 2}));
 }
