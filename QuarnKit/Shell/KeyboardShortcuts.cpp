@@ -181,18 +181,6 @@ const Shortcut& shortcut(ShortcutCommand command)
     return *it;
 }
 
-bool isAvailable(ShortcutCommand command)
-{
-    switch (command) {
-    // The signatures' keys are not part of this build yet.
-    case C::addSignature:
-    case C::insertDate:
-    case C::insertCheckmark:
-    case C::undoStroke: return false;
-    default: return true;
-    }
-}
-
 QList<QKeySequence> keys(ShortcutCommand command) { return shortcut(command).keys; }
 
 QKeySequence menuKey(ShortcutCommand command)
@@ -340,28 +328,18 @@ using C = ShortcutCommand;
 QStringList keysOf(std::initializer_list<ShortcutCommand> commands, const QStringList& extra = {})
 {
     QStringList texts;
-    for (ShortcutCommand c : commands)
-        if (KeyboardShortcuts::isAvailable(c)) texts += KeyboardShortcuts::shownKeys(c);
+    for (ShortcutCommand c : commands) texts += KeyboardShortcuts::shownKeys(c);
     return texts + extra;
 }
 
-// A row of the catalog; none when every command it names is not built yet.
-std::optional<ShortcutRow> row(const char* title, std::initializer_list<ShortcutCommand> commands,
-                               const QStringList& extra = {})
+ShortcutRow row(const char* title, std::initializer_list<ShortcutCommand> commands, const QStringList& extra = {})
 {
-    const bool offered =
-        commands.size() == 0 || std::any_of(commands.begin(), commands.end(), KeyboardShortcuts::isAvailable);
-    if (!offered) return std::nullopt;
     return ShortcutRow(QString::fromUtf8(title), keysOf(commands, extra));
 }
 
-// Appends the rows that are offered; a group left without rows is not shown.
-void add(std::vector<ShortcutGroup>& all, const QString& title, std::initializer_list<std::optional<ShortcutRow>> rows)
+void add(std::vector<ShortcutGroup>& all, const QString& title, std::initializer_list<ShortcutRow> rows)
 {
-    ShortcutGroup group{title, {}};
-    for (const auto& r : rows)
-        if (r) group.rows.push_back(*r);
-    if (!group.rows.empty()) all.push_back(std::move(group));
+    all.push_back({title, std::vector<ShortcutRow>(rows)});
 }
 
 // The display mode's title with all but its first character lower-cased.
@@ -416,7 +394,7 @@ std::vector<ShortcutGroup> groups()
     for (const auto& r : {row("Show or hide sidebar", {C::toggleSidebar}), row("History", {C::history}),
                           row("Explore PDFs on this computer", {C::explore}), row("Slideshow", {C::slideshow}),
                           row("Welcome window", {C::welcome}), row("Keyboard shortcuts", {C::keyboardShortcuts})})
-        if (r) view.rows.push_back(*r);
+        view.rows.push_back(r);
     all.push_back(std::move(view));
 
     add(all, QStringLiteral("Find"),

@@ -152,10 +152,6 @@ namespace KeyboardShortcuts {
 const std::vector<Shortcut>& table();
 const Shortcut& shortcut(ShortcutCommand command);
 
-// Whether the command exists in this build. The keys of parts not built yet
-// stay in the table (no other command may take them) but out of the catalog.
-bool isAvailable(ShortcutCommand command);
-
 // The keys of a command; the menu shows and binds the first (none when empty).
 QList<QKeySequence> keys(ShortcutCommand command);
 QKeySequence menuKey(ShortcutCommand command);

@@ -57,8 +57,8 @@ struct WindowFixture {
 TEST(ShortcutColumns, BalanceTheWholeCatalog)
 {
     const ShortcutColumns columns = dealShortcutColumns(quarnkit::ShortcutCatalog::groups());
-    EXPECT_EQ(titlesOf(columns.left), QStringList({"Tools", "Navigation", "Zoom", "Find", "Pages", "Slideshow"}));
-    EXPECT_EQ(titlesOf(columns.right), QStringList({"Colors", "Marks", "View", "File"}));
+    EXPECT_EQ(titlesOf(columns.left), QStringList({"Tools", "Navigation", "Zoom", "Find", "Fill and sign", "File"}));
+    EXPECT_EQ(titlesOf(columns.right), QStringList({"Colors", "Marks", "View", "Pages", "Slideshow"}));
 
     // One group stays left; the second of two always goes right.
     const auto zoom = quarnkit::ShortcutCatalog::filtered(QStringLiteral("zoom"));
@@ -162,6 +162,23 @@ TEST(ShortcutsWindow, ShownAgainTypingReplacesTheLastSearch)
         view.close();
     }
     EXPECT_EQ(shownTexts(*f.windows.window()).first(), "Zoom");
+}
+
+// Typed into the window, "sign" finds the Fill and sign group with the keys
+// the Sign menu answers to.
+TEST(ShortcutsWindow, SearchingForSignShowsTheFillAndSignKeys)
+{
+    WindowFixture f;
+    ShortcutsView& view = f.shown();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    for (const char key : std::string("sign")) QTest::keyClick(view.windowHandle(), key);
+    EXPECT_EQ(shownTexts(view), QStringList({"Fill and sign", "Add signature", "Insert date", "Insert checkmark"}));
+    QStringList rows;
+    for (QWidget* w : view.findChildren<QWidget*>())
+        if (w->isVisibleTo(&view) && !w->findChildren<KeyCap*>().isEmpty() && w->accessibleName().contains(':'))
+            rows << w->accessibleName();
+    EXPECT_EQ(rows, QStringList({"Add signature: Ctrl Alt Shift S", "Insert date: Ctrl Alt Shift T",
+                                 "Insert checkmark: Ctrl Alt Shift K"}));
 }
 
 // Among the application's windows a screen reader finds it by its title;
