@@ -19,6 +19,7 @@
 #include "Quarn/Pages/SidebarPane.h"
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Viewer/DocumentInfoView.h"
+#include "Quarn/Viewer/DroppedFiles.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Find/FindBar.h"
 #include "Quarn/Find/FindModel.h"
@@ -518,38 +519,27 @@ bool ViewerScreen::focusNextPrevChild(bool next)
 
 // ---------------------------------------------------------------- dropping files
 
-QStringList ViewerScreen::droppedPdfs(const QMimeData* mime)
-{
-    QStringList files;
-    if (!mime || !mime->hasUrls()) return files;
-    for (const QUrl& url : mime->urls()) {
-        if (!url.isLocalFile()) continue;
-        const QString path = url.toLocalFile();
-        if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf")) files << path;
-    }
-    return files;
-}
-
 bool ViewerScreen::openDroppedPdfs(const QMimeData* mime)
 {
-    if (!mime || !mime->hasUrls()) return false;
-    bool anyFile = false;
-    for (const QUrl& url : mime->urls()) anyFile = anyFile || url.isLocalFile();
-    if (!anyFile) return false;
     // Other files are ignored without a message; each PDF opens in its own
     // window, and one that fails is reported by the opener.
-    for (const QString& path : droppedPdfs(mime)) model_->openFile(path);
-    return true;
+    const QStringList files = droppedPdfs(mime);
+    for (const QString& path : files) model_->openFile(path);
+    return !files.isEmpty();
 }
 
+// A drag that holds no PDF is offered no drop, over the pages (which refuse
+// it themselves and leave it to the window) and the chrome alike.
 void ViewerScreen::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (droppedPdfs(event->mimeData()).isEmpty()) event->ignore();
+    else event->acceptProposedAction();
 }
 
 void ViewerScreen::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (droppedPdfs(event->mimeData()).isEmpty()) event->ignore();
+    else event->acceptProposedAction();
 }
 
 void ViewerScreen::dropEvent(QDropEvent* event)

@@ -86,10 +86,8 @@ public:
     void fillIn();
     bool filledIn() const { return filledIn_; }
 
-    // The local PDF files among dropped URLs, in drop order (".pdf" in any case).
-    static QStringList droppedPdfs(const QMimeData* mime);
-    // Opens every dropped PDF as a window of its own; false when the drop
-    // holds no file at all (refused).
+    // Opens every dropped PDF (droppedPdfs) as a window of its own; false
+    // when the drop holds none (refused).
     bool openDroppedPdfs(const QMimeData* mime);
 
 protected:

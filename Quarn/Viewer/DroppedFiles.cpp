@@ -10,17 +10,25 @@
 
 namespace quarn {
 
-namespace {
-
-std::optional<QString> droppedPdf(const QMimeData* mime)
+QStringList droppedPdfs(const QMimeData* mime)
 {
-    if (!mime || !mime->hasUrls()) return std::nullopt;
+    QStringList files;
+    if (!mime || !mime->hasUrls()) return files;
     for (const QUrl& url : mime->urls()) {
         if (!url.isLocalFile()) continue;
         const QString path = url.toLocalFile();
-        if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf")) return path;
+        if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf")) files << path;
     }
-    return std::nullopt;
+    return files;
+}
+
+namespace {
+
+// The first PDF of a drop, which the page opens.
+std::optional<QString> droppedPdf(const QMimeData* mime)
+{
+    const QStringList files = droppedPdfs(mime);
+    return files.isEmpty() ? std::nullopt : std::optional<QString>(files.front());
 }
 
 // Hears the drag events of the view's viewport, where the view's area gets them.

@@ -15,7 +15,7 @@
 #include "Quarn/Shell/ShellText.h"
 #include "Quarn/Update/UpdateController.h"
 #include "Quarn/Update/UpdateWindow.h"
-#include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Viewer/DroppedFiles.h"
 #include "Quarn/Welcome/RecentCard.h"
 #include "Quarn/Welcome/VersionBadge.h"
 #include "QuarnKit/Explore/ExploreModel.h"
@@ -581,7 +581,7 @@ bool WelcomeView::openDropped(const QMimeData* mime)
     for (const QUrl& url : mime->urls()) anyFile = anyFile || url.isLocalFile();
     if (!anyFile) return false;
     // Other files are ignored without a message, as on a document window.
-    for (const QString& path : ViewerScreen::droppedPdfs(mime))
+    for (const QString& path : droppedPdfs(mime))
         services_.library->openFile(path, [view = QPointer<WelcomeView>(this)](const quarnkit::OpenProblem& problem) {
             if (view) view->setProblem(problem);
         });

@@ -251,6 +251,75 @@ TEST(ViewerScreenDrop, OnlyPdfFilesAreOpenedEachInTurn)
     EXPECT_EQ(opened.size(), 2);
 }
 
+// A drag over the window, delivered to the window as the system delivers it
+// (Qt's window finds the widget under the pointer and passes the drag up
+// from there): one that holds no PDF is offered no drop anywhere; one with
+// a PDF is taken over the page and over the chrome alike.
+TEST(ViewerScreenDrop, ADragHoldingNoPdfIsRefusedOverTheWholeWindow)
+{
+    Settings settings;
+    QTemporaryDir dir;
+    auto document = QuarnDocument::open(writeFile(dir, "shown.pdf", testsupport::makeTextPdf(2)));
+    auto screen = showScreen(document.get(), {}, settings);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(screen.get()));
+    ASSERT_TRUE(waitForPages(*screen));
+    QStringList opened;
+    screen->model().openFileHandler = [&](const QString& path) { opened << path; };
+    QuarnPDFView* page = screen->pageViewHost()->view();
+    const QPoint overPage = page->mapTo(screen.get(), page->rect().center());
+    const QPoint overToolbar(500, 20);
+    const QPoint overStatusBar(600, screen->height() - 8);
+
+    const auto urls = [&](const QStringList& names) {
+        QList<QUrl> list;
+        for (const QString& name : names) list << QUrl::fromLocalFile(dir.filePath(name));
+        return list;
+    };
+    const struct {
+        const char* drag;
+        QStringList files;
+        QPoint at;
+        bool offered;
+        QStringList opens;
+    } rows[] = {
+        {"a PNG over the page", {"picture.png"}, overPage, false, {}},
+        {"a PNG over the toolbar", {"picture.png"}, overToolbar, false, {}},
+        {"a PNG and a text over the status bar", {"picture.png", "notes.txt"}, overStatusBar, false, {}},
+        {"a PNG then a PDF over the page", {"picture.png", "Report.PDF", "b.pdf"}, overPage, true, {"Report.PDF"}},
+        {"a PNG then PDFs over the toolbar",
+         {"picture.png", "Report.PDF", "b.pdf"},
+         overToolbar,
+         true,
+         {"Report.PDF", "b.pdf"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.drag);
+        opened.clear();
+        QMimeData mime;
+        mime.setUrls(urls(row.files));
+        QDragEnterEvent enter(row.at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(screen->windowHandle(), &enter);
+        QDragMoveEvent move(row.at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+        if (enter.isAccepted()) {
+            move.setDropAction(enter.dropAction());
+            move.accept();
+        }
+        QApplication::sendEvent(screen->windowHandle(), &move);
+        EXPECT_EQ(enter.isAccepted() && move.isAccepted(), row.offered);
+        if (!move.isAccepted()) {
+            QDragLeaveEvent leave;
+            QApplication::sendEvent(screen->windowHandle(), &leave);
+            continue;
+        }
+        QDropEvent drop(QPointF(row.at), Qt::CopyAction | Qt::MoveAction, &mime, Qt::NoButton, {});
+        QApplication::sendEvent(screen->windowHandle(), &drop);
+        EXPECT_TRUE(drop.isAccepted());
+        QStringList expected;
+        for (const QString& name : row.opens) expected << dir.filePath(name);
+        EXPECT_EQ(opened, expected);
+    }
+}
+
 // ---------------------------------------------------------------- reading position
 
 TEST(ViewerScreenReading, PositionIsRestoredAfterClosingAndReopening)
