@@ -113,7 +113,7 @@ ViewerScreen::ViewerScreen(quarnkit::QuarnDocument* document, const QString& fil
     // The chrome never keeps the keys: see keepKeysOnThePages.
     WindowEvents::listen(*this, {QEvent::KeyPress, QEvent::FocusIn}, [this](QEvent* event, QObject* receiver) {
         keepKeysOnThePages(receiver, event);
-        return false;
+        return event->type() == QEvent::KeyPress && leavePages(static_cast<QKeyEvent*>(event));
     });
     // Whatever the content: a locked or empty document's sheet says why it
     // cannot export.
@@ -503,6 +503,27 @@ std::vector<QWidget*> ViewerScreen::tabStops() const
     std::stable_sort(stops.begin(), stops.end(),
                      [&partOf](const QWidget* a, const QWidget* b) { return partOf(a) < partOf(b); });
     return stops;
+}
+
+bool ViewerScreen::leavePages(const QKeyEvent* event)
+{
+    const bool tab = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    if (!tab || mods != Qt::ControlModifier || !pageViewHost_) return false;
+    QWidget* focus = QApplication::focusWidget();
+    const auto inPages = [this](const QWidget* w) { return w == pageViewHost_ || pageViewHost_->isAncestorOf(w); };
+    if (!focus || !inPages(focus)) return false;
+    const bool back = event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
+    const std::vector<QWidget*> stops = tabStops();
+    const auto first = std::find_if(stops.begin(), stops.end(), inPages);
+    if (first == stops.end()) return false;
+    const auto last = std::find_if(stops.rbegin(), stops.rend(), inPages).base() - 1;
+    const std::size_t count = stops.size();
+    const auto index = std::size_t((back ? first : last) - stops.begin());
+    QWidget* to = stops[back ? (index + count - 1) % count : (index + 1) % count];
+    if (inPages(to)) return false; // nothing but the pages to go to
+    to->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    return true;
 }
 
 bool ViewerScreen::focusNextPrevChild(bool next)

@@ -14,6 +14,7 @@
 #include <functional>
 #include <vector>
 
+class QKeyEvent;
 class QMimeData;
 class QStackedLayout;
 
@@ -106,6 +107,10 @@ private:
     // tabbed there, or clicked or was sent to a field or list: heard for the
     // window's key presses and focus changes.
     void keepKeysOnThePages(QObject* watched, QEvent* event);
+    // Ctrl+Tab (Ctrl+Shift+Tab) with the keys on the pages, whose Tab may
+    // move among a form's fields: the focus goes on to the part after the
+    // pages (before them), as for any control that takes Tab itself.
+    bool leavePages(const QKeyEvent* event);
     void rebuildContent();
     QWidget* makeToolbar();
     QWidget* makeDocumentView();

@@ -6,6 +6,12 @@
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/App/PageViewHost.h"
+#include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Viewer/StatusBar.h"
+#include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Forms/FormWatcher.h"
+#include "Platform/PdfForms.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -318,6 +324,81 @@ TEST(ViewerScreenDrop, ADragHoldingNoPdfIsRefusedOverTheWholeWindow)
         for (const QString& name : row.opens) expected << dir.filePath(name);
         EXPECT_EQ(opened, expected);
     }
+}
+
+// ---------------------------------------------------------------- focus
+
+// On a page with form fields Tab moves among the text fields alone; Ctrl+Tab
+// leaves the page for the next part of the window, and Ctrl+Shift+Tab for
+// the part before it, the typing written as the keys leave.
+TEST(ViewerScreenFocus, CtrlTabLeavesAFormsPageAndTabStaysAmongItsFields)
+{
+    Settings settings;
+    auto document = QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-form.pdf")));
+    auto screen = showScreen(document.get(), {}, settings);
+    QApplication::setActiveWindow(screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(screen.get()));
+    ASSERT_TRUE(waitForPages(*screen));
+    FormWatcher& forms = FormWatcher::of(screen->model());
+    ASSERT_TRUE(testsupport::waitFor([&] { return forms.fieldCount() > 0 && !forms.reading(); }));
+    QuarnPDFView* page = screen->pageViewHost()->view();
+    page->setFocus(Qt::OtherFocusReason);
+    QWindow* keys = screen->windowHandle();
+    const auto inPage = [&] {
+        QWidget* focus = QApplication::focusWidget();
+        return focus && (focus == screen->pageViewHost() || screen->pageViewHost()->isAncestorOf(focus));
+    };
+    const auto editing = [&]() -> std::string {
+        const auto object = forms.editor() ? forms.editor()->editingField() : std::nullopt;
+        for (const auto& w : forms.fields())
+            if (object && w.objectNumber == *object) return w.name;
+        return {};
+    };
+    const auto valueOf = [&](const std::string& name) -> std::optional<std::string> {
+        for (const auto& w : platform::PdfForms::widgets(*pdfOf(*document)))
+            if (w.name == name) return w.value;
+        return std::nullopt;
+    };
+    // The parts around the pages: the status bar after them (the inspector
+    // shows nothing with nothing selected), the sidebar before them.
+    QWidget* after = screen->statusBar();
+    QWidget* before = screen->findChild<SidebarPane*>();
+    ASSERT_TRUE(after && before && before->isVisible());
+    const auto in = [](QWidget* part) { return part->isAncestorOf(QApplication::focusWidget()); };
+
+    // Tab keeps to the fields, in reading order, however many times.
+    QTest::keyClick(keys, Qt::Key_Tab);
+    ASSERT_TRUE(testsupport::waitFor([&] { return editing() == "First Name"; }));
+    for (const char* name : {"Last Name", "Birthday", "First Name_2", "First Name"}) {
+        QTest::keyClick(keys, Qt::Key_Tab);
+        EXPECT_TRUE(testsupport::waitFor([&] { return editing() == name; })) << name;
+        EXPECT_TRUE(inPage());
+    }
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Ada"));
+
+    // Ctrl+Tab: out to the part after the page, the typing kept.
+    QTest::keyClick(keys, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_FALSE(inPage());
+    EXPECT_TRUE(in(after));
+    EXPECT_EQ(valueOf("First Name"), std::optional<std::string>("Ada"));
+    QApplication::processEvents();
+    EXPECT_TRUE(in(after)); // the page does not take the keys back
+
+    // Tab goes on through the window and comes back to the page, then into its fields.
+    for (int i = 0; i < 80 && QApplication::focusWidget() != page; ++i) QTest::keyClick(keys, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), page);
+    QTest::keyClick(keys, Qt::Key_Tab);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !editing().empty(); }));
+
+    // Ctrl+Shift+Tab: out to the part before it, from a field as from the page.
+    QTest::keyClick(keys, Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(inPage());
+    EXPECT_TRUE(in(before));
+    page->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(keys, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(in(before));
+    QApplication::processEvents();
+    EXPECT_TRUE(in(before));
 }
 
 // ---------------------------------------------------------------- reading position
