@@ -4,6 +4,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
@@ -12,6 +13,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,6 +22,7 @@
 #include <QStyledItemDelegate>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <map>
 
 namespace quarn {
@@ -151,6 +154,7 @@ public:
         const quarnkit::OutlineEntry& entry = row.entry;
         const bool current = list_->highlight() == entry.path;
         const bool hovered = list_->hovered() == entry.path;
+        const bool keyed = list_->view()->hasFocus() && list_->keyRow() == entry.path;
         const QRect r = option.rect;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
@@ -159,6 +163,12 @@ public:
             painter->setPen(Qt::NoPen);
             painter->setBrush(current ? withOpacity(D::accent(), 0.14) : withOpacity(D::paper(), 0.05));
             painter->drawRoundedRect(back, 4, 4);
+        }
+        // The row the keys are on, while the list has them.
+        if (keyed) {
+            painter->setPen(QPen(D::accent(), 1.5));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(back.adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
         }
         if (!entry.children.empty()) {
             const QRectF slot(r.left() + leading(row.depth), r.top() + padTop, chevronWidth, chevronHeight);
@@ -197,7 +207,8 @@ private:
     OutlineList* list_;
 };
 
-// Clicks on a chevron expand or collapse; clicks elsewhere on a row go to its entry.
+// Clicks on a chevron expand or collapse; clicks elsewhere on a row go to its
+// entry. The keys move along the rows and open, close and go to entries.
 class OutlineView : public QListView {
 public:
     explicit OutlineView(OutlineList* list) : QListView(list), list_(list)
@@ -208,7 +219,7 @@ public:
         setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
         setResizeMode(QListView::Adjust);
         setSelectionMode(QAbstractItemView::NoSelection);
-        setFocusPolicy(Qt::NoFocus);
+        setAttribute(Qt::WA_MacShowFocusRect, false);
         setViewportMargins(0, 0, 0, 12);
         setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
         viewport()->setAutoFillBackground(false);
@@ -216,11 +227,62 @@ public:
     }
 
 protected:
+    // The keys the list answers are its own while it has them, before the
+    // window's mark keys (an arrow would nudge the selected mark, Return
+    // open its words).
+    bool event(QEvent* event) override
+    {
+        if (WindowEvents::claimsKey(event,
+                                    {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End,
+                                     Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}))
+            return true;
+        return QListView::event(event);
+    }
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && list_->key(event->key())) {
+            event->accept();
+            return;
+        }
+        QListView::keyPressEvent(event);
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        // The keys start on the row they were on, else on the highlighted one.
+        if (const auto row = list_->keyRow()) {
+            const QSignalBlocker quiet(selectionModel());
+            list_->setKeyRow(*row);
+        }
+        QListView::focusInEvent(event);
+        // A reader hears the row the keys landed on after the list itself.
+        QMetaObject::invokeMethod(
+            this,
+            [view = QPointer<OutlineView>(this)] {
+                if (view && view->hasFocus() && view->currentIndex().isValid() && QAccessible::isActive()) {
+                    QAccessibleEvent focus(view.data(), QAccessible::Focus);
+                    focus.setChild(view->currentIndex().row());
+                    QAccessible::updateAccessibility(&focus);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QListView::focusOutEvent(event);
+        list_->leaveKeys(event->reason());
+    }
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override
+    {
+        QListView::currentChanged(current, previous);
+        if (hasFocus() && current.isValid() && size_t(current.row()) < list_->rows().size())
+            list_->setKeyRow(list_->rows()[size_t(current.row())].entry.path);
+    }
     void mousePressEvent(QMouseEvent* event) override
     {
         const QModelIndex index = indexAt(event->position().toPoint());
         if (!index.isValid() || event->button() != Qt::LeftButton) return;
         const OutlineRow row = list_->rows()[size_t(index.row())];
+        if (hasFocus()) list_->setKeyRow(row.entry.path);
         if (list_->chevronRect(row.entry.path).contains(event->position().toPoint())) list_->toggle(row.entry.path);
         else list_->open(row.entry);
     }
@@ -287,6 +349,8 @@ public:
             return state;
         }
         state.selected = list_->highlight() == path_;
+        state.focusable = true;
+        state.focused = list_->view()->hasFocus() && list_->keyRow() == path_;
         if (!r->entry.children.empty()) {
             state.expandable = true;
             state.expanded = list_->expanded().count(path_) > 0;
@@ -366,6 +430,15 @@ public:
         for (int i = 0; child && i < childCount(); ++i)
             if (this->child(i) == child) return i;
         return -1;
+    }
+    QAccessibleInterface* focusChild() const override
+    {
+        if (!list_ || !list_->view()->hasFocus()) return nullptr;
+        const auto key = list_->keyRow();
+        const std::vector<OutlineRow> rows = list_->rows();
+        for (size_t i = 0; key && i < rows.size(); ++i)
+            if (rows[i].entry.path == *key) return child(int(i));
+        return nullptr;
     }
     QAccessibleInterface* childAt(int x, int y) const override
     {
@@ -448,7 +521,12 @@ void OutlineList::refresh(bool scroll)
     const std::vector<OutlineRow> rows = map_->visibleRows(expanded_);
     bool same = rows.size() == rowsModel_->rows().size();
     for (size_t i = 0; same && i < rows.size(); ++i) same = rows[i].entry.path == rowsModel_->rows()[i].entry.path;
-    if (!same) rowsModel_->reset(rows);
+    if (!same) {
+        rowsModel_->reset(rows);
+        // The keys stay on their row, or on the entry that now stands for it.
+        if (view_->hasFocus())
+            if (const auto key = keyRow()) setKeyRow(*key);
+    }
     view_->viewport()->update();
     const std::optional<OutlinePath> now = highlight();
     if (!scroll || !now || (now == shownHighlight_ && scrolledOnce_)) {
@@ -482,6 +560,73 @@ void OutlineList::setHovered(const std::optional<OutlinePath>& path)
     if (path == hovered_) return;
     hovered_ = path;
     view_->viewport()->update();
+}
+
+std::optional<size_t> OutlineList::shownRowOf(const OutlinePath& path) const
+{
+    const std::vector<OutlineRow>& rows = rowsModel_->rows();
+    // The outermost collapsed ancestor stands for an entry hidden under it.
+    for (size_t length = 1; length <= path.size(); ++length) {
+        const OutlinePath prefix(path.begin(), path.begin() + std::ptrdiff_t(length));
+        const auto at =
+            std::find_if(rows.begin(), rows.end(), [&](const OutlineRow& row) { return row.entry.path == prefix; });
+        if (at == rows.end()) return std::nullopt;
+        if (length == path.size() || !expanded_.count(prefix)) return size_t(at - rows.begin());
+    }
+    return std::nullopt;
+}
+
+std::optional<OutlinePath> OutlineList::keyRow() const
+{
+    const std::vector<OutlineRow>& rows = rowsModel_->rows();
+    if (rows.empty()) return std::nullopt;
+    if (keyRow_)
+        if (const auto at = shownRowOf(*keyRow_)) return rows[*at].entry.path;
+    if (const auto lit = highlight()) return lit;
+    return rows.front().entry.path;
+}
+
+void OutlineList::setKeyRow(const OutlinePath& path)
+{
+    const auto at = shownRowOf(path);
+    if (!at) return;
+    keyRow_ = rowsModel_->rows()[*at].entry.path;
+    const QModelIndex index = rowsModel_->index(int(*at));
+    if (view_->currentIndex() != index) view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    view_->scrollTo(index, QAbstractItemView::EnsureVisible);
+    view_->viewport()->update();
+}
+
+void OutlineList::leaveKeys(Qt::FocusReason reason)
+{
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) keyRow_.reset();
+    view_->viewport()->update();
+}
+
+bool OutlineList::key(int key)
+{
+    const auto path = keyRow();
+    const auto at = path ? shownRowOf(*path) : std::nullopt;
+    if (!at) return false;
+    const OutlineRow row = rowsModel_->rows()[*at];
+    const bool parent = !row.entry.children.empty();
+    const bool isOpen = parent && expanded_.count(row.entry.path);
+    switch (key) {
+    case Qt::Key_Right:
+        // Opens a closed entry; in an open one, goes to its first child.
+        if (isOpen) setKeyRow(row.entry.children.front().path);
+        else if (parent) toggle(row.entry.path);
+        return true;
+    case Qt::Key_Left:
+        // Closes an open entry; from any other, goes to its parent.
+        if (isOpen) toggle(row.entry.path);
+        else if (row.entry.path.size() > 1) setKeyRow(OutlinePath(row.entry.path.begin(), row.entry.path.end() - 1));
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space: open(row.entry); return true;
+    default: return false;
+    }
 }
 
 QRect OutlineList::rowRect(const OutlinePath& path) const

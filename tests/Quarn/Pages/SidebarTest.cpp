@@ -32,6 +32,8 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <map>
+
 using namespace quarn;
 using namespace viewertest;
 using quarnkit::OutlinePath;
@@ -704,6 +706,65 @@ TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)
     EXPECT_EQ(b->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
     b->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 4; }));
+}
+
+// By the keyboard alone: Tab brings the keys into the outline at the
+// highlighted row, the arrows move, open and close without turning the
+// page, Return and Space go to the entry, and a reader hears the row.
+TEST(Sidebar, TheKeysWorkTheOutlineAndLeaveThePageWhereItIs)
+{
+    Window w(outlinedPdf(), SidebarTab::outline);
+    OutlineList* list = w.outline();
+    ASSERT_TRUE(list && testsupport::waitFor([&] { return list->map().has_value(); }));
+    QApplication::setActiveWindow(w.screen.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.screen.get()));
+    QWindow* keys = w.screen->windowHandle();
+    for (int i = 0; i < 60 && !list->view()->hasFocus(); ++i) QTest::keyClick(keys, Qt::Key_Tab);
+    ASSERT_TRUE(list->view()->hasFocus());
+    // The row the keys are on, as a reader hears it.
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(list->view());
+    const auto keyRow = [&] {
+        QAccessibleInterface* row = reader->focusChild();
+        return row && row->state().focused ? row->text(QAccessible::Name) : QString();
+    };
+    EXPECT_EQ(keyRow(), QStringLiteral("A, page 1"));
+
+    const std::map<OutlinePath, QString> spoken = {
+        {{0}, "A, page 1"}, {{0, 0}, "A1, page 2"}, {{1}, "B, page 5"}, {{2}, "C, page 5"}};
+    const struct {
+        Qt::Key key;
+        OutlinePath row; // where the keys are after it
+        size_t rows;     // rows shown
+        int page;        // the page shown
+    } steps[] = {
+        {Qt::Key_Down, {1}, 3, 0},                                 // B: the page stays
+        {Qt::Key_Up, {0}, 3, 0},        {Qt::Key_Left, {0}, 3, 0}, // closed and at the top: nowhere to go
+        {Qt::Key_Right, {0}, 4, 0},                                // opens A
+        {Qt::Key_Right, {0, 0}, 4, 0},                             // into A1
+        {Qt::Key_Return, {0, 0}, 4, 1}, {Qt::Key_Left, {0}, 4, 1}, // back to its parent
+        {Qt::Key_Left, {0}, 3, 1},                                 // closes A
+        {Qt::Key_End, {2}, 3, 1},       {Qt::Key_Space, {2}, 3, 4}, {Qt::Key_Right, {2}, 3, 4}, // nothing under C
+        {Qt::Key_Home, {0}, 3, 4},      {Qt::Key_Enter, {0}, 3, 0},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(QKeySequence(step.key).toString().toStdString());
+        QTest::keyClick(keys, step.key);
+        ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == step.page; }));
+        QApplication::processEvents();
+        EXPECT_EQ(w.model().pageIndex(), step.page);
+        EXPECT_EQ(keyRow(), spoken.at(step.row));
+        EXPECT_EQ(list->rows().size(), step.rows);
+        EXPECT_TRUE(list->view()->hasFocus());
+    }
+    // Tab goes on out of the list; coming back, the keys are on the highlighted row again.
+    QTest::keyClick(keys, Qt::Key_Down);
+    EXPECT_EQ(keyRow(), spoken.at({1}));
+    QTest::keyClick(keys, Qt::Key_Tab);
+    EXPECT_FALSE(list->view()->hasFocus());
+    QTest::keyClick(keys, Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_TRUE(list->view()->hasFocus());
+    ASSERT_EQ(list->highlight(), (OutlinePath{0}));
+    EXPECT_EQ(keyRow(), spoken.at({0}));
 }
 
 TEST(Sidebar, TheOutlineOfATypesetFile)
