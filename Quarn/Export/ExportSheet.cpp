@@ -3,6 +3,7 @@
 #include "Quarn/Pages/PagesModel.h"
 
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/ChoiceGroup.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
@@ -235,6 +236,9 @@ QWidget* ExportSheet::buildForm()
         cards_.push_back(card);
         list->addWidget(card);
     }
+    // A radio group: the card the keys are on is the format Return exports.
+    new ChoiceGroup(
+        {cards_.begin(), cards_.end()}, [this](int index) { chooseFormat(cards_[size_t(index)]->format()); }, this);
     layout->addLayout(list);
 
     auto* options = new QVBoxLayout;

@@ -3,6 +3,7 @@
 #include "Platform/UserAccount.h"
 #include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/ChoiceGroup.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/FlatField.h"
@@ -265,6 +266,10 @@ QWidget* SignatureSheet::makeTypeArea()
         grid->addWidget(card, int(i / 2), int(i % 2));
         cards_.push_back(card);
     }
+    // A radio group: the card the keys are on is the font Return saves with.
+    new ChoiceGroup(
+        {cards_.begin(), cards_.end()}, [this](int index) { chooseFont(cards_[size_t(index)]->signatureFont().id()); },
+        this);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     column->addLayout(grid);
@@ -407,7 +412,7 @@ SignatureFontCard::SignatureFontCard(const SignatureFont& font, QWidget* parent)
     : QAbstractButton(parent), font_(font), family_(familyOf(font))
 {
     setCursor(Qt::PointingHandCursor);
-    // Tab reaches each card and Space chooses it; a click leaves the focus where it was.
+    // Tab reaches the chosen card (ChoiceGroup); a click leaves the focus where it was.
     setFocusPolicy(Qt::TabFocus);
     // One choice among the fonts: a reader hears which is chosen.
     setCheckable(true);

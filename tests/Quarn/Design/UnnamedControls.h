@@ -84,16 +84,24 @@ inline QStringList unnamedStops(const QList<QWidget*>& stops)
 }
 
 // The controls shown and enabled in `root` that no stop of Tab reached, as
-// "class: name".
+// "class: name". A choice among several (a radio button) is reached by the
+// arrows from the one of its group that Tab stops on, beside it.
 inline QStringList unreached(QWidget* root, const QList<QWidget*>& stops)
 {
+    const auto isChoice = [](QWidget* w) {
+        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(w);
+        return node && node->role() == QAccessible::RadioButton;
+    };
     QStringList missed;
     for (QWidget* w : root->findChildren<QWidget*>()) {
         const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w)
                              || (qobject_cast<QAbstractSlider*>(w) && !qobject_cast<QScrollBar*>(w))
                              || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)
                              || qobject_cast<QAbstractItemView*>(w);
-        if (control && w->isVisibleTo(root) && w->isEnabled() && !stops.contains(w))
+        const bool byArrows = isChoice(w) && std::any_of(stops.begin(), stops.end(), [&](QWidget* stop) {
+                                  return stop->parentWidget() == w->parentWidget() && isChoice(stop);
+                              });
+        if (control && w->isVisibleTo(root) && w->isEnabled() && !stops.contains(w) && !byArrows)
             missed << QStringLiteral("%1: %2").arg(w->metaObject()->className(), w->accessibleName());
     }
     return missed;

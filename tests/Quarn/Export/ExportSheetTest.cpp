@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -267,9 +268,11 @@ TEST(ExportSheet, ExportingWritesTheFileRemembersTheChoicesAndCloses)
 }
 
 // Return exports from whatever control the keys are on, as the Export
-// button would, and never chooses the card or segment it is on, though a
-// button Tab brought the keys to is pressed; Space chooses a card.
-TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
+// button would, and never chooses the segment it is on, though a button Tab
+// brought the keys to is pressed. The format cards are a radio group: Tab
+// lands on the chosen card, the arrows choose (past the formats that cannot
+// be had) and take the keys along, so Return exports the card the keys show.
+TEST(ExportSheet, ReturnExportsTheCardTheKeysAreOnFromAnyControl)
 {
     Shown shown(3, std::nullopt, {1});
     ExportSheet& sheet = *shown.sheet;
@@ -278,7 +281,7 @@ TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
         asked.emplace_back(settings.format, settings.pages);
         return std::optional<QString>(); // put away: the sheet stays
     };
-    const auto card = [&](ExportFormat format) -> QWidget* {
+    const auto card = [&](ExportFormat format) -> QAbstractButton* {
         for (QAbstractButton* each : sheet.cards())
             if (each->text() == quarnkit::ExportFormats::title(format)) return each;
         return nullptr;
@@ -293,35 +296,59 @@ TEST(ExportSheet, ReturnExportsFromAnyControlAndSpaceChoosesACard)
         return QApplication::focusWidget() == control;
     };
     const std::vector<int> all{0, 1, 2};
+    using F = ExportFormat;
+    // From the sheet as it opens, Flattened PDF chosen, with no redactions or marks to export.
     const struct {
-        const char* control;
-        std::function<QWidget*()> find;
-        std::pair<ExportFormat, std::vector<int>> exported;
+        const char* keys;
+        std::vector<Qt::Key> sent;
+        ExportFormat keysOn; // the card the keys are on, chosen, and exported
     } rows[] = {
-        {"a card not chosen", [&] { return card(ExportFormat::png); }, {ExportFormat::flattenedPDF, all}},
-        {"a scope not chosen",
-         [&] { return segment(sheet.scopeControl(), "Selected pages"); },
-         {ExportFormat::flattenedPDF, all}},
+        {"Tab", {Qt::Key_Tab}, F::flattenedPDF},
+        {"Tab, Up", {Qt::Key_Tab, Qt::Key_Up}, F::pdf},
+        {"Tab, Left", {Qt::Key_Tab, Qt::Key_Left}, F::pdf},
+        {"Tab, Down", {Qt::Key_Tab, Qt::Key_Down}, F::smallerPDF},
+        {"Tab, Right, Right", {Qt::Key_Tab, Qt::Key_Right, Qt::Key_Right}, F::png},
+        {"Tab, Up, Up", {Qt::Key_Tab, Qt::Key_Up, Qt::Key_Up}, F::text},
+        {"Tab, Down, Up", {Qt::Key_Tab, Qt::Key_Down, Qt::Key_Up}, F::flattenedPDF},
+        {"Tab, Up, Tab, Shift+Tab", {Qt::Key_Tab, Qt::Key_Up, Qt::Key_Tab, Qt::Key_Backtab}, F::pdf},
+        {"Tab, Down, Space", {Qt::Key_Tab, Qt::Key_Down, Qt::Key_Space}, F::smallerPDF},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.control);
-        ASSERT_TRUE(tabTo(row.find()));
+        SCOPED_TRACE(row.keys);
+        sheet.chooseFormat(F::flattenedPDF);
+        sheet.setFocus(Qt::OtherFocusReason);
+        QApplication::processEvents();
+        for (Qt::Key key : row.sent) shown.key(key);
+        QApplication::processEvents();
+        EXPECT_EQ(QApplication::focusWidget(), card(row.keysOn));
+        EXPECT_EQ(sheet.form().format, row.keysOn);
+        EXPECT_TRUE(QAccessible::queryAccessibleInterface(card(row.keysOn))->state().checked);
         asked.clear();
         shown.key(Qt::Key_Return);
-        EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{row.exported}));
-        EXPECT_EQ(sheet.form().format, ExportFormat::flattenedPDF);
+        EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{row.keysOn, all}}));
         EXPECT_TRUE(sheet.isVisible());
     }
 
-    // Space chooses the card (or the scope) the keys are on; Return then exports it.
-    ASSERT_TRUE(tabTo(card(ExportFormat::text)));
-    shown.key(Qt::Key_Space);
-    EXPECT_EQ(sheet.form().format, ExportFormat::text);
+    // A click chooses another card and the keys follow it.
+    sheet.chooseFormat(F::flattenedPDF);
+    sheet.setFocus(Qt::OtherFocusReason);
+    shown.key(Qt::Key_Tab);
+    shown.click(card(F::jpeg));
+    EXPECT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == card(F::jpeg); }));
+    EXPECT_EQ(sheet.form().format, F::jpeg);
+    sheet.chooseFormat(F::flattenedPDF);
+    EXPECT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == card(F::flattenedPDF); }));
+
+    // A scope the keys are on but not chosen is not what Return exports.
     ASSERT_TRUE(tabTo(segment(sheet.scopeControl(), "Selected pages")));
+    asked.clear();
+    shown.key(Qt::Key_Return);
+    EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{F::flattenedPDF, all}}));
+    // Space chooses it; Return (or Enter) then exports it.
     shown.key(Qt::Key_Space);
     asked.clear();
     shown.key(Qt::Key_Enter);
-    EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{ExportFormat::text, {1}}}));
+    EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{F::flattenedPDF, {1}}}));
 
     // Cancel, reached by Tab, cancels.
     const auto buttons = sheet.findChildren<QAbstractButton*>();

@@ -191,8 +191,9 @@ TEST(SignatureSheetTest, AFailedSaveKeepsTheSheetOpenWithTheMessage)
 }
 
 // By keyboard alone: Tab and Space reach Type, where the name filled in is
-// selected, so typing replaces it; Tab reaches each font card, which Space
-// chooses; Return on a segment saves. Keys go to the sheet's window.
+// selected, so typing replaces it; Tab reaches the chosen font card, and the
+// arrows choose another, the keys going with the choice; Return on a segment
+// saves in the font shown chosen. Keys go to the sheet's window.
 TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
 {
     const std::vector<SignatureFont> fonts = SignatureFont::installed();
@@ -231,13 +232,25 @@ TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
     QTest::keyClick(window, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[0]);
     EXPECT_EQ(focusedName(), QString::fromStdString(fonts[0].name));
-    QTest::keyClick(window, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[1]);
-    QTest::keyClick(window, Qt::Key_Space);
-    EXPECT_TRUE(s.sheet.fontCards()[1]->isChecked());
+    // A radio group: the arrows choose, and the keys go with the choice.
+    const struct {
+        Qt::Key key;
+        size_t chosen;
+    } steps[] = {{Qt::Key_Right, 1}, {Qt::Key_Left, 0}, {Qt::Key_Down, 1}, {Qt::Key_Up, 0}, {Qt::Key_Down, 1}};
+    for (const auto& step : steps) {
+        QTest::keyClick(window, step.key);
+        EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[step.chosen]) << step.key;
+        EXPECT_EQ(s.sheet.selectedFont()->id(), fonts[step.chosen].id());
+        EXPECT_EQ(checked(), QList<bool>({step.chosen == 0, step.chosen == 1}));
+    }
+    QTest::keyClick(window, Qt::Key_Space); // the card the keys are on is chosen already
     EXPECT_EQ(checked(), QList<bool>({false, true}));
-
+    // Tab leaves the group at once; Shift+Tab comes back to the chosen card.
+    QTest::keyClick(window, Qt::Key_Tab);
+    for (SignatureFontCard* card : s.sheet.fontCards()) EXPECT_NE(QApplication::focusWidget(), card);
     QTest::keyClick(window, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), s.sheet.fontCards()[1]);
+
     QTest::keyClick(window, Qt::Key_Backtab);
     choose(QStringLiteral("Initials"));
     ASSERT_EQ(s.sheet.kind(), Kind::initials);
