@@ -29,16 +29,22 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
     reveal = [this](const QString& path) { revealExported(path); };
 }
 
-void ExportController::revealExported(const QString& path) const
+void ExportController::revealExported(const QString& path)
 {
     // The sheet closes once the export is done: the alert stands over the
     // document window, and says first that the file was written.
     QWidget* owner =
         dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent;
-    revealInFolder(path, [path, over = QPointer<QWidget>(owner)](const QString& reason) {
+    revealInFolder(path, [self = QPointer<ExportController>(this), path,
+                          over = QPointer<QWidget>(owner)](const QString& reason) {
+        const QString notShown = tr("ravlen couldn't show it in its folder. %1").arg(reason);
+        // A sheet that stays open with what the export found holds the keys:
+        // it says why under that, and no alert takes the Return that closes it.
+        if (self && self->phase_.kind == Phase::Kind::finished && self->dialogParent && self->dialogParent->isVisible())
+            return self->setPhase(Phase::finished(self->phase_.text + QLatin1Char('\n') + notShown));
         auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
                                     tr("“%1” was exported.").arg(QFileInfo(path).fileName()), QMessageBox::Ok, over);
-        setPlainTexts(*box, box->text(), tr("ravlen couldn't show it in its folder. %1").arg(reason));
+        setPlainTexts(*box, box->text(), notShown);
         openAlert(box, over);
     });
 }
@@ -117,8 +123,11 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
                 if (!self || self->token_ != token) return;
                 if (failure) return self->setPhase(Phase::failed(*failure));
                 if (!report) return self->setPhase({}); // cancelled
+                // What the export found is shown before the file is: the sheet stays open for it.
+                const std::optional<QString> summary = report->summary();
+                if (summary) self->setPhase(Phase::finished(*summary));
                 if (self->reveal) self->reveal(report->path);
-                if (const auto summary = report->summary()) return self->setPhase(Phase::finished(*summary));
+                if (summary) return;
                 self->setPhase({});
                 if (onDone) onDone();
             },

@@ -51,8 +51,9 @@ public:
     // make it in. None when the user cancels. Replaceable (tests).
     std::function<std::optional<QString>(const quarnkit::ExportSettings&, const ViewerModel&)> chooseDestination;
     // Shows the written file in the file manager; when that cannot be done,
-    // an alert says the export succeeded and why the file was not shown.
-    // Replaceable (tests).
+    // an alert says the export succeeded and why the file was not shown (or,
+    // while the sheet stays open with what the export found, the sheet says
+    // why under that). Replaceable (tests).
     std::function<void(const QString& path)> reveal;
     // The window the destination dialogs belong to.
     QWidget* dialogParent = nullptr;
@@ -62,7 +63,7 @@ signals:
 
 private:
     void setPhase(const Phase& phase);
-    void revealExported(const QString& path) const;
+    void revealExported(const QString& path);
     std::optional<QString> askForDestination(const quarnkit::ExportSettings& settings, const ViewerModel& model) const;
 
     Phase phase_;

@@ -570,6 +570,53 @@ TEST(ExportController, ASummaryKeepsTheSheetOpenAndFailuresAreShown)
     EXPECT_FALSE(sheet.failure()->isVisible());
 }
 
+// An export that ends with something to say keeps the sheet open with Done.
+// The sheet holds the keys then: a folder that cannot be shown is told there,
+// under what the export found, and no alert over the window takes the first
+// Return, which closes the sheet. Keys go where the keyboard sends them.
+TEST(ExportSheet, TheFirstReturnAfterAFinishedExportClosesTheSheet)
+{
+    const struct {
+        const char* opener;
+        std::optional<QByteArray> script; // none: no xdg-open
+        QString told;                     // what the sheet adds to its summary
+    } rows[] = {
+        {"none", std::nullopt,
+         "ravlen couldn't show it in its folder. No file manager answered, and xdg-open, "
+         "which opens folders, isn't installed."},
+        {"one that fails", QByteArray("exit 3"),
+         "ravlen couldn't show it in its folder. No file manager answered, "
+         "and xdg-open couldn't open the folder"},
+        {"one that shows it", QByteArray("exit 0"), QString()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.opener);
+        const testsupport::XdgOpenStandIn opener(row.script);
+        Shown shown(2);
+        ExportSheet& sheet = *shown.sheet;
+        sheet.controller().chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+            return std::optional<QString>(shown.settings.dir.filePath("Small.pdf"));
+        };
+        const auto key = [](Qt::Key k) { QTest::keyClick(QGuiApplication::focusWindow(), k); };
+        // Smaller PDF of pages of text alone, which has little to gain; the keys on the cards.
+        shown.chooseCard(ExportFormat::smallerPDF);
+        shown.key(Qt::Key_Tab);
+        shown.key(Qt::Key_Return);
+        ASSERT_TRUE(testsupport::waitFor([&] { return sheet.controller().phase().kind == Kind::finished; }));
+        EXPECT_TRUE(sheet.summary()->isVisible());
+        if (!row.told.isEmpty()) {
+            EXPECT_TRUE(testsupport::waitFor([&] { return sheet.summary()->text().contains(row.told); }))
+                << sheet.summary()->text().toStdString();
+        }
+        QApplication::processEvents();
+        key(Qt::Key_Return);
+        EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            EXPECT_FALSE(qobject_cast<QMessageBox*>(widget) && widget->isVisible());
+        EXPECT_TRUE(QFile::exists(shown.settings.dir.filePath("Small.pdf")));
+    }
+}
+
 TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
 {
     // A page of text and a scanned page without any.
