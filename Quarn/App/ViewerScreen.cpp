@@ -511,9 +511,11 @@ bool ViewerScreen::leavePages(const QKeyEvent* event)
     const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
     if (!tab || mods != Qt::ControlModifier || !pageViewHost_) return false;
     QWidget* focus = QApplication::focusWidget();
-    const auto inPages = [this](const QWidget* w) { return w == pageViewHost_ || pageViewHost_->isAncestorOf(w); };
-    if (!focus || !inPages(focus)) return false;
+    if (!focus || !isAncestorOf(focus)) return false;
     const bool back = event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
+    const auto inPages = [this](const QWidget* w) { return w == pageViewHost_ || pageViewHost_->isAncestorOf(w); };
+    // Elsewhere in the window it goes on as Tab does, so that it also leads back to the pages.
+    if (!inPages(focus)) return focusNextPrevChild(!back);
     const std::vector<QWidget*> stops = tabStops();
     const auto first = std::find_if(stops.begin(), stops.end(), inPages);
     if (first == stops.end()) return false;

@@ -110,6 +110,7 @@ private:
     // Ctrl+Tab (Ctrl+Shift+Tab) with the keys on the pages, whose Tab may
     // move among a form's fields: the focus goes on to the part after the
     // pages (before them), as for any control that takes Tab itself.
+    // Elsewhere in the window it moves the focus as Tab (Shift+Tab) does.
     bool leavePages(const QKeyEvent* event);
     void rebuildContent();
     QWidget* makeToolbar();
