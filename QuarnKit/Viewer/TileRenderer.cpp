@@ -130,6 +130,7 @@ struct TileRenderer::Shared {
     int maxWorkers = 2;
     std::shared_ptr<Buffers> buffers = std::make_shared<Buffers>(std::size_t(16) << 20);
     std::atomic<std::size_t> droppedBytes{0}; // since memory was last handed back
+    std::function<void()> workerHook;
 
     struct ListEntry {
         std::shared_future<std::shared_ptr<platform::PdfDisplayList>> list;
@@ -178,6 +179,10 @@ struct TileRenderer::Shared {
     displayList(int page, quint64 gen, const std::shared_ptr<platform::PdfDocument>& doc, bool windowWaits)
     {
         std::unique_lock lock(mutex);
+        // A request taken before the document was closed, replaced or edited:
+        // its tile would be dropped on arrival, and a recording made for it
+        // would stay behind, counted against the budget of the pages shown now.
+        if (!receiver || gen != generation) return nullptr;
         auto found = lists.find(page);
         if (found != lists.end() && found->second.generation == gen) {
             found->second.used = ++useClock;
@@ -229,6 +234,7 @@ struct TileRenderer::Shared {
             TileRequest request;
             quint64 gen;
             std::shared_ptr<platform::PdfDocument> doc;
+            std::function<void()> hook;
             {
                 std::unique_lock lock(self->mutex);
                 if (!self->receiver || self->queue.empty()) {
@@ -245,7 +251,9 @@ struct TileRenderer::Shared {
                 self->queue.pop_front();
                 gen = self->generation;
                 doc = self->document;
+                hook = self->workerHook;
             }
+            if (hook) hook();
             QImage image;
             try {
                 // 32-bit pixels draw without conversion on every paint.
@@ -392,6 +400,12 @@ void TileRenderer::startWorkers()
         std::shared_ptr<Shared> shared = shared_;
         workerPool().start([shared] { Shared::work(shared); });
     }
+}
+
+void TileRenderer::setWorkerHook(std::function<void()> hook)
+{
+    std::lock_guard lock(shared_->mutex);
+    shared_->workerHook = std::move(hook);
 }
 
 int TileRenderer::pendingCount() const

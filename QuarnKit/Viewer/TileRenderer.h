@@ -101,6 +101,8 @@ public:
     quint64 reusedBuffers() const;
     // Requests not yet finished (queued or rendering).
     int pendingCount() const;
+    // For tests: runs on the worker after it takes a request, before it reads the page.
+    void setWorkerHook(std::function<void()> hook);
 
     // Tiles of a page at one level, cached now (for drawing a stale scale).
     std::vector<std::pair<TileKey, const QImage*>> tilesOfPage(int page, int level) const;

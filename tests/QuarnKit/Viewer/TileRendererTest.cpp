@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QThreadPool>
+
 #include <cmath>
 
 using namespace quarnkit;
@@ -26,6 +29,9 @@ std::vector<TileRequest> wholePage(int page, int level, const platform::PdfSize&
             tiles.push_back({TileKey{page, level, c, r}, QRect(c * t, r * t, t, t).intersected(full)});
     return tiles;
 }
+
+// The renderers' workers have all finished what they took.
+bool workersIdle() { return TileRenderer::workerPool().activeThreadCount() == 0; }
 
 } // namespace
 
@@ -99,7 +105,8 @@ TEST(TileRenderer, InvalidateAndNewDocumentsDropTiles)
     // Results of a document that was replaced never land in the cache.
     renderer.request(wholePage(2, 3000, {612, 792}));
     renderer.setDocument(textDocument(1));
-    testsupport::waitFor([] { return false; }, 300); // time for the workers to finish
+    ASSERT_TRUE(testsupport::waitFor(workersIdle));
+    QCoreApplication::processEvents(); // what they sent has arrived
     EXPECT_EQ(renderer.cachedTiles(), 0);
 }
 
@@ -111,7 +118,8 @@ TEST(TileRenderer, DestroyedWhileWorkersRender)
         for (int page = 0; page < 4; ++page) renderer->request(wholePage(page, 4000, {612, 792}));
         renderer.reset(); // workers still run; their results must go nowhere
     }
-    testsupport::waitFor([] { return false; }, 200); // their results arrive, for no one
+    ASSERT_TRUE(testsupport::waitFor(workersIdle));
+    QCoreApplication::processEvents(); // their results arrive, for no one
     SUCCEED();
 }
 
@@ -158,5 +166,51 @@ TEST(TileRenderer, DropsDisplayListsOverBudgetAndRedrawsThePageTheSame)
         const QImage* again = renderer.tile(firstTiles.front().key);
         ASSERT_TRUE(again);
         EXPECT_EQ(*again, first);
+    }
+}
+
+// A document closed or replaced while a worker is about to record one of its
+// pages leaves nothing behind: its recordings neither stay in memory nor
+// count against the budget of the pages shown next.
+TEST(TileRenderer, ADocumentClosedWhileItsPagesAreDrawnLeavesNothingInTheBudget)
+{
+    struct Case {
+        const char* name;
+        bool another; // replaced by another document, else closed
+    };
+    for (const Case& c : {Case{"closed", false}, Case{"replaced", true}}) {
+        SCOPED_TRACE(c.name);
+        TileRenderer renderer;
+        testsupport::WorkerGate gate;
+        renderer.setWorkerHook(gate.hook());
+        std::weak_ptr<platform::PdfDocument> closed;
+        {
+            auto document = textDocument(4);
+            closed = document;
+            renderer.setDocument(document);
+        }
+        std::vector<TileRequest> tiles;
+        for (int page = 0; page < 4; ++page) {
+            const auto more = wholePage(page, 1000, {612, 792});
+            tiles.insert(tiles.end(), more.begin(), more.end());
+        }
+        renderer.request(tiles);
+        ASSERT_TRUE(gate.waitUntilReached()); // a worker holds a page of the document, not yet recorded
+        renderer.setDocument(c.another ? textDocument(2) : nullptr);
+        gate.release();
+        ASSERT_TRUE(testsupport::waitFor(workersIdle));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(renderer.displayListBytes(), 0u);
+        EXPECT_TRUE(renderer.pagesWithDisplayLists().empty());
+        EXPECT_EQ(renderer.cachedBytes(), 0u);
+        EXPECT_TRUE(closed.expired()) << "nothing holds the closed document";
+        if (!c.another) continue;
+        // The next document's pages have the whole budget, and are drawn.
+        renderer.setDisplayListBudget(1);
+        const auto next = wholePage(1, 1000, {612, 792});
+        renderer.request(next);
+        ASSERT_TRUE(testsupport::waitFor([&] { return renderer.pendingCount() == 0; }));
+        EXPECT_EQ(renderer.pagesWithDisplayLists(), std::vector<int>{1});
+        EXPECT_TRUE(renderer.contains(next.front().key));
     }
 }
