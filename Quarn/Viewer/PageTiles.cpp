@@ -74,6 +74,8 @@ bool PageTiles::visibleReady() const
     return true;
 }
 
+bool PageTiles::rendering() const { return renderer_->pendingCount() > 0; }
+
 std::size_t PageTiles::cachedBytes() const { return renderer_->cachedBytes(); }
 
 std::size_t PageTiles::budget() const { return renderer_->budget(); }
@@ -164,9 +166,18 @@ void PageTiles::paintPage(QPainter& painter, int page, const QRectF& rect, const
     painter.setClipRect(rect.intersected(QRectF(exposed)));
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (missing) {
-        // Meanwhile, the tiles of one other scale (say, from before a zoom) stand in, stretched.
-        for (int other : renderer_->cachedLevels(page)) {
-            if (other == level) continue;
+        // Meanwhile, the tiles of other scales (say, from before a zoom) stand
+        // in, stretched. A scale may hold only some of the page (its renders
+        // were cut short), so every scale cached is drawn, the nearest to this
+        // one last: it shows wherever it has tiles, the others elsewhere.
+        std::vector<int> others = renderer_->cachedLevels(page);
+        std::erase(others, level);
+        const auto farFirst = [level](int a, int b) {
+            const double da = std::fabs(std::log(double(a) / level)), db = std::fabs(std::log(double(b) / level));
+            return da != db ? da > db : a < b;
+        };
+        std::sort(others.begin(), others.end(), farFirst);
+        for (int other : others) {
             const double ratio = double(level) / other;
             for (const auto& [key, image] : renderer_->tilesOfPage(page, other)) {
                 if (image->isNull()) continue;
@@ -174,7 +185,6 @@ void PageTiles::paintPage(QPainter& painter, int page, const QRectF& rect, const
                                     QSizeF(image->size()) * ratio / dpr);
                 if (target.intersects(visible)) painter.drawImage(target, *image);
             }
-            break;
         }
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

@@ -47,6 +47,8 @@ public:
 
     // Every tile of the visible area is drawn at the current scale.
     bool visibleReady() const;
+    // Tiles asked for are still being drawn, or on their way to the view.
+    bool rendering() const;
     // Memory the tile cache holds, and may hold, in bytes.
     std::size_t cachedBytes() const;
     std::size_t budget() const;

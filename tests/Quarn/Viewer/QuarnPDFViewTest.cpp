@@ -49,16 +49,6 @@ struct ShownView {
     }
 };
 
-// Darkest grey level in a rectangle of an image.
-int darkest(const QImage& image, const QRect& area)
-{
-    int result = 255;
-    const QRect r = area.intersected(image.rect());
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) result = std::min(result, qGray(image.pixel(x, y)));
-    return result;
-}
-
 } // namespace
 
 TEST(QuarnPDFViewTest, FourModesAndCoverPlacePages)
@@ -295,17 +285,16 @@ TEST(QuarnPDFViewTest, PaintBeforeTilesShowsWhitePagesThenText)
     view.show();
     view.setScaleFactor(1);
     // The first paint does not wait: pages are white sheets on the canvas.
-    const QImage first = view.viewport()->grab().toImage();
+    const testsupport::Shot first(*view.viewport());
     const QRect page = view.placement().pageRect(0).toAlignedRect().adjusted(4, 4, -4, -4);
     ASSERT_FALSE(page.isEmpty());
-    EXPECT_EQ(qGray(first.pixel(page.center())), 255);
-    EXPECT_EQ(first.pixelColor(2, 2), QColor(20, 20, 20));
+    EXPECT_EQ(qGray(first.at(page.center()).rgb()), 255);
+    EXPECT_EQ(first.at(QPointF(2, 2)), QColor(20, 20, 20));
     // "Page 1" is drawn 72 points in and about 92 points below the top.
     const QRect text(page.left() + 68, page.top() + 72, 100, 30);
-    EXPECT_EQ(darkest(first, text), 255);
+    EXPECT_EQ(first.darkest(text), 255);
     // Once the tiles arrive the text shows.
-    ASSERT_TRUE(
-        testsupport::waitFor([&] { return bool(darkest(view.viewport()->grab().toImage(), text) < 100); }, 30000));
+    ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::Shot(*view.viewport()).darkest(text) < 100; }));
 }
 
 // ---------------------------------------------------------------- text, links
@@ -440,16 +429,16 @@ TEST(QuarnPDFViewTest, HoverShowsTheLinkCursorOnceTheWorkersReadThePage)
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     QApplication::processEvents();
     const QPoint onLink = view.placement().convertFromPage(platform::PdfPoint{200, 150}, 0).toPoint();
-    QTest::mouseMove(view.viewport(), onLink);
+    testsupport::hover(view.viewport(), onLink);
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::PointingHandCursor);
-    QTest::mouseMove(view.viewport(), view.placement().convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
+    testsupport::hover(view.viewport(), view.placement().convertFromPage(platform::PdfPoint{400, 500}, 0).toPoint());
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
     // Drawing tools show their own cursors everywhere.
     view.setTool(quarnkit::MarkupTool::pen, {});
-    QTest::mouseMove(view.viewport(), onLink);
+    testsupport::hover(view.viewport(), onLink);
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::CrossCursor);
     view.setTool(quarnkit::MarkupTool::text, {});
-    QTest::mouseMove(view.viewport(), onLink + QPoint(1, 1));
+    testsupport::hover(view.viewport(), onLink + QPoint(1, 1));
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::IBeamCursor);
 }
 
@@ -716,13 +705,11 @@ TEST(QuarnPDFViewTest, HighlightsAreDrawnAndGoToSelectionShowsTheMatch)
     EXPECT_TRUE(QRectF(view.viewport()->rect()).contains(box));
 
     view.interactions().textSelection().setHighlights({{match, QColor(255, 200, 0, 255)}});
-    const QImage image = view.viewport()->grab().toImage();
     // A corner of the box, off the glyphs, in the highlight's colour.
-    const QColor inside = image.pixelColor((box.topLeft() + QPointF(2, 2)).toPoint());
-    EXPECT_EQ(inside, QColor(255, 200, 0));
+    const QPointF corner = box.topLeft() + QPointF(2, 2);
+    EXPECT_EQ(testsupport::Shot(*view.viewport()).at(corner), QColor(255, 200, 0));
     view.interactions().textSelection().setHighlights({});
-    EXPECT_EQ(view.viewport()->grab().toImage().pixelColor((box.topLeft() + QPointF(2, 2)).toPoint()),
-              QColor(Qt::white));
+    EXPECT_EQ(testsupport::Shot(*view.viewport()).at(corner), QColor(Qt::white));
 }
 
 TEST(QuarnPDFViewTest, ChangesReachTheViewThroughTheDocument)

@@ -30,20 +30,93 @@ TEST(QuarnPDFViewTilesTest, VisibleTilesArriveAndZoomShowsOldTilesMeanwhile)
     testsupport::showPdf(view, textDocument(3));
     view.show();
     view.setScaleFactor(1);
-    QApplication::processEvents();
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
+    // Every visible tile has come, and nothing more is being drawn: what the
+    // zoom finds cached no longer changes under it.
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.tiles().visibleReady() && !view.tiles().rendering(); }));
 
     // Just after a zoom the page is not blank: the old tiles are stretched in.
     view.setScaleFactor(2);
     view.goToPage(0);
-    const QImage image = view.viewport()->grab().toImage();
     const QPointF text = view.placement().convertFromPage(platform::PdfPoint{90, 708}, 0);
-    int darkest = 255;
-    for (int y = int(text.y()) - 20; y < int(text.y()) + 20; ++y)
-        for (int x = int(text.x()) - 20; x < int(text.x()) + 120; ++x)
-            if (image.rect().contains(x, y)) darkest = std::min(darkest, qGray(image.pixel(x, y)));
-    EXPECT_LT(darkest, 160);
-    ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
+    EXPECT_LT(testsupport::Shot(*view.viewport()).darkest(QRectF(text - QPointF(20, 20), QSizeF(140, 40))), 160);
+    ASSERT_TRUE(testsupport::waitFor([&] { return view.tiles().visibleReady(); }));
+}
+
+// A page of squares, each of its own colour, shows every square where the
+// view places it, at the device pixels per view pixel the screen has: tiles
+// are drawn in device pixels and placed in view pixels.
+TEST(QuarnPDFViewTilesTest, EverySquareOfAPageShowsInItsPlace)
+{
+    struct Case {
+        const char* name;
+        double scale;
+        QPoint scrolled; // view pixels right and down
+    };
+    for (const Case& c : {Case{"whole page", 1.6, {0, 0}}, Case{"scrolled into the page", 2.5, {133, 177}},
+                          Case{"small", 0.7, {0, 0}}}) {
+        SCOPED_TRACE(c.name);
+        QuarnPDFView view;
+        view.resize(760, 760);
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeCheckerboardPdf()));
+        view.show();
+        view.setScaleFactor(c.scale);
+        view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->value() + c.scrolled.x());
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->value() + c.scrolled.y());
+        ASSERT_TRUE(testsupport::waitFor([&] { return view.tiles().visibleReady(); }));
+        EXPECT_DOUBLE_EQ(view.viewport()->devicePixelRatioF(), testsupport::testPixelRatio());
+
+        view.viewport()->repaint();
+        const testsupport::Shot shot(*view.viewport());
+        EXPECT_DOUBLE_EQ(shot.ratio(), testsupport::testPixelRatio());
+        EXPECT_EQ(shot.image().size(), view.viewport()->size() * testsupport::testPixelRatio());
+        const testsupport::SquaresShown squares = testsupport::checkSquares(view, shot);
+        EXPECT_GE(squares.seen, 9);
+        EXPECT_EQ(squares.misplaced, std::vector<std::string>{});
+
+        // What the window shows: the view drawn into its window's own pixels.
+        const testsupport::Shot window = testsupport::Shot::fromWindow(*view.viewport());
+        EXPECT_EQ(window.image().size(), view.viewport()->size() * testsupport::testPixelRatio());
+        const testsupport::SquaresShown onScreen = testsupport::checkSquares(view, window);
+        EXPECT_EQ(onScreen.seen, squares.seen);
+        EXPECT_EQ(onScreen.misplaced, std::vector<std::string>{});
+    }
+}
+
+// Just after a zoom, the tiles of the scales drawn before stand in for those
+// still to come, every square in its place. A scale may hold only part of the
+// page (here, its lower right): the parts it lacks come from another.
+TEST(QuarnPDFViewTilesTest, AZoomShowsEverySquareFromTheScalesDrawnBefore)
+{
+    struct Case {
+        double whole;                // the whole page drawn at this scale
+        std::vector<double> partial; // then only its lower right at these
+        double zoom;                 // then the zoom, to the page's top left
+    };
+    for (const Case& c : {Case{1.5, {6, 5, 4}, 2}, Case{1.25, {7, 5.5, 4.5}, 2.5}, Case{1, {8, 6.5}, 3}}) {
+        SCOPED_TRACE(c.zoom);
+        QuarnPDFView view;
+        view.resize(700, 700);
+        testsupport::showPdf(view, platform::PdfDocument::openBytes(testsupport::makeCheckerboardPdf()));
+        view.show();
+        view.tiles().setBudget(std::size_t(512) << 20); // every scale drawn stays
+        const auto drawnAt = [&](double scale, bool lowerRight) {
+            view.setScaleFactor(scale);
+            if (lowerRight) {
+                view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+                view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+            }
+            return testsupport::waitFor([&] { return view.tiles().visibleReady() && !view.tiles().rendering(); });
+        };
+        ASSERT_TRUE(drawnAt(c.whole, false));
+        for (double scale : c.partial) ASSERT_TRUE(drawnAt(scale, true)) << scale;
+
+        view.setScaleFactor(c.zoom);
+        view.goToPage(0);
+        ASSERT_FALSE(view.tiles().visibleReady());
+        const auto squares = testsupport::checkSquares(view, testsupport::Shot(*view.viewport()), 24);
+        EXPECT_GE(squares.seen, 4);
+        EXPECT_EQ(squares.misplaced, std::vector<std::string>{});
+    }
 }
 
 TEST(QuarnPDFViewTilesTest, APageWhoseDrawingFailsPartWayShowsWhatWasDrawnAndSaysItIsDamaged)
@@ -57,9 +130,9 @@ TEST(QuarnPDFViewTilesTest, APageWhoseDrawingFailsPartWayShowsWhatWasDrawnAndSay
     ASSERT_TRUE(testsupport::waitFor([&] { return bool(view.tiles().visibleReady()); }, 30000));
     EXPECT_TRUE(view.tiles().damaged(0));
     view.viewport()->repaint();
-    const QImage image = view.viewport()->grab().toImage();
+    const testsupport::Shot shot(*view.viewport());
     const auto at = [&](double x, double y) {
-        return QColor(image.pixel(view.placement().convertFromPage(platform::PdfPoint{x, y}, 0).toPoint()));
+        return shot.at(view.placement().convertFromPage(platform::PdfPoint{x, y}, 0));
     };
     EXPECT_EQ(at(306, 600), QColor(Qt::red)) << "drawn before the failure";
     EXPECT_EQ(at(306, 300), QColor(Qt::white)) << "after it";
@@ -73,7 +146,9 @@ TEST(QuarnPDFViewTilesTest, ScrollingThroughStaysWithinTheBudget)
     view.resize(600, 500);
     testsupport::showPdf(view, textDocument(60));
     view.show();
-    const std::size_t budget = 8u << 20;
+    // A view's tiles take the square of the device pixels per view pixel.
+    const double ratio = testsupport::testPixelRatio();
+    const std::size_t budget = std::size_t((8u << 20) * ratio * ratio);
     view.tiles().setBudget(budget);
     QScrollBar* bar = view.verticalScrollBar();
     std::size_t peak = 0;
