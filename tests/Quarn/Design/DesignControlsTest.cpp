@@ -4,6 +4,7 @@
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/Shake.h"
 #include "Quarn/Design/SmallMarks.h"
+#include "Quarn/Design/Spinner.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Design/WindowChrome.h"
 #include "QuarnKit/Shell/Design.h"
@@ -15,6 +16,9 @@
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QSignalSpy>
+
+#include <functional>
+#include <vector>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -248,6 +252,42 @@ TEST(Shake, SwingsBothWaysAndComesToRest)
     EXPECT_NEAR(shake->offset(), 0, 1e-9);
     EXPECT_GT(largest, 1.0);
     EXPECT_LE(largest, 6.0);
+}
+
+// A spinner turns only while it shows: hidden once its work is done, or with
+// its window closed, it stops; a work that ended while the window was closed
+// leaves it still when the window comes back.
+TEST(Spinner, TurnsOnlyWhileItShows)
+{
+    QWidget window;
+    window.resize(60, 60);
+    auto* spinner = new Spinner(16, QStringLiteral("Busy"), &window);
+    window.show();
+    ASSERT_TRUE(spinner->isVisible());
+    EXPECT_TRUE(spinner->isTurning());
+    // It is seen turning: its arc moves on.
+    const QImage first = spinner->grab().toImage();
+    EXPECT_TRUE(testsupport::waitFor([&] { return spinner->grab().toImage() != first; }));
+
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        bool turning;
+    };
+    const std::vector<Step> steps = {
+        {"the work ends", [&] { spinner->hide(); }, false},
+        {"more work", [&] { spinner->show(); }, true},
+        {"the window closes", [&] { window.hide(); }, false},
+        {"the window comes back", [&] { window.show(); }, true},
+        {"the window closes again", [&] { window.hide(); }, false},
+        {"the work ends meanwhile", [&] { spinner->hide(); }, false},
+        {"the window comes back to no work", [&] { window.show(); }, false},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        QApplication::processEvents();
+        EXPECT_EQ(spinner->isTurning(), step.turning) << step.name;
+    }
 }
 
 TEST(WindowChrome, StylesItsWindowAndPutsTheDarkBack)

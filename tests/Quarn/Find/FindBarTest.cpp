@@ -1,6 +1,7 @@
 // The find bar as the user drives it: Ctrl+F, typing, Return and Shift+Return,
 // the options menu, the count and close.
 #include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Design/Spinner.h"
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Find/FindModel.h"
 #include "Quarn/App/BarsWindow.h"
@@ -154,6 +155,45 @@ TEST(FindBarTest, EscAndTheCloseButtonCloseTheBar)
     QTest::mouseClick(w.findBar->closeButton(), Qt::LeftButton);
     EXPECT_FALSE(FindModel::of(w.model).presented());
     EXPECT_FALSE(w.findBar->isVisible());
+}
+
+// While a search runs the count's spinner turns; once the search ends, or
+// is given up as the bar closes, the spinner is hidden and stops turning.
+TEST(FindBarTest, TheSpinnerTurnsWhileTheSearchRunsAndStopsWhenItEnds)
+{
+    for (const bool closed : {false, true}) {
+        SCOPED_TRACE(closed ? "the bar closed mid-search" : "the search ended");
+        BarsWindow w(1500);
+        auto* spinner = qobject_cast<Spinner*>(w.findBar->searchingIndicator());
+        ASSERT_TRUE(spinner);
+        FindModel& find = FindModel::of(w.model);
+        bool turned = false, closedMidSearch = false;
+        // The bar has heard first: as the search begins, the spinner turns.
+        QObject::connect(&find, &FindModel::searchingChanged, spinner, [&](bool searching) {
+            if (!searching) return;
+            turned = spinner->isVisible() && spinner->isTurning();
+            if (closed)
+                QMetaObject::invokeMethod(
+                    spinner,
+                    [&] {
+                        closedMidSearch = find.searching();
+                        QTest::keyClick(w.findBar->field(), Qt::Key_Escape);
+                    },
+                    Qt::QueuedConnection);
+        });
+        findWithKeys(w, QStringLiteral("page"));
+        ASSERT_TRUE(testsupport::waitFor([&] { return turned; }));
+        ASSERT_TRUE(w.waitForSearch());
+        EXPECT_EQ(closedMidSearch, closed);
+        EXPECT_FALSE(spinner->isVisible());
+        EXPECT_FALSE(spinner->isTurning());
+        if (!closed) continue;
+        // Asked for again, with nothing to search, the bar shows a still count.
+        QTest::keyClick(w.view, Qt::Key_F, Qt::ControlModifier);
+        QApplication::processEvents();
+        ASSERT_TRUE(w.findBar->isVisible());
+        EXPECT_FALSE(spinner->isTurning());
+    }
 }
 
 TEST(FindBarTest, AskingAgainSelectsTheQuery)
