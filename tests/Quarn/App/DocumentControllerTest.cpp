@@ -654,6 +654,8 @@ TEST(DocumentController, TwelveFilesInOneCommandStayOnTheScreen)
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + config);
+        // The screen is of that size in its own pixels: a scale the tests run at would shrink it.
+        environment.remove(QStringLiteral("QT_SCALE_FACTOR"));
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
