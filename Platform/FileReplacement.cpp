@@ -141,22 +141,48 @@ const char* refusalOf(NameUse use)
     case NameUse::use: break;
     case NameUse::foreignLink: return " is a link another user made";
     case NameUse::foreignFile: return " is another user's file in a folder others can write to";
-    case NameUse::foreignSecondName: return " has a second name, in a folder another user owns";
+    case NameUse::foreignSecondName: return " has a second name, in a folder where another user may make names";
+    case NameUse::foreignFolder: return " is the user's file in a folder another user owns";
     }
     return "";
 }
 
 } // namespace
 
-NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace)
+NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace,
+                  bool hardLinksProtected)
 {
-    if (S_ISLNK(entry.st_mode)) return mayFollowLink(user, entry.st_uid) ? NameUse::use : NameUse::foreignLink;
+    if (S_ISLNK(entry.st_mode)) return mayFollowLink(user, entry, folder) ? NameUse::use : NameUse::foreignLink;
     const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
     if (entry.st_uid != user && shared && entry.st_uid != folder.st_uid) return NameUse::foreignFile;
-    // Nobody but the folder's owner (or root, or the user) made a name there.
-    if (inPlace && entry.st_nlink > 1 && folder.st_uid != user && folder.st_uid != 0 && entry.st_uid != folder.st_uid)
+    if (!inPlace) return NameUse::use;
+    const bool othersFolder = folder.st_uid != user && folder.st_uid != 0;
+    // Who may make a name in the folder: its owner, and those it lets write
+    // (in a sticky one too: a new name is no one's to remove).
+    const bool othersMakeNames = othersFolder || (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (entry.st_nlink > 1 && entry.st_uid != folder.st_uid
+        && (othersFolder || (othersMakeNames && entry.st_uid == user)))
         return NameUse::foreignSecondName;
+    // Their other name may be gone by the time the names are counted.
+    if (!hardLinksProtected && entry.st_uid == user && othersFolder) return NameUse::foreignFolder;
     return NameUse::use;
+}
+
+bool hardLinksProtected(const std::string& setting)
+{
+    const Fd fd(::open(setting.c_str(), O_RDONLY | O_CLOEXEC));
+    char text[16] = {};
+    const ssize_t n = fd.fd < 0 ? -1 : ::read(fd.fd, text, sizeof text - 1);
+    if (n <= 0) return false;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && (*end == '\0' || *end == '\n') && value > 0;
+}
+
+WriteSeams& writeSeams()
+{
+    static WriteSeams seams;
+    return seams;
 }
 
 ForeignName::ForeignName(NameUse use, std::string name, const std::string& path)
@@ -202,7 +228,7 @@ void ChosenFile::checkExisting(const struct stat& entry) const
 {
     struct stat folder {};
     if (::fstat(folder_.fd, &folder) != 0) fail("cannot reach the folder", errno);
-    if (const NameUse use = judgeName(::geteuid(), entry, folder, false); use != NameUse::use)
+    if (const NameUse use = judgeName(::geteuid(), entry, folder, false, true); use != NameUse::use)
         throw ForeignName(use, name_, path());
     // The walk followed every link: one here now was put in since.
     if (S_ISLNK(entry.st_mode)) fail(path() + " changed into a link while it was written", ELOOP);
@@ -255,20 +281,30 @@ int openPrivateScratchFile()
 
 namespace {
 
-void writeInPlace(const ChosenFile& file, const struct stat& before, const ContentsWriter& write,
-                  const std::function<void(const std::string&)>& beforeInPlace)
+[[noreturn]] void failReplaced(const ChosenFile& file)
+{
+    throw PdfError(PdfErrorCode::fileReplaced, file.path() + " is another file than the one the document was saved to",
+                   EAGAIN);
+}
+
+FileIdentity writeInPlace(const ChosenFile& file, const struct stat& before, const ContentsWriter& write,
+                          const std::function<void(const std::string&)>& beforeInPlace)
 {
     Fd copy(openPrivateScratchFile());
     if (copy.fd < 0) fail("cannot make a copy of the file", errno);
     Fd target(::openat(file.folder(), file.name().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (target.fd < 0) fail("cannot write the file", errno);
+    if (writeSeams().afterInPlaceOpen) writeSeams().afterInPlaceOpen();
+    // Judged on the descriptor written, whatever the name holds by now.
     struct stat now = {}, folder = {};
     if (::fstat(target.fd, &now) != 0 || ::fstat(file.folder(), &folder) != 0) fail("cannot reach the file", errno);
+    if (file.meant() && *file.meant() != FileIdentity::of(now)) failReplaced(file);
     if (now.st_dev != before.st_dev || now.st_ino != before.st_ino)
         fail(file.path() + " was replaced while it was written", EAGAIN);
-    // Written in place, a second name another user made would lead the
-    // write into the file it names.
-    if (const NameUse use = judgeName(::geteuid(), now, folder, true); use != NameUse::use)
+    // Written in place, a name another user made would lead the write into
+    // the file it names.
+    if (const NameUse use = judgeName(::geteuid(), now, folder, true, hardLinksProtected(writeSeams().hardLinkSetting));
+        use != NameUse::use)
         throw ForeignName(use, file.name(), file.path());
     off_t originalSize = 0;
     // The copy is complete before the file is touched: a full disk stops here.
@@ -302,32 +338,38 @@ void writeInPlace(const ChosenFile& file, const struct stat& before, const Conte
     }
     if (::fsync(target.fd) != 0) failAndRestore(errno);
     if (const int closeError = target.close()) fail("cannot write the file", closeError);
+    return FileIdentity::of(now);
 }
 
 // Fills the new file `fd` (made as `sibling`), then puts it in place of
 // `file`'s name; `mode` is given it last, when there is one.
-void completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, const ContentsWriter& write,
-                     std::optional<mode_t> mode)
+FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, const ContentsWriter& write,
+                             std::optional<mode_t> mode)
 {
     write(fd.fd);
     // The mode comes last: until the file is complete, only we may read it.
     if (mode && ::fchmod(fd.fd, *mode) != 0) fail("cannot set the file's mode", errno);
     if (::fsync(fd.fd) != 0) fail("cannot write the file", errno);
+    struct stat made = {};
+    if (::fstat(fd.fd, &made) != 0) fail("cannot write the file", errno);
     if (const int error = fd.close()) fail("cannot write the file", error);
     if (const int error = sibling.renameOver(file.name())) fail("cannot replace the file", error);
     syncFolder(file.folder());
+    return FileIdentity::of(made);
 }
 
 } // namespace
 
-void replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
-                         const std::function<void(const std::string&)>& beforeInPlace)
+FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
+                                 const std::function<void(const std::string&)>& beforeInPlace)
 {
     const FileSizeSignalHeld fileSizeSignal;
     struct stat old = {};
     const bool exists = file.lookAt(&old);
     if (exists) file.checkExisting(old);
     else file.check();
+    // Gone, the file the user meant leaves nothing to mistake for it.
+    if (exists && file.meant() && *file.meant() != FileIdentity::of(old)) failReplaced(file);
 
     std::string made;
     // A new file gets the usual mode (the umask applies); a replacement its predecessor's.
@@ -346,13 +388,14 @@ void replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
         sibling.remove();
         return writeInPlace(file, old, write, beforeInPlace);
     }
-    completeSibling(file, fd, sibling, write, exists ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt);
+    return completeSibling(file, fd, sibling, write,
+                           exists ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt);
 }
 
-void replaceFileContents(const std::string& path, const ContentsWriter& write,
-                         const std::function<void(const std::string&)>& beforeInPlace)
+FileIdentity replaceFileContents(const std::string& path, const ContentsWriter& write,
+                                 const std::function<void(const std::string&)>& beforeInPlace)
 {
-    replaceFileContents(ChosenFile::reach(path), write, beforeInPlace);
+    return replaceFileContents(ChosenFile::reach(path), write, beforeInPlace);
 }
 
 void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write)

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <sys/stat.h>
@@ -27,13 +28,43 @@ enum class NameUse {
     foreignLink,       // a link another user (not root) made, wherever it sits: never followed
     foreignFile,       // another user's file in a sticky folder others may write (fs.protected_regular):
                        // written into, it would stay theirs to read
-    foreignSecondName, // a file with more than one name, in a folder of another user's (not root)
-                       // that is not that user's file: they may have linked a file of the user's there
-                       // (fs.protected_hardlinks), so it is not written in place
+    foreignSecondName, // a file with more than one name, not the folder owner's, in a folder where
+                       // another user may make names (theirs, not root's; or, for the user's own
+                       // file, one others may write, as /tmp): they may have linked a file of the
+                       // user's there, so it is not written in place
+    foreignFolder,     // the user's own file in a folder of another user's (not root's), where the
+                       // kernel lets users link files they may not write (fs.protected_hardlinks
+                       // off): they may have put it there, and taken their other name away since,
+                       // so it is not written in place
 };
-// Judges `entry` (as lstat sees it) in `folder` for `user`; `inPlace` when
-// the file would be written into rather than replaced by a new one.
-NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace);
+// Judges `entry` (as lstat sees it, or as fstat sees the file about to be
+// written) in `folder` for `user`; `inPlace` when the file would be written
+// into rather than replaced by a new one; `hardLinksProtected` as the
+// kernel's setting says (hardLinksProtected()).
+NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace,
+                  bool hardLinksProtected);
+
+// Whether the kernel keeps users from making hard links to files they may
+// neither read nor write (fs.protected_hardlinks), read from `setting`; a
+// setting that cannot be read counts as off.
+bool hardLinksProtected(const std::string& setting = "/proc/sys/fs/protected_hardlinks");
+
+// A file as the system knows it, whatever its names.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    static FileIdentity of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// What tests change in the writers: where the kernel's hard-link setting is
+// read, and a call made once the file written in place is open, before it
+// is judged and written (where another user's swap of the name would fall).
+struct WriteSeams {
+    std::string hardLinkSetting = "/proc/sys/fs/protected_hardlinks";
+    std::function<void()> afterInPlaceOpen;
+};
+WriteSeams& writeSeams();
 
 // A write refused by judgeName: the code foreignLink or foreignFile, and the
 // name as the user knows it (the link's or the file's own).
@@ -73,6 +104,11 @@ public:
     void checkExisting(const struct stat& entry) const;
     // The file at the name, opened for reading (-1 with errno set).
     int openForReading() const;
+    // The file the user means at this name (Save: the one the document was
+    // read from or last saved to). Another file there is not written, nor
+    // replaced: PdfError(fileReplaced), so that the user can be asked.
+    void expect(FileIdentity meant) { meant_ = meant; }
+    const std::optional<FileIdentity>& meant() const { return meant_; }
 
 private:
     ChosenFile(FileDescriptor folder, std::string folderPath, std::string name);
@@ -80,6 +116,7 @@ private:
     FileDescriptor folder_;
     std::string folderPath_;
     std::string name_;
+    std::optional<FileIdentity> meant_;
 };
 
 // Writes the new contents into `fd`, an empty file open for reading and
@@ -97,14 +134,17 @@ using ContentsWriter = std::function<void(int fd)>;
 // unnamed file, `beforeInPlace` is called with a path that reads that copy,
 // and the copy is written back if the write fails. A write past the
 // process's file-size limit fails like one on a full disk, whatever the
-// process does with SIGXFSZ. Throws what check() throws, ForeignName for a
-// second name refused in place, PdfError(io) carrying the errno of the step
-// that failed, or what `write` threw.
-void replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
-                         const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
+// process does with SIGXFSZ. Written in place, the file is judged again
+// (judgeName) on the descriptor written. Returns the file written. Throws
+// what check() throws, ForeignName for a name refused in place,
+// PdfError(fileReplaced) when the name holds another file than the one
+// expected, PdfError(io) carrying the errno of the step that failed, or what
+// `write` threw.
+FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
+                                 const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
 // The same for the path the user chose (ChosenFile::reach).
-void replaceFileContents(const std::string& path, const ContentsWriter& write,
-                         const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
+FileIdentity replaceFileContents(const std::string& path, const ContentsWriter& write,
+                                 const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
 
 // Writes a file for the user's eyes alone: a new 0600 file beside `file`,
 // synced and renamed over it, whatever mode and owner the old one had; never

@@ -54,7 +54,12 @@ struct Step {
 
 } // namespace
 
-bool mayFollowLink(uid_t user, uid_t linkOwner) { return linkOwner == user || linkOwner == 0; }
+bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder)
+{
+    if (link.st_uid != user && link.st_uid != 0) return false;
+    // A name in a folder of the user's was made by the user (or root).
+    return link.st_nlink <= 1 || folder.st_uid == user;
+}
 
 std::string WalkedPath::path() const { return name.empty() ? folderPath : joined(folderPath, name); }
 
@@ -132,7 +137,7 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
         struct stat st {};
         if (::fstat(entry.fd, &st) != 0) return stop(WalkedPath::End::failed, here, errno);
         if (S_ISLNK(st.st_mode)) {
-            if (!rules.followLinks || !mayFollowLink(user, st.st_uid)) {
+            if (!rules.followLinks || !mayFollowLink(user, st, at.st)) {
                 walked.stoppedStat = st;
                 return stop(WalkedPath::End::link, here);
             }

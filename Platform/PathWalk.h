@@ -22,10 +22,13 @@ namespace platform {
 // The kernel's own limit of links on one path.
 constexpr int maxPathLinks = 40;
 
-// Whether a link may be followed: one the user or root made. Another user's
-// link could aim a write, or a program's start, at anything of the user's,
-// in whatever folder it sits.
-bool mayFollowLink(uid_t user, uid_t linkOwner);
+// Whether the link `link` (as lstat sees it) in `folder` may be followed: one
+// the user or root made, and with no other name when it sits in a folder the
+// user does not own. Another user's link could aim a write, or a program's
+// start, at anything of the user's, in whatever folder it sits; so could a
+// second name they gave a link of the user's or root's, where the kernel
+// lets them link what is not theirs (fs.protected_hardlinks off).
+bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder);
 
 struct WalkRules {
     // Asked about each folder the walk opens, before it looks inside: false

@@ -2540,6 +2540,7 @@ pdf_document* openSource(PdfDocument::Impl& d, std::shared_ptr<WatchedFile> file
     ::fstat(file->fd(), &info);
     d.fileDevice = info.st_dev;
     d.fileInode = info.st_ino;
+    d.ownFile.emplace(info.st_dev, info.st_ino);
     fz_drop_buffer(ctx, std::exchange(d.source, nullptr));
     d.holdsWholeLater = file->size() <= privateCopyLimit;
     d.watch = std::move(file);
@@ -3228,12 +3229,13 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
     // Walked once: what is checked, written and read back is what the walk reached.
-    const ChosenFile file = ChosenFile::reach(path);
+    ChosenFile file = ChosenFile::reach(path);
     struct stat target = {};
     bool incremental = false;
     bool targetIsSource = false;
     {
         std::lock_guard lock(d->mutex);
+        if (options.sameFile && d->ownFile) file.expect({dev_t(d->ownFile->first), ino_t(d->ownFile->second)});
         targetIsSource = file.lookAt(&target) && d->fileInode != 0 && target.st_dev == d->fileDevice
                          && target.st_ino == d->fileInode;
         // The settling read of the whole file may be what finds the damage.
@@ -3277,7 +3279,7 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
                 throw PdfError(PdfErrorCode::general, "the document produced no data");
         });
     };
-    replaceFileContents(file, write, [&](const std::string& copy) {
+    const FileIdentity savedTo = replaceFileContents(file, write, [&](const std::string& copy) {
         // Written in place, the file the document reads would change under it:
         // it reads the copy of the old bytes from now on.
         if (!targetIsSource) return;
@@ -3298,6 +3300,8 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
         adoptWritten(*d, openSource(*d, written < 0 ? nullptr : WatchedFile::adopt(written)));
         holdWhole(*d); // on the saving worker: the window never waits for it
     }
+    std::lock_guard lock(d->mutex);
+    d->ownFile.emplace(savedTo.device, savedTo.inode);
 }
 
 bool PdfDocument::copyShowsLess() const

@@ -40,6 +40,7 @@ enum class PdfErrorCode {
     foreignFile,      // writing: the file is another user's, made in a folder others can write to
     unopenableCopy,   // writing: the written file would not open with the document's password
     lossyCopy,        // writing another file: it may show less than the file the document was read from
+    fileReplaced,     // saving onto the document's own file: another file than that one is at its name now
 };
 
 class PdfError : public std::runtime_error {
@@ -138,6 +139,10 @@ struct PdfSaveOptions {
     // it may show less than that file (see copyShowsLess); false refuses
     // (PdfError lossyCopy), so that the user can be asked first.
     bool lossAccepted = true;
+    // Save: the file is the document's own (the one it was opened from or
+    // last saved to, by device and inode), and another file at its path now
+    // is neither written nor replaced (PdfError fileReplaced).
+    bool sameFile = false;
 };
 
 // A page recorded once and drawn on any thread, any number of times.

@@ -298,6 +298,9 @@ struct PdfDocument::Impl {
     std::optional<bool> signedFile;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;
+    // The file the document was opened from or last saved to, as the
+    // descriptor read or written found it: what Save writes into (sameFile).
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> ownFile;
     // The file it reads as it needs it, watched for another program's
     // change; none when it holds its bytes itself (`source`).
     std::shared_ptr<WatchedFile> watch;

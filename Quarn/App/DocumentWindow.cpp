@@ -158,10 +158,10 @@ void DocumentWindow::commitPendingTyping()
         MarkEditor::of(*view).commitEditing();
 }
 
-DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName)
+DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName, bool sameFile)
 {
     const QuarnDocument::SavePoint written = document_->savePoint();
-    if (!saver_->start(*document_, path, lossAccepted_)) return Written::failed;
+    if (!saver_->start(*document_, path, lossAccepted_, sameFile)) return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -180,7 +180,15 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
                     *this, tr("“%1” may show less than the original in other programs.").arg(shownName), reason))
                 return Written::failed;
             lossAccepted_ = true;
-            return writeFile(path, shownName);
+            return writeFile(path, shownName, sameFile);
+        }
+        // Another file than the one the window shows took its name meanwhile.
+        if (code == DocumentError::Code::fileWriteFileReplaced && controller_.askAboutChangedFile) {
+            switch (controller_.askAboutChangedFile(*this)) {
+            case DocumentController::ChangedFileAnswer::overwrite: return writeFile(path, shownName, false);
+            case DocumentController::ChangedFileAnswer::saveElsewhere: return Written::elsewhere;
+            case DocumentController::ChangedFileAnswer::cancel: return Written::failed;
+            }
         }
         // A file that had to be repaired, holds objects that cannot be
         // parsed, or may not be written (or only through another user's
@@ -222,14 +230,16 @@ bool DocumentWindow::save()
     // asking; when it was written in place over the bytes the document still
     // reads, there is no version of ours to write, and the save says so.
     const std::optional<FileStamp> now = stampOf(filePath_);
+    // The file written is the window's own, unless the user chose to write over another program's.
+    bool sameFile = true;
     if (now && fileStamp_ && *now != *fileStamp_ && !document_->sourceChanged() && controller_.askAboutChangedFile) {
         switch (controller_.askAboutChangedFile(*this)) {
-        case DocumentController::ChangedFileAnswer::overwrite: break;
+        case DocumentController::ChangedFileAnswer::overwrite: sameFile = false; break;
         case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();
         case DocumentController::ChangedFileAnswer::cancel: return false;
         }
     }
-    switch (writeFile(filePath_, displayName())) {
+    switch (writeFile(filePath_, displayName(), sameFile)) {
     case Written::yes: return true;
     case Written::elsewhere: return saveAsWithPanel();
     case Written::failed: return false;

@@ -89,7 +89,9 @@ private:
     // instead (`elsewhere` when the user took it). A new file that may show
     // less than the damaged original is written once the user said so.
     enum class Written { yes, failed, elsewhere };
-    Written writeFile(const QString& path, const QString& shownName);
+    // `sameFile`: Save onto the window's own file, which another file at its
+    // name now does not stand for (the user is asked first).
+    Written writeFile(const QString& path, const QString& shownName, bool sameFile = false);
 
     DocumentController& controller_;
     void commitPendingTyping();

@@ -14,17 +14,18 @@ DocumentSaver::~DocumentSaver()
     if (worker_.joinable()) worker_.join();
 }
 
-bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted)
+bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted,
+                          bool sameFile)
 {
     if (saving_ || !pdf) return false;
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ = std::thread([this, pdf = std::move(pdf), path, lossAccepted, hook = workerHook] {
+    worker_ = std::thread([this, pdf = std::move(pdf), path, lossAccepted, sameFile, hook = workerHook] {
         Outcome outcome{path, std::nullopt};
         if (hook) hook();
         try {
-            writeDocumentFile(*pdf, path, lossAccepted);
+            writeDocumentFile(*pdf, path, lossAccepted, sameFile);
         } catch (const DocumentError& error) {
             outcome.error = error;
         } catch (const std::exception& error) {
@@ -37,9 +38,9 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QStr
     return true;
 }
 
-bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted)
+bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted, bool sameFile)
 {
-    return start(pdfOf(document), path, lossAccepted);
+    return start(pdfOf(document), path, lossAccepted, sameFile);
 }
 
 void DocumentSaver::done(const Outcome& outcome)

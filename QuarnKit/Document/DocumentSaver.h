@@ -27,10 +27,11 @@ public:
 
     bool isSaving() const { return saving_; }
     // Starts writing `pdf` to `path`; false when a save is already running.
-    // `lossAccepted` as writeDocumentFile takes it.
-    bool start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted = true);
+    // `lossAccepted` and `sameFile` as writeDocumentFile takes them.
+    bool start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted = true,
+               bool sameFile = false);
     // The same for the document: its PDF as it is edited, kept until the save ends.
-    bool start(const QuarnDocument& document, const QString& path, bool lossAccepted = true);
+    bool start(const QuarnDocument& document, const QString& path, bool lossAccepted = true, bool sameFile = false);
     // Runs the event loop until the running save has finished (at once when
     // none runs) and gives its outcome.
     Outcome waitForFinished();

@@ -123,6 +123,8 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
+    case Code::fileWriteFileReplaced:
+        return "Another program put a different file at this PDF's name while it was open. Nothing was written.";
     }
     return "";
 }
@@ -140,8 +142,12 @@ std::optional<QString> DocumentError::foreignNameRefusal(const std::exception& e
                                   "into it.")
                 .arg(name);
         case platform::NameUse::foreignSecondName:
-            return QStringLiteral("%1 is a second name of a file, in a folder another person owns; ravlen doesn't "
-                                  "save into it.")
+            return QStringLiteral("%1 is a second name of a file, in a folder where another person can make names; "
+                                  "ravlen doesn't save into it.")
+                .arg(name);
+        case platform::NameUse::foreignFolder:
+            return QStringLiteral("%1 is in a folder another person owns, who could have given one of your files "
+                                  "that name; ravlen doesn't save into it.")
                 .arg(name);
         }
     }
@@ -188,6 +194,7 @@ DocumentError writeError(const platform::PdfError& error)
                              error.what(), DocumentError::foreignNameRefusal(error));
     case PdfErrorCode::unopenableCopy: return DocumentError(Code::fileWriteUnopenableCopy, error.what());
     case PdfErrorCode::lossyCopy: return DocumentError(Code::fileWriteCopyShowsLess, error.what());
+    case PdfErrorCode::fileReplaced: return DocumentError(Code::fileWriteFileReplaced, error.what());
     default: break;
     }
     switch (error.systemError()) {
@@ -216,10 +223,11 @@ void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDoc
     }
 }
 
-platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true)
+platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true, bool sameFile = false)
 {
     platform::PdfSaveOptions options;
     options.lossAccepted = lossAccepted;
+    options.sameFile = sameFile;
     // What nothing refers to (a deleted mark) stays out of the file; object
     // numbers stay, so undo steps still find their objects after a save.
     options.garbageCollect = true;
@@ -470,7 +478,7 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted)
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted, bool sameFile)
 {
     // saveToFile writes a temporary file beside the target and renames it,
     // complete and flushed, over the target, so a failure or a crash at any
@@ -479,7 +487,7 @@ void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool los
     std::optional<ModificationStamp> stamp;
     try {
         if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
-        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions(lossAccepted));
+        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions(lossAccepted, sameFile));
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
         throw writeError(error);

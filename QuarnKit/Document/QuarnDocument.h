@@ -58,6 +58,7 @@ public:
         fileWriteForeignFile,      // the name is another user's file in a shared folder: never written into
         fileWriteUnopenableCopy,   // the written copy would not open with the document's password: not written
         fileWriteCopyShowsLess,    // another file may show less than the damaged original: asked before writing
+        fileWriteFileReplaced,     // Save: another file than the document's is at its name now: asked before writing
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
@@ -87,8 +88,12 @@ private:
 // `lossAccepted`, a file other than the one `pdf` was read from that may
 // show less than it in other programs (the file had to be repaired, or
 // objects it uses cannot be read) is refused (fileWriteCopyShowsLess), for
-// the user to say whether to write it.
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true);
+// the user to say whether to write it. With `sameFile` (Save), another file
+// than the one `pdf` was opened from or last saved to, at `path` now, is
+// neither written nor replaced (fileWriteFileReplaced), for the user to say
+// whether to write over it.
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true,
+                       bool sameFile = false);
 
 // The bytes of `pdf` as QuarnDocument::snapshot makes them; callable from any thread.
 QByteArray snapshotOf(const platform::PdfDocument& pdf);

@@ -7,6 +7,7 @@
 // root to make.
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -124,7 +125,7 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
 {
     using platform::NameUse;
     constexpr uid_t me = 1000, other = 1001, owner = 1002;
-    const struct {
+    struct Case {
         const char* name;
         mode_t kind;      // S_IFLNK or S_IFREG
         uid_t entryOwner; // the link's or the file's
@@ -133,7 +134,9 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         mode_t folderMode;
         bool inPlace;
         NameUse use;
-    } cases[] = {
+        bool linksProtected = true; // fs.protected_hardlinks
+    };
+    const Case cases[] = {
         {"my link, in another's folder", S_IFLNK, me, 1, owner, 0755, false, NameUse::use},
         {"root's link, in a sticky folder all may write", S_IFLNK, 0, 1, 0, 01777, false, NameUse::use},
         {"another's link, in a sticky folder all may write", S_IFLNK, other, 1, 0, 01777, false, NameUse::foreignLink},
@@ -157,6 +160,39 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         {"my file with two names, in a root folder", S_IFREG, me, 2, 0, 0755, true, NameUse::use},
         {"my file with two names, in my folder", S_IFREG, me, 2, me, 0755, true, NameUse::use},
         {"my file with one name, in another's folder", S_IFREG, me, 1, owner, 0755, true, NameUse::use},
+        // Where others may link what is not theirs, a second name of the
+        // user's own link, in a folder the user does not own, is theirs.
+        {"my link with a second name, in another's folder", S_IFLNK, me, 2, owner, 0755, false, NameUse::foreignLink,
+         false},
+        {"my link with a second name, in a sticky folder all may write", S_IFLNK, me, 2, 0, 01777, false,
+         NameUse::foreignLink, false},
+        {"root's link with a second name, in another's folder", S_IFLNK, 0, 2, owner, 0755, false, NameUse::foreignLink,
+         false},
+        {"my link with a second name, in my own folder", S_IFLNK, me, 2, me, 0755, false, NameUse::use, false},
+        {"my link with one name, in a sticky folder all may write", S_IFLNK, me, 1, 0, 01777, false, NameUse::use,
+         false},
+        // There, the user's own file in another's folder is not written in
+        // place: its other name may have gone before the names are counted.
+        {"my file with one name, in another's folder, in place, links not protected", S_IFREG, me, 1, owner, 0755, true,
+         NameUse::foreignFolder, false},
+        {"my file with one name, in another's folder, replaced, links not protected", S_IFREG, me, 1, owner, 0755,
+         false, NameUse::use, false},
+        {"my file with one name, in a root folder, in place, links not protected", S_IFREG, me, 1, 0, 0755, true,
+         NameUse::use, false},
+        {"my file with one name, in my folder, in place, links not protected", S_IFREG, me, 1, me, 0755, true,
+         NameUse::use, false},
+        {"a colleague's own file, in their team folder, in place, links not protected", S_IFREG, owner, 1, owner, 02775,
+         true, NameUse::use, false},
+        {"a colleague's file, in another's folder, in place, links not protected", S_IFREG, other, 1, owner, 0755, true,
+         NameUse::use, false},
+        // In a sticky folder all may write (/tmp), anyone may give the
+        // user's file a second name, and no one but its owner take it away.
+        {"my file with two names, in a sticky root folder all may write, in place", S_IFREG, me, 2, 0, 01777, true,
+         NameUse::foreignSecondName},
+        {"my file with two names, in a sticky root folder all may write, replaced", S_IFREG, me, 2, 0, 01777, false,
+         NameUse::use},
+        {"my file with one name, in a sticky root folder all may write, in place", S_IFREG, me, 1, 0, 01777, true,
+         NameUse::use},
     };
     for (const auto& c : cases) {
         struct stat entry = {}, folder = {};
@@ -165,17 +201,46 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         entry.st_nlink = c.names;
         folder.st_mode = S_IFDIR | c.folderMode;
         folder.st_uid = c.folderOwner;
-        EXPECT_EQ(platform::judgeName(me, entry, folder, c.inPlace), c.use) << c.name;
+        EXPECT_EQ(platform::judgeName(me, entry, folder, c.inPlace, c.linksProtected), c.use) << c.name;
     }
+}
+
+// Whether the kernel protects hard links, read from its setting: on only
+// when it says so; a setting that cannot be read counts as off. And the
+// system's own setting, read as the writers read it.
+TEST(FileReplacement, TheKernelsHardLinkProtectionIsReadAsItSays)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* text; // nullptr: no such file
+        bool on;
+    } cases[] = {{"1\n", true}, {"0\n", false},  {"1", true},     {"2\n", true},
+                 {"", false},   {"on\n", false}, {nullptr, false}};
+    int row = 0;
+    for (const auto& c : cases) {
+        const QString setting = dir.filePath(QString::number(row++));
+        if (c.text) {
+            ASSERT_TRUE(writeFile(setting, c.text));
+        }
+        EXPECT_EQ(platform::hardLinksProtected(QFile::encodeName(setting).toStdString()), c.on)
+            << (c.text ? c.text : "missing");
+    }
+    const QByteArray real = readFile("/proc/sys/fs/protected_hardlinks").trimmed();
+    EXPECT_EQ(platform::hardLinksProtected(), !real.isEmpty() && real != "0") << real.toStdString();
+    EXPECT_EQ(platform::writeSeams().hardLinkSetting, "/proc/sys/fs/protected_hardlinks");
 }
 
 // The rule on real folders: another user's link is never followed, in
 // whatever folder it sits; it may name a folder on the way or lead nowhere
-// yet. The refusal names the link.
+// yet. Nor is a second name another user gave a link of the user's own
+// (ln -P, where the kernel lets them link what is not theirs). The refusal
+// names the link. The user is nobody, in a child.
 TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
 {
-    if (!kRoot) GTEST_SKIP() << "another user's link needs root to make (lchown)";
-    const struct {
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's link needs root to make (lchown)";
+    struct Case {
         const char* name;
         const char* link;    // in the other folder, owned by `linkOwner`
         const char* leadsTo; // in the user's folder
@@ -184,35 +249,55 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         uid_t folderOwner;
         uid_t linkOwner;
         bool followed;
-    } cases[] = {
-        {"to a folder on the way", "box", "", "box/report.pdf", 01777, 0, kStranger, false},
-        {"to a file not made yet", "report.pdf", "/report.pdf", "report.pdf", 01777, 0, kStranger, false},
-        {"the folder owner's, in a sticky folder", "report.pdf", "/report.pdf", "report.pdf", 01777, kStranger,
-         kStranger, false},
-        {"in their own folder, which the user cannot write", "report.pdf", "/report.pdf", "report.pdf", 0555, kStranger,
-         kStranger, false},
-        {"in a folder that is not sticky", "box", "", "box/./report.pdf", 0777, 0, kStranger, false},
-        {"the user's own, in a sticky folder", "box", "", "box/report.pdf", 01777, kStranger, 0, true},
+        bool secondName = false; // the link is a second name of one in the user's folder
     };
-    for (const auto& c : cases) {
+    const Case cases[] = {
+        {"to a folder on the way", "box", "", "box/report.pdf", 01777, 0, kOtherUser, false},
+        {"to a file not made yet", "report.pdf", "/report.pdf", "report.pdf", 01777, 0, kOtherUser, false},
+        {"the folder owner's, in a sticky folder", "report.pdf", "/report.pdf", "report.pdf", 01777, kOtherUser,
+         kOtherUser, false},
+        {"in their own folder, which the user cannot write", "report.pdf", "/report.pdf", "report.pdf", 0555,
+         kOtherUser, kOtherUser, false},
+        {"in a folder that is not sticky", "box", "", "box/./report.pdf", 0777, 0, kOtherUser, false},
+        {"root's, in a sticky folder", "box", "", "box/report.pdf", 01777, kOtherUser, 0, true},
+        {"the user's own, in another user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755, kOtherUser, kUser,
+         true},
+        {"the user's own, with a second name in another user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755,
+         kOtherUser, kUser, false, true},
+        {"the user's own, with a second name in a sticky folder", "box", "", "box/report.pdf", 01777, 0, kUser, false,
+         true},
+        {"the user's own, with a second name in the user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755,
+         kUser, kUser, true, true},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir home, dir;
         const QString shared = dir.filePath("shared"), link = shared + '/' + c.link;
         ASSERT_TRUE(QDir().mkpath(shared));
-        ASSERT_TRUE(QFile::link(home.path() + c.leadsTo, link));
-        ASSERT_EQ(::lchown(QFile::encodeName(link).constData(), c.linkOwner, c.linkOwner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(home.path()).constData(), kUser, kUser), 0);
+        const QString made = c.secondName ? home.filePath(".my link") : link;
+        ASSERT_TRUE(QFile::link(home.path() + c.leadsTo, made));
+        ASSERT_EQ(::lchown(QFile::encodeName(made).constData(), c.linkOwner, c.linkOwner), 0);
+        if (c.secondName) {
+            ASSERT_EQ(::link(QFile::encodeName(made).constData(), QFile::encodeName(link).constData()), 0);
+        }
         ASSERT_EQ(::chown(QFile::encodeName(shared).constData(), c.folderOwner, c.folderOwner), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), c.folderMode), 0);
 
-        std::string named;
-        try {
-            platform::replaceFileContents(QFile::encodeName(shared + '/' + c.written).toStdString(), [](int fd) {
-                if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
-            });
-        } catch (const platform::ForeignName& refused) {
-            named = refused.name();
-        }
-        EXPECT_EQ(named, c.followed ? "" : c.link);
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            std::string named;
+            try {
+                platform::replaceFileContents(QFile::encodeName(shared + '/' + c.written).toStdString(), [](int fd) {
+                    if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
+                });
+            } catch (const platform::ForeignName& refused) {
+                named = refused.name();
+            } catch (const PdfError& error) {
+                ADD_FAILURE() << error.what();
+            }
+            EXPECT_EQ(named, c.followed ? "" : c.link);
+        }));
         EXPECT_EQ(readFile(home.filePath("report.pdf")), c.followed ? "%PDF" : "");
         EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 1);
     }
@@ -245,6 +330,11 @@ TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlac
         {"a colleague's own file with a second name, in their team folder", kStranger, 0777, kStranger, true, true},
         {"a second name of the user's file, in a root folder", 0, 0555, kNobody, true, true},
     };
+    // The kernel's protection on: the rule is the one that holds with it.
+    QTemporaryDir settings;
+    ASSERT_TRUE(writeFile(settings.filePath("protected_hardlinks"), "1\n"));
+    ASSERT_EQ(::chmod(QFile::encodeName(settings.path()).constData(), 0755), 0);
+    platform::writeSeams().hardLinkSetting = QFile::encodeName(settings.filePath("protected_hardlinks")).toStdString();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
@@ -272,6 +362,131 @@ TEST(FileReplacement, AFileWithASecondNameInAnotherUsersFolderIsNotWrittenInPlac
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "written: " << readFile(named).toStdString();
+        ::chmod(QFile::encodeName(theirs).constData(), 0755);
+    }
+    platform::writeSeams() = {};
+}
+
+// A write in place goes only into the file the user meant. Another user
+// who owns the folder (which the user cannot write, so the file is written
+// in place) gives the user's private file a second name at the saved name
+// (a hard link, where the kernel lets them make one), and takes it away
+// again once the file is open, before its names are counted: Save writes
+// only the file it was opened from, and where such links can be made the
+// user's own file in another user's folder is not written in place. In a
+// sticky folder all may write (/tmp), the user's file with a second name is
+// not written in place either. The user is nobody, in a child; the other
+// user's moves are made at the writer's seam, between the opening of the
+// file and its first byte written.
+TEST(FileReplacement, AWriteInPlaceGoesOnlyIntoTheFileTheUserMeant)
+{
+    using platform::NameUse;
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folder needs root to make";
+    enum class Outcome { written, refused, replaced };
+    enum class Through { saveAs, save, documentSave };
+    struct Case {
+        const char* name;
+        uid_t folderOwner;
+        mode_t folderMode; // 0555: the user can make no file there
+        uid_t fileOwner;   // the file at the name when the user opened it
+        bool linkedIn;     // another user puts a second name of the user's private file at the name
+        bool takenAway;    // and puts the file back once it is open
+        bool linksProtected;
+        Through through;
+        Outcome outcome;
+        NameUse refusal = NameUse::use;
+    };
+    const Case cases[] = {
+        {"the user's own file, in another user's folder, links not protected", kOtherUser, 0555, kUser, false, false,
+         false, Through::saveAs, Outcome::refused, NameUse::foreignFolder},
+        {"the user's own file, in another user's folder, links protected", kOtherUser, 0555, kUser, false, false, true,
+         Through::saveAs, Outcome::written},
+        {"a colleague's file, in their folder, links not protected", kOtherUser, 0555, kOtherUser, false, false, false,
+         Through::save, Outcome::written},
+        {"the user's file linked in and taken away, Save", kOtherUser, 0555, kOtherUser, true, true, false,
+         Through::save, Outcome::replaced},
+        {"the user's file linked in and taken away, Save of the document", kOtherUser, 0555, kOtherUser, true, true,
+         false, Through::documentSave, Outcome::replaced},
+        {"the user's file linked in and taken away, Save As", kOtherUser, 0555, kOtherUser, true, true, false,
+         Through::saveAs, Outcome::refused, NameUse::foreignFolder},
+        {"the user's file linked in, Save As", kOtherUser, 0555, kOtherUser, true, false, false, Through::saveAs,
+         Outcome::refused, NameUse::foreignSecondName},
+        {"the user's file linked in, in a sticky root folder, its group not the user's", 0, 01777, kOtherUser, true,
+         false, true, Through::saveAs, Outcome::refused, NameUse::foreignSecondName},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home"), theirs = dir.filePath("theirs");
+        const QString secret = home + "/.secret", named = theirs + "/report.pdf", aside = theirs + "/.aside.pdf";
+        const QString setting = dir.filePath("protected_hardlinks");
+        const QByteArray original =
+            c.through == Through::documentSave ? testsupport::makeTextPdf(1) : QByteArray("the file opened");
+        ASSERT_TRUE(writeFile(secret, "secret") && writeFile(named, original) && QDir().mkpath(theirs));
+        ASSERT_TRUE(writeFile(setting, c.linksProtected ? "1\n" : "0\n"));
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        // The user's private file; its group is not one of the user's, so a
+        // new file could not keep it.
+        ASSERT_EQ(::chown(QFile::encodeName(home).constData(), kUser, kUser), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(secret).constData(), kUser, kOtherUser), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(named).constData(), c.fileOwner, c.fileOwner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(named).constData(), 0666), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), c.folderMode), 0);
+        platform::writeSeams().hardLinkSetting = QFile::encodeName(setting).toStdString();
+        if (c.takenAway) {
+            platform::writeSeams().afterInPlaceOpen = [&] {
+                testsupport::asRoot([&] {
+                    EXPECT_EQ(::rename(QFile::encodeName(aside).constData(), QFile::encodeName(named).constData()), 0);
+                });
+            };
+        }
+
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            // Opened as the user opens it: the file there now.
+            const std::shared_ptr<platform::PdfDocument> document =
+                c.through == Through::documentSave ? platform::PdfDocument::openFile(named.toStdString()) : nullptr;
+            struct stat opened = {};
+            ASSERT_EQ(::stat(QFile::encodeName(named).constData(), &opened), 0);
+            if (c.linkedIn) {
+                testsupport::asRoot([&] {
+                    EXPECT_EQ(::rename(QFile::encodeName(named).constData(), QFile::encodeName(aside).constData()), 0);
+                    EXPECT_EQ(::link(QFile::encodeName(secret).constData(), QFile::encodeName(named).constData()), 0);
+                });
+            }
+            Outcome outcome = Outcome::written;
+            NameUse refusal = NameUse::use;
+            try {
+                if (document) {
+                    platform::PdfSaveOptions options;
+                    options.sameFile = true;
+                    document->saveToFile(named.toStdString(), options);
+                } else {
+                    platform::ChosenFile file = platform::ChosenFile::reach(named.toStdString());
+                    if (c.through == Through::save) file.expect(platform::FileIdentity::of(opened));
+                    platform::replaceFileContents(file, [](int fd) {
+                        if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
+                    });
+                }
+            } catch (const platform::ForeignName& refused) {
+                outcome = Outcome::refused;
+                refusal = refused.use();
+            } catch (const PdfError& error) {
+                if (error.code() == PdfErrorCode::fileReplaced) outcome = Outcome::replaced;
+                else ADD_FAILURE() << error.what();
+            }
+            EXPECT_EQ(int(outcome), int(c.outcome));
+            EXPECT_EQ(int(refusal), int(c.refusal));
+        }));
+        platform::writeSeams() = {};
+        EXPECT_EQ(readFile(secret), "secret");
+        // Refused, the name holds what the other user left there, untouched.
+        if (c.outcome == Outcome::written) EXPECT_NE(readFile(named), original);
+        else EXPECT_TRUE(readFile(named) == original || readFile(named) == "secret") << readFile(named).toStdString();
+        EXPECT_EQ(QDir(theirs).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".report.pdf.")).size(), 0);
         ::chmod(QFile::encodeName(theirs).constData(), 0755);
     }
 }

@@ -280,6 +280,27 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     window->undoStack()->push(new TitleEdit(*window->document(), "Mine again"));
     EXPECT_TRUE(window->save());
     EXPECT_EQ(c.changeQuestions, 2);
+
+    // Another program puts another file at the name once the save has
+    // started, after the window looked: nothing is written over it before
+    // the user says so.
+    window->undoStack()->push(new TitleEdit(*window->document(), "Raced"));
+    const QByteArray swapped = testsupport::makeTextPdf(1, "swapped in");
+    const auto swapIn = [&] {
+        writeFile(dir, "other.pdf", swapped);
+        ::rename(QFile::encodeName(dir.filePath("other.pdf")).constData(), QFile::encodeName(path).constData());
+    };
+    window->saver().workerHook = swapIn;
+    c.changedAnswer = DocumentController::ChangedFileAnswer::cancel;
+    EXPECT_FALSE(window->save());
+    EXPECT_EQ(c.changeQuestions, 3);
+    EXPECT_EQ(readFile(path), swapped);
+    EXPECT_TRUE(window->isWindowModified());
+    c.changedAnswer = DocumentController::ChangedFileAnswer::overwrite;
+    EXPECT_TRUE(window->save());
+    window->saver().workerHook = nullptr;
+    EXPECT_EQ(c.changeQuestions, 4);
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Raced"));
 }
 
 // Makes `folder` take no new file, though its files may be written, or

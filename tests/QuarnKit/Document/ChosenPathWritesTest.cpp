@@ -88,8 +88,8 @@ mode_t modeOf(const QString& path)
 // every writer on to the private file it names, which is replaced and stays
 // private; another user's link there, or in a folder of theirs, is refused
 // with one sentence that names it, and the file it names stays as it was,
-// as is another user's file there that others may write. A new file gets
-// the usual mode.
+// as is another user's file there that others may write, and a second name
+// another user gave the user's own link. A new file gets the usual mode.
 TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
 {
     const QString refusal = "report.pdf is a link another person made; ravlen doesn't save through it.";
@@ -131,6 +131,16 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         const QString theirFailure = write(*document, theirs + "/report.pdf");
         EXPECT_TRUE(theirFailure.contains(refusal)) << theirFailure.toStdString();
         EXPECT_EQ(readFile(settings), "my settings");
+        // A second name they gave the user's own link (ln -P, where the
+        // kernel lets them) is theirs too.
+        const QByteArray before = readFile(mine);
+        ASSERT_EQ(::link(QFile::encodeName(shared + "/mine.pdf").constData(),
+                         QFile::encodeName(theirs + "/second.pdf").constData()),
+                  0);
+        const QString secondFailure = write(*document, theirs + "/second.pdf");
+        EXPECT_TRUE(secondFailure.contains("second.pdf is a link another person made; ravlen doesn't save through it."))
+            << secondFailure.toStdString();
+        EXPECT_EQ(readFile(mine), before);
         // A file another user left there for others to fill stays theirs and empty of the document.
         const QString planted = shared + "/planted.pdf";
         ASSERT_TRUE(writeFile(planted, "bait", QFileDevice::Permissions(0x6666)));
