@@ -1,5 +1,7 @@
 #include "Platform/CrashHandler.h"
 
+#include "Platform/OwnFolders.h"
+
 #include <cxxabi.h>
 #include <elf.h>
 #include <execinfo.h>
@@ -25,6 +27,7 @@
 #include <fstream>
 #include <string_view>
 #include <typeinfo>
+#include <utility>
 
 namespace platform {
 
@@ -237,6 +240,7 @@ struct KnownImage {
 // What install() prepares; the handler only reads it.
 struct Prepared {
     std::string folder;
+    int folderFd = -1; // the folder, held (O_PATH): the report is written through it, never its name
     std::string processName;
     std::string headerFields; // the header's fixed members, each with its comma
     std::string bodyFields;   // the body's fixed member lines, each ending ",\n"
@@ -837,8 +841,6 @@ bool publish(const char* temporary, const UtcTime& t)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         FixedText<PATH_MAX> name;
-        put(name, prepared->folder);
-        put(name, "/");
         put(name, prepared->processName);
         put(name, "-");
         putDateTime(name, t, "-", "");
@@ -847,16 +849,18 @@ bool publish(const char* temporary, const UtcTime& t)
             putUnsigned(name, uint64_t(attempt));
         }
         put(name, ".ips");
-        if (::link(temporary, name.c_str()) == 0) {
-            ::unlink(temporary);
+        const int folder = prepared->folderFd;
+        if (::linkat(folder, temporary, folder, name.c_str(), 0) == 0) {
+            ::unlinkat(folder, temporary, 0);
             return true;
         }
         if (errno == EEXIST) continue;
         // A file system without hard links: a rename, once the name is free.
-        if (::access(name.c_str(), F_OK) == 0) continue;
-        return ::rename(temporary, name.c_str()) == 0;
+        struct stat taken {};
+        if (::fstatat(folder, name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) continue;
+        return ::renameat(folder, temporary, folder, name.c_str()) == 0;
     }
-    ::unlink(temporary);
+    ::unlinkat(prepared->folderFd, temporary, 0);
     return false;
 }
 
@@ -864,13 +868,13 @@ void writeReport(int sig, const siginfo_t* info, const void* context, pid_t tid)
 {
     const UtcTime now = utcNow();
     FixedText<PATH_MAX> temporary;
-    put(temporary, prepared->folder);
-    put(temporary, "/.");
+    put(temporary, ".");
     put(temporary, prepared->processName);
     put(temporary, "-");
     putUnsigned(temporary, uint64_t(getpid()));
     put(temporary, ".ips.tmp");
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd =
+        ::openat(prepared->folderFd, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
     FileSink out(fd);
     putReport(out, sig, info, context, tid, now);
@@ -878,7 +882,7 @@ void writeReport(int sig, const siginfo_t* info, const void* context, pid_t tid)
     const bool complete = !out.failed() && ::fsync(fd) == 0;
     ::close(fd);
     if (complete) publish(temporary.c_str(), now);
-    else ::unlink(temporary.c_str());
+    else ::unlinkat(prepared->folderFd, temporary.c_str(), 0);
 }
 
 // Gives the signal to whoever had it before: the previous action comes back,
@@ -931,19 +935,6 @@ void onFatalSignal(int sig, siginfo_t* info, void* context)
 }
 
 // ---- install time ----
-
-// Makes the folder and any missing parents (0700 each) and keeps the folder
-// itself private.
-bool makePrivateFolder(const std::string& folder)
-{
-    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
-    }
-    struct stat info {};
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && ::chmod(folder.c_str(), 0700) == 0;
-}
 
 std::string firstLine(const char* path)
 {
@@ -1008,10 +999,14 @@ bool CrashHandler::install(const CrashIdentity& identity)
 {
     if (prepared) return true;
     const std::string folder = reportsFolder();
-    if (folder.empty() || !makePrivateFolder(folder)) return false;
+    // A folder of ravlen's own (never one another user can change), held for
+    // the process: the handler writes through it.
+    OwnFolder own = folder.empty() ? OwnFolder() : holdOwnFolder(folder);
+    if (!own.held()) return false;
 
     auto* state = new Prepared; // kept until the process ends: the handler reads it
     state->folder = folder;
+    state->folderFd = std::exchange(own.folder.fd, -1);
     state->processName = identity.processName.empty() ? program_invocation_short_name : identity.processName;
     utsname system{};
     ::uname(&system); // its node name, the host name, stays out of the report

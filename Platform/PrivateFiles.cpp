@@ -3,6 +3,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileMoves.h"
 #include "Platform/FileReplacement.h"
+#include "Platform/OwnFolders.h"
 #include "Platform/PathWalk.h"
 #include "Platform/TrustedProgram.h"
 
@@ -13,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,39 +26,33 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace platform::PrivateFiles {
 
 namespace {
 
-// `folder` made a 0700 folder (its missing parents with the usual modes),
-// held open (O_PATH) as the walk to it found it; -1 when it cannot be made.
-FileDescriptor holdPrivateFolder(const QString& folder)
-{
-    WalkRules rules;
-    rules.makeFolders = 0777;
-    WalkedPath walked = walkPath(QFile::encodeName(folder).toStdString(), rules);
-    if (walked.end != WalkedPath::End::reached) return FileDescriptor();
-    if (walked.name.empty()) return std::move(walked.folder);
-    const char* name = walked.name.c_str();
-    if (!walked.exists() && ::mkdirat(walked.folder.fd, name, 0700) != 0 && errno != EEXIST) return FileDescriptor();
-    FileDescriptor held(::openat(walked.folder.fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    // A folder of another owner that lets us write stays usable as it is.
-    if (held.fd >= 0) ::fchmodat(walked.folder.fd, name, 0700, AT_SYMLINK_NOFOLLOW);
-    return held;
-}
+std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 } // namespace
 
-bool makeFolder(const QString& folder) { return holdPrivateFolder(folder).fd >= 0; }
-
-bool write(const QString& path, const QByteArray& bytes)
+std::optional<QString> ownFolderProblem(const QString& folder)
 {
-    if (holdPrivateFolder(QFileInfo(path).absolutePath()).fd < 0) return false;
+    const OwnFolder own = holdOwnFolder(native(folder));
+    if (own.held()) return std::nullopt;
+    return QFile::decodeName(own.problem.c_str());
+}
+
+bool makeFolder(const QString& folder) { return holdOwnFolder(native(folder)).held(); }
+
+namespace {
+
+// Writes `bytes` as the private file `name` in the folder `file`.
+bool writePrivately(const ChosenFile& file, const QByteArray& bytes)
+{
     try {
-        // Walked whole: the user's own link at the file's name leads on to its file.
-        replacePrivateFile(ChosenFile::reach(QFile::encodeName(path).toStdString()), [&bytes](int fd) {
+        replacePrivateFile(file, [&bytes](int fd) {
             if (const int error = writeAllAt(fd, bytes.constData(), std::size_t(bytes.size()), 0))
                 throw PdfError(PdfErrorCode::io, "cannot write the file", error);
         });
@@ -64,6 +60,48 @@ bool write(const QString& path, const QByteArray& bytes)
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    if (!makeFolder(QFileInfo(path).absolutePath())) return false;
+    // Walked whole: the user's own link at the file's name leads on to its file.
+    WalkedPath walked = walkOwnPath(native(path));
+    if (walked.end != WalkedPath::End::reached || walked.name.empty()) return false;
+    return writePrivately(ChosenFile::in(std::move(walked.folder), walked.folderPath, walked.name), bytes);
+}
+
+bool replace(const QString& path, const QByteArray& bytes)
+{
+    const QFileInfo info(path);
+    OwnFolder folder = holdOwnFolder(native(info.absolutePath()));
+    if (!folder.held() || info.fileName().isEmpty()) return false;
+    // A link there goes: in a folder of the user's alone, only the user put it there.
+    const std::string name = native(info.fileName());
+    struct stat st {};
+    if (::fstatat(folder.folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        ::unlinkat(folder.folder.fd, name.c_str(), 0);
+    return writePrivately(ChosenFile::in(std::move(folder.folder), folder.path, name), bytes);
+}
+
+int openLog(const QString& path, qint64 limit)
+{
+    const QFileInfo info(path);
+    const OwnFolder folder = holdOwnFolder(native(info.absolutePath()));
+    if (!folder.held()) return -1;
+    const std::string name = native(info.fileName());
+    struct stat st {};
+    if (::fstatat(folder.folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+        && st.st_size > limit)
+        ::unlinkat(folder.folder.fd, name.c_str(), 0);
+    FileDescriptor log(::openat(folder.folder.fd, name.c_str(),
+                                O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (log.fd < 0 || ::fstat(log.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()
+        || ::fchmod(log.fd, 0600) != 0)
+        return -1;
+    return std::exchange(log.fd, -1);
 }
 
 std::optional<QString> privateFolderProblem(const QString& folder)
@@ -284,12 +322,64 @@ std::optional<QString> replaceForeignRuntimeFolder()
     return problem;
 }
 
+namespace {
+
+// The home folder, as the desktop's folders are found from it; empty when
+// none is known.
+QString homeFolder()
+{
+    const QString home = QFile::decodeName(qgetenv("HOME"));
+    if (home.startsWith(u'/')) return home;
+    const passwd* account = ::getpwuid(::getuid());
+    return account && account->pw_dir && account->pw_dir[0] == '/' ? QFile::decodeName(account->pw_dir) : QString();
+}
+
+} // namespace
+
+std::vector<ReplacedBaseFolder> replaceForeignBaseFolders()
+{
+    static constexpr struct {
+        const char* variable;
+        const char* underHome;
+        const char* kind;
+    } bases[] = {{"XDG_CONFIG_HOME", "/.config", "config"},
+                 {"XDG_DATA_HOME", "/.local/share", "data"},
+                 {"XDG_STATE_HOME", "/.local/state", "state"},
+                 {"XDG_CACHE_HOME", "/.cache", "cache"}};
+    std::vector<ReplacedBaseFolder> replaced;
+    const QString home = homeFolder();
+    for (const auto& base : bases) {
+        QString folder = QFile::decodeName(qgetenv(base.variable));
+        // A relative one counts for nothing, as the desktop's rules say: the default holds.
+        if (!folder.isEmpty() && !folder.startsWith(u'/')) {
+            qunsetenv(base.variable);
+            folder.clear();
+        }
+        if (folder.isEmpty()) folder = home.isEmpty() ? QString() : home + QLatin1String(base.underHome);
+        if (folder.isEmpty()) continue;
+        const std::optional<std::string> problem = baseFolderProblem(native(folder));
+        if (!problem) continue;
+        ReplacedBaseFolder entry{QLatin1String(base.variable), folder, QFile::decodeName(problem->c_str()), {}};
+        try {
+            const QString own = PrivateWorkFolder::standard().path() + u'/' + QLatin1String(base.kind);
+            if (makeFolder(own)) entry.replacement = own;
+        } catch (const PrivateFolderError&) {}
+        // With no folder of its own, nothing is made: no folder can be made in a file.
+        qputenv(base.variable,
+                entry.replacement.isEmpty() ? QByteArray("/dev/null/ravlen") : QFile::encodeName(entry.replacement));
+        replaced.push_back(std::move(entry));
+    }
+    return replaced;
+}
+
 bool makeDialogStatePrivate()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (folder.isEmpty() || !QDir().mkpath(folder)) return false;
-    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/QtProject.conf"));
-    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (folder.isEmpty() || baseFolderProblem(native(folder))) return false;
+    const WalkedPath walked = walkOwnPath(native(folder + QStringLiteral("/QtProject.conf")));
+    if (walked.end != WalkedPath::End::reached || walked.name.empty()) return false;
+    const FileDescriptor fd(::openat(walked.folder.fd, walked.name.c_str(),
+                                     O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     struct stat st {};
     return fd.fd >= 0 && ::fstat(fd.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
            && ::fchmod(fd.fd, 0600) == 0;

@@ -9,18 +9,32 @@
 #include <chrono>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace platform::PrivateFiles {
 
-// Makes `folder` a 0700 folder: created when missing (its parents with the
-// usual modes), tightened when an earlier version left it open to others.
-// False when it cannot be made.
+// Makes `folder` a folder of ravlen's own (platform::holdOwnFolder): no
+// folder on its way that another user can change but a sticky one, itself
+// the user's and 0700, created when missing (its parents with the usual modes),
+// tightened when an earlier version left it open to others. False when it
+// cannot be made or may not be used; ownFolderProblem says why.
 bool makeFolder(const QString& folder);
+std::optional<QString> ownFolderProblem(const QString& folder);
 
 // Writes `bytes` to `path` whole or not at all (a new file beside it, synced,
 // then renamed over it) as a 0600 file in a folder made by makeFolder(),
-// whatever mode the file had before. False when it could not be written.
+// whatever mode the file had before; a link of the user's at that name leads
+// on to its file, through folders judged as makeFolder judges those above.
+// False when it could not be written.
 bool write(const QString& path, const QByteArray& bytes);
+// The same, but what is at the name is replaced, a link of the user's too,
+// never followed: for files of a cache, which only ravlen makes.
+bool replace(const QString& path, const QByteArray& bytes);
+
+// Opens `path`, a log of ravlen's own, for appending: made 0600 in a folder
+// made by makeFolder(), or closed to others when an earlier version left it
+// open; a log longer than `limit` bytes is dropped first. -1 when it cannot be.
+int openLog(const QString& path, qint64 limit);
 
 // For a folder that another user could have made first, such as one under
 // /tmp: makes the missing folders of `folder` (0700) and tells why it must
@@ -38,6 +52,26 @@ std::optional<QString> privateFolderProblem(const QString& folder);
 // Called first thing, before anything reads it or starts a program. Returns
 // the problem of the folder replaced; none when it was kept or unset.
 std::optional<QString> replaceForeignRuntimeFolder();
+
+// A base folder (configuration, data, state, cache) replaced by
+// replaceForeignBaseFolders.
+struct ReplacedBaseFolder {
+    QString variable;    // "XDG_CACHE_HOME", …
+    QString refused;     // the folder it named, or its default in the home folder
+    QString problem;     // why it was refused
+    QString replacement; // the folder used instead; empty when none could be made
+};
+
+// Makes the base folders ravlen keeps files in ($XDG_CONFIG_HOME,
+// $XDG_DATA_HOME, $XDG_STATE_HOME, $XDG_CACHE_HOME, or, unset or relative,
+// their defaults in the home folder) folders no other user can change, for
+// this process and every program it starts: one that
+// platform::baseFolderProblem refuses is replaced by a folder of the same
+// kind in the private work folder (PrivateWorkFolder::standard), or, when
+// none can be made, by a path where nothing can be made. Called first
+// thing, after replaceForeignRuntimeFolder. Returns the folders replaced,
+// for the log.
+std::vector<ReplacedBaseFolder> replaceForeignBaseFolders();
 
 // Qt's file dialog remembers the folders the user visited in QtProject.conf
 // in the user's configuration folder. Qt makes that file with the usual mode

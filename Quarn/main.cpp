@@ -32,11 +32,21 @@
 
 int main(int argc, char** argv)
 {
-    // First, so that a crash anywhere after this leaves a report.
+    // Before anything reads them or starts a program: neither ravlen nor a
+    // helper of ours keeps files in a runtime folder or a base folder
+    // (configuration, data, state, cache) that another user holds. Each one
+    // passed over is said once, here.
+    if (const auto problem = platform::PrivateFiles::replaceForeignRuntimeFolder())
+        qWarning("ravlen: not using the runtime folder: %s. This run uses %s instead.", qUtf8Printable(*problem),
+                 qgetenv("XDG_RUNTIME_DIR").isEmpty() ? "none" : qgetenv("XDG_RUNTIME_DIR").constData());
+    for (const auto& base : platform::PrivateFiles::replaceForeignBaseFolders())
+        qWarning("ravlen: not keeping files in %s (%s): %s. %s", qUtf8Printable(base.refused),
+                 qUtf8Printable(base.variable), qUtf8Printable(base.problem),
+                 base.replacement.isEmpty()
+                     ? "This run keeps none of them."
+                     : qUtf8Printable(QStringLiteral("This run keeps them in %1.").arg(base.replacement)));
+    // Then at once, so that a crash anywhere after this leaves a report.
     platform::CrashHandler::install(quarnkit::crashIdentity());
-    // Before anything reads it or starts a program: no helper of ours uses a
-    // runtime folder that another user holds.
-    platform::PrivateFiles::replaceForeignRuntimeFolder();
     // A file that would grow past the file-size limit is a write that fails,
     // told as a full disk is, not the end of the program with the file cut short.
     std::signal(SIGXFSZ, SIG_IGN);

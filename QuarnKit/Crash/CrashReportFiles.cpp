@@ -1,6 +1,6 @@
 #include "QuarnKit/Crash/CrashReportFiles.h"
 
-#include "Platform/PrivateFiles.h"
+#include "Platform/OwnFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +13,10 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quarnkit {
 
@@ -291,17 +295,30 @@ void CrashReportScanner::retire(const QStringList& folders, const QString& bundl
 {
     if (folders.size() < 2) return;
     const QString& retired = folders[1];
-    bool moved = false;
+    // Both folders held as folders of ravlen's own (never ones another user
+    // can change); the reports are moved and removed through them, by the
+    // names found there.
+    const auto hold = [](const QString& folder) {
+        return platform::holdOwnFolder(QFile::encodeName(folder).toStdString());
+    };
+    std::optional<platform::OwnFolder> reports, held;
     for (const CrashReportFile& report : find({folders[0]}, bundleID, processName)) {
         if (!done(report)) continue;
-        if (!moved && !platform::PrivateFiles::makeFolder(retired)) return;
-        moved = true;
-        const QString target = QDir(retired).filePath(QFileInfo(report.path).fileName());
-        // rename() replaces an older copy of the same report in one step.
-        std::rename(QFile::encodeName(report.path).constData(), QFile::encodeName(target).constData());
+        if (!reports) {
+            reports = hold(folders[0]);
+            held = hold(retired);
+        }
+        if (!reports->held() || !held->held()) return;
+        const QByteArray name = QFile::encodeName(QFileInfo(report.path).fileName());
+        // renameat() replaces an older copy of the same report in one step.
+        ::renameat(reports->folder.fd, name.constData(), held->folder.fd, name.constData());
     }
     const std::vector<CrashReportFile> kept = find({retired}, bundleID, processName);
-    for (size_t i = size_t(std::max(keep, 0)); i < kept.size(); ++i) QFile::remove(kept[i].path);
+    if (kept.size() <= size_t(std::max(keep, 0))) return;
+    if (!held) held = hold(retired);
+    if (!held->held()) return;
+    for (size_t i = size_t(std::max(keep, 0)); i < kept.size(); ++i)
+        ::unlinkat(held->folder.fd, QFile::encodeName(QFileInfo(kept[i].path).fileName()).constData(), 0);
 }
 
 } // namespace quarnkit

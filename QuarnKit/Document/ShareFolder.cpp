@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <cerrno>
@@ -121,15 +120,13 @@ QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName)
     ensurePrivateFolder(folder);
     clean();
     const QString own = folder + '/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0)
-        throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(own, systemError(errno)));
+    // The copy holds the user's document: theirs alone, like its folder,
+    // written as every private file is (through the walk, never through a
+    // name someone else could have made).
+    if (const auto problem = platform::PrivateFiles::ownFolderProblem(own))
+        throw ShareError(QObject::tr("The folder “%1” could not be made: %2.").arg(own, *problem));
     const QString file = own + '/' + baseName + QStringLiteral(".pdf");
-    QSaveFile out(file);
-    // The copy holds the user's document: theirs alone, like its folder.
-    if (!out.open(QIODevice::WriteOnly) || !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || out.write(bytes) != bytes.size() || !out.commit())
-        throw ShareError(out.errorString().isEmpty() ? QObject::tr("The copy could not be written.")
-                                                     : out.errorString());
+    if (!platform::PrivateFiles::write(file, bytes)) throw ShareError(QObject::tr("The copy could not be written."));
     return file;
 }
 

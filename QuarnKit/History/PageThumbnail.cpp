@@ -2,15 +2,16 @@
 
 #include "Platform/ConfinedDrawing.h"
 #include "Platform/FileDescriptor.h"
+#include "Platform/PrivateFiles.h"
 #include "QuarnKit/Explore/ExploreIndex.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -171,28 +172,20 @@ bool store(const QString& root, const QString& path, const QImage& image, Size s
 {
     const auto stamp = stampOf(path);
     if (!stamp || image.isNull()) return false;
-    const QString target = thumbnailPath(root, path, size);
-    const QString folder = QFileInfo(target).absolutePath();
-    // Thumbnails show what is in the user's files: the folders are private.
-    for (const QString& dir : {root, folder}) {
-        if (!QDir().mkpath(dir)) return false;
-        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
     QImage tagged = image;
     tagged.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(fileUri(path)));
     tagged.setText(QStringLiteral("Thumb::MTime"), QString::number(stamp->mtime));
     tagged.setText(QStringLiteral("Thumb::Size"), QString::number(stamp->bytes));
     tagged.setText(QStringLiteral("Thumb::Mimetype"), QStringLiteral("application/pdf"));
     tagged.setText(QStringLiteral("Software"), QStringLiteral("ravlen"));
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    QImageWriter writer(&file, "png");
-    if (!writer.write(tagged)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !QImageWriter(&buffer, "png").write(tagged)) return false;
+    // Thumbnails show what is in the user's files: private files in folders
+    // of the user's own (the root and the size's folder 0700), each a new
+    // file put in place of its name.
+    return platform::PrivateFiles::makeFolder(root)
+           && platform::PrivateFiles::replace(thumbnailPath(root, path, size), png);
 }
 
 } // namespace ThumbnailCache

@@ -2,6 +2,7 @@
 // each folder of the path in turn and run as an ordinary user: as nobody, in
 // a child process, when the tests run as root.
 #include "Platform/PrivateFiles.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using testsupport::readFile;
+
 namespace {
 
-constexpr uid_t kNobody = 65534;
-constexpr uid_t kStranger = 4242;
+constexpr uid_t kNobody = testsupport::kUser;
+constexpr uid_t kStranger = testsupport::kOtherUser;
 const bool kRoot = ::geteuid() == 0;
 const uid_t kUser = kRoot ? kNobody : ::geteuid();
 
@@ -284,4 +287,185 @@ TEST(PrivateFiles, ARuntimeFolderOthersHoldIsReplacedForEveryProgramStarted)
         EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700);
     }
     qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+// Every base folder ravlen keeps files in (configuration, data, state,
+// cache) is one no other user can change, or it is not written into: the
+// process (and every program it starts) uses a folder of the same kind in
+// its private work folder instead. A base folder the user made in a sticky
+// folder (as one under /tmp), or reached through the user's own link, is
+// kept. The user is nobody, in a child; afterwards nothing of theirs is in a
+// folder refused.
+TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
+{
+    using testsupport::kOtherUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folders need root to make";
+    static const char* const variables[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"};
+    static const char* const defaults[] = {"/.config", "/.local/share", "/.local/state", "/.cache"};
+    struct Case {
+        const char* what;
+        const char* bases; // the folder the four are made in, under the test's folder; empty: the defaults
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"the defaults in the home folder", "", false},
+        {"the user's own, in a sticky folder all may write", "tmp/mine", false},
+        {"the user's own, open to read, in a sticky folder", "tmp/readable", false},
+        {"through the user's own link", "home/link", false},
+        {"relative, so the defaults", "relative", false},
+        {"made first by another user, in a sticky folder", "tmp/theirs", true},
+        {"the user's, in a folder another user owns", "bobs", true},
+        {"the user's, in a folder others may write, not sticky", "open", true},
+        {"another user's that the user may write", "given", true},
+        {"each one a sticky folder all may write", "sticky", true},
+        {"through another user's link", "tmp/link", true},
+    };
+    QTemporaryDir dir;
+    const auto folder = [&](const QString& name, uid_t owner, mode_t mode) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(QDir().mkpath(path));
+        own(path, owner, mode);
+        return path;
+    };
+    own(dir.path(), 0, 0755);
+    const QString home = folder("home", kUser, 0755);
+    folder("home/real", kUser, 0700);
+    EXPECT_TRUE(QFile::link(dir.filePath("home/real"), dir.filePath("home/link")));
+    ::lchown(QFile::encodeName(dir.filePath("home/link")).constData(), kUser, kUser);
+    folder("tmp", 0, 01777);
+    folder("sticky", 0, 01777);
+    folder("tmp/mine", kUser, 0700);
+    folder("tmp/readable", kUser, 0755);
+    folder("tmp/theirs", kOtherUser, 0777);
+    folder("bobs", kOtherUser, 0755);
+    folder("open", 0, 0777);
+    folder("given", 0, 0755);
+    folder("home/elsewhere", kUser, 0700);
+    EXPECT_TRUE(QFile::link(dir.filePath("home/elsewhere"), dir.filePath("tmp/link")));
+    ::lchown(QFile::encodeName(dir.filePath("tmp/link")).constData(), kOtherUser, kOtherUser);
+    for (const char* kind : {"config", "data", "state", "cache"}) {
+        folder(QStringLiteral("bobs/") + kind, kUser, 0700);
+        folder(QStringLiteral("open/") + kind, kUser, 0700);
+        folder(QStringLiteral("given/") + kind, kOtherUser, 0777);
+    }
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString bases = QLatin1String(c.bases);
+        const bool relative = bases == QLatin1String("relative");
+        QStringList given;
+        for (const char* kind : {"config", "data", "state", "cache"}) {
+            if (relative) given << QStringLiteral("relative/") + kind;
+            else if (bases.isEmpty()) given << QString();
+            else if (bases == QLatin1String("sticky")) given << dir.filePath(bases);
+            else given << dir.filePath(bases) + u'/' + kind;
+        }
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            qputenv("HOME", QFile::encodeName(home));
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("home/run")));
+            for (int i = 0; i < 4; ++i) {
+                if (given[i].isEmpty()) qunsetenv(variables[i]);
+                else qputenv(variables[i], QFile::encodeName(given[i]));
+            }
+            const auto replaced = platform::PrivateFiles::replaceForeignBaseFolders();
+            EXPECT_EQ(replaced.size(), c.replaced ? 4u : 0u);
+            for (int i = 0; i < 4; ++i) {
+                const QString now = QFile::decodeName(qgetenv(variables[i]));
+                const QString base = now.isEmpty() ? home + defaults[i] : now;
+                if (c.replaced) {
+                    EXPECT_NE(now, given[i]) << variables[i];
+                    EXPECT_TRUE(now.startsWith(home + "/run/ravlen/")) << now.toStdString();
+                } else {
+                    EXPECT_EQ(now.toStdString(), relative ? std::string() : given[i].toStdString()) << variables[i];
+                }
+                // What ravlen keeps there: its own folder and a private file in it.
+                EXPECT_TRUE(platform::PrivateFiles::write(base + "/ravlen/kept.json", "{}")) << base.toStdString();
+            }
+        }));
+        // Nothing of the user's in a folder refused: what the test put there only.
+        if (c.replaced) {
+            for (const QString& base : given) {
+                QDirIterator it(base, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                QDirIterator::Subdirectories);
+                while (it.hasNext()) {
+                    const QString entry = it.next();
+                    struct stat st {};
+                    ::lstat(QFile::encodeName(entry).constData(), &st);
+                    EXPECT_NE(st.st_uid, kUser) << entry.toStdString();
+                }
+            }
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                const QString base = given[i].isEmpty() || relative ? home + defaults[i] : given[i];
+                EXPECT_EQ(readFile(base + "/ravlen/kept.json"), "{}") << base.toStdString();
+            }
+        }
+    }
+}
+
+// Each folder ravlen writes its own files in is reached through the walk
+// with the same rule, whoever asks (the base folders are checked at start,
+// but a writer never relies on that): nothing on the way another user can
+// change but a sticky folder, and ravlen's own folder the user's alone. A
+// folder of another user's that lets the user write is not used as it is.
+// The user is nobody, in a child.
+TEST(PrivateFiles, APrivateFileIsWrittenOnlyInAFolderOfTheUsersOwn)
+{
+    using testsupport::kOtherUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folders need root to make";
+    struct Case {
+        const char* what;
+        const char* folder; // ravlen's folder, under the test's folder, as the user names it
+        bool written;
+    };
+    const Case cases[] = {
+        {"the user's own, in a sticky folder", "tmp/mine/ravlen", true},
+        {"the user's own, left open to read", "tmp/readable/ravlen", true},
+        {"made there, through the user's own link", "tmp/mine/link/ravlen", true},
+        {"another user's that the user may write", "tmp/mine/given", false},
+        {"the user's, in a folder another user owns", "bobs/ravlen", false},
+        {"the user's, in a folder others may write, not sticky", "open/ravlen", false},
+        {"in a folder another user made first, in a sticky folder", "tmp/theirs/ravlen", false},
+        {"through another user's link", "tmp/mine/theirlink/ravlen", false},
+    };
+    QTemporaryDir dir;
+    const auto folder = [&](const QString& name, uid_t owner, mode_t mode) {
+        EXPECT_TRUE(QDir().mkpath(dir.filePath(name)));
+        own(dir.filePath(name), owner, mode);
+    };
+    own(dir.path(), 0, 0755);
+    folder("tmp", 0, 01777);
+    folder("tmp/mine", kUser, 0700);
+    folder("tmp/mine/real", kUser, 0700);
+    folder("tmp/mine/elsewhere", kUser, 0700);
+    folder("tmp/mine/given", kOtherUser, 0777);
+    folder("tmp/readable/ravlen", kUser, 0755);
+    own(dir.filePath("tmp/readable"), kUser, 0755);
+    folder("tmp/theirs", kOtherUser, 0777);
+    folder("bobs/ravlen", kUser, 0700);
+    own(dir.filePath("bobs"), kOtherUser, 0755);
+    folder("open/ravlen", kUser, 0700);
+    own(dir.filePath("open"), 0, 0777);
+    EXPECT_TRUE(QFile::link(dir.filePath("tmp/mine/real"), dir.filePath("tmp/mine/link")));
+    EXPECT_TRUE(QFile::link(dir.filePath("tmp/mine/elsewhere"), dir.filePath("tmp/mine/theirlink")));
+    ::lchown(QFile::encodeName(dir.filePath("tmp/mine/link")).constData(), kUser, kUser);
+    ::lchown(QFile::encodeName(dir.filePath("tmp/mine/theirlink")).constData(), kOtherUser, kOtherUser);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString target = dir.filePath(c.folder) + "/history.json";
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            EXPECT_EQ(platform::PrivateFiles::makeFolder(QFileInfo(target).path()), c.written);
+            EXPECT_EQ(platform::PrivateFiles::write(target, "[]"), c.written);
+            EXPECT_EQ(platform::PrivateFiles::ownFolderProblem(QFileInfo(target).path()).has_value(), !c.written);
+        }));
+        EXPECT_EQ(readFile(target), c.written ? "[]" : "");
+        if (!c.written) continue;
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(target).path()).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(st.st_uid, kUser);
+    }
 }

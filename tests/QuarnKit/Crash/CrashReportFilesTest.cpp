@@ -1,13 +1,18 @@
 #include "QuarnKit/Crash/CrashReportFiles.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <limits>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quarnkit;
 using nlohmann::json;
@@ -226,4 +231,59 @@ TEST(CrashReport, TimestampsParseOnlyInTheReportForm)
     };
     for (const Case& c : cases) EXPECT_EQ(CrashDate::parse(QString::fromLatin1(c.text)), c.date) << c.text;
     EXPECT_EQ(CrashDate::iso(base.addMSecs(120)), QStringLiteral("2024-01-15T09:23:45Z"));
+}
+
+// The tidy-up moves and removes reports only through folders of the user's
+// own: a "Retired" folder another user made, or their link in its place,
+// takes no report, and nothing in it or behind it is removed. The user is
+// nobody, in a child.
+TEST(CrashReportScanner, TheTidyUpWorksOnlyInFoldersOfTheUsersOwn)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folders need root to make";
+    enum class Retired { own, othersFolder, othersLink };
+    const struct {
+        const char* what;
+        Retired retired;
+    } cases[] = {{"the user's own", Retired::own},
+                 {"another user's, open to the user", Retired::othersFolder},
+                 {"another user's link to a folder of the user's", Retired::othersLink}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir home;
+        const QStringList folders = CrashReportScanner::standardFolders(home.filePath("DiagnosticReports"));
+        const QString elsewhere = home.filePath("elsewhere");
+        for (int hour = 0; hour < 3; ++hour)
+            writeReport(folders[0] + QStringLiteral("/ravlen-%1.ips").arg(hour),
+                        crashHeader("H" + std::to_string(hour),
+                                    QStringLiteral("2024-01-15 0%1:00:00 +0000").arg(hour).toStdString()));
+        const QString kept = (c.retired == Retired::othersLink ? elsewhere : folders[1]) + "/ravlen-old.ips";
+        writeReport(kept, crashHeader("OLD", "2023-01-01 00:00:00 +0000"));
+        if (c.retired == Retired::othersLink) {
+            ASSERT_TRUE(QFile::link(elsewhere, folders[1]));
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
+        for (QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            ::lchown(QFile::encodeName(it.next()).constData(), kUser, kUser);
+        if (c.retired == Retired::othersFolder) {
+            ::chown(QFile::encodeName(folders[1]).constData(), kOtherUser, kOtherUser);
+            ::chmod(QFile::encodeName(folders[1]).constData(), 0777);
+        }
+        if (c.retired == Retired::othersLink)
+            ::lchown(QFile::encodeName(folders[1]).constData(), kOtherUser, kOtherUser);
+
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            CrashReportScanner::retire(
+                folders, bundle, process, [](const CrashReportFile&) { return true; }, 1);
+        }));
+        const bool tidied = c.retired == Retired::own;
+        EXPECT_EQ(CrashReportScanner::find({folders[0]}, bundle, process).size(), tidied ? 0u : 3u);
+        EXPECT_EQ(QFile::exists(kept), !tidied);
+        if (tidied) {
+            EXPECT_EQ(namesOf(CrashReportScanner::find({folders[1]}, bundle, process)), QStringList{"ravlen-2.ips"});
+        }
+    }
 }

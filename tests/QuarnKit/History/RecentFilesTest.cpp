@@ -3,6 +3,7 @@
 
 #include "Platform/ConfinedDrawing.h"
 
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -261,4 +262,62 @@ TEST(ThumbnailCache, StoredThumbnailsFollowTheDesktopLayout)
     const QString locked = QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf"));
     EXPECT_EQ(PageThumbnail::cachedFirstPage(locked, 100, root).kind, PageThumbnail::Result::Kind::locked);
     EXPECT_FALSE(QFile::exists(ThumbnailCache::thumbnailPath(root, locked, ThumbnailCache::Size::normal)));
+}
+
+// A thumbnail is stored only in folders of the user's own: in a cache
+// folder another user made first (as a cache kept under /tmp may be), the
+// link they planted at the thumbnail's predictable name does not lead the
+// write into a file of the user's, and nothing is stored there. In the
+// user's own cache, whatever stood at the name is replaced, never written
+// through. The user is nobody, in a child.
+TEST(ThumbnailCache, AThumbnailIsStoredOnlyInFoldersOfTheUsersOwn)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folders need root to make";
+    struct Case {
+        const char* what;
+        uid_t rootOwner; // the cache's thumbnails folder and its size folder
+        mode_t rootMode;
+        bool linkPlanted; // a link at the thumbnail's name, to a file of the user's
+        bool stored;
+    };
+    const Case cases[] = {
+        {"the user's own cache", kUser, 0700, false, true},
+        {"the user's own cache, a link of theirs at the name", kUser, 0700, true, true},
+        {"another user's cache, open to the user, a link planted at the name", kOtherUser, 0777, true, false},
+        {"another user's cache, open to the user", kOtherUser, 0777, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath("home/Report.pdf"), own = dir.filePath("home/Documents/notes.txt");
+        const QString root = dir.filePath("cache/thumbnails");
+        ASSERT_TRUE(writeFile(pdf, testsupport::makeTextPdf(1)) && writeFile(own, "my notes"));
+        const QString target = ThumbnailCache::thumbnailPath(root, pdf, ThumbnailCache::Size::normal);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(target).path()));
+        if (c.linkPlanted) {
+            ASSERT_TRUE(QFile::link(own, target));
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        for (const QString& path :
+             {dir.filePath("home"), dir.filePath("home/Documents"), pdf, own, dir.filePath("cache")})
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kUser, kUser), 0);
+        for (const QString& path : {root, QFileInfo(target).path(), target}) {
+            ::lchown(QFile::encodeName(path).constData(), c.rootOwner, c.rootOwner);
+            if (path != target) ::chmod(QFile::encodeName(path).constData(), c.rootMode);
+        }
+        QImage image(64, 80, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            EXPECT_EQ(ThumbnailCache::store(root, pdf, image, ThumbnailCache::Size::normal), c.stored);
+        }));
+        EXPECT_EQ(testsupport::readFile(own), "my notes");
+        QFileInfo stored(target);
+        EXPECT_EQ(stored.isFile() && !stored.isSymLink() && stored.ownerId() == kUser, c.stored);
+        if (c.stored) {
+            EXPECT_TRUE(ThumbnailCache::cached(root, pdf, ThumbnailCache::Size::normal));
+            EXPECT_EQ(stored.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        }
+    }
 }
