@@ -1,6 +1,7 @@
 #include "QuarnKit/Update/UpdateInstaller.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PrivateFiles.h"
 #include "Platform/TrustedProgram.h"
 
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -22,6 +24,9 @@ extern char** environ;
 namespace quarnkit {
 
 namespace {
+
+// Where the shell finds the script it runs.
+constexpr int scriptDescriptor = 3;
 
 QString cleanTarget(const QString& target) { return QDir::cleanPath(target); }
 
@@ -101,6 +106,9 @@ QString UpdateInstallPlan::script() const
     s += QStringLiteral("PUBLIC_KEY=") + quote(publicKey) + u'\n';
     s += QStringLiteral("REQUIREMENT=") + quote(requirement.value_or(QString())) + u'\n';
     s += QStringLiteral("TIMEOUT=%1\n").arg(std::max(timeout, 1));
+    // The shell reads the script through a descriptor of its own, opened
+    // from the one it was handed: the programs it starts get neither.
+    s += QStringLiteral("\n# The shell has this script open already.\nexec %1<&-\n").arg(scriptDescriptor);
     s += QStringLiteral("\n"
                         "log() {\n"
                         "  printf '%s %s\\n' \"$(/bin/date '+%Y-%m-%d %H:%M:%S')\" \"$1\" >> \"$LOG\" 2>/dev/null\n"
@@ -228,22 +236,28 @@ QString UpdateInstaller::quote(const QString& text)
     return u'\'' + quoted + u'\'';
 }
 
-pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scriptPath)
+pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scriptPath,
+                             const std::function<void()>& beforeShellStarts)
 {
     const auto fail = [] { return UpdateFailure(UpdateError::installerFailed); };
     if (!QDir::isAbsolutePath(scriptPath) || !QDir::isAbsolutePath(plan.log)) throw fail();
-    // The script and its log name the user's documents: private files, the
-    // script written as every one is (never through another user's link).
-    // The shell reads it: it needs no mode to run.
-    if (!platform::PrivateFiles::write(scriptPath, plan.script().toUtf8())
-        || !platform::PrivateFiles::makeFolder(QFileInfo(plan.log).absolutePath()))
+    // The script and its log name the user's documents: private files in
+    // folders of ravlen's own (never one another user can change), the
+    // script kept as the record of what ran. The shell reads the same text
+    // from a sealed copy in memory: nothing it runs is read again by name.
+    const QByteArray text = plan.script().toUtf8();
+    if (!platform::PrivateFiles::write(scriptPath, text)) throw fail();
+    // The script only appends: the log is made here, 0600, or closed to
+    // others when an earlier version left it open.
+    const platform::FileDescriptor log(platform::PrivateFiles::openLog(plan.log, 262144));
+    if (log.fd < 0) throw fail();
+    const platform::FileDescriptor made(::memfd_create("install.sh", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    // Above the descriptor the shell finds it on, so that the move there is one.
+    const platform::FileDescriptor script(made.fd < 0 ? -1 : ::fcntl(made.fd, F_DUPFD_CLOEXEC, scriptDescriptor + 1));
+    if (script.fd < 0 || platform::writeAllAt(script.fd, text.constData(), std::size_t(text.size()), 0) != 0
+        || ::fcntl(script.fd, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE) != 0)
         throw fail();
-    if (QFileInfo(plan.log).size() > 262144) QFile::remove(plan.log);
-    // The script only appends: the log is made here, 0600, or closed to others
-    // when an earlier version left it open.
-    const platform::FileDescriptor log(
-        ::open(QFile::encodeName(plan.log).constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (log.fd < 0 || ::fchmod(log.fd, 0600) != 0) throw fail();
+    if (beforeShellStarts) beforeShellStarts();
 
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_t actions;
@@ -258,12 +272,14 @@ pid_t UpdateInstaller::start(const UpdateInstallPlan& plan, const QString& scrip
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // No other descriptor of the application reaches the script.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // The script on descriptor 3, which it closes first; no other descriptor
+    // of the application reaches it.
+    posix_spawn_file_actions_adddup2(&actions, script.fd, scriptDescriptor);
+    posix_spawn_file_actions_addclosefrom_np(&actions, scriptDescriptor + 1);
 
-    const QByteArray path = QFile::encodeName(QFileInfo(scriptPath).absoluteFilePath());
     char shell[] = "/bin/sh";
-    char* arguments[] = {shell, const_cast<char*>(path.constData()), nullptr};
+    char path[] = "/proc/self/fd/3";
+    char* arguments[] = {shell, path, nullptr};
     pid_t pid = 0;
     const int result = posix_spawn(&pid, "/bin/sh", &actions, &attributes, arguments, environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -61,12 +62,16 @@ std::optional<InstallBlocker> blocker(const QString& installFolder, const std::o
 // One POSIX shell word: 'it'\''s'.
 QString quote(const QString& text);
 
-// Writes the script at `scriptPath` (a private file, as
-// platform::PrivateFiles::write writes one; the log is dropped first when it
-// passed 256 KiB) and starts it with /bin/sh in a new session, its
-// standard streams on /dev/null and no other descriptor inherited. Returns
-// the shell's process ID; throws UpdateFailure(installerFailed).
-pid_t start(const UpdateInstallPlan& plan, const QString& scriptPath);
+// Writes the script at `scriptPath` (a private file in a folder of ravlen's
+// own, as platform::PrivateFiles::write writes one; the log is dropped first
+// when it passed 256 KiB) and starts it with /bin/sh in a new session, its
+// standard streams on /dev/null and no other descriptor inherited; the shell
+// reads the script from a sealed copy in memory handed to it, never from its
+// name. `beforeShellStarts` runs once the script is written, before the
+// shell starts (tests change the name there). Returns the shell's process
+// ID; throws UpdateFailure(installerFailed).
+pid_t start(const UpdateInstallPlan& plan, const QString& scriptPath,
+            const std::function<void()>& beforeShellStarts = {});
 
 } // namespace UpdateInstaller
 

@@ -3,12 +3,15 @@
 #include "Platform/Crypto.h"
 #include "QuarnKit/Update/CodeSignature.h"
 #include "QuarnKit/Update/Seal.h"
+#include "QuarnKit/Update/UpdateError.h"
 #include "QuarnKit/Update/UpdateFixtures.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -260,6 +263,95 @@ fi
     }
 }
 
+// The script that runs is the one ravlen wrote, in a folder of the user's
+// own: nothing the shell runs is read again by name, so another user who
+// swaps the script or its folder for their own once it is written changes
+// nothing, and an updates folder another user can change is not written
+// into at all. The user is nobody, in a child; the swaps are made between
+// the writing of the script and the start of the shell.
+TEST(UpdateInstaller, TheScriptThatRunsIsTheOneWrittenInAFolderOfTheUsersOwn)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folders need root to make";
+    enum class Swap { none, script, folder };
+    struct Case {
+        const char* what;
+        const char* updates; // the updates folder, under the installation's folder
+        Swap swap;
+        bool started;
+    };
+    const Case cases[] = {
+        {"in a folder of the user's own", "updates", Swap::none, true},
+        {"the script swapped for another once written", "updates", Swap::script, true},
+        {"the updates folder swapped for another once the script is written", "updates", Swap::folder, true},
+        {"in a folder another user made first", "theirs/updates", Swap::none, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Installation install;
+        QDir(install.newApp).removeRecursively(); // a short run: it stops at once, and opens the old copy
+        const QString updates = install.base + '/' + c.updates, script = updates + "/install.sh";
+        const QString theirs = install.base + "/theirs";
+        UpdateInstallPlan plan = install.plan(endedProcess());
+        plan.log = updates + "/update.log";
+        const QByteArray planted =
+            "#!/bin/sh\nprintf 'planted\\n' > " + UpdateInstaller::quote(install.launched).toUtf8() + "\n";
+        ASSERT_TRUE(writeFile(install.base + "/planted.sh", planted) && QDir().mkpath(theirs));
+        ASSERT_EQ(::chmod(QFile::encodeName(install.root.path()).constData(), 0755), 0);
+        for (QDirIterator it(install.base, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            ASSERT_EQ(::lchown(QFile::encodeName(it.next()).constData(), kUser, kUser), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(install.base).constData(), kUser, kUser), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), kOtherUser, kOtherUser), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0777), 0);
+        // What another user does once the script is written.
+        const auto swap = [&] {
+            testsupport::asRoot([&] {
+                const QByteArray from = QFile::encodeName(install.base + "/planted.sh");
+                const QByteArray to = QFile::encodeName(script);
+                if (c.swap == Swap::script) {
+                    EXPECT_EQ(::rename(from.constData(), to.constData()), 0);
+                }
+                if (c.swap != Swap::folder) return;
+                EXPECT_EQ(
+                    ::rename(QFile::encodeName(updates).constData(), QFile::encodeName(updates + ".aside").constData()),
+                    0);
+                EXPECT_TRUE(QDir().mkpath(updates));
+                EXPECT_EQ(::rename(from.constData(), to.constData()), 0);
+            });
+        };
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            pid_t shell = -1;
+            try {
+                shell = UpdateInstaller::start(plan, script, swap);
+            } catch (const UpdateFailure& failure) {
+                EXPECT_EQ(failure.error, UpdateError::installerFailed);
+            }
+            EXPECT_EQ(shell > 0, c.started);
+            int status = -1;
+            if (shell > 0) {
+                EXPECT_EQ(::waitpid(shell, &status, 0), shell);
+            }
+        }));
+        if (c.started) {
+            // The script ravlen wrote ran: it logged, stopped, and opened the old copy.
+            EXPECT_EQ(install.launchedWith().value(0), "1.0");
+            // (It logs by the log's name, which the swapped folder's owner holds then.)
+            const QString log = QString::fromUtf8(readFile(plan.log));
+            if (c.swap != Swap::folder) {
+                EXPECT_TRUE(log.contains("Waiting for process")) << log.toStdString();
+            }
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(install.launched));
+            QDirIterator it(theirs, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) ADD_FAILURE() << "left in another user's folder: " << it.next().toStdString();
+        }
+    }
+}
+
 TEST(UpdateInstaller, ScriptTextQuotesEveryPath)
 {
     const std::vector<std::pair<QString, QString>> quoted = {
@@ -280,8 +372,8 @@ TEST(UpdateInstaller, ScriptTextQuotesEveryPath)
     const QString script = plan.script();
     EXPECT_TRUE(script.startsWith(
         "#!/bin/sh\n# Installs an update once the running app quits, then opens it again.\n\nPID=42\n"));
-    for (const char* line :
-         {"\nTARGET='/home/o'\\''neil/ravlen'\n", "\nREQUIREMENT=''\n", "\nTIMEOUT=1\n", "\nmain\nexit $?\n"})
+    for (const char* line : {"\nTARGET='/home/o'\\''neil/ravlen'\n", "\nREQUIREMENT=''\n", "\nTIMEOUT=1\n",
+                             "\nexec 3<&-\n", "\nmain\nexit $?\n"})
         EXPECT_TRUE(script.contains(QLatin1String(line))) << line;
     EXPECT_TRUE(script.endsWith("exit $?\n"));
     // Only local documents are reopened; none reopens the app alone.
