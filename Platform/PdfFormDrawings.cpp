@@ -82,6 +82,18 @@ void mendWidgetDrawingsC(fz_context* ctx, pdf_obj* widget)
     eachDrawingC(ctx, widget, [&](pdf_obj* drawing) { mendDrawingC(ctx, widget, drawing); });
 }
 
+// Whether this session made or changed the drawing: one MuPDF drew for the
+// screen alone, or one it wrote since the file was read (the document's
+// incremental section holds it). A document changed in place (repaired, or
+// made here) does not tell, and counts all as made now.
+bool madeNowC(fz_context* ctx, pdf_obj* drawing)
+{
+    pdf_document* doc = pdf_get_bound_document(ctx, drawing);
+    if (!doc || !pdf_is_indirect(ctx, drawing) || pdf_is_local_object(ctx, doc, drawing)) return true;
+    if (doc->repair_attempted || doc->save_in_progress || !doc->file) return true;
+    return doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, pdf_to_num(ctx, drawing));
+}
+
 // Calls `visit` on each widget that page `index` lists, read from the page's
 // objects: before MuPDF loads the page.
 template <typename Visit>
@@ -223,7 +235,12 @@ void placeLineC(fz_context* ctx, pdf_annot* widget, pdf_obj* drawing, bool lines
             fz_append_data(ctx, placed, data + from, y.start - from);
             fz_append_printf(ctx, placed, "%g", (box.y0 + box.y1) / 2 - 0.4f * size.value - drop);
             fz_append_data(ctx, placed, data + y.end, len - y.end);
-            pdf_update_stream(ctx, pdf_get_bound_document(ctx, drawing), drawing, placed, 0);
+            unsigned char* now = nullptr;
+            const size_t n = fz_buffer_storage(ctx, placed, &now);
+            // Placed before (a drawing for the screen is met again at every
+            // loading of its page): nothing to write.
+            if (n != len || std::memcmp(now, data, len) != 0)
+                pdf_update_stream(ctx, pdf_get_bound_document(ctx, drawing), drawing, placed, 0);
         }
     }
     fz_always(ctx) {
@@ -348,12 +365,29 @@ int textLayoutC(fz_context* ctx, pdf_annot* widget)
     }
 }
 
-// Mends the drawings MuPDF just made for a widget. One it made only for the
-// screen lives in the annotation's scratch table, which must be in use to
-// reach and change it; one made for the file must not.
+// Whether the widget shows a drawing MuPDF made for the screen alone, as it
+// does for a field the file holds no drawing of when its page loads.
+bool drawnForScreenC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_annot_push_local_xref(ctx, widget);
+    bool local = false;
+    fz_try(ctx) local = pdf_is_local_object(ctx, pdf_get_bound_document(ctx, obj), pdf_dict_getp(ctx, obj, "AP/N"));
+    fz_always(ctx) pdf_annot_pop_local_xref(ctx, widget);
+    fz_catch(ctx) fz_rethrow(ctx);
+    return local;
+}
+
+// Mends the drawings MuPDF just made for a widget, and only those: a drawing
+// the file holds, shared with another field or not, stays as it is (a signed
+// file's update must not write it). One it made only for the screen lives in
+// the annotation's scratch table, which must be in use to reach and change
+// it; one made for the file must not.
 void mendMadeC(fz_context* ctx, pdf_annot* widget)
 {
     pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    if (pdf_widget_type(ctx, widget) == PDF_WIDGET_TYPE_COMBOBOX && drawnForScreenC(ctx, widget))
+        showLabelForScreenC(ctx, widget);
     pdf_annot_push_local_xref(ctx, widget);
     int pushed = 1;
     fz_var(pushed);
@@ -362,10 +396,13 @@ void mendMadeC(fz_context* ctx, pdf_annot* widget)
             pdf_annot_pop_local_xref(ctx, widget);
             pushed = 0;
         }
-        mendWidgetDrawingsC(ctx, obj);
-        const int layout = textLayoutC(ctx, widget);
-        if (layout == 3) markChosenC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"));
-        else if (layout) placeLineC(ctx, widget, pdf_dict_getp(ctx, obj, "AP/N"), layout == 2);
+        eachDrawingC(ctx, obj, [&](pdf_obj* drawing) {
+            if (madeNowC(ctx, drawing)) mendDrawingC(ctx, obj, drawing);
+        });
+        pdf_obj* normal = pdf_dict_getp(ctx, obj, "AP/N");
+        const int layout = madeNowC(ctx, normal) ? textLayoutC(ctx, widget) : 0;
+        if (layout == 3) markChosenC(ctx, widget, normal);
+        else if (layout) placeLineC(ctx, widget, normal, layout == 2);
     }
     fz_always(ctx) {
         if (pushed) pdf_annot_pop_local_xref(ctx, widget);
@@ -487,12 +524,25 @@ int usableDrawingC(fz_context* ctx, pdf_obj* drawing)
     if (!pdf_is_stream(ctx, drawing) || wantsMendingC(ctx, drawing)) return 0;
     const fz_rect box = pdf_to_rect(ctx, pdf_dict_get(ctx, drawing, PDF_NAME(BBox)));
     const fz_matrix m = pdf_xobject_matrix(ctx, drawing);
-    return box.x1 > box.x0 && box.y1 > box.y0 && std::fabs(m.a * m.d - m.b * m.c) > 1e-9f;
+    // Readers fit the rectangle around the box as the matrix maps it onto
+    // the widget's: a matrix that squashes the box flat, or nearly (a
+    // sliver along a diagonal), leaves nothing of the drawing to see.
+    const fz_rect around = fz_transform_rect(box, m);
+    const double width = double(box.x1) - box.x0, height = double(box.y1) - box.y0;
+    const double mapped = std::fabs(double(m.a) * m.d - double(m.b) * m.c) * width * height;
+    const double fitted = (double(around.x1) - around.x0) * (double(around.y1) - around.y0);
+    return width > 0 && height > 0 && fitted > 0 && mapped > 1e-3 * fitted;
 }
 
 void updateAnnotC(fz_context* ctx, pdf_annot* annot)
 {
-    if (pdf_update_annot(ctx, annot) && pdf_annot_type(ctx, annot) == PDF_ANNOT_WIDGET) mendMadeC(ctx, annot);
+    const bool made = pdf_update_annot(ctx, annot);
+    if (pdf_annot_type(ctx, annot) != PDF_ANNOT_WIDGET) return;
+    // Loading a page, MuPDF draws each field the file holds no drawing of
+    // for the screen and tells no one (the page load takes its word that it
+    // made one): such a drawing is known by where it lives, and mended as
+    // often as it is met (mending one mended changes nothing).
+    if (made || drawnForScreenC(ctx, annot)) mendMadeC(ctx, annot);
 }
 
 void drawRequestedC(fz_context* ctx, pdf_page* page)

@@ -523,6 +523,54 @@ bool isButton(const PdfWidget& w) { return w.kind == PdfWidgetKind::checkBox || 
 
 } // namespace
 
+// Draws anew, for the screen alone, a pop-up whose drawing MuPDF made for
+// the screen showing its value where other readers show its option's label
+// (shownValueC): the widget holds the label in place of its value while
+// MuPDF draws, in the scratch table that drawing lives in, so that the
+// document itself, and a signed file's fields, stay as they were.
+void showLabelForScreenC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    const char* value = pdf_field_value(ctx, obj);
+    char* shown = shownValueC(ctx, widget);
+    char* drawn = nullptr;
+    pdf_obj* own = nullptr;
+    int pushed = 0;
+    fz_var(drawn);
+    fz_var(own);
+    fz_var(pushed);
+    fz_try(ctx) {
+        if (std::strcmp(shown, value ? value : "") != 0) drawn = drawnTextC(ctx, widget);
+        if (drawn && !sameWordsC(drawn, shown)) {
+            pdf_annot_push_local_xref(ctx, widget);
+            pushed = 1;
+            own = pdf_keep_obj(ctx, pdf_dict_get(ctx, obj, PDF_NAME(V)));
+            pdf_dict_put_text_string(ctx, obj, PDF_NAME(V), shown);
+            pdf_dict_del(ctx, obj, PDF_NAME(AP));
+            pdf_annot_pop_local_xref(ctx, widget);
+            pushed = 0;
+            // A field without a drawing is drawn for the screen when MuPDF
+            // next brings the page's drawings up to date, which a request to
+            // draw one anew would do for the file instead.
+            pdf_get_bound_document(ctx, obj)->resynth_required = 1;
+            pdf_update_annot(ctx, widget);
+        }
+    }
+    fz_always(ctx) {
+        if (drawn && !sameWordsC(drawn, shown)) {
+            if (!pushed) pdf_annot_push_local_xref(ctx, widget);
+            // Replacing or removing an entry allocates nothing: this cannot fail.
+            if (own) pdf_dict_put(ctx, obj, PDF_NAME(V), own);
+            else pdf_dict_del(ctx, obj, PDF_NAME(V));
+            pdf_annot_pop_local_xref(ctx, widget);
+        }
+        pdf_drop_obj(ctx, own);
+        fz_free(ctx, drawn);
+        fz_free(ctx, shown);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 void showFormC(fz_context* ctx, pdf_page* page)
 {
     fz_try(ctx) drawRequestedC(ctx, page);

@@ -491,12 +491,17 @@ struct PixelTarget {
 // character, as other readers draw it) is drawn as that mask, but for a
 // drawing a signed file holds. Never throws.
 void showFormC(fz_context* ctx, pdf_page* page);
+// A pop-up whose drawing MuPDF made for the screen alone (the file holds
+// none) shows the label of the option its value names, as other readers draw
+// it, where MuPDF shows the value: it is drawn anew for the screen, the
+// document left as it was (PdfForms.cpp). Throws like any MuPDF call.
+void showLabelForScreenC(fz_context* ctx, pdf_annot* widget);
 
 // Form drawings (PdfFormDrawings.cpp). Each throws like any MuPDF call unless
 // it says otherwise.
 // The one judge of a form drawing: whether every reader draws it. It must be
-// a form with a box of some area and an invertible matrix, and no font that
-// hides its glyphs from other readers.
+// a form with a box of some area that its matrix maps to one of some area
+// (not squashed flat), and no font that hides its glyphs from other readers.
 int usableDrawingC(fz_context* ctx, pdf_obj* drawing);
 // Whether option `i` of a choice field is chosen, as other readers take it:
 // its value (or one of its values) is the option's export value, which is
@@ -509,8 +514,11 @@ int marksChosenC(fz_context* ctx, pdf_annot* widget);
 // of it (a value typed, a box ticked, a field with no drawing), then every
 // drawing it made is mended so that other readers draw it as ravlen shows
 // it: a Dingbats tick keeps its font's own encoding, one line of text sits
-// inside its box, and a list box marks its chosen options. Runs over the
-// page's marks and widgets.
+// inside its box, a list box marks its chosen options, and a pop-up drawn
+// for the screen shows its option's label. A drawing MuPDF made is known by
+// its word, or, drawn for the screen as a page loads, by where it lives; a
+// drawing the file holds is never mended here. Runs over the page's marks
+// and widgets.
 void drawRequestedC(fz_context* ctx, pdf_page* page);
 // The same for one annotation: brings its drawing up to date, mending it
 // when MuPDF made it.

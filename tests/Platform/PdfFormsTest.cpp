@@ -451,8 +451,12 @@ struct RequestingForm {
     bool asks = true;
     bool signs = false;
     const char* list = nullptr; // the value of a list box "pick" ("" none) drawn empty, when not null
+    bool greetingDrawn = true;  // whether the file stores a drawing of "greeting"
+    bool listDrawn = true;      // whether it stores one of "pick"
+    bool sharedDown = false;    // "agree" and "later" pressed drawn by one drawing without a box
 
-    QByteArray make() const
+    // The form, its signature (with `signs`) made with a key made in `folder`.
+    QByteArray make(const QString& folder = {}) const
     {
         const std::string greetingField =
             choice ? "/FT /Ch /Ff 131072 /V (hw) /Opt [[(hw) (Hello World)] [(bye) (DlrowOlleh)]]"
@@ -467,18 +471,23 @@ struct RequestingForm {
             "/Type /XObject /Subtype /Form " + tickBox
             + (tick.find("/ZaDb") != std::string::npos ? " /Resources << /Font << /ZaDb 14 0 R >> >>" : "");
         const int pick = signs ? 16 : 15;
+        const std::string down = std::to_string(pressed());
+        const std::string pressedBy = sharedDown ? " /D << /Yes " + down + " 0 R /Off " + down + " 0 R >>" : "";
+        std::string laterLooks = later;
+        if (sharedDown) laterLooks.replace(laterLooks.find("/AP << "), 7, "/AP <<" + pressedBy + " ");
         // "pick" lies above the others, and is read first.
         const std::string widgets = (list ? std::to_string(pick) + " 0 R " : "") + "4 0 R 5 0 R 6 0 R 12 0 R"
                                     + std::string(signs ? " 15 0 R" : "");
         std::vector<std::string> objects = {
             "<< /Type /Annot /Subtype /Widget " + greetingField
                 + " /T (greeting) /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 " + std::to_string(700 + std::stod(height))
-                + "] /F 4 /P 3 0 R /AP << /N 7 0 R >> >>",
+                + "] /F 4 /P 3 0 R" + (greetingDrawn ? " /AP << /N 7 0 R >>" : "") + " >>",
             "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /DA (/Helv 12 Tf 0 g) /Rect [72 650 272 "
                 + std::to_string(650 + std::stod(height)) + "] /F 4 /P 3 0 R /AP << /N 9 0 R >> >>",
             "<< /Type /Annot /Subtype /Widget /FT /Btn /T (agree) /V /Yes /AS /" + look
                 + " /DA (/ZaDb 0 Tf 0 g) /MK << /CA (4) >> /Rect [72 560 112 600] /F 4 /P 3 0 R"
-                  " /AP << /N << /Yes 10 0 R /Off 11 0 R >> >> >>",
+                  " /AP << /N << /Yes 10 0 R /Off 11 0 R >>"
+                + pressedBy + " >> >>",
             pdfStream(field, "/Tx BMC q BT /Helv 12 Tf 0 g " + greetingAt + " (" + greeting + ") Tj ET Q EMC"),
             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
             pdfStream(field, "/Tx BMC EMC"),
@@ -486,24 +495,42 @@ struct RequestingForm {
             pdfStream(ticks, ""),
             "<< /Type /Annot /Subtype /Widget /FT /Btn /T (later) /V /Off /AS /Off /DA (/ZaDb 0 Tf 0 g)"
             " /Rect [172 560 212 600] /F 4 /P 3 0 R "
-                + later + " >>",
+                + laterLooks + " >>",
             pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", "0.2 g 0 0 40 40 re f"),
             "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats /Encoding /WinAnsiEncoding >>",
         };
         if (signs)
-            objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Sig /T (signature) /V << /Type /Sig"
-                              " /Filter /Adobe.PPKLite /ByteRange [0 0 0 0] /Contents <00> >>"
-                              " /Rect [300 560 400 600] /F 4 /P 3 0 R >>");
+            objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Sig /T (signature) /V "
+                              + testsupport::unsignedSignature() + " /Rect [300 560 400 600] /F 4 /P 3 0 R >>");
         if (list) {
             objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Ch /T (pick) /V (" + std::string(list)
                               + ") /Opt [(five) [(6) (six)] (seven) (eight)] /DA (/Helv 10 Tf 0 g)"
-                                " /Rect [222 724 298 790] /F 4 /P 3 0 R /AP << /N "
-                              + std::to_string(pick + 1) + " 0 R >> >>");
+                                " /Rect [222 724 298 790] /F 4 /P 3 0 R"
+                              + (listDrawn ? " /AP << /N " + std::to_string(pick + 1) + " 0 R >>" : "") + " >>");
             objects.push_back(pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 76 66]", "/Tx BMC EMC"));
         }
-        return makeFormPdf(widgets, objects,
-                           "<< /Fields [" + widgets + "]" + (asks ? " /NeedAppearances true" : "")
-                               + " /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 8 0 R >> >> >>");
+        if (sharedDown) objects.push_back(pdfStream("/Type /XObject /Subtype /Form", "0 g 4 4 32 32 re f"));
+        const QByteArray pdf = makeFormPdf(widgets, objects,
+                                           "<< /Fields [" + widgets + "]" + (asks ? " /NeedAppearances true" : "")
+                                               + (signs ? " /SigFlags 3" : "")
+                                               + " /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv 8 0 R >> >> >>");
+        return signs && !folder.isEmpty() ? testsupport::signPdf(pdf, folder) : pdf;
+    }
+
+    // The object drawing "agree" and "later" pressed, with `sharedDown`.
+    int pressed() const { return 15 + (signs ? 1 : 0) + (list ? 2 : 0); }
+
+    // The objects of the fields nobody edits, "greeting" and "agree" (and
+    // "pick"), and what they are drawn with, shared or not.
+    std::vector<int> untouched() const
+    {
+        std::vector<int> objects = {4, 6, 7, 10, 11, 14};
+        if (sharedDown) objects.push_back(pressed());
+        if (list) {
+            const int pick = signs ? 16 : 15;
+            objects.insert(objects.end(), {pick, pick + 1});
+        }
+        return objects;
     }
 };
 
@@ -588,6 +615,19 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         {"a ticked box drawn empty", {.tick = ""}, false, false},
         {"a ticked box drawn without a box", {.tickBox = ""}, false},
         {"a ticked box drawn in a box of no height", {.tickBox = "/BBox [0 0 40 0]"}, false, false},
+        // A drawing whose matrix squashes its box flat draws nothing where
+        // other readers fit it to the box.
+        {"a tick squashed flat by its matrix", {.tickBox = "/BBox [0 0 40 40] /Matrix [1 0 0 0 0 0]"}, false, false},
+        {"a tick squashed to a sliver by its matrix",
+         {.tickBox = "/BBox [0 0 40 40] /Matrix [1 1 1 1.0000001 0 0]"},
+         false,
+         false},
+        // Drawn anew, a box keeps the drawings of its own that every reader
+        // draws: unticked again, "later" shows its own Off, not a blank one.
+        {"a ticked box drawn empty, its Off drawn by the form",
+         {.tick = "", .later = "/MK << /CA (4) >> /AP << /N << /Yes 10 0 R /Off 13 0 R >> >>", .asks = false},
+         {},
+         false},
         {"a tick whose font hides its glyph", {.tick = "0 0 0.35 rg BT /ZaDb 30 Tf 6 8 Td (4) Tj ET"}, false},
         {"an unticked box whose state is a name",
          {.later = "/MK << /BG [0.2] /CA (4) >> /AP << /N << /Yes 10 0 R /Off /Off >> >>"},
@@ -604,18 +644,33 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         {"a list box with no value drawn empty", {.list = ""}, false},
         {"a list box with an option chosen drawn empty", {.list = "6"}, false},
         {"a list box whose value is an option's label drawn empty", {.list = "six"}, false},
+        // A form that does not ask: other readers draw a field the file
+        // holds no drawing of themselves, a pop-up showing the label of its
+        // option, a list box marking the chosen one.
+        {"a form that does not ask, a pop-up with no drawing",
+         {.choice = true, .asks = false, .greetingDrawn = false},
+         {}},
+        {"a form that does not ask, a list box with no drawing", {.asks = false, .list = "6", .listDrawn = false}, {}},
         // A signed file's fields stay as signed: the window and a flattened
         // copy show the drawing the file holds.
         {"a signed form, its text drawn with other words", {.greeting = "Old words", .signs = true}, true, false},
         {"a signed form, its password drawn as the value", {.password = true, .asks = false, .signs = true}, {}},
+        // A click writes the clicked field's objects only, not a drawing it
+        // shares with another, even one other readers could not draw.
+        {"a signed form, its boxes pressed drawn by one drawing without a box",
+         {.asks = false, .signs = true, .sharedDown = true},
+         {}},
+        {"a signed form, a pop-up and a list box with no drawing",
+         {.choice = true, .asks = false, .signs = true, .list = "6", .greetingDrawn = false, .listDrawn = false},
+         {}},
         {"a signed form, its tick drawn with a font that hides its glyph",
          {.look = "Off", .tick = "0 0 0.35 rg BT /ZaDb 30 Tf 6 8 Td (4) Tj ET", .asks = false, .signs = true},
          {},
          false},
     };
-    enum Road { window, saved, typed, ticked, ticksaved, flattened };
-    const char* const roads[] = {"in ravlen's window", "saved",    "typed into", "ticked",
-                                 "saved, then ticked", "flattened"};
+    enum Road { window, saved, typed, ticked, ticksaved, unticked, flattened, printed };
+    const char* const roads[] = {"in ravlen's window",    "saved",     "typed into", "ticked", "saved, then ticked",
+                                 "ticked, then unticked", "flattened", "printed"};
     // What poppler draws of the page's top left, where the fields are.
     const auto popplerDrawing = [](const QString& pdf, const QTemporaryDir& dir) {
         return popplerImage(pdf, dir, 0, 288, {1200, 960});
@@ -629,12 +684,14 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
     }();
     for (const Case& c : cases) {
         QTemporaryDir dir;
-        const QByteArray bytes = c.form.make();
+        const QByteArray bytes = c.form.make(dir.path());
+        ASSERT_FALSE(bytes.isEmpty()) << c.name;
         const QString original = testsupport::writeFile(dir, "form.pdf", bytes);
         const std::string words = popplerWords(original);
         ASSERT_NE(words.find(c.form.asks ? "Hello World" : c.form.greeting), std::string::npos) << c.name;
-        // The words ravlen's window and a flattened copy show.
-        const std::string inWindow = c.form.signs ? c.form.greeting : words;
+        // The words ravlen's window and a flattened copy show: a signed
+        // form's the drawings it holds.
+        const std::string inWindow = c.form.signs && c.form.greetingDrawn ? c.form.greeting : words;
         const double height = std::stod(c.form.height);
         // The boxes "agree" and "later", "greeting" and "name", and inside "pick".
         const platform::PdfRect areas[] = {
@@ -645,7 +702,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
             return all;
         };
         const std::vector<Shown> before = shown(popplerDrawing(original, dir));
-        for (const Road road : {window, saved, typed, ticked, ticksaved, flattened}) {
+        for (const Road road : {window, saved, typed, ticked, ticksaved, unticked, flattened, printed}) {
             SCOPED_TRACE(std::string(c.name) + ", " + roads[road]);
             std::shared_ptr<PdfDocument> doc = PdfDocument::openFile(original.toStdString());
             const QString path = dir.filePath("saved.pdf");
@@ -656,13 +713,20 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
                 doc->saveToFile(path.toStdString());
                 doc = PdfDocument::openFile(path.toStdString());
             }
-            if (road == ticked || road == ticksaved) {
+            if (road == ticked || road == ticksaved || road == unticked) {
                 ASSERT_TRUE(PdfForms::toggle(*doc, 0, 12));
             }
-            if (road == flattened) {
+            if (road == unticked) {
+                ASSERT_TRUE(PdfForms::toggle(*doc, 0, 12));
+            }
+            if (road == flattened || road == printed) {
+                // Printing draws a copy of the document, as a flattened copy
+                // draws the document, with the marks printed.
+                const auto source = road == printed ? doc->copy() : doc;
                 auto flat = PdfDocument::createEmpty();
-                platform::PdfWriting::appendFlattenedPage(*flat, *doc, 0, doc->pageGeometry(0).userToDisplay,
-                                                          {612, 792}, platform::PdfMarkUse::flatten);
+                platform::PdfWriting::appendFlattenedPage(
+                    *flat, *source, 0, source->pageGeometry(0).userToDisplay, {612, 792},
+                    road == printed ? platform::PdfMarkUse::print : platform::PdfMarkUse::flatten);
                 doc = flat;
             }
             QImage drawn = doc->render(0, 4.0);
@@ -671,11 +735,11 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
             } else {
                 doc->saveToFile(path.toStdString());
                 drawn = popplerDrawing(path, dir);
-                EXPECT_EQ(popplerWords(path), road == typed       ? words + " Hello World"
-                                              : road == flattened ? inWindow
-                                                                  : words);
+                EXPECT_EQ(popplerWords(path), road == typed                          ? words + " Hello World"
+                                              : road == flattened || road == printed ? inWindow
+                                                                                     : words);
             }
-            if (c.form.signs && road != flattened) {
+            if (c.form.signs && road != flattened && road != printed) {
                 if (road == window) {
                     // An export's copy, made as the document is shown, then a save in place.
                     platform::PdfSaveOptions copy;
@@ -686,13 +750,16 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
                 }
                 const QByteArray saved = testsupport::readFile(path);
                 EXPECT_TRUE(saved.startsWith(bytes));
+                EXPECT_TRUE(testsupport::runProgram("pdfsig", {path}).contains("Signature is Valid"));
                 // Nor are the fields nobody edited, "greeting" and "agree",
-                // nor what they are drawn with.
-                EXPECT_FALSE(QString::fromLatin1(saved.mid(bytes.size()))
-                                 .contains(QRegularExpression(QStringLiteral("(^|\\s)(4|6|7|10|11|14) 0 obj"))))
-                    << "a field nobody edited drawn anew in the signed file";
+                // nor what they are drawn with, shared or not.
+                const QString update = QString::fromLatin1(saved.mid(bytes.size()));
+                for (const int object : c.form.untouched())
+                    EXPECT_FALSE(update.contains(QRegularExpression(QStringLiteral("(^|\\s)%1 0 obj").arg(object))))
+                        << "object " << object << " of a field nobody edited written anew in the signed file";
             }
             const std::vector<Shown> after = shown(drawn);
+            // Ticked, "later" shows a tick; ticked and unticked, as before.
             const bool tick = road == ticked || road == ticksaved;
             for (int i = 0; i < (tick ? 1 : 2); ++i)
                 EXPECT_EQ(after[i].dark > 0, before[i].dark > 0)

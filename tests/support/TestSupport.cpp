@@ -223,6 +223,34 @@ QString runProgram(const QString& program, const QStringList& arguments, int* ex
 
 QByteArray makeSignedPdf(const QString& folder, bool listedInForm)
 {
+    const std::string text = "BT /F1 24 Tf 30 150 Td (Signed page) Tj ET";
+    const QByteArray pdf = writePdf(
+        {listedInForm ? "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>"
+                      : "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [] >> >>",
+         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >>"
+         " /Annots [6 0 R] >>",
+         "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+         "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
+         unsignedSignature()});
+    return signPdf(pdf, folder);
+}
+
+namespace {
+
+const std::string signaturePlaceholder(8192, '0');
+
+} // namespace
+
+std::string unsignedSignature()
+{
+    return "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
+           "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <"
+           + signaturePlaceholder + "> >>";
+}
+
+QByteArray signPdf(QByteArray pdf, const QString& folder)
+{
     const QDir dir(folder);
     const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
     int exitCode = -1;
@@ -231,21 +259,9 @@ QByteArray makeSignedPdf(const QString& folder, bool listedInForm)
                 "/CN=ravlen test signer"},
                &exitCode);
     if (exitCode != 0) return {};
-    const std::string placeholder(8192, '0');
-    const std::string text = "BT /F1 24 Tf 30 150 Td (Signed page) Tj ET";
-    QByteArray pdf = writePdf(
-        {listedInForm ? "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>"
-                      : "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [] >> >>",
-         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >>"
-         " /Annots [6 0 R] >>",
-         "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
-         "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
-         "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached "
-         "/ByteRange [0 0000000000 0000000000 0000000000] /Contents <"
-             + placeholder + "> >>"});
-    const qsizetype open = pdf.indexOf("/Contents <" + QByteArray(placeholder.c_str())) + 10;
-    const qsizetype close = open + qsizetype(placeholder.size()) + 2;
+    const qsizetype open = pdf.indexOf("/Contents <" + QByteArray(signaturePlaceholder.c_str())) + 10;
+    if (open < 10) return {};
+    const qsizetype close = open + qsizetype(signaturePlaceholder.size()) + 2;
     const QByteArray range = QByteArray::number(open).rightJustified(10, '0') + ' '
                              + QByteArray::number(close).rightJustified(10, '0') + ' '
                              + QByteArray::number(pdf.size() - close).rightJustified(10, '0');
@@ -256,7 +272,7 @@ QByteArray makeSignedPdf(const QString& folder, bool listedInForm)
                 "-outform", "DER", "-out", dir.filePath("sig.der")},
                &exitCode);
     const QByteArray signature = readFile(dir.filePath("sig.der")).toHex();
-    if (exitCode != 0 || signature.isEmpty() || signature.size() >= qsizetype(placeholder.size())) return {};
+    if (exitCode != 0 || signature.isEmpty() || signature.size() >= qsizetype(signaturePlaceholder.size())) return {};
     pdf.replace(open + 1, signature.size(), signature);
     return pdf;
 }

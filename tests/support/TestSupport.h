@@ -102,6 +102,13 @@ QByteArray makeJbig2BombPdf(int side);
 // Unless `listedInForm`, the form's field list leaves the signature out and
 // only the page's marks hold it, as some signing programs write it.
 QByteArray makeSignedPdf(const QString& folder, bool listedInForm = true);
+// The value of a signature field, to be signed by signPdf: a detached CMS
+// signature over every byte but its /Contents string, which holds zeros.
+std::string unsignedSignature();
+// The PDF with the signature unsignedSignature wrote into it signed by
+// openssl, with a key it makes in `folder`. Empty when openssl fails or is
+// missing, or the PDF holds no such signature.
+QByteArray signPdf(QByteArray pdf, const QString& folder);
 // A PDF file of the given objects, numbered from 1 in order (object 1 is the
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
