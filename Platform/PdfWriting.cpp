@@ -106,11 +106,197 @@ void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResource
     }
 }
 
+int leadsToPagesC(fz_context* ctx, pdf_obj* obj);
+
+// ---------------------------------------------------------------- layers
+
+// The layers (optional content groups) of a source and their copies in a
+// new document: object numbers, source and copy by turns.
+struct LayerPairs {
+    int* nums = nullptr;
+    int count = 0, capacity = 0;
+};
+
+void addPairC(fz_context* ctx, LayerPairs* pairs, int source, int copy)
+{
+    if (pairs->count == pairs->capacity) {
+        const int capacity = pairs->capacity ? 2 * pairs->capacity : 8;
+        pairs->nums = static_cast<int*>(fz_realloc(ctx, pairs->nums, sizeof(int) * 2 * size_t(capacity)));
+        pairs->capacity = capacity;
+    }
+    pairs->nums[2 * pairs->count] = source;
+    pairs->nums[2 * pairs->count + 1] = copy;
+    ++pairs->count;
+}
+
+// The copy paired with `num`, or 0.
+int pairedC(const LayerPairs& pairs, int num)
+{
+    for (int i = 0; i < pairs.count; ++i)
+        if (pairs.nums[2 * i] == num) return pairs.nums[2 * i + 1];
+    return 0;
+}
+
+// Whether a layer of a document's default settings is shown: listed /ON
+// where all start hidden, else not listed /OFF.
+bool layerShownC(fz_context* ctx, pdf_obj* settings, pdf_obj* group)
+{
+    const bool hiddenFirst = pdf_name_eq(ctx, pdf_dict_get(ctx, settings, PDF_NAME(BaseState)), PDF_NAME(OFF));
+    pdf_obj* list = pdf_dict_get(ctx, settings, hiddenFirst ? PDF_NAME(ON) : PDF_NAME(OFF));
+    return (pdf_array_find(ctx, list, group) >= 0) == hiddenFirst;
+}
+
+// The array `key` of `dict`, made when missing.
+pdf_obj* listOfC(fz_context* ctx, pdf_obj* dict, pdf_obj* key)
+{
+    pdf_obj* list = pdf_dict_get(ctx, dict, key);
+    return pdf_is_array(ctx, list) ? list : pdf_dict_put_array(ctx, dict, key, 4);
+}
+
+void pushEntryC(fz_context* ctx, pdf_obj* dict, pdf_obj* key, pdf_obj* value)
+{
+    pdf_array_push(ctx, listOfC(ctx, dict, key), value);
+}
+
+// Appends the entries of the array `from` to the array `key` of `to`.
+void appendEntriesC(fz_context* ctx, pdf_obj* to, pdf_obj* key, pdf_obj* from)
+{
+    if (!pdf_is_array(ctx, from)) return;
+    pdf_obj* list = listOfC(ctx, to, key);
+    for (int i = 0, n = pdf_array_len(ctx, from); i < n; ++i) pdf_array_push(ctx, list, pdf_array_get(ctx, from, i));
+}
+
+// Whether `dst` already holds the layers of `src`: as many, named alike.
+bool holdsLayersC(fz_context* ctx, pdf_obj* theirs, pdf_obj* mine)
+{
+    const int n = pdf_array_len(ctx, theirs);
+    if (n != pdf_array_len(ctx, mine)) return false;
+    for (int i = 0; i < n; ++i)
+        if (pdf_objcmp(ctx, pdf_dict_get(ctx, pdf_array_get(ctx, theirs, i), PDF_NAME(Name)),
+                       pdf_dict_get(ctx, pdf_array_get(ctx, mine, i), PDF_NAME(Name))))
+            return false;
+    return true;
+}
+
+// Gives `dst` the layers of `src`, with the settings readers start from
+// (which are shown, in what order a reader lists them), unless it holds
+// them: grafted whole into a document without layers; into one with layers
+// of its own, each of src's layers is added to its list, shown or hidden as
+// src shows it. Pairs each layer of src with its copy.
+void carryLayersC(fz_context* ctx, pdf_document* dst, pdf_document* src, LayerPairs* pairs)
+{
+    pdf_obj* theirs = pdf_dict_getp(ctx, pdf_trailer(ctx, src), "Root/OCProperties");
+    pdf_obj* groups = pdf_dict_get(ctx, theirs, PDF_NAME(OCGs));
+    if (pdf_array_len(ctx, groups) == 0 || leadsToPagesC(ctx, theirs)) return;
+    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, dst), PDF_NAME(Root));
+    pdf_obj* mine = pdf_dict_get(ctx, root, PDF_NAME(OCProperties));
+    pdf_graft_map* map = nullptr;
+    pdf_obj* copy = nullptr;
+    fz_var(map);
+    fz_var(copy);
+    fz_try(ctx) {
+        const bool held = pdf_is_dict(ctx, mine) && holdsLayersC(ctx, groups, pdf_dict_get(ctx, mine, PDF_NAME(OCGs)));
+        if (!held) {
+            map = pdf_new_graft_map(ctx, dst);
+            copy = pdf_graft_mapped_object(ctx, map, theirs);
+            if (!pdf_is_dict(ctx, mine)) {
+                pdf_dict_put(ctx, root, PDF_NAME(OCProperties), copy);
+            } else {
+                pdf_obj* settings = pdf_dict_get(ctx, mine, PDF_NAME(D));
+                if (!pdf_is_dict(ctx, settings)) settings = pdf_dict_put_dict(ctx, mine, PDF_NAME(D), 4);
+                pdf_obj* own = pdf_dict_get(ctx, theirs, PDF_NAME(D));
+                pdf_obj* copied = pdf_dict_get(ctx, copy, PDF_NAME(OCGs));
+                for (int i = 0, n = pdf_array_len(ctx, copied); i < n; ++i) {
+                    pdf_obj* group = pdf_array_get(ctx, copied, i);
+                    pushEntryC(ctx, mine, PDF_NAME(OCGs), group);
+                    const bool shown = layerShownC(ctx, own, pdf_array_get(ctx, groups, i));
+                    pushEntryC(ctx, settings, shown ? PDF_NAME(ON) : PDF_NAME(OFF), group);
+                }
+                pdf_obj* settingsCopy = pdf_dict_get(ctx, copy, PDF_NAME(D));
+                for (pdf_obj* key : {PDF_NAME(Order), PDF_NAME(RBGroups), PDF_NAME(Locked), PDF_NAME(AS)})
+                    appendEntriesC(ctx, settings, key, pdf_dict_get(ctx, settingsCopy, key));
+            }
+            mine = pdf_dict_get(ctx, root, PDF_NAME(OCProperties));
+        }
+        // Held or grafted whole, the lists run alike; added, src's come last.
+        pdf_obj* list = pdf_dict_get(ctx, mine, PDF_NAME(OCGs));
+        const int n = pdf_array_len(ctx, groups), offset = pdf_array_len(ctx, list) - n;
+        for (int i = 0; i < n; ++i) {
+            pdf_obj* group = pdf_array_get(ctx, groups, i);
+            pdf_obj* its = pdf_array_get(ctx, list, offset + i);
+            if (pdf_is_indirect(ctx, group) && pdf_is_indirect(ctx, its))
+                addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, its));
+        }
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, copy);
+        pdf_drop_graft_map(ctx, map);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Points what `obj` holds (and the dictionaries and arrays it holds in
+// itself) at the document's own copy of each layer where it names a copy
+// made for one page alone.
+void relinkLayersC(fz_context* ctx, pdf_document* dst, pdf_obj* obj, const LayerPairs& pageCopies, int depth)
+{
+    if (depth > 32) return;
+    const int dict = pdf_is_dict(ctx, obj);
+    const int n = dict ? pdf_dict_len(ctx, obj) : pdf_is_array(ctx, obj) ? pdf_array_len(ctx, obj) : 0;
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* value = dict ? pdf_dict_get_val(ctx, obj, i) : pdf_array_get(ctx, obj, i);
+        if (pdf_is_indirect(ctx, value)) {
+            if (const int layer = pairedC(pageCopies, pdf_to_num(ctx, value))) {
+                pdf_obj* ref = pdf_new_indirect(ctx, dst, layer, 0);
+                if (dict) pdf_dict_put_drop(ctx, obj, pdf_dict_get_key(ctx, obj, i), ref);
+                else pdf_array_put_drop(ctx, obj, i, ref);
+            }
+        } else if (pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) {
+            relinkLayersC(ctx, dst, value, pageCopies, depth + 1);
+        }
+    }
+}
+
+// Pages grafted with a map of their own copy each layer their content names
+// anew (pageCopyC): the objects made since `firstNew` are pointed at the
+// document's copies instead, and those copies (`pageCopies`) go.
+void relinkPageC(fz_context* ctx, pdf_document* dst, int firstNew, const LayerPairs& pageCopies)
+{
+    for (int num = firstNew, end = pdf_xref_len(ctx, dst); num < end; ++num) {
+        if (pairedC(pageCopies, num)) continue;
+        // Made here, each is held in memory (a stream by its dictionary).
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, dst, num);
+        if (entry && entry->obj) relinkLayersC(ctx, dst, entry->obj, pageCopies, 0);
+    }
+    for (int i = 0; i < pageCopies.count; ++i) pdf_delete_object(ctx, dst, pageCopies.nums[2 * i]);
+}
+
+// Grafts layer `source` of `src` with a page's map first, so that the
+// page's content names that copy, which relinkPageC then points at the
+// document's copy `copy`.
+void pageCopyC(fz_context* ctx, pdf_graft_map* map, pdf_document* src, int source, int copy, LayerPairs* pageCopies)
+{
+    pdf_obj* group = pdf_new_indirect(ctx, src, source, 0);
+    pdf_obj* made = nullptr;
+    fz_var(made);
+    fz_try(ctx) {
+        made = pdf_graft_mapped_object(ctx, map, group);
+        addPairC(ctx, pageCopies, pdf_to_num(ctx, made), copy);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, made);
+        pdf_drop_obj(ctx, group);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // Draws the appearance of each shown annotation of `page` as a form object
-// named "Mark<i>", mapped onto the annotation's rectangle as readers do.
-// `pageResources` are the page's own, grafted with `map`.
+// named "Mark<i>", mapped onto the annotation's rectangle as readers do; one
+// that belongs to a layer (/OC) is drawn as content of that layer, named
+// "MarkLayer<i>" among the new page's `resources`. `pageResources` are the
+// page's own, grafted with `map`.
 void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse use, pdf_obj* pageResources,
-                  pdf_obj* xobjects, fz_buffer* contents)
+                  pdf_obj* resources, pdf_obj* xobjects, fz_buffer* contents)
 {
     pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
     const int n = pdf_array_len(ctx, annots);
@@ -136,8 +322,18 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse
             pdf_dict_put(ctx, copy, PDF_NAME(Subtype), PDF_NAME(Form));
         }
         inheritPageResourcesC(ctx, copy, pageResources);
+        pdf_obj* layer = pdf_dict_get(ctx, annot, PDF_NAME(OC));
+        if (pdf_is_dict(ctx, layer)) {
+            pdf_obj* properties = pdf_dict_get(ctx, resources, PDF_NAME(Properties));
+            if (!pdf_is_dict(ctx, properties)) properties = pdf_dict_put_dict(ctx, resources, PDF_NAME(Properties), 4);
+            fz_snprintf(name, sizeof name, "MarkLayer%d", i);
+            pdf_dict_puts_drop(ctx, properties, name, pdf_graft_mapped_object(ctx, map, layer));
+            fz_append_printf(ctx, contents, "/OC /%s BDC ", name);
+            fz_snprintf(name, sizeof name, "Mark%d", i);
+        }
         fz_append_printf(ctx, contents, "q %g 0 0 %g %g %g cm /%s Do Q\n", sx, sy, rect.x0 - box.x0 * sx,
                          rect.y0 - box.y0 * sy, name);
+        if (pdf_is_dict(ctx, layer)) fz_append_string(ctx, contents, "EMC\n");
     }
 }
 
@@ -209,8 +405,17 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
     fz_var(pageResources);
     fz_var(form);
     fz_var(resources);
+    LayerPairs layers, pageCopies;
+    fz_var(layers);
+    fz_var(pageCopies);
     fz_try(ctx) {
+        // The page's layers are the document's: their settings come along
+        // once, and each page's content names the one copy of each.
+        carryLayersC(ctx, dst, src, &layers);
+        const int firstNew = pdf_xref_len(ctx, dst);
         map = pdf_new_graft_map(ctx, dst);
+        for (int i = 0; i < layers.count; ++i)
+            pageCopyC(ctx, map, src, layers.nums[2 * i], layers.nums[2 * i + 1], &pageCopies);
         pdf_obj* page = pdf_lookup_page_obj(ctx, src, index);
         fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox)));
         if (fz_is_empty_rect(media)) media = fz_make_rect(0, 0, 612, 792);
@@ -230,12 +435,15 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pdf_dict_puts(ctx, xobjects, "Page", form);
         contents = fz_new_buffer(ctx, 256);
         fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
-        appendMarksC(ctx, map, page, use, pageResources, xobjects, contents);
+        appendMarksC(ctx, map, page, use, pageResources, resources, xobjects, contents);
         fz_append_string(ctx, contents, "Q\n");
         appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
+        if (pageCopies.count) relinkPageC(ctx, dst, firstNew, pageCopies);
     }
     fz_always(ctx) {
+        fz_free(ctx, pageCopies.nums);
+        fz_free(ctx, layers.nums);
         pdf_drop_obj(ctx, resources);
         pdf_drop_obj(ctx, form);
         pdf_drop_obj(ctx, pageResources);
@@ -502,10 +710,19 @@ void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int
 {
     pdf_graft_map* map = nullptr;
     FieldCopies fields;
+    LayerPairs layers, pageCopies;
     fz_var(map);
     fz_var(fields);
+    fz_var(layers);
+    fz_var(pageCopies);
     fz_try(ctx) {
+        // The pages' layers, and the settings that show or hide them, come
+        // along, one copy of each however many pages name it.
+        carryLayersC(ctx, dst, src, &layers);
+        const int firstNew = pdf_xref_len(ctx, dst);
         map = pdf_new_graft_map(ctx, dst);
+        for (int i = 0; i < layers.count; ++i)
+            pageCopyC(ctx, map, src, layers.nums[2 * i], layers.nums[2 * i + 1], &pageCopies);
         for (int i = 0; i < count; ++i) {
             pdf_graft_mapped_page(ctx, map, -1, src, pages[i]);
             pdf_obj* page = pdf_lookup_page_obj(ctx, dst, pdf_count_pages(ctx, dst) - 1);
@@ -518,8 +735,11 @@ void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int
                 else if (isWidget(ctx, annot)) copyFieldC(ctx, map, dst, src, page, annot, &fields);
             }
         }
+        if (pageCopies.count) relinkPageC(ctx, dst, firstNew, pageCopies);
     }
     fz_always(ctx) {
+        fz_free(ctx, pageCopies.nums);
+        fz_free(ctx, layers.nums);
         dropFieldCopies(ctx, &fields);
         pdf_drop_graft_map(ctx, map);
     }

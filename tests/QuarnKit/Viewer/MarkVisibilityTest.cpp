@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <optional>
+
 using platform::PdfDocument;
 using testsupport::pdfStream;
 
@@ -19,17 +21,21 @@ namespace {
 
 // A page with two squares of the same flags: a red one that carries its
 // appearance, and a blue one without, which is drawn as the engine makes it.
-QByteArray markedPage(int flags)
+// With `layer`, both belong to a layer (object 7), shown or not.
+QByteArray markedPage(int flags, std::optional<bool> layer = {})
 {
-    const std::string f = " /F " + std::to_string(flags);
+    const std::string f = " /F " + std::to_string(flags) + (layer ? " /OC 7 0 R" : "");
+    const std::string layers =
+        " /OCProperties << /OCGs [7 0 R] /D << /" + std::string(layer && *layer ? "ON" : "OFF") + " [7 0 R] >> >>";
     return testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Catalog /Pages 2 0 R" + (layer ? layers : "") + " >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R 6 0 R] >>",
         "<< /Type /Annot /Subtype /Square /Rect [100 500 300 700] /C [1 0 0] /IC [1 0 0]" + f
             + " /AP << /N 5 0 R >> >>",
         pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200]", "1 0 0 rg 0 0 200 200 re f"),
         "<< /Type /Annot /Subtype /Square /Rect [100 100 300 300] /C [0 0 1] /IC [0 0 1] /BS << /W 4 >>" + f + " >>",
+        "<< /Type /OCG /Name (Squares) >>",
     });
 }
 
@@ -68,19 +74,26 @@ TEST(MarkVisibility, EachDrawingShowsTheMarksItsFlagsLetItShow)
     // Print: on paper. A flattened copy shows what the screen shows, in
     // every reader: marks without the Print flag are common.
     enum : int { hidden = 2, print = 4, noView = 32 };
+    // A mark in a layer shows where the layer does: a hidden layer's nowhere.
     const struct {
         const char* flags;
         int bits;
         bool screen, paper;
+        std::optional<bool> layer = {}; // in a layer, shown or hidden
     } cases[] = {
-        {"none", 0, true, false},         {"Print", print, true, true},
-        {"Hidden", hidden, false, false}, {"Hidden Print", hidden | print, false, false},
-        {"NoView", noView, false, false}, {"NoView Print", noView | print, false, true},
+        {"none", 0, true, false},
+        {"Print", print, true, true},
+        {"Hidden", hidden, false, false},
+        {"Hidden Print", hidden | print, false, false},
+        {"NoView", noView, false, false},
+        {"NoView Print", noView | print, false, true},
+        {"Print, in a layer shown", print, true, true, true},
+        {"Print, in a layer hidden", print, false, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.flags);
         QTemporaryDir dir;
-        const QString path = testsupport::writeFile(dir, "marks.pdf", markedPage(c.bits));
+        const QString path = testsupport::writeFile(dir, "marks.pdf", markedPage(c.bits, c.layer));
         const auto document = quarnkit::QuarnDocument::open(path);
         ASSERT_TRUE(document);
         const auto& pdf = quarnkit::pdfOf(*document);
@@ -94,5 +107,6 @@ TEST(MarkVisibility, EachDrawingShowsTheMarksItsFlagsLetItShow)
         const QString sheets = dir.filePath("printed.pdf");
         ASSERT_TRUE(quarnkit::printingJob(*document, {0}, QSizeF(612, 792), sheets)());
         EXPECT_EQ(redAndBlue(*PdfDocument::openFile(sheets.toStdString())), std::pair(c.paper, c.paper)) << "printed";
+        EXPECT_EQ(popplerRedAndBlue(sheets), std::pair(c.paper, c.paper)) << "printed, in poppler";
     }
 }
