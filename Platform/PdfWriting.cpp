@@ -158,31 +158,31 @@ void pushEntryC(fz_context* ctx, pdf_obj* dict, pdf_obj* key, pdf_obj* value)
     pdf_array_push(ctx, listOfC(ctx, dict, key), value);
 }
 
-// Appends the entries of the array `from` to the array `key` of `to`.
-void appendEntriesC(fz_context* ctx, pdf_obj* to, pdf_obj* key, pdf_obj* from)
+// The index in a document's layers (`mine`) of the one a copy of a page of
+// the source brought for its layer `group`: named alike, shown or hidden
+// alike, and not paired yet with another of the source's. -1 when none.
+int heldLayerC(fz_context* ctx, pdf_obj* theirs, pdf_obj* group, pdf_obj* mine, const LayerPairs& pairs)
 {
-    if (!pdf_is_array(ctx, from)) return;
-    pdf_obj* list = listOfC(ctx, to, key);
-    for (int i = 0, n = pdf_array_len(ctx, from); i < n; ++i) pdf_array_push(ctx, list, pdf_array_get(ctx, from, i));
+    pdf_obj* held = pdf_dict_get(ctx, mine, PDF_NAME(OCGs));
+    const bool shown = layerShownC(ctx, pdf_dict_get(ctx, theirs, PDF_NAME(D)), group);
+    for (int j = 0, n = pdf_array_len(ctx, held); j < n; ++j) {
+        pdf_obj* copy = pdf_array_get(ctx, held, j);
+        bool paired = false;
+        for (int k = 0; k < pairs.count && !paired; ++k) paired = pairs.nums[2 * k + 1] == pdf_to_num(ctx, copy);
+        if (!paired && pdf_is_indirect(ctx, copy)
+            && !pdf_objcmp(ctx, pdf_dict_get(ctx, group, PDF_NAME(Name)), pdf_dict_get(ctx, copy, PDF_NAME(Name)))
+            && layerShownC(ctx, pdf_dict_get(ctx, mine, PDF_NAME(D)), copy) == shown)
+            return j;
+    }
+    return -1;
 }
 
-// Whether `dst` already holds the layers of `src`: as many, named alike.
-bool holdsLayersC(fz_context* ctx, pdf_obj* theirs, pdf_obj* mine)
-{
-    const int n = pdf_array_len(ctx, theirs);
-    if (n != pdf_array_len(ctx, mine)) return false;
-    for (int i = 0; i < n; ++i)
-        if (pdf_objcmp(ctx, pdf_dict_get(ctx, pdf_array_get(ctx, theirs, i), PDF_NAME(Name)),
-                       pdf_dict_get(ctx, pdf_array_get(ctx, mine, i), PDF_NAME(Name))))
-            return false;
-    return true;
-}
-
-// Gives `dst` the layers of `src`, with the settings readers start from
-// (which are shown, in what order a reader lists them), unless it holds
-// them: grafted whole into a document without layers; into one with layers
-// of its own, each of src's layers is added to its list, shown or hidden as
-// src shows it. Pairs each layer of src with its copy.
+// Gives `dst` the layers of `src` with the settings readers start from
+// (which are shown, in what order a reader lists them), and pairs each
+// layer of src with its copy. A document without layers takes src's whole;
+// one with layers (a copy of src's pages made them, or another's) keeps
+// its own and gains each of src's it does not hold, shown or hidden as src
+// shows it.
 void carryLayersC(fz_context* ctx, pdf_document* dst, pdf_document* src, LayerPairs* pairs)
 {
     pdf_obj* theirs = pdf_dict_getp(ctx, pdf_trailer(ctx, src), "Root/OCProperties");
@@ -195,37 +195,38 @@ void carryLayersC(fz_context* ctx, pdf_document* dst, pdf_document* src, LayerPa
     fz_var(map);
     fz_var(copy);
     fz_try(ctx) {
-        const bool held = pdf_is_dict(ctx, mine) && holdsLayersC(ctx, groups, pdf_dict_get(ctx, mine, PDF_NAME(OCGs)));
-        if (!held) {
+        const int n = pdf_array_len(ctx, groups);
+        if (!pdf_is_dict(ctx, mine)) {
             map = pdf_new_graft_map(ctx, dst);
             copy = pdf_graft_mapped_object(ctx, map, theirs);
-            if (!pdf_is_dict(ctx, mine)) {
-                pdf_dict_put(ctx, root, PDF_NAME(OCProperties), copy);
-            } else {
-                pdf_obj* settings = pdf_dict_get(ctx, mine, PDF_NAME(D));
-                if (!pdf_is_dict(ctx, settings)) settings = pdf_dict_put_dict(ctx, mine, PDF_NAME(D), 4);
-                pdf_obj* own = pdf_dict_get(ctx, theirs, PDF_NAME(D));
-                pdf_obj* copied = pdf_dict_get(ctx, copy, PDF_NAME(OCGs));
-                for (int i = 0, n = pdf_array_len(ctx, copied); i < n; ++i) {
-                    pdf_obj* group = pdf_array_get(ctx, copied, i);
-                    pushEntryC(ctx, mine, PDF_NAME(OCGs), group);
-                    const bool shown = layerShownC(ctx, own, pdf_array_get(ctx, groups, i));
-                    pushEntryC(ctx, settings, shown ? PDF_NAME(ON) : PDF_NAME(OFF), group);
-                }
-                pdf_obj* settingsCopy = pdf_dict_get(ctx, copy, PDF_NAME(D));
-                for (pdf_obj* key : {PDF_NAME(Order), PDF_NAME(RBGroups), PDF_NAME(Locked), PDF_NAME(AS)})
-                    appendEntriesC(ctx, settings, key, pdf_dict_get(ctx, settingsCopy, key));
+            pdf_dict_put(ctx, root, PDF_NAME(OCProperties), copy);
+            pdf_obj* list = pdf_dict_get(ctx, copy, PDF_NAME(OCGs));
+            for (int i = 0; i < n; ++i) {
+                pdf_obj* group = pdf_array_get(ctx, groups, i);
+                pdf_obj* its = pdf_array_get(ctx, list, i);
+                if (pdf_is_indirect(ctx, group) && pdf_is_indirect(ctx, its))
+                    addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, its));
             }
-            mine = pdf_dict_get(ctx, root, PDF_NAME(OCProperties));
-        }
-        // Held or grafted whole, the lists run alike; added, src's come last.
-        pdf_obj* list = pdf_dict_get(ctx, mine, PDF_NAME(OCGs));
-        const int n = pdf_array_len(ctx, groups), offset = pdf_array_len(ctx, list) - n;
-        for (int i = 0; i < n; ++i) {
-            pdf_obj* group = pdf_array_get(ctx, groups, i);
-            pdf_obj* its = pdf_array_get(ctx, list, offset + i);
-            if (pdf_is_indirect(ctx, group) && pdf_is_indirect(ctx, its))
-                addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, its));
+        } else {
+            pdf_obj* settings = pdf_dict_get(ctx, mine, PDF_NAME(D));
+            if (!pdf_is_dict(ctx, settings)) settings = pdf_dict_put_dict(ctx, mine, PDF_NAME(D), 4);
+            for (int i = 0; i < n; ++i) {
+                pdf_obj* group = pdf_array_get(ctx, groups, i);
+                if (!pdf_is_indirect(ctx, group)) continue;
+                const int held = heldLayerC(ctx, theirs, group, mine, *pairs);
+                if (held >= 0) {
+                    pdf_obj* its = pdf_array_get(ctx, pdf_dict_get(ctx, mine, PDF_NAME(OCGs)), held);
+                    addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, its));
+                    continue;
+                }
+                if (!map) map = pdf_new_graft_map(ctx, dst);
+                pdf_obj* made = pdf_graft_mapped_object(ctx, map, group);
+                pdf_array_push_drop(ctx, listOfC(ctx, mine, PDF_NAME(OCGs)), made);
+                pushEntryC(ctx, settings, PDF_NAME(Order), made);
+                const bool shown = layerShownC(ctx, pdf_dict_get(ctx, theirs, PDF_NAME(D)), group);
+                pushEntryC(ctx, settings, shown ? PDF_NAME(ON) : PDF_NAME(OFF), made);
+                addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, made));
+            }
         }
     }
     fz_always(ctx) {

@@ -4,6 +4,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfForms.h"
 #include "Platform/PdfPageEditing.h"
+#include "Platform/PdfWriting.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/Redaction.h"
@@ -508,6 +509,35 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersWhatItsSourceShows)
                 EXPECT_LT(difference, 1.0) << "page " << c.pages[k] + 1;
             }
         }
+}
+
+TEST(ExporterPdf, PagesOfFilesWhoseLayersDifferEachShowTheirFilesLayers)
+{
+    // Two files whose layers are named alike and shown the other way round,
+    // drawn into one copy, flattened or not: each page shows what its own file
+    // shows, and a layer met again is not copied again.
+    const auto shown = PdfDocument::openBytes(layeredPdf()), turned = PdfDocument::openBytes(layeredPdf(true));
+    auto out = PdfDocument::createEmpty();
+    for (const PdfDocument* doc : {shown.get(), turned.get(), shown.get()}) {
+        const platform::PdfPageGeometry geometry = doc->pageGeometry(0);
+        platform::PdfWriting::appendFlattenedPage(*out, *doc, 0, geometry.userToDisplay, geometry.displaySize,
+                                                  platform::PdfMarkUse::flatten);
+    }
+    platform::PdfWriting::appendPagesWithMarks(*out, *turned, {1});
+    const Written copy(out->save());
+    const auto words = [&](int page) {
+        return exporttest::output("pdftotext",
+                                  {"-f", QString::number(page), "-l", QString::number(page), copy.path, "-"});
+    };
+    for (const int page : {1, 3}) {
+        EXPECT_TRUE(words(page).contains("Visible layer words")) << page;
+        EXPECT_FALSE(words(page).contains("Hidden layer words")) << page;
+    }
+    EXPECT_TRUE(words(2).contains("Hidden layer words"));
+    EXPECT_FALSE(words(2).contains("Visible layer words"));
+    EXPECT_TRUE(words(4).contains("Second hidden words"));
+    EXPECT_FALSE(words(4).contains("Second page words"));
+    EXPECT_EQ(QString::fromLatin1(copy.decompressed()).count(QRegularExpression("/Type\\s*/OCG\\b")), 4);
 }
 
 namespace {
