@@ -10,6 +10,7 @@
 #include <QCompleter>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 
 using namespace quarn;
 using platform::PdfDocument;
@@ -324,6 +325,67 @@ TEST(FormEditorTest, BoxesTickedInTheWindowShowTheirTicksInOtherReaders)
     ASSERT_FALSE(poppler.isNull());
     EXPECT_GT(darkAndBlueIn(poppler, w.field("plain").rect).first, 20) << "a tick";
     for (const char* name : {"bare", "own"}) EXPECT_GT(darkAndBlueIn(poppler, w.field(name).rect).second, 20) << name;
+}
+
+TEST(FormEditorTest, ASignedFormShowsItsFieldsAsOtherReadersAndAClickWritesOnlyItsField)
+{
+    // A signed form without /NeedAppearances: a pop-up and a list box the
+    // file holds no drawing of, which other readers draw themselves (the
+    // option's label; the list with the chosen option marked), and two boxes
+    // whose pressed look is one drawing without a box.
+    const std::string widget = "/Type /Annot /Subtype /Widget /F 4 /P 3 0 R";
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 20 20]";
+    const auto box = [&](const char* name, int x) {
+        return "<< " + widget + " /FT /Btn /T (" + name + ") /V /Off /AS /Off /MK << /CA (4) >> /DA (/ZaDb 0 Tf 0 g)"
+               + " /Rect [" + std::to_string(x) + " 500 " + std::to_string(x + 20)
+               + " 520] /AP << /N << /Yes 9 0 R /Off 10 0 R >> /D << /Yes 11 0 R /Off 11 0 R >> >> >>";
+    };
+    QTemporaryDir dir;
+    const QByteArray original = testsupport::signPdf(
+        quarn::testing::formPdf(
+            "4 0 R 5 0 R 6 0 R 7 0 R 8 0 R",
+            {"<< " + widget
+                 + " /FT /Ch /Ff 131072 /T (fruit) /V (b) /Opt [[(a) (Apple)] [(b) (Banana)]]"
+                   " /DA (/Helv 12 Tf 0 g) /Rect [72 700 272 720] >>",
+             "<< " + widget
+                 + " /FT /Ch /T (pick) /V (6) /Opt [(five) [(6) (six)] (seven)] /DA (/Helv 10 Tf 0 g)"
+                   " /Rect [300 640 380 700] >>",
+             box("agree", 100), box("later", 200),
+             "<< " + widget + " /FT /Sig /T (signature) /V " + testsupport::unsignedSignature() + " /Rect [0 0 0 0] >>",
+             testsupport::pdfStream(form, "0 0 0.35 rg 4 4 12 12 re f"), testsupport::pdfStream(form, ""),
+             testsupport::pdfStream("/Type /XObject /Subtype /Form", "0 g 0 0 20 20 re f"),
+             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"},
+            "<< /Fields [4 0 R 5 0 R 6 0 R 7 0 R 8 0 R] /SigFlags 3 /DA (/Helv 0 Tf 0 g)"
+            " /DR << /Font << /Helv 12 0 R >> >> >>"),
+        dir.path());
+    if (original.isEmpty()) GTEST_SKIP() << "openssl could not sign";
+    const QString path = testsupport::writeFile(dir, "signed.pdf", original);
+    ASSERT_TRUE(testsupport::runProgram("pdfsig", {path}).contains("Signature is Valid"));
+    FormWindow w(quarnkit::QuarnDocument::open(path));
+
+    // The window shows the label and marks the option, as poppler does.
+    const QString shown = QString::fromStdString(pdfOf(*w.document)->displayList(0)->textPage().text());
+    EXPECT_TRUE(shown.contains("Banana")) << shown.toStdString();
+    const QImage page = pdfOf(*w.document)->render(0, 1.0).convertToFormat(QImage::Format_RGB888);
+    int bar = 0; // black pixels of the bar behind "six"
+    for (int y = 92; y < 152; ++y)
+        for (int x = 302; x < 378; ++x) bar += qGray(page.pixel(x, y)) < 30;
+    EXPECT_GT(bar, 500);
+
+    // A click ticks "later"; the saved file keeps its signature, and its
+    // update writes nothing of the other fields nor of what they share.
+    w.click("later");
+    EXPECT_EQ(w.read("later").state, 1);
+    w.saveAndReopen();
+    const QString saved = w.folder.filePath(QStringLiteral("saved.pdf"));
+    const QByteArray bytes = testsupport::readFile(saved);
+    ASSERT_TRUE(bytes.startsWith(original));
+    EXPECT_TRUE(testsupport::runProgram("pdfsig", {saved}).contains("Signature is Valid"));
+    const QString update = QString::fromLatin1(bytes.mid(original.size()));
+    for (const int object : {4, 5, 6, 8, 9, 10, 11, 12})
+        EXPECT_FALSE(update.contains(QRegularExpression(QStringLiteral("(^|\\s)%1 0 obj").arg(object))))
+            << "object " << object << " written anew";
+    EXPECT_TRUE(update.contains(QRegularExpression(QStringLiteral("(^|\\s)7 0 obj")))) << "the box ticked";
 }
 
 // ---------------------------------------------------------------- typing that must not be lost
