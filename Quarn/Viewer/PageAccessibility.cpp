@@ -109,9 +109,24 @@ PageAccessibility::PageAccessibility(QuarnPDFView& view) : view_(view)
 {
     static const bool installed = (QAccessible::installFactory(pageViewAccessible), true);
     Q_UNUSED(installed);
+    QAccessible::installActivationObserver(this);
 }
 
-PageAccessibility::~PageAccessibility() = default;
+PageAccessibility::~PageAccessibility() { QAccessible::removeActivationObserver(this); }
+
+void PageAccessibility::accessibilityActiveChanged(bool active)
+{
+    if (active == listening_) return;
+    listening_ = active;
+    if (active) {
+        if (page_ >= 0 && !text_ && !reading_) read(page_);
+        return;
+    }
+    // The reader left: nothing is read or kept for it any more.
+    pages_.clear();
+    reading_.reset();
+    show(nullptr);
+}
 
 QString PageAccessibility::name() const
 {
@@ -125,7 +140,7 @@ const quarnkit::ReadableText& PageAccessibility::text() const
     static const quarnkit::ReadableText none;
     if (text_) return *text_;
     // Asked before the text came: a worker reads it, and the reader hears when it comes.
-    if (page_ >= 0 && !reading_) read(page_);
+    if (page_ >= 0 && !reading_ && listening_) read(page_);
     return none;
 }
 
@@ -146,10 +161,12 @@ void PageAccessibility::read(int page) const
     const quint64 reading = ++readings_;
     reading_ = {page, reading};
     auto* self = const_cast<PageAccessibility*>(this);
-    quarnkit::PageText::readLater(
+    // Put in reading order on the worker too: a long page takes a while.
+    quarnkit::PageText::readOnWorker(
         *document, page, alive_,
-        [self, page, reading](const auto& layout) {
-            self->accept(page, reading, std::make_shared<const quarnkit::ReadableText>(*layout));
+        [self, page, reading](quarnkit::PageTextLayout&& layout) -> std::function<void()> {
+            auto text = std::make_shared<const quarnkit::ReadableText>(layout);
+            return [self, page, reading, text] { self->accept(page, reading, text); };
         },
         workerHook);
 }
@@ -195,8 +212,8 @@ void PageAccessibility::follow()
     Text text = kept(page);
     if (!text && page >= 0) {
         if (reading_ && reading_->first != page) reading_.reset(); // that page is left
-        // Read at once for a reader that listens; else when one asks.
-        if (!reading_ && QAccessible::isActive()) read(page);
+        // Read at once for a reader that listens.
+        if (!reading_ && listening_) read(page);
     }
     show(std::move(text));
 }
@@ -253,7 +270,7 @@ void PageAccessibility::pagesRead(std::optional<int> page)
     if (page && *page != page_) return;
     // The page being read keeps its text until the new one comes; another
     // page may stand at its index now.
-    if (text_ || QAccessible::isActive()) read(page_);
+    if (listening_) read(page_);
 }
 
 void PageAccessibility::viewMoved()

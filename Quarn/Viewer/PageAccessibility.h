@@ -5,10 +5,13 @@
 // line shown). The text comes from the text layer that find and selection
 // use, read on a render worker: the UI thread never waits for it. Until it
 // comes the document reads as empty, then the reader hears that it came.
-// Pages are read only while a reader is listening or asks.
+// Pages are read, and their texts kept, only while a reader is listening
+// (QAccessible is active): without one the text costs nothing, and what was
+// kept goes when the reader leaves.
 #include "Quarn/Viewer/PageInteraction.h"
 #include "QuarnKit/Viewer/ReadableText.h"
 
+#include <QAccessible>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -23,7 +26,7 @@ namespace quarn {
 
 class QuarnPDFView;
 
-class PageAccessibility : public PageInteraction {
+class PageAccessibility : public PageInteraction, private QAccessible::ActivationObserver {
 public:
     explicit PageAccessibility(QuarnPDFView& view);
     ~PageAccessibility() override;
@@ -46,6 +49,10 @@ public:
     void pagesRead(std::optional<int> page) override;
     void viewMoved() override;
 
+    // Whether a reader listens; the kept texts of pages, the one shown among them.
+    bool listening() const { return listening_; }
+    int keptTexts() const { return int(pages_.size()); }
+
     // Expires with this object.
     std::weak_ptr<int> lifetime() const { return alive_; }
 
@@ -54,6 +61,7 @@ public:
 
 private:
     using Text = std::shared_ptr<const quarnkit::ReadableText>;
+    void accessibilityActiveChanged(bool active) override;
     // Follows the view to its current page: its name, its text and the caret.
     void follow();
     // The kept text of `page`, or none.
@@ -67,6 +75,7 @@ private:
     void moveCaret(int offset);
 
     QuarnPDFView& view_;
+    bool listening_ = QAccessible::isActive();
     int page_ = -1;
     Text text_;
     int caret_ = 0;

@@ -92,19 +92,32 @@ namespace PageText {
 void readLater(const QuarnDocument& document, int page, std::weak_ptr<const void> alive, PageTextDone done,
                std::function<void()> hook)
 {
+    readOnWorker(
+        document, page, std::move(alive),
+        [done = std::move(done)](PageTextLayout&& read) -> std::function<void()> {
+            auto text = std::make_shared<const PageTextLayout>(std::move(read));
+            return [done, text] { done(text); };
+        },
+        std::move(hook));
+}
+
+void readOnWorker(const QuarnDocument& document, int page, std::weak_ptr<const void> alive, PageTextWork work,
+                  std::function<void()> hook)
+{
     TileRenderer::workerPool().start(
-        [pdf = pdfOf(document), page, alive = std::move(alive), done = std::move(done), hook = std::move(hook)] {
+        [pdf = pdfOf(document), page, alive = std::move(alive), work = std::move(work), hook = std::move(hook)] {
             if (hook) hook();
-            auto text = std::make_shared<PageTextLayout>();
+            PageTextLayout text;
             try {
-                *text = pdf->textPage(page);
+                text = pdf->textPage(page);
             } catch (const std::exception&) {
                 // A page whose text cannot be read has none.
             }
+            std::function<void()> then = work(std::move(text));
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [alive, done, text = std::shared_ptr<const PageTextLayout>(std::move(text))] {
-                    if (!alive.expired()) done(text);
+                [alive, then = std::move(then)] {
+                    if (!alive.expired()) then();
                 },
                 Qt::QueuedConnection);
         });

@@ -32,6 +32,12 @@ using PageTextDone = std::function<void(const std::shared_ptr<const PageTextLayo
 // runs on the worker before it reads (tests hold it there).
 void readLater(const QuarnDocument& document, int page, std::weak_ptr<const void> alive, PageTextDone done,
                std::function<void()> hook = {});
+// As readLater, for what is made of the text on the worker as well: `work`
+// runs there with the page's text and returns what then runs on the
+// application's thread (dropped once `alive` has expired).
+using PageTextWork = std::function<std::function<void()>(PageTextLayout&& text)>;
+void readOnWorker(const QuarnDocument& document, int page, std::weak_ptr<const void> alive, PageTextWork work,
+                  std::function<void()> hook = {});
 
 // The characters from the one nearest `from` to the one nearest `to`, in
 // reading order; empty when the page has no text.

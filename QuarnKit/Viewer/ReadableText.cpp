@@ -1,6 +1,17 @@
 #include "QuarnKit/Viewer/ReadableText.h"
 
+#include "Platform/TextReadingOrder.h"
+
+#include <algorithm>
+
 namespace quarnkit {
+
+namespace {
+
+// The engine's answer for a glyph it has no character for.
+bool unknown(char32_t code) { return code == 0 || code == 0xFFFD || code > 0x10FFFF; }
+
+} // namespace
 
 ReadableText::ReadableText(const platform::PdfTextPage& page)
 {
@@ -8,17 +19,24 @@ ReadableText::ReadableText(const platform::PdfTextPage& page)
         text_ += QLatin1Char('\n');
         boxes_.emplace_back();
     };
-    for (size_t b = 0; b < page.blocks.size(); ++b) {
-        if (b > 0) breakLine(); // an empty line between blocks
-        for (const platform::PdfTextLine& line : page.blocks[b].lines) {
+    bool blockRead = false;
+    for (const platform::PdfTextBlock& block : platform::inReadingOrder(page).blocks) {
+        bool lineRead = false;
+        for (const platform::PdfTextLine& line : block.lines) {
+            const bool known = std::any_of(line.chars.begin(), line.chars.end(),
+                                           [](const platform::PdfChar& c) { return !unknown(c.code); });
+            if (!known) continue;
+            if (!lineRead && blockRead) breakLine(); // an empty line between blocks
+            lineRead = true;
             for (const platform::PdfChar& c : line.chars) {
-                const char32_t code = c.code == 0 || c.code > 0x10FFFF ? U'\uFFFD' : c.code;
-                const QString unit = QString::fromUcs4(&code, 1);
+                if (unknown(c.code)) continue;
+                const QString unit = QString::fromUcs4(&c.code, 1);
                 text_ += unit;
                 boxes_.insert(boxes_.end(), size_t(unit.size()), c.quad.bounds());
             }
             breakLine();
         }
+        blockRead = blockRead || lineRead;
     }
 }
 

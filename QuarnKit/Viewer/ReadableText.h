@@ -1,8 +1,11 @@
 #pragma once
 // The text of one page as a screen reader reads it: the characters in
-// reading order, each line ended by a line break and the blocks kept apart by
-// an empty line (as the page's text is copied), with the box each character
-// is drawn in. Offsets count UTF-16 units, as a reader's text interface does.
+// reading order (right-to-left lines too, platform::inReadingOrder), each
+// line ended by a line break and the blocks kept apart by an empty line (as
+// the page's text is copied), with the box each character is drawn in. A
+// glyph whose letter the file does not say is left out: a reader has
+// nothing to say for it. Offsets count UTF-16 units, as a reader's text
+// interface does.
 #include "Platform/PdfDocument.h"
 
 #include <QString>

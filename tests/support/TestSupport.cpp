@@ -144,6 +144,8 @@ std::string corpusDir()
 
 std::string corpusPath(const std::string& name) { return corpusDir() + "/" + name; }
 
+std::string testDataPath(const std::string& name) { return std::string(RAVLEN_TEST_DATA_DIR) + "/" + name; }
+
 std::string qpdfCorpusPath(const std::string& name) { return corpusDir() + "/../corpus-qpdf/" + name; }
 
 std::vector<std::string> corpusPdfs()

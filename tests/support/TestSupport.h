@@ -35,6 +35,8 @@ bool usePrivateConfigDir();
 // The folder of sample PDFs made by other programs, beside the project.
 std::string corpusDir();
 std::string corpusPath(const std::string& name);
+// A file of the tests' own (tests/data, see its README).
+std::string testDataPath(const std::string& name);
 // A file of the PDF library's test suite kept beside the corpus (corpus-qpdf).
 std::string qpdfCorpusPath(const std::string& name);
 // Every PDF in the corpus, sorted by name.

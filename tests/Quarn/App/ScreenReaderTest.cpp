@@ -18,6 +18,7 @@
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/DocumentEngine.h"
+#include "QuarnKit/Viewer/TileRenderer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTest>
 
 #include <functional>
@@ -43,12 +45,13 @@ struct Shown {
     DocumentController controller;
     DocumentWindow* window = nullptr;
 
-    explicit Shown(const char* corpusName)
+    explicit Shown(const char* corpusName) : Shown(testsupport::corpusPath(corpusName)) {}
+    explicit Shown(const std::string& source)
     {
         controller.showFailure = [](const QString&, const QString&, QWidget*) {};
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
         const QString path = dir.filePath(QStringLiteral("doc.pdf"));
-        QFile::copy(QString::fromStdString(testsupport::corpusPath(corpusName)), path);
+        QFile::copy(QString::fromStdString(source), path);
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         window = controller.openDocument(path);
         QApplication::setActiveWindow(window);
@@ -59,6 +62,12 @@ struct Shown {
 
     QWindow* keys() const { return window->windowHandle(); }
     QuarnPDFView& view() const { return *window->screen()->pageViewHost()->view(); }
+};
+
+// A screen reader listens while it lives, as the platform tells when one starts.
+struct ReaderListening {
+    ReaderListening() { QAccessible::setActive(true); }
+    ~ReaderListening() { QAccessible::setActive(false); }
 };
 
 } // namespace
@@ -134,6 +143,7 @@ TEST(ScreenReader, ThePageIsReadByCharactersWordsAndLines)
     PageAccessibility& reading = view.interactions().accessibility();
     testsupport::WorkerGate gate;
     reading.workerHook = gate.hook();
+    const ReaderListening reader;
 
     QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
     ASSERT_NE(page, nullptr);
@@ -141,7 +151,7 @@ TEST(ScreenReader, ThePageIsReadByCharactersWordsAndLines)
     EXPECT_EQ(page->text(QAccessible::Name), QStringLiteral("Page 1 of 4"));
     QAccessibleTextInterface* text = page->textInterface();
     ASSERT_NE(text, nullptr);
-    EXPECT_EQ(text->characterCount(), 0); // asked: a worker reads it
+    EXPECT_EQ(text->characterCount(), 0); // a worker reads it
     ASSERT_TRUE(gate.waitUntilReached());
     EXPECT_EQ(text->characterCount(), 0); // still coming, and the window answers
     reading.workerHook = nullptr;
@@ -183,4 +193,96 @@ TEST(ScreenReader, ThePageIsReadByCharactersWordsAndLines)
     next.release();
     ASSERT_TRUE(testsupport::waitFor([&] { return text->characterCount() > 0; }));
     EXPECT_EQ(text->text(0, -1), textOf(3));
+}
+
+// Right-to-left pages reach the reader in the order they are read, as the
+// file was written and as pdftotext reads them, not in the order their
+// glyphs were drawn (from the left end, pieces apart): Arabic and Hebrew
+// with numbers, Latin words and vowel marks, in right-to-left paragraphs
+// and in a left-to-right one, on a page shown upright by its rotation too.
+// A glyph whose letter the file does not give (a ligature's other parts)
+// is left out rather than read as a replacement character.
+TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
+{
+    const QStringList written = {
+        QStringLiteral("مرحبا بالعالم، هذه صفحة 42 من كتاب PDF الجديد."),
+        QStringLiteral("שלום עולם, זהו עמוד 7 בעברית."),
+        QStringLiteral("حَبِيبِي يَا نُورَ الْعَيْن"),
+        QStringLiteral("קריאה מימין לשמאל, שורה 2."),
+        QStringLiteral("The word كتاب means book, and שלום means peace."),
+    };
+    struct Row {
+        std::string file;
+        QStringList lines; // the text's lines that hold anything
+        bool upright;      // its lines run across the screen
+    };
+    const Row rows[] = {
+        {testsupport::testDataPath("right-to-left.pdf"), written, true},
+        {testsupport::testDataPath("right-to-left-rotated.pdf"), written, true},
+        // Left-to-right paragraphs: the full stop at the right end comes first.
+        {testsupport::testDataPath("hebrew-plain-text.pdf"),
+         {QStringLiteral(".שלום עולם. זהו עמוד בעברית לבדיקה"), QStringLiteral(".קריאה מימין לשמאל")},
+         true},
+        // Turned sideways on the screen.
+        {testsupport::corpusPath("habibi-rotated.pdf"), {QStringLiteral("حَبيبي habibi حَبيبي ")}, false},
+    };
+    for (const Row& row : rows) {
+        Shown shown(row.file);
+        const ReaderListening reader;
+        QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&shown.view());
+        ASSERT_NE(page, nullptr) << row.file;
+        QAccessibleTextInterface* text = page->textInterface();
+        ASSERT_NE(text, nullptr) << row.file;
+        ASSERT_TRUE(testsupport::waitFor([&] { return text->characterCount() > 0; })) << row.file;
+        const QString read = text->text(0, -1);
+        EXPECT_FALSE(read.contains(QChar(0xFFFD))) << row.file;
+        QStringList lines = read.split(QLatin1Char('\n'));
+        lines.removeAll(QString());
+        EXPECT_EQ(lines, row.lines) << row.file;
+        // Each character still lies where the page shows it: read first, the
+        // first line's first letter stands right of the letters after it.
+        const QRect first = text->characterRect(0);
+        ASSERT_FALSE(first.isEmpty()) << row.file;
+        EXPECT_EQ(text->offsetAtPoint(first.center()), 0) << row.file;
+        const bool rightToLeft = read.front().direction() == QChar::DirAL || read.front().direction() == QChar::DirR;
+        if (rightToLeft && row.upright) {
+            EXPECT_GT(first.center().x(), text->characterRect(3).center().x()) << row.file;
+        }
+    }
+}
+
+// Without a screen reader the page's text costs nothing: no page is read or
+// kept, however far the user goes or whatever asks. A reader that starts
+// listening has the page read; one that leaves takes the kept texts along.
+TEST(ScreenReader, NoPageTextIsReadOrKeptWithoutAReader)
+{
+    Shown shown("pdflatex-4-pages.pdf");
+    QuarnPDFView& view = shown.view();
+    PageAccessibility& reading = view.interactions().accessibility();
+    ASSERT_FALSE(reading.listening());
+    int reads = 0;
+    reading.workerHook = [&reads] { ++reads; };
+    QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(page, nullptr);
+    QAccessibleTextInterface* text = page->textInterface();
+    ASSERT_NE(text, nullptr);
+    for (const Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown}) {
+        QTest::keyClick(shown.keys(), key);
+        EXPECT_EQ(text->characterCount(), 0);
+    }
+    // A read started would have run on the workers, and its answer come.
+    ASSERT_TRUE(quarnkit::TileRenderer::workerPool().waitForDone(30000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reads, 0);
+    EXPECT_EQ(reading.keptTexts(), 0);
+
+    {
+        const ReaderListening reader;
+        ASSERT_TRUE(testsupport::waitFor([&] { return text->characterCount() > 0; }));
+        EXPECT_GT(reads, 0);
+        EXPECT_EQ(reading.keptTexts(), 1);
+    }
+    EXPECT_FALSE(reading.listening());
+    EXPECT_EQ(reading.keptTexts(), 0);
+    EXPECT_EQ(text->characterCount(), 0);
 }

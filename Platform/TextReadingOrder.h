@@ -1,0 +1,20 @@
+#pragma once
+// A page's text in the order it is read. The engine keeps each line's
+// characters in the order they were drawn, and a right-to-left line is
+// drawn from its left end: its words come out reversed, its pieces (a
+// number, a Latin word, spaces drawn apart) in the order the producer drew
+// them, some on lines of their own. Here each line holding right-to-left
+// letters is made whole again from the pieces on its baseline, put in the
+// order it shows on the page, and read back into logical order with the
+// Unicode bidirectional algorithm (ICU), as pdftotext reads it. Lines
+// without right-to-left letters are left as the engine gave them.
+#include "Platform/PdfDocument.h"
+
+namespace platform {
+
+// `page` with every line in reading order: each character keeps its box,
+// combining marks follow the letter they sit on, and a glyph whose text is
+// several characters keeps them in their order.
+PdfTextPage inReadingOrder(const PdfTextPage& page);
+
+} // namespace platform
