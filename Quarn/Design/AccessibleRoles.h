@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 
 class QAbstractButton;
+class QTabBar;
 class QWidget;
 
 namespace quarn {
@@ -40,6 +41,11 @@ void exposeAsTab(QAbstractButton* tab);
 // `button` stands for one choice among several: a radio button, checked
 // while it is checked. A press chooses it.
 void exposeAsChoice(QAbstractButton* button);
+
+// The tabs of a toolkit tab bar as page tabs that say which one is chosen
+// (selected), which Qt's own leave unsaid; a reader hears of each change,
+// and a press chooses a tab.
+void exposeTabSelection(QTabBar* bar);
 
 // Qt keeps the element it made for an object. One it made before a factory
 // answered with one of `Ours` (with a reader listening, Qt makes one while a

@@ -2,6 +2,7 @@
 
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/AccessibleWindow.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
@@ -277,6 +278,8 @@ SettingsView::SettingsView(platform::UserDefaults& defaults, quarnkit::ReadingPo
     tabs_->addTab(general_, symbolIcon(QStringLiteral("gearshape")), QStringLiteral("General"));
     tabs_->addTab(reading_, symbolIcon(QStringLiteral("book")), QStringLiteral("Reading"));
     tabs_->setCurrentIndex(0);
+    // A reader hears which tab is chosen.
+    exposeTabSelection(tabs_->tabBar());
     layout->addWidget(tabs_);
     // The window opens with the keys on its tabs, not on the first page's button.
     tabs_->tabBar()->setFocus(Qt::OtherFocusReason);

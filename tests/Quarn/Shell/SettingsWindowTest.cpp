@@ -430,6 +430,46 @@ TEST(SettingsWindow, AScreenReaderMeetsAWindowNamedSettings)
     EXPECT_EQ(accessibletest::unnamedControls(&view), QStringList());
 }
 
+// The tabs tell a reader which one is chosen: the tab shown is selected,
+// the other not, as the arrows sent to the window or a reader's press change it.
+TEST(SettingsWindow, AScreenReaderHearsWhichTabIsChosen)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(view.tabs()->tabBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->role(), QAccessible::PageTabList);
+    ASSERT_GE(bar->childCount(), 2);
+    const auto tabs = [&] {
+        QStringList seen;
+        for (int i = 0; i < 2; ++i) {
+            QAccessibleInterface* tab = bar->child(i);
+            if (!tab) return QStringList{QStringLiteral("missing")};
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(tab->text(QAccessible::Name))
+                        .arg(tab->role() == QAccessible::PageTab ? QStringLiteral("tab") : QStringLiteral("?"))
+                        .arg(tab->state().selected ? QStringLiteral("selected") : QStringLiteral("-"));
+        }
+        return seen;
+    };
+    EXPECT_EQ(tabs(), QStringList({"General tab selected", "Reading tab -"}));
+    EXPECT_TRUE(bar->child(0)->state().selectable);
+    EXPECT_FALSE(bar->child(1)->rect().isEmpty());
+
+    QTest::keyClick(view.windowHandle(), Qt::Key_Right);
+    ASSERT_EQ(view.tabs()->currentIndex(), 1);
+    EXPECT_EQ(tabs(), QStringList({"General tab -", "Reading tab selected"}));
+    EXPECT_TRUE(bar->child(1)->state().focused);
+
+    QAccessibleActionInterface* press = bar->child(0)->actionInterface();
+    ASSERT_NE(press, nullptr);
+    press->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(view.tabs()->currentIndex(), 0);
+    EXPECT_EQ(tabs(), QStringList({"General tab selected", "Reading tab -"}));
+}
+
 TEST(SettingsWindow, TabsHaveIconsAndTheWindowTakesTheChosenTabsHeight)
 {
     SettingsFixture f;
