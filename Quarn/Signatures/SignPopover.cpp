@@ -2,6 +2,7 @@
 #include "Quarn/Signatures/SigningModel.h"
 
 #include "Quarn/Design/AccessiblePopover.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Symbols.h"
@@ -14,6 +15,7 @@
 #include "QuarnKit/Signatures/QuickFill.h"
 #include "QuarnKit/Signatures/SignatureInk.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDate>
 #include <QGridLayout>
@@ -103,13 +105,68 @@ protected:
     }
 };
 
+// A card to a reader: a button that places what it holds, not enabled
+// while the card asks "Delete?".
+class CardAccessible : public ButtonAccessible {
+public:
+    explicit CardAccessible(SignatureCard* card) : ButtonAccessible(card, QAccessible::PushButton) {}
+    const SignatureCard* card() const { return static_cast<const SignatureCard*>(widget()); }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = ButtonAccessible::state();
+        if (card()->isConfirming()) {
+            state.disabled = true;
+            state.focusable = false;
+            state.focused = false;
+        }
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        return card()->isConfirming() ? QStringList() : ButtonAccessible::actionNames();
+    }
+    void doAction(const QString& name) override
+    {
+        if (!card()->isConfirming()) ButtonAccessible::doAction(name);
+    }
+};
+
+QAccessibleInterface* cardAccessible(const QString& className, QObject* object)
+{
+    auto* card = qobject_cast<SignatureCard*>(object);
+    return card && className == QLatin1String(SignatureCard::staticMetaObject.className()) ? new CardAccessible(card)
+                                                                                           : nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- card
 
-SignatureCard::SignatureCard(const Signature& signature, QWidget* parent)
+namespace {
+
+// The words of a typed entry, as a reader says them; empty for a drawn one.
+QString typedWords(const Signature& signature)
+{
+    return signature.text ? QString::fromStdString(*signature.text).simplified() : QString();
+}
+
+} // namespace
+
+QString SignatureCard::readerName(const Signature& signature, int drawnNumber)
+{
+    const bool isSignature = signature.kind == Signature::Kind::signature;
+    const QString text = typedWords(signature);
+    if (!text.isEmpty())
+        return (isSignature ? SignPopover::tr("%1, signature") : SignPopover::tr("%1, initials")).arg(text);
+    return (isSignature ? SignPopover::tr("Drawn signature %1") : SignPopover::tr("Drawn initials %1"))
+        .arg(drawnNumber);
+}
+
+SignatureCard::SignatureCard(const Signature& signature, QWidget* parent, int drawnNumber)
     : QAbstractButton(parent), signature_(signature)
 {
+    static const bool installed = (QAccessible::installFactory(cardAccessible), true);
+    Q_UNUSED(installed);
     signview::useSymbols();
     setFixedHeight(cardHeight());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -118,8 +175,10 @@ SignatureCard::SignatureCard(const Signature& signature, QWidget* parent)
     makeTabStop(this);
     setAttribute(Qt::WA_Hover);
     const bool isSignature = signature.kind == Signature::Kind::signature;
+    // The help says what a click does; the name, what the card holds.
     setToolTip(isSignature ? SignPopover::tr("Place this signature") : SignPopover::tr("Place these initials"));
-    setAccessibleName(toolTip());
+    setAccessibleName(readerName(signature, drawnNumber));
+    setAccessibleDescription(toolTip());
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (!confirming_) emit placeRequested();
     });
@@ -166,8 +225,18 @@ void SignatureCard::setConfirming(bool confirming)
     // The keyboard that asked goes to the question, and back to the card after it.
     const bool keys = holdsKeys() || delete_->hasFocus() || keep_->hasFocus();
     confirming_ = confirming;
+    // While it asks, Tab passes the card by and a reader finds it not enabled.
+    if (!confirming) setFocusPolicy(Qt::TabFocus);
     refresh();
     if (keys) (confirming ? delete_ : static_cast<QWidget*>(this))->setFocus(Qt::TabFocusReason);
+    if (confirming) setFocusPolicy(Qt::NoFocus);
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.disabled = true;
+        changed.focusable = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 bool SignatureCard::holdsKeys() const { return hasFocus() || badge_->hasFocus(); }
@@ -348,8 +417,10 @@ QWidget* SignPopover::makeSection(const QString& title, bool hint, const std::ve
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(8);
     for (int c = 0; c < columns; ++c) grid->setColumnStretch(c, 1);
+    int drawn = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
-        auto* card = new SignatureCard(entries[i], section);
+        if (typedWords(entries[i]).isEmpty()) ++drawn;
+        auto* card = new SignatureCard(entries[i], section, drawn);
         const Signature entry = entries[i];
         const QUuid id = entry.id;
         connect(card, &SignatureCard::placeRequested, this, [this, entry] { place(entry); });

@@ -27,11 +27,17 @@ class SignatureLibrary;
 class ViewerModel;
 
 // One saved entry: its ink on a paper card, the delete badge under the
-// pointer, and the Delete / Keep question while it confirms.
+// pointer, and the Delete / Keep question while it confirms. A reader meets
+// it named by what it holds; while it asks, it places nothing and is not
+// enabled, to a reader or to the keys.
 class SignatureCard : public QAbstractButton {
     Q_OBJECT
 public:
-    SignatureCard(const quarnkit::Signature& signature, QWidget* parent = nullptr);
+    // `drawnNumber`: which of the drawn entries of its kind it is, from 1.
+    SignatureCard(const quarnkit::Signature& signature, QWidget* parent = nullptr, int drawnNumber = 1);
+    // What it holds, as a reader hears it: the typed words and the kind
+    // ("Ann Lee, signature"), or which drawn one it is ("Drawn initials 2").
+    static QString readerName(const quarnkit::Signature& signature, int drawnNumber);
     const quarnkit::Signature& signature() const { return signature_; }
     int cardHeight() const;
     bool isConfirming() const { return confirming_; }

@@ -22,6 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QAccessible>
 #include <QLabel>
 
 using namespace quarn;
@@ -288,6 +289,69 @@ TEST(SigningTest, ThePopoverAsksBeforeDeleting)
     EXPECT_NE(w.library.entries()[0].id, id);
     EXPECT_EQ(readJson(w.libraryFile())["signatures"].size(), 1u);
     EXPECT_EQ(popover->cards().size(), 1u); // the cards follow the library
+}
+
+// A reader meets each card named by what it holds (the typed words, or
+// which drawn one it is) and its kind, the help saying what a press does.
+// While a card asks "Delete?", its place button is not enabled: a reader
+// finds it so, with no press to make, and Tab passes it by.
+TEST(SigningTest, ACardTellsAReaderWhatItHoldsAndIsNotEnabledWhileItAsks)
+{
+    SigningWindow w;
+    const auto typed = [](Signature::Kind kind, double created, const char* text) {
+        Signature s = drawnSignature(kind, created);
+        s.source = Signature::Source::typed;
+        s.text = text;
+        return s;
+    };
+    // Newest first in the library, and so in the popover.
+    w.library.add(drawnSignature(Signature::Kind::initials, 10));
+    w.library.add(typed(Signature::Kind::initials, 20, "AL"));
+    w.library.add(drawnSignature(Signature::Kind::signature, 30));
+    w.library.add(typed(Signature::Kind::signature, 40, "Ann  Lee"));
+    w.library.add(drawnSignature(Signature::Kind::signature, 50));
+    SignPopover* popover = openPopover(w);
+    ASSERT_TRUE(popover);
+    QStringList names, helps;
+    for (SignatureCard* card : popover->cards()) {
+        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(card);
+        ASSERT_NE(node, nullptr);
+        names << node->text(QAccessible::Name);
+        helps << node->text(QAccessible::Description);
+    }
+    EXPECT_EQ(names, QStringList({"Drawn signature 1", "Ann Lee, signature", "Drawn signature 2", "AL, initials",
+                                  "Drawn initials 1"}));
+    EXPECT_EQ(helps, QStringList({"Place this signature", "Place this signature", "Place this signature",
+                                  "Place these initials", "Place these initials"}));
+
+    SignatureCard* card = popover->cards()[1];
+    QAccessibleInterface* node = QAccessible::queryAccessibleInterface(card);
+    ASSERT_NE(node, nullptr);
+    EXPECT_FALSE(node->state().disabled);
+    EXPECT_TRUE(node->state().focusable);
+    ASSERT_NE(node->actionInterface(), nullptr);
+    EXPECT_TRUE(node->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+
+    // Tab to the card's badge, and Space asks.
+    QTest::keyClick(w.window.windowHandle(), Qt::Key_Tab);
+    for (int i = 0; i < 12 && QApplication::focusWidget() != card->deleteBadge(); ++i)
+        QTest::keyClick(w.window.windowHandle(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), card->deleteBadge());
+    QTest::keyClick(w.window.windowHandle(), Qt::Key_Space);
+    ASSERT_TRUE(card->isConfirming());
+    EXPECT_TRUE(node->state().disabled);
+    EXPECT_FALSE(node->state().focusable);
+    EXPECT_TRUE(node->actionInterface()->actionNames().isEmpty());
+    node->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(w.marks().empty());
+    // Round the popover by Tab: the question's words, never the card.
+    for (int i = 0; i < 16; ++i) {
+        QTest::keyClick(w.window.windowHandle(), Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), card) << i;
+    }
+    QTest::mouseClick(card->keepButton(), Qt::LeftButton);
+    EXPECT_FALSE(node->state().disabled);
+    EXPECT_TRUE(node->state().focusable);
 }
 
 TEST(SigningTest, AFailedDeleteIsToldInThePopoverAndChangesNothing)
