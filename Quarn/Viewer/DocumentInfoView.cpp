@@ -2,6 +2,7 @@
 #include "Quarn/Viewer/DocumentActions.h"
 
 #include "Quarn/Design/AccessiblePopover.h"
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -240,6 +241,8 @@ void DocumentInfoView::fillFacts()
     for (size_t i = 0; i < facts_.size(); ++i) {
         QLabel* label = facts_[i].second;
         label->setText(values[int(i)]);
+        // A reader meets the value named with its label ("Created: Unknown"), not by itself.
+        setReaderName(label, tr("%1: %2").arg(facts_[i].first, values[int(i)]));
         // At most two lines; the rest is cut off and shown whole as a tooltip.
         label->setMaximumHeight(label->fontMetrics().lineSpacing() * 2 + 2);
         label->setToolTip(values[int(i)]);

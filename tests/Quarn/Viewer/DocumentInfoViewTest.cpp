@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -90,6 +93,29 @@ TEST(DocumentInfoView, ShowsTheFactsOfAFile)
         }
     EXPECT_EQ(view.field(Field::keywords)->placeholderText(), "Add keywords, separated by commas");
     EXPECT_EQ(view.field(Field::title)->placeholderText(), "None");
+}
+
+// A reader meets each fact named with its label ("Created: Unknown"), not
+// four elements called "Unknown"; the panel still shows the value alone.
+TEST(DocumentInfoView, AReaderHearsEachFactWithItsLabel)
+{
+    Bench bench(std::make_unique<QuarnDocument>());
+    DocumentInfoView view(&bench.model, bench.document.get());
+    view.show();
+    ASSERT_TRUE(view.showsFacts());
+    EXPECT_EQ(view.fact("Created"), "Unknown");
+    QStringList names;
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        if (!node) return;
+        if (!node->state().invisible) names << node->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i) walk(node->child(i));
+    };
+    walk(QAccessible::queryAccessibleInterface(&view));
+    for (const char* fact : {"Created: Unknown", "Modified: Unknown", "Creator: Unknown", "Producer: Unknown",
+                             "Security: Not encrypted", "Printing: Allowed", "Copying: Allowed"})
+        EXPECT_EQ(names.count(QString::fromUtf8(fact)), 1) << fact;
+    EXPECT_FALSE(names.contains("Unknown"));
+    EXPECT_FALSE(names.contains("Allowed"));
 }
 
 TEST(DocumentInfoView, NewDocumentIsUntitledAndNotSaved)
