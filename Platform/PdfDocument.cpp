@@ -858,29 +858,81 @@ void takeNumbersUpToC(fz_context* ctx, pdf_document* doc, int highest)
 
 } // namespace
 
+namespace {
+
+// Whether object `num`, parsed in `entry`, may be let go of: nothing but the
+// cross-reference table holds it, and it is as the file has it. Objects of
+// the file itself only. MuPDF moves an object into an incremental section
+// the first time it changes, except in a document it has repaired (or is
+// saving), which it changes in place; its pdf_xref_is_incremental names the
+// newest section, which is the file's own while nothing has changed. A
+// stream whose data was replaced keeps its buffer. The encryption
+// dictionary (`encryption`) was read before decryption was set up: read
+// again, its own strings would be decrypted. May throw.
+bool releasableC(fz_context* ctx, pdf_document* doc, int num, const pdf_xref_entry* entry, int encryption)
+{
+    if (doc->repair_attempted || doc->save_in_progress || num == encryption) return false;
+    if (doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num)) return false;
+    return entry && entry->obj && !entry->stm_buf && (entry->type == 'n' || entry->type == 'o')
+           && pdf_obj_refs(ctx, entry->obj) == 1 && !pdf_obj_is_dirty(ctx, entry->obj);
+}
+
+int encryptionNumberC(fz_context* ctx, pdf_document* doc)
+{
+    pdf_obj* encrypt = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt));
+    return pdf_is_indirect(ctx, encrypt) ? pdf_to_num(ctx, encrypt) : 0;
+}
+
+// releaseParsedObjectC over every object, but the members of the object
+// streams `keepMembers` marks (by stream number).
+void releaseUnusedC(fz_context* ctx, pdf_document* doc, const std::vector<bool>& keepMembers)
+{
+    fz_try(ctx) {
+        const int encryption = encryptionNumberC(ctx, doc);
+        const int objects = pdf_xref_len(ctx, doc);
+        for (int num = 1; num < objects; ++num) {
+            pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+            if (!entry || !entry->obj) continue;
+            if (entry->type == 'o'
+                && (entry->ofs < 0 || std::size_t(entry->ofs) >= keepMembers.size()
+                    || keepMembers[std::size_t(entry->ofs)]))
+                continue;
+            if (releasableC(ctx, doc, num, entry, encryption)) {
+                pdf_drop_obj(ctx, entry->obj);
+                entry->obj = nullptr;
+            }
+        }
+    }
+    fz_catch(ctx) {}
+}
+
+} // namespace
+
 void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num)
 {
     fz_try(ctx) {
-        // Objects of the file itself only. MuPDF moves an object into an
-        // incremental section the first time it changes, except in a document
-        // it has repaired (or is saving), which it changes in place; its
-        // pdf_xref_is_incremental names the newest section, which is the
-        // file's own while nothing has changed. A stream whose data was
-        // replaced keeps its buffer.
-        // The encryption dictionary was read before decryption was set up:
-        // read again, its own strings would be decrypted.
-        const bool changesInPlace = doc->repair_attempted || doc->save_in_progress;
-        const bool changed = doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num);
-        pdf_obj* encrypt = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt));
-        const bool encryption = pdf_is_indirect(ctx, encrypt) && pdf_to_num(ctx, encrypt) == num;
-        pdf_xref_entry* entry = changesInPlace || changed || encryption ? nullptr : pdf_get_xref_entry(ctx, doc, num);
-        if (entry && entry->obj && !entry->stm_buf && (entry->type == 'n' || entry->type == 'o')
-            && pdf_obj_refs(ctx, entry->obj) == 1 && !pdf_obj_is_dirty(ctx, entry->obj)) {
+        pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (releasableC(ctx, doc, num, entry, encryptionNumberC(ctx, doc))) {
             pdf_drop_obj(ctx, entry->obj);
             entry->obj = nullptr;
         }
     }
     fz_catch(ctx) {}
+}
+
+void releaseUnusedObjects(PdfDocument::Impl& d)
+{
+    if (!d.releasesWhatItReads || !d.doc) return;
+    fz_context* ctx = pdfContext();
+    // Members of an object stream are let go of as settling does: only of a
+    // stream it has read whole and found whole (MuPDF's own reading of a
+    // stream stops at a member it cannot read, and the members after it
+    // would be lost); a stream not read yet keeps its members.
+    std::vector<bool> keepMembers(std::size_t(std::max(0, xrefLengthC(ctx, d.doc))), true);
+    for (const auto& [stream, read] : d.objectStreams)
+        if (stream >= 0 && std::size_t(stream) < keepMembers.size() && read.guessed.empty())
+            keepMembers[std::size_t(stream)] = false;
+    releaseUnusedC(ctx, d.doc, keepMembers);
 }
 
 namespace {
@@ -1950,6 +2002,11 @@ PdfDocument::PdfDocument(std::unique_ptr<Impl> impl) : d(std::move(impl))
 }
 PdfDocument::~PdfDocument() = default;
 
+// A long document lets go of what the pages read before left parsed once
+// every this many pages loaded: the walk over its objects takes a few
+// milliseconds.
+constexpr int pagesPerRelease = 16;
+
 PageRef loadPage(const PdfDocument::Impl& d, int index)
 {
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
@@ -1964,6 +2021,12 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     // The edits below are made as every edit is: the document itself is no
     // const object, only this reader's view of it.
     auto& editable = const_cast<PdfDocument::Impl&>(d);
+    // What the pages read before this one left parsed goes now and then,
+    // on a worker: the window's thread does not wait for the walk.
+    if (d.releasesWhatItReads && ++editable.loadsSinceRelease >= pagesPerRelease && !onWindowThread()) {
+        editable.loadsSinceRelease = 0;
+        releaseUnusedObjects(editable);
+    }
     const bool mendForm = formDrawingsToMendC(ctx, d.doc, index) && !fieldsStaySigned(editable);
     if (directMarksC(ctx, d.doc, index) || mendForm) {
         // Before MuPDF first loads the page (see numberDirectMarksC).

@@ -281,6 +281,8 @@ struct PdfDocument::Impl {
     // it is needed: kept, a long document's dictionaries take more memory than
     // all else the viewer holds. A short document keeps them.
     bool releasesWhatItReads = false;
+    // Pages loaded since releaseUnusedObjects last ran.
+    int loadsSinceRelease = 0;
     // What settling found that a save would write otherwise than the file
     // holds it: objects MuPDF could not parse (written as null) or parsed
     // only by guessing past damage (a byte changed in an object stream, whose
@@ -401,6 +403,12 @@ int settlePageCount(PdfDocument::Impl& d, bool findLastPage, FzError* err);
 // once (settling, mapping its pages) then keeps none of them in memory.
 // Never throws. The caller holds the document's mutex.
 void releaseParsedObjectC(fz_context* ctx, pdf_document* doc, int num);
+// Lets go, as releaseParsedObjectC does, of every object of a long document
+// (releasesWhatItReads) that nothing holds any more: the pages drawn or read
+// and left (their dictionaries, resources and fonts' dictionaries) would
+// otherwise stay parsed, all of them by the end of a long scroll. The
+// caller holds d.mutex.
+void releaseUnusedObjects(PdfDocument::Impl& d);
 // A damaged file may refer to objects it does not hold (a font's /ToUnicode
 // 81 0 R in a file cut short before object 81). MuPDF numbers a new object
 // with the table's length, so a note added later could become object 81 and

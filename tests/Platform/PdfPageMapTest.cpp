@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 using platform::PdfDocument;
 
@@ -151,6 +152,40 @@ TEST(PdfPageMap, AShortDocumentIsMappedAtOnce)
     auto doc = PdfDocument::openBytes(testsupport::makeBlankPagesPdf(999, 500));
     EXPECT_TRUE(platform::pagesMapped(*doc));
     EXPECT_EQ(platform::firstPageGeometries(*doc, 4)[500]->displaySize.width, 792);
+}
+
+// Pages drawn or read one after another, as a long scroll does on the
+// workers, leave only the last few of them parsed: each page's dictionary,
+// resources and content would otherwise stay in memory to the end (and
+// MuPDF, finding a page, reads every page dictionary before it in its
+// branch of the tree).
+TEST(PdfPageMap, ALongDocumentLetsGoOfThePagesItLeaves)
+{
+    struct Row {
+        const char* road;
+        std::function<void(const PdfDocument&, int)> read;
+    };
+    const Row rows[] = {
+        {"drawn", [](const PdfDocument& doc, int page) { doc.displayList(page)->renderRgb32(0.1, {}); }},
+        {"text read", [](const PdfDocument& doc, int page) { EXPECT_FALSE(doc.textPage(page).blocks.empty()); }},
+        {"rendered", [](const PdfDocument& doc, int page) { EXPECT_FALSE(doc.render(page, 0.1).isNull()); }},
+    };
+    for (const Row& row : rows) {
+        auto doc = PdfDocument::openBytes(testsupport::makeTextPdf(1200));
+        ASSERT_FALSE(platform::pagesMapped(*doc)) << row.road;
+        platform::mapPages(*doc); // as a worker does soon after opening
+        ASSERT_LT(platform::parsedObjectCount(*doc), 10) << row.road;
+        // On a worker, as the window's tiles and texts are read.
+        // Down to page 400, then back to the first pages.
+        std::thread worker([&] {
+            for (int page = 0; page < 400; ++page) row.read(*doc, page);
+            for (int page = 0; page < 20; ++page) row.read(*doc, page % 2);
+        });
+        worker.join();
+        EXPECT_LT(platform::parsedObjectCount(*doc), 60) << row.road;
+        // What was let go is read again from the file when it is needed.
+        EXPECT_EQ(doc->textPage(3).text(), "Page 4\n") << row.road;
+    }
 }
 
 TEST(PdfPageMap, ALongDocumentReadWholeKeepsNoneOfItsPagesParsed)
