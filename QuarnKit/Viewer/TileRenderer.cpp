@@ -25,8 +25,10 @@ namespace {
 // megabytes for pages full of images. However cheap, no more than this many.
 constexpr std::size_t mostDisplayLists = 48;
 // Memory dropped (tiles, lists) after which idle workers hand the allocator's
-// free memory back to the system.
+// free memory back to the system, and busy ones after this much: the
+// arenas of workers that never go idle keep what they freed otherwise.
 constexpr std::size_t releaseAfterBytes = 32u << 20;
+constexpr std::size_t busyReleaseAfterBytes = 128u << 20;
 
 } // namespace
 
@@ -254,6 +256,11 @@ struct TileRenderer::Shared {
                 hook = self->workerHook;
             }
             if (hook) hook();
+            // In a long scroll the workers are never idle: one of them hands
+            // memory back now and then all the same.
+            std::size_t dropped = self->droppedBytes;
+            if (dropped >= busyReleaseAfterBytes && self->droppedBytes.compare_exchange_strong(dropped, 0))
+                platform::releaseFreedMemory();
             QImage image;
             try {
                 // 32-bit pixels draw without conversion on every paint.
