@@ -472,6 +472,141 @@ int readAgainC(fz_context* ctx, pdf_document* doc, int num, int gen, std::int64_
     return read;
 }
 
+// Where the next `endstream` or `endobj` keyword starts in the file at or
+// after `from` (the first of them; -1 for the other), both -1 when neither
+// comes before the end of the file. A keyword stands between white space
+// (or the start, or the end of the file): "(endstream)" in a content
+// stream's text is none. Throws (MuPDF).
+void nextEndKeywordC(fz_context* ctx, fz_stream* file, std::int64_t from, std::int64_t* endstream, std::int64_t* endobj)
+{
+    enum { chunk = 1 << 16, longest = 10 }; // "endstream" and the byte after it
+    unsigned char buf[chunk + longest];
+    const auto white = [](int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; };
+    *endstream = *endobj = -1;
+    size_t kept = 0;
+    int before = -1;        // the byte before buf, if any
+    std::int64_t at = from; // where buf starts in the file
+    fz_seek(ctx, file, from, SEEK_SET);
+    for (;;) {
+        const size_t got = fz_read(ctx, file, buf + kept, chunk);
+        const size_t len = kept + got;
+        const bool end = got == 0;
+        size_t i = 0;
+        for (; i < len && (end || i + longest <= len); ++i) {
+            const int previous = i ? buf[i - 1] : before;
+            if (previous >= 0 && !white(previous)) continue;
+            const auto keyword = [&](const char* word, size_t n) {
+                return i + n <= len && !std::memcmp(buf + i, word, n) && (i + n == len || white(buf[i + n]));
+            };
+            if (keyword("endstream", 9)) {
+                *endstream = at + std::int64_t(i);
+                return;
+            }
+            if (keyword("endobj", 6)) {
+                *endobj = at + std::int64_t(i);
+                return;
+            }
+        }
+        if (end) return;
+        if (i) before = buf[i - 1];
+        kept = len - i;
+        std::memmove(buf, buf + i, kept);
+        at += std::int64_t(i);
+    }
+}
+
+// Reads stream `num` of the file by its `endstream` where its data does not
+// end where its /Length says: MuPDF then reads on until it meets an
+// `endstream`, past the object's end when the keyword is damaged or the
+// length too long, and a save wrote what it read ("endstream endobj" and
+// the objects after it) as the stream's data. The data ends at the first
+// `endstream` before the object's `endobj`, less the end of line before
+// it; without one, after /Length bytes when they end within the object
+// (only the keyword is damaged). It is held by the table's entry from then
+// on, decrypted as MuPDF holds a stream's new data: every drawing, copy and
+// whole save takes it, and an update leaves the file's own bytes as they
+// are. (Poppler and qpdf read on from /Length bytes to the next keyword,
+// taking what lies between for data.) Returns 0 when the data ends where /Length says (or the object is no
+// stream of the file), 1 when it was read so, -1 when where it ends cannot
+// be told.
+int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_stream* raw = nullptr;
+    fz_stream* clear = nullptr;
+    fz_buffer* data = nullptr;
+    int result = 0;
+    fz_var(raw);
+    fz_var(clear);
+    fz_var(data);
+    fz_var(result);
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+        pdf_obj* dict = entry ? entry->obj : nullptr;
+        if (entry && entry->type == 'n' && !entry->stm_buf && entry->stm_ofs > 0 && pdf_is_dict(ctx, dict)) {
+            fz_stream* file = doc->file;
+            const std::int64_t start = entry->stm_ofs;
+            pdf_obj* lengthObj = pdf_dict_get(ctx, dict, PDF_NAME(Length));
+            const std::int64_t length = pdf_is_int(ctx, lengthObj) ? pdf_to_int(ctx, lengthObj) : -1;
+            // Where /Length says the data ends, after any white space.
+            char after[32] = {};
+            size_t got = 0;
+            if (length >= 0) {
+                fz_seek(ctx, file, start + length, SEEK_SET);
+                got = fz_read(ctx, file, reinterpret_cast<unsigned char*>(after), sizeof after - 1);
+            }
+            size_t i = 0;
+            while (i < got && std::strchr(" \t\r\n\f", after[i]) && after[i]) ++i;
+            if (length < 0 || i + 9 > got || std::memcmp(after + i, "endstream", 9)) {
+                std::int64_t endstream = -1, endobj = -1;
+                nextEndKeywordC(ctx, file, start, &endstream, &endobj);
+                std::int64_t end = -1;
+                if (endstream >= 0) {
+                    unsigned char eol[2] = {};
+                    end = endstream;
+                    if (end - start >= 2) {
+                        fz_seek(ctx, file, end - 2, SEEK_SET);
+                        if (fz_read(ctx, file, eol, 2) == 2) {
+                            if (eol[0] == '\r' && eol[1] == '\n') end -= 2;
+                            else if (eol[1] == '\n' || eol[1] == '\r') end -= 1;
+                        }
+                    } else if (end - start == 1) {
+                        fz_seek(ctx, file, start, SEEK_SET);
+                        const int c = fz_read_byte(ctx, file);
+                        if (c == '\n' || c == '\r') end = start;
+                    }
+                } else if (endobj >= 0 && length >= 0 && start + length <= endobj) {
+                    end = start + length;
+                }
+                // A stream that is to be decrypted by a filter of its own
+                // is read as MuPDF reads it, or not at all.
+                pdf_obj* filter = pdf_dict_get(ctx, dict, PDF_NAME(Filter));
+                const int ownCrypt = pdf_name_eq(ctx, filter, PDF_NAME(Crypt))
+                                     || pdf_name_eq(ctx, pdf_array_get(ctx, filter, 0), PDF_NAME(Crypt));
+                if (end < start || ownCrypt) {
+                    result = -1;
+                } else {
+                    raw = fz_open_null_filter(ctx, file, uint64_t(end - start), start);
+                    const int clearMetadata =
+                        doc->crypt && !pdf_crypt_encrypt_metadata(ctx, doc->crypt)
+                        && pdf_name_eq(ctx, pdf_dict_get(ctx, dict, PDF_NAME(Type)), PDF_NAME(Metadata));
+                    if (doc->crypt && !clearMetadata)
+                        clear = pdf_open_crypt(ctx, raw, doc->crypt, entry->num ? entry->num : num, entry->gen);
+                    data = fz_read_all(ctx, clear ? clear : raw, size_t(end - start));
+                    entry->stm_buf = fz_keep_buffer(ctx, data);
+                    result = 1;
+                }
+            }
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, data);
+        fz_drop_stream(ctx, clear);
+        fz_drop_stream(ctx, raw);
+    }
+    fz_catch(ctx) result = -1;
+    return result;
+}
+
 // An item of an object's body and where it lies in the file, from the
 // space before it to its end: a token, or a whole reference "a b R".
 struct PlacedItem {
@@ -1820,52 +1955,321 @@ int opensWithC(fz_context* ctx, pdf_document* doc, const char* password)
     return opens;
 }
 
-// Writes the document into `file` or, without one, into `bytes`. MuPDF
-// reads an incremental update back while it writes it: that takes a file.
-// A copy written without the file's encryption (an export, a print, Extract
-// Pages) takes /Encrypt out of the open document's trailer as it goes: it is
-// put back, or the next save would write the file's encrypted streams with
-// no encryption dictionary, which no reader can read.
-int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* opts, ByteSink* bytes, FileSink* file,
-                   FzError* err)
+// What MuPDF's writer changes in the document it writes, kept before a write
+// and put back after it. The writer is made to write a document out to the
+// file it then reads: it takes the encryption dictionary out of the trailer
+// of a copy written without one (or puts a new one in), gives the trailer's
+// /ID a new second half, notes that the file now ends with a cross-reference
+// table (so the next update is written as one, not as a stream) and where
+// its last table ends. Made on the open document for an export, a print or
+// Extract Pages, those changes reached the user's next save: the update of
+// a signed, encrypted file lost /Encrypt, and no reader read the file again.
+// The table entries a write changes for itself (keepEntryC) go back too.
+struct WriterState {
+    int kept;
+    pdf_obj* trailer; // and its entries in their order, all kept
+    int entries;
+    pdf_obj** keys;
+    pdf_obj** values;
+    pdf_obj* id; // the /ID array and its two strings, kept
+    pdf_obj* idItems[2];
+    std::int64_t startxref;
+    int version, hasXrefStreams, hasOldStyleXrefs;
+    int sections;
+    std::int64_t* sectionEnds;
+    int changed, changedCapacity;
+    int* changedNums;
+    char* changedTypes;
+    unsigned short* changedGens;
+};
+
+void keepWriterStateC(fz_context* ctx, pdf_document* doc, WriterState* s)
+{
+    *s = WriterState{};
+    pdf_obj* trailer = pdf_trailer(ctx, doc);
+    const int entries = pdf_dict_len(ctx, trailer);
+    s->keys = static_cast<pdf_obj**>(fz_calloc(ctx, size_t(entries) + 1, sizeof(pdf_obj*)));
+    s->values = static_cast<pdf_obj**>(fz_calloc(ctx, size_t(entries) + 1, sizeof(pdf_obj*)));
+    s->sectionEnds =
+        static_cast<std::int64_t*>(fz_calloc(ctx, size_t(doc->num_xref_sections) + 1, sizeof(std::int64_t)));
+    s->trailer = pdf_keep_obj(ctx, trailer);
+    for (; s->entries < entries; ++s->entries) {
+        s->keys[s->entries] = pdf_keep_obj(ctx, pdf_dict_get_key(ctx, trailer, s->entries));
+        s->values[s->entries] = pdf_keep_obj(ctx, pdf_dict_get_val(ctx, trailer, s->entries));
+    }
+    pdf_obj* id = pdf_dict_get(ctx, trailer, PDF_NAME(ID));
+    if (pdf_is_array(ctx, id)) {
+        s->id = pdf_keep_obj(ctx, id);
+        for (int i = 0; i < 2; ++i) s->idItems[i] = pdf_keep_obj(ctx, pdf_array_get(ctx, id, i));
+    }
+    s->startxref = doc->startxref;
+    s->version = doc->version;
+    s->hasXrefStreams = doc->has_xref_streams;
+    s->hasOldStyleXrefs = doc->has_old_style_xrefs;
+    s->sections = doc->num_xref_sections;
+    for (int i = 0; i < s->sections; ++i) s->sectionEnds[i] = doc->xref_sections[i].end_ofs;
+    s->kept = 1;
+}
+
+// Notes table entry `num` as it is, to be put back after the write.
+void keepEntryC(fz_context* ctx, WriterState* s, int num, const pdf_xref_entry* entry)
+{
+    if (s->changed == s->changedCapacity) {
+        const int capacity = std::max(64, 2 * s->changedCapacity);
+        s->changedNums = static_cast<int*>(fz_realloc(ctx, s->changedNums, size_t(capacity) * sizeof(int)));
+        s->changedTypes = static_cast<char*>(fz_realloc(ctx, s->changedTypes, size_t(capacity)));
+        s->changedGens =
+            static_cast<unsigned short*>(fz_realloc(ctx, s->changedGens, size_t(capacity) * sizeof(unsigned short)));
+        s->changedCapacity = capacity;
+    }
+    s->changedNums[s->changed] = num;
+    s->changedTypes[s->changed] = entry->type;
+    s->changedGens[s->changed] = entry->gen;
+    ++s->changed;
+}
+
+// Puts back what keepWriterStateC kept and lets go of it. Never throws:
+// what cannot be put back stays as the write left it.
+void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
+{
+    // Changed in place, as the writer changed it: a change of the trailer
+    // would otherwise open an update section of its own.
+    const int saving = doc->save_in_progress;
+    doc->save_in_progress = 1;
+    fz_try(ctx) {
+        for (int i = s->changed - 1; i >= 0; --i) {
+            pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, s->changedNums[i]);
+            if (entry) {
+                entry->type = s->changedTypes[i];
+                entry->gen = s->changedGens[i];
+            }
+        }
+        if (s->kept) {
+            pdf_obj* trailer = s->trailer;
+            bool same = pdf_dict_len(ctx, trailer) == s->entries;
+            for (int i = 0; same && i < s->entries; ++i)
+                same = !pdf_objcmp(ctx, pdf_dict_get_key(ctx, trailer, i), s->keys[i])
+                       && pdf_dict_get_val(ctx, trailer, i) == s->values[i];
+            // Emptied and filled again: the entries keep their order, which
+            // the trailer of the next update is written in.
+            if (!same) {
+                while (pdf_dict_len(ctx, trailer) > 0) {
+                    pdf_obj* key = pdf_keep_obj(ctx, pdf_dict_get_key(ctx, trailer, pdf_dict_len(ctx, trailer) - 1));
+                    fz_try(ctx) pdf_dict_del(ctx, trailer, key);
+                    fz_always(ctx) pdf_drop_obj(ctx, key);
+                    fz_catch(ctx) fz_rethrow(ctx);
+                }
+                for (int i = 0; i < s->entries; ++i) pdf_dict_put(ctx, trailer, s->keys[i], s->values[i]);
+            }
+            for (int i = 0; s->id && i < 2; ++i)
+                if (s->idItems[i] && i < pdf_array_len(ctx, s->id) && pdf_array_get(ctx, s->id, i) != s->idItems[i])
+                    pdf_array_put(ctx, s->id, i, s->idItems[i]);
+            doc->startxref = s->startxref;
+            doc->version = s->version;
+            doc->has_xref_streams = s->hasXrefStreams;
+            doc->has_old_style_xrefs = s->hasOldStyleXrefs;
+            if (doc->num_xref_sections == s->sections)
+                for (int i = 0; i < s->sections; ++i) doc->xref_sections[i].end_ofs = s->sectionEnds[i];
+        }
+    }
+    fz_catch(ctx) {}
+    doc->save_in_progress = saving;
+    for (int i = 0; i < s->entries; ++i) {
+        pdf_drop_obj(ctx, s->keys[i]);
+        pdf_drop_obj(ctx, s->values[i]);
+    }
+    for (pdf_obj* item : s->idItems) pdf_drop_obj(ctx, item);
+    pdf_drop_obj(ctx, s->id);
+    pdf_drop_obj(ctx, s->trailer);
+    fz_free(ctx, s->keys);
+    fz_free(ctx, s->values);
+    fz_free(ctx, s->sectionEnds);
+    fz_free(ctx, s->changedNums);
+    fz_free(ctx, s->changedTypes);
+    fz_free(ctx, s->changedGens);
+    *s = WriterState{};
+}
+
+// MuPDF writes every free entry of a whole file with its generation raised
+// by one, the head of the list (object 0) too: 65535, the highest there is,
+// became 65536, which no table holds (an entry is 20 bytes). Such entries
+// are written with 65535, and keep theirs in the document.
+void capFreeGenerationsC(fz_context* ctx, pdf_document* doc, WriterState* s)
+{
+    const int objects = pdf_xref_len(ctx, doc);
+    for (int num = 0; num < objects; ++num) {
+        pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && entry->type == 'f' && entry->gen >= 65535) {
+            keepEntryC(ctx, s, num, entry);
+            entry->gen = 65534;
+        }
+    }
+}
+
+// A growable stack of objects for the walks below (borrowed references).
+struct ObjectStack {
+    pdf_obj** items;
+    int count, capacity;
+};
+
+void pushObjectC(fz_context* ctx, ObjectStack* stack, pdf_obj* obj)
+{
+    if (stack->count == stack->capacity) {
+        stack->capacity = std::max(256, 2 * stack->capacity);
+        stack->items =
+            static_cast<pdf_obj**>(fz_realloc(ctx, stack->items, size_t(stack->capacity) * sizeof(pdf_obj*)));
+    }
+    stack->items[stack->count++] = obj;
+}
+
+// Leaves out of a write what no chain of references from the trailer
+// reaches, as MuPDF's garbage collection does, but without changing an
+// object: its collection puts null in place of a reference to a missing or
+// null object, and the number in place of a stream's indirect /Length, in
+// the objects it keeps. Each object left out is a free entry for the write
+// alone (keepEntryC). A reference to a missing or null object reaches
+// nothing; the encryption dictionary counts only for a write that keeps it;
+// an object stream whose objects are read from it stays (MuPDF's writer
+// never writes one).
+void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, int keepsEncryption)
+{
+    const int objects = pdf_xref_len(ctx, doc);
+    unsigned char* reached = nullptr;
+    ObjectStack stack = {nullptr, 0, 0};
+    fz_var(reached);
+    fz_var(stack.items);
+    fz_try(ctx) {
+        reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(objects) + 1, 1));
+        for (int num = 1; num < objects; ++num) {
+            const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+            if (entry && entry->type == 'o' && entry->ofs > 0 && entry->ofs < objects) reached[entry->ofs] = 2;
+        }
+        pdf_obj* trailer = pdf_trailer(ctx, doc);
+        for (int i = 0, n = pdf_dict_len(ctx, trailer); i < n; ++i)
+            if (keepsEncryption || !pdf_name_eq(ctx, pdf_dict_get_key(ctx, trailer, i), PDF_NAME(Encrypt)))
+                pushObjectC(ctx, &stack, pdf_dict_get_val(ctx, trailer, i));
+        while (stack.count > 0) {
+            pdf_obj* obj = stack.items[--stack.count];
+            if (pdf_is_indirect(ctx, obj)) {
+                const int num = pdf_to_num(ctx, obj);
+                if (num <= 0 || num >= objects || reached[num] == 1) continue;
+                pdf_obj* resolved = pdf_resolve_indirect(ctx, obj); // null, with a warning, when it cannot be read
+                if (!resolved || pdf_is_null(ctx, resolved)) continue;
+                reached[num] = 1;
+                obj = resolved;
+            }
+            if (pdf_is_dict(ctx, obj)) {
+                for (int i = 0, n = pdf_dict_len(ctx, obj); i < n; ++i)
+                    pushObjectC(ctx, &stack, pdf_dict_get_val(ctx, obj, i));
+            } else if (pdf_is_array(ctx, obj)) {
+                for (int i = 0, n = pdf_array_len(ctx, obj); i < n; ++i)
+                    pushObjectC(ctx, &stack, pdf_array_get(ctx, obj, i));
+            }
+        }
+        for (int num = 1; num < objects; ++num) {
+            pdf_xref_entry* entry = reached[num] ? nullptr : pdf_get_xref_entry(ctx, doc, num);
+            if (entry && (entry->type == 'n' || entry->type == 'o')) {
+                keepEntryC(ctx, s, num, entry);
+                entry->type = 'f';
+            }
+        }
+    }
+    fz_always(ctx) {
+        fz_free(ctx, stack.items);
+        fz_free(ctx, reached);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Whether `obj` holds a name of no bytes ("/" alone), as a key or a value,
+// in its arrays and dictionaries: MuPDF writes one glued to what follows it
+// ("/ 1" as "/1"), which every reader then reads as another name.
+int holdsEmptyNameC(fz_context* ctx, pdf_obj* obj, ObjectStack* stack)
+{
+    const auto empty = [&](pdf_obj* name) { return pdf_is_name(ctx, name) && !*pdf_to_name(ctx, name); };
+    stack->count = 0;
+    pushObjectC(ctx, stack, obj);
+    while (stack->count > 0) {
+        pdf_obj* at = stack->items[--stack->count];
+        if (empty(at)) return 1;
+        const int dict = pdf_is_dict(ctx, at);
+        const int n = dict ? pdf_dict_len(ctx, at) : pdf_is_array(ctx, at) ? pdf_array_len(ctx, at) : 0;
+        for (int i = 0; i < n; ++i) {
+            if (dict && empty(pdf_dict_get_key(ctx, at, i))) return 1;
+            pdf_obj* item = dict ? pdf_dict_get_val(ctx, at, i) : pdf_array_get(ctx, at, i);
+            if (!pdf_is_indirect(ctx, item)) pushObjectC(ctx, stack, item);
+        }
+    }
+    return 0;
+}
+
+// Whether an object a write writes holds a name of no bytes: every object
+// of the document for a whole file, the changed ones for an update. Such a
+// document is written with a space between every two items (MuPDF's
+// "pretty" printing), where each name ends before what follows it.
+int writesEmptyNameC(fz_context* ctx, pdf_document* doc, int changedOnly)
+{
+    ObjectStack stack = {nullptr, 0, 0};
+    int found = 0;
+    fz_var(stack.items);
+    fz_var(found);
+    // An update of a document with no changes writes nothing.
+    if (changedOnly && doc->num_incremental_sections == 0) return 0;
+    fz_try(ctx) {
+        found = holdsEmptyNameC(ctx, pdf_trailer(ctx, doc), &stack);
+        const int objects = pdf_xref_len(ctx, doc);
+        for (int num = 1; num < objects && !found; ++num) {
+            if (changedOnly && !pdf_xref_is_incremental(ctx, doc, num)) continue;
+            // One that cannot be read is written as null, if at all.
+            if (pdf_obj* obj = parsedObjectC(ctx, doc, num)) found = holdsEmptyNameC(ctx, obj, &stack);
+        }
+    }
+    fz_always(ctx) fz_free(ctx, stack.items);
+    fz_catch(ctx) found = 1; // in doubt, written so that it reads back either way
+    return found;
+}
+
+// Writes the document into `file` or, without one, into `bytes`, and leaves
+// it as it was (WriterState). MuPDF reads an incremental update back while
+// it writes it: that takes a file. A write into memory (`intoMemory`: an
+// export, a print, a copy of pages) leaves out what nothing refers to
+// without MuPDF's collection (leaveOutUnreferencedC), and writes an update
+// with a cross-reference table: the stream MuPDF writes for one is an
+// object it adds to the document for good.
+int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* options, int intoMemory,
+                   ByteSink* bytes, FileSink* file, FzError* err)
 {
     fz_output* out = nullptr;
-    pdf_obj* encrypt = nullptr;
-    const bool keepsEncrypt = opts->do_encrypt == PDF_ENCRYPT_KEEP;
+    WriterState state = {};
+    pdf_write_options opts = *options;
     int ok = 0;
     fz_var(out);
-    fz_var(encrypt);
     fz_var(ok);
     fz_try(ctx) {
-        if (!keepsEncrypt) encrypt = pdf_keep_obj(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Encrypt)));
+        keepWriterStateC(ctx, doc, &state);
+        if (intoMemory && opts.do_garbage && !opts.do_incremental) {
+            leaveOutUnreferencedC(ctx, doc, &state, opts.do_encrypt == PDF_ENCRYPT_KEEP);
+            opts.do_garbage = 0;
+        }
+        if (!opts.do_incremental) capFreeGenerationsC(ctx, doc, &state);
+        if (intoMemory && opts.do_incremental) doc->has_xref_streams = 0;
+        if (writesEmptyNameC(ctx, doc, opts.do_incremental)) opts.do_pretty = 1;
         if (file) {
             out = newFileOutput(ctx, file);
         } else {
             out = fz_new_output(ctx, 1 << 16, bytes, sinkWrite, nullptr, nullptr);
             out->tell = sinkTell; // the cross-reference table records where each object starts
         }
-        if (opts->do_incremental) appendOriginalC(ctx, doc, out);
-        pdf_write_document(ctx, doc, out, (pdf_write_options*)opts);
-        if (pdf_obj* metadata = clearMetadataC(ctx, doc, opts))
+        if (opts.do_incremental) appendOriginalC(ctx, doc, out);
+        pdf_write_document(ctx, doc, out, &opts);
+        if (pdf_obj* metadata = clearMetadataC(ctx, doc, &opts))
             appendClearMetadataC(ctx, doc, metadata, out, bytes, file);
         fz_close_output(ctx, out);
         ok = 1;
     }
     fz_always(ctx) {
         fz_drop_output(ctx, out);
-        if (!keepsEncrypt) {
-            // Untouched where the copy left it as it was: a change to the
-            // trailer would end a signed file's incremental saves.
-            fz_try(ctx) {
-                pdf_obj* trailer = pdf_trailer(ctx, doc);
-                if (pdf_dict_get(ctx, trailer, PDF_NAME(Encrypt)) != encrypt) {
-                    if (encrypt) pdf_dict_put(ctx, trailer, PDF_NAME(Encrypt), encrypt);
-                    else pdf_dict_del(ctx, trailer, PDF_NAME(Encrypt));
-                }
-            }
-            fz_catch(ctx) {}
-            pdf_drop_obj(ctx, encrypt);
-        }
+        putWriterStateBackC(ctx, doc, &state);
     }
     fz_catch(ctx) captureError(ctx, err);
     return ok;
@@ -2508,6 +2912,7 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         }
         if (entry.type == 'n' && !entry.changed && !readAgainC(ctx, d.doc, num, entry.gen, entry.offset))
             guessed = true;
+        if (entry.type == 'n' && !entry.changed && !guessed && readStreamToItsEndC(ctx, d.doc, num) < 0) guessed = true;
         if (unparsed && stream) freeStreamMemberC(ctx, d.doc, num);
         if (unparsed || guessed) d.unparsedObjects.push_back(num);
         d.namesCut = d.namesCut || nameCut;
@@ -3145,21 +3550,30 @@ void checkBeforeSaving(PdfDocument::Impl& d)
 
 // What MuPDF is told for a save. `forFile` adds the checks that keep a save
 // from losing the user's work, and the incremental update for a signed
-// file; `incremental` tells whether that is what is written.
-pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
+// file; `incremental` tells whether that is what is written. A write into
+// memory (`intoMemory`: an export, a print, a copy of pages) leaves the
+// document as it was: it is read whole first, as a save reads it, and the
+// form drawings such a copy needs are drawn in a copy of its own
+// (serialize), never in the open document, whose next save they would join.
+pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
+                              bool* incremental)
 {
     fz_context* ctx = pdfContext();
     *incremental = false;
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     if (forFile) checkBeforeSaving(d);
+    else settleBeforeEditing(d);
     pdf_write_options opts = writeOptions(options);
-    if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && isSignedC(ctx, d.doc)
+    // An update goes after the bytes the document was read from: one made
+    // here (pages with a signature taken into a new document) has none.
+    if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(ctx, d.doc)
         && canSaveIncrementallyC(ctx, d.doc)) {
         opts.do_incremental = 1;
         opts.do_garbage = 0; // the signed bytes stay exactly as they are
         *incremental = true;
     }
     if (options.encryption == PdfSaveOptions::Encryption::keep) keepEncryptionDictionaryC(ctx, d.doc);
+    if (intoMemory) return opts;
     // A signed file's form stays as signed.
     if (!*incremental) drawNeededAppearances(d);
     // Collecting garbage drops objects nothing refers to: the page map is read again.
@@ -3188,20 +3602,23 @@ void checkWrittenOpens(const PdfDocument::Impl& d, const pdf_write_options& opts
         opened = openFromBuffer(ctx, written, &err);
         fz_drop_buffer(ctx, written);
     }
-    const bool opens = opened && opensWithC(ctx, opened, password);
+    // Written without its encryption dictionary, the file's encrypted
+    // bytes read as noise to every reader, though it "opens" with none.
+    const bool opens = opened && opensWithC(ctx, opened, password) && opened->crypt;
     retireDocument(opened);
     if (!opens)
         throw PdfError(PdfErrorCode::unopenableCopy, "the written file does not open with the document's password");
 }
 
-// Writes the document into `file`, or into `bytes` without one. A failed
-// write that the disk did not cause is tried once more without compressing
-// streams: some damaged streams cannot be compressed again but can be copied.
-void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file)
+// Writes the document into `file`, or into `bytes` without one (see
+// writeDocumentC for `intoMemory`). A failed write that the disk did not
+// cause is tried once more without compressing streams: some damaged
+// streams cannot be compressed again but can be copied.
+void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file, bool intoMemory)
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    bool written = writeDocumentC(ctx, d.doc, &opts, bytes, file, &err);
+    bool written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, &err);
     if (!written && !opts.do_incremental && !(file && file->systemError)) {
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
@@ -3213,7 +3630,7 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
             bytes->bytes->clear();
             bytes->failed = 0;
         }
-        written = writeDocumentC(ctx, d.doc, &opts, bytes, file, &retryErr);
+        written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, &retryErr);
     }
     if (written) return checkWrittenOpens(d, opts, bytes, file);
     if (file && file->systemError)
@@ -3222,11 +3639,33 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
     throwIfFailed(err, PdfErrorCode::general);
 }
 
+QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
+                     bool* incremental);
+
+// The bytes of `d` written with `options` where its form's fields are to be
+// drawn for other readers: drawn in a copy of the document, which is
+// written as it is first.
+QByteArray drawnInCopy(PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    QByteArray plain;
+    ByteSink sink{&plain, 0};
+    writeDocument(d, writeOptions({PdfSaveOptions::Encryption::keep, {}, {}, -1, false, false, {}}), &sink, nullptr,
+                  true);
+    const std::shared_ptr<PdfDocument> copy = PdfDocument::openBytes(plain);
+    if (d.passwordProtected && !copy->unlock(d.password))
+        throw PdfError(PdfErrorCode::unopenableCopy, "the copy does not open with the document's password");
+    std::lock_guard lock(copy->impl().mutex);
+    bool incremental = false;
+    return serialize(copy->impl(), options, false, false, &incremental);
+}
+
 // The document's bytes, made under its lock (see prepareSave).
-QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool* incremental)
+QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
+                     bool* incremental)
 {
     return readingSource(d, [&] {
-        const pdf_write_options opts = prepareSave(d, options, forFile, incremental);
+        const pdf_write_options opts = prepareSave(d, options, forFile, intoMemory, incremental);
+        if (intoMemory && !*incremental && appearancesToDraw(d)) return drawnInCopy(d, options);
         QByteArray bytes;
         if (*incremental) {
             const FileDescriptor scratch(openPrivateScratchFile());
@@ -3234,7 +3673,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
                 throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno),
                                errno);
             FileSink sink{scratch.fd};
-            writeDocument(d, opts, nullptr, &sink);
+            writeDocument(d, opts, nullptr, &sink, intoMemory);
             struct stat info = {};
             ::fstat(scratch.fd, &info);
             bytes.resize(qsizetype(info.st_size));
@@ -3243,7 +3682,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
             return bytes;
         }
         ByteSink sink{&bytes, 0};
-        writeDocument(d, opts, &sink, nullptr);
+        writeDocument(d, opts, &sink, nullptr, intoMemory);
         if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
         return bytes;
     });
@@ -3271,22 +3710,7 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 {
     std::lock_guard lock(d->mutex);
     bool incremental = false;
-    QByteArray bytes = serialize(*d, options, true, &incremental);
-    if (incremental) {
-        fz_context* ctx = pdfContext();
-        FzError err;
-        fz_buffer* buf =
-            copyBuffer(ctx, reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size()), &err);
-        pdf_document* fresh = buf ? openFromBuffer(ctx, buf, &err) : nullptr;
-        if (!fresh) fz_drop_buffer(ctx, buf);
-        throwIfFailed(err, PdfErrorCode::general);
-        adoptWritten(*d, fresh);
-        fz_drop_buffer(ctx, std::exchange(d->source, buf));
-        d->watch.reset();
-        d->holdsWholeLater = false;
-        d->fileDevice = d->fileInode = 0;
-    }
-    return bytes;
+    return serialize(*d, options, true, true, &incremental);
 }
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
@@ -3334,9 +3758,9 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     const auto write = [&](int fd) {
         std::lock_guard lock(d->mutex);
         readingSource(*d, [&] {
-            const pdf_write_options opts = prepareSave(*d, options, true, &incremental);
+            const pdf_write_options opts = prepareSave(*d, options, true, false, &incremental);
             FileSink sink{fd};
-            writeDocument(*d, opts, nullptr, &sink);
+            writeDocument(*d, opts, nullptr, &sink, false);
             struct stat written = {};
             if (::fstat(fd, &written) == 0 && written.st_size == 0)
                 throw PdfError(PdfErrorCode::general, "the document produced no data");
@@ -3393,7 +3817,8 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     {
         std::lock_guard lock(d->mutex);
         bool incremental = false;
-        bytes = serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}, false, &incremental);
+        bytes =
+            serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}, false, true, &incremental);
     }
     return openBytes(bytes);
 }

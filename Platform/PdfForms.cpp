@@ -776,13 +776,19 @@ bool fieldsStaySigned(PdfDocument::Impl& d)
     return *d.signedFile;
 }
 
+bool appearancesToDraw(PdfDocument::Impl& d)
+{
+    FzError err;
+    // Not in a copy either: what is drawn for it stays in the open document,
+    // which the next save in place would write into the signed file.
+    return needsAppearancesC(pdfContext(), d.doc, &err) && !fieldsStaySigned(d);
+}
+
 void drawNeededAppearances(PdfDocument::Impl& d)
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    // Not in a copy either: what is drawn for it stays in the open document,
-    // which the next save in place would write into the signed file.
-    if (!needsAppearancesC(ctx, d.doc, &err) || fieldsStaySigned(d)) return;
+    if (!appearancesToDraw(d)) return;
     const int count = countPagesC(ctx, d.doc, &err);
     // A stored drawing may show another value than the field holds (some
     // programs leave it behind when the value changes), and the request is

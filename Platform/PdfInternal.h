@@ -561,6 +561,9 @@ void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // cannot be drawn keeps the request. A signed file's fields stay as signed,
 // in every copy. The caller holds d.mutex; never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
+// Whether drawNeededAppearances draws anything: the form asks readers to
+// draw its fields, and they do not stay as signed. The caller holds d.mutex.
+bool appearancesToDraw(PdfDocument::Impl& d);
 // A page just loaded shows a form that asks readers to draw its fields as a
 // save writes it, so that the window and a flattened copy show the words
 // that other readers show: each widget is judged by the save's rule, and a

@@ -3,11 +3,13 @@
 // case is a file written here, saved, and read back by poppler.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageEditing.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -363,15 +365,28 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
 
 // ---------------------------------------------------------------- unusual but sound
 
+// Whether every entry of the file's cross-reference tables holds a
+// generation a table may hold: 65535 at most.
+bool tableEntriesFit(const QByteArray& bytes)
+{
+    static const QRegularExpression entry("(?:^|\\n)\\d{10} (\\d+) [fn]");
+    for (auto match = entry.globalMatch(QString::fromLatin1(bytes)); match.hasNext();)
+        if (match.next().captured(1).toLong() > 65535) return false;
+    return true;
+}
+
 TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
 {
     // MuPDF warns about each of these, cannot read a part nothing uses, or
     // rebuilds a table that lists what every reader finds, but reads the
-    // file as poppler does, and a save writes what the file
-    // holds: the file is saved over, the mark added, and poppler reads the
-    // same words and draws the same page; another file takes it without a
-    // question. Whether the page was drawn before (as the window does) or
-    // not makes no difference.
+    // file as poppler does (a stream whose /Length is wrong by its
+    // `endstream`), and a save writes what the file holds, each name as
+    // every reader reads it (one of no bytes too), each stream with its
+    // true length, each table entry as a table holds one: the file is
+    // saved over, the mark added, and poppler reads the same words and
+    // draws the same page; another file takes it without a question, and
+    // so does the saved file when it is saved again. Whether the page was
+    // drawn before (as the window does) or not makes no difference.
     auto junk = textPageObjects("Junk before endobj");
     junk[4] += " junk";
     auto inArray = textPageObjects("");
@@ -387,6 +402,28 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
     // MuPDF rebuilds the table of these, and finds what it lists.
     QByteArray wordy = testsupport::writePdf(textPageObjects("Words in the table"));
     wordy.replace(" 00000 n \n", " 00000 n   see here\n");
+    // A name of no bytes ("/" alone) is a name like any other.
+    const auto withEmptyName = [](const std::string& words, const std::string& pageKeys) {
+        auto objects = textPageObjects(words);
+        objects[2].insert(objects[2].rfind(">>"), pageKeys + " ");
+        return testsupport::writePdf(objects);
+    };
+    const std::string differences = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding << /Type "
+                                    "/Encoding /Differences [65 / 70 /X] >> >>";
+    // A content stream whose data does not end where its /Length says.
+    const auto lengthOff = [](const std::string& words, int off, const std::string& endKeyword) {
+        auto objects = textPageObjects(words);
+        const std::string data = "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET";
+        objects[3] =
+            "<< /Length " + std::to_string(int(data.size()) + off) + " >>\nstream\n" + data + "\n" + endKeyword;
+        return testsupport::writePdf(objects);
+    };
+    // A free entry of the highest generation there is, besides the table's head.
+    auto freed = textPageObjects("Free entry");
+    freed.push_back("<< /Unused true >>");
+    QByteArray highestGeneration = testsupport::writePdf(freed);
+    const qsizetype sixth = highestGeneration.indexOf("xref\n0 7\n") + 9 + 6 * 20;
+    highestGeneration.replace(sixth, 20, "0000000000 65535 f \n");
     const struct {
         const char* what;
         QByteArray bytes;
@@ -405,6 +442,19 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
          objectStreamPdf("Unused member", helvetica, helvetica, {"<< /Broken [1 2 <<"}), "Unused member"},
         {"a line of junk before %PDF", "junk\n" + testsupport::writePdf(textPageObjects("Junk before")), "Junk before"},
         {"words after the table's entries", wordy, "Words in the table"},
+        {"a key of no bytes before a number", withEmptyName("Empty key number", "/ 1"), "Empty key number"},
+        {"a key of no bytes before a reference", withEmptyName("Empty key reference", "/ 5 0 R"),
+         "Empty key reference"},
+        {"a key of no bytes before null", withEmptyName("Empty key null", "/ null /Other /"), "Empty key null"},
+        {"a glyph name of no bytes in a font's differences",
+         testsupport::writePdf(textPageObjects("BXF AXF", differences)), "BXX AXX"},
+        {"a stream's /Length reaching past endstream", lengthOff("Length too long", 30, "endstream"),
+         "Length too long"},
+        {"a stream's /Length past the end of the file", lengthOff("Length past the end", 100000, "endstream"),
+         "Length past the end"},
+        {"a stream's /Length short of endstream", lengthOff("Length too short", -10, "endstream"), "Length too short"},
+        {"a stream's endstream misspelled", lengthOff("Misspelled endstream", 0, "endstreax"), "Misspelled endstream"},
+        {"a free entry of the highest generation", highestGeneration, "Free entry"},
     };
     for (const auto& c : cases) {
         for (const bool drawnFirst : {true, false}) {
@@ -441,66 +491,167 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
                 int exitCode = -1;
                 const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
                 EXPECT_EQ(exitCode, 0) << check.toStdString();
+                EXPECT_TRUE(tableEntriesFit(testsupport::readFile(saved)));
             }
+            // The saved file, opened and saved again, as the user's next session does.
+            const QString again = dir.filePath("again.pdf");
+            try {
+                PdfDocument::openFile(original.toStdString())->saveToFile(again.toStdString(), fileSave());
+            } catch (const PdfError& error) {
+                ADD_FAILURE() << "not saved again: " << error.what();
+                continue;
+            }
+            EXPECT_EQ(popplerText(again), wordsBefore);
+            int exitCode = -1;
+            const QString check = testsupport::runProgram("qpdf", {"--check", again}, &exitCode);
+            EXPECT_EQ(exitCode, 0) << check.toStdString();
         }
     }
 }
 
+// ---------------------------------------------------------------- a write of the open document
+
+// Whether poppler finds the file's signatures valid (a file without one: false).
+bool signatureIsValid(const QString& path, const QString& password)
+{
+    const QStringList passwordArgs = password.isEmpty() ? QStringList{} : QStringList{"-upw", password};
+    const QString sig = testsupport::runProgram("pdfsig", passwordArgs + QStringList{path});
+    return sig.contains("Signature is Valid") && !sig.contains("Signature is Invalid");
+}
+
 TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
 {
-    // Export, print and Extract Pages write a copy of the open document
-    // without its encryption; the user's next save must still write the
-    // file as it was: encrypted with its password, its signature valid.
+    // Export, print, Share and Extract Pages write the open document into
+    // memory, with or without its encryption, with a password of its own,
+    // with or without what nothing refers to; MuPDF's writer changes the
+    // document it writes. The user's next save must write the very bytes it
+    // writes without that copy: the file encrypted with its password, its
+    // signature valid, every page and word there for poppler and qpdf.
+    QTemporaryDir made;
+    // Signed files encrypted by another program, as users get them.
+    const auto encryptedBy = [&](const QString& name, const QStringList& how, const std::string& from) {
+        const QString path = made.filePath(name);
+        testsupport::runProgram("qpdf", QStringList{"--allow-weak-crypto"} + how
+                                            + QStringList{QString::fromStdString(from), path});
+        return path;
+    };
+    const std::string signedFile = testsupport::qpdfCorpusPath("digitally-signed.pdf");
+    const auto qpdfSuite = [](const char* name) { return QString::fromStdString(testsupport::qpdfCorpusPath(name)); };
     const struct {
-        const char* name;
-        bool encrypted;
-        bool signedFile;
+        const char* what;
+        QString path;
+        QString password; // the open password, if any
+        bool aes;         // encrypted with a random start for every string and stream
     } files[] = {
-        {"V4.pdf", true, false},
-        {"V4-aes.pdf", true, false},
-        {"digitally-signed.pdf", false, true},
-        {"minimal-signed-restricted.pdf", true, true},
+        {"plain, by pdfLaTeX", QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")), {}, false},
+        {"RC4 with a password, by LibreOffice",
+         QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), "openpassword", false},
+        {"RC4 (V4)", qpdfSuite("V4.pdf"), {}, false},
+        {"AES-128", qpdfSuite("V4-aes.pdf"), {}, true},
+        {"AES-256", qpdfSuite("enc-XI-R6,V5,O=master.pdf"), {}, true},
+        {"signed", qpdfSuite("digitally-signed.pdf"), {}, false},
+        {"signed, AES-128 (a signed form)", qpdfSuite("minimal-signed-restricted.pdf"), {}, true},
+        {"signed, RC4 by qpdf",
+         encryptedBy("rc4.pdf", {"--encrypt", "", "owner", "128", "--use-aes=n", "--"}, signedFile),
+         {},
+         false},
+        {"signed, AES-128 by qpdf",
+         encryptedBy("aes128.pdf", {"--encrypt", "", "owner", "128", "--use-aes=y", "--"}, signedFile),
+         {},
+         true},
+        {"signed, AES-256 by qpdf",
+         encryptedBy("aes256.pdf", {"--encrypt", "", "owner", "256", "--"}, signedFile),
+         {},
+         true},
+        {"signed, AES-256 by qpdf, objects in streams",
+         encryptedBy("aes256-streams.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"},
+                     signedFile),
+         {},
+         true},
+    };
+    const auto withOptions = [](auto set) {
+        return [set](PdfDocument& doc) {
+            platform::PdfSaveOptions options;
+            set(options);
+            ASSERT_FALSE(doc.save(options).isEmpty());
+        };
     };
     const struct {
         const char* what;
-        std::function<void(const PdfDocument&)> copy;
+        std::function<void(PdfDocument&)> write;
     } roads[] = {
-        {"a copy (print, Extract Pages)", [](const PdfDocument& doc) { ASSERT_TRUE(doc.copy()); }},
-        {"an export's snapshot",
-         [](const PdfDocument& doc) {
-             platform::PdfSaveOptions options;
-             options.encryption = platform::PdfSaveOptions::Encryption::none;
-             options.garbageCollect = true;
-             ASSERT_FALSE(doc.save(options).isEmpty());
+        {"a copy (print, Extract Pages, a page duplicated)", [](PdfDocument& doc) { ASSERT_TRUE(doc.copy()); }},
+        {"an export's snapshot", withOptions([](platform::PdfSaveOptions& o) {
+             o.encryption = platform::PdfSaveOptions::Encryption::none;
+             o.garbageCollect = true;
+         })},
+        {"a shared copy", withOptions([](platform::PdfSaveOptions& o) { o = fileSave(); })},
+        {"a copy with a password of its own", withOptions([](platform::PdfSaveOptions& o) {
+             o.encryption = platform::PdfSaveOptions::Encryption::aes256;
+             o.userPassword = "user";
+             o.ownerPassword = "owner";
+             o.garbageCollect = true;
+         })},
+        {"pages taken into another document",
+         [](PdfDocument& doc) {
+             const auto other = PdfDocument::createBlank();
+             EXPECT_EQ(platform::graftPages(*other, doc, {0}).size(), 1u);
          }},
     };
     for (const auto& f : files) {
-        for (const auto& road : roads) {
-            SCOPED_TRACE(std::string(f.name) + ", " + road.what);
-            QTemporaryDir dir;
-            const QString original = dir.filePath("original.pdf");
-            ASSERT_TRUE(QFile::copy(QString::fromStdString(testsupport::qpdfCorpusPath(f.name)), original));
-            const QString wordsBefore = popplerText(original);
-            ASSERT_FALSE(wordsBefore.trimmed().isEmpty());
-            int checkBefore = -1; // qpdf warns about some of these files as they come
-            testsupport::runProgram("qpdf", {"--check", original}, &checkBefore);
-            auto doc = PdfDocument::openFile(original.toStdString());
-            road.copy(*doc);
-            for (const bool marked : {false, true}) {
-                if (marked) addMark(*doc);
-                const QString saved = dir.filePath(marked ? "marked.pdf" : "unchanged.pdf");
-                doc->saveToFile(saved.toStdString(), fileSave());
-                EXPECT_EQ(popplerText(saved).toStdString(), wordsBefore.toStdString())
-                    << (marked ? "marked" : "unchanged");
-                EXPECT_EQ(popplerInfo(saved).contains(QRegularExpression("Encrypted:\\s+yes")), f.encrypted);
-                int exitCode = -1;
-                const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
-                EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
-                if (f.signedFile) {
-                    const QString sig = testsupport::runProgram("pdfsig", {saved});
-                    EXPECT_TRUE(sig.contains("Signature is Valid")) << sig.toStdString();
-                }
+        SCOPED_TRACE(f.what);
+        ASSERT_TRUE(QFile::exists(f.path));
+        const auto open = [&](const QString& path) {
+            auto doc = PdfDocument::openFile(path.toStdString());
+            if (!f.password.isEmpty()) {
+                EXPECT_TRUE(doc->unlock(f.password.toStdString()));
             }
+            return doc;
+        };
+        const QStringList passwordArgs = f.password.isEmpty() ? QStringList{} : QStringList{"-upw", f.password};
+        const QString wordsBefore = testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", f.path, "-"});
+        ASSERT_FALSE(wordsBefore.trimmed().isEmpty());
+        const QString infoBefore = testsupport::runProgram("pdfinfo", passwordArgs + QStringList{f.path});
+        const QString pagesBefore = QRegularExpression("Pages: +\\d+\\n").match(infoBefore).captured();
+        ASSERT_FALSE(pagesBefore.isEmpty());
+        const bool encrypted = infoBefore.contains(QRegularExpression("Encrypted:\\s+yes"));
+        const bool signatureValid = signatureIsValid(f.path, f.password);
+        int checkBefore = -1; // qpdf warns about some of these files as they come
+        testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", f.path}, &checkBefore);
+        QTemporaryDir dir;
+        // The save with no copy before it.
+        const QString plain = dir.filePath("plain.pdf");
+        {
+            auto doc = open(f.path);
+            addMark(*doc);
+            doc->saveToFile(plain.toStdString(), fileSave());
+        }
+        for (const auto& road : roads) {
+            SCOPED_TRACE(road.what);
+            auto doc = open(f.path);
+            road.write(*doc);
+            addMark(*doc);
+            const QString saved = dir.filePath("saved.pdf");
+            doc->saveToFile(saved.toStdString(), fileSave());
+            if (f.aes) {
+                EXPECT_EQ(QFileInfo(saved).size(), QFileInfo(plain).size());
+                const QByteArray objects = testsupport::decryptedObjects(saved, f.password);
+                EXPECT_FALSE(objects.isEmpty());
+                EXPECT_TRUE(objects == testsupport::decryptedObjects(plain, f.password));
+            } else {
+                EXPECT_TRUE(testsupport::withoutSaveIdentity(testsupport::readFile(saved))
+                            == testsupport::withoutSaveIdentity(testsupport::readFile(plain)));
+            }
+            EXPECT_EQ(testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", saved, "-"}).toStdString(),
+                      wordsBefore.toStdString());
+            const QString info = testsupport::runProgram("pdfinfo", passwordArgs + QStringList{saved});
+            EXPECT_TRUE(info.contains(pagesBefore)) << info.toStdString();
+            EXPECT_EQ(info.contains(QRegularExpression("Encrypted:\\s+yes")), encrypted);
+            int exitCode = -1;
+            const QString check =
+                testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", saved}, &exitCode);
+            EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
+            EXPECT_EQ(signatureIsValid(saved, f.password), signatureValid);
         }
     }
 }

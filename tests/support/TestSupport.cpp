@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #if defined(RAVLEN_TEST_WIDGETS)
@@ -221,6 +222,23 @@ QString runProgram(const QString& program, const QStringList& arguments, int* ex
     process.waitForFinished(60000);
     if (exitCode) *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromLocal8Bit(process.readAll());
+}
+
+QByteArray withoutSaveIdentity(const QByteArray& bytes)
+{
+    static const QRegularExpression id("/ID\\s*\\[.*?[>)]\\s*\\]", QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression start("startxref\\s+\\d+\\s+%%EOF\\s*$");
+    return QString::fromLatin1(bytes).replace(id, "/ID").replace(start, "startxref").toLatin1();
+}
+
+QByteArray decryptedObjects(const QString& path, const QString& password)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("decrypted.pdf");
+    QStringList arguments = {"--decrypt", "--static-id", "--qdf", "--object-streams=disable", path, out};
+    if (!password.isEmpty()) arguments.prepend("--password=" + password);
+    runProgram("qpdf", arguments);
+    return readFile(out);
 }
 
 QByteArray makeSignedPdf(const QString& folder, bool listedInForm)

@@ -77,6 +77,16 @@ QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes);
 // with `arguments`, waiting up to a minute; its exit code in `exitCode`
 // (-1 when it did not end normally).
 QString runProgram(const QString& program, const QStringList& arguments, int* exitCode = nullptr);
+// The bytes of a saved PDF but for what differs between two saves of the
+// same document whatever came before them: the second half of /ID, new at
+// every save, and where the last table starts, which moves when that half
+// is written out longer (as a literal string).
+QByteArray withoutSaveIdentity(const QByteArray& bytes);
+// The objects of the PDF at `path` decrypted (with `password`, if any), in
+// qpdf's canonical form (its streams decoded): what an AES-encrypted file
+// holds, whose bytes differ at every save, each string and stream
+// encrypted from a random start. Empty when qpdf cannot read it.
+QByteArray decryptedObjects(const QString& path, const QString& password = {});
 // The same pages, each one's content carrying a comment of noise, so that the
 // file takes at least `bytes`: a file too long to be held whole when opened.
 QByteArray makeLongTextPdf(int pages, std::size_t bytes);

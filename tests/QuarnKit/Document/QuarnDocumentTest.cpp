@@ -1,14 +1,19 @@
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
+#include "QuarnKit/Export/ExportJob.h"
+#include "QuarnKit/Export/PagePipeline.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Markup/MarkEdits.h"
+#include "QuarnKit/Pages/PageEdits.h"
+#include "QuarnKit/Viewer/PrintLayout.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -205,6 +210,96 @@ TEST(QuarnDocument, SnapshotsOfASignedFileAreWholeAndKeepTheSignatureValid)
         testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
         EXPECT_EQ(exitCode, 0);
         EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(path), 0).size(), size_t(marks));
+    }
+}
+
+TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
+{
+    // Share, an export, Print to a file, Extract Pages and an image export's
+    // workers each write the open document into memory first. Signed files
+    // encrypted by another program, and a signed form: the save after any
+    // of them writes what it writes without it, which poppler reads whole.
+    QTemporaryDir dir;
+    const QString signedFile = QString::fromStdString(testsupport::qpdfCorpusPath("digitally-signed.pdf"));
+    const auto encrypted = [&](const QString& name, const QStringList& how) {
+        const QString path = dir.filePath(name);
+        testsupport::runProgram("qpdf", QStringList{"--allow-weak-crypto"} + how + QStringList{signedFile, path});
+        return path;
+    };
+    const struct {
+        const char* what;
+        QString path;
+        bool aes;
+    } files[] = {
+        {"signed, AES-256 by qpdf, objects in streams",
+         encrypted("aes256.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"}), true},
+        {"signed, RC4 by qpdf", encrypted("rc4.pdf", {"--encrypt", "", "owner", "128", "--use-aes=n", "--"}), false},
+        {"a signed form, AES-128", QString::fromStdString(testsupport::qpdfCorpusPath("minimal-signed-restricted.pdf")),
+         true},
+    };
+    const QString written = dir.filePath("written.pdf");
+    const struct {
+        const char* what;
+        std::function<void(const QuarnDocument&)> write;
+    } roads[] = {
+        {"Share", [](const QuarnDocument& document) { EXPECT_FALSE(document.snapshot().isEmpty()); }},
+        {"Export",
+         [](const QuarnDocument& document) {
+             EXPECT_FALSE(quarnkit::ExportSnapshot::data(*pdfOf(document)).isEmpty());
+         }},
+        {"Print to a file",
+         [&](const QuarnDocument& document) {
+             EXPECT_TRUE(quarnkit::printingJob(document, {0}, QSizeF(612, 792), written)().written);
+         }},
+        {"Extract Pages",
+         [&](const QuarnDocument& document) {
+             EXPECT_TRUE(quarnkit::PageEdits::extractInto(document, {0}, written)());
+         }},
+        {"an image export's workers",
+         [](const QuarnDocument& document) {
+             int made = 0;
+             quarnkit::PagePipeline::run(
+                 pdfOf(document), {0, 0}, [](const platform::PdfDocument&, int) { return QByteArray("page"); }, nullptr,
+                 [&](int, const QByteArray&) { ++made; }, 2);
+             EXPECT_EQ(made, 2);
+         }},
+    };
+    platform::PdfSaveOptions save;
+    save.garbageCollect = true; // as the window saves
+    const auto markAndSave = [&](QuarnDocument& document, const QString& path) {
+        const auto mark =
+            quarnkit::AnnotationFactory::rectangle({40, 40}, {70, 70}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
+        ASSERT_TRUE(quarnkit::MarkEdits::add(document, *document.pageId(0), *mark, "Rectangle"));
+        pdfOf(document)->saveToFile(path.toStdString(), save);
+    };
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.what);
+        const QString words = testsupport::runProgram("pdftotext", {"-q", f.path, "-"});
+        ASSERT_FALSE(words.trimmed().isEmpty());
+        const QString plain = dir.filePath("plain.pdf");
+        markAndSave(*QuarnDocument::open(f.path), plain);
+        for (const auto& road : roads) {
+            SCOPED_TRACE(road.what);
+            auto document = QuarnDocument::open(f.path);
+            road.write(*document);
+            const QString saved = dir.filePath("saved.pdf");
+            markAndSave(*document, saved);
+            if (f.aes) {
+                EXPECT_EQ(QFileInfo(saved).size(), QFileInfo(plain).size());
+                const QByteArray objects = testsupport::decryptedObjects(saved);
+                EXPECT_FALSE(objects.isEmpty());
+                EXPECT_TRUE(objects == testsupport::decryptedObjects(plain));
+            } else {
+                EXPECT_TRUE(testsupport::withoutSaveIdentity(testsupport::readFile(saved))
+                            == testsupport::withoutSaveIdentity(testsupport::readFile(plain)));
+            }
+            EXPECT_EQ(testsupport::runProgram("pdftotext", {"-q", saved, "-"}), words);
+            EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(saved), 0).size(),
+                      quarnkit::MarkEdits::marks(*QuarnDocument::open(f.path), 0).size() + 1);
+            int exitCode = -1;
+            const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+            EXPECT_EQ(exitCode, 0) << check.toStdString();
+        }
     }
 }
 
