@@ -2229,6 +2229,25 @@ int writesEmptyNameC(fz_context* ctx, pdf_document* doc, int changedOnly)
     return found;
 }
 
+// A trailer for an update written with a cross-reference table: the trailer
+// of a file whose last table is a stream is that stream's dictionary, and
+// its entries for the stream (/Type /XRef, /W, /Filter, ...) are left out.
+// Changed in place: putWriterStateBackC puts them back.
+void tableTrailerC(fz_context* ctx, pdf_document* doc)
+{
+    const int saving = doc->save_in_progress;
+    doc->save_in_progress = 1;
+    fz_try(ctx) {
+        pdf_obj* trailer = pdf_trailer(ctx, doc);
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, trailer, PDF_NAME(Type)), PDF_NAME(XRef)))
+            for (pdf_obj* key : {PDF_NAME(Type), PDF_NAME(W), PDF_NAME(Index), PDF_NAME(Filter), PDF_NAME(DecodeParms),
+                                 PDF_NAME(Length)})
+                pdf_dict_del(ctx, trailer, key);
+    }
+    fz_always(ctx) doc->save_in_progress = saving;
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // Writes the document into `file` or, without one, into `bytes`, and leaves
 // it as it was (WriterState). MuPDF reads an incremental update back while
 // it writes it: that takes a file. A write into memory (`intoMemory`: an
@@ -2252,7 +2271,10 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
             opts.do_garbage = 0;
         }
         if (!opts.do_incremental) capFreeGenerationsC(ctx, doc, &state);
-        if (intoMemory && opts.do_incremental) doc->has_xref_streams = 0;
+        if (intoMemory && opts.do_incremental) {
+            doc->has_xref_streams = 0;
+            tableTrailerC(ctx, doc);
+        }
         if (writesEmptyNameC(ctx, doc, opts.do_incremental)) opts.do_pretty = 1;
         if (file) {
             out = newFileOutput(ctx, file);
