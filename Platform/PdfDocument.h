@@ -265,7 +265,9 @@ public:
     // tried once more without compressing streams. A file that carries a
     // digital signature is saved as an incremental update: the signed bytes
     // stay as they were. A document whose file another program rewrote in
-    // place (sourceChanged) is refused (PdfError sourceChanged).
+    // place (sourceChanged) is refused (PdfError sourceChanged). Bytes made
+    // here (and by copy) leave the document as it was: its next save writes
+    // what it writes without them.
     QByteArray save(const PdfSaveOptions& options = {}) const;
     // Writes to a temporary file beside `path`, syncs it and renames it into
     // place, keeping the owner, group and mode of the file it replaces: the
@@ -319,8 +321,8 @@ public:
     bool copyShowsLess() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;
-    // An independent copy (for a background thread), made from saved bytes;
-    // refused (sourceChanged) as save() is.
+    // An independent copy (for a background thread), made from saved bytes
+    // (see save); refused (sourceChanged) as save() is.
     std::shared_ptr<PdfDocument> copy() const;
 
     struct Impl;
