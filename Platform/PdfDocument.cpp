@@ -1836,8 +1836,9 @@ int64_t lastStartXrefC(fz_context* ctx, fz_output* out, ByteSink* bytes, FileSin
 
 // Appends an update that holds the metadata stream in the clear, as the
 // file's encryption says it is: readers take the last revision of an object.
+// Printed `tight` as the write before it was (see writesEmptyNameC).
 void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata, fz_output* out, ByteSink* bytes,
-                          FileSink* file)
+                          FileSink* file, int tight)
 {
     fz_buffer* raw = nullptr;
     pdf_obj* dict = nullptr;
@@ -1870,7 +1871,7 @@ void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata,
         fz_write_string(ctx, out, "\n");
         const int64_t offset = fz_tell_output(ctx, out);
         fz_write_printf(ctx, out, "%d %d obj\n", num, gen);
-        pdf_print_obj(ctx, out, dict, 1, 0);
+        pdf_print_obj(ctx, out, dict, tight, 0);
         fz_write_string(ctx, out, "\nstream\n");
         fz_write_data(ctx, out, data, length);
         fz_write_string(ctx, out, "\nendstream\nendobj\n");
@@ -1883,7 +1884,7 @@ void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata,
         pdf_dict_put_int(ctx, trailer, PDF_NAME(Size), pdf_xref_len(ctx, doc));
         pdf_dict_put_int(ctx, trailer, PDF_NAME(Prev), previous);
         fz_write_string(ctx, out, "trailer\n");
-        pdf_print_obj(ctx, out, trailer, 1, 0);
+        pdf_print_obj(ctx, out, trailer, tight, 0);
         fz_write_printf(ctx, out, "\nstartxref\n%ld\n%%%%EOF\n", xref);
     }
     fz_always(ctx) {
@@ -2285,7 +2286,7 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
         if (opts.do_incremental) appendOriginalC(ctx, doc, out);
         pdf_write_document(ctx, doc, out, &opts);
         if (pdf_obj* metadata = clearMetadataC(ctx, doc, &opts))
-            appendClearMetadataC(ctx, doc, metadata, out, bytes, file);
+            appendClearMetadataC(ctx, doc, metadata, out, bytes, file, !opts.do_pretty);
         fz_close_output(ctx, out);
         ok = 1;
     }
