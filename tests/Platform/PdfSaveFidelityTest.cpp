@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -634,7 +633,9 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
             const QString saved = dir.filePath("saved.pdf");
             doc->saveToFile(saved.toStdString(), fileSave());
             if (f.aes) {
-                EXPECT_EQ(QFileInfo(saved).size(), QFileInfo(plain).size());
+                // Encrypted from random starts, the bytes differ; where they lie does not.
+                EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
+                          testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
                 const QByteArray objects = testsupport::decryptedObjects(saved, f.password);
                 EXPECT_FALSE(objects.isEmpty());
                 EXPECT_TRUE(objects == testsupport::decryptedObjects(plain, f.password));

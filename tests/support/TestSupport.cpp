@@ -226,7 +226,9 @@ QString runProgram(const QString& program, const QStringList& arguments, int* ex
 
 QByteArray withoutSaveIdentity(const QByteArray& bytes)
 {
-    static const QRegularExpression id("/ID\\s*\\[.*?[>)]\\s*\\]", QRegularExpression::DotMatchesEverythingOption);
+    // Two strings, each hexadecimal or literal (MuPDF escapes every bracket in one).
+    static const QString string = R"((?:<[^>]*>|\((?:\\.|[^\\)])*\)))";
+    static const QRegularExpression id("/ID\\s*\\[\\s*" + string + "\\s*" + string + "\\s*\\]");
     static const QRegularExpression start("startxref\\s+\\d+\\s+%%EOF\\s*$");
     return QString::fromLatin1(bytes).replace(id, "/ID").replace(start, "startxref").toLatin1();
 }

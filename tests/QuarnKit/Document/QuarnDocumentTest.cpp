@@ -285,7 +285,9 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
             const QString saved = dir.filePath("saved.pdf");
             markAndSave(*document, saved);
             if (f.aes) {
-                EXPECT_EQ(QFileInfo(saved).size(), QFileInfo(plain).size());
+                // Encrypted from random starts, the bytes differ; where they lie does not.
+                EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
+                          testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
                 const QByteArray objects = testsupport::decryptedObjects(saved);
                 EXPECT_FALSE(objects.isEmpty());
                 EXPECT_TRUE(objects == testsupport::decryptedObjects(plain));
