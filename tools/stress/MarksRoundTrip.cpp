@@ -108,7 +108,8 @@ void expectSame(const OwnContent& before, const OwnContent& after)
 
 } // namespace
 
-int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&)>& step)
+int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&)>& step,
+                   const std::function<void(const std::string&, const QByteArray&)>& written)
 {
     if (doc.pageCount() < 1) return 0;
     const OwnContent own = ownContent(doc, {});
@@ -132,7 +133,9 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
     // Written as Save writes a file: what nothing refers to stays out.
     platform::PdfSaveOptions collect;
     collect.garbageCollect = true;
-    auto reopened = PdfDocument::openBytes(doc.save(collect));
+    const QByteArray marked = doc.save(collect);
+    written("with its marks", marked);
+    auto reopened = PdfDocument::openBytes(marked);
     for (const Added& mark : added) {
         const auto back = annots::find(*reopened, 0, mark.object);
         const auto style = back ? quarnkit::MarkCatalog::style(*back) : std::nullopt;
@@ -146,7 +149,9 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
 
     for (const Added& mark : added)
         if (!annots::remove(*reopened, 0, mark.object)) throw std::runtime_error("a mark could not be deleted");
-    auto cleaned = PdfDocument::openBytes(reopened->save(collect));
+    const QByteArray deleted = reopened->save(collect);
+    written("with the marks deleted", deleted);
+    auto cleaned = PdfDocument::openBytes(deleted);
     for (const Added& mark : added) {
         // Putting the object back works only while it is an annotation in the file.
         if (!annots::insert(*cleaned, 0, mark.object, 0)) continue;

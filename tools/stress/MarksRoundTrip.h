@@ -16,9 +16,13 @@ struct KeptInSignedRevision : std::runtime_error {
 };
 
 // Runs the round trip on `doc` (left edited) and returns how many marks went
-// through it; 0 for a document without pages. `step` is told of each stage.
-// Throws std::runtime_error naming what came back wrong, KeptInSignedRevision
-// when only a signed file's earlier revision still holds the deleted marks.
-int roundTripMarks(platform::PdfDocument& doc, const std::function<void(const std::string&)>& step);
+// through it; 0 for a document without pages. `step` is told of each stage,
+// `written` of each copy it writes ("with its marks", "with the marks
+// deleted") before it reads it back, to judge it as readers other than ravlen
+// read it. Throws std::runtime_error naming what came back wrong,
+// KeptInSignedRevision when only a signed file's earlier revision still
+// holds the deleted marks.
+int roundTripMarks(platform::PdfDocument& doc, const std::function<void(const std::string&)>& step,
+                   const std::function<void(const std::string&, const QByteArray&)>& written);
 
 } // namespace stress

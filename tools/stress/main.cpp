@@ -3,31 +3,36 @@
 // text box, write to memory, open again, and round-trip one mark of each kind
 // on the first page), each file in a child process so that a crash or a hang is
 // counted against that file and the run goes on. A copy of each file is then
-// saved through the window's own save (its checks included): with no edit (the
-// page count stays), then exported as the window's Export writes "PDF" and
-// "Flattened PDF", then saved with a new mark (it is there when reopened) and,
-// for a signed file, with the signature still valid. After each save a second
-// reader (poppler: pdfinfo, pdftotext) must read the copy as it read the
-// original: the same pages, sizes and rotations, and words. Poppler also draws
-// the first pages of the original, of the copy saved with no edit and of each
-// export (pdftoppm at 30 dpi, each page's crop box as readers show it): pixels
-// that differ, and other words or pages in an export, are listed apart for a
-// person to judge, not failed, as a form that asks readers to draw its fields
-// is drawn anew on a save by design; --keep keeps those files. Saves the
-// window's checks refuse (the file is left byte for byte) and files that open
-// but cannot be written are counted apart from failures; so are signed files
-// whose signed revision keeps the round trip's deleted marks, as an incremental
-// save must. A refused save takes the road the window offers, Save As: that
-// copy must be written and read by poppler, its drawing is compared too, and
-// qpdf's check of the file says whether it is damaged. A file ravlen does not
-// open is counted apart from failures when poppler cannot read it either, and a
-// PDF without pages passes when its save is declined as such. Every outside
-// program runs in a process group of its own under a time limit, and is killed
-// with its group.
+// saved through the window's own save (its checks included): with no edit,
+// then exported as the window's Export writes "PDF" and "Flattened PDF", then
+// saved with a new mark and, for a signed file, with the signature still
+// valid. A save the window's checks refuse (the file is left byte for byte)
+// takes the road the window offers, Save As.
+//
+// Every copy written (to memory, each save, Save As, each export) is judged
+// against the original (Judgement.h): ravlen must reopen it with the pages and
+// marks that were saved; `qpdf --check` must find no errors in it where it
+// found none in the original; poppler (pdfinfo, pdftotext) must read as many
+// pages and no fewer words of it, and a save exactly as the original (sizes,
+// rotations, words); a copy that drops the original's layers must not draw
+// differently. Each failure is counted under its own kind, a file with any
+// failure fails whatever came after (a later refusal, a signed revision that
+// keeps the round trip's deleted marks), and the summary counts each kind.
+// Poppler also draws the first pages of the original, of the copy saved with
+// no edit, of Save As and of each export (pdftoppm at 30 dpi, each page's crop
+// box as readers show it): pixels that differ, and other words none lost in an
+// export, are listed apart for a person to judge, not failed, as a form that
+// asks readers to draw its fields is drawn anew on a save by design; --keep
+// keeps those files. Refused saves and files that ravlen does not open when
+// poppler cannot read them either are counted apart from failures, the former
+// sorted by what qpdf's check says of the file; a PDF without pages passes when
+// its save is declined as such. Every outside program runs in a process group
+// of its own under a time limit, and is killed with its group.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportJob.h"
+#include "tools/stress/Judgement.h"
 #include "tools/stress/MarksRoundTrip.h"
 
 #include <algorithm>
@@ -41,8 +46,16 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -254,13 +267,6 @@ bool signatureValid(const std::string& path)
 // pdfinfo gives them, and each page's words. ravlen's own read-back cannot
 // see what only other readers lose (a mark drawn from an appearance MuPDF
 // made, a font written as null, a name cut on one side).
-struct PopplerReading {
-    bool read = false; // poppler could read the file at all
-    int pages = 0;
-    std::vector<std::string> geometry; // "size: … rot: …" of each page
-    std::vector<std::string> text;     // each page's words, spaces collapsed
-};
-
 std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> out;
@@ -287,11 +293,13 @@ std::string words(const std::string& text)
     return out;
 }
 
-PopplerReading popplerRead(const std::string& path)
+stress::PopplerReading popplerRead(const std::string& path)
 {
-    PopplerReading r;
+    stress::PopplerReading r;
+    const ProgramRun info = runProgram({"pdfinfo", path}, false);
+    r.answered = info.answered;
     int claimed = 0;
-    for (const std::string& line : lines(outputOf({"pdfinfo", path}, false)))
+    for (const std::string& line : lines(info.output))
         if (line.rfind("Pages:", 0) == 0) {
             claimed = std::atoi(line.c_str() + 6);
             r.read = true;
@@ -300,8 +308,9 @@ PopplerReading popplerRead(const std::string& path)
     // "Page    3 size: 595.28 x 841.89 pts (A4)", then "Page    3 rot:  90".
     // A page the tree claims but poppler cannot find is "0 x 0": no page.
     std::vector<std::string> geometry(static_cast<size_t>(claimed));
-    for (const std::string& line :
-         lines(outputOf({"pdfinfo", "-f", "1", "-l", std::to_string(claimed), path}, false))) {
+    const ProgramRun pages = runProgram({"pdfinfo", "-f", "1", "-l", std::to_string(claimed), path}, false);
+    r.answered = r.answered && pages.answered;
+    for (const std::string& line : lines(pages.output)) {
         if (line.rfind("Page ", 0) != 0) continue;
         const int page = std::atoi(line.c_str() + 5);
         const size_t colon = line.find(':');
@@ -311,36 +320,107 @@ PopplerReading popplerRead(const std::string& path)
     for (const std::string& page : geometry)
         if (page.rfind("size: 0 x 0 ", 0) != 0) r.geometry.push_back(page);
     r.pages = int(r.geometry.size());
-    const std::string text = outputOf({"pdftotext", "-q", path, "-"}, false);
+    const ProgramRun text = runProgram({"pdftotext", "-q", path, "-"}, false);
+    r.answered = r.answered && text.answered;
     size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = std::min(text.find('\f', start), text.size());
-        r.text.push_back(words(text.substr(start, end - start)));
+    while (start < text.output.size()) {
+        const size_t end = std::min(text.output.find('\f', start), text.output.size());
+        r.text.push_back(words(text.output.substr(start, end - start)));
         start = end + 1;
     }
     return r;
 }
 
-// Throws when poppler reads less of the saved copy than of the original:
-// fewer or more pages, a page of another size or rotation, other words.
-// `after` ends each message ("" or " after …"). Without `geometry`, pages
-// may be of another size or rotation (a flattened page is drawn upright).
-void checkSecondReader(const PopplerReading& original, const std::string& copy, const std::string& after,
-                       bool geometry = true)
+// ---------------------------------------------------------------- what qpdf says
+
+struct QpdfRun {
+    stress::QpdfCheck check = stress::QpdfCheck::noAnswer;
+    std::vector<std::string> complaints;
+};
+
+QpdfRun qpdfCheckOf(const std::string& path)
 {
-    if (!original.read) return; // poppler cannot read the original either
-    const PopplerReading saved = popplerRead(copy);
-    if (!saved.read) throw std::runtime_error("poppler cannot read the copy" + after);
-    if (saved.pages != original.pages)
-        throw std::runtime_error("poppler reads " + std::to_string(saved.pages) + " pages instead of "
-                                 + std::to_string(original.pages) + after);
-    for (size_t i = 0; geometry && i < original.geometry.size(); ++i)
-        if (saved.geometry[i] != original.geometry[i])
-            throw std::runtime_error("poppler reads page " + std::to_string(i + 1) + " as " + saved.geometry[i]
-                                     + "instead of " + original.geometry[i] + after);
-    for (size_t i = 0; i < original.text.size(); ++i)
-        if (i >= saved.text.size() || saved.text[i] != original.text[i])
-            throw std::runtime_error("poppler reads other words on page " + std::to_string(i + 1) + after);
+    // qpdf takes long over some damaged files, and its word is worth the wait.
+    const ProgramRun run = runProgram({"qpdf", "--check", path}, true, std::chrono::seconds(60));
+    return {stress::qpdfCheck(run.answered, WIFEXITED(run.status), WEXITSTATUS(run.status)),
+            stress::qpdfComplaints(run.output, path)};
+}
+
+// What qpdf's check says of a file ravlen refused to save over or does not
+// open, a second opinion on whether it is damaged.
+std::string verdictWords(stress::QpdfCheck check)
+{
+    using stress::QpdfCheck;
+    return check == QpdfCheck::clean                                    ? "qpdf finds none"
+           : check == QpdfCheck::errors || check == QpdfCheck::warnings ? "qpdf finds damage"
+                                                                        : "qpdf gave no answer";
+}
+
+// ---------------------------------------------------------------- layers
+
+bool isReference(const QJsonValue& value)
+{
+    static const QRegularExpression reference("^\\d+ \\d+ R$");
+    return value.isString() && reference.match(value.toString()).hasMatch();
+}
+
+// The values of objects ("trailer", "12 0 R") as qpdf's JSON gives them, read in one run.
+std::map<QString, QJsonValue> qpdfObjects(const std::string& path, const std::vector<QString>& names, bool& answered)
+{
+    std::vector<std::string> command{"qpdf", "--json=2", "--json-key=qpdf"};
+    for (const QString& name : names) {
+        const QStringList parts = name.split(' ');
+        command.push_back("--json-object=" + (parts.size() == 3 ? (parts[0] + "," + parts[1]) : name).toStdString());
+    }
+    command.push_back(path);
+    const ProgramRun run = runProgram(command, false);
+    answered = answered && run.answered;
+    std::map<QString, QJsonValue> out;
+    const QJsonArray parts =
+        QJsonDocument::fromJson(QByteArray::fromStdString(run.output)).object().value("qpdf").toArray();
+    const QJsonObject objects = parts.size() > 1 ? parts[1].toObject() : QJsonObject();
+    for (auto it = objects.begin(); it != objects.end(); ++it) {
+        const QJsonObject entry = it.value().toObject();
+        const QString key = it.key().startsWith("obj:") ? it.key().mid(4) : it.key();
+        out[key] = entry.contains("value") ? entry.value("value") : entry.value("stream").toObject().value("dict");
+    }
+    return out;
+}
+
+// The document's layers, as its catalog's /OCProperties lists them: every
+// group's name, and those its default configuration hides.
+stress::Layers readLayers(const std::string& path)
+{
+    stress::Layers layers;
+    bool answered = true;
+    const auto resolve = [&](const QJsonValue& value) {
+        return isReference(value) ? qpdfObjects(path, {value.toString()}, answered)[value.toString()] : value;
+    };
+    const QJsonValue trailer = qpdfObjects(path, {"trailer"}, answered)["trailer"];
+    const QJsonObject root = resolve(trailer.toObject().value("/Root")).toObject();
+    const QJsonObject properties = resolve(root.value("/OCProperties")).toObject();
+    const QJsonArray groups = properties.value("/OCGs").toArray();
+    const QJsonValue defaults = properties.value("/D");
+    std::vector<QString> wanted;
+    for (const QJsonValue group : groups)
+        if (isReference(group)) wanted.push_back(group.toString());
+    if (isReference(defaults)) wanted.push_back(defaults.toString());
+    std::map<QString, QJsonValue> objects;
+    if (!wanted.empty()) objects = qpdfObjects(path, wanted, answered);
+    const auto value = [&](const QJsonValue& v) { return isReference(v) ? objects[v.toString()] : v; };
+    std::map<QString, std::string> names; // of each group's reference
+    for (const QJsonValue group : groups) {
+        QString name = value(group).toObject().value("/Name").toString();
+        if (name.startsWith("u:")) name = name.mid(2);
+        layers.names.push_back(name.toStdString());
+        if (isReference(group)) names[group.toString()] = name.toStdString();
+    }
+    for (const QJsonValue off : value(defaults).toObject().value("/OFF").toArray())
+        if (isReference(off) && names.count(off.toString())) layers.hidden.push_back(names[off.toString()]);
+    std::sort(layers.names.begin(), layers.names.end());
+    std::sort(layers.hidden.begin(), layers.hidden.end());
+    layers.read = answered && trailer.isObject();
+    return layers;
 }
 
 // ---------------------------------------------------------------- what poppler draws
@@ -415,41 +495,41 @@ std::string drawnDifference(const PopplerDrawing& original, const PopplerDrawing
     return extra + std::to_string(differing) + " of " + std::to_string(all) + " pixels differ (page " + where + ")";
 }
 
-// With --keep, the original and the copies poppler draws or reads
-// differently are kept in this folder, one folder each, to be looked at.
+// With --keep, the original and the copies poppler draws differently, or
+// that fail, are kept in this folder, one folder each, to be looked at.
 std::string keepFolder;
 
-// Compares what poppler draws and reads of `file` with the original, and
-// reports each difference as a "differs …" line.
+void keepCopy(const std::string& source, const std::string& file, const std::string& name)
+{
+    if (keepFolder.empty()) return;
+    namespace fs = std::filesystem;
+    const fs::path from(source);
+    const fs::path kept =
+        fs::path(keepFolder) / (from.parent_path().filename().string() + "-" + from.filename().string());
+    std::error_code error;
+    fs::create_directories(kept, error);
+    fs::copy_file(from, kept / "original.pdf", fs::copy_options::overwrite_existing, error);
+    fs::copy_file(file, kept / (name + ".pdf"), fs::copy_options::overwrite_existing, error);
+}
+
+// Compares what poppler draws of a copy with the original, and reports a
+// difference as a "differs …" line.
 struct DrawnComparison {
     std::string source;     // the original's path
-    PopplerReading reading; // of the original
+    int pages = 0;          // poppler's pages of the original
     PopplerDrawing drawing; // of the original
     std::string scratch;    // the file's scratch folder
     int fd = -1;
 
-    void compare(const std::string& what, const std::string& file, const std::string& name, bool words) const
+    // True when poppler draws `file` otherwise than the original.
+    bool compare(const std::string& what, const std::string& file, const std::string& name) const
     {
-        if (!drawing.drawn || reading.pages == 0) return; // poppler cannot draw the original either
-        std::string difference = drawnDifference(drawing, popplerDraw(file, scratch + "/" + name));
-        if (words) {
-            try {
-                checkSecondReader(reading, file, "", false);
-            } catch (const std::runtime_error& e) {
-                difference += (difference.empty() ? "" : "; ") + std::string(e.what());
-            }
-        }
-        if (difference.empty()) return;
+        if (!drawing.drawn || pages == 0) return false; // poppler cannot draw the original either
+        const std::string difference = drawnDifference(drawing, popplerDraw(file, scratch + "/" + name));
+        if (difference.empty()) return false;
         send(fd, "differs " + what + ": " + oneLine(difference));
-        if (keepFolder.empty()) return;
-        namespace fs = std::filesystem;
-        const fs::path source(this->source);
-        const fs::path kept =
-            fs::path(keepFolder) / (source.parent_path().filename().string() + "-" + source.filename().string());
-        std::error_code error;
-        fs::create_directories(kept, error);
-        fs::copy_file(source, kept / "original.pdf", fs::copy_options::overwrite_existing, error);
-        fs::copy_file(file, kept / (name + ".pdf"), fs::copy_options::overwrite_existing, error);
+        keepCopy(source, file, name);
+        return true;
     }
 };
 
@@ -476,7 +556,44 @@ std::shared_ptr<platform::PdfDocument> openUnlocked(const std::string& path)
     return doc;
 }
 
-int markCount(const platform::PdfDocument& doc) { return int(platform::PdfAnnotations::list(doc, 0).size()); }
+// The marks of every page; none when a page's cannot be listed.
+std::optional<int> markCount(const platform::PdfDocument& doc)
+{
+    int marks = 0;
+    try {
+        for (int page = 0; page < doc.pageCount(); ++page)
+            marks += int(platform::PdfAnnotations::list(doc, page).size());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return marks;
+}
+
+// What ravlen reads back of a written copy: its pages, and its marks when
+// the document's were counted.
+void reopen(stress::WrittenCopy& copy, const std::function<std::shared_ptr<platform::PdfDocument>()>& open)
+{
+    try {
+        const auto doc = open();
+        if (doc->isLocked()) doc->unlock("");
+        if (doc->isLocked()) {
+            copy.unopenedBecause = "it asks for a password";
+            return;
+        }
+        copy.pagesReopened = doc->pageCount();
+        if (copy.marks) copy.marksReopened = markCount(*doc);
+    } catch (const std::exception& e) {
+        copy.unopenedBecause = oneLine(e.what());
+    }
+}
+
+bool writeBytes(const std::string& path, const QByteArray& bytes)
+{
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    const bool written = std::fwrite(bytes.data(), 1, size_t(bytes.size()), out) == size_t(bytes.size());
+    return std::fclose(out) == 0 && written;
+}
 
 // Saves the copy at `copy` as the window does, through its checks.
 void saveCopy(platform::PdfDocument& doc, const std::string& copy)
@@ -498,11 +615,118 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
     }
 }
 
+// ---------------------------------------------------------------- one file
+
+// The checks of one file, in the child. Each copy written is judged as it
+// is made, and what it shows is reported as "fault …" lines; the checks go
+// on, so that a later refusal cannot hide an earlier save's damage.
+class FileCheck {
+public:
+    FileCheck(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+    // Runs the checks and reports "step …" lines as it goes, then one "result …" line.
+    void run();
+
+private:
+    const std::string& scratch();
+    const stress::Original& original();
+    std::shared_ptr<platform::PdfDocument> openOrReport();
+    void judge(stress::WrittenCopy copy, const std::string& file);
+    void judgeWritten(const std::string& what, const std::string& name, const QByteArray& bytes, int pages,
+                      std::optional<int> marks);
+    void checkMarks(platform::PdfDocument& doc, std::string& stage);
+    void checkSavedCopy();
+    std::string saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhere, std::optional<int> marks,
+                              const DrawnComparison* drawn);
+
+    std::string path_;
+    int fd_;
+    std::string scratch_;                      // made on first use; the parent removes it
+    std::optional<stress::Original> original_; // read on first use
+};
+
+const std::string& FileCheck::scratch()
+{
+    if (!scratch_.empty()) return scratch_;
+    char folder[] = "/tmp/ravlen-stress-XXXXXX";
+    if (!::mkdtemp(folder)) throw std::runtime_error("cannot make a scratch folder");
+    scratch_ = folder;
+    // The parent removes the folder with all it holds, however this child ends.
+    send(fd_, "scratch " + scratch_);
+    return scratch_;
+}
+
+const stress::Original& FileCheck::original()
+{
+    if (original_) return *original_;
+    stress::Original o;
+    o.poppler = popplerRead(path_);
+    const QpdfRun check = qpdfCheckOf(path_);
+    o.qpdf = check.check;
+    o.qpdfComplaints = check.complaints;
+    o.layers = readLayers(path_);
+    original_ = std::move(o);
+    send(fd_, "step read the original");
+    return *original_;
+}
+
+// Reads the copy at `file` with poppler and qpdf, and reports what it shows
+// against the original as "fault KIND TEXT" lines.
+void FileCheck::judge(stress::WrittenCopy copy, const std::string& file)
+{
+    const stress::Original& o = original();
+    copy.poppler = popplerRead(file);
+    const QpdfRun check = qpdfCheckOf(file);
+    copy.qpdf = check.check;
+    copy.qpdfComplaints = check.complaints;
+    if (!o.layers.names.empty()) copy.layers = readLayers(file);
+    const std::vector<stress::Finding> findings = stress::judgeCopy(o, copy);
+    for (const stress::Finding& f : findings) send(fd_, "fault " + stress::token(f.fault) + " " + oneLine(f.text));
+    if (std::any_of(findings.begin(), findings.end(), [](const auto& f) { return stress::isFailure(f.fault); }))
+        keepCopy(path_, file, std::filesystem::path(file).stem().string());
+    send(fd_, "step judged " + copy.what);
+}
+
+// Judges bytes the PDF layer wrote to memory, from a document of `pages`
+// pages and `marks` marks, as the file `name` in the scratch folder.
+void FileCheck::judgeWritten(const std::string& what, const std::string& name, const QByteArray& bytes, int pages,
+                             std::optional<int> marks)
+{
+    const std::string file = scratch() + "/" + name + ".pdf";
+    if (!writeBytes(file, bytes)) throw std::runtime_error("cannot write " + file);
+    stress::WrittenCopy copy;
+    copy.what = what;
+    copy.road = stress::Road::memory;
+    copy.pages = pages;
+    copy.marks = marks;
+    reopen(copy, [&] { return platform::PdfDocument::openBytes(bytes); });
+    judge(std::move(copy), file);
+}
+
+// Opens the file; a file ravlen does not open is no failure when poppler
+// cannot read it either, and then reports "result unopened …".
+std::shared_ptr<platform::PdfDocument> FileCheck::openOrReport()
+{
+    try {
+        return platform::PdfDocument::openFile(path_);
+    } catch (const platform::PdfError& e) {
+        if (e.code() != platform::PdfErrorCode::damaged) throw;
+        const stress::PopplerReading poppler = popplerRead(path_);
+        if (poppler.read)
+            throw std::runtime_error(oneLine(e.what()) + "; poppler reads " + std::to_string(poppler.pages)
+                                     + " pages of it");
+        send(fd_, "result unopened: " + oneLine(e.what()) + "; poppler cannot read it either; "
+                      + verdictWords(qpdfCheckOf(path_).check));
+        return nullptr;
+    }
+}
+
 // The road the window offers when a save over the file is refused: another
 // file, once the user accepts that it may show less. It must be written, and
-// open with the original's (empty) password in ravlen and in poppler, with
-// every page; its words may be fewer, as the window warns. Says how it went.
-std::string saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhere, const PopplerReading& original)
+// it is judged as a Save As: its words may be fewer, as the window warns.
+// Says how it went.
+std::string FileCheck::saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhere, std::optional<int> marks,
+                                     const DrawnComparison* drawn)
 {
     using Code = quarnkit::DocumentError::Code;
     try {
@@ -517,63 +741,54 @@ std::string saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhe
             return "Save As refused likewise";
         throw std::runtime_error(std::string("refused over the file, and Save As failed: ") + e.what());
     }
-    auto copy = openUnlocked(elsewhere);
-    if (copy->isLocked()) throw std::runtime_error("the copy Save As wrote asks for a password");
-    if (copy->pageCount() != doc.pageCount()) throw std::runtime_error("the copy Save As wrote lost pages");
-    if (!original.read) return "Save As wrote a copy";
-    const PopplerReading saved = popplerRead(elsewhere);
-    if (!saved.read) throw std::runtime_error("poppler cannot read the copy Save As wrote");
-    // More pages than poppler found in the original (which it could not read whole) is no loss.
-    if (saved.pages < original.pages)
-        throw std::runtime_error("poppler reads " + std::to_string(saved.pages) + " pages of the copy Save As wrote, "
-                                 + std::to_string(original.pages) + " of the original");
-    return saved.text == original.text ? "Save As wrote a copy poppler reads alike"
-                                       : "Save As wrote a copy poppler reads other words of";
+    stress::WrittenCopy copy;
+    copy.what = "the copy Save As wrote";
+    copy.road = stress::Road::saveAs;
+    copy.pages = doc.pageCount();
+    copy.marks = marks;
+    if (drawn) copy.drawnDifferently = drawn->compare(copy.what, elsewhere, "save-as");
+    reopen(copy, [&] { return platform::PdfDocument::openFile(elsewhere); });
+    judge(std::move(copy), elsewhere);
+    return "Save As wrote a copy";
 }
 
-// Saving a copy of the file: with no edit, then with a mark on page 1. A
-// save refused over the file goes to another file instead.
-void checkSavedCopy(const std::string& path, int fd)
+// Saving a copy of the file: with no edit, then exported, then with a mark
+// on page 1. A save refused over the file goes to another file instead.
+void FileCheck::checkSavedCopy()
 {
-    char folder[] = "/tmp/ravlen-stress-XXXXXX";
-    if (!::mkdtemp(folder)) throw std::runtime_error("cannot make a scratch folder");
-    // The parent removes the folder with all it holds, however this child ends.
-    send(fd, std::string("scratch ") + folder);
-    const std::string copy = std::string(folder) + "/copy.pdf", elsewhere = std::string(folder) + "/elsewhere.pdf";
-    {
-        const std::string bytes = readBytes(path);
-        FILE* out = std::fopen(copy.c_str(), "wb");
-        if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
-            throw std::runtime_error("cannot copy the file");
-        std::fclose(out);
-    }
+    const std::string folder = scratch();
+    const std::string copy = folder + "/copy.pdf", elsewhere = folder + "/elsewhere.pdf";
+    if (!writeBytes(copy, QByteArray::fromStdString(readBytes(path_))))
+        throw std::runtime_error("cannot copy the file");
     const bool signedValid = signatureValid(copy);
-    const PopplerReading original = popplerRead(copy);
-    const DrawnComparison drawn{path, original, popplerDraw(copy, std::string(folder) + "/original"), folder, fd};
-    send(fd, "step poppler read the original");
+    const stress::Original& o = original();
+    const DrawnComparison drawn{path_, o.poppler.pages, popplerDraw(copy, folder + "/original"), folder, fd_};
+    send(fd_, "step poppler read the original");
 
     auto doc = openUnlocked(copy);
     if (doc->isLocked()) return; // a password we do not know: nothing to save
     const int pages = doc->pageCount();
-    const auto save = [&] {
+    // Saves over the copy and judges what it wrote; the first save's copy and
+    // its Save As are drawn too.
+    const auto save = [&](const std::string& what, const char* drawnAs, bool signature) {
+        stress::WrittenCopy saved;
+        saved.what = what;
+        saved.road = stress::Road::save;
+        saved.pages = pages;
+        saved.marks = markCount(*doc);
         try {
             saveCopy(*doc, copy);
         } catch (const Refused& e) {
-            throw Refused(std::string(e.what()) + "; " + saveElsewhere(*doc, elsewhere, original));
+            throw Refused(std::string(e.what()) + "; "
+                          + saveElsewhere(*doc, elsewhere, saved.marks, drawnAs ? &drawn : nullptr));
         }
+        if (drawnAs) saved.drawnDifferently = drawn.compare(what, copy, drawnAs);
+        if (signature && signedValid) saved.signatureHolds = signatureValid(copy);
+        reopen(saved, [&] { return openUnlocked(copy); });
+        judge(std::move(saved), copy);
     };
-    try {
-        save();
-    } catch (const Refused&) {
-        if (std::filesystem::exists(elsewhere)) drawn.compare("the copy Save As wrote", elsewhere, "save-as", false);
-        throw;
-    }
-    if (const int now = openUnlocked(copy)->pageCount(); now != pages)
-        throw std::runtime_error("a save with no edit left " + std::to_string(now) + " pages of "
-                                 + std::to_string(pages));
-    checkSecondReader(original, copy, " after a save with no edit");
-    drawn.compare("the copy saved with no edit", copy, "saved", false);
-    send(fd, "step saved unchanged");
+    save("the copy saved with no edit", "saved", false);
+    send(fd_, "step saved unchanged");
     if (pages < 1) return;
 
     doc = openUnlocked(copy);
@@ -581,16 +796,22 @@ void checkSavedCopy(const std::string& path, int fd)
     // follows an export, as a user's may.
     for (const auto format : {quarnkit::ExportFormat::pdf, quarnkit::ExportFormat::flattenedPDF}) {
         const std::string name = "export-" + quarnkit::ExportFormats::rawValue(format).toStdString();
-        const std::string file = std::string(folder) + "/" + name + ".pdf";
-        const std::string what = "Export " + quarnkit::ExportFormats::title(format).toStdString();
+        const std::string file = folder + "/" + name + ".pdf";
+        stress::WrittenCopy exported;
+        exported.what = "Export " + quarnkit::ExportFormats::title(format).toStdString();
+        exported.road = format == quarnkit::ExportFormat::pdf ? stress::Road::exportPDF : stress::Road::exportFlattened;
+        exported.pages = doc->pageCount();
+        // A flattened copy's marks are drawn into its pages.
+        if (format == quarnkit::ExportFormat::pdf) exported.marks = markCount(*doc);
         try {
-            exportAs(*doc, format, file, fd);
+            exportAs(*doc, format, file, fd_);
         } catch (const std::exception& e) {
-            throw std::runtime_error(what + " failed: " + e.what());
+            throw std::runtime_error(exported.what + " failed: " + e.what());
         }
-        drawn.compare(what, file, name, true);
+        exported.drawnDifferently = drawn.compare(exported.what, file, name);
+        reopen(exported, [&] { return openUnlocked(file); });
+        judge(std::move(exported), file);
     }
-    const int marks = markCount(*doc);
     platform::PdfAnnotation mark;
     mark.subtype = "Square";
     const platform::PdfPageGeometry geometry = doc->pageGeometry(0);
@@ -605,83 +826,55 @@ void checkSavedCopy(const std::string& path, int fd)
             (void)doc->displayList(i);
         } catch (const platform::PdfError&) {}
     }
-    save();
-    auto reopened = openUnlocked(copy);
-    if (reopened->pageCount() != pages) throw std::runtime_error("the saved copy lost pages");
-    if (markCount(*reopened) != marks + 1)
-        throw std::runtime_error("the mark added before saving is not in the saved copy");
-    if (signedValid && !signatureValid(copy))
-        throw std::runtime_error("the signature no longer verifies after an export and a save");
-    checkSecondReader(original, copy, " after an export and a save with a mark");
-    send(fd, std::string("step saved with a mark") + (signedValid ? ", signature still valid" : ""));
+    save("the copy saved with a mark after an export", nullptr, true);
+    send(fd_, std::string("step saved with a mark"));
 }
 
 // The marks round trip; reports "marks N" with the number of marks it took
-// through, and "signed …" when a signed file keeps them in its signed revision.
-void checkMarks(platform::PdfDocument& doc, int fd, std::string& stage)
+// through, and "signed …" when a signed file keeps them in its signed
+// revision. The copies it writes are judged like any other.
+void FileCheck::checkMarks(platform::PdfDocument& doc, std::string& stage)
 {
     stage = "marks";
+    const int pages = doc.pageCount();
+    int written = 0;
     try {
-        const int marks = stress::roundTripMarks(doc, [&](const std::string& done) {
-            stage = done;
-            send(fd, "step " + done);
-        });
-        send(fd, "marks " + std::to_string(marks));
+        const int marks = stress::roundTripMarks(
+            doc,
+            [&](const std::string& done) {
+                stage = done;
+                send(fd_, "step " + done);
+            },
+            [&](const std::string& what, const QByteArray& bytes) {
+                judgeWritten("the marks round trip's copy " + what, "round-trip-" + std::to_string(++written), bytes,
+                             pages, std::nullopt);
+            });
+        send(fd_, "marks " + std::to_string(marks));
     } catch (const stress::KeptInSignedRevision& e) {
-        send(fd, std::string("signed ") + oneLine(e.what()));
+        send(fd_, std::string("signed ") + oneLine(e.what()));
     }
 }
 
-// What qpdf's check says of a file ravlen refused to save over, a second
-// opinion on whether it is damaged: "qpdf finds damage" (errors or
-// warnings), "qpdf finds none", or that it gave no answer.
-std::string qpdfVerdict(const std::string& path)
-{
-    // qpdf takes long over some damaged files, and its word is worth the wait.
-    const ProgramRun check = runProgram({"qpdf", "--check", path}, false, std::chrono::seconds(60));
-    if (!check.answered || !WIFEXITED(check.status)) return "qpdf gave no answer";
-    const int code = WEXITSTATUS(check.status);
-    return code == 0 ? "qpdf finds none" : code == 2 || code == 3 ? "qpdf finds damage" : "qpdf gave no answer";
-}
-
-// Opens the file; a file ravlen does not open is no failure when poppler
-// cannot read it either, and then reports "result unopened …".
-std::shared_ptr<platform::PdfDocument> openOrReport(const std::string& path, int fd)
-{
-    try {
-        return platform::PdfDocument::openFile(path);
-    } catch (const platform::PdfError& e) {
-        if (e.code() != platform::PdfErrorCode::damaged) throw;
-        const PopplerReading poppler = popplerRead(path);
-        if (poppler.read)
-            throw std::runtime_error(oneLine(e.what()) + "; poppler reads " + std::to_string(poppler.pages)
-                                     + " pages of it");
-        send(fd, "result unopened: " + oneLine(e.what()) + "; poppler cannot read it either; " + qpdfVerdict(path));
-        return nullptr;
-    }
-}
-
-// Runs the checks and reports "step …" lines as it goes, then one "result …" line.
-void checkFile(const std::string& path, int fd)
+void FileCheck::run()
 {
     using platform::PdfDocument;
     std::string stage = "open";
     try {
-        auto doc = openOrReport(path, fd);
+        auto doc = openOrReport();
         if (!doc) return;
         if (doc->isLocked() && !doc->unlock("")) {
-            send(fd, "result locked");
+            send(fd_, "result locked");
             return;
         }
         const int pages = doc->pageCount();
-        send(fd, "step opened");
+        send(fd_, "step opened");
         for (int i = 0; i < pages; ++i) {
             stage = "page " + std::to_string(i + 1) + " render";
             const QImage image = doc->render(i, 1.0);
             if (image.isNull()) throw std::runtime_error("no image");
             stage = "page " + std::to_string(i + 1) + " text";
             (void)doc->textPage(i);
-            send(fd, "step page " + std::to_string(i + 1));
+            send(fd_, "step page " + std::to_string(i + 1));
         }
         if (pages > 0) {
             stage = "text box";
@@ -700,40 +893,36 @@ void checkFile(const std::string& path, int fd)
             if (e.code() == Code::unreadablePages || e.code() == Code::changedSinceOpen) throw Refused(e.what());
             throw;
         }
-        send(fd, "step written");
+        send(fd_, "step written");
         stage = "reopen";
+        judgeWritten("the copy written to memory with a text box", "memory", bytes, pages, markCount(*doc));
         auto again = PdfDocument::openBytes(bytes);
         if (again->isLocked()) throw std::runtime_error("the written copy asks for a password");
-        if (again->pageCount() != pages)
-            throw std::runtime_error("the written copy has " + std::to_string(again->pageCount()) + " pages instead of "
-                                     + std::to_string(pages));
-        if (pages > 0) checkTextBox(*again);
-        checkMarks(*doc, fd, stage);
+        if (pages > 0 && again->pageCount() == pages) checkTextBox(*again);
+        checkMarks(*doc, stage);
         stage = "save a copy";
-        checkSavedCopy(path, fd);
-        send(fd, "result ok");
+        checkSavedCopy();
+        send(fd_, "result ok");
     } catch (const NoPages& e) {
-        send(fd, "result no pages: " + oneLine(e.what()));
+        send(fd_, "result no pages: " + oneLine(e.what()));
     } catch (const Unsaveable& e) {
-        send(fd, "result unsaveable: " + oneLine(e.what()));
+        send(fd_, "result unsaveable: " + oneLine(e.what()));
     } catch (const Refused& e) {
-        send(fd, "result refused: " + oneLine(e.what()) + "; " + qpdfVerdict(path));
+        send(fd_, "result refused: " + oneLine(e.what()) + "; " + verdictWords(original().qpdf));
     } catch (const std::exception& e) {
-        send(fd, "result error: " + stage + ": " + oneLine(e.what()));
+        send(fd_, "result error: " + stage + ": " + oneLine(e.what()));
     }
 }
 
 // ---------------------------------------------------------------- parent
 
 struct Outcome {
-    bool passed = false;
-    std::string text;
-    int marks = 0;                // marks round-tripped
-    bool unsaveable = false;      // opened, but no save succeeded
-    bool refused = false;         // the window's save check declined, the file left as it was: no failure
-    bool keptBySignature = false; // a signed revision keeps the deleted marks, by design
-    bool unopened = false;        // not opened, and poppler cannot read it either: no failure
-    std::string differs = {};     // what poppler draws or reads differently of a copy, for a person to judge
+    stress::FileVerdict verdict;
+    std::vector<stress::Finding> findings; // as the child reported them
+    std::string text;                      // the file's line
+    std::string detail;                    // the result's own words
+    int marks = 0;                         // marks round-tripped
+    std::string differs = {};              // what poppler draws or reads differently of a copy, for a person to judge
 };
 
 std::string describeStatus(int status)
@@ -747,24 +936,58 @@ std::string describeStatus(int status)
     return "ended abnormally";
 }
 
+// The child's "result …" line as the report's result and its words.
+void readResult(const std::string& result, stress::FileReport& report)
+{
+    using Result = stress::FileReport::Result;
+    const struct {
+        const char* prefix;
+        Result result;
+    } kinds[] = {{"no pages: ", Result::noPages},
+                 {"unopened: ", Result::unopened},
+                 {"unsaveable: ", Result::unsaveable},
+                 {"refused: ", Result::refused},
+                 {"error: ", Result::error}};
+    if (result == "ok" || result == "locked") {
+        report.result = result == "ok" ? Result::ok : Result::locked;
+        return;
+    }
+    for (const auto& kind : kinds) {
+        if (result.rfind(kind.prefix, 0) != 0) continue;
+        report.result = kind.result;
+        report.detail = kind.result == Result::error ? result.substr(7) : result.substr(std::strlen(kind.prefix));
+        return;
+    }
+    report.result = Result::error;
+    report.detail = result;
+}
+
 Outcome runChild(const std::string& path)
 {
+    using Result = stress::FileReport::Result;
+    const auto ended = [](const std::string& why) {
+        stress::FileReport report;
+        report.result = Result::ended;
+        report.detail = why;
+        const stress::FileVerdict verdict = stress::judgeFile(report);
+        return Outcome{verdict, {}, verdict.text, why};
+    };
     int fds[2];
-    if (::pipe(fds) != 0) return {false, std::string("cannot make a pipe: ") + std::strerror(errno)};
+    if (::pipe(fds) != 0) return ended(std::string("cannot make a pipe: ") + std::strerror(errno));
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        return {false, std::string("cannot start a child process: ") + std::strerror(errno)};
+        return ended(std::string("cannot start a child process: ") + std::strerror(errno));
     }
     if (pid == 0) {
         ::close(fds[0]);
         // A group of its own, which the parent kills whole when it gives up.
         ::setpgid(0, 0);
         reportFd = fds[1];
-        checkFile(path, fds[1]);
+        FileCheck(path, fds[1]).run();
         ::close(fds[1]);
         // Skip static destructors: the child shares nothing worth tearing down.
         ::_exit(0);
@@ -775,8 +998,8 @@ Outcome runChild(const std::string& path)
     const auto start = Clock::now();
     auto stepDeadline = start + stepBudget;
     const auto fileDeadline = start + fileCap;
-    std::string buffer, result, lastStep = "opening", signedNote;
-    int marks = 0;
+    std::string buffer, result, lastStep = "opening";
+    stress::FileReport report;
     pid_t program = 0;   // the group of the outside program the child runs now
     std::string killed;  // the outside programs that did not end in their time
     std::string scratch; // the child's scratch folder, which a killed child leaves behind
@@ -816,14 +1039,20 @@ Outcome runChild(const std::string& path)
                 char* end = nullptr;
                 program = pid_t(std::strtol(line.c_str() + 8, &end, 10));
                 stepDeadline = Clock::now() + std::chrono::seconds(std::strtol(end, nullptr, 10)) + stepBudget;
+            } else if (line.rfind("fault ", 0) == 0) {
+                // "fault KIND TEXT": what a written copy shows.
+                const size_t space = line.find(' ', 6);
+                const auto fault = stress::faultNamed(line.substr(6, space == std::string::npos ? space : space - 6));
+                const std::string text = space == std::string::npos ? "" : line.substr(space + 1);
+                report.findings.push_back({fault.value_or(stress::Fault::other), text});
             } else if (line.rfind("differs ", 0) == 0) {
                 differs += (differs.empty() ? "" : "; ") + line.substr(8);
             } else if (line.rfind("scratch ", 0) == 0) {
                 scratch = line.substr(8);
             } else if (line.rfind("marks ", 0) == 0) {
-                marks = std::atoi(line.c_str() + 6);
+                report.marks = std::atoi(line.c_str() + 6);
             } else if (line.rfind("signed ", 0) == 0) {
-                signedNote = line.substr(7);
+                report.signedNote = line.substr(7);
             } else if (line.rfind("result ", 0) == 0) {
                 result = line.substr(7);
             }
@@ -842,36 +1071,23 @@ Outcome runChild(const std::string& path)
 
     if (timedOut) {
         const bool whole = Clock::now() >= fileDeadline;
-        return {false, whole ? "hung (over " + std::to_string(fileCap.count()) + " s for the file), killed"
-                             : "hung (no progress for " + std::to_string(stepBudget.count()) + " s after " + lastStep
-                                   + "), killed"};
-    }
-    if (WIFSIGNALED(status)) return {false, describeStatus(status)};
-    Outcome outcome;
-    if (result == "ok") {
-        outcome = {true,
-                   marks > 0 || signedNote.empty() ? "ok, " + std::to_string(marks) + " marks round-tripped" : "ok",
-                   marks};
-    } else if (result == "locked") {
-        outcome = {true, "locked"};
-    } else if (result.rfind("no pages: ", 0) == 0) {
-        outcome = {true, "no pages, and none saved: " + result.substr(10)};
-    } else if (result.rfind("unopened: ", 0) == 0) {
-        outcome = {false, "not opened: " + result.substr(10)};
-        outcome.unopened = true;
-    } else if (result.rfind("unsaveable: ", 0) == 0) {
-        outcome = {false, "opened but could not be saved: " + result.substr(12), 0, true};
-    } else if (result.rfind("refused: ", 0) == 0) {
-        outcome = {false, "refused, the file left as it was: " + result.substr(9), marks, false, true};
+        report.result = Result::ended;
+        report.detail = whole ? "hung (over " + std::to_string(fileCap.count()) + " s for the file), killed"
+                              : "hung (no progress for " + std::to_string(stepBudget.count()) + " s after " + lastStep
+                                    + "), killed";
+    } else if (WIFSIGNALED(status) || result.empty()) {
+        report.result = Result::ended;
+        report.detail = describeStatus(status);
     } else {
-        outcome = {false, result.empty() ? describeStatus(status) : result};
+        readResult(result, report);
     }
-    if (!signedNote.empty()) {
-        outcome.keptBySignature = true;
-        outcome.text += "; by design, " + signedNote + " (incremental saves keep the signed revision)";
-    }
-    outcome.text += killed;
-    if (!differs.empty()) outcome.text += "; poppler draws or reads it differently: " + differs;
+    Outcome outcome{stress::judgeFile(report), report.findings, {}, report.detail};
+    outcome.marks = report.marks;
+    outcome.text = outcome.verdict.text + killed;
+    if (!differs.empty()) outcome.text += "; poppler draws it differently: " + differs;
+    // Other words in an export, none lost, are for a person to judge beside the pixels.
+    for (const stress::Finding& f : report.findings)
+        if (f.fault == stress::Fault::readOtherwise) differs += (differs.empty() ? "" : "; ") + f.text;
     outcome.differs = differs;
     return outcome;
 }
@@ -928,19 +1144,32 @@ int main(int argc, char** argv)
 
     // A child killed while writing must not take the parent with it.
     std::signal(SIGPIPE, SIG_IGN);
-    int passed = 0, failed = 0, marked = 0, marks = 0, unsaveable = 0, refused = 0, keptBySignature = 0;
-    int refusedDamaged = 0, refusedSound = 0; // as qpdf's check judges the file
-    int unopened = 0;
+    using stress::Tally;
+    int passed = 0, failed = 0, refused = 0, unopened = 0, marked = 0, marks = 0, keptBySignature = 0;
+    int refusedDamaged = 0, refusedSound = 0;                 // as qpdf's check judges the file
+    std::map<stress::Fault, std::vector<std::string>> byKind; // the files that show each kind, with what they show
     std::vector<std::string> drawnDifferently;
     for (const auto& path : files) {
         const auto start = Clock::now();
         const Outcome outcome = runChild(path);
         const auto elapsed = Clock::now() - start;
-        (outcome.unopened ? unopened : outcome.refused ? refused : outcome.passed ? passed : failed)++;
-        unsaveable += outcome.unsaveable;
-        refusedDamaged += outcome.refused && outcome.text.find("qpdf finds damage") != std::string::npos;
-        refusedSound += outcome.refused && outcome.text.find("qpdf finds none") != std::string::npos;
-        keptBySignature += outcome.keptBySignature;
+        const Tally tally = outcome.verdict.tally;
+        (tally == Tally::unopened  ? unopened
+         : tally == Tally::refused ? refused
+         : tally == Tally::passed  ? passed
+                                   : failed)++;
+        refusedDamaged += tally == Tally::refused && outcome.text.find("qpdf finds damage") != std::string::npos;
+        refusedSound += tally == Tally::refused && outcome.text.find("qpdf finds none") != std::string::npos;
+        keptBySignature += outcome.verdict.keptBySignature;
+        for (const stress::Fault fault : stress::allFaults) {
+            std::string shown;
+            for (const stress::Finding& f : outcome.findings)
+                if (f.fault == fault) shown += (shown.empty() ? "" : "; ") + f.text;
+            const bool failure = std::find(outcome.verdict.failures.begin(), outcome.verdict.failures.end(), fault)
+                                 != outcome.verdict.failures.end();
+            if (shown.empty() && failure) shown = outcome.detail; // the file's checks stopped
+            if (!shown.empty()) byKind[fault].push_back(path + ": " + shown);
+        }
         if (!outcome.differs.empty()) drawnDifferently.push_back(path + ": " + outcome.differs);
         if (outcome.marks > 0) {
             ++marked;
@@ -950,11 +1179,26 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was: qpdf finds "
-                "damage in %d, none in %d), %d not opened (poppler cannot read them either), %d failed (%d of them "
-                "opened but could not be written); %d files and %d marks round-tripped; %d signed files keep the "
-                "deleted marks in their signed revision, by design\n",
-                passed, refused, refusedDamaged, refusedSound, unopened, failed, unsaveable, marked, marks,
-                keptBySignature);
+                "damage in %d, none in %d), %d not opened (poppler cannot read them either), %d failed; %d files and "
+                "%d marks round-tripped; %d signed files keep the deleted marks in their signed revision, by design "
+                "(every copy of them read whole)\n",
+                passed, refused, refusedDamaged, refusedSound, unopened, failed, marked, marks, keptBySignature);
+    std::printf("failures by kind (files; a failed file may show several):\n");
+    for (const stress::Fault fault : stress::allFaults)
+        if (stress::isFailure(fault))
+            std::printf("  %5zu %s: %s\n", byKind[fault].size(), stress::token(fault).c_str(),
+                        stress::summary(fault).c_str());
+    std::printf("notes (files; no failure):\n");
+    for (const stress::Fault fault : stress::allFaults)
+        if (!stress::isFailure(fault))
+            std::printf("  %5zu %s: %s\n", byKind[fault].size(), stress::token(fault).c_str(),
+                        stress::summary(fault).c_str());
+    // Other words in an export are listed with the drawings below.
+    for (const stress::Fault fault : stress::allFaults) {
+        if (fault == stress::Fault::readOtherwise || byKind[fault].empty()) continue;
+        std::printf("%s, %zu files:\n", stress::token(fault).c_str(), byKind[fault].size());
+        for (const auto& line : byKind[fault]) std::printf("  %s\n", line.c_str());
+    }
     std::printf("poppler draws or reads %zu files differently after a save or an export (no failure; for a person to "
                 "judge)%s\n",
                 drawnDifferently.size(), drawnDifferently.empty() ? "" : ":");
