@@ -225,6 +225,37 @@ TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
              c.poppler = reading({"Quarterly report Alpha beta gamma Round trip A note", "Delta epsilon 2,603 words"});
          },
          {}},
+        {"the PDF layer's copy of right-to-left words poppler reads in another order",
+         Road::memory,
+         [](Original& o, WrittenCopy& c) {
+             o.poppler = reading({"\u202b \u064a\u0628\u064e\u062d\u202c \u202b\u202a habibi\u202c"});
+             c.poppler = reading({"\u202b \u064a\u0628\u064e\u062d\u202c habibi \u202b\u202c"});
+             c.pages = 1;
+             c.pagesReopened = 1;
+         },
+         {}},
+        {"the PDF layer's copy poppler reads pages of that it could not find in the original",
+         Road::memory,
+         [](Original& o, WrittenCopy&) { o.poppler = reading({}); },
+         {}},
+        {"an export poppler reads pages of that it could not find in the original",
+         Road::exportPDF,
+         [](Original& o, WrittenCopy&) { o.poppler = reading({}); },
+         {Fault::readOtherwise}},
+        {"a flattened export whose field's tick glyph is drawn as a path",
+         Road::exportFlattened,
+         [](Original& o, WrittenCopy& c) {
+             o.poppler.text[0] += " \u25cf \u2713";
+             c.poppler.text[0] += " ";
+         },
+         {Fault::readOtherwise}},
+        {"a flattened export whose field's value lost its letters",
+         Road::exportFlattened,
+         [](Original& o, WrittenCopy& c) {
+             o.poppler.text[0] += " Banana";
+             c.poppler.text[0] += " b";
+         },
+         {Fault::popplerWords}},
         {"a save whose glyphs poppler reads as other letters",
          Road::save,
          [](Original& o, WrittenCopy& c) {
