@@ -631,7 +631,7 @@ private:
     const std::string& scratch();
     const stress::Original& original();
     std::shared_ptr<platform::PdfDocument> openOrReport();
-    void judge(stress::WrittenCopy copy, const std::string& file);
+    void judge(stress::WrittenCopy copy, const std::string& file, const std::string& keptAs);
     void judgeWritten(const std::string& what, const std::string& name, const QByteArray& bytes, int pages,
                       std::optional<int> marks);
     void checkMarks(platform::PdfDocument& doc, std::string& stage);
@@ -671,8 +671,9 @@ const stress::Original& FileCheck::original()
 }
 
 // Reads the copy at `file` with poppler and qpdf, and reports what it shows
-// against the original as "fault KIND TEXT" lines.
-void FileCheck::judge(stress::WrittenCopy copy, const std::string& file)
+// against the original as "fault KIND TEXT" lines; --keep keeps a copy that
+// fails as `keptAs`.pdf.
+void FileCheck::judge(stress::WrittenCopy copy, const std::string& file, const std::string& keptAs)
 {
     const stress::Original& o = original();
     copy.poppler = popplerRead(file);
@@ -683,7 +684,7 @@ void FileCheck::judge(stress::WrittenCopy copy, const std::string& file)
     const std::vector<stress::Finding> findings = stress::judgeCopy(o, copy);
     for (const stress::Finding& f : findings) send(fd_, "fault " + stress::token(f.fault) + " " + oneLine(f.text));
     if (std::any_of(findings.begin(), findings.end(), [](const auto& f) { return stress::isFailure(f.fault); }))
-        keepCopy(path_, file, std::filesystem::path(file).stem().string());
+        keepCopy(path_, file, keptAs);
     send(fd_, "step judged " + copy.what);
 }
 
@@ -700,7 +701,7 @@ void FileCheck::judgeWritten(const std::string& what, const std::string& name, c
     copy.pages = pages;
     copy.marks = marks;
     reopen(copy, [&] { return platform::PdfDocument::openBytes(bytes); });
-    judge(std::move(copy), file);
+    judge(std::move(copy), file, name);
 }
 
 // Opens the file; a file ravlen does not open is no failure when poppler
@@ -748,7 +749,7 @@ std::string FileCheck::saveElsewhere(platform::PdfDocument& doc, const std::stri
     copy.marks = marks;
     if (drawn) copy.drawnDifferently = drawn->compare(copy.what, elsewhere, "save-as");
     reopen(copy, [&] { return platform::PdfDocument::openFile(elsewhere); });
-    judge(std::move(copy), elsewhere);
+    judge(std::move(copy), elsewhere, "save-as");
     return "Save As wrote a copy";
 }
 
@@ -770,7 +771,7 @@ void FileCheck::checkSavedCopy()
     const int pages = doc->pageCount();
     // Saves over the copy and judges what it wrote; the first save's copy and
     // its Save As are drawn too.
-    const auto save = [&](const std::string& what, const char* drawnAs, bool signature) {
+    const auto save = [&](const std::string& what, const std::string& keptAs, bool drawnToo, bool signature) {
         stress::WrittenCopy saved;
         saved.what = what;
         saved.road = stress::Road::save;
@@ -780,14 +781,14 @@ void FileCheck::checkSavedCopy()
             saveCopy(*doc, copy);
         } catch (const Refused& e) {
             throw Refused(std::string(e.what()) + "; "
-                          + saveElsewhere(*doc, elsewhere, saved.marks, drawnAs ? &drawn : nullptr));
+                          + saveElsewhere(*doc, elsewhere, saved.marks, drawnToo ? &drawn : nullptr));
         }
-        if (drawnAs) saved.drawnDifferently = drawn.compare(what, copy, drawnAs);
+        if (drawnToo) saved.drawnDifferently = drawn.compare(what, copy, keptAs);
         if (signature && signedValid) saved.signatureHolds = signatureValid(copy);
         reopen(saved, [&] { return openUnlocked(copy); });
-        judge(std::move(saved), copy);
+        judge(std::move(saved), copy, keptAs);
     };
-    save("the copy saved with no edit", "saved", false);
+    save("the copy saved with no edit", "saved", true, false);
     send(fd_, "step saved unchanged");
     if (pages < 1) return;
 
@@ -810,7 +811,7 @@ void FileCheck::checkSavedCopy()
         }
         exported.drawnDifferently = drawn.compare(exported.what, file, name);
         reopen(exported, [&] { return openUnlocked(file); });
-        judge(std::move(exported), file);
+        judge(std::move(exported), file, name);
     }
     platform::PdfAnnotation mark;
     mark.subtype = "Square";
@@ -826,7 +827,7 @@ void FileCheck::checkSavedCopy()
             (void)doc->displayList(i);
         } catch (const platform::PdfError&) {}
     }
-    save("the copy saved with a mark after an export", nullptr, true);
+    save("the copy saved with a mark after an export", "saved-with-a-mark", false, true);
     send(fd_, std::string("step saved with a mark"));
 }
 
