@@ -3,6 +3,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/MemoryUse.h"
+#include "Platform/PdfReadBack.h"
 #include "Platform/Utf8.h"
 
 #include <algorithm>
@@ -1923,16 +1924,6 @@ void keepEncryptionDictionaryC(fz_context* ctx, pdf_document* doc)
     fz_catch(ctx) {}
 }
 
-// A buffer over `len` bytes at `data`, which must outlive it; null when it cannot be made.
-fz_buffer* sharedBufferC(fz_context* ctx, const unsigned char* data, size_t len)
-{
-    fz_buffer* buf = nullptr;
-    fz_var(buf);
-    fz_try(ctx) buf = fz_new_buffer_from_shared_data(ctx, data, len);
-    fz_catch(ctx) buf = nullptr;
-    return buf;
-}
-
 int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
 {
     int ok = 0;
@@ -1940,20 +1931,6 @@ int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
     fz_try(ctx) ok = pdf_authenticate_password(ctx, doc, password);
     fz_catch(ctx) ok = 0;
     return ok;
-}
-
-// Whether `doc` opens with the passwords its source opened with: with none
-// when `password` is null, else with that one only.
-int opensWithC(fz_context* ctx, pdf_document* doc, const char* password)
-{
-    int opens = 0;
-    fz_var(opens);
-    fz_try(ctx) {
-        const int needs = pdf_needs_password(ctx, doc);
-        opens = password ? needs && pdf_authenticate_password(ctx, doc, password) : !needs;
-    }
-    fz_catch(ctx) opens = 0;
-    return opens;
 }
 
 // What MuPDF's writer changes in the document it writes, kept before a write
@@ -3532,7 +3509,7 @@ bool usesUnparsedObjects(const PdfDocument::Impl& d)
 // it was read from shows in other programs, as the refusal to write over
 // that file; none when it shows as much. The one judge of a save in place
 // and of a copy (saveToFile, copyShowsLess).
-std::optional<PdfError> lossWhenWritten(const PdfDocument::Impl& d)
+std::optional<PdfError> lossWhenWritten(const PdfDocument::Impl& d, bool byUpdate)
 {
     if (d.repairedAtOpen && !d.repairLostNothing)
         return PdfError(PdfErrorCode::repairedFile,
@@ -3541,7 +3518,8 @@ std::optional<PdfError> lossWhenWritten(const PdfDocument::Impl& d)
     // are no pages other readers show of the file.
     if (d.pageTree == PdfDocument::Impl::PageTree::rebuiltOtherwise)
         return PdfError(PdfErrorCode::repairedFile, "the file's page tree had to be rebuilt from its pages");
-    if (usesUnparsedObjects(d))
+    // An update leaves the objects it does not write as the file holds them.
+    if (!byUpdate && usesUnparsedObjects(d))
         return PdfError(PdfErrorCode::unparsedObjects,
                         "object " + std::to_string(d.unparsedObjects.front()) + " of the file cannot be parsed");
     return std::nullopt;
@@ -3571,6 +3549,55 @@ void checkBeforeSaving(PdfDocument::Impl& d)
             throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
 }
 
+// Whether a save keeps what the engine cannot hold of the file (names it
+// cuts, objects it cannot parse) by an incremental update appended to the
+// file's own bytes, which every reader then reads as it did: only the
+// objects the user's changes touched are written. Not for a file MuPDF had
+// to rebuild, or whose pages or objects it shows otherwise than the file
+// holds them: an update would be read through that damage.
+bool canUpdateFile(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    if (options.encryption != PdfSaveOptions::Encryption::keep || !(d.watch || d.source)) return false;
+    if (d.repairedAtOpen || d.pageTree != PdfDocument::Impl::PageTree::asFiled || d.readAsOthers) return false;
+    return canSaveIncrementallyC(pdfContext(), d.doc) != 0;
+}
+
+bool keepsFileByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    return (d.namesCut || usesUnparsedObjects(d)) && canUpdateFile(d, options);
+}
+
+// Whether a write was refused by its read-back: the file written anew does
+// not read as the document, where an update of the file's own bytes may.
+bool refusedOnReadBack(const PdfError& error)
+{
+    return error.code() == PdfErrorCode::unfaithfulCopy || error.code() == PdfErrorCode::namesTooLong;
+}
+
+// Refuses, before anything is written, an update that would write an object
+// the engine cannot hold as the file does: one it could not parse, or one
+// that holds a name as long as it keeps (cut where the file defines it).
+void checkUpdateWrites(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    const std::unordered_set<int> unparsed(d.unparsedObjects.begin(), d.unparsedObjects.end());
+    const int objects = xrefLengthC(ctx, d.doc);
+    for (int num = 1; num < objects; ++num) {
+        TableEntry entry;
+        tableEntryC(ctx, d.doc, num, &entry);
+        if (!entry.changed) continue;
+        if (unparsed.count(num))
+            throw PdfError(PdfErrorCode::unparsedObjects,
+                           "the change touches object " + std::to_string(num) + ", which cannot be parsed");
+        int cut = 0, unreadable = 0;
+        touchObjectC(ctx, d.doc, num, &unreadable, &cut);
+        if (cut)
+            throw PdfError(PdfErrorCode::namesTooLong, "the change touches object " + std::to_string(num)
+                                                           + ", which uses a name longer than "
+                                                           + std::to_string(engineNameLimit) + " bytes");
+    }
+}
+
 // What MuPDF is told for a save. `forFile` adds the checks that keep a save
 // from losing the user's work, and the incremental update for a signed
 // file; `incremental` tells whether that is what is written. A write into
@@ -3578,8 +3605,10 @@ void checkBeforeSaving(PdfDocument::Impl& d)
 // document as it was: it is read whole first, as a save reads it, and the
 // form drawings such a copy needs are drawn in a copy of its own
 // (serialize), never in the open document, whose next save they would join.
+// `updateAsked` asks for an update of the file's own bytes where one can be
+// written (see canUpdateFile).
 pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
-                              bool* incremental)
+                              bool* incremental, bool updateAsked = false)
 {
     fz_context* ctx = pdfContext();
     *incremental = false;
@@ -3589,55 +3618,56 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
     pdf_write_options opts = writeOptions(options);
     // An update goes after the bytes the document was read from: one made
     // here (pages with a signature taken into a new document) has none.
-    if (forFile && options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(ctx, d.doc)
-        && canSaveIncrementallyC(ctx, d.doc)) {
+    const bool byUpdate =
+        forFile && d.doc->file && (updateAsked ? canUpdateFile(d, options) : keepsFileByUpdate(d, options));
+    if (byUpdate
+        || (forFile && options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(ctx, d.doc)
+            && canSaveIncrementallyC(ctx, d.doc))) {
         opts.do_incremental = 1;
-        opts.do_garbage = 0; // the signed bytes stay exactly as they are
+        opts.do_garbage = 0; // the file's bytes stay exactly as they are
         *incremental = true;
     }
     if (options.encryption == PdfSaveOptions::Encryption::keep) keepEncryptionDictionaryC(ctx, d.doc);
+    // A signed file's form stays as signed (drawNeededAppearances keeps it
+    // so). An update written into memory draws none: it cannot be drawn in
+    // a copy of its own, and the open document stays as it was.
+    if (!intoMemory && (!*incremental || byUpdate)) drawNeededAppearances(d);
+    if (byUpdate) checkUpdateWrites(d);
     if (intoMemory) return opts;
-    // A signed file's form stays as signed.
-    if (!*incremental) drawNeededAppearances(d);
     // Collecting garbage drops objects nothing refers to: the page map is read again.
     if (options.garbageCollect && !*incremental) pageTreeChanged(d);
     return opts;
 }
 
-// An encrypted copy must open with the passwords of the document it was
-// written from (or with the new ones it was given): a file nobody can open is
-// never handed on. Throws PdfError(unopenableCopy) when it does not.
-void checkWrittenOpens(const PdfDocument::Impl& d, const pdf_write_options& opts, ByteSink* bytes, FileSink* file)
+// Reads what was just written back (PdfReadBack.h) before it replaces
+// anything or is handed on: it must read, with the document's password when
+// encrypted, as the document holds it. Throws PdfError when it does not.
+void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSink* bytes, FileSink* file,
+                     const PdfSaveOptions& options)
 {
-    const bool kept = opts.do_encrypt == PDF_ENCRYPT_KEEP && d.doc->crypt;
-    if (!kept && opts.do_encrypt != PDF_ENCRYPT_AES_256) return;
-    // With no password of its own the document opened with the empty one.
-    const char* password =
-        kept ? (d.passwordProtected ? d.password.c_str() : nullptr) : (*opts.upwd_utf8 ? opts.upwd_utf8 : nullptr);
-    fz_context* ctx = pdfContext();
-    FzError err;
-    pdf_document* opened = nullptr;
-    if (file) {
-        if (const auto copy = WatchedFile::adopt(::dup(file->fd))) opened = openWatchedC(ctx, copy, &err);
-    } else if (fz_buffer* written =
-                   sharedBufferC(ctx, reinterpret_cast<const unsigned char*>(bytes->bytes->constData()),
-                                 size_t(bytes->bytes->size()))) {
-        opened = openFromBuffer(ctx, written, &err);
-        fz_drop_buffer(ctx, written);
+    if (!options.readBack) return;
+    if (file && options.beforeReadBack) options.beforeReadBack(file->fd);
+    try {
+        std::vector<std::unique_ptr<MappedFile>> mapped;
+        PdfWriteIntent meant = writeIntent(d, opts, &mapped);
+        // The metadata stream an update wrote again in the clear.
+        if (pdf_obj* metadata = clearMetadataC(pdfContext(), d.doc, &opts))
+            meant.unjudged.insert(pdf_to_num(pdfContext(), metadata));
+        if (file) return readBack(file->fd, meant);
+        readBack(ReadBackBytes{bytes->bytes->constData(), std::size_t(bytes->bytes->size())}, meant);
+    } catch (const PdfError& error) {
+        if (error.code() == PdfErrorCode::unverifiedCopy && options.unverifiedAccepted) return;
+        throw;
     }
-    // Written without its encryption dictionary, the file's encrypted
-    // bytes read as noise to every reader, though it "opens" with none.
-    const bool opens = opened && opensWithC(ctx, opened, password) && opened->crypt;
-    retireDocument(opened);
-    if (!opens)
-        throw PdfError(PdfErrorCode::unopenableCopy, "the written file does not open with the document's password");
 }
 
 // Writes the document into `file`, or into `bytes` without one (see
-// writeDocumentC for `intoMemory`). A failed write that the disk did not
-// cause is tried once more without compressing streams: some damaged
-// streams cannot be compressed again but can be copied.
-void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file, bool intoMemory)
+// writeDocumentC for `intoMemory`), and reads what it wrote back
+// (readBackWritten). A failed write that the disk did not cause is tried
+// once more without compressing streams: some damaged streams cannot be
+// compressed again but can be copied.
+void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file, bool intoMemory,
+                   const PdfSaveOptions& options)
 {
     fz_context* ctx = pdfContext();
     FzError err;
@@ -3655,7 +3685,7 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
         }
         written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, &retryErr);
     }
-    if (written) return checkWrittenOpens(d, opts, bytes, file);
+    if (written) return readBackWritten(d, opts, bytes, file, options);
     if (file && file->systemError)
         throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
                        file->systemError);
@@ -3663,32 +3693,54 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
 }
 
 QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
-                     bool* incremental);
+                     bool* incremental, bool updateAsked = false);
 
 // The bytes of `d` written with `options` where its form's fields are to be
 // drawn for other readers: drawn in a copy of the document, which is
-// written as it is first.
+// written as it is first. What is handed on is read back, against the copy
+// (and the bytes `d` was read from, whose damage the copy carries along);
+// the copy itself must keep the document's encryption, or what is read
+// back would be judged as a file written without it.
 QByteArray drawnInCopy(PdfDocument::Impl& d, const PdfSaveOptions& options)
 {
     QByteArray plain;
     ByteSink sink{&plain, 0};
-    writeDocument(d, writeOptions({PdfSaveOptions::Encryption::keep, {}, {}, -1, false, false, {}}), &sink, nullptr,
-                  true);
+    PdfSaveOptions asItIs;
+    asItIs.compress = false;
+    asItIs.readBack = false; // what is handed on is read back
+    writeDocument(d, writeOptions(asItIs), &sink, nullptr, true, asItIs);
     const std::shared_ptr<PdfDocument> copy = PdfDocument::openBytes(plain);
     if (d.passwordProtected && !copy->unlock(d.password))
         throw PdfError(PdfErrorCode::unopenableCopy, "the copy does not open with the document's password");
     std::lock_guard lock(copy->impl().mutex);
+    // Written without its encryption dictionary, the file's encrypted bytes
+    // read as noise to every reader, though it "opens" with none.
+    if (d.doc->crypt && !copy->impl().doc->crypt)
+        throw PdfError(PdfErrorCode::unopenableCopy, "the copy is not encrypted as the document is");
+    inheritOrigins(copy->impl(), d);
     bool incremental = false;
     return serialize(copy->impl(), options, false, false, &incremental);
 }
 
 // The document's bytes, made under its lock (see prepareSave).
 QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
-                     bool* incremental)
+                     bool* incremental, bool updateAsked)
 {
     return readingSource(d, [&] {
-        const pdf_write_options opts = prepareSave(d, options, forFile, intoMemory, incremental);
-        if (intoMemory && !*incremental && appearancesToDraw(d)) return drawnInCopy(d, options);
+        const pdf_write_options opts = prepareSave(d, options, forFile, intoMemory, incremental, updateAsked);
+        // Written anew, the file does not read as the document: an update
+        // of the file's own bytes may.
+        const auto orUpdate = [&](auto&& write) -> QByteArray {
+            try {
+                return write();
+            } catch (const PdfError& error) {
+                if (*incremental || updateAsked || !forFile || !refusedOnReadBack(error) || !canUpdateFile(d, options))
+                    throw;
+            }
+            return serialize(d, options, forFile, intoMemory, incremental, true);
+        };
+        if (intoMemory && !*incremental && appearancesToDraw(d))
+            return orUpdate([&] { return drawnInCopy(d, options); });
         QByteArray bytes;
         if (*incremental) {
             const FileDescriptor scratch(openPrivateScratchFile());
@@ -3696,7 +3748,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
                 throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno),
                                errno);
             FileSink sink{scratch.fd};
-            writeDocument(d, opts, nullptr, &sink, intoMemory);
+            writeDocument(d, opts, nullptr, &sink, intoMemory, options);
             struct stat info = {};
             ::fstat(scratch.fd, &info);
             bytes.resize(qsizetype(info.st_size));
@@ -3705,9 +3757,11 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
             return bytes;
         }
         ByteSink sink{&bytes, 0};
-        writeDocument(d, opts, &sink, nullptr, intoMemory);
-        if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
-        return bytes;
+        return orUpdate([&] {
+            writeDocument(d, opts, &sink, nullptr, intoMemory, options);
+            if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
+            return bytes;
+        });
     });
 }
 
@@ -3742,12 +3796,13 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     ChosenFile file = ChosenFile::reach(path);
     struct stat target = {};
     bool incremental = false;
-    bool targetIsSource = false;
+    bool targetIsSource = false, targetExists = false;
     {
         std::lock_guard lock(d->mutex);
         if (options.sameFile && d->ownFile) file.expect({dev_t(d->ownFile->first), ino_t(d->ownFile->second)});
-        targetIsSource = file.lookAt(&target) && d->fileInode != 0 && target.st_dev == d->fileDevice
-                         && target.st_ino == d->fileInode;
+        targetExists = file.lookAt(&target);
+        targetIsSource =
+            targetExists && d->fileInode != 0 && target.st_dev == d->fileDevice && target.st_ino == d->fileInode;
         // The settling read of the whole file may be what finds the damage.
         readingSource(*d, [&] { settleBeforeEditing(*d); });
         throwIfSourceChanged(*d);
@@ -3763,13 +3818,15 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
                 throw PdfError(PdfErrorCode::noPages, "the document has no pages");
             throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
         }
-        if (d->namesCut)
+        // Names the engine cuts are kept only by an update of the file's bytes.
+        const bool byUpdate = keepsFileByUpdate(*d, options);
+        if (d->namesCut && !byUpdate)
             throw PdfError(PdfErrorCode::namesTooLong,
                            "the file uses names longer than " + std::to_string(engineNameLimit) + " bytes");
         // What may show less than the file it was read from never goes over
         // that file, and goes to another once the user accepted it.
         if (targetIsSource || !options.lossAccepted) {
-            if (const std::optional<PdfError> loss = lossWhenWritten(*d)) {
+            if (const std::optional<PdfError> loss = lossWhenWritten(*d, byUpdate)) {
                 if (targetIsSource) throw *loss;
                 throw PdfError(PdfErrorCode::lossyCopy, "the copy may show less than the file it comes from");
             }
@@ -3778,12 +3835,27 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     // MuPDF writes into the new file as it makes the bytes, under the
     // document's lock; the sync and the rename run without it, so pages
     // keep rendering while the disk catches up.
+    // A new file the user accepted unread (the read-back could not decide) replaces none.
+    PdfSaveOptions writing = options;
+    writing.unverifiedAccepted = options.unverifiedAccepted && !targetExists;
     const auto write = [&](int fd) {
         std::lock_guard lock(d->mutex);
         readingSource(*d, [&] {
-            const pdf_write_options opts = prepareSave(*d, options, true, false, &incremental);
-            FileSink sink{fd};
-            writeDocument(*d, opts, nullptr, &sink, false);
+            for (bool updateAsked = false;; updateAsked = true) {
+                const pdf_write_options opts = prepareSave(*d, options, true, false, &incremental, updateAsked);
+                FileSink sink{fd};
+                try {
+                    writeDocument(*d, opts, nullptr, &sink, false, writing);
+                    break;
+                } catch (const PdfError& error) {
+                    // Written anew, the file does not read as the document:
+                    // an update of the file's own bytes may.
+                    if (incremental || updateAsked || !refusedOnReadBack(error) || !canUpdateFile(*d, options)) throw;
+                }
+                if (::ftruncate(fd, 0) != 0)
+                    throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(errno),
+                                   errno);
+            }
             struct stat written = {};
             if (::fstat(fd, &written) == 0 && written.st_size == 0)
                 throw PdfError(PdfErrorCode::general, "the document produced no data");
@@ -3819,7 +3891,7 @@ bool PdfDocument::copyShowsLess() const
     std::lock_guard lock(d->mutex);
     if (d->locked) return false;
     readingSource(*d, [&] { settleBeforeEditing(*d); });
-    return lossWhenWritten(*d).has_value();
+    return lossWhenWritten(*d, keepsFileByUpdate(*d, {})).has_value();
 }
 
 bool PdfDocument::sourceChanged() const
@@ -3840,10 +3912,17 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     {
         std::lock_guard lock(d->mutex);
         bool incremental = false;
-        bytes =
-            serialize(*d, {PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}}, false, true, &incremental);
+        PdfSaveOptions options;
+        options.encryption = PdfSaveOptions::Encryption::none;
+        options.compress = false;
+        // A copy to read on another thread is no written file: its writes are.
+        options.readBack = false;
+        bytes = serialize(*d, options, false, true, &incremental);
     }
-    return openBytes(bytes);
+    std::shared_ptr<PdfDocument> copied = openBytes(bytes);
+    std::scoped_lock lock(d->mutex, copied->d->mutex);
+    inheritOrigins(*copied->d, *d);
+    return copied;
 }
 
 } // namespace platform

@@ -41,6 +41,8 @@ enum class PdfErrorCode {
     unopenableCopy,   // writing: the written file would not open with the document's password
     lossyCopy,        // writing another file: it may show less than the file the document was read from
     fileReplaced,     // saving onto the document's own file: another file than that one is at its name now
+    unfaithfulCopy,   // writing: the written file, read back, is not what was written (PdfReadBack.h)
+    unverifiedCopy,   // writing: the written file could not be read back to be judged
 };
 
 class PdfError : public std::runtime_error {
@@ -143,6 +145,16 @@ struct PdfSaveOptions {
     // last saved to, by device and inode), and another file at its path now
     // is neither written nor replaced (PdfError fileReplaced).
     bool sameFile = false;
+    // Reads the written bytes back before they replace anything or are handed
+    // on (PdfReadBack.h). Off only to time the check itself.
+    bool readBack = true;
+    // Writes a new file (one where none was) although the read-back could
+    // not decide whether it reads as the document (unverifiedCopy): the user
+    // was told and chose to keep their work so. Never replaces a file.
+    bool unverifiedAccepted = false;
+    // Runs on the written file before it is read back: a test's stand-in for
+    // a writer that wrote what it did not mean.
+    std::function<void(int fd)> beforeReadBack;
 };
 
 // A page recorded once and drawn on any thread, any number of times.

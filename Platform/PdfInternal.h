@@ -237,6 +237,8 @@ struct ObjectStreamRead {
     std::vector<int> guessed; // members damaged themselves, which MuPDF reads by guessing or not at all
 };
 
+class OriginBytes;
+
 struct PdfDocument::Impl {
     Impl();
     pdf_document* doc = nullptr;
@@ -314,6 +316,10 @@ struct PdfDocument::Impl {
     // The bytes it reads, when it holds them: opened from bytes, or a small
     // file read whole (see PdfTextReader).
     fz_buffer* source = nullptr;
+    // The bytes of the documents whose pages or objects were copied into
+    // this one (and theirs): a written copy may carry their damage along,
+    // which its read-back holds against them, not against the copy.
+    std::vector<std::shared_ptr<const OriginBytes>> origins;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the
@@ -586,5 +592,41 @@ bool fieldsStaySigned(PdfDocument::Impl& d);
 // through `ctm` into `target`.
 void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm, const PixelTarget& target,
            fz_cookie* cookie, FzError* err);
+
+// ---------------------------------------------------------------- read-back
+struct PdfWriteIntent;
+struct ReadBackBytes;
+class MappedFile;
+
+// The bytes a document was read from, kept as long as documents made from
+// it are.
+class OriginBytes {
+public:
+    // `d`'s own bytes (its file, or the bytes it holds); none for a document
+    // made here. The caller holds d.mutex.
+    static std::shared_ptr<const OriginBytes> of(const PdfDocument::Impl& d);
+    ~OriginBytes();
+    OriginBytes(const OriginBytes&) = delete;
+    OriginBytes& operator=(const OriginBytes&) = delete;
+    // The bytes, mapped into `*mapped` when they lie in a file. Throws
+    // PdfError(unverifiedCopy) when they cannot be mapped.
+    ReadBackBytes bytes(std::unique_ptr<MappedFile>* mapped) const;
+
+private:
+    OriginBytes() = default;
+    std::shared_ptr<WatchedFile> file_;
+    fz_buffer* buffer_ = nullptr;
+};
+
+// Notes that objects of `source` are copied into `target`: its bytes and
+// its own origins become the target's. The caller holds both mutexes.
+void inheritOrigins(PdfDocument::Impl& target, const PdfDocument::Impl& source);
+
+// What a write of the document with `opts` meant to write, for the
+// read-back of the written bytes (PdfReadBack.h): the document as it stands
+// once written, the caller holding d.mutex. `mapped` keeps the bytes it was
+// read from (and its origins') mapped while the intent is used.
+PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
+                           std::vector<std::unique_ptr<MappedFile>>* mapped);
 
 } // namespace platform

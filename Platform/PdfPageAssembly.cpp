@@ -94,6 +94,7 @@ void appendPages(PdfDocument& target, const PdfDocument& source, int from, int c
                                                          + " are not all in the document");
     if (count == 0) return;
     pageTreeChanged(dst);
+    inheritOrigins(dst, src);
     graftPagesC(ctx, dst.doc, src.doc, from, count, &err);
     // Even a failed graft may have added pages: the page count now is the one
     // a save expects from now on.

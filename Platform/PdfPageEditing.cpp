@@ -488,6 +488,7 @@ std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source
     std::scoped_lock lock(target.impl().mutex, copy->impl().mutex);
     PdfDocument::Impl& dst = unlocked(target);
     settleBeforeEditing(dst);
+    inheritOrigins(dst, copy->impl());
     return graftInto(dst, unlocked(*copy), indexes, false);
 }
 

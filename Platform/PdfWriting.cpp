@@ -820,6 +820,7 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     // boxes of the groups it makes in the space of their contents.
     const PdfMatrix deviceCtm = pageTransform(page.page).inverted().then(toPage);
     FzError err;
+    inheritOrigins(target.impl(), source.impl());
     flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, use, toFz(toPage),
                    toFz(deviceCtm), float(size.width), float(size.height), &err);
     pageTreeChanged(target.impl());
@@ -858,6 +859,7 @@ int appendPagesWithMarks(PdfDocument& target, const PdfDocument& source, const s
     if (pages.empty()) return 0;
     FzError err;
     int signaturesLeft = 0;
+    inheritOrigins(target.impl(), source.impl());
     copyPagesC(pdfContext(), target.impl().doc, source.impl().doc, pages.data(), int(pages.size()), &signaturesLeft,
                &err);
     pageTreeChanged(target.impl());

@@ -161,7 +161,7 @@ void DocumentWindow::commitPendingTyping()
 DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName, bool sameFile)
 {
     const QuarnDocument::SavePoint written = document_->savePoint();
-    if (!saver_->start(*document_, path, lossAccepted_, sameFile)) return Written::failed;
+    if (!saver_->start(*document_, path, lossAccepted_, sameFile, unverifiedAccepted_)) return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -196,12 +196,16 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
         // refusal of a damaged file says the new one may show less.
         const bool damaged =
             code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects;
-        if ((damaged || code == DocumentError::Code::fileWriteNoPermission
+        // A file that could not be read back to be checked is not put in
+        // place: a new file, which replaces none, may take the document.
+        const bool unverified = code == DocumentError::Code::fileWriteUnverifiedCopy;
+        if ((damaged || unverified || code == DocumentError::Code::fileWriteNoPermission
              || code == DocumentError::Code::fileWriteVolumeReadOnly
              || code == DocumentError::Code::fileWriteForeignLink || code == DocumentError::Code::fileWriteForeignFile)
             && controller_.offerSaveAs) {
             if (!controller_.offerSaveAs(*this, text, reason)) return Written::failed;
             lossAccepted_ = lossAccepted_ || damaged;
+            unverifiedAccepted_ = unverifiedAccepted_ || unverified;
             return Written::elsewhere;
         }
         // Another program rewrote the file: what is on disk now is all there is to go back to.
@@ -299,6 +303,7 @@ bool DocumentWindow::revert()
     disconnect(old.get(), nullptr, this, nullptr);
     document_ = std::move(fresh);
     lossAccepted_ = false; // a question about the document read before
+    unverifiedAccepted_ = false;
     screen_->setDocument(document_.get());
     // Read whole on a worker, as a file opened in a new window is.
     quarnkit::settleInBackground(*document_);

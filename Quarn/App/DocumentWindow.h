@@ -107,6 +107,8 @@ private:
     // original (asked before the first such file, or told by the refusal
     // they took Save As from).
     bool lossAccepted_ = false;
+    // The user chose to keep their work in a new file that could not be read back to be checked.
+    bool unverifiedAccepted_ = false;
     bool fitted_ = false;
 };
 

@@ -15,32 +15,34 @@ DocumentSaver::~DocumentSaver()
 }
 
 bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted,
-                          bool sameFile)
+                          bool sameFile, bool unverifiedAccepted)
 {
     if (saving_ || !pdf) return false;
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ = std::thread([this, pdf = std::move(pdf), path, lossAccepted, sameFile, hook = workerHook] {
-        Outcome outcome{path, std::nullopt};
-        if (hook) hook();
-        try {
-            writeDocumentFile(*pdf, path, lossAccepted, sameFile);
-        } catch (const DocumentError& error) {
-            outcome.error = error;
-        } catch (const std::exception& error) {
-            outcome.error = DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
-        }
-        // The saver outlives the worker (its destructor joins), so `this` is safe here.
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
-    });
+    worker_ =
+        std::thread([this, pdf = std::move(pdf), path, lossAccepted, sameFile, unverifiedAccepted, hook = workerHook] {
+            Outcome outcome{path, std::nullopt};
+            if (hook) hook();
+            try {
+                writeDocumentFile(*pdf, path, lossAccepted, sameFile, unverifiedAccepted);
+            } catch (const DocumentError& error) {
+                outcome.error = error;
+            } catch (const std::exception& error) {
+                outcome.error = DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
+            }
+            // The saver outlives the worker (its destructor joins), so `this` is safe here.
+            QMetaObject::invokeMethod(
+                this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
+        });
     return true;
 }
 
-bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted, bool sameFile)
+bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted, bool sameFile,
+                          bool unverifiedAccepted)
 {
-    return start(pdfOf(document), path, lossAccepted, sameFile);
+    return start(pdfOf(document), path, lossAccepted, sameFile, unverifiedAccepted);
 }
 
 void DocumentSaver::done(const Outcome& outcome)

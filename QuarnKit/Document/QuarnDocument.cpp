@@ -106,8 +106,10 @@ const char* DocumentError::message(Code code)
                "them. Use Save As to keep your changes in a new file, which leaves them out too; the original stays "
                "as it is.";
     case Code::fileWriteNamesTooLong:
-        return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep, so a saved "
-               "copy would lose them in other programs. Nothing was written.";
+        return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep. ravlen saves "
+               "changes to it as an update added to the end of the file, which leaves those names as they are, but "
+               "this copy would have to write a part that uses one, and other programs would then lose what it "
+               "names. Nothing was written.";
     case Code::fileWriteForeignLink:
         return "That name is a link another person made, and it could lead to any of your files. ravlen doesn't "
                "save through it: nothing was written.";
@@ -120,6 +122,12 @@ const char* DocumentError::message(Code code)
         return "ravlen had to repair this PDF, or can't read some of its objects (such as a font or a page's "
                "resources), so the new file may show less of it in other programs than the original does. The "
                "original stays as it is.";
+    case Code::fileWriteUnfaithfulCopy:
+        return "ravlen read the new file back before putting it in place, and it did not read as your document: "
+               "other programs would show it otherwise. Nothing was written; the file stays as it was.";
+    case Code::fileWriteUnverifiedCopy:
+        return "ravlen couldn't read the new file back to check it, so it didn't put it in place. Nothing was "
+               "written; the file stays as it was.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -160,6 +168,19 @@ std::optional<QString> DocumentError::foreignNameRefusal(const std::exception& e
     return std::nullopt;
 }
 
+std::optional<QString> DocumentError::readBackRefusal(const std::exception& error)
+{
+    const auto* engine = dynamic_cast<const platform::PdfError*>(&error);
+    if (!engine) return std::nullopt;
+    switch (engine->code()) {
+    case platform::PdfErrorCode::unfaithfulCopy: return QString::fromUtf8(message(Code::fileWriteUnfaithfulCopy));
+    case platform::PdfErrorCode::unverifiedCopy: return QString::fromUtf8(message(Code::fileWriteUnverifiedCopy));
+    case platform::PdfErrorCode::unopenableCopy: return QString::fromUtf8(message(Code::fileWriteUnopenableCopy));
+    case platform::PdfErrorCode::namesTooLong: return QString::fromUtf8(message(Code::fileWriteNamesTooLong));
+    default: return std::nullopt;
+    }
+}
+
 QString DocumentError::sentence() const { return sentence_ ? *sentence_ : QString::fromUtf8(message(code_)); }
 
 namespace {
@@ -195,6 +216,8 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::unopenableCopy: return DocumentError(Code::fileWriteUnopenableCopy, error.what());
     case PdfErrorCode::lossyCopy: return DocumentError(Code::fileWriteCopyShowsLess, error.what());
     case PdfErrorCode::fileReplaced: return DocumentError(Code::fileWriteFileReplaced, error.what());
+    case PdfErrorCode::unfaithfulCopy: return DocumentError(Code::fileWriteUnfaithfulCopy, error.what());
+    case PdfErrorCode::unverifiedCopy: return DocumentError(Code::fileWriteUnverifiedCopy, error.what());
     default: break;
     }
     switch (error.systemError()) {
@@ -223,11 +246,13 @@ void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDoc
     }
 }
 
-platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true, bool sameFile = false)
+platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true, bool sameFile = false,
+                                         bool unverifiedAccepted = false)
 {
     platform::PdfSaveOptions options;
     options.lossAccepted = lossAccepted;
     options.sameFile = sameFile;
+    options.unverifiedAccepted = unverifiedAccepted;
     // What nothing refers to (a deleted mark) stays out of the file; object
     // numbers stay, so undo steps still find their objects after a save.
     options.garbageCollect = true;
@@ -478,7 +503,8 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted, bool sameFile)
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted, bool sameFile,
+                       bool unverifiedAccepted)
 {
     // saveToFile writes a temporary file beside the target and renames it,
     // complete and flushed, over the target, so a failure or a crash at any
@@ -487,7 +513,7 @@ void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool los
     std::optional<ModificationStamp> stamp;
     try {
         if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
-        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions(lossAccepted, sameFile));
+        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions(lossAccepted, sameFile, unverifiedAccepted));
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
         throw writeError(error);

@@ -59,6 +59,8 @@ public:
         fileWriteUnopenableCopy,   // the written copy would not open with the document's password: not written
         fileWriteCopyShowsLess,    // another file may show less than the damaged original: asked before writing
         fileWriteFileReplaced,     // Save: another file than the document's is at its name now: asked before writing
+        fileWriteUnfaithfulCopy,   // the written file, read back, was not the document: not put in place
+        fileWriteUnverifiedCopy,   // the written file could not be read back to be checked: not put in place
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.
@@ -73,6 +75,10 @@ public:
     // (a link, a file in a shared folder, a second name in their folder),
     // naming it, whoever wrote; none for any other failure.
     static std::optional<QString> foreignNameRefusal(const std::exception& error);
+    // The sentence for a write refused on reading the written file back (it
+    // did not read as the document, could not be read back, or would lose
+    // names too long for the engine), whoever wrote; none for any other failure.
+    static std::optional<QString> readBackRefusal(const std::exception& error);
     // This error's sentence for the alert: the code's, or one that names the
     // file another user made.
     QString sentence() const;
@@ -91,9 +97,11 @@ private:
 // the user to say whether to write it. With `sameFile` (Save), another file
 // than the one `pdf` was opened from or last saved to, at `path` now, is
 // neither written nor replaced (fileWriteFileReplaced), for the user to say
-// whether to write over it.
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true,
-                       bool sameFile = false);
+// whether to write over it. With `unverifiedAccepted`, a new file (where
+// none was) is written although it could not be read back to be checked
+// (fileWriteUnverifiedCopy), as the user chose.
+void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true, bool sameFile = false,
+                       bool unverifiedAccepted = false);
 
 // The bytes of `pdf` as QuarnDocument::snapshot makes them; callable from any thread.
 QByteArray snapshotOf(const platform::PdfDocument& pdf);

@@ -40,7 +40,9 @@ QByteArray data(const platform::PdfDocument& doc)
         // object left over by the program that made the file) stays out.
         options.garbageCollect = true;
         return doc.save(options);
-    } catch (const platform::PdfError&) {
+    } catch (const platform::PdfError& error) {
+        // A copy that would not read back as the document is none to export from.
+        if (const auto refusal = DocumentError::readBackRefusal(error)) throw ExportError::notFaithful(*refusal);
         return {};
     }
 }
@@ -140,7 +142,7 @@ private:
         report(Kind::saving);
         const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
-        Exporter::writeFile(bytes, destination);
+        Exporter::writePdfFile(bytes, destination);
         ExportReport result(destination);
         result.signaturesLeftOut = signaturesLeft;
         return result;
@@ -155,7 +157,7 @@ private:
         if (!options.isEmpty()) report(Kind::saving);
         const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
-        Exporter::writeFile(bytes, destination);
+        Exporter::writePdfFile(bytes, destination);
         return ExportReport(destination);
     }
 
@@ -187,7 +189,7 @@ private:
         result.keptOriginal = smaller.size() >= original.size();
         if (result.keptOriginal) report(Kind::saving);
         const QByteArray& output = result.keptOriginal ? original : smaller;
-        Exporter::writeFile(output, destination);
+        Exporter::writePdfFile(output, destination);
         result.bytesBefore = original.size();
         result.bytesAfter = output.size();
         return result;

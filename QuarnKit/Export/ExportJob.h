@@ -17,7 +17,9 @@ namespace quarnkit {
 
 namespace ExportSnapshot {
 // The bytes of the job's private copy of `doc`, without encryption; empty
-// for a locked document or one that cannot be written.
+// for a locked document or one that cannot be written. Throws
+// ExportError(notFaithful) when the copy, read back, would not be the
+// document (or could not be checked): nothing is exported then.
 QByteArray data(const platform::PdfDocument& doc);
 QByteArray data(const HeldDocument& held);
 } // namespace ExportSnapshot

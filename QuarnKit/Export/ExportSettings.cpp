@@ -80,6 +80,7 @@ QString errorMessage(ExportError::Kind kind, const QString& name, const QString&
     case ExportError::Kind::documentFile:
         return QStringLiteral("That is the PDF open in this window, and writing over it would replace the document "
                               "you are working on. Choose another name.");
+    case ExportError::Kind::notFaithful: return reason;
     }
     return {};
 }
@@ -303,6 +304,8 @@ ExportError ExportError::cannotWrite(const QString& name, const QString& reason)
     return ExportError(Kind::cannotWrite, name, reason);
 }
 
+ExportError ExportError::notFaithful(const QString& reason) { return ExportError(Kind::notFaithful, {}, reason); }
+
 namespace Exporter {
 
 QString saveFailureReason(const std::exception& error)
@@ -313,6 +316,8 @@ QString saveFailureReason(const std::exception& error)
         if (const auto reason = reasonForSystemError(underlying)) return *reason;
     } catch (...) {}
     if (const auto reason = reasonForSystemError(error)) return *reason;
+    // Told as a save is told: the same read-back refuses both.
+    if (const auto refusal = DocumentError::readBackRefusal(error)) return *refusal;
     // The system's own sentence for the error, without the operation's prefix.
     if (const auto* system = dynamic_cast<const std::system_error*>(&error))
         return QString::fromLocal8Bit(system->code().message()) + QLatin1Char('.');

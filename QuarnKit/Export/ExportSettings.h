@@ -137,14 +137,17 @@ public:
         noRedactions,
         noMarks,
         documentFile, // the file chosen is the open document's own
+        notFaithful,  // the copy, read back, would not be the document (or could not be checked): not written
     };
 
     explicit ExportError(Kind kind);
     static ExportError cannotWrite(const QString& name, const QString& reason);
+    // notFaithful, with the sentence that says why.
+    static ExportError notFaithful(const QString& reason);
 
     Kind kind() const { return kind_; }
     const QString& name() const { return name_; }     // cannotWrite: the file's name
-    const QString& reason() const { return reason_; } // cannotWrite: why
+    const QString& reason() const { return reason_; } // cannotWrite, notFaithful: why
     QString message() const { return QString::fromStdString(what()); }
 
     friend bool operator==(const ExportError& a, const ExportError& b)

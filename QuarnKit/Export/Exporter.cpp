@@ -4,6 +4,7 @@
 #include "Platform/FileReplacement.h"
 #include "Platform/ImageEncoding.h"
 #include "Platform/PathWalk.h"
+#include "Platform/PdfReadBack.h"
 #include "Platform/PdfWriting.h"
 #include "QuarnKit/Document/DocumentMetadata.h"
 #include "QuarnKit/Document/PageRange.h"
@@ -187,7 +188,9 @@ QByteArray pdfBytes(const PdfDocument& doc, const ExportWriteOptions& options)
     QByteArray bytes;
     try {
         bytes = doc.save(options.saveOptions());
-    } catch (const PdfError&) {
+    } catch (const PdfError& error) {
+        // Bytes that would not read back as the document are never exported.
+        if (const auto refusal = DocumentError::readBackRefusal(error)) throw ExportError::notFaithful(*refusal);
     } catch (const std::bad_alloc&) {}
     if (bytes.isEmpty()) throw failure(ExportError::Kind::renderFailed);
     return bytes;
@@ -376,6 +379,14 @@ void writeFile(const QString& path, const platform::ContentsWriter& write)
     } catch (const PdfError& error) {
         throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
     }
+}
+
+void writePdfFile(const QByteArray& data, const QString& path)
+{
+    writeFile(path, [&data](int fd) {
+        bytesWriter(data)(fd);
+        platform::checkFileHolds(fd, data);
+    });
 }
 
 void writeFile(const QByteArray& data, const platform::ChosenFile& file)

@@ -115,6 +115,10 @@ void writeFile(const QByteArray& data, const QString& path);
 void writeFile(const QString& path, const platform::ContentsWriter& write);
 // The same into a file of a folder already held.
 void writeFile(const QByteArray& data, const platform::ChosenFile& file);
+// Writes PDF bytes a save made and read back (pdfBytes) as writeFile does,
+// and reads the file back before it replaces anything: it must hold those
+// very bytes (platform::checkFileHolds). Throws ExportError::cannotWrite.
+void writePdfFile(const QByteArray& data, const QString& path);
 
 // A folder held open, and its path for what is shown.
 struct HeldFolder {

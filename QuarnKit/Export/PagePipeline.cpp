@@ -26,7 +26,11 @@ void run(const std::shared_ptr<platform::PdfDocument>& source, const std::vector
         return;
     }
 
-    const QByteArray copy = source->save({platform::PdfSaveOptions::Encryption::none, {}, {}, -1, false, false, {}});
+    platform::PdfSaveOptions copying;
+    copying.encryption = platform::PdfSaveOptions::Encryption::none;
+    copying.compress = false;
+    copying.readBack = false; // read here, by the workers: no file
+    const QByteArray copy = source->save(copying);
     const int window = 2 * threads; // pages rendered ahead of the one consumed
     std::mutex mutex;
     std::condition_variable changed;

@@ -267,9 +267,12 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
     // MuPDF reads each file, but only by guessing at what the damage hid or
     // leaving it out, or by reading it as other readers do where it cannot
     // itself (a table that leads to no catalog, a catalog or page with a key
-    // that is no name, a page tree that loops); saved over, the guess would
-    // replace what the file holds, which poppler still reads. Another file
-    // takes the document, and poppler reads it with every page ravlen shows.
+    // that is no name, a page tree that loops); written anew, the guess would
+    // replace what the file holds, which poppler still reads. Where the
+    // file's own table leads to its objects, the change is saved over it as
+    // an update appended to its bytes, which keeps the damaged objects as
+    // every reader read them. Else another file takes the document, and
+    // poppler reads it with every page ravlen shows.
     // (A broken object that nothing uses is no loss: the saving tests' own.)
     // Widths every reader takes alike, the third one damaged.
     std::string widths;
@@ -290,6 +293,7 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         QString words;
         PdfErrorCode refused = PdfErrorCode::unparsedObjects;
         bool copyKeepsWords = false; // else the copy may show less, as the user is told
+        bool updated = true;         // saved over as an update of the file's own bytes
     } cases[] = {
         {"a name holding a space, the font read as null",
          testsupport::writePdf(
@@ -316,19 +320,46 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
          objectStreamPdf("Damaged member", font("6x0"), font("6x0"), {"<< /Sound true >>"}), "Damaged member"},
         // The PDF library's test suite: files poppler and qpdf open.
         {"a /Prev that is no number: the table leads to no catalog", qpdfSuite("bad11.pdf"), "Salad",
-         PdfErrorCode::repairedFile, true},
+         PdfErrorCode::repairedFile, true, false},
         {"a /Prev that names its own table, which lists none of the pages", qpdfSuite("append-xref-loop.pdf"),
-         "Potato 29", PdfErrorCode::repairedFile, true},
+         "Potato 29", PdfErrorCode::repairedFile, true, false},
         {"a catalog with a key that is no name", qpdfSuite("indirect-r-arg.pdf"), "Potato",
-         PdfErrorCode::unparsedObjects, true},
+         PdfErrorCode::unparsedObjects, true, false},
         {"a catalog and a page with keys that are no names, lost to the repaired table", qpdfSuite("fuzz-16214.pdf"),
-         "", PdfErrorCode::repairedFile, true},
+         "", PdfErrorCode::repairedFile, true, false},
         {"a page tree that loops, its one page outside it", qpdfSuite("deep-pages.pdf"), "", PdfErrorCode::repairedFile,
-         true},
+         true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.bytes.isEmpty()) continue; // a file of the library's suite that is not here
+        if (c.updated) {
+            // The mark is saved over the file, after its own bytes; poppler
+            // reads the words and draws the mark, and so does a Save As.
+            QTemporaryDir dir;
+            const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
+            const QImage before = popplerPage(original);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            addMark(*doc);
+            EXPECT_FALSE(doc->copyShowsLess());
+            const QString elsewhere = dir.filePath("elsewhere.pdf");
+            platform::PdfSaveOptions asking = fileSave();
+            asking.lossAccepted = false;
+            try {
+                doc->saveToFile(original.toStdString(), fileSave());
+                doc->saveToFile(elsewhere.toStdString(), asking);
+            } catch (const PdfError& error) {
+                ADD_FAILURE() << "refused: " << error.what();
+                continue;
+            }
+            for (const QString& saved : {original, elsewhere}) {
+                EXPECT_TRUE(testsupport::readFile(saved).startsWith(c.bytes));
+                EXPECT_TRUE(popplerText(saved).contains(c.words));
+                EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(saved.toStdString()), 0).size(), 1u);
+                EXPECT_NE(popplerPage(saved).copy(200, 220, 60, 60), before.copy(200, 220, 60, 60));
+            }
+            continue;
+        }
         QTemporaryDir dir;
         const auto doc = refusedOver(dir, c.bytes, c.words, c.refused);
         // Another file may show less than this one: the user is asked first.

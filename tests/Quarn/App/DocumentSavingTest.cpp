@@ -566,7 +566,8 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
     const qsizetype at = repaired.lastIndexOf("startxref\n") + 10;
     repaired.replace(at, repaired.indexOf('\n', at) - at, "12");
     // The font's /BaseFont name holds a space: MuPDF reads the font as null,
-    // and a save over the file would write it so.
+    // and a file written anew would write it so: the mark is saved over it as
+    // an update appended to its own bytes, which keep the font as it was.
     const QByteArray font = testsupport::writePdf(
         testsupport::textPageObjects("kept words", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>"));
     // Sound, though the font refers to null, held in an object stream.
@@ -587,10 +588,11 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
         bool showsLess = true; // asked about before another file is written
         QString words = "kept words";
         bool popplerReadsWords = true; // in the copy: the font written as null loses them, as the question says
+        bool keptByUpdate = false;     // saved over after the file's own bytes
     };
     for (const Case& each :
          {Case{"repaired.pdf", repaired, 3, "ravlen had to repair this PDF to open it"},
-          Case{"font.pdf", font, 1, "Part of this PDF is damaged", false, true, "kept words", false},
+          Case{"font.pdf", font, 1, {}, false, false, "kept words", true, true},
           Case{"read-only.pdf", testsupport::makeTextPdf(2, "kept words"), 2, "You don't have permission", true, false},
           Case{"null-member.pdf", nullMember, 1, {}, false, false},
           Case{"leading-junk.pdf", encrypted, 30, {}, false, false, "Potato"},
@@ -606,6 +608,8 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
         DocumentWindow* window = c.open(path);
         ASSERT_TRUE(window);
         const auto before = stampOf(path);
+        int checkBefore = -1; // qpdf warns about some of these files as they come
+        testsupport::runProgram("qpdf", {"--check", path}, &checkBefore);
 
         // Nothing changed: Ctrl+S writes nothing, asks nothing.
         key(window, "Ctrl+S");
@@ -631,12 +635,13 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
                       popplerReadsWords);
             int exitCode = -1;
             const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
-            EXPECT_EQ(exitCode, 0) << check.toStdString();
+            EXPECT_TRUE(exitCode == 0 || (each.keptByUpdate && exitCode == checkBefore)) << check.toStdString();
         };
         if (each.why.isEmpty()) {
             EXPECT_TRUE(c.saveAsOffers.empty());
             EXPECT_TRUE(c.failures.empty());
             EXPECT_NE(readFile(path), each.damaged);
+            EXPECT_EQ(readFile(path).startsWith(each.damaged), each.keptByUpdate);
             holdsTheDocument(path, true);
         } else {
             ASSERT_EQ(c.saveAsOffers.size(), 1u);

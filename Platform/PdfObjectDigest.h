@@ -1,0 +1,120 @@
+#pragma once
+// The one way a PDF object is summed up when a written file is read back
+// (PdfReadBack.h): the engine's object, as the writer meant it, and the
+// object a second reader finds in the file are each reduced to a 64-bit
+// digest of what readers take from it: keys, names and strings as bytes,
+// numbers as values, references by number, arrays in order, dictionaries in
+// any order. What the file's syntax leaves free (spacing, how a string or a
+// name is spelled, an entry whose value is null) does not count. Never
+// included outside Platform/: both sides of the read-back include it.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace platform::objectdigest {
+
+using Digest = std::uint64_t;
+
+// Deeper than this, an object counts as the same on both sides whatever it
+// holds: neither reader walks a crafted nesting without end.
+constexpr int depthLimit = 200;
+
+namespace detail {
+
+inline Digest mix(Digest x)
+{
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    x ^= x >> 31;
+    return x;
+}
+
+inline Digest tagged(Digest tag, Digest value) { return mix(tag * 0x9e3779b97f4a7c15ULL ^ mix(value)); }
+
+inline Digest bytes(Digest tag, std::string_view data)
+{
+    Digest h = 0xcbf29ce484222325ULL ^ data.size();
+    for (const unsigned char c : data) h = (h ^ c) * 0x100000001b3ULL;
+    return tagged(tag, h);
+}
+
+enum : Digest {
+    nullTag = 1,
+    falseTag,
+    trueTag,
+    integerTag,
+    realTag,
+    nameTag,
+    stringTag,
+    referenceTag,
+    arrayTag,
+    dictionaryTag,
+    streamTag,
+    deepTag
+};
+
+} // namespace detail
+
+inline Digest ofNull() { return detail::tagged(detail::nullTag, 0); }
+inline Digest ofBoolean(bool value) { return detail::tagged(value ? detail::trueTag : detail::falseTag, 0); }
+inline Digest ofInteger(std::int64_t value) { return detail::tagged(detail::integerTag, std::uint64_t(value)); }
+// A real as the engine holds it (single precision): a whole one is the
+// integer it equals, as writers may spell it either way.
+inline Digest ofReal(double value)
+{
+    const float held = float(value);
+    if (std::isfinite(held) && held == std::trunc(held) && std::fabs(held) < 9.0e18f)
+        return ofInteger(std::int64_t(held));
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &held, sizeof bits);
+    return detail::tagged(detail::realTag, bits);
+}
+inline Digest ofName(std::string_view name) { return detail::bytes(detail::nameTag, name); }
+inline Digest ofString(std::string_view text) { return detail::bytes(detail::stringTag, text); }
+inline Digest ofReference(int num, int gen)
+{
+    return detail::tagged(detail::referenceTag, (std::uint64_t(std::uint32_t(num)) << 32) | std::uint32_t(gen));
+}
+// What lies past depthLimit.
+inline Digest ofDeep() { return detail::tagged(detail::deepTag, 0); }
+
+// An array's items, in order.
+class Items {
+public:
+    void add(Digest item) { h_ = detail::mix(h_ ^ item) + 0x9e3779b97f4a7c15ULL; }
+    Digest done() const { return detail::tagged(detail::arrayTag, h_); }
+
+private:
+    Digest h_ = 0;
+};
+
+// A dictionary's entries, in any order; an entry whose value is null is
+// left out by the caller, as readers take it for no entry.
+class Entries {
+public:
+    void add(std::string_view key, Digest value) { sum_ += detail::mix(ofName(key) ^ detail::mix(value + 1)); }
+    Digest done() const { return detail::tagged(detail::dictionaryTag, sum_); }
+
+private:
+    Digest sum_ = 0;
+};
+
+// A stream, by its dictionary (its data is judged by whether it decodes).
+inline Digest ofStream(Digest dictionary) { return detail::tagged(detail::streamTag, dictionary); }
+
+// The keys of a stream's dictionary that say how its data is stored, which
+// a writer sets anew as it stores the data: not compared.
+inline bool isStorageKey(std::string_view key)
+{
+    return key == "Length" || key == "Filter" || key == "DecodeParms" || key == "DL";
+}
+
+// The key of the document's catalog that says which extensions of PDF its
+// writer used (an encryption the base version lacks): set by the writer as
+// it writes, not compared.
+inline bool isWritersCatalogKey(std::string_view key) { return key == "Extensions"; }
+
+} // namespace platform::objectdigest

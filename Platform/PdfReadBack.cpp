@@ -1,0 +1,142 @@
+#include "Platform/PdfReadBack.h"
+
+#include "Platform/OnDemand.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+PdfError unfaithful(const std::string& why)
+{
+    return PdfError(PdfErrorCode::unfaithfulCopy, "the written file does not read back as written: " + why);
+}
+
+PdfError unverified(const std::string& why)
+{
+    return PdfError(PdfErrorCode::unverifiedCopy, "the written file could not be read back: " + why);
+}
+
+std::string objectName(int num) { return "object " + std::to_string(num); }
+
+} // namespace
+
+MappedFile::MappedFile(int fd)
+{
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0) throw unverified(std::strerror(errno));
+    size_ = std::size_t(info.st_size);
+    if (size_ == 0) return;
+    void* at = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd, 0);
+    if (at == MAP_FAILED) throw unverified(std::strerror(errno));
+    data_ = static_cast<const char*>(at);
+}
+
+MappedFile::~MappedFile()
+{
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
+{
+    const auto* qpdf = ondemand::tableOf<QpdfReadBack>("libravlen-qpdf.so", "ravlenQpdfReadBack");
+    if (!qpdf) throw unverified("the reader that checks it cannot be loaded");
+    ReadBackRequest request;
+    request.copy = written;
+    request.original = meant.original;
+    request.password = meant.password;
+    request.needsPassword = meant.needsPassword;
+    request.appended = meant.appended;
+    request.keepsNumbers = meant.keepsNumbers;
+    const ReadBackReport report = qpdf->read(request);
+
+    if (report.undecided) throw unverified(report.failure);
+    if (report.wrongPassword || report.opensWithoutPassword)
+        throw PdfError(PdfErrorCode::unopenableCopy, report.failure);
+    if (!report.failure.empty()) throw unfaithful("it does not open: " + report.failure);
+    if (report.encrypted != meant.encrypted)
+        throw PdfError(PdfErrorCode::unopenableCopy,
+                       meant.encrypted ? "the written file is not encrypted" : "the written file is encrypted");
+
+    // What reads otherwise than the engine held it; what does not read at all
+    // is held against the copy only when the original reads it.
+    std::vector<const ReadBackObject*> failing;
+    for (const ReadBackObject& object : report.objects) {
+        if (object.sameAsOriginal || object.writersOwn || meant.unjudged.count(object.num)) continue;
+        if (object.unparsed || object.undecodable) {
+            failing.push_back(&object);
+            continue;
+        }
+        bool undecidable = false;
+        const std::optional<objectdigest::Digest> held = meant.object(object.num, &undecidable);
+        if (undecidable)
+            throw PdfError(PdfErrorCode::namesTooLong,
+                           objectName(object.num) + " uses a name as long as the engine keeps, which it may have cut");
+        if (!held) throw unfaithful(objectName(object.num) + " is none the document holds");
+        if (*held != object.digest) throw unfaithful(objectName(object.num) + " reads otherwise than it was written");
+    }
+    for (const auto& [num, gen] : report.dangling)
+        if (meant.holds(num, gen)) throw unfaithful(objectName(num) + " is referred to but missing");
+
+    const bool pagesNeedRepair = report.pages < 0 || !report.pageFailure.empty();
+    if (!failing.empty() || pagesNeedRepair) {
+        // The original's own damage is no fault of the copy.
+        const OriginalFailures original =
+            meant.original.data ? qpdf->failuresOf(meant.original, meant.originalPassword) : OriginalFailures{};
+        std::vector<OriginalFailures> ancestors;
+        const auto inAncestors = [&](const ReadBackObject& object) {
+            if (!object.undecodable) return false;
+            if (ancestors.empty())
+                for (const ReadBackBytes& bytes : meant.ancestors) ancestors.push_back(qpdf->failuresOf(bytes, {}));
+            return std::any_of(ancestors.begin(), ancestors.end(),
+                               [&](const OriginalFailures& a) { return a.streams.count(object.data) > 0; });
+        };
+        for (const ReadBackObject* object : failing) {
+            const bool excused = (original.read
+                                  && ((meant.keepsNumbers && original.objects.count(object->num))
+                                      || (object->undecodable && original.streams.count(object->data))))
+                                 || inAncestors(*object);
+            if (!excused)
+                throw unfaithful(objectName(object->num)
+                                 + (object->unparsed ? " cannot be read without repair" : "'s data does not decode"));
+        }
+        if (pagesNeedRepair && !(original.read && original.pagesNeedRepair))
+            throw unfaithful("its pages cannot be read without repair: " + report.pageFailure);
+        if (pagesNeedRepair) return; // read otherwise by each reader, as the original is
+    }
+    if (report.pages != meant.pageCount)
+        throw unfaithful("it has " + std::to_string(report.pages) + " pages instead of "
+                         + std::to_string(meant.pageCount));
+}
+
+void readBack(int fd, const PdfWriteIntent& meant)
+{
+    const MappedFile written(fd);
+    readBack(written.bytes(), meant);
+}
+
+void checkFileHolds(int fd, const QByteArray& written)
+{
+    std::vector<char> chunk(std::size_t(1) << 20);
+    std::size_t at = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), off_t(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw unverified(std::strerror(errno));
+        if (n == 0) break;
+        if (at + std::size_t(n) > std::size_t(written.size())
+            || std::memcmp(chunk.data(), written.constData() + at, std::size_t(n)) != 0)
+            throw unfaithful("the file does not hold the bytes written");
+        at += std::size_t(n);
+    }
+    if (at != std::size_t(written.size())) throw unfaithful("the file is shorter than what was written");
+}
+
+} // namespace platform

@@ -1,0 +1,83 @@
+#pragma once
+// Every PDF written for the user is read back before it replaces anything:
+// a second reader that repairs nothing (libqpdf, loaded on first use) opens
+// the bytes written, and they are judged against what the write meant. The
+// file must open, with the document's password when it is encrypted and not
+// without it; every object must parse and every stream decode, unless it
+// did not in the file the document was read from either; every object the
+// writer wrote must read as the engine held it (keys, names, strings,
+// numbers, references: PdfObjectDigest.h), and the pages must be the
+// document's. An object written with the very bytes of that file, which
+// neither file encrypts, is that file's own and reads as it reads. Where the
+// engine's reading cannot be judged (a name as long as the engine keeps,
+// which it may have cut) the write is refused as namesTooLong; where the
+// check itself cannot decide, as unverifiedCopy: never taken for sound.
+//
+// The writers of Platform/ describe what they meant (PdfWriteIntent) and call
+// readBack on what they wrote, before the rename; the rule is readBack's alone.
+#include "Platform/PdfDocument.h"
+#include "Platform/QpdfReadBack.h"
+
+#include <QByteArray>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace platform {
+
+struct PdfWriteIntent {
+    int pageCount = 0;
+    bool encrypted = false;
+    std::string password;       // opens the copy; empty: it opens without one
+    bool needsPassword = false; // and it does not open without it
+    // An update appended to `original`, the bytes the document was read from.
+    bool appended = false;
+    ReadBackBytes original;
+    std::string originalPassword;
+    // Files the document's objects were copied from: a stream whose stored
+    // data does not decode there either is not held against the copy.
+    std::vector<ReadBackBytes> ancestors;
+    // Whether an object keeps its number from `original` to the copy.
+    bool keepsNumbers = true;
+    // The digest of object `num` as the engine held it when it was written;
+    // none for a number it holds no object under. Sets `*undecidable` when
+    // the engine's reading of it cannot be trusted. May throw PdfError.
+    std::function<std::optional<objectdigest::Digest>(int num, bool* undecidable)> object;
+    // Whether the engine holds an object under `num` and `gen`.
+    std::function<bool(int num, int gen)> holds;
+    // Objects written on purpose otherwise than the engine holds them.
+    std::unordered_set<int> unjudged;
+};
+
+// A file open at a descriptor, mapped for reading while this lives.
+// Throws PdfError(unverifiedCopy) when it cannot be mapped.
+class MappedFile {
+public:
+    explicit MappedFile(int fd);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ReadBackBytes bytes() const { return {data_, size_}; }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Reads `written` back and judges it against `meant`: returns when it reads
+// as meant, throws PdfError otherwise (unfaithfulCopy, unopenableCopy,
+// namesTooLong or unverifiedCopy), saying what differs.
+void readBack(ReadBackBytes written, const PdfWriteIntent& meant);
+
+// The same for the file open at `fd`, read from its start.
+void readBack(int fd, const PdfWriteIntent& meant);
+
+// Reads the file open at `fd` back and throws PdfError(unfaithfulCopy)
+// unless it holds exactly `written`: bytes that were read back already as a
+// write made them (PdfDocument::save), and now went to a file.
+void checkFileHolds(int fd, const QByteArray& written);
+
+} // namespace platform

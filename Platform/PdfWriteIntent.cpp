@@ -1,0 +1,176 @@
+// What a write of the document meant to write, as the engine holds it: the
+// one side of the read-back that reads MuPDF's objects (PdfReadBack.h).
+#include "Platform/PdfInternal.h"
+#include "Platform/PdfReadBack.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+namespace digest = objectdigest;
+
+// MuPDF keeps a name of at most this many bytes (see PdfDocument.cpp): one
+// as long may have been cut, and what it names is not known.
+constexpr std::size_t engineNameLimit = 127;
+
+digest::Digest nameDigest(const char* name, int* undecidable)
+{
+    const std::size_t length = std::strlen(name);
+    if (length >= engineNameLimit) *undecidable = 1;
+    return digest::ofName(std::string_view(name, length));
+}
+
+// Sums up `obj` as PdfObjectDigest.h says; references are not followed.
+// Throws (MuPDF).
+digest::Digest digestC(fz_context* ctx, pdf_obj* obj, int depth, int stream, int* undecidable)
+{
+    if (depth > digest::depthLimit) return digest::ofDeep();
+    if (depth > 0 && pdf_is_indirect(ctx, obj)) return digest::ofReference(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj));
+    if (pdf_is_bool(ctx, obj)) return digest::ofBoolean(pdf_to_bool(ctx, obj));
+    if (pdf_is_int(ctx, obj)) return digest::ofInteger(pdf_to_int64(ctx, obj));
+    if (pdf_is_real(ctx, obj)) return digest::ofReal(pdf_to_real(ctx, obj));
+    if (pdf_is_name(ctx, obj)) return nameDigest(pdf_to_name(ctx, obj), undecidable);
+    if (pdf_is_string(ctx, obj))
+        return digest::ofString(std::string_view(pdf_to_str_buf(ctx, obj), pdf_to_str_len(ctx, obj)));
+    if (pdf_is_array(ctx, obj)) {
+        digest::Items items;
+        const int n = pdf_array_len(ctx, obj);
+        for (int i = 0; i < n; ++i) items.add(digestC(ctx, pdf_array_get(ctx, obj, i), depth + 1, 0, undecidable));
+        return items.done();
+    }
+    if (pdf_is_dict(ctx, obj)) {
+        digest::Entries entries;
+        const int n = pdf_dict_len(ctx, obj);
+        const bool catalog = depth == 0 && pdf_name_eq(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Type)), PDF_NAME(Catalog));
+        for (int i = 0; i < n; ++i) {
+            const char* key = pdf_to_name(ctx, pdf_dict_get_key(ctx, obj, i));
+            pdf_obj* value = pdf_dict_get_val(ctx, obj, i);
+            if (stream && digest::isStorageKey(key)) continue;
+            if (catalog && digest::isWritersCatalogKey(key)) continue;
+            if (!pdf_is_indirect(ctx, value) && pdf_is_null(ctx, value)) continue;
+            nameDigest(key, undecidable);
+            entries.add(key, digestC(ctx, value, depth + 1, 0, undecidable));
+        }
+        const digest::Digest dictionary = entries.done();
+        return stream ? digest::ofStream(dictionary) : dictionary;
+    }
+    return digest::ofNull();
+}
+
+// The digest of object `num` as the document holds it, or 0 in `*held`
+// for a number under which it holds none. An object MuPDF cannot load is
+// written as null.
+digest::Digest heldDigestC(fz_context* ctx, pdf_document* doc, int num, int* held, int* undecidable, FzError* err)
+{
+    pdf_obj* obj = nullptr;
+    digest::Digest result = 0;
+    *held = 0;
+    fz_var(obj);
+    fz_var(result);
+    fz_try(ctx) {
+        if (num > 0 && num < pdf_xref_len(ctx, doc)) {
+            pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+            *held = entry && (entry->type == 'n' || entry->type == 'o');
+        }
+        if (*held) {
+            fz_try(ctx) obj = pdf_load_object(ctx, doc, num);
+            fz_catch(ctx) obj = nullptr;
+            result = obj ? digestC(ctx, obj, 0, pdf_obj_num_is_stream(ctx, doc, num), undecidable) : digest::ofNull();
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) captureError(ctx, err);
+    return result;
+}
+
+int holdsC(fz_context* ctx, pdf_document* doc, int num, int gen)
+{
+    int holds = 0;
+    fz_var(holds);
+    fz_try(ctx) {
+        if (num > 0 && num < pdf_xref_len(ctx, doc)) {
+            pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+            holds = entry && ((entry->type == 'n' && entry->gen == gen) || (entry->type == 'o' && gen == 0));
+        }
+    }
+    fz_catch(ctx) holds = 0;
+    return holds;
+}
+
+} // namespace
+
+std::shared_ptr<const OriginBytes> OriginBytes::of(const PdfDocument::Impl& d)
+{
+    if (!d.source && !d.watch) return nullptr;
+    std::shared_ptr<OriginBytes> origin(new OriginBytes);
+    origin->file_ = d.watch;
+    if (!d.watch) origin->buffer_ = fz_keep_buffer(pdfContext(), d.source);
+    return origin;
+}
+
+OriginBytes::~OriginBytes() { fz_drop_buffer(pdfContext(), buffer_); }
+
+ReadBackBytes OriginBytes::bytes(std::unique_ptr<MappedFile>* mapped) const
+{
+    if (buffer_) {
+        unsigned char* data = nullptr;
+        const size_t size = fz_buffer_storage(pdfContext(), buffer_, &data);
+        return {reinterpret_cast<const char*>(data), size};
+    }
+    *mapped = std::make_unique<MappedFile>(file_->fd());
+    return (*mapped)->bytes();
+}
+
+void inheritOrigins(PdfDocument::Impl& target, const PdfDocument::Impl& source)
+{
+    const auto add = [&target](const std::shared_ptr<const OriginBytes>& origin) {
+        if (origin && std::find(target.origins.begin(), target.origins.end(), origin) == target.origins.end())
+            target.origins.push_back(origin);
+    };
+    add(OriginBytes::of(source));
+    for (const auto& origin : source.origins) add(origin);
+}
+
+PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
+                           std::vector<std::unique_ptr<MappedFile>>* mapped)
+{
+    fz_context* ctx = pdfContext();
+    PdfWriteIntent meant;
+    FzError err;
+    meant.pageCount = countPagesC(ctx, d.doc, &err);
+    throwIfFailed(err);
+    const bool kept = opts.do_encrypt == PDF_ENCRYPT_KEEP && d.doc->crypt;
+    meant.encrypted = kept || (opts.do_encrypt != PDF_ENCRYPT_KEEP && opts.do_encrypt != PDF_ENCRYPT_NONE);
+    // With no password of its own the document opened with the empty one.
+    meant.password = kept              ? (d.passwordProtected ? d.password : std::string())
+                     : meant.encrypted ? std::string(opts.upwd_utf8)
+                                       : std::string();
+    meant.needsPassword = !meant.password.empty();
+    meant.appended = opts.do_incremental != 0;
+    meant.originalPassword = d.password;
+    if (const auto own = OriginBytes::of(d)) {
+        mapped->emplace_back();
+        meant.original = own->bytes(&mapped->back());
+    }
+    for (const auto& origin : d.origins) {
+        mapped->emplace_back();
+        meant.ancestors.push_back(origin->bytes(&mapped->back()));
+    }
+    pdf_document* doc = d.doc;
+    meant.object = [doc](int num, bool* undecidable) -> std::optional<digest::Digest> {
+        fz_context* ctx = pdfContext();
+        FzError err;
+        int held = 0, cut = 0;
+        const digest::Digest digest = heldDigestC(ctx, doc, num, &held, &cut, &err);
+        throwIfFailed(err);
+        *undecidable = cut != 0;
+        if (!held) return std::nullopt;
+        return digest;
+    };
+    meant.holds = [doc](int num, int gen) { return holdsC(pdfContext(), doc, num, gen) != 0; };
+    return meant;
+}
+
+} // namespace platform

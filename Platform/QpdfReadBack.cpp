@@ -1,0 +1,443 @@
+#include "Platform/QpdfReadBack.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/Pl_Discard.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+namespace digest = objectdigest;
+using Table = std::map<QPDFObjGen, QPDFXRefEntry>;
+
+// Damage libqpdf reports as such; anything else it throws is no verdict.
+bool isDamage(const std::exception& e)
+{
+    return dynamic_cast<const QPDFExc*>(&e)
+           || (dynamic_cast<const std::runtime_error*>(&e) && !dynamic_cast<const std::system_error*>(&e));
+}
+
+// A file read by libqpdf: strictly, or by rebuilding its table where it
+// must be. Throws what libqpdf throws.
+std::unique_ptr<QPDF> opened(ReadBackBytes file, const std::string& password, bool rebuild)
+{
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    pdf->setAttemptRecovery(rebuild);
+    pdf->processMemoryFile("written file", file.data, file.size, password.empty() ? nullptr : password.c_str());
+    return pdf;
+}
+
+std::string firstWarning(QPDF& pdf)
+{
+    const std::vector<QPDFExc> warnings = pdf.getWarnings();
+    return warnings.empty() ? std::string() : warnings.front().what();
+}
+
+// What libqpdf warned of, without where.
+std::set<std::string> warningsOf(QPDF& pdf)
+{
+    std::set<std::string> messages;
+    for (const QPDFExc& warning : pdf.getWarnings()) messages.insert(warning.getMessageDetail());
+    return messages;
+}
+
+// Where the file's first byte of "%PDF-" lies: readers count offsets from there.
+std::size_t headerStart(ReadBackBytes file)
+{
+    const std::size_t limit = std::min<std::size_t>(file.size, 1024);
+    const std::string_view head(file.data, limit);
+    const std::size_t at = head.find("%PDF-");
+    return at == std::string_view::npos ? 0 : at;
+}
+
+// Each object the file holds in itself, by number and generation: its bytes
+// from "N G obj" to the end of its "endobj".
+class Extents {
+public:
+    Extents(ReadBackBytes file, const Table& table) : file_(file)
+    {
+        const std::size_t bias = headerStart(file);
+        std::vector<std::pair<std::size_t, QPDFObjGen>> starts;
+        for (const auto& [og, entry] : table)
+            if (entry.getType() == 1 && entry.getOffset() >= 0) starts.emplace_back(bias + entry.getOffset(), og);
+        std::sort(starts.begin(), starts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            const std::size_t from = starts[i].first;
+            const std::size_t to = i + 1 < starts.size() ? starts[i + 1].first : file.size;
+            if (from >= to || to > file.size) continue;
+            const std::string_view span(file.data + from, to - from);
+            const std::size_t end = span.rfind("endobj");
+            if (end == std::string_view::npos) continue;
+            const std::string_view object = span.substr(0, end + 6);
+            // The table's offset must name this very object.
+            const std::string head =
+                std::to_string(starts[i].second.getObj()) + " " + std::to_string(starts[i].second.getGen()) + " obj";
+            if (object.substr(0, head.size()) != head) continue;
+            spans_.emplace(starts[i].second, object);
+        }
+    }
+
+    std::optional<std::string_view> of(QPDFObjGen og) const
+    {
+        const auto it = spans_.find(og);
+        if (it == spans_.end()) return std::nullopt;
+        return it->second;
+    }
+
+private:
+    ReadBackBytes file_;
+    std::map<QPDFObjGen, std::string_view> spans_;
+};
+
+// The original as a second file to hold the copy's objects against.
+struct Original {
+    std::unique_ptr<QPDF> pdf;
+    Table table;
+    std::optional<Extents> extents;
+    bool rebuilt = false;
+    bool encrypted = false;
+    std::set<std::string> warnings; // as it opened
+};
+
+std::optional<Original> readOriginal(ReadBackBytes file, const std::string& password)
+{
+    if (!file.data) return std::nullopt;
+    for (const bool rebuild : {false, true}) {
+        try {
+            Original original;
+            original.pdf = opened(file, password, rebuild);
+            original.warnings = warningsOf(*original.pdf);
+            original.rebuilt = rebuild;
+            original.encrypted = original.pdf->isEncrypted();
+            original.table = original.pdf->getXRefTable();
+            original.extents.emplace(file, original.table);
+            return original;
+        } catch (const std::exception&) {}
+    }
+    return std::nullopt;
+}
+
+digest::Digest realDigest(const std::string& text)
+{
+    std::string_view number(text);
+    if (!number.empty() && number.front() == '+') number.remove_prefix(1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size()) return digest::ofString("real " + text);
+    return digest::ofReal(value);
+}
+
+} // namespace
+
+// Sums up an object as readers take it; references are not followed. With
+// `renumbered`, a reference counts as one to the number it was given.
+class Walk {
+public:
+    Walk(const Table& table, std::vector<std::pair<int, int>>& dangling,
+         std::function<QPDFObjGen(QPDFObjGen)> renumbered = {})
+        : table_(table), dangling_(dangling), renumbered_(std::move(renumbered))
+    {}
+
+    digest::Digest of(QPDFObjectHandle object, int depth = 0)
+    {
+        if (depth > digest::depthLimit) return digest::ofDeep();
+        if (depth > 0 && object.isIndirect()) {
+            QPDFObjGen og = object.getObjGen();
+            if (!table_.count(og)) dangling_.emplace_back(og.getObj(), og.getGen());
+            if (renumbered_) og = renumbered_(og);
+            return digest::ofReference(og.getObj(), og.getGen());
+        }
+        switch (object.getTypeCode()) {
+        case ::ot_boolean: return digest::ofBoolean(object.getBoolValue());
+        case ::ot_integer: return digest::ofInteger(object.getIntValue());
+        case ::ot_real: return realDigest(object.getRealValue());
+        case ::ot_name: return digest::ofName(std::string_view(object.getName()).substr(1));
+        case ::ot_string: return digest::ofString(object.getStringValue());
+        case ::ot_array: {
+            digest::Items items;
+            for (const QPDFObjectHandle& item : object.getArrayAsVector()) items.add(of(item, depth + 1));
+            return items.done();
+        }
+        case ::ot_dictionary: return entries(object, depth, false, depth == 0 && isCatalog(object));
+        case ::ot_stream: return digest::ofStream(entries(object.getDict(), depth, true));
+        case ::ot_operator: return digest::ofString("operator " + object.getOperatorValue());
+        default: return digest::ofNull();
+        }
+    }
+
+private:
+    static bool isCatalog(QPDFObjectHandle dictionary)
+    {
+        QPDFObjectHandle type = dictionary.getKey("/Type");
+        return type.isName() && type.getName() == "/Catalog";
+    }
+
+    digest::Digest entries(QPDFObjectHandle dictionary, int depth, bool stream, bool catalog = false)
+    {
+        digest::Entries entries;
+        for (auto& [key, value] : dictionary.getDictAsMap()) {
+            const std::string_view name = std::string_view(key).substr(1);
+            if (stream && digest::isStorageKey(name)) continue;
+            if (catalog && digest::isWritersCatalogKey(name)) continue;
+            if (!value.isIndirect() && value.isNull()) continue;
+            entries.add(name, of(value, depth + 1));
+        }
+        return entries.done();
+    }
+
+    const Table& table_;
+    std::vector<std::pair<int, int>>& dangling_;
+    std::function<QPDFObjGen(QPDFObjGen)> renumbered_;
+};
+
+std::unordered_map<int, objectdigest::Digest> digestsAsWritten(QPDF& pdf, QPDFWriter& writer)
+{
+    std::unordered_map<int, objectdigest::Digest> written;
+    const Table table = pdf.getXRefTable();
+    std::vector<std::pair<int, int>> dangling;
+    Walk walk(table, dangling, [&writer](QPDFObjGen og) { return writer.getRenumberedObjGen(og); });
+    for (const auto& [og, entry] : table) {
+        const QPDFObjGen to = writer.getRenumberedObjGen(og);
+        if (to.getObj() == 0) continue;
+        QPDFObjectHandle object = pdf.getObject(og);
+        written[to.getObj()] = walk.of(object);
+    }
+    return written;
+}
+
+namespace {
+
+bool isWritersOwn(QPDFObjectHandle object)
+{
+    if (!object.isStream()) return false;
+    QPDFObjectHandle type = object.getDict().getKey("/Type");
+    return type.isName() && (type.getName() == "/XRef" || type.getName() == "/ObjStm");
+}
+
+// Whether a stream's data decodes with the filters libqpdf knows: the
+// others (images coded for viewing) are taken as stored.
+bool decodes(QPDF& pdf, QPDFObjectHandle stream)
+{
+    try {
+        Pl_Discard discard;
+        bool attempted = false;
+        const bool ok = stream.pipeStreamData(&discard, &attempted, 0, qpdf_dl_generalized, true, false);
+        return ok && pdf.getWarnings().empty();
+    } catch (const std::exception& e) {
+        pdf.getWarnings();
+        if (!isDamage(e)) throw;
+        return false;
+    }
+}
+
+digest::Digest storedData(QPDFObjectHandle stream)
+{
+    try {
+        const std::shared_ptr<Buffer> data = stream.getRawStreamData();
+        return digest::ofString(std::string_view(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
+    } catch (const std::exception&) {
+        return digest::ofNull();
+    }
+}
+
+// Whether object `og` of the copy holds the bytes the original holds for it.
+bool sameAsOriginal(const QPDFObjGen& og, const QPDFXRefEntry& entry, const Extents& copy, const Table& copyTable,
+                    const Original& original)
+{
+    const auto theirs = original.table.find(og);
+    if (theirs == original.table.end()) return false;
+    if (entry.getType() == 1) {
+        const auto ours = copy.of(og);
+        const auto held = original.extents->of(og);
+        return ours && held && *ours == *held;
+    }
+    if (entry.getType() == 2 && theirs->second.getType() == 2) {
+        if (entry.getObjStreamNumber() != theirs->second.getObjStreamNumber()
+            || entry.getObjStreamIndex() != theirs->second.getObjStreamIndex())
+            return false;
+        const QPDFObjGen stream(entry.getObjStreamNumber(), 0);
+        const auto container = copyTable.find(stream);
+        return container != copyTable.end() && container->second.getType() == 1
+               && sameAsOriginal(stream, container->second, copy, copyTable, original);
+    }
+    return false;
+}
+
+// The copy's pages, walked as readers walk them: their number, or why the
+// walk needed repair.
+void readPages(QPDF& pdf, int* pages, std::string* failure)
+{
+    try {
+        pdf.getWarnings();
+        *pages = int(pdf.getAllPages().size());
+        *failure = firstWarning(pdf);
+    } catch (const std::exception& e) {
+        *pages = -1;
+        *failure = e.what();
+    }
+}
+
+// Whether the copy is the original with an update appended that keeps its
+// encryption: the objects of the original part are its very bytes, which
+// the same key reads alike.
+bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Original& original)
+{
+    if (!request.appended || request.copy.size < request.original.size
+        || std::memcmp(request.copy.data, request.original.data, request.original.size) != 0)
+        return false;
+    QPDFObjectHandle ours = pdf.getTrailer(), theirs = original.pdf->getTrailer();
+    return ours.getKey("/ID").unparse() == theirs.getKey("/ID").unparse()
+           && ours.getKey("/Encrypt").unparse() == theirs.getKey("/Encrypt").unparse();
+}
+
+// Reads one object of the copy into `object`.
+void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& object)
+{
+    try {
+        pdf.getWarnings();
+        QPDFObjectHandle handle = pdf.getObject(og);
+        handle.getTypeCode(); // parses it
+        if (!pdf.getWarnings().empty()) {
+            object.unparsed = true;
+            return;
+        }
+        object.writersOwn = object.writersOwn || isWritersOwn(handle);
+        object.digest = walk.of(handle);
+        if (handle.isStream() && !decodes(pdf, handle)) {
+            object.undecodable = true;
+            object.data = storedData(handle);
+        }
+    } catch (const std::exception& e) {
+        pdf.getWarnings();
+        if (!isDamage(e)) throw;
+        object.unparsed = true;
+    }
+}
+
+ReadBackReport read(const ReadBackRequest& request)
+{
+    ReadBackReport report;
+    try {
+        const std::optional<Original> original = readOriginal(request.original, request.password);
+        std::unique_ptr<QPDF> pdf;
+        try {
+            pdf = opened(request.copy, request.password, false);
+        } catch (const QPDFExc& e) {
+            report.failure = e.what();
+            if (e.getErrorCode() == qpdf_e_password) {
+                report.wrongPassword = true;
+                return report;
+            }
+            // An update keeps the original's bytes: a table that must be
+            // rebuilt there must be rebuilt here too, and is no fault of the update.
+            if (!(request.appended && original && original->rebuilt)) return report;
+            report.failure.clear();
+            pdf = opened(request.copy, request.password, true);
+            report.rebuilt = true;
+        }
+        // What libqpdf warns of as it opens the copy, it must warn of in the
+        // original too: the writer kept it (an /ID that is no pair of strings).
+        for (const std::string& warning : warningsOf(*pdf)) {
+            if (!report.rebuilt && !(original && original->warnings.count(warning))) {
+                report.failure = warning;
+                return report;
+            }
+        }
+        report.encrypted = pdf->isEncrypted();
+        if (request.needsPassword) {
+            try {
+                opened(request.copy, std::string(), report.rebuilt);
+                report.failure = "the file opens without its password";
+                report.opensWithoutPassword = true;
+                return report;
+            } catch (const QPDFExc&) {}
+        }
+
+        const Table table = pdf->getXRefTable();
+        const Extents extents(request.copy, table);
+        // Objects compare by their bytes where neither file is encrypted, or
+        // where the copy keeps the original's bytes and key.
+        const bool compareBytes =
+            original && request.keepsNumbers
+            && ((!original->encrypted && !report.encrypted) || appendedToOriginal(request, *pdf, *original));
+        QPDFObjectHandle encrypt = pdf->getTrailer().getKey("/Encrypt");
+        const QPDFObjGen encryption = encrypt.isIndirect() ? encrypt.getObjGen() : QPDFObjGen();
+        Walk walk(table, report.dangling);
+        report.objects.reserve(table.size());
+        for (const auto& [og, entry] : table) {
+            ReadBackObject object;
+            object.num = og.getObj();
+            object.gen = og.getGen();
+            if (compareBytes && sameAsOriginal(og, entry, extents, table, *original)) {
+                object.sameAsOriginal = true;
+            } else {
+                object.writersOwn = encryption.isIndirect() && og == encryption;
+                readObject(*pdf, og, walk, object);
+            }
+            report.objects.push_back(object);
+        }
+        readPages(*pdf, &report.pages, &report.pageFailure);
+    } catch (const std::exception& e) {
+        report.failure = e.what();
+        report.undecided = !isDamage(e);
+    }
+    return report;
+}
+
+OriginalFailures failuresOf(ReadBackBytes file, const std::string& password)
+{
+    OriginalFailures failures;
+    try {
+        std::optional<Original> original = readOriginal(file, password);
+        if (!original) return failures;
+        QPDF& pdf = *original->pdf;
+        for (const auto& [og, entry] : original->table) {
+            try {
+                pdf.getWarnings();
+                QPDFObjectHandle handle = pdf.getObject(og);
+                handle.getTypeCode();
+                if (!pdf.getWarnings().empty()) {
+                    failures.objects.insert(og.getObj());
+                } else if (handle.isStream() && !decodes(pdf, handle)) {
+                    failures.objects.insert(og.getObj());
+                    failures.streams.insert(storedData(handle));
+                }
+            } catch (const std::exception& e) {
+                pdf.getWarnings();
+                if (!isDamage(e)) throw;
+                failures.objects.insert(og.getObj());
+            }
+        }
+        int pages = 0;
+        std::string failure;
+        readPages(pdf, &pages, &failure);
+        failures.pagesNeedRepair = original->rebuilt || pages < 0 || !failure.empty();
+        failures.read = true;
+    } catch (const std::exception&) {
+        failures = {};
+    }
+    return failures;
+}
+
+const QpdfReadBack readBack{read, failuresOf};
+
+} // namespace
+} // namespace platform
+
+extern "C" const void* ravlenQpdfReadBack() { return &platform::readBack; }

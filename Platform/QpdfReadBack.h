@@ -1,0 +1,89 @@
+#pragma once
+// What the qpdf library (libravlen-qpdf, with libqpdf) offers the read-back
+// of a written PDF (PdfReadBack.h): the file read by a reader that repairs
+// nothing, and each object it holds summed up (PdfObjectDigest.h). Never
+// included outside Platform/.
+#include "Platform/PdfObjectDigest.h"
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+class QPDF;
+class QPDFWriter;
+
+namespace platform {
+
+struct ReadBackBytes {
+    const char* data = nullptr;
+    std::size_t size = 0;
+};
+
+struct ReadBackRequest {
+    ReadBackBytes copy;
+    // The file the written document was read from, if any: an object whose
+    // bytes the copy holds as that file holds them (same number, neither
+    // file encrypted) is that file's own, read as it reads, and not read again.
+    ReadBackBytes original;
+    std::string password; // opens the copy; empty: it opens without one
+    // The copy must not open without the password.
+    bool needsPassword = false;
+    // The copy is the original with an update appended: where the original
+    // itself opens only by rebuilding its table, the copy is read so too.
+    bool appended = false;
+    // Whether the copy's objects keep their numbers from the original: else
+    // no object of the copy is the original's own.
+    bool keepsNumbers = true;
+};
+
+struct ReadBackObject {
+    int num = 0, gen = 0;
+    objectdigest::Digest digest = 0; // what it reads as
+    bool sameAsOriginal = false;     // its bytes are the original's: not read
+    bool unparsed = false;           // it cannot be read without repair
+    bool undecodable = false;        // a stream whose data does not decode
+    objectdigest::Digest data = 0;   // an undecodable stream's data as stored
+    // Not judged against the document: the encryption dictionary, and the
+    // tables and object streams a writer makes of its own.
+    bool writersOwn = false;
+};
+
+struct ReadBackReport {
+    std::string failure;               // why the copy does not open; empty when it opens
+    bool undecided = false;            // the reader failed otherwise than over damage: no verdict
+    bool wrongPassword = false;        // it does not open with the password
+    bool opensWithoutPassword = false; // it opens without the password it needs
+    bool encrypted = false;
+    bool rebuilt = false; // read by rebuilding its table, as the original must be
+    int pages = -1;       // -1: its pages cannot be read without repair
+    std::string pageFailure;
+    std::vector<ReadBackObject> objects;
+    // References to objects the copy does not hold, from the objects read.
+    std::vector<std::pair<int, int>> dangling;
+};
+
+// What a file a copy was written from cannot read itself without repair.
+struct OriginalFailures {
+    bool read = false;                                // whether it opened at all
+    bool pagesNeedRepair = false;                     // its page tree reads only with repair
+    std::unordered_set<int> objects;                  // objects that do not parse or decode
+    std::unordered_set<objectdigest::Digest> streams; // the stored data of streams that do not decode
+};
+
+struct QpdfReadBack {
+    // Never throws: a failure to read is in the report.
+    ReadBackReport (*read)(const ReadBackRequest& request);
+    OriginalFailures (*failuresOf)(ReadBackBytes file, const std::string& password);
+};
+
+// Inside the qpdf library only: each object of `pdf` that `writer` wrote,
+// summed up under the number it wrote it as, its references renumbered so.
+std::unordered_map<int, objectdigest::Digest> digestsAsWritten(QPDF& pdf, QPDFWriter& writer);
+
+} // namespace platform
+
+// Returns the library's QpdfReadBack.
+extern "C" const void* ravlenQpdfReadBack();
