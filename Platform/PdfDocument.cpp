@@ -3646,8 +3646,8 @@ void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSi
                      const PdfSaveOptions& options)
 {
     if (!options.readBack) return;
-    if (file && options.beforeReadBack) options.beforeReadBack(file->fd);
     try {
+        if (file && options.beforeReadBack) options.beforeReadBack(file->fd);
         std::vector<std::unique_ptr<MappedFile>> mapped;
         PdfWriteIntent meant = writeIntent(d, opts, &mapped);
         // The metadata stream an update wrote again in the clear.

@@ -112,6 +112,16 @@ inline bool isStorageKey(std::string_view key)
     return key == "Length" || key == "Filter" || key == "DecodeParms" || key == "DL";
 }
 
+// How a stream's data is stored: its /Filter and /DecodeParms (the digests
+// of their values, or 0 for none), summed up.
+inline Digest ofStorage(Digest filter, Digest decodeParms)
+{
+    Entries entries;
+    if (filter) entries.add("Filter", filter);
+    if (decodeParms) entries.add("DecodeParms", decodeParms);
+    return entries.done();
+}
+
 // The key of the document's catalog that says which extensions of PDF its
 // writer used (an encryption the base version lacks): set by the writer as
 // it writes, not compared.

@@ -55,6 +55,12 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
     request.needsPassword = meant.needsPassword;
     request.appended = meant.appended;
     request.keepsNumbers = meant.keepsNumbers;
+    request.copiedData = meant.copiedData;
+    // An update is written after the original's very bytes.
+    if (meant.appended && meant.original.data
+        && (written.size < meant.original.size
+            || std::memcmp(written.data, meant.original.data, meant.original.size) != 0))
+        throw unfaithful("the update does not follow the file's own bytes");
     const ReadBackReport report = qpdf->read(request);
 
     if (report.undecided) throw unverified(report.failure);

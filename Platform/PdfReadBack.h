@@ -23,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct PdfWriteIntent {
     std::function<bool(int num, int gen)> holds;
     // Objects written on purpose otherwise than the engine holds them.
     std::unordered_set<int> unjudged;
+    // Streams whose data the writer copied unchanged from `original`
+    // (QpdfReadBack.h), where neither file is encrypted.
+    std::function<std::unordered_map<int, StoredData>(const std::vector<int>& nums)> copiedData;
 };
 
 // A file open at a descriptor, mapped for reading while this lives.

@@ -85,6 +85,39 @@ digest::Digest heldDigestC(fz_context* ctx, pdf_document* doc, int num, int* hel
     return result;
 }
 
+// Where object `num`'s stream data lies in the file the document was read
+// from, when the document holds no data of its own for it (the writer then
+// copies that data unchanged), and how it is stored. 0 for none.
+int storedDataC(fz_context* ctx, pdf_document* doc, int num, std::int64_t* offset, std::int64_t* length,
+                digest::Digest* storage, FzError* err)
+{
+    pdf_obj* obj = nullptr;
+    int stored = 0;
+    fz_var(obj);
+    fz_var(stored);
+    fz_try(ctx) {
+        pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && entry->type == 'n' && !entry->stm_buf && entry->stm_ofs > 0
+            && pdf_obj_num_is_stream(ctx, doc, num)) {
+            obj = pdf_load_object(ctx, doc, num);
+            *offset = entry->stm_ofs;
+            *length = pdf_dict_get_int(ctx, obj, PDF_NAME(Length));
+            int cut = 0;
+            pdf_obj* filter = pdf_dict_get(ctx, obj, PDF_NAME(Filter));
+            pdf_obj* parms = pdf_dict_get(ctx, obj, PDF_NAME(DecodeParms));
+            *storage = digest::ofStorage(pdf_is_null(ctx, filter) ? 0 : digestC(ctx, filter, 1, 0, &cut),
+                                         pdf_is_null(ctx, parms) ? 0 : digestC(ctx, parms, 1, 0, &cut));
+            stored = *length >= 0;
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        stored = 0;
+    }
+    return stored;
+}
+
 int holdsC(fz_context* ctx, pdf_document* doc, int num, int gen)
 {
     int holds = 0;
@@ -153,6 +186,24 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
     if (const auto own = OriginBytes::of(d)) {
         mapped->emplace_back();
         meant.original = own->bytes(&mapped->back());
+    }
+    // The streams whose data a copy takes as the file stores it, where
+    // neither is encrypted: judged by those bytes.
+    if (meant.original.data && !meant.encrypted && !d.doc->crypt) {
+        meant.copiedData = [doc = d.doc, original = meant.original](const std::vector<int>& nums) {
+            std::unordered_map<int, StoredData> copied;
+            fz_context* ctx = pdfContext();
+            for (const int num : nums) {
+                std::int64_t offset = 0, length = 0;
+                digest::Digest storage = 0;
+                FzError ignored;
+                if (num > 0 && num < pdf_xref_len(ctx, doc)
+                    && storedDataC(ctx, doc, num, &offset, &length, &storage, &ignored)
+                    && std::uint64_t(offset) + std::uint64_t(length) <= original.size)
+                    copied[num] = {{original.data + offset, std::size_t(length)}, storage};
+            }
+            return copied;
+        };
     }
     for (const auto& origin : d.origins) {
         mapped->emplace_back();

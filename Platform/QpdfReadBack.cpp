@@ -12,12 +12,14 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -306,8 +308,24 @@ bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Origina
            && ours.getKey("/Encrypt").unparse() == theirs.getKey("/Encrypt").unparse();
 }
 
+// Whether `stream` stores the very data, stored so, that the original
+// stores for it, which the writer copied unchanged.
+bool storesCopiedData(QPDFObjectHandle stream, Walk& walk, const StoredData* copied)
+{
+    if (!copied) return false;
+    QPDFObjectHandle dict = stream.getDict();
+    const auto valueOf = [&](const char* key) {
+        QPDFObjectHandle value = dict.getKey(key);
+        return !value.isIndirect() && value.isNull() ? digest::Digest(0) : walk.of(value, 1);
+    };
+    if (digest::ofStorage(valueOf("/Filter"), valueOf("/DecodeParms")) != copied->storage) return false;
+    const std::shared_ptr<Buffer> data = stream.getRawStreamData();
+    return data->getSize() == copied->data.size
+           && std::memcmp(data->getBuffer(), copied->data.data, copied->data.size) == 0;
+}
+
 // Reads one object of the copy into `object`.
-void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& object)
+void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& object, const StoredData* copied)
 {
     try {
         pdf.getWarnings();
@@ -319,7 +337,7 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
         }
         object.writersOwn = object.writersOwn || isWritersOwn(handle);
         object.digest = walk.of(handle);
-        if (handle.isStream() && !decodes(pdf, handle)) {
+        if (handle.isStream() && !storesCopiedData(handle, walk, copied) && !decodes(pdf, handle)) {
             object.undecodable = true;
             object.data = storedData(handle);
         }
@@ -330,11 +348,70 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
     }
 }
 
+// Reads the objects `toRead` names of the copy `pdf` into the report: on
+// this thread, or, when there are many, shared among readers of their own.
+void readObjects(const ReadBackRequest& request, QPDF& pdf, bool rebuilt, const Table& table,
+                 const std::vector<std::pair<QPDFObjGen, std::size_t>>& toRead, bool copiedAlike,
+                 ReadBackReport& report)
+{
+    std::unordered_map<int, StoredData> copiedData;
+    if (copiedAlike && request.copiedData) {
+        std::vector<int> nums;
+        nums.reserve(toRead.size());
+        for (const auto& [og, at] : toRead) nums.push_back(og.getObj());
+        copiedData = request.copiedData(nums);
+    }
+    const auto readSome = [&](QPDF& reader, std::size_t from, std::size_t to,
+                              std::vector<std::pair<int, int>>& dangling) {
+        Walk walk(table, dangling);
+        for (std::size_t i = from; i < to; ++i) {
+            const auto& [og, at] = toRead[i];
+            const auto copied = copiedData.find(og.getObj());
+            readObject(reader, og, walk, report.objects[at], copied == copiedData.end() ? nullptr : &copied->second);
+        }
+    };
+    // Each reader first reads the file's table, a small part of reading many objects.
+    constexpr std::size_t manyObjects = 4000;
+    const unsigned readers =
+        toRead.size() < manyObjects ? 1u : std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u);
+    if (readers == 1) return readSome(pdf, 0, toRead.size(), report.dangling);
+    std::vector<std::vector<std::pair<int, int>>> dangling(readers);
+    std::vector<std::future<void>> running;
+    for (unsigned k = 1; k < readers; ++k) {
+        running.push_back(std::async(std::launch::async, [&, k] {
+            const std::unique_ptr<QPDF> own = opened(request.copy, request.password, rebuilt);
+            readSome(*own, toRead.size() * k / readers, toRead.size() * (k + 1) / readers, dangling[k]);
+        }));
+    }
+    readSome(pdf, 0, toRead.size() / readers, dangling[0]);
+    for (auto& reader : running) reader.get(); // what a reader threw passes on
+    for (const auto& some : dangling) report.dangling.insert(report.dangling.end(), some.begin(), some.end());
+}
+
+// The copy's pages as a reader of their own walks them, beside the rest.
+struct PageWalk {
+    bool opened = false;
+    int pages = -1;
+    std::string failure;
+};
+
 ReadBackReport read(const ReadBackRequest& request)
 {
     ReadBackReport report;
+    // The original's table, and the copy's pages, are read meanwhile by
+    // readers of their own: each reads the same mapped bytes.
+    auto pageWalk = std::async(std::launch::async, [&request] {
+        PageWalk walk;
+        try {
+            const std::unique_ptr<QPDF> own = opened(request.copy, request.password, false);
+            walk.opened = true;
+            readPages(*own, &walk.pages, &walk.failure);
+        } catch (const std::exception&) {}
+        return walk;
+    });
+    auto originalRead =
+        std::async(std::launch::async, [&request] { return readOriginal(request.original, request.password); });
     try {
-        const std::optional<Original> original = readOriginal(request.original, request.password);
         std::unique_ptr<QPDF> pdf;
         try {
             pdf = opened(request.copy, request.password, false);
@@ -344,6 +421,9 @@ ReadBackReport read(const ReadBackRequest& request)
                 report.wrongPassword = true;
                 return report;
             }
+        }
+        const std::optional<Original> original = originalRead.get();
+        if (!pdf) {
             // An update keeps the original's bytes: a table that must be
             // rebuilt there must be rebuilt here too, and is no fault of the update.
             if (!(request.appended && original && original->rebuilt)) return report;
@@ -378,21 +458,25 @@ ReadBackReport read(const ReadBackRequest& request)
             && ((!original->encrypted && !report.encrypted) || appendedToOriginal(request, *pdf, *original));
         QPDFObjectHandle encrypt = pdf->getTrailer().getKey("/Encrypt");
         const QPDFObjGen encryption = encrypt.isIndirect() ? encrypt.getObjGen() : QPDFObjGen();
-        Walk walk(table, report.dangling);
         report.objects.reserve(table.size());
+        std::vector<std::pair<QPDFObjGen, std::size_t>> toRead;
         for (const auto& [og, entry] : table) {
             ReadBackObject object;
             object.num = og.getObj();
             object.gen = og.getGen();
-            if (compareBytes && sameAsOriginal(og, entry, extents, table, *original)) {
-                object.sameAsOriginal = true;
-            } else {
-                object.writersOwn = encryption.isIndirect() && og == encryption;
-                readObject(*pdf, og, walk, object);
-            }
+            object.sameAsOriginal = compareBytes && sameAsOriginal(og, entry, extents, table, *original);
+            object.writersOwn = encryption.isIndirect() && og == encryption;
+            if (!object.sameAsOriginal) toRead.emplace_back(og, report.objects.size());
             report.objects.push_back(object);
         }
-        readPages(*pdf, &report.pages, &report.pageFailure);
+        readObjects(request, *pdf, report.rebuilt, table, toRead, compareBytes, report);
+        const PageWalk walked = pageWalk.get();
+        if (walked.opened) {
+            report.pages = walked.pages;
+            report.pageFailure = walked.failure;
+        } else {
+            readPages(*pdf, &report.pages, &report.pageFailure);
+        }
     } catch (const std::exception& e) {
         report.failure = e.what();
         report.undecided = !isDamage(e);

@@ -6,6 +6,7 @@
 #include "Platform/PdfObjectDigest.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -20,6 +21,13 @@ namespace platform {
 struct ReadBackBytes {
     const char* data = nullptr;
     std::size_t size = 0;
+};
+
+// A stream's data as a file stores it, and the digest of how it is stored
+// (its /Filter and /DecodeParms, as storageDigest sums them up).
+struct StoredData {
+    ReadBackBytes data;
+    objectdigest::Digest storage = 0;
 };
 
 struct ReadBackRequest {
@@ -37,6 +45,12 @@ struct ReadBackRequest {
     // Whether the copy's objects keep their numbers from the original: else
     // no object of the copy is the original's own.
     bool keepsNumbers = true;
+    // Of the objects `nums`, the streams whose data the writer copied from
+    // the original unchanged, by number, as the original stores it (neither
+    // file encrypted): a stream of the copy that stores these very bytes, so,
+    // decodes as the original's does and is not decoded again. Called on the
+    // calling thread.
+    std::function<std::unordered_map<int, StoredData>(const std::vector<int>& nums)> copiedData;
 };
 
 struct ReadBackObject {

@@ -136,7 +136,7 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     std::ignore =
         QtConcurrent::run([held, settings, destination = *destination, progress, finish, stop = stop_.get_token()] {
             try {
-                const QByteArray snapshot = ExportSnapshot::data(held);
+                const QByteArray snapshot = ExportSnapshot::data(held, settings.format);
                 if (snapshot.isEmpty())
                     return finish(std::nullopt, ExportError(ExportError::Kind::unreadable).message());
                 finish(ExportJob::run(settings, snapshot, destination, progress, stop), std::nullopt);

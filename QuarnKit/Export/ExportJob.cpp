@@ -28,9 +28,9 @@ namespace quarnkit {
 
 namespace ExportSnapshot {
 
-QByteArray data(const HeldDocument& held) { return data(*pdfOf(held)); }
+QByteArray data(const HeldDocument& held, ExportFormat format) { return data(*pdfOf(held), format); }
 
-QByteArray data(const platform::PdfDocument& doc)
+QByteArray data(const platform::PdfDocument& doc, ExportFormat format)
 {
     if (doc.isLocked()) return {};
     try {
@@ -39,7 +39,15 @@ QByteArray data(const platform::PdfDocument& doc)
         // Written as Save writes a file: what nothing refers to (a broken
         // object left over by the program that made the file) stays out.
         options.garbageCollect = true;
-        return doc.save(options);
+        try {
+            return doc.save(options);
+        } catch (const platform::PdfError& error) {
+            // Names the engine cut matter to an export that writes a PDF;
+            // images and text are drawn from the engine's reading alike.
+            if (error.code() != platform::PdfErrorCode::namesTooLong || ExportFormats::isPDF(format)) throw;
+            options.readBack = false;
+            return doc.save(options);
+        }
     } catch (const platform::PdfError& error) {
         // A copy that would not read back as the document is none to export from.
         if (const auto refusal = DocumentError::readBackRefusal(error)) throw ExportError::notFaithful(*refusal);

@@ -19,9 +19,11 @@ namespace ExportSnapshot {
 // The bytes of the job's private copy of `doc`, without encryption; empty
 // for a locked document or one that cannot be written. Throws
 // ExportError(notFaithful) when the copy, read back, would not be the
-// document (or could not be checked): nothing is exported then.
-QByteArray data(const platform::PdfDocument& doc);
-QByteArray data(const HeldDocument& held);
+// document (or could not be checked): nothing is exported then. Names
+// longer than the engine keeps refuse only a `format` that writes a PDF:
+// images and text are drawn from the engine's reading alike.
+QByteArray data(const platform::PdfDocument& doc, ExportFormat format = ExportFormat::pdf);
+QByteArray data(const HeldDocument& held, ExportFormat format = ExportFormat::pdf);
 } // namespace ExportSnapshot
 
 namespace ExportJob {

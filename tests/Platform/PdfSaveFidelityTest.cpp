@@ -13,7 +13,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cstring>
 #include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::PdfDocument;
 using platform::PdfError;
@@ -185,6 +189,46 @@ TEST(PdfSaveFidelity, MarksNobodyEditedAreSavedAsTheFileHeldThem)
             }
 }
 
+// ---------------------------------------------------------------- a read-back that cannot decide
+
+TEST(PdfSaveFidelity, AReadBackThatCannotDecideRefusesAndANewFileMayTakeTheWork)
+{
+    // The check could not read the written file (its reader failed): nothing
+    // replaces the file. Once the user chose so, a new file, which replaces
+    // none, takes the document; an existing one is still not replaced.
+    QTemporaryDir dir;
+    const QByteArray bytes = testsupport::writePdf(textPageObjects("Undecided"));
+    const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+    auto doc = PdfDocument::openFile(original.toStdString());
+    addMark(*doc);
+    platform::PdfSaveOptions undecided = fileSave();
+    undecided.beforeReadBack = [](int) {
+        throw PdfError(PdfErrorCode::unverifiedCopy, "the reader that checks it cannot be loaded");
+    };
+    const QString other = dir.filePath("other.pdf");
+    for (const QString& target : {original, other}) {
+        try {
+            doc->saveToFile(target.toStdString(), undecided);
+            ADD_FAILURE() << "written unchecked: " << target.toStdString();
+        } catch (const PdfError& error) {
+            EXPECT_EQ(error.code(), PdfErrorCode::unverifiedCopy);
+        }
+    }
+    EXPECT_EQ(testsupport::readFile(original), bytes);
+    EXPECT_FALSE(QFile::exists(other));
+    undecided.unverifiedAccepted = true;
+    doc->saveToFile(other.toStdString(), undecided);
+    EXPECT_TRUE(popplerText(other).contains("Undecided"));
+    EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(other.toStdString()), 0).size(), 1u);
+    try {
+        doc->saveToFile(original.toStdString(), undecided);
+        ADD_FAILURE() << "a file was replaced unchecked";
+    } catch (const PdfError& error) {
+        EXPECT_EQ(error.code(), PdfErrorCode::unverifiedCopy);
+    }
+    EXPECT_EQ(testsupport::readFile(original), bytes);
+}
+
 // ---------------------------------------------------------------- a page tree that loops
 
 TEST(PdfSaveFidelity, APageTreeRebuiltFromALoopKeepsWhatItsPagesInherit)
@@ -220,14 +264,137 @@ TEST(PdfSaveFidelity, APageTreeRebuiltFromALoopKeepsWhatItsPagesInherit)
 
 TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
 {
-    const std::string name = "F" + std::string(149, 'x');
-    auto objects = textPageObjects("Long name");
-    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /" + name
-                 + " 5 0 R >> >> >>";
-    objects[3] = pdfStream("", "BT /" + name + " 18 Tf 20 150 Td (Long name) Tj ET");
-    QTemporaryDir dir;
-    const auto doc = refusedOver(dir, testsupport::writePdf(objects), "Long name", PdfErrorCode::namesTooLong);
-    EXPECT_EQ(saveFailure(*doc, dir.filePath("elsewhere.pdf")), PdfErrorCode::namesTooLong);
+    // MuPDF cuts the font's 145-byte name where the resources define it and
+    // keeps it whole in the page's content: written anew, the page would lose
+    // its text in other readers. A change is saved, over the file or to
+    // another, as an update appended to the file's own bytes, which keep the
+    // name whole; where the change itself would write the name (a mark on a
+    // page that holds it), nothing is written. A copy written anew (as an
+    // export makes it) is refused alike.
+    const struct {
+        const char* what;
+        bool inPage;                              // the page's own resources name the font
+        std::function<void(PdfDocument&)> change; // what the user changed
+        bool saved;                               // saved as an update; else refused, nothing written
+    } cases[] = {
+        {"a mark on a page whose resources it shares", false, [](PdfDocument& doc) { addMark(doc); }, true},
+        {"the title, the page holding the name", true,
+         [](PdfDocument& doc) { doc.setInfoString("Title", std::string("A title")); }, true},
+        {"a mark on the page that holds the name", true, [](PdfDocument& doc) { addMark(doc); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QByteArray bytes = testsupport::longFontNamePdf("Long name", c.inPage);
+        const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+        ASSERT_TRUE(popplerText(original).contains("Long name"));
+        auto doc = PdfDocument::openFile(original.toStdString());
+        c.change(*doc);
+        const QString elsewhere = dir.filePath("elsewhere.pdf");
+        if (!c.saved) {
+            EXPECT_EQ(saveFailure(*doc, original), PdfErrorCode::namesTooLong);
+            EXPECT_EQ(testsupport::readFile(original), bytes);
+            EXPECT_EQ(saveFailure(*doc, elsewhere), PdfErrorCode::namesTooLong);
+            EXPECT_FALSE(QFile::exists(elsewhere));
+        } else {
+            doc->saveToFile(original.toStdString(), fileSave());
+            doc->saveToFile(elsewhere.toStdString(), fileSave());
+            for (const QString& saved : {original, elsewhere}) {
+                EXPECT_TRUE(testsupport::readFile(saved).startsWith(bytes));
+                EXPECT_TRUE(popplerText(saved).contains("Long name")) << saved.toStdString();
+                int exitCode = -1;
+                const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+                EXPECT_EQ(exitCode, 0) << check.toStdString();
+            }
+        }
+        // Written anew, without the file's encryption (an export's copy): refused.
+        platform::PdfSaveOptions anew;
+        anew.encryption = platform::PdfSaveOptions::Encryption::none;
+        try {
+            doc->save(anew);
+            ADD_FAILURE() << "a copy that cuts the name was written";
+        } catch (const PdfError& error) {
+            EXPECT_EQ(error.code(), PdfErrorCode::namesTooLong);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- what a write did not mean
+
+// The written file with the first `from` after the last `after` replaced by `to`, of the same length.
+void replaceIn(int fd, const char* after, const char* from, const char* to)
+{
+    struct stat info = {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    QByteArray bytes(qsizetype(info.st_size), 0);
+    ASSERT_EQ(::pread(fd, bytes.data(), size_t(bytes.size()), 0), ssize_t(bytes.size()));
+    const qsizetype start = bytes.lastIndexOf(after);
+    ASSERT_GE(start, 0) << after;
+    const qsizetype at = bytes.indexOf(from, start);
+    ASSERT_GE(at, 0) << from;
+    ASSERT_EQ(std::strlen(from), std::strlen(to));
+    ASSERT_EQ(::pwrite(fd, to, std::strlen(to), off_t(at)), ssize_t(std::strlen(to)));
+}
+
+// The byte right after the first `marker` that follows the last `after` set to `byte`.
+void overwriteAfter(int fd, const char* after, const char* marker, char byte)
+{
+    struct stat info = {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    QByteArray bytes(qsizetype(info.st_size), 0);
+    ASSERT_EQ(::pread(fd, bytes.data(), size_t(bytes.size()), 0), ssize_t(bytes.size()));
+    const qsizetype at = bytes.indexOf(marker, bytes.lastIndexOf(after));
+    ASSERT_GE(at, 0) << marker;
+    const off_t to = off_t(at + qsizetype(std::strlen(marker)));
+    ASSERT_NE(bytes[qsizetype(to)], byte);
+    ASSERT_EQ(::pwrite(fd, &byte, 1, to), 1);
+}
+
+TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
+{
+    // Each fault stands for a writer that wrote what it did not mean, made in
+    // the written file before it is read back. The save is refused, the file
+    // it would have replaced stays byte for byte, and another file is not
+    // made; with the read-back off, the faulty copy would have been written.
+    const struct {
+        const char* what;
+        std::function<void(int fd)> fault;
+        PdfErrorCode refused = PdfErrorCode::unfaithfulCopy;
+    } cases[] = {
+        {"a letter of a name", [](int fd) { replaceIn(fd, "/BaseFont", "/Helvetica", "/Helvetico"); }},
+        {"a digit of a number", [](int fd) { replaceIn(fd, "/MediaBox", "300", "301"); }},
+        {"a letter of a string", [](int fd) { replaceIn(fd, "/Title", "(A title)", "(A titlf)"); }},
+        {"a reference to another object", [](int fd) { replaceIn(fd, "/Contents", "4 0 R", "1 0 R"); }},
+        {"the compressed data of a stream", [](int fd) { overwriteAfter(fd, "/FlateDecode", "stream\n", '\0'); }},
+        {"the file cut short", [](int fd) { ASSERT_EQ(::ftruncate(fd, 200), 0); }},
+        {"where the cross-reference table starts", [](int fd) { overwriteAfter(fd, "startxref", "\n", '9'); }},
+    };
+    for (const auto& c : cases) {
+        for (const bool over : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (over ? ", saved over the file" : ", saved as another file"));
+            QTemporaryDir dir;
+            const QByteArray bytes = testsupport::writePdf(textPageObjects("Read back"));
+            const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            doc->setInfoString("Title", std::string("A title"));
+            addMark(*doc);
+            const QString target = over ? original : dir.filePath("other.pdf");
+            platform::PdfSaveOptions faulty = fileSave();
+            faulty.beforeReadBack = c.fault;
+            try {
+                doc->saveToFile(target.toStdString(), faulty);
+                ADD_FAILURE() << "a file that does not read back was written";
+            } catch (const PdfError& error) {
+                EXPECT_EQ(error.code(), c.refused) << error.what();
+            }
+            EXPECT_EQ(testsupport::readFile(original), bytes);
+            EXPECT_EQ(QFile::exists(dir.filePath("other.pdf")), false);
+            // Unchecked, the fault reaches the file.
+            faulty.readBack = false;
+            doc->saveToFile(target.toStdString(), faulty);
+            EXPECT_NE(testsupport::readFile(target), bytes);
+        }
+    }
 }
 
 // textPageObjects with the content's stream keyword ending in `lineEnd`.
@@ -485,6 +652,10 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
         {"a stream's /Length short of endstream", lengthOff("Length too short", -10, "endstream"), "Length too short"},
         {"a stream's endstream misspelled", lengthOff("Misspelled endstream", 0, "endstreax"), "Misspelled endstream"},
         {"a free entry of the highest generation", highestGeneration, "Free entry"},
+        {"an empty name as a key, in the font the page uses",
+         testsupport::writePdf(
+             textPageObjects("Empty key", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica / 1 >>")),
+         "Empty key"},
     };
     for (const auto& c : cases) {
         for (const bool drawnFirst : {true, false}) {

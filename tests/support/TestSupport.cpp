@@ -481,6 +481,18 @@ std::vector<std::string> textPageObjects(const std::string& words, const std::st
             pdfStream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"), font};
 }
 
+QByteArray longFontNamePdf(const std::string& words, bool inPage)
+{
+    const std::string name = "F" + std::string(144, 'x');
+    auto objects = textPageObjects(words);
+    const std::string fonts = "<< /Font << /" + name + " 5 0 R >> >>";
+    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources "
+                 + (inPage ? fonts : "6 0 R") + " >>";
+    objects[3] = pdfStream("", "BT /" + name + " 18 Tf 20 150 Td (" + words + ") Tj ET");
+    if (!inPage) objects.push_back(fonts);
+    return writePdf(objects);
+}
+
 QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
                            const std::vector<std::string>& members)
 {

@@ -134,6 +134,12 @@ std::vector<std::string> textPageObjects(const std::string& words,
                                          const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont "
                                                                    "/Helvetica >>");
 
+// A one-page PDF as textPageObjects makes it whose font is named with 145
+// bytes, longer than MuPDF keeps (poppler and qpdf read it): in a resources
+// dictionary of its own (object 6), which the page shares, or, when
+// `inPage`, in the page's own.
+QByteArray longFontNamePdf(const std::string& words, bool inPage = false);
+
 // The objects of textPageObjects, its font moved into an object stream
 // (object 5) whose compressed bytes decode to `font` but end in the check
 // sum of `written` (a stream a program wrote, then damaged, unless the two

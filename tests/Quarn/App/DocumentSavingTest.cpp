@@ -673,6 +673,47 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
     }
 }
 
+TEST(DamagedFiles, ANameLongerThanTheEngineKeepsIsSavedAfterTheFileOrToldBeforeAnythingIsWritten)
+{
+    // The font is named with 145 bytes: MuPDF cuts it where the resources
+    // define it, and a file written anew would lose the page's text in other
+    // readers. Ctrl+S saves the mark after the file's own bytes, which keep the
+    // name; where the mark's page itself holds the name, the user is told, and
+    // neither the file nor another one is written.
+    const QString names =
+        QString::fromUtf8(quarnkit::DocumentError::message(quarnkit::DocumentError::Code::fileWriteNamesTooLong));
+    for (const bool inPage : {false, true}) {
+        SCOPED_TRACE(inPage ? "the page names the font" : "the page shares resources that name it");
+        QTemporaryDir dir;
+        const QByteArray bytes = testsupport::longFontNamePdf("Long name", inPage);
+        const QString path = writeFile(dir, "long name.pdf", bytes);
+        Controller c;
+        DocumentWindow* window = c.open(path);
+        ASSERT_TRUE(window);
+        SigningModel::of(window->screen()->model()).insertCheckmark();
+        ASSERT_TRUE(window->isDocumentEdited());
+        key(window, "Ctrl+S");
+        EXPECT_TRUE(c.saveAsOffers.empty());
+        const QString copy = dir.filePath("copy.pdf");
+        if (!inPage) {
+            EXPECT_TRUE(c.failures.empty());
+            EXPECT_FALSE(window->isDocumentEdited());
+            EXPECT_TRUE(readFile(path).startsWith(bytes));
+            EXPECT_TRUE(testsupport::runProgram("pdftotext", {path, "-"}).contains("Long name"));
+            EXPECT_EQ(platform::PdfAnnotations::list(*pdfOf(*QuarnDocument::open(path)), 0).size(), 1u);
+            continue;
+        }
+        ASSERT_EQ(c.failures.size(), 1u);
+        EXPECT_EQ(c.failures[0].first, "The document “long name.pdf” could not be saved.");
+        EXPECT_EQ(c.failures[0].second, names);
+        EXPECT_EQ(readFile(path), bytes);
+        EXPECT_TRUE(window->isDocumentEdited());
+        EXPECT_FALSE(window->saveAs(copy));
+        EXPECT_EQ(c.failures.size(), 2u);
+        EXPECT_FALSE(QFile::exists(copy));
+    }
+}
+
 TEST(DamagedFiles, AMarkADamagedPageCannotTakeAlwaysSaysWhy)
 {
     // Page 2 is damaged: object 5, which the file does not hold, or a page

@@ -9,6 +9,8 @@
 #include "QuarnKit/Viewer/PrintLayout.h"
 #include "support/TestSupport.h"
 
+#include "Platform/PdfAnnotations.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -44,6 +46,19 @@ QString failureOf(const std::function<void()>& write)
     return {};
 }
 
+// The document exported as the window exports it: from its snapshot, every page.
+QString exportAs(QuarnDocument& d, quarnkit::ExportFormat format, const QString& path)
+{
+    return failureOf([&] {
+        quarnkit::ExportSettings settings;
+        settings.format = format;
+        for (int page = 0; page < d.pageCount(); ++page) settings.pages.push_back(page);
+        const QByteArray snapshot = quarnkit::ExportSnapshot::data(*pdfOf(d), format);
+        if (snapshot.isEmpty()) throw quarnkit::ExportError(quarnkit::ExportError::Kind::unreadable);
+        quarnkit::ExportJob::run(settings, snapshot, path, {});
+    });
+}
+
 // Each writer of a chosen path, with what it tells the user.
 using Writer = std::function<QString(QuarnDocument&, const QString& path)>;
 const std::pair<const char*, Writer> writers[] = {
@@ -64,6 +79,12 @@ const std::pair<const char*, Writer> writers[] = {
              if (!quarnkit::PageEdits::extractInto(d, {0}, path)()) throw std::runtime_error("not extracted");
          });
      }},
+    {"Export PDF",
+     [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::pdf, path); }},
+    {"Export Flattened PDF",
+     [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::flattenedPDF, path); }},
+    {"Export Smaller PDF",
+     [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::smallerPDF, path); }},
     {"Export a multi-page TIFF",
      [](QuarnDocument& d, const QString& path) {
          return failureOf([&] {
@@ -71,7 +92,7 @@ const std::pair<const char*, Writer> writers[] = {
              settings.format = quarnkit::ExportFormat::tiff;
              settings.pages = {0, 1};
              settings.dpi = 36;
-             quarnkit::ExportJob::run(settings, platform::PdfDocument::openBytes(d.snapshot()), path, {});
+             quarnkit::ExportJob::run(settings, quarnkit::ExportSnapshot::data(*pdfOf(d), settings.format), path, {});
          });
      }},
 };
@@ -151,4 +172,48 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
     }
     ::umask(saved);
     if (!root) GTEST_SKIP() << "another user's link needs root to make (lchown): only the user's own links were tried";
+}
+
+// Every writer reads back what it wrote before it replaces anything. A file
+// whose font is named longer than the engine keeps is written only where
+// its own bytes can carry the name (a save writes the change as an update
+// of them), or where no name is written (images); every writer that would
+// write the document anew refuses with one sentence, and writes nothing:
+// never a copy whose text other readers lose.
+TEST(ChosenPathWrites, EveryWriterReadsBackWhatItWroteAndNeverCutsAName)
+{
+    const QString namesSentence = QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteNamesTooLong));
+    for (const bool inPage : {false, true}) {
+        for (const auto& [name, write] : writers) {
+            SCOPED_TRACE(std::string(name) + (inPage ? ", the page names the font" : ", shared resources name it"));
+            QTemporaryDir dir;
+            const auto document = QuarnDocument::fromData(testsupport::longFontNamePdf("Long name", inPage));
+            ASSERT_TRUE(document);
+            // A mark on the page: its page holds the name when `inPage`.
+            platform::PdfAnnotation square;
+            square.subtype = "Square";
+            square.rect = {200, 20, 60, 60};
+            square.color = platform::PdfColor{1, 0, 0};
+            ASSERT_GT(platform::PdfAnnotations::add(*pdfOf(*document), 0, square), 0);
+            const QString path = dir.filePath("written.pdf");
+            const QString failure = write(*document, path);
+            const bool images = QString(name).contains("TIFF");
+            if (images) {
+                EXPECT_EQ(failure, QString());
+                continue;
+            }
+            // A save's own bytes (Save As; the document's bytes as Share writes them).
+            const bool savesBytes = QString(name) == "Save As" || QString(name) == "Export";
+            if (savesBytes && !inPage) {
+                EXPECT_EQ(failure, QString());
+                EXPECT_TRUE(testsupport::runProgram("pdftotext", {path, "-"}).contains("Long name"));
+                int exitCode = -1;
+                const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
+                EXPECT_EQ(exitCode, 0) << check.toStdString();
+                continue;
+            }
+            EXPECT_TRUE(failure.contains(namesSentence)) << failure.toStdString();
+            EXPECT_FALSE(QFile::exists(path));
+        }
+    }
 }
