@@ -107,9 +107,9 @@ const char* DocumentError::message(Code code)
                "as it is.";
     case Code::fileWriteNamesTooLong:
         return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep. ravlen saves "
-               "changes to it as an update added to the end of the file, which leaves those names as they are, but "
-               "this copy would have to write a part that uses one, and other programs would then lose what it "
-               "names. Nothing was written.";
+               "your changes after the end of the file, which leaves those names as they are, but this would have to "
+               "write anew a part that uses one, and other programs would then lose what it names. Nothing was "
+               "written.";
     case Code::fileWriteForeignLink:
         return "That name is a link another person made, and it could lead to any of your files. ravlen doesn't "
                "save through it: nothing was written.";
