@@ -336,7 +336,8 @@ void replaceIn(int fd, const char* after, const char* from, const char* to)
     ASSERT_EQ(::pwrite(fd, to, std::strlen(to), off_t(at)), ssize_t(std::strlen(to)));
 }
 
-// The byte right after the first `marker` that follows the last `after` set to `byte`.
+// The byte right after the first `marker` that follows the last `after` set to `byte`, or,
+// where it is that already, to another.
 void overwriteAfter(int fd, const char* after, const char* marker, char byte)
 {
     struct stat info = {};
@@ -346,53 +347,73 @@ void overwriteAfter(int fd, const char* after, const char* marker, char byte)
     const qsizetype at = bytes.indexOf(marker, bytes.lastIndexOf(after));
     ASSERT_GE(at, 0) << marker;
     const off_t to = off_t(at + qsizetype(std::strlen(marker)));
-    ASSERT_NE(bytes[qsizetype(to)], byte);
-    ASSERT_EQ(::pwrite(fd, &byte, 1, to), 1);
+    // A byte that is `byte` already becomes another.
+    const char written = bytes[qsizetype(to)] == byte ? char(byte ^ 1) : byte;
+    ASSERT_EQ(::pwrite(fd, &written, 1, to), 1);
 }
 
 TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
 {
     // Each fault stands for a writer that wrote what it did not mean, made in
-    // the written file before it is read back. The save is refused, the file
-    // it would have replaced stays byte for byte, and another file is not
-    // made; with the read-back off, the faulty copy would have been written.
+    // the written file before it is read back, in a plain file and in one
+    // encrypted with an open password (AES-256), which the copy keeps. The
+    // save is refused, the file it would have replaced stays byte for byte,
+    // and another file is not made; with the read-back off, the faulty copy
+    // would have been written.
     const struct {
         const char* what;
         std::function<void(int fd)> fault;
         PdfErrorCode refused = PdfErrorCode::unfaithfulCopy;
+        bool plain = true, encrypted = true; // the files it is made in
     } cases[] = {
         {"a letter of a name", [](int fd) { replaceIn(fd, "/BaseFont", "/Helvetica", "/Helvetico"); }},
         {"a digit of a number", [](int fd) { replaceIn(fd, "/MediaBox", "300", "301"); }},
-        {"a letter of a string", [](int fd) { replaceIn(fd, "/Title", "(A title)", "(A titlf)"); }},
+        {"a letter of a string", [](int fd) { replaceIn(fd, "/Title", "(A title)", "(A titlf)"); },
+         PdfErrorCode::unfaithfulCopy, true, false},
         {"a reference to another object", [](int fd) { replaceIn(fd, "/Contents", "4 0 R", "1 0 R"); }},
         {"the compressed data of a stream", [](int fd) { overwriteAfter(fd, "/FlateDecode", "stream\n", '\0'); }},
         {"the file cut short", [](int fd) { ASSERT_EQ(::ftruncate(fd, 200), 0); }},
         {"where the cross-reference table starts", [](int fd) { overwriteAfter(fd, "startxref", "\n", '9'); }},
+        {"the encryption left out of the trailer", [](int fd) { replaceIn(fd, "trailer", "/Encrypt", "/Encrypx"); },
+         PdfErrorCode::unopenableCopy, false, true},
     };
+    platform::PdfSaveOptions locking;
+    locking.encryption = platform::PdfSaveOptions::Encryption::aes256;
+    locking.userPassword = "reader";
+    locking.ownerPassword = "owner";
+    const QByteArray plainFile = testsupport::writePdf(textPageObjects("Read back"));
+    const QByteArray lockedFile = PdfDocument::openBytes(plainFile)->save(locking);
     for (const auto& c : cases) {
-        for (const bool over : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (over ? ", saved over the file" : ", saved as another file"));
-            QTemporaryDir dir;
-            const QByteArray bytes = testsupport::writePdf(textPageObjects("Read back"));
-            const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
-            auto doc = PdfDocument::openFile(original.toStdString());
-            doc->setInfoString("Title", std::string("A title"));
-            addMark(*doc);
-            const QString target = over ? original : dir.filePath("other.pdf");
-            platform::PdfSaveOptions faulty = fileSave();
-            faulty.beforeReadBack = c.fault;
-            try {
+        for (const bool encrypted : {false, true}) {
+            if (!(encrypted ? c.encrypted : c.plain)) continue;
+            for (const bool over : {true, false}) {
+                SCOPED_TRACE(std::string(c.what) + (encrypted ? ", encrypted" : ", plain")
+                             + (over ? ", saved over the file" : ", saved as another file"));
+                QTemporaryDir dir;
+                const QByteArray bytes = encrypted ? lockedFile : plainFile;
+                const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+                auto doc = PdfDocument::openFile(original.toStdString());
+                if (encrypted) {
+                    ASSERT_TRUE(doc->unlock("reader"));
+                }
+                doc->setInfoString("Title", std::string("A title"));
+                addMark(*doc);
+                const QString target = over ? original : dir.filePath("other.pdf");
+                platform::PdfSaveOptions faulty = fileSave();
+                faulty.beforeReadBack = c.fault;
+                try {
+                    doc->saveToFile(target.toStdString(), faulty);
+                    ADD_FAILURE() << "a file that does not read back was written";
+                } catch (const PdfError& error) {
+                    EXPECT_EQ(error.code(), c.refused) << error.what();
+                }
+                EXPECT_EQ(testsupport::readFile(original), bytes);
+                EXPECT_EQ(QFile::exists(dir.filePath("other.pdf")), false);
+                // Unchecked, the fault reaches the file.
+                faulty.readBack = false;
                 doc->saveToFile(target.toStdString(), faulty);
-                ADD_FAILURE() << "a file that does not read back was written";
-            } catch (const PdfError& error) {
-                EXPECT_EQ(error.code(), c.refused) << error.what();
+                EXPECT_NE(testsupport::readFile(target), bytes);
             }
-            EXPECT_EQ(testsupport::readFile(original), bytes);
-            EXPECT_EQ(QFile::exists(dir.filePath("other.pdf")), false);
-            // Unchecked, the fault reaches the file.
-            faulty.readBack = false;
-            doc->saveToFile(target.toStdString(), faulty);
-            EXPECT_NE(testsupport::readFile(target), bytes);
         }
     }
 }
