@@ -2108,8 +2108,11 @@ void pushObjectC(fz_context* ctx, ObjectStack* stack, pdf_obj* obj)
 // alone (keepEntryC). A reference to a missing or null object reaches
 // nothing; the encryption dictionary counts only for a write that keeps it;
 // an object stream whose objects are read from it stays (MuPDF's writer
-// never writes one).
-void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, int keepsEncryption)
+// never writes one). Each number left out is marked in `leftOut` (of
+// `leftOutLength` bytes), if given: the read-back holds no reference to it
+// against the written file.
+void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, int keepsEncryption,
+                           unsigned char* leftOut, int leftOutLength)
 {
     const int objects = pdf_xref_len(ctx, doc);
     unsigned char* reached = nullptr;
@@ -2149,6 +2152,7 @@ void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, i
             if (entry && (entry->type == 'n' || entry->type == 'o')) {
                 keepEntryC(ctx, s, num, entry);
                 entry->type = 'f';
+                if (leftOut && num < leftOutLength) leftOut[num] = 1;
             }
         }
     }
@@ -2232,9 +2236,10 @@ void tableTrailerC(fz_context* ctx, pdf_document* doc)
 // export, a print, a copy of pages) leaves out what nothing refers to
 // without MuPDF's collection (leaveOutUnreferencedC), and writes an update
 // with a cross-reference table: the stream MuPDF writes for one is an
-// object it adds to the document for good.
+// object it adds to the document for good. The objects left out are marked
+// in `leftOut` (see leaveOutUnreferencedC).
 int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* options, int intoMemory,
-                   ByteSink* bytes, FileSink* file, FzError* err)
+                   ByteSink* bytes, FileSink* file, unsigned char* leftOut, int leftOutLength, FzError* err)
 {
     fz_output* out = nullptr;
     WriterState state = {};
@@ -2245,7 +2250,7 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
     fz_try(ctx) {
         keepWriterStateC(ctx, doc, &state);
         if (intoMemory && opts.do_garbage && !opts.do_incremental) {
-            leaveOutUnreferencedC(ctx, doc, &state, opts.do_encrypt == PDF_ENCRYPT_KEEP);
+            leaveOutUnreferencedC(ctx, doc, &state, opts.do_encrypt == PDF_ENCRYPT_KEEP, leftOut, leftOutLength);
             opts.do_garbage = 0;
         }
         if (!opts.do_incremental) capFreeGenerationsC(ctx, doc, &state);
@@ -3642,14 +3647,16 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
 // Reads what was just written back (PdfReadBack.h) before it replaces
 // anything or is handed on: it must read, with the document's password when
 // encrypted, as the document holds it. Throws PdfError when it does not.
+// A write into memory left out the objects `leftOut` marks (by number):
+// they are none it meant to write, and references to them reach nothing.
 void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSink* bytes, FileSink* file,
-                     const PdfSaveOptions& options)
+                     const PdfSaveOptions& options, std::vector<unsigned char> leftOut)
 {
     if (!options.readBack) return;
     try {
         if (file && options.beforeReadBack) options.beforeReadBack(file->fd);
         std::vector<std::unique_ptr<MappedFile>> mapped;
-        PdfWriteIntent meant = writeIntent(d, opts, &mapped);
+        PdfWriteIntent meant = writeIntent(d, opts, &mapped, std::move(leftOut));
         // The metadata stream an update wrote again in the clear.
         if (pdf_obj* metadata = clearMetadataC(pdfContext(), d.doc, &opts))
             meant.unjudged.insert(pdf_to_num(pdfContext(), metadata));
@@ -3671,7 +3678,10 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    bool written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, &err);
+    // What a write into memory leaves out is no object it meant to write.
+    std::vector<unsigned char> leftOut(intoMemory ? std::size_t(std::max(0, xrefLengthC(ctx, d.doc))) : 0);
+    const int leftOutLength = int(leftOut.size());
+    bool written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &err);
     if (!written && !opts.do_incremental && !(file && file->systemError)) {
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
@@ -3683,9 +3693,10 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
             bytes->bytes->clear();
             bytes->failed = 0;
         }
-        written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, &retryErr);
+        std::fill(leftOut.begin(), leftOut.end(), 0);
+        written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &retryErr);
     }
-    if (written) return readBackWritten(d, opts, bytes, file, options);
+    if (written) return readBackWritten(d, opts, bytes, file, options, std::move(leftOut));
     if (file && file->systemError)
         throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
                        file->systemError);

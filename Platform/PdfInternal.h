@@ -625,8 +625,11 @@ void inheritOrigins(PdfDocument::Impl& target, const PdfDocument::Impl& source);
 // What a write of the document with `opts` meant to write, for the
 // read-back of the written bytes (PdfReadBack.h): the document as it stands
 // once written, the caller holding d.mutex. `mapped` keeps the bytes it was
-// read from (and its origins') mapped while the intent is used.
+// read from (and its origins') mapped while the intent is used. The objects
+// `leftOut` marks (by number) were left out of the write (a write into
+// memory leaves out what nothing refers to, the document keeping them):
+// none of them is meant, and a reference to one reaches nothing.
 PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
-                           std::vector<std::unique_ptr<MappedFile>>* mapped);
+                           std::vector<std::unique_ptr<MappedFile>>* mapped, std::vector<unsigned char> leftOut = {});
 
 } // namespace platform

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -167,7 +168,7 @@ void inheritOrigins(PdfDocument::Impl& target, const PdfDocument::Impl& source)
 }
 
 PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
-                           std::vector<std::unique_ptr<MappedFile>>* mapped)
+                           std::vector<std::unique_ptr<MappedFile>>* mapped, std::vector<unsigned char> leftOut)
 {
     fz_context* ctx = pdfContext();
     PdfWriteIntent meant;
@@ -210,7 +211,10 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
         meant.ancestors.push_back(origin->bytes(&mapped->back()));
     }
     pdf_document* doc = d.doc;
-    meant.object = [doc](int num, bool* undecidable) -> std::optional<digest::Digest> {
+    const auto left = std::make_shared<const std::vector<unsigned char>>(std::move(leftOut));
+    const auto isLeftOut = [left](int num) { return num > 0 && std::size_t(num) < left->size() && (*left)[num]; };
+    meant.object = [doc, isLeftOut](int num, bool* undecidable) -> std::optional<digest::Digest> {
+        if (isLeftOut(num)) return std::nullopt;
         fz_context* ctx = pdfContext();
         FzError err;
         int held = 0, cut = 0;
@@ -220,7 +224,9 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
         if (!held) return std::nullopt;
         return digest;
     };
-    meant.holds = [doc](int num, int gen) { return holdsC(pdfContext(), doc, num, gen) != 0; };
+    meant.holds = [doc, isLeftOut](int num, int gen) {
+        return !isLeftOut(num) && holdsC(pdfContext(), doc, num, gen) != 0;
+    };
     return meant;
 }
 

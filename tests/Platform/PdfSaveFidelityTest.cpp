@@ -758,6 +758,14 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         return path;
     };
     const std::string signedFile = testsupport::qpdfCorpusPath("digitally-signed.pdf");
+    // A page that refers to an object holding null: a write into memory
+    // leaves that object out, and the page's reference reaches nothing, as
+    // it reached null before.
+    auto referringToNull = textPageObjects("Refers to null");
+    referringToNull[2].insert(referringToNull[2].size() - 2, "/PieceInfo 6 0 R ");
+    referringToNull.push_back("null");
+    const QString nullReference =
+        testsupport::writeFile(made, "null-reference.pdf", testsupport::writePdf(referringToNull));
     const auto qpdfSuite = [](const char* name) { return QString::fromStdString(testsupport::qpdfCorpusPath(name)); };
     const struct {
         const char* what;
@@ -766,6 +774,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         bool aes;         // encrypted with a random start for every string and stream
     } files[] = {
         {"plain, by pdfLaTeX", QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")), {}, false},
+        {"plain, a reference to an object holding null", nullReference, {}, false},
         {"RC4 with a password, by LibreOffice",
          QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), "openpassword", false},
         {"RC4 (V4)", qpdfSuite("V4.pdf"), {}, false},
