@@ -359,7 +359,9 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
     // encrypted with an open password (AES-256), which the copy keeps. The
     // save is refused, the file it would have replaced stays byte for byte,
     // and another file is not made; with the read-back off, the faulty copy
-    // would have been written.
+    // would have been written. Where only the file written anew holds the
+    // fault, the change is saved as an update of the file's own bytes: the
+    // rewrite left the document as it was, and the update follows the file.
     const struct {
         const char* what;
         std::function<void(int fd)> fault;
@@ -409,6 +411,48 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                 }
                 EXPECT_EQ(testsupport::readFile(original), bytes);
                 EXPECT_EQ(QFile::exists(dir.filePath("other.pdf")), false);
+                // A rewrite alone that reads otherwise: the change goes into an update that reads back.
+                if (c.refused == PdfErrorCode::unfaithfulCopy) {
+                    int writes = 0;
+                    platform::PdfSaveOptions faultyOnce = fileSave();
+                    faultyOnce.beforeReadBack = [&](int fd) {
+                        if (writes++ == 0) c.fault(fd);
+                    };
+                    try {
+                        doc->saveToFile(target.toStdString(), faultyOnce);
+                    } catch (const PdfError& error) {
+                        ADD_FAILURE() << "the update was refused: " << error.what();
+                    }
+                    EXPECT_EQ(writes, 2);
+                    const QByteArray updated = testsupport::readFile(target);
+                    EXPECT_TRUE(updated.startsWith(bytes));
+                    EXPECT_GT(updated.size(), bytes.size());
+                    {
+                        auto reopened = PdfDocument::openFile(target.toStdString());
+                        if (encrypted) {
+                            EXPECT_TRUE(reopened->unlock("reader"));
+                        }
+                        EXPECT_EQ(PdfAnnotations::list(*reopened, 0).size(), 1u);
+                    }
+                    int exitCode = -1;
+                    const QString check = testsupport::runProgram(
+                        "qpdf", {encrypted ? "--password=reader" : "--password=", "--check", target}, &exitCode);
+                    EXPECT_EQ(exitCode, 0) << check.toStdString();
+                    const QStringList passwordArgs = encrypted ? QStringList{"-upw", "reader"} : QStringList{};
+                    EXPECT_TRUE(testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", target, "-"})
+                                    .contains("Read back"));
+                    if (over) {
+                        // Saved over, the file now holds the update: the unchecked fault goes to the copy's bytes.
+                        testsupport::writeFile(dir, "original.pdf", bytes);
+                        doc = PdfDocument::openFile(original.toStdString());
+                        if (encrypted) {
+                            ASSERT_TRUE(doc->unlock("reader"));
+                        }
+                        addMark(*doc);
+                    } else {
+                        QFile::remove(target);
+                    }
+                }
                 // Unchecked, the fault reaches the file.
                 faulty.readBack = false;
                 doc->saveToFile(target.toStdString(), faulty);
