@@ -527,9 +527,14 @@ void nextEndKeywordC(fz_context* ctx, fz_stream* file, std::int64_t from, std::i
 // on, decrypted as MuPDF holds a stream's new data: every drawing, copy and
 // whole save takes it, and an update leaves the file's own bytes as they
 // are. (Poppler and qpdf read on from /Length bytes to the next keyword,
-// taking what lies between for data.) Returns 0 when the data ends where /Length says (or the object is no
-// stream of the file), 1 when it was read so, -1 when where it ends cannot
-// be told.
+// taking what lies between for data.) MuPDF takes the one byte after the
+// `stream` keyword (and any spaces) for its end of line whatever it is:
+// where that byte is none ("stream (Potato) Tj", "stream%"), its data
+// starts a byte late and runs a byte into `endstream`, junk a save wrote
+// as content. The data then starts at that byte, as qpdf reads it, and is
+// read so. Returns 0 when the data starts and ends where MuPDF reads it
+// (or the object is no stream of the file), 1 when it was read otherwise,
+// -1 when where it ends cannot be told.
 int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
 {
     fz_stream* raw = nullptr;
@@ -545,7 +550,10 @@ int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
         pdf_obj* dict = entry ? entry->obj : nullptr;
         if (entry && entry->type == 'n' && !entry->stm_buf && entry->stm_ofs > 0 && pdf_is_dict(ctx, dict)) {
             fz_stream* file = doc->file;
-            const std::int64_t start = entry->stm_ofs;
+            std::int64_t start = entry->stm_ofs;
+            fz_seek(ctx, file, start - 1, SEEK_SET);
+            const int taken = fz_read_byte(ctx, file); // what MuPDF took for the end of line
+            if (taken != EOF && !std::strchr(" \t\r\n\f", taken)) --start;
             pdf_obj* lengthObj = pdf_dict_get(ctx, dict, PDF_NAME(Length));
             const std::int64_t length = pdf_is_int(ctx, lengthObj) ? pdf_to_int(ctx, lengthObj) : -1;
             // Where /Length says the data ends, after any white space.
@@ -557,10 +565,11 @@ int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
             }
             size_t i = 0;
             while (i < got && std::strchr(" \t\r\n\f", after[i]) && after[i]) ++i;
-            if (length < 0 || i + 9 > got || std::memcmp(after + i, "endstream", 9)) {
+            const bool endsAtLength = length >= 0 && i + 9 <= got && !std::memcmp(after + i, "endstream", 9);
+            if (!endsAtLength || start != entry->stm_ofs) {
+                std::int64_t end = endsAtLength ? start + length : -1;
                 std::int64_t endstream = -1, endobj = -1;
-                nextEndKeywordC(ctx, file, start, &endstream, &endobj);
-                std::int64_t end = -1;
+                if (!endsAtLength) nextEndKeywordC(ctx, file, start, &endstream, &endobj);
                 if (endstream >= 0) {
                     unsigned char eol[2] = {};
                     end = endstream;
@@ -2917,7 +2926,9 @@ bool settleObjects(PdfDocument::Impl& d, int count)
         }
         if (entry.type == 'n' && !entry.changed && !readAgainC(ctx, d.doc, num, entry.gen, entry.offset))
             guessed = true;
-        if (entry.type == 'n' && !entry.changed && !guessed && readStreamToItsEndC(ctx, d.doc, num) < 0) guessed = true;
+        // A stream whose start readers disagree on stays a guess, but a copy
+        // written anew takes its data as it lies between the keywords.
+        if (entry.type == 'n' && !entry.changed && readStreamToItsEndC(ctx, d.doc, num) < 0) guessed = true;
         if (unparsed && stream) freeStreamMemberC(ctx, d.doc, num);
         if (unparsed || guessed) d.unparsedObjects.push_back(num);
         d.namesCut = d.namesCut || nameCut;

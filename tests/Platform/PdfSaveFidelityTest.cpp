@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -470,6 +471,25 @@ std::vector<std::string> crLfPageObjects(const std::string& words, const std::st
     return objects;
 }
 
+// textPageObjects with the content's data starting with a comment right
+// after its stream keyword ("stream%"), no end of line between them.
+std::vector<std::string> commentAfterStream(const std::string& words)
+{
+    auto objects = textPageObjects(words);
+    const std::string data = "%note\nBT /F1 18 Tf 20 150 Td (" + words + ") Tj ET";
+    objects[3] = "<< /Length " + std::to_string(data.size()) + " >>\nstream" + data + "\nendstream";
+    return objects;
+}
+
+// The data of object `num` of `path` as qpdf reads it, decoded (its warnings left out).
+QByteArray qpdfStreamData(const QString& path, int num)
+{
+    QProcess qpdf;
+    qpdf.start("qpdf", {"--show-object=" + QString::number(num), "--filtered-stream-data", path});
+    qpdf.waitForFinished(60000);
+    return qpdf.readAllStandardOutput();
+}
+
 // `pdf` with its first "stream\r\n" become "stream\r ": the data as
 // readers take it then starts a byte early.
 QByteArray lineEndChanged(QByteArray pdf) { return pdf.replace(pdf.indexOf("stream\r\n") + 7, 1, " "); }
@@ -541,6 +561,11 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
          "Damaged digit"},
         {"the line feed after a stream keyword changed",
          lineEndChanged(testsupport::writePdf(crLfPageObjects("Damaged line end"))), "Damaged line end"},
+        // Poppler reads no data where no line ends after the keyword.
+        {"a space and the data after a stream keyword",
+         testsupport::writePdf(crLfPageObjects("Space after stream", " ")), ""},
+        {"a comment right after a stream keyword", testsupport::writePdf(commentAfterStream("Comment after stream")),
+         ""},
         {"the keyword endobj changed", endobjChanged(testsupport::writePdf(textPageObjects("Damaged endobj"))),
          "Damaged endobj"},
         {"a dictionary left open before the table",
@@ -583,6 +608,16 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
             } catch (const PdfError& error) {
                 ADD_FAILURE() << "refused: " << error.what();
                 continue;
+            }
+            // A copy written anew (an export) takes the page's content as
+            // qpdf reads it in the file, never a byte of a keyword in it.
+            {
+                platform::PdfSaveOptions exporting;
+                exporting.encryption = platform::PdfSaveOptions::Encryption::none;
+                exporting.garbageCollect = true;
+                const QString exported = testsupport::writeFile(dir, "exported.pdf", doc->save(exporting));
+                // (qpdf takes the end of line before a misplaced endstream as data.)
+                EXPECT_EQ(qpdfStreamData(exported, 4).trimmed(), qpdfStreamData(original, 4).trimmed());
             }
             for (const QString& saved : {original, elsewhere}) {
                 EXPECT_TRUE(testsupport::readFile(saved).startsWith(c.bytes));
