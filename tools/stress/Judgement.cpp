@@ -360,7 +360,7 @@ FileVerdict judgeFile(const FileReport& report)
         // By design only while every copy reads whole: a broken copy is no signed revision.
         verdict.keptBySignature = !failed;
         text += failed ? "; " + report.signedNote + " (no excuse here: its copies fail)"
-                       : "; by design, " + report.signedNote + " (incremental saves keep the signed revision)";
+                       : "; by design, " + report.signedNote + " (an update keeps the revision before it)";
     }
     verdict.text = text;
     verdict.tally = failed                              ? Tally::failed

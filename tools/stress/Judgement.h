@@ -123,14 +123,14 @@ struct FileReport {
     std::string detail; // the result's own words
     int marks = 0;      // marks round-tripped
     std::vector<Finding> findings;
-    std::string signedNote; // a signed revision keeps the round trip's deleted marks
+    std::string signedNote; // the revision an update appends to keeps the round trip's deleted marks
 };
 
 enum class Tally { passed, refused, unopened, failed };
 
 struct FileVerdict {
     Tally tally = Tally::passed;
-    bool keptBySignature = false; // the signed revision's marks, counted as by design
+    bool keptBySignature = false; // an earlier revision's marks (signed, or kept by an update), by design
     std::vector<Fault> failures;  // each kind once, in the order of allFaults
     std::string text;
 };

@@ -152,17 +152,25 @@ int roundTripMarks(PdfDocument& doc, const std::function<void(const std::string&
     const QByteArray deleted = reopened->save(collect);
     written("with the marks deleted", deleted);
     auto cleaned = PdfDocument::openBytes(deleted);
+    std::string kept; // the deleted marks an earlier revision keeps, by design
     for (const Added& mark : added) {
         // Putting the object back works only while it is an annotation in the file.
         if (!annots::insert(*cleaned, 0, mark.object, 0)) continue;
         const std::string what =
             "a deleted " + std::string(quarnkit::rawValue(mark.style.kind)) + " mark is still in the file";
-        if (reopened->isSigned()) throw KeptInSignedRevision(what + ", in the signed revision");
-        throw std::runtime_error(what);
+        // An update after the copy with the marks keeps that copy's bytes as
+        // they are: a signed file's, or one whose objects ravlen cannot read
+        // as other readers do. The marks must still be gone from the page.
+        const bool appended = deleted.size() > marked.size() && deleted.startsWith(marked);
+        if (reopened->isSigned()) kept = what + ", in the signed revision";
+        else if (appended) kept = what + ", in the revision the update appends to";
+        else throw std::runtime_error(what);
+        break;
     }
     cleaned = PdfDocument::openBytes(reopened->save(collect));
     expectSame(own, ownContent(*cleaned, {}));
     step("marks deleted");
+    if (!kept.empty()) throw KeptInEarlierRevision(kept);
     return int(added.size());
 }
 

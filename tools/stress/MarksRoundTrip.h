@@ -9,9 +9,11 @@
 
 namespace stress {
 
-// A signed file is saved as an incremental update, so its signed revision
-// keeps the marks deleted later: by design, not a fault of the round trip.
-struct KeptInSignedRevision : std::runtime_error {
+// A signed file is saved as an incremental update, and so is a file whose
+// objects ravlen cannot read as other readers do (the update keeps them as
+// the file holds them): the revision before the update keeps the marks
+// deleted in it, by design, not a fault of the round trip.
+struct KeptInEarlierRevision : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -20,8 +22,8 @@ struct KeptInSignedRevision : std::runtime_error {
 // `written` of each copy it writes ("with its marks", "with the marks
 // deleted") before it reads it back, to judge it as readers other than ravlen
 // read it. Throws std::runtime_error naming what came back wrong,
-// KeptInSignedRevision when only a signed file's earlier revision still
-// holds the deleted marks.
+// KeptInEarlierRevision when only the revision that the save with the marks
+// deleted appended its update to still holds them.
 int roundTripMarks(platform::PdfDocument& doc, const std::function<void(const std::string&)>& step,
                    const std::function<void(const std::string&, const QByteArray&)>& written);
 

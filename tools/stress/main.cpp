@@ -832,8 +832,9 @@ void FileCheck::checkSavedCopy()
 }
 
 // The marks round trip; reports "marks N" with the number of marks it took
-// through, and "signed …" when a signed file keeps them in its signed
-// revision. The copies it writes are judged like any other.
+// through, and "signed …" when the revision an update appends to (a signed
+// file's, or one kept as the file holds it) keeps the deleted marks. The
+// copies it writes are judged like any other.
 void FileCheck::checkMarks(platform::PdfDocument& doc, std::string& stage)
 {
     stage = "marks";
@@ -851,7 +852,7 @@ void FileCheck::checkMarks(platform::PdfDocument& doc, std::string& stage)
                              pages, std::nullopt);
             });
         send(fd_, "marks " + std::to_string(marks));
-    } catch (const stress::KeptInSignedRevision& e) {
+    } catch (const stress::KeptInEarlierRevision& e) {
         send(fd_, std::string("signed ") + oneLine(e.what()));
     }
 }
@@ -1181,8 +1182,8 @@ int main(int argc, char** argv)
     }
     std::printf("%d passed, %d refused (a save or a mark the window declines, the file left as it was: qpdf finds "
                 "damage in %d, none in %d), %d not opened (poppler cannot read them either), %d failed; %d files and "
-                "%d marks round-tripped; %d signed files keep the deleted marks in their signed revision, by design "
-                "(every copy of them read whole)\n",
+                "%d marks round-tripped; %d files keep the deleted marks in the revision their update appends to (a "
+                "signed file's, or one kept as the file holds it), by design (every copy of them read whole)\n",
                 passed, refused, refusedDamaged, refusedSound, unopened, failed, marked, marks, keptBySignature);
     std::printf("failures by kind (files; a failed file may show several):\n");
     for (const stress::Fault fault : stress::allFaults)
