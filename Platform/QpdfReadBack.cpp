@@ -320,8 +320,9 @@ bool storesCopiedData(QPDFObjectHandle stream, Walk& walk, const StoredData* cop
     };
     if (digest::ofStorage(valueOf("/Filter"), valueOf("/DecodeParms")) != copied->storage) return false;
     const std::shared_ptr<Buffer> data = stream.getRawStreamData();
+    // No data at all has no buffer to compare.
     return data->getSize() == copied->data.size
-           && std::memcmp(data->getBuffer(), copied->data.data, copied->data.size) == 0;
+           && (copied->data.size == 0 || std::memcmp(data->getBuffer(), copied->data.data, copied->data.size) == 0);
 }
 
 // Reads one object of the copy into `object`.
