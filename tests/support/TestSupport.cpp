@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -212,6 +215,101 @@ QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes)
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(sizes.size()) + " >>";
     return writePdf(objects);
+}
+
+QByteArray layeredPdf(bool hiddenOn)
+{
+    const std::string resources = "<< /Font << /F1 7 0 R >> /Properties << /Shown 5 0 R /Hidden 6 0 R /Either 9 0 R >>"
+                                  " /XObject << /Cover 10 0 R >> >>";
+    const std::string off = hiddenOn ? "5 0 R" : "6 0 R";
+    const std::string mark = "/Type /XObject /Subtype /Form /BBox [0 0 200 60] /Resources << /Font << /F1 7 0 R >> >>";
+    return writePdf({
+        "<< /Type /Catalog /Pages 2 0 R /OCProperties << /OCGs [5 0 R 6 0 R] /D << /Order [5 0 R 6 0 R] /OFF [" + off
+            + "] >> >> >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources " + resources
+            + " /Contents 8 0 R /Annots [11 0 R 14 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources " + resources + " /Contents 13 0 R >>",
+        "<< /Type /OCG /Name (Shown) >>",
+        "<< /Type /OCG /Name (Hidden) >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        pdfStream("",
+                  "BT /F1 24 Tf 72 700 Td (Always there) Tj ET\n"
+                  "/OC /Shown BDC 0 0 1 rg 72 380 200 200 re f 0 g BT /F1 24 Tf 72 650 Td (Visible layer words) Tj"
+                  " ET EMC\n"
+                  "/OC /Hidden BDC 0.5 g 72 380 200 200 re f BT /F1 24 Tf 72 600 Td (Hidden layer words) Tj ET EMC\n"
+                  "/OC /Either BDC 1 0 0 rg 350 400 100 100 re f EMC\n"
+                  "q /Cover Do Q\n"),
+        "<< /Type /OCMD /OCGs [6 0 R] /P /AnyOn >>",
+        pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /OC 6 0 R /Resources << /Font << /F1 7 0 R >> >>",
+                  "BT /F1 18 Tf 72 300 Td (Hidden form words) Tj ET"),
+        "<< /Type /Annot /Subtype /Square /Rect [300 200 500 260] /OC 6 0 R /AP << /N 12 0 R >> >>",
+        pdfStream(mark, "BT /F1 14 Tf 10 20 Td (Hidden mark words) Tj ET"),
+        pdfStream("", "/OC /Hidden BDC BT /F1 24 Tf 72 700 Td (Second hidden words) Tj ET EMC\n"
+                      "/OC /Shown BDC BT /F1 24 Tf 72 650 Td (Second page words) Tj ET EMC\n"),
+        "<< /Type /Annot /Subtype /Square /Rect [300 100 500 160] /OC 5 0 R /AP << /N 15 0 R >> >>",
+        pdfStream(mark, "BT /F1 14 Tf 10 20 Td (Shown mark words) Tj ET"),
+    });
+}
+
+QImage popplerPage(const QString& path, int page)
+{
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath(QStringLiteral("page"));
+    const QString number = QString::number(page + 1);
+    runProgram("pdftoppm", {"-r", "36", "-png", "-singlefile", "-f", number, "-l", number, path, prefix});
+    return QImage(prefix + QStringLiteral(".png"));
+}
+
+double meanDifference(const QImage& a, const QImage& b)
+{
+    const QImage one = a.convertToFormat(QImage::Format_RGB888), two = b.convertToFormat(QImage::Format_RGB888);
+    if (one.size() != two.size() || one.isNull()) return -1;
+    qint64 difference = 0;
+    for (int y = 0; y < one.height(); ++y)
+        for (int x = 0; x < one.width() * 3; ++x)
+            difference += std::abs(int(one.constScanLine(y)[x]) - int(two.constScanLine(y)[x]));
+    return double(difference) / (double(one.width()) * one.height() * 3);
+}
+
+namespace {
+
+// A value of qpdf's JSON with what it refers to written in place.
+QString resolvedValue(const QJsonValue& value, const QJsonObject& objects, int depth)
+{
+    static const QRegularExpression reference(QStringLiteral("^\\d+ \\d+ R$"));
+    if (depth > 16) return QStringLiteral("…");
+    if (value.isString() && reference.match(value.toString()).hasMatch()) {
+        const QJsonObject object = objects.value(QStringLiteral("obj:") + value.toString()).toObject();
+        return value.toString() + QLatin1Char('=')
+               + resolvedValue(object.value(QStringLiteral("value")), objects, depth + 1);
+    }
+    if (value.isArray()) {
+        QStringList items;
+        for (const QJsonValue& item : value.toArray()) items << resolvedValue(item, objects, depth + 1);
+        return QLatin1Char('[') + items.join(QLatin1Char(' ')) + QLatin1Char(']');
+    }
+    if (value.isObject()) {
+        const QJsonObject dict = value.toObject();
+        QStringList entries;
+        for (auto it = dict.begin(); it != dict.end(); ++it)
+            entries << it.key() + QLatin1Char(' ') + resolvedValue(it.value(), objects, depth + 1);
+        return QStringLiteral("<< ") + entries.join(QLatin1Char(' ')) + QStringLiteral(" >>");
+    }
+    return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+QString catalogEntry(const QString& path, const QString& key)
+{
+    const QByteArray json = runProgram("qpdf", {"--json=2", "--json-key=qpdf", path}).toUtf8();
+    const QJsonArray parts = QJsonDocument::fromJson(json.mid(json.indexOf('{'))).object().value("qpdf").toArray();
+    const QJsonObject objects = parts.at(1).toObject();
+    const QJsonValue root = objects.value("trailer").toObject().value("value").toObject().value("/Root");
+    const QJsonObject catalog =
+        objects.value(QStringLiteral("obj:") + root.toString()).toObject().value("value").toObject();
+    return catalog.contains(key) ? resolvedValue(catalog.value(key), objects, 0) : QString();
 }
 
 QString runProgram(const QString& program, const QStringList& arguments, int* exitCode)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QDateTime>
 #include <QFileDevice>
+#include <QImage>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -73,6 +74,24 @@ QByteArray makeTextPdf(int pages, const std::string& extraText = {}, const std::
 // Pages of the given sizes (points) painted black to their edges, each with a
 // white 100-point square in its top-left corner and "Page N" in white.
 QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes);
+// Two pages drawn in layers, as drawing and mapping programs make them: the
+// layer "Shown" is on, "Hidden" off (`hiddenOn` turns it on instead, and
+// "Shown" off). Page 1 shows words of each layer over a square of each (the
+// hidden grey one over the shown blue one), a red square only "Hidden" shows
+// (through a membership dictionary), a form object and a mark in "Hidden",
+// and a mark in "Shown"; page 2 words of each.
+QByteArray layeredPdf(bool hiddenOn = false);
+// Page `page` (from 0) of the PDF file at `path` as poppler draws it
+// (pdftoppm) at 36 dots an inch; null when it draws none.
+QImage popplerPage(const QString& path, int page);
+// How far two drawings of a page differ: the mean difference of their
+// channels, 0 to 255; -1 when they are not of one size.
+double meanDifference(const QImage& a, const QImage& b);
+// The entry `key` ("/OCProperties") of the catalog of the PDF file at `path`
+// as qpdf reads it, written out with every object it refers to in place
+// ("5 0 R=<< … >>"): equal for two files that hold the same there, under the
+// same numbers. Empty without the entry.
+QString catalogEntry(const QString& path, const QString& key);
 // What another program prints (standard output and error together) when run
 // with `arguments`, waiting up to a minute; its exit code in `exitCode`
 // (-1 when it did not end normally).

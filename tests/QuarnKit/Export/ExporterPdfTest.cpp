@@ -352,74 +352,6 @@ TEST(ExporterPdf, MarksWithoutAnAppearanceAreFlattenedAsReadersDrawThem)
     EXPECT_LT(dark, 14 * 14 / 2);
 }
 
-namespace {
-
-// Two pages drawn in layers, as drawing and mapping programs make them: the
-// layer "Shown" is on, "Hidden" off (`hiddenOn` turns it on instead, and
-// "Shown" off). Page 1 shows words of each layer over a square of each (the
-// hidden grey one over the shown blue one), a red square only "Hidden" shows
-// (through a membership dictionary), a form object and a mark in "Hidden",
-// and a mark in "Shown"; page 2 words of each.
-QByteArray layeredPdf(bool hiddenOn = false)
-{
-    using testsupport::pdfStream;
-    const std::string resources = "<< /Font << /F1 7 0 R >> /Properties << /Shown 5 0 R /Hidden 6 0 R /Either 9 0 R >>"
-                                  " /XObject << /Cover 10 0 R >> >>";
-    const std::string off = hiddenOn ? "5 0 R" : "6 0 R";
-    const std::string mark = "/Type /XObject /Subtype /Form /BBox [0 0 200 60] /Resources << /Font << /F1 7 0 R >> >>";
-    return testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R /OCProperties << /OCGs [5 0 R 6 0 R] /D << /Order [5 0 R 6 0 R] /OFF [" + off
-            + "] >> >> >>",
-        "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources " + resources
-            + " /Contents 8 0 R /Annots [11 0 R 14 0 R] >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources " + resources + " /Contents 13 0 R >>",
-        "<< /Type /OCG /Name (Shown) >>",
-        "<< /Type /OCG /Name (Hidden) >>",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
-        pdfStream("",
-                  "BT /F1 24 Tf 72 700 Td (Always there) Tj ET\n"
-                  "/OC /Shown BDC 0 0 1 rg 72 380 200 200 re f 0 g BT /F1 24 Tf 72 650 Td (Visible layer words) Tj"
-                  " ET EMC\n"
-                  "/OC /Hidden BDC 0.5 g 72 380 200 200 re f BT /F1 24 Tf 72 600 Td (Hidden layer words) Tj ET EMC\n"
-                  "/OC /Either BDC 1 0 0 rg 350 400 100 100 re f EMC\n"
-                  "q /Cover Do Q\n"),
-        "<< /Type /OCMD /OCGs [6 0 R] /P /AnyOn >>",
-        pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /OC 6 0 R /Resources << /Font << /F1 7 0 R >> >>",
-                  "BT /F1 18 Tf 72 300 Td (Hidden form words) Tj ET"),
-        "<< /Type /Annot /Subtype /Square /Rect [300 200 500 260] /OC 6 0 R /AP << /N 12 0 R >> >>",
-        pdfStream(mark, "BT /F1 14 Tf 10 20 Td (Hidden mark words) Tj ET"),
-        pdfStream("", "/OC /Hidden BDC BT /F1 24 Tf 72 700 Td (Second hidden words) Tj ET EMC\n"
-                      "/OC /Shown BDC BT /F1 24 Tf 72 650 Td (Second page words) Tj ET EMC\n"),
-        "<< /Type /Annot /Subtype /Square /Rect [300 100 500 160] /OC 5 0 R /AP << /N 15 0 R >> >>",
-        pdfStream(mark, "BT /F1 14 Tf 10 20 Td (Shown mark words) Tj ET"),
-    });
-}
-
-// How far two drawings of a page differ: the mean difference of their
-// channels, 0 to 255; -1 when they are not of one size.
-double meanDifference(const QImage& a, const QImage& b)
-{
-    const QImage one = a.convertToFormat(QImage::Format_RGB888), two = b.convertToFormat(QImage::Format_RGB888);
-    if (one.size() != two.size() || one.isNull()) return -1;
-    qint64 difference = 0;
-    for (int y = 0; y < one.height(); ++y)
-        for (int x = 0; x < one.width() * 3; ++x)
-            difference += std::abs(int(one.constScanLine(y)[x]) - int(two.constScanLine(y)[x]));
-    return double(difference) / (double(one.width()) * one.height() * 3);
-}
-
-// A page of a PDF file as poppler draws it, at 36 dots an inch.
-QImage popplerPage(const QString& path, int page)
-{
-    const QString prefix = path + QStringLiteral("-page");
-    exporttest::output("pdftoppm", {"-r", "36", "-png", "-singlefile", "-f", QString::number(page + 1), "-l",
-                                    QString::number(page + 1), path, prefix});
-    return QImage(prefix + QStringLiteral(".png"));
-}
-
-} // namespace
-
 TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersWhatItsSourceShows)
 {
     // Marks that poppler and ravlen's window show, their appearances as other
@@ -456,20 +388,26 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersWhatItsSourceShows)
          {"Click for attachment2"}},
         {"an appearance without resources of its own", withoutResources, {"Square words"}},
         {"content, a form object and marks in layers shown and hidden",
-         layeredPdf(),
+         testsupport::layeredPdf(),
          {"Always there", "Visible layer words", "Shown mark words", "Second page words"},
          {"Hidden layer words", "Hidden form words", "Hidden mark words", "Second hidden words"},
          {0, 1},
          true,
          true},
         {"layers turned the other way",
-         layeredPdf(true),
+         testsupport::layeredPdf(true),
          {"Always there", "Hidden layer words", "Hidden form words", "Hidden mark words", "Second hidden words"},
          {"Visible layer words", "Shown mark words", "Second page words"},
          {1, 0},
          true,
          true},
-        {"one page of a file in layers", layeredPdf(), {"Second page words"}, {"Second hidden words"}, {1}, true, true},
+        {"one page of a file in layers",
+         testsupport::layeredPdf(),
+         {"Second page words"},
+         {"Second hidden words"},
+         {1},
+         true,
+         true},
         {"a file made by another program, its notes in a layer",
          testsupport::readFile(QString::fromStdString(testsupport::corpusPath("base64image.pdf"))),
          {},
@@ -503,8 +441,8 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersWhatItsSourceShows)
             }
             if (!c.drawnAlike) continue;
             for (size_t k = 0; k < c.pages.size(); ++k) {
-                const double difference =
-                    meanDifference(popplerPage(source.path, c.pages[k]), popplerPage(out.path, int(k)));
+                const double difference = testsupport::meanDifference(testsupport::popplerPage(source.path, c.pages[k]),
+                                                                      testsupport::popplerPage(out.path, int(k)));
                 EXPECT_GE(difference, 0) << "page " << c.pages[k] + 1;
                 EXPECT_LT(difference, 1.0) << "page " << c.pages[k] + 1;
             }
@@ -516,7 +454,8 @@ TEST(ExporterPdf, PagesOfFilesWhoseLayersDifferEachShowTheirFilesLayers)
     // Two files whose layers are named alike and shown the other way round,
     // drawn into one copy, flattened or not: each page shows what its own file
     // shows, and a layer met again is not copied again.
-    const auto shown = PdfDocument::openBytes(layeredPdf()), turned = PdfDocument::openBytes(layeredPdf(true));
+    const auto shown = PdfDocument::openBytes(testsupport::layeredPdf()),
+               turned = PdfDocument::openBytes(testsupport::layeredPdf(true));
     auto out = PdfDocument::createEmpty();
     for (const PdfDocument* doc : {shown.get(), turned.get(), shown.get()}) {
         const platform::PdfPageGeometry geometry = doc->pageGeometry(0);
