@@ -3,6 +3,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/MemoryUse.h"
+#include "Platform/PdfLayers.h"
 #include "Platform/PdfReadBack.h"
 #include "Platform/Utf8.h"
 
@@ -2805,6 +2806,7 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
     d.expectedPageCount = std::max(0, pages);
     d.repairedAtOpen = wasRepairedC(ctx, d.doc) != 0;
     d.repairLostNothing = d.repairedAtOpen && repairFoundFileTables(d);
+    readLayerStatesQuietlyC(ctx, d.doc);
 }
 
 } // namespace

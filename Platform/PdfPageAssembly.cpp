@@ -1,6 +1,6 @@
 #include "Platform/PdfPageAssembly.h"
 
-#include "Platform/PdfInternal.h"
+#include "Platform/PdfLayers.h"
 
 #include <algorithm>
 #include <mutex>
@@ -9,17 +9,22 @@ namespace platform {
 namespace {
 
 // Grafts the pages through one map, so that a resource used by several of
-// them is copied once. Stops at the first failure; pages grafted before it stay.
+// them is copied once, with the layers they name. Stops at the first
+// failure; pages grafted before it stay, and name the document's layers.
 void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from, int count, FzError* err)
 {
-    pdf_graft_map* map = nullptr;
-    fz_var(map);
+    LayerGraft graft;
+    fz_var(graft);
     fz_try(ctx) {
-        map = pdf_new_graft_map(ctx, dst);
-        for (int i = 0; i < count; ++i) pdf_graft_mapped_page(ctx, map, -1, src, from + i);
+        beginLayerGraftC(ctx, dst, src, &graft);
+        for (int i = 0; i < count; ++i) pdf_graft_mapped_page(ctx, graft.map, -1, src, from + i);
     }
-    fz_always(ctx) pdf_drop_graft_map(ctx, map);
     fz_catch(ctx) captureError(ctx, err);
+    fz_try(ctx) endLayerGraftC(ctx, dst, graft);
+    fz_always(ctx) dropLayerGraftC(ctx, &graft);
+    fz_catch(ctx) {
+        if (!err->code) captureError(ctx, err);
+    }
 }
 
 // Deletes the pages flagged in `drop` (one flag per page), last first so that

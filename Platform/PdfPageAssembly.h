@@ -9,7 +9,8 @@ namespace platform {
 // Appends pages [from, from + count) of `source` after the last page of
 // `target`. Objects the copied pages share (fonts, images) are copied once per
 // call; page-level annotations are left behind, as they may point at pages
-// that are not copied. Both documents must be unlocked. Throws PdfError
+// that are not copied. The layers the pages name come along, shown and
+// hidden as `source` shows them (graftPages, PdfPageEditing.h, says how). Both documents must be unlocked. Throws PdfError
 // (pageOutOfRange for a range outside `source`). `target` and `source` may be
 // the same document.
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count);

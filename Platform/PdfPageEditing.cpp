@@ -1,6 +1,6 @@
 #include "Platform/PdfPageEditing.h"
 
-#include "Platform/PdfInternal.h"
+#include "Platform/PdfLayers.h"
 
 #include <algorithm>
 #include <climits>
@@ -317,19 +317,21 @@ void addFieldsC(fz_context* ctx, pdf_graft_map* map, pdf_document* src, pdf_docu
 
 // Prepares the pages' marks in `src` (a private copy), grafts the pages into
 // `dst` through one map and puts them in `nums` (objects of generation 0).
+// The layers they name come along (beginLayerGraftC); what that did to
+// dst's layer settings goes to `layers`.
 void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* indexes, int count, int copying,
-                 int* nums, FzError* err)
+                 int* nums, LayerSettingsChange* layers, FzError* err)
 {
     static pdf_obj* const keys[] = {PDF_NAME(Contents), PDF_NAME(Resources), PDF_NAME(MediaBox), PDF_NAME(CropBox),
                                     PDF_NAME(BleedBox), PDF_NAME(TrimBox),   PDF_NAME(ArtBox),   PDF_NAME(Rotate),
                                     PDF_NAME(UserUnit), PDF_NAME(Group),     PDF_NAME(Annots)};
-    pdf_graft_map* map = nullptr;
+    LayerGraft graft;
     pdf_obj* olds = nullptr;
     pdf_obj* news = nullptr;
     pdf_obj* made = nullptr;
     pdf_obj* dict = nullptr;
     pdf_obj* ref = nullptr;
-    fz_var(map);
+    fz_var(graft);
     fz_var(olds);
     fz_var(news);
     fz_var(made);
@@ -340,7 +342,9 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const in
         news = pdf_new_array(ctx, src, 4);
         made = pdf_new_array(ctx, src, 4);
         for (int i = 0; i < count; ++i) prepareMarksC(ctx, src, dst, indexes[i], copying, olds, news, made);
-        map = pdf_new_graft_map(ctx, dst);
+        beginLayerGraftC(ctx, dst, src, &graft);
+        *layers = graft.settings;
+        pdf_graft_map* map = graft.map;
         for (int i = 0; i < count; ++i) {
             pdf_obj* page = pdf_lookup_page_obj(ctx, src, indexes[i]);
             dict = pdf_new_dict(ctx, dst, 8);
@@ -357,6 +361,7 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const in
             dict = nullptr;
         }
         addFieldsC(ctx, map, src, dst, made);
+        endLayerGraftC(ctx, dst, graft);
         for (int i = 0; i < count; ++i) finishMarksC(ctx, dst, nums[i], indexes, nums, count, copying);
     }
     fz_always(ctx) {
@@ -365,8 +370,14 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const in
         pdf_drop_obj(ctx, made);
         pdf_drop_obj(ctx, news);
         pdf_drop_obj(ctx, olds);
-        pdf_drop_graft_map(ctx, map);
+        dropLayerGraftC(ctx, &graft);
     }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+void layerSettingsC(fz_context* ctx, pdf_document* doc, int num, int gen, int inCatalog, FzError* err)
+{
+    fz_try(ctx) putLayerSettingsC(ctx, doc, num, gen, inCatalog);
     fz_catch(ctx) captureError(ctx, err);
 }
 
@@ -403,7 +414,7 @@ int indexOf(const PdfDocument::Impl& d, PdfPageId page)
 }
 
 std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src, const std::vector<int>& indexes,
-                                 bool copying)
+                                 bool copying, PdfLayerChange* layers)
 {
     const int count = pageCountOf(src);
     for (int index : indexes)
@@ -411,8 +422,20 @@ std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src,
             throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
     std::vector<int> nums(indexes.size());
     FzError err;
-    graftPagesC(pdfContext(), dst.doc, src.doc, indexes.data(), int(indexes.size()), copying, nums.data(), &err);
+    LayerSettingsChange change;
+    graftPagesC(pdfContext(), dst.doc, src.doc, indexes.data(), int(indexes.size()), copying, nums.data(), &change,
+                &err);
+    if (err.code && change.changed) {
+        // No page came in: the settings go back to those found.
+        FzError ignored;
+        layerSettingsC(pdfContext(), dst.doc, change.before, change.beforeGeneration, change.beforeInCatalog, &ignored);
+    }
     throwIfFailed(err, PdfErrorCode::damaged);
+    if (layers) {
+        *layers = {};
+        if (change.changed)
+            *layers = {{change.before, change.beforeGeneration, change.beforeInCatalog != 0}, {change.after, 0, false}};
+    }
     std::vector<PdfPageId> pages;
     for (int num : nums) pages.push_back({num, 0});
     return pages;
@@ -480,8 +503,10 @@ PdfPageId createBlankPage(PdfDocument& document, double width, double height)
     return {num, 0};
 }
 
-std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source, const std::vector<int>& indexes)
+std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source, const std::vector<int>& indexes,
+                                  PdfLayerChange* layers)
 {
+    if (layers) *layers = {};
     if (indexes.empty()) return {};
     // The marks are cut loose in a private copy, so `source` stays as it was.
     const std::shared_ptr<PdfDocument> copy = source.copy();
@@ -489,11 +514,12 @@ std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source
     PdfDocument::Impl& dst = unlocked(target);
     settleBeforeEditing(dst);
     inheritOrigins(dst, copy->impl());
-    return graftInto(dst, unlocked(*copy), indexes, false);
+    return graftInto(dst, unlocked(*copy), indexes, false, layers);
 }
 
-std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& indexes)
+std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& indexes, PdfLayerChange* layers)
 {
+    if (layers) *layers = {};
     if (indexes.empty()) return {};
     // A graft copies between two documents: the pages come from a snapshot,
     // whose page indexes are the document's own.
@@ -501,7 +527,17 @@ std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& 
     std::scoped_lock lock(document.impl().mutex, copy->impl().mutex);
     PdfDocument::Impl& dst = unlocked(document);
     settleBeforeEditing(dst);
-    return graftInto(dst, unlocked(*copy), indexes, true);
+    return graftInto(dst, unlocked(*copy), indexes, true, layers);
+}
+
+void setLayerSettings(PdfDocument& document, const PdfLayerSettings& settings)
+{
+    std::lock_guard lock(document.impl().mutex);
+    PdfDocument::Impl& d = unlocked(document);
+    settleBeforeEditing(d);
+    FzError err;
+    layerSettingsC(pdfContext(), d.doc, settings.object, settings.generation, settings.inCatalog, &err);
+    throwIfFailed(err, PdfErrorCode::damaged);
 }
 
 } // namespace platform

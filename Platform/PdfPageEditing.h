@@ -31,17 +31,49 @@ void insertPage(PdfDocument& document, PdfPageId page, int index);
 // A new empty page object of width by height points, not yet in the tree.
 PdfPageId createBlankPage(PdfDocument& document, double width, double height);
 
+// A document's layer settings (its catalog's /OCProperties: which layers
+// it has, which of them show), as a graft found or left them: the object
+// that holds them, none (0) without layers; `inCatalog` when the catalog
+// held them itself, the object then a copy of them.
+struct PdfLayerSettings {
+    int object = 0;
+    int generation = 0;
+    bool inCatalog = false;
+    friend bool operator==(const PdfLayerSettings&, const PdfLayerSettings&) = default;
+};
+
+// What a graft did to the target's layer settings: nothing when `from` and
+// `to` are the same. The settings it found stay in the document as they
+// were, so that an undo puts them back (setLayerSettings(from)), and a redo
+// the new ones.
+struct PdfLayerChange {
+    PdfLayerSettings from, to;
+    explicit operator bool() const { return from != to; }
+    friend bool operator==(const PdfLayerChange&, const PdfLayerChange&) = default;
+};
+
 // Copies of pages of `source` into `target`, not yet in the tree, in the
 // order given. One graft map serves the call, so resources the pages share
 // are copied once. Marks come along: links to pages that are copied in the
 // same call point at the copies, other links into `source` are left out;
 // form widgets become fields of their own in `target`'s /AcroForm, renamed
-// when `target` already has a field of that name. `source` is left as it was.
-std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source, const std::vector<int>& indexes);
+// when `target` already has a field of that name. The layers the pages'
+// content and marks name come along too, shown or hidden as `source` shows
+// them: `target`'s own keep their state, and one of them named and shown
+// alike serves for one of source's; what that did to `target`'s layer
+// settings goes to `layers`. `source` is left as it was.
+std::vector<PdfPageId> graftPages(PdfDocument& target, const PdfDocument& source, const std::vector<int>& indexes,
+                                  PdfLayerChange* layers = nullptr);
 
 // Copies of pages of the document itself, not yet in the tree: marks and form
 // widgets are copied deeply (a copied widget's field gets a new name), so an
-// edit of a copy never touches the original; links keep their targets.
-std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& indexes);
+// edit of a copy never touches the original; links keep their targets, and
+// the copies show and hide the document's layers as the pages do.
+std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& indexes,
+                                 PdfLayerChange* layers = nullptr);
+
+// Makes `settings`, which a graft found or made, the document's layer
+// settings again: what the page view and every save show from then on.
+void setLayerSettings(PdfDocument& document, const PdfLayerSettings& settings);
 
 } // namespace platform

@@ -1,6 +1,6 @@
 #include "Platform/PdfWriting.h"
 
-#include "Platform/PdfInternal.h"
+#include "Platform/PdfLayers.h"
 
 #include <mutex>
 #include <string>
@@ -106,191 +106,6 @@ void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResource
     }
 }
 
-int leadsToPagesC(fz_context* ctx, pdf_obj* obj);
-
-// ---------------------------------------------------------------- layers
-
-// The layers (optional content groups) of a source and their copies in a
-// new document: object numbers, source and copy by turns.
-struct LayerPairs {
-    int* nums = nullptr;
-    int count = 0, capacity = 0;
-};
-
-void addPairC(fz_context* ctx, LayerPairs* pairs, int source, int copy)
-{
-    if (pairs->count == pairs->capacity) {
-        const int capacity = pairs->capacity ? 2 * pairs->capacity : 8;
-        pairs->nums = static_cast<int*>(fz_realloc(ctx, pairs->nums, sizeof(int) * 2 * size_t(capacity)));
-        pairs->capacity = capacity;
-    }
-    pairs->nums[2 * pairs->count] = source;
-    pairs->nums[2 * pairs->count + 1] = copy;
-    ++pairs->count;
-}
-
-// The copy paired with `num`, or 0.
-int pairedC(const LayerPairs& pairs, int num)
-{
-    for (int i = 0; i < pairs.count; ++i)
-        if (pairs.nums[2 * i] == num) return pairs.nums[2 * i + 1];
-    return 0;
-}
-
-// Whether a layer of a document's default settings is shown: listed /ON
-// where all start hidden, else not listed /OFF.
-bool layerShownC(fz_context* ctx, pdf_obj* settings, pdf_obj* group)
-{
-    const bool hiddenFirst = pdf_name_eq(ctx, pdf_dict_get(ctx, settings, PDF_NAME(BaseState)), PDF_NAME(OFF));
-    pdf_obj* list = pdf_dict_get(ctx, settings, hiddenFirst ? PDF_NAME(ON) : PDF_NAME(OFF));
-    return (pdf_array_find(ctx, list, group) >= 0) == hiddenFirst;
-}
-
-// The array `key` of `dict`, made when missing.
-pdf_obj* listOfC(fz_context* ctx, pdf_obj* dict, pdf_obj* key)
-{
-    pdf_obj* list = pdf_dict_get(ctx, dict, key);
-    return pdf_is_array(ctx, list) ? list : pdf_dict_put_array(ctx, dict, key, 4);
-}
-
-void pushEntryC(fz_context* ctx, pdf_obj* dict, pdf_obj* key, pdf_obj* value)
-{
-    pdf_array_push(ctx, listOfC(ctx, dict, key), value);
-}
-
-// The index in a document's layers (`mine`) of the one a copy of a page of
-// the source brought for its layer `group`: named alike, shown or hidden
-// alike, and not paired yet with another of the source's. -1 when none.
-int heldLayerC(fz_context* ctx, pdf_obj* theirs, pdf_obj* group, pdf_obj* mine, const LayerPairs& pairs)
-{
-    pdf_obj* held = pdf_dict_get(ctx, mine, PDF_NAME(OCGs));
-    const bool shown = layerShownC(ctx, pdf_dict_get(ctx, theirs, PDF_NAME(D)), group);
-    for (int j = 0, n = pdf_array_len(ctx, held); j < n; ++j) {
-        pdf_obj* copy = pdf_array_get(ctx, held, j);
-        bool paired = false;
-        for (int k = 0; k < pairs.count && !paired; ++k) paired = pairs.nums[2 * k + 1] == pdf_to_num(ctx, copy);
-        if (!paired && pdf_is_indirect(ctx, copy)
-            && !pdf_objcmp(ctx, pdf_dict_get(ctx, group, PDF_NAME(Name)), pdf_dict_get(ctx, copy, PDF_NAME(Name)))
-            && layerShownC(ctx, pdf_dict_get(ctx, mine, PDF_NAME(D)), copy) == shown)
-            return j;
-    }
-    return -1;
-}
-
-// Gives `dst` the layers of `src` with the settings readers start from
-// (which are shown, in what order a reader lists them), and pairs each
-// layer of src with its copy. A document without layers takes src's whole;
-// one with layers (a copy of src's pages made them, or another's) keeps
-// its own and gains each of src's it does not hold, shown or hidden as src
-// shows it.
-void carryLayersC(fz_context* ctx, pdf_document* dst, pdf_document* src, LayerPairs* pairs)
-{
-    pdf_obj* theirs = pdf_dict_getp(ctx, pdf_trailer(ctx, src), "Root/OCProperties");
-    pdf_obj* groups = pdf_dict_get(ctx, theirs, PDF_NAME(OCGs));
-    if (pdf_array_len(ctx, groups) == 0 || leadsToPagesC(ctx, theirs)) return;
-    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, dst), PDF_NAME(Root));
-    pdf_obj* mine = pdf_dict_get(ctx, root, PDF_NAME(OCProperties));
-    pdf_graft_map* map = nullptr;
-    pdf_obj* copy = nullptr;
-    fz_var(map);
-    fz_var(copy);
-    fz_try(ctx) {
-        const int n = pdf_array_len(ctx, groups);
-        if (!pdf_is_dict(ctx, mine)) {
-            map = pdf_new_graft_map(ctx, dst);
-            copy = pdf_graft_mapped_object(ctx, map, theirs);
-            pdf_dict_put(ctx, root, PDF_NAME(OCProperties), copy);
-            pdf_obj* list = pdf_dict_get(ctx, copy, PDF_NAME(OCGs));
-            for (int i = 0; i < n; ++i) {
-                pdf_obj* group = pdf_array_get(ctx, groups, i);
-                pdf_obj* its = pdf_array_get(ctx, list, i);
-                if (pdf_is_indirect(ctx, group) && pdf_is_indirect(ctx, its))
-                    addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, its));
-            }
-        } else {
-            pdf_obj* settings = pdf_dict_get(ctx, mine, PDF_NAME(D));
-            if (!pdf_is_dict(ctx, settings)) settings = pdf_dict_put_dict(ctx, mine, PDF_NAME(D), 4);
-            for (int i = 0; i < n; ++i) {
-                pdf_obj* group = pdf_array_get(ctx, groups, i);
-                if (!pdf_is_indirect(ctx, group)) continue;
-                const int held = heldLayerC(ctx, theirs, group, mine, *pairs);
-                if (held >= 0) {
-                    pdf_obj* its = pdf_array_get(ctx, pdf_dict_get(ctx, mine, PDF_NAME(OCGs)), held);
-                    addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, its));
-                    continue;
-                }
-                if (!map) map = pdf_new_graft_map(ctx, dst);
-                pdf_obj* made = pdf_graft_mapped_object(ctx, map, group);
-                pdf_array_push_drop(ctx, listOfC(ctx, mine, PDF_NAME(OCGs)), made);
-                pushEntryC(ctx, settings, PDF_NAME(Order), made);
-                const bool shown = layerShownC(ctx, pdf_dict_get(ctx, theirs, PDF_NAME(D)), group);
-                pushEntryC(ctx, settings, shown ? PDF_NAME(ON) : PDF_NAME(OFF), made);
-                addPairC(ctx, pairs, pdf_to_num(ctx, group), pdf_to_num(ctx, made));
-            }
-        }
-    }
-    fz_always(ctx) {
-        pdf_drop_obj(ctx, copy);
-        pdf_drop_graft_map(ctx, map);
-    }
-    fz_catch(ctx) fz_rethrow(ctx);
-}
-
-// Points what `obj` holds (and the dictionaries and arrays it holds in
-// itself) at the document's own copy of each layer where it names a copy
-// made for one page alone.
-void relinkLayersC(fz_context* ctx, pdf_document* dst, pdf_obj* obj, const LayerPairs& pageCopies, int depth)
-{
-    if (depth > 32) return;
-    const int dict = pdf_is_dict(ctx, obj);
-    const int n = dict ? pdf_dict_len(ctx, obj) : pdf_is_array(ctx, obj) ? pdf_array_len(ctx, obj) : 0;
-    for (int i = 0; i < n; ++i) {
-        pdf_obj* value = dict ? pdf_dict_get_val(ctx, obj, i) : pdf_array_get(ctx, obj, i);
-        if (pdf_is_indirect(ctx, value)) {
-            if (const int layer = pairedC(pageCopies, pdf_to_num(ctx, value))) {
-                pdf_obj* ref = pdf_new_indirect(ctx, dst, layer, 0);
-                if (dict) pdf_dict_put_drop(ctx, obj, pdf_dict_get_key(ctx, obj, i), ref);
-                else pdf_array_put_drop(ctx, obj, i, ref);
-            }
-        } else if (pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) {
-            relinkLayersC(ctx, dst, value, pageCopies, depth + 1);
-        }
-    }
-}
-
-// Pages grafted with a map of their own copy each layer their content names
-// anew (pageCopyC): the objects made since `firstNew` are pointed at the
-// document's copies instead, and those copies (`pageCopies`) go.
-void relinkPageC(fz_context* ctx, pdf_document* dst, int firstNew, const LayerPairs& pageCopies)
-{
-    for (int num = firstNew, end = pdf_xref_len(ctx, dst); num < end; ++num) {
-        if (pairedC(pageCopies, num)) continue;
-        // Made here, each is held in memory (a stream by its dictionary).
-        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, dst, num);
-        if (entry && entry->obj) relinkLayersC(ctx, dst, entry->obj, pageCopies, 0);
-    }
-    for (int i = 0; i < pageCopies.count; ++i) pdf_delete_object(ctx, dst, pageCopies.nums[2 * i]);
-}
-
-// Grafts layer `source` of `src` with a page's map first, so that the
-// page's content names that copy, which relinkPageC then points at the
-// document's copy `copy`.
-void pageCopyC(fz_context* ctx, pdf_graft_map* map, pdf_document* src, int source, int copy, LayerPairs* pageCopies)
-{
-    pdf_obj* group = pdf_new_indirect(ctx, src, source, 0);
-    pdf_obj* made = nullptr;
-    fz_var(made);
-    fz_try(ctx) {
-        made = pdf_graft_mapped_object(ctx, map, group);
-        addPairC(ctx, pageCopies, pdf_to_num(ctx, made), copy);
-    }
-    fz_always(ctx) {
-        pdf_drop_obj(ctx, made);
-        pdf_drop_obj(ctx, group);
-    }
-    fz_catch(ctx) fz_rethrow(ctx);
-}
-
 // Draws the appearance of each shown annotation of `page` as a form object
 // named "Mark<i>", mapped onto the annotation's rectangle as readers do; one
 // that belongs to a layer (/OC) is drawn as content of that layer, named
@@ -394,29 +209,23 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMa
 void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, PdfMarkUse use,
                     fz_matrix m, fz_matrix deviceCtm, float w, float h, FzError* err)
 {
-    pdf_graft_map* map = nullptr;
+    LayerGraft graft;
     fz_buffer* pageContents = nullptr;
     fz_buffer* contents = nullptr;
     pdf_obj* pageResources = nullptr;
     pdf_obj* form = nullptr;
     pdf_obj* resources = nullptr;
-    fz_var(map);
+    fz_var(graft);
     fz_var(pageContents);
     fz_var(contents);
     fz_var(pageResources);
     fz_var(form);
     fz_var(resources);
-    LayerPairs layers, pageCopies;
-    fz_var(layers);
-    fz_var(pageCopies);
     fz_try(ctx) {
         // The page's layers are the document's: their settings come along
         // once, and each page's content names the one copy of each.
-        carryLayersC(ctx, dst, src, &layers);
-        const int firstNew = pdf_xref_len(ctx, dst);
-        map = pdf_new_graft_map(ctx, dst);
-        for (int i = 0; i < layers.count; ++i)
-            pageCopyC(ctx, map, src, layers.nums[2 * i], layers.nums[2 * i + 1], &pageCopies);
+        beginLayerGraftC(ctx, dst, src, &graft);
+        pdf_graft_map* map = graft.map;
         pdf_obj* page = pdf_lookup_page_obj(ctx, src, index);
         fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox)));
         if (fz_is_empty_rect(media)) media = fz_make_rect(0, 0, 612, 792);
@@ -440,17 +249,15 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         fz_append_string(ctx, contents, "Q\n");
         appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
-        if (pageCopies.count) relinkPageC(ctx, dst, firstNew, pageCopies);
+        endLayerGraftC(ctx, dst, graft);
     }
     fz_always(ctx) {
-        fz_free(ctx, pageCopies.nums);
-        fz_free(ctx, layers.nums);
         pdf_drop_obj(ctx, resources);
         pdf_drop_obj(ctx, form);
         pdf_drop_obj(ctx, pageResources);
         fz_drop_buffer(ctx, contents);
         fz_drop_buffer(ctx, pageContents);
-        pdf_drop_graft_map(ctx, map);
+        dropLayerGraftC(ctx, &graft);
     }
     fz_catch(ctx) captureError(ctx, err);
 }
@@ -493,62 +300,6 @@ bool isMark(fz_context* ctx, pdf_obj* annot)
     pdf_obj* subtype = pdf_dict_get(ctx, annot, PDF_NAME(Subtype));
     return !pdf_name_eq(ctx, subtype, PDF_NAME(Link)) && !pdf_name_eq(ctx, subtype, PDF_NAME(Widget))
            && !pdf_name_eq(ctx, subtype, PDF_NAME(Popup));
-}
-
-// The objects a walk has met, by number.
-struct Visited {
-    int* nums = nullptr;
-    int count = 0, capacity = 0;
-};
-
-// Notes object `num`; false when it was met before.
-bool visitC(fz_context* ctx, Visited* seen, int num)
-{
-    for (int i = 0; i < seen->count; ++i)
-        if (seen->nums[i] == num) return false;
-    if (seen->count == seen->capacity) {
-        const int capacity = seen->capacity ? 2 * seen->capacity : 32;
-        seen->nums = static_cast<int*>(fz_realloc(ctx, seen->nums, sizeof(int) * size_t(capacity)));
-        seen->capacity = capacity;
-    }
-    seen->nums[seen->count++] = num;
-    return true;
-}
-
-// Whether `obj` leads to a page or the page tree (a go-to action's
-// destination, say), through any of the objects it refers to: grafted, it
-// would drag that page, and through its parent the whole source, into the
-// copy. One that leads too far to tell (past `*budget` objects) counts as
-// leading there.
-int walkToPagesC(fz_context* ctx, pdf_obj* obj, int depth, int* budget, Visited* seen)
-{
-    if (depth > 64 || --*budget < 0) return 1;
-    if (pdf_is_indirect(ctx, obj) && !visitC(ctx, seen, pdf_to_num(ctx, obj))) return 0;
-    if (pdf_is_dict(ctx, obj)) {
-        pdf_obj* type = pdf_dict_get(ctx, obj, PDF_NAME(Type));
-        if (pdf_name_eq(ctx, type, PDF_NAME(Page)) || pdf_name_eq(ctx, type, PDF_NAME(Pages))) return 1;
-    }
-    const int dict = pdf_is_dict(ctx, obj);
-    const int n = dict ? pdf_dict_len(ctx, obj) : pdf_is_array(ctx, obj) ? pdf_array_len(ctx, obj) : 0;
-    for (int i = 0; i < n; ++i) {
-        pdf_obj* value = dict ? pdf_dict_get_val(ctx, obj, i) : pdf_array_get(ctx, obj, i);
-        if ((pdf_is_dict(ctx, value) || pdf_is_array(ctx, value)) && walkToPagesC(ctx, value, depth + 1, budget, seen))
-            return 1;
-    }
-    return 0;
-}
-
-int leadsToPagesC(fz_context* ctx, pdf_obj* obj)
-{
-    Visited seen;
-    int budget = 1 << 14;
-    int leads = 1;
-    fz_var(seen);
-    fz_var(leads);
-    fz_try(ctx) leads = walkToPagesC(ctx, obj, 0, &budget, &seen);
-    fz_always(ctx) fz_free(ctx, seen.nums);
-    fz_catch(ctx) fz_rethrow(ctx);
-    return leads;
 }
 
 // A field of the source and its copy, as the copies of its widgets meet it.
@@ -709,21 +460,15 @@ bool isSignatureWidget(fz_context* ctx, pdf_obj* annot)
 void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int* pages, int count, int* signaturesLeft,
                 FzError* err)
 {
-    pdf_graft_map* map = nullptr;
+    LayerGraft graft;
     FieldCopies fields;
-    LayerPairs layers, pageCopies;
-    fz_var(map);
+    fz_var(graft);
     fz_var(fields);
-    fz_var(layers);
-    fz_var(pageCopies);
     fz_try(ctx) {
         // The pages' layers, and the settings that show or hide them, come
         // along, one copy of each however many pages name it.
-        carryLayersC(ctx, dst, src, &layers);
-        const int firstNew = pdf_xref_len(ctx, dst);
-        map = pdf_new_graft_map(ctx, dst);
-        for (int i = 0; i < layers.count; ++i)
-            pageCopyC(ctx, map, src, layers.nums[2 * i], layers.nums[2 * i + 1], &pageCopies);
+        beginLayerGraftC(ctx, dst, src, &graft);
+        pdf_graft_map* map = graft.map;
         for (int i = 0; i < count; ++i) {
             pdf_graft_mapped_page(ctx, map, -1, src, pages[i]);
             pdf_obj* page = pdf_lookup_page_obj(ctx, dst, pdf_count_pages(ctx, dst) - 1);
@@ -736,13 +481,11 @@ void copyPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, const int
                 else if (isWidget(ctx, annot)) copyFieldC(ctx, map, dst, src, page, annot, &fields);
             }
         }
-        if (pageCopies.count) relinkPageC(ctx, dst, firstNew, pageCopies);
+        endLayerGraftC(ctx, dst, graft);
     }
     fz_always(ctx) {
-        fz_free(ctx, pageCopies.nums);
-        fz_free(ctx, layers.nums);
         dropFieldCopies(ctx, &fields);
-        pdf_drop_graft_map(ctx, map);
+        dropLayerGraftC(ctx, &graft);
     }
     fz_catch(ctx) captureError(ctx, err);
 }

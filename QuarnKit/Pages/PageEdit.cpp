@@ -11,7 +11,7 @@ namespace quarnkit {
 
 PageEdit PageEdit::inverse() const
 {
-    PageEdit inverse{inserted, removed, rotations};
+    PageEdit inverse{inserted, removed, rotations, {layers.to, layers.from}};
     for (PageRotation& rotation : inverse.rotations) std::swap(rotation.from, rotation.to);
     return inverse;
 }
@@ -49,6 +49,7 @@ void PageEdit::apply(platform::PdfDocument& document) const
             if (error.code() != platform::PdfErrorCode::pageOutOfRange) throw;
         }
     }
+    if (layers) platform::setLayerSettings(document, layers.to);
 }
 
 PageEditError::PageEditError(Code code, const QString& name)

@@ -1,10 +1,12 @@
 #pragma once
 // One undoable change of a document's pages: the pages taken out (with the
-// index each had), the pages put in (with the index each has after) and the
-// rotations changed. Pages are named by their page object, which stays in the
-// document while the page is out of it, so an edit and its inverse can be
-// applied any number of times.
+// index each had), the pages put in (with the index each has after), the
+// rotations changed and the layer settings that pages brought in changed.
+// Pages are named by their page object, which stays in the document while
+// the page is out of it, so an edit and its inverse can be applied any number
+// of times.
 #include "Platform/PdfDocument.h"
+#include "Platform/PdfPageEditing.h"
 #include "Platform/PdfPageIdentity.h"
 
 #include <QString>
@@ -32,6 +34,7 @@ struct PageEdit {
     std::vector<PagePlacement> removed;
     std::vector<PagePlacement> inserted;
     std::vector<PageRotation> rotations;
+    platform::PdfLayerChange layers;
 
     // The edit that undoes this one.
     PageEdit inverse() const;
@@ -39,7 +42,8 @@ struct PageEdit {
     // The largest of the three list lengths: the number in names like "Rotate 3 Pages".
     int pageCount() const;
     // Removes, then inserts (by index, ascending, clamped into the document),
-    // then rotates. Pages the document no longer holds are passed over.
+    // then rotates, then puts the layer settings `to`. Pages the document no
+    // longer holds are passed over.
     // Throws platform::PdfError only when the document cannot be edited at all.
     void apply(platform::PdfDocument& document) const;
 

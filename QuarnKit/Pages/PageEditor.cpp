@@ -102,7 +102,7 @@ std::optional<PageEdit> deletePages(const std::set<int>& indexes, PdfDocument& d
     std::vector<PagePlacement> targets = placements(indexes, document);
     if (targets.empty()) return std::nullopt;
     if (int(targets.size()) >= document.pageCount()) throw PageEditError(PageEditError::Code::lastPage);
-    return applied(PageEdit{std::move(targets), {}, {}}, document);
+    return applied(PageEdit{std::move(targets), {}, {}, {}}, document);
 }
 
 std::set<int> movedIndexes(const std::set<int>& indexes, int gap)
@@ -135,9 +135,12 @@ std::optional<PageEdit> duplicate(const std::set<int>& indexes, PdfDocument& doc
     if (targets.empty()) return std::nullopt;
     std::vector<int> sources;
     for (const PagePlacement& placement : targets) sources.push_back(placement.index);
-    const std::vector<PdfPageId> copies = platform::copyPages(document, sources);
+    platform::PdfLayerChange layers;
+    const std::vector<PdfPageId> copies = platform::copyPages(document, sources, &layers);
     if (copies.empty()) return std::nullopt;
-    return insertMade(copies, targets.back().index + 1, document);
+    PageEdit edit = insertMade(copies, targets.back().index + 1, document);
+    edit.layers = layers;
+    return edit;
 }
 
 std::optional<PageEdit> insert(const std::vector<SourcePage>& pages, int gap, PdfDocument& document)
@@ -148,15 +151,30 @@ std::optional<PageEdit> insert(const std::vector<SourcePage>& pages, int gap, Pd
     for (size_t k = 0; k < pages.size(); ++k)
         if (pages[k].document) bySource[pages[k].document.get()].push_back(k);
     std::vector<PdfPageId> made(pages.size());
-    for (const auto& [source, positions] : bySource) {
-        std::vector<int> indexes;
-        for (size_t k : positions) indexes.push_back(pages[k].index);
-        const std::vector<PdfPageId> copies = platform::graftPages(document, *source, indexes);
-        for (size_t j = 0; j < positions.size() && j < copies.size(); ++j) made[positions[j]] = copies[j];
+    // Each graft starts from the layer settings the one before left; when
+    // no page comes in after all, the settings found are put back.
+    platform::PdfLayerChange layers;
+    try {
+        for (const auto& [source, positions] : bySource) {
+            std::vector<int> indexes;
+            for (size_t k : positions) indexes.push_back(pages[k].index);
+            platform::PdfLayerChange change;
+            const std::vector<PdfPageId> copies = platform::graftPages(document, *source, indexes, &change);
+            for (size_t j = 0; j < positions.size() && j < copies.size(); ++j) made[positions[j]] = copies[j];
+            if (change) layers = {layers ? layers.from : change.from, change.to};
+        }
+    } catch (const platform::PdfError&) {
+        if (layers) platform::setLayerSettings(document, layers.from);
+        throw;
     }
     made.erase(std::remove(made.begin(), made.end(), PdfPageId{}), made.end());
-    if (made.empty()) return std::nullopt;
-    return insertMade(made, gap, document);
+    if (made.empty()) {
+        if (layers) platform::setLayerSettings(document, layers.from);
+        return std::nullopt;
+    }
+    PageEdit edit = insertMade(made, gap, document);
+    edit.layers = layers;
+    return edit;
 }
 
 platform::PdfSize blankPageSize(const std::optional<platform::PdfPageGeometry>& neighbour)

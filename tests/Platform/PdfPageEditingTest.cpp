@@ -3,6 +3,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfForms.h"
 #include "Platform/PdfImagePages.h"
+#include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageEditing.h"
 #include "support/TestSupport.h"
 
@@ -11,6 +12,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -304,6 +306,157 @@ TEST(PdfPageEditing, ACopiedPagesFieldsAreRenamedAndEditedApart)
     for (const PdfWidget& widget : PdfForms::widgets(*saved, 1)) found |= widget.value == "only on the copy";
     EXPECT_TRUE(found);
     EXPECT_TRUE(PdfForms::declaresFields(*saved));
+}
+
+TEST(PdfPageEditing, PagesCopiedFromAFileInLayersShowAndHideWhatItDoes)
+{
+    // Every road that copies pages between documents brings the layers their
+    // content and marks name, shown or hidden as their file shows them; the
+    // target's own layers keep their state. The window (MuPDF, which has
+    // drawn the target before) and poppler, after a save, read and draw each
+    // copy as its source page, and qpdf finds the file sound.
+    const QByteArray layered = testsupport::layeredPdf(), turned = testsupport::layeredPdf(true);
+    const QByteArray plain = testsupport::makeTextPdf(2, "Target words");
+    const QByteArray other = testsupport::readFile(QString::fromStdString(testsupport::corpusPath("base64image.pdf")));
+    // The words of page 1 in each layer, and in none.
+    const QStringList inShown{"Visible layer words", "Shown mark words"},
+        inHidden{"Hidden layer words", "Hidden form words", "Hidden mark words"}, always{"Always there"};
+    enum class Road { insert, duplicate, extract, append };
+    const struct {
+        const char* what;
+        Road road;
+        QByteArray target; // none: the source itself (duplicate), a new document (extract)
+        QByteArray source;
+        std::vector<int> pages;
+        QStringList shown, hidden; // words of the copies
+        int layers = -1;           // in the saved copy
+        bool drawnAlike = true;    // each copy drawn as its source page
+    } cases[] = {
+        {"inserted into a file without layers",
+         Road::insert,
+         plain,
+         layered,
+         {0, 1},
+         always + inShown + QStringList{"Second page words"},
+         inHidden + QStringList{"Second hidden words"},
+         2},
+        {"inserted into a file whose layers of those names show the other way",
+         Road::insert,
+         turned,
+         layered,
+         {0},
+         always + inShown,
+         inHidden,
+         4},
+        {"inserted into a file whose layers show alike",
+         Road::insert,
+         layered,
+         layered,
+         {1},
+         {"Second page words"},
+         {"Second hidden words"},
+         2},
+        {"turned the other way, inserted into a file without layers",
+         Road::insert,
+         plain,
+         turned,
+         {0},
+         always + inHidden,
+         inShown,
+         2},
+        {"duplicated", Road::duplicate, {}, layered, {0}, always + inShown, inHidden, 2},
+        {"extracted", Road::extract, {}, turned, {1, 0}, always + inHidden, inShown, 2},
+        // Appended pages leave their marks behind.
+        {"appended",
+         Road::append,
+         plain,
+         layered,
+         {0, 1},
+         always + QStringList{"Visible layer words", "Second page words"},
+         inHidden + QStringList{"Second hidden words"},
+         2,
+         false},
+        {"a file made by another program, its notes in a layer", Road::insert, plain, other, {0}, {}, {}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.source.isEmpty());
+        QTemporaryDir dir;
+        const QString sourcePath = write(dir, "source.pdf", c.source);
+        const auto source = PdfDocument::openBytes(c.source);
+        std::shared_ptr<PdfDocument> target = c.road == Road::duplicate ? PdfDocument::openBytes(c.source)
+                                              : c.road == Road::extract ? PdfDocument::createEmpty()
+                                                                        : PdfDocument::openBytes(c.target);
+        const int own = target->pageCount();
+        const QString targetPath = write(dir, "target.pdf", target->save());
+        if (own > 0) target->render(0, 0.25); // the window has read which layers show
+        switch (c.road) {
+        case Road::insert:
+        case Road::extract: {
+            const auto made = graftPages(*target, *source, c.pages);
+            for (size_t k = 0; k < made.size(); ++k) insertPage(*target, made[k], own + int(k));
+            break;
+        }
+        case Road::duplicate: {
+            const auto made = copyPages(*target, c.pages);
+            for (size_t k = 0; k < made.size(); ++k) insertPage(*target, made[k], own + int(k));
+            break;
+        }
+        case Road::append:
+            for (const int page : c.pages) appendPages(*target, *source, page, 1);
+            break;
+        }
+        ASSERT_EQ(target->pageCount(), own + int(c.pages.size()));
+        PdfSaveOptions options;
+        options.garbageCollect = true;
+        const QString savedPath = write(dir, "saved.pdf", target->save(options));
+        const auto reopened = PdfDocument::openFile(savedPath.toStdString());
+        EXPECT_TRUE(
+            testsupport::runProgram("qpdf", {"--check", savedPath}).contains("No syntax or stream encoding errors"));
+        const auto popplerWords = [](const QString& path, int page) {
+            const QString number = QString::number(page + 1);
+            return testsupport::runProgram("pdftotext", {"-f", number, "-l", number, path, "-"});
+        };
+        for (size_t k = 0; k < c.pages.size(); ++k) {
+            SCOPED_TRACE("copy of page " + std::to_string(c.pages[k] + 1));
+            const int copy = own + int(k);
+            // The window reads a page's own words (not its marks').
+            const QString window = QString::fromStdString(target->textPage(copy).text()),
+                          windowBefore = QString::fromStdString(source->textPage(c.pages[k]).text());
+            const QString poppler = popplerWords(savedPath, copy), before = popplerWords(sourcePath, c.pages[k]);
+            for (const QString& word : c.shown) {
+                if (!before.contains(word)) continue; // a word of the other page
+                EXPECT_EQ(window.contains(word), windowBefore.contains(word)) << word.toStdString() << " in the window";
+                EXPECT_TRUE(poppler.contains(word)) << word.toStdString() << " in poppler";
+            }
+            for (const QString& word : c.hidden) {
+                ASSERT_FALSE(before.contains(word) || windowBefore.contains(word)) << word.toStdString();
+                EXPECT_FALSE(window.contains(word)) << word.toStdString() << " in the window";
+                EXPECT_FALSE(poppler.contains(word)) << word.toStdString() << " in poppler";
+            }
+            const double drawn =
+                testsupport::meanDifference(target->render(copy, 0.5), source->render(c.pages[k], 0.5));
+            EXPECT_GE(drawn, 0);
+            EXPECT_LT(drawn, 1.0) << "drawn in the window";
+            EXPECT_LT(testsupport::meanDifference(reopened->render(copy, 0.5), source->render(c.pages[k], 0.5)), 1.0)
+                << "drawn in the window once saved";
+            const double printed = testsupport::meanDifference(testsupport::popplerPage(savedPath, copy),
+                                                               testsupport::popplerPage(sourcePath, c.pages[k]));
+            EXPECT_GE(printed, 0);
+            EXPECT_LT(printed, 1.0) << "drawn by poppler";
+        }
+        for (int page = 0; page < own; ++page) {
+            SCOPED_TRACE("the target's page " + std::to_string(page + 1));
+            EXPECT_EQ(popplerWords(savedPath, page), popplerWords(targetPath, page));
+            EXPECT_LT(testsupport::meanDifference(testsupport::popplerPage(savedPath, page),
+                                                  testsupport::popplerPage(targetPath, page)),
+                      1.0);
+        }
+        if (c.layers >= 0) {
+            const QString qdf = testsupport::runProgram("qpdf", {"--qdf", "--object-streams=disable", savedPath, "-"});
+            EXPECT_EQ(qdf.count(QRegularExpression("/Type /OCG\\b")), c.layers);
+        }
+    }
 }
 
 TEST(PdfPageEditing, ImagePagesAreUprightForEveryOrientation)

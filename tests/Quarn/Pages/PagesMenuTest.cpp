@@ -7,11 +7,13 @@
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/App/PageViewHost.h"
+#include "Quarn/Viewer/PageTiles.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/App/ViewerScreen.h"
 #include "Platform/PdfPageEditing.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -257,6 +259,68 @@ TEST(PagesMenu, TheInsertPanelAsksForFilesAfterTheLastTarget)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.pdf().pageCount() == 6; }));
     EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5, 1}));
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{5}));
+}
+
+TEST(PagesMenu, InsertedPagesShowTheLayersTheirFileShowsAndUndoTakesThemAway)
+{
+    // The pages of a file in layers inserted through the panel into one whose
+    // own layers of the same names show the other way round: the page view
+    // draws each page as its own file shows it (the inserted page's blue
+    // square, not the hidden grey one over it, nor the hidden red one; the
+    // document's own page the other way), and so does poppler once saved.
+    // Undone and saved, the file's layers are as they were.
+    Window w(testsupport::layeredPdf(true), 2);
+    const QString layersBefore = testsupport::catalogEntry(w.path, "/OCProperties");
+    const QString layered = writeFile(w.dir, "layered.pdf", testsupport::layeredPdf());
+    QuarnPDFView* view = w.window->screen()->pageViewHost()->view();
+    view->setScaleFactor(0.25);
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->tiles().visibleReady(); })); // the layers are read
+    w.key("Ctrl+Shift+I");
+    QFileDialog* panel = w.window->findChild<QFileDialog*>();
+    ASSERT_TRUE(panel);
+    panel->selectFile(layered);
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.pdf().pageCount() == 4; }));
+    EXPECT_EQ(w.undo().undoText(), "Insert 2 Pages");
+    EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{1, 2})); // after page 1
+    // The blue square, under the grey one of the other layer, and the red one of that layer alone.
+    const auto colours = [&](int page) {
+        view->revealPage(page);
+        EXPECT_TRUE(testsupport::waitFor([&] { return view->tiles().visibleReady(); }));
+        const testsupport::Shot shot(*view->viewport());
+        const auto at = [&](double x, double y) {
+            return shot.at(view->placement().convertFromPage(platform::PdfPoint{x, y}, page));
+        };
+        return std::pair(at(172, 480), at(400, 450));
+    };
+    const auto [square, red] = colours(1);
+    EXPECT_TRUE(square.blue() > 180 && square.red() < 90) << square.name().toStdString();
+    EXPECT_EQ(red, QColor(Qt::white)) << red.name().toStdString();
+    const auto [ownSquare, ownRed] = colours(0);
+    EXPECT_TRUE(ownSquare.red() > 100 && ownSquare.red() < 160 && ownSquare.blue() < 160)
+        << ownSquare.name().toStdString();
+    EXPECT_TRUE(ownRed.red() > 200 && ownRed.green() < 80) << ownRed.name().toStdString();
+
+    ASSERT_TRUE(w.window->save());
+    const auto words = [&](int page) {
+        const QString number = QString::number(page + 1);
+        return testsupport::runProgram("pdftotext", {"-f", number, "-l", number, w.path, "-"});
+    };
+    EXPECT_TRUE(words(1).contains("Visible layer words"));
+    EXPECT_FALSE(words(1).contains("Hidden layer words"));
+    EXPECT_TRUE(words(0).contains("Hidden layer words"));
+    EXPECT_FALSE(words(0).contains("Visible layer words"));
+    for (const int page : {0, 1})
+        EXPECT_LT(testsupport::meanDifference(testsupport::popplerPage(w.path, page + 1),
+                                              testsupport::popplerPage(layered, page)),
+                  1.0)
+            << "inserted page " << page + 1;
+
+    QApplication::setActiveWindow(w.window);
+    w.key("Ctrl+Z");
+    ASSERT_EQ(w.pdf().pageCount(), 2);
+    ASSERT_TRUE(w.window->save());
+    EXPECT_EQ(testsupport::catalogEntry(w.path, "/OCProperties"), layersBefore);
 }
 
 TEST(PagesMenu, ExtractWritesTheTargetsToANewFile)

@@ -127,3 +127,92 @@ TEST(PageEdits, ExtractIntoWritesThePagesAsTheyWereAndLeavesTheDocumentAlone)
     const auto extracted = PdfDocument::openFile(path.toStdString());
     EXPECT_EQ(extracted->pageGeometry(1).rotation, 90);
 }
+
+TEST(PageEdits, PagesBroughtInWithTheirLayersLeaveTheLayerSettingsAsTheyWereOnceUndone)
+{
+    // Pages inserted or duplicated show in other readers what their file
+    // shows, its hidden layers hidden, and the document's own pages as they
+    // were. Undone, the document's layer settings are written as a save
+    // without the edit writes them, whether it had none, had them in its
+    // catalog itself or in an object of their own; redone, as after the edit.
+    QTemporaryDir dir;
+    const QString layered = testsupport::writeFile(dir, "layered.pdf", testsupport::layeredPdf());
+    const QString turned = testsupport::writeFile(dir, "turned.pdf", testsupport::layeredPdf(true));
+    const QString other = QString::fromStdString(testsupport::corpusPath("base64image.pdf"));
+    const QByteArray plain = testsupport::makeTextPdf(2, "Target words");
+    const struct {
+        const char* what;
+        QByteArray target;
+        QStringList inserted; // none: the first page duplicated
+        bool layersChange;
+    } cases[] = {
+        {"inserted into a file without layers", plain, {layered}, true},
+        {"inserted into a file whose settings stand in its catalog", testsupport::layeredPdf(true), {layered}, true},
+        {"inserted into a file whose settings are an object of their own",
+         testsupport::readFile(other),
+         {layered},
+         true},
+        {"two files whose layers differ, inserted in one step", plain, {layered, turned}, true},
+        {"a page duplicated", testsupport::layeredPdf(), {}, false},
+    };
+    const auto words = [](const QString& path, int page) {
+        const QString number = QString::number(page + 1);
+        return testsupport::runProgram("pdftotext", {"-f", number, "-l", number, path, "-"});
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.target.isEmpty());
+        QuarnDocument document(PdfDocument::openBytes(c.target));
+        const int own = document.pageCount();
+        const QString before = dir.filePath("before.pdf"), saved = dir.filePath("saved.pdf");
+        document.writeTo(before);
+        const QString layersBefore = testsupport::catalogEntry(before, "/OCProperties");
+
+        // The pages that come in, and the file and page each shows.
+        std::vector<std::pair<QString, int>> sources;
+        if (c.inserted.isEmpty()) {
+            ASSERT_TRUE(PageEdits::duplicate(document, {0}));
+            sources.push_back({before, 0});
+        } else {
+            const PageEditor::FilePages read = PageEditor::pages(c.inserted);
+            ASSERT_TRUE(read.failures.isEmpty());
+            ASSERT_TRUE(PageEdits::insert(document, read.pages, own));
+            for (const QString& path : c.inserted)
+                for (int page = 0; page < PdfDocument::openFile(path.toStdString())->pageCount(); ++page)
+                    sources.push_back({path, page});
+        }
+        const int first = c.inserted.isEmpty() ? 1 : own;
+        const auto check = [&](const char* when) {
+            SCOPED_TRACE(when);
+            document.writeTo(saved);
+            EXPECT_TRUE(
+                testsupport::runProgram("qpdf", {"--check", saved}).contains("No syntax or stream encoding errors"));
+            ASSERT_EQ(document.pageCount(), own + int(sources.size()));
+            for (size_t k = 0; k < sources.size(); ++k) {
+                const auto& [path, page] = sources[k];
+                EXPECT_EQ(words(saved, first + int(k)), words(path, page)) << "page " << first + k + 1;
+                EXPECT_LT(testsupport::meanDifference(testsupport::popplerPage(saved, first + int(k)),
+                                                      testsupport::popplerPage(path, page)),
+                          1.0)
+                    << "page " << first + k + 1;
+            }
+            for (int page = 0; page < own; ++page) {
+                const int at = page < first ? page : page + int(sources.size());
+                EXPECT_EQ(words(saved, at), words(before, page)) << "the document's page " << page + 1;
+            }
+        };
+        check("after the edit");
+        const QString layersAfter = testsupport::catalogEntry(saved, "/OCProperties");
+        EXPECT_EQ(layersAfter != layersBefore, c.layersChange) << layersAfter.toStdString();
+
+        document.undoStack().undo();
+        document.writeTo(saved);
+        EXPECT_EQ(document.pageCount(), own);
+        EXPECT_EQ(testsupport::catalogEntry(saved, "/OCProperties"), layersBefore) << "undone";
+        for (int page = 0; page < own; ++page) EXPECT_EQ(words(saved, page), words(before, page)) << "undone";
+
+        document.undoStack().redo();
+        check("redone");
+        EXPECT_EQ(testsupport::catalogEntry(saved, "/OCProperties"), layersAfter) << "redone";
+    }
+}
