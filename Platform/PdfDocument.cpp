@@ -1255,11 +1255,35 @@ int isDictionaryC(fz_context* ctx, pdf_document* doc, int num)
     return is;
 }
 
+// Whether the section the file ends with is a cross-reference stream: the
+// trailer MuPDF read from it is then that stream's dictionary (a hybrid
+// file's table keeps its own).
+int endsInXrefStreamC(fz_context* ctx, pdf_document* doc)
+{
+    return pdf_name_eq(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Type)), PDF_NAME(XRef));
+}
+
+// Whether MuPDF can write an update of the file. It declines any file read
+// with sections of both kinds (a hybrid file, or one another program
+// updated in the other form), though its writer updates such a file as any
+// other: written in the form of the section the file ends with
+// (writeDocumentC), the update follows that section as in a file of that
+// form alone, and is judged so.
 int canSaveIncrementallyC(fz_context* ctx, pdf_document* doc)
 {
+    const int streams = doc->has_xref_streams, tables = doc->has_old_style_xrefs;
     int can = 0;
     fz_var(can);
-    fz_try(ctx) can = pdf_can_be_saved_incrementally(ctx, doc);
+    fz_try(ctx) {
+        const int stream = endsInXrefStreamC(ctx, doc);
+        doc->has_xref_streams = stream;
+        doc->has_old_style_xrefs = !stream;
+        can = pdf_can_be_saved_incrementally(ctx, doc);
+    }
+    fz_always(ctx) {
+        doc->has_xref_streams = streams;
+        doc->has_old_style_xrefs = tables;
+    }
     fz_catch(ctx) can = 0;
     return can;
 }
@@ -1952,7 +1976,9 @@ int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
 // its last table ends. Made on the open document for an export, a print or
 // Extract Pages, those changes reached the user's next save: the update of
 // a signed, encrypted file lost /Encrypt, and no reader read the file again.
-// The table entries a write changes for itself (keepEntryC) go back too.
+// The table entries a write changes for itself (keepEntryC) go back too, and
+// so does the object an update written with a cross-reference stream adds
+// for that stream (keepObjectCountC).
 struct WriterState {
     int kept;
     pdf_obj* trailer; // and its entries in their order, all kept
@@ -1969,6 +1995,10 @@ struct WriterState {
     int* changedNums;
     char* changedTypes;
     unsigned short* changedGens;
+    int objectsKept; // each update section's length, kept (keepObjectCountC)
+    int updates;
+    int* updateLengths;
+    int maxXrefLength;
 };
 
 void keepWriterStateC(fz_context* ctx, pdf_document* doc, WriterState* s)
@@ -2016,6 +2046,53 @@ void keepEntryC(fz_context* ctx, WriterState* s, int num, const pdf_xref_entry* 
     ++s->changed;
 }
 
+// The table of update section `i` when it is one run of entries from object
+// 0, as MuPDF makes an update's table and grows it; else null.
+pdf_xref_subsec* updateTableC(pdf_document* doc, int i)
+{
+    pdf_xref* xref = &doc->xref_sections[i];
+    pdf_xref_subsec* sub = xref->subsec;
+    return sub && !sub->next && sub->start == 0 && sub->len == xref->num_objects ? sub : nullptr;
+}
+
+// Keeps the length of each update section, so that the objects a write adds
+// to them can be taken out again: MuPDF's writer adds the stream that
+// lists an update's objects as an object of that update, for good. False,
+// keeping nothing, where a section's table is not the one run MuPDF grows.
+bool keepObjectCountC(fz_context* ctx, pdf_document* doc, WriterState* s)
+{
+    const int updates = doc->num_incremental_sections;
+    for (int i = 0; i < updates; ++i)
+        if (!updateTableC(doc, i)) return false;
+    s->updateLengths = static_cast<int*>(fz_calloc(ctx, size_t(updates) + 1, sizeof(int)));
+    for (int i = 0; i < updates; ++i) s->updateLengths[i] = doc->xref_sections[i].num_objects;
+    s->updates = updates;
+    s->maxXrefLength = doc->max_xref_len;
+    s->objectsKept = 1;
+    return true;
+}
+
+// Takes out of each update section the objects a write added past the
+// length keepObjectCountC kept: none of them is the document's.
+void dropAddedObjectsC(fz_context* ctx, pdf_document* doc, WriterState* s)
+{
+    if (!s->objectsKept || doc->num_incremental_sections != s->updates) return;
+    for (int i = 0; i < s->updates; ++i) {
+        pdf_xref_subsec* sub = updateTableC(doc, i);
+        const int length = s->updateLengths[i];
+        if (!sub || sub->len <= length) continue;
+        for (int num = length; num < sub->len; ++num) {
+            pdf_xref_entry* entry = &sub->table[num];
+            pdf_drop_obj(ctx, entry->obj);
+            fz_drop_buffer(ctx, entry->stm_buf);
+            *entry = pdf_xref_entry{};
+        }
+        sub->len = length;
+        doc->xref_sections[i].num_objects = length;
+    }
+    doc->max_xref_len = std::min(doc->max_xref_len, std::max(s->maxXrefLength, pdf_xref_len(ctx, doc)));
+}
+
 // Puts back what keepWriterStateC kept and lets go of it. Never throws:
 // what cannot be put back stays as the write left it.
 void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
@@ -2025,6 +2102,7 @@ void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
     const int saving = doc->save_in_progress;
     doc->save_in_progress = 1;
     fz_try(ctx) {
+        dropAddedObjectsC(ctx, doc, s);
         for (int i = s->changed - 1; i >= 0; --i) {
             pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, s->changedNums[i]);
             if (entry) {
@@ -2075,6 +2153,7 @@ void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
     fz_free(ctx, s->changedNums);
     fz_free(ctx, s->changedTypes);
     fz_free(ctx, s->changedGens);
+    fz_free(ctx, s->updateLengths);
     *s = WriterState{};
 }
 
@@ -2221,10 +2300,11 @@ int writesEmptyNameC(fz_context* ctx, pdf_document* doc, int changedOnly)
     return found;
 }
 
-// A trailer for an update written with a cross-reference table: the trailer
-// of a file whose last table is a stream is that stream's dictionary, and
-// its entries for the stream (/Type /XRef, /W, /Filter, ...) are left out.
-// Changed in place: putWriterStateBackC puts them back.
+// The trailer of an update written with a cross-reference table: MuPDF
+// writes the newest trailer it read, less what only a section's own stream
+// holds (the stream's /Type /XRef, /W, /Filter ..., a hybrid table's
+// /XRefStm): the update lists its objects in its table alone. Changed in
+// place: putWriterStateBackC puts them back.
 void tableTrailerC(fz_context* ctx, pdf_document* doc)
 {
     const int saving = doc->save_in_progress;
@@ -2235,6 +2315,7 @@ void tableTrailerC(fz_context* ctx, pdf_document* doc)
             for (pdf_obj* key : {PDF_NAME(Type), PDF_NAME(W), PDF_NAME(Index), PDF_NAME(Filter), PDF_NAME(DecodeParms),
                                  PDF_NAME(Length)})
                 pdf_dict_del(ctx, trailer, key);
+        pdf_dict_del(ctx, trailer, PDF_NAME(XRefStm));
     }
     fz_always(ctx) doc->save_in_progress = saving;
     fz_catch(ctx) fz_rethrow(ctx);
@@ -2242,12 +2323,14 @@ void tableTrailerC(fz_context* ctx, pdf_document* doc)
 
 // Writes the document into `file` or, without one, into `bytes`, and leaves
 // it as it was (WriterState). MuPDF reads an incremental update back while
-// it writes it: that takes a file. A write into memory (`intoMemory`: an
-// export, a print, a copy of pages) leaves out what nothing refers to
-// without MuPDF's collection (leaveOutUnreferencedC), and writes an update
-// with a cross-reference table: the stream MuPDF writes for one is an
-// object it adds to the document for good. The objects left out are marked
-// in `leftOut` (see leaveOutUnreferencedC).
+// it writes it: that takes a file. An update takes the form of the section
+// it follows, a cross-reference stream after a stream and a table after a
+// table, so that a file of one kind stays one, whose next update MuPDF
+// writes too; the stream's object, which MuPDF adds to the document, is
+// taken out again. A write into memory (`intoMemory`: an export, a print,
+// a copy of pages) leaves out what nothing refers to without MuPDF's
+// collection (leaveOutUnreferencedC). The objects left out are marked in
+// `leftOut` (see leaveOutUnreferencedC).
 int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* options, int intoMemory,
                    ByteSink* bytes, FileSink* file, unsigned char* leftOut, int leftOutLength, FzError* err)
 {
@@ -2264,9 +2347,12 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
             opts.do_garbage = 0;
         }
         if (!opts.do_incremental) capFreeGenerationsC(ctx, doc, &state);
-        if (intoMemory && opts.do_incremental) {
-            doc->has_xref_streams = 0;
-            tableTrailerC(ctx, doc);
+        if (opts.do_incremental) {
+            // A stream is written only where its object can be taken out again.
+            const int stream = endsInXrefStreamC(ctx, doc) && keepObjectCountC(ctx, doc, &state);
+            doc->has_xref_streams = stream;
+            doc->has_old_style_xrefs = !stream;
+            if (!stream) tableTrailerC(ctx, doc);
         }
         if (writesEmptyNameC(ctx, doc, opts.do_incremental)) opts.do_pretty = 1;
         if (file) {
@@ -3585,6 +3671,17 @@ bool keepsFileByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options
     return (d.namesCut || usesUnparsedObjects(d)) && canUpdateFile(d, options);
 }
 
+// Whether a save of a signed file would write it anew: its changes go after
+// its signed bytes (prepareSave), where MuPDF can write an update of the
+// file; where it cannot (a file it had to rebuild), the signature would no
+// longer verify.
+bool rewritesSignedFile(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    fz_context* ctx = pdfContext();
+    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(ctx, d.doc)
+           && !canSaveIncrementallyC(ctx, d.doc);
+}
+
 // Whether a write was refused by its read-back: the file written anew does
 // not read as the document, where an update of the file's own bytes may.
 bool refusedOnReadBack(const PdfError& error)
@@ -3855,6 +3952,11 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
                 throw PdfError(PdfErrorCode::lossyCopy, "the copy may show less than the file it comes from");
             }
         }
+        // A signed file is never written anew over itself: its signature
+        // would no longer verify. Another file may take the document.
+        if (targetIsSource && rewritesSignedFile(*d, options))
+            throw PdfError(PdfErrorCode::signedRewrite,
+                           "the file is signed, and its changes cannot be written as an update after its signed bytes");
     }
     // MuPDF writes into the new file as it makes the bytes, under the
     // document's lock; the sync and the rename run without it, so pages

@@ -43,6 +43,7 @@ enum class PdfErrorCode {
     fileReplaced,     // saving onto the document's own file: another file than that one is at its name now
     unfaithfulCopy,   // writing: the written file, read back, is not what was written (PdfReadBack.h)
     unverifiedCopy,   // writing: the written file could not be read back to be judged
+    signedRewrite,    // saving over a signed file the engine cannot update: written anew, its signature would break
 };
 
 class PdfError : public std::runtime_error {

@@ -191,15 +191,17 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
             }
         }
         // A file that had to be repaired, holds objects that cannot be
-        // parsed, or may not be written (or only through another user's
-        // link) is kept as it is; a new file may take the document. The
-        // refusal of a damaged file says the new one may show less.
+        // parsed, is signed and cannot take an update, or may not be
+        // written (or only through another user's link) is kept as it is; a
+        // new file may take the document. The refusal of a damaged file says
+        // the new one may show less.
         const bool damaged =
             code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects;
         // A file that could not be read back to be checked is not put in
         // place: a new file, which replaces none, may take the document.
         const bool unverified = code == DocumentError::Code::fileWriteUnverifiedCopy;
-        if ((damaged || unverified || code == DocumentError::Code::fileWriteNoPermission
+        if ((damaged || unverified || code == DocumentError::Code::fileWriteSignedRewrite
+             || code == DocumentError::Code::fileWriteNoPermission
              || code == DocumentError::Code::fileWriteVolumeReadOnly
              || code == DocumentError::Code::fileWriteForeignLink || code == DocumentError::Code::fileWriteForeignFile)
             && controller_.offerSaveAs) {

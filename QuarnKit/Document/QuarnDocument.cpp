@@ -128,6 +128,10 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteUnverifiedCopy:
         return "ravlen couldn't read the new file back to check it, so it didn't put it in place. Nothing was "
                "written; the file stays as it was.";
+    case Code::fileWriteSignedRewrite:
+        return "This PDF is signed, and ravlen can't add your changes after its signed part as signed PDFs need: "
+               "saving over it would write it anew, and its signature would no longer be valid. Use Save As to keep "
+               "your changes in a new file, whose signature won't be valid; the original stays as it is.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -218,6 +222,7 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::fileReplaced: return DocumentError(Code::fileWriteFileReplaced, error.what());
     case PdfErrorCode::unfaithfulCopy: return DocumentError(Code::fileWriteUnfaithfulCopy, error.what());
     case PdfErrorCode::unverifiedCopy: return DocumentError(Code::fileWriteUnverifiedCopy, error.what());
+    case PdfErrorCode::signedRewrite: return DocumentError(Code::fileWriteSignedRewrite, error.what());
     default: break;
     }
     switch (error.systemError()) {

@@ -61,6 +61,7 @@ public:
         fileWriteFileReplaced,     // Save: another file than the document's is at its name now: asked before writing
         fileWriteUnfaithfulCopy,   // the written file, read back, was not the document: not put in place
         fileWriteUnverifiedCopy,   // the written file could not be read back to be checked: not put in place
+        fileWriteSignedRewrite,    // over a signed file the engine cannot update: its signature would break, Save As
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.

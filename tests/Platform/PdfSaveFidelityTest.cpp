@@ -846,6 +846,11 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
     const QString nullReference =
         testsupport::writeFile(made, "null-reference.pdf", testsupport::writePdf(referringToNull));
     const auto qpdfSuite = [](const char* name) { return QString::fromStdString(testsupport::qpdfCorpusPath(name)); };
+    // A signed file that ends in a cross-reference stream, with a classic
+    // table appended after it, as another program (or an earlier ravlen) wrote it.
+    const QString mixedSigned =
+        testsupport::writeFile(made, "mixed-signed.pdf",
+                               testsupport::withTableUpdate(testsupport::readFile(qpdfSuite("digitally-signed.pdf"))));
     const struct {
         const char* what;
         QString path;
@@ -859,7 +864,12 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         {"RC4 (V4)", qpdfSuite("V4.pdf"), {}, false},
         {"AES-128", qpdfSuite("V4-aes.pdf"), {}, true},
         {"AES-256", qpdfSuite("enc-XI-R6,V5,O=master.pdf"), {}, true},
-        {"signed", qpdfSuite("digitally-signed.pdf"), {}, false},
+        {"signed, ending in a cross-reference stream", qpdfSuite("digitally-signed.pdf"), {}, false},
+        {"signed, a table appended after a cross-reference stream", mixedSigned, {}, false},
+        {"an object stream cut short in a token, ending in a cross-reference stream",
+         qpdfSuite("eof-reading-token.pdf"),
+         {},
+         false},
         {"signed, AES-128 (a signed form)", qpdfSuite("minimal-signed-restricted.pdf"), {}, true},
         {"signed, RC4 by qpdf",
          encryptedBy("rc4.pdf", {"--encrypt", "", "owner", "128", "--use-aes=n", "--"}, signedFile),
@@ -883,29 +893,46 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         return [set](PdfDocument& doc) {
             platform::PdfSaveOptions options;
             set(options);
-            ASSERT_FALSE(doc.save(options).isEmpty());
+            const QByteArray bytes = doc.save(options);
+            EXPECT_FALSE(bytes.isEmpty());
+            return bytes;
         };
     };
+    // Each road gives the bytes it hands on where they are the document's
+    // own to reopen (a shared copy), else none.
     const struct {
         const char* what;
-        std::function<void(PdfDocument&)> write;
+        std::function<QByteArray(PdfDocument&)> write;
     } roads[] = {
-        {"a copy (print, Extract Pages, a page duplicated)", [](PdfDocument& doc) { ASSERT_TRUE(doc.copy()); }},
-        {"an export's snapshot", withOptions([](platform::PdfSaveOptions& o) {
-             o.encryption = platform::PdfSaveOptions::Encryption::none;
-             o.garbageCollect = true;
-         })},
+        {"a copy (print, Extract Pages, a page duplicated)",
+         [](PdfDocument& doc) {
+             EXPECT_TRUE(doc.copy());
+             return QByteArray();
+         }},
+        {"an export's snapshot",
+         [withOptions](PdfDocument& doc) {
+             withOptions([](platform::PdfSaveOptions& o) {
+                 o.encryption = platform::PdfSaveOptions::Encryption::none;
+                 o.garbageCollect = true;
+             })(doc);
+             return QByteArray();
+         }},
         {"a shared copy", withOptions([](platform::PdfSaveOptions& o) { o = fileSave(); })},
-        {"a copy with a password of its own", withOptions([](platform::PdfSaveOptions& o) {
-             o.encryption = platform::PdfSaveOptions::Encryption::aes256;
-             o.userPassword = "user";
-             o.ownerPassword = "owner";
-             o.garbageCollect = true;
-         })},
+        {"a copy with a password of its own",
+         [withOptions](PdfDocument& doc) {
+             withOptions([](platform::PdfSaveOptions& o) {
+                 o.encryption = platform::PdfSaveOptions::Encryption::aes256;
+                 o.userPassword = "user";
+                 o.ownerPassword = "owner";
+                 o.garbageCollect = true;
+             })(doc);
+             return QByteArray();
+         }},
         {"pages taken into another document",
          [](PdfDocument& doc) {
              const auto other = PdfDocument::createBlank();
              EXPECT_EQ(platform::graftPages(*other, doc, {0}).size(), 1u);
+             return QByteArray();
          }},
     };
     for (const auto& f : files) {
@@ -936,35 +963,71 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
             addMark(*doc);
             doc->saveToFile(plain.toStdString(), fileSave());
         }
-        for (const auto& road : roads) {
-            SCOPED_TRACE(road.what);
-            auto doc = open(f.path);
-            road.write(*doc);
-            addMark(*doc);
-            const QString saved = dir.filePath("saved.pdf");
-            doc->saveToFile(saved.toStdString(), fileSave());
-            if (f.aes) {
-                // Encrypted from random starts, the bytes differ; where they lie does not.
-                EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
-                          testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
-                const QByteArray objects = testsupport::decryptedObjects(saved, f.password);
-                EXPECT_FALSE(objects.isEmpty());
-                EXPECT_TRUE(objects == testsupport::decryptedObjects(plain, f.password));
-            } else {
-                EXPECT_TRUE(testsupport::withoutSaveIdentity(testsupport::readFile(saved))
-                            == testsupport::withoutSaveIdentity(testsupport::readFile(plain)));
+        const int marksBefore = int(PdfAnnotations::list(*open(f.path), 0).size());
+        // Written before the user's change, or after it: then the copy holds
+        // an update of the file's own (a signed file's, or one kept so).
+        for (const auto& road : roads)
+            for (const bool markedFirst : {false, true}) {
+                SCOPED_TRACE(std::string(road.what) + (markedFirst ? ", after a mark" : ", before a mark"));
+                auto doc = open(f.path);
+                if (markedFirst) addMark(*doc);
+                const QByteArray handedOn = road.write(*doc);
+                if (!markedFirst) addMark(*doc);
+                const QString saved = dir.filePath("saved.pdf");
+                doc->saveToFile(saved.toStdString(), fileSave());
+                if (f.aes) {
+                    // Encrypted from random starts, the bytes differ; where they lie does not.
+                    EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
+                              testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
+                    const QByteArray objects = testsupport::decryptedObjects(saved, f.password);
+                    EXPECT_FALSE(objects.isEmpty());
+                    EXPECT_TRUE(objects == testsupport::decryptedObjects(plain, f.password));
+                } else {
+                    EXPECT_TRUE(testsupport::withoutSaveIdentity(testsupport::readFile(saved))
+                                == testsupport::withoutSaveIdentity(testsupport::readFile(plain)));
+                }
+                EXPECT_EQ(
+                    testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", saved, "-"}).toStdString(),
+                    wordsBefore.toStdString());
+                const QString info = testsupport::runProgram("pdfinfo", passwordArgs + QStringList{saved});
+                EXPECT_TRUE(info.contains(pagesBefore)) << info.toStdString();
+                EXPECT_EQ(info.contains(QRegularExpression("Encrypted:\\s+yes")), encrypted);
+                int exitCode = -1;
+                const QString check =
+                    testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", saved}, &exitCode);
+                EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
+                EXPECT_EQ(signatureIsValid(saved, f.password), signatureValid);
+                if (handedOn.isEmpty() || !markedFirst) continue;
+                // The copy handed on is a file of its own: its user opens it,
+                // adds a mark and saves it, and every reader reads it whole, the
+                // signature valid, as they read the copy.
+                const QString copy = testsupport::writeFile(dir, "copy.pdf", handedOn);
+                // An update of the file's own bytes is followed, in turn, by an update of the copy's.
+                const bool update = handedOn.startsWith(testsupport::readFile(f.path));
+                EXPECT_EQ(signatureIsValid(copy, f.password), signatureValid);
+                {
+                    auto reopened = open(copy);
+                    addMark(*reopened);
+                    try {
+                        reopened->saveToFile(copy.toStdString(), fileSave());
+                    } catch (const PdfError& error) {
+                        ADD_FAILURE() << "the copy was not saved: " << error.what();
+                        continue;
+                    }
+                }
+                if (update) {
+                    EXPECT_TRUE(testsupport::readFile(copy).startsWith(handedOn));
+                }
+                EXPECT_EQ(PdfAnnotations::list(*open(copy), 0).size(), size_t(marksBefore + 2));
+                EXPECT_EQ(
+                    testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", copy, "-"}).toStdString(),
+                    wordsBefore.toStdString());
+                EXPECT_TRUE(testsupport::runProgram("pdfinfo", passwordArgs + QStringList{copy}).contains(pagesBefore));
+                const QString copyCheck =
+                    testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", copy}, &exitCode);
+                EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << copyCheck.toStdString();
+                EXPECT_EQ(signatureIsValid(copy, f.password), signatureValid);
             }
-            EXPECT_EQ(testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", saved, "-"}).toStdString(),
-                      wordsBefore.toStdString());
-            const QString info = testsupport::runProgram("pdfinfo", passwordArgs + QStringList{saved});
-            EXPECT_TRUE(info.contains(pagesBefore)) << info.toStdString();
-            EXPECT_EQ(info.contains(QRegularExpression("Encrypted:\\s+yes")), encrypted);
-            int exitCode = -1;
-            const QString check =
-                testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", saved}, &exitCode);
-            EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
-            EXPECT_EQ(signatureIsValid(saved, f.password), signatureValid);
-        }
     }
 }
 

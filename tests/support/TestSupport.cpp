@@ -341,10 +341,10 @@ QByteArray decryptedObjects(const QString& path, const QString& password)
     return readFile(out);
 }
 
-QByteArray makeSignedPdf(const QString& folder, bool listedInForm)
+QByteArray makeSignedPdf(const QString& folder, bool listedInForm, bool wordyTable)
 {
     const std::string text = "BT /F1 24 Tf 30 150 Td (Signed page) Tj ET";
-    const QByteArray pdf = writePdf(
+    QByteArray pdf = writePdf(
         {listedInForm ? "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>"
                       : "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [] >> >>",
          "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
@@ -353,6 +353,7 @@ QByteArray makeSignedPdf(const QString& folder, bool listedInForm)
          "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
          "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 7 0 R >>",
          unsignedSignature()});
+    if (wordyTable) pdf.replace(" 00000 n \n", " 00000 n   see here\n");
     return signPdf(pdf, folder);
 }
 
@@ -564,6 +565,37 @@ QByteArray writePdf(const std::vector<std::string>& objects, const std::string& 
     out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailerExtra
            + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return QByteArray(out.data(), qsizetype(out.size()));
+}
+
+QByteArray withTableUpdate(const QByteArray& pdf)
+{
+    const QString text = QString::fromLatin1(pdf);
+    const auto last = [&](const char* pattern) {
+        QString found;
+        for (auto it = QRegularExpression(pattern).globalMatch(text); it.hasNext();) found = it.next().captured(1);
+        return found.toLatin1();
+    };
+    const QByteArray previous = last("startxref\\s+(\\d+)");
+    int size = 0;
+    for (auto it = QRegularExpression("/Size\\s+(\\d+)").globalMatch(text); it.hasNext();)
+        size = std::max(size, it.next().captured(1).toInt());
+    if (previous.isEmpty() || size == 0) return {};
+    QByteArray out = pdf.endsWith('\n') ? pdf : pdf + "\n";
+    const qsizetype offset = out.size();
+    out += QByteArray::number(size) + " 0 obj\n<< /Appended true >>\nendobj\n";
+    const qsizetype table = out.size();
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(offset));
+    out += "xref\n0 1\n0000000000 65535 f \n" + QByteArray::number(size) + " 1\n" + entry;
+    out += "trailer\n<< /Size " + QByteArray::number(size + 1);
+    for (const char* key : {"Root", "Info", "Encrypt"}) {
+        const QByteArray value = last((std::string("/") + key + "\\s*(\\d+\\s+\\d+\\s+R)").c_str());
+        if (!value.isEmpty()) out += QByteArray(" /") + key + " " + value;
+    }
+    const QByteArray id = last("/ID\\s*(\\[\\s*<[0-9A-Fa-f]*>\\s*<[0-9A-Fa-f]*>\\s*\\])");
+    if (!id.isEmpty()) out += " /ID " + id;
+    out += " /Prev " + previous + " >>\nstartxref\n" + QByteArray::number(table) + "\n%%EOF\n";
+    return out;
 }
 
 std::string pdfStream(const std::string& dict, const std::string& data)

@@ -131,8 +131,10 @@ QByteArray makeJbig2BombPdf(int side);
 // detached CMS signature over every byte but that string, made by openssl
 // with a key it makes in `folder`. Empty when openssl fails or is missing.
 // Unless `listedInForm`, the form's field list leaves the signature out and
-// only the page's marks hold it, as some signing programs write it.
-QByteArray makeSignedPdf(const QString& folder, bool listedInForm = true);
+// only the page's marks hold it, as some signing programs write it. With
+// `wordyTable`, words follow each entry of the cross-reference table before
+// it is signed: other readers read past them, and MuPDF rebuilds the table.
+QByteArray makeSignedPdf(const QString& folder, bool listedInForm = true, bool wordyTable = false);
 // The value of a signature field, to be signed by signPdf: a detached CMS
 // signature over every byte but its /Contents string, which holds zeros.
 std::string unsignedSignature();
@@ -144,6 +146,12 @@ QByteArray signPdf(QByteArray pdf, const QString& folder);
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",
                     const std::string& trailerExtra = {});
+// `pdf` with an update appended as another program may write it: one new
+// object nothing refers to, listed by a classic cross-reference table whose
+// trailer carries the last trailer's /Root, /Info, /ID and /Encrypt and
+// points back (/Prev) to the section the file ended with. Appended to a file
+// that ends in a cross-reference stream, it makes a file of both kinds.
+QByteArray withTableUpdate(const QByteArray& pdf);
 // A stream object holding `data`, its dictionary holding `dict` too.
 std::string pdfStream(const std::string& dict, const std::string& data);
 // The objects of a one-page PDF for writePdf: a 300-point square page

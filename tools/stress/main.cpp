@@ -609,7 +609,7 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
         if (code == Code::fileWriteNoPages) throw NoPages(e.what());
         if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnreadablePages
             || code == Code::fileWriteUnparsedObjects || code == Code::fileWriteNamesTooLong
-            || code == Code::fileWriteDamagedSinceOpen)
+            || code == Code::fileWriteDamagedSinceOpen || code == Code::fileWriteSignedRewrite)
             throw Refused(e.what());
         throw Unsaveable(e.what());
     }
