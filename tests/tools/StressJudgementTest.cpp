@@ -364,11 +364,28 @@ TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
         // a signature
         {"a save after which the signature no longer verifies",
          Road::save,
-         [](Original&, WrittenCopy& c) { c.signatureHolds = false; },
+         [](Original& o, WrittenCopy& c) {
+             o.signatureValid = true;
+             c.signatureHolds = false;
+         },
          {Fault::signature}},
         {"a save after which the signature still verifies",
          Road::save,
-         [](Original&, WrittenCopy& c) { c.signatureHolds = true; },
+         [](Original& o, WrittenCopy& c) {
+             o.signatureValid = true;
+             c.signatureHolds = true;
+         },
+         {}},
+        {"a round trip's copy, written into memory, whose signature no longer verifies",
+         Road::memory,
+         [](Original& o, WrittenCopy& c) {
+             o.signatureValid = true;
+             c.signatureHolds = false;
+         },
+         {Fault::signature}},
+        {"a copy whose signature does not verify, of a file whose signature did not either",
+         Road::memory,
+         [](Original&, WrittenCopy& c) { c.signatureHolds = false; },
          {}},
         // several at once: the signed, encrypted file an export left to be destroyed
         {"a save poppler finds no pages in, ravlen fewer marks and qpdf errors",

@@ -32,7 +32,7 @@ constexpr FaultName faultNames[] = {
     {Fault::popplerOtherwise, "poppler-otherwise",
      "a saved copy poppler reads otherwise: more pages, pages of another size or rotation, words changed"},
     {Fault::layers, "layers", "a copy that drops the original's layers, which poppler draws differently"},
-    {Fault::signature, "signature", "a signed file whose signature no longer verifies after a save"},
+    {Fault::signature, "signature", "a signed file whose signature no longer verifies after a save or a copy"},
     {Fault::unsaveable, "unsaveable", "a file that opened but could not be written"},
     {Fault::other, "other", "a file whose checks stopped: an error, a crash or a hang"},
     {Fault::fewerWordsWarned, "fewer-words-warned",
@@ -312,7 +312,10 @@ std::vector<Finding> judgeCopy(const Original& original, const WrittenCopy& copy
                                + layerList(copy.layers->hidden) + "; the original's " + layerList(original.layers.names)
                                + ", hidden " + layerList(original.layers.hidden) + "; poppler draws it differently");
 
-    if (copy.signatureHolds == false) add(Fault::signature, "the signature no longer verifies");
+    // Any write of a signed file (a save, a copy written into memory) keeps
+    // its signed bytes: a signature that verified must still verify.
+    if (original.signatureValid && copy.signatureHolds == false)
+        add(Fault::signature, "the signature no longer verifies");
     return findings;
 }
 

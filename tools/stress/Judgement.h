@@ -50,6 +50,7 @@ struct Original {
     QpdfCheck qpdf = QpdfCheck::noAnswer;
     std::vector<std::string> qpdfComplaints;
     Layers layers;
+    bool signatureValid = false; // signed, and pdfsig finds the signature valid
 };
 
 // What ravlen, poppler and qpdf read of one written copy.
@@ -66,7 +67,7 @@ struct WrittenCopy {
     std::vector<std::string> qpdfComplaints; // as qpdfComplaints gives them
     std::optional<Layers> layers;            // when read
     bool drawnDifferently = false;           // poppler draws its first pages otherwise than the original's
-    std::optional<bool> signatureHolds;      // a signed original's signature, when checked
+    std::optional<bool> signatureHolds;      // whether pdfsig finds its signature valid, when checked
 };
 
 // The kinds of fault a copy or a file shows, each counted apart.

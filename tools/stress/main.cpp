@@ -256,9 +256,18 @@ std::string outputOf(const std::vector<std::string>& command, bool errors = true
     return runProgram(command, errors).output;
 }
 
+// Whether pdfsig lists signatures in the file and finds each of them valid
+// (a broken one reads "Digest Mismatch", or "Signature is Invalid").
 bool signatureValid(const std::string& path)
 {
-    return outputOf({"pdfsig", path}).find("Signature is Valid") != std::string::npos;
+    const std::string out = outputOf({"pdfsig", path});
+    const auto count = [&](const std::string& what) {
+        int n = 0;
+        for (size_t at = out.find(what); at != std::string::npos; at = out.find(what, at + what.size())) ++n;
+        return n;
+    };
+    const int signatures = count("Signature Validation:");
+    return signatures > 0 && count("Signature Validation: Signature is Valid") == signatures;
 }
 
 // ---------------------------------------------------------------- a second reader
@@ -665,6 +674,7 @@ const stress::Original& FileCheck::original()
     o.qpdf = check.check;
     o.qpdfComplaints = check.complaints;
     o.layers = readLayers(path_);
+    o.signatureValid = signatureValid(path_);
     original_ = std::move(o);
     send(fd_, "step read the original");
     return *original_;
@@ -700,6 +710,8 @@ void FileCheck::judgeWritten(const std::string& what, const std::string& name, c
     copy.road = stress::Road::memory;
     copy.pages = pages;
     copy.marks = marks;
+    // A signed file's copy keeps its signed bytes: the round trip's copies too.
+    if (original().signatureValid) copy.signatureHolds = signatureValid(file);
     reopen(copy, [&] { return platform::PdfDocument::openBytes(bytes); });
     judge(std::move(copy), file, name);
 }
