@@ -277,7 +277,9 @@ public:
     // holds, which the file would keep only as a null. A failed write is
     // tried once more without compressing streams. A file that carries a
     // digital signature is saved as an incremental update: the signed bytes
-    // stay as they were. A document whose file another program rewrote in
+    // stay as they were. An update takes the form of the file's last
+    // cross-reference section (a stream or a table), so that a copy handed
+    // on takes the next update too. A document whose file another program rewrote in
     // place (sourceChanged) is refused (PdfError sourceChanged). Bytes made
     // here (and by copy) leave the document as it was: its next save writes
     // what it writes without them.
@@ -311,7 +313,9 @@ public:
     // (lossyCopy) another file that may show less than that file
     // (copyShowsLess), unless the options accept it. An encrypted copy that
     // would not open with the document's password is not written
-    // (unopenableCopy).
+    // (unopenableCopy). Refuses (signedRewrite) to write over a signed file
+    // that MuPDF cannot update (one it had to rebuild): written anew, its
+    // signature would no longer verify. Another file takes it.
     // MuPDF writes into the new file as it makes the bytes: the document is
     // never held in memory whole for a save.
     void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;

@@ -129,9 +129,10 @@ const char* DocumentError::message(Code code)
         return "ravlen couldn't read the new file back to check it, so it didn't put it in place. Nothing was "
                "written; the file stays as it was.";
     case Code::fileWriteSignedRewrite:
-        return "This PDF is signed, and ravlen can't add your changes after its signed part as signed PDFs need: "
-               "saving over it would write it anew, and its signature would no longer be valid. Use Save As to keep "
-               "your changes in a new file, whose signature won't be valid; the original stays as it is.";
+        return "This PDF is signed, and ravlen can't add your changes after the signed part of the file, which is "
+               "what keeps a signature valid: saving over it would write it anew and make its signature invalid. Use "
+               "Save As to keep your changes in a new file, whose signature won't be valid; the original stays as it "
+               "is.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
