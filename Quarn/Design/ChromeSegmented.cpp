@@ -1,8 +1,10 @@
 #include "Quarn/Design/ChromeSegmented.h"
 
 #include "Quarn/Design/Appearance.h"
+#include "Quarn/Design/ChoiceGroup.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "QuarnKit/Shell/Design.h"
 
 #include <QHBoxLayout>
@@ -129,19 +131,31 @@ void ChromeSegmented::setOptions(std::vector<Option> options)
 
 void ChromeSegmented::rebuild()
 {
+    delete group_;
     QLayout* layout = this->layout();
     while (QLayoutItem* item = layout->takeAt(0)) {
         delete item->widget();
         delete item;
     }
+    const auto choose = [this](int i) {
+        setSelection(i);
+        emit selected(i);
+    };
+    std::vector<QAbstractButton*> segments;
     for (int i = 0; i < count(); ++i) {
         auto* segment = new Segment(options_[size_t(i)], i == selection_, this);
-        connect(segment, &QAbstractButton::clicked, this, [this, i] {
-            setSelection(i);
-            emit selected(i);
-        });
+        connect(segment, &QAbstractButton::clicked, this, [choose, i] { choose(i); });
         layout->addWidget(segment);
+        segments.push_back(segment);
     }
+    // Segments made after the window was built join the end of its Tab
+    // order: they are put back where the control stands.
+    std::vector<QWidget*> order{this};
+    order.insert(order.end(), segments.begin(), segments.end());
+    orderTabStops(order);
+    // One choice among several, as the format cards: Tab stops on the
+    // chosen segment, the arrows choose.
+    group_ = new ChoiceGroup(std::move(segments), choose, this);
     updateGeometry();
 }
 

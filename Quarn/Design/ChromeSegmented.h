@@ -2,8 +2,11 @@
 // The design system's segmented control: one segment per option, the chosen
 // one filled with the accent colour. Options are identified by their index in
 // the list; the caller maps its own values onto them. A selection of -1 (or
-// any index outside the list) shows every segment unchosen.
+// any index outside the list) shows every segment unchosen. The segments are
+// a radio group (ChoiceGroup): Tab stops on the chosen one, where the control
+// stands in the window's Tab order, and the arrows choose.
 #include <QFont>
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -11,6 +14,8 @@
 #include <vector>
 
 namespace quarn {
+
+class ChoiceGroup;
 
 class ChromeSegmented : public QWidget {
     Q_OBJECT
@@ -42,6 +47,7 @@ private:
     void rebuild();
     std::vector<Option> options_;
     int selection_ = -1;
+    QPointer<ChoiceGroup> group_; // the segments' radio group, made anew with them
 };
 
 } // namespace quarn

@@ -66,6 +66,18 @@ void makeTabStop(QAbstractButton* button)
     button->installEventFilter(new ReturnPress(button));
 }
 
+void orderTabStops(const std::vector<QWidget*>& order)
+{
+    // Qt orders only widgets that take focus: each takes it for the while.
+    std::vector<Qt::FocusPolicy> policies;
+    for (QWidget* widget : order) {
+        policies.push_back(widget->focusPolicy());
+        if (widget->focusPolicy() == Qt::NoFocus) widget->setFocusPolicy(Qt::TabFocus);
+    }
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    for (size_t i = 0; i < order.size(); ++i) order[i]->setFocusPolicy(policies[i]);
+}
+
 bool returnPresses(const QWidget* widget)
 {
     if (!widget) return false;

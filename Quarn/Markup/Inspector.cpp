@@ -436,7 +436,7 @@ void InspectorPane::orderTabStops()
     order.insert(order.end(), {custom_, strokeSlider_, fill_, textSlider_});
     for (QAbstractButton* face : faces_->findChildren<QAbstractButton*>()) order.push_back(face);
     order.insert(order.end(), {head_, duplicate_, front_, back_, delete_});
-    for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    quarn::orderTabStops(order);
 }
 
 void InspectorPane::chooseCustomColor()

@@ -339,13 +339,24 @@ TEST(ExportSheet, ReturnExportsTheCardTheKeysAreOnFromAnyControl)
     sheet.chooseFormat(F::flattenedPDF);
     EXPECT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == card(F::flattenedPDF); }));
 
-    // A scope the keys are on but not chosen is not what Return exports.
-    ASSERT_TRUE(tabTo(segment(sheet.scopeControl(), "Selected pages")));
-    asked.clear();
-    shown.key(Qt::Key_Return);
-    EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{F::flattenedPDF, all}}));
-    // Space chooses it; Return (or Enter) then exports it.
-    shown.key(Qt::Key_Space);
+    // The scopes are a radio group too, right after the cards: Tab stops on
+    // the chosen scope alone, an arrow chooses the next and takes the keys
+    // along; Return (or Enter) then exports it.
+    ChromeSegmented* scopes = sheet.scopeControl();
+    const QStringList titles = shown.segmentTitles(scopes);
+    const int wanted = int(titles.indexOf("Selected pages"));
+    ASSERT_GE(wanted, 0);
+    ASSERT_GE(scopes->selection(), 0);
+    ASSERT_NE(scopes->selection(), wanted);
+    tabTo(card(F::flattenedPDF));
+    shown.key(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), segment(scopes, titles[scopes->selection()]));
+    while (scopes->selection() != wanted) {
+        const int was = scopes->selection();
+        shown.key(wanted > was ? Qt::Key_Right : Qt::Key_Left);
+        ASSERT_EQ(scopes->selection(), was + (wanted > was ? 1 : -1));
+        EXPECT_EQ(QApplication::focusWidget(), segment(scopes, titles[scopes->selection()]));
+    }
     asked.clear();
     shown.key(Qt::Key_Enter);
     EXPECT_EQ(asked, (std::vector<std::pair<ExportFormat, std::vector<int>>>{{F::flattenedPDF, {1}}}));

@@ -308,10 +308,18 @@ TEST(Inspector, TabReachesEveryControlInTheWindowAndTheSlidersKeepTheirArrows)
         MarkupModel::of(screen->model()).select(row.mark);
         QApplication::processEvents();
         ASSERT_TRUE(pane->isVisible());
-        // The controls shown: buttons, check boxes and sliders.
+        // The controls shown: buttons, check boxes and sliders; of a
+        // segmented control, a radio group, the chosen segment alone.
         std::set<QWidget*> controls, reached;
+        const auto tabStop = [](QWidget* each) {
+            auto* segmented = qobject_cast<ChromeSegmented*>(each->parentWidget());
+            if (!segmented) return true;
+            const auto segments = segmented->findChildren<QAbstractButton*>();
+            return segments.indexOf(each) == std::max(0, int(segmented->selection()));
+        };
         for (QWidget* each : pane->findChildren<QWidget*>())
-            if ((qobject_cast<QAbstractButton*>(each) || qobject_cast<QSlider*>(each)) && each->isVisible())
+            if ((qobject_cast<QAbstractButton*>(each) || qobject_cast<QSlider*>(each)) && each->isVisible()
+                && tabStop(each))
                 controls.insert(each);
         // In the order they stand: top to bottom, left to right.
         std::vector<QWidget*> shown(controls.begin(), controls.end()), visited;

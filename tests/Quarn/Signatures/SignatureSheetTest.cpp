@@ -190,10 +190,10 @@ TEST(SignatureSheetTest, AFailedSaveKeepsTheSheetOpenWithTheMessage)
     EXPECT_FALSE(s.sheet.error().has_value());
 }
 
-// By keyboard alone: Tab and Space reach Type, where the name filled in is
+// By keyboard alone: Tab and Right reach Type, where the name filled in is
 // selected, so typing replaces it; Tab reaches the chosen font card, and the
-// arrows choose another, the keys going with the choice; Return on a segment
-// saves in the font shown chosen. Keys go to the sheet's window.
+// arrows choose another, the keys going with the choice; the switches are
+// radio groups too; Return on a segment saves in the font shown chosen. Keys go to the sheet's window.
 TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
 {
     const std::vector<SignatureFont> fonts = SignatureFont::installed();
@@ -205,11 +205,19 @@ TEST(SignatureSheetTest, TheKeyboardTypesChoosesAFontAndSaves)
         QWidget* focused = QApplication::focusWidget();
         return focused ? QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name) : QString();
     };
-    // Tab to the segment named title, and Space on it.
+    // Tab to the switch that holds the segment named title, which stops on
+    // its chosen segment alone, then Right to that segment, which chooses it.
     const auto choose = [&](const QString& title) {
-        for (int i = 0; i < 20 && focusedName() != title; ++i) QTest::keyClick(window, Qt::Key_Tab);
-        ASSERT_EQ(focusedName(), title);
-        QTest::keyClick(window, Qt::Key_Space);
+        QWidget* control = nullptr;
+        for (auto* segment : s.sheet.findChildren<QAbstractButton*>())
+            if (segment->accessibleName() == title) control = segment->parentWidget();
+        ASSERT_TRUE(control);
+        const auto onControl = [&] {
+            return QApplication::focusWidget() && QApplication::focusWidget()->parentWidget() == control;
+        };
+        for (int i = 0; i < 20 && !onControl(); ++i) QTest::keyClick(window, Qt::Key_Tab);
+        ASSERT_TRUE(onControl());
+        for (int i = 0; i < 4 && onControl() && focusedName() != title; ++i) QTest::keyClick(window, Qt::Key_Right);
     };
     choose(QStringLiteral("Type"));
     ASSERT_EQ(s.sheet.mode(), SignatureSheet::Mode::type);
