@@ -750,7 +750,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
                 }
                 const QByteArray saved = testsupport::readFile(path);
                 EXPECT_TRUE(saved.startsWith(bytes));
-                EXPECT_TRUE(testsupport::runProgram("pdfsig", {path}).contains("Signature is Valid"));
+                EXPECT_TRUE(testsupport::signaturesValid(path));
                 // Nor are the fields nobody edited, "greeting" and "agree",
                 // nor what they are drawn with, shared or not.
                 const QString update = QString::fromLatin1(saved.mid(bytes.size()));

@@ -254,8 +254,7 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
         QTemporaryDir dir;
         const QString path = dir.filePath("signed.pdf");
         writeFile(path, c.pdf);
-        const auto verdict = [&](const QString& file) { return testsupport::runProgram("pdfsig", {file}); };
-        ASSERT_TRUE(verdict(path).contains("Signature is Valid")) << verdict(path).toStdString();
+        ASSERT_TRUE(testsupport::signaturesValid(path));
         const int squares = countSquares(*PdfDocument::openFile(path.toStdString()), 0);
 
         auto doc = PdfDocument::openFile(path.toStdString());
@@ -273,7 +272,7 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
             const QString elsewhere = dir.filePath("elsewhere.pdf");
             doc->saveToFile(elsewhere.toStdString(), collecting());
             EXPECT_EQ(countSquares(*PdfDocument::openFile(elsewhere.toStdString()), 0), squares + 1);
-            EXPECT_TRUE(verdict(path).contains("Signature is Valid"));
+            EXPECT_TRUE(testsupport::signaturesValid(path));
             continue;
         }
         // A save with no change and a save with a new mark both keep the signed bytes.
@@ -287,8 +286,7 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
 
         const QByteArray saved = readFile(path);
         EXPECT_TRUE(saved.startsWith(c.pdf));
-        EXPECT_TRUE(verdict(path).contains("Signature is Valid")) << verdict(path).toStdString();
-        EXPECT_FALSE(verdict(path).contains("Signature is Invalid")) << verdict(path).toStdString();
+        EXPECT_TRUE(testsupport::signaturesValid(path)) << testsupport::runProgram("pdfsig", {path}).toStdString();
         EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), squares + 2);
         int exitCode = -1;
         testsupport::runProgram("qpdf", {"--check", path}, &exitCode);

@@ -312,6 +312,13 @@ QString catalogEntry(const QString& path, const QString& key)
     return catalog.contains(key) ? resolvedValue(catalog.value(key), objects, 0) : QString();
 }
 
+bool signaturesValid(const QString& path, const QString& password)
+{
+    const QStringList passwordArgs = password.isEmpty() ? QStringList{} : QStringList{"-upw", password};
+    const QString verdict = runProgram("pdfsig", passwordArgs + QStringList{path});
+    return verdict.contains("Signature is Valid") && !verdict.contains("Signature is Invalid");
+}
+
 QString runProgram(const QString& program, const QStringList& arguments, int* exitCode)
 {
     QProcess process;

@@ -96,6 +96,9 @@ QString catalogEntry(const QString& path, const QString& key);
 // with `arguments`, waiting up to a minute; its exit code in `exitCode`
 // (-1 when it did not end normally).
 QString runProgram(const QString& program, const QStringList& arguments, int* exitCode = nullptr);
+// Whether pdfsig finds the file's signatures valid, none invalid (a file
+// without one: false). `password` opens an encrypted file.
+bool signaturesValid(const QString& path, const QString& password = {});
 // The bytes of a saved PDF but for what differs between two saves of the
 // same document whatever came before them: the second half of /ID, new at
 // every save, and where the last table starts, which moves when that half

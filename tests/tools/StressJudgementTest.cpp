@@ -72,6 +72,12 @@ std::string names(const std::multiset<Fault>& faults)
 TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
 {
     using Change = std::function<void(Original&, WrittenCopy&)>;
+    const auto signature = [](bool originalValid, bool copyValid) -> Change {
+        return [=](Original& o, WrittenCopy& c) {
+            o.signatureValid = originalValid;
+            c.signatureHolds = copyValid;
+        };
+    };
     const struct {
         const char* what;
         Road road;
@@ -361,31 +367,16 @@ TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
              c.drawnDifferently = true;
          },
          {}},
-        // a signature
-        {"a save after which the signature no longer verifies",
-         Road::save,
-         [](Original& o, WrittenCopy& c) {
-             o.signatureValid = true;
-             c.signatureHolds = false;
-         },
-         {Fault::signature}},
-        {"a save after which the signature still verifies",
-         Road::save,
-         [](Original& o, WrittenCopy& c) {
-             o.signatureValid = true;
-             c.signatureHolds = true;
-         },
-         {}},
+        // a signature: pdfsig's verdict on the original and on the copy
+        {"a save after which the signature no longer verifies", Road::save, signature(true, false), {Fault::signature}},
+        {"a save after which the signature still verifies", Road::save, signature(true, true), {}},
         {"a round trip's copy, written into memory, whose signature no longer verifies",
          Road::memory,
-         [](Original& o, WrittenCopy& c) {
-             o.signatureValid = true;
-             c.signatureHolds = false;
-         },
+         signature(true, false),
          {Fault::signature}},
         {"a copy whose signature does not verify, of a file whose signature did not either",
          Road::memory,
-         [](Original&, WrittenCopy& c) { c.signatureHolds = false; },
+         signature(false, false),
          {}},
         // several at once: the signed, encrypted file an export left to be destroyed
         {"a save poppler finds no pages in, ravlen fewer marks and qpdf errors",

@@ -661,7 +661,7 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
             EXPECT_EQ(readFile(path).startsWith(each.damaged), each.keptByUpdate);
             holdsTheDocument(path, true);
             if (each.signedFile) {
-                EXPECT_TRUE(testsupport::runProgram("pdfsig", {path}).contains("Signature is Valid"));
+                EXPECT_TRUE(testsupport::signaturesValid(path));
             }
         } else {
             ASSERT_EQ(c.saveAsOffers.size(), 1u);

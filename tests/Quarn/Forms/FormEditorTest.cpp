@@ -360,7 +360,7 @@ TEST(FormEditorTest, ASignedFormShowsItsFieldsAsOtherReadersAndAClickWritesOnlyI
         dir.path());
     if (original.isEmpty()) GTEST_SKIP() << "openssl could not sign";
     const QString path = testsupport::writeFile(dir, "signed.pdf", original);
-    ASSERT_TRUE(testsupport::runProgram("pdfsig", {path}).contains("Signature is Valid"));
+    ASSERT_TRUE(testsupport::signaturesValid(path));
     FormWindow w(quarnkit::QuarnDocument::open(path));
 
     // The window shows the label and marks the option, as poppler does.
@@ -380,7 +380,7 @@ TEST(FormEditorTest, ASignedFormShowsItsFieldsAsOtherReadersAndAClickWritesOnlyI
     const QString saved = w.folder.filePath(QStringLiteral("saved.pdf"));
     const QByteArray bytes = testsupport::readFile(saved);
     ASSERT_TRUE(bytes.startsWith(original));
-    EXPECT_TRUE(testsupport::runProgram("pdfsig", {saved}).contains("Signature is Valid"));
+    EXPECT_TRUE(testsupport::signaturesValid(saved));
     const QString update = QString::fromLatin1(bytes.mid(original.size()));
     for (const int object : {4, 5, 6, 8, 9, 10, 11, 12})
         EXPECT_FALSE(update.contains(QRegularExpression(QStringLiteral("(^|\\s)%1 0 obj").arg(object))))
