@@ -3671,15 +3671,19 @@ bool keepsFileByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options
     return (d.namesCut || usesUnparsedObjects(d)) && canUpdateFile(d, options);
 }
 
-// Whether a save of a signed file would write it anew: its changes go after
-// its signed bytes (prepareSave), where MuPDF can write an update of the
-// file; where it cannot (a file it had to rebuild), the signature would no
+// Whether a write keeps a signed file's signed bytes, as its own file's
+// save does: its changes go after them (prepareSave).
+bool keepsSignedBytes(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(pdfContext(), d.doc);
+}
+
+// Whether a save of a signed file would write it anew: MuPDF cannot write
+// an update of the file (one it had to rebuild), and the signature would no
 // longer verify.
 bool rewritesSignedFile(const PdfDocument::Impl& d, const PdfSaveOptions& options)
 {
-    fz_context* ctx = pdfContext();
-    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(ctx, d.doc)
-           && !canSaveIncrementallyC(ctx, d.doc);
+    return keepsSignedBytes(d, options) && !canSaveIncrementallyC(pdfContext(), d.doc);
 }
 
 // Whether a write was refused by its read-back: the file written anew does
@@ -3735,9 +3739,7 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
     // here (pages with a signature taken into a new document) has none.
     const bool byUpdate =
         forFile && d.doc->file && (updateAsked ? canUpdateFile(d, options) : keepsFileByUpdate(d, options));
-    if (byUpdate
-        || (forFile && options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(ctx, d.doc)
-            && canSaveIncrementallyC(ctx, d.doc))) {
+    if (byUpdate || (forFile && keepsSignedBytes(d, options) && canSaveIncrementallyC(ctx, d.doc))) {
         opts.do_incremental = 1;
         opts.do_garbage = 0; // the file's bytes stay exactly as they are
         *incremental = true;

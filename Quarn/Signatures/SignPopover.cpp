@@ -488,7 +488,7 @@ void SignPopover::rebuildCards()
     }
     entriesHost_->addWidget(entries_);
     const QList<QWidget*> order = tabOrder();
-    for (qsizetype i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+    orderTabStops({order.begin(), order.end()});
     if (keys && !order.isEmpty()) order.front()->setFocus(Qt::TabFocusReason);
 }
 

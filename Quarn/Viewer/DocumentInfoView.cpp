@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/DocumentInfoView.h"
+
 #include "Quarn/Viewer/DocumentActions.h"
 
 #include "Quarn/Design/AccessiblePopover.h"
@@ -6,6 +7,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Design/SmallMarks.h"
+#include "Quarn/Design/TabStop.h"
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/ShellText.h"
@@ -175,7 +177,7 @@ QWidget* DocumentInfoView::makeFields()
         field->installEventFilter(this);
     }
     // Tab goes through the four fields in order.
-    for (size_t i = 0; i + 1 < fields_.size(); ++i) setTabOrder(fields_[i], fields_[i + 1]);
+    orderTabStops({fields_.begin(), fields_.end()});
     showDraft();
     return box;
 }

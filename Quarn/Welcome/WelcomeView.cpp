@@ -9,6 +9,7 @@
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Spinner.h"
 #include "Quarn/Design/Symbols.h"
+#include "Quarn/Design/TabStop.h"
 #include "Quarn/History/HistoryPanel.h"
 #include "Quarn/History/LibraryViews.h"
 #include "Quarn/Shell/DefaultAppQuestion.h"
@@ -632,7 +633,7 @@ void WelcomeView::orderTabs()
     for (int i = 0; i < recentCards_->count(); ++i) order.push_back(recentCards_->card(i));
     order.push_back(use_);
     order.push_back(badge_);
-    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    orderTabStops(order);
 }
 
 // ---------------------------------------------------------------- events
