@@ -13,6 +13,7 @@
 #include <random>
 #include <utility>
 
+#include <climits>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -116,11 +117,46 @@ public:
     ~Sibling() { remove(); }
     Sibling(const Sibling&) = delete;
     Sibling& operator=(const Sibling&) = delete;
-    // Renames it over `name`; the errno of a failure, 0 once it is there.
+    // Renames it over `name`, whatever is there; the errno of a failure, 0 once it is there.
     int renameOver(const std::string& name)
     {
         if (::renameat(folder_, name_.c_str(), folder_, name.c_str()) != 0) return errno;
         name_.clear();
+        return 0;
+    }
+    // Puts it at `name`, where there is nothing: EEXIST when something took
+    // the name meanwhile, which stays. A file system that cannot rename so
+    // gives it a second name there, which no name is written over either.
+    int renameToNew(const std::string& name)
+    {
+        if (::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno != EINVAL && errno != ENOSYS) return errno;
+            if (::linkat(folder_, name_.c_str(), folder_, name.c_str(), 0) != 0) return errno;
+            remove();
+        }
+        name_.clear();
+        return 0;
+    }
+    // Puts it at `name` in place of the file `judged`, in one step that
+    // hands back what was there: that is removed when it is `judged`, and put
+    // back otherwise (EAGAIN). EINVAL: the file system cannot exchange names.
+    int exchangeFor(const std::string& name, FileIdentity judged)
+    {
+        if (::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_EXCHANGE) != 0)
+            return errno == ENOSYS ? EINVAL : errno;
+        struct stat out {};
+        if (::fstatat(folder_, name_.c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 && FileIdentity::of(out) != judged) {
+            // Another file took the name while ours was written: it goes
+            // back, and ours, at our name again, goes.
+            if (::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_EXCHANGE) != 0) {
+                // It stays, under our name; ours keeps theirs.
+                stranded_ = std::exchange(name_, std::string());
+                return EIO;
+            }
+            return EAGAIN;
+        }
+        // What came out is the file judged (or nothing, removed meanwhile).
+        remove();
         return 0;
     }
 
@@ -129,17 +165,34 @@ public:
         if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
         name_.clear();
     }
+    const std::string& name() const { return name_; }
+    // Where the file that took the name is, when it could not be put back.
+    const std::string& stranded() const { return stranded_; }
 
 private:
     int folder_;
     std::string name_;
+    std::string stranded_;
 };
+
+// Where the link at `path` leads, for the user to be told; empty when it
+// cannot be read.
+std::string linkLeadsTo(const std::string& path)
+{
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0 || std::size_t(n) >= target.size()) return {};
+    target.resize(std::size_t(n));
+    if (target.front() == '/') return target;
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+}
 
 const char* refusalOf(NameUse use)
 {
     switch (use) {
     case NameUse::use: break;
-    case NameUse::foreignLink: return " is a link another user made";
+    case NameUse::foreignLink: return " is a link another user made or could have put there";
     case NameUse::foreignFile: return " is another user's file in a folder others can write to";
     case NameUse::foreignSecondName: return " has a second name, in a folder where another user may make names";
     case NameUse::foreignFolder: return " is the user's file in a folder another user owns";
@@ -202,7 +255,11 @@ ChosenFile ChosenFile::reach(const std::string& path)
     case WalkedPath::End::reached: break;
     case WalkedPath::End::missing: fail("the folder " + walked.stoppedAt + " does not exist", ENOENT);
     case WalkedPath::End::notFolder: fail(walked.stoppedAt + " is not a folder", ENOTDIR);
-    case WalkedPath::End::link: throw ForeignName(NameUse::foreignLink, lastName(walked.stoppedAt), walked.stoppedAt);
+    case WalkedPath::End::link: {
+        ForeignName refused(NameUse::foreignLink, lastName(walked.stoppedAt), walked.stoppedAt);
+        refused.setLeadsTo(linkLeadsTo(walked.stoppedAt));
+        throw refused;
+    }
     case WalkedPath::End::refused: fail("cannot reach " + walked.stoppedAt, EACCES);
     case WalkedPath::End::failed: fail("cannot reach " + walked.stoppedAt, walked.error);
     }
@@ -341,10 +398,21 @@ FileIdentity writeInPlace(const ChosenFile& file, const struct stat& before, con
     return FileIdentity::of(now);
 }
 
+// What the new file is put in place of: the file judged at the name, nothing
+// (no name is written over), or whatever is there (the user's own folders).
+struct Replacing {
+    enum class Kind { judged, nothing, whatever };
+    Kind kind = Kind::nothing;
+    FileIdentity judged;
+};
+
 // Fills the new file `fd` (made as `sibling`), then puts it in place of
-// `file`'s name; `mode` is given it last, when there is one.
+// `file`'s name as `replacing` says; `mode` is given it last, when there is
+// one. Where the file system cannot exchange two names in one step, the file
+// judged is written in place instead (`inPlace`, which takes the new file).
 FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, const ContentsWriter& write,
-                             std::optional<mode_t> mode)
+                             std::optional<mode_t> mode, const Replacing& replacing,
+                             const std::function<FileIdentity(int made)>& inPlace = {})
 {
     write(fd.fd);
     // The mode comes last: until the file is complete, only we may read it.
@@ -353,7 +421,40 @@ FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, c
     struct stat made = {};
     if (::fstat(fd.fd, &made) != 0) fail("cannot write the file", errno);
     if (const int error = fd.close()) fail("cannot write the file", error);
-    if (const int error = sibling.renameOver(file.name())) fail("cannot replace the file", error);
+    switch (replacing.kind) {
+    case Replacing::Kind::whatever:
+        if (const int error = sibling.renameOver(file.name())) fail("cannot replace the file", error);
+        break;
+    case Replacing::Kind::nothing:
+        if (const int error = sibling.renameToNew(file.name())) {
+            if (error == EEXIST)
+                throw PdfError(PdfErrorCode::fileReplaced,
+                               file.path() + " was made by another program while the new file was written", EAGAIN);
+            fail("cannot make the file", error);
+        }
+        break;
+    case Replacing::Kind::judged:
+        if (const int error = sibling.exchangeFor(file.name(), replacing.judged)) {
+            if (error == EAGAIN)
+                throw PdfError(PdfErrorCode::fileReplaced,
+                               file.path() + " was replaced by another file while the new one was written", EAGAIN);
+            if (error == EINVAL && inPlace) {
+                // Read back through its name, it is the file made, or not used.
+                const Fd again(::openat(file.folder(), sibling.name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                struct stat reopened = {};
+                if (again.fd < 0 || ::fstat(again.fd, &reopened) != 0
+                    || FileIdentity::of(reopened) != FileIdentity::of(made))
+                    fail("cannot read the new file again", again.fd < 0 ? errno : EAGAIN);
+                return inPlace(again.fd);
+            }
+            if (error == EIO)
+                fail("another file took the name " + file.path() + " while the new one was written; it is now named "
+                         + sibling.stranded() + " beside it",
+                     error);
+            fail("cannot replace the file", error);
+        }
+        break;
+    }
     syncFolder(file.folder());
     return FileIdentity::of(made);
 }
@@ -388,8 +489,19 @@ FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& w
         sibling.remove();
         return writeInPlace(file, old, write, beforeInPlace);
     }
-    return completeSibling(file, fd, sibling, write,
-                           exists ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt);
+    if (!exists) return completeSibling(file, fd, sibling, write, std::nullopt, {});
+    // The file judged is the one replaced: what took its name meanwhile stays.
+    return completeSibling(file, fd, sibling, write, std::optional<mode_t>(old.st_mode & 07777),
+                           {Replacing::Kind::judged, FileIdentity::of(old)}, [&](int made) {
+                               return writeInPlace(
+                                   file, old,
+                                   [made](int target) {
+                                       off_t copied = 0;
+                                       if (const int error = copyContents(made, target, &copied))
+                                           fail("cannot write the file", error);
+                                   },
+                                   beforeInPlace);
+                           });
 }
 
 FileIdentity replaceFileContents(const std::string& path, const ContentsWriter& write,
@@ -410,8 +522,9 @@ void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write)
     Fd fd(createSibling(file.folder(), file.name(), 0600, &made));
     if (fd.fd < 0) fail("cannot create a file in the folder", errno);
     Sibling sibling(file.folder(), made);
-    // 0600 whatever the umask took away or the old file had.
-    completeSibling(file, fd, sibling, write, mode_t(0600));
+    // 0600 whatever the umask took away or the old file had; in a folder of
+    // the user's own, whatever is at the name.
+    completeSibling(file, fd, sibling, write, mode_t(0600), {Replacing::Kind::whatever, {}});
 }
 
 } // namespace platform

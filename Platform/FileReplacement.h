@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -25,7 +26,7 @@ namespace platform {
 // write: the one rule every writer keeps.
 enum class NameUse {
     use,
-    foreignLink,       // a link another user (not root) made, wherever it sits: never followed
+    foreignLink,       // a link another user could have put at that name (mayFollowLink): never followed
     foreignFile,       // another user's file in a sticky folder others may write (fs.protected_regular):
                        // written into, it would stay theirs to read
     foreignSecondName, // a file with more than one name, not the folder owner's, in a folder where
@@ -73,10 +74,15 @@ public:
     ForeignName(NameUse use, std::string name, const std::string& path);
     NameUse use() const { return use_; }
     const std::string& name() const { return name_; }
+    // A link refused: the path it leads to (empty when unknown), which the
+    // write would have reached through it.
+    const std::string& leadsTo() const { return leadsTo_; }
+    void setLeadsTo(std::string path) { leadsTo_ = std::move(path); }
 
 private:
     NameUse use_;
     std::string name_;
+    std::string leadsTo_;
 };
 
 // A file the user chose: the folder that holds it, held open as the walk
@@ -108,6 +114,9 @@ public:
     // read from or last saved to). Another file there is not written, nor
     // replaced: PdfError(fileReplaced), so that the user can be asked.
     void expect(FileIdentity meant) { meant_ = meant; }
+    // No file is meant: a file at the name, there before the write or put
+    // there while it lasts, is not replaced (PdfError(fileReplaced)).
+    void expectNothing() { meant_ = FileIdentity{}; }
     const std::optional<FileIdentity>& meant() const { return meant_; }
 
 private:
@@ -125,8 +134,13 @@ private:
 using ContentsWriter = std::function<void(int fd)>;
 
 // Has `write` fill a new file beside `file`, syncs it, gives it the owner,
-// group and mode of the file it replaces, renames it over `file` and syncs
-// the folder; a failure at any step removes the new file. The new file is
+// group and mode of the file it replaces, puts it at `file`'s name and syncs
+// the folder; a failure at any step removes the new file. What is replaced is
+// the file judged at the name, nothing else: the new file takes its place in
+// one step (an exchange of the two names) that hands back what was there,
+// put back when it is another file (PdfError(fileReplaced)), and a file put
+// at a name that held none meanwhile is never written over. Where the file
+// system cannot exchange names, the file judged is written in place. The new file is
 // the caller's alone (0600) until it is complete; a file that replaces none
 // gets the usual mode (0666 less the umask). When the folder takes no new
 // file (or the owner cannot be kept) but the file itself is writable, the

@@ -1,5 +1,7 @@
 #include "Platform/PathWalk.h"
 
+#include "Platform/TrustedProgram.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -57,9 +59,25 @@ struct Step {
 bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder)
 {
     if (link.st_uid != user && link.st_uid != 0) return false;
-    // A name in a folder of the user's was made by the user (or root).
-    return link.st_nlink <= 1 || folder.st_uid == user;
+    // Only the user or root makes or moves a name in such a folder.
+    if (keepsOthersOut(user, folder, false)) return true;
+    // There, nobody else may move the user's name away, nor put it there under another.
+    return (folder.st_mode & S_ISVTX) != 0 && link.st_uid == user && link.st_nlink <= 1;
 }
+
+namespace {
+
+bool linkFollowed(WalkRules::Links links, uid_t user, const struct stat& link, const struct stat& folder)
+{
+    switch (links) {
+    case WalkRules::Links::allowed: return mayFollowLink(user, link, folder);
+    case WalkRules::Links::rootsOnly: return link.st_uid == 0 && mayFollowLink(user, link, folder);
+    case WalkRules::Links::none: return false;
+    }
+    return false;
+}
+
+} // namespace
 
 std::string WalkedPath::path() const { return name.empty() ? folderPath : joined(folderPath, name); }
 
@@ -137,7 +155,7 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
         struct stat st {};
         if (::fstat(entry.fd, &st) != 0) return stop(WalkedPath::End::failed, here, errno);
         if (S_ISLNK(st.st_mode)) {
-            if (!rules.followLinks || !mayFollowLink(user, st, at.st)) {
+            if (!linkFollowed(rules.links, user, st, at.st)) {
                 walked.stoppedStat = st;
                 return stop(WalkedPath::End::link, here);
             }

@@ -22,20 +22,24 @@ namespace platform {
 // The kernel's own limit of links on one path.
 constexpr int maxPathLinks = 40;
 
-// Whether the link `link` (as lstat sees it) in `folder` may be followed: one
-// the user or root made, and with no other name when it sits in a folder the
-// user does not own. Another user's link could aim a write, or a program's
-// start, at anything of the user's, in whatever folder it sits; so could a
-// second name they gave a link of the user's or root's, where the kernel
-// lets them link what is not theirs (fs.protected_hardlinks off).
+// Whether the link `link` (as lstat sees it) in `folder` may be followed:
+// one that no other user could have put under that name. That is a link of
+// the user's or root's in a folder that only the user and root may write
+// (keepsOthersOut), or the user's own link, with no other name, in a sticky
+// folder, where nobody may rename or remove what is not theirs. Anywhere
+// else (a team folder, another user's folder) another user may have moved
+// the user's own link, or given it a second name, to aim a write or a
+// program's start at anything of the user's: it counts as theirs.
 bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder);
 
 struct WalkRules {
     // Asked about each folder the walk opens, before it looks inside: false
     // stops the walk there. None: every folder passes.
     std::function<bool(const struct stat& folder)> folder;
-    // Links are followed (those mayFollowLink allows); false: every link stops the walk.
-    bool followLinks = true;
+    // Which links are followed: those mayFollowLink allows, only root's of
+    // those, or none; any other stops the walk.
+    enum class Links { allowed, rootsOnly, none };
+    Links links = Links::allowed;
     // Missing folders on the way are made with this mode (the umask applies); 0: none is made.
     mode_t makeFolders = 0;
 };

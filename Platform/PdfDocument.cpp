@@ -3923,6 +3923,8 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     {
         std::lock_guard lock(d->mutex);
         if (options.sameFile && d->ownFile) file.expect({dev_t(d->ownFile->first), ino_t(d->ownFile->second)});
+        else if (options.overwriting)
+            file.expect({dev_t(options.overwriting->first), ino_t(options.overwriting->second)});
         targetExists = file.lookAt(&target);
         targetIsSource =
             targetExists && d->fileInode != 0 && target.st_dev == d->fileDevice && target.st_ino == d->fileInode;
@@ -3966,6 +3968,8 @@ void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& opti
     // A new file the user accepted unread (the read-back could not decide) replaces none.
     PdfSaveOptions writing = options;
     writing.unverifiedAccepted = options.unverifiedAccepted && !targetExists;
+    // Nor one put at the name while it is written.
+    if (writing.unverifiedAccepted) file.expectNothing();
     const auto write = [&](int fd) {
         std::lock_guard lock(d->mutex);
         readingSource(*d, [&] {

@@ -8,12 +8,14 @@
 #include <QRect>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -146,6 +148,10 @@ struct PdfSaveOptions {
     // last saved to, by device and inode), and another file at its path now
     // is neither written nor replaced (PdfError fileReplaced).
     bool sameFile = false;
+    // Overwrite: the file the user agreed to write over, by device and
+    // inode; another file at the path now is neither written nor replaced
+    // (PdfError fileReplaced).
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> overwriting;
     // Reads the written bytes back before they replace anything or are handed
     // on (PdfReadBack.h). Off only to time the check itself.
     bool readBack = true;

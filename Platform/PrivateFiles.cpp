@@ -110,10 +110,11 @@ std::optional<QString> privateFolderProblem(const QString& folder)
     const uid_t user = ::geteuid();
     // Each folder above: the user's or root's, and closed to writing by
     // others unless sticky, so that nobody can put another in its place; no
-    // link anywhere; missing ones made the user's alone.
+    // link but root's in a folder only root may change (root holds the way
+    // to the folder anyway, as /var/run to /run); missing ones made the user's alone.
     WalkRules rules;
     rules.folder = [](const struct stat& st) { return keepsOthersOut(st, true); };
-    rules.followLinks = false;
+    rules.links = WalkRules::Links::rootsOnly;
     rules.makeFolders = 0700;
     WalkedPath walked = walkPath(QFile::encodeName(path).toStdString(), rules);
     const QString at = QFile::decodeName(walked.stoppedAt.c_str());

@@ -75,7 +75,12 @@ ProgramCheck checkWalkedEnd(const std::string& path, bool (*itself)(const struct
 
 bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough)
 {
-    return ownedByUserOrRoot(folder)
+    return keepsOthersOut(::geteuid(), folder, stickyIsEnough);
+}
+
+bool keepsOthersOut(uid_t user, const struct stat& folder, bool stickyIsEnough)
+{
+    return (folder.st_uid == user || folder.st_uid == 0)
            && (!othersMayWrite(folder) || (stickyIsEnough && (folder.st_mode & S_ISVTX) != 0));
 }
 

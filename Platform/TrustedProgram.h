@@ -53,6 +53,8 @@ ProgramCheck checkProgramFolder(const std::string& folder);
 // other user may write, or, where `stickyIsEnough`, one that is sticky, in
 // which nobody may rename or remove what is not theirs.
 bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough);
+// The same rule for `user` (the others: every user but `user` and root).
+bool keepsOthersOut(uid_t user, const struct stat& folder, bool stickyIsEnough);
 
 // Starts the program a trusted check opened, through that opening, with
 // `arguments` (the first is the name it is told it has), `io` as its

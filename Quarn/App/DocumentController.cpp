@@ -51,16 +51,21 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
     return DocumentController::CloseAnswer::cancel;
 }
 
-DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& window)
+DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& window, const QString& written)
 {
     using Answer = DocumentController::ChangedFileAnswer;
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
                     DocumentController::tr("The file “%1” has been changed by another program since you opened it.")
                         .arg(window.displayName()),
                     QMessageBox::NoButton, &window);
-    setPlainTexts(
-        box, box.text(), // it names the file as it is called
-        DocumentController::tr("Do you want to write your version over it, or save your version as a new file?"));
+    // The file written over is named when the name leads elsewhere.
+    const QString question =
+        written.isEmpty()
+            ? DocumentController::tr("Do you want to write your version over it, or save your version as a new file?")
+            : DocumentController::tr("Its name now leads to “%1”. Do you want to write your version over that file, "
+                                     "or save your version as a new file?")
+                  .arg(written);
+    setPlainTexts(box, box.text(), question); // they name the files as they are called
     QPushButton* overwrite = box.addButton(DocumentController::tr("Overwrite"), QMessageBox::DestructiveRole);
     QPushButton* elsewhere = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
     box.addButton(QMessageBox::Cancel);

@@ -81,8 +81,10 @@ public:
     std::function<CloseAnswer(DocumentWindow&)> askToSaveChanges;
     // The answer when the file was changed on disk by another program since
     // the window opened or saved it, and a save would write over that.
+    // `written`: the file Overwrite would write over, when it is not the one
+    // at the window's name (a link there leads to it); empty otherwise.
     enum class ChangedFileAnswer { overwrite, saveElsewhere, cancel };
-    std::function<ChangedFileAnswer(DocumentWindow&)> askAboutChangedFile;
+    std::function<ChangedFileAnswer(DocumentWindow&, const QString& written)> askAboutChangedFile;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
     // A save over the file was refused but another file would take it (the

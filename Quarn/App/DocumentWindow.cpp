@@ -158,10 +158,31 @@ void DocumentWindow::commitPendingTyping()
         MarkEditor::of(*view).commitEditing();
 }
 
-DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName, bool sameFile)
+DocumentController::ChangedFileAnswer DocumentWindow::askAboutChange(const QString& path, const QString& shownName,
+                                                                     std::optional<quarnkit::FileKey>* overwriting)
+{
+    using Answer = DocumentController::ChangedFileAnswer;
+    const quarnkit::SaveTarget target = quarnkit::saveTargetOf(path);
+    if (target.refusal) {
+        const QString text = tr("The document “%1” could not be saved.").arg(shownName);
+        if (controller_.offerSaveAs)
+            return controller_.offerSaveAs(*this, text, *target.refusal) ? Answer::saveElsewhere : Answer::cancel;
+        if (controller_.showFailure) controller_.showFailure(text, *target.refusal, this);
+        return Answer::cancel;
+    }
+    const QString written = QFileInfo(path).isSymLink() ? target.path : QString();
+    const Answer answer = controller_.askAboutChangedFile(*this, written);
+    // Nothing there: nothing may be written over either.
+    if (answer == Answer::overwrite) *overwriting = target.file.value_or(quarnkit::FileKey(0, 0));
+    return answer;
+}
+
+DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName, bool sameFile,
+                                                  std::optional<quarnkit::FileKey> overwriting)
 {
     const QuarnDocument::SavePoint written = document_->savePoint();
-    if (!saver_->start(*document_, path, lossAccepted_, sameFile, unverifiedAccepted_)) return Written::failed;
+    if (!saver_->start(*document_, path, lossAccepted_, sameFile, unverifiedAccepted_, overwriting))
+        return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -180,12 +201,13 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
                     *this, tr("“%1” may show less than the original in other programs.").arg(shownName), reason))
                 return Written::failed;
             lossAccepted_ = true;
-            return writeFile(path, shownName, sameFile);
+            return writeFile(path, shownName, sameFile, overwriting);
         }
         // Another file than the one the window shows took its name meanwhile.
         if (code == DocumentError::Code::fileWriteFileReplaced && controller_.askAboutChangedFile) {
-            switch (controller_.askAboutChangedFile(*this)) {
-            case DocumentController::ChangedFileAnswer::overwrite: return writeFile(path, shownName, false);
+            std::optional<quarnkit::FileKey> over;
+            switch (askAboutChange(path, shownName, &over)) {
+            case DocumentController::ChangedFileAnswer::overwrite: return writeFile(path, shownName, false, over);
             case DocumentController::ChangedFileAnswer::saveElsewhere: return Written::elsewhere;
             case DocumentController::ChangedFileAnswer::cancel: return Written::failed;
             }
@@ -238,14 +260,15 @@ bool DocumentWindow::save()
     const std::optional<FileStamp> now = stampOf(filePath_);
     // The file written is the window's own, unless the user chose to write over another program's.
     bool sameFile = true;
+    std::optional<quarnkit::FileKey> overwriting;
     if (now && fileStamp_ && *now != *fileStamp_ && !document_->sourceChanged() && controller_.askAboutChangedFile) {
-        switch (controller_.askAboutChangedFile(*this)) {
+        switch (askAboutChange(filePath_, displayName(), &overwriting)) {
         case DocumentController::ChangedFileAnswer::overwrite: sameFile = false; break;
         case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();
         case DocumentController::ChangedFileAnswer::cancel: return false;
         }
     }
-    switch (writeFile(filePath_, displayName(), sameFile)) {
+    switch (writeFile(filePath_, displayName(), sameFile, overwriting)) {
     case Written::yes: return true;
     case Written::elsewhere: return saveAsWithPanel();
     case Written::failed: return false;

@@ -12,12 +12,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QUndoStack;
 
 namespace quarnkit {
 class DocumentSaver;
 class QuarnDocument;
+using FileKey = std::pair<quint64, quint64>; // as QuarnDocument.h has it
 } // namespace quarnkit
 
 namespace quarn {
@@ -91,7 +93,15 @@ private:
     enum class Written { yes, failed, elsewhere };
     // `sameFile`: Save onto the window's own file, which another file at its
     // name now does not stand for (the user is asked first).
-    Written writeFile(const QString& path, const QString& shownName, bool sameFile = false);
+    // `overwriting`: the file the user agreed to write over (Overwrite), and only that one.
+    Written writeFile(const QString& path, const QString& shownName, bool sameFile = false,
+                      std::optional<quarnkit::FileKey> overwriting = std::nullopt);
+    // Asks about another program's file at `path` before writing over it,
+    // naming the file that would be written when a link at the name leads
+    // elsewhere; Overwrite sets `overwriting` to the file asked about. A name
+    // saving does not write through is refused instead, with Save As offered.
+    DocumentController::ChangedFileAnswer askAboutChange(const QString& path, const QString& shownName,
+                                                         std::optional<quarnkit::FileKey>* overwriting);
 
     DocumentController& controller_;
     void commitPendingTyping();

@@ -15,18 +15,18 @@ DocumentSaver::~DocumentSaver()
 }
 
 bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted,
-                          bool sameFile, bool unverifiedAccepted)
+                          bool sameFile, bool unverifiedAccepted, std::optional<FileKey> overwriting)
 {
     if (saving_ || !pdf) return false;
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ =
-        std::thread([this, pdf = std::move(pdf), path, lossAccepted, sameFile, unverifiedAccepted, hook = workerHook] {
+    worker_ = std::thread(
+        [this, pdf = std::move(pdf), path, lossAccepted, sameFile, unverifiedAccepted, overwriting, hook = workerHook] {
             Outcome outcome{path, std::nullopt};
             if (hook) hook();
             try {
-                writeDocumentFile(*pdf, path, lossAccepted, sameFile, unverifiedAccepted);
+                writeDocumentFile(*pdf, path, lossAccepted, sameFile, unverifiedAccepted, overwriting);
             } catch (const DocumentError& error) {
                 outcome.error = error;
             } catch (const std::exception& error) {
@@ -40,9 +40,9 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QStr
 }
 
 bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted, bool sameFile,
-                          bool unverifiedAccepted)
+                          bool unverifiedAccepted, std::optional<FileKey> overwriting)
 {
-    return start(pdfOf(document), path, lossAccepted, sameFile, unverifiedAccepted);
+    return start(pdfOf(document), path, lossAccepted, sameFile, unverifiedAccepted, overwriting);
 }
 
 void DocumentSaver::done(const Outcome& outcome)

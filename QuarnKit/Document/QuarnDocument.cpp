@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QPointer>
 #include <QTimer>
 
@@ -18,6 +19,8 @@
 #include <new>
 #include <thread>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace quarnkit {
 
@@ -149,7 +152,14 @@ std::optional<QString> DocumentError::foreignNameRefusal(const std::exception& e
         switch (refused->use()) {
         case platform::NameUse::use: break;
         case platform::NameUse::foreignLink:
-            return QStringLiteral("%1 is a link another person made; ravlen doesn't save through it.").arg(name);
+            // The file it leads to is named: the user may not know the link is there.
+            if (!refused->leadsTo().empty())
+                return QStringLiteral("%1 is a link another person made or could have put there, which leads to %2; "
+                                      "ravlen doesn't save through it.")
+                    .arg(name, QString::fromStdString(refused->leadsTo()));
+            return QStringLiteral("%1 is a link another person made or could have put there; ravlen doesn't save "
+                                  "through it.")
+                .arg(name);
         case platform::NameUse::foreignFile:
             return QStringLiteral("%1 is another person's file in a folder others can write to; ravlen doesn't save "
                                   "into it.")
@@ -253,12 +263,13 @@ void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDoc
 }
 
 platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true, bool sameFile = false,
-                                         bool unverifiedAccepted = false)
+                                         bool unverifiedAccepted = false, std::optional<FileKey> overwriting = {})
 {
     platform::PdfSaveOptions options;
     options.lossAccepted = lossAccepted;
     options.sameFile = sameFile;
     options.unverifiedAccepted = unverifiedAccepted;
+    options.overwriting = overwriting;
     // What nothing refers to (a deleted mark) stays out of the file; object
     // numbers stay, so undo steps still find their objects after a save.
     options.garbageCollect = true;
@@ -501,6 +512,22 @@ QByteArray snapshotOf(const platform::PdfDocument& pdf)
 
 void QuarnDocument::writeTo(const QString& path) { writeDocumentFile(*pdf_, path); }
 
+SaveTarget saveTargetOf(const QString& path)
+{
+    SaveTarget target{path, std::nullopt, std::nullopt};
+    try {
+        const platform::ChosenFile file = platform::ChosenFile::reach(nativePath(path).toStdString());
+        target.path = QFile::decodeName(QByteArray::fromStdString(file.path()));
+        struct stat st = {};
+        if (file.lookAt(&st)) target.file = FileKey(quint64(st.st_dev), quint64(st.st_ino));
+    } catch (const platform::ForeignName& refused) {
+        target.refusal = DocumentError::foreignNameRefusal(refused);
+    } catch (const platform::PdfError&) {
+        // What cannot be reached now is the save's own to report.
+    }
+    return target;
+}
+
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 {
     // A long file whose pages are still to be mapped is being read already.
@@ -510,7 +537,7 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
 void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted, bool sameFile,
-                       bool unverifiedAccepted)
+                       bool unverifiedAccepted, std::optional<FileKey> overwriting)
 {
     // saveToFile writes a temporary file beside the target and renames it,
     // complete and flushed, over the target, so a failure or a crash at any
@@ -519,7 +546,8 @@ void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool los
     std::optional<ModificationStamp> stamp;
     try {
         if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
-        pdf.saveToFile(nativePath(path).toStdString(), fileSaveOptions(lossAccepted, sameFile, unverifiedAccepted));
+        pdf.saveToFile(nativePath(path).toStdString(),
+                       fileSaveOptions(lossAccepted, sameFile, unverifiedAccepted, overwriting));
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
         throw writeError(error);

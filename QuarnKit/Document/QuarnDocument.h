@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace quarnkit {
@@ -100,9 +101,24 @@ private:
 // neither written nor replaced (fileWriteFileReplaced), for the user to say
 // whether to write over it. With `unverifiedAccepted`, a new file (where
 // none was) is written although it could not be read back to be checked
-// (fileWriteUnverifiedCopy), as the user chose.
+// (fileWriteUnverifiedCopy), as the user chose. With `overwriting`
+// (Overwrite), only that file (device and inode) is written over: another
+// at `path` now is not (fileWriteFileReplaced).
+using FileKey = std::pair<quint64, quint64>;
 void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true, bool sameFile = false,
-                       bool unverifiedAccepted = false);
+                       bool unverifiedAccepted = false, std::optional<FileKey> overwriting = std::nullopt);
+
+// What a save to `path` would write, looked at now: the file the path
+// reaches, a link at its name followed as saving follows links (so it may be
+// another file than the one at the name), and that file's device and inode
+// when there is one; or, for a path saving refuses to write through, the
+// sentence that says why (naming where the link leads).
+struct SaveTarget {
+    QString path;
+    std::optional<FileKey> file;
+    std::optional<QString> refusal;
+};
+SaveTarget saveTargetOf(const QString& path);
 
 // The bytes of `pdf` as QuarnDocument::snapshot makes them; callable from any thread.
 QByteArray snapshotOf(const platform::PdfDocument& pdf);

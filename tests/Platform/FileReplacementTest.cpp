@@ -137,8 +137,16 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         bool linksProtected = true; // fs.protected_hardlinks
     };
     const Case cases[] = {
-        {"my link, in another's folder", S_IFLNK, me, 1, owner, 0755, false, NameUse::use},
-        {"root's link, in a sticky folder all may write", S_IFLNK, 0, 1, 0, 01777, false, NameUse::use},
+        // A link is followed only where no other user could have put it at
+        // that name: another user may move the user's own link.
+        {"my link, in another's folder", S_IFLNK, me, 1, owner, 0755, false, NameUse::foreignLink},
+        {"my link, in my team folder its group may write, not sticky", S_IFLNK, me, 1, me, 02775, false,
+         NameUse::foreignLink},
+        {"my link, in a folder all may write, not sticky", S_IFLNK, me, 1, me, 0777, false, NameUse::foreignLink},
+        {"my link, in my own folder", S_IFLNK, me, 1, me, 0755, false, NameUse::use},
+        {"my link, in a root folder", S_IFLNK, me, 1, 0, 0755, false, NameUse::use},
+        {"root's link, in a root folder", S_IFLNK, 0, 1, 0, 0755, false, NameUse::use},
+        {"root's link, in a sticky folder all may write", S_IFLNK, 0, 1, 0, 01777, false, NameUse::foreignLink},
         {"another's link, in a sticky folder all may write", S_IFLNK, other, 1, 0, 01777, false, NameUse::foreignLink},
         {"another's link, in their own folder I cannot write", S_IFLNK, owner, 1, owner, 0755, false,
          NameUse::foreignLink},
@@ -169,6 +177,8 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         {"root's link with a second name, in another's folder", S_IFLNK, 0, 2, owner, 0755, false, NameUse::foreignLink,
          false},
         {"my link with a second name, in my own folder", S_IFLNK, me, 2, me, 0755, false, NameUse::use, false},
+        {"my link with a second name, in my own folder others may write", S_IFLNK, me, 2, me, 02775, false,
+         NameUse::foreignLink, false},
         {"my link with one name, in a sticky folder all may write", S_IFLNK, me, 1, 0, 01777, false, NameUse::use,
          false},
         // There, the user's own file in another's folder is not written in
@@ -232,9 +242,13 @@ TEST(FileReplacement, TheKernelsHardLinkProtectionIsReadAsItSays)
 
 // The rule on real folders: another user's link is never followed, in
 // whatever folder it sits; it may name a folder on the way or lead nowhere
-// yet. Nor is a second name another user gave a link of the user's own
-// (ln -P, where the kernel lets them link what is not theirs). The refusal
-// names the link. The user is nobody, in a child.
+// yet. Nor is the user's own link where another user could have put it at
+// that name: moved (mv -f latest report.pdf) by a member of the user's team
+// folder, or into their own folder; nor a second name another user gave it
+// (ln -P, where the kernel lets them link what is not theirs) in a folder
+// they may write, the user's own included. Root's link where only root
+// writes is followed, as is the user's own where only they write, or in a
+// sticky folder. The refusal names the link. The user is nobody, in a child.
 TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
 {
     using testsupport::kOtherUser;
@@ -250,6 +264,7 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         uid_t linkOwner;
         bool followed;
         bool secondName = false; // the link is a second name of one in the user's folder
+        bool teamGroup = false;  // the folder's group is the other user's (else its owner's)
     };
     const Case cases[] = {
         {"to a folder on the way", "box", "", "box/report.pdf", 01777, 0, kOtherUser, false},
@@ -259,15 +274,24 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         {"in their own folder, which the user cannot write", "report.pdf", "/report.pdf", "report.pdf", 0555,
          kOtherUser, kOtherUser, false},
         {"in a folder that is not sticky", "box", "", "box/./report.pdf", 0777, 0, kOtherUser, false},
-        {"root's, in a sticky folder", "box", "", "box/report.pdf", 01777, kOtherUser, 0, true},
-        {"the user's own, in another user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755, kOtherUser, kUser,
-         true},
+        {"root's, in a sticky folder", "box", "", "box/report.pdf", 01777, kOtherUser, 0, false},
+        {"root's, in a folder only root may write", "box", "", "box/report.pdf", 0755, 0, 0, true},
+        {"the user's own, moved into another user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755,
+         kOtherUser, kUser, false},
+        {"the user's own, moved in the user's team folder", "report.pdf", "/report.pdf", "report.pdf", 02775, kUser,
+         kUser, false, false, true},
+        {"the user's own, in a folder all may write", "box", "", "box/report.pdf", 0777, kUser, kUser, false},
+        {"the user's own, in the user's folder only they may write", "report.pdf", "/report.pdf", "report.pdf", 0755,
+         kUser, kUser, true},
+        {"the user's own, in a sticky folder", "box", "", "box/report.pdf", 01777, 0, kUser, true},
         {"the user's own, with a second name in another user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755,
          kOtherUser, kUser, false, true},
         {"the user's own, with a second name in a sticky folder", "box", "", "box/report.pdf", 01777, 0, kUser, false,
          true},
         {"the user's own, with a second name in the user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755,
          kUser, kUser, true, true},
+        {"the user's own, with a second name in the user's team folder", "report.pdf", "/report.pdf", "report.pdf",
+         02775, kUser, kUser, false, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,7 +306,8 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         if (c.secondName) {
             ASSERT_EQ(::link(QFile::encodeName(made).constData(), QFile::encodeName(link).constData()), 0);
         }
-        ASSERT_EQ(::chown(QFile::encodeName(shared).constData(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(
+            ::chown(QFile::encodeName(shared).constData(), c.folderOwner, c.teamGroup ? kOtherUser : c.folderOwner), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), c.folderMode), 0);
 
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
@@ -488,5 +513,73 @@ TEST(FileReplacement, AWriteInPlaceGoesOnlyIntoTheFileTheUserMeant)
         else EXPECT_TRUE(readFile(named) == original || readFile(named) == "secret") << readFile(named).toStdString();
         EXPECT_EQ(QDir(theirs).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".report.pdf.")).size(), 0);
         ::chmod(QFile::encodeName(theirs).constData(), 0755);
+    }
+}
+
+// What is replaced is the file judged at the name, up to the step that puts
+// the new file in place: a file another user puts at the name while the new
+// one is written (in the user's team folder, which its group may write)
+// stays, and the write says another file took the name, whether a file was
+// there (Save As onto it, Save of the file opened) or none (a new file, and
+// one meant to replace nothing, as a copy that could not be checked). The
+// user is nobody, in a child; the other user acts from inside the write.
+TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's file needs root to make";
+    enum class Meant { any, fileThere, nothing };
+    const struct {
+        const char* name;
+        bool fileThere;
+        Meant meant;
+        bool putMeanwhile;
+    } cases[] = {
+        {"a file there, Save As onto it", true, Meant::any, true},
+        {"a file there, Save of the file opened", true, Meant::fileThere, true},
+        {"no file there, a new file", false, Meant::any, true},
+        {"no file there, a file meant to replace nothing", false, Meant::nothing, true},
+        {"a file there, nothing put meanwhile", true, Meant::fileThere, false},
+        {"no file there, nothing put meanwhile", false, Meant::nothing, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString team = dir.filePath("team"), named = team + "/report.pdf", theirs = team + "/theirs.pdf";
+        ASSERT_TRUE(QDir().mkpath(team));
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        if (c.fileThere) {
+            ASSERT_TRUE(writeFile(named, "the file opened"));
+            ASSERT_EQ(::chown(QFile::encodeName(named).constData(), kUser, kUser), 0);
+        }
+        ASSERT_TRUE(writeFile(theirs, "their file"));
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), kOtherUser, kOtherUser), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(team).constData(), kUser, kOtherUser), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(team).constData(), 02775), 0);
+
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            bool replaced = false;
+            try {
+                platform::ChosenFile file = platform::ChosenFile::reach(named.toStdString());
+                struct stat there = {};
+                if (c.meant == Meant::fileThere && file.lookAt(&there)) file.expect(platform::FileIdentity::of(there));
+                if (c.meant == Meant::nothing) file.expectNothing();
+                platform::replaceFileContents(file, [&](int fd) {
+                    if (c.putMeanwhile)
+                        testsupport::asRoot([&] {
+                            EXPECT_EQ(
+                                ::rename(QFile::encodeName(theirs).constData(), QFile::encodeName(named).constData()),
+                                0);
+                        });
+                    if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
+                });
+            } catch (const PdfError& error) {
+                if (error.code() == PdfErrorCode::fileReplaced) replaced = true;
+                else ADD_FAILURE() << error.what();
+            }
+            EXPECT_EQ(replaced, c.putMeanwhile);
+        }));
+        EXPECT_EQ(readFile(named), c.putMeanwhile ? "their file" : "%PDF");
+        EXPECT_EQ(QDir(team).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".report.pdf.")).size(), 0);
     }
 }

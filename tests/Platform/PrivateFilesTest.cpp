@@ -90,7 +90,19 @@ QString leftover(const QString& folder, mode_t mode, qint64 hoursAgo, const QStr
 
 TEST(PrivateFiles, EveryFolderOfThePathIsCheckedAsTheUserSeesIt)
 {
-    enum Change { none, rootsFolder, strangersFolder, othersMayWrite, stickyOthersMayWrite, link, missing };
+    // Root's link is followed where only root may change the folder holding
+    // it (a runtime folder reached through /var/run); no other is.
+    enum Change {
+        none,
+        rootsFolder,
+        strangersFolder,
+        othersMayWrite,
+        stickyOthersMayWrite,
+        link,
+        rootsLink,
+        strangersLink,
+        missing
+    };
     struct Case {
         const char* what;
         Change change;
@@ -101,8 +113,10 @@ TEST(PrivateFiles, EveryFolderOfThePathIsCheckedAsTheUserSeesIt)
     for (int at = 0; at < 3; ++at) {
         cases.push_back({"others may write", othersMayWrite, at, at});
         cases.push_back({"others may write, sticky", stickyOthersMayWrite, at, at == 2 ? 2 : -1});
-        cases.push_back({"a link to a folder of the user's", link, at, at});
-        if (!kRoot) continue; // only root gives folders away
+        cases.push_back({"the user's own link to a folder of the user's", link, at, at});
+        if (!kRoot) continue; // only root gives folders and links away
+        cases.push_back({"root's link to a folder of the user's", rootsLink, at, -1});
+        cases.push_back({"another user's link to a folder of the user's", strangersLink, at, at});
         cases.push_back({"root's", rootsFolder, at, at == 2 ? 2 : -1});
         cases.push_back({"another user's", strangersFolder, at, at});
     }
@@ -127,9 +141,14 @@ TEST(PrivateFiles, EveryFolderOfThePathIsCheckedAsTheUserSeesIt)
         case othersMayWrite: own(changed, kUser, 0777); break;
         case stickyOthersMayWrite: own(changed, kUser, 01777); break;
         case link:
+        case rootsLink:
+        case strangersLink: {
             EXPECT_TRUE(QDir().rename(changed, base + "/twin/" + QFileInfo(changed).fileName()));
             EXPECT_TRUE(QFile::link(base + "/twin/" + QFileInfo(changed).fileName(), changed));
+            const uid_t owner = c.change == link ? kUser : c.change == rootsLink ? 0 : kStranger;
+            EXPECT_EQ(::lchown(QFile::encodeName(changed).constData(), owner, owner), 0);
             break;
+        }
         case missing: EXPECT_TRUE(QDir(changed).removeRecursively()); break;
         }
         targets << chain[2];
@@ -177,8 +196,12 @@ TEST(PrivateFiles, AWorkFolderSomeoneElseCouldHoldIsPassedOver)
     };
     const std::vector<Case> cases{
         {"the user's own", true, true, folderWith(::geteuid(), 0700)},
+        // Root's link where only root writes is followed: run as root, the link is another user's.
         {"a link", true, false,
-         [](const QString& root, const QString&, const QString& elsewhere) { return QFile::link(elsewhere, root); }},
+         [](const QString& root, const QString&, const QString& elsewhere) {
+             return QFile::link(elsewhere, root)
+                    && (!kRoot || ::lchown(QFile::encodeName(root).constData(), kStranger, kStranger) == 0);
+         }},
         {"another user's", true, false, folderWith(kStranger, 0700)}, // only root can give a folder away
         {"open to others", true, false, folderWith(::geteuid(), 0777)},
         {"no runtime folder, the old fixed name taken", false, false,
@@ -271,7 +294,12 @@ TEST(PrivateFiles, ARuntimeFolderOthersHoldIsReplacedForEveryProgramStarted)
     } cases[] = {
         {folder("own", 0700, ::geteuid()), false},
         {folder("open", 0755, ::geteuid()), true},
-        {QFile::link(dir.filePath("own"), dir.filePath("link")) ? dir.filePath("link") : QString(), true},
+        // Run as root, the link is another user's: root's own would be followed.
+        {QFile::link(dir.filePath("own"), dir.filePath("link"))
+                 && (!kRoot || ::lchown(QFile::encodeName(dir.filePath("link")).constData(), kStranger, kStranger) == 0)
+             ? dir.filePath("link")
+             : QString(),
+         true},
         {kRoot ? folder("theirs", 0700, kStranger) : QString(), true},
         {"run/user", true},
     };

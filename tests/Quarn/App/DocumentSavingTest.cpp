@@ -74,6 +74,7 @@ struct Controller {
     bool revertAnswer = false;
     DocumentController::ChangedFileAnswer changedAnswer = DocumentController::ChangedFileAnswer::cancel;
     int changeQuestions = 0;
+    QString changeWritten; // the file the last such question named as the one written over
 
     Controller()
     {
@@ -93,8 +94,9 @@ struct Controller {
             return revertAnswer;
         };
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
-        controller.askAboutChangedFile = [this](DocumentWindow&) {
+        controller.askAboutChangedFile = [this](DocumentWindow&, const QString& written) {
             ++changeQuestions;
+            changeWritten = written;
             return changedAnswer;
         };
     }
@@ -286,7 +288,10 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     // the user says so.
     window->undoStack()->push(new TitleEdit(*window->document(), "Raced"));
     const QByteArray swapped = testsupport::makeTextPdf(1, "swapped in");
+    // Once: Overwrite then writes over the file it asked about, and only that one.
+    bool swappedOnce = false;
     const auto swapIn = [&] {
+        if (std::exchange(swappedOnce, true)) return;
         writeFile(dir, "other.pdf", swapped);
         ::rename(QFile::encodeName(dir.filePath("other.pdf")).constData(), QFile::encodeName(path).constData());
     };

@@ -209,7 +209,8 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
     } cases[] = {
         {"a FIFO", fifo, "printed.pdf", "That name is not a file ravlen can write into."},
         {"another user's dangling link", foreignLink, "printed.pdf",
-         "printed.pdf is a link another person made; ravlen doesn't save through it."},
+         "printed.pdf is a link another person made or could have put there, which leads to %1; ravlen doesn't save "
+         "through it."},
         {"a folder that is not there", noFolder, "gone/printed.pdf", "The folder it would go in doesn't exist."},
     };
     for (const auto& c : cases) {
@@ -218,6 +219,7 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
         QTemporaryDir dir;
         const QString shared = dir.filePath("shared"), path = shared + '/' + c.name;
         const QString leadsTo = dir.filePath("elsewhere.pdf");
+        const QString reason = c.kind == foreignLink ? c.reason.arg(leadsTo) : c.reason;
         ASSERT_TRUE(QDir().mkpath(shared));
         ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
         if (c.kind == fifo) {
@@ -257,7 +259,7 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
         QMessageBox* said = nullptr;
         EXPECT_TRUE(testsupport::waitFor([&] {
             for (QMessageBox* box : dialog->findChildren<QMessageBox*>())
-                if (box->isVisible() && box->text().contains(c.reason)) said = box;
+                if (box->isVisible() && box->text().contains(reason)) said = box;
             return said != nullptr;
         }));
         if (said) said->button(QMessageBox::Ok)->click();
@@ -281,7 +283,7 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
                 const auto boxes = window.view()->findChildren<QMessageBox*>();
                 return std::any_of(boxes.begin(), boxes.end(), [&](QMessageBox* box) {
                     return box->isVisible() && box->text() == QMessageBox::tr("ravlen couldn't finish that.")
-                           && box->informativeText() == "The document could not be printed. " + c.reason;
+                           && box->informativeText() == "The document could not be printed. " + reason;
                 });
             },
             10000));

@@ -7,6 +7,7 @@
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Pages/PageEdits.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include "Platform/PdfAnnotations.h"
@@ -113,7 +114,8 @@ mode_t modeOf(const QString& path)
 // another user gave the user's own link. A new file gets the usual mode.
 TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
 {
-    const QString refusal = "report.pdf is a link another person made; ravlen doesn't save through it.";
+    const QString refusal = "report.pdf is a link another person made or could have put there, which leads to %1; "
+                            "ravlen doesn't save through it.";
     const QString plantedRefusal =
         "planted.pdf is another person's file in a folder others can write to; ravlen doesn't save into it.";
     const auto document = QuarnDocument::fromData(testsupport::makeTextPdf(2));
@@ -141,7 +143,7 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         if (!root) continue; // only root can give a link away
         ASSERT_EQ(::lchown(QFile::encodeName(shared + "/report.pdf").constData(), kStranger, kStranger), 0);
         const QString failure = write(*document, shared + "/report.pdf");
-        EXPECT_TRUE(failure.contains(refusal)) << failure.toStdString();
+        EXPECT_TRUE(failure.contains(refusal.arg(settings))) << failure.toStdString();
         EXPECT_EQ(readFile(settings), "my settings");
         // The same link in a folder of that user's, which the user cannot write.
         const QString theirs = dir.filePath("theirs");
@@ -150,7 +152,7 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), kStranger, kStranger), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0755), 0);
         const QString theirFailure = write(*document, theirs + "/report.pdf");
-        EXPECT_TRUE(theirFailure.contains(refusal)) << theirFailure.toStdString();
+        EXPECT_TRUE(theirFailure.contains(refusal.arg(settings))) << theirFailure.toStdString();
         EXPECT_EQ(readFile(settings), "my settings");
         // A second name they gave the user's own link (ln -P, where the
         // kernel lets them) is theirs too.
@@ -159,7 +161,9 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
                          QFile::encodeName(theirs + "/second.pdf").constData()),
                   0);
         const QString secondFailure = write(*document, theirs + "/second.pdf");
-        EXPECT_TRUE(secondFailure.contains("second.pdf is a link another person made; ravlen doesn't save through it."))
+        EXPECT_TRUE(secondFailure.contains(QStringLiteral("second.pdf is a link another person made or could have put "
+                                                          "there, which leads to %1; ravlen doesn't save through it.")
+                                               .arg(mine)))
             << secondFailure.toStdString();
         EXPECT_EQ(readFile(mine), before);
         // A file another user left there for others to fill stays theirs and empty of the document.
@@ -172,6 +176,128 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
     }
     ::umask(saved);
     if (!root) GTEST_SKIP() << "another user's link needs root to make (lchown): only the user's own links were tried";
+}
+
+// A link is followed only where no other user could have put it at that
+// name. In the user's team folder (setgid, its group may write, not sticky)
+// another member moves the user's own link to a private file onto the name
+// the user saves to (mv -f latest report.pdf), or gives it a second name
+// there (ln -P, where the kernel lets them); or the user's link is moved into
+// another user's own folder. Save, Overwrite (of the file the question saw
+// there), Save As and every export refuse, naming the link and where it
+// leads, and the private file stays as it was. The user's own link in a
+// folder only they may write still leads every writer on (Save asks first:
+// another file is at the name), and the user's own file in the team folder
+// is saved. The user is nobody, in a child; the other user's moves are made
+// before it writes.
+TEST(ChosenPathWrites, EveryWriterFollowsALinkOnlyWhereNoOtherUserCouldHavePutIt)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "a second user and their moves need root to make";
+    enum class Put { movedLink, secondName, nothing };
+    enum class Outcome { refused, followed, written };
+    const struct {
+        const char* name;
+        Put put;
+        uid_t folderOwner;
+        gid_t folderGroup;
+        mode_t folderMode;
+        Outcome outcome;
+    } cases[] = {
+        {"the user's own link, moved in the user's team folder", Put::movedLink, kUser, kOtherUser, 02775,
+         Outcome::refused},
+        {"the user's own link, moved into another user's folder", Put::movedLink, kOtherUser, kOtherUser, 0755,
+         Outcome::refused},
+        {"a second name of the user's own link, in the user's team folder", Put::secondName, kUser, kOtherUser, 02775,
+         Outcome::refused},
+        {"the user's own link, in the user's own folder", Put::movedLink, kUser, kUser, 0755, Outcome::followed},
+        {"the user's own file, in the user's team folder", Put::nothing, kUser, kOtherUser, 02775, Outcome::written},
+    };
+    const auto own = [](const QString& path, uid_t user, gid_t group, mode_t mode) {
+        const QByteArray native = QFile::encodeName(path);
+        return ::lchown(native.constData(), user, group) == 0 && (mode == 0 || ::chmod(native.constData(), mode) == 0);
+    };
+    // Save and Overwrite beside the writers of a new file.
+    std::vector<std::pair<const char*, Writer>> all = {
+        {"Save",
+         [](QuarnDocument& d, const QString& path) {
+             return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), path, true, true); });
+         }},
+        {"Overwrite",
+         [](QuarnDocument& d, const QString& path) {
+             // The file the question about another program's change saw there.
+             struct stat seen = {};
+             ::stat(QFile::encodeName(path).constData(), &seen);
+             return failureOf([&] {
+                 quarnkit::writeDocumentFile(*pdfOf(d), path, true, false, false,
+                                             quarnkit::FileKey(quint64(seen.st_dev), quint64(seen.st_ino)));
+             });
+         }},
+    };
+    for (const auto& writer : writers) all.push_back(writer);
+    const QString replacedSentence =
+        QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteFileReplaced));
+    for (const auto& c : cases) {
+        for (const auto& [writerName, write] : all) {
+            SCOPED_TRACE(std::string(c.name) + ", " + writerName);
+            QTemporaryDir dir;
+            const QString home = dir.filePath("home"), notes = home + "/private/notes.pdf";
+            const QString folder = dir.filePath("folder"), named = folder + "/report.pdf";
+            ASSERT_TRUE(QDir().mkpath(home + "/private") && QDir().mkpath(folder));
+            ASSERT_TRUE(writeFile(notes, "private notes") && writeFile(named, testsupport::makeTextPdf(2)));
+            ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+            ASSERT_TRUE(own(home, kUser, kUser, 0755) && own(home + "/private", kUser, kUser, 0700)
+                        && own(notes, kUser, kUser, 0600) && own(named, kUser, kUser, 0644));
+            ASSERT_TRUE(own(folder, c.folderOwner, c.folderGroup, c.folderMode));
+            // The window's document, opened before the other user moves anything.
+            const auto document = QuarnDocument::open(named);
+            ASSERT_TRUE(document);
+            // The user's link, as the user made it, and the other user's move.
+            const QString made = c.put == Put::secondName ? home + "/latest" : folder + "/latest";
+            if (c.put != Put::nothing) {
+                ASSERT_TRUE(QFile::link(notes, made) && own(made, kUser, kUser, 0));
+                if (c.put == Put::movedLink) {
+                    ASSERT_EQ(::rename(QFile::encodeName(made).constData(), QFile::encodeName(named).constData()), 0);
+                } else {
+                    const QString second = folder + "/.second";
+                    ASSERT_EQ(::link(QFile::encodeName(made).constData(), QFile::encodeName(second).constData()), 0);
+                    ASSERT_EQ(::rename(QFile::encodeName(second).constData(), QFile::encodeName(named).constData()), 0);
+                }
+            }
+
+            QString failure;
+            EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+                failure = write(*document, named);
+                const QByteArray wrote = readFile(c.outcome == Outcome::followed ? notes : named);
+                switch (c.outcome) {
+                case Outcome::refused:
+                    EXPECT_TRUE(failure.contains("report.pdf is a link another person made or could have put there, "
+                                                 "which leads to "
+                                                 + notes + "; ravlen doesn't save through it."))
+                        << failure.toStdString();
+                    break;
+                case Outcome::followed:
+                    if (QString(writerName) == "Save") {
+                        EXPECT_TRUE(failure.contains(replacedSentence)) << failure.toStdString();
+                        break;
+                    }
+                    [[fallthrough]];
+                case Outcome::written:
+                    EXPECT_EQ(failure, QString());
+                    EXPECT_TRUE(wrote.startsWith("%PDF") || wrote.startsWith("II*") || wrote.startsWith("MM"))
+                        << wrote.left(16).toStdString();
+                    break;
+                }
+            }));
+            if (c.outcome == Outcome::refused || QString(writerName) == "Save") {
+                EXPECT_EQ(readFile(notes), "private notes");
+            }
+            if (c.put != Put::nothing) {
+                EXPECT_TRUE(QFileInfo(named).isSymLink());
+            }
+        }
+    }
 }
 
 // Every writer reads back what it wrote before it replaces anything. A file
