@@ -25,6 +25,7 @@
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -306,6 +307,85 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     window->saver().workerHook = nullptr;
     EXPECT_EQ(c.changeQuestions, 4);
     EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Raced"));
+}
+
+// Another member of the user's team folder moves the user's own link to a
+// private file onto the name of the open document (mv -f latest
+// report.pdf): Ctrl+S refuses, naming where the link leads, offers Save As,
+// and leaves the private file as it was. In a folder only the user writes,
+// the user's own link there is followed, and the question about another
+// program's change names the file Overwrite writes over. The window runs as
+// nobody (the process's effective ids), the other member's move as root.
+TEST(DocumentWindowSaving, TheUsersOwnLinkAnotherUserMovedOntoTheNameIsRefusedNamingWhereItLeads)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "a second user and their move need root to make";
+    const struct {
+        const char* name;
+        gid_t folderGroup;
+        mode_t folderMode;
+        bool refused;
+    } cases[] = {
+        {"the user's team folder", kOtherUser, 02775, true},
+        {"a folder only the user writes", kUser, 0755, false},
+    };
+    const auto become = [](uid_t user) {
+        if (user != 0) ASSERT_TRUE(::setegid(user) == 0 && ::seteuid(user) == 0);
+        else ASSERT_TRUE(::seteuid(0) == 0 && ::setegid(0) == 0);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home"), notes = home + "/private/notes.pdf";
+        const QString folder = dir.filePath("folder"), named = folder + "/report.pdf", latest = folder + "/latest";
+        ASSERT_TRUE(QDir().mkpath(home + "/private") && QDir().mkpath(folder));
+        ASSERT_TRUE(writeFile(notes, "private notes") && writeFile(named, testsupport::makeTextPdf(2)));
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        for (const QString& path : {home, home + "/private", notes, named})
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kUser, kUser), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(home + "/private").constData(), 0700), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(notes).constData(), 0600), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), kUser, c.folderGroup), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.folderMode), 0);
+        ASSERT_TRUE(QFile::link(notes, latest));
+        ASSERT_EQ(::lchown(QFile::encodeName(latest).constData(), kUser, kUser), 0);
+
+        become(kUser);
+        {
+            Controller w;
+            w.changedAnswer = DocumentController::ChangedFileAnswer::overwrite;
+            // No ASSERT while the ids are the user's: the tests after run as root.
+            DocumentWindow* window = w.open(named);
+            EXPECT_NE(window, nullptr);
+            if (!window) {
+                become(0);
+                continue;
+            }
+            window->undoStack()->push(new TitleEdit(*window->document(), "Mine"));
+            become(0);
+            EXPECT_EQ(::rename(QFile::encodeName(latest).constData(), QFile::encodeName(named).constData()), 0);
+            become(kUser);
+            key(window, "Ctrl+S");
+            if (c.refused) {
+                EXPECT_EQ(w.saveAsOffers.size(), 1u);
+                EXPECT_TRUE(!w.saveAsOffers.empty()
+                            && w.saveAsOffers[0].second.contains("report.pdf is a link another person made or could "
+                                                                 "have put there, which leads to "
+                                                                 + notes))
+                    << (w.saveAsOffers.empty() ? std::string() : w.saveAsOffers[0].second.toStdString());
+                EXPECT_EQ(w.changeQuestions, 0);
+                EXPECT_EQ(readFile(notes), "private notes");
+                EXPECT_TRUE(window->isWindowModified());
+            } else {
+                EXPECT_EQ(w.changeQuestions, 1);
+                EXPECT_EQ(w.changeWritten, notes);
+                EXPECT_TRUE(readFile(notes).startsWith("%PDF"));
+            }
+            EXPECT_TRUE(QFileInfo(named).isSymLink());
+        }
+        become(0);
+    }
 }
 
 // Makes `folder` take no new file, though its files may be written, or
