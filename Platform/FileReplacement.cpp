@@ -467,10 +467,12 @@ FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& w
     const FileSizeSignalHeld fileSizeSignal;
     struct stat old = {};
     const bool exists = file.lookAt(&old);
+    // Another file than the one meant is asked about before it is judged:
+    // the user may choose to write over it, or not. Gone, the file the user
+    // meant leaves nothing to mistake for it.
+    if (exists && file.meant() && *file.meant() != FileIdentity::of(old)) failReplaced(file);
     if (exists) file.checkExisting(old);
     else file.check();
-    // Gone, the file the user meant leaves nothing to mistake for it.
-    if (exists && file.meant() && *file.meant() != FileIdentity::of(old)) failReplaced(file);
 
     std::string made;
     // A new file gets the usual mode (the umask applies); a replacement its predecessor's.

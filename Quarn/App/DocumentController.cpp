@@ -99,6 +99,17 @@ bool askActionWithDialog(DocumentWindow& window, const QString& text, const QStr
     return box.clickedButton() == button;
 }
 
+bool confirmReplaceWithDialog(DocumentWindow& window, const QString& name, const QString& written)
+{
+    const QString reason =
+        written.isEmpty()
+            ? DocumentController::tr("Replacing it overwrites its current contents.")
+            : DocumentController::tr("It is a link: replacing it writes over “%1”, where it leads.").arg(written);
+    return askActionWithDialog(window,
+                               DocumentController::tr("“%1” already exists. Do you want to replace it?").arg(name),
+                               reason, DocumentController::tr("Replace"), QMessageBox::DestructiveRole, false);
+}
+
 bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
     return askActionWithDialog(window, text, reason, DocumentController::tr("Save As…"), QMessageBox::AcceptRole, true);
@@ -135,8 +146,8 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
-      showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog), confirmLossyCopy(confirmLossyCopyWithDialog),
-      offerRevert(offerRevertWithDialog)
+      confirmReplace(confirmReplaceWithDialog), showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog),
+      confirmLossyCopy(confirmLossyCopyWithDialog), offerRevert(offerRevertWithDialog)
 {}
 
 DocumentController::~DocumentController()

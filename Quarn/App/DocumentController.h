@@ -85,6 +85,9 @@ public:
     // at the window's name (a link there leads to it); empty otherwise.
     enum class ChangedFileAnswer { overwrite, saveElsewhere, cancel };
     std::function<ChangedFileAnswer(DocumentWindow&, const QString& written)> askAboutChangedFile;
+    // Save As onto a name that holds a file: true to replace it. `written`:
+    // the file replaced, when a link at the name leads elsewhere; empty otherwise.
+    std::function<bool(DocumentWindow&, const QString& name, const QString& written)> confirmReplace;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
     // A save over the file was refused but another file would take it (the

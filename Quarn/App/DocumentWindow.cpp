@@ -276,11 +276,11 @@ bool DocumentWindow::save()
     return false;
 }
 
-bool DocumentWindow::saveAs(const QString& path)
+bool DocumentWindow::saveAs(const QString& path, std::optional<quarnkit::FileKey> overwriting)
 {
     if (isSaving()) return false;
     commitPendingTyping();
-    switch (writeFile(path, QFileInfo(path).fileName())) {
+    switch (writeFile(path, QFileInfo(path).fileName(), false, overwriting)) {
     case Written::yes: break;
     case Written::elsewhere: return saveAsWithPanel();
     case Written::failed: return false;
@@ -294,8 +294,15 @@ bool DocumentWindow::saveAsWithPanel()
 {
     const QString start = filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf" : filePath_;
     // The desktop's own dialog where the platform theme offers one.
-    QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"));
+    // The question about a file there is ours: it names the file written over.
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty()) return false; // a cancel is never reported
+    return saveAsChosen(path);
+}
+
+bool DocumentWindow::saveAsChosen(QString path)
+{
     if (QFileInfo(path).suffix().toLower() != QLatin1String("pdf")) path += QStringLiteral(".pdf");
     // Another window showing that file would be left behind with stale pages.
     if (DocumentWindow* other = controller_.windowFor(path); other && other != this) {
@@ -304,7 +311,20 @@ bool DocumentWindow::saveAsWithPanel()
                                     tr("That file is open in another window."), this);
         return false;
     }
-    return saveAs(path);
+    // Nothing there: nothing put there meanwhile is written over.
+    std::optional<quarnkit::FileKey> overwriting = quarnkit::FileKey(0, 0);
+    struct stat there = {};
+    if (::lstat(quarnkit::nativePath(path).constData(), &there) == 0) {
+        const quarnkit::SaveTarget target = quarnkit::saveTargetOf(path);
+        // A name saving does not write through is refused by the save, saying why.
+        if (!target.refusal) {
+            const QString written = S_ISLNK(there.st_mode) ? target.path : QString();
+            if (controller_.confirmReplace && !controller_.confirmReplace(*this, QFileInfo(path).fileName(), written))
+                return false;
+            overwriting = target.file.value_or(quarnkit::FileKey(0, 0));
+        }
+    }
+    return saveAs(path, overwriting);
 }
 
 bool DocumentWindow::revert()

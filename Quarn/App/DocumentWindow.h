@@ -49,12 +49,18 @@ public:
     // A file changed on disk since it was opened or saved is not written over
     // without asking. While a save runs, saving again and closing are refused.
     bool save();
-    // Writes the document to a new file and makes that the window's file.
-    bool saveAs(const QString& path);
+    // Writes the document to a new file and makes that the window's file;
+    // with `overwriting`, only that file (or, {0, 0}, nothing) is written over.
+    bool saveAs(const QString& path, std::optional<quarnkit::FileKey> overwriting = std::nullopt);
     bool isSaving() const;
     quarnkit::DocumentSaver& saver() const { return *saver_; }
-    // Asks for a new file name and saves there.
+    // Asks for a new file name and saves there (saveAsChosen).
     bool saveAsWithPanel();
+    // Saves at the name chosen in the panel: ".pdf" added, a file open in
+    // another window refused, and a file there replaced only once the user
+    // said so (confirmReplace, naming the file written over when a link at
+    // the name leads elsewhere), and only that file.
+    bool saveAsChosen(QString path);
     // Reloads the file, dropping every change since the last save.
     bool revert();
     void revertWithQuestion();

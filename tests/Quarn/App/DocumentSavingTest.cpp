@@ -76,6 +76,8 @@ struct Controller {
     DocumentController::ChangedFileAnswer changedAnswer = DocumentController::ChangedFileAnswer::cancel;
     int changeQuestions = 0;
     QString changeWritten; // the file the last such question named as the one written over
+    std::vector<std::pair<QString, QString>> replaceQuestions; // Save As's: name, file written over when elsewhere
+    bool replaceAnswer = true;
 
     Controller()
     {
@@ -95,6 +97,10 @@ struct Controller {
             return revertAnswer;
         };
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+        controller.confirmReplace = [this](DocumentWindow&, const QString& name, const QString& written) {
+            replaceQuestions.emplace_back(name, written);
+            return replaceAnswer;
+        };
         controller.askAboutChangedFile = [this](DocumentWindow&, const QString& written) {
             ++changeQuestions;
             changeWritten = written;
@@ -383,6 +389,88 @@ TEST(DocumentWindowSaving, TheUsersOwnLinkAnotherUserMovedOntoTheNameIsRefusedNa
                 EXPECT_TRUE(readFile(notes).startsWith("%PDF"));
             }
             EXPECT_TRUE(QFileInfo(named).isSymLink());
+        }
+        become(0);
+    }
+}
+
+// Save As onto a name that holds a file asks first, naming the file written
+// over when a link at the name leads elsewhere, and replaces only the file
+// it asked about: another put at the name before the write is not written
+// over (the change question comes instead). A name saving does not write
+// through is refused by the save, with no replace question. The window runs
+// as nobody; the other user's moves are made as root.
+TEST(DocumentWindowSaving, SaveAsAsksBeforeReplacingAndReplacesOnlyTheFileItNamed)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "a second user and their moves need root to make";
+    enum class There { file, ownLink, movedLink, fileSwappedIn };
+    const struct {
+        const char* name;
+        There there;
+        bool asked;
+        const char* written; // the file the question names as written over; "" for the one at the name
+        const char* ends;    // what the chosen name's file, or the private file, holds after
+    } cases[] = {
+        {"a file there", There::file, true, "", "%PDF"},
+        {"the user's own link, in a folder only the user writes", There::ownLink, true, "notes", "%PDF"},
+        {"the user's own link, moved there by a member of the team folder", There::movedLink, false, "", "private"},
+        {"another file put there after the question", There::fileSwappedIn, true, "", "theirs"},
+    };
+    const auto become = [](uid_t user) {
+        if (user != 0) ASSERT_TRUE(::setegid(user) == 0 && ::seteuid(user) == 0);
+        else ASSERT_TRUE(::seteuid(0) == 0 && ::setegid(0) == 0);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString home = dir.filePath("home"), notes = home + "/private/notes.pdf", opened = home + "/opened.pdf";
+        const QString folder = dir.filePath("folder"), chosen = folder + "/report.pdf", theirs = folder + "/theirs.pdf";
+        ASSERT_TRUE(QDir().mkpath(home + "/private") && QDir().mkpath(folder));
+        ASSERT_TRUE(writeFile(notes, "private notes") && writeFile(opened, testsupport::makeTextPdf(2)));
+        if (c.there == There::file || c.there == There::fileSwappedIn) ASSERT_TRUE(writeFile(chosen, "old"));
+        else ASSERT_TRUE(QFile::link(notes, chosen));
+        ASSERT_TRUE(writeFile(theirs, "theirs"));
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        for (const QString& path : {home, home + "/private", notes, opened})
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kUser, kUser), 0);
+        ASSERT_EQ(::lchown(QFile::encodeName(chosen).constData(), kUser, kUser), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), kOtherUser, kOtherUser), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(home + "/private").constData(), 0700), 0);
+        const bool team = c.there == There::movedLink || c.there == There::fileSwappedIn;
+        ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), kUser, team ? kOtherUser : kUser), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), team ? 02775 : 0755), 0);
+
+        become(kUser);
+        {
+            Controller w;
+            DocumentWindow* window = w.open(opened);
+            EXPECT_NE(window, nullptr);
+            if (!window) {
+                become(0);
+                continue;
+            }
+            // The other user's move, once the question was answered.
+            if (c.there == There::fileSwappedIn)
+                window->saver().workerHook = [&] {
+                    become(0);
+                    EXPECT_EQ(::rename(QFile::encodeName(theirs).constData(), QFile::encodeName(chosen).constData()),
+                              0);
+                    become(kUser);
+                };
+            window->saveAsChosen(chosen);
+            window->saver().workerHook = nullptr;
+            EXPECT_EQ(w.replaceQuestions.size(), c.asked ? 1u : 0u);
+            if (!w.replaceQuestions.empty()) {
+                EXPECT_EQ(w.replaceQuestions[0].first, "report.pdf");
+                EXPECT_EQ(w.replaceQuestions[0].second, QString(c.written) == "notes" ? notes : QString());
+            }
+            EXPECT_EQ(w.saveAsOffers.size(), c.there == There::movedLink ? 1u : 0u);
+            EXPECT_EQ(w.changeQuestions, c.there == There::fileSwappedIn ? 1 : 0);
+            const QByteArray ends =
+                readFile(c.there == There::file || c.there == There::fileSwappedIn ? chosen : notes);
+            EXPECT_TRUE(ends.startsWith(c.ends)) << ends.left(16).toStdString();
         }
         become(0);
     }
