@@ -142,6 +142,7 @@ public:
     // back otherwise (EAGAIN). EINVAL: the file system cannot exchange names.
     int exchangeFor(const std::string& name, FileIdentity judged)
     {
+        if (writeSeams().namesNotExchanged) return EINVAL;
         if (::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_EXCHANGE) != 0)
             return errno == ENOSYS ? EINVAL : errno;
         struct stat out {};
@@ -350,14 +351,21 @@ FileIdentity writeInPlace(const ChosenFile& file, const struct stat& before, con
     Fd copy(openPrivateScratchFile());
     if (copy.fd < 0) fail("cannot make a copy of the file", errno);
     Fd target(::openat(file.folder(), file.name().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-    if (target.fd < 0) fail("cannot write the file", errno);
+    if (target.fd < 0) {
+        const int error = errno;
+        // Another file there now is said to be one, not one we may not write.
+        struct stat there = {};
+        if (file.lookAt(&there) && FileIdentity::of(there) != FileIdentity::of(before))
+            throw PdfError(PdfErrorCode::fileReplaced, file.path() + " was replaced while it was written", EAGAIN);
+        fail("cannot write the file", error);
+    }
     if (writeSeams().afterInPlaceOpen) writeSeams().afterInPlaceOpen();
     // Judged on the descriptor written, whatever the name holds by now.
     struct stat now = {}, folder = {};
     if (::fstat(target.fd, &now) != 0 || ::fstat(file.folder(), &folder) != 0) fail("cannot reach the file", errno);
     if (file.meant() && *file.meant() != FileIdentity::of(now)) failReplaced(file);
     if (now.st_dev != before.st_dev || now.st_ino != before.st_ino)
-        fail(file.path() + " was replaced while it was written", EAGAIN);
+        throw PdfError(PdfErrorCode::fileReplaced, file.path() + " was replaced while it was written", EAGAIN);
     // Written in place, a name another user made would lead the write into
     // the file it names.
     if (const NameUse use = judgeName(::geteuid(), now, folder, true, hardLinksProtected(writeSeams().hardLinkSetting));

@@ -59,11 +59,14 @@ struct FileIdentity {
 };
 
 // What tests change in the writers: where the kernel's hard-link setting is
-// read, and a call made once the file written in place is open, before it
-// is judged and written (where another user's swap of the name would fall).
+// read, a call made once the file written in place is open, before it is
+// judged and written (where another user's swap of the name would fall),
+// and a file system without exchanges of names.
 struct WriteSeams {
     std::string hardLinkSetting = "/proc/sys/fs/protected_hardlinks";
     std::function<void()> afterInPlaceOpen;
+    // The folder's file system cannot exchange two names in one step (as NFS).
+    bool namesNotExchanged = false;
 };
 WriteSeams& writeSeams();
 

@@ -534,7 +534,11 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         bool fileThere;
         Meant meant;
         bool putMeanwhile;
+        bool namesNotExchanged = false; // the file judged is written in place from the new one
     } cases[] = {
+        {"a file there, Save As onto it, names not exchanged", true, Meant::any, true, true},
+        {"a file there, Save of the file opened, names not exchanged", true, Meant::fileThere, true, true},
+        {"a file there, nothing put meanwhile, names not exchanged", true, Meant::fileThere, false, true},
         {"a file there, Save As onto it", true, Meant::any, true},
         {"a file there, Save of the file opened", true, Meant::fileThere, true},
         {"no file there, a new file", false, Meant::any, true},
@@ -557,6 +561,9 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         ASSERT_EQ(::chown(QFile::encodeName(team).constData(), kUser, kOtherUser), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(team).constData(), 02775), 0);
 
+        struct stat before = {};
+        ::stat(QFile::encodeName(named).constData(), &before);
+        platform::writeSeams().namesNotExchanged = c.namesNotExchanged;
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
             bool replaced = false;
             try {
@@ -579,7 +586,14 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
             }
             EXPECT_EQ(replaced, c.putMeanwhile);
         }));
+        platform::writeSeams() = {};
         EXPECT_EQ(readFile(named), c.putMeanwhile ? "their file" : "%PDF");
         EXPECT_EQ(QDir(team).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".report.pdf.")).size(), 0);
+        // Without exchanges, the file judged is the one written.
+        struct stat after = {};
+        ::stat(QFile::encodeName(named).constData(), &after);
+        if (c.namesNotExchanged && !c.putMeanwhile) {
+            EXPECT_EQ(after.st_ino, before.st_ino);
+        }
     }
 }
