@@ -83,7 +83,7 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
     // The folders from the root to the one the next name is in.
     std::vector<Step> way;
     const auto enter = [&](FileDescriptor fd, const struct stat& st, std::string at) {
-        if (rules.folder && !rules.folder(st)) return false;
+        if (rules.folder && !rules.folder(st, fd.fd)) return false;
         way.push_back({std::move(fd), st, std::move(at)});
         return true;
     };

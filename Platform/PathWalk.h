@@ -31,9 +31,9 @@ constexpr int maxPathLinks = 40;
 bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder);
 
 struct WalkRules {
-    // Asked about each folder the walk opens, before it looks inside: false
-    // stops the walk there. None: every folder passes.
-    std::function<bool(const struct stat& folder)> folder;
+    // Asked about each folder the walk opens (held at `fd`), before it looks
+    // inside: false stops the walk there. None: every folder passes.
+    std::function<bool(const struct stat& folder, int fd)> folder;
     // Links are followed (those mayFollowLink allows); false: every link stops the walk.
     bool followLinks = true;
     // Missing folders on the way are made with this mode (the umask applies); 0: none is made.

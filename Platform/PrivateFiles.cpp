@@ -112,7 +112,7 @@ std::optional<QString> privateFolderProblem(const QString& folder)
     // others unless sticky, so that nobody can put another in its place; no
     // link anywhere; missing ones made the user's alone.
     WalkRules rules;
-    rules.folder = [](const struct stat& st) { return keepsOthersOut(st, true); };
+    rules.folder = [](const struct stat& st, int fd) { return keepsOthersOut(st, fd, true); };
     rules.followLinks = false;
     rules.makeFolders = 0700;
     WalkedPath walked = walkPath(QFile::encodeName(path).toStdString(), rules);

@@ -434,19 +434,25 @@ TEST(UpdateInstaller, BlockersComeInOrder)
     EXPECT_EQ(message(InstallBlocker::unsignedCopy, "Sample App"),
               "This copy of Sample App is a development build, so it can't update itself.");
     // A copy in or under a folder another user may write, sticky or not,
-    // or reached through their link, is not the user's to replace.
+    // or reached through their link, is not the user's to replace; one its
+    // group may write is, when that group holds the user alone.
     const struct {
         const char* what;
         const char* folder; // holds the copy, below the test's folder
         mode_t mode;
         std::optional<InstallBlocker> blocker;
+        bool privateGroup = false; // the folder's group (root's, as the test runs) holds the user alone
     } places[] = {
         {"a sticky folder all may write", "shared", 01777, InstallBlocker::translocated},
         {"a folder all may write", "open", 0777, InstallBlocker::translocated},
         {"a folder its group may write", "team", 0775, InstallBlocker::translocated},
         {"a folder of the user's in a sticky one", "shared/mine", 0755, std::nullopt},
+        {"a folder the user's private group may write", "private", 0775, std::nullopt, true},
     };
     for (const auto& p : places) {
+        if (p.privateGroup && ::geteuid() != 0) continue; // the accounts the test names are root's
+        const testsupport::Accounts accounts(
+            {{0, {"root", p.privateGroup ? std::vector<std::string>{} : std::vector<std::string>{"bob"}}}});
         const QString folder = dir.filePath(p.folder);
         ASSERT_TRUE(makeInstallFolder(folder + "/ravlen", "1.0", "1", "program"));
         ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), p.mode), 0);
