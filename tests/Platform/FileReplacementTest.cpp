@@ -7,6 +7,7 @@
 // root to make.
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
+#include "Platform/FileDescriptor.h"
 #include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
@@ -488,5 +489,64 @@ TEST(FileReplacement, AWriteInPlaceGoesOnlyIntoTheFileTheUserMeant)
         else EXPECT_TRUE(readFile(named) == original || readFile(named) == "secret") << readFile(named).toStdString();
         EXPECT_EQ(QDir(theirs).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".report.pdf.")).size(), 0);
         ::chmod(QFile::encodeName(theirs).constData(), 0755);
+    }
+}
+
+// The copy of the old bytes a write in place keeps is made in $TMPDIR only
+// when that is walked as the work folder is: no folder on the way, itself
+// included, that another user can change (a sticky one aside); else in
+// /tmp. The user is nobody, in a child.
+TEST(FileReplacement, TheCopyOfTheOldBytesIsMadeOnlyWhereNoOtherUserCanReachIt)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folder needs root to make";
+    struct Case {
+        const char* what;
+        const char* folder; // $TMPDIR, under the test's folder
+        bool used;
+        bool groupShared = false; // the user's group names another user too
+    };
+    const Case cases[] = {
+        {"the user's own", "mine", true},
+        {"the user's own, in a sticky folder", "sticky/mine", true},
+        {"the user's own, its private group may write", "grouped", true},
+        {"another user's that the user may write", "theirs", false},
+        {"the user's own, in another user's folder", "bobs/mine", false},
+        {"the user's own, a group with another user may write", "grouped", false, true},
+    };
+    QTemporaryDir dir;
+    const auto folder = [&](const char* name, uid_t owner, mode_t mode) {
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        EXPECT_TRUE(QDir().mkpath(dir.filePath(name)));
+        EXPECT_EQ(::chown(path.constData(), owner, owner), 0);
+        EXPECT_EQ(::chmod(path.constData(), mode), 0);
+    };
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    folder("mine", kUser, 0700);
+    folder("sticky", 0, 01777);
+    folder("sticky/mine", kUser, 0700);
+    folder("grouped", kUser, 0775);
+    folder("theirs", kOtherUser, 0777);
+    folder("bobs", kOtherUser, 0755);
+    folder("bobs/mine", kUser, 0700);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString tmp = dir.filePath(c.folder);
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            const testsupport::Accounts accounts(c.groupShared ? testsupport::Accounts::sharedWithBob()
+                                                               : testsupport::Accounts::usersOwnGroup());
+            qputenv("TMPDIR", QFile::encodeName(tmp));
+            const platform::FileDescriptor copy(platform::openPrivateScratchFile());
+            ASSERT_GE(copy.fd, 0);
+            char target[4096] = {};
+            const std::string self = "/proc/self/fd/" + std::to_string(copy.fd);
+            ASSERT_GT(::readlink(self.c_str(), target, sizeof target - 1), 0);
+            const QString where = QFile::decodeName(target);
+            EXPECT_EQ(where.startsWith(tmp + u'/'), c.used) << where.toStdString();
+            if (!c.used) {
+                EXPECT_TRUE(where.startsWith(QStringLiteral("/tmp/"))) << where.toStdString();
+            }
+        }));
     }
 }
