@@ -239,6 +239,15 @@ struct ObjectStreamRead {
 
 class OriginBytes;
 
+// One outline entry's /Dest or /A, held while the page it leads to is out of
+// the tree; `value` is a kept reference, dropped with the document.
+struct HeldOutlineTarget {
+    int item = 0, itemGeneration = 0; // the entry's object
+    int page = 0, pageGeneration = 0; // the page it leads to
+    bool action = false;              // /A rather than /Dest
+    pdf_obj* value = nullptr;
+};
+
 struct PdfDocument::Impl {
     Impl();
     pdf_document* doc = nullptr;
@@ -320,6 +329,11 @@ struct PdfDocument::Impl {
     // this one (and theirs): a written copy may carry their damage along,
     // which its read-back holds against them, not against the copy.
     std::vector<std::shared_ptr<const OriginBytes>> origins;
+    // The destinations of outline entries taken while the page they lead to
+    // is out of the page tree (see PdfPageEditing): every reader of the file
+    // then reads the entry as one without a destination, where MuPDF would
+    // refuse the whole outline. Putting the page back puts them back.
+    std::vector<HeldOutlineTarget> heldOutlineTargets;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the
