@@ -459,6 +459,14 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         doc->saveToFile(back.toStdString());
         EXPECT_EQ(mutoolOutline(back, &said), before) << said.toStdString();
         EXPECT_EQ(outlineTreeFaults(back).toStdString(), "");
+
+        // Moved to the front, as a move takes it out and puts it back: its entries follow it.
+        OutlineRows moved = before;
+        for (auto& [title, page] : moved)
+            if (page) page = *page == c.deleted ? 0 : *page < c.deleted ? *page + 1 : *page;
+        removePage(*doc, c.deleted);
+        insertPage(*doc, gone, 0);
+        EXPECT_EQ(flattened(doc->outline()), moved);
     }
 }
 
