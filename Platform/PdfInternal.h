@@ -405,6 +405,11 @@ std::optional<PdfPageId> pageIdAt(PdfDocument::Impl& d, int index);
 // Forgets the page map, with d.mutex held: call it whenever pages are added,
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);
+// After the page object page/generation has left the page tree: the outline
+// entries that lead to it lose their /Dest or /A, which the document holds
+// (heldOutlineTargets) until insertPage puts that page back. The caller
+// holds d.mutex.
+void holdOutlineTargets(PdfDocument::Impl& d, int page, int generation);
 
 // Reads up to `count` more of the objects an opened file has not read yet,
 // with d.mutex held; true once every object has been read. MuPDF rebuilds a

@@ -524,6 +524,18 @@ std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src,
 
 } // namespace
 
+void holdOutlineTargets(PdfDocument::Impl& d, int page, int generation)
+{
+    HeldOutlineTarget* held = nullptr;
+    int count = 0;
+    FzError err;
+    holdOutlineTargetsC(pdfContext(), d.doc, page, generation, &held, &count, &err);
+    d.heldOutlineTargets.insert(d.heldOutlineTargets.end(), held, held + count);
+    fz_free(pdfContext(), held);
+    // An outline that cannot be walked stays as it was: the page is out, and
+    // the outline's reader passes over a destination it cannot follow.
+}
+
 int pageRotation(const PdfDocument& document, PdfPageId page)
 {
     std::lock_guard lock(document.impl().mutex);
@@ -558,15 +570,7 @@ void removePage(PdfDocument& document, int index)
     removePageC(pdfContext(), d.doc, index, &num, &gen, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     pageTreeChanged(d);
-    // Entries that lead to the page lose their destination while it is out.
-    HeldOutlineTarget* held = nullptr;
-    int count = 0;
-    FzError outlineErr;
-    holdOutlineTargetsC(pdfContext(), d.doc, num, gen, &held, &count, &outlineErr);
-    d.heldOutlineTargets.insert(d.heldOutlineTargets.end(), held, held + count);
-    fz_free(pdfContext(), held);
-    // An outline that cannot be walked stays as it was: the page is out, and
-    // the outline's reader passes over a destination it cannot follow.
+    holdOutlineTargets(d, num, gen);
 }
 
 void insertPage(PdfDocument& document, PdfPageId page, int index)

@@ -467,6 +467,17 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         removePage(*doc, c.deleted);
         insertPage(*doc, gone, 0);
         EXPECT_EQ(flattened(doc->outline()), moved);
+
+        // Keeping every other page takes it out alike.
+        auto kept = PdfDocument::openBytes(c.pdf);
+        std::vector<int> others;
+        for (int i = 0; i < kept->pageCount(); ++i)
+            if (i != c.deleted) others.push_back(i);
+        keepPages(*kept, others);
+        EXPECT_EQ(flattened(kept->outline()), c.read);
+        const QString keptPath = dir.filePath(QString::fromStdString(c.name) + " kept.pdf");
+        kept->saveToFile(keptPath.toStdString());
+        EXPECT_EQ(mutoolOutline(keptPath, &said), c.read) << said.toStdString();
     }
 }
 
