@@ -553,6 +553,9 @@ int marksChosenC(fz_context* ctx, pdf_annot* widget);
 // drawing the file holds is never mended here. Runs over the page's marks
 // and widgets.
 void drawRequestedC(fz_context* ctx, pdf_page* page);
+// Whether the widget shows a drawing MuPDF made for the screen alone, in the
+// annotation's scratch table, which no save writes.
+bool drawnForScreenC(fz_context* ctx, pdf_annot* widget);
 // The same for one annotation: brings its drawing up to date, mending it
 // when MuPDF made it.
 void updateAnnotC(fz_context* ctx, pdf_annot* annot);
@@ -595,7 +598,10 @@ bool appearancesToDraw(PdfDocument::Impl& d);
 // field whose drawing shows other words than its value is drawn anew from
 // it. Each widget is judged once a document (fieldsJudged): one that MuPDF
 // cannot draw right is not drawn again at every rendering. A signed file's
-// fields stay as signed. Returns false, having changed nothing, when a field
+// fields stay as signed: a text or choice field there is drawn from its
+// value for the screen alone, in the annotation's scratch table, which no
+// save writes, and again as a page loads after a change of the document or
+// a save dropped that table. Returns false, having changed nothing, when a field
 // is to be drawn anew in a document not yet read whole: that edit comes
 // after settleBeforeEditing, and the page must then be loaded again. The
 // caller holds d.mutex; throws what settleBeforeEditing throws.
