@@ -509,10 +509,11 @@ TEST(DocumentWindowSaving, AReplacedDocumentLeavesNoPageDrawingsInTheBudget)
         ASSERT_TRUE(drawn());
         ASSERT_FALSE(view->tiles().pagesWithDisplayLists().empty());
 
-        // A worker takes a page of the document and holds it while the document goes.
+        // A worker takes a page of the document (at a new scale, its
+        // recordings kept) and holds it while the document goes.
         testsupport::WorkerGate gate;
         view->tiles().setWorkerHook(gate.hook());
-        view->tiles().invalidate(std::nullopt);
+        view->setScaleFactor(view->scaleFactor() * 1.5);
         view->tiles().requestMissing();
         ASSERT_TRUE(gate.waitUntilReached());
         const std::weak_ptr<const platform::PdfDocument> old = pdfOf(*window->document());
