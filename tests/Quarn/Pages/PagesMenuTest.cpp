@@ -506,6 +506,29 @@ TEST(PagesMenu, MovedPagesAreOneStepThatUndoPutsBack)
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{0, 2}));
 }
 
+// Back (Ctrl+[) after pages are moved in the window goes to a page the
+// reader was on, at its new number, not to the page its old number holds now.
+TEST(PagesMenu, BackAfterPagesMovedGoesWhereThePageIsNow)
+{
+    Window w(10);
+    QuarnPDFView* view = w.window->screen()->pageViewHost()->view();
+    view->goToPage(5);
+    view->goToPage(8);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 8; }));
+    PagesModel::of(w.model()).movePages({5}, 0);
+    ASSERT_EQ(order(w.pdf()), (std::vector<int>{6, 1, 2, 3, 4, 5, 7, 8, 9, 10}));
+    // Wherever the move showed the pages, Back goes to pages read before:
+    // the sixth, now first, then the first, now second.
+    std::vector<int> shown;
+    for (int i = 0; i < 3 && w.model().canGoBack(); ++i) {
+        w.key("Ctrl+[");
+        QApplication::processEvents();
+        shown.push_back(order(w.pdf())[std::size_t(view->currentPageIndex())]);
+    }
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(std::vector<int>(shown.end() - 2, shown.end()), (std::vector<int>{6, 1}));
+}
+
 TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
 {
     Window w;
