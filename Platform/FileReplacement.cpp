@@ -1,6 +1,7 @@
 #include "Platform/FileReplacement.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/OwnFolders.h"
 #include "Platform/PathWalk.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <random>
+#include <string>
 #include <utility>
 
 #include <climits>
@@ -204,9 +206,10 @@ const char* refusalOf(NameUse use)
 } // namespace
 
 NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace,
-                  bool hardLinksProtected)
+                  bool hardLinksProtected, int folderFd)
 {
-    if (S_ISLNK(entry.st_mode)) return mayFollowLink(user, entry, folder) ? NameUse::use : NameUse::foreignLink;
+    if (S_ISLNK(entry.st_mode))
+        return mayFollowLink(user, entry, folder, folderFd) ? NameUse::use : NameUse::foreignLink;
     const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
     if (entry.st_uid != user && shared && entry.st_uid != folder.st_uid) return NameUse::foreignFile;
     if (!inPlace) return NameUse::use;
@@ -286,7 +289,7 @@ void ChosenFile::checkExisting(const struct stat& entry) const
 {
     struct stat folder {};
     if (::fstat(folder_.fd, &folder) != 0) fail("cannot reach the folder", errno);
-    if (const NameUse use = judgeName(::geteuid(), entry, folder, false, true); use != NameUse::use)
+    if (const NameUse use = judgeName(::geteuid(), entry, folder, false, true, folder_.fd); use != NameUse::use)
         throw ForeignName(use, name_, path());
     // The walk followed every link: one here now was put in since.
     if (S_ISLNK(entry.st_mode)) fail(path() + " changed into a link while it was written", ELOOP);
@@ -327,14 +330,30 @@ int writeAllAt(int fd, const void* data, std::size_t size, off_t offset)
 
 int openPrivateScratchFile()
 {
+    // The temporary folder as the work folder's are judged (OwnFolders.h):
+    // a copy in a folder another user can change, or on their way to it, is
+    // theirs to read. /tmp when $TMPDIR is refused.
     const char* tmp = std::getenv("TMPDIR");
-    const std::string folder = tmp && *tmp ? tmp : "/tmp";
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    std::string name = folder + "/ravlen-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
-    return fd;
+    int error = EACCES;
+    for (const std::string& folder : {std::string(tmp && *tmp == '/' ? tmp : ""), std::string("/tmp")}) {
+        if (folder.empty()) continue;
+        const WalkedPath walked = walkOwnPath(folder + "/.");
+        if (walked.end != WalkedPath::End::reached) continue;
+        int fd = ::openat(walked.folder.fd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+        // No unnamed files there: a name of its own, gone at once.
+        std::random_device numbers;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            const std::string name = "ravlen-" + std::to_string(numbers()) + ".tmp";
+            fd = ::openat(walked.folder.fd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) ::unlinkat(walked.folder.fd, name.c_str(), 0);
+            else if (errno != EEXIST) break;
+        }
+        if (fd >= 0) return fd;
+        error = errno;
+    }
+    errno = error;
+    return -1;
 }
 
 namespace {
@@ -368,7 +387,8 @@ FileIdentity writeInPlace(const ChosenFile& file, const struct stat& before, con
         throw PdfError(PdfErrorCode::fileReplaced, file.path() + " was replaced while it was written", EAGAIN);
     // Written in place, a name another user made would lead the write into
     // the file it names.
-    if (const NameUse use = judgeName(::geteuid(), now, folder, true, hardLinksProtected(writeSeams().hardLinkSetting));
+    if (const NameUse use =
+            judgeName(::geteuid(), now, folder, true, hardLinksProtected(writeSeams().hardLinkSetting), file.folder());
         use != NameUse::use)
         throw ForeignName(use, file.name(), file.path());
     off_t originalSize = 0;

@@ -41,9 +41,10 @@ enum class NameUse {
 // Judges `entry` (as lstat sees it, or as fstat sees the file about to be
 // written) in `folder` for `user`; `inPlace` when the file would be written
 // into rather than replaced by a new one; `hardLinksProtected` as the
-// kernel's setting says (hardLinksProtected()).
+// kernel's setting says (hardLinksProtected()); `folderFd` holds the folder
+// (-1: not held), for the link rule (mayFollowLink).
 NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folder, bool inPlace,
-                  bool hardLinksProtected);
+                  bool hardLinksProtected, int folderFd = -1);
 
 // Whether the kernel keeps users from making hard links to files they may
 // neither read nor write (fs.protected_hardlinks), read from `setting`; a
@@ -173,7 +174,9 @@ void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write);
 int writeAllAt(int fd, const void* data, std::size_t size, off_t offset);
 
 // A file only this process can reach (unnamed where the file system allows
-// it), open for reading and writing; -1 with errno set when none can be made.
+// it), open for reading and writing, in the temporary folder ($TMPDIR, or
+// /tmp when no other user can change that; walked as walkOwnPath walks);
+// -1 with errno set when none can be made.
 int openPrivateScratchFile();
 
 } // namespace platform

@@ -19,7 +19,7 @@ namespace {
 WalkRules ownFolderRules()
 {
     WalkRules rules;
-    rules.folder = [](const struct stat& folder) { return keepsOthersOut(folder, true); };
+    rules.folder = [](const struct stat& folder, int fd) { return keepsOthersOut(folder, fd, true); };
     rules.makeFolders = 0777;
     return rules;
 }
@@ -112,16 +112,19 @@ OwnFolder holdOwnFolder(const std::string& folder)
     return own;
 }
 
-std::optional<std::string> baseFolderProblem(const std::string& base)
+std::optional<std::string> baseFolderProblem(const std::string& base, bool make)
 {
-    WalkedPath walked = walkPath(base, ownFolderRules());
+    WalkRules rules = ownFolderRules();
+    if (!make) rules.makeFolders = 0;
+    WalkedPath walked = walkPath(base, rules);
     if (walked.end != WalkedPath::End::reached) return walkProblem(walked);
+    if (!make && !walked.name.empty() && !walked.exists()) return std::nullopt;
     const std::string path = walked.path();
     struct stat st {};
     std::string problem;
     const FileDescriptor held = holdLast(walked, &st, &problem);
     if (held.fd < 0) return problem;
-    if (!keepsOthersOut(st, false)) return ownerProblem(st, path);
+    if (!keepsOthersOut(st, held.fd, false)) return ownerProblem(st, path);
     return std::nullopt;
 }
 

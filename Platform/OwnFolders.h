@@ -37,7 +37,9 @@ WalkedPath walkOwnPath(const std::string& path);
 // Why the base folder `base` may not hold ravlen's files, or none: the
 // folders above as the rule says, and the base itself the user's (or
 // root's) and written by nobody else, not even sticky (anyone could take
-// the names of ravlen's folders in it first). Made (0700) when missing.
-std::optional<std::string> baseFolderProblem(const std::string& base);
+// the names of ravlen's folders in it first). Made (0700) when missing,
+// unless not `make`: then a missing one is no problem (the folder above is
+// one nobody else can change, so nobody else can make it).
+std::optional<std::string> baseFolderProblem(const std::string& base, bool make = true);
 
 } // namespace platform

@@ -56,22 +56,22 @@ struct Step {
 
 } // namespace
 
-bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder)
+bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder, int folderFd)
 {
     if (link.st_uid != user && link.st_uid != 0) return false;
     // Only the user or root makes or moves a name in such a folder.
-    if (keepsOthersOut(user, folder, false)) return true;
+    if (keepsOthersOut(folder, folderFd, false)) return true;
     // There, nobody else may move the user's name away, nor put it there under another.
     return (folder.st_mode & S_ISVTX) != 0 && link.st_uid == user && link.st_nlink <= 1;
 }
 
 namespace {
 
-bool linkFollowed(WalkRules::Links links, uid_t user, const struct stat& link, const struct stat& folder)
+bool linkFollowed(WalkRules::Links links, uid_t user, const struct stat& link, const struct stat& folder, int folderFd)
 {
     switch (links) {
-    case WalkRules::Links::allowed: return mayFollowLink(user, link, folder);
-    case WalkRules::Links::rootsOnly: return link.st_uid == 0 && mayFollowLink(user, link, folder);
+    case WalkRules::Links::allowed: return mayFollowLink(user, link, folder, folderFd);
+    case WalkRules::Links::rootsOnly: return link.st_uid == 0 && mayFollowLink(user, link, folder, folderFd);
     case WalkRules::Links::none: return false;
     }
     return false;
@@ -101,7 +101,7 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
     // The folders from the root to the one the next name is in.
     std::vector<Step> way;
     const auto enter = [&](FileDescriptor fd, const struct stat& st, std::string at) {
-        if (rules.folder && !rules.folder(st)) return false;
+        if (rules.folder && !rules.folder(st, fd.fd)) return false;
         way.push_back({std::move(fd), st, std::move(at)});
         return true;
     };
@@ -155,7 +155,7 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
         struct stat st {};
         if (::fstat(entry.fd, &st) != 0) return stop(WalkedPath::End::failed, here, errno);
         if (S_ISLNK(st.st_mode)) {
-            if (!linkFollowed(rules.links, user, st, at.st)) {
+            if (!linkFollowed(rules.links, user, st, at.st, at.fd.fd)) {
                 walked.stoppedStat = st;
                 return stop(WalkedPath::End::link, here);
             }

@@ -29,13 +29,15 @@ constexpr int maxPathLinks = 40;
 // folder, where nobody may rename or remove what is not theirs. Anywhere
 // else (a team folder, another user's folder) another user may have moved
 // the user's own link, or given it a second name, to aim a write or a
-// program's start at anything of the user's: it counts as theirs.
-bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder);
+// program's start at anything of the user's: it counts as theirs. `user` is
+// this process's (whose folders keepsOthersOut judges); `folderFd` holds
+// the folder (-1: not held, and a folder its group may write is others').
+bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder, int folderFd = -1);
 
 struct WalkRules {
-    // Asked about each folder the walk opens, before it looks inside: false
-    // stops the walk there. None: every folder passes.
-    std::function<bool(const struct stat& folder)> folder;
+    // Asked about each folder the walk opens (held at `fd`), before it looks
+    // inside: false stops the walk there. None: every folder passes.
+    std::function<bool(const struct stat& folder, int fd)> folder;
     // Which links are followed: those mayFollowLink allows, only root's of
     // those, or none; any other stops the walk.
     enum class Links { allowed, rootsOnly, none };

@@ -1731,14 +1731,23 @@ void readOutlineItemC(fz_context* ctx, pdf_document* doc, pdf_obj* node, RawOutl
     fz_try(ctx) {
         out->num = pdf_to_num(ctx, node);
         out->title = fz_strdup(ctx, pdf_dict_get_text_string(ctx, node, PDF_NAME(Title)));
-        if (pdf_obj* dest = pdf_dict_get(ctx, node, PDF_NAME(Dest))) out->uri = pdf_parse_link_dest(ctx, doc, dest);
-        else if (pdf_obj* action = pdf_dict_get(ctx, node, PDF_NAME(A)))
-            out->uri = pdf_parse_link_action(ctx, doc, action, -1);
         out->open = pdf_dict_get_int(ctx, node, PDF_NAME(Count)) > 0;
         out->first = pdf_dict_get(ctx, node, PDF_NAME(First));
         out->next = pdf_dict_get(ctx, node, PDF_NAME(Next));
     }
-    fz_catch(ctx) captureError(ctx, err);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        return;
+    }
+    // A destination that cannot be followed (a page that has left the page
+    // tree but still names it as its parent) leaves the entry without one;
+    // the entries after it are read all the same.
+    fz_try(ctx) {
+        if (pdf_obj* dest = pdf_dict_get(ctx, node, PDF_NAME(Dest))) out->uri = pdf_parse_link_dest(ctx, doc, dest);
+        else if (pdf_obj* action = pdf_dict_get(ctx, node, PDF_NAME(A)))
+            out->uri = pdf_parse_link_action(ctx, doc, action, -1);
+    }
+    fz_catch(ctx) out->uri = nullptr;
 }
 
 int lookupMetadataC(fz_context* ctx, pdf_document* doc, const char* key, char* buf, int size)
@@ -2497,6 +2506,7 @@ PdfDocument::Impl::Impl()
 
 PdfDocument::Impl::~Impl()
 {
+    for (const HeldOutlineTarget& held : heldOutlineTargets) pdf_drop_obj(pdfContext(), held.value);
     fz_drop_buffer(pdfContext(), source);
     retireDocument(doc);
 }

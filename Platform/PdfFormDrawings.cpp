@@ -365,19 +365,6 @@ int textLayoutC(fz_context* ctx, pdf_annot* widget)
     }
 }
 
-// Whether the widget shows a drawing MuPDF made for the screen alone, as it
-// does for a field the file holds no drawing of when its page loads.
-bool drawnForScreenC(fz_context* ctx, pdf_annot* widget)
-{
-    pdf_obj* obj = pdf_annot_obj(ctx, widget);
-    pdf_annot_push_local_xref(ctx, widget);
-    bool local = false;
-    fz_try(ctx) local = pdf_is_local_object(ctx, pdf_get_bound_document(ctx, obj), pdf_dict_getp(ctx, obj, "AP/N"));
-    fz_always(ctx) pdf_annot_pop_local_xref(ctx, widget);
-    fz_catch(ctx) fz_rethrow(ctx);
-    return local;
-}
-
 // Mends the drawings MuPDF just made for a widget, and only those: a drawing
 // the file holds, shared with another field or not, stays as it is (a signed
 // file's update must not write it). One it made only for the screen lives in
@@ -452,6 +439,19 @@ int stateSoundC(fz_context* ctx, pdf_obj* states, pdf_obj* state)
 }
 
 } // namespace
+
+// Whether the widget shows a drawing MuPDF made for the screen alone, as it
+// does for a field the file holds no drawing of when its page loads.
+bool drawnForScreenC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_annot_push_local_xref(ctx, widget);
+    bool local = false;
+    fz_try(ctx) local = pdf_is_local_object(ctx, pdf_get_bound_document(ctx, obj), pdf_dict_getp(ctx, obj, "AP/N"));
+    fz_always(ctx) pdf_annot_pop_local_xref(ctx, widget);
+    fz_catch(ctx) fz_rethrow(ctx);
+    return local;
+}
 
 int soundStatesC(fz_context* ctx, pdf_obj* widget)
 {

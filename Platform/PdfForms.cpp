@@ -734,6 +734,30 @@ int showValueC(fz_context* ctx, pdf_annot* widget, int draw)
     }
 }
 
+// Draws a text or choice field whose drawing shows other words than its
+// value anew for the screen alone, as MuPDF draws a field the file holds no
+// drawing of as its page loads: the drawing goes from the annotation's
+// scratch copy, and the one MuPDF makes lives in the scratch table, so that
+// the file's objects, and a signed file's fields, stay as the file holds
+// them. Other readers asked to draw the fields show their values, and so
+// does the window. Throws like any MuPDF call.
+void drawValueForScreenC(fz_context* ctx, pdf_annot* widget)
+{
+    pdf_obj* obj = pdf_annot_obj(ctx, widget);
+    pdf_annot_push_local_xref(ctx, widget);
+    fz_try(ctx) {
+        // Without a scratch table in use, the change would be the file's.
+        pdf_annot_ensure_local_xref(ctx, widget);
+        pdf_dict_del(ctx, obj, PDF_NAME(AP));
+    }
+    fz_always(ctx) pdf_annot_pop_local_xref(ctx, widget);
+    fz_catch(ctx) fz_rethrow(ctx);
+    // MuPDF draws a field without a drawing when it next brings the page's
+    // drawings up to date.
+    pdf_get_bound_document(ctx, obj)->resynth_required = 1;
+    updateAnnotC(ctx, widget);
+}
+
 // The same, never throwing: a widget that cannot be judged shows nothing
 // ravlen could draw.
 int judgeFieldC(fz_context* ctx, pdf_annot* widget, int draw)
@@ -811,20 +835,40 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
     fz_context* ctx = pdfContext();
     FzError err;
     if (!needsAppearancesC(ctx, d.doc, &err)) return true;
+    if (fieldsStaySigned(d)) {
+        // A signed file's fields stay as signed; the window shows their
+        // values as other readers do, drawn for the screen alone. Any change
+        // of the document or a save drops such drawings: each page load
+        // looks again.
+        bool drawn = false;
+        fz_var(drawn);
+        for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+            const int type = pdf_widget_type(ctx, w);
+            if (type != PDF_WIDGET_TYPE_TEXT && type != PDF_WIDGET_TYPE_COMBOBOX && type != PDF_WIDGET_TYPE_LISTBOX)
+                continue;
+            fz_try(ctx) {
+                if (!drawnForScreenC(ctx, w) && judgeFieldC(ctx, w, 0) < 0) {
+                    drawValueForScreenC(ctx, w);
+                    drawn = true;
+                }
+            }
+            fz_catch(ctx) {} // a field that cannot be drawn shows the drawing the file holds
+        }
+        if (drawn) maskPasswordsOfPageC(ctx, page, nullptr);
+        return true;
+    }
     std::vector<pdf_annot*> unjudged;
     for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
         if (!d.fieldsJudged.count(pdf_to_num(ctx, pdf_annot_obj(ctx, w)))) unjudged.push_back(w);
     if (unjudged.empty()) return true;
-    if (!fieldsStaySigned(d)) {
-        std::vector<pdf_annot*> redrawn;
-        for (pdf_annot* w : unjudged)
-            if (judgeFieldC(ctx, w, 0) < 0) redrawn.push_back(w);
-        if (!redrawn.empty()) {
-            if (!d.settled) return false;
-            settleBeforeEditing(d);
-            for (pdf_annot* w : redrawn) judgeFieldC(ctx, w, 1);
-            maskPasswordsOfPageC(ctx, page, nullptr);
-        }
+    std::vector<pdf_annot*> redrawn;
+    for (pdf_annot* w : unjudged)
+        if (judgeFieldC(ctx, w, 0) < 0) redrawn.push_back(w);
+    if (!redrawn.empty()) {
+        if (!d.settled) return false;
+        settleBeforeEditing(d);
+        for (pdf_annot* w : redrawn) judgeFieldC(ctx, w, 1);
+        maskPasswordsOfPageC(ctx, page, nullptr);
     }
     for (pdf_annot* w : unjudged) d.fieldsJudged.insert(pdf_to_num(ctx, pdf_annot_obj(ctx, w)));
     return true;

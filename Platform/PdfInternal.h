@@ -239,6 +239,15 @@ struct ObjectStreamRead {
 
 class OriginBytes;
 
+// One outline entry's /Dest or /A, held while the page it leads to is out of
+// the tree; `value` is a kept reference, dropped with the document.
+struct HeldOutlineTarget {
+    int item = 0, itemGeneration = 0; // the entry's object
+    int page = 0, pageGeneration = 0; // the page it leads to
+    bool action = false;              // /A rather than /Dest
+    pdf_obj* value = nullptr;
+};
+
 struct PdfDocument::Impl {
     Impl();
     pdf_document* doc = nullptr;
@@ -320,6 +329,11 @@ struct PdfDocument::Impl {
     // this one (and theirs): a written copy may carry their damage along,
     // which its read-back holds against them, not against the copy.
     std::vector<std::shared_ptr<const OriginBytes>> origins;
+    // The destinations of outline entries taken while the page they lead to
+    // is out of the page tree (see PdfPageEditing): every reader of the file
+    // then reads the entry as one without a destination, where MuPDF would
+    // refuse the whole outline. Putting the page back puts them back.
+    std::vector<HeldOutlineTarget> heldOutlineTargets;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the
@@ -391,6 +405,11 @@ std::optional<PdfPageId> pageIdAt(PdfDocument::Impl& d, int index);
 // Forgets the page map, with d.mutex held: call it whenever pages are added,
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);
+// After the page object page/generation has left the page tree: the outline
+// entries that lead to it lose their /Dest or /A, which the document holds
+// (heldOutlineTargets) until insertPage puts that page back. The caller
+// holds d.mutex.
+void holdOutlineTargets(PdfDocument::Impl& d, int page, int generation);
 
 // Reads up to `count` more of the objects an opened file has not read yet,
 // with d.mutex held; true once every object has been read. MuPDF rebuilds a
@@ -534,6 +553,9 @@ int marksChosenC(fz_context* ctx, pdf_annot* widget);
 // drawing the file holds is never mended here. Runs over the page's marks
 // and widgets.
 void drawRequestedC(fz_context* ctx, pdf_page* page);
+// Whether the widget shows a drawing MuPDF made for the screen alone, in the
+// annotation's scratch table, which no save writes.
+bool drawnForScreenC(fz_context* ctx, pdf_annot* widget);
 // The same for one annotation: brings its drawing up to date, mending it
 // when MuPDF made it.
 void updateAnnotC(fz_context* ctx, pdf_annot* annot);
@@ -576,7 +598,10 @@ bool appearancesToDraw(PdfDocument::Impl& d);
 // field whose drawing shows other words than its value is drawn anew from
 // it. Each widget is judged once a document (fieldsJudged): one that MuPDF
 // cannot draw right is not drawn again at every rendering. A signed file's
-// fields stay as signed. Returns false, having changed nothing, when a field
+// fields stay as signed: a text or choice field there is drawn from its
+// value for the screen alone, in the annotation's scratch table, which no
+// save writes, and again as a page loads after a change of the document or
+// a save dropped that table. Returns false, having changed nothing, when a field
 // is to be drawn anew in a document not yet read whole: that edit comes
 // after settleBeforeEditing, and the page must then be loaded again. The
 // caller holds d.mutex; throws what settleBeforeEditing throws.

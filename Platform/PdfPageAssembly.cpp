@@ -28,12 +28,19 @@ void graftPagesC(fz_context* ctx, pdf_document* dst, pdf_document* src, int from
 }
 
 // Deletes the pages flagged in `drop` (one flag per page), last first so that
-// the indices of the pages still to go do not shift.
-void dropPagesC(fz_context* ctx, pdf_document* doc, const unsigned char* drop, int count, FzError* err)
+// the indices of the pages still to go do not shift; the object number and
+// generation of each page deleted go into `nums` and `gens` at its index.
+void dropPagesC(fz_context* ctx, pdf_document* doc, const unsigned char* drop, int count, int* nums, int* gens,
+                FzError* err)
 {
     fz_try(ctx) {
         for (int page = count - 1; page >= 0; --page)
-            if (drop[page]) pdf_delete_page(ctx, doc, page);
+            if (drop[page]) {
+                pdf_obj* obj = pdf_lookup_page_obj(ctx, doc, page);
+                nums[page] = pdf_to_num(ctx, obj);
+                gens[page] = pdf_to_gen(ctx, obj);
+                pdf_delete_page(ctx, doc, page);
+            }
     }
     fz_catch(ctx) captureError(ctx, err);
 }
@@ -68,7 +75,10 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     for (const int page : pages)
         if (page >= 0 && page < count) drop[size_t(page)] = 0;
     pageTreeChanged(d);
-    dropPagesC(ctx, d.doc, drop.data(), count, &err);
+    std::vector<int> nums(drop.size(), 0), gens(drop.size(), 0);
+    dropPagesC(ctx, d.doc, drop.data(), count, nums.data(), gens.data(), &err);
+    for (size_t page = 0; page < nums.size(); ++page)
+        if (nums[page] > 0) holdOutlineTargets(d, nums[page], gens[page]);
     // The page count a save expects from now on, also after a failure part way.
     FzError countErr;
     d.expectedPageCount = countPagesC(ctx, d.doc, &countErr);

@@ -37,10 +37,14 @@ void keepOwnLookC(fz_context* ctx, pdf_obj* page)
         pdf_dict_put_dict(ctx, page, PDF_NAME(Resources), 0);
 }
 
-void removePageC(fz_context* ctx, pdf_document* doc, int index, FzError* err)
+// The page object at `index` goes into *num and *gen before it leaves.
+void removePageC(fz_context* ctx, pdf_document* doc, int index, int* num, int* gen, FzError* err)
 {
     fz_try(ctx) {
-        flattenInheritedC(ctx, pdf_lookup_page_obj(ctx, doc, index));
+        pdf_obj* page = pdf_lookup_page_obj(ctx, doc, index);
+        *num = pdf_to_num(ctx, page);
+        *gen = pdf_to_gen(ctx, page);
+        flattenInheritedC(ctx, page);
         pdf_delete_page(ctx, doc, index);
     }
     fz_catch(ctx) captureError(ctx, err);
@@ -124,6 +128,83 @@ pdf_obj* destinationArray(fz_context* ctx, pdf_obj* annot)
             dest = pdf_dict_get(ctx, action, PDF_NAME(D));
     }
     return pdf_is_array(ctx, dest) ? dest : nullptr;
+}
+
+// -------- outline entries that lead to a page out of the tree
+
+// Outlines longer than this are not walked further (a cycle ends there too).
+constexpr int outlineWalkLimit = 100000;
+
+// Whether the entry's destination (its /Dest, else its GoTo action's /D;
+// explicit, or named and looked up) leads to the page object num/gen.
+int leadsToPageC(fz_context* ctx, pdf_document* doc, pdf_obj* item, int num, int gen)
+{
+    pdf_obj* dest = pdf_dict_get(ctx, item, PDF_NAME(Dest));
+    if (!dest) {
+        pdf_obj* action = pdf_dict_get(ctx, item, PDF_NAME(A));
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, action, PDF_NAME(S)), PDF_NAME(GoTo)))
+            dest = pdf_dict_get(ctx, action, PDF_NAME(D));
+    }
+    if (pdf_is_name(ctx, dest) || pdf_is_string(ctx, dest)) {
+        dest = pdf_lookup_dest(ctx, doc, dest);
+        if (pdf_is_dict(ctx, dest)) dest = pdf_dict_get(ctx, dest, PDF_NAME(D));
+    }
+    pdf_obj* page = pdf_is_array(ctx, dest) ? pdf_array_get(ctx, dest, 0) : nullptr;
+    return pdf_is_indirect(ctx, page) && pdf_to_num(ctx, page) == num && pdf_to_gen(ctx, page) == gen;
+}
+
+// Takes the /Dest or /A of every outline entry that leads to the page
+// num/gen into *held (fz_realloc'd, *count of them), values kept. An entry
+// that is not an object of its own is passed over: nothing could find it
+// again to give its destination back.
+void holdOutlineTargetsC(fz_context* ctx, pdf_document* doc, int num, int gen, HeldOutlineTarget** held, int* count,
+                         FzError* err)
+{
+    pdf_obj** stack = nullptr;
+    fz_var(stack);
+    fz_try(ctx) {
+        stack = static_cast<pdf_obj**>(fz_malloc(ctx, sizeof(pdf_obj*) * outlineWalkLimit));
+        int depth = 0;
+        if (pdf_obj* first = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Outlines/First")) stack[depth++] = first;
+        for (int walked = 0; depth > 0 && walked < outlineWalkLimit; ++walked) {
+            pdf_obj* item = stack[--depth];
+            if (!pdf_is_dict(ctx, item)) continue;
+            if (pdf_obj* next = pdf_dict_get(ctx, item, PDF_NAME(Next)); next && depth < outlineWalkLimit)
+                stack[depth++] = next;
+            if (pdf_obj* first = pdf_dict_get(ctx, item, PDF_NAME(First)); first && depth < outlineWalkLimit)
+                stack[depth++] = first;
+            if (!pdf_is_indirect(ctx, item) || !leadsToPageC(ctx, doc, item, num, gen)) continue;
+            const int action = pdf_dict_get(ctx, item, PDF_NAME(Dest)) ? 0 : 1;
+            pdf_obj* key = action ? PDF_NAME(A) : PDF_NAME(Dest);
+            *held = static_cast<HeldOutlineTarget*>(fz_realloc(ctx, *held, sizeof(HeldOutlineTarget) * (*count + 1)));
+            HeldOutlineTarget& entry = (*held)[*count];
+            entry = HeldOutlineTarget{pdf_to_num(ctx, item),
+                                      pdf_to_gen(ctx, item),
+                                      num,
+                                      gen,
+                                      action != 0,
+                                      pdf_keep_obj(ctx, pdf_dict_get(ctx, item, key))};
+            ++*count;
+            pdf_dict_del(ctx, item, key);
+        }
+    }
+    fz_always(ctx) fz_free(ctx, stack);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// Gives an entry its held /Dest or /A back, unless it has taken another
+// destination since.
+void giveOutlineTargetBackC(fz_context* ctx, pdf_document* doc, const HeldOutlineTarget* held, FzError* err)
+{
+    pdf_obj* item = nullptr;
+    fz_var(item);
+    fz_try(ctx) {
+        item = pdf_new_indirect(ctx, doc, held->item, held->itemGeneration);
+        if (pdf_is_dict(ctx, item) && !pdf_dict_get(ctx, item, PDF_NAME(Dest)) && !pdf_dict_get(ctx, item, PDF_NAME(A)))
+            pdf_dict_put(ctx, item, held->action ? PDF_NAME(A) : PDF_NAME(Dest), held->value);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, item);
+    fz_catch(ctx) captureError(ctx, err);
 }
 
 int holdsObject(fz_context* ctx, pdf_obj* array, pdf_obj* ref)
@@ -443,6 +524,18 @@ std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src,
 
 } // namespace
 
+void holdOutlineTargets(PdfDocument::Impl& d, int page, int generation)
+{
+    HeldOutlineTarget* held = nullptr;
+    int count = 0;
+    FzError err;
+    holdOutlineTargetsC(pdfContext(), d.doc, page, generation, &held, &count, &err);
+    d.heldOutlineTargets.insert(d.heldOutlineTargets.end(), held, held + count);
+    fz_free(pdfContext(), held);
+    // An outline that cannot be walked stays as it was: the page is out, and
+    // the outline's reader passes over a destination it cannot follow.
+}
+
 int pageRotation(const PdfDocument& document, PdfPageId page)
 {
     std::lock_guard lock(document.impl().mutex);
@@ -473,9 +566,11 @@ void removePage(PdfDocument& document, int index)
     settleBeforeEditing(d);
     checkIndex(d, index);
     FzError err;
-    removePageC(pdfContext(), d.doc, index, &err);
+    int num = 0, gen = 0;
+    removePageC(pdfContext(), d.doc, index, &num, &gen, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     pageTreeChanged(d);
+    holdOutlineTargets(d, num, gen);
 }
 
 void insertPage(PdfDocument& document, PdfPageId page, int index)
@@ -489,6 +584,18 @@ void insertPage(PdfDocument& document, PdfPageId page, int index)
     insertPageC(pdfContext(), d.doc, page.object, page.generation, at, &err);
     throwIfFailed(err, PdfErrorCode::damaged);
     pageTreeChanged(d);
+    // The outline entries that led to the page lead to it again.
+    auto& held = d.heldOutlineTargets;
+    for (auto it = held.begin(); it != held.end();) {
+        if (it->page != page.object || it->pageGeneration != page.generation) {
+            ++it;
+            continue;
+        }
+        FzError outlineErr;
+        giveOutlineTargetBackC(pdfContext(), d.doc, &*it, &outlineErr);
+        pdf_drop_obj(pdfContext(), it->value);
+        it = held.erase(it);
+    }
 }
 
 PdfPageId createBlankPage(PdfDocument& document, double width, double height)

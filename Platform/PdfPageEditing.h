@@ -21,11 +21,14 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees);
 
 // Takes the page at `index` out of the page tree. Its inherited MediaBox,
 // CropBox, Rotate and Resources are written onto the page first, so it looks
-// the same wherever it goes back in.
+// the same wherever it goes back in. Outline entries that lead to it lose
+// their destination while it is out (the document holds it), so that every
+// reader of a saved copy reads the outline whole.
 void removePage(PdfDocument& document, int index);
 // Puts a page object that is not in the tree at `index`, clamped to 0 … count.
 // It takes no MediaBox, CropBox, Rotate or Resources from its new place in
 // the tree: a page moved into a turned part of the tree stays as it was.
+// The outline entries that led to it when it was taken out lead to it again.
 void insertPage(PdfDocument& document, PdfPageId page, int index);
 
 // A new empty page object of width by height points, not yet in the tree.

@@ -2,6 +2,7 @@
 
 #include "Platform/PdfLayers.h"
 
+#include <unordered_set>
 #include <mutex>
 #include <string>
 
@@ -106,19 +107,36 @@ void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResource
     }
 }
 
+// The widgets of a page that show a drawing made for the screen alone
+// (drawnForScreenC), by object number, into `drawn`: the window shows that
+// drawing, and so does a flattened copy, in place of the one the file holds.
+// One that cannot be judged shows the file's.
+void drawnForScreenOnlyC(fz_context* ctx, pdf_page* page, std::unordered_set<int>* drawn)
+{
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+        int screen = 0;
+        fz_var(screen);
+        fz_try(ctx) screen = drawnForScreenC(ctx, w);
+        fz_catch(ctx) screen = 0;
+        if (screen) drawn->insert(pdf_to_num(ctx, pdf_annot_obj(ctx, w)));
+    }
+}
+
 // Draws the appearance of each shown annotation of `page` as a form object
 // named "Mark<i>", mapped onto the annotation's rectangle as readers do; one
 // that belongs to a layer (/OC) is drawn as content of that layer, named
 // "MarkLayer<i>" among the new page's `resources`. `pageResources` are the
-// page's own, grafted with `map`.
+// page's own, grafted with `map`. The widgets `forScreen` names are left to
+// appendDrawnMarksC.
 void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse use, pdf_obj* pageResources,
-                  pdf_obj* resources, pdf_obj* xobjects, fz_buffer* contents)
+                  pdf_obj* resources, pdf_obj* xobjects, fz_buffer* contents, const std::unordered_set<int>& forScreen)
 {
     pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
     const int n = pdf_array_len(ctx, annots);
     for (int i = 0; i < n; ++i) {
         pdf_obj* annot = pdf_array_get(ctx, annots, i);
         if (!pdf_is_dict(ctx, annot) || !isShown(ctx, annot, use)) continue;
+        if (forScreen.count(pdf_to_num(ctx, annot))) continue;
         pdf_obj* ap = normalAppearance(ctx, annot);
         if (!ap) continue;
         const fz_rect rect = pdf_dict_get_rect(ctx, annot, PDF_NAME(Rect));
@@ -176,9 +194,10 @@ void runAsShownC(fz_context* ctx, pdf_annot* annot, fz_device* dev, fz_matrix ct
 }
 
 // Draws the shown annotations and widgets of `page` that have no appearance
-// in the document as MuPDF makes one for them, into `contents`.
+// in the document as MuPDF makes one for them, and the widgets `forScreen`
+// names as the screen shows them, into `contents`.
 void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMarkUse use, fz_matrix ctm,
-                       pdf_obj* resources, fz_buffer* contents)
+                       pdf_obj* resources, fz_buffer* contents, const std::unordered_set<int>& forScreen)
 {
     fz_device* dev = nullptr;
     fz_var(dev);
@@ -187,7 +206,8 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMa
             for (pdf_annot* a = widgets ? pdf_first_widget(ctx, page) : pdf_first_annot(ctx, page); a;
                  a = widgets ? pdf_next_widget(ctx, a) : pdf_next_annot(ctx, a)) {
                 pdf_obj* obj = pdf_annot_obj(ctx, a);
-                if (!isShown(ctx, obj, use) || normalAppearance(ctx, obj)) continue;
+                if (!isShown(ctx, obj, use) || (normalAppearance(ctx, obj) && !forScreen.count(pdf_to_num(ctx, obj))))
+                    continue;
                 if (!dev) {
                     // MuPDF's PDF writer takes white for the colours it starts
                     // with, and leaves out a first white fill or stroke: a
@@ -207,7 +227,8 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMa
 }
 
 void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, PdfMarkUse use,
-                    fz_matrix m, fz_matrix deviceCtm, float w, float h, FzError* err)
+                    fz_matrix m, fz_matrix deviceCtm, float w, float h, const std::unordered_set<int>* forScreen,
+                    FzError* err)
 {
     LayerGraft graft;
     fz_buffer* pageContents = nullptr;
@@ -245,9 +266,9 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pdf_dict_puts(ctx, xobjects, "Page", form);
         contents = fz_new_buffer(ctx, 256);
         fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
-        appendMarksC(ctx, map, page, use, pageResources, resources, xobjects, contents);
+        appendMarksC(ctx, map, page, use, pageResources, resources, xobjects, contents, *forScreen);
         fz_append_string(ctx, contents, "Q\n");
-        appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents);
+        appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents, *forScreen);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
         endLayerGraftC(ctx, dst, graft);
     }
@@ -564,8 +585,10 @@ void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int ind
     const PdfMatrix deviceCtm = pageTransform(page.page).inverted().then(toPage);
     FzError err;
     inheritOrigins(target.impl(), source.impl());
+    std::unordered_set<int> forScreen;
+    drawnForScreenOnlyC(pdfContext(), page.page, &forScreen);
     flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, use, toFz(toPage),
-                   toFz(deviceCtm), float(size.width), float(size.height), &err);
+                   toFz(deviceCtm), float(size.width), float(size.height), &forScreen, &err);
     pageTreeChanged(target.impl());
     throwIfFailed(err, PdfErrorCode::damaged);
 }

@@ -113,7 +113,7 @@ std::optional<QString> privateFolderProblem(const QString& folder)
     // link but root's in a folder only root may change (root holds the way
     // to the folder anyway, as /var/run to /run); missing ones made the user's alone.
     WalkRules rules;
-    rules.folder = [](const struct stat& st) { return keepsOthersOut(st, true); };
+    rules.folder = [](const struct stat& st, int fd) { return keepsOthersOut(st, fd, true); };
     rules.links = WalkRules::Links::rootsOnly;
     rules.makeFolders = 0700;
     WalkedPath walked = walkPath(QFile::encodeName(path).toStdString(), rules);

@@ -1,12 +1,17 @@
 #include "Platform/TrustedProgram.h"
 
 #include "Platform/PathWalk.h"
+#include "Platform/UserAccount.h"
 
 #include <cerrno>
+#include <optional>
+#include <string>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -17,15 +22,24 @@ namespace {
 
 bool ownedByUserOrRoot(const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
 
-// Write permission for the group covers any other user an access list names.
-bool othersMayWrite(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+// Whether the file or folder held at `fd` has an access list: then its
+// group's write permission is the most the list grants any user or group it
+// names. None when that cannot be told.
+std::optional<bool> hasAccessList(int fd)
+{
+    // Through the descriptor's own name in /proc: an O_PATH one takes no fgetxattr.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::getxattr(self.c_str(), "system.posix_acl_access", nullptr, 0) >= 0) return true;
+    if (errno == ENODATA || errno == ENOTSUP) return false;
+    return std::nullopt;
+}
 
 // The walk to `path`, every folder on it judged as a folder above the
 // program's own, and what stopped it as a verdict.
 WalkedPath walkToProgram(const std::string& path, ProgramCheck& check)
 {
     WalkRules rules;
-    rules.folder = [](const struct stat& folder) { return keepsOthersOut(folder, true); };
+    rules.folder = [](const struct stat& folder, int fd) { return keepsOthersOut(folder, fd, true); };
     WalkedPath walked = walkPath(path, rules);
     switch (walked.end) {
     case WalkedPath::End::reached: break;
@@ -47,7 +61,7 @@ WalkedPath walkToProgram(const std::string& path, ProgramCheck& check)
 // the folder that holds it, which may not even be sticky (another user
 // could put there a hard link to some other program of this user's, or take
 // a folder's name while it is moved).
-ProgramCheck checkWalkedEnd(const std::string& path, bool (*itself)(const struct stat&))
+ProgramCheck checkWalkedEnd(const std::string& path, bool (*itself)(const struct stat&, int fd))
 {
     ProgramCheck check;
     if (path.empty()) return check;
@@ -61,8 +75,8 @@ ProgramCheck checkWalkedEnd(const std::string& path, bool (*itself)(const struct
         return check;
     }
     check.verdict = ProgramCheck::Verdict::untrusted;
-    if (!itself(walked.entryStat)) return check;
-    if (!keepsOthersOut(walked.folderStat, false)) {
+    if (!itself(walked.entryStat, walked.entry.fd)) return check;
+    if (!keepsOthersOut(walked.folderStat, walked.folder.fd, false)) {
         check.path = walked.folderPath;
         return check;
     }
@@ -73,28 +87,32 @@ ProgramCheck checkWalkedEnd(const std::string& path, bool (*itself)(const struct
 
 } // namespace
 
-bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough)
+bool othersMayWrite(const struct stat& st, int fd)
 {
-    return keepsOthersOut(::geteuid(), folder, stickyIsEnough);
+    if (st.st_mode & S_IWOTH) return true;
+    if (!(st.st_mode & S_IWGRP)) return false;
+    // Written by its group: by nobody else when that is the user's private
+    // group and no access list names anyone.
+    return fd < 0 || hasAccessList(fd) != false || !groupHoldsUserAlone(st.st_gid, ::geteuid());
 }
 
-bool keepsOthersOut(uid_t user, const struct stat& folder, bool stickyIsEnough)
+bool keepsOthersOut(const struct stat& folder, int fd, bool stickyIsEnough)
 {
-    return (folder.st_uid == user || folder.st_uid == 0)
-           && (!othersMayWrite(folder) || (stickyIsEnough && (folder.st_mode & S_ISVTX) != 0));
+    return ownedByUserOrRoot(folder)
+           && (!othersMayWrite(folder, fd) || (stickyIsEnough && (folder.st_mode & S_ISVTX) != 0));
 }
 
 ProgramCheck checkProgram(const std::string& program)
 {
-    return checkWalkedEnd(program, [](const struct stat& st) {
-        return S_ISREG(st.st_mode) && ownedByUserOrRoot(st) && !othersMayWrite(st);
+    return checkWalkedEnd(program, [](const struct stat& st, int fd) {
+        return S_ISREG(st.st_mode) && ownedByUserOrRoot(st) && !othersMayWrite(st, fd);
     });
 }
 
 ProgramCheck checkProgramFolder(const std::string& folder)
 {
-    return checkWalkedEnd(folder,
-                          [](const struct stat& st) { return S_ISDIR(st.st_mode) && keepsOthersOut(st, false); });
+    return checkWalkedEnd(
+        folder, [](const struct stat& st, int fd) { return S_ISDIR(st.st_mode) && keepsOthersOut(st, fd, false); });
 }
 
 pid_t startCheckedProgram(const ProgramCheck& check, const std::vector<std::string>& arguments, int io)

@@ -49,12 +49,19 @@ ProgramCheck checkProgram(const std::string& program);
 // is the folder, opened as the walk found it.
 ProgramCheck checkProgramFolder(const std::string& folder);
 
-// The folder rule of both checks: a folder of the user's or root's that no
-// other user may write, or, where `stickyIsEnough`, one that is sticky, in
-// which nobody may rename or remove what is not theirs.
-bool keepsOthersOut(const struct stat& folder, bool stickyIsEnough);
-// The same rule for `user` (the others: every user but `user` and root).
-bool keepsOthersOut(uid_t user, const struct stat& folder, bool stickyIsEnough);
+// Whether a user other than this one (root aside) may write the file or
+// folder `st` describes, held at `fd` (-1: not held): one others may write,
+// or one its group may write, unless that group holds the user alone
+// (platform::groupHoldsUserAlone, as a login with umask 002 makes the
+// user's folders) and no access list names anyone. Whatever cannot be told
+// counts as written by others.
+bool othersMayWrite(const struct stat& st, int fd);
+
+// The folder rule of both checks and of every folder ravlen keeps its own
+// files in: a folder of the user's or root's that no other user may write
+// (othersMayWrite; `fd` holds it), or, where `stickyIsEnough`, one that is
+// sticky, in which nobody may rename or remove what is not theirs.
+bool keepsOthersOut(const struct stat& folder, int fd, bool stickyIsEnough);
 
 // Starts the program a trusted check opened, through that opening, with
 // `arguments` (the first is the name it is told it has), `io` as its

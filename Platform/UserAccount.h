@@ -1,6 +1,14 @@
 #pragma once
-// The account the program runs under, from the password database.
+// The account the program runs under, from the password database, and
+// whether a group holds that account alone.
 #include <QString>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace platform {
 
@@ -12,5 +20,30 @@ QString loginName();
 QString fullUserName();
 // The name part of a GECOS entry, as above.
 QString fullNameFromGecos(const char* gecos);
+
+// The accounts and groups of the computer, as the rule below reads them.
+struct AccountEntry {
+    std::string name;
+    uid_t uid = 0;
+    gid_t group = 0; // its primary group
+};
+struct GroupEntry {
+    std::string name;
+    std::vector<std::string> members; // the accounts it names besides those it is the primary group of
+};
+struct AccountBook {
+    std::function<std::optional<AccountEntry>(uid_t)> account;
+    std::function<std::optional<GroupEntry>(gid_t)> group;
+    // Every account; none when they cannot all be read.
+    std::function<std::optional<std::vector<AccountEntry>>()> accounts;
+};
+// The system's (the password and group databases) until one is put in its
+// place, as a test does to name accounts of its own.
+AccountBook& accountBook();
+
+// Whether the group `group` holds the user `user` alone: the user's private
+// group, named as the user, naming no other account, and the primary group
+// of no other account. False when the book cannot tell.
+bool groupHoldsUserAlone(gid_t group, uid_t user);
 
 } // namespace platform

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 #include <unistd.h>
 
@@ -39,7 +40,9 @@ int main(int argc, char** argv)
     if (const auto problem = platform::PrivateFiles::replaceForeignRuntimeFolder())
         qWarning("ravlen: not using the runtime folder: %s. This run uses %s instead.", qUtf8Printable(*problem),
                  qgetenv("XDG_RUNTIME_DIR").isEmpty() ? "none" : qgetenv("XDG_RUNTIME_DIR").constData());
-    for (const auto& base : platform::PrivateFiles::replaceForeignBaseFolders())
+    const std::vector<platform::PrivateFiles::ReplacedBaseFolder> replacedBases =
+        platform::PrivateFiles::replaceForeignBaseFolders();
+    for (const auto& base : replacedBases)
         qWarning("ravlen: not keeping files in %s (%s): %s. %s", qUtf8Printable(base.refused),
                  qUtf8Printable(base.variable), qUtf8Printable(base.problem),
                  base.replacement.isEmpty()
@@ -80,6 +83,8 @@ int main(int argc, char** argv)
     quarn::DocumentController& controller = quarn::DocumentController::shared();
     quarn::attachHistory(controller, quarnkit::HistoryLibrary::shared());
     quarn::LaunchTasks launch(controller, platform::UserDefaults::standard());
+    // Said in the window too: where this session's settings are, and that they go at logout.
+    launch.setReplacedBaseFolders(replacedBases);
     QObject::connect(&instance, &quarn::SingleInstance::filesReceived, &launch, [&](const QStringList& received) {
         if (received.isEmpty()) launch.reopen();
         else controller.openDocuments(received);

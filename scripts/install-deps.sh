@@ -15,6 +15,8 @@ PKGS=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libx11-dev libxext-dev
   fonts-dancingscript fonts-kaushanscript fonts-kristi fonts-breip fonts-dejavu-core fonts-wqy-zenhei
   clang-format-14 xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl
+  # certutil and pk12util: an NSS key store for pdfsig to sign test files with
+  libnss3-tools
   # xdg-mime sets ravlen as the PDF viewer ("Use ravlen for PDFs"); xdg-email mails a copy
   xdg-utils
 )

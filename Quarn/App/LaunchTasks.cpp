@@ -3,12 +3,15 @@
 #include "Platform/UserDefaults.h"
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Welcome/WelcomeController.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "QuarnKit/Viewer/ReadingPositions.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -37,7 +40,68 @@ void LaunchTasks::perform()
     } else if (!controller_.hasOpenDocuments() && !controller_.openPanelVisible()) {
         controller_.runOpenPanel();
     }
+    tellReplacedBaseFolders();
     claimDefaultHandler();
+}
+
+void LaunchTasks::setReplacedBaseFolders(std::vector<platform::PrivateFiles::ReplacedBaseFolder> replaced)
+{
+    replaced_ = std::move(replaced);
+}
+
+std::pair<QString, QString>
+LaunchTasks::baseFolderNoticeText(const std::vector<platform::PrivateFiles::ReplacedBaseFolder>& replaced,
+                                  const QString& runtimeFolder)
+{
+    const QString title = QApplication::translate("LaunchTasks", "ravlen is keeping its files for this session only.");
+    QStringList folders, why;
+    for (const auto& base : replaced) {
+        folders << base.refused;
+        why << base.problem;
+    }
+    why.removeDuplicates();
+    QString detail =
+        QApplication::translate("LaunchTasks", "Another user could change %1 (%2), so ravlen doesn't keep your "
+                                               "settings, history or signatures there.")
+            .arg(folders.join(QStringLiteral(", ")), why.join(QStringLiteral("; ")));
+    const QString kept = replaced.empty() ? QString() : replaced.front().replacement;
+    if (kept.isEmpty()) {
+        detail += u' '
+                  + QApplication::translate("LaunchTasks",
+                                            "This session keeps none of them: what you change now is not kept.");
+        return {title, detail};
+    }
+    const QString folder = QFileInfo(kept).path();
+    const bool runtime = !runtimeFolder.isEmpty() && folder.startsWith(QDir(runtimeFolder).absolutePath() + u'/');
+    detail += u' '
+              + (runtime ? QApplication::translate("LaunchTasks",
+                                                   "This session keeps them in %1, which is emptied when you log "
+                                                   "out: they will be gone then.")
+                         : QApplication::translate("LaunchTasks",
+                                                   "This session keeps them in %1, a temporary folder: they will be "
+                                                   "gone once you log out or it is cleared."))
+                    .arg(folder);
+    return {title, detail};
+}
+
+QMessageBox* LaunchTasks::baseFolderNotice() const { return notice_; }
+
+void LaunchTasks::tellReplacedBaseFolders()
+{
+    if (toldReplaced_ || replaced_.empty()) return;
+    toldReplaced_ = true;
+    const auto [title, detail] = baseFolderNoticeText(replaced_, QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")));
+    // Beside the first window, not over it: the window stays usable.
+    QWidget* over = QApplication::activeWindow();
+    if (!over && !controller_.windows().empty()) over = controller_.windows().back();
+    auto* box =
+        new QMessageBox(QMessageBox::Information, QApplication::applicationDisplayName(), {}, QMessageBox::Ok, over);
+    setPlainTexts(*box, title, detail);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    makeRoomForTitle(*box);
+    notice_ = box;
+    box->show();
 }
 
 void LaunchTasks::reopen()

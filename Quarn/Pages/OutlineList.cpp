@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStackedLayout>
@@ -78,6 +79,12 @@ public:
         beginResetModel();
         rows_ = std::move(rows);
         endResetModel();
+    }
+    // The same rows, shown anew: their pages or their children changed.
+    void update(std::vector<OutlineRow> rows)
+    {
+        rows_ = std::move(rows);
+        if (!rows_.empty()) emit dataChanged(index(0), index(int(rows_.size()) - 1));
     }
     const std::vector<OutlineRow>& rows() const { return rows_; }
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(rows_.size()); }
@@ -227,6 +234,14 @@ public:
     }
 
 protected:
+    // A row's height follows its title's lines, which follow the width: the
+    // list itself lays its rows out again only when its height changes, and
+    // a scroll bar coming or going changes the width alone.
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QListView::resizeEvent(event);
+        if (event->size().width() != event->oldSize().width()) scheduleDelayedItemsLayout();
+    }
     // The keys the list answers are its own while it has them, before the
     // window's mark keys (an arrow would nudge the selected mark, Return
     // open its words).
@@ -521,7 +536,13 @@ void OutlineList::refresh(bool scroll)
     const std::vector<OutlineRow> rows = map_->visibleRows(expanded_);
     bool same = rows.size() == rowsModel_->rows().size();
     for (size_t i = 0; same && i < rows.size(); ++i) same = rows[i].entry.path == rowsModel_->rows()[i].entry.path;
-    if (!same) {
+    if (same && rows != rowsModel_->rows()) {
+        // The same entries on other pages (a page edit, its undo): the keys
+        // and the scroll stay where they are; the page numbers' widths may
+        // wrap titles otherwise.
+        rowsModel_->update(rows);
+        view_->doItemsLayout();
+    } else if (!same) {
         rowsModel_->reset(rows);
         // The keys stay on their row, or on the entry that now stands for it.
         if (view_->hasFocus())

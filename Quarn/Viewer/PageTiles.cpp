@@ -82,6 +82,12 @@ std::size_t PageTiles::budget() const { return renderer_->budget(); }
 
 void PageTiles::setBudget(std::size_t bytes) { renderer_->setBudget(bytes); }
 
+std::size_t PageTiles::displayListBytes() const { return renderer_->displayListBytes(); }
+
+std::vector<int> PageTiles::pagesWithDisplayLists() const { return renderer_->pagesWithDisplayLists(); }
+
+void PageTiles::setWorkerHook(std::function<void()> hook) { renderer_->setWorkerHook(std::move(hook)); }
+
 const std::vector<quarnkit::PageLink>* PageTiles::linksRead(int page) const { return renderer_->links(page); }
 
 bool PageTiles::damaged(int page) const { return renderer_->damaged(page); }

@@ -10,6 +10,7 @@
 #include <QRectF>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -53,6 +54,11 @@ public:
     std::size_t cachedBytes() const;
     std::size_t budget() const;
     void setBudget(std::size_t bytes);
+    // Memory the pages' recordings hold, by their cost, and the pages they are of.
+    std::size_t displayListBytes() const;
+    std::vector<int> pagesWithDisplayLists() const;
+    // For tests: runs on the worker after it takes a request, before it reads the page.
+    void setWorkerHook(std::function<void()> hook);
     // The links of a page as the worker that drew it read them; null until then.
     const std::vector<quarnkit::PageLink>* linksRead(int page) const;
     // Whether the page's drawing failed part way: it shows what was drawn

@@ -35,12 +35,14 @@ struct OutlineEntry {
     std::vector<OutlineEntry> children;
 
     const OutlinePath& id() const { return path; }
+    friend bool operator==(const OutlineEntry&, const OutlineEntry&) = default;
 };
 
 struct OutlineRow {
     OutlineEntry entry;
     int depth = 0; // 0 for top-level entries
     const OutlinePath& id() const { return entry.path; }
+    friend bool operator==(const OutlineRow&, const OutlineRow&) = default;
 };
 
 class OutlineMap {

@@ -85,13 +85,16 @@ void ThumbnailScheduler::clear()
     cache_.clear();
     queue_.clear();
     invalidateAll();
+    shownSince_ = epoch_;
 }
 
 bool ThumbnailScheduler::finish(const ThumbnailRequest& request, const QImage& image)
 {
     running_.reset();
     bool stored = false;
-    if (!image.isNull()) {
+    // A render of a document shown no more is dropped: its page may share
+    // its object with one of the document shown now.
+    if (!image.isNull() && request.stamp.epoch >= shownSince_) {
         // The stamp is the request's even when the page was edited meanwhile:
         // the next request then sees it stale and renders again.
         const qint64 cost = qint64(image.bytesPerLine()) * image.height() * 2;

@@ -110,6 +110,7 @@ private:
     QCache<platform::PdfPageId, Thumbnail> cache_;
     std::map<platform::PdfPageId, quint64> tokens_;
     quint64 epoch_ = 0;
+    quint64 shownSince_ = 0; // the epoch the document shown now started at (clear)
     quint64 counter_ = 0;
     std::vector<ThumbnailRequest> queue_;
     std::optional<ThumbnailRequest> running_;

@@ -7,6 +7,7 @@
 // root to make.
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
+#include "Platform/FileDescriptor.h"
 #include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
@@ -118,13 +119,14 @@ TEST(FileReplacement, TheNewFileIsTheUsersAloneUntilItTakesItsPredecessorsMode)
     }
 }
 
-// The rule alone, which needs no second account: which names another user
-// could have aimed at a file of the user's a write goes through. The real
-// folders below need root.
+// The rule alone: which names another user could have aimed at a file of
+// the user's a write goes through. Folders are judged for the process's own
+// user: run as root, the table runs as nobody, in a child. The real folders
+// below need root.
 TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
 {
     using platform::NameUse;
-    constexpr uid_t me = 1000, other = 1001, owner = 1002;
+    const uid_t me = kRoot ? testsupport::kUser : ::geteuid(), other = me + 1, owner = me + 2;
     struct Case {
         const char* name;
         mode_t kind;      // S_IFLNK or S_IFREG
@@ -204,14 +206,21 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         {"my file with one name, in a sticky root folder all may write, in place", S_IFREG, me, 1, 0, 01777, true,
          NameUse::use},
     };
-    for (const auto& c : cases) {
-        struct stat entry = {}, folder = {};
-        entry.st_mode = c.kind | 0644;
-        entry.st_uid = c.entryOwner;
-        entry.st_nlink = c.names;
-        folder.st_mode = S_IFDIR | c.folderMode;
-        folder.st_uid = c.folderOwner;
-        EXPECT_EQ(platform::judgeName(me, entry, folder, c.inPlace, c.linksProtected), c.use) << c.name;
+    const auto judgeAll = [&] {
+        for (const auto& c : cases) {
+            struct stat entry = {}, folder = {};
+            entry.st_mode = c.kind | 0644;
+            entry.st_uid = c.entryOwner;
+            entry.st_nlink = c.names;
+            folder.st_mode = S_IFDIR | c.folderMode;
+            folder.st_uid = c.folderOwner;
+            EXPECT_EQ(platform::judgeName(me, entry, folder, c.inPlace, c.linksProtected), c.use) << c.name;
+        }
+    };
+    if (kRoot) {
+        EXPECT_TRUE(testsupport::asUser(me, judgeAll));
+    } else {
+        judgeAll();
     }
 }
 
@@ -595,5 +604,64 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         if (c.namesNotExchanged && !c.putMeanwhile) {
             EXPECT_EQ(after.st_ino, before.st_ino);
         }
+    }
+}
+
+// The copy of the old bytes a write in place keeps is made in $TMPDIR only
+// when that is walked as the work folder is: no folder on the way, itself
+// included, that another user can change (a sticky one aside); else in
+// /tmp. The user is nobody, in a child.
+TEST(FileReplacement, TheCopyOfTheOldBytesIsMadeOnlyWhereNoOtherUserCanReachIt)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folder needs root to make";
+    struct Case {
+        const char* what;
+        const char* folder; // $TMPDIR, under the test's folder
+        bool used;
+        bool groupShared = false; // the user's group names another user too
+    };
+    const Case cases[] = {
+        {"the user's own", "mine", true},
+        {"the user's own, in a sticky folder", "sticky/mine", true},
+        {"the user's own, its private group may write", "grouped", true},
+        {"another user's that the user may write", "theirs", false},
+        {"the user's own, in another user's folder", "bobs/mine", false},
+        {"the user's own, a group with another user may write", "grouped", false, true},
+    };
+    QTemporaryDir dir;
+    const auto folder = [&](const char* name, uid_t owner, mode_t mode) {
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        EXPECT_TRUE(QDir().mkpath(dir.filePath(name)));
+        EXPECT_EQ(::chown(path.constData(), owner, owner), 0);
+        EXPECT_EQ(::chmod(path.constData(), mode), 0);
+    };
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    folder("mine", kUser, 0700);
+    folder("sticky", 0, 01777);
+    folder("sticky/mine", kUser, 0700);
+    folder("grouped", kUser, 0775);
+    folder("theirs", kOtherUser, 0777);
+    folder("bobs", kOtherUser, 0755);
+    folder("bobs/mine", kUser, 0700);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString tmp = dir.filePath(c.folder);
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            const testsupport::Accounts accounts(c.groupShared ? testsupport::Accounts::sharedWithBob()
+                                                               : testsupport::Accounts::usersOwnGroup());
+            qputenv("TMPDIR", QFile::encodeName(tmp));
+            const platform::FileDescriptor copy(platform::openPrivateScratchFile());
+            ASSERT_GE(copy.fd, 0);
+            char target[4096] = {};
+            const std::string self = "/proc/self/fd/" + std::to_string(copy.fd);
+            ASSERT_GT(::readlink(self.c_str(), target, sizeof target - 1), 0);
+            const QString where = QFile::decodeName(target);
+            EXPECT_EQ(where.startsWith(tmp + u'/'), c.used) << where.toStdString();
+            if (!c.used) {
+                EXPECT_TRUE(where.startsWith(QStringLiteral("/tmp/"))) << where.toStdString();
+            }
+        }));
     }
 }

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <sys/stat.h>
 
@@ -132,6 +133,71 @@ TEST_F(MetadataTest, MovesAndRemovalsCarryTheTextAlong)
                                        "SELECT count(*) FROM contents WHERE contents MATCH 'alpha OR beta OR gamma'"})
                   .trimmed(),
               "0");
+}
+
+// A folder holds the files under it and no file of a folder whose name only
+// starts with its name: "/h/a" holds neither "/h/a b/x.pdf" nor
+// "/h/a-old/x.pdf". Every road that takes a folder (a search within it, its
+// files listed, removed, moved away, another moved in its place) meets the
+// same files.
+TEST_F(MetadataTest, AFolderHoldsOnlyTheFilesUnderIt)
+{
+    const std::set<std::string> inside = {"/h/a/x.pdf", "/h/a/deep/y.pdf", "/h/a/a b/z.pdf", "/h/a/-/w.pdf"};
+    // Names that sort just before, among and after the folder's files.
+    const std::set<std::string> beside = {"/h/a b/x.pdf", "/h/a-old/x.pdf", "/h/a.pdf",           "/h/a!/x.pdf",
+                                          "/h/a0/x.pdf",  "/h/ab/x.pdf",    "/h/a\xc3\xa9/x.pdf", "/h/b/a/x.pdf",
+                                          "/h/a",         "/h/x.pdf"};
+    const auto all = [](const MetadataIndex& index) {
+        const std::vector<std::string> paths = index.pathsIn("/h");
+        return std::set<std::string>(paths.begin(), paths.end());
+    };
+    const auto under = [](const std::string& folder, const std::set<std::string>& paths) {
+        std::set<std::string> moved;
+        for (const std::string& path : paths) moved.insert(folder + path.substr(4));
+        return moved;
+    };
+    struct Road {
+        const char* name;
+        std::function<void(MetadataIndex&)> act;
+        std::set<std::string> left; // every file of "/h" afterwards
+    };
+    const std::set<std::string> moved = [&] {
+        std::set<std::string> paths = beside;
+        const std::set<std::string> away = under("/h/z", inside);
+        paths.insert(away.begin(), away.end());
+        return paths;
+    }();
+    const std::set<std::string> replaced = [&] {
+        std::set<std::string> paths = beside;
+        paths.insert("/h/a/new.pdf");
+        return paths;
+    }();
+    const std::vector<Road> roads = {
+        {"the folder removed", [](MetadataIndex& index) { index.removeFolder("/h/a"); }, beside},
+        {"the folder moved away", [](MetadataIndex& index) { index.moveFolder("/h/a", "/h/z"); }, moved},
+        {"another folder moved in its place",
+         [](MetadataIndex& index) {
+             index.put(record("/h/q/new.pdf", std::nullopt, "q"));
+             index.moveFolder("/h/q", "/h/a");
+         },
+         replaced},
+    };
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        MetadataIndex::discard(path());
+        MetadataIndex index(path());
+        index.begin();
+        for (const std::set<std::string>* paths : {&inside, &beside})
+            for (const std::string& file : *paths) index.put(record(file, std::nullopt, "words"));
+        index.commit();
+        EXPECT_EQ(found(index, names({}, "/h/a")), inside) << "searched within";
+        const std::vector<std::string> listed = index.pathsIn("/h/a");
+        EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), inside) << "listed";
+        index.begin();
+        road.act(index);
+        index.commit();
+        EXPECT_EQ(all(index), road.left);
+    }
 }
 
 TEST_F(MetadataTest, TheIndexIsPrivateAndADamagedOneIsRefused)

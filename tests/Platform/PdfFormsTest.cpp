@@ -652,7 +652,10 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
          {}},
         {"a form that does not ask, a list box with no drawing", {.asks = false, .list = "6", .listDrawn = false}, {}},
         // A signed file's fields stay as signed: the window and a flattened
-        // copy show the drawing the file holds.
+        // copy show the drawing the file holds, unless the form asks readers
+        // to draw its fields.
+        // A form that asks readers to draw its fields shows their values
+        // there, drawn for the screen alone, as other readers show them.
         {"a signed form, its text drawn with other words", {.greeting = "Old words", .signs = true}, true, false},
         {"a signed form, its password drawn as the value", {.password = true, .asks = false, .signs = true}, {}},
         // A click writes the clicked field's objects only, not a drawing it
@@ -691,7 +694,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         ASSERT_NE(words.find(c.form.asks ? "Hello World" : c.form.greeting), std::string::npos) << c.name;
         // The words ravlen's window and a flattened copy show: a signed
         // form's the drawings it holds.
-        const std::string inWindow = c.form.signs && c.form.greetingDrawn ? c.form.greeting : words;
+        const std::string inWindow = c.form.signs && c.form.greetingDrawn && !c.form.asks ? c.form.greeting : words;
         const double height = std::stod(c.form.height);
         // The boxes "agree" and "later", "greeting" and "name", and inside "pick".
         const platform::PdfRect areas[] = {
@@ -821,6 +824,55 @@ TEST(PdfForms, ValuesWithoutAnAppearanceAreDrawn)
     const QImage latexDrawn = latex->render(0, 0.5);
     PdfForms::widgets(*latex);
     EXPECT_EQ(latex->render(0, 0.5), latexDrawn);
+}
+
+// Signed by another program, the LibreOffice form, which asks readers to
+// draw its fields and stores empty drawings of them, shows its values as
+// poppler does ("Alice" and "Bob"), drawn for the screen alone: a save in
+// place writes none of those drawings, nor the fields, into the signed file.
+TEST(PdfForms, ASignedFormThatAsksReadersToDrawShowsItsValues)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray bytes = testsupport::signWithPoppler(
+        QString::fromStdString(testsupport::corpusPath("libreoffice-form.pdf")), dir.path());
+    ASSERT_FALSE(bytes.isEmpty()) << "openssl, certutil, pk12util and pdfsig sign the form";
+    const QString original = testsupport::writeFile(dir, "signed-form.pdf", bytes);
+    ASSERT_TRUE(testsupport::signaturesValid(original));
+    const QString poppler = testsupport::runProgram("pdftotext", {"-q", "-raw", original, "-"});
+    ASSERT_TRUE(poppler.contains("Alice") && poppler.contains("Bob")) << poppler.toStdString();
+
+    auto doc = PdfDocument::openFile(original.toStdString());
+    ASSERT_TRUE(doc->isSigned());
+    const auto fields = PdfForms::widgets(*doc, 0);
+    const PdfWidget first = byName(fields, "First Name"), second = byName(fields, "First Name_2");
+    EXPECT_EQ(first.value, "Alice");
+    EXPECT_EQ(second.value, "Bob");
+    const auto shows = [&](const PdfDocument& shown, const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_GT(darkPixelsIn(shown, 0, first.rect), 10);
+        EXPECT_GT(darkPixelsIn(shown, 0, second.rect), 10);
+        EXPECT_EQ(darkPixelsIn(shown, 0, byName(fields, "Last Name").rect), 0); // no value, nothing drawn
+        const QString text = QString::fromStdString(shown.displayList(0)->textPage().text());
+        EXPECT_TRUE(text.contains("Alice")) << text.toStdString();
+        EXPECT_TRUE(text.contains("Bob")) << text.toStdString();
+    };
+    shows(*doc, "opened");
+    EXPECT_EQ(PdfForms::widgets(*doc, 0), fields) << "the values stay as the file holds them";
+
+    // A save in place leaves the signed bytes and the fields as they were,
+    // and the window still shows the values.
+    const QString path = testsupport::writeFile(dir, "saved.pdf", bytes);
+    doc->saveToFile(path.toStdString());
+    const QByteArray saved = testsupport::readFile(path);
+    EXPECT_TRUE(saved.startsWith(bytes));
+    EXPECT_TRUE(testsupport::signaturesValid(path));
+    const QString update = QString::fromLatin1(saved.mid(bytes.size()));
+    for (const int object : {first.objectNumber, second.objectNumber})
+        EXPECT_FALSE(update.contains(QRegularExpression(QStringLiteral("(^|\\s)%1 0 obj").arg(object))))
+            << "field " << object << " written anew in the signed file";
+    shows(*doc, "saved");
+    shows(*PdfDocument::openFile(path.toStdString()), "reopened");
 }
 
 TEST(PdfForms, SurvivesDamagedFormStructures)

@@ -12,10 +12,14 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 
 #include <libheif/heif.h>
 #ifdef __SANITIZE_ADDRESS__
@@ -280,6 +284,218 @@ TEST(PdfPageEditing, LinksFollowPagesThatCameAlongAndOthersAreLeftOut)
     auto doc = PdfDocument::openBytes(linkedPdf());
     insertPage(*doc, copyPages(*doc, {0}).front(), 3);
     EXPECT_EQ(linkTargets(*reopened(*doc, true), 3), (std::vector<int>{1, 2}));
+}
+
+// Three pages; an outline whose entries lead to page 2 each its own way:
+// a /Dest, a GoTo action, a named destination, and a closed entry with a
+// child on page 3.
+QByteArray outlinedPdf()
+{
+    const std::string page = "<< /Type /Page /Parent 2 0 R >>";
+    return testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R "
+        "/Names << /Dests << /Names [(second) [5 0 R /XYZ 0 200 0]] >> >> >>",
+        "<< /Type /Pages /Kids [4 0 R 5 0 R 6 0 R] /Count 3 /MediaBox [0 0 300 300] >>",
+        "<< /Type /Outlines /First 7 0 R /Last 9 0 R /Count 5 >>",
+        page,
+        page,
+        page,
+        "<< /Title (One) /Parent 3 0 R /Next 8 0 R /Dest [4 0 R /Fit] /First 10 0 R /Last 11 0 R /Count 2 >>",
+        "<< /Title (Two) /Parent 3 0 R /Prev 7 0 R /Next 9 0 R /Dest [5 0 R /Fit] /First 12 0 R /Last 12 0 R "
+        "/Count -1 >>",
+        "<< /Title (Three) /Parent 3 0 R /Prev 8 0 R /Dest [6 0 R /Fit] >>",
+        "<< /Title (One a) /Parent 7 0 R /Next 11 0 R /A << /S /GoTo /D [5 0 R /XYZ 0 300 0] >> >>",
+        "<< /Title (One b) /Parent 7 0 R /Prev 10 0 R /Dest (second) >>",
+        "<< /Title (Two a) /Parent 8 0 R /Dest [6 0 R /Fit] >>",
+    });
+}
+
+// The outline depth first: each entry's title and page.
+using OutlineRows = std::vector<std::pair<std::string, std::optional<int>>>;
+OutlineRows flattened(const std::vector<PdfOutlineItem>& items)
+{
+    OutlineRows rows;
+    std::function<void(const std::vector<PdfOutlineItem>&)> walk = [&](const std::vector<PdfOutlineItem>& level) {
+        for (const PdfOutlineItem& item : level) {
+            rows.emplace_back(item.title, item.page);
+            walk(item.children);
+        }
+    };
+    walk(items);
+    return rows;
+}
+
+// The outline as MuPDF's own tool lists it (a failure lists nothing): each
+// entry's title and page, none where it has no destination.
+OutlineRows mutoolOutline(const QString& path, QString* said)
+{
+    int code = -1;
+    *said = testsupport::runProgram("mutool", {"show", path, "outline"}, &code);
+    OutlineRows rows;
+    if (code != 0) return rows;
+    static const QRegularExpression line(QStringLiteral("^\\s*[-+|]\\s+\"(.*)\"\\s+(\\S+)$"));
+    static const QRegularExpression page(QStringLiteral("#page=(\\d+)"));
+    for (const QString& text : said->split('\n')) {
+        const auto m = line.match(text);
+        if (!m.hasMatch()) continue;
+        const auto p = page.match(m.captured(2));
+        rows.emplace_back(m.captured(1).toStdString(),
+                          p.hasMatch() ? std::optional<int>(p.captured(1).toInt() - 1) : std::nullopt);
+    }
+    return rows;
+}
+
+// The outline as poppler reads it (pdftohtml's XML): each entry's title and
+// page, none where it has no destination.
+OutlineRows popplerOutline(const QString& path)
+{
+    const QString xml = testsupport::runProgram("pdftohtml", {"-xml", "-stdout", "-i", "-q", path});
+    OutlineRows rows;
+    static const QRegularExpression item(QStringLiteral("<item(?: page=\"(\\d+)\")?>([^<]*)"));
+    for (auto it = item.globalMatch(xml); it.hasNext();) {
+        const auto m = it.next();
+        rows.emplace_back(m.captured(2).toStdString(),
+                          m.captured(1).isEmpty() ? std::nullopt : std::optional<int>(m.captured(1).toInt() - 1));
+    }
+    return rows;
+}
+
+// What is wrong with the outline tree of the file as qpdf reads it, empty
+// when nothing: every entry's /Parent is the entry whose /First … /Next chain
+// holds it, /Prev mirrors /Next, /Last ends the chain, and /Count is the
+// number of entries shown under an open entry (negative for a closed one).
+QString outlineTreeFaults(const QString& path)
+{
+    const QJsonObject objects =
+        QJsonDocument::fromJson(testsupport::runProgram("qpdf", {"--json=2", "--json-key=objects", path}).toUtf8())
+            .object()
+            .value("objects")
+            .toObject();
+    const auto dict = [&](const QJsonValue& ref) {
+        return objects.value("obj:" + ref.toString()).toObject().value("value").toObject();
+    };
+    const QJsonValue root = objects.value("trailer").toObject().value("value").toObject().value("/Root");
+    const QJsonValue outlines = dict(root).value("/Outlines");
+    QString faults;
+    int walked = 0;
+    // The entries shown under `node` when it is open; faults noted on the way.
+    std::function<int(const QJsonValue&)> check = [&](const QJsonValue& node) {
+        const QJsonObject n = dict(node);
+        int shown = 0;
+        QJsonValue previous(QJsonValue::Undefined);
+        QJsonValue at = n.value("/First");
+        for (; !at.isUndefined() && walked < 10000; ++walked) {
+            const QJsonObject item = dict(at);
+            if (item.value("/Parent") != node) faults += at.toString() + " has another /Parent; ";
+            if (item.value("/Prev") != previous) faults += at.toString() + " has a wrong /Prev; ";
+            const int under = check(at);
+            const int count = item.value("/Count").toInt(0);
+            if (std::abs(count) != under) faults += at.toString() + " has a wrong /Count; ";
+            shown += 1 + (count > 0 ? under : 0);
+            previous = at;
+            at = item.value("/Next");
+        }
+        if (n.value("/Last") != previous) faults += node.toString() + " has a wrong /Last; ";
+        return shown;
+    };
+    const int shown = check(outlines);
+    if (std::abs(dict(outlines).value("/Count").toInt(0)) != shown) faults += "the root has a wrong /Count; ";
+    return faults;
+}
+
+struct OutlineCase {
+    std::string name;
+    QByteArray pdf;
+    int deleted;      // the page taken out
+    OutlineRows read; // the outline after that, in every reader
+};
+
+// Taking a page out leaves an outline every reader reads whole: the
+// entries that led to it lead nowhere (MuPDF refused the whole outline when
+// one led to a page out of the tree), the others to their pages' new places,
+// and the tree's links stay as they were. Putting the page back gives the
+// entries their destinations again.
+TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
+{
+    QFile mistitled(QString::fromStdString(testsupport::corpusPath("mistitled_outlines_example.pdf")));
+    ASSERT_TRUE(mistitled.open(QIODevice::ReadOnly));
+    OutlineRows typeset;
+    for (const auto& [title, page] : flattened(PdfDocument::openBytes(mistitled.readAll())->outline()))
+        typeset.emplace_back(title, !page || *page == 1 ? std::nullopt : std::optional<int>(*page - (*page > 1)));
+    mistitled.seek(0);
+    const std::vector<OutlineCase> cases = {
+        {"each way to a page",
+         outlinedPdf(),
+         1,
+         {{"One", 0}, {"One a", {}}, {"One b", {}}, {"Two", {}}, {"Two a", 1}, {"Three", 1}}},
+        {"a typeset book", mistitled.readAll(), 1, typeset},
+    };
+    QTemporaryDir dir;
+    for (const OutlineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = PdfDocument::openBytes(c.pdf);
+        const OutlineRows before = flattened(doc->outline());
+        ASSERT_EQ(before.size(), c.read.size());
+        const PdfPageId gone = pageId(*doc, c.deleted);
+        removePage(*doc, c.deleted);
+        EXPECT_EQ(flattened(doc->outline()), c.read);
+
+        const QString path = dir.filePath(QString::fromStdString(c.name) + ".pdf");
+        doc->saveToFile(path.toStdString());
+        QString said;
+        EXPECT_EQ(mutoolOutline(path, &said), c.read) << said.toStdString();
+        EXPECT_FALSE(said.contains("error")) << said.toStdString();
+        EXPECT_EQ(popplerOutline(path), c.read);
+        EXPECT_EQ(outlineTreeFaults(path).toStdString(), "");
+        int code = -1;
+        testsupport::runProgram("qpdf", {"--check", path}, &code);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(flattened(PdfDocument::openFile(path.toStdString())->outline()), c.read);
+
+        // Back in its place, the page is where its entries lead again, in the file too.
+        insertPage(*doc, gone, c.deleted);
+        EXPECT_EQ(flattened(doc->outline()), before);
+        const QString back = dir.filePath(QString::fromStdString(c.name) + " back.pdf");
+        doc->saveToFile(back.toStdString());
+        EXPECT_EQ(mutoolOutline(back, &said), before) << said.toStdString();
+        EXPECT_EQ(outlineTreeFaults(back).toStdString(), "");
+
+        // Moved to the front, as a move takes it out and puts it back: its entries follow it.
+        OutlineRows moved = before;
+        for (auto& [title, page] : moved)
+            if (page) page = *page == c.deleted ? 0 : *page < c.deleted ? *page + 1 : *page;
+        removePage(*doc, c.deleted);
+        insertPage(*doc, gone, 0);
+        EXPECT_EQ(flattened(doc->outline()), moved);
+
+        // Keeping every other page takes it out alike.
+        auto kept = PdfDocument::openBytes(c.pdf);
+        std::vector<int> others;
+        for (int i = 0; i < kept->pageCount(); ++i)
+            if (i != c.deleted) others.push_back(i);
+        keepPages(*kept, others);
+        EXPECT_EQ(flattened(kept->outline()), c.read);
+        const QString keptPath = dir.filePath(QString::fromStdString(c.name) + " kept.pdf");
+        kept->saveToFile(keptPath.toStdString());
+        EXPECT_EQ(mutoolOutline(keptPath, &said), c.read) << said.toStdString();
+    }
+}
+
+// A file an earlier version wrote, whose entries lead to a page out of the
+// tree that still names the tree as its parent: the outline is read whole,
+// those entries without a page.
+TEST(PdfPageEditing, EntriesLeadingOutOfThePageTreeLeaveTheRestOfTheOutline)
+{
+    const QByteArray pdf = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 5 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+        "<< /Type /Outlines /First 6 0 R /Last 7 0 R /Count 2 >>",
+        "<< /Title (Gone) /Parent 5 0 R /Next 7 0 R /Dest [4 0 R /XYZ 0 100 0] >>",
+        "<< /Title (Here) /Parent 5 0 R /Prev 6 0 R /Dest [3 0 R /XYZ 0 100 0] >>",
+    });
+    EXPECT_EQ(flattened(PdfDocument::openBytes(pdf)->outline()), (OutlineRows{{"Gone", {}}, {"Here", 0}}));
 }
 
 TEST(PdfPageEditing, ACopiedPagesFieldsAreRenamedAndEditedApart)

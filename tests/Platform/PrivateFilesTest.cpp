@@ -322,8 +322,10 @@ TEST(PrivateFiles, ARuntimeFolderOthersHoldIsReplacedForEveryProgramStarted)
 // process (and every program it starts) uses a folder of the same kind in
 // its private work folder instead. A base folder the user made in a sticky
 // folder (as one under /tmp), or reached through the user's own link, is
-// kept. The user is nobody, in a child; afterwards nothing of theirs is in a
-// folder refused.
+// kept, and so are the defaults of a login whose umask (002) lets the user's
+// private group write them; a group that holds another user does not count
+// as the user's. The user is nobody, in a child; afterwards nothing of
+// theirs is in a folder refused.
 TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
 {
     using testsupport::kOtherUser;
@@ -334,6 +336,8 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
         const char* what;
         const char* bases; // the folder the four are made in, under the test's folder; empty: the defaults
         bool replaced;
+        const char* home = "home";
+        bool groupShared = false; // the user's group names another user too
     };
     const Case cases[] = {
         {"the defaults in the home folder", "", false},
@@ -347,6 +351,10 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
         {"another user's that the user may write", "given", true},
         {"each one a sticky folder all may write", "sticky", true},
         {"through another user's link", "tmp/link", true},
+        {"the defaults, made with umask 002, the group the user's alone", "", false, "grouphome"},
+        {"the user's, in a folder its private group may write", "grouped", false},
+        {"the defaults, made with umask 002, the group naming another user", "", true, "sharedhome", true},
+        {"the user's, in a folder a group with another user may write", "sharedgroup", true, "home", true},
     };
     QTemporaryDir dir;
     const auto folder = [&](const QString& name, uid_t owner, mode_t mode) {
@@ -369,6 +377,14 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
     folder("open", 0, 0777);
     folder("given", 0, 0755);
     folder("home/elsewhere", kUser, 0700);
+    // As a login with umask 002 makes them: open to the user's own group.
+    for (const QString groupHome : {"grouphome", "sharedhome"}) {
+        folder(groupHome, kUser, 0775);
+        for (const char* base : {"/.config", "/.local", "/.local/share", "/.local/state", "/.cache"})
+            folder(groupHome + base, kUser, 0775);
+    }
+    folder("grouped", kUser, 0775);
+    folder("sharedgroup", kUser, 0775);
     EXPECT_TRUE(QFile::link(dir.filePath("home/elsewhere"), dir.filePath("tmp/link")));
     ::lchown(QFile::encodeName(dir.filePath("tmp/link")).constData(), kOtherUser, kOtherUser);
     for (const char* kind : {"config", "data", "state", "cache"}) {
@@ -388,8 +404,11 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
             else if (bases == QLatin1String("sticky")) given << dir.filePath(bases);
             else given << dir.filePath(bases) + u'/' + kind;
         }
+        const QString caseHome = dir.filePath(c.home);
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
-            qputenv("HOME", QFile::encodeName(home));
+            const testsupport::Accounts accounts(c.groupShared ? testsupport::Accounts::sharedWithBob()
+                                                               : testsupport::Accounts::usersOwnGroup());
+            qputenv("HOME", QFile::encodeName(caseHome));
             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath("home/run")));
             for (int i = 0; i < 4; ++i) {
                 if (given[i].isEmpty()) qunsetenv(variables[i]);
@@ -399,7 +418,7 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
             EXPECT_EQ(replaced.size(), c.replaced ? 4u : 0u);
             for (int i = 0; i < 4; ++i) {
                 const QString now = QFile::decodeName(qgetenv(variables[i]));
-                const QString base = now.isEmpty() ? home + defaults[i] : now;
+                const QString base = now.isEmpty() ? caseHome + defaults[i] : now;
                 if (c.replaced) {
                     EXPECT_NE(now, given[i]) << variables[i];
                     EXPECT_TRUE(now.startsWith(home + "/run/ravlen/")) << now.toStdString();
@@ -412,7 +431,10 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
         }));
         // Nothing of the user's in a folder refused: what the test put there only.
         if (c.replaced) {
-            for (const QString& base : given) {
+            QStringList refused = given;
+            if (QLatin1String(c.bases).isEmpty())
+                for (int i = 0; i < 4; ++i) refused[i] = caseHome + defaults[i];
+            for (const QString& base : refused) {
                 QDirIterator it(base, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                 QDirIterator::Subdirectories);
                 while (it.hasNext()) {
@@ -424,7 +446,7 @@ TEST(PrivateFiles, ABaseFolderAnotherUserCanChangeIsNotWrittenInto)
             }
         } else {
             for (int i = 0; i < 4; ++i) {
-                const QString base = given[i].isEmpty() || relative ? home + defaults[i] : given[i];
+                const QString base = given[i].isEmpty() || relative ? caseHome + defaults[i] : given[i];
                 EXPECT_EQ(readFile(base + "/ravlen/kept.json"), "{}") << base.toStdString();
             }
         }
@@ -445,6 +467,7 @@ TEST(PrivateFiles, APrivateFileIsWrittenOnlyInAFolderOfTheUsersOwn)
         const char* what;
         const char* folder; // ravlen's folder, under the test's folder, as the user names it
         bool written;
+        bool groupShared = false; // the user's group names another user too
     };
     const Case cases[] = {
         {"the user's own, in a sticky folder", "tmp/mine/ravlen", true},
@@ -455,6 +478,8 @@ TEST(PrivateFiles, APrivateFileIsWrittenOnlyInAFolderOfTheUsersOwn)
         {"the user's, in a folder others may write, not sticky", "open/ravlen", false},
         {"in a folder another user made first, in a sticky folder", "tmp/theirs/ravlen", false},
         {"through another user's link", "tmp/mine/theirlink/ravlen", false},
+        {"the user's, in a folder the user's private group may write", "grouped/ravlen", true},
+        {"the user's, in a folder a group with another user may write", "grouped/shared", false, true},
     };
     QTemporaryDir dir;
     const auto folder = [&](const QString& name, uid_t owner, mode_t mode) {
@@ -474,6 +499,7 @@ TEST(PrivateFiles, APrivateFileIsWrittenOnlyInAFolderOfTheUsersOwn)
     own(dir.filePath("bobs"), kOtherUser, 0755);
     folder("open/ravlen", kUser, 0700);
     own(dir.filePath("open"), 0, 0777);
+    folder("grouped", kUser, 0775);
     EXPECT_TRUE(QFile::link(dir.filePath("tmp/mine/real"), dir.filePath("tmp/mine/link")));
     EXPECT_TRUE(QFile::link(dir.filePath("tmp/mine/elsewhere"), dir.filePath("tmp/mine/theirlink")));
     ::lchown(QFile::encodeName(dir.filePath("tmp/mine/link")).constData(), kUser, kUser);
@@ -483,6 +509,8 @@ TEST(PrivateFiles, APrivateFileIsWrittenOnlyInAFolderOfTheUsersOwn)
         SCOPED_TRACE(c.what);
         const QString target = dir.filePath(c.folder) + "/history.json";
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            const testsupport::Accounts accounts(c.groupShared ? testsupport::Accounts::sharedWithBob()
+                                                               : testsupport::Accounts::usersOwnGroup());
             EXPECT_EQ(platform::PrivateFiles::makeFolder(QFileInfo(target).path()), c.written);
             EXPECT_EQ(platform::PrivateFiles::write(target, "[]"), c.written);
             EXPECT_EQ(platform::PrivateFiles::ownFolderProblem(QFileInfo(target).path()).has_value(), !c.written);

@@ -8,6 +8,7 @@
 
 #include "Platform/ConfinedDrawing.h"
 #include "Platform/FileDescriptor.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,12 +19,15 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdint>
+#include <string>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using platform::ProgramCheck;
@@ -34,6 +38,29 @@ constexpr uid_t kNobody = 65534;
 
 bool setMode(const QString& path, mode_t mode) { return ::chmod(QFile::encodeName(path).constData(), mode) == 0; }
 bool giveAway(const QString& path) { return ::lchown(QFile::encodeName(path).constData(), kNobody, kNobody) == 0; }
+
+// Gives `path` an access list that lets `user` write it (as setfacl -m u:user:rwx
+// does), its mode's bits kept.
+bool letWrite(const QString& path, uid_t user)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &st) != 0) return false;
+    // The kernel's form: a version, then (tag, permissions, id) for each entry.
+    struct Entry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    const std::uint32_t version = 2, anyone = ~0u;
+    const Entry entries[] = {{0x01, std::uint16_t((st.st_mode >> 6) & 7), anyone},
+                             {0x02, 7, user},
+                             {0x04, std::uint16_t((st.st_mode >> 3) & 7), anyone},
+                             {0x10, 7, anyone},
+                             {0x20, std::uint16_t(st.st_mode & 7), anyone}};
+    std::string value(reinterpret_cast<const char*>(&version), sizeof version);
+    value.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return ::setxattr(native.constData(), "system.posix_acl_access", value.data(), value.size(), 0) == 0;
+}
 
 // What `check` gives for `program` as the unprivileged user nobody, in a
 // child process (only root can become another user).
@@ -57,9 +84,11 @@ TEST(TrustedProgram, OnlyAProgramNoOtherUserCanChangeRuns)
     // stands for /tmp, mid for a folder made in it.
     struct Case {
         const char* what;
-        const char* step; // the step changed, below the test's folder
-        mode_t mode;      // its mode; 0: given to another user instead
-        bool trusted;     // else refused at that step
+        const char* step;          // the step changed, below the test's folder
+        mode_t mode;               // its mode; 0: given to another user instead
+        bool trusted;              // else refused at that step
+        bool privateGroup = false; // its group holds the user alone (root, as the test runs)
+        bool accessList = false;   // an access list lets another user write it
     };
     const std::vector<Case> cases = {
         {"the user's own, in folders others cannot write", "top/mid/bin/reader", 0700, true},
@@ -73,15 +102,26 @@ TEST(TrustedProgram, OnlyAProgramNoOtherUserCanChangeRuns)
         {"the program another user's", "top/mid/bin/reader", 0, false},
         {"its folder another user's", "top/mid/bin", 0, false},
         {"a folder above another user's", "top/mid", 0, false},
+        {"the program writable by the user's private group", "top/mid/bin/reader", 0775, true, true},
+        {"its folder writable by the user's private group", "top/mid/bin", 0775, true, true},
+        {"a folder above writable by the user's private group", "top", 0775, true, true},
+        {"a folder above, the private group's, that an access list opens", "top", 0775, false, true, true},
     };
     for (const Case& c : cases) {
-        if (c.mode == 0 && ::geteuid() != 0) continue; // only root gives files away
+        // Only root gives files away, and the accounts the test names are root's.
+        if ((c.mode == 0 || c.privateGroup) && ::geteuid() != 0) continue;
+        const testsupport::Accounts accounts(
+            {{0, {"root", c.privateGroup ? std::vector<std::string>{} : std::vector<std::string>{"bob"}}}});
         QTemporaryDir dir;
         const QString top = dir.filePath("top"), mid = top + "/mid", bin = mid + "/bin", reader = bin + "/reader";
         ASSERT_TRUE(testsupport::writeFile(reader, "#!/bin/sh\n")); // and its folders
         for (const QString& step : {top, mid, bin, reader}) ASSERT_TRUE(setMode(step, 0755));
         const QString changed = dir.filePath(c.step);
         ASSERT_TRUE(c.mode ? setMode(changed, c.mode) : giveAway(changed)) << c.what;
+        if (c.accessList && !letWrite(changed, testsupport::kOtherUser)) {
+            ADD_FAILURE() << "no access list here: " << c.what;
+            continue;
+        }
 
         const ProgramCheck check = platform::checkProgram(reader.toStdString());
         EXPECT_EQ(check.verdict, c.trusted ? ProgramCheck::Verdict::trusted : ProgramCheck::Verdict::untrusted)
@@ -187,7 +227,7 @@ TEST(TrustedProgram, TheReaderThatRunsIsTheFileThatWasChecked)
     ASSERT_TRUE(QDir().mkpath(bin) && setMode(bin, 0755));
     ASSERT_TRUE(QFile::copy("/bin/true", bin + "/good") && setMode(bin + "/good", 0755));
     ASSERT_TRUE(testsupport::writeFile(bin + "/bad", "#!/bin/sh\ntouch '" + mark.toUtf8() + "'\n"));
-    ASSERT_TRUE(setMode(bin + "/bad", 0775));
+    ASSERT_TRUE(setMode(bin + "/bad", 0777));
     const QByteArray pdf = testsupport::makeTextPdf(1, "drawn");
     ASSERT_TRUE(testsupport::writeFile(dir.filePath("doc.pdf"), pdf));
 

@@ -3,9 +3,15 @@
 // become another user, so the tests that need one skip themselves
 // otherwise. The accounts need no entry in the password file: nobody stands
 // for the user ravlen runs as, and a number no account uses for another user.
+// Whether a group holds the user alone is read from an account book the test
+// names (Accounts below), never from the computer's own databases.
+#include "Platform/UserAccount.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <utility>
 
 #include <grp.h>
 #include <sys/types.h>
@@ -53,5 +59,40 @@ inline void asRoot(const std::function<void()>& act)
     act();
     if (::setegid(group) != 0 || ::seteuid(user) != 0) ::_exit(3);
 }
+
+// For as long as it lives, the accounts the group rule reads
+// (platform::accountBook): root, the user (nobody) and the other user
+// (bob), each with the primary group of its own number, or `bobsGroup`, and
+// the groups `groups` names by number (none other is known).
+class Accounts {
+public:
+    explicit Accounts(std::map<gid_t, platform::GroupEntry> groups, gid_t bobsGroup = kOtherUser)
+        : saved_(platform::accountBook())
+    {
+        const std::vector<platform::AccountEntry> accounts = {
+            {"root", 0, 0}, {"nobody", kUser, kUser}, {"bob", kOtherUser, bobsGroup}};
+        platform::accountBook() = {[accounts](uid_t uid) -> std::optional<platform::AccountEntry> {
+                                       for (const platform::AccountEntry& account : accounts)
+                                           if (account.uid == uid) return account;
+                                       return std::nullopt;
+                                   },
+                                   [groups = std::move(groups)](gid_t gid) -> std::optional<platform::GroupEntry> {
+                                       const auto found = groups.find(gid);
+                                       if (found == groups.end()) return std::nullopt;
+                                       return found->second;
+                                   },
+                                   [accounts] { return std::optional(accounts); }};
+    }
+    ~Accounts() { platform::accountBook() = saved_; }
+    Accounts(const Accounts&) = delete;
+    Accounts& operator=(const Accounts&) = delete;
+
+    // The user's private group, and the same number naming bob as well.
+    static std::map<gid_t, platform::GroupEntry> usersOwnGroup() { return {{kUser, {"nobody", {}}}}; }
+    static std::map<gid_t, platform::GroupEntry> sharedWithBob() { return {{kUser, {"nobody", {"bob"}}}}; }
+
+private:
+    platform::AccountBook saved_;
+};
 
 } // namespace testsupport

@@ -405,6 +405,32 @@ QByteArray signPdf(QByteArray pdf, const QString& folder)
     return pdf;
 }
 
+QByteArray signWithPoppler(const QString& path, const QString& folder)
+{
+    const QDir dir(folder);
+    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+    const QString identity = dir.filePath("identity.p12"), nss = dir.filePath("nss");
+    const QString database = "sql:" + nss, signedPath = dir.filePath("poppler-signed.pdf");
+    const std::vector<std::pair<QString, QStringList>> steps = {
+        {"openssl",
+         {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj",
+          "/CN=ravlen test signer"}},
+        {"openssl",
+         {"pkcs12", "-export", "-inkey", key, "-in", cert, "-name", "signer", "-out", identity, "-passout",
+          "pass:test"}},
+        {"certutil", {"-N", "-d", database, "--empty-password"}},
+        {"pk12util", {"-i", identity, "-d", database, "-W", "test"}},
+        {"pdfsig", {"-nssdir", database, "-add-signature", "-nick", "signer", path, signedPath}},
+    };
+    if (!QDir().mkpath(nss)) return {};
+    for (const auto& [program, arguments] : steps) {
+        int exitCode = -1;
+        runProgram(program, arguments, &exitCode);
+        if (exitCode != 0) return {};
+    }
+    return readFile(signedPath);
+}
+
 QByteArray makeLongTextPdf(int pages, std::size_t bytes)
 {
     std::vector<std::string> objects;

@@ -145,6 +145,10 @@ std::string unsignedSignature();
 // openssl, with a key it makes in `folder`. Empty when openssl fails or is
 // missing, or the PDF holds no such signature.
 QByteArray signPdf(QByteArray pdf, const QString& folder);
+// The PDF at `path` signed by poppler (pdfsig -add-signature), in an update
+// it appends, with a key openssl makes in `folder` and an NSS database made
+// there for it (certutil, pk12util). Empty when any of them fails or is missing.
+QByteArray signWithPoppler(const QString& path, const QString& folder);
 // A PDF file of the given objects, numbered from 1 in order (object 1 is the
 // catalog), with a correct cross-reference table; `trailerExtra` is added to the trailer.
 QByteArray writePdf(const std::vector<std::string>& objects, const std::string& version = "1.4",

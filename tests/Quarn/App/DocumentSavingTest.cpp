@@ -25,6 +25,7 @@
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Pages/PageEdits.h"
 #include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
@@ -647,6 +648,60 @@ TEST(DocumentWindowSaving, RevertingADocumentWithTextBoxesWhileItsPagesRenderHol
     }
     EXPECT_TRUE(testsupport::waitFor([&] { return viewOf(window)->tiles().visibleReady(); }));
     EXPECT_EQ(window->document()->pageCount(), 4);
+}
+
+// A document its window replaces (Revert, also after a page edit) leaves
+// none of its page drawings counted against the memory budget of the pages
+// shown next, not even one a worker was about to record as it went, and
+// nothing holds it once it is gone. The file has one page left when it is
+// read again, so that any recording of another page is the old document's.
+TEST(DocumentWindowSaving, AReplacedDocumentLeavesNoPageDrawingsInTheBudget)
+{
+    struct Road {
+        const char* name;
+        bool pageEdit;
+    };
+    for (const Road& road : {Road{"reverted", false}, Road{"reverted after a page edit", true}}) {
+        SCOPED_TRACE(road.name);
+        QTemporaryDir dir;
+        Controller c;
+        const QString path = writeFile(dir, "pages.pdf", testsupport::makeTextPdf(6));
+        DocumentWindow* window = c.open(path);
+        ASSERT_NE(window, nullptr);
+        QuarnPDFView* view = viewOf(window);
+        ASSERT_TRUE(view);
+        const auto drawn = [&] {
+            return testsupport::waitFor([&] { return view->tiles().visibleReady() && !view->tiles().rendering(); });
+        };
+        ASSERT_TRUE(drawn());
+        if (road.pageEdit) {
+            ASSERT_TRUE(quarnkit::PageEdits::move(*window->document(), {0}, 6));
+            ASSERT_TRUE(drawn());
+        }
+        view->goToPage(4);
+        ASSERT_TRUE(drawn());
+        ASSERT_FALSE(view->tiles().pagesWithDisplayLists().empty());
+
+        // A worker takes a page of the document (at a new scale, its
+        // recordings kept) and holds it while the document goes.
+        testsupport::WorkerGate gate;
+        view->tiles().setWorkerHook(gate.hook());
+        view->setScaleFactor(view->scaleFactor() * 1.5);
+        view->tiles().requestMissing();
+        ASSERT_TRUE(gate.waitUntilReached());
+        const std::weak_ptr<const platform::PdfDocument> old = pdfOf(*window->document());
+        writeFile(dir, "pages.pdf", testsupport::makeTextPdf(1));
+        ASSERT_TRUE(window->revert());
+        ASSERT_EQ(viewOf(window), view);
+        gate.release();
+        view->tiles().setWorkerHook({});
+        ASSERT_TRUE(drawn());
+        EXPECT_EQ(view->tiles().pagesWithDisplayLists(), std::vector<int>{0});
+        // Once the pages shown drop theirs, nothing is left counted.
+        view->tiles().invalidate(std::nullopt);
+        EXPECT_EQ(view->tiles().displayListBytes(), 0u);
+        EXPECT_TRUE(testsupport::waitFor([&] { return old.expired(); })) << "nothing holds the replaced document";
+    }
 }
 
 TEST(DocumentOpening, TheCommandLineNamesFilesThatStartWithADash)

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -121,4 +122,54 @@ TEST(LaunchTasks, TheAlertOfAFileThatCouldNotBeOpenedIsReadBeforeTheOpenPanel)
         controller.closeOpenPanels();
         ASSERT_TRUE(testsupport::waitFor([] { return visiblePanels() == 0; }));
     }
+}
+
+// Base folders passed over at start are told once, in a notice beside the
+// window that waits for no answer: where this session keeps the files, and
+// that they go at logout. A run that kept its folders tells nothing.
+TEST(LaunchTasks, ABaseFolderPassedOverIsToldOnceBesideTheWindow)
+{
+    QTemporaryDir dir;
+    platform::UserDefaults defaults(dir.filePath("d.json"));
+    DocumentController controller;
+    controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+    const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+    const QString kept = (runtime.isEmpty() ? dir.path() : runtime) + "/ravlen";
+    {
+        LaunchTasks quiet(controller, defaults);
+        quiet.showWelcome = {};
+        quiet.perform();
+        EXPECT_EQ(quiet.baseFolderNotice(), nullptr);
+    }
+    LaunchTasks tasks(controller, defaults);
+    tasks.showWelcome = {};
+    tasks.setReplacedBaseFolders(
+        {{"XDG_CONFIG_HOME", "/home/ada/.config", "others may write to /home/ada/.config", kept + "/config"},
+         {"XDG_CACHE_HOME", "/home/ada/.cache", "others may write to /home/ada/.cache", kept + "/cache"}});
+    DocumentWindow* window =
+        controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
+    ASSERT_NE(window, nullptr);
+    tasks.perform();
+    QMessageBox* notice = tasks.baseFolderNotice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(testsupport::waitFor([&] { return notice->isVisible(); }));
+    EXPECT_EQ(notice->windowModality(), Qt::NonModal);
+    const QString said = notice->text() + u'\n' + notice->informativeText();
+    EXPECT_TRUE(said.contains("/home/ada/.config")) << said.toStdString();
+    EXPECT_TRUE(said.contains("/home/ada/.cache")) << said.toStdString();
+    EXPECT_TRUE(said.contains(kept)) << said.toStdString();
+    EXPECT_TRUE(said.contains("this session")) << said.toStdString();
+    if (!runtime.isEmpty()) {
+        EXPECT_TRUE(said.contains("log out")) << said.toStdString();
+    }
+    // The window stays usable, and a second pass tells nothing more.
+    EXPECT_TRUE(window->isEnabled());
+    tasks.perform();
+    EXPECT_EQ(tasks.baseFolderNotice(), notice);
+    int notices = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        notices += qobject_cast<QMessageBox*>(widget) && widget->isVisible();
+    EXPECT_EQ(notices, 1);
+    notice->close();
+    controller.closeAll();
 }

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QHBoxLayout>
+#include <QScreen>
 #include <QSignalSpy>
 
 #include <functional>
@@ -288,6 +289,38 @@ TEST(Spinner, TurnsOnlyWhileItShows)
         QApplication::processEvents();
         EXPECT_EQ(spinner->isTurning(), step.turning) << step.name;
     }
+}
+
+// A turning spinner is seen turning: what its window last put on screen
+// (the window's backing store, which a fresh grab of the widget would not
+// read) shows its arc in one place after another.
+TEST(Spinner, ItsTurnsReachTheScreen)
+{
+    QWidget window;
+    window.resize(60, 60);
+    auto* spinner = new Spinner(16, QStringLiteral("Busy"), &window);
+    spinner->move(20, 20);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto onScreen = [&] {
+        const QPoint at = spinner->mapTo(&window, QPoint(0, 0));
+        return window.screen()
+            ->grabWindow(window.winId(), at.x(), at.y(), spinner->width(), spinner->height())
+            .toImage();
+    };
+    QImage last = onScreen();
+    int turns = 0;
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const QImage now = onScreen();
+        if (now != last) ++turns;
+        last = now;
+        return turns >= 3;
+    })) << turns
+        << " turns seen";
+    // Hidden, it leaves the screen still.
+    spinner->hide();
+    QApplication::processEvents();
+    EXPECT_FALSE(spinner->isTurning());
 }
 
 TEST(WindowChrome, StylesItsWindowAndPutsTheDarkBack)

@@ -4,6 +4,7 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/App/DocumentWindow.h"
+#include "Quarn/Pages/OutlineList.h"
 #include "Quarn/Pages/PagesMenu.h"
 #include "Quarn/Shell/QuarnCommands.h"
 #include "Quarn/App/PageViewHost.h"
@@ -24,6 +25,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QListView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -84,6 +86,31 @@ struct Window {
     void key(const char* keys) const { QTest::keySequence(window, QKeySequence(keys)); }
     QMessageBox* alert() const { return window->findChild<QMessageBox*>("pageAlert"); }
 };
+
+// Eight pages and an outline: A on page 1, open, with A1 on page 2; B on page 5.
+QByteArray outlinedPdf()
+{
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+        "<< /Type /Pages /Kids [6 0 R 7 0 R 8 0 R 9 0 R 10 0 R 11 0 R 12 0 R 13 0 R] /Count 8 "
+        "/MediaBox [0 0 300 400] >>",
+        "<< /Type /Outlines /First 4 0 R /Last 5 0 R /Count 3 >>",
+        "<< /Title (A) /Parent 3 0 R /Next 5 0 R /Dest [6 0 R /Fit] /First 14 0 R /Last 14 0 R /Count 1 >>",
+        "<< /Title (B) /Parent 3 0 R /Prev 4 0 R /Dest [10 0 R /Fit] >>",
+    };
+    for (int i = 0; i < 8; ++i) objects.push_back("<< /Type /Page /Parent 2 0 R >>");
+    objects.push_back("<< /Title (A1) /Parent 4 0 R /Dest [7 0 R /Fit] >>");
+    return testsupport::writePdf(objects);
+}
+
+// The rows of the outline as a screen reader says them: title and page.
+QStringList spokenRows(const OutlineList& list)
+{
+    QStringList rows;
+    const QAbstractItemModel* model = list.view()->model();
+    for (int i = 0; i < model->rowCount(); ++i) rows << model->index(i, 0).data(Qt::AccessibleTextRole).toString();
+    return rows;
+}
 
 std::vector<int> rotations(const PdfDocument& doc)
 {
@@ -479,6 +506,29 @@ TEST(PagesMenu, MovedPagesAreOneStepThatUndoPutsBack)
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{0, 2}));
 }
 
+// Back (Ctrl+[) after pages are moved in the window goes to a page the
+// reader was on, at its new number, not to the page its old number holds now.
+TEST(PagesMenu, BackAfterPagesMovedGoesWhereThePageIsNow)
+{
+    Window w(10);
+    QuarnPDFView* view = w.window->screen()->pageViewHost()->view();
+    view->goToPage(5);
+    view->goToPage(8);
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 8; }));
+    PagesModel::of(w.model()).movePages({5}, 0);
+    ASSERT_EQ(order(w.pdf()), (std::vector<int>{6, 1, 2, 3, 4, 5, 7, 8, 9, 10}));
+    // Wherever the move showed the pages, Back goes to pages read before:
+    // the sixth, now first, then the first, now second.
+    std::vector<int> shown;
+    for (int i = 0; i < 3 && w.model().canGoBack(); ++i) {
+        w.key("Ctrl+[");
+        QApplication::processEvents();
+        shown.push_back(order(w.pdf())[std::size_t(view->currentPageIndex())]);
+    }
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(std::vector<int>(shown.end() - 2, shown.end()), (std::vector<int>{6, 1}));
+}
+
 TEST(PagesMenu, SidebarTabItemsShowTheSidebarOnTheirTabAndRememberIt)
 {
     Window w;
@@ -522,4 +572,60 @@ TEST(PagesMenu, APageTurnedInViewStaysInView)
     w.key("Ctrl+Z");
     QApplication::processEvents();
     EXPECT_EQ(view->currentPageIndex(), 2);
+}
+
+// The outline follows the pages as a blank page goes in and a page goes out,
+// and as each is undone: every row names and opens its entry's page of the
+// moment (the deleted page's entry none), the open entries stay open and
+// the keys stay on their row. The saved file's outline reads so too.
+TEST(PagesMenu, TheOutlineFollowsPageEditsAndTheirUndo)
+{
+    Window w(outlinedPdf(), 8);
+    w.key("Ctrl+Alt+2");
+    OutlineList* list = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        list = w.window->findChild<OutlineList*>();
+        return list && list->map() && list->view()->isVisible();
+    }));
+    const QStringList original{"A, page 1", "A1, page 2", "B, page 5"};
+    ASSERT_EQ(spokenRows(*list), original);
+    const std::set<quarnkit::OutlinePath> open{{0}};
+    ASSERT_EQ(list->expanded(), open);
+    list->view()->setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return list->view()->hasFocus(); }));
+    QTest::keyClick(w.window->windowHandle(), Qt::Key_Down);
+    ASSERT_EQ(list->keyRow(), (quarnkit::OutlinePath{0, 0}));
+
+    w.key("Ctrl+Shift+N"); // a blank page after page 1
+    ASSERT_EQ(w.pdf().pageCount(), 9);
+    EXPECT_EQ(spokenRows(*list), (QStringList{"A, page 1", "A1, page 3", "B, page 6"}));
+    EXPECT_EQ(list->expanded(), open);
+    EXPECT_EQ(list->keyRow(), (quarnkit::OutlinePath{0, 0}));
+    EXPECT_EQ(list->view()->currentIndex().row(), 1);
+    QTest::keyClick(w.window->windowHandle(), Qt::Key_Return);
+    EXPECT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == 2; }));
+
+    w.key("Ctrl+Z");
+    ASSERT_EQ(w.pdf().pageCount(), 8);
+    EXPECT_EQ(spokenRows(*list), original);
+    EXPECT_EQ(list->expanded(), open);
+
+    // Page 2 out: A1 leads nowhere while it is, in the window and in the file.
+    PagesModel::of(w.model()).setSelectedPages({1});
+    w.pages().deletePages()->trigger();
+    ASSERT_EQ(w.pdf().pageCount(), 7);
+    EXPECT_EQ(spokenRows(*list), (QStringList{"A, page 1", "A1", "B, page 4"}));
+    EXPECT_EQ(list->expanded(), open);
+    ASSERT_TRUE(w.window->save());
+    const auto saved = PdfDocument::openFile(w.path.toStdString())->outline();
+    ASSERT_EQ(saved.size(), 2u);
+    ASSERT_EQ(saved[0].children.size(), 1u);
+    EXPECT_FALSE(saved[0].children[0].page);
+    EXPECT_EQ(saved[1].page, 3);
+
+    w.key("Ctrl+Z");
+    ASSERT_EQ(w.pdf().pageCount(), 8);
+    EXPECT_EQ(spokenRows(*list), original);
+    EXPECT_EQ(list->expanded(), open);
+    EXPECT_EQ(list->keyRow(), (quarnkit::OutlinePath{0, 0}));
 }

@@ -28,10 +28,12 @@
 #include <QMenu>
 #include <QContextMenuEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 #include <QUrl>
 #include <QWindow>
 
+#include <climits>
 #include <map>
 
 using namespace quarn;
@@ -671,6 +673,71 @@ TEST(Sidebar, AnOutlineTitleOfOneLongWordStaysInItsColumn)
         return count;
     };
     EXPECT_GT(inked(row.top() + 5 + line), inked(row.top() + 5) / 4);
+}
+
+// Titles that wrap take rows of their lines' height, also once the list has
+// a scroll bar, which narrows the rows and wraps more titles: no title runs
+// into the row below it.
+TEST(Sidebar, OutlineRowsTakeTheHeightTheirTitlesNeed)
+{
+    // Objects: 1 catalog, 2 pages, 3 the page, 4 the outline, 5 a closed
+    // part, 6… its chapters, one character longer each, so that some wrap
+    // only in the narrowed rows.
+    const std::string words = "The long way round the lakes and the hills of the north country and home again by sea";
+    const int chapters = 70;
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 4 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] >>",
+        "<< /Type /Outlines /First 5 0 R /Last 5 0 R /Count 1 >>",
+        "<< /Title (Part one) /Parent 4 0 R /Dest [3 0 R /Fit] /First 6 0 R /Last " + std::to_string(5 + chapters)
+            + " 0 R /Count -" + std::to_string(chapters) + " >>",
+    };
+    for (int k = 0; k < chapters; ++k) {
+        const int num = 6 + k;
+        std::string entry = "<< /Title (" + words.substr(0, size_t(15 + k)) + ") /Parent 5 0 R /Dest [3 0 R /Fit]";
+        if (k > 0) entry += " /Prev " + std::to_string(num - 1) + " 0 R";
+        if (k + 1 < chapters) entry += " /Next " + std::to_string(num + 1) + " 0 R";
+        objects.push_back(entry + " >>");
+    }
+    Window w(testsupport::writePdf(objects), SidebarTab::outline);
+    OutlineList* list = w.outline();
+    ASSERT_TRUE(list && testsupport::waitFor([&] { return list->map().has_value(); }));
+    QListView* view = list->view();
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->isVisible() && view->width() == list->width(); }));
+    ASSERT_FALSE(view->verticalScrollBar()->isVisible());
+
+    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    titleFont.setPixelSize(12);
+    const int line = QFontMetrics(titleFont).lineSpacing();
+    QString wrong;
+    const auto fitted = [&] {
+        wrong.clear();
+        int bottom = INT_MIN;
+        for (int i = 0; i < view->model()->rowCount(); ++i) {
+            const QModelIndex index = view->model()->index(i, 0);
+            const QRect rect = view->visualRect(index);
+            const int needs = view->itemDelegate()->sizeHint(QStyleOptionViewItem(), index).height();
+            if (rect.height() != needs || rect.top() < bottom)
+                wrong += QStringLiteral("row %1: %2 high at %3, needs %4; ")
+                             .arg(i)
+                             .arg(rect.height())
+                             .arg(rect.top())
+                             .arg(needs);
+            bottom = rect.bottom() + 1;
+        }
+        return wrong.isEmpty();
+    };
+    // The part opened by its key: its chapters fill more than the column.
+    view->setFocus();
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->hasFocus(); }));
+    QTest::keyClick(w.screen->window()->windowHandle(), Qt::Key_Right);
+    ASSERT_EQ(view->model()->rowCount(), 1 + chapters);
+    ASSERT_TRUE(testsupport::waitFor([&] { return view->verticalScrollBar()->isVisible(); }));
+    EXPECT_TRUE(testsupport::waitFor(fitted)) << wrong.toStdString();
+    // The longest titles take two lines, the shortest one.
+    EXPECT_GE(list->rowRect({0, chapters - 1}).height(), 2 * line);
+    EXPECT_LT(list->rowRect({0, 0}).height(), 2 * line);
 }
 
 TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)

@@ -7,6 +7,7 @@
 #include "Quarn/Viewer/PageLinks.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Document/DocumentEngine.h"
+#include "QuarnKit/Pages/PageEdits.h"
 #include "QuarnKit/Viewer/PageLayout.h"
 #include "support/PageViewSupport.h"
 #include "support/TestSupport.h"
@@ -25,6 +26,7 @@
 #include <QWheelEvent>
 
 #include <cstdio>
+#include <functional>
 
 using namespace quarn;
 using quarnkit::DisplayMode;
@@ -259,6 +261,66 @@ TEST(QuarnPDFViewTest, BackAndForwardHistory)
     view.history().goBack();
     view.goToPage(2);
     EXPECT_FALSE(view.history().canGoForward());
+}
+
+// Back and Forward go to the pages the reader was on, wherever page edits
+// have put them since (moved, or other pages moved, deleted or put in before
+// them), not to the numbers they had; undone, the edit takes them back.
+TEST(QuarnPDFViewTest, BackAndForwardFollowThePagesThroughPageEdits)
+{
+    using quarnkit::QuarnDocument;
+    namespace PageEdits = quarnkit::PageEdits;
+    struct Case {
+        const char* name;
+        std::function<void(QuarnDocument&)> edit;
+    };
+    const std::vector<Case> cases = {
+        {"the page moved to the start", [](QuarnDocument& d) { PageEdits::move(d, {5}, 0); }},
+        {"the page moved to the end", [](QuarnDocument& d) { PageEdits::move(d, {5}, 10); }},
+        {"pages before it moved after it",
+         [](QuarnDocument& d) {
+             PageEdits::move(d, {1, 2}, 7);
+         }},
+        {"pages after it moved before it",
+         [](QuarnDocument& d) {
+             PageEdits::move(d, {6, 7, 9}, 0);
+         }},
+        {"a page before it deleted",
+         [](QuarnDocument& d) {
+             PageEdits::deletePages(d, {0, 1});
+         }},
+        {"a page put in before it", [](QuarnDocument& d) { PageEdits::duplicate(d, {2}); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QuarnDocument document(textDocument(10));
+        QuarnPDFView view;
+        view.resize(800, 600);
+        view.load(&document);
+        view.show();
+        QApplication::processEvents();
+        view.goToPage(5);
+        view.goToPage(8);
+        const auto fifth = document.pageId(5);
+        ASSERT_TRUE(fifth);
+        c.edit(document);
+        ASSERT_EQ(document.undoStack().count(), 1);
+        ASSERT_NE(document.pageIndex(*fifth), std::optional<int>(5)) << "the edit moves the page";
+        // Where the reader is when going back, which Forward comes back to.
+        const auto left = document.pageId(view.currentPageIndex());
+        ASSERT_TRUE(left);
+        view.history().goBack();
+        EXPECT_EQ(std::optional(view.currentPageIndex()), document.pageIndex(*fifth)) << "back";
+        view.history().goForward();
+        EXPECT_EQ(std::optional(view.currentPageIndex()), document.pageIndex(*left)) << "forward";
+        document.undoStack().undo();
+        const auto undone = document.pageId(view.currentPageIndex());
+        ASSERT_TRUE(undone);
+        view.history().goBack();
+        EXPECT_EQ(view.currentPageIndex(), 5) << "back, the edit undone";
+        view.history().goForward();
+        EXPECT_EQ(std::optional(view.currentPageIndex()), document.pageIndex(*undone)) << "forward, the edit undone";
+    }
 }
 
 TEST(QuarnPDFViewTest, WhenReadyWaitsForAShownViewWithADocument)

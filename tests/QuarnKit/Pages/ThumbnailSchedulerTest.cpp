@@ -119,6 +119,29 @@ TEST(ThumbnailScheduler, AnEditDuringTheRenderLeavesTheImageStale)
     EXPECT_EQ(s.rendered.size(), 2u);
 }
 
+// Another document shown (Revert, another file in the window) while a page
+// of the old one renders: its image is neither cached, to stand for the new
+// document's page of the same object, nor counted against the cost limit;
+// the new document's pages render. Edited meanwhile, the document keeps it,
+// stale, on show (above).
+TEST(ThumbnailScheduler, ARenderOfADocumentShownNoMoreCachesNothing)
+{
+    StandIn s;
+    s.scheduler.request(A, thumb, 1);
+    s.scheduler.request(B, thumb, 1);
+    s.scheduler.clear();
+    ASSERT_TRUE(s.scheduler.running());
+    const ThumbnailRequest old = *s.scheduler.running();
+    EXPECT_FALSE(s.scheduler.finish(old, s.picture(old.pixels)));
+    EXPECT_TRUE(s.scheduler.image(A).isNull());
+    EXPECT_EQ(s.scheduler.cost(), 0);
+    EXPECT_FALSE(s.scheduler.running()) << "the old document's waiting pages are not drawn";
+    s.scheduler.request(A, thumb, 1);
+    s.finishAll();
+    EXPECT_EQ(s.order(), (std::vector<PdfPageId>{A, A}));
+    EXPECT_TRUE(s.scheduler.isCurrent(A, {116, 150}));
+}
+
 TEST(ThumbnailScheduler, SizesTooSmallRequestNothingAndHugeOnesAreCapped)
 {
     StandIn s;

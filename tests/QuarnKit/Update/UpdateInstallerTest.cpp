@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -32,7 +33,8 @@ namespace {
 
 // An installed copy and a verified new one in a folder whose path has a
 // space and an apostrophe, as a user's folder may. Each copy's bin/ravlen
-// writes its version and arguments to `launched` when it is started.
+// writes the descriptors it holds to `launchedFds`, then its version and
+// arguments to `launched`, when it is started.
 struct Installation {
     QTemporaryDir root;
     QString base = root.filePath("it's my folder");
@@ -40,6 +42,7 @@ struct Installation {
     QString staging = base + "/staging area";
     QString newApp = staging + "/Unzipped/ravlen";
     QString launched = base + "/launched.txt";
+    QString launchedFds = base + "/launched fds.txt";
     QString scriptPath = base + "/updates/install.sh";
     Crypto::KeyPair keys = Crypto::generateKeyPair();
 
@@ -52,8 +55,8 @@ struct Installation {
 
     QByteArray program(const char* version) const
     {
-        return QByteArray("#!/bin/sh\nprintf '%s\\n' ") + version + " \"$@\" > "
-               + UpdateInstaller::quote(launched).toUtf8() + "\n";
+        return "#!/bin/sh\n/bin/ls -l /proc/$$/fd > " + UpdateInstaller::quote(launchedFds).toUtf8()
+               + " 2>&1\nprintf '%s\\n' " + version + " \"$@\" > " + UpdateInstaller::quote(launched).toUtf8() + "\n";
     }
 
     UpdateInstallPlan plan(pid_t waitFor, int timeout = 5) const
@@ -174,6 +177,61 @@ TEST(UpdateInstaller, FailuresBeforeTheSwapLeaveTheOldCopyAndReopenIt)
         EXPECT_EQ(log[1], QLatin1String(c.reason));
         EXPECT_EQ(log[2], "Opening " + install.target);
         EXPECT_EQ(install.launchedWith().value(0), "1.0");
+    }
+}
+
+// The shell that installs and the copy it opens again hold no descriptor of
+// the application's: what the application had open (documents, sockets),
+// whether or not close-on-exec, stays with it. The shell's own listing is
+// taken as it opens the copy.
+TEST(UpdateInstaller, TheShellAndTheReopenedAppHoldNoDescriptorOfTheApps)
+{
+    Installation install;
+    const QString marker = install.base + "/the app's document.pdf", shellFds = install.base + "/shell fds.txt";
+    ASSERT_TRUE(writeFile(marker, "%PDF-1.7\n"));
+    // Opened out of the way of those below, which get copies of it.
+    const int first = ::open(QFile::encodeName(marker).constData(), O_RDONLY | O_CLOEXEC);
+    const int opened = first < 0 ? -1 : ::fcntl(first, F_DUPFD_CLOEXEC, 400);
+    ::close(first);
+    ASSERT_GE(opened, 0);
+    // The ones just above the script's (3), and one further up, left open
+    // across exec; whatever the test had there is put back after.
+    std::vector<std::pair<int, int>> saved;
+    for (const int fd : {4, 5, 9, 200}) {
+        saved.emplace_back(fd, ::fcntl(fd, F_DUPFD_CLOEXEC, 300));
+        ASSERT_EQ(::dup2(opened, fd), fd);
+    }
+    ::close(opened);
+    UpdateInstallPlan plan = install.plan(endedProcess());
+    plan.relaunch = "/bin/ls -l /proc/$$/fd > " + UpdateInstaller::quote(shellFds) + " 2>&1; " + plan.relaunch;
+    const int status = install.run(plan);
+    for (const auto& [fd, copy] : saved) {
+        if (copy >= 0) {
+            ::dup2(copy, fd);
+            ::close(copy);
+        } else {
+            ::close(fd);
+        }
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(install.launchedWith().value(0), "2.0");
+    for (const QString& listing : {shellFds, install.launchedFds}) {
+        SCOPED_TRACE(listing.toStdString());
+        const QString fds = QString::fromUtf8(readFile(listing));
+        ASSERT_TRUE(fds.contains(QLatin1String(" 0 -> "))) << fds.toStdString();
+        EXPECT_FALSE(fds.contains(marker)) << fds.toStdString();
+        // Past the standard three, the shell holds only its script (from
+        // memory) and its own copies of the standard ones (nowhere), and the
+        // copy its own program.
+        static const QRegularExpression entry(QStringLiteral(" (\\d+) -> (.*)$"), QRegularExpression::MultilineOption);
+        for (auto it = entry.globalMatch(fds); it.hasNext();) {
+            const auto match = it.next();
+            if (match.captured(1).toInt() <= 2) continue;
+            const QString to = match.captured(2);
+            EXPECT_TRUE(to.contains(QLatin1String("install.sh")) || to == QLatin1String("/dev/null")
+                        || to == install.target + "/bin/ravlen")
+                << match.captured(1).toStdString() << " -> " << to.toStdString();
+        }
     }
 }
 
@@ -434,19 +492,25 @@ TEST(UpdateInstaller, BlockersComeInOrder)
     EXPECT_EQ(message(InstallBlocker::unsignedCopy, "Sample App"),
               "This copy of Sample App is a development build, so it can't update itself.");
     // A copy in or under a folder another user may write, sticky or not,
-    // or reached through their link, is not the user's to replace.
+    // or reached through their link, is not the user's to replace; one its
+    // group may write is, when that group holds the user alone.
     const struct {
         const char* what;
         const char* folder; // holds the copy, below the test's folder
         mode_t mode;
         std::optional<InstallBlocker> blocker;
+        bool privateGroup = false; // the folder's group (root's, as the test runs) holds the user alone
     } places[] = {
         {"a sticky folder all may write", "shared", 01777, InstallBlocker::translocated},
         {"a folder all may write", "open", 0777, InstallBlocker::translocated},
         {"a folder its group may write", "team", 0775, InstallBlocker::translocated},
         {"a folder of the user's in a sticky one", "shared/mine", 0755, std::nullopt},
+        {"a folder the user's private group may write", "private", 0775, std::nullopt, true},
     };
     for (const auto& p : places) {
+        if (p.privateGroup && ::geteuid() != 0) continue; // the accounts the test names are root's
+        const testsupport::Accounts accounts(
+            {{0, {"root", p.privateGroup ? std::vector<std::string>{} : std::vector<std::string>{"bob"}}}});
         const QString folder = dir.filePath(p.folder);
         ASSERT_TRUE(makeInstallFolder(folder + "/ravlen", "1.0", "1", "program"));
         ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), p.mode), 0);
