@@ -297,15 +297,26 @@ void readPages(QPDF& pdf, int* pages, std::string* failure)
 
 // Whether the copy is the original with an update appended that keeps its
 // encryption: the objects of the original part are its very bytes, which
-// the same key reads alike.
-bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Original& original)
+// the same key reads alike. The key is made of the encryption dictionary,
+// which the update must leave where it was, and the first half of /ID; an
+// update writes the second half anew.
+bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Table& table, const Original& original)
 {
     if (!request.appended || request.copy.size < request.original.size
         || std::memcmp(request.copy.data, request.original.data, request.original.size) != 0)
         return false;
     QPDFObjectHandle ours = pdf.getTrailer(), theirs = original.pdf->getTrailer();
-    return ours.getKey("/ID").unparse() == theirs.getKey("/ID").unparse()
-           && ours.getKey("/Encrypt").unparse() == theirs.getKey("/Encrypt").unparse();
+    const auto firstId = [](QPDFObjectHandle trailer) {
+        QPDFObjectHandle id = trailer.getKey("/ID");
+        return id.isArray() && id.getArrayNItems() > 0 ? id.getArrayItem(0).unparse() : id.unparse();
+    };
+    QPDFObjectHandle encrypt = ours.getKey("/Encrypt");
+    if (firstId(ours) != firstId(theirs) || encrypt.unparse() != theirs.getKey("/Encrypt").unparse()) return false;
+    if (!encrypt.isIndirect()) return true;
+    const auto copied = table.find(encrypt.getObjGen());
+    const auto held = original.table.find(encrypt.getObjGen());
+    return copied != table.end() && held != original.table.end() && copied->second.getType() == 1
+           && held->second.getType() == 1 && copied->second.getOffset() == held->second.getOffset();
 }
 
 // Whether `stream` stores the very data, stored so, that the original
@@ -456,7 +467,7 @@ ReadBackReport read(const ReadBackRequest& request)
         // where the copy keeps the original's bytes and key.
         const bool compareBytes =
             original && request.keepsNumbers
-            && ((!original->encrypted && !report.encrypted) || appendedToOriginal(request, *pdf, *original));
+            && ((!original->encrypted && !report.encrypted) || appendedToOriginal(request, *pdf, table, *original));
         QPDFObjectHandle encrypt = pdf->getTrailer().getKey("/Encrypt");
         const QPDFObjGen encryption = encrypt.isIndirect() ? encrypt.getObjGen() : QPDFObjGen();
         report.objects.reserve(table.size());

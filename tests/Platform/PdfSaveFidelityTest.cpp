@@ -843,6 +843,10 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
     const QString mixedSigned =
         testsupport::writeFile(made, "mixed-signed.pdf",
                                testsupport::withTableUpdate(testsupport::readFile(qpdfSuite("digitally-signed.pdf"))));
+    // A signed form encrypted so, its signature dictionary its field too, not
+    // typed /Sig, its /Contents stored in the clear.
+    const QString signedForm =
+        testsupport::writeFile(made, "signed-form.pdf", testsupport::makeSignedEncryptedForm(made.path()));
     const struct {
         const char* what;
         QString path;
@@ -875,6 +879,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
          encryptedBy("aes256.pdf", {"--encrypt", "", "owner", "256", "--"}, signedFile),
          {},
          true},
+        {"signed, AES-128, a field its own signature, its /Contents in the clear", signedForm, {}, true},
         {"signed, AES-256 by qpdf, objects in streams",
          encryptedBy("aes256-streams.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"},
                      signedFile),
@@ -937,6 +942,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         ASSERT_FALSE(pagesBefore.isEmpty());
         const bool encrypted = infoBefore.contains(QRegularExpression("Encrypted:\\s+yes"));
         const bool signatureValid = testsupport::signaturesValid(f.path, f.password);
+        const bool signatureHolds = testsupport::signatureHolds(f.path);
         int checkBefore = -1; // qpdf warns about some of these files as they come
         testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", f.path}, &checkBefore);
         // Every page and word there for poppler, encrypted as the file, no
@@ -952,6 +958,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
                 testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", path}, &exitCode);
             EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
             EXPECT_EQ(testsupport::signaturesValid(path, f.password), signatureValid);
+            EXPECT_EQ(testsupport::signatureHolds(path), signatureHolds);
         };
         QTemporaryDir dir;
         // The save with no copy before it.
