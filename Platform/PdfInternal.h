@@ -621,7 +621,16 @@ void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm
 // ---------------------------------------------------------------- read-back
 struct PdfWriteIntent;
 struct ReadBackBytes;
+struct WrittenTrailer;
 class MappedFile;
+
+// Marks in `reached` (pdf_xref_len bytes, zeroed) each object a chain of
+// references from the trailer reaches, as MuPDF's garbage collection does
+// (the encryption dictionary only with `keepsEncryption`). Throws (MuPDF).
+void markReachedC(fz_context* ctx, pdf_document* doc, int keepsEncryption, unsigned char* reached);
+// Sums up the trailer's /Root, /Info and /ID as the writer holds them at the
+// end of a write into `*trailer`, if given. Throws (MuPDF).
+void writtenTrailerC(fz_context* ctx, pdf_document* doc, WrittenTrailer* trailer);
 
 // The bytes a document was read from, kept as long as documents made from
 // it are.

@@ -2,6 +2,7 @@
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Discard.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -232,15 +233,36 @@ bool isWritersOwn(QPDFObjectHandle object)
     return type.isName() && (type.getName() == "/XRef" || type.getName() == "/ObjStm");
 }
 
+// Sums up the data piped through it.
+class DataDigest : public Pipeline {
+public:
+    DataDigest() : Pipeline("data digest", nullptr) {}
+    void write(unsigned char const* data, size_t length) override { data_.add(data, length); }
+    void finish() override {}
+    digest::Digest done() const { return data_.done(); }
+
+private:
+    digest::Data data_;
+};
+
 // Whether a stream's data decodes with the filters libqpdf knows: the
-// others (images coded for viewing) are taken as stored.
-bool decodes(QPDF& pdf, QPDFObjectHandle stream)
+// others (images coded for viewing) are taken as stored. With `object`,
+// the data as it reads is summed up into it.
+bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullptr)
 {
     try {
         Pl_Discard discard;
+        DataDigest data;
         bool attempted = false;
-        const bool ok = stream.pipeStreamData(&discard, &attempted, 0, qpdf_dl_generalized, true, false);
-        return ok && pdf.getWarnings().empty();
+        const bool ok = stream.pipeStreamData(object ? static_cast<Pipeline*>(&data) : &discard, &attempted, 0,
+                                              qpdf_dl_generalized, true, false);
+        if (!ok || !pdf.getWarnings().empty()) return false;
+        if (object) {
+            object->hasContent = true;
+            object->decoded = attempted;
+            object->content = data.done();
+        }
+        return true;
     } catch (const std::exception& e) {
         pdf.getWarnings();
         if (!isDamage(e)) throw;
@@ -349,7 +371,7 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
         }
         object.writersOwn = object.writersOwn || isWritersOwn(handle);
         object.digest = walk.of(handle);
-        if (handle.isStream() && !storesCopiedData(handle, walk, copied) && !decodes(pdf, handle)) {
+        if (handle.isStream() && !storesCopiedData(handle, walk, copied) && !decodes(pdf, handle, &object)) {
             object.undecodable = true;
             object.data = storedData(handle);
         }
@@ -463,6 +485,18 @@ ReadBackReport read(const ReadBackRequest& request)
 
         const Table table = pdf->getXRefTable();
         const Extents extents(request.copy, table);
+        {
+            std::vector<std::pair<int, int>> unused;
+            Walk walk(table, unused);
+            QPDFObjectHandle trailer = pdf->getTrailer();
+            const auto entry = [&](const char* key) {
+                QPDFObjectHandle value = trailer.getKey(key);
+                return !value.isIndirect() && value.isNull() ? digest::Digest(0) : walk.of(value, 1);
+            };
+            report.root = entry("/Root");
+            report.info = entry("/Info");
+            report.id = entry("/ID");
+        }
         // Objects compare by their bytes where neither file is encrypted, or
         // where the copy keeps the original's bytes and key.
         const bool compareBytes =
@@ -476,7 +510,8 @@ ReadBackReport read(const ReadBackRequest& request)
             ReadBackObject object;
             object.num = og.getObj();
             object.gen = og.getGen();
-            object.sameAsOriginal = compareBytes && sameAsOriginal(og, entry, extents, table, *original);
+            object.sameAsOriginal = compareBytes && !request.mustRead.count(object.num)
+                                    && sameAsOriginal(og, entry, extents, table, *original);
             object.writersOwn = encryption.isIndirect() && og == encryption;
             if (!object.sameAsOriginal) toRead.emplace_back(og, report.objects.size());
             report.objects.push_back(object);
