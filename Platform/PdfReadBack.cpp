@@ -62,7 +62,13 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
         && (written.size < meant.original.size
             || std::memcmp(written.data, meant.original.data, meant.original.size) != 0))
         throw unfaithful("the update does not follow the file's own bytes");
-    const ReadBackReport report = qpdf->read(request);
+    ReadBackReport report = qpdf->read(request);
+    // A reader that failed otherwise than over the file (memory or a thread
+    // the busy machine refused it) reads it once more, on this thread alone.
+    if (report.undecided) {
+        request.alone = true;
+        report = qpdf->read(request);
+    }
 
     if (report.undecided) throw unverified(report.failure);
     if (report.wrongPassword || report.opensWithoutPassword)

@@ -382,6 +382,21 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
     }
 }
 
+// Runs `work` on a thread of its own where one can be started, else on the
+// caller's once its result is asked for (and always there when `alone`): a
+// busy machine may refuse a thread, and the read then takes longer, but
+// comes to a verdict all the same.
+template <typename Work>
+auto beside(Work work, bool alone) -> std::future<decltype(work())>
+{
+    if (!alone) {
+        try {
+            return std::async(std::launch::async, work);
+        } catch (const std::system_error&) {}
+    }
+    return std::async(std::launch::deferred, work);
+}
+
 // Reads the objects `toRead` names of the copy `pdf` into the report: on
 // this thread, or, when there are many, shared among readers of their own.
 void readObjects(const ReadBackRequest& request, QPDF& pdf, bool rebuilt, const Table& table,
@@ -407,15 +422,17 @@ void readObjects(const ReadBackRequest& request, QPDF& pdf, bool rebuilt, const 
     // Each reader first reads the file's table, a small part of reading many objects.
     constexpr std::size_t manyObjects = 4000;
     const unsigned readers =
-        toRead.size() < manyObjects ? 1u : std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u);
+        toRead.size() < manyObjects || request.alone ? 1u : std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u);
     if (readers == 1) return readSome(pdf, 0, toRead.size(), report.dangling);
     std::vector<std::vector<std::pair<int, int>>> dangling(readers);
     std::vector<std::future<void>> running;
     for (unsigned k = 1; k < readers; ++k) {
-        running.push_back(std::async(std::launch::async, [&, k] {
-            const std::unique_ptr<QPDF> own = opened(request.copy, request.password, rebuilt);
-            readSome(*own, toRead.size() * k / readers, toRead.size() * (k + 1) / readers, dangling[k]);
-        }));
+        running.push_back(beside(
+            [&, k] {
+                const std::unique_ptr<QPDF> own = opened(request.copy, request.password, rebuilt);
+                readSome(*own, toRead.size() * k / readers, toRead.size() * (k + 1) / readers, dangling[k]);
+            },
+            false));
     }
     readSome(pdf, 0, toRead.size() / readers, dangling[0]);
     for (auto& reader : running) reader.get(); // what a reader threw passes on
@@ -434,17 +451,18 @@ ReadBackReport read(const ReadBackRequest& request)
     ReadBackReport report;
     // The original's table, and the copy's pages, are read meanwhile by
     // readers of their own: each reads the same mapped bytes.
-    auto pageWalk = std::async(std::launch::async, [&request] {
-        PageWalk walk;
-        try {
-            const std::unique_ptr<QPDF> own = opened(request.copy, request.password, false);
-            walk.opened = true;
-            readPages(*own, &walk.pages, &walk.failure);
-        } catch (const std::exception&) {}
-        return walk;
-    });
-    auto originalRead =
-        std::async(std::launch::async, [&request] { return readOriginal(request.original, request.password); });
+    auto pageWalk = beside(
+        [&request] {
+            PageWalk walk;
+            try {
+                const std::unique_ptr<QPDF> own = opened(request.copy, request.password, false);
+                walk.opened = true;
+                readPages(*own, &walk.pages, &walk.failure);
+            } catch (const std::exception&) {}
+            return walk;
+        },
+        request.alone);
+    auto originalRead = beside([&request] { return readOriginal(request.original, request.password); }, request.alone);
     try {
         std::unique_ptr<QPDF> pdf;
         try {

@@ -54,6 +54,8 @@ struct ReadBackRequest {
     // Objects read whatever their bytes: the ones the write changed, which
     // must read as changed even where the copy holds the original's bytes.
     std::unordered_set<int> mustRead;
+    // Read on the calling thread alone, with no reader beside it.
+    bool alone = false;
 };
 
 struct ReadBackObject {

@@ -4,6 +4,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageEditing.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,12 @@
 
 #include <cstring>
 #include <functional>
+#include <future>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,6 +234,56 @@ TEST(PdfSaveFidelity, AReadBackThatCannotDecideRefusesAndANewFileMayTakeTheWork)
         EXPECT_EQ(error.code(), PdfErrorCode::unverifiedCopy);
     }
     EXPECT_EQ(testsupport::readFile(original), bytes);
+}
+
+TEST(PdfSaveFidelity, AReadBackOnAMachineThatRefusesItThreadsStillDecides)
+{
+    // A busy machine may refuse the read-back the threads it reads beside
+    // (the user's processes at their limit): it reads on its own thread
+    // then, and the sound file is saved. Run as a user of this test alone,
+    // whose threads the limit counts; the file holds enough objects to be
+    // shared among readers.
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "needs root to run as a user of its own";
+    constexpr uid_t user = 4319;
+    const QByteArray bytes = testsupport::makeTextPdf(2100);
+    // The saving thread alone, or it and the two readers that start beside it.
+    for (const rlim_t threads : {rlim_t(1), rlim_t(3)}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        QTemporaryDir dir;
+        ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), user, user), 0);
+        const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+        ASSERT_EQ(::chown(QFile::encodeName(original).constData(), user, user), 0);
+        const QString saved = dir.filePath("saved.pdf");
+        EXPECT_TRUE(testsupport::asUser(user, [&] {
+            const rlimit limit{threads, threads};
+            ASSERT_EQ(::setrlimit(RLIMIT_NPROC, &limit), 0);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            addMark(*doc);
+            // The limit holds: no thread more than it allows starts.
+            {
+                std::promise<void> release;
+                const std::shared_future<void> released = release.get_future().share();
+                std::vector<std::thread> started;
+                try {
+                    for (rlim_t i = 0; i < threads; ++i) started.emplace_back([released] { released.wait(); });
+                    ADD_FAILURE() << "a thread past the limit started";
+                } catch (const std::system_error&) {}
+                release.set_value();
+                for (std::thread& thread : started) thread.join();
+            }
+            try {
+                doc->saveToFile(saved.toStdString(), fileSave());
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << "refused: " << error.what();
+            }
+        }));
+        const QString words = popplerText(saved);
+        EXPECT_TRUE(words.contains("Page 1") && words.contains("Page 2100"));
+        int exitCode = -1;
+        const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+        EXPECT_EQ(exitCode, 0) << check.toStdString();
+        EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(saved.toStdString()), 0).size(), 1u);
+    }
 }
 
 // ---------------------------------------------------------------- a page tree that loops
