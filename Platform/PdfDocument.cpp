@@ -3813,10 +3813,11 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
         *incremental = true;
     }
     if (options.encryption == PdfSaveOptions::Encryption::keep) keepEncryptionDictionaryC(ctx, d.doc);
-    // A signed file's form stays as signed (drawNeededAppearances keeps it
-    // so). An update written into memory draws none: it cannot be drawn in
-    // a copy of its own, and the open document stays as it was.
-    if (!intoMemory && (!*incremental || byUpdate)) drawNeededAppearances(d);
+    // A signed file's form stays as signed but for the fields the user
+    // filled in (drawNeededAppearances keeps it so): their update draws them.
+    // An update written into memory draws none: it cannot be drawn in a copy
+    // of its own, and the open document stays as it was.
+    if (!intoMemory) drawNeededAppearances(d);
     if (byUpdate) checkUpdateWrites(d);
     if (intoMemory) return opts;
     // Collecting garbage drops objects nothing refers to: the page map is read again.

@@ -587,10 +587,13 @@ void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // ticked box or a chosen option as empty; a stored drawing, on the other
 // hand, may show a value the field no longer holds. A page or field that
 // cannot be drawn keeps the request. A signed file's fields stay as signed,
-// in every copy. The caller holds d.mutex; never throws.
+// in every copy, until the user fills one in: the window drew it, and the
+// update that holds it is drawn as any save is. The caller holds d.mutex;
+// never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
 // Whether drawNeededAppearances draws anything: the form asks readers to
-// draw its fields, and they do not stay as signed. The caller holds d.mutex.
+// draw its fields, and they do not stay as signed (a signed file's stay
+// until a field is filled in). The caller holds d.mutex.
 bool appearancesToDraw(PdfDocument::Impl& d);
 // A page just loaded shows a form that asks readers to draw its fields as a
 // save writes it, so that the window and a flattened copy show the words
