@@ -853,6 +853,21 @@ void drawNeededAppearances(PdfDocument::Impl& d)
     fz_context* ctx = pdfContext();
     FzError err;
     if (!appearancesToDraw(d)) return;
+    // The judgement (showValueC) runs each widget's drawing, which MuPDF
+    // takes from the scratch table where a signed file's fields are drawn
+    // for the screen alone (showFieldValues): there they show their values
+    // whatever the file holds. Each field is judged by the file's drawing:
+    // that table goes first (a save drops it anyway), and the pages loaded
+    // here draw nothing for the screen; the window's next loads draw again.
+    struct Drawing {
+        PdfDocument::Impl& d;
+        ~Drawing() { d.drawingFormForFile = false; }
+    } drawing{d};
+    d.drawingFormForFile = true;
+    if (fieldsStaySigned(d)) {
+        fz_try(ctx) pdf_drop_local_xref_and_resources(ctx, d.doc);
+        fz_catch(ctx) captureError(ctx, &err);
+    }
     const int count = countPagesC(ctx, d.doc, &err);
     // A stored drawing may show another value than the field holds (some
     // programs leave it behind when the value changes), and the request is
@@ -876,6 +891,7 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
     FzError err;
     if (!needsAppearancesC(ctx, d.doc, &err)) return true;
     if (fieldsStaySigned(d)) {
+        if (d.drawingFormForFile) return true; // judged by the drawings the file holds
         // A signed file's fields stay as signed; the window shows their
         // values as other readers do, drawn for the screen alone. Any change
         // of the document or a save drops such drawings: each page load

@@ -309,6 +309,9 @@ struct PdfDocument::Impl {
     // whether the file is signed, once a form drawing asked.
     std::unordered_set<int> fieldsJudged;
     std::optional<bool> signedFile;
+    // Whether a save is drawing the form into the file (drawNeededAppearances):
+    // pages loaded then draw nothing for the screen alone.
+    bool drawingFormForFile = false;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // The file the document was opened from or last saved to, as the
@@ -588,8 +591,9 @@ void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // hand, may show a value the field no longer holds. A page or field that
 // cannot be drawn keeps the request. A signed file's fields stay as signed,
 // in every copy, until the user fills one in: the window drew it, and the
-// update that holds it is drawn as any save is. The caller holds d.mutex;
-// never throws.
+// update that holds it is drawn as any save is, each field judged by the
+// drawing the file holds, not the one the window drew for the screen alone.
+// The caller holds d.mutex; never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
 // Whether drawNeededAppearances draws anything: the form asks readers to
 // draw its fields, and they do not stay as signed (a signed file's stay

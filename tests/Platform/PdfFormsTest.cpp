@@ -532,11 +532,11 @@ struct RequestingForm {
     // The objects of the fields nobody edits, "greeting" and "agree" (and
     // "pick"), and what they are drawn with, shared or not. Once a field is
     // `filled` in, a form that asks is drawn as any save draws it: "greeting"
-    // drawn with other words than its value is drawn anew.
+    // drawn with other words than its value, or with none, is drawn anew.
     std::vector<int> untouched(bool filled = false) const
     {
         std::vector<int> objects = {6, 7, 10, 11, 14};
-        if (!filled || !asks || greeting == "Hello World") objects.push_back(4);
+        if (!filled || !asks || (greetingDrawn && greeting == "Hello World")) objects.push_back(4);
         if (sharedDown) objects.push_back(pressed());
         if (list) {
             const int pick = signs ? 16 : 15;
@@ -672,6 +672,10 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
         // longer asks them to draw it (poppler's own tick in a font it cannot
         // use shows nothing).
         {"a signed form, its text drawn with other words", {.greeting = "Old words", .signs = true}, false},
+        {"a signed form, its text with no drawing", {.signs = true, .greetingDrawn = false}, false},
+        {"a signed form, its choice drawn with another option",
+         {.greeting = "DlrowOlleh", .choice = true, .signs = true},
+         false},
         {"a signed form whose ticked box poppler cannot draw itself", {.fontsApart = true, .signs = true}, false},
         {"a signed form, its password drawn as the value", {.password = true, .asks = false, .signs = true}, {}},
         // A click writes the clicked field's objects only, not a drawing it
