@@ -22,6 +22,7 @@
 #include "Quarn/Forms/FormsBanner.h"
 #include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Forms/FormWatcher.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "support/TestSupport.h"
@@ -446,5 +447,35 @@ TEST(ScreenReader, AnOpenMenuIsListedWithItsItemFocused)
         }
         menu->close();
         ASSERT_TRUE(testsupport::waitFor([&] { return !QApplication::activePopupWidget(); }));
+    }
+}
+
+// What a text field keeps of the keys held with Ctrl, and what it leaves to
+// the window's shortcuts, whatever keys the platform's scheme gives it.
+TEST(ScreenReader, AFieldKeepsTheKeysItEditsWith)
+{
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool field;
+    } rows[] = {
+        {Qt::Key_A, {}, true},
+        {Qt::Key_A, Qt::ShiftModifier, true},
+        {Qt::Key_End, {}, true},
+        {Qt::Key_Left, Qt::ControlModifier, true},
+        {Qt::Key_Backspace, Qt::ControlModifier, true},
+        {Qt::Key_C, Qt::ControlModifier, true},
+        {Qt::Key_V, Qt::ControlModifier, true},
+        {Qt::Key_Z, Qt::ControlModifier, true},
+        {Qt::Key_A, Qt::ControlModifier, true},
+        {Qt::Key_E, Qt::ControlModifier, false}, // Export, though X11's scheme takes it for End
+        {Qt::Key_P, Qt::ControlModifier, false},
+        {Qt::Key_F, Qt::ControlModifier, false},
+        {Qt::Key_2, Qt::ControlModifier, false},
+    };
+    for (const auto& row : rows) {
+        const QKeyEvent event(QEvent::ShortcutOverride, row.key, row.modifiers);
+        EXPECT_EQ(WindowEvents::fieldUsesKey(&event), row.field)
+            << QKeySequence(row.key | row.modifiers).toString().toStdString();
     }
 }
