@@ -956,9 +956,23 @@ std::vector<float> flatQuads(const std::vector<PdfQuad>& quads)
     return out;
 }
 
-void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& a, bool isNew)
+// Readers draw a note that holds no drawing as their icon, of its own size,
+// from the top-left corner of its box however small the box (some programs
+// give a note one of a point or two); a drawing, though, is fitted to the
+// box. A note drawn into a box too small to show the icon is drawn in the
+// icon's box there, as readers showed it.
+PdfRect noteBox(const PdfRect& r)
+{
+    constexpr double side = PdfAnnotations::noteIconSize;
+    if (std::min(r.width, r.height) >= side / 2) return r;
+    return {r.x, r.maxY() - side, side, side};
+}
+
+void writeAnnotation(pdf_document* doc, pdf_obj* obj, const PdfAnnotation& given, bool isNew)
 {
     fz_context* ctx = pdfContext();
+    PdfAnnotation a = given;
+    if (a.subtype == "Text") a.rect = noteBox(a.rect);
     std::vector<float> quads = flatQuads(a.quads);
     std::vector<float> ink;
     std::vector<int> counts;

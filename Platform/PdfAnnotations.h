@@ -113,6 +113,10 @@ double lineHeight(double size);
 int wrappedLineCount(PdfBaseFont font, double size, const std::string& utf8, double width);
 PdfBaseFont baseFontNamed(const std::string& resourceName); // "Cour" → courier, …
 const char* baseFontName(PdfBaseFont font);                 // "Helvetica", "Times-Roman", "Courier"
+// The side of a note's square icon, as readers draw it. A note whose box is
+// too small to show it is written with the icon's box, from the same top-left
+// corner.
+constexpr double noteIconSize = 22;
 // A text box's inner padding: the text starts this far from the left and top.
 constexpr double textBoxPaddingX = 7, textBoxPaddingY = 5;
 

@@ -2198,27 +2198,19 @@ void pushObjectC(fz_context* ctx, ObjectStack* stack, pdf_obj* obj)
     stack->items[stack->count++] = obj;
 }
 
-// Leaves out of a write what no chain of references from the trailer
-// reaches, as MuPDF's garbage collection does, but without changing an
-// object: its collection puts null in place of a reference to a missing or
-// null object, and the number in place of a stream's indirect /Length, in
-// the objects it keeps. Each object left out is a free entry for the write
-// alone (keepEntryC). A reference to a missing or null object reaches
-// nothing; the encryption dictionary counts only for a write that keeps it;
-// an object stream whose objects are read from it stays (MuPDF's writer
-// never writes one). Each number left out is marked in `leftOut` (of
-// `leftOutLength` bytes), if given: the read-back holds no reference to it
-// against the written file.
-void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, int keepsEncryption,
-                           unsigned char* leftOut, int leftOutLength)
+} // namespace
+
+// Marks in `reached` (pdf_xref_len bytes, zeroed) each object a chain of
+// references from the trailer reaches, as MuPDF's garbage collection does:
+// a reference to a missing or null object reaches nothing; the encryption
+// dictionary counts only with `keepsEncryption`; an object stream whose
+// objects are read from it is marked 2. Throws (MuPDF).
+void markReachedC(fz_context* ctx, pdf_document* doc, int keepsEncryption, unsigned char* reached)
 {
     const int objects = pdf_xref_len(ctx, doc);
-    unsigned char* reached = nullptr;
     ObjectStack stack = {nullptr, 0, 0};
-    fz_var(reached);
     fz_var(stack.items);
     fz_try(ctx) {
-        reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(objects) + 1, 1));
         for (int num = 1; num < objects; ++num) {
             const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
             if (entry && entry->type == 'o' && entry->ofs > 0 && entry->ofs < objects) reached[entry->ofs] = 2;
@@ -2245,19 +2237,78 @@ void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, i
                     pushObjectC(ctx, &stack, pdf_array_get(ctx, obj, i));
             }
         }
-        for (int num = 1; num < objects; ++num) {
-            pdf_xref_entry* entry = reached[num] ? nullptr : pdf_get_xref_entry(ctx, doc, num);
-            if (entry && (entry->type == 'n' || entry->type == 'o')) {
-                keepEntryC(ctx, s, num, entry);
-                entry->type = 'f';
-                if (leftOut && num < leftOutLength) leftOut[num] = 1;
-            }
+    }
+    fz_always(ctx) fz_free(ctx, stack.items);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+namespace {
+
+// Makes each object that `reached` (of markReachedC) does not mark, and
+// `only` accepts, a free entry for the write alone (keepEntryC), marked in
+// `leftOut` (of `leftOutLength` bytes), if given.
+void freeUnreachedC(fz_context* ctx, pdf_document* doc, WriterState* s, const unsigned char* reached,
+                    bool (*only)(const pdf_xref_entry*), unsigned char* leftOut, int leftOutLength)
+{
+    const int objects = pdf_xref_len(ctx, doc);
+    for (int num = 1; num < objects; ++num) {
+        pdf_xref_entry* entry = reached[num] ? nullptr : pdf_get_xref_entry(ctx, doc, num);
+        if (entry && (entry->type == 'n' || entry->type == 'o') && (!only || only(entry))) {
+            keepEntryC(ctx, s, num, entry);
+            entry->type = 'f';
+            if (leftOut && num < leftOutLength) leftOut[num] = 1;
         }
     }
-    fz_always(ctx) {
-        fz_free(ctx, stack.items);
-        fz_free(ctx, reached);
+}
+
+// Leaves out of a write what no chain of references from the trailer
+// reaches (markReachedC), as MuPDF's garbage collection does, but without
+// changing an object: its collection puts null in place of a reference to a
+// missing or null object, and the number in place of a stream's indirect
+// /Length, in the objects it keeps. Each object left out is a free entry for
+// the write alone (keepEntryC). The encryption dictionary counts only for a
+// write that keeps it; an object stream whose objects are read from it stays
+// (MuPDF's writer never writes one). Each number left out is marked in
+// `leftOut` (of `leftOutLength` bytes), if given: the read-back holds no
+// reference to it against the written file.
+void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, int keepsEncryption,
+                           unsigned char* leftOut, int leftOutLength)
+{
+    unsigned char* reached = nullptr;
+    fz_var(reached);
+    fz_try(ctx) {
+        reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(pdf_xref_len(ctx, doc)) + 1, 1));
+        markReachedC(ctx, doc, keepsEncryption, reached);
+        freeUnreachedC(ctx, doc, s, reached, nullptr, leftOut, leftOutLength);
     }
+    fz_always(ctx) fz_free(ctx, reached);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+bool ofHighestGeneration(const pdf_xref_entry* entry) { return entry->gen >= 65535; }
+
+// MuPDF's collection frees what nothing reaches, raising its generation by
+// one as it does every free entry's: an object of generation 65535 it frees
+// would be written with 65536. Such objects are freed here first, for the
+// write alone, so that capFreeGenerationsC caps them too; what is reached
+// here, the encryption dictionary with it, is all MuPDF reaches and more.
+void leaveOutHighestGenerationsC(fz_context* ctx, pdf_document* doc, WriterState* s)
+{
+    const int objects = pdf_xref_len(ctx, doc);
+    bool any = false;
+    for (int num = 1; num < objects && !any; ++num) {
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        any = entry && entry->type == 'n' && ofHighestGeneration(entry);
+    }
+    if (!any) return;
+    unsigned char* reached = nullptr;
+    fz_var(reached);
+    fz_try(ctx) {
+        reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(objects) + 1, 1));
+        markReachedC(ctx, doc, 1, reached);
+        freeUnreachedC(ctx, doc, s, reached, ofHighestGeneration, nullptr, 0);
+    }
+    fz_always(ctx) fz_free(ctx, reached);
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
@@ -2339,9 +2390,11 @@ void tableTrailerC(fz_context* ctx, pdf_document* doc)
 // taken out again. A write into memory (`intoMemory`: an export, a print,
 // a copy of pages) leaves out what nothing refers to without MuPDF's
 // collection (leaveOutUnreferencedC). The objects left out are marked in
-// `leftOut` (see leaveOutUnreferencedC).
+// `leftOut` (see leaveOutUnreferencedC), and the trailer as written is
+// summed up in `trailer`.
 int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* options, int intoMemory,
-                   ByteSink* bytes, FileSink* file, unsigned char* leftOut, int leftOutLength, FzError* err)
+                   ByteSink* bytes, FileSink* file, unsigned char* leftOut, int leftOutLength, WrittenTrailer* trailer,
+                   FzError* err)
 {
     fz_output* out = nullptr;
     WriterState state = {};
@@ -2355,7 +2408,10 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
             leaveOutUnreferencedC(ctx, doc, &state, opts.do_encrypt == PDF_ENCRYPT_KEEP, leftOut, leftOutLength);
             opts.do_garbage = 0;
         }
-        if (!opts.do_incremental) capFreeGenerationsC(ctx, doc, &state);
+        if (!opts.do_incremental) {
+            if (opts.do_garbage) leaveOutHighestGenerationsC(ctx, doc, &state);
+            capFreeGenerationsC(ctx, doc, &state);
+        }
         if (opts.do_incremental) {
             // A stream is written only where its object can be taken out again.
             const int stream = endsInXrefStreamC(ctx, doc) && keepObjectCountC(ctx, doc, &state);
@@ -2372,6 +2428,8 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
         }
         if (opts.do_incremental) appendOriginalC(ctx, doc, out);
         pdf_write_document(ctx, doc, out, &opts);
+        // What the writer wrote of the trailer, before it is put back.
+        writtenTrailerC(ctx, doc, trailer);
         if (pdf_obj* metadata = clearMetadataC(ctx, doc, &opts))
             appendClearMetadataC(ctx, doc, metadata, out, bytes, file, !opts.do_pretty);
         fz_close_output(ctx, out);
@@ -3755,10 +3813,11 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
         *incremental = true;
     }
     if (options.encryption == PdfSaveOptions::Encryption::keep) keepEncryptionDictionaryC(ctx, d.doc);
-    // A signed file's form stays as signed (drawNeededAppearances keeps it
-    // so). An update written into memory draws none: it cannot be drawn in
-    // a copy of its own, and the open document stays as it was.
-    if (!intoMemory && (!*incremental || byUpdate)) drawNeededAppearances(d);
+    // A signed file's form stays as signed but for the fields the user
+    // filled in (drawNeededAppearances keeps it so): their update draws them.
+    // An update written into memory draws none: it cannot be drawn in a copy
+    // of its own, and the open document stays as it was.
+    if (!intoMemory) drawNeededAppearances(d);
     if (byUpdate) checkUpdateWrites(d);
     if (intoMemory) return opts;
     // Collecting garbage drops objects nothing refers to: the page map is read again.
@@ -3772,13 +3831,14 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
 // A write into memory left out the objects `leftOut` marks (by number):
 // they are none it meant to write, and references to them reach nothing.
 void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSink* bytes, FileSink* file,
-                     const PdfSaveOptions& options, std::vector<unsigned char> leftOut)
+                     const PdfSaveOptions& options, std::vector<unsigned char> leftOut, const WrittenTrailer& trailer)
 {
     if (!options.readBack) return;
     try {
         if (file && options.beforeReadBack) options.beforeReadBack(file->fd);
         std::vector<std::unique_ptr<MappedFile>> mapped;
         PdfWriteIntent meant = writeIntent(d, opts, &mapped, std::move(leftOut));
+        meant.trailer = trailer;
         // The metadata stream an update wrote again in the clear.
         if (pdf_obj* metadata = clearMetadataC(pdfContext(), d.doc, &opts))
             meant.unjudged.insert(pdf_to_num(pdfContext(), metadata));
@@ -3803,7 +3863,9 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
     // What a write into memory leaves out is no object it meant to write.
     std::vector<unsigned char> leftOut(intoMemory ? std::size_t(std::max(0, xrefLengthC(ctx, d.doc))) : 0);
     const int leftOutLength = int(leftOut.size());
-    bool written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &err);
+    WrittenTrailer trailer;
+    bool written =
+        writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &trailer, &err);
     if (!written && !opts.do_incremental && !(file && file->systemError)) {
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
@@ -3816,9 +3878,10 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
             bytes->failed = 0;
         }
         std::fill(leftOut.begin(), leftOut.end(), 0);
-        written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &retryErr);
+        written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &trailer,
+                                 &retryErr);
     }
-    if (written) return readBackWritten(d, opts, bytes, file, options, std::move(leftOut));
+    if (written) return readBackWritten(d, opts, bytes, file, options, std::move(leftOut), trailer);
     if (file && file->systemError)
         throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
                        file->systemError);

@@ -709,11 +709,11 @@ int redrawFieldC(fz_context* ctx, pdf_annot* widget)
 // some of them, or none) is drawn anew (redrawFieldC). A button shows it
 // when each of its states is drawn as every reader draws it, a state that is
 // not being drawn anew (soundButtonC) whichever state it shows, and its
-// look and value agree. Returns 1 when the widget shows its value; 0 when
+// look and value agree. A signature is shown as the file holds it by every
+// reader, asked or not. Returns 1 when the widget shows its value; 0 when
 // nothing ravlen draws would: a button whose look and value disagree (the
 // request keeps other readers showing it as they do), a field MuPDF cannot
-// draw, a push button or a signature (MuPDF cannot draw them as their
-// programs did). A widget that would be drawn anew is, with `draw`, and the
+// draw, a push button (MuPDF cannot draw it as its program did). A widget that would be drawn anew is, with `draw`, and the
 // result tells whether that worked; without, the result is -1 and nothing
 // changes. Throws like any MuPDF call.
 int showValueC(fz_context* ctx, pdf_annot* widget, int draw)
@@ -730,6 +730,9 @@ int showValueC(fz_context* ctx, pdf_annot* widget, int draw)
         if (sound < 0) return -1;
         return sound && buttonShowsValueC(ctx, widget);
     }
+    // Readers draw a signature as the file holds it, whether the form asks
+    // them to draw its fields or not.
+    case PDF_WIDGET_TYPE_SIGNATURE: return 1;
     default: return 0;
     }
 }
@@ -800,12 +803,49 @@ bool fieldsStaySigned(PdfDocument::Impl& d)
     return *d.signedFile;
 }
 
+namespace {
+
+// Whether a field of the form was changed since the file was read (a value
+// typed, a box ticked): the document's update holds its object. A document
+// changed in place does not tell, and counts as unchanged. Never throws.
+int fieldsChangedNowC(fz_context* ctx, pdf_document* doc)
+{
+    if (doc->num_incremental_sections == 0 || doc->repair_attempted) return 0;
+    int changed = 0;
+    fz_var(changed);
+    fz_try(ctx) {
+        pdf_obj* stack[64];
+        int depth = 0, visited = 0;
+        pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/Fields");
+        if (pdf_is_array(ctx, fields)) stack[depth++] = fields;
+        while (depth > 0 && !changed && visited < 100000) {
+            pdf_obj* list = stack[--depth];
+            const int n = pdf_array_len(ctx, list);
+            for (int i = 0; i < n && !changed; ++i, ++visited) {
+                pdf_obj* field = pdf_array_get(ctx, list, i);
+                changed = pdf_is_indirect(ctx, field) && pdf_xref_is_incremental(ctx, doc, pdf_to_num(ctx, field));
+                pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
+                if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
+            }
+        }
+    }
+    fz_catch(ctx) changed = 0;
+    return changed;
+}
+
+} // namespace
+
 bool appearancesToDraw(PdfDocument::Impl& d)
 {
     FzError err;
-    // Not in a copy either: what is drawn for it stays in the open document,
-    // which the next save in place would write into the signed file.
-    return needsAppearancesC(pdfContext(), d.doc, &err) && !fieldsStaySigned(d);
+    if (!needsAppearancesC(pdfContext(), d.doc, &err)) return false;
+    // A signed file's fields stay as it holds them, in a copy too (what is
+    // drawn for it stays in the open document, which the next save in place
+    // would write into the signed file), until the user fills one in: the
+    // window drew it, and readers show that drawing, written into the update,
+    // only once the form no longer asks them to draw its fields themselves
+    // (poppler's own drawing of a box LibreOffice made shows no tick).
+    return !fieldsStaySigned(d) || fieldsChangedNowC(pdfContext(), d.doc);
 }
 
 void drawNeededAppearances(PdfDocument::Impl& d)
@@ -813,6 +853,21 @@ void drawNeededAppearances(PdfDocument::Impl& d)
     fz_context* ctx = pdfContext();
     FzError err;
     if (!appearancesToDraw(d)) return;
+    // The judgement (showValueC) runs each widget's drawing, which MuPDF
+    // takes from the scratch table where a signed file's fields are drawn
+    // for the screen alone (showFieldValues): there they show their values
+    // whatever the file holds. Each field is judged by the file's drawing:
+    // that table goes first (a save drops it anyway), and the pages loaded
+    // here draw nothing for the screen; the window's next loads draw again.
+    struct Drawing {
+        PdfDocument::Impl& d;
+        ~Drawing() { d.drawingFormForFile = false; }
+    } drawing{d};
+    d.drawingFormForFile = true;
+    if (fieldsStaySigned(d)) {
+        fz_try(ctx) pdf_drop_local_xref_and_resources(ctx, d.doc);
+        fz_catch(ctx) captureError(ctx, &err);
+    }
     const int count = countPagesC(ctx, d.doc, &err);
     // A stored drawing may show another value than the field holds (some
     // programs leave it behind when the value changes), and the request is
@@ -836,6 +891,7 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
     FzError err;
     if (!needsAppearancesC(ctx, d.doc, &err)) return true;
     if (fieldsStaySigned(d)) {
+        if (d.drawingFormForFile) return true; // judged by the drawings the file holds
         // A signed file's fields stay as signed; the window shows their
         // values as other readers do, drawn for the screen alone. Any change
         // of the document or a save drops such drawings: each page load

@@ -309,6 +309,9 @@ struct PdfDocument::Impl {
     // whether the file is signed, once a form drawing asked.
     std::unordered_set<int> fieldsJudged;
     std::optional<bool> signedFile;
+    // Whether a save is drawing the form into the file (drawNeededAppearances):
+    // pages loaded then draw nothing for the screen alone.
+    bool drawingFormForFile = false;
     // The file the document was read from (device and inode), when it was.
     std::uint64_t fileDevice = 0, fileInode = 0;
     // The file the document was opened from or last saved to, as the
@@ -587,10 +590,14 @@ void mendFormDrawingsC(fz_context* ctx, pdf_document* doc, int index);
 // ticked box or a chosen option as empty; a stored drawing, on the other
 // hand, may show a value the field no longer holds. A page or field that
 // cannot be drawn keeps the request. A signed file's fields stay as signed,
-// in every copy. The caller holds d.mutex; never throws.
+// in every copy, until the user fills one in: the window drew it, and the
+// update that holds it is drawn as any save is, each field judged by the
+// drawing the file holds, not the one the window drew for the screen alone.
+// The caller holds d.mutex; never throws.
 void drawNeededAppearances(PdfDocument::Impl& d);
 // Whether drawNeededAppearances draws anything: the form asks readers to
-// draw its fields, and they do not stay as signed. The caller holds d.mutex.
+// draw its fields, and they do not stay as signed (a signed file's stay
+// until a field is filled in). The caller holds d.mutex.
 bool appearancesToDraw(PdfDocument::Impl& d);
 // A page just loaded shows a form that asks readers to draw its fields as a
 // save writes it, so that the window and a flattened copy show the words
@@ -621,7 +628,16 @@ void drawC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz_matrix ctm
 // ---------------------------------------------------------------- read-back
 struct PdfWriteIntent;
 struct ReadBackBytes;
+struct WrittenTrailer;
 class MappedFile;
+
+// Marks in `reached` (pdf_xref_len bytes, zeroed) each object a chain of
+// references from the trailer reaches, as MuPDF's garbage collection does
+// (the encryption dictionary only with `keepsEncryption`). Throws (MuPDF).
+void markReachedC(fz_context* ctx, pdf_document* doc, int keepsEncryption, unsigned char* reached);
+// Sums up the trailer's /Root, /Info and /ID as the writer holds them at the
+// end of a write into `*trailer`, if given. Throws (MuPDF).
+void writtenTrailerC(fz_context* ctx, pdf_document* doc, WrittenTrailer* trailer);
 
 // The bytes a document was read from, kept as long as documents made from
 // it are.

@@ -306,10 +306,11 @@ void readLayerStatesC(fz_context* ctx, pdf_document* doc)
     pdf_obj* properties = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/OCProperties");
     pdf_obj* groups = pdf_dict_get(ctx, properties, PDF_NAME(OCGs));
     if (n == 0 || pdf_array_len(ctx, groups) != n) return;
-    // The settings MuPDF starts from: the first of /Configs, else /D.
-    pdf_obj* settings = pdf_array_get(ctx, pdf_dict_get(ctx, properties, PDF_NAME(Configs)), 0);
-    if (!settings) settings = pdf_dict_get(ctx, properties, PDF_NAME(D));
-    if (!pdf_is_dict(ctx, settings)) return;
+    // Every reader starts from the default settings, /D (MuPDF from the
+    // first of /Configs, which holds alternatives a reader may offer); where
+    // there are none, no layer is hidden.
+    pdf_obj* settings = pdf_dict_get(ctx, properties, PDF_NAME(D));
+    if (!pdf_is_dict(ctx, settings)) settings = nullptr;
     const int base = !pdf_name_eq(ctx, pdf_dict_get(ctx, settings, PDF_NAME(BaseState)), PDF_NAME(OFF));
     pdf_obj* on = pdf_dict_get(ctx, settings, PDF_NAME(ON));
     pdf_obj* off = pdf_dict_get(ctx, settings, PDF_NAME(OFF));

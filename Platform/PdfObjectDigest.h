@@ -8,6 +8,7 @@
 // name is spelled, an entry whose value is null) does not count. Never
 // included outside Platform/: both sides of the read-back include it.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -53,7 +54,8 @@ enum : Digest {
     arrayTag,
     dictionaryTag,
     streamTag,
-    deepTag
+    deepTag,
+    dataTag
 };
 
 } // namespace detail
@@ -102,8 +104,45 @@ private:
     Digest sum_ = 0;
 };
 
-// A stream, by its dictionary (its data is judged by whether it decodes).
+// A stream, by its dictionary; its data is summed up apart (Data).
 inline Digest ofStream(Digest dictionary) { return detail::tagged(detail::streamTag, dictionary); }
+
+// A stream's data, decoded or as stored, fed in pieces of any size: the
+// digest is of the bytes alone, however they were cut.
+class Data {
+public:
+    void add(const unsigned char* bytes, std::size_t length)
+    {
+        length_ += length;
+        std::size_t i = 0;
+        for (; i < length && held_ > 0; ++i) take(bytes[i]);
+        for (; i + 8 <= length; i += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, bytes + i, 8);
+            h_ = detail::mix(h_ ^ word) + 0x9e3779b97f4a7c15ULL;
+        }
+        for (; i < length; ++i) take(bytes[i]);
+    }
+    Digest done() const
+    {
+        return detail::tagged(detail::dataTag, detail::mix(h_ ^ pending_ ^ (std::uint64_t(held_) << 59)) ^ length_);
+    }
+
+private:
+    void take(unsigned char byte)
+    {
+        pending_ |= std::uint64_t(byte) << (8 * held_);
+        if (++held_ < 8) return;
+        h_ = detail::mix(h_ ^ pending_) + 0x9e3779b97f4a7c15ULL;
+        pending_ = 0;
+        held_ = 0;
+    }
+
+    Digest h_ = 0x6a09e667f3bcc909ULL;
+    std::uint64_t pending_ = 0;
+    int held_ = 0;
+    std::uint64_t length_ = 0;
+};
 
 // The keys of a stream's dictionary that say how its data is stored, which
 // a writer sets anew as it stores the data: not compared.

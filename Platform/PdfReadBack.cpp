@@ -56,12 +56,19 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
     request.appended = meant.appended;
     request.keepsNumbers = meant.keepsNumbers;
     request.copiedData = meant.copiedData;
+    request.mustRead.insert(meant.changed.begin(), meant.changed.end());
     // An update is written after the original's very bytes.
     if (meant.appended && meant.original.data
         && (written.size < meant.original.size
             || std::memcmp(written.data, meant.original.data, meant.original.size) != 0))
         throw unfaithful("the update does not follow the file's own bytes");
-    const ReadBackReport report = qpdf->read(request);
+    ReadBackReport report = qpdf->read(request);
+    // A reader that failed otherwise than over the file (memory or a thread
+    // the busy machine refused it) reads it once more, on this thread alone.
+    if (report.undecided) {
+        request.alone = true;
+        report = qpdf->read(request);
+    }
 
     if (report.undecided) throw unverified(report.failure);
     if (report.wrongPassword || report.opensWithoutPassword)
@@ -87,6 +94,30 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
                            objectName(object.num) + " uses a name as long as the engine keeps, which it may have cut");
         if (!held) throw unfaithful(objectName(object.num) + " is none the document holds");
         if (*held != object.digest) throw unfaithful(objectName(object.num) + " reads otherwise than it was written");
+        if (object.hasContent && meant.data) {
+            const std::optional<objectdigest::Digest> data = meant.data(object.num, object.decoded);
+            if (data && *data != object.content)
+                throw unfaithful(objectName(object.num) + "'s data reads otherwise than it was written");
+        }
+    }
+    // What the change made or changed is in the copy, wherever the writer meant it to be.
+    if (!meant.changed.empty()) {
+        std::unordered_set<int> copied;
+        for (const ReadBackObject& object : report.objects) copied.insert(object.num);
+        for (const int num : meant.changed) {
+            if (copied.count(num) || meant.unjudged.count(num)) continue;
+            bool undecidable = false;
+            if (meant.object(num, &undecidable) && (!meant.written || meant.written(num)))
+                throw unfaithful(objectName(num) + ", which the change wrote, is not in the file");
+        }
+    }
+    if (meant.trailer) {
+        const auto differs = [&](objectdigest::Digest written, objectdigest::Digest read, const char* what) {
+            if (written != read) throw unfaithful(std::string("its trailer does not name the ") + what + " written");
+        };
+        differs(meant.trailer->root, report.root, "catalog");
+        differs(meant.trailer->info, report.info, "document information");
+        differs(meant.trailer->id, report.id, "identifier");
     }
     for (const auto& [num, gen] : report.dangling)
         if (meant.holds(num, gen)) throw unfaithful(objectName(num) + " is referred to but missing");

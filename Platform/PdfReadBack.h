@@ -6,12 +6,17 @@
 // without it; every object must parse and every stream decode, unless it
 // did not in the file the document was read from either; every object the
 // writer wrote must read as the engine held it (keys, names, strings,
-// numbers, references: PdfObjectDigest.h), and the pages must be the
-// document's. An object written with the very bytes of that file, which
-// neither file encrypts, is that file's own and reads as it reads. Where the
-// engine's reading cannot be judged (a name as long as the engine keeps,
-// which it may have cut) the write is refused as namesTooLong; where the
-// check itself cannot decide, as unverifiedCopy: never taken for sound.
+// numbers, references: PdfObjectDigest.h), every stream with the data the
+// engine holds (decoded, or byte for byte where the writer copied it from
+// that file); every object the change made or changed must be in the copy
+// as the engine holds it, whatever its bytes; the trailer must name the
+// catalog, the document information and the /ID the writer wrote, and the
+// pages must be the document's. An object written with the very bytes of
+// that file, which neither file encrypts (or an update keeps, key and
+// all), is that file's own and reads as it reads. Where the engine's
+// reading cannot be judged (a name as long as the engine keeps, which it
+// may have cut) the write is refused as namesTooLong; where the check itself
+// cannot decide, as unverifiedCopy: never taken for sound.
 //
 // The writers of Platform/ describe what they meant (PdfWriteIntent) and call
 // readBack on what they wrote, before the rename; the rule is readBack's alone.
@@ -28,6 +33,12 @@
 #include <vector>
 
 namespace platform {
+
+// The trailer's /Root, /Info and /ID as the writer wrote them, summed up as
+// an object's entries are (a reference as one); 0 for none.
+struct WrittenTrailer {
+    objectdigest::Digest root = 0, info = 0, id = 0;
+};
 
 struct PdfWriteIntent {
     int pageCount = 0;
@@ -54,6 +65,16 @@ struct PdfWriteIntent {
     // Streams whose data the writer copied unchanged from `original`
     // (QpdfReadBack.h), where neither file is encrypted.
     std::function<std::unordered_map<int, StoredData>(const std::vector<int>& nums)> copiedData;
+    // The data of stream `num` as the engine holds it (objectdigest::Data),
+    // `decoded` by its filters or as stored; none where the engine cannot
+    // read it. Unset: the data is judged by whether it decodes alone.
+    std::function<std::optional<objectdigest::Digest>(int num, bool decoded)> data;
+    // The objects the change made or changed since the file was read, which
+    // the write meant to write unless `written` says it left one out.
+    std::vector<int> changed;
+    std::function<bool(int num)> written;
+    // The trailer as written; none: not judged.
+    std::optional<WrittenTrailer> trailer;
 };
 
 // A file open at a descriptor, mapped for reading while this lives.

@@ -119,6 +119,54 @@ int storedDataC(fz_context* ctx, pdf_document* doc, int num, std::int64_t* offse
     return stored;
 }
 
+// The digest of stream `num`'s data as the document holds it, `decoded`
+// by its filters or as stored (objectdigest::Data); 0 in `*read` where it
+// cannot be read.
+digest::Digest heldDataC(fz_context* ctx, pdf_document* doc, int num, int decoded, int* read)
+{
+    fz_stream* stm = nullptr;
+    digest::Data data;
+    *read = 0;
+    fz_var(stm);
+    fz_try(ctx) {
+        stm = decoded ? pdf_open_stream_number(ctx, doc, num) : pdf_open_raw_stream_number(ctx, doc, num);
+        for (;;) {
+            const size_t n = fz_available(ctx, stm, 1 << 16);
+            if (n == 0) break;
+            data.add(stm->rp, n);
+            stm->rp += n;
+        }
+        *read = 1;
+    }
+    fz_always(ctx) fz_drop_stream(ctx, stm);
+    fz_catch(ctx) *read = 0;
+    return data.done();
+}
+
+// Whether object `num` is one a change made or changed since the file was
+// read: one of the document's update section, which the engine writes as it
+// holds it.
+int changedC(fz_context* ctx, pdf_document* doc, int num)
+{
+    int changed = 0;
+    fz_var(changed);
+    fz_try(ctx) {
+        if (doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num)) {
+            const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+            changed = entry && (entry->type == 'n' || entry->type == 'o');
+        }
+    }
+    fz_catch(ctx) changed = 0;
+    return changed;
+}
+
+// markReachedC, its failure captured in `err`.
+void reachedC(fz_context* ctx, pdf_document* doc, int keepsEncryption, unsigned char* reached, FzError* err)
+{
+    fz_try(ctx) markReachedC(ctx, doc, keepsEncryption, reached);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 int holdsC(fz_context* ctx, pdf_document* doc, int num, int gen)
 {
     int holds = 0;
@@ -134,6 +182,21 @@ int holdsC(fz_context* ctx, pdf_document* doc, int num, int gen)
 }
 
 } // namespace
+
+void writtenTrailerC(fz_context* ctx, pdf_document* doc, WrittenTrailer* trailer)
+{
+    if (!trailer) return;
+    pdf_obj* dict = pdf_trailer(ctx, doc);
+    int cut = 0;
+    const auto entry = [&](pdf_obj* key) -> digest::Digest {
+        pdf_obj* value = pdf_dict_get(ctx, dict, key);
+        return !value || (!pdf_is_indirect(ctx, value) && pdf_is_null(ctx, value)) ? 0
+                                                                                   : digestC(ctx, value, 1, 0, &cut);
+    };
+    trailer->root = entry(PDF_NAME(Root));
+    trailer->info = entry(PDF_NAME(Info));
+    trailer->id = entry(PDF_NAME(ID));
+}
 
 std::shared_ptr<const OriginBytes> OriginBytes::of(const PdfDocument::Impl& d)
 {
@@ -227,6 +290,35 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
     meant.holds = [doc, isLeftOut](int num, int gen) {
         return !isLeftOut(num) && holdsC(pdfContext(), doc, num, gen) != 0;
     };
+    meant.data = [doc](int num, bool decoded) -> std::optional<digest::Digest> {
+        int read = 0;
+        const digest::Digest data = heldDataC(pdfContext(), doc, num, decoded, &read);
+        if (!read) return std::nullopt;
+        return data;
+    };
+    if (doc->num_incremental_sections > 0)
+        for (int num = 1, objects = pdf_xref_len(ctx, doc); num < objects; ++num)
+            if (changedC(ctx, doc, num)) meant.changed.push_back(num);
+    // A whole file written with the engine's collection leaves out what
+    // nothing reaches; an update, and a write without it, all it holds.
+    if (!opts.do_incremental && opts.do_garbage) {
+        const bool keepsEncryption = opts.do_encrypt == PDF_ENCRYPT_KEEP;
+        auto reached = std::make_shared<std::vector<unsigned char>>();
+        meant.written = [doc, keepsEncryption, reached](int num) {
+            fz_context* ctx = pdfContext();
+            if (reached->empty()) {
+                reached->assign(std::size_t(pdf_xref_len(ctx, doc)) + 1, 0);
+                FzError err;
+                reachedC(ctx, doc, keepsEncryption, reached->data(), &err);
+                if (err.code) {
+                    reached->clear();
+                    throw PdfError(PdfErrorCode::unverifiedCopy,
+                                   std::string("the written file could not be read back: ") + err.message);
+                }
+            }
+            return num > 0 && std::size_t(num) < reached->size() && (*reached)[std::size_t(num)] != 0;
+        };
+    }
     return meant;
 }
 

@@ -2,6 +2,7 @@
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Discard.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -232,15 +233,36 @@ bool isWritersOwn(QPDFObjectHandle object)
     return type.isName() && (type.getName() == "/XRef" || type.getName() == "/ObjStm");
 }
 
+// Sums up the data piped through it.
+class DataDigest : public Pipeline {
+public:
+    DataDigest() : Pipeline("data digest", nullptr) {}
+    void write(unsigned char const* data, size_t length) override { data_.add(data, length); }
+    void finish() override {}
+    digest::Digest done() const { return data_.done(); }
+
+private:
+    digest::Data data_;
+};
+
 // Whether a stream's data decodes with the filters libqpdf knows: the
-// others (images coded for viewing) are taken as stored.
-bool decodes(QPDF& pdf, QPDFObjectHandle stream)
+// others (images coded for viewing) are taken as stored. With `object`,
+// the data as it reads is summed up into it.
+bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullptr)
 {
     try {
         Pl_Discard discard;
+        DataDigest data;
         bool attempted = false;
-        const bool ok = stream.pipeStreamData(&discard, &attempted, 0, qpdf_dl_generalized, true, false);
-        return ok && pdf.getWarnings().empty();
+        const bool ok = stream.pipeStreamData(object ? static_cast<Pipeline*>(&data) : &discard, &attempted, 0,
+                                              qpdf_dl_generalized, true, false);
+        if (!ok || !pdf.getWarnings().empty()) return false;
+        if (object) {
+            object->hasContent = true;
+            object->decoded = attempted;
+            object->content = data.done();
+        }
+        return true;
     } catch (const std::exception& e) {
         pdf.getWarnings();
         if (!isDamage(e)) throw;
@@ -297,15 +319,26 @@ void readPages(QPDF& pdf, int* pages, std::string* failure)
 
 // Whether the copy is the original with an update appended that keeps its
 // encryption: the objects of the original part are its very bytes, which
-// the same key reads alike.
-bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Original& original)
+// the same key reads alike. The key is made of the encryption dictionary,
+// which the update must leave where it was, and the first half of /ID; an
+// update writes the second half anew.
+bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Table& table, const Original& original)
 {
     if (!request.appended || request.copy.size < request.original.size
         || std::memcmp(request.copy.data, request.original.data, request.original.size) != 0)
         return false;
     QPDFObjectHandle ours = pdf.getTrailer(), theirs = original.pdf->getTrailer();
-    return ours.getKey("/ID").unparse() == theirs.getKey("/ID").unparse()
-           && ours.getKey("/Encrypt").unparse() == theirs.getKey("/Encrypt").unparse();
+    const auto firstId = [](QPDFObjectHandle trailer) {
+        QPDFObjectHandle id = trailer.getKey("/ID");
+        return id.isArray() && id.getArrayNItems() > 0 ? id.getArrayItem(0).unparse() : id.unparse();
+    };
+    QPDFObjectHandle encrypt = ours.getKey("/Encrypt");
+    if (firstId(ours) != firstId(theirs) || encrypt.unparse() != theirs.getKey("/Encrypt").unparse()) return false;
+    if (!encrypt.isIndirect()) return true;
+    const auto copied = table.find(encrypt.getObjGen());
+    const auto held = original.table.find(encrypt.getObjGen());
+    return copied != table.end() && held != original.table.end() && copied->second.getType() == 1
+           && held->second.getType() == 1 && copied->second.getOffset() == held->second.getOffset();
 }
 
 // Whether `stream` stores the very data, stored so, that the original
@@ -338,7 +371,7 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
         }
         object.writersOwn = object.writersOwn || isWritersOwn(handle);
         object.digest = walk.of(handle);
-        if (handle.isStream() && !storesCopiedData(handle, walk, copied) && !decodes(pdf, handle)) {
+        if (handle.isStream() && !storesCopiedData(handle, walk, copied) && !decodes(pdf, handle, &object)) {
             object.undecodable = true;
             object.data = storedData(handle);
         }
@@ -347,6 +380,21 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
         if (!isDamage(e)) throw;
         object.unparsed = true;
     }
+}
+
+// Runs `work` on a thread of its own where one can be started, else on the
+// caller's once its result is asked for (and always there when `alone`): a
+// busy machine may refuse a thread, and the read then takes longer, but
+// comes to a verdict all the same.
+template <typename Work>
+auto beside(Work work, bool alone) -> std::future<decltype(work())>
+{
+    if (!alone) {
+        try {
+            return std::async(std::launch::async, work);
+        } catch (const std::system_error&) {}
+    }
+    return std::async(std::launch::deferred, work);
 }
 
 // Reads the objects `toRead` names of the copy `pdf` into the report: on
@@ -374,15 +422,17 @@ void readObjects(const ReadBackRequest& request, QPDF& pdf, bool rebuilt, const 
     // Each reader first reads the file's table, a small part of reading many objects.
     constexpr std::size_t manyObjects = 4000;
     const unsigned readers =
-        toRead.size() < manyObjects ? 1u : std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u);
+        toRead.size() < manyObjects || request.alone ? 1u : std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u);
     if (readers == 1) return readSome(pdf, 0, toRead.size(), report.dangling);
     std::vector<std::vector<std::pair<int, int>>> dangling(readers);
     std::vector<std::future<void>> running;
     for (unsigned k = 1; k < readers; ++k) {
-        running.push_back(std::async(std::launch::async, [&, k] {
-            const std::unique_ptr<QPDF> own = opened(request.copy, request.password, rebuilt);
-            readSome(*own, toRead.size() * k / readers, toRead.size() * (k + 1) / readers, dangling[k]);
-        }));
+        running.push_back(beside(
+            [&, k] {
+                const std::unique_ptr<QPDF> own = opened(request.copy, request.password, rebuilt);
+                readSome(*own, toRead.size() * k / readers, toRead.size() * (k + 1) / readers, dangling[k]);
+            },
+            false));
     }
     readSome(pdf, 0, toRead.size() / readers, dangling[0]);
     for (auto& reader : running) reader.get(); // what a reader threw passes on
@@ -401,17 +451,18 @@ ReadBackReport read(const ReadBackRequest& request)
     ReadBackReport report;
     // The original's table, and the copy's pages, are read meanwhile by
     // readers of their own: each reads the same mapped bytes.
-    auto pageWalk = std::async(std::launch::async, [&request] {
-        PageWalk walk;
-        try {
-            const std::unique_ptr<QPDF> own = opened(request.copy, request.password, false);
-            walk.opened = true;
-            readPages(*own, &walk.pages, &walk.failure);
-        } catch (const std::exception&) {}
-        return walk;
-    });
-    auto originalRead =
-        std::async(std::launch::async, [&request] { return readOriginal(request.original, request.password); });
+    auto pageWalk = beside(
+        [&request] {
+            PageWalk walk;
+            try {
+                const std::unique_ptr<QPDF> own = opened(request.copy, request.password, false);
+                walk.opened = true;
+                readPages(*own, &walk.pages, &walk.failure);
+            } catch (const std::exception&) {}
+            return walk;
+        },
+        request.alone);
+    auto originalRead = beside([&request] { return readOriginal(request.original, request.password); }, request.alone);
     try {
         std::unique_ptr<QPDF> pdf;
         try {
@@ -452,11 +503,23 @@ ReadBackReport read(const ReadBackRequest& request)
 
         const Table table = pdf->getXRefTable();
         const Extents extents(request.copy, table);
+        {
+            std::vector<std::pair<int, int>> unused;
+            Walk walk(table, unused);
+            QPDFObjectHandle trailer = pdf->getTrailer();
+            const auto entry = [&](const char* key) {
+                QPDFObjectHandle value = trailer.getKey(key);
+                return !value.isIndirect() && value.isNull() ? digest::Digest(0) : walk.of(value, 1);
+            };
+            report.root = entry("/Root");
+            report.info = entry("/Info");
+            report.id = entry("/ID");
+        }
         // Objects compare by their bytes where neither file is encrypted, or
         // where the copy keeps the original's bytes and key.
         const bool compareBytes =
             original && request.keepsNumbers
-            && ((!original->encrypted && !report.encrypted) || appendedToOriginal(request, *pdf, *original));
+            && ((!original->encrypted && !report.encrypted) || appendedToOriginal(request, *pdf, table, *original));
         QPDFObjectHandle encrypt = pdf->getTrailer().getKey("/Encrypt");
         const QPDFObjGen encryption = encrypt.isIndirect() ? encrypt.getObjGen() : QPDFObjGen();
         report.objects.reserve(table.size());
@@ -465,7 +528,8 @@ ReadBackReport read(const ReadBackRequest& request)
             ReadBackObject object;
             object.num = og.getObj();
             object.gen = og.getGen();
-            object.sameAsOriginal = compareBytes && sameAsOriginal(og, entry, extents, table, *original);
+            object.sameAsOriginal = compareBytes && !request.mustRead.count(object.num)
+                                    && sameAsOriginal(og, entry, extents, table, *original);
             object.writersOwn = encryption.isIndirect() && og == encryption;
             if (!object.sameAsOriginal) toRead.emplace_back(og, report.objects.size());
             report.objects.push_back(object);

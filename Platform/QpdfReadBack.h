@@ -51,6 +51,11 @@ struct ReadBackRequest {
     // decodes as the original's does and is not decoded again. Called on the
     // calling thread.
     std::function<std::unordered_map<int, StoredData>(const std::vector<int>& nums)> copiedData;
+    // Objects read whatever their bytes: the ones the write changed, which
+    // must read as changed even where the copy holds the original's bytes.
+    std::unordered_set<int> mustRead;
+    // Read on the calling thread alone, with no reader beside it.
+    bool alone = false;
 };
 
 struct ReadBackObject {
@@ -63,6 +68,13 @@ struct ReadBackObject {
     // Not judged against the document: the encryption dictionary, and the
     // tables and object streams a writer makes of its own.
     bool writersOwn = false;
+    // A stream's data as it reads (objectdigest::Data): decoded where its
+    // filters are all ones every reader decodes alike (`decoded`), else as
+    // stored. None for data that does not decode, or that the copy stores
+    // as the original does where the writer copied it (judged byte for byte).
+    bool hasContent = false;
+    bool decoded = false;
+    objectdigest::Digest content = 0;
 };
 
 struct ReadBackReport {
@@ -77,6 +89,9 @@ struct ReadBackReport {
     std::vector<ReadBackObject> objects;
     // References to objects the copy does not hold, from the objects read.
     std::vector<std::pair<int, int>> dangling;
+    // The trailer's /Root, /Info and /ID, summed up as an object's entries
+    // are (a reference as one); 0 for none.
+    objectdigest::Digest root = 0, info = 0, id = 0;
 };
 
 // What a file a copy was written from cannot read itself without repair.

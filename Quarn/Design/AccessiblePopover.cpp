@@ -6,6 +6,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
+#include <QMenu>
 #include <QVariant>
 #include <QWidget>
 
@@ -14,10 +15,13 @@ namespace quarn {
 namespace {
 
 const char* const asPopover = "quarnAccessiblePopover";
+const char* const asMenu = "quarnAccessibleMenu";
 
+// A popover, or a menu popped up for readers: its own role, listed among the windows.
 bool isShownPopover(const QWidget* widget)
 {
-    return widget->isWindow() && widget->isVisible() && widget->property(asPopover).toBool();
+    return widget->isWindow() && widget->isVisible()
+           && (widget->property(asPopover).toBool() || widget->property(asMenu).toBool());
 }
 
 QList<QWidget*> shownPopovers()
@@ -103,10 +107,39 @@ void exposeAsPopover(QWidget* popover)
 {
     static const bool installed = (install(), true);
     Q_UNUSED(installed);
+    // A popover's role is a dialog's; a menu keeps its own (popUpMenu).
+    popover->setProperty(asMenu, false);
     if (popover->property(asPopover).toBool()) return;
     popover->setProperty(asPopover, true);
     new ShowNotice(popover);
     remakeAccessible<PopoverAccessible>(popover);
+}
+
+void popUpMenu(QMenu* menu, const QPoint& at)
+{
+    static const bool installed = (install(), true);
+    Q_UNUSED(installed);
+    if (!menu->property(asMenu).toBool()) {
+        menu->setProperty(asMenu, true);
+        new ShowNotice(menu);
+    }
+    menu->popup(at);
+    if (menu->activeAction()) return;
+    QAction* first = nullptr;
+    QAction* checked = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || !action->isVisible() || !action->isEnabled()) continue;
+        if (!first) first = action;
+        if (!checked && action->isChecked()) checked = action;
+    }
+    QAction* focused = checked ? checked : first;
+    if (!focused) return;
+    menu->setActiveAction(focused);
+    if (QAccessible::isActive()) {
+        QAccessibleEvent focus(menu, QAccessible::Focus);
+        focus.setChild(int(menu->actions().indexOf(focused)));
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 } // namespace quarn

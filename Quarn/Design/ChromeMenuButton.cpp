@@ -1,4 +1,5 @@
 #include "Quarn/Design/ChromeMenuButton.h"
+#include "Quarn/Design/AccessiblePopover.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -79,7 +80,7 @@ QMenu* ChromeMenuButton::showChromeMenu(const std::vector<ChromeMenuItem>& items
     const QRect window = anchor->window()->frameGeometry();
     const int above = anchor->mapToGlobal(QPoint(0, -5)).y() - height;
     if (at.y() + height > window.bottom() && above >= window.top()) at.setY(above);
-    menu->popup(at);
+    popUpMenu(menu, at);
     return menu;
 }
 

@@ -1,6 +1,5 @@
 #include "Quarn/Export/ExportController.h"
 
-#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/FileManager.h"
@@ -13,9 +12,11 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QtConcurrent>
+
+#include <memory>
 
 namespace quarn {
 
@@ -26,27 +27,39 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
     chooseDestination = [this](const ExportSettings& settings, const ViewerModel& model) {
         return askForDestination(settings, model);
     };
-    reveal = [this](const QString& path) { revealExported(path); };
+    reveal = [](const QString& path, RevealTold told) {
+        revealInFolder(
+            path, [told](const QString& reason) { told(reason); }, [told] { told(std::nullopt); });
+    };
 }
 
-void ExportController::revealExported(const QString& path)
+void ExportController::showExported(const QString& path, int token, std::function<void()> onDone)
 {
-    // The sheet closes once the export is done: the alert stands over the
-    // document window, and says first that the file was written.
-    QWidget* owner =
-        dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent;
-    revealInFolder(path, [self = QPointer<ExportController>(this), path,
-                          over = QPointer<QWidget>(owner)](const QString& reason) {
-        const QString notShown = tr("ravlen couldn't show it in its folder. %1").arg(reason);
-        // A sheet that stays open with what the export found holds the keys:
-        // it says why under that, and no alert takes the Return that closes it.
-        if (self && self->phase_.kind == Phase::Kind::finished && self->dialogParent && self->dialogParent->isVisible())
-            return self->setPhase(Phase::finished(self->phase_.text + QLatin1Char('\n') + notShown));
-        auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
-                                    tr("“%1” was exported.").arg(QFileInfo(path).fileName()), QMessageBox::Ok, over);
-        setPlainTexts(*box, box->text(), notShown);
-        openAlert(box, over);
-    });
+    // Nothing else to tell: the sheet closes once the file shows.
+    const bool closes = phase_.kind == Phase::Kind::working;
+    const QPointer<ExportController> self(this);
+    const auto decided = std::make_shared<bool>(false);
+    const QString exported = tr("“%1” was exported.").arg(QFileInfo(path).fileName());
+    const RevealTold told = [self, token, decided, onDone, exported](std::optional<QString> failure) {
+        // The first word counts; one after the sheet closed, or after a new
+        // run began, goes unsaid.
+        if (!self || self->token_ != token || std::exchange(*decided, true)) return;
+        const Phase::Kind kind = self->phase_.kind;
+        if (failure) {
+            const QString notShown = tr("ravlen couldn't show it in its folder. %1").arg(*failure);
+            if (kind == Phase::Kind::finished)
+                self->setPhase(Phase::finished(self->phase_.text + QLatin1Char('\n') + notShown));
+            else if (kind == Phase::Kind::working)
+                self->setPhase(Phase::finished(exported + QLatin1Char(' ') + notShown));
+            return;
+        }
+        if (kind != Phase::Kind::working) return;
+        self->setPhase({});
+        if (onDone) onDone();
+    };
+    if (reveal) reveal(path, told);
+    else told(std::nullopt);
+    if (closes) QTimer::singleShot(revealWaitMs, this, [told] { told(std::nullopt); });
 }
 
 ExportController::~ExportController() { stop_.request_stop(); }
@@ -124,12 +137,8 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
                 if (failure) return self->setPhase(Phase::failed(*failure));
                 if (!report) return self->setPhase({}); // cancelled
                 // What the export found is shown before the file is: the sheet stays open for it.
-                const std::optional<QString> summary = report->summary();
-                if (summary) self->setPhase(Phase::finished(*summary));
-                if (self->reveal) self->reveal(report->path);
-                if (summary) return;
-                self->setPhase({});
-                if (onDone) onDone();
+                if (const std::optional<QString> summary = report->summary()) self->setPhase(Phase::finished(*summary));
+                self->showExported(report->path, token, onDone);
             },
             Qt::QueuedConnection);
     };

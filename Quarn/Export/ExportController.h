@@ -50,11 +50,15 @@ public:
     // Asks where to write: a file, or for a folder of pages the folder to
     // make it in. None when the user cancels. Replaceable (tests).
     std::function<std::optional<QString>(const quarnkit::ExportSettings&, const ViewerModel&)> chooseDestination;
-    // Shows the written file in the file manager; when that cannot be done,
-    // an alert says the export succeeded and why the file was not shown (or,
-    // while the sheet stays open with what the export found, the sheet says
-    // why under that). Replaceable (tests).
-    std::function<void(const QString& path)> reveal;
+    // How showing the written file went: none when it showed, else why not.
+    using RevealTold = std::function<void(std::optional<QString> failure)>;
+    // Shows the written file in the file manager and tells how that went,
+    // at once or later. A file that could not be shown is said in the
+    // finished sheet, never in an alert: a run with nothing else to tell
+    // waits for that up to `revealWaitMs` before the sheet closes (a file
+    // manager that answers later is asked no more of). Replaceable (tests).
+    std::function<void(const QString& path, RevealTold told)> reveal;
+    int revealWaitMs = 1500;
     // The window the destination dialogs belong to.
     QWidget* dialogParent = nullptr;
 
@@ -63,7 +67,7 @@ signals:
 
 private:
     void setPhase(const Phase& phase);
-    void revealExported(const QString& path);
+    void showExported(const QString& path, int token, std::function<void()> onDone);
     std::optional<QString> askForDestination(const quarnkit::ExportSettings& settings, const ViewerModel& model) const;
 
     Phase phase_;

@@ -1,4 +1,5 @@
 #include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Shell/WindowEvents.h"
 
 #include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -228,6 +229,12 @@ void FormEditor::layoutEditor()
 
 bool FormEditor::editorEvent(QEvent* event)
 {
+    // The window's shortcuts (Export, Print, Find) run while a field is being
+    // typed in, but for the keys the field edits with.
+    if (event->type() == QEvent::ShortcutOverride && !WindowEvents::fieldUsesKey(static_cast<QKeyEvent*>(event))) {
+        event->ignore();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape) {

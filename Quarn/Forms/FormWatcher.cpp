@@ -12,6 +12,7 @@
 #include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -209,6 +210,7 @@ std::optional<FormWatcher::Widget> FormWatcher::fieldAt(QPointF viewportPoint) c
 
 bool FormWatcher::handleTab(bool backward)
 {
+    if (leaving_) return false;
     if (!model_ || MarkupModel::of(*model_).tool() != MarkupTool::select) return false;
     QuarnPDFView* pageView = view();
     if (!pageView || pageView->tool() != MarkupTool::select) return false;
@@ -220,9 +222,35 @@ bool FormWatcher::handleTab(bool backward)
         return false; // the find field or another control keeps its Tab
     const auto next = FormFields::next(active_, fields_, backward);
     if (!next) return false;
-    if (editing && next->objectNumber == active_) return true;
+    // Past the last field (or before the first) the keys leave the page for
+    // the window's other controls: the fields are a stretch of the window's
+    // Tab order, not a ring of their own.
+    if (editing && wrapsAround(*next, backward)) {
+        // The page takes the keys before the editor goes, which would hand
+        // them to whatever follows it.
+        pageView->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        editor_->commit();
+        active_.reset();
+        // The window moves the keys on from the page, as for a Tab there.
+        QKeyEvent tab(QEvent::KeyPress, backward ? Qt::Key_Backtab : Qt::Key_Tab,
+                      backward ? Qt::ShiftModifier : Qt::NoModifier);
+        const QScopedValueRollback<bool> leaving(leaving_, true);
+        QApplication::sendEvent(pageView, &tab);
+        return true;
+    }
     beginEditing(*next);
     return true;
+}
+
+bool FormWatcher::wrapsAround(const Widget& next, bool backward) const
+{
+    const auto at = [this](std::optional<int> object) {
+        const auto it = std::find_if(fields_.begin(), fields_.end(),
+                                     [&](const Widget& w) { return object && w.objectNumber == *object; });
+        return it - fields_.begin();
+    };
+    const auto from = at(active_), to = at(next.objectNumber);
+    return backward ? to >= from : to <= from;
 }
 
 void FormWatcher::beginEditing(const Widget field)

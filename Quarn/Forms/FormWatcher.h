@@ -71,6 +71,8 @@ public:
     // Tab (forwards) or Shift-Tab: true when it moved editing, or kept it on
     // the only field there is.
     bool handleTab(bool backward);
+    // Whether moving to `next` goes round past the last field (the first, backwards).
+    bool wrapsAround(const Widget& next, bool backward) const;
     // Commits the field being left, then puts the text cursor into `field`,
     // scrolling it into view first.
     void beginEditing(Widget field);
@@ -112,6 +114,7 @@ private:
     quint64 valueReadings_ = 0; // the latest; the values of fields since replaced are dropped
     std::vector<Widget> fields_;
     std::optional<int> active_;
+    bool leaving_ = false;    // a Tab past the fields, handed to the window
     QPointer<QWidget> heard_; // the page view whose window is heard
     QMetaObject::Connection undoConnection_;
     QPointer<quarnkit::QuarnDocument> followed_; // the document whose undo stack is watched

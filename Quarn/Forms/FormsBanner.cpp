@@ -35,7 +35,6 @@ public:
     explicit FillFieldsButton(const QString& title, QWidget* parent) : ChromeButton(parent)
     {
         setText(title);
-        setFocusPolicy(Qt::NoFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         setFixedSize(sizeHint());
     }
@@ -113,7 +112,6 @@ FormBanner::FormBanner(ViewerModel* model, quarnkit::QuarnDocument* document, QW
     line->addWidget(fillButton_, 0, Qt::AlignVCenter);
 
     auto* close = new ChromeToolButton(QStringLiteral("xmark"), tr("Hide this note"), row);
-    close->setFocusPolicy(Qt::NoFocus);
     closeButton_ = close;
     connect(close, &QAbstractButton::clicked, this, &FormBanner::dismiss);
     line->addWidget(close, 0, Qt::AlignVCenter);

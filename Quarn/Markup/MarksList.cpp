@@ -231,7 +231,14 @@ protected:
             event->accept();
             return;
         }
+        QTreeWidgetItem* before = currentItem();
         QTreeWidget::keyPressEvent(event);
+        // The arrows choose the mark they move to, as a click would: the
+        // inspector and the page edit the row lit. Shift or Ctrl with them
+        // gather rows for deleting and leave the chosen mark alone.
+        const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (plain && currentItem() != before && MarksList::markOf(currentItem()) && onActivate)
+            onActivate(currentItem());
     }
     // The keys move among the marks' rows: a page's header is no stop, and
     // Left and Right have nowhere to go in a list of one column.

@@ -23,6 +23,7 @@ namespace quarn {
 namespace {
 
 using Failed = std::function<void(const QString& reason)>;
+using Shown = std::function<void()>;
 
 // How long xdg-open may take to fail. One still running then has started a
 // program that shows the folder (some wait for it to close), and what it
@@ -31,7 +32,7 @@ constexpr int kOpenerVerdictMs = 10000;
 
 // Opens the folder with xdg-open, run here rather than detached so that its
 // exit status says whether something showed the folder.
-void openFolder(const QString& folder, Failed failed)
+void openFolder(const QString& folder, Failed failed, Shown shown)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (program.isEmpty()) {
@@ -46,11 +47,15 @@ void openFolder(const QString& folder, Failed failed)
     // Its complaints go to the log, as the desktop's own tools' do.
     opener->setProcessChannelMode(QProcess::ForwardedChannels);
     const auto decided = std::make_shared<bool>(false);
-    QTimer::singleShot(kOpenerVerdictMs, opener, [decided] { *decided = true; });
+    QTimer::singleShot(kOpenerVerdictMs, opener, [decided, shown] {
+        if (!std::exchange(*decided, true) && shown) shown();
+    });
     QObject::connect(opener, &QProcess::finished, opener,
-                     [opener, decided, failed, reason](int code, QProcess::ExitStatus status) {
-                         if (!std::exchange(*decided, true) && (status != QProcess::NormalExit || code != 0))
-                             failed(reason);
+                     [opener, decided, failed, shown, reason](int code, QProcess::ExitStatus status) {
+                         if (!std::exchange(*decided, true)) {
+                             if (status != QProcess::NormalExit || code != 0) failed(reason);
+                             else if (shown) shown();
+                         }
                          opener->deleteLater();
                      });
     QObject::connect(opener, &QProcess::errorOccurred, opener,
@@ -64,7 +69,7 @@ void openFolder(const QString& folder, Failed failed)
 
 } // namespace
 
-void revealInFolder(const QString& path, Failed failed)
+void revealInFolder(const QString& path, Failed failed, Shown shown)
 {
     const QFileInfo file(path);
     const QString folder = QDir::toNativeSeparators(file.absolutePath());
@@ -76,16 +81,18 @@ void revealInFolder(const QString& path, Failed failed)
     // Without a session bus the call has failed before the watcher exists,
     // and a watcher made then never says it finished.
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return openFolder(folder, std::move(failed));
+    if (!bus.isConnected()) return openFolder(folder, std::move(failed), std::move(shown));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000), qApp);
     if (watcher->isFinished()) {
-        if (watcher->isError()) openFolder(folder, std::move(failed));
+        if (watcher->isError()) openFolder(folder, std::move(failed), std::move(shown));
+        else if (shown) shown();
         watcher->deleteLater();
         return;
     }
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
-                     [folder, failed = std::move(failed)](QDBusPendingCallWatcher* w) {
-                         if (w->isError()) openFolder(folder, failed);
+                     [folder, failed = std::move(failed), shown = std::move(shown)](QDBusPendingCallWatcher* w) {
+                         if (w->isError()) openFolder(folder, failed, shown);
+                         else if (shown) shown();
                          w->deleteLater();
                      });
 }

@@ -13,7 +13,10 @@ namespace quarn {
 // neither can (no file manager answers, and xdg-open is missing or fails),
 // `failed` is called on the UI thread, at once or a moment later, with what
 // went wrong in a sentence for the user.
-void revealInFolder(const QString& path, std::function<void(const QString& reason)> failed);
+// `shown`, when given, is called instead once the file manager answered, or
+// xdg-open ended well or is still running when its time to fail is over.
+void revealInFolder(const QString& path, std::function<void(const QString& reason)> failed,
+                    std::function<void()> shown = {});
 // The same, a failure told in an alert over `window` while it exists (else
 // over the application): "ravlen couldn't show “Report” in its folder."
 void revealInFolder(const QString& path, QWidget* window);

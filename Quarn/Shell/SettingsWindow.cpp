@@ -34,6 +34,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QApplication>
 #include <QTabBar>
 #include <QSysInfo>
 #include <QTabWidget>
@@ -624,6 +625,28 @@ void SettingsView::forgetPositions()
     positions_.removeAll(); // no question: the user asked for it
     remembered_ = 0;
     forgetButton_->setEnabled(false);
+}
+
+bool SettingsView::focusNextPrevChild(bool next)
+{
+    // Tab goes round the tab bar, the tab shown and the rest of the window:
+    // the hidden tab's controls, and a ring the pages' controls make of
+    // their own, would keep it from the tab bar.
+    QTabBar* bar = tabs_->tabBar();
+    const QWidget* page = tabs_->currentWidget();
+    std::vector<QWidget*> stops{bar};
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain())
+        if (w != bar && (page->isAncestorOf(w) || !tabs_->isAncestorOf(w))
+            && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && w->isVisibleTo(this) && w->isEnabled()
+            && !w->focusProxy())
+            stops.push_back(w);
+    const auto at = std::find(stops.begin(), stops.end(), QApplication::focusWidget());
+    if (at == stops.end()) return QWidget::focusNextPrevChild(next);
+    const auto index = std::size_t(at - stops.begin());
+    const std::size_t count = stops.size();
+    stops[next ? (index + 1) % count : (index + count - 1) % count]->setFocus(next ? Qt::TabFocusReason
+                                                                                   : Qt::BacktabFocusReason);
+    return true;
 }
 
 void SettingsView::fitToTab()

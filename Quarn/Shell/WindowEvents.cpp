@@ -136,6 +136,45 @@ bool claimsKey(QEvent* event, std::initializer_list<int> keys, Qt::KeyboardModif
     return true;
 }
 
+bool fieldUsesKey(const QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers held = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (!(held & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) return true;
+    static const QKeySequence::StandardKey editing[] = {
+        QKeySequence::Copy,
+        QKeySequence::Cut,
+        QKeySequence::Paste,
+        QKeySequence::Undo,
+        QKeySequence::Redo,
+        QKeySequence::SelectAll,
+        QKeySequence::Deselect,
+        QKeySequence::DeleteStartOfWord,
+        QKeySequence::DeleteEndOfWord,
+        QKeySequence::MoveToNextWord,
+        QKeySequence::MoveToPreviousWord,
+        QKeySequence::SelectNextWord,
+        QKeySequence::SelectPreviousWord,
+        QKeySequence::MoveToStartOfDocument,
+        QKeySequence::MoveToEndOfDocument,
+        QKeySequence::SelectStartOfDocument,
+        QKeySequence::SelectEndOfDocument,
+    };
+    // Ctrl with an arrow, Home, End, Delete or Backspace moves or deletes by words and lines.
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace: return true;
+    default: break;
+    }
+    return std::any_of(std::begin(editing), std::end(editing),
+                       [event](QKeySequence::StandardKey key) { return event->matches(key); });
+}
+
 void returnRuns(QWidget& owner, std::function<void()> run)
 {
     listenForKeys(owner, [run = std::move(run)](QKeyEvent* event, QObject*) {

@@ -46,6 +46,13 @@ void returnRuns(QWidget& owner, std::function<void()> run);
 // with no modifier beyond `allowed` (the keypad's aside).
 bool claimsKey(QEvent* event, std::initializer_list<int> keys, Qt::KeyboardModifiers allowed = {});
 
+// For a text field's filter: whether the field types or edits with this
+// ShortcutOverride's key itself (a letter, an arrow, Copy, Undo, Select All,
+// a word deleted). The other keys held with Ctrl or Alt are the window's
+// shortcuts: Qt's line edits take Ctrl+E, say, as End, which End already
+// does, and the window's Export would never run from a field.
+bool fieldUsesKey(const QKeyEvent* event);
+
 // `owner`'s listeners hear nothing more: for a widget's destructor, whose
 // children may still move the focus as they go.
 void forget(const QWidget& owner);

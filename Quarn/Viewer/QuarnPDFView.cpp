@@ -364,9 +364,10 @@ void QuarnPDFView::showDestination(const PageDestination& destination)
 void QuarnPDFView::updateCurrentPageFromScroll()
 {
     if (pageCount() == 0 || !placement_->layout().continuous()) return;
-    // The page being read is the first whose row reaches below the top edge.
+    // The page being read is in the row the view shows, not merely the row
+    // that still reaches below its top edge.
     const double top = -placement_->contentOrigin().y() / scaleFactor();
-    const int row = placement_->layout().rowAtOrBelow(top + 0.5);
+    const int row = placement_->layout().rowRead(top, top + viewport()->height() / scaleFactor());
     if (row < 0) return;
     const auto& pages = placement_->layout().rows[row].pages;
     if (std::find(pages.begin(), pages.end(), currentPage_) == pages.end()) currentPage_ = pages.front();

@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/ShareMenu.h"
+#include "Quarn/Design/AccessiblePopover.h"
 
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Shell/FileManager.h"
@@ -57,7 +58,7 @@ void ShareMenu::offer(DocumentActions& actions, QWidget* anchor, QWidget* fallba
         menu->setAttribute(Qt::WA_DeleteOnClose);
         connect(menu, &ShareMenu::failed, menu,
                 [window](const QString& description) { showShareFailure(window, description); });
-        menu->popup(at);
+        popUpMenu(menu, at);
     });
 }
 

@@ -23,7 +23,7 @@ namespace AnnotationFactory {
 // The subtypes that are marks, in this order.
 inline constexpr std::array<const char*, 9> markupTypes{"Ink",       "Square",    "Circle",    "Line", "FreeText",
                                                         "Highlight", "Underline", "StrikeOut", "Text"};
-inline constexpr double noteSize = 22;
+inline constexpr double noteSize = platform::PdfAnnotations::noteIconSize;
 
 // Subtype comparison after dropping one leading "/" from each side.
 bool matches(const PdfAnnotation& annotation, std::string_view subtype);

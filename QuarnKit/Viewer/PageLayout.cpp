@@ -102,6 +102,26 @@ int PageLayout::rowAtOrBelow(double y) const
     return lo;
 }
 
+int PageLayout::rowRead(double top, double bottom) const
+{
+    if (rows.empty()) return -1;
+    if (!continuous()) return shownRow;
+    const int first = rowAtOrBelow(top);
+    const double band = std::max(bottom - top, 0.0);
+    int most = first;
+    double mostShown = -1;
+    for (int r = first; r < int(rows.size()) && rows[r].top < bottom; ++r) {
+        const Row& row = rows[r];
+        const double shown = std::min(bottom, row.top + row.height) - std::max(top, row.top);
+        if (shown >= 0.5 * std::min(row.height, band)) return r;
+        if (shown > mostShown) {
+            mostShown = shown;
+            most = r;
+        }
+    }
+    return most;
+}
+
 std::vector<int> PageLayout::pagesIn(const QRectF& area) const
 {
     std::vector<int> result;

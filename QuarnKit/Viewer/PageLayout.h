@@ -43,6 +43,11 @@ struct PageLayout {
     bool isLaidOut(int page) const;
     // The first laid-out row whose bottom lies below `y` (points), or the last.
     int rowAtOrBelow(double y) const;
+    // The row being read while the band from `top` to `bottom` (points) is on
+    // screen: the first showing at least half of itself or half the band, else
+    // the one showing most. A row shown on its own is never passed over for a
+    // sliver of the row above it, however the rows' heights differ.
+    int rowRead(double top, double bottom) const;
     // Laid-out pages whose rectangle meets `area` (points), ascending.
     std::vector<int> pagesIn(const QRectF& area) const;
     // The laid-out page nearest a point (points), or -1.

@@ -6,7 +6,10 @@
 // medians and `save-readback ratio R` (with ÷ without: at most 1.33 is the
 // budget). The same pages as another program writes them (qpdf, its objects
 // packed into object streams), whose every object the read-back must read,
-// give `save-readback-foreign ratio R`.
+// give `save-readback-foreign ratio R`. The read-back holds each stream's
+// data against the engine's where the copy does not store it as the file
+// did, and reads what the change wrote whatever its bytes; it needs no
+// comparison of the whole file.
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages
 // (5,000) is built there from the corpus by ravlen-makebig.

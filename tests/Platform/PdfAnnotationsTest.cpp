@@ -566,3 +566,102 @@ TEST(PdfAnnotations, ForeignMarksKeepTheirOtherKeysAndPopups)
     EXPECT_TRUE(annots::insert(*doc, 0, 4, 0));
     EXPECT_EQ(annots::order(*doc, 0), (std::vector<int>{4, 5}));
 }
+
+namespace {
+
+// Where poppler draws anything in `area` (user space) of page 1 of the PDF
+// at `path`, 792 points tall or `pageHeight`: the bounds of its non-white
+// pixels, in points; empty when it draws nothing there.
+PdfRect popplerInk(const QString& path, const PdfRect& area, double pageHeight)
+{
+    QTemporaryDir dir;
+    const QString prefix = dir.filePath("page");
+    testsupport::runProgram("pdftoppm", {"-r", "144", "-png", "-singlefile", "-f", "1", "-l", "1", path, prefix});
+    const QImage image(prefix + ".png");
+    EXPECT_FALSE(image.isNull()) << "poppler drew no page of " << path.toStdString();
+    int x0 = image.width(), y0 = image.height(), x1 = -1, y1 = -1;
+    for (int y = std::max(0, int((pageHeight - area.maxY()) * 2));
+         y < std::min(image.height(), int((pageHeight - area.y) * 2)); ++y)
+        for (int x = std::max(0, int(area.x * 2)); x < std::min(image.width(), int(area.maxX() * 2)); ++x)
+            if (qGray(image.pixel(x, y)) < 200) {
+                x0 = std::min(x0, x), x1 = std::max(x1, x);
+                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+    if (x1 < 0) return {};
+    return {x0 / 2.0, pageHeight - (y1 + 1) / 2.0, (x1 + 1 - x0) / 2.0, (y1 + 1 - y0) / 2.0};
+}
+
+} // namespace
+
+TEST(PdfAnnotations, ANoteKeepsItsIconAsReadersDrawItWhenItChanges)
+{
+    // Readers draw a note that holds no drawing as their icon, from the top
+    // left of its box however small the box; a drawing, though, is fitted to
+    // the box. A note changed (its text, colour or icon) is drawn where and
+    // about as large as poppler drew it, never as a speck.
+    const QByteArray point = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
+        "<< /Type /Annot /Subtype /Text /Rect [300 500 300 500] /Contents (A point) /F 4 >>",
+    });
+    const QByteArray ownSize = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
+        "<< /Type /Annot /Subtype /Text /Rect [300 478 322 500] /Contents (Drawn) /F 4 /AP << /N 5 0 R >> >>",
+        testsupport::pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 22 22]", "0 g 2 2 18 18 re f"),
+    });
+    const QByteArray corpus =
+        testsupport::readFile(QString::fromStdString(testsupport::corpusPath("annotated_pdf.pdf")));
+    enum Change { text, colour, icon };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        Change change;
+        double pageHeight = 792;
+    } cases[] = {
+        {"a note of a box 2.8 points wide, its text changed", corpus, text, 841.89},
+        {"a note of a box 2.8 points wide, its colour changed", corpus, colour, 841.89},
+        {"a note of a box 2.8 points wide, its icon changed", corpus, icon, 841.89},
+        {"a note of a box of no size, its text changed", point, text},
+        {"a note drawn in a box of the icon's size, its text changed", ownSize, text},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString original = testsupport::writeFile(dir, "note.pdf", c.bytes);
+        auto doc = PdfDocument::openFile(original.toStdString());
+        annots::numberDirect(*doc, 0);
+        std::optional<PdfAnnotation> note;
+        for (const PdfAnnotation& a : annots::list(*doc, 0))
+            if (a.subtype == "Text") note = a;
+        ASSERT_TRUE(note.has_value());
+        // Around the box's top-left corner, where readers draw the icon.
+        const PdfRect area{note->rect.x - 30, note->rect.maxY() - 40, 70, 70};
+        const PdfRect before = popplerInk(original, area, c.pageHeight);
+        ASSERT_GT(before.width, 10);
+        PdfAnnotation changed = *note;
+        if (c.change == text) changed.contents = "Words of another note";
+        if (c.change == colour) changed.color = PdfColor{0.2, 0.5, 0.9};
+        if (c.change == icon) changed.iconName = "Comment";
+        ASSERT_TRUE(annots::update(*doc, 0, changed));
+        const QString saved = dir.filePath("saved.pdf");
+        doc->saveToFile(saved.toStdString());
+        const PdfRect after = popplerInk(saved, area, c.pageHeight);
+        // Readers' icons differ a little from ravlen's.
+        for (const auto& [now, was] : {std::pair{after.width, before.width}, std::pair{after.height, before.height}}) {
+            EXPECT_GT(now, was * 2 / 3) << "drawn " << after.width << " by " << after.height;
+            EXPECT_LT(now, was * 3 / 2) << "drawn " << after.width << " by " << after.height;
+        }
+        EXPECT_NEAR(after.x, before.x, 5);
+        EXPECT_NEAR(after.maxY(), before.maxY(), 5);
+        // The window draws it as the saved file holds it.
+        const auto back = annots::find(*PdfDocument::openFile(saved.toStdString()), 0, note->objectNumber);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->contents, changed.contents);
+        EXPECT_GE(std::min(back->rect.width, back->rect.height), 11);
+        EXPECT_NEAR(back->rect.x, note->rect.x, 1e-3);
+        EXPECT_NEAR(back->rect.maxY(), note->rect.maxY(), 1e-3);
+    }
+}

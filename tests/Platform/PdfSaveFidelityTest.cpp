@@ -4,6 +4,7 @@
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageEditing.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,12 @@
 
 #include <cstring>
 #include <functional>
+#include <future>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,6 +236,56 @@ TEST(PdfSaveFidelity, AReadBackThatCannotDecideRefusesAndANewFileMayTakeTheWork)
     EXPECT_EQ(testsupport::readFile(original), bytes);
 }
 
+TEST(PdfSaveFidelity, AReadBackOnAMachineThatRefusesItThreadsStillDecides)
+{
+    // A busy machine may refuse the read-back the threads it reads beside
+    // (the user's processes at their limit): it reads on its own thread
+    // then, and the sound file is saved. Run as a user of this test alone,
+    // whose threads the limit counts; the file holds enough objects to be
+    // shared among readers.
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "needs root to run as a user of its own";
+    constexpr uid_t user = 4319;
+    const QByteArray bytes = testsupport::makeTextPdf(2100);
+    // The saving thread alone, or it and the two readers that start beside it.
+    for (const rlim_t threads : {rlim_t(1), rlim_t(3)}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        QTemporaryDir dir;
+        ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), user, user), 0);
+        const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
+        ASSERT_EQ(::chown(QFile::encodeName(original).constData(), user, user), 0);
+        const QString saved = dir.filePath("saved.pdf");
+        EXPECT_TRUE(testsupport::asUser(user, [&] {
+            const rlimit limit{threads, threads};
+            ASSERT_EQ(::setrlimit(RLIMIT_NPROC, &limit), 0);
+            auto doc = PdfDocument::openFile(original.toStdString());
+            addMark(*doc);
+            // The limit holds: no thread more than it allows starts.
+            {
+                std::promise<void> release;
+                const std::shared_future<void> released = release.get_future().share();
+                std::vector<std::thread> started;
+                try {
+                    for (rlim_t i = 0; i < threads; ++i) started.emplace_back([released] { released.wait(); });
+                    ADD_FAILURE() << "a thread past the limit started";
+                } catch (const std::system_error&) {}
+                release.set_value();
+                for (std::thread& thread : started) thread.join();
+            }
+            try {
+                doc->saveToFile(saved.toStdString(), fileSave());
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << "refused: " << error.what();
+            }
+        }));
+        const QString words = popplerText(saved);
+        EXPECT_TRUE(words.contains("Page 1") && words.contains("Page 2100"));
+        int exitCode = -1;
+        const QString check = testsupport::runProgram("qpdf", {"--check", saved}, &exitCode);
+        EXPECT_EQ(exitCode, 0) << check.toStdString();
+        EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(saved.toStdString()), 0).size(), 1u);
+    }
+}
+
 // ---------------------------------------------------------------- a page tree that loops
 
 TEST(PdfSaveFidelity, APageTreeRebuiltFromALoopKeepsWhatItsPagesInherit)
@@ -353,32 +409,55 @@ void overwriteAfter(int fd, const char* after, const char* marker, char byte)
     ASSERT_EQ(::pwrite(fd, &written, 1, to), 1);
 }
 
+// The written file made `bytes` whole.
+void writeWhole(int fd, const QByteArray& bytes)
+{
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    ASSERT_EQ(::pwrite(fd, bytes.constData(), size_t(bytes.size()), 0), ssize_t(bytes.size()));
+}
+
 TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
 {
     // Each fault stands for a writer that wrote what it did not mean, made in
-    // the written file before it is read back, in a plain file and in one
-    // encrypted with an open password (AES-256), which the copy keeps. The
+    // the written file before it is read back: in a plain file, in one
+    // encrypted with an open password (AES-256), which the copy keeps, and in
+    // a signed one, which every save updates after its signed bytes. The
     // save is refused, the file it would have replaced stays byte for byte,
     // and another file is not made; with the read-back off, the faulty copy
     // would have been written. Where only the file written anew holds the
     // fault, the change is saved as an update of the file's own bytes: the
     // rewrite left the document as it was, and the update follows the file.
+    enum Kind { plain = 1, encrypted = 2, signedFile = 4 };
     const struct {
         const char* what;
-        std::function<void(int fd)> fault;
+        std::function<void(int fd, const QByteArray& original)> fault;
         PdfErrorCode refused = PdfErrorCode::unfaithfulCopy;
-        bool plain = true, encrypted = true; // the files it is made in
+        int kinds = plain | encrypted; // the files it is made in
+        bool compress = true;          // the save compresses the streams it writes
     } cases[] = {
-        {"a letter of a name", [](int fd) { replaceIn(fd, "/BaseFont", "/Helvetica", "/Helvetico"); }},
-        {"a digit of a number", [](int fd) { replaceIn(fd, "/MediaBox", "300", "301"); }},
-        {"a letter of a string", [](int fd) { replaceIn(fd, "/Title", "(A title)", "(A titlf)"); },
-         PdfErrorCode::unfaithfulCopy, true, false},
-        {"a reference to another object", [](int fd) { replaceIn(fd, "/Contents", "4 0 R", "1 0 R"); }},
-        {"the compressed data of a stream", [](int fd) { overwriteAfter(fd, "/FlateDecode", "stream\n", '\0'); }},
-        {"the file cut short", [](int fd) { ASSERT_EQ(::ftruncate(fd, 200), 0); }},
-        {"where the cross-reference table starts", [](int fd) { overwriteAfter(fd, "startxref", "\n", '9'); }},
-        {"the encryption left out of the trailer", [](int fd) { replaceIn(fd, "trailer", "/Encrypt", "/Encrypx"); },
-         PdfErrorCode::unopenableCopy, false, true},
+        {"a letter of a name", [](int fd, auto&) { replaceIn(fd, "/BaseFont", "/Helvetica", "/Helvetico"); }},
+        {"a digit of a number", [](int fd, auto&) { replaceIn(fd, "/MediaBox", "300", "301"); }},
+        {"a letter of a string", [](int fd, auto&) { replaceIn(fd, "/Title", "(A title)", "(A titlf)"); },
+         PdfErrorCode::unfaithfulCopy, plain},
+        {"a reference to another object", [](int fd, auto&) { replaceIn(fd, "/Contents", "4 0 R", "1 0 R"); }},
+        {"the compressed data of a stream",
+         [](int fd, auto&) { overwriteAfter(fd, "/FlateDecode", "stream\n", '\0'); }},
+        {"the file cut short", [](int fd, auto&) { ASSERT_EQ(::ftruncate(fd, 200), 0); }},
+        {"where the cross-reference table starts", [](int fd, auto&) { overwriteAfter(fd, "startxref", "\n", '9'); }},
+        {"the encryption left out of the trailer",
+         [](int fd, auto&) { replaceIn(fd, "trailer", "/Encrypt", "/Encrypx"); }, PdfErrorCode::unopenableCopy,
+         encrypted},
+        {"the file's own bytes in place of the copy: the change lost",
+         [](int fd, const QByteArray& original) { writeWhole(fd, original); }, PdfErrorCode::unfaithfulCopy,
+         plain | encrypted | signedFile},
+        {"a letter of the words a page's content shows",
+         [](int fd, auto&) { replaceIn(fd, "%PDF", "(Read back)", "(Read bank)"); }, PdfErrorCode::unfaithfulCopy,
+         plain, false},
+        {"the document information left out of the trailer",
+         [](int fd, auto&) { replaceIn(fd, "trailer", "/Info", "/Infx"); }, PdfErrorCode::unfaithfulCopy,
+         plain | encrypted | signedFile},
+        {"a byte of the signed part", [](int fd, auto&) { replaceIn(fd, "%PDF", "%PDF-1.4", "%PDF-1.5"); },
+         PdfErrorCode::unfaithfulCopy, signedFile},
     };
     platform::PdfSaveOptions locking;
     locking.encryption = platform::PdfSaveOptions::Encryption::aes256;
@@ -386,14 +465,21 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
     locking.ownerPassword = "owner";
     const QByteArray plainFile = testsupport::writePdf(textPageObjects("Read back"));
     const QByteArray lockedFile = PdfDocument::openBytes(plainFile)->save(locking);
+    QTemporaryDir keys;
+    const QByteArray signedBytes = testsupport::makeSignedPdf(keys.path());
+    ASSERT_FALSE(signedBytes.isEmpty());
     for (const auto& c : cases) {
-        for (const bool encrypted : {false, true}) {
-            if (!(encrypted ? c.encrypted : c.plain)) continue;
+        for (const Kind kind : {plain, encrypted, signedFile}) {
+            if (!(c.kinds & kind)) continue;
+            const bool encrypted = kind == Kind::encrypted;
             for (const bool over : {true, false}) {
-                SCOPED_TRACE(std::string(c.what) + (encrypted ? ", encrypted" : ", plain")
+                SCOPED_TRACE(std::string(c.what)
+                             + (encrypted            ? ", encrypted"
+                                : kind == signedFile ? ", signed"
+                                                     : ", plain")
                              + (over ? ", saved over the file" : ", saved as another file"));
                 QTemporaryDir dir;
-                const QByteArray bytes = encrypted ? lockedFile : plainFile;
+                const QByteArray bytes = encrypted ? lockedFile : kind == signedFile ? signedBytes : plainFile;
                 const QString original = testsupport::writeFile(dir, "original.pdf", bytes);
                 auto doc = PdfDocument::openFile(original.toStdString());
                 if (encrypted) {
@@ -403,7 +489,8 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                 addMark(*doc);
                 const QString target = over ? original : dir.filePath("other.pdf");
                 platform::PdfSaveOptions faulty = fileSave();
-                faulty.beforeReadBack = c.fault;
+                faulty.compress = c.compress;
+                faulty.beforeReadBack = [&](int fd) { c.fault(fd, bytes); };
                 try {
                     doc->saveToFile(target.toStdString(), faulty);
                     ADD_FAILURE() << "a file that does not read back was written";
@@ -412,12 +499,14 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                 }
                 EXPECT_EQ(testsupport::readFile(original), bytes);
                 EXPECT_EQ(QFile::exists(dir.filePath("other.pdf")), false);
-                // A rewrite alone that reads otherwise: the change goes into an update that reads back.
-                if (c.refused == PdfErrorCode::unfaithfulCopy) {
+                // A rewrite alone that reads otherwise: the change goes into
+                // an update that reads back (a signed file's save is one already).
+                if (c.refused == PdfErrorCode::unfaithfulCopy && kind != signedFile) {
                     int writes = 0;
                     platform::PdfSaveOptions faultyOnce = fileSave();
+                    faultyOnce.compress = c.compress;
                     faultyOnce.beforeReadBack = [&](int fd) {
-                        if (writes++ == 0) c.fault(fd);
+                        if (writes++ == 0) c.fault(fd, bytes);
                     };
                     try {
                         doc->saveToFile(target.toStdString(), faultyOnce);
@@ -442,6 +531,8 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                     const QStringList passwordArgs = encrypted ? QStringList{"-upw", "reader"} : QStringList{};
                     EXPECT_TRUE(testsupport::runProgram("pdftotext", passwordArgs + QStringList{"-q", target, "-"})
                                     .contains("Read back"));
+                    EXPECT_TRUE(testsupport::runProgram("pdfinfo", passwordArgs + QStringList{target})
+                                    .contains(QRegularExpression("Title: +A title\\n")));
                     if (over) {
                         // Saved over, the file now holds the update: the unchecked fault goes to the copy's bytes.
                         testsupport::writeFile(dir, "original.pdf", bytes);
@@ -721,6 +812,18 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
     QByteArray highestGeneration = testsupport::writePdf(freed);
     const qsizetype sixth = highestGeneration.indexOf("xref\n0 7\n") + 9 + 6 * 20;
     highestGeneration.replace(sixth, 20, "0000000000 65535 f \n");
+    // An object of the highest generation nothing refers to, which the save leaves out.
+    auto unused = textPageObjects("Unused object");
+    unused.push_back("<< /Unused true >>");
+    QByteArray unusedHighest = testsupport::writePdf(unused);
+    unusedHighest.replace(unusedHighest.indexOf("\n6 0 obj") + 1, 7, "6 65535 obj");
+    unusedHighest.replace(unusedHighest.indexOf("xref\n0 7\n") + 9 + 6 * 20 + 11, 5, "65535");
+    {
+        const qsizetype start = unusedHighest.lastIndexOf("startxref\n") + 10;
+        const qsizetype end = unusedHighest.indexOf('\n', start);
+        unusedHighest.replace(start, end - start,
+                              QByteArray::number(unusedHighest.mid(start, end - start).toLongLong() + 4));
+    }
     const struct {
         const char* what;
         QByteArray bytes;
@@ -752,6 +855,7 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
         {"a stream's /Length short of endstream", lengthOff("Length too short", -10, "endstream"), "Length too short"},
         {"a stream's endstream misspelled", lengthOff("Misspelled endstream", 0, "endstreax"), "Misspelled endstream"},
         {"a free entry of the highest generation", highestGeneration, "Free entry"},
+        {"an object of the highest generation nothing refers to", unusedHighest, "Unused object"},
         {"an empty name as a key, in the font the page uses",
          testsupport::writePdf(
              textPageObjects("Empty key", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica / 1 >>")),
@@ -843,6 +947,10 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
     const QString mixedSigned =
         testsupport::writeFile(made, "mixed-signed.pdf",
                                testsupport::withTableUpdate(testsupport::readFile(qpdfSuite("digitally-signed.pdf"))));
+    // A signed form encrypted so, its signature dictionary its field too, not
+    // typed /Sig, its /Contents stored in the clear.
+    const QString signedForm =
+        testsupport::writeFile(made, "signed-form.pdf", testsupport::makeSignedEncryptedForm(made.path()));
     const struct {
         const char* what;
         QString path;
@@ -875,6 +983,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
          encryptedBy("aes256.pdf", {"--encrypt", "", "owner", "256", "--"}, signedFile),
          {},
          true},
+        {"signed, AES-128, a field its own signature, its /Contents in the clear", signedForm, {}, true},
         {"signed, AES-256 by qpdf, objects in streams",
          encryptedBy("aes256-streams.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"},
                      signedFile),
@@ -937,6 +1046,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         ASSERT_FALSE(pagesBefore.isEmpty());
         const bool encrypted = infoBefore.contains(QRegularExpression("Encrypted:\\s+yes"));
         const bool signatureValid = testsupport::signaturesValid(f.path, f.password);
+        const bool signatureHolds = testsupport::signatureHolds(f.path);
         int checkBefore = -1; // qpdf warns about some of these files as they come
         testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", f.path}, &checkBefore);
         // Every page and word there for poppler, encrypted as the file, no
@@ -952,6 +1062,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
                 testsupport::runProgram("qpdf", {"--password=" + f.password, "--check", path}, &exitCode);
             EXPECT_TRUE(exitCode == 0 || exitCode == checkBefore) << check.toStdString();
             EXPECT_EQ(testsupport::signaturesValid(path, f.password), signatureValid);
+            EXPECT_EQ(testsupport::signatureHolds(path), signatureHolds);
         };
         QTemporaryDir dir;
         // The save with no copy before it.

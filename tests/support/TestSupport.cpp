@@ -431,6 +431,66 @@ QByteArray signWithPoppler(const QString& path, const QString& folder)
     return readFile(signedPath);
 }
 
+QByteArray makeSignedEncryptedForm(const QString& folder)
+{
+    const std::string text = "BT /F1 24 Tf 30 150 Td (Signed page) Tj ET";
+    // qpdf leaves the /Contents of a dictionary typed /Sig in the clear: the
+    // type is written for it, and blanked out once it is encrypted. Its
+    // /ByteRange holds numbers as long as the signer writes.
+    std::string signature = unsignedSignature();
+    signature.replace(signature.find("[0 0000000000 0000000000 0000000000]"), 36,
+                      "[0 1000000000 1000000000 1000000000]");
+    signature.replace(signature.find("<< /Type /Sig "), 14,
+                      "<< /Type /Sig /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R "
+                      "/V 6 0 R /M (D:20240101000000Z) ");
+    const QByteArray plain = writePdf(
+        {"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] /SigFlags 3 >> >>",
+         "<< /Type /Pages /Kids [4 0 R] /Count 1 >>", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >>"
+         " /Annots [6 0 R] >>",
+         "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream", signature,
+         "<< /Title (A signed form) /Producer (a signing program) >>"},
+        "1.6", " /Info 7 0 R");
+    const QDir dir(folder);
+    writeFile(dir.filePath("form.pdf"), plain);
+    int exitCode = -1;
+    runProgram("qpdf",
+               {"--allow-weak-crypto", "--encrypt", "", "owner", "128", "--use-aes=y", "--", dir.filePath("form.pdf"),
+                dir.filePath("encrypted.pdf")},
+               &exitCode);
+    QByteArray pdf = readFile(dir.filePath("encrypted.pdf"));
+    if (exitCode != 0 || pdf.count("/Type /Sig") != 1 || !pdf.contains("1000000000 1000000000 1000000000")) return {};
+    pdf.replace("/Type /Sig", QByteArray(10, ' '));
+    pdf.replace("1000000000 1000000000 1000000000", "0000000000 0000000000 0000000000");
+    return signPdf(pdf, folder);
+}
+
+bool signatureHolds(const QString& path)
+{
+    const QByteArray pdf = readFile(path);
+    static const QRegularExpression rangeExpression("/ByteRange\\s*\\[\\s*(\\d+)\\s+(\\d+)\\s+(\\d+)\\s+(\\d+)\\s*\\]");
+    const QRegularExpressionMatch range = rangeExpression.match(QString::fromLatin1(pdf));
+    if (!range.hasMatch()) return false;
+    qsizetype at[4];
+    for (int i = 0; i < 4; ++i) at[i] = range.captured(i + 1).toLongLong();
+    if (at[0] != 0 || at[1] + 2 > at[2] || at[2] + at[3] > pdf.size() || pdf[at[1]] != '<' || pdf[at[2] - 1] != '>')
+        return false;
+    const QByteArray der = QByteArray::fromHex(pdf.mid(at[1] + 1, at[2] - at[1] - 2));
+    // The signature as DER says it is long, without the zeros that pad it.
+    if (der.size() < 4 || uchar(der[0]) != 0x30 || uchar(der[1]) != 0x82) return false;
+    const qsizetype length = 4 + (qsizetype(uchar(der[2])) << 8 | uchar(der[3]));
+    if (length > der.size()) return false;
+    QTemporaryDir dir;
+    writeFile(dir.filePath("signed.bin"), pdf.left(at[1]) + pdf.mid(at[2], at[3]));
+    writeFile(dir.filePath("sig.der"), der.left(length));
+    int exitCode = -1;
+    runProgram("openssl",
+               {"cms", "-verify", "-noverify", "-binary", "-inform", "DER", "-in", dir.filePath("sig.der"), "-content",
+                dir.filePath("signed.bin"), "-out", "/dev/null"},
+               &exitCode);
+    return exitCode == 0;
+}
+
 QByteArray makeLongTextPdf(int pages, std::size_t bytes)
 {
     std::vector<std::string> objects;

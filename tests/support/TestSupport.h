@@ -138,6 +138,17 @@ QByteArray makeJbig2BombPdf(int side);
 // `wordyTable`, words follow each entry of the cross-reference table before
 // it is signed: other readers read past them, and MuPDF rebuilds the table.
 QByteArray makeSignedPdf(const QString& folder, bool listedInForm = true, bool wordyTable = false);
+// A signed form encrypted with AES-128 (revision 4) and an empty open
+// password, as some signing programs write one: one page reading "Signed
+// page" whose one field is its own widget and its own signature dictionary
+// (/FT /Sig, no /Type /Sig), its /Contents stored in the clear as the
+// standard asks, every other string encrypted. qpdf encrypts it, openssl
+// signs it with a key it makes in `folder`. Empty when either fails.
+QByteArray makeSignedEncryptedForm(const QString& folder);
+// Whether the first signature of the PDF at `path` holds over the bytes its
+// /ByteRange names, checked by openssl with the signature's own certificate
+// (the signer is not judged): its /Contents read byte for byte from the file.
+bool signatureHolds(const QString& path);
 // The value of a signature field, to be signed by signPdf: a detached CMS
 // signature over every byte but its /Contents string, which holds zeros.
 std::string unsignedSignature();

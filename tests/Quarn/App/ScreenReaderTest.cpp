@@ -17,6 +17,12 @@
 #include "Quarn/Viewer/PageAccessibility.h"
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
+#include "Quarn/Viewer/StatusBar.h"
+#include "Quarn/Viewer/ViewerModel.h"
+#include "Quarn/Forms/FormsBanner.h"
+#include "Quarn/Forms/FormEditor.h"
+#include "Quarn/Forms/FormWatcher.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "support/TestSupport.h"
@@ -25,6 +31,8 @@
 
 #include <QAccessible>
 #include <QFile>
+#include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -285,4 +293,189 @@ TEST(ScreenReader, NoPageTextIsReadOrKeptWithoutAReader)
     EXPECT_FALSE(reading.listening());
     EXPECT_EQ(reading.keptTexts(), 0);
     EXPECT_EQ(text->characterCount(), 0);
+}
+
+// The page named, the page field and the text read follow the page the view
+// shows, whatever the shapes of the pages around it: Page Down, sent to the
+// window, down a file of pages turned every way names each page in turn, in
+// each display mode, and each page named stands in the view.
+TEST(ScreenReader, ThePageNamedIsThePageShownInEveryMode)
+{
+    Shown shown("habibi-rotated.pdf");
+    QuarnPDFView& view = shown.view();
+    ViewerModel& model = shown.window->screen()->model();
+    QLineEdit* field = shown.window->screen()->statusBar()->pageField();
+    const ReaderListening reader;
+    QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(page, nullptr);
+    using quarnkit::DisplayMode;
+    const struct {
+        DisplayMode mode;
+        // The pages named in turn: every page, or spread by its first, that
+        // Page Down shows on its own (page 2, half of it shown below page 1
+        // and then less than half above page 3, is shown on its own never).
+        std::optional<std::vector<int>> named;
+    } rows[] = {
+        {DisplayMode::continuous, std::vector<int>{0, 2, 3}},
+        {DisplayMode::singlePage, std::vector<int>{0, 1, 2, 3}},
+        {DisplayMode::twoPagesContinuous, std::nullopt}, // both spreads fit the view nearly
+        {DisplayMode::twoPages, std::vector<int>{0, 2}},
+    };
+    for (const auto& row : rows) {
+        model.setDisplayMode(row.mode);
+        QApplication::processEvents();
+        QTest::keyClick(shown.keys(), Qt::Key_Home);
+        std::vector<int> named;
+        for (int press = 0; press < 12; ++press) {
+            const int current = view.currentPageIndex();
+            if (named.empty() || named.back() != current) named.push_back(current);
+            const QString name = QStringLiteral("Page %1 of 4").arg(current + 1);
+            EXPECT_TRUE(testsupport::waitFor(
+                [&] { return page->text(QAccessible::Name) == name && field->text() == QString::number(current + 1); },
+                10000))
+                << int(row.mode) << " at " << current << ": " << page->text(QAccessible::Name).toStdString()
+                << ", field " << field->text().toStdString();
+            // The text read is that page's: its characters lie on it.
+            QAccessibleTextInterface* text = page->textInterface();
+            EXPECT_TRUE(testsupport::waitFor(
+                [&] {
+                    if (text->characterCount() == 0) return false;
+                    const QRect on = text->characterRect(text->characterCount() / 2);
+                    const QRectF shownPage =
+                        view.placement().pageRect(current).translated(view.viewport()->mapToGlobal(QPoint(0, 0)));
+                    return shownPage.contains(QRectF(on).center());
+                },
+                10000))
+                << int(row.mode) << " at " << current;
+            // The page named shows at least half of itself, or fills half the view.
+            const QRectF shownPart = view.placement().pageRect(current).intersected(QRectF(view.viewport()->rect()));
+            const QRectF whole = view.placement().pageRect(current);
+            EXPECT_GE(shownPart.height(), 0.5 * std::min(whole.height(), double(view.viewport()->height())) - 1)
+                << int(row.mode) << " at " << current;
+            QTest::keyClick(shown.keys(), Qt::Key_PageDown);
+        }
+        if (row.named) {
+            EXPECT_EQ(named, *row.named) << int(row.mode);
+        }
+    }
+}
+
+// The banner's buttons are stops of Tab in the window, and the window's
+// shortcuts run while a field is typed in, but for the keys the field edits
+// with: Ctrl+E opens the export sheet from a text field, as the toolbar's
+// button does, and leaves the field's words as they were.
+TEST(ScreenReader, TheFormsBannerIsReachedByTabAndShortcutsRunFromAField)
+{
+    Shown shown("libreoffice-form.pdf");
+    FormBanner* banner = shown.window->screen()->formsBanner();
+    ASSERT_TRUE(testsupport::waitFor([&] { return banner->isShown(); }));
+    // From the page, through its fields (each made an editor as Tab reaches
+    // it), round the window and back to the page; and the same backwards.
+    for (const Qt::KeyboardModifiers way : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
+        shown.view().setFocus(Qt::OtherFocusReason);
+        bool fill = false, hide = false, back = false, fields = false;
+        for (int press = 0; press < 80 && !back; ++press) {
+            QTest::keyClick(shown.keys(), Qt::Key_Tab, way);
+            QWidget* focus = QApplication::focusWidget();
+            fill = fill || focus == banner->fillButton();
+            hide = hide || focus == banner->closeButton();
+            fields = fields || qobject_cast<QLineEdit*>(focus);
+            back = focus == &shown.view();
+        }
+        EXPECT_TRUE(fill) << (way ? "backwards" : "");
+        EXPECT_TRUE(hide) << (way ? "backwards" : "");
+        EXPECT_TRUE(fields) << (way ? "backwards" : "");
+        EXPECT_TRUE(back) << (way ? "backwards" : "");
+    }
+
+    for (int press = 0; press < 80 && QApplication::focusWidget() != banner->fillButton(); ++press)
+        QTest::keyClick(shown.keys(), Qt::Key_Tab);
+    QTest::keyClick(shown.keys(), Qt::Key_Space);
+    FormEditor& editor = *FormWatcher::of(shown.window->screen()->model()).editor();
+    ASSERT_TRUE(testsupport::waitFor([&] { return editor.editingField().has_value(); }));
+    auto* line = qobject_cast<QLineEdit*>(editor.editorWidget());
+    ASSERT_NE(line, nullptr);
+    ASSERT_TRUE(testsupport::waitFor([&] { return QApplication::focusWidget() == line; }));
+    for (const char c : {'A', 'd', 'a'}) QTest::keyClick(shown.keys(), c);
+    QTest::keyClick(shown.keys(), Qt::Key_A, Qt::ControlModifier); // the field's own: all its words
+    EXPECT_EQ(line->selectedText(), QStringLiteral("Ada"));
+    EXPECT_EQ(shown.window->findChild<ExportSheet*>(), nullptr);
+    QTest::keyClick(shown.keys(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const auto* sheet = shown.window->findChild<ExportSheet*>();
+        return sheet && sheet->isVisible();
+    }));
+    EXPECT_TRUE(line->text().startsWith(QStringLiteral("Ada")));
+}
+
+// The window's pull-down menus reach a reader as menus while they are open:
+// listed among the application's windows, with an item focused, the chosen
+// one where there is one.
+TEST(ScreenReader, AnOpenMenuIsListedWithItsItemFocused)
+{
+    Shown shown("pdflatex-4-pages.pdf");
+    const ReaderListening reader;
+    const auto named = [&](const QString& start) {
+        for (QAbstractButton* button : shown.window->findChildren<QAbstractButton*>())
+            if (button->isVisible() && button->accessibleName().startsWith(start)) return button;
+        return static_cast<QAbstractButton*>(nullptr);
+    };
+    const struct {
+        const char* button;
+        const char* focused; // the item focused as the menu opens
+    } rows[] = {{"Zoom presets", nullptr}, {"View:", "Continuous"}, {"Share", "Email…"}};
+    for (const auto& row : rows) {
+        QAbstractButton* button = named(QString::fromUtf8(row.button));
+        ASSERT_NE(button, nullptr) << row.button;
+        QTest::mouseClick(button, Qt::LeftButton);
+        QMenu* menu = nullptr;
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+        })) << row.button;
+        QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+        QAccessibleInterface* listed = nullptr;
+        for (int i = 0; i < application->childCount(); ++i)
+            if (application->child(i) && application->child(i)->object() == menu) listed = application->child(i);
+        ASSERT_NE(listed, nullptr) << row.button;
+        EXPECT_EQ(listed->role(), QAccessible::PopupMenu) << row.button;
+        QStringList focused;
+        for (int i = 0; i < listed->childCount(); ++i)
+            if (listed->child(i)->state().focused) focused << listed->child(i)->text(QAccessible::Name);
+        ASSERT_EQ(focused.size(), 1) << row.button;
+        if (row.focused) {
+            EXPECT_TRUE(focused.front().startsWith(QString::fromUtf8(row.focused))) << row.button;
+        }
+        menu->close();
+        ASSERT_TRUE(testsupport::waitFor([&] { return !QApplication::activePopupWidget(); }));
+    }
+}
+
+// What a text field keeps of the keys held with Ctrl, and what it leaves to
+// the window's shortcuts, whatever keys the platform's scheme gives it.
+TEST(ScreenReader, AFieldKeepsTheKeysItEditsWith)
+{
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool field;
+    } rows[] = {
+        {Qt::Key_A, {}, true},
+        {Qt::Key_A, Qt::ShiftModifier, true},
+        {Qt::Key_End, {}, true},
+        {Qt::Key_Left, Qt::ControlModifier, true},
+        {Qt::Key_Backspace, Qt::ControlModifier, true},
+        {Qt::Key_C, Qt::ControlModifier, true},
+        {Qt::Key_V, Qt::ControlModifier, true},
+        {Qt::Key_Z, Qt::ControlModifier, true},
+        {Qt::Key_A, Qt::ControlModifier, true},
+        {Qt::Key_E, Qt::ControlModifier, false}, // Export, though X11's scheme takes it for End
+        {Qt::Key_P, Qt::ControlModifier, false},
+        {Qt::Key_F, Qt::ControlModifier, false},
+        {Qt::Key_2, Qt::ControlModifier, false},
+    };
+    for (const auto& row : rows) {
+        const QKeyEvent event(QEvent::ShortcutOverride, row.key, row.modifiers);
+        EXPECT_EQ(WindowEvents::fieldUsesKey(&event), row.field)
+            << QKeySequence(row.key | row.modifiers).toString().toStdString();
+    }
 }

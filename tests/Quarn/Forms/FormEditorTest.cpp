@@ -327,6 +327,44 @@ TEST(FormEditorTest, BoxesTickedInTheWindowShowTheirTicksInOtherReaders)
     for (const char* name : {"bare", "own"}) EXPECT_GT(darkAndBlueIn(poppler, w.field(name).rect).second, 20) << name;
 }
 
+TEST(FormEditorTest, ABoxTickedInASignedFormThatAsksReadersToDrawShowsItsTickInOtherReaders)
+{
+    // A signed form asking readers to draw its fields, its box naming its
+    // fonts by a dictionary kept apart, as LibreOffice writes them: poppler's
+    // own drawing of the box ticked shows no tick. Ticked in the window and
+    // saved, the update draws it, and poppler shows the form's own tick.
+    const std::string widget = "/Type /Annot /Subtype /Widget /F 4 /P 3 0 R";
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 20 20]";
+    QTemporaryDir dir;
+    const QByteArray original = testsupport::signPdf(
+        quarn::testing::formPdf(
+            "4 0 R 5 0 R",
+            {"<< " + widget
+                 + " /FT /Btn /T (agree) /V /Off /AS /Off /MK << /CA (4) >> /DA (/ZaDb 0 Tf 0 g) /DR << /Font 9 0 R >>"
+                   " /Rect [100 700 120 720] /AP << /N << /Yes 6 0 R /Off 7 0 R >> >> >>",
+             "<< " + widget + " /FT /Sig /T (signature) /V " + testsupport::unsignedSignature() + " /Rect [0 0 0 0] >>",
+             testsupport::pdfStream(form, "0 0 0.35 RG 3 w 3 3 m 17 17 l 3 17 m 17 3 l S"),
+             testsupport::pdfStream(form, ""),
+             "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>", "<< /Helv 8 0 R >>"},
+            "<< /Fields [4 0 R 5 0 R] /NeedAppearances true /SigFlags 3 /DA (/Helv 0 Tf 0 g)"
+            " /DR << /Font << /Helv 8 0 R >> >> >>"),
+        dir.path());
+    if (original.isEmpty()) GTEST_SKIP() << "openssl could not sign";
+    const QString path = testsupport::writeFile(dir, "signed.pdf", original);
+    ASSERT_TRUE(testsupport::signaturesValid(path));
+    FormWindow w(quarnkit::QuarnDocument::open(path));
+    w.click("agree");
+    EXPECT_EQ(w.read("agree").state, 1);
+    w.saveAndReopen();
+    const QString saved = w.folder.filePath(QStringLiteral("saved.pdf"));
+    ASSERT_TRUE(testsupport::readFile(saved).startsWith(original));
+    EXPECT_TRUE(testsupport::signaturesValid(saved));
+    testsupport::runProgram("pdftoppm", {"-r", "72", "-png", "-singlefile", saved, dir.filePath("poppler")});
+    const QImage poppler(dir.filePath("poppler.png"));
+    ASSERT_FALSE(poppler.isNull());
+    EXPECT_GT(darkAndBlueIn(poppler, w.field("agree").rect).second, 20) << "the form's own tick";
+}
+
 TEST(FormEditorTest, ASignedFormShowsItsFieldsAsOtherReadersAndAClickWritesOnlyItsField)
 {
     // A signed form without /NeedAppearances: a pop-up and a list box the

@@ -91,15 +91,22 @@ TEST(FormWatcherTest, TabAndShiftTabOnTheLatexForm)
     ASSERT_TRUE(w.editor().editorWidget());
     EXPECT_TRUE(w.editor().editorWidget()->hasFocus());
 
-    // The only tab stop keeps the editing, forwards and backwards, and keeps what was typed.
+    // Past the only tab stop the keys leave the fields, forwards and
+    // backwards, with what was typed kept; from the page Tab comes back.
     w.type(QStringLiteral("Ada"));
-    QWidget* box = w.editor().editorWidget();
+    w.key(Qt::Key_Tab);
+    EXPECT_FALSE(w.editor().editingField());
+    EXPECT_EQ(w.read("Name").value, "Ada");
+    w.view()->setFocus(Qt::OtherFocusReason);
     w.key(Qt::Key_Tab);
     EXPECT_EQ(w.editing(), "Name");
-    EXPECT_EQ(w.editor().editorWidget(), box);
+    w.key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_FALSE(w.editor().editingField());
+    w.view()->setFocus(Qt::OtherFocusReason);
     w.key(Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(w.editing(), "Name");
-    EXPECT_EQ(static_cast<QLineEdit*>(box)->text(), QStringLiteral("Ada"));
+    ASSERT_TRUE(w.editor().editorWidget());
+    EXPECT_EQ(static_cast<QLineEdit*>(w.editor().editorWidget())->text(), QStringLiteral("Ada"));
 
     // A click on the check box makes it the active field; Tab and Shift-Tab from there both reach the text field.
     w.click("Check");
@@ -121,23 +128,26 @@ TEST(FormWatcherTest, TabAndShiftTabFollowReadingOrder)
         w.key(Qt::Key_Tab);
         forwards.push_back(w.editing());
     }
-    // Top to bottom, left to right, then around again.
-    EXPECT_EQ(forwards,
-              (std::vector<std::string>{"First Name", "Last Name", "Birthday", "First Name_2", "First Name"}));
+    // Top to bottom, left to right, then out of the fields to the window's
+    // other controls: the fields are no ring of their own.
+    EXPECT_EQ(forwards, (std::vector<std::string>{"First Name", "Last Name", "Birthday", "First Name_2", ""}));
+    EXPECT_FALSE(w.view()->hasFocus());
 
+    w.view()->setFocus(Qt::OtherFocusReason);
     std::vector<std::string> backwards;
     for (int i = 0; i < 5; ++i) {
         w.key(Qt::Key_Backtab, Qt::ShiftModifier);
         backwards.push_back(w.editing());
     }
-    EXPECT_EQ(backwards,
-              (std::vector<std::string>{"First Name_2", "Birthday", "Last Name", "First Name", "First Name_2"}));
+    EXPECT_EQ(backwards, (std::vector<std::string>{"First Name_2", "Birthday", "Last Name", "First Name", ""}));
 
     // Typing moves on with the text written into the field left behind.
+    w.view()->setFocus(Qt::OtherFocusReason);
+    w.key(Qt::Key_Tab);
     w.type(QStringLiteral("Grace"));
     w.key(Qt::Key_Tab);
-    EXPECT_EQ(w.editing(), "First Name");
-    EXPECT_EQ(w.read("First Name_2").value, "Grace");
+    EXPECT_EQ(w.editing(), "Last Name");
+    EXPECT_EQ(w.read("First Name").value, "Grace");
 }
 
 TEST(FormWatcherTest, ShiftTabFromNowhereStartsAtTheLastField)

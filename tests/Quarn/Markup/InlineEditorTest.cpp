@@ -15,7 +15,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QImage>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
 
@@ -431,4 +433,59 @@ TEST(InlineEditor, EscapeAtThePageViewAbandonsTheTyping)
     QTest::keyClick(&v.view, Qt::Key_Escape); // the view's own keys, as when it has the focus
     EXPECT_FALSE(MarkEditor::of(v.view).hasEditor());
     EXPECT_TRUE(v.marks().empty());
+}
+
+namespace {
+
+// Where poppler draws in a square of 60 points whose top-left corner is
+// `corner`, on the first page (842 points tall) of the PDF at `path`: the
+// width and height of what it draws, in points.
+QSizeF popplerInkNear(const QString& path, PdfPoint corner)
+{
+    QTemporaryDir dir;
+    testsupport::runProgram("pdftoppm", {"-r", "72", "-png", "-singlefile", path, dir.filePath("page")});
+    const QImage image(dir.filePath("page.png"));
+    EXPECT_FALSE(image.isNull()) << "poppler drew no page";
+    int x0 = image.width(), y0 = image.height(), x1 = -1, y1 = -1;
+    for (int y = std::max(0, int(842 - corner.y) - 20); y < std::min(image.height(), int(842 - corner.y) + 40); ++y)
+        for (int x = std::max(0, int(corner.x) - 20); x < std::min(image.width(), int(corner.x) + 40); ++x)
+            if (qGray(image.pixel(x, y)) < 200) {
+                x0 = std::min(x0, x), x1 = std::max(x1, x);
+                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+    return x1 < 0 ? QSizeF() : QSizeF(x1 + 1 - x0, y1 + 1 - y0);
+}
+
+} // namespace
+
+TEST(InlineEditor, ANoteRetypedKeepsItsIconInOtherReaders)
+{
+    // A note another program gave a box of 2.8 points and no drawing:
+    // readers draw their icon there. Retyped on the page and saved, and
+    // undone and saved, poppler draws an icon of its size, not a speck.
+    EditView v;
+    testsupport::showPdf(v.view, platform::PdfDocument::openFile(testsupport::corpusPath("annotated_pdf.pdf")));
+    QApplication::processEvents();
+    QTemporaryDir dir;
+    const QString original = QString::fromStdString(testsupport::corpusPath("annotated_pdf.pdf"));
+    const PdfPoint corner{170.08, 785.2}; // the top-left corner of the note's box
+    const QSizeF icon = popplerInkNear(original, corner);
+    ASSERT_GT(icon.width(), 10);
+    v.use(MarkupTool::select);
+    QTest::mouseDClick(v.port(), Qt::LeftButton, {}, v.at({171.5, 783.8}));
+    ASSERT_TRUE(MarkEditor::of(v.view).hasEditor());
+    EXPECT_EQ(v.editor()->toPlainText(), QStringLiteral("This is a text annotation."));
+    v.type(QStringLiteral("Retyped on the page"));
+    v.typeKey(Qt::Key_Return);
+    ASSERT_EQ(v.stack().count(), 1);
+    for (const char* step : {"retyped", "undone"}) {
+        SCOPED_TRACE(step);
+        if (std::string(step) == "undone") v.stack().undo();
+        const QString saved = dir.filePath(QStringLiteral("%1.pdf").arg(step));
+        pdfOf(*v.view.quarnDocument())->saveToFile(saved.toStdString());
+        const QSizeF drawn = popplerInkNear(saved, corner);
+        EXPECT_GT(drawn.width(), icon.width() * 2 / 3) << drawn.width() << " by " << drawn.height();
+        EXPECT_GT(drawn.height(), icon.height() * 2 / 3) << drawn.width() << " by " << drawn.height();
+    }
+    EXPECT_EQ(v.saved()[0].annotation.contents, "This is a text annotation.");
 }

@@ -85,8 +85,9 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
 }
 
 // While the marks list has the keys, the arrows move among its rows (a
-// page's header is no stop) and Return or Space does what a click does: the
-// row's mark is shown and selected; no mark moves. Escape and the tool
+// page's header is no stop) choosing each row's mark as they go, and Return
+// or Space does what a click does: the row's mark is shown and selected; no
+// mark moves. Escape and the tool
 // letters still reach the marks.
 TEST(MarkKeys, TheMarksListKeepsItsArrowsReturnAndSpaceAndEscapeAndToolLettersReachTheMarks)
 {
@@ -120,9 +121,9 @@ TEST(MarkKeys, TheMarksListKeepsItsArrowsReturnAndSpaceAndEscapeAndToolLettersRe
         int row;                  // the row the keys are on after it
         std::optional<int> shown; // the row whose mark is selected after it
     } steps[] = {
-        {Qt::Key_Down, 2, 1},  {Qt::Key_Return, 2, 2}, {Qt::Key_Down, 3, 2}, // over page 2's header
-        {Qt::Key_Space, 3, 3}, {Qt::Key_Right, 3, 3},  {Qt::Key_Up, 2, 3},   // back over it
-        {Qt::Key_Left, 2, 3},  {Qt::Key_Home, 0, 3},   {Qt::Key_Enter, 0, 0}, {Qt::Key_End, 3, 0},
+        {Qt::Key_Down, 2, 2},  {Qt::Key_Return, 2, 2}, {Qt::Key_Down, 3, 3}, // over page 2's header
+        {Qt::Key_Space, 3, 3}, {Qt::Key_Right, 3, 3},  {Qt::Key_Up, 2, 2},   // back over it
+        {Qt::Key_Left, 2, 2},  {Qt::Key_Home, 0, 0},   {Qt::Key_Enter, 0, 0}, {Qt::Key_End, 3, 3},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(QKeySequence(step.key).toString().toStdString());
@@ -140,8 +141,8 @@ TEST(MarkKeys, TheMarksListKeepsItsArrowsReturnAndSpaceAndEscapeAndToolLettersRe
     EXPECT_EQ(MarkupModel::of(w.screen->model()).tool(), quarnkit::MarkupTool::rectangle);
 }
 
-// Delete in the marks list takes the rows the keys chose there, not the mark
-// left selected on the page: the row Down went to, then two rows at once.
+// Delete in the marks list takes the rows the keys chose there: the row
+// Down went to (whose mark Down selected), then two rows at once.
 TEST(MarkKeys, DeleteInTheMarksListTakesTheRowsChosenThere)
 {
     MarkedWindow w;
@@ -166,11 +167,12 @@ TEST(MarkKeys, DeleteInTheMarksListTakesTheRowsChosenThere)
     };
     click(rows[0]);
     ASSERT_EQ(MarkEditor::of(*w.view).selected(), (MarkRef{0, clicked}));
-    w.key(Qt::Key_Down);
+    w.key(Qt::Key_Down); // chooses the mark below, on the page too
+    ASSERT_EQ(MarkEditor::of(*w.view).selected(), (MarkRef{0, below}));
     w.key(Qt::Key_Delete);
     EXPECT_TRUE(w.has(clicked));
     EXPECT_FALSE(w.has(below));
-    EXPECT_EQ(w.stack().undoText(), "Delete Mark");
+    EXPECT_EQ(w.stack().undoText(), "Delete"); // as from the page: the mark selected there
 
     std::vector<QTreeWidgetItem*> left;
     for (QTreeWidgetItemIterator it(list->tree()); *it; ++it)

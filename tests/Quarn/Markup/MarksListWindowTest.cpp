@@ -4,6 +4,7 @@
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Design/FlatField.h"
 #include "Quarn/Markup/MarksList.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -224,4 +225,33 @@ TEST(MarksListWindow, ScreenReadersFindTheNamedListWithoutAColumnHeader)
     row->actionInterface()->doAction(QStringLiteral("Delete"));
     ASSERT_TRUE(testsupport::waitFor([&] { return w.tree()->topLevelItem(1)->childCount() == 1; }));
     EXPECT_EQ(platform::PdfAnnotations::list(*pdfOf(w.document), 1).size(), 1u);
+}
+
+// Up and Down, sent to the window, choose the mark of the row they light, as
+// a click would: the page and the inspector take that mark. Shift with them
+// gathers rows for deleting and leaves the chosen mark where it was.
+TEST(MarksListWindow, TheArrowsChooseTheMarkOfTheRowTheyLight)
+{
+    MarkedWindow w(2, 2);
+    QTest::mouseClick(w.port(), Qt::LeftButton, {}, w.rect(w.row(0, 0)).center());
+    ASSERT_EQ(MarkEditor::of(w.view()).selected(), MarksList::markOf(w.row(0, 0)));
+    ASSERT_TRUE(w.tree()->hasFocus());
+    QWindow* keys = w.screen->windowHandle();
+    MarkupModel& marks = MarkupModel::of(w.screen->model());
+
+    QTest::keyClick(keys, Qt::Key_Down);
+    EXPECT_EQ(MarkEditor::of(w.view()).selected(), MarksList::markOf(w.row(0, 1)));
+    EXPECT_EQ(marks.selectedMark(), MarksList::markOf(w.row(0, 1)));
+    EXPECT_TRUE(w.lit(w.row(0, 1)));
+    EXPECT_FALSE(w.lit(w.row(0, 0)));
+    EXPECT_TRUE(w.tree()->hasFocus()); // the keys stay on the list
+
+    QTest::keyClick(keys, Qt::Key_Down); // past page 2's header
+    EXPECT_EQ(marks.selectedMark(), MarksList::markOf(w.row(1, 0)));
+    QTest::keyClick(keys, Qt::Key_Up);
+    EXPECT_EQ(marks.selectedMark(), MarksList::markOf(w.row(0, 1)));
+
+    QTest::keyClick(keys, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(marks.selectedMark(), MarksList::markOf(w.row(0, 1)));
+    EXPECT_EQ(w.tree()->selectedItems().size(), 2);
 }

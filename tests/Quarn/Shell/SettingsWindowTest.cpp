@@ -546,3 +546,33 @@ TEST(SettingsWindow, ACopyWithoutReportServersOffersNoChoiceOfSending)
                   !canSend);
     }
 }
+
+// Tab goes round the window: from the tab bar, where the window opens with
+// the keys, through every control of the tab shown and back to the tab bar;
+// Shift+Tab the same way backwards. On either tab.
+TEST(SettingsWindow, TabGoesRoundTheWindowThroughItsTabs)
+{
+    SettingsFixture f;
+    SettingsView& view = f.shown();
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    auto* tabs = view.findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    QTabBar* bar = tabs->tabBar();
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        tabs->setCurrentIndex(tab);
+        bar->setFocus(Qt::OtherFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), bar);
+        for (const Qt::KeyboardModifiers way : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
+            QList<QWidget*> met;
+            for (int press = 0; press < 40; ++press) {
+                QTest::keyClick(view.windowHandle(), Qt::Key_Tab, way);
+                met << QApplication::focusWidget();
+                if (met.back() == bar) break;
+            }
+            EXPECT_EQ(met.back(), bar) << "tab " << tab << (way ? " backwards" : "");
+            EXPECT_GT(met.size(), 2) << "tab " << tab;
+            for (QWidget* stop : met) EXPECT_TRUE(stop && view.isAncestorOf(stop)) << "tab " << tab;
+        }
+    }
+}

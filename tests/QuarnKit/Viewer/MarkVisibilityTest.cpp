@@ -21,12 +21,16 @@ namespace {
 
 // A page with two squares of the same flags: a red one that carries its
 // appearance, and a blue one without, which is drawn as the engine makes it.
-// With `layer`, both belong to a layer (object 7), shown or not.
-QByteArray markedPage(int flags, std::optional<bool> layer = {})
+// With `layer`, both belong to a layer (object 7), shown or not; with
+// `alternative` the file also offers settings (/Configs) that show it the
+// other way.
+QByteArray markedPage(int flags, std::optional<bool> layer = {}, bool alternative = false)
 {
     const std::string f = " /F " + std::to_string(flags) + (layer ? " /OC 7 0 R" : "");
+    const bool shown = layer && *layer;
     const std::string layers =
-        " /OCProperties << /OCGs [7 0 R] /D << /" + std::string(layer && *layer ? "ON" : "OFF") + " [7 0 R] >> >>";
+        " /OCProperties << /OCGs [7 0 R] /D << /" + std::string(shown ? "ON" : "OFF") + " [7 0 R] >>"
+        + (alternative ? " /Configs [<< /" + std::string(shown ? "OFF" : "ON") + " [7 0 R] >>]" : "") + " >>";
     return testsupport::writePdf({
         "<< /Type /Catalog /Pages 2 0 R" + (layer ? layers : "") + " >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -80,6 +84,7 @@ TEST(MarkVisibility, EachDrawingShowsTheMarksItsFlagsLetItShow)
         int bits;
         bool screen, paper;
         std::optional<bool> layer = {}; // in a layer, shown or hidden
+        bool alternative = false;       // the file offers settings that show the layer the other way
     } cases[] = {
         {"none", 0, true, false},
         {"Print", print, true, true},
@@ -89,16 +94,23 @@ TEST(MarkVisibility, EachDrawingShowsTheMarksItsFlagsLetItShow)
         {"NoView Print", noView | print, false, true},
         {"Print, in a layer shown", print, true, true, true},
         {"Print, in a layer hidden", print, false, false, false},
+        // Every reader starts from the default settings; the alternatives
+        // are for a reader to offer.
+        {"Print, in a layer shown, hidden by the alternative settings", print, true, true, true, true},
+        {"Print, in a layer hidden, shown by the alternative settings", print, false, false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.flags);
         QTemporaryDir dir;
-        const QString path = testsupport::writeFile(dir, "marks.pdf", markedPage(c.bits, c.layer));
+        const QString path = testsupport::writeFile(dir, "marks.pdf", markedPage(c.bits, c.layer, c.alternative));
         const auto document = quarnkit::QuarnDocument::open(path);
         ASSERT_TRUE(document);
         const auto& pdf = quarnkit::pdfOf(*document);
         // Both squares alike: the red one with its appearance, the blue one without.
         EXPECT_EQ(redAndBlue(*pdf), std::pair(c.screen, c.screen)) << "on screen";
+        if (c.layer) {
+            EXPECT_EQ(popplerRedAndBlue(path), std::pair(c.screen, c.screen)) << "in poppler";
+        }
         const QString flattened =
             testsupport::writeFile(dir, "flattened.pdf", quarnkit::Exporter::pdfData(pdf, {0}, true));
         EXPECT_EQ(redAndBlue(*PdfDocument::openFile(flattened.toStdString())), std::pair(c.screen, c.screen))

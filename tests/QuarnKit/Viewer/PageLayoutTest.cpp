@@ -35,6 +35,34 @@ TEST(PageLayout, ContinuousStacksPagesWithPageBreaks)
     EXPECT_EQ(layout.pagesIn(QRectF(0, 700, 612, 200)), (std::vector<int>{0, 1}));
 }
 
+// The row being read is the one the band of the view shows: the first showing
+// half of itself or half the band, else the one showing most; a sliver above
+// a row shown whole never wins, whatever the rows' heights.
+TEST(PageLayout, TheRowReadIsTheRowTheViewShows)
+{
+    PageLayout layout;
+    layout.sizes = {{612, 792}, {300, 400}, {612, 792}}; // rows 8-800, 816-1216, 1232-2024
+    layout.mode = PdfDisplayMode::singlePageContinuous;
+    layout.build();
+    const struct {
+        double top, bottom;
+        int row;
+    } rows[] = {
+        {0, 600, 0},     // the first page alone
+        {520, 1120, 1},  // 280 of the first page, less than half the view; the short page whole
+        {1000, 1600, 1}, // more than half the short page still shown
+        {1100, 1700, 2}, // less than half of it: the page below
+        {780, 830, 0},   // no row shows half of itself or of the band: the one showing most
+        {1900, 2500, 2}, // past the end
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(layout.rowRead(row.top, row.bottom), row.row) << row.top << " to " << row.bottom;
+    layout.mode = PdfDisplayMode::singlePage;
+    layout.shownRow = 1;
+    layout.build();
+    EXPECT_EQ(layout.rowRead(0, 600), 1); // one row at a time: the row shown
+}
+
 TEST(PageLayout, SpreadsShareASpineAndTheCoverSitsRight)
 {
     PageLayout layout;
