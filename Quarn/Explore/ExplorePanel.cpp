@@ -1,5 +1,6 @@
 #include "Quarn/Explore/ExplorePanel.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeMenuButton.h"
 #include "Quarn/Design/ChromeSegmented.h"
@@ -307,7 +308,7 @@ void ExplorePanel::showMenu(const ExploreItem& item, const QPoint& globalPos)
     menu->addAction(QStringLiteral("Show in Folder"), this, [this, path = item.path] { reveal(path); });
     menu->addAction(QStringLiteral("Copy Path"), this,
                     [path = item.path] { QGuiApplication::clipboard()->setText(path); });
-    menu->popup(globalPos);
+    popUpMenu(menu, globalPos);
 }
 
 } // namespace quarn

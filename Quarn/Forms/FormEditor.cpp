@@ -1,6 +1,7 @@
 #include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Shell/WindowEvents.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Document/FormFieldEdits.h"
@@ -335,7 +336,7 @@ void FormEditor::showChoices(const Widget& field)
     menu_ = menu;
     const QRectF area = view_->placement().convertFromPage(fresh->rect, fresh->page);
     menu->setMinimumWidth(int(area.width()));
-    menu->popup(view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()));
+    popUpMenu(menu, view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()));
 }
 
 // ---------------------------------------------------------------- edits

@@ -2,6 +2,7 @@
 #include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Design/ErrorAlert.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -266,7 +267,7 @@ void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos)
     menu->addAction(QStringLiteral("Copy Path"), this, [location] { QGuiApplication::clipboard()->setText(location); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Remove from History"), this, [this, id = entry.id] { library_.remove(id); });
-    menu->popup(globalPos);
+    popUpMenu(menu, globalPos);
 }
 
 void HistoryPanel::askToClear()

@@ -1,6 +1,7 @@
 #include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Viewer/PageInteractions.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Markup/InlineEditor.h"
 #include "Quarn/Markup/MarkClipboardCommands.h"
@@ -220,8 +221,13 @@ bool MarkEditor::contextMenu(QContextMenuEvent* event)
     if (const auto at = view_.placement().pagePoint(event->pos())) {
         if (const auto hit = markAt(at->point, at->page)) select(hit);
     }
-    std::unique_ptr<QMenu> menu(contextMenu());
-    if (menu && !menu->isEmpty()) menu->exec(event->globalPos());
+    QMenu* menu = contextMenu();
+    if (menu->isEmpty()) {
+        delete menu;
+        return true;
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    popUpMenu(menu, event->globalPos());
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Markup/MarkupModel.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/SmallMarks.h"
@@ -709,9 +710,10 @@ void MarksList::showMenu(const QPoint& at)
         item->setSelected(true);
     }
     const std::size_t count = chosen().size();
-    QMenu menu(this);
-    menu.addAction(count == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(count), this, &MarksList::deleteChosen);
-    menu.exec(tree_->viewport()->mapToGlobal(at));
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(count == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(count), this, &MarksList::deleteChosen);
+    popUpMenu(menu, tree_->viewport()->mapToGlobal(at));
 }
 
 bool MarksList::eventFilter(QObject* watched, QEvent* event)

@@ -1,5 +1,6 @@
 #include "Quarn/Pages/PageTableView.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Shell/WindowEvents.h"
@@ -319,7 +320,7 @@ void PageTableView::contextMenuEvent(QContextMenuEvent* event)
     const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
     QMenu* menu = controller_->makeMenu(index.isValid() ? index.row() : -1);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
+    popUpMenu(menu, event->globalPos());
 }
 
 void PageTableView::scrollContentsBy(int dx, int dy)

@@ -1,5 +1,6 @@
 #include "Quarn/Welcome/RecentCard.h"
 
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/AccessibleShown.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
@@ -251,7 +252,7 @@ void RecentCard::showMenu(const QPoint& place)
 {
     if (shownMenu_ && shownMenu_->isVisible()) return;
     shownMenu_ = makeMenu();
-    shownMenu_->popup(place);
+    popUpMenu(shownMenu_, place);
 }
 
 // ---------------------------------------------------------------- grid

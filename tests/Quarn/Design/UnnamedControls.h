@@ -9,6 +9,7 @@
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
 #include <QAccessible>
 #include <QApplication>
@@ -53,6 +54,21 @@ inline QAccessibleInterface* applicationWindow(const QWidget* window)
     for (int i = 0; i < application->childCount(); ++i)
         if (QAccessibleInterface* child = application->child(i); child && child->object() == window) return child;
     return nullptr;
+}
+
+// What a reader meets of the open `menu`: among the application's windows as
+// a menu, the names of its items focused (one, where the arrows start);
+// "not listed" or "not a menu" where a reader would miss it.
+inline QStringList focusedMenuItems(const QMenu* menu)
+{
+    QAccessibleInterface* listed = applicationWindow(menu);
+    if (!listed) return {QStringLiteral("not listed")};
+    if (listed->role() != QAccessible::PopupMenu) return {QStringLiteral("not a menu")};
+    QStringList focused;
+    for (int i = 0; i < listed->childCount(); ++i)
+        if (QAccessibleInterface* item = listed->child(i); item && item->state().focused)
+            focused << item->text(QAccessible::Name);
+    return focused;
 }
 
 // The widgets Tab stops on in `window`'s focus, one press at a time sent to

@@ -17,6 +17,7 @@
 #include "Quarn/Pages/PagesModel.h"
 #include "QuarnKit/Explore/ExploreModel.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
@@ -287,6 +288,17 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResultsAndTheLocations)
     QTest::keyClick(p.window(), Qt::Key_Down);
     QTest::keyClick(p.window(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(p.opened, std::vector<QString>{second});
+
+    // The menu key, or Shift+F10, offers the row's menu, its first item
+    // focused for a reader.
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Menu), Qt::ShiftModifier | Qt::Key_F10}) {
+        QTest::keyClick(p.window(), keys.key(), keys.keyboardModifiers());
+        QMenu* menu = p.panel->findChild<QMenu*>();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Open"});
+        menu->close();
+        delete menu;
+    }
 
     // A screen reader: a named list, a button per result that opens, and Show in Folder.
     EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->role(), QAccessible::List);

@@ -1,5 +1,6 @@
 // Filling fields in the page view: typing, ticking, choosing; each change one
 // undo step that Ctrl+Z takes back; the values survive saving and reopening.
+#include "Quarn/Design/UnnamedControls.h"
 #include "Quarn/Forms/FormWatcherHarness.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "QuarnKit/Document/DocumentEngine.h"
@@ -205,6 +206,9 @@ TEST(FormEditorTest, AChoiceFieldOffersItsOptionsInAList)
     for (int i = 0; i < menu->actions().size(); ++i)
         if (menu->actions()[i]->isChecked()) checked.push_back(i);
     EXPECT_EQ(checked, std::vector<int>{int(last - 1)});
+    // A reader starts at the value too.
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu),
+              QStringList{QString::fromStdString(nationality.options[last - 1])});
     menu->close();
     QApplication::processEvents();
     EXPECT_EQ(w.stack->index(), 1);

@@ -8,6 +8,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "QuarnKit/History/PageThumbnail.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
@@ -518,6 +519,7 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
         QMenu* menu = p.panel->findChild<QMenu*>();
         ASSERT_NE(menu, nullptr);
         EXPECT_EQ(menu->actions().first()->text(), "Open");
+        EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Open"});
         menu->close();
         delete menu;
     }

@@ -13,11 +13,14 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Markup/AnnotationFactory.h"
 #include "QuarnKit/Shell/Design.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -279,4 +282,40 @@ TEST(MarksList, RowsSitOnTheSidebarsBackground)
     const QRect row = f.list.tree()->visualItemRect(f.row(0, 0));
     EXPECT_EQ(image.pixelColor(port->width() / 2, port->height() - 4).rgb(), quarnkit::Design::chrome().rgb());
     EXPECT_EQ(image.pixelColor(row.right() - 2, row.center().y()).rgb(), quarnkit::Design::chrome().rgb());
+}
+
+// A row's menu, opened by a right-click or by the menu key, reaches a reader
+// as a menu with its item focused; its item deletes the row's mark.
+TEST(MarksList, ARowsMenuReachesAReaderWithItsItemFocused)
+{
+    ListFixture f;
+    f.box(0, 600);
+    f.box(3);
+    f.showList();
+    QTreeWidget* tree = f.list.tree();
+    const auto shownMenu = [&] {
+        QMenu* menu = nullptr;
+        testsupport::waitFor([&] { return (menu = f.list.findChild<QMenu*>()) && menu->isVisible(); });
+        return menu;
+    };
+    const QPoint at = tree->visualItemRect(f.row(0, 0)).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree->viewport(), &click);
+    QMenu* menu = shownMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Delete Mark"});
+    menu->close();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !f.list.findChild<QMenu*>(); }));
+
+    // The menu key, as the window system reports it.
+    tree->setCurrentItem(f.row(1, 0));
+    tree->setFocus();
+    const QPoint row = tree->visualItemRect(f.row(1, 0)).center();
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, row, tree->viewport()->mapToGlobal(row));
+    QApplication::sendEvent(tree, &key);
+    menu = shownMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Delete Mark"});
+    QTest::keyClick(menu, Qt::Key_Return);
+    EXPECT_TRUE(testsupport::waitFor([&] { return f.pages() == std::vector<int>{0}; }));
 }

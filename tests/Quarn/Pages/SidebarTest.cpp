@@ -2,6 +2,7 @@
 // rows dragged to move pages and files dropped to insert theirs (each one
 // undo step), the page list's keys and selection, the tabs and their empty
 // states, and the outline's highlight, chevrons and jumps.
+#include "Quarn/Design/UnnamedControls.h"
 #include "Quarn/Pages/OutlineList.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/PageListController.h"
@@ -486,6 +487,7 @@ TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteK
     ASSERT_TRUE(menu);
     QAction* remove = item(menu, "Delete Page");
     ASSERT_TRUE(remove);
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Rotate Left"});
     EXPECT_EQ(remove->shortcut(), quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::deletePages));
     menu->close();
 }

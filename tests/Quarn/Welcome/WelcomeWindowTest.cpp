@@ -19,6 +19,7 @@
 #include "Quarn/Design/MotionRig.h"
 #include "QuarnKit/Shell/DefaultPDFHandler.h"
 #include "QuarnKit/Shell/VersionTexts.h"
+#include "Quarn/Design/UnnamedControls.h"
 #include "support/UrlCatcher.h"
 
 #include <gtest/gtest.h>
@@ -734,6 +735,7 @@ TEST(WelcomeWindow, TheKeysReachOpenAndRemoveTheCards)
     QTest::keyClick(w.window(), Qt::Key_Menu);
     QMenu* menu = cards->card(3)->shownMenu();
     ASSERT_TRUE(menu && testsupport::waitFor([&] { return menu->isVisible(); }));
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Open"});
     QTest::keyClick(menu, Qt::Key_Escape);
     ASSERT_TRUE(testsupport::waitFor([&] { return !menu->isVisible(); }));
     QTest::keyClick(w.window(), Qt::Key_Return);
