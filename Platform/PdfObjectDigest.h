@@ -152,7 +152,9 @@ inline bool isStorageKey(std::string_view key)
 }
 
 // How a stream's data is stored: its /Filter and /DecodeParms (the digests
-// of their values, or 0 for none), summed up.
+// of their values, or 0 for none), summed up. An array of one item is
+// summed up as that item (isLoneItem): readers take them alike, and a
+// writer may spell either as the other.
 inline Digest ofStorage(Digest filter, Digest decodeParms)
 {
     Entries entries;
@@ -160,6 +162,10 @@ inline Digest ofStorage(Digest filter, Digest decodeParms)
     if (decodeParms) entries.add("DecodeParms", decodeParms);
     return entries.done();
 }
+
+// Whether a /Filter or /DecodeParms value of `items` items stands for its
+// one item: ofStorage's rule, which both readers follow.
+inline bool isLoneItem(int items) { return items == 1; }
 
 // The key of the document's catalog that says which extensions of PDF its
 // writer used (an encryption the base version lacks): set by the writer as

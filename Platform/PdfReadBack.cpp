@@ -26,6 +26,19 @@ PdfError unverified(const std::string& why)
 
 std::string objectName(int num) { return "object " + std::to_string(num); }
 
+// Whether decoded stream `object` stores the very bytes the engine holds
+// stored for it, stored so: what the engine decodes otherwise than the
+// second reader (a predictor's last row cut short, which one pads and the
+// other keeps short) then reads alike in every reader, the engine's too.
+bool storedAlike(const ReadBackObject& object, const PdfWriteIntent& meant)
+{
+    if (!object.decoded || !meant.storage || !meant.data) return false;
+    const std::optional<objectdigest::Digest> storage = meant.storage(object.num);
+    if (!storage || *storage != object.storage) return false;
+    const std::optional<objectdigest::Digest> stored = meant.data(object.num, false);
+    return stored && *stored == object.stored;
+}
+
 } // namespace
 
 MappedFile::MappedFile(int fd)
@@ -96,7 +109,7 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
         if (*held != object.digest) throw unfaithful(objectName(object.num) + " reads otherwise than it was written");
         if (object.hasContent && meant.data) {
             const std::optional<objectdigest::Digest> data = meant.data(object.num, object.decoded);
-            if (data && *data != object.content)
+            if (data && *data != object.content && !storedAlike(object, meant))
                 throw unfaithful(objectName(object.num) + "'s data reads otherwise than it was written");
         }
     }

@@ -8,8 +8,9 @@
 // writer wrote must read as the engine held it (keys, names, strings,
 // numbers, references: PdfObjectDigest.h), every stream with the data the
 // engine holds (decoded, or byte for byte where the writer copied it from
-// that file); every object the change made or changed must be in the copy
-// as the engine holds it, whatever its bytes; the trailer must name the
+// that file, or where the two readers decode its filters otherwise); every
+// object the change made or changed must be in the copy as the engine holds
+// it, whatever its bytes; the trailer must name the
 // catalog, the document information and the /ID the writer wrote, and the
 // pages must be the document's. An object written with the very bytes of
 // that file, which neither file encrypts (or an update keeps, key and
@@ -69,6 +70,9 @@ struct PdfWriteIntent {
     // `decoded` by its filters or as stored; none where the engine cannot
     // read it. Unset: the data is judged by whether it decodes alone.
     std::function<std::optional<objectdigest::Digest>(int num, bool decoded)> data;
+    // How the engine holds stream `num`'s data stored (objectdigest::ofStorage):
+    // a stream the readers decode otherwise is judged by its stored bytes.
+    std::function<std::optional<objectdigest::Digest>(int num)> storage;
     // The objects the change made or changed since the file was read, which
     // the write meant to write unless `written` says it left one out.
     std::vector<int> changed;

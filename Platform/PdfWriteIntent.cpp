@@ -86,6 +86,19 @@ digest::Digest heldDigestC(fz_context* ctx, pdf_document* doc, int num, int* hel
     return result;
 }
 
+// How stream `obj` stores its data: objectdigest::ofStorage of its
+// /Filter and /DecodeParms. Throws (MuPDF).
+digest::Digest storageC(fz_context* ctx, pdf_obj* obj, int* undecidable)
+{
+    const auto valueOf = [&](pdf_obj* key) -> digest::Digest {
+        pdf_obj* value = pdf_dict_get(ctx, obj, key);
+        if (pdf_is_array(ctx, value) && digest::isLoneItem(pdf_array_len(ctx, value)))
+            value = pdf_array_get(ctx, value, 0);
+        return !pdf_is_indirect(ctx, value) && pdf_is_null(ctx, value) ? 0 : digestC(ctx, value, 1, 0, undecidable);
+    };
+    return digest::ofStorage(valueOf(PDF_NAME(Filter)), valueOf(PDF_NAME(DecodeParms)));
+}
+
 // Where object `num`'s stream data lies in the file the document was read
 // from, when the document holds no data of its own for it (the writer then
 // copies that data unchanged), and how it is stored. 0 for none.
@@ -104,10 +117,7 @@ int storedDataC(fz_context* ctx, pdf_document* doc, int num, std::int64_t* offse
             *offset = entry->stm_ofs;
             *length = pdf_dict_get_int(ctx, obj, PDF_NAME(Length));
             int cut = 0;
-            pdf_obj* filter = pdf_dict_get(ctx, obj, PDF_NAME(Filter));
-            pdf_obj* parms = pdf_dict_get(ctx, obj, PDF_NAME(DecodeParms));
-            *storage = digest::ofStorage(pdf_is_null(ctx, filter) ? 0 : digestC(ctx, filter, 1, 0, &cut),
-                                         pdf_is_null(ctx, parms) ? 0 : digestC(ctx, parms, 1, 0, &cut));
+            *storage = storageC(ctx, obj, &cut);
             stored = *length >= 0;
         }
     }
@@ -129,7 +139,12 @@ digest::Digest heldDataC(fz_context* ctx, pdf_document* doc, int num, int decode
     *read = 0;
     fz_var(stm);
     fz_try(ctx) {
-        stm = decoded ? pdf_open_stream_number(ctx, doc, num) : pdf_open_raw_stream_number(ctx, doc, num);
+        // Data the engine holds in memory is held as stored; MuPDF's raw
+        // reader reads only what lies in the file.
+        const pdf_xref_entry* entry = decoded ? nullptr : pdf_cache_object(ctx, doc, num);
+        stm = decoded                   ? pdf_open_stream_number(ctx, doc, num)
+              : entry && entry->stm_buf ? fz_open_buffer(ctx, entry->stm_buf)
+                                        : pdf_open_raw_stream_number(ctx, doc, num);
         for (;;) {
             const size_t n = fz_available(ctx, stm, 1 << 16);
             if (n == 0) break;
@@ -141,6 +156,28 @@ digest::Digest heldDataC(fz_context* ctx, pdf_document* doc, int num, int decode
     fz_always(ctx) fz_drop_stream(ctx, stm);
     fz_catch(ctx) *read = 0;
     return data.done();
+}
+
+// How stream `num` stores its data as the engine holds it: its /Filter and
+// /DecodeParms (objectdigest::ofStorage); 0 in `*read` where it cannot tell.
+digest::Digest heldStorageC(fz_context* ctx, pdf_document* doc, int num, int* read)
+{
+    pdf_obj* obj = nullptr;
+    digest::Digest storage = 0;
+    *read = 0;
+    fz_var(obj);
+    fz_var(storage);
+    fz_try(ctx) {
+        if (num > 0 && num < pdf_xref_len(ctx, doc) && pdf_obj_num_is_stream(ctx, doc, num)) {
+            obj = pdf_load_object(ctx, doc, num);
+            int cut = 0;
+            storage = storageC(ctx, obj, &cut);
+            *read = cut == 0;
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) *read = 0;
+    return storage;
 }
 
 // Whether object `num` is one a change made or changed since the file was
@@ -295,6 +332,12 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
         const digest::Digest data = heldDataC(pdfContext(), doc, num, decoded, &read);
         if (!read) return std::nullopt;
         return data;
+    };
+    meant.storage = [doc](int num) -> std::optional<digest::Digest> {
+        int read = 0;
+        const digest::Digest storage = heldStorageC(pdfContext(), doc, num, &read);
+        if (!read) return std::nullopt;
+        return storage;
     };
     if (doc->num_incremental_sections > 0)
         for (int num = 1, objects = pdf_xref_len(ctx, doc); num < objects; ++num)

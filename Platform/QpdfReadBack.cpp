@@ -261,6 +261,11 @@ bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullpt
             object->hasContent = true;
             object->decoded = attempted;
             object->content = data.done();
+            if (attempted) {
+                DataDigest stored;
+                if (!stream.pipeStreamData(&stored, nullptr, 0, qpdf_dl_none, true, false)) return false;
+                object->stored = stored.done();
+            }
         }
         return true;
     } catch (const std::exception& e) {
@@ -341,17 +346,24 @@ bool appendedToOriginal(const ReadBackRequest& request, QPDF& pdf, const Table& 
            && held->second.getType() == 1 && copied->second.getOffset() == held->second.getOffset();
 }
 
+// How `stream` stores its data (objectdigest::ofStorage).
+digest::Digest storageOf(QPDFObjectHandle stream, Walk& walk)
+{
+    QPDFObjectHandle dict = stream.getDict();
+    const auto valueOf = [&](const char* key) {
+        QPDFObjectHandle value = dict.getKey(key);
+        if (value.isArray() && digest::isLoneItem(value.getArrayNItems())) value = value.getArrayItem(0);
+        return !value.isIndirect() && value.isNull() ? digest::Digest(0) : walk.of(value, 1);
+    };
+    return digest::ofStorage(valueOf("/Filter"), valueOf("/DecodeParms"));
+}
+
 // Whether `stream` stores the very data, stored so, that the original
 // stores for it, which the writer copied unchanged.
 bool storesCopiedData(QPDFObjectHandle stream, Walk& walk, const StoredData* copied)
 {
     if (!copied) return false;
-    QPDFObjectHandle dict = stream.getDict();
-    const auto valueOf = [&](const char* key) {
-        QPDFObjectHandle value = dict.getKey(key);
-        return !value.isIndirect() && value.isNull() ? digest::Digest(0) : walk.of(value, 1);
-    };
-    if (digest::ofStorage(valueOf("/Filter"), valueOf("/DecodeParms")) != copied->storage) return false;
+    if (storageOf(stream, walk) != copied->storage) return false;
     const std::shared_ptr<Buffer> data = stream.getRawStreamData();
     // No data at all has no buffer to compare.
     return data->getSize() == copied->data.size
@@ -371,9 +383,13 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
         }
         object.writersOwn = object.writersOwn || isWritersOwn(handle);
         object.digest = walk.of(handle);
-        if (handle.isStream() && !storesCopiedData(handle, walk, copied) && !decodes(pdf, handle, &object)) {
-            object.undecodable = true;
-            object.data = storedData(handle);
+        if (handle.isStream() && !storesCopiedData(handle, walk, copied)) {
+            if (!decodes(pdf, handle, &object)) {
+                object.undecodable = true;
+                object.data = storedData(handle);
+            } else if (object.decoded) {
+                object.storage = storageOf(handle, walk);
+            }
         }
     } catch (const std::exception& e) {
         pdf.getWarnings();

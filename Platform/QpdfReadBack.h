@@ -75,6 +75,12 @@ struct ReadBackObject {
     bool hasContent = false;
     bool decoded = false;
     objectdigest::Digest content = 0;
+    // A decoded stream's data as stored (objectdigest::Data), and how
+    // (objectdigest::ofStorage): where readers decode a filter otherwise (a
+    // last row of a predictor cut short), a stream that stores the engine's
+    // very bytes, so, reads as the engine's does in every reader.
+    objectdigest::Digest stored = 0;
+    objectdigest::Digest storage = 0;
 };
 
 struct ReadBackReport {

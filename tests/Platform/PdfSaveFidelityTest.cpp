@@ -941,6 +941,21 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
     referringToNull.push_back("null");
     const QString nullReference =
         testsupport::writeFile(made, "null-reference.pdf", testsupport::writePdf(referringToNull));
+    // A page's thumbnail stored with a PNG predictor whose last row is cut
+    // short: qpdf pads that row, MuPDF keeps it short. Its filter is an
+    // array of one, which the writer spells as that one.
+    auto thumbnail = textPageObjects("Predictor cut short");
+    thumbnail[2].insert(thumbnail[2].size() - 2, "/Thumb 6 0 R ");
+    {
+        QByteArray rows;
+        for (char row = 0; row < 8; ++row) rows += QByteArray(1, '\0') + QByteArray(3, row);
+        rows += QByteArray("\0\x09", 2);
+        const QByteArray flated = qCompress(rows).mid(4); // without the length Qt puts first
+        thumbnail.push_back(pdfStream("/Width 1 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter "
+                                      "[/FlateDecode] /DecodeParms [<< /Predictor 15 /Colors 3 /Columns 1 >>]",
+                                      flated.toStdString()));
+    }
+    const QString cutShort = testsupport::writeFile(made, "predictor-cut-short.pdf", testsupport::writePdf(thumbnail));
     const auto qpdfSuite = [](const char* name) { return QString::fromStdString(testsupport::qpdfCorpusPath(name)); };
     // A signed file that ends in a cross-reference stream, with a classic
     // table appended after it, as another program (or an earlier ravlen) wrote it.
@@ -959,6 +974,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
     } files[] = {
         {"plain, by pdfLaTeX", QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")), {}, false},
         {"plain, a reference to an object holding null", nullReference, {}, false},
+        {"plain, a thumbnail whose predictor's last row is cut short", cutShort, {}, false},
         {"RC4 with a password, by LibreOffice",
          QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")), "openpassword", false},
         {"RC4 (V4)", qpdfSuite("V4.pdf"), {}, false},
