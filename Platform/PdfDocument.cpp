@@ -4099,6 +4099,14 @@ bool PdfDocument::copyShowsLess() const
     return lossWhenWritten(*d, keepsFileByUpdate(*d, {})).has_value();
 }
 
+bool PdfDocument::newCopyShowsLess() const
+{
+    std::lock_guard lock(d->mutex);
+    if (d->locked) return false;
+    readingSource(*d, [&] { settleBeforeEditing(*d); });
+    return lossWhenWritten(*d, false).has_value();
+}
+
 bool PdfDocument::sourceChanged() const
 {
     std::lock_guard lock(d->mutex);

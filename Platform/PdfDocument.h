@@ -342,6 +342,10 @@ public:
     // Reads the rest of the file first. False for a document made here, and
     // for a locked one, of which nothing is written.
     bool copyShowsLess() const;
+    // The same for a copy written anew, never as an update of the file's own
+    // bytes (an export): objects the engine could not read, which an update
+    // would keep as the file holds them, are lost to it.
+    bool newCopyShowsLess() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;
     // An independent copy (for a background thread), made from saved bytes

@@ -5,6 +5,7 @@
 #include "Quarn/App/LaunchTimes.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/SaveRefusal.h"
 #include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/History/HistoryLocator.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
@@ -110,23 +111,50 @@ bool confirmReplaceWithDialog(DocumentWindow& window, const QString& name, const
                                reason, DocumentController::tr("Replace"), QMessageBox::DestructiveRole, false);
 }
 
-bool offerSaveAsWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
-{
-    return askActionWithDialog(window, text, reason, DocumentController::tr("Save As…"), QMessageBox::AcceptRole, true);
-}
-
 bool confirmLossyCopyWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
     return askActionWithDialog(window, text, reason, DocumentController::tr("Save Anyway"), QMessageBox::AcceptRole,
                                false);
 }
 
-bool offerRevertWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
+const QString refusalAlertName = QStringLiteral("ravlenSaveRefusal");
+
+// The refusal of a save with a button for each thing that still works: the
+// first of them is the default, so that Return takes the way out the text
+// names first. Revert loses the changes: never the default.
+DocumentController::RefusalAnswer offerWhatStillWorksWithDialog(DocumentWindow& window, const QString& text,
+                                                                const QString& reason,
+                                                                const quarnkit::SaveRemedies& offered)
 {
-    const QString consequence =
-        DocumentController::tr("Revert opens the file as it is now; your changes will be lost.");
-    return askActionWithDialog(window, text, reason + QLatin1Char(' ') + consequence, DocumentController::tr("Revert"),
-                               QMessageBox::DestructiveRole, false);
+    using Answer = DocumentController::RefusalAnswer;
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
+    box.setObjectName(refusalAlertName);
+    setPlainTexts(box, text, reason); // they name the file as it is called
+    QPushButton* saveAs =
+        offered.saveAs ? box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole) : nullptr;
+    QPushButton* exportCopy = offered.exportPdf || offered.exportImages
+                                  ? box.addButton(DocumentController::tr("Export…"), QMessageBox::ActionRole)
+                                  : nullptr;
+    QPushButton* revert =
+        offered.revert ? box.addButton(DocumentController::tr("Revert"), QMessageBox::DestructiveRole) : nullptr;
+    QPushButton* close = box.addButton(offered.any() ? QMessageBox::Cancel : QMessageBox::Ok);
+    box.setDefaultButton(saveAs ? saveAs : exportCopy ? exportCopy : close);
+    box.setEscapeButton(close);
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    if (saveAs && box.clickedButton() == saveAs) return Answer::saveAs;
+    if (exportCopy && box.clickedButton() == exportCopy) return Answer::exportCopy;
+    if (revert && box.clickedButton() == revert) return Answer::revert;
+    return Answer::dismiss;
+}
+
+QString chooseSaveAsPathWithDialog(DocumentWindow& window, const QString& proposed)
+{
+    // The desktop's own dialog where the platform theme offers one.
+    // The question about a file there is ours: it names the file written over.
+    return QFileDialog::getSaveFileName(&window, DocumentController::tr("Save As"), proposed,
+                                        DocumentController::tr("PDF documents (*.pdf)"), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 const QString failureAlertName = QStringLiteral("ravlenFailureAlert");
@@ -146,8 +174,9 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
 
 DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
-      confirmReplace(confirmReplaceWithDialog), showFailure(alertWithDialog), offerSaveAs(offerSaveAsWithDialog),
-      confirmLossyCopy(confirmLossyCopyWithDialog), offerRevert(offerRevertWithDialog)
+      confirmReplace(confirmReplaceWithDialog), showFailure(alertWithDialog),
+      offerWhatStillWorks(offerWhatStillWorksWithDialog), chooseSaveAsPath(chooseSaveAsPathWithDialog),
+      confirmLossyCopy(confirmLossyCopyWithDialog)
 {}
 
 DocumentController::~DocumentController()

@@ -16,6 +16,7 @@ class QFileDialog;
 class QWidget;
 
 namespace quarnkit {
+struct SaveRemedies;
 class HistoryLibrary;
 class QuarnDocument;
 struct OpenOutcome;
@@ -90,18 +91,20 @@ public:
     std::function<bool(DocumentWindow&, const QString& name, const QString& written)> confirmReplace;
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
-    // A save over the file was refused but another file would take it (the
-    // file had to be repaired to be read): the same alert, with "Save As…"
-    // beside Cancel; true for Save As.
-    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerSaveAs;
+    // A save was refused or failed: the same alert, its reason followed by
+    // what still works, with a button for each of `offered` ("Save As…",
+    // "Export…", "Revert") beside Cancel, or OK alone when nothing does.
+    // Every refusal of a save is told through this (DocumentWindow::refuseSave).
+    enum class RefusalAnswer { saveAs, exportCopy, revert, dismiss };
+    std::function<RefusalAnswer(DocumentWindow&, const QString& text, const QString& reason,
+                                const quarnkit::SaveRemedies& offered)>
+        offerWhatStillWorks;
+    // The Save As panel, opening on `proposed`; the path chosen, empty on cancel.
+    std::function<QString(DocumentWindow&, const QString& proposed)> chooseSaveAsPath;
     // Before a new file is written from a damaged one, when it may show less
     // than the original in other programs: the same alert, with "Save
     // Anyway" beside Cancel; true to write it.
     std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> confirmLossyCopy;
-    // A save was refused because another program rewrote the file in place
-    // while it was open: the same alert, with "Revert" beside Cancel; true
-    // for Revert.
-    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> offerRevert;
 
     // The files named on a command line (without the program): every argument
     // after "--", and before it each one that is no option. An argument that

@@ -14,6 +14,8 @@
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/SaveRefusal.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
 
 #include <QAbstractButton>
@@ -127,7 +129,7 @@ void DocumentWindow::buildMenus()
     close->setShortcut(Keys::menuKey(ShortcutCommand::closeWindow));
     QAction* save = file->addAction(tr("Save"), this, &DocumentWindow::save);
     save->setShortcut(Keys::menuKey(ShortcutCommand::save));
-    QAction* saveAs = file->addAction(tr("Save As…"), this, &DocumentWindow::saveAsWithPanel);
+    QAction* saveAs = file->addAction(tr("Save As…"), this, [this] { saveAsWithPanel(); });
     saveAs->setShortcut(Keys::menuKey(ShortcutCommand::saveAs));
     QAction* revert = file->addAction(tr("Revert to Saved"), this, &DocumentWindow::revertWithQuestion);
     file->addSeparator();
@@ -165,10 +167,9 @@ DocumentController::ChangedFileAnswer DocumentWindow::askAboutChange(const QStri
     const quarnkit::SaveTarget target = quarnkit::saveTargetOf(path);
     if (target.refusal) {
         const QString text = tr("The document “%1” could not be saved.").arg(shownName);
-        if (controller_.offerSaveAs)
-            return controller_.offerSaveAs(*this, text, *target.refusal) ? Answer::saveElsewhere : Answer::cancel;
-        if (controller_.showFailure) controller_.showFailure(text, *target.refusal, this);
-        return Answer::cancel;
+        const Written answer =
+            refuseSave(text, *target.refusal, quarnkit::saveRemedies(DocumentError::Code::fileWriteForeignLink));
+        return answer == Written::elsewhere ? Answer::saveElsewhere : Answer::cancel;
     }
     const QString written = QFileInfo(path).isSymLink() ? target.path : QString();
     const Answer answer = controller_.askAboutChangedFile(*this, written);
@@ -181,7 +182,7 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
                                                   std::optional<quarnkit::FileKey> overwriting)
 {
     const QuarnDocument::SavePoint written = document_->savePoint();
-    if (!saver_->start(*document_, path, lossAccepted_, sameFile, unverifiedAccepted_, overwriting))
+    if (!saver_->start(*document_, path, document_->copyLossAccepted(), sameFile, unverifiedAccepted_, overwriting))
         return Written::failed;
     updateTitle();
     refreshFileActions_();
@@ -200,7 +201,7 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
                 || !controller_.confirmLossyCopy(
                     *this, tr("“%1” may show less than the original in other programs.").arg(shownName), reason))
                 return Written::failed;
-            lossAccepted_ = true;
+            document_->acceptCopyLoss();
             return writeFile(path, shownName, sameFile, overwriting);
         }
         // Another file than the one the window shows took its name meanwhile.
@@ -212,39 +213,70 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
             case DocumentController::ChangedFileAnswer::cancel: return Written::failed;
             }
         }
-        // A file that had to be repaired, holds objects that cannot be
-        // parsed, is signed and cannot take an update, or may not be
-        // written (or only through another user's link) is kept as it is; a
-        // new file may take the document. The refusal of a damaged file says
-        // the new one may show less.
-        const bool damaged =
-            code == DocumentError::Code::fileWriteRepairedFile || code == DocumentError::Code::fileWriteUnparsedObjects;
-        // A file that could not be read back to be checked is not put in
-        // place: a new file, which replaces none, may take the document.
-        const bool unverified = code == DocumentError::Code::fileWriteUnverifiedCopy;
-        if ((damaged || unverified || code == DocumentError::Code::fileWriteSignedRewrite
-             || code == DocumentError::Code::fileWriteNoPermission
-             || code == DocumentError::Code::fileWriteVolumeReadOnly
-             || code == DocumentError::Code::fileWriteForeignLink || code == DocumentError::Code::fileWriteForeignFile)
-            && controller_.offerSaveAs) {
-            if (!controller_.offerSaveAs(*this, text, reason)) return Written::failed;
-            lossAccepted_ = lossAccepted_ || damaged;
-            unverifiedAccepted_ = unverifiedAccepted_ || unverified;
-            return Written::elsewhere;
-        }
-        // Another program rewrote the file: what is on disk now is all there is to go back to.
-        if (outcome.error->code() == DocumentError::Code::fileWriteSourceChanged && controller_.offerRevert) {
-            if (controller_.offerRevert(*this, text, reason)) revert();
-            return Written::failed;
-        }
-        if (controller_.showFailure) controller_.showFailure(text, reason, this);
-        return Written::failed;
+        return refuseSave(text, *outcome.error);
     }
     fileStamp_ = stampOf(path);
     // Edits made while the file was written are not in it: the window stays modified.
     document_->noteSaved(written);
     setWindowModified(isDocumentEdited());
     return Written::yes;
+}
+
+DocumentWindow::Written DocumentWindow::refuseSave(const QString& text, const DocumentError& error)
+{
+    using Code = DocumentError::Code;
+    const Code code = error.code();
+    return refuseSave(text, error.sentence(), quarnkit::saveRemedies(code), [this, code] {
+        // The new file the refusal offered is the user's choice, made knowing
+        // what the refusal says it may lose, or that it could not be checked.
+        if (code == Code::fileWriteRepairedFile || code == Code::fileWriteUnparsedObjects) document_->acceptCopyLoss();
+        if (code == Code::fileWriteUnverifiedCopy) unverifiedAccepted_ = true;
+    });
+}
+
+DocumentWindow::Written DocumentWindow::refuseSave(const QString& text, const QString& why,
+                                                   const quarnkit::SaveRemedies& remedies,
+                                                   const std::function<void()>& tookSaveAs)
+{
+    const QString also = quarnkit::stillWorks(remedies);
+    const QString reason = also.isEmpty() ? why : why + QLatin1Char(' ') + also;
+    if (!controller_.offerWhatStillWorks) {
+        if (controller_.showFailure) controller_.showFailure(text, reason, this);
+        return Written::failed;
+    }
+    using Answer = DocumentController::RefusalAnswer;
+    switch (controller_.offerWhatStillWorks(*this, text, reason, remedies)) {
+    case Answer::saveAs:
+        if (!remedies.saveAs) return Written::failed;
+        if (tookSaveAs) tookSaveAs();
+        return Written::elsewhere;
+    case Answer::exportCopy:
+        // The sheet opens on a kind the refusal said still works; the document stays unsaved.
+        if (remedies.exportPdf || remedies.exportImages)
+            DocumentActions::of(screen_->model())
+                .presentExport(remedies.exportPdf ? quarnkit::ExportFormat::pdf : quarnkit::ExportFormat::png);
+        return Written::failed;
+    case Answer::revert:
+        if (remedies.revert) revert();
+        return Written::failed;
+    case Answer::dismiss: return Written::failed;
+    }
+    return Written::failed;
+}
+
+QString DocumentWindow::newNameBeside(const QString& refused)
+{
+    const QFileInfo file(refused);
+    QString folder = file.absolutePath();
+    // A folder that takes no new file of ours (read-only, another's) is no place to propose.
+    if (!QFileInfo(folder).isWritable()) folder = QDir::homePath();
+    const QString base = file.completeBaseName().isEmpty() ? tr("Untitled") : file.completeBaseName();
+    for (int n = 1;; ++n) {
+        const QString name = n == 1 ? tr("%1 copy.pdf").arg(base) : tr("%1 copy %2.pdf").arg(base).arg(n);
+        const QString path = QDir(folder).filePath(name);
+        struct stat info = {};
+        if (::lstat(quarnkit::nativePath(path).constData(), &info) != 0) return path;
+    }
 }
 
 bool DocumentWindow::save()
@@ -264,13 +296,13 @@ bool DocumentWindow::save()
     if (now && fileStamp_ && *now != *fileStamp_ && !document_->sourceChanged() && controller_.askAboutChangedFile) {
         switch (askAboutChange(filePath_, displayName(), &overwriting)) {
         case DocumentController::ChangedFileAnswer::overwrite: sameFile = false; break;
-        case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel();
+        case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel(filePath_);
         case DocumentController::ChangedFileAnswer::cancel: return false;
         }
     }
     switch (writeFile(filePath_, displayName(), sameFile, overwriting)) {
     case Written::yes: return true;
-    case Written::elsewhere: return saveAsWithPanel();
+    case Written::elsewhere: return saveAsWithPanel(filePath_);
     case Written::failed: return false;
     }
     return false;
@@ -282,7 +314,7 @@ bool DocumentWindow::saveAs(const QString& path, std::optional<quarnkit::FileKey
     commitPendingTyping();
     switch (writeFile(path, QFileInfo(path).fileName(), false, overwriting)) {
     case Written::yes: break;
-    case Written::elsewhere: return saveAsWithPanel();
+    case Written::elsewhere: return saveAsWithPanel(path);
     case Written::failed: return false;
     }
     setFilePath(path);
@@ -290,13 +322,16 @@ bool DocumentWindow::saveAs(const QString& path, std::optional<quarnkit::FileKey
     return true;
 }
 
-bool DocumentWindow::saveAsWithPanel()
+bool DocumentWindow::saveAsWithPanel() { return saveAsWithPanel(QString()); }
+
+bool DocumentWindow::saveAsWithPanel(const QString& refused)
 {
-    const QString start = filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf" : filePath_;
-    // The desktop's own dialog where the platform theme offers one.
-    // The question about a file there is ours: it names the file written over.
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save As"), start, tr("PDF documents (*.pdf)"), nullptr,
-                                                      QFileDialog::DontConfirmOverwrite);
+    // After a refusal the panel proposes a new name, never the file refused.
+    const QString start = !refused.isEmpty()    ? newNameBeside(refused)
+                          : filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf"
+                                                : filePath_;
+    if (!controller_.chooseSaveAsPath) return false;
+    const QString path = controller_.chooseSaveAsPath(*this, start);
     if (path.isEmpty()) return false; // a cancel is never reported
     return saveAsChosen(path);
 }
@@ -306,10 +341,10 @@ bool DocumentWindow::saveAsChosen(QString path)
     if (QFileInfo(path).suffix().toLower() != QLatin1String("pdf")) path += QStringLiteral(".pdf");
     // Another window showing that file would be left behind with stale pages.
     if (DocumentWindow* other = controller_.windowFor(path); other && other != this) {
-        if (controller_.showFailure)
-            controller_.showFailure(tr("The document “%1” could not be saved.").arg(QFileInfo(path).fileName()),
-                                    tr("That file is open in another window."), this);
-        return false;
+        const Written answer = refuseSave(tr("The document “%1” could not be saved.").arg(QFileInfo(path).fileName()),
+                                          tr("That file is open in another window."),
+                                          quarnkit::saveRemedies(DocumentError::Code::fileWriteUnknown));
+        return answer == Written::elsewhere && saveAsWithPanel(path);
     }
     // Nothing there: nothing put there meanwhile is written over.
     std::optional<quarnkit::FileKey> overwriting = quarnkit::FileKey(0, 0);
@@ -347,8 +382,7 @@ bool DocumentWindow::revert()
     std::unique_ptr<QuarnDocument> old = std::move(document_);
     disconnect(old.get(), nullptr, this, nullptr);
     document_ = std::move(fresh);
-    lossAccepted_ = false; // a question about the document read before
-    unverifiedAccepted_ = false;
+    unverifiedAccepted_ = false; // a choice about the document read before
     screen_->setDocument(document_.get());
     // Read whole on a worker, as a file opened in a new window is.
     quarnkit::settleInBackground(*document_);

@@ -17,7 +17,9 @@
 class QUndoStack;
 
 namespace quarnkit {
+class DocumentError;
 class DocumentSaver;
+struct SaveRemedies;
 class QuarnDocument;
 using FileKey = std::pair<quint64, quint64>; // as QuarnDocument.h has it
 } // namespace quarnkit
@@ -61,6 +63,13 @@ public:
     // said so (confirmReplace, naming the file written over when a link at
     // the name leads elsewhere), and only that file.
     bool saveAsChosen(QString path);
+    // The same after the save to `refused` was refused: the panel proposes
+    // a new name beside it (newNameBeside), not the file refused.
+    bool saveAsWithPanel(const QString& refused);
+    // A name no file has beside `refused`: "<name> copy.pdf", "<name> copy
+    // 2.pdf"…, in its folder, or in the home folder when that folder takes
+    // no new file of ours.
+    static QString newNameBeside(const QString& refused);
     // Reloads the file, dropping every change since the last save.
     bool revert();
     void revertWithQuestion();
@@ -105,9 +114,16 @@ private:
     // Asks about another program's file at `path` before writing over it,
     // naming the file that would be written when a link at the name leads
     // elsewhere; Overwrite sets `overwriting` to the file asked about. A name
-    // saving does not write through is refused instead, with Save As offered.
+    // saving does not write through is refused instead, with what still works offered.
     DocumentController::ChangedFileAnswer askAboutChange(const QString& path, const QString& shownName,
                                                          std::optional<quarnkit::FileKey>* overwriting);
+    // The one way a refused or failed save is told: `text`, why, and what
+    // still works (quarnkit::saveRemedies), each offered; `elsewhere` when
+    // the user took Save As (`tookSaveAs` runs first). Export opens the
+    // export sheet on a kind that still works; Revert reverts.
+    Written refuseSave(const QString& text, const quarnkit::DocumentError& error);
+    Written refuseSave(const QString& text, const QString& why, const quarnkit::SaveRemedies& remedies,
+                       const std::function<void()>& tookSaveAs = {});
 
     DocumentController& controller_;
     void commitPendingTyping();
@@ -119,10 +135,6 @@ private:
     ViewerScreen* screen_;
     QuarnCommands* commands_ = nullptr;
     bool closing_ = false;
-    // The user agreed that new files may show less than the damaged
-    // original (asked before the first such file, or told by the refusal
-    // they took Save As from).
-    bool lossAccepted_ = false;
     // The user chose to keep their work in a new file that could not be read back to be checked.
     bool unverifiedAccepted_ = false;
     bool fitted_ = false;

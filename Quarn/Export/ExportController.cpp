@@ -12,7 +12,9 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -31,6 +33,20 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
         revealInFolder(
             path, [told](const QString& reason) { told(reason); }, [told] { told(std::nullopt); });
     };
+    confirmLossyCopy = [this](const QString& text, const QString& reason) { return askAboutLoss(text, reason); };
+}
+
+bool ExportController::askAboutLoss(const QString& text, const QString& reason) const
+{
+    QWidget* owner =
+        dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent;
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::NoButton, owner);
+    setPlainTexts(box, text, reason); // they name the file as it is called
+    QPushButton* write = box.addButton(tr("Export Anyway"), QMessageBox::AcceptRole);
+    box.setDefaultButton(box.addButton(QMessageBox::Cancel));
+    box.setWindowModality(Qt::WindowModal);
+    box.exec();
+    return box.clickedButton() == write;
 }
 
 void ExportController::showExported(const QString& path, int token, std::function<void()> onDone)
@@ -111,8 +127,15 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     // Written over, the document's own file would no longer hold what the window shows.
     if (!settings.writesFolder() && !model.filePath().isEmpty() && sameFile(*destination, model.filePath()))
         return setPhase(Phase::failed(ExportError(ExportError::Kind::documentFile).message()));
+    run(settings, *model.document(), *destination, std::move(onDone));
+}
+
+void ExportController::run(const ExportSettings& settings, QuarnDocument& document, const QString& destination,
+                           std::function<void()> onDone)
+{
     // The bytes are made on the worker: a long document is not written out on the UI thread.
-    const HeldDocument held(*document);
+    const HeldDocument held(document);
+    const bool lossAccepted = document.copyLossAccepted();
 
     const int token = ++token_;
     stop_.request_stop(); // an older run, should one still be going
@@ -129,11 +152,25 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
             },
             Qt::QueuedConnection);
     };
-    auto finish = [self, token, onDone](std::optional<ExportReport> report, std::optional<QString> failure) {
+    const QPointer<QuarnDocument> source(&document);
+    auto finish = [self, token, onDone, source, settings, destination](
+                      std::optional<ExportReport> report, std::optional<QString> failure, bool mayShowLess = false) {
         QMetaObject::invokeMethod(
             qApp,
-            [self, token, onDone, report, failure] {
+            [self, token, onDone, report, failure, mayShowLess, source, settings, destination] {
                 if (!self || self->token_ != token) return;
+                if (mayShowLess) {
+                    // Asked as Save As asks, once a document; a cancel is never reported.
+                    self->setPhase({});
+                    const QString text = tr("“%1” may show less than the original in other programs.")
+                                             .arg(QFileInfo(destination).fileName());
+                    if (!source || !self->confirmLossyCopy
+                        || !self->confirmLossyCopy(text, ExportError(ExportError::Kind::mayShowLess).message()) || !self
+                        || !source || self->token_ != token)
+                        return;
+                    source->acceptCopyLoss();
+                    return self->run(settings, *source, destination, onDone);
+                }
                 if (failure) return self->setPhase(Phase::failed(*failure));
                 if (!report) return self->setPhase({}); // cancelled
                 // What the export found is shown before the file is: the sheet stays open for it.
@@ -143,15 +180,16 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
             Qt::QueuedConnection);
     };
     std::ignore =
-        QtConcurrent::run([held, settings, destination = *destination, progress, finish, stop = stop_.get_token()] {
+        QtConcurrent::run([held, settings, destination, lossAccepted, progress, finish, stop = stop_.get_token()] {
             try {
-                const QByteArray snapshot = ExportSnapshot::data(held, settings.format);
+                const QByteArray snapshot = ExportSnapshot::data(held, settings.format, lossAccepted);
                 if (snapshot.isEmpty())
                     return finish(std::nullopt, ExportError(ExportError::Kind::unreadable).message());
                 finish(ExportJob::run(settings, snapshot, destination, progress, stop), std::nullopt);
             } catch (const ExportCancelled&) {
                 finish(std::nullopt, std::nullopt);
             } catch (const ExportError& error) {
+                if (error.kind() == ExportError::Kind::mayShowLess) return finish(std::nullopt, std::nullopt, true);
                 finish(std::nullopt, error.message());
             } catch (const PageRangeError& error) {
                 finish(std::nullopt, error.message());

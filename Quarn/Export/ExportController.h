@@ -14,6 +14,10 @@
 
 class QWidget;
 
+namespace quarnkit {
+class QuarnDocument;
+}
+
 namespace quarn {
 
 class ViewerModel;
@@ -59,6 +63,11 @@ public:
     // manager that answers later is asked no more of). Replaceable (tests).
     std::function<void(const QString& path, RevealTold told)> reveal;
     int revealWaitMs = 1500;
+    // Before a PDF of a damaged document is written, when it may show less
+    // than the original in other programs: the alert with "Export Anyway"
+    // beside Cancel; true to write it. Asked once a document, as Save As
+    // asks. Replaceable (tests).
+    std::function<bool(const QString& text, const QString& reason)> confirmLossyCopy;
     // The window the destination dialogs belong to.
     QWidget* dialogParent = nullptr;
 
@@ -69,6 +78,11 @@ private:
     void setPhase(const Phase& phase);
     void showExported(const QString& path, int token, std::function<void()> onDone);
     std::optional<QString> askForDestination(const quarnkit::ExportSettings& settings, const ViewerModel& model) const;
+    bool askAboutLoss(const QString& text, const QString& reason) const;
+    // Runs the export to `destination` on a worker; a PDF that may show less
+    // than the damaged original is asked about first, then run again.
+    void run(const quarnkit::ExportSettings& settings, quarnkit::QuarnDocument& document, const QString& destination,
+             std::function<void()> onDone);
 
     Phase phase_;
     int token_ = 0;

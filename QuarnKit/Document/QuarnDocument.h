@@ -242,6 +242,11 @@ public:
     bool sourceChanged() const;
     // The first page loads and has a usable size; false without pages or while locked.
     bool firstPageReadable() const;
+    // The user agreed that a new file made from this document (Save As, an
+    // export) may show less than the damaged original in other programs:
+    // asked before the first such file, not again. A fresh read asks anew.
+    bool copyLossAccepted() const { return copyLossAccepted_; }
+    void acceptCopyLoss() { copyLossAccepted_ = true; }
 
     // The whole PDF as bytes, keeping the file's encryption and leaving out
     // objects nothing refers to (object numbers stay). Throws
@@ -288,6 +293,7 @@ private:
     bool edited_ = false; // isEdited as last told by editedChanged
     void updateEdited();
     bool pageMapHeld_ = false;
+    bool copyLossAccepted_ = false;
     bool pageMapDue_ = false; // held when its time came
 };
 

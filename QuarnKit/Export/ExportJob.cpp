@@ -28,12 +28,19 @@ namespace quarnkit {
 
 namespace ExportSnapshot {
 
-QByteArray data(const HeldDocument& held, ExportFormat format) { return data(*pdfOf(held), format); }
+QByteArray data(const HeldDocument& held, ExportFormat format, bool lossAccepted)
+{
+    return data(*pdfOf(held), format, lossAccepted);
+}
 
-QByteArray data(const platform::PdfDocument& doc, ExportFormat format)
+QByteArray data(const platform::PdfDocument& doc, ExportFormat format, bool lossAccepted)
 {
     if (doc.isLocked()) return {};
     try {
+        // An export writes its PDF anew: what only an update of the file's
+        // own bytes would keep is lost to it, as a Save As may lose it.
+        if (!lossAccepted && ExportFormats::isPDF(format) && doc.newCopyShowsLess())
+            throw ExportError(ExportError::Kind::mayShowLess);
         platform::PdfSaveOptions options;
         options.encryption = platform::PdfSaveOptions::Encryption::none;
         // Written as Save writes a file: what nothing refers to (a broken

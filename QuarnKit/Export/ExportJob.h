@@ -21,9 +21,13 @@ namespace ExportSnapshot {
 // ExportError(notFaithful) when the copy, read back, would not be the
 // document (or could not be checked): nothing is exported then. Names
 // longer than the engine keeps refuse only a `format` that writes a PDF:
-// images and text are drawn from the engine's reading alike.
-QByteArray data(const platform::PdfDocument& doc, ExportFormat format = ExportFormat::pdf);
-QByteArray data(const HeldDocument& held, ExportFormat format = ExportFormat::pdf);
+// images and text are drawn from the engine's reading alike. Unless
+// `lossAccepted`, a `format` that writes a PDF of a document that, written
+// anew, may show less than its file in other programs (the file had to be
+// repaired, or objects it uses could not be read) throws
+// ExportError(mayShowLess), for the user to say whether to export it.
+QByteArray data(const platform::PdfDocument& doc, ExportFormat format = ExportFormat::pdf, bool lossAccepted = true);
+QByteArray data(const HeldDocument& held, ExportFormat format = ExportFormat::pdf, bool lossAccepted = true);
 } // namespace ExportSnapshot
 
 namespace ExportJob {

@@ -81,6 +81,8 @@ QString errorMessage(ExportError::Kind kind, const QString& name, const QString&
         return QStringLiteral("That is the PDF open in this window, and writing over it would replace the document "
                               "you are working on. Choose another name.");
     case ExportError::Kind::notFaithful: return reason;
+    case ExportError::Kind::mayShowLess:
+        return QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteCopyShowsLess));
     }
     return {};
 }

@@ -138,6 +138,7 @@ public:
         noMarks,
         documentFile, // the file chosen is the open document's own
         notFaithful,  // the copy, read back, would not be the document (or could not be checked): not written
+        mayShowLess,  // a PDF of a damaged document may show less than it in other programs: asked first
     };
 
     explicit ExportError(Kind kind);

@@ -16,6 +16,8 @@
 #include "Quarn/Viewer/StateMessages.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Signatures/SigningModel.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
@@ -25,6 +27,7 @@
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/SaveRefusal.h"
 #include "QuarnKit/Pages/PageEdits.h"
 #include "support/OtherUsers.h"
 #include "support/TestSupport.h"
@@ -67,13 +70,19 @@ const bool privateConfig = testsupport::usePrivateConfigDir();
 
 // A controller whose alerts and questions are recorded and answered here.
 struct Controller {
+    using Answer = DocumentController::RefusalAnswer;
     DocumentController controller;
-    std::vector<std::pair<QString, QString>> failures;      // text, reason
-    std::vector<std::pair<QString, QString>> saveAsOffers;  // text, reason; answered Cancel
+    // Alerts, and refusals of a save that offer nothing: text, reason.
+    std::vector<std::pair<QString, QString>> failures;
+    std::vector<std::pair<QString, QString>> saveAsOffers;  // text, reason; answered with `refusalAnswer`
     std::vector<std::pair<QString, QString>> revertOffers;  // text, reason; answered with `revertAnswer`
     std::vector<std::pair<QString, QString>> lossQuestions; // text, reason; answered with `lossAnswer`
+    std::vector<quarnkit::SaveRemedies> offered;            // what each refusal of a save offered
+    std::vector<QString> proposedNames;                     // the Save As panel's, answered with `saveAsPath`
     bool lossAnswer = true;
     bool revertAnswer = false;
+    Answer refusalAnswer = Answer::dismiss;
+    QString saveAsPath; // empty: the panel is cancelled
     DocumentController::ChangedFileAnswer changedAnswer = DocumentController::ChangedFileAnswer::cancel;
     int changeQuestions = 0;
     QString changeWritten; // the file the last such question named as the one written over
@@ -85,17 +94,23 @@ struct Controller {
         controller.showFailure = [this](const QString& text, const QString& reason, QWidget*) {
             failures.emplace_back(text, reason);
         };
-        controller.offerSaveAs = [this](DocumentWindow&, const QString& text, const QString& reason) {
-            saveAsOffers.emplace_back(text, reason);
-            return false;
+        controller.offerWhatStillWorks = [this](DocumentWindow&, const QString& text, const QString& reason,
+                                                const quarnkit::SaveRemedies& remedies) {
+            offered.push_back(remedies);
+            if (remedies.revert) {
+                revertOffers.emplace_back(text, reason);
+                return revertAnswer ? Answer::revert : Answer::dismiss;
+            }
+            (remedies.saveAs ? saveAsOffers : failures).emplace_back(text, reason);
+            return refusalAnswer;
+        };
+        controller.chooseSaveAsPath = [this](DocumentWindow&, const QString& proposed) {
+            proposedNames.push_back(proposed);
+            return saveAsPath;
         };
         controller.confirmLossyCopy = [this](DocumentWindow&, const QString& text, const QString& reason) {
             lossQuestions.emplace_back(text, reason);
             return lossAnswer;
-        };
-        controller.offerRevert = [this](DocumentWindow&, const QString& text, const QString& reason) {
-            revertOffers.emplace_back(text, reason);
-            return revertAnswer;
         };
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
         controller.confirmReplace = [this](DocumentWindow&, const QString& name, const QString& written) {
@@ -515,7 +530,8 @@ TEST(DocumentWindowSaving, ASaveInPlaceThatFailsPartWayKeepsTheFileAndSaysSo)
     setTakesNoFile(dir.filePath("shelf"), false);
     ASSERT_EQ(c.failures.size(), 1u);
     EXPECT_EQ(c.failures.front().first, "The document “report.pdf” could not be saved.");
-    EXPECT_EQ(c.failures.front().second, "The file would be larger than this system lets ravlen write.");
+    EXPECT_EQ(c.failures.front().second, "The file would be larger than this system lets ravlen write. "
+                                             + quarnkit::stillWorks({false, false, true, false}));
     EXPECT_TRUE(window->isWindowModified());
     EXPECT_EQ(readFile(path), original);
     EXPECT_EQ(QDir(dir.filePath("shelf")).entryList(QDir::Files | QDir::Hidden), QStringList{"report.pdf"});
@@ -895,6 +911,13 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
             ASSERT_EQ(c.saveAsOffers.size(), 1u);
             EXPECT_EQ(c.saveAsOffers[0].first, "The document “" + each.name + "” could not be saved.");
             EXPECT_TRUE(c.saveAsOffers[0].second.startsWith(each.why)) << c.saveAsOffers[0].second.toStdString();
+            // What still works is said, and offered: a new file, or an export that keeps the marks.
+            ASSERT_EQ(c.offered.size(), 1u);
+            EXPECT_EQ(c.offered[0], (quarnkit::SaveRemedies{true, true, true, false}));
+            EXPECT_TRUE(c.saveAsOffers[0].second.endsWith(
+                "Save As keeps them in a new file under another name, and Export writes them as a PDF or a "
+                "Flattened PDF, marks included, or as an image of each page."))
+                << c.saveAsOffers[0].second.toStdString();
             EXPECT_EQ(readFile(path), each.damaged);
             EXPECT_EQ(stampOf(path), before);
             EXPECT_TRUE(window->isDocumentEdited());
@@ -918,6 +941,71 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
         EXPECT_FALSE(window->isDocumentEdited());
         EXPECT_EQ(readFile(path), original);
         holdsTheDocument(copy, each.popplerReadsWords);
+    }
+}
+
+TEST(DamagedFiles, ARefusedSaveOffersWhatStillWorksAndSaveAsProposesANewName)
+{
+    // A file MuPDF had to repair (its table is nowhere near where the file
+    // says), and one the user may not write: Ctrl+S is refused, the refusal
+    // offers Save As and Export; Save As proposes a name no file has beside
+    // the refused one, never the refused file, and writes there; Export
+    // opens the export sheet on PDF. The refused file stays byte for byte.
+    QByteArray repaired = testsupport::makeTextPdf(2, "kept words");
+    const qsizetype at = repaired.lastIndexOf("startxref\n") + 10;
+    repaired.replace(at, repaired.indexOf('\n', at) - at, "12");
+    for (const bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "repaired");
+        QTemporaryDir dir;
+        const QByteArray bytes = readOnly ? testsupport::makeTextPdf(2, "kept words") : repaired;
+        const QString path = writeFile(dir, "Report.pdf", bytes);
+        if (readOnly) {
+            ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
+        }
+        Controller c;
+        DocumentWindow* window = c.open(path);
+        ASSERT_TRUE(window);
+        SigningModel::of(window->screen()->model()).insertCheckmark();
+
+        // Save As, its panel cancelled: it proposed "Report copy.pdf", then,
+        // once a file has that name, "Report copy 2.pdf".
+        c.refusalAnswer = Controller::Answer::saveAs;
+        key(window, "Ctrl+S");
+        ASSERT_EQ(c.offered.size(), 1u);
+        EXPECT_EQ(c.offered[0], (quarnkit::SaveRemedies{true, true, true, false}));
+        ASSERT_EQ(c.proposedNames.size(), 1u);
+        EXPECT_EQ(c.proposedNames[0], dir.filePath("Report copy.pdf"));
+        writeFile(dir, "Report copy.pdf", "taken");
+        key(window, "Ctrl+S");
+        ASSERT_EQ(c.proposedNames.size(), 2u);
+        EXPECT_EQ(c.proposedNames[1], dir.filePath("Report copy 2.pdf"));
+        EXPECT_EQ(readFile(path), bytes);
+        EXPECT_TRUE(window->isDocumentEdited());
+
+        // Save As to the name proposed writes the document there: every reader reads its words.
+        c.refusalAnswer = Controller::Answer::saveAs;
+        c.saveAsPath = dir.filePath("Report copy 2.pdf");
+        key(window, "Ctrl+S");
+        EXPECT_EQ(window->filePath(), c.saveAsPath);
+        EXPECT_FALSE(window->isDocumentEdited());
+        EXPECT_EQ(readFile(path), bytes);
+        EXPECT_TRUE(testsupport::runProgram("pdftotext", {c.saveAsPath, "-"}).contains("kept words"));
+        EXPECT_EQ(platform::PdfAnnotations::list(*pdfOf(*QuarnDocument::open(c.saveAsPath)), 0).size(), 1u);
+
+        // Export: the sheet opens on PDF, which keeps the mark; nothing is saved.
+        DocumentWindow* again = c.open(path);
+        ASSERT_TRUE(again);
+        SigningModel::of(again->screen()->model()).insertCheckmark();
+        c.refusalAnswer = Controller::Answer::exportCopy;
+        key(again, "Ctrl+S");
+        ASSERT_TRUE(testsupport::waitFor([&] {
+            auto* sheet = again->findChild<ExportSheet*>();
+            return sheet && sheet->isVisible();
+        }));
+        EXPECT_EQ(again->findChild<ExportSheet*>()->form().format, quarnkit::ExportFormat::pdf);
+        EXPECT_EQ(c.proposedNames.size(), 3u);
+        EXPECT_EQ(readFile(path), bytes);
+        EXPECT_TRUE(again->isDocumentEdited());
     }
 }
 
@@ -953,7 +1041,10 @@ TEST(DamagedFiles, ANameLongerThanTheEngineKeepsIsSavedAfterTheFileOrToldBeforeA
         }
         ASSERT_EQ(c.failures.size(), 1u);
         EXPECT_EQ(c.failures[0].first, "The document “long name.pdf” could not be saved.");
-        EXPECT_EQ(c.failures[0].second, names);
+        // No PDF keeps the name whole; an image of each page still shows what the window does.
+        EXPECT_EQ(c.failures[0].second, names + " " + quarnkit::stillWorks({false, false, true, false}));
+        ASSERT_EQ(c.offered.size(), 1u);
+        EXPECT_EQ(c.offered[0], (quarnkit::SaveRemedies{false, false, true, false}));
         EXPECT_EQ(readFile(path), bytes);
         EXPECT_TRUE(window->isDocumentEdited());
         EXPECT_FALSE(window->saveAs(copy));

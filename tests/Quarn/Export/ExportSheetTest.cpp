@@ -768,3 +768,53 @@ TEST(ExportController, AnExportOverTheOpenDocumentsOwnFileIsRefused)
     EXPECT_EQ(original.readAll(), before);
     EXPECT_EQ(shown.document->pageCount(), 3);
 }
+
+// A file MuPDF had to repair may show less, written anew, than it does in
+// other programs: the export of a PDF asks before it writes, as Save As
+// does, and once the user said yes it does not ask again. No: nothing is
+// written, and the sheet stays for another choice.
+TEST(ExportSheet, APdfOfARepairedFileIsAskedAboutOnceBeforeItIsWritten)
+{
+    QByteArray repaired = testsupport::makeTextPdf(2, "Kept words");
+    const qsizetype at = repaired.lastIndexOf("startxref\n") + 10;
+    repaired.replace(at, repaired.indexOf('\n', at) - at, "12");
+    Shown shown(repaired, ExportFormat::flattenedPDF);
+    ExportController& controller = shown.sheet->controller();
+    int chosen = 0;
+    controller.chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+        return std::optional<QString>(shown.settings.dir.filePath(QStringLiteral("Out%1.pdf").arg(++chosen)));
+    };
+    std::vector<QString> revealed;
+    controller.reveal = [&](const QString& path) { revealed.push_back(path); };
+    std::vector<std::pair<QString, QString>> questions;
+    bool answer = false;
+    controller.confirmLossyCopy = [&](const QString& text, const QString& reason) {
+        questions.emplace_back(text, reason);
+        return answer;
+    };
+
+    shown.key(Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !questions.empty(); }));
+    EXPECT_EQ(questions[0].first, "“Out1.pdf” may show less than the original in other programs.");
+    EXPECT_TRUE(questions[0].second.startsWith("ravlen had to repair this PDF")) << questions[0].second.toStdString();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller.phase().kind, Kind::idle);
+    EXPECT_TRUE(DocumentActions::of(shown.model()).exportPresented());
+    EXPECT_FALSE(QFile::exists(shown.settings.dir.filePath("Out1.pdf")));
+
+    answer = true;
+    shown.key(Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !revealed.empty(); }));
+    EXPECT_EQ(questions.size(), 2u);
+    const QString written = shown.settings.dir.filePath("Out2.pdf");
+    EXPECT_EQ(revealed, std::vector<QString>{written});
+    EXPECT_TRUE(testsupport::runProgram("pdftotext", {written, "-"}).contains("Kept words"));
+
+    // Asked once: the next export of a PDF is written at once.
+    ASSERT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
+    shown.present(ExportFormat::pdf);
+    shown.key(Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return revealed.size() == 2; }));
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(testsupport::runProgram("pdftotext", {revealed[1], "-"}).contains("Kept words"));
+}

@@ -630,3 +630,63 @@ TEST(ExportJob, ABrokenObjectNothingUsesDoesNotStopAnExport)
         EXPECT_TRUE(testsupport::runProgram("pdftotext", {to, "-"}).contains("Exported"));
     }
 }
+
+TEST(ExportJob, APdfOfADamagedFileIsAskedAboutBeforeItIsWritten)
+{
+    // Files whose objects other readers read where ravlen cannot, or only by
+    // guessing: a PDF written anew from ravlen's reading may show less in
+    // other programs (poppler draws no words where the font became nothing).
+    // Each export that writes a PDF asks first (mayShowLess), as Save As
+    // does; once the user said yes it writes. Images are drawn as the window
+    // shows the pages, and sound files are never asked about.
+    QByteArray repaired = testsupport::makeTextPdf(2, "Kept words");
+    const qsizetype at = repaired.lastIndexOf("startxref\n") + 10;
+    repaired.replace(at, repaired.indexOf('\n', at) - at, "12");
+    std::string widths;
+    for (int c = 32; c <= 126; ++c) widths += " 600";
+    const auto font = [&](const std::string& third) {
+        return "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar 32 /LastChar 126 /Widths [600 600 "
+               + third + widths.substr(12) + "] >>";
+    };
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool asks;
+    } cases[] = {
+        {"a table nowhere near where the file says", repaired, true},
+        {"a font dictionary with a key and no value",
+         testsupport::writePdf(
+             testsupport::textPageObjects("Kept words", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica Bold >>")),
+         true},
+        {"a font in a damaged object stream", testsupport::objectStreamPdf("Kept words", font("600"), font("6x0")),
+         true},
+        {"a sound file", testsupport::makeTextPdf(2, "Kept words"), false},
+        {"a sound object stream", testsupport::objectStreamPdf("Kept words", font("600"), font("600")), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
+        const auto doc = PdfDocument::openFile(original.toStdString());
+        for (const ExportFormat format :
+             {ExportFormat::pdf, ExportFormat::flattenedPDF, ExportFormat::redactedPDF, ExportFormat::smallerPDF}) {
+            SCOPED_TRACE(ExportFormats::title(format).toStdString());
+            bool asked = false;
+            try {
+                ExportSnapshot::data(*doc, format, false);
+            } catch (const ExportError& error) {
+                asked = error.kind() == ExportError::Kind::mayShowLess;
+                EXPECT_TRUE(asked) << error.message().toStdString();
+                EXPECT_TRUE(error.message().startsWith("ravlen had to repair this PDF, or can't read some"));
+            }
+            EXPECT_EQ(asked, c.asks);
+        }
+        // Said yes to, the PDF is written; images are never asked about.
+        for (const ExportFormat format : {ExportFormat::pdf, ExportFormat::png}) {
+            const QString to = dir.filePath(format == ExportFormat::pdf ? "out.pdf" : "out.png");
+            const QByteArray snapshot = ExportSnapshot::data(*doc, format, format == ExportFormat::pdf);
+            ExportJob::run(settingsFor(format, {0}), PdfDocument::openBytes(snapshot), to, {});
+            EXPECT_TRUE(QFileInfo(to).size() > 0);
+        }
+    }
+}
