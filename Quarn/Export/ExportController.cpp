@@ -1,5 +1,6 @@
 #include "Quarn/Export/ExportController.h"
 
+#include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Shell/FileManager.h"

@@ -65,6 +65,12 @@ struct Controller {
         controller.showFailure = [this](const QString& text, const QString& reason, QWidget*) {
             failures.push_back({text, reason});
         };
+        // A refused save is told as a failure, and what still works is not taken.
+        controller.offerWhatStillWorks = [this](DocumentWindow&, const QString& text, const QString& reason,
+                                                const quarnkit::SaveRemedies&) {
+            failures.push_back({text, reason});
+            return DocumentController::RefusalAnswer::dismiss;
+        };
         controller.askToSaveChanges = [this](DocumentWindow&) {
             ++questions;
             return answer;
