@@ -1193,30 +1193,36 @@ bool isSignatureC(fz_context* ctx, pdf_obj* field)
 
 } // namespace
 
+int anyFieldC(fz_context* ctx, pdf_document* doc, int (*test)(fz_context*, pdf_document*, pdf_obj* field))
+{
+    pdf_obj* stack[64];
+    int depth = 0, visited = 0;
+    pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/Fields");
+    if (pdf_is_array(ctx, fields)) stack[depth++] = fields;
+    while (depth > 0 && visited < 100000) {
+        pdf_obj* list = stack[--depth];
+        const int n = pdf_array_len(ctx, list);
+        for (int i = 0; i < n; ++i, ++visited) {
+            pdf_obj* field = pdf_array_get(ctx, list, i);
+            if (test(ctx, doc, field)) return 1;
+            pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
+            if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
+        }
+    }
+    return 0;
+}
+
 // Whether a field of the form, or a widget on a page, is a signature with a
 // value. Some signing programs leave the new field out of the form's list
 // when the catalog holds the form itself, and other readers still find and
-// check the signature through the page: a full rewrite would break it. The
-// field tree is walked with a bounded stack: a damaged file may make it a cycle.
+// check the signature through the page: a full rewrite would break it.
 int isSignedC(fz_context* ctx, pdf_document* doc)
 {
     int isSigned = 0;
     fz_var(isSigned);
     fz_try(ctx) {
-        pdf_obj* stack[64];
-        int depth = 0, visited = 0;
-        pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/Fields");
-        if (pdf_is_array(ctx, fields)) stack[depth++] = fields;
-        while (depth > 0 && !isSigned && visited < 100000) {
-            pdf_obj* list = stack[--depth];
-            const int n = pdf_array_len(ctx, list);
-            for (int i = 0; i < n && !isSigned; ++i, ++visited) {
-                pdf_obj* field = pdf_array_get(ctx, list, i);
-                if (isSignatureC(ctx, field)) isSigned = 1;
-                pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
-                if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
-            }
-        }
+        isSigned = anyFieldC(
+            ctx, doc, [](fz_context* c, pdf_document*, pdf_obj* field) { return isSignatureC(c, field) ? 1 : 0; });
         // Reading each page's list of marks costs little beside the save
         // that asks, which writes every object of the file.
         const int pages = isSigned ? 0 : pdf_count_pages(ctx, doc);

@@ -813,22 +813,10 @@ int fieldsChangedNowC(fz_context* ctx, pdf_document* doc)
     if (doc->num_incremental_sections == 0 || doc->repair_attempted) return 0;
     int changed = 0;
     fz_var(changed);
-    fz_try(ctx) {
-        pdf_obj* stack[64];
-        int depth = 0, visited = 0;
-        pdf_obj* fields = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm/Fields");
-        if (pdf_is_array(ctx, fields)) stack[depth++] = fields;
-        while (depth > 0 && !changed && visited < 100000) {
-            pdf_obj* list = stack[--depth];
-            const int n = pdf_array_len(ctx, list);
-            for (int i = 0; i < n && !changed; ++i, ++visited) {
-                pdf_obj* field = pdf_array_get(ctx, list, i);
-                changed = pdf_is_indirect(ctx, field) && pdf_xref_is_incremental(ctx, doc, pdf_to_num(ctx, field));
-                pdf_obj* kids = pdf_dict_get(ctx, field, PDF_NAME(Kids));
-                if (pdf_is_array(ctx, kids) && depth < 64) stack[depth++] = kids;
-            }
-        }
-    }
+    fz_try(ctx)
+        changed = anyFieldC(ctx, doc, [](fz_context* c, pdf_document* d, pdf_obj* field) {
+            return pdf_is_indirect(c, field) && pdf_xref_is_incremental(c, d, pdf_to_num(c, field)) ? 1 : 0;
+        });
     fz_catch(ctx) changed = 0;
     return changed;
 }

@@ -615,6 +615,10 @@ bool appearancesToDraw(PdfDocument::Impl& d);
 bool showFieldValues(PdfDocument::Impl& d, pdf_page* page);
 // Whether a field of the form, or a widget on a page, is a signature with a
 // value; a file that cannot be read through counts as signed. Never throws.
+// Whether `test` holds for a field of the form's field tree, walked with a
+// bounded stack: a damaged file may make the tree a cycle. Throws like any
+// MuPDF call.
+int anyFieldC(fz_context* ctx, pdf_document* doc, int (*test)(fz_context*, pdf_document*, pdf_obj* field));
 int isSignedC(fz_context* ctx, pdf_document* doc);
 // Whether the document's fields stay as its file holds them, whatever is
 // written or shown: a signed file's do. Asked once a document (isSignedC
