@@ -605,6 +605,12 @@ TEST(PdfAnnotations, ANoteKeepsItsIconAsReadersDrawItWhenItChanges)
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
         "<< /Type /Annot /Subtype /Text /Rect [300 500 300 500] /Contents (A point) /F 4 >>",
     });
+    const QByteArray narrow = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
+        "<< /Type /Annot /Subtype /Text /Rect [300 470 302 500] /Contents (Narrow) /F 4 >>",
+    });
     const QByteArray ownSize = testsupport::writePdf({
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -625,6 +631,7 @@ TEST(PdfAnnotations, ANoteKeepsItsIconAsReadersDrawItWhenItChanges)
         {"a note of a box 2.8 points wide, its colour changed", corpus, colour, 841.89},
         {"a note of a box 2.8 points wide, its icon changed", corpus, icon, 841.89},
         {"a note of a box of no size, its text changed", point, text},
+        {"a note 2 points wide and 30 high, its text changed", narrow, text},
         {"a note drawn in a box of the icon's size, its text changed", ownSize, text},
     };
     for (const auto& c : cases) {

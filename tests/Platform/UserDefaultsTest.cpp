@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <thread>
@@ -118,6 +119,18 @@ TEST(UserDefaults, ChangesReachTheFileWithoutSynchronize)
     // Written off this thread shortly after the change.
     testsupport::waitFor([&] { return readFile(path).contains("later"); });
     EXPECT_TRUE(readFile(path).contains("\"later\": 42"));
+
+    // A steady stream of changes (a slider dragged on and on) is written while
+    // it goes on, not only once it stops.
+    int step = 0;
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            defaults.set("dragged", ++step);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return readFile(path).contains("dragged");
+        },
+        10000))
+        << step << " changes made, none written";
 }
 
 TEST(UserDefaults, DestructorWritesPendingChanges)

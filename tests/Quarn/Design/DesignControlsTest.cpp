@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 #include <QTest>
@@ -321,6 +322,56 @@ TEST(Spinner, ItsTurnsReachTheScreen)
     spinner->hide();
     QApplication::processEvents();
     EXPECT_FALSE(spinner->isTurning());
+}
+
+namespace {
+
+// Where a spinner's bright arc stands: the direction, in degrees, of the
+// centre of its bright pixels seen from the middle of the widget.
+double arcDirection(const QImage& image)
+{
+    double x = 0, y = 0;
+    const QPointF middle(image.width() / 2.0, image.height() / 2.0);
+    for (int row = 0; row < image.height(); ++row)
+        for (int column = 0; column < image.width(); ++column)
+            if (qGray(image.pixel(column, row)) > 150) {
+                const QPointF at = QPointF(column + 0.5, row + 0.5) - middle;
+                const double length = std::hypot(at.x(), at.y());
+                x += at.x() / length, y += at.y() / length;
+            }
+    return std::atan2(y, x) * 180 / M_PI;
+}
+
+} // namespace
+
+// Each tick turns the arc by a twelfth of a turn, so that it is seen to spin,
+// not to creep.
+TEST(Spinner, EachTickTurnsTheArcByItsStep)
+{
+    QWidget window;
+    window.resize(80, 80);
+    window.setStyleSheet(QStringLiteral("background: black"));
+    window.setAutoFillBackground(true);
+    auto* spinner = new Spinner(64, QStringLiteral("Busy"), &window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QImage last = spinner->grab().toImage();
+    std::vector<double> steps;
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        const QImage now = spinner->grab().toImage();
+        if (now != last) {
+            const double turned = std::remainder(arcDirection(now) - arcDirection(last), 360.0);
+            steps.push_back(std::abs(turned));
+            last = now;
+        }
+        return steps.size() >= 4;
+    }));
+    for (double step : steps) {
+        // A tick seen late shows two steps at once.
+        const double ticks = std::round(step / 30);
+        EXPECT_GE(ticks, 1) << "turned " << step << " degrees";
+        EXPECT_NEAR(step, ticks * 30, 4) << "turned " << step << " degrees";
+    }
 }
 
 TEST(WindowChrome, StylesItsWindowAndPutsTheDarkBack)
