@@ -409,6 +409,39 @@ void overwriteAfter(int fd, const char* after, const char* marker, char byte)
     ASSERT_EQ(::pwrite(fd, &written, 1, to), 1);
 }
 
+// The object the last trailer names at `key` marked free in the last
+// cross-reference table, the trailer still naming it.
+void freeInLastTable(int fd, const char* key)
+{
+    struct stat info = {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    QByteArray bytes(qsizetype(info.st_size), 0);
+    ASSERT_EQ(::pread(fd, bytes.data(), size_t(bytes.size()), 0), ssize_t(bytes.size()));
+    const qsizetype trailer = bytes.lastIndexOf("trailer");
+    ASSERT_GE(trailer, 0) << "the file ends in a table";
+    const qsizetype named = bytes.indexOf(key, trailer);
+    ASSERT_GE(named, 0) << key;
+    const int num = bytes.mid(named + qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toInt();
+    const qsizetype entries = bytes.lastIndexOf("xref", trailer) + 4;
+    qsizetype at = entries;
+    while (at < trailer) {
+        while (bytes[at] == '\r' || bytes[at] == '\n' || bytes[at] == ' ') ++at;
+        const qsizetype lineEnd = bytes.indexOf('\n', at);
+        const QList<QByteArray> head = bytes.mid(at, lineEnd - at).trimmed().split(' ');
+        ASSERT_EQ(head.size(), 2) << "a subsection's first line";
+        const int first = head[0].toInt(), count = head[1].toInt();
+        at = lineEnd + 1;
+        if (num >= first && num < first + count) {
+            const qsizetype entry = at + qsizetype(num - first) * 20;
+            ASSERT_EQ(bytes[entry + 17], 'n');
+            ASSERT_EQ(::pwrite(fd, "f", 1, off_t(entry + 17)), 1);
+            return;
+        }
+        at += qsizetype(count) * 20;
+    }
+    ADD_FAILURE() << "object " << num << " is in no subsection of the last table";
+}
+
 // The written file made `bytes` whole.
 void writeWhole(int fd, const QByteArray& bytes)
 {
@@ -458,6 +491,8 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
          plain | encrypted | signedFile},
         {"a byte of the signed part", [](int fd, auto&) { replaceIn(fd, "%PDF", "%PDF-1.4", "%PDF-1.5"); },
          PdfErrorCode::unfaithfulCopy, signedFile},
+        {"the new document information freed, the trailer still naming it",
+         [](int fd, auto&) { freeInLastTable(fd, "/Info"); }, PdfErrorCode::unfaithfulCopy, plain | signedFile},
     };
     platform::PdfSaveOptions locking;
     locking.encryption = platform::PdfSaveOptions::Encryption::aes256;
