@@ -264,17 +264,16 @@ void relinkLayersC(fz_context* ctx, pdf_document* dst, pdf_obj* obj, const Layer
 }
 
 // Pages grafted with a map of their own copy each layer their content names
-// anew (pageCopyC): the objects made since `firstNew` are pointed at the
-// document's copies instead, and those copies (`pageCopies`) go.
-void relinkPageC(fz_context* ctx, pdf_document* dst, int firstNew, const LayerPairs& pageCopies)
+// anew (pageCopyC): the objects made since `from` are pointed at the
+// document's copies instead.
+void relinkPageC(fz_context* ctx, pdf_document* dst, int from, const LayerPairs& pageCopies)
 {
-    for (int num = firstNew, end = pdf_xref_len(ctx, dst); num < end; ++num) {
+    for (int num = from, end = pdf_xref_len(ctx, dst); num < end; ++num) {
         if (pairedC(pageCopies, num)) continue;
         // Made here, each is held in memory (a stream by its dictionary).
         const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, dst, num);
         if (entry && entry->obj) relinkLayersC(ctx, dst, entry->obj, pageCopies, 0);
     }
-    for (int i = 0; i < pageCopies.count; ++i) pdf_delete_object(ctx, dst, pageCopies.nums[2 * i]);
 }
 
 // Grafts layer `source` of `src` with a page's map first, so that the
@@ -336,9 +335,20 @@ void beginLayerGraftC(fz_context* ctx, pdf_document* dst, pdf_document* src, Lay
         pageCopyC(ctx, graft->map, src, graft->layers.nums[2 * i], graft->layers.nums[2 * i + 1], &graft->pageCopies);
 }
 
+void relinkLayersSinceC(fz_context* ctx, pdf_document* dst, const LayerGraft& graft, int from)
+{
+    if (graft.pageCopies.count) relinkPageC(ctx, dst, from, graft.pageCopies);
+}
+
 void endLayerGraftC(fz_context* ctx, pdf_document* dst, const LayerGraft& graft)
 {
-    if (graft.pageCopies.count) relinkPageC(ctx, dst, graft.firstNew, graft.pageCopies);
+    relinkLayersSinceC(ctx, dst, graft, graft.firstNew);
+    dropPageCopiesC(ctx, dst, graft);
+}
+
+void dropPageCopiesC(fz_context* ctx, pdf_document* dst, const LayerGraft& graft)
+{
+    for (int i = 0; i < graft.pageCopies.count; ++i) pdf_delete_object(ctx, dst, graft.pageCopies.nums[2 * i]);
 }
 
 void dropLayerGraftC(fz_context* ctx, LayerGraft* graft)

@@ -50,8 +50,14 @@ struct LayerGraft {
 // as they were (graft->settings).
 void beginLayerGraftC(fz_context* ctx, pdf_document* dst, pdf_document* src, LayerGraft* graft);
 // Once the pages are grafted: points what the map made at dst's copy of
-// each layer, one copy of each however many pages name it.
+// each layer, one copy of each however many pages name it, and drops the
+// map's own copies of them (dropPageCopiesC).
 void endLayerGraftC(fz_context* ctx, pdf_document* dst, const LayerGraft& graft);
+// The same for what the map made from object `from` on, the map's own
+// copies kept: a graft that goes on, page by page, relinks each page as it
+// is made, and drops the copies once no page is to come.
+void relinkLayersSinceC(fz_context* ctx, pdf_document* dst, const LayerGraft& graft, int from);
+void dropPageCopiesC(fz_context* ctx, pdf_document* dst, const LayerGraft& graft);
 // Lets go of what the graft holds; never throws.
 void dropLayerGraftC(fz_context* ctx, LayerGraft* graft);
 

@@ -76,11 +76,23 @@ bool isShown(fz_context* ctx, pdf_obj* annot, PdfMarkUse use)
     return drawsMark(pdf_dict_get_int(ctx, annot, PDF_NAME(F)), use);
 }
 
+// The dictionary `dict` holds at `key` made its own: one it names as an
+// object (which other copies may name too) becomes a direct copy of it.
+pdf_obj* ownDictC(fz_context* ctx, pdf_obj* dict, pdf_obj* key)
+{
+    pdf_obj* value = pdf_dict_get(ctx, dict, key);
+    if (!pdf_is_indirect(ctx, value)) return value;
+    pdf_dict_put_drop(ctx, dict, key, pdf_copy_dict(ctx, pdf_resolve_indirect(ctx, value)));
+    return pdf_dict_get(ctx, dict, key);
+}
+
 // Gives a form object grafted for an appearance the entries of the page's
 // resources it lacks. Readers draw an appearance over the page: poppler looks
 // a name its resources lack (a font, say) up in the page's, and MuPDF takes
 // the page's when it has none. Drawn from the new page, whose resources hold
-// only the forms, it would find nothing there.
+// only the forms, it would find nothing there. The form's resources, which
+// other forms and pages share through the graft, take the entries into
+// copies of their own.
 void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResources)
 {
     pdf_obj* own = pdf_dict_get(ctx, form, PDF_NAME(Resources));
@@ -94,6 +106,7 @@ void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResource
         pdf_obj* theirs = pdf_dict_get_val(ctx, pageResources, i);
         pdf_obj* mine = pdf_dict_get(ctx, own, key);
         if (!mine) {
+            own = ownDictC(ctx, form, PDF_NAME(Resources));
             pdf_dict_put(ctx, own, key, theirs);
             continue;
         }
@@ -102,9 +115,39 @@ void inheritPageResourcesC(fz_context* ctx, pdf_obj* form, pdf_obj* pageResource
             continue;
         for (int j = 0, m = pdf_dict_len(ctx, theirs); j < m; ++j) {
             pdf_obj* name = pdf_dict_get_key(ctx, theirs, j);
-            if (!pdf_dict_get(ctx, mine, name)) pdf_dict_put(ctx, mine, name, pdf_dict_get_val(ctx, theirs, j));
+            if (pdf_dict_get(ctx, mine, name)) continue;
+            own = ownDictC(ctx, form, PDF_NAME(Resources));
+            mine = ownDictC(ctx, own, key);
+            pdf_dict_put(ctx, mine, name, pdf_dict_get_val(ctx, theirs, j));
         }
     }
+}
+
+// A stream of `dst` of its own for `stream`: its stored bytes in their own
+// encoding, under a dictionary whose entries come through the graft's map,
+// so that what it uses is copied once however many pages draw it, and what
+// is done to this copy is done to it alone.
+pdf_obj* ownStreamCopyC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* stream)
+{
+    pdf_obj* dict = pdf_new_dict(ctx, dst, pdf_dict_len(ctx, stream));
+    fz_buffer* bytes = nullptr;
+    pdf_obj* copy = nullptr;
+    fz_var(bytes);
+    fz_try(ctx) {
+        for (int i = 0, n = pdf_dict_len(ctx, stream); i < n; ++i) {
+            pdf_obj* key = pdf_dict_get_key(ctx, stream, i);
+            if (pdf_name_eq(ctx, key, PDF_NAME(Length))) continue;
+            pdf_dict_put_drop(ctx, dict, key, pdf_graft_mapped_object(ctx, map, pdf_dict_get_val(ctx, stream, i)));
+        }
+        bytes = pdf_load_raw_stream(ctx, stream);
+        copy = pdf_add_stream(ctx, dst, bytes, dict, 1);
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, bytes);
+        pdf_drop_obj(ctx, dict);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+    return copy;
 }
 
 // The widgets of a page that show a drawing made for the screen alone
@@ -127,9 +170,11 @@ void drawnForScreenOnlyC(fz_context* ctx, pdf_page* page, std::unordered_set<int
 // that belongs to a layer (/OC) is drawn as content of that layer, named
 // "MarkLayer<i>" among the new page's `resources`. `pageResources` are the
 // page's own, grafted with `map`. The widgets `forScreen` names are left to
-// appendDrawnMarksC.
-void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse use, pdf_obj* pageResources,
-                  pdf_obj* resources, pdf_obj* xobjects, fz_buffer* contents, const std::unordered_set<int>& forScreen)
+// appendDrawnMarksC. Each form is the page's own copy of the appearance,
+// which takes the page's resources.
+void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_document* dst, pdf_obj* page, PdfMarkUse use,
+                  pdf_obj* pageResources, pdf_obj* resources, pdf_obj* xobjects, fz_buffer* contents,
+                  const std::unordered_set<int>& forScreen)
 {
     pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
     const int n = pdf_array_len(ctx, annots);
@@ -146,7 +191,7 @@ void appendMarksC(fz_context* ctx, pdf_graft_map* map, pdf_obj* page, PdfMarkUse
         const float sx = (rect.x1 - rect.x0) / bw, sy = (rect.y1 - rect.y0) / bh;
         char name[32];
         fz_snprintf(name, sizeof name, "Mark%d", i);
-        pdf_dict_puts_drop(ctx, xobjects, name, pdf_graft_mapped_object(ctx, map, ap));
+        pdf_dict_puts_drop(ctx, xobjects, name, ownStreamCopyC(ctx, map, dst, ap));
         // An appearance is drawn as a form whatever its subtype says; drawn
         // with Do, it is one only with the subtype, in poppler and MuPDF
         // alike. The copy gets it: the source stays as it is.
@@ -226,27 +271,38 @@ void appendDrawnMarksC(fz_context* ctx, pdf_document* dst, pdf_page* page, PdfMa
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
+// The graft every page of a flattened copy goes through: what the pages
+// share is copied once. `relinked`: the objects before it name the
+// document's copy of each layer.
+struct FlattenedGraft {
+    LayerGraft layers;
+    int begun = 0;
+    int relinked = 0;
+};
+
 void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_page* srcPage, int index, PdfMarkUse use,
                     fz_matrix m, fz_matrix deviceCtm, float w, float h, const std::unordered_set<int>* forScreen,
-                    FzError* err)
+                    FlattenedGraft* graft, FzError* err)
 {
-    LayerGraft graft;
     fz_buffer* pageContents = nullptr;
     fz_buffer* contents = nullptr;
     pdf_obj* pageResources = nullptr;
     pdf_obj* form = nullptr;
     pdf_obj* resources = nullptr;
-    fz_var(graft);
     fz_var(pageContents);
     fz_var(contents);
     fz_var(pageResources);
     fz_var(form);
     fz_var(resources);
     fz_try(ctx) {
-        // The page's layers are the document's: their settings come along
+        // The pages' layers are the document's: their settings come along
         // once, and each page's content names the one copy of each.
-        beginLayerGraftC(ctx, dst, src, &graft);
-        pdf_graft_map* map = graft.map;
+        if (!graft->begun) {
+            beginLayerGraftC(ctx, dst, src, &graft->layers);
+            graft->begun = 1;
+            graft->relinked = pdf_xref_len(ctx, dst);
+        }
+        pdf_graft_map* map = graft->layers.map;
         pdf_obj* page = pdf_lookup_page_obj(ctx, src, index);
         fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox)));
         if (fz_is_empty_rect(media)) media = fz_make_rect(0, 0, 612, 792);
@@ -266,11 +322,14 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pdf_dict_puts(ctx, xobjects, "Page", form);
         contents = fz_new_buffer(ctx, 256);
         fz_append_printf(ctx, contents, "q %g %g %g %g %g %g cm /Page Do\n", m.a, m.b, m.c, m.d, m.e, m.f);
-        appendMarksC(ctx, map, page, use, pageResources, resources, xobjects, contents, *forScreen);
+        appendMarksC(ctx, map, dst, page, use, pageResources, resources, xobjects, contents, *forScreen);
         fz_append_string(ctx, contents, "Q\n");
         appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents, *forScreen);
         addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
-        endLayerGraftC(ctx, dst, graft);
+        // What this page (or one that failed before it) made names the
+        // document's layers; later pages reuse it as it is.
+        relinkLayersSinceC(ctx, dst, graft->layers, graft->relinked);
+        graft->relinked = pdf_xref_len(ctx, dst);
     }
     fz_always(ctx) {
         pdf_drop_obj(ctx, resources);
@@ -278,9 +337,19 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pdf_drop_obj(ctx, pageResources);
         fz_drop_buffer(ctx, contents);
         fz_drop_buffer(ctx, pageContents);
-        dropLayerGraftC(ctx, &graft);
     }
     fz_catch(ctx) captureError(ctx, err);
+}
+
+// Once no page is to come: the graft's own copies of the layers, which
+// nothing names, go with it. Never throws.
+void endFlattenedGraftC(fz_context* ctx, pdf_document* dst, FlattenedGraft* graft)
+{
+    fz_try(ctx) {
+        if (graft->begun) dropPageCopiesC(ctx, dst, graft->layers);
+    }
+    fz_catch(ctx) {} // left for the save's garbage collection
+    dropLayerGraftC(ctx, &graft->layers);
 }
 
 void imagePageC(fz_context* ctx, pdf_document* dst, unsigned char* rgb, int w, int h, int stride, float pw, float ph,
@@ -566,30 +635,42 @@ void invisibleTextC(fz_context* ctx, pdf_document* doc, pdf_page* page, const ch
 
 } // namespace
 
-void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,
-                         PdfSize size, PdfMarkUse use)
+struct FlattenedCopy::Graft : FlattenedGraft {};
+
+FlattenedCopy::FlattenedCopy(PdfDocument& target, const PdfDocument& source)
+    : target_(target), source_(source), graft_(std::make_unique<Graft>())
 {
     if (&target == &source) throw PdfError(PdfErrorCode::general, "a page cannot be flattened into its own document");
-    std::scoped_lock lock(target.impl().mutex, source.impl().mutex);
-    settleBeforeEditing(target.impl());
-    if (target.impl().locked || source.impl().locked)
+}
+
+FlattenedCopy::~FlattenedCopy()
+{
+    std::lock_guard lock(target_.impl().mutex);
+    endFlattenedGraftC(pdfContext(), target_.impl().doc, graft_.get());
+}
+
+void FlattenedCopy::appendPage(int index, const PdfMatrix& userToPage, PdfSize size, PdfMarkUse use)
+{
+    std::scoped_lock lock(target_.impl().mutex, source_.impl().mutex);
+    settleBeforeEditing(target_.impl());
+    if (target_.impl().locked || source_.impl().locked)
         throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
-    if (index < 0 || index >= source.pageCount())
+    if (index < 0 || index >= source_.pageCount())
         throw PdfError(PdfErrorCode::pageOutOfRange, "page " + std::to_string(index + 1) + " does not exist");
     // The new page's space has y up from its bottom edge.
     const PdfMatrix toPage = userToPage.then({1, 0, 0, -1, 0, size.height});
-    PageRef page = loadPage(source.impl(), index);
+    PageRef page = loadPage(source_.impl(), index);
     // MuPDF draws from its page space: undo the page's own transform first.
     // The device then writes in the new page's own space, which keeps the
     // boxes of the groups it makes in the space of their contents.
     const PdfMatrix deviceCtm = pageTransform(page.page).inverted().then(toPage);
     FzError err;
-    inheritOrigins(target.impl(), source.impl());
+    inheritOrigins(target_.impl(), source_.impl());
     std::unordered_set<int> forScreen;
     drawnForScreenOnlyC(pdfContext(), page.page, &forScreen);
-    flattenedPageC(pdfContext(), target.impl().doc, source.impl().doc, page.page, index, use, toFz(toPage),
-                   toFz(deviceCtm), float(size.width), float(size.height), &forScreen, &err);
-    pageTreeChanged(target.impl());
+    flattenedPageC(pdfContext(), target_.impl().doc, source_.impl().doc, page.page, index, use, toFz(toPage),
+                   toFz(deviceCtm), float(size.width), float(size.height), &forScreen, graft_.get(), &err);
+    pageTreeChanged(target_.impl());
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

@@ -7,23 +7,45 @@
 
 #include <QImage>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace platform::PdfWriting {
 
-// Appends a page of `size` points to `target` showing page `index` of
-// `source` with its annotations and form fields painted in as ordinary page
-// content: the page's content and each annotation's appearance become form
-// objects drawn on the new page, so text stays text in its own fonts and no
-// annotation or field survives as one. Annotations that come without an
-// appearance are drawn as MuPDF draws them, through its PDF output device.
-// Only the marks drawsMark shows for `use` (flatten or print) are painted
-// in; links and popups are left out. `userToPage` maps the source's user
-// space to the new page shown upright (origin at the top left, y down,
-// points). Throws PdfError.
-void appendFlattenedPage(PdfDocument& target, const PdfDocument& source, int index, const PdfMatrix& userToPage,
-                         PdfSize size, PdfMarkUse use);
+// Pages of `source` drawn anew as pages of `target`, flattened. Every page
+// goes through one graft, so that what the pages share (fonts, pictures,
+// their resources) comes once, in its own encoding, however many pages use
+// it. The source must not change while it lives (the job's own copy).
+class FlattenedCopy {
+public:
+    // Throws PdfError when `target` is `source`.
+    FlattenedCopy(PdfDocument& target, const PdfDocument& source);
+    ~FlattenedCopy();
+    FlattenedCopy(const FlattenedCopy&) = delete;
+    FlattenedCopy& operator=(const FlattenedCopy&) = delete;
+
+    PdfDocument& target() const { return target_; }
+    const PdfDocument& source() const { return source_; }
+
+    // Appends a page of `size` points to the target showing page `index` of
+    // the source with its annotations and form fields painted in as ordinary
+    // page content: the page's content and each annotation's appearance become
+    // form objects drawn on the new page, so text stays text in its own fonts
+    // and no annotation or field survives as one. Annotations that come
+    // without an appearance are drawn as MuPDF draws them, through its PDF
+    // output device. Only the marks drawsMark shows for `use` (flatten or
+    // print) are painted in; links and popups are left out. `userToPage` maps
+    // the source's user space to the new page shown upright (origin at the
+    // top left, y down, points). Throws PdfError.
+    void appendPage(int index, const PdfMatrix& userToPage, PdfSize size, PdfMarkUse use);
+
+private:
+    struct Graft;
+    PdfDocument& target_;
+    const PdfDocument& source_;
+    std::unique_ptr<Graft> graft_;
+};
 
 // Appends a page of `size` points that shows `image` stretched over all of
 // it, and nothing else. Throws PdfError.

@@ -164,13 +164,14 @@ std::shared_ptr<PdfDocument> drawPDF(const PdfDocument& doc, const std::vector<i
 {
     try {
         const auto out = PdfDocument::createEmpty();
+        platform::PdfWriting::FlattenedCopy copy(*out, doc);
         int drawn = 0;
         for (size_t k = 0; k < pages.size(); ++k) {
             if (stop.stop_requested()) throw ExportCancelled();
             if (progress) progress(int(k));
             const int index = pages[k];
             if (!exists(doc, index)) continue;
-            drawPage(*out, doc, index, drawnSizeOf(doc, index));
+            drawPage(copy, index, drawnSizeOf(doc, index));
             ++drawn;
         }
         if (drawn == 0) throw failure(ExportError::Kind::renderFailed);
@@ -223,11 +224,11 @@ DocumentInfo documentInfo(const PdfDocument& doc)
 namespace {
 
 // The page and its marks as vector content.
-void drawPainted(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+void drawPainted(platform::PdfWriting::FlattenedCopy& copy, int index, PdfSize size)
 {
     try {
-        platform::PdfWriting::appendFlattenedPage(out, source, index, userToPixels(source.pageGeometry(index), 1.0),
-                                                  size, platform::PdfMarkUse::flatten);
+        copy.appendPage(index, userToPixels(copy.source().pageGeometry(index), 1.0), size,
+                        platform::PdfMarkUse::flatten);
     } catch (const PdfError&) {
         throw failure(ExportError::Kind::renderFailed);
     }
@@ -235,18 +236,19 @@ void drawPainted(PdfDocument& out, const PdfDocument& source, int index, PdfSize
 
 } // namespace
 
-void drawFlattened(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+void drawFlattened(platform::PdfWriting::FlattenedCopy& copy, int index, PdfSize size)
 {
     // A black box painted into a page reads as removal, and a careful reader
     // takes it so: what a redaction mark covers goes, as in a redacted copy.
-    drawRedacted(out, source, index, size);
+    drawRedacted(copy, index, size);
 }
 
-void drawRedacted(PdfDocument& out, const PdfDocument& source, int index, PdfSize size)
+void drawRedacted(platform::PdfWriting::FlattenedCopy& copy, int index, PdfSize size)
 {
+    const PdfDocument& source = copy.source();
     std::vector<platform::PdfRect> areas;
     for (const platform::PdfAnnotation& mark : Redaction::redactions(source, index)) areas.push_back(mark.rect);
-    if (areas.empty()) return drawPainted(out, source, index, size);
+    if (areas.empty()) return drawPainted(copy, index, size);
 
     const double scale = cappedScale(size, ExportSettings::redactionDPI / 72.0);
     const QImage image = opaqueBitmap(source, index, scale, [&areas](QPainter& painter) {
@@ -259,7 +261,7 @@ void drawRedacted(PdfDocument& out, const PdfDocument& source, int index, PdfSiz
             painter.fillRect(toPixels.mapRect(QRectF(r.x, r.y, r.width, r.height)).toAlignedRect(), Qt::black);
     });
     try {
-        platform::PdfWriting::appendImagePage(out, image, size);
+        platform::PdfWriting::appendImagePage(copy.target(), image, size);
     } catch (const PdfError&) {
         throw failure(ExportError::Kind::renderFailed);
     }

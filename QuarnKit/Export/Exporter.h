@@ -22,6 +22,10 @@
 #include <string>
 #include <vector>
 
+namespace platform::PdfWriting {
+class FlattenedCopy;
+}
+
 namespace quarnkit::Exporter {
 
 // ------------------------------------------------------------ page selection
@@ -48,9 +52,9 @@ QString pageFileName(const QString& base, int index, int count, const QString& e
 // The page without alpha, then `overlay` in user space. Throws ExportError.
 QImage opaqueBitmap(const platform::PdfDocument& doc, int index, double scale, const Overlay& overlay = {});
 
-// Draws page `index` of `source` as a new last page of `out`, `size` points large.
-using PageDrawer = std::function<void(platform::PdfDocument& out, const platform::PdfDocument& source, int index,
-                                      platform::PdfSize size)>;
+// Draws page `index` of the copy's source as a new last page of its target,
+// `size` points large.
+using PageDrawer = std::function<void(platform::PdfWriting::FlattenedCopy& copy, int index, platform::PdfSize size)>;
 using DocumentInfo = std::map<std::string, std::string>; // Info key to text
 
 // A new PDF with one page per listed page that exists, each of the page's
@@ -73,11 +77,11 @@ DocumentInfo documentInfo(const platform::PdfDocument& doc);
 // The page with its marks and form fields as page content; text stays text.
 // A page with redaction marks is drawn as drawRedacted draws it: a black box
 // in a flattened copy is taken for removal, so it removes what it covers.
-void drawFlattened(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size);
+void drawFlattened(platform::PdfWriting::FlattenedCopy& copy, int index, platform::PdfSize size);
 // A page without redactions as page content; one with redactions as an image
 // of itself at 300 dpi (lower for a page too large for that) with the
 // redacted areas black, so nothing under them survives. Throws ExportError.
-void drawRedacted(platform::PdfDocument& out, const platform::PdfDocument& source, int index, platform::PdfSize size);
+void drawRedacted(platform::PdfWriting::FlattenedCopy& copy, int index, platform::PdfSize size);
 
 // ------------------------------------------------------------ documents, text, images
 

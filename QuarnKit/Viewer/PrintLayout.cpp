@@ -55,6 +55,8 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
             if (pages.empty() || area.isEmpty()) return {};
             const std::shared_ptr<platform::PdfDocument> source = pdf->copy();
             const std::shared_ptr<platform::PdfDocument> out = platform::PdfDocument::createEmpty();
+            // The sheets share what the pages share: one copy of each font and picture.
+            platform::PdfWriting::FlattenedCopy copy(*out, *source);
             for (const int index : pages) {
                 const platform::PdfPageGeometry geometry = source->pageGeometry(index);
                 const platform::PdfSize drawn = Exporter::drawnSize(geometry, Exporter::displayBox(geometry));
@@ -67,8 +69,7 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
                 const double fit = placed.rect.width() / (placed.turned ? drawn.height : drawn.width);
                 toSheet = toSheet.then(platform::PdfMatrix::scale(fit, fit))
                               .then(platform::PdfMatrix::translate(placed.rect.x(), placed.rect.y()));
-                platform::PdfWriting::appendFlattenedPage(*out, *source, index, toSheet,
-                                                          {sheet.width(), sheet.height()}, platform::PdfMarkUse::print);
+                copy.appendPage(index, toSheet, {sheet.width(), sheet.height()}, platform::PdfMarkUse::print);
             }
             if (out->pageCount() != int(pages.size())) return {};
             try {

@@ -751,9 +751,9 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
                 // draws the document, with the marks printed.
                 const auto source = road == printed ? doc->copy() : doc;
                 auto flat = PdfDocument::createEmpty();
-                platform::PdfWriting::appendFlattenedPage(
-                    *flat, *source, 0, source->pageGeometry(0).userToDisplay, {612, 792},
-                    road == printed ? platform::PdfMarkUse::print : platform::PdfMarkUse::flatten);
+                platform::PdfWriting::FlattenedCopy(*flat, *source)
+                    .appendPage(0, source->pageGeometry(0).userToDisplay, {612, 792},
+                                road == printed ? platform::PdfMarkUse::print : platform::PdfMarkUse::flatten);
                 doc = flat;
             }
             QImage drawn = doc->render(0, 4.0);

@@ -123,7 +123,7 @@ TEST(PdfPageRecordingTest, APageWhoseContentFailsPartWayKeepsWhatWasDrawnBefore)
         const QString original = testsupport::writeFile(dir, "original.pdf", c.bytes);
         const auto flat = PdfDocument::createEmpty();
         ASSERT_NO_THROW(
-            PdfWriting::appendFlattenedPage(*flat, *doc, 0, g.userToDisplay, g.displaySize, PdfMarkUse::flatten));
+            PdfWriting::FlattenedCopy(*flat, *doc).appendPage(0, g.userToDisplay, g.displaySize, PdfMarkUse::flatten));
         const QString flattened = dir.filePath("flattened.pdf");
         flat->saveToFile(flattened.toStdString());
         const QImage before = popplerDrawing(original);

@@ -459,8 +459,8 @@ TEST(ExporterPdf, PagesOfFilesWhoseLayersDifferEachShowTheirFilesLayers)
     auto out = PdfDocument::createEmpty();
     for (const PdfDocument* doc : {shown.get(), turned.get(), shown.get()}) {
         const platform::PdfPageGeometry geometry = doc->pageGeometry(0);
-        platform::PdfWriting::appendFlattenedPage(*out, *doc, 0, geometry.userToDisplay, geometry.displaySize,
-                                                  platform::PdfMarkUse::flatten);
+        platform::PdfWriting::FlattenedCopy(*out, *doc)
+            .appendPage(0, geometry.userToDisplay, geometry.displaySize, platform::PdfMarkUse::flatten);
     }
     platform::PdfWriting::appendPagesWithMarks(*out, *turned, {1});
     const Written copy(out->save());
