@@ -10,11 +10,16 @@ namespace platform::PdfWriting {
 
 namespace {
 
-// Adds the page that `run` drew into `resources` and `contents` after the last page.
-void addPageC(fz_context* ctx, pdf_document* doc, fz_rect box, pdf_obj* resources, fz_buffer* contents)
+// Adds the page that `run` drew into `resources` and `contents` after the
+// last page, with `group` (none: null) as its transparency group.
+void addPageC(fz_context* ctx, pdf_document* doc, fz_rect box, pdf_obj* resources, fz_buffer* contents,
+              pdf_obj* group = nullptr)
 {
     pdf_obj* page = pdf_add_page(ctx, doc, box, 0, resources, contents);
-    fz_try(ctx) pdf_insert_page(ctx, doc, -1, page);
+    fz_try(ctx) {
+        if (group) pdf_dict_put(ctx, page, PDF_NAME(Group), group);
+        pdf_insert_page(ctx, doc, -1, page);
+    }
     fz_always(ctx) pdf_drop_obj(ctx, page);
     fz_catch(ctx) fz_rethrow(ctx);
 }
@@ -288,11 +293,13 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
     fz_buffer* contents = nullptr;
     pdf_obj* pageResources = nullptr;
     pdf_obj* form = nullptr;
+    pdf_obj* pageGroup = nullptr;
     pdf_obj* resources = nullptr;
     fz_var(pageContents);
     fz_var(contents);
     fz_var(pageResources);
     fz_var(form);
+    fz_var(pageGroup);
     fz_var(resources);
     fz_try(ctx) {
         // The pages' layers are the document's: their settings come along
@@ -314,8 +321,11 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         pageResources =
             sourceResources ? pdf_graft_mapped_object(ctx, map, sourceResources) : pdf_new_dict(ctx, dst, 1);
         form = pdf_new_xobject(ctx, dst, media, fz_identity, pageResources, pageContents);
+        // The page's transparency group is the new page's: on the form, it
+        // would draw the content apart first, which readers draw otherwise
+        // (a thin rule beside a soft-masked picture).
         if (pdf_obj* group = pdf_dict_get(ctx, page, PDF_NAME(Group)))
-            pdf_dict_put_drop(ctx, form, PDF_NAME(Group), pdf_graft_mapped_object(ctx, map, group));
+            pageGroup = pdf_graft_mapped_object(ctx, map, group);
 
         resources = pdf_new_dict(ctx, dst, 1);
         pdf_obj* xobjects = pdf_dict_put_dict(ctx, resources, PDF_NAME(XObject), 4);
@@ -325,7 +335,7 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
         appendMarksC(ctx, map, dst, page, use, pageResources, resources, xobjects, contents, *forScreen);
         fz_append_string(ctx, contents, "Q\n");
         appendDrawnMarksC(ctx, dst, srcPage, use, deviceCtm, resources, contents, *forScreen);
-        addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents);
+        addPageC(ctx, dst, fz_make_rect(0, 0, w, h), resources, contents, pageGroup);
         // What this page (or one that failed before it) made names the
         // document's layers; later pages reuse it as it is.
         relinkLayersSinceC(ctx, dst, graft->layers, graft->relinked);
@@ -333,6 +343,7 @@ void flattenedPageC(fz_context* ctx, pdf_document* dst, pdf_document* src, pdf_p
     }
     fz_always(ctx) {
         pdf_drop_obj(ctx, resources);
+        pdf_drop_obj(ctx, pageGroup);
         pdf_drop_obj(ctx, form);
         pdf_drop_obj(ctx, pageResources);
         fz_drop_buffer(ctx, contents);
