@@ -72,6 +72,15 @@ std::string names(const std::multiset<Fault>& faults)
 TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
 {
     using Change = std::function<void(Original&, WrittenCopy&)>;
+    // Written after an export; the same write made first written (read as
+    // the original) or refused, then `change`.
+    const auto after = [](bool writtenFirst, std::function<void(WrittenCopy&)> change) -> Change {
+        return [=](Original& o, WrittenCopy& c) {
+            c.first = WrittenCopy::FirstWrite{"Export PDF", std::nullopt, false};
+            if (writtenFirst) c.first->poppler = o.poppler;
+            if (change) change(c);
+        };
+    };
     const auto signature = [](bool originalValid, bool copyValid) -> Change {
         return [=](Original& o, WrittenCopy& c) {
             o.signatureValid = originalValid;
@@ -299,8 +308,48 @@ TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
          {Fault::popplerPages}},
         {"a Save As poppler reads fewer words of, as the window warned",
          Road::saveAs,
-         [](Original&, WrittenCopy& c) { c.poppler.text[1] = ""; },
+         [](Original&, WrittenCopy& c) {
+             c.poppler.text[1] = "";
+             c.warned = true;
+         },
          {Fault::fewerWordsWarned}},
+        {"a Save As poppler reads fewer words of, the window silent",
+         Road::saveAs,
+         [](Original&, WrittenCopy& c) { c.poppler.text[1] = ""; },
+         {Fault::popplerWords}},
+        {"an export poppler reads fewer words of, as the window warned",
+         Road::exportPDF,
+         [](Original&, WrittenCopy& c) {
+             c.poppler.text[1] = "Delta";
+             c.warned = true;
+         },
+         {Fault::fewerWordsWarned}},
+        {"Share's copy poppler reads pages of that it could not find in the damaged original",
+         Road::share,
+         [](Original& o, WrittenCopy&) { o.poppler = reading({}); },
+         {Fault::readOtherwise}},
+        // a write after others on one open document, against the same write made first
+        {"a save after an export read as the same save made first", Road::save, after(true, {}), {}},
+        {"a save after an export drawn otherwise than the same save made first",
+         Road::save,
+         after(true, [](WrittenCopy& c) { c.first->drawnOtherwise = true; }),
+         {Fault::changedByWrite}},
+        {"a save after an export, its words lost, where the same save made first kept them",
+         Road::save,
+         after(true, [](WrittenCopy& c) { c.poppler.text[1] = ""; }),
+         {Fault::popplerWords, Fault::changedByWrite}},
+        {"a save after Share's copy that loses a page, as the same save made first did",
+         Road::save,
+         after(true,
+               [](WrittenCopy& c) {
+                   c.poppler = reading({"Quarterly report Alpha beta gamma"});
+                   c.first->poppler = c.poppler;
+               }),
+         {Fault::popplerPages}},
+        {"a save after an export, where the same save made first was refused",
+         Road::save,
+         after(false, {}),
+         {Fault::changedByWrite}},
         {"a Save As poppler reads more pages of than of the damaged original",
          Road::saveAs,
          [](Original&, WrittenCopy& c) {
@@ -404,6 +453,37 @@ TEST(StressJudgement, ACopyIsCountedForEachWayItReadsWorseThanTheOriginal)
     }
 }
 
+TEST(StressJudgement, ARefusalIsJudgedByWhatTheSameWriteMadeFirstDid)
+{
+    const struct {
+        const char* what;
+        Refusal refusal;
+        std::set<Fault> expected;
+    } rows[] = {
+        {"the first save, refused", {"Save", false, "", false, "damaged"}, {}},
+        {"the first export, refused", {"Export PDF", true, "", false, "reads otherwise"}, {Fault::refusedCopy}},
+        {"a save refused after an export, the same save made first written",
+         {"Save", false, "Export PDF", true, "reads otherwise"},
+         {Fault::changedByWrite}},
+        {"a save refused after an export, as the same save made first was",
+         {"Save", false, "Export PDF", false, "damaged"},
+         {}},
+        {"Share's copy refused after an export, the same copy made first written",
+         {"Share's copy", true, "Export PDF", true, ""},
+         {Fault::changedByWrite, Fault::refusedCopy}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<Finding> findings = judgeRefusal(original(), row.refusal);
+        EXPECT_EQ(names(kinds(findings)), names({row.expected.begin(), row.expected.end()}));
+        for (const Finding& f : findings) {
+            EXPECT_NE(f.text.find(row.refusal.what + " refused" + (row.refusal.after.empty() ? "" : " after ")),
+                      std::string::npos)
+                << f.text;
+        }
+    }
+}
+
 TEST(StressJudgement, QpdfsCheckIsReadFromHowItEnded)
 {
     const struct {
@@ -463,6 +543,8 @@ TEST(StressJudgement, AFileIsTalliedByItsWorstFinding)
     const Finding warned{Fault::fewerWordsWarned, "the copy Save As wrote: poppler reads fewer words"};
     const Finding otherwise{Fault::readOtherwise, "Export Flattened PDF: other words on page 1"};
     const Finding layers{Fault::layers, "Export Flattened PDF: the layers are gone"};
+    const Finding refusedExport{Fault::refusedCopy, "Export PDF refused (reads otherwise)"};
+    const Finding changed{Fault::changedByWrite, "the copy saved after Export PDF: other words than made first"};
     const std::string byDesign = "by design";
     const struct {
         const char* what;
@@ -529,6 +611,20 @@ TEST(StressJudgement, AFileIsTalliedByItsWorstFinding)
          false,
          "layers are gone",
          ""},
+        {"a file whose export was refused, the user told",
+         {Result::ok, "", 11, {refusedExport}, ""},
+         Tally::passed,
+         {},
+         false,
+         "Export PDF refused",
+         "FAILED"},
+        {"a refused file whose save after an export reads otherwise",
+         {Result::refused, "damaged", 0, {refusedExport, changed}, ""},
+         Tally::failed,
+         {Fault::changedByWrite},
+         false,
+         "other words than made first",
+         "left as it was"},
         {"a file that opened but could not be written",
          {Result::unsaveable, "no room", 0, {}, ""},
          Tally::failed,

@@ -34,9 +34,16 @@ constexpr FaultName faultNames[] = {
     {Fault::layers, "layers", "a copy that drops the original's layers, which poppler draws differently"},
     {Fault::signature, "signature", "a signed file whose signature no longer verifies after a save or a copy"},
     {Fault::unsaveable, "unsaveable", "a file that opened but could not be written"},
+    {Fault::changedByWrite, "changed-by-write",
+     "a write made after others on one open document (an export, Share's copy, a refused save) that reads, draws "
+     "or is refused otherwise than the same write made first: a write changed the open document"},
     {Fault::other, "other", "a file whose checks stopped: an error, a crash or a hang"},
     {Fault::fewerWordsWarned, "fewer-words-warned",
-     "a Save As copy of a refused file poppler reads fewer words of, as the window warns before writing"},
+     "a copy poppler reads fewer words of, as the window warned before writing it (Save As or an export of a file "
+     "that may show less)"},
+    {Fault::refusedCopy, "refused-copy",
+     "an export or Share's copy the window refused, the user told (for a person to judge where qpdf finds the "
+     "original sound)"},
     {Fault::readOtherwise, "read-otherwise",
      "an export or Save As copy poppler reads other words of, none lost (for a person to judge)"},
 };
@@ -153,6 +160,13 @@ std::string layerList(const std::vector<std::string>& names)
     return out;
 }
 
+std::string qpdfWords(QpdfCheck check)
+{
+    return check == QpdfCheck::clean                                    ? "qpdf finds no damage in the original"
+           : check == QpdfCheck::errors || check == QpdfCheck::warnings ? "qpdf finds damage in the original"
+                                                                        : "qpdf gave no answer on the original";
+}
+
 void judgePoppler(const Original& original, const WrittenCopy& copy, std::vector<Finding>& findings)
 {
     const PopplerReading& was = original.poppler;
@@ -178,7 +192,7 @@ void judgePoppler(const Original& original, const WrittenCopy& copy, std::vector
         const std::string text = "poppler reads " + std::to_string(now.pages) + " pages of it, "
                                  + std::to_string(was.pages) + " of the original";
         if (copy.road == Road::save) add(Fault::popplerOtherwise, text);
-        else if (copy.road == Road::exportPDF || copy.road == Road::exportFlattened) add(Fault::readOtherwise, text);
+        else if (copy.road != Road::memory && copy.road != Road::saveAs) add(Fault::readOtherwise, text);
     }
     if (copy.road == Road::save) {
         // A flattened page is drawn upright, and a Save As of a damaged
@@ -193,18 +207,42 @@ void judgePoppler(const Original& original, const WrittenCopy& copy, std::vector
     const WordChanges words = wordChanges(was, now);
     if (!words.lost.empty()) {
         const std::string text = "poppler reads fewer words on " + pageList(words.lost) + " (" + words.firstLoss + ")";
-        add(copy.road == Road::saveAs ? Fault::fewerWordsWarned : Fault::popplerWords, text);
+        add(copy.warned ? Fault::fewerWordsWarned : Fault::popplerWords, text);
     }
     if (!words.changed.empty()) {
         const std::string text = "poppler reads other words on " + pageList(words.changed) + ", none lost";
         switch (copy.road) {
         case Road::save: add(Fault::popplerOtherwise, text); break;
+        case Road::share:
         case Road::saveAs:
         case Road::exportPDF:
         case Road::exportFlattened: add(Fault::readOtherwise, text); break;
         case Road::memory: break; // the round trip's marks add their own words
         }
     }
+}
+
+// A copy written after other writes against the same write made first on
+// the document as it opened: at most one finding, the first way they differ.
+void judgeAgainstFirst(const WrittenCopy& copy, std::vector<Finding>& findings)
+{
+    const WrittenCopy::FirstWrite& first = *copy.first;
+    const auto add = [&](const std::string& how) {
+        findings.push_back({Fault::changedByWrite,
+                            copy.what + ": after " + first.after + ", " + how + ": a write changed the open document"});
+    };
+    if (!first.poppler) return add("written where the same write made first was refused");
+    const PopplerReading& was = *first.poppler;
+    const PopplerReading& now = copy.poppler;
+    const bool read = was.answered && was.read && now.answered;
+    const std::string ofFirst = " of the same write made first";
+    if (read && now.pages != was.pages)
+        add("poppler reads " + count(now.pages, "page") + " of it, " + std::to_string(was.pages) + ofFirst);
+    else if (read && now.geometry != was.geometry) add("poppler reads other page sizes or rotations than" + ofFirst);
+    else if (read && now.text != was.text) {
+        const std::string lost = wordChanges(was, now).firstLoss;
+        add("poppler reads other words than" + ofFirst + " (" + (lost.empty() ? "none lost" : lost) + ")");
+    } else if (first.drawnOtherwise) add("poppler draws it otherwise than the same write made first");
 }
 
 } // namespace
@@ -251,7 +289,10 @@ std::vector<std::string> qpdfComplaints(const std::string& output, const std::st
     return out;
 }
 
-bool isFailure(Fault fault) { return fault != Fault::fewerWordsWarned && fault != Fault::readOtherwise; }
+bool isFailure(Fault fault)
+{
+    return fault != Fault::fewerWordsWarned && fault != Fault::refusedCopy && fault != Fault::readOtherwise;
+}
 
 std::string token(Fault fault) { return nameOf(fault).token; }
 
@@ -316,6 +357,20 @@ std::vector<Finding> judgeCopy(const Original& original, const WrittenCopy& copy
     // its signed bytes: a signature that verified must still verify.
     if (original.signatureValid && copy.signatureHolds == false)
         add(Fault::signature, "the signature no longer verifies");
+
+    if (copy.first) judgeAgainstFirst(copy, findings);
+    return findings;
+}
+
+std::vector<Finding> judgeRefusal(const Original& original, const Refusal& refusal)
+{
+    std::vector<Finding> findings;
+    const std::string text = refusal.what + " refused" + (refusal.after.empty() ? "" : " after " + refusal.after)
+                             + (refusal.why.empty() ? "" : " (" + refusal.why + ")");
+    if (!refusal.after.empty() && refusal.writtenFirst)
+        findings.push_back({Fault::changedByWrite,
+                            text + ", where the same write made first was written: a write changed the open document"});
+    if (refusal.copy) findings.push_back({Fault::refusedCopy, text + "; " + qpdfWords(original.qpdf)});
     return findings;
 }
 

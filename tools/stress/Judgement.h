@@ -40,7 +40,8 @@ struct Layers {
 enum class Road {
     memory,          // the PDF layer's own writes (text box, marks round trip): may read more words
     save,            // the window's save over the file: read exactly as the original, but for a mark
-    saveAs,          // Save As after a refused save: the window warns that it may show less
+    share,           // Share's working copy of the document as it stands, written anew as an export is
+    saveAs,          // Save As after a refused save: may show less once the window warned so
     exportPDF,       // the window's Export "PDF": marks kept, pages as they were
     exportFlattened, // Export "Flattened PDF": marks drawn into the page, pages drawn upright
 };
@@ -68,6 +69,27 @@ struct WrittenCopy {
     std::optional<Layers> layers;            // when read
     bool drawnDifferently = false;           // poppler draws its first pages otherwise than the original's
     std::optional<bool> signatureHolds;      // whether pdfsig finds its signature valid, when checked
+    // The window said before writing that it may show less than the
+    // original (asked once a document), and the user went on.
+    bool warned = false;
+    // For a copy written after other writes on the same open document: the
+    // same write made first on the document as it opened. No write may
+    // change the open document, so the two must read and draw alike.
+    struct FirstWrite {
+        std::string after;                     // the writes made before this copy, named
+        std::optional<PopplerReading> poppler; // of the same write made first; none: that one was refused
+        bool drawnOtherwise = false;           // poppler draws this copy's first pages otherwise than that one's
+    };
+    std::optional<FirstWrite> first;
+};
+
+// A write the window refused, nothing written: the user was told.
+struct Refusal {
+    std::string what;          // "Export PDF"
+    bool copy = false;         // an export or Share's copy, which the user may make again; else a save
+    std::string after;         // the writes made before it on the same open document, named; empty for none
+    bool writtenFirst = false; // the same write made first on the document as it opened was written
+    std::string why;
 };
 
 // The kinds of fault a copy or a file shows, each counted apart.
@@ -83,9 +105,11 @@ enum class Fault {
     layers,           // a copy drops the original's layers and poppler draws it differently
     signature,        // a signature that held no longer verifies
     unsaveable,       // the file opened but no save could write it
+    changedByWrite,   // a write after others reads, draws or is refused otherwise than made first
     other,            // the checks stopped on an error, a crash or a hang
     // Notes, no failure.
-    fewerWordsWarned, // a Save As copy poppler reads fewer words of: the window warns before writing
+    fewerWordsWarned, // a copy poppler reads fewer words of, as the window warned before writing
+    refusedCopy,      // an export or Share's copy the window refused, the user told
     readOtherwise,    // an export or Save As poppler reads with other words, none lost
 };
 inline constexpr Fault allFaults[] = {Fault::pages,
@@ -98,8 +122,10 @@ inline constexpr Fault allFaults[] = {Fault::pages,
                                       Fault::layers,
                                       Fault::signature,
                                       Fault::unsaveable,
+                                      Fault::changedByWrite,
                                       Fault::other,
                                       Fault::fewerWordsWarned,
+                                      Fault::refusedCopy,
                                       Fault::readOtherwise};
 bool isFailure(Fault fault);
 // The word a child reports it by ("pages", "damaged", …), and back.
@@ -116,6 +142,10 @@ struct Finding {
 
 // Everything a copy shows that it should not, against the original.
 std::vector<Finding> judgeCopy(const Original& original, const WrittenCopy& copy);
+// What a refusal shows: a refused export or Share's copy is noted, with what
+// qpdf says of the original; a write refused after others where the same
+// write made first was written is a failure.
+std::vector<Finding> judgeRefusal(const Original& original, const Refusal& refusal);
 
 // What the child reported of one file.
 struct FileReport {

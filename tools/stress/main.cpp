@@ -2,32 +2,41 @@
 // through the PDF layer (open, render each page at 72 dpi, extract text, add a
 // text box, write to memory, open again, and round-trip one mark of each kind
 // on the first page), each file in a child process so that a crash or a hang is
-// counted against that file and the run goes on. A copy of each file is then
-// saved through the window's own save (its checks included): with no edit,
-// then exported as the window's Export writes "PDF" and "Flattened PDF", then
-// saved with a new mark and, for a signed file, with the signature still
-// valid. A save the window's checks refuse (the file is left byte for byte)
-// takes the road the window offers, Save As.
+// counted against that file and the run goes on. Then the roads a user takes,
+// each on a copy of the file opened afresh, every write on it in turn as the
+// window makes it: saved with no edit (a save the window's checks refuse, the
+// file left byte for byte, takes the first road the refusal offers, Save As);
+// exported as "PDF", "Flattened PDF" and PNG, then saved, then saved with a
+// new mark (for a signed file, with the signature still valid); its title
+// edited, Share's working copy made, then saved; and where the save was
+// refused, refused again, then exported as PDF, the other road it offers. A
+// copy that may show less is asked about once a document, as the window asks,
+// and the user goes on; an export or Share's copy the window refuses is made
+// again once, as a user tries again.
 //
-// Every copy written (to memory, each save, Save As, each export) is judged
-// against the original (Judgement.h): ravlen must reopen it with the pages and
-// marks that were saved; `qpdf --check` must find no errors in it where it
-// found none in the original; poppler (pdfinfo, pdftotext) must read as many
-// pages and no fewer words of it, and a save exactly as the original (sizes,
-// rotations, words); a copy that drops the original's layers must not draw
-// differently. Each failure is counted under its own kind, a file with any
-// failure fails whatever came after (a later refusal, a signed revision that
-// keeps the round trip's deleted marks), and the summary counts each kind.
-// Poppler also draws the first pages of the original, of the copy saved with
-// no edit, of Save As and of each export (pdftoppm at 30 dpi, each page's crop
-// box as readers show it): pixels that differ, and other words none lost in an
-// export, are listed apart for a person to judge, not failed, as a form that
-// asks readers to draw its fields is drawn anew on a save by design; --keep
-// keeps those files. Refused saves and files that ravlen does not open when
-// poppler cannot read them either are counted apart from failures, the former
-// sorted by what qpdf's check says of the file; a PDF without pages passes when
-// its save is declined as such. Every outside program runs in a process group
-// of its own under a time limit, and is killed with its group.
+// Every copy written (to memory, each save, Save As, each export, Share's
+// copy) is judged against the original (Judgement.h): ravlen must reopen it
+// with the pages and marks that were saved; `qpdf --check` must find no errors
+// in it where it found none in the original; poppler (pdfinfo, pdftotext) must
+// read as many pages and no fewer words of it (fewer once the window warned
+// that it may show less: counted apart), and a save exactly as
+// the original (sizes, rotations, words); a copy that drops the original's
+// layers must not draw differently. No write may change the open document: a
+// write made after others must read, draw and be refused as the same write
+// made first on a document as it opened. Each failure is counted under its own
+// kind, a file with any failure fails whatever came after (a later refusal, a
+// signed revision that keeps the round trip's deleted marks), and the summary
+// counts each kind. Poppler also draws the first pages of the original and of
+// every copy but those with a mark (pdftoppm at 30 dpi, each page's crop box as
+// readers show it): pixels that differ from the original's, and other words
+// none lost in an export, are listed apart for a person to judge, not failed,
+// as a form that asks readers to draw its fields is drawn anew on a save by
+// design; --keep keeps those files. Refused saves and files that ravlen does
+// not open when poppler cannot read them either are counted apart from
+// failures, the former sorted by what qpdf's check says of the file, and so
+// are refused exports; a PDF without pages passes when its save is declined as
+// such. Every outside program runs in a process group of its own under a time
+// limit, and is killed with its group.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -530,33 +539,21 @@ struct DrawnComparison {
     std::string scratch;    // the file's scratch folder
     int fd = -1;
 
-    // True when poppler draws `file` otherwise than the original.
-    bool compare(const std::string& what, const std::string& file, const std::string& name) const
+    // True when poppler draws `file` otherwise than the original; the
+    // drawing goes to `kept` when given.
+    bool compare(const std::string& what, const std::string& file, const std::string& name,
+                 PopplerDrawing* kept = nullptr) const
     {
         if (!drawing.drawn || pages == 0) return false; // poppler cannot draw the original either
-        const std::string difference = drawnDifference(drawing, popplerDraw(file, scratch + "/" + name));
+        const PopplerDrawing copy = popplerDraw(file, scratch + "/" + name);
+        if (kept) *kept = copy;
+        const std::string difference = drawnDifference(drawing, copy);
         if (difference.empty()) return false;
         send(fd, "differs " + what + ": " + oneLine(difference));
         keepCopy(source, file, name);
         return true;
     }
 };
-
-// Exports the document as the window's Export does (a snapshot of the
-// document as it stands, all pages) to `destination`.
-void exportAs(const platform::PdfDocument& doc, quarnkit::ExportFormat format, const std::string& destination, int fd)
-{
-    quarnkit::ExportSettings settings;
-    settings.format = format;
-    for (int i = 0; i < doc.pageCount(); ++i) settings.pages.push_back(i);
-    settings.baseName = "copy";
-    const QByteArray snapshot = quarnkit::ExportSnapshot::data(doc);
-    if (snapshot.isEmpty()) throw quarnkit::ExportError(quarnkit::ExportError::Kind::unreadable);
-    const std::string title = quarnkit::ExportFormats::title(format).toStdString();
-    quarnkit::ExportJob::run(
-        settings, snapshot, QString::fromStdString(destination),
-        [&](const quarnkit::ExportStep& step) { send(fd, "step export " + title + " " + std::to_string(step.done)); });
-}
 
 std::shared_ptr<platform::PdfDocument> openUnlocked(const std::string& path)
 {
@@ -626,6 +623,23 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
 
 // ---------------------------------------------------------------- one file
 
+// One open document, as the window holds it from opening a file to closing
+// it: the writes made on it so far, and whether the user has answered that a
+// copy may show less (the window asks once a document).
+struct OpenDocument {
+    std::shared_ptr<platform::PdfDocument> pdf;
+    std::string file; // the file it was opened from, which Save writes over
+    bool lossAccepted = false;
+    std::vector<std::string> writes; // "Export PDF (refused)", "Export PDF", …
+
+    std::string after() const
+    {
+        std::string out;
+        for (const std::string& w : writes) out += (out.empty() ? "" : ", ") + w;
+        return out;
+    }
+};
+
 // The checks of one file, in the child. Each copy written is judged as it
 // is made, and what it shows is reported as "fault …" lines; the checks go
 // on, so that a later refusal cannot hide an earlier save's damage.
@@ -640,18 +654,35 @@ private:
     const std::string& scratch();
     const stress::Original& original();
     std::shared_ptr<platform::PdfDocument> openOrReport();
-    void judge(stress::WrittenCopy copy, const std::string& file, const std::string& keptAs);
+    stress::PopplerReading judge(stress::WrittenCopy copy, const std::string& file, const std::string& keptAs);
     void judgeWritten(const std::string& what, const std::string& name, const QByteArray& bytes, int pages,
                       std::optional<int> marks);
     void checkMarks(platform::PdfDocument& doc, std::string& stage);
     void checkSavedCopy();
-    std::string saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhere, std::optional<int> marks,
-                              const DrawnComparison* drawn);
+    OpenDocument openCopy(const std::string& name);
+    bool judgeAfterOthers(const OpenDocument& doc, const std::string& write, stress::WrittenCopy& copy,
+                          const std::string& file, const std::string& keptAs, bool draw);
+    void wrote(OpenDocument& doc, const std::string& write, stress::WrittenCopy copy, const std::string& file,
+               const std::string& keptAs, bool draw = true);
+    void refused(OpenDocument& doc, const std::string& write, bool copy, const std::string& why);
+    void save(OpenDocument& doc, const std::string& what, const std::string& keptAs, bool alike = true);
+    std::string saveElsewhere(OpenDocument& doc);
+    bool exportAsWindow(OpenDocument& doc, quarnkit::ExportFormat format);
+    void share(OpenDocument& doc);
 
     std::string path_;
     int fd_;
     std::string scratch_;                      // made on first use; the parent removes it
     std::optional<stress::Original> original_; // read on first use
+    std::optional<DrawnComparison> drawn_;     // poppler's drawing of the original, once a copy is saved
+    bool signedValid_ = false;                 // pdfsig finds the original's signature valid
+    // What each write made first on a document as it opened gave (Save,
+    // Export PDF, Share's copy): none when the window refused it.
+    struct Seen {
+        std::optional<stress::PopplerReading> poppler;
+        PopplerDrawing drawing;
+    };
+    std::map<std::string, Seen> madeFirst_;
 };
 
 const std::string& FileCheck::scratch()
@@ -683,7 +714,7 @@ const stress::Original& FileCheck::original()
 // Reads the copy at `file` with poppler and qpdf, and reports what it shows
 // against the original as "fault KIND TEXT" lines; --keep keeps a copy that
 // fails as `keptAs`.pdf.
-void FileCheck::judge(stress::WrittenCopy copy, const std::string& file, const std::string& keptAs)
+stress::PopplerReading FileCheck::judge(stress::WrittenCopy copy, const std::string& file, const std::string& keptAs)
 {
     const stress::Original& o = original();
     copy.poppler = popplerRead(file);
@@ -696,6 +727,7 @@ void FileCheck::judge(stress::WrittenCopy copy, const std::string& file, const s
     if (std::any_of(findings.begin(), findings.end(), [](const auto& f) { return stress::isFailure(f.fault); }))
         keepCopy(path_, file, keptAs);
     send(fd_, "step judged " + copy.what);
+    return copy.poppler;
 }
 
 // Judges bytes the PDF layer wrote to memory, from a document of `pages`
@@ -734,113 +766,277 @@ std::shared_ptr<platform::PdfDocument> FileCheck::openOrReport()
     }
 }
 
+// A copy of the original at `name`.pdf in the scratch folder, opened as a
+// user opens the file.
+OpenDocument FileCheck::openCopy(const std::string& name)
+{
+    OpenDocument doc;
+    doc.file = scratch() + "/" + name + ".pdf";
+    if (!writeBytes(doc.file, QByteArray::fromStdString(readBytes(path_))))
+        throw std::runtime_error("cannot copy the file");
+    doc.pdf = openUnlocked(doc.file);
+    return doc;
+}
+
+// Before `copy` of `file` is judged (drawn, with `draw`, against the
+// original): a write made after others on the document is held against the
+// same write made first on a document as it opened, which it must read and
+// draw as (no write may change the open document). True when this copy is
+// that first one, kept for the writes to come.
+bool FileCheck::judgeAfterOthers(const OpenDocument& doc, const std::string& write, stress::WrittenCopy& copy,
+                                 const std::string& file, const std::string& keptAs, bool draw)
+{
+    PopplerDrawing drawing;
+    if (drawn_ && draw) copy.drawnDifferently = drawn_->compare(copy.what, file, keptAs, &drawing);
+    const auto first = madeFirst_.find(write);
+    if (doc.writes.empty()) {
+        if (first != madeFirst_.end()) return false;
+        madeFirst_[write].drawing = drawing;
+        return true;
+    }
+    if (first == madeFirst_.end()) return false;
+    copy.first = stress::WrittenCopy::FirstWrite{doc.after(), first->second.poppler, false};
+    copy.first->drawnOtherwise =
+        first->second.drawing.drawn && drawing.drawn && !drawnDifference(first->second.drawing, drawing).empty();
+    return false;
+}
+
+// Judges `copy` of the write `write` of `doc`, written to `file`, and notes the write.
+void FileCheck::wrote(OpenDocument& doc, const std::string& write, stress::WrittenCopy copy, const std::string& file,
+                      const std::string& keptAs, bool draw)
+{
+    const bool first = judgeAfterOthers(doc, write, copy, file, keptAs, draw);
+    const stress::PopplerReading poppler = judge(std::move(copy), file, keptAs);
+    if (first) madeFirst_[write].poppler = poppler;
+    doc.writes.push_back(write);
+}
+
+// A write of `doc` the window refused, the user told: judged against the
+// same write made first, and noted.
+void FileCheck::refused(OpenDocument& doc, const std::string& write, bool copy, const std::string& why)
+{
+    const auto first = madeFirst_.find(write);
+    const bool writtenFirst = first != madeFirst_.end() && first->second.poppler.has_value();
+    if (doc.writes.empty()) madeFirst_.try_emplace(write);
+    stress::Refusal refusal{write, copy, doc.after(), writtenFirst, oneLine(why)};
+    for (const stress::Finding& f : stress::judgeRefusal(original(), refusal))
+        send(fd_, "fault " + stress::token(f.fault) + " " + oneLine(f.text));
+    doc.writes.push_back(write + " (refused)");
+}
+
+// The window's Save of `doc` over its file, judged as a save; `alike`: as
+// the same save made first (no edit since the document opened that would
+// show). Throws Refused when the window refuses it, the file left as it was.
+void FileCheck::save(OpenDocument& doc, const std::string& what, const std::string& keptAs, bool alike)
+{
+    stress::WrittenCopy saved;
+    saved.what = what;
+    saved.road = stress::Road::save;
+    saved.pages = doc.pdf->pageCount();
+    saved.marks = markCount(*doc.pdf);
+    const std::string write = alike ? "Save" : "Save with an edit";
+    try {
+        saveCopy(*doc.pdf, doc.file);
+    } catch (const Refused& e) {
+        refused(doc, write, false, e.what());
+        throw;
+    }
+    if (signedValid_) saved.signatureHolds = signatureValid(doc.file);
+    reopen(saved, [&] { return openUnlocked(doc.file); });
+    // A mark shows: only the saves without one are drawn.
+    wrote(doc, write, std::move(saved), doc.file, keptAs, alike);
+}
+
 // The road the window offers when a save over the file is refused: another
-// file, once the user accepts that it may show less. It must be written, and
-// it is judged as a Save As: its words may be fewer, as the window warns.
+// file, asked about first when it may show less. It must be written, and it
+// is judged as a Save As: its words may be fewer once the window warned so.
 // Says how it went.
-std::string FileCheck::saveElsewhere(platform::PdfDocument& doc, const std::string& elsewhere, std::optional<int> marks,
-                                     const DrawnComparison* drawn)
+std::string FileCheck::saveElsewhere(OpenDocument& doc)
 {
     using Code = quarnkit::DocumentError::Code;
-    try {
-        quarnkit::writeDocumentFile(doc, QString::fromStdString(elsewhere), true);
-    } catch (const quarnkit::DocumentError& e) {
-        // What no file can take (pages that cannot be read, names cut
-        // short, damage found after an edit) is refused for every file
-        // alike; anything else leaves the user nowhere to keep their work.
-        const Code code = e.code();
-        if (code == Code::fileWriteUnreadablePages || code == Code::fileWriteNamesTooLong
-            || code == Code::fileWriteDamagedSinceOpen)
-            return "Save As refused likewise";
-        throw std::runtime_error(std::string("refused over the file, and Save As failed: ") + e.what());
+    const std::string elsewhere = scratch() + "/elsewhere.pdf";
+    for (;;) {
+        try {
+            quarnkit::writeDocumentFile(*doc.pdf, QString::fromStdString(elsewhere), doc.lossAccepted);
+            break;
+        } catch (const quarnkit::DocumentError& e) {
+            const Code code = e.code();
+            // The question, once a document: the user goes on.
+            if (code == Code::fileWriteCopyShowsLess && !doc.lossAccepted) {
+                doc.lossAccepted = true;
+                continue;
+            }
+            // What no file can take (pages that cannot be read, names cut
+            // short, damage found after an edit) is refused for every file
+            // alike; anything else leaves the user nowhere to keep their work.
+            if (code == Code::fileWriteUnreadablePages || code == Code::fileWriteNamesTooLong
+                || code == Code::fileWriteDamagedSinceOpen)
+                return "Save As refused likewise";
+            throw std::runtime_error(std::string("refused over the file, and Save As failed: ") + e.what());
+        }
     }
     stress::WrittenCopy copy;
     copy.what = "the copy Save As wrote";
     copy.road = stress::Road::saveAs;
-    copy.pages = doc.pageCount();
-    copy.marks = marks;
-    if (drawn) copy.drawnDifferently = drawn->compare(copy.what, elsewhere, "save-as");
+    copy.pages = doc.pdf->pageCount();
+    copy.marks = markCount(*doc.pdf);
+    copy.warned = doc.lossAccepted;
     reopen(copy, [&] { return platform::PdfDocument::openFile(elsewhere); });
-    judge(std::move(copy), elsewhere, "save-as");
-    return "Save As wrote a copy";
+    wrote(doc, "Save As", std::move(copy), elsewhere, "save-as");
+    return "Save As wrote a copy" + std::string(doc.lossAccepted ? ", the window having warned it may show less" : "");
 }
 
-// Saving a copy of the file: with no edit, then exported, then with a mark
-// on page 1. A save refused over the file goes to another file instead.
+// Exports `doc` as the window's Export does: a snapshot of the document as it
+// stands, every page (PNG the first), asked about first when a PDF may show
+// less (the user goes on). An export the window refuses is made again once,
+// as a user presses Export again. True when it was written.
+bool FileCheck::exportAsWindow(OpenDocument& doc, quarnkit::ExportFormat format)
+{
+    using quarnkit::ExportError;
+    const std::string title = quarnkit::ExportFormats::title(format).toStdString();
+    const std::string write = "Export " + title;
+    const std::string name = "export-" + quarnkit::ExportFormats::rawValue(format).toStdString();
+    const bool pdf = quarnkit::ExportFormats::isPDF(format);
+    const std::string file = scratch() + "/" + name + (pdf ? ".pdf" : ".png");
+    quarnkit::ExportSettings settings;
+    settings.format = format;
+    for (int i = 0; i < (pdf ? doc.pdf->pageCount() : 1); ++i) settings.pages.push_back(i);
+    settings.baseName = "copy";
+    for (int attempt = 0; attempt < 2;) {
+        try {
+            const QByteArray snapshot = quarnkit::ExportSnapshot::data(*doc.pdf, format, doc.lossAccepted);
+            if (snapshot.isEmpty()) throw ExportError(ExportError::Kind::unreadable);
+            quarnkit::ExportJob::run(settings, snapshot, QString::fromStdString(file), [&](const auto& step) {
+                send(fd_, "step export " + title + " " + std::to_string(step.done));
+            });
+            break;
+        } catch (const ExportError& e) {
+            if (e.kind() == ExportError::Kind::mayShowLess && !doc.lossAccepted) {
+                doc.lossAccepted = true; // the question, once a document: the user goes on
+                continue;
+            }
+            if (e.kind() != ExportError::Kind::notFaithful) throw std::runtime_error(write + " failed: " + e.what());
+            refused(doc, write, true, e.what());
+            if (++attempt == 2) return false;
+        }
+    }
+    if (!pdf) {
+        doc.writes.push_back(write);
+        return true;
+    }
+    stress::WrittenCopy exported;
+    exported.what = write;
+    exported.road = format == quarnkit::ExportFormat::pdf ? stress::Road::exportPDF : stress::Road::exportFlattened;
+    exported.pages = doc.pdf->pageCount();
+    // A flattened copy's marks are drawn into its pages.
+    if (format == quarnkit::ExportFormat::pdf) exported.marks = markCount(*doc.pdf);
+    exported.warned = doc.lossAccepted;
+    reopen(exported, [&] { return openUnlocked(file); });
+    wrote(doc, write, std::move(exported), file, name);
+    return true;
+}
+
+// Share's working copy of `doc` as it stands (the window writes one once the
+// document is edited); refused, it is made again once.
+void FileCheck::share(OpenDocument& doc)
+{
+    const std::string write = "Share's copy";
+    QByteArray bytes;
+    for (int attempt = 0; attempt < 2 && bytes.isEmpty(); ++attempt) {
+        try {
+            bytes = quarnkit::snapshotOf(*doc.pdf);
+        } catch (const quarnkit::DocumentError& e) {
+            refused(doc, write, true, e.what()); // "couldn't make a working copy"
+        }
+    }
+    if (bytes.isEmpty()) return;
+    const std::string file = scratch() + "/shared.pdf";
+    if (!writeBytes(file, bytes)) throw std::runtime_error("cannot write " + file);
+    stress::WrittenCopy copy;
+    copy.what = write;
+    copy.road = stress::Road::share;
+    copy.pages = doc.pdf->pageCount();
+    copy.marks = markCount(*doc.pdf);
+    if (signedValid_) copy.signatureHolds = signatureValid(file);
+    reopen(copy, [&] { return platform::PdfDocument::openBytes(bytes); });
+    wrote(doc, write, std::move(copy), file, "shared");
+}
+
+// The roads a user takes, each on a document opened afresh from the file,
+// each write on it in turn: saved with no edit (refused: then Save As, the
+// first way the refusal offers); exported as PDF, Flattened PDF and PNG,
+// then saved, then saved with a mark; its title edited, Share's copy made,
+// then saved; and, where the save was refused, refused again, then exported
+// as PDF, the other way the refusal offers. A write made after others must
+// read and draw as the same write made first.
 void FileCheck::checkSavedCopy()
 {
-    const std::string folder = scratch();
-    const std::string copy = folder + "/copy.pdf", elsewhere = folder + "/elsewhere.pdf";
-    if (!writeBytes(copy, QByteArray::fromStdString(readBytes(path_))))
-        throw std::runtime_error("cannot copy the file");
-    const bool signedValid = signatureValid(copy);
+    OpenDocument first = openCopy("copy");
+    signedValid_ = signatureValid(first.file);
     const stress::Original& o = original();
-    const DrawnComparison drawn{path_, o.poppler.pages, popplerDraw(copy, folder + "/original"), folder, fd_};
+    drawn_.emplace(
+        DrawnComparison{path_, o.poppler.pages, popplerDraw(first.file, scratch() + "/original"), scratch(), fd_});
     send(fd_, "step poppler read the original");
-
-    auto doc = openUnlocked(copy);
-    if (doc->isLocked()) return; // a password we do not know: nothing to save
-    const int pages = doc->pageCount();
-    // Saves over the copy and judges what it wrote; the first save's copy and
-    // its Save As are drawn too.
-    const auto save = [&](const std::string& what, const std::string& keptAs, bool drawnToo, bool signature) {
-        stress::WrittenCopy saved;
-        saved.what = what;
-        saved.road = stress::Road::save;
-        saved.pages = pages;
-        saved.marks = markCount(*doc);
-        try {
-            saveCopy(*doc, copy);
-        } catch (const Refused& e) {
-            throw Refused(std::string(e.what()) + "; "
-                          + saveElsewhere(*doc, elsewhere, saved.marks, drawnToo ? &drawn : nullptr));
-        }
-        if (drawnToo) saved.drawnDifferently = drawn.compare(what, copy, keptAs);
-        if (signature && signedValid) saved.signatureHolds = signatureValid(copy);
-        reopen(saved, [&] { return openUnlocked(copy); });
-        judge(std::move(saved), copy, keptAs);
-    };
-    save("the copy saved with no edit", "saved", true, false);
+    if (first.pdf->isLocked()) return; // a password we do not know: nothing to save
+    const int pages = first.pdf->pageCount();
+    std::string refusal; // why the first save was refused, and how its Save As went
+    try {
+        save(first, "the copy saved with no edit", "saved");
+    } catch (const Refused& e) {
+        refusal = std::string(e.what()) + "; " + saveElsewhere(first);
+    }
     send(fd_, "step saved unchanged");
-    if (pages < 1) return;
+    if (pages < 1) {
+        if (!refusal.empty()) throw Refused(refusal);
+        return;
+    }
 
-    doc = openUnlocked(copy);
-    // The copy exported as the window exports it: the save with a mark then
-    // follows an export, as a user's may.
-    for (const auto format : {quarnkit::ExportFormat::pdf, quarnkit::ExportFormat::flattenedPDF}) {
-        const std::string name = "export-" + quarnkit::ExportFormats::rawValue(format).toStdString();
-        const std::string file = folder + "/" + name + ".pdf";
-        stress::WrittenCopy exported;
-        exported.what = "Export " + quarnkit::ExportFormats::title(format).toStdString();
-        exported.road = format == quarnkit::ExportFormat::pdf ? stress::Road::exportPDF : stress::Road::exportFlattened;
-        exported.pages = doc->pageCount();
-        // A flattened copy's marks are drawn into its pages.
-        if (format == quarnkit::ExportFormat::pdf) exported.marks = markCount(*doc);
-        try {
-            exportAs(*doc, format, file, fd_);
-        } catch (const std::exception& e) {
-            throw std::runtime_error(exported.what + " failed: " + e.what());
+    OpenDocument exports = openCopy("exports");
+    for (const auto format :
+         {quarnkit::ExportFormat::pdf, quarnkit::ExportFormat::flattenedPDF, quarnkit::ExportFormat::png})
+        exportAsWindow(exports, format);
+    try {
+        save(exports, "the copy saved with no edit after the exports", "saved-after-exports");
+        platform::PdfAnnotation mark;
+        mark.subtype = "Square";
+        const platform::PdfPageGeometry geometry = exports.pdf->pageGeometry(0);
+        const platform::PdfRect box = geometry.cropBox.isEmpty() ? geometry.mediaBox : geometry.cropBox;
+        mark.rect = {box.x + box.width / 4, box.y + box.height / 4, box.width / 4, box.height / 4};
+        mark.color = platform::PdfColor{1, 0, 0};
+        mark.borderWidth = 2;
+        addingMark("the mark", [&] { platform::PdfAnnotations::add(*exports.pdf, 0, mark); });
+        // Every page is read after the edit, as scrolling would: a late repair shows here.
+        for (int i = 0; i < pages; ++i) {
+            try {
+                (void)exports.pdf->displayList(i);
+            } catch (const platform::PdfError&) {}
         }
-        exported.drawnDifferently = drawn.compare(exported.what, file, name);
-        reopen(exported, [&] { return openUnlocked(file); });
-        judge(std::move(exported), file, name);
+        save(exports, "the copy saved with a mark after the exports", "saved-with-a-mark", false);
+        send(fd_, "step saved with a mark");
+    } catch (const Refused& e) {
+        if (refusal.empty()) throw; // refused where the first save was written, or a mark declined
     }
-    platform::PdfAnnotation mark;
-    mark.subtype = "Square";
-    const platform::PdfPageGeometry geometry = doc->pageGeometry(0);
-    const platform::PdfRect box = geometry.cropBox.isEmpty() ? geometry.mediaBox : geometry.cropBox;
-    mark.rect = {box.x + box.width / 4, box.y + box.height / 4, box.width / 4, box.height / 4};
-    mark.color = platform::PdfColor{1, 0, 0};
-    mark.borderWidth = 2;
-    addingMark("the mark", [&] { platform::PdfAnnotations::add(*doc, 0, mark); });
-    // Every page is read after the edit, as scrolling would: a late repair shows here.
-    for (int i = 0; i < pages; ++i) {
-        try {
-            (void)doc->displayList(i);
-        } catch (const platform::PdfError&) {}
+
+    OpenDocument shared = openCopy("shared-then-saved");
+    // An edit that draws nothing: the window then shares a copy it writes.
+    try {
+        shared.pdf->setInfoString("Title", "Shared by ravlen-stress");
+    } catch (const platform::PdfError&) {}
+    share(shared);
+    try {
+        save(shared, "the copy saved after Share's copy", "saved-after-share");
+    } catch (const Refused&) {
+        if (refusal.empty()) throw;
     }
-    save("the copy saved with a mark after an export", "saved-with-a-mark", false, true);
-    send(fd_, std::string("step saved with a mark"));
+
+    if (refusal.empty()) return;
+    OpenDocument offered = openCopy("offered");
+    try {
+        save(offered, "the copy saved with no edit, again", "saved-again");
+    } catch (const Refused&) {
+        exportAsWindow(offered, quarnkit::ExportFormat::pdf);
+    }
+    throw Refused(refusal);
 }
 
 // The marks round trip; reports "marks N" with the number of marks it took
