@@ -55,6 +55,7 @@ FormEditor::FormEditor(FormWatcher& watcher) : QObject(&watcher), watcher_(watch
 FormEditor::~FormEditor()
 {
     if (editor_) delete editor_.data();
+    if (control_) delete control_.data();
     if (menu_) menu_->deleteLater();
 }
 
@@ -81,9 +82,23 @@ std::optional<int> FormEditor::editingField() const
     return editing_ && editor_ ? std::optional<int>(editing_->objectNumber) : std::nullopt;
 }
 
+std::optional<Widget> FormEditor::focusedField() const
+{
+    if (editing_ && editor_) return editing_;
+    if (control_) return control_->field();
+    return std::nullopt;
+}
+
 bool FormEditor::ownsWidget(const QWidget* widget) const
 {
-    return editor_ && widget && (widget == editor_ || editor_->isAncestorOf(widget));
+    if (!widget) return false;
+    return (editor_ && (widget == editor_ || editor_->isAncestorOf(widget))) || (control_ && widget == control_);
+}
+
+void FormEditor::focusField(const Widget& field)
+{
+    if (takesTyping(field)) beginTyping(field, true);
+    else if (!field.readOnly) showControl(field);
 }
 
 // ---------------------------------------------------------------- clicks
@@ -113,6 +128,11 @@ bool FormEditor::eventFilter(QObject* watched, QEvent* event)
 {
     if (viewport_ && watched == viewport_.data()) return viewportEvent(event);
     if (editor_ && watched == editor_) return editorEvent(event);
+    if (control_ && watched == control_ && event->type() == QEvent::FocusOut) {
+        // The options it shows and another window keep it; anything else the keys go to ends it.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) closeControl();
+    }
     return false;
 }
 
@@ -212,6 +232,11 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
 
 void FormEditor::layoutEditor()
 {
+    if (control_ && view_) {
+        const Widget& field = control_->field();
+        if (field.page >= view_->pageCount()) closeControl();
+        else control_->setGeometry(view_->placement().convertFromPage(field.rect, field.page).toAlignedRect());
+    }
     if (!editor_ || !editing_ || !view_) return;
     if (editing_->page >= view_->pageCount()) {
         cancel();
@@ -271,11 +296,19 @@ bool FormEditor::editorEvent(QEvent* event)
     return false;
 }
 
-void FormEditor::commit() { writeEditor(true); }
+void FormEditor::commit()
+{
+    writeEditor(true);
+    closeControl();
+}
 
 void FormEditor::write() { writeEditor(false); }
 
-void FormEditor::cancel() { closeEditor(); }
+void FormEditor::cancel()
+{
+    closeEditor();
+    closeControl();
+}
 
 void FormEditor::closeEditor()
 {
@@ -310,6 +343,104 @@ void FormEditor::writeEditor(bool close)
         }
     }
     writing_ = false;
+}
+
+// ---------------------------------------------------------------- the control
+
+void FormEditor::showControl(const Widget& field)
+{
+    if (!view_ || !view_->quarnDocument()) return;
+    writeEditor(true);
+    const std::optional<Widget> fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber);
+    if (!fresh) return;
+    // A radio button is heard by its group's name and its place in the group.
+    QString name = QString::fromStdString(fresh->name);
+    const std::vector<Widget> buttons = FormFields::radioGroup(*fresh, watcher_.fields());
+    const auto at = std::find_if(buttons.begin(), buttons.end(),
+                                 [&](const Widget& w) { return w.objectNumber == fresh->objectNumber; });
+    if (buttons.size() > 1 && at != buttons.end())
+        name = tr("%1, %2 of %3").arg(name).arg(at - buttons.begin() + 1).arg(buttons.size());
+    const QPointer<FieldControl> before = std::exchange(control_, new FieldControl(*fresh, name, view_->viewport()));
+    control_->onPress = [this] { pressControl(); };
+    control_->onStep = [this](FieldControl::Step step) { stepControl(step); };
+    control_->onLeave = [this] {
+        if (view_) view_->setFocus(Qt::OtherFocusReason);
+    };
+    control_->installEventFilter(this);
+    layoutEditor();
+    control_->show();
+    // The new control takes the keys before the old goes, which would hand
+    // them to whatever follows it.
+    control_->setFocus(before && before->hasFocus() ? Qt::TabFocusReason : Qt::OtherFocusReason);
+    if (before) {
+        before->removeEventFilter(this);
+        before->hide();
+        before->deleteLater();
+    }
+}
+
+void FormEditor::closeControl()
+{
+    const QPointer<FieldControl> control = std::exchange(control_, nullptr);
+    if (!control) return;
+    control->removeEventFilter(this);
+    if (control->hasFocus() && view_) view_->setFocus(Qt::OtherFocusReason);
+    control->hide();
+    control->deleteLater();
+}
+
+void FormEditor::pressControl()
+{
+    if (!control_) return;
+    const Widget field = control_->field();
+    switch (field.kind) {
+    case Kind::checkBox: toggle(field); break;
+    case Kind::radioButton:
+        if (field.state == 0) toggle(field); // Space chooses; a chosen button stays chosen
+        break;
+    case Kind::choice: showChoices(field); break;
+    default: break;
+    }
+}
+
+void FormEditor::stepControl(FieldControl::Step step)
+{
+    if (!control_) return;
+    const Widget field = control_->field();
+    using Step = FieldControl::Step;
+    const auto target = [step](int at, int count, bool round) {
+        switch (step) {
+        case Step::first: return 0;
+        case Step::last: return count - 1;
+        case Step::back: return at <= 0 ? (round ? count - 1 : 0) : at - 1;
+        case Step::on: return at + 1 >= count ? (round ? 0 : count - 1) : at + 1;
+        }
+        return at;
+    };
+    if (field.kind == Kind::radioButton) {
+        // The arrows go round the group, choosing the button they reach.
+        const std::vector<Widget> buttons = FormFields::radioGroup(field, watcher_.fields());
+        const auto at = std::find_if(buttons.begin(), buttons.end(),
+                                     [&](const Widget& w) { return w.objectNumber == field.objectNumber; });
+        if (buttons.empty() || at == buttons.end()) return;
+        const Widget& reached = buttons[size_t(target(int(at - buttons.begin()), int(buttons.size()), true))];
+        if (reached.objectNumber == field.objectNumber) return;
+        showControl(reached);
+        if (control_ && control_->field().state == 0) toggle(control_->field());
+        return;
+    }
+    if (field.kind != Kind::choice || field.options.empty()) return;
+    const auto chosen = std::find(field.exportValues.begin(), field.exportValues.end(), field.value.value_or(""));
+    const int at = chosen == field.exportValues.end() ? -1 : int(chosen - field.exportValues.begin());
+    const int to = target(at, int(field.options.size()), false);
+    if (to != at) choose(field, QString::fromStdString(field.options[size_t(to)]));
+}
+
+void FormEditor::fieldsRead()
+{
+    if (!control_) return;
+    for (const Widget& w : watcher_.fields())
+        if (w.objectNumber == control_->field().objectNumber) control_->setField(w);
 }
 
 // ---------------------------------------------------------------- choices
@@ -380,12 +511,19 @@ std::vector<Widget> FormEditor::group(const Widget& field) const
 bool FormEditor::apply(const std::function<bool(quarnkit::QuarnDocument&)>& edit)
 {
     if (!view_ || !view_->quarnDocument()) return false;
+    bool done = false;
     try {
-        return edit(*view_->quarnDocument());
+        done = edit(*view_->quarnDocument());
     } catch (const std::exception& error) {
         showErrorAlert(view_, QString::fromUtf8(error.what()));
-        return false;
     }
+    // The control says what the edit made of its field.
+    if (control_ && view_ && view_->quarnDocument()) {
+        const Widget& field = control_->field();
+        if (const auto fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber))
+            control_->setField(*fresh);
+    }
+    return done;
 }
 
 } // namespace quarn

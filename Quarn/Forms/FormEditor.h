@@ -1,8 +1,11 @@
 #pragma once
 // Filling form fields in the page view: a text field is typed into an editor
 // laid over it, a check box or radio button changes with a click, a choice
-// field offers its options in a list that pops up under it. Each change is one
-// step on the document's undo stack.
+// field offers its options in a list that pops up under it. By keyboard, the
+// other fields take the focus through a FieldControl over them: Space ticks,
+// chooses or shows the options, the arrows go through a radio group or the
+// options. Each change is one step on the document's undo stack.
+#include "Quarn/Forms/FieldControl.h"
 #include "QuarnKit/Document/FormFields.h"
 
 #include <QMenu>
@@ -44,18 +47,29 @@ public:
     // cursor at the end, or its text selected (as when Tab arrives there) so
     // that typing replaces it; other fields are left alone.
     void beginTyping(const Widget& field, bool selectAll = false);
+    // The keyboard comes to the field, as Tab brings it: the editor over a
+    // field that takes typing (its text selected), the control over another.
+    void focusField(const Widget& field);
     // The field being typed into.
     std::optional<int> editingField() const;
+    // The field the keyboard is on, typed into or not, as last read.
+    std::optional<Widget> focusedField() const;
     // The open editor: a line, or a text box for a multi-line field.
     QWidget* editorWidget() const { return editor_; }
-    // The editor or a part of it.
+    // The control over a field that takes no typing, while it has the keyboard.
+    FieldControl* control() const { return control_; }
+    // The editor or the control, or a part of them.
     bool ownsWidget(const QWidget* widget) const;
-    // Writes the editor's text into its field when it changed, then closes it.
+    // Writes the editor's text into its field when it changed, then closes it
+    // and the control.
     void commit();
     // Writes the editor's text into its field when it changed; typing goes on.
     void write();
-    // Closes the editor without writing.
+    // Closes the editor without writing, and the control.
     void cancel();
+    // The watcher read the fields' values again (an undo, a redo): the
+    // control says its field's.
+    void fieldsRead();
     // The options of a choice field while they show.
     QMenu* choiceMenu() const { return menu_; }
 
@@ -80,6 +94,11 @@ private:
     // copies of one text field), as last read.
     std::vector<Widget> group(const Widget& field) const;
     void showChoices(const Widget& field);
+    // The control over `field`, in place of the one there was, keeping the focus.
+    void showControl(const Widget& field);
+    void closeControl();
+    void pressControl();
+    void stepControl(FieldControl::Step step);
     void layoutEditor();
     void writeEditor(bool close);
     void closeEditor();
@@ -92,6 +111,7 @@ private:
     // being destroyed, when view_ may no longer be taken for a page view.
     QPointer<QWidget> viewport_;
     QPointer<QWidget> editor_;
+    QPointer<FieldControl> control_;
     std::optional<Widget> editing_;
     QPointer<quarnkit::QuarnDocument> editingDocument_; // the document the typing belongs to
     QPointer<QMenu> menu_;

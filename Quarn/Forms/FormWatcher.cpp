@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QFutureWatcher>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
@@ -126,7 +127,7 @@ void FormWatcher::listenToWindow()
     WindowEvents::listen(
         *pageView,
         {QEvent::Shortcut, QEvent::Close, QEvent::KeyPress, QEvent::MouseButtonPress, QEvent::MouseButtonDblClick,
-         QEvent::MouseButtonRelease},
+         QEvent::MouseButtonRelease, QEvent::FocusIn},
         [self = QPointer(this), owner = QPointer<QWidget>(pageView)](QEvent* event, QObject* receiver) {
             // Through the page view of now only: a replaced one's may linger a while.
             return self && self->heard_ == owner && self->hear(receiver, event);
@@ -157,6 +158,14 @@ bool FormWatcher::hear(QObject* watched, QEvent* event)
         // Closing the window asks about unsaved changes: the typing is one of them.
         if (editor_ && editor_->editingField() && watched == editor_->editorWidget()->window()) editor_->commit();
         return false;
+    case QEvent::FocusIn:
+        if (watched != view()) backedOut_ = false;
+        // Shift+Tab from the control after the page comes back to the last
+        // field, as Tab from the last field went on to that control.
+        if (watched == view() && static_cast<QFocusEvent*>(event)->reason() == Qt::BacktabFocusReason && !leaving_
+            && tabsThroughFields())
+            if (const auto last = FormFields::next(std::nullopt, fields_, true)) beginEditing(last->field);
+        return false;
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
@@ -185,6 +194,7 @@ bool FormWatcher::handle(QObject* receiver, QEvent* event)
         if (editor_ && editor_->ownsWidget(target)) return false;
     } else if (event->type() != QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
+        backedOut_ = false;
         if (mouse->button() == Qt::LeftButton) {
             const auto field = fieldAt(pageView->viewport()->mapFromGlobal(mouse->globalPosition()));
             active_ = field ? std::optional<int>(field->objectNumber) : std::nullopt;
@@ -208,49 +218,56 @@ std::optional<FormWatcher::Widget> FormWatcher::fieldAt(QPointF viewportPoint) c
 
 // ---------------------------------------------------------------- Tab
 
+bool FormWatcher::tabsThroughFields() const
+{
+    const QuarnPDFView* pageView = view();
+    return !fields_.empty() && model_ && MarkupModel::of(*model_).tool() == MarkupTool::select && pageView
+           && pageView->tool() == MarkupTool::select;
+}
+
 bool FormWatcher::handleTab(bool backward)
 {
-    if (leaving_) return false;
-    if (!model_ || MarkupModel::of(*model_).tool() != MarkupTool::select) return false;
+    if (leaving_ || !tabsThroughFields()) return false;
     QuarnPDFView* pageView = view();
-    if (!pageView || pageView->tool() != MarkupTool::select) return false;
     QWidget* focus = QApplication::focusWidget();
     if (!focus) return false;
     bool editing = false;
     if (editor_ && editor_->ownsWidget(focus)) editing = true;
     else if (focus != pageView && focus != pageView->viewport())
         return false; // the find field or another control keeps its Tab
-    const auto next = FormFields::next(active_, fields_, backward);
+    // The page came to by Shift+Tab from the first field hands it on.
+    if (!editing && backward && std::exchange(backedOut_, false)) return false;
+    // From the field the keys are on, wherever the list read last puts it.
+    std::optional<Widget> current = editing ? editor_->focusedField() : std::nullopt;
+    if (!current && active_)
+        for (const Widget& field : fields_)
+            if (field.objectNumber == *active_) current = field;
+    const auto next = FormFields::next(current, fields_, backward);
     if (!next) return false;
-    // Past the last field (or before the first) the keys leave the page for
-    // the window's other controls: the fields are a stretch of the window's
-    // Tab order, not a ring of their own.
-    if (editing && wrapsAround(*next, backward)) {
-        // The page takes the keys before the editor goes, which would hand
-        // them to whatever follows it.
-        pageView->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    // Past the last field the keys leave the page for the window's other
+    // controls, and before the first they come to the page itself: the
+    // fields are a stretch of the window's Tab order, not a ring of their own.
+    if (editing && next->wrapped) {
+        {
+            // The page takes the keys before the editor goes, which would
+            // hand them to whatever follows it.
+            const QScopedValueRollback<bool> leaving(leaving_, true);
+            pageView->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        }
         editor_->commit();
         active_.reset();
+        if (backward) {
+            backedOut_ = true;
+            return true;
+        }
         // The window moves the keys on from the page, as for a Tab there.
-        QKeyEvent tab(QEvent::KeyPress, backward ? Qt::Key_Backtab : Qt::Key_Tab,
-                      backward ? Qt::ShiftModifier : Qt::NoModifier);
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
         const QScopedValueRollback<bool> leaving(leaving_, true);
         QApplication::sendEvent(pageView, &tab);
         return true;
     }
-    beginEditing(*next);
+    beginEditing(next->field);
     return true;
-}
-
-bool FormWatcher::wrapsAround(const Widget& next, bool backward) const
-{
-    const auto at = [this](std::optional<int> object) {
-        const auto it = std::find_if(fields_.begin(), fields_.end(),
-                                     [&](const Widget& w) { return object && w.objectNumber == *object; });
-        return it - fields_.begin();
-    };
-    const auto from = at(active_), to = at(next.objectNumber);
-    return backward ? to >= from : to <= from;
 }
 
 void FormWatcher::beginEditing(const Widget field)
@@ -261,6 +278,7 @@ void FormWatcher::beginEditing(const Widget field)
     if (editor_) editor_->commit();
     pageView->setFocus(Qt::TabFocusReason);
     active_ = field.objectNumber;
+    backedOut_ = false;
 
     const QRectF shown = pageView->placement().convertFromPage(field.rect, field.page);
     const QRectF room = QRectF(pageView->viewport()->rect()).adjusted(8, 24, -8, -24);
@@ -288,7 +306,7 @@ void FormWatcher::click(const Widget& field, int attempts)
         if (!QRectF(pageView->viewport()->rect()).contains(centre)
             || pageView->placement().pageAt(centre, false) != field.page)
             return;
-        editor_->beginTyping(field, true);
+        editor_->focusField(field);
         return;
     }
     // The caller may just have chosen Select; the view takes the tool a moment later.
@@ -310,13 +328,13 @@ void FormWatcher::focusFirstEmptyField()
 void FormWatcher::focusOnFirstEmptyField()
 {
     for (const Widget& field : fields_) {
-        if (FormFields::isTabStop(field) && (!field.value || field.value->empty())) {
+        if (FormFields::takesText(field) && (!field.value || field.value->empty())) {
             beginEditing(field);
             return;
         }
     }
     if (const auto first = FormFields::next(std::nullopt, fields_, false)) {
-        beginEditing(*first);
+        beginEditing(first->field);
         return;
     }
     if (!fields_.empty() && fields_.front().page >= 0) revealField(fields_.front());
@@ -358,7 +376,10 @@ void FormWatcher::readValues()
         watcher->deleteLater();
         readingValues_ = false;
         // The fields read again meanwhile (another scan) have their own values.
-        if (reading == valueReadings_) fields_ = watcher->result();
+        if (reading == valueReadings_) {
+            fields_ = watcher->result();
+            if (editor_) editor_->fieldsRead();
+        }
         if (valuesAgain_) {
             valuesAgain_ = false;
             readValues();

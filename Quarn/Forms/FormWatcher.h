@@ -1,7 +1,7 @@
 #pragma once
 // The forms of one window: keeps the document's form fields, their values and
-// their number for the forms banner, and moves editing from field to field
-// with Tab and Shift-Tab in reading order. The edits themselves are the form
+// their number for the forms banner, and moves the keyboard from field to
+// field with Tab and Shift-Tab in reading order. The edits themselves are the form
 // editor's, which it owns; each is an undo step of the document.
 #include "QuarnKit/Document/FormFields.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -68,12 +68,11 @@ public:
     void readValues();
     // Runs on the worker before it reads the values (tests hold it there).
     std::function<void()> workerHook;
-    // Tab (forwards) or Shift-Tab: true when it moved editing, or kept it on
-    // the only field there is.
+    // Tab (forwards) or Shift-Tab: true when it moved the keys to a field, or
+    // off the fields to the page or past it.
     bool handleTab(bool backward);
-    // Whether moving to `next` goes round past the last field (the first, backwards).
-    bool wrapsAround(const Widget& next, bool backward) const;
-    // Commits the field being left, then puts the text cursor into `field`,
+    // Commits the field being left, then brings the keyboard to `field` (the
+    // text cursor, or the control of a field that takes no typing),
     // scrolling it into view first.
     void beginEditing(Widget field);
 
@@ -94,6 +93,8 @@ private:
     // Hears the page view's window through the application's one filter.
     void listenToWindow();
     bool hear(QObject* watched, QEvent* event);
+    // Tab goes through the fields: there are some, and the Select tool is chosen.
+    bool tabsThroughFields() const;
     // Starts editing as focusFirstEmptyField says, by the values last read.
     void focusOnFirstEmptyField();
     void revealField(const Widget& field);
@@ -115,6 +116,7 @@ private:
     std::vector<Widget> fields_;
     std::optional<int> active_;
     bool leaving_ = false;    // a Tab past the fields, handed to the window
+    bool backedOut_ = false;  // the page has the keys from Shift+Tab on the first field
     QPointer<QWidget> heard_; // the page view whose window is heard
     QMetaObject::Connection undoConnection_;
     QPointer<quarnkit::QuarnDocument> followed_; // the document whose undo stack is watched

@@ -30,12 +30,7 @@ bool takeMarkKey(QuarnPDFView* view, QKeyEvent* event, QObject* receiver)
     if (focus && (isTextInput(focus) || focus == view || view->isAncestorOf(focus))) return false;
     // A widget that answers the key itself says so, as to a shortcut (the
     // page list's Delete and Escape).
-    if (focus) {
-        QKeyEvent claim(QEvent::ShortcutOverride, event->key(), event->modifiers(), event->text());
-        claim.ignore();
-        QApplication::sendEvent(focus, &claim);
-        if (claim.isAccepted()) return false;
-    }
+    if (WindowEvents::focusClaims(event)) return false;
     MarkEditor& marks = MarkEditor::of(*view);
     if (marks.hasEditor()) return false; // words are being typed into a mark
     return marks.key(event);

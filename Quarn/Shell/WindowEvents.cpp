@@ -136,6 +136,16 @@ bool claimsKey(QEvent* event, std::initializer_list<int> keys, Qt::KeyboardModif
     return true;
 }
 
+bool focusClaims(const QKeyEvent* event)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) return false;
+    QKeyEvent claim(QEvent::ShortcutOverride, event->key(), event->modifiers(), event->text());
+    claim.ignore();
+    QApplication::sendEvent(focus, &claim);
+    return claim.isAccepted();
+}
+
 bool fieldUsesKey(const QKeyEvent* event)
 {
     const Qt::KeyboardModifiers held = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);

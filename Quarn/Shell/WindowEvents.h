@@ -45,6 +45,9 @@ void returnRuns(QWidget& owner, std::function<void()> run);
 // True, and the event accepted, for a ShortcutOverride of one of `keys`
 // with no modifier beyond `allowed` (the keypad's aside).
 bool claimsKey(QEvent* event, std::initializer_list<int> keys, Qt::KeyboardModifiers allowed = {});
+// Whether the widget with the focus claims the key of `event` so (a window
+// listener leaves such a key alone).
+bool focusClaims(const QKeyEvent* event);
 
 // For a text field's filter: whether the field types or edits with this
 // ShortcutOverride's key itself (a letter, an arrow, Copy, Undo, Select All,

@@ -614,28 +614,14 @@ void QuarnPDFView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    const bool paged = !placement_->layout().continuous();
-    const QScrollBar* bar = verticalScrollBar();
-    const auto isAtRowEdge = [bar](bool bottom) {
-        return bottom ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
-    };
     switch (event->key()) {
     case Qt::Key_Home: goToFirstPage(*this); return;
     case Qt::Key_End: goToLastPage(*this); return;
     case Qt::Key_PageDown:
     case Qt::Key_Space:
-        if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ShiftModifier)) {
-            if (paged && isAtRowEdge(false) && canGoToPreviousPage(*this)) goToPreviousPage(*this);
-            else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
-            return;
-        }
-        if (paged && isAtRowEdge(true) && canGoToNextPage(*this)) goToNextPage(*this);
-        else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        turnScreen(*this, event->key() == Qt::Key_Space && (event->modifiers() & Qt::ShiftModifier));
         return;
-    case Qt::Key_PageUp:
-        if (paged && isAtRowEdge(false) && canGoToPreviousPage(*this)) goToPreviousPage(*this);
-        else verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
-        return;
+    case Qt::Key_PageUp: turnScreen(*this, true); return;
     case Qt::Key_Escape:
         if (findIsPresented && findIsPresented() && onDismissFind) {
             onDismissFind();

@@ -113,8 +113,10 @@ bool handlePageKey(QuarnPDFView& view, QKeyEvent* event, QObject* receiver)
 
     // The page view owns the keys when nothing else in the window has the focus.
     QWidget* focus = QApplication::focusWidget();
-    const bool ownsKeys =
-        !focus || focus == window || (!isTextInput(focus) && (focus == &view || view.isAncestorOf(focus)));
+    // A form field's editor or control on the page answers its own keys.
+    const bool inView =
+        focus == &view || (view.isAncestorOf(focus) && !isTextInput(focus) && !WindowEvents::focusClaims(event));
+    const bool ownsKeys = !focus || focus == window || inView;
     if (!ownsKeys) return false;
 
     auto focusView = [&view] {

@@ -21,10 +21,9 @@ bool isField(const Widget& widget)
     }
 }
 
-bool isTabStop(const Widget& widget)
-{
-    return isField(widget) && widget.kind == PdfWidgetKind::text && !widget.readOnly;
-}
+bool isTabStop(const Widget& widget) { return isField(widget) && !widget.readOnly; }
+
+bool takesText(const Widget& widget) { return isTabStop(widget) && widget.kind == PdfWidgetKind::text; }
 
 bool declaresFields(const platform::PdfDocument& doc) { return platform::PdfForms::declaresFields(doc); }
 
@@ -110,29 +109,71 @@ std::vector<Widget> readingOrder(std::vector<Widget> widgets)
     return result;
 }
 
-std::optional<Widget> next(std::optional<int> current, const std::vector<Widget>& fields, bool backward)
+namespace {
+
+bool sameRadioGroup(const Widget& a, const Widget& b)
 {
-    std::vector<size_t> stops;
+    return a.kind == PdfWidgetKind::radioButton && b.kind == PdfWidgetKind::radioButton && !a.name.empty()
+           && a.name == b.name;
+}
+
+// Where `current` stands in `fields`: its index there, or, for a field not
+// among them, half a place before the first field read after it.
+double placeOf(const Widget& current, const std::vector<Widget>& fields)
+{
+    const auto found = std::find_if(fields.begin(), fields.end(),
+                                    [&](const Widget& w) { return w.objectNumber == current.objectNumber; });
+    if (found != fields.end()) return double(found - fields.begin());
+    std::vector<Widget> page{current};
+    for (const Widget& w : fields)
+        if (w.page == current.page) page.push_back(w);
+    const std::vector<Widget> read = readingOrder(page);
+    const auto at =
+        std::find_if(read.begin(), read.end(), [&](const Widget& w) { return w.objectNumber == current.objectNumber; });
+    const auto follower = at + 1 == read.end() ? std::optional<int>() : std::optional<int>((at + 1)->objectNumber);
     for (size_t i = 0; i < fields.size(); ++i)
-        if (isTabStop(fields[i])) stops.push_back(i);
-    if (stops.empty()) return std::nullopt;
+        if (follower ? fields[i].objectNumber == *follower : fields[i].page > current.page) return double(i) - 0.5;
+    return double(fields.size()) - 0.5;
+}
 
-    std::optional<size_t> position;
-    if (current) {
-        const auto it =
-            std::find_if(fields.begin(), fields.end(), [&](const Widget& w) { return w.objectNumber == *current; });
-        if (it != fields.end()) position = size_t(it - fields.begin());
+} // namespace
+
+std::vector<Widget> radioGroup(const Widget& field, const std::vector<Widget>& fields)
+{
+    std::vector<Widget> group;
+    for (const Widget& w : fields)
+        if (sameRadioGroup(w, field)) group.push_back(w);
+    return group;
+}
+
+std::optional<TabStep> next(const std::optional<Widget>& current, const std::vector<Widget>& fields, bool backward)
+{
+    // The stops by their index: of a radio group, the button chosen, else its first.
+    std::vector<size_t> stops;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const Widget& field = fields[i];
+        if (!isTabStop(field)) continue;
+        if (field.kind == PdfWidgetKind::radioButton) {
+            const std::vector<Widget> group = radioGroup(field, fields);
+            const auto chosen = std::find_if(group.begin(), group.end(), [](const Widget& w) { return w.state != 0; });
+            if ((chosen != group.end() ? *chosen : group.front()).objectNumber != field.objectNumber) continue;
+        }
+        stops.push_back(i);
     }
-    if (!position) return fields[backward ? stops.back() : stops.front()];
+    if (stops.empty()) return std::nullopt;
+    if (!current) return TabStep{fields[backward ? stops.back() : stops.front()], false};
 
+    const double place = placeOf(*current, fields);
+    // Tab leaves the current field's radio group, whose buttons the arrows go through.
+    const auto leaves = [&](size_t i) { return !sameRadioGroup(fields[i], *current); };
     if (backward) {
         for (auto it = stops.rbegin(); it != stops.rend(); ++it)
-            if (*it < *position) return fields[*it];
-        return fields[stops.back()];
+            if (double(*it) < place && leaves(*it)) return TabStep{fields[*it], false};
+        return TabStep{fields[stops.back()], true};
     }
     for (size_t stop : stops)
-        if (stop > *position) return fields[stop];
-    return fields[stops.front()];
+        if (double(stop) > place && leaves(stop)) return TabStep{fields[stop], false};
+    return TabStep{fields[stops.front()], true};
 }
 
 Value value(const Widget& widget) { return Value{widget.value, widget.state}; }

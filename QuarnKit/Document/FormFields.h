@@ -1,7 +1,7 @@
 #pragma once
 // The logic behind filling PDF forms: which widgets are fillable fields, the
 // order a reader expects them in (page by page, top to bottom, left to right),
-// the next text field for Tab and Shift-Tab, and which fields changed since a
+// the next field for Tab and Shift-Tab, and which fields changed since a
 // snapshot of their values. Stateless: every function reads what it is given.
 #include "Platform/PdfForms.h"
 #include "QuarnKit/Document/QuarnDocument.h"
@@ -31,8 +31,11 @@ using Snapshot = std::map<int, Value>;
 // A displayed text field, choice field, check box or radio button. Push
 // buttons, signature fields and hidden widgets are not fields.
 bool isField(const Widget& widget);
-// A field that takes typed text: a text field that is not read-only.
+// A field the keyboard fills: any field that is not read-only. Of a radio
+// group, Tab stops on one button (see next).
 bool isTabStop(const Widget& widget);
+// A field that takes typed text: a text field that is not read-only.
+bool takesText(const Widget& widget);
 
 // True when the catalog's /AcroForm holds a non-empty /Fields array.
 bool declaresFields(const platform::PdfDocument& doc);
@@ -60,9 +63,19 @@ std::function<std::vector<Widget>()> valuesJob(const QuarnDocument& document, st
 // Rows from the top down, each row left to right; equal keys keep their input order.
 std::vector<Widget> readingOrder(std::vector<Widget> widgets);
 
-// The tab stop to move to from `current` (an object number; none when no field
-// has the focus), wrapping at either end; none when `fields` holds no tab stop.
-std::optional<Widget> next(std::optional<int> current, const std::vector<Widget>& fields, bool backward);
+// Where Tab (Shift+Tab, `backward`) goes from `current` (none when no field
+// has the focus): the next tab stop in reading order, a radio group's chosen
+// button (else its first) standing for the group, and whether it went round
+// past the last stop (the first). A current field no longer among `fields`
+// is placed where it reads. None when `fields` holds no tab stop.
+struct TabStep {
+    Widget field;
+    bool wrapped = false;
+};
+std::optional<TabStep> next(const std::optional<Widget>& current, const std::vector<Widget>& fields, bool backward);
+// The buttons of `field`'s radio group among `fields`, in reading order; none
+// for any other field.
+std::vector<Widget> radioGroup(const Widget& field, const std::vector<Widget>& fields);
 
 Value value(const Widget& widget);
 // A later widget with the same identity replaces an earlier one.

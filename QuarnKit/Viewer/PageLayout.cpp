@@ -122,6 +122,20 @@ int PageLayout::rowRead(double top, double bottom) const
     return most;
 }
 
+std::optional<double> PageLayout::screenWithinRow(int row, double top, double bottom, bool back, double slack) const
+{
+    if (row < 0 || row >= rowCount()) return std::nullopt;
+    const Row& read = rows[row];
+    const double band = bottom - top;
+    if (back) {
+        if (read.top >= top - slack) return std::nullopt;
+        return std::max(top - band, read.top);
+    }
+    const double end = read.top + read.height;
+    if (end <= bottom + slack) return std::nullopt;
+    return std::min(top + band, end - band);
+}
+
 std::vector<int> PageLayout::pagesIn(const QRectF& area) const
 {
     std::vector<int> result;

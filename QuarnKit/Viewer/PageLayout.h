@@ -9,6 +9,7 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <optional>
 #include <vector>
 
 namespace quarnkit {
@@ -48,6 +49,12 @@ struct PageLayout {
     // the one showing most. A row shown on its own is never passed over for a
     // sliver of the row above it, however the rows' heights differ.
     int rowRead(double top, double bottom) const;
+    // Page Down (Page Up, `back`) while `row` is read in the band from `top`
+    // to `bottom` (points): where the band's top goes to show more of that
+    // row, a screen on and never past the row's edge, while more than `slack`
+    // of it lies beyond the band; none when the row shows to its edge, and
+    // the key turns to the next row (the previous one).
+    std::optional<double> screenWithinRow(int row, double top, double bottom, bool back, double slack) const;
     // Laid-out pages whose rectangle meets `area` (points), ascending.
     std::vector<int> pagesIn(const QRectF& area) const;
     // The laid-out page nearest a point (points), or -1.

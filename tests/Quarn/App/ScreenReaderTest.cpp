@@ -23,6 +23,7 @@
 #include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Shell/WindowEvents.h"
+#include "Platform/PdfForms.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "support/TestSupport.h"
@@ -40,6 +41,7 @@
 #include <QTest>
 
 #include <functional>
+#include <map>
 
 using namespace quarn;
 
@@ -296,67 +298,100 @@ TEST(ScreenReader, NoPageTextIsReadOrKeptWithoutAReader)
     EXPECT_EQ(text->characterCount(), 0);
 }
 
+namespace {
+
+// A book of pages of mixed sizes, as scanned books are: each page's crop box
+// within a larger sheet, "Page N" near its top.
+QByteArray mixedSizeBook()
+{
+    const std::pair<int, int> sizes[] = {{489, 734}, {439, 432}, {396, 594}, {396, 594},
+                                         {489, 734}, {439, 432}, {396, 594}, {396, 594}};
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
+                                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+    std::string kids;
+    for (const auto& [w, h] : sizes) {
+        const auto n = [](int value) { return std::to_string(value); };
+        kids += n(int(objects.size()) + 1) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + n(w + 20) + " " + n(h + 20)
+                          + "] /CropBox [10 10 " + n(w + 10) + " " + n(h + 10)
+                          + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " + n(int(objects.size()) + 2)
+                          + " 0 R >>");
+        objects.push_back(testsupport::pdfStream("", "BT /F1 24 Tf 46 " + n(h - 50) + " Td (Page "
+                                                         + n(int(objects.size()) / 2) + ") Tj ET"));
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count 8 >>";
+    return testsupport::writePdf(objects);
+}
+
+} // namespace
+
 // The page named, the page field and the text read follow the page the view
 // shows, whatever the shapes of the pages around it: Page Down, sent to the
-// window, down a file of pages turned every way names each page in turn, in
-// each display mode, and each page named stands in the view.
+// window, goes to each page (each spread) in turn, in each display mode,
+// down a file of pages turned every way and a book of mixed sizes at 90 %,
+// and each page named stands in the view.
 TEST(ScreenReader, ThePageNamedIsThePageShownInEveryMode)
 {
-    Shown shown("habibi-rotated.pdf");
-    QuarnPDFView& view = shown.view();
-    ViewerModel& model = shown.window->screen()->model();
-    QLineEdit* field = shown.window->screen()->statusBar()->pageField();
-    const ReaderListening reader;
-    QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
-    ASSERT_NE(page, nullptr);
-    using quarnkit::DisplayMode;
+    QTemporaryDir dir;
     const struct {
-        DisplayMode mode;
-        // The pages named in turn: every page, or spread by its first, that
-        // Page Down shows on its own (page 2, half of it shown below page 1
-        // and then less than half above page 3, is shown on its own never).
-        std::optional<std::vector<int>> named;
-    } rows[] = {
-        {DisplayMode::continuous, std::vector<int>{0, 2, 3}},
-        {DisplayMode::singlePage, std::vector<int>{0, 1, 2, 3}},
-        {DisplayMode::twoPagesContinuous, std::nullopt}, // both spreads fit the view nearly
-        {DisplayMode::twoPages, std::vector<int>{0, 2}},
+        std::string file;
+        std::optional<double> zoom; // fitted without
+    } files[] = {
+        {testsupport::corpusPath("habibi-rotated.pdf"), std::nullopt},
+        {testsupport::writeFile(dir, QStringLiteral("book.pdf"), mixedSizeBook()).toStdString(), 0.9},
     };
-    for (const auto& row : rows) {
-        model.setDisplayMode(row.mode);
-        QApplication::processEvents();
-        QTest::keyClick(shown.keys(), Qt::Key_Home);
-        std::vector<int> named;
-        for (int press = 0; press < 12; ++press) {
-            const int current = view.currentPageIndex();
-            if (named.empty() || named.back() != current) named.push_back(current);
-            const QString name = QStringLiteral("Page %1 of 4").arg(current + 1);
-            EXPECT_TRUE(testsupport::waitFor(
-                [&] { return page->text(QAccessible::Name) == name && field->text() == QString::number(current + 1); },
-                10000))
-                << int(row.mode) << " at " << current << ": " << page->text(QAccessible::Name).toStdString()
-                << ", field " << field->text().toStdString();
-            // The text read is that page's: its characters lie on it.
-            QAccessibleTextInterface* text = page->textInterface();
-            EXPECT_TRUE(testsupport::waitFor(
-                [&] {
-                    if (text->characterCount() == 0) return false;
-                    const QRect on = text->characterRect(text->characterCount() / 2);
-                    const QRectF shownPage =
-                        view.placement().pageRect(current).translated(view.viewport()->mapToGlobal(QPoint(0, 0)));
-                    return shownPage.contains(QRectF(on).center());
-                },
-                10000))
-                << int(row.mode) << " at " << current;
-            // The page named shows at least half of itself, or fills half the view.
-            const QRectF shownPart = view.placement().pageRect(current).intersected(QRectF(view.viewport()->rect()));
-            const QRectF whole = view.placement().pageRect(current);
-            EXPECT_GE(shownPart.height(), 0.5 * std::min(whole.height(), double(view.viewport()->height())) - 1)
-                << int(row.mode) << " at " << current;
-            QTest::keyClick(shown.keys(), Qt::Key_PageDown);
-        }
-        if (row.named) {
-            EXPECT_EQ(named, *row.named) << int(row.mode);
+    using quarnkit::DisplayMode;
+    for (const auto& file : files) {
+        Shown shown(file.file);
+        QuarnPDFView& view = shown.view();
+        ViewerModel& model = shown.window->screen()->model();
+        QLineEdit* field = shown.window->screen()->statusBar()->pageField();
+        const ReaderListening reader;
+        QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
+        ASSERT_NE(page, nullptr);
+        const int count = view.pageCount();
+        for (const DisplayMode mode : {DisplayMode::continuous, DisplayMode::singlePage,
+                                       DisplayMode::twoPagesContinuous, DisplayMode::twoPages}) {
+            model.setDisplayMode(mode);
+            QApplication::processEvents();
+            if (file.zoom) model.setZoom(*file.zoom);
+            QTest::keyClick(shown.keys(), Qt::Key_Home);
+            std::vector<int> named;
+            for (int press = 0; press < 3 * count; ++press) {
+                const int current = view.currentPageIndex();
+                if (named.empty() || named.back() != current) named.push_back(current);
+                const QString name = QStringLiteral("Page %1 of %2").arg(current + 1).arg(count);
+                EXPECT_TRUE(testsupport::waitFor(
+                    [&] {
+                        return page->text(QAccessible::Name) == name && field->text() == QString::number(current + 1);
+                    },
+                    10000))
+                    << int(mode) << " at " << current << ": " << page->text(QAccessible::Name).toStdString()
+                    << ", field " << field->text().toStdString();
+                // The text read is that page's: its characters lie on it.
+                QAccessibleTextInterface* text = page->textInterface();
+                EXPECT_TRUE(testsupport::waitFor(
+                    [&] {
+                        if (text->characterCount() == 0) return false;
+                        const QRect on = text->characterRect(text->characterCount() / 2);
+                        const QRectF shownPage =
+                            view.placement().pageRect(current).translated(view.viewport()->mapToGlobal(QPoint(0, 0)));
+                        return shownPage.contains(QRectF(on).center());
+                    },
+                    10000))
+                    << int(mode) << " at " << current;
+                // The page named shows at least half of itself, or fills half the view.
+                const QRectF shownPart =
+                    view.placement().pageRect(current).intersected(QRectF(view.viewport()->rect()));
+                const QRectF whole = view.placement().pageRect(current);
+                EXPECT_GE(shownPart.height(), 0.5 * std::min(whole.height(), double(view.viewport()->height())) - 1)
+                    << int(mode) << " at " << current;
+                QTest::keyClick(shown.keys(), Qt::Key_PageDown);
+            }
+            // Every page, or every spread by its first page, once and in turn.
+            std::vector<int> rows;
+            for (int first = 0; first < count; first += quarnkit::showsSpreads(mode) ? 2 : 1) rows.push_back(first);
+            EXPECT_EQ(named, rows) << file.file << " in mode " << int(mode);
         }
     }
 }
@@ -381,7 +416,7 @@ TEST(ScreenReader, TheFormsBannerIsReachedByTabAndShortcutsRunFromAField)
             fill = fill || focus == banner->fillButton();
             hide = hide || focus == banner->closeButton();
             fields = fields || qobject_cast<QLineEdit*>(focus);
-            back = focus == &shown.view();
+            back = fill && hide && focus == &shown.view();
         }
         EXPECT_TRUE(fill) << (way ? "backwards" : "");
         EXPECT_TRUE(hide) << (way ? "backwards" : "");
@@ -407,6 +442,82 @@ TEST(ScreenReader, TheFormsBannerIsReachedByTabAndShortcutsRunFromAField)
         return sheet && sheet->isVisible();
     }));
     EXPECT_TRUE(line->text().startsWith(QStringLiteral("Ada")));
+}
+
+// A form filled by keyboard alone, keys sent to the window: Tab reaches
+// every field in reading order and a reader hears each one's name, role and
+// state; Space ticks a box and chooses a radio button, the arrows go round
+// the group and through the options, Ctrl+Z undoes a tick. Tab goes on from
+// the field typed in after a click on a button that takes no focus, and
+// Shift+Tab from the control after the page comes back to the last field.
+TEST(ScreenReader, AFormIsFilledByKeyboardAlone)
+{
+    Shown shown("libreoffice-form.pdf");
+    const ReaderListening reader;
+    FormEditor& editor = *FormWatcher::of(shown.window->screen()->model()).editor();
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return FormWatcher::of(shown.window->screen()->model()).fieldCount() > 0; }));
+    shown.view().setFocus(Qt::OtherFocusReason);
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        return [&shown, key, modifiers] { QTest::keyClick(shown.keys(), key, modifiers); };
+    };
+    const auto clickZoomIn = [&] {
+        for (QAbstractButton* button : shown.window->findChildren<QAbstractButton*>())
+            if (button->isVisible() && button->accessibleName().startsWith(QStringLiteral("Zoom in")))
+                QTest::mouseClick(button, Qt::LeftButton);
+    };
+    // What a reader hears of the focus: its name, its role, and its state or value.
+    const auto heard = [] {
+        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+        if (!node) return QString();
+        const QString state = node->state().checkable ? (node->state().checked ? "checked" : "not checked")
+                                                      : node->text(QAccessible::Value);
+        return QStringLiteral("%1; %2; %3").arg(node->text(QAccessible::Name)).arg(node->role()).arg(state);
+    };
+    const QString radio = QString::number(QAccessible::RadioButton), box = QString::number(QAccessible::CheckBox),
+                  choice = QString::number(QAccessible::ComboBox), line = QString::number(QAccessible::EditableText);
+    const struct {
+        std::function<void()> act;
+        const char* field; // the field the keys are on after it
+        QString heard;
+    } rows[] = {
+        {press(Qt::Key_Tab), "First Name", "First Name; " + line + "; Alice"},
+        {press(Qt::Key_Tab), "Last Name", "Last Name; " + line + "; "},
+        {clickZoomIn, "Last Name", "Last Name; " + line + "; "},
+        {press(Qt::Key_Tab), "Birthday", "Birthday; " + line + "; "},
+        {press(Qt::Key_Tab), "female", "female, 1 of 2; " + radio + "; not checked"},
+        {press(Qt::Key_Space), "female", "female, 1 of 2; " + radio + "; checked"},
+        {press(Qt::Key_Right), "female", "female, 2 of 2; " + radio + "; checked"},
+        {press(Qt::Key_Tab), "Nationality", "Nationality; " + choice + "; "},
+        {press(Qt::Key_Down), "Nationality", "Nationality; " + choice + "; Unknown"},
+        {press(Qt::Key_Down), "Nationality", "Nationality; " + choice + "; German"},
+        {press(Qt::Key_Tab), "gdpr", "gdpr; " + box + "; not checked"},
+        {press(Qt::Key_Space), "gdpr", "gdpr; " + box + "; checked"},
+        {press(Qt::Key_Tab), "other", "other; " + box + "; not checked"},
+        {press(Qt::Key_Space), "other", "other; " + box + "; checked"},
+        {press(Qt::Key_Z, Qt::ControlModifier), "other", "other; " + box + "; not checked"},
+        {press(Qt::Key_Tab), "First Name_2", "First Name_2; " + line + "; Bob"},
+        {press(Qt::Key_Tab), "", ""},
+        {press(Qt::Key_Backtab, Qt::ShiftModifier), "First Name_2", "First Name_2; " + line + "; Bob"},
+    };
+    for (const auto& row : rows) {
+        row.act();
+        EXPECT_TRUE(testsupport::waitFor(
+            [&] {
+                const auto field = editor.focusedField();
+                return (field ? field->name : std::string()) == row.field && (!*row.field || heard() == row.heard);
+            },
+            10000))
+            << row.field << ": " << heard().toStdString();
+    }
+    // What the keys did is the document's.
+    const auto document = shown.window->screen()->model().document();
+    std::map<std::string, std::string> values;
+    for (const auto& widget : platform::PdfForms::widgets(*quarnkit::pdfOf(*document)))
+        if (widget.kind != platform::PdfWidgetKind::text)
+            values[widget.name] += widget.value.value_or("-") + std::to_string(widget.state);
+    EXPECT_EQ(values, (std::map<std::string, std::string>{
+                          {"female", "2021"}, {"Nationality", "German0"}, {"gdpr", "Yes1"}, {"other", "Off0"}}));
 }
 
 // Every menu of the window reaches a reader as a menu while it is open:

@@ -110,6 +110,12 @@ public:
     }
     // The field being typed into, by name.
     std::string editing() const { return nameOf(editor().editingField()); }
+    // The field the keyboard is on, typed into or not.
+    std::string focused() const
+    {
+        const auto field = editor().focusedField();
+        return field ? field->name : std::string();
+    }
 
     QPoint centreOf(const platform::PdfWidget& w) const
     {

@@ -36,10 +36,11 @@ std::vector<int> numbers(const std::vector<PdfWidget>& widgets)
     return out;
 }
 
-int tabFrom(std::optional<int> current, const std::vector<PdfWidget>& fields, bool backward)
+std::optional<PdfWidget> numbered(std::optional<int> number, const std::vector<PdfWidget>& fields)
 {
-    const auto next = FormFields::next(current, fields, backward);
-    return next ? next->objectNumber : -1;
+    for (const auto& w : fields)
+        if (number && w.objectNumber == *number) return w;
+    return std::nullopt;
 }
 
 } // namespace
@@ -58,11 +59,13 @@ TEST(FormFields, TellsFieldsAndTabStopsApart)
     EXPECT_FALSE(FormFields::isField(hidden));
 
     EXPECT_TRUE(FormFields::isTabStop(widget(1, PdfWidgetKind::text, 0, 0)));
-    EXPECT_FALSE(FormFields::isTabStop(widget(1, PdfWidgetKind::checkBox, 0, 0)));
-    EXPECT_FALSE(FormFields::isTabStop(widget(1, PdfWidgetKind::choice, 0, 0)));
+    EXPECT_TRUE(FormFields::isTabStop(widget(1, PdfWidgetKind::checkBox, 0, 0)));
+    EXPECT_TRUE(FormFields::isTabStop(widget(1, PdfWidgetKind::choice, 0, 0)));
+    EXPECT_FALSE(FormFields::takesText(widget(1, PdfWidgetKind::choice, 0, 0)));
     auto readOnly = widget(1, PdfWidgetKind::text, 0, 0);
     readOnly.readOnly = true;
     EXPECT_FALSE(FormFields::isTabStop(readOnly));
+    EXPECT_FALSE(FormFields::takesText(readOnly));
 }
 
 TEST(FormFields, ReadingOrderIsRowsTopDownThenLeftToRight)
@@ -89,32 +92,52 @@ TEST(FormFields, ReadingOrderIsRowsTopDownThenLeftToRight)
     EXPECT_TRUE(FormFields::readingOrder({}).empty());
 }
 
-TEST(FormFields, TabAndShiftTabStepOverButtonsAndWrap)
+TEST(FormFields, TabAndShiftTabReachEveryEnabledFieldAndWrap)
 {
-    // A, B, check box, C: the order given is the reading order.
-    const std::vector<PdfWidget> fields = {
-        widget(10, PdfWidgetKind::text, 0, 700),
-        widget(11, PdfWidgetKind::text, 0, 650),
-        widget(12, PdfWidgetKind::checkBox, 0, 600),
-        widget(13, PdfWidgetKind::text, 0, 550),
+    // In reading order: texts A and B, a check box, radio group g (its second
+    // button chosen), text C, a choice, a read-only text, radio group h (none chosen).
+    std::vector<PdfWidget> fields = {
+        widget(10, PdfWidgetKind::text, 0, 700),        widget(11, PdfWidgetKind::text, 0, 650),
+        widget(12, PdfWidgetKind::checkBox, 0, 600),    widget(13, PdfWidgetKind::radioButton, 0, 550),
+        widget(14, PdfWidgetKind::radioButton, 0, 500), widget(15, PdfWidgetKind::text, 0, 450),
+        widget(16, PdfWidgetKind::choice, 0, 400),      widget(17, PdfWidgetKind::text, 0, 350),
+        widget(18, PdfWidgetKind::radioButton, 0, 300), widget(19, PdfWidgetKind::radioButton, 0, 250),
     };
-    EXPECT_EQ(tabFrom(11, fields, false), 13);           // B → C
-    EXPECT_EQ(tabFrom(13, fields, false), 10);           // C wraps to A
-    EXPECT_EQ(tabFrom(10, fields, true), 13);            // Shift-Tab on A wraps to C
-    EXPECT_EQ(tabFrom(12, fields, false), 13);           // from the check box to C
-    EXPECT_EQ(tabFrom(12, fields, true), 11);            // and back to B
-    EXPECT_EQ(tabFrom(std::nullopt, fields, false), 10); // no focus: the first
-    EXPECT_EQ(tabFrom(std::nullopt, fields, true), 13);  // or the last
-    EXPECT_EQ(tabFrom(99, fields, false), 10);           // a field not in the list counts as none
-
-    auto readOnlyC = fields;
-    readOnlyC[3].readOnly = true;
-    EXPECT_EQ(tabFrom(11, readOnlyC, false), 10);
-
-    const std::vector<PdfWidget> noStops = {widget(1, PdfWidgetKind::checkBox, 0, 0),
-                                            widget(2, PdfWidgetKind::choice, 0, 40)};
-    EXPECT_EQ(tabFrom(1, noStops, false), -1);
-    EXPECT_EQ(tabFrom(std::nullopt, {}, false), -1);
+    fields[3].name = fields[4].name = "g";
+    fields[4].state = 1;
+    fields[6].readOnly = false;
+    fields[7].readOnly = true;
+    fields[8].name = fields[9].name = "h";
+    // A text field the list no longer holds, read between B and the check box.
+    const PdfWidget gone = widget(99, PdfWidgetKind::text, 0, 620);
+    const struct {
+        std::optional<PdfWidget> from;
+        bool backward;
+        int to;
+        bool wrapped;
+    } rows[] = {
+        {numbered(11, fields), false, 12, false}, // B → the check box
+        {numbered(12, fields), false, 14, false}, // → group g, at its chosen button
+        {numbered(13, fields), false, 15, false}, // Tab leaves the group
+        {numbered(15, fields), true, 14, false},  // and comes back to its chosen button
+        {numbered(14, fields), true, 12, false},
+        {numbered(16, fields), false, 18, false}, // the read-only text is passed; h at its first
+        {numbered(19, fields), true, 16, false},
+        {numbered(18, fields), false, 10, true}, // past the last: round to A
+        {numbered(10, fields), true, 18, true},
+        {std::nullopt, false, 10, false},
+        {std::nullopt, true, 18, false},
+        {gone, false, 12, false}, // placed where it reads
+        {gone, true, 11, false},
+    };
+    for (const auto& row : rows) {
+        const auto next = FormFields::next(row.from, fields, row.backward);
+        ASSERT_TRUE(next) << (row.from ? row.from->objectNumber : -1);
+        EXPECT_EQ(next->field.objectNumber, row.to) << (row.from ? row.from->objectNumber : -1) << row.backward;
+        EXPECT_EQ(next->wrapped, row.wrapped) << (row.from ? row.from->objectNumber : -1) << row.backward;
+    }
+    EXPECT_FALSE(FormFields::next(std::nullopt, {fields[7]}, false));
+    EXPECT_FALSE(FormFields::next(std::nullopt, {}, false));
 }
 
 TEST(FormFields, ChangedReportsNewAndAlteredValuesOnly)
@@ -141,47 +164,37 @@ TEST(FormFields, ChangedReportsNewAndAlteredValuesOnly)
 
 TEST(FormFields, TabOrderOnCorpusForms)
 {
-    auto latex = PdfDocument::openFile(testsupport::corpusPath("pdflatex-forms.pdf"));
-    EXPECT_TRUE(FormFields::declaresFields(*latex));
-    const auto fields = FormFields::fields(*latex);
-    // The push button is not a field; the text field and the check box are.
-    ASSERT_EQ(fields.size(), 2u);
-    EXPECT_EQ(fields[0].name, "Name");
-    EXPECT_EQ(fields[1].name, "Check");
-    // The one text field is the only tab stop: Tab and Shift-Tab both land on it,
-    // from nowhere, from itself and from the check box.
-    for (bool backward : {false, true}) {
-        EXPECT_EQ(FormFields::next(std::nullopt, fields, backward)->name, "Name");
-        EXPECT_EQ(FormFields::next(fields[0].objectNumber, fields, backward)->name, "Name");
-        EXPECT_EQ(FormFields::next(fields[1].objectNumber, fields, backward)->name, "Name");
+    // Tab from nowhere round every stop and back to the first; Shift+Tab the
+    // same way back. The push button is no field.
+    const struct {
+        const char* file;
+        std::vector<std::string> stops;
+    } rows[] = {
+        {"pdflatex-forms.pdf", {"Name", "Check"}},
+        {"libreoffice-form.pdf",
+         {"First Name", "Last Name", "Birthday", "female", "Nationality", "gdpr", "other", "First Name_2"}},
+    };
+    for (const auto& row : rows) {
+        const auto fields = FormFields::fields(*PdfDocument::openFile(testsupport::corpusPath(row.file)));
+        for (const bool backward : {false, true}) {
+            std::vector<std::string> tabs;
+            std::optional<PdfWidget> at;
+            for (size_t i = 0; i <= row.stops.size(); ++i) {
+                const auto next = FormFields::next(at, fields, backward);
+                ASSERT_TRUE(next) << row.file;
+                EXPECT_EQ(next->wrapped, i == row.stops.size()) << row.file << " " << i;
+                tabs.push_back(next->field.name);
+                at = next->field;
+            }
+            std::vector<std::string> expected = row.stops;
+            if (backward) std::reverse(expected.begin(), expected.end());
+            expected.push_back(expected.front());
+            EXPECT_EQ(tabs, expected) << row.file << (backward ? " backwards" : "");
+        }
     }
-
-    auto office = PdfDocument::openFile(testsupport::corpusPath("libreoffice-form.pdf"));
-    const auto officeFields = FormFields::fields(*office);
-    ASSERT_EQ(officeFields.size(), 9u);
-    std::vector<std::string> tabs;
-    std::optional<int> at;
-    for (int i = 0; i < 5; ++i) {
-        const auto next = FormFields::next(at, officeFields, false);
-        ASSERT_TRUE(next);
-        tabs.push_back(next->name);
-        at = next->objectNumber;
-    }
-    // Top to bottom, left to right, then around again.
-    EXPECT_EQ(tabs, (std::vector<std::string>{"First Name", "Last Name", "Birthday", "First Name_2", "First Name"}));
-    std::vector<std::string> back;
-    at.reset();
-    for (int i = 0; i < 4; ++i) {
-        const auto next = FormFields::next(at, officeFields, true);
-        back.push_back(next->name);
-        at = next->objectNumber;
-    }
-    EXPECT_EQ(back, (std::vector<std::string>{"First Name_2", "Birthday", "Last Name", "First Name"}));
-
     auto plain = PdfDocument::openBytes(testsupport::makeTextPdf(3));
     EXPECT_FALSE(FormFields::declaresFields(*plain));
     EXPECT_TRUE(FormFields::fields(*plain).empty());
-    EXPECT_FALSE(FormFields::next(std::nullopt, FormFields::fields(*plain), false));
 }
 
 TEST(FormFields, EditsShowAsChangesAndSurviveSaving)
