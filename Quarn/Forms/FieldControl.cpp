@@ -27,7 +27,11 @@ public:
     FieldControl* control() const { return static_cast<FieldControl*>(widget()); }
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Value) return control()->shownOption();
+        const QString shown = control()->shownOption();
+        if (t == QAccessible::Value) return shown;
+        // The option chosen is in the name, as a reader on Linux hears a combo box's.
+        if (t == QAccessible::Name && !shown.isEmpty())
+            return widget()->accessibleName() + QStringLiteral(", ") + shown;
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override

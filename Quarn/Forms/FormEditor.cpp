@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <algorithm>
@@ -97,8 +98,28 @@ bool FormEditor::ownsWidget(const QWidget* widget) const
 
 void FormEditor::focusField(const Widget& field)
 {
-    if (takesTyping(field)) beginTyping(field, true);
-    else if (!field.readOnly) showControl(field);
+    {
+        // The keys go straight from the field left to this one: a reader
+        // hears of no stop between.
+        const QScopedValueRollback<bool> handing(handingOver_, true);
+        if (takesTyping(field)) beginTyping(field, true);
+        else if (!field.readOnly) showControl(field);
+    }
+    for (const QPointer<QWidget>& box : std::exchange(outgoing_, {}))
+        if (box) retire(box);
+}
+
+void FormEditor::retire(QWidget* box)
+{
+    box->removeEventFilter(this);
+    if (box->hasFocus() && handingOver_) {
+        outgoing_.emplace_back(box);
+        return;
+    }
+    // The page takes the keys, not whatever follows the box in the window.
+    if (box->hasFocus() && view_) view_->setFocus(Qt::OtherFocusReason);
+    box->hide();
+    box->deleteLater();
 }
 
 // ---------------------------------------------------------------- clicks
@@ -227,7 +248,7 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
     editingDocument_ = document;
     layoutEditor();
     box->show();
-    box->setFocus(Qt::OtherFocusReason);
+    box->setFocus(selectAll ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
 
 void FormEditor::layoutEditor()
@@ -316,10 +337,7 @@ void FormEditor::closeEditor()
     editor_ = nullptr;
     editing_.reset();
     editingDocument_.clear();
-    if (!box) return;
-    box->removeEventFilter(this);
-    box->hide();
-    box->deleteLater();
+    if (box) retire(box);
 }
 
 void FormEditor::writeEditor(bool close)
@@ -350,7 +368,7 @@ void FormEditor::writeEditor(bool close)
 void FormEditor::showControl(const Widget& field)
 {
     if (!view_ || !view_->quarnDocument()) return;
-    writeEditor(true);
+    commit();
     const std::optional<Widget> fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber);
     if (!fresh) return;
     // A radio button is heard by its group's name and its place in the group.
@@ -360,7 +378,7 @@ void FormEditor::showControl(const Widget& field)
                                  [&](const Widget& w) { return w.objectNumber == fresh->objectNumber; });
     if (buttons.size() > 1 && at != buttons.end())
         name = tr("%1, %2 of %3").arg(name).arg(at - buttons.begin() + 1).arg(buttons.size());
-    const QPointer<FieldControl> before = std::exchange(control_, new FieldControl(*fresh, name, view_->viewport()));
+    control_ = new FieldControl(*fresh, name, view_->viewport());
     control_->onPress = [this] { pressControl(); };
     control_->onStep = [this](FieldControl::Step step) { stepControl(step); };
     control_->onLeave = [this] {
@@ -369,24 +387,12 @@ void FormEditor::showControl(const Widget& field)
     control_->installEventFilter(this);
     layoutEditor();
     control_->show();
-    // The new control takes the keys before the old goes, which would hand
-    // them to whatever follows it.
-    control_->setFocus(before && before->hasFocus() ? Qt::TabFocusReason : Qt::OtherFocusReason);
-    if (before) {
-        before->removeEventFilter(this);
-        before->hide();
-        before->deleteLater();
-    }
+    control_->setFocus(Qt::TabFocusReason);
 }
 
 void FormEditor::closeControl()
 {
-    const QPointer<FieldControl> control = std::exchange(control_, nullptr);
-    if (!control) return;
-    control->removeEventFilter(this);
-    if (control->hasFocus() && view_) view_->setFocus(Qt::OtherFocusReason);
-    control->hide();
-    control->deleteLater();
+    if (const QPointer<FieldControl> control = std::exchange(control_, nullptr)) retire(control);
 }
 
 void FormEditor::pressControl()
@@ -425,7 +431,7 @@ void FormEditor::stepControl(FieldControl::Step step)
         if (buttons.empty() || at == buttons.end()) return;
         const Widget& reached = buttons[size_t(target(int(at - buttons.begin()), int(buttons.size()), true))];
         if (reached.objectNumber == field.objectNumber) return;
-        showControl(reached);
+        focusField(reached);
         if (control_ && control_->field().state == 0) toggle(control_->field());
         return;
     }

@@ -94,9 +94,11 @@ private:
     // copies of one text field), as last read.
     std::vector<Widget> group(const Widget& field) const;
     void showChoices(const Widget& field);
-    // The control over `field`, in place of the one there was, keeping the focus.
     void showControl(const Widget& field);
     void closeControl();
+    // An editor or control that went: hidden, unless it has the keys while
+    // another field's is made (handingOver_), which takes them first.
+    void retire(QWidget* box);
     void pressControl();
     void stepControl(FieldControl::Step step);
     void layoutEditor();
@@ -112,6 +114,8 @@ private:
     QPointer<QWidget> viewport_;
     QPointer<QWidget> editor_;
     QPointer<FieldControl> control_;
+    bool handingOver_ = false;
+    std::vector<QPointer<QWidget>> outgoing_; // went, keeping the keys till the next takes them
     std::optional<Widget> editing_;
     QPointer<quarnkit::QuarnDocument> editingDocument_; // the document the typing belongs to
     QPointer<QMenu> menu_;

@@ -164,7 +164,9 @@ bool FormWatcher::hear(QObject* watched, QEvent* event)
         // field, as Tab from the last field went on to that control.
         if (watched == view() && static_cast<QFocusEvent*>(event)->reason() == Qt::BacktabFocusReason && !leaving_
             && tabsThroughFields())
-            if (const auto last = FormFields::next(std::nullopt, fields_, true)) beginEditing(last->field);
+            if (const auto last = FormFields::next(std::nullopt, fields_, true))
+                // Once the page has taken the keys.
+                QTimer::singleShot(0, this, [this, field = last->field] { beginEditing(field); });
         return false;
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
@@ -274,16 +276,30 @@ void FormWatcher::beginEditing(const Widget field)
 {
     QuarnPDFView* pageView = view();
     if (!model_ || !pageView || !pageView->window() || field.page < 0 || field.page >= pageView->pageCount()) return;
-    // The field being left is written and compared before the focus moves.
-    if (editor_) editor_->commit();
-    pageView->setFocus(Qt::TabFocusReason);
     active_ = field.objectNumber;
     backedOut_ = false;
-
     const QRectF shown = pageView->placement().convertFromPage(field.rect, field.page);
     const QRectF room = QRectF(pageView->viewport()->rect()).adjusted(8, 24, -8, -24);
     if (!room.contains(shown)) revealField(field);
+    if (pageView->tool() == MarkupTool::select && focusOn(field)) return;
+    // The field being left is written and compared before the focus moves.
+    if (editor_) editor_->commit();
+    pageView->setFocus(Qt::TabFocusReason);
     QTimer::singleShot(0, this, [this, field] { click(field, clickAttempts); });
+}
+
+bool FormWatcher::focusOn(const Widget& field)
+{
+    QuarnPDFView* pageView = view();
+    if (!editor_ || !pageView) return false;
+    // A field scrolled away meanwhile, or covered by another page, is left alone.
+    const QPointF centre =
+        pageView->placement().convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
+    if (!QRectF(pageView->viewport()->rect()).contains(centre)
+        || pageView->placement().pageAt(centre, false) != field.page)
+        return false;
+    editor_->focusField(field);
+    return true;
 }
 
 void FormWatcher::revealField(const Widget& field)
@@ -300,13 +316,7 @@ void FormWatcher::click(const Widget& field, int attempts)
     QuarnPDFView* pageView = view();
     if (!model_ || !pageView || !editor_ || field.page >= pageView->pageCount()) return;
     if (pageView->tool() == MarkupTool::select) {
-        // A field scrolled away meanwhile, or covered by another page, is left alone.
-        const QPointF centre =
-            pageView->placement().convertFromPage(platform::PdfPoint{field.rect.midX(), field.rect.midY()}, field.page);
-        if (!QRectF(pageView->viewport()->rect()).contains(centre)
-            || pageView->placement().pageAt(centre, false) != field.page)
-            return;
-        editor_->focusField(field);
+        focusOn(field);
         return;
     }
     // The caller may just have chosen Select; the view takes the tool a moment later.

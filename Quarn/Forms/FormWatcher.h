@@ -98,6 +98,8 @@ private:
     // Starts editing as focusFirstEmptyField says, by the values last read.
     void focusOnFirstEmptyField();
     void revealField(const Widget& field);
+    // Brings the keys to the field where it shows on the page; false when it does not.
+    bool focusOn(const Widget& field);
 
     QPointer<ViewerModel> model_;
     QPointer<quarnkit::QuarnDocument> quarn_;
