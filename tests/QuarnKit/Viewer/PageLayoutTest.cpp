@@ -63,6 +63,34 @@ TEST(PageLayout, TheRowReadIsTheRowTheViewShows)
     EXPECT_EQ(layout.rowRead(0, 600), 1); // one row at a time: the row shown
 }
 
+// Page Down shows the rest of the row read a screen at a time, never past its
+// edge, then leaves it to the next row; Page Up the same way back.
+TEST(PageLayout, PageDownShowsTheRestOfTheRowThenLeavesIt)
+{
+    PageLayout layout;
+    layout.sizes = {{612, 792}, {300, 400}, {612, 792}}; // rows 8-800, 816-1216, 1232-2024
+    layout.build();
+    const struct {
+        int row;
+        double top;
+        bool back;
+        std::optional<double> to;
+    } rows[] = {
+        {0, 0, false, 200},     // a screen on, stopped at the row's end
+        {0, 200, false, {}},    // its end shows: the next row
+        {0, 199.5, false, {}},  // within a pixel of it
+        {2, 1232, false, 1424}, //
+        {2, 1424, true, 1232},  // back, stopped at the row's top
+        {2, 1900, true, 1300},  // a screen back
+        {2, 1232, true, {}},    // its top shows: the row before
+        {1, 816, false, {}},    // a row shorter than the view
+        {1, 700, true, {}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(layout.screenWithinRow(row.row, row.top, row.top + 600, row.back, 1), row.to)
+            << row.row << " from " << row.top << (row.back ? " back" : "");
+}
+
 TEST(PageLayout, SpreadsShareASpineAndTheCoverSitsRight)
 {
     PageLayout layout;
