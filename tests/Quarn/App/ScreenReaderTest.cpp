@@ -333,66 +333,65 @@ QByteArray mixedSizeBook()
 TEST(ScreenReader, ThePageNamedIsThePageShownInEveryMode)
 {
     QTemporaryDir dir;
-    const struct {
-        std::string file;
-        std::optional<double> zoom; // fitted without
-    } files[] = {
-        {testsupport::corpusPath("habibi-rotated.pdf"), std::nullopt},
-        {testsupport::writeFile(dir, QStringLiteral("book.pdf"), mixedSizeBook()).toStdString(), 0.9},
-    };
+    const std::string turned = testsupport::corpusPath("habibi-rotated.pdf");
+    const std::string book = testsupport::writeFile(dir, QStringLiteral("book.pdf"), mixedSizeBook()).toStdString();
     using quarnkit::DisplayMode;
-    for (const auto& file : files) {
-        Shown shown(file.file);
+    const struct {
+        const std::string& file;
+        DisplayMode mode;
+        std::optional<double> zoom; // fitted without
+    } rows[] = {
+        {turned, DisplayMode::continuous, {}},         {turned, DisplayMode::singlePage, {}},
+        {turned, DisplayMode::twoPagesContinuous, {}}, {turned, DisplayMode::twoPages, {}},
+        {book, DisplayMode::continuous, 0.9},          {book, DisplayMode::singlePage, 0.9},
+        {book, DisplayMode::twoPagesContinuous, 0.9},  {book, DisplayMode::twoPages, 0.9},
+    };
+    for (const auto& row : rows) {
+        Shown shown(row.file);
         QuarnPDFView& view = shown.view();
         ViewerModel& model = shown.window->screen()->model();
         QLineEdit* field = shown.window->screen()->statusBar()->pageField();
         const ReaderListening reader;
         QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&view);
         ASSERT_NE(page, nullptr);
-        const int count = view.pageCount();
-        for (const DisplayMode mode : {DisplayMode::continuous, DisplayMode::singlePage,
-                                       DisplayMode::twoPagesContinuous, DisplayMode::twoPages}) {
-            model.setDisplayMode(mode);
-            QApplication::processEvents();
-            if (file.zoom) model.setZoom(*file.zoom);
-            QTest::keyClick(shown.keys(), Qt::Key_Home);
-            std::vector<int> named;
-            for (int press = 0; press < 3 * count; ++press) {
-                const int current = view.currentPageIndex();
-                if (named.empty() || named.back() != current) named.push_back(current);
-                const QString name = QStringLiteral("Page %1 of %2").arg(current + 1).arg(count);
-                EXPECT_TRUE(testsupport::waitFor(
-                    [&] {
-                        return page->text(QAccessible::Name) == name && field->text() == QString::number(current + 1);
-                    },
-                    10000))
-                    << int(mode) << " at " << current << ": " << page->text(QAccessible::Name).toStdString()
-                    << ", field " << field->text().toStdString();
-                // The text read is that page's: its characters lie on it.
-                QAccessibleTextInterface* text = page->textInterface();
-                EXPECT_TRUE(testsupport::waitFor(
-                    [&] {
-                        if (text->characterCount() == 0) return false;
-                        const QRect on = text->characterRect(text->characterCount() / 2);
-                        const QRectF shownPage =
-                            view.placement().pageRect(current).translated(view.viewport()->mapToGlobal(QPoint(0, 0)));
-                        return shownPage.contains(QRectF(on).center());
-                    },
-                    10000))
-                    << int(mode) << " at " << current;
-                // The page named shows at least half of itself, or fills half the view.
-                const QRectF shownPart =
-                    view.placement().pageRect(current).intersected(QRectF(view.viewport()->rect()));
-                const QRectF whole = view.placement().pageRect(current);
-                EXPECT_GE(shownPart.height(), 0.5 * std::min(whole.height(), double(view.viewport()->height())) - 1)
-                    << int(mode) << " at " << current;
-                QTest::keyClick(shown.keys(), Qt::Key_PageDown);
-            }
-            // Every page, or every spread by its first page, once and in turn.
-            std::vector<int> rows;
-            for (int first = 0; first < count; first += quarnkit::showsSpreads(mode) ? 2 : 1) rows.push_back(first);
-            EXPECT_EQ(named, rows) << file.file << " in mode " << int(mode);
+        model.setDisplayMode(row.mode);
+        QApplication::processEvents();
+        if (row.zoom) model.setZoom(*row.zoom);
+        QTest::keyClick(shown.keys(), Qt::Key_Home);
+        std::vector<int> named;
+        for (int press = 0; press < 3 * view.pageCount(); ++press) {
+            const int current = view.currentPageIndex();
+            if (named.empty() || named.back() != current) named.push_back(current);
+            const QString name = QStringLiteral("Page %1 of %2").arg(current + 1).arg(view.pageCount());
+            EXPECT_TRUE(testsupport::waitFor(
+                [&] { return page->text(QAccessible::Name) == name && field->text() == QString::number(current + 1); },
+                10000))
+                << int(row.mode) << " at " << current << ": " << page->text(QAccessible::Name).toStdString()
+                << ", field " << field->text().toStdString();
+            // The text read is that page's: its characters lie on it.
+            QAccessibleTextInterface* text = page->textInterface();
+            EXPECT_TRUE(testsupport::waitFor(
+                [&] {
+                    if (text->characterCount() == 0) return false;
+                    const QRect on = text->characterRect(text->characterCount() / 2);
+                    const QRectF shownPage =
+                        view.placement().pageRect(current).translated(view.viewport()->mapToGlobal(QPoint(0, 0)));
+                    return shownPage.contains(QRectF(on).center());
+                },
+                10000))
+                << int(row.mode) << " at " << current;
+            // The page named shows at least half of itself, or fills half the view.
+            const QRectF shownPart = view.placement().pageRect(current).intersected(QRectF(view.viewport()->rect()));
+            const QRectF whole = view.placement().pageRect(current);
+            EXPECT_GE(shownPart.height(), 0.5 * std::min(whole.height(), double(view.viewport()->height())) - 1)
+                << int(row.mode) << " at " << current;
+            QTest::keyClick(shown.keys(), Qt::Key_PageDown);
         }
+        // Every page, or every spread by its first page, once and in turn.
+        std::vector<int> rowsRead;
+        for (int first = 0; first < view.pageCount(); first += quarnkit::showsSpreads(row.mode) ? 2 : 1)
+            rowsRead.push_back(first);
+        EXPECT_EQ(named, rowsRead) << row.file << " in mode " << int(row.mode);
     }
 }
 
