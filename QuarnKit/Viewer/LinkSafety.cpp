@@ -21,6 +21,8 @@ std::optional<QUrl> externalLinkTarget(const QUrl& url)
     }
     QUrl mail = url;
     mail.setQuery(kept.isEmpty() ? QString() : kept.query(QUrl::FullyEncoded));
+    // A mail link has no fragment; a mail program may read one as more fields ("#?attach=").
+    mail.setFragment(QString());
     return mail;
 }
 

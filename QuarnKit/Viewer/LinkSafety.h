@@ -9,8 +9,8 @@ namespace quarnkit {
 // The URL to hand to the desktop for a link, or none. Only links a reader
 // expects to open in another program (web pages and mail): a PDF must not be
 // able to start local files or programs through a click. A mail link keeps
-// only the fields of a message (to, cc, bcc, subject, body): some mail
-// programs attach the files that other fields name.
+// only the fields of a message (to, cc, bcc, subject, body), and no
+// fragment: some mail programs attach the files that other fields name.
 std::optional<QUrl> externalLinkTarget(const QUrl& url);
 
 } // namespace quarnkit

@@ -455,6 +455,8 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
               "mailto:someone@example.org?subject=Hi&body=Hello"},
              {"mailto:someone@example.org?Attachment=file:///etc/passwd", "mailto:someone@example.org"},
              {"mailto:someone@example.org?%61ttach=/etc/passwd", "mailto:someone@example.org"},
+             {"mailto:someone@example.org?subject=Hi#?attach=/home/someone/secret.pdf",
+              "mailto:someone@example.org?subject=Hi"},
              {"file:///bin/sh", ""},
              {"javascript:alert(1)", ""},
              {"smb://server/share", ""}}) {
