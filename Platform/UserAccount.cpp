@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -118,22 +120,32 @@ std::optional<std::vector<AccountEntry>> systemAccounts()
 
 } // namespace
 
+struct JudgedGroups {
+    std::mutex mutex;
+    std::map<std::pair<gid_t, uid_t>, bool> alone;
+};
+
+std::shared_ptr<JudgedGroups> noJudgedGroups() { return std::make_shared<JudgedGroups>(); }
+
 AccountBook& accountBook()
 {
     static AccountBook book{systemAccount, systemGroup, systemAccounts};
     return book;
 }
 
-bool groupHoldsUserAlone(gid_t group, uid_t user)
+namespace {
+
+// Read from the book; none when it cannot tell (a directory service may answer later).
+std::optional<bool> readGroupHoldsUserAlone(const AccountBook& book, gid_t group, uid_t user)
 {
-    const AccountBook& book = accountBook();
     const std::optional<AccountEntry> account = book.account(user);
     const std::optional<GroupEntry> entry = book.group(group);
-    if (!account || !entry || entry->name != account->name) return false;
+    if (!account || !entry) return std::nullopt;
+    if (entry->name != account->name) return false;
     // Another name for the same account (the same number) is the user too.
     std::vector<std::string> ownNames{account->name};
     const std::optional<std::vector<AccountEntry>> accounts = book.accounts();
-    if (!accounts) return false;
+    if (!accounts) return std::nullopt;
     for (const AccountEntry& other : *accounts) {
         if (other.uid == user) ownNames.push_back(other.name);
         else if (other.group == group) return false;
@@ -141,6 +153,25 @@ bool groupHoldsUserAlone(gid_t group, uid_t user)
     return std::all_of(entry->members.begin(), entry->members.end(), [&](const std::string& member) {
         return std::find(ownNames.begin(), ownNames.end(), member) != ownNames.end();
     });
+}
+
+} // namespace
+
+bool groupHoldsUserAlone(gid_t group, uid_t user)
+{
+    const AccountBook book = accountBook();
+    if (!book.judged) return readGroupHoldsUserAlone(book, group, user).value_or(false);
+    {
+        const std::lock_guard<std::mutex> lock(book.judged->mutex);
+        if (const auto known = book.judged->alone.find({group, user}); known != book.judged->alone.end())
+            return known->second;
+    }
+    // Read unlocked: another thread may ask about another folder meanwhile.
+    const std::optional<bool> alone = readGroupHoldsUserAlone(book, group, user);
+    if (!alone) return false;
+    const std::lock_guard<std::mutex> lock(book.judged->mutex);
+    book.judged->alone.emplace(std::pair(group, user), *alone);
+    return *alone;
 }
 
 } // namespace platform

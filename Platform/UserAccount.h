@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,11 +32,17 @@ struct GroupEntry {
     std::string name;
     std::vector<std::string> members; // the accounts it names besides those it is the primary group of
 };
+struct JudgedGroups;
+std::shared_ptr<JudgedGroups> noJudgedGroups();
 struct AccountBook {
     std::function<std::optional<AccountEntry>(uid_t)> account;
     std::function<std::optional<GroupEntry>(gid_t)> group;
     // Every account; none when they cannot all be read.
     std::function<std::optional<std::vector<AccountEntry>>()> accounts;
+    // What groupHoldsUserAlone read from this book, kept for as long as the
+    // book: listing every account for each folder judged is slow where a
+    // directory service holds them. A book put in place starts with none.
+    std::shared_ptr<JudgedGroups> judged = noJudgedGroups();
 };
 // The system's (the password and group databases) until one is put in its
 // place, as a test does to name accounts of its own.
@@ -43,7 +50,7 @@ AccountBook& accountBook();
 
 // Whether the group `group` holds the user `user` alone: the user's private
 // group, named as the user, naming no other account, and the primary group
-// of no other account. False when the book cannot tell.
+// of no other account. False when the book cannot tell (asked again then).
 bool groupHoldsUserAlone(gid_t group, uid_t user);
 
 } // namespace platform

@@ -73,6 +73,7 @@ TEST(UserAccountTest, AGroupHoldsTheUserAloneOnlyWhenNoOtherAccountIsInIt)
     };
     const platform::AccountBook saved = platform::accountBook();
     for (const Case& c : cases) {
+        int listed = 0;
         platform::accountBook() = {[&c](uid_t uid) -> std::optional<AccountEntry> {
                                        if (uid == ada && c.userKnown) return AccountEntry{"ada", ada, adas};
                                        return std::nullopt;
@@ -82,11 +83,16 @@ TEST(UserAccountTest, AGroupHoldsTheUserAloneOnlyWhenNoOtherAccountIsInIt)
                                        if (gid == staff) return GroupEntry{"staff", {"ada", "bob"}};
                                        return std::nullopt;
                                    },
-                                   [&c]() -> std::optional<std::vector<AccountEntry>> {
+                                   [&c, &listed]() -> std::optional<std::vector<AccountEntry>> {
+                                       ++listed;
                                        if (!c.accountsReadable) return std::nullopt;
                                        return c.accounts;
                                    }};
         EXPECT_EQ(platform::groupHoldsUserAlone(c.asked, ada), c.alone) << c.what;
+        // Judged once a run: the accounts are listed again only when they could not be.
+        const int once = listed;
+        EXPECT_EQ(platform::groupHoldsUserAlone(c.asked, ada), c.alone) << c.what;
+        EXPECT_EQ(listed, c.accountsReadable ? once : 2 * once) << c.what;
     }
     platform::accountBook() = saved;
 }
