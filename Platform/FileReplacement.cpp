@@ -330,12 +330,11 @@ int writeAllAt(int fd, const void* data, std::size_t size, off_t offset)
 
 int openPrivateScratchFile()
 {
-    // The temporary folder as the work folder's are judged (OwnFolders.h):
-    // a copy in a folder another user can change, or on their way to it, is
-    // theirs to read. /tmp when $TMPDIR is refused.
-    const char* tmp = std::getenv("TMPDIR");
+    // Where the work folder is made (temporaryFolder): a copy in a folder
+    // another user can change, or on their way to it, is theirs to read.
+    // /tmp too when nothing can be made there.
     int error = EACCES;
-    for (const std::string& folder : {std::string(tmp && *tmp == '/' ? tmp : ""), std::string("/tmp")}) {
+    for (const std::string& folder : {temporaryFolder(), std::string("/tmp")}) {
         if (folder.empty()) continue;
         const WalkedPath walked = walkOwnPath(folder + "/.");
         if (walked.end != WalkedPath::End::reached) continue;

@@ -174,9 +174,8 @@ void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write);
 int writeAllAt(int fd, const void* data, std::size_t size, off_t offset);
 
 // A file only this process can reach (unnamed where the file system allows
-// it), open for reading and writing, in the temporary folder ($TMPDIR, or
-// /tmp when no other user can change that; walked as walkOwnPath walks);
-// -1 with errno set when none can be made.
+// it), open for reading and writing, in the temporary folder
+// (platform::temporaryFolder); -1 with errno set when none can be made.
 int openPrivateScratchFile();
 
 } // namespace platform

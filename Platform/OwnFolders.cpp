@@ -3,6 +3,7 @@
 #include "Platform/TrustedProgram.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -126,6 +127,21 @@ std::optional<std::string> baseFolderProblem(const std::string& base, bool make)
     if (held.fd < 0) return problem;
     if (!keepsOthersOut(st, held.fd, false)) return ownerProblem(st, path);
     return std::nullopt;
+}
+
+std::optional<std::string> temporaryFolderProblem(const std::string& folder)
+{
+    const WalkedPath walked = walkOwnPath(folder + "/.");
+    if (walked.end != WalkedPath::End::reached) return walkProblem(walked);
+    return std::nullopt;
+}
+
+std::string temporaryFolder()
+{
+    const char* given = std::getenv("TMPDIR");
+    for (const std::string& folder : {std::string(given && *given == '/' ? given : ""), std::string("/tmp")})
+        if (!folder.empty() && !temporaryFolderProblem(folder)) return folder;
+    return {};
 }
 
 } // namespace platform

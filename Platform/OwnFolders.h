@@ -42,4 +42,11 @@ WalkedPath walkOwnPath(const std::string& path);
 // one nobody else can change, so nobody else can make it).
 std::optional<std::string> baseFolderProblem(const std::string& base, bool make = true);
 
+// Why `folder` may not hold private temporary files and folders (walked
+// under the rule, itself included, making nothing), or none.
+std::optional<std::string> temporaryFolderProblem(const std::string& folder);
+// Where they are made: $TMPDIR when it is absolute and has no problem, else
+// /tmp when that has none; empty when neither may be used.
+std::string temporaryFolder();
+
 } // namespace platform

@@ -35,6 +35,14 @@ namespace {
 
 std::string native(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+// The temporary folder private folders are made in (temporaryFolder); the
+// system's when none may be, where making one fails as it should.
+QString judgedTemporaryFolder()
+{
+    const std::string folder = temporaryFolder();
+    return folder.empty() ? QDir::tempPath() : QFile::decodeName(folder.c_str());
+}
+
 } // namespace
 
 std::optional<QString> ownFolderProblem(const QString& folder)
@@ -245,7 +253,7 @@ bool isWorkFolderName(const QString& name)
 PrivateWorkFolder PrivateWorkFolder::standard()
 {
     const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
-    return {runtime.startsWith(u'/') ? runtime : QString(), QDir::tempPath()};
+    return {runtime.startsWith(u'/') ? runtime : QString(), judgedTemporaryFolder()};
 }
 
 QString PrivateWorkFolder::path() const
@@ -315,12 +323,26 @@ std::optional<QString> replaceForeignRuntimeFolder()
                                          : QStringLiteral("the runtime folder is not an absolute path");
     if (!problem) return std::nullopt;
     try {
-        const QString own = PrivateWorkFolder(QString(), QDir::tempPath()).path();
+        const QString own = PrivateWorkFolder(QString(), judgedTemporaryFolder()).path();
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(own));
     } catch (const PrivateFolderError&) {
         qunsetenv("XDG_RUNTIME_DIR");
     }
     return problem;
+}
+
+std::optional<QString> replaceForeignTemporaryFolder()
+{
+    const QByteArray given = qgetenv("TMPDIR");
+    if (given.isEmpty()) return std::nullopt;
+    const std::optional<std::string> problem = given.startsWith('/')
+                                                   ? temporaryFolderProblem(given.toStdString())
+                                                   : std::optional<std::string>("it is not an absolute path");
+    if (!problem) return std::nullopt;
+    const std::string judged = temporaryFolder();
+    if (judged.empty()) qunsetenv("TMPDIR");
+    else qputenv("TMPDIR", QByteArray::fromStdString(judged));
+    return QFile::decodeName(problem->c_str());
 }
 
 namespace {
@@ -336,6 +358,26 @@ QString homeFolder()
 }
 
 } // namespace
+
+std::optional<ReplacedBaseFolder> replaceForeignHome()
+{
+    const QString home = homeFolder();
+    if (home.isEmpty()) return std::nullopt;
+    const std::optional<std::string> problem = baseFolderProblem(native(home), false);
+    // Unset or relative, libraries read the account's, or a folder named from where the program started.
+    if (!problem) {
+        qputenv("HOME", QFile::encodeName(home));
+        return std::nullopt;
+    }
+    ReplacedBaseFolder entry{QStringLiteral("HOME"), home, QFile::decodeName(problem->c_str()), {}};
+    try {
+        const QString own = PrivateWorkFolder::standard().path() + QStringLiteral("/home");
+        if (makeFolder(own)) entry.replacement = own;
+    } catch (const PrivateFolderError&) {}
+    qputenv("HOME",
+            entry.replacement.isEmpty() ? QByteArray("/dev/null/ravlen") : QFile::encodeName(entry.replacement));
+    return entry;
+}
 
 std::vector<ReplacedBaseFolder> replaceForeignBaseFolders()
 {

@@ -53,14 +53,32 @@ std::optional<QString> privateFolderProblem(const QString& folder);
 // the problem of the folder replaced; none when it was kept or unset.
 std::optional<QString> replaceForeignRuntimeFolder();
 
-// A base folder (configuration, data, state, cache) replaced by
-// replaceForeignBaseFolders.
+// Makes $TMPDIR, for this process and every program it starts, a folder
+// platform::temporaryFolder takes: one another user can change (or relative)
+// gives way to /tmp, or is unset when that is refused too. Called first
+// thing, before anything reads it. The problem of the folder replaced.
+std::optional<QString> replaceForeignTemporaryFolder();
+
+// A base folder (configuration, data, state, cache) or the home folder
+// replaced by replaceForeignBaseFolders or replaceForeignHome.
 struct ReplacedBaseFolder {
-    QString variable;    // "XDG_CACHE_HOME", …
+    QString variable;    // "XDG_CACHE_HOME", …, "HOME"
     QString refused;     // the folder it named, or its default in the home folder
     QString problem;     // why it was refused
     QString replacement; // the folder used instead; empty when none could be made
 };
+
+// Makes $HOME, for this process and every program it starts, a folder no
+// other user can change: one that platform::baseFolderProblem refuses
+// (another user's, one others may write, as with a HOME passed on from
+// another account) is replaced by "home" in the private work folder, or,
+// when none can be made, by a path where nothing can be made; libraries
+// (D-Bus's start of a session bus, the X resources, cursor themes, fonts)
+// then neither read nor write anything there. Unset or relative, it is set
+// to the account's own. Called first thing, after replaceForeignRuntimeFolder
+// and before any library starts or any thread runs. The folder replaced, for
+// the log and the notice.
+std::optional<ReplacedBaseFolder> replaceForeignHome();
 
 // Makes the base folders ravlen keeps files in ($XDG_CONFIG_HOME,
 // $XDG_DATA_HOME, $XDG_STATE_HOME, $XDG_CACHE_HOME, or, unset or relative,

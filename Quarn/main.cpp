@@ -27,21 +27,27 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
 
 int main(int argc, char** argv)
 {
-    // Before anything reads them or starts a program: neither ravlen nor a
-    // helper of ours keeps files in a runtime folder or a base folder
-    // (configuration, data, state, cache) that another user holds. Each one
-    // passed over is said once, here.
+    // Before anything reads them, starts a program or a thread: neither
+    // ravlen nor a library or helper of ours keeps files in, or reads them
+    // from, a temporary, runtime, home or base folder (configuration, data,
+    // state, cache) that another user holds. Each one passed over is said
+    // once, here.
+    if (const auto problem = platform::PrivateFiles::replaceForeignTemporaryFolder())
+        qWarning("ravlen: not using the temporary folder: %s. This run uses %s instead.", qUtf8Printable(*problem),
+                 qgetenv("TMPDIR").isEmpty() ? "none" : qgetenv("TMPDIR").constData());
     if (const auto problem = platform::PrivateFiles::replaceForeignRuntimeFolder())
         qWarning("ravlen: not using the runtime folder: %s. This run uses %s instead.", qUtf8Printable(*problem),
                  qgetenv("XDG_RUNTIME_DIR").isEmpty() ? "none" : qgetenv("XDG_RUNTIME_DIR").constData());
-    const std::vector<platform::PrivateFiles::ReplacedBaseFolder> replacedBases =
-        platform::PrivateFiles::replaceForeignBaseFolders();
+    std::vector<platform::PrivateFiles::ReplacedBaseFolder> replacedBases;
+    if (auto home = platform::PrivateFiles::replaceForeignHome()) replacedBases.push_back(std::move(*home));
+    for (auto& base : platform::PrivateFiles::replaceForeignBaseFolders()) replacedBases.push_back(std::move(base));
     for (const auto& base : replacedBases)
         qWarning("ravlen: not keeping files in %s (%s): %s. %s", qUtf8Printable(base.refused),
                  qUtf8Printable(base.variable), qUtf8Printable(base.problem),

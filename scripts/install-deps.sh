@@ -17,6 +17,8 @@ PKGS=(
   clang-format-14 xvfb xauth poppler-utils imagemagick qpdf libtiff-tools openssl
   # certutil and pk12util: an NSS key store for pdfsig to sign test files with
   libnss3-tools
+  # The launch test watches what the program and the D-Bus session start it triggers open
+  strace dbus-x11
   # xdg-mime sets ravlen as the PDF viewer ("Use ravlen for PDFs"); xdg-email mails a copy
   xdg-utils
 )

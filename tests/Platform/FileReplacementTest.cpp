@@ -7,6 +7,7 @@
 // root to make.
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
+#include "Platform/PrivateFiles.h"
 #include "Platform/FileDescriptor.h"
 #include "support/OtherUsers.h"
 #include "support/TestSupport.h"
@@ -607,11 +608,12 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
     }
 }
 
-// The copy of the old bytes a write in place keeps is made in $TMPDIR only
-// when that is walked as the work folder is: no folder on the way, itself
-// included, that another user can change (a sticky one aside); else in
-// /tmp. The user is nobody, in a child.
-TEST(FileReplacement, TheCopyOfTheOldBytesIsMadeOnlyWhereNoOtherUserCanReachIt)
+// The copy of the old bytes a write in place keeps, the private work folder
+// and the runtime folder made for Qt and the programs started are made in
+// $TMPDIR only when that is walked as the work folder is: no folder on the
+// way, itself included, that another user can change (a sticky one aside);
+// else in /tmp, which $TMPDIR then names. The user is nobody, in a child.
+TEST(FileReplacement, TheTemporaryFolderIsUsedOnlyWhereNoOtherUserCanReachIt)
 {
     using testsupport::kOtherUser;
     using testsupport::kUser;
@@ -662,6 +664,16 @@ TEST(FileReplacement, TheCopyOfTheOldBytesIsMadeOnlyWhereNoOtherUserCanReachIt)
             if (!c.used) {
                 EXPECT_TRUE(where.startsWith(QStringLiteral("/tmp/"))) << where.toStdString();
             }
+            qputenv("XDG_RUNTIME_DIR", "relative");
+            platform::PrivateFiles::replaceForeignRuntimeFolder();
+            const QString runtime = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR"));
+            qunsetenv("XDG_RUNTIME_DIR");
+            const QString work = platform::PrivateFiles::PrivateWorkFolder::standard().path();
+            for (const QString& made : {work, runtime})
+                EXPECT_TRUE(made.startsWith(c.used ? tmp + u'/' : QStringLiteral("/tmp/"))) << made.toStdString();
+            EXPECT_EQ(platform::PrivateFiles::replaceForeignTemporaryFolder().has_value(), !c.used);
+            EXPECT_EQ(qgetenv("TMPDIR"), c.used ? QFile::encodeName(tmp) : QByteArray("/tmp"));
+            QDir(runtime).removeRecursively();
         }));
     }
 }

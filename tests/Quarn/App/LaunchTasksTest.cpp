@@ -2,6 +2,7 @@
 #include "Quarn/App/DocumentController.h"
 #include "Quarn/App/DocumentWindow.h"
 #include "Quarn/App/LaunchTasks.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace quarn;
 
@@ -172,4 +178,44 @@ TEST(LaunchTasks, ABaseFolderPassedOverIsToldOnceBesideTheWindow)
     EXPECT_EQ(notices, 1);
     notice->close();
     controller.closeAll();
+}
+
+// Started with HOME naming another user's folder (as su passes it on) and
+// no session bus, neither ravlen nor what it starts (dbus-launch, the X
+// resources, cursor themes) reads or writes anything in it, and the file
+// given opens. Run under strace, on an X server of the test's own.
+TEST(LaunchTasks, AHomeFolderAnotherUserCanChangeIsNeitherReadNorWritten)
+{
+    if (QStandardPaths::findExecutable("strace").isEmpty() || QStandardPaths::findExecutable("Xvfb").isEmpty()
+        || !testsupport::canBecomeOtherUsers())
+        GTEST_SKIP() << "strace, Xvfb and root (to give a folder away) are needed";
+    QTemporaryDir dir;
+    const QString home = dir.filePath("home"), run = dir.filePath("run"), trace = dir.filePath("trace");
+    const QString pdf = dir.filePath("given.pdf");
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(run) && testsupport::writeFile(pdf, testsupport::makeTextPdf(1)));
+    ASSERT_EQ(::chmod(QFile::encodeName(run).constData(), 0700), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), testsupport::kOtherUser, testsupport::kOtherUser), 0);
+    QProcess x, traced;
+    x.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+    ASSERT_TRUE(testsupport::waitFor([&] { return x.waitForReadyRead(50) || x.canReadLine(); }));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("HOME", home);
+    environment.insert("DISPLAY", ':' + QString::fromLatin1(x.readLine()).trimmed());
+    environment.insert("XDG_RUNTIME_DIR", run);
+    traced.setProcessEnvironment(environment);
+    traced.start("strace", {"-f", "-qq", "-y", "-e", "trace=%file", "-o", trace, RAVLEN_APP, pdf});
+    const QByteArray held = '<' + QFile::encodeName(pdf) + '>';
+    EXPECT_TRUE(testsupport::waitFor([&] { return testsupport::readFile(trace).contains(held); }, 60000));
+    // ravlen, then the session bus started for it, with the X server; then strace ends.
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(traced.processId());
+    if (const int ravlen = testsupport::readFile(children).split(' ').front().toInt(); ravlen > 0)
+        ::kill(ravlen, SIGTERM);
+    x.terminate();
+    x.waitForFinished();
+    EXPECT_TRUE(traced.waitForFinished());
+    const QRegularExpression underHome("[<\"]" + QRegularExpression::escape(home) + "(/|>, \"[^\"])");
+    for (const QString& line : QString::fromLocal8Bit(testsupport::readFile(trace)).split('\n'))
+        EXPECT_FALSE(underHome.match(line).hasMatch()) << line.toStdString();
 }
